@@ -1,0 +1,149 @@
+#include "appdirs.h"
+#include "displayformats.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QCryptographicHash>
+#include <QTest>
+
+class TestAppDirs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane"));
+    }
+
+    void md5OfKnownText()
+    {
+        QCOMPARE(md5Hex(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        // UTF-8 bytes, not Latin-1: "é" is C3 A9.
+        QCOMPARE(md5Hex(QStringLiteral("\u00e9")), md5HexOfBytes("\xc3\xa9"));
+    }
+
+    void foldersLiveUnderTheHiddenAppFolder()
+    {
+        TempHome home;
+        QVERIFY(home.isValid());
+        const QString root = home.path() + QStringLiteral("/.Brindle Folvane");
+        const QString book = QStringLiteral("/books/Война и мир.epub");
+
+        QCOMPARE(booksDir(), root + QStringLiteral("/books"));
+        QCOMPARE(bookDataDir(book), root + QStringLiteral("/books/") + md5Hex(book));
+        QVERIFY(QDir(bookDataDir(book)).exists());
+        QCOMPARE(databasePath(), root + QStringLiteral("/data/ebooklib.sqlite3"));
+        QVERIFY(QDir(root + QStringLiteral("/data")).exists());
+        QVERIFY(!QFile::exists(databasePath()));
+        QCOMPARE(importDir(), root + QStringLiteral("/Import"));
+        QVERIFY(QDir(importDir()).exists());
+        QCOMPARE(coverFilePath(book), root + QStringLiteral("/covers/") + md5Hex(book) + QStringLiteral(".jpg"));
+        QVERIFY(QDir(root + QStringLiteral("/covers")).exists());
+
+        QCOMPARE(legacyBookDataDir(book), home.path() + QStringLiteral("/.folvane/books/") + md5Hex(book));
+        QVERIFY(!QDir(legacyBookDataDir(book)).exists());
+        QCOMPARE(legacyDatabasePath(), home.path() + QStringLiteral("/.folvane/data/ebooklib.sqlite3"));
+    }
+
+    void removeBookDataDirsDeletesWholeFolders()
+    {
+        TempHome home;
+        const QString kept = QStringLiteral("/b/kept.fb2");
+        const QString gone = QStringLiteral("/b/gone.epub");
+        QFile state(bookDataDir(gone) + QStringLiteral("/x.settings"));
+        QVERIFY(state.open(QIODevice::WriteOnly));
+        state.close();
+        QDir(bookDataDir(gone)).mkpath(QStringLiteral("sub/deeper"));
+        const QString keptDir = bookDataDir(kept);
+
+        removeBookDataDirs({ gone, QStringLiteral("/never/opened.txt") });
+        QVERIFY(!QDir(booksDir() + QLatin1Char('/') + md5Hex(gone)).exists());
+        QVERIFY(QDir(keptDir).exists());
+    }
+
+    void findFilesRecursivelyMatchesFiltersDepthFirst()
+    {
+        TempHome home;
+        QDir root(home.path());
+        QVERIFY(root.mkpath(QStringLiteral("lib/a/b")));
+        for (const QString& name : { QStringLiteral("lib/one.epub"), QStringLiteral("lib/a/two.FB2"),
+                 QStringLiteral("lib/a/b/three.pdf"), QStringLiteral("lib/a/b/notes.doc") }) {
+            QFile f(root.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QStringList found { QStringLiteral("already-there") };
+        findFilesRecursively(found, root.filePath(QStringLiteral("lib")),
+            { QStringLiteral("*.epub"), QStringLiteral("*.fb2"), QStringLiteral("*.pdf") });
+        QCOMPARE(found.size(), 4);
+        QCOMPARE(found.first(), QStringLiteral("already-there"));
+        found.removeFirst();
+        found.sort();
+        QCOMPARE(found,
+            QStringList({ root.filePath(QStringLiteral("lib/a/b/three.pdf")), root.filePath(QStringLiteral("lib/a/two.FB2")),
+                root.filePath(QStringLiteral("lib/one.epub")) }));
+    }
+
+    void findFilesRecursivelyEndsOnLinkLoops()
+    {
+        TempHome home;
+        QDir root(home.path());
+        QVERIFY(root.mkpath(QStringLiteral("lib/sub")));
+        QFile f(root.filePath(QStringLiteral("lib/sub/book.epub")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("lib")), root.filePath(QStringLiteral("lib/sub/up"))));
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("lib/sub")), root.filePath(QStringLiteral("lib/self"))));
+        QStringList found;
+        findFilesRecursively(found, root.filePath(QStringLiteral("lib")), { QStringLiteral("*.epub") });
+        QCOMPARE(found.size(), 1);
+    }
+
+    void dates()
+    {
+        const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+        QCOMPARE(formatDate(QDateTime()), QString());
+        QCOMPARE(formatDate(midnight.addSecs(1)), QStringLiteral("Today"));
+        QVERIFY(formatDate(midnight) != QStringLiteral("Today"));
+        const QDateTime older(QDate(2001, 3, 4), QTime(9, 5));
+        QCOMPARE(formatDate(older), older.toString(QStringLiteral("d MMM yyyy")));
+        QVERIFY(formatDate(older).endsWith(QStringLiteral("2001")));
+        const QDate thisYear(QDate::currentDate().year(), 1, 1);
+        if (QDateTime(thisYear, QTime(0, 0)) < midnight)
+            QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))), QDateTime(thisYear, QTime(12, 0)).toString(QStringLiteral("d MMM")));
+        QCOMPARE(formatDateTime(midnight.addSecs(9 * 3600 + 5 * 60)), QStringLiteral("'Today,' 09:05"));
+        QCOMPARE(formatDateTime(QDateTime()), QString());
+    }
+
+    void pagesAndSizes_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << QStringLiteral("0.0B");
+        QTest::newRow("below KB") << qint64(1023) << QStringLiteral("1023.0B");
+        QTest::newRow("one KB") << qint64(1024) << QStringLiteral("1.0KB");
+        QTest::newRow("1.5 MB") << qint64(1536) * 1024 << QStringLiteral("1.5MB");
+        QTest::newRow("GB") << qint64(5) * 1024 * 1024 * 1024 << QStringLiteral("5.0GB");
+        QTest::newRow("past TB stays TB") << qint64(2048) * 1024 * 1024 * 1024 * 1024 << QStringLiteral("2048.0TB");
+    }
+
+    void pagesAndSizes()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(formatFileSize(bytes), text);
+        QCOMPARE(formatPageNumber(0), QString());
+        QCOMPARE(formatPageNumber(-3), QString());
+        QCOMPARE(formatPageNumber(12), QStringLiteral("p.12"));
+    }
+
+private:
+    static QString md5HexOfBytes(const char* bytes)
+    {
+        return QString::fromLatin1(QCryptographicHash::hash(QByteArray(bytes), QCryptographicHash::Md5).toHex());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppDirs)
+#include "tst_appdirs.moc"

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Builds realistic EPUB files for tests: "mimetype" stored first, META-INF/container.xml,
+// an OPF package (EPUB 2 or 3), an NCX table of contents (and a nav document for EPUB 3),
+// XHTML chapters, images and any extra files.
+class EpubBuilder {
+public:
+    struct NavPoint {
+        QString title;
+        QString src; // relative to the OPF folder, may carry "#fragment"
+        QList<NavPoint> children;
+    };
+
+    EpubBuilder();
+
+    void setVersion(int version) { m_version = version; } // 2 or 3
+    void setOpfFolder(const QString& folder) { m_opfFolder = folder; } // "" puts the OPF at the root
+    void setOpfName(const QString& name) { m_opfName = name; }
+    void setTitle(const QString& title) { m_title = title; }
+    void setAuthor(const QString& author) { m_author = author; }
+    void setLanguage(const QString& language) { m_language = language; }
+    void setIdentifier(const QString& identifier) { m_identifier = identifier; }
+    // Any further metadata element, e.g. ("dc:publisher", "Acme").
+    void addMetadata(const QString& element, const QString& value);
+
+    // A chapter in the manifest and spine, with a contents entry of the same title.
+    // bodyHtml is put into a complete XHTML document.
+    void addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml);
+    // A manifest item with exactly these bytes; inSpine adds it to the spine as well.
+    void addItem(const QString& id, const QString& href, const QByteArray& data,
+        const QString& mediaType = QStringLiteral("application/xhtml+xml"), bool inSpine = true);
+    // A spine entry whose manifest item has no file in the archive.
+    void addMissingItem(const QString& id, const QString& href, bool inSpine = true);
+    // An image or other resource in the manifest, not in the spine.
+    void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType);
+    // The cover image: manifest item plus <meta name="cover">.
+    void setCover(const QString& href, const QByteArray& data, const QString& mediaType = QStringLiteral("image/png"));
+    // A file of the archive outside the manifest, path relative to the archive root.
+    void addArchiveFile(const QString& path, const QByteArray& data);
+
+    // Replaces the contents built from chapter titles.
+    void setNavPoints(const QList<NavPoint>& points);
+    void setWriteNcx(bool write) { m_writeNcx = write; }
+
+    bool write(const QString& path) const;
+
+    // A complete XHTML document around a body.
+    static QByteArray xhtml(const QString& title, const QString& bodyHtml);
+    // A small real PNG image of the given size and colour.
+    static QByteArray png(int width, int height, unsigned rgb = 0x3366cc);
+
+    QString opfPath() const;
+    QByteArray opf() const;
+    QByteArray ncx() const;
+
+private:
+    struct Item {
+        QString id;
+        QString href;
+        QByteArray data;
+        QString mediaType;
+        bool inSpine = false;
+        bool present = true;
+        QString properties;
+    };
+
+    QString itemPath(const QString& href) const;
+
+    int m_version = 2;
+    QString m_opfFolder = QStringLiteral("OEBPS");
+    QString m_opfName = QStringLiteral("content.opf");
+    QString m_title = QStringLiteral("Test Book");
+    QString m_author = QStringLiteral("Test Author");
+    QString m_language = QStringLiteral("en");
+    QString m_identifier = QStringLiteral("urn:uuid:12345678-1234-1234-1234-123456789abc");
+    QList<QPair<QString, QString>> m_metadata;
+    QList<Item> m_items;
+    QList<QPair<QString, QByteArray>> m_archiveFiles;
+    QList<NavPoint> m_navPoints;
+    bool m_customNav = false;
+    bool m_writeNcx = true;
+    QString m_coverId;
+};
