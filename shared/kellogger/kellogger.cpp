@@ -1,5 +1,7 @@
 #include "kellogger.h"
 
+#include <cstdio>
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -103,7 +105,12 @@ FormattedLine formatLine(
     int level, const QString& message, const QMessageLogContext& context, int indent, int functionWidth)
 {
     FormattedLine line;
-    line.text = QLocale::c().toString(QTime::currentTime(), QStringLiteral("hh:mm:ss.zzz:"));
+    // Formatted by hand: QLocale's first use is not safe when several threads make it at once
+    // (seen as a line without its time), and this runs for every message.
+    const QTime now = QTime::currentTime();
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d:", now.hour(), now.minute(), now.second(), now.msec());
+    line.text = QString::fromLatin1(stamp);
     line.text += QLatin1String(levelStyle(level).tag);
     line.text += QString::number(KelLogger::currentThreadId()).rightJustified(5, QLatin1Char(' '));
     line.text += QLatin1String(": ");
