@@ -8,10 +8,7 @@
 
 namespace {
 
-QString appRoot()
-{
-    return QDir::homePath() + QStringLiteral("/.") + QCoreApplication::applicationName();
-}
+QString appRoot() { return QDir::homePath() + QStringLiteral("/.") + QCoreApplication::applicationName(); }
 
 QString ensureDir(const QString& path)
 {
@@ -19,10 +16,7 @@ QString ensureDir(const QString& path)
     return path;
 }
 
-QString legacyRoot()
-{
-    return QDir::homePath() + QStringLiteral("/.folvane");
-}
+QString legacyRoot() { return QDir::homePath() + QStringLiteral("/.folvane"); }
 
 void findFiles(QStringList& result, const QString& dir, const QStringList& nameFilters, QSet<QString>& visited)
 {
@@ -48,25 +42,16 @@ QString md5Hex(const QString& text)
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
-QString booksDir()
-{
-    return ensureDir(appRoot() + QStringLiteral("/books"));
-}
+QString booksDir() { return ensureDir(appRoot() + QStringLiteral("/books")); }
 
 QString bookDataDir(const QString& bookPath)
 {
     return ensureDir(appRoot() + QStringLiteral("/books/") + md5Hex(bookPath));
 }
 
-QString databasePath()
-{
-    return ensureDir(appRoot() + QStringLiteral("/data")) + QStringLiteral("/ebooklib.sqlite3");
-}
+QString databasePath() { return ensureDir(appRoot() + QStringLiteral("/data")) + QStringLiteral("/ebooklib.sqlite3"); }
 
-QString importDir()
-{
-    return ensureDir(appRoot() + QStringLiteral("/Import"));
-}
+QString importDir() { return ensureDir(appRoot() + QStringLiteral("/Import")); }
 
 QString coverFilePath(const QString& bookPath)
 {
@@ -79,10 +64,7 @@ QString legacyBookDataDir(const QString& bookPath)
     return legacyRoot() + QStringLiteral("/books/") + md5Hex(bookPath);
 }
 
-QString legacyDatabasePath()
-{
-    return legacyRoot() + QStringLiteral("/data/ebooklib.sqlite3");
-}
+QString legacyDatabasePath() { return legacyRoot() + QStringLiteral("/data/ebooklib.sqlite3"); }
 
 void removeBookDataDirs(const QStringList& bookPaths)
 {

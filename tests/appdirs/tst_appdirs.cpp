@@ -3,19 +3,16 @@
 #include "temphome.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QCryptographicHash>
 #include <QTest>
 
 class TestAppDirs : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane"));
-    }
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane")); }
 
     void md5OfKnownText()
     {
@@ -81,8 +78,8 @@ private slots:
         found.removeFirst();
         found.sort();
         QCOMPARE(found,
-            QStringList({ root.filePath(QStringLiteral("lib/a/b/three.pdf")), root.filePath(QStringLiteral("lib/a/two.FB2")),
-                root.filePath(QStringLiteral("lib/one.epub")) }));
+            QStringList({ root.filePath(QStringLiteral("lib/a/b/three.pdf")),
+                root.filePath(QStringLiteral("lib/a/two.FB2")), root.filePath(QStringLiteral("lib/one.epub")) }));
     }
 
     void findFilesRecursivelyEndsOnLinkLoops()
@@ -111,7 +108,8 @@ private slots:
         QVERIFY(formatDate(older).endsWith(QStringLiteral("2001")));
         const QDate thisYear(QDate::currentDate().year(), 1, 1);
         if (QDateTime(thisYear, QTime(0, 0)) < midnight)
-            QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))), QDateTime(thisYear, QTime(12, 0)).toString(QStringLiteral("d MMM")));
+            QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))),
+                QDateTime(thisYear, QTime(12, 0)).toString(QStringLiteral("d MMM")));
         QCOMPARE(formatDateTime(midnight.addSecs(9 * 3600 + 5 * 60)), QStringLiteral("'Today,' 09:05"));
         QCOMPARE(formatDateTime(QDateTime()), QString());
     }

@@ -7,10 +7,7 @@
 
 namespace {
 
-QString esc(const QString& text)
-{
-    return text.toHtmlEscaped();
-}
+QString esc(const QString& text) { return text.toHtmlEscaped(); }
 
 void writeNavPoints(QString& out, const QList<EpubBuilder::NavPoint>& points, int& order, int depth)
 {
@@ -41,10 +38,7 @@ void writeNavList(QString& out, const QList<EpubBuilder::NavPoint>& points)
 
 EpubBuilder::EpubBuilder() = default;
 
-void EpubBuilder::addMetadata(const QString& element, const QString& value)
-{
-    m_metadata.append({ element, value });
-}
+void EpubBuilder::addMetadata(const QString& element, const QString& value) { m_metadata.append({ element, value }); }
 
 void EpubBuilder::addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml)
 {
@@ -94,10 +88,7 @@ void EpubBuilder::setCover(const QString& href, const QByteArray& data, const QS
     m_items.append(item);
 }
 
-void EpubBuilder::addArchiveFile(const QString& path, const QByteArray& data)
-{
-    m_archiveFiles.append({ path, data });
-}
+void EpubBuilder::addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
 
 void EpubBuilder::setNavPoints(const QList<NavPoint>& points)
 {
@@ -141,7 +132,8 @@ QByteArray EpubBuilder::opf() const
 {
     QString out;
     out += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    out += QStringLiteral("<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"%1\" unique-identifier=\"bookid\">\n")
+    out += QStringLiteral(
+        "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"%1\" unique-identifier=\"bookid\">\n")
                .arg(m_version >= 3 ? QStringLiteral("3.0") : QStringLiteral("2.0"));
     out += QStringLiteral("<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
                           "xmlns:opf=\"http://www.idpf.org/2007/opf\">\n");
@@ -163,7 +155,8 @@ QByteArray EpubBuilder::opf() const
         out += QStringLiteral("<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" "
                               "properties=\"nav\"/>\n");
     for (const Item& item : m_items) {
-        out += QStringLiteral("<item id=\"%1\" href=\"%2\" media-type=\"%3\"").arg(esc(item.id), esc(item.href), item.mediaType);
+        out += QStringLiteral("<item id=\"%1\" href=\"%2\" media-type=\"%3\"")
+                   .arg(esc(item.id), esc(item.href), item.mediaType);
         if (!item.properties.isEmpty())
             out += QStringLiteral(" properties=\"%1\"").arg(item.properties);
         out += QStringLiteral("/>\n");
@@ -195,10 +188,11 @@ bool EpubBuilder::write(const QString& path) const
     ZipWriter zip(path);
     zip.add(QStringLiteral("mimetype"), QByteArrayLiteral("application/epub+zip"), false);
     zip.add(QStringLiteral("META-INF/container.xml"),
-        QStringLiteral("<?xml version=\"1.0\"?>\n"
-                       "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
-                       "<rootfiles><rootfile full-path=\"%1\" media-type=\"application/oebps-package+xml\"/></rootfiles>\n"
-                       "</container>\n")
+        QStringLiteral(
+            "<?xml version=\"1.0\"?>\n"
+            "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+            "<rootfiles><rootfile full-path=\"%1\" media-type=\"application/oebps-package+xml\"/></rootfiles>\n"
+            "</container>\n")
             .arg(esc(opfPath()))
             .toUtf8());
     zip.add(opfPath(), opf());

@@ -19,9 +19,6 @@ QString binDir()
     return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../bin"));
 }
 
-QString malformedDir(const QString& area)
-{
-    return sourceDir() + QStringLiteral("/tests/data/malformed/") + area;
-}
+QString malformedDir(const QString& area) { return sourceDir() + QStringLiteral("/tests/data/malformed/") + area; }
 
 } // namespace testpaths

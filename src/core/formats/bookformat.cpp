@@ -23,7 +23,4 @@ int bookFormatFromName(const QString& name)
     return BookFormat::Unknown;
 }
 
-QString bookFormatName(int code)
-{
-    return bookFormatMap.value(code, QStringLiteral("unknown"));
-}
+QString bookFormatName(int code) { return bookFormatMap.value(code, QStringLiteral("unknown")); }

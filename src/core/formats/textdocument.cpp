@@ -1,0 +1,83 @@
+#include "textdocument.h"
+
+#include <QDir>
+#include <QJsonArray>
+
+TextDocument::TextDocument(const QString& filePath, QObject* parent)
+    : QObject(nullptr)
+    , m_filePath(filePath)
+{
+    Q_UNUSED(parent)
+}
+
+TextDocument::~TextDocument() = default;
+
+void TextDocument::setEncoding(const QString& encoding) { m_encoding = encoding; }
+
+bool TextDocument::load(const QString& outputFolder)
+{
+    m_outputFolder = outputFolder;
+    return false;
+}
+
+QList<TocPoint> TextDocument::toc() const { return m_toc; }
+
+void TextDocument::clearChapters() { m_chapters.clear(); }
+
+void TextDocument::addChapter(const QString& name) { m_chapters.append(name); }
+
+void TextDocument::setBasePath(const QString& path) { m_basePath = path; }
+
+void TextDocument::setChapterKind(const QString& name, int kind) { m_chapterKinds.insert(name, kind); }
+
+int TextDocument::chapterKind(const QString& name) const { return m_chapterKinds.value(name, KindNone); }
+
+bool TextDocument::hasChapter(const QString& name) const { return m_chapters.contains(name, Qt::CaseInsensitive); }
+
+QString TextDocument::nextChapter(const QString& name) const
+{
+    if (name.isEmpty() && !m_chapters.isEmpty())
+        return m_chapters.first();
+    for (int i = 0; i < m_chapters.size() - 1; ++i) {
+        if (m_chapters.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return m_chapters.at(i + 1);
+    }
+    return QString();
+}
+
+QString TextDocument::previousChapter(const QString& name) const
+{
+    for (int i = 1; i < m_chapters.size(); ++i) {
+        if (m_chapters.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return m_chapters.at(i - 1);
+    }
+    return QString();
+}
+
+QString TextDocument::chapterFilePath(const QString& name) const
+{
+    const bool addSuffix = chapterKind(name) == KindXhtml && !name.endsWith(QLatin1String(".xhtml"));
+    return QDir(m_basePath).absoluteFilePath(addSuffix ? name + QStringLiteral(".xhtml") : name);
+}
+
+QPair<QList<ChapterPageInfo>, QHash<QString, int>> TextDocument::chapterPageInfos() const
+{
+    QList<ChapterPageInfo> infos;
+    infos.reserve(m_chapters.size());
+    for (const QString& name : m_chapters) {
+        ChapterPageInfo info;
+        info.source = name;
+        info.fileUrl = QUrl::fromLocalFile(chapterFilePath(name));
+        infos.append(info);
+    }
+    return qMakePair(infos, QHash<QString, int>());
+}
+
+QJsonValue TextDocument::tocToJson() const
+{
+    QJsonArray array;
+    const QList<TocPoint> points = toc();
+    for (const TocPoint& point : points)
+        array.append(point.toJson());
+    return array;
+}

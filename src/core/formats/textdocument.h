@@ -1,0 +1,59 @@
+#pragma once
+
+#include "chapterpageinfo.h"
+#include "toctree.h"
+
+#include <QHash>
+#include <QJsonValue>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+
+// A book converted, once per opening, into a folder of HTML or XHTML chapter files plus a
+// table of contents. The converters derive from it; a bare TextDocument has no converter and
+// its load fails.
+class TextDocument : public QObject {
+    Q_OBJECT
+
+public:
+    enum ChapterKind { KindNone = 0, KindHtml = 1, KindXhtml = 2 };
+
+    // The document is owned by whoever holds it: it never takes a QObject parent.
+    explicit TextDocument(const QString& filePath, QObject* parent = nullptr);
+    ~TextDocument() override;
+
+    virtual void setEncoding(const QString& encoding);
+    // Converts the book into chapter files under outputFolder; true on success.
+    virtual bool load(const QString& outputFolder);
+    virtual QList<TocPoint> toc() const;
+
+    const QString& filePath() const { return m_filePath; }
+    const QString& outputFolder() const { return m_outputFolder; }
+    const QString& encoding() const { return m_encoding; }
+
+    const QStringList& chapters() const { return m_chapters; }
+    const QString& basePath() const { return m_basePath; }
+    void clearChapters();
+    void addChapter(const QString& name);
+    void setBasePath(const QString& path);
+    void setChapterKind(const QString& name, int kind);
+    int chapterKind(const QString& name) const;
+
+    bool hasChapter(const QString& name) const;
+    QString nextChapter(const QString& name) const;
+    QString previousChapter(const QString& name) const;
+    QString chapterFilePath(const QString& name) const;
+
+    QPair<QList<ChapterPageInfo>, QHash<QString, int>> chapterPageInfos() const;
+    // The virtual toc() as a JSON array of contents objects, in list order.
+    QJsonValue tocToJson() const;
+
+protected:
+    QList<TocPoint> m_toc;
+    QString m_filePath;
+    QString m_outputFolder;
+    QString m_encoding;
+    QStringList m_chapters;
+    QHash<QString, int> m_chapterKinds;
+    QString m_basePath;
+};

@@ -1,0 +1,151 @@
+#include "toctree.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+namespace {
+
+// The cache file is ours, but it sits in the user's folder: a hand-made file must not be able
+// to exhaust the stack.
+constexpr int kMaxTocDepth = 256;
+
+void registerTocPoint() { qRegisterMetaType<TocPoint>("TocPoint"); }
+
+TocPoint pointAtIn(const QList<TocPoint>& list, int page)
+{
+    for (int i = list.size() - 1; i >= 0; --i) {
+        const TocPoint& point = list.at(i);
+        const int pointPage = point.link ? point.link->page : -1;
+        if (pointPage == page)
+            return point;
+        if (pointPage > page)
+            continue;
+        if (point.children.isEmpty())
+            return point;
+        return pointAtIn(point.children, page);
+    }
+    return list.first();
+}
+
+void collectLinks(const QList<TocPoint>& list, QSet<BookLinkPtr>& links)
+{
+    for (const TocPoint& point : list) {
+        if (links.contains(point.link))
+            continue;
+        links.insert(point.link);
+        collectLinks(point.children, links);
+    }
+}
+
+void collectSources(const QList<TocPoint>& list, bool asLocalPath, QList<QString>& result, QSet<QString>& seen)
+{
+    for (const TocPoint& point : list) {
+        QString source = point.link ? point.link->source : QString();
+        if (asLocalPath)
+            source = QUrl::fromLocalFile(source).path(QUrl::FullyDecoded);
+        if (seen.contains(source))
+            continue;
+        seen.insert(source);
+        result.append(source);
+        collectSources(point.children, asLocalPath, result, seen);
+    }
+}
+
+} // namespace
+
+Q_CONSTRUCTOR_FUNCTION(registerTocPoint)
+
+QJsonObject TocPoint::toJson() const
+{
+    QJsonObject object = BookLinkItem::toJson();
+    QJsonArray childs;
+    for (const TocPoint& child : children)
+        childs.append(child.toJson());
+    object.insert(QStringLiteral("Childs"), childs);
+    return object;
+}
+
+void TocTree::load(const QString& file, const QString& basePath)
+{
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    points.clear();
+    nextIndex = 0;
+    const QJsonDocument document = QJsonDocument::fromJson(input.readAll());
+    if (!document.isArray())
+        return;
+    const QJsonArray array = document.array();
+    for (const QJsonValue& value : array) {
+        points.append(TocPoint());
+        readPoint(basePath, points.last(), value, 0);
+    }
+}
+
+void TocTree::readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value)
+{
+    readPoint(basePath, point, value, 0);
+}
+
+void TocTree::readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value, int depth)
+{
+    if (!value.isObject())
+        return;
+    const QJsonObject object = value.toObject();
+    QString source = QDir::cleanPath(object.value(QStringLiteral("Source")).toString());
+    // Strip "<basePath>/" only when the base path really is a leading folder of the source.
+    if (!basePath.isEmpty() && source.startsWith(basePath, Qt::CaseInsensitive) && source.size() > basePath.size()
+        && source.at(basePath.size()) == QLatin1Char('/')) {
+        source.remove(0, basePath.size() + 1);
+    }
+    point.index = nextIndex++;
+    point.link->source = source;
+    point.title = object.value(QStringLiteral("Title")).toString().simplified();
+
+    const QJsonValue childs = object.value(QStringLiteral("Childs"));
+    if (!childs.isArray())
+        return;
+    if (depth >= kMaxTocDepth) {
+        qWarning() << "Contents nested deeper than" << kMaxTocDepth << "levels; deeper entries dropped";
+        return;
+    }
+    QList<TocPoint> children;
+    const QJsonArray array = childs.toArray();
+    for (const QJsonValue& child : array) {
+        children.append(TocPoint());
+        readPoint(basePath, children.last(), child, depth + 1);
+    }
+    point.children = children;
+}
+
+TocPoint TocTree::pointAt(int page) const { return tocPointAt(points, page); }
+
+TocPoint tocPointAt(const QList<TocPoint>& list, int page)
+{
+    if (list.isEmpty())
+        return TocPoint();
+    return pointAtIn(list, page);
+}
+
+QString tocTitleAt(const QList<TocPoint>& list, int page) { return tocPointAt(list, page).title; }
+
+QString tocIdAt(const QList<TocPoint>& list, int page) { return tocPointAt(list, page).id; }
+
+QSet<BookLinkPtr> tocLinks(const QList<TocPoint>& list)
+{
+    QSet<BookLinkPtr> links;
+    collectLinks(list, links);
+    return links;
+}
+
+QList<QString> tocChapterSources(const QList<TocPoint>& list, bool asLocalPath)
+{
+    QList<QString> result;
+    QSet<QString> seen;
+    collectSources(list, asLocalPath, result, seen);
+    return result;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "booklink.h"
+
+#include <QJsonValue>
+#include <QList>
+#include <QSet>
+
+// One table-of-contents node. Copies share the link and copy the children by value.
+struct TocPoint : public BookLinkItem {
+    TocPoint() = default;
+
+    // Adds "Childs": the children's objects in order (an empty array for a leaf).
+    QJsonObject toJson() const override;
+
+    int index = 0; // pre-order number over the whole tree, given when read from the cache
+    QList<TocPoint> children;
+};
+
+Q_DECLARE_METATYPE(TocPoint)
+
+// The table of contents of the open book, as read back from its ".toc" cache file.
+class TocTree {
+public:
+    // Replaces the tree with the cache file's JSON array. An unreadable file leaves the tree as
+    // it was; content that is not an array leaves it empty.
+    void load(const QString& file, const QString& basePath);
+    // Fills one entry from a JSON value and, recursively, its children.
+    void readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value);
+    TocPoint pointAt(int page) const;
+
+    QList<TocPoint> points;
+    int nextIndex = 0;
+
+private:
+    void readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value, int depth);
+};
+
+// The entry that holds a page; a default entry for an empty list.
+TocPoint tocPointAt(const QList<TocPoint>& list, int page);
+QString tocTitleAt(const QList<TocPoint>& list, int page);
+QString tocIdAt(const QList<TocPoint>& list, int page);
+// Every link of the tree (a subtree whose link was seen already is skipped).
+QSet<BookLinkPtr> tocLinks(const QList<TocPoint>& list);
+// The distinct sources of the tree in tree order, optionally as decoded local paths.
+QList<QString> tocChapterSources(const QList<TocPoint>& list, bool asLocalPath);

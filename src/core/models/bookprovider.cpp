@@ -1,0 +1,538 @@
+#include "bookprovider.h"
+
+#include "librarydatabase.h"
+#include "librarymessagebox.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// Rows are read by position from explicit column lists, so a file whose late columns were
+// appended in another order reads the same as a current one.
+#define BOOK_COLUMNS                                                                                                   \
+    "id, cover, full_path, author, title, format, time_added, time_last_view, position, max_position, is_favorite, "   \
+    "is_deleted, notes_count, book_hash, use_user_cover"
+
+const char* const kSelectBookById = "select " BOOK_COLUMNS " from books where id=:id";
+const char* const kSelectBookByPath
+    = "select " BOOK_COLUMNS " from books where full_path=:full_path AND is_deleted = 0";
+const char* const kSelectAllBooks = "select " BOOK_COLUMNS " from books ORDER BY time_added DESC";
+#undef BOOK_COLUMNS
+
+const char* const kInsertBook
+    = "INSERT INTO books (cover, full_path, author, title, format, time_added, time_last_view, position, "
+      "max_position, is_favorite, is_deleted, notes_count, book_hash, use_user_cover) VALUES (:cover, :full_path, "
+      ":author, :title, :format, :time_added, :time_last_view, :position, :max_position, :is_favorite, :is_deleted, "
+      ":notes_count, :book_hash, :use_user_cover)";
+const char* const kUpdateBook
+    = "UPDATE books SET cover=:cover, full_path=:full_path,author=:author, title=:title, format=:format, "
+      "time_added=:time_added, time_last_view=:time_last_view, position=:position, max_position=:max_position, "
+      "is_favorite=:is_favorite,is_deleted=:is_deleted, notes_count=:notes_count, "
+      "book_hash=:book_hash,use_user_cover=:use_user_cover WHERE id = :id;";
+const char* const kSetMetaData
+    = "INSERT OR REPLACE INTO book_metadata (id, book_id, meta_type, meta_value) VALUES ((SELECT ID FROM "
+      "book_metadata WHERE book_id = :book_id AND meta_type=:meta_type), :book_id, :meta_type, :meta_value)";
+const char* const kAllCategories
+    = "select f.id, f.parent_id, f.title, (SELECT COUNT(*) from book_folder_binder bfb join books on bfb.book_id = "
+      "books.id where bfb.folder_id = f.id and books.is_deleted = 0 ) as book_count from folders as f order by "
+      "f.title";
+const char* const kCategoryCounts
+    = "select (SELECT COUNT(*) from books where (is_deleted = 0) ) as all_count, (select COUNT(*) from books where "
+      "(is_deleted = 0) ORDER BY time_added DESC limit :max_last_added_book_count) as last_added_count, (select "
+      "COUNT(*) from books where (is_deleted = 0) and (time_last_view >= :recently_read_time_last_view) ORDER BY "
+      "time_last_view DESC limit :recently_read_max_book_count) as recently_read_count, (select COUNT(*) from books "
+      "where (is_favorite = 1) AND (is_deleted = 0)) as favorites_read_count, (select COUNT(*) from books where "
+      "(is_deleted = 1)) as deleted_count";
+const char* const kAllBooksWithFolderTitle
+    = "select b.id, b.cover, b.full_path, b.author, b.title, b.format, b.time_added, b.time_last_view, b.position, "
+      "b.max_position, b.is_favorite, b.is_deleted, b.notes_count, b.book_hash, folders.title as folder_title, "
+      "b.use_user_cover from books as b left outer join book_folder_binder on b.id = book_folder_binder.book_id left "
+      "outer join folders on book_folder_binder.folder_id = folders.id where is_deleted = 0";
+
+const int kRecentlyReadMaxBookCount = 20;
+const int kMaxLastAddedBookCount = 8;
+const quint32 kRecentlyReadSeconds = 5184000; // 60 days
+
+QSqlQuery prepared(const char* sql)
+{
+    QSqlQuery query;
+    query.prepare(QString::fromLatin1(sql));
+    return query;
+}
+
+void bind(QSqlQuery& query, const char* name, const QVariant& value)
+{
+    query.bindValue(QString::fromLatin1(name), value);
+}
+
+void bindBook(QSqlQuery& query, const BookDto& book)
+{
+    bind(query, ":cover", BookProvider::encodeText(book.cover));
+    bind(query, ":full_path", BookProvider::encodeText(book.full_path));
+    bind(query, ":author", book.author);
+    bind(query, ":title", book.title);
+    bind(query, ":format", book.format);
+    bind(query, ":time_added", book.time_added);
+    bind(query, ":time_last_view", book.time_last_view);
+    bind(query, ":position", book.position);
+    bind(query, ":max_position", book.max_position);
+    bind(query, ":is_favorite", book.is_favorite);
+    bind(query, ":is_deleted", book.is_deleted);
+    bind(query, ":notes_count", book.notes_count);
+    bind(query, ":book_hash", book.book_hash);
+    bind(query, ":use_user_cover", book.use_user_cover ? 1 : 0);
+}
+
+// The default record when the statement fails or yields nothing; with several rows the last wins.
+BookDto lastBookRow(QSqlQuery& query)
+{
+    BookDto book;
+    if (query.exec()) {
+        while (query.next())
+            BookProvider::readBookRow(query, book);
+    }
+    return book;
+}
+
+// Every row of a statement run directly, in statement order; empty when it fails.
+QList<BookDto> selectBooks(const char* sql, void (*readRow)(const QSqlQuery&, BookDto&))
+{
+    QSqlQuery query;
+    query.setForwardOnly(true);
+    QList<BookDto> books;
+    if (!query.exec(QString::fromLatin1(sql)))
+        return books;
+    while (query.next()) {
+        books.append(BookDto());
+        readRow(query, books.last());
+    }
+    return books;
+}
+
+} // namespace
+
+BookProvider::BookProvider() { qRegisterMetaType<BookDto>("BookDto"); }
+
+BookProvider* BookProvider::instance()
+{
+    static BookProvider provider;
+    return &provider;
+}
+
+bool BookProvider::createConnection(const QString& path)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(path);
+        if (!db.open()) {
+            LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Failed to open database"),
+                QCoreApplication::translate("BookProvider", "Unable to connect to database"));
+            qDebug() << db.lastError().text();
+            return false;
+        }
+    }
+    return LibraryDatabase::createOrUpgrade();
+}
+
+void BookProvider::fail(
+    const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message, bool quoted)
+{
+    m_lastError = query.lastError().text();
+    const QMessageLogger logger(__FILE__, 0, function);
+    if (trace == Trace::Debug)
+        logger.debug() << operation << "error:" << m_lastError;
+    else if (trace == Trace::Critical)
+        logger.critical() << operation << "error:" << m_lastError;
+    if (!message)
+        return;
+    const QString text = QString::fromLatin1(message).arg(m_lastError);
+    if (quoted)
+        logger.critical() << text;
+    else
+        logger.critical().noquote() << text;
+}
+
+bool BookProvider::runWrite(
+    QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message)
+{
+    if (query.exec())
+        return true;
+    fail(query, function, operation, trace, message);
+    return false;
+}
+
+QVariant BookProvider::lastValue(
+    QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message)
+{
+    QVariant value;
+    if (!query.exec()) {
+        fail(query, function, operation, trace, message);
+        return value;
+    }
+    while (query.next())
+        value = query.value(0);
+    return value;
+}
+
+// ---- books ----
+
+int BookProvider::add(const BookDto& book)
+{
+    // The row and its metadata form one unit: one commit instead of one per statement, and
+    // never half a book after a crash. A savepoint nests inside a caller's transaction.
+    QSqlQuery savepoint;
+    const bool inUnit = savepoint.exec(QStringLiteral("SAVEPOINT add_book"));
+    if (!inUnit)
+        qWarning().noquote() << "Adding a book outside a transaction:" << savepoint.lastError().text();
+
+    QSqlQuery query = prepared(kInsertBook);
+    bindBook(query, book);
+    if (!query.exec()) {
+        fail(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
+        if (inUnit)
+            endSavepoint(true);
+        return -1;
+    }
+    bool isInt = false;
+    const int newId = query.lastInsertId().toInt(&isInt);
+    query.finish();
+    if (isInt) {
+        for (auto it = book.metadata.cbegin(); it != book.metadata.cend(); ++it)
+            setMetaData(newId, it.key(), it.value());
+    }
+    if (inUnit && !endSavepoint(false))
+        return -1;
+    return isInt ? newId : 0;
+}
+
+bool BookProvider::endSavepoint(bool rollback)
+{
+    QSqlQuery query;
+    if (!rollback && query.exec(QStringLiteral("RELEASE SAVEPOINT add_book")))
+        return true;
+    if (!rollback) {
+        // The commit failed, so the book is not stored: report it as a failed add.
+        fail(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
+    }
+    if (!query.exec(QStringLiteral("ROLLBACK TO SAVEPOINT add_book"))
+        || !query.exec(QStringLiteral("RELEASE SAVEPOINT add_book")))
+        qCritical().noquote() << "Cannot end the book's savepoint:" << query.lastError().text();
+    return false;
+}
+
+bool BookProvider::update(const BookDto& book)
+{
+    QSqlQuery query = prepared(kUpdateBook);
+    bindBook(query, book);
+    bind(query, ":id", book.id);
+    if (query.exec())
+        return true;
+    m_lastError = query.lastError().text();
+    return false;
+}
+
+bool BookProvider::setFavorite(int id, int isFavorite)
+{
+    QSqlQuery query = prepared("UPDATE books SET is_favorite=:is_favorite WHERE id = :id");
+    bind(query, ":id", id);
+    bind(query, ":is_favorite", isFavorite);
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::setFavorite", Trace::Critical, "Set favorite error db:%1");
+}
+
+bool BookProvider::setDeleted(int id, int isDeleted)
+{
+    QSqlQuery query = prepared("UPDATE books SET is_deleted=:is_deleted WHERE id = :id");
+    bind(query, ":id", id);
+    bind(query, ":is_deleted", isDeleted);
+    return query.exec();
+}
+
+bool BookProvider::setLastViewTime(int id, int time)
+{
+    QSqlQuery query = prepared("UPDATE books SET time_last_view=:time_last_view WHERE id = :id");
+    bind(query, ":id", id);
+    // Stored as the unsigned second count it is read back as.
+    bind(query, ":time_last_view", static_cast<quint32>(time));
+    return query.exec();
+}
+
+bool BookProvider::clearLibrary()
+{
+    QSqlQuery query = prepared("UPDATE books SET is_deleted=1 WHERE is_deleted=0");
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::clearLibrary", Trace::None, "Clear library error:%1");
+}
+
+bool BookProvider::restoreAllFromTrash()
+{
+    QSqlQuery query = prepared("UPDATE books SET is_deleted=:is_restore WHERE is_deleted = :is_delete");
+    bind(query, ":is_delete", 1);
+    bind(query, ":is_restore", 0);
+    return runWrite(
+        query, Q_FUNC_INFO, "BookProvider::restoreAllFromTrash", Trace::None, "Restore all from trash error:%1");
+}
+
+QString BookProvider::deleteFromLibrary(int id)
+{
+    QString path;
+    {
+        QSqlQuery select = prepared("select b.full_path from books as b where b.id = :to_delete_id");
+        bind(select, ":to_delete_id", id);
+        if (select.exec() && select.next())
+            path = decodeText(select.value(0).toString());
+    }
+    QSqlQuery query = prepared("delete from books where books.id=:id;");
+    bind(query, ":id", id);
+    if (!runWrite(query, Q_FUNC_INFO, "BookProvider::deleteFromLibrary", Trace::Debug, nullptr))
+        return QString();
+    return path;
+}
+
+QList<QString> BookProvider::removeAllFromTrash()
+{
+    const QList<QString> paths = trashedBookPaths();
+    QSqlQuery query = prepared("delete from books where is_deleted=:is_deleted;");
+    bind(query, ":is_deleted", 1);
+    if (query.exec())
+        return paths;
+    fail(query, Q_FUNC_INFO, "BookProvider::removeAllFromTrash", Trace::None, "Remove from trash error:%1", false);
+    return {};
+}
+
+// ---- metadata ----
+
+bool BookProvider::setMetaData(const int bookId, const int metaType, const QString& value)
+{
+    QSqlQuery query = prepared(kSetMetaData);
+    bind(query, ":book_id", bookId);
+    bind(query, ":meta_type", metaType);
+    bind(query, ":meta_value", value);
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::setMetaData", Trace::Debug, "Add metadata. Error db:%1");
+}
+
+QString BookProvider::getMetaData(const int bookId, const int metaType)
+{
+    QSqlQuery query
+        = prepared("select meta_value from book_metadata where book_id = :book_id and meta_type = :meta_type;");
+    bind(query, ":book_id", bookId);
+    bind(query, ":meta_type", metaType);
+    return lastValue(query, Q_FUNC_INFO, "BookProvider::getMetaData", Trace::Critical,
+        "Select meta_value by book id and meta type. Error db:%1")
+        .toString();
+}
+
+// ---- folders ----
+
+int BookProvider::addCategory(const QString& title, const int parentId)
+{
+    QSqlQuery query = prepared("INSERT INTO folders (parent_id, title) VALUES (:parent_id, :title)");
+    bind(query, ":parent_id", parentId);
+    bind(query, ":title", title);
+    if (!runWrite(query, Q_FUNC_INFO, "BookProvider::addCategory", Trace::Debug, "Add folder. Error db:%1"))
+        return -1;
+    bool isInt = false;
+    const int id = query.lastInsertId().toInt(&isInt);
+    return isInt ? id : -1;
+}
+
+bool BookProvider::renameCategory(const int id, const QString& title)
+{
+    if (id <= 0 || title.isEmpty())
+        return false;
+    QSqlQuery query = prepared("UPDATE folders SET title=:title WHERE id = :id;");
+    bind(query, ":id", id);
+    bind(query, ":title", title);
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::renameCategory", Trace::Critical, "Rename folder. Error db:%1");
+}
+
+bool BookProvider::removeCategory(const int folderId)
+{
+    QSqlQuery query = prepared("delete from folders where id=:folder_id");
+    bind(query, ":folder_id", folderId);
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::removeCategory", Trace::Debug, "Remove folder. Error db:%1");
+}
+
+bool BookProvider::addBookToCategory(const int bookId, const int folderId)
+{
+    QSqlQuery query
+        = prepared("INSERT or REPLACE INTO book_folder_binder (book_id, folder_id) VALUES (:book_id, :folder_id)");
+    bind(query, ":book_id", bookId);
+    bind(query, ":folder_id", folderId);
+    return runWrite(
+        query, Q_FUNC_INFO, "BookProvider::addBookToCategory", Trace::Debug, "Add book to folder. Error db:%1");
+}
+
+bool BookProvider::removeFromCategory(const int bookId, const int folderId)
+{
+    QSqlQuery query = prepared("DELETE FROM book_folder_binder WHERE book_id=:book_id AND folder_id=:folder_id");
+    bind(query, ":book_id", bookId);
+    bind(query, ":folder_id", folderId);
+    return runWrite(
+        query, Q_FUNC_INFO, "BookProvider::removeFromCategory", Trace::None, "Remove book from category. Error db:%1");
+}
+
+int BookProvider::findCategoryByBook(const int bookId)
+{
+    QSqlQuery query = prepared("select folder_id from book_folder_binder where book_id=:book_id");
+    bind(query, ":book_id", bookId);
+    return lastValue(query, Q_FUNC_INFO, "BookProvider::findCategoryByBook", Trace::None,
+        "Select category by folder id. Error db:%1")
+        .toInt();
+}
+
+QList<CategoryDto> BookProvider::allCategories()
+{
+    QSqlQuery query = prepared(kAllCategories);
+    if (!query.exec()) {
+        fail(query, Q_FUNC_INFO, "BookProvider::allCategories", Trace::Critical, "Select all folder. Error db:%1");
+        return {};
+    }
+    QList<CategoryDto> categories;
+    while (query.next()) {
+        CategoryDto category;
+        readCategoryRow(query, category);
+        categories.append(category);
+    }
+    return categories;
+}
+
+// ---- counts and lists ----
+
+int BookProvider::bookCountByFormat(int format)
+{
+    QSqlQuery query = prepared("select COUNT(*) from books where is_deleted = 0 and format=:format");
+    bind(query, ":format", format);
+    return lastValue(query, Q_FUNC_INFO, "BookProvider::bookCountByFormat", Trace::Critical,
+        "Select book count by format. Error db:%1")
+        .toInt();
+}
+
+CategoryCountsDto BookProvider::categoryCounts()
+{
+    QSqlQuery query = prepared(kCategoryCounts);
+    bind(query, ":max_last_added_book_count", kMaxLastAddedBookCount);
+    bind(query, ":recently_read_time_last_view", recentlyReadTimeLastView());
+    bind(query, ":recently_read_max_book_count", kRecentlyReadMaxBookCount);
+    CategoryCountsDto counts;
+    if (!query.exec()) {
+        fail(query, Q_FUNC_INFO, "BookProvider::categoryCounts", Trace::None, "Select category counts error:%1");
+        return counts;
+    }
+    while (query.next())
+        readCategoryCounts(query, counts);
+    return counts;
+}
+
+BookDto BookProvider::bookById(int id)
+{
+    QSqlQuery query = prepared(kSelectBookById);
+    bind(query, ":id", id);
+    return lastBookRow(query);
+}
+
+BookDto BookProvider::bookByPath(const QString& path)
+{
+    QSqlQuery query = prepared(kSelectBookByPath);
+    bind(query, ":full_path", encodeText(path));
+    return lastBookRow(query);
+}
+
+QList<QString> BookProvider::trashedBookPaths()
+{
+    QSqlQuery query = prepared("select b.full_path from books as b where b.is_deleted = :deleted_id");
+    bind(query, ":deleted_id", 1);
+    QList<QString> paths;
+    if (query.exec()) {
+        while (query.next())
+            paths.append(decodeText(query.value(0).toString()));
+    }
+    return paths;
+}
+
+QList<BookDto> BookProvider::allBooks() { return selectBooks(kSelectAllBooks, &BookProvider::readBookRow); }
+
+QList<BookDto> BookProvider::allBooksWithFolderTitle()
+{
+    return selectBooks(kAllBooksWithFolderTitle, &BookProvider::readBookRowWithFolderTitle);
+}
+
+// ---- limits, stored form and row readers ----
+
+int BookProvider::recentlyReadMaxBookCount() { return kRecentlyReadMaxBookCount; }
+
+quint32 BookProvider::recentlyReadTimeLastView()
+{
+    return static_cast<quint32>(QDateTime::currentSecsSinceEpoch()) - kRecentlyReadSeconds;
+}
+
+QString BookProvider::encodeText(const QString& text)
+{
+    if (text.isEmpty())
+        return QLatin1String("");
+    return QString::fromLatin1(text.toUtf8().toBase64());
+}
+
+QString BookProvider::decodeText(const QString& stored)
+{
+    if (stored.isEmpty())
+        return QLatin1String("");
+    return QString::fromUtf8(QByteArray::fromBase64(stored.toLatin1()));
+}
+
+namespace {
+
+// Columns 0-13, shared by both book row shapes.
+void readBookColumns(const QSqlQuery& query, BookDto& book)
+{
+    book.id = query.value(0).toInt();
+    book.cover = BookProvider::decodeText(query.value(1).toString());
+    book.full_path = BookProvider::decodeText(query.value(2).toString());
+    book.author = query.value(3).toString();
+    book.title = query.value(4).toString();
+    book.format = query.value(5).toInt();
+    book.time_added = query.value(6).toUInt();
+    book.time_last_view = query.value(7).toUInt();
+    book.position = query.value(8).toInt();
+    book.max_position = query.value(9).toInt();
+    book.is_favorite = query.value(10).toInt();
+    book.is_deleted = query.value(11).toInt();
+    book.notes_count = query.value(12).toInt();
+    book.book_hash = query.value(13).toString();
+}
+
+} // namespace
+
+void BookProvider::readBookRow(const QSqlQuery& query, BookDto& book)
+{
+    readBookColumns(query, book);
+    book.use_user_cover = query.value(14).toUInt() != 0;
+}
+
+void BookProvider::readBookRowWithFolderTitle(const QSqlQuery& query, BookDto& book)
+{
+    readBookColumns(query, book);
+    book.folder_title = query.value(14).toString();
+    book.use_user_cover = query.value(15).toUInt() != 0;
+}
+
+void BookProvider::readCategoryRow(const QSqlQuery& query, CategoryDto& category)
+{
+    category.id = query.value(0).toInt();
+    category.parent_id = query.value(1).toInt();
+    category.title = query.value(2).toString();
+    category.book_count = query.value(3).toInt();
+}
+
+void BookProvider::readCategoryCounts(const QSqlQuery& query, CategoryCountsDto& counts)
+{
+    counts.all_count = query.value(QStringLiteral("all_count")).toInt();
+    counts.deleted_count = query.value(QStringLiteral("deleted_count")).toInt();
+    counts.favorites_count = query.value(QStringLiteral("favorites_read_count")).toInt();
+    counts.last_added_count = query.value(QStringLiteral("last_added_count")).toInt();
+    counts.recently_read_count = query.value(QStringLiteral("recently_read_count")).toInt();
+}

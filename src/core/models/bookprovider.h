@@ -1,0 +1,100 @@
+#pragma once
+
+#include "bookdto.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+class QSqlQuery;
+
+// The library's data access: every read and write of the library database goes through one
+// of these operations, each running its statements on Qt's default connection and turning
+// rows into the row types. No cache: every call goes to the database. GUI thread only (the
+// connection belongs to the thread that opened it).
+//
+// Failures are return values (false, -1, 0, a null string, an empty list or a default
+// record); the operations that keep the error store the driver's text in lastError() and log.
+class BookProvider {
+public:
+    // The process-wide instance, made on first use (which registers the meta-type "BookDto").
+    static BookProvider* instance();
+
+    // Opens the database file at path on the default connection and creates or upgrades its
+    // schema. False (after a critical box) when the file cannot be opened or a required
+    // statement fails.
+    bool createConnection(const QString& path);
+
+    // The error text kept by the last operation that failed and keeps its error; never cleared.
+    const QString& lastError() const { return m_lastError; }
+
+    // Books. add() writes the row and its metadata as one unit and returns the new id (-1 on
+    // failure, 0 when the new id cannot be read); a failing metadata entry is logged and kept
+    // in lastError() without changing the result.
+    int add(const BookDto& book);
+    bool update(const BookDto& book);
+    bool setFavorite(int id, int isFavorite);
+    bool setDeleted(int id, int isDeleted);
+    bool setLastViewTime(int id, int time);
+    bool clearLibrary();
+    bool restoreAllFromTrash();
+    // The deleted book's file path: null when the delete failed or the id is unknown.
+    QString deleteFromLibrary(int id);
+    // The file paths of the books deleted from the trash; empty on failure.
+    QList<QString> removeAllFromTrash();
+
+    // Metadata: one value per book and meta type.
+    bool setMetaData(const int bookId, const int metaType, const QString& value);
+    QString getMetaData(const int bookId, const int metaType);
+
+    // The user's folders ("categories"); a book is in at most one.
+    int addCategory(const QString& title, const int parentId);
+    bool renameCategory(const int id, const QString& title);
+    bool removeCategory(const int folderId);
+    bool addBookToCategory(const int bookId, const int folderId);
+    bool removeFromCategory(const int bookId, const int folderId);
+    int findCategoryByBook(const int bookId);
+    QList<CategoryDto> allCategories();
+
+    // Counts and lists.
+    int bookCountByFormat(int format);
+    CategoryCountsDto categoryCounts();
+    BookDto bookById(int id);
+    BookDto bookByPath(const QString& path);
+    QList<QString> trashedBookPaths();
+    QList<BookDto> allBooks();
+    QList<BookDto> allBooksWithFolderTitle();
+
+    // Limits of the recently-read category.
+    static int recentlyReadMaxBookCount();
+    static quint32 recentlyReadTimeLastView();
+
+    // Stored form of the two path columns: Base64 of the UTF-8 bytes; empty stays empty.
+    static QString encodeText(const QString& text);
+    static QString decodeText(const QString& stored);
+
+    // Row readers: each fills the fields its row holds and leaves the others as they were.
+    static void readBookRow(const QSqlQuery& query, BookDto& book);
+    static void readBookRowWithFolderTitle(const QSqlQuery& query, BookDto& book);
+    static void readCategoryRow(const QSqlQuery& query, CategoryDto& category);
+    static void readCategoryCounts(const QSqlQuery& query, CategoryCountsDto& counts);
+
+    BookProvider(const BookProvider&) = delete;
+    BookProvider& operator=(const BookProvider&) = delete;
+
+private:
+    BookProvider();
+
+    enum class Trace { None, Debug, Critical };
+    // Keeps the query's error and writes the operation's trace and message.
+    void fail(const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message,
+        bool quoted = true);
+    bool runWrite(QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message);
+    // Runs a one-column read; the last row's value, or an invalid value when there is none or
+    // the statement fails (then kept and logged like a write).
+    QVariant lastValue(QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message);
+    // Ends the savepoint of add(); false when the book is not stored (rolled back or not committed).
+    bool endSavepoint(bool rollback);
+
+    QString m_lastError;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// The schema of the library database file ("ebooklib.sqlite3"): the tables `books`,
+// `folders`, `book_folder_binder` and `book_metadata`, their delete triggers and the index
+// on the metadata's book and type. One routine serves a new file, a file of an older version
+// and a file that is already current.
+class LibraryDatabase {
+public:
+    // Creates what is missing on the open default connection and upgrades an older `books`
+    // table. Before the first statement that changes an existing file the file is copied to
+    // backupPath() (unless that copy already exists). A required statement that fails is
+    // logged and shown in a critical box; the rest are not run and the result is false.
+    static bool createOrUpgrade();
+
+    // "<database file>.bak", beside the database file.
+    static QString backupPath(const QString& databasePath);
+};

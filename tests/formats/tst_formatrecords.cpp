@@ -1,0 +1,319 @@
+#include "formats/bookformat.h"
+#include "formats/imagedocument.h"
+#include "formats/textdocument.h"
+#include "formats/toctree.h"
+#include "temphome.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// A text document whose chapters and contents are set directly, as a converter would.
+class FakeTextDocument : public TextDocument {
+public:
+    FakeTextDocument()
+        : TextDocument(QStringLiteral("/books/fake.epub"))
+    {
+    }
+    void setToc(const QList<TocPoint>& toc) { m_toc = toc; }
+};
+
+class FakeImageDocument : public ImageDocument {
+public:
+    int pages = 0;
+    void load(const QString&) override { }
+    QString title() const override { return QStringLiteral("fake"); }
+    int pageCount() const override { return pages; }
+    QList<TocPoint> toc() const override { return {}; }
+    QList<SearchItem> search(const QString& query) override { return pageNumberHit(query); }
+    QImage requestImage(int page, double) override
+    {
+        if (page < 1 || page > pages)
+            return QImage();
+        QImage image(10 * page, 10, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        return image;
+    }
+    double scaleFactor() const override { return 1.0; }
+};
+
+TocPoint point(const QString& title, int page, const QString& source = QString(), const QList<TocPoint>& children = {})
+{
+    TocPoint p;
+    p.title = title;
+    p.link->page = page;
+    p.link->source = source.isEmpty() ? title : source;
+    p.children = children;
+    return p;
+}
+
+QJsonObject entry(const QString& source, const QString& title, const QJsonArray& childs = QJsonArray())
+{
+    return QJsonObject { { QStringLiteral("Source"), source }, { QStringLiteral("Title"), title },
+        { QStringLiteral("Childs"), childs } };
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+} // namespace
+
+class TestFormatRecords : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formatCodes()
+    {
+        QCOMPARE(bookFormatFromName(QStringLiteral("EPUB")), 0);
+        QCOMPARE(bookFormatFromName(QStringLiteral("pdf")), 3);
+        QCOMPARE(bookFormatFromName(QStringLiteral("7Z")), 10);
+        QCOMPARE(bookFormatFromName(QString()), 12);
+        QCOMPARE(bookFormatFromName(QStringLiteral("doc")), 12);
+        QCOMPARE(bookFormatFromName(QStringLiteral(" epub")), 12);
+        for (int code = 0; code <= 10; ++code)
+            QCOMPARE(bookFormatFromName(bookFormatName(code)), code);
+        QCOMPARE(bookFormatName(10), QStringLiteral("7z"));
+        QCOMPARE(bookFormatName(11), QStringLiteral("unknown"));
+        QCOMPARE(bookFormatName(12), QStringLiteral("unknown"));
+        QCOMPARE(bookFormatName(-1), QStringLiteral("unknown"));
+    }
+
+    void chapterNavigation()
+    {
+        FakeTextDocument doc;
+        QCOMPARE(doc.nextChapter(QString()), QString());
+        QVERIFY(!doc.load(QStringLiteral("/tmp/out")));
+        QCOMPARE(doc.outputFolder(), QStringLiteral("/tmp/out"));
+        QCOMPARE(doc.tocToJson().toArray().size(), 0);
+
+        doc.addChapter(QStringLiteral("ch1.xhtml"));
+        doc.addChapter(QStringLiteral("Ch2.xhtml"));
+        doc.addChapter(QStringLiteral("ch3.html"));
+        QCOMPARE(doc.nextChapter(QString()), QStringLiteral("ch1.xhtml"));
+        QCOMPARE(doc.nextChapter(QStringLiteral("CH1.XHTML")), QStringLiteral("Ch2.xhtml"));
+        QCOMPARE(doc.nextChapter(QStringLiteral("ch2.xhtml")), QStringLiteral("ch3.html"));
+        QCOMPARE(doc.nextChapter(QStringLiteral("ch3.html")), QString());
+        QCOMPARE(doc.nextChapter(QStringLiteral("missing")), QString());
+        QCOMPARE(doc.previousChapter(QStringLiteral("ch1.xhtml")), QString());
+        QCOMPARE(doc.previousChapter(QStringLiteral("CH3.html")), QStringLiteral("Ch2.xhtml"));
+        QVERIFY(doc.hasChapter(QStringLiteral("CH2.XHTML")));
+        QVERIFY(!doc.hasChapter(QStringLiteral("ch4.html")));
+
+        // A chapter listed twice: the scan passes over a match at the last index.
+        doc.addChapter(QStringLiteral("ch1.xhtml"));
+        QCOMPARE(doc.nextChapter(QStringLiteral("ch1.xhtml")), QStringLiteral("Ch2.xhtml"));
+    }
+
+    void chapterFilePaths()
+    {
+        FakeTextDocument doc;
+        doc.setBasePath(QStringLiteral("/data/book/OEBPS"));
+        doc.addChapter(QStringLiteral("a.xhtml"));
+        doc.addChapter(QStringLiteral("b.XHTML"));
+        doc.addChapter(QStringLiteral("c.html"));
+        doc.addChapter(QStringLiteral("text/d"));
+        doc.setChapterKind(QStringLiteral("a.xhtml"), TextDocument::KindXhtml);
+        doc.setChapterKind(QStringLiteral("b.XHTML"), TextDocument::KindXhtml);
+        doc.setChapterKind(QStringLiteral("c.html"), TextDocument::KindHtml);
+        QCOMPARE(doc.chapterKind(QStringLiteral("text/d")), 0);
+
+        QCOMPARE(doc.chapterFilePath(QStringLiteral("a.xhtml")), QStringLiteral("/data/book/OEBPS/a.xhtml"));
+        QCOMPARE(doc.chapterFilePath(QStringLiteral("b.XHTML")), QStringLiteral("/data/book/OEBPS/b.XHTML.xhtml"));
+        QCOMPARE(doc.chapterFilePath(QStringLiteral("c.html")), QStringLiteral("/data/book/OEBPS/c.html"));
+        QCOMPARE(doc.chapterFilePath(QStringLiteral("text/d")), QStringLiteral("/data/book/OEBPS/text/d"));
+
+        const auto infos = doc.chapterPageInfos();
+        QCOMPARE(infos.first.size(), 4);
+        QVERIFY(infos.second.isEmpty());
+        QCOMPARE(infos.first.at(1).source, QStringLiteral("b.XHTML"));
+        QCOMPARE(infos.first.at(1).fileUrl, QUrl::fromLocalFile(QStringLiteral("/data/book/OEBPS/b.XHTML.xhtml")));
+        QCOMPARE(infos.first.at(1).startPage, -1);
+        QCOMPARE(infos.first.at(1).pageCount, 0);
+        QVERIFY(infos.first.at(1).hits.isEmpty());
+    }
+
+    void recordsShareLinksAndMakeIds()
+    {
+        BookLinkItem a;
+        BookLinkItem b;
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(a.id).hasMatch());
+        QVERIFY(a.id != b.id);
+        QCOMPARE(a.link->page, -1);
+        BookLinkItem copy(a);
+        copy.link->page = 7;
+        QCOMPARE(a.link->page, 7);
+        QCOMPARE(copy.id, a.id);
+
+        TocPoint parent = point(QStringLiteral("P"), 1, QString(), { point(QStringLiteral("C"), 2) });
+        TocPoint parentCopy = parent;
+        QCOMPARE(parentCopy.children.first().link, parent.children.first().link);
+        QVERIFY(QMetaType::type("BookLinkPtr") != QMetaType::UnknownType);
+        QVERIFY(QMetaType::type("SearchItem") != QMetaType::UnknownType);
+    }
+
+    void tocJsonRoundTrip()
+    {
+        TempHome home;
+        const QString base = home.filePath(QStringLiteral("book/OEBPS"));
+        FakeTextDocument doc;
+        doc.setToc({ point(QStringLiteral("  One \n chapter "), 3, base + QStringLiteral("/ch1.xhtml"),
+                         { point(QStringLiteral("Part"), 4, QStringLiteral("ch1.xhtml#s1")) }),
+            point(QStringLiteral("Two"), 9, QStringLiteral("ch2.xhtml")) });
+        const QJsonArray json = doc.tocToJson().toArray();
+        QCOMPARE(json.size(), 2);
+        QVERIFY(json.at(1).toObject().value(QStringLiteral("Childs")).isArray());
+        QCOMPARE(json.at(1).toObject().value(QStringLiteral("Childs")).toArray().size(), 0);
+        QVERIFY(!json.at(0).toObject().contains(QStringLiteral("Page")));
+
+        const QString cache = home.filePath(QStringLiteral("book.toc"));
+        QVERIFY(writeFile(cache, QJsonDocument(json).toJson(QJsonDocument::Indented)));
+        TocTree tree;
+        tree.load(cache, base);
+        QCOMPARE(tree.points.size(), 2);
+        QCOMPARE(tree.points.at(0).link->source, QStringLiteral("ch1.xhtml"));
+        QCOMPARE(tree.points.at(0).title, QStringLiteral("One chapter"));
+        QCOMPARE(tree.points.at(0).index, 0);
+        QCOMPARE(tree.points.at(0).link->page, -1);
+        QCOMPARE(tree.points.at(0).children.size(), 1);
+        QCOMPARE(tree.points.at(0).children.at(0).link->source, QStringLiteral("ch1.xhtml#s1"));
+        QCOMPARE(tree.points.at(0).children.at(0).index, 1);
+        QCOMPARE(tree.points.at(1).link->source, QStringLiteral("ch2.xhtml"));
+        QCOMPARE(tree.points.at(1).index, 2);
+        QCOMPARE(tree.nextIndex, 3);
+    }
+
+    void tocLoadFailures()
+    {
+        TempHome home;
+        TocTree tree;
+        tree.points = { point(QStringLiteral("kept"), 1) };
+        tree.load(home.filePath(QStringLiteral("missing.toc")), QString());
+        QCOMPARE(tree.points.size(), 1);
+
+        const QString object = home.filePath(QStringLiteral("object.toc"));
+        QVERIFY(writeFile(object, "{\"Source\": \"a\"}"));
+        tree.load(object, QString());
+        QVERIFY(tree.points.isEmpty());
+
+        const QString strings = home.filePath(QStringLiteral("strings.toc"));
+        QVERIFY(writeFile(strings, "[\"a\", \"b\", {\"Source\": \"c.html\", \"Title\": \"C\"}]"));
+        tree.load(strings, QString());
+        QCOMPARE(tree.points.size(), 3);
+        QCOMPARE(tree.points.at(0).title, QString());
+        QCOMPARE(tree.points.at(1).index, 0);
+        QCOMPARE(tree.points.at(2).index, 0);
+        QCOMPARE(tree.points.at(2).link->source, QStringLiteral("c.html"));
+
+        // A base path only strips whole leading folders, and an empty one strips nothing.
+        const QString prefixed = home.filePath(QStringLiteral("prefixed.toc"));
+        QVERIFY(writeFile(prefixed,
+            QJsonDocument(QJsonArray { entry(QStringLiteral("/b/OEBPSX/c.html"), QStringLiteral("x")),
+                              entry(QStringLiteral("/B/oebps/d.html"), QStringLiteral("y")) })
+                .toJson()));
+        tree.load(prefixed, QStringLiteral("/b/OEBPS"));
+        QCOMPARE(tree.points.at(0).link->source, QStringLiteral("/b/OEBPSX/c.html"));
+        QCOMPARE(tree.points.at(1).link->source, QStringLiteral("d.html"));
+        tree.load(prefixed, QString());
+        QCOMPARE(tree.points.at(1).link->source, QStringLiteral("/B/oebps/d.html"));
+    }
+
+    void tocPageLookup_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("inside child") << 7 << QStringLiteral("T2a");
+        QTest::newRow("exact parent") << 5 << QStringLiteral("T2");
+        QTest::newRow("after last") << 20 << QStringLiteral("T3");
+        QTest::newRow("before first") << 0 << QStringLiteral("T1");
+        QTest::newRow("second child") << 10 << QStringLiteral("T2b");
+        QTest::newRow("exact last") << 12 << QStringLiteral("T3");
+    }
+
+    void tocPageLookup()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, title);
+        const QList<TocPoint> toc { point(QStringLiteral("T1"), 1),
+            point(QStringLiteral("T2"), 5, QString(),
+                { point(QStringLiteral("T2a"), 6), point(QStringLiteral("T2b"), 9) }),
+            point(QStringLiteral("T3"), 12) };
+        QCOMPARE(tocPointAt(toc, page).title, title);
+        QCOMPARE(tocTitleAt(toc, page), title);
+        QCOMPARE(tocIdAt(toc, page), tocPointAt(toc, page).id);
+        TocTree tree;
+        tree.points = toc;
+        QCOMPARE(tree.pointAt(page).title, title);
+    }
+
+    void tocPageLookupEdges()
+    {
+        QCOMPARE(tocTitleAt({}, 3), QString());
+        QCOMPARE(tocIdAt({}, 3).size(), 32);
+        // Children that all start after the wanted page: the descent ends on the first child.
+        const QList<TocPoint> toc { point(
+            QStringLiteral("P"), 2, QString(), { point(QStringLiteral("C1"), 8), point(QStringLiteral("C2"), 9) }) };
+        QCOMPARE(tocTitleAt(toc, 5), QStringLiteral("C1"));
+    }
+
+    void tocLinksAndSources()
+    {
+        TocPoint shared = point(QStringLiteral("A"), 1, QStringLiteral("a.html"),
+            { point(QStringLiteral("A1"), 2, QStringLiteral("a.html#x")) });
+        TocPoint again = shared; // same link: skipped with its subtree
+        again.children = { point(QStringLiteral("hidden"), 3, QStringLiteral("hidden.html")) };
+        const QList<TocPoint> toc { shared, again, point(QStringLiteral("B"), 4, QStringLiteral("b.html")) };
+        QCOMPARE(tocLinks(toc).size(), 3);
+
+        const QList<TocPoint> dup { point(QStringLiteral("A"), 1, QStringLiteral("same.html")),
+            point(QStringLiteral("A again"), 2, QStringLiteral("same.html"),
+                { point(QStringLiteral("x"), 3, QStringLiteral("never.html")) }),
+            point(QStringLiteral("Space"), 4, QStringLiteral("/books/my%20book/c d.html")) };
+        QCOMPARE(tocChapterSources(dup, false),
+            QList<QString>({ QStringLiteral("same.html"), QStringLiteral("/books/my%20book/c d.html") }));
+        QCOMPARE(tocChapterSources(dup, true).last(), QStringLiteral("/books/my%20book/c d.html"));
+    }
+
+    void imageDocumentClampsAndSignals()
+    {
+        FakeImageDocument doc;
+        QSignalSpy pageSpy(&doc, &ImageDocument::pageNumberChanged);
+        QSignalSpy columnSpy(&doc, &ImageDocument::columnCountChanged);
+        doc.setPageNumber(5); // no pages: clamps to 1, which is the current value
+        QCOMPARE(pageSpy.count(), 0);
+        doc.pages = 10;
+        doc.setPageNumber(42);
+        QCOMPARE(doc.pageNumber(), 10);
+        doc.setPageNumber(10);
+        doc.setPageNumber(-4);
+        QCOMPARE(doc.pageNumber(), 1);
+        QCOMPARE(pageSpy.count(), 2);
+        doc.setColumnCount(7);
+        doc.setColumnCount(2);
+        doc.setColumnCount(0);
+        QCOMPARE(doc.columnCount(), 1);
+        QCOMPARE(columnSpy.count(), 2);
+
+        QCOMPARE(doc.coverImage().width(), 10);
+        const auto spread = doc.requestImages(10, 11, 1.0);
+        QCOMPARE(spread.first.width(), 100);
+        QVERIFY(spread.second.isNull());
+
+        QCOMPARE(doc.search(QStringLiteral("11")).size(), 0);
+        const QList<SearchItem> hits = doc.search(QStringLiteral("4"));
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.first().text, QStringLiteral("Go to page 4"));
+        QCOMPARE(hits.first().link->page, 4);
+        QVERIFY(!hits.first().flag);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFormatRecords)
+#include "tst_formatrecords.moc"

@@ -1,0 +1,589 @@
+#include "kellogger/kellogger.h"
+#include "kellogger/tracelogger.h"
+#include "loggerscenarios.h"
+#include "loglines.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QSysInfo>
+#include <QTest>
+
+#include <chrono>
+#include <memory>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+qint64 kernelThreadId() { return static_cast<qint64>(::syscall(SYS_gettid)); }
+
+QString padded(const QString& function) { return function.leftJustified(40, QLatin1Char(' '), true); }
+
+void touch(const QString& path, const QDateTime& modified)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("old run\n");
+    QVERIFY(file.flush()); // a later flush would set the time again
+    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+// The lines of the only log file, each parsed with a function column.
+QList<LogLine> parsedLines(const QString& path)
+{
+    QList<LogLine> result;
+    for (const QString& text : readLogLines(path)) {
+        LogLine line;
+        if (!parseLogLine(text, true, &line))
+            line.message = QStringLiteral("<not a log line> ") + text; // fails the comparisons, visibly
+        result.append(line);
+    }
+    return result;
+}
+
+int indentOf(const QList<LogLine>& lines, const QString& message)
+{
+    for (const LogLine& line : lines) {
+        if (line.message == message)
+            return line.indent;
+    }
+    return -1;
+}
+
+struct ChildRun {
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::NormalExit;
+    QString errorOutput;
+};
+
+ChildRun runScenario(const QByteArray& scenario, const QString& loggingRules = QString())
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the test's
+    env.insert(QString::fromLatin1(kScenarioVariable), QString::fromLatin1(scenario));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!loggingRules.isNull())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(QDir::homePath());
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    ChildRun run;
+    if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished();
+        return run;
+    }
+    run.exitCode = child.exitCode();
+    run.status = child.exitStatus();
+    run.errorOutput = QString::fromUtf8(child.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestKelLogger : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+
+    QString logDir() const { return m_home->path() + QLatin1String("/.") + testAppDirName() + QLatin1String("/log"); }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationVersion(QStringLiteral("7.1"));
+        KelLogger::setAppDirName(testAppDirName());
+        qInstallMessageHandler(KelLogger::messageHandler);
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        QVERIFY(m_home->isValid());
+        KelLogger::instance()->resetForTesting();
+    }
+
+    void cleanup()
+    {
+        KelLogger::instance()->resetForTesting();
+        m_home.reset();
+    }
+
+    void logDirLivesInTheHiddenAppFolder()
+    {
+        QCOMPARE(KelLogger::logDir(), logDir());
+        QVERIFY(QDir(logDir()).exists());
+    }
+
+    // Several threads, every level: each line is whole, carries its thread's kernel id, its
+    // level's tag and the cleaned function name; a fatal line ends with its own second line.
+    void linesFromSeveralThreads()
+    {
+        const int threadCount = 4;
+        const int rounds = 25;
+        qint64 ids[threadCount] = {};
+        const QTime start = QTime::currentTime();
+        std::vector<std::thread> threads;
+        for (int t = 0; t < threadCount; ++t) {
+            threads.emplace_back([t, &ids] {
+                ids[t] = kernelThreadId();
+                for (int i = 0; i < rounds; ++i) {
+                    qDebug("debug %d %d", t, i);
+                    qInfo("info %d %d", t, i);
+                    qWarning("warning %d %d", t, i);
+                    qCritical("critical %d %d", t, i);
+                }
+                const QMessageLogContext context(__FILE__, __LINE__, Q_FUNC_INFO, "default");
+                KelLogger::messageHandler(QtFatalMsg, context, QStringLiteral("fatal %1 0").arg(t));
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        const QTime end = QTime::currentTime();
+
+        const QStringList texts = readLogLines(onlyFileIn(logDir()));
+        QCOMPARE(texts.size(), threadCount * (rounds * 3 + 2));
+        const QHash<QString, QChar> tags { { "info", 'I' }, { "warning", 'W' }, { "critical", '!' }, { "fatal", 'x' } };
+        QSet<QString> seen;
+        for (int n = 0; n < texts.size(); ++n) {
+            if (texts.at(n) == QLatin1String("Application terminated.")) {
+                QVERIFY2(n > 0 && texts.at(n - 1).contains(QLatin1String(" (x) ")), qPrintable(texts.at(n - 1)));
+                continue;
+            }
+            LogLine line;
+            QVERIFY2(parseLogLine(texts.at(n), true, &line), qPrintable(texts.at(n)));
+            const QStringList words = line.message.split(QLatin1Char(' '));
+            QCOMPARE(words.size(), 3);
+            QCOMPARE(line.tag, tags.value(words.at(0)));
+            QCOMPARE(line.threadId, ids[words.at(1).toInt()]);
+            QCOMPARE(line.threadField, QString::number(line.threadId).rightJustified(5, QLatin1Char(' ')));
+            QCOMPARE(line.functionField, padded(QStringLiteral("TestKelLogger::linesFromSeveralThreads::lambda()")));
+            QCOMPARE(line.indent, 0);
+            if (start < end)
+                QVERIFY(line.time >= start.addMSecs(-1) && line.time <= end.addMSecs(1));
+            QVERIFY2(!seen.contains(line.message), qPrintable(line.message));
+            seen.insert(line.message);
+        }
+    }
+
+    void functionColumn()
+    {
+        QMessageLogger(nullptr, 0, nullptr).info("no function");
+        QMessageLogger("a.cpp", 1, "void Namespace21Characters::Class17Characters::method(int) const").info("long");
+        QMessageLogger("a.cpp", 2, "Application::init").info("short");
+        QMessageLogger("a.cpp", 3, "void TraceLogger::log()").info("hidden name");
+
+        const QStringList texts = readLogLines(onlyFileIn(logDir()));
+        QCOMPARE(texts.size(), 4);
+        LogLine line;
+        QVERIFY(parseLogLine(texts.at(0), false, &line));
+        QCOMPARE(line.message, QStringLiteral("no function"));
+        QCOMPARE(line.threadId, QCoreApplication::applicationPid()); // the main thread's kernel id
+        QVERIFY(parseLogLine(texts.at(1), true, &line));
+        QCOMPARE(line.functionField, QStringLiteral("Namespace21Characters::Class17Characters"));
+        QVERIFY(parseLogLine(texts.at(2), true, &line));
+        QCOMPARE(line.functionField, padded(QStringLiteral("Application::init")));
+        QVERIFY(parseLogLine(texts.at(3), true, &line));
+        QCOMPARE(line.functionField, padded(QString()));
+        QCOMPARE(line.message, QStringLiteral("hidden name"));
+    }
+
+    void depthMarkers()
+    {
+        qInfo(">");
+        qInfo("one");
+        qWarning(">");
+        qInfo("two");
+        qInfo("<");
+        qInfo("<");
+        qInfo("<"); // already at 0: stays there
+        qInfo("zero");
+        qCritical(">");
+        qInfo("one again");
+        qInfo("<");
+
+        const QList<LogLine> lines = parsedLines(onlyFileIn(logDir()));
+        QCOMPARE(lines.size(), 4);
+        const QList<QPair<QString, int>> expected { { "one", 2 }, { "two", 4 }, { "zero", 0 }, { "one again", 2 } };
+        for (int i = 0; i < lines.size(); ++i) {
+            QCOMPARE(lines.at(i).message, expected.at(i).first);
+            QCOMPARE(lines.at(i).indent, expected.at(i).second);
+        }
+    }
+
+    // The depth is one counter for the whole process: a trace opened on one thread indents
+    // what other threads log meanwhile.
+    void scopeTracesNestAcrossThreads()
+    {
+        QSemaphore opened, mainLogged, innerDone, mainLoggedAgain, closed;
+        std::thread worker([&] {
+            {
+                TraceLogger outer("Worker::run", QStringLiteral("outer"));
+                opened.release();
+                mainLogged.acquire();
+                {
+                    TraceLogger inner("Worker::step", QStringLiteral("inner %2"));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    qInfo("deep");
+                }
+                innerDone.release();
+                mainLoggedAgain.acquire();
+            }
+            closed.release();
+        });
+        opened.acquire();
+        qInfo("main inside");
+        mainLogged.release();
+        innerDone.acquire();
+        qInfo("main between");
+        mainLoggedAgain.release();
+        closed.acquire();
+        qInfo("main after");
+        worker.join();
+
+        const QList<LogLine> lines = parsedLines(onlyFileIn(logDir()));
+        const QStringList messages { "Entering 'outer'", "main inside", "Entering 'inner %2'", "deep",
+            "Leaving 'inner %2'. Elapsed time: ", "main between", "Leaving 'outer'. Elapsed time: ", "main after" };
+        const QList<int> indents { 0, 2, 2, 4, 2, 2, 0, 0 };
+        const QStringList functions { "Worker::run", "TestKelLogger::scopeTracesNestAcrossThreads()", "Worker::step",
+            "TestKelLogger::scopeTracesNestAcrossThreads::lambda()", "Worker::step",
+            "TestKelLogger::scopeTracesNestAcrossThreads()", "Worker::run",
+            "TestKelLogger::scopeTracesNestAcrossThreads()" };
+        QCOMPARE(lines.size(), messages.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            QVERIFY2(lines.at(i).message.startsWith(messages.at(i)), qPrintable(lines.at(i).message));
+            QCOMPARE(lines.at(i).indent, indents.at(i));
+            QCOMPARE(lines.at(i).functionField, padded(functions.at(i)));
+            QCOMPARE(lines.at(i).tag, QChar('I'));
+        }
+        const int innerElapsed = lines.at(4).message.mid(messages.at(4).size()).toInt();
+        QVERIFY2(innerElapsed >= 20, qPrintable(lines.at(4).message));
+        QCOMPARE(lines.at(6).threadId, lines.at(0).threadId);
+        QVERIFY(lines.at(0).threadId != lines.at(1).threadId);
+    }
+
+    void depthCounterSurvivesConcurrentMarkers()
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([] {
+                for (int i = 0; i < 50000; ++i) {
+                    qInfo(">");
+                    qInfo("<");
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        qInfo("balanced");
+        const QList<LogLine> lines = parsedLines(onlyFileIn(logDir()));
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.at(0).indent, 0);
+    }
+
+    void forwardedRecords()
+    {
+        KelLogger* log = KelLogger::instance();
+        log->setForwardMessages(true);
+        QList<KelLogger::MsgInfo> records;
+        // The slot logs itself, straight into the handler (Qt's own recursion guard does not
+        // see that path): the message is raised inside the log and must reach stderr only,
+        // neither the file nor the slot again.
+        const QMetaObject::Connection connection
+            = connect(log, &KelLogger::messageReceived, [&records](const KelLogger::MsgInfo& info) {
+                  records.append(info);
+                  const QMessageLogContext context(__FILE__, __LINE__, Q_FUNC_INFO, "default");
+                  KelLogger::messageHandler(QtWarningMsg, context, QStringLiteral("logged by the slot"));
+              });
+        const QDateTime before = QDateTime::currentDateTime();
+        qInfo(">");
+        qWarning("forwarded");
+        qInfo("<");
+        disconnect(connection);
+
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.at(0).level, int(KelLogger::WarningLevel));
+        QCOMPARE(records.at(0).threadId, QCoreApplication::applicationPid());
+        QCOMPARE(records.at(0).function, QStringLiteral("TestKelLogger::forwardedRecords()"));
+        QCOMPARE(records.at(0).message, QStringLiteral("  forwarded"));
+        QVERIFY(records.at(0).time >= before.addMSecs(-1) && records.at(0).time <= QDateTime::currentDateTime());
+        const QStringList texts = readLogLines(onlyFileIn(logDir()));
+        QCOMPARE(texts.size(), 1);
+        QVERIFY(texts.at(0).endsWith(QLatin1String(":   forwarded")));
+    }
+
+    void fileNames()
+    {
+        KelLogger* log = KelLogger::instance();
+        QSignalSpy opened(log, &KelLogger::logFileNameChanged);
+        const QString prefix = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + '_';
+        QCOMPARE(prefix, QStringLiteral("tst_kellogger_"));
+        const QRegularExpression plain(
+            '^' + prefix + QStringLiteral("(\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d)(-(\\d+))?\\.txt$"));
+
+        qInfo("first");
+        QCOMPARE(opened.size(), 1);
+        const QString first = opened.at(0).at(0).toString();
+        QCOMPARE(QFileInfo(first).absolutePath(), logDir());
+        const QRegularExpressionMatch firstMatch = plain.match(QFileInfo(first).fileName());
+        QVERIFY2(firstMatch.hasMatch() && firstMatch.captured(2).isEmpty(), qPrintable(first));
+
+        // Taken names within the same second get "-1", "-2"...: hold the names of the next
+        // seconds so the expected name does not depend on the clock.
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList stamps;
+        for (int s = 0; s < 3; ++s) {
+            const QString stamp = QLocale::c().toString(now.addSecs(s), QStringLiteral("yyyy-MM-dd_hh_mm_ss"));
+            stamps.append(stamp);
+            touch(logDir() + '/' + prefix + stamp + ".txt", now);
+            touch(logDir() + '/' + prefix + stamp + "-1.txt", now);
+        }
+        log->resetForTesting();
+        qInfo("second");
+        QCOMPARE(opened.size(), 2);
+        const QRegularExpressionMatch second = plain.match(QFileInfo(opened.at(1).at(0).toString()).fileName());
+        QVERIFY(second.hasMatch());
+        QVERIFY2(stamps.contains(second.captured(1)), qPrintable(second.captured(0)));
+        QCOMPARE(second.captured(3), QStringLiteral("2"));
+        QCOMPARE(readLogLines(opened.at(1).at(0).toString()).size(), 1);
+    }
+
+    // A file larger than the maximum is followed by a new one before the next line; a file of
+    // exactly the maximum still takes the line. Starting the new file prunes the folder.
+    void rotation()
+    {
+        KelLogger* log = KelLogger::instance();
+        QSignalSpy opened(log, &KelLogger::logFileNameChanged);
+        qInfo("first");
+        QCOMPARE(opened.size(), 1);
+        const QString first = opened.at(0).at(0).toString();
+
+        const QDateTime old = QDateTime::currentDateTime().addDays(-30);
+        for (int i = 0; i < 12; ++i)
+            touch(logDir() + QStringLiteral("/old-%1.txt").arg(i), old.addSecs(i));
+        {
+            QFile file(first);
+            QVERIFY(file.open(QIODevice::Append));
+            const qint64 missing = 524288 - file.size();
+            QVERIFY(missing > 1);
+            file.write(QByteArray(missing - 1, 'x') + '\n');
+        }
+        QCOMPARE(QFileInfo(first).size(), 524288);
+        qInfo("at the limit");
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(readLogLines(first).last().endsWith(QLatin1String(": at the limit")));
+
+        qInfo("past the limit");
+        QCOMPARE(opened.size(), 2);
+        const QString second = opened.at(1).at(0).toString();
+        QVERIFY(second != first);
+        QVERIFY(!readLogLines(first).last().contains(QLatin1String("past the limit")));
+        const QStringList secondLines = readLogLines(second);
+        QCOMPARE(secondLines.size(), 1);
+        QVERIFY(secondLines.at(0).endsWith(QLatin1String(": past the limit")));
+
+        // 13 files before the new one: the 3 oldest went, 10 stayed, the new one makes 11.
+        const QStringList files = filesIn(logDir());
+        QCOMPARE(files.size(), 11);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(!QFile::exists(logDir() + QStringLiteral("/old-%1.txt").arg(i)));
+        QVERIFY(QFile::exists(first));
+    }
+
+    // At session start the oldest files by modification time go, whatever their names, until
+    // ten remain; the session's new file makes eleven.
+    void sessionStartPrunesOldFiles()
+    {
+        const QString dir = KelLogger::logDir();
+        // Names out of time order on purpose; some are not ".txt", one is hidden.
+        const QStringList names { "m.txt", "a.txt", "crash.dmp", "y.txt", "c.log", ".hidden.txt", "B.TXT", "z.txt",
+            "d.txt", "h.ini", "E.txt", "f.txt", "g.txt", "i.txt", "k.txt" };
+        QCOMPARE(names.size(), 15);
+        const QDateTime base(QDate(2021, 3, 1), QTime(12, 0));
+        for (int i = 0; i < names.size(); ++i)
+            touch(dir + '/' + names.at(i), base.addDays(i));
+        touch(m_home->filePath(QStringLiteral("outside.txt")), base.addDays(-10));
+        QVERIFY(QFile::link(m_home->filePath(QStringLiteral("outside.txt")), dir + QStringLiteral("/link.txt")));
+
+        KelLogger* log = KelLogger::instance();
+        QSignalSpy opened(log, &KelLogger::logFileNameChanged);
+        QSignalSpy listed(log, &KelLogger::logFileNamesChanged);
+        log->beginLogSession(QStringLiteral("1.0"));
+
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(QFile::exists(dir + '/' + names.at(i)), i >= 5);
+        QVERIFY(QFileInfo(dir + QStringLiteral("/link.txt")).isSymLink());
+        QCOMPARE(opened.size(), 1);
+        const QString newFile = opened.at(0).at(0).toString();
+        QStringList expectedFiles = names.mid(5);
+        for (QString& name : expectedFiles)
+            name.prepend(dir + '/');
+        expectedFiles.append(newFile);
+        QStringList actual = filesIn(dir);
+        actual.sort();
+        expectedFiles.sort();
+        QCOMPARE(actual, expectedFiles);
+
+        // The ".txt" files (any case), by name ignoring case, symbolic links left out.
+        QCOMPARE(listed.size(), 1);
+        QStringList expectedList;
+        for (const char* name :
+            { ".hidden.txt", "B.TXT", "z.txt", "d.txt", "E.txt", "f.txt", "g.txt", "i.txt", "k.txt" })
+            expectedList.append(dir + '/' + QLatin1String(name));
+        expectedList.append(newFile);
+        std::sort(expectedList.begin(), expectedList.end(),
+            [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(listed.at(0).at(0).toStringList(), expectedList);
+    }
+
+    void headerBlock()
+    {
+        KelLogger::ScreenInfo first;
+        first.primary = true;
+        first.devicePixelRatio = 1.5;
+        first.logicalDpi = 96;
+        first.physicalDpi = 120.5;
+        first.geometry = QRect(0, 0, 1920, 1080);
+        first.availableGeometry = QRect(0, 0, 1920, 1040);
+        KelLogger::ScreenInfo second;
+        second.geometry = second.availableGeometry = QRect(1920, -20, 1280, 1024);
+        KelLogger::setDisplayInfoProvider([=] { return KelLogger::DisplayInfo { { first, second }, 2 }; });
+        qputenv("QT_SCALE_FACTOR", "1.25");
+        qputenv("QT_SCREEN_SCALE_FACTORS", "");
+        KelLogger::instance()->beginLogSession(QStringLiteral("7.1.0-test"));
+        qunsetenv("QT_SCALE_FACTOR");
+        qunsetenv("QT_SCREEN_SCALE_FACTORS");
+        KelLogger::setDisplayInfoProvider(nullptr);
+        qInfo("after the header");
+
+        const QStringList texts = readLogLines(onlyFileIn(logDir()));
+        QCOMPARE(texts.mid(0, 4), QStringList({ "", "", QString(60, '-'), "Application started" }));
+        const QString pid = QString::number(QCoreApplication::applicationPid());
+        const QString q = QStringLiteral("\"");
+        const QStringList expected { "Timestamp: QDateTime(", "OS version: " + q + QSysInfo::prettyProductName() + q,
+            "Kernel version: " + q + QSysInfo::kernelVersion() + q,
+            "CPU architecture: " + q + QSysInfo::currentCpuArchitecture() + q,
+            "Build ABI: " + q + QSysInfo::buildAbi() + q,
+            "Executable: " + q + QCoreApplication::applicationFilePath() + q, "BuildVersion: \"7.1.0-test\"",
+            "DisplayVersion: \"7.1\"", "ZadAdidaviDiv headers: \"1.42\"", "PID: " + pid, "Main thread id: " + pid,
+            "Qt::AA_EnableHighDpiScaling: false", "Qt::AA_DisableHighDpiScaling: false",
+            "Overrided QT_SCALE_FACTOR found: \"1.25\"",
+            "Qt Screen 0: primary, winScale: 150%, pixelRatio: 1.5, logDpi: 96, phyDpi: 120.5, log/phy: 80%, "
+            "geometry: {x:0, y:0, w: 1920, h: 1080}, available: {x:0, y:0, w: 1920, h: 1040}",
+            "Qt Screen 1: winScale: 100%, pixelRatio: 1, logDpi: 96, phyDpi: 96, log/phy: 100%, "
+            "geometry: {x:1920, y:-20, w: 1280, h: 1024}",
+            "Touch devices: 2", "" };
+        QCOMPARE(texts.size(), 4 + expected.size() + 1);
+        for (int i = 0; i < expected.size(); ++i) {
+            LogLine line;
+            QVERIFY2(parseLogLine(texts.at(4 + i), false, &line), qPrintable(texts.at(4 + i)));
+            QCOMPARE(line.tag, QChar('I'));
+            QCOMPARE(line.threadId, QCoreApplication::applicationPid());
+            if (i == 0)
+                QVERIFY2(line.message.startsWith(expected.at(0)), qPrintable(line.message));
+            else
+                QCOMPARE(line.message, expected.at(i));
+        }
+        LogLine after;
+        QVERIFY2(parseLogLine(texts.last(), true, &after), qPrintable(texts.last()));
+        QCOMPARE(after.functionField, padded(QStringLiteral("TestKelLogger::headerBlock()")));
+        QCOMPARE(after.message, QStringLiteral("after the header"));
+    }
+
+    // The lowest level is dropped, and a depth marker sent at it ignored, unless
+    // QT_LOGGING_RULES was set when the log was built.
+    void loggingRules_data()
+    {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("debugKept");
+        QTest::newRow("unset") << QString() << false;
+        QTest::newRow("set") << QStringLiteral("default.debug=true") << true;
+        QTest::newRow("set empty") << QStringLiteral("") << true;
+    }
+
+    void loggingRules()
+    {
+        QFETCH(QString, rules);
+        QFETCH(bool, debugKept);
+        const ChildRun run = runScenario("levels", rules);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+
+        const QList<LogLine> lines = parsedLines(onlyFileIn(logDir()));
+        QStringList messages;
+        for (const LogLine& line : lines)
+            messages.append(QString(line.tag) + ' ' + line.message);
+        const QStringList kept { "I info line", "W warning line", "! critical line" };
+        QCOMPARE(messages, debugKept ? QStringList("D debug line") + kept : kept);
+        QCOMPARE(indentOf(lines, QStringLiteral("info line")), debugKept ? 2 : 0);
+        QCOMPARE(run.errorOutput.contains(QLatin1String(" (D) ")), debugKept);
+    }
+
+    void fatalLineIsWrittenBeforeTheProcessEnds()
+    {
+        const ChildRun run = runScenario("fatal");
+        QCOMPARE(run.status, QProcess::CrashExit);
+        const QStringList texts = readLogLines(onlyFileIn(logDir()));
+        QCOMPARE(texts.size(), 3);
+        LogLine line;
+        QVERIFY(parseLogLine(texts.at(1), true, &line));
+        QCOMPARE(line.tag, QChar('x'));
+        QCOMPARE(line.message, QStringLiteral("fatal line"));
+        QCOMPARE(texts.at(2), QStringLiteral("Application terminated."));
+        QVERIFY(run.errorOutput.contains(QLatin1String("fatal line\nApplication terminated.")));
+    }
+
+    // Slots that log while the handler runs (forwarding, a new file opened) neither deadlock
+    // nor recurse: Qt prints their messages to stderr as they are. After the application
+    // object is gone the file is closed and the stderr copy goes on.
+    void slotsAndExit()
+    {
+        const ChildRun run = runScenario("exit");
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+
+        const QString file = onlyFileIn(logDir());
+        const QList<LogLine> lines = parsedLines(file);
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.at(0).message, QStringLiteral("ping"));
+        QCOMPARE(lines.at(0).functionField, padded(QStringLiteral("{anonymous}::logAroundExit()")));
+
+        const QString esc(QChar(27));
+        QStringList errorLines = run.errorOutput.split('\n');
+        QVERIFY(errorLines.removeOne(QString()));
+        // The forwarded message's slot runs before the stderr copy of that message is sent.
+        QCOMPARE(errorLines.size(), 5);
+        QCOMPARE(errorLines.at(0), QStringLiteral("echo from slot"));
+        QCOMPARE(errorLines.at(2), "opened " + QFileInfo(file).fileName());
+        for (const int i : { 1, 3, 4 })
+            QVERIFY2(errorLines.at(i).endsWith(esc + "[0m"), qPrintable(errorLines.at(i)));
+        QVERIFY(errorLines.at(1).contains(esc + "[35mping"));
+        QVERIFY(errorLines.at(3).contains(esc + "[35mafter exit"));
+        QVERIFY(errorLines.at(4).contains(esc + "[35mafter exit from a thread"));
+        QVERIFY(errorLines.at(4).contains(QLatin1String("runLoggerScenario::lambda()")));
+        // Colours on the copy only: white from the start, the level's colour from the message.
+        const QString& ping = errorLines.at(1);
+        QVERIFY2(ping.startsWith(esc + "[37m"), qPrintable(ping));
+        QCOMPARE(ping.mid(5, ping.indexOf(esc, 5) - 5) + "ping", readLogLines(file).at(0));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const QByteArray scenario = qgetenv(kScenarioVariable);
+    if (!scenario.isEmpty())
+        return runLoggerScenario(scenario, argc, argv);
+    // The log reads the rules once; this process runs without them (children set their own).
+    qunsetenv("QT_LOGGING_RULES");
+    QCoreApplication app(argc, argv);
+    TestKelLogger test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_kellogger.moc"

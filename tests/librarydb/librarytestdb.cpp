@@ -1,0 +1,98 @@
+#include "librarytestdb.h"
+
+#include "models/librarymessagebox.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <QtDebug>
+
+void closeLibrary()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+bool writeDatabaseFile(const QString& path, const QStringList& statements)
+{
+    const QString name = QStringLiteral("fixture-writer");
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open();
+        for (const QString& sql : statements) {
+            if (!ok)
+                break;
+            QSqlQuery query(db);
+            ok = query.exec(sql);
+            if (!ok)
+                qWarning() << sql << query.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+namespace {
+
+// The first column of every row of a statement with one bound value.
+QStringList firstColumn(const QString& sql, const QString& name, const QString& value)
+{
+    QSqlQuery query;
+    query.prepare(sql);
+    query.bindValue(name, value);
+    QStringList values;
+    if (query.exec()) {
+        while (query.next())
+            values.append(query.value(0).toString());
+    }
+    return values;
+}
+
+} // namespace
+
+QStringList columnsOf(const QString& table)
+{
+    return firstColumn(QStringLiteral("select name from pragma_table_info(:table)"), QStringLiteral(":table"), table);
+}
+
+QStringList schemaNames(const QString& type)
+{
+    return firstColumn(
+        QStringLiteral("select name from sqlite_master where type = :type and name not like 'sqlite_%' order by name"),
+        QStringLiteral(":type"), type);
+}
+
+QString scalar(const QString& sql)
+{
+    QSqlQuery query;
+    if (query.exec(sql) && query.next())
+        return query.value(0).toString();
+    return QString();
+}
+
+QByteArray fileHash(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
+}
+
+BoxRecorder::BoxRecorder()
+{
+    LibraryMessageBox::setHandler([this](const QString& title, const QString& text, QMessageBox::StandardButtons) {
+        boxes.append({ title, text });
+        return QMessageBox::Cancel;
+    });
+}
+
+BoxRecorder::~BoxRecorder() { LibraryMessageBox::setHandler(nullptr); }

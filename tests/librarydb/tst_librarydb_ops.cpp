@@ -1,0 +1,422 @@
+#include "librarytestdb.h"
+
+#include "appdirs.h"
+#include "formats/bookformat.h"
+#include "models/bookprovider.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const quint32 kDay = 24 * 3600;
+
+quint32 now() { return static_cast<quint32>(QDateTime::currentSecsSinceEpoch()); }
+
+BookDto makeBook(const QString& path, const QString& title, int format, quint32 added = 0, quint32 viewed = 0)
+{
+    BookDto book;
+    book.full_path = path;
+    book.cover = path + QStringLiteral(".cover.jpg");
+    book.title = title;
+    book.author = QStringLiteral("Author of ") + title;
+    book.format = format;
+    book.time_added = added ? added : now();
+    book.time_last_view = viewed;
+    return book;
+}
+
+int count(const QString& sql) { return scalar(sql).toInt(); }
+
+} // namespace
+
+class TestLibraryDbOps : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+    BookProvider* db = BookProvider::instance();
+
+    int add(const BookDto& book)
+    {
+        const int id = db->add(book);
+        if (id <= 0)
+            qWarning() << "add failed" << db->lastError();
+        return id;
+    }
+
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane")); }
+
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        QVERIFY(db->createConnection(databasePath()));
+    }
+
+    void cleanup()
+    {
+        closeLibrary();
+        m_home.reset();
+    }
+
+    void addStoresTheRowAndItsMetadataInKeyOrder()
+    {
+        BookDto book = makeBook(QStringLiteral("/books/Tolstoy/War and Peace.epub"), QStringLiteral("War and Peace"),
+            BookFormat::Epub, 1650000000, 1650000100);
+        book.cover = QString();
+        book.position = 120;
+        book.max_position = 900;
+        book.is_favorite = 1;
+        book.notes_count = 4;
+        book.book_hash = QStringLiteral("0123abcd");
+        book.use_user_cover = true;
+        book.folder_title = QStringLiteral("not stored");
+        book.metadata.insert(3, QStringLiteral("A. Translator"));
+        book.metadata.insert(1, QStringLiteral("Война и мир"));
+        const int id = add(book);
+        QVERIFY(id > 0);
+
+        const BookDto read = db->bookById(id);
+        QCOMPARE(read.id, id);
+        QVERIFY(!read.cover.isNull() && read.cover.isEmpty());
+        QCOMPARE(read.full_path, book.full_path);
+        QCOMPARE(read.title, book.title);
+        QCOMPARE(read.author, book.author);
+        QCOMPARE(read.format, int(BookFormat::Epub));
+        QCOMPARE(read.time_added, 1650000000u);
+        QCOMPARE(read.time_last_view, 1650000100u);
+        QCOMPARE(read.position, 120);
+        QCOMPARE(read.max_position, 900);
+        QCOMPARE(read.is_favorite, 1);
+        QCOMPARE(read.is_deleted, 0);
+        QCOMPARE(read.notes_count, 4);
+        QCOMPARE(read.book_hash, QStringLiteral("0123abcd"));
+        QVERIFY(read.use_user_cover);
+        QVERIFY(read.metadata.isEmpty());
+        QVERIFY(read.folder_title.isNull());
+
+        QCOMPARE(db->getMetaData(id, 3), QStringLiteral("A. Translator"));
+        QCOMPARE(db->getMetaData(id, 1), QStringLiteral("Война и мир"));
+        QVERIFY(db->getMetaData(id, 6).isNull());
+        // Key 1 was written before key 3.
+        QVERIFY(count(QStringLiteral("select id from book_metadata where meta_type = 1"))
+            < count(QStringLiteral("select id from book_metadata where meta_type = 3")));
+        // The path columns hold Base64 of the UTF-8 text; the other texts are stored as they are.
+        QCOMPARE(scalar(QStringLiteral("select full_path from books")),
+            QString::fromLatin1(book.full_path.toUtf8().toBase64()));
+        QCOMPARE(scalar(QStringLiteral("select cover from books")), QString(""));
+    }
+
+    void pathsRoundTripThroughTheirStoredForm_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("cyrillic") << QStringLiteral("/home/читатель/Книги/Мастер и Маргарита.fb2");
+        QTest::newRow("cjk") << QStringLiteral("/home/u/本/三体.epub");
+        QTest::newRow("emoji and accents") << QStringLiteral("/home/u/Café 📚/Noël.mobi");
+        QTest::newRow("quotes") << QStringLiteral("/home/u/it's \"quoted\"; drop table books;--.txt");
+        QTest::newRow("backslashes") << QStringLiteral("C:\\Books\\a.pdf");
+    }
+
+    void pathsRoundTripThroughTheirStoredForm()
+    {
+        QFETCH(QString, path);
+        QCOMPARE(BookProvider::decodeText(BookProvider::encodeText(path)), path);
+        BookDto book = makeBook(path, QStringLiteral("T"), BookFormat::Fb2);
+        const int id = add(book);
+        QVERIFY(id > 0);
+        QCOMPARE(db->bookById(id).full_path, path);
+        QCOMPARE(db->bookById(id).cover, book.cover);
+        QCOMPARE(db->bookByPath(path).id, id);
+        QCOMPARE(db->bookByPath(path.toUpper()).id, path.toUpper() == path ? id : -1);
+        QCOMPARE(db->deleteFromLibrary(id), path);
+    }
+
+    void storedFormOfEmptyAndNullTexts()
+    {
+        QVERIFY(!BookProvider::encodeText(QString()).isNull());
+        QVERIFY(BookProvider::encodeText(QString()).isEmpty());
+        QVERIFY(!BookProvider::decodeText(QString()).isNull());
+        QVERIFY(BookProvider::decodeText(QString()).isEmpty());
+        QCOMPARE(BookProvider::encodeText(QStringLiteral("/é")), QStringLiteral("L8Op"));
+        // The decoder skips characters outside the alphabet.
+        QCOMPARE(BookProvider::decodeText(QStringLiteral("L8\nOp")), QStringLiteral("/é"));
+    }
+
+    void aFailedInsertWritesNothing()
+    {
+        QSqlQuery trigger;
+        QVERIFY(trigger.exec(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'library is read only'); END")));
+        BookDto book = makeBook(QStringLiteral("/b/refused.epub"), QStringLiteral("Refused"), BookFormat::Epub);
+        book.metadata.insert(6, QStringLiteral("description"));
+
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add book\\. Error db:library is read only")));
+        QCOMPARE(db->add(book), -1);
+        QVERIFY2(db->lastError().contains(QStringLiteral("library is read only")), qPrintable(db->lastError()));
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 0);
+
+        // The connection is usable afterwards: no transaction was left open.
+        QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
+        QVERIFY(add(book) > 0);
+        QVERIFY(QSqlDatabase::database().transaction());
+        QVERIFY(QSqlDatabase::database().commit());
+    }
+
+    void aFailedMetadataWriteKeepsTheBook()
+    {
+        QSqlQuery trigger;
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON book_metadata WHEN new.meta_type = "
+                                            "4 BEGIN SELECT RAISE(ABORT, 'no subjects'); END")));
+        BookDto book = makeBook(QStringLiteral("/b/meta.epub"), QStringLiteral("Meta"), BookFormat::Epub);
+        book.metadata
+            = { { 2, QStringLiteral("Author") }, { 4, QStringLiteral("Subject") }, { 5, QStringLiteral("Publisher") } };
+
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression(QStringLiteral("^BookProvider::setMetaData error: \"no subjects")));
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add metadata\\. Error db:no subjects")));
+        const int id = db->add(book);
+        QVERIFY(id > 0);
+        QVERIFY(db->lastError().contains(QStringLiteral("no subjects")));
+        QCOMPARE(db->bookById(id).title, QStringLiteral("Meta"));
+        QCOMPARE(db->getMetaData(id, 2), QStringLiteral("Author"));
+        QVERIFY(db->getMetaData(id, 4).isNull());
+        QCOMPARE(db->getMetaData(id, 5), QStringLiteral("Publisher"));
+    }
+
+    void addNestsInsideACallersTransaction()
+    {
+        QSqlDatabase connection = QSqlDatabase::database();
+        BookDto book = makeBook(QStringLiteral("/b/nested.fb2"), QStringLiteral("Nested"), BookFormat::Fb2);
+        book.metadata.insert(1, QStringLiteral("Nested"));
+
+        QVERIFY(connection.transaction());
+        const int dropped = add(book);
+        QVERIFY(dropped > 0);
+        QVERIFY(connection.rollback());
+        QCOMPARE(db->bookById(dropped).id, -1);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 0);
+
+        QVERIFY(connection.transaction());
+        const int kept = add(book);
+        QVERIFY(connection.commit());
+        QCOMPARE(db->bookById(kept).title, QStringLiteral("Nested"));
+        QCOMPARE(db->getMetaData(kept, 1), QStringLiteral("Nested"));
+    }
+
+    void setMetaDataReplacesTheValueInPlace()
+    {
+        const int id = add(makeBook(QStringLiteral("/b/desc.epub"), QStringLiteral("Desc"), BookFormat::Epub));
+        QVERIFY(db->setMetaData(id, 6, QStringLiteral("first")));
+        const int rowId = count(QStringLiteral("select id from book_metadata"));
+        QVERIFY(db->setMetaData(id, 6, QStringLiteral("second")));
+        QVERIFY(db->setMetaData(id, 7, QStringLiteral("other type")));
+        QVERIFY(db->setMetaData(id + 1, 6, QStringLiteral("other book")));
+        QCOMPARE(
+            count(QStringLiteral("select count(*) from book_metadata where meta_type = 6 and book_id = %1").arg(id)),
+            1);
+        QCOMPARE(
+            count(QStringLiteral("select id from book_metadata where meta_type = 6 and book_id = %1").arg(id)), rowId);
+        QCOMPARE(db->getMetaData(id, 6), QStringLiteral("second"));
+        QCOMPARE(db->getMetaData(id + 1, 6), QStringLiteral("other book"));
+    }
+
+    void updatesAndFlags()
+    {
+        const BookDto original = makeBook(QStringLiteral("/b/ü.epub"), QStringLiteral("Old"), BookFormat::Epub);
+        BookDto book = original;
+        book.metadata.insert(6, QStringLiteral("kept"));
+        book.id = add(book);
+        const int folder = db->addCategory(QStringLiteral("Shelf"), 0);
+        QVERIFY(db->addBookToCategory(book.id, folder));
+
+        book.title = QStringLiteral("New");
+        book.cover = QStringLiteral("/covers/ü.jpg");
+        book.use_user_cover = true;
+        book.notes_count = 2;
+        book.metadata.insert(6, QStringLiteral("not written by update"));
+        QVERIFY(db->update(book));
+        BookDto read = db->bookById(book.id);
+        QCOMPARE(read.title, QStringLiteral("New"));
+        QCOMPARE(read.cover, QStringLiteral("/covers/ü.jpg"));
+        QVERIFY(read.use_user_cover);
+        QCOMPARE(read.notes_count, 2);
+        QCOMPARE(db->getMetaData(book.id, 6), QStringLiteral("kept"));
+        QCOMPARE(db->findCategoryByBook(book.id), folder);
+
+        QVERIFY(db->setFavorite(book.id, 1));
+        QVERIFY(db->setLastViewTime(book.id, 1700000000));
+        read = db->bookById(book.id);
+        QCOMPARE(read.is_favorite, 1);
+        QCOMPARE(read.time_last_view, 1700000000u);
+
+        QCOMPARE(db->bookByPath(original.full_path).id, book.id);
+        QVERIFY(db->setDeleted(book.id, 1));
+        QCOMPARE(db->bookById(book.id).is_deleted, 1);
+        QCOMPARE(db->bookByPath(original.full_path).id, -1);
+        QCOMPARE(db->bookById(book.id + 100).id, -1);
+    }
+
+    void countsByFormatAndCategory()
+    {
+        CategoryCountsDto counts = db->categoryCounts();
+        QCOMPARE(counts.all_count + counts.last_added_count + counts.recently_read_count + counts.favorites_count
+                + counts.deleted_count,
+            0);
+        QCOMPARE(db->bookCountByFormat(BookFormat::Epub), 0);
+
+        const quint32 t = now();
+        add(makeBook(QStringLiteral("/l/a.epub"), QStringLiteral("A"), BookFormat::Epub, t - 10, t - 5));
+        add(makeBook(QStringLiteral("/l/b.epub"), QStringLiteral("B"), BookFormat::Epub, t - 9, t - 59 * kDay));
+        add(makeBook(QStringLiteral("/l/c.epub"), QStringLiteral("C"), BookFormat::Epub, t - 8, t - 61 * kDay));
+        const int fb2 = add(makeBook(QStringLiteral("/l/d.fb2"), QStringLiteral("D"), BookFormat::Fb2, t - 7, t - 1));
+        add(makeBook(QStringLiteral("/l/e.fb2"), QStringLiteral("E"), BookFormat::Fb2, t - 6));
+        const int pdf = add(makeBook(QStringLiteral("/l/f.pdf"), QStringLiteral("F"), BookFormat::Pdf, t - 5));
+        QVERIFY(db->setFavorite(pdf, 1));
+        QVERIFY(db->setDeleted(fb2, 1));
+
+        QCOMPARE(db->bookCountByFormat(BookFormat::Epub), 3);
+        QCOMPARE(db->bookCountByFormat(BookFormat::Fb2), 1);
+        QCOMPARE(db->bookCountByFormat(BookFormat::Pdf), 1);
+        QCOMPARE(db->bookCountByFormat(BookFormat::Mobi), 0);
+        counts = db->categoryCounts();
+        QCOMPARE(counts.all_count, 5);
+        QCOMPARE(counts.last_added_count, 5);
+        QCOMPARE(counts.recently_read_count, 2);
+        QCOMPARE(counts.favorites_count, 1);
+        QCOMPARE(counts.deleted_count, 1);
+
+        // The recently-read count is not capped at the category's limit.
+        for (int i = 0; i < 30; ++i)
+            add(makeBook(QStringLiteral("/r/%1.txt").arg(i), QStringLiteral("R"), BookFormat::Txt, t, t - i * kDay));
+        QCOMPARE(db->categoryCounts().recently_read_count, 32);
+        QCOMPARE(BookProvider::recentlyReadMaxBookCount(), 20);
+        QVERIFY(qAbs(qint64(BookProvider::recentlyReadTimeLastView()) - qint64(now() - 60 * kDay)) <= 2);
+    }
+
+    void foldersAndBindings()
+    {
+        const int b1 = add(makeBook(QStringLiteral("/f/1.epub"), QStringLiteral("One"), BookFormat::Epub));
+        const int b2 = add(makeBook(QStringLiteral("/f/2.epub"), QStringLiteral("Two"), BookFormat::Epub));
+        const int b3 = add(makeBook(QStringLiteral("/f/3.epub"), QStringLiteral("Three"), BookFormat::Epub));
+        const int b4 = add(makeBook(QStringLiteral("/f/4.epub"), QStringLiteral("Four"), BookFormat::Epub));
+        const int sf = db->addCategory(QStringLiteral("Sci-Fi"), 0);
+        const int classics = db->addCategory(QStringLiteral("Classics"), 0);
+        QVERIFY(sf > 0 && classics > sf);
+
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression(QStringLiteral("^BookProvider::addCategory error: \"UNIQUE")));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add folder\\. Error db:UNIQUE")));
+        QCOMPARE(db->addCategory(QStringLiteral("Classics"), 0), -1);
+        const QString duplicateError = db->lastError();
+        QVERIFY(duplicateError.contains(QStringLiteral("UNIQUE")));
+        QVERIFY(db->addCategory(QStringLiteral("classics"), 0) > 0); // titles are case-sensitive
+
+        QVERIFY(!db->renameCategory(0, QStringLiteral("Any")));
+        QVERIFY(!db->renameCategory(sf, QString()));
+        QCOMPARE(db->lastError(), duplicateError);
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^BookProvider::renameCategory error:")));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Rename folder\\. Error db:")));
+        QVERIFY(!db->renameCategory(sf, QStringLiteral("Classics")));
+        QVERIFY(db->renameCategory(sf, QStringLiteral("Science Fiction")));
+
+        QVERIFY(db->addBookToCategory(b1, classics));
+        QVERIFY(db->addBookToCategory(b2, classics));
+        QVERIFY(db->addBookToCategory(b3, sf));
+        QVERIFY(db->addBookToCategory(b4, sf));
+        QVERIFY(db->setDeleted(b4, 1));
+        // Filing a book again moves it.
+        QVERIFY(db->addBookToCategory(b1, sf));
+        QCOMPARE(db->findCategoryByBook(b1), sf);
+
+        const QList<CategoryDto> folders = db->allCategories();
+        QCOMPARE(folders.size(), 3);
+        QCOMPARE(folders[0].title, QStringLiteral("Classics"));
+        QCOMPARE(folders[0].id, classics);
+        QCOMPARE(folders[0].book_count, 1);
+        QCOMPARE(folders[1].title, QStringLiteral("Science Fiction"));
+        QCOMPARE(folders[1].book_count, 2); // the trashed book is not counted
+        QCOMPARE(folders[1].parent_id, 0);
+        QCOMPARE(folders[2].title, QStringLiteral("classics"));
+        QCOMPARE(folders[2].book_count, 0);
+
+        QMap<QString, QString> titles;
+        for (const BookDto& book : db->allBooksWithFolderTitle())
+            titles.insert(book.title, book.folder_title);
+        QCOMPARE(titles.size(), 3); // not the trashed one
+        QCOMPARE(titles.value(QStringLiteral("One")), QStringLiteral("Science Fiction"));
+        QCOMPARE(titles.value(QStringLiteral("Two")), QStringLiteral("Classics"));
+
+        QVERIFY(db->removeFromCategory(b2, sf)); // no such binding: still a success
+        QCOMPARE(db->findCategoryByBook(b2), classics);
+        QVERIFY(db->removeFromCategory(b2, classics));
+        QCOMPARE(db->findCategoryByBook(b2), 0);
+        QVERIFY(db->allBooksWithFolderTitle().at(1).folder_title.isEmpty());
+
+        QVERIFY(db->removeCategory(sf));
+        QCOMPARE(db->findCategoryByBook(b1), 0);
+        QCOMPARE(db->findCategoryByBook(b3), 0);
+        QCOMPARE(db->bookById(b3).title, QStringLiteral("Three"));
+        QCOMPARE(count(QStringLiteral("select count(*) from book_folder_binder")), 0);
+        QCOMPARE(db->allCategories().size(), 2);
+    }
+
+    void trashRestoreAndDelete()
+    {
+        const quint32 t = now();
+        QList<int> ids;
+        for (int i = 0; i < 5; ++i) {
+            BookDto book = makeBook(
+                QStringLiteral("/t/%1 книга.epub").arg(i), QStringLiteral("T%1").arg(i), BookFormat::Epub, t - 100 + i);
+            book.metadata.insert(6, QStringLiteral("about %1").arg(i));
+            ids.append(add(book));
+        }
+        const int folder = db->addCategory(QStringLiteral("Shelf"), 0);
+        for (int id : ids)
+            QVERIFY(db->addBookToCategory(id, folder));
+
+        // Newest first, trashed books included.
+        QVERIFY(db->setDeleted(ids[0], 1));
+        const QList<BookDto> all = db->allBooks();
+        QCOMPARE(all.size(), 5);
+        QCOMPARE(all.first().id, ids[4]);
+        QCOMPARE(all.last().id, ids[0]);
+
+        QVERIFY(db->clearLibrary());
+        QCOMPARE(db->categoryCounts().deleted_count, 5);
+        QCOMPARE(db->trashedBookPaths().size(), 5);
+        QVERIFY(db->restoreAllFromTrash());
+        QCOMPARE(db->categoryCounts().all_count, 5);
+        QVERIFY(db->trashedBookPaths().isEmpty());
+        QVERIFY(db->removeAllFromTrash().isEmpty());
+
+        QVERIFY(db->setDeleted(ids[1], 1));
+        QVERIFY(db->setDeleted(ids[3], 1));
+        QCOMPARE(db->removeAllFromTrash(),
+            QList<QString>({ QStringLiteral("/t/1 книга.epub"), QStringLiteral("/t/3 книга.epub") }));
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 3);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_folder_binder")), 3);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 3);
+
+        QVERIFY(db->deleteFromLibrary(ids[4] + 50).isNull());
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 3);
+        QCOMPARE(db->deleteFromLibrary(ids[2]), QStringLiteral("/t/2 книга.epub"));
+        QCOMPARE(db->bookById(ids[2]).id, -1);
+        QVERIFY(db->getMetaData(ids[2], 6).isNull());
+        QCOMPARE(db->findCategoryByBook(ids[2]), 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 2);
+        QCOMPARE(db->allCategories().first().book_count, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryDbOps)
+#include "tst_librarydb_ops.moc"
