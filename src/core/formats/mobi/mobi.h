@@ -16,9 +16,9 @@ namespace mobi {
 class Mobi {
 public:
     // The decoded book text is never larger than this.
-    static const qint64 MaxTextSize = 256 * 1024 * 1024;
+    static constexpr qint64 MaxTextSize = 256 * 1024 * 1024;
     // Images with more pixels than this are not decoded.
-    static const qint64 MaxImagePixels = 100 * 1000 * 1000;
+    static constexpr qint64 MaxImagePixels = 100 * 1000 * 1000;
 
     explicit Mobi(const QString& path);
     ~Mobi();
