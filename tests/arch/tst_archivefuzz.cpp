@@ -23,7 +23,7 @@ using archtest::readFile;
 using archtest::tree;
 
 namespace {
-constexpr int MaxMutations = 4000;
+constexpr int MaxMutations = 3000;
 constexpr qint64 TimeBudgetMs = 20000;
 constexpr qint64 SlowInputMs = 5000;
 
@@ -84,14 +84,17 @@ void TestArchiveFuzz::initTestCase()
         writer.add(QString::fromUtf8("OEBPS/глава.html"), text(300));
         return writer.write();
     }));
-    QVERIFY(addSeed("cbr", [](const QString& path) {
-        RarWriter writer(path);
-        writer.addFolder("scans");
-        writer.add("scans/01.jpg", noise(2000, 2));
-        writer.add(QString::fromUtf8("scans/страница 02.jpg"), text(40));
-        writer.add("..\\escape.jpg", "x");
-        return writer.write();
-    }));
+    for (const RarWriter::Format format : { RarWriter::Format::Rar4, RarWriter::Format::Rar5 }) {
+        QVERIFY(addSeed("cbr", [format](const QString& path) {
+            RarWriter writer(path);
+            writer.setFormat(format);
+            writer.addFolder("scans");
+            writer.add("scans/01.jpg", noise(2000, 2));
+            writer.add(QString::fromUtf8("scans/страница 02.jpg"), text(40));
+            writer.add("..\\escape.jpg", "x");
+            return writer.write();
+        }));
+    }
     for (const QByteArray& compression : { QByteArray("lzma2"), QByteArray("copy"), QByteArray("deflate") }) {
         QVERIFY(addSeed("7z", [&compression](const QString& path) {
             SevenZWriter writer(path);

@@ -105,19 +105,25 @@ void TestArchiveNames::zipNames()
 
 void TestArchiveNames::rarNames_data()
 {
+    QTest::addColumn<bool>("rar5");
     QTest::addColumn<bool>("unicode");
     QTest::addColumn<QString>("name");
-    QTest::newRow("IBM 866 without flag") << false << Dos;
-    QTest::newRow("Unicode flag, Cyrillic") << true << Cyrillic;
-    QTest::newRow("Unicode flag, mixed scripts") << true << Mixed;
+    QTest::newRow("RAR 4, IBM 866 without flag") << false << false << Dos;
+    QTest::newRow("RAR 4, Unicode flag, Cyrillic") << false << true << Cyrillic;
+    QTest::newRow("RAR 4, Unicode flag, mixed scripts") << false << true << Mixed;
+    QTest::newRow("RAR 5, Cyrillic") << true << true << Cyrillic;
+    QTest::newRow("RAR 5, mixed scripts") << true << true << Mixed;
 }
 
 void TestArchiveNames::rarNames()
 {
+    QFETCH(bool, rar5);
     QFETCH(bool, unicode);
     QFETCH(QString, name);
     const QString rar = m_dir->filePath("names.cbr");
     RarWriter writer(rar);
+    if (rar5)
+        writer.setFormat(RarWriter::Format::Rar5);
     if (!unicode)
         writer.setNames(RarWriter::Names::Codec, "IBM 866");
     writer.add("plain.txt", "plain");

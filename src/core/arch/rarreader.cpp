@@ -196,9 +196,9 @@ bool RarReader::unpackCurrent(LibArchiveHandle& handle, const RarFileHeader& hea
     if (handle.isFolder()) {
         if (!EntryFile::makeFolder(destDir, path, &error))
             code = CreateFailed;
-    } else if (handle.isEncrypted()) {
+    } else if (handle.isEncrypted() || header.encrypted) {
         code = MissingPassword;
-    } else if (header.isSplit()) {
+    } else if (header.split) {
         code = OpenFailed;
         error = QStringLiteral("the entry continues in another volume");
     } else {
@@ -216,7 +216,7 @@ bool RarReader::unpackCurrent(LibArchiveHandle& handle, const RarFileHeader& hea
         } else {
             switch (out.copyFrom(read)) {
             case EntryFile::Copied:
-                if (header.isStored() && crc.value() != header.crc)
+                if (header.stored && header.hasCrc && crc.value() != header.crc)
                     code = BadData;
                 else if (!out.commit())
                     code = WriteFailed;
@@ -231,7 +231,7 @@ bool RarReader::unpackCurrent(LibArchiveHandle& handle, const RarFileHeader& hea
             }
         }
         error = code == CreateFailed || code == WriteFailed ? out.errorString()
-            : code == BadData && header.isStored()          ? QStringLiteral("checksum mismatch")
+            : code == BadData && header.stored              ? QStringLiteral("checksum mismatch")
                                                             : handle.errorString();
     }
     if (code != 0) {
