@@ -6,6 +6,8 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 
+#include <unistd.h>
+
 namespace archtest {
 QByteArray readFile(const QString& path)
 {
@@ -39,6 +41,15 @@ QByteArray noise(int size, quint32 seed)
     for (int i = 0; i < size; ++i)
         data[i] = char(generator.bounded(256));
     return data;
+}
+
+QString readOnlyFolder(const QString& candidate)
+{
+    if (geteuid() == 0)
+        return QStringLiteral("/proc/self");
+    QDir().mkpath(candidate);
+    QFile::setPermissions(candidate, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    return candidate;
 }
 
 void silenceDebugOutput() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }

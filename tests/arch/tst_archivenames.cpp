@@ -1,6 +1,7 @@
 // Entry names outside ASCII, read under the locale the test runs with: registered twice,
 // under C.UTF-8 and under the plain C locale (PL_EXPECT_C_LOCALE set).
 #include "archtestutil.h"
+#include "awkwardnames.h"
 #include "rarwriter.h"
 #include "sevenzwriter.h"
 #include "zipwriter.h"
@@ -18,10 +19,9 @@
 using archtest::readFile;
 
 namespace {
-const QString Cyrillic = QString::fromUtf8("Книги/Война и мир — том 1.fb2");
-// Every character of this one exists in IBM 866.
-const QString Dos = QString::fromUtf8("Книги/Ёжик в тумане, гл.1.fb2");
-const QString Mixed = QString::fromUtf8("漫画/ページ №2 «ё».png");
+const QString Cyrillic = awkwardnames::unicodeCyrillic();
+const QString Dos = awkwardnames::dosCyrillic();
+const QString Mixed = awkwardnames::unicodeMixed();
 }
 
 class TestArchiveNames : public QObject {

@@ -1,4 +1,5 @@
 #include "archtestutil.h"
+#include "awkwardnames.h"
 #include "rarwriter.h"
 
 #include "arch/rarreader.h"
@@ -6,7 +7,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <unistd.h>
 
 using archtest::noise;
 using archtest::readFile;
@@ -217,8 +217,7 @@ void TestRarReader::encryptedAndSplitEntriesFail()
 
 void TestRarReader::hostileNamesStayInside()
 {
-    const QString absolute = m_dir->filePath("absolute.jpg");
-    const QStringList hostile = { "../escaped1.jpg", "a/../../escaped2.jpg", "..\\escaped3.jpg", absolute };
+    const QStringList hostile = awkwardnames::escaping(m_dir->filePath("absolute.jpg"));
     const QString rar = comic(m_dir->path(), "a.cbr", [&](RarWriter& w) {
         for (const QString& name : hostile)
             w.add(name, "x");
@@ -226,7 +225,7 @@ void TestRarReader::hostileNamesStayInside()
     });
     RarReader reader;
     const QStringList names = reader.files(rar);
-    QCOMPARE(names.size(), 5);
+    QCOMPARE(names.size(), hostile.size() + 1);
     for (const QString& name : names) {
         QString outPath = "untouched";
         QVERIFY(reader.extract(rar, name, m_dest, outPath));
@@ -248,14 +247,11 @@ void TestRarReader::destinationNotWritable()
     QVERIFY(!RarReader().extract(rar, QString("p.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
-    if (geteuid() == 0)
-        QSKIP("permissions do not bind root");
-    QVERIFY(QDir().mkpath(m_dest));
-    QVERIFY(QFile::setPermissions(m_dest, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QString readOnly = archtest::readOnlyFolder(m_dest);
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^RAR\\. Extract file error:16\\. "));
-    QVERIFY(!RarReader().extract(rar, QString("p.jpg"), m_dest, outPath));
-    QFile::setPermissions(m_dest, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(!RarReader().extract(rar, QString("p.jpg"), readOnly, outPath));
+    QCOMPARE(outPath, QString("untouched"));
+    QVERIFY(!QFileInfo::exists(readOnly + "/p.jpg"));
 }
 
 void TestRarReader::archiveFlags()

@@ -1,4 +1,5 @@
 #include "archtestutil.h"
+#include "awkwardnames.h"
 #include "zipwriter.h"
 
 #include "arch/entryfile.h"
@@ -9,7 +10,6 @@
 
 #include <memory>
 #include <thread>
-#include <unistd.h>
 
 using archtest::noise;
 using archtest::readFile;
@@ -289,34 +289,30 @@ void TestZipReader::destinationNotWritable()
     QVERIFY(!reader.extract(zip, QString("p1.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
-    if (geteuid() == 0)
-        QSKIP("permissions do not bind root");
-    QVERIFY(QDir().mkpath(m_dest));
-    QVERIFY(QFile::setPermissions(m_dest, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("."));
+    const QString readOnly = archtest::readOnlyFolder(m_dest);
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Cannot create"));
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Unzip file\\. Error:-1$"));
-    QVERIFY(!reader.extractAll(zip, m_dest, nullptr));
-    QFile::setPermissions(m_dest, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(!reader.extractAll(zip, readOnly, nullptr));
+    QVERIFY(!QFileInfo::exists(readOnly + "/p1.jpg"));
 }
 
 void TestZipReader::hostileNamesStayInside()
 {
-    const QString absolute = m_dir->filePath("absolute.txt");
-    const QList<ZipEntry> entries
-        = { { "../escaped1.txt", "x" }, { "a/../../escaped2.txt", "x" }, { "..\\escaped3.txt", "x" }, { absolute, "x" },
-              { "C:/escaped4.txt", "x" }, { "a/../inside.txt", "in" }, { "good\\page.jpg", "good" } };
+    const QStringList escaping = awkwardnames::escaping(m_dir->filePath("absolute.txt"));
+    QList<ZipEntry> entries;
+    for (const QString& name : escaping)
+        entries.append(ZipEntry { name, "x" });
+    entries.append(ZipEntry { "a/../inside.txt", "in" });
+    entries.append(ZipEntry { "good\\page.jpg", "good" });
     const QString zip = zipOf("hostile.cbz", entries);
     ZipReader reader;
     QCOMPARE(reader.files(zip).size(), entries.size());
 
     QString outPath = "untouched";
-    for (const char* name : { "../escaped1.txt", "a/../../escaped2.txt", "..\\escaped3.txt", "C:/escaped4.txt" }) {
-        QVERIFY(reader.extract(zip, QString(name), m_dest, outPath));
+    for (const QString& name : escaping) {
+        QVERIFY(reader.extract(zip, name, m_dest, outPath));
         QCOMPARE(outPath, QString("untouched"));
     }
-    QVERIFY(reader.extract(zip, absolute, m_dest, outPath));
-    QCOMPARE(outPath, QString("untouched"));
 
     QList<QFileInfo> extracted;
     QVERIFY(reader.extractAll(zip, m_dest, &extracted));
