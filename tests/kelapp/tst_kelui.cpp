@@ -2,6 +2,7 @@
 #include "kelapptest.h"
 #include "kelsettings.h"
 #include "kelui.h"
+#include "utils/kelpixmapcache.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -461,10 +462,21 @@ private slots:
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(0, 0, 30))), 86430000);
     }
 
+    void pixmapCachesAreMadeOnceAndNamed()
+    {
+        KelPixmapCache* icons = ui()->iconsCache();
+        QVERIFY(icons);
+        QCOMPARE(ui()->iconsCache(), icons);
+        QCOMPARE(icons->objectName(), QStringLiteral("KelIconsCache"));
+        QCOMPARE(icons->cacheLimitKb(), 50 * 1024);
+        QCOMPARE(icons->parent(), ui());
+        QVERIFY(ui()->shadowCache() != icons);
+        QCOMPARE(ui()->shadowCache()->objectName(), QStringLiteral("KelShadowCache"));
+    }
+
     void unavailableServicesAreNull()
     {
         QCOMPARE(ui()->styleManager(), nullptr);
-        QCOMPARE(ui()->iconsCache(), nullptr);
         QCOMPARE(ui()->notificationManager(), nullptr);
         QCOMPARE(ui()->defaultShadowType(), 1);
     }

@@ -1,4 +1,5 @@
 #include "kelui.h"
+#include "utils/kelpixmapcache.h"
 
 #include "hoverleaveworkaround.h"
 #include "kelapplication.h"
@@ -102,7 +103,24 @@ public:
     MessageBoxHandler messageBoxHandler;
     FileDialogHandler fileDialogHandler = showFileDialog;
     RevealHandler revealHandler = revealWithFileManager;
+    QPointer<KelPixmapCache> iconsCache;
+    QPointer<KelPixmapCache> shadowCache;
 };
+
+namespace {
+
+// The two pixmap caches of the UI are made on first use, named, and limited to 50 MB each.
+KelPixmapCache* ensureCache(QPointer<KelPixmapCache>& cache, KelUi* owner, const char* name)
+{
+    if (!cache) {
+        cache = new KelPixmapCache(owner);
+        cache->setObjectName(QLatin1String(name));
+        cache->setCacheLimit(50);
+    }
+    return cache;
+}
+
+} // namespace
 
 KelUi::KelUi(KelApplication* app)
     : QObject(app)
@@ -452,9 +470,9 @@ KelStyleManager* KelUi::styleManager() const { return nullptr; }
 
 KelNotificationManager* KelUi::notificationManager() { return nullptr; }
 
-KelPixmapCache* KelUi::iconsCache() { return nullptr; }
+KelPixmapCache* KelUi::iconsCache() { return ensureCache(d->iconsCache, this, "KelIconsCache"); }
 
-KelPixmapCache* KelUi::shadowCache() { return nullptr; }
+KelPixmapCache* KelUi::shadowCache() { return ensureCache(d->shadowCache, this, "KelShadowCache"); }
 
 bool KelUi::isMaintenanceMode() const { return d->maintenanceMode; }
 
