@@ -1,5 +1,6 @@
 #include "pdfwriter.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QSaveFile>
 
@@ -78,18 +79,30 @@ void PdfWriter::addRect(int number, const QRectF& rect, const QColor& color)
         + " re f Q\n";
 }
 
-void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image)
+void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bool jpeg)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QByteArray samples;
-    samples.reserve(rgb.width() * rgb.height() * 3);
-    for (int y = 0; y < rgb.height(); ++y)
-        samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    const QByteArray dictionary = "/Type /XObject /Subtype /Image /Width " + QByteArray::number(rgb.width())
+        + " /Height " + QByteArray::number(rgb.height()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8";
+    QByteArray encoded;
+    if (jpeg) {
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        if (!rgb.save(&buffer, "JPEG", 85))
+            encoded.clear();
+    }
     const int object = reserveObject();
-    setObject(object,
-        stream("/Type /XObject /Subtype /Image /Width " + QByteArray::number(rgb.width()) + " /Height "
-                + QByteArray::number(rgb.height()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8",
-            samples));
+    if (!encoded.isEmpty()) {
+        setObject(object,
+            "<< " + dictionary + " /Filter /DCTDecode /Length " + QByteArray::number(encoded.size()) + " >>\nstream\n"
+                + encoded + "\nendstream");
+    } else {
+        QByteArray samples;
+        samples.reserve(rgb.width() * rgb.height() * 3);
+        for (int y = 0; y < rgb.height(); ++y)
+            samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        setObject(object, stream(dictionary, samples));
+    }
     Page& target = page(number);
     const QByteArray name = "Im" + QByteArray::number(target.images.size() + 1);
     target.images.insert(name, object);

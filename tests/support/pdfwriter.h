@@ -38,7 +38,9 @@ public:
     // Text is written in WinAnsi encoding: characters outside Latin-1 become "?".
     void addText(int page, const QPointF& baseline, double size, const QString& text, Font font = Font::Helvetica);
     void addRect(int page, const QRectF& rect, const QColor& color);
-    void addImage(int page, const QRectF& rect, const QImage& image);
+    // The image's pixels as RGB; jpeg stores them DCT-encoded, as scanned and photographic
+    // books do (Flate when Qt cannot write JPEG).
+    void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
     // Content operators appended to the page as they are.
     void addContent(int page, const QByteArray& operators);
 

@@ -295,7 +295,12 @@ QImage PdfDocument::requestImage(int page, double scale)
     DebenuPDFLibraryDLLQt1016* pdf = selectDocument();
     if (!pdf)
         return QImage();
-    pdf->SelectPage(page);
+    if (!pdf->SelectPage(page)) {
+        const int code = pdf->LastErrorCode();
+        qCritical() << "SelectPage(" << page << ") FAILED!"
+                    << QStringLiteral("%1 (%2)").arg(code).arg(pdfErrorText(code));
+        return QImage();
+    }
     int width = qRound(pdf->PageWidth());
     int height = qRound(pdf->PageHeight());
     const int rotation = pdf->PageRotation();

@@ -52,6 +52,9 @@ void appendCharacter(std::u16string& text, int c)
     pdfenginetext::appendCodePoint(text, c < 0x20 || c == 0x7f ? ' ' : c);
 }
 
+// Far beyond any screen or printer; larger values only overflow MuPDF's float matrices.
+const double maxDpi = 100000;
+
 } // namespace
 
 PdfEngineDocument::PdfEngineDocument(fz_context* ctx, pdf_document* doc)

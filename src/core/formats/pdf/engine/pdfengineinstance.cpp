@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -36,12 +38,61 @@ void keepMessage(void* user, const char* message)
 
 void ignoreWarning(void*, const char*) { }
 
+// MuPDF's allocations, counted against the instance's budget. Each block carries its size in
+// front; the context is used under the instance's lock only, so the count needs no atomics.
+constexpr size_t blockHeader = 16;
+
+void* budgetMalloc(void* user, size_t size)
+{
+    auto* budget = static_cast<PdfEngineInstance::MemoryBudget*>(user);
+    if (size > budget->limit - budget->used || size > SIZE_MAX - blockHeader)
+        return nullptr;
+    auto* block = static_cast<unsigned char*>(std::malloc(size + blockHeader));
+    if (!block)
+        return nullptr;
+    *reinterpret_cast<size_t*>(block) = size;
+    budget->used += size;
+    return block + blockHeader;
+}
+
+void budgetFree(void* user, void* pointer)
+{
+    if (!pointer)
+        return;
+    auto* budget = static_cast<PdfEngineInstance::MemoryBudget*>(user);
+    unsigned char* block = static_cast<unsigned char*>(pointer) - blockHeader;
+    budget->used -= *reinterpret_cast<size_t*>(block);
+    std::free(block);
+}
+
+void* budgetRealloc(void* user, void* pointer, size_t size)
+{
+    if (!pointer)
+        return budgetMalloc(user, size);
+    if (size == 0) {
+        budgetFree(user, pointer);
+        return nullptr;
+    }
+    auto* budget = static_cast<PdfEngineInstance::MemoryBudget*>(user);
+    unsigned char* block = static_cast<unsigned char*>(pointer) - blockHeader;
+    const size_t old = *reinterpret_cast<size_t*>(block);
+    if ((size > old && size - old > budget->limit - budget->used) || size > SIZE_MAX - blockHeader)
+        return nullptr;
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, size + blockHeader));
+    if (!grown)
+        return nullptr;
+    *reinterpret_cast<size_t*>(grown) = size;
+    budget->used = budget->used - old + size;
+    return grown + blockHeader;
+}
+
 } // namespace
 
 std::shared_ptr<PdfEngineInstance> PdfEngineInstance::create()
 {
     std::shared_ptr<PdfEngineInstance> instance(new PdfEngineInstance);
-    instance->ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    const fz_alloc_context allocator { &instance->memory, budgetMalloc, budgetRealloc, budgetFree };
+    instance->ctx = fz_new_context(&allocator, nullptr, FZ_STORE_DEFAULT);
     if (!instance->ctx)
         return nullptr;
     fz_set_error_callback(instance->ctx, keepMessage, &instance->lastMessage);

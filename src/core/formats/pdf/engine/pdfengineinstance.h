@@ -65,10 +65,19 @@ public:
     // The MuPDF message of the instance's last failure.
     std::string lastMessage;
 
+    // What MuPDF may hold at once for one instance: a hostile file that declares an enormous
+    // image or group fails to render instead of taking the machine's memory.
+    static constexpr size_t memoryLimit = size_t(2) << 30;
+    struct MemoryBudget {
+        size_t used = 0;
+        size_t limit = memoryLimit;
+    };
+
 private:
     PdfEngineInstance() = default;
     int addDocument(std::unique_ptr<PdfEngineDocument> document);
 
+    MemoryBudget memory;
     fz_context* ctx = nullptr;
     std::map<int, std::unique_ptr<PdfEngineDocument>> documents;
     int selectedDocument = 0;
