@@ -1,0 +1,99 @@
+// Converts a generated PalmDoc MOBI book of about 5 MB of text (UTF-8, headings every few
+// kilobytes, filepos links, a few images) and reports the time of each stage.
+// Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
+
+#include "formats/mobi/mobi.h"
+#include "formats/mobi/mobidocument.h"
+#include "mobiwriter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray bookText(qint64 size)
+{
+    const QByteArray russian = QStringLiteral("<p>Все счастливые семьи похожи друг на друга, каждая несчастливая "
+                                              "семья несчастлива по-своему. Всё смешалось в доме Облонских.</p>\n")
+                                   .toUtf8();
+    const QByteArray english = "<p>It was the best of times, it was the worst of times, it was the age of wisdom, "
+                               "it was the age of foolishness, it was the epoch of belief.</p>\n";
+    QByteArray text = "<html><head><guide></guide></head><body>";
+    text.reserve(int(size + 4096));
+    QList<int> anchors;
+    int chapter = 0;
+    while (text.size() < size) {
+        if (chapter % 50 == 0)
+            anchors.append(text.size());
+        text += "<h2 class=\"chapter\">Chapter <b>" + QByteArray::number(++chapter) + "</b></h2>\n";
+        for (int p = 0; p < 12; ++p)
+            text += (p % 3 ? russian : english);
+        text += chapter % 10 ? QByteArray("<mbp:pagebreak/>") : QByteArray("<img recindex=\"00001\">");
+    }
+    // A contents page of links at the end (offsets are not shifted by text after them).
+    for (int offset : anchors)
+        text += "<a filepos=" + QByteArray::number(offset).rightJustified(10, '0') + ">Part</a><br/>";
+    return text + "</body></html>";
+}
+
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    const double megabytes = argc > 1 ? QByteArray(argv[1]).toDouble() : 5.0;
+    const int runs = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 5;
+    QTextStream out(stdout);
+
+    QTemporaryDir dir;
+    MobiWriter writer;
+    writer.setText(bookText(qint64(megabytes * 1024 * 1024)));
+    writer.setExtraDataFlags(0x3);
+    writer.setFullName("Benchmark");
+    for (int i = 0; i < 4; ++i)
+        writer.addImage(MobiWriter::image(QSize(600, 800), QColor::fromHsv(i * 60, 200, 200), "JPG"));
+    const QString path = dir.filePath(QStringLiteral("bench.mobi"));
+    writer.write(path);
+    out << "book: " << QFileInfo(path).size() << " bytes, " << writer.textRecordCount() << " text records\n";
+
+    QList<qint64> decompress, decode, convert;
+    int headings = 0;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        {
+            mobi::Mobi reader(path);
+            timer.start();
+            const QByteArray bytes = reader.textBytes();
+            decompress.append(timer.nsecsElapsed() / 1000);
+            timer.restart();
+            const QString text = reader.mobiHead().textCodec()->toUnicode(bytes);
+            decode.append(timer.nsecsElapsed() / 1000);
+            if (run == 0)
+                out << "text: " << bytes.size() << " bytes, " << text.size() << " characters\n";
+        }
+        const QString folder = dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(folder);
+        timer.restart();
+        mobi::MobiDocument document(path);
+        document.load(folder);
+        convert.append(timer.nsecsElapsed() / 1000);
+        headings = document.toc().size();
+    }
+    out << "decompress (median of " << runs << "): " << median(decompress) / 1000.0 << " ms\n";
+    out << "decode UTF-8: " << median(decode) / 1000.0 << " ms\n";
+    out << "whole conversion (load: text, HTML, chapter file, " << headings
+        << " contents entries, images): " << median(convert) / 1000.0 << " ms (target < 300 ms)\n";
+    return 0;
+}

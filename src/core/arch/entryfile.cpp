@@ -1,0 +1,128 @@
+#include "arch/entryfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace {
+constexpr qint64 CopyBufferSize = 64 * 1024;
+
+bool isInside(const QString& canonicalDir, const QString& canonicalPath)
+{
+    return canonicalPath == canonicalDir || canonicalPath.startsWith(canonicalDir + QLatin1Char('/'));
+}
+
+// The nearest folder of path that exists, resolved through links.
+QString canonicalExistingAncestor(QString path)
+{
+    while (!path.isEmpty()) {
+        const QFileInfo info(path);
+        if (info.exists())
+            return info.canonicalFilePath();
+        const QString parent = info.path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return QString();
+}
+
+// Creates folder (with parents) when it stays inside destDir on disk, before and after.
+bool makeFolderInside(const QString& destDir, const QString& folder, QString* error)
+{
+    if (!QDir().mkpath(destDir)) {
+        *error = QStringLiteral("Cannot create folder %1").arg(destDir);
+        return false;
+    }
+    const QString canonicalDest = QFileInfo(destDir).canonicalFilePath();
+    if (!isInside(canonicalDest, canonicalExistingAncestor(folder))) {
+        *error = QStringLiteral("Folder %1 leads outside %2").arg(folder, destDir);
+        return false;
+    }
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("Cannot create folder %1").arg(folder);
+        return false;
+    }
+    if (!isInside(canonicalDest, QFileInfo(folder).canonicalFilePath())) {
+        *error = QStringLiteral("Folder %1 leads outside %2").arg(folder, destDir);
+        return false;
+    }
+    return true;
+}
+}
+
+bool UnpackBudget::take(qint64 size)
+{
+    if (size > m_maxTotalBytes - m_written)
+        return false;
+    m_written += size;
+    return true;
+}
+
+EntryFile::EntryFile(const QString& destDir, const QString& path, UnpackBudget& budget)
+    : m_destDir(destDir)
+    , m_path(path)
+    , m_budget(budget)
+    , m_file(path)
+{
+    // A failed write must never fall back to writing the real file in place.
+    m_file.setDirectWriteFallback(false);
+}
+
+bool EntryFile::open()
+{
+    if (QFileInfo(m_path).isSymLink()) {
+        m_error = QStringLiteral("Refusing to write through the link %1").arg(m_path);
+        return false;
+    }
+    if (!makeFolderInside(m_destDir, QFileInfo(m_path).path(), &m_error))
+        return false;
+    if (!m_file.open(QIODevice::WriteOnly)) {
+        m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, m_file.errorString());
+        return false;
+    }
+    return true;
+}
+
+EntryFile::CopyResult EntryFile::copyFrom(const ReadFunction& read)
+{
+    std::unique_ptr<char[]> buffer(new char[CopyBufferSize]);
+    qint64 entryBytes = 0;
+    for (;;) {
+        const qint64 count = read(buffer.get(), CopyBufferSize);
+        if (count == 0)
+            return Copied;
+        if (count < 0) {
+            m_error = QStringLiteral("Cannot read the entry of %1").arg(m_path);
+            return ReadFailed;
+        }
+        entryBytes += count;
+        if (entryBytes > m_budget.maxEntryBytes() || !m_budget.take(count)) {
+            m_error = QStringLiteral("Entry %1 exceeds the unpack size limit").arg(m_path);
+            return TooLarge;
+        }
+        if (m_file.write(buffer.get(), count) != count) {
+            m_error = QStringLiteral("Cannot write %1: %2").arg(m_path, m_file.errorString());
+            return WriteFailed;
+        }
+    }
+}
+
+bool EntryFile::commit()
+{
+    if (!m_file.commit()) {
+        m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, m_file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool EntryFile::makeFolder(const QString& destDir, const QString& path, QString* error)
+{
+    QString message;
+    const bool made = makeFolderInside(destDir, path, &message);
+    if (error)
+        *error = message;
+    return made;
+}

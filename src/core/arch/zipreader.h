@@ -1,0 +1,28 @@
+#pragma once
+
+#include "arch/archivereader.h"
+
+class QIODevice;
+
+// ArchiveReader for ZIP archives (EPUB, CBZ, ZIP books) over QuaZip. Entry names without
+// the ZIP UTF-8 flag are decoded as IBM866, the code page of most legacy Cyrillic archives.
+//
+// extract by name compares names ignoring case and writes the stored spelling; extractAll
+// keeps files already on disk and does not list them. Entries are checked (checksum, end of
+// data) before their file takes its name; the first failing entry ends the call with false.
+class ZipReader : public ArchiveReader {
+public:
+    bool extractAll(const QString& archive, const QString& destDir, QList<QFileInfo>* extracted) override;
+    bool extract(const QString& archive, const QRegExp& pattern, const QString& destDir, QString& outPath) override;
+    bool extract(const QString& archive, const QString& entryName, const QString& destDir, QString& outPath) override;
+    QStringList files(const QString& archive) override;
+
+    // extractAll on an archive that is already a device (it is opened when not open yet).
+    // Pending events of the calling thread, user input excluded, are processed before each
+    // entry so that a long unpack on the GUI thread keeps the window painted.
+    static bool extractAll(QIODevice* device, const QString& destDir, QList<QFileInfo>* extracted);
+
+    // The lower-cased suffix of the archive's only entry ("fb2" for "Book.FB2"); empty when
+    // the archive does not open or does not hold exactly one entry. Logs nothing.
+    static QString singleEntrySuffix(const QString& zipPath);
+};

@@ -1,0 +1,215 @@
+#include "mobidocument.h"
+
+#include "mobi.h"
+#include "textpositions.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTextCodec>
+
+namespace mobi {
+
+namespace {
+    // The patterns are built per call: a conversion may run on a pool thread while another
+    // runs on the GUI thread.
+    QRegularExpression fileposPattern()
+    {
+        return QRegularExpression(
+            QStringLiteral("<a(?: href=\"[^\"]*\"){0,1}[\\s]+filepos=['\"]{0,1}([\\d]+)[\"']{0,1}"),
+            QRegularExpression::CaseInsensitiveOption);
+    }
+
+    // The image tag with its recindex. Matching stays inside the one tag, so an img tag
+    // without recindex cannot swallow the text up to the next image.
+    QRegularExpression imagePattern()
+    {
+        return QRegularExpression(
+            QStringLiteral("<img[^>]*?recindex=\"([\\d]*)\"[^>]*?>"), QRegularExpression::CaseInsensitiveOption);
+    }
+
+    // A level 1-4 heading, its content matched minimally. The content is bounded so that
+    // unclosed headings cannot make the search quadratic.
+    QRegularExpression headingPattern()
+    {
+        return QRegularExpression(QStringLiteral("<h([1-4])(\"[^\"]*\"|'[^']*'|[^'\">])*?>(.{0,65535}?)</h\\1>"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    }
+
+    const QString chapterHead
+        = QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset = utf-8\"/></head>");
+}
+
+MobiDocument::MobiDocument(const QString& bookPath, QObject* parent)
+    : TextDocument(bookPath, parent)
+    , m_mobi(std::make_unique<Mobi>(bookPath))
+{
+}
+
+MobiDocument::~MobiDocument() = default;
+
+bool MobiDocument::load(const QString& outputFolder)
+{
+    // A second load replaces what the first one made instead of repeating it.
+    clearChapters();
+    m_toc.clear();
+    m_headingTitles.clear();
+    m_headingIds.clear();
+
+    if (!m_mobi->isMobi()) {
+        qWarning() << filePath() << "is not a MOBI book: identifier" << m_mobi->mobiHead().identifier();
+        return false;
+    }
+    if (m_mobi->isEncrypted()) {
+        qWarning() << filePath() << "is encrypted";
+        return false;
+    }
+    QTextCodec* codec = m_mobi->mobiHead().textCodec();
+    if (!codec)
+        return false;
+    bool ok = false;
+    const QByteArray bytes = m_mobi->textBytes(&ok);
+    if (!ok || bytes.isEmpty()) {
+        qWarning() << filePath() << "has no readable text";
+        return false;
+    }
+
+    setBasePath(outputFolder);
+    const QString name = QFileInfo(outputFolder).fileName();
+    const QString chapterName = name + QStringLiteral(".html");
+    const QString chapterPath = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + chapterName);
+
+    const TextPositions positions(bytes, codec);
+    const QString html = toHtml(codec->toUnicode(bytes), &positions);
+
+    for (int k = 0; k < m_headingTitles.size(); ++k) {
+        TocPoint point;
+        point.title = m_headingTitles.at(k);
+        point.link->source = chapterName + QLatin1Char('#') + m_headingIds.at(k);
+        m_toc.append(point);
+    }
+
+    QSaveFile file(chapterPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "Cannot write" << chapterPath << file.errorString();
+        return false;
+    }
+    file.write(chapterHead.toUtf8());
+    file.write(html.toUtf8());
+    if (!file.commit()) {
+        qWarning() << "Cannot write" << chapterPath << file.errorString();
+        return false;
+    }
+    addChapter(chapterName);
+    saveImages(outputFolder);
+    return true;
+}
+
+void MobiDocument::saveImages(const QString& outputFolder)
+{
+    const int count = m_mobi->imageCount();
+    for (int i = 0; i < count; ++i) {
+        const QImage image = m_mobi->image(i);
+        // Records after the images (FLIS, FCIS, end of file) are no images.
+        if (image.isNull())
+            continue;
+        const QString path = QDir::toNativeSeparators(
+            outputFolder + QStringLiteral("/pdbrec_%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
+        image.save(path);
+    }
+}
+
+QString MobiDocument::toHtml(const QString& text, const TextPositions* positions)
+{
+    QString html = insertAnchors(text, positions);
+    html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
+    html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
+    html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
+    return insertHeadingAnchors(html);
+}
+
+QString MobiDocument::insertAnchors(const QString& text, const TextPositions* positions) const
+{
+    // Link targets: offset -> digits as written (a later link replaces the text of an earlier one).
+    QMap<quint64, QString> targets;
+    QRegularExpressionMatchIterator links = fileposPattern().globalMatch(text);
+    while (links.hasNext()) {
+        const QString digits = links.next().captured(1);
+        bool ok = false;
+        const uint offset = digits.toUInt(&ok);
+        if (ok && offset != 0)
+            targets.insert(offset, digits);
+    }
+    if (targets.isEmpty())
+        return text;
+    const QHash<quint64, int> mapped = positions ? positions->map(targets.keys()) : QHash<quint64, int>();
+
+    // An anchor goes before the tag its target falls into, or at the target between tags.
+    // Targets ascend, so each backward search only covers what the previous one did not.
+    QString result;
+    result.reserve(text.size() + targets.size() * 48);
+    int copied = 0;
+    int searchedFrom = 0;
+    int bracket = -1;
+    for (auto it = targets.cbegin(); it != targets.cend(); ++it) {
+        qint64 target = it.key();
+        if (positions)
+            target = mapped.value(it.key(), -1);
+        if (target < 0 || target >= text.size())
+            continue;
+        const int position = int(target);
+        for (int k = position - 1; k >= searchedFrom; --k) {
+            if (text.at(k) == QLatin1Char('<') || text.at(k) == QLatin1Char('>')) {
+                bracket = k;
+                break;
+            }
+        }
+        searchedFrom = position;
+        const int insertAt = bracket >= 0 && text.at(bracket) == QLatin1Char('<') ? bracket : position;
+        result.append(text.midRef(copied, insertAt - copied));
+        copied = insertAt;
+        result.append(QStringLiteral("<a id='%1' name='%1'>&nbsp;</a>").arg(it.value()));
+    }
+    result.append(text.midRef(copied));
+    return result;
+}
+
+QString MobiDocument::insertHeadingAnchors(const QString& text)
+{
+    const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    QString result;
+    int copied = 0;
+    QRegularExpressionMatchIterator headings = headingPattern().globalMatch(text);
+    while (headings.hasNext()) {
+        const QRegularExpressionMatch match = headings.next();
+        const QString id = newBookLinkId();
+        if (result.isEmpty())
+            result.reserve(text.size() + 1024);
+        result.append(text.midRef(copied, match.capturedEnd() - copied));
+        copied = match.capturedEnd();
+        result.append(QStringLiteral("<a id='%1'>&nbsp;</a>").arg(id));
+        m_headingTitles.append(match.captured().remove(tags).trimmed());
+        m_headingIds.append(id);
+    }
+    if (copied == 0)
+        return text;
+    result.append(text.midRef(copied));
+    return result;
+}
+
+QVariant MobiDocument::loadResource(int type, const QUrl& url)
+{
+    if (type != ImageResource || url.scheme() != QLatin1String("pdbrec"))
+        return QVariant();
+    bool ok = false;
+    const int number = url.path().mid(1).toUShort(&ok);
+    if (!ok || number < 1 || number > m_mobi->imageCount())
+        return QVariant();
+    return m_mobi->image(number - 1);
+}
+
+}

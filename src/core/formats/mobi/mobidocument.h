@@ -1,0 +1,56 @@
+#pragma once
+
+#include "formats/textdocument.h"
+
+#include <QStringList>
+#include <QUrl>
+#include <QVariant>
+
+#include <memory>
+
+namespace mobi {
+
+class Mobi;
+class TextPositions;
+
+// The text document of a MOBI book: load converts the whole book into one HTML chapter named
+// after the output folder, saves the image records beside it as pdbrec_NNNNN.jpg and builds a
+// flat table of contents from the level 1 to 4 headings.
+class MobiDocument : public TextDocument {
+    Q_OBJECT
+
+public:
+    // Resource type of an image, as in loadResource.
+    enum { ImageResource = 2 };
+
+    explicit MobiDocument(const QString& bookPath, QObject* parent = nullptr);
+    ~MobiDocument() override;
+
+    // False (with a log line) for a file whose MOBI header is not "MOBI", an encrypted book,
+    // a book without decodable text, or a chapter file that cannot be written.
+    bool load(const QString& outputFolder) override;
+
+    // The book's markup made displayable: anchors for filepos targets, links to them, images
+    // by file name, page breaks and heading anchors (collected in headingTitles/headingIds).
+    // positions maps the filepos byte offsets to string positions; without it they are taken
+    // as string positions.
+    QString toHtml(const QString& text, const TextPositions* positions = nullptr);
+
+    // An image by "pdbrec:/N" (N counts the images from 1); an invalid value otherwise.
+    virtual QVariant loadResource(int type, const QUrl& url);
+
+    const QStringList& headingTitles() const { return m_headingTitles; }
+    const QStringList& headingIds() const { return m_headingIds; }
+    Mobi& book() { return *m_mobi; }
+
+private:
+    QString insertAnchors(const QString& text, const TextPositions* positions) const;
+    QString insertHeadingAnchors(const QString& text);
+    void saveImages(const QString& outputFolder);
+
+    std::unique_ptr<Mobi> m_mobi;
+    QStringList m_headingTitles;
+    QStringList m_headingIds;
+};
+
+}

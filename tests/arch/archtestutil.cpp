@@ -1,0 +1,56 @@
+#include "archtestutil.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+
+#include <unistd.h>
+
+namespace archtest {
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QStringList tree(const QString& dir)
+{
+    QStringList result;
+    const QDir base(dir);
+    QDirIterator it(
+        dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        result.append(base.relativeFilePath(it.next()));
+    result.sort();
+    return result;
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char(generator.bounded(256));
+    return data;
+}
+
+QString readOnlyFolder(const QString& candidate)
+{
+    if (geteuid() == 0)
+        return QStringLiteral("/proc/self");
+    QDir().mkpath(candidate);
+    QFile::setPermissions(candidate, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    return candidate;
+}
+
+void silenceDebugOutput() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
+}

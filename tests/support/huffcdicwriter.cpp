@@ -1,0 +1,379 @@
+#include "huffcdicwriter.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <map>
+#include <queue>
+
+namespace {
+bool isWordByte(uchar c)
+{
+    return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+void appendBigEndian(QByteArray& out, quint32 value, int width)
+{
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+        out.append(char((value >> shift) & 0xFF));
+}
+
+void appendLittleEndian32(QByteArray& out, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.append(char((value >> shift) & 0xFF));
+}
+
+// Bits most significant first; the last byte is padded with zero bits.
+class BitWriter {
+public:
+    void write(quint32 code, int length)
+    {
+        for (int bit = length - 1; bit >= 0; --bit) {
+            m_current = (m_current << 1) | ((code >> bit) & 1);
+            if (++m_used == 8) {
+                m_bytes.append(char(m_current));
+                m_current = 0;
+                m_used = 0;
+            }
+        }
+    }
+    QByteArray finish()
+    {
+        if (m_used > 0)
+            m_bytes.append(char(m_current << (8 - m_used)));
+        m_current = 0;
+        m_used = 0;
+        return m_bytes;
+    }
+
+private:
+    QByteArray m_bytes;
+    quint32 m_current = 0;
+    int m_used = 0;
+};
+}
+
+HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& options)
+    : m_options(options)
+{
+    if (!m_options.nestedWord.isEmpty() && m_options.nestedDepth > 0) {
+        m_nested = textSymbol(m_options.nestedWord);
+        for (int level = 0; level < m_options.nestedDepth; ++level) {
+            Symbol wrapper;
+            wrapper.kind = Kind::Wrapper;
+            wrapper.first = m_nested;
+            m_symbols.append(wrapper);
+            m_nested = m_symbols.size() - 1;
+        }
+    }
+    if (!m_options.loopWord.isEmpty()) {
+        Symbol loop;
+        loop.kind = Kind::Loop;
+        m_symbols.append(loop);
+        m_loop = m_symbols.size() - 1;
+    }
+
+    QList<QVector<int>> sequences;
+    for (const QByteArray& record : records)
+        sequences.append(tokenize(record));
+    addPairs(sequences);
+
+    // Zero bits that pad a bit stream to whole bytes must decode to nothing: the all-zero code
+    // of the longest length is given to an empty text entry.
+    Symbol padding;
+    padding.kind = Kind::Padding;
+    m_padding = m_symbols.size();
+    m_symbols.append(padding);
+
+    countWeights(sequences);
+    assignLengths();
+    assignCodes();
+    for (const QVector<int>& sequence : sequences)
+        m_encoded.append(encode(sequence));
+    writeHuff();
+    writeCdics();
+}
+
+int HuffCdicWriter::textSymbol(const QByteArray& token)
+{
+    auto it = m_textIds.constFind(token);
+    if (it != m_textIds.constEnd())
+        return it.value();
+    Symbol symbol;
+    symbol.text = token;
+    m_symbols.append(symbol);
+    m_textIds.insert(token, m_symbols.size() - 1);
+    return m_symbols.size() - 1;
+}
+
+QVector<int> HuffCdicWriter::tokenize(const QByteArray& record)
+{
+    QVector<int> result;
+    const auto* data = reinterpret_cast<const uchar*>(record.constData());
+    int i = 0;
+    while (i < record.size()) {
+        int end = i + 1;
+        if (isWordByte(data[i])) {
+            while (end < record.size() && isWordByte(data[end]))
+                ++end;
+        }
+        const QByteArray token = record.mid(i, end - i);
+        if (m_nested >= 0 && token == m_options.nestedWord)
+            result.append(m_nested);
+        else if (m_loop >= 0 && token == m_options.loopWord)
+            result.append(m_loop);
+        else
+            result.append(textSymbol(token));
+        i = end;
+    }
+    return result;
+}
+
+void HuffCdicWriter::addPairs(QList<QVector<int>>& sequences)
+{
+    std::map<std::pair<int, int>, int> counts;
+    for (const QVector<int>& sequence : sequences) {
+        for (int i = 0; i + 1 < sequence.size(); ++i) {
+            if (m_symbols[sequence[i]].kind == Kind::Text && m_symbols[sequence[i + 1]].kind == Kind::Text)
+                ++counts[{ sequence[i], sequence[i + 1] }];
+        }
+    }
+    std::vector<std::pair<int, std::pair<int, int>>> ranked;
+    for (const auto& entry : counts) {
+        if (entry.second >= 2)
+            ranked.push_back({ -entry.second, entry.first });
+    }
+    std::sort(ranked.begin(), ranked.end());
+    std::map<std::pair<int, int>, int> pairIds;
+    for (int k = 0; k < int(ranked.size()) && k < m_options.pairEntries; ++k) {
+        Symbol pair;
+        pair.kind = Kind::Pair;
+        pair.first = ranked[k].second.first;
+        pair.second = ranked[k].second.second;
+        m_symbols.append(pair);
+        pairIds[ranked[k].second] = m_symbols.size() - 1;
+    }
+    for (QVector<int>& sequence : sequences) {
+        QVector<int> replaced;
+        for (int i = 0; i < sequence.size(); ++i) {
+            auto it = i + 1 < sequence.size() ? pairIds.find({ sequence[i], sequence[i + 1] }) : pairIds.end();
+            if (it != pairIds.end()) {
+                replaced.append(it->second);
+                ++i;
+            } else {
+                replaced.append(sequence[i]);
+            }
+        }
+        sequence = replaced;
+    }
+}
+
+void HuffCdicWriter::countWeights(const QList<QVector<int>>& sequences)
+{
+    for (const QVector<int>& sequence : sequences) {
+        for (int id : sequence)
+            ++m_symbols[id].weight;
+    }
+    for (Symbol& symbol : m_symbols) {
+        switch (symbol.kind) {
+        case Kind::Pair:
+            ++m_symbols[symbol.first].weight;
+            ++m_symbols[symbol.second].weight;
+            break;
+        case Kind::Wrapper:
+            ++m_symbols[symbol.first].weight;
+            break;
+        case Kind::Loop:
+            symbol.weight += 2;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void HuffCdicWriter::assignLengths()
+{
+    QVector<quint64> weights;
+    for (const Symbol& symbol : m_symbols)
+        weights.append(symbol.weight);
+    for (;;) {
+        // Huffman tree over (weight, node); parents of leaves and inner nodes.
+        const int leaves = weights.size();
+        QVector<int> parent(2 * leaves, -1);
+        using Node = std::pair<quint64, int>;
+        std::priority_queue<Node, std::vector<Node>, std::greater<Node>> queue;
+        for (int i = 0; i < leaves; ++i)
+            queue.push({ weights[i], i });
+        int next = leaves;
+        while (queue.size() > 1) {
+            const Node a = queue.top();
+            queue.pop();
+            const Node b = queue.top();
+            queue.pop();
+            parent[a.second] = parent[b.second] = next;
+            queue.push({ a.first + b.first, next++ });
+        }
+        int longest = 0;
+        for (int i = 0; i < leaves; ++i) {
+            int depth = 0;
+            for (int node = i; parent[node] >= 0; node = parent[node])
+                ++depth;
+            m_symbols[i].length = qMax(depth, 1);
+            longest = qMax(longest, m_symbols[i].length);
+        }
+        if (longest <= 32) {
+            m_maxLength = longest;
+            break;
+        }
+        for (int i = 0; i < leaves; ++i)
+            weights[i] = i == m_padding ? 0 : weights[i] / 2 + 1;
+    }
+    // The padding entry must be among the longest codes.
+    for (Symbol& symbol : m_symbols) {
+        if (symbol.length == m_maxLength) {
+            std::swap(symbol.length, m_symbols[m_padding].length);
+            break;
+        }
+    }
+}
+
+void HuffCdicWriter::assignCodes()
+{
+    // Codes are canonical with the bits inverted: shorter codes take the numerically larger
+    // values, the codes of one length are a contiguous range, and the reader's index of an
+    // entry is (maximum code of its length) - code. The padding entry sorts last, so it gets
+    // the all-zero code.
+    QVector<int> order(m_symbols.size());
+    for (int i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        const bool aPad = a == m_padding;
+        const bool bPad = b == m_padding;
+        return std::make_pair(m_symbols[a].length, aPad) < std::make_pair(m_symbols[b].length, bPad);
+    });
+    QVector<int> counts(34, 0);
+    for (const Symbol& symbol : m_symbols)
+        ++counts[symbol.length];
+    m_minCode.fill(0, 33);
+    m_maxCode.fill(0, 33);
+    QVector<qint64> top(33, 0);
+    QVector<int> base(33, 0);
+    qint64 code = 0;
+    int index = 0;
+    for (int length = 1; length <= 32; ++length) {
+        code = (code + counts[length - 1]) << 1;
+        top[length] = (qint64(1) << length) - 1 - code;
+        base[length] = index;
+        index += counts[length];
+        const qint64 minimum = top[length] - counts[length] + 1;
+        if (top[length] < 0) {
+            m_minCode[length] = 0xFFFFFFFF;
+            m_maxCode[length] = 0;
+        } else {
+            m_minCode[length] = static_cast<quint32>(qMin<qint64>(minimum, 0xFFFFFFFF));
+            m_maxCode[length] = quint64(top[length] + base[length]);
+        }
+    }
+    QVector<int> used(33, 0);
+    int position = 0;
+    for (int id : order) {
+        Symbol& symbol = m_symbols[id];
+        const int k = used[symbol.length]++;
+        symbol.code = static_cast<quint32>(top[symbol.length] - k);
+        symbol.index = position++;
+    }
+}
+
+QByteArray HuffCdicWriter::encode(const QVector<int>& symbols) const
+{
+    BitWriter bits;
+    for (int id : symbols)
+        bits.write(m_symbols[id].code, m_symbols[id].length);
+    return bits.finish();
+}
+
+QByteArray HuffCdicWriter::entryBytes(const Symbol& symbol) const
+{
+    switch (symbol.kind) {
+    case Kind::Text:
+        return symbol.text;
+    case Kind::Pair:
+        return encode({ symbol.first, symbol.second });
+    case Kind::Wrapper:
+        return encode({ symbol.first });
+    case Kind::Loop: {
+        const int self = int(&symbol - m_symbols.constData());
+        return encode({ self, self });
+    }
+    case Kind::Padding:
+        break;
+    }
+    return QByteArray();
+}
+
+void HuffCdicWriter::writeHuff()
+{
+    QVector<quint32> codeTable(256, 0);
+    for (int byte = 0; byte < 256; ++byte) {
+        for (const Symbol& symbol : m_symbols) {
+            if (symbol.length <= 8 && quint32(byte >> (8 - symbol.length)) == symbol.code) {
+                const quint64 maximum = m_maxCode[symbol.length];
+                codeTable[byte] = quint32(symbol.length) | 0x80 | quint32(maximum << 8);
+                break;
+            }
+            if (symbol.length > 8 && quint32(symbol.code >> (symbol.length - 8)) == quint32(byte))
+                codeTable[byte] = 9;
+        }
+    }
+    QVector<quint32> limits(64, 0);
+    for (int length = 1; length <= 32; ++length) {
+        limits[2 * (length - 1)] = m_minCode[length];
+        limits[2 * (length - 1) + 1] = static_cast<quint32>(m_maxCode[length]);
+    }
+    // Real HUFF records carry the tables twice: big-endian at the offsets in bytes 8 and 12,
+    // little-endian at those in bytes 16 and 20.
+    m_huff = "HUFF";
+    appendBigEndian(m_huff, 24, 4);
+    appendBigEndian(m_huff, 24, 4);
+    appendBigEndian(m_huff, 24 + 1024, 4);
+    appendBigEndian(m_huff, 24 + 1024 + 256, 4);
+    appendBigEndian(m_huff, 24 + 1024 + 256 + 1024, 4);
+    for (quint32 entry : codeTable)
+        appendBigEndian(m_huff, entry, 4);
+    for (quint32 limit : limits)
+        appendBigEndian(m_huff, limit, 4);
+    for (quint32 entry : codeTable)
+        appendLittleEndian32(m_huff, entry);
+    for (quint32 limit : limits)
+        appendLittleEndian32(m_huff, limit);
+}
+
+void HuffCdicWriter::writeCdics()
+{
+    QVector<const Symbol*> byIndex(m_symbols.size());
+    for (const Symbol& symbol : m_symbols)
+        byIndex[symbol.index] = &symbol;
+    const int perRecord = 1 << m_options.codeBits;
+    for (int first = 0; first < byIndex.size(); first += perRecord) {
+        const int count = qMin(perRecord, byIndex.size() - first);
+        QByteArray offsets;
+        QByteArray entries;
+        for (int k = 0; k < count; ++k) {
+            const Symbol& symbol = *byIndex[first + k];
+            const QByteArray bytes = entryBytes(symbol);
+            Q_ASSERT(bytes.size() <= 0x7FFF);
+            appendBigEndian(offsets, quint32(2 * count + entries.size()), 2);
+            const bool final = symbol.kind == Kind::Text || symbol.kind == Kind::Padding;
+            appendBigEndian(entries, quint32(bytes.size()) | (final ? 0x8000 : 0), 2);
+            entries.append(bytes);
+        }
+        Q_ASSERT(2 * count + entries.size() <= 0x10000);
+        QByteArray record("CDIC");
+        appendBigEndian(record, 16, 4);
+        appendBigEndian(record, quint32(byIndex.size()), 4);
+        appendBigEndian(record, quint32(m_options.codeBits), 4);
+        m_cdics.append(record + offsets + entries);
+    }
+}

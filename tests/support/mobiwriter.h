@@ -1,0 +1,79 @@
+#pragma once
+
+#include "huffcdicwriter.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QList>
+#include <QPair>
+#include <QSize>
+#include <QString>
+
+// Builds MOBI books in a PalmDB container for tests: record 0 with the PalmDOC header, a MOBI
+// header (232 bytes) with an EXTH block and the full name; the text split into records of
+// the record size, uncompressed, PalmDoc- or HUFF/CDIC-compressed, each followed by the
+// trailing entries that the extra-data flags announce; the HUFF and CDIC records; image
+// records; and optionally the FLIS, FCIS and end-of-file records real books end with.
+//
+// Record order: 0, text records 1..T, HUFF and CDIC records (when used), images, trailer.
+class MobiWriter {
+public:
+    enum class Compression { None = 1, PalmDoc = 2, HuffCdic = 17480 };
+    enum { HeaderLength = 232, DefaultRecordSize = 4096 };
+
+    MobiWriter();
+
+    // The book text as stored, already encoded (UTF-8 or CP1252).
+    void setText(const QByteArray& text) { m_text = text; }
+    void setCompression(Compression compression) { m_compression = compression; }
+    void setHuffCdicOptions(const HuffCdicWriter::Options& options) { m_huffOptions = options; }
+    void setEncoding(quint32 codePage) { m_encoding = codePage; }
+    void setRecordSize(int size) { m_recordSize = size; }
+    void setFullName(const QByteArray& name) { m_fullName = name; }
+    void setAuthor(const QString& author) { addExth(100, author.toUtf8()); }
+    // EXTH 201: the cover's number among the images.
+    void setCoverOffset(quint32 image);
+    void addExth(quint32 type, const QByteArray& data) { m_exth.append({ type, data }); }
+    void addImage(const QByteArray& data) { m_images.append(data); }
+    // Bit 0: the tail of a character split between records; bits 1..15: one entry each.
+    void setExtraDataFlags(quint16 flags) { m_extraFlags = flags; }
+    void setEncryption(quint16 type) { m_encryption = type; }
+    void setIdentifier(const QByteArray& identifier) { m_identifier = identifier; }
+    void setMobiType(quint32 type) { m_mobiType = type; }
+    void setTrailerRecords(bool on) { m_trailer = on; }
+
+    QByteArray build() const;
+    bool write(const QString& path) const;
+
+    // Number of text records for the current text and record size.
+    int textRecordCount() const;
+
+    static QByteArray palmDocCompress(const QByteArray& text);
+    // A trailing entry's size as it is stored: 7 bits per byte, most significant first, the
+    // first byte flagged with 0x80, so that it can be read backwards from the record's end.
+    static QByteArray backwardSize(quint32 size);
+    // An encoded image of one colour ("JPG", "PNG", "GIF" ...).
+    static QByteArray image(const QSize& size, const QColor& color, const char* format = "PNG");
+    // Where record 0 starts in a built book, and a big-endian patch for hostile variants.
+    static qint64 record0Start(const QByteArray& book);
+    static void putBigEndian(QByteArray& book, qint64 pos, quint32 value, int width = 4);
+
+private:
+    QList<QByteArray> textChunks() const;
+    QByteArray trailingEntries(const QList<QByteArray>& chunks, int index) const;
+    QByteArray record0(int textRecords, int firstNonBook, int huffIndex, int huffCount, int firstImage) const;
+
+    QByteArray m_text;
+    Compression m_compression = Compression::PalmDoc;
+    HuffCdicWriter::Options m_huffOptions;
+    quint32 m_encoding = 65001;
+    int m_recordSize = DefaultRecordSize;
+    QByteArray m_fullName = "Untitled";
+    QList<QPair<quint32, QByteArray>> m_exth;
+    QList<QByteArray> m_images;
+    quint16 m_extraFlags = 0;
+    quint16 m_encryption = 0;
+    QByteArray m_identifier = "MOBI";
+    quint32 m_mobiType = 2;
+    bool m_trailer = false;
+};

@@ -1,0 +1,69 @@
+#include "sevenzwriter.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+
+namespace {
+// libarchive turns names into UTF-16 through the thread's locale, which is "C" in CI:
+// switch this thread to UTF-8 while the archive is written.
+class ThreadUtf8Locale {
+public:
+    ThreadUtf8Locale()
+        : m_locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr)))
+    {
+        if (m_locale)
+            m_previous = uselocale(m_locale);
+    }
+    ~ThreadUtf8Locale()
+    {
+        if (m_previous)
+            uselocale(m_previous);
+        if (m_locale)
+            freelocale(m_locale);
+    }
+
+private:
+    locale_t m_locale = nullptr;
+    locale_t m_previous = nullptr;
+};
+}
+
+SevenZWriter::SevenZWriter(const QString& path)
+    : m_path(path)
+{
+}
+
+void SevenZWriter::add(const QString& name, const QByteArray& data) { m_entries.append({ name, data, false }); }
+
+void SevenZWriter::addFolder(const QString& name) { m_entries.append({ name, QByteArray(), true }); }
+
+bool SevenZWriter::write() const
+{
+    ThreadUtf8Locale locale;
+    archive* out = archive_write_new();
+    bool ok = archive_write_set_format_7zip(out) == ARCHIVE_OK
+        && archive_write_set_format_option(out, "7zip", "compression", m_compression.constData()) == ARCHIVE_OK
+        && archive_write_open_filename(out, QFile::encodeName(m_path).constData()) == ARCHIVE_OK;
+    for (int i = 0; ok && i < m_entries.size(); ++i) {
+        const Entry& item = m_entries.at(i);
+        archive_entry* entry = archive_entry_new();
+        archive_entry_copy_pathname_w(entry, item.name.toStdWString().c_str());
+        archive_entry_set_filetype(entry, item.folder ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(entry, item.folder ? 0755 : 0644);
+        archive_entry_set_size(entry, item.data.size());
+        archive_entry_set_mtime(entry, 1577836800, 0);
+        ok = archive_write_header(out, entry) == ARCHIVE_OK
+            && (item.data.isEmpty()
+                || archive_write_data(out, item.data.constData(), size_t(item.data.size())) == item.data.size());
+        archive_entry_free(entry);
+    }
+    if (!ok)
+        qWarning() << "Cannot write 7z" << m_path << archive_error_string(out);
+    ok = archive_write_close(out) == ARCHIVE_OK && ok;
+    archive_write_free(out);
+    return ok;
+}
