@@ -2,9 +2,12 @@
 #include "fb2builder.h"
 #include "fbtesthelpers.h"
 #include "formats/fb2/fbbook.h"
+#include "sevenzwriter.h"
 #include "temphome.h"
 #include "testpaths.h"
 #include "zipwriter.h"
+
+#include "appdirs.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -72,6 +75,9 @@ private slots:
     void zipRefused();
     void zipText_data();
     void zipText();
+    void sevenZip_data();
+    void sevenZip();
+    void sevenZipScratchFolder();
     void hugeFilesRefused();
     void nestingLimit();
     void malformedRegressions();
@@ -349,6 +355,84 @@ void TestFbLoading::zipText()
     QVERIFY(book.load(path("text.zip"), codecName));
     QCOMPARE(book.description.titleInfo.bookTitle, title);
     QCOMPARE(textContent(book), content);
+}
+
+void TestFbLoading::sevenZip_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("codecName");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("content");
+
+    Fb2Builder builder;
+    builder.setEncoding("windows-1251", '\'');
+    builder.setOneLine(true);
+    builder.setBookTitle(QStringLiteral("Мастер"));
+    builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+    QTest::newRow("FB2") << "tale.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер")
+                         << paragraphs({ kRussian });
+    QTest::newRow("FB2 in a folder") << "books/deep/Tale.FB2" << builder.bytes() << QString()
+                                     << QStringLiteral("Мастер") << paragraphs({ kRussian });
+    QTest::newRow("cp1251 text detected") << "Повесть.txt" << encoded("windows-1251", kRussian) << QString()
+                                          << QStringLiteral("Повесть") << paragraphs({ kRussian });
+    QTest::newRow("KOI8-R text detected") << "story.v1.txt" << encoded("KOI8-R", kRussian) << QString()
+                                          << QStringLiteral("story") << paragraphs({ kRussian });
+    QTest::newRow("named codec") << "story.txt" << encoded("KOI8-R", kRussian) << QString("KOI8-R")
+                                 << QStringLiteral("story") << paragraphs({ kRussian });
+}
+
+void TestFbLoading::sevenZip()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, codecName);
+    QFETCH(QString, title);
+    QFETCH(QString, content);
+
+    SevenZWriter writer(path("book.7Z"));
+    writer.add(QStringLiteral("readme.md"), "not a book");
+    writer.add(entry, bytes);
+    QVERIFY(writer.write());
+    FbBook book;
+    QVERIFY(book.load(path("book.7Z"), codecName));
+    QCOMPARE(book.title(), title);
+    QCOMPARE(textContent(book), content);
+}
+
+void TestFbLoading::sevenZipScratchFolder()
+{
+    Fb2Builder builder;
+    builder.addBody(Fb2Builder::section(Fb2Builder::p("seven")));
+    SevenZWriter writer(path("book.7z"));
+    writer.add(QStringLiteral("book.fb2"), builder.bytes());
+    QVERIFY(writer.write());
+
+    // The book is unpacked inside its data folder: with no usable shared temporary folder the
+    // load works all the same, and nothing is left behind.
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(path("no-such-folder")));
+    FbBook book;
+    const bool loaded = book.load(path("book.7z"), QString());
+    qputenv("TMPDIR", oldTmp);
+    QVERIFY(loaded);
+    QCOMPARE(textContent(book), QStringLiteral("<p>seven</p>"));
+    const QString dataDir = bookDataDir(path("book.7z"));
+    QCOMPARE(QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+
+    // When that folder cannot be made the load fails.
+    QVERIFY(QDir(dataDir).removeRecursively());
+    QVERIFY(writeFile(dataDir, "a file where the folder belongs"));
+    FbBook blocked;
+    QVERIFY(!blocked.load(path("book.7z"), QString()));
+
+    // Archives without a book, and broken ones, fail.
+    SevenZWriter noBook(path("nobook.7z"));
+    noBook.add(QStringLiteral("book.pdf"), "%PDF-1.4");
+    QVERIFY(noBook.write());
+    QVERIFY(!FbBook().load(path("nobook.7z"), QString()));
+    QVERIFY(writeFile(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
+    QVERIFY(!FbBook().load(path("broken.7z"), QString()));
 }
 
 void TestFbLoading::hugeFilesRefused()

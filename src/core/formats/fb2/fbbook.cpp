@@ -5,11 +5,15 @@
 #include "fbtextcodec.h"
 #include "fbxmlreader.h"
 
+#include "appdirs.h"
+#include "arch/safepath.h"
+#include "arch/sevenzreader.h"
 #include "kellogger/tracelogger.h"
 
 #include <QDebug>
 #include <QDomDocument>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextCodec>
 
 #include <quazip/quazip.h>
@@ -128,10 +132,21 @@ bool FbBook::readZip(const QString& path, const QString& codecName, QString* tex
 
 bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString* text)
 {
-    Q_UNUSED(codecName)
-    Q_UNUSED(text)
-    qWarning() << "7z archives cannot be read yet:" << path;
-    return false;
+    // The book is unpacked into a fresh owner-only folder inside its own data folder, never
+    // under a predictable name in the shared temporary folder, and removed once read.
+    QTemporaryDir scratch(bookDataDir(path) + QStringLiteral("/7z-XXXXXX"));
+    if (!scratch.isValid()) {
+        qWarning() << "Cannot make a folder to unpack" << path << "into:" << scratch.errorString();
+        return false;
+    }
+    const QString name = sevenzreader::instance()->extractSingleFile(path, scratch.path());
+    const QString file = name.isEmpty() ? QString() : safeEntryPath(scratch.path(), name);
+    if (file.isEmpty()) {
+        qWarning() << "No book could be unpacked from" << path;
+        return false;
+    }
+    // The unpacked file's name stands for the book's: its suffix and, for text, its title.
+    return readFile(file, codecName, true, text);
 }
 
 bool FbBook::readDocument(const QDomDocument& document)
