@@ -53,11 +53,12 @@ QString FbSection::toHtml(bool notes)
     return out;
 }
 
-QString FbSection::ownHtml()
+QString FbSection::ownHtml() { return headHtml() + content; }
+
+QString FbSection::headHtml()
 {
     QString out;
     appendHead(out);
-    out += content;
     return out;
 }
 
@@ -82,6 +83,11 @@ QString plainTitle(const QString& html)
     return text.trimmed();
 }
 
-QString imageTag(const QString& ref) { return QStringLiteral("<img src=\"%1\" />").arg(ref.toHtmlEscaped()); }
+QString escapeAttribute(const QString& text)
+{
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;"));
+}
+
+QString imageTag(const QString& ref) { return QStringLiteral("<img src=\"%1\" />").arg(escapeAttribute(ref)); }
 
 } // namespace fb2

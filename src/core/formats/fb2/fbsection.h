@@ -28,6 +28,8 @@ struct FbSection {
     QString toHtml(bool notes);
     // The same without the nested sections: heading, epigraphs, leading image and content.
     QString ownHtml();
+    // Only the heading, epigraphs and leading image: what stands before the content.
+    QString headHtml();
 
 private:
     void appendHead(QString& out);
@@ -56,6 +58,10 @@ private:
 // sub-, superscript and code tags are dropped, and the result is trimmed. Character
 // references stay as they are.
 QString plainTitle(const QString& html);
+
+// Text escaped for an HTML attribute in either quote style: the four characters of
+// QString::toHtmlEscaped and the single quote become character references.
+QString escapeAttribute(const QString& text);
 
 // An <img> tag for a binary id; the id is escaped for the attribute.
 QString imageTag(const QString& ref);

@@ -1,0 +1,303 @@
+#include "fbdocument.h"
+
+#include "arch/safepath.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
+
+namespace {
+
+const QString kBodyHead
+    = QStringLiteral("<html><head><meta http-equiv='Content-Type' content='text/html; charset=utf-8'/></head>");
+const QString kSectionHead = QStringLiteral("<html><head><meta http-equiv='Content-Type' content='text/html; "
+                                            "charset = utf-8'/></head><body class='section'>");
+const QString kPageEnd = QStringLiteral("</body></html>");
+
+// The library keeps the book's cover under this name in the book's data folder.
+const QString kLibraryCover = QStringLiteral("cover.png");
+
+bool isNotesBody(const fb2::FbBody& body)
+{
+    return body.name == QLatin1String("notes") || body.name == QLatin1String("comments");
+}
+
+// Binary ids come from the book: only plain file names become files.
+bool isPlainFileName(const QString& id)
+{
+    return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !id.contains(QLatin1Char('\\'))
+        && !id.contains(QLatin1String("..")) && !id.startsWith(QLatin1Char('.'));
+}
+
+// Written under a temporary name and renamed when complete, so a reader never sees half a page.
+bool writePage(const QString& path, const QString& html)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qWarning() << "Cannot write the chapter file" << path << ":" << file.errorString();
+        return false;
+    }
+    file.write(html.toUtf8());
+    if (!file.commit()) {
+        qWarning() << "Cannot write the chapter file" << path << ":" << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void removeChapterFiles(const QString& folder)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& info : files) {
+        if (info.suffix().compare(QLatin1String("html"), Qt::CaseInsensitive) != 0)
+            continue;
+        if (!QFile::remove(info.absoluteFilePath()))
+            qWarning() << "Cannot remove the old chapter file" << info.absoluteFilePath();
+    }
+}
+
+// A section's own content cut where its nested sections stand: slice 0 comes before the first
+// nested section, slice k + 1 after nested section k.
+QStringList contentSlices(const fb2::FbSection& section)
+{
+    QStringList slices;
+    int done = 0;
+    for (const fb2::FbSection& nested : section.sections) {
+        const int at = qBound(done, nested.contentOffset, section.content.size());
+        slices.append(section.content.mid(done, at - done));
+        done = at;
+    }
+    slices.append(section.content.mid(done));
+    return slices;
+}
+
+} // namespace
+
+namespace fb2 {
+
+// The state of one load: chapter numbering, and the pieces of a parent section's own
+// content that belong on a neighbouring section page.
+struct FbDocument::Conversion {
+    QString folder;
+    QString prefix;
+    int n = 1;
+    bool textBook = false;
+    // Heading and leading content of parent sections, for the top of the next section page.
+    QString pendingTop;
+    // The last section page written in the current body, for parent content that follows it.
+    QString lastPath;
+    QString lastHtml;
+    bool lastChanged = false;
+
+    QString nextName() const { return QStringLiteral("%1_%2.html").arg(prefix).arg(n); }
+    QString pathOf(const QString& name) const { return QDir::toNativeSeparators(folder + QLatin1Char('/') + name); }
+
+    // Writes the next section page; its name (and n advances) on success, empty otherwise.
+    QString writeSectionPage(const QString& html)
+    {
+        flushLastPage();
+        const QString content = pendingTop + html;
+        pendingTop.clear();
+        const QString name = nextName();
+        const QString path = pathOf(name);
+        if (!writePage(path, kSectionHead + content + kPageEnd)) {
+            lastPath.clear();
+            return QString();
+        }
+        lastPath = path;
+        lastHtml = content;
+        ++n;
+        return name;
+    }
+
+    void appendToLastPage(const QString& html)
+    {
+        if (html.isEmpty())
+            return;
+        if (lastPath.isEmpty()) {
+            qWarning() << "Section content without a page to hold it is left out";
+            return;
+        }
+        lastHtml += html;
+        lastChanged = true;
+    }
+
+    void flushLastPage()
+    {
+        if (lastChanged)
+            writePage(lastPath, kSectionHead + lastHtml + kPageEnd);
+        lastChanged = false;
+    }
+
+    void finishBody()
+    {
+        flushLastPage();
+        lastPath.clear();
+        lastHtml.clear();
+        pendingTop.clear();
+    }
+};
+
+FbDocument::FbDocument(const QString& path, QObject* parent)
+    : TextDocument(path, parent)
+{
+}
+
+FbDocument::~FbDocument() = default;
+
+bool FbDocument::load(const QString& outputFolder)
+{
+    m_outputFolder = outputFolder;
+    clearChapters();
+    m_toc.clear();
+    m_book = FbBook();
+    // An empty path would be the working folder, whose HTML files must not be touched.
+    if (outputFolder.isEmpty()) {
+        qWarning() << "No output folder to convert" << m_filePath << "into";
+        return false;
+    }
+    const QString folder = QDir::cleanPath(outputFolder);
+    if (!QDir().mkpath(folder)) {
+        qWarning() << "Cannot make the output folder" << folder;
+        return false;
+    }
+    const bool read = m_book.load(m_filePath, m_encoding);
+    if (!read && m_book.bodies.isEmpty()) {
+        qWarning() << "Nothing could be read from" << m_filePath;
+        return false;
+    }
+
+    removeChapterFiles(folder);
+    writeBinaries(folder);
+    setBasePath(folder);
+
+    Conversion conversion;
+    conversion.folder = folder;
+    conversion.prefix = QFileInfo(folder).fileName();
+    // A text book has no body page; a text file inside an archive is not taken for one.
+    conversion.textBook = QFileInfo(m_filePath).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
+    for (int i = 0; i < m_book.bodies.size(); ++i)
+        writeBody(conversion, m_book.bodies[i], i == 0);
+
+    if (chapters().isEmpty()) {
+        qWarning() << "No chapter of" << m_filePath << "could be written into" << folder;
+        return false;
+    }
+    return true;
+}
+
+void FbDocument::writeBinaries(const QString& folder)
+{
+    const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
+    for (auto it = m_book.binaries.cbegin(); it != m_book.binaries.cend(); ++it) {
+        const QString& id = it.key();
+        const QImage& image = it.value();
+        if (image.isNull())
+            continue;
+        const QString path = isPlainFileName(id) ? safeEntryPath(folder, id) : QString();
+        if (path.isEmpty()) {
+            qWarning() << "Binary" << id << "of" << m_filePath << "is not written: its id is not a plain file name";
+            continue;
+        }
+        const QByteArray format = QFileInfo(id).suffix().toLower().toLatin1();
+        if (!formats.contains(format)) {
+            qDebug() << "Binary" << id << "is not written: no image format for its suffix";
+            continue;
+        }
+        // The library's cover of the book (possibly one the user chose) is never replaced.
+        if (id == kLibraryCover && QFileInfo::exists(path))
+            continue;
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) || !file.commit())
+            qWarning() << "Cannot write the image" << path << ":" << file.errorString();
+    }
+}
+
+void FbDocument::writeBody(Conversion& conversion, FbBody& body, bool first)
+{
+    const bool notes = isNotesBody(body);
+    TocPoint entry;
+    if (!conversion.textBook) {
+        const QString name = conversion.nextName();
+        QString page = kBodyHead + (notes ? QStringLiteral("<body class='section notes'>") : QStringLiteral("<body>"));
+        if (!body.title.isEmpty())
+            page += QStringLiteral("<h2 id='%1'>%2</h2>").arg(body.anchor(), body.title);
+        for (const QString& epigraph : qAsConst(body.epigraphs))
+            page += QStringLiteral("<p>") + epigraph + QStringLiteral("</p>");
+        if (!body.image.isEmpty())
+            page += QStringLiteral("<img src='%1'/>").arg(escapeAttribute(body.image));
+        else if (first && QFileInfo::exists(conversion.folder + QLatin1Char('/') + kLibraryCover))
+            page += QStringLiteral("<img src='%1'/>").arg(kLibraryCover);
+        if (notes) {
+            for (FbSection& section : body.sections)
+                writeNote(page, name, section, entry);
+        }
+        page += kPageEnd;
+        if (writePage(conversion.pathOf(name), page)) {
+            ++conversion.n;
+            addChapter(name);
+            body.fileName = name;
+        } else {
+            entry = TocPoint(); // the notes it would have listed are not on disk
+        }
+        // The first note shares this link (it took it while the body's was empty).
+        entry.link->source = name;
+        entry.title = plainTitle(body.title);
+    }
+    if (!notes) {
+        for (FbSection& section : body.sections)
+            writeSection(conversion, section, entry);
+    }
+    conversion.finishBody();
+    m_toc.append(entry);
+}
+
+void FbDocument::writeSection(Conversion& conversion, FbSection& section, TocPoint& parent)
+{
+    TocPoint entry;
+    const QStringList slices = contentSlices(section);
+    const bool leaf = section.sections.isEmpty();
+    // A section that starts with an image keeps a page of its own for it, ahead of the pages
+    // of its nested sections.
+    if (leaf || !section.image.isEmpty()) {
+        const QString name
+            = conversion.writeSectionPage(leaf ? section.toHtml(false) : section.headHtml() + slices.first());
+        if (!name.isEmpty()) {
+            entry.link->source = name;
+            if (parent.link->source.isEmpty())
+                parent.link = entry.link;
+            addChapter(name);
+            section.fileName = name;
+        }
+    } else {
+        conversion.pendingTop += section.headHtml() + slices.first();
+    }
+    entry.title = plainTitle(section.title);
+    for (int k = 0; k < section.sections.size(); ++k) {
+        writeSection(conversion, section.sections[k], entry);
+        conversion.appendToLastPage(slices.at(k + 1));
+    }
+    parent.children.append(entry);
+}
+
+void FbDocument::writeNote(QString& page, const QString& fileName, FbSection& section, TocPoint& parent)
+{
+    section.fileName = fileName;
+    TocPoint entry;
+    entry.link->source = fileName + QLatin1Char('#') + section.anchor();
+    entry.title = plainTitle(section.title);
+    if (parent.link->source.isEmpty())
+        parent.link = entry.link;
+    // Each nested note once, where it stands in its note's content.
+    const QStringList slices = contentSlices(section);
+    page += section.headHtml() + slices.first();
+    for (int k = 0; k < section.sections.size(); ++k) {
+        writeNote(page, fileName, section.sections[k], entry);
+        page += slices.at(k + 1);
+    }
+    parent.children.append(entry);
+}
+
+} // namespace fb2

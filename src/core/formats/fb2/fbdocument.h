@@ -1,0 +1,44 @@
+#pragma once
+
+#include "fbbook.h"
+
+#include "formats/textdocument.h"
+
+namespace fb2 {
+
+// The text document of FB2 and plain text books (also the one book inside a ZIP or 7z
+// archive). load writes the book's images and one HTML chapter file per body and per section
+// without nested sections into the output folder, named "<folder name>_<n>.html" with n
+// counting from 1, and builds the contents from the bodies and sections.
+//
+// A section that holds sections has no page of its own (unless it starts with an image), but
+// nothing of it is lost: its heading, epigraphs and content before its first nested section
+// open the first page below it, and its content after a nested section closes that nested
+// section's last page.
+class FbDocument : public TextDocument {
+    Q_OBJECT
+
+public:
+    explicit FbDocument(const QString& path, QObject* parent = nullptr);
+    ~FbDocument() override;
+
+    // False (with a log line) when the output folder is empty or cannot be made, when nothing
+    // of the book could be read, or when no chapter file could be written. Old chapter files
+    // of the folder are deleted only once the book has been read.
+    bool load(const QString& outputFolder) override;
+
+    // The book as read by the last load.
+    const FbBook& book() const { return m_book; }
+
+private:
+    struct Conversion;
+
+    void writeBinaries(const QString& folder);
+    void writeBody(Conversion& conversion, FbBody& body, bool first);
+    void writeSection(Conversion& conversion, FbSection& section, TocPoint& parent);
+    void writeNote(QString& page, const QString& fileName, FbSection& section, TocPoint& parent);
+
+    FbBook m_book;
+};
+
+} // namespace fb2
