@@ -1,0 +1,335 @@
+#include "epubbuilder.h"
+#include "formats/comics/comicdocument.h"
+#include "formats/comics/naturalorder.h"
+#include "rarwriter.h"
+#include "temphome.h"
+#include "zipwriter.h"
+
+#include "appdirs.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+namespace {
+
+struct Page {
+    QString name;
+    QByteArray data;
+};
+
+// A page image whose size tells which page it is.
+QByteArray pageImage(int number) { return EpubBuilder::png(10 + number, 20 + number, 0x101010u * number); }
+
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xffffffffu;
+    for (char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBigEndian(QByteArray& data, int at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char(value >> (24 - 8 * i));
+}
+
+// A PNG whose header claims width x height pixels; its pixel data are those of a 1x1 image.
+QByteArray claimedSizePng(quint32 width, quint32 height)
+{
+    QByteArray png = EpubBuilder::png(1, 1);
+    putBigEndian(png, 16, width);
+    putBigEndian(png, 20, height);
+    putBigEndian(png, 29, crc32(png.mid(12, 17)));
+    return png;
+}
+
+// What a viewer asks of the pool: one page's image, here only its size.
+struct PageSize {
+    using result_type = QSize;
+    ComicDocument* document;
+    QSize operator()(int page) const { return document->requestImage(page, 1.0).size(); }
+};
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestComicDocument : public QObject {
+    Q_OBJECT
+
+private:
+    TempHome m_home;
+    QTemporaryDir m_dir;
+    int m_count = 0;
+
+    QString writeCbz(const QList<Page>& pages, const QString& name = QString())
+    {
+        const QString path = m_dir.filePath(name.isEmpty() ? QStringLiteral("c%1.cbz").arg(++m_count) : name);
+        ZipWriter writer(path);
+        for (const Page& page : pages) {
+            if (page.name.endsWith(QLatin1Char('/')))
+                writer.addFolder(page.name);
+            else
+                writer.add(page.name, page.data);
+        }
+        return writer.write() ? path : QString();
+    }
+
+    QString writeCbr(const QList<Page>& pages)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("c%1.cbr").arg(++m_count));
+        RarWriter writer(path);
+        for (const Page& page : pages) {
+            if (page.name.endsWith(QLatin1Char('/')))
+                writer.addFolder(page.name.chopped(1));
+            else
+                writer.add(page.name, page.data);
+        }
+        return writer.write() ? path : QString();
+    }
+
+    QList<Page> numberedPages(const QStringList& names)
+    {
+        QList<Page> pages;
+        for (int i = 0; i < names.size(); ++i)
+            pages.append({ names.at(i), pageImage(i + 1) });
+        return pages;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_home.isValid() && m_dir.isValid()); }
+
+    void naturalOrder_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("sign");
+        QTest::newRow("numbers by value") << "page2.jpg"
+                                          << "page10.jpg" << -1;
+        QTest::newRow("leading zeros") << "p007"
+                                       << "p10" << -1;
+        QTest::newRow("equal values, fewer zeros last") << "p01"
+                                                        << "p1" << -1;
+        QTest::newRow("longer than 64 bits") << "99999999999999999999"
+                                             << "100000000000000000000" << -1;
+        QTest::newRow("case ignored") << "apple.png"
+                                      << "Banana.png" << -1;
+        QTest::newRow("case only: total order") << "A.png"
+                                                << "a.png" << -1;
+        QTest::newRow("prefix first") << "ch1"
+                                      << "ch1a" << -1;
+        QTest::newRow("folders by number") << "ch2/10.jpg"
+                                           << "ch10/1.jpg" << -1;
+        QTest::newRow("equal") << "x.png"
+                               << "x.png" << 0;
+        QTest::newRow("non-ASCII letters folded") << QStringLiteral("Ärger") << QStringLiteral("ärger2") << -1;
+    }
+
+    void naturalOrder()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, sign);
+        QCOMPARE(qBound(-1, naturalCompare(a, b), 1), sign);
+        QCOMPARE(qBound(-1, naturalCompare(b, a), 1), -sign);
+    }
+
+    // Under the C locale too: the order must not depend on a collator.
+    void pagesInNaturalOrder()
+    {
+        QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
+        const QStringList stored
+            = { "10.jpg", "2.jpg", "1.jpg", "Page 20.PNG", "page 3.png", "ch10/1.gif", "ch2/1.BMP", "11.jpeg" };
+        ComicDocument document;
+        document.load(writeCbz(numberedPages(stored)));
+        QCOMPARE(document.pageNames(),
+            QStringList(
+                { "1.jpg", "2.jpg", "10.jpg", "11.jpeg", "ch2/1.BMP", "ch10/1.gif", "page 3.png", "Page 20.PNG" }));
+        QCOMPARE(document.pageCount(), 8);
+        // Page 3 is the entry 10.jpg, the first stored.
+        QCOMPARE(document.requestImage(3, 1.0).size(), QSize(11, 21));
+    }
+
+    void nonImagesAreNotPages()
+    {
+        const QList<Page> entries
+            = { { "ComicInfo.xml", "<ComicInfo/>" }, { "__MACOSX/", {} }, { "__MACOSX/._01.jpg", "resource fork" },
+                  { "._01.jpg", "resource fork" }, { ".DS_Store", "x" }, { "Thumbs.db", "x" }, { "scans/", {} },
+                  { "scans/01.jpg", pageImage(1) }, { "scans/02.png", pageImage(2) }, { "readme.txt", "hello" } };
+        ComicDocument document;
+        document.load(writeCbz(entries));
+        QCOMPARE(document.pageNames(), QStringList({ "scans/01.jpg", "scans/02.png" }));
+        const QImage cover = document.coverImage();
+        QVERIFY(!cover.isNull());
+        QCOMPARE(cover.size(), QSize(11, 21));
+
+        QVERIFY(ComicDocument::isPageName(QStringLiteral("a\\b\\c.JPEG")));
+        QVERIFY(!ComicDocument::isPageName(QStringLiteral("x.jpg/")));
+        QVERIFY(!ComicDocument::isPageName(QStringLiteral("__macosx\\x.png")));
+        QVERIFY(!ComicDocument::isPageName(QStringLiteral("jpg")));
+        QVERIFY(!ComicDocument::isPageName(QString()));
+    }
+
+    void cbzAndCbrGiveTheSamePages()
+    {
+        const QList<Page> entries = { { "vol/", {} }, { "vol/p10.png", pageImage(3) }, { "vol/p9.png", pageImage(2) },
+            { "vol/p1.png", pageImage(1) }, { "info.txt", "x" } };
+        ComicDocument zip;
+        zip.load(writeCbz(entries));
+        ComicDocument rar;
+        rar.load(writeCbr(entries));
+        QCOMPARE(zip.pageNames(), QStringList({ "vol/p1.png", "vol/p9.png", "vol/p10.png" }));
+        QCOMPARE(rar.pageNames(), zip.pageNames());
+        for (int page = 1; page <= 3; ++page) {
+            const QImage fromZip = zip.requestImage(page, 1.0);
+            QVERIFY(!fromZip.isNull());
+            QCOMPARE(rar.requestImage(page, 1.0), fromZip);
+        }
+    }
+
+    // A page named like the library's cover does not replace it, nor the other way round.
+    void pagesFolder()
+    {
+        const QString path = writeCbz({ { "cover.png", pageImage(1) }, { "002.png", pageImage(2) } });
+        const QString dataDir = bookDataDir(path);
+        QFile marker(dataDir + "/cover.png");
+        QVERIFY(marker.open(QIODevice::WriteOnly) && marker.write("library cover") > 0);
+        marker.close();
+
+        ComicDocument document;
+        document.load(path);
+        QCOMPARE(document.pageNames(), QStringList({ "002.png", "cover.png" }));
+        QCOMPARE(document.requestImage(2, 1.0).size(), QSize(11, 21));
+        QCOMPARE(readBytes(dataDir + "/cover.png"), QByteArray("library cover"));
+        QVERIFY(QFileInfo::exists(dataDir + "/pages/cover.png"));
+        // A page already unpacked is unpacked again, whatever is on disk.
+        QFile stale(dataDir + "/pages/cover.png");
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("stale") > 0);
+        stale.close();
+        QCOMPARE(document.requestImage(2, 1.0).size(), QSize(11, 21));
+    }
+
+    void documentInterface()
+    {
+        ComicDocument empty;
+        QCOMPARE(empty.pageCount(), 0);
+        QVERIFY(empty.title().isEmpty());
+        QVERIFY(empty.toc().isEmpty());
+        QVERIFY(empty.requestImage(1, 1.0).isNull());
+        QCOMPARE(empty.scaleFactor(), 1.0);
+
+        const QString path = writeCbz(numberedPages({ "a.png", "b.png", "c.png" }), "My_Comic_Vol.2.cbz");
+        ComicDocument document;
+        document.load(path);
+        QCOMPARE(document.title(), QStringLiteral("My Comic Vol"));
+
+        const QList<TocPoint> toc = document.toc();
+        QCOMPARE(toc.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(toc[i].title, QStringLiteral("Page %1").arg(i + 1));
+            QCOMPARE(toc[i].link->page, i + 1);
+            QCOMPARE(toc[i].index, i + 1);
+        }
+
+        const QList<SearchItem> hits = document.search(QStringLiteral("2"));
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits[0].link->page, 2);
+        QCOMPARE(hits[0].text, QStringLiteral("Go to page 2"));
+        for (const char* query : { "4", "0", "abc", "" })
+            QVERIFY2(document.search(QString::fromLatin1(query)).isEmpty(), query);
+
+        QVERIFY(document.requestImage(0, 1.0).isNull());
+        QVERIFY(document.requestImage(4, 1.0).isNull());
+        const QImage scaled = document.requestImage(1, 2.0);
+        QCOMPARE(scaled.size(), QSize(11, 21));
+        QCOMPARE(scaled.devicePixelRatio(), 2.0);
+
+        // Loading another book replaces the pages.
+        document.load(writeCbz(numberedPages({ "only.png" })));
+        QCOMPARE(document.pageCount(), 1);
+        // A missing archive or one without a reader has no pages.
+        document.load(m_dir.filePath(QStringLiteral("missing.cbz")));
+        QCOMPARE(document.pageCount(), 0);
+        const QString other = m_dir.filePath(QStringLiteral("pages.tar"));
+        QVERIFY(QFile::copy(path, other));
+        document.load(other);
+        QCOMPARE(document.pageCount(), 0);
+        QVERIFY(document.requestImage(1, 1.0).isNull());
+    }
+
+    void badPages()
+    {
+        QImage upright(4, 2, QImage::Format_RGB32);
+        upright.fill(Qt::green);
+        QByteArray rotated;
+        QBuffer buffer(&rotated);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        QVERIFY(writer.write(upright));
+
+        ComicDocument document;
+        document.load(writeCbz({ { "1.jpg", "not an image" }, { "2.png", claimedSizePng(20000, 20000) },
+            { "3.png", pageImage(3).left(60) }, { "4.jpg", rotated } }));
+        QCOMPARE(document.pageCount(), 4);
+        QVERIFY(document.requestImage(1, 1.0).isNull());
+        QVERIFY(document.requestImage(2, 1.0).isNull()); // 400 megapixels: refused before decoding
+        QVERIFY(document.requestImage(3, 1.0).isNull());
+        // The orientation stored with the photo is applied.
+        QCOMPARE(document.requestImage(4, 1.0).size(), QSize(2, 4));
+    }
+
+    void requestsFromPoolThreads()
+    {
+        const int count = 12;
+        QStringList names;
+        for (int i = 1; i <= count; ++i)
+            names << QStringLiteral("p%1.png").arg(i);
+        ComicDocument document;
+        document.load(writeCbz(numberedPages(names)));
+        QCOMPARE(document.pageCount(), count);
+
+        QList<int> requests;
+        for (int round = 0; round < 6; ++round) {
+            for (int page = 1; page <= count; ++page)
+                requests << page;
+        }
+        QThreadPool::globalInstance()->setMaxThreadCount(qMax(8, QThread::idealThreadCount()));
+        const QList<QSize> sizes = QtConcurrent::blockingMapped(requests, PageSize { &document });
+        for (int i = 0; i < requests.size(); ++i)
+            QCOMPARE(sizes.at(i), QSize(10 + requests.at(i), 20 + requests.at(i)));
+
+        // Loading again while requests run: each request sees one whole book or the other.
+        QFuture<QSize> running = QtConcurrent::mapped(requests, PageSize { &document });
+        document.load(writeCbz(numberedPages(names)));
+        running.waitForFinished();
+        for (const QSize& size : running.results())
+            QVERIFY(size.isEmpty() || size.width() + 10 == size.height());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Page order must not follow the locale: run as a system without one would.
+    qputenv("LANG", "C.UTF-8");
+    qputenv("LC_ALL", "C.UTF-8");
+    QGuiApplication app(argc, argv);
+    TestComicDocument test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_comicdocument.moc"
