@@ -4,6 +4,7 @@
 #include "formats/epub/htmltextcleaner.h"
 #include "formats/epub/unsafemarkup.h"
 #include "formats/textdocument.h"
+#include "testpaths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -69,6 +70,7 @@ private slots:
     void textPassUtf16();
     void textPassDoesNotJoinTags();
     void mutatedChaptersStayClean();
+    void malformedChapters();
     void cleanFileRewritesAtomically();
     void cleanFileSkipsUnreadable();
 };
@@ -389,6 +391,24 @@ void TestChapterCleaner::mutatedChaptersStayClean()
                                  .arg(QString::fromLatin1(data), QString::fromLatin1(once))));
         }
         QVERIFY(first.outcome != ChapterCleaner::Skipped);
+    }
+}
+
+void TestChapterCleaner::malformedChapters()
+{
+    // Chapters that once got through: nothing that runs may be left.
+    const QDir dir(testpaths::malformedDir(QStringLiteral("epub")));
+    const QStringList names = dir.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString& name : names) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray once;
+        const ChapterCleaner::Result first = ChapterCleaner::cleanData(file.readAll(), &once);
+        QVERIFY2(first.removed > 0, qPrintable(name));
+        QVERIFY2(!once.contains("alert"), qPrintable(name + QStringLiteral(": ") + QString::fromUtf8(once)));
+        QByteArray twice;
+        QCOMPARE(ChapterCleaner::cleanData(once, &twice).removed, 0);
     }
 }
 
