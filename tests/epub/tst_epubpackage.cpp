@@ -54,6 +54,7 @@ private slots:
     void ncxChoice_data();
     void ncxChoice();
     void unreadablePackage();
+    void navigationTree();
 };
 
 void TestEpubPackage::metadataLists()
@@ -218,6 +219,53 @@ void TestEpubPackage::unreadablePackage()
         QtCriticalMsg, QRegularExpression(QStringLiteral("^Load meta data. Error loading xml-file :")));
     parser.loadMetaData(file.fileName());
     QVERIFY(parser.package().titles.isEmpty());
+}
+
+void TestEpubPackage::navigationTree()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("toc.ncx")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // Declared Latin-1 but read as UTF-8; two navMaps; play order ignored.
+    file.write("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+               "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\"><navMap>"
+               "<navPoint playOrder=\"9\"><navLabel><text> \xc3\x89t\xc3\xa9 </text></navLabel>"
+               "<content src=\"a%20b.xhtml#x\"/>"
+               "<navPoint playOrder=\"1\"><content src=\"c.xhtml\"/></navPoint>"
+               "<NAVPOINT><navLabel><text>first</text></navLabel><navLabel><text>second</text></navLabel>"
+               "<navLabel><text></text></navLabel></NAVPOINT>"
+               "</navPoint></navMap><navMap><navPoint><navLabel><text>Last</text></navLabel></navPoint></navMap>"
+               "</ncx>");
+    file.close();
+    epub::EpubParser parser(nullptr);
+    parser.loadTOC(file.fileName());
+    QCOMPARE(parser.toc().size(), 1);
+    const epub::NavPoint& root = parser.toc().first();
+    QCOMPARE(root.children.size(), 2);
+    const epub::NavPoint& first = root.children.at(0);
+    QCOMPARE(first.label, QStringLiteral(" \u00c9t\u00e9 "));
+    QCOMPARE(first.src, QStringLiteral("a b.xhtml#x"));
+    QCOMPARE(first.children.size(), 2);
+    QVERIFY(first.children.at(0).label.isEmpty());
+    QCOMPARE(first.children.at(0).src, QStringLiteral("c.xhtml"));
+    // A later label wins, an empty one does not.
+    QCOMPARE(first.children.at(1).label, QStringLiteral("second"));
+    QCOMPARE(root.children.at(1).label, QStringLiteral("Last"));
+
+    // Nesting beyond what the DOM can take is refused, not parsed.
+    QByteArray deep = "<ncx><navMap>";
+    for (int i = 0; i < 40000; ++i)
+        deep += "<navPoint>";
+    for (int i = 0; i < 40000; ++i)
+        deep += "</navPoint>";
+    deep += "</navMap></ncx>";
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(deep);
+    file.close();
+    epub::EpubParser other(nullptr);
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Loading TOC. Error loading xml")));
+    other.loadTOC(file.fileName());
+    QVERIFY(other.toc().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEpubPackage)
