@@ -1,0 +1,120 @@
+#include "kelinstanceserver.h"
+
+#include <QDeadlineTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTimer>
+#include <QtEndian>
+
+#include <memory>
+
+namespace {
+const char kAck = '\x06';
+const int kHeaderBytes = 4;
+// A connection that has not delivered its message by then is dropped.
+const int kIdleConnectionMs = 30000;
+
+int remainingMs(const QDeadlineTimer& deadline) { return int(qMax<qint64>(0, deadline.remainingTime())); }
+}
+
+KelInstanceServer::KelInstanceServer(QObject* parent)
+    : QObject(parent)
+    , m_server(new QLocalServer(this))
+{
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &KelInstanceServer::onNewConnection);
+}
+
+KelInstanceServer::~KelInstanceServer() { close(); }
+
+bool KelInstanceServer::listen(const QString& socketPath)
+{
+    if (m_server->isListening())
+        m_server->close();
+    QLocalServer::removeServer(socketPath);
+    if (!m_server->listen(socketPath)) {
+        qWarning() << "Can't listen on instance socket" << socketPath << ":" << m_server->errorString();
+        return false;
+    }
+    return true;
+}
+
+bool KelInstanceServer::isListening() const { return m_server->isListening(); }
+
+void KelInstanceServer::close()
+{
+    if (m_server->isListening())
+        m_server->close();
+}
+
+void KelInstanceServer::onNewConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] { readFrom(socket, *buffer); });
+        QTimer::singleShot(kIdleConnectionMs, socket, [socket] {
+            qWarning() << "Instance message connection timed out";
+            socket->abort();
+        });
+        if (socket->bytesAvailable() > 0)
+            readFrom(socket, *buffer);
+    }
+}
+
+void KelInstanceServer::readFrom(QLocalSocket* socket, QByteArray& buffer)
+{
+    if (socket->property("kelDelivered").toBool()) {
+        socket->readAll();
+        return;
+    }
+    buffer += socket->readAll();
+    if (buffer.size() < kHeaderBytes)
+        return;
+    const quint32 length = qFromBigEndian<quint32>(buffer.constData());
+    if (length > MaxMessageBytes) {
+        qWarning() << "Instance message of" << length << "bytes refused";
+        socket->abort();
+        return;
+    }
+    if (quint64(buffer.size()) < quint64(kHeaderBytes) + length)
+        return;
+
+    const QString message = QString::fromUtf8(buffer.constData() + kHeaderBytes, int(length));
+    buffer.clear();
+    socket->setProperty("kelDelivered", true);
+    socket->write(&kAck, 1);
+    socket->flush();
+    socket->disconnectFromServer();
+    emit messageReceived(message);
+}
+
+bool KelInstanceServer::deliver(const QString& socketPath, const QString& message, int timeoutMs)
+{
+    const QByteArray payload = message.toUtf8();
+    if (quint64(payload.size()) > MaxMessageBytes) {
+        qWarning() << "Instance message too long:" << payload.size() << "bytes";
+        return false;
+    }
+    QDeadlineTimer deadline(qMax(timeoutMs, 0));
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(remainingMs(deadline)))
+        return false;
+
+    char header[kHeaderBytes];
+    qToBigEndian<quint32>(quint32(payload.size()), header);
+    socket.write(header, kHeaderBytes);
+    socket.write(payload);
+    while (socket.bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !socket.waitForBytesWritten(remainingMs(deadline)))
+            return false;
+    }
+    while (socket.bytesAvailable() < 1) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMs(deadline)))
+            return false;
+    }
+    char reply = 0;
+    return socket.read(&reply, 1) == 1 && reply == kAck;
+}
