@@ -10,7 +10,8 @@ Q_NAMESPACE
 
 // Library categories. A format category is BookFormat + the book-format code; a folder
 // category is MaxBookFormat + the folder id (folder ids start at 1).
-enum BookCategory {
+// A fixed underlying type, so format and folder categories are values of the type too.
+enum BookCategory : int {
     RecentlyRead = 0,
     LastAdded = 1,
     AllBooks = 2,
