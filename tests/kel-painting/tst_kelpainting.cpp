@@ -215,19 +215,19 @@ private slots:
         QFETCH(int, type);
         QFETCH(double, lineWidth);
         const bool vertical = type == Qt::UpArrow || type == Qt::DownArrow;
-        KelArrowSpec spec;
-        spec.size = vertical ? QSize(10, 6) : QSize(6, 10);
-        spec.margins = QMargins(0, 0, 0, 2);
-        spec.arrowType = type;
-        spec.lineWidth = lineWidth;
+        KelArrowSpec arrow;
+        arrow.size = vertical ? QSize(10, 6) : QSize(6, 10);
+        arrow.margins = QMargins(0, 0, 0, 2);
+        arrow.arrowType = type;
+        arrow.lineWidth = lineWidth;
 
         QImage image = makeImage(QSize(20, 22), ratio);
         QPainter painter(&image);
-        KelPainting::drawArrow(painter, QRectF(0, 0, 20, 22), Qt::black, spec);
+        KelPainting::drawArrow(painter, QRectF(0, 0, 20, 22), Qt::black, arrow);
         painter.end();
 
         // Centred in the rectangle less its margins, on whole device pixels.
-        QRectF box(QPointF(0, 0), QSizeF(spec.size));
+        QRectF box(QPointF(0, 0), QSizeF(arrow.size));
         box.moveCenter(QPointF(10, 10));
         const QRect device(QPoint(qRound(box.left() * ratio), qRound(box.top() * ratio)),
             QPoint(qRound(box.right() * ratio) - 1, qRound(box.bottom() * ratio) - 1));
@@ -252,10 +252,10 @@ private slots:
     {
         QImage image = makeImage(QSize(20, 20), 1.0);
         QPainter painter(&image);
-        KelArrowSpec spec;
-        spec.size = QSize(10, 6);
-        spec.arrowType = Qt::NoArrow;
-        KelPainting::drawArrow(painter, QRectF(0, 0, 20, 20), Qt::black, spec);
+        KelArrowSpec arrow;
+        arrow.size = QSize(10, 6);
+        arrow.arrowType = Qt::NoArrow;
+        KelPainting::drawArrow(painter, QRectF(0, 0, 20, 20), Qt::black, arrow);
         painter.end();
         QCOMPARE(inkInside(image, image.rect()), 0);
     }

@@ -1,0 +1,106 @@
+// Layout time of the reading engine on a 200 KB chapter: the first layout after a chapter
+// loads and the re-layout after a font-size change (target: under 60 ms each), plus the
+// everyday calls. Runs offscreen; prints milliseconds.
+
+#include "chapterbuilder.h"
+#include "enginepage.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QWebSettings>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Stats {
+    QVector<double> samples;
+    void add(double ms) { samples.append(ms); }
+    double median() const
+    {
+        QVector<double> s = samples;
+        std::sort(s.begin(), s.end());
+        return s.isEmpty() ? 0 : s[s.size() / 2];
+    }
+    double min() const { return samples.isEmpty() ? 0 : *std::min_element(samples.begin(), samples.end()); }
+    double max() const { return samples.isEmpty() ? 0 : *std::max_element(samples.begin(), samples.end()); }
+};
+
+void print(const char* what, const Stats& stats, const char* target = "")
+{
+    std::printf("%-40s min %6.2f  median %6.2f  max %6.2f ms (%d runs)%s\n", what, stats.min(), stats.median(),
+        stats.max(), int(stats.samples.size()), target);
+}
+
+double timed(const std::function<void()>& f)
+{
+    QElapsedTimer timer;
+    timer.start();
+    f();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    ChapterBuilder builder(99);
+    builder.addHeading(1, QStringLiteral("A long chapter"));
+    builder.addRealisticContent(200 * 1024);
+    const QString file = builder.write(dir.path(), QStringLiteral("chapter.xhtml"));
+    if (file.isEmpty()) {
+        std::fprintf(stderr, "cannot write the chapter\n");
+        return 1;
+    }
+    std::printf("chapter: %lld bytes of body\n", qint64(builder.bodyHtml().toUtf8().size()));
+
+    for (int columns : { 1, 2 }) {
+        PageFormat format;
+        format.columnCount = columns;
+        format.width = 1280;
+        format.height = 800;
+        PageFormat larger = format;
+        larger.fontSize = format.fontSize + 2;
+        Stats load, init, first, relayout, turn, position, restore, search, total;
+        int count = 0;
+        for (int run = 0; run < 5; ++run) {
+            // The reader's view already has its size and font when a chapter loads.
+            EnginePage page;
+            page.setViewportSize(QSize(format.width, format.height));
+            page.settings()->setFontSize(QWebSettings::DefaultFontSize, format.fontSize);
+            load.add(timed([&] { page.load(file); }));
+            init.add(timed([&] { page.injectEngine(); }));
+            first.add(timed([&] { count = page.applyPageFormat(format).value(QStringLiteral("pageCount")).toInt(); }));
+            total.add(load.samples.last() + init.samples.last() + first.samples.last());
+            page.moveToPage(count / 2);
+            for (int i = 0; i < 4; ++i)
+                relayout.add(timed([&] { page.applyPageFormat(i % 2 ? format : larger); }));
+            page.moveHome();
+            for (int i = 0; i < 20; ++i)
+                turn.add(timed([&] { page.next(); }));
+            QString text;
+            for (int i = 0; i < 10; ++i)
+                position.add(timed([&] { text = page.getReadingPosXPath(); }));
+            page.moveHome();
+            for (int i = 0; i < 10; ++i)
+                restore.add(timed([&] { page.setReadingPosByXPath(text); }));
+            search.add(timed([&] { page.evaluate(QStringLiteral("findText('smith')")); }));
+        }
+        std::printf("\n%d column(s), 1280x800, %d pages\n", columns, count);
+        print("chapter load (web engine)", load);
+        print("engine script + init", init);
+        print("first layout (page-format script)", first, "  target < 60 ms");
+        print("re-layout after a font-size change", relayout, "  target < 60 ms");
+        print("load + init + first layout", total);
+        print("page turn (next)", turn);
+        print("getReadingPosXPath", position);
+        print("setReadingPosByXPath", restore);
+        print("findText", search);
+    }
+    return 0;
+}

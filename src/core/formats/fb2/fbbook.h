@@ -1,0 +1,97 @@
+#pragma once
+
+#include "fbdescription.h"
+#include "fbsection.h"
+
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <initializer_list>
+
+class QDomDocument;
+class QDomElement;
+class QDomNode;
+
+namespace fb2 {
+
+// One FB2 book in memory: the decoded images of its binaries, its description and its bodies.
+// It reads FB2 files, plain text files (wrapped into a small FB2 document, one paragraph per
+// line) and ZIP or 7z archives that hold one such file. Filled by one load, read afterwards;
+// not shared between threads.
+class FbBook {
+public:
+    // Files and archive entries above this many bytes are refused.
+    static constexpr qint64 kMaxInputBytes = 256LL * 1024 * 1024;
+    // Images of more pixels are not decoded.
+    static constexpr qint64 kMaxImagePixels = 100LL * 1000 * 1000;
+    // Deepest element nesting accepted, in the file and in the readers' own recursion.
+    static constexpr int kMaxDepth = 1000;
+
+    // Reads the book at path; true when the whole document was read. codecName names the
+    // encoding the user chose for a text book (empty for none); FB2 files declare their own.
+    bool load(const QString& path, const QString& codecName);
+
+    // Walks a parsed FB2 document: binaries first, then the description and the bodies.
+    bool readDocument(const QDomDocument& document);
+    bool readBody(const QDomElement& element);
+
+    // Element converters: each appends to or sets its output and returns false only when a
+    // nested reader did (nesting too deep).
+    bool readSection(const QDomElement& element, FbSection& section);
+    bool readTitle(const QDomElement& element, QString& html);
+    bool readEpigraph(const QDomElement& element, QString& html);
+    bool readPoem(const QDomElement& element, QString& html);
+    bool readStanza(const QDomElement& element, QString& html);
+    bool readCite(const QDomElement& element, QString& html);
+    bool readInline(const QDomNode& node, QString& html);
+    static bool readImageRef(const QDomElement& element, QString& ref);
+    bool readBinary(const QDomElement& element);
+    static bool readDate(const QDomElement& element, QDate& date);
+    static bool elementText(const QDomElement& element, QString& text);
+
+    // Description readers.
+    bool readTitleInfo(const QDomElement& element);
+    bool readPublishInfo(const QDomElement& element);
+    bool readDocumentInfo(const QDomElement& element);
+    bool readAuthor(const QDomElement& element, FbAuthor& author);
+
+    // The book title, or when it has none the plain title of the first section.
+    QString title() const;
+    // The first binary whose id contains "cover", else the one with the smallest id.
+    QImage coverImage() const;
+    // "last first middle" of the title-info author.
+    QString authorName() const;
+
+    // Lowers the input size limit (tests of the limit use small books).
+    void setMaxInputBytes(qint64 bytes) { m_maxInputBytes = bytes; }
+
+    QMap<QString, QImage> binaries;
+    FbDescription description;
+    QList<FbBody> bodies;
+
+private:
+    class DepthGuard;
+
+    bool readSevenZip(const QString& path, const QString& codecName, QString* text);
+    bool readZip(const QString& path, const QString& codecName, QString* text);
+    bool readFile(const QString& filePath, const QString& codecName, bool detectUnnamed, QString* text);
+    // Readers of an element whose children are read by tag: a rule's reader (if any) appends
+    // the child's HTML, then its literal (if any) follows. Other children are skipped.
+    using HtmlReader = bool (FbBook::*)(const QDomElement&, QString&);
+    struct ChildRule {
+        const char* tag;
+        HtmlReader read;
+        const char* literal;
+    };
+    bool readChildren(const QDomElement& element, QString& html, std::initializer_list<ChildRule> rules);
+    bool appendParagraph(const QDomElement& element, QString& html);
+    bool appendSubtitle(const QDomElement& element, QString& html);
+    bool appendInline(const QDomElement& element, QString& html);
+
+    int m_depth = 0;
+    qint64 m_maxInputBytes = kMaxInputBytes;
+};
+
+} // namespace fb2

@@ -1,0 +1,87 @@
+#include "fbsection.h"
+
+#include <QUuid>
+
+namespace {
+
+QString newAnchor() { return QUuid::createUuid().toString(QUuid::Id128); }
+
+const QString kPageBreak = QStringLiteral("<p style=\"page-break-after:always\"></p>");
+
+} // namespace
+
+namespace fb2 {
+
+QString FbSection::anchor()
+{
+    if (m_anchor.isEmpty())
+        m_anchor = newAnchor();
+    return m_anchor;
+}
+
+void FbSection::appendHead(QString& out)
+{
+    if (!title.isEmpty())
+        out += QStringLiteral("<h4 class='section' id='%1'>").arg(anchor()) + title + QStringLiteral("</h4>");
+    for (const QString& epigraph : qAsConst(epigraphs))
+        out += QStringLiteral("<p>") + epigraph + QStringLiteral("</p>");
+    if (!image.isEmpty())
+        out += imageTag(image);
+}
+
+// Appends into one buffer so that a deeply nested section costs time and memory in
+// proportion to its size, not to its size times its depth.
+void FbSection::appendHtml(QString& out, bool notes)
+{
+    appendHead(out);
+    int done = 0;
+    for (FbSection& nested : sections) {
+        const int at = qBound(done, nested.contentOffset, content.size());
+        out += content.midRef(done, at - done);
+        done = at;
+        nested.appendHtml(out, notes);
+        if (!notes)
+            out += kPageBreak;
+    }
+    out += content.midRef(done);
+}
+
+QString FbSection::toHtml(bool notes)
+{
+    QString out;
+    appendHtml(out, notes);
+    return out;
+}
+
+QString FbSection::ownHtml()
+{
+    QString out;
+    appendHead(out);
+    out += content;
+    return out;
+}
+
+QString FbBody::anchor()
+{
+    if (m_anchor.isEmpty())
+        m_anchor = newAnchor();
+    return m_anchor;
+}
+
+QString plainTitle(const QString& html)
+{
+    static const char* const kBlanked[]
+        = { "<p>", "</p>", "<i>", "</i>", "<b>", "</b>", "<br/>", "<s>", "</s>", "<p class=\"subtitle\">" };
+    // Sub- and superscripts and code sit inside words ("H<sub>2</sub>O"): no blank for them.
+    static const char* const kDropped[] = { "<sub>", "</sub>", "<sup>", "</sup>", "<code>", "</code>" };
+    QString text = html;
+    for (const char* tag : kBlanked)
+        text.replace(QLatin1String(tag), QLatin1String(" "));
+    for (const char* tag : kDropped)
+        text.remove(QLatin1String(tag));
+    return text.trimmed();
+}
+
+QString imageTag(const QString& ref) { return QStringLiteral("<img src=\"%1\" />").arg(ref.toHtmlEscaped()); }
+
+} // namespace fb2

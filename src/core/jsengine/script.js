@@ -1,0 +1,1251 @@
+// The reading engine: lays one chapter out in columns, turns pages, maps reading positions
+// (an element path plus a character offset) to pages, draws note marks and the read-aloud
+// highlight, hands out the text sentence by sentence and finds text.
+//
+// It runs in QtWebKit 5.212, whose JavaScript engine dates from 2016: no async, object spread,
+// optional chaining, "**", Object.values or Object.entries. Globals are declared with var and
+// keep their state, so evaluating the script a second time in one document changes nothing.
+
+var page = page || {
+    width: 10,
+    height: 10,
+    columnCount: 2,
+    gap: 20,
+    margine: 40,
+    count: -1,
+    current: 0,
+    chapterUid: '',
+    // The position that stays on screen across re-layouts: an element and a character offset
+    // into its text.
+    readingPositionElement: null,
+    readingPositionOffset: 0
+};
+
+// Note id -> { r: Range }. No prototype, so any id is a plain key.
+var notes = notes || Object.create(null);
+
+var text2speech = text2speech || {
+    init: false,
+    currentNode: -1,
+    nodes: null,
+    eos: false,
+    nodePos: null,
+    startNode: -1,
+    startOffset: 0,
+    endNode: -1,
+    endOffset: 0,
+    // Table cells and captions count as blocks too, so cells are read one by one.
+    blockTags: ' address article aside blockquote canvas dd div dl dt fieldset figcaption figure footer form h1 h2 h3 h4 h5 h6 header hr li main nav noscript ol p pre section table tfoot ul video td th caption '
+};
+
+// Text nodes and images of the chapter in document order, collected once per chapter.
+var kelItemCache = kelItemCache || { uid: null, all: null, text: null };
+
+var KEL_XHTML_NS = 'http://www.w3.org/1999/xhtml';
+
+// ---------------------------------------------------------------------------------------------
+// Document structure
+
+function kelElement(tag) {
+    return document.createElementNS(KEL_XHTML_NS, tag);
+}
+
+function kelContent() {
+    return page.chapterUid ? document.getElementById(page.chapterUid + '0') : null;
+}
+
+function kelColumns() {
+    return page.chapterUid ? document.getElementById(page.chapterUid + '1') : null;
+}
+
+function kelEndMarker() {
+    return page.chapterUid ? document.getElementById(page.chapterUid + '2') : null;
+}
+
+function kelNotesBox() {
+    return page.chapterUid ? document.getElementById('kelnotes_' + page.chapterUid) : null;
+}
+
+function kelIsText(node) {
+    return !!node && (node.nodeType === 3 || node.nodeType === 4);
+}
+
+// Wrapper elements must not take margins, borders or floats from the book's own div rules.
+function kelResetBox(style) {
+    style.margin = '0';
+    style.padding = '0';
+    style.border = '0';
+    style.cssFloat = 'none';
+    style.maxWidth = 'none';
+    style.width = 'auto';
+    style.position = 'static';
+    style.display = 'block';
+}
+
+function init(chapterUid) {
+    if (page.chapterUid)
+        return false;
+    var body = document.body;
+    if (!body || !chapterUid)
+        return false;
+    var uid = String(chapterUid);
+    page.chapterUid = uid;
+
+    var content = kelElement('div');
+    content.id = uid + '0';
+    var columns = kelElement('div');
+    columns.id = uid + '1';
+    var marker = kelElement('div');
+    marker.id = uid + '2';
+    // Moving the nodes keeps the loaded document as it is (no re-parse, images stay loaded).
+    while (body.firstChild)
+        columns.appendChild(body.firstChild);
+    // The marker is the last child of the column container, so its column is the last page.
+    columns.appendChild(marker);
+    content.appendChild(columns);
+    var noteBox = kelElement('span');
+    noteBox.id = 'kelnotes_' + uid;
+    content.appendChild(noteBox);
+    body.appendChild(content);
+
+    kelResetBox(content.style);
+    kelResetBox(columns.style);
+    kelResetBox(marker.style);
+    marker.style.height = '0';
+    marker.style.display = 'block';
+
+    var breaks = document.getElementsByTagName('br');
+    var list = [];
+    for (var i = 0; i < breaks.length; ++i)
+        list.push(breaks[i]);
+    for (var k = 0; k < list.length; ++k)
+        list[k].parentNode.insertBefore(kelElement('span'), list[k]);
+    return true;
+}
+
+function kelHead() {
+    return document.head || document.getElementsByTagName('head')[0] || document.documentElement;
+}
+
+function replaceOrAddStyle(styleId, css) {
+    if (!page.chapterUid)
+        return;
+    var id = styleId + '_' + page.chapterUid;
+    var style = kelElement('style');
+    style.id = id;
+    style.setAttribute('type', 'text/css');
+    style.appendChild(document.createTextNode(String(css)));
+    var old = document.getElementById(id);
+    if (old && old.parentNode)
+        old.parentNode.replaceChild(style, old);
+    else
+        kelHead().appendChild(style);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+function kelSetColumnProperty(style, name, value) {
+    style.setProperty('-webkit-' + name, value, '');
+    style.setProperty(name, value, '');
+}
+
+function paginate() {
+    var content = kelContent();
+    var columns = kelColumns();
+    if (!content || !columns)
+        return false;
+    var pageWidth = page.width / page.columnCount;
+    var columnWidth = Math.max(1, pageWidth - page.gap);
+    var columnHeight = Math.max(1, page.height - 2 * page.margine);
+
+    // Images keep their aspect ratio and fit one column, in height and in width.
+    var imageHeight = Math.max(1, page.height - 2 * page.margine - page.gap);
+    var images = document.getElementsByTagName('img');
+    for (var i = 0; i < images.length; ++i) {
+        var img = images[i];
+        var maxHeight = imageHeight;
+        if (img.naturalWidth > 0 && img.naturalHeight > 0) {
+            maxHeight = Math.min(maxHeight, columnWidth * img.naturalHeight / img.naturalWidth);
+            img.style.maxWidth = (maxHeight * img.naturalWidth / img.naturalHeight) + 'px';
+        } else {
+            img.style.maxWidth = columnWidth + 'px';
+        }
+        img.style.maxHeight = maxHeight + 'px';
+    }
+
+    var cs = content.style;
+    cs.position = 'fixed';
+    cs.top = page.margine + 'px';
+    cs.left = (page.gap / 2) + 'px';
+    cs.width = columnWidth + 'px';
+
+    var s = columns.style;
+    // The column width is wider than the container, so exactly one column fits its width and
+    // the rest overflow sideways, one per page; the count is only an upper bound.
+    kelSetColumnProperty(s, 'column-width', pageWidth + 'px');
+    kelSetColumnProperty(s, 'column-count', '2');
+    kelSetColumnProperty(s, 'column-gap', page.gap + 'px');
+    kelSetColumnProperty(s, 'column-fill', 'auto');
+    s.height = columnHeight + 'px';
+    // Long words and preformatted lines would otherwise run into the neighbouring page.
+    s.wordWrap = 'break-word';
+    replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }');
+
+    page.current = 1;
+    page.count = -1;
+    return true;
+}
+
+function kelNotify(name, value) {
+    if (typeof wchhelper !== 'undefined' && wchhelper && typeof wchhelper[name] === 'function')
+        wchhelper[name](value);
+}
+
+// Pages of the chapter from the end marker's column.
+function kelCountPages() {
+    var marker = kelEndMarker();
+    var content = kelContent();
+    if (!marker || !content)
+        return -1;
+    // The marker's right edge as it is with the first page on screen.
+    var right = marker.getBoundingClientRect().right - content.getBoundingClientRect().left + page.gap / 2;
+    return Math.max(1, Math.ceil(right / page.width)) * page.columnCount;
+}
+
+function kelNumber(value, fallback, min) {
+    var n = Number(value);
+    if (!isFinite(n))
+        return fallback;
+    return Math.max(min, n);
+}
+
+function setPageDim(columnCount, gap, width, height, margin) {
+    if (!page.readingPositionElement && page.count >= 0)
+        kelPinFirstVisible();
+    var oldCount = page.count;
+    var oldCurrent = page.current;
+    page.columnCount = Math.max(1, Math.floor(kelNumber(columnCount, 1, 1)));
+    page.gap = kelNumber(gap, 0, 0);
+    page.width = kelNumber(width, 1, 1);
+    page.height = kelNumber(height, 1, 1);
+    page.margine = kelNumber(margin, 0, 0);
+
+    var laidOut = paginate();
+    updateNotesGeom();
+    updateTTSGeom();
+    if (laidOut) {
+        page.count = kelCountPages();
+        if (page.count !== oldCount)
+            kelNotify('onPageCountChanged', page.count);
+        var target = -1;
+        if (page.readingPositionElement)
+            target = kelPageOfPosition(page.readingPositionElement, page.readingPositionOffset);
+        if (target > 0)
+            kelShowPage(Math.min(target, page.count));
+        else
+            kelPinFirstVisible();
+    }
+    if (page.current !== oldCurrent)
+        kelNotify('onCurrentPageChanged', page.current);
+    return { loaded: laidOut, currentPage: page.current, pageCount: page.count };
+}
+
+function calculatePageCount() {
+    var count = kelCountPages();
+    if (count !== page.count) {
+        page.count = count;
+        kelNotify('onPageCountChanged', count);
+    }
+    return { currentPage: page.current, pageCount: page.count };
+}
+
+function getCurrentPage() {
+    return page.current;
+}
+
+function pageCount() {
+    return page.count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Page geometry
+
+function kelContentLeft() {
+    var content = kelContent();
+    return content ? content.getBoundingClientRect().left : 0;
+}
+
+// Page of a horizontal offset from the content element's left edge.
+function kelPageOfOffset(offset) {
+    var n = Math.ceil(offset * page.columnCount / page.width + page.gap / (2 * page.width));
+    return Math.max(1, n);
+}
+
+function kelPageOfRect(rect) {
+    return rect ? kelPageOfOffset(rect.left - kelContentLeft()) : -1;
+}
+
+function kelFirstRect(rects) {
+    for (var i = 0; i < rects.length; ++i) {
+        if (rects[i].height > 0)
+            return rects[i];
+    }
+    return null;
+}
+
+// The box of the first rendered character at or after index in a text node; collapsed white
+// space has no box of its own.
+function kelCharRect(node, index) {
+    var text = node.data;
+    var range = document.createRange();
+    for (var i = Math.max(0, index); i < text.length; ++i) {
+        range.setStart(node, i);
+        range.setEnd(node, i + 1);
+        var rect = kelFirstRect(range.getClientRects());
+        if (rect)
+            return rect;
+    }
+    return null;
+}
+
+function kelCharPage(node, index) {
+    return kelPageOfRect(kelCharRect(node, index));
+}
+
+// The page of the last line an item reaches, -1 when it is not rendered.
+function kelItemLastPage(item) {
+    var rects;
+    if (kelIsText(item)) {
+        var range = document.createRange();
+        range.selectNodeContents(item);
+        rects = range.getClientRects();
+    } else {
+        rects = item.getClientRects();
+    }
+    for (var i = rects.length - 1; i >= 0; --i) {
+        if (rects[i].height > 0)
+            return kelPageOfRect(rects[i]);
+    }
+    return -1;
+}
+
+function kelItemFirstPage(item) {
+    if (kelIsText(item))
+        return kelCharPage(item, 0);
+    return kelPageOfRect(kelFirstRect(item.getClientRects()));
+}
+
+function kelTextLength(node) {
+    if (kelIsText(node))
+        return node.data.length;
+    if (node.nodeType === 1)
+        return node.textContent.length;
+    return 0;
+}
+
+function kelTextWalker(root) {
+    return document.createTreeWalker(root, NodeFilter.SHOW_TEXT | NodeFilter.SHOW_CDATA_SECTION, null, false);
+}
+
+// Characters of an element's text that come before one of its text nodes.
+function kelTextLengthBefore(element, node) {
+    var walker = kelTextWalker(element);
+    var length = 0;
+    for (var n = walker.nextNode(); n && n !== node; n = walker.nextNode())
+        length += n.data.length;
+    return length;
+}
+
+// The text node and offset of a character offset into an element's text. An end point may sit
+// at the end of a node, a start point moves on to the next node.
+function kelTextPointAt(element, offset, atEnd) {
+    var walker = kelTextWalker(element);
+    var remaining = offset;
+    var last = null;
+    for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+        var length = n.data.length;
+        if (remaining < length || (atEnd && remaining === length))
+            return { node: n, offset: remaining };
+        remaining -= length;
+        last = n;
+    }
+    if (last && remaining === 0)
+        return { node: last, offset: last.data.length };
+    return null;
+}
+
+// The box of the character at an element (or text node) and offset: the first rendered
+// character from there on inside the element, else the element's own box (an image).
+function kelPositionRect(node, offset) {
+    if (kelIsText(node))
+        return kelCharRect(node, offset) || kelCharRect(node, 0);
+    if (!node || node.nodeType !== 1)
+        return null;
+    var point = kelTextPointAt(node, offset, false);
+    if (point) {
+        var walker = kelTextWalker(node);
+        walker.currentNode = point.node;
+        var index = point.offset;
+        for (var n = point.node; n; n = walker.nextNode()) {
+            var rect = kelCharRect(n, index);
+            if (rect)
+                return rect;
+            index = 0;
+        }
+    }
+    return kelFirstRect(node.getClientRects());
+}
+
+function kelPageOfPosition(node, offset) {
+    return kelPageOfRect(kelPositionRect(node, offset || 0));
+}
+
+function getPageByElement(element) {
+    return element ? kelPageOfPosition(element, 0) : -1;
+}
+
+function getPageByRange(range) {
+    if (!range)
+        return -1;
+    var start = range.startContainer;
+    if (kelIsText(start))
+        return kelPageOfPosition(start, range.startOffset);
+    return kelPageOfRect(kelFirstRect(range.getClientRects()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Items and the first visible position
+
+function kelItems() {
+    var cache = kelItemCache;
+    if (cache.uid !== page.chapterUid || !cache.all) {
+        var all = [];
+        var text = [];
+        var root = kelColumns() || document.body;
+        if (root) {
+            var filter = {
+                acceptNode: function (node) {
+                    if (node.nodeType === 1) {
+                        var tag = node.tagName.toLowerCase();
+                        if (tag === 'script' || tag === 'style' || tag === 'title')
+                            return NodeFilter.FILTER_REJECT;
+                        return tag === 'img' ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_SKIP;
+                    }
+                    return /\S/.test(node.data) ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_SKIP;
+                }
+            };
+            var walker = document.createTreeWalker(root,
+                NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT | NodeFilter.SHOW_CDATA_SECTION, filter, false);
+            for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+                all.push(n);
+                if (kelIsText(n))
+                    text.push(n);
+            }
+        }
+        cache.uid = page.chapterUid;
+        cache.all = all;
+        cache.text = text;
+    }
+    return cache;
+}
+
+// Index of the first item whose page (by pageOf) is at least first; items that are not
+// rendered count with the next rendered one. The layout runs in document order, so the pages
+// of the items never go down and a binary search finds it.
+function kelFirstItemFrom(items, first, pageOf) {
+    var lo = 0;
+    var hi = items.length;
+    while (lo < hi) {
+        var mid = (lo + hi) >> 1;
+        var j = mid;
+        var p = -1;
+        for (; j < hi; ++j) {
+            p = pageOf(items[j]);
+            if (p > 0)
+                break;
+        }
+        if (j === hi || p >= first)
+            hi = mid;
+        else
+            lo = j + 1;
+    }
+    return lo;
+}
+
+// First character of a text node whose page is at least first, past white space.
+function kelFirstCharFrom(node, first) {
+    var text = node.data;
+    var lo = 0;
+    var hi = text.length;
+    while (lo < hi) {
+        var mid = (lo + hi) >> 1;
+        var p = kelCharPage(node, mid);
+        if (p < 0 || p >= first)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    var index = lo;
+    while (index < text.length && /\s/.test(text.charAt(index)))
+        ++index;
+    return index < text.length ? index : Math.min(lo, text.length - 1);
+}
+
+// The first visible character (or image) of the screen: { node, offset } with node a text
+// node or an image, null when nothing is on or after the screen.
+function kelFirstVisibleNode(textOnly) {
+    if (page.count < 0 || page.current < 1)
+        return null;
+    var lists = kelItems();
+    var items = textOnly ? lists.text : lists.all;
+    var index = kelFirstItemFrom(items, page.current, kelItemLastPage);
+    if (index >= items.length)
+        return null;
+    var node = items[index];
+    if (!kelIsText(node))
+        return { node: node, offset: 0, index: index };
+    return { node: node, offset: kelFirstCharFrom(node, page.current), index: index };
+}
+
+// The same as an element and an offset into the element's text.
+function kelFirstVisiblePosition() {
+    var visible = kelFirstVisibleNode(false);
+    if (!visible)
+        return null;
+    if (!kelIsText(visible.node))
+        return { element: visible.node, offset: 0 };
+    var element = visible.node.parentNode;
+    return { element: element, offset: kelTextLengthBefore(element, visible.node) + visible.offset };
+}
+
+function kelPin(element, offset) {
+    page.readingPositionElement = element;
+    page.readingPositionOffset = element ? offset : 0;
+}
+
+function kelPinFirstVisible() {
+    var position = kelFirstVisiblePosition();
+    if (position)
+        kelPin(position.element, position.offset);
+    else
+        kelPin(null, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Element paths
+
+function kelElementPath(element) {
+    var steps = [];
+    for (var e = element; e && e.nodeType === 1; e = e.parentNode) {
+        var tag = e.tagName;
+        var lower = tag.toLowerCase();
+        var index = 1;
+        for (var s = e.previousSibling; s; s = s.previousSibling) {
+            if (s.nodeType === 1 && s.tagName.toLowerCase() === lower)
+                ++index;
+        }
+        steps.unshift(tag + '[' + index + ']');
+    }
+    return '/' + steps.join('/');
+}
+
+function getElementByXpath(path) {
+    var steps = String(path).toLowerCase().split('/');
+    var node = document;
+    for (var i = 0; i < steps.length; ++i) {
+        var step = steps[i].trim();
+        if (!step)
+            continue;
+        var match = /^([^\[\]]+?)\s*(?:\[\s*(\d+)\s*\])?$/.exec(step);
+        if (!match)
+            return null;
+        var name = match[1];
+        var position = match[2] ? parseInt(match[2], 10) : 1;
+        var count = 0;
+        var child;
+        if (name.indexOf('text()') === 0) {
+            for (child = node.firstChild; child; child = child.nextSibling) {
+                if (kelIsText(child) && ++count === position)
+                    return child;
+            }
+            return null;
+        }
+        var found = null;
+        for (child = node.firstChild; child; child = child.nextSibling) {
+            if (child.nodeType === 1 && child.tagName.toLowerCase() === name && ++count === position) {
+                found = child;
+                break;
+            }
+        }
+        if (!found)
+            return null;
+        node = found;
+    }
+    return node === document ? null : node;
+}
+
+// "path" or "path&offset=N".
+function kelSplitPosition(text) {
+    text = String(text);
+    var match = /&offset=(\d+)\s*$/i.exec(text);
+    if (match)
+        return { path: text.substring(0, match.index), offset: parseInt(match[1], 10), hasOffset: true };
+    return { path: text, offset: 0, hasOffset: false };
+}
+
+function kelPositionText(element, offset) {
+    var path = kelElementPath(element);
+    return offset > 0 ? path + '&offset=' + offset : path;
+}
+
+// Resolves a position text to an element and an offset into its text. A text node without an
+// offset stands for its parent element; with an offset, for that character.
+function kelResolvePosition(text) {
+    var position = kelSplitPosition(text);
+    var node = getElementByXpath(position.path);
+    if (!node)
+        return null;
+    if (kelIsText(node)) {
+        var parent = node.parentNode;
+        if (!parent || parent.nodeType !== 1)
+            return null;
+        if (!position.hasOffset)
+            return { element: parent, offset: 0 };
+        return { element: parent, offset: kelTextLengthBefore(parent, node) + position.offset };
+    }
+    return { element: node, offset: position.offset };
+}
+
+// ---------------------------------------------------------------------------------------------
+// Navigation
+
+function kelShowPage(n) {
+    n = Number(n);
+    if (!(n >= 1) || n > page.count)
+        return -1;
+    n = Math.floor(n);
+    var content = kelContent();
+    if (!content)
+        return -1;
+    var first = n - ((n - 1) % page.columnCount);
+    content.style.left = ((first - 1) * -(page.width / page.columnCount) + page.gap / 2) + 'px';
+    page.current = first;
+    return first;
+}
+
+function setPage(n) {
+    var before = page.current;
+    if (kelShowPage(n) < 0)
+        return -1;
+    if (page.current !== before)
+        kelNotify('onCurrentPageChanged', page.current);
+    console.log('current internal page num: ' + page.current);
+    return page.current;
+}
+
+// A page turn by the reader: the new screen's first character becomes the reading position.
+function kelTurnTo(n) {
+    var result = setPage(n);
+    if (result > 0)
+        kelPinFirstVisible();
+    return result;
+}
+
+function next() {
+    if (page.count < 0 || page.current < 1 || page.current + page.columnCount > page.count)
+        return -1;
+    return kelTurnTo(page.current + page.columnCount);
+}
+
+function prev() {
+    if (page.current <= 1)
+        return -1;
+    return kelTurnTo(page.current - page.columnCount);
+}
+
+function moveToPage(n) {
+    return kelTurnTo(n);
+}
+
+function moveHome() {
+    return kelTurnTo(1);
+}
+
+function moveEnd() {
+    return kelTurnTo(page.count);
+}
+
+function kelGoToPosition(element, offset) {
+    if (!element)
+        return -1;
+    var n = kelPageOfPosition(element, offset);
+    if (n > 0 && setPage(n) > 0) {
+        kelPin(element, offset);
+        return page.current;
+    }
+    return -1;
+}
+
+function setReadingPosById(id) {
+    return kelGoToPosition(document.getElementById(String(id)), 0);
+}
+
+function setReadingPosByXPath(path) {
+    var position = kelResolvePosition(path);
+    return position ? kelGoToPosition(position.element, position.offset) : -1;
+}
+
+function getReadingPosXPath() {
+    var position = kelFirstVisiblePosition();
+    return position ? kelPositionText(position.element, position.offset) : '';
+}
+
+// The bookmark names an element that starts on the screen when there is one, so its page is
+// the screen's; otherwise the element holding the first visible character.
+function getBookmarkData() {
+    if (page.count < 0 || page.current < 1)
+        return null;
+    var last = page.current + page.columnCount - 1;
+    var items = kelItems().text;
+    for (var i = kelFirstItemFrom(items, page.current, kelItemFirstPage); i < items.length; ++i) {
+        var node = items[i];
+        if (kelItemFirstPage(node) > last)
+            break;
+        var parent = node.parentNode;
+        if (parent && parent.nodeType === 1 && kelPageOfPosition(parent, 0) >= page.current)
+            return { path: kelElementPath(parent), text: parent.innerText || '' };
+    }
+    var position = kelFirstVisiblePosition();
+    if (!position)
+        return null;
+    return { path: kelElementPath(position.element), text: position.element.innerText || '' };
+}
+
+function getPageByKelLink(link) {
+    link = String(link);
+    if (link.charAt(0) === '#') {
+        var element = document.getElementById(link.substring(1));
+        return element ? kelPageOfPosition(element, 0) : -1;
+    }
+    var text = link;
+    if (text.indexOf('kelpath=') === 0) {
+        try {
+            text = decodeURIComponent(text.substring(8));
+        } catch (e) {
+            return -1;
+        }
+    }
+    var position = kelResolvePosition(text);
+    return position ? kelPageOfPosition(position.element, position.offset) : -1;
+}
+
+function getPageByXPathWithOffset(path, offset) {
+    var node = getElementByXpath(kelSplitPosition(path).path);
+    if (!node)
+        return -1;
+    return kelPageOfPosition(node, Math.max(0, Number(offset) || 0));
+}
+
+function getTextById(id) {
+    var element = document.getElementById(String(id));
+    return element ? element.innerText || '' : '';
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rectangles of text ranges, for note marks and the read-aloud highlight
+
+function kelSegmentRects(node, start, end, out) {
+    if (start >= end)
+        return;
+    var range = document.createRange();
+    range.setStart(node, start);
+    range.setEnd(node, end);
+    var rects = range.getClientRects();
+    for (var i = 0; i < rects.length; ++i) {
+        if (rects[i].width > 0 && rects[i].height > 0)
+            out.push(rects[i]);
+    }
+}
+
+// Boxes of the text inside a range, line by line (element boxes left out).
+function kelRangeRects(range) {
+    var out = [];
+    var root = range.commonAncestorContainer;
+    var sc = range.startContainer;
+    var ec = range.endContainer;
+    if (kelIsText(root)) {
+        kelSegmentRects(root, range.startOffset, range.endOffset, out);
+        return out;
+    }
+    var walker = kelTextWalker(root);
+    var n;
+    if (kelIsText(sc)) {
+        n = sc;
+        walker.currentNode = sc;
+    } else {
+        var child = sc.childNodes[range.startOffset];
+        var from = child || sc;
+        if (!child) {
+            while (from.lastChild)
+                from = from.lastChild;
+        }
+        walker.currentNode = from;
+        n = child && kelIsText(child) ? child : walker.nextNode();
+    }
+    for (; n; n = walker.nextNode()) {
+        if (n !== ec && range.comparePoint(n, 0) > 0)
+            break;
+        var start = n === sc ? range.startOffset : 0;
+        var end = n === ec ? range.endOffset : n.data.length;
+        kelSegmentRects(n, start, end, out);
+        if (n === ec)
+            break;
+    }
+    return out;
+}
+
+// Gives a container one absolutely placed span per rectangle, behind the text.
+function kelPlaceRects(box, rects, className) {
+    var content = kelContent();
+    if (!content)
+        return;
+    var origin = content.getBoundingClientRect();
+    while (box.childNodes.length > rects.length)
+        box.removeChild(box.firstChild);
+    while (box.childNodes.length < rects.length)
+        box.appendChild(kelElement('span'));
+    for (var i = 0; i < rects.length; ++i) {
+        var r = rects[i];
+        var span = box.childNodes[i];
+        span.className = className;
+        span.style.cssText = 'position: absolute; z-index: -100; margin: auto; border-radius: 3px;' + ' left: '
+            + (r.left - origin.left) + 'px; top: ' + (r.top - origin.top) + 'px; width: ' + r.width
+            + 'px; height: ' + r.height + 'px;';
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notes
+
+// A range boundary as an element and an offset into its text.
+function kelElementPoint(container, offset) {
+    if (kelIsText(container)) {
+        var parent = container.parentNode;
+        if (!parent || parent.nodeType !== 1)
+            return null;
+        return { element: parent, offset: kelTextLengthBefore(parent, container) + offset };
+    }
+    if (!container || container.nodeType !== 1)
+        return null;
+    var length = 0;
+    var child = container.firstChild;
+    for (var i = 0; child && i < offset; ++i, child = child.nextSibling)
+        length += kelTextLength(child);
+    return { element: container, offset: length };
+}
+
+function kelRangeOf(range) {
+    var start = kelElementPoint(range.startContainer, range.startOffset);
+    var end = kelElementPoint(range.endContainer, range.endOffset);
+    return {
+        start: start ? kelElementPath(start.element) : '',
+        startOffset: start ? start.offset : 0,
+        end: end ? kelElementPath(end.element) : '',
+        endOffset: end ? end.offset : 0
+    };
+}
+
+function createNoteFromRange(range, noteId, noteStyle) {
+    var kelRange = kelRangeOf(range);
+    if (!kelRange.start || !kelRange.end)
+        return null;
+    var box = kelNotesBox();
+    if (!box)
+        return null;
+    noteId = String(noteId);
+    noteStyle = String(noteStyle);
+    notes[noteId] = { r: range };
+    var mark = document.getElementById('kelnote_' + noteId);
+    if (!mark) {
+        mark = kelElement('span');
+        mark.id = 'kelnote_' + noteId;
+        mark.className = noteStyle;
+        box.appendChild(mark);
+    }
+    kelPlaceRects(mark, kelRangeRects(range), noteStyle);
+    return kelRange;
+}
+
+function updateNotesGeom() {
+    for (var id in notes) {
+        var mark = document.getElementById('kelnote_' + id);
+        if (mark)
+            kelPlaceRects(mark, kelRangeRects(notes[id].r), mark.className);
+    }
+}
+
+function createNoteFromSelection(noteId, noteStyle) {
+    var selection = window.getSelection();
+    if (!selection || selection.rangeCount === 0)
+        return null;
+    var range = selection.getRangeAt(0).cloneRange();
+    selection.removeAllRanges();
+    if (range.collapsed)
+        return null;
+    return createNoteFromRange(range, noteId, noteStyle);
+}
+
+// A note boundary: a text node and an offset into it, or an element and an offset into its
+// whole text (inline children included).
+function kelBoundary(node, offset, atEnd) {
+    if (!(offset >= 0))
+        return null;
+    if (kelIsText(node))
+        return offset <= node.data.length ? { node: node, offset: offset } : null;
+    return kelTextPointAt(node, offset, atEnd);
+}
+
+function createNoteFromParams(startPath, startOffset, endPath, endOffset, noteStyle, noteId) {
+    noteId = String(noteId);
+    if (notes[noteId])
+        return null;
+    var startNode = getElementByXpath(startPath);
+    if (!startNode) {
+        console.log('cant find start of note:' + startPath + ' ' + startOffset);
+        return null;
+    }
+    var endNode = getElementByXpath(endPath);
+    if (!endNode) {
+        console.log('cant find end of note:' + endPath + ' ' + endOffset);
+        return null;
+    }
+    var start = kelBoundary(startNode, Number(startOffset), false);
+    var end = kelBoundary(endNode, Number(endOffset), true);
+    var range = document.createRange();
+    var valid = !!start && !!end;
+    if (valid) {
+        try {
+            range.setStart(start.node, start.offset);
+            range.setEnd(end.node, end.offset);
+            valid = !range.collapsed;
+        } catch (e) {
+            valid = false;
+        }
+    }
+    if (!valid) {
+        console.log('invalid note parameters:' + startPath + ' ' + startOffset + ' ' + endPath + ' ' + endOffset);
+        return null;
+    }
+    return createNoteFromRange(range, noteId, noteStyle);
+}
+
+function kelRectContains(rect, x, y) {
+    return x >= rect.left && x <= rect.right && y >= rect.top && y <= rect.bottom;
+}
+
+function selectedNoteIdAtPoint(x, y) {
+    x = Number(x);
+    y = Number(y);
+    for (var id in notes) {
+        var rects = kelRangeRects(notes[id].r);
+        for (var i = 0; i < rects.length; ++i) {
+            if (kelRectContains(rects[i], x, y))
+                return id;
+        }
+    }
+    return null;
+}
+
+function selectedNoteId() {
+    var selection = window.getSelection();
+    if (!selection || !selection.focusNode)
+        return null;
+    for (var id in notes) {
+        try {
+            if (notes[id].r.isPointInRange(selection.focusNode, selection.focusOffset))
+                return id;
+        } catch (e) {
+            // A focus point outside the note's document part.
+        }
+    }
+    return null;
+}
+
+function removeNoteById(noteId) {
+    noteId = String(noteId);
+    var mark = document.getElementById('kelnote_' + noteId);
+    if (mark) {
+        mark.parentNode.removeChild(mark);
+        delete notes[noteId];
+    }
+}
+
+function setNoteStyleById(noteId, noteStyle) {
+    var mark = document.getElementById('kelnote_' + String(noteId));
+    if (!mark)
+        return;
+    noteStyle = String(noteStyle);
+    mark.className = noteStyle;
+    for (var i = 0; i < mark.childNodes.length; ++i)
+        mark.childNodes[i].className = noteStyle;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading aloud
+
+function kelResetSpeech() {
+    var tts = text2speech;
+    tts.currentNode = -1;
+    tts.nodePos = null;
+    tts.eos = false;
+    tts.startNode = -1;
+    tts.startOffset = 0;
+    tts.endNode = -1;
+    tts.endOffset = 0;
+}
+
+function kelSpeechNodes() {
+    if (!text2speech.init || !text2speech.nodes) {
+        text2speech.nodes = kelItems().text;
+        text2speech.init = true;
+        kelResetSpeech();
+    }
+    return text2speech.nodes;
+}
+
+function kelIsUpper(ch) {
+    return ch === ch.toUpperCase() && ch !== ch.toLowerCase();
+}
+
+function kelIsLower(ch) {
+    return ch === ch.toLowerCase() && ch !== ch.toUpperCase();
+}
+
+// "Mr." or "St.": a short capitalised word before the dot.
+function kelIsAbbreviation(text, dot) {
+    var start = dot;
+    while (start > 0 && !/\s/.test(text.charAt(start - 1)))
+        --start;
+    var word = text.substring(start, dot);
+    return word.length > 0 && word.length < 4 && kelIsUpper(word.charAt(0));
+}
+
+// Positions where sentences end in one text, each at the capital letter that starts the next
+// one (spaces stay with the sentence before); the text length is the last entry.
+function kelSplitSentences(text) {
+    var out = [];
+    var mark = -1;
+    for (var i = 0; i < text.length; ++i) {
+        var ch = text.charAt(i);
+        if (ch === '.' || ch === '?' || ch === '!') {
+            mark = i;
+            continue;
+        }
+        if (mark < 0)
+            continue;
+        if (ch === ',' || kelIsLower(ch)) {
+            mark = -1;
+        } else if (kelIsUpper(ch)) {
+            if (!(text.charAt(mark) === '.' && kelIsAbbreviation(text, mark)))
+                out.push(i);
+            mark = -1;
+        }
+    }
+    if (out.length === 0 || out[out.length - 1] !== text.length)
+        out.push(text.length);
+    return out;
+}
+
+function kelEndsSentence(text) {
+    return /[.?!][\s"'\u00bb\u201d\u2019)\]]*$/.test(text);
+}
+
+function kelBlockOf(node) {
+    for (var e = node.parentNode; e && e.nodeType === 1; e = e.parentNode) {
+        if (text2speech.blockTags.indexOf(' ' + e.tagName.toLowerCase() + ' ') >= 0)
+            return e;
+    }
+    return null;
+}
+
+// A chunk also ends where its block ends, so a heading or a paragraph without a final stop is
+// read on its own, while inline elements continue the sentence.
+function kelEndsBlock(nodes, index) {
+    return index + 1 >= nodes.length || kelBlockOf(nodes[index]) !== kelBlockOf(nodes[index + 1]);
+}
+
+function pushSpeechElement() {
+    var tts = text2speech;
+    var nodes = kelSpeechNodes();
+    if (tts.eos)
+        return false;
+    var startNode = tts.endNode;
+    var startOffset = tts.endOffset;
+    if (startNode >= 0 && startOffset >= nodes[startNode].data.length)
+        startNode = -1;
+    for (;;) {
+        if (!tts.nodePos || tts.nodePos.length === 0) {
+            if (tts.currentNode + 1 >= nodes.length) {
+                tts.eos = true;
+                tts.startNode = -1;
+                tts.endNode = -1;
+                kelRemoveSpeechHighlight();
+                return false;
+            }
+            ++tts.currentNode;
+            tts.nodePos = kelSplitSentences(nodes[tts.currentNode].data);
+            if (startNode < 0) {
+                startNode = tts.currentNode;
+                startOffset = 0;
+            }
+        }
+        var end = tts.nodePos.shift();
+        tts.endNode = tts.currentNode;
+        tts.endOffset = end;
+        var text = nodes[tts.currentNode].data;
+        if (kelEndsSentence(text.substring(0, end)) || (end >= text.length && kelEndsBlock(nodes, tts.currentNode)))
+            break;
+    }
+    tts.startNode = startNode;
+    tts.startOffset = startOffset;
+    updateTTSGeom();
+    return true;
+}
+
+function getTTSText() {
+    var tts = text2speech;
+    if (tts.startNode < 0 || tts.endNode < 0 || !tts.nodes)
+        return '';
+    var text = '';
+    for (var i = tts.startNode; i <= tts.endNode; ++i) {
+        var data = tts.nodes[i].data;
+        var from = i === tts.startNode ? tts.startOffset : 0;
+        var to = i === tts.endNode ? tts.endOffset : data.length;
+        text += data.substring(from, to);
+    }
+    return text;
+}
+
+function endOfTextStream() {
+    return text2speech.eos;
+}
+
+function ensureVisibleLastSpeechElement() {
+    var tts = text2speech;
+    if (tts.startNode < 0 || !tts.nodes)
+        return -1;
+    var node = tts.nodes[tts.startNode];
+    var n = kelCharPage(node, tts.startOffset);
+    if (n < 1)
+        return -1;
+    var first = n - ((n - 1) % page.columnCount);
+    if (first === page.current || setPage(n) < 0)
+        return -1;
+    // A re-layout keeps the sentence being read on screen.
+    var element = node.parentNode;
+    kelPin(element, kelTextLengthBefore(element, node) + tts.startOffset);
+    return page.current;
+}
+
+// Reading starts with the first sentence that starts on the screen.
+function findFirstVisibleSpeechNode() {
+    var tts = text2speech;
+    var nodes = kelSpeechNodes();
+    kelResetSpeech();
+    var visible = kelFirstVisibleNode(true);
+    if (!visible)
+        return;
+    var text = nodes[visible.index].data;
+    var splits = [0].concat(kelSplitSentences(text));
+    var start = text.length;
+    for (var i = 0; i < splits.length; ++i) {
+        var s = splits[i];
+        var before = s <= visible.offset && !/\S/.test(text.substring(s, visible.offset));
+        if (before || s > visible.offset) {
+            start = s;
+            break;
+        }
+    }
+    tts.currentNode = visible.index;
+    tts.nodePos = splits.slice(1).filter(function (p) {
+        return p > start;
+    });
+    tts.endNode = visible.index;
+    tts.endOffset = start;
+}
+
+function kelRemoveSpeechHighlight() {
+    var highlight = page.chapterUid ? document.getElementById('keltts_' + page.chapterUid) : null;
+    if (highlight && highlight.parentNode)
+        highlight.parentNode.removeChild(highlight);
+}
+
+function stopTTS() {
+    kelResetSpeech();
+    kelRemoveSpeechHighlight();
+}
+
+function updateTTSGeom() {
+    var tts = text2speech;
+    if (tts.endNode < 0 || tts.startNode < 0 || !tts.nodes)
+        return;
+    var content = kelContent();
+    var columns = kelColumns();
+    if (!content || !columns)
+        return;
+    var rects = [];
+    for (var i = tts.startNode; i <= tts.endNode; ++i) {
+        var node = tts.nodes[i];
+        var from = i === tts.startNode ? tts.startOffset : 0;
+        var to = i === tts.endNode ? tts.endOffset : node.data.length;
+        kelSegmentRects(node, from, to, rects);
+    }
+    var highlight = document.getElementById('keltts_' + page.chapterUid);
+    if (!highlight) {
+        highlight = kelElement('span');
+        highlight.id = 'keltts_' + page.chapterUid;
+        highlight.className = 'speechActive';
+        // Beside the note marks, outside the columns, so the layout of the text stays as it is.
+        content.insertBefore(highlight, columns.nextSibling);
+    }
+    kelPlaceRects(highlight, rects, 'speechActive');
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search
+
+function kelEscapeRegExp(text) {
+    return text.replace(/[.*+?^${}()|[\]\\\/]/g, '\\$&');
+}
+
+function findText(text) {
+    var hits = [];
+    text = String(text);
+    if (!text)
+        return hits;
+    var pattern = new RegExp(kelEscapeRegExp(text), 'i');
+    var nodes = kelItems().text;
+    for (var i = 0; i < nodes.length; ++i) {
+        var node = nodes[i];
+        var data = node.data;
+        var match = pattern.exec(data);
+        if (!match)
+            continue;
+        var k = 1;
+        for (var s = node.previousSibling; s; s = s.previousSibling) {
+            if (kelIsText(s))
+                ++k;
+        }
+        var from = match.index > 0 ? data.lastIndexOf('.', match.index - 1) + 1 : 0;
+        // The sentence runs on past a stop inside the match ("Mr. Smith").
+        var dot = data.indexOf('.', match.index + match[0].length - 1);
+        var to = dot < 0 ? data.length : dot + 1;
+        hits.push({
+            source: kelElementPath(node.parentNode) + '/text()[' + k + ']',
+            text: data.substring(from, to).trim(),
+            offset: match.index
+        });
+    }
+    return hits;
+}

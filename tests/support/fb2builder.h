@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Builds FictionBook 2 files for tests: the XML declaration (any encoding, either quote
+// style, or none), a description, bodies of nested sections, binaries and any raw XML, written
+// in the declared encoding, as a file or as the only entry of a ZIP archive. The static
+// fragment helpers return XML; text given to them is escaped, XML given to them is not.
+class Fb2Builder {
+public:
+    struct Author {
+        QString first;
+        QString middle;
+        QString last;
+        QString nickname;
+        QString email;
+    };
+
+    // The declared encoding and the codec the file is written in; quote is ' or ".
+    void setEncoding(const QString& name, char quote = '"');
+    // Declares a different name than the codec the bytes are written in (an unknown name).
+    void setDeclaredEncoding(const QString& name) { m_declared = name; }
+    void setProlog(bool write) { m_prolog = write; }
+    void setByteOrderMark(bool write) { m_bom = write; }
+    // Everything on one line, without line feeds.
+    void setOneLine(bool oneLine) { m_oneLine = oneLine; }
+
+    void setBookTitle(const QString& title) { m_bookTitle = title; }
+    void addAuthor(const Author& author) { m_authors.append(author); }
+    void addGenre(const QString& genre) { m_genres.append(genre); }
+    void setAnnotationXml(const QString& xml) { m_annotation = xml; }
+    void setKeywords(const QString& keywords) { m_keywords = keywords; }
+    // value: the "value" attribute (none when null); text: the element's text.
+    void setDate(const QString& value, const QString& text);
+    void setLang(const QString& lang) { m_lang = lang; }
+    void setSrcLang(const QString& lang) { m_srcLang = lang; }
+    void setCoverImages(const QStringList& ids) { m_coverImages = ids; }
+    void addTranslator(const Author& translator) { m_translators.append(translator); }
+    void setPublishInfo(const QString& bookName, const QString& publisher, const QString& city, const QString& year);
+    void setDocumentInfo(const Author& author, const QString& programUsed, const QString& dateValue, const QString& id,
+        const QString& version);
+    // Raw children appended to title-info.
+    void addTitleInfoXml(const QString& xml) { m_titleInfoExtra += xml; }
+    // Replaces the whole description element (an empty string leaves it out).
+    void setDescriptionXml(const QString& xml);
+
+    void addBody(const QString& innerXml, const QString& name = QString());
+    // A raw child of the root, in order with the bodies.
+    void addRootXml(const QString& xml) { m_parts.append(xml); }
+    void addBinary(const QString& id, const QByteArray& data, const QString& contentType = QStringLiteral("image/png"));
+    void setBinariesFirst(bool first) { m_binariesFirst = first; }
+
+    QString xml() const;
+    QByteArray bytes() const;
+    bool write(const QString& path) const;
+    // A ZIP archive whose only entry, named entryName, is the book.
+    bool writeZip(const QString& zipPath, const QString& entryName) const;
+
+    // Fragments.
+    static QString esc(const QString& text);
+    static QString p(const QString& text);
+    static QString pXml(const QString& innerXml);
+    static QString title(const QStringList& paragraphs);
+    static QString section(
+        const QString& innerXml, const QString& titleText = QString(), const QString& id = QString());
+    // depth sections inside each other, each titled "Level n", the innermost holding leafXml.
+    static QString nestedSections(int depth, const QString& leafXml);
+    static QString epigraph(const QString& innerXml);
+    static QString poem(const QList<QStringList>& stanzas, const QString& titleText = QString());
+    static QString cite(const QString& innerXml);
+    static QString image(const QString& id, const QString& attribute = QStringLiteral("l:href"));
+    static QString emptyLine();
+    static QString subtitle(const QString& text);
+    static QString table(const QList<QStringList>& rows);
+
+private:
+    QString authorXml(const QString& tag, const Author& author) const;
+    QString descriptionXml() const;
+
+    QString m_codec = QStringLiteral("UTF-8");
+    QString m_declared;
+    char m_quote = '"';
+    bool m_prolog = true;
+    bool m_bom = false;
+    bool m_oneLine = false;
+
+    QString m_bookTitle = QStringLiteral("Test Book");
+    QList<Author> m_authors;
+    QStringList m_genres;
+    QString m_annotation;
+    QString m_keywords;
+    QString m_dateValue;
+    QString m_dateText;
+    bool m_hasDate = false;
+    QString m_lang = QStringLiteral("en");
+    QString m_srcLang;
+    QStringList m_coverImages;
+    QList<Author> m_translators;
+    QStringList m_publishInfo;
+    QString m_documentInfo;
+    QString m_titleInfoExtra;
+    QString m_description;
+    bool m_customDescription = false;
+
+    QStringList m_parts;
+    QStringList m_binaries;
+    bool m_binariesFirst = false;
+};

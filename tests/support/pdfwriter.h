@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+
+// Writes real PDF files for tests, object by object with a correct cross-reference table:
+// pages of any size with rotation and crop boxes written exactly as given, text in the standard
+// fonts, filled rectangles and images, an outline tree and document information. Tests that
+// need hostile structure add objects of their own.
+class PdfWriter {
+public:
+    enum class Font { Helvetica, HelveticaBold, TimesRoman, Courier };
+
+    struct OutlineItem {
+        QString title;
+        int page = 0; // target page from 1; 0 writes the item without a destination
+        QList<OutlineItem> children;
+    };
+
+    PdfWriter();
+
+    // A new page (media box 0 0 width height); returns its number, from 1.
+    int addPage(const QSizeF& size = QSizeF(612, 792));
+    int pageCount() const { return m_pages.size(); }
+    // Written as given, so values such as -90 and 450 reach the reader unchanged.
+    void setRotation(int page, int degrees);
+    // In PDF user space (origin at the bottom left of the media box).
+    void setCropBox(int page, const QRectF& box);
+
+    // Drawing, in points from the top left corner of the page's media box (before rotation).
+    // Text is written in WinAnsi encoding: characters outside Latin-1 become "?".
+    void addText(int page, const QPointF& baseline, double size, const QString& text, Font font = Font::Helvetica);
+    void addRect(int page, const QRectF& rect, const QColor& color);
+    // The image's pixels as RGB; jpeg stores them DCT-encoded, as scanned and photographic
+    // books do (Flate when Qt cannot write JPEG).
+    void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
+    // Content operators appended to the page as they are.
+    void addContent(int page, const QByteArray& operators);
+
+    // An entry of the document information dictionary ("Title", "Author", "Creator", ...).
+    void setInfo(const QByteArray& key, const QString& value);
+    void setOutline(const QList<OutlineItem>& items) { m_outline = items; }
+
+    // Objects of the test's own: a number now, the body ("<< ... >>") later. A reserved
+    // object never given a body is written as null.
+    int reserveObject();
+    void setObject(int number, const QByteArray& body);
+    // The object number of a page, for references in objects of the test's own.
+    int pageObject(int page) const;
+    // Makes the catalog's /Outlines refer to an object of the test's own instead of the tree
+    // given with setOutline.
+    void setOutlineRoot(int object) { m_outlineRoot = object; }
+    // Flate-compresses content and image streams (on by default).
+    void setCompressed(bool compressed) { m_compressed = compressed; }
+
+    QByteArray toPdf() const;
+    // Writes toPdf() to the file; false when it cannot be written.
+    bool save(const QString& path) const;
+
+    // A PDF text string: UTF-16BE with its byte-order mark, as a hex string.
+    static QByteArray textString(const QString& text);
+
+private:
+    struct Page {
+        int object = 0;
+        int contents = 0;
+        QSizeF size;
+        int rotation = 0;
+        bool hasRotation = false;
+        QRectF cropBox;
+        QByteArray operators;
+        QMap<QByteArray, int> images; // resource name -> object
+    };
+
+    QByteArray stream(const QByteArray& dictionary, const QByteArray& data) const;
+    Page& page(int number);
+    int writeOutline(QMap<int, QByteArray>& objects, int& next, const QList<OutlineItem>& items, int parent) const;
+
+    QList<Page> m_pages;
+    QMap<int, QByteArray> m_objects;
+    QMap<QByteArray, QString> m_info;
+    QList<OutlineItem> m_outline;
+    int m_nextObject = 1;
+    int m_outlineRoot = 0;
+    bool m_compressed = true;
+};
