@@ -188,13 +188,15 @@ bool EpubBuilder::write(const QString& path) const
     ZipWriter zip(path);
     zip.add(QStringLiteral("mimetype"), QByteArrayLiteral("application/epub+zip"), false);
     zip.add(QStringLiteral("META-INF/container.xml"),
-        QStringLiteral(
-            "<?xml version=\"1.0\"?>\n"
-            "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
-            "<rootfiles><rootfile full-path=\"%1\" media-type=\"application/oebps-package+xml\"/></rootfiles>\n"
-            "</container>\n")
-            .arg(esc(opfPath()))
-            .toUtf8());
+        !m_containerXml.isEmpty()
+            ? m_containerXml
+            : QStringLiteral(
+                "<?xml version=\"1.0\"?>\n"
+                "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+                "<rootfiles><rootfile full-path=\"%1\" media-type=\"application/oebps-package+xml\"/></rootfiles>\n"
+                "</container>\n")
+                  .arg(esc(opfPath()))
+                  .toUtf8());
     zip.add(opfPath(), opf());
     if (m_writeNcx)
         zip.add(itemPath(QStringLiteral("toc.ncx")), ncx());

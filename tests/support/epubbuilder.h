@@ -43,6 +43,9 @@ public:
     // A file of the archive outside the manifest, path relative to the archive root.
     void addArchiveFile(const QString& path, const QByteArray& data);
 
+    // Replaces the generated META-INF/container.xml (e.g. several rootfiles, hostile paths).
+    void setContainerXml(const QByteArray& xml) { m_containerXml = xml; }
+
     // Replaces the contents built from chapter titles.
     void setNavPoints(const QList<NavPoint>& points);
     void setWriteNcx(bool write) { m_writeNcx = write; }
@@ -85,4 +88,5 @@ private:
     bool m_customNav = false;
     bool m_writeNcx = true;
     QString m_coverId;
+    QByteArray m_containerXml;
 };

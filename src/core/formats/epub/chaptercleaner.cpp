@@ -1,0 +1,206 @@
+#include "chaptercleaner.h"
+
+#include "htmltextcleaner.h"
+#include "unsafemarkup.h"
+#include "xmlguard.h"
+
+#include "formats/textdocument.h"
+
+#include <QBuffer>
+#include <QDomDocument>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QVector>
+#include <QXmlSimpleReader>
+
+namespace epub {
+
+namespace {
+
+    QString attributeByLocalName(const QDomElement& element, const QString& wanted)
+    {
+        const QDomNamedNodeMap attributes = element.attributes();
+        for (int i = 0; i < attributes.count(); ++i) {
+            const QDomAttr attribute = attributes.item(i).toAttr();
+            if (UnsafeMarkup::localName(attribute.name()).compare(wanted, Qt::CaseInsensitive) == 0)
+                return attribute.value();
+        }
+        return QString();
+    }
+
+    // Removes the unsafe attributes of one element; returns how many.
+    int removeUnsafeAttributes(QDomElement& element)
+    {
+        const QDomNamedNodeMap attributes = element.attributes();
+        QStringList doomed;
+        for (int i = 0; i < attributes.count(); ++i) {
+            const QDomAttr attribute = attributes.item(i).toAttr();
+            if (UnsafeMarkup::isUnsafeAttribute(attribute.name(), attribute.value()))
+                doomed.append(attribute.name());
+        }
+        for (const QString& name : doomed)
+            element.removeAttribute(name);
+        return doomed.size();
+    }
+
+    bool isUnsafeNode(const QDomNode& node)
+    {
+        if (node.isProcessingInstruction()) {
+            const QDomProcessingInstruction instruction = node.toProcessingInstruction();
+            return UnsafeMarkup::isUnsafeProcessingInstruction(instruction.target(), instruction.data());
+        }
+        if (!node.isElement())
+            return false;
+        const QDomElement element = node.toElement();
+        const QStringView name = UnsafeMarkup::localName(element.tagName());
+        return UnsafeMarkup::mayBeUnsafeElement(name)
+            && UnsafeMarkup::isUnsafeElement(
+                name, [&element](const QString& wanted) { return attributeByLocalName(element, wanted); });
+    }
+
+    // Removes unsafe nodes and attributes below root, without recursion.
+    int removeUnsafe(QDomNode root)
+    {
+        int removed = 0;
+        QVector<QDomNode> pending { root };
+        QVector<QDomNode> doomed;
+        while (!pending.isEmpty()) {
+            const QDomNode node = pending.takeLast();
+            for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
+                if (isUnsafeNode(child)) {
+                    doomed.append(child);
+                    continue;
+                }
+                if (child.isElement()) {
+                    QDomElement element = child.toElement();
+                    removed += removeUnsafeAttributes(element);
+                }
+                if (child.hasChildNodes())
+                    pending.append(child);
+            }
+        }
+        for (QDomNode& node : doomed)
+            node.parentNode().removeChild(node);
+        return removed + doomed.size();
+    }
+
+    // "<title/>" reads as an unclosed title to the HTML parser and swallows the page: every
+    // empty element that is not void gets an (empty) text child, which is written "<x></x>".
+    void closeEmptyElements(QDomDocument& document)
+    {
+        QVector<QDomNode> pending { document };
+        while (!pending.isEmpty()) {
+            const QDomNode node = pending.takeLast();
+            for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
+                if (child.hasChildNodes()) {
+                    pending.append(child);
+                } else if (child.isElement()
+                    && !UnsafeMarkup::isVoidElement(UnsafeMarkup::localName(child.toElement().tagName()))) {
+                    child.appendChild(document.createTextNode(QString()));
+                }
+            }
+        }
+    }
+
+    bool parsePreservingText(const QByteArray& data, QDomDocument* document)
+    {
+        // The stream and default overloads of setContent drop whitespace-only text and the
+        // root's namespace; the SAX reader, set up like this, keeps both.
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QXmlSimpleReader reader;
+        reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespaces"), false);
+        reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespace-prefixes"), true);
+        reader.setFeature(QStringLiteral("http://qt-project.org/xml/features/report-whitespace-only-CharData"), true);
+        QXmlInputSource source;
+        source.setData(data);
+        const bool parsed = document->setContent(&source, &reader);
+        QT_WARNING_POP
+        return parsed;
+    }
+
+    bool writeAtomically(const QString& path, const QByteArray& data, QString* error)
+    {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+            *error = file.errorString();
+            return false;
+        }
+        return true;
+    }
+
+} // namespace
+
+bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed)
+{
+    QDomDocument document;
+    if (!parsePreservingText(data, &document))
+        return false;
+    // The DOM has expanded the subset's entities and does not write the subset back.
+    *removed = removeUnsafe(document) + (dropInternalSubset ? 1 : 0);
+    if (*removed == 0) {
+        *out = data;
+        return true;
+    }
+    closeEmptyElements(document);
+    out->clear();
+    QBuffer buffer(out);
+    buffer.open(QIODevice::WriteOnly);
+    QTextStream stream(&buffer);
+    stream.setCodec("UTF-8");
+    // No indentation: indenting adds blanks inside words split across elements and in pre.
+    document.save(stream, -1, QDomNode::EncodingFromDocument);
+    stream.flush();
+    return true;
+}
+
+ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out)
+{
+    Result result;
+    const XmlGuard::Scan scan = XmlGuard::scan(data, true);
+    result.wellFormed = scan.state == XmlGuard::WellFormed;
+    if (result.wellFormed) {
+        result.kind = scan.isXhtmlDoctype() ? TextDocument::KindXhtml : TextDocument::KindHtml;
+        if (!scan.unsafeMarkup) {
+            *out = data;
+            result.outcome = Unchanged;
+            return result;
+        }
+        if (cleanDom(data, scan.internalSubset, out, &result.removed)) {
+            result.outcome = result.removed > 0 ? Cleaned : Unchanged;
+            return result;
+        }
+        result.wellFormed = false;
+    }
+    // Shown as HTML from here on: the DOM of a broken chapter would be empty.
+    result.kind = TextDocument::KindHtml;
+    result.removed = HtmlTextCleaner::clean(data, out);
+    result.outcome = result.removed > 0 ? Cleaned : Unchanged;
+    if (scan.state == XmlGuard::TooDeep) {
+        // Still cleaned, in case something links to it, but never shown as a chapter.
+        result.outcome = Skipped;
+        result.reason = scan.errorString;
+    }
+    return result;
+}
+
+ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
+{
+    Result result;
+    QByteArray data;
+    if (!XmlGuard::readFile(path, &data, &result.reason))
+        return result;
+    QByteArray cleaned;
+    result = cleanData(data, &cleaned);
+    if (result.removed > 0) {
+        QString error;
+        if (!writeAtomically(path, cleaned, &error)) {
+            // The old file still holds what had to go: it must not be shown.
+            result.outcome = Skipped;
+            result.reason = QStringLiteral("cannot be rewritten: %1").arg(error);
+        }
+    }
+    return result;
+}
+
+} // namespace epub

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace epub {
+
+// Prepares one chapter file for the chapter page: removes scripts, event handlers,
+// javascript: links, frames and plugins, and XSLT instructions (UnsafeMarkup), and tells the
+// chapter's kind (HTML or XHTML by its document type).
+//
+// A well-formed chapter is cleaned through Qt's DOM and written back without indentation, so
+// its text keeps every blank; a chapter that is not well-formed goes through the tolerant
+// HtmlTextCleaner. A chapter from which nothing is removed keeps its bytes, and a rewritten
+// one replaces the old file atomically.
+class ChapterCleaner {
+public:
+    enum Outcome {
+        Unchanged, // nothing to remove; the file was not written
+        Cleaned, // something was removed and the file rewritten
+        Skipped // not to be shown: unreadable, too large, too deep, or the rewrite failed
+    };
+
+    struct Result {
+        Outcome outcome = Skipped;
+        int kind = 1; // TextDocument::KindHtml or KindXhtml
+        int removed = 0;
+        bool wellFormed = false;
+        QString reason; // why the chapter is skipped
+    };
+
+    static Result cleanFile(const QString& path);
+    // The same on bytes; out receives the chapter as it is to be stored.
+    static Result cleanData(const QByteArray& data, QByteArray* out);
+
+private:
+    // Removes through the DOM; false when Qt's DOM parser does not accept the data.
+    static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
+};
+
+} // namespace epub

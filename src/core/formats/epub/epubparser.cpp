@@ -1,0 +1,546 @@
+#include "epubparser.h"
+
+#include "chaptercleaner.h"
+#include "encryptioninfo.h"
+#include "epubdocument.h"
+#include "unsafemarkup.h"
+#include "xmlguard.h"
+
+#include "arch/safepath.h"
+#include "arch/zipreader.h"
+#include "kellogger/tracelogger.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegExp>
+#include <QUrl>
+#include <QVector>
+
+#include <cstdio>
+
+namespace epub {
+
+namespace {
+
+    const QLatin1String XhtmlType("application/xhtml+xml");
+    const QLatin1String ContainerEntry("META-INF/container.xml");
+    const QLatin1String EncryptionEntry("META-INF/encryption.xml");
+
+    // Lets a conversion on the GUI thread keep the window painted; user input waits, so the
+    // book cannot be closed or reopened underneath the conversion.
+    void processPendingEvents()
+    {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    // Element names are matched without their prefix, so a package written with "opf:"
+    // prefixes reads like any other.
+    QString localNameOf(const QDomElement& element)
+    {
+        const QString local = element.localName();
+        return local.isEmpty() ? UnsafeMarkup::localName(element.nodeName()).toString() : local;
+    }
+
+    bool hasName(const QDomElement& element, const char* name, Qt::CaseSensitivity cs = Qt::CaseSensitive)
+    {
+        return localNameOf(element).compare(QLatin1String(name), cs) == 0;
+    }
+
+    // The elements below root with that local name, in document order (no recursion).
+    QList<QDomElement> descendants(const QDomNode& root, const char* name, Qt::CaseSensitivity cs)
+    {
+        QList<QDomElement> found;
+        QVector<QDomElement> pending;
+        for (QDomElement child = root.lastChildElement(); !child.isNull(); child = child.previousSiblingElement())
+            pending.append(child);
+        while (!pending.isEmpty()) {
+            const QDomElement element = pending.takeLast();
+            if (hasName(element, name, cs))
+                found.append(element);
+            for (QDomElement child = element.lastChildElement(); !child.isNull();
+                 child = child.previousSiblingElement())
+                pending.append(child);
+        }
+        return found;
+    }
+
+    QString decodedHref(const QString& attribute) { return QUrl::fromPercentEncoding(attribute.toUtf8()); }
+
+    // The file part of an href: "chapter.xhtml#part2" -> "chapter.xhtml".
+    QString fileOf(const QString& href) { return href.section(QLatin1Char('#'), 0, 0); }
+
+    // Replaces target (a file of an earlier conversion) in one step.
+    bool moveReplacing(const QString& from, const QString& to)
+    {
+        return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    }
+
+    bool isContentDocument(const QString& mediaType)
+    {
+        return mediaType == XhtmlType || mediaType == QLatin1String("text/html")
+            || mediaType == QLatin1String("image/svg+xml");
+    }
+
+} // namespace
+
+EpubParser::EpubParser(EpubDocument* document)
+    : m_document(document)
+{
+}
+
+EpubParser::~EpubParser() = default;
+
+EpubError EpubParser::parse(const QString& epubPath, const QString& outputDir, bool fast)
+{
+    if (fast)
+        return fastConvert(epubPath, QDir(outputDir).absolutePath());
+
+    TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load epub %1").arg(epubPath));
+    m_outputDir = QDir::cleanPath(QDir(outputDir).absolutePath());
+    ZipReader reader;
+    if (!reader.extractAll(epubPath, m_outputDir, nullptr)) {
+        qCritical().noquote() << QStringLiteral("Error unzip epub:%1").arg(epubPath);
+        return ReadError;
+    }
+    const QString opfEntry = getOpfFilePath(m_outputDir + QLatin1Char('/') + ContainerEntry);
+    if (opfEntry.isEmpty() || !setPackageLocation(m_outputDir, opfEntry)) {
+        qCritical().noquote() << QStringLiteral("Invalid epub:%1").arg(epubPath);
+        return ReadError;
+    }
+    m_package.setPackageDir(m_opfFolder.isEmpty() ? m_outputDir : m_outputDir + QLatin1Char('/') + m_opfFolder);
+    loadMetaData(m_outputDir + QLatin1Char('/') + m_opfEntry);
+
+    const QString encryption = m_outputDir + QLatin1Char('/') + EncryptionEntry;
+    if (QFileInfo::exists(encryption)) {
+        const Protection protection = protectionOf(encryption, [this](const QString& href, QString* file) {
+            *file = filePathOf(href, "chapter");
+            return true;
+        });
+        if (protection == Protection::Enciphered)
+            return ProtectedError;
+    }
+
+    extractCover(reader, epubPath, m_outputDir);
+    const QString ncx = filePathOf(ncxFilePath(), "navigation file");
+    if (!ncx.isEmpty())
+        loadTOC(ncx);
+    loadSpine();
+    return NoError;
+}
+
+EpubError EpubParser::fastConvert(const QString& epubPath, const QString& outputDir)
+{
+    m_outputDir = QDir::cleanPath(outputDir);
+    ZipReader reader;
+    QString containerPath;
+    if (!reader.extract(epubPath, QString(ContainerEntry), m_outputDir, containerPath))
+        return ReadError;
+    const QString opfEntry = getOpfFilePath(containerPath);
+    if (opfEntry.isEmpty() || !setPackageLocation(m_outputDir, opfEntry))
+        return ReadError;
+    QString opfPath;
+    if (!reader.extract(epubPath, m_opfEntry, m_outputDir, opfPath) || opfPath.isEmpty()) {
+        qCritical() << "Can not extract opf-file";
+        return ReadError;
+    }
+    loadMetaData(opfPath);
+
+    QString encryption;
+    if (!reader.extract(epubPath, QString(EncryptionEntry), m_outputDir, encryption))
+        return ReadError;
+    if (!encryption.isEmpty()) {
+        const Protection protection = protectionOf(encryption, [&](const QString& href, QString* file) {
+            file->clear();
+            const QString entry = entryNameOf(href);
+            return entry.isEmpty() || reader.extract(epubPath, entry, m_outputDir, *file);
+        });
+        if (protection == Protection::ReadFailed)
+            return ReadError;
+        if (protection == Protection::Enciphered)
+            return ProtectedError;
+    }
+    extractCover(reader, epubPath, m_outputDir);
+    return NoError;
+}
+
+bool EpubParser::setPackageLocation(const QString& outputDir, const QString& opfEntryName)
+{
+    const QString entry = safeEntryName(opfEntryName);
+    if (entry.isEmpty()) {
+        qWarning() << "The package document lies outside the book:" << opfEntryName;
+        return false;
+    }
+    m_outputDir = QDir::cleanPath(outputDir);
+    m_opfEntry = entry;
+    m_opfFolder = entry.section(QLatin1Char('/'), 0, -2);
+    return true;
+}
+
+QString EpubParser::entryNameOf(const QString& href) const
+{
+    const QString file = fileOf(href);
+    if (file.isEmpty() || file.startsWith(QLatin1Char('/')) || file.startsWith(QLatin1Char('\\')))
+        return QString();
+    return safeEntryName(m_opfFolder.isEmpty() ? file : m_opfFolder + QLatin1Char('/') + file);
+}
+
+QString EpubParser::filePathOf(const QString& href, const char* what) const
+{
+    const QString entry = entryNameOf(href);
+    const QString path = entry.isEmpty() ? QString() : safeEntryPath(m_outputDir, entry);
+    if (path.isEmpty())
+        qWarning().nospace() << "Skipping the " << what << " " << href << ": its path leaves the book";
+    return path;
+}
+
+QString EpubParser::getOpfFilePath(const QString& containerPath)
+{
+    QDomDocument document;
+    QString error;
+    switch (XmlGuard::loadFile(containerPath, false, false, &document, &error)) {
+    case XmlGuard::CannotOpen:
+        qCritical().noquote() << QStringLiteral("Can not open container: %1").arg(containerPath);
+        return QString();
+    case XmlGuard::NotXml:
+        qCritical() << "Can not set content for xml-doc";
+        qWarning().noquote() << containerPath << error;
+        return QString();
+    case XmlGuard::Loaded:
+        break;
+    }
+    QString opfPath;
+    const QList<QDomElement> rootfiles = descendants(document.documentElement(), "rootfile", Qt::CaseInsensitive);
+    for (const QDomElement& rootfile : rootfiles) {
+        if (rootfile.attribute(QStringLiteral("media-type"))
+                .compare(QLatin1String("application/oebps-package+xml"), Qt::CaseInsensitive)
+            == 0) {
+            opfPath = rootfile.attribute(QStringLiteral("full-path"));
+            break;
+        }
+    }
+    qInfo().noquote() << QStringLiteral("OPF path:%1").arg(opfPath);
+    return opfPath;
+}
+
+void EpubParser::loadMetaData(const QString& opfPath)
+{
+    qInfo() << "Load meta data. Begin";
+    QDomDocument document;
+    QString error;
+    switch (XmlGuard::loadFile(opfPath, true, false, &document, &error)) {
+    case XmlGuard::CannotOpen:
+        qCritical().noquote() << QStringLiteral("Load meta data. Error opening file :%1").arg(opfPath);
+        return;
+    case XmlGuard::NotXml:
+        qCritical().noquote() << QStringLiteral("Load meta data. Error loading xml-file :%1").arg(opfPath);
+        qWarning().noquote() << error;
+        return;
+    case XmlGuard::Loaded:
+        break;
+    }
+    qInfo() << "Parse meta data. Begin";
+    for (const QDomElement& metadata : descendants(document, "metadata", Qt::CaseSensitive))
+        parseMetadata(metadata);
+    qInfo() << "Parse meta data. Complete";
+    qInfo() << "Parse manifest data. Begin";
+    for (const QDomElement& manifest : descendants(document, "manifest", Qt::CaseSensitive))
+        parseManifest(manifest);
+    qInfo() << "Parse manifest data. Complete";
+    qInfo() << "Parse spine data. Begin";
+    for (const QDomElement& spine : descendants(document, "spine", Qt::CaseSensitive))
+        parseSpine(spine);
+    qInfo() << "Parse spine data. Complete";
+    qInfo() << "Load meta data. Complete";
+}
+
+void EpubParser::parseMetadata(const QDomElement& metadata)
+{
+    for (QDomElement child = metadata.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        // Metadata names keep their prefix: "dc:title" is a title, a bare "title" is not.
+        const QString name = child.nodeName();
+        if (name.toLower() == QLatin1String("meta")) {
+            const QString metaName = child.attribute(QStringLiteral("name"));
+            const QString content = child.attribute(QStringLiteral("content"));
+            if (!metaName.isEmpty() && !content.isEmpty())
+                setMetadata(metaName, content);
+        } else {
+            setMetadata(name, child.text());
+        }
+    }
+}
+
+void EpubParser::setMetadata(const QString& name, const QVariant& value)
+{
+    m_package.setValue(metadataKind(name), value);
+}
+
+void EpubParser::parseManifest(const QDomElement& manifest)
+{
+    for (const QDomElement& element : descendants(manifest, "item", Qt::CaseSensitive)) {
+        processPendingEvents();
+        ManifestItem item;
+        item.id = element.attribute(QStringLiteral("id"));
+        item.href = decodedHref(element.attribute(QStringLiteral("href")));
+        item.mediaType = element.attribute(QStringLiteral("media-type"));
+        m_package.manifest.insert(item.id, item);
+        if (item.id.compare(QLatin1String("cover"), Qt::CaseInsensitive) == 0)
+            qDebug() << "Cover:" << item.href;
+    }
+}
+
+void EpubParser::parseSpine(const QDomElement& spine)
+{
+    m_package.tocId = spine.attribute(QStringLiteral("toc"));
+    for (const QDomElement& itemref : descendants(spine, "itemref", Qt::CaseSensitive))
+        m_package.spine.append(itemref.attribute(QStringLiteral("idref")));
+}
+
+EpubParser::Protection EpubParser::protectionOf(const QString& encryptionPath, const ChapterFile& chapterFile)
+{
+    switch (EncryptionInfo::readFile(encryptionPath)) {
+    case EncryptionInfo::NotEnciphered:
+        return Protection::None;
+    case EncryptionInfo::Enciphered:
+        m_package.isProtected = true;
+        return Protection::Enciphered;
+    case EncryptionInfo::Unreadable:
+        break;
+    }
+    // No usable list of what is enciphered: an enciphered chapter does not parse, so the
+    // first chapter that can be read decides.
+    for (const QString& idref : qAsConst(m_package.spine)) {
+        const ManifestItem item = m_package.item(idref);
+        if (item.mediaType != XhtmlType)
+            continue;
+        QString path;
+        if (!chapterFile(item.href, &path))
+            return Protection::ReadFailed;
+        QByteArray data;
+        QString error;
+        if (path.isEmpty() || !XmlGuard::readFile(path, &data, &error))
+            continue;
+        if (XmlGuard::scan(data).state == XmlGuard::NotWellFormed) {
+            m_package.isProtected = true;
+            return Protection::Enciphered;
+        }
+        break;
+    }
+    return Protection::None;
+}
+
+void EpubParser::extractCover(ZipReader& reader, const QString& epubPath, const QString& outputDir)
+{
+    const QString entry = findCoverEntry(reader.files(epubPath));
+    QString path;
+    if (!entry.isEmpty()) {
+        // Only the chosen entry: the name is matched whole and exactly.
+        const QRegExp exactName(QLatin1Char('^') + QRegExp::escape(entry) + QLatin1Char('$'), Qt::CaseSensitive);
+        if (!reader.extract(epubPath, exactName, outputDir, path))
+            path.clear();
+    }
+    qDebug() << "RESULT COVER PATH:" << path;
+    m_package.setCoverPath(path);
+}
+
+QString EpubParser::findCoverEntry(const QStringList& entries) const
+{
+    QStringList files;
+    for (const QString& entry : entries) {
+        if (!entry.endsWith(QLatin1Char('/')))
+            files.append(entry);
+    }
+    const auto lastMatch = [&files](const QRegExp& pattern) {
+        for (int i = files.size() - 1; i >= 0; --i) {
+            if (pattern.indexIn(files.at(i)) >= 0)
+                return files.at(i);
+        }
+        return QString();
+    };
+
+    for (const QString& candidate : m_package.coverages) {
+        if (candidate.isEmpty())
+            continue;
+        qDebug() << "SEARCH FIRST COVER:" << candidate;
+        QString text = candidate;
+        QString found;
+        if (m_package.manifest.contains(candidate)) {
+            const ManifestItem item = m_package.item(candidate);
+            qDebug() << "FOUND COVER IN MANIFEST:"
+                     << "HREF:" << item.href << " media:" << item.mediaType;
+            if (item.mediaType.startsWith(QLatin1String("image/")) && !item.href.isEmpty()) {
+                const QString exact = entryNameOf(item.href);
+                if (!exact.isEmpty() && files.contains(exact))
+                    found = exact;
+                // Without its package folder, for books whose manifest gets the folder wrong.
+                text = QDir::cleanPath(fileOf(item.href));
+                while (text.startsWith(QLatin1String("../")))
+                    text.remove(0, 3);
+            }
+        }
+        if (found.isEmpty()) {
+            // The text as a whole trailing part of an entry name, optionally with an image
+            // suffix: "cover.jpg" finds "images/cover.jpg" but not "back-cover.jpg".
+            found = lastMatch(
+                QRegExp(QStringLiteral("(^|/)%1(\\.(jpe?g|png|gif|svg|webp|bmp))?$").arg(QRegExp::escape(text)),
+                    Qt::CaseInsensitive));
+        }
+        if (!found.isEmpty()) {
+            qDebug() << "COVER BY MANIFEST FOUND:" << found;
+            return found;
+        }
+        qDebug() << "COVER BY MANIFEST NOT FOUND:" << text;
+    }
+
+    qDebug() << "TRY SEARCH COVER...";
+    const QString found = lastMatch(QRegExp(QStringLiteral("cover[^/]*\\.(jpg|jpeg|png|svg)$"), Qt::CaseInsensitive));
+    if (found.isEmpty())
+        qDebug() << "COVER NOT FOUND";
+    return found;
+}
+
+QString EpubParser::ncxFilePath() const
+{
+    QString href;
+    if (m_package.manifest.contains(QStringLiteral("ncx")))
+        href = m_package.item(QStringLiteral("ncx")).href;
+    if (!m_package.tocId.isEmpty() && m_package.manifest.contains(m_package.tocId))
+        href = m_package.item(m_package.tocId).href;
+    if (href.isEmpty()) {
+        for (const ManifestItem& item : m_package.manifest) {
+            if (item.mediaType.compare(QLatin1String("application/x-dtbncx+xml"), Qt::CaseInsensitive) == 0
+                && item.href.endsWith(QLatin1String(".ncx"), Qt::CaseInsensitive)) {
+                href = item.href;
+                break;
+            }
+        }
+    }
+    return href.isEmpty() ? QStringLiteral("toc.ncx") : href;
+}
+
+void EpubParser::loadTOC(const QString& ncxPath)
+{
+    QDomDocument document;
+    QString error;
+    // Read as UTF-8 whatever the declaration says.
+    switch (XmlGuard::loadFile(ncxPath, true, true, &document, &error)) {
+    case XmlGuard::CannotOpen:
+        qCritical().noquote() << QStringLiteral("Load TOC. Error opening ncx-file:%1").arg(ncxPath);
+        return;
+    case XmlGuard::NotXml:
+        qCritical().noquote() << QStringLiteral("Loading TOC. Error loading xml from ncx-file:%1").arg(ncxPath);
+        qWarning().noquote() << error;
+        return;
+    case XmlGuard::Loaded:
+        break;
+    }
+    NavPoint root;
+    for (const QDomElement& navMap : descendants(document, "navMap", Qt::CaseSensitive)) {
+        for (QDomElement child = navMap.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+            if (hasName(child, "navPoint", Qt::CaseInsensitive))
+                parseNavPoint(child, root);
+        }
+    }
+    m_toc.append(root);
+}
+
+void EpubParser::parseNavPoint(const QDomElement& element, NavPoint& parent)
+{
+    // The guarded parse bounds the nesting, and with it this recursion.
+    NavPoint point;
+    for (QDomElement child = element.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        if (hasName(child, "navLabel", Qt::CaseInsensitive)) {
+            for (QDomElement text = child.firstChildElement(); !text.isNull(); text = text.nextSiblingElement()) {
+                if (hasName(text, "text", Qt::CaseInsensitive)) {
+                    if (!text.text().isEmpty())
+                        point.label = text.text();
+                    break;
+                }
+            }
+        } else if (hasName(child, "content", Qt::CaseInsensitive)) {
+            point.src = decodedHref(child.attribute(QStringLiteral("src")));
+        } else if (hasName(child, "navPoint", Qt::CaseInsensitive)) {
+            parseNavPoint(child, point);
+        }
+    }
+    parent.children.append(point);
+}
+
+bool EpubParser::prepareChapter(const QString& name)
+{
+    const QString path = filePathOf(name, "chapter");
+    if (path.isEmpty())
+        return false;
+    if (!QFileInfo(path).isFile()) {
+        qWarning().nospace() << "Can't find spine element: " << name;
+        return false;
+    }
+    const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
+    if (result.outcome == ChapterCleaner::Skipped) {
+        qWarning().noquote() << QStringLiteral("Skipping the chapter %1: %2").arg(name, result.reason);
+        return false;
+    }
+    if (result.outcome == ChapterCleaner::Cleaned)
+        qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
+    int kind = result.kind;
+    if (kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
+        && !moveReplacing(path, path + QStringLiteral(".xhtml"))) {
+        // Shown under its own name then, by the HTML parser.
+        qWarning() << "Can not rename the chapter" << path << "to its .xhtml name";
+        kind = TextDocument::KindHtml;
+    }
+    if (m_document)
+        m_document->setChapterKind(name, kind);
+    return true;
+}
+
+void EpubParser::loadSpine()
+{
+    qDebug() << "EPUB root" << m_package.packageDir();
+    if (m_document) {
+        m_document->clearChapters();
+        m_document->setBasePath(m_package.packageDir());
+    }
+
+    // An idref listed twice adds its chapter twice; the file is prepared once.
+    QHash<QString, bool> prepared;
+    for (const QString& idref : qAsConst(m_package.spine)) {
+        const ManifestItem item = m_package.item(idref);
+        if (item.mediaType != XhtmlType)
+            continue;
+        const QString name = fileOf(item.href);
+        auto known = prepared.constFind(name);
+        if (known == prepared.constEnd()) {
+            processPendingEvents();
+            known = prepared.insert(name, prepareChapter(name));
+        }
+        if (known.value() && m_document)
+            m_document->addChapter(name);
+    }
+    cleanOtherDocuments(prepared);
+}
+
+void EpubParser::cleanOtherDocuments(const QHash<QString, bool>& chapters)
+{
+    for (const ManifestItem& item : qAsConst(m_package.manifest)) {
+        const QString name = fileOf(item.href);
+        if (!isContentDocument(item.mediaType) || chapters.contains(name))
+            continue;
+        const QString entry = entryNameOf(name);
+        const QString path = entry.isEmpty() ? QString() : safeEntryPath(m_outputDir, entry);
+        if (path.isEmpty() || !QFileInfo(path).isFile())
+            continue;
+        processPendingEvents();
+        const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
+        if (result.outcome == ChapterCleaner::Cleaned)
+            qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
+        else if (result.outcome == ChapterCleaner::Skipped && result.removed == 0)
+            qWarning().noquote() << QStringLiteral("Document %1 could not be checked: %2").arg(name, result.reason);
+    }
+}
+
+} // namespace epub

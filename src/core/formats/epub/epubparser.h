@@ -1,0 +1,102 @@
+#pragma once
+
+#include "epubpackage.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+
+class QDomElement;
+class ZipReader;
+
+namespace epub {
+
+class EpubDocument;
+
+// One entry of the book's navigation tree (NCX). src is percent-decoded and keeps its
+// "#fragment".
+struct NavPoint {
+    QString label;
+    QString src;
+    QList<NavPoint> children;
+};
+
+enum EpubError {
+    NoError = 0,
+    ReadError = 1, // the archive does not unpack or names no package document
+    ProtectedError = 4 // the content is enciphered
+};
+
+// Turns an EPUB file into chapter files in an output folder, its package record and its
+// navigation tree. The full conversion unpacks the whole book, cleans every chapter of the
+// spine in place (ChapterCleaner) and hands chapter list, kinds and package folder to the
+// document; the fast one reads only container, package, encryption and cover.
+//
+// Every path taken from the book is resolved against the package folder and must stay inside
+// the output folder; chapters that point outside, are missing or cannot be read are skipped
+// with a warning, and never fail the whole book.
+//
+// A parser serves one book: a second parse adds to what the first one read.
+class EpubParser : public QObject {
+    Q_OBJECT
+
+public:
+    // document receives chapters, kinds and base path; it is not owned and may be null when
+    // only the package record is wanted.
+    explicit EpubParser(EpubDocument* document);
+    ~EpubParser() override;
+
+    EpubError parse(const QString& epubPath, const QString& outputDir, bool fast);
+    EpubError fastConvert(const QString& epubPath, const QString& outputDir);
+
+    const EpubPackage& package() const { return m_package; }
+    const QList<NavPoint>& toc() const { return m_toc; }
+
+    // Steps of the conversion, in the order the full conversion runs them.
+    QString getOpfFilePath(const QString& containerPath);
+    void loadMetaData(const QString& opfPath);
+    void parseMetadata(const QDomElement& metadata);
+    void setMetadata(const QString& name, const QVariant& value);
+    void extractCover(ZipReader& reader, const QString& epubPath, const QString& outputDir);
+    QString ncxFilePath() const;
+    void loadTOC(const QString& ncxPath);
+    void loadSpine();
+
+private:
+    void parseManifest(const QDomElement& manifest);
+    void parseSpine(const QDomElement& spine);
+    void parseNavPoint(const QDomElement& element, NavPoint& parent);
+
+    // Remembers the output folder and the package document's entry name, or returns false
+    // when that name would leave the folder.
+    bool setPackageLocation(const QString& outputDir, const QString& opfEntryName);
+    // The archive entry name of an href of the package (fragment dropped, resolved against the
+    // package folder, cleaned); empty when it would leave the book.
+    QString entryNameOf(const QString& href) const;
+    // The file of an href inside the output folder; empty (with a warning) when outside.
+    QString filePathOf(const QString& href, const char* what) const;
+
+    enum class Protection { None, Enciphered, ReadFailed };
+    // Gives the file of a chapter href (empty when it has none); false when it cannot be had.
+    using ChapterFile = std::function<bool(const QString& href, QString* file)>;
+    Protection protectionOf(const QString& encryptionPath, const ChapterFile& chapterFile);
+
+    QString findCoverEntry(const QStringList& entries) const;
+    // Cleans a chapter file and records its kind; false when it is not to be shown.
+    bool prepareChapter(const QString& name);
+    // Cleans the content documents of the manifest that are not chapters: links may lead there.
+    void cleanOtherDocuments(const QHash<QString, bool>& chapters);
+
+    EpubDocument* m_document;
+    EpubPackage m_package;
+    QList<NavPoint> m_toc;
+    QString m_outputDir; // absolute and clean
+    QString m_opfEntry; // entry name of the package document, cleaned
+    QString m_opfFolder; // entry-name form: "OEBPS", or empty at the top of the archive
+};
+
+} // namespace epub

@@ -1,0 +1,449 @@
+#include "htmltextcleaner.h"
+
+#include "unsafemarkup.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstring>
+
+namespace epub {
+
+namespace {
+
+    bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+    bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+    bool startsWithAt(const QByteArray& data, int pos, int end, const char* word, bool ignoreCase)
+    {
+        const int length = int(std::strlen(word));
+        if (pos < 0 || pos + length > end)
+            return false;
+        return ignoreCase ? qstrnicmp(data.constData() + pos, word, uint(length)) == 0
+                          : std::memcmp(data.constData() + pos, word, size_t(length)) == 0;
+    }
+
+    // The raw-text elements of HTML: their content is text to the HTML parser only.
+    bool isRawTextElement(const QByteArray& name)
+    {
+        for (const char* element : { "style", "textarea", "title", "xmp", "noembed", "noframes", "noscript" }) {
+            if (qstricmp(name.constData(), element) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Character references that can spell a URL scheme: numeric ones (the ";" optional, as
+    // browsers accept) and the named colon, tab and line feed.
+    QString decodeReferences(const QByteArray& raw)
+    {
+        QString text;
+        text.reserve(raw.size());
+        for (int i = 0; i < raw.size(); ++i) {
+            const char c = raw.at(i);
+            if (c != '&') {
+                text.append(QLatin1Char(c));
+                continue;
+            }
+            int j = i + 1;
+            if (j < raw.size() && raw.at(j) == '#') {
+                const bool hex = j + 1 < raw.size() && (raw.at(j + 1) == 'x' || raw.at(j + 1) == 'X');
+                int k = j + (hex ? 2 : 1);
+                uint code = 0;
+                int digits = 0;
+                for (; k < raw.size() && digits < 8; ++k, ++digits) {
+                    const char d = raw.at(k);
+                    int value = -1;
+                    if (d >= '0' && d <= '9')
+                        value = d - '0';
+                    else if (hex && d >= 'a' && d <= 'f')
+                        value = d - 'a' + 10;
+                    else if (hex && d >= 'A' && d <= 'F')
+                        value = d - 'A' + 10;
+                    if (value < 0)
+                        break;
+                    code = code * (hex ? 16 : 10) + uint(value);
+                }
+                if (digits > 0) {
+                    text.append(code <= 0xFFFF ? QChar(ushort(code)) : QChar(QChar::ReplacementCharacter));
+                    i = (k < raw.size() && raw.at(k) == ';') ? k : k - 1;
+                    continue;
+                }
+            }
+            struct Named {
+                const char* reference;
+                char character;
+            };
+            static const Named names[]
+                = { { "&colon;", ':' }, { "&Tab;", '\t' }, { "&NewLine;", '\n' }, { "&amp;", '&' } };
+            bool named = false;
+            for (const Named& entity : names) {
+                if (startsWithAt(raw, i, raw.size(), entity.reference, false)) {
+                    text.append(QLatin1Char(entity.character));
+                    i += int(std::strlen(entity.reference)) - 1;
+                    named = true;
+                    break;
+                }
+            }
+            if (!named)
+                text.append(QLatin1Char(c));
+        }
+        return text;
+    }
+
+    QString decodeUtf16(const QByteArray& data, bool bigEndian)
+    {
+        QString text;
+        text.reserve(data.size() / 2);
+        for (int i = 2; i + 1 < data.size(); i += 2) {
+            const uchar a = uchar(data.at(i));
+            const uchar b = uchar(data.at(i + 1));
+            text.append(QChar(bigEndian ? ushort(a << 8 | b) : ushort(b << 8 | a)));
+        }
+        return text;
+    }
+
+    QByteArray encodeUtf16(const QString& text, bool bigEndian)
+    {
+        QByteArray data(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2);
+        data.reserve(2 + text.size() * 2);
+        for (const QChar c : text) {
+            const char high = char(c.unicode() >> 8);
+            const char low = char(c.unicode() & 0xFF);
+            data.append(bigEndian ? high : low);
+            data.append(bigEndian ? low : high);
+        }
+        return data;
+    }
+
+} // namespace
+
+int HtmlTextCleaner::clean(const QByteArray& data, QByteArray* out)
+{
+    const bool bigEndian = data.startsWith("\xFE\xFF");
+    if (bigEndian || data.startsWith("\xFF\xFE")) {
+        QByteArray cleaned;
+        const int removed = clean(decodeUtf16(data, bigEndian).toUtf8(), &cleaned);
+        *out = removed > 0 ? encodeUtf16(QString::fromUtf8(cleaned), bigEndian) : data;
+        return removed;
+    }
+    HtmlTextCleaner cleaner(data, true);
+    cleaner.run(0, data.size());
+    *out = cleaner.m_removed > 0 ? cleaner.m_out : data;
+    return cleaner.m_removed;
+}
+
+HtmlTextCleaner::HtmlTextCleaner(const QByteArray& data, bool rawTextElements)
+    : m_in(data)
+    , m_end(data.size())
+    , m_rawTextElements(rawTextElements)
+{
+}
+
+void HtmlTextCleaner::run(int from, int to)
+{
+    m_end = to;
+    m_out.reserve(m_out.size() + (to - from));
+    int pos = from;
+    while (pos < m_end) {
+        int lt = m_in.indexOf('<', pos);
+        if (lt < 0 || lt >= m_end)
+            lt = m_end;
+        m_out.append(m_in.constData() + pos, lt - pos);
+        if (lt >= m_end)
+            break;
+        const char next = lt + 1 < m_end ? m_in.at(lt + 1) : '\0';
+        if (startsWithAt(m_in, lt, m_end, "<!--", false))
+            pos = handleComment(lt);
+        else if (startsWithAt(m_in, lt, m_end, "<!doctype", true))
+            pos = handleDoctype(lt);
+        else if (next == '!')
+            pos = copyThroughGreater(lt);
+        else if (next == '?')
+            pos = handleProcessingInstruction(lt);
+        else if (next == '/')
+            pos = lt + 2 < m_end && isLetter(m_in.at(lt + 2)) ? handleEndTag(lt) : copyThroughGreater(lt);
+        else if (isLetter(next))
+            pos = handleStartTag(lt);
+        else {
+            m_out.append('<');
+            pos = lt + 1;
+        }
+    }
+}
+
+void HtmlTextCleaner::countRemoval()
+{
+    ++m_removed;
+    // "<<script>x</script>script>" must not join into a new tag around the removed part.
+    if (m_out.endsWith('<')) {
+        m_out.chop(1);
+        m_out.append("&lt;");
+    }
+}
+
+int HtmlTextCleaner::copyThroughGreater(int lt)
+{
+    const int gt = m_in.indexOf('>', lt + 1);
+    const int end = gt < 0 || gt >= m_end ? m_end : gt + 1;
+    m_out.append(m_in.constData() + lt, end - lt);
+    return end;
+}
+
+int HtmlTextCleaner::handleComment(int lt)
+{
+    const int body = lt + 4;
+    int end = m_end;
+    // "<!-->" and "<!--->" are complete comments to the HTML parser.
+    if (startsWithAt(m_in, body, m_end, ">", false))
+        end = body + 1;
+    else if (startsWithAt(m_in, body, m_end, "->", false))
+        end = body + 2;
+    else {
+        for (const char* close : { "-->", "--!>" }) {
+            const int found = m_in.indexOf(close, body);
+            const int length = int(std::strlen(close));
+            if (found >= 0 && found + length <= m_end)
+                end = qMin(end, found + length);
+        }
+    }
+    m_out.append(m_in.constData() + lt, end - lt);
+    return end;
+}
+
+int HtmlTextCleaner::handleDoctype(int lt)
+{
+    const int gt = m_in.indexOf('>', lt);
+    const int bracket = m_in.indexOf('[', lt);
+    const bool hasSubset = bracket >= 0 && bracket < m_end && (gt < 0 || gt >= m_end || bracket < gt);
+    if (!hasSubset)
+        return copyThroughGreater(lt);
+    // The subset's end as an XML parser finds it: literals and comments may hold "]".
+    int pos = bracket + 1;
+    int close = -1;
+    while (pos < m_end) {
+        const char c = m_in.at(pos);
+        if (c == '"' || c == '\'') {
+            const int quote = m_in.indexOf(c, pos + 1);
+            pos = quote < 0 ? m_end : quote + 1;
+        } else if (startsWithAt(m_in, pos, m_end, "<!--", false)) {
+            const int commentEnd = m_in.indexOf("-->", pos + 4);
+            pos = commentEnd < 0 ? m_end : commentEnd + 3;
+        } else if (c == ']') {
+            int after = pos + 1;
+            while (after < m_end && isSpace(m_in.at(after)))
+                ++after;
+            if (after < m_end && m_in.at(after) == '>')
+                close = after;
+            break;
+        } else {
+            ++pos;
+        }
+    }
+    if (close < 0)
+        return copyThroughGreater(lt);
+    int keep = bracket;
+    while (keep > lt && isSpace(m_in.at(keep - 1)))
+        --keep;
+    m_out.append(m_in.constData() + lt, keep - lt);
+    m_out.append('>');
+    ++m_removed;
+    return close + 1;
+}
+
+int HtmlTextCleaner::handleProcessingInstruction(int lt)
+{
+    const int gt = m_in.indexOf('>', lt + 2);
+    const int htmlEnd = gt < 0 || gt >= m_end ? m_end : gt + 1;
+    const int question = m_in.indexOf("?>", lt + 2);
+    const int xmlEnd = question < 0 || question + 2 > m_end ? -1 : question + 2;
+    const int textEnd = xmlEnd >= 0 ? xmlEnd - 2 : (gt < 0 || gt >= m_end ? m_end : gt);
+    const QString text = QString::fromLatin1(m_in.constData() + lt + 2, textEnd - lt - 2);
+    int targetEnd = 0;
+    while (targetEnd < text.size() && !text.at(targetEnd).isSpace())
+        ++targetEnd;
+    if (UnsafeMarkup::isUnsafeProcessingInstruction(
+            QStringView(text).left(targetEnd), QStringView(text).mid(targetEnd))) {
+        countRemoval();
+        return qMax(htmlEnd, xmlEnd);
+    }
+    m_out.append(m_in.constData() + lt, htmlEnd - lt);
+    return htmlEnd;
+}
+
+HtmlTextCleaner::Tag HtmlTextCleaner::parseTag(int lt) const
+{
+    Tag tag;
+    tag.start = lt;
+    int p = lt + 1;
+    if (p < m_end && m_in.at(p) == '/')
+        ++p;
+    tag.nameStart = p;
+    while (p < m_end && !isSpace(m_in.at(p)) && m_in.at(p) != '/' && m_in.at(p) != '>')
+        ++p;
+    tag.nameEnd = p;
+    // Attributes as the HTML tokenizer splits them; quotes hide ">".
+    for (;;) {
+        const int rangeStart = p;
+        while (p < m_end && (isSpace(m_in.at(p)) || m_in.at(p) == '/'))
+            ++p;
+        if (p >= m_end) {
+            tag.end = m_end;
+            return tag;
+        }
+        if (m_in.at(p) == '>') {
+            tag.end = p + 1;
+            tag.closed = true;
+            return tag;
+        }
+        Attribute attribute;
+        attribute.rangeStart = rangeStart;
+        attribute.nameStart = p;
+        if (m_in.at(p) == '=')
+            ++p;
+        while (p < m_end && !isSpace(m_in.at(p)) && m_in.at(p) != '/' && m_in.at(p) != '>' && m_in.at(p) != '=')
+            ++p;
+        attribute.nameEnd = p;
+        int q = p;
+        while (q < m_end && isSpace(m_in.at(q)))
+            ++q;
+        if (q < m_end && m_in.at(q) == '=') {
+            ++q;
+            while (q < m_end && isSpace(m_in.at(q)))
+                ++q;
+            if (q < m_end && (m_in.at(q) == '"' || m_in.at(q) == '\'')) {
+                const int quote = m_in.indexOf(m_in.at(q), q + 1);
+                attribute.valueStart = q + 1;
+                attribute.valueEnd = quote < 0 || quote >= m_end ? m_end : quote;
+                p = qMin(m_end, attribute.valueEnd + 1);
+            } else {
+                attribute.valueStart = q;
+                while (q < m_end && !isSpace(m_in.at(q)) && m_in.at(q) != '>')
+                    ++q;
+                attribute.valueEnd = q;
+                p = q;
+            }
+        }
+        attribute.rangeEnd = p;
+        tag.attributes.append(attribute);
+    }
+}
+
+QByteArray HtmlTextCleaner::tagName(const Tag& tag) const
+{
+    return m_in.mid(tag.nameStart, tag.nameEnd - tag.nameStart);
+}
+
+QString HtmlTextCleaner::attributeName(const Attribute& attribute) const
+{
+    return QString::fromLatin1(m_in.constData() + attribute.nameStart, attribute.nameEnd - attribute.nameStart);
+}
+
+QString HtmlTextCleaner::attributeValue(const Attribute& attribute) const
+{
+    if (attribute.valueStart < 0)
+        return QString();
+    return decodeReferences(m_in.mid(attribute.valueStart, attribute.valueEnd - attribute.valueStart));
+}
+
+QString HtmlTextCleaner::lookup(const Tag& tag, const QString& localName) const
+{
+    for (const Attribute& attribute : tag.attributes) {
+        if (UnsafeMarkup::localName(attributeName(attribute)).compare(localName, Qt::CaseInsensitive) == 0)
+            return attributeValue(attribute);
+    }
+    return QString();
+}
+
+int HtmlTextCleaner::findEndTag(const QByteArray& name, int from) const
+{
+    int pos = from;
+    for (;;) {
+        const int found = m_in.indexOf("</", pos);
+        if (found < 0 || found >= m_end)
+            return -1;
+        const int after = found + 2 + name.size();
+        if (startsWithAt(m_in, found + 2, m_end, name.constData(), true)
+            && (after >= m_end || isSpace(m_in.at(after)) || m_in.at(after) == '/' || m_in.at(after) == '>'))
+            return found;
+        pos = found + 2;
+    }
+}
+
+int HtmlTextCleaner::endOfTagAt(int lt) const { return parseTag(lt).end; }
+
+int HtmlTextCleaner::endOfElement(const QByteArray& name, int afterStartTag, bool nested) const
+{
+    if (!nested) {
+        const int close = findEndTag(name, afterStartTag);
+        return close < 0 ? -1 : endOfTagAt(close);
+    }
+    int depth = 1;
+    int pos = afterStartTag;
+    for (;;) {
+        const int lt = m_in.indexOf('<', pos);
+        if (lt < 0 || lt >= m_end)
+            return -1;
+        const bool closing = lt + 1 < m_end && m_in.at(lt + 1) == '/';
+        const int nameStart = lt + (closing ? 2 : 1);
+        const int after = nameStart + name.size();
+        if (startsWithAt(m_in, nameStart, m_end, name.constData(), true)
+            && (after >= m_end || isSpace(m_in.at(after)) || m_in.at(after) == '/' || m_in.at(after) == '>')) {
+            depth += closing ? -1 : 1;
+            if (depth == 0)
+                return endOfTagAt(lt);
+        }
+        pos = lt + 1;
+    }
+}
+
+void HtmlTextCleaner::appendWithoutUnsafeAttributes(const Tag& tag)
+{
+    int copied = tag.start;
+    for (const Attribute& attribute : tag.attributes) {
+        if (!UnsafeMarkup::isUnsafeAttribute(attributeName(attribute), attributeValue(attribute)))
+            continue;
+        m_out.append(m_in.constData() + copied, attribute.rangeStart - copied);
+        copied = attribute.rangeEnd;
+        ++m_removed;
+    }
+    m_out.append(m_in.constData() + copied, tag.end - copied);
+}
+
+int HtmlTextCleaner::handleStartTag(int lt)
+{
+    const Tag tag = parseTag(lt);
+    const QByteArray name = tagName(tag);
+    const QString local = UnsafeMarkup::localName(QString::fromLatin1(name)).toString();
+    if (UnsafeMarkup::mayBeUnsafeElement(local)
+        && UnsafeMarkup::isUnsafeElement(local, [&](const QString& wanted) { return lookup(tag, wanted); })) {
+        countRemoval();
+        // Void elements go alone; the others with their content, as far as an end tag is found.
+        // Without one only the start tag goes: what follows is scanned like any other text.
+        if (UnsafeMarkup::isVoidElement(local))
+            return tag.end;
+        const bool nested = local.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0;
+        const int end = endOfElement(name, tag.end, nested);
+        return end < 0 ? tag.end : end;
+    }
+    appendWithoutUnsafeAttributes(tag);
+    if (!m_rawTextElements || !isRawTextElement(name))
+        return tag.end;
+    // Text to the HTML parser up to its end tag, markup to the XML parser: clean it as markup.
+    const int close = findEndTag(name, tag.end);
+    const int contentEnd = close < 0 ? m_end : close;
+    HtmlTextCleaner inner(m_in, false);
+    inner.run(tag.end, contentEnd);
+    m_out.append(inner.m_out);
+    m_removed += inner.m_removed;
+    return contentEnd;
+}
+
+int HtmlTextCleaner::handleEndTag(int lt)
+{
+    const Tag tag = parseTag(lt);
+    m_out.append(m_in.constData() + lt, tag.end - lt);
+    return tag.end;
+}
+
+} // namespace epub

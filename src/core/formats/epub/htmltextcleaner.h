@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+namespace epub {
+
+// Removes what UnsafeMarkup forbids from a chapter that is not well-formed XML, working on
+// the text itself. Everything that is not removed keeps its bytes.
+//
+// The chapter may reach the screen through the HTML parser (by its name) or through the XML
+// parser, which renders up to the first error. The pass therefore follows the HTML tokenizer
+// where the two differ in what hides markup (comments end at the first "-->" or "<!-->",
+// other "<!" and "<?" constructs at the first ">"), and also looks inside the raw text of
+// style, title and the like, which the XML parser reads as markup. A DOCTYPE's internal subset
+// is removed: its entities and attribute defaults would add markup in the XML parser.
+//
+// Works on any ASCII-compatible encoding; UTF-16 (with a byte-order mark) is converted.
+class HtmlTextCleaner {
+public:
+    // Number of things removed; out receives the cleaned text (the input when none).
+    static int clean(const QByteArray& data, QByteArray* out);
+
+private:
+    struct Attribute {
+        int rangeStart = 0; // the blanks before the name included
+        int rangeEnd = 0;
+        int nameStart = 0;
+        int nameEnd = 0;
+        int valueStart = -1;
+        int valueEnd = -1;
+    };
+    struct Tag {
+        int start = 0;
+        int end = 0; // one past ">", or the end of the input
+        int nameStart = 0;
+        int nameEnd = 0;
+        bool closed = false; // a ">" was found
+        QList<Attribute> attributes;
+    };
+
+    HtmlTextCleaner(const QByteArray& data, bool rawTextElements);
+
+    void run(int from, int to);
+    int handleComment(int lt);
+    int handleDoctype(int lt);
+    int handleProcessingInstruction(int lt);
+    int handleStartTag(int lt);
+    int handleEndTag(int lt);
+    int copyThroughGreater(int lt);
+    // Counts a removed element or instruction, keeping the text around it from forming a tag.
+    void countRemoval();
+
+    Tag parseTag(int lt) const;
+    QByteArray tagName(const Tag& tag) const;
+    QString attributeValue(const Attribute& attribute) const;
+    QString attributeName(const Attribute& attribute) const;
+    QString lookup(const Tag& tag, const QString& localName) const;
+    // Position of "</name" followed by a delimiter, or -1.
+    int findEndTag(const QByteArray& name, int from) const;
+    int endOfElement(const QByteArray& name, int afterStartTag, bool nested) const;
+    int endOfTagAt(int lt) const;
+    void appendWithoutUnsafeAttributes(const Tag& tag);
+
+    const QByteArray& m_in;
+    int m_end = 0;
+    bool m_rawTextElements;
+    QByteArray m_out;
+    int m_removed = 0;
+};
+
+} // namespace epub

@@ -1,0 +1,184 @@
+#include "xmlguard.h"
+
+#include "unsafemarkup.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QXmlStreamReader>
+
+namespace epub {
+
+namespace {
+
+    // Qt's DOM parser keeps undeclared entity references; the stream reader would stop at
+    // them. A blank stands in for them so that the scan sees the rest of the document.
+    class LenientEntities : public QXmlStreamEntityResolver {
+    public:
+        QString resolveUndeclaredEntity(const QString&) override { return QStringLiteral(" "); }
+    };
+
+    bool hasUnsafeAttribute(const QXmlStreamAttributes& attributes)
+    {
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            if (UnsafeMarkup::isUnsafeAttribute(attribute.qualifiedName(), attribute.value()))
+                return true;
+        }
+        return false;
+    }
+
+    bool isUnsafeElement(const QXmlStreamReader& reader)
+    {
+        const QStringView name = UnsafeMarkup::localName(reader.qualifiedName());
+        if (!UnsafeMarkup::mayBeUnsafeElement(name))
+            return false;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        return UnsafeMarkup::isUnsafeElement(name, [&attributes](const QString& wanted) {
+            for (const QXmlStreamAttribute& attribute : attributes) {
+                if (UnsafeMarkup::localName(attribute.qualifiedName()).compare(wanted, Qt::CaseInsensitive) == 0)
+                    return attribute.value().toString();
+            }
+            return QString();
+        });
+    }
+
+    XmlGuard::Scan runScan(QXmlStreamReader& reader, bool inspectMarkup)
+    {
+        LenientEntities entities;
+        reader.setEntityResolver(&entities);
+        reader.setNamespaceProcessing(false);
+        XmlGuard::Scan scan;
+        int depth = 0;
+        while (!reader.atEnd()) {
+            switch (reader.readNext()) {
+            case QXmlStreamReader::StartElement:
+                if (++depth > XmlGuard::MaxDepth) {
+                    scan.state = XmlGuard::TooDeep;
+                    scan.errorString = QStringLiteral("nested deeper than %1 levels").arg(XmlGuard::MaxDepth);
+                    return scan;
+                }
+                if (inspectMarkup && !scan.unsafeMarkup)
+                    scan.unsafeMarkup = isUnsafeElement(reader) || hasUnsafeAttribute(reader.attributes());
+                break;
+            case QXmlStreamReader::EndElement:
+                --depth;
+                break;
+            case QXmlStreamReader::DTD:
+                scan.doctypePublicId = reader.dtdPublicId().toString();
+                scan.doctypeSystemId = reader.dtdSystemId().toString();
+                scan.internalSubset = reader.text().contains(QLatin1Char('['));
+                scan.unsafeMarkup = scan.unsafeMarkup || (inspectMarkup && scan.internalSubset);
+                break;
+            case QXmlStreamReader::ProcessingInstruction:
+                if (inspectMarkup && !scan.unsafeMarkup) {
+                    scan.unsafeMarkup = UnsafeMarkup::isUnsafeProcessingInstruction(
+                        reader.processingInstructionTarget(), reader.processingInstructionData());
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        if (reader.hasError()) {
+            scan.state = XmlGuard::NotWellFormed;
+            scan.errorString = QStringLiteral("%1 (line %2, column %3)")
+                                   .arg(reader.errorString())
+                                   .arg(reader.lineNumber())
+                                   .arg(reader.columnNumber());
+        } else {
+            scan.state = XmlGuard::WellFormed;
+        }
+        return scan;
+    }
+
+    template <typename Input>
+    bool parseGuarded(QDomDocument* doc, const Input& input, bool namespaceProcessing, QString* error)
+    {
+        const XmlGuard::Scan scan = XmlGuard::scan(input);
+        if (scan.state != XmlGuard::WellFormed) {
+            *error = scan.errorString;
+            return false;
+        }
+        QString message;
+        int line = 0;
+        int column = 0;
+        if (!doc->setContent(input, namespaceProcessing, &message, &line, &column)) {
+            *error = QStringLiteral("%1 (line %2, column %3)").arg(message).arg(line).arg(column);
+            return false;
+        }
+        return true;
+    }
+
+} // namespace
+
+bool XmlGuard::Scan::isXhtmlDoctype() const
+{
+    return doctypePublicId.contains(QLatin1String("xhtml"), Qt::CaseInsensitive)
+        || doctypeSystemId.contains(QLatin1String("xhtml"), Qt::CaseInsensitive);
+}
+
+XmlGuard::Scan XmlGuard::scan(const QByteArray& data, bool inspectMarkup)
+{
+    QXmlStreamReader reader(data);
+    return runScan(reader, inspectMarkup);
+}
+
+XmlGuard::Scan XmlGuard::scan(const QString& text, bool inspectMarkup)
+{
+    QXmlStreamReader reader(text);
+    return runScan(reader, inspectMarkup);
+}
+
+bool XmlGuard::readFile(const QString& path, QByteArray* data, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    // The size on disk may not be what a read returns (special files): read one byte more
+    // than allowed and look.
+    if (file.size() > MaxFileSize) {
+        *error = QStringLiteral("larger than %1 bytes").arg(MaxFileSize);
+        return false;
+    }
+    *data = file.read(MaxFileSize + 1);
+    if (data->size() > MaxFileSize) {
+        data->clear();
+        *error = QStringLiteral("larger than %1 bytes").arg(MaxFileSize);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+XmlGuard::LoadResult XmlGuard::loadFile(
+    const QString& path, bool namespaceProcessing, bool forceUtf8, QDomDocument* doc, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return CannotOpen;
+    }
+    file.close();
+    QByteArray data;
+    if (!readFile(path, &data, error))
+        return NotXml;
+    const bool parsed = forceUtf8 ? setContent(doc, QString::fromUtf8(data), namespaceProcessing, error)
+                                  : setContent(doc, data, namespaceProcessing, error);
+    return parsed ? Loaded : NotXml;
+}
+
+bool XmlGuard::setContent(QDomDocument* doc, const QByteArray& data, bool namespaceProcessing, QString* error)
+{
+    return parseGuarded(doc, data, namespaceProcessing, error);
+}
+
+bool XmlGuard::setContent(QDomDocument* doc, const QString& text, bool namespaceProcessing, QString* error)
+{
+    return parseGuarded(doc, text, namespaceProcessing, error);
+}
+
+} // namespace epub

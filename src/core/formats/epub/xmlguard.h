@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QDomDocument;
+
+namespace epub {
+
+// Reading the XML files of a book without trusting them: files are read whole only up to
+// a size limit, and every document is first walked with a streaming reader, because Qt's
+// DOM parser recurses per nesting level and crashes on deeply nested input.
+class XmlGuard {
+public:
+    static constexpr int MaxDepth = 1000;
+    static constexpr qint64 MaxFileSize = qint64(64) << 20;
+
+    enum State { WellFormed, NotWellFormed, TooDeep };
+
+    struct Scan {
+        State state = NotWellFormed;
+        QString errorString;
+        QString doctypePublicId;
+        QString doctypeSystemId;
+        // The DOCTYPE has an internal subset: its entities and attribute defaults add markup.
+        bool internalSubset = false;
+        // Set only when the scan was asked to inspect the markup: UnsafeMarkup's rules, or an
+        // internal subset.
+        bool unsafeMarkup = false;
+
+        // The chapter declares an XHTML document type (public or system identifier).
+        bool isXhtmlDoctype() const;
+    };
+
+    // Undeclared entities (&nbsp; without a DTD) are accepted, as Qt's DOM parser does.
+    static Scan scan(const QByteArray& data, bool inspectMarkup = false);
+    static Scan scan(const QString& text, bool inspectMarkup = false);
+
+    // Reads the whole file; false with error set when it does not open or is larger than
+    // MaxFileSize.
+    static bool readFile(const QString& path, QByteArray* data, QString* error);
+
+    enum LoadResult { Loaded, CannotOpen, NotXml };
+    // readFile, then setContent; a file larger than MaxFileSize counts as not XML. With
+    // forceUtf8 the bytes are read as UTF-8 whatever the XML declaration says.
+    static LoadResult loadFile(
+        const QString& path, bool namespaceProcessing, bool forceUtf8, QDomDocument* doc, QString* error);
+
+    // Scans, then parses into doc; false with error set when the document is not
+    // well-formed or too deep.
+    static bool setContent(QDomDocument* doc, const QByteArray& data, bool namespaceProcessing, QString* error);
+    static bool setContent(QDomDocument* doc, const QString& text, bool namespaceProcessing, QString* error);
+};
+
+} // namespace epub

@@ -1,0 +1,282 @@
+#include "appdirs.h"
+#include "kelapplication.h"
+#include "settingsprovider.h"
+#include "temphome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QMetaMethod>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// One key: where it is stored, its default, another value, and typed access.
+struct KeyCase {
+    const char* name;
+    QString path; // group/key as stored in the file
+    QVariant defaultValue;
+    QVariant otherValue;
+    std::function<QVariant(SettingsProvider&)> get;
+    std::function<void(SettingsProvider&, const QVariant&)> set;
+};
+
+template <typename T, typename SetArg>
+KeyCase keyCase(const char* name, const char* group, T (SettingsProvider::*getter)() const,
+    void (SettingsProvider::*setter)(SetArg), const T& defaultValue, const T& otherValue)
+{
+    return { name, QLatin1String(group) + QLatin1String(name), QVariant::fromValue(defaultValue),
+        QVariant::fromValue(otherValue), [getter](SettingsProvider& s) { return QVariant::fromValue((s.*getter)()); },
+        [setter](SettingsProvider& s, const QVariant& v) { (s.*setter)(v.value<T>()); } };
+}
+
+// The signal named after the key, as QSignalSpy wants it.
+QByteArray changeSignal(const char* key)
+{
+    const QMetaObject& meta = SettingsProvider::staticMetaObject;
+    const QByteArray name = QByteArray(key) + "Changed";
+    for (int i = 0; i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        if (method.methodType() == QMetaMethod::Signal && method.name() == name)
+            return QByteArray::number(QSIGNAL_CODE) + method.methodSignature();
+    }
+    return QByteArray();
+}
+
+const QList<KeyCase>& keyCases()
+{
+    static const QList<KeyCase> cases = {
+        keyCase<bool>("showFirstStartWizard", "", &SettingsProvider::showFirstStartWizard,
+            &SettingsProvider::setShowFirstStartWizard, true, false),
+        keyCase<Enums::BookCategory>("library_category", "", &SettingsProvider::library_category,
+            &SettingsProvider::setLibrary_category, Enums::AllBooks, Enums::BookCategory(Enums::MaxBookFormat + 5)),
+        keyCase<int>("library_sort_column", "", &SettingsProvider::library_sort_column,
+            &SettingsProvider::setLibrary_sort_column, 2, 5),
+        keyCase<Qt::SortOrder>("library_sort_order", "", &SettingsProvider::library_sort_order,
+            &SettingsProvider::setLibrary_sort_order, Qt::DescendingOrder, Qt::AscendingOrder),
+        keyCase<Enums::LibraryViewMode>("library_view_mode", "", &SettingsProvider::library_view_mode,
+            &SettingsProvider::setLibrary_view_mode, Enums::View_Cards, Enums::View_Table),
+        keyCase<int>(
+            "column_count", "viewer.text/", &SettingsProvider::column_count, &SettingsProvider::setColumn_count, 2, 1),
+        keyCase<QString>("font_family", "viewer.text/", &SettingsProvider::font_family,
+            &SettingsProvider::setFont_family, QStringLiteral("Original font"), QStringLiteral("DejaVu Serif")),
+        keyCase<int>("text_alignment", "viewer.text/", &SettingsProvider::text_alignment,
+            &SettingsProvider::setText_alignment, int(Enums::JustifyTextAlign), int(Enums::LeftTextAlign)),
+        keyCase<QString>("import_folder", "", &SettingsProvider::import_folder, &SettingsProvider::setImport_folder,
+            importDir(), QStringLiteral("/srv/books")),
+        keyCase<int>("last_book_id", "", &SettingsProvider::last_book_id, &SettingsProvider::setLast_book_id, -1, 42),
+        keyCase<int>(
+            "last_book_page", "", &SettingsProvider::last_book_page, &SettingsProvider::setLast_book_page, -1, 0),
+        keyCase<int>("last_book_page_count", "", &SettingsProvider::last_book_page_count,
+            &SettingsProvider::setLast_book_page_count, -1, 311),
+        keyCase<QString>("printer_name", "", &SettingsProvider::printer_name, &SettingsProvider::setPrinter_name,
+            QString(), QStringLiteral("Office")),
+        keyCase<int>("printer_copies_count", "", &SettingsProvider::printer_copies_count,
+            &SettingsProvider::setPrinter_copies_count, 1, 3),
+        keyCase<bool>("printer_page_size_saved", "", &SettingsProvider::printer_page_size_saved,
+            &SettingsProvider::setPrinter_page_size_saved, false, true),
+        keyCase<QPageSize::PageSizeId>("printer_page_size", "", &SettingsProvider::printer_page_size,
+            &SettingsProvider::setPrinter_page_size, QPageSize::A4, QPageSize::Letter),
+        keyCase<QPrinter::Orientation>("printer_orientation", "", &SettingsProvider::printer_orientation,
+            &SettingsProvider::setPrinter_orientation, QPrinter::Portrait, QPrinter::Landscape),
+        keyCase<QPrinter::ColorMode>("printer_color_mode", "", &SettingsProvider::printer_color_mode,
+            &SettingsProvider::setPrinter_color_mode, QPrinter::Color, QPrinter::GrayScale),
+        keyCase<QPrinter::PrinterMode>("printer_mode", "", &SettingsProvider::printer_mode,
+            &SettingsProvider::setPrinter_mode, QPrinter::HighResolution, QPrinter::ScreenResolution),
+        keyCase<QString>("ttsLocaleName", "", &SettingsProvider::ttsLocaleName, &SettingsProvider::setTtsLocaleName,
+            QLocale::system().name(), QStringLiteral("de_DE")),
+        keyCase<QString>("ttsVoiceName", "", &SettingsProvider::ttsVoiceName, &SettingsProvider::setTtsVoiceName,
+            QString(), QStringLiteral("Anna")),
+        keyCase<LocaleVoiceMap>("ttsLocaleVoiceMap", "", &SettingsProvider::ttsLocaleVoiceMap,
+            &SettingsProvider::setTtsLocaleVoiceMap, LocaleVoiceMap(),
+            LocaleVoiceMap({ { "de_DE", "Anna" }, { "en_GB", "Daniel" } })),
+        keyCase<double>("ttsVolume", "", &SettingsProvider::ttsVolume, &SettingsProvider::setTtsVolume, 1.0, 0.5),
+        keyCase<double>("ttsPitch", "", &SettingsProvider::ttsPitch, &SettingsProvider::setTtsPitch, 0.0, -0.3),
+        keyCase<double>("ttsRate", "", &SettingsProvider::ttsRate, &SettingsProvider::setTtsRate, 0.0, 0.25),
+        keyCase<QString>("updateCheckerShowedVersion", "", &SettingsProvider::updateCheckerShowedVersion,
+            &SettingsProvider::setUpdateCheckerShowedVersion, QString(), QStringLiteral("6.3.0")),
+    };
+    return cases;
+}
+
+} // namespace
+
+class TestSettingsProvider : public QObject {
+    Q_OBJECT
+
+    QString m_file;
+
+    std::unique_ptr<SettingsProvider> open()
+    {
+        return std::make_unique<SettingsProvider>(m_file, QSettings::IniFormat);
+    }
+
+    // Writes straight into the file, as an earlier run or a user would have left it.
+    void store(const QString& path, const QVariant& value)
+    {
+        QSettings raw(m_file, QSettings::IniFormat);
+        raw.setValue(path, value);
+    }
+
+private slots:
+    void init()
+    {
+        static int counter = 0;
+        m_file = KelApplication::configFilePath(QStringLiteral("settings-%1.ini").arg(++counter));
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < keyCases().size(); ++i)
+            QTest::newRow(keyCases().at(i).name) << i;
+    }
+
+    // Default, signal only on change, stored place, persistence: the same for every key.
+    void keys()
+    {
+        QFETCH(int, index);
+        const KeyCase& key = keyCases().at(index);
+        auto settings = open();
+        QCOMPARE(key.get(*settings), key.defaultValue);
+
+        QSignalSpy spy(settings.get(), changeSignal(key.name).constData());
+        QVERIFY(spy.isValid());
+        key.set(*settings, key.defaultValue);
+        QCOMPARE(spy.count(), 0);
+
+        key.set(*settings, key.otherValue);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().first(), key.otherValue);
+        QCOMPARE(key.get(*settings), key.otherValue);
+        QVERIFY(QSettings(m_file, QSettings::IniFormat).contains(key.path));
+
+        // An equal value made anew (an equal map is another object) changes nothing.
+        key.set(*settings, QVariant(key.otherValue));
+        QCOMPARE(spy.count(), 1);
+
+        settings.reset();
+        settings = open();
+        QCOMPARE(key.get(*settings), key.otherValue);
+
+        key.set(*settings, key.defaultValue);
+        settings.reset();
+        QCOMPARE(key.get(*open()), key.defaultValue);
+    }
+
+    void freshInstallShowsAllBooksAsCardsNewestFirst()
+    {
+        auto settings = open();
+        QCOMPARE(settings->library_view_mode(), Enums::View_Cards);
+        QCOMPARE(settings->library_category(), Enums::AllBooks);
+        QCOMPARE(settings->library_sort_column(), 2);
+        QCOMPARE(settings->library_sort_order(), Qt::DescendingOrder);
+    }
+
+    void fileLayout()
+    {
+        auto settings = open();
+        settings->setColumn_count(1);
+        settings->setLibrary_view_mode(Enums::View_Table);
+        settings->setTtsLocaleVoiceMap({ { QStringLiteral("de_DE"), QStringLiteral("Anna") } });
+        settings->setLibrary_sort_order(Qt::AscendingOrder);
+        settings->sync();
+
+        QFile file(m_file);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(QStringLiteral("[viewer.text]\ncolumn_count=1\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("library_sort_order=0\n")), qPrintable(text));
+        // Enums and the voice map keep their variant types in the file.
+        QVERIFY2(text.contains(QStringLiteral("library_view_mode=@Variant(")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("ttsLocaleVoiceMap=\"@Variant(")), qPrintable(text));
+        QVERIFY(m_file.startsWith(QDir::homePath() + QStringLiteral("/.config/")));
+    }
+
+    void unreadableValues()
+    {
+        store(QStringLiteral("viewer.text/column_count"), QStringLiteral("two"));
+        store(QStringLiteral("last_book_id"), QStringLiteral("x"));
+        store(QStringLiteral("ttsVolume"), QStringLiteral("loud"));
+        store(QStringLiteral("printer_orientation"), 7);
+        store(QStringLiteral("library_view_mode"), QStringLiteral("0"));
+        store(QStringLiteral("library_sort_order"), -4);
+        store(QStringLiteral("ttsLocaleVoiceMap"), QStringLiteral("not a map"));
+        auto settings = open();
+        // A text that is not a number reads as 0, not as the default.
+        QCOMPARE(settings->column_count(), 0);
+        QCOMPARE(settings->last_book_id(), 0);
+        QCOMPARE(settings->ttsVolume(), 0.0);
+        // Enum values that no version wrote give the default; plain numbers are accepted.
+        QCOMPARE(settings->printer_orientation(), QPrinter::Portrait);
+        QCOMPARE(settings->library_view_mode(), Enums::View_Table);
+        QCOMPARE(settings->library_sort_order(), Qt::DescendingOrder);
+        QVERIFY(settings->ttsLocaleVoiceMap().isEmpty());
+
+        // A stored value equal to the default is still a value: replacing it stores and signals.
+        QSignalSpy columns(settings.get(), &SettingsProvider::column_countChanged);
+        settings->setColumn_count(2);
+        QCOMPARE(columns.count(), 1);
+    }
+
+    void missingImportFolderIsMadeOnRequest()
+    {
+        QDir(importDir()).removeRecursively();
+        auto settings = open();
+        QCOMPARE(settings->import_folder(), importDir());
+        QVERIFY(QDir(importDir()).exists());
+        QCOMPARE(importDir(), QDir::homePath() + QStringLiteral("/.Brindle Folvane/Import"));
+    }
+
+    void firstReadIsSilentAndToolkitKeysAreShared()
+    {
+        store(QStringLiteral("localeName"), QStringLiteral("xx_YY"));
+        store(QStringLiteral("updateCheckerEnabled"), false);
+        auto settings = open();
+        QCOMPARE(settings->localeName(), QStringLiteral("xx_YY"));
+        QVERIFY(!settings->updateCheckerEnabled());
+        QVERIFY(!settings->signalsBlocked());
+
+        QSignalSpy locales(settings.get(), &KelSettings::localeNameChanged);
+        settings->readSettings();
+        QCOMPARE(locales.count(), 0);
+    }
+
+    void instanceIsTheApplicationsSettings()
+    {
+        KelApplication* app = KelApplication::instance();
+        QVERIFY(app);
+        app->setSettings(nullptr);
+        QVERIFY(!SettingsProvider::instance());
+
+        KelSettings toolkitOnly(m_file, QSettings::IniFormat);
+        app->setSettings(&toolkitOnly);
+        QVERIFY(!SettingsProvider::instance());
+
+        auto settings = open();
+        app->setSettings(settings.get());
+        QCOMPARE(SettingsProvider::instance(), settings.get());
+        settings.reset(); // held by a guarded pointer
+        QVERIFY(!SettingsProvider::instance());
+        app->setSettings(nullptr);
+    }
+};
+
+// The settings need the toolkit application (first-run flag, language switch), and HOME must be
+// temporary before anything asks Qt for the user's folders.
+int main(int argc, char** argv)
+{
+    TempHome home;
+    QCoreApplication::setOrganizationName(QStringLiteral("Settings Test Org"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane"));
+    KelApplication app(QUuid::createUuid().toString(), argc, argv);
+    TestSettingsProvider test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settingsprovider.moc"
