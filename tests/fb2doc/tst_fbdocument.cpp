@@ -119,8 +119,8 @@ private slots:
     {
         const QString out = folder(QStringLiteral("book"));
         QDir().mkpath(out + "/sub");
-        for (const char* name :
-            { "old_9.html", "UPPER.HTML", ".hidden.html", "cover.png", "pic.jpg", "notes.txt", "sub/kept.html" })
+        for (const char* name : { "old_9.html", "UPPER.HTML", ".hidden.html", "cut_3.html.part", "cover.png", "pic.jpg",
+                 "notes.txt", "sub/kept.html" })
             QVERIFY(writeBytes(out + "/" + name, "x"));
         Fb2Builder builder;
         builder.addBody(section("One", Fb2Builder::p("text")));
@@ -129,6 +129,7 @@ private slots:
         QCOMPARE(htmlFiles(out), QStringList({ "book_1.html", "book_2.html" }));
         QVERIFY(!QFileInfo::exists(out + "/UPPER.HTML"));
         QVERIFY(!QFileInfo::exists(out + "/.hidden.html"));
+        QVERIFY(!QFileInfo::exists(out + "/cut_3.html.part"));
         for (const char* kept : { "cover.png", "pic.jpg", "notes.txt", "sub/kept.html" })
             QVERIFY2(QFileInfo::exists(out + "/" + kept), kept);
     }
@@ -387,6 +388,18 @@ private slots:
             QVERIFY(broken.chapters().isEmpty());
             QVERIFY(broken.toc().isEmpty());
         }
+
+        // A page that cannot be written is not listed, and its entry leads nowhere.
+        const QString blocked = folder(QStringLiteral("w"));
+        QVERIFY(QDir().mkpath(blocked + "/w_2.html"));
+        Fb2Builder twoSections;
+        twoSections.addBody(
+            Fb2Builder::title({ "B" }) + section("S1", Fb2Builder::p("a")) + section("S2", Fb2Builder::p("b")));
+        FbDocument partly(writeBook(twoSections));
+        QVERIFY(partly.load(blocked));
+        QCOMPARE(partly.chapters(), QStringList({ "w_1.html" }));
+        QCOMPARE(contents(partly), QStringList({ "B -> w_1.html", "  S1 -> ", "  S2 -> " }));
+        QVERIFY(QDir(blocked).entryList({ "*.part" }, QDir::Files | QDir::Hidden).isEmpty());
 
         // A missing output folder is made.
         const QString made = m_dir.filePath(QStringLiteral("new/folder"));

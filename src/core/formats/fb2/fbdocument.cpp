@@ -8,6 +8,10 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 const QString kBodyHead
@@ -31,27 +35,38 @@ bool isPlainFileName(const QString& id)
         && !id.contains(QLatin1String("..")) && !id.startsWith(QLatin1Char('.'));
 }
 
-// Written under a temporary name and renamed when complete, so a reader never sees half a page.
+// Written under a temporary name and renamed when complete, so a reader never sees half a
+// page. Pages are rebuilt on every opening, so they are not forced to disk: a sync per page
+// would make a book of hundreds of chapters open slowly on a spinning disk.
 bool writePage(const QString& path, const QString& html)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qWarning() << "Cannot write the chapter file" << path << ":" << file.errorString();
+    const QString part = path + QStringLiteral(".part");
+    QFile::remove(part);
+    QFile file(part);
+    const QByteArray bytes = html.toUtf8();
+    // NewOnly: never through a link or a file that appeared in between.
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size();
+    file.close();
+    ok = ok && file.error() == QFileDevice::NoError;
+    if (ok && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) != 0) {
+        qWarning() << "Cannot write the chapter file" << path << ":" << std::strerror(errno);
+        QFile::remove(part);
         return false;
     }
-    file.write(html.toUtf8());
-    if (!file.commit()) {
+    if (!ok) {
         qWarning() << "Cannot write the chapter file" << path << ":" << file.errorString();
-        return false;
+        QFile::remove(part);
     }
-    return true;
+    return ok;
 }
 
 void removeChapterFiles(const QString& folder)
 {
     const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& info : files) {
-        if (info.suffix().compare(QLatin1String("html"), Qt::CaseInsensitive) != 0)
+        // Also a page left half-written when a conversion was cut short.
+        if (info.suffix().compare(QLatin1String("html"), Qt::CaseInsensitive) != 0
+            && !info.fileName().endsWith(QLatin1String(".html.part"), Qt::CaseInsensitive))
             continue;
         if (!QFile::remove(info.absoluteFilePath()))
             qWarning() << "Cannot remove the old chapter file" << info.absoluteFilePath();
