@@ -298,49 +298,49 @@ private slots:
         QImage picture(6, 9, QImage::Format_RGB32);
         picture.fill(Qt::red);
         QList<Page> pages;
-        for (const char* format : { "jpg", "png", "bmp", "webp" }) // Qt writes no GIF {
+        // Qt writes no GIF, so GIF pages are left to Qt's own reader.
+        for (const char* format : { "jpg", "png", "bmp", "webp" }) {
             QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY2(QImageWriter(&buffer, format).write(picture), format);
-        pages.append({ QStringLiteral("page.%1").arg(QLatin1String(format)), bytes });
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY2(QImageWriter(&buffer, format).write(picture), format);
+            pages.append({ QStringLiteral("page.%1").arg(QLatin1String(format)), bytes });
+        }
+        ComicDocument document;
+        document.load(writeCbz(pages));
+        QCOMPARE(document.pageCount(), pages.size());
+        for (int page = 1; page <= pages.size(); ++page)
+            QCOMPARE(document.requestImage(page, 1.0).size(), QSize(6, 9));
     }
-    ComicDocument document;
-    document.load(writeCbz(pages));
-    QCOMPARE(document.pageCount(), pages.size());
-    for (int page = 1; page <= pages.size(); ++page)
-        QCOMPARE(document.requestImage(page, 1.0).size(), QSize(6, 9));
-}
 
     void requestsFromPoolThreads()
-{
-    const int count = 12;
-    QStringList names;
-    for (int i = 1; i <= count; ++i)
-        names << QStringLiteral("p%1.png").arg(i);
-    ComicDocument document;
-    document.load(writeCbz(numberedPages(names)));
-    QCOMPARE(document.pageCount(), count);
+    {
+        const int count = 12;
+        QStringList names;
+        for (int i = 1; i <= count; ++i)
+            names << QStringLiteral("p%1.png").arg(i);
+        ComicDocument document;
+        document.load(writeCbz(numberedPages(names)));
+        QCOMPARE(document.pageCount(), count);
 
-    QList<int> requests;
-    for (int round = 0; round < 6; ++round) {
-        for (int page = 1; page <= count; ++page)
-            requests << page;
+        QList<int> requests;
+        for (int round = 0; round < 6; ++round) {
+            for (int page = 1; page <= count; ++page)
+                requests << page;
+        }
+        QThreadPool::globalInstance()->setMaxThreadCount(qMax(8, QThread::idealThreadCount()));
+        const QList<QSize> sizes = QtConcurrent::blockingMapped(requests, PageSize { &document });
+        for (int i = 0; i < requests.size(); ++i)
+            QCOMPARE(sizes.at(i), QSize(10 + requests.at(i), 20 + requests.at(i)));
+
+        // Loading again while requests run: each request sees one whole book or the other.
+        QFuture<QSize> running = QtConcurrent::mapped(requests, PageSize { &document });
+        document.load(writeCbz(numberedPages(names)));
+        running.waitForFinished();
+        for (const QSize& size : running.results())
+            QVERIFY(size.isEmpty() || size.width() + 10 == size.height());
     }
-    QThreadPool::globalInstance()->setMaxThreadCount(qMax(8, QThread::idealThreadCount()));
-    const QList<QSize> sizes = QtConcurrent::blockingMapped(requests, PageSize { &document });
-    for (int i = 0; i < requests.size(); ++i)
-        QCOMPARE(sizes.at(i), QSize(10 + requests.at(i), 20 + requests.at(i)));
-
-    // Loading again while requests run: each request sees one whole book or the other.
-    QFuture<QSize> running = QtConcurrent::mapped(requests, PageSize { &document });
-    document.load(writeCbz(numberedPages(names)));
-    running.waitForFinished();
-    for (const QSize& size : running.results())
-        QVERIFY(size.isEmpty() || size.width() + 10 == size.height());
-}
-}
-;
+};
 
 int main(int argc, char** argv)
 {
