@@ -1,0 +1,106 @@
+#include "scriptedhttpserver.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const int kMaxHeaderBytes = 64 * 1024;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+} // namespace
+
+ScriptedHttpServer::ScriptedHttpServer(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedHttpServer::onNewConnection);
+}
+
+bool ScriptedHttpServer::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+
+QString ScriptedHttpServer::url(const QString& path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()) + path;
+}
+
+QUrlQuery ScriptedHttpServer::query(int i) const
+{
+    return QUrlQuery(QUrl::fromEncoded(m_targets.value(i)).query(QUrl::FullyEncoded));
+}
+
+bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return m_targets.size() >= count; }, timeoutMs);
+}
+
+void ScriptedHttpServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)
+{
+    // Requests are GETs without a body; one request per connection is all the clients need,
+    // but a kept-alive connection may carry more, so every complete header block is served.
+    QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+    for (;;) {
+        const int end = buffer.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (buffer.size() > kMaxHeaderBytes)
+                socket->abort();
+            break;
+        }
+        const QByteArray requestLine = buffer.left(buffer.indexOf("\r\n"));
+        buffer.remove(0, end + 4);
+        const QList<QByteArray> parts = requestLine.split(' ');
+        const QByteArray target = parts.value(1);
+        m_targets.append(target);
+        emit requestReceived(target);
+        const Reply reply = m_script.isEmpty() ? m_default : m_script.dequeue();
+        if (reply.neverAnswer)
+            continue;
+        if (reply.delayMs > 0) {
+            QPointer<QTcpSocket> guarded(socket);
+            QTimer::singleShot(reply.delayMs, this, [this, guarded, reply] {
+                if (guarded)
+                    answer(guarded, reply);
+            });
+        } else {
+            answer(socket, reply);
+        }
+    }
+    socket->setProperty("buffer", buffer);
+}
+
+void ScriptedHttpServer::answer(QTcpSocket* socket, const Reply& reply)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+    head += "Content-Type: text/plain\r\nConnection: close\r\n";
+    if (reply.declareLength)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += "\r\n";
+    socket->write(head);
+    socket->write(reply.body);
+    socket->disconnectFromHost(); // sends what is buffered first
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QQueue>
+#include <QTcpServer>
+#include <QUrl>
+#include <QUrlQuery>
+
+class QTcpSocket;
+
+// A tiny HTTP/1.1 server on 127.0.0.1 for tests of our HTTP clients. It records every request
+// and answers each with the next scripted reply (the default reply when the script is empty).
+class ScriptedHttpServer : public QObject {
+    Q_OBJECT
+
+public:
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        bool declareLength = true; // false: no Content-Length, the body ends when the connection closes
+        bool neverAnswer = false; // keep the connection open and say nothing
+        int delayMs = 0; // wait this long before answering
+    };
+
+    static Reply ok(const QByteArray& body) { return Reply { 200, body }; }
+    static Reply status(int code) { return Reply { code, QByteArray("error\n") }; }
+    static Reply silent()
+    {
+        Reply reply;
+        reply.neverAnswer = true;
+        return reply;
+    }
+
+    explicit ScriptedHttpServer(QObject* parent = nullptr);
+
+    bool listen(); // on 127.0.0.1, a free port
+    // "http://127.0.0.1:<port>" followed by path.
+    QString url(const QString& path = QString()) const;
+
+    void enqueue(const Reply& reply) { m_script.enqueue(reply); }
+    void setDefaultReply(const Reply& reply) { m_default = reply; }
+
+    // Request targets as received ("/path?query"), oldest first.
+    QList<QByteArray> targets() const { return m_targets; }
+    int requestCount() const { return m_targets.size(); }
+    // The query items of request i, decoded.
+    QUrlQuery query(int i) const;
+    // Waits (running the event loop) until at least count requests arrived.
+    bool waitForRequests(int count, int timeoutMs = 5000);
+
+signals:
+    void requestReceived(const QByteArray& target);
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const Reply& reply);
+
+    QTcpServer m_server;
+    QQueue<Reply> m_script;
+    Reply m_default = ok("1.0.0\n");
+    QList<QByteArray> m_targets;
+};
+
+Q_DECLARE_METATYPE(ScriptedHttpServer::Reply)
