@@ -141,8 +141,12 @@ bool KelRemoteProcHandler::waitForHelper()
         m_process.start(QIODevice::ReadWrite);
     }
     // A click handled in here could delete objects the caller still uses.
-    if (!m_socket && m_process.state() != QProcess::NotRunning)
+    if (!m_socket && m_process.state() != QProcess::NotRunning) {
+        const QPointer<KelRemoteProcHandler> self(this);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (!self)
+            return false;
+    }
     return m_socket != nullptr;
 }
 

@@ -327,6 +327,23 @@ private slots:
         connectAndEcho(handler, "three");
     }
 
+    void handlerDeletedWhileWaiting()
+    {
+        qputenv(helpercmd::kStartVariable, "noconnect");
+        auto* handler = new TestHandler;
+        qint64 pid = 0;
+        QTimer::singleShot(100, [&] {
+            pid = handler->helperProcessId();
+            delete handler;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        handler->write(helpercmd::echo("never sent")); // returns into a deleted object's frame: must not touch it
+        QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(pid > 0);
+        QVERIFY(!processAlive(pid));
+    }
+
     void destroyingTheHandlerEndsTheHelper()
     {
         qint64 pid = 0;
