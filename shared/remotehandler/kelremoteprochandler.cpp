@@ -1,0 +1,294 @@
+#include "kelremoteprochandler.h"
+
+#include <QDataStream>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QEventLoop>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QUuid>
+#include <QtEndian>
+
+namespace {
+
+// How long a helper that lost its connection may take to die after SIGKILL.
+constexpr int kKillWaitMs = 3000;
+// How long a helper that got the stop message may take to exit on its own.
+constexpr int kStopExitWaitMs = 1000;
+
+} // namespace
+
+KelRemoteProcHandler::KelRemoteProcHandler(QObject* parent)
+    : QObject(parent)
+    , m_process(this)
+{
+    // The helper's output goes where ours goes: never read, it would pile up in QProcess.
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        qWarning() << "Helper process error:" << error << m_process.errorString();
+    });
+    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [](int exitCode, QProcess::ExitStatus status) {
+            qInfo() << "Helper process finished. Exit code:" << exitCode << status;
+        });
+}
+
+KelRemoteProcHandler::~KelRemoteProcHandler()
+{
+    // No slot of this object may run while its members go away.
+    m_process.disconnect(this);
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    if (m_process.state() != QProcess::NotRunning && (!m_stopSent || !m_process.waitForFinished(kStopExitWaitMs)))
+        killHelper();
+}
+
+void KelRemoteProcHandler::setupHandler(const QString& program)
+{
+    if (m_server) {
+        qWarning() << "The helper channel is set up already";
+        return;
+    }
+    m_program = program;
+    m_serverName = QUuid::createUuid().toString(QUuid::Id128);
+    m_process.setProgram(program);
+    m_process.setArguments({ m_serverName });
+    m_server = new QLocalServer(this);
+    // The first connection is taken as the helper: no other user may connect.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &KelRemoteProcHandler::acceptConnections);
+    if (!m_server->listen(m_serverName))
+        qCritical() << "Can't listen on the helper channel" << m_serverName << m_server->errorString();
+}
+
+void KelRemoteProcHandler::setTimeouts(int connectMs, int writeMs)
+{
+    m_connectTimeoutMs = connectMs;
+    m_writeTimeoutMs = writeMs;
+}
+
+bool KelRemoteProcHandler::startHandler()
+{
+    if (m_program.isEmpty() || m_process.state() != QProcess::NotRunning)
+        return false;
+    qInfo() << "Start helper process" << m_program;
+    m_helperConnectedSinceStart = false;
+    m_process.start(QIODevice::ReadWrite);
+    return true;
+}
+
+bool KelRemoteProcHandler::isConnected() const { return m_socket && m_socket->state() == QLocalSocket::ConnectedState; }
+
+void KelRemoteProcHandler::write(const QByteArray& payload)
+{
+    if (m_socket) {
+        sendFrame(payload);
+        return;
+    }
+    if (m_waitingForHelper) {
+        // A timer or signal handler writes while an outer write waits: keep the frames' order.
+        m_framesWhileWaiting.append(payload);
+        return;
+    }
+
+    qInfo() << m_process.state();
+    const QPointer<KelRemoteProcHandler> self(this);
+    m_waitingForHelper = true;
+    const bool connected = waitForHelper();
+    if (!self)
+        return;
+    m_waitingForHelper = false;
+    QList<QByteArray> frames { payload };
+    frames += m_framesWhileWaiting;
+    m_framesWhileWaiting.clear();
+    if (!connected) {
+        qCritical("Can't start handler process!!!");
+        return;
+    }
+    for (int i = 0; i < frames.size(); ++i) {
+        if (!m_socket) {
+            qWarning() << "The helper connection was lost;" << frames.size() - i << "frames dropped";
+            return;
+        }
+        sendFrame(frames.at(i));
+        if (!self)
+            return;
+    }
+}
+
+bool KelRemoteProcHandler::waitForHelper()
+{
+    retireDisconnectedHelper();
+
+    QEventLoop loop;
+    QTimer::singleShot(m_connectTimeoutMs, &loop, &QEventLoop::quit);
+    connect(this, &KelRemoteProcHandler::handlerReady, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // A helper that cannot start or ends before it connects will not connect: stop waiting.
+    connect(&m_process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart || error == QProcess::Crashed)
+            loop.quit();
+    });
+    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
+
+    // A helper started by startHandler that has not connected yet is waited for, not restarted.
+    if (m_process.state() == QProcess::NotRunning) {
+        m_helperConnectedSinceStart = false;
+        m_process.start(QIODevice::ReadWrite);
+    }
+    // A click handled in here could delete objects the caller still uses.
+    if (!m_socket && m_process.state() != QProcess::NotRunning) {
+        const QPointer<KelRemoteProcHandler> self(this);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (!self)
+            return false;
+    }
+    return m_socket != nullptr;
+}
+
+void KelRemoteProcHandler::retireDisconnectedHelper()
+{
+    // A helper whose connection is gone but that still runs would never connect again, and a
+    // running process cannot be started anew.
+    if (!m_helperConnectedSinceStart || m_process.state() == QProcess::NotRunning)
+        return;
+    qWarning() << "The helper process lost its connection and still runs; restarting it";
+    killHelper();
+}
+
+void KelRemoteProcHandler::killHelper()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(kKillWaitMs);
+}
+
+void KelRemoteProcHandler::stopHandler()
+{
+    if (!isConnected())
+        return;
+    QByteArray payload;
+    QDataStream(&payload, QIODevice::WriteOnly) << kStopMessage;
+    m_stopSent = true;
+    sendFrame(payload);
+}
+
+void KelRemoteProcHandler::sendFrame(const QByteArray& payload)
+{
+    const QPointer<QLocalSocket> socket = m_socket;
+    char header[4];
+    qToLittleEndian<qint32>(payload.size(), header);
+    socket->write(header, sizeof header);
+    socket->write(payload);
+    socket->flush();
+
+    // Waiting may deliver incoming frames or the loss of the connection.
+    const QDeadlineTimer deadline(m_writeTimeoutMs);
+    while (socket && socket == m_socket && socket->bytesToWrite() > 0) {
+        if (deadline.hasExpired()) {
+            // Left alone, every later write would block as long again while the data piles up.
+            dropConnection(QStringLiteral("the helper has not read its messages for %1 ms").arg(m_writeTimeoutMs));
+            return;
+        }
+        if (!socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))) && socket
+            && socket->state() != QLocalSocket::ConnectedState)
+            return;
+    }
+}
+
+void KelRemoteProcHandler::acceptConnections()
+{
+    const QPointer<KelRemoteProcHandler> self(this);
+    while (QLocalSocket* incoming = m_server->nextPendingConnection()) {
+        // Only the helper is served. A connection left pending would be taken as the next
+        // helper's once this one is gone.
+        if (m_socket || incoming->state() != QLocalSocket::ConnectedState) {
+            if (m_socket)
+                qWarning() << "Refused a second connection to the helper channel";
+            incoming->abort();
+            incoming->deleteLater();
+            continue;
+        }
+        m_socket = incoming;
+        m_pendingFrameSize = -1;
+        m_helperConnectedSinceStart = true;
+        connect(incoming, &QLocalSocket::disconnected, this, &KelRemoteProcHandler::onSocketDisconnected,
+            Qt::DirectConnection);
+        connect(incoming, &QLocalSocket::readyRead, this, &KelRemoteProcHandler::readFrames);
+        emit handlerReady();
+        if (!self)
+            return;
+        // Frames that arrived before the connection was accepted.
+        if (m_socket == incoming && incoming->bytesAvailable() > 0)
+            readFrames();
+        if (!self)
+            return;
+    }
+}
+
+void KelRemoteProcHandler::readFrames()
+{
+    const QPointer<KelRemoteProcHandler> self(this);
+    const QPointer<QLocalSocket> socket = m_socket;
+    while (socket && socket == m_socket) {
+        if (m_pendingFrameSize < 0) {
+            if (socket->bytesAvailable() < 4)
+                return;
+            char header[4];
+            socket->read(header, sizeof header);
+            const qint32 length = qFromLittleEndian<qint32>(header);
+            if (length < 0 || length > kMaxFrameSize) {
+                dropConnection(QStringLiteral("frame length %1 is out of range").arg(length));
+                return;
+            }
+            m_pendingFrameSize = length;
+        }
+        if (socket->bytesAvailable() < m_pendingFrameSize)
+            return;
+        const QByteArray payload = socket->read(m_pendingFrameSize);
+        m_pendingFrameSize = -1;
+        onDataReceived(payload);
+        if (!self)
+            return;
+    }
+}
+
+void KelRemoteProcHandler::onSocketDisconnected()
+{
+    if (sender() == m_socket)
+        releaseSocket();
+}
+
+void KelRemoteProcHandler::releaseSocket()
+{
+    QLocalSocket* socket = m_socket;
+    if (!socket)
+        return;
+    // Cleared first, so that handlerClosed's slots see no connection (a write starts a new helper);
+    // a partly received frame goes with the socket.
+    m_socket = nullptr;
+    m_pendingFrameSize = -1;
+    socket->disconnect(this);
+    socket->deleteLater();
+    emit handlerClosed();
+}
+
+void KelRemoteProcHandler::dropConnection(const QString& reason)
+{
+    qWarning().noquote() << "Dropping the helper connection:" << reason;
+    if (m_socket) {
+        QLocalSocket* socket = m_socket;
+        socket->disconnect(this);
+        socket->abort();
+    }
+    // The helper is broken or hung; the next write starts a fresh one.
+    killHelper();
+    releaseSocket();
+}
+
+void KelRemoteProcHandler::onDataReceived(const QByteArray& payload) { Q_UNUSED(payload) }

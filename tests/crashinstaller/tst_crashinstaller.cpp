@@ -1,0 +1,288 @@
+#include "crashinstaller/crashhandler.h"
+#include "crashinstaller/crashinstaller.h"
+#include "kellogger/kellogger.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kAppDir = QStringLiteral("Pl Crash Test");
+
+QString logDir() { return QDir::homePath() + QStringLiteral("/.") + kAppDir + QStringLiteral("/log"); }
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& content, const QDateTime& modified = QDateTime())
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    QVERIFY(file.flush());
+    if (modified.isValid())
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+struct CrashRun {
+    QProcess::ExitStatus status = QProcess::NormalExit;
+    int exitCode = -1;
+    qint64 pid = 0;
+    QString errorOutput;
+};
+
+CrashRun runChild(const QString& mode, bool forbidAllocation)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the test's
+    if (forbidAllocation)
+        env.insert(QStringLiteral("PL_CRASH_FORBID_MALLOC"), QStringLiteral("1"));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/crashchild"), { mode });
+    CrashRun run;
+    if (!child.waitForStarted(10000))
+        return run;
+    run.pid = child.processId();
+    if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished();
+        return run;
+    }
+    run.status = child.exitStatus();
+    run.exitCode = child.exitCode();
+    run.errorOutput = QString::fromUtf8(child.readAllStandardError());
+    return run;
+}
+
+// The log folder as a crash finds it: 15 older logs of the program, files that must not be
+// attached, and an attached name that is a FIFO.
+QStringList prepareLogFolder()
+{
+    QDir().mkpath(logDir());
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList expectedOld;
+    for (int i = 0; i < 15; ++i) {
+        const QString name = QStringLiteral("crashchild_2020-01-01_00_00_%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+        writeFile(
+            logDir() + QLatin1Char('/') + name, "old log " + QByteArray::number(i) + '\n', now.addSecs(-3600 + i * 60));
+        if (i >= 6) // the 9 newest; the run's own log makes 10
+            expectedOld.append(name);
+    }
+    writeFile(logDir() + QStringLiteral("/other.txt"), "not a log of this program\n", now.addSecs(-10));
+    QDir(logDir()).mkdir(QStringLiteral("crashchild_folder.txt"));
+    writeFile(QDir::home().filePath(QStringLiteral("secret.txt")), "private\n");
+    QFile::link(
+        QDir::home().filePath(QStringLiteral("secret.txt")), logDir() + QStringLiteral("/crashchild_zlink.txt"));
+    writeFile(QDir::home().filePath(QStringLiteral("settings.ini")), "[General]\nkey=value\n");
+    ::mkfifo(QFile::encodeName(QDir::home().filePath(QStringLiteral("pipe"))).constData(), 0600);
+    return expectedOld;
+}
+
+// files.txt: description -> (name in the report, source path, remark)
+QMap<QString, QList<QStringList>> readManifest(const QString& path)
+{
+    QMap<QString, QList<QStringList>> entries;
+    const QList<QByteArray> lines = readAll(path).split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty())
+            continue;
+        QStringList fields = QString::fromUtf8(line).split(QLatin1Char('\t'));
+        const QString description = fields.takeFirst();
+        entries[description].append(fields);
+    }
+    return entries;
+}
+
+QStringList reportFolders()
+{
+    return QDir(logDir() + QStringLiteral("/crashes")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class TestCrashInstaller : public QObject {
+    Q_OBJECT
+
+private slots:
+    void crashWritesReport_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<bool>("forbidAllocation");
+        QTest::newRow("null write") << "null-write" << SIGSEGV << "crashByNullWrite" << true;
+        // A call that does not return leaves no frame of its caller that names it; abort() shows.
+        QTest::newRow("abort") << "abort" << SIGABRT << "(abort+" << true;
+        QTest::newRow("stack overflow") << "stack-overflow" << SIGSEGV << "crashByStackOverflow" << true;
+        QTest::newRow("division by zero") << "division" << SIGFPE << "crashByDivision" << true;
+        QTest::newRow("trap") << "trap" << SIGILL << "crashByTrap" << true;
+        QTest::newRow("bus error") << "bus-error" << SIGBUS << "crashByBusError" << true;
+        QTest::newRow("other thread") << "thread" << SIGSEGV << "crashByNullWrite" << true;
+        // The fatal message allocates before it aborts.
+        QTest::newRow("fatal message") << "fatal-message" << SIGABRT << "(abort+" << false;
+    }
+
+    void crashWritesReport()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, signal);
+        QFETCH(QString, function);
+        QFETCH(bool, forbidAllocation);
+        TempHome home;
+        const QStringList expectedOld = prepareLogFolder();
+
+        const CrashRun run = runChild(mode, forbidAllocation);
+        QVERIFY2(
+            !run.errorOutput.contains(QLatin1String("allocation in the crash handler")), qPrintable(run.errorOutput));
+        QCOMPARE(run.status, QProcess::CrashExit);
+        QCOMPARE(run.exitCode, signal); // ended by the signal itself, not by an exit code
+        QVERIFY2(run.errorOutput.contains(QLatin1String("Crash report written to")), qPrintable(run.errorOutput));
+
+        const QStringList folders = reportFolders();
+        QCOMPARE(folders.size(), 1);
+        const QRegularExpression folderName(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d-") + QString::number(run.pid) + '$');
+        QVERIFY2(folderName.match(folders.first()).hasMatch(),
+            qPrintable(folders.first() + " pid " + QString::number(run.pid)));
+        const QString report = logDir() + QStringLiteral("/crashes/") + folders.first();
+
+        const QString summary = QString::fromUtf8(readAll(report + QStringLiteral("/crash.txt")));
+        QVERIFY(summary.startsWith(QLatin1String("Application: Pl Crash Test\nVersion: 1.2.3\n")));
+        QVERIFY2(summary.contains(QStringLiteral("\nSignal: %1 (").arg(signal)), qPrintable(summary));
+        QVERIFY(summary.contains(QStringLiteral("\nProcess id: %1\n").arg(run.pid)));
+        QVERIFY(summary.contains(QLatin1String("\nScreenshot: requested")));
+        const QString backtrace = summary.mid(summary.indexOf(QLatin1String("\nBacktrace:\n")));
+        QVERIFY2(backtrace.count(QLatin1String("[0x")) >= 3, qPrintable(summary));
+        QVERIFY2(backtrace.contains(function), qPrintable(summary));
+
+        const QMap<QString, QList<QStringList>> manifest = readManifest(report + QStringLiteral("/files.txt"));
+        QCOMPARE(manifest.keys(), QStringList({ "Configuration File", "DirectX diagnostic File", "Log file", "Pipe" }));
+        // The 10 newest logs of the program: the run's own and 9 older ones.
+        const QList<QStringList> logs = manifest.value(QStringLiteral("Log file"));
+        QCOMPARE(logs.size(), 10);
+        QStringList copiedNames;
+        for (const QStringList& log : logs) {
+            QCOMPARE(log.size(), 2);
+            QCOMPARE(log.at(1), logDir() + QLatin1Char('/') + log.at(0));
+            QCOMPARE(readAll(report + QLatin1Char('/') + log.at(0)), readAll(log.at(1)));
+            copiedNames.append(log.at(0));
+        }
+        const QString runLog = copiedNames.takeFirst(); // newest first
+        QVERIFY2(runLog.startsWith(QLatin1String("crashchild_2")) && !expectedOld.contains(runLog), qPrintable(runLog));
+        QVERIFY(readAll(report + QLatin1Char('/') + runLog).contains("about to crash: " + mode.toUtf8()));
+        std::reverse(copiedNames.begin(), copiedNames.end());
+        QCOMPARE(copiedNames, expectedOld);
+
+        // The settings file added twice is attached once, with the last description.
+        const QString settings = QDir::home().filePath(QStringLiteral("settings.ini"));
+        QCOMPARE(manifest.value(QStringLiteral("Configuration File")),
+            QList<QStringList>({ { QStringLiteral("settings.ini"), settings } }));
+        QCOMPARE(readAll(report + QStringLiteral("/settings.ini")), QByteArray("[General]\nkey=value\n"));
+        QCOMPARE(manifest.value(QStringLiteral("DirectX diagnostic File")),
+            QList<QStringList>({ { QStringLiteral("-"), logDir() + QStringLiteral("/dxdiag.txt"), "missing" } }));
+        QCOMPARE(manifest.value(QStringLiteral("Pipe")),
+            QList<QStringList>(
+                { { QStringLiteral("-"), QDir::home().filePath(QStringLiteral("pipe")), "not a regular file" } }));
+
+        // Nothing else: no link, folder or other program's file.
+        QStringList expectedFiles = QStringList { "crash.txt", "files.txt", "settings.ini", runLog } + expectedOld;
+        QStringList files = QDir(report).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        expectedFiles.sort();
+        files.sort();
+        QCOMPARE(files, expectedFiles);
+    }
+
+    void removedHandlerWritesNothing()
+    {
+        TempHome home;
+        prepareLogFolder();
+        const CrashRun run = runChild(QStringLiteral("uninstalled"), false);
+        QCOMPARE(run.status, QProcess::CrashExit);
+        QCOMPARE(run.exitCode, SIGSEGV);
+        QVERIFY(reportFolders().isEmpty());
+        QVERIFY(!run.errorOutput.contains(QLatin1String("Crash report")));
+    }
+
+    void oneHandlerAtATimeAndPreviousRestored()
+    {
+        TempHome home;
+        struct sigaction before = {};
+        QCOMPARE(::sigaction(SIGSEGV, nullptr, &before), 0);
+        {
+            CrashInstaller first(kAppDir, QStringLiteral("1"), QString());
+            QVERIFY(first.isInstalled());
+            QCOMPARE(first.reportFolder(), logDir() + QStringLiteral("/crashes"));
+            QVERIFY(QFileInfo(first.reportFolder()).isDir());
+            struct sigaction during = {};
+            QCOMPARE(::sigaction(SIGSEGV, nullptr, &during), 0);
+            QVERIFY(during.sa_sigaction != before.sa_sigaction);
+            QVERIFY(during.sa_flags & SA_ONSTACK);
+
+            QTest::ignoreMessage(QtCriticalMsg, "Could not start crash reporter. a crash handler is installed already");
+            CrashInstaller second(kAppDir, QStringLiteral("1"), QString());
+            QVERIFY(!second.isInstalled());
+            second.addFile(QStringLiteral("/tmp/x"), QStringLiteral("ignored")); // usable all the same
+            QTest::ignoreMessage(QtDebugMsg, "CrashInstaller::~CrashInstaller()");
+            QTest::ignoreMessage(QtDebugMsg, "CrashInstaller::~CrashInstaller()");
+        }
+        struct sigaction after = {};
+        QCOMPARE(::sigaction(SIGSEGV, nullptr, &after), 0);
+        QVERIFY(after.sa_sigaction == before.sa_sigaction);
+        QCOMPARE(after.sa_flags, before.sa_flags);
+        // Free again for the next one.
+        CrashInstaller again(kAppDir, QStringLiteral("1"), QString());
+        QVERIFY(again.isInstalled());
+    }
+
+    void namePatterns_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("prefix and suffix") << "pageloom_2024.txt"
+                                           << "pageloom*.txt" << true;
+        QTest::newRow("empty star") << "pageloom.txt"
+                                    << "pageloom*.txt" << true;
+        QTest::newRow("wrong suffix") << "pageloom_2024.txt.bak"
+                                      << "pageloom*.txt" << false;
+        QTest::newRow("case matters") << "PageLoom_1.txt"
+                                      << "pageloom*.txt" << false;
+        QTest::newRow("star needs backtracking") << "a.txt.txt"
+                                                 << "*.txt" << true;
+        QTest::newRow("question mark") << "log1.txt"
+                                       << "log?.txt" << true;
+        QTest::newRow("question mark needs one") << "log.txt"
+                                                 << "log?.txt" << false;
+        QTest::newRow("two stars") << "abcXdefYghi"
+                                   << "a*X*Y*i" << true;
+    }
+
+    void namePatterns()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, pattern);
+        QFETCH(bool, matches);
+        QCOMPARE(crashhandler::matchesPattern(name.toUtf8().constData(), pattern.toUtf8().constData()), matches);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    KelLogger::setAppDirName(kAppDir);
+    QCoreApplication app(argc, argv);
+    TestCrashInstaller test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_crashinstaller.moc"

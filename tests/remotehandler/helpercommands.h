@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QIODevice>
+
+// What the channel tests ask of their helper program. Every payload starts with a qint32 type,
+// as the real helper's messages do.
+namespace helpercmd {
+
+// How the helper behaves before it connects (environment variable, default "connect").
+constexpr const char* kStartVariable = "PL_REMOTE_HELPER_START";
+// File to which the helper appends every frame it receives, length included, as one hex line.
+constexpr const char* kTranscriptVariable = "PL_REMOTE_HELPER_TRANSCRIPT";
+
+enum Type : qint32 {
+    Echo = 1, // reply with the same payload
+    Burst = 2, // qint32 n: reply with frames (Burst, 0) .. (Burst, n-1) and one empty frame, in one write
+    Split = 3, // qint32 n: reply with (Split, n bytes), the length and the payload each written in pieces
+    Stall = 4, // stop reading and sleep
+    Die = 5, // end with exit code 7 at once
+    BadLength = 6, // qint32 length: send this length prefix and a few bytes
+    Stop = 85,
+};
+
+inline QByteArray message(qint32 type, qint32 value = 0)
+{
+    QByteArray payload;
+    QDataStream stream(&payload, QIODevice::WriteOnly);
+    stream << type << value;
+    return payload;
+}
+
+inline QByteArray echo(const QByteArray& data)
+{
+    QByteArray payload;
+    QDataStream stream(&payload, QIODevice::WriteOnly);
+    stream << qint32(Echo) << data;
+    return payload;
+}
+
+inline qint32 typeOf(const QByteArray& payload)
+{
+    QDataStream stream(payload);
+    qint32 type = -1;
+    stream >> type;
+    return type;
+}
+
+} // namespace helpercmd

@@ -1,0 +1,143 @@
+// The channel tests' helper program: connects to the server named by its only argument and
+// answers the commands of helpercommands.h. It parses frames on its own (blocking reads, no
+// event loop), so the tests check the handler against an independent reader and writer.
+#include "helpercommands.h"
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QThread>
+#include <QtEndian>
+
+#include <unistd.h>
+
+namespace {
+
+bool readExactly(QLocalSocket& socket, char* data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(-1))
+            return false;
+        const qint64 got = socket.read(data + done, size - done);
+        if (got < 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+void writeAll(QLocalSocket& socket, const QByteArray& bytes)
+{
+    socket.write(bytes);
+    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(-1)) { }
+}
+
+QByteArray frame(const QByteArray& payload)
+{
+    char header[4];
+    qToLittleEndian<qint32>(payload.size(), header);
+    return QByteArray(header, 4) + payload;
+}
+
+void appendTranscript(const QByteArray& frameBytes)
+{
+    const QString path = qEnvironmentVariable(helpercmd::kTranscriptVariable);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::Append))
+        file.write(frameBytes.toHex() + '\n');
+}
+
+// Sends bytes in pieces with pauses, so the handler sees them in separate reads.
+void writeInPieces(QLocalSocket& socket, const QByteArray& bytes, const QList<int>& cuts)
+{
+    int start = 0;
+    for (int cut : cuts) {
+        writeAll(socket, bytes.mid(start, cut - start));
+        start = cut;
+        QThread::msleep(40);
+    }
+    writeAll(socket, bytes.mid(start));
+}
+
+// Answers one command; false ends the helper.
+bool answer(QLocalSocket& socket, const QByteArray& payload)
+{
+    QDataStream in(payload);
+    qint32 type = -1;
+    qint32 value = 0;
+    in >> type;
+    switch (type) {
+    case helpercmd::Echo:
+        writeAll(socket, frame(payload));
+        return true;
+    case helpercmd::Burst: {
+        in >> value;
+        QByteArray all;
+        for (int i = 0; i < value; ++i)
+            all += frame(helpercmd::message(helpercmd::Burst, i));
+        writeAll(socket, all + frame(QByteArray()));
+        return true;
+    }
+    case helpercmd::Split: {
+        in >> value;
+        QByteArray reply;
+        QDataStream out(&reply, QIODevice::WriteOnly);
+        out << qint32(helpercmd::Split) << QByteArray(value, 'x');
+        // Two bytes of the length, the rest of it, then the payload in two parts.
+        writeInPieces(socket, frame(reply), { 2, 4, 4 + reply.size() / 2 });
+        return true;
+    }
+    case helpercmd::Stall:
+        QThread::sleep(60);
+        return false;
+    case helpercmd::Die:
+        ::_exit(7);
+    case helpercmd::BadLength: {
+        in >> value;
+        char header[4];
+        qToLittleEndian<qint32>(value, header);
+        writeAll(socket, QByteArray(header, 4) + QByteArray(64, 'y'));
+        return true;
+    }
+    case helpercmd::Stop:
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+        return 64;
+    const QByteArray start = qgetenv(helpercmd::kStartVariable);
+    if (start == "exit")
+        return 3;
+    if (start == "noconnect") {
+        QThread::sleep(60);
+        return 0;
+    }
+
+    QLocalSocket socket;
+    socket.connectToServer(QString::fromLocal8Bit(argv[1]));
+    if (!socket.waitForConnected(5000))
+        return 4;
+    for (;;) {
+        char header[4];
+        if (!readExactly(socket, header, sizeof header))
+            return 0; // the handler went away
+        const qint32 length = qFromLittleEndian<qint32>(header);
+        if (length < 0 || length > 64 * 1024 * 1024)
+            return 5;
+        QByteArray payload(length, Qt::Uninitialized);
+        if (!readExactly(socket, payload.data(), length))
+            return 0;
+        appendTranscript(QByteArray(header, 4) + payload);
+        if (!answer(socket, payload))
+            return 0;
+    }
+}
