@@ -104,7 +104,12 @@ void TestUpdater::serverAnswers()
     QVERIFY(check.finished.wait(5000));
     QTest::qWait(20); // nothing more follows
     QCOMPARE(check.finished.size(), 1);
-    QCOMPARE(server.requestCount(), 1);
+    // An answer without a length ends when the server closes the connection; Qt may send an
+    // idempotent GET again when that close overtakes the answer on a loaded machine.
+    if (reply.declareLength)
+        QCOMPARE(server.requestCount(), 1);
+    else
+        QVERIFY(server.requestCount() >= 1);
     QCOMPARE(check.error.size(), isError ? 1 : 0);
     if (announced.isEmpty()) {
         QCOMPARE(check.newVersion.size(), 0);
