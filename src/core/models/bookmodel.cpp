@@ -1,0 +1,471 @@
+#include "bookmodel.h"
+
+#include "appdirs.h"
+#include "bookprovider.h"
+#include "dragdata.h"
+#include "enums.h"
+#include "foldermodel.h"
+#include "formats/bookformat.h"
+#include "settingsprovider.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QSet>
+#include <QtDebug>
+
+namespace {
+
+const int kDescriptionKey = 6; // metadata key of the book's description
+
+// The role each column shows.
+const int kColumnRoles[BookModel::ColumnCount] = {
+    BookModel::TitleRole,
+    BookModel::AuthorRole,
+    BookModel::DateAddedRole,
+    BookModel::NotesCountRole,
+    BookModel::ProgressRole,
+    BookModel::LastViewRole,
+    BookModel::FormatNameRole,
+    BookModel::CategoryNameRole,
+    BookModel::FileSizeRole,
+    BookModel::FilePathRole,
+};
+
+BookProvider* db() { return BookProvider::instance(); }
+
+// The book's own cover file and data folder go with its record.
+void removeBookFiles(const QStringList& paths)
+{
+    QStringList removable;
+    for (const QString& path : paths) {
+        if (path.isEmpty())
+            continue;
+        const QString cover = coverFilePath(path);
+        if (QFile::exists(cover) && !QFile::remove(cover))
+            qWarning() << "Cannot remove the cover file" << cover;
+        removable.append(path);
+    }
+    removeBookDataDirs(removable);
+}
+
+} // namespace
+
+BookModel::BookModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+    qRegisterMetaType<BookDto>("BookDto");
+}
+
+void BookModel::setFolderModel(FolderModel* folders) { m_folders = folders; }
+
+int BookModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_books.size(); }
+
+int BookModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant BookModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_books.size())
+        return QVariant();
+    if (role == Qt::DisplayRole)
+        return index.column() < ColumnCount ? roleData(index.row(), kColumnRoles[index.column()]) : QVariant();
+    return roleData(index.row(), role);
+}
+
+QVariant BookModel::roleData(int row, int role) const
+{
+    const BookDto& book = m_books.at(row);
+    switch (role) {
+    case IdRole:
+        return book.id;
+    case BookRole:
+        return QVariant::fromValue(book);
+    case TitleRole: {
+        const QString title = book.title.trimmed();
+        return title.isEmpty() ? tr("Unknown", "The title of the book is empty") : title;
+    }
+    case AuthorRole: {
+        const QString author = book.author.trimmed();
+        return author.isEmpty() ? tr("Unknown", "The author of the book is empty") : author;
+    }
+    case CoverRole:
+        return book.cover;
+    case DateAddedRole:
+        return QDateTime::fromSecsSinceEpoch(book.time_added);
+    case NotesCountRole:
+        return book.notes_count;
+    case FormatRole:
+        return book.format;
+    case FormatNameRole:
+        return book.format >= BookFormat::Epub && book.format <= BookFormat::SevenZ ? bookFormatName(book.format)
+                                                                                    : QString();
+    case DeletedRole:
+        return book.is_deleted == 1;
+    case FavoriteRole:
+        return book.is_favorite == 1;
+    case DescriptionRole:
+        return db()->getMetaData(book.id, kDescriptionKey);
+    case FilePathRole:
+        return book.full_path.isEmpty() ? QString()
+                                        : QDir::toNativeSeparators(QFileInfo(book.full_path).absoluteFilePath());
+    case FileNameRole:
+        return QFileInfo(book.full_path).fileName();
+    case LastViewRole:
+        return book.time_last_view == 0 ? QVariant() : QVariant(QDateTime::fromSecsSinceEpoch(book.time_last_view));
+    case ProgressRole:
+        return book.max_position;
+    case CategoryIdRole:
+        return db()->findCategoryByBook(book.id);
+    case CategoryNameRole: {
+        const int folderId = db()->findCategoryByBook(book.id);
+        if (folderId == 0 || !m_folders)
+            return QString();
+        return m_folders->indexById(folderId).data(Qt::DisplayRole).toString();
+    }
+    case FileSizeRole: {
+        const QFileInfo info(book.full_path);
+        return info.isFile() ? info.size() : qint64(0);
+    }
+    case RowModuloRole:
+        return row % 10;
+    case UserCoverRole:
+        return book.use_user_cover;
+    default:
+        return QVariant();
+    }
+}
+
+QVariant BookModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case NameColumn:
+        return tr("Title");
+    case AuthorColumn:
+        return tr("Author");
+    case DateAddedColumn:
+        return tr("Date");
+    case NotesColumn:
+        return tr("Notes");
+    case ProgressColumn:
+        return tr("Progress");
+    case LastViewColumn:
+        return QStringLiteral("LastView");
+    case FormatColumn:
+        return QStringLiteral("Format");
+    case CategoryNameColumn:
+        return QStringLiteral("Category");
+    case FileSizeColumn:
+        return QStringLiteral("FileSize");
+    case FilePathColumn:
+        return QStringLiteral("FilePath");
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags BookModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags result = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.row() < m_books.size() && m_books.at(index.row()).is_deleted != 1)
+        result |= Qt::ItemIsDragEnabled;
+    return result;
+}
+
+QStringList BookModel::mimeTypes() const { return { bookIdsMimeType() }; }
+
+QMimeData* BookModel::mimeData(const QModelIndexList& indexes) const
+{
+    QMimeData* mime = bookIdsToMimeData(indexes);
+    QStringList ids;
+    for (int id : bookIdsFromMimeData(mime))
+        ids.append(QString::number(id));
+    qDebug() << Q_FUNC_INFO << ids.join(QLatin1Char('|'));
+    return mime;
+}
+
+bool BookModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || index.row() >= m_books.size())
+        return false;
+    const int row = index.row();
+    switch (role) {
+    case Enums::Open:
+        return openBook(row);
+    case Enums::ToFavorite:
+    case Enums::FromFavorite:
+        return setFavorite(row, role == Enums::ToFavorite);
+    case Enums::ToTrash:
+    case Enums::RestoreFromTrash:
+        return setDeleted(row, role == Enums::ToTrash);
+    case Enums::DeleteFromLibrary:
+        return deleteFromLibrary(row);
+    case Enums::Properties:
+        emit showPropertiesClicked(index);
+        return true;
+    case Enums::MoveToFolder:
+        return moveToFolder(row, value.toInt());
+    case Enums::RemoveFromFolder:
+        return removeFromFolder(row);
+    case Enums::UpdateItem: {
+        const BookDto book = value.canConvert<BookDto>() ? value.value<BookDto>() : BookDto();
+        // The action is on this row's book: a record of another book is refused.
+        if (book.id != m_books.at(row).id) {
+            qWarning() << "Update of row" << row << "with the record of book" << book.id << "refused";
+            return false;
+        }
+        return updateBookInfo(book);
+    }
+    default:
+        return false;
+    }
+}
+
+int BookModel::addBook(const BookDto& book)
+{
+    const int id = db()->add(book);
+    // 0: stored, but the new id could not be read; a row without its id would act on nothing.
+    if (id <= 0) {
+        qWarning() << Q_FUNC_INFO << "Cannot add the book" << book.full_path << db()->lastError();
+        return id;
+    }
+    const int row = m_books.size();
+    beginInsertRows(QModelIndex(), row, row);
+    m_books.append(book);
+    m_books.last().id = id;
+    m_rowOf.insert(id, row);
+    endInsertRows();
+    return id;
+}
+
+BookDto BookModel::bookById(int id) const { return db()->bookById(id); }
+
+int BookModel::findCategoryByBook(int id) const { return db()->findCategoryByBook(id); }
+
+QModelIndex BookModel::indexById(int id) const
+{
+    const auto it = m_rowOf.constFind(id);
+    return it == m_rowOf.constEnd() ? QModelIndex() : index(*it, 0);
+}
+
+QMap<int, QPair<int, int>> BookModel::bookCountsByFormat() const
+{
+    QMap<int, QPair<int, int>> counts;
+    for (int format = BookFormat::Epub; format <= BookFormat::SevenZ; ++format) {
+        const int count = db()->bookCountByFormat(format);
+        if (count >= 1)
+            counts.insert(format, qMakePair(format, count));
+    }
+    return counts;
+}
+
+CategoryCountsDto BookModel::categoryCounts() const { return db()->categoryCounts(); }
+
+void BookModel::selectAll()
+{
+    beginResetModel();
+    m_books = db()->allBooks();
+    rebuildRowIndex();
+    endResetModel();
+}
+
+bool BookModel::clearTrash()
+{
+    QSet<int> trashed;
+    for (const BookDto& book : qAsConst(m_books)) {
+        if (book.is_deleted != 0)
+            trashed.insert(book.id);
+    }
+    if (trashed.isEmpty())
+        return false;
+
+    const QList<QString> paths = db()->removeAllFromTrash();
+    qInfo() << QStringLiteral("Items count to remove from trash: %1").arg(paths.size());
+    if (paths.isEmpty())
+        return false;
+    removeBookFiles(paths);
+    qInfo() << QStringLiteral("Successfully removed from trash: %1").arg(paths.size());
+    // Only once the books are gone, so a failed delete keeps the last book to continue with.
+    forgetLastBook(trashed);
+
+    beginResetModel();
+    QList<BookDto> kept;
+    kept.reserve(m_books.size() - trashed.size());
+    for (const BookDto& book : qAsConst(m_books)) {
+        if (!trashed.contains(book.id))
+            kept.append(book);
+    }
+    m_books = kept;
+    rebuildRowIndex();
+    endResetModel();
+    reloadFolders();
+    return true;
+}
+
+bool BookModel::clearLibrary()
+{
+    if (!db()->clearLibrary())
+        return false;
+    beginResetModel();
+    for (BookDto& book : m_books)
+        book.is_deleted = 1;
+    endResetModel();
+    reloadFolders();
+    return true;
+}
+
+bool BookModel::restoreFromTrashAll()
+{
+    bool anyTrashed = false;
+    for (const BookDto& book : qAsConst(m_books))
+        anyTrashed = anyTrashed || book.is_deleted != 0;
+    if (!anyTrashed || !db()->restoreAllFromTrash())
+        return false;
+    beginResetModel();
+    for (BookDto& book : m_books)
+        book.is_deleted = 0;
+    endResetModel();
+    reloadFolders();
+    return true;
+}
+
+bool BookModel::updateBookInfo(BookDto book)
+{
+    const auto it = m_rowOf.constFind(book.id);
+    if (it == m_rowOf.constEnd())
+        return false;
+    const int row = *it;
+    if (!db()->update(book)) {
+        qWarning() << Q_FUNC_INFO << "Cannot update the book" << book.id << db()->lastError();
+        return false;
+    }
+    // A record read back from the database carries no metadata; writing its missing description
+    // as an empty text would erase the stored one.
+    bool stored = true;
+    if (book.metadata.contains(kDescriptionKey))
+        stored = db()->setMetaData(book.id, kDescriptionKey, book.metadata.value(kDescriptionKey));
+
+    const bool titleDiffers = m_books.at(row).title != book.title;
+    const bool authorDiffers = m_books.at(row).author != book.author;
+    m_books[row] = book;
+    if (titleDiffers)
+        emit titleChanged(book.id);
+    if (authorDiffers)
+        emit authorChanged(book.id);
+    refreshRow(row);
+    return stored;
+}
+
+void BookModel::refreshRow(int row)
+{
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), { Qt::DisplayRole });
+}
+
+bool BookModel::openBook(int row)
+{
+    const int id = m_books.at(row).id;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const bool stored = db()->setLastViewTime(id, int(now));
+    if (stored)
+        m_books[row].time_last_view = quint32(now);
+    emit openBookClicked(id);
+    // A receiver may have changed the rows meanwhile: find the book again.
+    const QModelIndex index = indexById(id);
+    if (stored && index.isValid())
+        refreshRow(index.row());
+    return stored;
+}
+
+bool BookModel::setFavorite(int row, bool favorite)
+{
+    const int wanted = favorite ? 1 : 0;
+    BookDto& book = m_books[row];
+    if (book.is_favorite == wanted || !db()->setFavorite(book.id, wanted))
+        return false;
+    book.is_favorite = wanted;
+    refreshRow(row);
+    return true;
+}
+
+bool BookModel::setDeleted(int row, bool deleted)
+{
+    const int wanted = deleted ? 1 : 0;
+    BookDto& book = m_books[row];
+    if (book.is_deleted == wanted || !db()->setDeleted(book.id, wanted))
+        return false;
+    book.is_deleted = wanted;
+    reloadFolders();
+    refreshRow(row);
+    return true;
+}
+
+bool BookModel::deleteFromLibrary(int row)
+{
+    const int id = m_books.at(row).id;
+    // Null: the delete failed (or the book was not stored); empty: a book without a path.
+    const QString path = db()->deleteFromLibrary(id);
+    if (path.isNull())
+        return false;
+    // The custom cover goes only with the record: a failed delete keeps the book whole.
+    removeBookFiles({ path });
+    forgetLastBook({ id });
+
+    beginRemoveRows(QModelIndex(), row, row);
+    m_books.removeAt(row);
+    m_rowOf.remove(id);
+    for (int later = row; later < m_books.size(); ++later)
+        m_rowOf.insert(m_books.at(later).id, later);
+    endRemoveRows();
+    reloadFolders();
+    return true;
+}
+
+bool BookModel::moveToFolder(int row, int folderId)
+{
+    const int id = m_books.at(row).id;
+    if (db()->findCategoryByBook(id) == folderId)
+        return false;
+    if (!m_folders) {
+        qWarning() << "No folder model to file book" << id;
+        return false;
+    }
+    // One statement replaces the book's earlier folder, so a refused move leaves it where it was.
+    if (!m_folders->addBookToCategory(id, folderId))
+        return false;
+    refreshRow(row);
+    return true;
+}
+
+bool BookModel::removeFromFolder(int row)
+{
+    const int id = m_books.at(row).id;
+    const int folderId = db()->findCategoryByBook(id);
+    if (folderId == 0 || !m_folders || !m_folders->removeBookFromCategory(id, folderId))
+        return false;
+    refreshRow(row);
+    return true;
+}
+
+void BookModel::reloadFolders()
+{
+    if (m_folders)
+        m_folders->reload();
+}
+
+void BookModel::rebuildRowIndex()
+{
+    m_rowOf.clear();
+    m_rowOf.reserve(m_books.size());
+    for (int row = 0; row < m_books.size(); ++row)
+        m_rowOf.insert(m_books.at(row).id, row);
+}
+
+void BookModel::forgetLastBook(const QSet<int>& ids)
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    if (settings && ids.contains(settings->last_book_id()))
+        settings->setLast_book_id(-1);
+}

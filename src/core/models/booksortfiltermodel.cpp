@@ -1,0 +1,239 @@
+#include "booksortfiltermodel.h"
+
+#include "bookmodel.h"
+#include "bookprovider.h"
+#include "enums.h"
+
+#include <QDateTime>
+
+BookSortFilterModel::BookSortFilterModel(QObject* parent)
+    : QSortFilterProxyModel(parent)
+    , m_category(Enums::AllBooks)
+    , m_sortColumn(BookModel::DateAddedColumn)
+{
+    setSortLocaleAware(true);
+    setSortCaseSensitivity(Qt::CaseInsensitive);
+    setObjectName(QStringLiteral("BookSortFilterModel"));
+}
+
+void BookSortFilterModel::setSourceModel(QAbstractItemModel* model)
+{
+    if (sourceModel())
+        disconnect(sourceModel(), nullptr, this, nullptr);
+    m_recentValid = false;
+    clearSortValues();
+    // Connected before the base class connects, so the stored sort values are gone before it
+    // places changed rows.
+    if (model) {
+        connect(model, &QAbstractItemModel::dataChanged, this, &BookSortFilterModel::clearSortValues);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &BookSortFilterModel::clearSortValues);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &BookSortFilterModel::clearSortValues);
+        connect(model, &QAbstractItemModel::rowsMoved, this, &BookSortFilterModel::clearSortValues);
+        connect(model, &QAbstractItemModel::modelReset, this, &BookSortFilterModel::clearSortValues);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &BookSortFilterModel::clearSortValues);
+    }
+    QSortFilterProxyModel::setSourceModel(model);
+    if (!model)
+        return;
+    // These run after the base class has filtered the changed rows, and filter again when the
+    // change moved a book into or out of the recently-read few.
+    connect(model, &QAbstractItemModel::dataChanged, this, &BookSortFilterModel::onSourceChanged);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &BookSortFilterModel::onSourceChanged);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &BookSortFilterModel::onSourceChanged);
+    connect(model, &QAbstractItemModel::modelReset, this, &BookSortFilterModel::onSourceChanged);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &BookSortFilterModel::onSourceChanged);
+}
+
+void BookSortFilterModel::setFilterCategory(int category)
+{
+    if (category == Enums::AppSettings || category == m_category)
+        return;
+    const int old = m_category;
+    m_category = category;
+    m_recentValid = false;
+    clearSortValues();
+    invalidateFilter();
+    if (category == Enums::RecentlyRead)
+        sort(BookModel::LastViewColumn, Qt::DescendingOrder);
+    else if (old == Enums::RecentlyRead)
+        sort(m_sortColumn, m_sortOrder);
+    emit filterCategoryChanged(category);
+}
+
+void BookSortFilterModel::setSearchText(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed == m_searchText)
+        return;
+    m_searchText = trimmed;
+    m_search = QRegularExpression(trimmed, QRegularExpression::CaseInsensitiveOption);
+    // "(" or "C:\" typed while searching: look for the text itself instead of hiding every book.
+    if (!m_search.isValid())
+        m_search = QRegularExpression(QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
+    clearSortValues();
+    invalidateFilter();
+    emit searchTextChanged(trimmed);
+}
+
+void BookSortFilterModel::sort(int column, Qt::SortOrder order)
+{
+    // Values the source changed without telling (a folder renamed) are read again.
+    clearSortValues();
+    if (column != BookModel::LastViewColumn) {
+        m_sortColumn = column;
+        m_sortOrder = order;
+    }
+    QSortFilterProxyModel::sort(column, order);
+}
+
+bool BookSortFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
+{
+    const QModelIndex book = sourceModel()->index(sourceRow, 0, sourceParent);
+    return inCategory(book) && matchesSearch(book);
+}
+
+bool BookSortFilterModel::inCategory(const QModelIndex& book) const
+{
+    // A book in the trash shows in the trash only.
+    if (book.data(BookModel::DeletedRole).toBool())
+        return m_category == Enums::Deleted;
+    if (m_category == Enums::AllBooks)
+        return true;
+    if (m_category == Enums::RecentlyRead)
+        return recentlyRead().contains(book.data(BookModel::IdRole).toInt());
+    if (m_category == Enums::Favorites)
+        return book.data(BookModel::FavoriteRole).toBool();
+    if (m_category >= Enums::BookFormat && m_category < Enums::MaxBookFormat)
+        return book.data(BookModel::FormatRole).toInt() == m_category - Enums::BookFormat;
+    if (m_category > Enums::MaxBookFormat)
+        return book.data(BookModel::CategoryIdRole).toInt() == m_category - Enums::MaxBookFormat;
+    return false;
+}
+
+bool BookSortFilterModel::matchesSearch(const QModelIndex& book) const
+{
+    if (m_searchText.isEmpty())
+        return true;
+    for (int role : { BookModel::TitleRole, BookModel::AuthorRole, BookModel::FileNameRole }) {
+        if (m_search.match(book.data(role).toString()).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+const QSet<int>& BookSortFilterModel::recentlyRead() const
+{
+    if (m_recentValid)
+        return m_recentIds;
+    m_recentIds.clear();
+    m_recentValid = true;
+    const QAbstractItemModel* books = sourceModel();
+    if (!books)
+        return m_recentIds;
+    const int limit = BookProvider::recentlyReadMaxBookCount();
+    const quint32 oldest = BookProvider::recentlyReadTimeLastView();
+    const int rows = books->rowCount();
+    for (int row = 0; row < rows && m_recentIds.size() < limit; ++row) {
+        const QModelIndex book = books->index(row, 0);
+        if (book.data(BookModel::DeletedRole).toBool())
+            continue;
+        const QDateTime lastView = book.data(BookModel::LastViewRole).toDateTime();
+        if (lastView.isValid() && quint32(lastView.toSecsSinceEpoch()) > oldest)
+            m_recentIds.insert(book.data(BookModel::IdRole).toInt());
+    }
+    return m_recentIds;
+}
+
+void BookSortFilterModel::onSourceChanged()
+{
+    m_recentValid = false;
+    if (m_category != Enums::RecentlyRead)
+        return;
+    const QSet<int> shown = m_recentIds;
+    if (recentlyRead() != shown)
+        invalidateFilter();
+}
+
+bool BookSortFilterModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
+{
+    const SortValue a = sortValue(left);
+    const SortValue b = sortValue(right);
+    if (a.kind == SortValue::Text) {
+        const QString rightKey
+            = b.kind == SortValue::Text ? b.text : withoutPunctuation(right.data(sortRole()).toString());
+        if (isSortLocaleAware())
+            return a.text.localeAwareCompare(rightKey) < 0;
+        return a.text.compare(rightKey, sortCaseSensitivity()) < 0;
+    }
+    if (a.kind == SortValue::Other || b.kind == SortValue::Other || b.kind == SortValue::Text)
+        return QSortFilterProxyModel::lessThan(left, right);
+    // As the base comparison: a missing value (a book never read) is never less.
+    if (a.kind == SortValue::Invalid)
+        return false;
+    if (b.kind == SortValue::Invalid)
+        return true;
+    return a.number < b.number;
+}
+
+BookSortFilterModel::SortValue BookSortFilterModel::sortValue(const QModelIndex& index) const
+{
+    if (index.column() != m_sortValuesColumn || sortRole() != m_sortValuesRole) {
+        m_sortValues.clear();
+        m_sortValuesColumn = index.column();
+        m_sortValuesRole = sortRole();
+    }
+    const auto it = m_sortValues.constFind(index.row());
+    if (it != m_sortValues.constEnd())
+        return *it;
+
+    const QVariant data = index.data(sortRole());
+    SortValue value;
+    switch (data.userType()) {
+    case QMetaType::UnknownType:
+        break;
+    case QMetaType::QString:
+        value.kind = SortValue::Text;
+        value.text = withoutPunctuation(data.toString());
+        break;
+    case QMetaType::QDateTime: {
+        // Local times are costly to compare: once converted here, each is a number.
+        const QDateTime time = data.toDateTime();
+        if (time.isValid()) {
+            value.kind = SortValue::Number;
+            value.number = time.toMSecsSinceEpoch();
+        }
+        break;
+    }
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+        value.kind = SortValue::Number;
+        value.number = data.toLongLong();
+        break;
+    default:
+        value.kind = SortValue::Other;
+        break;
+    }
+    m_sortValues.insert(index.row(), value);
+    return value;
+}
+
+QString BookSortFilterModel::withoutPunctuation(const QString& text)
+{
+    QString key;
+    key.reserve(text.size());
+    for (const QChar c : text) {
+        if (!c.isPunct())
+            key.append(c);
+    }
+    return key;
+}
+
+void BookSortFilterModel::clearSortValues()
+{
+    m_sortValues.clear();
+    m_sortValuesColumn = -1;
+}
