@@ -17,6 +17,7 @@ namespace {
 
 // A viewer widget as the real ones are built: a Qt widget first, the interface second.
 class FakeViewer : public QWidget, public AbstractViewer {
+    Q_OBJECT
 public:
     FakeViewer()
         : AbstractViewer(2)
