@@ -20,23 +20,25 @@ EnginePage::EnginePage(QObject* parent)
     setViewportSize(QSize(m_format.width, m_format.height));
 }
 
-bool EnginePage::load(const QString& filePath, int timeoutMs)
+bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs)
 {
     QEventLoop loop;
     bool finished = false;
     bool ok = false;
-    const auto connection = connect(this, &QWebPage::loadFinished, &loop, [&](bool result) {
+    const auto connection = QObject::connect(page, &QWebPage::loadFinished, &loop, [&](bool result) {
         finished = true;
         ok = result;
         loop.quit();
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    mainFrame()->load(QUrl::fromLocalFile(filePath));
+    page->mainFrame()->load(QUrl::fromLocalFile(filePath));
     if (!finished)
         loop.exec();
-    disconnect(connection);
+    QObject::disconnect(connection);
     return finished && ok;
 }
+
+bool EnginePage::load(const QString& filePath, int timeoutMs) { return loadWebPage(this, filePath, timeoutMs); }
 
 QVariant EnginePage::evaluate(const QString& script) { return mainFrame()->evaluateJavaScript(script); }
 

@@ -24,6 +24,10 @@ struct PageFormat {
     }
 };
 
+// Loads a file into a page's main frame and waits for the load to finish; false on failure or
+// time-out.
+bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs = 20000);
+
 // A web page that runs the reading engine the way the reader does: the chapter file is
 // loaded into the main frame, the engine script with its init call is evaluated when the load
 // finishes, and every further call is one synchronous evaluation of the host's exact call
