@@ -3,6 +3,7 @@
 #include "hoverleaveworkaround.h"
 #include "kelsettings.h"
 #include "kelui.h"
+#include "painting/keliconsprovider.h"
 
 #include <QDebug>
 #include <QDir>
@@ -22,6 +23,7 @@ public:
     QPointer<KelSettings> settings;
     bool firstRun = true;
     QPointer<KelUi> ui;
+    QPointer<KelIconsProvider> iconsProvider;
     QString registryAppName;
     QString buildVersion;
     QString manualUrl;
@@ -91,7 +93,12 @@ bool KelApplication::isSplashVisible() const
 
 KelTranslator* KelApplication::translator() const { return nullptr; }
 
-KelIconsProvider* KelApplication::iconsProvider() { return nullptr; }
+KelIconsProvider* KelApplication::iconsProvider()
+{
+    if (!d->iconsProvider)
+        d->iconsProvider = new KelIconsProvider(this);
+    return d->iconsProvider;
+}
 
 bool KelApplication::isFirstRun() const { return d->firstRun; }
 

@@ -19,8 +19,8 @@ class QScreen;
 // services, translator, icons, splash) and normalises mouse-move delivery: positions are cut to
 // whole pixels and the hover state of widgets is kept right.
 //
-// Not available yet, and answered with null until their classes exist: translator(), iconsProvider(),
-// splash() and the splash window of showSplash().
+// Not available yet, and answered with null until their classes exist: translator(), splash() and the
+// splash window of showSplash().
 class KelApplication : public KelSingleApplication {
     Q_OBJECT
 
@@ -44,6 +44,7 @@ public:
     QWidget* splashWindow() const;
     bool isSplashVisible() const;
     KelTranslator* translator() const;
+    // Made on first use as a child of the application.
     KelIconsProvider* iconsProvider();
 
     bool isFirstRun() const;
