@@ -1,0 +1,368 @@
+#include "bookimporter.h"
+
+#include "bookfilereader.h"
+#include "exportbooks.h"
+#include "importbooks.h"
+
+#include "appdirs.h"
+#include "models/bookprovider.h"
+#include "settingsprovider.h"
+#include "supportedextensions.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QThread>
+#include <QThreadPool>
+
+const QString bookimporter::ArchivePrefix = QStringLiteral("olvarch://");
+const QString bookimporter::ArchiveBookItem = QStringLiteral("olv://");
+
+namespace {
+
+QString absolutePath(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
+
+bool isFolderItem(const QString& item)
+{
+    return !item.startsWith(bookimporter::ArchivePrefix) && item != bookimporter::ArchiveBookItem
+        && QFileInfo(item).isDir();
+}
+
+// The book files below a folder, in a stable order.
+QStringList booksInFolder(const QString& folder)
+{
+    QStringList filters;
+    for (const QString& suffix : supportedExtensions())
+        filters.append(QStringLiteral("*.") + suffix);
+    QStringList files;
+    findFilesRecursively(files, folder, filters);
+    files.sort();
+    return files;
+}
+
+QString importFolderSetting()
+{
+    const SettingsProvider* settings = SettingsProvider::instance();
+    return settings ? settings->import_folder() : importDir();
+}
+
+} // namespace
+
+bookimporter* bookimporter::instance()
+{
+    static bookimporter* const importer = [] {
+        qRegisterMetaType<ItemStatus>("ItemStatus");
+        qRegisterMetaType<BookDto>("BookDto");
+        auto* created = new bookimporter;
+        if (QCoreApplication* application = QCoreApplication::instance()) {
+            if (created->thread() != application->thread())
+                created->moveToThread(application->thread());
+            // The pool waits for its tasks when the application ends: a running task stops at
+            // its next item instead of working through its whole queue.
+            connect(application, &QCoreApplication::aboutToQuit, created, &bookimporter::cancel, Qt::DirectConnection);
+        }
+        return created;
+    }();
+    return importer;
+}
+
+bookimporter::bookimporter() = default;
+
+ItemStatus bookimporter::readBookFile(BookDto& record) const
+{
+    bool ignoreExisting = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        ignoreExisting = m_ignoreExisting;
+    }
+    return ::readBookFile(record, ignoreExisting);
+}
+
+bool bookimporter::isRunning() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_running;
+}
+
+void bookimporter::post(std::function<void()> emitSignal)
+{
+    QMetaObject::invokeMethod(this, std::move(emitSignal), Qt::QueuedConnection);
+}
+
+QSet<QString> bookimporter::libraryPaths(const QStringList& items)
+{
+    QSet<QString> known;
+    if (!QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen())
+        return known;
+    BookProvider* library = BookProvider::instance();
+    bool hasFolder = false;
+    for (const QString& item : items) {
+        if (isFolderItem(item)) {
+            hasFolder = true;
+            continue;
+        }
+        const QString path = absolutePath(item);
+        if (library->bookByPath(path).id > 0)
+            known.insert(path);
+    }
+    // The files of a folder are found on the task, which cannot ask the database: it gets
+    // every book of the library instead.
+    if (hasFolder) {
+        for (const BookDto& book : library->allBooks()) {
+            if (book.is_deleted == 0)
+                known.insert(absolutePath(book.full_path));
+        }
+    }
+    return known;
+}
+
+bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesList, bool ignoreExisting)
+{
+    const QSet<QString> known = libraryPaths(filesList);
+    const QString importFolder = importFolderSetting();
+
+    QMutexLocker lock(&m_mutex);
+    m_importFolder = importFolder;
+    if (m_running) {
+        // Checked against the library like the first list, so a busy task adds no duplicates.
+        m_known.unite(known);
+        m_queue.append(filesList);
+        const int processed = m_processed;
+        const int total = processed + (m_inHand ? 1 : 0) + m_queue.size();
+        if (total > 1)
+            post([this, processed, total] { emit progress(processed, total); });
+        return false;
+    }
+    m_queue = filesList;
+    m_known = known;
+    m_ignoreExisting = ignoreExisting;
+    m_processed = 0;
+    m_inHand = false;
+    m_running = true;
+    m_cancelled = false;
+    post([this] { emit importStarted(); });
+    QThreadPool::globalInstance()->start([this] { importTask(); });
+    return true;
+}
+
+bool bookimporter::importFromArchive(const QString& archive)
+{
+    start(QString(), { ArchivePrefix + archive });
+    return true;
+}
+
+bool bookimporter::exportToArchive(const QString& archive, const QList<BookDto>& books)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_running) {
+        qWarning() << "Cannot export the library into" << archive << "while books are being added or exported";
+        return false;
+    }
+    m_running = true;
+    m_cancelled = false;
+    m_processed = 0;
+    QThreadPool::globalInstance()->start([this, archive, books] { exportTask(archive, books); });
+    return true;
+}
+
+void bookimporter::toggleProcessing(bool paused) { m_paused = paused; }
+
+void bookimporter::cancel()
+{
+    QMutexLocker lock(&m_mutex);
+    m_cancelled = true;
+    m_queue.clear();
+}
+
+bool bookimporter::waitWhilePaused() const
+{
+    while (m_paused && !m_cancelled)
+        QThread::msleep(kPauseStepMs);
+    return !m_cancelled;
+}
+
+bool bookimporter::takeItem(QString& item, QString& importFolder)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_queue.isEmpty())
+        return false;
+    item = m_queue.takeFirst();
+    m_inHand = true;
+    importFolder = m_importFolder;
+    return true;
+}
+
+void bookimporter::queueFront(const QStringList& items)
+{
+    QMutexLocker lock(&m_mutex);
+    m_queue = items + m_queue;
+    m_inHand = false;
+}
+
+QPair<int, int> bookimporter::countItem()
+{
+    QMutexLocker lock(&m_mutex);
+    m_inHand = false;
+    ++m_processed;
+    return qMakePair(m_processed, m_processed + m_queue.size());
+}
+
+bool bookimporter::isKnown(const QString& path) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_known.contains(path);
+}
+
+bool bookimporter::endTask(const std::function<void()>& announce)
+{
+    QMutexLocker lock(&m_mutex);
+    announce();
+    if (m_queue.isEmpty()) {
+        m_running = false;
+        m_processed = 0;
+        return false;
+    }
+    // Queued after a cancel, or while an export ran: a run of their own.
+    m_processed = 0;
+    m_cancelled = false;
+    post([this] { emit importStarted(); });
+    return true;
+}
+
+void bookimporter::importTask()
+{
+    bool more = true;
+    while (more) {
+        const RunResult result = importRun();
+        more = endTask([this, result] { post([this, result] { emit finished(result.ok, result.total); }); });
+    }
+}
+
+bookimporter::RunResult bookimporter::importRun()
+{
+    qInfo() << "start import";
+    int total = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        total = m_queue.size();
+    }
+    if (total > 1)
+        post([this, total] { emit progress(0, total); });
+
+    importbooks archive;
+    // Books read in this run: the same file twice becomes one book.
+    QSet<QString> added;
+    RunResult result;
+    QString item;
+    QString importFolder;
+    while (waitWhilePaused() && takeItem(item, importFolder)) {
+        if (item.startsWith(ArchivePrefix)) {
+            // One archive at a time: its books come first, so the previous one is done.
+            archive.close();
+            QStringList books;
+            if (archive.open(item.mid(ArchivePrefix.size()))) {
+                for (int i = 0; i < archive.count(); ++i)
+                    books.append(ArchiveBookItem);
+            }
+            queueFront(books);
+            continue;
+        }
+        if (isFolderItem(item)) {
+            queueFront(booksInFolder(item));
+            continue;
+        }
+
+        BookDto record;
+        ItemStatus status = ItemAdded;
+        bool report = true;
+        if (item == ArchiveBookItem) {
+            report = readArchiveBook(archive, importFolder, record, status);
+        } else {
+            record.full_path = absolutePath(item);
+            const bool known = isKnown(record.full_path) || added.contains(record.full_path);
+            status = known ? ItemAlreadyInLibrary : readBookFile(record);
+        }
+        if (report) {
+            if (status == ItemAdded) {
+                ++result.ok;
+                added.insert(record.full_path);
+            }
+            post([this, status, record] { emit itemProcessed(status, record); });
+        }
+
+        // The total counts what is still queued now, items appended meanwhile included.
+        const QPair<int, int> counts = countItem();
+        result.total = counts.first;
+        if (counts.second > 1)
+            post([this, counts] { emit progress(counts.first, counts.second); });
+    }
+    archive.close();
+    return result;
+}
+
+bool bookimporter::readArchiveBook(
+    importbooks& archive, const QString& importFolder, BookDto& record, ItemStatus& status)
+{
+    if (!archive.next())
+        return false;
+    const ArchiveEntry entry = archive.current();
+    record.author = entry.author;
+    record.title = entry.title;
+    record.position = entry.position;
+    record.max_position = entry.progress;
+    record.is_favorite = entry.isFavorite ? 1 : 0;
+    record.folder_title = entry.folderTitle;
+    // A book that cannot be unpacked keeps an empty path and is reported as missing.
+    const QString extracted = archive.extractBook(importFolder);
+    record.full_path = extracted.isEmpty() ? QString() : absolutePath(extracted);
+    status = readBookFile(record);
+    return true;
+}
+
+void bookimporter::exportTask(const QString& archive, const QList<BookDto>& books)
+{
+    const int total = books.size();
+    post([this] { emit exportStarted(); });
+    std::function<void()> announce;
+    {
+        exportbooks writer;
+        if (!writer.open(archive)) {
+            announce = [this, total] { post([this, total] { emit finished(0, total); }); };
+        } else {
+            for (const BookDto& book : books) {
+                if (writer.addBook(book))
+                    qInfo().noquote() << QFileInfo(book.full_path).fileName();
+            }
+            int ok = 0;
+            bool cancelled = false;
+            for (;;) {
+                if (!waitWhilePaused()) {
+                    cancelled = true;
+                    break;
+                }
+                if (!writer.hasNext())
+                    break;
+                if (writer.writeNext())
+                    ++ok;
+                if (writer.count() > 1) {
+                    const int index = writer.index();
+                    post([this, index, total] { emit progress(index, total); });
+                }
+            }
+            // A cancelled export reports nothing at all, a failed one none of its books.
+            if (cancelled || !writer.writeContainer() || !writer.commit()) {
+                writer.close();
+                ok = 0;
+            }
+            const int reportedOk = ok;
+            const int reportedTotal = cancelled ? 0 : total;
+            announce = [this, reportedOk, reportedTotal] {
+                post([this, reportedOk, reportedTotal] { emit exported(reportedOk, reportedTotal); });
+            };
+        }
+    }
+    if (endTask(announce))
+        importTask();
+}

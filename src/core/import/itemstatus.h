@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QMetaType>
+
+// The outcome of reading one book file for the library, carried by
+// bookimporter::itemProcessed. One bit per outcome, so callers may collect several outcomes in
+// one mask; the values are fixed, the pages map them to their messages.
+enum ItemStatus : int {
+    ItemAdded = 0, // the record is complete
+    ItemFileMissing = 2,
+    ItemProtected = 4, // enciphered (DRM)
+    ItemReadFailed = 16,
+    ItemUnsupportedFormat = 32,
+    ItemAlreadyInLibrary = 128,
+};
+
+Q_DECLARE_METATYPE(ItemStatus)
+
+// Keys of a book's descriptive metadata (BookDto::metadata and the database's metadata rows).
+enum BookMetaKey : int {
+    BookMetaIdentifier = 0,
+    BookMetaTitle = 1,
+    BookMetaAuthor = 2,
+    BookMetaContributor = 3,
+    BookMetaSubject = 4,
+    BookMetaPublisher = 5,
+    BookMetaDescription = 6,
+    BookMetaType = 7,
+    BookMetaFormat = 8,
+    BookMetaSource = 9,
+    BookMetaLanguage = 10,
+    BookMetaRights = 11,
+};
