@@ -1,10 +1,11 @@
 #include "animationclock.h"
 #include "widgetimages.h"
 
-#include "animators/kelanimationstyle.h"
 #include "animators/keldisabledstateanimator.h"
 #include "animators/kelpropertyanimator.h"
 #include "animators/kelwidgetstateanimator.h"
+#include "styles/kelstyle.h"
+#include "styles/kelstylemanager.h"
 
 #include <QEasingCurve>
 #include <QLineEdit>
@@ -22,18 +23,18 @@ KelAnimationParams paramsOf(const KelDisabledStateAnimator& animator, const char
 }
 
 // A look with other animations and dimming than the base one.
-KelAnimationStyle::Source slowStyle()
-{
-    KelAnimationStyle::Source source;
-    source.animationSpec = [](int kind) {
-        KelAnimationParams params = KelAnimationStyle::baseAnimationSpec(kind);
+class SlowStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Slow"); }
+    KelAnimationParams animationSpec(int kind) const override
+    {
+        KelAnimationParams params = KelStyle::animationSpec(kind);
         params.forwardDuration = 1000 + kind;
         params.backwardDuration = 2000 + kind;
         return params;
-    };
-    source.opacity = [](int kind) { return kind == 0 ? 0.25 : 0.0; };
-    return source;
-}
+    }
+    double opacity(int kind) const override { return kind == 0 ? 0.25 : 0.0; }
+};
 
 } // namespace
 
@@ -42,7 +43,7 @@ class TestKelStateAnimators : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase() { m_driver.uninstall(); }
-    void cleanup() { KelAnimationStyle::instance()->setSource(KelAnimationStyle::Source()); }
+    void cleanup() { m_styles->setCurrentStyle(m_base.id()); }
 
     void baseLook_data();
     void baseLook();
@@ -56,6 +57,10 @@ private slots:
     void deadWidgetIsForgotten();
 
 private:
+    // Without a toolkit application the first live manager is the one animators register with.
+    std::unique_ptr<KelStyleManager> m_styles;
+    KelStyle m_base;
+    SlowStyle m_slow;
     FrozenAnimationDriver m_driver;
     QWidget m_root;
     QLineEdit* m_first = nullptr;
@@ -65,6 +70,10 @@ private:
 
 void TestKelStateAnimators::initTestCase()
 {
+    m_styles = std::make_unique<KelStyleManager>(nullptr);
+    m_styles->addStyle(&m_base);
+    m_styles->addStyle(&m_slow);
+    QVERIFY(m_styles->setCurrentStyle(m_base.id()));
     m_driver.install();
     auto* layout = new QVBoxLayout(&m_root);
     m_first = new QLineEdit;
@@ -99,7 +108,7 @@ void TestKelStateAnimators::baseLook()
     QFETCH(int, backwardEasing);
     QFETCH(int, backwardMs);
     const KelAnimationParams expected { QEasingCurve::OutCubic, forwardMs, backwardEasing, backwardMs, 0.0, 1.0 };
-    QCOMPARE(KelAnimationStyle::instance()->animationSpec(kind), expected);
+    QCOMPARE(kelStyle()->animationSpec(kind), expected);
 
     // Each progress runs with the animation of its kind.
     KelWidgetStateAnimator animator(1);
@@ -107,9 +116,9 @@ void TestKelStateAnimators::baseLook()
     if (kind < 4)
         QCOMPARE(paramsOf(animator, properties[kind]), expected);
     QCOMPARE(animator.disabledDimming(), 0.6);
-    QCOMPARE(KelAnimationStyle::baseAnimationSpec(5), KelAnimationParams());
-    QCOMPARE(KelAnimationStyle::baseOpacity(1), 0.57);
-    QCOMPARE(KelAnimationStyle::baseOpacity(2), 0.0);
+    QCOMPARE(kelStyle()->animationSpec(5), KelAnimationParams());
+    QCOMPARE(kelStyle()->opacity(1), 0.57);
+    QCOMPARE(kelStyle()->opacity(2), 0.0);
 }
 
 void TestKelStateAnimators::setWidgetTakesTheEnabledState()
@@ -251,7 +260,7 @@ void TestKelStateAnimators::pressedFadeReversesWithoutJump()
 void TestKelStateAnimators::styleSwitchKeepsCustomisedValues()
 {
     KelWidgetStateAnimator custom(0);
-    const KelAnimationParams baseHover = KelAnimationStyle::baseAnimationSpec(1);
+    const KelAnimationParams baseHover = m_base.animationSpec(1);
     // Equal to what is registered, yet customised from now on.
     custom.setHoveredAnimationParams(baseHover);
     const KelAnimationParams ownChecked { QEasingCurve::Linear, 40, QEasingCurve::Linear, 60, 0.0, 1.0 };
@@ -265,8 +274,7 @@ void TestKelStateAnimators::styleSwitchKeepsCustomisedValues()
     advanceAnimations(&plain, 50);
     QVERIFY(plain.pressedProgress() > 0.0 && plain.pressedProgress() < 1.0);
 
-    KelAnimationStyle::instance()->setSource(slowStyle());
-    KelAnimationStyle::instance()->notifyStyleChanged();
+    QVERIFY(m_styles->setCurrentStyle(m_slow.id()));
 
     QCOMPARE(paramsOf(custom, "hoveredProgress"), baseHover);
     QCOMPARE(paramsOf(custom, "checkedProgress"), ownChecked);

@@ -1,5 +1,6 @@
 #include "imagetesthelpers.h"
 #include "painting/kelpainting.h"
+#include "styles/kelstyleable.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -44,6 +45,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+// A styled child that counts how often it is asked to take its look again.
+class RestyleCounter : public QWidget, public KelStyleable {
+public:
+    explicit RestyleCounter(QWidget* parent)
+        : QWidget(parent)
+        , KelStyleable(-1)
+    {
+    }
+    void applyStyle() override { ++restyles; }
+    int restyles = 0;
 };
 
 } // namespace
@@ -393,30 +406,43 @@ private slots:
     {
         using Reader = bool (*)();
         using Setter = void (*)(bool);
-        const QList<QPair<Reader, Setter>> flags = {
-            { KelPainting::dbgPaintKelPaintContext, KelPainting::setDbgPaintKelPaintContext },
-            { KelPainting::dbgPaintKelFrame, KelPainting::setDbgPaintKelFrame },
-            { KelPainting::dbgPaintKelButton, KelPainting::setDbgPaintKelButton },
-            { KelPainting::dbgPaintKelLabel, KelPainting::setDbgPaintKelLabel },
-            { KelPainting::dbgPaintKelIconWidget, KelPainting::setDbgPaintKelIconWidget },
-            { KelPainting::dbgPaintKelDelimiter, KelPainting::setDbgPaintKelDelimiter },
-            { KelPainting::dbgPaintNonDwmResizer, KelPainting::setDbgPaintNonDwmResizer },
-            { KelPainting::dbgPaintNonDwmShadow, KelPainting::setDbgPaintNonDwmShadow },
-            { KelPainting::dbgPaintCustom, KelPainting::setDbgPaintCustom },
+        enum Refresh { Repaint = 1, Restyle = 2 };
+        struct Flag {
+            Reader read;
+            Setter set;
+            int refresh;
+        };
+        const QList<Flag> flags = {
+            { KelPainting::dbgPaintKelPaintContext, KelPainting::setDbgPaintKelPaintContext, Repaint },
+            { KelPainting::dbgPaintKelFrame, KelPainting::setDbgPaintKelFrame, Restyle },
+            { KelPainting::dbgPaintKelButton, KelPainting::setDbgPaintKelButton, Restyle },
+            { KelPainting::dbgPaintKelLabel, KelPainting::setDbgPaintKelLabel, Repaint },
+            { KelPainting::dbgPaintKelIconWidget, KelPainting::setDbgPaintKelIconWidget, Repaint },
+            { KelPainting::dbgPaintKelDelimiter, KelPainting::setDbgPaintKelDelimiter, Restyle },
+            { KelPainting::dbgPaintNonDwmResizer, KelPainting::setDbgPaintNonDwmResizer, Repaint },
+            { KelPainting::dbgPaintNonDwmShadow, KelPainting::setDbgPaintNonDwmShadow, Repaint },
+            { KelPainting::dbgPaintCustom, KelPainting::setDbgPaintCustom, Repaint | Restyle },
         };
         PaintCounter window;
         window.resize(30, 30);
+        auto* deepChild = new RestyleCounter(new QWidget(new QWidget(&window)));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (const auto& flag : flags) {
-            QVERIFY(!flag.first());
+        for (const Flag& flag : flags) {
+            QVERIFY(!flag.read());
             QTest::qWait(1);
             const int before = window.paints;
-            flag.second(true);
-            QVERIFY(flag.first());
-            QTRY_VERIFY(window.paints > before); // every switch repaints or restyles the windows
-            flag.second(false);
-            QVERIFY(!flag.first());
+            const int restylesBefore = deepChild->restyles;
+            flag.set(true);
+            QVERIFY(flag.read());
+            // Restyling reaches styled widgets at any depth, once per switch.
+            QCOMPARE(deepChild->restyles, restylesBefore + ((flag.refresh & Restyle) ? 1 : 0));
+            if (flag.refresh & Repaint)
+                QTRY_VERIFY(window.paints > before);
+            flag.set(true); // unchanged: nothing
+            QCOMPARE(deepChild->restyles, restylesBefore + ((flag.refresh & Restyle) ? 1 : 0));
+            flag.set(false);
+            QVERIFY(!flag.read());
         }
         QCOMPARE(KelPainting::dbgMarginsColor(), QColor(255, 242, 0));
         QCOMPARE(KelPainting::dbgBorderColor(), QColor(242, 0, 255));

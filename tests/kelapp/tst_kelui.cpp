@@ -2,6 +2,7 @@
 #include "kelapptest.h"
 #include "kelsettings.h"
 #include "kelui.h"
+#include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
 
 #include <QDesktopServices>
@@ -287,7 +288,8 @@ private slots:
 
     void htmlLinks()
     {
-        const QString linkColor = QGuiApplication::palette().color(QPalette::Link).name();
+        // The current style's link colour.
+        const QString linkColor = QStringLiteral("#458bcf");
         QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://example.org/a"), QStringLiteral("Site"), 3, QColor()),
             QStringLiteral("<b><a href='https://example.org/a' style='color: %1; text-decoration: none;'>Site</a></b>")
                 .arg(linkColor));
@@ -474,9 +476,10 @@ private slots:
         QCOMPARE(ui()->shadowCache()->objectName(), QStringLiteral("KelShadowCache"));
     }
 
-    void unavailableServicesAreNull()
+    void servicesMadeByTheUi()
     {
-        QCOMPARE(ui()->styleManager(), nullptr);
+        QVERIFY(ui()->styleManager());
+        QCOMPARE(ui()->styleManager()->parent(), ui());
         QCOMPARE(ui()->notificationManager(), nullptr);
         QCOMPARE(ui()->defaultShadowType(), 1);
     }

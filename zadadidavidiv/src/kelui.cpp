@@ -1,4 +1,6 @@
 #include "kelui.h"
+#include "styles/kelstyle.h"
+#include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
 
 #include "hoverleaveworkaround.h"
@@ -16,7 +18,6 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QPalette>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -27,10 +28,9 @@ const int kDefaultDialogParentPolicy
     = KelUi::ActiveWindowParent | KelUi::VisibleMainWindowParent | KelUi::MainWindowParent;
 const int kRevealTimeoutMs = 3000;
 
-// The colour and icons of the current style; the palette and no icon until styles exist.
-QColor styleLinkColor() { return QGuiApplication::palette().color(QPalette::Link); }
+QColor styleLinkColor() { return kelStyle()->color(KelStyle::CL_Text_Link); }
 
-QString styleIconPath(int /*iconType*/) { return QString(); }
+QString styleIconPath(int iconType) { return kelStyle()->iconPath(iconType); }
 
 // Translated filters may carry full-width parentheses, which QFileDialog does not read as the
 // pattern's brackets.
@@ -95,6 +95,7 @@ public:
     bool waitCursorShown = false;
     QPointer<QWidget> mainWindow;
     QMutex mainWindowMutex;
+    QPointer<KelStyleManager> styleManager;
     HoverLeaveWorkaround* hoverWorkaround = nullptr;
     int dialogParentPolicy = kDefaultDialogParentPolicy;
     bool maintenanceMode = false;
@@ -128,6 +129,7 @@ KelUi::KelUi(KelApplication* app)
 {
     d->app = app;
     d->self = this;
+    d->styleManager = new KelStyleManager(this);
     d->hoverWorkaround = new HoverLeaveWorkaround(this);
     connect(app, &QCoreApplication::aboutToQuit, this, [this] { d->eventLoopEnded = true; });
     d->dayChangeTimer.setSingleShot(true);
@@ -466,7 +468,7 @@ void KelUi::translateTopLevelWindows()
     }
 }
 
-KelStyleManager* KelUi::styleManager() const { return nullptr; }
+KelStyleManager* KelUi::styleManager() const { return d->styleManager; }
 
 KelNotificationManager* KelUi::notificationManager() { return nullptr; }
 

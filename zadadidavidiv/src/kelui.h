@@ -20,8 +20,8 @@ class QWidget;
 // The toolkit's user-interface services, one object per process (KelUi::instance()): the main
 // window made through a virtual factory, message boxes, text-input boxes and file dialogs that
 // any thread may ask for, the wait cursor, opening links and files, the default-application
-// prompts, the pixmap caches, the notification manager, the hidden maintenance mode and a signal
-// at each change of calendar day.
+// prompts, the style manager, the pixmap caches, the notification manager, the hidden maintenance
+// mode and a signal at each change of calendar day.
 //
 // Dialogs run on the GUI thread. A request from another thread re-invokes the method there with
 // a blocking queued call and waits for the answer, so a worker that the GUI thread waits for
@@ -30,8 +30,7 @@ class QWidget;
 //
 // The message box and the file dialogs are reached through handlers (setMessageBoxHandler,
 // setFileDialogHandler); revealing a file goes through setRevealHandler. Not available yet, and
-// answered with null until their classes exist: styleManager(), iconsCache(), shadowCache() and
-// notificationManager().
+// answered with null until its class exists: notificationManager().
 class KelUi : public QObject {
     Q_OBJECT
 

@@ -1,7 +1,7 @@
 #include "animators/keldisabledstateanimator.h"
 
-#include "animators/kelanimationstyle.h"
 #include "animators/kelpropertyanimator.h"
+#include "styles/kelstyle.h"
 #include "utils/kelfuzzy.h"
 
 #include <QEvent>
@@ -15,14 +15,13 @@ const char* const disabledProgressName = "disabledProgress";
 
 KelDisabledStateAnimator::KelDisabledStateAnimator(int mode, QObject* parent)
     : QObject(parent)
+    , KelStyleable(-1)
     , m_mode(mode)
     , m_animator(new KelPropertyAnimator(this))
 {
-    KelAnimationStyle* style = KelAnimationStyle::instance();
+    const KelStyle* style = kelStyle();
     m_dimming = style->opacity(0);
     m_animator->setupAnimation(this, disabledProgressName, style->animationSpec(0));
-    // The virtual hook, so that a subclass re-reads its own animations too.
-    connect(style, &KelAnimationStyle::styleChanged, this, [this]() { applyStyle(); });
 }
 
 KelDisabledStateAnimator::~KelDisabledStateAnimator() = default;
@@ -64,7 +63,7 @@ bool KelDisabledStateAnimator::hasDisabledProgress() const { return !KelUtils::i
 
 void KelDisabledStateAnimator::applyStyle()
 {
-    const KelAnimationStyle* style = KelAnimationStyle::instance();
+    const KelStyle* style = kelStyle();
     if (!m_dimmingCustomised)
         m_dimming = style->opacity(0);
     m_animator->setupAnimation(this, disabledProgressName, style->animationSpec(0));

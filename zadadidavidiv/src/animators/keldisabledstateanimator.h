@@ -1,5 +1,7 @@
 #pragma once
 
+#include "styles/kelstyleable.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -7,12 +9,12 @@ class KelPropertyAnimator;
 class QWidget;
 
 // The disabled state of one watched widget as a fading progress (0 enabled, 1 disabled) and the opacity a
-// painter dims the widget with. Curves, durations and the dimming come from the current style
-// (KelAnimationStyle); applyStyle takes them again after a style switch.
+// painter dims the widget with. Curves, durations and the dimming come from the current style; as a
+// styleable without a style id it takes them again on every style switch (applyStyle).
 //
 // Modes: 0 no event filter (the widget drives every state itself); 1 follows the widget's enabled state;
 // 2 also follows focus and hover (see KelWidgetStateAnimator).
-class KelDisabledStateAnimator : public QObject {
+class KelDisabledStateAnimator : public QObject, public KelStyleable {
     Q_OBJECT
     Q_PROPERTY(double disabledProgress READ disabledProgress WRITE setDisabledProgress NOTIFY disabledProgressChanged)
 public:
@@ -41,7 +43,7 @@ public:
     bool hasDisabledProgress() const;
 
     // The style hook: the style's dimming (unless customised) and disabled animation.
-    virtual void applyStyle();
+    void applyStyle() override;
 
 signals:
     void disabledProgressChanged(double progress);

@@ -1,7 +1,7 @@
 #include "animators/kelwidgetstateanimator.h"
 
-#include "animators/kelanimationstyle.h"
 #include "animators/kelpropertyanimator.h"
+#include "styles/kelstyle.h"
 #include "utils/kelfuzzy.h"
 
 #include <QEvent>
@@ -113,7 +113,7 @@ bool KelWidgetStateAnimator::eventFilter(QObject* watched, QEvent* event)
 
 void KelWidgetStateAnimator::setupStateAnimations()
 {
-    const KelAnimationStyle* style = KelAnimationStyle::instance();
+    const KelStyle* style = kelStyle();
     KelPropertyAnimator* animator = propertyAnimator();
     if (!m_hoveredParamsCustomised)
         animator->setupAnimation(this, hoveredProgressName, style->animationSpec(1));

@@ -1,6 +1,9 @@
 #include "painting/kelpainting.h"
 
+#include "styles/kelstyleable.h"
+
 #include <QApplication>
+#include <QPointer>
 #include <QWidget>
 
 namespace {
@@ -65,9 +68,17 @@ void repaintAllWindows()
 
 void restyleAllWidgets()
 {
-    // Styled widgets cache their geometry from the style; until the styleable mixin walks them here,
-    // a repaint is what a changed diagnostic flag needs to show.
-    repaintAllWindows();
+    // Guarded, since an applyStyle may delete other widgets of the walk.
+    QList<QPointer<QWidget>> widgets;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        widgets.append(window);
+        for (QWidget* child : window->findChildren<QWidget*>())
+            widgets.append(child);
+    }
+    for (const QPointer<QWidget>& widget : qAsConst(widgets)) {
+        if (auto* styleable = dynamic_cast<KelStyleable*>(widget.data()))
+            styleable->applyStyle();
+    }
 }
 
 QColor dbgMarginsColor() { return QColor(255, 242, 0); }

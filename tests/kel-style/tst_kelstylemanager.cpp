@@ -1,0 +1,458 @@
+#include "../kelapp/kelapptest.h"
+#include "colortesthelpers.h"
+
+#include "animators/kelwidgetstateanimator.h"
+#include "kelapplication.h"
+#include "kelsettings.h"
+#include "kelui.h"
+#include "styles/kelqproxystyle.h"
+#include "styles/kelstyle.h"
+#include "styles/kelstyleable.h"
+#include "styles/kelstylemanager.h"
+#include "windows/kelwindowframe.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QScrollerProperties>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+class DayStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Day"); }
+    int metric(int kind) const override { return kind == 35 ? 15 : KelStyle::metric(kind); }
+};
+
+class NightStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Night"); }
+    bool isDarkTheme() const override { return true; }
+    double opacity(int kind) const override { return kind == 0 ? 0.3 : KelStyle::opacity(kind); }
+    int metric(int kind) const override
+    {
+        switch (kind) {
+        case 28:
+            return 50;
+        case 35:
+            return 17;
+        default:
+            return KelStyle::metric(kind);
+        }
+    }
+    QColor color(int role) const override { return role == 18 ? QColor(0x99ccff) : KelStyle::color(role); }
+    QString iconPath(int kind) const override
+    {
+        return kind == 5 ? QStringLiteral(":/night/error.svg") : KelStyle::iconPath(kind);
+    }
+};
+
+class SepiaStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Sepia"); }
+    QColor color(int role) const override { return role == 2 ? QColor(0xf4ecd8) : KelStyle::color(role); }
+};
+
+// The order in which styled objects were asked to restyle.
+QStringList g_restyled;
+
+// A label styled the way toolkit labels are: from the current style by its widget type.
+class StyledLabel : public QLabel, public KelStyleable {
+public:
+    StyledLabel(int widgetType, const QString& name, QWidget* parent = nullptr)
+        : QLabel(parent)
+        , KelStyleable(widgetType)
+    {
+        setObjectName(name);
+        applyStyle();
+    }
+    void applyStyle() override
+    {
+        g_restyled << objectName();
+        if (isStyled())
+            kelStyle()->applyLabelStyle(this, widgetType());
+    }
+    QColor textColor() const { return palette().color(foregroundRole()); }
+};
+
+// A window whose frame the style writes.
+class StyledWindow : public QWidget, public KelStyleable {
+public:
+    explicit StyledWindow(int widgetType)
+        : KelStyleable(widgetType)
+        , frame(this, this)
+    {
+        applyStyle();
+    }
+    void applyStyle() override { kelStyle()->applyWindowFrameStyle(&frame, widgetType()); }
+    KelWindowFrame frame;
+};
+
+// Runs a function when restyled.
+class Hook : public KelStyleable {
+public:
+    explicit Hook(std::function<void(Hook*)> onRestyle)
+        : KelStyleable(-1)
+        , m_onRestyle(std::move(onRestyle))
+    {
+    }
+    void applyStyle() override
+    {
+        ++restyles;
+        m_onRestyle(this);
+    }
+    int restyles = 0;
+
+private:
+    std::function<void(Hook*)> m_onRestyle;
+};
+
+KelStyleManager* manager() { return KelStyleManager::instance(); }
+
+int occurrences(const KelStyleable* styleable)
+{
+    return manager()->styleables().count(const_cast<KelStyleable*>(styleable));
+}
+
+} // namespace
+
+class TestKelStyleManager : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<KelSettings> m_settings;
+    DayStyle m_day;
+    NightStyle m_night;
+    SepiaStyle m_sepia;
+
+private slots:
+    void initTestCase()
+    {
+        m_settings = std::make_unique<KelSettings>(
+            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        KelApplication::instance()->setSettings(m_settings.get());
+    }
+
+    void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
+
+    void theManagerLivesInTheUi()
+    {
+        KelStyleManager* styles = KelUi::instance()->styleManager();
+        QVERIFY(styles);
+        QCOMPARE(styles->parent(), KelUi::instance());
+        QCOMPARE(KelStyleManager::instance(), styles);
+
+        // Process-wide look defaults.
+        QVERIFY(qobject_cast<KelQProxyStyle*>(QApplication::style()));
+        QVERIFY(!QApplication::isEffectEnabled(Qt::UI_AnimateCombo));
+        QVERIFY(!QApplication::isEffectEnabled(Qt::UI_AnimateTooltip));
+        const QScrollerProperties scroller;
+        QCOMPARE(scroller.scrollMetric(QScrollerProperties::VerticalOvershootPolicy)
+                     .value<QScrollerProperties::OvershootPolicy>(),
+            QScrollerProperties::OvershootAlwaysOff);
+        QCOMPARE(scroller.scrollMetric(QScrollerProperties::HorizontalOvershootPolicy)
+                     .value<QScrollerProperties::OvershootPolicy>(),
+            QScrollerProperties::OvershootAlwaysOff);
+    }
+
+    // Must run before any style is made current.
+    void baseStyleUntilAStyleIsSet()
+    {
+        KelStyle* fallback = manager()->currentStyle();
+        QVERIFY(fallback);
+        QCOMPARE(fallback->id(), QStringLiteral("KelStyle"));
+        QCOMPARE(fallback->parent(), manager());
+        QCOMPARE(manager()->currentStyle(), fallback);
+        QCOMPARE(kelStyle(), fallback);
+        QVERIFY(manager()->styles().isEmpty());
+        QVERIFY(m_settings->lastStyleId().isEmpty());
+    }
+
+    void stylesAreSwitchedAndTheChoiceSaved()
+    {
+        manager()->addStyle(&m_day);
+        manager()->addStyle(&m_night);
+        manager()->addStyle(&m_sepia);
+        QCOMPARE(manager()->styles(), (QList<KelStyle*> { &m_day, &m_night, &m_sepia }));
+        QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QCOMPARE(kelStyle(), &m_night);
+        QCOMPARE(saved.count(), 1);
+        QCOMPARE(saved.first().first().toString(), QStringLiteral("Night"));
+        m_settings->sync();
+        QCOMPARE(QSettings(m_settings->fileName(), QSettings::IniFormat).value("lastStyleId").toString(),
+            QStringLiteral("Night"));
+
+        // The application font comes from the style.
+        const QFont font = QApplication::font();
+        QCOMPARE(font.family(), KelStyle::interfaceFontFamily());
+        QCOMPARE(font.pixelSize(), 17);
+        QCOMPARE(font.weight(), int(QFont::Normal));
+        QVERIFY(!QFontInfo(font).family().isEmpty());
+        // The proxy asks the current style.
+        QCOMPARE(QApplication::style()->styleHint(QStyle::SH_LineEdit_PasswordMaskDelay), 50);
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(QApplication::font().pixelSize(), 15);
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Day"));
+        QCOMPARE(saved.count(), 2);
+    }
+
+    void switchingToTheCurrentStyleDoesNothing()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        Hook hook([](Hook*) {});
+        const QFont marker = QFont(QStringLiteral("DejaVu Serif"), 9);
+        QApplication::setFont(marker);
+        QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
+        m_settings->setValue(QStringLiteral("lastStyleId"), QStringLiteral("Edited"));
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(hook.restyles, 0);
+        QCOMPARE(QApplication::font(), marker);
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Edited"));
+        QCOMPARE(saved.count(), 0);
+    }
+
+    void unknownStyleChangesNothing()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        Hook hook([](Hook*) {});
+        const QFont before = QApplication::font();
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Missing\"");
+        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Missing")));
+        QCOMPARE(kelStyle(), &m_night);
+        QCOMPARE(QApplication::font(), before);
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Night"));
+        QCOMPARE(hook.restyles, 0);
+        // Ids compare exactly.
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"night\"");
+        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("night")));
+    }
+
+    // Every registered object takes the new look, in registration order; animators follow the
+    // style's animations and dimming.
+    void styledObjectsTakeTheNewLook()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        StyledLabel text(9, QStringLiteral("text"));
+        StyledLabel error(8, QStringLiteral("error"));
+        StyledLabel unstyled(-1, QStringLiteral("unstyled"));
+        StyledWindow window(0);
+        KelWidgetStateAnimator animator(1);
+        QCOMPARE(text.textColor(), QColor(0x2c2b30));
+        QCOMPARE(error.textColor(), QColor(0xff373a));
+        const QColor unstyledColor = unstyled.textColor();
+        QCOMPARE(window.frame.background().color(), QColor(Qt::white));
+        QCOMPARE(animator.disabledDimming(), 0.6);
+
+        g_restyled.clear();
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QCOMPARE(g_restyled, (QStringList { "text", "error", "unstyled" }));
+        QCOMPARE(text.textColor(), QColor(0xf4f4f4));
+        QCOMPARE(error.textColor(), QColor(0xff373a));
+        QCOMPARE(unstyled.textColor(), unstyledColor);
+        COMPARE_COLOR(window.frame.borderColor(), QColor(0, 0, 0, 56));
+        QCOMPARE(animator.disabledDimming(), 0.3);
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
+        QCOMPARE(window.frame.background().color(), QColor(0xf4ecd8));
+        QCOMPARE(text.textColor(), QColor(0x2c2b30));
+        QCOMPARE(animator.disabledDimming(), 0.6);
+    }
+
+    void destroyedObjectsAreUnregistered()
+    {
+        const int before = manager()->styleables().size();
+        auto* parent = new QWidget;
+        auto* label = new StyledLabel(9, QStringLiteral("child"), parent);
+        auto* grandChild = new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
+        auto* animator = new KelWidgetStateAnimator(1, label);
+        QCOMPARE(manager()->styleables().size(), before + 3);
+        QCOMPARE(occurrences(grandChild), 1);
+        QCOMPARE(occurrences(animator), 1);
+        delete label; // and its animator
+        QCOMPARE(manager()->styleables().size(), before + 1);
+        delete parent;
+        QCOMPARE(manager()->styleables().size(), before);
+
+        // Nothing dead is reached by the next switch.
+        g_restyled.clear();
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QVERIFY(g_restyled.isEmpty());
+    }
+
+    void registeringTwiceListsTwice()
+    {
+        Hook hook([](Hook*) {});
+        manager()->registerStyleable(&hook);
+        QCOMPARE(occurrences(&hook), 2);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QCOMPARE(hook.restyles, 2);
+        manager()->unregisterStyleable(&hook);
+        QCOMPARE(occurrences(&hook), 1);
+        manager()->unregisterStyleable(&hook);
+        QCOMPARE(occurrences(&hook), 0);
+        manager()->unregisterStyleable(&hook); // absent: nothing
+        manager()->registerStyleable(&hook); // the destructor removes it again
+    }
+
+    // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are
+    // skipped, the new ones wait for the next switch.
+    void restyleWalkSurvivesChanges()
+    {
+        int doomedRestyles = 0;
+        int selfDeletingRestyles = 0;
+        std::unique_ptr<Hook> created;
+        auto* doomed = new Hook([&doomedRestyles](Hook*) { ++doomedRestyles; });
+        Hook killer([&](Hook*) {
+            delete doomed;
+            doomed = nullptr;
+            if (!created)
+                created = std::make_unique<Hook>([](Hook*) {});
+        });
+        // Registered after the killer, so later in the walk.
+        manager()->unregisterStyleable(doomed);
+        manager()->registerStyleable(doomed);
+        auto* selfDeleting = new Hook([&selfDeletingRestyles](Hook* self) {
+            ++selfDeletingRestyles;
+            delete self;
+        });
+        Hook last([](Hook*) {});
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
+        QCOMPARE(killer.restyles, 1);
+        QCOMPARE(doomedRestyles, 0);
+        QCOMPARE(selfDeletingRestyles, 1);
+        QCOMPARE(last.restyles, 1);
+        QVERIFY(created);
+        QCOMPARE(created->restyles, 0);
+        QCOMPARE(occurrences(created.get()), 1);
+        QCOMPARE(occurrences(selfDeleting), 0);
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(created->restyles, 1);
+        QCOMPARE(last.restyles, 2);
+    }
+
+    void changingTheWidgetTypeRestylesOnce()
+    {
+        StyledLabel label(9, QStringLiteral("retyped"));
+        g_restyled.clear();
+        label.setWidgetType(9);
+        QVERIFY(g_restyled.isEmpty());
+        label.setWidgetType(8);
+        QCOMPARE(g_restyled, QStringList { "retyped" });
+        QCOMPARE(label.widgetType(), 8);
+        QVERIFY(label.isStyled());
+        QCOMPARE(label.textColor(), QColor(0xff373a));
+        label.setWidgetType(-1);
+        QVERIFY(!label.isStyled());
+    }
+
+    void theSavedStyleIsRestored()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        // As left by an earlier run.
+        m_settings->setLastStyleId(QStringLiteral("Sepia"));
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Day")));
+        QCOMPARE(kelStyle(), &m_sepia);
+
+        m_settings->setLastStyleId(QStringLiteral("Removed"));
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Night")));
+        QCOMPARE(kelStyle(), &m_night);
+        m_settings->setLastStyleId(QString());
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Day")));
+        QCOMPARE(kelStyle(), &m_day);
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Nowhere\"");
+        m_settings->setLastStyleId(QStringLiteral("Removed"));
+        QVERIFY(!manager()->restoreLastStyle(QStringLiteral("Nowhere")));
+        QCOMPARE(kelStyle(), &m_day);
+    }
+
+    // A new run reads the choice from the settings file.
+    void theChoiceSurvivesARestart()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        m_settings->sync();
+        KelSettings reopened(m_settings->fileName(), QSettings::IniFormat);
+        KelApplication::instance()->setSettings(&reopened);
+        {
+            KelStyleManager nextRun(nullptr);
+            QVERIFY(KelStyleManager::instance() != &nextRun); // the UI's manager stays the one
+            DayStyle day;
+            NightStyle night;
+            nextRun.addStyle(&day);
+            nextRun.addStyle(&night);
+            QCOMPARE(nextRun.currentStyle()->id(), QStringLiteral("KelStyle"));
+            QVERIFY(nextRun.restoreLastStyle(QStringLiteral("Day")));
+            QCOMPARE(nextRun.currentStyle(), &night);
+        }
+        KelApplication::instance()->setSettings(m_settings.get());
+    }
+
+    void firstOfTwoEqualIdsWins()
+    {
+        DayStyle twin;
+        manager()->addStyle(&twin);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(kelStyle(), &m_day);
+    }
+
+    // A destroyed style drops out of the list; destroyed while current, it leaves the base style
+    // behind, never a dangling one.
+    void destroyedStylesDropOut()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        const int count = manager()->styles().size();
+        struct Solo : KelStyle {
+            QString id() const override { return QStringLiteral("Solo"); }
+        };
+        auto* unused = new Solo;
+        manager()->addStyle(unused);
+        delete unused;
+        QCOMPARE(manager()->styles().size(), count);
+
+        auto* solo = new Solo;
+        manager()->addStyle(solo);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Solo")));
+        delete solo;
+        KelStyle* fallback = kelStyle();
+        QVERIFY(fallback);
+        QCOMPARE(fallback->id(), QStringLiteral("KelStyle"));
+        QCOMPARE(kelStyle(), fallback);
+        QVERIFY(!manager()->styles().contains(fallback));
+        QCOMPARE(manager()->styles().size(), count);
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Solo\"");
+        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Solo")));
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+    }
+
+    void uiServicesAskTheCurrentStyle()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
+            QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
+        QString iconPath;
+        KelUi::instance()->setMessageBoxHandler([&iconPath](KelMessageBoxRequest& request) {
+            iconPath = request.iconPath;
+            return 1;
+        });
+        QCOMPARE(KelUi::instance()->messageBox(QStringLiteral("Broken"), QString(), 5), 1);
+        QCOMPARE(iconPath, QStringLiteral(":/night/error.svg"));
+        KelUi::instance()->setMessageBoxHandler(nullptr);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestKelStyleManager>(argc, argv, QStringLiteral("kel-style-test"));
+}
+
+#include "tst_kelstylemanager.moc"
