@@ -2,6 +2,7 @@
 #include "colortesthelpers.h"
 
 #include "animators/kelwidgetstateanimator.h"
+#include "eventfilters/kelqmenustyler.h"
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
@@ -12,8 +13,11 @@
 #include "windows/kelwindowframe.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QScrollerProperties>
 #include <QSignalSpy>
 #include <QTest>
@@ -432,6 +436,20 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Solo\"");
         QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Solo")));
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+    }
+
+    void contextMenusTakeTheStyleSheet()
+    {
+        QLineEdit edit;
+        new KelQMenuStyler(&edit, 40);
+        edit.show();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), edit.mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(&edit, &event);
+        QMenu* menu = edit.findChild<QMenu*>();
+        QVERIFY(menu);
+        QTRY_COMPARE(menu->styleSheet(), kelStyle()->applyMenuStyle(40));
+        QVERIFY(!menu->styleSheet().isEmpty());
+        menu->close();
     }
 
     void uiServicesAskTheCurrentStyle()

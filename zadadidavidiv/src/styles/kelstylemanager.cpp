@@ -1,5 +1,6 @@
 #include "styles/kelstylemanager.h"
 
+#include "eventfilters/kelqmenustyler.h"
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
@@ -44,6 +45,10 @@ void setLookDefaults()
     properties.setScrollMetric(QScrollerProperties::HorizontalOvershootPolicy, off);
     properties.setScrollMetric(QScrollerProperties::VerticalOvershootPolicy, off);
     QScrollerProperties::setDefaultScrollerProperties(properties);
+
+    // Menus made by Qt itself (context menus of text fields) take the current style's sheet.
+    KelQMenuStyler::setStyleSheetApplier(
+        [](QWidget* widget, int widgetType) { kelStyle()->applyStyleSheet(widget, widgetType); });
 }
 
 } // namespace
