@@ -1,0 +1,185 @@
+#include "dataexchangesvc.h"
+
+#include "jsengine/jsengine.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QTimer>
+#include <QUuid>
+#include <QtDebug>
+
+DataExchangeSvc::DataExchangeSvc(QObject* parent)
+    : DataExchangeSvc(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kHelperName), parent)
+{
+}
+
+DataExchangeSvc::DataExchangeSvc(const QString& program, QObject* parent)
+    : KelRemoteProcHandler(parent)
+{
+    setupHandler(program);
+    connect(this, &KelRemoteProcHandler::handlerReady, this, &DataExchangeSvc::onHelperReady);
+    connect(this, &KelRemoteProcHandler::handlerClosed, this, &DataExchangeSvc::onHelperClosed);
+}
+
+void DataExchangeSvc::onHelperReady()
+{
+    write(pagecount::engineScriptMessage(jsengine::scriptWithInit(QUuid::createUuid().toString(QUuid::Id128))));
+    // A helper started anew knows nothing: give it what the lost one had, so the next request
+    // is answered for the open book even though the book context sends its list only once.
+    if (m_chaptersSent)
+        write(pagecount::chapterListMessage(m_sentChapters));
+    if (!m_searchText.isEmpty())
+        write(pagecount::searchMessage(m_searchText));
+}
+
+void DataExchangeSvc::sendChapterList(const QList<ChapterPageInfo>& chapters)
+{
+    write(pagecount::chapterListMessage(chapters));
+    // Kept after the write, so that a helper started by this very write does not get it twice.
+    m_sentChapters = chapters;
+    m_chaptersSent = true;
+}
+
+void DataExchangeSvc::repaginate(const PaginationRequest& request)
+{
+    emit calcStarted();
+    m_lastPagination = request;
+    m_pending = Pending::Pagination;
+    m_retried = false;
+    write(pagecount::paginationMessage(request));
+    if (!isConnected() && m_pending == Pending::Pagination) {
+        // No helper: the numbers stay unknown, but whoever waits for them is told.
+        qWarning() << "The page-counting helper is not running; page numbers stay unknown";
+        storeResult(PaginationResult());
+        m_pending = Pending::None;
+        emit calcDone();
+    }
+}
+
+void DataExchangeSvc::search(const QString& text)
+{
+    write(pagecount::searchMessage(text));
+    m_searchText = text;
+}
+
+void DataExchangeSvc::print(const PrintRequest& request)
+{
+    emit calcStarted();
+    m_pending = Pending::Print;
+    write(pagecount::printMessage(request));
+    if (!isConnected() && m_pending == Pending::Print) {
+        qWarning() << "The page-counting helper is not running; nothing is printed";
+        m_pending = Pending::None;
+        emit calcDone();
+    }
+}
+
+void DataExchangeSvc::onHelperClosed()
+{
+    if (m_pending == Pending::None)
+        return;
+    // Called from inside the channel's socket handling: write from the event loop instead.
+    QTimer::singleShot(0, this, &DataExchangeSvc::retryPagination);
+}
+
+void DataExchangeSvc::retryPagination()
+{
+    if (m_pending == Pending::None || isConnected())
+        return;
+    if (m_pending == Pending::Pagination && !m_retried) {
+        qWarning() << "The page-counting helper went away during a pagination; asking a new one";
+        m_retried = true;
+        write(pagecount::paginationMessage(m_lastPagination));
+        if (isConnected())
+            return;
+    }
+    // A print is not repeated (it may have reached the printer), and a helper that fails twice
+    // on the same book would fail again. The last layout is gone with a failed pagination.
+    qWarning() << "The page-counting helper went away; the request is given up";
+    if (m_pending == Pending::Pagination)
+        storeResult(PaginationResult());
+    m_pending = Pending::None;
+    emit calcDone();
+}
+
+void DataExchangeSvc::onDataReceived(const QByteArray& payload)
+{
+    QDataStream in(payload);
+    qint32 type = -1;
+    in >> type;
+    if (in.status() != QDataStream::Ok) {
+        qWarning() << "Empty message from the page-counting helper ignored";
+        return;
+    }
+    if (type != pagecount::Pagination) {
+        qWarning() << "Message of unknown type" << type << "from the page-counting helper ignored";
+        return;
+    }
+    PaginationResult result;
+    if (!pagecount::readResult(in, &result))
+        qWarning() << "Malformed pagination result from the page-counting helper;" << result.chapters.size()
+                   << "chapters kept";
+    storeResult(result);
+    m_pending = Pending::None;
+    m_retried = false;
+    emit calcDone();
+}
+
+void DataExchangeSvc::storeResult(const PaginationResult& result)
+{
+    m_chapters = result.chapters;
+    m_resultText1 = result.text1;
+    m_resultNumber = result.number;
+    m_resultText2 = result.text2;
+    m_resultText3 = result.text3;
+    m_linkPages = result.linkPages;
+    m_chapterIndex.clear();
+    m_chapterIndex.reserve(m_chapters.size());
+    for (int i = 0; i < m_chapters.size(); ++i) {
+        // A source listed twice keeps its first place.
+        if (!m_chapterIndex.contains(m_chapters.at(i).source))
+            m_chapterIndex.insert(m_chapters.at(i).source, i);
+    }
+}
+
+const ChapterPageInfo* DataExchangeSvc::chapter(const QString& source) const
+{
+    const int index = m_chapterIndex.value(source, -1);
+    return index < 0 ? nullptr : &m_chapters.at(index);
+}
+
+int DataExchangeSvc::chapterStartPage(const QString& source) const
+{
+    const ChapterPageInfo* info = chapter(source);
+    return info ? info->startPage : -1;
+}
+
+int DataExchangeSvc::chapterPageCount(const QString& source) const
+{
+    const ChapterPageInfo* info = chapter(source);
+    return info ? info->pageCount : -1;
+}
+
+int DataExchangeSvc::totalPageCount() const
+{
+    if (m_chapters.isEmpty())
+        return -1;
+    const ChapterPageInfo& last = m_chapters.last();
+    // An uncounted last chapter would otherwise give its page count minus one.
+    return last.startPage < 0 ? -1 : last.startPage + last.pageCount;
+}
+
+QList<SearchItem> DataExchangeSvc::searchHits() const
+{
+    QList<SearchItem> items;
+    for (const ChapterPageInfo& info : m_chapters) {
+        for (const ChapterHit& hit : info.hits) {
+            SearchItem item;
+            item.link->source = hit.link;
+            item.link->page = hit.page;
+            item.text = hit.text;
+            items.append(item);
+        }
+    }
+    return items;
+}

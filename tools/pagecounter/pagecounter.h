@@ -1,0 +1,71 @@
+#pragma once
+
+#include "pagecountprotocol.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class ChapterLayout;
+class HelperConnection;
+
+// The page counter's work: takes the reader's messages in order and answers every pagination
+// or print request with the book's page numbers. Each chapter is laid out in turn by one
+// ChapterLayout; a chapter's start page is the sum of the page counts before it, so a book page
+// is the start page plus the page the engine gives within the chapter.
+//
+// A layout waits for chapter loads in nested event loops, so messages that arrive meanwhile are
+// queued: a pagination that a newer one makes useless is dropped (the newer one answers), and
+// the stop message ends the helper at once.
+class PageCounter : public QObject {
+    Q_OBJECT
+
+public:
+    // Hits beyond this many are left out of a result: no one reads them, and the result must
+    // stay a frame the reader accepts.
+    static constexpr int kMaxHits = 10000;
+
+    explicit PageCounter(HelperConnection* connection, QObject* parent = nullptr);
+    ~PageCounter() override;
+
+    // One frame's payload from the reader; a malformed one is logged and ignored.
+    void onMessage(const QByteArray& payload);
+
+private:
+    struct Message {
+        qint32 type = -1;
+        QString text;
+        QList<ChapterPageInfo> chapters;
+        PaginationRequest pagination;
+        PrintRequest print;
+    };
+
+    bool decode(const QByteArray& payload, Message* message) const;
+    void processQueue();
+    void handle(const Message& message);
+    bool paginationQueued() const;
+    // False when the layout was given up for a newer request or the stop.
+    bool paginate(const PaginationRequest& request, PaginationResult* result);
+    void addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result);
+    void addHits(const QString& source, int startPage, ChapterPageInfo* chapter, int* hitCount);
+    void answerAfterPrint();
+    int chapterOf(const QString& source) const;
+    QString engineScript() const;
+    ChapterLayout* layout();
+
+    HelperConnection* m_connection;
+    ChapterLayout* m_layout = nullptr;
+    QList<Message> m_queue;
+    bool m_running = false;
+    bool m_stopping = false;
+
+    QString m_engineScript;
+    QList<ChapterPageInfo> m_chapters;
+    QString m_searchText;
+    bool m_haveRequest = false;
+    PaginationRequest m_lastRequest;
+    // The answer to the last request, still true while neither the chapters nor the search text
+    // changed; a print is answered with it.
+    bool m_resultValid = false;
+    PaginationResult m_lastResult;
+};
