@@ -226,11 +226,6 @@ private slots:
                                .arg(index)));
             QCOMPARE(testApp()->splashScreenFor(index), QGuiApplication::primaryScreen());
         }
-        // Until the splash window exists start-up goes on without one.
-        QCOMPARE(testApp()->showSplash(QStringLiteral("splash"), 2000, 0, 0, 0, QStringLiteral("Sans"), 24, false,
-                     QPoint(), QPoint(40, 124), QColor(Qt::transparent), QColor(Qt::white)),
-            nullptr);
-        QVERIFY(!testApp()->isSplashVisible());
     }
 
     void startupLanguageTriesSavedThenSystemThenShipped()

@@ -2,8 +2,11 @@
 
 #include "hoverleaveworkaround.h"
 #include "kelsettings.h"
+#include "keltranslator.h"
 #include "kelui.h"
+#include "painting/kelicon.h"
 #include "painting/keliconsprovider.h"
+#include "windows/kelsplash.h"
 
 #include <QDebug>
 #include <QDir>
@@ -21,6 +24,8 @@ class KelApplication::Private {
 public:
     Qt::HANDLE guiThreadId = nullptr;
     QPointer<KelSettings> settings;
+    QPointer<KelSplash> splash;
+    QPointer<KelTranslator> translator;
     bool firstRun = true;
     QPointer<KelUi> ui;
     QPointer<KelIconsProvider> iconsProvider;
@@ -53,6 +58,11 @@ KelApplication::~KelApplication()
         d->settings->writeSettings();
     if (d->ui)
         delete d->ui.data();
+    if (d->splash) {
+        // Its destroyed signal must not reach this half-destroyed object.
+        disconnect(d->splash, nullptr, this, nullptr);
+        delete d->splash.data();
+    }
     delete d;
     d = nullptr;
     qInfo() << "App is finished normally.";
@@ -81,9 +91,9 @@ KelSettings* KelApplication::settings() const { return d->settings; }
 
 void KelApplication::setSettings(KelSettings* settings) { d->settings = settings; }
 
-KelSplash* KelApplication::splash() const { return nullptr; }
+KelSplash* KelApplication::splash() const { return d->splash; }
 
-QWidget* KelApplication::splashWindow() const { return nullptr; }
+QWidget* KelApplication::splashWindow() const { return d->splash; }
 
 bool KelApplication::isSplashVisible() const
 {
@@ -91,7 +101,7 @@ bool KelApplication::isSplashVisible() const
     return splash && splash->isVisible();
 }
 
-KelTranslator* KelApplication::translator() const { return nullptr; }
+KelTranslator* KelApplication::translator() const { return d->translator; }
 
 KelIconsProvider* KelApplication::iconsProvider()
 {
@@ -139,9 +149,18 @@ QString KelApplication::configFilePath(const QString& fileName)
     return QDir::toNativeSeparators(fileName.isEmpty() ? folder : folder + QLatin1Char('/') + fileName);
 }
 
-void KelApplication::initTranslator(const QString& prefix)
+void KelApplication::initTranslator(const QString& prefix, const QString& folder)
 {
-    qWarning() << "No translator is available for" << prefix << "- the interface stays untranslated";
+    delete d->translator.data();
+    auto* translator = new KelTranslator(prefix, this, folder);
+    d->translator = translator;
+    connect(translator, &KelTranslator::languageChanged, this, &KelApplication::storeTranslatorLanguage);
+    selectStartupLanguage(
+        d->settings ? d->settings->localeName() : QString(), KelTranslator::systemLocaleName(),
+        [translator](const QString& code) { return translator->translate(code, false); },
+        [translator](const QString& language) { return translator->localeForLanguage(language); });
+    // Connected after the start-up choice: no window exists yet to retranslate.
+    connect(translator, &KelTranslator::languageChanged, this, &KelApplication::retranslateApplication);
 }
 
 void KelApplication::selectStartupLanguage(const QString& savedLocale, const QString& systemLocale,
@@ -158,9 +177,14 @@ void KelApplication::selectStartupLanguage(const QString& savedLocale, const QSt
 
 bool KelApplication::applyLocale(const QString& code)
 {
-    // Without a translator there is nothing to switch.
-    Q_UNUSED(code)
-    return false;
+    if (!d->translator) {
+        qWarning() << "No translator to switch the language to" << code;
+        return false;
+    }
+    // The switch itself stores the code in the settings, which comes back here.
+    if (code == d->translator->currentLocale())
+        return true;
+    return d->translator->translate(code, false);
 }
 
 void KelApplication::storeTranslatorLanguage(const QString& code)
@@ -212,8 +236,17 @@ KelSplash* KelApplication::showSplash(const QString& imageName, int minimumMs, i
     qInfo() << "Working geometry:" << geometry;
     qDebug() << "Show splash at least" << minimumMs << "milliseconsds on" << screen
              << "screen. Screen geometry:" << geometry;
-    qWarning() << "No splash window is available; start-up goes on without" << imageName;
-    return nullptr;
+    const QPixmap pixmap
+        = iconsProvider()->icon(imageName)->pixmap(screen->devicePixelRatio(), QSize(), QColor(), KelPainting::Normal);
+    auto* splash = new KelSplash(geometry, pixmap, QCoreApplication::applicationVersion(), minimumMs, tickMs, minDots,
+        maxDots, showMainWindowWhenDone, loadingTextOffset, versionTextOffset, loadingTextColor, versionTextColor);
+    d->splash = splash;
+    QFont font(fontFamily);
+    font.setPixelSize(fontPixelSize);
+    splash->setFont(font);
+    connect(splash, &QObject::destroyed, this, &KelApplication::onSplashDestroyed);
+    splash->show();
+    return splash;
 }
 
 bool KelApplication::notify(QObject* receiver, QEvent* event)

@@ -18,9 +18,6 @@ class QScreen;
 // The toolkit's application object. It guards the process-wide toolkit singletons (settings, UI
 // services, translator, icons, splash) and normalises mouse-move delivery: positions are cut to
 // whole pixels and the hover state of widgets is kept right.
-//
-// Not available yet, and answered with null until their classes exist: translator(), splash() and the
-// splash window of showSplash().
 class KelApplication : public KelSingleApplication {
     Q_OBJECT
 
@@ -69,7 +66,9 @@ public:
     // The per-user configuration folder (made when missing), with fileName appended when given.
     static QString configFilePath(const QString& fileName);
 
-    void initTranslator(const QString& prefix);
+    // Makes the translator over the files prefix + "_" + locale + ".qm" in folder (empty: "translations"
+    // beside the executable) and switches to the start-up language.
+    void initTranslator(const QString& prefix, const QString& folder = QString());
     // The start-up language: the saved one, else the system's, else the shipped translation of
     // the system's language, else English. translate answers whether the code loaded;
     // localeForLanguage gives the shipped locale for a two-letter language code (empty when none).

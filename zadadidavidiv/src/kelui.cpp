@@ -7,6 +7,7 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "notannoyingmessagetimer.h"
+#include "windows/kelsplash.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -347,16 +348,22 @@ QWidget* KelUi::mainWindow() const { return d->mainWindow; }
 
 void KelUi::initMainWindow()
 {
-    QMutexLocker lock(&d->mainWindowMutex);
-    if (d->mainWindow)
-        return;
-    QWidget* window = createMainWindow();
-    d->mainWindow = window;
+    QWidget* window = nullptr;
+    {
+        QMutexLocker lock(&d->mainWindowMutex);
+        if (d->mainWindow)
+            return;
+        window = createMainWindow();
+        d->mainWindow = window;
+    }
     if (window) {
         connect(
             d->app, &KelSingleApplication::messageReceived, this, &KelUi::bringMainWindowToFront, Qt::UniqueConnection);
-        // The splash learns of the main window here once it exists.
     }
+    // Also without a window: the splash then closes instead of waiting for one. The hand-over waits
+    // for the window to show, so it runs outside the lock.
+    if (KelSplash* splash = d->app->splash())
+        splash->setMainWindowIsReady(window);
     emit mainWindowCreated(window);
 }
 
