@@ -1,5 +1,6 @@
 #include "painting/kelpaintcontext.h"
 
+#include "painting/kelframepainter.h"
 #include "painting/kelpainting.h"
 
 #include <QDebug>
@@ -183,6 +184,24 @@ void KelPaintContext::drawDiagnosticFill(const QRectF& rect, const QColor& color
     p->setBrush(faint);
     KelPainting::drawRect(*p, rect, KelPainting::Overlapping);
     p->restore();
+}
+
+void KelPaintContext::drawFramePainterDiagnostics(const KelFramePainter* framePainter)
+{
+    if (!framePainter)
+        return;
+    const double r = m_devicePixelRatio;
+    const QRectF outer = m_rect;
+    const QRectF border
+        = outer.marginsRemoved(KelPainting::snapMarginsToDevicePixels(r, QMarginsF(framePainter->margins())));
+    const QRectF paddings
+        = border.marginsRemoved(KelPainting::snapMarginsToDevicePixels(r, QMarginsF(framePainter->borderWidths())));
+    const QRectF contents
+        = paddings.marginsRemoved(KelPainting::snapMarginsToDevicePixels(r, QMarginsF(framePainter->paddings())));
+    drawDiagnosticBand(outer, border, KelPainting::dbgMarginsColor());
+    drawDiagnosticBand(border, paddings, KelPainting::dbgBorderColor());
+    drawDiagnosticBand(paddings, contents, KelPainting::dbgPaddingsColor());
+    drawDiagnosticFill(contents, KelPainting::dbgContentsColor());
 }
 
 void KelPaintContext::drawDiagnosticOverlay()

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QRectF>
 
+class KelFramePainter;
 class QPaintDevice;
 class QStyleOption;
 class QWidget;
@@ -33,6 +34,8 @@ public:
     void drawDiagnosticContentsMargins(const QWidget* widget);
     void drawDiagnosticBand(const QRectF& outer, const QRectF& inner, const QColor& color);
     void drawDiagnosticFill(const QRectF& rect, const QColor& color);
+    // The frame painter's margins, border, paddings and contents as nested bands over the paint rectangle.
+    void drawFramePainterDiagnostics(const KelFramePainter* framePainter);
     void drawDiagnosticOverlay();
 
     // How many contexts are open on the device right now.

@@ -1,10 +1,12 @@
 #include "styles/kelstyle.h"
 
+#include "painting/kelframepainter.h"
 #include "styles/kelcolors.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
 #include "windows/kelwindowframe.h"
 
+#include <QAbstractScrollArea>
 #include <QDebug>
 #include <QEasingCurve>
 #include <QFont>
@@ -382,7 +384,26 @@ void KelStyle::applyDelimiterStyle(KelDelimiter*, int) const { }
 // class fills in its base look here when it is added.
 void KelStyle::applyButtonStyle(KelButtonPainter*, int, const QString&) const { }
 
-void KelStyle::applyFramePainterStyle(KelFramePainter*) const { }
+// The generic framed-control look that the edit and spin-box styling start with.
+void KelStyle::applyFramePainterStyle(KelFramePainter* painter) const
+{
+    if (!painter)
+        return;
+    painter->setBackgroundColors(colorSet(4));
+    painter->setBorderColors(colorSet(5));
+    const int border = metric(22);
+    painter->setBorderWidths(QMargins(border, border, border, border));
+    painter->setRadii(KelRadii(metric(23)));
+    painter->setPaddings(margins(7));
+    QWidget* widget = painter->widget();
+    if (!widget)
+        return;
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Text, defaultTextColor());
+    widget->setPalette(palette);
+    if (!qobject_cast<QAbstractScrollArea*>(widget))
+        widget->setMinimumHeight(metric(25));
+}
 
 void KelStyle::applyLineEditStyle(KelLineEdit*, int) const { }
 

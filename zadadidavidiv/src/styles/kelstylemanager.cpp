@@ -4,6 +4,7 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
+#include "painting/kelframepainter.h"
 #include "styles/kelqproxystyle.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
@@ -35,6 +36,9 @@ void setLookDefaults()
 {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         QApplication::setStyle(new KelQProxyStyle(QApplication::style()));
+    // Widgets that paint their own frame get no native focus rectangle or edit panel.
+    KelQProxyStyle::setFramePainterTest(
+        [](const QWidget* widget) { return dynamic_cast<const KelFramePainter*>(widget) != nullptr; });
     QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
     QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
     QApplication::setEffectEnabled(Qt::UI_FadeTooltip, true);
