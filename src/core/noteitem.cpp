@@ -34,11 +34,15 @@ const QString kContext = QStringLiteral("Context");
 const QString kNote = QStringLiteral("Note");
 const QString kDate = QStringLiteral("Date");
 
-// Both records of the reading items, made by the chapter page and passed in its signals.
+// Both records of the reading items, made by the chapter page and passed in its signals. The
+// item models hand out whole items as tooltips too; as text they read as what a tooltip shows.
 void registerReadingItemTypes()
 {
     qRegisterMetaType<BookmarkItem>("BookmarkItem");
     qRegisterMetaType<NoteItem>("NoteItem");
+    QMetaType::registerConverter<BookmarkItem, QString>([](const BookmarkItem& item) { return item.text; });
+    QMetaType::registerConverter<NoteItem, QString>(
+        [](const NoteItem& item) { return item.note.isEmpty() ? item.context : item.note; });
 }
 
 } // namespace
