@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QMetaType>
 #include <QString>
 
@@ -34,6 +35,17 @@ public:
     static QColor styleColor(int color);
     // The class of the marks in the page: the style name with "note" appended.
     static QString styleClass(int color) { return styleName(color) + QStringLiteral("note"); }
+    // The index of the first style name equal to the text ignoring case; NoColor when none is.
+    static NoteColor colorFromStyleName(const QString& name);
+
+    // The note's own keys only (no "Source" or "Title"): "Style", "Chapter", "Color",
+    // "StartPath", "EndPath", "StartOffset", "EndOffset", "Context", "Note", "Date".
+    QJsonObject toJson() const override;
+    // Needs "Chapter", non-empty "StartPath" and "EndPath", both offsets, and a colour given by
+    // "Style" or else by "Color"; *ok tells whether it had them. The note read gets a fresh id
+    // and a link to its start (page -1). Texts stay plain data: whoever hands them to the page
+    // escapes them.
+    static NoteItem fromJson(const QJsonObject& object, bool* ok);
 
     QString startPath; // engine path of the first marked node
     QString endPath; // engine path of the last marked node

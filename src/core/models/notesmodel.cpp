@@ -1,0 +1,46 @@
+#include "notesmodel.h"
+
+NotesModel::NotesModel(QObject* parent)
+    : ReadingItemListModel(
+        { QStringLiteral("Id"), QStringLiteral("Title"), QStringLiteral("Page"), QStringLiteral("Text"),
+            QStringLiteral("Color"), QStringLiteral("Timestamp"), QStringLiteral("Source") },
+        parent)
+{
+}
+
+void NotesModel::addNote(const NoteItem& note) { appendItem(note); }
+
+void NotesModel::updateNote(const NoteItem& note)
+{
+    const QModelIndex index = findIndexById(note.id);
+    if (index.isValid())
+        setData(index, QVariant::fromValue(note), Qt::DisplayRole);
+}
+
+void NotesModel::removeNote(const QString& id) { removeItem(id); }
+
+bool NotesModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size())
+        return false;
+    NoteItem note;
+    if (value.canConvert<NoteItem>())
+        note = value.value<NoteItem>();
+    NoteItem& stored = m_items[index.row()];
+    stored.title = note.title;
+    stored.color = note.color;
+    stored.note = note.note;
+    stored.chapter = note.chapter;
+    reportRowChanged(index.row(), { role });
+    return true;
+}
+
+QVariant NotesModel::cell(const NoteItem& item, int column) const
+{
+    if (column <= PageColumn)
+        return linkItemCell(item, column);
+    if (column > SourceColumn)
+        return QVariant();
+    const QVariant values[] = { item.note, NoteItem::styleName(item.color), item.date, linkSource(item) };
+    return values[column - TextColumn];
+}
