@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QRectF>
 
+class KelButtonPainter;
 class QPaintDevice;
 class QStyleOption;
 class QWidget;
@@ -34,6 +35,8 @@ public:
     void drawDiagnosticBand(const QRectF& outer, const QRectF& inner, const QColor& color);
     void drawDiagnosticFill(const QRectF& rect, const QColor& color);
     void drawDiagnosticOverlay();
+    // The button painter's four content rectangles outlined in red.
+    void drawButtonPainterDiagnostics(KelButtonPainter* buttonPainter);
 
     // How many contexts are open on the device right now.
     static int openContextCount(const QPaintDevice* device);
