@@ -84,9 +84,9 @@ public:
         return event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton;
     }
 
-    // The mouse is over the button. While a button is held Qt sends no leave event, so the position
-    // decides then as well.
-    bool mouseOver(const QPoint& pos) const { return q->underMouse() && q->rect().contains(pos); }
+    // While a button is held the mouse is grabbed by it, and Qt moves the mouse before it sends the
+    // leave or enter event, so the widget's under-mouse flag lags one move behind: the position decides.
+    bool mouseOver(const QPoint& pos) const { return q->rect().contains(pos); }
 
     KelButton* q;
     QSize cachedSizeHint = QSize(-1, -1);
