@@ -72,3 +72,13 @@ void KelIconsProvider::retire(KelIcon* icon)
     if (!m_retired.contains(icon))
         m_retired.append(icon);
 }
+
+KelIcon* kelIconByName(const char* nameOrPath)
+{
+    KelIconsProvider* provider = KelIconsProvider::instance();
+    if (!provider) {
+        qWarning() << "No icons provider for icon" << nameOrPath;
+        return nullptr;
+    }
+    return provider->icon(nameOrPath);
+}

@@ -36,3 +36,6 @@ private:
     KelIcon* m_nullIcon = nullptr;
     QVector<KelIcon*> m_retired;
 };
+
+// The running provider's icon for the name; null, with a warning, without a provider.
+KelIcon* kelIconByName(const char* nameOrPath);

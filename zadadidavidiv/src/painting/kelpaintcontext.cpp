@@ -1,6 +1,8 @@
 #include "painting/kelpaintcontext.h"
 
+#include "painting/kelbuttonpainter.h"
 #include "painting/kelframepainter.h"
+#include "painting/kelicon.h"
 #include "painting/kelpainting.h"
 
 #include <QDebug>
@@ -29,6 +31,13 @@ QString describeDevice(const QPaintDevice* device)
 {
     if (device->devType() == QInternal::Widget) {
         const QWidget* widget = static_cast<const QWidget*>(device);
+        // A button is best told by what it shows.
+        if (auto* button = dynamic_cast<const KelButtonPainter*>(widget)) {
+            if (!button->text().isEmpty())
+                return button->text();
+            if (button->icon())
+                return button->icon()->name();
+        }
         if (!widget->objectName().isEmpty())
             return widget->objectName();
     }
@@ -232,4 +241,17 @@ void KelPaintContext::drawDiagnosticOverlay()
     p->drawLine(QPointF(l, t), QPointF(r, b));
     p->drawLine(QPointF(r, t), QPointF(l, b));
     p->restore();
+}
+
+void KelPaintContext::drawButtonPainterDiagnostics(KelButtonPainter* buttonPainter)
+{
+    if (!buttonPainter)
+        return;
+    const KelDiagnosticMarker marker { KelPainting::dbgMarkerColor(), true, false };
+    const QRectF rects[] = { QRectF(buttonPainter->iconRect()), buttonPainter->textRect(), buttonPainter->subTextRect(),
+        QRectF(buttonPainter->arrowRect()) };
+    for (const QRectF& rect : rects) {
+        if (rect.isValid())
+            drawDiagnosticMarker(snapToDevicePixels(rect), marker);
+    }
 }

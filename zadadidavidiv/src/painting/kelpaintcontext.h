@@ -6,6 +6,7 @@
 #include <QRectF>
 
 class KelFramePainter;
+class KelButtonPainter;
 class QPaintDevice;
 class QStyleOption;
 class QWidget;
@@ -37,6 +38,8 @@ public:
     // The frame painter's margins, border, paddings and contents as nested bands over the paint rectangle.
     void drawFramePainterDiagnostics(const KelFramePainter* framePainter);
     void drawDiagnosticOverlay();
+    // The button painter's four content rectangles outlined in red.
+    void drawButtonPainterDiagnostics(KelButtonPainter* buttonPainter);
 
     // How many contexts are open on the device right now.
     static int openContextCount(const QPaintDevice* device);

@@ -1,9 +1,11 @@
 #include "styles/kelstyle.h"
 
+#include "painting/kelbuttonpainter.h"
 #include "painting/kelframepainter.h"
 #include "styles/kelcolors.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
+#include "widgets/kelbutton.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -380,9 +382,147 @@ void KelStyle::applyLabelStyle(QLabel* label, int kind) const
 
 void KelStyle::applyDelimiterStyle(KelDelimiter*, int) const { }
 
+void KelStyle::applyButtonStyle(KelButtonPainter* painter, int kind, const QString& iconName) const
+{
+    if (!painter)
+        return;
+    if (!painter->icon() && !iconName.isEmpty())
+        painter->setIcon(iconName);
+    QWidget* widget = painter->widget();
+    auto* button = dynamic_cast<KelButton*>(painter);
+    const Qt::Alignment leftCentred = Qt::AlignLeft | Qt::AlignVCenter;
+    // The secondary text of menu-like buttons: the content colour, fainter.
+    const auto fadedSubText = [this, painter]() {
+        KelStateColors faded = painter->contentColors();
+        for (KelStateColorSet* set : { &faded.unchecked, &faded.checked })
+            set->normal = colorWithAlpha(set->normal, opacity(1));
+        painter->setSubTextColors(faded);
+    };
+    switch (kind) {
+    case 11: // push button
+    case 19: // dialog button
+    case 20: // the dialog's default button
+        painter->setBackgroundColors(KelStateColors(
+            color(CL_Button_Push_Base), hoverOverlayColor(QColor()), pressedOverlayColor(QColor()), QColor()));
+        painter->setRadii(KelRadii(metric(19)));
+        painter->setBorderWidths(margins(3));
+        painter->setContentColors(KelStateColors(color(isDarkTheme() ? CL_Text_Dark : CL_Text_Light)));
+        painter->setPaddings(margins(4));
+        if (widget)
+            widget->setMinimumSize(size(0));
+        break;
+    case 12:
+    case 25:
+        painter->setPaddings(margins(5));
+        painter->setContentColors(colorSet(3));
+        painter->setColorizeIcon(true);
+        if (kind == 25 && widget) {
+            widget->setCursor(Qt::ArrowCursor);
+            widget->setFixedWidth(metric(27));
+        }
+        break;
+    case 13: // check box
+        painter->setContentColors(KelStateColors(defaultTextColor()));
+        painter->setSpacing(metric(20));
+        if (!painter->icon())
+            painter->setIcon(iconPath(1));
+        painter->setAlignment(leftCentred);
+        painter->setColorizeIcon(false);
+        if (button)
+            button->setCheckable(true);
+        if (widget)
+            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+        break;
+    case 14: // radio button
+        painter->setContentColors(KelStateColors(defaultTextColor()));
+        painter->setSpacing(metric(21));
+        if (!painter->icon())
+            painter->setIcon(iconPath(2));
+        painter->setAlignment(leftCentred);
+        if (button)
+            button->setUncheckByClickBlocked(true);
+        break;
+    case 15: // menu item
+    case 16: // menu item with a submenu
+        painter->setBackgroundColors(colorSet(0));
+        painter->setContentColors(KelStateColors(textColorFor(color(CL_PopupMenu_Base))));
+        painter->setPaddings(margins(6));
+        fadedSubText();
+        painter->setTextOrientation(Qt::Horizontal);
+        painter->setAlignment(leftCentred);
+        if (button)
+            button->setUncheckByClickBlocked(true);
+        if (widget)
+            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+        if (kind == 16) {
+            painter->setArrowParams(arrowSpec(1));
+            painter->setArrowColors(painter->contentColors());
+        }
+        break;
+    case 17: { // combo box face
+        const KelStateColors background = colorSet(4);
+        painter->setBackgroundColors(background);
+        painter->setBorderColors(colorSet(5));
+        painter->setBorderWidths(QMargins(metric(22), metric(22), metric(22), metric(22)));
+        painter->setRadii(KelRadii(metric(23)));
+        painter->setArrowParams(arrowSpec(0));
+        painter->setArrowColors(colorSet(6));
+        painter->setContentColors(KelStateColors(textColorFor(background.unchecked.normal)));
+        painter->setPaddings(margins(7));
+        painter->setAlignment(leftCentred);
+        fadedSubText();
+        if (widget)
+            widget->setMinimumHeight(metric(25));
+        break;
+    }
+    case 18: { // combo-box item
+        const KelStateColors background = colorSet(1);
+        painter->setBackgroundColors(background);
+        painter->setArrowParams(arrowSpec(0));
+        painter->setArrowColors(KelStateColors(Qt::transparent));
+        painter->setBorderColors(KelStateColors(Qt::transparent));
+        painter->setContentColors(KelStateColors(textColorFor(background.unchecked.normal)));
+        fadedSubText();
+        painter->setTextOrientation(Qt::Horizontal);
+        painter->setBorderWidths(QMargins(metric(22), metric(22), metric(22), metric(22)));
+        painter->setPaddings(margins(7));
+        painter->setAlignment(leftCentred);
+        if (button) {
+            button->setCheckable(true);
+            button->setUncheckByClickBlocked(true);
+            button->setEmitsClickedWhenCheckable(true);
+        }
+        break;
+    }
+    case 21: // title-bar buttons: minimise, maximise, restore, close
+    case 22:
+    case 23:
+    case 24:
+        painter->setContentColors(colorSet(9));
+        painter->setColorizeIcon(true);
+        if (kind == 24)
+            painter->setBackgroundColors(colorSet(8));
+        if (widget)
+            widget->setFixedSize(48, 32);
+        break;
+    case 27: {
+        const QColor base(0x656565);
+        painter->setBackgroundColors(
+            KelStateColors(base, hoverOverlayColor(QColor()), pressedOverlayColor(QColor()), QColor()));
+        painter->setRadii(KelRadii(6));
+        painter->setBorderWidths(QMargins(1, 1, 1, 1));
+        painter->setBorderColors(KelStateColors(base));
+        painter->setContentColors(KelStateColors(textColorFor(base)));
+        painter->setPaddings(QMargins(8, 4, 8, 4));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 // The operations below style classes that the base style reaches through their setters; each
 // class fills in its base look here when it is added.
-void KelStyle::applyButtonStyle(KelButtonPainter*, int, const QString&) const { }
 
 // The generic framed-control look that the edit and spin-box styling start with.
 void KelStyle::applyFramePainterStyle(KelFramePainter* painter) const
