@@ -48,7 +48,7 @@ void shrinkSymmetrically(double& start, double& end, double length)
 } // namespace
 
 KelButtonPainter::KelButtonPainter(QWidget* widget)
-    : KelButtonFrame(widget)
+    : KelFramePainter(widget)
 {
 }
 
@@ -64,7 +64,7 @@ void KelButtonPainter::relayout()
 void KelButtonPainter::onLayoutChanged()
 {
     m_geometryDirty = true;
-    KelButtonFrame::onLayoutChanged();
+    KelFramePainter::onLayoutChanged();
 }
 
 void KelButtonPainter::onTextChanged(const QString&) { }
@@ -447,7 +447,7 @@ void KelButtonPainter::ensureGeometryIsValid()
     if (!m_geometryDirty)
         return;
     ensureTextMetrics();
-    KelButtonFrame::ensureGeometryIsValid();
+    KelFramePainter::ensureGeometryIsValid();
     const QRect contents = contentsRect();
     m_iconRect = QRect();
     m_textRect = m_subTextRect = QRectF();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "painting/kelbuttonframe.h"
+#include "painting/kelframepainter.h"
 #include "painting/kelpaintingtypes.h"
 #include "styles/kelstatecolors.h"
 
@@ -22,7 +22,7 @@ class QWidget;
 //
 // Every setter does nothing when the value does not change. Changes that move content mark the
 // layout dirty and run the size-hint and layout hooks; colour changes only repaint.
-class KelButtonPainter : public KelButtonFrame {
+class KelButtonPainter : public KelFramePainter {
 public:
     // Where the arrow goes: at the content's right edge, or right after the texts.
     enum ArrowPlacement { ArrowAtEdge = 0, ArrowAfterText = 1 };

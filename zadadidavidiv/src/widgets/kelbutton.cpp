@@ -318,8 +318,10 @@ void KelButton::paintEvent(QPaintEvent*)
 {
     KelPaintContext context(this);
     paint(context);
-    if (KelPainting::dbgPaintKelButton())
+    if (KelPainting::dbgPaintKelButton()) {
+        context.drawFramePainterDiagnostics(this);
         context.drawButtonPainterDiagnostics(this);
+    }
 }
 
 void KelButton::paint(KelPaintContext& context)
