@@ -119,13 +119,13 @@ int main(int argc, char* argv[])
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < count; ++i) {
-            librarybooks::BookSpec spec;
-            spec.title = QStringLiteral("Book %1").arg(i);
-            spec.coverSize = QSize(600, 900);
-            spec.chapters = 4;
+            librarybooks::BookSpec recipe;
+            recipe.title = QStringLiteral("Book %1").arg(i);
+            recipe.coverSize = QSize(600, 900);
+            recipe.chapters = 4;
             const QString suffix = suffixes.at(i % suffixes.size());
             librarybooks::write(
-                home.filePath(QStringLiteral("Shelf/%1/book%2.%3").arg(suffix).arg(i).arg(suffix)), spec);
+                home.filePath(QStringLiteral("Shelf/%1/book%2.%3").arg(suffix).arg(i).arg(suffix)), recipe);
         }
         out() << "generated " << count << " books in " << timer.elapsed() << " ms\n";
 

@@ -16,11 +16,11 @@
 
 void usePdfEngine() { pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName()); }
 
-QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& spec)
+QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& recipe)
 {
     QDir().mkpath(dir);
     const QString path = QDir(dir).absoluteFilePath(fileName);
-    if (!librarybooks::write(path, spec)) {
+    if (!librarybooks::write(path, recipe)) {
         qWarning() << "Cannot write the test book" << path;
         return QString();
     }

@@ -22,7 +22,7 @@ void usePdfEngine();
 
 // Writes a library book (see librarybooks::write) into dir; its absolute path, or an empty
 // string when it cannot be written.
-QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& spec = {});
+QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& recipe = {});
 
 // True when the pixel at the image's centre is within a few steps of the colour.
 bool centreHasColour(const QImage& image, const QColor& colour);

@@ -110,9 +110,9 @@ void TestBookFileReader::readsEveryFormat()
     QFETCH(bool, hasCover);
     QFETCH(MetaMap, metadata);
 
-    librarybooks::BookSpec spec;
-    spec.coverColor = QColor(0xcc, 0x33, 0x66);
-    const QString path = writeBook(books(), fileName, spec);
+    librarybooks::BookSpec recipe;
+    recipe.coverColor = QColor(0xcc, 0x33, 0x66);
+    const QString path = writeBook(books(), fileName, recipe);
     QVERIFY(!path.isEmpty());
 
     BookDto record = recordFor(path);
@@ -140,7 +140,7 @@ void TestBookFileReader::readsEveryFormat()
         QCOMPARE(cover.width(), 232); // US Letter, 612 x 792 points
     else
         QCOMPARE(cover.width(), 200); // the 200 x 300 picture
-    QVERIFY(centreHasColour(cover, spec.coverColor));
+    QVERIFY(centreHasColour(cover, recipe.coverColor));
 }
 
 void TestBookFileReader::statusCodes_data()
@@ -288,10 +288,10 @@ void TestBookFileReader::coverSizes()
     QFETCH(QSize, picture);
     QFETCH(QSize, cover);
 
-    librarybooks::BookSpec spec;
-    spec.coverSize = picture;
+    librarybooks::BookSpec recipe;
+    recipe.coverSize = picture;
     for (const QString& suffix : { QStringLiteral("epub"), QStringLiteral("mobi"), QStringLiteral("fb2") }) {
-        const QString path = writeBook(books(), QStringLiteral("cover.") + suffix, spec);
+        const QString path = writeBook(books(), QStringLiteral("cover.") + suffix, recipe);
         QVERIFY(!path.isEmpty());
         BookDto record = recordFor(path);
         QCOMPARE(readBookFile(record, false), ItemAdded);

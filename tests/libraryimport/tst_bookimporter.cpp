@@ -146,9 +146,9 @@ QList<int> statusesOf(const QList<QPair<ItemStatus, BookDto>>& items)
 
 librarybooks::BookSpec titled(const QString& title)
 {
-    librarybooks::BookSpec spec;
-    spec.title = title;
-    return spec;
+    librarybooks::BookSpec recipe;
+    recipe.title = title;
+    return recipe;
 }
 
 } // namespace

@@ -38,9 +38,9 @@ QStringList suffixes();
 //          filled with the cover colour (the cover is the rendered page)
 //   cbz    PNG pages, the first of the cover's size and colour; cbr the same in RAR 4
 //   zip/7z the FB2 book as the archive's only entry
-bool write(const QString& path, const BookSpec& spec = BookSpec());
+bool write(const QString& path, const BookSpec& recipe = BookSpec());
 
-// The encoded cover picture of the spec (PNG).
-QByteArray coverPng(const BookSpec& spec);
+// The encoded cover picture of the recipe (PNG).
+QByteArray coverPng(const BookSpec& recipe);
 
 } // namespace librarybooks

@@ -229,14 +229,14 @@ void KelButtonPainter::setArrowParams(const QSize& size, const QMargins& margins
     setArrowParams(KelArrowSpec { size, margins, direction, value });
 }
 
-void KelButtonPainter::setArrowParams(const KelArrowSpec& spec)
+void KelButtonPainter::setArrowParams(const KelArrowSpec& arrow)
 {
-    if (arrowParams() == spec)
+    if (arrowParams() == arrow)
         return;
-    m_arrowSize = spec.size;
-    m_arrowMargins = spec.margins;
-    m_arrowDirection = spec.arrowType;
-    m_arrowValue = spec.lineWidth;
+    m_arrowSize = arrow.size;
+    m_arrowMargins = arrow.margins;
+    m_arrowDirection = arrow.arrowType;
+    m_arrowValue = arrow.lineWidth;
     relayout();
 }
 

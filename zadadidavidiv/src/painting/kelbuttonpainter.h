@@ -74,7 +74,7 @@ public:
     KelArrowSpec arrowParams() const;
     // direction is a Qt::ArrowType; value is the stroke width of an open chevron (0: a filled one).
     void setArrowParams(const QSize& size, const QMargins& margins, int direction, double value);
-    void setArrowParams(const KelArrowSpec& spec);
+    void setArrowParams(const KelArrowSpec& arrow);
     int arrowPlacement() const { return m_arrowPlacement; }
     void setArrowPlacement(int placement);
 
