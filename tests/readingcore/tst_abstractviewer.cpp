@@ -171,7 +171,8 @@ void TestAbstractViewer::quickClickReportedByTimer()
     viewer.release(Qt::LeftButton);
     QCOMPARE(viewer.clicks, 0); // a second press may still make it a double click
     QTRY_COMPARE(viewer.clicks, 1);
-    QVERIFY2(viewer.lastClickAt >= 290, qPrintable(QString::number(viewer.lastClickAt)));
+    // Qt's coarse timers may fire up to 5 % early.
+    QVERIFY2(viewer.lastClickAt >= 280, qPrintable(QString::number(viewer.lastClickAt)));
     QTest::qWait(kSettleMs);
     QCOMPARE(viewer.clicks, 1);
 
