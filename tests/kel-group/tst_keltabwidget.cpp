@@ -143,6 +143,9 @@ private slots:
         QCOMPARE(tabs.tabsLayout()->count(), 2);
         QVERIFY(!extra->parent());
         delete extra;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No page to add as tab 3"));
+        QVERIFY(!tabs.insertTab(3, nullptr, nullptr));
+        QCOMPARE(tabs.tabsLayout()->count(), 2);
         QVERIFY(!tabs.tabButton(5));
         tabs.setTabText(5, QStringLiteral("nobody"));
     }

@@ -6,6 +6,7 @@
 #include "widgets/kelstackedwidget.h"
 
 #include <QBoxLayout>
+#include <QDebug>
 #include <QMap>
 #include <QPointer>
 
@@ -60,6 +61,10 @@ KelTabWidget::~KelTabWidget()
 
 bool KelTabWidget::insertTab(int index, QWidget* page, int buttonWidgetType, const char* iconName)
 {
+    if (!page) {
+        qWarning() << "No page to add as tab" << index << "of" << this;
+        return false;
+    }
     if (tabButton(index) || !d->pages || !d->tabsLayout)
         return false;
     auto* button = new KelButton(buttonWidgetType, iconName ? QString::fromLatin1(iconName) : QString());
