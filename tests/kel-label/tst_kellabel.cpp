@@ -6,6 +6,7 @@
 #include "kelapplication.h"
 #include "painting/kelgraphicsopacityeffect.h"
 #include "painting/kelpainting.h"
+#include "styles/kelstatecolors.h"
 #include "styles/kelstyle.h"
 #include "widgets/kellabel.h"
 #include "widgets/kelplaintextedit.h"
@@ -57,6 +58,7 @@ private slots:
     void styleKindsAndViewportMargins();
     void scrollBarsSitInsideTheBox();
     void setTextAndSignals();
+    void paintsItsFrameAndBatchesTypedRepaints();
 
     void stackedWidgetPagesAndSize();
 
@@ -323,6 +325,28 @@ void TestKelLabel::setTextAndSignals()
     QFocusEvent out(QEvent::FocusOut);
     QCoreApplication::sendEvent(&edit, &out);
     QCOMPARE(focusLost.count(), 1);
+}
+
+void TestKelLabel::paintsItsFrameAndBatchesTypedRepaints()
+{
+    KelPlainTextEdit edit(-1);
+    edit.setBackgroundColors(KelStateColors(QColor(0, 200, 0)));
+    edit.setBorderColors(KelStateColors(QColor(200, 0, 0)));
+    edit.setBorderWidths(QMargins(3, 3, 3, 3));
+    edit.setPaddings(QMargins(10, 10, 10, 10));
+    edit.resize(200, 80);
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    const QImage image = edit.grab().toImage();
+    QCOMPARE(image.pixelColor(1, 40), QColor(200, 0, 0));
+    QCOMPARE(image.pixelColor(6, 40), QColor(0, 200, 0));
+    QCOMPARE(image.pixelColor(100, 6), QColor(0, 200, 0));
+
+    // A typed key holds repaints back until the event loop comes round again.
+    QTest::keyClick(&edit, Qt::Key_A);
+    QCOMPARE(edit.toPlainText(), QStringLiteral("a"));
+    QVERIFY(!edit.updatesEnabled());
+    QTRY_VERIFY(edit.updatesEnabled());
 }
 
 void TestKelLabel::stackedWidgetPagesAndSize()
