@@ -265,17 +265,6 @@ private slots:
         }
     }
 
-    void stackSizeFollowsCurrentPage()
-    {
-        KelStackedWidget stack;
-        stack.addWidget(makePage(QStringLiteral("small"), QSize(50, 40)));
-        stack.addWidget(makePage(QStringLiteral("large"), QSize(300, 200)));
-        QCOMPARE(stack.minimumSizeHint(), QSize(50, 40));
-        stack.setCurrentIndex(1);
-        QCOMPARE(stack.minimumSizeHint(), QSize(300, 200));
-        QVERIFY(stack.sizeHint().width() >= 300);
-    }
-
     void boxLayoutHelpers()
     {
         QWidget plain;

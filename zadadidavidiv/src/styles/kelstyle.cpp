@@ -6,6 +6,8 @@
 #include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kellinearshadowwidget.h"
+#include "widgets/kelplaintextedit.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -547,13 +549,27 @@ void KelStyle::applyFramePainterStyle(KelFramePainter* painter) const
 
 void KelStyle::applyLineEditStyle(KelLineEdit*, int) const { }
 
-void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit*, int) const { }
+void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit* edit, int kind) const
+{
+    if (!edit)
+        return;
+    applyFramePainterStyle(edit);
+    // The growing edit: as tall as its document.
+    if (kind == 34)
+        edit->setAutoHeight(true);
+}
 
 void KelStyle::applySpinBoxStyle(KelSpinBoxPainter*, int) const { }
 
 void KelStyle::applySliderStyle(KelSlider*, int) const { }
 
-void KelStyle::applyLinearShadowStyle(KelLinearShadowWidget*, int) const { }
+void KelStyle::applyLinearShadowStyle(KelLinearShadowWidget* shadow, int kind) const
+{
+    if (!shadow || kind != 41)
+        return;
+    shadow->setShadowSize(metric(1));
+    shadow->setShadowColor(color(4));
+}
 
 void KelStyle::applyProgressBarStyle(KelProgressBar*, int) const { }
 
