@@ -6,6 +6,7 @@
 #include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelspinboxpainter.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -549,7 +550,22 @@ void KelStyle::applyLineEditStyle(KelLineEdit*, int) const { }
 
 void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit*, int) const { }
 
-void KelStyle::applySpinBoxStyle(KelSpinBoxPainter*, int) const { }
+void KelStyle::applySpinBoxStyle(KelSpinBoxPainter* painter, int kind) const
+{
+    if (!painter)
+        return;
+    applyFramePainterStyle(painter);
+    if (kind != 35)
+        return;
+    // The arrows bring their own side margins: no padding between the text field and them.
+    QMargins paddings = painter->paddings();
+    paddings.setRight(0);
+    painter->setPaddings(paddings);
+    painter->setUpArrowParams(arrowSpec(2));
+    painter->setDownArrowParams(arrowSpec(3));
+    painter->setUpArrowColors(colorSet(6));
+    painter->setDownArrowColors(colorSet(6));
+}
 
 void KelStyle::applySliderStyle(KelSlider*, int) const { }
 
