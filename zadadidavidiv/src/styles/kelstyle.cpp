@@ -8,6 +8,7 @@
 #include "widgets/kelbutton.h"
 #include "widgets/kellinearshadowwidget.h"
 #include "widgets/kelplaintextedit.h"
+#include "widgets/kelspinboxpainter.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -559,7 +560,22 @@ void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit* edit, int kind) const
         edit->setAutoHeight(true);
 }
 
-void KelStyle::applySpinBoxStyle(KelSpinBoxPainter*, int) const { }
+void KelStyle::applySpinBoxStyle(KelSpinBoxPainter* painter, int kind) const
+{
+    if (!painter)
+        return;
+    applyFramePainterStyle(painter);
+    if (kind != 35)
+        return;
+    // The arrows bring their own side margins: no padding between the text field and them.
+    QMargins paddings = painter->paddings();
+    paddings.setRight(0);
+    painter->setPaddings(paddings);
+    painter->setUpArrowParams(arrowSpec(2));
+    painter->setDownArrowParams(arrowSpec(3));
+    painter->setUpArrowColors(colorSet(6));
+    painter->setDownArrowColors(colorSet(6));
+}
 
 void KelStyle::applySliderStyle(KelSlider*, int) const { }
 

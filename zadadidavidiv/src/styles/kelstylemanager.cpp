@@ -9,6 +9,7 @@
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
 #include "utils/kelgeometryutils.h"
+#include "widgets/kelspinboxpainter.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -39,6 +40,9 @@ void setLookDefaults()
     // Widgets that paint their own frame get no native focus rectangle or edit panel.
     KelQProxyStyle::setFramePainterTest(
         [](const QWidget* widget) { return dynamic_cast<const KelFramePainter*>(widget) != nullptr; });
+    // Spin boxes draw their own arrows: no native button bevel under them.
+    KelQProxyStyle::setSpinBoxPainterTest(
+        [](const QWidget* widget) { return dynamic_cast<const KelSpinBoxPainter*>(widget) != nullptr; });
     QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
     QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
     QApplication::setEffectEnabled(Qt::UI_FadeTooltip, true);

@@ -5,6 +5,7 @@
 #include "painting/kelpaintcontext.h"
 #include "painting/kelpainting.h"
 #include "styles/kelstyle.h"
+#include "widgets/kelbuttonpainterwidget.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -89,8 +90,7 @@ public:
     bool mouseOver(const QPoint& pos) const { return q->rect().contains(pos); }
 
     KelButton* q;
-    QSize cachedSizeHint = QSize(-1, -1);
-    QSize cachedMinimumSizeHint = QSize(-1, -1);
+    KelButtonSizeHints sizeHints;
     bool checkable = false;
     bool uncheckByClickBlocked = false;
     bool emitsClickedWhenCheckable = false;
@@ -174,36 +174,20 @@ bool KelButton::isHovered() const { return d->hovered; }
 
 KelWidgetStateAnimator* KelButton::stateAnimator() const { return d->stateAnimator; }
 
-QSize KelButton::sizeHint() const
-{
-    if (!d->cachedSizeHint.isValid())
-        d->cachedSizeHint = KelButtonPainter::sizeHint();
-    return d->cachedSizeHint;
-}
+QSize KelButton::sizeHint() const { return d->sizeHints.sizeHint(this); }
 
-QSize KelButton::minimumSizeHint() const
-{
-    if (!d->cachedMinimumSizeHint.isValid())
-        d->cachedMinimumSizeHint = KelButtonPainter::minimumSizeHint();
-    return d->cachedMinimumSizeHint;
-}
+QSize KelButton::minimumSizeHint() const { return d->sizeHints.minimumSizeHint(this); }
 
 void KelButton::onSizeHintChanged()
 {
     // Called from the painter's setters, also while the constructor runs.
     if (!d)
         return;
-    d->cachedSizeHint = QSize(-1, -1);
-    d->cachedMinimumSizeHint = QSize(-1, -1);
+    d->sizeHints.reset();
     updateGeometry();
 }
 
-void KelButton::applyStyle()
-{
-    if (!isStyled())
-        return;
-    kelStyle()->applyButtonStyle(this, widgetType(), icon() ? icon()->name() : QString());
-}
+void KelButton::applyStyle() { applyButtonPainterStyle(this, this); }
 
 bool KelButton::event(QEvent* event)
 {
@@ -324,15 +308,7 @@ void KelButton::paintEvent(QPaintEvent*)
     }
 }
 
-void KelButton::paint(KelPaintContext& context)
-{
-    QPainter* painter = context.painter();
-    painter->save();
-    painter->setOpacity(KelVisibilityAnimatable::opacity());
-    drawFrame(context, d->stateAnimator);
-    drawContent(context, d->stateAnimator);
-    painter->restore();
-}
+void KelButton::paint(KelPaintContext& context) { paintButtonPainter(context, this, d->stateAnimator); }
 
 void KelButton::resizeEvent(QResizeEvent* event)
 {
