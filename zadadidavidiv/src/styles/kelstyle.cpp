@@ -7,6 +7,7 @@
 #include "utils/kelgeometryutils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellinearshadowwidget.h"
+#include "widgets/kellineedit.h"
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelspinboxpainter.h"
 #include "windows/kelwindowframe.h"
@@ -548,7 +549,29 @@ void KelStyle::applyFramePainterStyle(KelFramePainter* painter) const
         widget->setMinimumHeight(metric(25));
 }
 
-void KelStyle::applyLineEditStyle(KelLineEdit*, int) const { }
+void KelStyle::applyLineEditStyle(KelLineEdit* edit, int kind) const
+{
+    if (!edit)
+        return;
+    applyFramePainterStyle(edit);
+    edit->setSideWidgetSpacing(metric(24));
+    switch (kind) {
+    case 29:
+        edit->addClearButton(false);
+        break;
+    case 30:
+        edit->addClearButton(true);
+        break;
+    case 31:
+        edit->setEchoMode(QLineEdit::Password);
+        break;
+    case 32:
+        edit->setPasswordWhenUnfocused(true);
+        break;
+    default:
+        break;
+    }
+}
 
 void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit* edit, int kind) const
 {
