@@ -9,6 +9,7 @@
 #include "widgets/kellinearshadowwidget.h"
 #include "widgets/kellineedit.h"
 #include "widgets/kelplaintextedit.h"
+#include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
 #include "windows/kelwindowframe.h"
 
@@ -600,7 +601,24 @@ void KelStyle::applySpinBoxStyle(KelSpinBoxPainter* painter, int kind) const
     painter->setDownArrowColors(colorSet(6));
 }
 
-void KelStyle::applySliderStyle(KelSlider*, int) const { }
+void KelStyle::applySliderStyle(KelSlider* slider, int kind) const
+{
+    if (!slider || kind != 36)
+        return;
+    const bool horizontal = slider->orientation() == Qt::Horizontal;
+    const QSize handleSize = horizontal ? QSize(8, 24) : QSize(24, 8);
+    KelButton* handle = slider->positionHandle();
+    handle->setRadii(KelRadii(qMin(handleSize.width(), handleSize.height()) / 2));
+    handle->setBackgroundColors(KelStateColors(color(CL_Accent)));
+    handle->setFixedSize(handleSize);
+    if (horizontal)
+        slider->setMinimumHeight(handleSize.height());
+    else
+        slider->setMinimumWidth(handleSize.width());
+    slider->setGrooveThickness(2, 0);
+    slider->setGrooveColors(color(1), color(1));
+    slider->setClickMode(0);
+}
 
 void KelStyle::applyLinearShadowStyle(KelLinearShadowWidget* shadow, int kind) const
 {
