@@ -7,7 +7,9 @@
 #include "utils/kelgeometryutils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellinearshadowwidget.h"
+#include "widgets/kellineedit.h"
 #include "widgets/kelplaintextedit.h"
+#include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
 #include "windows/kelwindowframe.h"
 
@@ -548,7 +550,29 @@ void KelStyle::applyFramePainterStyle(KelFramePainter* painter) const
         widget->setMinimumHeight(metric(25));
 }
 
-void KelStyle::applyLineEditStyle(KelLineEdit*, int) const { }
+void KelStyle::applyLineEditStyle(KelLineEdit* edit, int kind) const
+{
+    if (!edit)
+        return;
+    applyFramePainterStyle(edit);
+    edit->setSideWidgetSpacing(metric(24));
+    switch (kind) {
+    case 29:
+        edit->addClearButton(false);
+        break;
+    case 30:
+        edit->addClearButton(true);
+        break;
+    case 31:
+        edit->setEchoMode(QLineEdit::Password);
+        break;
+    case 32:
+        edit->setPasswordWhenUnfocused(true);
+        break;
+    default:
+        break;
+    }
+}
 
 void KelStyle::applyPlainTextEditStyle(KelPlainTextEdit* edit, int kind) const
 {
@@ -577,7 +601,24 @@ void KelStyle::applySpinBoxStyle(KelSpinBoxPainter* painter, int kind) const
     painter->setDownArrowColors(colorSet(6));
 }
 
-void KelStyle::applySliderStyle(KelSlider*, int) const { }
+void KelStyle::applySliderStyle(KelSlider* slider, int kind) const
+{
+    if (!slider || kind != 36)
+        return;
+    const bool horizontal = slider->orientation() == Qt::Horizontal;
+    const QSize handleSize = horizontal ? QSize(8, 24) : QSize(24, 8);
+    KelButton* handle = slider->positionHandle();
+    handle->setRadii(KelRadii(qMin(handleSize.width(), handleSize.height()) / 2));
+    handle->setBackgroundColors(KelStateColors(color(CL_Accent)));
+    handle->setFixedSize(handleSize);
+    if (horizontal)
+        slider->setMinimumHeight(handleSize.height());
+    else
+        slider->setMinimumWidth(handleSize.width());
+    slider->setGrooveThickness(2, 0);
+    slider->setGrooveColors(color(1), color(1));
+    slider->setClickMode(0);
+}
 
 void KelStyle::applyLinearShadowStyle(KelLinearShadowWidget* shadow, int kind) const
 {
