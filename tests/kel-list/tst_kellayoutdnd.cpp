@@ -66,9 +66,10 @@ class TestKelLayoutDnd : public QObject {
                     layout->addWidget(w);
             }
             window.resize(grid ? 200 : 100, grid ? 60 : 120);
+            // Set after the layout: children must be watched all the same.
+            dnd.setLayout(layout);
             indicator = new QWidget;
             dnd.setDropIndicator(indicator);
-            dnd.setLayout(layout);
             dnd.setLocalMoveEnabled(true);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -98,6 +99,7 @@ private slots:
     void escapePutsWidgetBack();
     void childrenAddedLaterAreWatched();
     void externalDropReportsRow();
+    void containerMayDieFirst();
 };
 
 void TestKelLayoutDnd::localMoveReordersAndReportsOnce_data()
@@ -267,6 +269,21 @@ void TestKelLayoutDnd::externalDropReportsRow()
     QApplication::sendEvent(&f.window, &leave);
     QVERIFY(f.indicator->isHidden());
     QCOMPARE(dropped.count(), 1);
+}
+
+void TestKelLayoutDnd::containerMayDieFirst()
+{
+    KelLayoutDnd dnd;
+    auto* container = new QWidget;
+    auto* layout = new QVBoxLayout(container);
+    layout->addWidget(row(container, QStringLiteral("a")));
+    dnd.setLayout(layout);
+    row(container, QStringLiteral("late"));
+    delete container;
+    QWidget other;
+    auto* otherLayout = new QVBoxLayout(&other);
+    dnd.setLayout(otherLayout);
+    QCOMPARE(dnd.layout(), otherLayout);
 }
 
 QTEST_MAIN(TestKelLayoutDnd)

@@ -77,7 +77,8 @@ public:
 
     KelLayoutDnd* owner;
     QLayout* layout = nullptr;
-    QWidget* container = nullptr;
+    // Guarded: the container may go first, taking its watched children with it.
+    QPointer<QWidget> container;
     QSet<QObject*> watched;
     DropTarget lastDropTarget;
     bool localMove = false;
@@ -96,6 +97,9 @@ public:
 
 bool KelLayoutDnd::Private::eventFilter(QObject* obj, QEvent* e)
 {
+    // Children are tracked even without an indicator, so that one set later finds every child watched.
+    if (obj == container && (e->type() == QEvent::ChildAdded || e->type() == QEvent::ChildRemoved))
+        return handleContainerEvent(e);
     if (!layout || !container || !dropIndicator)
         return false;
 
@@ -467,10 +471,11 @@ void KelLayoutDnd::setLayout(QLayout* layout)
     if (layout == d->layout)
         return;
     d->stopDrag();
-    if (d->container)
+    if (d->container) {
         d->container->removeEventFilter(d);
-    for (QObject* child : qAsConst(d->watched))
-        child->removeEventFilter(d);
+        for (QObject* child : qAsConst(d->watched))
+            child->removeEventFilter(d);
+    }
     d->watched.clear();
     if (!layout) {
         d->layout = nullptr;
