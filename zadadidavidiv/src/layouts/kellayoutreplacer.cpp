@@ -1,6 +1,7 @@
 #include "layouts/kellayoutreplacer.h"
 
 #include "layouts/kelflowlayout.h"
+#include "layouts/kellayoutdnd.h"
 
 #include <QBoxLayout>
 #include <QDebug>
@@ -103,15 +104,7 @@ void KelLayoutReplacer::setCurrentLayoutId(int id)
 
 void KelLayoutReplacer::insertWidget(int index, QWidget* widget)
 {
-    QLayout* layout = currentLayout();
-    if (auto* box = qobject_cast<QBoxLayout*>(layout)) {
-        box->insertWidget(index, widget, 0, Qt::Alignment());
-    } else if (auto* flow = qobject_cast<KelFlowLayout*>(layout)) {
-        flow->insertWidget(index, widget);
-    } else {
-        qWarning() << "Trying to insert widget into" << layout;
-        qFatal("Insert widget is Not implemented");
-    }
+    LayoutUtils::insertWidget(currentLayout(), index, widget);
 }
 
 void KelLayoutReplacer::insertItem(int index, QLayoutItem* item)
