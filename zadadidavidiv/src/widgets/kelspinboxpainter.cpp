@@ -56,9 +56,9 @@ KelSpinBoxPainter::~KelSpinBoxPainter()
     delete m_down;
 }
 
-void KelSpinBoxPainter::setUpArrowParams(const KelArrowSpec& spec) { m_up->setArrowParams(spec); }
+void KelSpinBoxPainter::setUpArrowParams(const KelArrowSpec& arrow) { m_up->setArrowParams(arrow); }
 
-void KelSpinBoxPainter::setDownArrowParams(const KelArrowSpec& spec) { m_down->setArrowParams(spec); }
+void KelSpinBoxPainter::setDownArrowParams(const KelArrowSpec& arrow) { m_down->setArrowParams(arrow); }
 
 void KelSpinBoxPainter::setUpArrowColors(const KelStateColors& colors) { m_up->setArrowColors(colors); }
 

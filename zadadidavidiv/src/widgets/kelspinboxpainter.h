@@ -39,8 +39,8 @@ public:
 
     KelSpinBoxArrowPainter* upArrowPainter() const { return m_up; }
     KelSpinBoxArrowPainter* downArrowPainter() const { return m_down; }
-    void setUpArrowParams(const KelArrowSpec& spec);
-    void setDownArrowParams(const KelArrowSpec& spec);
+    void setUpArrowParams(const KelArrowSpec& arrow);
+    void setDownArrowParams(const KelArrowSpec& arrow);
     void setUpArrowColors(const KelStateColors& colors);
     void setDownArrowColors(const KelStateColors& colors);
 
