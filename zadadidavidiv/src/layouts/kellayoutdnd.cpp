@@ -287,7 +287,9 @@ void KelLayoutDnd::Private::onContainerMouseMove(QMouseEvent* e)
     if ((e->pos() - pressPoint).manhattanLength() >= QApplication::startDragDistance()) {
         dragActive = true;
         updateIndicatorIndex();
-        emit owner->dragStarted(dragged, dragged->mapFrom(container, pressPoint));
+        // Through global coordinates: QWidget::mapFrom dereferences null when the container is not
+        // an ancestor of the dragged widget (a row re-parented while the press was held).
+        emit owner->dragStarted(dragged, dragged->mapFromGlobal(container->mapToGlobal(pressPoint)));
     }
     e->accept();
 }
