@@ -62,6 +62,19 @@ public:
     mutable int dragged = -1;
 };
 
+// Moves a row to another parent and reports it as one move, as tree models do.
+class MovingTree : public QStandardItemModel {
+public:
+    void move(QStandardItem* from, int row, QStandardItem* to, int destination)
+    {
+        QVERIFY(beginMoveRows(indexFromItem(from), row, row, indexFromItem(to), destination));
+        blockSignals(true);
+        to->insertRow(destination, from->takeRow(row));
+        blockSignals(false);
+        endMoveRows();
+    }
+};
+
 struct ListFixture {
     QWidget window;
     KelListWidget* list;
@@ -123,6 +136,7 @@ private slots:
     void followsModelChanges_data();
     void followsModelChanges();
     void ignoresOtherParentsAndRoles();
+    void rowsMovedBetweenParents();
     void moveAndLayoutChange();
     void modelDestroyedAndReplaced();
     void layoutSwitchAndRetranslate();
@@ -222,6 +236,25 @@ void TestKelListWidget::ignoresOtherParentsAndRoles()
     model.item(1)->setText(QStringLiteral("shown"));
     QCOMPARE(f.row(1)->reads, reads + 1);
     QCOMPARE(f.row(1)->text, QStringLiteral("shown"));
+}
+
+void TestKelListWidget::rowsMovedBetweenParents()
+{
+    ListFixture f(0);
+    MovingTree model;
+    fill(model, 3);
+    f.list->setModel(&model);
+    QSignalSpy counts(f.list, &KelListWidget::rowCountChanged);
+    QStandardItem* root = model.invisibleRootItem();
+    model.move(root, 0, model.item(1), 0);
+    QCOMPARE(f.texts(), QStringList({ "r1", "r2" }));
+    model.move(model.item(0), 0, model.item(1), 0);
+    QCOMPARE(f.texts(), QStringList({ "r1", "r2" }));
+    model.move(model.item(1), 0, root, 1);
+    QCOMPARE(f.texts(), modelTexts(model));
+    QCOMPARE(f.texts(), QStringList({ "r1", "r0", "r2" }));
+    QCOMPARE(counts.count(), 2);
+    QCOMPARE(counts.last().at(0).toInt(), 3);
 }
 
 void TestKelListWidget::moveAndLayoutChange()
