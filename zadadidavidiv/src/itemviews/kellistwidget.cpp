@@ -215,7 +215,8 @@ void KelListWidget::Private::onModelRowsMoved(
 void KelListWidget::Private::onModelDataChanged(
     const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& roles)
 {
-    if (!roles.contains(Qt::DisplayRole))
+    // An empty list means every role changed.
+    if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole))
         return;
     if (!isRoot(topLeft.parent()) || topLeft.column() > 0 || bottomRight.column() < 0)
         return;
