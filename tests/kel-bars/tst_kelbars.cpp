@@ -172,7 +172,8 @@ private slots:
         QTest::newRow("busy and back") << QList<int> { 1, 0 } << 10 << 200 << 120;
         QTest::newRow("paused keeps the range") << QList<int> { 2 } << 10 << 200 << 120;
         QTest::newRow("paused then normal") << QList<int> { 2, 0 } << 10 << 200 << 120;
-        QTest::newRow("busy paused normal stays busy") << QList<int> { 1, 2, 0 } << 0 << 0 << -1;
+        QTest::newRow("busy then paused") << QList<int> { 1, 2 } << 10 << 200 << 120;
+        QTest::newRow("busy paused normal") << QList<int> { 1, 2, 0 } << 10 << 200 << 120;
         QTest::newRow("busy twice keeps the first range") << QList<int> { 1, 1, 0 } << 10 << 200 << 120;
     }
 

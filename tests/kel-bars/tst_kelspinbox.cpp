@@ -8,6 +8,7 @@
 #include "widgets/kelspinbox.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
@@ -233,6 +234,18 @@ private slots:
         spin.blockSignals(false);
         spin.setValue(14);
         QCOMPARE(changed.count(), 1);
+    }
+
+    void applicationStyleOutlivesSpinBoxes()
+    {
+        // A spin box's own style must not take the application's over: it goes with the spin box.
+        const QPointer<QStyle> app = QApplication::style();
+        delete new KelSpinBox(kStyledRole);
+        delete new KelDoubleSpinBox(kStyledRole);
+        QVERIFY(app);
+        QCOMPARE(app->proxy(), app.data());
+        QCOMPARE(QApplication::style(), app.data());
+        QVERIFY(!QLineEdit().grab().isNull());
     }
 
     void unstyledSpinBoxHasNoArrowsUntilStyled()

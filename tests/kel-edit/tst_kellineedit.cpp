@@ -6,6 +6,7 @@
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -174,6 +175,12 @@ private slots:
         QWidget other;
         edit->setParent(&other);
         QCOMPARE(label->parentWidget(), &other);
+
+        // The label goes with the field, not with the parent.
+        edit->showError(QStringLiteral("Wrong password!"));
+        const QPointer<KelLabel> guard(label);
+        delete edit;
+        QVERIFY(!guard);
     }
 
     void passwordOnlyWhileUnfocused()

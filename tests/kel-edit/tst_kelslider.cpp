@@ -170,6 +170,14 @@ private slots:
     {
         Scene scene;
         KelSlider* slider = scene.slider;
+        // Unstyled: neither the groove nor the filled part paints black.
+        KelSlider plain(-1, Qt::Horizontal, &scene.window);
+        plain.setGeometry(slider->geometry());
+        plain.setValue(plain.maximum() / 2);
+        const QImage unstyled = plain.grab().toImage();
+        for (int y = 0; y < unstyled.height(); ++y)
+            for (int x = 0; x < unstyled.width(); ++x)
+                QVERIFY(unstyled.pixelColor(x, y) != QColor(Qt::black));
         slider->setGrooveColors(Qt::red, Qt::blue);
         slider->setGrooveThickness(4, 0);
         // Centre marker: at the minimum the filled part runs from the centre to the handle.

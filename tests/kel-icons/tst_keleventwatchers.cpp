@@ -316,10 +316,11 @@ void TestKelEventWatchers::childWatcherWithoutRecursion()
     new QWidget(late);
     QCOMPARE(added.count(), 1);
 
+    const QObject* lateObject = late;
     delete late;
     QCOMPARE(removed.count(), 1);
     // The pointer of a deleted child is only compared.
-    QCOMPARE(*static_cast<QWidget* const*>(removed.at(0).at(0).constData()), late);
+    QCOMPARE(*static_cast<QObject* const*>(removed.at(0).at(0).constData()), lateObject);
     QVERIFY(!watcher.isTracked(late));
 }
 

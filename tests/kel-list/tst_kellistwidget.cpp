@@ -62,6 +62,19 @@ public:
     mutable int dragged = -1;
 };
 
+// Moves a row to another parent and reports it as one move, as tree models do.
+class MovingTree : public QStandardItemModel {
+public:
+    void move(QStandardItem* from, int row, QStandardItem* to, int destination)
+    {
+        QVERIFY(beginMoveRows(indexFromItem(from), row, row, indexFromItem(to), destination));
+        blockSignals(true);
+        to->insertRow(destination, from->takeRow(row));
+        blockSignals(false);
+        endMoveRows();
+    }
+};
+
 struct ListFixture {
     QWidget window;
     KelListWidget* list;
@@ -205,7 +218,7 @@ void TestKelListWidget::followsModelChanges()
 void TestKelListWidget::ignoresOtherParentsAndRoles()
 {
     ListFixture f(0);
-    QStandardItemModel model;
+    MovingTree model;
     fill(model, 3);
     f.list->setModel(&model);
     QStandardItem* parent = model.item(0);
@@ -217,11 +230,25 @@ void TestKelListWidget::ignoresOtherParentsAndRoles()
 
     const int reads = f.row(1)->reads;
     model.item(1)->setData(QStringLiteral("tip"), Qt::ToolTipRole);
-    emit model.dataChanged(model.index(1, 0), model.index(1, 0), {});
     QCOMPARE(f.row(1)->reads, reads);
     model.item(1)->setText(QStringLiteral("shown"));
     QCOMPARE(f.row(1)->reads, reads + 1);
     QCOMPARE(f.row(1)->text, QStringLiteral("shown"));
+    // No roles named: all of them changed, the text among them.
+    model.blockSignals(true);
+    model.item(1)->setText(QStringLiteral("quiet"));
+    model.blockSignals(false);
+    emit model.dataChanged(model.index(1, 0), model.index(1, 0), {});
+    QCOMPARE(f.row(1)->text, QStringLiteral("quiet"));
+
+    // Moves: a row leaving the shown level goes, one arriving comes, others change nothing.
+    QStandardItem* top = model.invisibleRootItem();
+    model.move(top, 2, parent, 0);
+    QCOMPARE(f.texts(), modelTexts(model));
+    model.move(parent, 0, model.item(1), 0);
+    model.move(model.item(1), 0, top, 0);
+    QCOMPARE(f.texts(), modelTexts(model));
+    QCOMPARE(f.list->itemCount(), 3);
 }
 
 void TestKelListWidget::moveAndLayoutChange()

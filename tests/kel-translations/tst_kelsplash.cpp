@@ -66,11 +66,13 @@ class RecordingSplash : public KelSplash {
 public:
     using KelSplash::KelSplash;
     QStringList texts;
+    static inline int paints = 0;
     void drawOn(QPainter* painter) { drawContents(painter); }
 
 protected:
     void drawContents(QPainter* painter) override
     {
+        ++paints;
         if (texts.isEmpty() || texts.last() != loadingText())
             texts.append(loadingText());
         KelSplash::drawContents(painter);
@@ -169,14 +171,27 @@ private slots:
         QCOMPARE(splash->geometry().center(), primary->availableGeometry().center());
     }
 
+    void closesAtTheMinimumTime_data()
+    {
+        // A zero tick must not repaint without pause: a still text paints once, dots about once a frame.
+        QTest::addColumn<int>("maxDots");
+        QTest::addColumn<int>("maxPaints");
+        QTest::newRow("still text") << 0 << 3;
+        QTest::newRow("cycling dots") << 3 << 30;
+    }
+
     void closesAtTheMinimumTime()
     {
+        QFETCH(int, maxDots);
+        QFETCH(int, maxPaints);
         QElapsedTimer clock;
         clock.start();
-        QPointer<RecordingSplash> splash = makeSplash(200, 0, false);
+        RecordingSplash::paints = 0;
+        QPointer<RecordingSplash> splash = makeSplash(200, 0, false, Qt::red, QRect(), 0, maxDots);
         splash->show();
         QTRY_VERIFY(!splash);
         QVERIFY(clock.elapsed() >= 200);
+        QVERIFY2(RecordingSplash::paints <= maxPaints, qPrintable(QString::number(RecordingSplash::paints)));
     }
 
     void handsOverToAWindowMadeEarly()

@@ -63,8 +63,8 @@ class TranslatorTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    // German and French for the application, German only for Qt, and an Italian file that is
-    // not a translation at all.
+    // German, French and an English file without messages for the application, German only for Qt,
+    // and an Italian file that is not a translation at all.
     QString m_folder;
 
     // Files of the given names (contents do not matter for listing) in a fresh folder.
@@ -88,7 +88,8 @@ private slots:
                 { QStringLiteral("qt_de.qm"),
                     { { QStringLiteral("QPlatformTheme"), QStringLiteral("Cancel"), QStringLiteral("Abbrechen") } } },
                 { QStringLiteral("p_fr.qm"),
-                    { { QStringLiteral("LanguageWatcher"), QStringLiteral("Hello"), QStringLiteral("Bonjour") } } } });
+                    { { QStringLiteral("LanguageWatcher"), QStringLiteral("Hello"), QStringLiteral("Bonjour") } } },
+                { QStringLiteral("p_en.qm"), {} } });
         if (!error.isEmpty())
             QSKIP(qPrintable(error));
         touch(QDir(m_folder).filePath(QStringLiteral("p_it.qm")), QByteArray("not a translation"));
@@ -99,15 +100,19 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("locales");
         QTest::addColumn<QStringList>("fileNames");
-        QTest::newRow("empty folder") << QStringList() << QStringList { QStringLiteral("en") } << QStringList { "" };
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("empty folder") << QStringList() << QStringList { QStringLiteral("en") } << QStringList { "" }
+                                      << kPrefix;
         QTest::newRow("English first") << QStringList { "p_de.qm", "p_en.qm", "p_fr.qm", "q_it.qm", "p_es.ts", "p.qm" }
                                        << QStringList { "en", "de_DE", "fr_FR" }
-                                       << QStringList { "p_en.qm", "p_de.qm", "p_fr.qm" };
+                                       << QStringList { "p_en.qm", "p_de.qm", "p_fr.qm" } << kPrefix;
         QTest::newRow("regional English")
             << QStringList { "p_pt_BR.qm", "p_en_GB.qm" } << QStringList { "en_GB", "pt_BR" }
-            << QStringList { "p_en_GB.qm", "p_pt_BR.qm" };
+            << QStringList { "p_en_GB.qm", "p_pt_BR.qm" } << kPrefix;
         QTest::newRow("no English file") << QStringList { "p_fr.qm" } << QStringList { "en", "fr_FR" }
-                                         << QStringList { "", "p_fr.qm" };
+                                         << QStringList { "", "p_fr.qm" } << kPrefix;
+        QTest::newRow("prefix with underscore") << QStringList { "my_app_de_DE.qm" } << QStringList { "en", "de_DE" }
+                                                << QStringList { "", "my_app_de_DE.qm" } << "my_app";
     }
 
     void tableListsTheAvailableLanguages()
@@ -115,7 +120,8 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(QStringList, locales);
         QFETCH(QStringList, fileNames);
-        KelTranslator translator(kPrefix, nullptr, folderWithFiles(QTest::currentDataTag(), files));
+        QFETCH(QString, prefix);
+        KelTranslator translator(prefix, nullptr, folderWithFiles(QTest::currentDataTag(), files));
         QCOMPARE(translator.objectName(), QStringLiteral("KelTranslator"));
         QCOMPARE(translator.rowCount(), locales.size());
         QCOMPARE(translator.columnCount(), 8);
@@ -136,7 +142,7 @@ private slots:
     void rowsDescribeTheLanguage()
     {
         KelTranslator translator(kPrefix, nullptr, m_folder);
-        QCOMPARE(translator.rowCount(), 4); // en (built in), de_DE, fr_FR, it_IT
+        QCOMPARE(translator.rowCount(), 4); // en, de_DE, fr_FR, it_IT
         const QModelIndex french = translator.indexOfLocale(QStringLiteral("fr_FR"));
         QVERIFY(french.isValid());
         const int row = french.row();
@@ -193,7 +199,7 @@ private slots:
         QTRY_COMPARE(window.text, QStringLiteral("Bonjour"));
         QCOMPARE(qtCancel(), QStringLiteral("Cancel"));
 
-        // The built-in English row brings back the texts as written.
+        // English, a file without messages, brings back the texts as written.
         QVERIFY(translator.translate(QStringLiteral("en")));
         QCOMPARE(changes.last().first().toString(), QStringLiteral("en"));
         QTRY_COMPARE(window.text, QStringLiteral("Hello"));

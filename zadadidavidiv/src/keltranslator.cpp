@@ -78,8 +78,9 @@ void KelTranslator::Private::reload()
     bool hasEnglish = false;
     const QStringList files = QDir(folder).entryList({ prefix + QStringLiteral("_*.qm") });
     for (const QString& fileName : files) {
+        // The prefix may hold "_" itself: only what follows it is the locale code.
         QString code = fileName.left(fileName.lastIndexOf(QLatin1Char('.')));
-        code.remove(0, code.indexOf(QLatin1Char('_')) + 1);
+        code.remove(0, prefix.size() + 1);
         TranslationInfo info = makeTranslationInfo(code);
         info.fileName = fileName;
         if (languageOf(info.localeCode) == kEnglish) {
@@ -176,15 +177,20 @@ bool KelTranslator::translate(const QString& code, bool force)
         qWarning() << "Can't translate: LocaleName not found:" << code;
         return false;
     }
-    if (row->fileName.isEmpty()) {
-        d->useBuiltInTexts(code);
-    } else {
-        // The code is one of the rows, so the names tried are the row's locale names in our folder.
-        std::unique_ptr<QTranslator> loaded(new QTranslator(this));
+    // The code is one of the rows, so the names tried are the row's locale names in our folder.
+    std::unique_ptr<QTranslator> loaded;
+    if (!row->fileName.isEmpty()) {
+        loaded.reset(new QTranslator(this));
         if (!loaded->load(QLocale(code), d->prefix, QStringLiteral("_"), d->folder)) {
             qWarning() << "Failed to load app translation:" << code;
             return false;
         }
+    }
+    // A file without messages (English usually ships as one) cannot be installed: like the built-in
+    // row it stands for the texts as written.
+    if (!loaded || loaded->isEmpty()) {
+        d->useBuiltInTexts(code);
+    } else {
         qDebug() << "App translation sucessfully loaded into temporary translator:" << code;
         QPointer<QTranslator> previous = d->appTranslator;
         if (previous) {

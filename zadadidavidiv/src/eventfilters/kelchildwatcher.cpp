@@ -100,7 +100,7 @@ bool KelChildWatcher::eventFilter(QObject* watched, QEvent* event)
         for (QObject* descendant : descendants)
             untrack(descendant);
         untrack(child);
-        emit childWidgetRemoved(static_cast<QWidget*>(child));
+        emit childWidgetRemoved(child);
     }
     return false;
 }

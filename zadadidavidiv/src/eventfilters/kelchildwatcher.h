@@ -36,8 +36,8 @@ signals:
     void childWidgetAdded(QWidget* child);
     void childWidgetEntered(QWidget* child);
     void childWidgetLeaved(QWidget* child);
-    // The child may be in its destructor: compare the pointer, do not use it.
-    void childWidgetRemoved(QWidget* child);
+    // The child may be in its destructor, no longer a widget: compare the pointer, do not use it.
+    void childWidgetRemoved(QObject* child);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -30,12 +30,14 @@ KelScrollAreaWatcher::KelScrollAreaWatcher(QScrollArea* area)
 
 KelScrollAreaWatcher::~KelScrollAreaWatcher() = default;
 
+QScrollArea* KelScrollAreaWatcher::area() const { return qobject_cast<QScrollArea*>(m_area.data()); }
+
 void KelScrollAreaWatcher::updateHoveredWidget(const QPoint& globalPos)
 {
     QWidget* hovered = nullptr;
-    if (m_area) {
-        hovered = m_area->childAt(m_area->mapFromGlobal(globalPos));
-        if (hovered == m_area->widget() || hovered == m_area->viewport())
+    if (QScrollArea* area = this->area()) {
+        hovered = area->childAt(area->mapFromGlobal(globalPos));
+        if (hovered == area->widget() || hovered == area->viewport())
             hovered = nullptr;
     }
     m_hovered = hovered;
@@ -62,7 +64,8 @@ void KelScrollAreaWatcher::syncHover()
 
 bool KelScrollAreaWatcher::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_area || watched != m_area->viewport())
+    QScrollArea* area = this->area();
+    if (!area || watched != area->viewport())
         return false;
     switch (event->type()) {
     case QEvent::MouseMove:

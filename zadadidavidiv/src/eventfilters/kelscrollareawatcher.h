@@ -29,8 +29,10 @@ protected:
 
 private:
     void updateHoveredWidget(const QPoint& globalPos);
+    // Null once the area's destruction has begun: its viewport goes after its own part is gone.
+    QScrollArea* area() const;
 
-    QPointer<QScrollArea> m_area;
+    QPointer<QObject> m_area;
     QPointer<QWidget> m_hovered;
     QTimer m_timer;
 };

@@ -191,17 +191,32 @@ void KelListWidget::Private::onModelRowsRemoved(const QModelIndex& parent, int f
 void KelListWidget::Private::onModelRowsMoved(
     const QModelIndex& parent, int start, int end, const QModelIndex& destination, int row)
 {
-    if (!isRoot(parent) || internalMove)
+    if (internalMove)
         return;
-    if (destination != parent)
-        qFatal("ModelWidget: move rows into another parent is not implemented!");
-    replacer->moveItems(start, end, row);
+    const bool fromRoot = isRoot(parent);
+    const bool intoRoot = isRoot(destination);
+    if (fromRoot && intoRoot) {
+        replacer->moveItems(start, end, row);
+        return;
+    }
+    // Rows that leave the shown level go like removed rows, rows that arrive come like inserted ones;
+    // moves between other levels are none of our business.
+    if ((!fromRoot && !intoRoot) || !layout())
+        return;
+    startHardWork();
+    if (fromRoot)
+        removeItems(start, end);
+    else
+        for (int i = row; i <= row + end - start; ++i)
+            makeItem(i);
+    emitRowCount();
 }
 
 void KelListWidget::Private::onModelDataChanged(
     const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& roles)
 {
-    if (!roles.contains(Qt::DisplayRole))
+    // An empty list means every role changed.
+    if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole))
         return;
     if (!isRoot(topLeft.parent()) || topLeft.column() > 0 || bottomRight.column() < 0)
         return;

@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 namespace {
 
 const char kUserDataProperty[] = "__kel_button_group_btn_user_data";
@@ -32,7 +34,7 @@ KelButton* KelExclusiveButtonGroup::addButton(KelButton* button, const QVariant&
         qCritical() << "Ignore trying to add nullptr button into" << this;
         return nullptr;
     }
-    if (m_buttons.contains(button)) {
+    if (buttons().contains(button)) {
         qWarning() << "Ignore add button" << button << "into" << this << "because it's already registered";
         return button;
     }
@@ -54,8 +56,8 @@ KelButton* KelExclusiveButtonGroup::createButton(const QVariant& userData, const
 
 KelButton* KelExclusiveButtonGroup::button(const QVariant& userData) const
 {
-    for (const QPointer<KelButton>& button : m_buttons) {
-        if (button && button->property(kUserDataProperty) == userData)
+    for (KelButton* button : buttons()) {
+        if (button->property(kUserDataProperty) == userData)
             return button;
     }
     return nullptr;
@@ -64,17 +66,17 @@ KelButton* KelExclusiveButtonGroup::button(const QVariant& userData) const
 QList<KelButton*> KelExclusiveButtonGroup::buttons() const
 {
     QList<KelButton*> result;
-    for (const QPointer<KelButton>& button : m_buttons) {
-        if (button)
-            result.append(button);
+    for (const QPointer<QObject>& entry : m_buttons) {
+        if (entry)
+            result.append(static_cast<KelButton*>(entry.data()));
     }
     return result;
 }
 
 KelButton* KelExclusiveButtonGroup::checkedButton() const
 {
-    for (const QPointer<KelButton>& button : m_buttons) {
-        if (button && button->isChecked())
+    for (KelButton* button : buttons()) {
+        if (button->isChecked())
             return button;
     }
     return nullptr;
@@ -136,8 +138,10 @@ void KelExclusiveButtonGroup::onButtonToggled(KelButton* button, bool checked)
     }
 }
 
-void KelExclusiveButtonGroup::onButtonDestroyed(QObject*)
+void KelExclusiveButtonGroup::onButtonDestroyed(QObject* button)
 {
-    // The guarded pointer is already cleared by now, so the emptied entries go.
-    m_buttons.removeAll(QPointer<KelButton>());
+    // The widget part says so before the guarded pointers are cleared: compare the plain object.
+    m_buttons.erase(std::remove_if(m_buttons.begin(), m_buttons.end(),
+                        [button](const QPointer<QObject>& entry) { return !entry || entry.data() == button; }),
+        m_buttons.end());
 }

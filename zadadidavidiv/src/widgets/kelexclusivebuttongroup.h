@@ -51,7 +51,8 @@ private:
     void onButtonToggled(KelButton* button, bool checked);
     void onButtonDestroyed(QObject* button);
 
-    QList<QPointer<KelButton>> m_buttons;
+    // Untyped: a button is already half destroyed when it says so, and must then not be cast.
+    QList<QPointer<QObject>> m_buttons;
     int m_widgetType = -1;
     bool m_emptySelectionAllowed = false;
 };

@@ -55,6 +55,8 @@ KelLinearShadowWidget::KelLinearShadowWidget(
             raise();
         });
         connect(watcher, &KelGeometryWatcher::geometryChanged, d, [this](const QRect& rect) { placeFrom(rect); });
+        // Without its target the strip would go on showing a shadow of nothing.
+        connect(target, &QObject::destroyed, this, [this] { delete this; });
         setParent(target->parentWidget());
         raise();
         placeFrom(target->geometry());

@@ -9,9 +9,9 @@
 
 // A thin, mouse-transparent strip painting a soft shadow along one edge of a target widget. With
 // a tracking placement it lives in the target's parent, follows the target's geometry, visibility
-// and parent and stays above its siblings; with placement Untracked its owner lays it out. The
-// shadow is a blurred square, rendered once per ratio, size and colour into the UI's shadow
-// cache, cut into two rounded ends and a stretched middle.
+// and parent, stays above its siblings and is deleted with the target; with placement Untracked its owner lays it out.
+// The shadow is a blurred square, rendered once per ratio, size and colour into the UI's shadow cache, cut into two
+// rounded ends and a stretched middle.
 class KelLinearShadowWidget : public QWidget, public KelStyleable, public KelVisibilityAnimatable {
     Q_OBJECT
 public:

@@ -60,7 +60,11 @@ KelLineEdit::KelLineEdit(int styleRole, QWidget* parent)
         applyStyle();
 }
 
-KelLineEdit::~KelLineEdit() = default;
+KelLineEdit::~KelLineEdit()
+{
+    // The label lives in our parent, which may outlive us by far.
+    delete d->errorLabel.data();
+}
 
 void KelLineEdit::applyStyle()
 {

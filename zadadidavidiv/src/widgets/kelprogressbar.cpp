@@ -37,21 +37,15 @@ void KelProgressBar::setState(State state)
 {
     if (d->state == state)
         return;
-    switch (state) {
-    case Indeterminate:
+    if (state == Indeterminate) {
         d->savedMinimum = minimum();
         d->savedMaximum = maximum();
         d->savedValue = value();
         setRange(0, 0);
-        break;
-    case Normal:
-        if (d->state == Indeterminate) {
-            setRange(d->savedMinimum, d->savedMaximum);
-            setValue(d->savedValue);
-        }
-        break;
-    case Paused:
-        break;
+    } else if (d->state == Indeterminate) {
+        // Any way out of the busy mode gives back the range, or a pause on the way would keep the bar busy.
+        setRange(d->savedMinimum, d->savedMaximum);
+        setValue(d->savedValue);
     }
     d->state = state;
 }

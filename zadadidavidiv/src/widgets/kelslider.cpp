@@ -608,13 +608,17 @@ void KelSlider::paintEvent(QPaintEvent*)
 void KelSlider::paintGroove(KelPaintContext& context, const QRectF& groove, const QColor& grooveColor,
     const QRectF& filled, const QColor& filledColor)
 {
+    // An unset colour would paint black: an unstyled slider shows no groove rather than a black one.
+    const auto wanted = [](const QColor& color) { return color.isValid() && color.alpha() > 0; };
     QPainter* painter = context.painter();
     painter->setPen(Qt::NoPen);
-    painter->setBrush(grooveColor);
-    KelPainting::drawRoundedRect(*painter, groove, d->grooveRadius);
+    if (wanted(grooveColor)) {
+        painter->setBrush(grooveColor);
+        KelPainting::drawRoundedRect(*painter, groove, d->grooveRadius);
+    }
 
     const auto drawFilled = [&] {
-        if (filled.isEmpty())
+        if (filled.isEmpty() || !wanted(filledColor))
             return;
         KelRadii radii(d->grooveRadius);
         if (d->markerPosition == 1 && d->grooveRadius >= 1 && !d->markerSize.isEmpty()) {
@@ -631,8 +635,8 @@ void KelSlider::paintGroove(KelPaintContext& context, const QRectF& groove, cons
 
     const QColor markerColor = d->markerColor.isValid() ? d->markerColor : filledColor;
     QVector<double> positions;
-    const bool markers = markerColor.isValid() && markerColor.alpha() > 0 && !d->markerSize.isEmpty()
-        && d->markerPosition != 0 && !(d->markerPosition == -2 && d->hoverPosition == -1);
+    const bool markers = wanted(markerColor) && !d->markerSize.isEmpty() && d->markerPosition != 0
+        && !(d->markerPosition == -2 && d->hoverPosition == -1);
     if (markers) {
         // Markers are laid out along the groove's long side.
         const bool h = d->horizontal;

@@ -18,6 +18,8 @@ public:
     QPointer<KelFrame> tabsContainer;
     QPointer<QBoxLayout> tabsLayout;
     QMap<KelButton*, int> buttonIndexes;
+    // Registered indexes may leave gaps, so a page's place in the stack is looked up, never assumed.
+    QMap<KelButton*, QPointer<QWidget>> buttonPages;
     QPointer<KelStackedWidget> pages;
 };
 
@@ -72,6 +74,7 @@ bool KelTabWidget::insertTab(int index, QWidget* page, int buttonWidgetType, con
     button->setCheckable(true);
 
     d->buttonIndexes.insert(button, index);
+    d->buttonPages.insert(button, page);
     d->tabsLayout->addWidget(button);
     d->pages->insertWidget(index, page);
     if (d->pages->count() == 1) {
@@ -82,7 +85,10 @@ bool KelTabWidget::insertTab(int index, QWidget* page, int buttonWidgetType, con
         d->currentIndex = index;
     }
     connect(button, &KelButton::toggled, this, [this, button](bool checked) { onTabButtonToggled(button, checked); });
-    connect(button, &QObject::destroyed, this, [this, button]() { d->buttonIndexes.remove(button); });
+    connect(button, &QObject::destroyed, this, [this, button]() {
+        d->buttonIndexes.remove(button);
+        d->buttonPages.remove(button);
+    });
     return true;
 }
 
@@ -128,8 +134,8 @@ void KelTabWidget::switchTo(int index)
     }
     previous->setCheckedSilently(false);
     target->setCheckedSilently(true);
-    if (d->pages)
-        d->pages->setCurrentIndex(index);
+    if (QWidget* page = d->buttonPages.value(target); page && d->pages)
+        d->pages->setCurrentWidget(page);
     d->currentIndex = index;
     emit currentChanged(index);
 }

@@ -40,15 +40,20 @@ public:
 
 void KelSplash::Private::onTick()
 {
-    loadingText = QCoreApplication::translate("Application", "Loading%1").arg(QString(dots, QLatin1Char('.')));
+    const QString text = QCoreApplication::translate("Application", "Loading%1").arg(QString(dots, QLatin1Char('.')));
     if (++dots > maxDots)
         dots = minDots;
-    q->repaint();
+    // Unchanged text needs no paint: with a still text a fast tick would otherwise repaint without pause.
+    if (text != loadingText) {
+        loadingText = text;
+        q->repaint();
+    }
     if (!minimumReached && elapsed.elapsed() >= minimumMs) {
         minimumReached = true;
         onMinDurationReached();
     }
-    tickTimer.start(tickMs);
+    // About one frame at least: a shorter tick only burns the processor while the application loads.
+    tickTimer.start(qMax(tickMs, 16));
 }
 
 void KelSplash::Private::onMinDurationReached()
