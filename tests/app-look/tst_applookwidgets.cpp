@@ -209,7 +209,7 @@ private slots:
         QHoverEvent enter(QEvent::HoverEnter, QPointF(9, row), QPointF(-1, -1));
         QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(9, row));
         QCoreApplication::sendEvent(vertical, &enter);
-        QTest::qWait(50);
+        QCoreApplication::processEvents();
         QCoreApplication::sendEvent(vertical, &leave);
         QTest::qWait(400);
         QCOMPARE(handleThickness(area, row), 6);

@@ -1,5 +1,6 @@
 #include "applooktest.h"
 
+#include "eventfilters/kelgeometrywatcher.h"
 #include "resources/appresources.h"
 #include "styles/kelcolors.h"
 #include "styles/noisepainter.h"
@@ -145,6 +146,7 @@ private slots:
         QCOMPARE(slideBox->graphicsEffect(), shadow);
         QCOMPARE(bar->label()->graphicsEffect(), labelShadow);
         QCOMPARE(area->findChildren<KelScrollBar*>().size(), 1); // the horizontal policy is off
+        QCOMPARE(area->findChildren<KelGeometryWatcher*>().size(), 1);
         grained->resize(20, 20);
         const QImage grainedImage = grained->grab().toImage();
         QCOMPARE(grained->paints, 1);

@@ -921,7 +921,10 @@ void Style::applySliderStyle(KelSlider* slider, int kind) const
         shadow->setColor(color(11));
         shadow->setBlurRadius(28);
         shadow->setOffset(QPointF(0, 4));
-        tooltip->setSlideParams(Qt::BottomEdge, 8);
+        shadow->setSlideParams(Qt::BottomEdge, 8);
+        // Hidden tooltips start transparent, so their first show fades in; a shown one stays as it is.
+        if (!tooltip->isVisible())
+            shadow->setOpacity(0.0);
         tooltip->setAnimationParams(animation(QEasingCurve::OutQuart, 250, QEasingCurve::InQuart, 200));
         break;
     }
