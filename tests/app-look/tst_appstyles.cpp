@@ -15,7 +15,10 @@
 #include "widgets/kelslider.h"
 #include "widgets/kelspinbox.h"
 #include "widgets/progressbar.h"
+#include "windows/keldialog.h"
+#include "windows/keltitlebar.h"
 
+#include <QBoxLayout>
 #include <QFile>
 #include <QGraphicsEffect>
 #include <QPainter>
@@ -98,6 +101,12 @@ private slots:
         }) << QList<int> { 36, 1072, 1073 };
         QTest::newRow("progress bars") << WidgetFactory([](int id, QWidget* p) { return new ProgressBar(id, p); })
                                        << QList<int> { 37, 1074, 1075 };
+        QTest::newRow("windows") << WidgetFactory([](int id, QWidget* p) {
+            return new KelWindow(id, KelWindow::TitleBar, p);
+        }) << QList<int> { 3, 5, 1000, 1001 };
+        QTest::newRow("dialogs") << WidgetFactory([](int id, QWidget* p) {
+            return new KelDialog(id, KelWindow::TitleBar, p);
+        }) << QList<int> { 1, 2, 1002 };
         QTest::newRow("scroll areas") << WidgetFactory([](int id, QWidget* p) { return new KelScrollArea(id, p); })
                                       << QList<int> { 38 };
     }
@@ -156,6 +165,28 @@ private slots:
             changed += grainedImage.pixelColor(x, 10) != QColor(0x808080);
         QVERIFY(changed > 5);
         delete grained;
+    }
+
+    // The dialog's close button moves into the window's corner once and follows its width.
+    void dialogStyle()
+    {
+        KelDialog dialog(1002, KelWindow::TitleBar);
+        dialog.resize(400, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        for (int round = 0; round < 3; ++round)
+            for (const char* profile : { "NightStyle", "SepiaStyle", "DayStyle" })
+                Profiles::use(QString::fromLatin1(profile));
+        KelButton* close = dialog.titleBar()->button(KelTitleBar::CloseButton);
+        QCOMPARE(close->parentWidget(), &dialog);
+        QCOMPARE(close->widgetType(), 1024);
+        QCOMPARE(close->geometry(), QRect(dialog.width() - 42, 18, 24, 24));
+        dialog.resize(520, 300);
+        QTRY_COMPARE(close->pos(), QPoint(dialog.width() - 42, 18));
+        QCOMPARE(dialog.titleBar()->height(), 60);
+        QCOMPARE(dialog.titleBar()->titleLabel()->widgetType(), 1061);
+        QCOMPARE(dialog.footerLayout()->contentsMargins(), QMargins(24, 12, 24, 12));
+        QCOMPARE(dialog.footerLayout()->count(), 0); // the leading stretch is gone
     }
 
     void colorsFollowTheProfile_data()

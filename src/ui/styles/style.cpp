@@ -4,8 +4,10 @@
 #include "painting/kelbuttonpainter.h"
 #include "painting/kelgraphicsdropshadoweffect.h"
 #include "painting/kelicon.h"
+#include "platform/x11/kelnativewindowutils.h"
 #include "resources/appresources.h"
 #include "styles/kelcolors.h"
+#include "styles/noisepainter.h"
 #include "utils/kelgeometryutils.h"
 #include "widgets/installscrollbars.h"
 #include "widgets/kelbutton.h"
@@ -19,8 +21,13 @@
 #include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
 #include "widgets/progressbar.h"
+#include "windows/keldialog.h"
+#include "windows/keltitlebar.h"
+#include "windows/kelwindow.h"
+#include "windows/kelwindowframe.h"
 
 #include <QAbstractSpinBox>
+#include <QBoxLayout>
 #include <QEasingCurve>
 #include <QLabel>
 
@@ -291,6 +298,108 @@ KelStateColors Style::colorSet(int kind) const
     default:
         return KelStyle::colorSet(kind);
     }
+}
+
+void Style::applyWindowStyle(KelWindow* window, int kind) const
+{
+    if (!window)
+        return;
+    switch (kind) {
+    case 1:
+        applyDialogStyle(window);
+        break;
+    case 2: {
+        // The message box's own layout joins here once the toolkit has its message box.
+        applyWindowStyle(window, 1);
+        if (QWidget* central = window->centralWidget())
+            central->setMinimumWidth(480);
+        if (KelTitleBar* titleBar = window->titleBar())
+            titleBar->hide();
+        break;
+    }
+    case 3:
+    case 5:
+        applyGrainedWindowStyle(window, kind);
+        break;
+    case 1000:
+        applyWindowStyle(window, 3);
+        window->setContentsMargins(0, 0, 0, 0);
+        break;
+    case 1001:
+        applyWindowStyle(window, 3);
+        if (KelWindowFrame* frame = window->windowFrame())
+            frame->setBackground(QBrush(color(2)));
+        window->setContentsMargins(12, 12, 12, 12);
+        if (QWidget* central = window->centralWidget())
+            central->setMinimumWidth(292);
+        break;
+    case 1002: {
+        applyWindowStyle(window, 1);
+        if (KelTitleBar* titleBar = window->titleBar()) {
+            titleBar->setWidgetType(1042);
+            titleBar->setBorderWidths(QMargins(0, 0, 0, 1));
+            titleBar->setMargins(QMargins(1, 0, 1, 0));
+        }
+        auto* dialog = qobject_cast<KelDialog*>(window);
+        if (dialog && dialog->footerWidget()) {
+            KelFrame* footer = dialog->footerWidget();
+            footer->setWidgetType(1042);
+            footer->setBorderWidths(QMargins(0, 1, 0, 0));
+            footer->setMargins(QMargins(1, 0, 1, 0));
+            if (QBoxLayout* layout = dialog->footerLayout())
+                layout->setContentsMargins(24, 12, 24, 12);
+        }
+        break;
+    }
+    default:
+        KelStyle::applyWindowStyle(window, kind);
+        break;
+    }
+}
+
+// Dialogs: a tall title bar with a large title and the close button in the window's corner, and
+// footer buttons that start at the left edge.
+void Style::applyDialogStyle(KelWindow* window) const
+{
+    KelStyle::applyWindowStyle(window, 1);
+    if (KelTitleBar* titleBar = window->titleBar()) {
+        titleBar->setFixedHeight(60);
+        if (KelLabel* title = titleBar->titleLabel())
+            title->setWidgetType(1061);
+        KelButton* close = titleBar->button(KelTitleBar::CloseButton);
+        // Done once per window: the id marks a button that already sits in the corner.
+        if (close && close->widgetType() != 1024) {
+            close->setWidgetType(1024);
+            close->setParent(window);
+            if (KelNativeWindowUtils* utils = window->nativeWindowUtils())
+                utils->addNonCaptionWidget(close);
+            const auto place = [window, close]() { close->move(window->width() - 18 - close->width(), 18); };
+            place();
+            close->show();
+            close->raise();
+            connect(window, &KelWidget::resized, close, place);
+        }
+    }
+    auto* dialog = qobject_cast<KelDialog*>(window);
+    QBoxLayout* footer = dialog ? dialog->footerLayout() : nullptr;
+    if (!footer)
+        return;
+    footer->setContentsMargins(24, 16, 24, 24);
+    footer->setSpacing(8);
+    if (footer->count() > 0 && footer->itemAt(0)->spacerItem())
+        delete footer->takeAt(0);
+}
+
+// Main and popup windows: the toolkit's frame with rounded corners and the grain over the window.
+void Style::applyGrainedWindowStyle(KelWindow* window, int kind) const
+{
+    KelStyle::applyWindowStyle(window, kind);
+    const int m = metric(1000);
+    window->setContentsMargins(0, m, 0, m);
+    // Installing the same filter again only moves it, so restyling never stacks it.
+    window->installEventFilter(NoisePainter::instance());
+    if (KelWindowFrame* frame = window->windowFrame())
+        frame->setRadii(KelRadii(m));
 }
 
 void Style::applyFrameStyle(KelFrame* frame, int kind) const
@@ -629,6 +738,7 @@ void Style::applyToolButton(KelButtonPainter* painter, int kind, const QString& 
         break;
     case 1024:
         applyButtonStyle(painter, 24, QStringLiteral(":/svg/close.svg"));
+        painter->setIcon(QStringLiteral(":/svg/close.svg"));
         painter->setRadii(KelRadii(metric(19)));
         painter->setPaddings(QMargins());
         if (widget)

@@ -21,6 +21,7 @@ public:
     KelArrowSpec arrowSpec(int kind) const override;
     QString iconPath(int kind) const override;
 
+    void applyWindowStyle(KelWindow* window, int kind) const override;
     void applyFrameStyle(KelFrame* frame, int kind) const override;
     void applyLabelStyle(QLabel* label, int kind) const override;
     void applyDelimiterStyle(KelDelimiter* delimiter, int kind) const override;
@@ -41,6 +42,8 @@ protected:
     QColor pressed() const;
 
 private:
+    void applyDialogStyle(KelWindow* window) const;
+    void applyGrainedWindowStyle(KelWindow* window, int kind) const;
     void applySliderHandle(KelSlider* slider, int grooveThickness, int handleSize, int handleBorder) const;
     void applyPushButton(KelButtonPainter* painter, int kind, const QString& iconName) const;
     void applyToolButton(KelButtonPainter* painter, int kind, const QString& iconName) const;
