@@ -1,0 +1,335 @@
+#include "applooktest.h"
+
+#include "eventfilters/kelgeometrywatcher.h"
+#include "resources/appresources.h"
+#include "styles/kelcolors.h"
+#include "styles/noisepainter.h"
+#include "widgets/kelbutton.h"
+#include "widgets/keldelimiter.h"
+#include "widgets/kelframe.h"
+#include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "widgets/kelplaintextedit.h"
+#include "widgets/kelscrollarea.h"
+#include "widgets/kelscrollbar.h"
+#include "widgets/kelslider.h"
+#include "widgets/kelspinbox.h"
+#include "widgets/progressbar.h"
+#include "windows/keldialog.h"
+#include "windows/keltitlebar.h"
+
+#include <QBoxLayout>
+#include <QFile>
+#include <QGraphicsEffect>
+#include <QPainter>
+#include <QProcess>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <functional>
+#include <memory>
+
+using WidgetFactory = std::function<QWidget*(int id, QWidget* parent)>;
+Q_DECLARE_METATYPE(WidgetFactory)
+
+namespace {
+
+const QStringList kProfiles
+    = { QStringLiteral("DayStyle"), QStringLiteral("NightStyle"), QStringLiteral("SepiaStyle") };
+
+QList<int> idRange(int from, int to)
+{
+    QList<int> ids;
+    for (int id = from; id <= to; ++id)
+        ids << id;
+    return ids;
+}
+
+// Counts the paints of a plain widget that fills itself with one colour.
+class PaintCounter : public QWidget {
+public:
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        ++paints;
+        QPainter(this).fillRect(rect(), QColor(0x808080));
+    }
+};
+
+QString tablePath()
+{
+    return qEnvironmentVariable("PL_TEST_SOURCE_DIR") + QStringLiteral("/src/ui/resources/icons.txt");
+}
+
+} // namespace
+
+class TestAppStyles : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Profiles> m_profiles;
+
+private slots:
+    void initTestCase() { m_profiles.reset(new Profiles); }
+    void init() { Profiles::use(QStringLiteral("DayStyle")); }
+
+    void everyIdStylesItsWidgetQuietly_data()
+    {
+        QTest::addColumn<WidgetFactory>("make");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::newRow("frames") << WidgetFactory([](int id, QWidget* p) { return new KelFrame(id, p); })
+                                << idRange(1042, 1046);
+        QTest::newRow("labels") << WidgetFactory([](int id, QWidget* p) { return new KelLabel(id, p); })
+                                << (QList<int> { 9, 1061, 1064, 1082 } + idRange(1047, 1058));
+        QTest::newRow("delimiters") << WidgetFactory([](int id, QWidget* p) {
+            return new KelDelimiter(id, Qt::Horizontal, p);
+        }) << idRange(1066, 1067);
+        QTest::newRow("buttons") << WidgetFactory([](int id, QWidget* p) { return new KelButton(id, p); })
+                                 << (QList<int> { 11, 13, 14, 15, 17, 18, 19, 20, 24, 25, 1076, 1077 }
+                                        + idRange(1005, 1013) + QList<int> { 1015 } + idRange(1020, 1041));
+        QTest::newRow("line edits") << WidgetFactory([](int id, QWidget* p) { return new KelLineEdit(id, p); })
+                                    << idRange(1068, 1069);
+        QTest::newRow("plain text edits")
+            << WidgetFactory([](int id, QWidget* p) { return new KelPlainTextEdit(id, p); })
+            << QList<int> { 33, 34, 1070 };
+        QTest::newRow("spin boxes") << WidgetFactory([](int id, QWidget* p) { return new KelSpinBox(id, p); })
+                                    << QList<int> { 1071 };
+        QTest::newRow("sliders") << WidgetFactory([](int id, QWidget* p) {
+            return new KelSlider(id, Qt::Horizontal, p);
+        }) << QList<int> { 36, 1072, 1073 };
+        QTest::newRow("progress bars") << WidgetFactory([](int id, QWidget* p) { return new ProgressBar(id, p); })
+                                       << QList<int> { 37, 1074, 1075 };
+        QTest::newRow("windows") << WidgetFactory([](int id, QWidget* p) {
+            return new KelWindow(id, KelWindow::TitleBar, p);
+        }) << QList<int> { 3, 5, 1000, 1001 };
+        QTest::newRow("dialogs") << WidgetFactory([](int id, QWidget* p) {
+            return new KelDialog(id, KelWindow::TitleBar, p);
+        }) << QList<int> { 1, 2, 1002 };
+        QTest::newRow("scroll areas") << WidgetFactory([](int id, QWidget* p) { return new KelScrollArea(id, p); })
+                                      << QList<int> { 38 };
+    }
+
+    // Each id is built under every profile, then the profiles switch under it; nothing may warn.
+    void everyIdStylesItsWidgetQuietly()
+    {
+        QFETCH(WidgetFactory, make);
+        QFETCH(QList<int>, ids);
+        MessageCatcher warnings(QtWarningMsg);
+        for (const QString& profile : kProfiles) {
+            Profiles::use(profile);
+            Host host;
+            for (int id : ids)
+                make(id, &host)->resize(120, 40);
+            host.resize(300, 200);
+            host.show();
+            for (const QString& next : kProfiles)
+                Profiles::use(next);
+            QVERIFY(!host.grab().isNull());
+        }
+        QCOMPARE(warnings.total(), 0);
+    }
+
+    // Switching the profile over and over never adds a second effect, filter, bar or connection.
+    void restylingStacksNothing()
+    {
+        Host host;
+        auto* slideBox = new KelFrame(1044, &host);
+        auto* bar = new ProgressBar(1075, &host);
+        auto* area = new KelScrollArea(38, &host);
+        auto* content = new QWidget;
+        content->setMinimumSize(50, 900);
+        area->setWidget(content);
+        area->setGeometry(0, 60, 120, 100);
+        auto* grained = new PaintCounter;
+        grained->installEventFilter(NoisePainter::instance());
+        grained->installEventFilter(NoisePainter::instance());
+        const QGraphicsEffect* shadow = slideBox->graphicsEffect();
+        const QGraphicsEffect* labelShadow = bar->label()->graphicsEffect();
+        QVERIFY(shadow && labelShadow);
+        host.show();
+        for (int round = 0; round < 3; ++round)
+            for (const char* profile : { "NightStyle", "SepiaStyle", "DayStyle" })
+                Profiles::use(QString::fromLatin1(profile));
+        QCOMPARE(slideBox->graphicsEffect(), shadow);
+        QCOMPARE(bar->label()->graphicsEffect(), labelShadow);
+        QCOMPARE(area->findChildren<KelScrollBar*>().size(), 1); // the horizontal policy is off
+        QCOMPARE(area->findChildren<KelGeometryWatcher*>().size(), 1);
+        grained->resize(20, 20);
+        const QImage grainedImage = grained->grab().toImage();
+        QCOMPARE(grained->paints, 1);
+        // The grain lies over the widget's own paint, at a few percent.
+        int changed = 0;
+        for (int x = 0; x < 20; ++x)
+            changed += grainedImage.pixelColor(x, 10) != QColor(0x808080);
+        QVERIFY(changed > 5);
+        delete grained;
+    }
+
+    // The dialog's close button moves into the window's corner once and follows its width.
+    void dialogStyle()
+    {
+        KelDialog dialog(1002, KelWindow::TitleBar);
+        dialog.resize(400, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        for (int round = 0; round < 3; ++round)
+            for (const char* profile : { "NightStyle", "SepiaStyle", "DayStyle" })
+                Profiles::use(QString::fromLatin1(profile));
+        KelButton* close = dialog.titleBar()->button(KelTitleBar::CloseButton);
+        QCOMPARE(close->parentWidget(), &dialog);
+        QCOMPARE(close->widgetType(), 1024);
+        QCOMPARE(close->geometry(), QRect(dialog.width() - 42, 18, 24, 24));
+        dialog.resize(520, 300);
+        QTRY_COMPARE(close->pos(), QPoint(dialog.width() - 42, 18));
+        QCOMPARE(dialog.titleBar()->height(), 60);
+        QCOMPARE(dialog.titleBar()->titleLabel()->widgetType(), 1061);
+        QCOMPARE(dialog.footerLayout()->contentsMargins(), QMargins(24, 12, 24, 12));
+        QCOMPARE(dialog.footerLayout()->count(), 0); // the leading stretch is gone
+    }
+
+    void colorsFollowTheProfile_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QColor>("accent");
+        QTest::addColumn<QColor>("fillStart");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("day") << "DayStyle" << QColor(0x1e4cf0) << QColor(0x1e4cf0) << false;
+        QTest::newRow("night") << "NightStyle" << QColor(0x1e4cf0) << QColor(0x1e4cf0) << true;
+        QTest::newRow("sepia") << "SepiaStyle" << QColor(0x40331b) << QColor(0x1e4cf0) << false;
+    }
+
+    // Widgets that exist before the switch take the new profile's colours.
+    void colorsFollowTheProfile()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QColor, accent);
+        QFETCH(QColor, fillStart);
+        QFETCH(bool, dark);
+        Host host;
+        auto* button = new KelButton(1009, &host);
+        button->setGeometry(0, 0, 94, 36);
+        auto* swatch = new KelButton(1029, &host);
+        swatch->setGeometry(0, 40, 24, 24);
+        swatch->setChecked(true);
+        auto* bar = new ProgressBar(1075, &host);
+        bar->setGeometry(0, 80, 200, 20);
+        bar->setValue(50);
+        host.resize(220, 110);
+        host.show();
+        QTest::qWait(600); // the swatch's check animation
+        Profiles::use(profile);
+
+        const QImage image = host.image();
+        VERIFY_NEAR(image.pixelColor(8, 18), accent);
+        VERIFY_NEAR(image.pixelColor(12, 41), accent); // the checked swatch's border
+        QCOMPARE(bar->label()->text(), QStringLiteral("50%"));
+
+        // Half the range fills half the bar, inside the rounded track.
+        bar->setLabelVisible(false);
+        const QImage barImage = host.image();
+        const QColor end(0x6c8cff);
+        VERIFY_NEAR(barImage.pixelColor(4, 90), interpolateColor(fillStart, end, 4 / 200.0, 0));
+        VERIFY_NEAR(barImage.pixelColor(98, 90), interpolateColor(fillStart, end, 98 / 200.0, 0));
+        QVERIFY(!near(barImage.pixelColor(102, 90), interpolateColor(fillStart, end, 102 / 200.0, 0), 30));
+        VERIFY_NEAR(barImage.pixelColor(0, 80), QColor(Qt::magenta));
+
+        // The popup base stands out of the window base: lighter on the dark profile, darker on light ones.
+        KelStyle* style = kelStyle();
+        QCOMPARE(style->isDarkTheme(), dark);
+        QCOMPARE(style->color(9).lightness() > style->color(2).lightness(), dark);
+        QVERIFY(style->color(9) != style->color(2));
+    }
+
+    void progressBarFillsTheRangeSafely_data()
+    {
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("half") << 0 << 100 << 50 << 0.5;
+        QTest::newRow("offset range") << 100 << 200 << 150 << 0.5;
+        QTest::newRow("full") << 0 << 100 << 100 << 1.0;
+        QTest::newRow("empty range") << 5 << 5 << 5 << 0.0;
+        QTest::newRow("busy") << 0 << 0 << 0 << 0.0;
+    }
+
+    void progressBarFillsTheRangeSafely()
+    {
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, value);
+        QFETCH(double, ratio);
+        ProgressBar bar(37);
+        bar.setRange(minimum, maximum);
+        bar.setValue(value);
+        QCOMPARE(bar.fillRatio(), ratio);
+        bar.resize(100, 10);
+        QVERIFY(!bar.grab().isNull());
+    }
+
+    void resourcesLoad_data()
+    {
+        QTest::addColumn<QString>("name");
+        QFile table(tablePath());
+        QVERIFY2(table.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(tablePath()));
+        QTextStream in(&table);
+        while (!in.atEnd()) {
+            const QString line = in.readLine().trimmed();
+            if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+                QTest::newRow(qPrintable(line.section(QLatin1Char(' '), 0, 0))) << line.section(QLatin1Char(' '), 0, 0);
+        }
+    }
+
+    // Every name of the table is a valid picture that draws something.
+    void resourcesLoad()
+    {
+        QFETCH(QString, name);
+        initAppResources();
+        QImage image;
+        if (name.endsWith(QLatin1String(".svg"))) {
+            QSvgRenderer renderer(name);
+            QVERIFY(renderer.isValid());
+            image = QImage(renderer.defaultSize(), QImage::Format_ARGB32_Premultiplied);
+            QVERIFY(!image.isNull());
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            renderer.render(&painter);
+        } else {
+            QVERIFY(image.load(name));
+            QCOMPARE(image.size(), QSize(600, 600));
+        }
+        bool inked = false;
+        for (int y = 0; y < image.height() && !inked; ++y)
+            for (int x = 0; x < image.width() && !inked; ++x)
+                inked = image.pixelColor(x, y).alpha() > 0;
+        QVERIFY(inked);
+    }
+
+    // A table line naming a theme file that does not exist stops the build and names the file.
+    void missingThemeFileFailsTheBuild()
+    {
+        QTemporaryDir dir;
+        QFile table(dir.filePath(QStringLiteral("icons.txt")));
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write(":/svg/print.svg actions/22/document-print.svg\n:/svg/gone.svg actions/22/no-such-icon.svg\n");
+        table.close();
+        QProcess cmake;
+        cmake.start(QStringLiteral(PL_CMAKE_COMMAND),
+            { QStringLiteral("-DTABLE=") + table.fileName(), QStringLiteral("-DTHEME_DIR=/usr/share/icons/breeze"),
+                QStringLiteral("-DOWN_DIR=") + dir.path(), QStringLiteral("-DOUT_DIR=") + dir.filePath("out"),
+                QStringLiteral("-P"), QStringLiteral(PL_GATHER_SCRIPT) });
+        QVERIFY(cmake.waitForFinished(60000));
+        QVERIFY(cmake.exitCode() != 0);
+        QVERIFY(cmake.readAllStandardError().contains("no-such-icon.svg"));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out/app_resources.qrc"))));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestAppStyles>(argc, argv, QStringLiteral("app-styles-test"));
+}
+
+#include "tst_appstyles.moc"
