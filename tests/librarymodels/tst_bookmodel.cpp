@@ -532,6 +532,27 @@ private slots:
         QCOMPARE(reset.count(), 1);
     }
 
+    // A trashed book added again from its file shares the cover and data folder named after the
+    // path: purging the old copy, either way, keeps them for the live one.
+    void purgeKeepsFilesOfTheSameFileAddedAgain()
+    {
+        const QString path = lib->path("war");
+        int id = lib->id("war");
+        for (bool emptyTrash : { false, true }) {
+            QVERIFY(books->setData(books->indexById(id), QVariant(), Enums::ToTrash));
+            BookDto again = db->bookById(id);
+            again.is_deleted = 0;
+            const int liveId = books->addBook(again);
+            writeBookFiles(path);
+            QVERIFY(emptyTrash ? books->clearTrash()
+                               : books->setData(books->indexById(id), QVariant(), Enums::DeleteFromLibrary));
+            QCOMPARE(bookFileCount(path), 2);
+            QVERIFY(books->indexById(liveId).isValid());
+            verifyMatchesDatabase();
+            id = liveId;
+        }
+    }
+
     void clearLibraryAndRestoreAll()
     {
         QSignalSpy reset(books, &QAbstractItemModel::modelReset);

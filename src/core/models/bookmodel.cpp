@@ -36,12 +36,13 @@ const int kColumnRoles[BookModel::ColumnCount] = {
 
 BookProvider* db() { return BookProvider::instance(); }
 
-// The book's own cover file and data folder go with its record.
+// The book's own cover file and data folder go with its record. Both are named after the file's
+// path, so they stay while a book outside the trash (the same file added again) still uses it.
 void removeBookFiles(const QStringList& paths)
 {
     QStringList removable;
     for (const QString& path : paths) {
-        if (path.isEmpty())
+        if (path.isEmpty() || db()->bookByPath(path).id != -1)
             continue;
         const QString cover = coverFilePath(path);
         if (QFile::exists(cover) && !QFile::remove(cover))
