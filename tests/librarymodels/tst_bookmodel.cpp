@@ -434,15 +434,28 @@ private slots:
         QCOMPARE(db->bookById(lib->id("master")).title, book.title);
         QVERIFY(db->bookById(lib->id("master")).use_user_cover);
 
-        // The reading side's record comes from the database, without metadata: the stored
-        // description stays.
+        // The reading side's record was read from the database when the book was opened, without
+        // metadata; the library changed the book since. Only progress and notes count are taken.
         BookDto fromReader = books->bookById(lib->id("master"));
+        QVERIFY(act("master", Enums::ToFavorite));
+        QVERIFY(act("master", Enums::ToTrash));
         fromReader.notes_count = 42;
+        fromReader.max_position = 37;
         fromReader.author = QStringLiteral("M. Bulgakov");
-        books->updateBookInfo(fromReader);
-        QCOMPARE(authors.count(), 1);
+        QVERIFY(books->updateBookInfo(fromReader));
+        QCOMPARE(authors.count(), 0);
         QCOMPARE(role("master", BookModel::NotesCountRole).toInt(), 42);
+        QCOMPARE(role("master", BookModel::ProgressRole).toInt(), 37);
+        QVERIFY(role("master", BookModel::FavoriteRole).toBool());
+        QVERIFY(role("master", BookModel::DeletedRole).toBool());
         QCOMPARE(role("master", BookModel::DescriptionRole).toString(), QStringLiteral("The devil visits Moscow."));
+        const BookDto stored = db->bookById(lib->id("master"));
+        QCOMPARE(stored.notes_count, 42);
+        QCOMPARE(stored.max_position, 37);
+        QCOMPARE(stored.is_favorite, 1);
+        QCOMPARE(stored.is_deleted, 1);
+        QCOMPARE(stored.title, book.title);
+        QVERIFY(stored.author != fromReader.author);
 
         // Another book's record, a value that is no record, an unknown book: refused.
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Update of row .* refused"));

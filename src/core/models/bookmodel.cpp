@@ -218,7 +218,7 @@ bool BookModel::setData(const QModelIndex& index, const QVariant& value, int rol
             qWarning() << "Update of row" << row << "with the record of book" << book.id << "refused";
             return false;
         }
-        return updateBookInfo(book);
+        return storeRecord(row, book);
     }
     default:
         return false;
@@ -339,6 +339,23 @@ bool BookModel::updateBookInfo(BookDto book)
     if (it == m_rowOf.constEnd())
         return false;
     const int row = *it;
+    // The reader's copy was taken when the book was opened; favourite, trash, title and author may
+    // have changed in the library since, so only its own progress and notes count are taken.
+    BookDto current = m_books.at(row);
+    current.position = book.position;
+    current.max_position = book.max_position;
+    current.notes_count = book.notes_count;
+    if (!db()->update(current)) {
+        qWarning() << Q_FUNC_INFO << "Cannot update the book" << book.id << db()->lastError();
+        return false;
+    }
+    m_books[row] = current;
+    refreshRow(row);
+    return true;
+}
+
+bool BookModel::storeRecord(int row, const BookDto& book)
+{
     if (!db()->update(book)) {
         qWarning() << Q_FUNC_INFO << "Cannot update the book" << book.id << db()->lastError();
         return false;
