@@ -5,6 +5,7 @@
 #include "enums.h"
 
 #include <QDateTime>
+#include <QRegExp>
 #include <QVector>
 
 #include <algorithm>
@@ -69,8 +70,12 @@ void BookSortFilterModel::setSearchText(const QString& text)
     if (trimmed == m_searchText)
         return;
     m_searchText = trimmed;
-    m_search = QRegularExpression(trimmed, QRegularExpression::CaseInsensitiveOption);
-    // "(" or "C:\" typed while searching: look for the text itself instead of hiding every book.
+    // The search text is a pattern of the older regular-expression syntax, which has no
+    // possessive quantifiers: there "C++" is invalid, not "one or more C". "(", "C++" or "C:\"
+    // typed while searching are looked for as they stand instead of hiding (or showing) every book.
+    const bool valid = QRegExp(trimmed, Qt::CaseInsensitive).isValid();
+    m_search = QRegularExpression(
+        valid ? trimmed : QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
     if (!m_search.isValid())
         m_search = QRegularExpression(QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
     clearSortValues();
