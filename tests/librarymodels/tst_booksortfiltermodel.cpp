@@ -8,6 +8,7 @@
 #include "models/foldermodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -158,6 +159,15 @@ private slots:
         QVERIFY(
             books->setData(books->indexById(lib->id("master")), lib->folder("Science Fiction"), Enums::MoveToFolder));
         QCOMPARE(shown(), QStringList({ "master" }));
+        // Filed by a drop on a folder: it comes into that folder's view and leaves its old one's.
+        const auto drop = [this](const char* key, const char* folder) {
+            std::unique_ptr<QMimeData> drag(books->mimeData({ books->indexById(lib->id(key)) }));
+            return folders->dropMimeData(drag.get(), Qt::MoveAction, -1, -1, folders->indexById(lib->folder(folder)));
+        };
+        QVERIFY(drop("dune", "Science Fiction"));
+        QCOMPARE(shown(), QStringList({ "dune", "master" }));
+        QVERIFY(drop("master", "Mystery"));
+        QCOMPARE(shown(), QStringList({ "dune" }));
         // A new book.
         proxy->setFilterCategory(Enums::BookFormat + 0);
         QVERIFY(addBook(QStringLiteral("Hyperion"), 0) > 0);

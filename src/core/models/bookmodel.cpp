@@ -60,7 +60,22 @@ BookModel::BookModel(QObject* parent)
     qRegisterMetaType<BookDto>("BookDto");
 }
 
-void BookModel::setFolderModel(FolderModel* folders) { m_folders = folders; }
+void BookModel::setFolderModel(FolderModel* folders)
+{
+    if (m_folders)
+        disconnect(m_folders, nullptr, this, nullptr);
+    m_folders = folders;
+    // A folder's books as shown by a filtered view change with a drop on the folder.
+    if (folders) {
+        connect(folders, &FolderModel::booksFiled, this, [this](const QList<int>& bookIds) {
+            for (int id : bookIds) {
+                const QModelIndex index = indexById(id);
+                if (index.isValid())
+                    refreshRow(index.row());
+            }
+        });
+    }
+}
 
 int BookModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_books.size(); }
 
