@@ -102,6 +102,19 @@ void DataExchangeSvc::retryPagination()
     emit calcDone();
 }
 
+bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const
+{
+    if (!m_chaptersSent)
+        return true;
+    if (result.chapters.size() != m_sentChapters.size())
+        return false;
+    for (int i = 0; i < m_sentChapters.size(); ++i) {
+        if (result.chapters.at(i).source != m_sentChapters.at(i).source)
+            return false;
+    }
+    return true;
+}
+
 void DataExchangeSvc::onDataReceived(const QByteArray& payload)
 {
     QDataStream in(payload);
@@ -116,9 +129,16 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
         return;
     }
     PaginationResult result;
-    if (!pagecount::readResult(in, &result))
+    if (!pagecount::readResult(in, &result)) {
         qWarning() << "Malformed pagination result from the page-counting helper;" << result.chapters.size()
                    << "chapters kept";
+    } else if (!answersSentChapters(result)) {
+        // Replies carry no book key: one for the book open before (still on its way when the
+        // new chapter list went out) would give this book another book's numbers.
+        qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()
+                   << "chapters, sent" << m_sentChapters.size();
+        return;
+    }
     storeResult(result);
     m_pending = Pending::None;
     m_retried = false;

@@ -71,6 +71,9 @@ private:
     void onHelperReady();
     void onHelperClosed();
     void retryPagination();
+    // Whether the result's chapters are those of the chapter list sent last (any result when
+    // none was sent).
+    bool answersSentChapters(const PaginationResult& result) const;
     void storeResult(const PaginationResult& result);
     const ChapterPageInfo* chapter(const QString& source) const;
 
