@@ -94,12 +94,15 @@ void DataExchangeSvc::retryPagination()
             return;
     }
     // A print is not repeated (it may have reached the printer), and a helper that fails twice
-    // on the same book would fail again. The last layout is gone with a failed pagination.
+    // on the same book would fail again. A given-up pagination keeps the last numbers, which
+    // are better than none, and is reported as an error instead of a new result.
     qWarning() << "The page-counting helper went away; the request is given up";
-    if (m_pending == Pending::Pagination)
-        storeResult(PaginationResult());
+    const bool pagination = m_pending == Pending::Pagination;
     m_pending = Pending::None;
-    emit calcDone();
+    if (pagination)
+        emit calcError();
+    else
+        emit calcDone();
 }
 
 bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const

@@ -56,6 +56,7 @@ public:
 signals:
     void calcDone();
     void calcStarted();
+    // A pagination was given up (the helper died twice): the last result is kept, no calcDone.
     void calcError();
 
 protected:
