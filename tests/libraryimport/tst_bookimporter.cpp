@@ -541,6 +541,12 @@ void TestBookImporter::exportReportsWhatItWrote()
     QTRY_VERIFY(!importer()->isRunning());
     QVERIFY(QFile::exists(archive));
     QVERIFY(!QFile::exists(outside.filePath(QStringLiteral("second.olv"))));
+
+    // An archive that cannot be made is a failed export, not an import.
+    ImportRecorder failing;
+    QVERIFY(importer()->exportToArchive(outside.filePath(QStringLiteral("absent/export.olv")), books));
+    QVERIFY(failing.waitFinished());
+    QCOMPARE(failing.events, (QStringList { "exportStarted", "exported 0/3" }));
 }
 
 void TestBookImporter::cancelledExportLeavesNoArchive()

@@ -329,7 +329,9 @@ void bookimporter::exportTask(const QString& archive, const QList<BookDto>& book
     {
         exportbooks writer;
         if (!writer.open(archive)) {
-            announce = [this, total] { post([this, total] { emit finished(0, total); }); };
+            // Reported as the export it was: an import's report would show the last import's
+            // messages instead of this failure.
+            announce = [this, total] { post([this, total] { emit exported(0, total); }); };
         } else {
             for (const BookDto& book : books) {
                 if (writer.addBook(book))
