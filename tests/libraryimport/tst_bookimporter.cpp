@@ -175,6 +175,7 @@ private slots:
     void exportReportsWhatItWrote();
     void cancelledExportLeavesNoArchive();
     void hostileLibraryArchive();
+    void unreadableLibraryArchive();
 
 private:
     std::unique_ptr<TestLibrary> m_library;
@@ -608,6 +609,25 @@ void TestBookImporter::hostileLibraryArchive()
     QCOMPARE(QDir(importDir()).entryList(QDir::Files), QStringList { "fine.fb2" });
     QVERIFY(!QFile::exists(m_library->path("escape.fb2")));
     QVERIFY(!QFile::exists(QDir(m_library->home->path()).absoluteFilePath("../escape.fb2")));
+}
+
+// A damaged or foreign archive is one book that could not be read, not a silent empty run.
+void TestBookImporter::unreadableLibraryArchive()
+{
+    QTemporaryDir outside;
+    const QString notZip = outside.filePath(QStringLiteral("text.olv"));
+    QVERIFY(writeFile(notZip, QByteArray("These are not the books you are looking for.")));
+    const QString noIndex = outside.filePath(QStringLiteral("noindex.olv"));
+    ZipWriter zip(noIndex);
+    zip.add(QStringLiteral("x/book.fb2"), smallFb2(QStringLiteral("Book")));
+    QVERIFY(zip.write());
+    for (const QString& archive : { notZip, noIndex }) {
+        ImportRecorder recorder;
+        QVERIFY(importer()->importFromArchive(archive));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(statusesOf(recorder.items), QList<int> { ItemReadFailed });
+        QCOMPARE(recorder.items.first().second.full_path, archive);
+    }
 }
 
 QTEST_MAIN(TestBookImporter)
