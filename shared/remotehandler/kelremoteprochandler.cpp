@@ -95,6 +95,13 @@ void KelRemoteProcHandler::write(const QByteArray& payload)
         return;
     }
 
+    // A helper that just failed to connect would most likely fail again: waiting the whole
+    // connect time on every write would freeze the caller over and over.
+    if (m_startFailed.isValid() && !m_startFailed.hasExpired(kStartRetryDelayMs)) {
+        qCritical("Can't start handler process!!!");
+        return;
+    }
+
     qInfo() << m_process.state();
     const QPointer<KelRemoteProcHandler> self(this);
     m_waitingForHelper = true;
@@ -107,8 +114,12 @@ void KelRemoteProcHandler::write(const QByteArray& payload)
     m_framesWhileWaiting.clear();
     if (!connected) {
         qCritical("Can't start handler process!!!");
+        // A helper that runs without connecting is hung: it would be waited for again.
+        killHelper();
+        m_startFailed.start();
         return;
     }
+    m_startFailed.invalidate();
     for (int i = 0; i < frames.size(); ++i) {
         if (!m_socket) {
             qWarning() << "The helper connection was lost;" << frames.size() - i << "frames dropped";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -27,6 +28,8 @@ public:
     static constexpr qint32 kMaxFrameSize = 256 * 1024 * 1024;
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kWriteTimeoutMs = 30000;
+    // After a helper failed to start or connect, writes fail at once for this long.
+    static constexpr int kStartRetryDelayMs = 5000;
     // Payload of the stop message: this integer as one QDataStream value.
     static constexpr qint32 kStopMessage = 85;
 
@@ -39,7 +42,8 @@ public:
     void stopHandler();
     bool isConnected() const;
     // Sends one frame, first starting the helper and waiting for its connection when needed.
-    // A frame that cannot be delivered is dropped with a log line.
+    // A frame that cannot be delivered is dropped with a log line; after a helper failed to
+    // connect, it is killed and frames are dropped at once for kStartRetryDelayMs.
     void write(const QByteArray& payload);
     // Name of the local server (32 lower-case hexadecimal digits); empty before setupHandler.
     QString serverName() const { return m_serverName; }
@@ -83,4 +87,5 @@ private:
     bool m_waitingForHelper = false;
     QList<QByteArray> m_framesWhileWaiting; // writes made from inside the wait, in order
     bool m_stopSent = false;
+    QElapsedTimer m_startFailed; // since the last failed start; invalid after a good one
 };

@@ -94,12 +94,28 @@ void DataExchangeSvc::retryPagination()
             return;
     }
     // A print is not repeated (it may have reached the printer), and a helper that fails twice
-    // on the same book would fail again. The last layout is gone with a failed pagination.
+    // on the same book would fail again. A given-up pagination keeps the last numbers, which
+    // are better than none, and is reported as an error instead of a new result.
     qWarning() << "The page-counting helper went away; the request is given up";
-    if (m_pending == Pending::Pagination)
-        storeResult(PaginationResult());
+    const bool pagination = m_pending == Pending::Pagination;
     m_pending = Pending::None;
-    emit calcDone();
+    if (pagination)
+        emit calcError();
+    else
+        emit calcDone();
+}
+
+bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const
+{
+    if (!m_chaptersSent)
+        return true;
+    if (result.chapters.size() != m_sentChapters.size())
+        return false;
+    for (int i = 0; i < m_sentChapters.size(); ++i) {
+        if (result.chapters.at(i).source != m_sentChapters.at(i).source)
+            return false;
+    }
+    return true;
 }
 
 void DataExchangeSvc::onDataReceived(const QByteArray& payload)
@@ -116,9 +132,16 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
         return;
     }
     PaginationResult result;
-    if (!pagecount::readResult(in, &result))
+    if (!pagecount::readResult(in, &result)) {
         qWarning() << "Malformed pagination result from the page-counting helper;" << result.chapters.size()
                    << "chapters kept";
+    } else if (!answersSentChapters(result)) {
+        // Replies carry no book key: one for the book open before (still on its way when the
+        // new chapter list went out) would give this book another book's numbers.
+        qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()
+                   << "chapters, sent" << m_sentChapters.size();
+        return;
+    }
     storeResult(result);
     m_pending = Pending::None;
     m_retried = false;

@@ -56,6 +56,7 @@ public:
 signals:
     void calcDone();
     void calcStarted();
+    // A pagination was given up (the helper died twice): the last result is kept, no calcDone.
     void calcError();
 
 protected:
@@ -71,6 +72,9 @@ private:
     void onHelperReady();
     void onHelperClosed();
     void retryPagination();
+    // Whether the result's chapters are those of the chapter list sent last (any result when
+    // none was sent).
+    bool answersSentChapters(const PaginationResult& result) const;
     void storeResult(const PaginationResult& result);
     const ChapterPageInfo* chapter(const QString& source) const;
 

@@ -54,16 +54,31 @@ int intMember(const QJsonObject& object, const QString& key, int fallback)
     return result;
 }
 
-template <typename Item> QJsonObject itemList(const QList<Item>& items)
+// The list as {"Items": [...], "Version": 1}, the entries that did not read after the others; a
+// list that was in another form is written back as it was while the state has no items of its own.
+template <typename Item>
+void writeItemList(QJsonObject* root, const QString& key, const QList<Item>& items, const QJsonArray& unread,
+    const QJsonObject& unreadLists)
 {
+    if (items.isEmpty() && unread.isEmpty()) {
+        if (unreadLists.contains(key))
+            root->insert(key, unreadLists.value(key));
+        return;
+    }
+    if (unreadLists.contains(key))
+        qWarning() << "Book settings: the" << key << "list this version could not read is replaced";
     QJsonArray array;
     for (const Item& item : items)
         array.append(item.toJson());
-    return QJsonObject { { kItems, array }, { kVersionKey, ReadingStateFile::kVersion } };
+    for (const QJsonValue& value : unread)
+        array.append(value);
+    root->insert(key, QJsonObject { { kItems, array }, { kVersionKey, ReadingStateFile::kVersion } });
 }
 
-// The items of {"Items": [...]} that read well; the others are dropped with one log line.
-template <typename Item> QList<Item> readItemList(const QJsonObject& root, const QString& key)
+// The items of {"Items": [...]} that read well; the others go to unread, and a list in another
+// form to unreadLists, with one log line.
+template <typename Item>
+QList<Item> readItemList(const QJsonObject& root, const QString& key, QJsonArray* unread, QJsonObject* unreadLists)
 {
     QList<Item> items;
     const QJsonValue list = root.value(key);
@@ -72,19 +87,19 @@ template <typename Item> QList<Item> readItemList(const QJsonObject& root, const
     const QJsonValue array = list.toObject().value(kItems);
     if (!array.isArray()) {
         warnWrongType(key);
+        unreadLists->insert(key, list);
         return items;
     }
-    int dropped = 0;
     for (const QJsonValue& value : array.toArray()) {
         bool ok = false;
         const Item item = value.isObject() ? Item::fromJson(value.toObject(), &ok) : Item();
         if (ok)
             items.append(item);
         else
-            ++dropped;
+            unread->append(value);
     }
-    if (dropped > 0)
-        qWarning() << "Book settings:" << dropped << "of the" << key << "could not be read; dropped";
+    if (!unread->isEmpty())
+        qWarning() << "Book settings:" << unread->size() << "of the" << key << "could not be read; kept as they are";
     return items;
 }
 
@@ -208,10 +223,8 @@ QJsonObject ReadingStateFile::toJson(const ReadingState& state, int bookFormat)
         root.insert(kReadingPosition, QJsonObject { { kSource, state.readingSource } });
     else if (state.readingPage > 0)
         root.insert(kReadingPosition, QJsonObject { { kPage, state.readingPage } });
-    if (!state.notes.isEmpty())
-        root.insert(kNotes, itemList(state.notes));
-    if (!state.bookmarks.isEmpty())
-        root.insert(kBookmarks, itemList(state.bookmarks));
+    writeItemList(&root, kNotes, state.notes, state.unreadNotes, state.unreadLists);
+    writeItemList(&root, kBookmarks, state.bookmarks, state.unreadBookmarks, state.unreadLists);
     root.insert(kVersionKey, kVersion);
     return root;
 }
@@ -249,7 +262,7 @@ ReadingState ReadingStateFile::fromJson(const QJsonObject& root, const QString& 
         warnWrongType(kReadingPosition);
     }
 
-    state.notes = readItemList<NoteItem>(root, kNotes);
-    state.bookmarks = readItemList<BookmarkItem>(root, kBookmarks);
+    state.notes = readItemList<NoteItem>(root, kNotes, &state.unreadNotes, &state.unreadLists);
+    state.bookmarks = readItemList<BookmarkItem>(root, kBookmarks, &state.unreadBookmarks, &state.unreadLists);
     return state;
 }

@@ -3,6 +3,7 @@
 #include "bookmarkitem.h"
 #include "noteitem.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -23,6 +24,12 @@ struct ReadingState {
     int readingPage = -1; // image books: 1-based page, -1 when none
     QList<NoteItem> notes;
     QList<BookmarkItem> bookmarks;
+    // What this version could not read, written back unchanged so that nothing the user wrote is
+    // lost: entries of the two lists that did not read, and a whole list ("Notes", "Bookmarks")
+    // given in another form, by its key.
+    QJsonArray unreadNotes;
+    QJsonArray unreadBookmarks;
+    QJsonObject unreadLists;
 
     // Size, family and spacing as the page look has them now.
     void takeFontSettings(const BookPageParams& params);
@@ -33,8 +40,9 @@ struct ReadingState {
 // The per-book state file ("<folder name>.settings" in the book's data folder), a JSON object
 // with "FontSettings", "ReadingPosition", "Notes", "Bookmarks" and "Version". The file lies in
 // the user's folder and may be damaged or hostile: reading is bounded in size, a file that is
-// no JSON object is refused, values of the wrong type fall back to defaults and items that do
-// not read are dropped, each with a log line. Writing replaces the file atomically.
+// no JSON object is refused, values of the wrong type fall back to defaults and notes or
+// bookmarks that do not read are kept aside as they stand, each with a log line. Writing
+// replaces the file atomically.
 class ReadingStateFile {
 public:
     static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;

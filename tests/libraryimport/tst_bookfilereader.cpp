@@ -249,9 +249,9 @@ void TestBookFileReader::archiveFieldsKeptOrReplaced()
     const QList<Case> cases {
         { QStringLiteral("anonymous.epub"), QStringLiteral("Archive Author"), QStringLiteral("Archive Title") },
         { QStringLiteral("anonymous.fb2"), QStringLiteral("Archive Author"), QStringLiteral("Archive Title") },
-        // PDF and comics name themselves.
-        { QStringLiteral("anonymous.pdf"), QString(), QStringLiteral("anonymous") },
-        { QStringLiteral("anonymous.cbz"), QStringLiteral("Archive Author"), QStringLiteral("anonymous") },
+        // PDF and comics name themselves only when the archive has no name for them.
+        { QStringLiteral("anonymous.pdf"), QStringLiteral("Archive Author"), QStringLiteral("Archive Title") },
+        { QStringLiteral("anonymous.cbz"), QStringLiteral("Archive Author"), QStringLiteral("Archive Title") },
     };
     for (const Case& c : cases) {
         const QString path = writeBook(books(), c.fileName, anonymous);

@@ -175,6 +175,7 @@ private slots:
     void exportReportsWhatItWrote();
     void cancelledExportLeavesNoArchive();
     void hostileLibraryArchive();
+    void unreadableLibraryArchive();
 
 private:
     std::unique_ptr<TestLibrary> m_library;
@@ -462,6 +463,11 @@ void TestBookImporter::libraryArchiveRoundTrip()
             book.position = 10 + i;
             book.max_position = 100 + i;
             book.is_favorite = i % 2;
+            // Books that name themselves after their file, retitled in the library.
+            if (book.format == BookFormat::Pdf || book.format == BookFormat::Cbz || book.format == BookFormat::Cbr) {
+                book.title = QStringLiteral("Edited ") + suffixes.at(i);
+                book.author = QStringLiteral("Edited Author");
+            }
             QVERIFY(BookProvider::instance()->update(book));
             if (i < 4) {
                 const int folder = m_library->folders->findOrAddCategory(i < 2 ? "Novels" : "Comics");
@@ -489,9 +495,11 @@ void TestBookImporter::libraryArchiveRoundTrip()
     QCOMPARE(imported.size(), suffixes.size());
     for (int i = 0; i < suffixes.size(); ++i) {
         const QString& suffix = suffixes.at(i);
-        // Text books keep their own titles, image books and plain text name themselves.
-        const bool namedByFile = suffix == "txt" || suffix == "cbz" || suffix == "cbr" || suffix == "pdf";
-        const QString title = namedByFile && suffix != "pdf" ? QStringLiteral("book") : suffix;
+        // Titles and authors edited in the library stay; plain text is named after its file.
+        const bool edited = suffix == "cbz" || suffix == "cbr" || suffix == "pdf";
+        const QString title = edited ? QStringLiteral("Edited ") + suffix
+            : suffix == "txt"        ? QStringLiteral("book")
+                                     : suffix;
         BookDto book;
         for (const BookDto& candidate : imported) {
             if (QFileInfo(candidate.full_path).suffix() == suffix)
@@ -499,6 +507,8 @@ void TestBookImporter::libraryArchiveRoundTrip()
         }
         QVERIFY2(book.id > 0, qPrintable(suffix));
         QCOMPARE(book.title, title);
+        if (edited)
+            QCOMPARE(book.author, QStringLiteral("Edited Author"));
         QCOMPARE(book.format, bookFormatFromName(suffix));
         QCOMPARE(book.position, 10 + i);
         QCOMPARE(book.max_position, 100 + i);
@@ -532,6 +542,12 @@ void TestBookImporter::exportReportsWhatItWrote()
     QTRY_VERIFY(!importer()->isRunning());
     QVERIFY(QFile::exists(archive));
     QVERIFY(!QFile::exists(outside.filePath(QStringLiteral("second.olv"))));
+
+    // An archive that cannot be made is a failed export, not an import.
+    ImportRecorder failing;
+    QVERIFY(importer()->exportToArchive(outside.filePath(QStringLiteral("absent/export.olv")), books));
+    QVERIFY(failing.waitFinished());
+    QCOMPARE(failing.events, (QStringList { "exportStarted", "exported 0/3" }));
 }
 
 void TestBookImporter::cancelledExportLeavesNoArchive()
@@ -593,6 +609,25 @@ void TestBookImporter::hostileLibraryArchive()
     QCOMPARE(QDir(importDir()).entryList(QDir::Files), QStringList { "fine.fb2" });
     QVERIFY(!QFile::exists(m_library->path("escape.fb2")));
     QVERIFY(!QFile::exists(QDir(m_library->home->path()).absoluteFilePath("../escape.fb2")));
+}
+
+// A damaged or foreign archive is one book that could not be read, not a silent empty run.
+void TestBookImporter::unreadableLibraryArchive()
+{
+    QTemporaryDir outside;
+    const QString notZip = outside.filePath(QStringLiteral("text.olv"));
+    QVERIFY(writeFile(notZip, QByteArray("These are not the books you are looking for.")));
+    const QString noIndex = outside.filePath(QStringLiteral("noindex.olv"));
+    ZipWriter zip(noIndex);
+    zip.add(QStringLiteral("x/book.fb2"), smallFb2(QStringLiteral("Book")));
+    QVERIFY(zip.write());
+    for (const QString& archive : { notZip, noIndex }) {
+        ImportRecorder recorder;
+        QVERIFY(importer()->importFromArchive(archive));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(statusesOf(recorder.items), QList<int> { ItemReadFailed });
+        QCOMPARE(recorder.items.first().second.full_path, archive);
+    }
 }
 
 QTEST_MAIN(TestBookImporter)

@@ -434,15 +434,28 @@ private slots:
         QCOMPARE(db->bookById(lib->id("master")).title, book.title);
         QVERIFY(db->bookById(lib->id("master")).use_user_cover);
 
-        // The reading side's record comes from the database, without metadata: the stored
-        // description stays.
+        // The reading side's record was read from the database when the book was opened, without
+        // metadata; the library changed the book since. Only progress and notes count are taken.
         BookDto fromReader = books->bookById(lib->id("master"));
+        QVERIFY(act("master", Enums::ToFavorite));
+        QVERIFY(act("master", Enums::ToTrash));
         fromReader.notes_count = 42;
+        fromReader.max_position = 37;
         fromReader.author = QStringLiteral("M. Bulgakov");
-        books->updateBookInfo(fromReader);
-        QCOMPARE(authors.count(), 1);
+        QVERIFY(books->updateBookInfo(fromReader));
+        QCOMPARE(authors.count(), 0);
         QCOMPARE(role("master", BookModel::NotesCountRole).toInt(), 42);
+        QCOMPARE(role("master", BookModel::ProgressRole).toInt(), 37);
+        QVERIFY(role("master", BookModel::FavoriteRole).toBool());
+        QVERIFY(role("master", BookModel::DeletedRole).toBool());
         QCOMPARE(role("master", BookModel::DescriptionRole).toString(), QStringLiteral("The devil visits Moscow."));
+        const BookDto stored = db->bookById(lib->id("master"));
+        QCOMPARE(stored.notes_count, 42);
+        QCOMPARE(stored.max_position, 37);
+        QCOMPARE(stored.is_favorite, 1);
+        QCOMPARE(stored.is_deleted, 1);
+        QCOMPARE(stored.title, book.title);
+        QVERIFY(stored.author != fromReader.author);
 
         // Another book's record, a value that is no record, an unknown book: refused.
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Update of row .* refused"));
@@ -530,6 +543,27 @@ private slots:
         // An empty trash: nothing to do.
         QVERIFY(!books->clearTrash());
         QCOMPARE(reset.count(), 1);
+    }
+
+    // A trashed book added again from its file shares the cover and data folder named after the
+    // path: purging the old copy, either way, keeps them for the live one.
+    void purgeKeepsFilesOfTheSameFileAddedAgain()
+    {
+        const QString path = lib->path("war");
+        int id = lib->id("war");
+        for (bool emptyTrash : { false, true }) {
+            QVERIFY(books->setData(books->indexById(id), QVariant(), Enums::ToTrash));
+            BookDto again = db->bookById(id);
+            again.is_deleted = 0;
+            const int liveId = books->addBook(again);
+            writeBookFiles(path);
+            QVERIFY(emptyTrash ? books->clearTrash()
+                               : books->setData(books->indexById(id), QVariant(), Enums::DeleteFromLibrary));
+            QCOMPARE(bookFileCount(path), 2);
+            QVERIFY(books->indexById(liveId).isValid());
+            verifyMatchesDatabase();
+            id = liveId;
+        }
     }
 
     void clearLibraryAndRestoreAll()

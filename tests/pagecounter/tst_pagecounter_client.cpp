@@ -286,6 +286,27 @@ private slots:
         QVERIFY2(sheets >= m_chapters.size(), qPrintable(QString::number(sheets)));
     }
 
+    // The helper asked again dies as well: the request is given up with an error, and the
+    // numbers of the last layout stay.
+    void helperDyingTwiceKeepsTheLastNumbers()
+    {
+        const int total = m_client->totalPageCount();
+        QVERIFY(total > 0);
+        QSignalSpy done(m_client.get(), &DataExchangeSvc::calcDone);
+        QSignalSpy failed(m_client.get(), &DataExchangeSvc::calcError);
+        QSignalSpy ready(m_client.get(), &KelRemoteProcHandler::handlerReady);
+        m_client->repaginate(request(PageFormat::withColumns(1)));
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
+        QVERIFY(ready.wait(kReplyTimeoutMs));
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
+        QVERIFY(failed.count() == 1 || failed.wait(kReplyTimeoutMs));
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(m_client->totalPageCount(), total);
+        // The next request is served by a new helper.
+        QVERIFY(paginate(request(PageFormat::withColumns(1))));
+        checkCounts(PageFormat::withColumns(1));
+    }
+
     void stopEndsTheHelper()
     {
         const qint64 pid = m_client->helperProcessId();

@@ -255,6 +255,21 @@ private slots:
         }
     }
 
+    // Replies carry no book key: one whose chapters are not those sent last belongs to the book
+    // open before and is dropped.
+    void replyForAnotherChapterList()
+    {
+        ReplyClient client;
+        ChapterPageInfo other;
+        other.source = QStringLiteral("Text/b.xhtml");
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        client.sendChapterList({ other, other, other });
+        QSignalSpy done(&client, &DataExchangeSvc::calcDone);
+        client.onDataReceived(goodReply());
+        QCOMPARE(done.count(), 0);
+        checkEmpty(client);
+    }
+
     // The messages to the helper in the fixed form: type, then the fields in order, containers
     // as a count and their elements.
     void messagesInTheFixedForm()

@@ -232,11 +232,16 @@ void TestReadingModels::notesSetData()
     QCOMPARE(stored.startOffset, 3);
     QCOMPARE(stored.id, notes.at(2).id);
 
-    // A value that holds no note gives a default note's fields.
-    QVERIFY(model.setData(model.index(3, 0), QStringLiteral("text"), Qt::DisplayRole));
-    QCOMPARE(model.index(3, NotesModel::ColorColumn).data().toString(), QString());
-    QCOMPARE(model.index(3, NotesModel::TextColumn).data().toString(), QString());
+    // A value that holds no note is refused and leaves the note as it was.
+    changed.clear();
+    const QString colour = model.index(3, NotesModel::ColorColumn).data().toString();
+    const QString comment = model.index(3, NotesModel::TextColumn).data().toString();
+    QVERIFY(!colour.isEmpty() && !comment.isEmpty());
+    QVERIFY(!model.setData(model.index(3, 0), QStringLiteral("text"), Qt::DisplayRole));
+    QCOMPARE(model.index(3, NotesModel::ColorColumn).data().toString(), colour);
+    QCOMPARE(model.index(3, NotesModel::TextColumn).data().toString(), comment);
     QVERIFY(!model.setData(QModelIndex(), QVariant::fromValue(edited)));
+    QCOMPARE(changed.count(), 0);
 
     // updateNote finds the row by id and reports it for the display role.
     NoteItem recoloured = notes.at(5);

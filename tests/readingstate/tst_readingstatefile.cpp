@@ -335,6 +335,12 @@ void TestReadingStateFile::partialAndWrongTypedFiles_data()
         + R"(],"Version":"x"},)" + R"("Bookmarks":{"Items":[)" + bookmark + R"(,{"Source":1},[]]}})")
                                         << 20 << 110 << kOriginalFont << ""
                                         << "" << -1 << 2 << 1 << true;
+    QJsonObject odd = makeNote(NoteItem::Blue, 5).toJson();
+    odd.remove(QStringLiteral("EndOffset"));
+    QTest::newRow("note without its end")
+        << QByteArray(R"({"Notes":{"Items":[)" + note + "," + QJsonDocument(odd).toJson() + "]}}") << 20 << 110
+        << kOriginalFont << ""
+        << "" << -1 << 1 << 0 << true;
 }
 
 void TestReadingStateFile::partialAndWrongTypedFiles()
@@ -366,6 +372,18 @@ void TestReadingStateFile::partialAndWrongTypedFiles()
     QCOMPARE(state.bookmarks.size(), bookmarks);
     for (const NoteItem& item : state.notes)
         QCOMPARE(item.color, NoteItem::Red);
+
+    // Saved again, entries that did not read, and lists in another form, are there unchanged.
+    QVERIFY(ReadingStateFile::write(m_path, state, kEpub));
+    const QJsonObject after = jsonOfFile(m_path);
+    for (const QString& key : { QStringLiteral("Notes"), QStringLiteral("Bookmarks") }) {
+        const QJsonValue list = QJsonDocument::fromJson(json).object().value(key);
+        const QJsonValue items = list.toObject().value(QStringLiteral("Items"));
+        const QJsonArray written = after.value(key).toObject().value(QStringLiteral("Items")).toArray();
+        QVERIFY(items.isArray() ? written.size() == items.toArray().size() : after.value(key) == list);
+        for (const QJsonValue& entry : items.toArray())
+            QVERIFY2(written.contains(entry), qPrintable(key));
+    }
 }
 
 void TestReadingStateFile::refusedFiles_data()

@@ -223,13 +223,16 @@ private slots:
             qputenv(helpercmd::kStartVariable, start);
         TestHandler handler(program, connectTimeout);
         QSignalSpy ready(&handler, &KelRemoteProcHandler::handlerReady);
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
             QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
             QElapsedTimer timer;
             timer.start();
             handler.write(helpercmd::echo("lost"));
-            QVERIFY2(timer.elapsed() < maxElapsed, qPrintable(QString::number(timer.elapsed())));
+            // Only the first write waits; the next ones, soon after, give up at once.
+            QVERIFY2(timer.elapsed() < (attempt == 0 ? maxElapsed : 200), qPrintable(QString::number(timer.elapsed())));
             QVERIFY(!handler.isConnected());
+            // A helper that runs without connecting is not left behind.
+            QCOMPARE(handler.helperProcessId(), 0);
         }
         QCOMPARE(ready.count(), 0);
         QVERIFY(handler.received.isEmpty());

@@ -140,12 +140,12 @@ ItemStatus readPdf(BookDto& record)
     PdfDocument document;
     document.load(record.full_path);
     if (document.isPasswordRequired()) {
-        record.title = fileTitle(record.full_path);
+        setIfEmpty(record.title, fileTitle(record.full_path));
         return ItemAdded;
     }
-    record.author = document.author();
+    setIfEmpty(record.author, document.author());
     const QString title = document.title().trimmed();
-    record.title = title.isEmpty() ? fileTitle(record.full_path) : title;
+    setIfEmpty(record.title, title.isEmpty() ? fileTitle(record.full_path) : title);
     if (document.pageCount() > 0) {
         // Half the reading scale is plenty for a cover; tiny pages get the full one.
         QImage page = document.requestImage(1, 0.5);
@@ -176,7 +176,7 @@ ItemStatus readComic(BookDto& record)
 {
     ComicDocument document;
     document.load(record.full_path);
-    record.title = document.title();
+    setIfEmpty(record.title, document.title());
     const QStringList pages = document.pageNames();
     if (!pages.isEmpty())
         record.cover = writeCover(record.full_path, comicCover(record.full_path, pages.first()));

@@ -5,10 +5,9 @@
 struct BookDto;
 
 // Turns one book file into a complete library record: the format from the file's suffix, then
-// title, author, cover and descriptive metadata from that format's reader. Fields that came
-// with the record (from a library archive) are kept where the format has nothing better:
-// author and title are filled only when empty, except for PDF and comics, whose file says
-// what they are called.
+// title, author, cover and descriptive metadata from that format's reader. A title or author
+// that came with the record (from a library archive, possibly edited by the user) is kept:
+// the format's reader fills them only when empty.
 //
 // Runs on the import worker's thread. It writes only into the book's own data folder (the
 // scaled cover, what the EPUB parser unpacks there, comic pages) and never touches the

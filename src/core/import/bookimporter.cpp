@@ -258,17 +258,6 @@ bookimporter::RunResult bookimporter::importRun()
     QString item;
     QString importFolder;
     while (waitWhilePaused() && takeItem(item, importFolder)) {
-        if (item.startsWith(ArchivePrefix)) {
-            // One archive at a time: its books come first, so the previous one is done.
-            archive.close();
-            QStringList books;
-            if (archive.open(item.mid(ArchivePrefix.size()))) {
-                for (int i = 0; i < archive.count(); ++i)
-                    books.append(ArchiveBookItem);
-            }
-            queueFront(books);
-            continue;
-        }
         if (isFolderItem(item)) {
             queueFront(booksInFolder(item));
             continue;
@@ -277,7 +266,20 @@ bookimporter::RunResult bookimporter::importRun()
         BookDto record;
         ItemStatus status = ItemAdded;
         bool report = true;
-        if (item == ArchiveBookItem) {
+        if (item.startsWith(ArchivePrefix)) {
+            // One archive at a time: its books come first, so the previous one is done.
+            archive.close();
+            record.full_path = absolutePath(item.mid(ArchivePrefix.size()));
+            if (archive.open(record.full_path)) {
+                QStringList books;
+                for (int i = 0; i < archive.count(); ++i)
+                    books.append(ArchiveBookItem);
+                queueFront(books);
+                continue;
+            }
+            // A damaged or foreign archive is reported as one book that could not be read.
+            status = ItemReadFailed;
+        } else if (item == ArchiveBookItem) {
             report = readArchiveBook(archive, importFolder, record, status);
         } else {
             record.full_path = absolutePath(item);
@@ -329,7 +331,9 @@ void bookimporter::exportTask(const QString& archive, const QList<BookDto>& book
     {
         exportbooks writer;
         if (!writer.open(archive)) {
-            announce = [this, total] { post([this, total] { emit finished(0, total); }); };
+            // Reported as the export it was: an import's report would show the last import's
+            // messages instead of this failure.
+            announce = [this, total] { post([this, total] { emit exported(0, total); }); };
         } else {
             for (const BookDto& book : books) {
                 if (writer.addBook(book))

@@ -36,12 +36,13 @@ const int kColumnRoles[BookModel::ColumnCount] = {
 
 BookProvider* db() { return BookProvider::instance(); }
 
-// The book's own cover file and data folder go with its record.
+// The book's own cover file and data folder go with its record. Both are named after the file's
+// path, so they stay while a book outside the trash (the same file added again) still uses it.
 void removeBookFiles(const QStringList& paths)
 {
     QStringList removable;
     for (const QString& path : paths) {
-        if (path.isEmpty())
+        if (path.isEmpty() || db()->bookByPath(path).id != -1)
             continue;
         const QString cover = coverFilePath(path);
         if (QFile::exists(cover) && !QFile::remove(cover))
@@ -59,7 +60,22 @@ BookModel::BookModel(QObject* parent)
     qRegisterMetaType<BookDto>("BookDto");
 }
 
-void BookModel::setFolderModel(FolderModel* folders) { m_folders = folders; }
+void BookModel::setFolderModel(FolderModel* folders)
+{
+    if (m_folders)
+        disconnect(m_folders, nullptr, this, nullptr);
+    m_folders = folders;
+    // A folder's books as shown by a filtered view change with a drop on the folder.
+    if (folders) {
+        connect(folders, &FolderModel::booksFiled, this, [this](const QList<int>& bookIds) {
+            for (int id : bookIds) {
+                const QModelIndex index = indexById(id);
+                if (index.isValid())
+                    refreshRow(index.row());
+            }
+        });
+    }
+}
 
 int BookModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_books.size(); }
 
@@ -217,7 +233,7 @@ bool BookModel::setData(const QModelIndex& index, const QVariant& value, int rol
             qWarning() << "Update of row" << row << "with the record of book" << book.id << "refused";
             return false;
         }
-        return updateBookInfo(book);
+        return storeRecord(row, book);
     }
     default:
         return false;
@@ -338,6 +354,23 @@ bool BookModel::updateBookInfo(BookDto book)
     if (it == m_rowOf.constEnd())
         return false;
     const int row = *it;
+    // The reader's copy was taken when the book was opened; favourite, trash, title and author may
+    // have changed in the library since, so only its own progress and notes count are taken.
+    BookDto current = m_books.at(row);
+    current.position = book.position;
+    current.max_position = book.max_position;
+    current.notes_count = book.notes_count;
+    if (!db()->update(current)) {
+        qWarning() << Q_FUNC_INFO << "Cannot update the book" << book.id << db()->lastError();
+        return false;
+    }
+    m_books[row] = current;
+    refreshRow(row);
+    return true;
+}
+
+bool BookModel::storeRecord(int row, const BookDto& book)
+{
     if (!db()->update(book)) {
         qWarning() << Q_FUNC_INFO << "Cannot update the book" << book.id << db()->lastError();
         return false;

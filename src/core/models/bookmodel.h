@@ -99,7 +99,8 @@ public slots:
     // Moves every book to the trash.
     bool clearLibrary();
     bool restoreFromTrashAll();
-    // Stores the whole record (and its description, when it carries one) and replaces the row.
+    // The reading side's update: stores the record's position, maximum position and notes count
+    // in the book's row and the database; every other field stays as the library has it.
     bool updateBookInfo(BookDto book);
 
 signals:
@@ -110,6 +111,8 @@ signals:
 
 private:
     QVariant roleData(int row, int role) const;
+    // Stores the whole record (and its description, when it carries one) and replaces the row.
+    bool storeRecord(int row, const BookDto& book);
     void refreshRow(int row);
     bool openBook(int row);
     bool setFavorite(int row, bool favorite);

@@ -5,6 +5,10 @@
 #include "enums.h"
 
 #include <QDateTime>
+#include <QRegExp>
+#include <QVector>
+
+#include <algorithm>
 
 BookSortFilterModel::BookSortFilterModel(QObject* parent)
     : QSortFilterProxyModel(parent)
@@ -66,8 +70,12 @@ void BookSortFilterModel::setSearchText(const QString& text)
     if (trimmed == m_searchText)
         return;
     m_searchText = trimmed;
-    m_search = QRegularExpression(trimmed, QRegularExpression::CaseInsensitiveOption);
-    // "(" or "C:\" typed while searching: look for the text itself instead of hiding every book.
+    // The search text is a pattern of the older regular-expression syntax, which has no
+    // possessive quantifiers: there "C++" is invalid, not "one or more C". "(", "C++" or "C:\"
+    // typed while searching are looked for as they stand instead of hiding (or showing) every book.
+    const bool valid = QRegExp(trimmed, Qt::CaseInsensitive).isValid();
+    m_search = QRegularExpression(
+        valid ? trimmed : QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
     if (!m_search.isValid())
         m_search = QRegularExpression(QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
     clearSortValues();
@@ -132,15 +140,22 @@ const QSet<int>& BookSortFilterModel::recentlyRead() const
         return m_recentIds;
     const int limit = BookProvider::recentlyReadMaxBookCount();
     const quint32 oldest = BookProvider::recentlyReadTimeLastView();
+    // (last view, id) of every candidate; the latest views win, ties in model order.
+    QVector<QPair<qint64, int>> candidates;
     const int rows = books->rowCount();
-    for (int row = 0; row < rows && m_recentIds.size() < limit; ++row) {
+    for (int row = 0; row < rows; ++row) {
         const QModelIndex book = books->index(row, 0);
         if (book.data(BookModel::DeletedRole).toBool())
             continue;
         const QDateTime lastView = book.data(BookModel::LastViewRole).toDateTime();
-        if (lastView.isValid() && quint32(lastView.toSecsSinceEpoch()) > oldest)
-            m_recentIds.insert(book.data(BookModel::IdRole).toInt());
+        const qint64 seconds = lastView.isValid() ? lastView.toSecsSinceEpoch() : 0;
+        if (seconds > qint64(oldest))
+            candidates.append({ seconds, book.data(BookModel::IdRole).toInt() });
     }
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const QPair<qint64, int>& a, const QPair<qint64, int>& b) { return a.first > b.first; });
+    for (int i = 0; i < candidates.size() && i < limit; ++i)
+        m_recentIds.insert(candidates.at(i).second);
     return m_recentIds;
 }
 

@@ -40,8 +40,8 @@ protected:
 private:
     bool inCategory(const QModelIndex& book) const;
     bool matchesSearch(const QModelIndex& book) const;
-    // The ids shown by the recently-read category: the first books in source order (newest
-    // added first) read within the limit's time, at most the limit's count.
+    // The ids shown by the recently-read category: of the books outside the trash read within the
+    // limit's time, the limit's count read last.
     const QSet<int>& recentlyRead() const;
     void onSourceChanged();
 

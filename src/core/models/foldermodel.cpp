@@ -79,7 +79,7 @@ bool FolderModel::dropMimeData(
         return true;
     const int folderId = m_folders.at(target).id;
     BookProvider* db = BookProvider::instance();
-    bool filed = false;
+    QList<int> filed;
     for (int bookId : bookIds) {
         if (db->findCategoryByBook(bookId) == folderId)
             continue;
@@ -91,10 +91,12 @@ bool FolderModel::dropMimeData(
         }
         // One statement replaces the book's earlier folder, if any.
         if (db->addBookToCategory(bookId, folderId))
-            filed = true;
+            filed.append(bookId);
     }
-    if (filed)
+    if (!filed.isEmpty()) {
         syncCounts();
+        emit booksFiled(filed);
+    }
     return true;
 }
 

@@ -10,6 +10,8 @@
 // handler file books through it. Every change goes to the library database first and reaches
 // the model only when the database took it. GUI thread only.
 class FolderModel : public QAbstractTableModel {
+    Q_OBJECT
+
 public:
     enum Columns { TitleColumn = 0, BookCountColumn = 1, IdColumn = 2, ParentIdColumn = 3, ColumnCount = 4 };
 
@@ -43,6 +45,10 @@ public:
     void removeCategory(int id);
     // Stores the new title and moves the row to its place in title order.
     void renameCategory(int id, const QString& title);
+
+signals:
+    // Books a drop filed in another folder, so that the book model can report their rows.
+    void booksFiled(const QList<int>& bookIds);
 
 private:
     int rowOf(int id) const;

@@ -21,11 +21,11 @@ void NotesModel::removeNote(const QString& id) { removeItem(id); }
 
 bool NotesModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size())
+    // Anything but a note would copy a blank note's fields over the stored one.
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size()
+        || value.userType() != qMetaTypeId<NoteItem>())
         return false;
-    NoteItem note;
-    if (value.canConvert<NoteItem>())
-        note = value.value<NoteItem>();
+    const NoteItem note = value.value<NoteItem>();
     NoteItem& stored = m_items[index.row()];
     stored.title = note.title;
     stored.color = note.color;
