@@ -17,9 +17,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QWebFrame>
@@ -161,36 +158,25 @@ private slots:
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(testpaths::binDir() + QStringLiteral("/../tests/bookcontext_child"), QStringList());
         QVERIFY(child.waitForStarted());
-        QString output;
+        // The child prints its home, the state file and then the new note's path, a line each.
+        QStringList lines;
         QVERIFY(ReadingFixture::waitFor(
             [&] {
-                output += QString::fromLocal8Bit(child.readAllStandardOutput());
-                return output.contains(QLatin1String("NOTE ")) || child.state() == QProcess::NotRunning;
+                while (child.canReadLine())
+                    lines << QString::fromLocal8Bit(child.readLine()).trimmed();
+                return lines.size() == 3 || child.state() == QProcess::NotRunning;
             },
             120000));
         QTest::qWait(3000);
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished());
-        const QStringList lines = output.split(QLatin1Char('\n'));
-        auto value = [&lines](const char* key) {
-            for (const QString& line : lines) {
-                if (line.startsWith(QLatin1String(key)))
-                    return line.mid(int(qstrlen(key)) + 1);
-            }
-            return QString();
-        };
-        QVERIFY2(!value("NOTE").isEmpty(), qPrintable(output));
-        QFile file(value("SETTINGS"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonArray notes = QJsonDocument::fromJson(file.readAll())
-                                     .object()
-                                     .value(QStringLiteral("Notes"))
-                                     .toObject()
-                                     .value(QStringLiteral("Items"))
-                                     .toArray();
-        QDir(value("HOME")).removeRecursively();
-        QCOMPARE(notes.size(), 1);
-        QCOMPARE(notes.first().toObject().value(QStringLiteral("StartPath")).toString(), value("NOTE"));
+        QCOMPARE(lines.size(), 3);
+        ReadingState state;
+        const bool read = ReadingStateFile::read(lines.at(1), &state);
+        QDir(lines.at(0)).removeRecursively();
+        QVERIFY(read);
+        QCOMPARE(state.notes.size(), 1);
+        QCOMPARE(state.notes.first().startPath, lines.at(2));
     }
 
     void unreadableStateIsKept_data()
@@ -220,6 +206,59 @@ private slots:
         QCOMPARE(backup.readAll(), content);
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
+    }
+
+    void refusedBooksLeaveNoViewer_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("format");
+        QTest::newRow("unknown format code") << "epub" << 12;
+        QTest::newRow("no document for djvu") << "djvu" << 4;
+    }
+
+    void refusedBooksLeaveNoViewer()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(int, format);
+        ReadingFixture fixture;
+        BookDto book = fixture.books()->bookById(fixture.addEpub(QStringLiteral("refused.epub"), 1, 1000));
+        if (suffix != QLatin1String("epub")) {
+            book.full_path.replace(QLatin1String(".epub"), QLatin1Char('.') + suffix);
+            QVERIFY(QFile::copy(fixture.home().filePath(QStringLiteral("refused.epub")), book.full_path));
+        }
+        book.format = format;
+        QWidget area;
+        BookContext context;
+        QVERIFY(!context.readBook(book, &area));
+        QVERIFY(!context.viewer());
+        QVERIFY(area.children().isEmpty());
+    }
+
+    void wheelTurnsOneScreenPerNotch_data()
+    {
+        QTest::addColumn<QList<QPoint>>("deltas");
+        QTest::addColumn<int>("screens");
+        QTest::newRow("mouse notch") << QList<QPoint> { { 0, -120 } } << 1;
+        QTest::newRow("touchpad steps") << QList<QPoint> { { 0, -40 }, { 0, -50 }, { 0, -30 } } << 1;
+        QTest::newRow("less than a notch") << QList<QPoint> { { 0, -40 }, { 0, -40 } } << 0;
+        QTest::newRow("direction changed") << QList<QPoint> { { 0, -80 }, { 0, 40 }, { 0, -80 } } << 0;
+        QTest::newRow("horizontal") << QList<QPoint> { { -120, 0 }, { -240, 0 } } << 0;
+        QTest::newRow("two notches") << QList<QPoint> { { 0, -240 } } << 2;
+    }
+
+    void wheelTurnsOneScreenPerNotch()
+    {
+        QFETCH(QList<QPoint>, deltas);
+        QFETCH(int, screens);
+        ReadingFixture fixture;
+        QVERIFY(fixture.open(fixture.addEpub(QStringLiteral("wheel.epub"), 1, 9000), false));
+        TextViewer* viewer = fixture.viewer();
+        for (const QPoint& delta : deltas) {
+            QWheelEvent event(QPointF(400, 300), QPointF(400, 300), QPoint(), delta, Qt::NoButton, Qt::NoModifier,
+                Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewer, &event);
+        }
+        QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * fixture.context()->pageParams()->columnCount());
     }
 
     void favouriteSurvivesPageTurns()
