@@ -79,7 +79,6 @@ struct BookContext::Private {
     // The state file on disk did not read: it is kept as ".bak" before anything replaces it.
     bool settingsUnreadable = false;
     QTimer itemsSaveTimer;
-    QTimer searchTimer;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -100,9 +99,6 @@ BookContext::BookContext()
     d->itemsSaveTimer.setSingleShot(true);
     d->itemsSaveTimer.setInterval(kItemsSaveDelayMs);
     connect(&d->itemsSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
-    d->searchTimer.setSingleShot(true);
-    d->searchTimer.setInterval(1000);
-    connect(&d->searchTimer, &QTimer::timeout, this, [this] { search(d->searchText); });
     bindEvents();
 }
 
@@ -332,11 +328,8 @@ void BookContext::search(const QString& text)
     d->repaginationTimer.start();
 }
 
-void BookContext::setSearchText(const QString& text)
-{
-    d->searchText = text;
-    d->searchTimer.start();
-}
+// The hits come with the pagination the restarted timer asks for, so typing searches once.
+void BookContext::setSearchText(const QString& text) { search(text); }
 
 QString BookContext::searchText() const { return d->searchText; }
 
@@ -497,11 +490,11 @@ void BookContext::goBackToPage()
     const BookLink back = *d->backToPageLink;
     if (!back.source.isEmpty()) {
         const QString here = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
-        if (here.isEmpty())
-            return;
-        d->backToPageLink->source = here;
-        d->backToPageLink->page = d->currentPage;
-        emit backToPageLinkChanged();
+        if (!here.isEmpty()) {
+            d->backToPageLink->source = here;
+            d->backToPageLink->page = d->currentPage;
+            emit backToPageLinkChanged();
+        }
         viewer->goLink(back.source, false);
     } else if (back.page > 0) {
         d->backToPageLink->source.clear();

@@ -51,7 +51,7 @@ public:
 
     // Sends the text to the page counter; its hits come with the next pagination.
     void search(const QString& text);
-    // Stores the text and searches it once typing has paused for a second.
+    // The same as search: a burst of texts within a second makes one pagination.
     void setSearchText(const QString& text);
     QString searchText() const;
 

@@ -26,12 +26,6 @@
 
 namespace {
 
-int startPage(const ReadingFixture& fixture, TextViewer* viewer)
-{
-    return fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
-}
-
-// The book page shown equals the counter's chapter start plus the engine's page in it.
 // The screen shown holds the book page.
 bool shows(const QSharedPointer<BookContext>& context, int page)
 {
@@ -44,12 +38,8 @@ bool shows(const QSharedPointer<BookContext>& context, int page)
 bool pageAgrees(const ReadingFixture& fixture, const QSharedPointer<BookContext>& context)
 {
     TextViewer* viewer = fixture.viewer();
-    return context->currentPage() == startPage(fixture, viewer) + viewer->chapterPage()->currentPage();
-}
-
-QString settingsPath(ReadingFixture& fixture, int id)
-{
-    return ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
+    const int start = fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
+    return context->currentPage() == start + viewer->chapterPage()->currentPage();
 }
 
 } // namespace
@@ -61,7 +51,6 @@ private slots:
     void readAnnotateAndReopen()
     {
         ReadingFixture fixture;
-        QVERIFY(fixture.isReady());
         const int id = fixture.addEpub(QStringLiteral("three.epub"), 3, 9000);
         QSharedPointer<BookContext> context = fixture.open(id);
         QVERIFY(context);
@@ -179,33 +168,43 @@ private slots:
         QCOMPARE(state.notes.first().startPath, lines.at(2));
     }
 
-    void unreadableStateIsKept_data()
+    void stateFileFallbacks_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31");
-        QTest::newRow("array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]");
+        // Empty: no such file.
+        QTest::addColumn<QByteArray>("current");
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<int>("fontSize");
+        const QByteArray good("{\"FontSettings\": {\"Size\": 14}}");
+        QTest::newRow("current not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20;
+        QTest::newRow("current an array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20;
+        QTest::newRow("older folder only") << QByteArray() << good << 14;
+        QTest::newRow("bad current, good older") << QByteArray("{") << good << 14;
     }
 
-    void unreadableStateIsKept()
+    void stateFileFallbacks()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, current);
+        QFETCH(QByteArray, legacy);
+        QFETCH(int, fontSize);
         ReadingFixture fixture;
         const int id = fixture.addEpub(QStringLiteral("damaged.epub"), 2, 3000);
-        const QString path = settingsPath(fixture, id);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-        QSharedPointer<BookContext> context = fixture.open(id, false);
-        QVERIFY(context);
-        QCOMPARE(context->pageParams()->fontSize(), 20);
-        context.reset();
+        const QString bookPath = fixture.books()->bookById(id).full_path;
+        const QString path = ReadingStateFile::filePath(bookDataDir(bookPath));
+        const QString legacyDir = legacyBookDataDir(bookPath);
+        for (const auto& file :
+            { qMakePair(path, current), qMakePair(ReadingStateFile::filePath(legacyDir), legacy) }) {
+            QFile out(file.first);
+            QVERIFY(file.second.isEmpty() || (QDir().mkpath(legacyDir) && out.open(QIODevice::WriteOnly)));
+            out.write(file.second);
+        }
+        QVERIFY(fixture.open(id, false));
+        QCOMPARE(fixture.context()->pageParams()->fontSize(), fontSize);
         fixture.close();
         QFile backup(path + QStringLiteral(".bak"));
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), content);
+        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray(), current);
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
+        QCOMPARE(state.fontSize.value_or(0), fontSize);
     }
 
     void refusedBooksLeaveNoViewer_data()
