@@ -567,11 +567,13 @@ void BookContext::repaginate()
     request.pageFormatScript = d->pageParams->pageFormatScript();
     request.fontSize = d->pageParams->fontSize();
     request.fontFamily = d->pageParams->fontFamily();
-    for (const BookLinkPtr& link : itemLinks()) {
-        if (link)
+    QList<BookLinkPtr> links = itemLinks();
+    links.append(d->backToPageLink);
+    for (const BookLinkPtr& link : qAsConst(links)) {
+        // An unset link (the back link before any jump) names no place.
+        if (link && !link->source.isEmpty())
             request.linkSources.insert(link->source);
     }
-    request.linkSources.insert(d->backToPageLink->source);
     svc->repaginate(request);
 }
 

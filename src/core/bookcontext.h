@@ -34,7 +34,9 @@ class TocModel;
 class BookContext : public QObject {
     Q_OBJECT
 public:
+    // Follows the page counter of ReadingServices as set at this moment.
     BookContext();
+    // Saves the state file.
     ~BookContext() override;
 
     // Makes the viewer as a child of parent, loads the state file (or the defaults) and, for a

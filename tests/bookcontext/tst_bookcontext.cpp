@@ -97,7 +97,7 @@ private slots:
         context->goBackToPage();
         QVERIFY(shows(context, hit.link->page));
 
-        // A bookmark (once only) and a note on a screen inside the first chapter's prose.
+        // A bookmark (once only) and a note on a screen that starts inside a paragraph.
         context->navigateToPage(3);
         QVERIFY(shows(context, 3));
         QSignalSpy bookmarked(context.data(), &BookContext::bookmarkAdded);
@@ -111,6 +111,8 @@ private slots:
         const NoteItem note = context->notes().first();
         QCOMPARE(note.context, selected);
         QCOMPARE(note.link->page, 3);
+        const QString noteParagraph = QStringLiteral("getPageByXPathWithOffset('%1', 0)").arg(note.startPath);
+        QVERIFY(viewer->chapterPage()->mainFrame()->evaluateJavaScript(noteParagraph).toInt() < 3);
         QCOMPARE(context->bookmarks().first().link->page, 3);
         const QString bookmarkSource = context->bookmarks().first().link->source;
 
@@ -125,7 +127,6 @@ private slots:
         QCOMPARE(context->currentPage(), 3);
         QCOMPARE(context->bookmarks().size(), 1);
         QCOMPARE(context->bookmarks().first().link->source, bookmarkSource);
-        // Page numbers come with the first pagination after opening.
         QVERIFY(ReadingFixture::waitFor([&] { return context->bookmarks().first().link->page == 3; }));
         QCOMPARE(context->notes().size(), 1);
         const NoteItem reread = context->notes().first();
