@@ -17,14 +17,11 @@
 #include "textbookchapter.h"
 #include "textviewer.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QPointer>
 #include <QPrinter>
 #include <QSaveFile>
@@ -40,10 +37,6 @@ constexpr int kPlainTextFormat = 8;
 constexpr int kItemsSaveDelayMs = 2000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
-
-const char kWebSearchPrefix[] = "https://www.google.com/search?q=";
-const char kEncyclopediaHost[] = "wikipedia.org/wiki/Special:Search?search=";
-const char kTranslatePrefix[] = "https://translate.google.com/?langpair=auto%7Cauto&text=";
 
 } // namespace
 
@@ -744,40 +737,14 @@ void BookContext::removeBookmark(QString bookmarkId)
     scheduleItemsSave();
 }
 
-void BookContext::openSelectionLookup(const QString& prefix)
-{
-    AbstractViewer* viewer = d->liveViewer();
-    if (!viewer)
-        return;
-    const QString text = viewer->selectedText().trimmed();
-    if (text.isEmpty())
-        return;
-    const QString url = prefix + QString::fromUtf8(QUrl::toPercentEncoding(text));
-    emit viewer->userEvents()->externalLinkClicked(url, false);
-}
+// Copying and looking up the selection come with the reading-aloud and printing work.
+void BookContext::searchSelectionGoogle() { qInfo() << "Web search of the selection is not available yet"; }
 
-void BookContext::searchSelectionGoogle() { openSelectionLookup(QLatin1String(kWebSearchPrefix)); }
+void BookContext::searchSelectionWikipedia() { qInfo() << "Encyclopedia search of the selection is not available yet"; }
 
-void BookContext::searchSelectionWikipedia()
-{
-    const QStringList languages = QLocale::system().uiLanguages();
-    QString prefix = QStringLiteral("https://");
-    if (!languages.isEmpty())
-        prefix += languages.first().section(QLatin1Char('-'), 0, 0).toLower() + QLatin1Char('.');
-    openSelectionLookup(prefix + QLatin1String(kEncyclopediaHost));
-}
+void BookContext::copySelection() { qInfo() << "Copying the selection is not available yet"; }
 
-void BookContext::copySelection()
-{
-    AbstractViewer* viewer = d->liveViewer();
-    if (!viewer)
-        return;
-    const QString text = viewer->selectedText().trimmed();
-    if (!text.isEmpty())
-        QApplication::clipboard()->setText(text, QClipboard::Clipboard);
-}
-
-void BookContext::translateSelection() { openSelectionLookup(QLatin1String(kTranslatePrefix)); }
+void BookContext::translateSelection() { qInfo() << "Translating the selection is not available yet"; }
 
 void BookContext::print(const QPrinter& printer)
 {

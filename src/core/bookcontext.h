@@ -162,7 +162,6 @@ private:
     void storeInLibrary(int maxPosition, int notesCount);
     void scheduleItemsSave();
     void resolveItemTitle(BookLinkItem item, bool isNote);
-    void openSelectionLookup(const QString& prefix);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
 

@@ -10,8 +10,9 @@
 
 namespace {
 
+// received: signals through a connection that has no QObject to end it.
 struct Counts {
-    int received = 0; // signals through a connection that has no QObject to end it
+    int received = 0;
     int changes = 0;
     int resets = 0;
 };
