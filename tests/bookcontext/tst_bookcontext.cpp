@@ -1,0 +1,281 @@
+// Opening, reading and keeping a text book, end to end: a generated EPUB in a real library,
+// page numbers from the real helper, a real text viewer offscreen.
+
+#include "appdirs.h"
+#include "bookcontext.h"
+#include "bookpageparams.h"
+#include "dataexchangesvc.h"
+#include "enums.h"
+#include "formats/textdocument.h"
+#include "models/bookmodel.h"
+#include "models/booksearchmodel.h"
+#include "readingfixture.h"
+#include "readingstatefile.h"
+#include "testpaths.h"
+#include "textbookchapter.h"
+#include "textviewer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QWebFrame>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// The screen shown holds the book page.
+bool shows(const QSharedPointer<BookContext>& context, int page)
+{
+    return ReadingFixture::waitFor([&] {
+        const int current = context->currentPage();
+        return current > 0 && current <= page && page < current + context->pageParams()->columnCount();
+    });
+}
+
+bool pageAgrees(const ReadingFixture& fixture, const QSharedPointer<BookContext>& context)
+{
+    TextViewer* viewer = fixture.viewer();
+    const int start = fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
+    return context->currentPage() == start + viewer->chapterPage()->currentPage();
+}
+
+} // namespace
+
+class TestBookContext : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readAnnotateAndReopen()
+    {
+        ReadingFixture fixture;
+        const int id = fixture.addEpub(QStringLiteral("three.epub"), 3, 9000);
+        QSharedPointer<BookContext> context = fixture.open(id);
+        QVERIFY(context);
+        TextViewer* viewer = fixture.viewer();
+        const int pageCount = context->pageCount();
+        QCOMPARE(pageCount, fixture.pageCounter()->totalPageCount());
+        QVERIFY2(pageCount > 10, qPrintable(QString::number(pageCount)));
+        QCOMPARE(context->currentPage(), 1);
+        QCOMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
+
+        // Key presses, one screen each, across the end of the first chapter.
+        const int columns = context->pageParams()->columnCount();
+        const QString first = viewer->chapterPage()->source();
+        int before = 1;
+        while (viewer->chapterPage()->source() == first) {
+            QTest::keyClick(viewer, Qt::Key_Right);
+            QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() > before; }, 20000));
+            QVERIFY(context->currentPage() - before <= columns);
+            QVERIFY(pageAgrees(fixture, context));
+            before = context->currentPage();
+        }
+        QCOMPARE(viewer->chapterPage()->currentPage(), 1);
+        QTest::keyClick(viewer, Qt::Key_Left);
+        QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() < before; }));
+        QCOMPARE(viewer->chapterPage()->source(), first);
+
+        // A page of the last chapter, then the search hit there, then back twice.
+        context->navigateToPage(pageCount - 1);
+        QVERIFY(shows(context, pageCount - 1));
+        QVERIFY(pageAgrees(fixture, context));
+        context->search(QLatin1String(ReadingFixture::kRareWord));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }));
+        QCOMPARE(context->searchModel()->rowCount(), 1);
+        const SearchItem hit = context->searchModel()->items().first();
+        QVERIFY(hit.link->page > fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source()));
+        QCOMPARE(hit.title, QStringLiteral("Chapter 3"));
+        context->navigateToPage(3);
+        QVERIFY(shows(context, 3));
+        context->navigateToLink(hit.link);
+        QVERIFY(shows(context, hit.link->page));
+        QCOMPARE(context->backToPageLink()->page, 3);
+        context->goBackToPage();
+        QVERIFY(shows(context, 3));
+        context->goBackToPage();
+        QVERIFY(shows(context, hit.link->page));
+
+        // A bookmark (once only) and a note on a screen that starts inside a paragraph.
+        context->navigateToPage(3);
+        QVERIFY(shows(context, 3));
+        QSignalSpy bookmarked(context.data(), &BookContext::bookmarkAdded);
+        context->addBookmark();
+        context->addBookmark();
+        QCOMPARE(bookmarked.count(), 1);
+        const QString selected = fixture.selectOnScreen(12);
+        QVERIFY(!selected.isEmpty());
+        QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Yellow));
+        QCOMPARE(context->notes().size(), 1);
+        const NoteItem note = context->notes().first();
+        QCOMPARE(note.context, selected);
+        QCOMPARE(note.link->page, 3);
+        const QString noteParagraph = QStringLiteral("getPageByXPathWithOffset('%1', 0)").arg(note.startPath);
+        QVERIFY(viewer->chapterPage()->mainFrame()->evaluateJavaScript(noteParagraph).toInt() < 3);
+        QCOMPARE(context->bookmarks().first().link->page, 3);
+        const QString bookmarkSource = context->bookmarks().first().link->source;
+
+        context.reset();
+        fixture.close();
+        const BookDto row = fixture.books()->bookById(id);
+        QCOMPARE(row.notes_count, 1);
+        QCOMPARE(row.max_position, 3 * 100 / pageCount);
+
+        context = fixture.open(id);
+        QVERIFY(context);
+        QCOMPARE(context->currentPage(), 3);
+        QCOMPARE(context->bookmarks().size(), 1);
+        QCOMPARE(context->bookmarks().first().link->source, bookmarkSource);
+        QVERIFY(ReadingFixture::waitFor([&] { return context->bookmarks().first().link->page == 3; }));
+        QCOMPARE(context->notes().size(), 1);
+        const NoteItem reread = context->notes().first();
+        QVERIFY(reread.startPath == note.startPath && reread.endPath == note.endPath);
+        QVERIFY(reread.startOffset == note.startOffset && reread.endOffset == note.endOffset);
+        QCOMPARE(reread.color, NoteItem::Yellow);
+        QCOMPARE(reread.link->page, 3);
+        // The note is drawn again in its chapter.
+        const QVariant marks = fixture.viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
+            QStringLiteral("document.getElementsByClassName('yellownote').length"));
+        QVERIFY(marks.toInt() > 0);
+    }
+
+    void killedReaderKeepsNote()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(testpaths::binDir() + QStringLiteral("/../tests/bookcontext_child"), QStringList());
+        QVERIFY(child.waitForStarted());
+        // The child prints its home, the state file and then the new note's path, a line each.
+        QStringList lines;
+        QVERIFY(ReadingFixture::waitFor(
+            [&] {
+                while (child.canReadLine())
+                    lines << QString::fromLocal8Bit(child.readLine()).trimmed();
+                return lines.size() == 3 || child.state() == QProcess::NotRunning;
+            },
+            120000));
+        QTest::qWait(3000);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(lines.size(), 3);
+        ReadingState state;
+        const bool read = ReadingStateFile::read(lines.at(1), &state);
+        QDir(lines.at(0)).removeRecursively();
+        QVERIFY(read);
+        QCOMPARE(state.notes.size(), 1);
+        QCOMPARE(state.notes.first().startPath, lines.at(2));
+    }
+
+    void stateFileFallbacks_data()
+    {
+        // Empty: no such file.
+        QTest::addColumn<QByteArray>("current");
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<int>("fontSize");
+        const QByteArray good("{\"FontSettings\": {\"Size\": 14}}");
+        QTest::newRow("current not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20;
+        QTest::newRow("current an array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20;
+        QTest::newRow("older folder only") << QByteArray() << good << 14;
+        QTest::newRow("bad current, good older") << QByteArray("{") << good << 14;
+    }
+
+    void stateFileFallbacks()
+    {
+        QFETCH(QByteArray, current);
+        QFETCH(QByteArray, legacy);
+        QFETCH(int, fontSize);
+        ReadingFixture fixture;
+        const int id = fixture.addEpub(QStringLiteral("damaged.epub"), 2, 3000);
+        const QString bookPath = fixture.books()->bookById(id).full_path;
+        const QString path = ReadingStateFile::filePath(bookDataDir(bookPath));
+        const QString legacyDir = legacyBookDataDir(bookPath);
+        for (const auto& file :
+            { qMakePair(path, current), qMakePair(ReadingStateFile::filePath(legacyDir), legacy) }) {
+            QFile out(file.first);
+            QVERIFY(file.second.isEmpty() || (QDir().mkpath(legacyDir) && out.open(QIODevice::WriteOnly)));
+            out.write(file.second);
+        }
+        QVERIFY(fixture.open(id, false));
+        QCOMPARE(fixture.context()->pageParams()->fontSize(), fontSize);
+        fixture.close();
+        QFile backup(path + QStringLiteral(".bak"));
+        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray(), current);
+        ReadingState state;
+        QVERIFY(ReadingStateFile::read(path, &state));
+        QCOMPARE(state.fontSize.value_or(0), fontSize);
+    }
+
+    void refusedBooksLeaveNoViewer_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("format");
+        QTest::newRow("unknown format code") << "epub" << 12;
+        QTest::newRow("no document for djvu") << "djvu" << 4;
+    }
+
+    void refusedBooksLeaveNoViewer()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(int, format);
+        ReadingFixture fixture;
+        BookDto book = fixture.books()->bookById(fixture.addEpub(QStringLiteral("refused.epub"), 1, 1000));
+        if (suffix != QLatin1String("epub")) {
+            book.full_path.replace(QLatin1String(".epub"), QLatin1Char('.') + suffix);
+            QVERIFY(QFile::copy(fixture.home().filePath(QStringLiteral("refused.epub")), book.full_path));
+        }
+        book.format = format;
+        QWidget area;
+        BookContext context;
+        QVERIFY(!context.readBook(book, &area));
+        QVERIFY(!context.viewer() && area.children().isEmpty());
+    }
+
+    void wheelTurnsOneScreenPerNotch_data()
+    {
+        QTest::addColumn<QList<QPoint>>("deltas");
+        QTest::addColumn<int>("screens");
+        QTest::newRow("mouse notch") << QList<QPoint> { { 0, -120 } } << 1;
+        QTest::newRow("touchpad steps") << QList<QPoint> { { 0, -40 }, { 0, -50 }, { 0, -30 } } << 1;
+        QTest::newRow("less than a notch") << QList<QPoint> { { 0, -40 }, { 0, -40 } } << 0;
+        QTest::newRow("direction changed") << QList<QPoint> { { 0, -80 }, { 0, 40 }, { 0, -80 } } << 0;
+        QTest::newRow("horizontal") << QList<QPoint> { { -120, 0 }, { -240, 0 } } << 0;
+        QTest::newRow("two notches") << QList<QPoint> { { 0, -240 } } << 2;
+    }
+
+    void wheelTurnsOneScreenPerNotch()
+    {
+        QFETCH(QList<QPoint>, deltas);
+        QFETCH(int, screens);
+        ReadingFixture fixture;
+        QVERIFY(fixture.open(fixture.addEpub(QStringLiteral("wheel.epub"), 1, 9000), false));
+        TextViewer* viewer = fixture.viewer();
+        for (const QPoint& delta : deltas) {
+            QWheelEvent event(QPointF(400, 300), QPointF(400, 300), QPoint(), delta, Qt::NoButton, Qt::NoModifier,
+                Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewer, &event);
+        }
+        QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * fixture.context()->pageParams()->columnCount());
+    }
+
+    void favouriteSurvivesPageTurns()
+    {
+        ReadingFixture fixture;
+        const int id = fixture.addEpub(QStringLiteral("favourite.epub"), 2, 9000);
+        const QSharedPointer<BookContext> context = fixture.open(id);
+        QVERIFY(context);
+        BookModel* books = fixture.books();
+        QVERIFY(books->setData(books->indexById(id), true, int(Enums::ToFavorite)));
+        for (int turn = 0; turn < 3; ++turn) {
+            const int before = context->currentPage();
+            QTest::keyClick(fixture.viewer(), Qt::Key_Right);
+            QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() > before; }));
+        }
+        const BookDto row = books->bookById(id);
+        QCOMPARE(row.is_favorite, 1);
+        QCOMPARE(row.max_position, context->currentPage() * 100 / context->pageCount());
+    }
+};
+
+QTEST_MAIN(TestBookContext)
+#include "tst_bookcontext.moc"
