@@ -71,6 +71,10 @@ struct BookContext::Private {
     TocTree toc;
     // The state file on disk did not read: it is kept as ".bak" before anything replaces it.
     bool settingsUnreadable = false;
+    // Entries of the state file this version could not read, written back as they stood.
+    QJsonArray unreadNotes;
+    QJsonArray unreadBookmarks;
+    QJsonObject unreadLists;
     QTimer itemsSaveTimer;
     QList<QMetaObject::Connection> chapterConnections;
 
@@ -127,6 +131,8 @@ void BookContext::bindEvents()
             emit pageCountAboutToChange();
         });
         connect(svc, &DataExchangeSvc::calcDone, this, &BookContext::onPageRecalculationDone);
+        // A given-up pagination keeps the last numbers: show them again instead of no count.
+        connect(svc, &DataExchangeSvc::calcError, this, &BookContext::onPageRecalculationDone);
     }
     connect(this, &BookContext::currentPageChanged, this, &BookContext::followCurrentPage);
 }
@@ -255,6 +261,9 @@ bool BookContext::loadFromSettingsFile(const QString& path)
         d->readingSource = state.readingSource;
     if (state.readingPage > 0)
         d->readingPage = state.readingPage;
+    d->unreadNotes = state.unreadNotes;
+    d->unreadBookmarks = state.unreadBookmarks;
+    d->unreadLists = state.unreadLists;
     for (const NoteItem& note : qAsConst(state.notes)) {
         m_notesModel->addNote(note);
         d->notes.insert(note.id, note);
@@ -289,6 +298,9 @@ bool BookContext::saveSettings()
     state.readingPage = d->readingPage;
     state.notes = d->notes.values();
     state.bookmarks = d->bookmarks.values();
+    state.unreadNotes = d->unreadNotes;
+    state.unreadBookmarks = d->unreadBookmarks;
+    state.unreadLists = d->unreadLists;
     return ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
 }
 

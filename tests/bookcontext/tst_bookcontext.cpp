@@ -17,6 +17,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QWebFrame>
@@ -204,6 +207,26 @@ private slots:
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
         QCOMPARE(state.fontSize.value_or(0), fontSize);
+    }
+
+    void unreadEntriesSurviveReading()
+    {
+        // A note this version cannot read stays in the file after the book was read and saved.
+        ReadingFixture fixture;
+        const int id = fixture.addEpub(QStringLiteral("kept.epub"), 2, 3000);
+        const QString path = ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
+        const QByteArray odd(R"({"Source":1,"Comment":"keep me"})");
+        QFile out(path);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && out.open(QIODevice::WriteOnly));
+        out.write(R"({"FontSettings":{"Size":14},"Notes":{"Items":[)" + odd + "]}}");
+        out.close();
+        QVERIFY(fixture.open(id, false));
+        QCOMPARE(fixture.context()->pageParams()->fontSize(), 14);
+        fixture.close();
+        QFile in(path);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QJsonArray items = QJsonDocument::fromJson(in.readAll()).object()["Notes"].toObject()["Items"].toArray();
+        QVERIFY(items.contains(QJsonDocument::fromJson(odd).object()));
     }
 
     void refusedBooksLeaveNoViewer_data()
