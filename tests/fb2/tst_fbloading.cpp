@@ -26,6 +26,19 @@ const QString kRussian
                      "свою приличную шляпу пирожком нес в руке, а на хорошо выбритом лице его помещались очки в "
                      "черной роговой оправе.");
 
+// Everyday prose in the scripts whose legacy code pages real plain-text books use.
+const QString kPolish = QStringLiteral(
+    "Wczoraj wieczorem pojechaliśmy nad jezioro, gdzie stara łódź czekała przy drewnianym pomoście. Żółte liście "
+    "spadały cicho na wodę, a dzieci śmiały się głośno, rzucając kamienie najdalej, jak tylko mogły. Babcia "
+    "przyniosła gorącą herbatę i świeży chleb z masłem, więc zostaliśmy tam aż do zmroku.");
+const QString kJapanese = QStringLiteral(
+    "今朝は早く起きて、駅前の小さな喫茶店でコーヒーを飲みました。窓の外では雨が静かに降っていて、人々は傘をさして"
+    "急いで歩いていました。午後には図書館へ行き、古い地図の本を何冊か借りるつもりです。夜は家族と一緒に夕食を"
+    "食べながら、週末の旅行について話し合いました。");
+const QString kChinese = QStringLiteral(
+    "今天早上天氣很好，我們一起到山上散步。路邊的花開得非常漂亮，小鳥在樹上唱歌。中午我們在小河旁邊吃飯，"
+    "下午再慢慢走回家，大家都覺得很開心。晚上爸爸說明天還要帶我們去看海，弟弟高興得睡不著覺。");
+
 QByteArray encoded(const char* codec, const QString& text)
 {
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
@@ -239,6 +252,15 @@ void TestFbLoading::plainText_data()
         << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString("windows-1251") << paragraphs({ kRussian });
     QTest::newRow("unknown named codec: UTF-8")
         << kRussian.toUtf8() << QString("x-unknown") << paragraphs({ kRussian });
+    // Legacy code pages without a name are guessed, never shown as replacement characters.
+    QTest::newRow("cp1251 guessed") << encoded("windows-1251", kRussian) << QString() << paragraphs({ kRussian });
+    QTest::newRow("KOI8-R guessed") << encoded("KOI8-R", kRussian) << QString() << paragraphs({ kRussian });
+    QTest::newRow("cp1250 guessed") << encoded("windows-1250", kPolish) << QString() << paragraphs({ kPolish });
+    QTest::newRow("Shift-JIS guessed") << encoded("Shift_JIS", kJapanese) << QString() << paragraphs({ kJapanese });
+    QTest::newRow("Big5 guessed") << encoded("Big5", kChinese) << QString() << paragraphs({ kChinese });
+    QTest::newRow("UTF-16BE without mark")
+        << encoded("UTF-16BE", kRussian + "\n" + kPolish) << QString() << paragraphs({ kRussian, kPolish });
+    QTest::newRow("UTF-8 Japanese kept") << kJapanese.toUtf8() << QString() << paragraphs({ kJapanese });
     QTest::newRow("empty file") << QByteArray() << QString() << QString();
     QTest::newRow("three lines, middle empty")
         << QByteArray("one\r\n\r\nthree\r\n") << QString() << paragraphs({ "one", "", "three" });

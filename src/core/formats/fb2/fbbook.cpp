@@ -43,7 +43,7 @@ bool FbBook::load(const QString& path, const QString& codecName)
     else if (hasSuffix(path, "zip"))
         ok = readZip(path, codecName, &text);
     else
-        ok = readFile(path, codecName, false, &text);
+        ok = readFile(path, codecName, &text);
     if (!ok)
         return false;
 
@@ -62,8 +62,9 @@ bool FbBook::load(const QString& path, const QString& codecName)
 }
 
 // A plain file, also the one unpacked from a 7z archive. A text file's codec is the named
-// one, else UTF-8 (detectUnnamed false) or a guess (detectUnnamed true, for unpacked files).
-bool FbBook::readFile(const QString& filePath, const QString& codecName, bool detectUnnamed, QString* text)
+// one, else the guess (a byte-order mark, BOM-less UTF-16, valid UTF-8, then the statistics):
+// legacy text must not turn into replacement characters.
+bool FbBook::readFile(const QString& filePath, const QString& codecName, QString* text)
 {
     QByteArray bytes;
     if (!readFileCapped(filePath, m_maxInputBytes, &bytes))
@@ -74,7 +75,7 @@ bool FbBook::readFile(const QString& filePath, const QString& codecName, bool de
     }
     QTextCodec* codec = codecByName(codecName);
     if (!codec)
-        codec = detectUnnamed ? detectCodec(bytes) : QTextCodec::codecForName("UTF-8");
+        codec = detectCodec(bytes);
     *text = textBookXml(
         splitLines(decodeText(bytes, codec)), QFileInfo(filePath).baseName(), true, QStringLiteral("utf-8"));
     return true;
@@ -146,7 +147,7 @@ bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString
         return false;
     }
     // The unpacked file's name stands for the book's: its suffix and, for text, its title.
-    return readFile(file, codecName, true, text);
+    return readFile(file, codecName, text);
 }
 
 bool FbBook::readDocument(const QDomDocument& document)

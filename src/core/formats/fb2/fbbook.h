@@ -76,7 +76,7 @@ private:
 
     bool readSevenZip(const QString& path, const QString& codecName, QString* text);
     bool readZip(const QString& path, const QString& codecName, QString* text);
-    bool readFile(const QString& filePath, const QString& codecName, bool detectUnnamed, QString* text);
+    bool readFile(const QString& filePath, const QString& codecName, QString* text);
     // Readers of an element whose children are read by tag: a rule's reader (if any) appends
     // the child's HTML, then its literal (if any) follows. Other children are skipped.
     using HtmlReader = bool (FbBook::*)(const QDomElement&, QString&);
