@@ -58,6 +58,8 @@ private slots:
     void coverSizes();
     void hostileCovers_data();
     void hostileCovers();
+    void bookChoosesItsCover_data();
+    void bookChoosesItsCover();
     void pdfWithPassword();
 
 private:
@@ -302,6 +304,51 @@ void TestBookFileReader::coverSizes()
         }
         QCOMPARE(QImage(record.cover).size(), cover);
     }
+}
+
+void TestBookFileReader::bookChoosesItsCover_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QColor>("colour");
+
+    const QColor logo(Qt::red);
+    const QColor front(Qt::darkGreen);
+    const auto mobi = [&](int coverOffset) {
+        MobiWriter book;
+        book.setText("<p>text</p>");
+        book.addImage(MobiWriter::image(QSize(40, 60), logo));
+        book.addImage(MobiWriter::image(QSize(40, 60), front));
+        if (coverOffset >= 0)
+            book.setCoverOffset(quint32(coverOffset));
+        return book.build();
+    };
+    const auto fb2 = [&](const QStringList& coverPage) {
+        Fb2Builder book;
+        book.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+        book.addBinary("a-cover.png", MobiWriter::image(QSize(40, 60), logo));
+        book.addBinary("front.png", MobiWriter::image(QSize(40, 60), front));
+        book.setCoverImages(coverPage);
+        return book.bytes();
+    };
+    QTest::newRow("mobi: EXTH cover offset") << "offset.mobi" << mobi(1) << front;
+    QTest::newRow("mobi: no offset, first image") << "first.mobi" << mobi(-1) << logo;
+    QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(7) << logo;
+    QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << front;
+    QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << logo;
+    QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << logo;
+}
+
+void TestBookFileReader::bookChoosesItsCover()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QColor, colour);
+    const QString path = books() + QLatin1Char('/') + fileName;
+    QVERIFY(writeFile(path, bytes));
+    BookDto record = recordFor(path);
+    QCOMPARE(readBookFile(record, false), ItemAdded);
+    QVERIFY(centreHasColour(QImage(record.cover), colour));
 }
 
 void TestBookFileReader::hostileCovers_data()

@@ -88,8 +88,8 @@ ItemStatus readMobi(BookDto& record)
     const mobi::ExthHeader& exth = book.mobiHead().exth();
     setIfEmpty(record.author, book.author());
     setIfEmpty(record.title, book.fullName());
-    // The cover is the first image record; its bytes are decoded here with the cover's limits.
-    const int coverRecord = book.firstImageRecord();
+    // The cover's bytes are decoded here with the cover's limits.
+    const int coverRecord = book.coverRecord();
     if (coverRecord < book.recordCount()) {
         QByteArray bytes = book.record(coverRecord);
         QBuffer buffer(&bytes);

@@ -226,6 +226,10 @@ QString FbBook::title() const
 
 QImage FbBook::coverImage() const
 {
+    // The image the description's cover page shows is the book's own choice.
+    const auto named = binaries.constFind(description.titleInfo.coverImageRef);
+    if (named != binaries.constEnd() && !named.value().isNull())
+        return named.value();
     for (auto it = binaries.constBegin(); it != binaries.constEnd(); ++it) {
         if (it.key().contains(QLatin1String("cover")))
             return it.value();

@@ -59,7 +59,8 @@ public:
 
     // The book title, or when it has none the plain title of the first section.
     QString title() const;
-    // The first binary whose id contains "cover", else the one with the smallest id.
+    // The binary the cover page names; else the first binary whose id contains "cover", else
+    // the one with the smallest id.
     QImage coverImage() const;
     // "last first middle" of the title-info author.
     QString authorName() const;

@@ -197,11 +197,35 @@ QImage Mobi::image(int n)
     return decodeImage(record(static_cast<int>(index)));
 }
 
+int Mobi::coverRecord()
+{
+    const int first = firstImageRecord();
+    // EXTH 201 names the cover among the images: without it the first image is often a
+    // publisher's logo or a list bullet.
+    const QByteArray offset = m_mobiHead.exth().data(201);
+    if (offset.size() == 4 && first < recordCount()) {
+        const qint64 index = qint64(first) + qFromBigEndian<quint32>(offset.constData());
+        if (index < recordCount()) {
+            QBuffer buffer;
+            buffer.setData(record(int(index)));
+            buffer.open(QIODevice::ReadOnly);
+            if (QImageReader(&buffer).canRead())
+                return int(index);
+        }
+    }
+    return first;
+}
+
 QImage Mobi::coverImage()
 {
-    if (isEncrypted() || firstImageRecord() == recordCount())
+    if (isEncrypted())
         return QImage();
-    return image(0);
+    const int index = coverRecord();
+    if (index >= recordCount())
+        return QImage();
+    const QImage cover = image(index - firstImageRecord());
+    // A named cover that does not decode after all: the first image, as without one.
+    return cover.isNull() && index != firstImageRecord() ? image(0) : cover;
 }
 
 int Mobi::textRecordEnd() const
