@@ -6,6 +6,7 @@
 #include "mobiwriter.h"
 #include "pdfencryption.h"
 #include "pdfwriter.h"
+#include "sevenzwriter.h"
 #include "temphome.h"
 #include "zipwriter.h"
 
@@ -178,6 +179,10 @@ void TestBookFileReader::statusCodes_data()
     QFile zip(dir.filePath(QStringLiteral("e.zip")));
     QVERIFY(zip.open(QIODevice::ReadOnly));
 
+    SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
+    epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
+    QVERIFY(epubIn7z.write());
+
     const QByteArray garbage("this is no book at all\n");
     QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << "";
     QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << "";
@@ -189,6 +194,8 @@ void TestBookFileReader::statusCodes_data()
     QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << "";
     QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << "";
     QTest::newRow("zip holding an epub") << "nested.zip" << zip.readAll() << ItemReadFailed << "";
+    QTest::newRow("7z holding an epub") << "nested.7z" << fileBytes(dir.filePath(QStringLiteral("e.7z")))
+                                        << ItemUnsupportedArchivedBook << "";
     // Image books that do not load are still added, under their file's name.
     QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
     QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -214,6 +221,7 @@ void TestBookFileReader::statusCodes()
         QCOMPARE(record.time_added, 0u);
         QCOMPARE(record.author, QStringLiteral("Kept"));
         QVERIFY(record.metadata.isEmpty());
+        QVERIFY(!QDir(booksDir()).exists(md5Hex(path)));
         return;
     }
     QCOMPARE(record.title, title);

@@ -33,6 +33,19 @@ constexpr int kMaxTextTitle = 60;
 
 namespace fb2 {
 
+QString sevenZipRefusal(const QString& archivePath)
+{
+    const QString format = sevenzreader::instance()->getInternalFileFormat(archivePath);
+    if (format.isEmpty() || format == QLatin1String("fb2") || format == QLatin1String("txt"))
+        return QString();
+    const QString article = QStringLiteral("aeiou").contains(format.at(0)) ? QStringLiteral("an") : QStringLiteral("a");
+    const QString reason
+        = QStringLiteral("the archive holds %1 %2 book; only FB2 and TXT books are read from 7z archives")
+              .arg(article, format.toUpper());
+    qWarning().noquote() << archivePath << ":" << reason;
+    return reason;
+}
+
 bool FbBook::load(const QString& path, const QString& codecName)
 {
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load fb2 %1").arg(path));
@@ -133,6 +146,8 @@ bool FbBook::readZip(const QString& path, const QString& codecName, QString* tex
 
 bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString* text)
 {
+    if (!sevenZipRefusal(path).isEmpty())
+        return false;
     // The book is unpacked into a fresh owner-only folder inside its own data folder, never
     // under a predictable name in the shared temporary folder, and removed once read.
     QTemporaryDir scratch(bookDataDir(path) + QStringLiteral("/7z-XXXXXX"));

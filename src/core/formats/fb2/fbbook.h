@@ -16,6 +16,11 @@ class QDomNode;
 
 namespace fb2 {
 
+// Only FB2 and TXT books are read from 7z archives. When the archive holds a book of another
+// format, the reason it is refused ("the archive holds an EPUB book; ..."), also logged; empty
+// when its book is FB2 or TXT, or when it holds no book at all.
+QString sevenZipRefusal(const QString& archivePath);
+
 // One FB2 book in memory: the decoded images of its binaries, its description and its bodies.
 // It reads FB2 files, plain text files (wrapped into a small FB2 document, one paragraph per
 // line) and ZIP or 7z archives that hold one such file. Filled by one load, read afterwards;
