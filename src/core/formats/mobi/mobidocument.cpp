@@ -78,6 +78,10 @@ bool MobiDocument::load(const QString& outputFolder)
         return false;
     }
 
+    if (!QDir().mkpath(outputFolder)) {
+        qWarning() << "Cannot create the folder" << outputFolder;
+        return false;
+    }
     setBasePath(outputFolder);
     const QString name = QFileInfo(outputFolder).fileName();
     const QString chapterName = name + QStringLiteral(".html");
