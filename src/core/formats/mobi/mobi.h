@@ -75,6 +75,7 @@ private:
     qint64 m_fileSize = 0;
     PalmDbHeader m_palmDb;
     QVector<PalmDbRecordEntry> m_records;
+    QVector<qint64> m_recordLengths;
     QByteArray m_gap;
     PalmDocHeader m_palmDoc;
     MobiHead m_mobiHead;
