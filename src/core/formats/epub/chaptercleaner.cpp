@@ -159,6 +159,9 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     Result result;
     const XmlGuard::Scan scan = XmlGuard::scan(data, true);
     result.wellFormed = scan.state == XmlGuard::WellFormed;
+    // A DOM costs several hundred bytes per element: a chapter beyond these bounds would take
+    // gigabytes to clean that way.
+    const bool tooLargeForDom = result.wellFormed && (data.size() > MaxDomBytes || scan.elements > MaxDomElements);
     if (result.wellFormed) {
         result.kind = scan.isXhtmlDoctype() ? TextDocument::KindXhtml : TextDocument::KindHtml;
         if (!scan.unsafeMarkup) {
@@ -166,7 +169,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
             result.outcome = Unchanged;
             return result;
         }
-        if (cleanDom(data, scan.internalSubset, out, &result.removed)) {
+        if (!tooLargeForDom && cleanDom(data, scan.internalSubset, out, &result.removed)) {
             result.outcome = result.removed > 0 ? Cleaned : Unchanged;
             return result;
         }
@@ -176,10 +179,12 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     result.kind = TextDocument::KindHtml;
     result.removed = HtmlTextCleaner::clean(data, out);
     result.outcome = result.removed > 0 ? Cleaned : Unchanged;
-    if (scan.state == XmlGuard::TooDeep) {
+    if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
         result.outcome = Skipped;
-        result.reason = scan.errorString;
+        result.reason = tooLargeForDom
+            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(data.size()).arg(scan.elements)
+            : scan.errorString;
     }
     return result;
 }
