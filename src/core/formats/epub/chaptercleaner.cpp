@@ -4,11 +4,11 @@
 #include "unsafemarkup.h"
 #include "xmlguard.h"
 
+#include "arch/entryfile.h"
 #include "formats/textdocument.h"
 
 #include <QBuffer>
 #include <QDomDocument>
-#include <QSaveFile>
 #include <QTextStream>
 #include <QVector>
 #include <QXmlSimpleReader>
@@ -119,16 +119,6 @@ namespace {
         return parsed;
     }
 
-    bool writeAtomically(const QString& path, const QByteArray& data, QString* error)
-    {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-            *error = file.errorString();
-            return false;
-        }
-        return true;
-    }
-
 } // namespace
 
 bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed)
@@ -199,7 +189,8 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
     result = cleanData(data, &cleaned);
     if (result.removed > 0) {
         QString error;
-        if (!writeAtomically(path, cleaned, &error)) {
+        // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.
+        if (!writeUnsynced(path, cleaned, &error)) {
             // The old file still holds what had to go: it must not be shown.
             result.outcome = Skipped;
             result.reason = QStringLiteral("cannot be rewritten: %1").arg(error);
