@@ -146,32 +146,28 @@ void TestEpubDocument::navigationDocument_data()
 {
     QTest::addColumn<QString>("navHref");
     QTest::addColumn<QString>("prefix"); // from the navigation document's folder to the package's
-    QTest::addColumn<QString>("hostile");
-    QTest::addColumn<QStringList>("expected"); // depth, title and link of every entry
+    QTest::addColumn<QString>("hostile"); // a further link, which must lead nowhere
 
-    const QStringList nested { "0 Part I chapter 1.xhtml", "1 A chapter 1.xhtml#p3", "1 B c2.xhtml#b",
-        "0 Part II c2.xhtml" };
     QTest::newRow("beside the package") << "nav.xhtml"
-                                        << "" << QString() << nested;
+                                        << ""
+                                        << "";
     QTest::newRow("in its own folder") << "nav/toc.xhtml"
-                                       << "../" << QString() << nested;
+                                       << "../"
+                                       << "";
     QTest::newRow("a link leaving the book") << "nav.xhtml"
                                              << ""
-                                             << "../../etc/passwd" << QStringList(nested) + QStringList { "0 Escape " };
-    QTest::newRow("a link outside the package")
-        << "nav.xhtml"
-        << ""
-        << "../META-INF/container.xml" << QStringList(nested) + QStringList { "0 Escape " };
+                                             << "../../etc/passwd";
+    QTest::newRow("a link outside the package") << "nav.xhtml"
+                                                << ""
+                                                << "../META-INF/container.xml";
 }
 
+// An EPUB 3 book without an NCX has the contents of its navigation document.
 void TestEpubDocument::navigationDocument()
 {
     QFETCH(QString, navHref);
     QFETCH(QString, prefix);
     QFETCH(QString, hostile);
-    QFETCH(QStringList, expected);
-
-    // An EPUB 3 book with no NCX: its contents come from the navigation document only.
     EpubBuilder builder = twoPartBook();
     builder.setVersion(3);
     builder.setWriteNcx(false);
@@ -181,8 +177,12 @@ void TestEpubDocument::navigationDocument()
             { { "A", prefix + "chapter%201.xhtml#p3", {} }, { " B ", prefix + "c2.xhtml#b", {} } } },
         { "Part II", prefix + "c2.xhtml", {} }
     };
-    if (!hostile.isEmpty())
+    QStringList expected { "0 Part I chapter 1.xhtml", "1 A chapter 1.xhtml#p3", "1 B c2.xhtml#b",
+        "0 Part II c2.xhtml" };
+    if (!hostile.isEmpty()) {
         points.append({ "Escape", hostile, {} });
+        expected.append("0 Escape ");
+    }
     builder.setNavPoints(points);
     EpubFixture fixture;
     QVERIFY(fixture.write(builder));
@@ -190,8 +190,8 @@ void TestEpubDocument::navigationDocument()
     QVERIFY(document.load(fixture.outputDir()));
 
     QStringList entries;
-    const std::function<void(const QList<TocPoint>&, int)> walk = [&](const QList<TocPoint>& points, int depth) {
-        for (const TocPoint& point : points) {
+    const std::function<void(const QList<TocPoint>&, int)> walk = [&](const QList<TocPoint>& list, int depth) {
+        for (const TocPoint& point : list) {
             entries.append(QStringLiteral("%1 %2 %3").arg(depth).arg(point.title, point.link->source));
             walk(point.children, depth + 1);
         }
