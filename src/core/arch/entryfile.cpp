@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
@@ -76,7 +77,11 @@ EntryFile::EntryFile(const QString& destDir, const QString& path, UnpackBudget& 
     m_file.setDirectWriteFallback(false);
 }
 
-EntryFile::~EntryFile() = default;
+EntryFile::~EntryFile()
+{
+    if (m_unsynced && !m_committed)
+        m_unsynced->remove();
+}
 
 QFileDevice& EntryFile::device()
 {
@@ -94,13 +99,18 @@ bool EntryFile::open()
     if (!makeFolderInside(m_destDir, m_canonicalDestDir, QFileInfo(m_path).path(), &m_error))
         return false;
     if (!m_sync) {
-        // A unique name beside the target, removed unless commit() gives it the real name.
-        m_unsynced = std::make_unique<QTemporaryFile>(m_path + QStringLiteral(".XXXXXX.part"));
-        if (!m_unsynced->open()) {
-            m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, m_unsynced->errorString());
-            return false;
+        // A name beside the target unique to this object, created exclusively and removed unless
+        // commit() gives it the real name: one creation and one rename, as cheap as it gets.
+        for (int attempt = 0; attempt < 3 && !m_unsynced; ++attempt) {
+            const quint32 tag = QRandomGenerator::global()->generate();
+            auto file
+                = std::make_unique<QFile>(QStringLiteral("%1.%2.part").arg(m_path).arg(tag, 8, 16, QLatin1Char('0')));
+            if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                m_unsynced = std::move(file);
+            else
+                m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, file->errorString());
         }
-        return true;
+        return bool(m_unsynced);
     }
     if (!m_file.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, m_file.errorString());
@@ -147,7 +157,7 @@ bool EntryFile::commit()
             return false;
         }
         // The file has its real name now: nothing left to remove.
-        m_unsynced->setAutoRemove(false);
+        m_committed = true;
         return true;
     }
     if (!m_file.commit()) {

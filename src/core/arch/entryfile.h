@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
-#include <QTemporaryFile>
 
 #include <functional>
 #include <memory>
@@ -76,7 +76,8 @@ private:
     UnpackBudget& m_budget;
     bool m_sync = true;
     QSaveFile m_file;
-    std::unique_ptr<QTemporaryFile> m_unsynced; // the temporary file when not syncing
+    std::unique_ptr<QFile> m_unsynced; // the temporary file when not syncing
+    bool m_committed = false;
     QString m_error;
 };
 
