@@ -34,6 +34,8 @@ private slots:
     void contentsAreBuiltOnce();
     void failedLoads();
     void bookWithoutNavigation();
+    void navigationDocument_data();
+    void navigationDocument();
     void loadingAgain();
 };
 
@@ -122,7 +124,7 @@ void TestEpubDocument::bookWithoutNavigation()
     EpubFixture fixture;
     QVERIFY(fixture.write(builder));
     epub::EpubDocument document(fixture.bookPath());
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Load TOC. Error opening ncx-file:")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^The book has no contents")));
     QVERIFY(document.load(fixture.outputDir()));
     QCOMPARE(document.chapters().size(), 2);
     QVERIFY(document.toc().isEmpty());
@@ -138,6 +140,64 @@ void TestEpubDocument::bookWithoutNavigation()
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Loading TOC. Error loading xml")));
     QVERIFY(other.load(second.outputDir()));
     QVERIFY(other.toc().isEmpty());
+}
+
+void TestEpubDocument::navigationDocument_data()
+{
+    QTest::addColumn<QString>("navHref");
+    QTest::addColumn<QString>("prefix"); // from the navigation document's folder to the package's
+    QTest::addColumn<QString>("hostile"); // a further link, which must lead nowhere
+
+    QTest::newRow("beside the package") << "nav.xhtml"
+                                        << ""
+                                        << "";
+    QTest::newRow("in its own folder") << "nav/toc.xhtml"
+                                       << "../"
+                                       << "";
+    QTest::newRow("a link leaving the book") << "nav.xhtml"
+                                             << ""
+                                             << "../../etc/passwd";
+    QTest::newRow("a link outside the package") << "nav.xhtml"
+                                                << ""
+                                                << "../META-INF/container.xml";
+}
+
+// An EPUB 3 book without an NCX has the contents of its navigation document.
+void TestEpubDocument::navigationDocument()
+{
+    QFETCH(QString, navHref);
+    QFETCH(QString, prefix);
+    QFETCH(QString, hostile);
+    EpubBuilder builder = twoPartBook();
+    builder.setVersion(3);
+    builder.setWriteNcx(false);
+    builder.setNavHref(navHref);
+    QList<EpubBuilder::NavPoint> points {
+        { "Part I", prefix + "chapter%201.xhtml",
+            { { "A", prefix + "chapter%201.xhtml#p3", {} }, { " B ", prefix + "c2.xhtml#b", {} } } },
+        { "Part II", prefix + "c2.xhtml", {} }
+    };
+    QStringList expected { "0 Part I chapter 1.xhtml", "1 A chapter 1.xhtml#p3", "1 B c2.xhtml#b",
+        "0 Part II c2.xhtml" };
+    if (!hostile.isEmpty()) {
+        points.append({ "Escape", hostile, {} });
+        expected.append("0 Escape ");
+    }
+    builder.setNavPoints(points);
+    EpubFixture fixture;
+    QVERIFY(fixture.write(builder));
+    epub::EpubDocument document(fixture.bookPath());
+    QVERIFY(document.load(fixture.outputDir()));
+
+    QStringList entries;
+    const std::function<void(const QList<TocPoint>&, int)> walk = [&](const QList<TocPoint>& list, int depth) {
+        for (const TocPoint& point : list) {
+            entries.append(QStringLiteral("%1 %2 %3").arg(depth).arg(point.title, point.link->source));
+            walk(point.children, depth + 1);
+        }
+    };
+    walk(document.toc(), 0);
+    QCOMPARE(entries, expected);
 }
 
 void TestEpubDocument::loadingAgain()

@@ -26,6 +26,15 @@ const QString kRussian
                      "свою приличную шляпу пирожком нес в руке, а на хорошо выбритом лице его помещались очки в "
                      "черной роговой оправе.");
 
+// Everyday prose in the scripts whose legacy code pages real plain-text books use.
+const QString kPolish = QStringLiteral("Wczoraj pojechaliśmy nad jezioro, gdzie stara łódź czekała przy pomoście. "
+                                       "Żółte liście spadały cicho na wodę, a dzieci śmiały się głośno.");
+const QString kGreek = QStringLiteral("Το πρωί ο ψαράς ξύπνησε νωρίς και κατέβηκε στο λιμάνι. Η θάλασσα ήταν ήσυχη.");
+const QString kJapanese = QStringLiteral("今朝は駅前の小さな喫茶店でコーヒーを飲みました。窓の外では雨が静かに降ってい"
+                                         "て、人々は傘をさして急いで歩いていました。");
+const QString kChinese
+    = QStringLiteral("今天早上天氣很好，我們一起到山上散步。路邊的花開得非常漂亮，小鳥在樹上唱歌，大家都覺得很開心。");
+
 QByteArray encoded(const char* codec, const QString& text)
 {
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
@@ -239,6 +248,23 @@ void TestFbLoading::plainText_data()
         << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString("windows-1251") << paragraphs({ kRussian });
     QTest::newRow("unknown named codec: UTF-8")
         << kRussian.toUtf8() << QString("x-unknown") << paragraphs({ kRussian });
+    // Legacy code pages without a name are guessed, never shown as replacement characters.
+    QTest::newRow("cp1251 guessed") << encoded("windows-1251", kRussian) << QString() << paragraphs({ kRussian });
+    QTest::newRow("KOI8-R guessed") << encoded("KOI8-R", kRussian) << QString() << paragraphs({ kRussian });
+    QTest::newRow("cp1250 guessed") << encoded("windows-1250", kPolish) << QString() << paragraphs({ kPolish });
+    // The Greek sentence in code page 737, byte by byte.
+    const QByteArray greek737
+        = QByteArray::fromHex("92a620a7a8e0e520a620af98a8e1aa20a5e7a7a49ea99c20a4e0a8e5aa20a198a020a198abe2"
+                              "999ea19c20a9aba620a2a0a3e1a4a02e2086209fe1a298a9a99820e3ab98a420e3a9acae9e2e");
+    QTest::newRow("cp737 guessed") << greek737 << QString() << paragraphs({ kGreek });
+    const QString french = QStringLiteral("Déjà l'été: à Noël, où irons-nous? Chez Hélène, près de la forêt.");
+    QTest::newRow("cp1252 not taken for Greek")
+        << encoded("windows-1252", french) << QString() << paragraphs({ french });
+    QTest::newRow("Shift-JIS guessed") << encoded("Shift_JIS", kJapanese) << QString() << paragraphs({ kJapanese });
+    QTest::newRow("Big5 guessed") << encoded("Big5", kChinese) << QString() << paragraphs({ kChinese });
+    QTest::newRow("UTF-16BE without mark")
+        << encoded("UTF-16BE", kRussian + "\n" + kPolish) << QString() << paragraphs({ kRussian, kPolish });
+    QTest::newRow("UTF-8 Japanese kept") << kJapanese.toUtf8() << QString() << paragraphs({ kJapanese });
     QTest::newRow("empty file") << QByteArray() << QString() << QString();
     QTest::newRow("three lines, middle empty")
         << QByteArray("one\r\n\r\nthree\r\n") << QString() << paragraphs({ "one", "", "three" });

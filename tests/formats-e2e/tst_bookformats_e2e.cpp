@@ -235,6 +235,12 @@ private slots:
             const QString chapter = readText(document.chapterFilePath(known->link->source.section('#', 0, 0)));
             QVERIFY2(chapter.contains(knownText), qPrintable(chapter.left(300)));
         }
+
+        // Every document makes the output folder it is given when it is missing.
+        const std::unique_ptr<TextDocument> fresh(createTextDocument(path));
+        fresh->setEncoding(encoding);
+        QVERIFY(fresh->load(m_home.filePath(QStringLiteral("fresh/") + QTest::currentDataTag())));
+        QCOMPARE(fresh->chapters().size(), chapterCount);
     }
 
     // The image viewer's steps: construct, load, restore the saved page, contents, spreads.

@@ -6,6 +6,7 @@
 #include "mobiwriter.h"
 #include "pdfencryption.h"
 #include "pdfwriter.h"
+#include "sevenzwriter.h"
 #include "temphome.h"
 #include "zipwriter.h"
 
@@ -58,6 +59,8 @@ private slots:
     void coverSizes();
     void hostileCovers_data();
     void hostileCovers();
+    void bookChoosesItsCover_data();
+    void bookChoosesItsCover();
     void pdfWithPassword();
 
 private:
@@ -176,6 +179,10 @@ void TestBookFileReader::statusCodes_data()
     QFile zip(dir.filePath(QStringLiteral("e.zip")));
     QVERIFY(zip.open(QIODevice::ReadOnly));
 
+    SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
+    epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
+    QVERIFY(epubIn7z.write());
+
     const QByteArray garbage("this is no book at all\n");
     QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << "";
     QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << "";
@@ -187,6 +194,8 @@ void TestBookFileReader::statusCodes_data()
     QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << "";
     QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << "";
     QTest::newRow("zip holding an epub") << "nested.zip" << zip.readAll() << ItemReadFailed << "";
+    QTest::newRow("7z holding an epub") << "nested.7z" << fileBytes(dir.filePath(QStringLiteral("e.7z")))
+                                        << ItemUnsupportedArchivedBook << "";
     // Image books that do not load are still added, under their file's name.
     QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
     QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -212,6 +221,7 @@ void TestBookFileReader::statusCodes()
         QCOMPARE(record.time_added, 0u);
         QCOMPARE(record.author, QStringLiteral("Kept"));
         QVERIFY(record.metadata.isEmpty());
+        QVERIFY(!QDir(booksDir()).exists(md5Hex(path)));
         return;
     }
     QCOMPARE(record.title, title);
@@ -302,6 +312,52 @@ void TestBookFileReader::coverSizes()
         }
         QCOMPARE(QImage(record.cover).size(), cover);
     }
+}
+
+// The cover the book names, else its first image: the logo comes first in every book here.
+void TestBookFileReader::bookChoosesItsCover_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("front");
+
+    const QByteArray logo = MobiWriter::image(QSize(40, 60), Qt::red);
+    const QByteArray front = MobiWriter::image(QSize(40, 60), Qt::darkGreen);
+    const auto mobi = [&](int coverOffset) {
+        MobiWriter book;
+        book.setText("<p>text</p>");
+        book.addImage(logo);
+        book.addImage(front);
+        if (coverOffset >= 0)
+            book.setCoverOffset(quint32(coverOffset));
+        return book.build();
+    };
+    const auto fb2 = [&](const QStringList& coverPage) {
+        Fb2Builder book;
+        book.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+        book.addBinary("a-cover.png", logo);
+        book.addBinary("front.png", front);
+        book.setCoverImages(coverPage);
+        return book.bytes();
+    };
+    QTest::newRow("mobi: EXTH cover offset") << "offset.mobi" << mobi(1) << true;
+    QTest::newRow("mobi: no offset") << "first.mobi" << mobi(-1) << false;
+    QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(7) << false;
+    QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << true;
+    QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << false;
+    QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << false;
+}
+
+void TestBookFileReader::bookChoosesItsCover()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, front);
+    const QString path = books() + QLatin1Char('/') + fileName;
+    QVERIFY(writeFile(path, bytes));
+    BookDto record = recordFor(path);
+    QCOMPARE(readBookFile(record, false), ItemAdded);
+    QVERIFY(centreHasColour(QImage(record.cover), front ? Qt::darkGreen : Qt::red));
 }
 
 void TestBookFileReader::hostileCovers_data()

@@ -356,7 +356,8 @@ private slots:
         QCOMPARE(reader.record(2), QByteArray(""));
         // Record 1 now runs to the end of the file.
         QCOMPARE(reader.recordLength(1), qint64(book.size()) - reader.recordOffset(1));
-        QCOMPARE(reader.recordLength(3), qint64(book.size()) - reader.recordOffset(3));
+        // Record 3 goes back below record 2: it is empty, so no byte is read twice.
+        QCOMPARE(reader.recordLength(3), qint64(0));
     }
 
     void absurdRecordCountIsCutToTheFile()

@@ -152,8 +152,9 @@ QByteArray EpubBuilder::opf() const
     if (m_writeNcx)
         out += QStringLiteral("<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>\n");
     if (m_version >= 3)
-        out += QStringLiteral("<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" "
-                              "properties=\"nav\"/>\n");
+        out += QStringLiteral("<item id=\"nav\" href=\"%1\" media-type=\"application/xhtml+xml\" "
+                              "properties=\"nav\"/>\n")
+                   .arg(esc(m_navHref));
     for (const Item& item : m_items) {
         out += QStringLiteral("<item id=\"%1\" href=\"%2\" media-type=\"%3\"")
                    .arg(esc(item.id), esc(item.href), item.mediaType);
@@ -205,7 +206,7 @@ bool EpubBuilder::write(const QString& path) const
         nav += QStringLiteral("<nav xmlns:epub=\"http://www.idpf.org/2007/ops\" epub:type=\"toc\"><h1>Contents</h1>");
         writeNavList(nav, m_navPoints);
         nav += QStringLiteral("</nav>");
-        zip.add(itemPath(QStringLiteral("nav.xhtml")), xhtml(QStringLiteral("Contents"), nav));
+        zip.add(itemPath(m_navHref), xhtml(QStringLiteral("Contents"), nav));
     }
     for (const Item& item : m_items) {
         if (item.present)

@@ -49,6 +49,9 @@ public:
     // Replaces the contents built from chapter titles.
     void setNavPoints(const QList<NavPoint>& points);
     void setWriteNcx(bool write) { m_writeNcx = write; }
+    // Where an EPUB 3 book's navigation document lies, relative to the OPF folder; its links
+    // are the nav points' src as given (so relative to its own folder).
+    void setNavHref(const QString& href) { m_navHref = href; }
 
     bool write(const QString& path) const;
 
@@ -87,6 +90,7 @@ private:
     QList<NavPoint> m_navPoints;
     bool m_customNav = false;
     bool m_writeNcx = true;
+    QString m_navHref = QStringLiteral("nav.xhtml");
     QString m_coverId;
     QByteArray m_containerXml;
 };

@@ -33,7 +33,9 @@ public:
     virtual QStringList files(const QString& archive);
 };
 
-// A new reader for the file's suffix (case ignored): ".epub", ".zip", ".cbz" -> ZipReader,
-// ".cbr" -> RarReader, anything else -> the null ArchiveReader. Never null; the caller
-// owns the object.
+// A new reader for what the file is: its signature picks ZipReader (PK\3\4) or RarReader
+// (Rar!\x1A\x07), a 7z signature the null reader. Only when the first bytes say nothing (or the
+// file does not open) does the suffix decide (case ignored): ".epub", ".zip", ".cbz" ->
+// ZipReader, ".cbr" -> RarReader, anything else -> the null ArchiveReader. Never null; the
+// caller owns the object.
 ArchiveReader* createArchiveReader(const QString& fileName);

@@ -2,7 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -29,13 +33,16 @@ QString canonicalExistingAncestor(QString path)
 }
 
 // Creates folder (with parents) when it stays inside destDir on disk, before and after.
-bool makeFolderInside(const QString& destDir, const QString& folder, QString* error)
+// canonicalDest is destDir resolved, or empty to have it resolved here.
+bool makeFolderInside(const QString& destDir, const QString& canonicalDest, const QString& folder, QString* error)
 {
-    if (!QDir().mkpath(destDir)) {
-        *error = QStringLiteral("Cannot create folder %1").arg(destDir);
-        return false;
+    if (canonicalDest.isEmpty()) {
+        if (!QDir().mkpath(destDir)) {
+            *error = QStringLiteral("Cannot create folder %1").arg(destDir);
+            return false;
+        }
+        return makeFolderInside(destDir, QFileInfo(destDir).canonicalFilePath(), folder, error);
     }
-    const QString canonicalDest = QFileInfo(destDir).canonicalFilePath();
     if (!isInside(canonicalDest, canonicalExistingAncestor(folder))) {
         *error = QStringLiteral("Folder %1 leads outside %2").arg(folder, destDir);
         return false;
@@ -70,14 +77,41 @@ EntryFile::EntryFile(const QString& destDir, const QString& path, UnpackBudget& 
     m_file.setDirectWriteFallback(false);
 }
 
+EntryFile::~EntryFile()
+{
+    if (m_unsynced && !m_committed)
+        m_unsynced->remove();
+}
+
+QFileDevice& EntryFile::device()
+{
+    if (m_unsynced)
+        return *m_unsynced;
+    return m_file;
+}
+
 bool EntryFile::open()
 {
     if (QFileInfo(m_path).isSymLink()) {
         m_error = QStringLiteral("Refusing to write through the link %1").arg(m_path);
         return false;
     }
-    if (!makeFolderInside(m_destDir, QFileInfo(m_path).path(), &m_error))
+    if (!makeFolderInside(m_destDir, m_canonicalDestDir, QFileInfo(m_path).path(), &m_error))
         return false;
+    if (!m_sync) {
+        // A name beside the target unique to this object, created exclusively and removed unless
+        // commit() gives it the real name: one creation and one rename, as cheap as it gets.
+        for (int attempt = 0; attempt < 3 && !m_unsynced; ++attempt) {
+            const quint32 tag = QRandomGenerator::global()->generate();
+            auto file
+                = std::make_unique<QFile>(QStringLiteral("%1.%2.part").arg(m_path).arg(tag, 8, 16, QLatin1Char('0')));
+            if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                m_unsynced = std::move(file);
+            else
+                m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, file->errorString());
+        }
+        return bool(m_unsynced);
+    }
     if (!m_file.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("Cannot create %1: %2").arg(m_path, m_file.errorString());
         return false;
@@ -102,8 +136,8 @@ EntryFile::CopyResult EntryFile::copyFrom(const ReadFunction& read)
             m_error = QStringLiteral("Entry %1 exceeds the unpack size limit").arg(m_path);
             return TooLarge;
         }
-        if (m_file.write(buffer.get(), count) != count) {
-            m_error = QStringLiteral("Cannot write %1: %2").arg(m_path, m_file.errorString());
+        if (device().write(buffer.get(), count) != count) {
+            m_error = QStringLiteral("Cannot write %1: %2").arg(m_path, device().errorString());
             return WriteFailed;
         }
     }
@@ -111,6 +145,21 @@ EntryFile::CopyResult EntryFile::copyFrom(const ReadFunction& read)
 
 bool EntryFile::commit()
 {
+    if (m_unsynced) {
+        m_unsynced->close();
+        const QString temporary = m_unsynced->fileName();
+        if (m_unsynced->error() != QFileDevice::NoError) {
+            m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, m_unsynced->errorString());
+            return false;
+        }
+        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_path).constData()) != 0) {
+            m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        // The file has its real name now: nothing left to remove.
+        m_committed = true;
+        return true;
+    }
     if (!m_file.commit()) {
         m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, m_file.errorString());
         return false;
@@ -121,8 +170,27 @@ bool EntryFile::commit()
 bool EntryFile::makeFolder(const QString& destDir, const QString& path, QString* error)
 {
     QString message;
-    const bool made = makeFolderInside(destDir, path, &message);
+    const bool made = makeFolderInside(destDir, QString(), path, &message);
     if (error)
         *error = message;
     return made;
+}
+
+bool writeUnsynced(const QString& path, const QByteArray& data, QString* error)
+{
+    UnpackBudget budget;
+    EntryFile file(QFileInfo(path).path(), path, budget);
+    file.setSyncToDisk(false);
+    qint64 done = 0;
+    const auto read = [&data, &done](char* buffer, qint64 size) {
+        const qint64 count = qMin(size, qint64(data.size()) - done);
+        std::memcpy(buffer, data.constData() + done, size_t(count));
+        done += count;
+        return count;
+    };
+    if (file.open() && file.copyFrom(read) == EntryFile::Copied && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 // Byte limits of one unpack call. Sizes declared in archive headers are never trusted: the
 // bytes actually written are counted instead.
@@ -44,6 +46,15 @@ public:
     using ReadFunction = std::function<qint64(char* buffer, qint64 size)>;
 
     EntryFile(const QString& destDir, const QString& path, UnpackBudget& budget);
+    ~EntryFile();
+
+    // Files rebuilt at every opening need not reach the disk before they take their name: off,
+    // commit() renames without forcing the data to disk first (one sync per file would make a
+    // book of hundreds of chapters open slowly). Set before open().
+    void setSyncToDisk(bool sync) { m_sync = sync; }
+    // destDir as resolved through links (QFileInfo::canonicalFilePath), when the caller has it:
+    // the unpack of many entries resolves its folder once, not once per entry.
+    void setCanonicalDestDir(const QString& canonical) { m_canonicalDestDir = canonical; }
 
     // Creates the missing folders and the temporary file; false with errorString() set.
     bool open();
@@ -57,9 +68,20 @@ public:
     static bool makeFolder(const QString& destDir, const QString& path, QString* error = nullptr);
 
 private:
+    QFileDevice& device();
+
     QString m_destDir;
+    QString m_canonicalDestDir;
     QString m_path;
     UnpackBudget& m_budget;
+    bool m_sync = true;
     QSaveFile m_file;
+    std::unique_ptr<QFile> m_unsynced; // the temporary file when not syncing
+    bool m_committed = false;
     QString m_error;
 };
+
+// Replaces the file at path with data through a temporary file and a rename, without forcing
+// the data to disk: for files that are rebuilt whenever they are needed. False with error set
+// when it cannot be written; the old file is then left as it was.
+bool writeUnsynced(const QString& path, const QByteArray& data, QString* error = nullptr);

@@ -83,6 +83,7 @@ private:
     const WalkMessages& m_messages;
     const char* m_function;
     UnpackBudget m_budget;
+    QString m_canonicalDestDir; // resolved once per walk
 };
 
 void ZipWalk::log(QtMsgType level, const QString& text) const
@@ -124,6 +125,7 @@ bool ZipWalk::run(QuaZip& zip, const QString& destDir)
         return fail(m_messages.open, zip.getZipError());
     zip.setFileNameCodec(NameCodec);
     QDir().mkpath(destDir);
+    m_canonicalDestDir = QFileInfo(destDir).canonicalFilePath();
     if (m_kind == WalkKind::ByPattern) {
         log(QtWarningMsg, QStringLiteral("%1 entries\n").arg(zip.getEntriesCount()));
         log(QtWarningMsg, QStringLiteral("Global comment: %1\n").arg(zip.getComment()));
@@ -174,6 +176,9 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
 
     const bool folder = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
     EntryFile out(destDir, path, m_budget);
+    out.setCanonicalDestDir(m_canonicalDestDir);
+    // A whole book is unpacked at every opening: its files are not forced to disk one by one.
+    out.setSyncToDisk(m_kind != WalkKind::All);
     if (folder) {
         QString error;
         if (!EntryFile::makeFolder(destDir, path, &error))

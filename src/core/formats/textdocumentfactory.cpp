@@ -3,6 +3,7 @@
 #include "arch/sevenzreader.h"
 #include "arch/zipreader.h"
 #include "formats/epub/epubdocument.h"
+#include "formats/fb2/fbbook.h"
 #include "formats/fb2/fbdocument.h"
 #include "formats/mobi/mobidocument.h"
 
@@ -13,8 +14,12 @@ TextDocument* createTextDocument(const QString& path)
     QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("zip"))
         suffix = ZipReader::singleEntrySuffix(path);
-    if (suffix == QLatin1String("7z"))
+    if (suffix == QLatin1String("7z")) {
+        // No document claims to open a 7z book that the FB2 loader would refuse.
+        if (!fb2::sevenZipRefusal(path).isEmpty())
+            return new TextDocument(path);
         suffix = sevenzreader::instance()->getInternalFileFormat(path);
+    }
 
     if (suffix == QLatin1String("epub"))
         return new epub::EpubDocument(path);

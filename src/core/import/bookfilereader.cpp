@@ -88,8 +88,8 @@ ItemStatus readMobi(BookDto& record)
     const mobi::ExthHeader& exth = book.mobiHead().exth();
     setIfEmpty(record.author, book.author());
     setIfEmpty(record.title, book.fullName());
-    // The cover is the first image record; its bytes are decoded here with the cover's limits.
-    const int coverRecord = book.firstImageRecord();
+    // The cover's bytes are decoded here with the cover's limits.
+    const int coverRecord = book.coverRecord();
     if (coverRecord < book.recordCount()) {
         QByteArray bytes = book.record(coverRecord);
         QBuffer buffer(&bytes);
@@ -203,6 +203,9 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     if (!ignoreExisting && QFileInfo::exists(readingStateFile(dataDir)))
         return ItemAlreadyInLibrary;
 
+    // A refused book leaves no data folder behind, nor what its reading wrote there.
+    const bool dataDirWasEmpty
+        = QDir(dataDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     ItemStatus status = ItemUnsupportedFormat;
     switch (format) {
     case BookFormat::Epub:
@@ -212,10 +215,15 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     case BookFormat::Prc:
         status = readMobi(record);
         break;
+    case BookFormat::SevenZ:
+        if (!fb2::sevenZipRefusal(path).isEmpty()) {
+            status = ItemUnsupportedArchivedBook;
+            break;
+        }
+        Q_FALLTHROUGH();
     case BookFormat::Fb2:
     case BookFormat::Txt:
     case BookFormat::Zip:
-    case BookFormat::SevenZ:
         status = readFb2(record);
         break;
     case BookFormat::Pdf:
@@ -228,8 +236,11 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     default:
         break;
     }
-    if (status != ItemAdded)
+    if (status != ItemAdded) {
+        if (dataDirWasEmpty)
+            QDir(dataDir).removeRecursively();
         return status;
+    }
     record.format = format;
     record.time_added = static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
     return ItemAdded;

@@ -11,6 +11,7 @@ enum ItemStatus : int {
     ItemProtected = 4, // enciphered (DRM)
     ItemReadFailed = 16,
     ItemUnsupportedFormat = 32,
+    ItemUnsupportedArchivedBook = 64, // a 7z archive whose book is neither FB2 nor TXT
     ItemAlreadyInLibrary = 128,
 };
 

@@ -4,11 +4,11 @@
 #include "unsafemarkup.h"
 #include "xmlguard.h"
 
+#include "arch/entryfile.h"
 #include "formats/textdocument.h"
 
 #include <QBuffer>
 #include <QDomDocument>
-#include <QSaveFile>
 #include <QTextStream>
 #include <QVector>
 #include <QXmlSimpleReader>
@@ -119,16 +119,6 @@ namespace {
         return parsed;
     }
 
-    bool writeAtomically(const QString& path, const QByteArray& data, QString* error)
-    {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-            *error = file.errorString();
-            return false;
-        }
-        return true;
-    }
-
 } // namespace
 
 bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed)
@@ -159,6 +149,9 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     Result result;
     const XmlGuard::Scan scan = XmlGuard::scan(data, true);
     result.wellFormed = scan.state == XmlGuard::WellFormed;
+    // A DOM costs several hundred bytes per element: a chapter beyond these bounds would take
+    // gigabytes to clean that way.
+    const bool tooLargeForDom = result.wellFormed && (data.size() > MaxDomBytes || scan.elements > MaxDomElements);
     if (result.wellFormed) {
         result.kind = scan.isXhtmlDoctype() ? TextDocument::KindXhtml : TextDocument::KindHtml;
         if (!scan.unsafeMarkup) {
@@ -166,7 +159,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
             result.outcome = Unchanged;
             return result;
         }
-        if (cleanDom(data, scan.internalSubset, out, &result.removed)) {
+        if (!tooLargeForDom && cleanDom(data, scan.internalSubset, out, &result.removed)) {
             result.outcome = result.removed > 0 ? Cleaned : Unchanged;
             return result;
         }
@@ -176,10 +169,12 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     result.kind = TextDocument::KindHtml;
     result.removed = HtmlTextCleaner::clean(data, out);
     result.outcome = result.removed > 0 ? Cleaned : Unchanged;
-    if (scan.state == XmlGuard::TooDeep) {
+    if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
         result.outcome = Skipped;
-        result.reason = scan.errorString;
+        result.reason = tooLargeForDom
+            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(data.size()).arg(scan.elements)
+            : scan.errorString;
     }
     return result;
 }
@@ -194,7 +189,8 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
     result = cleanData(data, &cleaned);
     if (result.removed > 0) {
         QString error;
-        if (!writeAtomically(path, cleaned, &error)) {
+        // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.
+        if (!writeUnsynced(path, cleaned, &error)) {
             // The old file still holds what had to go: it must not be shown.
             result.outcome = Skipped;
             result.reason = QStringLiteral("cannot be rewritten: %1").arg(error);

@@ -29,6 +29,11 @@ public:
         QString reason; // why the chapter is skipped
     };
 
+    // Bounds of a chapter that is cleaned through the DOM; a larger one with something to
+    // remove is cleaned as text and skipped.
+    static constexpr int MaxDomBytes = 16 << 20;
+    static constexpr int MaxDomElements = 200000;
+
     static Result cleanFile(const QString& path);
     // The same on bytes; out receives the chapter as it is to be stored.
     static Result cleanData(const QByteArray& data, QByteArray* out);

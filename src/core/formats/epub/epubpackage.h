@@ -12,6 +12,7 @@ struct ManifestItem {
     QString id;
     QString mediaType;
     QString href;
+    QString properties; // EPUB 3: blank-separated words, "nav" for the navigation document
 };
 
 // Kinds of metadata, by element or meta name (see metadataKind).

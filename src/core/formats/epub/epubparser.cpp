@@ -126,9 +126,7 @@ EpubError EpubParser::parse(const QString& epubPath, const QString& outputDir, b
     }
 
     extractCover(reader, epubPath, m_outputDir);
-    const QString ncx = filePathOf(ncxFilePath(), "navigation file");
-    if (!ncx.isEmpty())
-        loadTOC(ncx);
+    loadContents();
     loadSpine();
     return NoError;
 }
@@ -287,6 +285,7 @@ void EpubParser::parseManifest(const QDomElement& manifest)
         item.id = element.attribute(QStringLiteral("id"));
         item.href = decodedHref(element.attribute(QStringLiteral("href")));
         item.mediaType = element.attribute(QStringLiteral("media-type"));
+        item.properties = element.attribute(QStringLiteral("properties"));
         m_package.manifest.insert(item.id, item);
         if (item.id.compare(QLatin1String("cover"), Qt::CaseInsensitive) == 0)
             qDebug() << "Cover:" << item.href;
@@ -405,6 +404,12 @@ QString EpubParser::findCoverEntry(const QStringList& entries) const
 
 QString EpubParser::ncxFilePath() const
 {
+    const QString href = declaredNcxHref();
+    return href.isEmpty() ? QStringLiteral("toc.ncx") : href;
+}
+
+QString EpubParser::declaredNcxHref() const
+{
     QString href;
     if (m_package.manifest.contains(QStringLiteral("ncx")))
         href = m_package.item(QStringLiteral("ncx")).href;
@@ -419,7 +424,103 @@ QString EpubParser::ncxFilePath() const
             }
         }
     }
-    return href.isEmpty() ? QStringLiteral("toc.ncx") : href;
+    return href;
+}
+
+QString EpubParser::navigationDocumentHref() const
+{
+    for (const ManifestItem& item : m_package.manifest) {
+        if (item.properties.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QLatin1String("nav")))
+            return item.href;
+    }
+    return QString();
+}
+
+void EpubParser::loadContents()
+{
+    // An NCX on disk, or one the package names, is read as it always was; EPUB 3 books
+    // without one have their contents in the navigation document.
+    const QString ncx = filePathOf(ncxFilePath(), "navigation file");
+    const QString nav = navigationDocumentHref();
+    if (!ncx.isEmpty() && (QFileInfo(ncx).isFile() || (nav.isEmpty() && !declaredNcxHref().isEmpty())))
+        loadTOC(ncx);
+    else if (!nav.isEmpty())
+        loadNavigationDocument(nav);
+    else
+        qWarning() << "The book has no contents: neither an NCX nor a navigation document";
+}
+
+void EpubParser::loadNavigationDocument(const QString& navHref)
+{
+    const QString path = filePathOf(navHref, "navigation document");
+    if (path.isEmpty())
+        return;
+    QDomDocument document;
+    QString error;
+    if (XmlGuard::loadFile(path, true, false, &document, &error) != XmlGuard::Loaded) {
+        qWarning().noquote() << QStringLiteral("Cannot read the navigation document %1: %2").arg(navHref, error);
+        return;
+    }
+    const QString navFolder = entryNameOf(navHref).section(QLatin1Char('/'), 0, -2);
+    NavPoint root;
+    for (const QDomElement& nav : descendants(document, "nav", Qt::CaseInsensitive)) {
+        const QString type = nav.attributeNS(QStringLiteral("http://www.idpf.org/2007/ops"), QStringLiteral("type"),
+            nav.attribute(QStringLiteral("epub:type")));
+        if (!type.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QLatin1String("toc")))
+            continue;
+        for (QDomElement child = nav.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+            if (hasName(child, "ol", Qt::CaseInsensitive)) {
+                parseNavList(child, navFolder, root);
+                break;
+            }
+        }
+        break;
+    }
+    if (root.children.isEmpty())
+        qWarning() << "The navigation document" << navHref << "has no contents";
+    m_toc.append(root);
+}
+
+void EpubParser::parseNavList(const QDomElement& list, const QString& navFolder, NavPoint& parent) const
+{
+    // The guarded parse bounds the nesting, and with it this recursion.
+    for (QDomElement item = list.firstChildElement(); !item.isNull(); item = item.nextSiblingElement()) {
+        if (!hasName(item, "li", Qt::CaseInsensitive))
+            continue;
+        NavPoint point;
+        for (QDomElement child = item.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+            if (hasName(child, "a", Qt::CaseInsensitive) || hasName(child, "span", Qt::CaseInsensitive)) {
+                point.label = child.text().simplified();
+                if (child.hasAttribute(QStringLiteral("href")))
+                    point.src = navTarget(child.attribute(QStringLiteral("href")), navFolder);
+            } else if (hasName(child, "ol", Qt::CaseInsensitive)) {
+                parseNavList(child, navFolder, point);
+            }
+        }
+        parent.children.append(point);
+    }
+}
+
+QString EpubParser::navTarget(const QString& href, const QString& navFolder) const
+{
+    const QString decoded = decodedHref(href);
+    const QString file = fileOf(decoded);
+    const int hash = decoded.indexOf(QLatin1Char('#'));
+    const QString fragment = hash < 0 ? QString() : decoded.mid(hash);
+    // Links into the navigation document itself or off the book lead to no chapter.
+    if (file.isEmpty() || !QUrl(file).isRelative())
+        return QString();
+    const QString entry = file.startsWith(QLatin1Char('/')) || file.startsWith(QLatin1Char('\\'))
+        ? QString()
+        : safeEntryName(navFolder.isEmpty() ? file : navFolder + QLatin1Char('/') + file);
+    QString relative = entry;
+    if (!m_opfFolder.isEmpty())
+        relative = entry.startsWith(m_opfFolder + QLatin1Char('/')) ? entry.mid(m_opfFolder.size() + 1) : QString();
+    if (relative.isEmpty()) {
+        qWarning().nospace() << "Skipping the contents link " << href << ": its path leaves the book";
+        return QString();
+    }
+    return relative + fragment;
 }
 
 void EpubParser::loadTOC(const QString& ncxPath)

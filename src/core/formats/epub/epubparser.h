@@ -64,12 +64,22 @@ public:
     void extractCover(ZipReader& reader, const QString& epubPath, const QString& outputDir);
     QString ncxFilePath() const;
     void loadTOC(const QString& ncxPath);
+    // EPUB 3: the contents from the navigation document's "toc" nav, into the same tree.
+    void loadNavigationDocument(const QString& navHref);
     void loadSpine();
 
 private:
     void parseManifest(const QDomElement& manifest);
     void parseSpine(const QDomElement& spine);
     void parseNavPoint(const QDomElement& element, NavPoint& parent);
+    // The NCX the package names (by id "ncx", the spine's toc or its media type); empty if none.
+    QString declaredNcxHref() const;
+    QString navigationDocumentHref() const;
+    void parseNavList(const QDomElement& list, const QString& navFolder, NavPoint& parent) const;
+    // A link of the navigation document as a path relative to the package folder, fragment kept;
+    // empty (with a warning) when it leaves the package.
+    QString navTarget(const QString& href, const QString& navFolder) const;
+    void loadContents();
 
     // Remembers the output folder and the package document's entry name, or returns false
     // when that name would leave the folder.

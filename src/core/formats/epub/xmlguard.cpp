@@ -41,6 +41,65 @@ namespace {
         });
     }
 
+    template <typename Char> bool startsWithAt(const Char* text, int size, int at, const char* prefix)
+    {
+        for (int k = 0; prefix[k]; ++k) {
+            if (at + k >= size || text[at + k] != Char(uchar(prefix[k])))
+                return false;
+        }
+        return true;
+    }
+
+    // Where terminator ends after from, or size when it never does.
+    template <typename Char> int endOf(const Char* text, int size, int from, const char* terminator)
+    {
+        for (int i = from; i < size; ++i) {
+            if (startsWithAt(text, size, i, terminator))
+                return i + int(qstrlen(terminator));
+        }
+        return size;
+    }
+
+    // Attributes are counted by their "=" outside quoted values; comments and CDATA are skipped.
+    template <typename Char> bool crowded(const Char* text, int size)
+    {
+        bool inTag = false;
+        Char quote = 0;
+        int attributes = 0;
+        for (int i = 0; i < size; ++i) {
+            const Char c = text[i];
+            if (!inTag) {
+                if (c != Char('<'))
+                    continue;
+                if (startsWithAt(text, size, i, "<!--"))
+                    i = endOf(text, size, i + 4, "-->") - 1;
+                else if (startsWithAt(text, size, i, "<![CDATA["))
+                    i = endOf(text, size, i + 9, "]]>") - 1;
+                else
+                    inTag = true, attributes = 0;
+            } else if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == Char('"') || c == Char('\'')) {
+                quote = c;
+            } else if (c == Char('=')) {
+                if (++attributes > XmlGuard::MaxAttributes)
+                    return true;
+            } else if (c == Char('>')) {
+                inTag = false;
+            }
+        }
+        return false;
+    }
+
+    XmlGuard::Scan crowdedScan()
+    {
+        XmlGuard::Scan scan;
+        scan.state = XmlGuard::NotWellFormed;
+        scan.errorString = XmlGuard::crowdedElementMessage();
+        return scan;
+    }
+
     XmlGuard::Scan runScan(QXmlStreamReader& reader, bool inspectMarkup)
     {
         LenientEntities entities;
@@ -51,6 +110,7 @@ namespace {
         while (!reader.atEnd()) {
             switch (reader.readNext()) {
             case QXmlStreamReader::StartElement:
+                ++scan.elements;
                 if (++depth > XmlGuard::MaxDepth) {
                     scan.state = XmlGuard::TooDeep;
                     scan.errorString = QStringLiteral("nested deeper than %1 levels").arg(XmlGuard::MaxDepth);
@@ -116,14 +176,27 @@ bool XmlGuard::Scan::isXhtmlDoctype() const
         || doctypeSystemId.contains(QLatin1String("xhtml"), Qt::CaseInsensitive);
 }
 
+QString XmlGuard::crowdedElementMessage()
+{
+    return QStringLiteral("an element carries more than %1 attributes").arg(MaxAttributes);
+}
+
+bool XmlGuard::hasCrowdedElement(const QByteArray& data) { return crowded(data.constData(), data.size()); }
+
+bool XmlGuard::hasCrowdedElement(const QString& text) { return crowded(text.utf16(), text.size()); }
+
 XmlGuard::Scan XmlGuard::scan(const QByteArray& data, bool inspectMarkup)
 {
+    if (hasCrowdedElement(data))
+        return crowdedScan();
     QXmlStreamReader reader(data);
     return runScan(reader, inspectMarkup);
 }
 
 XmlGuard::Scan XmlGuard::scan(const QString& text, bool inspectMarkup)
 {
+    if (hasCrowdedElement(text))
+        return crowdedScan();
     QXmlStreamReader reader(text);
     return runScan(reader, inspectMarkup);
 }

@@ -14,6 +14,9 @@ class XmlGuard {
 public:
     static constexpr int MaxDepth = 1000;
     static constexpr qint64 MaxFileSize = qint64(64) << 20;
+    // Qt's XML readers take time quadratic in one element's attribute count: an element with
+    // more attributes than this makes the document count as not well-formed.
+    static constexpr int MaxAttributes = 10000;
 
     enum State { WellFormed, NotWellFormed, TooDeep };
 
@@ -27,6 +30,7 @@ public:
         // Set only when the scan was asked to inspect the markup: UnsafeMarkup's rules, or an
         // internal subset.
         bool unsafeMarkup = false;
+        int elements = 0;
 
         // The chapter declares an XHTML document type (public or system identifier).
         bool isXhtmlDoctype() const;
@@ -35,6 +39,12 @@ public:
     // Undeclared entities (&nbsp; without a DTD) are accepted, as Qt's DOM parser does.
     static Scan scan(const QByteArray& data, bool inspectMarkup = false);
     static Scan scan(const QString& text, bool inspectMarkup = false);
+
+    // Whether a tag of the text carries more than MaxAttributes attributes; one linear pass
+    // over the characters, made before any XML reader sees them.
+    static bool hasCrowdedElement(const QByteArray& data);
+    static bool hasCrowdedElement(const QString& text);
+    static QString crowdedElementMessage();
 
     // Reads the whole file; false with error set when it does not open or is larger than
     // MaxFileSize.

@@ -33,6 +33,19 @@ constexpr int kMaxTextTitle = 60;
 
 namespace fb2 {
 
+QString sevenZipRefusal(const QString& archivePath)
+{
+    const QString format = sevenzreader::instance()->getInternalFileFormat(archivePath);
+    if (format.isEmpty() || format == QLatin1String("fb2") || format == QLatin1String("txt"))
+        return QString();
+    const QString article = QStringLiteral("aeiou").contains(format.at(0)) ? QStringLiteral("an") : QStringLiteral("a");
+    const QString reason
+        = QStringLiteral("the archive holds %1 %2 book; only FB2 and TXT books are read from 7z archives")
+              .arg(article, format.toUpper());
+    qWarning().noquote() << archivePath << ":" << reason;
+    return reason;
+}
+
 bool FbBook::load(const QString& path, const QString& codecName)
 {
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load fb2 %1").arg(path));
@@ -43,7 +56,7 @@ bool FbBook::load(const QString& path, const QString& codecName)
     else if (hasSuffix(path, "zip"))
         ok = readZip(path, codecName, &text);
     else
-        ok = readFile(path, codecName, false, &text);
+        ok = readFile(path, codecName, &text);
     if (!ok)
         return false;
 
@@ -62,8 +75,9 @@ bool FbBook::load(const QString& path, const QString& codecName)
 }
 
 // A plain file, also the one unpacked from a 7z archive. A text file's codec is the named
-// one, else UTF-8 (detectUnnamed false) or a guess (detectUnnamed true, for unpacked files).
-bool FbBook::readFile(const QString& filePath, const QString& codecName, bool detectUnnamed, QString* text)
+// one, else the guess (a byte-order mark, BOM-less UTF-16, valid UTF-8, then the statistics):
+// legacy text must not turn into replacement characters.
+bool FbBook::readFile(const QString& filePath, const QString& codecName, QString* text)
 {
     QByteArray bytes;
     if (!readFileCapped(filePath, m_maxInputBytes, &bytes))
@@ -74,7 +88,7 @@ bool FbBook::readFile(const QString& filePath, const QString& codecName, bool de
     }
     QTextCodec* codec = codecByName(codecName);
     if (!codec)
-        codec = detectUnnamed ? detectCodec(bytes) : QTextCodec::codecForName("UTF-8");
+        codec = detectCodec(bytes);
     *text = textBookXml(
         splitLines(decodeText(bytes, codec)), QFileInfo(filePath).baseName(), true, QStringLiteral("utf-8"));
     return true;
@@ -132,6 +146,8 @@ bool FbBook::readZip(const QString& path, const QString& codecName, QString* tex
 
 bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString* text)
 {
+    if (!sevenZipRefusal(path).isEmpty())
+        return false;
     // The book is unpacked into a fresh owner-only folder inside its own data folder, never
     // under a predictable name in the shared temporary folder, and removed once read.
     QTemporaryDir scratch(bookDataDir(path) + QStringLiteral("/7z-XXXXXX"));
@@ -146,7 +162,7 @@ bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString
         return false;
     }
     // The unpacked file's name stands for the book's: its suffix and, for text, its title.
-    return readFile(file, codecName, true, text);
+    return readFile(file, codecName, text);
 }
 
 bool FbBook::readDocument(const QDomDocument& document)
@@ -225,6 +241,10 @@ QString FbBook::title() const
 
 QImage FbBook::coverImage() const
 {
+    // The image the description's cover page shows is the book's own choice.
+    const auto named = binaries.constFind(description.titleInfo.coverImageRef);
+    if (named != binaries.constEnd() && !named.value().isNull())
+        return named.value();
     for (auto it = binaries.constBegin(); it != binaries.constEnd(); ++it) {
         if (it.key().contains(QLatin1String("cover")))
             return it.value();

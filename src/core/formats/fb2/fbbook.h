@@ -16,6 +16,11 @@ class QDomNode;
 
 namespace fb2 {
 
+// Only FB2 and TXT books are read from 7z archives. When the archive holds a book of another
+// format, the reason it is refused ("the archive holds an EPUB book; ..."), also logged; empty
+// when its book is FB2 or TXT, or when it holds no book at all.
+QString sevenZipRefusal(const QString& archivePath);
+
 // One FB2 book in memory: the decoded images of its binaries, its description and its bodies.
 // It reads FB2 files, plain text files (wrapped into a small FB2 document, one paragraph per
 // line) and ZIP or 7z archives that hold one such file. Filled by one load, read afterwards;
@@ -59,7 +64,8 @@ public:
 
     // The book title, or when it has none the plain title of the first section.
     QString title() const;
-    // The first binary whose id contains "cover", else the one with the smallest id.
+    // The binary the cover page names; else the first binary whose id contains "cover", else
+    // the one with the smallest id.
     QImage coverImage() const;
     // "last first middle" of the title-info author.
     QString authorName() const;
@@ -76,7 +82,7 @@ private:
 
     bool readSevenZip(const QString& path, const QString& codecName, QString* text);
     bool readZip(const QString& path, const QString& codecName, QString* text);
-    bool readFile(const QString& filePath, const QString& codecName, bool detectUnnamed, QString* text);
+    bool readFile(const QString& filePath, const QString& codecName, QString* text);
     // Readers of an element whose children are read by tag: a rule's reader (if any) appends
     // the child's HTML, then its literal (if any) follows. Other children are skipped.
     using HtmlReader = bool (FbBook::*)(const QDomElement&, QString&);

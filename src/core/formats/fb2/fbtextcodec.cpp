@@ -4,6 +4,9 @@
 #include <QRegularExpression>
 #include <QTextCodec>
 
+#include <algorithm>
+#include <iterator>
+
 #if __has_include(<uchardet.h>)
 #include <uchardet.h>
 #define PL_HAVE_UCHARDET 1
@@ -78,9 +81,105 @@ QTextCodec* statisticalGuess(const QByteArray& bytes)
 #endif
 }
 
+// The Greek DOS code page (737): neither Qt's codecs nor the statistical detector know it, yet
+// plain-text Greek books from the DOS years are written in it.
+// clang-format off
+const ushort kDosGreekHigh[128] = {
+    0x0391, 0x0392, 0x0393, 0x0394, 0x0395, 0x0396, 0x0397, 0x0398,
+    0x0399, 0x039A, 0x039B, 0x039C, 0x039D, 0x039E, 0x039F, 0x03A0,
+    0x03A1, 0x03A3, 0x03A4, 0x03A5, 0x03A6, 0x03A7, 0x03A8, 0x03A9,
+    0x03B1, 0x03B2, 0x03B3, 0x03B4, 0x03B5, 0x03B6, 0x03B7, 0x03B8,
+    0x03B9, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BE, 0x03BF, 0x03C0,
+    0x03C1, 0x03C3, 0x03C2, 0x03C4, 0x03C5, 0x03C6, 0x03C7, 0x03C8,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03C9, 0x03AC, 0x03AD, 0x03AE, 0x03CA, 0x03AF, 0x03CC, 0x03CD,
+    0x03CB, 0x03CE, 0x0386, 0x0388, 0x0389, 0x038A, 0x038C, 0x038E,
+    0x038F, 0x00B1, 0x2265, 0x2264, 0x03AA, 0x03AB, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+// clang-format on
+
+class DosGreekCodec : public QTextCodec {
+public:
+    QByteArray name() const override { return QByteArrayLiteral("IBM737"); }
+    QList<QByteArray> aliases() const override { return { QByteArrayLiteral("cp737") }; }
+    int mibEnum() const override { return -737; }
+
+protected:
+    QString convertToUnicode(const char* in, int length, ConverterState*) const override
+    {
+        QString text(length, Qt::Uninitialized);
+        for (int i = 0; i < length; ++i) {
+            const uchar byte = uchar(in[i]);
+            text[i] = QChar(byte < 0x80 ? ushort(byte) : kDosGreekHigh[byte - 0x80]);
+        }
+        return text;
+    }
+
+    QByteArray convertFromUnicode(const QChar* in, int length, ConverterState* state) const override
+    {
+        QByteArray bytes(length, Qt::Uninitialized);
+        for (int i = 0; i < length; ++i) {
+            const ushort c = in[i].unicode();
+            char byte = '?';
+            if (c < 0x80) {
+                byte = char(c);
+            } else {
+                const ushort* found = std::find(std::begin(kDosGreekHigh), std::end(kDosGreekHigh), c);
+                if (found != std::end(kDosGreekHigh))
+                    byte = char(0x80 + (found - kDosGreekHigh));
+                else if (state)
+                    ++state->invalidChars;
+            }
+            bytes[i] = byte;
+        }
+        return bytes;
+    }
+};
+
+// Greek letters fill 0x80-0xAF and 0xE0-0xF0 (and 0xF4, 0xF5) of the code page; the rest of
+// its upper half is box drawing and symbols, rare in prose. Unlike Western text, where accented
+// letters are few among plain ones, Greek text has every letter in the upper half.
+bool looksLikeDosGreek(const QByteArray& bytes)
+{
+    const int size = qMin(bytes.size(), kSampleBytes);
+    int high = 0;
+    int greek = 0;
+    int latin = 0;
+    for (int i = 0; i < size; ++i) {
+        const uchar byte = uchar(bytes.at(i));
+        if (byte < 0x80) {
+            latin += (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z';
+            continue;
+        }
+        ++high;
+        greek += byte <= 0xAF || (byte >= 0xE0 && byte <= 0xF0) || byte == 0xF4 || byte == 0xF5;
+    }
+    return high >= 16 && greek * 100 >= high * 98 && high >= latin;
+}
+
+// The detector does not know the Greek DOS page and takes such text for Western text.
+bool isWesternGuess(const QTextCodec* codec)
+{
+    const int mib = codec->mibEnum();
+    return mib == 2252 || mib == 4 || mib == 111; // windows-1252, ISO-8859-1, ISO-8859-15
+}
+
 } // namespace
 
 namespace fb2 {
+
+QTextCodec* dosGreekCodec()
+{
+    // Qt's codec registry takes the codec over on construction.
+    static QTextCodec* const codec = new DosGreekCodec;
+    return codec;
+}
 
 QString encodingFromProlog(const QString& firstLine)
 {
@@ -123,9 +222,10 @@ QTextCodec* detectCodec(const QByteArray& bytes)
         return codec;
     if (isValidUtf8(bytes))
         return utf8();
-    if (QTextCodec* codec = statisticalGuess(bytes))
-        return codec;
-    return QTextCodec::codecForLocale();
+    QTextCodec* guess = statisticalGuess(bytes);
+    if ((!guess || isWesternGuess(guess)) && looksLikeDosGreek(bytes))
+        return dosGreekCodec();
+    return guess ? guess : QTextCodec::codecForLocale();
 }
 
 QString decodeText(const QByteArray& bytes, QTextCodec* codec)

@@ -22,8 +22,12 @@ QTextCodec* codecByName(const QString& name);
 // that name, the one detectCodec finds.
 QTextCodec* fb2Codec(const QByteArray& bytes);
 
+// The Greek DOS code page, registered with Qt's codecs as "IBM737" ("cp737") on first use.
+QTextCodec* dosGreekCodec();
+
 // Guesses the encoding of text that names none: a byte-order mark first; then UTF-16 without
-// a mark; valid UTF-8 stays UTF-8; then the statistical detector; the locale's codec last.
+// a mark; valid UTF-8 stays UTF-8; then the statistical detector; then Greek DOS text by its
+// letters' byte ranges; the locale's codec last.
 QTextCodec* detectCodec(const QByteArray& bytes);
 
 // Decodes bytes with codec unless they begin with a byte-order mark, which takes precedence.

@@ -1,5 +1,7 @@
 #include "fbxmlreader.h"
 
+#include "formats/epub/xmlguard.h"
+
 #include <QDomDocument>
 #include <QXmlStreamReader>
 
@@ -62,6 +64,11 @@ static int declarationEnd(const QString& text)
 
 bool parseXml(const QString& text, int maxDepth, QDomDocument* document, QString* error)
 {
+    if (epub::XmlGuard::hasCrowdedElement(text)) {
+        if (error)
+            *error = epub::XmlGuard::crowdedElementMessage();
+        return false;
+    }
     QDomDocument doc { QDomDocumentType() };
     QXmlStreamReader reader(text.mid(declarationEnd(text)));
     QDomNode current = doc;

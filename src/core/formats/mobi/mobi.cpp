@@ -77,6 +77,19 @@ void Mobi::readHeaders()
     }
     m_gap = m_file.read(2);
 
+    // Records lie one after the other. An entry whose offset goes back below an earlier one
+    // gets no bytes: otherwise a list that points many entries at one large range has that
+    // range read once per entry. The records that keep bytes never overlap, so together they
+    // stay within the file.
+    m_recordLengths.resize(count);
+    qint64 highest = 0;
+    for (int i = 0; i < count; ++i) {
+        const qint64 offset = m_records.at(i).offset;
+        const qint64 next = i + 1 < count ? m_records.at(i + 1).offset : m_fileSize;
+        m_recordLengths[i] = offset < highest ? 0 : qMax<qint64>(0, qMin(next, m_fileSize) - offset);
+        highest = qMax(highest, offset);
+    }
+
     // Record 0 starts right after the record list; its size comes from the list.
     const qint64 record0Start = m_file.pos();
     const qint64 size0 = firstRecordSize();
@@ -147,10 +160,7 @@ qint64 Mobi::recordOffset(int index) const
 
 qint64 Mobi::recordLength(int index) const
 {
-    if (index < 0 || index >= m_records.size())
-        return 0;
-    const qint64 next = index + 1 < m_records.size() ? m_records.at(index + 1).offset : m_fileSize;
-    return qMax<qint64>(0, qMin(next, m_fileSize) - m_records.at(index).offset);
+    return index >= 0 && index < m_recordLengths.size() ? m_recordLengths.at(index) : 0;
 }
 
 qint64 Mobi::firstRecordSize() const
@@ -197,11 +207,35 @@ QImage Mobi::image(int n)
     return decodeImage(record(static_cast<int>(index)));
 }
 
+int Mobi::coverRecord()
+{
+    const int first = firstImageRecord();
+    // EXTH 201 names the cover among the images: without it the first image is often a
+    // publisher's logo or a list bullet.
+    const QByteArray offset = m_mobiHead.exth().data(201);
+    if (offset.size() == 4 && first < recordCount()) {
+        const qint64 index = qint64(first) + qFromBigEndian<quint32>(offset.constData());
+        if (index < recordCount()) {
+            QBuffer buffer;
+            buffer.setData(record(int(index)));
+            buffer.open(QIODevice::ReadOnly);
+            if (QImageReader(&buffer).canRead())
+                return int(index);
+        }
+    }
+    return first;
+}
+
 QImage Mobi::coverImage()
 {
-    if (isEncrypted() || firstImageRecord() == recordCount())
+    if (isEncrypted())
         return QImage();
-    return image(0);
+    const int index = coverRecord();
+    if (index >= recordCount())
+        return QImage();
+    const QImage cover = image(index - firstImageRecord());
+    // A named cover that does not decode after all: the first image, as without one.
+    return cover.isNull() && index != firstImageRecord() ? image(0) : cover;
 }
 
 int Mobi::textRecordEnd() const

@@ -50,6 +50,9 @@ public:
     int firstImageRecord();
     int imageCount();
     QImage image(int n);
+    // The record of the cover: the image EXTH 201 names when it is one, else the first image
+    // (the record count when there is no image).
+    int coverRecord();
     QImage coverImage();
 
     // The text records decompressed and joined, trailing entries removed. ok is false when
@@ -72,6 +75,7 @@ private:
     qint64 m_fileSize = 0;
     PalmDbHeader m_palmDb;
     QVector<PalmDbRecordEntry> m_records;
+    QVector<qint64> m_recordLengths;
     QByteArray m_gap;
     PalmDocHeader m_palmDoc;
     MobiHead m_mobiHead;

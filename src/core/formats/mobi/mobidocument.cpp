@@ -12,6 +12,8 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
+#include <algorithm>
+
 namespace mobi {
 
 namespace {
@@ -32,12 +34,72 @@ namespace {
             QStringLiteral("<img[^>]*?recindex=\"([\\d]*)\"[^>]*?>"), QRegularExpression::CaseInsensitiveOption);
     }
 
-    // A level 1-4 heading, its content matched minimally. The content is bounded so that
-    // unclosed headings cannot make the search quadratic.
-    QRegularExpression headingPattern()
+    // Headings: "<hN ...>" (N 1-4) up to the first "</hN>" of the same level (any letter case)
+    // that closes within this many characters. Longer or unclosed ones are no headings.
+    constexpr int MaxHeadingContent = 65535;
+    // An opening tag longer than this is no heading either: it bounds the work per "<h".
+    constexpr int MaxHeadingTag = 4096;
+
+    // The level of "h1".."h4" (any letter case) at position at; 0 for anything else.
+    int headingLevelAt(const QString& text, int at)
     {
-        return QRegularExpression(QStringLiteral("<h([1-4])(\"[^\"]*\"|'[^']*'|[^'\">])*?>(.{0,65535}?)</h\\1>"),
-            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+        if (at + 1 >= text.size() || (text.at(at) != QLatin1Char('h') && text.at(at) != QLatin1Char('H')))
+            return 0;
+        const ushort digit = text.at(at + 1).unicode();
+        return digit >= '1' && digit <= '4' ? digit - '0' : 0;
+    }
+
+    // The end (after ">") of the opening tag whose attributes start at from; -1 when it has none
+    // within reach. Quoted attribute values may hold ">".
+    int openingTagEnd(const QString& text, int from)
+    {
+        const int limit = qMin(text.size(), from + MaxHeadingTag);
+        for (int i = from; i < limit; ++i) {
+            const QChar c = text.at(i);
+            if (c == QLatin1Char('>'))
+                return i + 1;
+            if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                const int close = text.indexOf(c, i + 1);
+                if (close < 0 || close >= limit)
+                    return -1;
+                i = close;
+            }
+        }
+        return -1;
+    }
+
+    struct Heading {
+        int start;
+        int end;
+    };
+
+    // Every heading in one pass: the closing tags of each level are listed once, and each
+    // opening tag looks up the first closing tag after it, so unclosed headings cost nothing.
+    QVector<Heading> findHeadings(const QString& text)
+    {
+        QVector<int> closers[5];
+        for (int i = text.indexOf(QLatin1String("</")); i >= 0; i = text.indexOf(QLatin1String("</"), i + 2)) {
+            const int level = headingLevelAt(text, i + 2);
+            if (level > 0 && i + 4 < text.size() && text.at(i + 4) == QLatin1Char('>'))
+                closers[level].append(i);
+        }
+        QVector<Heading> headings;
+        int resumeAt = 0;
+        for (int i = text.indexOf(QLatin1Char('<')); i >= 0; i = text.indexOf(QLatin1Char('<'), i + 1)) {
+            const int level = i < resumeAt ? 0 : headingLevelAt(text, i + 1);
+            if (level == 0)
+                continue;
+            const int contentStart = openingTagEnd(text, i + 3);
+            if (contentStart < 0)
+                continue;
+            const QVector<int>& list = closers[level];
+            const auto closer = std::lower_bound(list.cbegin(), list.cend(), contentStart);
+            if (closer == list.cend() || *closer - contentStart > MaxHeadingContent)
+                continue;
+            headings.append({ i, *closer + 5 });
+            resumeAt = *closer + 5;
+        }
+        return headings;
     }
 
     const QString chapterHead
@@ -78,6 +140,10 @@ bool MobiDocument::load(const QString& outputFolder)
         return false;
     }
 
+    if (!QDir().mkpath(outputFolder)) {
+        qWarning() << "Cannot create the folder" << outputFolder;
+        return false;
+    }
     setBasePath(outputFolder);
     const QString name = QFileInfo(outputFolder).fileName();
     const QString chapterName = name + QStringLiteral(".html");
@@ -181,22 +247,20 @@ QString MobiDocument::insertAnchors(const QString& text, const TextPositions* po
 QString MobiDocument::insertHeadingAnchors(const QString& text)
 {
     const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    const QVector<Heading> headings = findHeadings(text);
+    if (headings.isEmpty())
+        return text;
     QString result;
+    result.reserve(text.size() + 64 * headings.size());
     int copied = 0;
-    QRegularExpressionMatchIterator headings = headingPattern().globalMatch(text);
-    while (headings.hasNext()) {
-        const QRegularExpressionMatch match = headings.next();
+    for (const Heading& heading : headings) {
         const QString id = newBookLinkId();
-        if (result.isEmpty())
-            result.reserve(text.size() + 1024);
-        result.append(text.midRef(copied, match.capturedEnd() - copied));
-        copied = match.capturedEnd();
+        result.append(text.midRef(copied, heading.end - copied));
+        copied = heading.end;
         result.append(QStringLiteral("<a id='%1'>&nbsp;</a>").arg(id));
-        m_headingTitles.append(match.captured().remove(tags).trimmed());
+        m_headingTitles.append(text.mid(heading.start, heading.end - heading.start).remove(tags).trimmed());
         m_headingIds.append(id);
     }
-    if (copied == 0)
-        return text;
     result.append(text.midRef(copied));
     return result;
 }
