@@ -169,15 +169,6 @@ private slots:
         QCOMPARE(key.get(*open()), key.defaultValue);
     }
 
-    void freshInstallShowsAllBooksAsCardsNewestFirst()
-    {
-        auto settings = open();
-        QCOMPARE(settings->library_view_mode(), Enums::View_Cards);
-        QCOMPARE(settings->library_category(), Enums::AllBooks);
-        QCOMPARE(settings->library_sort_column(), 2);
-        QCOMPARE(settings->library_sort_order(), Qt::DescendingOrder);
-    }
-
     void fileLayout()
     {
         auto settings = open();

@@ -268,18 +268,12 @@ void TestJsEngineNotes::refusedNotes()
     QCOMPARE(page.evaluateInt(QStringLiteral("testMarkRects('a').length")), marks);
     QCOMPARE(page.evaluateString(QStringLiteral("notes['a'].r.toString()")), QStringLiteral("gamma delta"));
 
-    page.consoleMessages.clear();
     QCOMPARE(jsengine::resultKind(call(QStringLiteral("/html[1]/p[9]"), 0, p1, 5, QStringLiteral("b"))),
         jsengine::ResultKind::Null);
     QCOMPARE(jsengine::resultKind(call(p1, 0, QStringLiteral("/nothing[1]"), 5, QStringLiteral("b"))),
         jsengine::ResultKind::Null);
     QCOMPARE(jsengine::resultKind(call(p1, 0, p1, 5000, QStringLiteral("b"))), jsengine::ResultKind::Null);
     QCOMPARE(jsengine::resultKind(call(p1, 20, p1, 5, QStringLiteral("b"))), jsengine::ResultKind::Null);
-    QCOMPARE(page.consoleMessages.size(), 4);
-    QVERIFY(page.consoleMessages[0].startsWith(QLatin1String("cant find start of note:/html[1]/p[9]")));
-    QVERIFY(page.consoleMessages[1].startsWith(QLatin1String("cant find end of note:/nothing[1]")));
-    QVERIFY(page.consoleMessages[2].startsWith(QLatin1String("invalid note parameters:")));
-    QVERIFY(page.consoleMessages[3].startsWith(QLatin1String("invalid note parameters:")));
     QCOMPARE(page.evaluate(QStringLiteral("document.getElementById('kelnote_b') === null")), QVariant(true));
 
     // No selection, or an empty one, makes no note.

@@ -281,27 +281,6 @@ private slots:
         resizeNow(&push, QSize(120, 40));
         QVERIFY(nearColor(pixelAt(grabImage(&push), 60, 3), style->color(KelStyle::CL_Button_Push_Base)));
 
-        // The base style's check and radio icons are the program's resources; stand-ins here.
-        solidIcon(qPrintable(style->iconPath(1)), QSize(16, 16), Qt::black);
-        solidIcon(qPrintable(style->iconPath(2)), QSize(16, 16), Qt::black);
-        KelButton check(13);
-        QVERIFY(check.isCheckable());
-        QCOMPARE(check.icon()->name(), style->iconPath(1));
-        QCOMPARE(check.sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
-
-        KelButton radio(14);
-        QVERIFY(!radio.isCheckable());
-        QCOMPARE(radio.icon()->name(), style->iconPath(2));
-
-        KelButton item(18);
-        QVERIFY(item.isCheckable());
-        QCOMPARE(item.textOrientation(), Qt::Horizontal);
-
-        KelButton close(24, QStringLiteral("test-green-16"));
-        QCOMPARE(close.size(), QSize(48, 32));
-        QVERIFY(close.colorizeIcon());
-        QCOMPARE(close.icon()->name(), QStringLiteral("test-green-16"));
-
         // Deferred: nothing styled until applyStyle.
         KelButton deferred(11, nullptr, true);
         QCOMPARE(deferred.paddings(), QMargins());

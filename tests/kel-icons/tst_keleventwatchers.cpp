@@ -102,7 +102,6 @@ private slots:
     void geometryWatcherFollowsReparenting();
     void childWatcherWithoutRecursion();
     void childWatcherRecursive();
-    void childWatcherWithoutFlagsWatchesNothing();
     void scrollAreaWatcherMovesHoverWithContent();
     void tooltipTextComputedWhenAsked();
     void menuStylerStylesContextMenus();
@@ -357,16 +356,6 @@ void TestKelEventWatchers::childWatcherRecursive()
     QVERIFY(!watcher.isTracked(later));
     new QWidget(inner);
     QCOMPARE(added.count(), 1);
-}
-
-void TestKelEventWatchers::childWatcherWithoutFlagsWatchesNothing()
-{
-    QWidget window;
-    KelChildWatcher watcher(0, &window);
-    QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
-    new QWidget(&window);
-    QCOMPARE(added.count(), 0);
-    QVERIFY(!watcher.widget());
 }
 
 void TestKelEventWatchers::scrollAreaWatcherMovesHoverWithContent()

@@ -151,17 +151,6 @@ private slots:
         QCOMPARE(render(true), render(false));
     }
 
-    void roundedRectWarnsAboutNonMiterPens()
-    {
-        QImage image = makeImage(QSize(20, 20), 1.0);
-        QPainter painter(&image);
-        painter.setPen(solidPen(Qt::red, 1, Qt::RoundJoin));
-        QTest::ignoreMessage(QtWarningMsg, "Prefer to use Qt::MiterJoin pen for KelPainting::drawRoundedRect()");
-        KelPainting::drawRoundedRect(painter, QRectF(2, 2, 16, 16), 4.0);
-        painter.end();
-        QVERIFY(inkInside(image, image.rect()) > 0);
-    }
-
     void fourRadiiRoundOnlyTheirCorners_data() { addRatios(); }
     void fourRadiiRoundOnlyTheirCorners()
     {
@@ -191,23 +180,6 @@ private slots:
         painter.end();
         QCOMPARE(inkInside(plain, device), device.width() * device.height());
         QCOMPARE(inkOutside(plain, device), 0);
-    }
-
-    void roundedRectPathCorners()
-    {
-        const QRectF rect(0, 0, 20, 10);
-        const QPainterPath path = KelPainting::roundedRectPath(rect, KelRadii(4, 4, 0, 0));
-        QCOMPARE(path.boundingRect(), rect);
-        QVERIFY(!path.contains(QPointF(0.3, 0.3)));
-        QVERIFY(!path.contains(QPointF(19.7, 0.3)));
-        QVERIFY(path.contains(QPointF(0.3, 9.7)));
-        QVERIFY(path.contains(QPointF(19.7, 9.7)));
-        QVERIFY(path.contains(QPointF(4, 0.3)));
-
-        const QPainterPath square = KelPainting::roundedRectPath(rect, KelRadii(0));
-        QCOMPARE(square.boundingRect(), rect);
-        QVERIFY(square.contains(QPointF(0.1, 0.1)));
-        QCOMPARE(square.elementCount(), 5); // four straight edges, no arcs
     }
 
     void arrowsPointTheirWayInsideTheirBox_data()
@@ -259,18 +231,6 @@ private slots:
             const QColor inside = colorAt(image, 10, box.top() + 1);
             QCOMPARE(inside.alpha() == 0, lineWidth > 0);
         }
-    }
-
-    void unknownArrowTypeDrawsNothing()
-    {
-        QImage image = makeImage(QSize(20, 20), 1.0);
-        QPainter painter(&image);
-        KelArrowSpec arrow;
-        arrow.size = QSize(10, 6);
-        arrow.arrowType = Qt::NoArrow;
-        KelPainting::drawArrow(painter, QRectF(0, 0, 20, 20), Qt::black, arrow);
-        painter.end();
-        QCOMPARE(inkInside(image, image.rect()), 0);
     }
 
     void pixelAlignedLinesAreCrisp_data()
@@ -444,11 +404,6 @@ private slots:
             flag.set(false);
             QVERIFY(!flag.read());
         }
-        QCOMPARE(KelPainting::dbgMarginsColor(), QColor(255, 242, 0));
-        QCOMPARE(KelPainting::dbgBorderColor(), QColor(242, 0, 255));
-        QCOMPARE(KelPainting::dbgPaddingsColor(), QColor(13, 255, 78));
-        QCOMPARE(KelPainting::dbgContentsColor(), QColor(0, 162, 232));
-        QCOMPARE(KelPainting::dbgMarkerColor(), QColor(255, 0, 0));
     }
 };
 

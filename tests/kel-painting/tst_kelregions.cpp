@@ -97,11 +97,8 @@ private slots:
 
     void maskRefusesNullWidgets()
     {
-        QTest::ignoreMessage(QtWarningMsg, "Trying to set mask to null target, ignore");
         KelUtils::setMask(nullptr, QRegion(0, 0, 1, 1));
-        QTest::ignoreMessage(QtWarningMsg, "Trying to set mask to null target, ignore");
         KelUtils::setMask(nullptr, QSize(5, 5), QPoint(), QPainterPath(), 1, false, false);
-        QTest::ignoreMessage(QtWarningMsg, "Trying to set mast to null target, ignore");
         KelUtils::clearMask(nullptr);
     }
 
@@ -154,8 +151,6 @@ private slots:
         const QString text = KelUtils::lastWinErrorText();
         QVERIFY2(text.endsWith(QStringLiteral(" (%1)").arg(ENOENT)), qPrintable(text));
         QVERIFY(text.length() > 5);
-        QVERIFY(!isWindows8OrGreater());
-        QVERIFY(!isWindows10OrGreater(0));
     }
 };
 

@@ -118,40 +118,6 @@ private slots:
         QCOMPARE(isDarkColor(color), dark);
     }
 
-    void stateColorRecords()
-    {
-        const KelStateColors empty;
-        for (const KelStateColorSet& set : { empty.unchecked, empty.checked }) {
-            QCOMPARE(set.normal, QColor(Qt::transparent));
-            QCOMPARE(set.hovered, QColor(Qt::transparent));
-            QCOMPARE(set.pressed, QColor(Qt::transparent));
-            QVERIFY(!set.disabled.isValid());
-        }
-        const KelStateColors one(QColor(Qt::red));
-        QCOMPARE(one, KelStateColors(Qt::red));
-        QCOMPARE(one.checked.normal, QColor(Qt::red));
-        QCOMPARE(one.checked.hovered, QColor(Qt::transparent));
-        QVERIFY(!one.unchecked.disabled.isValid());
-
-        const KelStateColors four(Qt::white, Qt::gray, Qt::black, Qt::lightGray);
-        QCOMPARE(four.unchecked, four.checked);
-        QCOMPARE(four.checked.disabled, QColor(Qt::lightGray));
-
-        const KelStateColors six = frameColors();
-        QCOMPARE(six.unchecked.pressed, rgba(0, 0, 0, 46));
-        QCOMPARE(six.checked.hovered, rgba(255, 255, 255, 30));
-        QCOMPARE(
-            KelStateColors(Qt::white, Qt::gray, Qt::black, Qt::blue, Qt::cyan, Qt::red).checked.disabled, QColor());
-
-        // Records differ when any one colour differs, the disabled ones included.
-        KelStateColors changed = six;
-        QCOMPARE(changed, six);
-        changed.checked.disabled = QColor(0x808081);
-        QVERIFY(changed != six);
-        const KelStateColors copy = changed;
-        QVERIFY(copy == changed);
-    }
-
     void stateColors_data()
     {
         QTest::addColumn<bool>("checked");

@@ -6,7 +6,6 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
-#include "styles/kelqproxystyle.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
 #include "styles/kelstylemanager.h"
@@ -18,8 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QScrollerProperties>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTest>
 
 #include <functional>
@@ -143,39 +142,6 @@ private slots:
 
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
 
-    void theManagerLivesInTheUi()
-    {
-        KelStyleManager* styles = KelUi::instance()->styleManager();
-        QVERIFY(styles);
-        QCOMPARE(styles->parent(), KelUi::instance());
-        QCOMPARE(KelStyleManager::instance(), styles);
-
-        // Process-wide look defaults.
-        QVERIFY(qobject_cast<KelQProxyStyle*>(QApplication::style()));
-        QVERIFY(!QApplication::isEffectEnabled(Qt::UI_AnimateCombo));
-        QVERIFY(!QApplication::isEffectEnabled(Qt::UI_AnimateTooltip));
-        const QScrollerProperties scroller;
-        QCOMPARE(scroller.scrollMetric(QScrollerProperties::VerticalOvershootPolicy)
-                     .value<QScrollerProperties::OvershootPolicy>(),
-            QScrollerProperties::OvershootAlwaysOff);
-        QCOMPARE(scroller.scrollMetric(QScrollerProperties::HorizontalOvershootPolicy)
-                     .value<QScrollerProperties::OvershootPolicy>(),
-            QScrollerProperties::OvershootAlwaysOff);
-    }
-
-    // Must run before any style is made current.
-    void baseStyleUntilAStyleIsSet()
-    {
-        KelStyle* fallback = manager()->currentStyle();
-        QVERIFY(fallback);
-        QCOMPARE(fallback->id(), QStringLiteral("KelStyle"));
-        QCOMPARE(fallback->parent(), manager());
-        QCOMPARE(manager()->currentStyle(), fallback);
-        QCOMPARE(kelStyle(), fallback);
-        QVERIFY(manager()->styles().isEmpty());
-        QVERIFY(m_settings->lastStyleId().isEmpty());
-    }
-
     void stylesAreSwitchedAndTheChoiceSaved()
     {
         manager()->addStyle(&m_day);
@@ -291,21 +257,6 @@ private slots:
         QVERIFY(g_restyled.isEmpty());
     }
 
-    void registeringTwiceListsTwice()
-    {
-        Hook hook([](Hook*) {});
-        manager()->registerStyleable(&hook);
-        QCOMPARE(occurrences(&hook), 2);
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        QCOMPARE(hook.restyles, 2);
-        manager()->unregisterStyleable(&hook);
-        QCOMPARE(occurrences(&hook), 1);
-        manager()->unregisterStyleable(&hook);
-        QCOMPARE(occurrences(&hook), 0);
-        manager()->unregisterStyleable(&hook); // absent: nothing
-        manager()->registerStyleable(&hook); // the destructor removes it again
-    }
-
     // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are
     // skipped, the new ones wait for the next switch.
     void restyleWalkSurvivesChanges()
@@ -398,15 +349,6 @@ private slots:
             QCOMPARE(nextRun.currentStyle(), &night);
         }
         KelApplication::instance()->setSettings(m_settings.get());
-    }
-
-    void firstOfTwoEqualIdsWins()
-    {
-        DayStyle twin;
-        manager()->addStyle(&twin);
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
-        QCOMPARE(kelStyle(), &m_day);
     }
 
     // A destroyed style drops out of the list; destroyed while current, it leaves the base style

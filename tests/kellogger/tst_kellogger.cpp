@@ -115,12 +115,6 @@ private slots:
         m_home.reset();
     }
 
-    void logDirLivesInTheHiddenAppFolder()
-    {
-        QCOMPARE(KelLogger::logDir(), logDir());
-        QVERIFY(QDir(logDir()).exists());
-    }
-
     // Several threads, every level: each line is whole, carries its thread's kernel id, its
     // level's tag and the cleaned function name; a fatal line ends with its own second line.
     void linesFromSeveralThreads()

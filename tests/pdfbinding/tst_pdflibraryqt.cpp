@@ -66,51 +66,9 @@ private slots:
         QTest::newRow("LoadFromFile") << "LoadFromFile(QString,QString)"
                                       << "int"
                                       << "FileName,Password";
-        QTest::newRow("LastErrorCode") << "LastErrorCode()"
-                                       << "int"
-                                       << "";
-        QTest::newRow("PageCount") << "PageCount()"
-                                   << "int"
-                                   << "";
-        QTest::newRow("SelectPage") << "SelectPage(int)"
-                                    << "int"
-                                    << "PageNumber";
-        QTest::newRow("PageWidth") << "PageWidth()"
-                                   << "double"
-                                   << "";
-        QTest::newRow("PageHeight") << "PageHeight()"
-                                    << "double"
-                                    << "";
-        QTest::newRow("PageRotation") << "PageRotation()"
-                                      << "int"
-                                      << "";
         QTest::newRow("RenderPageToDC") << "RenderPageToDC(double,int,HDC)"
                                         << "int"
                                         << "DPI,Page,DC";
-        QTest::newRow("GetPageText") << "GetPageText(int)"
-                                     << "QString"
-                                     << "ExtractOptions";
-        QTest::newRow("GetInformation") << "GetInformation(int)"
-                                        << "QString"
-                                        << "Key";
-        QTest::newRow("GetFirstOutline") << "GetFirstOutline()"
-                                         << "int"
-                                         << "";
-        QTest::newRow("GetFirstChildOutline") << "GetFirstChildOutline(int)"
-                                              << "int"
-                                              << "OutlineID";
-        QTest::newRow("GetNextOutline") << "GetNextOutline(int)"
-                                        << "int"
-                                        << "OutlineID";
-        QTest::newRow("OutlineTitle") << "OutlineTitle(int)"
-                                      << "QString"
-                                      << "OutlineID";
-        QTest::newRow("GetOutlinePage") << "GetOutlinePage(int)"
-                                        << "int"
-                                        << "OutlineID";
-        QTest::newRow("RetrieveCustomDataToString") << "RetrieveCustomDataToString(QString,int)"
-                                                    << "QString"
-                                                    << "Key,Location";
         QTest::newRow("GetCanvasDC") << "GetCanvasDC(int,int)"
                                      << "HDC"
                                      << "Arg1,Arg2";
@@ -120,9 +78,6 @@ private slots:
         QTest::newRow("GetTempPathW") << "GetTempPathW()"
                                       << "QString"
                                       << "";
-        QTest::newRow("DARenderPageToDC") << "DARenderPageToDC(int,int,double,HDC)"
-                                          << "int"
-                                          << "Arg1,Arg2,Arg3,Arg4";
     }
 
     void signaturesAndParameterNames()
