@@ -271,7 +271,9 @@ void TextBookChapter::applyPageColors(BookPageParams* params)
 void TextBookChapter::resolveLinkPage(BookLinkPtr link, int pageMode, int pageOffset, std::function<void()> done)
 {
     if (link) {
-        QString target = link->source.section(QLatin1Char('&'), 0, 0);
+        // A note's offset stays: a note inside a paragraph that began on an earlier page is on
+        // the page of its own text, as the page counter reports it.
+        QString target = link->source;
         const int pathAt = target.indexOf(QLatin1String("kelpath="));
         const int anchorAt = target.indexOf(QLatin1Char('#'));
         if (pathAt >= 0)

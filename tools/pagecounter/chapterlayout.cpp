@@ -1,6 +1,7 @@
 #include "chapterlayout.h"
 
 #include "jsengine/jsengine.h"
+#include "localwebpage.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -20,46 +21,6 @@ namespace {
 
 // Largest page the engine may ask for; a script asking for more is not trusted with memory.
 constexpr int kMaxPageSide = 16384;
-
-// Only local resources: a chapter that names a web address gets an error instead, so a book
-// cannot make the helper talk to the network.
-class LocalOnlyNetwork : public QNetworkAccessManager {
-public:
-    using QNetworkAccessManager::QNetworkAccessManager;
-
-protected:
-    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override
-    {
-        const QString scheme = request.url().scheme().toLower();
-        if (scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data"))
-            return QNetworkAccessManager::createRequest(op, request, outgoingData);
-        return QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
-    }
-};
-
-// Takes out of a loaded chapter what could run the book's own code once scripting is on for
-// the engine: script elements and event-handler attributes (a resize handler would run when the
-// viewport changes). Noscript content goes too: it was shown only because scripting was off.
-void disarmScripts(QWebFrame* frame)
-{
-    const QWebElementCollection elements = frame->findAllElements(QStringLiteral("*"));
-    for (QWebElement element : elements) {
-        const QString tag = element.tagName();
-        if (tag.compare(QLatin1String("script"), Qt::CaseInsensitive) == 0
-            || tag.compare(QLatin1String("noscript"), Qt::CaseInsensitive) == 0) {
-            element.removeFromDocument();
-            continue;
-        }
-        const QStringList names = element.attributeNames();
-        for (const QString& name : names) {
-            if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive))
-                element.removeAttribute(name);
-        }
-    }
-    const QList<QWebFrame*> children = frame->childFrames();
-    for (QWebFrame* child : children)
-        disarmScripts(child);
-}
 
 } // namespace
 
@@ -92,7 +53,6 @@ protected:
 
 ChapterLayout::ChapterLayout(QObject* parent)
     : QObject(parent)
-    , m_network(new LocalOnlyNetwork(this))
     , m_page(new Page(this))
 {
     jsengine::initResources();
@@ -100,18 +60,7 @@ ChapterLayout::ChapterLayout(QObject* parent)
     QWebSettings::setMaximumPagesInCache(0);
     QWebSettings::setObjectCacheCapacities(0, 0, 0);
 
-    m_page->setNetworkAccessManager(m_network);
-    QWebSettings* settings = m_page->settings();
-    settings->setAttribute(QWebSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebSettings::JavaEnabled, false);
-    settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebSettings::JavascriptCanCloseWindows, false);
-    settings->setAttribute(QWebSettings::JavascriptCanAccessClipboard, false);
-    settings->setAttribute(QWebSettings::LocalStorageEnabled, false);
-    settings->setAttribute(QWebSettings::OfflineStorageDatabaseEnabled, false);
-    settings->setAttribute(QWebSettings::OfflineWebApplicationCacheEnabled, false);
-    settings->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebSettings::PrivateBrowsingEnabled, true);
+    makePageLocalOnly(m_page, this);
     // As the reader's chapter page: no scroll bars take room from the page.
     m_page->mainFrame()->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
     m_page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);

@@ -59,6 +59,5 @@ private:
     // The page size the engine was last given, bounded.
     QSize enginePageSize();
 
-    QNetworkAccessManager* m_network = nullptr;
     Page* m_page = nullptr;
 };

@@ -1,0 +1,844 @@
+#include "bookcontext.h"
+
+#include "abstractviewer.h"
+#include "appdirs.h"
+#include "bookpageparams.h"
+#include "dataexchangesvc.h"
+#include "formats/textdocument.h"
+#include "formats/textdocumentfactory.h"
+#include "models/bookmarkmodel.h"
+#include "models/bookmodel.h"
+#include "models/booksearchmodel.h"
+#include "models/notesmodel.h"
+#include "models/tocmodel.h"
+#include "readingservices.h"
+#include "readingstatefile.h"
+#include "settingsprovider.h"
+#include "textbookchapter.h"
+#include "textviewer.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QPointer>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+#include <QtDebug>
+
+namespace {
+
+constexpr int kLastFormatCode = 11;
+constexpr int kPlainTextFormat = 8;
+constexpr int kItemsSaveDelayMs = 2000;
+
+bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
+
+const char kWebSearchPrefix[] = "https://www.google.com/search?q=";
+const char kEncyclopediaHost[] = "wikipedia.org/wiki/Special:Search?search=";
+const char kTranslatePrefix[] = "https://translate.google.com/?langpair=auto%7Cauto&text=";
+
+} // namespace
+
+struct BookContext::Private {
+    QString encoding;
+    QString storedLinkSource;
+    int storedPage = 0;
+    QString contextId;
+    QTimer repaginationTimer;
+    QString searchText;
+    QString currentChapterTitle;
+    QString currentTocItemId;
+    QPointer<TextBookChapter> chapterPage;
+    int currentPage = -1;
+    int pageCount = -1;
+    BookPageParams* pageParams = new BookPageParams;
+    int readingPage = -1;
+    QString readingSource;
+    BookLinkPtr backToPageLink = BookLinkPtr::create(QString(), -1);
+    // Not owned: a child widget of the reading page, which may delete it first.
+    QPointer<QWidget> viewerWidget;
+    AbstractViewer* viewer = nullptr;
+    BookDto book;
+    QSharedPointer<TextDocument> document;
+    QString bookDataFolder;
+    QString settingsFilePath;
+    QString tocCachePath;
+    QHash<QString, NoteItem> notes;
+    QHash<QString, BookmarkItem> bookmarks;
+    QList<QString> chapterSources;
+    bool chapterSourcesFilled = false;
+    TocTree toc;
+    // The state file on disk did not read: it is kept as ".bak" before anything replaces it.
+    bool settingsUnreadable = false;
+    QTimer itemsSaveTimer;
+    QTimer searchTimer;
+    QList<QMetaObject::Connection> chapterConnections;
+
+    AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
+    TextViewer* textViewer() const { return viewerWidget ? qobject_cast<TextViewer*>(viewerWidget.data()) : nullptr; }
+};
+
+BookContext::BookContext()
+    : m_bookmarkModel(new BookmarkModel(this))
+    , m_notesModel(new NotesModel(this))
+    , m_tocModel(new TocModel(this))
+    , m_searchModel(new BookSearchModel(this))
+    , d(new Private)
+{
+    qWarning() << "create book context";
+    d->repaginationTimer.setSingleShot(true);
+    d->repaginationTimer.setInterval(1000);
+    connect(&d->repaginationTimer, &QTimer::timeout, this, &BookContext::repaginate);
+    d->itemsSaveTimer.setSingleShot(true);
+    d->itemsSaveTimer.setInterval(kItemsSaveDelayMs);
+    connect(&d->itemsSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
+    d->searchTimer.setSingleShot(true);
+    d->searchTimer.setInterval(1000);
+    connect(&d->searchTimer, &QTimer::timeout, this, [this] { search(d->searchText); });
+    bindEvents();
+}
+
+BookContext::~BookContext()
+{
+    saveSettings();
+    delete d->pageParams;
+    d->pageParams = nullptr;
+    qWarning() << "delete book context";
+}
+
+void BookContext::bindEvents()
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    if (settings) {
+        d->pageParams->setColumnCount(settings->column_count());
+        d->pageParams->setTextAlignment(static_cast<Enums::TextAlignment>(settings->text_alignment()));
+        connect(settings, &SettingsProvider::column_countChanged, d->pageParams, &BookPageParams::setColumnCount);
+        connect(settings, &SettingsProvider::text_alignmentChanged, this,
+            [this](int value) { d->pageParams->setTextAlignment(static_cast<Enums::TextAlignment>(value)); });
+    }
+    d->pageParams->setShowPageTurn(false);
+    connect(d->pageParams, &BookPageParams::pageColorsChanged, this, [this] {
+        if (d->textViewer() && d->chapterPage)
+            d->chapterPage->applyPageColors(d->pageParams);
+    });
+    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
+        connect(svc, &DataExchangeSvc::calcStarted, this, [this, svc] {
+            // Another open book's pagination says nothing about this one.
+            if (d->contextId.isEmpty() || svc->bookKey() != d->contextId)
+                return;
+            d->pageCount = -1;
+            emit pageCountAboutToChange();
+        });
+        connect(svc, &DataExchangeSvc::calcDone, this, &BookContext::onPageRecalculationDone);
+    }
+    connect(this, &BookContext::currentPageChanged, this, &BookContext::followCurrentPage);
+}
+
+AbstractViewer* BookContext::makeImageViewer(QWidget* parent)
+{
+    // Stand-in until the image viewer exists: PDF and comic books do not open yet.
+    Q_UNUSED(parent)
+    qWarning() << "Image books can't be opened yet";
+    return nullptr;
+}
+
+bool BookContext::readBook(const BookDto& book, QWidget* parent)
+{
+    if (book.format < 0 || book.format > kLastFormatCode)
+        return false;
+    if (d->viewerWidget) {
+        qWarning() << "A book is already open in this context";
+        return false;
+    }
+    AbstractViewer* viewer = nullptr;
+    if (isImageFormat(book.format))
+        viewer = makeImageViewer(parent);
+    else
+        viewer = new TextViewer(parent);
+    if (!viewer)
+        return false;
+    d->viewer = viewer;
+    d->viewerWidget = dynamic_cast<QWidget*>(viewer);
+    d->contextId = QUuid::createUuid().toString(QUuid::Id128);
+    d->book = book;
+
+    d->bookDataFolder = bookDataDir(book.full_path);
+    const QDir folder(d->bookDataFolder);
+    d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
+    bool loaded = false;
+    if (QFileInfo::exists(d->settingsFilePath)) {
+        loaded = loadFromSettingsFile(d->settingsFilePath);
+        d->settingsUnreadable = !loaded;
+    }
+    if (!loaded) {
+        const QString legacyFolder = legacyBookDataDir(book.full_path);
+        const QString legacyFile = ReadingStateFile::filePath(legacyFolder);
+        if (!legacyFolder.isEmpty() && QDir(legacyFolder).exists() && QFileInfo::exists(legacyFile))
+            loaded = loadFromSettingsFile(legacyFile);
+    }
+    if (!loaded) {
+        qInfo() << "Book settings file not found or can't be loaded. Use default settings.";
+        ReadingStateFile::defaults(ReadingStateFile::defaultFontFamily()).applyFontSettings(d->pageParams);
+    }
+
+    if (viewer->viewerType() != 0) {
+        return true;
+    }
+    d->tocCachePath = folder.filePath(folder.dirName() + QStringLiteral(".toc"));
+    if (!loadTextBook()) {
+        deleteViewer();
+        return false;
+    }
+    if (d->readingSource.isEmpty() && !d->toc.points.isEmpty() && d->toc.points.first().link)
+        d->readingSource = d->toc.points.first().link->source;
+    if (d->readingSource.isEmpty() && !chapterSources().isEmpty())
+        d->readingSource = chapterSources().first();
+    onNotesCountChanged();
+
+    // The channel starts the helper on its first write and waits a bounded time for it; without
+    // a helper the book opens with an unknown page count.
+    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
+        svc->setBookKey(d->contextId);
+        svc->sendChapterList(d->document->chapterPageInfos().first);
+    }
+    return true;
+}
+
+bool BookContext::loadTextBook()
+{
+    d->document = QSharedPointer<TextDocument>(createTextDocument(d->book.full_path), &QObject::deleteLater);
+    if (!d->document) {
+        qWarning() << "No text document for" << d->book.full_path;
+        return false;
+    }
+    if (d->book.format == kPlainTextFormat && !d->encoding.isEmpty())
+        d->document->setEncoding(d->encoding);
+    if (!d->document->load(d->bookDataFolder)) {
+        qWarning() << "Book failed to load:" << d->book.full_path;
+        d->document.reset();
+        return false;
+    }
+    if (d->document->chapters().isEmpty()) {
+        qWarning() << "Book has no chapters:" << d->book.full_path;
+        d->document.reset();
+        return false;
+    }
+    // Replaced only by a complete file, so a crash while writing keeps the last good cache.
+    QSaveFile cache(d->tocCachePath);
+    if (cache.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        cache.write(QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented));
+        if (!cache.commit())
+            qWarning() << "Can't write contents cache" << d->tocCachePath << cache.errorString();
+    }
+    if (!d->tocCachePath.isEmpty() && QFileInfo::exists(d->tocCachePath)) {
+        d->toc.load(d->tocCachePath, d->document->basePath());
+        m_tocModel->setToc(d->toc.points);
+    }
+    d->chapterSourcesFilled = false;
+    return true;
+}
+
+void BookContext::deleteViewer()
+{
+    // The viewer's destructor hands its position back; nothing was read yet, so none is wanted.
+    const QString source = d->readingSource;
+    delete d->viewerWidget.data();
+    d->viewer = nullptr;
+    d->readingSource = source;
+}
+
+bool BookContext::loadFromSettingsFile(const QString& path)
+{
+    ReadingState state;
+    if (!ReadingStateFile::read(path, &state))
+        return false;
+    state.applyFontSettings(d->pageParams);
+    d->encoding = state.encoding;
+    if (!state.readingSource.isEmpty())
+        d->readingSource = state.readingSource;
+    if (state.readingPage > 0)
+        d->readingPage = state.readingPage;
+    for (const NoteItem& note : qAsConst(state.notes)) {
+        m_notesModel->addNote(note);
+        d->notes.insert(note.id, note);
+    }
+    for (const BookmarkItem& bookmark : qAsConst(state.bookmarks)) {
+        m_bookmarkModel->addBookmark(bookmark);
+        d->bookmarks.insert(bookmark.id, bookmark);
+    }
+    return true;
+}
+
+bool BookContext::saveSettings()
+{
+    d->itemsSaveTimer.stop();
+    if (d->settingsFilePath.isEmpty())
+        return false;
+    if (d->settingsUnreadable) {
+        // The user's file did not read; keep it beside the new one rather than lose it.
+        const QString backup = d->settingsFilePath + QStringLiteral(".bak");
+        QFile::remove(backup);
+        if (!QFile::rename(d->settingsFilePath, backup) && QFileInfo::exists(d->settingsFilePath)) {
+            qWarning() << "Can't keep the unreadable book settings file as" << backup;
+            return false;
+        }
+        qWarning() << "Unreadable book settings file kept as" << backup;
+        d->settingsUnreadable = false;
+    }
+    ReadingState state;
+    state.takeFontSettings(*d->pageParams);
+    state.encoding = d->encoding;
+    state.readingSource = d->readingSource;
+    state.readingPage = d->readingPage;
+    state.notes = d->notes.values();
+    state.bookmarks = d->bookmarks.values();
+    return ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
+}
+
+void BookContext::scheduleItemsSave() { d->itemsSaveTimer.start(); }
+
+void BookContext::changeEncoding(const QString& encoding)
+{
+    qInfo() << "Change encoding to:" << encoding;
+    if (d->book.format != kPlainTextFormat || !d->document)
+        return;
+    TextViewer* viewer = d->textViewer();
+    const QString link = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
+    d->encoding = encoding;
+    d->document->setEncoding(encoding);
+    if (!d->document->load(d->bookDataFolder)) {
+        qWarning() << "Book failed to load with encoding" << encoding;
+        return;
+    }
+    if (viewer && !link.isEmpty())
+        viewer->goLink(link, true);
+}
+
+void BookContext::search(const QString& text)
+{
+    if (!d->textViewer())
+        return;
+    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc())
+        svc->search(text);
+    d->searchText = text;
+    d->repaginationTimer.start();
+}
+
+void BookContext::setSearchText(const QString& text)
+{
+    d->searchText = text;
+    d->searchTimer.start();
+}
+
+QString BookContext::searchText() const { return d->searchText; }
+
+BookLinkPtr BookContext::backToPageLink() const { return d->backToPageLink; }
+
+AbstractViewer* BookContext::viewer() const { return d->liveViewer(); }
+
+BookPageParams* BookContext::pageParams() const { return d->pageParams; }
+
+BookDto BookContext::bookDto() const { return d->book; }
+
+QString BookContext::contextId() const { return d->contextId; }
+
+QString BookContext::encoding() const { return d->encoding; }
+
+int BookContext::currentPage() const { return d->currentPage; }
+
+int BookContext::pageCount() const { return d->pageCount; }
+
+void BookContext::setCurrentPage(int page)
+{
+    if (d->currentPage == page)
+        return;
+    d->currentPage = page;
+    emit currentPageChanged();
+}
+
+void BookContext::setPageCount(int count)
+{
+    if (d->pageCount == count)
+        return;
+    d->pageCount = count;
+    emit pageCountChanged();
+}
+
+int BookContext::readingPage() const { return d->readingPage; }
+
+void BookContext::setReadingPage(int page) { d->readingPage = page; }
+
+QString BookContext::readingSource() const { return d->readingSource; }
+
+void BookContext::setReadingSource(const QString& source) { d->readingSource = source; }
+
+QSharedPointer<TextDocument> BookContext::textDocument() const { return d->document; }
+
+QList<NoteItem> BookContext::chapterNotes(const QString& chapter) const
+{
+    QList<NoteItem> result;
+    for (const NoteItem& note : qAsConst(d->notes)) {
+        if (note.chapter.compare(chapter, Qt::CaseInsensitive) == 0)
+            result.append(note);
+    }
+    return result;
+}
+
+QList<TocPoint> BookContext::toc() const { return d->toc.points; }
+
+void BookContext::setToc(const QList<TocPoint>& toc)
+{
+    d->toc.points = toc;
+    d->chapterSourcesFilled = false;
+    m_tocModel->setToc(toc);
+}
+
+QString BookContext::currentChapterTitle() const { return d->currentChapterTitle; }
+
+QString BookContext::currentTocItemId() const { return d->currentTocItemId; }
+
+QString BookContext::chapterTitleForPage(int page) const
+{
+    return page > 0 ? tocTitleAt(d->toc.points, page) : QString();
+}
+
+NoteItem* BookContext::findNote(const QString& id)
+{
+    auto it = d->notes.find(id);
+    return it == d->notes.end() ? nullptr : &it.value();
+}
+
+QList<NoteItem> BookContext::notes() const { return d->notes.values(); }
+
+QList<BookmarkItem> BookContext::bookmarks() const { return d->bookmarks.values(); }
+
+QList<QString> BookContext::chapterSources()
+{
+    if (!d->chapterSourcesFilled) {
+        d->chapterSources = tocChapterSources(d->toc.points, true);
+        d->chapterSourcesFilled = true;
+    }
+    return d->chapterSources;
+}
+
+TextBookChapter* BookContext::chapterPage() const { return d->chapterPage; }
+
+void BookContext::readingAloud(bool started)
+{
+    qInfo() << (started ? "Start reading aloud..." : "Stop reading aloud.");
+}
+
+void BookContext::readingAloudPause() { qInfo() << "Pause reading aloud..."; }
+
+void BookContext::readingAloudGoNext() { qWarning() << "TTS: go next is not implemented"; }
+
+void BookContext::readingAloudGoPrev() { qWarning() << "TTS: go prev is not implemented"; }
+
+void BookContext::storeCurrentPageLink()
+{
+    if (d->textViewer() && d->chapterPage)
+        d->storedLinkSource = d->chapterPage->getReadingLink();
+    d->storedPage = d->currentPage;
+}
+
+void BookContext::updateCurrentPageLink()
+{
+    if (d->textViewer() && !d->storedLinkSource.isEmpty()) {
+        d->backToPageLink->source = d->storedLinkSource;
+        d->backToPageLink->page = d->storedPage;
+        emit backToPageLinkChanged();
+    } else if (d->storedPage > 0) {
+        d->backToPageLink->page = d->storedPage;
+        emit backToPageLinkChanged();
+    }
+    d->storedPage = 0;
+    d->storedLinkSource.clear();
+}
+
+void BookContext::navigateToLink(QString link) { navigateToLink(BookLinkPtr::create(link, -1)); }
+
+void BookContext::navigateToLink(BookLinkPtr link)
+{
+    qInfo() << "navigate to link";
+    AbstractViewer* viewer = d->liveViewer();
+    if (!viewer || !link)
+        return;
+    const BookLink target = *link;
+    if (d->textViewer() && !target.source.isEmpty()) {
+        const QString here = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
+        // No answer (a chapter still loading) keeps the back link it had.
+        if (!here.isEmpty()) {
+            d->backToPageLink->source = here;
+            d->backToPageLink->page = d->currentPage;
+            emit backToPageLinkChanged();
+        }
+        viewer->goLink(target.source, false);
+    } else if (target.page > 0) {
+        d->backToPageLink->source.clear();
+        d->backToPageLink->page = d->currentPage;
+        emit backToPageLinkChanged();
+        viewer->goPage(target.page);
+    }
+}
+
+void BookContext::goBackToPage()
+{
+    AbstractViewer* viewer = d->liveViewer();
+    if (!viewer)
+        return;
+    const BookLink back = *d->backToPageLink;
+    if (!back.source.isEmpty()) {
+        const QString here = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
+        if (here.isEmpty())
+            return;
+        d->backToPageLink->source = here;
+        d->backToPageLink->page = d->currentPage;
+        emit backToPageLinkChanged();
+        viewer->goLink(back.source, false);
+    } else if (back.page > 0) {
+        d->backToPageLink->source.clear();
+        d->backToPageLink->page = d->currentPage;
+        emit backToPageLinkChanged();
+        viewer->goPage(back.page);
+    }
+}
+
+void BookContext::navigateToPage(int page)
+{
+    qInfo() << "navigate to page" << page;
+    AbstractViewer* viewer = d->liveViewer();
+    if (!viewer)
+        return;
+    if (viewer->viewerType() != 0) {
+        viewer->goPage(page);
+        return;
+    }
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (!d->document || !svc)
+        return;
+    for (QString chapter = d->document->nextChapter(QString()); !chapter.isEmpty();
+         chapter = d->document->nextChapter(chapter)) {
+        const int count = svc->chapterPageCount(chapter);
+        const int index = svc->chapterStartPage(chapter);
+        if (index < 0)
+            return;
+        const int first = index + 1;
+        if (first <= page && page < first + count) {
+            viewer->goLink(chapter + QStringLiteral("?kelpage=%1").arg(page - first + 1), false);
+            return;
+        }
+    }
+}
+
+void BookContext::onChapterChanged(TextBookChapter* chapter)
+{
+    for (const QMetaObject::Connection& connection : qAsConst(d->chapterConnections))
+        disconnect(connection);
+    d->chapterConnections.clear();
+    d->chapterPage = chapter;
+    if (!chapter)
+        return;
+    d->chapterConnections << connect(chapter, &TextBookChapter::newBookmarkCreated, this, &BookContext::onNewBookmark)
+                          << connect(chapter, &TextBookChapter::newNoteCreated, this, &BookContext::onNewNote);
+}
+
+QList<BookLinkPtr> BookContext::itemLinks() const
+{
+    QList<BookLinkPtr> links = tocLinks(d->toc.points).values();
+    for (const BookmarkItem& bookmark : qAsConst(d->bookmarks))
+        links.append(bookmark.link);
+    for (const NoteItem& note : qAsConst(d->notes))
+        links.append(note.link);
+    return links;
+}
+
+void BookContext::repaginate()
+{
+    AbstractViewer* viewer = d->liveViewer();
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document)
+        return;
+    if (svc->bookKey() != d->contextId) {
+        svc->setBookKey(d->contextId);
+        svc->sendChapterList(d->document->chapterPageInfos().first);
+    }
+    PaginationRequest request;
+    request.pageFormatScript = d->pageParams->pageFormatScript();
+    request.fontSize = d->pageParams->fontSize();
+    request.fontFamily = d->pageParams->fontFamily();
+    for (const BookLinkPtr& link : itemLinks()) {
+        if (link)
+            request.linkSources.insert(link->source);
+    }
+    request.linkSources.insert(d->backToPageLink->source);
+    svc->repaginate(request);
+}
+
+void BookContext::updateCurrentPage()
+{
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc) {
+        const int index = svc->chapterStartPage(d->chapterPage->source());
+        if (index >= 0) {
+            setCurrentPage(index + d->chapterPage->currentPage());
+            return;
+        }
+    }
+    setCurrentPage(-1);
+}
+
+void BookContext::followCurrentPage()
+{
+    const int page = d->currentPage;
+    const QString tocId = page > 0 ? tocIdAt(d->toc.points, page) : QString();
+    if (tocId != d->currentTocItemId) {
+        d->currentTocItemId = tocId;
+        emit currentChapterChanged(tocId);
+    }
+    const QString title = chapterTitleForPage(page);
+    qDebug() << "chapter title" << title << "at page" << page;
+    if (title != d->currentChapterTitle) {
+        d->currentChapterTitle = title;
+        emit currentChapterTitleChanged(title);
+    }
+    if (d->pageCount > 0) {
+        const int percent = qMin(page, d->pageCount) * 100 / d->pageCount;
+        if (percent != d->book.max_position) {
+            d->book.max_position = percent;
+            storeInLibrary(percent, -1);
+        }
+    }
+}
+
+void BookContext::storeInLibrary(int maxPosition, int notesCount)
+{
+    BookModel* model = ReadingServices::bookModel();
+    if (!model || d->book.id < 0)
+        return;
+    // Start from the library's own record: the title, favourite or trash may have changed
+    // while the book was open.
+    BookDto current = model->bookById(d->book.id);
+    if (current.id < 0)
+        return;
+    if (maxPosition >= 0)
+        current.max_position = maxPosition;
+    if (notesCount >= 0)
+        current.notes_count = notesCount;
+    model->updateBookInfo(current);
+}
+
+void BookContext::resolveItemTitle(BookLinkItem item, bool isNote)
+{
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (!svc || !d->chapterPage)
+        return;
+    const int offset = svc->chapterStartPage(d->chapterPage->source());
+    if (offset < 0)
+        return;
+    const QString id = item.id;
+    d->chapterPage->resolveLinkPage(item.link, 1, offset, [this, id, isNote] {
+        if (isNote) {
+            auto it = d->notes.find(id);
+            if (it == d->notes.end() || !it->link || it->link->page < 0)
+                return;
+            it->title = tocTitleAt(d->toc.points, it->link->page);
+            m_notesModel->updateNote(*it);
+            emit noteChanged(*it);
+        } else {
+            auto it = d->bookmarks.find(id);
+            if (it == d->bookmarks.end() || !it->link || it->link->page < 0)
+                return;
+            it->title = tocTitleAt(d->toc.points, it->link->page);
+            m_bookmarkModel->updateBookmark(*it);
+            emit bookmarkChanged(*it);
+        }
+    });
+}
+
+void BookContext::onNewBookmark(BookmarkItem bookmark)
+{
+    for (const BookmarkItem& existing : qAsConst(d->bookmarks)) {
+        if (existing.link && bookmark.link && existing.link->source == bookmark.link->source)
+            return;
+    }
+    d->bookmarks.insert(bookmark.id, bookmark);
+    // The model row must exist before the title resolution updates it.
+    m_bookmarkModel->addBookmark(bookmark);
+    resolveItemTitle(bookmark, false);
+    emit bookmarkAdded(d->bookmarks.value(bookmark.id));
+    scheduleItemsSave();
+}
+
+void BookContext::onNewNote(NoteItem note)
+{
+    d->notes.insert(note.id, note);
+    m_notesModel->addNote(note);
+    resolveItemTitle(note, true);
+    emit noteAdded(d->notes.value(note.id));
+    onNotesCountChanged();
+    scheduleItemsSave();
+}
+
+void BookContext::addBookmark()
+{
+    if (d->textViewer() && d->chapterPage)
+        d->chapterPage->createBookmarkForCurrentPage();
+}
+
+bool BookContext::addNoteAtCurrentSelection(NoteItem::NoteColor color)
+{
+    if (!d->textViewer() || !d->chapterPage)
+        return false;
+    d->chapterPage->createNoteFromSelection(NoteItem().id, color);
+    return true;
+}
+
+void BookContext::setNoteColor(QString noteId, NoteItem::NoteColor color)
+{
+    NoteItem* note = findNote(noteId);
+    if (!note)
+        return;
+    note->color = color;
+    if (d->chapterPage)
+        d->chapterPage->setNoteStyle(noteId, NoteItem::styleName(color));
+    m_notesModel->updateNote(*note);
+    emit noteChanged(*note);
+    scheduleItemsSave();
+}
+
+void BookContext::setNoteComment(QString noteId, QString text)
+{
+    NoteItem* note = findNote(noteId);
+    if (!note)
+        return;
+    note->note = text;
+    m_notesModel->updateNote(*note);
+    emit noteChanged(*note);
+    scheduleItemsSave();
+}
+
+void BookContext::removeNote(QString noteId)
+{
+    auto it = d->notes.find(noteId);
+    if (it == d->notes.end())
+        return;
+    const QString chapter = it->chapter;
+    d->notes.erase(it);
+    if (d->textViewer() && d->chapterPage && d->chapterPage->source().compare(chapter, Qt::CaseInsensitive) == 0)
+        d->chapterPage->removeNote(noteId);
+    m_notesModel->removeNote(noteId);
+    emit noteRemoved(noteId);
+    onNotesCountChanged();
+    scheduleItemsSave();
+}
+
+void BookContext::removeBookmark(QString bookmarkId)
+{
+    if (!d->bookmarks.remove(bookmarkId))
+        return;
+    m_bookmarkModel->removeBookmark(bookmarkId);
+    emit bookmarkRemoved(bookmarkId);
+    scheduleItemsSave();
+}
+
+void BookContext::openSelectionLookup(const QString& prefix)
+{
+    AbstractViewer* viewer = d->liveViewer();
+    if (!viewer)
+        return;
+    const QString text = viewer->selectedText().trimmed();
+    if (text.isEmpty())
+        return;
+    const QString url = prefix + QString::fromUtf8(QUrl::toPercentEncoding(text));
+    emit viewer->userEvents()->externalLinkClicked(url, false);
+}
+
+void BookContext::searchSelectionGoogle() { openSelectionLookup(QLatin1String(kWebSearchPrefix)); }
+
+void BookContext::searchSelectionWikipedia()
+{
+    const QStringList languages = QLocale::system().uiLanguages();
+    QString prefix = QStringLiteral("https://");
+    if (!languages.isEmpty())
+        prefix += languages.first().section(QLatin1Char('-'), 0, 0).toLower() + QLatin1Char('.');
+    openSelectionLookup(prefix + QLatin1String(kEncyclopediaHost));
+}
+
+void BookContext::copySelection()
+{
+    AbstractViewer* viewer = d->liveViewer();
+    if (!viewer)
+        return;
+    const QString text = viewer->selectedText().trimmed();
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+void BookContext::translateSelection() { openSelectionLookup(QLatin1String(kTranslatePrefix)); }
+
+void BookContext::print(const QPrinter& printer)
+{
+    qDebug() << "Request to print current book. Printer:" << printer.printerName();
+}
+
+void BookContext::onPageRecalculationDone()
+{
+    AbstractViewer* viewer = d->liveViewer();
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (!viewer || viewer->viewerType() != 0 || !svc || svc->bookKey() != d->contextId)
+        return;
+    const QHash<QString, int> pages = svc->linkPages();
+    QList<BookLinkPtr> links = itemLinks();
+    links.append(d->backToPageLink);
+    for (const BookLinkPtr& link : qAsConst(links)) {
+        if (!link)
+            continue;
+        auto it = pages.constFind(link->source);
+        if (it != pages.constEnd())
+            link->page = it.value();
+    }
+    m_tocModel->updatePages();
+    for (NoteItem& note : d->notes) {
+        note.title = tocTitleAt(d->toc.points, note.link ? note.link->page : -1);
+        m_notesModel->updateNote(note);
+        emit noteChanged(note);
+    }
+    for (BookmarkItem& bookmark : d->bookmarks) {
+        bookmark.title = tocTitleAt(d->toc.points, bookmark.link ? bookmark.link->page : -1);
+        m_bookmarkModel->updateBookmark(bookmark);
+        emit bookmarkChanged(bookmark);
+    }
+    QList<SearchItem> hits = svc->searchHits();
+    for (SearchItem& hit : hits) {
+        hit.title = tocTitleAt(d->toc.points, hit.link ? hit.link->page : -1);
+        hit.query = d->searchText;
+    }
+    m_searchModel->setSearchItems(hits);
+    m_searchModel->updatePages();
+    // The count first, so the follow-up of a new current page sees the new count.
+    const int count = svc->totalPageCount();
+    const bool countChanged = count != d->pageCount;
+    d->pageCount = count;
+    updateCurrentPage();
+    if (TextViewer* textViewer = d->textViewer())
+        textViewer->highlightText(d->searchText);
+    emit searchDone();
+    if (countChanged)
+        emit pageCountChanged();
+}
+
+void BookContext::onNotesCountChanged()
+{
+    if (d->notes.size() == d->book.notes_count)
+        return;
+    d->book.notes_count = d->notes.size();
+    storeInLibrary(-1, d->book.notes_count);
+}

@@ -1,0 +1,52 @@
+#include "localwebpage.h"
+
+#include <QNetworkRequest>
+#include <QWebElement>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebSettings>
+
+QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData)
+{
+    const QString scheme = request.url().scheme().toLower();
+    if (scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data"))
+        return QNetworkAccessManager::createRequest(op, request, outgoingData);
+    return QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+}
+
+void makePageLocalOnly(QWebPage* page, QObject* networkParent)
+{
+    page->setNetworkAccessManager(new LocalOnlyNetwork(networkParent));
+    QWebSettings* settings = page->settings();
+    settings->setAttribute(QWebSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebSettings::JavaEnabled, false);
+    settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebSettings::JavascriptCanCloseWindows, false);
+    settings->setAttribute(QWebSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebSettings::LocalStorageEnabled, false);
+    settings->setAttribute(QWebSettings::OfflineStorageDatabaseEnabled, false);
+    settings->setAttribute(QWebSettings::OfflineWebApplicationCacheEnabled, false);
+    settings->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebSettings::PrivateBrowsingEnabled, true);
+}
+
+void disarmScripts(QWebFrame* frame)
+{
+    const QWebElementCollection elements = frame->findAllElements(QStringLiteral("*"));
+    for (QWebElement element : elements) {
+        const QString tag = element.tagName();
+        if (tag.compare(QLatin1String("script"), Qt::CaseInsensitive) == 0
+            || tag.compare(QLatin1String("noscript"), Qt::CaseInsensitive) == 0) {
+            element.removeFromDocument();
+            continue;
+        }
+        const QStringList names = element.attributeNames();
+        for (const QString& name : names) {
+            if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive))
+                element.removeAttribute(name);
+        }
+    }
+    const QList<QWebFrame*> children = frame->childFrames();
+    for (QWebFrame* child : children)
+        disarmScripts(child);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+
+class QWebFrame;
+class QWebPage;
+
+// What keeps a book's chapter inside its own folder, the same in the reader and in the
+// page-counting helper, so both lay a chapter out from the same resources.
+
+// Serves local files, resources and data URLs only; any other request gets an error, so a
+// book cannot make the program talk to the network.
+class LocalOnlyNetwork : public QNetworkAccessManager {
+public:
+    using QNetworkAccessManager::QNetworkAccessManager;
+
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
+};
+
+// Gives the page a local-only network and turns off plugins, windows, clipboard access,
+// storage and remote access from local content.
+void makePageLocalOnly(QWebPage* page, QObject* networkParent);
+
+// Takes out of a loaded chapter what could run the book's own code once scripting is on for
+// the engine: script elements and event-handler attributes (a resize handler would run when the
+// viewport changes). Noscript content goes too: it was shown only because scripting was off.
+void disarmScripts(QWebFrame* frame);

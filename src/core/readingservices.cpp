@@ -1,0 +1,15 @@
+#include "readingservices.h"
+
+#include "dataexchangesvc.h"
+#include "models/bookmodel.h"
+
+QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
+QPointer<BookModel> ReadingServices::s_bookModel;
+
+DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
+
+void ReadingServices::setDataExchangeSvc(DataExchangeSvc* svc) { s_dataExchangeSvc = svc; }
+
+BookModel* ReadingServices::bookModel() { return s_bookModel.data(); }
+
+void ReadingServices::setBookModel(BookModel* model) { s_bookModel = model; }

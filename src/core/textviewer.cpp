@@ -1,0 +1,508 @@
+#include "textviewer.h"
+
+#include "bookcontext.h"
+#include "bookpageparams.h"
+#include "formats/textdocument.h"
+#include "hotkeys.h"
+#include "jsengine/jsengine.h"
+#include "localwebpage.h"
+#include "textbookchapter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGestureEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSwipeGesture>
+#include <QUrlQuery>
+#include <QUuid>
+#include <QWebFrame>
+#include <QWebSettings>
+#include <QWheelEvent>
+#include <QtDebug>
+
+namespace {
+
+constexpr int kPlainTextFormat = 8;
+// One mouse-wheel notch; touchpads send many smaller steps that add up to it.
+constexpr int kWheelStep = 120;
+constexpr AbstractViewer::Features kTextFeatures = AbstractViewer::Features(0x17F);
+
+} // namespace
+
+struct TextViewer::Private {
+    QString searchText;
+    QString engineScript;
+    QString pendingTarget;
+    QString viewerId;
+    TextBookChapter* page = nullptr;
+    QList<QMetaObject::Connection> contextConnections;
+    int wheelDelta = 0;
+};
+
+TextViewer::TextViewer(QWidget* parent)
+    : QWebView(parent)
+    , AbstractViewer(0)
+    , d(new Private)
+{
+    d->viewerId = QUuid::createUuid().toString(QUuid::Id128);
+    grabGesture(Qt::SwipeGesture);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Active, QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::white);
+    setPalette(palette);
+    jsengine::initResources();
+    d->engineScript = jsengine::scriptWithInit(d->viewerId);
+    repaginateTimer.setInterval(200);
+    connect(&repaginateTimer, &QTimer::timeout, this, &TextViewer::onRepaginateTimer);
+    connect(this, &TextViewer::pageNavigation, this, [this] {
+        qDebug() << "clear reading position";
+        d->pendingTarget.clear();
+    });
+}
+
+TextViewer::~TextViewer()
+{
+    repaginateTimer.stop();
+    if (d->page) {
+        const QString source = d->page->source();
+        d->page->getReadingPosition([this, source](const QString& position) {
+            qInfo() << "ready position" << position;
+            // An empty answer comes while a chapter loads; it must not replace a good position.
+            if (m_bookContext && !position.isEmpty() && !source.isEmpty())
+                m_bookContext->setReadingSource(TextBookChapter::readingLink(source, position));
+        });
+    }
+    if (m_bookContext)
+        m_bookContext->onChapterChanged(nullptr);
+    for (const QMetaObject::Connection& connection : qAsConst(d->contextConnections))
+        disconnect(connection);
+    m_bookContext.reset();
+    if (d->page) {
+        d->page->disconnect(this);
+        setPage(nullptr);
+        delete d->page;
+        d->page = nullptr;
+    }
+    qDebug() << "TextViewer deleted";
+}
+
+bool TextViewer::supports(Features features) const { return featuresWithin(features, kTextFeatures); }
+
+bool TextViewer::readBook(QSharedPointer<BookContext> context)
+{
+    for (const QMetaObject::Connection& connection : qAsConst(d->contextConnections))
+        disconnect(connection);
+    d->contextConnections.clear();
+    setBookContext(context);
+    if (!context || !context->textDocument())
+        return false;
+    if (!d->page) {
+        d->page = new TextBookChapter;
+        makePageLocalOnly(d->page, d->page);
+        d->page->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
+        d->page->mainFrame()->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
+        d->page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
+        setPage(d->page);
+        connect(d->page, &QWebPage::loadFinished, this, &TextViewer::onLoadFinished);
+        bindPageEvents(d->page);
+    } else {
+        context->onChapterChanged(d->page);
+    }
+    loadInternal();
+    return true;
+}
+
+void TextViewer::bindPageEvents(TextBookChapter* page)
+{
+    m_bookContext->onChapterChanged(page);
+    connect(
+        page, &QWebPage::linkHovered, this,
+        [this](const QString& link) {
+            qInfo() << "Link hovered" << link;
+            linkHovered = !link.isEmpty();
+        },
+        Qt::DirectConnection);
+    connect(page, &QWebPage::linkClicked, this, &TextViewer::onLinkClicked, Qt::DirectConnection);
+    connect(page, &TextBookChapter::currentPageChanged, this, [this] {
+        if (sender() == d->page)
+            emit pageNavigation();
+    });
+    connect(this, &TextViewer::pageNavigation, this, [this] { highlightText(d->searchText); });
+    connect(page, &TextBookChapter::nextChapterRequest, this, &TextViewer::nextChapter);
+    connect(page, &TextBookChapter::prevChapterRequest, this, &TextViewer::previousChapter);
+}
+
+void TextViewer::loadInternal()
+{
+    BookPageParams* params = m_bookContext->pageParams();
+    QTimer* timer = &repaginateTimer;
+    auto startTimer = [timer] { timer->start(); };
+    d->contextConnections << connect(params, &BookPageParams::columnCountChanged, this, startTimer)
+                          << connect(params, &BookPageParams::lineSpacingChanged, this, startTimer)
+                          << connect(params, &BookPageParams::fontSizeChanged, this, startTimer)
+                          << connect(params, &BookPageParams::textAlignmentChanged, this, startTimer)
+                          << connect(params, &BookPageParams::fontFamilyChanged, this, startTimer)
+                          << connect(this, &TextViewer::pageNavigation, m_bookContext.data(),
+                                 &BookContext::updateCurrentPage);
+    QString link = m_bookContext->readingSource();
+    QUrl url;
+    if (!link.isEmpty() && resolveChapter(link, &url).isEmpty())
+        link.clear();
+    if (!link.isEmpty())
+        goLink(link, false);
+    else
+        moveToHome();
+    params->setWidth(width());
+    params->setHeight(height());
+    m_bookContext->repaginate();
+}
+
+QString TextViewer::resolveChapter(const QString& link, QUrl* url) const
+{
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    if (!document)
+        return QString();
+    const QString baseText = QUrl::fromLocalFile(QDir::cleanPath(document->basePath())).toString();
+    QUrl parsed(link);
+    QString relative = link;
+    if (!parsed.isRelative()) {
+        if (!parsed.toString().startsWith(baseText + QLatin1Char('/')))
+            qWarning() << "link outside of base path!!!";
+        relative = parsed.toString().mid(baseText.size() + 1);
+    }
+    *url = QUrl(relative);
+    const QString path = url->path(QUrl::FullyDecoded);
+    // Links may spell a chapter differently; the page counter knows it by its own name.
+    for (const QString& chapter : document->chapters()) {
+        if (chapter.compare(path, Qt::CaseInsensitive) == 0)
+            return chapter;
+    }
+    qWarning() << "link outside of known chapters:" << path << "!!!";
+    return QString();
+}
+
+QString TextViewer::chapterTarget(const QUrl& local)
+{
+    const QString query = local.query(QUrl::FullyEncoded);
+    if (query.startsWith(QLatin1String("kelpath="))) {
+        // The path is percent-encoded as a whole, so a raw "&" only starts the offset.
+        const QString value = QUrl::fromPercentEncoding(query.mid(8).toUtf8());
+        if (!value.isEmpty())
+            return value;
+    } else if (query.startsWith(QLatin1String("kelpage="))) {
+        const QString value = QUrlQuery(local).queryItemValue(QStringLiteral("kelpage"), QUrl::FullyDecoded);
+        if (!value.isEmpty())
+            return value;
+    }
+    if (local.hasFragment())
+        return QLatin1Char('#') + local.fragment(QUrl::FullyDecoded);
+    return QStringLiteral("1");
+}
+
+void TextViewer::goLink(const QString& link, bool forced)
+{
+    QUrl url;
+    const QString chapter = resolveChapter(link, &url);
+    if (chapter.isEmpty())
+        return;
+    const QSharedPointer<TextDocument> document = m_bookContext->textDocument();
+    if (!QDir(document->basePath()).exists())
+        return;
+    QUrl local;
+    if (url.hasQuery())
+        local = QUrl(QLatin1Char('?') + url.query(QUrl::FullyEncoded));
+    else if (url.hasFragment())
+        local = QUrl(QLatin1Char('#') + url.fragment(QUrl::FullyEncoded));
+    qDebug() << "local url" << local;
+    if (!forced && d->page && d->page->source().compare(chapter, Qt::CaseInsensitive) == 0) {
+        emit navigationStarted(true);
+        qDebug() << "doLocalNavigation" << local;
+        d->pendingTarget = chapterTarget(local);
+        d->page->setReadingPosition(d->pendingTarget);
+        emit navigationCompleted();
+        return;
+    }
+    emit navigationStarted(false);
+    const QString file = document->chapterFilePath(chapter);
+    if (!QFileInfo(file).isFile()) {
+        qWarning() << "Can't find file:" << file;
+        return;
+    }
+    if (!d->page)
+        return;
+    d->page->setProperty("loadtime", QDateTime::currentMSecsSinceEpoch());
+    d->page->setProperty("kelsource", chapter);
+    d->page->setSource(chapter);
+    d->page->setProperty("kelurl", local);
+    qDebug() << "start loading from: " << file;
+    emit beginLoading();
+    hide();
+    // A book's own scripts stay off: they could change the layout the page counter measured.
+    d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
+    d->page->mainFrame()->load(QUrl::fromLocalFile(file));
+}
+
+void TextViewer::onLoadFinished()
+{
+    TextBookChapter* page = qobject_cast<TextBookChapter*>(sender());
+    if (!page || !m_bookContext)
+        return;
+    disarmScripts(page->mainFrame());
+    page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
+    page->mainFrame()->evaluateJavaScript(d->engineScript);
+    const QUrl local = page->property("kelurl").toUrl();
+    const QString target = local.isValid() ? chapterTarget(local) : QString();
+    BookPageParams* params = m_bookContext->pageParams();
+    params->setWidth(width());
+    params->setHeight(height());
+    page->applyPageParams(params);
+    page->addNotes(m_bookContext->chapterNotes(page->source()));
+    if (!target.isEmpty()) {
+        page->setReadingPosition(target);
+        qDebug() << "end loading with navigation: " << target;
+    } else {
+        qDebug() << "end loading" << page->source();
+    }
+    emit endLoading();
+    show();
+    setFocus();
+}
+
+void TextViewer::onNewChapterLoaded()
+{
+    const QVariant loadTime = sender() ? sender()->property("loadtime") : QVariant();
+    if (loadTime.isValid())
+        qInfo() << "page load time" << QDateTime::currentMSecsSinceEpoch() - loadTime.toLongLong() << "ms";
+    emit navigationCompleted();
+}
+
+void TextViewer::onRepaginateTimer()
+{
+    if (d->page && m_bookContext) {
+        BookPageParams* params = m_bookContext->pageParams();
+        params->setWidth(width());
+        params->setHeight(height());
+        d->page->applyPageParams(params);
+        emit m_bookContext->viewerIsDirtyChanged(false);
+    }
+    repaginateTimer.stop();
+    if (m_bookContext) {
+        qInfo() << "Text viewer: repaginate requested";
+        m_bookContext->repaginate();
+    }
+}
+
+TextBookChapter* TextViewer::chapterPage() const { return d->page; }
+
+QString TextViewer::selectedText() const { return QWebView::selectedText(); }
+
+void TextViewer::clearSelection() { triggerPageAction(QWebPage::Unselect); }
+
+void TextViewer::setZoomValue(ZoomAction action, int value)
+{
+    qInfo() << "zoom request" << action << value;
+    BookPageParams* params = m_bookContext ? m_bookContext->pageParams() : nullptr;
+    if (params && action == ZoomAction::Increment)
+        params->setFontSize(params->fontSize() + 1);
+    else if (params && action == ZoomAction::Decrement)
+        params->setFontSize(params->fontSize() - 1);
+    else
+        qCritical() << "action is NOT IMPLEMENTD for TextViewer";
+}
+
+void TextViewer::highlightText(const QString& text)
+{
+    d->searchText = text;
+    findText(QString(), QWebPage::HighlightAllOccurrences);
+    if (!text.isEmpty())
+        findText(text, QWebPage::HighlightAllOccurrences | QWebPage::FindWrapsAroundDocument);
+}
+
+void TextViewer::next()
+{
+    if (d->page && d->page->currentPage() > 0)
+        d->page->next();
+}
+
+void TextViewer::previous()
+{
+    if (d->page && d->page->currentPage() > 0)
+        d->page->prev();
+}
+
+void TextViewer::nextChapter()
+{
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    if (!document)
+        return;
+    const QString name = document->nextChapter(d->page ? d->page->source() : QString());
+    if (!name.isEmpty())
+        goLink(name, false);
+}
+
+void TextViewer::previousChapter()
+{
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    if (!document)
+        return;
+    const QString source = d->page ? d->page->source() : QString();
+    const QString name = source.isEmpty() ? document->nextChapter(QString()) : document->previousChapter(source);
+    if (!name.isEmpty())
+        goLink(name + QStringLiteral("?kelpath=end"), false);
+}
+
+void TextViewer::moveToHome()
+{
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    if (document && !document->chapters().isEmpty())
+        goLink(document->chapters().first() + QStringLiteral("?kelpath=start"), false);
+}
+
+void TextViewer::moveToEnd()
+{
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    if (document && !document->chapters().isEmpty())
+        goLink(document->chapters().last() + QStringLiteral("?kelpath=end"), false);
+}
+
+bool TextViewer::event(QEvent* event)
+{
+    if (event->type() == QEvent::Gesture) {
+        auto* gestureEvent = static_cast<QGestureEvent*>(event);
+        if (auto* swipe = static_cast<QSwipeGesture*>(gestureEvent->gesture(Qt::SwipeGesture))) {
+            if (swipe->horizontalDirection() == QSwipeGesture::Left)
+                previous();
+            else if (swipe->horizontalDirection() == QSwipeGesture::Right)
+                next();
+            event->accept();
+            return true;
+        }
+    }
+    return QWebView::event(event);
+}
+
+void TextViewer::resizeEvent(QResizeEvent* event)
+{
+    if (m_bookContext)
+        emit m_bookContext->viewerIsDirtyChanged(true);
+    repaginateTimer.start();
+    QWebView::resizeEvent(event);
+}
+
+void TextViewer::mousePressEvent(QMouseEvent* event)
+{
+    if (linkHovered || !handleMousePressEvent(event))
+        QWebView::mousePressEvent(event);
+}
+
+void TextViewer::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+
+void TextViewer::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (linkHovered) {
+        QWebView::mouseReleaseEvent(event);
+        return;
+    }
+    if (event->button() == Qt::LeftButton) {
+        noteIdUnderMouse.clear();
+        if (d->page)
+            d->page->findNoteId(event->pos(), [this](const QString& id) { noteIdUnderMouse = id; });
+        noteRect = QRect(event->pos() + QPoint(20, -20), QSize(40, 40));
+    }
+    handleMouseReleaseEvent(event);
+    QWebView::mouseReleaseEvent(event);
+}
+
+void TextViewer::wheelEvent(QWheelEvent* event)
+{
+    event->accept();
+    const int delta = event->angleDelta().y();
+    if (delta == 0)
+        return;
+    // A change of direction starts a new count.
+    if ((delta > 0) != (d->wheelDelta > 0))
+        d->wheelDelta = 0;
+    d->wheelDelta += delta;
+    while (d->wheelDelta >= kWheelStep) {
+        d->wheelDelta -= kWheelStep;
+        previous();
+    }
+    while (d->wheelDelta <= -kWheelStep) {
+        d->wheelDelta += kWheelStep;
+        next();
+    }
+}
+
+void TextViewer::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    if (m_bookContext && m_bookContext->bookDto().format == kPlainTextFormat)
+        emit userEvents()->encodingMenuRequested();
+}
+
+void TextViewer::keyPressEvent(QKeyEvent* event)
+{
+    if (!m_bookContext)
+        return;
+    using Id = Hotkeys::Id;
+    BookPageParams* params = m_bookContext->pageParams();
+    if (Hotkeys::matches(event, Id::Nav_NextPage))
+        next();
+    else if (Hotkeys::matches(event, Id::Nav_PrevPage))
+        previous();
+    else if (Hotkeys::matches(event, Id::Nav_ToStart))
+        moveToHome();
+    else if (Hotkeys::matches(event, Id::Nav_ToEnd))
+        moveToEnd();
+    else if (Hotkeys::matches(event, Id::SelText_Copy))
+        m_bookContext->copySelection();
+    else if (Hotkeys::matches(event, Id::SelText_Translate))
+        m_bookContext->translateSelection();
+    else if (Hotkeys::matches(event, Id::Zoom_In))
+        setZoomValue(ZoomAction::Increment, -1);
+    else if (Hotkeys::matches(event, Id::Zoom_Out))
+        setZoomValue(ZoomAction::Decrement, -1);
+    else if (Hotkeys::matches(event, Id::Switch_ColumnCount))
+        params->setColumnCount(params->columnCount() == 1 ? 2 : 1);
+    else
+        QWebView::keyPressEvent(event);
+}
+
+void TextViewer::onMouseClicked()
+{
+    if (!noteIdUnderMouse.isEmpty()) {
+        qInfo() << "There is a note under mouse, reuqest show existing note popup at" << noteRect << "for"
+                << noteIdUnderMouse;
+        emit userEvents()->noteClicked(noteRect, noteIdUnderMouse);
+        return;
+    }
+    const QString selection = selectedText().trimmed();
+    if (!selection.isEmpty()) {
+        qInfo() << "Non-empty selection, request show new note popup at" << noteRect;
+        emit userEvents()->textSelected(noteRect);
+        return;
+    }
+    if (skipNextClick()) {
+        setSkipNextClick(false);
+        return;
+    }
+    if (pressPos().x() < width() / 2)
+        previous();
+    else
+        next();
+}
+
+void TextViewer::onLinkClicked(const QUrl& url)
+{
+    qInfo() << "link clicked" << url;
+    const QString scheme = url.scheme();
+    if (scheme.isEmpty() || scheme == QLatin1String("file")) {
+        if (m_bookContext)
+            m_bookContext->navigateToLink(url.toString());
+    } else if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp")) {
+        emit userEvents()->externalLinkClicked(url.toString(), true);
+    }
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "abstractviewer.h"
+
+#include <QRect>
+#include <QScopedPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <QWebView>
+
+class TextBookChapter;
+
+// Shows a converted text book one chapter at a time. The chapter runs the reading engine,
+// which lays it out in screen pages and columns; the viewer picks the chapter file for a link,
+// starts the engine in each loaded chapter, turns pages and chapters on keys, wheel, swipes and
+// clicks, reports selections and note clicks, and hands the reading position back to the book
+// context when it goes.
+class TextViewer : public QWebView, public AbstractViewer {
+    Q_OBJECT
+public:
+    explicit TextViewer(QWidget* parent = nullptr);
+    ~TextViewer() override;
+
+    bool supports(Features features) const override;
+    bool readBook(QSharedPointer<BookContext> context) override;
+    QString selectedText() const override;
+    void clearSelection() override;
+    void goLink(const QString& link, bool forced) override;
+    void setZoomValue(ZoomAction action, int value) override;
+
+    // Highlights every occurrence of the text (an empty text clears the highlights).
+    void highlightText(const QString& text);
+    TextBookChapter* chapterPage() const;
+
+    // The place inside a chapter that a link's query or fragment names: a decoded reading path
+    // (with its "&offset=N"), a page number, "start", "end", "#anchor", or "1" for none.
+    static QString chapterTarget(const QUrl& local);
+
+signals:
+    // local: the move stays inside the chapter already loaded.
+    void navigationStarted(bool local);
+    void navigationCompleted();
+    void pageNavigation();
+    void beginLoading();
+    void endLoading();
+
+public slots:
+    void next();
+    void previous();
+    void moveToHome();
+    void moveToEnd();
+
+private slots:
+    void onNewChapterLoaded();
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void onMouseClicked() override;
+
+private:
+    struct Private;
+
+    void bindPageEvents(TextBookChapter* page);
+    void loadInternal();
+    void onLoadFinished();
+    void onRepaginateTimer();
+    void onLinkClicked(const QUrl& url);
+    void nextChapter();
+    void previousChapter();
+    // The chapter-folder relative form of a link; empty when no known chapter has its path.
+    QString resolveChapter(const QString& link, QUrl* url) const;
+
+    QScopedPointer<Private> d;
+    QTimer repaginateTimer;
+    QString noteIdUnderMouse;
+    bool linkHovered = false;
+    QRect noteRect;
+};
