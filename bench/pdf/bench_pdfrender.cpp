@@ -8,12 +8,9 @@
 // JPEG every sixth. The engine is taken from beside the benchmark's build (bin/).
 #include "pdfbenchbook.h"
 #include "pdfdocument.h"
-#include "pdfenginefile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -36,34 +33,17 @@ qint64 renderWithDocument(const QString& path, int* pages, qint64* pixels)
     return timer.elapsed();
 }
 
-void dropInfo(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtInfoMsg && type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(dropInfo);
-    const QString binDir = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../bin"));
-    pdfengine::setLibraryPath(binDir + QLatin1Char('/') + pdfengine::fileName());
-
+    pdfbench::prepareRun();
     QTemporaryDir scratch;
-    QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const QString path = pdfbench::bookFile(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), scratch.path());
     const int rounds = argc > 2 ? qMax(1, atoi(argv[2])) : 3;
-    if (path.isEmpty()) {
-        path = scratch.filePath(QStringLiteral("book.pdf"));
-        QElapsedTimer timer;
-        timer.start();
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(pdfbench::makeBook()) < 0 || !file.flush())
-            return 1;
-        std::printf("wrote %s: %d pages, %.1f MB in %lld ms\n", qPrintable(path), pdfbench::bookPages,
-            QFileInfo(path).size() / 1048576.0, timer.elapsed());
-    }
+    if (path.isEmpty())
+        return 1;
 
     const int dpi = qRound(2.0 * 96.0);
     qint64 bestDocument = -1;

@@ -1,6 +1,11 @@
 #include "pdfbenchbook.h"
 
+#include "pdfenginefile.h"
 #include "pdfwriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -63,9 +68,37 @@ qint64 renderPage(fz_context* ctx, fz_document* doc, int number, int dpi)
     return pixels;
 }
 
+void dropInfo(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtInfoMsg && type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 } // namespace
 
 namespace pdfbench {
+
+void prepareRun()
+{
+    qInstallMessageHandler(dropInfo);
+    const QString binDir = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../bin"));
+    pdfengine::setLibraryPath(binDir + QLatin1Char('/') + pdfengine::fileName());
+}
+
+QString bookFile(const QString& given, const QString& folder)
+{
+    if (!given.isEmpty())
+        return given;
+    const QString path = QDir(folder).filePath(QStringLiteral("book.pdf"));
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(makeBook()) < 0 || !file.flush())
+        return QString();
+    std::printf("wrote %s: %d pages, %.1f MB in %lld ms\n", qPrintable(path), bookPages,
+        QFileInfo(path).size() / 1048576.0, timer.elapsed());
+    return path;
+}
 
 const int bookPages = 160;
 

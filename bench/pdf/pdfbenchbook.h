@@ -16,4 +16,11 @@ QByteArray makeBook();
 // RGB pixmap at dpi, as a MuPDF-based viewer does; the time in ms, -1 when the file does not open.
 qint64 renderWithMuPdf(const QString& path, int first, int pages, int dpi, qint64* pixels);
 
+// Keeps info and debug lines off the output and takes the PDF engine from beside the
+// benchmark's build (bin/).
+void prepareRun();
+// The PDF to measure: `given` when it is not empty, else the book written into `folder` (its
+// size and writing time printed); empty when it cannot be written.
+QString bookFile(const QString& given, const QString& folder);
+
 } // namespace pdfbench
