@@ -47,20 +47,17 @@ struct FakeDocument : ImageDocument {
 
 struct Viewer : ImageViewer {
     ImageDocument* createDocument(int) override { return fake = new FakeDocument(this); }
-    QList<CustomGraphicsPixmapItem*> pages() const
+    CustomGraphicsPixmapItem* item(int i) const
     {
-        QList<CustomGraphicsPixmapItem*> items;
-        for (QGraphicsItem* item : scene()->items(Qt::AscendingOrder))
-            items.append(static_cast<CustomGraphicsPixmapItem*>(item));
-        return items;
+        return static_cast<CustomGraphicsPixmapItem*>(scene()->items(Qt::AscendingOrder).value(i));
     }
     // The page numbers the scene shows, told by colour.
     QList<int> shownPages() const
     {
         QList<int> numbers;
-        for (CustomGraphicsPixmapItem* item : pages())
-            for (int page = 1; page <= 200 && !item->image().isNull(); ++page)
-                if (item->image().pixel(0, 0) == FakeDocument::color(page))
+        for (int i = 0; item(i); ++i)
+            for (int page = 1; page <= 200 && !item(i)->image().isNull(); ++page)
+                if (item(i)->image().pixel(0, 0) == FakeDocument::color(page))
                     numbers.append(page);
         return numbers;
     }
@@ -92,9 +89,11 @@ Action click(int x, bool skip = false)
         QVERIFY(!v.skipNextClick());
     };
 }
-Action zoom(AbstractViewer::ZoomAction first, int value, Action then = {})
+// On a document of the given scale, first a zoom action, then the rest.
+Action zoom(AbstractViewer::ZoomAction first, int value, Action then = {}, double factor = 1.0)
 {
     return [=](Viewer& v) {
+        v.fake->factor = factor;
         v.setZoomValue(first, value);
         if (then)
             then(v);
@@ -111,7 +110,7 @@ class TestImageViewer : public QObject {
     QSharedPointer<BookContext> context;
     QScopedPointer<Viewer> viewer;
 
-    void open(int columns, int delayMs = 0, double factor = 1.0)
+    void open(int columns, int delayMs = 0)
     {
         context.reset(new BookContext);
         context->pageParams()->setColumnCount(columns);
@@ -120,8 +119,7 @@ class TestImageViewer : public QObject {
         viewer->show();
         QVERIFY(viewer->readBook(context));
         viewer->fake->delayMs = delayMs;
-        viewer->fake->factor = factor;
-        QTRY_VERIFY(!viewer->isRendering() && !viewer->pages().isEmpty());
+        QTRY_VERIFY(!viewer->isRendering() && viewer->item(0));
     }
 
 private slots:
@@ -154,7 +152,7 @@ private slots:
                 expected = qBound(1, expected + (i % 5 == 4 ? -columns : columns), 200);
             }
             QCoreApplication::processEvents();
-            QVERIFY2(!viewer->pages().isEmpty(), "the scene showed an empty frame");
+            QVERIFY2(viewer->item(0), "the scene showed an empty frame");
         }
         const QList<int> shown = columns == 1 ? QList<int> { expected } : QList<int> { expected, expected + 1 };
         QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == shown);
@@ -166,26 +164,21 @@ private slots:
         QCOMPARE(busy.last().first().toBool(), false);
     }
 
-    void teardownDuringRender_data()
-    {
-        QTest::addColumn<bool>("reopen");
-        QTest::newRow("viewer destroyed") << false;
-        QTest::newRow("readBook again") << true;
-    }
     void teardownDuringRender()
     {
-        QFETCH(bool, reopen);
-        open(2, 150);
-        g_destroyedWhileRendering = false;
-        QTest::keyClick(viewer.data(), Qt::Key_Right);
-        QTRY_VERIFY(viewer->fake->running > 0);
-        if (reopen) {
-            QVERIFY(viewer->readBook(context));
-            QTRY_COMPARE(viewer->shownPages(), QList<int>({ 3, 4 }));
-        } else {
-            viewer.reset();
+        for (bool reopen : { true, false }) {
+            open(2, 150);
+            g_destroyedWhileRendering = false;
+            QTest::keyClick(viewer.data(), Qt::Key_Right);
+            QTRY_VERIFY(viewer->fake->running > 0);
+            if (reopen) {
+                QVERIFY(viewer->readBook(context));
+                QTRY_COMPARE(viewer->shownPages(), QList<int>({ 3, 4 }));
+            } else {
+                viewer.reset();
+            }
+            QVERIFY(!g_destroyedWhileRendering);
         }
-        QVERIFY(!g_destroyedWhileRendering);
     }
 
     void input_data()
@@ -193,41 +186,39 @@ private slots:
         using Z = AbstractViewer::ZoomAction;
         QTest::addColumn<Action>("action");
         QTest::addColumn<int>("columns");
-        QTest::addColumn<double>("factor"); // the document's own scale
         QTest::addColumn<int>("page"); // from page 10
         QTest::addColumn<int>("percent"); // -1: not checked
         QTest::addColumn<double>("scale"); // of the view; 0: not checked
-        QTest::newRow("next") << keys(Qt::Key_Right) << 1 << 1.0 << 11 << -1 << 0.0;
-        QTest::newRow("previous spread") << keys(Qt::Key_PageUp) << 2 << 1.0 << 8 << -1 << 0.0;
-        QTest::newRow("start") << keys(Qt::Key_Home) << 1 << 1.0 << 1 << -1 << 0.0;
-        QTest::newRow("end") << keys(Qt::Key_End) << 1 << 1.0 << 200 << -1 << 0.0;
-        QTest::newRow("unbound key") << keys(Qt::Key_Q) << 1 << 1.0 << 10 << -1 << 0.0;
-        QTest::newRow("zoom in") << zoom(Z::Initial, -1, keys(Qt::Key_Plus)) << 1 << 1.0 << 10 << 115 << 1.15;
-        QTest::newRow("zoom out") << zoom(Z::Initial, -1, keys(Qt::Key_Minus)) << 1 << 1.0 << 10 << 87 << 0.87;
-        QTest::newRow("initial pdf") << keys(Qt::Key_0, Qt::ShiftModifier) << 1 << 2.0 << 10 << 100 << 0.5;
-        QTest::newRow("fit width") << keys(Qt::Key_2, Qt::ShiftModifier) << 1 << 1.0 << 10 << 200 << 2.0;
-        QTest::newRow("fit page") << zoom(Z::Value, 300, keys(Qt::Key_1, Qt::ShiftModifier)) << 1 << 1.0 << 10 << 207
-                                  << 0.0;
-        QTest::newRow("value low") << zoom(Z::Value, 5) << 1 << 1.0 << 10 << 10 << 0.1;
-        QTest::newRow("value high") << zoom(Z::Value, 5000) << 1 << 2.0 << 10 << 1000 << 5.0;
-        QTest::newRow("wheel down") << wheel({ 0, -120 }) << 2 << 1.0 << 12 << -1 << 0.0;
-        QTest::newRow("touchpad up") << wheel({ 0, 30 }, 5) << 1 << 1.0 << 9 << -1 << 0.0;
-        QTest::newRow("horizontal wheel") << wheel({ -240, 0 }) << 1 << 1.0 << 10 << -1 << 0.0;
-        QTest::newRow("ctrl wheel") << zoom(Z::Initial, -1, wheel({ 0, 60 }, 2, Qt::ControlModifier)) << 1 << 1.0 << 10
-                                    << 115 << 0.0;
-        QTest::newRow("click left") << click(100) << 2 << 1.0 << 8 << -1 << 0.0;
-        QTest::newRow("click right") << click(900) << 1 << 1.0 << 11 << -1 << 0.0;
-        QTest::newRow("skipped click") << click(900, true) << 1 << 1.0 << 10 << -1 << 0.0;
+        QTest::newRow("next") << keys(Qt::Key_Right) << 1 << 11 << -1 << 0.0;
+        QTest::newRow("previous spread") << keys(Qt::Key_PageUp) << 2 << 8 << -1 << 0.0;
+        QTest::newRow("start") << keys(Qt::Key_Home) << 1 << 1 << -1 << 0.0;
+        QTest::newRow("end") << keys(Qt::Key_End) << 1 << 200 << -1 << 0.0;
+        QTest::newRow("unbound key") << keys(Qt::Key_Q) << 1 << 10 << -1 << 0.0;
+        QTest::newRow("zoom in") << zoom(Z::Initial, -1, keys(Qt::Key_Plus)) << 1 << 10 << 115 << 1.15;
+        QTest::newRow("zoom out") << zoom(Z::Initial, -1, keys(Qt::Key_Minus)) << 1 << 10 << 87 << 0.87;
+        QTest::newRow("initial pdf") << zoom(Z::Value, 300, keys(Qt::Key_0, Qt::ShiftModifier), 2) << 1 << 10 << 100
+                                     << 0.5;
+        QTest::newRow("fit width") << keys(Qt::Key_2, Qt::ShiftModifier) << 1 << 10 << 200 << 2.0;
+        QTest::newRow("fit page") << zoom(Z::Value, 300, keys(Qt::Key_1, Qt::ShiftModifier)) << 1 << 10 << 207 << 0.0;
+        QTest::newRow("value low") << zoom(Z::Value, 5) << 1 << 10 << 10 << 0.1;
+        QTest::newRow("value high pdf") << zoom(Z::Value, 5000, {}, 2) << 1 << 10 << 1000 << 5.0;
+        QTest::newRow("wheel down") << wheel({ 0, -120 }) << 2 << 12 << -1 << 0.0;
+        QTest::newRow("touchpad up") << wheel({ 0, 30 }, 5) << 1 << 9 << -1 << 0.0;
+        QTest::newRow("horizontal wheel") << wheel({ -240, 0 }) << 1 << 10 << -1 << 0.0;
+        QTest::newRow("ctrl wheel") << zoom(Z::Initial, -1, wheel({ 0, 60 }, 2, Qt::ControlModifier)) << 1 << 10 << 115
+                                    << 0.0;
+        QTest::newRow("click left") << click(100) << 2 << 8 << -1 << 0.0;
+        QTest::newRow("click right") << click(900) << 1 << 11 << -1 << 0.0;
+        QTest::newRow("skipped click") << click(900, true) << 1 << 10 << -1 << 0.0;
     }
     void input()
     {
         QFETCH(Action, action);
         QFETCH(int, columns);
-        QFETCH(double, factor);
         QFETCH(int, page);
         QFETCH(int, percent);
         QFETCH(double, scale);
-        open(columns, 0, factor);
+        open(columns);
         viewer->goPage(10);
         QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages().value(0) == 10);
         action(*viewer);
@@ -239,29 +230,22 @@ private slots:
             QCOMPARE(viewer->transform().m11(), scale);
     }
 
-    void spreadGap_data()
-    {
-        QTest::addColumn<int>("page");
-        QTest::newRow("middle") << 10;
-        QTest::newRow("last page alone") << 200;
-    }
     void spreadGap()
     {
-        QFETCH(int, page);
         open(2);
-        viewer->goPage(page);
-        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages().value(0) == page);
         const int gap = qRound(10 * viewer->devicePixelRatioF());
-        const QList<CustomGraphicsPixmapItem*> items = viewer->pages();
-        QCOMPARE(items.size(), 2);
-        QCOMPARE(items[0]->boundingRect(), QRectF(0, 0, 500, 200));
-        QCOMPARE(items[1]->pos(), QPointF(500 + gap, 0));
-        QCOMPARE(items[1]->boundingRect().isEmpty(), page == 200);
-        QCOMPARE(viewer->sceneRect().width(), page == 200 ? 500.0 : 1000.0 + gap);
+        for (int page : { 10, 200 }) { // the last page stands alone
+            viewer->goPage(page);
+            QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages().value(0) == page);
+            QCOMPARE(viewer->item(0)->boundingRect(), QRectF(0, 0, 500, 200));
+            QCOMPARE(viewer->item(1)->pos(), QPointF(500 + gap, 0));
+            QCOMPARE(viewer->item(1)->boundingRect().isEmpty(), page == 200);
+            QCOMPARE(viewer->sceneRect().width(), page == 200 ? 500.0 : 1000.0 + gap);
+        }
         // At 200 % the page is drawn from a copy resampled for that scale.
         viewer->setZoomValue(AbstractViewer::ZoomAction::Value, 200);
         viewer->grab();
-        QCOMPARE(items[0]->scaledImage().size(), items[0]->image().size() * 2);
+        QCOMPARE(viewer->item(0)->scaledImage().size(), viewer->item(0)->image().size() * 2);
     }
 };
 
