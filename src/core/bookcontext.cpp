@@ -17,14 +17,11 @@
 #include "textbookchapter.h"
 #include "textviewer.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QPointer>
 #include <QPrinter>
 #include <QSaveFile>
@@ -40,10 +37,6 @@ constexpr int kPlainTextFormat = 8;
 constexpr int kItemsSaveDelayMs = 2000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
-
-const char kWebSearchPrefix[] = "https://www.google.com/search?q=";
-const char kEncyclopediaHost[] = "wikipedia.org/wiki/Special:Search?search=";
-const char kTranslatePrefix[] = "https://translate.google.com/?langpair=auto%7Cauto&text=";
 
 } // namespace
 
@@ -79,7 +72,6 @@ struct BookContext::Private {
     // The state file on disk did not read: it is kept as ".bak" before anything replaces it.
     bool settingsUnreadable = false;
     QTimer itemsSaveTimer;
-    QTimer searchTimer;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -100,9 +92,6 @@ BookContext::BookContext()
     d->itemsSaveTimer.setSingleShot(true);
     d->itemsSaveTimer.setInterval(kItemsSaveDelayMs);
     connect(&d->itemsSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
-    d->searchTimer.setSingleShot(true);
-    d->searchTimer.setInterval(1000);
-    connect(&d->searchTimer, &QTimer::timeout, this, [this] { search(d->searchText); });
     bindEvents();
 }
 
@@ -332,11 +321,8 @@ void BookContext::search(const QString& text)
     d->repaginationTimer.start();
 }
 
-void BookContext::setSearchText(const QString& text)
-{
-    d->searchText = text;
-    d->searchTimer.start();
-}
+// The hits come with the pagination the restarted timer asks for, so typing searches once.
+void BookContext::setSearchText(const QString& text) { search(text); }
 
 QString BookContext::searchText() const { return d->searchText; }
 
@@ -497,11 +483,11 @@ void BookContext::goBackToPage()
     const BookLink back = *d->backToPageLink;
     if (!back.source.isEmpty()) {
         const QString here = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
-        if (here.isEmpty())
-            return;
-        d->backToPageLink->source = here;
-        d->backToPageLink->page = d->currentPage;
-        emit backToPageLinkChanged();
+        if (!here.isEmpty()) {
+            d->backToPageLink->source = here;
+            d->backToPageLink->page = d->currentPage;
+            emit backToPageLinkChanged();
+        }
         viewer->goLink(back.source, false);
     } else if (back.page > 0) {
         d->backToPageLink->source.clear();
@@ -574,11 +560,13 @@ void BookContext::repaginate()
     request.pageFormatScript = d->pageParams->pageFormatScript();
     request.fontSize = d->pageParams->fontSize();
     request.fontFamily = d->pageParams->fontFamily();
-    for (const BookLinkPtr& link : itemLinks()) {
-        if (link)
+    QList<BookLinkPtr> links = itemLinks();
+    links.append(d->backToPageLink);
+    for (const BookLinkPtr& link : qAsConst(links)) {
+        // An unset link (the back link before any jump) names no place.
+        if (link && !link->source.isEmpty())
             request.linkSources.insert(link->source);
     }
-    request.linkSources.insert(d->backToPageLink->source);
     svc->repaginate(request);
 }
 
@@ -749,40 +737,14 @@ void BookContext::removeBookmark(QString bookmarkId)
     scheduleItemsSave();
 }
 
-void BookContext::openSelectionLookup(const QString& prefix)
-{
-    AbstractViewer* viewer = d->liveViewer();
-    if (!viewer)
-        return;
-    const QString text = viewer->selectedText().trimmed();
-    if (text.isEmpty())
-        return;
-    const QString url = prefix + QString::fromUtf8(QUrl::toPercentEncoding(text));
-    emit viewer->userEvents()->externalLinkClicked(url, false);
-}
+// Copying and looking up the selection come with the reading-aloud and printing work.
+void BookContext::searchSelectionGoogle() { qInfo() << "Web search of the selection is not available yet"; }
 
-void BookContext::searchSelectionGoogle() { openSelectionLookup(QLatin1String(kWebSearchPrefix)); }
+void BookContext::searchSelectionWikipedia() { qInfo() << "Encyclopedia search of the selection is not available yet"; }
 
-void BookContext::searchSelectionWikipedia()
-{
-    const QStringList languages = QLocale::system().uiLanguages();
-    QString prefix = QStringLiteral("https://");
-    if (!languages.isEmpty())
-        prefix += languages.first().section(QLatin1Char('-'), 0, 0).toLower() + QLatin1Char('.');
-    openSelectionLookup(prefix + QLatin1String(kEncyclopediaHost));
-}
+void BookContext::copySelection() { qInfo() << "Copying the selection is not available yet"; }
 
-void BookContext::copySelection()
-{
-    AbstractViewer* viewer = d->liveViewer();
-    if (!viewer)
-        return;
-    const QString text = viewer->selectedText().trimmed();
-    if (!text.isEmpty())
-        QApplication::clipboard()->setText(text, QClipboard::Clipboard);
-}
-
-void BookContext::translateSelection() { openSelectionLookup(QLatin1String(kTranslatePrefix)); }
+void BookContext::translateSelection() { qInfo() << "Translating the selection is not available yet"; }
 
 void BookContext::print(const QPrinter& printer)
 {

@@ -34,7 +34,9 @@ class TocModel;
 class BookContext : public QObject {
     Q_OBJECT
 public:
+    // Follows the page counter of ReadingServices as set at this moment.
     BookContext();
+    // Saves the state file.
     ~BookContext() override;
 
     // Makes the viewer as a child of parent, loads the state file (or the defaults) and, for a
@@ -51,7 +53,7 @@ public:
 
     // Sends the text to the page counter; its hits come with the next pagination.
     void search(const QString& text);
-    // Stores the text and searches it once typing has paused for a second.
+    // The same as search: a burst of texts within a second makes one pagination.
     void setSearchText(const QString& text);
     QString searchText() const;
 
@@ -160,7 +162,6 @@ private:
     void storeInLibrary(int maxPosition, int notesCount);
     void scheduleItemsSave();
     void resolveItemTitle(BookLinkItem item, bool isNote);
-    void openSelectionLookup(const QString& prefix);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
 

@@ -21,12 +21,12 @@ int main(int argc, char** argv)
     if (!context)
         return 1;
     const QString settings = ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
-    std::printf("HOME %s\nSETTINGS %s\n", qPrintable(fixture.home().path()), qPrintable(settings));
+    std::printf("%s\n%s\n", qPrintable(fixture.home().path()), qPrintable(settings));
     QTest::keyClick(fixture.viewer(), Qt::Key_Right);
     const QString selected = fixture.selectOnScreen(12);
     if (selected.isEmpty() || !context->addNoteAtCurrentSelection(NoteItem::Green) || context->notes().isEmpty())
         return 2;
-    std::printf("NOTE %s\n", qPrintable(context->notes().first().startPath));
+    std::printf("%s\n", qPrintable(context->notes().first().startPath));
     std::fflush(stdout);
     return app.exec();
 }

@@ -24,7 +24,6 @@ public:
     ReadingFixture();
     ~ReadingFixture();
 
-    bool isReady() const { return m_ready; }
     const TempHome& home() const { return m_home; }
     BookModel* books() const { return m_books.get(); }
     DataExchangeSvc* pageCounter() const { return m_pageCounter.get(); }
@@ -47,7 +46,6 @@ public:
 
 private:
     TempHome m_home;
-    bool m_ready = false;
     std::unique_ptr<BookModel> m_books;
     std::unique_ptr<DataExchangeSvc> m_pageCounter;
     std::unique_ptr<QWidget> m_area;

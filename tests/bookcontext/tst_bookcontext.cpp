@@ -17,9 +17,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QWebFrame>
@@ -29,12 +26,6 @@
 
 namespace {
 
-int startPage(const ReadingFixture& fixture, TextViewer* viewer)
-{
-    return fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
-}
-
-// The book page shown equals the counter's chapter start plus the engine's page in it.
 // The screen shown holds the book page.
 bool shows(const QSharedPointer<BookContext>& context, int page)
 {
@@ -47,12 +38,8 @@ bool shows(const QSharedPointer<BookContext>& context, int page)
 bool pageAgrees(const ReadingFixture& fixture, const QSharedPointer<BookContext>& context)
 {
     TextViewer* viewer = fixture.viewer();
-    return context->currentPage() == startPage(fixture, viewer) + viewer->chapterPage()->currentPage();
-}
-
-QString settingsPath(ReadingFixture& fixture, int id)
-{
-    return ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
+    const int start = fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
+    return context->currentPage() == start + viewer->chapterPage()->currentPage();
 }
 
 } // namespace
@@ -64,7 +51,6 @@ private slots:
     void readAnnotateAndReopen()
     {
         ReadingFixture fixture;
-        QVERIFY(fixture.isReady());
         const int id = fixture.addEpub(QStringLiteral("three.epub"), 3, 9000);
         QSharedPointer<BookContext> context = fixture.open(id);
         QVERIFY(context);
@@ -111,7 +97,7 @@ private slots:
         context->goBackToPage();
         QVERIFY(shows(context, hit.link->page));
 
-        // A bookmark (once only) and a note on a screen inside the first chapter's prose.
+        // A bookmark (once only) and a note on a screen that starts inside a paragraph.
         context->navigateToPage(3);
         QVERIFY(shows(context, 3));
         QSignalSpy bookmarked(context.data(), &BookContext::bookmarkAdded);
@@ -125,6 +111,8 @@ private slots:
         const NoteItem note = context->notes().first();
         QCOMPARE(note.context, selected);
         QCOMPARE(note.link->page, 3);
+        const QString noteParagraph = QStringLiteral("getPageByXPathWithOffset('%1', 0)").arg(note.startPath);
+        QVERIFY(viewer->chapterPage()->mainFrame()->evaluateJavaScript(noteParagraph).toInt() < 3);
         QCOMPARE(context->bookmarks().first().link->page, 3);
         const QString bookmarkSource = context->bookmarks().first().link->source;
 
@@ -139,14 +127,11 @@ private slots:
         QCOMPARE(context->currentPage(), 3);
         QCOMPARE(context->bookmarks().size(), 1);
         QCOMPARE(context->bookmarks().first().link->source, bookmarkSource);
-        // Page numbers come with the first pagination after opening.
         QVERIFY(ReadingFixture::waitFor([&] { return context->bookmarks().first().link->page == 3; }));
         QCOMPARE(context->notes().size(), 1);
         const NoteItem reread = context->notes().first();
-        QCOMPARE(reread.startPath, note.startPath);
-        QCOMPARE(reread.endPath, note.endPath);
-        QCOMPARE(reread.startOffset, note.startOffset);
-        QCOMPARE(reread.endOffset, note.endOffset);
+        QVERIFY(reread.startPath == note.startPath && reread.endPath == note.endPath);
+        QVERIFY(reread.startOffset == note.startOffset && reread.endOffset == note.endOffset);
         QCOMPARE(reread.color, NoteItem::Yellow);
         QCOMPARE(reread.link->page, 3);
         // The note is drawn again in its chapter.
@@ -161,65 +146,116 @@ private slots:
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(testpaths::binDir() + QStringLiteral("/../tests/bookcontext_child"), QStringList());
         QVERIFY(child.waitForStarted());
-        QString output;
+        // The child prints its home, the state file and then the new note's path, a line each.
+        QStringList lines;
         QVERIFY(ReadingFixture::waitFor(
             [&] {
-                output += QString::fromLocal8Bit(child.readAllStandardOutput());
-                return output.contains(QLatin1String("NOTE ")) || child.state() == QProcess::NotRunning;
+                while (child.canReadLine())
+                    lines << QString::fromLocal8Bit(child.readLine()).trimmed();
+                return lines.size() == 3 || child.state() == QProcess::NotRunning;
             },
             120000));
         QTest::qWait(3000);
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished());
-        const QStringList lines = output.split(QLatin1Char('\n'));
-        auto value = [&lines](const char* key) {
-            for (const QString& line : lines) {
-                if (line.startsWith(QLatin1String(key)))
-                    return line.mid(int(qstrlen(key)) + 1);
-            }
-            return QString();
-        };
-        QVERIFY2(!value("NOTE").isEmpty(), qPrintable(output));
-        QFile file(value("SETTINGS"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonArray notes = QJsonDocument::fromJson(file.readAll())
-                                     .object()
-                                     .value(QStringLiteral("Notes"))
-                                     .toObject()
-                                     .value(QStringLiteral("Items"))
-                                     .toArray();
-        QDir(value("HOME")).removeRecursively();
-        QCOMPARE(notes.size(), 1);
-        QCOMPARE(notes.first().toObject().value(QStringLiteral("StartPath")).toString(), value("NOTE"));
+        QCOMPARE(lines.size(), 3);
+        ReadingState state;
+        const bool read = ReadingStateFile::read(lines.at(1), &state);
+        QDir(lines.at(0)).removeRecursively();
+        QVERIFY(read);
+        QCOMPARE(state.notes.size(), 1);
+        QCOMPARE(state.notes.first().startPath, lines.at(2));
     }
 
-    void unreadableStateIsKept_data()
+    void stateFileFallbacks_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31");
-        QTest::newRow("array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]");
+        // Empty: no such file.
+        QTest::addColumn<QByteArray>("current");
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<int>("fontSize");
+        const QByteArray good("{\"FontSettings\": {\"Size\": 14}}");
+        QTest::newRow("current not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20;
+        QTest::newRow("current an array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20;
+        QTest::newRow("older folder only") << QByteArray() << good << 14;
+        QTest::newRow("bad current, good older") << QByteArray("{") << good << 14;
     }
 
-    void unreadableStateIsKept()
+    void stateFileFallbacks()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, current);
+        QFETCH(QByteArray, legacy);
+        QFETCH(int, fontSize);
         ReadingFixture fixture;
         const int id = fixture.addEpub(QStringLiteral("damaged.epub"), 2, 3000);
-        const QString path = settingsPath(fixture, id);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-        QSharedPointer<BookContext> context = fixture.open(id, false);
-        QVERIFY(context);
-        QCOMPARE(context->pageParams()->fontSize(), 20);
-        context.reset();
+        const QString bookPath = fixture.books()->bookById(id).full_path;
+        const QString path = ReadingStateFile::filePath(bookDataDir(bookPath));
+        const QString legacyDir = legacyBookDataDir(bookPath);
+        for (const auto& file :
+            { qMakePair(path, current), qMakePair(ReadingStateFile::filePath(legacyDir), legacy) }) {
+            QFile out(file.first);
+            QVERIFY(file.second.isEmpty() || (QDir().mkpath(legacyDir) && out.open(QIODevice::WriteOnly)));
+            out.write(file.second);
+        }
+        QVERIFY(fixture.open(id, false));
+        QCOMPARE(fixture.context()->pageParams()->fontSize(), fontSize);
         fixture.close();
         QFile backup(path + QStringLiteral(".bak"));
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), content);
+        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray(), current);
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
+        QCOMPARE(state.fontSize.value_or(0), fontSize);
+    }
+
+    void refusedBooksLeaveNoViewer_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("format");
+        QTest::newRow("unknown format code") << "epub" << 12;
+        QTest::newRow("no document for djvu") << "djvu" << 4;
+    }
+
+    void refusedBooksLeaveNoViewer()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(int, format);
+        ReadingFixture fixture;
+        BookDto book = fixture.books()->bookById(fixture.addEpub(QStringLiteral("refused.epub"), 1, 1000));
+        if (suffix != QLatin1String("epub")) {
+            book.full_path.replace(QLatin1String(".epub"), QLatin1Char('.') + suffix);
+            QVERIFY(QFile::copy(fixture.home().filePath(QStringLiteral("refused.epub")), book.full_path));
+        }
+        book.format = format;
+        QWidget area;
+        BookContext context;
+        QVERIFY(!context.readBook(book, &area));
+        QVERIFY(!context.viewer() && area.children().isEmpty());
+    }
+
+    void wheelTurnsOneScreenPerNotch_data()
+    {
+        QTest::addColumn<QList<QPoint>>("deltas");
+        QTest::addColumn<int>("screens");
+        QTest::newRow("mouse notch") << QList<QPoint> { { 0, -120 } } << 1;
+        QTest::newRow("touchpad steps") << QList<QPoint> { { 0, -40 }, { 0, -50 }, { 0, -30 } } << 1;
+        QTest::newRow("less than a notch") << QList<QPoint> { { 0, -40 }, { 0, -40 } } << 0;
+        QTest::newRow("direction changed") << QList<QPoint> { { 0, -80 }, { 0, 40 }, { 0, -80 } } << 0;
+        QTest::newRow("horizontal") << QList<QPoint> { { -120, 0 }, { -240, 0 } } << 0;
+        QTest::newRow("two notches") << QList<QPoint> { { 0, -240 } } << 2;
+    }
+
+    void wheelTurnsOneScreenPerNotch()
+    {
+        QFETCH(QList<QPoint>, deltas);
+        QFETCH(int, screens);
+        ReadingFixture fixture;
+        QVERIFY(fixture.open(fixture.addEpub(QStringLiteral("wheel.epub"), 1, 9000), false));
+        TextViewer* viewer = fixture.viewer();
+        for (const QPoint& delta : deltas) {
+            QWheelEvent event(QPointF(400, 300), QPointF(400, 300), QPoint(), delta, Qt::NoButton, Qt::NoModifier,
+                Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewer, &event);
+        }
+        QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * fixture.context()->pageParams()->columnCount());
     }
 
     void favouriteSurvivesPageTurns()

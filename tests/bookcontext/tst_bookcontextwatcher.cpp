@@ -10,28 +10,32 @@
 
 namespace {
 
-// Counts what reaches it through a connection that has no QObject to end it.
-class Probe : public BookContextWatcher {
-public:
-    explicit Probe(std::shared_ptr<int> received)
-        : m_received(std::move(received))
-    {
-    }
+// received: signals through a connection that has no QObject to end it.
+struct Counts {
+    int received = 0;
     int changes = 0;
     int resets = 0;
+};
+
+class Probe : public BookContextWatcher {
+public:
+    explicit Probe(std::shared_ptr<Counts> counts)
+        : m_counts(std::move(counts))
+    {
+    }
 
 protected:
     void onBookContextChanged(QSharedPointer<BookContext> context) override
     {
-        ++changes;
-        std::shared_ptr<int> received = m_received;
+        ++m_counts->changes;
+        std::shared_ptr<Counts> counts = m_counts;
         m_bookConnections.append(
-            QObject::connect(context.data(), &BookContext::pageCountChanged, [received] { ++*received; }));
+            QObject::connect(context.data(), &BookContext::pageCountChanged, [counts] { ++counts->received; }));
     }
-    void resetBookState() override { ++resets; }
+    void resetBookState() override { ++m_counts->resets; }
 
 private:
-    std::shared_ptr<int> m_received;
+    std::shared_ptr<Counts> m_counts;
 };
 
 } // namespace
@@ -64,28 +68,19 @@ private slots:
         QFETCH(int, resets);
         const QSharedPointer<BookContext> a = QSharedPointer<BookContext>::create();
         const QSharedPointer<BookContext> b = QSharedPointer<BookContext>::create();
-        auto count = std::make_shared<int>(0);
-        auto probe = std::make_unique<Probe>(count);
-        int seenChanges = 0;
-        int seenResets = 0;
+        auto counts = std::make_shared<Counts>();
+        auto probe = std::make_unique<Probe>(counts);
         for (const QChar step : steps) {
-            if (step == QLatin1Char('x')) {
-                seenChanges = probe->changes;
-                seenResets = probe->resets;
+            if (step == QLatin1Char('x'))
                 probe.reset();
-                continue;
-            }
-            probe->setBookContext(step == QLatin1Char('a') ? a : step == QLatin1Char('b') ? b : nullptr);
-        }
-        if (probe) {
-            seenChanges = probe->changes;
-            seenResets = probe->resets;
+            else
+                probe->setBookContext(step == QLatin1Char('a') ? a : step == QLatin1Char('b') ? b : nullptr);
         }
         a->setPageCount(10);
         b->setPageCount(10);
-        QCOMPARE(*count, received);
-        QCOMPARE(seenChanges, changes);
-        QCOMPARE(seenResets, resets);
+        QCOMPARE(counts->received, received);
+        QCOMPARE(counts->changes, changes);
+        QCOMPARE(counts->resets, resets);
     }
 };
 

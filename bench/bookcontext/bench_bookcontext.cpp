@@ -1,0 +1,86 @@
+// Opening a large text book and turning its pages, with the page-counting helper running and
+// the book's files in the cache (it is opened once before measuring).
+// Usage: bench_bookcontext [chapters, default 100] [bytes per chapter, default 170000, about 5 MB in all]
+// Targets: the first screen within 600 ms of readBook; a page turn (key press to repaint)
+// under 50 ms. A chapter change (a new chapter file loaded) is reported beside it.
+
+#include "bookcontext.h"
+#include "readingfixture.h"
+#include "textbookchapter.h"
+#include "textviewer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTest>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? -1 : values.at(values.size() / 2);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QTextStream out(stdout);
+    const int chapters = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100;
+    const int bytes = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 170000;
+    ReadingFixture fixture;
+    const int id = fixture.addEpub(QStringLiteral("large.epub"), chapters, bytes);
+    if (id < 0 || !fixture.open(id)) {
+        out << "cannot open the book\n";
+        return 1;
+    }
+    out << "book: " << chapters << " chapters, "
+        << QFileInfo(fixture.home().filePath(QStringLiteral("large.epub"))).size() << " bytes, "
+        << fixture.context()->pageCount() << " pages\n";
+    fixture.close();
+
+    QList<qint64> opening;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!fixture.open(id, false)) {
+            out << "cannot reopen the book\n";
+            return 1;
+        }
+        fixture.viewer()->repaint();
+        opening << timer.elapsed();
+        fixture.close();
+    }
+    out << "first screen after readBook: median " << median(opening) << " ms, worst "
+        << *std::max_element(opening.begin(), opening.end()) << " ms (target 600)\n";
+
+    fixture.open(id);
+    TextViewer* viewer = fixture.viewer();
+    QList<qint64> turns;
+    QList<qint64> chapterChanges;
+    for (int press = 0; press < 5000 && chapterChanges.size() < 3; ++press) {
+        const QString source = viewer->chapterPage()->source();
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(viewer, Qt::Key_Right);
+        if (viewer->chapterPage()->source() == source) {
+            viewer->repaint();
+            turns << timer.elapsed();
+            continue;
+        }
+        ReadingFixture::waitFor(
+            [viewer] { return viewer->isVisible() && viewer->chapterPage()->currentPage() > 0; }, 10000);
+        viewer->repaint();
+        chapterChanges << timer.elapsed();
+    }
+    out << "page turn within a chapter: median " << median(turns) << " ms, worst "
+        << *std::max_element(turns.begin(), turns.end()) << " ms over " << turns.size() << " turns (target 50)\n";
+    if (!chapterChanges.isEmpty())
+        out << "chapter change: median " << median(chapterChanges) << " ms over " << chapterChanges.size() << "\n";
+    return 0;
+}
