@@ -7,7 +7,6 @@
 #include "imageviewer.h"
 
 #include <QGraphicsScene>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <atomic>
@@ -128,22 +127,18 @@ private slots:
     void quickTurns_data()
     {
         QTest::addColumn<int>("columns");
-        QTest::addColumn<int>("delayMs");
         QTest::addColumn<int>("switchEvery");
-        QTest::newRow("single") << 1 << 3 << 0;
-        QTest::newRow("spread") << 2 << 3 << 0;
-        QTest::newRow("column switches") << 1 << 3 << 7;
-        QTest::newRow("slow") << 1 << 250 << 0;
+        QTest::newRow("single") << 1 << 0;
+        QTest::newRow("spread") << 2 << 0;
+        QTest::newRow("column switches") << 1 << 7;
     }
     void quickTurns()
     {
         QFETCH(int, columns);
-        QFETCH(int, delayMs);
         QFETCH(int, switchEvery);
-        open(columns, delayMs);
-        QSignalSpy busy(context.data(), &BookContext::viewerIsDirtyChanged);
+        open(columns, 3);
         int expected = 1;
-        for (int i = 1; i <= (delayMs > 100 ? 3 : 50); ++i) {
+        for (int i = 1; i <= 50; ++i) {
             if (switchEvery && i % switchEvery == 0) {
                 QTest::keyClick(viewer.data(), Qt::Key_F10);
                 columns = 3 - columns;
@@ -160,8 +155,6 @@ private slots:
         QCOMPARE(context->readingPage(), expected);
         QCOMPARE(viewer->fake->maxRunning.load(), 1);
         QCOMPARE(viewer->fake->guiRenders.load(), 0);
-        QVERIFY(delayMs < 200 || busy.first().first().toBool());
-        QCOMPARE(busy.last().first().toBool(), false);
     }
 
     void teardownDuringRender()
