@@ -3,6 +3,7 @@
 #include "abstractviewer.h"
 #include "appdirs.h"
 #include "bookpageparams.h"
+#include "imageviewer.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
@@ -137,13 +138,7 @@ void BookContext::bindEvents()
     connect(this, &BookContext::currentPageChanged, this, &BookContext::followCurrentPage);
 }
 
-AbstractViewer* BookContext::makeImageViewer(QWidget* parent)
-{
-    // Stand-in until the image viewer exists: PDF and comic books do not open yet.
-    Q_UNUSED(parent)
-    qWarning() << "Image books can't be opened yet";
-    return nullptr;
-}
+AbstractViewer* BookContext::makeImageViewer(QWidget* parent) { return new ImageViewer(parent); }
 
 bool BookContext::readBook(const BookDto& book, QWidget* parent)
 {

@@ -1,0 +1,246 @@
+// The image viewer over a fake document: renders on the pool one at a time, page turns by keys,
+// wheel and clicks, zoom actions, spreads, and teardown while a render runs.
+#include "bookcontext.h"
+#include "bookpageparams.h"
+#include "customgraphicspixmapitem.h"
+#include "formats/imagedocument.h"
+#include "imageviewer.h"
+
+#include <QGraphicsScene>
+#include <QtTest>
+
+#include <atomic>
+#include <functional>
+
+namespace {
+
+std::atomic<bool> g_destroyedWhileRendering { false };
+
+// Coloured 500 x 200 pages at the requested ratio; counts renders running at once.
+struct FakeDocument : ImageDocument {
+    using ImageDocument::ImageDocument;
+    ~FakeDocument() override { g_destroyedWhileRendering = g_destroyedWhileRendering || running > 0; }
+    void load(const QString&) override { }
+    QString title() const override { return QString(); }
+    int pageCount() const override { return 200; }
+    QList<TocPoint> toc() const override { return {}; }
+    QList<SearchItem> search(const QString&) override { return {}; }
+    double scaleFactor() const override { return factor; }
+    QImage requestImage(int page, double scale) override
+    {
+        maxRunning = qMax(maxRunning.load(), ++running);
+        guiRenders += QThread::currentThread() == qApp->thread();
+        QThread::msleep(delayMs);
+        QImage image(QSize(500, 200) * scale, QImage::Format_RGB32);
+        image.fill(color(page));
+        image.setDevicePixelRatio(scale);
+        --running;
+        return page <= 200 ? image : QImage();
+    }
+    static QRgb color(int page) { return QColor::fromHsv(page * 37 % 360, 255, 220).rgb(); }
+
+    double factor = 1.0;
+    int delayMs = 0;
+    std::atomic<int> running { 0 }, maxRunning { 0 }, guiRenders { 0 };
+};
+
+struct Viewer : ImageViewer {
+    ImageDocument* createDocument(int) override { return fake = new FakeDocument(this); }
+    CustomGraphicsPixmapItem* item(int i) const
+    {
+        return static_cast<CustomGraphicsPixmapItem*>(scene()->items(Qt::AscendingOrder).value(i));
+    }
+    // The page numbers the scene shows, told by colour.
+    QList<int> shownPages() const
+    {
+        QList<int> numbers;
+        for (int i = 0; item(i); ++i)
+            for (int page = 1; page <= 200 && !item(i)->image().isNull(); ++page)
+                if (item(i)->image().pixel(0, 0) == FakeDocument::color(page))
+                    numbers.append(page);
+        return numbers;
+    }
+    FakeDocument* fake = nullptr;
+};
+
+using Action = std::function<void(Viewer&)>;
+
+Action keys(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    return [=](Viewer& v) { QTest::keyClick(&v, key, modifiers); };
+}
+Action wheel(QPoint delta, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    return [=](Viewer& v) {
+        for (int i = 0; i < times; ++i) {
+            QWheelEvent event({ 50, 50 }, { 50, 50 }, {}, delta, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(v.viewport(), &event);
+        }
+    };
+}
+Action click(int x, bool skip = false)
+{
+    return [=](Viewer& v) {
+        v.setSkipNextClick(skip);
+        QCursor::setPos(v.mapToGlobal(QPoint(x, 300)));
+        QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, v.viewport()->mapFromGlobal(QCursor::pos()));
+        QTest::qWait(400);
+        QVERIFY(!v.skipNextClick());
+    };
+}
+// On a document of the given scale, first a zoom action, then the rest.
+Action zoom(AbstractViewer::ZoomAction first, int value, Action then = {}, double factor = 1.0)
+{
+    return [=](Viewer& v) {
+        v.fake->factor = factor;
+        v.setZoomValue(first, value);
+        if (then)
+            then(v);
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class TestImageViewer : public QObject {
+    Q_OBJECT
+
+    QSharedPointer<BookContext> context;
+    QScopedPointer<Viewer> viewer;
+
+    void open(int columns, int delayMs = 0)
+    {
+        context.reset(new BookContext);
+        context->pageParams()->setColumnCount(columns);
+        viewer.reset(new Viewer);
+        viewer->resize(1040, 600);
+        viewer->show();
+        QVERIFY(viewer->readBook(context));
+        viewer->fake->delayMs = delayMs;
+        QTRY_VERIFY(!viewer->isRendering() && viewer->item(0));
+    }
+
+private slots:
+    void cleanup() { viewer.reset(), context.reset(); }
+
+    void quickTurns_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("switchEvery");
+        QTest::newRow("single") << 1 << 0;
+        QTest::newRow("spread") << 2 << 0;
+        QTest::newRow("column switches") << 1 << 7;
+    }
+    void quickTurns()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, switchEvery);
+        open(columns, 3);
+        int expected = 1;
+        for (int i = 1; i <= 50; ++i) {
+            if (switchEvery && i % switchEvery == 0) {
+                QTest::keyClick(viewer.data(), Qt::Key_F10);
+                columns = 3 - columns;
+            } else {
+                QTest::keyClick(viewer.data(), i % 5 == 4 ? Qt::Key_Left : Qt::Key_Right);
+                expected = qBound(1, expected + (i % 5 == 4 ? -columns : columns), 200);
+            }
+            QCoreApplication::processEvents();
+            QVERIFY2(viewer->item(0), "the scene showed an empty frame");
+        }
+        const QList<int> shown = columns == 1 ? QList<int> { expected } : QList<int> { expected, expected + 1 };
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == shown);
+        QCOMPARE(context->currentPage(), expected);
+        QCOMPARE(context->readingPage(), expected);
+        QCOMPARE(viewer->fake->maxRunning.load(), 1);
+        QCOMPARE(viewer->fake->guiRenders.load(), 0);
+    }
+
+    void teardownDuringRender()
+    {
+        for (bool reopen : { true, false }) {
+            open(2, 150);
+            g_destroyedWhileRendering = false;
+            QTest::keyClick(viewer.data(), Qt::Key_Right);
+            QTRY_VERIFY(viewer->fake->running > 0);
+            if (reopen) {
+                QVERIFY(viewer->readBook(context));
+                QTRY_COMPARE(viewer->shownPages(), QList<int>({ 3, 4 }));
+            } else {
+                viewer.reset();
+            }
+            QVERIFY(!g_destroyedWhileRendering);
+        }
+    }
+
+    void input_data()
+    {
+        using Z = AbstractViewer::ZoomAction;
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("page"); // from page 10
+        QTest::addColumn<int>("percent"); // -1: not checked
+        QTest::addColumn<double>("scale"); // of the view; 0: not checked
+        QTest::newRow("next") << keys(Qt::Key_Right) << 1 << 11 << -1 << 0.0;
+        QTest::newRow("previous spread") << keys(Qt::Key_PageUp) << 2 << 8 << -1 << 0.0;
+        QTest::newRow("start") << keys(Qt::Key_Home) << 1 << 1 << -1 << 0.0;
+        QTest::newRow("end") << keys(Qt::Key_End) << 1 << 200 << -1 << 0.0;
+        QTest::newRow("unbound key") << keys(Qt::Key_Q) << 1 << 10 << -1 << 0.0;
+        QTest::newRow("zoom in") << zoom(Z::Initial, -1, keys(Qt::Key_Plus)) << 1 << 10 << 115 << 1.15;
+        QTest::newRow("zoom out") << zoom(Z::Initial, -1, keys(Qt::Key_Minus)) << 1 << 10 << 87 << 0.87;
+        QTest::newRow("initial pdf") << zoom(Z::Value, 300, keys(Qt::Key_0, Qt::ShiftModifier), 2) << 1 << 10 << 100
+                                     << 0.5;
+        QTest::newRow("fit width") << keys(Qt::Key_2, Qt::ShiftModifier) << 1 << 10 << 200 << 2.0;
+        QTest::newRow("fit page") << zoom(Z::Value, 300, keys(Qt::Key_1, Qt::ShiftModifier)) << 1 << 10 << 207 << 0.0;
+        QTest::newRow("value low") << zoom(Z::Value, 5) << 1 << 10 << 10 << 0.1;
+        QTest::newRow("value high pdf") << zoom(Z::Value, 5000, {}, 2) << 1 << 10 << 1000 << 5.0;
+        QTest::newRow("wheel down") << wheel({ 0, -120 }) << 2 << 12 << -1 << 0.0;
+        QTest::newRow("touchpad up") << wheel({ 0, 30 }, 5) << 1 << 9 << -1 << 0.0;
+        QTest::newRow("horizontal wheel") << wheel({ -240, 0 }) << 1 << 10 << -1 << 0.0;
+        QTest::newRow("ctrl wheel") << zoom(Z::Initial, -1, wheel({ 0, 60 }, 2, Qt::ControlModifier)) << 1 << 10 << 115
+                                    << 0.0;
+        QTest::newRow("click left") << click(100) << 2 << 8 << -1 << 0.0;
+        QTest::newRow("click right") << click(900) << 1 << 11 << -1 << 0.0;
+        QTest::newRow("skipped click") << click(900, true) << 1 << 10 << -1 << 0.0;
+    }
+    void input()
+    {
+        QFETCH(Action, action);
+        QFETCH(int, columns);
+        QFETCH(int, page);
+        QFETCH(int, percent);
+        QFETCH(double, scale);
+        open(columns);
+        viewer->goPage(10);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages().value(0) == 10);
+        action(*viewer);
+        QTRY_COMPARE(context->currentPage(), page);
+        QTRY_COMPARE(viewer->shownPages().value(0), page);
+        if (percent >= 0)
+            QTRY_COMPARE(viewer->zoomValue(), percent);
+        if (scale > 0)
+            QCOMPARE(viewer->transform().m11(), scale);
+    }
+
+    void spreadGap()
+    {
+        open(2);
+        const int gap = qRound(10 * viewer->devicePixelRatioF());
+        for (int page : { 10, 200 }) { // the last page stands alone
+            viewer->goPage(page);
+            QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages().value(0) == page);
+            QCOMPARE(viewer->item(0)->boundingRect(), QRectF(0, 0, 500, 200));
+            QCOMPARE(viewer->item(1)->pos(), QPointF(500 + gap, 0));
+            QCOMPARE(viewer->item(1)->boundingRect().isEmpty(), page == 200);
+            QCOMPARE(viewer->sceneRect().width(), page == 200 ? 500.0 : 1000.0 + gap);
+        }
+        // At 200 % the page is drawn from a copy resampled for that scale.
+        viewer->setZoomValue(AbstractViewer::ZoomAction::Value, 200);
+        viewer->grab();
+        QCOMPARE(viewer->item(0)->scaledImage().size(), viewer->item(0)->image().size() * 2);
+    }
+};
+
+QTEST_MAIN(TestImageViewer)
+#include "tst_imageviewer.moc"
