@@ -9,6 +9,7 @@
 #include "windows/keltitlebar.h"
 #include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
+#include "windowtesthelpers.h"
 
 #include <QBoxLayout>
 #include <QScreen>
@@ -66,12 +67,7 @@ class TestKelWindow : public QObject {
     std::unique_ptr<KelSettings> m_settings;
 
 private slots:
-    void initTestCase()
-    {
-        m_settings = std::make_unique<KelSettings>(
-            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        KelApplication::instance()->setSettings(m_settings.get());
-    }
+    void initTestCase() { m_settings = installTestSettings(); }
 
     void flagsAndWidgetTree_data()
     {
