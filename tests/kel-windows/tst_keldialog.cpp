@@ -1,12 +1,9 @@
 #include "../kel-group/clicktesthelpers.h"
 #include "../kelapp/kelapptest.h"
 #include "animators/kelprogressanimator.h"
-#include "kelapplication.h"
-#include "kelsettings.h"
 #include "kelui.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelframe.h"
-#include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "windows/keldialog.h"
@@ -16,11 +13,9 @@
 #include "windowtesthelpers.h"
 
 #include <QApplication>
-#include <QBoxLayout>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-#include <QWindow>
 #include <QtConcurrent>
 
 #include <functional>
@@ -119,18 +114,6 @@ private slots:
         }
     }
 
-    void enterWithoutDefaultButtonDoesNothing()
-    {
-        KelDialog dialog;
-        dialog.addButton(1, new KelButton(19, &dialog));
-        actOnNextDialog<KelDialog>([](KelDialog* d) {
-            QTest::keyClick(d, Qt::Key_Enter);
-            QVERIFY(d->isVisible());
-            QTest::keyClick(d, Qt::Key_Escape);
-        });
-        QCOMPARE(dialog.exec(), 0);
-    }
-
     void reentrantExecAndDeleteOnClose()
     {
         QPointer<KelDialog> dialog = makeDialog();
@@ -143,24 +126,6 @@ private slots:
         QCOMPARE(dialog->exec(), 1);
         QCOMPARE(inner, 0);
         QVERIFY(dialog.isNull());
-    }
-
-    void buttonsById()
-    {
-        KelDialog dialog;
-        auto* first = new KelButton(19, &dialog);
-        auto* second = new KelButton(19, &dialog);
-        auto* third = new KelButton(20, &dialog);
-        QCOMPARE(dialog.addButton(1, first, true), first);
-        dialog.addButton(1, second, false, true);
-        dialog.addButton(2, third, true);
-        QCOMPARE(dialog.button(1), second);
-        QCOMPARE(dialog.defaultButton(), second);
-        QCOMPARE(dialog.footerLayout()->indexOf(second), 0);
-        QVERIFY(dialog.footerLayout()->indexOf(first) > 0);
-        QCOMPARE(second->property("KELPROP_ButtonIndex").toInt(), 1);
-        QCOMPARE(dialog.windowModality(), Qt::WindowModal);
-        QVERIFY(dialog.titleBar());
     }
 
     void waitsOnlyForAMinimisedParent_data()
@@ -188,22 +153,6 @@ private slots:
         QCOMPARE(shownBeforeRestore, !minimised);
         QVERIFY(parent.isVisible());
         delete dialog;
-    }
-
-    void messageBoxContent()
-    {
-        KelMessageBox box;
-        QCOMPARE(box.objectName(), "KelMessageBox");
-        QCOMPARE(box.messageLayout()->objectName(), "KelMessageLayout");
-        box.setText("Hello");
-        QCOMPARE(box.messageLabel()->text(), "Hello");
-        box.show();
-        box.setIcon(":/kelui/titlebar-close.svg");
-        QVERIFY(box.iconWidget()->isVisible());
-        box.setIcon(QString());
-        QVERIFY(!box.iconWidget()->isVisible());
-        box.setIcon(":/kelui/titlebar-close.svg");
-        QVERIFY(box.iconWidget()->isVisible());
     }
 
     void fieldThatMustNotBeEmpty_data()
