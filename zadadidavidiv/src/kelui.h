@@ -31,8 +31,8 @@ class QWidget;
 //
 // Message and text-input boxes are toolkit message boxes; tests may put their own handler in
 // (setMessageBoxHandler). The file dialogs go through setFileDialogHandler and revealing a file
-// through setRevealHandler. Not available yet, and
-// answered with null until its class exists: notificationManager().
+// through setRevealHandler. Not available yet, and answered with null until its class exists:
+// notificationManager().
 class KelUi : public QObject {
     Q_OBJECT
 

@@ -30,6 +30,7 @@ public:
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_X11DoNotAcceptFocus);
+        setAttribute(Qt::WA_QuitOnClose, false);
         setFocusPolicy(Qt::NoFocus);
     }
 
