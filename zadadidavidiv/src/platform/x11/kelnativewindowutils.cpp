@@ -555,10 +555,9 @@ bool KelNativeWindowUtils::eventFilter(QObject* watched, QEvent* event)
             d->updateShadow();
             break;
         case QEvent::Show:
+            // A compositing manager may have started or stopped since the last show.
             d->watchNativeWindow();
-            if (!d->shadow)
-                d->updateShadow();
-            d->syncShadow();
+            d->updateShadow();
             break;
         case QEvent::Hide:
         case QEvent::Move:
