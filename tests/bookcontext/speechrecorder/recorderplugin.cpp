@@ -1,8 +1,7 @@
-// A speech engine for tests. It speaks nothing: every text it is asked to say is appended to
-// the application's "spokenTexts" property, and it is Ready again on the next event-loop pass.
-// A say that comes while it still speaks cuts the text before it short, as a real engine does:
-// that text is kept with "[cut] " in front. With the application property "speechFails" set, the
-// engine starts in the error state and says nothing.
+// A speech engine for tests. It keeps each text it is asked to say in the application's property
+// "spokenTexts" ("[cut] " in front of a text a later say interrupted, as a real engine cuts it
+// short) and is Ready again on the next event-loop pass. With the property "speechFails" set it
+// is broken from the start.
 
 #include <QCoreApplication>
 #include <QTextToSpeechEngine>
@@ -13,68 +12,41 @@
 class RecorderEngine : public QTextToSpeechEngine {
     Q_OBJECT
 public:
-    explicit RecorderEngine(QObject* parent)
-        : QTextToSpeechEngine(parent)
-        , m_state(qApp->property("speechFails").toBool() ? QTextToSpeech::BackendError : QTextToSpeech::Ready)
-    {
-    }
-
-    QVector<QLocale> availableLocales() const override { return { QLocale(QLocale::English) }; }
-    QVector<QVoice> availableVoices() const override { return {}; }
-
+    using QTextToSpeechEngine::QTextToSpeechEngine;
     void say(const QString& text) override
     {
-        if (m_state == QTextToSpeech::BackendError)
-            return;
         QStringList spoken = qApp->property("spokenTexts").toStringList();
-        if (m_state == QTextToSpeech::Speaking && !spoken.isEmpty())
+        if (m_state == QTextToSpeech::Speaking)
             spoken.last().prepend(QStringLiteral("[cut] "));
-        spoken.append(text);
-        qApp->setProperty("spokenTexts", spoken);
-        const int utterance = ++m_utterance;
+        qApp->setProperty("spokenTexts", spoken << text);
         setState(QTextToSpeech::Speaking);
-        QTimer::singleShot(0, this, [this, utterance] {
-            if (utterance == m_utterance && m_state == QTextToSpeech::Speaking)
+        QTimer::singleShot(0, this, [this, said = ++m_said] {
+            if (said == m_said)
                 setState(QTextToSpeech::Ready);
         });
     }
-    void stop() override
-    {
-        if (m_state == QTextToSpeech::Speaking || m_state == QTextToSpeech::Paused)
-            setState(QTextToSpeech::Ready);
-    }
-    void pause() override
-    {
-        if (m_state == QTextToSpeech::Speaking)
-            setState(QTextToSpeech::Paused);
-    }
-    void resume() override
-    {
-        if (m_state == QTextToSpeech::Paused)
-            setState(QTextToSpeech::Ready);
-    }
-
-    double rate() const override { return 0.0; }
-    bool setRate(double) override { return true; }
-    double pitch() const override { return 0.0; }
-    bool setPitch(double) override { return true; }
-    QLocale locale() const override { return QLocale(QLocale::English); }
-    bool setLocale(const QLocale&) override { return true; }
-    double volume() const override { return 1.0; }
-    bool setVolume(double) override { return true; }
-    QVoice voice() const override { return QVoice(); }
-    bool setVoice(const QVoice&) override { return false; }
+    void stop() override { setState(QTextToSpeech::Ready); }
+    void pause() override { }
+    void resume() override { }
     QTextToSpeech::State state() const override { return m_state; }
+    QVector<QLocale> availableLocales() const override { return {}; }
+    QVector<QVoice> availableVoices() const override { return {}; }
+    double rate() const override { return 0; }
+    bool setRate(double) override { return false; }
+    double pitch() const override { return 0; }
+    bool setPitch(double) override { return false; }
+    QLocale locale() const override { return {}; }
+    bool setLocale(const QLocale&) override { return false; }
+    double volume() const override { return 1; }
+    bool setVolume(double) override { return false; }
+    QVoice voice() const override { return {}; }
+    bool setVoice(const QVoice&) override { return false; }
 
 private:
-    void setState(QTextToSpeech::State state)
-    {
-        m_state = state;
-        emit stateChanged(state);
-    }
-
-    QTextToSpeech::State m_state;
-    int m_utterance = 0;
+    void setState(QTextToSpeech::State state) { emit stateChanged(m_state = state); }
+    QTextToSpeech::State m_state
+        = qApp->property("speechFails").toBool() ? QTextToSpeech::BackendError : QTextToSpeech::Ready;
+    int m_said = 0;
 };
 
 class RecorderPlugin : public QObject, public QTextToSpeechPlugin {
