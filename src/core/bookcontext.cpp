@@ -18,11 +18,14 @@
 #include "textbookchapter.h"
 #include "textviewer.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QPointer>
 #include <QPrinter>
 #include <QSaveFile>
@@ -221,6 +224,12 @@ bool BookContext::loadTextBook()
         d->document.reset();
         return false;
     }
+    refreshToc();
+    return true;
+}
+
+void BookContext::refreshToc()
+{
     // Replaced only by a complete file, so a crash while writing keeps the last good cache.
     QSaveFile cache(d->tocCachePath);
     if (cache.open(QIODevice::WriteOnly | QIODevice::Text)) {
@@ -233,7 +242,6 @@ bool BookContext::loadTextBook()
         m_tocModel->setToc(d->toc.points);
     }
     d->chapterSourcesFilled = false;
-    return true;
 }
 
 void BookContext::deleteViewer()
@@ -308,14 +316,28 @@ void BookContext::changeEncoding(const QString& encoding)
         return;
     TextViewer* viewer = d->textViewer();
     const QString link = d->chapterPage ? d->chapterPage->getReadingLink() : QString();
+    const QString previous = d->encoding;
     d->encoding = encoding;
     d->document->setEncoding(encoding);
     if (!d->document->load(d->bookDataFolder)) {
+        // The stored encoding would keep the book from opening next time: go back to the last one.
         qWarning() << "Book failed to load with encoding" << encoding;
+        d->encoding = previous;
+        d->document->setEncoding(previous);
+        if (!d->document->load(d->bookDataFolder))
+            qWarning() << "Book failed to load again with encoding" << previous;
         return;
     }
+    // New text breaks into other pages: the contents, the page counter's chapters and the page
+    // numbers follow the converted files.
+    refreshToc();
     if (viewer && !link.isEmpty())
         viewer->goLink(link, true);
+    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
+        svc->setBookKey(d->contextId);
+        svc->sendChapterList(d->document->chapterPageInfos().first);
+    }
+    repaginate();
 }
 
 void BookContext::search(const QString& text)
@@ -427,13 +449,33 @@ TextBookChapter* BookContext::chapterPage() const { return d->chapterPage; }
 void BookContext::readingAloud(bool started)
 {
     qInfo() << (started ? "Start reading aloud..." : "Stop reading aloud.");
+    TextViewer* viewer = d->textViewer();
+    if (viewer && started)
+        viewer->startReadingAloud();
+    else if (viewer)
+        viewer->stopReadingAloud();
 }
 
-void BookContext::readingAloudPause() { qInfo() << "Pause reading aloud..."; }
+void BookContext::readingAloudPause()
+{
+    qInfo() << "Pause reading aloud...";
+    if (TextViewer* viewer = d->textViewer())
+        viewer->pauseReadingAloud();
+}
 
-void BookContext::readingAloudGoNext() { qWarning() << "TTS: go next is not implemented"; }
+void BookContext::readingAloudGoNext()
+{
+    qWarning() << "TTS: go next is not implemented";
+    if (TextViewer* viewer = d->textViewer())
+        viewer->nextReadingParagraph();
+}
 
-void BookContext::readingAloudGoPrev() { qWarning() << "TTS: go prev is not implemented"; }
+void BookContext::readingAloudGoPrev()
+{
+    qWarning() << "TTS: go prev is not implemented";
+    if (TextViewer* viewer = d->textViewer())
+        viewer->prevReadingParagraph();
+}
 
 void BookContext::storeCurrentPageLink()
 {
@@ -744,18 +786,82 @@ void BookContext::removeBookmark(QString bookmarkId)
     scheduleItemsSave();
 }
 
-// Copying and looking up the selection come with the reading-aloud and printing work.
-void BookContext::searchSelectionGoogle() { qInfo() << "Web search of the selection is not available yet"; }
+void BookContext::searchSelectionGoogle()
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    lookUpSelection(settings ? settings->lookup_web_search() : QString());
+}
 
-void BookContext::searchSelectionWikipedia() { qInfo() << "Encyclopedia search of the selection is not available yet"; }
+void BookContext::searchSelectionWikipedia()
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    if (!settings) {
+        lookUpSelection(QString());
+        return;
+    }
+    QString prefix = QStringLiteral("https://");
+    const QStringList languages = QLocale::system().uiLanguages();
+    if (!languages.isEmpty())
+        prefix += languages.first().section(QLatin1Char('-'), 0, 0).toLower() + QLatin1Char('.');
+    lookUpSelection(prefix + settings->lookup_encyclopedia());
+}
 
-void BookContext::copySelection() { qInfo() << "Copying the selection is not available yet"; }
+void BookContext::copySelection()
+{
+    AbstractViewer* viewer = d->liveViewer();
+    const QString text = viewer ? viewer->selectedText().trimmed() : QString();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
 
-void BookContext::translateSelection() { qInfo() << "Translating the selection is not available yet"; }
+void BookContext::translateSelection()
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    lookUpSelection(settings ? settings->lookup_translation() : QString());
+}
+
+void BookContext::lookUpSelection(const QString& endpoint)
+{
+    AbstractViewer* viewer = d->liveViewer();
+    const QString text = viewer ? viewer->selectedText().trimmed() : QString();
+    if (text.isEmpty())
+        return;
+    if (endpoint.isEmpty()) {
+        qWarning() << "No look-up address is set";
+        return;
+    }
+    const QString url = endpoint + QString::fromUtf8(QUrl::toPercentEncoding(text));
+    emit viewer->userEvents()->externalLinkClicked(url, false);
+}
 
 void BookContext::print(const QPrinter& printer)
 {
     qDebug() << "Request to print current book. Printer:" << printer.printerName();
+    if (!d->document || !d->liveViewer()) {
+        qWarning() << "Only an open text book can be printed this way";
+        return;
+    }
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (!svc) {
+        qWarning() << "No page-counting helper: nothing is printed";
+        return;
+    }
+    if (svc->bookKey() != d->contextId) {
+        svc->setBookKey(d->contextId);
+        svc->sendChapterList(d->document->chapterPageInfos().first);
+    }
+    PrintRequest request;
+    request.pageFormatScript = d->pageParams->pageFormatScript();
+    request.fontSize = d->pageParams->fontSize();
+    // Without a print server a PDF file is the printer: the helper writes where this one would.
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+        request.text = QFileInfo(printer.outputFileName()).absoluteFilePath();
+    request.printerName = printer.printerName();
+    request.colorMode = printer.colorMode();
+    request.orientation = printer.pageLayout().orientation();
+    request.pageSizeId = printer.pageLayout().pageSize().id();
+    request.copyCount = printer.copyCount();
+    svc->print(request);
 }
 
 void BookContext::onPageRecalculationDone()

@@ -155,6 +155,10 @@ private:
     // The viewer of PDF and comic books.
     static AbstractViewer* makeImageViewer(QWidget* parent);
     bool loadTextBook();
+    // Writes the ".toc" cache of the converted document and reads the contents back from it.
+    void refreshToc();
+    // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.
+    void lookUpSelection(const QString& endpoint);
     void followCurrentPage();
     void onNewBookmark(BookmarkItem bookmark);
     void onNewNote(NoteItem note);

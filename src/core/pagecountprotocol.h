@@ -24,7 +24,7 @@ struct PaginationRequest {
 struct PrintRequest {
     QString pageFormatScript;
     int fontSize = 20;
-    QString text; // sent empty
+    QString text; // empty, or the absolute path of the PDF file to print into
     QSet<QString> linkSources; // sent empty
     QString printerName;
     qint64 reserved = 0; // no meaning yet; the helper ignores it

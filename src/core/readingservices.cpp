@@ -3,8 +3,11 @@
 #include "dataexchangesvc.h"
 #include "models/bookmodel.h"
 
+#include <QTextToSpeech>
+
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
 QPointer<BookModel> ReadingServices::s_bookModel;
+QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
 
 DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
 
@@ -13,3 +16,7 @@ void ReadingServices::setDataExchangeSvc(DataExchangeSvc* svc) { s_dataExchangeS
 BookModel* ReadingServices::bookModel() { return s_bookModel.data(); }
 
 void ReadingServices::setBookModel(BookModel* model) { s_bookModel = model; }
+
+QTextToSpeech* ReadingServices::textToSpeech() { return s_textToSpeech.data(); }
+
+void ReadingServices::setTextToSpeech(QTextToSpeech* speech) { s_textToSpeech = speech; }

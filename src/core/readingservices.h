@@ -4,11 +4,12 @@
 
 class BookModel;
 class DataExchangeSvc;
+class QTextToSpeech;
 
 // The application-level objects the reading core works with. The core cannot include the
 // application, so the application hands them over at start-up; tests set real or temporary
-// ones. Unset, a book opens without page numbers (no page-counting client) and nothing is
-// written to the library (no book model).
+// ones. Unset, a book opens without page numbers (no page-counting client), nothing is
+// written to the library (no book model) and reading aloud does nothing (no speech object).
 class ReadingServices {
 public:
     static DataExchangeSvc* dataExchangeSvc();
@@ -17,7 +18,11 @@ public:
     static BookModel* bookModel();
     static void setBookModel(BookModel* model);
 
+    static QTextToSpeech* textToSpeech();
+    static void setTextToSpeech(QTextToSpeech* speech);
+
 private:
     static QPointer<DataExchangeSvc> s_dataExchangeSvc;
     static QPointer<BookModel> s_bookModel;
+    static QPointer<QTextToSpeech> s_textToSpeech;
 };

@@ -6,6 +6,7 @@
 #include "hotkeys.h"
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
+#include "readingservices.h"
 #include "textbookchapter.h"
 
 #include <QDateTime>
@@ -14,6 +15,7 @@
 #include <QGestureEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QSwipeGesture>
 #include <QUrlQuery>
 #include <QUuid>
@@ -28,6 +30,8 @@ constexpr int kPlainTextFormat = 8;
 // One mouse-wheel notch; touchpads send many smaller steps that add up to it.
 constexpr int kWheelStep = 120;
 constexpr AbstractViewer::Features kTextFeatures = AbstractViewer::Features(0x17F);
+// The read-aloud walk runs on the GUI thread; a chapter of only blank chunks must not freeze it.
+constexpr int kMaxSpeechRounds = 10000;
 
 } // namespace
 
@@ -39,6 +43,15 @@ struct TextViewer::Private {
     TextBookChapter* page = nullptr;
     QList<QMetaObject::Connection> contextConnections;
     int wheelDelta = 0;
+    // A chapter load runs: the engine is not there to answer the read-aloud walk.
+    bool loading = false;
+    // The speech object reading aloud is connected to.
+    QPointer<QTextToSpeech> speech;
+
+    QVariant evaluate(const QString& callText) const
+    {
+        return page ? page->mainFrame()->evaluateJavaScript(callText) : QVariant();
+    }
 };
 
 TextViewer::TextViewer(QWidget* parent)
@@ -66,6 +79,8 @@ TextViewer::TextViewer(QWidget* parent)
 TextViewer::~TextViewer()
 {
     repaginateTimer.stop();
+    if (readingAloud)
+        stopReadingAloud();
     if (d->page) {
         const QString source = d->page->source();
         d->page->getReadingPosition([this, source](const QString& position) {
@@ -239,6 +254,7 @@ void TextViewer::goLink(const QString& link, bool forced)
     d->page->setProperty("kelurl", local);
     qDebug() << "start loading from: " << file;
     emit beginLoading();
+    d->loading = true;
     hide();
     // A book's own scripts stay off: they could change the layout the page counter measured.
     d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
@@ -250,6 +266,7 @@ void TextViewer::onLoadFinished()
     TextBookChapter* page = qobject_cast<TextBookChapter*>(sender());
     if (!page || !m_bookContext)
         return;
+    d->loading = false;
     disarmScripts(page->mainFrame());
     page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
     page->mainFrame()->evaluateJavaScript(d->engineScript);
@@ -269,6 +286,114 @@ void TextViewer::onLoadFinished()
     emit endLoading();
     show();
     setFocus();
+    if (readingAloud && !readingAloudPaused) {
+        d->evaluate(QStringLiteral("findFirstVisibleSpeechNode();"));
+        onTTSRequest(false);
+    }
+}
+
+void TextViewer::startReadingAloud()
+{
+    QTextToSpeech* speech = ReadingServices::textToSpeech();
+    if (!speech || !d->page)
+        return;
+    if (readingAloud && readingAloudPaused) {
+        readingAloudPaused = false;
+        if (speech->state() == QTextToSpeech::Ready)
+            onTTSRequest(false);
+        return;
+    }
+    // A second say would cut the sentence being spoken short.
+    if (readingAloud) {
+        qInfo() << "Reading aloud runs already";
+        return;
+    }
+    d->evaluate(QStringLiteral("findFirstVisibleSpeechNode();"));
+    if (d->speech && d->speech != speech)
+        disconnect(d->speech, nullptr, this, nullptr);
+    d->speech = speech;
+    // Once only: a second connection would answer each Ready twice and skip every other sentence.
+    connect(speech, &QTextToSpeech::stateChanged, this, &TextViewer::onSpeechStateChanged, Qt::UniqueConnection);
+    readingAloud = true;
+    readingAloudPaused = false;
+    onTTSRequest(true);
+}
+
+void TextViewer::pauseReadingAloud()
+{
+    if (readingAloud)
+        readingAloudPaused = true;
+}
+
+void TextViewer::stopReadingAloud()
+{
+    if (!ReadingServices::textToSpeech() && !d->speech)
+        return;
+    readingAloud = false;
+    readingAloudPaused = false;
+    d->evaluate(QStringLiteral("stopTTS()"));
+    if (d->speech) {
+        disconnect(d->speech, nullptr, this, nullptr);
+        d->speech->stop();
+        d->speech.clear();
+    }
+}
+
+void TextViewer::onSpeechStateChanged(QTextToSpeech::State state)
+{
+    if (!readingAloud)
+        return;
+    if (state == QTextToSpeech::BackendError)
+        speechFailed();
+    else if (state == QTextToSpeech::Ready && !readingAloudPaused)
+        onTTSRequest(false);
+}
+
+void TextViewer::speechFailed()
+{
+    // Silence with the button still on would look like reading aloud that hangs.
+    qWarning() << "The speech engine failed; reading aloud stops";
+    stopReadingAloud();
+    if (m_bookContext)
+        emit m_bookContext->ttsNoMoreWords();
+}
+
+void TextViewer::onTTSRequest(bool findFirst)
+{
+    Q_UNUSED(findFirst)
+    QTextToSpeech* speech = d->speech;
+    // The load handler goes on once the chapter is there.
+    if (!speech || !readingAloud || !d->page || d->loading)
+        return;
+    if (speech->state() == QTextToSpeech::BackendError) {
+        speechFailed();
+        return;
+    }
+    int round = 0;
+    for (; round < kMaxSpeechRounds; ++round) {
+        d->evaluate(QStringLiteral("pushSpeechElement()"));
+        const int page = d->evaluate(QStringLiteral("ensureVisibleLastSpeechElement()")).toInt();
+        if (page > 0)
+            d->page->setCurrentPage(page);
+        const QVariant text = d->evaluate(QStringLiteral("getTTSText()"));
+        if (!text.isNull() && !text.toString().isEmpty()) {
+            speech->say(text.toString());
+            return;
+        }
+        // No answer means no engine: that is the end of this text too.
+        const QVariant end = d->evaluate(QStringLiteral("endOfTextStream()"));
+        if (!end.isValid() || end.toBool())
+            break;
+    }
+    if (round == kMaxSpeechRounds)
+        qWarning() << "No text to speak in" << kMaxSpeechRounds << "chunks; going on with the next chapter";
+    qInfo() << "end of text stream";
+    const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
+    const QString next = document ? document->nextChapter(d->page->source()) : QString();
+    if (!next.isEmpty())
+        goLink(next, false);
+    else if (m_bookContext)
+        emit m_bookContext->ttsNoMoreWords();
 }
 
 void TextViewer::onNewChapterLoaded()

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QScopedPointer>
 #include <QString>
+#include <QTextToSpeech>
 #include <QTimer>
 #include <QUrl>
 #include <QWebView>
@@ -33,6 +34,18 @@ public:
     void highlightText(const QString& text);
     TextBookChapter* chapterPage() const;
 
+    // Reading aloud through the speech object of ReadingServices; without one they do nothing.
+    // Starting again while paused resumes at the next sentence; starting while it runs changes
+    // nothing.
+    void startReadingAloud();
+    // The sentence being spoken is finished; the next one waits for a start.
+    void pauseReadingAloud();
+    void stopReadingAloud();
+    void nextReadingParagraph() { }
+    void prevReadingParagraph() { }
+    bool isReadingAloud() const { return readingAloud; }
+    bool isReadingAloudPaused() const { return readingAloudPaused; }
+
     // The place inside a chapter that a link's query or fragment names: a decoded reading path
     // (with its "&offset=N"), a page number, "start", "end", "#anchor", or "1" for none.
     static QString chapterTarget(const QUrl& local);
@@ -53,6 +66,7 @@ public slots:
 
 private slots:
     void onNewChapterLoaded();
+    void onSpeechStateChanged(QTextToSpeech::State state);
 
 protected:
     bool event(QEvent* event) override;
@@ -73,11 +87,16 @@ private:
     void onLoadFinished();
     void onRepaginateTimer();
     void onLinkClicked(const QUrl& url);
+    // Speaks the next chunk of text, or moves to the next chapter at the end of this one.
+    void onTTSRequest(bool findFirst);
+    void speechFailed();
     void nextChapter();
     void previousChapter();
     // The chapter-folder relative form of a link; empty when no known chapter has its path.
     QString resolveChapter(const QString& link, QUrl* url) const;
 
+    bool readingAloud = false;
+    bool readingAloudPaused = false;
     QScopedPointer<Private> d;
     QTimer repaginateTimer;
     QString noteIdUnderMouse;

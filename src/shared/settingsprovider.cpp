@@ -34,6 +34,9 @@ const QString kTtsLocaleVoiceMap = QStringLiteral("ttsLocaleVoiceMap");
 const QString kTtsVolume = QStringLiteral("ttsVolume");
 const QString kTtsPitch = QStringLiteral("ttsPitch");
 const QString kTtsRate = QStringLiteral("ttsRate");
+const QString kLookupWebSearch = QStringLiteral("lookup_web_search");
+const QString kLookupEncyclopedia = QStringLiteral("lookup_encyclopedia");
+const QString kLookupTranslation = QStringLiteral("lookup_translation");
 const QString kUpdateCheckerShowedVersion = QStringLiteral("updateCheckerShowedVersion");
 
 const QString kOriginalFont = QStringLiteral("Original font");
@@ -319,6 +322,37 @@ double SettingsProvider::ttsPitch() const { return value(kTtsPitch, 0.0).toDoubl
 void SettingsProvider::setTtsPitch(double value)
 {
     update(kTtsPitch, ttsPitch(), value, value, &SettingsProvider::ttsPitchChanged);
+}
+
+QString SettingsProvider::lookup_web_search() const
+{
+    return value(kLookupWebSearch, QStringLiteral("https://www.google.com/search?q=")).toString();
+}
+
+void SettingsProvider::setLookup_web_search(const QString& value)
+{
+    update(kLookupWebSearch, lookup_web_search(), value, value, &SettingsProvider::lookup_web_searchChanged);
+}
+
+QString SettingsProvider::lookup_encyclopedia() const
+{
+    return value(kLookupEncyclopedia, QStringLiteral("wikipedia.org/wiki/Special:Search?search=")).toString();
+}
+
+void SettingsProvider::setLookup_encyclopedia(const QString& value)
+{
+    update(kLookupEncyclopedia, lookup_encyclopedia(), value, value, &SettingsProvider::lookup_encyclopediaChanged);
+}
+
+QString SettingsProvider::lookup_translation() const
+{
+    return value(kLookupTranslation, QStringLiteral("https://translate.google.com/?langpair=auto%7Cauto&text="))
+        .toString();
+}
+
+void SettingsProvider::setLookup_translation(const QString& value)
+{
+    update(kLookupTranslation, lookup_translation(), value, value, &SettingsProvider::lookup_translationChanged);
 }
 
 double SettingsProvider::ttsRate() const { return value(kTtsRate, 0.0).toDouble(); }

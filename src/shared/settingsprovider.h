@@ -102,6 +102,16 @@ public:
     double ttsRate() const;
     void setTtsRate(double value);
 
+    // Selection look-ups: the address the percent-encoded selection is appended to. The
+    // encyclopedia's is its host and path alone: "https://" and the interface language's code
+    // and a dot go before it.
+    QString lookup_web_search() const;
+    void setLookup_web_search(const QString& value);
+    QString lookup_encyclopedia() const;
+    void setLookup_encyclopedia(const QString& value);
+    QString lookup_translation() const;
+    void setLookup_translation(const QString& value);
+
     // The newest version the update check has offered (its signal is the toolkit's).
     QString updateCheckerShowedVersion() const;
     void setUpdateCheckerShowedVersion(const QString& value);
@@ -132,6 +142,9 @@ signals:
     void ttsVolumeChanged(double val);
     void ttsPitchChanged(double val);
     void ttsRateChanged(double val);
+    void lookup_web_searchChanged(QString val);
+    void lookup_encyclopediaChanged(QString val);
+    void lookup_translationChanged(QString val);
 
 private:
     // Writes toStore under path when the key is missing or the typed values differ; emits the

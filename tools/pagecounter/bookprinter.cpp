@@ -2,6 +2,7 @@
 
 #include "chapterlayout.h"
 
+#include <QDir>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
@@ -16,7 +17,14 @@ constexpr qreal kCssDpi = 96.0;
 // Applies the printer settings of a request; values out of range keep the printer's own.
 bool setUp(QPrinter& printer, const PrintRequest& request)
 {
-    const QString file = qEnvironmentVariable(BookPrinter::kOutputVariable);
+    // A request's text names the PDF file a reader's PDF printer writes to.
+    QString file = request.text;
+    if (!file.isEmpty() && !QDir::isAbsolutePath(file)) {
+        qWarning() << "The print file is not an absolute path:" << file;
+        return false;
+    }
+    if (file.isEmpty())
+        file = qEnvironmentVariable(BookPrinter::kOutputVariable);
     if (!file.isEmpty()) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(file);

@@ -13,7 +13,7 @@ class ChapterLayout;
 // of it is painted onto its own sheet. One print job holds the whole book.
 class BookPrinter {
 public:
-    // Prints into this PDF file instead of a printer when set (checks without a print system).
+    // Prints into this PDF file when the request names none (checks without a print system).
     static constexpr const char* kOutputVariable = "ZUVEZEDODA_PRINT_FILE";
 
     BookPrinter(ChapterLayout* layout, const QString& engineScript, std::function<bool()> stopped);
