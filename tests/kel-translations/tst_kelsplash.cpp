@@ -2,6 +2,7 @@
 #include "kelapplication.h"
 #include "kelui.h"
 #include "windows/kelsplash.h"
+#include "windows/kelwindow.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -16,8 +17,14 @@ namespace {
 const QString kVersion = QStringLiteral("1.2.3");
 
 // A main window as toolkit windows offer it: shown through showAndActivate.
-class StubWindow : public QWidget {
+class StubWindow : public KelWindow {
     Q_OBJECT
+public:
+    StubWindow()
+        : KelWindow(KelWindow::WindowParams())
+    {
+    }
+
 public slots:
     void showAndActivate(bool withParent)
     {
@@ -37,7 +44,7 @@ public:
     bool makeWindow = true;
 
 protected:
-    QWidget* createMainWindow() override { return makeWindow ? new StubWindow : nullptr; }
+    KelWindow* createMainWindow() override { return makeWindow ? new StubWindow : nullptr; }
 };
 
 class TestApp : public KelApplication {
@@ -251,7 +258,7 @@ private slots:
         freshUi(true);
         QPointer<RecordingSplash> splash = makeSplash(0, 0, true);
         QTRY_VERIFY(splash->isMinimumTimeReached());
-        QWidget window;
+        KelWindow window { KelWindow::WindowParams() };
         splash->setMainWindowIsReady(&window);
         QVERIFY(window.isVisible());
         QTRY_VERIFY(!splash);

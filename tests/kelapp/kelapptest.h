@@ -1,17 +1,26 @@
 #pragma once
 
 #include "temphome.h"
+#include "windows/kelwindow.h"
 
 #include <QCoreApplication>
 #include <QTest>
 #include <QUuid>
 #include <QWidget>
 
-// A top-level window that takes part in retranslation the way toolkit windows do.
-class RetranslatedWindow : public QWidget {
+// A toolkit window that counts its retranslations.
+class RetranslatedWindow : public KelWindow {
     Q_OBJECT
-public slots:
-    void translateUi() { ++calls; }
+public:
+    RetranslatedWindow()
+        : KelWindow(KelWindow::WindowParams())
+    {
+    }
+    void translateUi() override
+    {
+        ++calls;
+        KelWindow::translateUi();
+    }
 
 public:
     int calls = 0;

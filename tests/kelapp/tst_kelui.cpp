@@ -4,6 +4,7 @@
 #include "kelui.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
+#include "windows/kelwindow.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -22,11 +23,11 @@ public:
     bool makeWindow = true;
 
 protected:
-    QWidget* createMainWindow() override
+    KelWindow* createMainWindow() override
     {
         if (!makeWindow)
             return nullptr;
-        auto* window = new QWidget;
+        auto* window = new KelWindow(KelWindow::WindowParams());
         window->resize(300, 200);
         return window;
     }
@@ -481,7 +482,7 @@ private slots:
         QVERIFY(ui()->styleManager());
         QCOMPARE(ui()->styleManager()->parent(), ui());
         QCOMPARE(ui()->notificationManager(), nullptr);
-        QCOMPARE(ui()->defaultShadowType(), 1);
+        QCOMPARE(ui()->defaultShadowType(), KelWindow::ShadowType::DWM_API);
     }
 
     // Must stay last: it ends the application's event loop.

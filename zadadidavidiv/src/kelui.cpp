@@ -94,7 +94,7 @@ public:
     KelApplication* app = nullptr;
     QPointer<KelUi> self;
     bool waitCursorShown = false;
-    QPointer<QWidget> mainWindow;
+    QPointer<KelWindow> mainWindow;
     QMutex mainWindowMutex;
     QPointer<KelStyleManager> styleManager;
     HoverLeaveWorkaround* hoverWorkaround = nullptr;
@@ -157,11 +157,11 @@ void KelUi::init() { }
 
 void KelUi::retranslate() { }
 
-int KelUi::defaultShadowType() const { return 1; }
+KelWindow::ShadowType KelUi::defaultShadowType() const { return KelWindow::ShadowType::DWM_API; }
 
 void KelUi::showNewVersionDialog(const QString&, const QString&, const QString&) { qWarning() << "REIMPLEMENT THIS"; }
 
-QWidget* KelUi::createMainWindow() { return nullptr; }
+KelWindow* KelUi::createMainWindow() { return nullptr; }
 
 bool KelUi::mayWaitForGuiThread(const char* request) const
 {
@@ -344,11 +344,11 @@ int KelUi::textInputBox(QString message, QString title, QString& resultText, Tex
     return id;
 }
 
-QWidget* KelUi::mainWindow() const { return d->mainWindow; }
+KelWindow* KelUi::mainWindow() const { return d->mainWindow; }
 
 void KelUi::initMainWindow()
 {
-    QWidget* window = nullptr;
+    KelWindow* window = nullptr;
     {
         QMutexLocker lock(&d->mainWindowMutex);
         if (d->mainWindow)
@@ -469,9 +469,8 @@ void KelUi::translateTopLevelWindows()
 {
     qInfo() << "Retranslate toplevel windows (call topLevelWidgets->translateUi)";
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        // Toolkit windows offer translateUi() as a slot.
-        if (widget->metaObject()->indexOfMethod("translateUi()") >= 0)
-            QMetaObject::invokeMethod(widget, "translateUi", Qt::DirectConnection);
+        if (auto* window = qobject_cast<KelWindow*>(widget))
+            window->translateUi();
     }
 }
 

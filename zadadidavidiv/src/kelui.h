@@ -1,6 +1,7 @@
 #pragma once
 
 #include "keldialogrequests.h"
+#include "windows/kelwindow.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -77,7 +78,7 @@ public:
         int icnType = 6, QString b1text = QString(), QString b2text = QString(), QString b3text = QString(),
         QString regexp = QString(), QWidget* parent = nullptr);
 
-    QWidget* mainWindow() const;
+    KelWindow* mainWindow() const;
     void initMainWindow();
 
     void showWaitCursor();
@@ -121,8 +122,8 @@ public:
 
     virtual void init();
     virtual void retranslate();
-    // The shadow type a window made with the default type uses (1: the system's shadow).
-    virtual int defaultShadowType() const;
+    // The shadow type a window made with the default type uses (the system's shadow).
+    virtual KelWindow::ShadowType defaultShadowType() const;
     virtual void showNewVersionDialog(const QString& version, const QString& changelogUrl, const QString& downloadUrl);
     virtual bool askToBecomeDefaultApp(const QString& extension, const QString& appName, bool* remember);
     virtual void askToBecomeDefaultAppWin8(
@@ -136,12 +137,12 @@ public slots:
 signals:
     void linkOpened(QString url);
     void shellExecuteFailed(QString url, int resultCode);
-    void mainWindowCreated(QWidget* mainWindow);
+    void mainWindowCreated(KelWindow* mainWindow);
     void currentDayChanged();
     void maintenanceModeStateChanged(bool val);
 
 protected:
-    virtual QWidget* createMainWindow();
+    virtual KelWindow* createMainWindow();
 
 private:
     bool mayWaitForGuiThread(const char* request) const;

@@ -20,9 +20,9 @@ NotAnnoyingMessageTimer::NotAnnoyingMessageTimer(KelUi* ui, const QString& text,
 
 void NotAnnoyingMessageTimer::onTimer()
 {
-    QWidget* mainWindow = m_ui->mainWindow();
-    const bool free = mainWindow && mainWindow == QApplication::activeWindow() && !QApplication::activeModalWidget()
-        && !QApplication::activePopupWidget();
+    KelWindow* mainWindow = m_ui->mainWindow();
+    const bool free = mainWindow && !mainWindow->isBlockedOverlayShown() && mainWindow == QApplication::activeWindow()
+        && !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
     if (!free) {
         qInfo() << "Can't show" << m_text << ", because mainWindow is busy. Try again in" << m_timer.interval() / 1000
                 << "sec";

@@ -9,8 +9,8 @@
 class KelUi;
 
 // Holds a message back until the user is free for it: when the timer fires and the main window
-// is active with nothing modal or popup up, the function runs and the object goes; otherwise it
-// waits another full interval.
+// is active, not dimmed by a blocking window, with nothing modal or popup up, the function runs and the object goes;
+// otherwise it waits another full interval.
 class NotAnnoyingMessageTimer : public QObject {
     Q_OBJECT
 

@@ -148,7 +148,7 @@ KelSplash::~KelSplash()
     d = nullptr;
 }
 
-void KelSplash::setMainWindowIsReady(QWidget* window)
+void KelSplash::setMainWindowIsReady(KelWindow* window)
 {
     d->mainWindowReported = true;
     if (!d->minimumReached)

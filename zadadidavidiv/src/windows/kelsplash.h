@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QSplashScreen>
 
+class KelWindow;
+
 // The start-up splash: a picture with the version in the bottom-right corner and an animated
 // "Loading..." in the bottom-left one. It stays up at least minimumMs (checked on every tick, so it
 // ends at the first tick at or after that time), then hands over to the main window, or simply
@@ -25,7 +27,7 @@ public:
 
     // The main window exists (null when none could be made). Before the minimum time this only
     // notes it; the hand-over happens when that time is reached.
-    void setMainWindowIsReady(QWidget* window);
+    void setMainWindowIsReady(KelWindow* window);
 
     QString loadingText() const;
     QString versionText() const;
