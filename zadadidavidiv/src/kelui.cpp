@@ -7,6 +7,7 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "notannoyingmessagetimer.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelsplash.h"
 
 #include <QApplication>
@@ -107,6 +108,7 @@ public:
     RevealHandler revealHandler = revealWithFileManager;
     QPointer<KelPixmapCache> iconsCache;
     QPointer<KelPixmapCache> shadowCache;
+    QPointer<KelNotificationManager> notificationManager;
 };
 
 namespace {
@@ -476,7 +478,12 @@ void KelUi::translateTopLevelWindows()
 
 KelStyleManager* KelUi::styleManager() const { return d->styleManager; }
 
-KelNotificationManager* KelUi::notificationManager() { return nullptr; }
+KelNotificationManager* KelUi::notificationManager()
+{
+    if (!d->notificationManager)
+        d->notificationManager = new KelNotificationManager(this);
+    return d->notificationManager;
+}
 
 KelPixmapCache* KelUi::iconsCache() { return ensureCache(d->iconsCache, this, "KelIconsCache"); }
 

@@ -30,8 +30,7 @@ class QWidget;
 // refused with a warning instead of blocking forever.
 //
 // The message box and the file dialogs are reached through handlers (setMessageBoxHandler,
-// setFileDialogHandler); revealing a file goes through setRevealHandler. Not available yet, and
-// answered with null until its class exists: notificationManager().
+// setFileDialogHandler); revealing a file goes through setRevealHandler.
 class KelUi : public QObject {
     Q_OBJECT
 
