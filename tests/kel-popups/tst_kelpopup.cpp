@@ -97,7 +97,6 @@ private slots:
         QCOMPARE(s.popup()->isVisible(), openAfterSecond);
         QCOMPARE(toggled.count(), toggles);
         QCOMPARE(clicked.count(), 0);
-        KelPopup::closeAllPopups();
     }
 
     void outsideClicks_data()
@@ -135,8 +134,6 @@ private slots:
         QCOMPARE(s.popup()->isVisible(), openAfterPress);
         QTest::qWait(20);
         QCOMPARE(s.popup()->isVisible(), openAfterLoop);
-        KelPopup::closeAllPopups();
-        QVERIFY(!QApplication::activePopupWidget());
     }
 
     void hidingMidPressReleasesLastPressedFirst()
@@ -182,7 +179,6 @@ private slots:
         QCOMPARE(s.sub->popupMenu()->isVisible(), subOpen);
         QCOMPARE(s.sub->isChecked(), subOpen);
         QCOMPARE(s.popup()->isVisible(), parentOpen);
-        KelPopup::closeAllPopups();
     }
 
     void subMenuOpensAfterTheHoverDelay()
@@ -200,7 +196,6 @@ private slots:
         send(s.sub, s.sub->rect().center(), QEvent::MouseMove);
         QTRY_VERIFY(s.sub->popupMenu()->isVisible());
         QVERIFY(s.popup()->isVisible());
-        KelPopup::closeAllPopups();
     }
 
     void scrollingMenuShowsTheAskedItemOnItsNextShow()
