@@ -11,6 +11,7 @@
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
+#include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -335,10 +336,16 @@ QString KelStyle::iconPath(int kind) const
     }
 }
 
-// The window class carries the frame and the popup-menu extras; once it exists it passes its
-// frame to applyWindowFrameStyle here and adds the popup-menu timer (metric 11, kinds 3 and 5) and
-// the minimum content width (metric 12, kind 4).
-void KelStyle::applyWindowStyle(KelWindow*, int) const { }
+// The window's frame by kind; kind 4 (menus) also keeps a minimum content width. The popup-menu
+// timer (metric 11, kinds 3 and 5) is set once the popup menu exists.
+void KelStyle::applyWindowStyle(KelWindow* window, int kind) const
+{
+    if (!window)
+        return;
+    applyWindowFrameStyle(window->windowFrame(), kind);
+    if (kind == 4 && window->centralWidget())
+        window->centralWidget()->setMinimumWidth(metric(12));
+}
 
 void KelStyle::applyWindowFrameStyle(KelWindowFrame* frame, int kind) const
 {
