@@ -19,6 +19,7 @@
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "windows/keldialog.h"
+#include "windows/kelmessagebox.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -208,20 +209,16 @@ void Ui::showPrinterDisconnected(const QString& name)
 bool Ui::askPassword(const QString& fileName, const std::function<bool(const QString&)>& validator)
 {
     const char* c = "Dialog_Password";
-    KelDialog box(mainWindow());
+    KelMessageBox box(mainWindow());
     box.setObjectName(QStringLiteral("PasswordBox"));
-    QBoxLayout* content = KelUtils::vBoxLayout(box.contentWidget(), QMargins(16, 16, 16, 16), 12);
-    auto* label = new KelLabel(box.contentWidget());
-    label->setTextFormat(Qt::RichText);
-    label->setWordWrap(true);
-    label->setText(
+    box.setText(
         formatMessage(translated(c, "File %1 is protected for reading with password").arg(fileName.toHtmlEscaped())));
-    content->addWidget(label);
-    auto* edit = new KelLineEdit(31, box.contentWidget());
+    auto* edit = new KelLineEdit(31, &box);
     edit->setObjectName(QStringLiteral("PasswordEdit"));
     edit->setEchoMode(QLineEdit::Password);
     edit->setMaxLength(255);
-    content->addWidget(edit);
+    // The field's own rule below enables Unlock, which is not the box's default button.
+    box.addContentWidget(edit, true);
 
     auto* cancel = new KelButton(19, &box);
     cancel->setObjectName(QStringLiteral("Cancel"));
