@@ -11,6 +11,7 @@
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
+#include "windows/kelpopupmenu.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -338,7 +339,15 @@ QString KelStyle::iconPath(int kind) const
 // The window class carries the frame and the popup-menu extras; once it exists it passes its
 // frame to applyWindowFrameStyle here and adds the popup-menu timer (metric 11, kinds 3 and 5) and
 // the minimum content width (metric 12, kind 4).
-void KelStyle::applyWindowStyle(KelWindow*, int) const { }
+void KelStyle::applyWindowStyle(KelWindow* window, int kind) const
+{
+    // Popup menus wait this long before opening a sub-menu; kind 4 has a narrowest content.
+    auto* menu = qobject_cast<KelPopupMenu*>(window);
+    if (menu && (kind == 3 || kind == 5))
+        menu->setHoverDelay(metric(11));
+    if (window && kind == 4)
+        window->centralWidget()->setMinimumWidth(metric(12));
+}
 
 void KelStyle::applyWindowFrameStyle(KelWindowFrame* frame, int kind) const
 {
