@@ -4,6 +4,7 @@
 #include "defaultapp.h"
 #include "hotkeys.h"
 #include "kellogger/tracelogger.h"
+#include "mainwindow/appsettingspage/hotkeyssettingspage.h"
 #include "mainwindow/mainwindow.h"
 #include "metrics/metricsender.h"
 #include "styles/animatedicons.h"
@@ -259,7 +260,9 @@ void Ui::showHotkeysDialog()
     dialog->setObjectName(QStringLiteral("HotkeysDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QBoxLayout* content = KelUtils::vBoxLayout(dialog->contentWidget(), QMargins(16, 16, 16, 16), 12);
-    // The hotkeys settings page goes above the button once it exists.
+    auto* page = new HotkeysSettingsPage(false, dialog->contentWidget());
+    page->retranslateUi();
+    content->addWidget(page);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     auto* ok = new KelButton(1009, dialog->contentWidget());
