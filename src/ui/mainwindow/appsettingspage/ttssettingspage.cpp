@@ -258,18 +258,23 @@ void TtsSettingsPage::fillVoices()
 void TtsSettingsPage::onLocaleChanged(const QString& locale)
 {
     KelComboBox* box = d->locales->editor();
+    // Following a change must not write back the refill's own pick.
+    const bool blocked = box->blockSignals(true);
     if (!box->containsData(locale))
         fillLocales();
-    box->setCurrentDataSilently(locale);
+    box->setCurrentData(locale);
+    box->blockSignals(blocked);
     QTimer::singleShot(0, this, &TtsSettingsPage::fillVoices);
 }
 
 void TtsSettingsPage::onVoiceChanged(const QString& voice)
 {
     KelComboBox* box = d->voices->editor();
+    const bool blocked = box->blockSignals(true);
     if (!box->containsData(voice))
         fillVoices();
-    box->setCurrentDataSilently(voice);
+    box->setCurrentData(voice);
+    box->blockSignals(blocked);
 }
 
 void TtsSettingsPage::onVoiceChosen(const QVariant& data)
