@@ -4,6 +4,7 @@
 #include "kelui.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelwindow.h"
 
 #include <QDesktopServices>
@@ -421,7 +422,7 @@ private slots:
         ui()->startNotAnnoyingMessageTimer(QStringLiteral("Empty"), 10, std::function<void()>());
 
         ui()->initMainWindow();
-        QWidget* window = ui()->mainWindow();
+        KelWindow* window = ui()->mainWindow();
         QVERIFY(window);
         window->hide();
         QTest::qWait(20); // activation requests still queued from earlier shows
@@ -432,9 +433,17 @@ private slots:
         QTest::qWait(120);
         QCOMPARE(runs, 0);
 
+        // Active, but dimmed while a modal window blocks it.
+        window->setBlockedOverlayVisible(true);
+        QEvent blocked(QEvent::WindowBlocked);
+        QApplication::sendEvent(window, &blocked);
         window->show();
         QApplication::setActiveWindow(window);
         QTRY_COMPARE(QApplication::activeWindow(), window);
+        QTest::qWait(120);
+        QCOMPARE(runs, 0);
+        QEvent unblocked(QEvent::WindowUnblocked);
+        QApplication::sendEvent(window, &unblocked);
         QTRY_COMPARE(runs, 1);
         QTest::qWait(100);
         QCOMPARE(runs, 1);
@@ -481,7 +490,9 @@ private slots:
     {
         QVERIFY(ui()->styleManager());
         QCOMPARE(ui()->styleManager()->parent(), ui());
-        QCOMPARE(ui()->notificationManager(), nullptr);
+        KelNotificationManager* notifications = ui()->notificationManager();
+        QVERIFY(notifications);
+        QCOMPARE(ui()->notificationManager(), notifications);
         QCOMPARE(ui()->defaultShadowType(), KelWindow::ShadowType::DWM_API);
     }
 

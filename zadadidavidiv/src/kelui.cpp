@@ -7,6 +7,11 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "notannoyingmessagetimer.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "windows/kelmessagebox.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelsplash.h"
 
 #include <QApplication>
@@ -21,6 +26,7 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QRegExpValidator>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -123,6 +129,7 @@ public:
     RevealHandler revealHandler = revealWithFileManager;
     QPointer<KelPixmapCache> iconsCache;
     QPointer<KelPixmapCache> shadowCache;
+    QPointer<KelNotificationManager> notificationManager;
 };
 
 namespace {
@@ -148,6 +155,7 @@ KelUi::KelUi(KelApplication* app)
     d->self = this;
     d->styleManager = new KelStyleManager(this);
     d->hoverWorkaround = new HoverLeaveWorkaround(this);
+    d->messageBoxHandler = [this](KelMessageBoxRequest& request) { return showMessageBox(request); };
     connect(app, &QCoreApplication::aboutToQuit, this, [this] { d->eventLoopEnded = true; });
     d->dayChangeTimer.setSingleShot(true);
     connect(&d->dayChangeTimer, &QTimer::timeout, this, [this] {
@@ -312,6 +320,55 @@ int KelUi::runBox(KelMessageBoxRequest& request)
     const int id = d->messageBoxHandler(request);
     if (hadWaitCursor)
         showWaitCursor();
+    return id;
+}
+
+int KelUi::showMessageBox(KelMessageBoxRequest& request)
+{
+    auto* box = new KelMessageBox(request.parent, true);
+    box->setTitleText(request.title);
+    box->setText(request.message);
+    KelButton* remember = nullptr;
+    if (request.hasRemember) {
+        remember = new KelButton(13, box);
+        remember->setCheckable(true);
+        remember->setCheckedSilently(request.remember);
+        remember->setText(request.rememberText);
+        box->addContentWidget(remember, true);
+    }
+    box->setIcon(request.iconPath);
+    for (int i = 0; i < request.buttonTexts.size() && i < 3; ++i) {
+        const QString& text = request.buttonTexts.at(i);
+        if (text.isEmpty())
+            continue;
+        const bool isDefault = i + 1 == request.defaultButtonId;
+        auto* button = new KelButton(isDefault ? 20 : 19, box);
+        button->setText(text);
+        box->addButton(i + 1, button, isDefault);
+    }
+    KelLineEdit* edit = nullptr;
+    if (request.textInput) {
+        edit = new KelLineEdit(request.password ? 31 : 28, box);
+        edit->setMaxLength(request.maxLength);
+        edit->setText(request.text);
+        edit->setReadOnly(request.readOnly);
+        if (!request.regexp.isEmpty())
+            edit->setValidator(new QRegExpValidator(QRegExp(request.regexp, Qt::CaseSensitive), edit));
+        // After the buttons, so that an empty field that must be filled disables the default one.
+        box->addContentWidget(edit, request.allowEmpty);
+        edit->setFocus();
+    }
+    connect(box->messageLabel(), &QLabel::linkActivated, this, &KelUi::openLink);
+    box->applyStyle();
+    QPointer<KelMessageBox> guard(box);
+    const int id = box->exec(KelWindow::ShowStrategy::CenteredOnParent);
+    if (!guard)
+        return id;
+    if (remember)
+        request.remember = remember->isChecked();
+    if (edit)
+        request.text = edit->text();
+    delete box;
     return id;
 }
 
@@ -494,7 +551,12 @@ void KelUi::translateTopLevelWindows()
 
 KelStyleManager* KelUi::styleManager() const { return d->styleManager; }
 
-KelNotificationManager* KelUi::notificationManager() { return nullptr; }
+KelNotificationManager* KelUi::notificationManager()
+{
+    if (!d->notificationManager)
+        d->notificationManager = new KelNotificationManager(this);
+    return d->notificationManager;
+}
 
 KelPixmapCache* KelUi::iconsCache() { return ensureCache(d->iconsCache, this, "KelIconsCache"); }
 

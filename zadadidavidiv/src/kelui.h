@@ -29,9 +29,9 @@ class QWidget;
 // must never ask for a dialog. After the application's event loop has ended such requests are
 // refused with a warning instead of blocking forever.
 //
-// The message box and the file dialogs are reached through handlers (setMessageBoxHandler,
-// setFileDialogHandler); revealing a file goes through setRevealHandler. Not available yet, and
-// answered with null until its class exists: notificationManager().
+// Message and text-input boxes are toolkit message boxes; tests may put their own handler in
+// (setMessageBoxHandler). The file dialogs go through setFileDialogHandler and revealing a file
+// through setRevealHandler.
 class KelUi : public QObject {
     Q_OBJECT
 
@@ -150,6 +150,8 @@ private:
     KelMessageBoxRequest prepareBox(const QString& message, const QString& title, int icnType, const QString& b1text,
         const QString& b2text, const QString& b3text, QWidget* parent) const;
     int runBox(KelMessageBoxRequest& request);
+    // The default message box handler: builds and runs a KelMessageBox.
+    int showMessageBox(KelMessageBoxRequest& request);
     QStringList runFileDialog(KelFileDialogRequest::Kind kind, const QString& title, const QString& filter,
         const QString& candidateName, const QString& initialFolderPath);
     void showOpenError(const QString& link);

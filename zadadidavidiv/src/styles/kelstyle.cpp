@@ -12,6 +12,7 @@
 #include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
 #include "windows/kelpopupmenu.h"
+#include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
 
 #include <QAbstractScrollArea>
@@ -336,16 +337,17 @@ QString KelStyle::iconPath(int kind) const
     }
 }
 
-// The window class carries the frame and the popup-menu extras; once it exists it passes its
-// frame to applyWindowFrameStyle here and adds the popup-menu timer (metric 11, kinds 3 and 5) and
-// the minimum content width (metric 12, kind 4).
+// The window's frame by kind; kind 4 (menus) also keeps a minimum content width.
 void KelStyle::applyWindowStyle(KelWindow* window, int kind) const
 {
-    // Popup menus wait this long before opening a sub-menu; kind 4 has a narrowest content.
+    if (!window)
+        return;
+    applyWindowFrameStyle(window->windowFrame(), kind);
+    // Popup menus wait this long before opening a sub-menu.
     auto* menu = qobject_cast<KelPopupMenu*>(window);
     if (menu && (kind == 3 || kind == 5))
         menu->setHoverDelay(metric(11));
-    if (window && kind == 4)
+    if (kind == 4 && window->centralWidget())
         window->centralWidget()->setMinimumWidth(metric(12));
 }
 

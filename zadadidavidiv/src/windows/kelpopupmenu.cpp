@@ -39,6 +39,8 @@ public:
 
     void onChildAdded(QWidget* child)
     {
+        // Items moved into the scroll content arrive a second time.
+        onChildRemoved(child);
         if (auto* sub = qobject_cast<KelPopupMenuButton*>(child)) {
             subMenuButtons.append(sub);
         } else if (auto* button = qobject_cast<KelButton*>(child)) {

@@ -552,6 +552,14 @@ bool KelWindow::hasHeightForWidth() const
     return KelWidget::hasHeightForWidth();
 }
 
+void KelWindow::setVisible(bool visible)
+{
+    // The first show creates the native window: translucency must be settled before.
+    if (visible && !testAttribute(Qt::WA_WState_Created))
+        d->checkTranslucentBackground();
+    KelWidget::setVisible(visible);
+}
+
 void KelWindow::applyStyle()
 {
     kelStyle()->applyWindowStyle(this, isStyled() ? widgetType() : 0);

@@ -91,6 +91,7 @@ public:
     bool isInSystemMoveOrResize() const;
 
     bool hasHeightForWidth() const override;
+    void setVisible(bool visible) override;
     void applyStyle() override;
 
 public slots:

@@ -30,6 +30,7 @@ public:
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_X11DoNotAcceptFocus);
+        setAttribute(Qt::WA_QuitOnClose, false);
         setFocusPolicy(Qt::NoFocus);
     }
 
@@ -206,9 +207,9 @@ void KelCustomShadow::sync(const QPoint&)
         return;
     if (shouldBeVisible) {
         d->fade->animateToEnd();
+        // Window managers keep it above its window (it is transient for it); the cut-out leaves the
+        // window itself uncovered.
         d->window->show();
-        // Below its window where the window manager lets us; the cut-out keeps it harmless elsewhere.
-        d->window->lower();
     } else {
         d->fade->jumpToStart();
         d->window->hide();

@@ -17,6 +17,9 @@
 
 namespace {
 
+// Manhattan distance a caption press travels before it becomes a move.
+const int kMoveThreshold = 4;
+
 enum class Drag {
     None,
     SystemMove,
@@ -79,6 +82,10 @@ public:
     Qt::Edges dragEdges;
     QPoint pressGlobal;
     QRect startGeometry;
+    // A left press on the caption that becomes a move once the pointer travels; a click or a
+    // double click stays a click (a window manager's move would swallow the release).
+    QPoint captionPress;
+    bool captionPressed = false;
     bool cursorSet = false;
 
     bool isNonCaption(QWidget* widget) const;
@@ -213,6 +220,19 @@ bool KelNativeWindowUtils::Private::mouseEvent(QEvent* event)
 
     if (!resizable && !captionEnabled)
         return false;
+    if (captionPressed) {
+        if (event->type() == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton)) {
+            if ((global - captionPress).manhattanLength() > kMoveThreshold) {
+                captionPressed = false;
+                q->startMove(global);
+            }
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonRelease) {
+            captionPressed = false;
+            return true;
+        }
+    }
     switch (event->type()) {
     case QEvent::MouseMove:
         if (mouse->buttons() == Qt::NoButton)
@@ -225,8 +245,11 @@ bool KelNativeWindowUtils::Private::mouseEvent(QEvent* event)
         const Qt::Edges edges = edgesOf(code);
         if (edges)
             return startResize(edges, global);
-        if (code == HTCAPTION)
-            return q->startMove(global);
+        if (code == HTCAPTION) {
+            captionPressed = true;
+            captionPress = global;
+            return true;
+        }
         return false;
     }
     case QEvent::MouseButtonDblClick: {
@@ -532,10 +555,9 @@ bool KelNativeWindowUtils::eventFilter(QObject* watched, QEvent* event)
             d->updateShadow();
             break;
         case QEvent::Show:
+            // A compositing manager may have started or stopped since the last show.
             d->watchNativeWindow();
-            if (!d->shadow)
-                d->updateShadow();
-            d->syncShadow();
+            d->updateShadow();
             break;
         case QEvent::Hide:
         case QEvent::Move:

@@ -1,0 +1,317 @@
+// Windows on a real X server, run three times: without a window manager, under openbox, and under
+// openbox with the xcompmgr compositing manager (PL_WM_MODE none, openbox, compositor). The
+// programs are started here, before the application connects, so Qt sees the window manager's
+// abilities from the start.
+#include "../kelapp/kelapptest.h"
+#include "kelui.h"
+#include "platform/x11/kelcustomshadow.h"
+#include "platform/x11/kelnativewindowutils.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "windows/keltitlebar.h"
+#include "windows/kelwindow.h"
+#include "windows/kelwindowframe.h"
+#include "windowtesthelpers.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <signal.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+QByteArray mode() { return qgetenv("PL_WM_MODE"); }
+
+// Whether an X client owns the selection (WM_S0: a window manager, _NET_WM_CM_S0: a compositor).
+bool selectionOwned(const char* name)
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    xcb_intern_atom_reply_t* atom
+        = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    bool owned = false;
+    if (atom) {
+        xcb_get_selection_owner_reply_t* owner
+            = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+        owned = owner && owner->owner != XCB_NONE;
+        free(owner);
+        free(atom);
+    }
+    xcb_disconnect(c);
+    return owned;
+}
+
+// Starts a program and waits until it owns its selection.
+qint64 startAndWait(const QString& program, const QStringList& args, const char* selection)
+{
+    qint64 pid = 0;
+    if (!QProcess::startDetached(program, args, QString(), &pid))
+        return 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!selectionOwned(selection) && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    return selectionOwned(selection) ? pid : 0;
+}
+
+// Runs xdotool and keeps the event loop going meanwhile, so the window manager and the window
+// see the input as it happens.
+void xdo(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), args);
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY(process.state() == QProcess::NotRunning);
+    QTest::qWait(150);
+}
+
+QString num(int v) { return QString::number(v); }
+
+void makeFrameVisible(KelWindow* window)
+{
+    KelWindowFrame* frame = window->windowFrame();
+    frame->setBackground(QColor(20, 20, 20));
+    frame->setRadii(KelRadii(14));
+    frame->setShadowColor(QColor(0, 0, 0, 200));
+    frame->setShadowSize(20);
+}
+
+KelWindow* makeWindow(KelWindow::WindowParams extra = KelWindow::WindowParams())
+{
+    auto* window = new KelWindow(KelWindow::TitleBar | KelWindow::Movable | KelWindow::Resizable | extra);
+    window->setTitleText("Window");
+    window->centralWidget()->setMinimumSize(220, 150);
+    window->setGeometry(300, 250, 420, 300);
+    return window;
+}
+
+QColor screenPixel(const QPoint& global)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+} // namespace
+
+class TestKelWindowWm : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<KelSettings> m_settings;
+
+private slots:
+    void initTestCase()
+    {
+        m_settings = installTestSettings();
+        QVERIFY(KelUi::instance());
+        QCOMPARE(KelNativeWindowUtils::isCompositionEnabled(), mode() == "compositor");
+    }
+
+    void dragAndResize_data()
+    {
+        QTest::addColumn<QString>("spot");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QRect>("change"); // added to left, top, right, bottom
+        QTest::addColumn<bool>("move");
+        // A press on the caption or the client area becomes a move after a few pixels; the window
+        // follows from there (6 pixels here).
+        QTest::newRow("caption") << "title" << QPoint(60, 40) << QRect(54, 40, 54, 40) << true;
+        QTest::newRow("client area") << "client" << QPoint(-50, 30) << QRect(-56, 30, -56, 30) << true;
+        QTest::newRow("right border") << "right" << QPoint(50, 0) << QRect(0, 0, 50, 0) << false;
+        QTest::newRow("bottom-left corner") << "bottom-left" << QPoint(-30, 20) << QRect(-30, 0, 0, 20) << false;
+        QTest::newRow("right border below the minimum") << "right" << QPoint(-400, 0) << QRect(0, 0, -200, 0) << false;
+    }
+
+    void dragAndResize()
+    {
+        if (mode() == "compositor")
+            QSKIP("moves and resizes are checked without and with a window manager");
+        QFETCH(QString, spot);
+        QFETCH(QPoint, delta);
+        QFETCH(QRect, change);
+        QFETCH(bool, move);
+        std::unique_ptr<KelWindow> window(makeWindow());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::qWait(200);
+        const QRect start = window->geometry();
+        QSignalSpy started(window.get(), move ? &KelWindow::moveByUserStarted : &KelWindow::resizeByUserStarted);
+        QSignalSpy finished(window.get(), move ? &KelWindow::moveByUserFinished : &KelWindow::resizeByUserFinished);
+
+        KelLabel* title = window->titleBar()->titleLabel();
+        QPoint from = title->mapToGlobal(title->rect().center());
+        if (spot == "client")
+            from = window->centralWidget()->mapToGlobal(window->centralWidget()->rect().center());
+        else if (spot == "right")
+            from = QPoint(start.right() - 2, start.center().y());
+        else if (spot == "bottom-left")
+            from = QPoint(start.left() + 2, start.bottom() - 2);
+        const QPoint to = from + delta;
+        xdo({ "mousemove", num(from.x()), num(from.y()) });
+        xdo({ "mousedown", "1" });
+        xdo({ "mousemove", num(from.x() + 6), num(from.y()) });
+        xdo({ "mousemove", num(to.x()), num(to.y()) });
+        xdo({ "mouseup", "1" });
+        xdo({ "mousemove", num(to.x() + 1), num(to.y() + 1) });
+
+        QRect expected = start.adjusted(change.left(), change.top(), change.width(), change.height());
+        expected.setWidth(qMax(expected.width(), window->minimumWidth()));
+        QTRY_COMPARE(window->geometry(), expected);
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(started.count(), 1);
+        QVERIFY(!window->isInSystemMoveOrResize());
+    }
+
+    void captionDoubleClick()
+    {
+        if (mode() != "openbox")
+            QSKIP("maximising is the window manager's");
+        std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QRect start = window->geometry();
+        KelLabel* title = window->titleBar()->titleLabel();
+        const QPoint at = title->mapToGlobal(title->rect().center());
+        xdo({ "mousemove", num(at.x()), num(at.y()) });
+        xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
+        QTRY_VERIFY(window->isMaximized());
+        QTRY_COMPARE(window->geometry(), QGuiApplication::primaryScreen()->availableGeometry());
+        QVERIFY(window->titleBar()->restoreButton()->isVisible());
+        const QPoint again = title->mapToGlobal(title->rect().center());
+        xdo({ "mousemove", num(again.x()), num(again.y()) });
+        xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
+        QTRY_VERIFY(!window->isMaximized());
+        QTRY_COMPARE(window->geometry(), start);
+    }
+
+    void maintenanceWordTyped_data()
+    {
+        QTest::addColumn<QString>("chord");
+        QTest::addColumn<QString>("letters");
+        QTest::addColumn<bool>("toggled");
+        QTest::newRow("ctrl+alt") << "ctrl+alt+"
+                                  << "plonk" << true;
+        QTest::newRow("ctrl+alt+shift") << "ctrl+alt+shift+"
+                                        << "plonk" << false;
+        QTest::newRow("wrong letter between") << "ctrl+alt+"
+                                              << "plxonk" << false;
+    }
+
+    void maintenanceWordTyped()
+    {
+        if (mode() != "openbox")
+            QSKIP("typed once, under a window manager that gives the focus");
+        QFETCH(QString, chord);
+        QFETCH(QString, letters);
+        QFETCH(bool, toggled);
+        KelUi::instance()->setMaintenanceMode(false);
+        std::unique_ptr<KelWindow> window(makeWindow());
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QStringList args { "key", "--delay", "40" };
+        for (QChar c : letters)
+            args << chord + c;
+        xdo(args);
+        QTRY_COMPARE(KelUi::instance()->isMaintenanceMode(), toggled);
+        QTest::qWait(100);
+        QCOMPARE(KelUi::instance()->isMaintenanceMode(), toggled);
+        KelUi::instance()->setMaintenanceMode(false);
+    }
+
+    void roundedCorners()
+    {
+        // A white window underneath shows through where the rounded window leaves its corners.
+        QWidget below(nullptr, Qt::FramelessWindowHint);
+        below.setAutoFillBackground(true);
+        below.setPalette(QPalette(Qt::white));
+        below.setGeometry(260, 210, 500, 380);
+        below.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&below));
+        std::unique_ptr<KelWindow> window(makeWindow());
+        makeFrameVisible(window.get());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const bool composited = mode() == "compositor";
+        QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground), composited);
+        QCOMPARE(window->nativeWindowUtils()->customShadow() != nullptr, composited);
+        const QRect g = window->geometry();
+        QTRY_COMPARE(screenPixel(g.topLeft() + QPoint(1, 1)), QColor(Qt::white));
+        QTRY_COMPARE(screenPixel(g.bottomRight() - QPoint(1, 1)), QColor(Qt::white));
+        QTRY_COMPARE(screenPixel(g.center() + QPoint(0, 60)), QColor(20, 20, 20));
+    }
+
+    void shadowFollowsTheWindow()
+    {
+        if (mode() != "compositor")
+            QSKIP("the shadow needs a compositing manager");
+        QWidget below(nullptr, Qt::FramelessWindowHint);
+        below.setAutoFillBackground(true);
+        below.setPalette(QPalette(Qt::white));
+        below.setGeometry(100, 100, 900, 700);
+        below.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&below));
+
+        std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
+        makeFrameVisible(window.get());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        KelCustomShadow* shadow = window->nativeWindowUtils()->customShadow();
+        QVERIFY(shadow);
+        QTRY_VERIFY(shadow->isShown());
+        QTRY_COMPARE(shadow->alpha(), 255);
+        QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
+        // Darker than the white below just under the window's bottom edge.
+        QTRY_VERIFY(screenPixel(window->geometry().bottomLeft() + QPoint(60, 3)).lightness() < 230);
+        const qint64 image = shadow->image().cacheKey();
+
+        window->move(window->pos() + QPoint(40, 25));
+        QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
+        QCOMPARE(shadow->image().cacheKey(), image);
+
+        window->resize(window->size() + QSize(30, 0));
+        QTRY_COMPARE(shadow->shadowWindow()->width(), window->width() + 40);
+        QVERIFY(shadow->image().cacheKey() != image);
+
+        window->showMaximized();
+        QTRY_VERIFY(!shadow->isShown());
+        QVERIFY(!shadow->shadowWindow()->isVisible());
+        window->showNormal();
+        QTRY_VERIFY(shadow->isShown());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QList<qint64> started;
+    if (mode() == "openbox" || mode() == "compositor") {
+        const qint64 pid = startAndWait("openbox", { "--sm-disable" }, "WM_S0");
+        if (!pid) {
+            qCritical("openbox did not start");
+            return 1;
+        }
+        started << pid;
+    }
+    if (mode() == "compositor") {
+        const qint64 pid = startAndWait("xcompmgr", {}, "_NET_WM_CM_S0");
+        if (!pid) {
+            qCritical("xcompmgr did not start");
+            for (qint64 p : started)
+                ::kill(pid_t(p), SIGTERM);
+            return 1;
+        }
+        started << pid;
+    }
+    const int result = runKelAppTest<KelApplication, TestKelWindowWm>(argc, argv, QStringLiteral("KelWindowWmTest"));
+    for (qint64 pid : started)
+        ::kill(pid_t(pid), SIGTERM);
+    return result;
+}
+
+#include "tst_kelwindowwm.moc"
