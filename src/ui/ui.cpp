@@ -20,6 +20,7 @@
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "windows/keldialog.h"
+#include "windows/kelmessagebox.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -29,7 +30,7 @@
 
 namespace {
 
-QString tr(const char* context, const char* text, int n = -1)
+QString translated(const char* context, const char* text, int n = -1)
 {
     return QCoreApplication::translate(context, text, nullptr, n);
 }
@@ -104,127 +105,128 @@ int Ui::showMessage(const QString& text, int icon, const QString& b1, const QStr
 bool Ui::askDeleteBookFromTrash(const QString& title)
 {
     const char* c = "Dialog_DeleteBook_FromTrash";
-    const QString text = formatMessage(tr(c,
+    const QString text = formatMessage(translated(c,
                                            "This action will clear cached book data.\nAll your files are still leaved "
                                            "on the disk.\nBook: %1")
                                            .arg(title.toHtmlEscaped()),
-        tr(c, "Are you sure you want to delete this book?"));
-    return showMessage(text, 7, tr(c, "Yes"), tr(c, "No")) == 1;
+        translated(c, "Are you sure you want to delete this book?"));
+    return showMessage(text, 7, translated(c, "Yes"), translated(c, "No")) == 1;
 }
 
 bool Ui::askEmptyTrash()
 {
     const char* c = "Dialog_EmptyTrash";
-    const QString text = formatMessage(tr(c,
+    const QString text = formatMessage(translated(c,
                                            "This action will only clear application data, including internal cache, "
                                            "book preferences and reading progress.\nAll your files are still leaved on "
                                            "the disk."),
-        tr(c, "Are you sure you want to clear trash?"));
-    return showMessage(text, 7, tr(c, "Yes"), tr(c, "No")) == 1;
+        translated(c, "Are you sure you want to clear trash?"));
+    return showMessage(text, 7, translated(c, "Yes"), translated(c, "No")) == 1;
 }
 
 bool Ui::askClearLibrary()
 {
     const char* c = "Dialog_ClearLibrary";
-    const QString text = formatMessage(tr(c,
+    const QString text = formatMessage(translated(c,
                                            "This action will move your books to \"Deleted\" folder.\nAll your files "
                                            "are still leaved on the disk."),
-        tr(c, "Are you sure you want to clear library?"));
-    return showMessage(text, 7, tr(c, "No"), tr(c, "Yes")) == 2;
+        translated(c, "Are you sure you want to clear library?"));
+    return showMessage(text, 7, translated(c, "No"), translated(c, "Yes")) == 2;
 }
 
 bool Ui::askOpenExternalLink()
 {
     const char* c = "Dialog_OpenExternalLink";
-    return showMessage(formatMessage(tr(c, "Open this link in external browser?")), 7, tr(c, "No"), tr(c, "Yes")) == 2;
+    return showMessage(formatMessage(translated(c, "Open this link in external browser?")), 7, translated(c, "No"),
+               translated(c, "Yes"))
+        == 2;
 }
 
 bool Ui::askDeleteCategory()
 {
     const char* c = "Dialog_DeleteCategory";
-    return showMessage(
-               formatMessage(tr(c, "Are you sure you want to delete this folder?")), 7, tr(c, "No"), tr(c, "Yes"))
+    return showMessage(formatMessage(translated(c, "Are you sure you want to delete this folder?")), 7,
+               translated(c, "No"), translated(c, "Yes"))
         == 2;
 }
 
 bool Ui::showBookAdded()
 {
     const char* c = "Dialog_BookAdded";
-    return showMessage(formatMessage(tr(c, "Book added!")), 6, tr(c, "OK"), tr(c, "Start reading now")) == 2;
+    return showMessage(
+               formatMessage(translated(c, "Book added!")), 6, translated(c, "OK"), translated(c, "Start reading now"))
+        == 2;
 }
 
 void Ui::showBooksAdded(int count)
 {
     const char* c = "Dialog_BookAdded";
-    showMessage(formatMessage(tr(c, "%n books added!", count)), 6, tr(c, "OK"));
+    showMessage(formatMessage(translated(c, "%n books added!", count)), 6, translated(c, "OK"));
 }
 
 void Ui::showBookExists(const QString& name)
 {
     const char* c = "Dialog_BookExists";
-    showMessage(
-        formatMessage(tr(c, "The document %1 has already been added").arg(name.toHtmlEscaped())), 6, tr(c, "Ok"));
+    showMessage(formatMessage(translated(c, "The document %1 has already been added").arg(name.toHtmlEscaped())), 6,
+        translated(c, "Ok"));
 }
 
 void Ui::showBooksExported(int count)
 {
     const char* c = "Dialog_BookExported";
-    showMessage(formatMessage(tr(c, "%n books exported!", count)), 6, tr(c, "Ok"));
+    showMessage(formatMessage(translated(c, "%n books exported!", count)), 6, translated(c, "Ok"));
 }
 
 void Ui::showBooksImported(int count)
 {
     const char* c = "Dialog_BookImported";
-    showMessage(formatMessage(tr(c, "%n books imported!", count)), 6, tr(c, "Ok"));
+    showMessage(formatMessage(translated(c, "%n books imported!", count)), 6, translated(c, "Ok"));
 }
 
 void Ui::showBookDamaged()
 {
-    showMessage(formatMessage(tr("Dilog_Errors", "Ebook file is damaged. Book can not be opened.")), 5);
+    showMessage(formatMessage(translated("Dilog_Errors", "Ebook file is damaged. Book can not be opened.")), 5);
 }
 
 void Ui::showBookProtected()
 {
-    showMessage(formatMessage(tr("Dilog_Errors", "Book file is protected. Book can not be opened.")), 5);
+    showMessage(formatMessage(translated("Dilog_Errors", "Book file is protected. Book can not be opened.")), 5);
 }
 
 void Ui::showBookNotFound(const QString& path)
 {
-    showMessage(
-        formatMessage(tr("Dilog_Errors", "The file you are trying to open was not found by the following path: %1")
-                          .arg(path.toHtmlEscaped())),
+    showMessage(formatMessage(translated(
+                    "Dilog_Errors", "The file you are trying to open was not found by the following path: %1")
+                                  .arg(path.toHtmlEscaped())),
         5);
 }
 
 void Ui::showPrinterDisconnected(const QString& name)
 {
-    showMessage(formatMessage(tr("Dilog_Errors", "Printer \"%1\" was disconnected").arg(name.toHtmlEscaped())), 5);
+    showMessage(
+        formatMessage(translated("Dilog_Errors", "Printer \"%1\" was disconnected").arg(name.toHtmlEscaped())), 5);
 }
 
 bool Ui::askPassword(const QString& fileName, const std::function<bool(const QString&)>& validator)
 {
     const char* c = "Dialog_Password";
-    KelDialog box(mainWindow());
+    KelMessageBox box(mainWindow());
     box.setObjectName(QStringLiteral("PasswordBox"));
-    QBoxLayout* content = KelUtils::vBoxLayout(box.contentWidget(), QMargins(16, 16, 16, 16), 12);
-    auto* label = new KelLabel(box.contentWidget());
-    label->setTextFormat(Qt::RichText);
-    label->setWordWrap(true);
-    label->setText(
-        formatMessage(tr(c, "File %1 is protected for reading with password").arg(fileName.toHtmlEscaped())));
-    content->addWidget(label);
-    auto* edit = new KelLineEdit(31, box.contentWidget());
+    box.setText(
+        formatMessage(translated(c, "File %1 is protected for reading with password").arg(fileName.toHtmlEscaped())));
+    auto* edit = new KelLineEdit(31, &box);
     edit->setObjectName(QStringLiteral("PasswordEdit"));
     edit->setEchoMode(QLineEdit::Password);
     edit->setMaxLength(255);
-    content->addWidget(edit);
+    // The field's own rule below enables Unlock, which is not the box's default button.
+    box.addContentWidget(edit, true);
 
     auto* cancel = new KelButton(19, &box);
     cancel->setObjectName(QStringLiteral("Cancel"));
-    cancel->setText(tr(c, "Cancel"));
+    cancel->setText(translated(c, "Cancel"));
     auto* unlock = new KelButton(20, &box);
     unlock->setObjectName(QStringLiteral("Unlock"));
-    unlock->setText(tr(c, "Unlock"));
+    unlock->setText(translated(c, "Unlock"));
     unlock->setEnabled(false);
     box.addButton(1, cancel);
     // Unlock closes the box only for an accepted password, so it is not a closing footer button.
@@ -243,7 +245,7 @@ bool Ui::askPassword(const QString& fileName, const std::function<bool(const QSt
             accepted = true;
             box.done(2);
         } else {
-            edit->showError(tr(c, "Wrong password!"));
+            edit->showError(translated(c, "Wrong password!"));
         }
     });
     // Return unlocks; a focus change alone must not try the text (pressing Cancel would unlock).
@@ -258,7 +260,6 @@ void Ui::showHotkeysDialog()
     const char* c = "MainWindow_Settings_Hotkeys";
     KelDialog* dialog = new KelDialog(QApplication::activeWindow());
     dialog->setObjectName(QStringLiteral("HotkeysDialog"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     QBoxLayout* content = KelUtils::vBoxLayout(dialog->contentWidget(), QMargins(16, 16, 16, 16), 12);
     auto* page = new HotkeysSettingsPage(false, dialog->contentWidget());
     page->retranslateUi();
@@ -267,12 +268,13 @@ void Ui::showHotkeysDialog()
     row->addStretch(1);
     auto* ok = new KelButton(1009, dialog->contentWidget());
     ok->setObjectName(QStringLiteral("OK"));
-    ok->setText(tr(c, "OK"));
+    ok->setText(translated(c, "OK"));
     row->addWidget(ok);
     content->addLayout(row);
     connect(ok, &KelButton::clicked, dialog, [dialog] { dialog->done(0); });
+    QPointer<KelDialog> guard(dialog);
     dialog->exec();
-    delete dialog;
+    delete guard.data();
 }
 
 bool Ui::handleHotkey(QKeyEvent* event)
@@ -298,11 +300,12 @@ void Ui::showNewVersionDialog(const QString& version, const QString& readAboutUr
 {
     const char* c = "Dialog_Update";
     d->readAboutUrl = readAboutUrl;
-    const QString text = tr(c, "New version of the program is available: <b>%1</b>.").arg(version.toHtmlEscaped())
-        + QStringLiteral("<br>") + tr(c, "Read about") + QLatin1Char(' ')
-        + makeHtmlLink(readAboutUrl, tr(c, "new features"), 0, QColor());
-    const int id = messageBox(text, tr(c, "Update available!"), 0, tr(c, "CANCEL"), tr(c, "DOWNLOAD"), QString(),
-        nullptr, QString(), QApplication::activeWindow());
+    const QString text
+        = translated(c, "New version of the program is available: <b>%1</b>.").arg(version.toHtmlEscaped())
+        + QStringLiteral("<br>") + translated(c, "Read about") + QLatin1Char(' ')
+        + makeHtmlLink(readAboutUrl, translated(c, "new features"), 0, QColor());
+    const int id = messageBox(text, translated(c, "Update available!"), 0, translated(c, "CANCEL"),
+        translated(c, "DOWNLOAD"), QString(), nullptr, QString(), QApplication::activeWindow());
     if (id == 2) {
         openLinkInSuitableApp(downloadUrl);
         MetricSender::addMetricValue(QStringLiteral("upd"), 1);
@@ -316,8 +319,9 @@ bool Ui::askToBecomeDefaultApp(const QString& extension, const QString& appName,
     QString error;
     if (!DefaultApp::registerFor(extension, &error)) {
         qWarning() << "Can't become the default application for" << extension << error;
-        showMessage(formatMessage(tr("Dialog_RegisterAppAsDefault", "Could not make the application the default: %1")
-                                      .arg(error.toHtmlEscaped())),
+        showMessage(
+            formatMessage(translated("Dialog_RegisterAppAsDefault", "Could not make the application the default: %1")
+                              .arg(error.toHtmlEscaped())),
             5);
     }
     return true;

@@ -24,6 +24,9 @@ DragIcon::DragIcon(QWidget* parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setObjectName(QStringLiteral("DragIcon"));
+    m_cursorPoll = new QTimer(this);
+    m_cursorPoll->setInterval(16);
+    connect(m_cursorPoll, &QTimer::timeout, this, &DragIcon::updateIconGeometry);
     m_animator = new KelPropertyAnimator(this);
     m_animator->setupAnimation(
         this, "dropAllowedProgress", { QEasingCurve::InCubic, 150, QEasingCurve::OutCubic, 150, 0.0, 1.0 });
@@ -31,9 +34,6 @@ DragIcon::DragIcon(QWidget* parent)
     m_animator->setupAnimation(this, "scale", scaleParams);
     m_scaleStart = scaleParams.startValue.toDouble();
     m_scaleEnd = scaleParams.endValue.toDouble();
-    m_cursorPoll = new QTimer(this);
-    m_cursorPoll->setInterval(16);
-    connect(m_cursorPoll, &QTimer::timeout, this, &DragIcon::updateIconGeometry);
 }
 
 DragIcon::~DragIcon() { delete m_mouseWatcher.data(); }
