@@ -1,14 +1,17 @@
 #include "../app-look/applooktest.h"
 
+#include "mainwindow/librarypage/bookitempopupmenu.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "styles/kelstyle.h"
 #include "widgets/kelbutton.h"
+#include "windows/kelpopupmenubutton.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QImageWriter>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -355,6 +358,52 @@ private slots:
         QCOMPARE(header.buttons()[2]->maximumWidth(), 90);
         QCOMPARE(header.buttons()[3]->maximumWidth(), QWIDGETSIZE_MAX);
         QCOMPARE(header.buttons()[4]->maximumWidth(), QWIDGETSIZE_MAX);
+    }
+
+    // The folder submenu and the remove entry follow the folders given; a chosen folder is reported
+    // with its id.
+    void itemMenu_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("others");
+        QTest::addColumn<QString>("removeText");
+        const QString long41 = QString(40, QLatin1Char('a')) + QLatin1Char('b');
+        QTest::newRow("no other folder") << "Poems" << QStringList() << "Remove from category \"Poems\"";
+        QTest::newRow("in no folder") << QString() << QStringList { "A", "B" } << "Remove from category";
+        QTest::newRow("41 characters") << long41 << QStringList { "A" }
+                                       << QStringLiteral("Remove from category \"%1...\"").arg(QString(40, 'a'));
+    }
+
+    void itemMenu()
+    {
+        QFETCH(QString, current);
+        QFETCH(QStringList, others);
+        QFETCH(QString, removeText);
+        BookItemPopupMenu menu;
+        menu.setFolders(QStringLiteral("Old"), { CategoryDto { 50, 0, QStringLiteral("Old"), 0 } });
+        QList<CategoryDto> folders;
+        for (int i = 0; i < others.size(); ++i)
+            folders.append(CategoryDto { 100 + i, 0, others[i], 0 });
+        menu.setFolders(current, folders);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(menu.actionButton(Enums::RemoveFromFolder)->text(), removeText);
+        KelPopupMenuButton* moveTo = qobject_cast<KelPopupMenuButton*>(menu.actionButton(Enums::MoveToFolder));
+        QCOMPARE(moveTo->isVisibleTo(&menu), !others.isEmpty());
+        const QList<KelButton*> entries = moveTo->popupMenu()->findChildren<KelButton*>();
+        QCOMPARE(entries.size(), others.size());
+
+        QSignalSpy chosen(&menu, &BookItemPopupMenu::actionClicked);
+        menu.setActionData(Enums::RemoveFromFolder, 7);
+        emit menu.actionButton(Enums::RemoveFromFolder)->clicked();
+        if (!entries.isEmpty())
+            emit entries.last()->clicked();
+        QCOMPARE(chosen.size(), entries.isEmpty() ? 1 : 2);
+        QCOMPARE(chosen[0][0].value<Enums::LibraryAction>(), Enums::RemoveFromFolder);
+        QCOMPARE(chosen[0][1].toInt(), 7);
+        if (!entries.isEmpty()) {
+            QCOMPARE(chosen[1][0].value<Enums::LibraryAction>(), Enums::MoveToFolder);
+            QCOMPARE(chosen[1][1].toInt(), 100 + others.size() - 1);
+        }
     }
 
 private:
