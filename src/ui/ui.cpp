@@ -4,6 +4,7 @@
 #include "defaultapp.h"
 #include "hotkeys.h"
 #include "kellogger/tracelogger.h"
+#include "mainwindow/appsettingspage/hotkeyssettingspage.h"
 #include "mainwindow/mainwindow.h"
 #include "metrics/metricsender.h"
 #include "styles/animatedicons.h"
@@ -260,7 +261,9 @@ void Ui::showHotkeysDialog()
     KelDialog* dialog = new KelDialog(QApplication::activeWindow());
     dialog->setObjectName(QStringLiteral("HotkeysDialog"));
     QBoxLayout* content = KelUtils::vBoxLayout(dialog->contentWidget(), QMargins(16, 16, 16, 16), 12);
-    // The hotkeys settings page goes above the button once it exists.
+    auto* page = new HotkeysSettingsPage(false, dialog->contentWidget());
+    page->retranslateUi();
+    content->addWidget(page);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     auto* ok = new KelButton(1009, dialog->contentWidget());
