@@ -1,5 +1,6 @@
 #include "../app-look/applooktest.h"
 
+#include "../support/epubbuilder.h"
 #include "keldialogrequests.h"
 #include "mainwindow/librarypage/bookitempopupmenu.h"
 #include "mainwindow/librarypage/bookitemwidget.h"
@@ -108,13 +109,6 @@ QByteArray landscapePng()
     for (int x = 0; x < 600; ++x)
         for (int y = 0; y < 200; ++y)
             image.setPixel(x, y, qRgb(x * 255 / 599, 0, 0));
-    return encode(image, "png");
-}
-
-QByteArray solidPng(const QColor& color)
-{
-    QImage image(300, 450, QImage::Format_RGB32);
-    image.fill(color);
     return encode(image, "png");
 }
 
@@ -295,7 +289,7 @@ private slots:
         auto write = [&](const QColor& color) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(solidPng(color));
+            file.write(EpubBuilder::png(300, 450, color.rgb() & 0xffffff));
         };
         write(Qt::green);
         BookThumbnailWidget row(0), card(1);
@@ -306,6 +300,10 @@ private slots:
         }
         settle();
         QCOMPARE(BookThumbnailWidget::thumbnailKeys(path).size(), 2);
+        QCOMPARE(
+            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 1), QStringLiteral("Thumb-/c.jpg-166-249-1"));
+        QCOMPARE(
+            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 2), QStringLiteral("Thumb-/c.jpg-166-249-2"));
         write(Qt::blue);
         row.reloadImage();
         QVERIFY(BookThumbnailWidget::thumbnailKeys(path).isEmpty());
@@ -314,15 +312,6 @@ private slots:
         settle();
         for (BookThumbnailWidget* w : { &row, &card })
             VERIFY_NEAR(w->grab().toImage().pixelColor(w->coverRect().center()), QColor(Qt::blue));
-    }
-
-    void keys()
-    {
-        const QSize size(166, 249);
-        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1), QStringLiteral("Thumb-/b/c.jpg-166-249-1"));
-        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 2), QStringLiteral("Thumb-/b/c.jpg-166-249-2"));
-        QCOMPARE(
-            BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1.5), QStringLiteral("Thumb-/b/c.jpg-166-249-1.5"));
     }
 
     // Clicks on column buttons (-1: a sort made by the model itself, on the author column descending),
@@ -488,6 +477,9 @@ private slots:
         QTest::newRow("Del in the trash, no") << int(Trash) << "del" << 2 << Actions {} << 1;
         QTest::newRow("double-click") << int(Plain) << "dblclick" << 0 << Actions { Enums::Open } << 0;
         QTest::newRow("double-click in the trash") << int(Trash) << "dblclick" << 0 << Actions {} << 0;
+        const int far = QApplication::startDragDistance();
+        QTest::newRow("move within the drag distance") << int(Plain) << QString::number(far) << 0 << Actions {} << 0;
+        QTest::newRow("drag") << int(Plain) << QString::number(far + 1) << 0 << Actions { -1 } << 0;
     }
 
     void actions()
@@ -500,7 +492,9 @@ private slots:
         QStandardItemModel model;
         BookItemWidget item(Enums::View_Table, m_menu);
         item.readFrom(bookRow(model, 1, state));
+        item.resize(900, 80);
         QSignalSpy spy(&item, &BookItemWidget::actionClicked);
+        QSignalSpy drags(&item, &BookItemWidget::dragStarted);
         m_answer = answer;
         m_questions = 0;
         if (input == QLatin1String("menu")) {
@@ -508,6 +502,9 @@ private slots:
             emit m_menu->actionButton(Enums::DeleteFromLibrary)->clicked();
         } else if (input == QLatin1String("del")) {
             QTest::keyClick(&item, Qt::Key_Delete);
+        } else if (input.toInt() > 0) {
+            mouse(&item, QEvent::MouseButtonPress, QPoint(30, 30), Qt::LeftButton);
+            mouse(&item, QEvent::MouseMove, QPoint(30 + input.toInt(), 30), Qt::LeftButton);
         } else {
             const QPoint at(30, 30);
             mouse(&item, QEvent::MouseButtonPress, at, Qt::LeftButton);
@@ -515,63 +512,17 @@ private slots:
             mouse(&item, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
             mouse(&item, QEvent::MouseButtonRelease, at, Qt::NoButton);
         }
-        QCOMPARE(emitted(spy), expected);
+        // A started drag counts as -1; a row drags its cover.
+        QCOMPARE(emitted(spy) + QVector<int>(drags.size(), -1).toList(), expected);
         QCOMPARE(m_questions, questions);
+        if (!drags.isEmpty())
+            QCOMPARE(drags[0][1].value<QPixmap>().size(), thumbnailGeometry(0).coverSize);
         m_menu->hide();
         QCoreApplication::processEvents();
     }
 
-    void drag_data()
-    {
-        QTest::addColumn<int>("distance");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("below the drag distance") << QApplication::startDragDistance() << false;
-        QTest::newRow("beyond it") << QApplication::startDragDistance() + 1 << true;
-    }
-
-    void drag()
-    {
-        QFETCH(int, distance);
-        QFETCH(bool, starts);
-        QStandardItemModel model;
-        BookItemWidget item(Enums::View_Table, m_menu);
-        item.readFrom(bookRow(model, 1, Plain));
-        item.resize(900, 80);
-        QSignalSpy spy(&item, &BookItemWidget::dragStarted);
-        mouse(&item, QEvent::MouseButtonPress, QPoint(30, 30), Qt::LeftButton);
-        QMouseEvent move(QEvent::MouseMove, QPoint(30 + distance, 30), item.mapToGlobal(QPoint(30 + distance, 30)),
-            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&item, &move);
-        QCOMPARE(spy.size(), int(starts));
-        if (starts) // a row drags its cover
-            QCOMPARE(spy[0][1].value<QPixmap>().size(), thumbnailGeometry(0).coverSize);
-    }
-
-    void sizes_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QSize>("thumbnail");
-        QTest::newRow("row") << int(Enums::View_Table) << QSize(79, 80);
-        QTest::newRow("card") << int(Enums::View_Cards) << QSize(214, 293);
-    }
-
-    void sizes()
-    {
-        QFETCH(int, mode);
-        QFETCH(QSize, thumbnail);
-        QStandardItemModel model;
-        BookItemWidget item(1 - mode, m_menu);
-        item.readFrom(bookRow(model, 1, Plain));
-        item.setItemMode(mode);
-        item.adjustSize();
-        QCOMPARE(item.thumbnail()->size(), thumbnail);
-        if (mode == Enums::View_Table)
-            QCOMPARE(item.height(), 80);
-        else
-            QCOMPARE(item.width(), 214);
-    }
-
-    // A recycled widget that reads another book gives up the focus and shows the new book.
+    // A recycled widget that reads another book gives up the focus and shows the new book; rows are
+    // as high as their cover, cards as wide.
     void recycled()
     {
         QStandardItemModel model;
@@ -588,6 +539,11 @@ private slots:
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Title"))->text(), QStringLiteral("Second"));
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Author 2"));
         QVERIFY(!item.findChild<KelButton*>(QStringLiteral("Favorite"))->isChecked());
+        QCOMPARE(item.height(), 80);
+        QCOMPARE(item.thumbnail()->size(), QSize(79, 80));
+        item.setItemMode(Enums::View_Cards);
+        QCOMPARE(item.thumbnail()->size(), QSize(214, 293));
+        QCOMPARE(item.width(), 214);
     }
 
 private:
