@@ -5,6 +5,7 @@
 #include "styles/kelcolors.h"
 #include "styles/noisepainter.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelcombobox.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
 #include "widgets/keliconwidget.h"
@@ -18,6 +19,7 @@
 #include "widgets/progressbar.h"
 #include "windows/keldialog.h"
 #include "windows/kelmessagebox.h"
+#include "windows/kelpopupmenu.h"
 #include "windows/keltitlebar.h"
 
 #include <QBoxLayout>
@@ -254,6 +256,32 @@ private slots:
         QVERIFY2(near(ink, text, 40), qPrintable(ink.name()));
         // The offscreen platform's own notice about top-level size hints is no fault of the style.
         QCOMPARE(warnings.total(), warnings.count(QStringLiteral("propagateSizeHints")));
+    }
+
+    // The 1033 combo box opens its list just below itself; the toolkit's box lays its list over itself.
+    void comboBoxListOpensBelow()
+    {
+        Host host;
+        host.setGeometry(200, 200, 400, 100);
+        QList<KelComboBox*> combos;
+        for (int id : { 1033, 17 }) {
+            combos << new KelComboBox(id, QSizePolicy::Fixed, KelComboBox::PopupAtLeastButtonWidth, &host);
+            combos.last()->setItems(18, { "a", "b" }, KelComboBox::SelectFirst);
+            combos.last()->setGeometry(200, combos.size() * 40, 120, 32);
+        }
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        Profiles::use(QStringLiteral("NightStyle"));
+        Profiles::use(QStringLiteral("DayStyle"));
+        QList<bool> covered;
+        for (KelComboBox* combo : combos) {
+            combo->showPopup();
+            QTRY_VERIFY(combo->popupMenu()->isVisible());
+            covered << combo->popupMenu()->geometry().intersects(
+                QRect(combo->mapToGlobal(QPoint(0, 0)), combo->size()));
+            combo->closePopup();
+        }
+        QCOMPARE(covered, QList<bool>({ false, true }));
     }
 
     void colorsFollowTheProfile_data()

@@ -11,6 +11,7 @@
 #include "utils/kelgeometryutils.h"
 #include "widgets/installscrollbars.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelcombobox.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
 #include "widgets/kellabel.h"
@@ -647,11 +648,13 @@ void Style::applyButtonStyle(KelButtonPainter* painter, int kind, const QString&
         painter->setElideMode(Qt::ElideMiddle);
         break;
     case 1033:
-        // The combo box's popup offset joins here once the toolkit has its combo box.
         applyButtonStyle(painter, 17, iconName);
         if (widget)
             widget->setFixedHeight(32);
         painter->setPaddings(QMargins(7, 0, 7, 0));
+        // The list opens flush with the box.
+        if (auto* combo = qobject_cast<KelComboBox*>(widget))
+            combo->setPopupOffset(0, 0);
         break;
     default:
         KelStyle::applyButtonStyle(painter, kind, iconName);
