@@ -111,11 +111,6 @@ private slots:
         QTest::newRow("dialogs") << WidgetFactory([](int id, QWidget* p) {
             return new KelDialog(id, KelWindow::TitleBar, p);
         }) << QList<int> { 1, 2, 1002 };
-        QTest::newRow("message boxes") << WidgetFactory([](int, QWidget* p) {
-            auto* box = new KelMessageBox(p);
-            box->setText(QStringLiteral("Message"));
-            return box;
-        }) << QList<int> { 2 };
         QTest::newRow("scroll areas") << WidgetFactory([](int id, QWidget* p) { return new KelScrollArea(id, p); })
                                       << QList<int> { 38 };
     }
