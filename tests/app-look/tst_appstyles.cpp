@@ -5,8 +5,10 @@
 #include "styles/kelcolors.h"
 #include "styles/noisepainter.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelcombobox.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
+#include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "widgets/kelplaintextedit.h"
@@ -16,6 +18,8 @@
 #include "widgets/kelspinbox.h"
 #include "widgets/progressbar.h"
 #include "windows/keldialog.h"
+#include "windows/kelmessagebox.h"
+#include "windows/kelpopupmenu.h"
 #include "windows/keltitlebar.h"
 
 #include <QBoxLayout>
@@ -187,6 +191,92 @@ private slots:
         QCOMPARE(dialog.titleBar()->titleLabel()->widgetType(), 1061);
         QCOMPARE(dialog.footerLayout()->contentsMargins(), QMargins(24, 12, 24, 12));
         QCOMPARE(dialog.footerLayout()->count(), 0); // the leading stretch is gone
+    }
+
+    void messageBoxStyle_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("day") << "DayStyle" << QColor(Qt::white) << QColor(Qt::black);
+        QTest::newRow("night") << "NightStyle" << QColor(0x1d2026) << QColor(Qt::white);
+        QTest::newRow("sepia") << "SepiaStyle" << QColor(0xfcf6e1) << QColor(0x1a1202);
+    }
+
+    // A message box keeps its content clear of the edges and its icon above the message, however
+    // often it is restyled: one content layout, one corner close button, no footer stretch.
+    void messageBoxStyle()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        initAppResources();
+        MessageCatcher warnings(QtWarningMsg);
+        KelMessageBox box;
+        box.setText(QStringLiteral("MMMM"));
+        box.setIcon(kelStyle()->iconPath(6));
+        box.addButton(1, new KelButton(20, &box), true);
+        QVBoxLayout* content = box.contentLayout();
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        for (int round = 0; round < 3; ++round)
+            for (const char* next : { "NightStyle", "SepiaStyle", "DayStyle" })
+                Profiles::use(QString::fromLatin1(next));
+        Profiles::use(profile);
+        QCOMPARE(box.contentWidget()->layout(), content);
+        QCOMPARE(content->contentsMargins(), QMargins(24, 24, 24, 19));
+        QCOMPARE(box.centralWidget()->minimumWidth(), 480);
+        QVERIFY(!box.titleBar()->isVisible());
+        QCOMPARE(box.footerLayout()->count(), 1);
+        int cornerButtons = 0;
+        for (KelButton* button : box.findChildren<KelButton*>())
+            cornerButtons += button->widgetType() == 1024;
+        QCOMPARE(cornerButtons, 1);
+
+        // The margin and the gap under the icon stay the profile's base; the message is in
+        // the profile's text colour.
+        const QImage image = box.grab().toImage();
+        const QPoint origin = box.contentWidget()->mapTo(&box, QPoint(0, 0));
+        const QRect icon = box.iconWidget()->geometry().translated(origin);
+        const QRect message = box.messageLabel()->geometry().translated(origin);
+        VERIFY_NEAR(image.pixelColor(origin + QPoint(12, 12)), base);
+        VERIFY_NEAR(image.pixelColor(icon.center().x(), icon.bottom() + 12), base);
+        QVERIFY(message.top() >= icon.bottom() + 24);
+        QColor ink = base;
+        for (int x = message.left(); x <= message.right(); ++x)
+            for (int y = message.top(); y <= message.bottom(); ++y)
+                if (qAbs(image.pixelColor(x, y).lightness() - base.lightness())
+                    > qAbs(ink.lightness() - base.lightness()))
+                    ink = image.pixelColor(x, y);
+        QVERIFY2(near(ink, text, 40), qPrintable(ink.name()));
+        // The offscreen platform's own notice about top-level size hints is no fault of the style.
+        QCOMPARE(warnings.total(), warnings.count(QStringLiteral("propagateSizeHints")));
+    }
+
+    // The 1033 combo box opens its list just below itself; the toolkit's box lays its list over itself.
+    void comboBoxListOpensBelow()
+    {
+        Host host;
+        host.setGeometry(200, 200, 400, 100);
+        QList<KelComboBox*> combos;
+        for (int id : { 1033, 17 }) {
+            combos << new KelComboBox(id, QSizePolicy::Fixed, KelComboBox::PopupAtLeastButtonWidth, &host);
+            combos.last()->setItems(18, { "a", "b" }, KelComboBox::SelectFirst);
+            combos.last()->setGeometry(200, combos.size() * 40, 120, 32);
+        }
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        Profiles::use(QStringLiteral("NightStyle"));
+        Profiles::use(QStringLiteral("DayStyle"));
+        QList<bool> covered;
+        for (KelComboBox* combo : combos) {
+            combo->showPopup();
+            QTRY_VERIFY(combo->popupMenu()->isVisible());
+            covered << combo->popupMenu()->geometry().intersects(
+                QRect(combo->mapToGlobal(QPoint(0, 0)), combo->size()));
+            combo->closePopup();
+        }
+        QCOMPARE(covered, QList<bool>({ false, true }));
     }
 
     void colorsFollowTheProfile_data()

@@ -11,6 +11,7 @@
 #include "utils/kelgeometryutils.h"
 #include "widgets/installscrollbars.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelcombobox.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
 #include "widgets/kellabel.h"
@@ -22,6 +23,7 @@
 #include "widgets/kelspinboxpainter.h"
 #include "widgets/progressbar.h"
 #include "windows/keldialog.h"
+#include "windows/kelmessagebox.h"
 #include "windows/keltitlebar.h"
 #include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
@@ -308,15 +310,15 @@ void Style::applyWindowStyle(KelWindow* window, int kind) const
     case 1:
         applyDialogStyle(window);
         break;
-    case 2: {
-        // The message box's own layout joins here once the toolkit has its message box.
+    case 2:
         applyWindowStyle(window, 1);
         if (QWidget* central = window->centralWidget())
             central->setMinimumWidth(480);
         if (KelTitleBar* titleBar = window->titleBar())
             titleBar->hide();
+        if (auto* box = qobject_cast<KelMessageBox*>(window))
+            applyMessageBoxStyle(box);
         break;
-    }
     case 3:
     case 5:
         applyGrainedWindowStyle(window, kind);
@@ -388,6 +390,22 @@ void Style::applyDialogStyle(KelWindow* window) const
     footer->setSpacing(8);
     if (footer->count() > 0 && footer->itemAt(0)->spacerItem())
         delete footer->takeAt(0);
+}
+
+// Message boxes: the icon stands apart from the message, and the content keeps clear of the
+// window's edges (a little less at the bottom, where the footer's own margin follows).
+void Style::applyMessageBoxStyle(KelMessageBox* box) const
+{
+    box->setMessageSpacing(24);
+    KelFrame* content = box->contentWidget();
+    if (!content)
+        return;
+    QLayout* layout = content->layout();
+    if (!layout) {
+        layout = new QVBoxLayout(content);
+        layout->setSpacing(0);
+    }
+    layout->setContentsMargins(24, 24, 24, 19);
 }
 
 // Main and popup windows: the toolkit's frame with rounded corners and the grain over the window.
@@ -630,11 +648,13 @@ void Style::applyButtonStyle(KelButtonPainter* painter, int kind, const QString&
         painter->setElideMode(Qt::ElideMiddle);
         break;
     case 1033:
-        // The combo box's popup offset joins here once the toolkit has its combo box.
         applyButtonStyle(painter, 17, iconName);
         if (widget)
             widget->setFixedHeight(32);
         painter->setPaddings(QMargins(7, 0, 7, 0));
+        // The list opens flush with the box.
+        if (auto* combo = qobject_cast<KelComboBox*>(widget))
+            combo->setPopupOffset(0, 0);
         break;
     default:
         KelStyle::applyButtonStyle(painter, kind, iconName);

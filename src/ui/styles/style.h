@@ -2,6 +2,8 @@
 
 #include "styles/kelstyle.h"
 
+class KelMessageBox;
+
 // The application's look, common to its three profiles: metrics, sizes, colour roles and colour
 // sets of the application's ids (1000 and up) and the styling of every widget kind by style id.
 // The concrete colours come from the profile through the virtual colour query, so each apply
@@ -44,6 +46,7 @@ protected:
 private:
     void applyDialogStyle(KelWindow* window) const;
     void applyGrainedWindowStyle(KelWindow* window, int kind) const;
+    void applyMessageBoxStyle(KelMessageBox* box) const;
     void applySliderHandle(KelSlider* slider, int grooveThickness, int handleSize, int handleBorder) const;
     void applyPushButton(KelButtonPainter* painter, int kind, const QString& iconName) const;
     void applyToolButton(KelButtonPainter* painter, int kind, const QString& iconName) const;
