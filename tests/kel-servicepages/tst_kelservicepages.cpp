@@ -1,0 +1,295 @@
+#include "../kel-group/clicktesthelpers.h"
+#include "../kel-windows/windowtesthelpers.h"
+#include "../kelapp/kelapptest.h"
+#include "kelsettings.h"
+#include "kelui.h"
+#include "painting/kelpainting.h"
+#include "servicepages/kelservicepage_dialogs.h"
+#include "servicepages/kelservicepage_general.h"
+#include "servicepages/kelservicepage_painting.h"
+#include "servicepages/kelservicepage_style.h"
+#include "servicepages/kelservicepage_translations.h"
+#include "styles/kelcolors.h"
+#include "styles/kelstyle.h"
+#include "widgets/kelbutton.h"
+#include "widgets/keliconlabel.h"
+#include "widgets/kellabel.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+
+namespace {
+
+QFormLayout* formOf(QScrollArea* page) { return qobject_cast<QFormLayout*>(page->widget()->layout()); }
+
+// The label in the field column of a row of the page's form.
+QString fieldText(QScrollArea* page, int row)
+{
+    return qobject_cast<QLabel*>(formOf(page)->itemAt(row, QFormLayout::FieldRole)->widget())->text();
+}
+
+// The skip-th child of type T whose text reads text.
+template <typename T> T* childWithText(QWidget* page, const QString& text, int skip = 0)
+{
+    for (T* child : page->findChildren<T*>())
+        if (child->text() == text && skip-- == 0)
+            return child;
+    return nullptr;
+}
+
+struct PaintCounter : QObject {
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+    int paints = 0;
+};
+
+QList<bool> paintFlags()
+{
+    using namespace KelPainting;
+    return { dbgPaintKelPaintContext(), dbgPaintKelFrame(), dbgPaintKelButton(), dbgPaintKelLabel(),
+        dbgPaintKelIconWidget(), dbgPaintKelDelimiter(), dbgPaintNonDwmResizer(), dbgPaintNonDwmShadow(),
+        dbgPaintCustom() };
+}
+
+} // namespace
+
+class TestKelServicePages : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<KelSettings> m_settings;
+    QList<KelMessageBoxRequest> m_boxes;
+    QString m_typed; // what a text box "types" before it closes
+
+private slots:
+    void initTestCase()
+    {
+        m_settings = installTestSettings();
+        // Every box closes at once, without a button, flipping its check box.
+        KelUi::instance()->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
+            m_boxes << request;
+            if (request.textInput && !m_typed.isNull())
+                request.text = m_typed;
+            request.remember = !request.remember;
+            return 0;
+        });
+        KelUi::instance()->setFileDialogHandler([](const KelFileDialogRequest&) { return QStringList(); });
+    }
+
+    void pagesConstruct()
+    {
+        const QList<QPair<KelServicePage*, int>> pages = { { new KelServicePage_General, 10 },
+            { new KelServicePage_Dialogs, 5 }, { new KelServicePage_Painting, 5 },
+            { new KelServicePage_Style(kelStyle()), 0 }, { new KelServicePage_Translations, 3 } };
+        const QStringList names { "General", "Dialogs", "Painting", "Style", "Translations" };
+        for (int i = 0; i < pages.size(); ++i) {
+            std::unique_ptr<KelServicePage> page(pages[i].first);
+            QCOMPARE(page->objectName(), names[i]);
+            QCOMPARE(formOf(page.get())->rowCount(), pages[i].second);
+            QCOMPARE(page->font().pixelSize(), 12);
+        }
+    }
+
+    void generalFocusReadout()
+    {
+        QCOMPARE(describeObject(nullptr), QStringLiteral("QObject(0x0)"));
+        KelLabel label;
+        label.setGeometry(10, 20, 300, 24);
+        const QString address = QString::number(reinterpret_cast<quintptr>(&label), 16);
+        QCOMPARE(describeObject(&label), QStringLiteral("KelLabel(0x%1, x:10, y:20, w:300, h: 24)").arg(address));
+        label.setObjectName("caption");
+        QVERIFY(describeObject(&label).startsWith(QStringLiteral("caption(KelLabel, 0x%1, x:10").arg(address)));
+        QCOMPARE(pointText(QPointF(640, 480)), QStringLiteral("[<b>640</b>; <b>480</b>]"));
+        QCOMPARE(pointText(QPointF(0.5, -1234567)), QStringLiteral("[<b>0.5</b>; <b>-1.23457e+06</b>]"));
+
+        KelServicePage_General page;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* edit = new QLineEdit;
+        edit->setObjectName("nameEdit");
+        auto* button = new QPushButton("go");
+        layout->addWidget(edit);
+        layout->addWidget(button);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        edit->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), edit);
+        button->setFocus();
+        QTRY_COMPARE(fieldText(&page, 6),
+            QStringLiteral("<b>%1</b>, previous: %2").arg(describeObject(button), describeObject(edit)));
+        QCOMPARE(fieldText(&page, 4), describeObject(button));
+        QTRY_COMPARE(fieldText(&page, 2), QStringLiteral("QObject(0x0)"));
+        QCOMPARE(fieldText(&page, 3), QStringLiteral("QObject(0x0)"));
+        QCOMPARE(fieldText(&page, 1), describeObject(&window));
+        // A focus window is no widget: the text ends at its address.
+        QCOMPARE(fieldText(&page, 5), describeObject(window.windowHandle()));
+        QVERIFY(fieldText(&page, 5).endsWith(
+            QString::number(reinterpret_cast<quintptr>(window.windowHandle()), 16) + QLatin1Char(')')));
+    }
+
+    void dialogsButtons_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("skip"); // same-named buttons before it
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("buttons");
+        const QString m1 = "Single line message.", m2 = "Long message. This always", m3 = "Extra long message (~900";
+        const QString longButtons = "123 456 789 123 456 789 123 456 789|123 456 789 123 ";
+        const QList<std::tuple<QString, int, QString, QString>> rows = { { "Normal info", 0, m1, "OK" },
+            { "Long alert", 0, m2, "OK" }, { "Extra long", 0, m3, "OK" }, { "2 buttons (question)", 0, m2, "NO|YES" },
+            { "3 buttons", 0, m2, "FIRST|SECOND|THRID" }, { "Long text on buttons", 0, m2, longButtons },
+            { "Remember choice", 0, m2, "OK" }, { "Normal + any text", 0, m1, "OK" },
+            { "Long + not empty", 0, m2, "OK" }, { "Extra long", 1, m3, "OK" }, { "Password (any)", 0, m2, "OK" },
+            { "Password (not empty)", 0, m2, "OK" }, { "Long text on buttons", 1, m2, longButtons },
+            { "Ask register as default app", 0, "Sample Reader", "NO|YES" },
+            { "Notify is not default app", 0, "Sample Reader", "LEARN MORE|OK" } };
+        for (const auto& [text, skip, message, buttons] : rows)
+            QTest::addRow("%s %d", qPrintable(text), skip) << text << skip << message << buttons;
+        for (const QString call : { "OpenFileName", "OpenFileNames", "SaveFileName", "ExistingDirectory" })
+            for (int async = 0; async < 2; ++async)
+                QTest::addRow("%s %d", qPrintable(call), async)
+                    << "kelUi->get" + call + "()" << async << "Get" + call + " returned:"
+                    << "OK";
+        QTest::newRow("update") << "Update available" << 0 << QString() << QString();
+    }
+    void dialogsButtons()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, skip);
+        QFETCH(QString, message);
+        QFETCH(QString, buttons);
+        const int boxes = message.isNull() ? 0 : 1; // the toolkit itself has no update dialog
+        KelServicePage_Dialogs page;
+        page.resize(900, 700);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        KelButton* button = childWithText<KelButton>(&page, text, skip);
+        QVERIFY(button);
+        page.ensureWidgetVisible(button);
+        m_boxes.clear();
+        clickThroughWindow(button);
+        QTRY_COMPARE(m_boxes.size(), boxes);
+        QTest::qWait(20);
+        QCOMPARE(m_boxes.size(), boxes);
+        QVERIFY(!QApplication::activeModalWidget());
+        if (!boxes)
+            return;
+        QVERIFY2(m_boxes[0].message.startsWith(message), qPrintable(m_boxes[0].message));
+        if (message.endsWith("returned:"))
+            QCOMPARE(m_boxes[0].message, message); // cancelled: the bare prefix
+        QCOMPARE(m_boxes[0].buttonTexts.filter(QRegularExpression(".")).join('|'), buttons);
+    }
+
+    void dialogsRememberTypedText()
+    {
+        KelServicePage_Dialogs first;
+        m_boxes.clear();
+        m_typed = "secret";
+        emit childWithText<KelButton>(&first, "Password (any)")->clicked(); // closed without OK, "secret" typed
+        m_typed = QString();
+        emit childWithText<KelButton>(&first, "Remember choice")->clicked();
+        KelServicePage_Dialogs second; // the demos remember for the process, not the page
+        emit childWithText<KelButton>(&second, "Password (any)")->clicked();
+        emit childWithText<KelButton>(&second, "Remember choice")->clicked();
+        QCOMPARE(m_boxes.size(), 4);
+        QVERIFY(m_boxes[0].password);
+        QCOMPARE(m_boxes[2].text, QStringLiteral("secret"));
+        QCOMPARE(m_boxes[3].remember, !m_boxes[1].remember);
+    }
+
+    void paintingSwitches()
+    {
+        m_settings->clear();
+        KelLabel watched;
+        watched.setText("watched");
+        watched.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&watched));
+        PaintCounter counter(&watched);
+        KelServicePage_Painting page;
+        QTest::qWait(20);
+        QCOMPARE(counter.paints, 0); // nothing switched, nothing repainted
+        QCOMPARE(paintFlags().count(true), 0);
+        const QList<KelButton*> boxes = page.findChildren<KelButton*>();
+        const QStringList keys { "DbgPaintKelPaintContext", "DbgPaintKelFrame", "DbgPaintKelButton", "DbgPaintKelLabel",
+            "DbgPaintKelIconWidget", "DbgPaintKelDelimiter", "DbgPaintNonDwmResizer", "DbgPaintNonDwmShadow",
+            "DbgPaintCustom" };
+        QCOMPARE(boxes.size(), keys.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            QVERIFY2(!boxes[i]->isChecked(), qPrintable(boxes[i]->text()));
+            boxes[i]->setChecked(true);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), true);
+            QCOMPARE(m_settings->allKeys(), QStringList { keys[i] });
+            QCOMPARE(paintFlags().indexOf(true), i);
+            QCOMPARE(paintFlags().count(true), 1);
+            boxes[i]->setChecked(false);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
+            m_settings->clear();
+        }
+        childWithText<KelButton>(&page, "KelLabel")->setChecked(true);
+        QTRY_VERIFY(KelPainting::dbgPaintKelLabel());
+        KelServicePage_Painting second;
+        QVERIFY(childWithText<KelButton>(&second, "KelLabel")->isChecked());
+        QCOMPARE(m_settings->value("DbgPaintKelLabel").toBool(), true);
+        KelPainting::setDbgPaintKelLabel(false);
+    }
+
+    void styleColorLabelsAndOverlays()
+    {
+        KelStyle* style = kelStyle();
+        KelServicePage_Style page(style);
+        page.buildPage();
+        std::unique_ptr<KelLabel> label(page.createColorNameLabel("Invalid", QColor()));
+        QCOMPARE(label->text(), QStringLiteral("Invalid(#000000)"));
+        QCOMPARE(label->palette().color(label->foregroundRole()), style->defaultTextColor());
+
+        QWidget window;
+        auto* grid = new QGridLayout(&window);
+        page.addOverlayColorsRow(grid, "Transparent", Qt::transparent);
+        const int row = grid->rowCount() - 1;
+        page.addOverlayColorsRow(grid, "Red", Qt::red);
+        QCOMPARE(grid->rowCount(), row + 2);
+        QCOMPARE(grid->columnCount(), 10);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto swatch = [grid](int r, int column) {
+            return qobject_cast<KelIconLabel*>(grid->itemAtPosition(r, column)->widget());
+        };
+        QCOMPARE(swatch(row, 0)->backgroundColors().unchecked.normal, QColor(Qt::transparent));
+        const QColor bare = style->color(2);
+        const QList<QPair<int, QColor>> overlays = { { 2, QColor(255, 255, 255, 60) }, { 3, QColor(255, 255, 255, 30) },
+            { 4, QColor(0, 0, 0, 24) }, { 5, QColor(0, 0, 0, 46) }, { 7, style->hoverOverlayColor(bare) },
+            { 8, style->pressedOverlayColor(bare) } };
+        for (const auto& [column, overlay] : overlays) {
+            const QImage image = swatch(row, column)->grab().toImage();
+            QCOMPARE(
+                image.pixelColor(image.width() - 3, image.height() / 2).rgb(), blendColorOver(bare, overlay).rgb());
+        }
+        QVERIFY(swatch(row + 1, 8));
+    }
+
+    void translationsPage()
+    {
+        m_settings->setLocaleName("de_DE");
+        KelServicePage_Translations page;
+        QCOMPARE(page.findChild<QTableView*>()->model(), nullptr); // the test application made no translator
+        QLabel* selected = childWithText<QLabel>(&page, "de_DE");
+        QVERIFY(selected);
+        m_settings->setLocaleName("fr_FR");
+        QCOMPARE(selected->text(), QStringLiteral("fr_FR"));
+        QVERIFY(childWithText<QLabel>(&page, KelSettings::defaultLocaleName()));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestKelServicePages>(argc, argv, QStringLiteral("KelServicePagesTest"));
+}
+
+#include "tst_kelservicepages.moc"
