@@ -4,6 +4,7 @@
 #include "kelui.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelwindow.h"
 
 #include <QDesktopServices>
@@ -489,7 +490,9 @@ private slots:
     {
         QVERIFY(ui()->styleManager());
         QCOMPARE(ui()->styleManager()->parent(), ui());
-        QCOMPARE(ui()->notificationManager(), nullptr);
+        KelNotificationManager* notifications = ui()->notificationManager();
+        QVERIFY(notifications);
+        QCOMPARE(ui()->notificationManager(), notifications);
         QCOMPARE(ui()->defaultShadowType(), KelWindow::ShadowType::DWM_API);
     }
 

@@ -11,6 +11,7 @@
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "windows/kelmessagebox.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelsplash.h"
 
 #include <QApplication>
@@ -112,6 +113,7 @@ public:
     RevealHandler revealHandler = revealWithFileManager;
     QPointer<KelPixmapCache> iconsCache;
     QPointer<KelPixmapCache> shadowCache;
+    QPointer<KelNotificationManager> notificationManager;
 };
 
 namespace {
@@ -531,7 +533,12 @@ void KelUi::translateTopLevelWindows()
 
 KelStyleManager* KelUi::styleManager() const { return d->styleManager; }
 
-KelNotificationManager* KelUi::notificationManager() { return nullptr; }
+KelNotificationManager* KelUi::notificationManager()
+{
+    if (!d->notificationManager)
+        d->notificationManager = new KelNotificationManager(this);
+    return d->notificationManager;
+}
 
 KelPixmapCache* KelUi::iconsCache() { return ensureCache(d->iconsCache, this, "KelIconsCache"); }
 

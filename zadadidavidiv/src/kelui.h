@@ -31,8 +31,7 @@ class QWidget;
 //
 // Message and text-input boxes are toolkit message boxes; tests may put their own handler in
 // (setMessageBoxHandler). The file dialogs go through setFileDialogHandler and revealing a file
-// through setRevealHandler. Not available yet, and answered with null until its class exists:
-// notificationManager().
+// through setRevealHandler.
 class KelUi : public QObject {
     Q_OBJECT
 

@@ -13,7 +13,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPersistentModelIndex>
-#include <QScrollBar>
 #include <QSpacerItem>
 #include <QTimer>
 
@@ -91,7 +90,6 @@ public:
     QElapsedTimer stopwatch;
     bool internalMove = false;
 
-    int widgetType = -1;
     QWidget* content = nullptr;
     QVBoxLayout* contentLayout = nullptr;
 };
@@ -364,13 +362,10 @@ bool KelListWidget::Private::handleKey(int key)
 }
 
 KelListWidget::KelListWidget(int widgetType, QWidget* parent)
-    : QScrollArea(parent)
+    : KelScrollArea(widgetType, parent)
     , d(new Private(this))
 {
-    d->widgetType = widgetType;
     setObjectName(QStringLiteral("ModelWidget"));
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
     d->content = new QWidget;
     d->content->setObjectName(QStringLiteral("Content"));
     d->contentLayout = new QVBoxLayout(d->content);
@@ -388,8 +383,6 @@ KelListWidget::KelListWidget(int widgetType, QWidget* parent)
 }
 
 KelListWidget::~KelListWidget() { d->dnd->setLayout(nullptr); }
-
-int KelListWidget::widgetType() const { return d->widgetType; }
 
 void KelListWidget::setModel(QAbstractItemModel* model, const QModelIndex& root)
 {
@@ -506,34 +499,6 @@ void KelListWidget::retranslateItems()
         item->retranslateUi();
 }
 
-void KelListWidget::ensureRectVisible(const QRect& rect, bool animated)
-{
-    // Scrolled at once: the animated scroll belongs to the toolkit's scroll area.
-    Q_UNUSED(animated)
-    const QRect inViewport = rect.translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    const QRect view = viewport()->rect();
-    if (view.contains(inViewport))
-        return;
-    QScrollBar* v = verticalScrollBar();
-    if (inViewport.top() < 0)
-        v->setValue(v->value() + inViewport.top());
-    else if (inViewport.bottom() > view.bottom())
-        v->setValue(v->value() + qMin(inViewport.top(), inViewport.bottom() - view.height() + 1));
-    QScrollBar* h = horizontalScrollBar();
-    if (inViewport.left() < 0)
-        h->setValue(h->value() + inViewport.left());
-    else if (inViewport.right() > view.right() && inViewport.left() > 0)
-        h->setValue(h->value() + qMin(inViewport.left(), inViewport.right() - view.width()));
-}
-
-void KelListWidget::refreshGeometry()
-{
-    QResizeEvent e(size(), size());
-    QScrollArea::resizeEvent(&e);
-    emit resized(size());
-    emit geometryChanged(geometry());
-}
-
 bool KelListWidget::event(QEvent* e)
 {
     if (e->type() == QEvent::KeyPress && d->keyboardNavigation && d->layout()) {
@@ -550,5 +515,5 @@ bool KelListWidget::event(QEvent* e)
         }
         return true;
     }
-    return QScrollArea::event(e);
+    return KelScrollArea::event(e);
 }

@@ -1,6 +1,7 @@
 #include "layouts/kellayoutdnd.h"
 
 #include "layouts/kelflowlayout.h"
+#include "widgets/kelscrollarea.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -93,6 +94,7 @@ public:
     QPointer<QWidget> dropIndicator;
     // The last answer written to the trace during an external drag, so that each change is written once.
     int lastMoveTrace = -1;
+    bool hidingDragged = false;
 };
 
 bool KelLayoutDnd::Private::eventFilter(QObject* obj, QEvent* e)
@@ -103,7 +105,7 @@ bool KelLayoutDnd::Private::eventFilter(QObject* obj, QEvent* e)
     if (!layout || !container || !dropIndicator)
         return false;
 
-    if (e->type() == QEvent::FocusOut && dragged && obj == dragged) {
+    if (e->type() == QEvent::FocusOut && dragged && obj == dragged && !hidingDragged) {
         qDebug() << "Dragged widget focus lost, reset current drag";
         stopDrag();
     }
@@ -404,7 +406,10 @@ void KelLayoutDnd::Private::setIndicatorIndex(int index)
         takeOut(dropIndicator);
         if (dragState == LocalArmed && dragged && dragged->isVisible()) {
             takeOut(dragged);
+            // Hiding a focused widget hands its focus on; that is not the user leaving the drag.
+            hidingDragged = true;
             dragged->hide();
+            hidingDragged = false;
         }
         LayoutUtils::insertWidget(layout, index, dropIndicator);
         if (dropIndicator->isHidden()) {
@@ -414,9 +419,8 @@ void KelLayoutDnd::Private::setIndicatorIndex(int index)
         QWidget* viewport = container->parentWidget();
         if (viewport && viewport->objectName() == QLatin1String("qt_scrollarea_viewport")) {
             // Toolkit scroll areas update their scroll bars and tell their listeners; plain ones need nothing.
-            QObject* area = viewport->parent();
-            if (area && area->metaObject()->indexOfMethod("refreshGeometry()") >= 0)
-                QMetaObject::invokeMethod(area, "refreshGeometry", Qt::DirectConnection);
+            if (auto* area = qobject_cast<KelScrollArea*>(viewport->parent()))
+                area->refreshGeometry();
         }
         layout->activate();
         emit owner->dropIndicatorGeometryChanged(

@@ -11,6 +11,7 @@
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelslider.h"
 #include "widgets/kelspinboxpainter.h"
+#include "windows/kelpopupmenu.h"
 #include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
 
@@ -336,13 +337,16 @@ QString KelStyle::iconPath(int kind) const
     }
 }
 
-// The window's frame by kind; kind 4 (menus) also keeps a minimum content width. The popup-menu
-// timer (metric 11, kinds 3 and 5) is set once the popup menu exists.
+// The window's frame by kind; kind 4 (menus) also keeps a minimum content width.
 void KelStyle::applyWindowStyle(KelWindow* window, int kind) const
 {
     if (!window)
         return;
     applyWindowFrameStyle(window->windowFrame(), kind);
+    // Popup menus wait this long before opening a sub-menu.
+    auto* menu = qobject_cast<KelPopupMenu*>(window);
+    if (menu && (kind == 3 || kind == 5))
+        menu->setHoverDelay(metric(11));
     if (kind == 4 && window->centralWidget())
         window->centralWidget()->setMinimumWidth(metric(12));
 }
