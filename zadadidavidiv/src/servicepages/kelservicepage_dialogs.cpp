@@ -2,6 +2,7 @@
 
 #include "kelui.h"
 #include "layouts/kelflowlayout.h"
+#include "windows/kelnotificationmanager.h"
 
 #include <QFutureWatcher>
 #include <QStringList>
@@ -10,6 +11,10 @@
 namespace {
 
 const QString T1 = QStringLiteral("Single line title.");
+const QString T2 = QStringLiteral("Long title. Maybe this should be placed in multiple lines.");
+const QString T3 = QStringLiteral(
+    "Extra long title. This should be placed in multiple lines. Lorem ipsum dolor sit amet, consectetur adipiscing "
+    "elit, sed do eiusmod tempor incididunt ut labore et dolore magna aliqua.");
 const QString M1 = QStringLiteral("Single line message.");
 const QString M2 = QStringLiteral(
     "Long message. This always should be placed in multiple lines. Lorem ipsum dolor sit amet, consectetur "
@@ -130,6 +135,32 @@ KelServicePage_Dialogs::KelServicePage_Dialogs(QWidget* parent)
 
     addFileDialogRow(QStringLiteral("File dialogs (sync):"), false);
     addFileDialogRow(QStringLiteral("File dialogs (async):"), true);
+
+    auto link = [](int n) {
+        return KelUi::makeHtmlLink(
+            QStringLiteral("https://example.com/link%1").arg(n), QStringLiteral("Sample link %1").arg(n), 0, QColor());
+    };
+    const QString blank = QStringLiteral(" ");
+    const QList<std::tuple<QString, QString, QString, int>> notifications = {
+        { QStringLiteral("Short"), T1, M1, 0 },
+        { QStringLiteral("Long title"), T2, M1, 0 },
+        { QStringLiteral("Long message"), T1, M2, 0 },
+        { QStringLiteral("Long title & message"), T2, M2, 0 },
+        { QStringLiteral("Extra title & message"), T3, M3, 0 },
+        { QStringLiteral("Custom duration: 3 sec"), T1, QStringLiteral("Custom duration: 3 sec"), 3 },
+        { QStringLiteral("Link (single line)"), QStringLiteral("Single line link"),
+            QStringLiteral("Some text ") + link(1), 0 },
+        { QStringLiteral("Link (multiple lines)"), QStringLiteral("Multiple lines link"), M2 + blank + link(1), 0 },
+        { QStringLiteral("Extra long message + links"), link(1) + blank + T3 + blank + link(2),
+            link(3) + blank + M3 + blank + link(4), 0 },
+    };
+    row = addFlowRow(QStringLiteral("Notifications:"));
+    for (const auto& [text, title, message, seconds] : notifications) {
+        addButton(row, text, [title = title, message = message, seconds = seconds] {
+            if (KelUi* ui = KelUi::instance())
+                ui->notificationManager()->showNotification(title, message, seconds);
+        });
+    }
 
     row = addFlowRow(QStringLiteral("Other:"));
     addButton(row, QStringLiteral("Update available"), [] {
