@@ -4,6 +4,7 @@
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
 
+#include <QDebug>
 #include <QFormLayout>
 #include <QMetaObject>
 #include <QPointF>
@@ -54,11 +55,13 @@ KelButton* KelServicePage::addButton(QLayout* layout, const QString& text, std::
 KelButton* KelServicePage::addCheckBox(
     QLayout* layout, const QString& text, bool initialState, std::function<void(bool)> action)
 {
-    Q_ASSERT(layout);
-    auto* button = new KelButton(13, layout->parentWidget(), false);
+    if (!layout)
+        qWarning() << "check box" << text << "has no layout to go into";
+    auto* button = new KelButton(13, layout ? layout->parentWidget() : nullptr, false);
     button->setText(text);
     button->setCheckedSilently(initialState);
-    layout->addWidget(button);
+    if (layout)
+        layout->addWidget(button);
     QObject::connect(button, &KelButton::toggled, button, [action](bool checked) {
         if (action)
             action(checked);
