@@ -60,14 +60,6 @@ QStringList displayColumn(const QAbstractItemModel& model, int column, const QMo
     return texts;
 }
 
-QStringList headers(const QAbstractItemModel& model)
-{
-    QStringList texts;
-    for (int column = 0; column < model.columnCount(); ++column)
-        texts.append(model.headerData(column, Qt::Horizontal).toString());
-    return texts;
-}
-
 // A contents cache as a text book writes it: parts with chapters, one chapter with sections.
 QByteArray tocCache()
 {
@@ -121,7 +113,6 @@ void TestReadingModels::bookmarks()
 {
     BookmarkModel model;
     QAbstractItemModelTester tester(&model);
-    QCOMPARE(headers(model), QStringList({ "Id", "Title", "Page", "Text", "TimestampUtc", "Source" }));
 
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     const QList<BookmarkItem> items { bookmarkAt(1, 3), bookmarkAt(2, 17), bookmarkAt(5, 88) };
@@ -178,7 +169,6 @@ void TestReadingModels::notes()
 {
     NotesModel model;
     QAbstractItemModelTester tester(&model);
-    QCOMPARE(headers(model), QStringList({ "Id", "Title", "Page", "Text", "Color", "Timestamp", "Source" }));
     const QList<NoteItem> notes = notesOfEveryColour();
     for (const NoteItem& note : notes)
         model.addNote(note);
@@ -325,7 +315,6 @@ void TestReadingModels::searchHits()
     BookSearchModel model;
     QAbstractItemModelTester tester(&model);
     QCOMPARE(model.columnCount(), 1);
-    QCOMPARE(model.headerData(0, Qt::Horizontal).toInt(), 1); // the base class's section number
 
     QList<SearchItem> hits;
     for (int page : { 4, 4, 19, 230 }) {
@@ -373,7 +362,6 @@ void TestReadingModels::tocBeforeAndAfter()
     model.setToc({});
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.columnCount(), 2);
-    QCOMPARE(headers(model), QStringList({ "Title", "Page" }));
 }
 
 void TestReadingModels::tocTree()
