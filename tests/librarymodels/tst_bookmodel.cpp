@@ -407,6 +407,9 @@ private slots:
         QCOMPARE(role("master", BookModel::DescriptionRole).toString(), QStringLiteral("The devil visits Moscow."));
         QCOMPARE(db->bookById(lib->id("master")).title, book.title);
         QVERIFY(db->bookById(lib->id("master")).use_user_cover);
+        // A record read back from the database carries no description: the stored one stays.
+        act("master", Enums::UpdateItem, QVariant::fromValue(db->bookById(lib->id("master"))));
+        QCOMPARE(db->getMetaData(lib->id("master"), 6), QStringLiteral("The devil visits Moscow."));
 
         // The reading side's record was read from the database when the book was opened, without
         // metadata; the library changed the book since. Only progress and notes count are taken.
