@@ -108,7 +108,8 @@ void TestArchiveFuzz::initTestCase()
     // Thousands of damaged archives make thousands of log lines; they are not the subject.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false\n*.critical=false"));
     // One name per process: several test runs may share the machine.
-    m_current = QDir::temp().filePath(QStringLiteral("pageloom-archfuzz-current-%1").arg(QCoreApplication::applicationPid()));
+    m_current
+        = QDir::temp().filePath(QStringLiteral("pageloom-archfuzz-current-%1").arg(QCoreApplication::applicationPid()));
 }
 
 void TestArchiveFuzz::exercise(const QString& path)

@@ -21,7 +21,6 @@ class TestZipReader : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void createArchiveReader_data();
     void createArchiveReader();
     void nullReaderDoesNothing();
     void listsEveryEntry();
@@ -62,36 +61,20 @@ QString TestZipReader::zipOf(const QString& name, const QList<ZipEntry>& entries
     return path;
 }
 
-void TestZipReader::createArchiveReader_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("cbz capitals") << "/x/Book.CBZ"
-                                  << "zip";
-    QTest::newRow("epub mixed") << "x.Epub"
-                                << "zip";
-    QTest::newRow("zip") << "a.b.zip"
-                         << "zip";
-    QTest::newRow("cbr") << "comic.CbR"
-                         << "rar";
-    QTest::newRow("7z") << "book.7z"
-                        << "null";
-    QTest::newRow("pdf") << "book.pdf"
-                         << "null";
-    QTest::newRow("no dot") << "cbz"
-                            << "null";
-}
-
+// The reader follows the suffix in any letter case; other suffixes get the reader that reads nothing.
 void TestZipReader::createArchiveReader()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, kind);
-    std::unique_ptr<ArchiveReader> reader(::createArchiveReader(name));
-    QVERIFY(reader);
-    const QString actual = dynamic_cast<ZipReader*>(reader.get()) ? "zip"
-        : dynamic_cast<RarReader*>(reader.get())                  ? "rar"
-                                                                  : "null";
-    QCOMPARE(actual, kind);
+    const QList<QPair<const char*, const char*>> cases { { "/x/Book.CBZ", "zip" }, { "x.Epub", "zip" },
+        { "a.b.zip", "zip" }, { "comic.CbR", "rar" }, { "book.7z", "null" }, { "book.pdf", "null" },
+        { "cbz", "null" } };
+    for (const auto& c : cases) {
+        std::unique_ptr<ArchiveReader> reader(::createArchiveReader(c.first));
+        QVERIFY(reader);
+        const char* actual = dynamic_cast<ZipReader*>(reader.get()) ? "zip"
+            : dynamic_cast<RarReader*>(reader.get())                ? "rar"
+                                                                    : "null";
+        QCOMPARE(QByteArray(actual), QByteArray(c.second));
+    }
 }
 
 void TestZipReader::nullReaderDoesNothing()
@@ -200,7 +183,6 @@ void TestZipReader::emptyArchive()
     // minizip finds no end record at offset 0, so a bare empty archive does not open (it
     // fails like any unreadable file); behind a self-extractor stub it opens with no entries.
     const QString bare = zipOf("bare.zip", {});
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed"));
     QVERIFY(ZipReader().files(bare).isEmpty());
     const QString zip = m_dir->filePath("empty.zip");
     QVERIFY(archtest::writeFile(zip, "MZ\x90\x00" + readFile(bare)));
@@ -222,13 +204,9 @@ void TestZipReader::notAZip()
     QVERIFY(archtest::writeFile(path, "this is not a zip archive at all"));
     ZipReader reader;
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-?\\d+$"));
     QVERIFY(reader.files(path).isEmpty());
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Open zip\\. Error code:-?\\d+$"));
     QVERIFY(!reader.extract(path, QString("a"), m_dest, outPath));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Extract archive\\. Error:-?\\d+$"));
     QVERIFY(!reader.extractAll(path, m_dest, nullptr));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^testRead\\(\\): zip\\.open\\(\\): -?\\d+$"));
     QVERIFY(!reader.extract(path, QRegExp("a"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(!QFileInfo::exists(path + ".missing") && reader.files(path + ".missing").isEmpty());
@@ -263,12 +241,10 @@ void TestZipReader::damagedEntryLeavesNoFile()
 
     ZipReader reader;
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed"));
     QVERIFY(!reader.extract(zip, QString("big.txt"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(!tree(m_dest).contains("big.txt"));
 
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^(Unzip file|Extract archive)\\. Error:"));
     QVERIFY(!reader.extractAll(zip, m_dest, nullptr));
     // Only complete files: no partial big.txt and no temporary file beside it.
     for (const QString& name : tree(m_dest))
@@ -284,14 +260,10 @@ void TestZipReader::destinationNotWritable()
     // A file where the destination folder should be.
     const QString blocked = m_dir->filePath("file");
     QVERIFY(archtest::writeFile(blocked, "x"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("."));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-1$"));
     QVERIFY(!reader.extract(zip, QString("p1.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
     const QString readOnly = archtest::readOnlyFolder(m_dest);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Cannot create"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Unzip file\\. Error:-1$"));
     QVERIFY(!reader.extractAll(zip, readOnly, nullptr));
     QVERIFY(!QFileInfo::exists(readOnly + "/p1.jpg"));
 }
@@ -325,8 +297,6 @@ void TestZipReader::hostileNamesStayInside()
     QDir().mkpath(m_dir->filePath("elsewhere"));
     QVERIFY(QFile::link(m_dir->filePath("elsewhere"), m_dest + "/sub"));
     const QString linked = zipOf("linked.cbz", { { "sub/x.txt", "x" } });
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("leads outside"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-1$"));
     QVERIFY(!reader.extract(linked, QString("sub/x.txt"), m_dest, outPath));
     QVERIFY(tree(m_dir->filePath("elsewhere")).isEmpty());
 }
