@@ -406,7 +406,6 @@ void TestReadingStateFile::refusedFiles()
 {
     QFETCH(QByteArray, data);
     QVERIFY(writeBytes(m_path, data));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Book settings file ")));
     ReadingState state = sentinelState();
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     verifyUntouched(state);
@@ -422,7 +421,6 @@ void TestReadingStateFile::truncatedFile()
     // Cut anywhere short of the closing brace (a crash while writing in place would do this).
     for (int length : { 1, 10, int(whole.size() / 3), int(whole.size() / 2), int(whole.size() - 3) }) {
         QVERIFY(writeBytes(m_path, whole.left(length)));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not valid JSON")));
         ReadingState state = sentinelState();
         QVERIFY2(!ReadingStateFile::read(m_path, &state), qPrintable(QString::number(length)));
         verifyUntouched(state);
@@ -437,7 +435,6 @@ void TestReadingStateFile::oversizedFile()
     QVERIFY(file.write("{\"FontSettings\":{}}") > 0);
     QVERIFY(file.resize(ReadingStateFile::kMaxFileSize + 1));
     file.close();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("too large")));
     ReadingState state = sentinelState();
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     verifyUntouched(state);
@@ -452,11 +449,9 @@ void TestReadingStateFile::notARegularFile()
 
     // A folder or a pipe in the file's place: refused without blocking on the pipe.
     QVERIFY(QDir().mkdir(m_path));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a regular file")));
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     QVERIFY(QDir().rmdir(m_path));
     QCOMPARE(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a regular file")));
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     verifyUntouched(state);
 }
@@ -465,15 +460,12 @@ void TestReadingStateFile::unwritableFolder()
 {
     const ReadingState state = fullState();
     // No path (a book context that never opened a book).
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No book settings file")));
     QVERIFY(!ReadingStateFile::write(QString(), state, kEpub));
 
     // The book's folder was removed, or a file stands where the folder should be.
     const QString gone = ReadingStateFile::filePath(m_home->filePath(QStringLiteral("missing/abc")));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Can't write book settings file")));
     QVERIFY(!ReadingStateFile::write(gone, state, kEpub));
     QVERIFY(writeBytes(m_home->filePath(QStringLiteral("plainfile")), "x"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Can't write book settings file")));
     QVERIFY(!ReadingStateFile::write(m_home->filePath(QStringLiteral("plainfile/plainfile.settings")), state, kEpub));
 
     // A folder without write permission keeps the file it has. Permissions do not bind root.
@@ -482,7 +474,6 @@ void TestReadingStateFile::unwritableFolder()
     QVERIFY(ReadingStateFile::write(m_path, ReadingStateFile::defaults(kOriginalFont), kEpub));
     const QByteArray before = QJsonDocument(jsonOfFile(m_path)).toJson();
     QVERIFY(QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::ExeOwner));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Can't write book settings file")));
     const bool written = ReadingStateFile::write(m_path, state, kEpub);
     QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY(!written);
@@ -492,7 +483,6 @@ void TestReadingStateFile::unwritableFolder()
 void TestReadingStateFile::saveReplacesADamagedFile()
 {
     QVERIFY(writeBytes(m_path, QByteArray(5000, '{')));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not valid JSON")));
     ReadingState state;
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     QVERIFY(ReadingStateFile::write(m_path, fullState(), kEpub));
