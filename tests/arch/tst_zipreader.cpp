@@ -12,7 +12,6 @@
 #include <thread>
 
 using archtest::noise;
-using archtest::readFile;
 using archtest::tree;
 
 class TestZipReader : public QObject {
@@ -107,13 +106,13 @@ void TestZipReader::extractByNameWritesStoredSpelling()
     QString outPath;
     QVERIFY(reader.extract(zip, QString("IMAGES/P1.JPG"), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/images/p1.jpg");
-    QCOMPARE(readFile(outPath), page);
+    QCOMPARE(testfiles::read(outPath), page);
     QCOMPARE(tree(m_dest), QStringList({ "images", "images/p1.jpg" }));
 
     // A second extraction of the same entry replaces the file.
-    QVERIFY(archtest::writeFile(outPath, "stale"));
+    QVERIFY(testfiles::write(outPath, "stale"));
     QVERIFY(reader.extract(zip, QString("images/p1.jpg"), m_dest, outPath));
-    QCOMPARE(readFile(outPath), page);
+    QCOMPARE(testfiles::read(outPath), page);
 }
 
 void TestZipReader::extractByNameEdgeCases()
@@ -129,13 +128,13 @@ void TestZipReader::extractByNameEdgeCases()
     // The same name in two spellings: both are written, outPath names the later one.
     QVERIFY(reader.extract(zip, QString("COVER.jpg"), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/cover.JPG");
-    QCOMPARE(readFile(m_dest + "/Cover.jpg"), QByteArray("first"));
-    QCOMPARE(readFile(m_dest + "/cover.JPG"), QByteArray("second"));
+    QCOMPARE(testfiles::read(m_dest + "/Cover.jpg"), QByteArray("first"));
+    QCOMPARE(testfiles::read(m_dest + "/cover.JPG"), QByteArray("second"));
 
     // An empty name selects every entry.
     QVERIFY(reader.extract(zip, QString(), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/cover.JPG");
-    QCOMPARE(readFile(m_dest + "/text/ch1.html"), QByteArray("<p/>"));
+    QCOMPARE(testfiles::read(m_dest + "/text/ch1.html"), QByteArray("<p/>"));
 }
 
 void TestZipReader::extractByPattern()
@@ -161,7 +160,7 @@ void TestZipReader::extractAllKeepsExistingFiles()
     const QString zip = zipOf("a.epub",
         { { "mimetype", "application/epub+zip", false }, { "OEBPS/", {}, false }, { "OEBPS/ch1.html", "new 1" },
             { "OEBPS/ch2.html", "new 2" } });
-    QVERIFY(archtest::writeFile(m_dest + "/OEBPS/ch1.html", "old 1"));
+    QVERIFY(testfiles::write(m_dest + "/OEBPS/ch1.html", "old 1"));
 
     QList<QFileInfo> extracted;
     QVERIFY(ZipReader().extractAll(zip, m_dest, &extracted));
@@ -169,8 +168,8 @@ void TestZipReader::extractAllKeepsExistingFiles()
     for (const QFileInfo& info : extracted)
         listed.append(info.filePath());
     QCOMPARE(listed, QStringList({ m_dest + "/mimetype", m_dest + "/OEBPS/ch2.html" }));
-    QCOMPARE(readFile(m_dest + "/OEBPS/ch1.html"), QByteArray("old 1"));
-    QCOMPARE(readFile(m_dest + "/OEBPS/ch2.html"), QByteArray("new 2"));
+    QCOMPARE(testfiles::read(m_dest + "/OEBPS/ch1.html"), QByteArray("old 1"));
+    QCOMPARE(testfiles::read(m_dest + "/OEBPS/ch2.html"), QByteArray("new 2"));
 
     // Without a list, into a folder that does not exist yet; a folder entry makes its folder.
     const QString fresh = m_dir->filePath("deep/new/folder");
@@ -185,7 +184,7 @@ void TestZipReader::emptyArchive()
     const QString bare = zipOf("bare.zip", {});
     QVERIFY(ZipReader().files(bare).isEmpty());
     const QString zip = m_dir->filePath("empty.zip");
-    QVERIFY(archtest::writeFile(zip, "MZ\x90\x00" + readFile(bare)));
+    QVERIFY(testfiles::write(zip, "MZ\x90\x00" + testfiles::read(bare)));
     ZipReader reader;
     QString outPath = "untouched";
     QList<QFileInfo> extracted;
@@ -201,7 +200,7 @@ void TestZipReader::emptyArchive()
 void TestZipReader::notAZip()
 {
     const QString path = m_dir->filePath("fake.cbz");
-    QVERIFY(archtest::writeFile(path, "this is not a zip archive at all"));
+    QVERIFY(testfiles::write(path, "this is not a zip archive at all"));
     ZipReader reader;
     QString outPath = "untouched";
     QVERIFY(reader.files(path).isEmpty());
@@ -229,7 +228,7 @@ void TestZipReader::damagedEntryLeavesNoFile()
     for (int i = 0; i < 20000; ++i)
         text += "line " + QByteArray::number(i) + "\n";
     const QString zip = zipOf("a.zip", { { "a.txt", "ok" }, { "big.txt", text, compressed } });
-    QByteArray bytes = readFile(zip);
+    QByteArray bytes = testfiles::read(zip);
     const int dataStart = bytes.indexOf("big.txt") + 7;
     if (truncate) {
         bytes.truncate(dataStart + 2000);
@@ -237,7 +236,7 @@ void TestZipReader::damagedEntryLeavesNoFile()
         for (int i = 0; i < 64; ++i)
             bytes[dataStart + 1000 + i] = char(bytes[dataStart + 1000 + i] ^ 0x5a);
     }
-    QVERIFY(archtest::writeFile(zip, bytes));
+    QVERIFY(testfiles::write(zip, bytes));
 
     ZipReader reader;
     QString outPath = "untouched";
@@ -259,7 +258,7 @@ void TestZipReader::destinationNotWritable()
 
     // A file where the destination folder should be.
     const QString blocked = m_dir->filePath("file");
-    QVERIFY(archtest::writeFile(blocked, "x"));
+    QVERIFY(testfiles::write(blocked, "x"));
     QVERIFY(!reader.extract(zip, QString("p1.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
@@ -308,7 +307,7 @@ void TestZipReader::singleEntrySuffix()
     QCOMPARE(ZipReader::singleEntrySuffix(zipOf("two.zip", { { "a.fb2", "x" }, { "b.txt", "y" } })), QString());
     QCOMPARE(ZipReader::singleEntrySuffix(zipOf("none.zip", {})), QString());
     const QString fake = m_dir->filePath("fake.zip");
-    QVERIFY(archtest::writeFile(fake, "no zip"));
+    QVERIFY(testfiles::write(fake, "no zip"));
     QCOMPARE(ZipReader::singleEntrySuffix(fake), QString());
 }
 
@@ -322,7 +321,7 @@ void TestZipReader::concurrentUnpacksOfOneEntry()
         ZipReader reader;
         for (int i = 0; i < 20; ++i) {
             QString outPath;
-            if (!reader.extract(zip, QString("p1.jpg"), m_dest, outPath) || readFile(outPath) != page)
+            if (!reader.extract(zip, QString("p1.jpg"), m_dest, outPath) || testfiles::read(outPath) != page)
                 ++failures;
         }
     };

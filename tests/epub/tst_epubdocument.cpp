@@ -1,6 +1,7 @@
 // The EPUB text document: loading and the table of contents it builds.
 
 #include "epubfixture.h"
+#include "testfiles.h"
 
 #include "formats/epub/epubdocument.h"
 
@@ -94,11 +95,7 @@ void TestEpubDocument::contentsAreBuiltOnce()
 void TestEpubDocument::failedLoads()
 {
     EpubFixture fixture;
-    {
-        QFile file(fixture.bookPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("not an archive");
-    }
+    QVERIFY(testfiles::write(fixture.bookPath(), "not an archive"));
     epub::EpubDocument broken(fixture.bookPath());
     QVERIFY(!broken.load(fixture.outputDir()));
     QVERIFY(broken.toc().isEmpty());

@@ -1,6 +1,7 @@
 // Full and fast conversion of generated EPUB books.
 
 #include "epubfixture.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include <QDir>
@@ -247,11 +248,7 @@ void TestEpubParser::pathsOutsideTheBookAreRefused()
     // A file beside the output folder that a hostile manifest points at.
     const QString victim = fixture.tempPath(QStringLiteral("victim.html"));
     const QByteArray victimBytes = "<html><body><script>mine()</script></body></html>";
-    {
-        QFile file(victim);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(victimBytes);
-    }
+    QVERIFY(testfiles::write(victim, victimBytes));
     EpubBuilder builder;
     builder.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
     builder.addMissingItem(QStringLiteral("up"), QStringLiteral("../../victim.html"));
@@ -264,9 +261,7 @@ void TestEpubParser::pathsOutsideTheBookAreRefused()
     QCOMPARE(fixture.convert(), epub::NoError);
 
     QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "../OEBPS/c1.xhtml" }));
-    QFile file(victim);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), victimBytes);
+    QCOMPARE(testfiles::read(victim), victimBytes);
     QVERIFY(!QFileInfo::exists(victim + QStringLiteral(".xhtml")));
 }
 
@@ -435,11 +430,7 @@ void TestEpubParser::cover()
 void TestEpubParser::unreadableBooks()
 {
     EpubFixture fixture;
-    {
-        QFile file(fixture.bookPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("this is not a zip archive");
-    }
+    QVERIFY(testfiles::write(fixture.bookPath(), "this is not a zip archive"));
     QCOMPARE(fixture.convert(), epub::ReadError);
     QVERIFY(fixture.document().chapters().isEmpty());
 

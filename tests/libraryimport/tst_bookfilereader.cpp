@@ -162,9 +162,7 @@ void TestBookFileReader::statusCodes_data()
     QTemporaryDir dir;
     const QString epubPath = dir.filePath(QStringLiteral("e.epub"));
     QVERIFY(enciphered.write(epubPath));
-    QFile epub(epubPath);
-    QVERIFY(epub.open(QIODevice::ReadOnly));
-    const QByteArray epubBytes = epub.readAll();
+    const QByteArray epubBytes = testfiles::read(epubPath);
 
     MobiWriter notMobi;
     notMobi.setText("<p>text</p>");
@@ -175,8 +173,6 @@ void TestBookFileReader::statusCodes_data()
     ZipWriter epubInZip(dir.filePath(QStringLiteral("e.zip")));
     epubInZip.add(QStringLiteral("book.epub"), epubBytes);
     QVERIFY(epubInZip.write());
-    QFile zip(dir.filePath(QStringLiteral("e.zip")));
-    QVERIFY(zip.open(QIODevice::ReadOnly));
 
     SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
     epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
@@ -198,15 +194,16 @@ void TestBookFileReader::statusCodes_data()
     QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << "";
     QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << "";
     QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << "";
-    QTest::newRow("zip holding an epub") << "nested.zip" << zip.readAll() << ItemReadFailed << "";
-    QTest::newRow("7z holding an epub") << "nested.7z" << fileBytes(dir.filePath(QStringLiteral("e.7z")))
+    QTest::newRow("zip holding an epub") << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed
+                                         << "";
+    QTest::newRow("7z holding an epub") << "nested.7z" << testfiles::read(dir.filePath(QStringLiteral("e.7z")))
                                         << ItemUnsupportedArchivedBook << "";
     // Image books that do not load are still added, under their file's name.
     QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
     QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
     // A PDF that asks for a password is named after its file, with nothing read from inside.
-    QTest::newRow("pdf with a password") << "Secret Report.pdf" << fileBytes(dir.filePath("locked.pdf")) << ItemAdded
-                                         << "Secret Report";
+    QTest::newRow("pdf with a password") << "Secret Report.pdf" << testfiles::read(dir.filePath("locked.pdf"))
+                                         << ItemAdded << "Secret Report";
 }
 
 void TestBookFileReader::statusCodes()
@@ -219,7 +216,7 @@ void TestBookFileReader::statusCodes()
     QDir().mkpath(books());
     const QString path = books() + QLatin1Char('/') + fileName;
     if (!bytes.isNull())
-        QVERIFY(writeFile(path, bytes));
+        QVERIFY(testfiles::write(path, bytes));
     BookDto record = recordFor(path);
     record.author = QStringLiteral("Kept");
     QCOMPARE(int(readBookFile(record, false)), int(status));
@@ -246,7 +243,7 @@ void TestBookFileReader::alreadyInLibraryUnlessIgnored()
     // The book was opened before: its data folder holds its reading state.
     const QString state = readingStateFile(bookDataDir(path));
     QCOMPARE(QFileInfo(state).fileName(), md5Hex(path) + QStringLiteral(".settings"));
-    QVERIFY(writeFile(state, "{}"));
+    QVERIFY(testfiles::write(state, "{}"));
 
     BookDto record = recordFor(path);
     QCOMPARE(readBookFile(record, false), ItemAlreadyInLibrary);
@@ -352,7 +349,7 @@ void TestBookFileReader::bookChoosesItsCover()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, front);
     const QString path = books() + QLatin1Char('/') + fileName;
-    QVERIFY(writeFile(path, bytes));
+    QVERIFY(testfiles::write(path, bytes));
     BookDto record = recordFor(path);
     QCOMPARE(readBookFile(record, false), ItemAdded);
     QVERIFY(centreHasColour(QImage(record.cover), front ? Qt::darkGreen : Qt::red));
@@ -385,7 +382,7 @@ void TestBookFileReader::hostileCovers()
         book.setText("<p>text</p>");
         book.addImage(bomb);
         book.setCoverOffset(0);
-        QVERIFY(writeFile(path, book.build()));
+        QVERIFY(testfiles::write(path, book.build()));
     } else {
         ZipWriter comic(path);
         comic.add(QStringLiteral("01.png"), bomb);

@@ -256,9 +256,7 @@ void TestBookImporter::folderTreeAddsItsBooks()
     writeBook(root + "/deep/deeper", QStringLiteral("c.mobi"), titled("C"));
     writeBook(root + "/deep", QStringLiteral("a.EPUB"), titled("A"));
     writeBook(root + "/comics", QStringLiteral("d.cbz"));
-    QFile notes(root + "/notes.md");
-    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a book") > 0);
-    notes.close();
+    QVERIFY(testfiles::write(root + "/notes.md", "not a book"));
     // A link back up the tree is entered once.
     QVERIFY(QFile::link(root, root + "/deep/loop"));
     const QString already = writeBook(root, QStringLiteral("old.fb2"), titled("Old"));
@@ -589,7 +587,7 @@ void TestBookImporter::unreadableLibraryArchive()
 {
     QTemporaryDir outside;
     const QString notZip = outside.filePath(QStringLiteral("text.olv"));
-    QVERIFY(writeFile(notZip, QByteArray("These are not the books you are looking for.")));
+    QVERIFY(testfiles::write(notZip, QByteArray("These are not the books you are looking for.")));
     const QString noIndex = outside.filePath(QStringLiteral("noindex.olv"));
     ZipWriter zip(noIndex);
     zip.add(QStringLiteral("x/book.fb2"), smallFb2(QStringLiteral("Book")));

@@ -125,7 +125,7 @@ QList<BookDto> TestLibraryArchive::sampleBooks()
     tale.is_favorite = 1;
     tale.folder_title = QStringLiteral("Classics");
     tale.cover = path("Books/tale-cover.png");
-    writeFile(tale.cover, librarybooks::coverPng({}));
+    testfiles::write(tale.cover, librarybooks::coverPng({}));
     books << tale;
 
     BookDto plain;
@@ -140,7 +140,7 @@ QList<BookDto> TestLibraryArchive::sampleBooks()
     custom.format = 3;
     custom.use_user_cover = true;
     custom.cover = path("Books/unused.png");
-    writeFile(coverFilePath(custom.full_path), "user cover bytes");
+    testfiles::write(coverFilePath(custom.full_path), "user cover bytes");
     books << custom;
 
     BookDto gone;
@@ -187,7 +187,7 @@ void TestLibraryArchive::exportAndImportRoundTrip()
         ids.insert(id);
         const QString fileName = QFileInfo(book.full_path).fileName();
         QCOMPARE(entry.value("rel_path").toString(), id + QLatin1Char('/') + fileName);
-        QCOMPARE(stored.value(id + QLatin1Char('/') + fileName), fileBytes(book.full_path));
+        QCOMPARE(stored.value(id + QLatin1Char('/') + fileName), testfiles::read(book.full_path));
         QCOMPARE(entry.value("file_name").toString() + entry.value("author").toString()
                 + entry.value("folders").toArray().at(0).toString(),
             fileName + book.author + book.folder_title);
@@ -197,7 +197,7 @@ void TestLibraryArchive::exportAndImportRoundTrip()
     QCOMPARE(ids.size(), 3);
     const QJsonObject tale = index.at(0).toObject();
     QCOMPARE(tale.value("cover_path").toString(), tale.value("book_id").toString() + "/cover.png");
-    QCOMPARE(stored.value(tale.value("cover_path").toString()), fileBytes(books.at(0).cover));
+    QCOMPARE(stored.value(tale.value("cover_path").toString()), testfiles::read(books.at(0).cover));
     QCOMPARE(index.at(1).toObject().value("cover_path").toString(), QString());
     // The user's own cover goes with the book, not the book's cover.
     const QJsonObject scan = index.at(2).toObject();
@@ -219,7 +219,7 @@ void TestLibraryArchive::exportAndImportRoundTrip()
         QCOMPARE(entry.folderTitle, book.folder_title);
         const QString extracted = reader.extractBook(importDir);
         QCOMPARE(extracted, importDir + QLatin1Char('/') + QFileInfo(book.full_path).fileName());
-        QCOMPARE(fileBytes(extracted), fileBytes(book.full_path));
+        QCOMPARE(testfiles::read(extracted), testfiles::read(book.full_path));
     }
     QVERIFY(!reader.next());
     QCOMPARE(reader.extractBook(importDir), QString());
@@ -240,16 +240,16 @@ void TestLibraryArchive::sameFileNamesStayApart()
     QVERIFY(index.at(0).toObject().value("rel_path") != index.at(1).toObject().value("rel_path"));
 
     const QString importDir = path("Import");
-    QVERIFY(writeFile(importDir + "/book.epub", "already here"));
+    QVERIFY(testfiles::write(importDir + "/book.epub", "already here"));
     importbooks reader;
     QVERIFY(reader.open(archive));
     QVERIFY(reader.next());
     QCOMPARE(reader.extractBook(importDir), importDir + "/1_book.epub");
     QVERIFY(reader.next());
     QCOMPARE(reader.extractBook(importDir), importDir + "/2_book.epub");
-    QCOMPARE(fileBytes(importDir + "/book.epub"), QByteArray("already here"));
-    QCOMPARE(fileBytes(importDir + "/1_book.epub"), fileBytes(first.full_path));
-    QCOMPARE(fileBytes(importDir + "/2_book.epub"), fileBytes(second.full_path));
+    QCOMPARE(testfiles::read(importDir + "/book.epub"), QByteArray("already here"));
+    QCOMPARE(testfiles::read(importDir + "/1_book.epub"), testfiles::read(first.full_path));
+    QCOMPARE(testfiles::read(importDir + "/2_book.epub"), testfiles::read(second.full_path));
 }
 
 void TestLibraryArchive::unusableIndexes_data()
@@ -307,7 +307,7 @@ void TestLibraryArchive::unusableIndexes()
         QCOMPARE(entry.position, 0);
         QCOMPARE(entry.isFavorite, false);
     }
-    QCOMPARE(fileBytes(reader.extractBook(path("Import"))), QByteArray("book bytes"));
+    QCOMPARE(testfiles::read(reader.extractBook(path("Import"))), QByteArray("book bytes"));
 }
 
 void TestLibraryArchive::hostileNamesNeverLeaveTheFolder()
@@ -398,7 +398,7 @@ void TestLibraryArchive::unfinishedExportLeavesNoArchive()
 {
     const QList<BookDto> books = sampleBooks();
     const QString archive = path("library.olv");
-    QVERIFY(writeFile(archive, "the archive of last week"));
+    QVERIFY(testfiles::write(archive, "the archive of last week"));
     {
         // Cancelled halfway: the older archive stays as it was.
         exportbooks writer;
@@ -406,7 +406,7 @@ void TestLibraryArchive::unfinishedExportLeavesNoArchive()
         QVERIFY(writer.addBook(books.at(0)) && writer.addBook(books.at(1)));
         QVERIFY(writer.hasNext() && writer.writeNext());
         writer.close();
-        QCOMPARE(fileBytes(archive), QByteArray("the archive of last week"));
+        QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
         QVERIFY(!QFile::exists(archive + ".part"));
     }
     {
@@ -416,7 +416,7 @@ void TestLibraryArchive::unfinishedExportLeavesNoArchive()
         QVERIFY(writer.addBook(books.at(0)));
         QVERIFY(writer.hasNext() && writer.writeNext());
     }
-    QCOMPARE(fileBytes(archive), QByteArray("the archive of last week"));
+    QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
     QVERIFY(!QFile::exists(archive + ".part"));
 
     // A folder that does not exist: nothing is written anywhere.

@@ -1,5 +1,6 @@
 #include "modeltesthelpers.h"
 #include "samplelibrary.h"
+#include "testfiles.h"
 
 #include "appdirs.h"
 #include "dragdata.h"
@@ -39,13 +40,8 @@ void verifyRowRefresh(const QSignalSpy& spy, int row)
 // Writes a book's custom cover and its data folder with a state file, as reading it would.
 void writeBookFiles(const QString& bookPath)
 {
-    QFile cover(coverFilePath(bookPath));
-    QVERIFY(cover.open(QIODevice::WriteOnly));
-    cover.write("jpeg");
-    cover.close();
-    QFile state(bookDataDir(bookPath) + QStringLiteral("/.settings"));
-    QVERIFY(state.open(QIODevice::WriteOnly));
-    state.write("{}");
+    QVERIFY(testfiles::write(coverFilePath(bookPath), "jpeg"));
+    QVERIFY(testfiles::write(bookDataDir(bookPath) + QStringLiteral("/.settings"), "{}"));
 }
 
 // How many of the book's cover and data folder exist (asking for the data folder would make it).

@@ -3,6 +3,7 @@
 #include "formats/mobi/mobidocument.h"
 #include "formats/mobi/textpositions.h"
 #include "mobiwriter.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,13 +17,7 @@
 using mobi::MobiDocument;
 
 namespace {
-QString readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
-}
+QString readFile(const QString& path) { return QString::fromUtf8(testfiles::read(path)); }
 
 QString anchor(const QString& digits) { return QStringLiteral("<a id='%1' name='%1'>&nbsp;</a>").arg(digits); }
 

@@ -8,6 +8,7 @@
 #include "enginepage.h"
 #include "jsengine/jsengine.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "textbookchapter.h"
 
 #include <QRegularExpression>
@@ -127,11 +128,9 @@ void TestTextBookChapter::initTestCase()
 
     // No font named: the page's standard font decides the glyph widths.
     m_fontProbe = m_dir.filePath(QStringLiteral("probe.html"));
-    QFile file(m_fontProbe);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
-               "<p><span id=\"narrow\">iiiiiiiiii</span><br/><span id=\"wide\">MMMMMMMMMM</span></p></body></html>");
-    file.close();
+    QVERIFY(testfiles::write(m_fontProbe,
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
+        "<p><span id=\"narrow\">iiiiiiiiii</span><br/><span id=\"wide\">MMMMMMMMMM</span></p></body></html>"));
 
     ViewerColors colors;
     colors.background = Qt::white;

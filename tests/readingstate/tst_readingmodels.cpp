@@ -9,6 +9,7 @@
 #include "models/notessortfiltermodel.h"
 #include "models/tocmodel.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
@@ -83,10 +84,8 @@ TocTree loadedTocTree()
 {
     TempHome home;
     const QString cache = home.filePath(QStringLiteral("book.toc"));
-    QFile file(cache);
-    if (!file.open(QIODevice::WriteOnly) || file.write(tocCache()) <= 0)
+    if (!testfiles::write(cache, tocCache()))
         return TocTree();
-    file.close();
     TocTree tree;
     tree.load(cache, QString());
     return tree;

@@ -5,6 +5,7 @@
 #include "bookpageparams.h"
 #include "readingstatefile.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -66,12 +67,6 @@ QJsonObject jsonOfFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 // A state that differs from anything a file read could give, to see that a refused file leaves
@@ -230,7 +225,7 @@ void TestReadingStateFile::pageLookRoundTrip()
     QCOMPARE(reopened.lineSpacing(), 175);
 
     // A size out of the page look's range is brought into it.
-    QVERIFY(writeBytes(m_path, R"({"FontSettings":{"Size":400,"FontFamily":"X"}})"));
+    QVERIFY(testfiles::write(m_path, R"({"FontSettings":{"Size":400,"FontFamily":"X"}})"));
     QVERIFY(ReadingStateFile::read(m_path, &read));
     read.applyFontSettings(&reopened);
     QCOMPARE(reopened.fontSize(), BookPageParams::kMaxFontSize);
@@ -355,7 +350,7 @@ void TestReadingStateFile::partialAndWrongTypedFiles()
     QFETCH(int, notes);
     QFETCH(int, bookmarks);
     QFETCH(bool, warns);
-    QVERIFY(writeBytes(m_path, json));
+    QVERIFY(testfiles::write(m_path, json));
     if (warns)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Book settings: ")));
     // Any further warning for the same file is fine; the first one must be there.
@@ -405,7 +400,7 @@ void TestReadingStateFile::refusedFiles_data()
 void TestReadingStateFile::refusedFiles()
 {
     QFETCH(QByteArray, data);
-    QVERIFY(writeBytes(m_path, data));
+    QVERIFY(testfiles::write(m_path, data));
     ReadingState state = sentinelState();
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     verifyUntouched(state);
@@ -420,7 +415,7 @@ void TestReadingStateFile::truncatedFile()
     file.close();
     // Cut anywhere short of the closing brace (a crash while writing in place would do this).
     for (int length : { 1, 10, int(whole.size() / 3), int(whole.size() / 2), int(whole.size() - 3) }) {
-        QVERIFY(writeBytes(m_path, whole.left(length)));
+        QVERIFY(testfiles::write(m_path, whole.left(length)));
         ReadingState state = sentinelState();
         QVERIFY2(!ReadingStateFile::read(m_path, &state), qPrintable(QString::number(length)));
         verifyUntouched(state);
@@ -465,7 +460,7 @@ void TestReadingStateFile::unwritableFolder()
     // The book's folder was removed, or a file stands where the folder should be.
     const QString gone = ReadingStateFile::filePath(m_home->filePath(QStringLiteral("missing/abc")));
     QVERIFY(!ReadingStateFile::write(gone, state, kEpub));
-    QVERIFY(writeBytes(m_home->filePath(QStringLiteral("plainfile")), "x"));
+    QVERIFY(testfiles::write(m_home->filePath(QStringLiteral("plainfile")), "x"));
     QVERIFY(!ReadingStateFile::write(m_home->filePath(QStringLiteral("plainfile/plainfile.settings")), state, kEpub));
 
     // A folder without write permission keeps the file it has. Permissions do not bind root.
@@ -482,7 +477,7 @@ void TestReadingStateFile::unwritableFolder()
 
 void TestReadingStateFile::saveReplacesADamagedFile()
 {
-    QVERIFY(writeBytes(m_path, QByteArray(5000, '{')));
+    QVERIFY(testfiles::write(m_path, QByteArray(5000, '{')));
     ReadingState state;
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     QVERIFY(ReadingStateFile::write(m_path, fullState(), kEpub));
