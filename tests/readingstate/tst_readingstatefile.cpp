@@ -415,6 +415,8 @@ void TestReadingStateFile::oversizedFile()
     QVERIFY(file.write("{\"FontSettings\":{}}") > 0);
     QVERIFY(file.resize(ReadingStateFile::kMaxFileSize + 1));
     file.close();
+    // The padding would not parse either: only the log tells that the size refused it.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("too large")));
     ReadingState state = sentinelState();
     QVERIFY(!ReadingStateFile::read(m_path, &state));
     verifyUntouched(state);
