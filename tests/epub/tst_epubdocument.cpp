@@ -143,18 +143,11 @@ void TestEpubDocument::navigationDocument_data()
     QTest::addColumn<QString>("prefix"); // from the navigation document's folder to the package's
     QTest::addColumn<QString>("hostile"); // a further link, which must lead nowhere
 
-    QTest::newRow("beside the package") << "nav.xhtml"
-                                        << ""
-                                        << "";
+    QTest::newRow("beside the package") << "nav.xhtml" << QString() << QString();
     QTest::newRow("in its own folder") << "nav/toc.xhtml"
-                                       << "../"
-                                       << "";
-    QTest::newRow("a link leaving the book") << "nav.xhtml"
-                                             << ""
-                                             << "../../etc/passwd";
-    QTest::newRow("a link outside the package") << "nav.xhtml"
-                                                << ""
-                                                << "../META-INF/container.xml";
+                                       << "../" << QString();
+    QTest::newRow("a link leaving the book") << "nav.xhtml" << QString() << "../../etc/passwd";
+    QTest::newRow("a link outside the package") << "nav.xhtml" << QString() << "../META-INF/container.xml";
 }
 
 // An EPUB 3 book without an NCX has the contents of its navigation document.

@@ -167,13 +167,10 @@ void TestFbDescription::title_data()
     QTest::newRow("book title, untrimmed")
         << "<book-title> Tale </book-title>" << Fb2Builder::section(Fb2Builder::p("x"), "Chapter") << " Tale ";
     QTest::newRow("first section title as plain text")
-        << ""
-        << "<section><title><p> <emphasis>Opening</emphasis> words </p></title></section><section/>"
+        << QString() << "<section><title><p> <emphasis>Opening</emphasis> words </p></title></section><section/>"
         << "Opening  words";
-    QTest::newRow("neither") << ""
-                             << "<section><p>untitled</p></section>"
-                             << "";
-    QTest::newRow("no bodies") << "" << QString() << "";
+    QTest::newRow("neither") << QString() << "<section><p>untitled</p></section>" << QString();
+    QTest::newRow("no bodies") << QString() << QString() << QString();
 }
 
 void TestFbDescription::title()
@@ -194,7 +191,7 @@ void TestFbDescription::coverImage_data()
     QTest::newRow("no id holds lower-case cover") << QStringList { "xCover.png", "pic.png" } << "pic.png";
     QTest::newRow("my-cover") << QStringList { "a.png", "my-cover.jpg" } << "my-cover.jpg";
     QTest::newRow("first of several covers") << QStringList { "z-cover.png", "b-cover.png" } << "b-cover.png";
-    QTest::newRow("none") << QStringList() << "";
+    QTest::newRow("none") << QStringList() << QString();
 }
 
 void TestFbDescription::coverImage()

@@ -175,7 +175,7 @@ private slots:
         const QString text = QStringLiteral("Маяк\nСмотритель поднялся по ступеням.\nИ зажёг огонь.\n");
         const QString txtPath = bookPath("mayak.txt");
         QVERIFY(testfiles::write(txtPath, QTextCodec::codecForName("windows-1251")->fromUnicode(text)));
-        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << ""
+        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << QString()
                              << "<p>Смотритель поднялся по ступеням.</p>";
 
         MobiWriter mobi;

@@ -93,13 +93,11 @@ void TestBookFileReader::readsEveryFormat_data()
     QTest::newRow("fb2") << "tale.fb2" << 2 << title << "Author Ann" << true << fb2Meta;
     QTest::newRow("fb2 in zip") << "tale.zip" << 9 << title << "Author Ann" << true << fb2Meta;
     QTest::newRow("fb2 in 7z") << "tale.7z" << 10 << title << "Author Ann" << true << fb2Meta;
-    QTest::newRow("txt: its name is its title") << "Plain Tale.txt" << 8 << "Plain Tale"
-                                                << "" << false << MetaMap();
+    QTest::newRow("txt: its name is its title")
+        << "Plain Tale.txt" << 8 << "Plain Tale" << QString() << false << MetaMap();
     QTest::newRow("pdf") << "tale.pdf" << 3 << title << "Ann Author" << true << pdfMeta;
-    QTest::newRow("cbz: blanks for underscores") << "My_Comic.cbz" << 6 << "My Comic"
-                                                 << "" << true << MetaMap();
-    QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic"
-                         << "" << true << MetaMap();
+    QTest::newRow("cbz: blanks for underscores") << "My_Comic.cbz" << 6 << "My Comic" << QString() << true << MetaMap();
+    QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic" << QString() << true << MetaMap();
     QTest::newRow("suffix in capitals") << "LOUD.EPUB" << 0 << title << "Ann Author" << true << epubMeta;
 }
 
@@ -185,19 +183,19 @@ void TestBookFileReader::statusCodes_data()
         writeEncryptedPdf(pdf.toPdf(), dir.filePath("locked.pdf"), QStringLiteral("user"), QStringLiteral("owner")));
 
     const QByteArray garbage("this is no book at all\n");
-    QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << "";
-    QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << "";
-    QTest::newRow("doc") << "letter.doc" << garbage << ItemUnsupportedFormat << "";
-    QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << "";
-    QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << "";
-    QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << "";
-    QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << "";
-    QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << "";
-    QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << "";
+    QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << QString();
+    QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << QString();
+    QTest::newRow("doc") << "letter.doc" << garbage << ItemUnsupportedFormat << QString();
+    QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << QString();
+    QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << QString();
+    QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << QString();
+    QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << QString();
+    QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << QString();
+    QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << QString();
     QTest::newRow("zip holding an epub") << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed
-                                         << "";
+                                         << QString();
     QTest::newRow("7z holding an epub") << "nested.7z" << testfiles::read(dir.filePath(QStringLiteral("e.7z")))
-                                        << ItemUnsupportedArchivedBook << "";
+                                        << ItemUnsupportedArchivedBook << QString();
     // Image books that do not load are still added, under their file's name.
     QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
     QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";

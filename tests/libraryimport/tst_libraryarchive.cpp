@@ -261,18 +261,18 @@ void TestLibraryArchive::unusableIndexes_data()
 
     const QByteArray one
         = QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson();
-    QTest::newRow("no container.json") << QByteArray() << false << 0 << "";
-    QTest::newRow("books is no array") << QByteArray("{\"books\": {\"a\": 1}}") << true << 0 << "";
-    QTest::newRow("no books key") << QByteArray("{\"shelves\": []}") << true << 0 << "";
-    QTest::newRow("not JSON") << QByteArray("{{{{") << true << 0 << "";
-    QTest::newRow("an array at the top") << QByteArray("[1, 2]") << true << 0 << "";
+    QTest::newRow("no container.json") << QByteArray() << false << 0 << QString();
+    QTest::newRow("books is no array") << QByteArray("{\"books\": {\"a\": 1}}") << true << 0 << QString();
+    QTest::newRow("no books key") << QByteArray("{\"shelves\": []}") << true << 0 << QString();
+    QTest::newRow("not JSON") << QByteArray("{{{{") << true << 0 << QString();
+    QTest::newRow("an array at the top") << QByteArray("[1, 2]") << true << 0 << QString();
     QTest::newRow("one good entry") << one << true << 1 << "Shelf";
     QTest::newRow("non-objects skipped") << QByteArray(
         "{\"books\": [1, \"two\", null, {\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\"}]}")
-                                         << true << 1 << "";
+                                         << true << 1 << QString();
     QTest::newRow("folder is an empty string")
         << QByteArray("{\"books\": [{\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\", \"folders\": [\"\"]}]}")
-        << true << 1 << "";
+        << true << 1 << QString();
     QTest::newRow("container name in capitals") << one << true << 1 << "Shelf";
 }
 

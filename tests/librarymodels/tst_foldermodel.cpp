@@ -289,8 +289,8 @@ private slots:
         QTest::newRow("on an item") << -1 << 2 << "Science Fiction";
         QTest::newRow("at a row") << 2 << -1 << "Science Fiction";
         QTest::newRow("row wins over parent") << 0 << 2 << "Classics";
-        QTest::newRow("on no row") << -1 << -1 << "";
-        QTest::newRow("past the end") << 3 << -1 << "";
+        QTest::newRow("on no row") << -1 << -1 << QString();
+        QTest::newRow("past the end") << 3 << -1 << QString();
     }
 
     void dropTargets()

@@ -177,11 +177,11 @@ void TestHardwareMetrics::machineIdSources_data()
     QTest::newRow("upper case") << QByteArrayList { kMachineId.toUpper().toLatin1() } << kMachineId;
     QTest::newRow("fallback after missing") << QByteArrayList { "<missing>", id } << kMachineId;
     QTest::newRow("fallback after garbage") << QByteArrayList { "not a machine id", id } << kMachineId;
-    QTest::newRow("missing") << QByteArrayList { "<missing>" } << "";
-    QTest::newRow("empty") << QByteArrayList { "\n" } << "";
-    QTest::newRow("too long") << QByteArrayList { QByteArray(100000, 'a') } << "";
-    QTest::newRow("binary") << QByteArrayList { QByteArray("0123456789abcdef\0\x01\xff", 19) } << "";
-    QTest::newRow("fifo is not read") << QByteArrayList { "<fifo>" } << "";
+    QTest::newRow("missing") << QByteArrayList { "<missing>" } << QString();
+    QTest::newRow("empty") << QByteArrayList { "\n" } << QString();
+    QTest::newRow("too long") << QByteArrayList { QByteArray(100000, 'a') } << QString();
+    QTest::newRow("binary") << QByteArrayList { QByteArray("0123456789abcdef\0\x01\xff", 19) } << QString();
+    QTest::newRow("fifo is not read") << QByteArrayList { "<fifo>" } << QString();
 }
 
 void TestHardwareMetrics::machineIdSources()

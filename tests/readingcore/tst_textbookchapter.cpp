@@ -264,14 +264,10 @@ void TestTextBookChapter::readingPositions_data()
                                   << "getPageByKelLink('#closing')";
     QTest::newRow("path with offset") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[@]&offset=5"
                                       << "getPageByKelLink('#closing')";
-    QTest::newRow("none of these") << 1 << "chapter"
-                                   << "";
-    QTest::newRow("page 0") << 1 << "0"
-                            << "";
-    QTest::newRow("unknown anchor") << 1 << "#nowhere"
-                                    << "";
-    QTest::newRow("unknown path") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[999]"
-                                  << "";
+    QTest::newRow("none of these") << 1 << "chapter" << QString();
+    QTest::newRow("page 0") << 1 << "0" << QString();
+    QTest::newRow("unknown anchor") << 1 << "#nowhere" << QString();
+    QTest::newRow("unknown path") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[999]" << QString();
 }
 
 void TestTextBookChapter::readingPositions()
@@ -408,8 +404,8 @@ void TestTextBookChapter::linkPages_data()
     QTest::newRow("note link cut at the offset")
         << kSource + "?kelpath=" + encoded + "&offset=12" << 1 << 5 << "kelpath=" + encoded;
     QTest::newRow("other page mode") << kSource + "#closing" << 2 << 3 << "#closing";
-    QTest::newRow("unknown anchor keeps no page") << kSource + "#nowhere" << 1 << 10 << "";
-    QTest::newRow("unresolvable path") << kSource + "?kelpath=%2Fnothing%5B9%5D" << 1 << 10 << "";
+    QTest::newRow("unknown anchor keeps no page") << kSource + "#nowhere" << 1 << 10 << QString();
+    QTest::newRow("unresolvable path") << kSource + "?kelpath=%2Fnothing%5B9%5D" << 1 << 10 << QString();
 }
 
 void TestTextBookChapter::linkPages()

@@ -128,8 +128,7 @@ void TestReadingItems::noteRoundTripEveryColour_data()
     QTest::addColumn<int>("color");
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("colorName");
-    QTest::newRow("none") << 0 << ""
-                          << "#000000";
+    QTest::newRow("none") << 0 << QString() << "#000000";
     QTest::newRow("blue") << 1 << "blue"
                           << "#aed9f1";
     QTest::newRow("purple") << 2 << "purple"

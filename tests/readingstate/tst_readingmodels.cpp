@@ -253,27 +253,19 @@ void TestReadingModels::notesFilter_data()
     QTest::addColumn<QString>("expression"); // set as a regular expression
     QTest::addColumn<QStringList>("shown"); // marked texts in order
     const QStringList all { "whale", "harpoon", "ocean", "captain", "sailor", "compass", "anchor" };
-    QTest::newRow("everything") << 0 << ""
-                                << "" << all;
-    QTest::newRow("red only") << int(NoteItem::Red) << ""
-                              << "" << QStringList({ "captain" });
-    QTest::newRow("underline only") << int(NoteItem::Underline) << ""
-                                    << "" << QStringList({ "anchor" });
-    QTest::newRow("marked text ignoring case") << 0 << "HARP"
-                                               << "" << QStringList({ "harpoon" });
-    QTest::newRow("comment") << 0 << "remark 5"
-                             << "" << QStringList({ "compass" });
-    QTest::newRow("page label") << 0 << formatPageNumber(30) << "" << QStringList({ "ocean" });
-    QTest::newRow("date text") << 0 << formatDateTime(notes.at(4).date) << "" << QStringList({ "sailor" });
-    QTest::newRow("expression") << 0 << ""
-                                << "^(whale|anchor)$" << QStringList({ "whale", "anchor" });
-    QTest::newRow("expression and colour") << int(NoteItem::Blue) << ""
-                                           << "^(whale|harpoon)$" << QStringList({ "harpoon" });
-    QTest::newRow("text of another colour") << int(NoteItem::Green) << "whale"
-                                            << "" << QStringList();
+    QTest::newRow("everything") << 0 << QString() << QString() << all;
+    QTest::newRow("red only") << int(NoteItem::Red) << QString() << QString() << QStringList({ "captain" });
+    QTest::newRow("underline only") << int(NoteItem::Underline) << QString() << QString() << QStringList({ "anchor" });
+    QTest::newRow("marked text ignoring case") << 0 << "HARP" << QString() << QStringList({ "harpoon" });
+    QTest::newRow("comment") << 0 << "remark 5" << QString() << QStringList({ "compass" });
+    QTest::newRow("page label") << 0 << formatPageNumber(30) << QString() << QStringList({ "ocean" });
+    QTest::newRow("date text") << 0 << formatDateTime(notes.at(4).date) << QString() << QStringList({ "sailor" });
+    QTest::newRow("expression") << 0 << QString() << "^(whale|anchor)$" << QStringList({ "whale", "anchor" });
+    QTest::newRow("expression and colour")
+        << int(NoteItem::Blue) << QString() << "^(whale|harpoon)$" << QStringList({ "harpoon" });
+    QTest::newRow("text of another colour") << int(NoteItem::Green) << "whale" << QString() << QStringList();
     // Every note's comment starts with "remark", and marked texts match too: one row each.
-    QTest::newRow("matches several fields once") << 0 << "r"
-                                                 << "" << all;
+    QTest::newRow("matches several fields once") << 0 << "r" << QString() << all;
 }
 
 void TestReadingModels::notesFilter()

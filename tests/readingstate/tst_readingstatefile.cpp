@@ -231,13 +231,14 @@ void TestReadingStateFile::whatIsWritten_data()
     QTest::addColumn<bool>("hasEncoding");
     const QStringList fontOnly { "FontSettings", "Version" };
     const QStringList withPosition { "FontSettings", "ReadingPosition", "Version" };
-    QTest::newRow("nothing yet") << "" << -1 << "" << kEpub << fontOnly << QJsonObject() << false;
-    QTest::newRow("page 0 is no position") << "" << 0 << "" << kPdf << fontOnly << QJsonObject() << false;
-    QTest::newRow("source and page: source only") << "c.html?kelpath=a" << 5 << "" << kEpub << withPosition
+    QTest::newRow("nothing yet") << QString() << -1 << QString() << kEpub << fontOnly << QJsonObject() << false;
+    QTest::newRow("page 0 is no position") << QString() << 0 << QString() << kPdf << fontOnly << QJsonObject() << false;
+    QTest::newRow("source and page: source only") << "c.html?kelpath=a" << 5 << QString() << kEpub << withPosition
                                                   << QJsonObject({ { "Source", "c.html?kelpath=a" } }) << false;
     QTest::newRow("encoding of a plain-text book")
-        << "" << 2 << "utf-16" << kTxt << withPosition << QJsonObject({ { "Page", 2 } }) << true;
-    QTest::newRow("encoding of another format") << "" << -1 << "utf-16" << kEpub << fontOnly << QJsonObject() << false;
+        << QString() << 2 << "utf-16" << kTxt << withPosition << QJsonObject({ { "Page", 2 } }) << true;
+    QTest::newRow("encoding of another format")
+        << QString() << -1 << "utf-16" << kEpub << fontOnly << QJsonObject() << false;
 }
 
 void TestReadingStateFile::whatIsWritten()
@@ -278,52 +279,41 @@ void TestReadingStateFile::partialAndWrongTypedFiles_data()
     const QByteArray note = QJsonDocument(makeNote(NoteItem::Red, 4).toJson()).toJson(QJsonDocument::Compact);
     const QByteArray bookmark = QJsonDocument(makeBookmark(3).toJson()).toJson(QJsonDocument::Compact);
 
-    QTest::newRow("empty object: defaults") << QByteArray("{}") << 20 << 110 << kOriginalFont << ""
-                                            << "" << -1 << 0 << 0 << false;
-    QTest::newRow("size only") << QByteArray(R"({"FontSettings":{"Size":14}})") << 14 << 0 << kOriginalFont << ""
-                               << "" << -1 << 0 << 0 << false;
+    QTest::newRow("empty object: defaults")
+        << QByteArray("{}") << 20 << 110 << kOriginalFont << QString() << QString() << -1 << 0 << 0 << false;
+    QTest::newRow("size only") << QByteArray(R"({"FontSettings":{"Size":14}})") << 14 << 0 << kOriginalFont << QString()
+                               << QString() << -1 << 0 << 0 << false;
     QTest::newRow("family and encoding") << QByteArray(R"({"FontSettings":{"FontFamily":"Serif","Encoding":"cp1251"}})")
                                          << 0 << 0 << "Serif"
-                                         << "cp1251"
-                                         << "" << -1 << 0 << 0 << false;
-    QTest::newRow("page 0") << QByteArray(R"({"ReadingPosition":{"Page":0}})") << 20 << 110 << kOriginalFont << ""
-                            << "" << -1 << 0 << 0 << false;
+                                         << "cp1251" << QString() << -1 << 0 << 0 << false;
+    QTest::newRow("page 0") << QByteArray(R"({"ReadingPosition":{"Page":0}})") << 20 << 110 << kOriginalFont
+                            << QString() << QString() << -1 << 0 << 0 << false;
     QTest::newRow("page and source") << QByteArray(R"({"ReadingPosition":{"Page":7,"Source":"a.html"}})") << 20 << 110
-                                     << kOriginalFont << ""
-                                     << "a.html" << 7 << 0 << 0 << false;
-    QTest::newRow("font settings a string")
-        << QByteArray(R"({"FontSettings":"big"})") << 20 << 110 << kOriginalFont << ""
-        << "" << -1 << 0 << 0 << true;
+                                     << kOriginalFont << QString() << "a.html" << 7 << 0 << 0 << false;
+    QTest::newRow("font settings a string") << QByteArray(R"({"FontSettings":"big"})") << 20 << 110 << kOriginalFont
+                                            << QString() << QString() << -1 << 0 << 0 << true;
     QTest::newRow("size a string") << QByteArray(R"({"FontSettings":{"Size":"14","LineSpacing":1.5}})") << 20 << 110
-                                   << kOriginalFont << ""
-                                   << "" << -1 << 0 << 0 << true;
-    QTest::newRow("size out of int range")
-        << QByteArray(R"({"FontSettings":{"Size":1e300,"LineSpacing":-1e12}})") << 20 << 110 << kOriginalFont << ""
-        << "" << -1 << 0 << 0 << true;
+                                   << kOriginalFont << QString() << QString() << -1 << 0 << 0 << true;
+    QTest::newRow("size out of int range") << QByteArray(R"({"FontSettings":{"Size":1e300,"LineSpacing":-1e12}})") << 20
+                                           << 110 << kOriginalFont << QString() << QString() << -1 << 0 << 0 << true;
     QTest::newRow("family a number") << QByteArray(R"({"FontSettings":{"FontFamily":5,"Encoding":[]}})") << 0 << 0
-                                     << kOriginalFont << ""
-                                     << "" << -1 << 0 << 0 << true;
+                                     << kOriginalFont << QString() << QString() << -1 << 0 << 0 << true;
     QTest::newRow("position an array") << QByteArray(R"({"ReadingPosition":["a.html"]})") << 20 << 110 << kOriginalFont
-                                       << ""
-                                       << "" << -1 << 0 << 0 << true;
-    QTest::newRow("position of wrong types")
-        << QByteArray(R"({"ReadingPosition":{"Source":3,"Page":"9"}})") << 20 << 110 << kOriginalFont << ""
-        << "" << -1 << 0 << 0 << true;
-    QTest::newRow("notes an array") << QByteArray(R"({"Notes":[)" + note + "]}") << 20 << 110 << kOriginalFont << ""
-                                    << "" << -1 << 0 << 0 << true;
+                                       << QString() << QString() << -1 << 0 << 0 << true;
+    QTest::newRow("position of wrong types") << QByteArray(R"({"ReadingPosition":{"Source":3,"Page":"9"}})") << 20
+                                             << 110 << kOriginalFont << QString() << QString() << -1 << 0 << 0 << true;
+    QTest::newRow("notes an array") << QByteArray(R"({"Notes":[)" + note + "]}") << 20 << 110 << kOriginalFont
+                                    << QString() << QString() << -1 << 0 << 0 << true;
     QTest::newRow("items an object") << QByteArray(R"({"Notes":{"Items":{}},"Bookmarks":{"Items":"x"}})") << 20 << 110
-                                     << kOriginalFont << ""
-                                     << "" << -1 << 0 << 0 << true;
+                                     << kOriginalFont << QString() << QString() << -1 << 0 << 0 << true;
     QTest::newRow("good and bad items") << QByteArray(R"({"Notes":{"Items":[)" + note + R"(,5,{},null,)" + note
         + R"(],"Version":"x"},)" + R"("Bookmarks":{"Items":[)" + bookmark + R"(,{"Source":1},[]]}})")
-                                        << 20 << 110 << kOriginalFont << ""
-                                        << "" << -1 << 2 << 1 << true;
+                                        << 20 << 110 << kOriginalFont << QString() << QString() << -1 << 2 << 1 << true;
     QJsonObject odd = makeNote(NoteItem::Blue, 5).toJson();
     odd.remove(QStringLiteral("EndOffset"));
     QTest::newRow("note without its end")
         << QByteArray(R"({"Notes":{"Items":[)" + note + "," + QJsonDocument(odd).toJson() + "]}}") << 20 << 110
-        << kOriginalFont << ""
-        << "" << -1 << 1 << 0 << true;
+        << kOriginalFont << QString() << QString() << -1 << 1 << 0 << true;
 }
 
 void TestReadingStateFile::partialAndWrongTypedFiles()
