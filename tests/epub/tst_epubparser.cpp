@@ -82,10 +82,9 @@ void TestEpubParser::epub2Package()
     QCOMPARE(fixture.convert(), epub::NoError);
 
     const epub::EpubPackage& package = fixture.parser().package();
-    QCOMPARE(package.title(), QStringLiteral("Two & Three"));
-    QCOMPARE(package.author(), QStringLiteral("A. Writer"));
-    QCOMPARE(package.publishers, QStringList { "House" });
-    QCOMPARE(package.languages, QStringList { "en" });
+    QCOMPARE(
+        QStringList({ package.title(), package.author(), package.publishers.join('|'), package.languages.join('|') }),
+        QStringList({ "Two & Three", "A. Writer", "House", "en" }));
     QCOMPARE(package.spine, (QStringList { "c1", "c2" }));
     QCOMPARE(package.tocId, QStringLiteral("ncx"));
     QVERIFY(!package.isProtected);
