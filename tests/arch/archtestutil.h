@@ -4,10 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "testfiles.h"
+
 // Small helpers shared by the archive reader tests.
 namespace archtest {
-QByteArray readFile(const QString& path);
-bool writeFile(const QString& path, const QByteArray& data);
 // Every file and folder below dir, relative to it, sorted ("a", "a/b.txt"); hidden files too,
 // so leftover temporary files show up.
 QStringList tree(const QString& dir);

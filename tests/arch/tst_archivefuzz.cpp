@@ -19,7 +19,6 @@
 #include <limits>
 
 using archtest::noise;
-using archtest::readFile;
 using archtest::tree;
 
 namespace {
@@ -64,7 +63,7 @@ bool TestArchiveFuzz::addSeed(const QString& suffix, const std::function<bool(co
     const QString path = m_dir.filePath("seed." + suffix);
     if (!write(path))
         return false;
-    m_seeds.append({ suffix, readFile(path) });
+    m_seeds.append({ suffix, testfiles::read(path) });
     return !m_seeds.last().bytes.isEmpty();
 }
 
@@ -108,7 +107,8 @@ void TestArchiveFuzz::initTestCase()
     // Thousands of damaged archives make thousands of log lines; they are not the subject.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false\n*.critical=false"));
     // One name per process: several test runs may share the machine.
-    m_current = QDir::temp().filePath(QStringLiteral("pageloom-archfuzz-current-%1").arg(QCoreApplication::applicationPid()));
+    m_current
+        = QDir::temp().filePath(QStringLiteral("pageloom-archfuzz-current-%1").arg(QCoreApplication::applicationPid()));
 }
 
 void TestArchiveFuzz::exercise(const QString& path)
@@ -188,7 +188,7 @@ void TestArchiveFuzz::mutatedArchives()
 
         // Kept outside the test folder so that a crash leaves the input behind.
         const QString current = m_current + "." + seed.suffix;
-        QVERIFY(archtest::writeFile(current, bytes));
+        QVERIFY(testfiles::write(current, bytes));
         const QString input = m_dir.filePath("input." + seed.suffix);
         QFile::remove(input);
         QVERIFY(QFile::copy(current, input));

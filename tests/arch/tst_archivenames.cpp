@@ -16,8 +16,6 @@
 #include <locale.h>
 #include <memory>
 
-using archtest::readFile;
-
 namespace {
 const QString Cyrillic = awkwardnames::unicodeCyrillic();
 const QString Dos = awkwardnames::dosCyrillic();
@@ -66,7 +64,7 @@ void TestArchiveNames::init()
 void TestArchiveNames::checkUnpacked(const QString& path, const QString& name)
 {
     QCOMPARE(path, m_dest + "/" + name);
-    QCOMPARE(readFile(path), name.toUtf8());
+    QCOMPARE(testfiles::read(path), name.toUtf8());
     const QFileInfo info(path);
     QVERIFY(QDir(info.path()).entryList(QDir::Files).contains(info.fileName()));
 }

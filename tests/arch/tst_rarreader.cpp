@@ -9,7 +9,6 @@
 #include <memory>
 
 using archtest::noise;
-using archtest::readFile;
 using archtest::tree;
 
 // The same cases run for RAR 4 and, with PL_RAR_FORMAT=5, for RAR 5.
@@ -97,7 +96,7 @@ void TestRarReader::extractIsExactAndByteIdentical()
 
     QVERIFY(reader.extract(rar, names.first(), m_dest, outPath));
     QCOMPARE(outPath, QDir::toNativeSeparators(m_dest + "/Chapter 1/Page 01.jpg"));
-    QVERIFY(readFile(outPath) == page);
+    QVERIFY(testfiles::read(outPath) == page);
     QCOMPARE(tree(m_dest), QStringList({ "Chapter 1", "Chapter 1/Page 01.jpg" }));
 }
 
@@ -109,13 +108,13 @@ void TestRarReader::extractFirstOfTwinNames()
     });
     QString outPath;
     QVERIFY(RarReader().extract(rar, QString("p.jpg"), m_dest, outPath));
-    QCOMPARE(readFile(outPath), QByteArray("first"));
+    QCOMPARE(testfiles::read(outPath), QByteArray("first"));
 }
 
 void TestRarReader::notARar()
 {
     const QString path = m_dir->filePath("fake.cbr");
-    QVERIFY(archtest::writeFile(path, "PK\x03\x04 this is something else entirely"));
+    QVERIFY(testfiles::write(path, "PK\x03\x04 this is something else entirely"));
     RarReader reader;
     QString outPath = "untouched";
     QVERIFY(reader.files(path).isEmpty());
@@ -134,7 +133,7 @@ void TestRarReader::damagedHeaderStopsTheWalk()
     const int third = bytes.indexOf("3.jpg");
     bytes[third] = 'X'; // the header CRC no longer matches
     const QString rar = m_dir->filePath("a.cbr");
-    QVERIFY(archtest::writeFile(rar, bytes));
+    QVERIFY(testfiles::write(rar, bytes));
 
     RarReader reader;
     QCOMPARE(reader.files(rar), QStringList({ "1.jpg", "2.jpg" }));
@@ -142,7 +141,7 @@ void TestRarReader::damagedHeaderStopsTheWalk()
     QVERIFY(reader.extract(rar, QString("X.jpg"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(reader.extract(rar, QString("2.jpg"), m_dest, outPath));
-    QCOMPARE(readFile(outPath), QByteArray("two"));
+    QCOMPARE(testfiles::read(outPath), QByteArray("two"));
 }
 
 void TestRarReader::damagedDataLeavesNoFile_data()
@@ -166,12 +165,9 @@ void TestRarReader::damagedDataLeavesNoFile()
     else
         bytes[data + 5000] = char(bytes[data + 5000] ^ 1); // the data CRC no longer matches
     const QString rar = m_dir->filePath("a.cbr");
-    QVERIFY(archtest::writeFile(rar, bytes));
+    QVERIFY(testfiles::write(rar, bytes));
 
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable(
-            QString("RAR. Extract file error:12. File name:%1").arg(QDir::toNativeSeparators(m_dest + "/page.jpg"))));
     QVERIFY(!RarReader().extract(rar, QString("page.jpg"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(tree(m_dest).isEmpty());
@@ -205,11 +201,9 @@ void TestRarReader::encryptedAndSplitEntriesFail()
     QCOMPARE(reader.files(rar), QStringList({ "1.jpg", "2.jpg" }));
     QString outPath;
     QVERIFY(reader.extract(rar, QString("1.jpg"), m_dest, outPath));
-    QCOMPARE(readFile(outPath), QByteArray("one"));
+    QCOMPARE(testfiles::read(outPath), QByteArray("one"));
 
     outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable(QString("RAR. Extract file error:%1. File name:%2").arg(code).arg(m_dest + "/2.jpg")));
     QVERIFY(!reader.extract(rar, QString("2.jpg"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QCOMPARE(tree(m_dest), QStringList({ "1.jpg" }));
@@ -241,14 +235,12 @@ void TestRarReader::destinationNotWritable()
 {
     const QString rar = comic(m_dir->path(), "a.cbr", [](RarWriter& w) { w.add("p.jpg", "p"); });
     const QString blocked = m_dir->filePath("file");
-    QVERIFY(archtest::writeFile(blocked, "x"));
+    QVERIFY(testfiles::write(blocked, "x"));
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^RAR\\. Extract file error:16\\. "));
     QVERIFY(!RarReader().extract(rar, QString("p.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
     const QString readOnly = archtest::readOnlyFolder(m_dest);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^RAR\\. Extract file error:16\\. "));
     QVERIFY(!RarReader().extract(rar, QString("p.jpg"), readOnly, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(!QFileInfo::exists(readOnly + "/p.jpg"));

@@ -69,8 +69,7 @@ void TestSafePath::join_data()
                                     << "c:x.dll" << QString();
     QTest::newRow("drive backslash") << "/data/book"
                                      << "D:\\x.dll" << QString();
-    QTest::newRow("empty") << "/data/book"
-                           << "" << QString();
+    QTest::newRow("empty") << "/data/book" << QStringLiteral("") << QString();
     QTest::newRow("dot") << "/data/book"
                          << "." << QString();
     QTest::newRow("dot slash") << "/data/book"

@@ -12,7 +12,6 @@
 #include <thread>
 
 using archtest::noise;
-using archtest::readFile;
 using archtest::tree;
 
 class TestZipReader : public QObject {
@@ -21,7 +20,6 @@ class TestZipReader : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void createArchiveReader_data();
     void createArchiveReader();
     void nullReaderDoesNothing();
     void listsEveryEntry();
@@ -62,36 +60,20 @@ QString TestZipReader::zipOf(const QString& name, const QList<ZipEntry>& entries
     return path;
 }
 
-void TestZipReader::createArchiveReader_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("cbz capitals") << "/x/Book.CBZ"
-                                  << "zip";
-    QTest::newRow("epub mixed") << "x.Epub"
-                                << "zip";
-    QTest::newRow("zip") << "a.b.zip"
-                         << "zip";
-    QTest::newRow("cbr") << "comic.CbR"
-                         << "rar";
-    QTest::newRow("7z") << "book.7z"
-                        << "null";
-    QTest::newRow("pdf") << "book.pdf"
-                         << "null";
-    QTest::newRow("no dot") << "cbz"
-                            << "null";
-}
-
+// The reader follows the suffix in any letter case; other suffixes get the reader that reads nothing.
 void TestZipReader::createArchiveReader()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, kind);
-    std::unique_ptr<ArchiveReader> reader(::createArchiveReader(name));
-    QVERIFY(reader);
-    const QString actual = dynamic_cast<ZipReader*>(reader.get()) ? "zip"
-        : dynamic_cast<RarReader*>(reader.get())                  ? "rar"
-                                                                  : "null";
-    QCOMPARE(actual, kind);
+    const QList<QPair<const char*, const char*>> cases { { "/x/Book.CBZ", "zip" }, { "x.Epub", "zip" },
+        { "a.b.zip", "zip" }, { "comic.CbR", "rar" }, { "book.7z", "null" }, { "book.pdf", "null" },
+        { "cbz", "null" } };
+    for (const auto& c : cases) {
+        std::unique_ptr<ArchiveReader> reader(::createArchiveReader(c.first));
+        QVERIFY(reader);
+        const char* actual = dynamic_cast<ZipReader*>(reader.get()) ? "zip"
+            : dynamic_cast<RarReader*>(reader.get())                ? "rar"
+                                                                    : "null";
+        QCOMPARE(QByteArray(actual), QByteArray(c.second));
+    }
 }
 
 void TestZipReader::nullReaderDoesNothing()
@@ -124,13 +106,13 @@ void TestZipReader::extractByNameWritesStoredSpelling()
     QString outPath;
     QVERIFY(reader.extract(zip, QString("IMAGES/P1.JPG"), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/images/p1.jpg");
-    QCOMPARE(readFile(outPath), page);
+    QCOMPARE(testfiles::read(outPath), page);
     QCOMPARE(tree(m_dest), QStringList({ "images", "images/p1.jpg" }));
 
     // A second extraction of the same entry replaces the file.
-    QVERIFY(archtest::writeFile(outPath, "stale"));
+    QVERIFY(testfiles::write(outPath, "stale"));
     QVERIFY(reader.extract(zip, QString("images/p1.jpg"), m_dest, outPath));
-    QCOMPARE(readFile(outPath), page);
+    QCOMPARE(testfiles::read(outPath), page);
 }
 
 void TestZipReader::extractByNameEdgeCases()
@@ -146,13 +128,13 @@ void TestZipReader::extractByNameEdgeCases()
     // The same name in two spellings: both are written, outPath names the later one.
     QVERIFY(reader.extract(zip, QString("COVER.jpg"), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/cover.JPG");
-    QCOMPARE(readFile(m_dest + "/Cover.jpg"), QByteArray("first"));
-    QCOMPARE(readFile(m_dest + "/cover.JPG"), QByteArray("second"));
+    QCOMPARE(testfiles::read(m_dest + "/Cover.jpg"), QByteArray("first"));
+    QCOMPARE(testfiles::read(m_dest + "/cover.JPG"), QByteArray("second"));
 
     // An empty name selects every entry.
     QVERIFY(reader.extract(zip, QString(), m_dest, outPath));
     QCOMPARE(outPath, m_dest + "/cover.JPG");
-    QCOMPARE(readFile(m_dest + "/text/ch1.html"), QByteArray("<p/>"));
+    QCOMPARE(testfiles::read(m_dest + "/text/ch1.html"), QByteArray("<p/>"));
 }
 
 void TestZipReader::extractByPattern()
@@ -178,7 +160,7 @@ void TestZipReader::extractAllKeepsExistingFiles()
     const QString zip = zipOf("a.epub",
         { { "mimetype", "application/epub+zip", false }, { "OEBPS/", {}, false }, { "OEBPS/ch1.html", "new 1" },
             { "OEBPS/ch2.html", "new 2" } });
-    QVERIFY(archtest::writeFile(m_dest + "/OEBPS/ch1.html", "old 1"));
+    QVERIFY(testfiles::write(m_dest + "/OEBPS/ch1.html", "old 1"));
 
     QList<QFileInfo> extracted;
     QVERIFY(ZipReader().extractAll(zip, m_dest, &extracted));
@@ -186,8 +168,8 @@ void TestZipReader::extractAllKeepsExistingFiles()
     for (const QFileInfo& info : extracted)
         listed.append(info.filePath());
     QCOMPARE(listed, QStringList({ m_dest + "/mimetype", m_dest + "/OEBPS/ch2.html" }));
-    QCOMPARE(readFile(m_dest + "/OEBPS/ch1.html"), QByteArray("old 1"));
-    QCOMPARE(readFile(m_dest + "/OEBPS/ch2.html"), QByteArray("new 2"));
+    QCOMPARE(testfiles::read(m_dest + "/OEBPS/ch1.html"), QByteArray("old 1"));
+    QCOMPARE(testfiles::read(m_dest + "/OEBPS/ch2.html"), QByteArray("new 2"));
 
     // Without a list, into a folder that does not exist yet; a folder entry makes its folder.
     const QString fresh = m_dir->filePath("deep/new/folder");
@@ -200,10 +182,9 @@ void TestZipReader::emptyArchive()
     // minizip finds no end record at offset 0, so a bare empty archive does not open (it
     // fails like any unreadable file); behind a self-extractor stub it opens with no entries.
     const QString bare = zipOf("bare.zip", {});
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed"));
     QVERIFY(ZipReader().files(bare).isEmpty());
     const QString zip = m_dir->filePath("empty.zip");
-    QVERIFY(archtest::writeFile(zip, "MZ\x90\x00" + readFile(bare)));
+    QVERIFY(testfiles::write(zip, "MZ\x90\x00" + testfiles::read(bare)));
     ZipReader reader;
     QString outPath = "untouched";
     QList<QFileInfo> extracted;
@@ -219,16 +200,12 @@ void TestZipReader::emptyArchive()
 void TestZipReader::notAZip()
 {
     const QString path = m_dir->filePath("fake.cbz");
-    QVERIFY(archtest::writeFile(path, "this is not a zip archive at all"));
+    QVERIFY(testfiles::write(path, "this is not a zip archive at all"));
     ZipReader reader;
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-?\\d+$"));
     QVERIFY(reader.files(path).isEmpty());
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Open zip\\. Error code:-?\\d+$"));
     QVERIFY(!reader.extract(path, QString("a"), m_dest, outPath));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Extract archive\\. Error:-?\\d+$"));
     QVERIFY(!reader.extractAll(path, m_dest, nullptr));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^testRead\\(\\): zip\\.open\\(\\): -?\\d+$"));
     QVERIFY(!reader.extract(path, QRegExp("a"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(!QFileInfo::exists(path + ".missing") && reader.files(path + ".missing").isEmpty());
@@ -251,7 +228,7 @@ void TestZipReader::damagedEntryLeavesNoFile()
     for (int i = 0; i < 20000; ++i)
         text += "line " + QByteArray::number(i) + "\n";
     const QString zip = zipOf("a.zip", { { "a.txt", "ok" }, { "big.txt", text, compressed } });
-    QByteArray bytes = readFile(zip);
+    QByteArray bytes = testfiles::read(zip);
     const int dataStart = bytes.indexOf("big.txt") + 7;
     if (truncate) {
         bytes.truncate(dataStart + 2000);
@@ -259,16 +236,14 @@ void TestZipReader::damagedEntryLeavesNoFile()
         for (int i = 0; i < 64; ++i)
             bytes[dataStart + 1000 + i] = char(bytes[dataStart + 1000 + i] ^ 0x5a);
     }
-    QVERIFY(archtest::writeFile(zip, bytes));
+    QVERIFY(testfiles::write(zip, bytes));
 
     ZipReader reader;
     QString outPath = "untouched";
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed"));
     QVERIFY(!reader.extract(zip, QString("big.txt"), m_dest, outPath));
     QCOMPARE(outPath, QString("untouched"));
     QVERIFY(!tree(m_dest).contains("big.txt"));
 
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^(Unzip file|Extract archive)\\. Error:"));
     QVERIFY(!reader.extractAll(zip, m_dest, nullptr));
     // Only complete files: no partial big.txt and no temporary file beside it.
     for (const QString& name : tree(m_dest))
@@ -283,15 +258,11 @@ void TestZipReader::destinationNotWritable()
 
     // A file where the destination folder should be.
     const QString blocked = m_dir->filePath("file");
-    QVERIFY(archtest::writeFile(blocked, "x"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("."));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-1$"));
+    QVERIFY(testfiles::write(blocked, "x"));
     QVERIFY(!reader.extract(zip, QString("p1.jpg"), blocked + "/dest", outPath));
     QCOMPARE(outPath, QString("untouched"));
 
     const QString readOnly = archtest::readOnlyFolder(m_dest);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Cannot create"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Unzip file\\. Error:-1$"));
     QVERIFY(!reader.extractAll(zip, readOnly, nullptr));
     QVERIFY(!QFileInfo::exists(readOnly + "/p1.jpg"));
 }
@@ -325,8 +296,6 @@ void TestZipReader::hostileNamesStayInside()
     QDir().mkpath(m_dir->filePath("elsewhere"));
     QVERIFY(QFile::link(m_dir->filePath("elsewhere"), m_dest + "/sub"));
     const QString linked = zipOf("linked.cbz", { { "sub/x.txt", "x" } });
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("leads outside"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Read zip failed\\. Error code:-1$"));
     QVERIFY(!reader.extract(linked, QString("sub/x.txt"), m_dest, outPath));
     QVERIFY(tree(m_dir->filePath("elsewhere")).isEmpty());
 }
@@ -338,7 +307,7 @@ void TestZipReader::singleEntrySuffix()
     QCOMPARE(ZipReader::singleEntrySuffix(zipOf("two.zip", { { "a.fb2", "x" }, { "b.txt", "y" } })), QString());
     QCOMPARE(ZipReader::singleEntrySuffix(zipOf("none.zip", {})), QString());
     const QString fake = m_dir->filePath("fake.zip");
-    QVERIFY(archtest::writeFile(fake, "no zip"));
+    QVERIFY(testfiles::write(fake, "no zip"));
     QCOMPARE(ZipReader::singleEntrySuffix(fake), QString());
 }
 
@@ -352,7 +321,7 @@ void TestZipReader::concurrentUnpacksOfOneEntry()
         ZipReader reader;
         for (int i = 0; i < 20; ++i) {
             QString outPath;
-            if (!reader.extract(zip, QString("p1.jpg"), m_dest, outPath) || readFile(outPath) != page)
+            if (!reader.extract(zip, QString("p1.jpg"), m_dest, outPath) || testfiles::read(outPath) != page)
                 ++failures;
         }
     };

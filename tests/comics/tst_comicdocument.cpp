@@ -3,6 +3,7 @@
 #include "formats/comics/naturalorder.h"
 #include "rarwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include "appdirs.h"
@@ -59,12 +60,6 @@ struct PageSize {
     ComicDocument* document;
     QSize operator()(int page) const { return document->requestImage(page, 1.0).size(); }
 };
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -226,7 +221,7 @@ private slots:
         document.load(path);
         QCOMPARE(document.pageNames(), QStringList({ "002.png", "cover.png" }));
         QCOMPARE(document.requestImage(2, 1.0).size(), QSize(11, 21));
-        QCOMPARE(readBytes(dataDir + "/cover.png"), QByteArray("library cover"));
+        QCOMPARE(testfiles::read(dataDir + "/cover.png"), QByteArray("library cover"));
         QVERIFY(QFileInfo::exists(dataDir + "/pages/cover.png"));
         // A page already unpacked is unpacked again, whatever is on disk.
         QFile stale(dataDir + "/pages/cover.png");

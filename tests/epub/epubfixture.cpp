@@ -1,4 +1,5 @@
 #include "epubfixture.h"
+#include "testfiles.h"
 
 #include <QFile>
 
@@ -17,11 +18,7 @@ epub::EpubError EpubFixture::convert(bool fast)
     return m_parser->parse(bookPath(), outputDir(), fast);
 }
 
-QByteArray EpubFixture::readOutput(const QString& relative) const
-{
-    QFile file(outputFile(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+QByteArray EpubFixture::readOutput(const QString& relative) const { return testfiles::read(outputFile(relative)); }
 
 QByteArray EpubFixture::chapter(const QByteArray& body, const QByteArray& doctype)
 {

@@ -4,6 +4,7 @@
 #include "formats/epub/htmltextcleaner.h"
 #include "formats/epub/unsafemarkup.h"
 #include "formats/textdocument.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QFile>
@@ -416,24 +417,18 @@ void TestChapterCleaner::cleanFileRewritesAtomically()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ch.xhtml"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(page("<p>a</p><script>x()</script>"));
-    file.close();
+    QVERIFY(testfiles::write(path, page("<p>a</p><script>x()</script>")));
 
     ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
     QCOMPARE(result.outcome, ChapterCleaner::Cleaned);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray cleaned = file.readAll();
-    file.close();
+    const QByteArray cleaned = testfiles::read(path);
     QVERIFY(!cleaned.contains("x()"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "ch.xhtml" });
 
     // A second run finds nothing more and leaves the file alone.
     result = ChapterCleaner::cleanFile(path);
     QCOMPARE(result.outcome, ChapterCleaner::Unchanged);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), cleaned);
+    QCOMPARE(testfiles::read(path), cleaned);
 }
 
 void TestChapterCleaner::cleanFileSkipsUnreadable()

@@ -1,6 +1,7 @@
 // Full and fast conversion of generated EPUB books.
 
 #include "epubfixture.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include <QDir>
@@ -81,10 +82,9 @@ void TestEpubParser::epub2Package()
     QCOMPARE(fixture.convert(), epub::NoError);
 
     const epub::EpubPackage& package = fixture.parser().package();
-    QCOMPARE(package.title(), QStringLiteral("Two & Three"));
-    QCOMPARE(package.author(), QStringLiteral("A. Writer"));
-    QCOMPARE(package.publishers, QStringList { "House" });
-    QCOMPARE(package.languages, QStringList { "en" });
+    QCOMPARE(
+        QStringList({ package.title(), package.author(), package.publishers.join('|'), package.languages.join('|') }),
+        QStringList({ "Two & Three", "A. Writer", "House", "en" }));
     QCOMPARE(package.spine, (QStringList { "c1", "c2" }));
     QCOMPARE(package.tocId, QStringLiteral("ncx"));
     QVERIFY(!package.isProtected);
@@ -247,11 +247,7 @@ void TestEpubParser::pathsOutsideTheBookAreRefused()
     // A file beside the output folder that a hostile manifest points at.
     const QString victim = fixture.tempPath(QStringLiteral("victim.html"));
     const QByteArray victimBytes = "<html><body><script>mine()</script></body></html>";
-    {
-        QFile file(victim);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(victimBytes);
-    }
+    QVERIFY(testfiles::write(victim, victimBytes));
     EpubBuilder builder;
     builder.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
     builder.addMissingItem(QStringLiteral("up"), QStringLiteral("../../victim.html"));
@@ -264,9 +260,7 @@ void TestEpubParser::pathsOutsideTheBookAreRefused()
     QCOMPARE(fixture.convert(), epub::NoError);
 
     QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "../OEBPS/c1.xhtml" }));
-    QFile file(victim);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), victimBytes);
+    QCOMPARE(testfiles::read(victim), victimBytes);
     QVERIFY(!QFileInfo::exists(victim + QStringLiteral(".xhtml")));
 }
 
@@ -278,7 +272,6 @@ void TestEpubParser::hostileContainer()
                             "media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
     EpubFixture fixture;
     QVERIFY(fixture.write(outside));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Invalid epub:")));
     QCOMPARE(fixture.convert(), epub::ReadError);
 
     // Two rootfiles: the first with the package media type (any letter case) is taken.
@@ -436,18 +429,12 @@ void TestEpubParser::cover()
 void TestEpubParser::unreadableBooks()
 {
     EpubFixture fixture;
-    {
-        QFile file(fixture.bookPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("this is not a zip archive");
-    }
+    QVERIFY(testfiles::write(fixture.bookPath(), "this is not a zip archive"));
     QCOMPARE(fixture.convert(), epub::ReadError);
     QVERIFY(fixture.document().chapters().isEmpty());
 
     // An archive without a container.
     QVERIFY(ZipWriter::write(fixture.bookPath(), { { QStringLiteral("mimetype"), "application/epub+zip", false } }));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Can not open container: ")));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Invalid epub:")));
     QCOMPARE(fixture.convert(), epub::ReadError);
 
     // A package document that is not XML: nothing to show, but no failure.

@@ -67,38 +67,28 @@ void TestFbConverters::sectionContent_data()
     QTest::newRow("title, image, p: leading image") << "<title><p>T</p></title><image l:href=\"#a.png\"/><p>x</p>"
                                                     << "a.png"
                                                     << "<p>x</p>";
-    QTest::newRow("p, image: image in content") << "<p>x</p><image l:href=\"#a.png\"/>"
-                                                << ""
-                                                << "<p>x</p><img src=\"a.png\" />";
+    QTest::newRow("p, image: image in content")
+        << "<p>x</p><image l:href=\"#a.png\"/>" << QString() << "<p>x</p><img src=\"a.png\" />";
     QTest::newRow("two leading images") << "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>"
                                         << "a.png"
                                         << "<img src=\"b.png\" />";
     QTest::newRow("table skipped, flag kept") << "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>"
-                                              << "a.png"
-                                              << "";
-    QTest::newRow("subtitle as a paragraph") << "<subtitle>S <emphasis>s</emphasis></subtitle>"
-                                             << ""
-                                             << "<p class=\"subtitle\">S <i>s</i></p>";
-    QTest::newRow("empty line in a section") << "<p>a</p><empty-line/>"
-                                             << ""
-                                             << "<p>a</p><br/>";
+                                              << "a.png" << QString();
+    QTest::newRow("subtitle as a paragraph")
+        << "<subtitle>S <emphasis>s</emphasis></subtitle>" << QString() << "<p class=\"subtitle\">S <i>s</i></p>";
+    QTest::newRow("empty line in a section") << "<p>a</p><empty-line/>" << QString() << "<p>a</p><br/>";
     QTest::newRow("cite: paragraph, empty line, subtitle, author skipped")
-        << "<cite><p>c</p><empty-line/><subtitle>s</subtitle><text-author>Who</text-author></cite>"
-        << ""
+        << "<cite><p>c</p><empty-line/><subtitle>s</subtitle><text-author>Who</text-author></cite>" << QString()
         << "<p>c</p></br><p class=\"subtitle\">s</p>";
-    QTest::newRow("poem in a section") << Fb2Builder::poem({ { "a", "b" } }, "Ode") << ""
+    QTest::newRow("poem in a section") << Fb2Builder::poem({ { "a", "b" } }, "Ode") << QString()
                                        << "<p>Ode</p>a</br>b</br>";
     QTest::newRow("poem in a cite, with epigraph and date")
         << "<cite><poem><epigraph><p>e</p></epigraph><stanza><title><p>I</p></title><subtitle>s</subtitle>"
            "<v>a</v></stanza><date>1900</date><text-author>X</text-author></poem></cite>"
-        << ""
-        << "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>";
-    QTest::newRow("annotation and unknown children skipped") << "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>"
-                                                             << ""
-                                                             << "<p>y</p>";
-    QTest::newRow("text between elements ignored") << "loose <p>y</p> text"
-                                                   << ""
-                                                   << "<p>y</p>";
+        << QString() << "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>";
+    QTest::newRow("annotation and unknown children skipped")
+        << "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>" << QString() << "<p>y</p>";
+    QTest::newRow("text between elements ignored") << "loose <p>y</p> text" << QString() << "<p>y</p>";
 }
 
 void TestFbConverters::sectionContent()
@@ -166,9 +156,7 @@ void TestFbConverters::imageReferences_data()
     QTest::newRow("without #") << "<image l:href=\"pic.jpg\"/>"
                                << "pic.jpg"
                                << "<img src=\"pic.jpg\" />";
-    QTest::newRow("no reference") << "<image alt=\"x\"/>"
-                                  << ""
-                                  << "<img src=\"\" />";
+    QTest::newRow("no reference") << "<image alt=\"x\"/>" << QString() << "<img src=\"\" />";
     QTest::newRow("quote in the reference is escaped") << "<image l:href=\"#a&quot; onerror=&quot;x\"/>"
                                                        << "a\" onerror=\"x"
                                                        << "<img src=\"a&quot; onerror=&quot;x\" />";

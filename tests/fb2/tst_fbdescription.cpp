@@ -28,6 +28,32 @@ FbBook bookWithTitleInfo(const QString& titleInfoXml)
     return bookWith(QStringLiteral("<description><title-info>%1</title-info></description>").arg(titleInfoXml));
 }
 
+// The fields of a title-info that are set, as "name=value" lines.
+QStringList fieldsOf(const fb2::FbTitleInfo& info)
+{
+    QStringList fields;
+    const auto add = [&fields](const char* name, const QString& value) {
+        if (!value.isEmpty())
+            fields.append(QLatin1String(name) + '=' + value);
+    };
+    add("title", info.bookTitle);
+    add("first", info.author.firstName);
+    add("middle", info.author.middleName);
+    add("last", info.author.lastName);
+    add("contact", info.author.contact);
+    add("genres", info.genres.join('|'));
+    add("keywords", info.keywords.join('|'));
+    add("date", info.date.toString(Qt::ISODate));
+    add("lang", info.lang);
+    add("src-lang", info.srcLang);
+    add("cover-page", info.coverPage.tagName());
+    add("cover", info.coverImageRef);
+    add("annotation", info.annotation);
+    for (const fb2::FbAuthor& translator : info.translators)
+        add("translator", QStringList { translator.firstName, translator.lastName, translator.contact }.join('|'));
+    return fields;
+}
+
 } // namespace
 
 class TestFbDescription : public QObject {
@@ -35,12 +61,8 @@ class TestFbDescription : public QObject {
 
 private slots:
     void fullDescription();
-    void authorsMerge();
-    void genresAndKeywords();
-    void dates();
-    void coverPage();
-    void annotationText();
-    void elementTextLastWins();
+    void titleInfoFields_data();
+    void titleInfoFields();
     void title_data();
     void title();
     void coverImage_data();
@@ -73,101 +95,61 @@ void TestFbDescription::fullDescription()
     QVERIFY(book.readDocument(document));
 
     const fb2::FbTitleInfo& info = book.description.titleInfo;
-    QCOMPARE(info.bookTitle, QStringLiteral("Tale & Co"));
-    QCOMPARE(info.genres, QStringList({ "sf" }));
-    QCOMPARE(info.author.firstName, QStringLiteral("Anna"));
-    QCOMPARE(info.author.middleName, QStringLiteral("Maria"));
-    QCOMPARE(info.author.lastName, QStringLiteral("Berg"));
-    QCOMPARE(info.author.contact, QStringLiteral("ab"));
-    QCOMPARE(info.annotation, QStringLiteral("One"));
-    QCOMPARE(info.keywords, QStringList({ "space,", "time" }));
-    QCOMPARE(info.date, QDate(2001, 2, 3));
-    QCOMPARE(info.lang, QStringLiteral("ru"));
-    QCOMPARE(info.srcLang, QStringLiteral("de"));
-    QCOMPARE(info.coverImageRef, QStringLiteral("cover.jpg"));
-    QCOMPARE(info.coverPage.tagName(), QStringLiteral("coverpage"));
-    QCOMPARE(info.translators.size(), 2);
-    QCOMPARE(info.translators[0].lastName, QStringLiteral("Tran"));
-    QCOMPARE(info.translators[0].contact, QStringLiteral("t@example.org"));
-    QCOMPARE(info.translators[1].firstName, QStringLiteral("Ulla"));
+    QCOMPARE(fieldsOf(info),
+        QStringList({ "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "contact=ab", "genres=sf",
+            "keywords=space,|time", "date=2001-02-03", "lang=ru", "src-lang=de", "cover-page=coverpage",
+            "cover=cover.jpg", "annotation=One", "translator=Tom|Tran|t@example.org", "translator=Ulla|Ueber|" }));
 
     const fb2::FbPublishInfo& publish = book.description.publishInfo;
-    QCOMPARE(publish.bookName, QStringLiteral("Printed Tale"));
-    QCOMPARE(publish.publisher, QStringLiteral("Acme"));
-    QCOMPARE(publish.city, QStringLiteral("Berlin"));
-    QCOMPARE(publish.year, QStringLiteral("1999"));
-
+    QCOMPARE(QStringList({ publish.bookName, publish.publisher, publish.city, publish.year }),
+        QStringList({ "Printed Tale", "Acme", "Berlin", "1999" }));
     const fb2::FbDocumentInfo& doc = book.description.documentInfo;
-    QCOMPARE(doc.author.firstName, QStringLiteral("Doc"));
-    QCOMPARE(doc.author.lastName, QStringLiteral("Maker"));
-    QCOMPARE(doc.programUsed, QStringLiteral("Editor 2"));
-    QCOMPARE(doc.date, QDate(2010, 5, 6));
-    QCOMPARE(doc.id, QStringLiteral("id-42"));
-    QCOMPARE(doc.version, QStringLiteral("1.1"));
+    QCOMPARE(QStringList({ doc.author.firstName, doc.author.lastName, doc.programUsed, doc.date.toString(Qt::ISODate),
+                 doc.id, doc.version }),
+        QStringList({ "Doc", "Maker", "Editor 2", "2010-05-06", "id-42", "1.1" }));
 
     // The cover page element outlives the document it was read from.
     document = QDomDocument();
     QCOMPARE(info.coverPage.firstChildElement().tagName(), QStringLiteral("image"));
 }
 
-void TestFbDescription::authorsMerge()
+void TestFbDescription::titleInfoFields_data()
 {
-    const FbBook book = bookWithTitleInfo(
-        "<author><first-name>Anna</first-name><last-name>Berg</last-name><email>a@b</email></author>"
-        "<author><last-name>Cole</last-name><nickname>cc</nickname></author>");
-    const fb2::FbAuthor& author = book.description.titleInfo.author;
-    QCOMPARE(author.firstName, QStringLiteral("Anna"));
-    QCOMPARE(author.lastName, QStringLiteral("Cole"));
-    QVERIFY(author.middleName.isNull());
-    QCOMPARE(author.contact, QStringLiteral("cc"));
-}
-
-void TestFbDescription::genresAndKeywords()
-{
-    const FbBook book = bookWithTitleInfo("<genre></genre><genre>prose</genre><genre>poetry</genre>"
-                                          "<keywords>one  two,three </keywords><keywords>a b</keywords>");
-    QCOMPARE(book.description.titleInfo.genres, QStringList({ "prose", "poetry" }));
-    QCOMPARE(book.description.titleInfo.keywords, QStringList({ "a", "b" })); // the later element replaces
-
-    const FbBook single = bookWithTitleInfo("<keywords>one  two,three </keywords>");
-    QCOMPARE(single.description.titleInfo.keywords, QStringList({ "one", "two,three" }));
-}
-
-void TestFbDescription::dates()
-{
-    QVERIFY(bookWithTitleInfo("<date>2001</date>").description.titleInfo.date.isNull());
-    QVERIFY(!bookWithTitleInfo("<date value=\"2001-13-40\">x</date>").description.titleInfo.date.isValid());
-    QCOMPARE(bookWithTitleInfo("<date value=\"1999-12-31\"/>").description.titleInfo.date, QDate(1999, 12, 31));
-}
-
-void TestFbDescription::coverPage()
-{
-    const FbBook two = bookWithTitleInfo("<coverpage><image l:href=\"#a.jpg\"/>text<!--c-->"
-                                         "<image xlink:href=\"#b.jpg\"/></coverpage>");
-    QCOMPARE(two.description.titleInfo.coverImageRef, QStringLiteral("b.jpg"));
-
-    const FbBook none = bookWithTitleInfo("<coverpage><p>no image</p></coverpage>");
-    QVERIFY(none.description.titleInfo.coverImageRef.isEmpty());
-    QCOMPARE(none.description.titleInfo.coverPage.tagName(), QStringLiteral("coverpage"));
-
-    QVERIFY(bookWithTitleInfo(QString()).description.titleInfo.coverPage.isNull());
-}
-
-void TestFbDescription::annotationText()
-{
-    const FbBook book = bookWithTitleInfo("<annotation>\n  <p>First <emphasis>part</emphasis>.</p>\n"
-                                          "  <p>Second</p>\n  <empty-line/>\n  <p>Third &amp; last</p>\n</annotation>");
-    QCOMPARE(book.description.titleInfo.annotation, QStringLiteral("First part.SecondThird & last"));
-}
-
-void TestFbDescription::elementTextLastWins()
-{
+    QTest::addColumn<QString>("titleInfo");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("authors merge, later parts winning")
+        << "<author><first-name>Anna</first-name><last-name>Berg</last-name><email>a@b</email></author>"
+           "<author><last-name>Cole</last-name><nickname>cc</nickname></author>"
+        << QStringList { "first=Anna", "last=Cole", "contact=cc" };
+    QTest::newRow("genres; the later keywords replace")
+        << "<genre></genre><genre>prose</genre><genre>poetry</genre>"
+           "<keywords>one  two,three </keywords><keywords>a b</keywords>"
+        << QStringList { "genres=prose|poetry", "keywords=a|b" };
+    QTest::newRow("keywords split at blanks")
+        << "<keywords>one  two,three </keywords>" << QStringList { "keywords=one|two,three" };
+    QTest::newRow("date without value") << "<date>2001</date>" << QStringList();
+    QTest::newRow("date out of range") << "<date value=\"2001-13-40\">x</date>" << QStringList();
+    QTest::newRow("date") << "<date value=\"1999-12-31\"/>" << QStringList { "date=1999-12-31" };
+    QTest::newRow("cover page: its last image")
+        << "<coverpage><image l:href=\"#a.jpg\"/>text<!--c--><image xlink:href=\"#b.jpg\"/></coverpage>"
+        << QStringList { "cover-page=coverpage", "cover=b.jpg" };
+    QTest::newRow("cover page without image")
+        << "<coverpage><p>no image</p></coverpage>" << QStringList { "cover-page=coverpage" };
+    QTest::newRow("annotation as plain text")
+        << "<annotation>\n  <p>First <emphasis>part</emphasis>.</p>\n  <p>Second</p>\n  <empty-line/>\n"
+           "  <p>Third &amp; last</p>\n</annotation>"
+        << QStringList { "annotation=First part.SecondThird & last" };
     // The last text child counts; an element without text leaves the field as it was.
-    const FbBook book = bookWithTitleInfo("<book-title>Old</book-title><book-title> </book-title>"
-                                          "<lang>en<!--x-->de</lang><src-lang><b>fr</b></src-lang>");
-    QCOMPARE(book.description.titleInfo.bookTitle, QStringLiteral("Old"));
-    QCOMPARE(book.description.titleInfo.lang, QStringLiteral("de"));
-    QVERIFY(book.description.titleInfo.srcLang.isNull());
+    QTest::newRow("last text wins") << "<book-title>Old</book-title><book-title> </book-title>"
+                                       "<lang>en<!--x-->de</lang><src-lang><b>fr</b></src-lang>"
+                                    << QStringList { "title=Old", "lang=de" };
+}
+
+void TestFbDescription::titleInfoFields()
+{
+    QFETCH(QString, titleInfo);
+    QFETCH(QStringList, fields);
+    QCOMPARE(fieldsOf(bookWithTitleInfo(titleInfo).description.titleInfo), fields);
 }
 
 void TestFbDescription::title_data()
@@ -179,13 +161,10 @@ void TestFbDescription::title_data()
     QTest::newRow("book title, untrimmed")
         << "<book-title> Tale </book-title>" << Fb2Builder::section(Fb2Builder::p("x"), "Chapter") << " Tale ";
     QTest::newRow("first section title as plain text")
-        << ""
-        << "<section><title><p> <emphasis>Opening</emphasis> words </p></title></section><section/>"
+        << QString() << "<section><title><p> <emphasis>Opening</emphasis> words </p></title></section><section/>"
         << "Opening  words";
-    QTest::newRow("neither") << ""
-                             << "<section><p>untitled</p></section>"
-                             << "";
-    QTest::newRow("no bodies") << "" << QString() << "";
+    QTest::newRow("neither") << QString() << "<section><p>untitled</p></section>" << QString();
+    QTest::newRow("no bodies") << QString() << QString() << QString();
 }
 
 void TestFbDescription::title()
@@ -206,7 +185,7 @@ void TestFbDescription::coverImage_data()
     QTest::newRow("no id holds lower-case cover") << QStringList { "xCover.png", "pic.png" } << "pic.png";
     QTest::newRow("my-cover") << QStringList { "a.png", "my-cover.jpg" } << "my-cover.jpg";
     QTest::newRow("first of several covers") << QStringList { "z-cover.png", "b-cover.png" } << "b-cover.png";
-    QTest::newRow("none") << QStringList() << "";
+    QTest::newRow("none") << QStringList() << QString();
 }
 
 void TestFbDescription::coverImage()

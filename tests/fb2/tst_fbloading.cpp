@@ -4,6 +4,7 @@
 #include "formats/fb2/fbbook.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "testpaths.h"
 #include "zipwriter.h"
 
@@ -39,12 +40,6 @@ QByteArray encoded(const char* codec, const QString& text)
 {
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     return QTextCodec::codecForName(codec)->fromUnicode(text.constData(), text.size(), &state);
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 // The paragraphs of the only section of a text book.
@@ -211,7 +206,7 @@ void TestFbLoading::suffixes()
     builder.addBody(Fb2Builder::section(Fb2Builder::p("inside")));
     QVERIFY(builder.write(path("Book.FB2")));
     QVERIFY(builder.writeZip(path("book.Zip"), "INNER.FB2"));
-    QVERIFY(writeFile(path("notes.TXT"), "<FictionBook/>"));
+    QVERIFY(testfiles::write(path("notes.TXT"), "<FictionBook/>"));
     // No suffix: read as FB2.
     QVERIFY(builder.write(path("nosuffix")));
 
@@ -279,7 +274,7 @@ void TestFbLoading::plainText()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, codecName);
     QFETCH(QString, content);
-    QVERIFY(writeFile(path("story.txt"), bytes));
+    QVERIFY(testfiles::write(path("story.txt"), bytes));
     FbBook book;
     QVERIFY(book.load(path("story.txt"), codecName));
     QCOMPARE(textContent(book), content);
@@ -290,7 +285,7 @@ void TestFbLoading::plainText()
 void TestFbLoading::plainTextNames()
 {
     // The title is the base name up to the first dot, escaped on the way into XML.
-    QVERIFY(writeFile(path("Tom & Jerry.v2.txt"), "line"));
+    QVERIFY(testfiles::write(path("Tom & Jerry.v2.txt"), "line"));
     FbBook book;
     QVERIFY(book.load(path("Tom & Jerry.v2.txt"), QString()));
     QCOMPARE(book.title(), QStringLiteral("Tom & Jerry"));
@@ -448,7 +443,7 @@ void TestFbLoading::sevenZipScratchFolder()
 
     // When that folder cannot be made the load fails.
     QVERIFY(QDir(dataDir).removeRecursively());
-    QVERIFY(writeFile(dataDir, "a file where the folder belongs"));
+    QVERIFY(testfiles::write(dataDir, "a file where the folder belongs"));
     FbBook blocked;
     QVERIFY(!blocked.load(path("book.7z"), QString()));
 
@@ -457,7 +452,7 @@ void TestFbLoading::sevenZipScratchFolder()
     noBook.add(QStringLiteral("book.pdf"), "%PDF-1.4");
     QVERIFY(noBook.write());
     QVERIFY(!FbBook().load(path("nobook.7z"), QString()));
-    QVERIFY(writeFile(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
+    QVERIFY(testfiles::write(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
     QVERIFY(!FbBook().load(path("broken.7z"), QString()));
 }
 
@@ -477,7 +472,7 @@ void TestFbLoading::hugeFilesRefused()
         QVERIFY(book.bodies.isEmpty());
     }
     // The limit itself on a small book.
-    QVERIFY(writeFile(path("small.txt"), QByteArray(1000, 'a')));
+    QVERIFY(testfiles::write(path("small.txt"), QByteArray(1000, 'a')));
     FbBook book;
     book.setMaxInputBytes(999);
     QVERIFY(!book.load(path("small.txt"), QString()));

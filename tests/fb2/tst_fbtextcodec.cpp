@@ -118,7 +118,7 @@ void TestFbTextCodec::splitLines_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("empty") << "" << QStringList();
+    QTest::newRow("empty") << QString() << QStringList();
     QTest::newRow("one line without end") << "a" << QStringList { "a" };
     QTest::newRow("final line end") << "a\nb\n" << QStringList { "a", "b" };
     QTest::newRow("empty middle line") << "a\n\nc" << QStringList { "a", "", "c" };

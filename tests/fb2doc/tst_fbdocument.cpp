@@ -2,6 +2,7 @@
 #include "fb2builder.h"
 #include "formats/fb2/fbdocument.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include <QBuffer>
@@ -27,12 +28,6 @@ QString readText(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
                                           : QStringLiteral("<missing %1>").arg(path);
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 QStringList htmlFiles(const QString& folder)
@@ -121,7 +116,7 @@ private slots:
         QDir().mkpath(out + "/sub");
         for (const char* name : { "old_9.html", "UPPER.HTML", ".hidden.html", "cut_3.html.part", "cover.png", "pic.jpg",
                  "notes.txt", "sub/kept.html" })
-            QVERIFY(writeBytes(out + "/" + name, "x"));
+            QVERIFY(testfiles::write(out + "/" + name, "x"));
         Fb2Builder builder;
         builder.addBody(section("One", Fb2Builder::p("text")));
         FbDocument document(writeBook(builder));
@@ -291,7 +286,7 @@ private slots:
     void textBooks()
     {
         const QString txt = m_dir.filePath(QStringLiteral("story.txt"));
-        QVERIFY(writeBytes(txt, "Line one\nLine & two\n"));
+        QVERIFY(testfiles::write(txt, "Line one\nLine & two\n"));
         FbDocument document(txt);
         const QString out = folder(QStringLiteral("t"));
         QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(out + "/cover.png"));
@@ -313,7 +308,7 @@ private slots:
 
         // The encoding chosen for a text book is used.
         const QString cp1251 = m_dir.filePath(QStringLiteral("cyr.txt"));
-        QVERIFY(writeBytes(cp1251, "\xcf\xf0\xe8\xe2\xe5\xf2\n"));
+        QVERIFY(testfiles::write(cp1251, "\xcf\xf0\xe8\xe2\xe5\xf2\n"));
         FbDocument cyrillic(cp1251);
         cyrillic.setEncoding(QStringLiteral("windows-1251"));
         const QString cyrOut = folder(QStringLiteral("c"));
@@ -366,7 +361,7 @@ private slots:
 
         // An empty folder is refused: the working folder's files stay.
         const QString cwd = folder(QStringLiteral("cwd"));
-        QVERIFY(writeBytes(cwd + "/page.html", "keep"));
+        QVERIFY(testfiles::write(cwd + "/page.html", "keep"));
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(cwd));
         FbDocument empty(book);
@@ -378,10 +373,10 @@ private slots:
 
         // A book that cannot be read leaves the old chapters alone.
         const QString out = folder(QStringLiteral("f"));
-        QVERIFY(writeBytes(out + "/f_1.html", "old"));
+        QVERIFY(testfiles::write(out + "/f_1.html", "old"));
         for (const QString& path : { m_dir.filePath("missing.fb2"), m_dir.filePath("garbage.fb2") }) {
             if (path.endsWith("garbage.fb2"))
-                QVERIFY(writeBytes(path, "<FictionBook><body><section>"));
+                QVERIFY(testfiles::write(path, "<FictionBook><body><section>"));
             FbDocument broken(path);
             QVERIFY(!broken.load(out));
             QCOMPARE(readText(out + "/f_1.html"), QStringLiteral("old"));

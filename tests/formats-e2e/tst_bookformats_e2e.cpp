@@ -11,6 +11,7 @@
 #include "rarwriter.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include "appdirs.h"
@@ -173,11 +174,8 @@ private slots:
         // A text book in the encoding the user chose for it.
         const QString text = QStringLiteral("Маяк\nСмотритель поднялся по ступеням.\nИ зажёг огонь.\n");
         const QString txtPath = bookPath("mayak.txt");
-        QFile txt(txtPath);
-        QVERIFY(txt.open(QIODevice::WriteOnly));
-        txt.write(QTextCodec::codecForName("windows-1251")->fromUnicode(text));
-        txt.close();
-        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << ""
+        QVERIFY(testfiles::write(txtPath, QTextCodec::codecForName("windows-1251")->fromUnicode(text)));
+        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << QString()
                              << "<p>Смотритель поднялся по ступеням.</p>";
 
         MobiWriter mobi;

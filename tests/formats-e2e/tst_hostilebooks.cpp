@@ -4,6 +4,7 @@
 #include "fb2builder.h"
 #include "mobiwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include "formats/mobi/mobi.h"
 #include "formats/textdocument.h"
@@ -57,8 +58,7 @@ class TestHostileBooks : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes)
     {
-        QFile file(m_home.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+        return testfiles::write(m_home.filePath(name), bytes) ? m_home.filePath(name) : QString();
     }
 
 private slots:

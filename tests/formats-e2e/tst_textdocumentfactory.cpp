@@ -7,6 +7,7 @@
 #include "mobiwriter.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include <QDir>
@@ -55,11 +56,7 @@ private:
 
     QString writeFile(const QString& name, const QByteArray& data)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-            return QString();
-        return path;
+        return testfiles::write(m_dir.filePath(name), data) ? m_dir.filePath(name) : QString();
     }
 
     // Writes the named file: a ZIP or 7z archive of the entries, or the first entry's bytes.
@@ -94,9 +91,7 @@ private slots:
             QTemporaryDir dir;
             EpubBuilder builder;
             builder.addChapter("c1", "c1.xhtml", "One", "<p>x</p>");
-            const QString path = dir.filePath("b.epub");
-            QFile file(path);
-            return builder.write(path) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            return builder.write(dir.filePath("b.epub")) ? testfiles::read(dir.filePath("b.epub")) : QByteArray();
         }();
         const QString text = QStringLiteral("TextDocument");
         const QString fb = QStringLiteral("fb2::FbDocument");

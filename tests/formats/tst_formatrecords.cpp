@@ -3,6 +3,7 @@
 #include "formats/textdocument.h"
 #include "formats/toctree.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -56,12 +57,6 @@ QJsonObject entry(const QString& source, const QString& title, const QJsonArray&
 {
     return QJsonObject { { QStringLiteral("Source"), source }, { QStringLiteral("Title"), title },
         { QStringLiteral("Childs"), childs } };
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 } // namespace
@@ -174,7 +169,7 @@ private slots:
         QVERIFY(!json.at(0).toObject().contains(QStringLiteral("Page")));
 
         const QString cache = home.filePath(QStringLiteral("book.toc"));
-        QVERIFY(writeFile(cache, QJsonDocument(json).toJson(QJsonDocument::Indented)));
+        QVERIFY(testfiles::write(cache, QJsonDocument(json).toJson(QJsonDocument::Indented)));
         TocTree tree;
         tree.load(cache, base);
         QCOMPARE(tree.points.size(), 2);
@@ -199,12 +194,12 @@ private slots:
         QCOMPARE(tree.points.size(), 1);
 
         const QString object = home.filePath(QStringLiteral("object.toc"));
-        QVERIFY(writeFile(object, "{\"Source\": \"a\"}"));
+        QVERIFY(testfiles::write(object, "{\"Source\": \"a\"}"));
         tree.load(object, QString());
         QVERIFY(tree.points.isEmpty());
 
         const QString strings = home.filePath(QStringLiteral("strings.toc"));
-        QVERIFY(writeFile(strings, "[\"a\", \"b\", {\"Source\": \"c.html\", \"Title\": \"C\"}]"));
+        QVERIFY(testfiles::write(strings, "[\"a\", \"b\", {\"Source\": \"c.html\", \"Title\": \"C\"}]"));
         tree.load(strings, QString());
         QCOMPARE(tree.points.size(), 3);
         QCOMPARE(tree.points.at(0).title, QString());
@@ -214,7 +209,7 @@ private slots:
 
         // A base path only strips whole leading folders, and an empty one strips nothing.
         const QString prefixed = home.filePath(QStringLiteral("prefixed.toc"));
-        QVERIFY(writeFile(prefixed,
+        QVERIFY(testfiles::write(prefixed,
             QJsonDocument(QJsonArray { entry(QStringLiteral("/b/OEBPSX/c.html"), QStringLiteral("x")),
                               entry(QStringLiteral("/B/oebps/d.html"), QStringLiteral("y")) })
                 .toJson()));

@@ -146,12 +146,6 @@ private slots:
     void iconLabelStylesOnConstruction()
     {
         KelStyle* style = kelStyle();
-        KelIconLabel plain(nullptr);
-        QCOMPARE(plain.widgetType(), 10);
-        QCOMPARE(plain.spacingX(), style->metric(18));
-        QCOMPARE(plain.contentColors().unchecked.normal, style->color(KelStyle::CL_Text_Dark));
-        QVERIFY(plain.icon() == nullptr);
-
         // A push-button role takes the style's push-button paddings at once, or only when asked.
         KelIconLabel styled(11, QStringLiteral("bars-green-16"), nullptr, false);
         QCOMPARE(styled.paddings(), style->margins(4));

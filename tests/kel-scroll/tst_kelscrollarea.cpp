@@ -96,7 +96,6 @@ private slots:
     void initTestCase() { m_driver.install(); }
     void cleanupTestCase() { m_driver.uninstall(); }
 
-    void constructionDefaults();
     void animatedScrollGlidesToThePosition();
     void glideGivesWayToTheUser();
     void ensureRectVisible_data();
@@ -112,20 +111,6 @@ private slots:
 private:
     FrozenAnimationDriver m_driver;
 };
-
-void TestKelScrollArea::constructionDefaults()
-{
-    KelScrollArea area;
-    QCOMPARE(area.objectName(), QStringLiteral("KelScrollArea"));
-    QCOMPARE(area.widgetType(), 38);
-    QCOMPARE(area.frameStyle(), int(QFrame::NoFrame));
-    QCOMPARE(area.focusPolicy(), Qt::NoFocus);
-    QVERIFY(area.widgetResizable());
-    QVERIFY(!area.viewport()->autoFillBackground());
-    QVERIFY(area.wheelAnimator());
-    QVERIFY(!area.isAutoSizeEnabled());
-    QCOMPARE(area.palette().color(area.backgroundRole()).alpha(), 0);
-}
 
 void TestKelScrollArea::animatedScrollGlidesToThePosition()
 {

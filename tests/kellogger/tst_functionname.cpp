@@ -86,10 +86,8 @@ private slots:
                                  << "Foo::name()";
         QTest::newRow("plain name stays") << "Application::init"
                                           << "Application::init";
-        QTest::newRow("scope tracer hidden") << "TraceLogger::TraceLogger(const char*, const QString&)"
-                                             << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        QTest::newRow("scope tracer hidden") << "TraceLogger::TraceLogger(const char*, const QString&)" << QString();
+        QTest::newRow("empty") << QString() << QString();
 
         QTest::newRow("compiler: lambda") << Probe::lambdaName() << "{anonymous}::Probe::lambdaName::lambda()";
         QTest::newRow("compiler: template") << Probe::templateName(QString()) << "{anonymous}::Probe::templateName()";

@@ -458,32 +458,22 @@ private slots:
 
         const QStringList texts = readLogLines(onlyFileIn(logDir()));
         QCOMPARE(texts.mid(0, 4), QStringList({ "", "", QString(60, '-'), "Application started" }));
-        const QString pid = QString::number(QCoreApplication::applicationPid());
-        const QString q = QStringLiteral("\"");
-        const QStringList expected { "Timestamp: QDateTime(", "OS version: " + q + QSysInfo::prettyProductName() + q,
-            "Kernel version: " + q + QSysInfo::kernelVersion() + q,
-            "CPU architecture: " + q + QSysInfo::currentCpuArchitecture() + q,
-            "Build ABI: " + q + QSysInfo::buildAbi() + q,
-            "Executable: " + q + QCoreApplication::applicationFilePath() + q, "BuildVersion: \"7.1.0-test\"",
-            "DisplayVersion: \"7.1\"", "ZadAdidaviDiv headers: \"1.42\"", "PID: " + pid, "Main thread id: " + pid,
-            "Qt::AA_EnableHighDpiScaling: false", "Qt::AA_DisableHighDpiScaling: false",
-            "Overrided QT_SCALE_FACTOR found: \"1.25\"",
-            "Qt Screen 0: primary, winScale: 150%, pixelRatio: 1.5, logDpi: 96, phyDpi: 120.5, log/phy: 80%, "
-            "geometry: {x:0, y:0, w: 1920, h: 1080}, available: {x:0, y:0, w: 1920, h: 1040}",
-            "Qt Screen 1: winScale: 100%, pixelRatio: 1, logDpi: 96, phyDpi: 96, log/phy: 100%, "
-            "geometry: {x:1920, y:-20, w: 1280, h: 1024}",
-            "Touch devices: 2", "" };
-        QCOMPARE(texts.size(), 4 + expected.size() + 1);
-        for (int i = 0; i < expected.size(); ++i) {
+        QStringList messages;
+        for (const QString& text : texts.mid(4, texts.size() - 5)) {
             LogLine line;
-            QVERIFY2(parseLogLine(texts.at(4 + i), false, &line), qPrintable(texts.at(4 + i)));
-            QCOMPARE(line.tag, QChar('I'));
-            QCOMPARE(line.threadId, QCoreApplication::applicationPid());
-            if (i == 0)
-                QVERIFY2(line.message.startsWith(expected.at(0)), qPrintable(line.message));
-            else
-                QCOMPARE(line.message, expected.at(i));
+            QVERIFY2(text.isEmpty() || parseLogLine(text, false, &line), qPrintable(text));
+            messages.append(line.message);
         }
+        // The values worked out from the version, the environment and the screens.
+        for (const QString& expected :
+            { QStringLiteral("DisplayVersion: \"7.1\""), QStringLiteral("Overrided QT_SCALE_FACTOR found: \"1.25\""),
+                QStringLiteral("Qt Screen 0: primary, winScale: 150%, pixelRatio: 1.5, logDpi: 96, phyDpi: 120.5, "
+                               "log/phy: 80%, geometry: {x:0, y:0, w: 1920, h: 1080}, available: {x:0, y:0, w: 1920, "
+                               "h: 1040}"),
+                QStringLiteral("Qt Screen 1: winScale: 100%, pixelRatio: 1, logDpi: 96, phyDpi: 96, log/phy: 100%, "
+                               "geometry: {x:1920, y:-20, w: 1280, h: 1024}"),
+                QStringLiteral("Touch devices: 2") })
+            QVERIFY2(messages.contains(expected), qPrintable(expected));
         LogLine after;
         QVERIFY2(parseLogLine(texts.last(), true, &after), qPrintable(texts.last()));
         QCOMPARE(after.functionField, padded(QStringLiteral("TestKelLogger::headerBlock()")));

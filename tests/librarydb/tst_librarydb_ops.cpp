@@ -84,21 +84,14 @@ private slots:
         QVERIFY(id > 0);
 
         const BookDto read = db->bookById(id);
+        const auto fields = [](const BookDto& b) {
+            return QVariantList { b.full_path, b.title, b.author, b.format, b.time_added, b.time_last_view, b.position,
+                b.max_position, b.is_favorite, b.notes_count, b.book_hash, b.use_user_cover };
+        };
+        QCOMPARE(fields(read), fields(book));
         QCOMPARE(read.id, id);
-        QVERIFY(!read.cover.isNull() && read.cover.isEmpty());
-        QCOMPARE(read.full_path, book.full_path);
-        QCOMPARE(read.title, book.title);
-        QCOMPARE(read.author, book.author);
-        QCOMPARE(read.format, int(BookFormat::Epub));
-        QCOMPARE(read.time_added, 1650000000u);
-        QCOMPARE(read.time_last_view, 1650000100u);
-        QCOMPARE(read.position, 120);
-        QCOMPARE(read.max_position, 900);
-        QCOMPARE(read.is_favorite, 1);
         QCOMPARE(read.is_deleted, 0);
-        QCOMPARE(read.notes_count, 4);
-        QCOMPARE(read.book_hash, QStringLiteral("0123abcd"));
-        QVERIFY(read.use_user_cover);
+        QVERIFY(!read.cover.isNull() && read.cover.isEmpty());
         QVERIFY(read.metadata.isEmpty());
         QVERIFY(read.folder_title.isNull());
 
@@ -157,8 +150,6 @@ private slots:
         BookDto book = makeBook(QStringLiteral("/b/refused.epub"), QStringLiteral("Refused"), BookFormat::Epub);
         book.metadata.insert(6, QStringLiteral("description"));
 
-        QTest::ignoreMessage(
-            QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add book\\. Error db:library is read only")));
         QCOMPARE(db->add(book), -1);
         QVERIFY2(db->lastError().contains(QStringLiteral("library is read only")), qPrintable(db->lastError()));
         QCOMPARE(count(QStringLiteral("select count(*) from books")), 0);
@@ -180,10 +171,6 @@ private slots:
         book.metadata
             = { { 2, QStringLiteral("Author") }, { 4, QStringLiteral("Subject") }, { 5, QStringLiteral("Publisher") } };
 
-        QTest::ignoreMessage(
-            QtDebugMsg, QRegularExpression(QStringLiteral("^BookProvider::setMetaData error: \"no subjects")));
-        QTest::ignoreMessage(
-            QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add metadata\\. Error db:no subjects")));
         const int id = db->add(book);
         QVERIFY(id > 0);
         QVERIFY(db->lastError().contains(QStringLiteral("no subjects")));
@@ -284,16 +271,13 @@ private slots:
         QVERIFY(db->setFavorite(pdf, 1));
         QVERIFY(db->setDeleted(fb2, 1));
 
-        QCOMPARE(db->bookCountByFormat(BookFormat::Epub), 3);
-        QCOMPARE(db->bookCountByFormat(BookFormat::Fb2), 1);
-        QCOMPARE(db->bookCountByFormat(BookFormat::Pdf), 1);
-        QCOMPARE(db->bookCountByFormat(BookFormat::Mobi), 0);
+        QCOMPARE(QList<int>({ db->bookCountByFormat(BookFormat::Epub), db->bookCountByFormat(BookFormat::Fb2),
+                     db->bookCountByFormat(BookFormat::Pdf), db->bookCountByFormat(BookFormat::Mobi) }),
+            QList<int>({ 3, 1, 1, 0 }));
         counts = db->categoryCounts();
-        QCOMPARE(counts.all_count, 5);
-        QCOMPARE(counts.last_added_count, 5);
-        QCOMPARE(counts.recently_read_count, 2);
-        QCOMPARE(counts.favorites_count, 1);
-        QCOMPARE(counts.deleted_count, 1);
+        QCOMPARE(QList<int>({ counts.all_count, counts.last_added_count, counts.recently_read_count,
+                     counts.favorites_count, counts.deleted_count }),
+            QList<int>({ 5, 5, 2, 1, 1 }));
 
         // The recently-read count is not capped at the category's limit.
         for (int i = 0; i < 30; ++i)
@@ -313,9 +297,6 @@ private slots:
         const int classics = db->addCategory(QStringLiteral("Classics"), 0);
         QVERIFY(sf > 0 && classics > sf);
 
-        QTest::ignoreMessage(
-            QtDebugMsg, QRegularExpression(QStringLiteral("^BookProvider::addCategory error: \"UNIQUE")));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Add folder\\. Error db:UNIQUE")));
         QCOMPARE(db->addCategory(QStringLiteral("Classics"), 0), -1);
         const QString duplicateError = db->lastError();
         QVERIFY(duplicateError.contains(QStringLiteral("UNIQUE")));
@@ -324,8 +305,6 @@ private slots:
         QVERIFY(!db->renameCategory(0, QStringLiteral("Any")));
         QVERIFY(!db->renameCategory(sf, QString()));
         QCOMPARE(db->lastError(), duplicateError);
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^BookProvider::renameCategory error:")));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\"Rename folder\\. Error db:")));
         QVERIFY(!db->renameCategory(sf, QStringLiteral("Classics")));
         QVERIFY(db->renameCategory(sf, QStringLiteral("Science Fiction")));
 
@@ -339,15 +318,14 @@ private slots:
         QCOMPARE(db->findCategoryByBook(b1), sf);
 
         const QList<CategoryDto> folders = db->allCategories();
-        QCOMPARE(folders.size(), 3);
-        QCOMPARE(folders[0].title, QStringLiteral("Classics"));
-        QCOMPARE(folders[0].id, classics);
-        QCOMPARE(folders[0].book_count, 1);
-        QCOMPARE(folders[1].title, QStringLiteral("Science Fiction"));
-        QCOMPARE(folders[1].book_count, 2); // the trashed book is not counted
-        QCOMPARE(folders[1].parent_id, 0);
-        QCOMPARE(folders[2].title, QStringLiteral("classics"));
-        QCOMPARE(folders[2].book_count, 0);
+        QStringList listed; // the trashed book is not counted
+        for (const CategoryDto& folder : folders)
+            listed.append(QStringLiteral("%1 %2 %3/%4")
+                              .arg(folder.title)
+                              .arg(folder.book_count)
+                              .arg(folder.parent_id)
+                              .arg(folder.id == classics));
+        QCOMPARE(listed, QStringList({ "Classics 1 0/1", "Science Fiction 2 0/0", "classics 0 0/0" }));
 
         QMap<QString, QString> titles;
         for (const BookDto& book : db->allBooksWithFolderTitle())

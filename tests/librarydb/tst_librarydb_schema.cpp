@@ -1,4 +1,5 @@
 #include "librarytestdb.h"
+#include "testfiles.h"
 
 #include "appdirs.h"
 #include "models/bookprovider.h"
@@ -132,17 +133,13 @@ private slots:
             QStringList { kBooksBeforeHash + QLatin1Char(')'),
                 QStringLiteral("insert into books values (4, '', '', 'A', 'T', 0, 1, 0, 0, 0, 0, 0)") }
                 + kObsoleteBookmarks));
-        QFile older(LibraryDatabase::backupPath(path));
-        QVERIFY(older.open(QIODevice::WriteOnly));
-        older.write("the first backup");
-        older.close();
+        QVERIFY(testfiles::write(LibraryDatabase::backupPath(path), "the first backup"));
 
         QVERIFY(BookProvider::instance()->createConnection(path));
         QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
         QVERIFY(!schemaNames(QStringLiteral("table")).contains(QStringLiteral("bookmarks")));
         QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
-        QVERIFY(older.open(QIODevice::ReadOnly));
-        QCOMPARE(older.readAll(), QByteArray("the first backup"));
+        QCOMPARE(testfiles::read(LibraryDatabase::backupPath(path)), QByteArray("the first backup"));
         QCOMPARE(BookProvider::instance()->bookById(4).notes_count, 0);
         QVERIFY(recorder.boxes.isEmpty());
     }
@@ -184,14 +181,9 @@ private slots:
         TempHome home;
         BoxRecorder recorder;
         const QString path = databasePath();
-        QFile garbage(path);
-        QVERIFY(garbage.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 512; ++i)
-            garbage.write("not a library!\n");
-        garbage.close();
+        QVERIFY(testfiles::write(path, QByteArray("not a library!\n").repeated(512)));
         const QByteArray original = fileHash(path);
 
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Cannot create books table. Error:")));
         QVERIFY(!BookProvider::instance()->createConnection(path));
         QCOMPARE(recorder.boxes.size(), 1);
         QCOMPARE(recorder.boxes.first().first, QStringLiteral("Creation table failed"));
@@ -231,7 +223,6 @@ private slots:
     void defaultMessageBoxOnlyLogsAndAnswersCancel()
     {
         LibraryMessageBox::setHandler(nullptr);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Title.*Text")));
         QCOMPARE(LibraryMessageBox::critical(QStringLiteral("Title"), QStringLiteral("Text")), QMessageBox::Cancel);
     }
 };

@@ -52,19 +52,6 @@ QByteArray claimedSizePng(quint32 width, quint32 height)
     return png;
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 ImportRecorder::ImportRecorder()
 {
     bookimporter* importer = bookimporter::instance();

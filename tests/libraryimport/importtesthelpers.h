@@ -3,6 +3,7 @@
 #include "import/itemstatus.h"
 #include "librarybooks.h"
 #include "models/bookdto.h"
+#include "testfiles.h"
 
 #include <QColor>
 #include <QImage>
@@ -29,10 +30,6 @@ bool centreHasColour(const QImage& image, const QColor& colour);
 
 // A PNG whose header claims width x height pixels; its data are those of a 1x1 picture.
 QByteArray claimedSizePng(quint32 width, quint32 height);
-
-QByteArray fileBytes(const QString& path);
-// Writes the file, making its folder; false when it cannot be written whole.
-bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Everything the importer emits, in order, with the thread each signal arrived on.
 class ImportRecorder {

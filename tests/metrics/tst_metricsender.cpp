@@ -101,26 +101,17 @@ void TestMetricSender::logLinesBecomeEvents_data()
     QTest::addColumn<QString>("extra");
 
     QTest::newRow("key only") << "#tts" << true << "tts"
-                              << "1"
-                              << "";
+                              << "1" << QString();
     QTest::newRow("key and value") << "#chlan:de" << true << "chlan"
-                                   << "de"
-                                   << "";
+                                   << "de" << QString();
     QTest::newRow("extra, further parts ignored") << "#a:b:c:d" << true << "a"
                                                   << "b"
                                                   << "c";
-    QTest::newRow("empty value") << "#a:" << true << "a"
-                                 << ""
-                                 << "";
+    QTest::newRow("empty value") << "#a:" << true << "a" << QString() << QString();
     QTest::newRow("empty extra") << "#frun:en:" << true << "frun"
-                                 << "en"
-                                 << "";
-    QTest::newRow("hash inside") << "x#y" << false << ""
-                                 << ""
-                                 << "";
-    QTest::newRow("space first") << " #y:1" << false << ""
-                                 << ""
-                                 << "";
+                                 << "en" << QString();
+    QTest::newRow("hash inside") << "x#y" << false << QString() << QString() << QString();
+    QTest::newRow("space first") << " #y:1" << false << QString() << QString() << QString();
 }
 
 void TestMetricSender::logLinesBecomeEvents()

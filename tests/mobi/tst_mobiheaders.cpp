@@ -58,11 +58,8 @@ private slots:
         QCOMPARE(reader.fullName(), QStringLiteral("The Long Title of the Book"));
         QCOMPARE(reader.author(), QStringLiteral("Ann Author"));
         const mobi::ExthHeader& exth = reader.mobiHead().exth();
-        QCOMPARE(exth.value(101), QStringLiteral("Publisher House"));
-        QCOMPARE(exth.value(103), QStringLiteral("Описание"));
-        QCOMPARE(exth.value(104), QStringLiteral("978-3-16-148410-0"));
-        QCOMPARE(exth.value(105), QStringLiteral("Fiction"));
-        QCOMPARE(exth.value(108), QString());
+        QCOMPARE(QStringList({ exth.value(101), exth.value(103), exth.value(104), exth.value(105), exth.value(108) }),
+            QStringList({ "Publisher House", "Описание", "978-3-16-148410-0", "Fiction", "" }));
         // 12 + records of 8 + data each, rounded up to 4.
         int expected = 12;
         for (const mobi::ExthRecord& record : exth.records)
@@ -185,16 +182,7 @@ private slots:
         QTest::addColumn<quint32>("type");
         QTest::addColumn<QString>("name");
         QTest::newRow("2") << 2u << QStringLiteral("Mobipocket Book");
-        QTest::newRow("3") << 3u << QStringLiteral("PalmDoc Book");
-        QTest::newRow("4") << 4u << QStringLiteral("Audio");
-        QTest::newRow("257") << 257u << QStringLiteral("News");
-        QTest::newRow("258") << 258u << QStringLiteral("News Feed");
         QTest::newRow("259") << 259u << QStringLiteral("News Magazine");
-        QTest::newRow("513") << 513u << QStringLiteral("PICS");
-        QTest::newRow("514") << 514u << QStringLiteral("WORD");
-        QTest::newRow("515") << 515u << QStringLiteral("XLS");
-        QTest::newRow("516") << 516u << QStringLiteral("PPT");
-        QTest::newRow("517") << 517u << QStringLiteral("TEXT");
         QTest::newRow("518") << 518u << QStringLiteral("HTML");
         QTest::newRow("1") << 1u << QStringLiteral("Unknown (1)");
         QTest::newRow("huge") << 4000000000u << QStringLiteral("Unknown (4000000000)");
@@ -231,9 +219,7 @@ private slots:
         utf16.setText("x");
         Mobi c(save(utf16.build()));
         QCOMPARE(c.mobiHead().encodingName(), QString());
-        QTest::ignoreMessage(QtCriticalMsg, "Can't get text codec for MOBI text - codec value: 1200");
         QCOMPARE(c.fullName(), QString());
-        QTest::ignoreMessage(QtCriticalMsg, "Can't get text codec for MOBI text - codec value: 1200");
         QCOMPARE(c.text(), QString());
     }
 
@@ -310,7 +296,6 @@ private slots:
         writer.addImage(MobiWriter::image(QSize(3, 3), Qt::red));
         Mobi reader(save(writer.build()));
         QCOMPARE(reader.imageCount(), 2);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("too large"));
         QVERIFY(reader.image(0).isNull());
         QCOMPARE(reader.image(1).size(), QSize(3, 3));
     }
@@ -380,7 +365,6 @@ private slots:
         QVERIFY(!missing.isMobi());
         QVERIFY(missing.coverImage().isNull());
         QCOMPARE(missing.imageCount(), 0);
-        QTest::ignoreMessage(QtCriticalMsg, "Can't get text codec for MOBI text - codec value: 0");
         QCOMPARE(missing.text(), QString());
 
         MobiWriter writer = basicWriter();

@@ -6,6 +6,7 @@
 #include "jsengine/jsengine.h"
 #include "pagecountprotocol.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QDataStream>
@@ -100,12 +101,6 @@ private:
     QLocalServer m_server;
     QProcess m_process;
 };
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
 
 PaginationResult readResult(const QByteArray& reply)
 {
@@ -246,13 +241,13 @@ private slots:
         const QString loop = m_dir.filePath(QStringLiteral("loop.html"));
         const QString away = m_dir.filePath(QStringLiteral("away.html"));
         const QByteArray text = QByteArray("<p>Some text of the chapter.</p>").repeated(50);
-        QVERIFY(writeFile(dialogs,
+        QVERIFY(testfiles::write(dialogs,
             "<html><body><script>alert('a'); confirm('b'); prompt('c'); window.open('x.html'); print();</script>" + text
                 + "</body></html>"));
-        QVERIFY(writeFile(loop,
+        QVERIFY(testfiles::write(loop,
             "<html><body onresize='for (;;) {}'><img src='none.png' onerror='for (;;) {}'/>" + text
                 + "<script>for (;;) {}</script><p onclick='for (;;) {}'>x</p></body></html>"));
-        QVERIFY(writeFile(away,
+        QVERIFY(testfiles::write(away,
             "<html><body><img src='http://127.0.0.1:9/x.png'/>" + text
                 + "<script>location.href = 'file:///etc/hostname';</script></body></html>"));
         Helper helper;

@@ -6,9 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMetaEnum>
 #include <QMouseEvent>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QWidget>
 #include <QtTest>
@@ -76,36 +74,14 @@ constexpr int kSettleMs = 450;
 class TestAbstractViewer : public QObject {
     Q_OBJECT
 private slots:
-    void enumerations();
     void capabilities_data();
     void capabilities();
-    void defaultsAndUnimplemented();
     void quickClickReportedByTimer();
     void heldPressReportedAtRelease();
     void doubleClickAsksForFullScreen();
     void middleButton();
     void dragThreshold();
 };
-
-void TestAbstractViewer::enumerations()
-{
-    const QMetaEnum zoom = QMetaEnum::fromType<AbstractViewer::ZoomAction>();
-    QCOMPARE(QByteArray(zoom.name()), QByteArray("ZoomAction"));
-    QVERIFY(zoom.isScoped());
-    const char* const zoomKeys[] = { "Initial", "FitWidth", "FitPage", "Increment", "Decrement", "Value", "Automatic" };
-    QCOMPARE(zoom.keyCount(), 7);
-    for (int i = 0; i < 7; ++i)
-        QCOMPARE(QByteArray(zoom.valueToKey(i)), QByteArray(zoomKeys[i]));
-
-    const QMetaEnum features = QMetaEnum::fromType<AbstractViewer::Features>();
-    QVERIFY(features.isFlag());
-    const char* const featureKeys[]
-        = { "Toc", "Notes", "Bookmarks", "Search", "ColumnCountChange", "FontChange", "ReadAluod", "Zoom", "Print" };
-    QCOMPARE(features.keyCount(), 9);
-    for (int i = 0; i < 9; ++i)
-        QCOMPARE(features.keyToValue(featureKeys[i]), 1 << i);
-    QCOMPARE(QByteArray(features.valueToKeys(0x91)), QByteArray("Toc|ColumnCountChange|Zoom"));
-}
 
 void TestAbstractViewer::capabilities_data()
 {
@@ -131,32 +107,6 @@ void TestAbstractViewer::capabilities()
     QFETCH(bool, supported);
     QCOMPARE(AbstractViewer::featuresWithin(AbstractViewer::Features(asked), AbstractViewer::Features(available)),
         supported);
-}
-
-void TestAbstractViewer::defaultsAndUnimplemented()
-{
-    FakeViewer viewer;
-    QCOMPARE(viewer.viewerType(), 2);
-    QCOMPARE(viewer.zoomValue(), 100);
-    QCOMPARE(viewer.zoomAction(), AbstractViewer::ZoomAction::FitPage);
-    QVERIFY(viewer.userEvents());
-    QVERIFY(viewer.bookContext().isNull());
-    QVERIFY(!viewer.skipNextClick());
-    viewer.setSkipNextClick(true);
-    QVERIFY(viewer.skipNextClick());
-    QVERIFY(viewer.selectedText().isEmpty());
-    QVERIFY(viewer.supports(AbstractViewer::Feature::Zoom));
-    QVERIFY(!viewer.supports(AbstractViewer::Features()));
-
-    QTest::ignoreMessage(
-        QtWarningMsg, QRegularExpression(R"(goLink\( "ch1\.xhtml#a" \[forced\] \) is NOT IMPLEMENTED!$)"));
-    viewer.goLink(QStringLiteral("ch1.xhtml#a"), true);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(R"(goLink\( "ch1\.xhtml"  \) is NOT IMPLEMENTED!$)"));
-    viewer.goLink(QStringLiteral("ch1.xhtml"), false);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(R"(goPage\( 7 \) is NOT IMPLEMENTED!$)"));
-    viewer.goPage(7);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(R"(setZoomValue\( FitWidth , 120 \) is NOT IMPLEMENTED!$)"));
-    viewer.setZoomValue(AbstractViewer::ZoomAction::FitWidth, 120);
 }
 
 void TestAbstractViewer::quickClickReportedByTimer()

@@ -8,6 +8,7 @@
 #include "enginepage.h"
 #include "jsengine/jsengine.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "textbookchapter.h"
 
 #include <QRegularExpression>
@@ -127,11 +128,9 @@ void TestTextBookChapter::initTestCase()
 
     // No font named: the page's standard font decides the glyph widths.
     m_fontProbe = m_dir.filePath(QStringLiteral("probe.html"));
-    QFile file(m_fontProbe);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
-               "<p><span id=\"narrow\">iiiiiiiiii</span><br/><span id=\"wide\">MMMMMMMMMM</span></p></body></html>");
-    file.close();
+    QVERIFY(testfiles::write(m_fontProbe,
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
+        "<p><span id=\"narrow\">iiiiiiiiii</span><br/><span id=\"wide\">MMMMMMMMMM</span></p></body></html>"));
 
     ViewerColors colors;
     colors.background = Qt::white;
@@ -265,14 +264,10 @@ void TestTextBookChapter::readingPositions_data()
                                   << "getPageByKelLink('#closing')";
     QTest::newRow("path with offset") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[@]&offset=5"
                                       << "getPageByKelLink('#closing')";
-    QTest::newRow("none of these") << 1 << "chapter"
-                                   << "";
-    QTest::newRow("page 0") << 1 << "0"
-                            << "";
-    QTest::newRow("unknown anchor") << 1 << "#nowhere"
-                                    << "";
-    QTest::newRow("unknown path") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[999]"
-                                  << "";
+    QTest::newRow("none of these") << 1 << "chapter" << QString();
+    QTest::newRow("page 0") << 1 << "0" << QString();
+    QTest::newRow("unknown anchor") << 1 << "#nowhere" << QString();
+    QTest::newRow("unknown path") << 1 << "/html[1]/body[1]/div[1]/div[1]/p[999]" << QString();
 }
 
 void TestTextBookChapter::readingPositions()
@@ -409,8 +404,8 @@ void TestTextBookChapter::linkPages_data()
     QTest::newRow("note link cut at the offset")
         << kSource + "?kelpath=" + encoded + "&offset=12" << 1 << 5 << "kelpath=" + encoded;
     QTest::newRow("other page mode") << kSource + "#closing" << 2 << 3 << "#closing";
-    QTest::newRow("unknown anchor keeps no page") << kSource + "#nowhere" << 1 << 10 << "";
-    QTest::newRow("unresolvable path") << kSource + "?kelpath=%2Fnothing%5B9%5D" << 1 << 10 << "";
+    QTest::newRow("unknown anchor keeps no page") << kSource + "#nowhere" << 1 << 10 << QString();
+    QTest::newRow("unresolvable path") << kSource + "?kelpath=%2Fnothing%5B9%5D" << 1 << 10 << QString();
 }
 
 void TestTextBookChapter::linkPages()

@@ -9,6 +9,7 @@
 #include "models/notessortfiltermodel.h"
 #include "models/tocmodel.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
@@ -60,14 +61,6 @@ QStringList displayColumn(const QAbstractItemModel& model, int column, const QMo
     return texts;
 }
 
-QStringList headers(const QAbstractItemModel& model)
-{
-    QStringList texts;
-    for (int column = 0; column < model.columnCount(); ++column)
-        texts.append(model.headerData(column, Qt::Horizontal).toString());
-    return texts;
-}
-
 // A contents cache as a text book writes it: parts with chapters, one chapter with sections.
 QByteArray tocCache()
 {
@@ -91,10 +84,8 @@ TocTree loadedTocTree()
 {
     TempHome home;
     const QString cache = home.filePath(QStringLiteral("book.toc"));
-    QFile file(cache);
-    if (!file.open(QIODevice::WriteOnly) || file.write(tocCache()) <= 0)
+    if (!testfiles::write(cache, tocCache()))
         return TocTree();
-    file.close();
     TocTree tree;
     tree.load(cache, QString());
     return tree;
@@ -121,7 +112,6 @@ void TestReadingModels::bookmarks()
 {
     BookmarkModel model;
     QAbstractItemModelTester tester(&model);
-    QCOMPARE(headers(model), QStringList({ "Id", "Title", "Page", "Text", "TimestampUtc", "Source" }));
 
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     const QList<BookmarkItem> items { bookmarkAt(1, 3), bookmarkAt(2, 17), bookmarkAt(5, 88) };
@@ -178,7 +168,6 @@ void TestReadingModels::notes()
 {
     NotesModel model;
     QAbstractItemModelTester tester(&model);
-    QCOMPARE(headers(model), QStringList({ "Id", "Title", "Page", "Text", "Color", "Timestamp", "Source" }));
     const QList<NoteItem> notes = notesOfEveryColour();
     for (const NoteItem& note : notes)
         model.addNote(note);
@@ -264,27 +253,19 @@ void TestReadingModels::notesFilter_data()
     QTest::addColumn<QString>("expression"); // set as a regular expression
     QTest::addColumn<QStringList>("shown"); // marked texts in order
     const QStringList all { "whale", "harpoon", "ocean", "captain", "sailor", "compass", "anchor" };
-    QTest::newRow("everything") << 0 << ""
-                                << "" << all;
-    QTest::newRow("red only") << int(NoteItem::Red) << ""
-                              << "" << QStringList({ "captain" });
-    QTest::newRow("underline only") << int(NoteItem::Underline) << ""
-                                    << "" << QStringList({ "anchor" });
-    QTest::newRow("marked text ignoring case") << 0 << "HARP"
-                                               << "" << QStringList({ "harpoon" });
-    QTest::newRow("comment") << 0 << "remark 5"
-                             << "" << QStringList({ "compass" });
-    QTest::newRow("page label") << 0 << formatPageNumber(30) << "" << QStringList({ "ocean" });
-    QTest::newRow("date text") << 0 << formatDateTime(notes.at(4).date) << "" << QStringList({ "sailor" });
-    QTest::newRow("expression") << 0 << ""
-                                << "^(whale|anchor)$" << QStringList({ "whale", "anchor" });
-    QTest::newRow("expression and colour") << int(NoteItem::Blue) << ""
-                                           << "^(whale|harpoon)$" << QStringList({ "harpoon" });
-    QTest::newRow("text of another colour") << int(NoteItem::Green) << "whale"
-                                            << "" << QStringList();
+    QTest::newRow("everything") << 0 << QString() << QString() << all;
+    QTest::newRow("red only") << int(NoteItem::Red) << QString() << QString() << QStringList({ "captain" });
+    QTest::newRow("underline only") << int(NoteItem::Underline) << QString() << QString() << QStringList({ "anchor" });
+    QTest::newRow("marked text ignoring case") << 0 << "HARP" << QString() << QStringList({ "harpoon" });
+    QTest::newRow("comment") << 0 << "remark 5" << QString() << QStringList({ "compass" });
+    QTest::newRow("page label") << 0 << formatPageNumber(30) << QString() << QStringList({ "ocean" });
+    QTest::newRow("date text") << 0 << formatDateTime(notes.at(4).date) << QString() << QStringList({ "sailor" });
+    QTest::newRow("expression") << 0 << QString() << "^(whale|anchor)$" << QStringList({ "whale", "anchor" });
+    QTest::newRow("expression and colour")
+        << int(NoteItem::Blue) << QString() << "^(whale|harpoon)$" << QStringList({ "harpoon" });
+    QTest::newRow("text of another colour") << int(NoteItem::Green) << "whale" << QString() << QStringList();
     // Every note's comment starts with "remark", and marked texts match too: one row each.
-    QTest::newRow("matches several fields once") << 0 << "r"
-                                                 << "" << all;
+    QTest::newRow("matches several fields once") << 0 << "r" << QString() << all;
 }
 
 void TestReadingModels::notesFilter()
@@ -325,7 +306,6 @@ void TestReadingModels::searchHits()
     BookSearchModel model;
     QAbstractItemModelTester tester(&model);
     QCOMPARE(model.columnCount(), 1);
-    QCOMPARE(model.headerData(0, Qt::Horizontal).toInt(), 1); // the base class's section number
 
     QList<SearchItem> hits;
     for (int page : { 4, 4, 19, 230 }) {
@@ -373,7 +353,6 @@ void TestReadingModels::tocBeforeAndAfter()
     model.setToc({});
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.columnCount(), 2);
-    QCOMPARE(headers(model), QStringList({ "Title", "Page" }));
 }
 
 void TestReadingModels::tocTree()

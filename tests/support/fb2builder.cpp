@@ -117,21 +117,16 @@ QString Fb2Builder::xml() const
 {
     const QString nl = m_oneLine ? QString() : QStringLiteral("\n");
     QString out;
-    if (m_prolog) {
-        const QString declared = m_declared.isNull() ? m_codec : m_declared;
-        const QString q { QLatin1Char(m_quote) };
-        out += QStringLiteral("<?xml version=") + q + QStringLiteral("1.0") + q + QStringLiteral(" encoding=") + q
-            + declared + q + QStringLiteral("?>") + nl;
-    }
+    const QString declared = m_declared.isNull() ? m_codec : m_declared;
+    const QString q { QLatin1Char(m_quote) };
+    out += QStringLiteral("<?xml version=") + q + QStringLiteral("1.0") + q + QStringLiteral(" encoding=") + q
+        + declared + q + QStringLiteral("?>") + nl;
     out += QStringLiteral("<FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\" "
                           "xmlns:l=\"http://www.w3.org/1999/xlink\" xmlns:xlink=\"http://www.w3.org/1999/xlink\">")
         + nl;
     out += descriptionXml() + nl;
-    if (m_binariesFirst)
-        out += m_binaries.join(nl) + nl;
     out += m_parts.join(nl) + nl;
-    if (!m_binariesFirst)
-        out += m_binaries.join(nl) + nl;
+    out += m_binaries.join(nl) + nl;
     return out + QStringLiteral("</FictionBook>") + nl;
 }
 

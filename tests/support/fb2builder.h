@@ -23,7 +23,6 @@ public:
     void setEncoding(const QString& name, char quote = '"');
     // Declares a different name than the codec the bytes are written in (an unknown name).
     void setDeclaredEncoding(const QString& name) { m_declared = name; }
-    void setProlog(bool write) { m_prolog = write; }
     void setByteOrderMark(bool write) { m_bom = write; }
     // Everything on one line, without line feeds.
     void setOneLine(bool oneLine) { m_oneLine = oneLine; }
@@ -48,10 +47,7 @@ public:
     void setDescriptionXml(const QString& xml);
 
     void addBody(const QString& innerXml, const QString& name = QString());
-    // A raw child of the root, in order with the bodies.
-    void addRootXml(const QString& xml) { m_parts.append(xml); }
     void addBinary(const QString& id, const QByteArray& data, const QString& contentType = QStringLiteral("image/png"));
-    void setBinariesFirst(bool first) { m_binariesFirst = first; }
 
     QString xml() const;
     QByteArray bytes() const;
@@ -83,7 +79,6 @@ private:
     QString m_codec = QStringLiteral("UTF-8");
     QString m_declared;
     char m_quote = '"';
-    bool m_prolog = true;
     bool m_bom = false;
     bool m_oneLine = false;
 
@@ -107,5 +102,4 @@ private:
 
     QStringList m_parts;
     QStringList m_binaries;
-    bool m_binariesFirst = false;
 };

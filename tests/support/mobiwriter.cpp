@@ -46,16 +46,13 @@ void MobiWriter::setCoverOffset(quint32 image)
     addExth(201, data);
 }
 
-int MobiWriter::textRecordCount() const
-{
-    return m_recordSize > 0 ? (m_text.size() + m_recordSize - 1) / m_recordSize : 0;
-}
+int MobiWriter::textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
 
 QList<QByteArray> MobiWriter::textChunks() const
 {
     QList<QByteArray> chunks;
-    for (int pos = 0; pos < m_text.size() && m_recordSize > 0; pos += m_recordSize)
-        chunks.append(m_text.mid(pos, m_recordSize));
+    for (int pos = 0; pos < m_text.size(); pos += DefaultRecordSize)
+        chunks.append(m_text.mid(pos, DefaultRecordSize));
     return chunks;
 }
 
@@ -89,7 +86,7 @@ QByteArray MobiWriter::record0(int textRecords, int firstNonBook, int huffIndex,
     appendBigEndian(record, 0, 2);
     appendBigEndian(record, quint32(m_text.size()), 4);
     appendBigEndian(record, quint32(textRecords), 2);
-    appendBigEndian(record, quint32(m_recordSize), 2);
+    appendBigEndian(record, quint32(int(DefaultRecordSize)), 2);
     appendBigEndian(record, m_encryption, 2);
     appendBigEndian(record, 0, 2);
 

@@ -28,7 +28,6 @@ public:
     void setCompression(Compression compression) { m_compression = compression; }
     void setHuffCdicOptions(const HuffCdicWriter::Options& options) { m_huffOptions = options; }
     void setEncoding(quint32 codePage) { m_encoding = codePage; }
-    void setRecordSize(int size) { m_recordSize = size; }
     void setFullName(const QByteArray& name) { m_fullName = name; }
     void setAuthor(const QString& author) { addExth(100, author.toUtf8()); }
     // EXTH 201: the cover's number among the images.
@@ -67,7 +66,6 @@ private:
     Compression m_compression = Compression::PalmDoc;
     HuffCdicWriter::Options m_huffOptions;
     quint32 m_encoding = 65001;
-    int m_recordSize = DefaultRecordSize;
     QByteArray m_fullName = "Untitled";
     QList<QPair<quint32, QByteArray>> m_exth;
     QList<QByteArray> m_images;

@@ -110,8 +110,6 @@ void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bo
         + ' ' + ::number(target.size.height() - rect.bottom()) + " cm /" + name + " Do Q\n";
 }
 
-void PdfWriter::addContent(int number, const QByteArray& operators) { page(number).operators += operators; }
-
 void PdfWriter::setInfo(const QByteArray& key, const QString& value) { m_info.insert(key, value); }
 
 int PdfWriter::reserveObject() { return m_nextObject++; }
@@ -132,15 +130,10 @@ QByteArray PdfWriter::textString(const QString& text)
 
 QByteArray PdfWriter::stream(const QByteArray& dictionary, const QByteArray& data) const
 {
-    QByteArray bytes = data;
-    QByteArray filter;
-    if (m_compressed) {
-        // qCompress writes a zlib stream behind a 4-byte length: FlateDecode wants the stream.
-        bytes = qCompress(data, 6).mid(4);
-        filter = " /Filter /FlateDecode";
-    }
-    return "<< " + dictionary + filter + " /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n" + bytes
-        + "\nendstream";
+    // qCompress writes a zlib stream behind a 4-byte length: FlateDecode wants the stream.
+    const QByteArray bytes = qCompress(data, 6).mid(4);
+    return "<< " + dictionary + " /Filter /FlateDecode /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n"
+        + bytes + "\nendstream";
 }
 
 int PdfWriter::writeOutline(

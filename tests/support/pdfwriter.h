@@ -41,8 +41,6 @@ public:
     // The image's pixels as RGB; jpeg stores them DCT-encoded, as scanned and photographic
     // books do (Flate when Qt cannot write JPEG).
     void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
-    // Content operators appended to the page as they are.
-    void addContent(int page, const QByteArray& operators);
 
     // An entry of the document information dictionary ("Title", "Author", "Creator", ...).
     void setInfo(const QByteArray& key, const QString& value);
@@ -57,8 +55,6 @@ public:
     // Makes the catalog's /Outlines refer to an object of the test's own instead of the tree
     // given with setOutline.
     void setOutlineRoot(int object) { m_outlineRoot = object; }
-    // Flate-compresses content and image streams (on by default).
-    void setCompressed(bool compressed) { m_compressed = compressed; }
 
     QByteArray toPdf() const;
     // Writes toPdf() to the file; false when it cannot be written.
@@ -89,5 +85,4 @@ private:
     QList<OutlineItem> m_outline;
     int m_nextObject = 1;
     int m_outlineRoot = 0;
-    bool m_compressed = true;
 };
