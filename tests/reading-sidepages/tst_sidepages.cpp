@@ -189,7 +189,6 @@ private slots:
         QList<TocItemWidget*> level = rows<TocItemWidget>(box.modelWidget());
         TocItemWidget* leaf = level[1];
         QVERIFY(!leaf->expandButton()->isEnabled() && leaf->expandButton()->icon());
-        QVERIFY(!leaf->childList());
         QList<TocItemWidget*> path { level[0] };
         for (int depth = 0; depth < 3; ++depth) {
             TocItemWidget* item = path.last();
@@ -378,13 +377,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         BookPageParams* params = m_context->pageParams();
         KelSlider* slider = box.fontSizeEditor()->editor();
-        for (int value : { slider->minimum(), slider->maximum(), 20 }) {
-            slider->setValue(value);
-            QCOMPARE(params->fontSize(), value);
-            QCOMPARE(box.fontSizeEditor()->valueLabel()->text(), QStringLiteral("%1px").arg(value));
+        for (const auto& [set, got] : { qMakePair(0, 8), qMakePair(100, 32), qMakePair(20, 20) }) {
+            slider->setValue(set);
+            QCOMPARE(params->fontSize(), got);
+            QCOMPARE(box.fontSizeEditor()->valueLabel()->text(), QStringLiteral("%1px").arg(got));
         }
-        QCOMPARE(slider->minimum(), 8);
-        QCOMPARE(slider->maximum(), 32);
         params->setFontSize(24);
         QCOMPARE(slider->value(), 24);
 
