@@ -41,4 +41,7 @@ struct KelFileDialogRequest {
     QString startPath; // folder, or folder and candidate file name for SaveFile
     QString filter;
     QFileDialog::Options options;
+    // SaveFile: appended by the dialog to a name typed without a suffix (taken from the filter's
+    // first pattern), so the file matches the filter it was saved under.
+    QString defaultSuffix;
 };

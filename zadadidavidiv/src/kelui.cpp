@@ -25,6 +25,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QRegExpValidator>
 #include <QTimer>
 #include <QUrl>
@@ -48,6 +49,13 @@ QString normalizedFilter(QString filter)
     return filter;
 }
 
+// "olv" for "eBook Archive (*.olv)": the suffix of the first filter's first "*.suffix" pattern.
+QString defaultSuffixOf(const QString& filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([^\\s;)*?]+)"));
+    return pattern.match(filter).captured(1);
+}
+
 QStringList showFileDialog(const KelFileDialogRequest& r)
 {
     QString single;
@@ -57,9 +65,17 @@ QStringList showFileDialog(const KelFileDialogRequest& r)
     case KelFileDialogRequest::OpenFile:
         single = QFileDialog::getOpenFileName(r.parent, r.title, r.startPath, r.filter, nullptr, r.options);
         break;
-    case KelFileDialogRequest::SaveFile:
-        single = QFileDialog::getSaveFileName(r.parent, r.title, r.startPath, r.filter, nullptr, r.options);
+    case KelFileDialogRequest::SaveFile: {
+        // The static dialog adds no suffix on Linux; this one appends it and asks before replacing.
+        QFileDialog dialog(r.parent, r.title, r.startPath, r.filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOptions(r.options);
+        dialog.setDefaultSuffix(r.defaultSuffix);
+        if (dialog.exec() == QDialog::Accepted)
+            single = dialog.selectedFiles().value(0);
         break;
+    }
     case KelFileDialogRequest::ExistingDirectory:
         single = QFileDialog::getExistingDirectory(r.parent, r.title, r.startPath, r.options);
         break;
@@ -247,6 +263,8 @@ QStringList KelUi::runFileDialog(KelFileDialogRequest::Kind kind, const QString&
     if (kind == KelFileDialogRequest::SaveFile && !candidateName.isEmpty())
         request.startPath = folder + QDir::separator() + candidateName;
     request.filter = normalizedFilter(filter);
+    if (kind == KelFileDialogRequest::SaveFile)
+        request.defaultSuffix = defaultSuffixOf(request.filter);
     if (kind == KelFileDialogRequest::ExistingDirectory)
         request.options = QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks;
 

@@ -84,7 +84,11 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
     const double x = box.left();
     double y = box.top();
     int lineCount = 0;
-    for (const QString& paragraph : paragraphsOf(text)) {
+    const QStringList paragraphs = paragraphsOf(text);
+    for (int p = 0; p < paragraphs.size(); ++p) {
+        const QString& paragraph = paragraphs.at(p);
+        // Paragraphs after the last shown line are cut as well, not only the rest of its own.
+        const bool laterParagraphs = p + 1 < paragraphs.size();
         QTextLayout layout(paragraph, font);
         layOut(layout, option, [&box](QTextLine& line) {
             line.setLineWidth(box.width());
@@ -103,11 +107,13 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
             }
             // The last line that fits: elide whatever of the paragraph does not fit on it.
             const QString rest = paragraph.mid(line.textStart());
-            if (elideMode == Qt::ElideNone || (!forceElide && metrics.horizontalAdvance(rest) <= box.width())) {
+            if (elideMode == Qt::ElideNone
+                || (!forceElide && !laterParagraphs && metrics.horizontalAdvance(rest) <= box.width())) {
                 line.draw(painter, QPointF(x, y));
                 return;
             }
-            const QString shown = metrics.elidedText(rest, elideMode, qRound(box.width()));
+            const QString cut = laterParagraphs && !forceElide ? rest + QChar(0x2026) : rest;
+            const QString shown = metrics.elidedText(cut, elideMode, qRound(box.width()));
             const int advance = metrics.horizontalAdvance(shown);
             double textX = x;
             if (alignment & Qt::AlignRight)

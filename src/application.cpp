@@ -1,0 +1,384 @@
+#include "application.h"
+
+#include "appdirs.h"
+#include "dataexchangesvc.h"
+#include "kellogger/kellogger.h"
+#include "kellogger/tracelogger.h"
+#include "kelui.h"
+#include "metrics/hardwaremetricsbuilder.h"
+#include "metrics/metricsender.h"
+#include "models/bookmodel.h"
+#include "models/bookprovider.h"
+#include "models/booksortfiltermodel.h"
+#include "models/foldermodel.h"
+#include "settingsprovider.h"
+#include "systemreport.h"
+#include "ui/ui.h"
+#include "updater/updater.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QRandomGenerator64>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTextToSpeech>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <memory>
+
+class Application::Private {
+public:
+    QString deviceId;
+    QString changelogUrl;
+    QString downloadUrl;
+    BookModel* bookModel = nullptr;
+    BookSortFilterModel* bookSortFilterModel = nullptr;
+    FolderModel* folderModel = nullptr;
+    QTextToSpeech* textToSpeech = nullptr;
+    DataExchangeSvc* dataExchangeSvc = nullptr;
+    std::shared_ptr<Updater> updater;
+    bool updateCheckStarted = false;
+};
+
+Application::Application(int& argc, char** argv)
+    : KelApplication(argc, argv)
+    , d(new Private)
+{
+    setUp();
+}
+
+Application::Application(const QString& appId, int& argc, char** argv)
+    : KelApplication(appId, argc, argv)
+    , d(new Private)
+{
+    setUp();
+}
+
+void Application::setUp() { connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles); }
+
+Application::~Application()
+{
+    {
+        TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Quit app"));
+        // Only a helper that was started needs the stop message; starting one to stop it is waste.
+        if (d->dataExchangeSvc)
+            d->dataExchangeSvc->stopHandler();
+    }
+    delete d;
+    d = nullptr;
+}
+
+Application* Application::instance() { return qobject_cast<Application*>(QCoreApplication::instance()); }
+
+KelUi* Application::createUi() { return new Ui(this); }
+
+bool Application::init()
+{
+    TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Init app"));
+    const QString dbPath = databasePath();
+    const QString legacyPath = legacyDatabasePath();
+    if (!QFile::exists(dbPath) && QFile::exists(legacyPath)) {
+        // Copied under a temporary name first, so a failed copy never becomes the library.
+        const QString partPath = dbPath + QStringLiteral(".part");
+        QFile::remove(partPath);
+        if (!QFile::copy(legacyPath, partPath) || !QFile::rename(partPath, dbPath)) {
+            qWarning() << "Can't copy the old library" << legacyPath << "to" << dbPath;
+            QFile::remove(partPath);
+        }
+    }
+    BookProvider::instance()->createConnection(dbPath);
+
+    d->folderModel = new FolderModel(this);
+    d->folderModel->setObjectName(QStringLiteral("Folders"));
+    d->folderModel->reload();
+    processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    d->bookModel = new BookModel(this);
+    d->bookModel->setObjectName(QStringLiteral("Books"));
+    d->bookModel->setFolderModel(d->folderModel);
+    d->bookModel->selectAll();
+    processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    d->bookSortFilterModel = new BookSortFilterModel(this);
+    d->bookSortFilterModel->setObjectName(QStringLiteral("BooksSortFilter"));
+    d->bookSortFilterModel->setSourceModel(d->bookModel);
+    processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    restoreLibraryView();
+    processEvents(QEventLoop::ExcludeUserInputEvents);
+    ui()->initMainWindow();
+    // With a splash the splash shows the window when its time is up.
+    if (!splash() && ui()->mainWindow())
+        ui()->mainWindow()->showAndActivate();
+    return true;
+}
+
+void Application::restoreLibraryView()
+{
+    SettingsProvider* settings = SettingsProvider::instance();
+    BookSortFilterModel* proxy = d->bookSortFilterModel;
+    const int category = settings ? int(settings->library_category()) : int(Enums::AllBooks);
+    proxy->setFilterCategory(category);
+    if (category != Enums::RecentlyRead && settings)
+        proxy->sort(settings->library_sort_column(), settings->library_sort_order());
+
+    connect(proxy, &BookSortFilterModel::filterCategoryChanged, this, [proxy] {
+        SettingsProvider* settings = SettingsProvider::instance();
+        if (settings && proxy->filterCategory() != Enums::AppSettings)
+            settings->setLibrary_category(Enums::BookCategory(proxy->filterCategory()));
+    });
+    connect(proxy, &QAbstractItemModel::layoutChanged, this, [proxy] {
+        SettingsProvider* settings = SettingsProvider::instance();
+        // Column 5 is the automatic last-viewed sort of the recently-read category.
+        if (!settings || proxy->sortColumn() == 5)
+            return;
+        settings->setLibrary_sort_column(proxy->sortColumn());
+        settings->setLibrary_sort_order(proxy->sortOrder());
+    });
+}
+
+BookModel* Application::bookModel() const { return d->bookModel; }
+
+BookSortFilterModel* Application::bookSortFilterModel() const { return d->bookSortFilterModel; }
+
+FolderModel* Application::folderModel() const { return d->folderModel; }
+
+QTextToSpeech* Application::textToSpeech() const { return d->textToSpeech; }
+
+DataExchangeSvc* Application::dataExchangeSvc()
+{
+    if (!d->dataExchangeSvc) {
+        d->dataExchangeSvc = new DataExchangeSvc(this);
+        d->dataExchangeSvc->startHandler();
+    }
+    return d->dataExchangeSvc;
+}
+
+void Application::initTts()
+{
+    if (d->textToSpeech) {
+        qWarning() << "TTS subsystem already initialized!!!";
+        return;
+    }
+    // Speech dispatcher answers BackendError without its daemon; another engine may still speak.
+    d->textToSpeech = new QTextToSpeech(this);
+    if (d->textToSpeech->state() != QTextToSpeech::Ready) {
+        for (const QString& engine : QTextToSpeech::availableEngines()) {
+            auto* candidate = new QTextToSpeech(engine, this);
+            if (candidate->state() == QTextToSpeech::Ready) {
+                qInfo() << "TTS: engine" << engine << "is ready";
+                delete d->textToSpeech;
+                d->textToSpeech = candidate;
+                break;
+            }
+            delete candidate;
+        }
+    }
+    if (d->textToSpeech->state() != QTextToSpeech::Ready)
+        qWarning() << "TTS subsystem initialization failed!!!";
+
+    SettingsProvider* settings = SettingsProvider::instance();
+    if (!settings)
+        return;
+    connect(settings, &SettingsProvider::ttsLocaleNameChanged, this, [this](const QString& name) {
+        QTextToSpeech* tts = d->textToSpeech;
+        if (!tts)
+            return;
+        qInfo() << "TTS: change locale to" << QLocale(name);
+        tts->setLocale(QLocale(name));
+    });
+    connect(settings, &SettingsProvider::ttsVoiceNameChanged, this, [this](const QString& name) {
+        QTextToSpeech* tts = d->textToSpeech;
+        if (!tts)
+            return;
+        for (const QVoice& voice : tts->availableVoices()) {
+            if (voice.name() == name) {
+                qInfo() << "TTS: change voice to" << name;
+                tts->setVoice(voice);
+                return;
+            }
+        }
+        qCritical() << "TTS: change voice, voice not found!" << name;
+    });
+    connect(settings, &SettingsProvider::ttsVolumeChanged, this, [this](double value) {
+        QTextToSpeech* tts = d->textToSpeech;
+        if (!tts)
+            return;
+        qInfo() << "TTS: change volume to" << value;
+        tts->setVolume(value);
+    });
+    connect(settings, &SettingsProvider::ttsPitchChanged, this, [this](double value) {
+        QTextToSpeech* tts = d->textToSpeech;
+        if (!tts)
+            return;
+        qInfo() << "TTS: change pitch to" << value;
+        tts->setPitch(std::round(value * 10) / 10);
+    });
+    connect(settings, &SettingsProvider::ttsRateChanged, this, [this](double value) {
+        QTextToSpeech* tts = d->textToSpeech;
+        if (!tts)
+            return;
+        qInfo() << "TTS: change rate to" << value;
+        tts->setRate(value);
+    });
+}
+
+QFuture<void> Application::runDxDiagGeneration()
+{
+    qInfo() << "Run DxDiag generation...";
+    const QString path = QDir(KelLogger::logDir()).filePath(QStringLiteral("dxdiag.txt"));
+    // Screens and the GL renderer are only safe to ask on the GUI thread.
+    const QStringList guiFacts = SystemReport::guiFacts();
+    return QtConcurrent::run(QThreadPool::globalInstance(), [path, guiFacts] {
+        qInfo() << "Run DxDiag from thread pool...";
+        if (SystemReport::isFresh(path, QDateTime::currentDateTime())) {
+            qInfo() << "Run DxDiag tool complete. File already exists";
+            return;
+        }
+        qInfo() << "Start system report:" << path;
+        QString error;
+        if (SystemReport::write(path, guiFacts, &error))
+            qInfo() << "System report completed";
+        else
+            qWarning() << "Can't write the system report" << path << error;
+    });
+}
+
+void Application::sendRunMetrics()
+{
+    const QStringList args = arguments();
+    const QString inst = args.contains(QStringLiteral("--inst")) || args.contains(QStringLiteral("-inst"))
+        ? QStringLiteral("1")
+        : QStringLiteral("0");
+    const QString lang = settings() ? settings()->localeName().left(2) : QString();
+    if (isFirstRun()) {
+        HardwareMetricsBuilder::dumpMetrics();
+        qInfo().noquote() << QStringLiteral("#frun:%1:%2").arg(QLocale::system().name(), lang);
+        qInfo().noquote() << QStringLiteral("#rinst:") + inst;
+    } else {
+        qInfo().noquote() << QStringLiteral("#lang:") + lang;
+    }
+    // The hash only feeds a metric: skip the whole read when nothing is sent, and keep it off the
+    // GUI thread (the executable is many megabytes).
+    if (!MetricSender::isEnabled())
+        return;
+    const quint64 r = QRandomGenerator64::global()->generate() & 0xffffffffu;
+    const int delay = 1000 + int(r * 4000 / (quint64(1) << 32));
+    QTimer::singleShot(delay, this, [this] {
+        const QString exe = applicationFilePath();
+        QtConcurrent::run(QThreadPool::globalInstance(), [exe] {
+            QFile file(exe);
+            if (!file.open(QIODevice::ReadOnly))
+                return;
+            QCryptographicHash hash(QCryptographicHash::Md5);
+            if (!hash.addData(&file))
+                return;
+            qInfo().noquote() << QStringLiteral("#ha:") + QString::fromLatin1(hash.result().toHex());
+        });
+    });
+}
+
+void Application::initUpdateChecker(
+    const QString& productId, const QString& checkUrl, const QString& changelogUrl, const QString& downloadUrl)
+{
+    d->updater = std::make_shared<Updater>(d->deviceId, productId, checkUrl, changelogUrl, downloadUrl, this);
+    d->changelogUrl = changelogUrl;
+    d->downloadUrl = downloadUrl;
+    QPointer<KelSettings> settingsObject(settings());
+    std::weak_ptr<Updater> updater = d->updater;
+    auto started = std::make_shared<bool>(false);
+    auto checkOnce = [settingsObject, updater, started] {
+        std::shared_ptr<Updater> live = updater.lock();
+        if (!live || !settingsObject || !settingsObject->updateCheckerEnabled() || *started)
+            return;
+        *started = true;
+        live->checkForUpdates(5000);
+    };
+    connect(d->updater.get(), &Updater::newVersionAvalible, this,
+        [this](const QString& version, const QString& second, const QString& third) {
+            emit updateAvalible();
+            SettingsProvider* settings = SettingsProvider::instance();
+            if (settings && settings->updateCheckerShowedVersion() == version) {
+                qInfo() << "Question about" << version << "was already shown";
+                return;
+            }
+            ui()->startNotAnnoyingMessageTimer(QStringLiteral("Update message"), 10000, [version, second, third] {
+                if (SettingsProvider* settings = SettingsProvider::instance())
+                    settings->setUpdateCheckerShowedVersion(version);
+                qInfo() << "Ask about new version";
+                if (KelUi* ui = KelUi::instance())
+                    ui->showNewVersionDialog(version, second, third);
+            });
+        });
+    if (settingsObject) {
+        connect(
+            settingsObject.data(), &KelSettings::updateCheckerEnabledChanged, this, [checkOnce, started](bool enabled) {
+                if (!enabled)
+                    return;
+                *started = false;
+                if (SettingsProvider* settings = SettingsProvider::instance())
+                    settings->setUpdateCheckerShowedVersion(QString());
+                checkOnce();
+            });
+    }
+    QTimer::singleShot(5000, this, checkOnce);
+}
+
+QString Application::changelogUrl() const { return d->changelogUrl; }
+
+QString Application::deviceId() const { return d->deviceId; }
+
+void Application::setDeviceId(const QString& id) { d->deviceId = id; }
+
+void Application::setSendMetrics(bool enabled)
+{
+    QSettings store(organizationName(), registryAppName());
+    store.setValue(MetricSender::settingKey(), enabled ? 1 : 0);
+    MetricSender::setEnabled(enabled);
+}
+
+QString Application::handOverMessage(const QStringList& arguments)
+{
+    QStringList parts;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        // The receiver runs in another working folder: relative book paths would point elsewhere.
+        if (i > 0 && !arg.startsWith(QLatin1Char('-')) && !arg.isEmpty())
+            parts << QFileInfo(arg).absoluteFilePath();
+        else
+            parts << arg;
+    }
+    return parts.join(QLatin1Char('|'));
+}
+
+QStringList Application::filesFromMessage(const QString& message)
+{
+    QStringList files;
+    const QStringList parts = message.split(QLatin1Char('|'));
+    for (int i = 1; i < parts.size(); ++i) {
+        const QString& part = parts.at(i);
+        if (part.isEmpty() || part.startsWith(QLatin1Char('-')))
+            continue;
+        const QFileInfo info(part);
+        if (info.isAbsolute() && info.isFile() && !files.contains(info.absoluteFilePath()))
+            files << info.absoluteFilePath();
+    }
+    return files;
+}
+
+void Application::receiveFiles(const QString& message)
+{
+    const QStringList files = filesFromMessage(message);
+    if (files.isEmpty())
+        return;
+    qInfo() << "Files received:" << files;
+    emit filesReceived(files);
+}

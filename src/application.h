@@ -1,0 +1,71 @@
+#pragma once
+
+#include "kelapplication.h"
+
+#include <QFuture>
+#include <QStringList>
+
+class BookModel;
+class BookSortFilterModel;
+class DataExchangeSvc;
+class FolderModel;
+class QTextToSpeech;
+
+// The reader's application object: opens the library and its models, makes the UI controller
+// and the main window, reports run metrics, writes the system report, wires the update check and
+// owns the speech engine and the page-counting service.
+class Application : public KelApplication {
+    Q_OBJECT
+
+public:
+    Application(int& argc, char** argv);
+    // appId picks the single-instance group (tests run beside a real instance).
+    Application(const QString& appId, int& argc, char** argv);
+    ~Application() override;
+
+    static Application* instance();
+
+    bool init() override;
+
+    // Makes the speech engine once: the default engine, else the first available one that is Ready.
+    void initTts();
+    QTextToSpeech* textToSpeech() const;
+    // The page-counting service, made and started on first use.
+    DataExchangeSvc* dataExchangeSvc();
+
+    BookModel* bookModel() const;
+    BookSortFilterModel* bookSortFilterModel() const;
+    FolderModel* folderModel() const;
+
+    // Writes the system report on a pool thread unless a fresh one exists; the future ends with it.
+    QFuture<void> runDxDiagGeneration();
+    void sendRunMetrics();
+    void initUpdateChecker(
+        const QString& productId, const QString& checkUrl, const QString& changelogUrl, const QString& downloadUrl);
+    QString changelogUrl() const;
+
+    QString deviceId() const;
+    void setDeviceId(const QString& id);
+    void setSendMetrics(bool enabled);
+
+    // The hand-over text of a command line: book arguments made absolute, all joined with "|".
+    static QString handOverMessage(const QStringList& arguments);
+    // The book files of a hand-over text: existing files only, never the program or an option.
+    static QStringList filesFromMessage(const QString& message);
+    // Logs the files of a command line or hand-over text and announces them.
+    void receiveFiles(const QString& message);
+
+signals:
+    void updateAvalible();
+    void filesReceived(QStringList files);
+
+protected:
+    KelUi* createUi() override;
+
+private:
+    void setUp();
+    void restoreLibraryView();
+
+    class Private;
+    Private* d;
+};

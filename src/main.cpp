@@ -1,0 +1,216 @@
+#include "application.h"
+#include "crashinstaller/crashinstaller.h"
+#include "kellogger/kellogger.h"
+#include "kelui.h"
+#include "metrics/hardwaremetricsbuilder.h"
+#include "metrics/metricsender.h"
+#include "models/librarymessagebox.h"
+#include "quitsignals.h"
+#include "settingsprovider.h"
+#include "ui/ui.h"
+#include "widgets/startupsplash.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QScreen>
+#include <QSettings>
+#include <QTouchDevice>
+
+#include <curl/curl.h>
+
+#include <memory>
+
+// Addresses are configured at build time; empty ones mean nothing is sent or checked.
+#ifndef PL_ORGANIZATION_DOMAIN
+#define PL_ORGANIZATION_DOMAIN ""
+#endif
+#ifndef PL_METRICS_URL
+#define PL_METRICS_URL ""
+#endif
+#ifndef PL_UPDATE_CHECK_URL
+#define PL_UPDATE_CHECK_URL ""
+#endif
+#ifndef PL_CHANGELOG_URL
+#define PL_CHANGELOG_URL ""
+#endif
+#ifndef PL_DOWNLOAD_URL
+#define PL_DOWNLOAD_URL ""
+#endif
+#ifndef PL_MANUAL_URL
+#define PL_MANUAL_URL ""
+#endif
+#ifndef PL_SITE_URL
+#define PL_SITE_URL ""
+#endif
+
+namespace {
+
+const char* const kAppName = "Brindle Folvane";
+
+// A stable per-machine id that never gives the raw machine id away: a salted hash of it.
+QString makeDeviceId()
+{
+    const QByteArray salted = QByteArrayLiteral("pageloom-device:") + HardwareMetricsBuilder::osMachineId().toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(salted, QCryptographicHash::Md5).toHex());
+}
+
+void installDisplayProviders()
+{
+    KelLogger::setDisplayInfoProvider([] {
+        KelLogger::DisplayInfo info;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            KelLogger::ScreenInfo s;
+            s.primary = screen == QGuiApplication::primaryScreen();
+            s.devicePixelRatio = screen->devicePixelRatio();
+            s.logicalDpi = screen->logicalDotsPerInch();
+            s.physicalDpi = screen->physicalDotsPerInch();
+            s.geometry = screen->geometry();
+            s.availableGeometry = screen->availableGeometry();
+            info.screens << s;
+        }
+        info.touchDevices = QTouchDevice::devices().size();
+        return info;
+    });
+    HardwareMetricsBuilder::setDisplayFactsProvider([] {
+        HardwareMetricsBuilder::DisplayFacts facts;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            HardwareMetricsBuilder::ScreenFacts s;
+            s.primary = screen == QGuiApplication::primaryScreen();
+            s.geometry = screen->geometry();
+            s.effectiveDpi = qRound(screen->logicalDotsPerInch() * screen->devicePixelRatio());
+            facts.screens << s;
+        }
+        for (const QTouchDevice* device : QTouchDevice::devices()) {
+            if (device->type() == QTouchDevice::TouchScreen)
+                facts.integratedTouch = true;
+        }
+        return facts;
+    });
+}
+
+// The library's storage reports its errors through the application's message box.
+void installLibraryMessageBox()
+{
+    LibraryMessageBox::setHandler([](const QString& title, const QString& text, QMessageBox::StandardButtons buttons) {
+        Ui* ui = Ui::instance();
+        if (!ui)
+            return QMessageBox::Cancel;
+        QList<QMessageBox::StandardButton> shown;
+        for (QMessageBox::StandardButton button :
+            { QMessageBox::Ok, QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::Cancel }) {
+            if (buttons.testFlag(button) && shown.size() < 3)
+                shown << button;
+        }
+        if (shown.isEmpty())
+            shown << QMessageBox::Cancel;
+        QStringList texts;
+        for (QMessageBox::StandardButton button : shown) {
+            switch (button) {
+            case QMessageBox::Ok:
+                texts << QCoreApplication::translate("Application", "OK");
+                break;
+            case QMessageBox::Retry:
+                texts << QCoreApplication::translate("Application", "Retry");
+                break;
+            case QMessageBox::Ignore:
+                texts << QCoreApplication::translate("Application", "Ignore");
+                break;
+            default:
+                texts << QCoreApplication::translate("Application", "Cancel");
+                break;
+            }
+        }
+        while (texts.size() < 3)
+            texts << QString();
+        const int id = ui->messageBox(Ui::formatMessage(text.toHtmlEscaped(), title.toHtmlEscaped()),
+            QStringLiteral(" "), 5, texts.at(0), texts.at(1), texts.at(2));
+        return id >= 1 && id <= shown.size() ? shown.at(id - 1) : QMessageBox::Cancel;
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_ALL);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    KelLogger::setAppDirName(QString::fromLatin1(kAppName));
+    qInstallMessageHandler(KelLogger::messageHandler);
+
+    auto app = std::make_unique<Application>(argc, argv);
+    app->setDeviceId(makeDeviceId());
+    QCoreApplication::setApplicationName(QString::fromLatin1(kAppName));
+    QCoreApplication::setOrganizationName(QStringLiteral("Brindle"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral(PL_ORGANIZATION_DOMAIN));
+    app->setBuildVersion(QStringLiteral("6.2.2"));
+    app->setManualUrl(QStringLiteral(PL_MANUAL_URL));
+    app->setSiteUrl(QStringLiteral(PL_SITE_URL));
+    installDisplayProviders();
+    KelLogger::instance()->beginLogSession(app->buildVersion());
+    registerSettingsMetaTypes();
+
+    auto* settings = new SettingsProvider(
+        KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, app.get());
+    app->setSettings(settings);
+
+    auto crashInstaller
+        = std::make_unique<CrashInstaller>(QString::fromLatin1(kAppName), app->buildVersion(), QString());
+    const QString logDir = KelLogger::logDir();
+    crashInstaller->addFile(
+        QDir(logDir).filePath(QStringLiteral("dxdiag.txt")), QStringLiteral("DirectX diagnostic File"));
+    crashInstaller->addFile(settings->fileName(), QStringLiteral("Configuration File"));
+    crashInstaller->addLogFiles(logDir, QStringLiteral("pageloom*.txt"), 10);
+
+    app->initTranslator(QStringLiteral("folvane"));
+
+    const QString message = Application::handOverMessage(QCoreApplication::arguments());
+    if (!message.contains(QLatin1String("-fast")) && !message.contains(QLatin1String("-prefetch"))
+        && app->sendMessage(message, 5000)) {
+        qInfo() << "Exit from application (already running)";
+        crashInstaller.reset();
+        app.reset();
+        return 0;
+    }
+
+    std::unique_ptr<QSettings> metricsStore(
+        new QSettings(QCoreApplication::organizationName(), app->registryAppName()));
+    bool sendMetrics = false;
+    if (metricsStore->contains(MetricSender::settingKey()))
+        sendMetrics = metricsStore->value(MetricSender::settingKey()).toInt() == 1;
+    else
+        qWarning() << "send metrics not registry";
+    qInfo() << "send metrics" << sendMetrics;
+    MetricSender::init(app->deviceId(), QStringLiteral("4"), QCoreApplication::applicationVersion(), sendMetrics,
+        QStringLiteral(PL_METRICS_URL));
+    MetricSender::installMessageHandler();
+
+    installLibraryMessageBox();
+    QuitSignals quitSignals;
+
+    qInfo() << "Show splash ...";
+    showStartupSplash(2000, true);
+
+    app->init();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Books named on the command line arrive the way a second start hands them over.
+    app->receiveFiles(message);
+    app->sendRunMetrics();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    app->runDxDiagGeneration();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    app->initUpdateChecker(QStringLiteral("17"), QStringLiteral(PL_UPDATE_CHECK_URL), QStringLiteral(PL_CHANGELOG_URL),
+        QStringLiteral(PL_DOWNLOAD_URL));
+    QGuiApplication::setFallbackSessionManagementEnabled(false);
+
+    qInfo() << "Run services complete. Run app exec...";
+    const int code = QApplication::exec();
+    qInfo() << "Exit from application (main). Exit code:" << code;
+    curl_global_cleanup();
+    metricsStore.reset();
+    crashInstaller.reset();
+    app.reset();
+    return code;
+}

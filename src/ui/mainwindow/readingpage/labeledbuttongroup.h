@@ -1,0 +1,20 @@
+#pragma once
+
+#include "widgets/labeled.h"
+
+class KelButton;
+class KelExclusiveButtonGroup;
+
+// A captioned row of exclusive buttons, each carrying its value as the group's user data.
+class LabeledButtonGroup : public Labeled<QWidget> {
+public:
+    explicit LabeledButtonGroup(QWidget* parent = nullptr);
+
+    KelExclusiveButtonGroup* buttonGroup() const { return m_group; }
+    QHBoxLayout* buttonsLayout() const { return m_buttonsLayout; }
+    KelButton* addButton(const QVariant& value, const QString& iconName);
+
+private:
+    KelExclusiveButtonGroup* m_group;
+    QHBoxLayout* m_buttonsLayout;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "kelui.h"
+
+#include <functional>
+
+class DragIcon;
+class KelPixmapCache;
+
+// The application's UI controller: registers the profiles, makes the main window, keeps the
+// application's message texts and formats them one way, answers the application-wide hotkeys and
+// owns the shared drag icon and thumbnail cache. Texts from books and the file system (titles,
+// file names, paths, printer names) are escaped before they enter a rich-text box.
+class Ui : public KelUi {
+    Q_OBJECT
+
+public:
+    explicit Ui(KelApplication* app);
+    ~Ui() override;
+
+    static Ui* instance();
+
+    void init() override;
+
+    static QString formatMessage(const QString& body, const QString& heading = QString());
+
+    bool askDeleteBookFromTrash(const QString& title);
+    bool askEmptyTrash();
+    bool askClearLibrary();
+    bool askOpenExternalLink();
+    bool askDeleteCategory();
+    bool showBookAdded();
+    void showBooksAdded(int count);
+    void showBookExists(const QString& name);
+    void showBooksExported(int count);
+    void showBooksImported(int count);
+    void showBookDamaged();
+    void showBookProtected();
+    void showBookNotFound(const QString& path);
+    void showPrinterDisconnected(const QString& name);
+
+    // Asks for the password of a protected file until the validator accepts one; false when the
+    // box was closed without an accepted password.
+    bool askPassword(const QString& fileName, const std::function<bool(const QString&)>& validator);
+
+    void showNewVersionDialog(const QString& version, const QString& readAboutUrl, const QString& downloadUrl) override;
+    // The toolkit's prompt; a YES also makes the reader the system's handler of the extension.
+    bool askToBecomeDefaultApp(const QString& extension, const QString& appName, bool* remember) override;
+
+    // Whether the key was an application-wide hotkey (handled or posted).
+    bool handleHotkey(QKeyEvent* event);
+
+    DragIcon* dragIcon();
+    KelPixmapCache* thumbCache();
+
+public slots:
+    void showHotkeysDialog();
+    void openLink(const QString& url) override;
+    void openChangelog();
+    void openHelp();
+    void showServiceModeWindow();
+
+protected:
+    KelWindow* createMainWindow() override;
+
+private:
+    int showMessage(const QString& text, int icon, const QString& b1 = QString(), const QString& b2 = QString());
+
+    class Private;
+    Private* d;
+};

@@ -1,0 +1,27 @@
+#include "startupsplash.h"
+
+#include "kelapplication.h"
+#include "metroprogressbar.h"
+#include "windows/kelsplash.h"
+
+#include <QVBoxLayout>
+
+void showStartupSplash(int minimumDisplayTimeMs, bool showMainWindowWhenDone)
+{
+    auto* app = KelApplication::instance();
+    if (!app)
+        return;
+    KelSplash* splash
+        = app->showSplash(QStringLiteral(":/splash.svg"), minimumDisplayTimeMs, 0, 0, 0, QStringLiteral("Segoe UI"), 24,
+            showMainWindowWhenDone, QPoint(0, 0), QPoint(40, 124), QColor(Qt::transparent), QColor(Qt::white));
+    if (!splash)
+        return;
+    auto* layout = new QVBoxLayout(splash);
+    layout->addStretch(1);
+    auto* dots = new MetroProgressBar(splash);
+    dots->setColor(Qt::white);
+    dots->setDotRadius(4.25);
+    dots->setState(KelProgressBar::Indeterminate);
+    layout->setContentsMargins(80, 0, 80, 22);
+    layout->addWidget(dots);
+}

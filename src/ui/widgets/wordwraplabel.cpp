@@ -1,0 +1,82 @@
+#include "wordwraplabel.h"
+
+#include "eventfilters/keltooltipeventfilter.h"
+#include "painting/kelpaintcontext.h"
+#include "painting/kelpainting.h"
+
+#include <QPainter>
+
+WordWrapLabel::WordWrapLabel(int styleRole, QWidget* parent)
+    : KelLabel(styleRole, parent)
+{
+    setElideMode(Qt::ElideRight);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    installEventFilter(
+        new KelTooltipEventFilter(this, [this](const QPoint&) { return m_elided ? text() : QString(); }));
+}
+
+void WordWrapLabel::setLineHeight(int height)
+{
+    if (m_lineHeight == height)
+        return;
+    m_lineHeight = height;
+    updateGeometry();
+    update();
+}
+
+void WordWrapLabel::setMaxLineCount(int count)
+{
+    if (m_maxLineCount == count)
+        return;
+    m_maxLineCount = count;
+    updateGeometry();
+    update();
+}
+
+bool WordWrapLabel::ownLayout() const { return elideMode() != Qt::ElideNone && m_wrapMode != QTextOption::NoWrap; }
+
+bool WordWrapLabel::hasHeightForWidth() const
+{
+    if (!ownLayout())
+        return KelLabel::hasHeightForWidth();
+    return minimumHeight() != maximumHeight();
+}
+
+int WordWrapLabel::heightForWidth(int width) const
+{
+    if (!ownLayout())
+        return KelLabel::heightForWidth(width);
+    if (text().isEmpty())
+        return minimumSizeHint().height();
+    const QMargins margins = contentsMargins();
+    const QSize size = KelPainting::wordWrappedTextSize(
+        text(), font(), m_wrapMode, QSize(width, 16777215), m_lineHeight, m_maxLineCount);
+    return margins.top() + margins.bottom() + size.height();
+}
+
+QSize WordWrapLabel::sizeHint() const
+{
+    if (!ownLayout())
+        return KelLabel::sizeHint();
+    return minimumSizeHint();
+}
+
+void WordWrapLabel::paintEvent(QPaintEvent* event)
+{
+    if (!ownLayout()) {
+        KelLabel::paintEvent(event);
+        return;
+    }
+    if (text().isEmpty())
+        return;
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        KelPainting::drawWordWrappedText(&painter, text(), QRectF(contentsRect()), alignment(), m_wrapMode, elideMode(),
+            m_lineHeight, m_maxLineCount, &m_elided);
+    }
+    if (KelPainting::dbgPaintKelLabel() || KelPainting::dbgPaintKelPaintContext()) {
+        KelPaintContext context(this);
+        context.drawDiagnosticOverlay();
+    }
+}

@@ -1,0 +1,438 @@
+#include "application.h"
+#include "defaultapp.h"
+#include "enums.h"
+#include "kellogger/kellogger.h"
+#include "mainwindow/appsettingspage/appsettingspage.h"
+#include "mainwindow/librarypage/librarypage.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/sidebar/sidebar.h"
+#include "models/booksortfiltermodel.h"
+#include "settingsprovider.h"
+#include "styles/kelstyle.h"
+#include "styles/kelstylemanager.h"
+#include "temphome.h"
+#include "ui.h"
+#include "widgets/dragicon.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "widgets/kelstackedwidget.h"
+
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextToSpeech>
+#include <QTimer>
+#include <QUuid>
+
+#include <functional>
+
+using Question = std::function<QVariant(Ui*)>;
+Q_DECLARE_METATYPE(Question)
+
+namespace {
+
+// Runs action on every tick while a modal loop is up; stops once it answers true.
+void whileModal(std::function<bool()> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+        if (action())
+            timer->deleteLater();
+    });
+    timer->start();
+}
+
+QWidget* visibleTopLevel(const QString& name)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == name && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class AppShellTest : public QObject {
+    Q_OBJECT
+
+    QList<KelMessageBoxRequest> m_boxes;
+    int m_answer = 1;
+
+private slots:
+    void initTestCase()
+    {
+        Ui* ui = Ui::instance();
+        QVERIFY(ui);
+        ui->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
+            m_boxes << request;
+            return m_answer;
+        });
+        // The trash is the category the previous run left.
+        SettingsProvider::instance()->setLibrary_category(Enums::Deleted);
+        QVERIFY(Application::instance()->init());
+    }
+
+    void formatMessage_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("heading");
+        QTest::addColumn<QString>("expected");
+        const QString end = QStringLiteral("<span style='font-size:5px;'><br>&nbsp;</span>");
+        QTest::newRow("both") << "b\nc"
+                              << "H"
+                              << "<span style='font-size:16px; font-weight:600;'>H</span>"
+                                 "<span style='font-size:9px;'><br>&nbsp;<br></span>b<br>c"
+                + end;
+        QTest::newRow("blank heading is none") << "b"
+                                               << " "
+                                               << "b" + end;
+        QTest::newRow("heading alone") << ""
+                                       << "H\nI"
+                                       << "H<br>I" + end;
+        QTest::newRow("nothing") << ""
+                                 << ""
+                                 << "";
+    }
+    void formatMessage()
+    {
+        QFETCH(QString, body);
+        QFETCH(QString, heading);
+        QFETCH(QString, expected);
+        QCOMPARE(Ui::formatMessage(body, heading), expected);
+    }
+
+    // Every question: its buttons in order, the answer for each pressed button.
+    void questions_data()
+    {
+        QTest::addColumn<Question>("ask");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<int>("pressed");
+        QTest::addColumn<QVariant>("result");
+        const QStringList yesNo { "Yes", "No" };
+        const QStringList noYes { "No", "Yes" };
+        QTest::newRow("delete book yes") << Question([](Ui* ui) { return ui->askDeleteBookFromTrash("t"); }) << yesNo
+                                         << 7 << 1 << QVariant(true);
+        QTest::newRow("delete book no") << Question([](Ui* ui) { return ui->askDeleteBookFromTrash("t"); }) << yesNo
+                                        << 7 << 2 << QVariant(false);
+        QTest::newRow("empty trash") << Question([](Ui* ui) { return ui->askEmptyTrash(); }) << yesNo << 7 << 1
+                                     << QVariant(true);
+        QTest::newRow("clear library yes")
+            << Question([](Ui* ui) { return ui->askClearLibrary(); }) << noYes << 7 << 2 << QVariant(true);
+        QTest::newRow("clear library no")
+            << Question([](Ui* ui) { return ui->askClearLibrary(); }) << noYes << 7 << 1 << QVariant(false);
+        QTest::newRow("external link") << Question([](Ui* ui) { return ui->askOpenExternalLink(); }) << noYes << 7 << 2
+                                       << QVariant(true);
+        QTest::newRow("delete folder") << Question([](Ui* ui) { return ui->askDeleteCategory(); }) << noYes << 7 << 1
+                                       << QVariant(false);
+        QTest::newRow("book added, read now") << Question([](Ui* ui) { return ui->showBookAdded(); })
+                                              << QStringList { "OK", "Start reading now" } << 6 << 2 << QVariant(true);
+        QTest::newRow("books added") << Question([](Ui* ui) {
+            ui->showBooksAdded(3);
+            return QVariant();
+        }) << QStringList { "OK" } << 6
+                                     << 1 << QVariant();
+        QTest::newRow("damaged") << Question([](Ui* ui) {
+            ui->showBookDamaged();
+            return QVariant();
+        }) << QStringList { "OK" }
+                                 << 5 << 1 << QVariant();
+    }
+    void questions()
+    {
+        QFETCH(Question, ask);
+        QFETCH(QStringList, buttons);
+        QFETCH(int, icon);
+        QFETCH(int, pressed);
+        QFETCH(QVariant, result);
+        m_boxes.clear();
+        m_answer = pressed;
+        QCOMPARE(ask(Ui::instance()), result);
+        QCOMPARE(m_boxes.size(), 1);
+        QStringList shown = m_boxes.first().buttonTexts;
+        shown.removeAll(QString());
+        QCOMPARE(shown, buttons);
+        QCOMPARE(m_boxes.first().iconType, icon);
+        QCOMPARE(m_boxes.first().title, QStringLiteral(" "));
+    }
+
+    void bookTextsShownLiterally_data()
+    {
+        QTest::addColumn<Question>("ask");
+        QTest::newRow("title") << Question([](Ui* ui) { return ui->askDeleteBookFromTrash("<b>&"); });
+        QTest::newRow("path") << Question([](Ui* ui) {
+            ui->showBookNotFound("/books/<b>&");
+            return QVariant();
+        });
+        QTest::newRow("printer") << Question([](Ui* ui) {
+            ui->showPrinterDisconnected("<b>&");
+            return QVariant();
+        });
+    }
+    void bookTextsShownLiterally()
+    {
+        QFETCH(Question, ask);
+        m_boxes.clear();
+        ask(Ui::instance());
+        QCOMPARE(m_boxes.size(), 1);
+        const QString message = m_boxes.first().message;
+        QVERIFY2(message.contains(QLatin1String("&lt;b&gt;&amp;")), qPrintable(message));
+        QVERIFY(!message.contains(QLatin1String("<b>&")));
+    }
+
+    void switchThemeWraps()
+    {
+        KelStyleManager* manager = KelStyleManager::instance();
+        QVERIFY(manager->setCurrentStyle(QStringLiteral("SepiaStyle")));
+        QKeyEvent f9(QEvent::KeyPress, Qt::Key_F9, Qt::NoModifier);
+        QVERIFY(Ui::instance()->handleHotkey(&f9));
+        QCOMPARE(manager->currentStyle()->id(), QStringLiteral("DayStyle"));
+        QVERIFY(Ui::instance()->handleHotkey(&f9));
+        QCOMPARE(manager->currentStyle()->id(), QStringLiteral("NightStyle"));
+        QKeyEvent other(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier);
+        QVERIFY(!Ui::instance()->handleHotkey(&other));
+        QCOMPARE(manager->currentStyle()->id(), QStringLiteral("NightStyle"));
+        manager->setCurrentStyle(QStringLiteral("DayStyle"));
+    }
+
+    void hotkeysDialogAfterKey()
+    {
+        bool seen = false;
+        QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+        QVERIFY(Ui::instance()->handleHotkey(&f1));
+        // Not inside the key handler: it opens once the event is done.
+        QVERIFY(!visibleTopLevel(QStringLiteral("HotkeysDialog")));
+        whileModal([&seen] {
+            QWidget* dialog = visibleTopLevel(QStringLiteral("HotkeysDialog"));
+            if (!dialog)
+                return false;
+            seen = true;
+            emit dialog->findChild<KelButton*>(QStringLiteral("OK"))->clicked();
+            return true;
+        });
+        QTRY_VERIFY(seen);
+        QTRY_VERIFY(!visibleTopLevel(QStringLiteral("HotkeysDialog")));
+    }
+
+    void passwordBox()
+    {
+        QStringList tried;
+        const auto validator = [&tried](const QString& text) {
+            tried << text;
+            return text == QLatin1String("secret");
+        };
+        // A wrong text is refused and keeps the box; the right text followed by Cancel never unlocks.
+        int step = 0;
+        QString errorText;
+        whileModal([&] {
+            QWidget* box = visibleTopLevel(QStringLiteral("PasswordBox"));
+            if (!box)
+                return false;
+            QApplication::setActiveWindow(box);
+            auto* edit = box->findChild<KelLineEdit*>(QStringLiteral("PasswordEdit"));
+            edit->setFocus();
+            auto* unlock = box->findChild<KelButton*>(QStringLiteral("Unlock"));
+            if (step == 0) {
+                if (unlock->isEnabled())
+                    return true; // enabled while empty: fail below
+                QTest::keyClicks(edit, QStringLiteral("wrong"));
+                QTest::keyClick(edit, Qt::Key_Return);
+                errorText = edit->errorLabel() ? edit->errorLabel()->text() : QString();
+                step = 1;
+                return false;
+            }
+            edit->clear();
+            QTest::keyClicks(edit, QStringLiteral("secret"));
+            // Reaching for Cancel takes the focus from the field first.
+            edit->clearFocus();
+            emit box->findChild<KelButton*>(QStringLiteral("Cancel"))->clicked();
+            return true;
+        });
+        QVERIFY(!Ui::instance()->askPassword(QStringLiteral("<book>.pdf"), validator));
+        QCOMPARE(tried, QStringList { QStringLiteral("wrong") });
+        QCOMPARE(errorText, QStringLiteral("Wrong password!"));
+
+        whileModal([] {
+            QWidget* box = visibleTopLevel(QStringLiteral("PasswordBox"));
+            if (!box)
+                return false;
+            auto* edit = box->findChild<KelLineEdit*>(QStringLiteral("PasswordEdit"));
+            QTest::keyClicks(edit, QStringLiteral("secret"));
+            QTest::keyClick(edit, Qt::Key_Return);
+            return true;
+        });
+        QVERIFY(Ui::instance()->askPassword(QStringLiteral("book.pdf"), validator));
+        QCOMPARE(tried.last(), QStringLiteral("secret"));
+    }
+
+    // The saved category picks the first page; the trash shows the library in trash mode.
+    void restoredCategory_data()
+    {
+        QTest::addColumn<int>("category");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("trash");
+        QTest::newRow("trash") << int(Enums::Deleted) << "Library" << true;
+        QTest::newRow("all") << int(Enums::AllBooks) << "Library" << false;
+        QTest::newRow("favorites") << int(Enums::Favorites) << "Library" << false;
+    }
+    void restoredCategory()
+    {
+        QFETCH(int, category);
+        QFETCH(QString, page);
+        QFETCH(bool, trash);
+        auto* started = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(started);
+        if (category == Enums::Deleted) {
+            // The window the start-up made from the saved category.
+            QCOMPARE(started->pages()->currentWidget()->objectName(), page);
+            QCOMPARE(started->libraryPage()->isTrashMode(), trash);
+        }
+        BookSortFilterModel* proxy = Application::instance()->bookSortFilterModel();
+        proxy->setFilterCategory(category);
+        MainWindow window;
+        QCOMPARE(window.pages()->currentWidget()->objectName(), page);
+        QCOMPARE(window.libraryPage()->isTrashMode(), trash);
+    }
+
+    void viewSettingsNotSaved()
+    {
+        SettingsProvider* settings = SettingsProvider::instance();
+        BookSortFilterModel* proxy = Application::instance()->bookSortFilterModel();
+        proxy->setFilterCategory(Enums::Favorites);
+        QCOMPARE(int(settings->library_category()), int(Enums::Favorites));
+        // The settings entry shows the settings page and leaves the saved category alone.
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        emit window->sideBar()->entry(Enums::AppSettings)->clicked();
+        QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->settingsPage()));
+        QCOMPARE(int(settings->library_category()), int(Enums::Favorites));
+        proxy->setFilterCategory(Enums::AllBooks);
+        proxy->sort(3, Qt::AscendingOrder);
+        QCOMPARE(settings->library_sort_column(), 3);
+        QCOMPARE(settings->library_sort_order(), Qt::AscendingOrder);
+        proxy->sort(5, Qt::DescendingOrder);
+        QCOMPARE(settings->library_sort_column(), 3);
+        QCOMPARE(settings->library_sort_order(), Qt::AscendingOrder);
+    }
+
+    void systemReportAge_data()
+    {
+        QTest::addColumn<int>("ageDays");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("29 days") << 29 << true;
+        QTest::newRow("30 days") << 30 << false;
+    }
+    void systemReportAge()
+    {
+        QFETCH(int, ageDays);
+        QFETCH(bool, kept);
+        const QString path = QDir(KelLogger::logDir()).filePath(QStringLiteral("dxdiag.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("old report\n");
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(
+            QDateTime::currentDateTime().addDays(-ageDays).addSecs(-60), QFileDevice::FileModificationTime));
+        file.close();
+        Application::instance()->runDxDiagGeneration().waitForFinished();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content == "old report\n", kept);
+        if (!kept) {
+            QVERIFY(content.contains("Kernel: "));
+            QVERIFY(content.contains("Screen 0: "));
+            QVERIFY(content.contains("Memory: "));
+        }
+    }
+
+    void readyEngineChosen()
+    {
+        if (QTextToSpeech::availableEngines().isEmpty())
+            QSKIP("no speech engine installed");
+        Application::instance()->initTts();
+        QTextToSpeech* tts = Application::instance()->textToSpeech();
+        QVERIFY(tts);
+        bool anyReady = false;
+        for (const QString& engine : QTextToSpeech::availableEngines()) {
+            QTextToSpeech probe(engine);
+            anyReady = anyReady || probe.state() == QTextToSpeech::Ready;
+        }
+        QCOMPARE(tts->state() == QTextToSpeech::Ready, anyReady);
+    }
+
+    void defaultAppOnYes()
+    {
+        // xdg-mime splits paths at blanks: the folder name must have none.
+        QTemporaryDir xdg(QDir::tempPath() + QStringLiteral("/xdg-XXXXXX"));
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(xdg.filePath("data")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.filePath("config")));
+        QDir().mkpath(xdg.filePath("config"));
+        const auto query = [] {
+            QProcess process;
+            process.start(QStringLiteral("xdg-mime"),
+                { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("application/epub+zip") });
+            process.waitForFinished(20000);
+            return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+        };
+        m_answer = 1; // NO writes nothing
+        QVERIFY(!Ui::instance()->askToBecomeDefaultApp(QStringLiteral(".epub"), QStringLiteral("Reader"), nullptr));
+        QVERIFY(!QFile::exists(xdg.filePath("data/applications/pageloom.desktop")));
+        m_answer = 2;
+        QVERIFY(Ui::instance()->askToBecomeDefaultApp(QStringLiteral(".epub"), QStringLiteral("Reader"), nullptr));
+        const QString answer = query();
+        QFile entry(xdg.filePath("data/applications/pageloom.desktop"));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        qputenv("XDG_DATA_HOME", oldData);
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+        QCOMPARE(answer, QStringLiteral("pageloom.desktop"));
+        QVERIFY(text.contains(QStringLiteral("Exec=\"%1\" %F").arg(QCoreApplication::applicationFilePath())));
+        QVERIFY(text.contains(QLatin1String("application/epub+zip;")));
+    }
+
+    void dragIcon()
+    {
+        DragIcon* icon = Ui::instance()->dragIcon();
+        QSignalSpy showed(icon, &DragIcon::showed);
+        QSignalSpy hided(icon, &DragIcon::hided);
+        QMimeData data;
+        QPixmap pixmap(40, 60);
+        pixmap.fill(Qt::red);
+        icon->showIcon(pixmap, QPoint(5, 5), &data);
+        QVERIFY(icon->isVisible());
+        icon->showIcon(pixmap, QPoint(7, 7), &data);
+        QCOMPARE(showed.size(), 1);
+        icon->showIcon(QPixmap(), QPoint(), &data);
+        QVERIFY(!icon->isVisible());
+        QCOMPARE(hided.size(), 1);
+        // While hidden the overlay jumps to its end at once.
+        icon->setOverDropTarget(true);
+        QCOMPARE(icon->dropAllowedProgress(), 0.0);
+        icon->setOverDropTarget(false);
+        QCOMPARE(icon->dropAllowedProgress(), 1.0);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    TempHome home;
+    QCoreApplication::setOrganizationName(QStringLiteral("Shell Test Org"));
+    QCoreApplication::setApplicationName(QStringLiteral("Shell Test"));
+    KelLogger::setAppDirName(QStringLiteral("Shell Test"));
+    Application app(QUuid::createUuid().toString(), argc, argv);
+    registerSettingsMetaTypes();
+    app.setSettings(new SettingsProvider(
+        KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
+    AppShellTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_appshell.moc"

@@ -1,0 +1,419 @@
+#include "../app-look/applooktest.h"
+
+#include "mainwindow/librarypage/bookitempopupmenu.h"
+#include "mainwindow/librarypage/booktableheader.h"
+#include "mainwindow/librarypage/bookthumbnailwidget.h"
+#include "styles/kelstyle.h"
+#include "widgets/kelbutton.h"
+#include "windows/kelpopupmenubutton.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageWriter>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QWindow>
+#include <QtEndian>
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk(4, 0);
+    qToBigEndian<quint32>(data.size(), chunk.data());
+    const QByteArray body = QByteArray(type, 4) + data;
+    QByteArray crc(4, 0);
+    qToBigEndian<quint32>(crc32(body), crc.data());
+    return chunk + body + crc;
+}
+
+// A PNG that only declares its size: a reader that trusts it would allocate 3.6 GB.
+QByteArray hugePngHeader()
+{
+    QByteArray ihdr(13, 0);
+    qToBigEndian<quint32>(30000, ihdr.data());
+    qToBigEndian<quint32>(30000, ihdr.data() + 4);
+    ihdr[8] = 8; // bit depth
+    ihdr[9] = 6; // RGBA
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr)
+        + pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", QByteArray());
+}
+
+QByteArray encode(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(95);
+    writer.write(image);
+    return bytes;
+}
+
+// Red on the left, blue on the right, stored with the orientation "turn 90 degrees clockwise to show":
+// shown upright, red is on top.
+QByteArray turnedJpeg()
+{
+    QImage image(200, 100, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            image.setPixel(x, y, qRgb(255, 0, 0));
+    QByteArray jpeg = encode(image, "jpg");
+    const QByteArray tiff("MM\x00\x2a\x00\x00\x00\x08" // big-endian header, first directory at 8
+                          "\x00\x01" // one entry
+                          "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00" // orientation 6
+                          "\x00\x00\x00\x00",
+        26);
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xff\xe1\x00\x00", 4);
+    qToBigEndian<quint16>(payload.size() + 2, app1.data() + 2);
+    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
+}
+
+// A wide picture whose red channel runs from 0 at the left edge to 255 at the right.
+QByteArray landscapePng()
+{
+    QImage image(600, 200, QImage::Format_RGB32);
+    for (int x = 0; x < 600; ++x)
+        for (int y = 0; y < 200; ++y)
+            image.setPixel(x, y, qRgb(x * 255 / 599, 0, 0));
+    return encode(image, "png");
+}
+
+QByteArray solidPng(const QColor& color)
+{
+    QImage image(300, 450, QImage::Format_RGB32);
+    image.fill(color);
+    return encode(image, "png");
+}
+
+struct Sample {
+    double fx;
+    double fy;
+    QColor color;
+};
+
+QColor shaded(const QColor& base, double fy)
+{
+    const double alpha = fy <= 0.5 ? 0.66 * fy : 0.33 + 0.66 * (fy - 0.5);
+    return QColor::fromRgbF(base.redF() * (1 - alpha), base.greenF() * (1 - alpha), base.blueF() * (1 - alpha));
+}
+
+int whitePixels(const QImage& image, const QRect& rect)
+{
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            n += qGray(image.pixel(x, y)) > 200;
+    return n;
+}
+
+// A click through the window, as the pointer would make it: the toolkit button takes a press only
+// after the pointer has come over it. Clicks alternate between two heights, so that no two make a
+// double-click.
+void clickButton(QWidget* button)
+{
+    static bool upper = false;
+    upper = !upper;
+    QWindow* window = button->window()->windowHandle();
+    const QPoint at = button->mapTo(button->window(), QPoint(button->width() / 2, upper ? 8 : button->height() - 8));
+    QTest::mouseMove(window, at);
+    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Sample>)
+
+class TestLibraryItems : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void thumbnails_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QList<Sample>>("samples");
+        QTest::addColumn<int>("textPixels"); // -1: none expected, 1: some, 0: not checked
+        QTest::addColumn<QString>("warning");
+
+        const QColor orange("#FF8C00");
+        const QList<Sample> placeholder { { 0.05, 0.05, shaded(orange, 0.05) }, { 0.05, 0.9, shaded(orange, 0.9) } };
+        for (int mode : { 0, 1, 2 }) {
+            const int text = mode == 0 ? -1 : 1;
+            QTest::addRow("no path, mode %d", mode)
+                << QByteArray() << QString() << mode << placeholder << text << QString();
+            QTest::addRow("missing file, mode %d", mode)
+                << QByteArray() << "missing.png" << mode << placeholder << text << "File not found";
+        }
+        QTest::newRow("not an image") << QByteArray("plain text") << "notes.png" << 1 << placeholder << 1
+                                      << "Unsupported image format";
+        QTest::newRow("30000 x 30000 header") << hugePngHeader() << "huge.png" << 2 << placeholder << 1 << "too large";
+        // Cover 166 wide out of 747: the cut starts at 290 of 747 and ends at 456.
+        QTest::newRow("landscape centre-cropped")
+            << landscapePng() << "wide.png" << 1
+            << QList<Sample> { { 0.0, 0.5, QColor(99, 0, 0) }, { 0.995, 0.5, QColor(156, 0, 0) } } << 0 << QString();
+        QTest::newRow("turned JPEG upright")
+            << turnedJpeg() << "turned.jpg" << 1 << QList<Sample> { { 0.75, 0.25, Qt::red }, { 0.25, 0.75, Qt::blue } }
+            << 0 << QString();
+    }
+
+    void thumbnails()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        QFETCH(int, mode);
+        QFETCH(QList<Sample>, samples);
+        QFETCH(int, textPixels);
+        QFETCH(QString, warning);
+        if (!warning.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+
+        const QString path = name.isEmpty() ? QString() : m_dir.filePath(name);
+        if (!content.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        Host host;
+        auto* thumb = new BookThumbnailWidget(mode, &host);
+        thumb->setTitle(QStringLiteral("Title"));
+        thumb->setAuthor(QStringLiteral("Author"));
+        thumb->setColorIndex(1);
+        thumb->setImagePath(path);
+        thumb->resize(thumb->sizeHint());
+        QCOMPARE(thumb->sizeHint(), thumbnailGeometry(mode).outerSize());
+        host.resize(thumb->size());
+        thumb->grab();
+        settle();
+        const QImage image = thumb->grab().toImage();
+        const QRect cover = thumb->coverRect();
+        for (const Sample& s : samples) {
+            const QPoint at(cover.left() + qMin(cover.width() - 1, int(s.fx * cover.width())),
+                cover.top() + int(s.fy * cover.height()));
+            VERIFY_NEAR(image.pixelColor(at), s.color);
+        }
+        if (textPixels < 0)
+            QCOMPARE(whitePixels(image, cover), 0);
+        else if (textPixels > 0)
+            QVERIFY(whitePixels(image, cover) > 20);
+    }
+
+    // Every size shown of a replaced cover is read again.
+    void reloadImage()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("cover.png"));
+        auto write = [&](const QColor& color) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(solidPng(color));
+        };
+        write(Qt::green);
+        BookThumbnailWidget row(0), card(1);
+        for (BookThumbnailWidget* w : { &row, &card }) {
+            w->setImagePath(path);
+            w->resize(w->sizeHint());
+            w->grab();
+        }
+        settle();
+        QCOMPARE(BookThumbnailWidget::thumbnailKeys(path).size(), 2);
+        write(Qt::blue);
+        row.reloadImage();
+        QVERIFY(BookThumbnailWidget::thumbnailKeys(path).isEmpty());
+        for (BookThumbnailWidget* w : { &row, &card })
+            w->grab();
+        settle();
+        for (BookThumbnailWidget* w : { &row, &card })
+            VERIFY_NEAR(w->grab().toImage().pixelColor(w->coverRect().center()), QColor(Qt::blue));
+    }
+
+    void keys()
+    {
+        const QSize size(166, 249);
+        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1), QStringLiteral("Thumb-/b/c.jpg-166-249-1"));
+        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 2), QStringLiteral("Thumb-/b/c.jpg-166-249-2"));
+        QCOMPARE(
+            BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1.5), QStringLiteral("Thumb-/b/c.jpg-166-249-1.5"));
+    }
+
+    // Clicks on column buttons (-1: a sort made by the model itself, on the author column descending),
+    // then the model's sort and the one checked button with its arrow.
+    void header_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::newRow("author ascending") << QList<int> { 1 } << 1 << int(Qt::AscendingOrder);
+        QTest::newRow("author descending") << QList<int> { 1, 1 } << 1 << int(Qt::DescendingOrder);
+        QTest::newRow("date keeps its order") << QList<int> { 2, 2, 1, 2 } << 2 << int(Qt::DescendingOrder);
+        QTest::newRow("sorted elsewhere") << QList<int> { -1 } << 1 << int(Qt::DescendingOrder);
+    }
+
+    void header()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QStandardItemModel source(3, 5);
+        QSortFilterProxyModel proxy;
+        proxy.setSourceModel(&source);
+        proxy.sort(0);
+        BookTableHeader header(&proxy);
+        header.resize(900, 40);
+        header.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        QCOMPARE(header.height(), 40);
+        for (int click : clicks) {
+            if (click < 0)
+                proxy.sort(1, Qt::DescendingOrder);
+            else
+                clickButton(header.buttons()[click]);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(proxy.sortColumn(), column);
+        QCOMPARE(int(proxy.sortOrder()), order);
+        const KelArrowSpec arrow = kelStyle()->arrowSpec(order == Qt::DescendingOrder ? 1004 : 1003);
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(header.buttons()[i]->isChecked(), i == column);
+            if (i == column)
+                QVERIFY(header.buttons()[i]->arrowParams() == arrow);
+        }
+    }
+
+    // Which column edges carry a separator: all in table view, none beside a hovered button, none in cards.
+    void separators_data()
+    {
+        QTest::addColumn<int>("viewMode");
+        QTest::addColumn<int>("hovered");
+        QTest::addColumn<QList<bool>>("lines");
+        QTest::newRow("table") << 0 << -1 << QList<bool> { true, true, true, true };
+        QTest::newRow("third hovered") << 0 << 2 << QList<bool> { true, false, false, true };
+        QTest::newRow("cards") << 1 << -1 << QList<bool> { false, false, false, false };
+    }
+
+    void separators()
+    {
+        QFETCH(int, viewMode);
+        QFETCH(int, hovered);
+        QFETCH(QList<bool>, lines);
+        QStandardItemModel source(1, 5);
+        for (int c = 0; c < 5; ++c)
+            source.setHeaderData(c, Qt::Horizontal, QStringLiteral("Column %1").arg(c));
+        QSortFilterProxyModel proxy;
+        proxy.setSourceModel(&source);
+        BookTableHeader header(&proxy);
+        header.setViewMode(viewMode);
+        header.resize(900, 40);
+        header.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        if (hovered >= 0) {
+            QEvent enter(QEvent::Enter);
+            QApplication::sendEvent(header.buttons()[hovered], &enter);
+            QVERIFY(header.buttons()[hovered]->isHovered());
+        }
+        const QImage image = header.grab().toImage();
+        for (int i = 1; i < 5; ++i) {
+            const int x = header.buttons()[i]->x();
+            QCOMPARE(!near(image.pixelColor(x, 20), image.pixelColor(x + 3, 20), 4), lines[i - 1]);
+        }
+    }
+
+    void columnWidths()
+    {
+        QStandardItemModel source(1, 5);
+        QSortFilterProxyModel proxy;
+        proxy.setSourceModel(&source);
+        BookTableHeader header(&proxy);
+        QCOMPARE(header.columnWidths().keys(), (QList<int> { 1, 2, 3, 4 }));
+        header.setColumnWidths({ { 1, 120 }, { 2, 90 }, { 4, -5 } });
+        QCOMPARE(header.buttons()[1]->maximumWidth(), 120);
+        QCOMPARE(header.buttons()[2]->maximumWidth(), 90);
+        QCOMPARE(header.buttons()[3]->maximumWidth(), QWIDGETSIZE_MAX);
+        QCOMPARE(header.buttons()[4]->maximumWidth(), QWIDGETSIZE_MAX);
+    }
+
+    // The folder submenu and the remove entry follow the folders given; a chosen folder is reported
+    // with its id.
+    void itemMenu_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("others");
+        QTest::addColumn<QString>("removeText");
+        const QString long41 = QString(40, QLatin1Char('a')) + QLatin1Char('b');
+        QTest::newRow("no other folder") << "Poems" << QStringList() << "Remove from category \"Poems\"";
+        QTest::newRow("in no folder") << QString() << QStringList { "A", "B" } << "Remove from category";
+        QTest::newRow("41 characters") << long41 << QStringList { "A" }
+                                       << QStringLiteral("Remove from category \"%1...\"").arg(QString(40, 'a'));
+    }
+
+    void itemMenu()
+    {
+        QFETCH(QString, current);
+        QFETCH(QStringList, others);
+        QFETCH(QString, removeText);
+        BookItemPopupMenu menu;
+        menu.setFolders(QStringLiteral("Old"), { CategoryDto { 50, 0, QStringLiteral("Old"), 0 } });
+        QList<CategoryDto> folders;
+        for (int i = 0; i < others.size(); ++i)
+            folders.append(CategoryDto { 100 + i, 0, others[i], 0 });
+        menu.setFolders(current, folders);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(menu.actionButton(Enums::RemoveFromFolder)->text(), removeText);
+        KelPopupMenuButton* moveTo = qobject_cast<KelPopupMenuButton*>(menu.actionButton(Enums::MoveToFolder));
+        QCOMPARE(moveTo->isVisibleTo(&menu), !others.isEmpty());
+        const QList<KelButton*> entries = moveTo->popupMenu()->findChildren<KelButton*>();
+        QCOMPARE(entries.size(), others.size());
+
+        QSignalSpy chosen(&menu, &BookItemPopupMenu::actionClicked);
+        menu.setActionData(Enums::RemoveFromFolder, 7);
+        emit menu.actionButton(Enums::RemoveFromFolder)->clicked();
+        if (!entries.isEmpty())
+            emit entries.last()->clicked();
+        QCOMPARE(chosen.size(), entries.isEmpty() ? 1 : 2);
+        QCOMPARE(chosen[0][0].value<Enums::LibraryAction>(), Enums::RemoveFromFolder);
+        QCOMPARE(chosen[0][1].toInt(), 7);
+        if (!entries.isEmpty()) {
+            QCOMPARE(chosen[1][0].value<Enums::LibraryAction>(), Enums::MoveToFolder);
+            QCOMPARE(chosen[1][1].toInt(), 100 + others.size() - 1);
+        }
+    }
+
+private:
+    Profiles m_profiles;
+    QTemporaryDir m_dir;
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestLibraryItems>(argc, argv, QStringLiteral("library-items-test"));
+}
+
+#include "tst_libraryitems.moc"
