@@ -1,11 +1,19 @@
 #include "../app-look/applooktest.h"
 
+#include "../support/epubbuilder.h"
+#include "keldialogrequests.h"
 #include "mainwindow/librarypage/bookitempopupmenu.h"
+#include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
+#include "models/bookmodel.h"
 #include "styles/kelstyle.h"
+#include "ui.h"
 #include "widgets/kelbutton.h"
 #include "windows/kelpopupmenubutton.h"
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -104,13 +112,6 @@ QByteArray landscapePng()
     return encode(image, "png");
 }
 
-QByteArray solidPng(const QColor& color)
-{
-    QImage image(300, 450, QImage::Format_RGB32);
-    image.fill(color);
-    return encode(image, "png");
-}
-
 struct Sample {
     double fx;
     double fy;
@@ -146,6 +147,49 @@ void clickButton(QWidget* button)
     QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, at);
 }
 
+enum State { Plain = 0, Trash = 1, Favorite = 2, InFolder = 4 };
+
+// One book row with the roles the item reads.
+QModelIndex bookRow(QStandardItemModel& model, int id, int state, const QString& title = QStringLiteral("Book"))
+{
+    auto* item = new QStandardItem;
+    item->setData(id, BookModel::IdRole);
+    item->setData(title, BookModel::TitleRole);
+    item->setData(QStringLiteral("Author %1").arg(id), BookModel::AuthorRole);
+    item->setData(bool(state & Trash), BookModel::DeletedRole);
+    item->setData(bool(state & Favorite), BookModel::FavoriteRole);
+    item->setData(state & InFolder ? 33 : 0, BookModel::CategoryIdRole);
+    item->setData(id % 10, BookModel::RowModuloRole);
+    model.appendRow(item);
+    return item->index();
+}
+
+using Actions = QList<int>;
+
+Actions emitted(const QSignalSpy& spy)
+{
+    Actions actions;
+    for (const QList<QVariant>& call : spy)
+        actions << call.at(1).toInt();
+    return actions;
+}
+
+void mouse(QWidget* w, QEvent::Type type, const QPoint& at, Qt::MouseButtons held)
+{
+    QMouseEvent event(
+        type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+// The application object with the reader's UI controller, as the program makes it.
+class UiApp : public KelApplication {
+public:
+    using KelApplication::KelApplication;
+
+protected:
+    KelUi* createUi() override { return new Ui(this); }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Sample>)
@@ -154,7 +198,18 @@ class TestLibraryItems : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_ui = Ui::instance();
+        QVERIFY(m_ui);
+        m_ui->setMessageBoxHandler([this](KelMessageBoxRequest&) {
+            ++m_questions;
+            return m_answer;
+        });
+        m_menu = new BookItemPopupMenu;
+    }
+    void cleanupTestCase() { delete m_menu; }
 
     void thumbnails_data()
     {
@@ -234,7 +289,7 @@ private slots:
         auto write = [&](const QColor& color) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(solidPng(color));
+            file.write(EpubBuilder::png(300, 450, color.rgb() & 0xffffff));
         };
         write(Qt::green);
         BookThumbnailWidget row(0), card(1);
@@ -245,6 +300,10 @@ private slots:
         }
         settle();
         QCOMPARE(BookThumbnailWidget::thumbnailKeys(path).size(), 2);
+        QCOMPARE(
+            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 1), QStringLiteral("Thumb-/c.jpg-166-249-1"));
+        QCOMPARE(
+            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 2), QStringLiteral("Thumb-/c.jpg-166-249-2"));
         write(Qt::blue);
         row.reloadImage();
         QVERIFY(BookThumbnailWidget::thumbnailKeys(path).isEmpty());
@@ -255,38 +314,42 @@ private slots:
             VERIFY_NEAR(w->grab().toImage().pixelColor(w->coverRect().center()), QColor(Qt::blue));
     }
 
-    void keys()
-    {
-        const QSize size(166, 249);
-        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1), QStringLiteral("Thumb-/b/c.jpg-166-249-1"));
-        QCOMPARE(BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 2), QStringLiteral("Thumb-/b/c.jpg-166-249-2"));
-        QCOMPARE(
-            BookThumbnailWidget::thumbnailKey("/b/c.jpg", size, 1.5), QStringLiteral("Thumb-/b/c.jpg-166-249-1.5"));
-    }
-
     // Clicks on column buttons (-1: a sort made by the model itself, on the author column descending),
-    // then the model's sort and the one checked button with its arrow.
+    // then the model's sort, the one checked button with its arrow, and which column edges carry a
+    // separator (none beside a hovered button, none in cards).
     void header_data()
     {
         QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<int>("viewMode");
+        QTest::addColumn<int>("hovered");
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
-        QTest::newRow("author ascending") << QList<int> { 1 } << 1 << int(Qt::AscendingOrder);
-        QTest::newRow("author descending") << QList<int> { 1, 1 } << 1 << int(Qt::DescendingOrder);
-        QTest::newRow("date keeps its order") << QList<int> { 2, 2, 1, 2 } << 2 << int(Qt::DescendingOrder);
-        QTest::newRow("sorted elsewhere") << QList<int> { -1 } << 1 << int(Qt::DescendingOrder);
+        QTest::addColumn<QList<bool>>("lines");
+        const QList<bool> all { true, true, true, true };
+        QTest::newRow("author ascending") << QList<int> { 1 } << 0 << -1 << 1 << 0 << all;
+        QTest::newRow("author descending")
+            << QList<int> { 1, 1 } << 0 << 2 << 1 << 1 << QList<bool> { true, false, false, true };
+        QTest::newRow("date keeps its order")
+            << QList<int> { 2, 2, 1, 2 } << 1 << -1 << 2 << 1 << QList<bool> { false, false, false, false };
+        QTest::newRow("sorted elsewhere") << QList<int> { -1 } << 0 << -1 << 1 << 1 << all;
     }
 
     void header()
     {
         QFETCH(QList<int>, clicks);
+        QFETCH(int, viewMode);
+        QFETCH(int, hovered);
         QFETCH(int, column);
         QFETCH(int, order);
+        QFETCH(QList<bool>, lines);
         QStandardItemModel source(3, 5);
+        for (int c = 0; c < 5; ++c)
+            source.setHeaderData(c, Qt::Horizontal, QStringLiteral("Column %1").arg(c));
         QSortFilterProxyModel proxy;
         proxy.setSourceModel(&source);
         proxy.sort(0);
         BookTableHeader header(&proxy);
+        header.setViewMode(viewMode);
         header.resize(900, 40);
         header.show();
         QVERIFY(QTest::qWaitForWindowExposed(&header));
@@ -306,58 +369,18 @@ private slots:
             if (i == column)
                 QVERIFY(header.buttons()[i]->arrowParams() == arrow);
         }
-    }
-
-    // Which column edges carry a separator: all in table view, none beside a hovered button, none in cards.
-    void separators_data()
-    {
-        QTest::addColumn<int>("viewMode");
-        QTest::addColumn<int>("hovered");
-        QTest::addColumn<QList<bool>>("lines");
-        QTest::newRow("table") << 0 << -1 << QList<bool> { true, true, true, true };
-        QTest::newRow("third hovered") << 0 << 2 << QList<bool> { true, false, false, true };
-        QTest::newRow("cards") << 1 << -1 << QList<bool> { false, false, false, false };
-    }
-
-    void separators()
-    {
-        QFETCH(int, viewMode);
-        QFETCH(int, hovered);
-        QFETCH(QList<bool>, lines);
-        QStandardItemModel source(1, 5);
-        for (int c = 0; c < 5; ++c)
-            source.setHeaderData(c, Qt::Horizontal, QStringLiteral("Column %1").arg(c));
-        QSortFilterProxyModel proxy;
-        proxy.setSourceModel(&source);
-        BookTableHeader header(&proxy);
-        header.setViewMode(viewMode);
-        header.resize(900, 40);
-        header.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&header));
-        if (hovered >= 0) {
-            QEvent enter(QEvent::Enter);
-            QApplication::sendEvent(header.buttons()[hovered], &enter);
-            QVERIFY(header.buttons()[hovered]->isHovered());
-        }
+        QEvent leave(QEvent::Leave), enter(QEvent::Enter);
+        for (int i = 0; i < 5; ++i)
+            QApplication::sendEvent(header.buttons()[i], i == hovered ? &enter : &leave);
         const QImage image = header.grab().toImage();
         for (int i = 1; i < 5; ++i) {
             const int x = header.buttons()[i]->x();
             QCOMPARE(!near(image.pixelColor(x, 20), image.pixelColor(x + 3, 20), 4), lines[i - 1]);
         }
-    }
-
-    void columnWidths()
-    {
-        QStandardItemModel source(1, 5);
-        QSortFilterProxyModel proxy;
-        proxy.setSourceModel(&source);
-        BookTableHeader header(&proxy);
-        QCOMPARE(header.columnWidths().keys(), (QList<int> { 1, 2, 3, 4 }));
         header.setColumnWidths({ { 1, 120 }, { 2, 90 }, { 4, -5 } });
-        QCOMPARE(header.buttons()[1]->maximumWidth(), 120);
-        QCOMPARE(header.buttons()[2]->maximumWidth(), 90);
-        QCOMPARE(header.buttons()[3]->maximumWidth(), QWIDGETSIZE_MAX);
-        QCOMPARE(header.buttons()[4]->maximumWidth(), QWIDGETSIZE_MAX);
+        const QList<int> widths { 120, 90, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX };
+        for (int i = 1; i < 5; ++i)
+            QCOMPARE(header.buttons()[i]->maximumWidth(), widths[i - 1]);
     }
 
     // The folder submenu and the remove entry follow the folders given; a chosen folder is reported
@@ -406,14 +429,134 @@ private slots:
         }
     }
 
+    // Which menu entries a book in each state offers.
+    void menuEntries_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<Actions>("visible");
+        QTest::newRow("plain") << int(Plain)
+                               << Actions { Enums::Open, Enums::ToFavorite, Enums::ToTrash, Enums::Properties };
+        QTest::newRow("favourite in a folder")
+            << (Favorite | InFolder)
+            << Actions { Enums::Open, Enums::FromFavorite, Enums::ToTrash, Enums::RemoveFromFolder, Enums::Properties };
+        QTest::newRow("trash") << (Trash | Favorite)
+                               << Actions { Enums::RestoreFromTrash, Enums::DeleteFromLibrary, Enums::Properties };
+    }
+
+    void menuEntries()
+    {
+        QFETCH(int, state);
+        QFETCH(Actions, visible);
+        QStandardItemModel model;
+        BookItemWidget item(Enums::View_Table, m_menu);
+        item.readFrom(bookRow(model, 1, state));
+        emit item.customContextMenuRequested(QPoint());
+        Actions shown;
+        for (int a = Enums::Open; a <= Enums::RemoveFromFolder; ++a) {
+            if (m_menu->actionButton(Enums::LibraryAction(a))->isVisibleTo(m_menu))
+                shown << a;
+        }
+        std::sort(visible.begin(), visible.end());
+        QCOMPARE(shown, visible);
+        m_menu->hide();
+        QCoreApplication::processEvents();
+    }
+
+    // Actions from the menu, the keyboard and the mouse, with the answer to any question, and what
+    // reaches the page.
+    void actions_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<Actions>("expected");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("menu delete, no") << int(Trash) << "menu" << 2 << Actions {} << 1;
+        QTest::newRow("menu delete, yes") << int(Trash) << "menu" << 1 << Actions { Enums::DeleteFromLibrary } << 1;
+        QTest::newRow("Del outside the trash") << int(Plain) << "del" << 2 << Actions { Enums::ToTrash } << 0;
+        QTest::newRow("Del in the trash, no") << int(Trash) << "del" << 2 << Actions {} << 1;
+        QTest::newRow("double-click") << int(Plain) << "dblclick" << 0 << Actions { Enums::Open } << 0;
+        QTest::newRow("double-click in the trash") << int(Trash) << "dblclick" << 0 << Actions {} << 0;
+        const int far = QApplication::startDragDistance();
+        QTest::newRow("move within the drag distance") << int(Plain) << QString::number(far) << 0 << Actions {} << 0;
+        QTest::newRow("drag") << int(Plain) << QString::number(far + 1) << 0 << Actions { -1 } << 0;
+    }
+
+    void actions()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, input);
+        QFETCH(int, answer);
+        QFETCH(Actions, expected);
+        QFETCH(int, questions);
+        QStandardItemModel model;
+        BookItemWidget item(Enums::View_Table, m_menu);
+        item.readFrom(bookRow(model, 1, state));
+        item.resize(900, 80);
+        QSignalSpy spy(&item, &BookItemWidget::actionClicked);
+        QSignalSpy drags(&item, &BookItemWidget::dragStarted);
+        m_answer = answer;
+        m_questions = 0;
+        if (input == QLatin1String("menu")) {
+            emit item.customContextMenuRequested(QPoint());
+            emit m_menu->actionButton(Enums::DeleteFromLibrary)->clicked();
+        } else if (input == QLatin1String("del")) {
+            QTest::keyClick(&item, Qt::Key_Delete);
+        } else if (input.toInt() > 0) {
+            mouse(&item, QEvent::MouseButtonPress, QPoint(30, 30), Qt::LeftButton);
+            mouse(&item, QEvent::MouseMove, QPoint(30 + input.toInt(), 30), Qt::LeftButton);
+        } else {
+            const QPoint at(30, 30);
+            mouse(&item, QEvent::MouseButtonPress, at, Qt::LeftButton);
+            mouse(&item, QEvent::MouseButtonRelease, at, Qt::NoButton);
+            mouse(&item, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+            mouse(&item, QEvent::MouseButtonRelease, at, Qt::NoButton);
+        }
+        // A started drag counts as -1; a row drags its cover.
+        QCOMPARE(emitted(spy) + QVector<int>(drags.size(), -1).toList(), expected);
+        QCOMPARE(m_questions, questions);
+        if (!drags.isEmpty())
+            QCOMPARE(drags[0][1].value<QPixmap>().size(), thumbnailGeometry(0).coverSize);
+        m_menu->hide();
+        QCoreApplication::processEvents();
+    }
+
+    // A recycled widget that reads another book gives up the focus and shows the new book; rows are
+    // as high as their cover, cards as wide.
+    void recycled()
+    {
+        QStandardItemModel model;
+        BookItemWidget item(Enums::View_Table, m_menu);
+        item.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        item.readFrom(bookRow(model, 1, Plain, QStringLiteral("First")));
+        item.setFocus();
+        QVERIFY(item.hasFocus());
+        item.readFrom(bookRow(model, 1, Favorite, QStringLiteral("First again")));
+        QVERIFY(item.hasFocus());
+        item.readFrom(bookRow(model, 2, Plain, QStringLiteral("Second")));
+        QVERIFY(!item.hasFocus());
+        QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Title"))->text(), QStringLiteral("Second"));
+        QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Author 2"));
+        QVERIFY(!item.findChild<KelButton*>(QStringLiteral("Favorite"))->isChecked());
+        QCOMPARE(item.height(), 80);
+        QCOMPARE(item.thumbnail()->size(), QSize(79, 80));
+        item.setItemMode(Enums::View_Cards);
+        QCOMPARE(item.thumbnail()->size(), QSize(214, 293));
+        QCOMPARE(item.width(), 214);
+    }
+
 private:
-    Profiles m_profiles;
+    Ui* m_ui = nullptr;
+    BookItemPopupMenu* m_menu = nullptr;
+    int m_answer = 0;
+    int m_questions = 0;
     QTemporaryDir m_dir;
 };
 
 int main(int argc, char** argv)
 {
-    return runKelAppTest<KelApplication, TestLibraryItems>(argc, argv, QStringLiteral("library-items-test"));
+    return runKelAppTest<UiApp, TestLibraryItems>(argc, argv, QStringLiteral("library-items-test"));
 }
 
 #include "tst_libraryitems.moc"

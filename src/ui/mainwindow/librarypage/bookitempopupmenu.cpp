@@ -120,3 +120,9 @@ void BookItemPopupMenu::translateUi()
     }
     set(Enums::RemoveFromFolder, remove);
 }
+
+void BookItemPopupMenu::hideEvent(QHideEvent* event)
+{
+    KelPopupMenu::hideEvent(event);
+    emit hided();
+}

@@ -25,6 +25,10 @@ public:
 
 signals:
     void actionClicked(Enums::LibraryAction action, QVariant userData);
+    void hided();
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 
 private:
     class Private;
