@@ -1,4 +1,5 @@
 #include "../kelapp/kelapptest.h"
+#include "pagetest.h"
 
 #include "application.h"
 #include "enums.h"
@@ -23,22 +24,6 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-// Buttons deliver a click on the next event-loop pass.
-void click(QWidget* button)
-{
-    QWidget* window = button->window();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QPoint at = button->mapTo(window, button->rect().center());
-    QTest::mouseMove(window->windowHandle(), at);
-    QTest::mousePress(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    QCoreApplication::processEvents();
-}
-
-} // namespace
 
 class TestSideBar : public QObject {
     Q_OBJECT

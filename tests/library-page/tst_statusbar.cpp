@@ -1,4 +1,5 @@
 #include "../app-look/applooktest.h"
+#include "pagetest.h"
 
 #include "enums.h"
 #include "import/bookimporter.h"
@@ -17,22 +18,6 @@
 #include <QTest>
 #include <QUuid>
 #include <memory>
-
-namespace {
-
-// Buttons deliver a click on the next event-loop pass.
-void click(QWidget* button)
-{
-    QWidget* window = button->window();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QPoint at = button->mapTo(window, button->rect().center());
-    QTest::mouseMove(window->windowHandle(), at);
-    QTest::mousePress(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    QCoreApplication::processEvents();
-}
-
-} // namespace
 
 class TestStatusBar : public QObject {
     Q_OBJECT
