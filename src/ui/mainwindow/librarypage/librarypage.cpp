@@ -10,6 +10,7 @@
 #include "import/bookimporter.h"
 #include "itemviews/kellistwidget.h"
 #include "layouts/kelflowlayout.h"
+#include "mainwindow/sidebar/sidebar.h"
 #include "metrics/metricsender.h"
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
@@ -354,7 +355,7 @@ void LibraryPage::updateIsEmptyText()
             qCritical() << "Unknown category:" << category;
         }
         if (text)
-            name = QCoreApplication::translate("MainWindow_SideBar", text).chopped(4).trimmed();
+            name = categoryEntryName(text);
     }
     QString message;
     if (search.isEmpty())

@@ -29,13 +29,12 @@ namespace {
 
 QString sideBarText(const char* text) { return QCoreApplication::translate("MainWindow_SideBar", text); }
 
-// The entry texts carry a "(%1)" for translators; the count is shown as the sub-text instead.
-QString withoutCount(const char* text) { return sideBarText(text).chopped(4).trimmed(); }
-
 const char* const kFormatNames[] = { "epub", "mobi", "fb2", "pdf", "djvu", "prc", "cbz", "cbr", "txt", "zip", "7z" };
 constexpr int kFormatCount = 11;
 
 } // namespace
+
+QString categoryEntryName(const char* text) { return sideBarText(text).chopped(4).trimmed(); }
 
 SideBarHeader::SideBarHeader(QWidget* parent)
     : QWidget(parent)
@@ -361,10 +360,10 @@ void SideBar::translateUi()
 {
     d->header->titleLabel()->setText(sideBarText("Brindle"));
     d->header->subtitleLabel()->setText(sideBarText("Folvane"));
-    d->allBooks->setText(withoutCount("All (%1)"));
-    d->recentlyRead->setText(withoutCount("Recently Read (%1)"));
-    d->favorites->setText(withoutCount("Favorites (%1)"));
-    d->trash->setText(withoutCount("Deleted (%1)"));
+    d->allBooks->setText(categoryEntryName("All (%1)"));
+    d->recentlyRead->setText(categoryEntryName("Recently Read (%1)"));
+    d->favorites->setText(categoryEntryName("Favorites (%1)"));
+    d->trash->setText(categoryEntryName("Deleted (%1)"));
     d->formatsBox->expandButton()->setText(sideBarText("Formats").trimmed());
     d->settings->setText(sideBarText("Settings"));
     d->help->setText(sideBarText("Help"));

@@ -17,6 +17,10 @@ class QSpacerItem;
 class QVBoxLayout;
 class SideBarFolders;
 
+// The name of a fixed category from its entry text: the translated "All (%1)" less its last four
+// characters, trimmed (the count is shown apart).
+QString categoryEntryName(const char* text);
+
 // The application's icon and name at the top of the side bar.
 class SideBarHeader : public QWidget {
 public:
