@@ -10,6 +10,9 @@
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/sidebar/sidebar.h"
+#include "mainwindow/sidebar/sidebarfolders.h"
+#include "mainwindow/statusbar/statusbar.h"
 #include "metrics/metricsender.h"
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
@@ -17,9 +20,16 @@
 #include "settingsprovider.h"
 #include "temphome.h"
 #include "ui.h"
+#include "widgets/dragicon.h"
 #include "widgets/dropindicator.h"
+#include "widgets/editablelabel.h"
 #include "widgets/kelbutton.h"
 #include "widgets/keliconlabel.h"
+#include "widgets/kellabel.h"
+#include "widgets/progressbar.h"
+#include "windows/kelpopupmenu.h"
+#include <QDateTime>
+#include <QPointer>
 
 #include <QDialog>
 #include <QDropEvent>
@@ -41,6 +51,38 @@ class TestLibraryPage : public QObject {
     static BookSortFilterModel* filter() { return Application::instance()->bookSortFilterModel(); }
     static BookModel* books() { return Application::instance()->bookModel(); }
 
+    static FolderModel* folderModel() { return Application::instance()->folderModel(); }
+    // A book record straight into the library: format code, opened hours ago (-1 never), folder.
+    static int addBook(const QString& title, int format, int hoursAgo = -1, int folder = 0)
+    {
+        BookDto book;
+        book.title = title;
+        book.full_path = QStringLiteral("/nowhere/%1.%2").arg(title).arg(format);
+        book.format = format;
+        book.time_added = QDateTime::currentSecsSinceEpoch();
+        if (hoursAgo >= 0)
+            book.time_last_view = book.time_added - quint32(hoursAgo) * 3600;
+        const int id = books()->addBook(book);
+        if (folder > 0)
+            books()->setData(books()->indexById(id), folder, Enums::MoveToFolder);
+        return id;
+    }
+    static SideBarFolder* folderEntry(SideBar& bar, int id)
+    {
+        for (SideBarFolder* entry : bar.folders()->folderEntries()) {
+            if (entry->folderId() == id)
+                return entry;
+        }
+        return nullptr;
+    }
+    static QString sub(SideBar& bar, int category) { return bar.entry(category)->subText(); }
+    static void remember(int id, int page, int count)
+    {
+        SettingsProvider* settings = SettingsProvider::instance();
+        settings->setLast_book_id(id);
+        settings->setLast_book_page(page);
+        settings->setLast_book_page_count(count);
+    }
     QString book(const QString& name, const QString& title = QString())
     {
         librarybooks::BookSpec spec;
@@ -165,6 +207,250 @@ private slots:
         QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Cards));
         QCOMPARE(metrics(QStringLiteral("chview")).last().value, QStringLiteral("1"));
         QCOMPARE(m_page->tableHeader()->viewMode(), int(Enums::View_Cards));
+    }
+
+    // Counts are read once per event-loop pass, however many model signals came before.
+    void counts()
+    {
+        SideBar bar;
+        connect(filter(), &BookSortFilterModel::filterCategoryChanged, &bar, &SideBar::onFilterCategoryChanged);
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("0"));
+        QVERIFY(bar.formatsBox()->isHidden());
+        for (int i = 0; i < 25; ++i)
+            addBook(QStringLiteral("read %1").arg(i), i % 2 ? 0 : 3, i);
+        addBook(QStringLiteral("unread"), 0);
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("0")); // not yet: queued
+        QCoreApplication::processEvents();
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("26"));
+        QCOMPARE(sub(bar, Enums::RecentlyRead), QStringLiteral("20"));
+        QVERIFY(!bar.formatsBox()->isHidden());
+        QCOMPARE(bar.entry(Enums::BookFormat + 0)->subText(), QStringLiteral("13"));
+        QCOMPARE(bar.entry(Enums::BookFormat + 3)->subText(), QStringLiteral("13"));
+        QVERIFY(bar.entry(Enums::BookFormat + 2)->isHidden());
+
+        // A format chosen through the filter opens its collapsed box.
+        QSignalSpy clicked(&bar, &SideBar::categoryClicked);
+        filter()->setFilterCategory(Enums::AllBooks);
+        QCoreApplication::processEvents();
+        bar.formatsBox()->expandButton()->setChecked(false);
+        filter()->setFilterCategory(Enums::BookFormat + 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar.currentCategory(), int(Enums::BookFormat + 3));
+        QVERIFY(bar.formatsBox()->expandButton()->isChecked());
+        QCOMPARE(clicked.last().value(0).toInt(), int(Enums::BookFormat + 3));
+        bar.formatsBox()->expandButton()->setChecked(false);
+        QVERIFY(bar.formatsBox()->holdsCheckedEntry());
+        filter()->setFilterCategory(Enums::AllBooks);
+        QCoreApplication::processEvents();
+        QVERIFY(!bar.formatsBox()->holdsCheckedEntry());
+    }
+
+    void serviceEntry()
+    {
+        SideBar bar;
+        bar.show();
+        QVERIFY(!bar.serviceEntry()->isVisible());
+        QSignalSpy opened(&bar, &SideBar::showServiceModeWindowClicked);
+        KelUi::instance()->setMaintenanceMode(true);
+        QVERIFY(bar.serviceEntry()->isVisible());
+        QCOMPARE(opened.count(), 1);
+        KelUi::instance()->setMaintenanceMode(false);
+        QVERIFY(!bar.serviceEntry()->isVisible());
+        QCOMPARE(opened.count(), 1);
+    }
+
+    // Folders: made in the editor, renamed trimmed into their sorted place, deleted after asking.
+    void folders()
+    {
+        SideBar bar;
+        bar.translateUi();
+        bar.show();
+        const int before = bar.folders()->folderEntries().size();
+        emit bar.folders()->addEntry()->clicked();
+        QCOMPARE(bar.folders()->folderEntries().size(), before + 1);
+        SideBarFolder* made = bar.folders()->folderEntries().first();
+        QCOMPARE(made->text(), QStringLiteral("New category"));
+        QVERIFY(made->isChecked());
+        QVERIFY(made->isEditing());
+        QCOMPARE(made->editor()->selectedText(), QStringLiteral("New category"));
+        const int id = made->folderId();
+        QCoreApplication::processEvents();
+        QCOMPARE(bar.currentCategory(), int(Enums::MaxBookFormat) + id);
+
+        folderModel()->findOrAddCategory(QStringLiteral("Alpha"));
+        made->editor()->setText(QStringLiteral("  Zeta  "));
+        emit made->editor()->editingFinished();
+        QVERIFY(!made->isEditing());
+        QCOMPARE(folderModel()->indexById(id).data().toString(), QStringLiteral("Zeta"));
+        QStringList titles, modelTitles;
+        for (SideBarFolder* entry : bar.folders()->folderEntries())
+            titles << entry->text();
+        for (int row = 0; row < folderModel()->rowCount(); ++row)
+            modelTitles << folderModel()->index(row, 0).data().toString();
+        QCOMPARE(titles, modelTitles);
+
+        // A change without the display role leaves the entry alone.
+        made->setText(QStringLiteral("stale"));
+        const QModelIndex row = folderModel()->indexById(id);
+        emit folderModel()->dataChanged(row, row, { Qt::ToolTipRole });
+        QCOMPARE(made->text(), QStringLiteral("stale"));
+        emit folderModel()->dataChanged(row, row, { Qt::DisplayRole });
+        QCOMPARE(made->text(), QStringLiteral("Zeta"));
+
+        // The menu's Delete asks first; "No" keeps the folder.
+        auto deleteThroughMenu = [&] {
+            emit made->customContextMenuRequested(QPoint(1, 1));
+            QPointer<KelPopupMenu> menu = made->findChild<KelPopupMenu*>();
+            QVERIFY(menu);
+            for (KelButton* item : menu->findChildren<KelButton*>()) {
+                if (item->text() == QStringLiteral("Delete"))
+                    emit item->clicked();
+            }
+            if (menu)
+                menu->close();
+        };
+        m_answer = 1;
+        const int boxes = m_boxes.size();
+        deleteThroughMenu();
+        QCOMPARE(m_boxes.size(), boxes + 1);
+        QVERIFY(folderEntry(bar, id));
+        m_answer = 2;
+        deleteThroughMenu();
+        QCoreApplication::processEvents();
+        QVERIFY(!folderEntry(bar, id));
+    }
+
+    // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.
+    void dragBooksOntoFolders()
+    {
+        SideBar bar;
+        bar.show();
+        const int from = folderModel()->findOrAddCategory(QStringLiteral("From"));
+        const int to = folderModel()->findOrAddCategory(QStringLiteral("To"));
+        const int book = addBook(QStringLiteral("moving"), 0, -1, from);
+        QCOMPARE(books()->findCategoryByBook(book), from);
+        QMimeData* mime = books()->mimeData({ books()->indexById(book) });
+        DragIcon* icon = Ui::instance()->dragIcon();
+        emit icon->showed(mime);
+        QVERIFY(!folderEntry(bar, from)->acceptDrops());
+        QVERIFY(folderEntry(bar, to)->acceptDrops());
+        const QString fromCount = folderEntry(bar, from)->subText();
+
+        SideBarFolder* target = folderEntry(bar, to);
+        QDragEnterEvent enter(target->rect().center(), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(target->rect().center(), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        emit icon->hided();
+        QVERIFY(!target->acceptDrops());
+        QCOMPARE(books()->findCategoryByBook(book), to);
+        QCOMPARE(folderEntry(bar, to)->subText(), QStringLiteral("1"));
+        QCOMPARE(folderEntry(bar, from)->subText(), QString::number(fromCount.toInt() - 1));
+        filter()->setFilterCategory(Enums::MaxBookFormat + to);
+        QCOMPARE(filter()->rowCount(), 1);
+        delete mime;
+    }
+
+    // The strip follows the last-book settings and the book's row; every change lands at the
+    // next refresh, within 100 ms.
+    void continueReading()
+    {
+        StatusBar bar;
+        bar.translateUi();
+        bar.show();
+        ContinueReadingWidget* strip = bar.continueReadingWidget();
+        QVERIFY(!strip->isVisible()); // fresh install
+        QVERIFY(strip->isHidden());
+
+        const int war = addBook(QStringLiteral("War and Peace"), 0);
+        remember(war, 12, 300);
+        QTRY_VERIFY_WITH_TIMEOUT(strip->isVisible(), 300);
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("War and Peace"));
+        QCOMPARE(strip->pageLabel()->text(), QStringLiteral("p.12"));
+        QCOMPARE(strip->pageCountLabel()->text(), QStringLiteral(" / 300"));
+
+        QSignalSpy opened(books(), &BookModel::openBookClicked);
+        click(strip->openButton());
+        QCOMPARE(opened.value(0).value(0).toInt(), war);
+
+        BookDto renamed = books()->bookById(war);
+        renamed.title = QStringLiteral("Peace and War");
+        QVERIFY(books()->setData(books()->indexById(war), QVariant::fromValue(renamed), Enums::UpdateItem));
+        QTRY_COMPARE_WITH_TIMEOUT(strip->titleLabel()->text(), QStringLiteral("Peace and War"), 150);
+
+        QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::ToTrash));
+        QTest::qWait(150);
+        QVERIFY(strip->isVisible());
+        QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::DeleteFromLibrary));
+        QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
+    }
+
+    void progress_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("third") << 1 << 3 << 33;
+        QTest::newRow("no total") << 5 << 0 << 0;
+        QTest::newRow("past the end") << 9 << 4 << 100;
+        QTest::newRow("all") << 7 << 7 << 100;
+    }
+    void progress()
+    {
+        QFETCH(int, current);
+        QFETCH(int, total);
+        QFETCH(int, percent);
+        StatusBar bar;
+        bar.show();
+        ImportBooksWidget* strip = bar.importBooksWidget();
+        QVERIFY(!strip->isVisible());
+        emit bookimporter::instance()->importStarted();
+        QVERIFY(strip->isVisible());
+        emit bookimporter::instance()->progress(current, total);
+        QCOMPARE(strip->doneLabel()->text(), QString::number(current));
+        QCOMPARE(strip->totalLabel()->text(), QStringLiteral(" / %1").arg(total));
+        QCOMPARE(strip->percentLabel()->text(), QStringLiteral("%1%").arg(percent));
+        QCOMPARE(strip->progressBar()->value(), percent);
+        emit bookimporter::instance()->finished(current, total);
+        QVERIFY(!strip->isVisible());
+    }
+
+    // Pausing dims the progress and tells the importer; the texts follow the kind of work.
+    void pauseAndModes()
+    {
+        StatusBar bar;
+        bar.translateUi();
+        bar.show();
+        ImportBooksWidget* strip = bar.importBooksWidget();
+        emit bookimporter::instance()->importStarted();
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Import books..."));
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
+
+        QSignalSpy toggled(strip, &ImportBooksWidget::togglePlayPause);
+        click(strip->pauseButton());
+        QCOMPARE(toggled.count(), 1);
+        QVERIFY(bookimporter::instance()->isPaused());
+        QVERIFY(!strip->progressBar()->isEnabled());
+        QVERIFY(!strip->iconLabel()->isEnabled());
+        QVERIFY(!strip->percentLabel()->isEnabled());
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
+        click(strip->pauseButton());
+        QVERIFY(!bookimporter::instance()->isPaused());
+        QVERIFY(strip->progressBar()->isEnabled());
+
+        emit bookimporter::instance()->finished(0, 0);
+        emit bookimporter::instance()->exportStarted();
+        QVERIFY(strip->isVisible());
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
+        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop exporting"));
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
+        emit bookimporter::instance()->exported(0, 0);
+        QVERIFY(!strip->isVisible());
+        emit bookimporter::instance()->importStarted();
+        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop importing"));
+        QCoreApplication::processEvents();
+        QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
 
     void addOneBook()
