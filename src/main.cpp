@@ -206,7 +206,8 @@ int main(int argc, char** argv)
     QGuiApplication::setFallbackSessionManagementEnabled(false);
 
     qInfo() << "Run services complete. Run app exec...";
-    const int code = QApplication::exec();
+    // quit() before exec() is lost: a signal during start-up ends the program here instead.
+    const int code = quitSignals.wasReceived() ? 0 : QApplication::exec();
     qInfo() << "Exit from application (main). Exit code:" << code;
     curl_global_cleanup();
     metricsStore.reset();

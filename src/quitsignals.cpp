@@ -73,6 +73,7 @@ void QuitSignals::onReadable()
     if (!last)
         return;
     qInfo() << "Signal" << last << "received; quitting";
+    m_received = last;
     emit received(last);
     QCoreApplication::quit();
 }

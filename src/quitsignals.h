@@ -16,6 +16,8 @@ public:
 
     // Whether the handlers are in place.
     bool isInstalled() const { return m_notifier != nullptr; }
+    // A signal arrived; one that came before the event loop ran means the loop must not start.
+    bool wasReceived() const { return m_received != 0; }
 
 signals:
     // Emitted on the GUI thread before the loop is asked to quit.
@@ -25,4 +27,5 @@ private:
     void onReadable();
 
     QSocketNotifier* m_notifier = nullptr;
+    int m_received = 0;
 };

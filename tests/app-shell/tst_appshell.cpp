@@ -13,6 +13,7 @@
 #include "temphome.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
+#include "widgets/dropindicator.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
@@ -420,6 +421,26 @@ private slots:
         QCOMPARE(icon->dropAllowedProgress(), 0.0);
         icon->setOverDropTarget(false);
         QCOMPARE(icon->dropAllowedProgress(), 1.0);
+    }
+
+    // The hovered state fills the frame three times as strongly as the idle one.
+    void dropIndicatorFill()
+    {
+        QWidget host;
+        host.setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, Qt::white);
+        host.setPalette(palette);
+        host.resize(120, 80);
+        auto* indicator = new DropIndicator(&host, QMargins(4, 4, 4, 4), 1, { 4, 4 }, false);
+        indicator->setGeometry(host.rect());
+        indicator->setVisibleAnimated(true, false);
+        const auto centreShade = [&host] { return 255 - host.grab().toImage().pixelColor(60, 40).green(); };
+        const int idle = centreShade();
+        indicator->setActive(true);
+        const int active = centreShade();
+        QVERIFY2(idle > 5, qPrintable(QString::number(idle)));
+        QVERIFY2(qAbs(active - 3 * idle) <= 4, qPrintable(QStringLiteral("%1 vs %2").arg(active).arg(idle)));
     }
 };
 
