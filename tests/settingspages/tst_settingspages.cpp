@@ -14,6 +14,7 @@
 #include "mainwindow/appsettingspage/readingsettingspage.h"
 #include "mainwindow/appsettingspage/systemsettingspage.h"
 #include "mainwindow/appsettingspage/ttssettingspage.h"
+#include "mainwindow/mainwindow.h"
 #include "mainwindow/readingpage/columncountselector.h"
 #include "mainwindow/readingpage/fontfamilyselector.h"
 #include "mainwindow/readingpage/styleselector.h"
@@ -30,7 +31,9 @@
 #include "widgets/kelstackedwidget.h"
 
 #include <QFormLayout>
+#include <QImage>
 #include <QMetaEnum>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextToSpeech>
@@ -118,6 +121,33 @@ private slots:
             page.hide();
         }
         QCOMPARE(metrics(QStringLiteral("set")), QStringList({ "1/", "0/", "0/" }));
+    }
+
+    // One picture per profile of the main window on its settings page, for the artifacts; each
+    // profile paints the page in its own colours.
+    void screenshots()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        window->showPage(window->settingsPage());
+        window->resize(1100, 750);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QDir artifacts(QStringLiteral(PL_ARTIFACT_DIR));
+        QVERIFY(artifacts.mkpath(QStringLiteral(".")));
+        QWidget* page = window->settingsPage();
+        QSet<QRgb> backgrounds;
+        for (KelStyle* style : KelStyleManager::instance()->styles()) {
+            QVERIFY(KelStyleManager::instance()->setCurrentStyle(style->id()));
+            QTest::qWait(500);
+            const QImage image = window->grab().toImage();
+            const QPoint probe = page->mapTo(window, QPoint(page->width() - 20, page->height() - 20));
+            backgrounds << image.pixel(probe * image.devicePixelRatio());
+            QVERIFY(image.save(artifacts.filePath(QStringLiteral("settings-%1.png").arg(style->id()))));
+        }
+        QCOMPARE(backgrounds.size(), 3);
+        KelStyleManager::instance()->setCurrentStyle(QStringLiteral("DayStyle"));
+        window->hide();
     }
 
     void reading()
