@@ -2,6 +2,7 @@
 
 #include "application.h"
 #include "enums.h"
+#include "formats/bookformat.h"
 #include "kelui.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
@@ -29,7 +30,6 @@ namespace {
 
 QString sideBarText(const char* text) { return QCoreApplication::translate("MainWindow_SideBar", text); }
 
-const char* const kFormatNames[] = { "epub", "mobi", "fb2", "pdf", "djvu", "prc", "cbz", "cbr", "txt", "zip", "7z" };
 constexpr int kFormatCount = 11;
 
 } // namespace
@@ -214,7 +214,7 @@ SideBar::SideBar(QWidget* parent, BookModel* books, FolderModel* folderModel, Bo
     for (int code = 0; code < kFormatCount; ++code) {
         KelButton* button
             = d->group->createButton(int(Enums::BookFormat) + code, QStringLiteral(":/svg/empty-icon-16.svg"));
-        button->setText(QString::fromLatin1(kFormatNames[code]));
+        button->setText(bookFormatName(code));
         d->formatsBox->contentLayout()->addWidget(button);
     }
 
