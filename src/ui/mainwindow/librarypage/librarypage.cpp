@@ -1,51 +1,566 @@
 #include "librarypage.h"
 
+#include "appdirs.h"
 #include "application.h"
+#include "bookitempopupmenu.h"
+#include "bookitemwidget.h"
+#include "booktableheader.h"
+#include "dragdata.h"
+#include "formats/bookformat.h"
+#include "import/bookimporter.h"
+#include "itemviews/kellistwidget.h"
+#include "layouts/kelflowlayout.h"
+#include "mainwindow/sidebar/sidebar.h"
+#include "metrics/metricsender.h"
+#include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
-#include "widgets/kellabel.h"
+#include "models/foldermodel.h"
+#include "settingsprovider.h"
+#include "supportedextensions.h"
+#include "ui.h"
+#include "widgets/dragicon.h"
+#include "widgets/dropindicator.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kelexclusivebuttongroup.h"
+#include "widgets/kelframe.h"
+#include "widgets/keliconlabel.h"
+#include "widgets/tabindicator.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QPointer>
 #include <QVBoxLayout>
+
+namespace {
+
+QString libraryText(const char* text) { return QCoreApplication::translate("MainWindow_Library", text); }
+
+// Import statuses that mean the file could not be read as a book.
+bool isFailure(ItemStatus status)
+{
+    switch (int(status)) {
+    case 1:
+    case 2:
+    case 8:
+    case 16:
+    case 32:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+class LibraryPage::Private {
+public:
+    LibraryPage* owner = nullptr;
+    QPointer<BookModel> books;
+    QPointer<BookSortFilterModel> filter;
+    QPointer<FolderModel> folders;
+    KelButton* addBookButton = nullptr;
+    KelButton* addFolderButton = nullptr;
+    KelButton* restoreAllButton = nullptr;
+    KelButton* clearTrashButton = nullptr;
+    SearchLineEdit* searchLineEdit = nullptr;
+    QWidget* viewModeBox = nullptr;
+    int viewMode = Enums::View_Cards;
+    KelExclusiveButtonGroup* viewModeGroup = nullptr;
+    KelIconLabel* emptyLabel = nullptr;
+    KelListWidget* listWidget = nullptr;
+    DropIndicator* dropIndicator = nullptr;
+    QStringList droppedFiles;
+    BookItemPopupMenu* popupMenu = nullptr;
+    BookTableHeader* tableHeader = nullptr;
+    QList<int> addedIds;
+    QMap<QString, int> addedPerFormat;
+    int processedCount = 0;
+    int protectedCount = 0;
+    int failedCount = 0;
+    int existingCount = 0;
+    QString firstExistingPath;
+    bool trash = false;
+
+    void syncColumns();
+    void importStarted();
+    void itemProcessed(ItemStatus status, const BookDto& book);
+    void importFinished();
+    void startImport(const QStringList& files);
+};
 
 LibraryPage::LibraryPage(QWidget* parent)
     : QWidget(parent)
+    , d(new Private)
 {
-    auto* layout = new QVBoxLayout(this);
-    m_summary = new KelLabel(1050, this);
-    m_summary->setAlignment(Qt::AlignCenter);
-    layout->addWidget(m_summary);
-    if (auto* app = Application::instance()) {
-        if (BookSortFilterModel* model = app->bookSortFilterModel()) {
-            for (auto signal : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
-                connect(model, signal, this, &LibraryPage::updateSummary);
-            connect(model, &QAbstractItemModel::modelReset, this, &LibraryPage::updateSummary);
-            connect(model, &QAbstractItemModel::layoutChanged, this, &LibraryPage::updateSummary);
-        }
+    d->owner = this;
+    if (Application* app = Application::instance()) {
+        d->books = app->bookModel();
+        d->filter = app->bookSortFilterModel();
+        d->folders = app->folderModel();
     }
+    if (SettingsProvider* settings = SettingsProvider::instance())
+        d->viewMode = settings->library_view_mode();
+
+    d->viewModeGroup = new KelExclusiveButtonGroup(1037, this);
+    auto* toolbar = new KelFrame(1042, this);
+    toolbar->setObjectName(QStringLiteral("Toolbar"));
+    toolbar->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
+    toolbar->setBorderWidths(QMargins(0, 0, 0, 1));
+    auto* bar = new QHBoxLayout(toolbar);
+    bar->setContentsMargins(24, 0, 12, 0);
+    bar->setSpacing(6);
+    auto toolButton = [toolbar, bar](const char* icon) {
+        auto* button = new KelButton(1010, QString::fromLatin1(icon), toolbar);
+        bar->addWidget(button);
+        return button;
+    };
+    d->addBookButton = toolButton(":/svg/library-page-add-book.svg");
+    d->addFolderButton = toolButton(":/svg/library-page-add-books.svg");
+    d->restoreAllButton = toolButton(":/svg/restore.svg");
+    d->clearTrashButton = toolButton(":/svg/trash.svg");
+    d->restoreAllButton->hide();
+    d->clearTrashButton->hide();
+    bar->addSpacing(24);
+    bar->addStretch();
+    d->searchLineEdit = new SearchLineEdit(toolbar);
+    d->searchLineEdit->setObjectName(QStringLiteral("SearchLineEdit"));
+    bar->addWidget(d->searchLineEdit, 1);
+    bar->addSpacing(6);
+    d->viewModeBox = new QWidget(toolbar);
+    auto* modes = new QHBoxLayout(d->viewModeBox);
+    modes->setContentsMargins(0, 0, 0, 0);
+    modes->setSpacing(6);
+    KelButton* cards
+        = d->viewModeGroup->createButton(int(Enums::View_Cards), QStringLiteral(":/svg/library-view-cards.svg"));
+    cards->setObjectName(QStringLiteral("CardsMode"));
+    KelButton* table
+        = d->viewModeGroup->createButton(int(Enums::View_Table), QStringLiteral(":/svg/library-view-table.svg"));
+    table->setObjectName(QStringLiteral("TableMode"));
+    modes->addWidget(cards);
+    modes->addWidget(table);
+    bar->addWidget(d->viewModeBox);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(toolbar);
+    d->tableHeader = new BookTableHeader(d->filter, this);
+    layout->addWidget(d->tableHeader);
+    d->emptyLabel = new KelIconLabel(1077, QStringLiteral(":/svg/library-empty.svg"), this);
+    layout->addWidget(d->emptyLabel, 0, Qt::AlignCenter);
+    d->listWidget = new KelListWidget(38, this);
+    layout->addWidget(d->listWidget);
+    d->listWidget->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, 41, false);
+
+    auto* tableLayout = new QVBoxLayout;
+    tableLayout->setContentsMargins(0, 0, 0, 0);
+    tableLayout->setSpacing(0);
+    d->listWidget->registerLayout(Enums::View_Table, tableLayout);
+    auto* flow = new KelFlowLayout(nullptr, QMargins(0, 0, 0, 16), 0, 12);
+    flow->setUniformItemSizes(false);
+    flow->setStretchMode(KelFlowLayout::NoStretch);
+    d->listWidget->registerLayout(Enums::View_Cards, flow);
+    d->listWidget->setCurrentLayoutId(d->viewMode);
+    d->listWidget->setKeyboardNavigationEnabled(true);
+    d->popupMenu = new BookItemPopupMenu(this);
+    d->listWidget->setItemFactory([this](QWidget* parent, const QModelIndex& index) -> KelListWidgetItem* {
+        auto* item = new BookItemWidget(d->viewMode, d->popupMenu, parent);
+        item->readFrom(index);
+        item->retranslateUi();
+        item->setColumnWidths(d->tableHeader->columnWidths());
+        QObject::connect(item, &BookItemWidget::actionClicked, this,
+            [this](BookItemWidget* w, Enums::LibraryAction action, const QVariant& data) {
+                onActionClicked(w, action, data);
+            });
+        QObject::connect(item, &BookItemWidget::dragStarted, this,
+            [this](BookItemWidget* w, const QPixmap& pixmap, const QPoint& hotSpot) {
+                onDragStarted(w, pixmap, hotSpot);
+            });
+        QObject::connect(item, &KelWidget::focused, this, [this, item](Qt::FocusReason reason) {
+            if (reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason)
+                d->listWidget->scrollTo(item, true);
+        });
+        return item;
+    });
+
+    auto* indicator = new TabIndicator(d->viewModeBox, d->viewModeGroup);
+    indicator->setContentsMargins(0, 0, 0, 1);
+    indicator->setThickness(2);
+    indicator->updatePosition(false);
+
+    d->dropIndicator = new DropIndicator(this, QMargins(24, 24, 24, 24), 2, { 8, 8 }, true);
+    d->dropIndicator->hide();
+    setAcceptDrops(true);
+
+    d->viewModeGroup->setCheckedByUserDataSilently(d->viewMode);
+    setViewMode(d->viewMode);
+
+    QObject::connect(
+        d->viewModeGroup, &KelExclusiveButtonGroup::toggled, this, [this](KelButton*, const QVariant& data) {
+            const int mode = data.toInt();
+            if (mode != d->viewMode)
+                MetricSender::addMetric(QStringLiteral("chview"),
+                    mode == Enums::View_Cards ? QStringLiteral("1") : QStringLiteral("0"), QString());
+            setViewMode(mode);
+        });
+    if (d->filter) {
+        QObject::connect(d->searchLineEdit, &QLineEdit::textChanged, d->filter,
+            [this](const QString& text) { d->filter->setSearchText(text.trimmed()); });
+        QObject::connect(d->filter, &BookSortFilterModel::filterCategoryChanged, this, [this] { updateIsEmptyText(); });
+        QObject::connect(d->filter, &BookSortFilterModel::searchTextChanged, this, [this] { updateIsEmptyText(); });
+    }
+    QObject::connect(d->restoreAllButton, &KelButton::clicked, this, [this] {
+        if (d->books)
+            d->books->restoreFromTrashAll();
+    });
+    QObject::connect(d->clearTrashButton, &KelButton::clicked, this, [this] {
+        Ui* ui = Ui::instance();
+        if (ui && ui->askEmptyTrash() && d->books)
+            d->books->clearTrash();
+    });
+    QObject::connect(d->addBookButton, &KelButton::clicked, this, [this] {
+        QString label = libraryText("eBook Files (*.epub *.mobi *.prc *.fb2 *.pdf *.txt *.cbz *.cbr *.zip *.7z)");
+        label = label.left(label.indexOf(QLatin1Char('('))) + QStringLiteral("(*.")
+            + supportedExtensions().join(QStringLiteral(" *.")) + QStringLiteral(")");
+        KelUi* ui = KelUi::instance();
+        const QStringList files = ui ? ui->getOpenFileNames(libraryText("Add book to library"), label) : QStringList();
+        if (!files.isEmpty())
+            d->startImport(files);
+    });
+    QObject::connect(d->addFolderButton, &KelButton::clicked, this, [this] {
+        KelUi* ui = KelUi::instance();
+        const QString folder = ui ? ui->getExistingDirectory(libraryText("Select folder")) : QString();
+        if (folder.isEmpty())
+            return;
+        QStringList patterns;
+        for (const QString& extension : supportedExtensions())
+            patterns << QStringLiteral("*.") + extension;
+        QStringList files;
+        findFilesRecursively(files, QFileInfo(folder).absoluteFilePath(), patterns);
+        if (!files.isEmpty())
+            d->startImport(files);
+    });
+    for (auto signal : { &KelScrollArea::showed })
+        QObject::connect(d->listWidget, signal, this, [this] { d->syncColumns(); });
+    QObject::connect(d->listWidget, &KelScrollArea::resized, this, [this] { d->syncColumns(); });
+    QObject::connect(d->listWidget, &KelListWidget::hardWorkFinished, this, [this] { d->syncColumns(); });
+    QObject::connect(d->listWidget, &KelListWidget::rowCountChanged, this, [this](int count) {
+        d->emptyLabel->setVisible(count == 0);
+        d->listWidget->setVisible(count != 0);
+        d->restoreAllButton->setEnabled(count != 0);
+        d->clearTrashButton->setEnabled(count != 0);
+    });
+    bookimporter* importer = bookimporter::instance();
+    QObject::connect(
+        importer, &bookimporter::itemProcessed, this,
+        [this](ItemStatus status, const BookDto& book) { d->itemProcessed(status, book); }, Qt::QueuedConnection);
+    QObject::connect(
+        importer, &bookimporter::importStarted, this, [this] { d->importStarted(); }, Qt::QueuedConnection);
+    QObject::connect(
+        importer, &bookimporter::finished, this, [this] { d->importFinished(); }, Qt::QueuedConnection);
+    QObject::connect(
+        importer, &bookimporter::exported, this,
+        [](int ok) {
+            if (Ui* ui = Ui::instance())
+                ui->showBooksExported(ok);
+        },
+        Qt::QueuedConnection);
+    if (Application* app = Application::instance())
+        QObject::connect(app, &Application::filesReceived, this, [this](const QStringList& files) { addFiles(files); });
+
+    if (d->filter)
+        d->listWidget->setModel(d->filter, QModelIndex());
+    const int rows = d->filter ? d->filter->rowCount() : 0;
+    d->emptyLabel->setVisible(rows == 0);
+    d->listWidget->setVisible(rows != 0);
     translateUi();
 }
 
-LibraryPage::~LibraryPage() = default;
+LibraryPage::~LibraryPage() { delete d; }
+
+void LibraryPage::setViewMode(int mode)
+{
+    if (mode == Enums::View_Table)
+        d->listWidget->widget()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    else if (mode == Enums::View_Cards)
+        d->listWidget->widget()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    d->listWidget->setCurrentLayoutId(mode);
+    d->viewMode = mode;
+    if (SettingsProvider* settings = SettingsProvider::instance())
+        settings->setLibrary_view_mode(Enums::LibraryViewMode(mode));
+    d->syncColumns();
+}
+
+int LibraryPage::viewMode() const { return d->viewMode; }
 
 void LibraryPage::setTrashMode(bool trash)
 {
-    m_trash = trash;
-    updateSummary();
+    d->trash = trash;
+    d->restoreAllButton->setVisible(trash);
+    d->clearTrashButton->setVisible(trash);
+    d->addBookButton->setVisible(!trash);
+    d->addFolderButton->setVisible(!trash);
 }
 
-bool LibraryPage::isTrashMode() const { return m_trash; }
+bool LibraryPage::isTrashMode() const { return d->trash; }
 
-QString LibraryPage::summaryText() const { return m_summary->text(); }
-
-void LibraryPage::translateUi() { updateSummary(); }
-
-void LibraryPage::updateSummary()
+void LibraryPage::translateUi()
 {
-    int count = 0;
-    if (auto* app = Application::instance()) {
-        if (BookSortFilterModel* model = app->bookSortFilterModel())
-            count = model->rowCount();
+    updateIsEmptyText();
+    d->addBookButton->setText(libraryText("Add book"));
+    d->addFolderButton->setText(libraryText("Add folder"));
+    d->viewModeGroup->button(int(Enums::View_Cards))->setObjectName(QStringLiteral("Bookshelf"));
+    d->viewModeGroup->button(int(Enums::View_Table))->setObjectName(QStringLiteral("Table view"));
+    d->searchLineEdit->setPlaceholderText(libraryText("Search in Library"));
+    d->restoreAllButton->setText(libraryText("Restore all"));
+    d->clearTrashButton->setText(libraryText("Clear trash"));
+    d->popupMenu->translateUi();
+    d->tableHeader->retranslateUi();
+    d->listWidget->retranslateItems();
+    d->dropIndicator->setText(libraryText("Drop books here ..."));
+    d->syncColumns();
+}
+
+void LibraryPage::updateIsEmptyText()
+{
+    const QString search = d->filter ? d->filter->searchText() : QString();
+    const int category = d->filter ? d->filter->filterCategory() : int(Enums::AllBooks);
+    QString name;
+    if (category >= Enums::MaxBookFormat) {
+        if (d->folders)
+            name = d->folders->indexById(category - Enums::MaxBookFormat).data().toString();
+    } else if (category >= Enums::BookFormat) {
+        name = bookFormatName(category - Enums::BookFormat);
+    } else {
+        const char* text = nullptr;
+        switch (category) {
+        case Enums::RecentlyRead:
+            text = "Recently Read (%1)";
+            break;
+        case Enums::AllBooks:
+            text = "All (%1)";
+            break;
+        case Enums::Favorites:
+            text = "Favorites (%1)";
+            break;
+        case Enums::Deleted:
+            text = "Deleted (%1)";
+            break;
+        default:
+            qCritical() << "Unknown category:" << category;
+        }
+        if (text)
+            name = categoryEntryName(text);
     }
-    m_summary->setText(m_trash ? QCoreApplication::translate("MainWindow_Library", "Deleted books: %1").arg(count)
-                               : QCoreApplication::translate("MainWindow_Library", "Books: %1").arg(count));
+    QString message;
+    if (search.isEmpty())
+        message = name.isEmpty() ? libraryText("You don’t have a books")
+                                 : libraryText("You don’t have a books in \"%1\"").arg(name);
+    else
+        message = name.isEmpty() ? libraryText("\"%1\" not found").arg(search)
+                                 : libraryText("\"%1\" is not found in \"%2\"").arg(search, name);
+    d->emptyLabel->setText(message);
+}
+
+void LibraryPage::onActionClicked(BookItemWidget* item, Enums::LibraryAction action, QVariant data)
+{
+    const QModelIndex index = d->listWidget->modelIndexForItem(item);
+    if (d->filter)
+        d->filter->setData(index, data, action);
+}
+
+void LibraryPage::onDragStarted(BookItemWidget* item, const QPixmap& pixmap, const QPoint& hotSpot)
+{
+    QMimeData* mime = bookIdsToMimeData({ d->listWidget->modelIndexForItem(item) });
+    if (!mime) {
+        qWarning() << "Start drag failed!";
+        return;
+    }
+    DragIcon* icon = Ui::instance() ? Ui::instance()->dragIcon() : nullptr;
+    if (icon) {
+        icon->setOverDropTarget(false);
+        icon->showIcon(pixmap, hotSpot, mime);
+    }
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    QPixmap blank(1, 1);
+    blank.setDevicePixelRatio(1.0);
+    blank.fill(Qt::transparent);
+    drag->setPixmap(blank);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    if (icon)
+        icon->hideIcon();
+}
+
+void LibraryPage::addFiles(const QStringList& paths)
+{
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime.setUrls(urls);
+    const QStringList files = bookFilesFromMimeData(&mime, supportedExtensions(), true);
+    if (files.isEmpty())
+        return;
+    if (d->filter)
+        d->filter->setFilterCategory(Enums::AllBooks);
+    d->startImport(files);
+}
+
+void LibraryPage::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (QApplication::activeModalWidget()) {
+        event->ignore();
+        return;
+    }
+    d->droppedFiles = bookFilesFromMimeData(event->mimeData(), supportedExtensions(), true);
+    if (d->droppedFiles.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    const int top = d->tableHeader->geometry().bottom();
+    d->dropIndicator->setGeometry(0, top, width(), height() - top);
+    d->dropIndicator->setVisibleAnimated(true, true);
+    d->dropIndicator->raise();
+}
+
+void LibraryPage::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    d->droppedFiles.clear();
+    d->dropIndicator->setVisibleAnimated(false, true);
+    QWidget::dragLeaveEvent(event);
+}
+
+void LibraryPage::dropEvent(QDropEvent* event)
+{
+    d->dropIndicator->setVisibleAnimated(false, true);
+    if (d->droppedFiles.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (d->filter)
+        d->filter->setFilterCategory(Enums::AllBooks);
+    d->startImport(d->droppedFiles);
+    d->droppedFiles.clear();
+    activateWindow();
+}
+
+KelButton* LibraryPage::addBookButton() const { return d->addBookButton; }
+KelButton* LibraryPage::addFolderButton() const { return d->addFolderButton; }
+KelButton* LibraryPage::restoreAllButton() const { return d->restoreAllButton; }
+KelButton* LibraryPage::clearTrashButton() const { return d->clearTrashButton; }
+KelButton* LibraryPage::viewModeButton(int mode) const { return d->viewModeGroup->button(mode); }
+SearchLineEdit* LibraryPage::searchLineEdit() const { return d->searchLineEdit; }
+KelIconLabel* LibraryPage::emptyLabel() const { return d->emptyLabel; }
+KelListWidget* LibraryPage::listWidget() const { return d->listWidget; }
+BookTableHeader* LibraryPage::tableHeader() const { return d->tableHeader; }
+DropIndicator* LibraryPage::dropIndicator() const { return d->dropIndicator; }
+
+void LibraryPage::Private::startImport(const QStringList& files)
+{
+    bookimporter::instance()->start(booksDir(), files, false);
+}
+
+void LibraryPage::Private::syncColumns()
+{
+    tableHeader->setViewMode(viewMode);
+    if (viewMode != Enums::View_Table) {
+        tableHeader->setColumnWidths({});
+        return;
+    }
+    QMap<int, int> widths = tableHeader->columnWidths();
+    listWidget->forEachItem([&widths](KelListWidgetItem* item, int) {
+        auto* book = dynamic_cast<BookItemWidget*>(item);
+        if (!book)
+            return;
+        const QMap<int, int> minimum = book->columnMinimumWidths();
+        for (auto it = minimum.begin(); it != minimum.end(); ++it)
+            widths[it.key()] = qMax(widths.value(it.key()), it.value());
+    });
+    listWidget->forEachItem([&widths](KelListWidgetItem* item, int) {
+        if (auto* book = dynamic_cast<BookItemWidget*>(item))
+            book->setColumnWidths(widths);
+    });
+    if (auto* first = dynamic_cast<BookItemWidget*>(listWidget->itemAtRow(0)))
+        tableHeader->setColumnWidths(first->columnWidths());
+}
+
+void LibraryPage::Private::importStarted()
+{
+    processedCount = protectedCount = failedCount = existingCount = 0;
+    firstExistingPath.clear();
+    addedIds.clear();
+    addedPerFormat.clear();
+}
+
+void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
+{
+    ++processedCount;
+    if (status == ItemProtected) {
+        ++protectedCount;
+    } else if (isFailure(status)) {
+        ++failedCount;
+    } else if (status == ItemAlreadyInLibrary) {
+        ++existingCount;
+        if (firstExistingPath.isEmpty())
+            firstExistingPath = book.full_path;
+    } else if (status == ItemAdded && books) {
+        const int id = books->addBook(book);
+        if (id < 0) {
+            // The database refused the book: the user hears of it like of a damaged file.
+            ++failedCount;
+            return;
+        }
+        addedIds << id;
+        if (folders) {
+            const int folder = book.folder_title.isEmpty() ? -1 : folders->findOrAddCategory(book.folder_title);
+            folders->addBookToCategory(id, folder);
+        }
+        ++addedPerFormat[bookFormatName(book.format)];
+    }
+}
+
+void LibraryPage::Private::importFinished()
+{
+    Ui* ui = Ui::instance();
+    if (!ui)
+        return;
+    if (addedIds.isEmpty()) {
+        if (protectedCount > 0)
+            ui->showBookProtected();
+        else if (failedCount > 0)
+            ui->showBookDamaged();
+        else if (existingCount > 0)
+            ui->showBookExists(firstExistingPath);
+        return;
+    }
+    if (addedIds.size() == 1) {
+        if (filter)
+            filter->setFilterCategory(Enums::AllBooks);
+        QModelIndex index = books ? books->indexById(addedIds.first()) : QModelIndex();
+        index = filter ? filter->mapFromSource(index) : QModelIndex();
+        auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index));
+        if (item) {
+            if (ui->showBookAdded())
+                owner->onActionClicked(item, Enums::Open, QVariant());
+            else
+                item->setFocus();
+        }
+    } else {
+        ui->showBooksAdded(addedIds.size());
+    }
+    QStringList parts;
+    for (auto it = addedPerFormat.begin(); it != addedPerFormat.end(); ++it) {
+        parts << (it.value() > 1 && addedPerFormat.size() > 1 ? QStringLiteral("%1_%2").arg(it.key()).arg(it.value())
+                                                              : it.key());
+    }
+    MetricSender::addMetric(QStringLiteral("addedbks"), QString::number(addedIds.size()), parts.join(QLatin1Char(',')));
 }

@@ -1,17 +1,69 @@
 #pragma once
 
 #include "widgets/kelframe.h"
+#include "widgets/kelwidget.h"
 
+#include <QPointer>
+
+class BookModel;
+class BookSortFilterModel;
+class FolderModel;
 class KelButton;
+class KelDelimiter;
+class KelExclusiveButtonGroup;
+class KelLabel;
+class KelScrollArea;
+class QSpacerItem;
+class QVBoxLayout;
+class SideBarFolders;
 
-// The main window's category column, reduced to what the window needs so far: the "All books"
-// and "Settings" entries and the service entry of the maintenance mode. The full side bar with
-// its counts, format categories and folders replaces this class under the same name.
+// The name of a fixed category from its entry text: the translated "All (%1)" less its last four
+// characters, trimmed (the count is shown apart).
+QString categoryEntryName(const char* text);
+
+// The application's icon and name at the top of the side bar.
+class SideBarHeader : public QWidget {
+public:
+    explicit SideBarHeader(QWidget* parent = nullptr);
+
+    KelLabel* titleLabel() const { return m_title; }
+    KelLabel* subtitleLabel() const { return m_subtitle; }
+
+private:
+    KelLabel* m_title = nullptr;
+    KelLabel* m_subtitle = nullptr;
+};
+
+// A box of side bar entries under a button that opens and closes it; closed over the checked
+// entry, it marks itself with the accent strip.
+class SideBarExpandebleBox : public KelWidget {
+    Q_OBJECT
+
+public:
+    SideBarExpandebleBox(KelExclusiveButtonGroup* group, const char* iconName, QWidget* parent = nullptr);
+    ~SideBarExpandebleBox() override;
+
+    QVBoxLayout* contentLayout() const;
+    KelButton* expandButton() const;
+    bool holdsCheckedEntry() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    class Private;
+    QScopedPointer<Private> d;
+};
+
+// The category column of the main window: the fixed categories, the formats box and the user's
+// folders, each with its number of books, in one exclusive group.
 class SideBar : public KelFrame {
     Q_OBJECT
 
 public:
-    explicit SideBar(QWidget* parent = nullptr);
+    // The models default to the application's.
+    explicit SideBar(QWidget* parent = nullptr, BookModel* books = nullptr, FolderModel* folders = nullptr,
+        BookSortFilterModel* filter = nullptr);
     ~SideBar() override;
 
     // The category of the checked entry, -1 when none is checked.
@@ -24,6 +76,11 @@ public:
     QColor backgroundColor() const;
     KelButton* entry(int category) const;
     KelButton* serviceEntry() const;
+    KelButton* helpEntry() const;
+    SideBarExpandebleBox* formatsBox() const;
+    SideBarFolders* folders() const;
+    KelDelimiter* delimiter() const;
+    KelScrollArea* scrollArea() const;
 
     void translateUi();
 
@@ -37,13 +94,15 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    void check(int category, bool emitClicked);
+    void scheduleCountRefresh();
+    void refreshCounts();
+    void bringIntoView();
+    void updateDelimiter();
 
-    QList<QPair<int, KelButton*>> m_entries;
-    KelButton* m_serviceEntry = nullptr;
-    QColor m_background;
-    bool m_plain = true;
-    int m_current = -1;
+    class Private;
+    QScopedPointer<Private> d;
 };

@@ -1,0 +1,110 @@
+// The library page over a large library, in the main window of the real application in a temporary
+// HOME: the page shown after the model loads the books, a six-letter query typed key by key into
+// the search field (each keystroke to the repainted list) and cleared, and 100 generated books
+// added through the page while a 16 ms timer measures how late the GUI thread answers.
+// Usage: bench_librarypage [book count, default 10000]
+
+#include "application.h"
+#include "import/bookimporter.h"
+#include "itemviews/kellistwidget.h"
+#include "librarybooks.h"
+#include "mainwindow/librarypage/booktableheader.h"
+#include "mainwindow/librarypage/librarypage.h"
+#include "mainwindow/mainwindow.h"
+#include "models/bookmodel.h"
+#include "settingsprovider.h"
+#include "temphome.h"
+#include "ui.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QTest>
+#include <QTextStream>
+#include <QTimer>
+#include <QUuid>
+
+int main(int argc, char* argv[])
+{
+    TempHome home;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setApplicationName(QStringLiteral("Library Page Bench"));
+    Application app(QUuid::createUuid().toString(), argc, argv);
+    registerSettingsMetaTypes();
+    app.setSettings(new SettingsProvider(
+        KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
+    Ui::instance()->setMessageBoxHandler([](KelMessageBoxRequest&) { return 1; });
+    app.init();
+    const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
+    QTextStream out(stdout);
+    auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+    LibraryPage* page = window->libraryPage();
+    window->resize(1280, 900);
+    window->show();
+
+    QElapsedTimer timer;
+    timer.start();
+    QSqlDatabase::database().transaction();
+    for (int i = 0; i < count; ++i) {
+        BookDto book;
+        book.title = QStringLiteral("Volume %1 of the collected works").arg(i);
+        book.author = QStringLiteral("Author %1").arg(i % 211);
+        book.full_path = home.path() + QStringLiteral("/books/%1.epub").arg(i);
+        book.time_added = 1700000000 + i;
+        app.bookModel()->addBook(book);
+    }
+    QSqlDatabase::database().commit();
+    out << count << " books stored: " << timer.elapsed() << " ms\n";
+
+    timer.restart();
+    app.bookModel()->selectAll();
+    QCoreApplication::processEvents();
+    page->repaint();
+    out << "page shown after loading: " << timer.elapsed() << " ms (target under 100 ms), "
+        << page->listWidget()->itemCount() << " item widgets\n";
+
+    const QString query = QStringLiteral("volume");
+    qint64 slowest = 0;
+    for (int i = 0; i <= query.size(); ++i) {
+        timer.restart();
+        if (i < query.size())
+            QTest::keyClick(page->searchLineEdit(), query.at(i).toLatin1());
+        else
+            page->searchLineEdit()->clear();
+        QCoreApplication::processEvents();
+        page->repaint();
+        const qint64 ms = timer.elapsed();
+        slowest = qMax(slowest, ms);
+        out << (i < query.size() ? QStringLiteral("key '%1'").arg(query.at(i)) : QStringLiteral("cleared")) << ": "
+            << ms << " ms\n";
+    }
+    out << "slowest keystroke: " << slowest << " ms (target under 50 ms)\n";
+
+    QStringList files;
+    for (int i = 0; i < 100; ++i) {
+        librarybooks::BookSpec spec;
+        spec.title = QStringLiteral("Added %1").arg(i);
+        files << home.path() + QStringLiteral("/new/added%1.%2").arg(i).arg(i % 2 ? "epub" : "fb2");
+        QDir().mkpath(home.path() + QStringLiteral("/new"));
+        librarybooks::write(files.last(), spec);
+    }
+    QElapsedTimer tick;
+    qint64 worstLate = 0;
+    QTimer probe;
+    probe.setInterval(16);
+    QObject::connect(&probe, &QTimer::timeout, [&] { worstLate = qMax(worstLate, tick.restart() - 16); });
+    QSignalSpy progress(bookimporter::instance(), &bookimporter::progress);
+    QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+    timer.restart();
+    tick.start();
+    probe.start();
+    page->addFiles(files);
+    while (finished.isEmpty() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    probe.stop();
+    out << "100 books added in " << timer.elapsed() << " ms, " << progress.size()
+        << " progress steps, worst GUI lateness " << worstLate << " ms (target under 50 ms)\n";
+    return 0;
+}

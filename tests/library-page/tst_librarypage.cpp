@@ -1,0 +1,549 @@
+#include "../kelapp/kelapptest.h"
+
+#include "application.h"
+#include "enums.h"
+#include "import/bookimporter.h"
+#include "kellogger/kellogger.h"
+#include "librarybooks.h"
+#include "mainwindow/librarypage/booktableheader.h"
+#include "mainwindow/librarypage/librarypage.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/sidebar/sidebar.h"
+#include "mainwindow/sidebar/sidebarfolders.h"
+#include "mainwindow/statusbar/statusbar.h"
+#include "metrics/metricsender.h"
+#include "models/bookmodel.h"
+#include "models/booksortfiltermodel.h"
+#include "models/foldermodel.h"
+#include "settingsprovider.h"
+#include "temphome.h"
+#include "ui.h"
+#include "widgets/dragicon.h"
+#include "widgets/dropindicator.h"
+#include "widgets/editablelabel.h"
+#include "widgets/kelbutton.h"
+#include "widgets/keliconlabel.h"
+#include "widgets/kellabel.h"
+#include "widgets/progressbar.h"
+#include "windows/kelpopupmenu.h"
+#include <QDateTime>
+#include <QPointer>
+
+#include <QDialog>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QWindow>
+#include <array>
+
+class TestLibraryPage : public QObject {
+    Q_OBJECT
+
+    QStringList m_boxes; // the message of every box asked
+    int m_answer = 1;
+    QStringList m_chosen; // what the file dialog answers
+    QTemporaryDir m_dir;
+    LibraryPage* m_page = nullptr; // the main window's
+
+    static BookSortFilterModel* filter() { return Application::instance()->bookSortFilterModel(); }
+    static BookModel* books() { return Application::instance()->bookModel(); }
+
+    static FolderModel* folderModel() { return Application::instance()->folderModel(); }
+    // A book record straight into the library: format code, opened hours ago (-1 never), folder.
+    static int addBook(const QString& title, int format, int hoursAgo = -1, int folder = 0)
+    {
+        BookDto book;
+        book.title = title;
+        book.full_path = QStringLiteral("/nowhere/%1.%2").arg(title).arg(format);
+        book.format = format;
+        book.time_added = QDateTime::currentSecsSinceEpoch();
+        if (hoursAgo >= 0)
+            book.time_last_view = book.time_added - quint32(hoursAgo) * 3600;
+        const int id = books()->addBook(book);
+        if (folder > 0)
+            books()->setData(books()->indexById(id), folder, Enums::MoveToFolder);
+        return id;
+    }
+    static SideBarFolder* folderEntry(SideBar& bar, int id)
+    {
+        for (SideBarFolder* entry : bar.folders()->folderEntries()) {
+            if (entry->folderId() == id)
+                return entry;
+        }
+        return nullptr;
+    }
+    static QString sub(SideBar& bar, int category) { return bar.entry(category)->subText(); }
+    QString book(const QString& name, const QString& title = QString())
+    {
+        librarybooks::BookSpec spec;
+        spec.title = title.isEmpty() ? name : title;
+        spec.coverSize = QSize();
+        const QString path = m_dir.filePath(name);
+        return librarybooks::write(path, spec) ? path : QString();
+    }
+    QString junk(const QString& name)
+    {
+        QFile file(m_dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write("not a book at all");
+        return file.fileName();
+    }
+    // Waits for the importer and for the page's queued handling of its signals.
+    void waitForImport(QSignalSpy& finished)
+    {
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+    void importThroughDialog(const QStringList& files)
+    {
+        m_chosen = files;
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        emit m_page->addBookButton()->clicked();
+        waitForImport(finished);
+    }
+    static QVector<MetricSender::Event> metrics(const QString& key)
+    {
+        QVector<MetricSender::Event> events = MetricSender::instance()->queuedEvents();
+        events.erase(
+            std::remove_if(events.begin(), events.end(), [&](const auto& e) { return e.key != key; }), events.end());
+        return events;
+    }
+    // A click checks a toolkit button and the group reports it on the next pass; so does a real
+    // click through the window.
+    void choose(int mode)
+    {
+        m_page->viewModeButton(mode)->setChecked(true);
+        QCoreApplication::processEvents();
+    }
+    static void click(QWidget* button)
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(button->window()));
+        QWindow* window = button->window()->windowHandle();
+        const QPoint at = button->mapTo(button->window(), button->rect().center());
+        QTest::mouseMove(window, at);
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
+        QCoreApplication::processEvents();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        Ui::instance()->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
+            m_boxes << request.message;
+            return m_answer;
+        });
+        Ui::instance()->setFileDialogHandler([this](const KelFileDialogRequest&) { return m_chosen; });
+        MetricSender::init(QStringLiteral("device"), QStringLiteral("4"), QStringLiteral("1.0"), true,
+            QStringLiteral("http://127.0.0.1:9/"));
+        QVERIFY(Application::instance()->init());
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        m_page = window->libraryPage();
+        window->resize(1100, 700);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    void init() { m_boxes.clear(); }
+
+    void emptyTexts_data()
+    {
+        QTest::addColumn<int>("category");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("all") << int(Enums::AllBooks) << "" << QStringLiteral("You don’t have a books in \"All\"");
+        QTest::newRow("format") << int(Enums::BookFormat + 3) << ""
+                                << QStringLiteral("You don’t have a books in \"pdf\"");
+        QTest::newRow("search in trash") << int(Enums::Deleted) << "x"
+                                         << QStringLiteral("\"x\" is not found in \"Deleted\"");
+        QTest::newRow("unknown, nothing") << 5 << "" << QStringLiteral("You don’t have a books");
+        QTest::newRow("unknown, search") << 5 << "(" << QStringLiteral("\"(\" not found");
+    }
+    void emptyTexts()
+    {
+        QFETCH(int, category);
+        QFETCH(QString, search);
+        QFETCH(QString, text);
+        filter()->setFilterCategory(category);
+        QTest::keyClicks(m_page->searchLineEdit(), search);
+        QCOMPARE(filter()->searchText(), search);
+        QCOMPARE(m_page->emptyLabel()->text(), text);
+        QVERIFY(!m_page->emptyLabel()->isHidden());
+        m_page->setTrashMode(category == Enums::Deleted);
+        QCOMPARE(m_page->restoreAllButton()->isHidden(), category != Enums::Deleted);
+        QCOMPARE(m_page->clearTrashButton()->isHidden(), category != Enums::Deleted);
+        QCOMPARE(m_page->addBookButton()->isHidden(), category == Enums::Deleted);
+        m_page->searchLineEdit()->clear();
+        m_page->setTrashMode(false);
+        filter()->setFilterCategory(Enums::AllBooks);
+    }
+
+    // The mode is stored; the metric goes out only on a change.
+    void viewMode()
+    {
+        QCOMPARE(m_page->viewMode(), int(Enums::View_Cards));
+        const int before = metrics(QStringLiteral("chview")).size();
+        choose(Enums::View_Table);
+        QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Table));
+        QCOMPARE(int(SettingsProvider::instance()->library_view_mode()), int(Enums::View_Table));
+        QCOMPARE(m_page->tableHeader()->viewMode(), int(Enums::View_Table));
+        QCOMPARE(metrics(QStringLiteral("chview")).last().value, QStringLiteral("0"));
+        choose(Enums::View_Table);
+        QCOMPARE(metrics(QStringLiteral("chview")).size(), before + 1);
+        choose(Enums::View_Cards);
+        QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Cards));
+        QCOMPARE(metrics(QStringLiteral("chview")).last().value, QStringLiteral("1"));
+    }
+
+    // Counts are read once per event-loop pass, however many model signals came before.
+    void counts()
+    {
+        SideBar bar;
+        connect(filter(), &BookSortFilterModel::filterCategoryChanged, &bar, &SideBar::onFilterCategoryChanged);
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("0"));
+        QVERIFY(bar.formatsBox()->isHidden());
+        for (int i = 0; i < 25; ++i)
+            addBook(QStringLiteral("read %1").arg(i), i % 2 ? 0 : 3, i);
+        addBook(QStringLiteral("unread"), 0);
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("0")); // not yet: queued
+        QCoreApplication::processEvents();
+        QCOMPARE(sub(bar, Enums::AllBooks), QStringLiteral("26"));
+        QCOMPARE(sub(bar, Enums::RecentlyRead), QStringLiteral("20"));
+        QVERIFY(!bar.formatsBox()->isHidden());
+        QCOMPARE(bar.entry(Enums::BookFormat + 0)->subText(), QStringLiteral("13"));
+        QCOMPARE(bar.entry(Enums::BookFormat + 3)->subText(), QStringLiteral("13"));
+        QVERIFY(bar.entry(Enums::BookFormat + 2)->isHidden());
+        // A format chosen through the filter opens its collapsed box.
+        QSignalSpy clicked(&bar, &SideBar::categoryClicked);
+        filter()->setFilterCategory(Enums::AllBooks);
+        QCoreApplication::processEvents();
+        bar.formatsBox()->expandButton()->setChecked(false);
+        filter()->setFilterCategory(Enums::BookFormat + 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar.currentCategory(), int(Enums::BookFormat + 3));
+        QVERIFY(bar.formatsBox()->expandButton()->isChecked());
+        QCOMPARE(clicked.last().value(0).toInt(), int(Enums::BookFormat + 3));
+        bar.formatsBox()->expandButton()->setChecked(false);
+        QVERIFY(bar.formatsBox()->holdsCheckedEntry());
+        filter()->setFilterCategory(Enums::AllBooks);
+        QCoreApplication::processEvents();
+        QVERIFY(!bar.formatsBox()->holdsCheckedEntry());
+    }
+
+    void serviceEntry()
+    {
+        SideBar bar;
+        bar.show();
+        QVERIFY(!bar.serviceEntry()->isVisible());
+        QSignalSpy opened(&bar, &SideBar::showServiceModeWindowClicked);
+        KelUi::instance()->setMaintenanceMode(true);
+        QVERIFY(bar.serviceEntry()->isVisible());
+        QCOMPARE(opened.count(), 1);
+        KelUi::instance()->setMaintenanceMode(false);
+        QVERIFY(!bar.serviceEntry()->isVisible());
+        QCOMPARE(opened.count(), 1);
+    }
+
+    // Folders: made in the editor, renamed trimmed into their sorted place, deleted after asking.
+    void folders()
+    {
+        SideBar bar;
+        bar.translateUi();
+        bar.show();
+        const int before = bar.folders()->folderEntries().size();
+        emit bar.folders()->addEntry()->clicked();
+        QCOMPARE(bar.folders()->folderEntries().size(), before + 1);
+        SideBarFolder* made = bar.folders()->folderEntries().first();
+        QCOMPARE(made->text(), QStringLiteral("New category"));
+        QVERIFY(made->isChecked());
+        QVERIFY(made->isEditing());
+        QCOMPARE(made->editor()->selectedText(), QStringLiteral("New category"));
+        const int id = made->folderId();
+        QCoreApplication::processEvents();
+        QCOMPARE(bar.currentCategory(), int(Enums::MaxBookFormat) + id);
+        folderModel()->findOrAddCategory(QStringLiteral("Alpha"));
+        made->editor()->setText(QStringLiteral("  Zeta  "));
+        emit made->editor()->editingFinished();
+        QVERIFY(!made->isEditing());
+        QCOMPARE(folderModel()->indexById(id).data().toString(), QStringLiteral("Zeta"));
+        QStringList titles, modelTitles;
+        for (SideBarFolder* entry : bar.folders()->folderEntries())
+            titles << entry->text();
+        for (int row = 0; row < folderModel()->rowCount(); ++row)
+            modelTitles << folderModel()->index(row, 0).data().toString();
+        QCOMPARE(titles, modelTitles);
+        // A change without the display role leaves the entry alone.
+        made->setText(QStringLiteral("stale"));
+        const QModelIndex row = folderModel()->indexById(id);
+        emit folderModel()->dataChanged(row, row, { Qt::ToolTipRole });
+        QCOMPARE(made->text(), QStringLiteral("stale"));
+        emit folderModel()->dataChanged(row, row, { Qt::DisplayRole });
+        QCOMPARE(made->text(), QStringLiteral("Zeta"));
+        // The menu's Delete asks first; "No" keeps the folder.
+        auto deleteThroughMenu = [&] {
+            emit made->customContextMenuRequested(QPoint(1, 1));
+            QPointer<KelPopupMenu> menu = made->findChild<KelPopupMenu*>();
+            QVERIFY(menu);
+            for (KelButton* item : menu->findChildren<KelButton*>()) {
+                if (item->text() == QStringLiteral("Delete"))
+                    emit item->clicked();
+            }
+            if (menu)
+                menu->close();
+        };
+        m_answer = 1;
+        const int boxes = m_boxes.size();
+        deleteThroughMenu();
+        QCOMPARE(m_boxes.size(), boxes + 1);
+        QVERIFY(folderEntry(bar, id));
+        m_answer = 2;
+        deleteThroughMenu();
+        QCoreApplication::processEvents();
+        QVERIFY(!folderEntry(bar, id));
+    }
+
+    // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.
+    void dragBooksOntoFolders()
+    {
+        SideBar bar;
+        bar.show();
+        const int from = folderModel()->findOrAddCategory(QStringLiteral("From"));
+        const int to = folderModel()->findOrAddCategory(QStringLiteral("To"));
+        const int book = addBook(QStringLiteral("moving"), 0, -1, from);
+        QCOMPARE(books()->findCategoryByBook(book), from);
+        QMimeData* mime = books()->mimeData({ books()->indexById(book) });
+        DragIcon* icon = Ui::instance()->dragIcon();
+        emit icon->showed(mime);
+        QVERIFY(!folderEntry(bar, from)->acceptDrops());
+        QVERIFY(folderEntry(bar, to)->acceptDrops());
+        const QString fromCount = folderEntry(bar, from)->subText();
+        SideBarFolder* target = folderEntry(bar, to);
+        QDragEnterEvent enter(target->rect().center(), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(target->rect().center(), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        emit icon->hided();
+        QVERIFY(!target->acceptDrops());
+        QCOMPARE(books()->findCategoryByBook(book), to);
+        QCOMPARE(folderEntry(bar, to)->subText(), QStringLiteral("1"));
+        QCOMPARE(folderEntry(bar, from)->subText(), QString::number(fromCount.toInt() - 1));
+        filter()->setFilterCategory(Enums::MaxBookFormat + to);
+        QCOMPARE(filter()->rowCount(), 1);
+        delete mime;
+    }
+
+    // The strip follows the last-book settings and the book's row; every change lands at the
+    // next refresh, within 100 ms.
+    void continueReading()
+    {
+        StatusBar bar;
+        bar.translateUi();
+        bar.show();
+        ContinueReadingWidget* strip = bar.continueReadingWidget();
+        QVERIFY(strip->isHidden()); // fresh install
+        const int war = addBook(QStringLiteral("War and Peace"), 0);
+        SettingsProvider::instance()->setLast_book_id(war);
+        SettingsProvider::instance()->setLast_book_page(12);
+        SettingsProvider::instance()->setLast_book_page_count(300);
+        QTRY_VERIFY_WITH_TIMEOUT(strip->isVisible(), 300);
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("War and Peace"));
+        QCOMPARE(strip->pageLabel()->text(), QStringLiteral("p.12"));
+        QCOMPARE(strip->pageCountLabel()->text(), QStringLiteral(" / 300"));
+        QSignalSpy opened(books(), &BookModel::openBookClicked);
+        click(strip->openButton());
+        QCOMPARE(opened.value(0).value(0).toInt(), war);
+        BookDto renamed = books()->bookById(war);
+        renamed.title = QStringLiteral("Peace and War");
+        QVERIFY(books()->setData(books()->indexById(war), QVariant::fromValue(renamed), Enums::UpdateItem));
+        QTRY_COMPARE_WITH_TIMEOUT(strip->titleLabel()->text(), QStringLiteral("Peace and War"), 150);
+        QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::ToTrash));
+        QTest::qWait(150);
+        QVERIFY(strip->isVisible());
+        QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::DeleteFromLibrary));
+        QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
+    }
+
+    // Pausing dims the progress and tells the importer; the texts follow the kind of work.
+    void pauseAndModes()
+    {
+        StatusBar bar;
+        bar.translateUi();
+        bar.show();
+        ImportBooksWidget* strip = bar.importBooksWidget();
+        QVERIFY(strip->isHidden());
+        emit bookimporter::instance()->importStarted();
+        QVERIFY(strip->isVisible());
+        // current, total, percentage: 1 of 3 is 33 %, nothing of nothing 0 %, never over 100 %.
+        for (const auto& row : { std::array<int, 3> { 1, 3, 33 }, { 5, 0, 0 }, { 9, 4, 100 } }) {
+            emit bookimporter::instance()->progress(row[0], row[1]);
+            QCOMPARE(strip->doneLabel()->text() + strip->totalLabel()->text(),
+                QStringLiteral("%1 / %2").arg(row[0]).arg(row[1]));
+            QCOMPARE(strip->percentLabel()->text(), QStringLiteral("%1%").arg(row[2]));
+            QCOMPARE(strip->progressBar()->value(), row[2]);
+        }
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Import books..."));
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
+        QSignalSpy toggled(strip, &ImportBooksWidget::togglePlayPause);
+        click(strip->pauseButton());
+        QCOMPARE(toggled.count(), 1);
+        QVERIFY(bookimporter::instance()->isPaused());
+        QVERIFY(!strip->progressBar()->isEnabled());
+        QVERIFY(!strip->iconLabel()->isEnabled());
+        QVERIFY(!strip->percentLabel()->isEnabled());
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
+        click(strip->pauseButton());
+        QVERIFY(!bookimporter::instance()->isPaused());
+        QVERIFY(strip->progressBar()->isEnabled());
+        emit bookimporter::instance()->finished(0, 0);
+        emit bookimporter::instance()->exportStarted();
+        QVERIFY(strip->isVisible());
+        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
+        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop exporting"));
+        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
+        emit bookimporter::instance()->exported(0, 0);
+        QVERIFY(!strip->isVisible());
+        emit bookimporter::instance()->importStarted();
+        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop importing"));
+        QCoreApplication::processEvents();
+        QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
+    }
+
+    void addOneBook()
+    {
+        filter()->setFilterCategory(Enums::Favorites);
+        QSignalSpy opened(books(), &BookModel::openBookClicked);
+        m_answer = 2; // "Start reading now"
+        importThroughDialog({ book(QStringLiteral("one.epub"), QStringLiteral("Only One")) });
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("Book added!")), qPrintable(m_boxes.first()));
+        QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(books()->bookById(opened.first().first().toInt()).title, QStringLiteral("Only One"));
+        QVERIFY(m_page->emptyLabel()->isHidden());
+        m_answer = 1;
+    }
+
+    void addSeveralBooks()
+    {
+        importThroughDialog(
+            { book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")), book(QStringLiteral("c.fb2")) });
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("3 books added!")), qPrintable(m_boxes.first()));
+        const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
+        QCOMPARE(added.value, QStringLiteral("3"));
+        QCOMPARE(added.extra, QStringLiteral("epub_2,fb2"));
+    }
+
+    // Without an added book only the first applicable box shows.
+    void failures()
+    {
+        const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
+        importThroughDialog({ junk(QStringLiteral("bad.epub")), existing });
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
+        m_boxes.clear();
+        importThroughDialog({ existing, m_dir.filePath(QStringLiteral("b.epub")) });
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(existing.toHtmlEscaped()), qPrintable(m_boxes.first()));
+        // Books the database refuses to store are reported, not passed over in silence.
+        m_boxes.clear();
+        QSqlQuery query;
+        QVERIFY(query.exec(QStringLiteral(
+            "CREATE TRIGGER refuse_add BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'read-only'); END")));
+        const int rows = books()->rowCount();
+        importThroughDialog({ book(QStringLiteral("refused.fb2")) });
+        QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
+        QCOMPARE(books()->rowCount(), rows);
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
+    }
+
+    void drops_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("modal");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("book") << QStringList { "drop.fb2" } << false << true;
+        QTest::newRow("only unsupported") << QStringList { "notes.doc" } << false << false;
+        QTest::newRow("during a modal dialog") << QStringList { "modal.fb2" } << true << false;
+        QTest::newRow("folder") << QStringList { "shelf/" } << false << true;
+    }
+    void drops()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, modal);
+        QFETCH(bool, accepted);
+        QStringList paths;
+        for (const QString& name : names) {
+            if (name.endsWith(QLatin1Char('/'))) {
+                QDir(m_dir.path()).mkpath(name);
+                paths << m_dir.filePath(name.chopped(1));
+                book(name + QStringLiteral("in-folder.txt"));
+            } else {
+                paths << (name.endsWith(QStringLiteral(".doc")) ? junk(name) : book(name));
+            }
+        }
+        std::unique_ptr<QMimeData> mime(new QMimeData);
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        mime->setUrls(urls);
+        QDialog dialog;
+        if (modal) {
+            dialog.setModal(true);
+            dialog.show();
+            QTRY_VERIFY(QApplication::activeModalWidget());
+        }
+        filter()->setFilterCategory(Enums::Favorites);
+        const QPoint at(m_page->width() / 2, m_page->height() / 2);
+        QDragEnterEvent enter(at, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_page, &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QCOMPARE(!m_page->dropIndicator()->isHidden(), accepted);
+        dialog.hide();
+        if (!accepted)
+            return;
+        const int rows = books()->rowCount();
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        QDropEvent drop(at, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_page, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
+        waitForImport(finished);
+        QCOMPARE(books()->rowCount(), rows + 1);
+        QTRY_VERIFY(m_page->dropIndicator()->isHidden());
+    }
+
+    // Paths handed over by a second start are added like a drop of them.
+    void handOver()
+    {
+        const int rows = books()->rowCount();
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        emit Application::instance()->filesReceived(
+            { book(QStringLiteral("given1.fb2")), book(QStringLiteral("given2.epub")), junk(QStringLiteral("x.doc")) });
+        waitForImport(finished);
+        QCOMPARE(books()->rowCount(), rows + 2);
+        QVERIFY2(m_boxes.value(0).contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.value(0)));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    TempHome home;
+    QCoreApplication::setOrganizationName(QStringLiteral("Library Page Test Org"));
+    QCoreApplication::setApplicationName(QStringLiteral("Library Page Test"));
+    KelLogger::setAppDirName(QStringLiteral("Library Page Test"));
+    Application app(QUuid::createUuid().toString(), argc, argv);
+    registerSettingsMetaTypes();
+    app.setSettings(new SettingsProvider(
+        KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
+    TestLibraryPage test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_librarypage.moc"
