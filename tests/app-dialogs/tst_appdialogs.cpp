@@ -7,21 +7,35 @@
 #include "dialogs/bookpropertiesdialog.h"
 #include "enums.h"
 #include "keldialogrequests.h"
+#include "kelsettings.h"
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
+#include "models/booksortfiltermodel.h"
+#include "models/foldermodel.h"
+#include "servicemode/servicemodewindow.h"
+#include "servicemode/servicepages.h"
 #include "settingsprovider.h"
+#include "styles/kelstyle.h"
+#include "styles/kelstylemanager.h"
 #include "ui.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelscrollarea.h"
+#include "widgets/kelstackedwidget.h"
+#include "widgets/keltabwidget.h"
 #include "widgets/labeled.h"
 
 #include <QBuffer>
 #include <QDateTime>
 #include <QImageReader>
+#include <QLineEdit>
+#include <QPointer>
 #include <QScrollBar>
+#include <QSet>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 #include <QtEndian>
 
@@ -78,13 +92,23 @@ void click(QWidget* widget)
     clickThroughWindow(widget);
 }
 
+ServiceModeWindow* serviceWindow()
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<ServiceModeWindow*>(top))
+            return window;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-class TestBookProperties : public QObject {
+class TestAppDialogs : public QObject {
     Q_OBJECT
 
     QStringList m_fileAnswer;
     int m_boxes = 0;
+    QList<KelMessageBoxRequest> m_requests;
     int m_serial = 0;
 
     // A generated EPUB added to the library; a user cover is written when asked.
@@ -112,8 +136,9 @@ private slots:
     void initTestCase()
     {
         Ui::instance()->setFileDialogHandler([this](const KelFileDialogRequest&) { return m_fileAnswer; });
-        Ui::instance()->setMessageBoxHandler([this](KelMessageBoxRequest&) {
+        Ui::instance()->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
             ++m_boxes;
+            m_requests << request;
             return 1;
         });
         Ui::instance()->setRevealHandler([](const QString&) { return true; });
@@ -123,6 +148,7 @@ private slots:
     void init()
     {
         m_boxes = 0;
+        m_requests.clear();
         m_fileAnswer.clear();
     }
 
@@ -259,6 +285,152 @@ private slots:
         click(dialog.saveButton());
         QCOMPARE(BookProvider::instance()->getMetaData(id, 6), lines.join(QLatin1Char('\n')));
     }
+
+    void serviceWindowLastTab()
+    {
+        KelSettings* store = Application::instance()->settings();
+        store->remove(QStringLiteral("ServiceModeWindow_LastTab"));
+        for (const int saved : { -1, 4, 99 }) {
+            if (saved >= 0)
+                store->setValue(QStringLiteral("ServiceModeWindow_LastTab"), saved);
+            Ui::instance()->showServiceModeWindow();
+            QPointer<ServiceModeWindow> window = serviceWindow();
+            QVERIFY(window);
+            QCOMPARE(window->tabWidget()->currentIndex(), saved == 4 ? 4 : 0);
+            if (saved == -1) {
+                QCOMPARE(window->tabWidget()->tabButton(0)->text(), QStringLiteral("General"));
+                window->tabWidget()->setCurrentIndex(4);
+                QCOMPARE(window->tabWidget()->tabButton(4)->text(), QStringLiteral("Styles"));
+                window->close();
+                QTRY_VERIFY(!window);
+                QCOMPARE(store->value(QStringLiteral("ServiceModeWindow_LastTab")).toInt(), 4);
+                QVERIFY(store->contains(QStringLiteral("ServiceModeWindow_Geometry")));
+                Ui::instance()->showServiceModeWindow();
+                window = serviceWindow();
+                QCOMPARE(window->tabWidget()->currentIndex(), 4);
+            }
+            window->close();
+            QTRY_VERIFY(!window);
+        }
+    }
+
+    // Each gallery paints its own window colour whichever profile is current; the models are listed.
+    void servicePages()
+    {
+        Ui::instance()->showServiceModeWindow();
+        QPointer<ServiceModeWindow> window = serviceWindow();
+        QVERIFY(window);
+        auto* styles = window->findChild<KelTabWidget*>(QStringLiteral("Styles"));
+        QVERIFY(styles && styles->count() == KelStyleManager::instance()->styles().size());
+        QVERIFY(KelStyleManager::instance()->setCurrentStyle(QStringLiteral("NightStyle")));
+        QSet<QRgb> seen;
+        for (int i = 0; i < styles->count(); ++i) {
+            KelStyle* style = KelStyleManager::instance()->styles().at(i);
+            auto* page = styles->findChild<ServicePage_Style*>(style->id());
+            QVERIFY(page);
+            page->resize(900, 3000);
+            const QImage image = page->grab().toImage();
+            const QColor expected = style->color(2);
+            QCOMPARE(image.pixelColor(image.width() - 3, image.height() - 3).rgb(), expected.rgb());
+            seen << expected.rgb();
+        }
+        QCOMPARE(seen.size(), styles->count());
+
+        auto* models = window->findChild<KelTabWidget*>(QStringLiteral("Models"));
+        QVERIFY(models);
+        const QList<QAbstractItemModel*> expected { Application::instance()->folderModel(),
+            Application::instance()->bookModel(), Application::instance()->bookSortFilterModel() };
+        QCOMPARE(models->count(), expected.size());
+        for (int i = 0; i < models->count(); ++i) {
+            auto* table = qobject_cast<QTableView*>(models->stackedWidget()->widget(i));
+            QVERIFY(table && expected.contains(table->model()));
+            QCOMPARE(models->tabButton(i)->text(), table->model()->objectName());
+        }
+        QVERIFY(books()->rowCount() > 0);
+        window->close();
+        QTRY_VERIFY(!window);
+    }
+
+    void dialogsPage_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<int>("buttons");
+        QTest::newRow("exists") << "Book already exists"
+                                << "filename.epub" << 1;
+        QTest::newRow("added") << "5 books added"
+                               << "5" << 1;
+        QTest::newRow("imported") << "2 books impotrted"
+                                  << "2" << 1;
+        QTest::newRow("exported") << "1 book exported"
+                                  << "1" << 1;
+        QTest::newRow("link") << "Open external link"
+                              << "" << 2;
+        QTest::newRow("folder") << "Remove category (user folder)"
+                                << "" << 2;
+        QTest::newRow("read") << "Read book after adding"
+                              << "" << 2;
+        QTest::newRow("clear") << "Move all to trash"
+                               << "" << 2;
+        QTest::newRow("from trash") << "Remove from trash"
+                                    << "Some title" << 2;
+        QTest::newRow("empty trash") << "Clear trash"
+                                     << "" << 2;
+        QTest::newRow("not found") << "Book file not found"
+                                   << "filename.epub" << 1;
+        QTest::newRow("damaged") << "Book damaged"
+                                 << "damaged" << 1;
+        QTest::newRow("protected") << "Book is DRM protected"
+                                   << "" << 1;
+        QTest::newRow("printer") << "Printer lost"
+                                 << "Some printer name" << 1;
+    }
+    void dialogsPage()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, context);
+        QFETCH(int, buttons);
+        ServicePage_Dialogs page;
+        KelButton* target = nullptr;
+        for (KelButton* candidate : page.findChildren<KelButton*>())
+            target = candidate->text() == button ? candidate : target;
+        QVERIFY(target);
+        emit target->clicked();
+        QCOMPARE(m_requests.size(), 1);
+        QVERIFY2(m_requests.first().message.contains(context), qPrintable(m_requests.first().message));
+        QCOMPARE(m_requests.first().buttonTexts.size() - m_requests.first().buttonTexts.count(QString()), buttons);
+    }
+
+    void passwordDemo()
+    {
+        QCOMPARE(ServicePage_Dialogs::isDemoPassword(QStringLiteral("946")), true);
+        ServicePage_Dialogs page;
+        KelButton* demo = nullptr;
+        for (KelButton* candidate : page.findChildren<KelButton*>())
+            demo = candidate->text() == QLatin1String("Password (946)") ? candidate : demo;
+        QVERIFY(demo);
+        QStringList refused;
+        QTimer::singleShot(50, this, [&refused] {
+            QWidget* box = nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                box = top->objectName() == QLatin1String("PasswordBox") && top->isVisible() ? top : box;
+            auto* edit = box ? box->findChild<QLineEdit*>(QStringLiteral("PasswordEdit")) : nullptr;
+            auto* unlock = box ? box->findChild<KelButton*>(QStringLiteral("Unlock")) : nullptr;
+            if (!edit || !unlock)
+                return;
+            for (const QString& text :
+                { QStringLiteral("946 "), QStringLiteral("0946"), QString(), QStringLiteral("946") }) {
+                edit->setText(text);
+                emit unlock->clicked();
+                if (box->isVisible())
+                    refused << text;
+            }
+        });
+        emit demo->clicked();
+        QCOMPARE(refused, QStringList({ "946 ", "0946", "" }));
+        QCOMPARE(m_requests.size(), 1);
+        QVERIFY(m_requests.first().message.contains(QStringLiteral("Unlocked!")));
+    }
 };
 
 int main(int argc, char** argv)
@@ -271,8 +443,8 @@ int main(int argc, char** argv)
     app.setSettings(new SettingsProvider(
         KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
     app.ui();
-    TestBookProperties test;
+    TestAppDialogs test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_bookproperties.moc"
+#include "tst_appdialogs.moc"
