@@ -55,11 +55,8 @@ ServiceModeWindow::ServiceModeWindow(QWidget* parent)
     restoreWindowGeometry();
 }
 
-ServiceModeWindow::~ServiceModeWindow()
-{
-    saveWindowGeometry();
-    saveLastTab();
-}
+// Stores the geometry and, through the override, the tab shown last.
+ServiceModeWindow::~ServiceModeWindow() { saveWindowGeometry(); }
 
 QString ServiceModeWindow::lastTabKey() const { return objectName() + QStringLiteral("_LastTab"); }
 
