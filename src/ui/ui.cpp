@@ -7,6 +7,7 @@
 #include "mainwindow/appsettingspage/hotkeyssettingspage.h"
 #include "mainwindow/mainwindow.h"
 #include "metrics/metricsender.h"
+#include "servicemode/servicemodewindow.h"
 #include "styles/animatedicons.h"
 #include "styles/daystyle.h"
 #include "styles/kelstylemanager.h"
@@ -42,6 +43,7 @@ public:
     QString readAboutUrl;
     QPointer<DragIcon> dragIcon;
     KelPixmapCache* thumbCache = nullptr;
+    QPointer<ServiceModeWindow> serviceModeWindow;
 };
 
 Ui::Ui(KelApplication* app)
@@ -346,7 +348,15 @@ void Ui::openHelp()
         openLinkInSuitableApp(app->manualUrl());
 }
 
-void Ui::showServiceModeWindow() { qInfo() << "The service-mode window is not available in this build"; }
+void Ui::showServiceModeWindow()
+{
+    if (!d->serviceModeWindow) {
+        d->serviceModeWindow = new ServiceModeWindow(mainWindow());
+        // Closing ends the window, so its tab and geometry are stored and the next request builds it afresh.
+        d->serviceModeWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    d->serviceModeWindow->showAndActivate();
+}
 
 DragIcon* Ui::dragIcon()
 {

@@ -2,6 +2,7 @@
 
 #include "application.h"
 #include "appsettingspage/appsettingspage.h"
+#include "dialogs/bookpropertiesdialog.h"
 #include "enums.h"
 #include "librarypage/librarypage.h"
 #include "models/bookmodel.h"
@@ -104,8 +105,9 @@ MainWindow::MainWindow(QWidget* parent)
         connect(app, &Application::updateAvalible, d->updateButton, &QWidget::show);
         if (BookModel* books = app->bookModel()) {
             connect(books, &BookModel::openBookClicked, this, &MainWindow::openBook);
-            connect(books, &BookModel::showPropertiesClicked, this, [](const QModelIndex& index) {
-                qInfo() << "Book properties are not available in this build; row" << index.row();
+            connect(books, &BookModel::showPropertiesClicked, this, [this](const QModelIndex& index) {
+                BookPropertiesDialog dialog(index, this);
+                dialog.exec();
             });
         }
     }
