@@ -3,6 +3,7 @@
 // long comment keeps the popup inside the screen.
 
 #include "readingfixture.h"
+#include "readingpagetest.h"
 
 #include "bookcontext.h"
 #include "hotkeys.h"
@@ -148,19 +149,6 @@ private:
     std::unique_ptr<NotePopup> m_popup;
 };
 
-int main(int argc, char** argv)
-{
-    TempHome home;
-    KelApplication app(QUuid::createUuid().toString(), argc, argv);
-    SettingsProvider settings(KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    app.setSettings(&settings);
-    int result = 0;
-    {
-        TestNotePopup test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    app.setSettings(nullptr);
-    return result;
-}
+int main(int argc, char** argv) { return runReadingTest<TestNotePopup>(argc, argv); }
 
 #include "tst_notepopup.moc"

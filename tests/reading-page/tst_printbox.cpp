@@ -2,6 +2,7 @@
 // options it offers, and the printer it hands over.
 
 #include "../app-look/applooktest.h"
+#include "readingpagetest.h"
 
 #include "bookcontext.h"
 #include "mainwindow/readingpage/printbox.h"
@@ -52,13 +53,7 @@ class TestPrintBox : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        m_profiles = std::make_unique<Profiles>();
-        KelApplication* app = KelApplication::instance();
-        app->setSettings(new SettingsProvider(
-            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, app));
-    }
+    void initTestCase() { m_profiles = std::make_unique<Profiles>(); }
 
     void choosesPrinter_data()
     {
@@ -192,9 +187,6 @@ private:
     std::unique_ptr<Profiles> m_profiles;
 };
 
-int main(int argc, char** argv)
-{
-    return runKelAppTest<KelApplication, TestPrintBox>(argc, argv, QStringLiteral("print-box-test"));
-}
+int main(int argc, char** argv) { return runReadingTest<TestPrintBox>(argc, argv); }
 
 #include "tst_printbox.moc"

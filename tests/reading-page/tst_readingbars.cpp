@@ -3,6 +3,7 @@
 // shrinking buttons.
 
 #include "../app-look/applooktest.h"
+#include "readingpagetest.h"
 
 #include "bookcontext.h"
 #include "bookpageparams.h"
@@ -21,13 +22,7 @@ class TestReadingBars : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        m_profiles = std::make_unique<Profiles>();
-        KelApplication* app = KelApplication::instance();
-        app->setSettings(new SettingsProvider(
-            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, app));
-    }
+    void initTestCase() { m_profiles = std::make_unique<Profiles>(); }
 
     void footerPages_data()
     {
@@ -181,9 +176,6 @@ private:
     std::unique_ptr<Profiles> m_profiles;
 };
 
-int main(int argc, char** argv)
-{
-    return runKelAppTest<KelApplication, TestReadingBars>(argc, argv, QStringLiteral("reading-bars-test"));
-}
+int main(int argc, char** argv) { return runReadingTest<TestReadingBars>(argc, argv); }
 
 #include "tst_readingbars.moc"

@@ -2,10 +2,14 @@
 // encoding menu and a book that cannot be opened.
 
 #include "readingfixture.h"
+#include "readingpagetest.h"
 
 #include "bookcontext.h"
+#include "formats/bookformat.h"
+#include "formats/pdf/binding/pdfenginefile.h"
 #include "hotkeys.h"
 #include "kelapplication.h"
+#include "librarybooks.h"
 #include "mainwindow/readingpage/readingpage.h"
 #include "mainwindow/readingpage/readingtoolbar.h"
 #include "mainwindow/readingpage/slidebox.h"
@@ -13,6 +17,7 @@
 #include "models/bookmodel.h"
 #include "readingstatefile.h"
 #include "settingsprovider.h"
+#include "testpaths.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelexclusivebuttongroup.h"
 #include "windows/kelpopupmenu.h"
@@ -48,6 +53,7 @@ class TestReadingPage : public QObject {
 private slots:
     void initTestCase()
     {
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
             QStringLiteral("http://127.0.0.1:9/"));
         m_bookId = m_fixture.addEpub(QStringLiteral("page.epub"), 3, 4000);
@@ -99,11 +105,53 @@ private slots:
         QVERIFY(!m_page->isFullscreen());
         QVERIFY(!m_page->isWindow());
         QCOMPARE(m_stack->currentWidget(), m_page);
+    }
 
-        // The bookmark key adds one where the book has bookmarks.
-        const int before = m_page->bookContext()->bookmarks().size();
+    void controlsPerBook_data()
+    {
+        // Visible: contents, notes, bookmarks, search, read aloud, zoom, print.
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("visible");
+        QTest::addColumn<int>("bookmarksAdded");
+        QTest::newRow("text book") << "epub" << int(BookFormat::Epub) << "1111101" << 1;
+        QTest::newRow("page images") << "pdf" << int(BookFormat::Pdf) << "1000010" << 0;
+    }
+
+    void controlsPerBook()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(int, format);
+        QFETCH(QString, visible);
+        QFETCH(int, bookmarksAdded);
+        const QString path = m_fixture.home().filePath(QStringLiteral("kind.") + suffix);
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.title = suffix;
+        book.format = format;
+        const int id = m_fixture.books()->addBook(book);
+        QVERIFY(m_page->openBook(id));
+        ReadingToolBar* bar = m_page->toolBar();
+        const QList<QWidget*> controls { bar->tocButton(), bar->notesButton(), bar->bookmarksButton(),
+            bar->searchButton(), bar->readAloudBox(), bar->zoomBox(), bar->printButton() };
+        QString shown;
+        for (QWidget* control : controls)
+            shown += control->isVisibleTo(bar) ? QLatin1Char('1') : QLatin1Char('0');
+        QCOMPARE(shown, visible);
+
+        // The bookmark key falls through where the book has no bookmarks.
+        const QSharedPointer<BookContext> context = m_page->bookContext();
+        QVERIFY(ReadingFixture::waitFor([context] { return context->currentPage() > 0; }));
+        const int before = context->bookmarks().size();
         press(m_page, Hotkeys::Id::Sidebar_Bookmarks_Add);
-        QCOMPARE(m_page->bookContext()->bookmarks().size(), before + 1);
+        QCOMPARE(context->bookmarks().size(), before + bookmarksAdded);
+
+        // The footer keeps the progress of a paginated book.
+        QVERIFY(ReadingFixture::waitFor([context] { return context->pageCount() > 0; }));
+        QCOMPARE(SettingsProvider::instance()->last_book_id(), id);
+        QCOMPARE(SettingsProvider::instance()->last_book_page_count(), context->pageCount());
+        QVERIFY(m_page->openBook(m_bookId));
     }
 
     void encodingMenu()
@@ -180,19 +228,6 @@ private:
     int m_bookId = -1;
 };
 
-int main(int argc, char** argv)
-{
-    TempHome home;
-    KelApplication app(QUuid::createUuid().toString(), argc, argv);
-    SettingsProvider settings(KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    app.setSettings(&settings);
-    int result = 0;
-    {
-        TestReadingPage test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    app.setSettings(nullptr);
-    return result;
-}
+int main(int argc, char** argv) { return runReadingTest<TestReadingPage>(argc, argv); }
 
 #include "tst_readingpage.moc"
