@@ -246,8 +246,8 @@ void ReadingPage::Private::onGlobalMouseMoved()
     if (!cursorNearBars())
         return;
     autoHideTimer.start();
-    toolBar->show();
-    footer->show();
+    toolBar->showAnimated();
+    footer->showAnimated();
 }
 
 void ReadingPage::Private::onAutoHideTimeout()
@@ -257,8 +257,8 @@ void ReadingPage::Private::onAutoHideTimeout()
         autoHideTimer.start();
         return;
     }
-    toolBar->hide();
-    footer->hide();
+    toolBar->hideAnimated();
+    footer->hideAnimated();
 }
 
 void ReadingPage::Private::raiseOverlays()
@@ -294,6 +294,8 @@ ReadingPage::ReadingPage(QWidget* parent)
     d->rightBox->setObjectName(QStringLiteral("RightSlide"));
     d->footer = new ReadingFooter(this);
     d->footer->setObjectName(QStringLiteral("Footer"));
+    d->toolBar->setSlideParams(Qt::TopEdge, 16);
+    d->footer->setSlideParams(Qt::BottomEdge, 16);
     d->leftBox->setSlideParams(Qt::LeftEdge, 16);
     d->rightBox->setSlideParams(Qt::RightEdge, 16);
     d->leftBox->hide();
@@ -490,8 +492,13 @@ void ReadingPage::setFullscreen(bool on)
         d->mouseWatcher = new KelGlobalMouseWatcher(this);
         connect(d->mouseWatcher, &KelGlobalMouseWatcher::mouseMoved, d, [this] { d->onGlobalMouseMoved(); });
     } else {
-        d->toolBar->show();
-        d->footer->show();
+        d->toolBar->showAnimated();
+        // The footer comes back after the page has settled in the main window.
+        d->footer->hide();
+        QTimer::singleShot(300, this, [this] {
+            if (!d->fullscreen)
+                d->footer->showAnimated();
+        });
         d->autoHideTimer.stop();
         delete d->mouseWatcher;
     }
