@@ -13,12 +13,14 @@
 #include "models/bookmodel.h"
 #include "notepopup.h"
 #include "notesbox.h"
+#include "passwordprompt.h"
 #include "printbox.h"
 #include "readingfooter.h"
 #include "readingservices.h"
 #include "readingsidebar.h"
 #include "readingtoolbar.h"
 #include "searchbox.h"
+#include "settingsbox.h"
 #include "slidebox.h"
 #include "styles/kelstyle.h"
 #include "tocbox.h"
@@ -308,7 +310,10 @@ ReadingPage::ReadingPage(QWidget* parent)
     d->registerSideBar(new NotesBox(this));
     d->registerSideBar(new BookmarksBox(this));
     d->registerSideBar(new SearchBox(this));
+    auto* settingsBox = new SettingsBox(this);
+    d->registerSideBar(settingsBox);
     d->registerSideBar(new PrintBox(this));
+    connect(settingsBox, &SettingsBox::goToAppSettingsClicked, this, &ReadingPage::goToAppSettingsClicked);
 
     connect(d->leftBox->closeButton(), &KelButton::clicked, this, &ReadingPage::closeSideBars);
     connect(d->rightBox->closeButton(), &KelButton::clicked, this, &ReadingPage::closeSideBars);
@@ -375,13 +380,16 @@ bool ReadingPage::openBook(int bookId)
     if (current && current->viewer())
         delete dynamic_cast<QWidget*>(current->viewer());
     auto context = QSharedPointer<BookContext>::create();
+    const int cancelledPrompts = cancelledPasswordPrompts();
     if (!context->readBook(book, this) || !context->viewer() || !context->viewer()->readBook(context)) {
         qWarning() << "Book" << bookId << "could not be opened:" << book.full_path;
         if (QWidget* viewer = viewerWidget(context))
             delete viewer;
         context.reset();
-        // The main window returns to the library; the user learns why.
-        if (Ui* ui = Ui::instance())
+        // The main window returns to the library; the user learns why, unless the user just
+        // declined to give the book's password.
+        Ui* ui = Ui::instance();
+        if (ui && cancelledPasswordPrompts() == cancelledPrompts)
             ui->showBookDamaged();
         return false;
     }
