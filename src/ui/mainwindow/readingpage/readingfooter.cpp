@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QGraphicsEffect>
 #include <QHBoxLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -157,8 +156,6 @@ void ReadingFooter::updateState()
     m_leftBox->setVisible(m_paginated);
     m_rightBox->setVisible(m_paginated);
     m_stack->setCurrentWidget(m_paginated ? m_sliderPage : m_progressPage);
-    if (graphicsEffect())
-        graphicsEffect()->setEnabled(m_fullscreenLook);
 }
 
 void ReadingFooter::refresh()

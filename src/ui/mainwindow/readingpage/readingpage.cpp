@@ -357,7 +357,7 @@ bool ReadingPage::openBook(int bookId)
         return false;
     }
     const BookDto book = model->bookById(bookId);
-    const QSharedPointer<BookContext> current = bookContext();
+    QSharedPointer<BookContext> current = bookContext();
     if (current && current->bookDto().id == bookId && current->viewer()) {
         d->viewerSupportsZoom = supports(current, AbstractViewer::Feature::Zoom);
         d->viewerIsDirty = false;
@@ -372,13 +372,15 @@ bool ReadingPage::openBook(int bookId)
         return true;
     }
 
+    // The old book saves its state (with the viewer's position) as it goes; the viewer after.
+    QPointer<QWidget> oldViewer = viewerWidget(current);
+    current.clear();
     setBookContext(nullptr);
     QElapsedTimer timer;
     timer.start();
     d->relayout();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (current && current->viewer())
-        delete dynamic_cast<QWidget*>(current->viewer());
+    delete oldViewer.data();
     auto context = QSharedPointer<BookContext>::create();
     const int cancelledPrompts = cancelledPasswordPrompts();
     if (!context->readBook(book, this) || !context->viewer() || !context->viewer()->readBook(context)) {

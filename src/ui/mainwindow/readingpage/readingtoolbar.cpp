@@ -16,7 +16,6 @@
 #include "windows/kelpopupmenu.h"
 
 #include <QCoreApplication>
-#include <QGraphicsEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QTextToSpeech>
@@ -263,8 +262,6 @@ void ReadingToolBar::setTitle(const QString& title)
 void ReadingToolBar::setFullscreenLook(bool on)
 {
     m_titleLabel->setVisible(on);
-    if (graphicsEffect())
-        graphicsEffect()->setEnabled(on);
 }
 
 void ReadingToolBar::relayoutShrinkable()
