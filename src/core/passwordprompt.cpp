@@ -10,6 +10,8 @@ PasswordPrompt& installedPrompt()
     return prompt;
 }
 
+int s_cancelled = 0;
+
 } // namespace
 
 void setPasswordPrompt(const PasswordPrompt& prompt) { installedPrompt() = prompt; }
@@ -21,7 +23,13 @@ bool askPassword(const QString& fileName, const PasswordValidator& validator)
     const PasswordPrompt prompt = installedPrompt();
     if (!prompt) {
         qWarning() << "No password prompt installed; opening" << fileName << "is cancelled";
+        ++s_cancelled;
         return false;
     }
-    return prompt(fileName, validator);
+    const bool accepted = prompt(fileName, validator);
+    if (!accepted)
+        ++s_cancelled;
+    return accepted;
 }
+
+int cancelledPasswordPrompts() { return s_cancelled; }

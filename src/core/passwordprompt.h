@@ -16,3 +16,6 @@ void setPasswordPrompt(const PasswordPrompt& prompt);
 bool hasPasswordPrompt();
 // Without an installed prompt nobody can answer: a warning, and the request counts as cancelled.
 bool askPassword(const QString& fileName, const PasswordValidator& validator);
+// How many requests so far ended without an accepted password, so that a caller can tell a
+// declined prompt from a broken file.
+int cancelledPasswordPrompts();

@@ -1,0 +1,181 @@
+// The bars above and below the book follow the open book: the footer's page texts, slider and
+// wheel guard, and the tool bar's controls per book kind, volume keys, read-aloud metric and
+// shrinking buttons.
+
+#include "../app-look/applooktest.h"
+#include "readingpagetest.h"
+
+#include "bookcontext.h"
+#include "bookpageparams.h"
+#include "hotkeys.h"
+#include "mainwindow/readingpage/readingfooter.h"
+#include "mainwindow/readingpage/readingtoolbar.h"
+#include "metrics/metricsender.h"
+#include "settingsprovider.h"
+#include "widgets/kellabel.h"
+#include "widgets/kelslider.h"
+
+#include <QWheelEvent>
+#include <QtTest>
+
+class TestReadingBars : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { m_profiles = std::make_unique<Profiles>(); }
+
+    void footerPages_data()
+    {
+        // Steps: the page shown after each step, then the slider's range end and value.
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("sliderMax");
+        QTest::addColumn<int>("sliderValue");
+        QTest::addColumn<int>("pageOfSlider3");
+        QTest::newRow("two columns, spread before the last") << 2 << 7 << 5 << "5-6" << 4 << 3 << 5;
+        QTest::newRow("two columns, last page alone") << 2 << 7 << 7 << "7" << 4 << 4 << 5;
+        QTest::newRow("one column") << 1 << 120 << 9 << "9" << 120 << 9 << 3;
+    }
+
+    void footerPages()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, count);
+        QFETCH(int, current);
+        QFETCH(QString, label);
+        QFETCH(int, sliderMax);
+        QFETCH(int, sliderValue);
+        QFETCH(int, pageOfSlider3);
+        auto context = QSharedPointer<BookContext>::create();
+        context->pageParams()->setColumnCount(columns);
+        ReadingFooter footer;
+        footer.resize(800, 40);
+        footer.setBookContext(context);
+        QVERIFY(!footer.isPaginated());
+        context->setPageCount(count);
+        context->setCurrentPage(current);
+        QVERIFY(footer.isPaginated());
+        QCOMPARE(footer.pageLabel()->text(), label);
+        QCOMPARE(footer.countLabel()->text(), QString::number(count));
+        QCOMPARE(footer.slider()->minimum(), 1);
+        QCOMPARE(footer.slider()->maximum(), sliderMax);
+        QCOMPARE(footer.slider()->value(), sliderValue);
+        QCOMPARE(footer.sliderValueToPage(3), pageOfSlider3);
+
+        // The label does not grow by a digit while paging within the same count.
+        const int width = footer.pageLabel()->width();
+        context->setCurrentPage(current + 1);
+        QCOMPARE(footer.pageLabel()->width(), width);
+
+        // The wheel never moves the slider.
+        const int before = footer.slider()->value();
+        QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+            Qt::NoScrollPhase, false);
+        QApplication::sendEvent(footer.slider(), &wheel);
+        QCOMPARE(footer.slider()->value(), before);
+
+        // Repagination shows the busy bar until the new count arrives.
+        emit context->pageCountAboutToChange();
+        QVERIFY(!footer.isPaginated());
+        footer.setBookContext(nullptr);
+        QVERIFY(!footer.isPaginated());
+    }
+
+    void toolBarVolumeKeys_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("up near the top stops at 1") << 0.97 << int(Hotkeys::Id::Tts_IncreaseVolume) << 1.0;
+        QTest::newRow("up at the top") << 1.0 << int(Hotkeys::Id::Tts_IncreaseVolume) << 1.0;
+        QTest::newRow("down") << 0.5 << int(Hotkeys::Id::Tts_DecreaseVolume) << 0.45;
+        QTest::newRow("down near the bottom stops at 0") << 0.03 << int(Hotkeys::Id::Tts_DecreaseVolume) << 0.0;
+    }
+
+    void toolBarVolumeKeys()
+    {
+        QFETCH(double, start);
+        QFETCH(int, key);
+        QFETCH(double, expected);
+        ReadingToolBar bar;
+        SettingsProvider::instance()->setTtsVolume(start);
+        const QList<QKeySequence> sequences = Hotkeys::sequences(Hotkeys::Id(key));
+        QVERIFY(!sequences.isEmpty());
+        const int code = sequences.first()[0];
+        QKeyEvent press(
+            QEvent::KeyPress, code & ~Qt::KeyboardModifierMask, Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+        QVERIFY(bar.handleKey(&press));
+        QCOMPARE(SettingsProvider::instance()->ttsVolume(), expected);
+        auto* slider = bar.readAloudBox()->volumeButton->slider();
+        QCOMPARE(slider->value(), qRound(expected * 100));
+        QKeyEvent other(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
+        QVERIFY(!bar.handleKey(&other));
+    }
+
+    void toolBarReadAloudMetric()
+    {
+        MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
+            QStringLiteral("http://127.0.0.1:9/"));
+        ReadingToolBar bar;
+        bar.setBookContext(QSharedPointer<BookContext>::create());
+        // Without a ready speech engine the controls show but take no clicks.
+        QVERIFY(!bar.readAloudBox()->isEnabled());
+        KelButton* play = bar.readAloudBox()->playButton;
+        for (int i = 0; i < 12; ++i) {
+            play->setChecked(true);
+            QTRY_VERIFY(bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
+            emit bar.readAloudBox()->stopButton->clicked();
+            QVERIFY(!play->isChecked());
+            QVERIFY(!bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
+        }
+        int sent = 0;
+        for (const MetricSender::Event& event : MetricSender::instance()->queuedEvents())
+            sent += event.key == QLatin1String("tts") ? 1 : 0;
+        QCOMPARE(sent, 10);
+        MetricSender::setEnabled(false);
+    }
+
+    void toolBarShrinking()
+    {
+        ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
+            bar.notesButton(), bar.libraryButton() };
+        const auto shrunk = [&] {
+            QString flags;
+            for (auto* button : order)
+                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
+            return flags;
+        };
+        QCOMPARE(shrunk(), QStringLiteral("0000"));
+        // Narrowing drops the texts in order, widening brings them back in reverse.
+        QStringList seen;
+        for (int width = 1400; width >= 200; width -= 10) {
+            bar.resize(width, 60);
+            QApplication::processEvents();
+            if (seen.isEmpty() || seen.last() != shrunk())
+                seen << shrunk();
+        }
+        QCOMPARE(seen, QStringList({ "0000", "1000", "1100", "1110", "1111" }));
+        seen.clear();
+        for (int width = 200; width <= 1400; width += 10) {
+            bar.resize(width, 60);
+            QApplication::processEvents();
+            if (seen.isEmpty() || seen.last() != shrunk())
+                seen << shrunk();
+        }
+        QCOMPARE(seen, QStringList({ "1111", "1110", "1100", "1000", "0000" }));
+        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
+    }
+
+private:
+    std::unique_ptr<Profiles> m_profiles;
+};
+
+int main(int argc, char** argv) { return runReadingTest<TestReadingBars>(argc, argv); }
+
+#include "tst_readingbars.moc"
