@@ -99,7 +99,7 @@ public:
     void parkWindow();
     // Keeps the row at the top of the viewport where it is across a change of rows before it.
     int anchorRow(int* offset) const;
-    void restoreAnchor(int row, int offset);
+    void relayOutKeeping(int row, int offset);
     void windowedReset();
     void windowedInsert(int first, int last);
     void windowedRemove(int first, int last);
@@ -298,11 +298,17 @@ int KelListWidget::Private::anchorRow(int* offset) const
     return geometry.lineFirstRow[line];
 }
 
-void KelListWidget::Private::restoreAnchor(int row, int offset)
+void KelListWidget::Private::relayOutKeeping(int row, int offset)
 {
+    // The scroll bar moves twice on the way; only the final window is realised.
+    realising = true;
+    layOutLines();
     const int line = geometry.lineOfRow(qMin(row, extents.size() - 1));
     if (line >= 0)
         owner->verticalScrollBar()->setValue(geometry.lineTop[line] + offset);
+    realising = false;
+    realise();
+    emitRowCount();
 }
 
 void KelListWidget::Private::windowedReset()
@@ -329,13 +335,7 @@ void KelListWidget::Private::windowedInsert(int first, int last)
     extents.insert(first, count, QSize());
     for (int row = first; row <= last; ++row)
         extents[row] = extentOf(row);
-    // The scroll bar moves twice on the way; only the final window is realised.
-    realising = true;
-    layOutLines();
-    restoreAnchor(anchor, offset);
-    realising = false;
-    realise();
-    emitRowCount();
+    relayOutKeeping(anchor, offset);
 }
 
 void KelListWidget::Private::windowedRemove(int first, int last)
@@ -360,13 +360,7 @@ void KelListWidget::Private::windowedRemove(int first, int last)
     }
     realised = shifted;
     extents.remove(first, qMin(count, extents.size() - first));
-    // The scroll bar moves twice on the way; only the final window is realised.
-    realising = true;
-    layOutLines();
-    restoreAnchor(anchor, offset);
-    realising = false;
-    realise();
-    emitRowCount();
+    relayOutKeeping(anchor, offset);
 }
 
 // Rows moved or re-sorted: every extent is asked again and the realised widgets read their new rows.
