@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QStringListModel>
@@ -79,6 +80,7 @@ struct ListFixture {
     QWidget window;
     KelListWidget* list;
     int made = 0;
+    bool freeSize = false;
 
     explicit ListFixture(int layoutId)
         : list(new KelListWidget(0, &window))
@@ -86,6 +88,8 @@ struct ListFixture {
         list->setItemFactory([this](QWidget* parent, const QModelIndex& index) {
             ++made;
             auto* w = new RowWidget(parent);
+            if (freeSize)
+                w->setMinimumSize(0, 0), w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
             w->readFrom(index);
             w->setItemMode(list->currentLayoutId());
             return w;
@@ -128,6 +132,85 @@ void fill(QStandardItemModel& model, int count)
         model.appendRow(new QStandardItem(QStringLiteral("r%1").arg(i)));
 }
 
+// A windowed list wraps its cards anew after a width change once the scroll area is done; that may
+// toggle the scroll bar and change the width once more.
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+QWidget* asWidget(KelListWidgetItem* item) { return dynamic_cast<QWidget*>(item); }
+
+// Rows of the windowed mode grow with their text ("r1" 20 px, "r1000" 50 px), so card lines differ.
+int extentHeight(const QString& text) { return 10 * qMax(2, text.size()); }
+
+// A windowed list over 10,000 rows, shown.
+bool showWindowed(ListFixture& f, QStandardItemModel& model)
+{
+    f.freeSize = true;
+    f.list->setWindowed(
+        true, [](const QModelIndex& index, int) { return QSize(60, extentHeight(index.data().toString())); });
+    fill(model, 10000);
+    f.list->setModel(&model);
+    f.window.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&f.window);
+    settle();
+    return exposed;
+}
+
+// The realised widgets with their texts, top to bottom, in viewport coordinates.
+QList<QPair<QString, QRect>> visibleRows(const ListFixture& f)
+{
+    QList<QPair<QString, QRect>> result;
+    const QRect view = f.list->viewport()->rect();
+    for (RowWidget* w : f.rows()) {
+        const QRect rect(w->mapTo(f.list->viewport(), QPoint(0, 0)), w->size());
+        if (rect.intersects(view))
+            result << qMakePair(w->text, rect);
+    }
+    return result;
+}
+
+// Checks the window: every realised widget lies within a viewport above or below the visible one, every
+// row crossing the viewport is realised, and lines are as tall as their tallest card, without overlaps.
+void checkWindow(const ListFixture& f, int* most)
+{
+    const int top = f.list->verticalScrollBar()->value();
+    const int height = f.list->viewport()->height();
+    const QList<RowWidget*> rows = f.rows();
+    QVERIFY(!rows.isEmpty());
+    *most = qMax(*most, rows.size());
+    int lineTop = rows.first()->y();
+    int lineBottom = lineTop;
+    int gap = -1;
+    for (int i = 0; i < rows.size(); ++i) {
+        const QRect rect = rows[i]->geometry();
+        QVERIFY2(rect.bottom() >= top - height && rect.top() < top + 2 * height, qPrintable(rows[i]->text));
+        QCOMPARE(rect.height(), extentHeight(rows[i]->text));
+        if (rect.y() != lineTop) {
+            if (gap < 0)
+                gap = rect.y() - lineBottom;
+            QCOMPARE(rect.y(), lineBottom + gap);
+            lineTop = rect.y();
+        } else if (i > 0) {
+            QVERIFY(rect.left() > rows[i - 1]->geometry().right());
+        }
+        lineBottom = qMax(lineBottom, rect.bottom() + 1);
+    }
+    const int first = f.list->modelIndexForItem(rows.first()).row();
+    QCOMPARE(f.list->modelIndexForItem(rows.last()).row(), first + rows.size() - 1);
+    QVERIFY(rows.first()->y() <= qMax(0, top));
+    QVERIFY2(lineBottom >= qMin(top + height, f.list->widget()->height()),
+        qPrintable(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                       .arg(top)
+                       .arg(height)
+                       .arg(lineBottom)
+                       .arg(f.list->widget()->height())
+                       .arg(rows.first()->text)
+                       .arg(rows.last()->text)));
+}
+
 } // namespace
 
 class TestKelListWidget : public QObject {
@@ -139,6 +222,10 @@ private slots:
     void moveAndLayoutChange();
     void modelDestroyedAndReplaced();
     void layoutSwitchAndRetranslate();
+    void windowedRealisesOnlyNearTheView_data();
+    void windowedRealisesOnlyNearTheView();
+    void windowedKeepsVisibleRowsInPlace_data();
+    void windowedKeepsVisibleRowsInPlace();
     void keyboardNavigation_data();
     void keyboardNavigation();
     void dragInsideListMovesModelRow();
@@ -307,6 +394,9 @@ void TestKelListWidget::layoutSwitchAndRetranslate()
     f.list->setModel(&model);
     f.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    settle();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    settle();
     const QList<RowWidget*> before = f.rows();
     QVERIFY(f.row(1)->y() > f.row(0)->y());
 
@@ -324,36 +414,138 @@ void TestKelListWidget::layoutSwitchAndRetranslate()
     QCOMPARE(before[5]->translations, 1);
 }
 
+void TestKelListWidget::windowedRealisesOnlyNearTheView_data() { followsModelChanges_data(); }
+
+void TestKelListWidget::windowedRealisesOnlyNearTheView()
+{
+    QFETCH(int, layoutId);
+    ListFixture f(layoutId);
+    QStandardItemModel model;
+    QVERIFY(showWindowed(f, model));
+    QScrollBar* bar = f.list->verticalScrollBar();
+    int most = 0;
+    QList<int> positions;
+    for (int y = 0; y <= 6000; y += 120)
+        positions << y;
+    positions << bar->maximum() / 2 << bar->maximum() << 0;
+    for (int y : positions) {
+        bar->setValue(y);
+        checkWindow(f, &most);
+    }
+    // Widgets are recycled, not made per row.
+    QCOMPARE(f.made, most);
+
+    // The scroll range holds every row: at the end the last row closes the content.
+    bar->setValue(bar->maximum());
+    QCOMPARE(f.rows().last()->text, QStringLiteral("r9999"));
+    QCOMPARE(f.rows().last()->geometry().bottom() + 1, f.list->widget()->height());
+
+    f.list->scrollToRow(7777);
+    auto* row = static_cast<RowWidget*>(f.list->itemForIndex(model.index(7777, 0)));
+    QVERIFY(row);
+    QCOMPARE(row->text, QStringLiteral("r7777"));
+    QVERIFY(f.list->viewport()->rect().contains(QRect(row->mapTo(f.list->viewport(), QPoint(0, 0)), row->size())));
+    checkWindow(f, &most);
+
+    // A changed text changes the row's extent and moves the rows after it.
+    model.setData(model.index(7777, 0), QStringLiteral("a longer text"));
+    QCOMPARE(row->height(), 130);
+    checkWindow(f, &most);
+
+    // Leaving the mode shows every row again.
+    f.list->setWindowed(false);
+    QCOMPARE(f.list->itemCount(), 10000);
+}
+
+void TestKelListWidget::windowedKeepsVisibleRowsInPlace_data()
+{
+    QTest::addColumn<int>("layoutId");
+    QTest::addColumn<bool>("insert");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("count");
+    QTest::newRow("list insert at top") << 0 << true << 0 << 5;
+    QTest::newRow("list insert just above") << 0 << true << 4999 << 1;
+    QTest::newRow("list remove above") << 0 << false << 10 << 300;
+    QTest::newRow("list remove just above") << 0 << false << 4999 << 1;
+    QTest::newRow("grid insert") << 1 << true << 100 << 7;
+    QTest::newRow("grid remove") << 1 << false << 1 << 3;
+}
+
+void TestKelListWidget::windowedKeepsVisibleRowsInPlace()
+{
+    QFETCH(int, layoutId);
+    QFETCH(bool, insert);
+    QFETCH(int, first);
+    QFETCH(int, count);
+    ListFixture f(layoutId);
+    QStandardItemModel model;
+    QVERIFY(showWindowed(f, model));
+    f.list->scrollToRow(5000);
+    f.list->verticalScrollBar()->setValue(asWidget(f.list->itemAtRow(5000))->y() + 7);
+    const QList<QPair<QString, QRect>> before = visibleRows(f);
+    QVERIFY(before.size() > 3);
+    if (insert)
+        model.insertRows(first, count);
+    else
+        model.removeRows(first, count);
+    int most = 0;
+    checkWindow(f, &most);
+    // Cards after a change of count may wrap differently: there the first card keeps its height.
+    const QList<QPair<QString, QRect>> after = visibleRows(f);
+    if (layoutId == 0) {
+        QCOMPARE(after, before);
+    } else {
+        auto same = std::find_if(after.cbegin(), after.cend(),
+            [&](const QPair<QString, QRect>& row) { return row.first == before.first().first; });
+        QVERIFY(same != after.cend());
+        QCOMPARE(same->second.y(), before.first().second.y());
+    }
+}
+
 void TestKelListWidget::keyboardNavigation_data()
 {
     QTest::addColumn<int>("layoutId");
+    QTest::addColumn<bool>("windowed");
+    QTest::addColumn<int>("rows");
     QTest::addColumn<QList<int>>("keys");
     QTest::addColumn<QList<int>>("focused");
     // 180 px wide grid of 60 px cells: three per row.
-    QTest::newRow("list") << 0
-                          << QList<int>({ Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Up,
-                                 Qt::Key_End, Qt::Key_Up })
-                          << QList<int>({ 0, 1, 2, 2, 1, 5, 4 });
-    QTest::newRow("grid") << 1
-                          << QList<int>({ Qt::Key_Home, Qt::Key_Right, Qt::Key_Down, Qt::Key_Down, Qt::Key_Left,
-                                 Qt::Key_Up, Qt::Key_End })
-                          << QList<int>({ 0, 1, 4, 4, 3, 0, 5 });
+    const QList<int> listKeys(
+        { Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Up, Qt::Key_End, Qt::Key_Up });
+    const QList<int> gridKeys(
+        { Qt::Key_Home, Qt::Key_Right, Qt::Key_Down, Qt::Key_Down, Qt::Key_Left, Qt::Key_Up, Qt::Key_End });
+    QTest::newRow("list") << 0 << false << 6 << listKeys << QList<int>({ 0, 1, 2, 2, 1, 5, 4 });
+    QTest::newRow("grid") << 1 << false << 6 << gridKeys << QList<int>({ 0, 1, 4, 4, 3, 0, 5 });
+    QTest::newRow("windowed list") << 0 << true << 6 << listKeys << QList<int>({ 0, 1, 2, 2, 1, 5, 4 });
+    QTest::newRow("windowed grid") << 1 << true << 6 << gridKeys << QList<int>({ 0, 1, 4, 4, 3, 0, 5 });
+    // Past the realised rows.
+    QTest::newRow("windowed list, 10000")
+        << 0 << true << 10000 << QList<int>({ Qt::Key_Home, Qt::Key_End, Qt::Key_Up, Qt::Key_Home, Qt::Key_Down })
+        << QList<int>({ 0, 9999, 9998, 0, 1 });
+    QTest::newRow("windowed grid, 10000")
+        << 1 << true << 10000 << QList<int>({ Qt::Key_Home, Qt::Key_Right, Qt::Key_End, Qt::Key_Left, Qt::Key_Home })
+        << QList<int>({ 0, 1, 9999, 9998, 0 });
 }
 
 void TestKelListWidget::keyboardNavigation()
 {
     QFETCH(int, layoutId);
+    QFETCH(bool, windowed);
+    QFETCH(int, rows);
     QFETCH(QList<int>, keys);
     QFETCH(QList<int>, focused);
     ListFixture f(layoutId);
+    if (windowed)
+        f.list->setWindowed(true, [](const QModelIndex&, int) { return QSize(60, 20); });
     QStandardItemModel model;
-    fill(model, 6);
+    fill(model, rows);
     f.list->setModel(&model);
     f.list->setKeyboardNavigationEnabled(true);
     f.window.show();
     f.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&f.window));
     QVERIFY(QTest::qWaitFor([&] { return !f.list->viewport()->isHidden(); }));
+    settle();
     f.list->setFocus();
     for (int i = 0; i < keys.size(); ++i) {
         QWidget* target = QApplication::focusWidget();
@@ -375,6 +567,7 @@ void dragFirstRowToThird(ListFixture& f, QWidget* indicator)
     f.list->dnd()->setLocalMoveEnabled(true);
     f.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    settle();
     QVERIFY(QTest::qWaitFor([&] { return !f.list->viewport()->isHidden(); }));
     auto send = [](QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
         QMouseEvent e(type, pos, w->mapToGlobal(pos), button, buttons, Qt::NoModifier);

@@ -6,6 +6,7 @@
 #include "layouts/kellayoutreplacer.h"
 #include "widgets/kelbutton.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QDebug>
 #include <QElapsedTimer>
@@ -13,12 +14,38 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPersistentModelIndex>
+#include <QResizeEvent>
+#include <QScrollBar>
 #include <QSpacerItem>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
 QWidget* asWidget(KelListWidgetItem* item) { return dynamic_cast<QWidget*>(item); }
+
+// Where the rows of the windowed mode lie in the content widget. A line is a row of a box layout or a
+// wrapped line of cards in a flow layout, as tall as its tallest card.
+struct WindowGeometry {
+    QVector<int> lineFirstRow;
+    QVector<int> lineTop;
+    QVector<int> lineHeight;
+    QVector<int> rowX; // flow layouts only
+    int rowLeft = 0; // box layouts only
+    int rowWidth = 0;
+    int height = 0;
+
+    int lineOfRow(int row) const
+    {
+        return int(std::upper_bound(lineFirstRow.begin(), lineFirstRow.end(), row) - lineFirstRow.begin()) - 1;
+    }
+    // The last line starting above y, or 0.
+    int lineAt(int y) const
+    {
+        return qMax(0, int(std::upper_bound(lineTop.begin(), lineTop.end(), y) - lineTop.begin()) - 1);
+    }
+};
 
 } // namespace
 
@@ -61,6 +88,25 @@ public:
     }
     void emitRowCount() { emit owner->rowCountChanged(model ? model->rowCount(root) : 0); }
 
+    int rowCount() const { return model ? model->rowCount(root) : 0; }
+    QSize extentOf(int row) const { return extent(indexAt(row), replacer->currentLayoutId()); }
+    void measureAll();
+    void layOutLines();
+    QRect rowRect(int row) const;
+    void realise();
+    KelListWidgetItem* takeItem(int row);
+    void park(KelListWidgetItem* item);
+    void parkWindow();
+    // Keeps the row at the top of the viewport where it is across a change of rows before it.
+    int anchorRow(int* offset) const;
+    void relayOutKeeping(int row, int offset);
+    void windowedReset();
+    void windowedInsert(int first, int last);
+    void windowedRemove(int first, int last);
+    void windowedRefresh();
+    bool windowedKey(int key);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     void onModelReset();
     void onModelRowsInserted(const QModelIndex& parent, int first, int last);
     void onModelRowsRemoved(const QModelIndex& parent, int first, int last);
@@ -70,9 +116,12 @@ public:
     void onLocalMovePerformed(QWidget* widget, int from, int to);
     void onExternalDndPerformed(const QMimeData* data, Qt::DropAction action, int row);
 
-    bool navigable(int pos) const;
+    bool navigable(int pos) const { return navigableWidget(widgetAt(pos)); }
+    static bool navigableWidget(QWidget* w);
+    static bool isCurrent(QWidget* w);
     int currentPosition() const;
-    bool activate(int pos);
+    bool activate(int pos) { return activateWidget(widgetAt(pos)); }
+    static bool activateWidget(QWidget* w);
     bool activateNext(int from, int step);
     bool activateVertical(int current, int direction);
     bool handleKey(int key);
@@ -92,7 +141,263 @@ public:
 
     QWidget* content = nullptr;
     QVBoxLayout* contentLayout = nullptr;
+
+    bool windowed = false;
+    ExtentFunction extent;
+    QVector<QSize> extents;
+    WindowGeometry geometry;
+    QMap<int, KelListWidgetItem*> realised;
+    bool realising = false;
+    bool relayoutPending = false;
 };
+
+void KelListWidget::Private::measureAll()
+{
+    const int count = rowCount();
+    extents.resize(count);
+    for (int row = 0; row < count; ++row)
+        extents[row] = extentOf(row);
+}
+
+void KelListWidget::Private::layOutLines()
+{
+    WindowGeometry g;
+    QLayout* current = layout();
+    const QMargins margins = current ? current->contentsMargins() : QMargins();
+    const int width = owner->viewport()->width();
+    auto* flow = qobject_cast<KelFlowLayout*>(current);
+    int hs = 0;
+    int vs = 0;
+    if (flow) {
+        hs = qMax(0, flow->horizontalSpacing());
+        vs = qMax(0, flow->verticalSpacing());
+        g.rowX.resize(extents.size());
+    } else if (current) {
+        vs = qMax(0, current->spacing());
+    }
+    g.rowLeft = margins.left();
+    g.rowWidth = qMax(0, width - margins.left() - margins.right());
+    const int rightEdge = width - margins.right();
+    int x = margins.left();
+    int y = margins.top();
+    int lineHeight = 0;
+    // The same wrapping as the flow layout's, so that both modes look alike.
+    for (int row = 0; row < extents.size(); ++row) {
+        const QSize size = extents[row];
+        const bool wrap = !flow || (x + size.width() > rightEdge && !g.lineFirstRow.isEmpty() && lineHeight > 0);
+        if (g.lineFirstRow.isEmpty() || wrap) {
+            if (!g.lineFirstRow.isEmpty()) {
+                g.lineHeight << lineHeight;
+                y += lineHeight + vs;
+            }
+            g.lineFirstRow << row;
+            g.lineTop << y;
+            x = margins.left();
+            lineHeight = 0;
+        }
+        if (flow)
+            g.rowX[row] = x;
+        x += size.width() + hs;
+        lineHeight = qMax(lineHeight, size.height());
+    }
+    if (!g.lineFirstRow.isEmpty())
+        g.lineHeight << lineHeight;
+    g.height = g.lineFirstRow.isEmpty() ? 0 : y + lineHeight + margins.bottom();
+    geometry = g;
+    content->setMinimumHeight(g.height);
+    owner->updateLayout();
+}
+
+QRect KelListWidget::Private::rowRect(int row) const
+{
+    const int line = geometry.lineOfRow(row);
+    if (row < 0 || row >= extents.size() || line < 0)
+        return QRect();
+    if (geometry.rowX.isEmpty())
+        return QRect(geometry.rowLeft, geometry.lineTop[line], geometry.rowWidth, extents[row].height());
+    return QRect(QPoint(geometry.rowX[row], geometry.lineTop[line]), extents[row]);
+}
+
+KelListWidgetItem* KelListWidget::Private::takeItem(int row)
+{
+    const QModelIndex index = indexAt(row);
+    if (spares.isEmpty())
+        return factory(content, index);
+    KelListWidgetItem* item = spares.takeLast();
+    item->setItemMode(replacer->currentLayoutId());
+    item->readFrom(index);
+    return item;
+}
+
+void KelListWidget::Private::park(KelListWidgetItem* item)
+{
+    QWidget* widget = asWidget(item);
+    // A parked widget keeping the focus would take the keys meant for the list.
+    if (widget->hasFocus() || widget->isAncestorOf(QApplication::focusWidget()))
+        owner->setFocus();
+    widget->hide();
+    item->resetItem();
+    spares.append(item);
+}
+
+void KelListWidget::Private::parkWindow()
+{
+    for (KelListWidgetItem* item : qAsConst(realised))
+        park(item);
+    realised.clear();
+}
+
+void KelListWidget::Private::realise()
+{
+    if (!windowed || !model || !factory || realising)
+        return;
+    realising = true;
+    const int count = qMin(rowCount(), extents.size());
+    int first = 0;
+    int last = -1;
+    if (count > 0 && !geometry.lineTop.isEmpty()) {
+        const int top = owner->verticalScrollBar()->value();
+        const int height = owner->viewport()->height();
+        int firstLine = geometry.lineAt(top - height);
+        // The line may end in the gap above the window.
+        if (geometry.lineTop[firstLine] + geometry.lineHeight[firstLine] <= top - height
+            && firstLine + 1 < geometry.lineTop.size())
+            ++firstLine;
+        const int lastLine = geometry.lineAt(top + 2 * height - 1);
+        first = geometry.lineFirstRow[firstLine];
+        last = lastLine + 1 < geometry.lineFirstRow.size() ? geometry.lineFirstRow[lastLine + 1] - 1 : count - 1;
+    }
+    for (auto it = realised.begin(); it != realised.end();) {
+        if (it.key() < first || it.key() > last) {
+            park(it.value());
+            it = realised.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (int row = first; row <= last; ++row) {
+        KelListWidgetItem*& item = realised[row];
+        if (!item)
+            item = takeItem(row);
+        QWidget* widget = asWidget(item);
+        widget->setGeometry(rowRect(row));
+        widget->setVisible(true);
+    }
+    realising = false;
+}
+
+int KelListWidget::Private::anchorRow(int* offset) const
+{
+    if (geometry.lineTop.isEmpty()) {
+        *offset = 0;
+        return 0;
+    }
+    const int top = owner->verticalScrollBar()->value();
+    const int line = geometry.lineAt(top);
+    *offset = top - geometry.lineTop[line];
+    return geometry.lineFirstRow[line];
+}
+
+void KelListWidget::Private::relayOutKeeping(int row, int offset)
+{
+    // The scroll bar moves twice on the way; only the final window is realised.
+    realising = true;
+    layOutLines();
+    const int line = geometry.lineOfRow(qMin(row, extents.size() - 1));
+    if (line >= 0)
+        owner->verticalScrollBar()->setValue(geometry.lineTop[line] + offset);
+    realising = false;
+    realise();
+    emitRowCount();
+}
+
+void KelListWidget::Private::windowedReset()
+{
+    parkWindow();
+    measureAll();
+    layOutLines();
+    realise();
+    emitRowCount();
+    QMetaObject::invokeMethod(owner, "hardWorkFinished", Qt::QueuedConnection);
+}
+
+void KelListWidget::Private::windowedInsert(int first, int last)
+{
+    const int count = last - first + 1;
+    int offset = 0;
+    int anchor = anchorRow(&offset);
+    if (first <= anchor && !extents.isEmpty())
+        anchor += count;
+    QMap<int, KelListWidgetItem*> shifted;
+    for (auto it = realised.cbegin(); it != realised.cend(); ++it)
+        shifted.insert(it.key() >= first ? it.key() + count : it.key(), it.value());
+    realised = shifted;
+    extents.insert(first, count, QSize());
+    for (int row = first; row <= last; ++row)
+        extents[row] = extentOf(row);
+    relayOutKeeping(anchor, offset);
+}
+
+void KelListWidget::Private::windowedRemove(int first, int last)
+{
+    const int count = last - first + 1;
+    int offset = 0;
+    int anchor = anchorRow(&offset);
+    if (anchor > last) {
+        anchor -= count;
+    } else if (anchor >= first) {
+        anchor = first;
+        offset = 0;
+    }
+    QMap<int, KelListWidgetItem*> shifted;
+    for (auto it = realised.cbegin(); it != realised.cend(); ++it) {
+        if (it.key() < first)
+            shifted.insert(it.key(), it.value());
+        else if (it.key() > last)
+            shifted.insert(it.key() - count, it.value());
+        else
+            park(it.value());
+    }
+    realised = shifted;
+    extents.remove(first, qMin(count, extents.size() - first));
+    relayOutKeeping(anchor, offset);
+}
+
+// Rows moved or re-sorted: every extent is asked again and the realised widgets read their new rows.
+void KelListWidget::Private::windowedRefresh()
+{
+    measureAll();
+    layOutLines();
+    for (auto it = realised.cbegin(); it != realised.cend(); ++it) {
+        if (it.key() < rowCount())
+            it.value()->readFrom(indexAt(it.key()));
+    }
+    realise();
+}
+
+bool KelListWidget::Private::eventFilter(QObject* watched, QEvent* event)
+{
+    if (windowed && watched == owner->viewport() && event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        realise();
+        if (resize->size().width() != resize->oldSize().width() && !relayoutPending) {
+            // Wrapping anew changes the content height, which may toggle the scroll bar that is being
+            // laid out right now: wait until the scroll area is done.
+            relayoutPending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    relayoutPending = false;
+                    if (windowed) {
+                        layOutLines();
+                        realise();
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 void KelListWidget::Private::startHardWork()
 {
@@ -156,6 +461,10 @@ void KelListWidget::Private::removeItems(int first, int last)
 
 void KelListWidget::Private::onModelReset()
 {
+    if (windowed) {
+        windowedReset();
+        return;
+    }
     startHardWork();
     parkAll();
     if (!layout()) {
@@ -171,6 +480,10 @@ void KelListWidget::Private::onModelRowsInserted(const QModelIndex& parent, int 
 {
     if (!isRoot(parent) || internalMove || !layout())
         return;
+    if (windowed) {
+        windowedInsert(first, last);
+        return;
+    }
     startHardWork();
     for (int row = first; row <= last; ++row)
         makeItem(row);
@@ -181,6 +494,10 @@ void KelListWidget::Private::onModelRowsRemoved(const QModelIndex& parent, int f
 {
     if (!isRoot(parent) || internalMove || !layout())
         return;
+    if (windowed) {
+        windowedRemove(first, last);
+        return;
+    }
     startHardWork();
     removeItems(first, last);
     emitRowCount();
@@ -194,13 +511,23 @@ void KelListWidget::Private::onModelRowsMoved(
     const bool fromRoot = isRoot(parent);
     const bool intoRoot = isRoot(destination);
     if (fromRoot && intoRoot) {
-        replacer->moveItems(start, end, row);
+        if (windowed)
+            windowedRefresh();
+        else
+            replacer->moveItems(start, end, row);
         return;
     }
     // Rows that leave the shown level go like removed rows, rows that arrive come like inserted ones;
     // moves between other levels are none of our business.
     if ((!fromRoot && !intoRoot) || !layout())
         return;
+    if (windowed) {
+        if (fromRoot)
+            windowedRemove(start, end);
+        else
+            windowedInsert(row, row + end - start);
+        return;
+    }
     startHardWork();
     if (fromRoot)
         removeItems(start, end);
@@ -220,9 +547,19 @@ void KelListWidget::Private::onModelDataChanged(
         return;
     QElapsedTimer watch;
     watch.start();
+    bool resized = false;
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+        if (windowed && row < extents.size()) {
+            const QSize size = extentOf(row);
+            resized = resized || size != extents[row];
+            extents[row] = size;
+        }
         if (auto* item = owner->itemAtRow(row))
             item->readFrom(indexAt(row));
+    }
+    if (resized) {
+        layOutLines();
+        realise();
     }
     if (watch.elapsed() > 500) {
         qInfo().nospace() << name() << ": DisplayRole data changed (topLeft: {" << topLeft.row() << ","
@@ -236,6 +573,10 @@ void KelListWidget::Private::onModelLayoutChanged(const QList<QPersistentModelIn
 {
     if (root.isValid() && !parents.contains(root))
         return;
+    if (windowed) {
+        windowedRefresh();
+        return;
+    }
     owner->forEachItem([this](KelListWidgetItem* item, int row) { item->readFrom(indexAt(row)); });
 }
 
@@ -263,33 +604,35 @@ void KelListWidget::Private::onExternalDndPerformed(const QMimeData* data, Qt::D
         model->dropMimeData(data, action, row, 0, root);
 }
 
-bool KelListWidget::Private::navigable(int pos) const
+bool KelListWidget::Private::navigableWidget(QWidget* w)
 {
-    QWidget* w = widgetAt(pos);
     if (!w || !w->isEnabled())
         return false;
     auto* button = qobject_cast<KelButton*>(w);
     return (button && button->isCheckable()) || w->focusPolicy() != Qt::NoFocus;
 }
 
+bool KelListWidget::Private::isCurrent(QWidget* w)
+{
+    if (!navigableWidget(w))
+        return false;
+    auto* button = qobject_cast<KelButton*>(w);
+    return (button && button->isChecked()) || w->hasFocus();
+}
+
 int KelListWidget::Private::currentPosition() const
 {
     for (int pos = 0, count = layout()->count(); pos < count; ++pos) {
-        if (!navigable(pos))
-            continue;
-        QWidget* w = widgetAt(pos);
-        auto* button = qobject_cast<KelButton*>(w);
-        if ((button && button->isChecked()) || w->hasFocus())
+        if (isCurrent(widgetAt(pos)))
             return pos;
     }
     return -1;
 }
 
-bool KelListWidget::Private::activate(int pos)
+bool KelListWidget::Private::activateWidget(QWidget* w)
 {
-    if (!navigable(pos))
+    if (!navigableWidget(w))
         return false;
-    QWidget* w = widgetAt(pos);
     if (auto* button = qobject_cast<KelButton*>(w))
         button->setChecked(true);
     else
@@ -320,8 +663,67 @@ bool KelListWidget::Private::activateVertical(int current, int direction)
     return false;
 }
 
+bool KelListWidget::Private::windowedKey(int key)
+{
+    int current = -1;
+    for (auto it = realised.cbegin(); it != realised.cend() && current < 0; ++it) {
+        if (isCurrent(asWidget(it.value())))
+            current = it.key();
+    }
+    const bool flow = qobject_cast<KelFlowLayout*>(layout());
+    int target = -1;
+    int step = 1;
+    switch (key) {
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = rowCount() - 1;
+        step = -1;
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        const bool vertical = key == Qt::Key_Up || key == Qt::Key_Down;
+        step = key == Qt::Key_Down || key == Qt::Key_Right ? 1 : -1;
+        if (!flow && !vertical)
+            return false;
+        if (current < 0) {
+            target = step > 0 ? 0 : -1;
+        } else if (flow && vertical) {
+            // The card of the next or previous line under the current card's centre, or its last card.
+            const int line = geometry.lineOfRow(current) + step;
+            if (line < 0 || line >= geometry.lineFirstRow.size())
+                return true;
+            const int centre = rowRect(current).center().x();
+            target = geometry.lineFirstRow[line];
+            const int end = line + 1 < geometry.lineFirstRow.size() ? geometry.lineFirstRow[line + 1] : rowCount();
+            while (target + 1 < end && rowRect(target + 1).left() <= centre)
+                ++target;
+            owner->scrollToRow(target);
+            activateWidget(asWidget(realised.value(target)));
+            return true;
+        } else {
+            target = current + step;
+        }
+        break;
+    }
+    default:
+        return false;
+    }
+    for (int row = target; row >= 0 && row < rowCount(); row += step) {
+        owner->scrollToRow(row);
+        if (activateWidget(asWidget(realised.value(row))))
+            break;
+    }
+    return true;
+}
+
 bool KelListWidget::Private::handleKey(int key)
 {
+    if (windowed)
+        return windowedKey(key);
     const int current = currentPosition();
     const bool next = key == Qt::Key_Down || key == Qt::Key_Right;
     const bool vertical = key == Qt::Key_Up || key == Qt::Key_Down;
@@ -380,6 +782,8 @@ KelListWidget::KelListWidget(int widgetType, QWidget* parent)
     connect(d->dnd, &KelLayoutDnd::dropIndicatorGeometryChanged, this,
         [this](QRect rect) { ensureRectVisible(rect, true); });
     connect(&d->hardWorkTimer, &QTimer::timeout, d, &Private::onHardWorkTimeout);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, d, &Private::realise);
+    viewport()->installEventFilter(d);
 }
 
 KelListWidget::~KelListWidget() { d->dnd->setLayout(nullptr); }
@@ -388,6 +792,7 @@ void KelListWidget::setModel(QAbstractItemModel* model, const QModelIndex& root)
 {
     if (model == d->model && QPersistentModelIndex(root) == d->root)
         return;
+    d->parkWindow();
     if (d->layout() && d->layout()->count() > 0) {
         d->startHardWork();
         d->parkAll();
@@ -437,6 +842,11 @@ void KelListWidget::setCurrentLayoutId(int id)
         d->contentLayout->insertLayout(0, layout);
     d->dnd->setLayout(layout);
     forEachItem([id](KelListWidgetItem* item, int) { item->setItemMode(id); });
+    if (d->windowed && d->model) {
+        d->measureAll();
+        d->layOutLines();
+        d->realise();
+    }
 }
 
 int KelListWidget::currentLayoutId() const { return d->replacer->currentLayoutId(); }
@@ -445,8 +855,52 @@ void KelListWidget::setKeyboardNavigationEnabled(bool enabled) { d->keyboardNavi
 
 KelLayoutDnd* KelListWidget::dnd() const { return d->dnd; }
 
+void KelListWidget::setWindowed(bool windowed, ExtentFunction extent)
+{
+    if (windowed && !extent) {
+        qWarning() << d->name() << ": the windowed mode needs row extents, it stays off";
+        return;
+    }
+    d->extent = std::move(extent);
+    if (windowed == d->windowed) {
+        if (windowed && d->model)
+            d->windowedReset();
+        return;
+    }
+    d->parkWindow();
+    if (d->layout() && d->layout()->count() > 0)
+        d->parkAll();
+    d->windowed = windowed;
+    d->extents.clear();
+    d->geometry = WindowGeometry();
+    d->content->setMinimumHeight(0);
+    if (d->model)
+        d->onModelReset();
+}
+
+bool KelListWidget::isWindowed() const { return d->windowed; }
+
+void KelListWidget::scrollToRow(int row)
+{
+    if (!d->windowed) {
+        if (QWidget* widget = asWidget(itemAtRow(row)))
+            scrollTo(widget, false);
+        return;
+    }
+    const QRect rect = d->rowRect(row);
+    if (rect.isNull())
+        return;
+    ensureRectVisible(rect, false);
+    d->realise();
+}
+
 void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) const
 {
+    if (d->windowed) {
+        for (auto it = d->realised.lowerBound(first); it != d->realised.cend() && (last < 0 || it.key() <= last); ++it)
+            fn(it.value(), it.key());
+        return;
+    }
     QLayout* layout = d->layout();
     if (!layout)
         return;
@@ -460,6 +914,8 @@ void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) con
 
 KelListWidgetItem* KelListWidget::itemAtRow(int row) const
 {
+    if (d->windowed)
+        return d->realised.value(row);
     QLayout* layout = d->layout();
     if (!layout || row < 0 || row >= layout->count())
         return nullptr;
@@ -476,6 +932,10 @@ KelListWidgetItem* KelListWidget::itemForIndex(const QModelIndex& index) const
 
 QModelIndex KelListWidget::modelIndexForItem(KelListWidgetItem* item) const
 {
+    if (d->windowed) {
+        const int row = d->realised.key(item, -1);
+        return row < 0 || !d->model ? QModelIndex() : d->indexAt(row);
+    }
     QLayout* layout = d->layout();
     if (!d->model || !item || !layout)
         return QModelIndex();

@@ -3,6 +3,7 @@
 #include "widgets/kelscrollarea.h"
 
 #include <QModelIndex>
+#include <QSize>
 
 #include <functional>
 
@@ -13,11 +14,15 @@ class QLayout;
 // Shows one real widget per row of a model (children of a root index, column 0), kept in step with the
 // model's notifications. Widgets of removed rows are parked and reused; bulk changes are shown at once
 // when the event loop is idle again. Alternative layouts (a list, a grid) are registered under ids.
+// Long lists use the windowed mode: widgets exist only for the rows near the viewport.
 class KelListWidget : public KelScrollArea {
     Q_OBJECT
 public:
     using ItemFactory = std::function<KelListWidgetItem*(QWidget* parent, const QModelIndex& index)>;
     using ItemFunction = std::function<void(KelListWidgetItem* item, int row)>;
+    // The size a row's widget takes in a layout: in a box layout only the height counts (the row spans
+    // the width), in a flow layout the card's width and height.
+    using ExtentFunction = std::function<QSize(const QModelIndex& index, int layoutId)>;
 
     explicit KelListWidget(int widgetType, QWidget* parent = nullptr);
     ~KelListWidget() override;
@@ -31,6 +36,16 @@ public:
     int currentLayoutId() const;
     void setKeyboardNavigationEnabled(bool enabled);
     KelLayoutDnd* dnd() const;
+
+    // Windowed: widgets only for the rows in the viewport and one viewport above and below, recycled
+    // while scrolling, placed from the extents (asked once per row, again when its data changes)
+    // instead of by the layout, which only lends its margins and spacing. Rows inserted or removed
+    // above the viewport leave the visible rows in place. Dragging rows inside the list is not offered.
+    // The row accessors below then see realised rows only; scrollToRow realises any row.
+    void setWindowed(bool windowed, ExtentFunction extent = ExtentFunction());
+    bool isWindowed() const;
+    // Scrolls the row into view at once; its widget exists afterwards.
+    void scrollToRow(int row);
 
     // A negative last means the last item.
     void forEachItem(const ItemFunction& fn, int first = 0, int last = -1) const;
