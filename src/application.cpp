@@ -11,6 +11,8 @@
 #include "models/bookprovider.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "passwordprompt.h"
+#include "readingservices.h"
 #include "settingsprovider.h"
 #include "systemreport.h"
 #include "ui/ui.h"
@@ -114,11 +116,26 @@ bool Application::init()
 
     restoreLibraryView();
     processEvents(QEventLoop::ExcludeUserInputEvents);
+    connectReadingServices();
     ui()->initMainWindow();
     // With a splash the splash shows the window when its time is up.
     if (!splash() && ui()->mainWindow())
         ui()->mainWindow()->showAndActivate();
     return true;
+}
+
+// The reading core reaches the library, the page counter, the speech engine and the password
+// box only through these seams; without them a book opens with no page numbers, no progress in
+// the library and no password prompt.
+void Application::connectReadingServices()
+{
+    ReadingServices::setBookModel(d->bookModel);
+    ReadingServices::setDataExchangeSvc(dataExchangeSvc());
+    ReadingServices::setTextToSpeech(d->textToSpeech);
+    setPasswordPrompt([](const QString& fileName, const PasswordValidator& validator) {
+        Ui* ui = Ui::instance();
+        return ui && ui->askPassword(fileName, validator);
+    });
 }
 
 void Application::restoreLibraryView()
@@ -184,6 +201,7 @@ void Application::initTts()
     }
     if (d->textToSpeech->state() != QTextToSpeech::Ready)
         qWarning() << "TTS subsystem initialization failed!!!";
+    ReadingServices::setTextToSpeech(d->textToSpeech);
 
     SettingsProvider* settings = SettingsProvider::instance();
     if (!settings)

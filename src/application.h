@@ -65,6 +65,7 @@ protected:
 private:
     void setUp();
     void restoreLibraryView();
+    void connectReadingServices();
 
     class Private;
     Private* d;
