@@ -12,10 +12,12 @@
 #include "mainwindow/sidebar/sidebarfolders.h"
 #include "mainwindow/statusbar/statusbar.h"
 #include "metrics/metricsender.h"
+#include "mobiwriter.h"
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
 #include "settingsprovider.h"
+#include "sevenzwriter.h"
 #include "temphome.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
@@ -439,28 +441,63 @@ private slots:
         QCOMPARE(added.extra, QStringLiteral("epub_2,fb2"));
     }
 
-    // Without an added book only the first applicable box shows.
+    // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
+    // "drm.mobi" an enciphered one, "nested.7z" an archive holding an EPUB; "a.epub" is in the
+    // library already.
+    void failures_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("refuseAdds"); // the database refuses to store books
+        QTest::addColumn<QString>("box");
+        const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
+        QTest::newRow("damaged before existing") << QStringList { "junk:bad.epub", "a.epub" } << false << "damaged";
+        QTest::newRow("existing names the first") << QStringList { "a.epub", "b.epub" } << false << existing;
+        QTest::newRow("protected first") << QStringList { "a.epub", "junk:bad.epub", "drm.mobi" } << false
+                                         << "protected";
+        QTest::newRow("archive holding an epub")
+            << QStringList { "nested.7z", "a.epub" } << false << "the archive holds an EPUB book";
+        QTest::newRow("refused by the database") << QStringList { "refused.fb2" } << true << "damaged";
+    }
     void failures()
     {
-        const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
-        importThroughDialog({ junk(QStringLiteral("bad.epub")), existing });
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
-        m_boxes.clear();
-        importThroughDialog({ existing, m_dir.filePath(QStringLiteral("b.epub")) });
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(existing.toHtmlEscaped()), qPrintable(m_boxes.first()));
-        // Books the database refuses to store are reported, not passed over in silence.
-        m_boxes.clear();
+        QFETCH(QStringList, files);
+        QFETCH(bool, refuseAdds);
+        QFETCH(QString, box);
+        QStringList paths;
+        for (const QString& name : files) {
+            if (name.startsWith(QStringLiteral("junk:"))) {
+                paths << junk(name.mid(5));
+            } else if (name == QStringLiteral("drm.mobi")) {
+                MobiWriter mobi;
+                mobi.setText("<p>text</p>");
+                mobi.setEncryption(2);
+                QVERIFY(mobi.write(m_dir.filePath(name)));
+                paths << m_dir.filePath(name);
+            } else if (name == QStringLiteral("nested.7z")) {
+                const QString epub = book(QStringLiteral("packed.epub"));
+                QFile packed(epub);
+                QVERIFY(packed.open(QIODevice::ReadOnly));
+                SevenZWriter archive(m_dir.filePath(name));
+                archive.add(QStringLiteral("book.epub"), packed.readAll());
+                QVERIFY(archive.write());
+                paths << m_dir.filePath(name);
+            } else {
+                const QString path = m_dir.filePath(name);
+                paths << (QFileInfo::exists(path) ? path : book(name));
+            }
+        }
         QSqlQuery query;
-        QVERIFY(query.exec(QStringLiteral(
-            "CREATE TRIGGER refuse_add BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'read-only'); END")));
+        if (refuseAdds) {
+            QVERIFY(query.exec(QStringLiteral(
+                "CREATE TRIGGER refuse_add BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'read-only'); END")));
+        }
         const int rows = books()->rowCount();
-        importThroughDialog({ book(QStringLiteral("refused.fb2")) });
-        QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
+        importThroughDialog(paths);
+        if (refuseAdds)
+            QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
         QCOMPARE(books()->rowCount(), rows);
         QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
+        QVERIFY2(m_boxes.first().contains(box.toHtmlEscaped()), qPrintable(m_boxes.first()));
     }
 
     void drops_data()
