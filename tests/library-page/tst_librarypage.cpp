@@ -16,9 +16,11 @@
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "pdfenginefile.h"
 #include "settingsprovider.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
+#include "testpaths.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
 #include "widgets/dropindicator.h"
@@ -142,6 +144,7 @@ private slots:
         Ui::instance()->setFileDialogHandler([this](const KelFileDialogRequest&) { return m_chosen; });
         MetricSender::init(QStringLiteral("device"), QStringLiteral("4"), QStringLiteral("1.0"), true,
             QStringLiteral("http://127.0.0.1:9/"));
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         QVERIFY(Application::instance()->init());
         auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
         QVERIFY(window);
@@ -432,13 +435,18 @@ private slots:
 
     void addSeveralBooks()
     {
-        importThroughDialog(
-            { book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")), book(QStringLiteral("c.fb2")) });
+        importThroughDialog({ book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")),
+            book(QStringLiteral("c.pdf"), QStringLiteral("Paper Title")) });
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(QStringLiteral("3 books added!")), qPrintable(m_boxes.first()));
         const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
         QCOMPARE(added.value, QStringLiteral("3"));
-        QCOMPARE(added.extra, QStringLiteral("epub_2,fb2"));
+        QCOMPARE(added.extra, QStringLiteral("epub_2,pdf"));
+        // The title inside the PDF, not its file name: the PDF engine was loaded and read it.
+        const QModelIndexList read = books()->match(
+            books()->index(0, 0), BookModel::TitleRole, QStringLiteral("Paper Title"), -1, Qt::MatchExactly);
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
