@@ -449,6 +449,22 @@ private slots:
         QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
+    // The header's columns follow the rows' widths in the table; cards leave them free.
+    void headerWidths()
+    {
+        const auto fixed = [this] {
+            int count = 0;
+            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
+                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
+            return count;
+        };
+        QVERIFY(books()->rowCount() > 0);
+        choose(Enums::View_Table);
+        QTRY_VERIFY(fixed() > 0);
+        choose(Enums::View_Cards);
+        QTRY_COMPARE(fixed(), 0);
+    }
+
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
     // "drm.mobi" an enciphered one, "nested.7z" an archive holding an EPUB; "a.epub" is in the
     // library already.
