@@ -195,6 +195,12 @@ void Ui::showBookProtected()
     showMessage(formatMessage(translated("Dilog_Errors", "Book file is protected. Book can not be opened.")), 5);
 }
 
+void Ui::showArchivedBookUnsupported(const QString& reason)
+{
+    showMessage(
+        formatMessage(translated("Dilog_Errors", "The archive can not be added: %1.").arg(reason.toHtmlEscaped())), 5);
+}
+
 void Ui::showBookNotFound(const QString& path)
 {
     showMessage(formatMessage(translated(

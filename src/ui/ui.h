@@ -36,6 +36,8 @@ public:
     void showBooksImported(int count);
     void showBookDamaged();
     void showBookProtected();
+    // A 7z archive whose book cannot be read from it; reason says which book it holds.
+    void showArchivedBookUnsupported(const QString& reason);
     void showBookNotFound(const QString& path);
     void showPrinterDisconnected(const QString& name);
 

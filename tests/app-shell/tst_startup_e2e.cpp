@@ -1,5 +1,6 @@
 // The real program under a real X server: start-up to the main window, the hand-over of a second
-// start, the theme hotkey, a clean exit on SIGTERM and a crash report on SIGSEGV.
+// start adding its books, files dropped from another program, the theme hotkey, a clean exit on
+// SIGTERM and a crash report on SIGSEGV.
 
 #include "epubbuilder.h"
 #include "testpaths.h"
@@ -13,6 +14,8 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +79,41 @@ class StartupE2ETest : public QObject {
         return text;
     }
 
+    // One small EPUB per title in dir, named prefix1.epub, prefix2.epub...; the paths written.
+    static QStringList writeBooks(const QTemporaryDir& dir, const QString& prefix, const QStringList& titles)
+    {
+        QStringList paths;
+        for (const QString& title : titles) {
+            EpubBuilder epub;
+            epub.setTitle(title);
+            epub.addChapter(
+                QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p>Text</p>"));
+            const QString path = dir.filePath(QStringLiteral("%1%2.epub").arg(prefix).arg(paths.size() + 1));
+            if (epub.write(path))
+                paths << path;
+        }
+        return paths;
+    }
+
+    // Titles of the books in the library database of the running program, sorted.
+    QStringList libraryTitles() const
+    {
+        QStringList titles;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
+            db.setDatabaseName(m_home.filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+            if (db.open()) {
+                QSqlQuery query(db);
+                query.exec(QStringLiteral("select title from books order by title"));
+                while (query.next())
+                    titles << query.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("e2e"));
+        return titles;
+    }
+
     void start(QProcess& process, const QStringList& args = QStringList(), const QString& workDir = QString())
     {
         process.setProcessEnvironment(m_env);
@@ -89,7 +127,8 @@ class StartupE2ETest : public QObject {
     }
 
     // The main window of the process, once it is visible (the splash comes first).
-    QString waitForMainWindow(qint64 pid)
+    QString waitForMainWindow(qint64 pid) { return waitForWindow(pid, QStringLiteral("Folvane")); }
+    QString waitForWindow(qint64 pid, const QString& name)
     {
         QElapsedTimer timer;
         timer.start();
@@ -98,12 +137,24 @@ class StartupE2ETest : public QObject {
                                                 QStringLiteral("--pid"), QString::number(pid) })
                                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             for (const QString& id : ids) {
-                if (runTool({ QStringLiteral("getwindowname"), id }) == QLatin1String("Folvane"))
+                if (runTool({ QStringLiteral("getwindowname"), id }) == name)
                     return id;
             }
             QTest::qWait(200);
         }
         return QString();
+    }
+
+    // The window's frame on the screen, from "xdotool getwindowgeometry --shell".
+    static QRect geometry(const QString& windowId)
+    {
+        QMap<QString, int> values;
+        const QStringList lines
+            = runTool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId }).split('\n');
+        for (const QString& line : lines)
+            values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+        return QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
+            values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
     }
 
     QImage grab(const QString& windowId)
@@ -143,27 +194,27 @@ private slots:
         QVERIFY2(daySample.second > 4, "the window is blank");
         QVERIFY2(daySample.first > 150, qPrintable(QStringLiteral("not a day look: %1").arg(daySample.first)));
 
-        // A second start with a relative book path hands it over and ends.
+        // A second start with relative book paths hands them over and ends.
         QTemporaryDir books;
-        EpubBuilder epub;
-        epub.setTitle(QStringLiteral("Hand-over"));
-        epub.addChapter(
-            QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p>Text</p>"));
-        QVERIFY(epub.write(books.filePath(QStringLiteral("handed.epub"))));
+        const QStringList titles { QStringLiteral("Hand-over"), QStringLiteral("Hand-over Two") };
+        QStringList names;
+        for (const QString& path : writeBooks(books, QStringLiteral("handed"), titles))
+            names << QFileInfo(path).fileName();
+        QCOMPARE(names.size(), titles.size());
         QProcess second;
         QElapsedTimer elapsed;
         elapsed.start();
-        start(second, { QStringLiteral("handed.epub") }, books.path());
+        start(second, names, books.path());
         QVERIFY(second.waitForFinished(10000));
         QVERIFY(elapsed.elapsed() < 10000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QTRY_VERIFY(allLogs().contains(QLatin1String("Exit from application (already running)")));
-        QTRY_VERIFY(allLogs().contains(books.filePath(QStringLiteral("handed.epub"))));
-        // The running instance adds the book and says so in a box, which has the focus; Escape
-        // closes it.
-        QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("start import")), 10000);
-        QTest::qWait(2000);
+        QTRY_VERIFY(allLogs().contains(books.filePath(names.first())));
+        // Both books reach the running instance's library.
+        QTRY_COMPARE_WITH_TIMEOUT(libraryTitles(), titles, 15000);
+        // The running instance says so in a box, which has the focus; Escape closes it.
+        QTest::qWait(1000);
         runTool({ QStringLiteral("key"), QStringLiteral("Escape") });
         QTest::qWait(500);
 
@@ -186,6 +237,54 @@ private slots:
         const QString text = QString::fromUtf8(settings.readAll());
         QVERIFY2(text.contains(QLatin1String("lastStyleId=NightStyle")), qPrintable(text));
         QVERIFY(text.contains(QLatin1String("MainWindow_Geometry=")));
+    }
+
+    // Files dragged from another program by XDND, with the real pointer, are added.
+    void dropFromAnotherProgram()
+    {
+        QProcess program;
+        start(program);
+        const QString window = waitForMainWindow(program.processId());
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        QTemporaryDir books;
+        const QStringList titles { QStringLiteral("Dropped One"), QStringLiteral("Dropped Two") };
+        const QStringList files = writeBooks(books, QStringLiteral("dropped"), titles);
+        QCOMPARE(files.size(), titles.size());
+        QProcess source;
+        source.setProcessEnvironment(m_env);
+        source.start(QStringLiteral(PL_DRAG_SOURCE), files);
+        QVERIFY2(source.waitForStarted(10000), qPrintable(source.errorString()));
+        const QString sourceWindow = waitForWindow(source.processId(), QStringLiteral("Drag Source"));
+        QVERIFY2(!sourceWindow.isEmpty(), "no drag source window");
+        QTest::qWait(300);
+
+        const QPoint from = geometry(sourceWindow).center();
+        const QRect target = geometry(window);
+        // The middle of the window's lower half: the book list, clear of the source window.
+        const QPoint to(target.center().x(), target.top() + target.height() * 3 / 4);
+        QVERIFY2(!geometry(sourceWindow).contains(to), "the source covers the drop point");
+        const auto moveTo = [](const QPoint& at) {
+            runTool({ QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()) });
+            QTest::qWait(50);
+        };
+        moveTo(from);
+        runTool({ QStringLiteral("mousedown"), QStringLiteral("1") });
+        const int steps = 20;
+        for (int i = 1; i <= steps; ++i)
+            moveTo(from + (to - from) * i / steps);
+        QTest::qWait(300);
+        moveTo(to + QPoint(2, 2));
+        runTool({ QStringLiteral("mouseup"), QStringLiteral("1") });
+        QVERIFY(source.waitForFinished(10000));
+        QCOMPARE(source.exitCode(), 0); // the drop was taken as a copy
+
+        const auto added = [&] {
+            const QStringList stored = libraryTitles();
+            return stored.contains(titles.first()) && stored.contains(titles.last());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(added(), 15000);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(20000));
     }
 
     void crashLeavesReport()

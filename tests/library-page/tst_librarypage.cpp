@@ -12,11 +12,15 @@
 #include "mainwindow/sidebar/sidebarfolders.h"
 #include "mainwindow/statusbar/statusbar.h"
 #include "metrics/metricsender.h"
+#include "mobiwriter.h"
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "pdfenginefile.h"
 #include "settingsprovider.h"
+#include "sevenzwriter.h"
 #include "temphome.h"
+#include "testpaths.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
 #include "widgets/dropindicator.h"
@@ -140,6 +144,7 @@ private slots:
         Ui::instance()->setFileDialogHandler([this](const KelFileDialogRequest&) { return m_chosen; });
         MetricSender::init(QStringLiteral("device"), QStringLiteral("4"), QStringLiteral("1.0"), true,
             QStringLiteral("http://127.0.0.1:9/"));
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         QVERIFY(Application::instance()->init());
         auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
         QVERIFY(window);
@@ -430,37 +435,93 @@ private slots:
 
     void addSeveralBooks()
     {
-        importThroughDialog(
-            { book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")), book(QStringLiteral("c.fb2")) });
+        importThroughDialog({ book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")),
+            book(QStringLiteral("c.pdf"), QStringLiteral("Paper Title")) });
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(QStringLiteral("3 books added!")), qPrintable(m_boxes.first()));
         const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
         QCOMPARE(added.value, QStringLiteral("3"));
-        QCOMPARE(added.extra, QStringLiteral("epub_2,fb2"));
+        QCOMPARE(added.extra, QStringLiteral("epub_2,pdf"));
+        // The title inside the PDF, not its file name: the PDF engine was loaded and read it.
+        const QModelIndexList read = books()->match(
+            books()->index(0, 0), BookModel::TitleRole, QStringLiteral("Paper Title"), -1, Qt::MatchExactly);
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
-    // Without an added book only the first applicable box shows.
+    // The header's columns follow the rows' widths in the table; cards leave them free.
+    void headerWidths()
+    {
+        const auto fixed = [this] {
+            int count = 0;
+            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
+                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
+            return count;
+        };
+        QVERIFY(books()->rowCount() > 0);
+        choose(Enums::View_Table);
+        QTRY_VERIFY(fixed() > 0);
+        choose(Enums::View_Cards);
+        QTRY_COMPARE(fixed(), 0);
+    }
+
+    // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
+    // "drm.mobi" an enciphered one, "nested.7z" an archive holding an EPUB; "a.epub" is in the
+    // library already.
+    void failures_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("refuseAdds"); // the database refuses to store books
+        QTest::addColumn<QString>("box");
+        const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
+        QTest::newRow("damaged before existing") << QStringList { "junk:bad.epub", "a.epub" } << false << "damaged";
+        QTest::newRow("existing names the first") << QStringList { "a.epub", "b.epub" } << false << existing;
+        QTest::newRow("protected first") << QStringList { "a.epub", "junk:bad.epub", "drm.mobi" } << false
+                                         << "protected";
+        QTest::newRow("archive holding an epub")
+            << QStringList { "nested.7z", "a.epub" } << false << "the archive holds an EPUB book";
+        QTest::newRow("refused by the database") << QStringList { "refused.fb2" } << true << "damaged";
+    }
     void failures()
     {
-        const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
-        importThroughDialog({ junk(QStringLiteral("bad.epub")), existing });
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
-        m_boxes.clear();
-        importThroughDialog({ existing, m_dir.filePath(QStringLiteral("b.epub")) });
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(existing.toHtmlEscaped()), qPrintable(m_boxes.first()));
-        // Books the database refuses to store are reported, not passed over in silence.
-        m_boxes.clear();
+        QFETCH(QStringList, files);
+        QFETCH(bool, refuseAdds);
+        QFETCH(QString, box);
+        QStringList paths;
+        for (const QString& name : files) {
+            if (name.startsWith(QStringLiteral("junk:"))) {
+                paths << junk(name.mid(5));
+            } else if (name == QStringLiteral("drm.mobi")) {
+                MobiWriter mobi;
+                mobi.setText("<p>text</p>");
+                mobi.setEncryption(2);
+                QVERIFY(mobi.write(m_dir.filePath(name)));
+                paths << m_dir.filePath(name);
+            } else if (name == QStringLiteral("nested.7z")) {
+                const QString epub = book(QStringLiteral("packed.epub"));
+                QFile packed(epub);
+                QVERIFY(packed.open(QIODevice::ReadOnly));
+                SevenZWriter archive(m_dir.filePath(name));
+                archive.add(QStringLiteral("book.epub"), packed.readAll());
+                QVERIFY(archive.write());
+                paths << m_dir.filePath(name);
+            } else {
+                const QString path = m_dir.filePath(name);
+                paths << (QFileInfo::exists(path) ? path : book(name));
+            }
+        }
         QSqlQuery query;
-        QVERIFY(query.exec(QStringLiteral(
-            "CREATE TRIGGER refuse_add BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'read-only'); END")));
+        if (refuseAdds) {
+            QVERIFY(query.exec(QStringLiteral(
+                "CREATE TRIGGER refuse_add BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'read-only'); END")));
+        }
         const int rows = books()->rowCount();
-        importThroughDialog({ book(QStringLiteral("refused.fb2")) });
-        QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
+        importThroughDialog(paths);
+        if (refuseAdds)
+            QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
         QCOMPARE(books()->rowCount(), rows);
         QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(QStringLiteral("damaged")), qPrintable(m_boxes.first()));
+        QVERIFY2(m_boxes.first().contains(box.toHtmlEscaped()), qPrintable(m_boxes.first()));
     }
 
     void drops_data()

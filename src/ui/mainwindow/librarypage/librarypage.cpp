@@ -7,6 +7,7 @@
 #include "booktableheader.h"
 #include "dragdata.h"
 #include "formats/bookformat.h"
+#include "formats/fb2/fbbook.h"
 #include "import/bookimporter.h"
 #include "itemviews/kellistwidget.h"
 #include "layouts/kelflowlayout.h"
@@ -55,6 +56,16 @@ bool isFailure(ItemStatus status)
     }
 }
 
+// The importer reports only the status; the reason names the format the archive holds.
+void showArchiveRefused(Ui* ui, const QString& archive)
+{
+    const QString reason = fb2::sevenZipRefusal(archive);
+    if (reason.isEmpty())
+        ui->showBookDamaged(); // the archive changed since it was read
+    else
+        ui->showArchivedBookUnsupported(reason);
+}
+
 } // namespace
 
 class LibraryPage::Private {
@@ -84,6 +95,9 @@ public:
     int failedCount = 0;
     int existingCount = 0;
     QString firstExistingPath;
+    // 7z archives refused for the book they hold; the first one's reason is shown.
+    int refusedArchiveCount = 0;
+    QString firstRefusedArchive;
     bool trash = false;
 
     void syncColumns();
@@ -497,6 +511,8 @@ void LibraryPage::Private::importStarted()
 {
     processedCount = protectedCount = failedCount = existingCount = 0;
     firstExistingPath.clear();
+    refusedArchiveCount = 0;
+    firstRefusedArchive.clear();
     addedIds.clear();
     addedPerFormat.clear();
 }
@@ -508,6 +524,9 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
         ++protectedCount;
     } else if (isFailure(status)) {
         ++failedCount;
+    } else if (status == ItemUnsupportedArchivedBook) {
+        if (refusedArchiveCount++ == 0)
+            firstRefusedArchive = book.full_path;
     } else if (status == ItemAlreadyInLibrary) {
         ++existingCount;
         if (firstExistingPath.isEmpty())
@@ -538,6 +557,8 @@ void LibraryPage::Private::importFinished()
             ui->showBookProtected();
         else if (failedCount > 0)
             ui->showBookDamaged();
+        else if (refusedArchiveCount > 0)
+            showArchiveRefused(ui, firstRefusedArchive);
         else if (existingCount > 0)
             ui->showBookExists(firstExistingPath);
         return;
