@@ -43,16 +43,6 @@ QStringList noDots(const QStringList& names)
     return result;
 }
 
-// The contents tree in one line: "label=src(children)", siblings apart by blanks.
-QString tocText(const QList<epub::NavPoint>& points)
-{
-    QStringList parts;
-    for (const epub::NavPoint& point : points)
-        parts.append(point.label + '=' + point.src
-            + (point.children.isEmpty() ? QString() : '(' + tocText(point.children) + ')'));
-    return parts.join(' ');
-}
-
 using BookSetup = void (*)(EpubBuilder&);
 
 } // namespace
