@@ -28,15 +28,11 @@ class TestArchiveNames : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void zipNames_data();
-    void zipNames();
-    void rarNames_data();
-    void rarNames();
-    void sevenZNames();
+    void names_data();
+    void names();
     void threadLocaleIsRestored();
 
 private:
-    void checkUnpacked(const QString& path, const QString& name);
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_dest;
 };
@@ -60,93 +56,73 @@ void TestArchiveNames::init()
     m_dest = m_dir->filePath("out");
 }
 
-// The file is on disk under the Unicode name itself, with the entry's bytes.
-void TestArchiveNames::checkUnpacked(const QString& path, const QString& name)
+void TestArchiveNames::names_data()
 {
-    QCOMPARE(path, m_dest + "/" + name);
-    QCOMPARE(testfiles::read(path), name.toUtf8());
-    const QFileInfo info(path);
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("legacyCodec"); // IBM 866 bytes without the Unicode flag
+    QTest::addColumn<QString>("name");
+    QTest::newRow("zip, IBM 866 without flag") << "zip" << true << Dos;
+    QTest::newRow("zip, UTF-8 flag, Cyrillic") << "zip" << false << Cyrillic;
+    QTest::newRow("zip, UTF-8 flag, mixed scripts") << "zip" << false << Mixed;
+    QTest::newRow("RAR 4, IBM 866 without flag") << "rar4" << true << Dos;
+    QTest::newRow("RAR 4, Unicode flag, Cyrillic") << "rar4" << false << Cyrillic;
+    QTest::newRow("RAR 4, Unicode flag, mixed scripts") << "rar4" << false << Mixed;
+    QTest::newRow("RAR 5, Cyrillic") << "rar5" << false << Cyrillic;
+    QTest::newRow("RAR 5, mixed scripts") << "rar5" << false << Mixed;
+    QTest::newRow("7z, Cyrillic") << "7z" << false << Cyrillic;
+}
+
+void TestArchiveNames::names()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, legacyCodec);
+    QFETCH(QString, name);
+    const QString archive = m_dir->filePath("names." + format);
+    QString outPath;
+    if (format == "zip") {
+        ZipWriter writer(archive);
+        if (legacyCodec)
+            writer.setNames(ZipWriter::Names::Codec, "IBM 866");
+        writer.add("plain.jpg", "plain");
+        writer.add(name, name.toUtf8());
+        QVERIFY(writer.write());
+
+        ZipReader reader;
+        QCOMPARE(reader.files(archive), QStringList({ "plain.jpg", name }));
+        QVERIFY(reader.extract(archive, name.toUpper(), m_dest, outPath));
+        QList<QFileInfo> extracted;
+        QVERIFY(reader.extractAll(archive, m_dir->filePath("all"), &extracted));
+        QCOMPARE(extracted.size(), 2);
+        QCOMPARE(extracted.last().filePath(), m_dir->filePath("all") + "/" + name);
+    } else if (format.startsWith("rar")) {
+        RarWriter writer(archive);
+        if (format == "rar5")
+            writer.setFormat(RarWriter::Format::Rar5);
+        if (legacyCodec)
+            writer.setNames(RarWriter::Names::Codec, "IBM 866");
+        writer.add("plain.jpg", "plain");
+        writer.add(name, name.toUtf8());
+        QVERIFY(writer.write());
+
+        RarReader reader;
+        QCOMPARE(reader.files(archive), QStringList({ "plain.jpg", name }));
+        QVERIFY(reader.extract(archive, name, m_dest, outPath));
+    } else {
+        SevenZWriter writer(archive);
+        writer.add(Mixed, Mixed.toUtf8()); // not a book: passed over
+        writer.add(name, name.toUtf8());
+        QVERIFY(writer.write());
+
+        QCOMPARE(sevenzreader::instance()->getInternalFileFormat(archive), QString("fb2"));
+        const QString file = sevenzreader::instance()->extractSingleFile(archive, m_dest);
+        QCOMPARE(file, name);
+        outPath = m_dest + "/" + file;
+    }
+    // The file is on disk under the Unicode name itself, with the entry's bytes.
+    QCOMPARE(outPath, m_dest + "/" + name);
+    QCOMPARE(testfiles::read(outPath), name.toUtf8());
+    const QFileInfo info(outPath);
     QVERIFY(QDir(info.path()).entryList(QDir::Files).contains(info.fileName()));
-}
-
-void TestArchiveNames::zipNames_data()
-{
-    QTest::addColumn<bool>("utf8");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("IBM 866 without flag") << false << Dos;
-    QTest::newRow("UTF-8 flag, Cyrillic") << true << Cyrillic;
-    QTest::newRow("UTF-8 flag, mixed scripts") << true << Mixed;
-}
-
-void TestArchiveNames::zipNames()
-{
-    QFETCH(bool, utf8);
-    QFETCH(QString, name);
-    const QString zip = m_dir->filePath("names.cbz");
-    ZipWriter writer(zip);
-    if (!utf8)
-        writer.setNames(ZipWriter::Names::Codec, "IBM 866");
-    writer.add("plain.txt", "plain");
-    writer.add(name, name.toUtf8());
-    QVERIFY(writer.write());
-
-    ZipReader reader;
-    QCOMPARE(reader.files(zip), QStringList({ "plain.txt", name }));
-    QString outPath;
-    QVERIFY(reader.extract(zip, name.toUpper(), m_dest, outPath));
-    checkUnpacked(outPath, name);
-    QList<QFileInfo> extracted;
-    QVERIFY(reader.extractAll(zip, m_dir->filePath("all"), &extracted));
-    QCOMPARE(extracted.size(), 2);
-    QCOMPARE(extracted.last().filePath(), m_dir->filePath("all") + "/" + name);
-}
-
-void TestArchiveNames::rarNames_data()
-{
-    QTest::addColumn<bool>("rar5");
-    QTest::addColumn<bool>("unicode");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("RAR 4, IBM 866 without flag") << false << false << Dos;
-    QTest::newRow("RAR 4, Unicode flag, Cyrillic") << false << true << Cyrillic;
-    QTest::newRow("RAR 4, Unicode flag, mixed scripts") << false << true << Mixed;
-    QTest::newRow("RAR 5, Cyrillic") << true << true << Cyrillic;
-    QTest::newRow("RAR 5, mixed scripts") << true << true << Mixed;
-}
-
-void TestArchiveNames::rarNames()
-{
-    QFETCH(bool, rar5);
-    QFETCH(bool, unicode);
-    QFETCH(QString, name);
-    const QString rar = m_dir->filePath("names.cbr");
-    RarWriter writer(rar);
-    if (rar5)
-        writer.setFormat(RarWriter::Format::Rar5);
-    if (!unicode)
-        writer.setNames(RarWriter::Names::Codec, "IBM 866");
-    writer.add("plain.txt", "plain");
-    writer.add(name, name.toUtf8());
-    QVERIFY(writer.write());
-
-    RarReader reader;
-    QCOMPARE(reader.files(rar), QStringList({ "plain.txt", name }));
-    QString outPath;
-    QVERIFY(reader.extract(rar, name, m_dest, outPath));
-    checkUnpacked(outPath, name);
-}
-
-void TestArchiveNames::sevenZNames()
-{
-    const QString archive = m_dir->filePath("names.7z");
-    SevenZWriter writer(archive);
-    writer.add(Mixed, Mixed.toUtf8());
-    writer.add(Cyrillic, Cyrillic.toUtf8());
-    QVERIFY(writer.write());
-
-    QCOMPARE(sevenzreader::instance()->getInternalFileFormat(archive), QString("fb2"));
-    const QString name = sevenzreader::instance()->extractSingleFile(archive, m_dest);
-    QCOMPARE(name, Cyrillic);
-    checkUnpacked(m_dest + "/" + name, Cyrillic);
 }
 
 void TestArchiveNames::threadLocaleIsRestored()

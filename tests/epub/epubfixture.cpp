@@ -26,3 +26,12 @@ QByteArray EpubFixture::chapter(const QByteArray& body, const QByteArray& doctyp
         + "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head><title>C</title></head>\n<body>" + body
         + "</body>\n</html>\n";
 }
+
+QString tocText(const QList<epub::NavPoint>& points)
+{
+    QStringList parts;
+    for (const epub::NavPoint& point : points)
+        parts.append(point.label + '=' + point.src
+            + (point.children.isEmpty() ? QString() : '(' + tocText(point.children) + ')'));
+    return parts.join(' ');
+}

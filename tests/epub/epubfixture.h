@@ -40,3 +40,6 @@ private:
     QScopedPointer<epub::EpubDocument> m_document;
     QScopedPointer<epub::EpubParser> m_parser;
 };
+
+// A contents tree in one line: "label=src(children)", siblings apart by blanks.
+QString tocText(const QList<epub::NavPoint>& points);

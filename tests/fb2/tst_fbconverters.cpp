@@ -2,6 +2,7 @@
 #include "fb2builder.h"
 #include "fbtesthelpers.h"
 #include "formats/fb2/fbbook.h"
+#include "textrows.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -64,31 +65,31 @@ void TestFbConverters::sectionContent_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("content");
 
-    QTest::newRow("title, image, p: leading image") << "<title><p>T</p></title><image l:href=\"#a.png\"/><p>x</p>"
-                                                    << "a.png"
-                                                    << "<p>x</p>";
-    QTest::newRow("p, image: image in content")
-        << "<p>x</p><image l:href=\"#a.png\"/>" << QString() << "<p>x</p><img src=\"a.png\" />";
-    QTest::newRow("two leading images") << "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>"
-                                        << "a.png"
-                                        << "<img src=\"b.png\" />";
-    QTest::newRow("table skipped, flag kept") << "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>"
-                                              << "a.png" << QString();
-    QTest::newRow("subtitle as a paragraph")
-        << "<subtitle>S <emphasis>s</emphasis></subtitle>" << QString() << "<p class=\"subtitle\">S <i>s</i></p>";
-    QTest::newRow("empty line in a section") << "<p>a</p><empty-line/>" << QString() << "<p>a</p><br/>";
-    QTest::newRow("cite: paragraph, empty line, subtitle, author skipped")
-        << "<cite><p>c</p><empty-line/><subtitle>s</subtitle><text-author>Who</text-author></cite>" << QString()
-        << "<p>c</p></br><p class=\"subtitle\">s</p>";
+    addTextRows({
+        { "title, image, p: leading image", "<title><p>T</p></title><image l:href=\"#a.png\"/><p>x</p>", "a.png",
+            "<p>x</p>" },
+        { "p, image: image in content", "<p>x</p><image l:href=\"#a.png\"/>", nullptr,
+            "<p>x</p><img src=\"a.png\" />" },
+        { "two leading images", "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>", "a.png",
+            "<img src=\"b.png\" />" },
+        { "table skipped, flag kept", "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>", "a.png",
+            nullptr },
+        { "subtitle as a paragraph", "<subtitle>S <emphasis>s</emphasis></subtitle>", nullptr,
+            "<p class=\"subtitle\">S <i>s</i></p>" },
+        { "empty line in a section", "<p>a</p><empty-line/>", nullptr, "<p>a</p><br/>" },
+        { "cite: paragraph, empty line, subtitle, author skipped",
+            "<cite><p>c</p><empty-line/><subtitle>s</subtitle><text-author>Who</text-author></cite>", nullptr,
+            "<p>c</p></br><p class=\"subtitle\">s</p>" },
+        { "poem in a cite, with epigraph and date",
+            "<cite><poem><epigraph><p>e</p></epigraph><stanza><title><p>I</p></title><subtitle>s</subtitle>"
+            "<v>a</v></stanza><date>1900</date><text-author>X</text-author></poem></cite>",
+            nullptr, "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>" },
+        { "annotation and unknown children skipped", "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>", nullptr,
+            "<p>y</p>" },
+        { "text between elements ignored", "loose <p>y</p> text", nullptr, "<p>y</p>" },
+    });
     QTest::newRow("poem in a section") << Fb2Builder::poem({ { "a", "b" } }, "Ode") << QString()
                                        << "<p>Ode</p>a</br>b</br>";
-    QTest::newRow("poem in a cite, with epigraph and date")
-        << "<cite><poem><epigraph><p>e</p></epigraph><stanza><title><p>I</p></title><subtitle>s</subtitle>"
-           "<v>a</v></stanza><date>1900</date><text-author>X</text-author></poem></cite>"
-        << QString() << "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>";
-    QTest::newRow("annotation and unknown children skipped")
-        << "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>" << QString() << "<p>y</p>";
-    QTest::newRow("text between elements ignored") << "loose <p>y</p> text" << QString() << "<p>y</p>";
 }
 
 void TestFbConverters::sectionContent()
@@ -106,32 +107,24 @@ void TestFbConverters::inlineText_data()
     QTest::addColumn<QString>("xml");
     QTest::addColumn<QString>("html");
 
-    QTest::newRow("ampersand escaped again") << "Tom &amp; <emphasis>Jerry</emphasis>"
-                                             << "Tom &amp; <i>Jerry</i>";
-    QTest::newRow("quotes and brackets") << "a &lt;b&gt; \"c\" 'd'"
-                                         << "a &lt;b&gt; &quot;c&quot; 'd'";
-    QTest::newRow("note reference dropped with its number") << "Text<a l:href=\"#n1\" type=\"note\">[1]</a>."
-                                                            << "Text.";
-    QTest::newRow("other link keeps its text") << "see <a l:href=\"http://example.org/\">the <strong>site</strong></a>"
-                                               << "see the <b>site</b>";
-    QTest::newRow("link with another prefix") << "<a xlink:href=\"#n2\">2</a>x"
-                                              << "x";
-    QTest::newRow("formatting") << "<strong>b</strong><strikethrough>s</strikethrough><style name=\"x\">st</style>"
-                                << "<b>b</b><s>s</s>st";
-    QTest::newRow("sub, sup, code") << "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>"
-                                    << "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>";
-    QTest::newRow("blank between inline elements kept") << "<strong>a</strong> <emphasis>b</emphasis>"
-                                                        << "<b>a</b> <i>b</i>";
-    QTest::newRow("nested formatting") << "<emphasis>a<strong>b</strong></emphasis>"
-                                       << "<i>a<b>b</b></i>";
-    QTest::newRow("unknown element dropped with its text") << "a<foo>hidden</foo>b"
-                                                           << "ab";
-    QTest::newRow("CDATA escaped") << "<![CDATA[x<y & z]]>"
-                                   << "x&lt;y &amp; z";
-    QTest::newRow("comment and instruction dropped") << "a<!-- c --><?pi data?>b"
-                                                     << "ab";
-    QTest::newRow("inline image") << "x<image l:href=\"#i.png\"/>"
-                                  << "x<img src=\"i.png\" />";
+    addTextRows({
+        { "ampersand escaped again", "Tom &amp; <emphasis>Jerry</emphasis>", "Tom &amp; <i>Jerry</i>" },
+        { "quotes and brackets", "a &lt;b&gt; \"c\" 'd'", "a &lt;b&gt; &quot;c&quot; 'd'" },
+        { "note reference dropped with its number", "Text<a l:href=\"#n1\" type=\"note\">[1]</a>.", "Text." },
+        { "other link keeps its text", "see <a l:href=\"http://example.org/\">the <strong>site</strong></a>",
+            "see the <b>site</b>" },
+        { "link with another prefix", "<a xlink:href=\"#n2\">2</a>x", "x" },
+        { "formatting", "<strong>b</strong><strikethrough>s</strikethrough><style name=\"x\">st</style>",
+            "<b>b</b><s>s</s>st" },
+        { "sub, sup, code", "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>",
+            "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>" },
+        { "blank between inline elements kept", "<strong>a</strong> <emphasis>b</emphasis>", "<b>a</b> <i>b</i>" },
+        { "nested formatting", "<emphasis>a<strong>b</strong></emphasis>", "<i>a<b>b</b></i>" },
+        { "unknown element dropped with its text", "a<foo>hidden</foo>b", "ab" },
+        { "CDATA escaped", "<![CDATA[x<y & z]]>", "x&lt;y &amp; z" },
+        { "comment and instruction dropped", "a<!-- c --><?pi data?>b", "ab" },
+        { "inline image", "x<image l:href=\"#i.png\"/>", "x<img src=\"i.png\" />" },
+    });
 }
 
 void TestFbConverters::inlineText()
@@ -147,19 +140,14 @@ void TestFbConverters::imageReferences_data()
     QTest::addColumn<QString>("ref");
     QTest::addColumn<QString>("tag");
 
-    QTest::newRow("l:href") << "<image l:href=\"#pic.jpg\"/>"
-                            << "pic.jpg"
-                            << "<img src=\"pic.jpg\" />";
-    QTest::newRow("other prefix") << "<image xlink:href=\"#pic.jpg\"/>"
-                                  << "pic.jpg"
-                                  << "<img src=\"pic.jpg\" />";
-    QTest::newRow("without #") << "<image l:href=\"pic.jpg\"/>"
-                               << "pic.jpg"
-                               << "<img src=\"pic.jpg\" />";
-    QTest::newRow("no reference") << "<image alt=\"x\"/>" << QString() << "<img src=\"\" />";
-    QTest::newRow("quote in the reference is escaped") << "<image l:href=\"#a&quot; onerror=&quot;x\"/>"
-                                                       << "a\" onerror=\"x"
-                                                       << "<img src=\"a&quot; onerror=&quot;x\" />";
+    addTextRows({
+        { "l:href", "<image l:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+        { "other prefix", "<image xlink:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+        { "without #", "<image l:href=\"pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+        { "no reference", "<image alt=\"x\"/>", nullptr, "<img src=\"\" />" },
+        { "quote in the reference is escaped", "<image l:href=\"#a&quot; onerror=&quot;x\"/>", "a\" onerror=\"x",
+            "<img src=\"a&quot; onerror=&quot;x\" />" },
+    });
 }
 
 void TestFbConverters::imageReferences()
@@ -303,16 +291,15 @@ void TestFbConverters::plainTitle_data()
     QTest::addColumn<QString>("html");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("two paragraphs") << "<p>Part</p><p>One</p>"
-                                    << "Part  One";
-    QTest::newRow("formatting") << "<p><i>A</i> <b>B</b> <s>C</s></p><br/>"
-                                << "A   B   C";
-    QTest::newRow("sub, sup and code inside words") << "<p>H<sub>2</sub>O, E=mc<sup>2</sup>, <code>x</code></p>"
-                                                    << "H2O, E=mc2, x";
-    QTest::newRow("subtitle paragraph") << "<p class=\"subtitle\">S</p>"
-                                        << "S";
-    QTest::newRow("references and other markup stay") << "<p>A &amp; B</p></br><img src=\"x\" />"
-                                                      << "A &amp; B </br><img src=\"x\" />";
+    addTextRows({
+        { "two paragraphs", "<p>Part</p><p>One</p>", "Part  One" },
+        { "formatting", "<p><i>A</i> <b>B</b> <s>C</s></p><br/>", "A   B   C" },
+        { "sub, sup and code inside words", "<p>H<sub>2</sub>O, E=mc<sup>2</sup>, <code>x</code></p>",
+            "H2O, E=mc2, x" },
+        { "subtitle paragraph", "<p class=\"subtitle\">S</p>", "S" },
+        { "references and other markup stay", "<p>A &amp; B</p></br><img src=\"x\" />",
+            "A &amp; B </br><img src=\"x\" />" },
+    });
 }
 
 void TestFbConverters::plainTitle()

@@ -77,10 +77,8 @@ private slots:
     void zipFb2();
     void zipRefused_data();
     void zipRefused();
-    void zipText_data();
-    void zipText();
-    void sevenZip_data();
-    void sevenZip();
+    void archivedBooks_data();
+    void archivedBooks();
     void sevenZipScratchFolder();
     void hugeFilesRefused();
     void nestingLimit();
@@ -339,84 +337,77 @@ void TestFbLoading::zipRefused()
     QVERIFY(!book.load(path("bad.zip"), QString()));
 }
 
-void TestFbLoading::zipText_data()
+void TestFbLoading::archivedBooks_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("codecName");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("content");
-
-    const QString line60(60, QLatin1Char('x'));
-    const QString line61(61, QLatin1Char('x'));
-    const QString text = QStringLiteral("Глава первая\n") + kRussian + QStringLiteral("\n");
-    const QStringList lines { QStringLiteral("Глава первая"), kRussian };
-    QTest::newRow("cp1251 detected") << encoded("windows-1251", text) << QString() << lines.first()
-                                     << paragraphs(lines);
-    QTest::newRow("KOI8-R detected") << encoded("KOI8-R", text) << QString() << lines.first() << paragraphs(lines);
-    QTest::newRow("UTF-8 kept") << text.toUtf8() << QString() << lines.first() << paragraphs(lines);
-    QTest::newRow("UTF-16 without mark") << encoded("UTF-16LE", text) << QString() << lines.first()
-                                         << paragraphs(lines);
-    QTest::newRow("named codec") << encoded("KOI8-R", text) << QString("KOI8-R") << lines.first() << paragraphs(lines);
-    QTest::newRow("60 characters are a title")
-        << (line60 + "\nrest").toUtf8() << QString() << line60 << paragraphs({ line60, "rest" });
-    QTest::newRow("61 are not") << (line61 + "\nrest").toUtf8() << QString() << QString()
-                                << paragraphs({ line61, "rest" });
-    QTest::newRow("escaped title") << QByteArray("A & B\n") << QString() << "A & B" << paragraphs({ "A &amp; B" });
-    QTest::newRow("empty entry") << QByteArray() << QString() << QString() << QString();
-}
-
-void TestFbLoading::zipText()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, codecName);
-    QFETCH(QString, title);
-    QFETCH(QString, content);
-    QVERIFY(ZipWriter::write(path("text.zip"), { { "Story.TXT", bytes } }));
-    FbBook book;
-    QVERIFY(book.load(path("text.zip"), codecName));
-    QCOMPARE(book.description.titleInfo.bookTitle, title);
-    QCOMPARE(textContent(book), content);
-}
-
-void TestFbLoading::sevenZip_data()
-{
+    QTest::addColumn<QString>("archive"); // its suffix picks the reader
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("codecName");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("content");
 
+    // A text in a ZIP archive: its first line is the title when it is short enough.
+    const QString line60(60, QLatin1Char('x'));
+    const QString line61(61, QLatin1Char('x'));
+    const QString text = QStringLiteral("Глава первая\n") + kRussian + QStringLiteral("\n");
+    const QStringList lines { QStringLiteral("Глава первая"), kRussian };
+    const auto zipText = [](const char* name) -> QTestData& {
+        return QTest::newRow(name) << "text.zip"
+                                   << "Story.TXT";
+    };
+    zipText("zip: cp1251 detected") << encoded("windows-1251", text) << QString() << lines.first() << paragraphs(lines);
+    zipText("zip: KOI8-R detected") << encoded("KOI8-R", text) << QString() << lines.first() << paragraphs(lines);
+    zipText("zip: UTF-8 kept") << text.toUtf8() << QString() << lines.first() << paragraphs(lines);
+    zipText("zip: UTF-16 without mark") << encoded("UTF-16LE", text) << QString() << lines.first() << paragraphs(lines);
+    zipText("zip: named codec") << encoded("KOI8-R", text) << QString("KOI8-R") << lines.first() << paragraphs(lines);
+    zipText("zip: 60 characters are a title")
+        << (line60 + "\nrest").toUtf8() << QString() << line60 << paragraphs({ line60, "rest" });
+    zipText("zip: 61 are not") << (line61 + "\nrest").toUtf8() << QString() << QString()
+                               << paragraphs({ line61, "rest" });
+    zipText("zip: escaped title") << QByteArray("A & B\n") << QString() << "A & B" << paragraphs({ "A &amp; B" });
+    zipText("zip: empty entry") << QByteArray() << QString() << QString() << QString();
+
+    // In a 7z archive the first book is taken, and a text's title is its name.
     Fb2Builder builder;
     builder.setEncoding("windows-1251", '\'');
     builder.setOneLine(true);
     builder.setBookTitle(QStringLiteral("Мастер"));
     builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
-    QTest::newRow("FB2") << "tale.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер")
-                         << paragraphs({ kRussian });
-    QTest::newRow("FB2 in a folder") << "books/deep/Tale.FB2" << builder.bytes() << QString()
-                                     << QStringLiteral("Мастер") << paragraphs({ kRussian });
-    QTest::newRow("cp1251 text detected") << "Повесть.txt" << encoded("windows-1251", kRussian) << QString()
-                                          << QStringLiteral("Повесть") << paragraphs({ kRussian });
-    QTest::newRow("KOI8-R text detected") << "story.v1.txt" << encoded("KOI8-R", kRussian) << QString()
-                                          << QStringLiteral("story") << paragraphs({ kRussian });
-    QTest::newRow("named codec") << "story.txt" << encoded("KOI8-R", kRussian) << QString("KOI8-R")
-                                 << QStringLiteral("story") << paragraphs({ kRussian });
+    QTest::newRow("7z: FB2") << "book.7Z"
+                             << "tale.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер")
+                             << paragraphs({ kRussian });
+    QTest::newRow("7z: FB2 in a folder") << "book.7Z"
+                                         << "books/deep/Tale.FB2" << builder.bytes() << QString()
+                                         << QStringLiteral("Мастер") << paragraphs({ kRussian });
+    QTest::newRow("7z: cp1251 text detected") << "book.7Z"
+                                              << "Повесть.txt" << encoded("windows-1251", kRussian) << QString()
+                                              << QStringLiteral("Повесть") << paragraphs({ kRussian });
+    QTest::newRow("7z: KOI8-R text detected") << "book.7Z"
+                                              << "story.v1.txt" << encoded("KOI8-R", kRussian) << QString()
+                                              << QStringLiteral("story") << paragraphs({ kRussian });
+    QTest::newRow("7z: named codec") << "book.7Z"
+                                     << "story.txt" << encoded("KOI8-R", kRussian) << QString("KOI8-R")
+                                     << QStringLiteral("story") << paragraphs({ kRussian });
 }
 
-void TestFbLoading::sevenZip()
+void TestFbLoading::archivedBooks()
 {
+    QFETCH(QString, archive);
     QFETCH(QString, entry);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, codecName);
     QFETCH(QString, title);
     QFETCH(QString, content);
-
-    SevenZWriter writer(path("book.7Z"));
-    writer.add(QStringLiteral("readme.md"), "not a book");
-    writer.add(entry, bytes);
-    QVERIFY(writer.write());
+    if (archive.endsWith(".zip")) {
+        QVERIFY(ZipWriter::write(path(archive), { { entry, bytes } }));
+    } else {
+        SevenZWriter writer(path(archive));
+        writer.add(QStringLiteral("readme.md"), "not a book");
+        writer.add(entry, bytes);
+        QVERIFY(writer.write());
+    }
     FbBook book;
-    QVERIFY(book.load(path("book.7Z"), codecName));
+    QVERIFY(book.load(path(archive), codecName));
     QCOMPARE(book.title(), title);
     QCOMPARE(textContent(book), content);
 }

@@ -1,5 +1,6 @@
 #include "formats/fb2/fbplaintext.h"
 #include "formats/fb2/fbtextcodec.h"
+#include "textrows.h"
 
 #include <QTest>
 #include <QTextCodec>
@@ -42,22 +43,16 @@ void TestFbTextCodec::encodingFromProlog_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("encoding");
 
-    QTest::newRow("double quotes") << "<?xml version=\"1.0\" encoding=\"windows-1251\"?>"
-                                   << "windows-1251";
-    QTest::newRow("single quotes") << "<?xml version='1.0' encoding='windows-1251'?>"
-                                   << "windows-1251";
-    QTest::newRow("letter case and blanks") << "<?XML VERSION=\"1.0\" ENCODING = \"KOI8-R\" ?>"
-                                            << "KOI8-R";
-    QTest::newRow("mismatched quotes") << "<?xml version=\"1.0\" encoding=\"koi8-r'?>"
-                                       << "UTF-8";
-    QTest::newRow("none") << "<?xml version=\"1.0\"?>"
-                          << "UTF-8";
-    QTest::newRow("empty") << "<?xml version=\"1.0\" encoding=\"\"?>"
-                           << "UTF-8";
-    QTest::newRow("no prolog") << "<FictionBook>"
-                               << "UTF-8";
-    QTest::newRow("only the declaration counts") << "<?xml version=\"1.0\"?><FictionBook><p>encoding=\"koi8-r\"</p>"
-                                                 << "UTF-8";
+    addTextRows({
+        { "double quotes", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>", "windows-1251" },
+        { "single quotes", "<?xml version='1.0' encoding='windows-1251'?>", "windows-1251" },
+        { "letter case and blanks", "<?XML VERSION=\"1.0\" ENCODING = \"KOI8-R\" ?>", "KOI8-R" },
+        { "mismatched quotes", "<?xml version=\"1.0\" encoding=\"koi8-r'?>", "UTF-8" },
+        { "none", "<?xml version=\"1.0\"?>", "UTF-8" },
+        { "empty", "<?xml version=\"1.0\" encoding=\"\"?>", "UTF-8" },
+        { "no prolog", "<FictionBook>", "UTF-8" },
+        { "only the declaration counts", "<?xml version=\"1.0\"?><FictionBook><p>encoding=\"koi8-r\"</p>", "UTF-8" },
+    });
     QTest::newRow("byte-order mark in front") << QString(QChar(0xFEFF)) + "<?xml encoding=\"utf-8\"?>"
                                               << "utf-8";
 }

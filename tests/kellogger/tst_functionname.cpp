@@ -1,4 +1,5 @@
 #include "kellogger/kellogger.h"
+#include "textrows.h"
 
 #include <QTest>
 
@@ -38,56 +39,37 @@ private slots:
         QTest::addColumn<QString>("signature");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("member") << "void KelLogger::beginLogSession(const QString&)"
-                                << "KelLogger::beginLogSession()";
-        QTest::newRow("lambda") << "Class::method()::<lambda(int)>"
-                                << "Class::method::lambda()";
-        QTest::newRow("lambda without parameters") << "MetricSender::sendNext()::<lambda()>"
-                                                   << "MetricSender::sendNext::lambda()";
-        QTest::newRow("lambda in lambda in template")
-            << "Foo::bar<std::__cxx11::basic_string<char> "
-               ">(std::__cxx11::basic_string<char>)::<lambda(int)>::<lambda()>"
-            << "Foo::bar::lambda()";
-        QTest::newRow("lambda at namespace scope") << "<lambda(int)>"
-                                                   << "lambda()";
-        QTest::newRow("template") << "void Foo::bar(T) [with T = QString]"
-                                  << "Foo::bar()";
-        QTest::newRow("class template") << "T Tpl<T>::get() const [with T = int]"
-                                        << "Tpl<T>::get()";
-        QTest::newRow("spaces in template arguments") << "QMap<QString, int> Foo<A, B>::m(QList<QPair<int, int> >)"
-                                                      << "Foo<A, B>::m()";
-        QTest::newRow("call operator") << "int Foo::operator()(int) const"
-                                       << "Foo::operator()()";
-        QTest::newRow("less operator") << "bool Foo::operator<(const Foo&) const"
-                                       << "Foo::operator<()";
-        QTest::newRow("shift operator") << "Foo& Foo::operator<<(int)"
-                                        << "Foo::operator<<()";
-        QTest::newRow("arrow operator") << "Foo* Foo::operator->()"
-                                        << "Foo::operator->()";
-        QTest::newRow("conversion operator") << "Foo::operator std::string() const"
-                                             << "Foo::operator std::string()";
-        QTest::newRow("free operator") << "bool operator==(const A&, const B&)"
-                                       << "operator==()";
-        QTest::newRow("returns function pointer") << "static int (* Foo::get())(int)"
-                                                  << "Foo::get()";
-        QTest::newRow("returns member function pointer") << "int (Foo::* Foo::pm())(int) const"
-                                                         << "Foo::pm()";
-        QTest::newRow("returns array reference") << "int (& Foo::arr())[3]"
-                                                 << "Foo::arr()";
-        QTest::newRow("constructor") << "Foo::Foo(int)"
-                                     << "Foo::Foo()";
-        QTest::newRow("destructor") << "Foo::~Foo()"
-                                    << "Foo::~Foo()";
-        QTest::newRow("anonymous namespace") << "void {anonymous}::helper(int)"
-                                             << "{anonymous}::helper()";
-        QTest::newRow("local class") << "void main(int, char**)::Local::run()"
-                                     << "main::Local::run()";
-        QTest::newRow("abi tag") << "std::string Foo::name[abi:cxx11]() const"
-                                 << "Foo::name()";
-        QTest::newRow("plain name stays") << "Application::init"
-                                          << "Application::init";
-        QTest::newRow("scope tracer hidden") << "TraceLogger::TraceLogger(const char*, const QString&)" << QString();
-        QTest::newRow("empty") << QString() << QString();
+        addTextRows({
+            { "member", "void KelLogger::beginLogSession(const QString&)", "KelLogger::beginLogSession()" },
+            { "lambda", "Class::method()::<lambda(int)>", "Class::method::lambda()" },
+            { "lambda without parameters", "MetricSender::sendNext()::<lambda()>", "MetricSender::sendNext::lambda()" },
+            { "lambda in lambda in template",
+                "Foo::bar<std::__cxx11::basic_string<char> "
+                ">(std::__cxx11::basic_string<char>)::<lambda(int)>::<lambda()>",
+                "Foo::bar::lambda()" },
+            { "lambda at namespace scope", "<lambda(int)>", "lambda()" },
+            { "template", "void Foo::bar(T) [with T = QString]", "Foo::bar()" },
+            { "class template", "T Tpl<T>::get() const [with T = int]", "Tpl<T>::get()" },
+            { "spaces in template arguments", "QMap<QString, int> Foo<A, B>::m(QList<QPair<int, int> >)",
+                "Foo<A, B>::m()" },
+            { "call operator", "int Foo::operator()(int) const", "Foo::operator()()" },
+            { "less operator", "bool Foo::operator<(const Foo&) const", "Foo::operator<()" },
+            { "shift operator", "Foo& Foo::operator<<(int)", "Foo::operator<<()" },
+            { "arrow operator", "Foo* Foo::operator->()", "Foo::operator->()" },
+            { "conversion operator", "Foo::operator std::string() const", "Foo::operator std::string()" },
+            { "free operator", "bool operator==(const A&, const B&)", "operator==()" },
+            { "returns function pointer", "static int (* Foo::get())(int)", "Foo::get()" },
+            { "returns member function pointer", "int (Foo::* Foo::pm())(int) const", "Foo::pm()" },
+            { "returns array reference", "int (& Foo::arr())[3]", "Foo::arr()" },
+            { "constructor", "Foo::Foo(int)", "Foo::Foo()" },
+            { "destructor", "Foo::~Foo()", "Foo::~Foo()" },
+            { "anonymous namespace", "void {anonymous}::helper(int)", "{anonymous}::helper()" },
+            { "local class", "void main(int, char**)::Local::run()", "main::Local::run()" },
+            { "abi tag", "std::string Foo::name[abi:cxx11]() const", "Foo::name()" },
+            { "plain name stays", "Application::init", "Application::init" },
+            { "scope tracer hidden", "TraceLogger::TraceLogger(const char*, const QString&)", nullptr },
+            { "empty", nullptr, nullptr },
+        });
 
         QTest::newRow("compiler: lambda") << Probe::lambdaName() << "{anonymous}::Probe::lambdaName::lambda()";
         QTest::newRow("compiler: template") << Probe::templateName(QString()) << "{anonymous}::Probe::templateName()";

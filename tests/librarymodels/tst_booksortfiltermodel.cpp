@@ -1,5 +1,6 @@
 #include "modeltesthelpers.h"
 #include "samplelibrary.h"
+#include "textrows.h"
 
 #include "enums.h"
 #include "models/bookmodel.h"
@@ -237,48 +238,35 @@ private slots:
     {
         QTest::addColumn<QString>("category");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("author") << "2"
-                                << "tolstoy" << QStringList({ "anna", "war" });
-        QTest::newRow("title, any case") << "2"
-                                         << "HOUND" << QStringList({ "hound" });
-        QTest::newRow("cyrillic, any case") << "2"
-                                            << "мастер" << QStringList({ "master" });
-        QTest::newRow("file name") << "2"
-                                   << "\\.cbz$" << QStringList({ "watchmen" });
-        QTest::newRow("pattern") << "2"
-                                 << "^(dune|watch)" << QStringList({ "dune", "watchmen" });
-        QTest::newRow("unknown title") << "2"
-                                       << "unknown" << QStringList({ "blank" });
-        QTest::newRow("trimmed") << "2"
-                                 << "  dune \t" << QStringList({ "dune" });
-        QTest::newRow("blanks are no filter")
-            << "2"
-            << "   "
-            << QStringList({ "odd", "dune", "blank", "master", "watchmen", "hound", "christie", "anna", "war" });
-        QTest::newRow("nothing") << "2"
-                                 << "zzz" << QStringList();
-        QTest::newRow("trash hides from search") << "2"
-                                                 << "Old Notes" << QStringList();
-        QTest::newRow("in the trash") << "4"
-                                      << "Old Notes" << QStringList({ "notes" });
-        QTest::newRow("in favourites") << "3"
-                                       << "a" << QStringList({ "hound", "war" });
-        QTest::newRow("in a format") << "1002"
-                                     << "anna" << QStringList({ "anna" });
+        QTest::addColumn<QString>("expected"); // the books shown, apart by blanks
+        addTextRows({
+            { "author", "2", "tolstoy", "anna war" },
+            { "title, any case", "2", "HOUND", "hound" },
+            { "cyrillic, any case", "2", "мастер", "master" },
+            { "file name", "2", "\\.cbz$", "watchmen" },
+            { "pattern", "2", "^(dune|watch)", "dune watchmen" },
+            { "unknown title", "2", "unknown", "blank" },
+            { "trimmed", "2", "  dune \t", "dune" },
+            { "blanks are no filter", "2", "   ", "odd dune blank master watchmen hound christie anna war" },
+            { "nothing", "2", "zzz", "" },
+            { "trash hides from search", "2", "Old Notes", "" },
+            { "in the trash", "4", "Old Notes", "notes" },
+            { "in favourites", "3", "a", "hound war" },
+            { "in a format", "1002", "anna", "anna" },
+        });
     }
 
     void search()
     {
         QFETCH(QString, category);
         QFETCH(QString, text);
-        QFETCH(QStringList, expected);
+        QFETCH(QString, expected);
         proxy->setFilterCategory(category.toInt());
         QSignalSpy changed(proxy.get(), &BookSortFilterModel::searchTextChanged);
         proxy->setSearchText(text);
         QCOMPARE(proxy->searchText(), text.trimmed());
         QCOMPARE(changed.count(), text.trimmed().isEmpty() ? 0 : 1);
-        QCOMPARE(shown(), expected);
+        QCOMPARE(shown(), expected.split(' ', Qt::SkipEmptyParts));
         // The same text again: nothing.
         proxy->setSearchText(text.trimmed());
         QCOMPARE(changed.count(), text.trimmed().isEmpty() ? 0 : 1);
@@ -300,46 +288,36 @@ private slots:
     void sortByColumn_data()
     {
         QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("ascending");
+        QTest::addColumn<QString>("ascending"); // books apart by blanks
         QTest::newRow("title, punctuation ignored")
-            << int(BookModel::NameColumn)
-            << QStringList({ "christie", "anna", "dune", "odd", "hound", "blank", "war", "watchmen", "master" });
+            << int(BookModel::NameColumn) << QString("christie anna dune odd hound blank war watchmen master");
         QTest::newRow("author, ties in model order")
-            << int(BookModel::AuthorColumn)
-            << QStringList({ "christie", "watchmen", "hound", "dune", "anna", "war", "odd", "blank", "master" });
+            << int(BookModel::AuthorColumn) << QString("christie watchmen hound dune anna war odd blank master");
         QTest::newRow("date added") << int(BookModel::DateAddedColumn)
-                                    << QStringList({ "war", "anna", "christie", "hound", "watchmen", "master", "blank",
-                                           "dune", "odd" });
+                                    << QString("war anna christie hound watchmen master blank dune odd");
         QTest::newRow("notes") << int(BookModel::NotesColumn)
-                               << QStringList({ "war", "anna", "christie", "hound", "watchmen", "master", "blank",
-                                      "dune", "odd" });
+                               << QString("war anna christie hound watchmen master blank dune odd");
         QTest::newRow("progress") << int(BookModel::ProgressColumn)
-                                  << QStringList({ "war", "anna", "christie", "hound", "watchmen", "master", "blank",
-                                         "dune", "odd" });
+                                  << QString("war anna christie hound watchmen master blank dune odd");
         QTest::newRow("last view, never read last")
-            << int(BookModel::LastViewColumn)
-            << QStringList({ "anna", "hound", "watchmen", "war", "dune", "odd", "blank", "master", "christie" });
+            << int(BookModel::LastViewColumn) << QString("anna hound watchmen war dune odd blank master christie");
         QTest::newRow("format name") << int(BookModel::FormatColumn)
-                                     << QStringList({ "odd", "watchmen", "dune", "war", "master", "anna", "christie",
-                                            "hound", "blank" });
+                                     << QString("odd watchmen dune war master anna christie hound blank");
         QTest::newRow("folder") << int(BookModel::CategoryNameColumn)
-                                << QStringList({ "odd", "dune", "blank", "master", "watchmen", "anna", "war", "hound",
-                                       "christie" });
+                                << QString("odd dune blank master watchmen anna war hound christie");
         QTest::newRow("file size") << int(BookModel::FileSizeColumn)
-                                   << QStringList({ "blank", "war", "anna", "christie", "hound", "watchmen", "master",
-                                          "dune", "odd" });
+                                   << QString("blank war anna christie hound watchmen master dune odd");
         QTest::newRow("file path, any case")
-            << int(BookModel::FilePathColumn)
-            << QStringList({ "christie", "anna", "dune", "hound", "blank", "odd", "war", "watchmen", "master" });
+            << int(BookModel::FilePathColumn) << QString("christie anna dune hound blank odd war watchmen master");
     }
 
     void sortByColumn()
     {
         QFETCH(int, column);
-        QFETCH(QStringList, ascending);
+        QFETCH(QString, ascending);
         QSignalSpy layout(proxy.get(), &QAbstractItemModel::layoutChanged);
         proxy->sort(column, Qt::AscendingOrder);
-        QCOMPARE(shown(), ascending);
+        QCOMPARE(shown(), ascending.split(' '));
         QVERIFY(layout.count() >= 1);
         const QStringList ascendingValues = columnTexts(*proxy, Qt::DisplayRole, column);
         proxy->sort(column, Qt::DescendingOrder);
