@@ -4,7 +4,7 @@
 
 #include <QPainter>
 
-QPixmap dropShadowPixmap(const QPixmap& source, const QList<ShadowSpec>& specs, bool drawSource)
+QPixmap dropShadowPixmap(const QPixmap& source, const QList<ShadowSpec>& shadows, bool drawSource)
 {
     if (source.isNull())
         return QPixmap();
@@ -15,8 +15,8 @@ QPixmap dropShadowPixmap(const QPixmap& source, const QList<ShadowSpec>& specs, 
     QImage result(source.size(), QImage::Format_ARGB32_Premultiplied);
     result.fill(Qt::transparent);
     QPainter painter(&result);
-    for (const ShadowSpec& spec : specs) {
-        QColor tint = spec.color;
+    for (const ShadowSpec& shadow : shadows) {
+        QColor tint = shadow.color;
         tint.setAlpha(qMin(255, tint.alpha() * 2));
         QImage layer = alpha;
         {
@@ -28,9 +28,9 @@ QPixmap dropShadowPixmap(const QPixmap& source, const QList<ShadowSpec>& specs, 
         blurred.fill(Qt::transparent);
         {
             QPainter blurPainter(&blurred);
-            qt_blurImage(&blurPainter, layer, 2.0 * spec.blur * ratio, true, false);
+            qt_blurImage(&blurPainter, layer, 2.0 * shadow.blur * ratio, true, false);
         }
-        painter.drawImage(QPointF(spec.x * ratio, spec.y * ratio), blurred);
+        painter.drawImage(QPointF(shadow.x * ratio, shadow.y * ratio), blurred);
     }
     if (drawSource)
         painter.drawImage(0, 0, alpha);
