@@ -2,7 +2,7 @@
 // start, the theme hotkey, a clean exit on SIGTERM and a crash report on SIGSEGV.
 
 #include "epubbuilder.h"
-#include "testpaths.h"
+#include "programdriver.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -20,19 +20,7 @@
 
 namespace {
 
-const char* const kAppName = "Brindle Folvane";
-
-QString runTool(const QStringList& args, int timeoutMs = 20000)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), args);
-    if (!tool.waitForFinished(timeoutMs)) {
-        tool.kill();
-        tool.waitForFinished(1000);
-        return QString();
-    }
-    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
-}
+using namespace programdriver;
 
 // Mean brightness (0..255) and number of distinct colours of an image.
 QPair<double, int> sample(const QImage& image)
@@ -65,50 +53,11 @@ class StartupE2ETest : public QObject {
         return m_home.filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(kAppName));
     }
 
-    QString allLogs() const
-    {
-        QString text;
-        for (const QFileInfo& info : QDir(logDir()).entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files)) {
-            QFile file(info.absoluteFilePath());
-            if (file.open(QIODevice::ReadOnly))
-                text += QString::fromUtf8(file.readAll());
-        }
-        return text;
-    }
+    QString allLogs() const { return logs(m_home.path()); }
 
     void start(QProcess& process, const QStringList& args = QStringList(), const QString& workDir = QString())
     {
-        process.setProcessEnvironment(m_env);
-        // The log files hold everything; the copy on stderr would only flood the test output.
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        if (!workDir.isEmpty())
-            process.setWorkingDirectory(workDir);
-        process.start(QDir(testpaths::binDir()).filePath(QStringLiteral("pageloom")), args);
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
-    }
-
-    // The main window of the process, once it is visible (the splash comes first).
-    QString waitForMainWindow(qint64 pid)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 60000) {
-            const QStringList ids = runTool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                QStringLiteral("--pid"), QString::number(pid) })
-                                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            for (const QString& id : ids) {
-                if (runTool({ QStringLiteral("getwindowname"), id }) == QLatin1String("Folvane"))
-                    return id;
-            }
-            QTest::qWait(200);
-        }
-        return QString();
-    }
-
-    QImage grab(const QString& windowId)
-    {
-        return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
+        QVERIFY(programdriver::start(process, m_env, args, workDir));
     }
 
 private slots:
@@ -117,15 +66,7 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server");
         QVERIFY(m_home.isValid());
-        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("run")));
-        QFile::setPermissions(m_home.filePath(QStringLiteral("run")),
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QStringLiteral("HOME"), m_home.path());
-        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR" })
-            m_env.remove(QString::fromLatin1(name));
+        m_env = environment(m_home);
     }
 
     void runHandOverThemeAndExit()
@@ -164,12 +105,12 @@ private slots:
         // closes it.
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("start import")), 10000);
         QTest::qWait(2000);
-        runTool({ QStringLiteral("key"), QStringLiteral("Escape") });
+        xdotool({ QStringLiteral("key"), QStringLiteral("Escape") });
         QTest::qWait(500);
 
-        runTool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
+        xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
         // Through the X test extension: keys sent to a window directly carry no real key code.
-        runTool({ QStringLiteral("key"), QStringLiteral("F9") });
+        xdotool({ QStringLiteral("key"), QStringLiteral("F9") });
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("Set current style: \"NightStyle\"")), 10000);
         QTest::qWait(300);
         const QImage night = grab(window);
