@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QPixmap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -156,23 +157,32 @@ class WholeFlowTest : public QObject {
         xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("1") });
     }
 
-    // The reading position of the one book with a state file.
-    int storedPage()
+    // The reading position of every book with a state file.
+    QList<QJsonObject> storedPositions()
     {
+        QList<QJsonObject> positions;
         QDirIterator it(m_home.filePath(QStringLiteral(".%1/books").arg(kAppName)), { QStringLiteral("*.settings") },
             QDir::Files, QDirIterator::Subdirectories);
-        QStringList found;
-        while (it.hasNext())
-            found << it.next();
-        if (found.size() != 1) {
-            qWarning() << "state files:" << found;
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (file.open(QIODevice::ReadOnly))
+                positions << QJsonDocument::fromJson(file.readAll())
+                                 .object()
+                                 .value(QStringLiteral("ReadingPosition"))
+                                 .toObject();
+        }
+        return positions;
+    }
+
+    // The page of the one book read so far, -1 when there is not exactly one.
+    int storedPage()
+    {
+        const QList<QJsonObject> positions = storedPositions();
+        if (positions.size() != 1) {
+            qWarning() << "reading positions:" << positions;
             return -1;
         }
-        QFile file(found.first());
-        if (!file.open(QIODevice::ReadOnly))
-            return -1;
-        const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
-        return root.value(QStringLiteral("ReadingPosition")).toObject().value(QStringLiteral("Page")).toInt(-1);
+        return positions.first().value(QStringLiteral("Page")).toInt(-1);
     }
 
     void terminate(QProcess& process)
@@ -183,11 +193,11 @@ class WholeFlowTest : public QObject {
         QCOMPARE(process.exitCode(), 0);
     }
 
-    // Opens the PDF from its card and waits for its first page, which is all cover colour.
-    QImage openPdf(const QString& window)
+    // Opens a book from its card and waits for its page.
+    QImage openBook(const QString& window, const QPoint& card)
     {
         const QImage library = grab(window);
-        click(window, m_pdfCard, 2);
+        click(window, card, 2);
         return waitForChange(window, library, 20000);
     }
 
@@ -206,6 +216,14 @@ private slots:
         }
         m_artifacts = QStringLiteral(PL_ARTIFACT_DIR);
         QVERIFY(QDir().mkpath(m_artifacts));
+    }
+
+    // The program's log stays beside the screenshots, whatever the outcome.
+    void cleanupTestCase()
+    {
+        QFile log(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-log.txt")));
+        if (!m_artifacts.isEmpty() && log.open(QIODevice::WriteOnly))
+            log.write(allLogs().toUtf8());
     }
 
     void addReadAndReopen()
@@ -257,7 +275,7 @@ private slots:
         m_pdfCard = findColour(cards, pdfColour).second;
 
         // A double click opens the book on its first page, all cover colour.
-        const QImage opened = openPdf(window);
+        const QImage opened = openBook(window, m_pdfCard);
         save(opened, "reading-first-page");
         QVERIFY2(findColour(opened, pdfColour).first > 2 * pdfCardPixels,
             qPrintable(
@@ -307,12 +325,40 @@ private slots:
         const QImage library = settle(window, grab(window));
         QVERIFY(findColour(library, pdfColour).first > 300);
         m_pdfCard = findColour(library, pdfColour).second;
-        const QImage reopened = openPdf(window);
+        const QImage reopened = openBook(window, m_pdfCard);
         save(reopened, "reopened");
         QVERIFY2(findColour(reopened, pdfColour).first < pdfCardPixels, "the book opened on its cover page");
         QVERIFY(difference(reopened, library) > 0.05);
         terminate(second);
         QCOMPARE(storedPage(), m_pageAfterFirstRun);
+
+        // A text book goes through layout and pagination; its position is a chapter link.
+        QProcess third;
+        start(third);
+        window = waitForMainWindow(third.processId(), 30000);
+        QVERIFY2(!window.isEmpty(), "no main window on the third start");
+        const QImage shelf = settle(window, grab(window));
+        const QColor epubColour = kBooks[0].cover;
+        QVERIFY(findColour(shelf, epubColour).first > 300);
+        const QImage epub = openBook(window, findColour(shelf, epubColour).second);
+        save(epub, "reading-epub");
+        QVERIFY(difference(epub, shelf) > 0.05);
+        key(QStringLiteral("Right"));
+        const QImage turned = waitForChange(window, epub);
+        save(turned, "reading-epub-turned");
+        QVERIFY(difference(turned, epub) > 0.002);
+        terminate(third);
+        QStringList sources;
+        for (const QJsonObject& position : storedPositions())
+            sources << position.value(QStringLiteral("Source")).toString();
+        QVERIFY2(sources.filter(QStringLiteral("ch2.xhtml?kelpath=")).size() == 1, qPrintable(sources.join(' ')));
+        // The footer followed into the second chapter: the page it recorded is past the first.
+        QFile settings(m_home.filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(kAppName)));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch recorded
+            = QRegularExpression(QStringLiteral("last_book_page=(\\d+)")).match(QString::fromUtf8(settings.readAll()));
+        QVERIFY(recorded.hasMatch());
+        QVERIFY2(recorded.captured(1).toInt() >= 2, qPrintable(recorded.captured(0)));
     }
 };
 
