@@ -347,6 +347,14 @@ private slots:
         const QImage turned = waitForChange(window, epub);
         save(turned, "reading-epub-turned");
         QVERIFY(difference(turned, epub) > 0.002);
+        // "1" slides the contents box in; Escape closes it again.
+        key(QStringLiteral("1"));
+        const QImage contents = waitForChange(window, turned);
+        save(contents, "reading-contents");
+        QVERIFY(difference(contents, turned) > 0.02);
+        key(QStringLiteral("Escape"));
+        const QImage closed = waitForChange(window, contents);
+        QVERIFY2(difference(closed, turned) < 0.01, qPrintable(QString::number(difference(closed, turned))));
         terminate(third);
         QStringList sources;
         for (const QJsonObject& position : storedPositions())
