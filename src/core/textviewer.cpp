@@ -282,6 +282,9 @@ void TextViewer::onLoadFinished()
         qDebug() << "end loading with navigation: " << target;
     } else {
         qDebug() << "end loading" << page->source();
+        // The chapter page is reused: its page number may read as before although the chapter
+        // changed, so the book's page is worked out again here.
+        emit pageNavigation();
     }
     emit endLoading();
     show();

@@ -3,7 +3,7 @@
 // SIGTERM and a crash report on SIGSEGV.
 
 #include "epubbuilder.h"
-#include "testpaths.h"
+#include "programdriver.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -23,19 +23,7 @@
 
 namespace {
 
-const char* const kAppName = "Brindle Folvane";
-
-QString runTool(const QStringList& args, int timeoutMs = 20000)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), args);
-    if (!tool.waitForFinished(timeoutMs)) {
-        tool.kill();
-        tool.waitForFinished(1000);
-        return QString();
-    }
-    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
-}
+using namespace programdriver;
 
 // Mean brightness (0..255) and number of distinct colours of an image.
 QPair<double, int> sample(const QImage& image)
@@ -68,16 +56,7 @@ class StartupE2ETest : public QObject {
         return m_home.filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(kAppName));
     }
 
-    QString allLogs() const
-    {
-        QString text;
-        for (const QFileInfo& info : QDir(logDir()).entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files)) {
-            QFile file(info.absoluteFilePath());
-            if (file.open(QIODevice::ReadOnly))
-                text += QString::fromUtf8(file.readAll());
-        }
-        return text;
-    }
+    QString allLogs() const { return logs(m_home.path()); }
 
     // One small EPUB per title in dir, named prefix1.epub, prefix2.epub...; the paths written.
     static QStringList writeBooks(const QTemporaryDir& dir, const QString& prefix, const QStringList& titles)
@@ -116,28 +95,19 @@ class StartupE2ETest : public QObject {
 
     void start(QProcess& process, const QStringList& args = QStringList(), const QString& workDir = QString())
     {
-        process.setProcessEnvironment(m_env);
-        // The log files hold everything; the copy on stderr would only flood the test output.
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        if (!workDir.isEmpty())
-            process.setWorkingDirectory(workDir);
-        process.start(QDir(testpaths::binDir()).filePath(QStringLiteral("pageloom")), args);
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        QVERIFY(programdriver::start(process, m_env, args, workDir));
     }
 
-    // The main window of the process, once it is visible (the splash comes first).
-    QString waitForMainWindow(qint64 pid) { return waitForWindow(pid, QStringLiteral("Folvane")); }
     QString waitForWindow(qint64 pid, const QString& name)
     {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 60000) {
-            const QStringList ids = runTool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+            const QStringList ids = xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                                 QStringLiteral("--pid"), QString::number(pid) })
                                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             for (const QString& id : ids) {
-                if (runTool({ QStringLiteral("getwindowname"), id }) == name)
+                if (xdotool({ QStringLiteral("getwindowname"), id }) == name)
                     return id;
             }
             QTest::qWait(200);
@@ -150,16 +120,11 @@ class StartupE2ETest : public QObject {
     {
         QMap<QString, int> values;
         const QStringList lines
-            = runTool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId }).split('\n');
+            = xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId }).split('\n');
         for (const QString& line : lines)
             values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
         return QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
             values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
-    }
-
-    QImage grab(const QString& windowId)
-    {
-        return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
     }
 
 private slots:
@@ -168,15 +133,7 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server");
         QVERIFY(m_home.isValid());
-        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("run")));
-        QFile::setPermissions(m_home.filePath(QStringLiteral("run")),
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QStringLiteral("HOME"), m_home.path());
-        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR" })
-            m_env.remove(QString::fromLatin1(name));
+        m_env = environment(m_home);
     }
 
     void runHandOverThemeAndExit()
@@ -215,12 +172,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(libraryTitles(), titles, 15000);
         // The running instance says so in a box, which has the focus; Escape closes it.
         QTest::qWait(1000);
-        runTool({ QStringLiteral("key"), QStringLiteral("Escape") });
+        xdotool({ QStringLiteral("key"), QStringLiteral("Escape") });
         QTest::qWait(500);
 
-        runTool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
+        xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
         // Through the X test extension: keys sent to a window directly carry no real key code.
-        runTool({ QStringLiteral("key"), QStringLiteral("F9") });
+        xdotool({ QStringLiteral("key"), QStringLiteral("F9") });
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("Set current style: \"NightStyle\"")), 10000);
         QTest::qWait(300);
         const QImage night = grab(window);
@@ -264,17 +221,17 @@ private slots:
         const QPoint to(target.center().x(), target.top() + target.height() * 3 / 4);
         QVERIFY2(!geometry(sourceWindow).contains(to), "the source covers the drop point");
         const auto moveTo = [](const QPoint& at) {
-            runTool({ QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()) });
+            xdotool({ QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()) });
             QTest::qWait(50);
         };
         moveTo(from);
-        runTool({ QStringLiteral("mousedown"), QStringLiteral("1") });
+        xdotool({ QStringLiteral("mousedown"), QStringLiteral("1") });
         const int steps = 20;
         for (int i = 1; i <= steps; ++i)
             moveTo(from + (to - from) * i / steps);
         QTest::qWait(300);
         moveTo(to + QPoint(2, 2));
-        runTool({ QStringLiteral("mouseup"), QStringLiteral("1") });
+        xdotool({ QStringLiteral("mouseup"), QStringLiteral("1") });
         QVERIFY(source.waitForFinished(10000));
         QCOMPARE(source.exitCode(), 0); // the drop was taken as a copy
 

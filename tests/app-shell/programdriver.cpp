@@ -1,0 +1,96 @@
+#include "programdriver.h"
+
+#include "testpaths.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace programdriver {
+
+const char* const kAppName = "Brindle Folvane";
+
+QProcessEnvironment environment(const QTemporaryDir& home)
+{
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    QFile::setPermissions(
+        home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR" })
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+bool start(QProcess& process, const QProcessEnvironment& env, const QStringList& args, const QString& workDir)
+{
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!workDir.isEmpty())
+        process.setWorkingDirectory(workDir);
+    process.start(QDir(testpaths::binDir()).filePath(QStringLiteral("pageloom")), args);
+    if (process.waitForStarted(10000))
+        return true;
+    qWarning() << "pageloom did not start:" << process.errorString();
+    return false;
+}
+
+QString xdotool(const QStringList& args, int timeoutMs)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), args);
+    if (!tool.waitForFinished(timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished(1000);
+        return QString();
+    }
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+QStringList visibleWindows(qint64 pid)
+{
+    return xdotool(
+        { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid) })
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString waitForMainWindow(qint64 pid, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        for (const QString& id : visibleWindows(pid)) {
+            if (xdotool({ QStringLiteral("getwindowname"), id }) == QLatin1String("Folvane"))
+                return id;
+        }
+        QTest::qWait(200);
+    }
+    return QString();
+}
+
+QImage grab(const QString& windowId)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
+}
+
+QString logs(const QString& home)
+{
+    const QDir dir(QDir(home).filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName))));
+    QString text;
+    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files)) {
+        QFile file(info.absoluteFilePath());
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
+}

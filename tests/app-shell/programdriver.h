@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class QTemporaryDir;
+
+// Runs the built program under the test's X server and drives it from outside, as a user does:
+// real key presses and clicks through xdotool, screen grabs of its windows.
+namespace programdriver {
+
+// The application's name, which names its data folder under HOME.
+extern const char* const kAppName;
+
+// The environment of a run on its own HOME (with a private runtime folder) on the X server.
+QProcessEnvironment environment(const QTemporaryDir& home);
+// Starts build/bin/pageloom; its log files hold everything, so its output is dropped.
+bool start(QProcess& process, const QProcessEnvironment& env, const QStringList& args = QStringList(),
+    const QString& workDir = QString());
+// xdotool's answer, empty when it does not end in time.
+QString xdotool(const QStringList& args, int timeoutMs = 20000);
+QStringList visibleWindows(qint64 pid);
+// The main window of the process once it is visible (the splash comes first); empty on timeout.
+QString waitForMainWindow(qint64 pid, int timeoutMs = 60000);
+QImage grab(const QString& windowId);
+// The text of every log file of the program under the given HOME.
+QString logs(const QString& home);
+
+}

@@ -1,0 +1,374 @@
+// The real program under a real X server, driven as a user drives it: books of several formats
+// added and shown as cards with their covers, a book opened with a double click and read with
+// real keys, the three looks of the reading page, a clean exit, and a second start that reopens
+// the book where reading stopped. Books are named on the command line, which adds them the way
+// a drop does: a real file dialog can't be answered from outside the process.
+
+#include "librarybooks.h"
+#include "programdriver.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace programdriver;
+
+namespace {
+
+struct Book {
+    const char* suffix;
+    QColor cover; // invalid: the format has no cover
+};
+
+// Saturated colours the application's looks don't use, so a match is a cover.
+const Book kBooks[] = {
+    { "epub", QColor(0xd0, 0x20, 0x20) },
+    { "fb2", QColor(0x20, 0xb0, 0x30) },
+    { "pdf", QColor(0x30, 0x50, 0xe0) },
+    { "cbz", QColor(0xe0, 0xa0, 0x10) },
+    { "mobi", QColor(0xa0, 0x30, 0xc0) },
+    { "txt", QColor() },
+};
+const int kPdfPages = 8;
+
+void key(const QString& name) { xdotool({ QStringLiteral("key"), name }); }
+
+bool near(QRgb pixel, const QColor& colour)
+{
+    const int tolerance = 28;
+    return qAbs(qRed(pixel) - colour.red()) <= tolerance && qAbs(qGreen(pixel) - colour.green()) <= tolerance
+        && qAbs(qBlue(pixel) - colour.blue()) <= tolerance;
+}
+
+// Pixels (every second one in both directions) close to the colour, and their centre.
+QPair<int, QPoint> findColour(const QImage& image, const QColor& colour)
+{
+    int count = 0;
+    qint64 sx = 0, sy = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            if (near(image.pixel(x, y), colour)) {
+                ++count;
+                sx += x;
+                sy += y;
+            }
+        }
+    }
+    return { count, count ? QPoint(int(sx / count), int(sy / count)) : QPoint() };
+}
+
+// Mean brightness, 0..255.
+double brightness(const QImage& image)
+{
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            sum += qGray(image.pixel(x, y));
+            ++count;
+        }
+    }
+    return count ? sum / count : 0;
+}
+
+// Share (0..1) of sampled pixels that differ between two pictures of one size.
+double difference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return 1;
+    int differing = 0, count = 0;
+    for (int y = 0; y < a.height(); y += 2) {
+        for (int x = 0; x < a.width(); x += 2) {
+            ++count;
+            if (a.pixel(x, y) != b.pixel(x, y))
+                ++differing;
+        }
+    }
+    return count ? double(differing) / count : 0;
+}
+
+} // namespace
+
+class WholeFlowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_books;
+    QProcessEnvironment m_env;
+    QString m_artifacts;
+    QPoint m_pdfCard;
+    int m_pageAfterFirstRun = -1;
+
+    QString allLogs() const { return logs(m_home.path()); }
+
+    void start(QProcess& process, const QStringList& args = QStringList())
+    {
+        QVERIFY(programdriver::start(process, m_env, args));
+    }
+
+    void save(const QImage& image, const char* name)
+    {
+        QVERIFY(image.save(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-%1.png").arg(QLatin1String(name)))));
+    }
+
+    // Waits until the window looks different from before, then until it holds still.
+    QImage waitForChange(const QString& window, const QImage& before, int timeoutMs = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QImage now = grab(window);
+        while (difference(now, before) < 0.002 && timer.elapsed() < timeoutMs) {
+            QTest::qWait(100);
+            now = grab(window);
+        }
+        return settle(window, now);
+    }
+
+    QImage settle(const QString& window, QImage now)
+    {
+        for (int i = 0; i < 20; ++i) {
+            QTest::qWait(150);
+            const QImage next = grab(window);
+            if (difference(next, now) == 0)
+                return next;
+            now = next;
+        }
+        return now;
+    }
+
+    void click(const QString& window, const QPoint& at, int repeat)
+    {
+        xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
+            QString::number(at.y()) });
+        QTest::qWait(200);
+        xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("1") });
+    }
+
+    // The reading position of every book with a state file.
+    QList<QJsonObject> storedPositions()
+    {
+        QList<QJsonObject> positions;
+        QDirIterator it(m_home.filePath(QStringLiteral(".%1/books").arg(kAppName)), { QStringLiteral("*.settings") },
+            QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (file.open(QIODevice::ReadOnly))
+                positions << QJsonDocument::fromJson(file.readAll())
+                                 .object()
+                                 .value(QStringLiteral("ReadingPosition"))
+                                 .toObject();
+        }
+        return positions;
+    }
+
+    // The page of the one book read so far, -1 when there is not exactly one.
+    int storedPage()
+    {
+        const QList<QJsonObject> positions = storedPositions();
+        if (positions.size() != 1) {
+            qWarning() << "reading positions:" << positions;
+            return -1;
+        }
+        return positions.first().value(QStringLiteral("Page")).toInt(-1);
+    }
+
+    void terminate(QProcess& process)
+    {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Opens a book from its card and waits for its page.
+    QImage openBook(const QString& window, const QPoint& card)
+    {
+        const QImage library = grab(window);
+        click(window, card, 2);
+        return waitForChange(window, library, 20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server");
+        QVERIFY(m_home.isValid());
+        m_env = environment(m_home);
+        // Metrics off, the way an installer that was told no leaves it.
+        {
+            QSettings store(
+                m_home.filePath(QStringLiteral(".config/Brindle/%1.conf").arg(kAppName)), QSettings::NativeFormat);
+            store.setValue(QStringLiteral("SendData"), 0);
+        }
+        m_artifacts = QStringLiteral(PL_ARTIFACT_DIR);
+        QVERIFY(QDir().mkpath(m_artifacts));
+    }
+
+    // The program's log stays beside the screenshots, whatever the outcome.
+    void cleanupTestCase()
+    {
+        QFile log(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-log.txt")));
+        if (!m_artifacts.isEmpty() && log.open(QIODevice::WriteOnly))
+            log.write(allLogs().toUtf8());
+    }
+
+    void addReadAndReopen()
+    {
+        QStringList paths;
+        for (const Book& book : kBooks) {
+            librarybooks::BookSpec spec;
+            spec.title = QStringLiteral("Flow %1").arg(QLatin1String(book.suffix));
+            spec.coverColor = book.cover;
+            if (!book.cover.isValid())
+                spec.coverSize = QSize();
+            if (QLatin1String(book.suffix) == QLatin1String("pdf"))
+                spec.chapters = kPdfPages;
+            const QString path = m_books.filePath(QStringLiteral("flow.%1").arg(QLatin1String(book.suffix)));
+            QVERIFY2(librarybooks::write(path, spec), book.suffix);
+            paths << path;
+        }
+
+        QProcess first;
+        start(first, paths);
+        QString window = waitForMainWindow(first.processId(), 30000);
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("send metrics false")), 5000);
+
+        // All books added: a box says how many; Escape closes it.
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows(first.processId()).size() > 1, 40000);
+        QTest::qWait(300);
+        key(QStringLiteral("Escape"));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(first.processId()).size(), 1, 5000);
+
+        // Every cover shows on its card.
+        QImage cards;
+        QElapsedTimer timer;
+        timer.start();
+        QStringList missing;
+        do {
+            QTest::qWait(300);
+            cards = grab(window);
+            missing.clear();
+            for (const Book& book : kBooks) {
+                if (book.cover.isValid() && findColour(cards, book.cover).first < 300)
+                    missing << QLatin1String(book.suffix);
+            }
+        } while (!missing.isEmpty() && timer.elapsed() < 30000);
+        save(cards, "cards");
+        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("covers missing: ") + missing.join(' ')));
+        const QColor pdfColour = kBooks[2].cover;
+        const int pdfCardPixels = findColour(cards, pdfColour).first;
+        m_pdfCard = findColour(cards, pdfColour).second;
+
+        // A double click opens the book on its first page, all cover colour.
+        const QImage opened = openBook(window, m_pdfCard);
+        save(opened, "reading-first-page");
+        QVERIFY2(findColour(opened, pdfColour).first > 2 * pdfCardPixels,
+            qPrintable(
+                QStringLiteral("first page %1, card %2").arg(findColour(opened, pdfColour).first).arg(pdfCardPixels)));
+
+        // Each key turns a page: the picture changes each time, and the cover page is gone.
+        QImage page = opened;
+        for (const char* name : { "Right", "space", "Next" }) {
+            key(QLatin1String(name));
+            const QImage next = waitForChange(window, page);
+            QVERIFY2(difference(next, page) > 0.002, name);
+            page = next;
+        }
+        QVERIFY(findColour(page, pdfColour).first < pdfCardPixels);
+
+        // F9 cycles the looks; each changes the page.
+        save(page, "reading-day");
+        QImage previous = page;
+        for (const char* style : { "NightStyle", "SepiaStyle" }) {
+            key(QStringLiteral("F9"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                allLogs().contains(QStringLiteral("Set current style: \"%1\"").arg(QLatin1String(style))), 10000);
+            const QImage look = waitForChange(window, previous);
+            save(look, style);
+            QVERIFY2(difference(look, previous) > 0.05, style);
+            if (QLatin1String(style) == QLatin1String("NightStyle"))
+                QVERIFY(brightness(look) < brightness(page) - 20);
+            previous = look;
+        }
+        // Back to day, so the second start begins in the look the first one did.
+        const int dayCount = allLogs().count(QLatin1String("Set current style: \"DayStyle\""));
+        key(QStringLiteral("F9"));
+        QTRY_VERIFY_WITH_TIMEOUT(allLogs().count(QLatin1String("Set current style: \"DayStyle\"")) > dayCount, 10000);
+
+        terminate(first);
+        m_pageAfterFirstRun = storedPage();
+        // One page per turn in single-column mode; two with two columns.
+        QVERIFY2(
+            m_pageAfterFirstRun == 4 || m_pageAfterFirstRun == 7, qPrintable(QString::number(m_pageAfterFirstRun)));
+
+        // A second start on the same home: the library remembers the book and where reading stopped.
+        QProcess second;
+        start(second);
+        window = waitForMainWindow(second.processId(), 30000);
+        QVERIFY2(!window.isEmpty(), "no main window on the second start");
+        QTest::qWait(500);
+        const QImage library = settle(window, grab(window));
+        QVERIFY(findColour(library, pdfColour).first > 300);
+        m_pdfCard = findColour(library, pdfColour).second;
+        const QImage reopened = openBook(window, m_pdfCard);
+        save(reopened, "reopened");
+        QVERIFY2(findColour(reopened, pdfColour).first < pdfCardPixels, "the book opened on its cover page");
+        QVERIFY(difference(reopened, library) > 0.05);
+        terminate(second);
+        QCOMPARE(storedPage(), m_pageAfterFirstRun);
+
+        // A text book goes through layout and pagination; its position is a chapter link.
+        QProcess third;
+        start(third);
+        window = waitForMainWindow(third.processId(), 30000);
+        QVERIFY2(!window.isEmpty(), "no main window on the third start");
+        const QImage shelf = settle(window, grab(window));
+        const QColor epubColour = kBooks[0].cover;
+        QVERIFY(findColour(shelf, epubColour).first > 300);
+        const QImage epub = openBook(window, findColour(shelf, epubColour).second);
+        save(epub, "reading-epub");
+        QVERIFY(difference(epub, shelf) > 0.05);
+        key(QStringLiteral("Right"));
+        const QImage turned = waitForChange(window, epub);
+        save(turned, "reading-epub-turned");
+        QVERIFY(difference(turned, epub) > 0.002);
+        // "1" slides the contents box in; Escape closes it again.
+        key(QStringLiteral("1"));
+        const QImage contents = waitForChange(window, turned);
+        save(contents, "reading-contents");
+        QVERIFY(difference(contents, turned) > 0.02);
+        key(QStringLiteral("Escape"));
+        const QImage closed = waitForChange(window, contents);
+        QVERIFY2(difference(closed, turned) < 0.01, qPrintable(QString::number(difference(closed, turned))));
+        terminate(third);
+        QStringList sources;
+        for (const QJsonObject& position : storedPositions())
+            sources << position.value(QStringLiteral("Source")).toString();
+        QVERIFY2(sources.filter(QStringLiteral("ch2.xhtml?kelpath=")).size() == 1, qPrintable(sources.join(' ')));
+        // The footer followed into the second chapter: the page it recorded is past the first.
+        QFile settings(m_home.filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(kAppName)));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch recorded
+            = QRegularExpression(QStringLiteral("last_book_page=(\\d+)")).match(QString::fromUtf8(settings.readAll()));
+        QVERIFY(recorded.hasMatch());
+        QVERIFY2(recorded.captured(1).toInt() >= 2, qPrintable(recorded.captured(0)));
+    }
+};
+
+QTEST_MAIN(WholeFlowTest)
+#include "tst_wholeflow.moc"
