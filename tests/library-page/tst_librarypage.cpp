@@ -3,8 +3,10 @@
 #include "application.h"
 #include "enums.h"
 #include "import/bookimporter.h"
+#include "itemviews/kellistwidget.h"
 #include "kellogger/kellogger.h"
 #include "librarybooks.h"
+#include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
@@ -33,6 +35,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -529,6 +532,45 @@ private slots:
         waitForImport(finished);
         QCOMPARE(books()->rowCount(), rows + 2);
         QVERIFY2(m_boxes.value(0).contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.value(0)));
+    }
+
+    // A large library gets widgets only near the viewport, sized as they lay themselves out, and a
+    // scroll reaches its last book; in cards and in the table.
+    void largeLibrary()
+    {
+        QSqlDatabase::database().transaction();
+        for (int i = 0; i < 2000; ++i)
+            addBook(i % 3 ? QStringLiteral("Large %1").arg(i)
+                          : QStringLiteral("Large %1, a title long enough to wrap over the lines of a card").arg(i),
+                0);
+        QSqlDatabase::database().commit();
+        filter()->setFilterCategory(Enums::AllBooks);
+        QCoreApplication::processEvents();
+        KelListWidget* list = m_page->listWidget();
+        const int rows = filter()->rowCount();
+        QVERIFY(rows >= 2000);
+        for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {
+            choose(mode);
+            QTRY_COMPARE(m_page->viewMode(), mode);
+            const QSize viewport = list->viewport()->size();
+            const int perViewport = mode == Enums::View_Table
+                ? viewport.height() / 80 + 1
+                : (viewport.width() / 214) * (viewport.height() / 293 + 1);
+            QVERIFY2(list->itemCount() <= 4 * perViewport, qPrintable(QString::number(list->itemCount())));
+            list->scrollToRow(rows - 1);
+            QCoreApplication::processEvents();
+            QVERIFY(list->itemCount() <= 4 * perViewport);
+            auto* last = dynamic_cast<BookItemWidget*>(list->itemAtRow(rows - 1));
+            QVERIFY(last && last->isVisible());
+            QCOMPARE(last->bookId(), filter()->index(rows - 1, 0).data(BookModel::IdRole).toInt());
+            const QRect shown(last->mapTo(list->viewport(), QPoint()), last->size());
+            QVERIFY(list->viewport()->rect().contains(shown));
+            list->forEachItem([mode](KelListWidgetItem* item, int row) {
+                auto* book = dynamic_cast<BookItemWidget*>(item);
+                const int height = mode == Enums::View_Table ? 80 : book->heightForWidth(book->width());
+                QVERIFY2(book->height() == height, qPrintable(QStringLiteral("row %1").arg(row)));
+            });
+        }
     }
 };
 
