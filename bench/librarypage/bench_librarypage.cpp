@@ -63,10 +63,11 @@ int main(int argc, char* argv[])
 
     timer.restart();
     app.bookModel()->selectAll();
+    const qint64 loaded = timer.elapsed();
     QCoreApplication::processEvents();
     page->repaint();
-    out << "page shown after loading: " << timer.elapsed() << " ms (target under 100 ms), "
-        << page->listWidget()->itemCount() << " item widgets\n";
+    out << "page shown after loading: " << timer.elapsed() << " ms (target under 100 ms; the model's own load "
+        << loaded << " ms), " << page->listWidget()->itemCount() << " item widgets\n";
 
     const QString query = QStringLiteral("volume");
     qint64 slowest = 0;
