@@ -534,8 +534,7 @@ private slots:
         QVERIFY2(m_boxes.value(0).contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.value(0)));
     }
 
-    // A large library gets widgets only near the viewport, sized as they lay themselves out, and a
-    // scroll reaches its last book; in cards and in the table.
+    // Widgets only near the viewport, in the sizes they lay themselves out in; the last book reachable.
     void largeLibrary()
     {
         QSqlDatabase::database().transaction();
@@ -557,7 +556,6 @@ private slots:
             QVERIFY(rows >= 2000 && last && last->isVisible());
             QCOMPARE(last->bookId(), filter()->index(rows - 1, 0).data(BookModel::IdRole).toInt());
             QVERIFY(list->viewport()->rect().contains(QRect(last->mapTo(list->viewport(), QPoint()), last->size())));
-            // The given sizes are the ones the widgets lay themselves out in.
             list->forEachItem([mode](KelListWidgetItem* item, int) {
                 auto* book = dynamic_cast<BookItemWidget*>(item);
                 QCOMPARE(book->height(), mode == Enums::View_Table ? 80 : book->heightForWidth(book->width()));
