@@ -3,8 +3,10 @@
 #include "application.h"
 #include "enums.h"
 #include "import/bookimporter.h"
+#include "itemviews/kellistwidget.h"
 #include "kellogger/kellogger.h"
 #include "librarybooks.h"
+#include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
@@ -37,6 +39,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -590,6 +593,35 @@ private slots:
         waitForImport(finished);
         QCOMPARE(books()->rowCount(), rows + 2);
         QVERIFY2(m_boxes.value(0).contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.value(0)));
+    }
+
+    // Widgets only near the viewport, in the sizes they lay themselves out in; the last book reachable.
+    void largeLibrary()
+    {
+        QSqlDatabase::database().transaction();
+        for (int i = 0; i < 2000; ++i)
+            addBook(
+                QStringLiteral("Large %1").arg(i) + (i % 3 ? QString() : QStringLiteral(", long enough to wrap")), 0);
+        QSqlDatabase::database().commit();
+        filter()->setFilterCategory(Enums::AllBooks);
+        KelListWidget* list = m_page->listWidget();
+        const int rows = filter()->rowCount();
+        for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {
+            choose(mode);
+            const QSize view = list->viewport()->size();
+            const int perView = mode == Enums::View_Table ? view.height() / 80 + 1 : (view.width() / 214) * 3;
+            list->scrollToRow(rows - 1);
+            QCoreApplication::processEvents();
+            QVERIFY2(list->itemCount() <= 4 * perView, qPrintable(QString::number(list->itemCount())));
+            auto* last = dynamic_cast<BookItemWidget*>(list->itemAtRow(rows - 1));
+            QVERIFY(rows >= 2000 && last && last->isVisible());
+            QCOMPARE(last->bookId(), filter()->index(rows - 1, 0).data(BookModel::IdRole).toInt());
+            QVERIFY(list->viewport()->rect().contains(QRect(last->mapTo(list->viewport(), QPoint()), last->size())));
+            list->forEachItem([mode](KelListWidgetItem* item, int) {
+                auto* book = dynamic_cast<BookItemWidget*>(item);
+                QCOMPARE(book->height(), mode == Enums::View_Table ? 80 : book->heightForWidth(book->width()));
+            });
+        }
     }
 };
 

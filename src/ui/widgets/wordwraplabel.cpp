@@ -4,6 +4,7 @@
 #include "painting/kelpaintcontext.h"
 #include "painting/kelpainting.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 WordWrapLabel::WordWrapLabel(int styleRole, QWidget* parent)
@@ -46,12 +47,18 @@ int WordWrapLabel::heightForWidth(int width) const
 {
     if (!ownLayout())
         return KelLabel::heightForWidth(width);
-    if (text().isEmpty())
-        return minimumSizeHint().height();
+    return heightForText(text(), width);
+}
+
+int WordWrapLabel::heightForText(const QString& text, int width) const
+{
     const QMargins margins = contentsMargins();
-    const QSize size = KelPainting::wordWrappedTextSize(
-        text(), font(), m_wrapMode, QSize(width, 16777215), m_lineHeight, m_maxLineCount);
-    return margins.top() + margins.bottom() + size.height();
+    // An empty label keeps the height of its elision mark, as its minimum size hint does.
+    const int height = text.isEmpty() ? QFontMetrics(font()).size(0, QStringLiteral("...")).height()
+                                      : KelPainting::wordWrappedTextSize(text, font(), m_wrapMode,
+                                          QSize(width, 16777215), m_lineHeight, m_maxLineCount)
+                                            .height();
+    return margins.top() + margins.bottom() + height;
 }
 
 QSize WordWrapLabel::sizeHint() const

@@ -23,6 +23,9 @@ public:
 
     bool hasHeightForWidth() const override;
     int heightForWidth(int width) const override;
+    // The height the label would ask for at this width if it showed the text: lists measure rows
+    // they have no widget for with it.
+    int heightForText(const QString& text, int width) const;
     QSize sizeHint() const override;
 
 protected:

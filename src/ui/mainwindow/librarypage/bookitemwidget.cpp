@@ -393,6 +393,19 @@ void BookItemWidget::setColumnWidths(const QMap<int, int>& widths)
         labels[i]->setMinimumWidth(d->cards() ? 0 : widths.value(i + 1));
 }
 
+QSize BookItemWidget::cardSize(const QString& title, const QString& author) const
+{
+    const ThumbnailGeometry& g = thumbnailGeometry(1);
+    const QSize card = g.outerSize();
+    const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
+    const int width = card.width() - margins.left() - margins.right();
+    // The labels sit below the cover's text line, spaced apart like the column lays them out.
+    const int height = margins.top() + card.height() - g.cardLayout.first
+        + d->titleLabel->heightForText(title.trimmed(), width) + g.cardLayout.second
+        + d->authorLabel->heightForText(author.trimmed(), width) + margins.bottom();
+    return QSize(card.width(), height);
+}
+
 bool BookItemWidget::event(QEvent* event)
 {
     switch (event->type()) {

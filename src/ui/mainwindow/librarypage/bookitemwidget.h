@@ -32,6 +32,9 @@ public:
     QMap<int, int> columnMinimumWidths() const;
     QMap<int, int> columnWidths() const;
     void setColumnWidths(const QMap<int, int>& widths);
+    // The size of a card showing this title and author, as the card lays them out; a widget in
+    // cards mode measures the rows of a list that has no widgets for them.
+    QSize cardSize(const QString& title, const QString& author) const;
 
 signals:
     void actionClicked(BookItemWidget* thisWidget, Enums::LibraryAction action, QVariant userData);

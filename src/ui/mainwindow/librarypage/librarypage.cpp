@@ -5,6 +5,7 @@
 #include "bookitempopupmenu.h"
 #include "bookitemwidget.h"
 #include "booktableheader.h"
+#include "bookthumbnailwidget.h"
 #include "dragdata.h"
 #include "formats/bookformat.h"
 #include "formats/fb2/fbbook.h"
@@ -88,6 +89,7 @@ public:
     QStringList droppedFiles;
     BookItemPopupMenu* popupMenu = nullptr;
     BookTableHeader* tableHeader = nullptr;
+    BookItemWidget* cardProbe = nullptr;
     QList<int> addedIds;
     QMap<QString, int> addedPerFormat;
     int processedCount = 0;
@@ -101,6 +103,8 @@ public:
     bool trash = false;
 
     void syncColumns();
+    void setUpWindowedList();
+    QSize rowExtent(const QModelIndex& index, int layoutId) const;
     void importStarted();
     void itemProcessed(ItemStatus status, const BookDto& book);
     void importFinished();
@@ -201,6 +205,7 @@ LibraryPage::LibraryPage(QWidget* parent)
         });
         return item;
     });
+    d->setUpWindowedList();
 
     auto* indicator = new TabIndicator(d->viewModeBox, d->viewModeGroup);
     indicator->setContentsMargins(0, 0, 0, 1);
@@ -483,6 +488,25 @@ void LibraryPage::Private::startImport(const QStringList& files)
     bookimporter::instance()->start(booksDir(), files, false);
 }
 
+// A large library gets widgets only for the rows near the viewport; the rest are measured without
+// widgets: table rows have the height of their cover, cards the height their title and author take.
+void LibraryPage::Private::setUpWindowedList()
+{
+    cardProbe = new BookItemWidget(Enums::View_Cards, nullptr, owner);
+    cardProbe->setObjectName(QStringLiteral("CardProbe"));
+    cardProbe->hide();
+    listWidget->setWindowed(
+        true, [this](const QModelIndex& index, int layoutId) { return rowExtent(index, layoutId); });
+}
+
+QSize LibraryPage::Private::rowExtent(const QModelIndex& index, int layoutId) const
+{
+    if (layoutId != Enums::View_Cards)
+        return QSize(0, thumbnailGeometry(0).outerSize().height());
+    return cardProbe->cardSize(
+        index.data(BookModel::TitleRole).toString(), index.data(BookModel::AuthorRole).toString());
+}
+
 void LibraryPage::Private::syncColumns()
 {
     tableHeader->setViewMode(viewMode);
@@ -568,6 +592,8 @@ void LibraryPage::Private::importFinished()
             filter->setFilterCategory(Enums::AllBooks);
         QModelIndex index = books ? books->indexById(addedIds.first()) : QModelIndex();
         index = filter ? filter->mapFromSource(index) : QModelIndex();
+        if (index.isValid())
+            listWidget->scrollToRow(index.row());
         auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index));
         if (item) {
             if (ui->showBookAdded())
