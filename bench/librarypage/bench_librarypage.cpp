@@ -110,11 +110,11 @@ int main(int argc, char* argv[])
 
     QStringList files;
     for (int i = 0; i < 100; ++i) {
-        librarybooks::BookSpec spec;
-        spec.title = QStringLiteral("Added %1").arg(i);
+        librarybooks::BookSpec book;
+        book.title = QStringLiteral("Added %1").arg(i);
         files << home.path() + QStringLiteral("/new/added%1.%2").arg(i).arg(i % 2 ? "epub" : "fb2");
         QDir().mkpath(home.path() + QStringLiteral("/new"));
-        librarybooks::write(files.last(), spec);
+        librarybooks::write(files.last(), book);
     }
     QElapsedTimer tick;
     qint64 worstLate = 0;

@@ -85,11 +85,11 @@ class TestLibraryPage : public QObject {
     static QString sub(SideBar& bar, int category) { return bar.entry(category)->subText(); }
     QString book(const QString& name, const QString& title = QString())
     {
-        librarybooks::BookSpec spec;
-        spec.title = title.isEmpty() ? name : title;
-        spec.coverSize = QSize();
+        librarybooks::BookSpec fixture;
+        fixture.title = title.isEmpty() ? name : title;
+        fixture.coverSize = QSize();
         const QString path = m_dir.filePath(name);
-        return librarybooks::write(path, spec) ? path : QString();
+        return librarybooks::write(path, fixture) ? path : QString();
     }
     QString junk(const QString& name)
     {

@@ -523,11 +523,16 @@ void LibraryPage::Private::syncColumns()
         for (auto it = minimum.begin(); it != minimum.end(); ++it)
             widths[it.key()] = qMax(widths.value(it.key()), it.value());
     });
-    listWidget->forEachItem([&widths](KelListWidgetItem* item, int) {
-        if (auto* book = dynamic_cast<BookItemWidget*>(item))
+    // Only rows near the view have widgets: the header follows the first one there is.
+    BookItemWidget* first = nullptr;
+    listWidget->forEachItem([&widths, &first](KelListWidgetItem* item, int) {
+        if (auto* book = dynamic_cast<BookItemWidget*>(item)) {
             book->setColumnWidths(widths);
+            if (!first)
+                first = book;
+        }
     });
-    if (auto* first = dynamic_cast<BookItemWidget*>(listWidget->itemAtRow(0)))
+    if (first)
         tableHeader->setColumnWidths(first->columnWidths());
 }
 
