@@ -1,12 +1,14 @@
 #include "../app-look/applooktest.h"
 
 #include "../support/epubbuilder.h"
+#include "appdirs.h"
 #include "keldialogrequests.h"
 #include "mainwindow/librarypage/bookitempopupmenu.h"
 #include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "models/bookmodel.h"
+#include "models/bookprovider.h"
 #include "styles/kelstyle.h"
 #include "ui.h"
 #include "widgets/kelbutton.h"
@@ -17,6 +19,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -149,20 +152,8 @@ void clickButton(QWidget* button)
 
 enum State { Plain = 0, Trash = 1, Favorite = 2, InFolder = 4 };
 
-// One book row with the roles the item reads.
-QModelIndex bookRow(QStandardItemModel& model, int id, int state, const QString& title = QStringLiteral("Book"))
-{
-    auto* item = new QStandardItem;
-    item->setData(id, BookModel::IdRole);
-    item->setData(title, BookModel::TitleRole);
-    item->setData(QStringLiteral("Author %1").arg(id), BookModel::AuthorRole);
-    item->setData(bool(state & Trash), BookModel::DeletedRole);
-    item->setData(bool(state & Favorite), BookModel::FavoriteRole);
-    item->setData(state & InFolder ? 33 : 0, BookModel::CategoryIdRole);
-    item->setData(id % 10, BookModel::RowModuloRole);
-    model.appendRow(item);
-    return item->index();
-}
+// Whether the book's data folder is on disk (asking bookDataDir would make it).
+bool hasDataDir(const QString& bookPath) { return QFileInfo::exists(booksDir() + QLatin1Char('/') + md5Hex(bookPath)); }
 
 using Actions = QList<int>;
 
@@ -203,6 +194,10 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_ui = Ui::instance();
         QVERIFY(m_ui);
+        // The test runs in a temporary HOME: this is a fresh library of its own.
+        QVERIFY(BookProvider::instance()->createConnection(databasePath()));
+        m_folderId = BookProvider::instance()->addCategory(QStringLiteral("Shelf"), 0);
+        QVERIFY(m_folderId > 0);
         m_ui->setMessageBoxHandler([this](KelMessageBoxRequest&) {
             ++m_questions;
             return m_answer;
@@ -447,9 +442,10 @@ private slots:
     {
         QFETCH(int, state);
         QFETCH(Actions, visible);
-        QStandardItemModel model;
+        const QModelIndex book = addBook(state);
+        QVERIFY(book.isValid());
         BookItemWidget item(Enums::View_Table, m_menu);
-        item.readFrom(bookRow(model, 1, state));
+        item.readFrom(book);
         emit item.customContextMenuRequested(QPoint());
         Actions shown;
         for (int a = Enums::Open; a <= Enums::RemoveFromFolder; ++a) {
@@ -462,8 +458,8 @@ private slots:
         QCoreApplication::processEvents();
     }
 
-    // Actions from the menu, the keyboard and the mouse, with the answer to any question, and what
-    // reaches the page.
+    // Actions from the menu, the keyboard and the mouse, with the answer to any question, what reaches
+    // the page and whether the book is still in the library with its data folder.
     void actions_data()
     {
         QTest::addColumn<int>("state");
@@ -489,10 +485,20 @@ private slots:
         QFETCH(int, answer);
         QFETCH(Actions, expected);
         QFETCH(int, questions);
-        QStandardItemModel model;
+        const bool kept = !expected.contains(Enums::DeleteFromLibrary);
+        const QModelIndex book = addBook(state);
+        QVERIFY(book.isValid());
+        const int id = book.data(BookModel::IdRole).toInt();
+        const QString path = m_books.bookById(id).full_path;
+        QVERIFY(hasDataDir(path));
         BookItemWidget item(Enums::View_Table, m_menu);
-        item.readFrom(bookRow(model, 1, state));
+        item.readFrom(book);
         item.resize(900, 80);
+        // As the page does: what the item sends is carried out on the library.
+        connect(&item, &BookItemWidget::actionClicked, this,
+            [this, id](BookItemWidget*, Enums::LibraryAction action, const QVariant& data) {
+                m_books.setData(m_books.indexById(id), data, action);
+            });
         QSignalSpy spy(&item, &BookItemWidget::actionClicked);
         QSignalSpy drags(&item, &BookItemWidget::dragStarted);
         m_answer = answer;
@@ -512,6 +518,12 @@ private slots:
             mouse(&item, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
             mouse(&item, QEvent::MouseButtonRelease, at, Qt::NoButton);
         }
+        // Only a delete takes the row, the record and the data folder.
+        QCOMPARE(m_books.indexById(id).isValid(), kept);
+        QCOMPARE(m_books.bookById(id).id == id, kept);
+        QCOMPARE(hasDataDir(path), kept);
+        if (kept)
+            QCOMPARE(m_books.indexById(id).data(BookModel::DeletedRole).toBool(), state == Trash || input == "del");
         // A started drag counts as -1; a row drags its cover.
         QCOMPARE(emitted(spy) + QVector<int>(drags.size(), -1).toList(), expected);
         QCOMPARE(m_questions, questions);
@@ -525,19 +537,20 @@ private slots:
     // as high as their cover, cards as wide.
     void recycled()
     {
-        QStandardItemModel model;
         BookItemWidget item(Enums::View_Table, m_menu);
         item.show();
         QVERIFY(QTest::qWaitForWindowExposed(&item));
-        item.readFrom(bookRow(model, 1, Plain, QStringLiteral("First")));
+        const QModelIndex first = addBook(Plain, QStringLiteral("First"));
+        item.readFrom(first);
         item.setFocus();
         QVERIFY(item.hasFocus());
-        item.readFrom(bookRow(model, 1, Favorite, QStringLiteral("First again")));
+        QVERIFY(m_books.setData(first, QVariant(), Enums::ToFavorite));
+        item.readFrom(first);
         QVERIFY(item.hasFocus());
-        item.readFrom(bookRow(model, 2, Plain, QStringLiteral("Second")));
+        item.readFrom(addBook(Plain, QStringLiteral("Second")));
         QVERIFY(!item.hasFocus());
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Title"))->text(), QStringLiteral("Second"));
-        QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Author 2"));
+        QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Second Author"));
         QVERIFY(!item.findChild<KelButton*>(QStringLiteral("Favorite"))->isChecked());
         QCOMPARE(item.height(), 80);
         QCOMPARE(item.thumbnail()->size(), QSize(79, 80));
@@ -547,7 +560,30 @@ private slots:
     }
 
 private:
+    // A new library book in the given state, with a data folder as reading it leaves; its row.
+    QModelIndex addBook(int state, const QString& title = QStringLiteral("Book"))
+    {
+        BookDto book;
+        book.title = title;
+        book.author = title + QStringLiteral(" Author");
+        book.full_path = m_dir.filePath(QStringLiteral("book-%1.epub").arg(++m_added));
+        book.is_deleted = state & Trash ? 1 : 0;
+        book.is_favorite = state & Favorite ? 1 : 0;
+        const int id = m_books.addBook(book);
+        if (id <= 0)
+            return QModelIndex();
+        if (state & InFolder)
+            BookProvider::instance()->addBookToCategory(id, m_folderId);
+        QFile settings(bookDataDir(book.full_path) + QStringLiteral("/.settings"));
+        if (settings.open(QIODevice::WriteOnly))
+            settings.write("{}");
+        return m_books.indexById(id);
+    }
+
     Ui* m_ui = nullptr;
+    BookModel m_books;
+    int m_folderId = 0;
+    int m_added = 0;
     BookItemPopupMenu* m_menu = nullptr;
     int m_answer = 0;
     int m_questions = 0;
