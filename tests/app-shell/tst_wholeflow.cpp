@@ -474,7 +474,26 @@ private slots:
         key(QStringLiteral("Escape"));
         const QImage closed = waitForChange(window, contents);
         QVERIFY2(difference(closed, turned) < 0.01, qPrintable(QString::number(difference(closed, turned))));
+        // Ctrl+B marks the page; the mark is kept with the book's state.
+        key(QStringLiteral("ctrl+b"));
+        QTest::qWait(1000);
         terminate(third);
+        int bookmarked = 0;
+        for (const QJsonObject& state : storedStates()) {
+            const QJsonArray marks
+                = state.value(QStringLiteral("Bookmarks")).toObject().value(QStringLiteral("Items")).toArray();
+            if (marks.isEmpty())
+                continue;
+            ++bookmarked;
+            QCOMPARE(marks.size(), 1);
+            QVERIFY2(state.value(QStringLiteral("ReadingPosition"))
+                         .toObject()
+                         .value(QStringLiteral("Source"))
+                         .toString()
+                         .contains(QLatin1String("ch2.xhtml")),
+                "the bookmark is not in the book read last");
+        }
+        QCOMPARE(bookmarked, 1);
         QStringList sources;
         for (const QJsonObject& position : storedPositions())
             sources << position.value(QStringLiteral("Source")).toString();
