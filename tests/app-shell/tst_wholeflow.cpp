@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPixmap>
@@ -19,6 +20,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +71,21 @@ QPair<int, QPoint> findColour(const QImage& image, const QColor& colour)
         }
     }
     return { count, count ? QPoint(int(sx / count), int(sy / count)) : QPoint() };
+}
+
+// The top left corner of the region of the colour (every second pixel looked at).
+QPoint colourCorner(const QImage& image, const QColor& colour)
+{
+    QPoint corner(image.width(), image.height());
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            if (near(image.pixel(x, y), colour)) {
+                corner.setX(qMin(corner.x(), x));
+                corner.setY(qMin(corner.y(), y));
+            }
+        }
+    }
+    return corner;
 }
 
 // Mean brightness, 0..255.
@@ -149,28 +167,38 @@ class WholeFlowTest : public QObject {
         return now;
     }
 
-    void click(const QString& window, const QPoint& at, int repeat)
+    void hover(const QString& window, const QPoint& at)
     {
         xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
             QString::number(at.y()) });
         QTest::qWait(200);
+    }
+
+    void click(const QString& window, const QPoint& at, int repeat)
+    {
+        hover(window, at);
         xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("1") });
     }
 
-    // The reading position of every book with a state file.
-    QList<QJsonObject> storedPositions()
+    // The reading state of every book with a state file.
+    QList<QJsonObject> storedStates()
     {
-        QList<QJsonObject> positions;
+        QList<QJsonObject> states;
         QDirIterator it(m_home.filePath(QStringLiteral(".%1/books").arg(kAppName)), { QStringLiteral("*.settings") },
             QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
             if (file.open(QIODevice::ReadOnly))
-                positions << QJsonDocument::fromJson(file.readAll())
-                                 .object()
-                                 .value(QStringLiteral("ReadingPosition"))
-                                 .toObject();
+                states << QJsonDocument::fromJson(file.readAll()).object();
         }
+        return states;
+    }
+
+    QList<QJsonObject> storedPositions()
+    {
+        QList<QJsonObject> positions;
+        for (const QJsonObject& state : storedStates())
+            positions << state.value(QStringLiteral("ReadingPosition")).toObject();
         return positions;
     }
 
@@ -183,6 +211,60 @@ class WholeFlowTest : public QObject {
             return -1;
         }
         return positions.first().value(QStringLiteral("Page")).toInt(-1);
+    }
+
+    // The favourite and deleted flags of a book as the running program stored them, "" when absent.
+    QString bookFlags(const QString& title)
+    {
+        QString flags;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("flow"));
+            db.setDatabaseName(m_home.filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+            if (db.open()) {
+                QSqlQuery query(db);
+                query.prepare(QStringLiteral("select is_favorite, is_deleted from books where title = ?"));
+                query.addBindValue(title);
+                if (query.exec() && query.next())
+                    flags = QStringLiteral("favorite %1 deleted %2")
+                                .arg(query.value(0).toInt())
+                                .arg(query.value(1).toInt());
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("flow"));
+        return flags;
+    }
+
+    // Waits until the covers of exactly the given books show, and returns the picture.
+    QImage waitForCovers(const QString& window, const QStringList& suffixes)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QImage cards;
+        QStringList shown;
+        do {
+            QTest::qWait(200);
+            cards = grab(window);
+            shown.clear();
+            for (const Book& book : kBooks) {
+                if (book.cover.isValid() && findColour(cards, book.cover).first >= 300)
+                    shown << QLatin1String(book.suffix);
+            }
+        } while (shown != suffixes && timer.elapsed() < 15000);
+        if (shown != suffixes)
+            qWarning() << "covers shown:" << shown << "expected:" << suffixes;
+        return cards;
+    }
+
+    // Clicks a card's hover button, given as an offset from the card's corner.
+    void clickCardButton(const QString& window, const QColor& cover, const QPoint& offset)
+    {
+        const QImage before = grab(window);
+        const QPoint corner = colourCorner(before, cover);
+        // Into the card first, so it shows its buttons (they may show already).
+        hover(window, corner + QPoint(60, 100));
+        waitForChange(window, before, 1500);
+        click(window, corner + offset, 1);
     }
 
     void terminate(QProcess& process)
@@ -270,6 +352,43 @@ private slots:
         } while (!missing.isEmpty() && timer.elapsed() < 30000);
         save(cards, "cards");
         QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("covers missing: ") + missing.join(' ')));
+        QStringList covered;
+        for (const Book& book : kBooks) {
+            if (book.cover.isValid())
+                covered << QLatin1String(book.suffix);
+        }
+
+        // Typing into the search field leaves the one matching card; clearing it brings all back.
+        click(window, QPoint(820, 91), 1);
+        QTest::qWait(300);
+        xdotool({ QStringLiteral("type"), QStringLiteral("pdf") });
+        save(waitForCovers(window, { QStringLiteral("pdf") }), "search");
+        QVERIFY(findColour(grab(window), kBooks[0].cover).first < 300);
+        QVERIFY(findColour(grab(window), kBooks[2].cover).first >= 300);
+        key(QStringLiteral("ctrl+a"));
+        key(QStringLiteral("BackSpace"));
+        cards = waitForCovers(window, covered);
+        QVERIFY(findColour(cards, kBooks[0].cover).first >= 300);
+
+        // A card's star makes a favourite; its bin moves it to the trash, where the same corner restores it.
+        const QColor fb2Colour = kBooks[1].cover;
+        const QString fb2Title = QStringLiteral("Flow fb2");
+        QCOMPARE(bookFlags(fb2Title), QStringLiteral("favorite 0 deleted 0"));
+        clickCardButton(window, fb2Colour, QPoint(24, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(bookFlags(fb2Title), QStringLiteral("favorite 1 deleted 0"), 5000);
+        clickCardButton(window, fb2Colour, QPoint(149, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(bookFlags(fb2Title), QStringLiteral("favorite 1 deleted 1"), 5000);
+        covered.removeOne(QStringLiteral("fb2"));
+        QVERIFY(findColour(waitForCovers(window, covered), fb2Colour).first < 300);
+        click(window, QPoint(77, 325), 1); // "Deleted" in the side bar
+        save(waitForCovers(window, { QStringLiteral("fb2") }), "trash");
+        clickCardButton(window, fb2Colour, QPoint(24, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(bookFlags(fb2Title), QStringLiteral("favorite 1 deleted 0"), 5000);
+        click(window, QPoint(57, 104), 1); // "All"
+        covered.insert(1, QStringLiteral("fb2"));
+        cards = waitForCovers(window, covered);
+        QVERIFY(findColour(cards, fb2Colour).first >= 300);
+
         const QColor pdfColour = kBooks[2].cover;
         const int pdfCardPixels = findColour(cards, pdfColour).first;
         m_pdfCard = findColour(cards, pdfColour).second;
@@ -355,7 +474,26 @@ private slots:
         key(QStringLiteral("Escape"));
         const QImage closed = waitForChange(window, contents);
         QVERIFY2(difference(closed, turned) < 0.01, qPrintable(QString::number(difference(closed, turned))));
+        // Ctrl+B marks the page; the mark is kept with the book's state.
+        key(QStringLiteral("ctrl+b"));
+        QTest::qWait(1000);
         terminate(third);
+        int bookmarked = 0;
+        for (const QJsonObject& state : storedStates()) {
+            const QJsonArray marks
+                = state.value(QStringLiteral("Bookmarks")).toObject().value(QStringLiteral("Items")).toArray();
+            if (marks.isEmpty())
+                continue;
+            ++bookmarked;
+            QCOMPARE(marks.size(), 1);
+            QVERIFY2(state.value(QStringLiteral("ReadingPosition"))
+                         .toObject()
+                         .value(QStringLiteral("Source"))
+                         .toString()
+                         .contains(QLatin1String("ch2.xhtml")),
+                "the bookmark is not in the book read last");
+        }
+        QCOMPARE(bookmarked, 1);
         QStringList sources;
         for (const QJsonObject& position : storedPositions())
             sources << position.value(QStringLiteral("Source")).toString();
