@@ -330,15 +330,15 @@ private slots:
     {
         QStringList paths;
         for (const Book& book : kBooks) {
-            librarybooks::BookSpec spec;
-            spec.title = QStringLiteral("Flow %1").arg(QLatin1String(book.suffix));
-            spec.coverColor = book.cover;
+            librarybooks::BookSpec fixture;
+            fixture.title = QStringLiteral("Flow %1").arg(QLatin1String(book.suffix));
+            fixture.coverColor = book.cover;
             if (!book.cover.isValid())
-                spec.coverSize = QSize();
+                fixture.coverSize = QSize();
             if (QLatin1String(book.suffix) == QLatin1String("pdf"))
-                spec.chapters = kPdfPages;
+                fixture.chapters = kPdfPages;
             const QString path = m_books.filePath(QStringLiteral("flow.%1").arg(QLatin1String(book.suffix)));
-            QVERIFY2(librarybooks::write(path, spec), book.suffix);
+            QVERIFY2(librarybooks::write(path, fixture), book.suffix);
             paths << path;
         }
 
