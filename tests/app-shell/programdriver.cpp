@@ -8,6 +8,9 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,6 +94,33 @@ QString logs(const QString& home)
             text += QString::fromUtf8(file.readAll());
     }
     return text;
+}
+
+QList<QVariantList> queryLibrary(const QString& home, const QString& sql, const QVariantList& values)
+{
+    const QString connection = QStringLiteral("programdriver-library");
+    QList<QVariantList> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(QDir(home).filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.prepare(sql);
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            if (query.exec()) {
+                while (query.next()) {
+                    QVariantList row;
+                    for (int i = 0; i < query.record().count(); ++i)
+                        row << query.value(i);
+                    rows << row;
+                }
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return rows;
 }
 
 }

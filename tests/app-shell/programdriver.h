@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 class QTemporaryDir;
 
@@ -27,5 +28,8 @@ QString waitForMainWindow(qint64 pid, int timeoutMs = 60000);
 QImage grab(const QString& windowId);
 // The text of every log file of the program under the given HOME.
 QString logs(const QString& home);
+// Rows of a query on the library database of the program under the given HOME, opened read-only
+// while the program runs; empty when it cannot be read.
+QList<QVariantList> queryLibrary(const QString& home, const QString& sql, const QVariantList& values = {});
 
 }

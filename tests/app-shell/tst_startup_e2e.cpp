@@ -78,18 +78,9 @@ class StartupE2ETest : public QObject {
     QStringList libraryTitles() const
     {
         QStringList titles;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
-            db.setDatabaseName(m_home.filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
-            if (db.open()) {
-                QSqlQuery query(db);
-                query.exec(QStringLiteral("select title from books order by title"));
-                while (query.next())
-                    titles << query.value(0).toString();
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("e2e"));
+        for (const QVariantList& row :
+            queryLibrary(m_home.path(), QStringLiteral("select title from books order by title")))
+            titles << row.value(0).toString();
         return titles;
     }
 

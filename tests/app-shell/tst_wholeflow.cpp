@@ -216,23 +216,13 @@ class WholeFlowTest : public QObject {
     // The favourite and deleted flags of a book as the running program stored them, "" when absent.
     QString bookFlags(const QString& title)
     {
-        QString flags;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("flow"));
-            db.setDatabaseName(m_home.filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
-            if (db.open()) {
-                QSqlQuery query(db);
-                query.prepare(QStringLiteral("select is_favorite, is_deleted from books where title = ?"));
-                query.addBindValue(title);
-                if (query.exec() && query.next())
-                    flags = QStringLiteral("favorite %1 deleted %2")
-                                .arg(query.value(0).toInt())
-                                .arg(query.value(1).toInt());
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("flow"));
-        return flags;
+        const QList<QVariantList> rows = queryLibrary(
+            m_home.path(), QStringLiteral("select is_favorite, is_deleted from books where title = ?"), { title });
+        if (rows.isEmpty())
+            return QString();
+        return QStringLiteral("favorite %1 deleted %2")
+            .arg(rows.first().value(0).toInt())
+            .arg(rows.first().value(1).toInt());
     }
 
     // Waits until the covers of exactly the given books show, and returns the picture.
