@@ -72,17 +72,7 @@ private slots:
 
     void generalFocusReadout()
     {
-        QCOMPARE(describeObject(nullptr), QStringLiteral("QObject(0x0)"));
-        KelLabel label;
-        label.setGeometry(10, 20, 300, 24);
-        const QString address = QString::number(reinterpret_cast<quintptr>(&label), 16);
-        QCOMPARE(describeObject(&label), QStringLiteral("KelLabel(0x%1, x:10, y:20, w:300, h: 24)").arg(address));
-        QCOMPARE(pointText(QPointF(640, 480)), QStringLiteral("[<b>640</b>; <b>480</b>]"));
-        QCOMPARE(pointText(QPointF(0.5, -1234567)), QStringLiteral("[<b>0.5</b>; <b>-1.23457e+06</b>]"));
-
         KelServicePage_General page;
-        QCOMPARE(page.objectName(), QStringLiteral("General"));
-        QCOMPARE(formOf(&page)->rowCount(), 10);
         QWidget window;
         auto* edit = new QLineEdit(&window);
         edit->setObjectName("nameEdit");
@@ -108,29 +98,16 @@ private slots:
         QTest::addColumn<int>("skip"); // same-named buttons before it
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("buttons");
-        const QString m1 = "Single line message.", m2 = "Long message. This always", m3 = "Extra long message (~900";
-        const QString t1 = "Single line title.", t2 = "Long title. Maybe";
-        const QString longButtons = "123 456 789 123 456 789 123 456 789|123 456 789 123 ";
-        const QList<std::tuple<QString, int, QString, QString>> rows = { { "Normal info", 0, m1, "OK" },
-            { "Long alert", 0, m2, "OK" }, { "Extra long", 0, m3, "OK" }, { "2 buttons (question)", 0, m2, "NO|YES" },
-            { "3 buttons", 0, m2, "FIRST|SECOND|THRID" }, { "Long text on buttons", 0, m2, longButtons },
-            { "Remember choice", 0, m2, "OK" }, { "Normal + any text", 0, m1, "OK" },
-            { "Long + not empty", 0, m2, "OK" }, { "Extra long", 1, m3, "OK" }, { "Password (any)", 0, m2, "OK" },
-            { "Password (not empty)", 0, m2, "OK" }, { "Long text on buttons", 1, m2, longButtons },
-            { "Ask register as default app", 0, "Sample Reader", "NO|YES" },
+        const QString m2 = "Long message. This always", t1 = "Single line title.";
+        const QList<std::tuple<QString, int, QString, QString>> rows = { { "3 buttons", 0, m2, "FIRST|SECOND|THRID" },
             { "Notify is not default app", 0, "Sample Reader", "LEARN MORE|OK" }, { "Short", 0, t1, "toast 0" },
-            { "Long title", 0, t2, "toast 0" }, { "Long message", 0, t1, "toast 0" },
-            { "Long title & message", 0, t2, "toast 0" }, { "Extra title & message", 0, "Extra long", "toast 0" },
-            { "Custom duration: 3 sec", 0, t1, "toast 3" }, { "Link (single line)", 0, "Single line link", "toast 0" },
-            { "Link (multiple lines)", 0, "Multiple lines link", "toast 0" },
-            { "Extra long message + links", 0, "<a ", "toast 0" } }; // toast: a notification shown for n seconds
+            { "Custom duration: 3 sec", 0, t1, "toast 3" } }; // toast: a notification shown for n seconds
         for (const auto& [text, skip, message, buttons] : rows)
             QTest::addRow("%s %d", qPrintable(text), skip) << text << skip << message << buttons;
-        for (const QString call : { "OpenFileName", "OpenFileNames", "SaveFileName", "ExistingDirectory" })
-            for (int async = 0; async < 2; ++async)
-                QTest::addRow("%s %d", qPrintable(call), async)
-                    << "kelUi->get" + call + "()" << async << "Get" + call + " returned:"
-                    << "OK";
+        for (int async = 0; async < 2; ++async)
+            QTest::addRow("OpenFileNames %d", async)
+                << "kelUi->getOpenFileNames()" << async << "GetOpenFileNames returned:"
+                << "OK";
         QTest::newRow("update") << "Update available" << 0 << QString() << QString();
     }
     void dialogsButtons()
@@ -174,8 +151,6 @@ private slots:
     void dialogsRememberTypedText()
     {
         KelServicePage_Dialogs first;
-        QCOMPARE(first.objectName(), QStringLiteral("Dialogs"));
-        QCOMPARE(formOf(&first)->rowCount(), 6);
         m_boxes.clear();
         m_typed = "secret";
         emit childWithText<KelButton>(&first, "Password (any)")->clicked(); // closed without OK, "secret" typed
@@ -195,8 +170,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&watched));
         PaintCounter counter(&watched);
         KelServicePage_Painting page;
-        QCOMPARE(page.objectName(), QStringLiteral("Painting"));
-        QCOMPARE(formOf(&page)->rowCount(), 5);
         QTest::qWait(20);
         QCOMPARE(counter.paints, 0); // nothing switched, nothing repainted
         const QList<KelButton*> boxes = page.findChildren<KelButton*>();
@@ -221,7 +194,6 @@ private slots:
     {
         KelStyle* style = kelStyle();
         KelServicePage_Style page(style);
-        QCOMPARE(page.objectName(), QStringLiteral("Style"));
         page.buildPage();
         std::unique_ptr<KelLabel> label(page.createColorNameLabel("Invalid", QColor()));
         QCOMPARE(label->text(), QStringLiteral("Invalid(#000000)"));
@@ -239,10 +211,8 @@ private slots:
         auto* plain = qobject_cast<KelIconLabel*>(grid->itemAtPosition(row, 0)->widget());
         QCOMPARE(plain->backgroundColors().unchecked.normal, QColor(Qt::transparent));
         const QColor bare = style->color(2);
-        const QList<QPair<int, QColor>> overlays = { { 2, QColor(255, 255, 255, 60) }, { 3, QColor(255, 255, 255, 30) },
-            { 4, QColor(0, 0, 0, 24) }, { 5, QColor(0, 0, 0, 46) }, { 7, style->hoverOverlayColor(bare) },
-            { 8, style->pressedOverlayColor(bare) } };
-        for (const auto& [column, overlay] : overlays) {
+        for (const auto& [column, overlay] :
+            { qMakePair(7, style->hoverOverlayColor(bare)), qMakePair(8, style->pressedOverlayColor(bare)) }) {
             const QImage image = grid->itemAtPosition(row, column)->widget()->grab().toImage();
             QCOMPARE(
                 image.pixelColor(image.width() - 3, image.height() / 2).rgb(), blendColorOver(bare, overlay).rgb());
@@ -253,8 +223,6 @@ private slots:
     {
         m_settings->setLocaleName("de_DE");
         KelServicePage_Translations page;
-        QCOMPARE(page.objectName(), QStringLiteral("Translations"));
-        QCOMPARE(formOf(&page)->rowCount(), 3);
         QCOMPARE(page.findChild<QTableView*>()->model(), nullptr); // the test application made no translator
         QLabel* selected = childWithText<QLabel>(&page, "de_DE");
         QVERIFY(selected);

@@ -1,33 +1,35 @@
+#include "hoverleaveworkaround.h"
 #include "kelapplication.h"
 #include "kelapptest.h"
 #include "kelsettings.h"
 #include "kelui.h"
-#include "styles/kelstylemanager.h"
-#include "utils/kelpixmapcache.h"
-#include "windows/kelnotificationmanager.h"
 #include "windows/kelwindow.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
-#include <QWidget>
+#include <QWindow>
 #include <QtConcurrent>
+
+#include <memory>
 
 namespace {
 class TestUi : public KelUi {
 public:
     using KelUi::KelUi;
-    bool makeWindow = true;
+    int retranslations = 0;
+    void retranslate() override { ++retranslations; }
 
 protected:
     KelWindow* createMainWindow() override
     {
-        if (!makeWindow)
-            return nullptr;
         auto* window = new KelWindow(KelWindow::WindowParams());
         window->resize(300, 200);
         return window;
@@ -37,10 +39,48 @@ protected:
 class TestApp : public KelApplication {
 public:
     using KelApplication::KelApplication;
+    using KelApplication::retranslateApplication;
+    int languageChanges = 0;
 
 protected:
     KelUi* createUi() override { return new TestUi(this); }
+    void onLanguageChanged() override { ++languageChanges; }
 };
+
+TestApp* testApp() { return static_cast<TestApp*>(KelApplication::instance()); }
+KelUi* ui() { return KelUi::instance(); }
+
+// Records where mouse moves arrive and accepts or ignores them as told.
+class MoveWindow : public QWindow {
+public:
+    bool accept = true;
+    QList<QPointF> positions;
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        positions.append(event->localPos());
+        event->setAccepted(accept);
+    }
+};
+
+class HoverProbe : public QWidget {
+public:
+    using QWidget::QWidget;
+    int enters = 0;
+    int leaves = 0;
+
+protected:
+    void enterEvent(QEvent*) override { ++enters; }
+    void leaveEvent(QEvent*) override { ++leaves; }
+};
+
+void sendMove(QWindow* window, QPointF local, QEvent::Type type = QEvent::MouseMove)
+{
+    QMouseEvent move(
+        type, local, local, window->mapToGlobal(local.toPoint()), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+}
 
 // Receives the URLs that QDesktopServices would open.
 class UrlSink : public QObject {
@@ -72,18 +112,29 @@ struct BoxRecorder {
         };
     }
 };
-
-KelUi* ui() { return KelUi::instance(); }
 }
 
-class TestKelUi : public QObject {
+class TestKelApp : public QObject {
     Q_OBJECT
 
+    QString m_file;
     BoxRecorder m_boxes;
     QList<KelFileDialogRequest> m_dialogs;
     QStringList m_dialogAnswer;
     UrlSink m_sink;
     std::unique_ptr<KelSettings> m_settings;
+
+    std::unique_ptr<KelSettings> open() { return std::make_unique<KelSettings>(m_file, QSettings::IniFormat); }
+
+    // Writes keys straight into the file, as an earlier run or a user would have left them.
+    void store(const QVariantMap& values)
+    {
+        QSettings raw(m_file, QSettings::IniFormat);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            raw.setValue(it.key(), it.value());
+    }
+
+    QVariant storedValue(const QString& key) { return QSettings(m_file, QSettings::IniFormat).value(key); }
 
 private slots:
     void initTestCase()
@@ -97,6 +148,8 @@ private slots:
 
     void init()
     {
+        static int counter = 0;
+        m_file = KelApplication::configFilePath(QStringLiteral("settings-%1.ini").arg(++counter));
         m_boxes = BoxRecorder();
         m_dialogs.clear();
         m_dialogAnswer.clear();
@@ -110,10 +163,207 @@ private slots:
         ui()->setDialogParentPolicy(7);
     }
 
+    void firstStartIsTheFirstRunUntilANormalExit()
+    {
+        auto settings = open();
+        settings->readSettings();
+        QVERIFY(KelApplication::instance()->isFirstRun());
+        const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
+        QCOMPARE(settings->lastOpenFilePath(), desktops.value(0));
+        settings.reset(); // a normal exit
+        QCOMPARE(storedValue(QStringLiteral("FirstRun")).toBool(), false);
+        settings = open();
+        QVERIFY(!KelApplication::instance()->isFirstRun());
+    }
+
+    void readingEmitsOnlyWhatChanged()
+    {
+        store({ { QStringLiteral("updateCheckerEnabled"), QStringLiteral("false") },
+            { QStringLiteral("localeName"), QStringLiteral("xx_YY") } });
+        auto settings = open();
+        QSignalSpy updates(settings.get(), &KelSettings::updateCheckerEnabledChanged);
+        QSignalSpy locales(settings.get(), &KelSettings::localeNameChanged);
+        QSignalSpy registers(settings.get(), &KelSettings::registerAsDefaultAppChanged);
+        settings->readSettings();
+        settings->readSettings();
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(updates.first().first().toBool(), false);
+        QCOMPARE(locales.count(), 1);
+        QCOMPARE(registers.count(), 0);
+        settings->setUpdateCheckerEnabled(false);
+        QCOMPARE(updates.count(), 1);
+    }
+
+    void valuesOfTheWrongTypeFallBack()
+    {
+        store({ { QStringLiteral("lastScreen"), QStringLiteral("left monitor") },
+            { QStringLiteral("registerAsDefaultApp"), QStringList { QStringLiteral("a"), QStringLiteral("b") } },
+            { QStringLiteral("lastStyleId"), 7 } });
+        auto settings = open();
+        settings->readSettings();
+        QCOMPARE(settings->lastScreen(), 0); // convertible in principle, the conversion fails
+        QCOMPARE(settings->registerAsDefaultApp(), true); // not convertible: the default
+        QCOMPARE(settings->lastStyleId(), QStringLiteral("7"));
+    }
+
+    void storedKeysSignalOnlyOnChangeAndLiveInTheRootGroup()
+    {
+        auto settings = open();
+        QSignalSpy screens(settings.get(), &KelSettings::lastScreenChanged);
+        settings->beginGroup(QStringLiteral("viewer.text"));
+        settings->setLastScreen(0); // nothing stored yet, so this is a change
+        settings->setLastScreen(2);
+        settings->setLastScreen(2);
+        settings->endGroup();
+        QCOMPARE(screens.count(), 2);
+        settings->sync();
+        QCOMPARE(storedValue(QStringLiteral("lastScreen")).toInt(), 2);
+
+        // A value read back from the file (as text) equals the number that was set.
+        settings = open();
+        QSignalSpy reopened(settings.get(), &KelSettings::lastScreenChanged);
+        settings->setLastScreen(2);
+        QCOMPARE(reopened.count(), 0);
+    }
+
+    void membersPersistThroughWriteSettings()
+    {
+        {
+            auto settings = open();
+            settings->setLocaleName(QStringLiteral("fr_FR"));
+            settings->setUpdateCheckerEnabled(false);
+            settings->setRegisterAsDefaultApp(false);
+            settings->sync();
+            QVERIFY(!storedValue(QStringLiteral("localeName")).isValid()); // not before the write step
+            settings->writeSettings();
+        }
+        auto settings = open();
+        settings->readSettings();
+        QCOMPARE(settings->localeName(), QStringLiteral("fr_FR"));
+        QVERIFY(!settings->updateCheckerEnabled());
+        QVERIFY(!settings->registerAsDefaultApp());
+    }
+
+    void currentVersionInTheNativeStoreWins()
+    {
+        QSettings(QCoreApplication::organizationName(), QCoreApplication::applicationName())
+            .setValue(QStringLiteral("CurrentVersion"), QStringLiteral("6.3.1"));
+        testApp()->setBuildVersion(QStringLiteral("1.2.3"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("6.3.1"));
+        QCOMPARE(testApp()->buildVersion(), QStringLiteral("1.2.3"));
+        // The store is looked up under the registry name when one is set.
+        testApp()->setRegistryAppName(QStringLiteral("Other Name"));
+        testApp()->setBuildVersion(QStringLiteral("1.2.4"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.2.4"));
+        testApp()->setRegistryAppName(QString());
+    }
+
+    void mouseMovesArriveAtWholePixels_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("accepted") << true;
+        QTest::newRow("ignored") << false;
+    }
+
+    void mouseMovesArriveAtWholePixels()
+    {
+        QFETCH(bool, accept);
+        MoveWindow window;
+        window.accept = accept;
+        for (const QPointF& at : { QPointF(10.7, 3.2), QPointF(-0.5, 2.999) }) {
+            QMouseEvent move(QEvent::MouseMove, at, at, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            move.setAccepted(!accept);
+            QCoreApplication::sendEvent(&window, &move);
+            QCOMPARE(move.isAccepted(), accept);
+        }
+        QCOMPARE(window.positions, (QList<QPointF> { QPointF(10, 3), QPointF(-1, 2) }));
+    }
+
+    void hoverFollowsMovesAndUndoesSpuriousLeaves()
+    {
+        QWidget top;
+        top.resize(200, 200);
+        auto* probe = new HoverProbe(&top);
+        probe->setGeometry(50, 50, 60, 60);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        QWindow* window = top.windowHandle();
+
+        sendMove(window, QPointF(70.4, 70.6));
+        QVERIFY(probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(ui()->hoverWorkaround()->hoveredWidget(), probe);
+        QCOMPARE(ui()->widgetUnderMouse(), probe);
+
+        // A leave while the cursor is still over the widget is answered by an enter.
+        QCursor::setPos(window->mapToGlobal(QPoint(70, 70)));
+        QTest::qWait(20); // placing the cursor sends a move of its own
+        const int enters = probe->enters;
+        probe->setAttribute(Qt::WA_UnderMouse, false);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(probe, &leave);
+        QTRY_VERIFY(probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(probe->enters, enters + 1);
+
+        // With the cursor elsewhere the leave stands.
+        QCursor::setPos(window->mapToGlobal(QPoint(5, 5)));
+        probe->setAttribute(Qt::WA_UnderMouse, false);
+        QCoreApplication::sendEvent(probe, &leave);
+        QTest::qWait(20);
+        QVERIFY(!probe->testAttribute(Qt::WA_UnderMouse));
+
+        // A move over the non-client area clears the hover.
+        sendMove(window, QPointF(70, 70));
+        const int leaves = probe->leaves;
+        sendMove(window, QPointF(70, 70), QEvent::NonClientAreaMouseMove);
+        QVERIFY(!probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(probe->leaves, leaves + 1);
+        QCOMPARE(ui()->hoverWorkaround()->hoveredWidget(), nullptr);
+    }
+
+    void splashGoesToTheSavedScreenOrThePrimaryOne()
+    {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QCOMPARE(testApp()->splashScreenFor(0), screens.first());
+        QCOMPARE(testApp()->splashScreenFor(-1), QGuiApplication::primaryScreen());
+        QCOMPARE(testApp()->splashScreenFor(screens.size()), QGuiApplication::primaryScreen());
+    }
+
+    void startupLanguageTriesSavedThenSystemThenShipped()
+    {
+        QStringList tried;
+        auto run = [&tried](const QString& saved, const QString& system, const QStringList& loadable) {
+            tried.clear();
+            KelApplication::selectStartupLanguage(
+                saved, system,
+                [&](const QString& code) {
+                    tried.append(code);
+                    return loadable.contains(code);
+                },
+                [&](const QString& language) { return language == QStringLiteral("de") ? "de_DE" : QString(); });
+            return tried;
+        };
+        QCOMPARE(run("fr_FR", "de_AT", { "fr_FR" }), QStringList { "fr_FR" });
+        QCOMPARE(run("xx", "de_AT", { "de_AT" }), (QStringList { "xx", "de_AT" }));
+        QCOMPARE(run(QString(), "DE_AT", {}).last(), QStringLiteral("de_DE"));
+        QCOMPARE(run(QString(), "pt_BR", {}).last(), QStringLiteral("en"));
+        QVERIFY(!testApp()->applyLocale(QStringLiteral("de_DE"))); // no translator yet
+    }
+
+    void languageSwitchRetranslatesToolkitWindows()
+    {
+        RetranslatedWindow window;
+        QWidget plain;
+        auto* testUi = static_cast<TestUi*>(ui());
+        const int before = testUi->retranslations;
+        testApp()->retranslateApplication();
+        QCOMPARE(window.calls, 1);
+        QCOMPARE(testUi->retranslations, before + 1);
+        QCOMPARE(testApp()->languageChanges, 1);
+    }
+
     void dialogsAskedFromAWorkerRunOnTheGuiThread()
     {
         m_boxes.answer = 2;
-        m_boxes.setRemember = false;
         m_boxes.typedText = QStringLiteral("typed");
         m_dialogAnswer = QStringList { QStringLiteral("/library/new/book.epub") };
         auto future = QtConcurrent::run([] {
@@ -125,85 +375,33 @@ private slots:
                 KelUi::NotEmptyTextInput, 6, QStringLiteral("Cancel"), QStringLiteral("OK"));
             const QString chosen = ui()->getOpenFileName(QStringLiteral("Open"), QStringLiteral("Books (*.epub)"));
             return QStringList { QString::number(pressed), remember ? QStringLiteral("remember") : QString(),
-                QString::number(typedWith), text, chosen,
-                QThread::currentThread() == qApp->thread() ? "gui" : "worker" };
+                QString::number(typedWith), text, chosen };
         });
         QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 10000);
         QCOMPARE(future.result(),
             (QStringList { QStringLiteral("2"), QString(), QStringLiteral("2"), QStringLiteral("typed"),
-                QStringLiteral("/library/new/book.epub"), QStringLiteral("worker") }));
+                QStringLiteral("/library/new/book.epub") }));
         QCOMPARE(m_boxes.threads, (QList<QThread*> { qApp->thread(), qApp->thread() }));
         QCOMPARE(m_boxes.requests.at(1).text, QStringLiteral("initial"));
-        QCOMPARE(m_dialogs.size(), 1);
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/library/new"));
     }
 
-    void messageBoxDefaults()
+    void messageBoxButtons()
     {
-        QCOMPARE(ui()->messageBox(QStringLiteral("x")), 1);
-        const KelMessageBoxRequest& box = m_boxes.requests.first();
-        QCOMPARE(box.buttonTexts, (QStringList { QStringLiteral("OK"), QString(), QString() }));
-        QCOMPARE(box.defaultButtonId, 1);
-        QCOMPARE(box.iconType, 6);
-        QCOMPARE(box.title, QCoreApplication::applicationName());
-        QCOMPARE(box.message, QStringLiteral("x"));
-        QVERIFY(!box.hasRemember);
-        QVERIFY(!box.textInput);
-
         m_boxes.setRemember = true;
         bool remember = false;
         ui()->messageBox(QStringLiteral("y"), QStringLiteral("Title"), 7, QStringLiteral("NO"), QStringLiteral("YES"),
             QString(), &remember, QStringLiteral("Always"));
         const KelMessageBoxRequest& yesNo = m_boxes.requests.last();
         QCOMPARE(yesNo.defaultButtonId, 2);
-        QCOMPARE(yesNo.title, QStringLiteral("Title"));
-        QVERIFY(yesNo.hasRemember);
-        QVERIFY(!yesNo.remember);
-        QCOMPARE(yesNo.rememberText, QStringLiteral("Always"));
+        QVERIFY(yesNo.hasRemember && !yesNo.remember);
         QVERIFY(remember);
-
         // A gap in the buttons keeps the numbering: the third button closes with 3 and is the default.
         ui()->messageBox(QStringLiteral("z"), QString(), 6, QStringLiteral("A"), QString(), QStringLiteral("C"));
         QCOMPARE(m_boxes.requests.last().defaultButtonId, 3);
-    }
 
-    void textInputTypes_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("allowEmpty");
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<bool>("readOnly");
-        QTest::newRow("any") << int(KelUi::AnyTextInput) << true << false << false;
-        QTest::newRow("not empty") << int(KelUi::NotEmptyTextInput) << false << false << false;
-        QTest::newRow("password") << int(KelUi::PasswordTextInput) << true << true << false;
-        QTest::newRow("not empty password") << int(KelUi::NotEmptyPasswordTextInput) << false << true << false;
-        QTest::newRow("read-only") << int(KelUi::ReadOnlyTextInput) << false << false << true;
-    }
-
-    void textInputTypes()
-    {
-        QFETCH(int, type);
-        m_boxes.typedText = QStringLiteral("after");
-        QString text = QStringLiteral("before");
-        ui()->textInputBox(QStringLiteral("m"), QString(), text, KelUi::TextInputType(type), 6, QString(), QString(),
-            QString(), QStringLiteral("[a-z]+"));
-        const KelMessageBoxRequest& box = m_boxes.requests.first();
-        QVERIFY(box.textInput);
-        QCOMPARE(box.textInputType, type);
-        QTEST(box.allowEmpty, "allowEmpty");
-        QTEST(box.password, "password");
-        QTEST(box.readOnly, "readOnly");
-        QCOMPARE(box.maxLength, 32767);
-        QCOMPARE(box.regexp, QStringLiteral("[a-z]+"));
-        QCOMPARE(box.text, QStringLiteral("before"));
-        QCOMPARE(text, QStringLiteral("after"));
-    }
-
-    void withoutAMessageBoxNothingIsShown()
-    {
         ui()->setMessageBoxHandler(nullptr);
-        QTest::ignoreMessage(QtWarningMsg, "No message box available; not shown: \"T\" - \"m\"");
-        QCOMPARE(ui()->messageBox(QStringLiteral("m"), QStringLiteral("T")), 0);
+        QCOMPARE(ui()->messageBox(QStringLiteral("m"), QStringLiteral("T")), 0); // nothing to show it
     }
 
     void dialogParentFollowsThePolicy()
@@ -215,9 +413,7 @@ private slots:
 
         ui()->initMainWindow();
         QWidget* mainWindow = ui()->mainWindow();
-        QVERIFY(mainWindow);
         mainWindow->hide();
-        QVERIFY(!QApplication::activeWindow());
         ui()->messageBox(QStringLiteral("b"));
         QCOMPARE(m_boxes.requests.last().parent, mainWindow); // any state with bit 4
         ui()->setDialogParentPolicy(KelUi::VisibleMainWindowParent);
@@ -231,11 +427,8 @@ private slots:
 
     void waitCursorIsPushedOnceAndLiftedForBoxes()
     {
-        QVERIFY(!QGuiApplication::overrideCursor());
         ui()->showWaitCursor();
         ui()->showWaitCursor();
-        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-
         bool cursorDuringBox = true;
         ui()->setMessageBoxHandler([&](KelMessageBoxRequest&) {
             cursorDuringBox = QGuiApplication::overrideCursor() != nullptr;
@@ -243,9 +436,7 @@ private slots:
         });
         ui()->messageBox(QStringLiteral("m"));
         QVERIFY(!cursorDuringBox);
-        QVERIFY(ui()->isWaitCursorShown());
         QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-
         ui()->hideWaitCursor();
         QVERIFY(!QGuiApplication::overrideCursor());
         ui()->hideWaitCursor();
@@ -256,11 +447,9 @@ private slots:
     {
         m_settings->setLastOpenFilePath(QStringLiteral("/last"));
         m_dialogAnswer = QStringList { QStringLiteral("/picked/a.epub") };
-
         // An explicit folder is used and not remembered.
         ui()->getOpenFileName(
             QStringLiteral("Open"), QStringLiteral("Books \uFF08*.epub *.fb2\uFF09"), QStringLiteral("/explicit"));
-        QCOMPARE(m_dialogs.last().kind, KelFileDialogRequest::OpenFile);
         QCOMPARE(m_dialogs.last().startPath, QStringLiteral("/explicit"));
         QCOMPARE(m_dialogs.last().filter, QStringLiteral("Books (*.epub *.fb2)"));
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/last"));
@@ -272,29 +461,20 @@ private slots:
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/picked"));
 
         m_dialogAnswer = QStringList { QStringLiteral("/saved/copy.olv") };
-        QCOMPARE(ui()->getSaveFileName(QStringLiteral("Save"), QString(), QStringLiteral("library.olv")),
-            QStringLiteral("/saved/copy.olv"));
+        ui()->getSaveFileName(QStringLiteral("Save"), QString(), QStringLiteral("library.olv"));
         QCOMPARE(m_dialogs.last().startPath, QStringLiteral("/picked/library.olv"));
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/saved"));
 
         m_dialogAnswer = QStringList { QStringLiteral("/chosen/folder") };
         ui()->getExistingDirectory(QStringLiteral("Folder"));
-        QCOMPARE(m_dialogs.last().options, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/chosen"));
-
-        // Cancelling changes nothing.
-        m_dialogAnswer.clear();
+        m_dialogAnswer.clear(); // cancelled: nothing changes
         QCOMPARE(ui()->getOpenFileName(QStringLiteral("Open"), QString()), QString());
         QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/chosen"));
     }
 
     void htmlLinks()
     {
-        // The current style's link colour.
-        const QString linkColor = QStringLiteral("#458bcf");
-        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://example.org/a"), QStringLiteral("Site"), 3, QColor()),
-            QStringLiteral("<b><a href='https://example.org/a' style='color: %1; text-decoration: none;'>Site</a></b>")
-                .arg(linkColor));
         QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 4, QColor(Qt::red)),
             QStringLiteral("<i><a href='https://x.org' style='color: #ff0000; '>X</a></i>"));
         // An address cannot leave its attribute.
@@ -306,43 +486,32 @@ private slots:
     {
         QSignalSpy opened(ui(), &KelUi::linkOpened);
         QVERIFY(ui()->openLinkInSuitableApp(QStringLiteral("https://example.org/manual")));
-        QCOMPARE(m_sink.urls, QList<QUrl> { QUrl(QStringLiteral("https://example.org/manual")) });
-
         // An existing file opens as a file URL of its absolute path.
         const QString file = QDir::home().filePath(QStringLiteral("note.txt"));
         QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         QDir::setCurrent(QDir::homePath());
         QVERIFY(ui()->openLinkInSuitableApp(QStringLiteral("note.txt")));
-        QCOMPARE(m_sink.urls.last(), QUrl::fromLocalFile(file));
-        QCOMPARE(opened.count(), 2);
+        QCOMPARE(m_sink.urls,
+            (QList<QUrl> { QUrl(QStringLiteral("https://example.org/manual")), QUrl::fromLocalFile(file) }));
         QVERIFY(m_boxes.requests.isEmpty());
-    }
 
-    void aFailedOpenShowsTheErrorBoxAndStillReports()
-    {
+        // A failed open shows the error box, its link escaped, and still reports.
         QObject noHandler; // has no slot of that name, so the open fails
         QDesktopServices::setUrlHandler(QStringLiteral("kelfail"), &noHandler, "open");
-        QSignalSpy opened(ui(), &KelUi::linkOpened);
         QVERIFY(!ui()->openLinkInSuitableApp(QStringLiteral("kelfail://a<b>")));
         QDesktopServices::unsetUrlHandler(QStringLiteral("kelfail"));
-        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.count(), 3);
         QCOMPARE(m_boxes.requests.size(), 1);
-        QCOMPARE(m_boxes.requests.first().iconType, 5);
-        QCOMPARE(m_boxes.requests.first().message,
-            QStringLiteral("An error has occurred when trying to open: \"kelfail://a&lt;b&gt;\""));
+        QVERIFY(m_boxes.requests.first().message.contains(QStringLiteral("\"kelfail://a&lt;b&gt;\"")));
     }
 
     void revealingFiles()
     {
-        QSignalSpy opened(ui(), &KelUi::linkOpened);
         QSignalSpy failed(ui(), &KelUi::shellExecuteFailed);
-        QTest::ignoreMessage(QtWarningMsg, "Request open link in explorer but the link is empty.");
         QVERIFY(!ui()->openLinkInExplorer(QString()));
         QVERIFY(!ui()->openLinkInExplorer(QDir::home().filePath(QStringLiteral("missing.epub"))));
-
-        // A folder is opened.
-        QVERIFY(ui()->openLinkInExplorer(QDir::homePath()));
-        QCOMPARE(m_sink.urls.last(), QUrl::fromLocalFile(QDir::homePath()));
+        QVERIFY(ui()->openLinkInExplorer(QDir::homePath())); // a folder is opened
+        QCOMPARE(m_sink.urls, QList<QUrl> { QUrl::fromLocalFile(QDir::homePath()) });
 
         const QString book = QDir::home().filePath(QStringLiteral("book.epub"));
         QVERIFY(QFile(book).open(QIODevice::WriteOnly));
@@ -352,19 +521,14 @@ private slots:
             revealed.append(path);
             return fileManagerAnswers;
         });
-        m_sink.urls.clear();
         QVERIFY(ui()->openLinkInExplorer(book));
         QCOMPARE(revealed, QStringList { book });
-        QVERIFY(m_sink.urls.isEmpty());
+        QCOMPARE(m_sink.urls.size(), 1);
 
-        // Without a file manager that answers, the folder opens instead.
+        // Without a file manager that answers, the folder opens instead; when that fails too it is reported.
         fileManagerAnswers = false;
         QVERIFY(ui()->openLinkInExplorer(book));
-        QCOMPARE(m_sink.urls, QList<QUrl> { QUrl::fromLocalFile(QDir::homePath()) });
-        QCOMPARE(opened.count(), 3);
-        QCOMPARE(failed.count(), 0);
-
-        // And when even that fails the failure is reported and shown.
+        QCOMPARE(m_sink.urls.size(), 2);
         QObject noHandler;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &noHandler, "open");
         QVERIFY(!ui()->openLinkInExplorer(book));
@@ -372,38 +536,12 @@ private slots:
         QCOMPARE(failed.count(), 1);
         QCOMPARE(failed.first().first().toString(), book);
         QCOMPARE(m_boxes.requests.size(), 1);
-        QCOMPARE(opened.count(), 3);
-    }
-
-    void defaultAppPrompts()
-    {
-        m_boxes.answer = 2;
-        bool remember = true;
-        QVERIFY(ui()->askToBecomeDefaultApp(QStringLiteral(".pdf"), QStringLiteral("Reader"), &remember));
-        const KelMessageBoxRequest& ask = m_boxes.requests.last();
-        QCOMPARE(ask.message,
-            QStringLiteral("Reader is not currently your default app to process \"PDF\" files. Would you like to make "
-                           "it default?"));
-        QCOMPARE(ask.buttonTexts, (QStringList { QStringLiteral("NO"), QStringLiteral("YES"), QString() }));
-        QCOMPARE(ask.iconType, 7);
-        QCOMPARE(ask.rememberText, QStringLiteral("Always perform this check when starting."));
-        QVERIFY(!remember);
-
-        m_boxes.answer = 1;
-        ui()->askToBecomeDefaultAppWin8(QStringLiteral(".epub"), QStringLiteral("Reader"),
-            QStringLiteral("https://example.org/default"), &remember);
-        QCOMPARE(m_boxes.requests.last().buttonTexts,
-            (QStringList { QStringLiteral("LEARN MORE"), QStringLiteral("OK"), QString() }));
-        QCOMPARE(m_sink.urls, QList<QUrl> { QUrl(QStringLiteral("https://example.org/default")) });
     }
 
     void mainWindowIsMadeOnceAndComesForwardOnHandOver()
     {
+        ui()->initMainWindow();
         QWidget* window = ui()->mainWindow();
-        if (!window) {
-            ui()->initMainWindow();
-            window = ui()->mainWindow();
-        }
         QSignalSpy created(ui(), &KelUi::mainWindowCreated);
         ui()->initMainWindow();
         QCOMPARE(created.count(), 0);
@@ -418,16 +556,11 @@ private slots:
 
     void notAnnoyingMessagesWaitForAFreeMainWindow()
     {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("has no function to run")));
-        ui()->startNotAnnoyingMessageTimer(QStringLiteral("Empty"), 10, std::function<void()>());
-
         ui()->initMainWindow();
         KelWindow* window = ui()->mainWindow();
-        QVERIFY(window);
         window->hide();
         QTest::qWait(20); // activation requests still queued from earlier shows
         QApplication::setActiveWindow(nullptr);
-        QVERIFY(!QApplication::activeWindow());
         int runs = 0;
         ui()->startNotAnnoyingMessageTimer(QStringLiteral("Update message"), 30, [&runs] { ++runs; });
         QTest::qWait(120);
@@ -450,50 +583,10 @@ private slots:
         window->hide();
     }
 
-    void retranslationReachesToolkitWindows()
-    {
-        RetranslatedWindow window;
-        QWidget plain;
-        ui()->translateTopLevelWindows();
-        QCOMPARE(window.calls, 1);
-    }
-
-    void maintenanceModeSignalsChangesOnly()
-    {
-        QSignalSpy spy(ui(), &KelUi::maintenanceModeStateChanged);
-        ui()->setMaintenanceMode(true);
-        ui()->setMaintenanceMode(true);
-        ui()->setMaintenanceMode(false);
-        QCOMPARE(spy.count(), 2);
-        QVERIFY(!ui()->isMaintenanceMode());
-    }
-
     void dayChangeComesAtOneMinutePastMidnight()
     {
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(23, 59))), 120000);
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(0, 0, 30))), 86430000);
-    }
-
-    void pixmapCachesAreMadeOnceAndNamed()
-    {
-        KelPixmapCache* icons = ui()->iconsCache();
-        QVERIFY(icons);
-        QCOMPARE(ui()->iconsCache(), icons);
-        QCOMPARE(icons->objectName(), QStringLiteral("KelIconsCache"));
-        QCOMPARE(icons->cacheLimitKb(), 50 * 1024);
-        QCOMPARE(icons->parent(), ui());
-        QVERIFY(ui()->shadowCache() != icons);
-        QCOMPARE(ui()->shadowCache()->objectName(), QStringLiteral("KelShadowCache"));
-    }
-
-    void servicesMadeByTheUi()
-    {
-        QVERIFY(ui()->styleManager());
-        QCOMPARE(ui()->styleManager()->parent(), ui());
-        KelNotificationManager* notifications = ui()->notificationManager();
-        QVERIFY(notifications);
-        QCOMPARE(ui()->notificationManager(), notifications);
-        QCOMPARE(ui()->defaultShadowType(), KelWindow::ShadowType::DWM_API);
     }
 
     // Must stay last: it ends the application's event loop.
@@ -501,8 +594,6 @@ private slots:
     {
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         qApp->exec();
-        QTest::ignoreMessage(QtWarningMsg,
-            QRegularExpression(QStringLiteral("messageBox asked from a worker thread after the event loop ended")));
         int pressed = -1;
         std::unique_ptr<QThread> worker(
             QThread::create([&pressed] { pressed = ui()->messageBox(QStringLiteral("late")); }));
@@ -515,6 +606,9 @@ private slots:
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
 };
 
-int main(int argc, char** argv) { return runKelAppTest<TestApp, TestKelUi>(argc, argv, QStringLiteral("Kel Ui Test")); }
+int main(int argc, char** argv)
+{
+    return runKelAppTest<TestApp, TestKelApp>(argc, argv, QStringLiteral("Kel App Test"));
+}
 
-#include "tst_kelui.moc"
+#include "tst_kelapp.moc"
