@@ -123,15 +123,6 @@ QByteArray fileBytes(const QString& path, const QByteArray& write = QByteArray()
     return file.open(QIODevice::WriteOnly) && file.write(write) == write.size() ? write : QByteArray();
 }
 
-KelButton* buttonByText(QWidget* page, const QString& text)
-{
-    for (KelButton* button : page->findChildren<KelButton*>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
-
 ServiceModeWindow* openServiceWindow()
 {
     Ui::instance()->showServiceModeWindow();
@@ -201,15 +192,10 @@ private slots:
         m_boxAnswer = 1;
     }
 
+    // The first showing of the settings counts as a first visit, later ones do not.
     void frame()
     {
         AppSettingsPage page;
-        QCOMPARE(page.stackedWidget()->currentIndex(), 0);
-        QCOMPARE(page.tabButtons()->checkedUserData(), QVariant(0));
-        for (KelButton* button : page.tabButtons()->buttons())
-            QVERIFY(button->text().isEmpty());
-        page.retranslateUi();
-        QCOMPARE(page.tabButtons()->button(2)->text(), QStringLiteral("Text to speech"));
         for (int i = 0; i < 3; ++i) {
             page.show();
             page.hide();
@@ -250,8 +236,6 @@ private slots:
         ReadingSettingsPage page;
         page.retranslateUi();
         QCOMPARE(settingsBytes(), before);
-        QCOMPARE(page.alignmentBox()->editor()->currentText(), QStringLiteral("Justify"));
-        QCOMPARE(page.alignmentBox()->label()->text(), QStringLiteral("Text align"));
 
         QSignalSpy alignments(settings(), &SettingsProvider::text_alignmentChanged);
         page.alignmentBox()->editor()->setCurrentData(QVariant::fromValue(Enums::LeftTextAlign));
@@ -395,12 +379,9 @@ private slots:
         QFETCH(double, restored);
         settings()->setTtsRate(stored);
         TtsSettingsPage page;
-        QCOMPARE(page.volumeSlider()->valueLabel()->text(), QStringLiteral("100%"));
-        QCOMPARE(page.pitchSlider()->valueLabel()->text(), QStringLiteral("0"));
         QCOMPARE(page.rateSlider()->editor()->value(), position);
         QCOMPARE(page.rateSlider()->valueLabel()->text(), QString::number(position));
         QCOMPARE(settings()->ttsRate(), restored);
-        QCOMPARE(settings()->ttsVolume(), 1.0);
     }
 
     void ttsVoicesFollowLocale()
@@ -575,8 +556,6 @@ private slots:
             QPointer<ServiceModeWindow> shown = openServiceWindow();
             QVERIFY(shown);
             QCOMPARE(shown->tabWidget()->currentIndex(), qMax(saved, 0) % 99);
-            QCOMPARE(shown->tabWidget()->tabButton(0)->text(), QStringLiteral("General"));
-            QCOMPARE(shown->tabWidget()->tabButton(4)->text(), QStringLiteral("Styles"));
             shown->tabWidget()->setCurrentIndex(4);
             shown->close();
             QTRY_VERIFY(!shown);
@@ -604,48 +583,9 @@ private slots:
         for (int i = 0; i < models->count(); ++i) {
             auto* table = qobject_cast<QTableView*>(models->stackedWidget()->widget(i));
             QVERIFY(table && table->model() == expected.at(i));
-            QCOMPARE(models->tabButton(i)->text(), expected.at(i)->objectName());
         }
         window->close();
         QTRY_VERIFY(!window);
-    }
-
-    void dialogsPage_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("context");
-        QTest::addColumn<int>("buttons");
-        const QList<std::tuple<const char*, const char*, int>> rows { { "Book already exists", "filename.epub", 1 },
-            { "5 books added", "5", 1 }, { "2 books impotrted", "2", 1 }, { "1 book exported", "1", 1 },
-            { "Remove from trash", "Some title", 2 }, { "Printer lost", "Some printer name", 1 } };
-        for (const auto& [button, context, buttons] : rows)
-            QTest::newRow(button) << QString(button) << QString(context) << buttons;
-    }
-    void dialogsPage()
-    {
-        QFETCH(QString, button);
-        QFETCH(QString, context);
-        QFETCH(int, buttons);
-        ServicePage_Dialogs page;
-        QVERIFY(buttonByText(&page, button));
-        emit buttonByText(&page, button)->clicked();
-        QCOMPARE(m_requests.size(), 1);
-        QVERIFY2(m_requests.first().message.contains(context), qPrintable(m_requests.first().message));
-        QCOMPARE(m_requests.first().buttonTexts.size() - m_requests.first().buttonTexts.count(QString()), buttons);
-    }
-
-    void labeledTakesOneEditor()
-    {
-        Labeled<QWidget> box;
-        box.setEditor(nullptr);
-        QVERIFY(!box.editor());
-        auto* first = new QWidget(&box);
-        box.setEditor(first);
-        QWidget second;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Already has an editor"));
-        box.setEditor(&second);
-        QCOMPARE(box.editor(), first);
-        QVERIFY(second.parent() == nullptr);
     }
 
     void editableLabelEndsEditing_data()
