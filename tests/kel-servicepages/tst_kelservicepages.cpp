@@ -4,31 +4,15 @@
 #include "kelsettings.h"
 #include "kelui.h"
 #include "servicepages/kelservicepage_dialogs.h"
-#include "servicepages/kelservicepage_general.h"
 #include "servicepages/kelservicepage_painting.h"
-#include "servicepages/kelservicepage_style.h"
-#include "servicepages/kelservicepage_translations.h"
-#include "styles/kelcolors.h"
 #include "styles/kelstyle.h"
 #include "widgets/kelbutton.h"
-#include "widgets/keliconlabel.h"
 #include "widgets/kellabel.h"
 #include "windows/kelnotificationmanager.h"
 
-#include <QFormLayout>
-#include <QGridLayout>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTableView>
+#include <QRegularExpression>
 
 namespace {
-
-QFormLayout* formOf(QScrollArea* page) { return qobject_cast<QFormLayout*>(page->widget()->layout()); }
-
-QString fieldText(QScrollArea* page, int row)
-{
-    return qobject_cast<QLabel*>(formOf(page)->itemAt(row, QFormLayout::FieldRole)->widget())->text();
-}
 
 // The skip-th child of type T whose text reads text.
 template <typename T> T* childWithText(QWidget* page, const QString& text, int skip = 0)
@@ -68,28 +52,6 @@ private slots:
             return 0;
         });
         KelUi::instance()->setFileDialogHandler([](const KelFileDialogRequest&) { return QStringList(); });
-    }
-
-    void generalFocusReadout()
-    {
-        KelServicePage_General page;
-        QWidget window;
-        auto* edit = new QLineEdit(&window);
-        edit->setObjectName("nameEdit");
-        auto* button = new QPushButton("go", &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        edit->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), edit);
-        button->setFocus();
-        QTRY_COMPARE(fieldText(&page, 6),
-            QStringLiteral("<b>%1</b>, previous: %2").arg(describeObject(button), describeObject(edit)));
-        QCOMPARE(fieldText(&page, 4), describeObject(button));
-        QTRY_COMPARE(fieldText(&page, 2), QStringLiteral("QObject(0x0)"));
-        QCOMPARE(fieldText(&page, 3), QStringLiteral("QObject(0x0)"));
-        // A focus window is no widget: the text ends at its address.
-        QCOMPARE(fieldText(&page, 5), describeObject(window.windowHandle()));
-        QVERIFY(!fieldText(&page, 5).contains(", x:"));
     }
 
     void dialogsButtons_data()
@@ -188,47 +150,6 @@ private slots:
             QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
             m_settings->clear();
         }
-    }
-
-    void styleColorLabelsAndOverlays()
-    {
-        KelStyle* style = kelStyle();
-        KelServicePage_Style page(style);
-        page.buildPage();
-        std::unique_ptr<KelLabel> label(page.createColorNameLabel("Invalid", QColor()));
-        QCOMPARE(label->text(), QStringLiteral("Invalid(#000000)"));
-        QCOMPARE(label->palette().color(label->foregroundRole()), style->defaultTextColor());
-
-        QWidget window;
-        auto* grid = new QGridLayout(&window);
-        page.addOverlayColorsRow(grid, "Transparent", Qt::transparent);
-        const int row = grid->rowCount() - 1;
-        page.addOverlayColorsRow(grid, "Red", Qt::red);
-        QCOMPARE(grid->rowCount(), row + 2);
-        QCOMPARE(grid->columnCount(), 10);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* plain = qobject_cast<KelIconLabel*>(grid->itemAtPosition(row, 0)->widget());
-        QCOMPARE(plain->backgroundColors().unchecked.normal, QColor(Qt::transparent));
-        const QColor bare = style->color(2);
-        for (const auto& [column, overlay] :
-            { qMakePair(7, style->hoverOverlayColor(bare)), qMakePair(8, style->pressedOverlayColor(bare)) }) {
-            const QImage image = grid->itemAtPosition(row, column)->widget()->grab().toImage();
-            QCOMPARE(
-                image.pixelColor(image.width() - 3, image.height() / 2).rgb(), blendColorOver(bare, overlay).rgb());
-        }
-    }
-
-    void translationsPage()
-    {
-        m_settings->setLocaleName("de_DE");
-        KelServicePage_Translations page;
-        QCOMPARE(page.findChild<QTableView*>()->model(), nullptr); // the test application made no translator
-        QLabel* selected = childWithText<QLabel>(&page, "de_DE");
-        QVERIFY(selected);
-        m_settings->setLocaleName("fr_FR");
-        QCOMPARE(selected->text(), QStringLiteral("fr_FR"));
-        QVERIFY(childWithText<QLabel>(&page, KelSettings::defaultLocaleName()));
     }
 };
 

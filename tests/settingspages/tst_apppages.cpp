@@ -25,10 +25,7 @@
 #include "metrics/metricsender.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
-#include "models/booksortfiltermodel.h"
-#include "models/foldermodel.h"
 #include "servicemode/servicemodewindow.h"
-#include "servicemode/servicepages.h"
 #include "settingsprovider.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstylemanager.h"
@@ -40,7 +37,6 @@
 #include "widgets/kelplaintextedit.h"
 #include "widgets/kelscrollarea.h"
 #include "widgets/kelslider.h"
-#include "widgets/kelstackedwidget.h"
 #include "widgets/keltabwidget.h"
 #include "widgets/labeled.h"
 #include "widgets/tabindicator.h"
@@ -59,7 +55,6 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
-#include <QTableView>
 #include <QTest>
 #include <QTextToSpeech>
 #include <QToolTip>
@@ -546,6 +541,7 @@ private slots:
         QCOMPARE(BookProvider::instance()->getMetaData(id, 6), text);
     }
 
+    // The service window opens on the tab it was left on.
     void serviceWindow()
     {
         store()->remove(QStringLiteral("ServiceModeWindow_LastTab"));
@@ -562,30 +558,6 @@ private slots:
             QCOMPARE(store()->value(QStringLiteral("ServiceModeWindow_LastTab")).toInt(), 4);
             QVERIFY(store()->contains(QStringLiteral("ServiceModeWindow_Geometry")));
         }
-
-        // Each gallery paints its own window colour whichever profile is current; the models are listed.
-        QPointer<ServiceModeWindow> window = openServiceWindow();
-        auto* styles = window->findChild<KelTabWidget*>(QStringLiteral("Styles"));
-        const QList<KelStyle*> profiles = KelStyleManager::instance()->styles();
-        QVERIFY(styles && profiles.size() == 3 && styles->count() == profiles.size());
-        QVERIFY(KelStyleManager::instance()->setCurrentStyle(QStringLiteral("NightStyle")));
-        for (KelStyle* style : profiles) {
-            auto* page = styles->findChild<ServicePage_Style*>(style->id());
-            QVERIFY(page);
-            page->resize(900, 3000);
-            const QImage image = page->grab().toImage();
-            QCOMPARE(image.pixelColor(image.width() - 3, image.height() - 3).rgb(), style->color(2).rgb());
-        }
-        auto* models = window->findChild<KelTabWidget*>(QStringLiteral("Models"));
-        Application* app = Application::instance();
-        const QList<QAbstractItemModel*> expected { app->folderModel(), app->bookModel(), app->bookSortFilterModel() };
-        QVERIFY(models && models->count() == expected.size() && books()->rowCount() > 0);
-        for (int i = 0; i < models->count(); ++i) {
-            auto* table = qobject_cast<QTableView*>(models->stackedWidget()->widget(i));
-            QVERIFY(table && table->model() == expected.at(i));
-        }
-        window->close();
-        QTRY_VERIFY(!window);
     }
 
     void editableLabelEndsEditing_data()
