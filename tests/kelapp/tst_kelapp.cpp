@@ -1,14 +1,23 @@
+#include "../kel-group/clicktesthelpers.h"
 #include "hoverleaveworkaround.h"
 #include "kelapplication.h"
 #include "kelapptest.h"
 #include "kelsettings.h"
 #include "kelui.h"
+#include "servicepages/kelservicepage_dialogs.h"
+#include "servicepages/kelservicepage_painting.h"
+#include "styles/kelstyle.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelwindow.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -112,6 +121,22 @@ struct BoxRecorder {
         };
     }
 };
+
+// The skip-th child of type T whose text reads text.
+template <typename T> T* childWithText(QWidget* page, const QString& text, int skip = 0)
+{
+    for (T* child : page->findChildren<T*>())
+        if (child->text() == text && skip-- == 0)
+            return child;
+    return nullptr;
+}
+
+struct PaintCounter : QObject {
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    // Counts paint events and lets every event through.
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Paint && ++paints < 0; }
+    int paints = 0;
+};
 }
 
 class TestKelApp : public QObject {
@@ -123,6 +148,7 @@ class TestKelApp : public QObject {
     QStringList m_dialogAnswer;
     UrlSink m_sink;
     std::unique_ptr<KelSettings> m_settings;
+    int m_toasts = 0;
 
     std::unique_ptr<KelSettings> open() { return std::make_unique<KelSettings>(m_file, QSettings::IniFormat); }
 
@@ -577,6 +603,106 @@ private slots:
     {
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(23, 59))), 120000);
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(0, 0, 30))), 86430000);
+    }
+
+    // The toolkit's developer pages: each kind of box, toast and file dialog the Dialogs page asks for.
+    void dialogsButtons_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("skip"); // same-named buttons before it
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("buttons");
+        const QString m2 = "Long message. This always", t1 = "Single line title.";
+        const QList<std::tuple<QString, int, QString, QString>> rows = { { "3 buttons", 0, m2, "FIRST|SECOND|THRID" },
+            { "Notify is not default app", 0, "Sample Reader", "LEARN MORE|OK" }, { "Short", 0, t1, "toast 0" },
+            { "Custom duration: 3 sec", 0, t1, "toast 3" } }; // toast: a notification shown for n seconds
+        for (const auto& [text, skip, message, buttons] : rows)
+            QTest::addRow("%s %d", qPrintable(text), skip) << text << skip << message << buttons;
+        for (int async = 0; async < 2; ++async)
+            QTest::addRow("OpenFileNames %d", async)
+                << "kelUi->getOpenFileNames()" << async << "GetOpenFileNames returned:"
+                << "OK";
+        QTest::newRow("update") << "Update available" << 0 << QString() << QString();
+    }
+    void dialogsButtons()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, skip);
+        QFETCH(QString, message);
+        QFETCH(QString, buttons);
+        const bool toast = buttons.startsWith("toast");
+        const int boxes = message.isNull() || toast ? 0 : 1; // the toolkit itself has no update dialog
+        KelServicePage_Dialogs page;
+        page.resize(790, 590); // inside the offscreen screen, where the clicks land
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        KelButton* button = childWithText<KelButton>(&page, text, skip);
+        QVERIFY(button);
+        page.ensureWidgetVisible(button);
+        m_boxes.answer = 0; // every box closes at once, without a button
+        clickThroughWindow(button);
+        QTRY_COMPARE(m_boxes.requests.size(), boxes);
+        QVERIFY(!QApplication::activeModalWidget());
+        if (toast) {
+            KelNotificationManager* manager = KelUi::instance()->notificationManager();
+            const int id = ++m_toasts; // ids count on over all managers
+            QTRY_VERIFY(manager->notificationWindow(id));
+            QPointer<QWidget> shown = manager->notificationWindow(id);
+            QVERIFY(shown->findChildren<KelLabel*>().value(0)->text().startsWith(message));
+            const int seconds = buttons.section(' ', 1).toInt();
+            QCOMPARE(manager->displayInterval(id),
+                (seconds ? seconds * 1000 : KelNotificationManager::systemMessageDuration()) + kelStyle()->metric(16));
+            delete manager; // closes what it showed
+            QTRY_VERIFY(!shown || shown->isHidden());
+        }
+        if (!boxes)
+            return;
+        // A cancelled file dialog answers with the bare prefix.
+        QVERIFY(message.endsWith(':') ? m_boxes.requests[0].message == message
+                                      : m_boxes.requests[0].message.startsWith(message));
+        QCOMPARE(m_boxes.requests[0].buttonTexts.filter(QRegularExpression(".")).join('|'), buttons);
+    }
+
+    void dialogsRememberTypedText()
+    {
+        m_boxes.answer = 0; // closed without a button
+        KelServicePage_Dialogs first;
+        m_boxes.typedText = "secret";
+        emit childWithText<KelButton>(&first, "Password (any)")->clicked(); // closed without OK, "secret" typed
+        m_boxes.typedText = QString();
+        KelServicePage_Dialogs second; // the demos remember for the process, not the page
+        emit childWithText<KelButton>(&second, "Password (any)")->clicked();
+        QCOMPARE(m_boxes.requests.size(), 2);
+        QVERIFY(m_boxes.requests[0].password);
+        QCOMPARE(m_boxes.requests[1].text, QStringLiteral("secret"));
+    }
+
+    void paintingSwitches()
+    {
+        m_settings->clear();
+        QLabel watched("watched");
+        watched.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&watched));
+        PaintCounter counter(&watched);
+        KelServicePage_Painting page;
+        QTest::qWait(20);
+        QCOMPARE(counter.paints, 0); // nothing switched, nothing repainted
+        const QList<KelButton*> boxes = page.findChildren<KelButton*>();
+        const QStringList keys { "DbgPaintKelPaintContext", "DbgPaintKelFrame", "DbgPaintKelButton", "DbgPaintKelLabel",
+            "DbgPaintKelIconWidget", "DbgPaintKelDelimiter", "DbgPaintNonDwmResizer", "DbgPaintNonDwmShadow",
+            "DbgPaintCustom" };
+        QCOMPARE(boxes.size(), keys.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            QVERIFY2(!boxes[i]->isChecked(), qPrintable(boxes[i]->text()));
+            boxes[i]->setChecked(true);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), true);
+            QCOMPARE(m_settings->allKeys(), QStringList { keys[i] });
+            KelServicePage_Painting second;
+            QVERIFY(second.findChildren<KelButton*>()[i]->isChecked());
+            boxes[i]->setChecked(false);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
+            m_settings->clear();
+        }
     }
 
     // Must stay last: it ends the application's event loop.
