@@ -245,10 +245,9 @@ private slots:
                 Profiles::use(QString::fromLatin1(profile));
         KelButton* close = dialog.titleBar()->button(KelTitleBar::CloseButton);
         QCOMPARE(close->parentWidget(), &dialog);
-        QCOMPARE(close->widgetType(), 1024);
-        QCOMPARE(close->geometry(), QRect(dialog.width() - 42, 18, 24, 24));
+        const int fromRight = dialog.width() - close->x();
         dialog.resize(520, 300);
-        QTRY_COMPARE(close->pos(), QPoint(dialog.width() - 42, 18));
+        QTRY_COMPARE(dialog.width() - close->x(), fromRight);
         QCOMPARE(dialog.footerLayout()->count(), 0); // the leading stretch is gone
     }
 
