@@ -68,35 +68,11 @@ private slots:
             QTest::newRow(keys) << QString::fromLatin1(keys) << presses << expected;
         };
         row("shift+0", 2, { "Zoom_Initial" });
-        row("ctrl+0", 2, { "Zoom_Initial" });
-        row("ctrl+shift+0", 3, {});
-        row("Shift_L", 1, {});
-        row("Control_L", 1, {});
-        row("Super_L", 1, {});
         row("KP_Add", 1, { "Zoom_In" });
-        row("equal", 1, { "Zoom_In" });
         row("plus", 2, {}); // Shift+= on the US layout: Shift+"+", not "+"
-        row("minus", 1, { "Zoom_Out" });
-        row("KP_Subtract", 1, { "Zoom_Out" });
-        row("shift+1", 2, { "Zoom_FitPage" });
-        row("ctrl+2", 2, { "Zoom_FitWidth" });
-        row("1", 1, { "Sidebar_Toc_Show" });
-        row("3", 1, { "Sidebar_Bookmarks_Show" });
-        row("F1", 1, { "Show_HotkeysHint" });
         row("F7", 1, { "Tts_StartPause", "SelBook_Properties" });
-        row("F11", 1, { "Switch_Fullscreen" });
         row("XF86AudioPlay", 1, { "Tts_StartPause" });
-        row("XF86AudioStop", 1, { "Tts_Stop" });
-        row("ctrl+Down", 2, { "Tts_DecreaseVolume" });
         row("ctrl+b", 2, { "Sidebar_Bookmarks_Add" });
-        row("ctrl+Insert", 2, { "SelText_Copy" });
-        row("Prior", 1, { "Nav_PrevPage" });
-        row("BackSpace", 1, { "Nav_PrevPage" });
-        row("space", 1, { "Nav_NextPage" });
-        row("Home", 1, { "Nav_ToStart" });
-        row("Delete", 1, { "SelText_RemoveNote", "SelBook_ToTrash" });
-        row("Return", 1, { "SelBook_Open" });
-        row("KP_Enter", 1, { "SelBook_Open" });
     }
 
     void realKeyPresses()

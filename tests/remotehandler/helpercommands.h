@@ -39,12 +39,4 @@ inline QByteArray echo(const QByteArray& data)
     return payload;
 }
 
-inline qint32 typeOf(const QByteArray& payload)
-{
-    QDataStream stream(payload);
-    qint32 type = -1;
-    stream >> type;
-    return type;
-}
-
 } // namespace helpercmd

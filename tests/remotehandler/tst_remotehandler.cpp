@@ -88,15 +88,18 @@ private slots:
 
     void writeStartsHelperOnceAndFramesOnTheWire()
     {
+        {
+            TestHandler handler { QString() };
+            QVERIFY(!handler.startHandler());
+        }
         TestHandler handler;
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(handler.serverName()).hasMatch());
         QSignalSpy ready(&handler, &KelRemoteProcHandler::handlerReady);
         QCOMPARE(handler.helperProcessId(), 0);
-
         connectAndEcho(handler, "first");
-        QCOMPARE(ready.count(), 1);
         const qint64 pid = handler.helperProcessId();
         QVERIFY(pid > 0);
+        QVERIFY(!handler.startHandler()); // runs already
 
         // Connected: the second write goes out at once to the same helper.
         connectAndEcho(handler, QByteArray("second\0with nul", 15));
@@ -108,6 +111,18 @@ private slots:
         QCOMPARE(frames.size(), 2);
         QCOMPARE(frames.at(0), frameBytes(helpercmd::echo("first")));
         QCOMPARE(frames.at(1).left(4), QByteArray::fromHex("17000000"));
+    }
+
+    // A write while the helper is still starting waits for it instead of starting another.
+    void writeWaitsForAStartingHelper()
+    {
+        TestHandler handler;
+        QSignalSpy ready(&handler, &KelRemoteProcHandler::handlerReady);
+        QVERIFY(handler.startHandler());
+        const qint64 pid = handler.helperProcessId();
+        connectAndEcho(handler, "after start");
+        QCOMPARE(handler.helperProcessId(), pid);
+        QCOMPARE(ready.count(), 1);
     }
 
     void incomingFrames_data()
@@ -174,31 +189,21 @@ private slots:
         TestHandler handler;
         QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
         connectAndEcho(handler, "x");
-        const qint64 pid = handler.helperProcessId();
+        qint64 pid = handler.helperProcessId();
         handler.stopHandler();
         // The helper reads the stop frame and ends; its connection goes with it.
         QTRY_COMPARE(closed.count(), 1);
         QVERIFY(!handler.isConnected());
         QCOMPARE(transcript().last(), QByteArray::fromHex("0400000000000055"));
         QTRY_VERIFY(!processAlive(pid) || handler.helperProcessId() == 0);
-    }
 
-    void startHandler()
-    {
+        // Destroying the handler ends its helper.
         {
-            TestHandler handler { QString() };
-            QVERIFY(!handler.startHandler());
-            QCOMPARE(handler.helperProcessId(), 0);
+            TestHandler other;
+            connectAndEcho(other, "x");
+            pid = other.helperProcessId();
         }
-        TestHandler handler;
-        QSignalSpy ready(&handler, &KelRemoteProcHandler::handlerReady);
-        QVERIFY(handler.startHandler());
-        const qint64 pid = handler.helperProcessId();
-        QVERIFY(!handler.startHandler()); // runs already
-        // The write waits for the helper that is starting instead of starting another.
-        connectAndEcho(handler, "after start");
-        QCOMPARE(handler.helperProcessId(), pid);
-        QCOMPARE(ready.count(), 1);
+        QVERIFY(!processAlive(pid));
     }
 
     void helperThatNeverConnects_data()
@@ -238,74 +243,45 @@ private slots:
         QVERIFY(handler.received.isEmpty());
     }
 
-    void helperGoneMidRun_data()
+    void helperBreaksMidRun_data()
     {
-        QTest::addColumn<bool>("killFromOutside");
-        QTest::newRow("killed") << true;
-        QTest::newRow("exits on its own") << false;
+        QTest::addColumn<QString>("how"); // "kill", "die", "stall" or a frame length it announces
+        for (const char* how : { "kill", "die", "stall" })
+            QTest::newRow(how) << QString::fromLatin1(how);
+        QTest::newRow("largest int") << QString::number(0x7fffffff);
+        QTest::newRow("just over the bound") << QString::number(KelRemoteProcHandler::kMaxFrameSize + 1);
+        QTest::newRow("negative") << QStringLiteral("-1");
+        QTest::newRow("most negative") << QString::number(qint32(0x80000000));
     }
 
-    void helperGoneMidRun()
+    // A helper that dies, stops reading or announces an out-of-range frame is dropped without a hang
+    // and without a delivery; the next write starts a new one under the same server name.
+    void helperBreaksMidRun()
     {
-        QFETCH(bool, killFromOutside);
-        TestHandler handler;
-        QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
-        connectAndEcho(handler, "before");
-        const qint64 pid = handler.helperProcessId();
-        if (killFromOutside)
-            QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
-        else
-            handler.write(helpercmd::message(helpercmd::Die));
-        QTRY_COMPARE(closed.count(), 1);
-        QVERIFY(!handler.isConnected());
-
-        // The next write starts a new helper under the same server name.
-        connectAndEcho(handler, "after");
-        QVERIFY(handler.helperProcessId() != pid);
-    }
-
-    void hostileFrameLength_data()
-    {
-        QTest::addColumn<qint32>("length");
-        QTest::newRow("largest int") << qint32(0x7fffffff);
-        QTest::newRow("just over the bound") << qint32(KelRemoteProcHandler::kMaxFrameSize + 1);
-        QTest::newRow("negative") << qint32(-1);
-        QTest::newRow("most negative") << qint32(0x80000000);
-    }
-
-    void hostileFrameLength()
-    {
-        QFETCH(qint32, length);
-        TestHandler handler;
+        QFETCH(QString, how);
+        TestHandler handler(helperPath(), KelRemoteProcHandler::kConnectTimeoutMs, 300);
         QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
         connectAndEcho(handler, "before");
         handler.received.clear();
         const qint64 pid = handler.helperProcessId();
-        QTest::ignoreMessage(QtWarningMsg,
-            qPrintable(QStringLiteral("Dropping the helper connection: frame length %1 is out of range").arg(length)));
-        handler.write(helpercmd::message(helpercmd::BadLength, length));
-        QTRY_COMPARE(closed.count(), 1);
-        QVERIFY(handler.received.isEmpty());
-        // The broken helper is ended; the next write gets a working one.
-        QTRY_VERIFY(handler.helperProcessId() != pid);
-        connectAndEcho(handler, "after");
-    }
-
-    void stalledHelperDoesNotBlockForever()
-    {
-        TestHandler handler(helperPath(), KelRemoteProcHandler::kConnectTimeoutMs, 300);
-        QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
-        connectAndEcho(handler, "before");
-        handler.write(helpercmd::message(helpercmd::Stall));
-        QTest::ignoreMessage(
-            QtWarningMsg, "Dropping the helper connection: the helper has not read its messages for 300 ms");
         QElapsedTimer timer;
         timer.start();
-        // Far more than the socket buffers hold: the write cannot finish while nobody reads.
-        handler.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
+        if (how == QLatin1String("kill")) {
+            QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        } else if (how == QLatin1String("die")) {
+            handler.write(helpercmd::message(helpercmd::Die));
+        } else if (how == QLatin1String("stall")) {
+            handler.write(helpercmd::message(helpercmd::Stall));
+            // Far more than the socket buffers hold: the write cannot finish while nobody reads.
+            handler.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
+        } else {
+            handler.write(helpercmd::message(helpercmd::BadLength, how.toInt()));
+        }
+        QTRY_COMPARE(closed.count(), 1);
         QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(closed.count(), 1);
         QVERIFY(!handler.isConnected());
+        QVERIFY(handler.received.isEmpty());
+        QTRY_VERIFY(handler.helperProcessId() != pid);
         connectAndEcho(handler, "after");
     }
 
@@ -344,18 +320,6 @@ private slots:
         handler->write(helpercmd::echo("never sent")); // returns into a deleted object's frame: must not touch it
         QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(pid > 0);
-        QVERIFY(!processAlive(pid));
-    }
-
-    void destroyingTheHandlerEndsTheHelper()
-    {
-        qint64 pid = 0;
-        {
-            TestHandler handler;
-            connectAndEcho(handler, "x");
-            pid = handler.helperProcessId();
-            QVERIFY(processAlive(pid));
-        }
         QVERIFY(!processAlive(pid));
     }
 };

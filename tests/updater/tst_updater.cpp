@@ -38,199 +38,185 @@ class TestUpdater : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void serverAnswers_data();
-    void serverAnswers();
-    void requestCarriesVersionAndCheckValues();
-    void silentServerTimesOut();
-    void secondCheckStopsFirst();
-    void noCheckAddressSendsNothing();
-    void nonWebAddressesAreRefused();
-    void parseServerVersion_data();
-    void parseServerVersion();
-};
-
-void TestUpdater::initTestCase()
-{
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    QCoreApplication::setApplicationVersion(QStringLiteral("6.2.9"));
-}
-
-void TestUpdater::serverAnswers_data()
-{
-    QTest::addColumn<ScriptedHttpServer::Reply>("reply");
-    QTest::addColumn<QString>("announced"); // empty: no newVersionAvalible
-    QTest::addColumn<bool>("isError");
-
-    using S = ScriptedHttpServer;
-    QTest::newRow("same version") << S::ok("6.2.9") << QString() << false;
-    QTest::newRow("numeric, not text comparison") << S::ok("6.2.10\n") << "6.2.10" << false;
-    QTest::newRow("major only") << S::ok("7") << "7" << false;
-    QTest::newRow("older") << S::ok("6.2.8") << QString() << false;
-    QTest::newRow("trailing zero is the same") << S::ok("6.2.9.0") << QString() << false;
-    QTest::newRow("white space and BOM") << S::ok("\xef\xbb\xbf 6.3 \r\n") << "6.3" << false;
-    QTest::newRow("empty answer") << S::ok("") << QString() << false;
-    QTest::newRow("garbage after number") << S::ok("7garbage") << QString() << true;
-    QTest::newRow("html page") << S::ok("<html><body>7.0</body></html>") << QString() << true;
-    QTest::newRow("second line") << S::ok("7.0\nhttp://evil.invalid/") << QString() << true;
-    QTest::newRow("negative") << S::ok("-1") << QString() << true;
-    QTest::newRow("overflowing segment") << S::ok("99999999999999999999") << QString() << true;
-    QTest::newRow("invalid UTF-8") << S::ok("7.\xff") << QString() << true;
-    QTest::newRow("404") << S::status(404) << QString() << true;
-    QTest::newRow("500") << S::status(500) << QString() << true;
-    QTest::newRow("redirect") << S::status(301) << QString() << true;
-    S::Reply huge = S::ok(QByteArray(2 * 1024 * 1024, '9'));
-    QTest::newRow("huge, declared") << huge << QString() << true;
-    huge.declareLength = false;
-    QTest::newRow("huge, undeclared") << huge << QString() << true;
-    S::Reply late = S::ok("8.0");
-    late.delayMs = 100;
-    QTest::newRow("late but in time") << late << "8.0" << false;
-}
-
-void TestUpdater::serverAnswers()
-{
-    QFETCH(ScriptedHttpServer::Reply, reply);
-    QFETCH(QString, announced);
-    QFETCH(bool, isError);
-
-    ScriptedHttpServer server;
-    QVERIFY(server.listen());
-    server.enqueue(reply);
-    Check check(server.url(QStringLiteral("/check.php")));
-    check.updater.checkForUpdates(5000);
-    QVERIFY(check.finished.isEmpty()); // signals come later
-
-    QVERIFY(check.finished.wait(5000));
-    QTest::qWait(20); // nothing more follows
-    QCOMPARE(check.finished.size(), 1);
-    // An answer without a length ends when the server closes the connection; Qt may send an
-    // idempotent GET again when that close overtakes the answer on a loaded machine.
-    if (reply.declareLength)
-        QCOMPARE(server.requestCount(), 1);
-    else
-        QVERIFY(server.requestCount() >= 1);
-    QCOMPARE(check.error.size(), isError ? 1 : 0);
-    if (announced.isEmpty()) {
-        QCOMPARE(check.newVersion.size(), 0);
-    } else {
-        QCOMPARE(check.newVersion.size(), 1);
-        QCOMPARE(check.newVersion.at(0), QVariantList({ announced, kChangelog, kDownload }));
-    }
-}
-
-void TestUpdater::requestCarriesVersionAndCheckValues()
-{
-    ScriptedHttpServer server;
-    QVERIFY(server.listen());
-    Check check(server.url(QStringLiteral("/check.php")));
-    check.updater.checkForUpdates(5000);
-    QVERIFY(check.finished.wait(5000));
-
-    const QString seed = QStringLiteral("maplewood5oak");
-    const QString mh = metrics::md5Hex(kDeviceId + seed);
-    const QString h = metrics::md5Hex(QStringLiteral("17") + mh + seed);
-    QCOMPARE(QString::fromLatin1(server.targets().at(0)),
-        QStringLiteral("/check.php?ver=6.2.9&pid=17&mh=%1&h=%2").arg(mh, h));
-    QCOMPARE(mh, metrics::deviceHash(kDeviceId)); // the same device hash the metrics send
-}
-
-void TestUpdater::silentServerTimesOut()
-{
-    ScriptedHttpServer server;
-    QVERIFY(server.listen());
-    server.setDefaultReply(ScriptedHttpServer::silent());
-    Check check(server.url());
-
-    QElapsedTimer clock;
-    clock.start();
-    check.updater.checkForUpdates(300);
-    QVERIFY(check.finished.wait(5000));
-    QVERIFY(clock.elapsed() >= 250);
-    QCOMPARE(check.error.size(), 1);
-    QCOMPARE(check.newVersion.size(), 0);
-}
-
-void TestUpdater::secondCheckStopsFirst()
-{
-    ScriptedHttpServer server;
-    QVERIFY(server.listen());
-    server.enqueue(ScriptedHttpServer::silent());
-    server.enqueue(ScriptedHttpServer::ok("9.1"));
-    Check check(server.url());
-
-    check.updater.checkForUpdates(5000);
-    QVERIFY(server.waitForRequests(1));
-    check.updater.checkForUpdates(5000);
-    // The first check ended at once, without an error of the server and without a version.
-    QCOMPARE(check.finished.size(), 1);
-    QCOMPARE(check.error.size(), 0);
-
-    QTRY_COMPARE(check.finished.size(), 2);
-    QCOMPARE(server.requestCount(), 2);
-    QCOMPARE(check.newVersion.size(), 1);
-    QCOMPARE(check.newVersion.at(0).at(0).toString(), QStringLiteral("9.1"));
-    QCOMPARE(check.error.size(), 0);
-}
-
-void TestUpdater::noCheckAddressSendsNothing()
-{
-    Check check { QString() };
-    check.updater.checkForUpdates(5000);
-    QVERIFY(check.finished.isEmpty());
-    QVERIFY(check.finished.wait(1000));
-    QCOMPARE(check.error.size(), 0);
-    QCOMPARE(check.newVersion.size(), 0);
-}
-
-void TestUpdater::nonWebAddressesAreRefused()
-{
-    // A local file must never be read as the server's answer.
+    void initTestCase()
     {
-        Check check(QStringLiteral("file:///etc/hostname"));
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QCoreApplication::setApplicationVersion(QStringLiteral("6.2.9"));
+    }
+
+    void serverAnswers_data()
+    {
+        QTest::addColumn<ScriptedHttpServer::Reply>("reply");
+        QTest::addColumn<QString>("announced"); // empty: no newVersionAvalible
+        QTest::addColumn<bool>("isError");
+
+        using S = ScriptedHttpServer;
+        QTest::newRow("same version") << S::ok("6.2.9") << QString() << false;
+        QTest::newRow("numeric, not text comparison") << S::ok("6.2.10\n") << "6.2.10" << false;
+        QTest::newRow("major only") << S::ok("7") << "7" << false;
+        QTest::newRow("older") << S::ok("6.2.8") << QString() << false;
+        QTest::newRow("trailing zero is the same") << S::ok("6.2.9.0") << QString() << false;
+        QTest::newRow("white space and BOM") << S::ok("\xef\xbb\xbf 6.3 \r\n") << "6.3" << false;
+        QTest::newRow("empty answer") << S::ok("") << QString() << false;
+        QTest::newRow("html page") << S::ok("<html><body>7.0</body></html>") << QString() << true;
+        QTest::newRow("second line") << S::ok("7.0\nhttp://evil.invalid/") << QString() << true;
+        QTest::newRow("invalid UTF-8") << S::ok("7.\xff") << QString() << true;
+        QTest::newRow("404") << S::status(404) << QString() << true;
+        QTest::newRow("500") << S::status(500) << QString() << true;
+        QTest::newRow("redirect") << S::status(301) << QString() << true;
+        S::Reply huge = S::ok(QByteArray(2 * 1024 * 1024, '9'));
+        QTest::newRow("huge, declared") << huge << QString() << true;
+        huge.declareLength = false;
+        QTest::newRow("huge, undeclared") << huge << QString() << true;
+        S::Reply late = S::ok("8.0");
+        late.delayMs = 100;
+        QTest::newRow("late but in time") << late << "8.0" << false;
+    }
+
+    void serverAnswers()
+    {
+        QFETCH(ScriptedHttpServer::Reply, reply);
+        QFETCH(QString, announced);
+        QFETCH(bool, isError);
+
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.enqueue(reply);
+        Check check(server.url(QStringLiteral("/check.php")));
         check.updater.checkForUpdates(5000);
-        QVERIFY(check.finished.wait(1000));
+        QVERIFY(check.finished.isEmpty()); // signals come later
+
+        QVERIFY(check.finished.wait(5000));
+        QTest::qWait(20); // nothing more follows
+        QCOMPARE(check.finished.size(), 1);
+        // An answer without a length ends when the server closes the connection; Qt may send an
+        // idempotent GET again when that close overtakes the answer on a loaded machine.
+        if (reply.declareLength)
+            QCOMPARE(server.requestCount(), 1);
+        else
+            QVERIFY(server.requestCount() >= 1);
+        QCOMPARE(check.error.size(), isError ? 1 : 0);
+        if (announced.isEmpty()) {
+            QCOMPARE(check.newVersion.size(), 0);
+        } else {
+            QCOMPARE(check.newVersion.size(), 1);
+            QCOMPARE(check.newVersion.at(0), QVariantList({ announced, kChangelog, kDownload }));
+        }
+    }
+
+    void requestCarriesVersionAndCheckValues()
+    {
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Check check(server.url(QStringLiteral("/check.php")));
+        check.updater.checkForUpdates(5000);
+        QVERIFY(check.finished.wait(5000));
+
+        const QString seed = QStringLiteral("maplewood5oak");
+        const QString mh = metrics::md5Hex(kDeviceId + seed);
+        const QString h = metrics::md5Hex(QStringLiteral("17") + mh + seed);
+        QCOMPARE(QString::fromLatin1(server.targets().at(0)),
+            QStringLiteral("/check.php?ver=6.2.9&pid=17&mh=%1&h=%2").arg(mh, h));
+        QCOMPARE(mh, metrics::deviceHash(kDeviceId)); // the same device hash the metrics send
+    }
+
+    void silentServerTimesOut()
+    {
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setDefaultReply(ScriptedHttpServer::silent());
+        Check check(server.url());
+
+        QElapsedTimer clock;
+        clock.start();
+        check.updater.checkForUpdates(300);
+        QVERIFY(check.finished.wait(5000));
+        QVERIFY(clock.elapsed() >= 250);
         QCOMPARE(check.error.size(), 1);
         QCOMPARE(check.newVersion.size(), 0);
     }
-    // Pages handed on with the signal must be web pages.
-    ScriptedHttpServer server;
-    QVERIFY(server.listen());
-    server.setDefaultReply(ScriptedHttpServer::ok("10.0"));
-    Check check(server.url(), QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///bin/sh"));
-    check.updater.checkForUpdates(5000);
-    QVERIFY(check.finished.wait(5000));
-    QCOMPARE(check.newVersion.size(), 1);
-    QCOMPARE(check.newVersion.at(0), QVariantList({ QStringLiteral("10.0"), QString(), QString() }));
-}
 
-void TestUpdater::parseServerVersion_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("version"); // empty: refused
+    void secondCheckStopsFirst()
+    {
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.enqueue(ScriptedHttpServer::silent());
+        server.enqueue(ScriptedHttpServer::ok("9.1"));
+        Check check(server.url());
 
-    QTest::newRow("plain") << QByteArray("1.2.3") << "1.2.3";
-    QTest::newRow("line end") << QByteArray("1.2.3\r\n") << "1.2.3";
-    QTest::newRow("sixteen segments") << QByteArray("1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1")
-                                      << "1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1";
-    QTest::newRow("seventeen segments") << QByteArray("1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1") << QString();
-    QTest::newRow("nine digits") << QByteArray("999999999") << "999999999";
-    QTest::newRow("ten digits") << QByteArray("9999999999") << QString();
-    QTest::newRow("empty segment") << QByteArray("1..2") << QString();
-    QTest::newRow("trailing dot") << QByteArray("1.2.") << QString();
-    QTest::newRow("suffix") << QByteArray("1.2-beta") << QString();
-    QTest::newRow("arabic-indic digits") << QByteArray("\xd9\xa7") << QString();
-    QTest::newRow("nul inside") << QByteArray("1.2\0", 4) << QString();
-}
+        check.updater.checkForUpdates(5000);
+        QVERIFY(server.waitForRequests(1));
+        check.updater.checkForUpdates(5000);
+        // The first check ended at once, without an error of the server and without a version.
+        QCOMPARE(check.finished.size(), 1);
+        QCOMPARE(check.error.size(), 0);
 
-void TestUpdater::parseServerVersion()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, version);
-    QString parsed;
-    QCOMPARE(Updater::parseServerVersion(body, &parsed), !version.isEmpty());
-    QCOMPARE(parsed, version);
-}
+        QTRY_COMPARE(check.finished.size(), 2);
+        QCOMPARE(server.requestCount(), 2);
+        QCOMPARE(check.newVersion.size(), 1);
+        QCOMPARE(check.newVersion.at(0).at(0).toString(), QStringLiteral("9.1"));
+        QCOMPARE(check.error.size(), 0);
+    }
+
+    void noCheckAddressSendsNothing()
+    {
+        Check check { QString() };
+        check.updater.checkForUpdates(5000);
+        QVERIFY(check.finished.isEmpty());
+        QVERIFY(check.finished.wait(1000));
+        QCOMPARE(check.error.size(), 0);
+        QCOMPARE(check.newVersion.size(), 0);
+    }
+
+    void nonWebAddressesAreRefused()
+    {
+        // A local file must never be read as the server's answer.
+        {
+            Check check(QStringLiteral("file:///etc/hostname"));
+            check.updater.checkForUpdates(5000);
+            QVERIFY(check.finished.wait(1000));
+            QCOMPARE(check.error.size(), 1);
+            QCOMPARE(check.newVersion.size(), 0);
+        }
+        // Pages handed on with the signal must be web pages.
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setDefaultReply(ScriptedHttpServer::ok("10.0"));
+        Check check(server.url(), QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///bin/sh"));
+        check.updater.checkForUpdates(5000);
+        QVERIFY(check.finished.wait(5000));
+        QCOMPARE(check.newVersion.size(), 1);
+        QCOMPARE(check.newVersion.at(0), QVariantList({ QStringLiteral("10.0"), QString(), QString() }));
+    }
+
+    void parseServerVersion_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("version"); // empty: refused
+
+        QTest::newRow("plain") << QByteArray("1.2.3") << "1.2.3";
+        QTest::newRow("line end") << QByteArray("1.2.3\r\n") << "1.2.3";
+        QTest::newRow("sixteen segments")
+            << QByteArray("1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1") << "1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1";
+        QTest::newRow("seventeen segments") << QByteArray("1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1") << QString();
+        QTest::newRow("nine digits") << QByteArray("999999999") << "999999999";
+        QTest::newRow("ten digits") << QByteArray("9999999999") << QString();
+        QTest::newRow("empty segment") << QByteArray("1..2") << QString();
+        QTest::newRow("trailing dot") << QByteArray("1.2.") << QString();
+        QTest::newRow("suffix") << QByteArray("1.2-beta") << QString();
+        QTest::newRow("arabic-indic digits") << QByteArray("\xd9\xa7") << QString();
+        QTest::newRow("nul inside") << QByteArray("1.2\0", 4) << QString();
+    }
+
+    void parseServerVersion()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, version);
+        QString parsed;
+        QCOMPARE(Updater::parseServerVersion(body, &parsed), !version.isEmpty());
+        QCOMPARE(parsed, version);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestUpdater)
 #include "tst_updater.moc"

@@ -1,0 +1,387 @@
+#include "appdirs.h"
+#include "dragdata.h"
+#include "kelapplication.h"
+#include "settingsprovider.h"
+#include "supportedextensions.h"
+#include "temphome.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QMetaMethod>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QUrl>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// One key: where it is stored, its default, another value, and typed access.
+struct KeyCase {
+    const char* name;
+    QString path; // group/key as stored in the file
+    QVariant defaultValue;
+    QVariant otherValue;
+    std::function<QVariant(SettingsProvider&)> get;
+    std::function<void(SettingsProvider&, const QVariant&)> set;
+};
+
+template <typename T, typename SetArg>
+KeyCase keyCase(const char* name, const char* group, T (SettingsProvider::*getter)() const,
+    void (SettingsProvider::*setter)(SetArg), const T& defaultValue, const T& otherValue)
+{
+    return { name, QLatin1String(group) + QLatin1String(name), QVariant::fromValue(defaultValue),
+        QVariant::fromValue(otherValue), [getter](SettingsProvider& s) { return QVariant::fromValue((s.*getter)()); },
+        [setter](SettingsProvider& s, const QVariant& v) { (s.*setter)(v.value<T>()); } };
+}
+
+// The signal named after the key, as QSignalSpy wants it.
+QByteArray changeSignal(const char* key)
+{
+    const QMetaObject& meta = SettingsProvider::staticMetaObject;
+    const QByteArray name = QByteArray(key) + "Changed";
+    for (int i = 0; i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        if (method.methodType() == QMetaMethod::Signal && method.name() == name)
+            return QByteArray::number(QSIGNAL_CODE) + method.methodSignature();
+    }
+    return QByteArray();
+}
+
+// A key's row: its type, name (also the getter's), setter, group, default and another value.
+#define KEY(T, name, setter, group, defaultValue, otherValue)                                                          \
+    keyCase<T>(#name, group, &SettingsProvider::name, &SettingsProvider::setter, defaultValue, otherValue)
+
+const QList<KeyCase>& keyCases()
+{
+    static const QList<KeyCase> cases = {
+        KEY(bool, showFirstStartWizard, setShowFirstStartWizard, "", true, false),
+        KEY(Enums::BookCategory, library_category, setLibrary_category, "", Enums::AllBooks,
+            Enums::BookCategory(Enums::MaxBookFormat + 5)),
+        KEY(int, library_sort_column, setLibrary_sort_column, "", 2, 5),
+        KEY(Qt::SortOrder, library_sort_order, setLibrary_sort_order, "", Qt::DescendingOrder, Qt::AscendingOrder),
+        KEY(Enums::LibraryViewMode, library_view_mode, setLibrary_view_mode, "", Enums::View_Cards, Enums::View_Table),
+        KEY(int, column_count, setColumn_count, "viewer.text/", 2, 1),
+        KEY(QString, font_family, setFont_family, "viewer.text/", QStringLiteral("Original font"),
+            QStringLiteral("DejaVu Serif")),
+        KEY(int, text_alignment, setText_alignment, "viewer.text/", int(Enums::JustifyTextAlign),
+            int(Enums::LeftTextAlign)),
+        KEY(QString, import_folder, setImport_folder, "", importDir(), QStringLiteral("/srv/books")),
+        KEY(int, last_book_id, setLast_book_id, "", -1, 42),
+        KEY(int, last_book_page, setLast_book_page, "", -1, 0),
+        KEY(int, last_book_page_count, setLast_book_page_count, "", -1, 311),
+        KEY(QString, printer_name, setPrinter_name, "", QString(), QStringLiteral("Office")),
+        KEY(int, printer_copies_count, setPrinter_copies_count, "", 1, 3),
+        KEY(bool, printer_page_size_saved, setPrinter_page_size_saved, "", false, true),
+        KEY(QPageSize::PageSizeId, printer_page_size, setPrinter_page_size, "", QPageSize::A4, QPageSize::Letter),
+        KEY(QPrinter::Orientation, printer_orientation, setPrinter_orientation, "", QPrinter::Portrait,
+            QPrinter::Landscape),
+        KEY(QPrinter::ColorMode, printer_color_mode, setPrinter_color_mode, "", QPrinter::Color, QPrinter::GrayScale),
+        KEY(QPrinter::PrinterMode, printer_mode, setPrinter_mode, "", QPrinter::HighResolution,
+            QPrinter::ScreenResolution),
+        KEY(QString, ttsLocaleName, setTtsLocaleName, "", QLocale::system().name(), QStringLiteral("de_DE")),
+        KEY(QString, ttsVoiceName, setTtsVoiceName, "", QString(), QStringLiteral("Anna")),
+        KEY(LocaleVoiceMap, ttsLocaleVoiceMap, setTtsLocaleVoiceMap, "", LocaleVoiceMap(),
+            LocaleVoiceMap({ { "de_DE", "Anna" }, { "en_GB", "Daniel" } })),
+        KEY(double, ttsVolume, setTtsVolume, "", 1.0, 0.5),
+        KEY(double, ttsPitch, setTtsPitch, "", 0.0, -0.3),
+        KEY(double, ttsRate, setTtsRate, "", 0.0, 0.25),
+        KEY(QString, updateCheckerShowedVersion, setUpdateCheckerShowedVersion, "", QString(), QStringLiteral("6.3.0")),
+    };
+    return cases;
+}
+
+constexpr int kBookIdRole = Qt::UserRole + 1;
+
+QByteArray idPayload(qint32 count, const QList<qint32>& ids)
+{
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out << count;
+    for (qint32 id : ids)
+        out << id;
+    return payload;
+}
+
+std::unique_ptr<QMimeData> mimeWith(const QString& type, const QByteArray& data)
+{
+    auto mime = std::make_unique<QMimeData>();
+    mime->setData(type, data);
+    return mime;
+}
+
+void touch(const QString& path)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+std::unique_ptr<QMimeData> uriList(const QList<QUrl>& urls)
+{
+    auto mime = std::make_unique<QMimeData>();
+    mime->setUrls(urls);
+    return mime;
+}
+
+} // namespace
+
+class TestAppSettings : public QObject {
+    Q_OBJECT
+
+    QString m_file;
+
+    std::unique_ptr<SettingsProvider> open()
+    {
+        return std::make_unique<SettingsProvider>(m_file, QSettings::IniFormat);
+    }
+
+    // Writes straight into the file, as an earlier run or a user would have left it.
+    void store(const QString& path, const QVariant& value)
+    {
+        QSettings raw(m_file, QSettings::IniFormat);
+        raw.setValue(path, value);
+    }
+
+private slots:
+    void init()
+    {
+        static int counter = 0;
+        m_file = KelApplication::configFilePath(QStringLiteral("settings-%1.ini").arg(++counter));
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < keyCases().size(); ++i)
+            QTest::newRow(keyCases().at(i).name) << i;
+    }
+
+    // Default, signal only on change, stored place, persistence: the same for every key.
+    void keys()
+    {
+        QFETCH(int, index);
+        const KeyCase& key = keyCases().at(index);
+        auto settings = open();
+        QCOMPARE(key.get(*settings), key.defaultValue);
+
+        QSignalSpy spy(settings.get(), changeSignal(key.name).constData());
+        QVERIFY(spy.isValid());
+        key.set(*settings, key.defaultValue);
+        QCOMPARE(spy.count(), 0);
+
+        key.set(*settings, key.otherValue);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().first(), key.otherValue);
+        QCOMPARE(key.get(*settings), key.otherValue);
+        QVERIFY(QSettings(m_file, QSettings::IniFormat).contains(key.path));
+
+        // An equal value made anew (an equal map is another object) changes nothing.
+        key.set(*settings, QVariant(key.otherValue));
+        QCOMPARE(spy.count(), 1);
+
+        settings.reset();
+        settings = open();
+        QCOMPARE(key.get(*settings), key.otherValue);
+
+        key.set(*settings, key.defaultValue);
+        settings.reset();
+        QCOMPARE(key.get(*open()), key.defaultValue);
+    }
+
+    void fileLayout()
+    {
+        auto settings = open();
+        settings->setColumn_count(1);
+        settings->setLibrary_view_mode(Enums::View_Table);
+        settings->setTtsLocaleVoiceMap({ { QStringLiteral("de_DE"), QStringLiteral("Anna") } });
+        settings->setLibrary_sort_order(Qt::AscendingOrder);
+        settings->sync();
+
+        QFile file(m_file);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(QStringLiteral("[viewer.text]\ncolumn_count=1\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("library_sort_order=0\n")), qPrintable(text));
+        // Enums and the voice map keep their variant types in the file.
+        QVERIFY2(text.contains(QStringLiteral("library_view_mode=@Variant(")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("ttsLocaleVoiceMap=\"@Variant(")), qPrintable(text));
+        QVERIFY(m_file.startsWith(QDir::homePath() + QStringLiteral("/.config/")));
+    }
+
+    void unreadableValues()
+    {
+        store(QStringLiteral("viewer.text/column_count"), QStringLiteral("two"));
+        store(QStringLiteral("last_book_id"), QStringLiteral("x"));
+        store(QStringLiteral("ttsVolume"), QStringLiteral("loud"));
+        store(QStringLiteral("printer_orientation"), 7);
+        store(QStringLiteral("library_view_mode"), QStringLiteral("0"));
+        store(QStringLiteral("library_sort_order"), -4);
+        store(QStringLiteral("ttsLocaleVoiceMap"), QStringLiteral("not a map"));
+        auto settings = open();
+        // A text that is not a number reads as 0, not as the default.
+        QCOMPARE(settings->column_count(), 0);
+        QCOMPARE(settings->last_book_id(), 0);
+        QCOMPARE(settings->ttsVolume(), 0.0);
+        // Enum values that no version wrote give the default; plain numbers are accepted.
+        QCOMPARE(settings->printer_orientation(), QPrinter::Portrait);
+        QCOMPARE(settings->library_view_mode(), Enums::View_Table);
+        QCOMPARE(settings->library_sort_order(), Qt::DescendingOrder);
+        QVERIFY(settings->ttsLocaleVoiceMap().isEmpty());
+
+        // A stored value equal to the default is still a value: replacing it stores and signals.
+        QSignalSpy columns(settings.get(), &SettingsProvider::column_countChanged);
+        settings->setColumn_count(2);
+        QCOMPARE(columns.count(), 1);
+    }
+
+    void missingImportFolderIsMadeOnRequest()
+    {
+        QDir(importDir()).removeRecursively();
+        auto settings = open();
+        QCOMPARE(settings->import_folder(), importDir());
+        QVERIFY(QDir(importDir()).exists());
+    }
+
+    void firstReadIsSilentAndToolkitKeysAreShared()
+    {
+        store(QStringLiteral("localeName"), QStringLiteral("xx_YY"));
+        store(QStringLiteral("updateCheckerEnabled"), false);
+        auto settings = open();
+        QCOMPARE(settings->localeName(), QStringLiteral("xx_YY"));
+        QVERIFY(!settings->updateCheckerEnabled());
+        QVERIFY(!settings->signalsBlocked());
+
+        QSignalSpy locales(settings.get(), &KelSettings::localeNameChanged);
+        settings->readSettings();
+        QCOMPARE(locales.count(), 0);
+    }
+
+    void instanceIsTheApplicationsSettings()
+    {
+        KelApplication* app = KelApplication::instance();
+        KelSettings toolkitOnly(m_file, QSettings::IniFormat);
+        app->setSettings(&toolkitOnly);
+        QVERIFY(!SettingsProvider::instance());
+
+        auto settings = open();
+        app->setSettings(settings.get());
+        QCOMPARE(SettingsProvider::instance(), settings.get());
+        settings.reset(); // held by a guarded pointer
+        QVERIFY(!SettingsProvider::instance());
+        app->setSettings(nullptr);
+    }
+    void bookIdsRoundTrip()
+    {
+        QStandardItemModel model;
+        const QList<QVariant> values = { 7, QVariant(), 3, 7, QStringLiteral("not a number"), -2 };
+        for (const QVariant& value : values) {
+            auto* item = new QStandardItem(QStringLiteral("book"));
+            item->setData(value, kBookIdRole);
+            model.appendRow(item);
+        }
+        QModelIndexList indexes;
+        for (int row = 0; row < model.rowCount(); ++row)
+            indexes.append(model.index(row, 0));
+
+        std::unique_ptr<QMimeData> mime(bookIdsToMimeData(indexes));
+        QVERIFY(mime);
+        QCOMPARE(mime->formats(), QStringList({ QStringLiteral("pageloom/book-item-id") }));
+        // The stored form is a big-endian count followed by the ids, as other builds read it.
+        QCOMPARE(mime->data(bookIdsMimeType()), idPayload(4, { 7, 3, 7, -2 }));
+        QCOMPARE(bookIdsFromMimeData(mime.get()), QList<int>({ 7, 3, 7, -2 }));
+        QVERIFY(!bookIdsToMimeData({ model.index(1, 0) })); // no ids, no drag data
+        QVERIFY(bookIdsFromMimeData(nullptr).isEmpty());
+    }
+
+    void bookIdsFromForeignDrops_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QList<int>>("expected");
+
+        const QString type = bookIdsMimeType();
+        QTest::newRow("other type") << QStringLiteral("text/plain") << idPayload(1, { 5 }) << QList<int>();
+        QTest::newRow("empty payload") << type << QByteArray() << QList<int>();
+        QTest::newRow("short count") << type << QByteArray("\0\0\1", 3) << QList<int>();
+        QTest::newRow("zero count") << type << idPayload(0, { 5 }) << QList<int>();
+        QTest::newRow("negative count") << type << idPayload(-3, { 5, 6, 7 }) << QList<int>();
+        QTest::newRow("fewer ids than counted") << type << idPayload(3, { 5, 6 }) << QList<int>({ 5, 6 });
+        QTest::newRow("truncated id") << type << idPayload(2, { 5, 6 }).left(10) << QList<int>({ 5 });
+        QTest::newRow("trailing bytes ignored") << type << idPayload(1, { 5, 6 }) << QList<int>({ 5 });
+        QTest::newRow("huge count, no ids") << type << idPayload(50000000, {}) << QList<int>();
+        QTest::newRow("maximum count, two ids") << type << idPayload(0x7fffffff, { 1, 2 }) << QList<int>({ 1, 2 });
+    }
+
+    void bookIdsFromForeignDrops()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, payload);
+        QFETCH(QList<int>, expected);
+        const auto mime = mimeWith(type, payload);
+        // A reader that trusted the count would return the padding zeros it read past the end.
+        QCOMPARE(bookIdsFromMimeData(mime.get()), expected);
+    }
+
+    void bookFilesFromDrops()
+    {
+        const QString root = QDir::home().filePath(QStringLiteral("drop"));
+        touch(root + "/one.epub");
+        touch(root + "/Two.PDF");
+        touch(root + "/notes.doc");
+        touch(root + "/lib/three.fb2");
+        touch(root + "/lib/deeper/four.cbz");
+        touch(root + "/lib/deeper/readme");
+        // A link back up must not make the walk endless or list books twice.
+        QVERIFY(QFile::link(root + "/lib", root + "/lib/deeper/loop"));
+        const QStringList suffixes = supportedExtensions();
+
+        // Files in drop order, other suffixes and missing or remote entries skipped.
+        bool folderSeen = true;
+        auto mime = uriList({ QUrl::fromLocalFile(root + "/Two.PDF"), QUrl::fromLocalFile(root + "/notes.doc"),
+            QUrl::fromLocalFile(root + "/missing.epub"), QUrl(QStringLiteral("https://example.org/remote.epub")),
+            QUrl::fromLocalFile(root + "/one.epub") });
+        QCOMPARE(bookFilesFromMimeData(mime.get(), suffixes, true, &folderSeen),
+            QStringList({ root + "/Two.PDF", root + "/one.epub" }));
+        QVERIFY(!folderSeen);
+        QVERIFY(bookFilesFromMimeData(nullptr, suffixes, true, &folderSeen).isEmpty());
+        const auto text = mimeWith(QStringLiteral("text/plain"), "/tmp/book.epub"); // not a URI list
+        QVERIFY(bookFilesFromMimeData(text.get(), suffixes, true, &folderSeen).isEmpty());
+
+        // A folder without recursion adds nothing but is reported.
+        mime = uriList({ QUrl::fromLocalFile(root + "/lib"), QUrl::fromLocalFile(root + "/one.epub") });
+        QCOMPARE(bookFilesFromMimeData(mime.get(), suffixes, false, &folderSeen), QStringList({ root + "/one.epub" }));
+        QVERIFY(folderSeen);
+
+        // With recursion every book below it, once.
+        folderSeen = false;
+        mime = uriList({ QUrl::fromLocalFile(root + "/lib") });
+        QStringList found = bookFilesFromMimeData(mime.get(), suffixes, true, &folderSeen);
+        found.sort();
+        QCOMPARE(found, QStringList({ root + "/lib/deeper/four.cbz", root + "/lib/three.fb2" }));
+        QVERIFY(folderSeen);
+
+        // The flag is optional.
+        QCOMPARE(bookFilesFromMimeData(mime.get(), suffixes, true).size(), 2);
+    }
+};
+
+// The settings need the toolkit application (first-run flag, language switch), and HOME must be
+// temporary before anything asks Qt for the user's folders.
+int main(int argc, char** argv)
+{
+    TempHome home;
+    QCoreApplication::setOrganizationName(QStringLiteral("Settings Test Org"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane"));
+    KelApplication app(QUuid::createUuid().toString(), argc, argv);
+    TestAppSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_appsettings.moc"

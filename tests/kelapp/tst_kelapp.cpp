@@ -1,0 +1,730 @@
+#include "../kel-group/clicktesthelpers.h"
+#include "hoverleaveworkaround.h"
+#include "kelapplication.h"
+#include "kelapptest.h"
+#include "kelsettings.h"
+#include "kelui.h"
+#include "servicepages/kelservicepage_dialogs.h"
+#include "servicepages/kelservicepage_painting.h"
+#include "styles/kelstyle.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "windows/kelnotificationmanager.h"
+#include "windows/kelwindow.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+#include <QUrl>
+#include <QWindow>
+#include <QtConcurrent>
+
+#include <memory>
+
+namespace {
+class TestUi : public KelUi {
+public:
+    using KelUi::KelUi;
+    int retranslations = 0;
+    void retranslate() override { ++retranslations; }
+
+protected:
+    KelWindow* createMainWindow() override
+    {
+        auto* window = new KelWindow(KelWindow::WindowParams());
+        window->resize(300, 200);
+        return window;
+    }
+};
+
+class TestApp : public KelApplication {
+public:
+    using KelApplication::KelApplication;
+    using KelApplication::retranslateApplication;
+    int languageChanges = 0;
+
+protected:
+    KelUi* createUi() override { return new TestUi(this); }
+    void onLanguageChanged() override { ++languageChanges; }
+};
+
+TestApp* testApp() { return static_cast<TestApp*>(KelApplication::instance()); }
+KelUi* ui() { return KelUi::instance(); }
+
+// Records where mouse moves arrive and accepts or ignores them as told.
+class MoveWindow : public QWindow {
+public:
+    bool accept = true;
+    QList<QPointF> positions;
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        positions.append(event->localPos());
+        event->setAccepted(accept);
+    }
+};
+
+class HoverProbe : public QWidget {
+public:
+    using QWidget::QWidget;
+    int enters = 0;
+    int leaves = 0;
+
+protected:
+    void enterEvent(QEvent*) override { ++enters; }
+    void leaveEvent(QEvent*) override { ++leaves; }
+};
+
+void sendMove(QWindow* window, QPointF local, QEvent::Type type = QEvent::MouseMove)
+{
+    QMouseEvent move(
+        type, local, local, window->mapToGlobal(local.toPoint()), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+}
+
+// Receives the URLs that QDesktopServices would open.
+class UrlSink : public QObject {
+    Q_OBJECT
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+
+public:
+    QList<QUrl> urls;
+};
+
+// Records what KelUi asked the message box to show and answers as told.
+struct BoxRecorder {
+    QList<KelMessageBoxRequest> requests;
+    QList<QThread*> threads;
+    int answer = 1;
+    bool setRemember = false;
+    QString typedText;
+
+    KelUi::MessageBoxHandler handler()
+    {
+        return [this](KelMessageBoxRequest& request) {
+            requests.append(request);
+            threads.append(QThread::currentThread());
+            request.remember = setRemember;
+            if (request.textInput)
+                request.text = typedText;
+            return answer;
+        };
+    }
+};
+
+// The skip-th child of type T whose text reads text.
+template <typename T> T* childWithText(QWidget* page, const QString& text, int skip = 0)
+{
+    for (T* child : page->findChildren<T*>())
+        if (child->text() == text && skip-- == 0)
+            return child;
+    return nullptr;
+}
+
+struct PaintCounter : QObject {
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    // Counts paint events and lets every event through.
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Paint && ++paints < 0; }
+    int paints = 0;
+};
+}
+
+class TestKelApp : public QObject {
+    Q_OBJECT
+
+    QString m_file;
+    BoxRecorder m_boxes;
+    QList<KelFileDialogRequest> m_dialogs;
+    QStringList m_dialogAnswer;
+    UrlSink m_sink;
+    std::unique_ptr<KelSettings> m_settings;
+    int m_toasts = 0;
+
+    std::unique_ptr<KelSettings> open() { return std::make_unique<KelSettings>(m_file, QSettings::IniFormat); }
+
+    // Writes keys straight into the file, as an earlier run or a user would have left them.
+    void store(const QVariantMap& values)
+    {
+        QSettings raw(m_file, QSettings::IniFormat);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            raw.setValue(it.key(), it.value());
+    }
+
+    QVariant storedValue(const QString& key) { return QSettings(m_file, QSettings::IniFormat).value(key); }
+
+private slots:
+    void initTestCase()
+    {
+        m_settings = std::make_unique<KelSettings>(
+            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        KelApplication::instance()->setSettings(m_settings.get());
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_sink, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_sink, "open");
+    }
+
+    void init()
+    {
+        static int counter = 0;
+        m_file = KelApplication::configFilePath(QStringLiteral("settings-%1.ini").arg(++counter));
+        m_boxes = BoxRecorder();
+        m_dialogs.clear();
+        m_dialogAnswer.clear();
+        m_sink.urls.clear();
+        ui()->setMessageBoxHandler(m_boxes.handler());
+        ui()->setFileDialogHandler([this](const KelFileDialogRequest& request) {
+            m_dialogs.append(request);
+            return m_dialogAnswer;
+        });
+        ui()->setRevealHandler(nullptr);
+        ui()->setDialogParentPolicy(7);
+    }
+
+    void firstStartIsTheFirstRunUntilANormalExit()
+    {
+        auto settings = open();
+        settings->readSettings();
+        QVERIFY(KelApplication::instance()->isFirstRun());
+        const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
+        QCOMPARE(settings->lastOpenFilePath(), desktops.value(0));
+        settings.reset(); // a normal exit
+        QCOMPARE(storedValue(QStringLiteral("FirstRun")).toBool(), false);
+        settings = open();
+        QVERIFY(!KelApplication::instance()->isFirstRun());
+    }
+
+    void valuesOfTheWrongTypeFallBack()
+    {
+        store({ { QStringLiteral("lastScreen"), QStringLiteral("left monitor") },
+            { QStringLiteral("registerAsDefaultApp"), QStringList { QStringLiteral("a"), QStringLiteral("b") } },
+            { QStringLiteral("lastStyleId"), 7 } });
+        auto settings = open();
+        settings->readSettings();
+        QCOMPARE(settings->lastScreen(), 0); // convertible in principle, the conversion fails
+        QCOMPARE(settings->registerAsDefaultApp(), true); // not convertible: the default
+        QCOMPARE(settings->lastStyleId(), QStringLiteral("7"));
+    }
+
+    void storedKeysSignalOnlyOnChangeAndLiveInTheRootGroup()
+    {
+        auto settings = open();
+        QSignalSpy screens(settings.get(), &KelSettings::lastScreenChanged);
+        settings->beginGroup(QStringLiteral("viewer.text"));
+        settings->setLastScreen(0); // nothing stored yet, so this is a change
+        settings->setLastScreen(2);
+        settings->setLastScreen(2);
+        settings->endGroup();
+        QCOMPARE(screens.count(), 2);
+        settings->sync();
+        QCOMPARE(storedValue(QStringLiteral("lastScreen")).toInt(), 2);
+
+        // A value read back from the file (as text) equals the number that was set.
+        settings = open();
+        QSignalSpy reopened(settings.get(), &KelSettings::lastScreenChanged);
+        settings->setLastScreen(2);
+        QCOMPARE(reopened.count(), 0);
+    }
+
+    // Members reach the file at the write step; reading them back signals each change once.
+    void membersPersistThroughWriteSettings()
+    {
+        {
+            auto settings = open();
+            settings->setLocaleName(QStringLiteral("fr_FR"));
+            settings->setUpdateCheckerEnabled(false);
+            settings->sync();
+            QVERIFY(!storedValue(QStringLiteral("localeName")).isValid()); // not before the write step
+            settings->writeSettings();
+        }
+        auto settings = open();
+        QSignalSpy updates(settings.get(), &KelSettings::updateCheckerEnabledChanged);
+        QSignalSpy locales(settings.get(), &KelSettings::localeNameChanged);
+        QSignalSpy registers(settings.get(), &KelSettings::registerAsDefaultAppChanged);
+        settings->readSettings();
+        settings->readSettings();
+        QCOMPARE(settings->localeName(), QStringLiteral("fr_FR"));
+        QVERIFY(!settings->updateCheckerEnabled());
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(locales.count(), 1);
+        QCOMPARE(registers.count(), 0);
+        settings->setUpdateCheckerEnabled(false);
+        QCOMPARE(updates.count(), 1);
+    }
+
+    void currentVersionInTheNativeStoreWins()
+    {
+        QSettings(QCoreApplication::organizationName(), QCoreApplication::applicationName())
+            .setValue(QStringLiteral("CurrentVersion"), QStringLiteral("6.3.1"));
+        testApp()->setBuildVersion(QStringLiteral("1.2.3"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("6.3.1"));
+        QCOMPARE(testApp()->buildVersion(), QStringLiteral("1.2.3"));
+        // The store is looked up under the registry name when one is set.
+        testApp()->setRegistryAppName(QStringLiteral("Other Name"));
+        testApp()->setBuildVersion(QStringLiteral("1.2.4"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.2.4"));
+        testApp()->setRegistryAppName(QString());
+    }
+
+    void mouseMovesArriveAtWholePixels_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("accepted") << true;
+        QTest::newRow("ignored") << false;
+    }
+
+    void mouseMovesArriveAtWholePixels()
+    {
+        QFETCH(bool, accept);
+        MoveWindow window;
+        window.accept = accept;
+        for (const QPointF& at : { QPointF(10.7, 3.2), QPointF(-0.5, 2.999) }) {
+            QMouseEvent move(QEvent::MouseMove, at, at, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            move.setAccepted(!accept);
+            QCoreApplication::sendEvent(&window, &move);
+            QCOMPARE(move.isAccepted(), accept);
+        }
+        QCOMPARE(window.positions, (QList<QPointF> { QPointF(10, 3), QPointF(-1, 2) }));
+    }
+
+    void hoverFollowsMovesAndUndoesSpuriousLeaves()
+    {
+        QWidget top;
+        top.resize(200, 200);
+        auto* probe = new HoverProbe(&top);
+        probe->setGeometry(50, 50, 60, 60);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        QWindow* window = top.windowHandle();
+
+        sendMove(window, QPointF(70.4, 70.6));
+        QVERIFY(probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(ui()->hoverWorkaround()->hoveredWidget(), probe);
+        QCOMPARE(ui()->widgetUnderMouse(), probe);
+
+        // A leave while the cursor is still over the widget is answered by an enter.
+        QCursor::setPos(window->mapToGlobal(QPoint(70, 70)));
+        QTest::qWait(20); // placing the cursor sends a move of its own
+        const int enters = probe->enters;
+        probe->setAttribute(Qt::WA_UnderMouse, false);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(probe, &leave);
+        QTRY_VERIFY(probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(probe->enters, enters + 1);
+
+        // With the cursor elsewhere the leave stands.
+        QCursor::setPos(window->mapToGlobal(QPoint(5, 5)));
+        probe->setAttribute(Qt::WA_UnderMouse, false);
+        QCoreApplication::sendEvent(probe, &leave);
+        QTest::qWait(20);
+        QVERIFY(!probe->testAttribute(Qt::WA_UnderMouse));
+
+        // A move over the non-client area clears the hover.
+        sendMove(window, QPointF(70, 70));
+        const int leaves = probe->leaves;
+        sendMove(window, QPointF(70, 70), QEvent::NonClientAreaMouseMove);
+        QVERIFY(!probe->testAttribute(Qt::WA_UnderMouse));
+        QCOMPARE(probe->leaves, leaves + 1);
+        QCOMPARE(ui()->hoverWorkaround()->hoveredWidget(), nullptr);
+    }
+
+    void splashGoesToTheSavedScreenOrThePrimaryOne()
+    {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QCOMPARE(testApp()->splashScreenFor(0), screens.first());
+        QCOMPARE(testApp()->splashScreenFor(-1), QGuiApplication::primaryScreen());
+        QCOMPARE(testApp()->splashScreenFor(screens.size()), QGuiApplication::primaryScreen());
+    }
+
+    void startupLanguageTriesSavedThenSystemThenShipped()
+    {
+        QStringList tried;
+        auto run = [&tried](const QString& saved, const QString& system, const QStringList& loadable) {
+            tried.clear();
+            KelApplication::selectStartupLanguage(
+                saved, system,
+                [&](const QString& code) {
+                    tried.append(code);
+                    return loadable.contains(code);
+                },
+                [&](const QString& language) { return language == QStringLiteral("de") ? "de_DE" : QString(); });
+            return tried;
+        };
+        QCOMPARE(run("fr_FR", "de_AT", { "fr_FR" }), QStringList { "fr_FR" });
+        QCOMPARE(run("xx", "de_AT", { "de_AT" }), (QStringList { "xx", "de_AT" }));
+        QCOMPARE(run(QString(), "DE_AT", {}).last(), QStringLiteral("de_DE"));
+        QCOMPARE(run(QString(), "pt_BR", {}).last(), QStringLiteral("en"));
+        QVERIFY(!testApp()->applyLocale(QStringLiteral("de_DE"))); // no translator yet
+    }
+
+    void languageSwitchRetranslatesToolkitWindows()
+    {
+        RetranslatedWindow window;
+        QWidget plain;
+        auto* testUi = static_cast<TestUi*>(ui());
+        const int before = testUi->retranslations;
+        testApp()->retranslateApplication();
+        QCOMPARE(window.calls, 1);
+        QCOMPARE(testUi->retranslations, before + 1);
+        QCOMPARE(testApp()->languageChanges, 1);
+    }
+
+    void dialogsAskedFromAWorkerRunOnTheGuiThread()
+    {
+        m_boxes.answer = 2;
+        m_boxes.typedText = QStringLiteral("typed");
+        m_dialogAnswer = QStringList { QStringLiteral("/library/new/book.epub") };
+        auto future = QtConcurrent::run([] {
+            bool remember = true;
+            const int pressed = ui()->messageBox(QStringLiteral("Delete?"), QString(), 7, QStringLiteral("NO"),
+                QStringLiteral("YES"), QString(), &remember, QStringLiteral("Remember"));
+            QString text = QStringLiteral("initial");
+            const int typedWith = ui()->textInputBox(QStringLiteral("Name?"), QStringLiteral("Rename"), text,
+                KelUi::NotEmptyTextInput, 6, QStringLiteral("Cancel"), QStringLiteral("OK"));
+            const QString chosen = ui()->getOpenFileName(QStringLiteral("Open"), QStringLiteral("Books (*.epub)"));
+            return QStringList { QString::number(pressed), remember ? QStringLiteral("remember") : QString(),
+                QString::number(typedWith), text, chosen };
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 10000);
+        QCOMPARE(future.result(),
+            (QStringList { QStringLiteral("2"), QString(), QStringLiteral("2"), QStringLiteral("typed"),
+                QStringLiteral("/library/new/book.epub") }));
+        QCOMPARE(m_boxes.threads, (QList<QThread*> { qApp->thread(), qApp->thread() }));
+        QCOMPARE(m_boxes.requests.at(1).text, QStringLiteral("initial"));
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/library/new"));
+    }
+
+    void messageBoxButtons()
+    {
+        m_boxes.setRemember = true;
+        bool remember = false;
+        ui()->messageBox(QStringLiteral("y"), QStringLiteral("Title"), 7, QStringLiteral("NO"), QStringLiteral("YES"),
+            QString(), &remember, QStringLiteral("Always"));
+        const KelMessageBoxRequest& yesNo = m_boxes.requests.last();
+        QCOMPARE(yesNo.defaultButtonId, 2);
+        QVERIFY(yesNo.hasRemember && !yesNo.remember);
+        QVERIFY(remember);
+        // A gap in the buttons keeps the numbering: the third button closes with 3 and is the default.
+        ui()->messageBox(QStringLiteral("z"), QString(), 6, QStringLiteral("A"), QString(), QStringLiteral("C"));
+        QCOMPARE(m_boxes.requests.last().defaultButtonId, 3);
+
+        ui()->setMessageBoxHandler(nullptr);
+        QCOMPARE(ui()->messageBox(QStringLiteral("m"), QStringLiteral("T")), 0); // nothing to show it
+    }
+
+    void dialogParentFollowsThePolicy()
+    {
+        QWidget owner;
+        auto* child = new QWidget(&owner);
+        ui()->messageBox(QStringLiteral("a"), QString(), 6, QString(), QString(), QString(), nullptr, QString(), child);
+        QCOMPARE(m_boxes.requests.last().parent, &owner);
+
+        ui()->initMainWindow();
+        QWidget* mainWindow = ui()->mainWindow();
+        mainWindow->hide();
+        ui()->messageBox(QStringLiteral("b"));
+        QCOMPARE(m_boxes.requests.last().parent, mainWindow); // any state with bit 4
+        ui()->setDialogParentPolicy(KelUi::VisibleMainWindowParent);
+        ui()->messageBox(QStringLiteral("c"));
+        QCOMPARE(m_boxes.requests.last().parent, nullptr);
+        mainWindow->show();
+        ui()->messageBox(QStringLiteral("d"));
+        QCOMPARE(m_boxes.requests.last().parent, mainWindow);
+        mainWindow->hide();
+    }
+
+    void waitCursorIsPushedOnceAndLiftedForBoxes()
+    {
+        ui()->showWaitCursor();
+        ui()->showWaitCursor();
+        bool cursorDuringBox = true;
+        ui()->setMessageBoxHandler([&](KelMessageBoxRequest&) {
+            cursorDuringBox = QGuiApplication::overrideCursor() != nullptr;
+            return 1;
+        });
+        ui()->messageBox(QStringLiteral("m"));
+        QVERIFY(!cursorDuringBox);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        ui()->hideWaitCursor();
+        QVERIFY(!QGuiApplication::overrideCursor());
+        ui()->hideWaitCursor();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void fileDialogsStartWhereTheyShouldAndRememberTheFolder()
+    {
+        m_settings->setLastOpenFilePath(QStringLiteral("/last"));
+        m_dialogAnswer = QStringList { QStringLiteral("/picked/a.epub") };
+        // An explicit folder is used and not remembered.
+        ui()->getOpenFileName(
+            QStringLiteral("Open"), QStringLiteral("Books \uFF08*.epub *.fb2\uFF09"), QStringLiteral("/explicit"));
+        QCOMPARE(m_dialogs.last().startPath, QStringLiteral("/explicit"));
+        QCOMPARE(m_dialogs.last().filter, QStringLiteral("Books (*.epub *.fb2)"));
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/last"));
+
+        // Without one the last folder is used and the choice's folder becomes the last one.
+        m_dialogAnswer = QStringList { QStringLiteral("/picked/one.epub"), QStringLiteral("/other/two.epub") };
+        QCOMPARE(ui()->getOpenFileNames(QStringLiteral("Open"), QString()).size(), 2);
+        QCOMPARE(m_dialogs.last().startPath, QStringLiteral("/last"));
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/picked"));
+
+        m_dialogAnswer = QStringList { QStringLiteral("/saved/copy.olv") };
+        ui()->getSaveFileName(QStringLiteral("Save"), QString(), QStringLiteral("library.olv"));
+        QCOMPARE(m_dialogs.last().startPath, QStringLiteral("/picked/library.olv"));
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/saved"));
+
+        m_dialogAnswer = QStringList { QStringLiteral("/chosen/folder") };
+        ui()->getExistingDirectory(QStringLiteral("Folder"));
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/chosen"));
+        m_dialogAnswer.clear(); // cancelled: nothing changes
+        QCOMPARE(ui()->getOpenFileName(QStringLiteral("Open"), QString()), QString());
+        QCOMPARE(m_settings->lastOpenFilePath(), QStringLiteral("/chosen"));
+    }
+
+    void htmlLinks()
+    {
+        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 4, QColor(Qt::red)),
+            QStringLiteral("<i><a href='https://x.org' style='color: #ff0000; '>X</a></i>"));
+        // An address cannot leave its attribute.
+        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org/'><script>"), QStringLiteral("X"), 0, Qt::red),
+            QStringLiteral("<a href='https://x.org/&#39;&gt;&lt;script&gt;' style='color: #ff0000; '>X</a>"));
+    }
+
+    void linksOpenThroughTheDesktop()
+    {
+        QSignalSpy opened(ui(), &KelUi::linkOpened);
+        QVERIFY(ui()->openLinkInSuitableApp(QStringLiteral("https://example.org/manual")));
+        // An existing file opens as a file URL of its absolute path.
+        const QString file = QDir::home().filePath(QStringLiteral("note.txt"));
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QDir::setCurrent(QDir::homePath());
+        QVERIFY(ui()->openLinkInSuitableApp(QStringLiteral("note.txt")));
+        QCOMPARE(m_sink.urls,
+            (QList<QUrl> { QUrl(QStringLiteral("https://example.org/manual")), QUrl::fromLocalFile(file) }));
+        QVERIFY(m_boxes.requests.isEmpty());
+
+        // A failed open shows the error box, its link escaped, and still reports.
+        QObject noHandler; // has no slot of that name, so the open fails
+        QDesktopServices::setUrlHandler(QStringLiteral("kelfail"), &noHandler, "open");
+        QVERIFY(!ui()->openLinkInSuitableApp(QStringLiteral("kelfail://a<b>")));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("kelfail"));
+        QCOMPARE(opened.count(), 3);
+        QCOMPARE(m_boxes.requests.size(), 1);
+        QVERIFY(m_boxes.requests.first().message.contains(QStringLiteral("\"kelfail://a&lt;b&gt;\"")));
+    }
+
+    void revealingFiles()
+    {
+        QSignalSpy failed(ui(), &KelUi::shellExecuteFailed);
+        QVERIFY(!ui()->openLinkInExplorer(QString()));
+        QVERIFY(!ui()->openLinkInExplorer(QDir::home().filePath(QStringLiteral("missing.epub"))));
+        QVERIFY(ui()->openLinkInExplorer(QDir::homePath())); // a folder is opened
+        QCOMPARE(m_sink.urls, QList<QUrl> { QUrl::fromLocalFile(QDir::homePath()) });
+
+        const QString book = QDir::home().filePath(QStringLiteral("book.epub"));
+        QVERIFY(QFile(book).open(QIODevice::WriteOnly));
+        QStringList revealed;
+        bool fileManagerAnswers = true;
+        ui()->setRevealHandler([&](const QString& path) {
+            revealed.append(path);
+            return fileManagerAnswers;
+        });
+        QVERIFY(ui()->openLinkInExplorer(book));
+        QCOMPARE(revealed, QStringList { book });
+        QCOMPARE(m_sink.urls.size(), 1);
+
+        // Without a file manager that answers, the folder opens instead; when that fails too it is reported.
+        fileManagerAnswers = false;
+        QVERIFY(ui()->openLinkInExplorer(book));
+        QCOMPARE(m_sink.urls.size(), 2);
+        QObject noHandler;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &noHandler, "open");
+        QVERIFY(!ui()->openLinkInExplorer(book));
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_sink, "open");
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(), book);
+        QCOMPARE(m_boxes.requests.size(), 1);
+    }
+
+    void mainWindowIsMadeOnceAndComesForwardOnHandOver()
+    {
+        ui()->initMainWindow();
+        QWidget* window = ui()->mainWindow();
+        QSignalSpy created(ui(), &KelUi::mainWindowCreated);
+        ui()->initMainWindow();
+        QCOMPARE(created.count(), 0);
+        QCOMPARE(ui()->mainWindow(), window);
+
+        window->showMinimized();
+        emit KelApplication::instance()->messageReceived(QStringLiteral("/books/a.epub"));
+        QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+        QVERIFY(window->isVisible());
+        window->hide();
+    }
+
+    void notAnnoyingMessagesWaitForAFreeMainWindow()
+    {
+        ui()->initMainWindow();
+        KelWindow* window = ui()->mainWindow();
+        window->hide();
+        QTest::qWait(20); // activation requests still queued from earlier shows
+        QApplication::setActiveWindow(nullptr);
+        int runs = 0;
+        ui()->startNotAnnoyingMessageTimer(QStringLiteral("Update message"), 30, [&runs] { ++runs; });
+        QTest::qWait(120);
+        QCOMPARE(runs, 0);
+
+        // Active, but dimmed while a modal window blocks it.
+        window->setBlockedOverlayVisible(true);
+        QEvent blocked(QEvent::WindowBlocked);
+        QApplication::sendEvent(window, &blocked);
+        window->show();
+        QApplication::setActiveWindow(window);
+        QTRY_COMPARE(QApplication::activeWindow(), window);
+        QTest::qWait(120);
+        QCOMPARE(runs, 0);
+        QEvent unblocked(QEvent::WindowUnblocked);
+        QApplication::sendEvent(window, &unblocked);
+        QTRY_COMPARE(runs, 1);
+        QTest::qWait(100);
+        QCOMPARE(runs, 1);
+        window->hide();
+    }
+
+    void dayChangeComesAtOneMinutePastMidnight()
+    {
+        QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(23, 59))), 120000);
+        QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(0, 0, 30))), 86430000);
+    }
+
+    // The toolkit's developer pages: each kind of box, toast and file dialog the Dialogs page asks for.
+    void dialogsButtons_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("skip"); // same-named buttons before it
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("buttons");
+        const QString m2 = "Long message. This always", t1 = "Single line title.";
+        const QList<std::tuple<QString, int, QString, QString>> rows = { { "3 buttons", 0, m2, "FIRST|SECOND|THRID" },
+            { "Notify is not default app", 0, "Sample Reader", "LEARN MORE|OK" }, { "Short", 0, t1, "toast 0" },
+            { "Custom duration: 3 sec", 0, t1, "toast 3" } }; // toast: a notification shown for n seconds
+        for (const auto& [text, skip, message, buttons] : rows)
+            QTest::addRow("%s %d", qPrintable(text), skip) << text << skip << message << buttons;
+        for (int async = 0; async < 2; ++async)
+            QTest::addRow("OpenFileNames %d", async)
+                << "kelUi->getOpenFileNames()" << async << "GetOpenFileNames returned:"
+                << "OK";
+        QTest::newRow("update") << "Update available" << 0 << QString() << QString();
+    }
+    void dialogsButtons()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, skip);
+        QFETCH(QString, message);
+        QFETCH(QString, buttons);
+        const bool toast = buttons.startsWith("toast");
+        const int boxes = message.isNull() || toast ? 0 : 1; // the toolkit itself has no update dialog
+        KelServicePage_Dialogs page;
+        page.resize(790, 590); // inside the offscreen screen, where the clicks land
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        KelButton* button = childWithText<KelButton>(&page, text, skip);
+        QVERIFY(button);
+        page.ensureWidgetVisible(button);
+        m_boxes.answer = 0; // every box closes at once, without a button
+        clickThroughWindow(button);
+        QTRY_COMPARE(m_boxes.requests.size(), boxes);
+        QVERIFY(!QApplication::activeModalWidget());
+        if (toast) {
+            KelNotificationManager* manager = KelUi::instance()->notificationManager();
+            const int id = ++m_toasts; // ids count on over all managers
+            QTRY_VERIFY(manager->notificationWindow(id));
+            QPointer<QWidget> shown = manager->notificationWindow(id);
+            QVERIFY(shown->findChildren<KelLabel*>().value(0)->text().startsWith(message));
+            const int seconds = buttons.section(' ', 1).toInt();
+            QCOMPARE(manager->displayInterval(id),
+                (seconds ? seconds * 1000 : KelNotificationManager::systemMessageDuration()) + kelStyle()->metric(16));
+            delete manager; // closes what it showed
+            QTRY_VERIFY(!shown || shown->isHidden());
+        }
+        if (!boxes)
+            return;
+        // A cancelled file dialog answers with the bare prefix.
+        QVERIFY(message.endsWith(':') ? m_boxes.requests[0].message == message
+                                      : m_boxes.requests[0].message.startsWith(message));
+        QCOMPARE(m_boxes.requests[0].buttonTexts.filter(QRegularExpression(".")).join('|'), buttons);
+    }
+
+    void dialogsRememberTypedText()
+    {
+        m_boxes.answer = 0; // closed without a button
+        KelServicePage_Dialogs first;
+        m_boxes.typedText = "secret";
+        emit childWithText<KelButton>(&first, "Password (any)")->clicked(); // closed without OK, "secret" typed
+        m_boxes.typedText = QString();
+        KelServicePage_Dialogs second; // the demos remember for the process, not the page
+        emit childWithText<KelButton>(&second, "Password (any)")->clicked();
+        QCOMPARE(m_boxes.requests.size(), 2);
+        QVERIFY(m_boxes.requests[0].password);
+        QCOMPARE(m_boxes.requests[1].text, QStringLiteral("secret"));
+    }
+
+    void paintingSwitches()
+    {
+        m_settings->clear();
+        QLabel watched("watched");
+        watched.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&watched));
+        PaintCounter counter(&watched);
+        KelServicePage_Painting page;
+        QTest::qWait(20);
+        QCOMPARE(counter.paints, 0); // nothing switched, nothing repainted
+        const QList<KelButton*> boxes = page.findChildren<KelButton*>();
+        const QStringList keys { "DbgPaintKelPaintContext", "DbgPaintKelFrame", "DbgPaintKelButton", "DbgPaintKelLabel",
+            "DbgPaintKelIconWidget", "DbgPaintKelDelimiter", "DbgPaintNonDwmResizer", "DbgPaintNonDwmShadow",
+            "DbgPaintCustom" };
+        QCOMPARE(boxes.size(), keys.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            QVERIFY2(!boxes[i]->isChecked(), qPrintable(boxes[i]->text()));
+            boxes[i]->setChecked(true);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), true);
+            QCOMPARE(m_settings->allKeys(), QStringList { keys[i] });
+            KelServicePage_Painting second;
+            QVERIFY(second.findChildren<KelButton*>()[i]->isChecked());
+            boxes[i]->setChecked(false);
+            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
+            m_settings->clear();
+        }
+    }
+
+    // Must stay last: it ends the application's event loop.
+    void workersAreRefusedOnceTheEventLoopHasEnded()
+    {
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        qApp->exec();
+        int pressed = -1;
+        std::unique_ptr<QThread> worker(
+            QThread::create([&pressed] { pressed = ui()->messageBox(QStringLiteral("late")); }));
+        worker->start();
+        QVERIFY(worker->wait(5000)); // a blocking call here would never return
+        QCOMPARE(pressed, 0);
+        QVERIFY(m_boxes.requests.isEmpty());
+    }
+
+    void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<TestApp, TestKelApp>(argc, argv, QStringLiteral("Kel App Test"));
+}
+
+#include "tst_kelapp.moc"

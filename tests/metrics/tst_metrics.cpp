@@ -1,0 +1,428 @@
+#include "metrics/hardwaremetricsbuilder.h"
+#include "metrics/metricencoding.h"
+#include "metrics/metricsender.h"
+#include "scriptedhttpserver.h"
+#include "temphome.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QNetworkProxy>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTest>
+
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const QString kDeviceId = QStringLiteral("device-1");
+const QString kMachineId = QStringLiteral("0123456789abcdef0123456789abcdef");
+
+// The handler the metrics handler is chained in front of: it records what reaches it.
+QMutex g_mutex;
+QStringList g_messages;
+
+void record(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&g_mutex);
+    g_messages.append(message);
+}
+
+QStringList recorded()
+{
+    QMutexLocker lock(&g_mutex);
+    return g_messages;
+}
+
+bool recordedStartsWith(const QString& prefix)
+{
+    for (const QString& message : recorded()) {
+        if (message.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
+MetricSender* metricSender() { return MetricSender::instance(); }
+
+// The metric entries (m1, m2, ...) of a request, in order, as they were sent.
+QStringList entriesOf(const QUrlQuery& query)
+{
+    QStringList entries;
+    for (int i = 1; query.hasQueryItem(QStringLiteral("m%1").arg(i)); ++i)
+        entries.append(query.queryItemValue(QStringLiteral("m%1").arg(i), QUrl::FullyEncoded));
+    return entries;
+}
+
+QStringList allEntries(const ScriptedHttpServer& server)
+{
+    QStringList entries;
+    for (int i = 0; i < server.requestCount(); ++i)
+        entries += entriesOf(server.query(i));
+    return entries;
+}
+
+// The queued events as "key:value" or "key:value:extra".
+QStringList queued()
+{
+    QStringList lines;
+    for (const MetricSender::Event& event : metricSender()->queuedEvents())
+        lines.append(event.key + QLatin1Char(':') + event.value + (event.extra.isEmpty() ? "" : ":" + event.extra));
+    return lines;
+}
+
+QString saltedDigest(const QString& id) { return metrics::md5Hex(id + QStringLiteral("4ryBread")); }
+
+// One entry of the power-supply class folder, with its "type" and optional "scope".
+bool addSupply(const QString& dir, const QString& name, const QByteArray& type, const QByteArray& scope = {})
+{
+    if (!testfiles::write(dir + QLatin1Char('/') + name + QStringLiteral("/type"), type + '\n'))
+        return false;
+    return scope.isEmpty() || testfiles::write(dir + QLatin1Char('/') + name + QStringLiteral("/scope"), scope + '\n');
+}
+
+} // namespace
+
+class TestMetrics : public QObject {
+    Q_OBJECT
+
+    TempHome m_home;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    QString m_root; // this test's fake system folders
+
+    void initSender(bool enabled = true, const QString& url = QString())
+    {
+        MetricSender::init(
+            kDeviceId, QStringLiteral("4"), QStringLiteral("6.2.9"), enabled, url.isNull() ? m_server->url() : url);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        qInstallMessageHandler(&record);
+        MetricSender::installMessageHandler();
+        // Before init() nothing is queued.
+        MetricSender::addMetric(QStringLiteral("early"), QStringLiteral("1"));
+        qInfo("#early2");
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+    }
+
+    void init()
+    {
+        m_server = std::make_unique<ScriptedHttpServer>();
+        QVERIFY(m_server->listen());
+        MetricSender::setRequestTimeout(30000);
+        initSender();
+        QMutexLocker lock(&g_mutex);
+        g_messages.clear();
+        m_root = m_home.filePath(QString::fromLatin1(QTest::currentTestFunction()));
+        QDir(m_root).removeRecursively();
+        QVERIFY(QDir().mkpath(m_root + QStringLiteral("/power_supply")));
+        HardwareMetricsBuilder::setPowerSupplyDir(m_root + QStringLiteral("/power_supply"));
+        HardwareMetricsBuilder::setMachineIdFiles({ m_root + QStringLiteral("/machine-id") });
+        HardwareMetricsBuilder::setDisplayFactsProvider(nullptr);
+    }
+
+    void logLinesBecomeEvents_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("event"); // empty: not a metric
+        QTest::newRow("key only") << "#tts"
+                                  << "tts:1";
+        QTest::newRow("extra, further parts ignored") << "#a:b:c:d"
+                                                      << "a:b:c";
+        QTest::newRow("empty value") << "#a:"
+                                     << "a:";
+        QTest::newRow("empty extra") << "#frun:en:"
+                                     << "frun:en";
+        QTest::newRow("hash inside") << "x#y" << QString();
+        QTest::newRow("space first") << " #y:1" << QString();
+    }
+
+    // A metric line becomes an event at every level and never reaches the next handler (the log).
+    void logLinesBecomeEvents()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, event);
+        qInfo().noquote() << line;
+        qWarning().noquote() << line;
+        if (event.isEmpty()) {
+            QVERIFY(queued().isEmpty());
+            QCOMPARE(recorded(), QStringList({ line, line }));
+        } else {
+            QCOMPARE(queued(), QStringList({ event, event }));
+            QVERIFY(recorded().isEmpty());
+        }
+    }
+
+    void handlerInstalledTwiceKeepsChain()
+    {
+        MetricSender::installMessageHandler(); // must not become its own predecessor
+        qInfo("plain");
+        qInfo("#twice:1");
+        QCOMPARE(recorded(), QStringList({ QStringLiteral("plain") }));
+        QCOMPARE(metricSender()->queuedEvents().size(), 1);
+    }
+
+    void requestCarriesEncodedEntries()
+    {
+        MetricSender::addMetric(QStringLiteral("chprof"), QStringLiteral("2"));
+        MetricSender::addMetric(QStringLiteral("k"), QStringLiteral("a b:c"), QStringLiteral("x:y \u00e4"));
+        MetricSender::addMetric(QStringLiteral("a&b=c"), QStringLiteral("1+1"));
+        MetricSender::addMetricValue(QStringLiteral("tts"), -3);
+        QVERIFY(m_server->waitForRequests(1));
+        const QString dev = metrics::md5Hex(kDeviceId + QStringLiteral("maplewood5oak"));
+        QCOMPARE(QString::fromLatin1(m_server->targets().at(0)),
+            QStringLiteral("/?pid=4&ver=6.2.9&dev=") + dev
+                + QStringLiteral("&m1=chprof:2&m2=k:a%20b%3Ac:x%3Ay%20%C3%A4&m3=a%26b%3Dc:1%2B1&m4=tts:-3"));
+        QTRY_VERIFY(!metricSender()->isSending());
+        QVERIFY(metricSender()->pendingRequest().isEmpty());
+        QCOMPARE(metricSender()->timerInterval(), 5000);
+    }
+
+    void burstIsBatchedBelowRequestLimit()
+    {
+        QStringList expected;
+        for (int i = 0; i < 200; ++i) {
+            qInfo("#event:value %d", i);
+            expected.append(QStringLiteral("event:value%20") + QString::number(i));
+        }
+        // The next request follows 10 ms after the previous succeeded: all arrive long before the idle 5 s.
+        QTRY_COMPARE_WITH_TIMEOUT(allEntries(*m_server), expected, 4000);
+        QVERIFY(m_server->requestCount() > 2);
+        for (int i = 0; i < m_server->requestCount(); ++i) {
+            const QString url = m_server->url() + QString::fromLatin1(m_server->targets().at(i));
+            QVERIFY2(url.size() < 1024, qPrintable(url));
+        }
+        // Each request was filled: the next entry would not have fitted.
+        const QString first = m_server->url() + QString::fromLatin1(m_server->targets().at(0));
+        const int next = entriesOf(m_server->query(0)).size() + 1;
+        QVERIFY(first.size() + QStringLiteral("&m%1=").arg(next).size() + expected.at(next - 1).size() >= 1024);
+    }
+
+    void oversizedEventDoesNotStallQueue()
+    {
+        MetricSender::addMetric(QStringLiteral("huge"), QString(2000, QLatin1Char('x')));
+        MetricSender::addMetric(QStringLiteral("small"), QStringLiteral("1"));
+        QVERIFY(m_server->waitForRequests(1));
+        QCOMPARE(entriesOf(m_server->query(0)), QStringList({ QStringLiteral("small:1") }));
+    }
+
+    void failedRequestIsKeptAndResentWhole_data()
+    {
+        QTest::addColumn<ScriptedHttpServer::Reply>("failure");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("404") << ScriptedHttpServer::status(404) << 30000;
+        QTest::newRow("never answers") << ScriptedHttpServer::silent() << 300;
+        ScriptedHttpServer::Reply huge = ScriptedHttpServer::ok(QByteArray(2 * 1024 * 1024, 'x'));
+        QTest::newRow("huge answer") << huge << 30000;
+        huge.declareLength = false;
+        QTest::newRow("huge answer, no length") << huge << 30000;
+    }
+
+    void failedRequestIsKeptAndResentWhole()
+    {
+        QFETCH(ScriptedHttpServer::Reply, failure);
+        QFETCH(int, timeoutMs);
+        m_server->enqueue(failure);
+        MetricSender::setRequestTimeout(timeoutMs);
+        initSender();
+        MetricSender::addMetric(QStringLiteral("a"), QStringLiteral("1"));
+        QVERIFY(m_server->waitForRequests(1));
+        QTRY_VERIFY_WITH_TIMEOUT(!metricSender()->isSending(), 5000);
+        const QString kept = metricSender()->pendingRequest();
+        QVERIFY(kept.endsWith(QStringLiteral("&m1=a:1")));
+        QTest::qWait(300);
+        QCOMPARE(m_server->requestCount(), 1); // not retried on its own...
+
+        // ...but as soon as a new event comes, unchanged; the new event follows in its own request.
+        MetricSender::addMetric(QStringLiteral("b"), QStringLiteral("2"));
+        QVERIFY(m_server->waitForRequests(3));
+        QCOMPARE(m_server->url() + QString::fromLatin1(m_server->targets().at(1)), kept);
+        QCOMPARE(entriesOf(m_server->query(2)), QStringList({ QStringLiteral("b:2") }));
+        QTRY_VERIFY(!metricSender()->isSending());
+        QVERIFY(metricSender()->pendingRequest().isEmpty());
+    }
+
+    void eventsFromOtherThreadsAreSent()
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < 25; ++i)
+                    qInfo("#thread%d:%d", t, i);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        // The restart to 100 ms reached the timer in this thread: sent well before the idle tick.
+        QTRY_COMPARE_WITH_TIMEOUT(allEntries(*m_server).size(), 100, 3000);
+        for (int t = 0; t < 4; ++t) {
+            const QStringList ofThread = allEntries(*m_server).filter(QStringLiteral("thread%1:").arg(t));
+            QCOMPARE(ofThread.size(), 25);
+            QCOMPARE(ofThread.first(), QStringLiteral("thread%1:0").arg(t)); // each thread's order kept
+            QCOMPARE(ofThread.last(), QStringLiteral("thread%1:24").arg(t));
+        }
+    }
+
+    void disabledSendingQueuesAndSendsNothing()
+    {
+        initSender(false);
+        MetricSender::addMetric(QStringLiteral("off"), QStringLiteral("1"));
+        qInfo("#off2");
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+        QVERIFY(!recordedStartsWith(QStringLiteral("#off2"))); // still kept out of the log
+
+        // Switched on at run time: events are queued; switched off before the tick: dropped.
+        MetricSender::setEnabled(true);
+        MetricSender::addMetric(QStringLiteral("on"), QStringLiteral("1"));
+        QCOMPARE(metricSender()->queuedEvents().size(), 1);
+        MetricSender::setEnabled(false);
+        metricSender()->sendNext();
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(m_server->requestCount(), 0);
+    }
+
+    void replyWhileDisabledStopsTimer()
+    {
+        ScriptedHttpServer::Reply slow = ScriptedHttpServer::ok("ok");
+        slow.delayMs = 200;
+        m_server->enqueue(slow);
+        MetricSender::addMetric(QStringLiteral("a"), QStringLiteral("1"));
+        QTRY_VERIFY(metricSender()->isSending());
+        MetricSender::setEnabled(false);
+        QTRY_VERIFY(!metricSender()->isSending());
+        QVERIFY(!metricSender()->isTimerActive());
+        // Back on: the next event starts the timer again and is sent.
+        MetricSender::setEnabled(true);
+        MetricSender::addMetric(QStringLiteral("b"), QStringLiteral("2"));
+        QVERIFY(m_server->waitForRequests(2));
+        QCOMPARE(entriesOf(m_server->query(1)), QStringList({ QStringLiteral("b:2") }));
+    }
+
+    void noEndpointSendsNothing_data()
+    {
+        QTest::addColumn<QString>("baseUrl");
+        QTest::newRow("built-in (empty)") << QString("");
+        QTest::newRow("not a web address") << QStringLiteral("file:///tmp/metrics");
+        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/");
+    }
+
+    void noEndpointSendsNothing()
+    {
+        QFETCH(QString, baseUrl);
+        initSender(true, baseUrl);
+        MetricSender::addMetric(QStringLiteral("a"), QStringLiteral("1"));
+        qInfo("#b:2");
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+        metricSender()->sendNext();
+        QVERIFY(!metricSender()->isSending());
+        QVERIFY(!recordedStartsWith(QStringLiteral("#b")));
+    }
+
+    void dumpReportsEveryFactInOrder_data()
+    {
+        QTest::addColumn<bool>("facts");
+        QTest::newRow("screens, battery, machine id") << true;
+        QTest::newRow("nothing known") << false;
+    }
+
+    void dumpReportsEveryFactInOrder()
+    {
+        QFETCH(bool, facts);
+        if (facts) {
+            QVERIFY(testfiles::write(m_root + QStringLiteral("/machine-id"), kMachineId.toLatin1() + '\n'));
+            QVERIFY(addSupply(m_root + QStringLiteral("/power_supply"), QStringLiteral("BAT0"), "Battery"));
+            HardwareMetricsBuilder::setDisplayFactsProvider([] {
+                HardwareMetricsBuilder::DisplayFacts facts;
+                facts.screens.append({ false, QRect(1920, 0, 1280, 1024), 96 });
+                facts.screens.append({ true, QRect(0, 0, 1920, 1080), 144 });
+                facts.integratedTouch = true;
+                return facts;
+            });
+        }
+        HardwareMetricsBuilder::dumpMetrics();
+        const QString arch = QSysInfo::currentCpuArchitecture() == QLatin1String("x86_64") ? "1" : "0";
+        QStringList expected {
+            QStringLiteral("osv:") + metrics::percentEncoded(QSysInfo::productType() + QSysInfo::productVersion()),
+            QStringLiteral("osk:") + metrics::percentEncoded(QSysInfo::kernelVersion()), QStringLiteral("osb:") + arch
+        };
+        if (facts)
+            expected << QStringLiteral("rs:1920x1080") << QStringLiteral("scl:144");
+        expected << QStringLiteral("dis:%1").arg(facts ? 2 : 0)
+                 << QStringLiteral("sram:%1").arg(HardwareMetricsBuilder::physicalMemoryMiB())
+                 << QStringLiteral("laptop:%1").arg(int(facts)) << QStringLiteral("tchd:%1").arg(int(facts))
+                 << QStringLiteral("osid:") + saltedDigest(facts ? kMachineId : QString()) << QStringLiteral("vdt:1");
+        QCOMPARE(queued(), expected);
+        QVERIFY(HardwareMetricsBuilder::physicalMemoryMiB() > 0);
+        QVERIFY(recorded().filter(QRegularExpression(QStringLiteral("^#"))).isEmpty()); // none reached the log
+    }
+
+    void laptopFromPowerSupplies_data()
+    {
+        QTest::addColumn<QStringList>("supplies"); // name=type[/scope]
+        QTest::addColumn<int>("expected");
+        QTest::newRow("desktop, mains only") << QStringList { "AC=Mains" } << 0;
+        QTest::newRow("wireless mouse battery") << QStringList { "AC=Mains", "hidpp_battery_0=Battery/Device" } << 0;
+        QTest::newRow("laptop battery") << QStringList { "AC=Mains", "BAT0=Battery" } << 1;
+        QTest::newRow("system-scoped battery") << QStringList { "BAT1=Battery/System" } << 1;
+        QTest::newRow("ups") << QStringList { "ups=UPS" } << 0;
+        QTest::newRow("no power-supply folder") << QStringList {} << -1;
+    }
+
+    void laptopFromPowerSupplies()
+    {
+        QFETCH(QStringList, supplies);
+        QFETCH(int, expected);
+        const QString dir = m_root + QStringLiteral("/power_supply");
+        if (expected < 0)
+            QVERIFY(QDir(dir).removeRecursively());
+        for (const QString& supply : supplies) {
+            const QString type = supply.section(QLatin1Char('='), 1);
+            QVERIFY(addSupply(dir, supply.section(QLatin1Char('='), 0, 0),
+                type.section(QLatin1Char('/'), 0, 0).toLatin1(), type.section(QLatin1Char('/'), 1).toLatin1()));
+        }
+        QCOMPARE(HardwareMetricsBuilder::laptopState(), expected);
+    }
+
+    void machineIdSources_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // content per file; "<fifo>" and "<missing>" are special
+        QTest::addColumn<QString>("id"); // what is hashed with the salt
+        const QByteArray id = kMachineId.toLatin1();
+        QTest::newRow("valid") << QByteArrayList { id + '\n' } << kMachineId;
+        QTest::newRow("upper case") << QByteArrayList { kMachineId.toUpper().toLatin1() } << kMachineId;
+        QTest::newRow("fallback after missing") << QByteArrayList { "<missing>", id } << kMachineId;
+        QTest::newRow("fallback after garbage") << QByteArrayList { "not a machine id", id } << kMachineId;
+        QTest::newRow("empty") << QByteArrayList { "\n" } << QString();
+        QTest::newRow("too long") << QByteArrayList { QByteArray(100000, 'a') } << QString();
+        QTest::newRow("binary") << QByteArrayList { QByteArray("0123456789abcdef\0\x01\xff", 19) } << QString();
+        QTest::newRow("fifo is not read") << QByteArrayList { "<fifo>" } << QString();
+    }
+
+    void machineIdSources()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QString, id);
+        QStringList paths;
+        for (int i = 0; i < files.size(); ++i) {
+            paths.append(m_root + QStringLiteral("/id%1").arg(i));
+            if (files.at(i) == "<fifo>")
+                QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0); // would block a reader
+            else if (files.at(i) != "<missing>")
+                QVERIFY(testfiles::write(paths.last(), files.at(i)));
+        }
+        HardwareMetricsBuilder::setMachineIdFiles(paths);
+        QCOMPARE(HardwareMetricsBuilder::osMachineId(), saltedDigest(id));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMetrics)
+#include "tst_metrics.moc"
