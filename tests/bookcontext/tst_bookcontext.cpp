@@ -7,10 +7,12 @@
 #include "dataexchangesvc.h"
 #include "enums.h"
 #include "formats/textdocument.h"
+#include "mainwindow/readingpage/bookcontextwatcher.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
 #include "readingfixture.h"
 #include "readingstatefile.h"
+#include "testfiles.h"
 #include "testpaths.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
@@ -26,6 +28,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -44,6 +47,36 @@ bool pageAgrees(const ReadingFixture& fixture, const QSharedPointer<BookContext>
     const int start = fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source());
     return context->currentPage() == start + viewer->chapterPage()->currentPage();
 }
+
+// received: signals through a connection that has no QObject to end it.
+struct Counts {
+    int received = 0;
+    int changes = 0;
+    int resets = 0;
+};
+
+class Probe : public BookContextWatcher {
+public:
+    explicit Probe(std::shared_ptr<Counts> counts)
+        : m_counts(std::move(counts))
+    {
+    }
+
+protected:
+    void onBookContextChanged(QSharedPointer<BookContext> context) override
+    {
+        ++m_counts->changes;
+        std::shared_ptr<Counts> counts = m_counts;
+        m_bookConnections.append(
+            QObject::connect(context.data(), &BookContext::pageCountChanged, [counts] { ++counts->received; }));
+    }
+    void resetBookState() override { ++m_counts->resets; }
+
+private:
+    std::shared_ptr<Counts> m_counts;
+};
+
+const QByteArray kOddNote(R"({"Source":1,"Comment":"keep me"})");
 
 } // namespace
 
@@ -170,17 +203,25 @@ private slots:
         QCOMPARE(state.notes.first().startPath, lines.at(2));
     }
 
+    // A damaged state file is kept as ".bak" and the older data folder's file used when there is
+    // one; a note this version cannot read stays in the file after the book was read and saved.
     void stateFileFallbacks_data()
     {
         // Empty: no such file.
         QTest::addColumn<QByteArray>("current");
         QTest::addColumn<QByteArray>("legacy");
         QTest::addColumn<int>("fontSize");
+        QTest::addColumn<bool>("damaged");
         const QByteArray good("{\"FontSettings\": {\"Size\": 14}}");
-        QTest::newRow("current not JSON") << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20;
-        QTest::newRow("current an array") << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20;
-        QTest::newRow("older folder only") << QByteArray() << good << 14;
-        QTest::newRow("bad current, good older") << QByteArray("{") << good << 14;
+        QTest::newRow("current not JSON")
+            << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20 << true;
+        QTest::newRow("current an array")
+            << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20 << true;
+        QTest::newRow("older folder only") << QByteArray() << good << 14 << false;
+        QTest::newRow("bad current, good older") << QByteArray("{") << good << 14 << true;
+        QTest::newRow("unread note") << QByteArray(
+            R"({"FontSettings":{"Size":14},"Notes":{"Items":[)" + kOddNote + "]}}")
+                                     << QByteArray() << 14 << false;
     }
 
     void stateFileFallbacks()
@@ -188,45 +229,65 @@ private slots:
         QFETCH(QByteArray, current);
         QFETCH(QByteArray, legacy);
         QFETCH(int, fontSize);
+        QFETCH(bool, damaged);
         ReadingFixture fixture;
         const int id = fixture.addEpub(QStringLiteral("damaged.epub"), 2, 3000);
         const QString bookPath = fixture.books()->bookById(id).full_path;
         const QString path = ReadingStateFile::filePath(bookDataDir(bookPath));
         const QString legacyDir = legacyBookDataDir(bookPath);
-        for (const auto& file :
-            { qMakePair(path, current), qMakePair(ReadingStateFile::filePath(legacyDir), legacy) }) {
-            QFile out(file.first);
-            QVERIFY(file.second.isEmpty() || (QDir().mkpath(legacyDir) && out.open(QIODevice::WriteOnly)));
-            out.write(file.second);
-        }
+        QVERIFY(current.isEmpty() || testfiles::write(path, current));
+        QVERIFY(legacy.isEmpty() || testfiles::write(ReadingStateFile::filePath(legacyDir), legacy));
         QVERIFY(fixture.open(id, false));
         QCOMPARE(fixture.context()->pageParams()->fontSize(), fontSize);
         fixture.close();
-        QFile backup(path + QStringLiteral(".bak"));
-        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray(), current);
+        QCOMPARE(testfiles::read(path + QStringLiteral(".bak")), damaged ? current : QByteArray());
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
         QCOMPARE(state.fontSize.value_or(0), fontSize);
+        const QJsonArray notes
+            = QJsonDocument::fromJson(testfiles::read(path)).object()["Notes"].toObject()["Items"].toArray();
+        QCOMPARE(notes.contains(QJsonDocument::fromJson(kOddNote).object()), current.contains(kOddNote));
     }
 
-    void unreadEntriesSurviveReading()
+    // The reading page's parts follow the open book through the watcher: each connection to a
+    // book exists once, and none outlives its book or its watcher.
+    void watcherFollowsOneBook_data()
     {
-        // A note this version cannot read stays in the file after the book was read and saved.
-        ReadingFixture fixture;
-        const int id = fixture.addEpub(QStringLiteral("kept.epub"), 2, 3000);
-        const QString path = ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
-        const QByteArray odd(R"({"Source":1,"Comment":"keep me"})");
-        QFile out(path);
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && out.open(QIODevice::WriteOnly));
-        out.write(R"({"FontSettings":{"Size":14},"Notes":{"Items":[)" + odd + "]}}");
-        out.close();
-        QVERIFY(fixture.open(id, false));
-        QCOMPARE(fixture.context()->pageParams()->fontSize(), 14);
-        fixture.close();
-        QFile in(path);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QJsonArray items = QJsonDocument::fromJson(in.readAll()).object()["Notes"].toObject()["Items"].toArray();
-        QVERIFY(items.contains(QJsonDocument::fromJson(odd).object()));
+        // Steps: "a"/"b" set that book, "0" sets none, "x" destroys the watcher. Then book a
+        // and book b each change their page count once.
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("received");
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<int>("resets");
+        QTest::newRow("one book") << "a" << 1 << 1 << 0;
+        QTest::newRow("same book again") << "aa" << 1 << 2 << 1;
+        QTest::newRow("another book") << "ab" << 1 << 2 << 1;
+        QTest::newRow("none after a book") << "a0" << 0 << 1 << 1;
+        QTest::newRow("none without a book") << "0" << 0 << 0 << 0;
+        QTest::newRow("watcher destroyed") << "ax" << 0 << 1 << 0;
+    }
+
+    void watcherFollowsOneBook()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, received);
+        QFETCH(int, changes);
+        QFETCH(int, resets);
+        const QSharedPointer<BookContext> a = QSharedPointer<BookContext>::create();
+        const QSharedPointer<BookContext> b = QSharedPointer<BookContext>::create();
+        auto counts = std::make_shared<Counts>();
+        auto probe = std::make_unique<Probe>(counts);
+        for (const QChar step : steps) {
+            if (step == QLatin1Char('x'))
+                probe.reset();
+            else
+                probe->setBookContext(step == QLatin1Char('a') ? a : step == QLatin1Char('b') ? b : nullptr);
+        }
+        a->setPageCount(10);
+        b->setPageCount(10);
+        QCOMPARE(counts->received, received);
+        QCOMPARE(counts->changes, changes);
+        QCOMPARE(counts->resets, resets);
     }
 
     void refusedBooksLeaveNoViewer_data()

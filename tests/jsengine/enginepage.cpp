@@ -124,13 +124,6 @@ int EnginePage::getPageByKelLink(const QString& link)
     return evaluateInt(QStringLiteral("getPageByKelLink('%1');").arg(jsengine::escaped(link)));
 }
 
-void EnginePage::javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceID)
-{
-    Q_UNUSED(lineNumber);
-    Q_UNUSED(sourceID);
-    consoleMessages.append(message);
-}
-
 int EnginePage::pageAtX(double viewportX)
 {
     const double left
@@ -169,30 +162,4 @@ int EnginePage::lastContentPage()
                                .arg(m_uid + "1")
                                .arg(double(m_format.width) / m_format.columnCount);
     return evaluateInt(script);
-}
-
-QRectF EnginePage::textRect(int nodeIndex, int start, int end)
-{
-    const QString script = QStringLiteral(R"((function () {
-        var walker = document.createTreeWalker(document.getElementById('%1'), NodeFilter.SHOW_TEXT, null, false);
-        var index = -1;
-        for (var n = walker.nextNode(); n; n = walker.nextNode()) {
-            if (/\S/.test(n.data) && ++index === %2) {
-                var range = document.createRange();
-                range.setStart(n, %3);
-                range.setEnd(n, %4);
-                var r = range.getBoundingClientRect();
-                return [r.left, r.top, r.width, r.height];
-            }
-        }
-        return null;
-    })())")
-                               .arg(m_uid + "1")
-                               .arg(nodeIndex)
-                               .arg(start)
-                               .arg(end);
-    const QVariantList r = evaluate(script).toList();
-    if (r.size() != 4)
-        return QRectF();
-    return QRectF(r[0].toDouble(), r[1].toDouble(), r[2].toDouble(), r[3].toDouble());
 }

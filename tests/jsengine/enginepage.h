@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QRectF>
 #include <QStringList>
 #include <QVariant>
 #include <QWebPage>
@@ -31,7 +30,7 @@ bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs = 20000)
 // A web page that runs the reading engine the way the reader does: the chapter file is
 // loaded into the main frame, the engine script with its init call is evaluated when the load
 // finishes, and every further call is one synchronous evaluation of the host's exact call
-// text. Console messages of the page are kept for the tests.
+// text.
 class EnginePage : public QWebPage {
     Q_OBJECT
 public:
@@ -73,14 +72,6 @@ public:
     int pageAtX(double viewportX);
     // The last page that holds rendered text or an image.
     int lastContentPage();
-    // The viewport rectangle of the characters [start, end) of the index-th non-blank text
-    // node in the column container.
-    QRectF textRect(int nodeIndex, int start, int end);
-
-    QStringList consoleMessages;
-
-protected:
-    void javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceID) override;
 
 private:
     PageFormat m_format;

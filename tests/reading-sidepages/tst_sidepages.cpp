@@ -1,4 +1,6 @@
-#include "sidepagestest.h"
+// The side pages of the reading page and its loading cover, on real models and a real book.
+
+#include "../app-look/applooktest.h"
 
 #include "abstractviewer.h"
 
@@ -9,6 +11,7 @@
 #include "mainwindow/readingpage/fontfamilyselector.h"
 #include "mainwindow/readingpage/linespacingselector.h"
 #include "mainwindow/readingpage/notesbox.h"
+#include "mainwindow/readingpage/readingspinner.h"
 #include "mainwindow/readingpage/searchbox.h"
 #include "mainwindow/readingpage/settingsbox.h"
 #include "mainwindow/readingpage/styleselector.h"
@@ -17,6 +20,7 @@
 #include "models/notesmodel.h"
 #include "models/tocmodel.h"
 #include "readingfixture.h"
+#include "settingsprovider.h"
 #include "widgets/kelcombobox.h"
 #include "widgets/kelexclusivebuttongroup.h"
 #include "widgets/kellabel.h"
@@ -32,8 +36,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
+
 namespace {
-using PageMaker = BookItemsSideBar* (*)();
 
 template <typename Row> QList<Row*> rows(ReadingModelWidget* list)
 {
@@ -58,6 +63,15 @@ TocPoint tocPoint(const QString& title, int page, const QList<TocPoint>& childre
     point.children = children;
     return point;
 }
+
+// Whether some bar of the ghost page crosses the vertical line at x.
+bool barsAt(const QImage& image, int x, const QColor& background)
+{
+    for (int y = 0; y < image.height(); ++y)
+        if (!near(image.pixelColor(x, y), background))
+            return true;
+    return false;
+}
 }
 
 class TestSidePages : public QObject {
@@ -65,7 +79,10 @@ class TestSidePages : public QObject {
 private slots:
     void initTestCase()
     {
-        m_env.reset(new ReadingEnvironment);
+        auto* settings
+            = new SettingsProvider(QDir::home().filePath(QStringLiteral("settings.ini")), QSettings::IniFormat, qApp);
+        KelApplication::instance()->setSettings(settings);
+        m_profiles.reset(new Profiles);
         m_fixture.reset(new ReadingFixture);
         const int id = m_fixture->addEpub(QStringLiteral("sides.epub"), 3, 4000);
         QVERIFY(id > 0);
@@ -102,21 +119,9 @@ private slots:
     {
         QFETCH(int, page);
         QFETCH(QString, emptyText);
-        QScopedPointer<BookItemsSideBar> box;
-        switch (page) {
-        case 0:
-            box.reset(new TocBox);
-            break;
-        case 1:
-            box.reset(new BookmarksBox);
-            break;
-        case 2:
-            box.reset(new NotesBox);
-            break;
-        default:
-            box.reset(new SearchBox);
-            break;
-        }
+        const std::function<BookItemsSideBar*()> makers[] = { [] { return new TocBox; },
+            [] { return new BookmarksBox; }, [] { return new NotesBox; }, [] { return new SearchBox; } };
+        QScopedPointer<BookItemsSideBar> box(makers[page]());
         box->resize(360, 700);
         box->show();
         box->retranslateUi();
@@ -216,6 +221,26 @@ private slots:
                 navigations.size() > 0 ? navigations.last().at(0).value<BookLinkPtr>()->page : -1, item->link()->page);
             navigations.clear();
         }
+    }
+
+    // The ghost page follows the column setting; the gap between columns stays empty.
+    void spinner()
+    {
+        QWidget parent;
+        ReadingSpinner spinner(&parent);
+        spinner.resize(600, 900);
+        SettingsProvider::instance()->setColumn_count(2);
+        spinner.setMode(ReadingSpinner::LoadBook);
+        QVERIFY(spinner.isVisibleTo(&parent));
+        const QColor background = kelStyle()->color(2);
+        const QImage two = spinner.grab().toImage();
+        QVERIFY(!barsAt(two, 300, background) && barsAt(two, 75, background) && barsAt(two, 525, background));
+        SettingsProvider::instance()->setColumn_count(1);
+        const QImage one = spinner.grab().toImage();
+        QVERIFY(barsAt(one, 75, background) && barsAt(one, 300, background));
+        QCOMPARE(spinner.grab().toImage(), one); // repaints show the same ghost text
+        spinner.setMode(ReadingSpinner::Nothing);
+        QVERIFY(!spinner.isVisibleTo(&parent));
     }
 
     // Typing saves on every keystroke without resetting the editor; the cursor stays in view.
@@ -405,7 +430,7 @@ private slots:
     }
 
 private:
-    QScopedPointer<ReadingEnvironment> m_env;
+    QScopedPointer<Profiles> m_profiles;
     QScopedPointer<ReadingFixture> m_fixture;
     QSharedPointer<BookContext> m_context;
 };
