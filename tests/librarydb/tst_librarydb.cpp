@@ -1,13 +1,18 @@
+// The library database: the file's schema and its upgrade, then the operations on an open library.
+
 #include "librarytestdb.h"
+#include "testfiles.h"
 
 #include "appdirs.h"
 #include "formats/bookformat.h"
 #include "models/bookprovider.h"
+#include "models/librarydatabase.h"
+#include "models/librarymessagebox.h"
 #include "temphome.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QRegularExpression>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -15,6 +20,30 @@
 #include <memory>
 
 namespace {
+
+const QStringList kBookColumns { "id", "cover", "full_path", "author", "title", "format", "time_added",
+    "time_last_view", "position", "max_position", "is_favorite", "is_deleted", "notes_count", "book_hash",
+    "use_user_cover" };
+
+const QString kBooksBeforeHash = QStringLiteral(
+    "create table books (id INTEGER primary key,cover TEXT,full_path TEXT,author TEXT,title TEXT,format "
+    "INTEGER,time_added INTEGER,time_last_view INTEGER,position INTEGER,max_position INTEGER,is_favorite "
+    "INTEGER,is_deleted INTEGER");
+
+const QStringList kObsoleteBookmarks {
+    QStringLiteral("create table bookmarks (id INTEGER primary key, book_id INTEGER, position INTEGER, title TEXT)"),
+    QStringLiteral("CREATE TRIGGER delete_book_bookmarks BEFORE DELETE ON books BEGIN delete from bookmarks "
+                   "where book_id=old.id; END;"),
+};
+
+QString insertOldBook(int id, const QString& path, const QString& title, int notes)
+{
+    return QStringLiteral(
+        "insert into books values (%1, '', '%2', 'Bulgakov', '%3', 2, 1600000000, 0, 5, 90, 1, 0, %4)")
+        .arg(id)
+        .arg(BookProvider::encodeText(path), title)
+        .arg(notes);
+}
 
 const quint32 kDay = 24 * 3600;
 
@@ -37,7 +66,7 @@ int count(const QString& sql) { return scalar(sql).toInt(); }
 
 } // namespace
 
-class TestLibraryDbOps : public QObject {
+class TestLibraryDb : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempHome> m_home;
@@ -53,12 +82,7 @@ class TestLibraryDbOps : public QObject {
 
 private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane")); }
-
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QVERIFY(db->createConnection(databasePath()));
-    }
+    void init() { m_home = std::make_unique<TempHome>(); }
 
     void cleanup()
     {
@@ -66,8 +90,162 @@ private slots:
         m_home.reset();
     }
 
+    void newFileGetsTheWholeSchema()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(!QFile::exists(path));
+
+        QVERIFY(db->createConnection(path));
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(schemaNames(QStringLiteral("table")),
+            QStringList({ "book_folder_binder", "book_metadata", "books", "folders" }));
+        QCOMPARE(schemaNames(QStringLiteral("trigger")),
+            QStringList(
+                { "delete_book_folder_bind_books", "delete_book_folder_bind_folders", "delete_book_metadata" }));
+        QCOMPARE(schemaNames(QStringLiteral("index")), QStringList({ "book_metadata_book_id_meta_type" }));
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QCOMPARE(columnsOf(QStringLiteral("folders")), QStringList({ "id", "parent_id", "title" }));
+        QCOMPARE(
+            columnsOf(QStringLiteral("book_metadata")), QStringList({ "id", "book_id", "meta_type", "meta_value" }));
+        QVERIFY(recorder.boxes.isEmpty());
+        QVERIFY2(!QFile::exists(LibraryDatabase::backupPath(path)), "a new file needs no backup");
+    }
+
+    void olderFileIsUpgradedKeepingItsRowsAndBookmarks()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        const QString book = QStringLiteral("/home/reader/Книги/Мастер и Маргарита.fb2");
+        QStringList statements { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
+            insertOldBook(1, book, QStringLiteral("Master"), 3),
+            insertOldBook(2, QStringLiteral("/b/other.epub"), QStringLiteral("Other"), 0),
+            QStringLiteral("create table folders (id INTEGER primary key,parent_id INTEGER,title TEXT UNIQUE)"),
+            QStringLiteral("insert into folders values (7, 0, 'Classics')"),
+            QStringLiteral("create table book_folder_binder(book_id INTEGER NOT NULL,folder_id INTEGER NOT "
+                           "NULL,PRIMARY KEY(book_id))"),
+            QStringLiteral("insert into book_folder_binder values (1, 7)") };
+        statements << kObsoleteBookmarks << QStringLiteral("insert into bookmarks values (1, 1, 40, 'Ch 2')")
+                   << QStringLiteral("insert into bookmarks values (2, 2, 10, 'Ch 1')");
+        QVERIFY(writeDatabaseFile(path, statements));
+        const QByteArray original = fileHash(path);
+
+        QVERIFY(db->createConnection(path));
+        QVERIFY(recorder.boxes.isEmpty());
+        // Exactly the two missing columns, appended in order.
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QCOMPARE(fileHash(LibraryDatabase::backupPath(path)), original);
+
+        const BookDto master = db->bookById(1);
+        QCOMPARE(master.full_path, book);
+        QCOMPARE(master.title, QStringLiteral("Master"));
+        QCOMPARE(master.notes_count, 3);
+        QCOMPARE(master.max_position, 90);
+        QCOMPARE(master.is_favorite, 1);
+        QVERIFY(master.book_hash.isNull());
+        QVERIFY(!master.use_user_cover);
+        QCOMPARE(db->findCategoryByBook(1), 7);
+
+        // The bookmarks were never moved anywhere else: the table stays, its trigger goes.
+        QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
+        QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
+        QVERIFY(schemaNames(QStringLiteral("index")).contains(QStringLiteral("book_metadata_book_id_meta_type")));
+        QCOMPARE(db->deleteFromLibrary(2), QStringLiteral("/b/other.epub"));
+        QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
+
+        // A second start finds nothing to change: the file stays byte for byte, no new backup.
+        closeLibrary();
+        QVERIFY(QFile::remove(LibraryDatabase::backupPath(path)));
+        const QByteArray upgraded = fileHash(path);
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(fileHash(path), upgraded);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+        QVERIFY(recorder.boxes.isEmpty());
+    }
+
+    void emptyObsoleteBookmarksAreDroppedAndAnOldBackupIsKept()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(writeDatabaseFile(path,
+            QStringList { kBooksBeforeHash + QLatin1Char(')'),
+                QStringLiteral("insert into books values (4, '', '', 'A', 'T', 0, 1, 0, 0, 0, 0, 0)") }
+                + kObsoleteBookmarks));
+        QVERIFY(testfiles::write(LibraryDatabase::backupPath(path), "the first backup"));
+
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QVERIFY(!schemaNames(QStringLiteral("table")).contains(QStringLiteral("bookmarks")));
+        QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
+        QCOMPARE(testfiles::read(LibraryDatabase::backupPath(path)), QByteArray("the first backup"));
+        QCOMPARE(db->bookById(4).notes_count, 0);
+        QVERIFY(recorder.boxes.isEmpty());
+    }
+
+    // Rows are read by column name order, not by the table's column positions.
+    void lateColumnsAddedInAnotherOrderReadCorrectly()
+    {
+        const QString path = databasePath();
+        QVERIFY(writeDatabaseFile(path,
+            { kBooksBeforeHash + QStringLiteral(",use_user_cover INTEGER,book_hash TEXT,notes_count INTEGER)"),
+                QStringLiteral("insert into books values (3, '', '%1', 'Author', 'Title', 3, 1700000000, 1700000500, "
+                               "12, 40, 0, 0, 1, 'feedbeef', 6)")
+                    .arg(BookProvider::encodeText(QStringLiteral("/pdfs/a.pdf"))) }));
+        const QByteArray original = fileHash(path);
+        QVERIFY(db->createConnection(path));
+
+        const auto check = [](const BookDto& book) {
+            QCOMPARE(book.id, 3);
+            QCOMPARE(book.full_path, QStringLiteral("/pdfs/a.pdf"));
+            QCOMPARE(book.format, 3);
+            QCOMPARE(book.time_last_view, 1700000500u);
+            QCOMPARE(book.notes_count, 6);
+            QCOMPARE(book.book_hash, QStringLiteral("feedbeef"));
+            QVERIFY(book.use_user_cover);
+        };
+        check(db->bookById(3));
+        check(db->bookByPath(QStringLiteral("/pdfs/a.pdf")));
+        QCOMPARE(db->allBooks().size(), 1);
+        check(db->allBooks().first());
+        check(db->allBooksWithFolderTitle().first());
+        // Only tables, triggers and the index were added: no ALTER or DROP, so no backup.
+        QVERIFY(fileHash(path) != original);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+    }
+
+    void garbageFileFailsAtTheFirstStatement()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(testfiles::write(path, QByteArray("not a library!\n").repeated(512)));
+        const QByteArray original = fileHash(path);
+
+        QVERIFY(!db->createConnection(path));
+        QCOMPARE(recorder.boxes.size(), 1);
+        QCOMPARE(recorder.boxes.first().first, QStringLiteral("Creation table failed"));
+        QVERIFY2(recorder.boxes.first().second.contains(QStringLiteral("not a database")),
+            qPrintable(recorder.boxes.first().second));
+        QCOMPARE(fileHash(path), original);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+    }
+
+    void withoutAnOpenLibraryOperationsReturnTheirFailureValues()
+    {
+        BookProvider* provider = BookProvider::instance();
+        BookDto book;
+        book.full_path = QStringLiteral("/b/x.epub");
+        QCOMPARE(provider->add(book), -1);
+        QVERIFY(!provider->lastError().isEmpty());
+        QCOMPARE(provider->bookById(1).id, -1);
+        QVERIFY(provider->allBooks().isEmpty());
+        QCOMPARE(provider->addCategory(QStringLiteral("F"), 0), -1);
+        QVERIFY(provider->deleteFromLibrary(1).isNull());
+        QCOMPARE(provider->categoryCounts().all_count, 0);
+    }
+
     void addStoresTheRowAndItsMetadataInKeyOrder()
     {
+        QVERIFY(db->createConnection(databasePath()));
         BookDto book = makeBook(QStringLiteral("/books/Tolstoy/War and Peace.epub"), QStringLiteral("War and Peace"),
             BookFormat::Epub, 1650000000, 1650000100);
         book.cover = QString();
@@ -119,6 +297,7 @@ private slots:
 
     void pathsRoundTripThroughTheirStoredForm()
     {
+        QVERIFY(db->createConnection(databasePath()));
         QFETCH(QString, path);
         QCOMPARE(BookProvider::decodeText(BookProvider::encodeText(path)), path);
         BookDto book = makeBook(path, QStringLiteral("T"), BookFormat::Fb2);
@@ -131,19 +310,9 @@ private slots:
         QCOMPARE(db->deleteFromLibrary(id), path);
     }
 
-    void storedFormOfEmptyAndNullTexts()
-    {
-        QVERIFY(!BookProvider::encodeText(QString()).isNull());
-        QVERIFY(BookProvider::encodeText(QString()).isEmpty());
-        QVERIFY(!BookProvider::decodeText(QString()).isNull());
-        QVERIFY(BookProvider::decodeText(QString()).isEmpty());
-        QCOMPARE(BookProvider::encodeText(QStringLiteral("/é")), QStringLiteral("L8Op"));
-        // The decoder skips characters outside the alphabet.
-        QCOMPARE(BookProvider::decodeText(QStringLiteral("L8\nOp")), QStringLiteral("/é"));
-    }
-
     void aFailedInsertWritesNothing()
     {
+        QVERIFY(db->createConnection(databasePath()));
         QSqlQuery trigger;
         QVERIFY(trigger.exec(QStringLiteral(
             "CREATE TRIGGER refuse BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'library is read only'); END")));
@@ -164,6 +333,7 @@ private slots:
 
     void aFailedMetadataWriteKeepsTheBook()
     {
+        QVERIFY(db->createConnection(databasePath()));
         QSqlQuery trigger;
         QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON book_metadata WHEN new.meta_type = "
                                             "4 BEGIN SELECT RAISE(ABORT, 'no subjects'); END")));
@@ -182,6 +352,7 @@ private slots:
 
     void addNestsInsideACallersTransaction()
     {
+        QVERIFY(db->createConnection(databasePath()));
         QSqlDatabase connection = QSqlDatabase::database();
         BookDto book = makeBook(QStringLiteral("/b/nested.fb2"), QStringLiteral("Nested"), BookFormat::Fb2);
         book.metadata.insert(1, QStringLiteral("Nested"));
@@ -202,6 +373,7 @@ private slots:
 
     void setMetaDataReplacesTheValueInPlace()
     {
+        QVERIFY(db->createConnection(databasePath()));
         const int id = add(makeBook(QStringLiteral("/b/desc.epub"), QStringLiteral("Desc"), BookFormat::Epub));
         QVERIFY(db->setMetaData(id, 6, QStringLiteral("first")));
         const int rowId = count(QStringLiteral("select id from book_metadata"));
@@ -219,6 +391,7 @@ private slots:
 
     void updatesAndFlags()
     {
+        QVERIFY(db->createConnection(databasePath()));
         const BookDto original = makeBook(QStringLiteral("/b/ü.epub"), QStringLiteral("Old"), BookFormat::Epub);
         BookDto book = original;
         book.metadata.insert(6, QStringLiteral("kept"));
@@ -255,12 +428,7 @@ private slots:
 
     void countsByFormatAndCategory()
     {
-        CategoryCountsDto counts = db->categoryCounts();
-        QCOMPARE(counts.all_count + counts.last_added_count + counts.recently_read_count + counts.favorites_count
-                + counts.deleted_count,
-            0);
-        QCOMPARE(db->bookCountByFormat(BookFormat::Epub), 0);
-
+        QVERIFY(db->createConnection(databasePath()));
         const quint32 t = now();
         add(makeBook(QStringLiteral("/l/a.epub"), QStringLiteral("A"), BookFormat::Epub, t - 10, t - 5));
         add(makeBook(QStringLiteral("/l/b.epub"), QStringLiteral("B"), BookFormat::Epub, t - 9, t - 59 * kDay));
@@ -274,7 +442,7 @@ private slots:
         QCOMPARE(QList<int>({ db->bookCountByFormat(BookFormat::Epub), db->bookCountByFormat(BookFormat::Fb2),
                      db->bookCountByFormat(BookFormat::Pdf), db->bookCountByFormat(BookFormat::Mobi) }),
             QList<int>({ 3, 1, 1, 0 }));
-        counts = db->categoryCounts();
+        const CategoryCountsDto counts = db->categoryCounts();
         QCOMPARE(QList<int>({ counts.all_count, counts.last_added_count, counts.recently_read_count,
                      counts.favorites_count, counts.deleted_count }),
             QList<int>({ 5, 5, 2, 1, 1 }));
@@ -289,6 +457,7 @@ private slots:
 
     void foldersAndBindings()
     {
+        QVERIFY(db->createConnection(databasePath()));
         const int b1 = add(makeBook(QStringLiteral("/f/1.epub"), QStringLiteral("One"), BookFormat::Epub));
         const int b2 = add(makeBook(QStringLiteral("/f/2.epub"), QStringLiteral("Two"), BookFormat::Epub));
         const int b3 = add(makeBook(QStringLiteral("/f/3.epub"), QStringLiteral("Three"), BookFormat::Epub));
@@ -296,17 +465,6 @@ private slots:
         const int sf = db->addCategory(QStringLiteral("Sci-Fi"), 0);
         const int classics = db->addCategory(QStringLiteral("Classics"), 0);
         QVERIFY(sf > 0 && classics > sf);
-
-        QCOMPARE(db->addCategory(QStringLiteral("Classics"), 0), -1);
-        const QString duplicateError = db->lastError();
-        QVERIFY(duplicateError.contains(QStringLiteral("UNIQUE")));
-        QVERIFY(db->addCategory(QStringLiteral("classics"), 0) > 0); // titles are case-sensitive
-
-        QVERIFY(!db->renameCategory(0, QStringLiteral("Any")));
-        QVERIFY(!db->renameCategory(sf, QString()));
-        QCOMPARE(db->lastError(), duplicateError);
-        QVERIFY(!db->renameCategory(sf, QStringLiteral("Classics")));
-        QVERIFY(db->renameCategory(sf, QStringLiteral("Science Fiction")));
 
         QVERIFY(db->addBookToCategory(b1, classics));
         QVERIFY(db->addBookToCategory(b2, classics));
@@ -325,13 +483,13 @@ private slots:
                               .arg(folder.book_count)
                               .arg(folder.parent_id)
                               .arg(folder.id == classics));
-        QCOMPARE(listed, QStringList({ "Classics 1 0/1", "Science Fiction 2 0/0", "classics 0 0/0" }));
+        QCOMPARE(listed, QStringList({ "Classics 1 0/1", "Sci-Fi 2 0/0" }));
 
         QMap<QString, QString> titles;
         for (const BookDto& book : db->allBooksWithFolderTitle())
             titles.insert(book.title, book.folder_title);
         QCOMPARE(titles.size(), 3); // not the trashed one
-        QCOMPARE(titles.value(QStringLiteral("One")), QStringLiteral("Science Fiction"));
+        QCOMPARE(titles.value(QStringLiteral("One")), QStringLiteral("Sci-Fi"));
         QCOMPARE(titles.value(QStringLiteral("Two")), QStringLiteral("Classics"));
 
         QVERIFY(db->removeFromCategory(b2, sf)); // no such binding: still a success
@@ -345,11 +503,12 @@ private slots:
         QCOMPARE(db->findCategoryByBook(b3), 0);
         QCOMPARE(db->bookById(b3).title, QStringLiteral("Three"));
         QCOMPARE(count(QStringLiteral("select count(*) from book_folder_binder")), 0);
-        QCOMPARE(db->allCategories().size(), 2);
+        QCOMPARE(db->allCategories().size(), 1);
     }
 
     void trashRestoreAndDelete()
     {
+        QVERIFY(db->createConnection(databasePath()));
         const quint32 t = now();
         QList<int> ids;
         for (int i = 0; i < 5; ++i) {
@@ -396,5 +555,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLibraryDbOps)
-#include "tst_librarydb_ops.moc"
+QTEST_GUILESS_MAIN(TestLibraryDb)
+#include "tst_librarydb.moc"
