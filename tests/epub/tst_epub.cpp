@@ -137,9 +137,8 @@ using BookSetup = void (*)(EpubBuilder&);
 EpubBuilder twoPartBook()
 {
     EpubBuilder builder;
-    builder.addChapter(QStringLiteral("c1"), QStringLiteral("chapter 1.xhtml"), QStringLiteral("One"),
-        QStringLiteral("<p id=\"p3\">x</p>"));
-    builder.addChapter(QStringLiteral("c2"), QStringLiteral("c2.xhtml"), QStringLiteral("Two"), QStringLiteral("<p/>"));
+    builder.addChapter("c1", "chapter 1.xhtml", "One", "<p id=\"p3\">x</p>");
+    builder.addChapter("c2", "c2.xhtml", "Two", "<p/>");
     builder.setNavPoints({ { QStringLiteral("  Part I "), QStringLiteral("chapter%201.xhtml"),
                                { { QStringLiteral("A"), QStringLiteral("chapter%201.xhtml#p3"), {} },
                                    { QString(), QStringLiteral("c2.xhtml#b"), {} } } },
@@ -233,12 +232,12 @@ private slots:
             "<spine toc=\"ncx\"><itemref idref=\"a\"/><itemref idref=\"\"/><itemref idref=\"b\"/></spine>"
             "<spine toc=\"second\"><itemref idref=\"a\"/></spine>");
         const EpubPackage& package = fixture.package();
-        QCOMPARE(package.item(QStringLiteral("a")).href, QStringLiteral("Text/chapter 1.xhtml"));
-        QCOMPARE(package.item(QStringLiteral("u")).href, QStringLiteral("\u0416.xhtml"));
+        QCOMPARE(package.item("a").href, QStringLiteral("Text/chapter 1.xhtml"));
+        QCOMPARE(package.item("u").href, QStringLiteral("\u0416.xhtml"));
         // A later item of the same id replaces the earlier one.
-        QCOMPARE(package.item(QStringLiteral("b")).href, QStringLiteral("second.xhtml"));
+        QCOMPARE(package.item("b").href, QStringLiteral("second.xhtml"));
         QCOMPARE(package.manifest.size(), 3);
-        const epub::ManifestItem unknown = package.item(QStringLiteral("nothing"));
+        const epub::ManifestItem unknown = package.item("nothing");
         QVERIFY(unknown.id.isEmpty() && unknown.href.isEmpty() && unknown.mediaType.isEmpty());
         QCOMPARE(package.manifest.size(), 3);
         QCOMPARE(package.spine, (QStringList { "a", "", "b", "a" }));
@@ -259,7 +258,7 @@ private slots:
         parser.loadMetaData(file);
         QCOMPARE(parser.package().title(), QStringLiteral("T"));
         QCOMPARE(parser.package().spine, QStringList { "c" });
-        QCOMPARE(parser.package().item(QStringLiteral("c")).href, QStringLiteral("c.xhtml"));
+        QCOMPARE(parser.package().item("c").href, QStringLiteral("c.xhtml"));
     }
 
     void ncxChoice_data()
@@ -418,12 +417,11 @@ private slots:
         const QByteArray notInSpine = chapterXml("<p onmouseover=\"steal()\">note</p>");
 
         EpubBuilder builder;
-        builder.addItem(QStringLiteral("c1"), QStringLiteral("clean.xhtml"), clean);
-        builder.addItem(QStringLiteral("c2"), QStringLiteral("scripted.xhtml"), scripted);
-        builder.addItem(QStringLiteral("c3"), QStringLiteral("xslt.xhtml"), xslt);
-        builder.addItem(QStringLiteral("c4"), QStringLiteral("broken.html"), broken);
-        builder.addItem(QStringLiteral("n1"), QStringLiteral("notes.xhtml"), notInSpine,
-            QStringLiteral("application/xhtml+xml"), false);
+        builder.addItem("c1", "clean.xhtml", clean);
+        builder.addItem("c2", "scripted.xhtml", scripted);
+        builder.addItem("c3", "xslt.xhtml", xslt);
+        builder.addItem("c4", "broken.html", broken);
+        builder.addItem("n1", "notes.xhtml", notInSpine, "application/xhtml+xml", false);
         EpubFixture fixture;
         QVERIFY(fixture.write(builder));
         QCOMPARE(fixture.convert(), epub::NoError);
@@ -431,39 +429,37 @@ private slots:
         const QStringList chapters = fixture.document().chapters();
         QCOMPARE(chapters, (QStringList { "clean.xhtml", "scripted.xhtml", "xslt.xhtml", "broken.html" }));
         // Untouched chapters keep their bytes.
-        QCOMPARE(fixture.readOutput(QStringLiteral("OEBPS/clean.xhtml")), clean);
-        const QByteArray cleaned = fixture.readOutput(QStringLiteral("OEBPS/scripted.xhtml"));
+        QCOMPARE(fixture.readOutput("OEBPS/clean.xhtml"), clean);
+        const QByteArray cleaned = fixture.readOutput("OEBPS/scripted.xhtml");
         QVERIFY(!cleaned.contains("steal"));
         QVERIFY(!cleaned.contains("iframe"));
         QVERIFY(cleaned.contains("<b>one</b> <i>two</i>"));
         QVERIFY(cleaned.contains("<pre>  a\n   b</pre>"));
         QVERIFY(cleaned.contains(">link</a>"));
-        QVERIFY(!fixture.readOutput(QStringLiteral("OEBPS/xslt.xhtml")).contains("t.xsl"));
-        QCOMPARE(fixture.readOutput(QStringLiteral("OEBPS/broken.html")),
-            QByteArray("<html><body><p>a&nbsp;b<br></body></html>"));
-        QCOMPARE(fixture.document().chapterKind(QStringLiteral("broken.html")), int(TextDocument::KindHtml));
+        QVERIFY(!fixture.readOutput("OEBPS/xslt.xhtml").contains("t.xsl"));
+        QCOMPARE(fixture.readOutput("OEBPS/broken.html"), QByteArray("<html><body><p>a&nbsp;b<br></body></html>"));
+        QCOMPARE(fixture.document().chapterKind("broken.html"), int(TextDocument::KindHtml));
         // A document outside the spine is cleaned too: a link may lead there.
-        QVERIFY(!fixture.readOutput(QStringLiteral("OEBPS/notes.xhtml")).contains("steal"));
+        QVERIFY(!fixture.readOutput("OEBPS/notes.xhtml").contains("steal"));
         // Rewrites leave no temporary files behind.
-        QCOMPARE(noDots(QDir(fixture.outputFile(QStringLiteral("OEBPS"))).entryList(QDir::Files)).size(), 7);
+        QCOMPARE(noDots(QDir(fixture.outputFile("OEBPS")).entryList(QDir::Files)).size(), 7);
     }
 
     void pathsOutsideTheBookAreRefused()
     {
         EpubFixture fixture;
         // A file beside the output folder that a hostile manifest points at.
-        const QString victim = fixture.tempPath(QStringLiteral("victim.html"));
+        const QString victim = fixture.tempPath("victim.html");
         const QByteArray victimBytes = "<html><body><script>mine()</script></body></html>";
         QVERIFY(testfiles::write(victim, victimBytes));
         EpubBuilder builder;
-        builder.addChapter(
-            QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
-        builder.addMissingItem(QStringLiteral("up"), QStringLiteral("../../victim.html"));
-        builder.addMissingItem(QStringLiteral("encoded"), QStringLiteral("%2e%2e/%2E%2E/victim.html"));
-        builder.addMissingItem(QStringLiteral("absolute"), victim);
-        builder.addMissingItem(QStringLiteral("backslash"), QStringLiteral("..\\..\\victim.html"));
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        builder.addMissingItem("up", "../../victim.html");
+        builder.addMissingItem("encoded", "%2e%2e/%2E%2E/victim.html");
+        builder.addMissingItem("absolute", victim);
+        builder.addMissingItem("backslash", "..\\..\\victim.html");
         // Inside after cleaning: the OPF folder and back.
-        builder.addMissingItem(QStringLiteral("roundabout"), QStringLiteral("../OEBPS/c1.xhtml"));
+        builder.addMissingItem("roundabout", "../OEBPS/c1.xhtml");
         QVERIFY(fixture.write(builder));
         QCOMPARE(fixture.convert(), epub::NoError);
 
@@ -488,7 +484,7 @@ private slots:
                             "<rootfile full-path=\"other.pdf\" media-type=\"application/pdf\"/>"
                             "<rootfile full-path=\"OEBPS/content.opf\" media-type=\"Application/OEBPS-Package+XML\"/>"
                             "</rootfiles></container>");
-        two.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
+        two.addChapter("c1", "c1.xhtml", "One", "<p/>");
         EpubFixture second;
         QVERIFY(second.write(two));
         QCOMPARE(second.convert(), epub::NoError);
@@ -529,12 +525,11 @@ private slots:
 
         EpubBuilder builder;
         // A missing first chapter is passed over by the test.
-        builder.addMissingItem(QStringLiteral("m"), QStringLiteral("missing.xhtml"));
-        builder.addItem(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), firstChapter);
-        builder.addChapter(
-            QStringLiteral("c2"), QStringLiteral("c2.xhtml"), QStringLiteral("Two"), QStringLiteral("<p/>"));
+        builder.addMissingItem("m", "missing.xhtml");
+        builder.addItem("c1", "c1.xhtml", firstChapter);
+        builder.addChapter("c2", "c2.xhtml", "Two", "<p/>");
         if (!encryption.isEmpty())
-            builder.addArchiveFile(QStringLiteral("META-INF/encryption.xml"), encryption);
+            builder.addArchiveFile("META-INF/encryption.xml", encryption);
         EpubFixture fixture;
         QVERIFY(fixture.write(builder));
         QCOMPARE(int(fixture.convert()), result);
@@ -552,10 +547,10 @@ private slots:
     void chapterKindsAndRenaming()
     {
         EpubBuilder builder;
-        builder.addItem(QStringLiteral("a"), QStringLiteral("ch1.html"), chapterXml("<p>1</p>"));
-        builder.addItem(QStringLiteral("b"), QStringLiteral("ch2.xhtml"), chapterXml("<p>2</p>"));
-        builder.addItem(QStringLiteral("c"), QStringLiteral("ch3.XHTML"), chapterXml("<p>3</p>"));
-        builder.addItem(QStringLiteral("d"), QStringLiteral("ch4.html"), chapterXml("<p>4</p>", ""));
+        builder.addItem("a", "ch1.html", chapterXml("<p>1</p>"));
+        builder.addItem("b", "ch2.xhtml", chapterXml("<p>2</p>"));
+        builder.addItem("c", "ch3.XHTML", chapterXml("<p>3</p>"));
+        builder.addItem("d", "ch4.html", chapterXml("<p>4</p>", ""));
         EpubFixture fixture;
         QVERIFY(fixture.write(builder));
 
@@ -564,11 +559,11 @@ private slots:
             QCOMPARE(fixture.convert(), epub::NoError);
             epub::EpubDocument& document = fixture.document();
             QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.XHTML", "ch4.html" }));
-            QCOMPARE(document.chapterKind(QStringLiteral("ch1.html")), int(TextDocument::KindXhtml));
-            QCOMPARE(document.chapterKind(QStringLiteral("ch2.xhtml")), int(TextDocument::KindXhtml));
-            QCOMPARE(document.chapterKind(QStringLiteral("ch3.XHTML")), int(TextDocument::KindXhtml));
-            QCOMPARE(document.chapterKind(QStringLiteral("ch4.html")), int(TextDocument::KindHtml));
-            const QStringList files = noDots(QDir(fixture.outputFile(QStringLiteral("OEBPS"))).entryList(QDir::Files));
+            QCOMPARE(document.chapterKind("ch1.html"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch2.xhtml"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch3.XHTML"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch4.html"), int(TextDocument::KindHtml));
+            const QStringList files = noDots(QDir(fixture.outputFile("OEBPS")).entryList(QDir::Files));
             QVERIFY2(files.contains(QStringLiteral("ch1.html.xhtml")), qPrintable(files.join(' ')));
             QVERIFY(files.contains(QStringLiteral("ch2.xhtml")));
             QVERIFY(files.contains(QStringLiteral("ch3.XHTML.xhtml")));
@@ -618,14 +613,13 @@ private slots:
         QFETCH(QString, expected);
 
         EpubBuilder builder;
-        builder.addChapter(
-            QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
         if (!candidate.isEmpty())
-            builder.addMetadata(QStringLiteral("dc:coverage"), candidate);
+            builder.addMetadata("dc:coverage", candidate);
         const QByteArray image = EpubBuilder::png(4, 4);
         for (const QString& entry : entries) {
             if (manifestCover && entry.endsWith(QLatin1String("/cover.jpg")))
-                builder.setCover(entry.mid(6), image, QStringLiteral("image/jpeg"));
+                builder.setCover(entry.mid(6), image, "image/jpeg");
             else
                 builder.addArchiveFile(entry, image);
         }
@@ -652,10 +646,10 @@ private slots:
 
         // A package document that is not XML: nothing to show, but no failure.
         EpubBuilder builder;
-        builder.setOpfName(QStringLiteral("missing.opf"));
+        builder.setOpfName("missing.opf");
         builder.setContainerXml("<container><rootfiles><rootfile full-path=\"OEBPS/content.opf\" "
                                 "media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
-        builder.addArchiveFile(QStringLiteral("OEBPS/content.opf"), "<package><manifest>");
+        builder.addArchiveFile("OEBPS/content.opf", "<package><manifest>");
         EpubFixture broken;
         QVERIFY(broken.write(builder));
         QCOMPARE(broken.convert(), epub::NoError);
@@ -665,26 +659,25 @@ private slots:
     void fastConversion()
     {
         EpubBuilder builder;
-        builder.setTitle(QStringLiteral("Fast"));
-        builder.addChapter(
-            QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"), QStringLiteral("<p/>"));
-        builder.setCover(QStringLiteral("images/cover.png"), EpubBuilder::png(4, 4));
+        builder.setTitle("Fast");
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        builder.setCover("images/cover.png", EpubBuilder::png(4, 4));
         EpubFixture fixture;
         QVERIFY(fixture.write(builder));
         QCOMPARE(fixture.convert(true), epub::NoError);
         QCOMPARE(fixture.parser().package().title(), QStringLiteral("Fast"));
-        QCOMPARE(fixture.parser().package().coverPath(), fixture.outputFile(QStringLiteral("OEBPS/images/cover.png")));
+        QCOMPARE(fixture.parser().package().coverPath(), fixture.outputFile("OEBPS/images/cover.png"));
         QVERIFY(fixture.parser().package().packageDir().isEmpty());
         QVERIFY(fixture.parser().toc().isEmpty());
         QVERIFY(fixture.document().chapters().isEmpty());
         // Only what was asked for was unpacked.
-        QVERIFY(!QFileInfo::exists(fixture.outputFile(QStringLiteral("OEBPS/c1.xhtml"))));
-        QVERIFY(QFileInfo::exists(fixture.outputFile(QStringLiteral("OEBPS/content.opf"))));
+        QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/c1.xhtml")));
+        QVERIFY(QFileInfo::exists(fixture.outputFile("OEBPS/content.opf")));
 
         // With an unreadable encryption list the first chapter is unpacked and tested.
         EpubBuilder enciphered;
-        enciphered.addItem(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), NotXml);
-        enciphered.addArchiveFile(QStringLiteral("META-INF/encryption.xml"), "not xml");
+        enciphered.addItem("c1", "c1.xhtml", NotXml);
+        enciphered.addArchiveFile("META-INF/encryption.xml", "not xml");
         EpubFixture second;
         QVERIFY(second.write(enciphered));
         QCOMPARE(second.convert(true), epub::ProtectedError);
@@ -712,7 +705,7 @@ private slots:
     void failedLoads()
     {
         EpubBuilder builder = twoPartBook();
-        builder.addArchiveFile(QStringLiteral("META-INF/encryption.xml"),
+        builder.addArchiveFile("META-INF/encryption.xml",
             "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">"
             "<EncryptedData xmlns=\"http://www.w3.org/2001/04/xmlenc#\"><EncryptionMethod "
             "Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes128-cbc\"/></EncryptedData></encryption>");
@@ -738,8 +731,7 @@ private slots:
         // An NCX that is not XML.
         EpubBuilder broken = twoPartBook();
         broken.setWriteNcx(false);
-        broken.addResource(QStringLiteral("ncx"), QStringLiteral("toc.ncx"), "<ncx><navMap>",
-            QStringLiteral("application/x-dtbncx+xml"));
+        broken.addResource("ncx", "toc.ncx", "<ncx><navMap>", "application/x-dtbncx+xml");
         EpubFixture second;
         QVERIFY(second.write(broken));
         epub::EpubDocument other(second.bookPath());

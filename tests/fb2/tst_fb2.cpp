@@ -1324,15 +1324,6 @@ private slots:
         QVERIFY(zipped.load(zipOut));
         QCOMPARE(zipped.chapters(), QStringList({ "z_1.html", "z_2.html" }));
         QVERIFY(readText(zipOut + "/z_1.html").contains("<img src='cover.png'/>"));
-
-        // The encoding chosen for a text book is used.
-        const QString cp1251 = path(QStringLiteral("cyr.txt"));
-        QVERIFY(testfiles::write(cp1251, "\xcf\xf0\xe8\xe2\xe5\xf2\n"));
-        FbDocument cyrillic(cp1251);
-        cyrillic.setEncoding(QStringLiteral("windows-1251"));
-        const QString cyrOut = folder(QStringLiteral("c"));
-        QVERIFY(cyrillic.load(cyrOut));
-        QVERIFY(readText(cyrOut + "/c_1.html").contains(QStringLiteral("<p>Привет</p>")));
     }
 
     void pageImages()

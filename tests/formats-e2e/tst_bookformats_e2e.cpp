@@ -222,7 +222,6 @@ private slots:
         using Entries = QList<ZipEntry>;
 
         QTest::newRow("fb2") << "a.fb2" << Entries { { "", fb2Book() } } << fb << true;
-        QTest::newRow("FB2 in capitals") << "B.FB2" << Entries { { "", fb2Book() } } << fb << true;
         QTest::newRow("txt") << "c.txt" << Entries { { "", "line" } } << fb << true;
         QTest::newRow("epub") << "d.EPUB" << Entries { { "", epub } } << epubDoc << true;
         QTest::newRow("prc") << "f.PRC" << Entries { { "", mobiBook() } } << mobi << true;
