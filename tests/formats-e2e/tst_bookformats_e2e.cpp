@@ -1,12 +1,10 @@
-// Every book format opened through the calls the reading core makes: the factory, load into
-// the book's data folder, the contents written to the ".toc" cache and read back; comics
-// through the image viewer's calls.
+// Every book format opened through the calls the reading core makes: the factory's choice of
+// document, load into the book's data folder, the contents written to the ".toc" cache and read
+// back; comics through the image viewer's calls; crafted books that once made opening hang or
+// take gigabytes.
 
 #include "epubbuilder.h"
 #include "fb2builder.h"
-#include "formats/comics/comicdocument.h"
-#include "formats/textdocument.h"
-#include "formats/textdocumentfactory.h"
 #include "mobiwriter.h"
 #include "rarwriter.h"
 #include "sevenzwriter.h"
@@ -15,15 +13,28 @@
 #include "zipwriter.h"
 
 #include "appdirs.h"
+#include "formats/comics/comicdocument.h"
+#include "formats/mobi/mobi.h"
+#include "formats/textdocument.h"
+#include "formats/textdocumentfactory.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
+#include <QtEndian>
 
 #include <memory>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(QList<ZipEntry>)
 
 namespace {
 
@@ -113,6 +124,48 @@ QString readText(const QString& path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// Image entries alternately point at a 2 MB record and at the last one, so that every other
+// entry claims the whole range in between.
+QByteArray mobiWithBackwardOffsets()
+{
+    MobiWriter writer;
+    writer.setText("<p>text</p>");
+    writer.addImage(QByteArray(2 << 20, 'x'));
+    for (int i = 0; i < 2000; ++i)
+        writer.addImage(QByteArray(16, 'y'));
+    QByteArray book = writer.build();
+    const auto offset = [&book](int record) { return qFromBigEndian<quint32>(book.constData() + 78 + 8 * record); };
+    const int count = qFromBigEndian<quint16>(book.constData() + 76);
+    const quint32 start = offset(count - 2001);
+    const quint32 last = offset(count - 1);
+    for (int i = count - 2001; i < count - 1; ++i)
+        MobiWriter::putBigEndian(book, 78 + 8 * i, (count - i) % 2 ? start : last);
+    return book;
+}
+
+QString crowdedElement(int attributes)
+{
+    QString xml = QStringLiteral("<p");
+    for (int i = 0; i < attributes; ++i)
+        xml += QStringLiteral(" a%1=\"\"").arg(i);
+    return xml + QStringLiteral("/>");
+}
+
+QByteArray fb2Book()
+{
+    Fb2Builder builder;
+    builder.addBody(Fb2Builder::section(Fb2Builder::p("text"), QStringLiteral("One")));
+    return builder.bytes();
+}
+
+QByteArray mobiBook(const QByteArray& identifier = "MOBI")
+{
+    MobiWriter writer;
+    writer.setText("<html><body><h1>Start</h1><p>Words.</p></body></html>");
+    writer.setIdentifier(identifier);
+    return writer.build();
+}
+
 } // namespace
 
 class TestBookFormatsE2e : public QObject {
@@ -122,12 +175,103 @@ private:
     TempHome m_home;
 
     QString bookPath(const QString& name) const { return m_home.filePath(QStringLiteral("Books/") + name); }
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        return testfiles::write(m_home.filePath(name), bytes) ? m_home.filePath(name) : QString();
+    }
+    // Writes the named file: a ZIP or 7z archive of the entries, or the first entry's bytes.
+    QString writeBook(const QString& name, const QList<ZipEntry>& entries)
+    {
+        const QString path = m_home.filePath(name);
+        if (name.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive))
+            return ZipWriter::write(path, entries) ? path : QString();
+        if (name.endsWith(QLatin1String(".7z"))) {
+            SevenZWriter writer(path);
+            for (const ZipEntry& entry : entries)
+                writer.add(entry.name, entry.data);
+            return writer.write() ? path : QString();
+        }
+        return write(name, entries.isEmpty() ? QByteArray() : entries.first().data);
+    }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
         QVERIFY(QDir().mkpath(bookPath(QString())));
+    }
+
+    // Which document the factory makes for a book file, and whether it loads.
+    void choices_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QList<ZipEntry>>("entries");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<bool>("loads");
+
+        const QByteArray epub = [] {
+            QTemporaryDir dir;
+            EpubBuilder builder;
+            builder.addChapter("c1", "c1.xhtml", "One", "<p>x</p>");
+            return builder.write(dir.filePath("b.epub")) ? testfiles::read(dir.filePath("b.epub")) : QByteArray();
+        }();
+        const QString text = QStringLiteral("TextDocument");
+        const QString fb = QStringLiteral("fb2::FbDocument");
+        const QString mobi = QStringLiteral("mobi::MobiDocument");
+        const QString epubDoc = QStringLiteral("epub::EpubDocument");
+        using Entries = QList<ZipEntry>;
+
+        QTest::newRow("fb2") << "a.fb2" << Entries { { "", fb2Book() } } << fb << true;
+        QTest::newRow("txt") << "c.txt" << Entries { { "", "line" } } << fb << true;
+        QTest::newRow("epub") << "d.EPUB" << Entries { { "", epub } } << epubDoc << true;
+        QTest::newRow("prc") << "f.PRC" << Entries { { "", mobiBook() } } << mobi << true;
+        QTest::newRow("prc that holds no MOBI book")
+            << "f2.prc" << Entries { { "", mobiBook("TEXT") } } << mobi << false;
+        QTest::newRow("djvu") << "g.djvu" << Entries { { "", "AT&TFORM" } } << text << false;
+        QTest::newRow("no suffix") << "h" << Entries { { "", fb2Book() } } << text << false;
+        QTest::newRow("zip of one FB2") << "i.ZIP" << Entries { { "Book.FB2", fb2Book() } } << fb << true;
+        QTest::newRow("zip of one text") << "j.zip" << Entries { { "dir/story.txt", "line" } } << fb << true;
+        // The EPUB reader is given the ZIP around the book, which it refuses (adding reports it unreadable).
+        QTest::newRow("zip of one EPUB") << "k.zip" << Entries { { "b.epub", epub } } << epubDoc << false;
+        QTest::newRow("zip of two books")
+            << "l.zip" << Entries { { "a.fb2", fb2Book() }, { "b.fb2", fb2Book() } } << text << false;
+        QTest::newRow("empty zip") << "m.zip" << Entries {} << text << false;
+        QTest::newRow("zip of one picture") << "n.zip" << Entries { { "a.png", "x" } } << text << false;
+        QTest::newRow("not a zip") << "broken.zip" << Entries { { "", "not an archive" } } << text << false;
+        QTest::newRow("no such zip") << "missing.zip" << Entries {} << text << false;
+        QTest::newRow("7z of an FB2") << "o.7z" << Entries { { "readme.doc", "x" }, { "b/Tale.FB2", fb2Book() } } << fb
+                                      << true;
+        // Only FB2 and text are read from 7z: no document claims the others.
+        QTest::newRow("7z of a MOBI") << "p.7z" << Entries { { "book.mobi", mobiBook() } } << text << false;
+        QTest::newRow("7z of an EPUB") << "q.7z" << Entries { { "book.epub", epub } } << text << false;
+        QTest::newRow("7z without a book") << "r.7z" << Entries { { "readme.doc", "x" } } << text << false;
+        QTest::newRow("not a 7z") << "broken.7z" << Entries { { "", "not an archive" } } << text << false;
+    }
+
+    void choices()
+    {
+        QFETCH(QString, file);
+        QFETCH(QList<ZipEntry>, entries);
+        QFETCH(QString, className);
+        QFETCH(bool, loads);
+        QString path = m_home.filePath(file);
+        if (file == QLatin1String("m.zip")) // an empty archive: QuaZip writes nothing without entries
+            path = write(file, QByteArray::fromHex("504b0506000000000000000000000000000000000000"));
+        else if (file.startsWith(QLatin1String("broken.")))
+            path = write(file, entries.first().data);
+        else if (file != QLatin1String("missing.zip"))
+            path = writeBook(file, entries);
+        QVERIFY(!path.isEmpty());
+        const std::unique_ptr<TextDocument> document(createTextDocument(path));
+        QVERIFY(document);
+        QCOMPARE(QString::fromLatin1(document->metaObject()->className()), className);
+        QCOMPARE(document->filePath(), path);
+        QVERIFY(!document->parent());
+        QCOMPARE(document->load(m_home.filePath(QStringLiteral("out/") + file)), loads);
+        if (!loads) {
+            QVERIFY(document->chapters().isEmpty());
+            QCOMPARE(document->tocToJson().toArray().size(), 0);
+        }
     }
 
     void textBooks_data()
@@ -280,6 +424,67 @@ private slots:
         QCOMPARE(spread.first.width(), 102);
         QCOMPARE(spread.second.width(), 110);
         QVERIFY(document.requestImages(3, 4, 1.0).second.isNull());
+    }
+
+    void openQuickly_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("opens");
+        MobiWriter headings;
+        headings.setText(QByteArray("<h1>x").repeated(150000) + "<p>text</p>");
+        EpubBuilder epub;
+        epub.addChapter("c1", "c1.xhtml", "One", "<p>one</p>");
+        epub.addChapter("c2", "c2.xhtml", "Two", crowdedElement(200000));
+        QVERIFY(epub.write(m_home.filePath("crowded.epub")));
+        Fb2Builder fb2;
+        fb2.addBody(Fb2Builder::section(crowdedElement(200000)));
+
+        QTest::newRow("mobi: record offsets going back") << write("records.mobi", mobiWithBackwardOffsets()) << true;
+        QTest::newRow("mobi: unclosed headings") << write("headings.mobi", headings.build()) << true;
+        QTest::newRow("epub: 200,000 attributes") << m_home.filePath("crowded.epub") << true;
+        QTest::newRow("fb2: 200,000 attributes") << write("crowded.fb2", fb2.bytes()) << false;
+    }
+
+    void openQuickly()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, opens);
+        QElapsedTimer timer;
+        timer.start();
+        const std::unique_ptr<TextDocument> document(createTextDocument(path));
+        QCOMPARE(document->load(path + ".out"), opens);
+        // Well under a second on a quiet machine; the bound leaves room for a loaded one.
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        mobi::Mobi book(path);
+        qint64 total = 0;
+        for (int i = 0; i < book.recordCount(); ++i)
+            total += book.recordLength(i);
+        QVERIFY(total <= book.fileSize());
+    }
+
+    // A 40 MB chapter of links to clean: converted in a child that may map 500 MB more.
+    void bigChapterWithinMemory()
+    {
+        EpubBuilder epub;
+        epub.addChapter("c1", "c1.xhtml", "One", "<p>one</p>");
+        epub.addChapter("c2", "c2.xhtml", "Two", QStringLiteral("<a href=\"javascript:go()\">x</a>").repeated(1300000));
+        const QString path = m_home.filePath("links.epub");
+        QVERIFY(epub.write(path));
+        const pid_t child = fork();
+        if (child == 0) {
+            QFile statm("/proc/self/statm");
+            statm.open(QIODevice::ReadOnly);
+            const rlim_t limit
+                = statm.readAll().split(' ').value(0).toULongLong() * sysconf(_SC_PAGESIZE) + (500 << 20);
+            const rlimit bound { limit, limit };
+            setrlimit(RLIMIT_AS, &bound);
+            const std::unique_ptr<TextDocument> document(createTextDocument(path));
+            // The first chapter is shown, the one too large to clean is not.
+            _exit(document->load(path + ".out") && document->chapters() == QStringList("c1.xhtml") ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the conversion failed or ran out of memory");
     }
 };
 

@@ -1,0 +1,1165 @@
+// EPUB books: the package record, full and fast conversion of generated books, chapter cleaning
+// (what is removed, what must stay byte for byte, hostile input) and the text document.
+
+#include "epubbuilder.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "zipwriter.h"
+
+#include "formats/epub/chaptercleaner.h"
+#include "formats/epub/epubdocument.h"
+#include "formats/epub/epubpackage.h"
+#include "formats/epub/epubparser.h"
+#include "formats/epub/htmltextcleaner.h"
+#include "formats/textdocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QScopedPointer>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+using epub::ChapterCleaner;
+using epub::EpubError;
+using epub::EpubPackage;
+
+namespace {
+
+const QByteArray Xhtml11Doctype = "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                                  "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n";
+
+// A chapter document with the given doctype line (may be empty) and body.
+QByteArray chapterXml(const QByteArray& body, const QByteArray& doctype = Xhtml11Doctype)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype
+        + "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head><title>C</title></head>\n<body>" + body
+        + "</body>\n</html>\n";
+}
+
+// One generated book converted into a fresh output folder, with the document and parser kept
+// for inspection.
+class EpubFixture {
+public:
+    bool write(const EpubBuilder& builder) { return m_dir.isValid() && builder.write(bookPath()); }
+    // Full (or fast) conversion into <temp>/out with a new document and parser.
+    EpubError convert(bool fast = false)
+    {
+        m_parser.reset();
+        m_document.reset(new epub::EpubDocument(bookPath()));
+        m_parser.reset(new epub::EpubParser(m_document.data()));
+        return m_parser->parse(bookPath(), outputDir(), fast);
+    }
+    QString bookPath() const { return m_dir.filePath(QStringLiteral("book.epub")); }
+    QString outputDir() const { return m_dir.filePath(QStringLiteral("out")); }
+    QString tempPath(const QString& relative) const { return m_dir.filePath(relative); }
+    QString outputFile(const QString& relative) const { return outputDir() + QLatin1Char('/') + relative; }
+    QByteArray readOutput(const QString& relative) const { return testfiles::read(outputFile(relative)); }
+    epub::EpubDocument& document() { return *m_document; }
+    epub::EpubParser& parser() { return *m_parser; }
+
+private:
+    QTemporaryDir m_dir;
+    QScopedPointer<epub::EpubDocument> m_document;
+    QScopedPointer<epub::EpubParser> m_parser;
+};
+
+// A contents tree in one line: "label=src(children)", siblings apart by blanks.
+QString tocText(const QList<epub::NavPoint>& points)
+{
+    QStringList parts;
+    for (const epub::NavPoint& point : points)
+        parts.append(point.label + '=' + point.src
+            + (point.children.isEmpty() ? QString() : '(' + tocText(point.children) + ')'));
+    return parts.join(' ');
+}
+
+// Runs the package reading of a parser over a package document with these parts.
+class OpfFixture {
+public:
+    explicit OpfFixture(
+        const QByteArray& metadata, const QByteArray& manifest = QByteArray(), const QByteArray& spine = "<spine/>")
+        : m_parser(nullptr)
+    {
+        const QByteArray opf = "<?xml version=\"1.0\"?>\n<package xmlns=\"http://www.idpf.org/2007/opf\" "
+                               "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                               "xmlns:opf=\"http://www.idpf.org/2007/opf\" version=\"2.0\">\n"
+                               "<metadata>"
+            + metadata + "</metadata>\n<manifest>" + manifest + "</manifest>\n" + spine + "\n</package>\n";
+        testfiles::write(m_dir.filePath(QStringLiteral("content.opf")), opf);
+        m_parser.loadMetaData(m_dir.filePath(QStringLiteral("content.opf")));
+    }
+
+    const EpubPackage& package() const { return m_parser.package(); }
+    epub::EpubParser& parser() { return m_parser; }
+
+private:
+    QTemporaryDir m_dir;
+    epub::EpubParser m_parser;
+};
+
+const QByteArray ObfuscatedFonts = "<?xml version=\"1.0\"?>\n"
+                                   "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+                                   "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\">\n"
+                                   "<enc:EncryptedData><enc:EncryptionMethod "
+                                   "Algorithm=\"http://www.idpf.org/2008/embedding\"/>"
+                                   "<enc:CipherData><enc:CipherReference URI=\"OEBPS/fonts/a.otf\"/></enc:CipherData>"
+                                   "</enc:EncryptedData>\n"
+                                   "<enc:EncryptedData><enc:EncryptionMethod "
+                                   "Algorithm=\"http://ns.adobe.com/pdf/enc#RC\"/>"
+                                   "<enc:CipherData><enc:CipherReference URI=\"OEBPS/fonts/b.otf\"/></enc:CipherData>"
+                                   "</enc:EncryptedData>\n</encryption>\n";
+
+QByteArray encipheredContent()
+{
+    QByteArray xml = ObfuscatedFonts;
+    xml.replace("http://ns.adobe.com/pdf/enc#RC", "http://www.w3.org/2001/04/xmlenc#aes256-cbc");
+    return xml;
+}
+
+// Bytes as an enciphered chapter looks: no XML at all.
+const QByteArray NotXml("\x8f\x03\xa1<\x00\xfe garbage \x11", 17);
+
+QStringList noDots(const QStringList& names)
+{
+    QStringList result = names;
+    result.removeAll(QStringLiteral("."));
+    result.removeAll(QStringLiteral(".."));
+    return result;
+}
+
+using BookSetup = void (*)(EpubBuilder&);
+
+EpubBuilder twoPartBook()
+{
+    EpubBuilder builder;
+    builder.addChapter("c1", "chapter 1.xhtml", "One", "<p id=\"p3\">x</p>");
+    builder.addChapter("c2", "c2.xhtml", "Two", "<p/>");
+    builder.setNavPoints({ { QStringLiteral("  Part I "), QStringLiteral("chapter%201.xhtml"),
+                               { { QStringLiteral("A"), QStringLiteral("chapter%201.xhtml#p3"), {} },
+                                   { QString(), QStringLiteral("c2.xhtml#b"), {} } } },
+        { QStringLiteral("Part II"), QStringLiteral("c2.xhtml"), {} } });
+    return builder;
+}
+
+QByteArray page(
+    const QByteArray& body, const QByteArray& head = "<title>T</title>", const QByteArray& doctype = Xhtml11Doctype)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype
+        + "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
+          "xmlns:xlink=\"http://www.w3.org/1999/xlink\">\n<head>"
+        + head + "</head>\n<body>" + body + "</body>\n</html>\n";
+}
+
+// The character data of the body as an XML parser reads it, in document order.
+QString bodyText(const QByteArray& xml)
+{
+    QXmlStreamReader reader(xml);
+    QString text;
+    bool inBody = false;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement() && reader.name() == QLatin1String("body"))
+            inBody = true;
+        else if (inBody && reader.isCharacters())
+            text += reader.text();
+    }
+    return reader.hasError() ? QStringLiteral("<error: %1>").arg(reader.errorString()) : text;
+}
+
+ChapterCleaner::Result clean(const QByteArray& data, QByteArray* out) { return ChapterCleaner::cleanData(data, out); }
+
+} // namespace
+Q_DECLARE_METATYPE(BookSetup)
+
+class TestEpub : public QObject {
+    Q_OBJECT
+
+private slots:
+    void metadataLists()
+    {
+        OpfFixture fixture(
+            "<dc:title>A</dc:title><dc:title>B</dc:title><dc:creator>Ann <i>Lee</i></dc:creator>"
+            "<dc:date>2020</dc:date><dc:coverage>World</dc:coverage><meta name=\"cover\" content=\"img1\"/>"
+            "<dc:subject>S1</dc:subject><dc:subject>S2</dc:subject><dc:rights>R</dc:rights>"
+            "<dc:language>de</dc:language><dc:publisher>P</dc:publisher><dc:description>D</dc:description>"
+            "<dc:contributor>C</dc:contributor><dc:type>T</dc:type><dc:format>F</dc:format>"
+            "<dc:source>So</dc:source><dc:identifier>urn:x</dc:identifier>"
+            "<title>unprefixed</title><opf:meta name=\"x\">prefixed meta</opf:meta>"
+            "<x><dc:title>nested</dc:title></x>");
+        const EpubPackage& package = fixture.package();
+        QCOMPARE(package.title(), QStringLiteral("A"));
+        QCOMPARE(package.author(), QStringLiteral("Ann Lee"));
+        // Coverage values and cover metas share one list, in document order. Names are compared
+        // with their prefix: unknown ones are identifiers; children of an unknown element are only
+        // its text.
+        const QList<QStringList> lists { package.titles, package.creators, package.coverages, package.subjects,
+            package.rights, package.languages, package.publishers, package.descriptions, package.contributors,
+            package.types, package.formats, package.sources, package.identifiers };
+        QCOMPARE(lists,
+            QList<QStringList>(
+                { { "A", "B" }, { "Ann Lee" }, { "World", "img1" }, { "S1", "S2" }, { "R" }, { "de" }, { "P" }, { "D" },
+                    { "C" }, { "T" }, { "F" }, { "So" }, { "urn:x", "unprefixed", "prefixed meta", "nested" } }));
+
+        OpfFixture empty("");
+        QVERIFY(empty.package().title().isEmpty());
+        QVERIFY(empty.package().author().isEmpty());
+    }
+
+    void metaElements()
+    {
+        OpfFixture fixture(
+            "<meta name=\"generator\" content=\"Tool 1.0\"/><meta name=\"series:index\" content=\"X\"/>"
+            "<meta name=\"empty\" content=\"\"/><meta content=\"no name\"/>"
+            "<meta property=\"dcterms:modified\">2024-01-01</meta><META name=\"dc:title\" content=\"M\"/>");
+        const EpubPackage& package = fixture.package();
+        QCOMPARE(package.identifiers, QStringList { "X" });
+        QCOMPARE(package.titles, QStringList { "M" });
+        QVERIFY(package.coverages.isEmpty());
+    }
+
+    void manifestAndSpine()
+    {
+        OpfFixture fixture("",
+            "<item id=\"a\" href=\"Text/chapter%201.xhtml\" media-type=\"application/xhtml+xml\"/>"
+            "<item id=\"b\" href=\"first.xhtml\" media-type=\"text/html\"/>"
+            "<item id=\"b\" href=\"second.xhtml\" media-type=\"application/xhtml+xml\"/>"
+            "<item id=\"u\" href=\"%D0%96.xhtml\" media-type=\"application/xhtml+xml\"/>",
+            "<spine toc=\"ncx\"><itemref idref=\"a\"/><itemref idref=\"\"/><itemref idref=\"b\"/></spine>"
+            "<spine toc=\"second\"><itemref idref=\"a\"/></spine>");
+        const EpubPackage& package = fixture.package();
+        QCOMPARE(package.item("a").href, QStringLiteral("Text/chapter 1.xhtml"));
+        QCOMPARE(package.item("u").href, QStringLiteral("\u0416.xhtml"));
+        // A later item of the same id replaces the earlier one.
+        QCOMPARE(package.item("b").href, QStringLiteral("second.xhtml"));
+        QCOMPARE(package.manifest.size(), 3);
+        const epub::ManifestItem unknown = package.item("nothing");
+        QVERIFY(unknown.id.isEmpty() && unknown.href.isEmpty() && unknown.mediaType.isEmpty());
+        QCOMPARE(package.manifest.size(), 3);
+        QCOMPARE(package.spine, (QStringList { "a", "", "b", "a" }));
+        QCOMPARE(package.tocId, QStringLiteral("second"));
+    }
+
+    void prefixedPackage()
+    {
+        // The package namespace written with a prefix throughout.
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("p.opf"));
+        QVERIFY(testfiles::write(file,
+            "<opf:package xmlns:opf=\"http://www.idpf.org/2007/opf\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+            "<opf:metadata><dc:title>T</dc:title></opf:metadata>"
+            "<opf:manifest><opf:item id=\"c\" href=\"c.xhtml\" media-type=\"application/xhtml+xml\"/></opf:manifest>"
+            "<opf:spine><opf:itemref idref=\"c\"/></opf:spine></opf:package>"));
+        epub::EpubParser parser(nullptr);
+        parser.loadMetaData(file);
+        QCOMPARE(parser.package().title(), QStringLiteral("T"));
+        QCOMPARE(parser.package().spine, QStringList { "c" });
+        QCOMPARE(parser.package().item("c").href, QStringLiteral("c.xhtml"));
+    }
+
+    void ncxChoice_data()
+    {
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<QByteArray>("spine");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray both = "<item id=\"ncx\" href=\"a.ncx\" media-type=\"application/x-dtbncx+xml\"/>"
+                                "<item id=\"toc1\" href=\"b.ncx\" media-type=\"application/x-dtbncx+xml\"/>";
+        QTest::newRow("spine toc wins") << both << QByteArray("<spine toc=\"toc1\"/>") << QStringLiteral("b.ncx");
+        QTest::newRow("id ncx") << both << QByteArray("<spine/>") << QStringLiteral("a.ncx");
+        QTest::newRow("unknown toc id falls back to ncx")
+            << both << QByteArray("<spine toc=\"zzz\"/>") << QStringLiteral("a.ncx");
+        QTest::newRow("by media type") << QByteArray("<item id=\"x\" href=\"nav/Contents.NCX\" "
+                                                     "media-type=\"Application/X-DTBNCX+XML\"/>")
+                                       << QByteArray("<spine/>") << QStringLiteral("nav/Contents.NCX");
+        QTest::newRow("media type needs the suffix")
+            << QByteArray("<item id=\"x\" href=\"contents.xml\" media-type=\"application/x-dtbncx+xml\"/>")
+            << QByteArray("<spine/>") << QStringLiteral("toc.ncx");
+        QTest::newRow("nothing suitable") << QByteArray() << QByteArray("<spine/>") << QStringLiteral("toc.ncx");
+    }
+
+    void ncxChoice()
+    {
+        QFETCH(QByteArray, manifest);
+        QFETCH(QByteArray, spine);
+        QFETCH(QString, expected);
+        OpfFixture fixture("", manifest, spine);
+        QCOMPARE(fixture.parser().ncxFilePath(), expected);
+    }
+
+    void unreadablePackage()
+    {
+        epub::EpubParser parser(nullptr);
+        parser.loadMetaData(QStringLiteral("/nonexistent/content.opf"));
+        QVERIFY(parser.package().manifest.isEmpty());
+
+        QTemporaryDir dir;
+        QVERIFY(testfiles::write(dir.filePath(QStringLiteral("bad.opf")), "<package><metadata><dc:title>T</metadata>"));
+        parser.loadMetaData(dir.filePath(QStringLiteral("bad.opf")));
+        QVERIFY(parser.package().titles.isEmpty());
+    }
+
+    void navigationTree()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("toc.ncx"));
+        // Declared Latin-1 but read as UTF-8; two navMaps; play order ignored.
+        QVERIFY(testfiles::write(file,
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+            "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\"><navMap>"
+            "<navPoint playOrder=\"9\"><navLabel><text> \xc3\x89t\xc3\xa9 </text></navLabel>"
+            "<content src=\"a%20b.xhtml#x\"/>"
+            "<navPoint playOrder=\"1\"><content src=\"c.xhtml\"/></navPoint>"
+            "<NAVPOINT><navLabel><text>first</text></navLabel><navLabel><text>second</text></navLabel>"
+            "<navLabel><text></text></navLabel></NAVPOINT>"
+            "</navPoint></navMap><navMap><navPoint><navLabel><text>Last</text></navLabel></navPoint></navMap>"
+            "</ncx>"));
+        epub::EpubParser parser(nullptr);
+        parser.loadTOC(file);
+        // A later label wins, an empty one does not.
+        QCOMPARE(tocText(parser.toc()), QStringLiteral("=( \u00c9t\u00e9 =a b.xhtml#x(=c.xhtml second=) Last=)"));
+
+        // Nesting beyond what the DOM can take is refused, not parsed.
+        QByteArray deep = "<ncx><navMap>";
+        for (int i = 0; i < 40000; ++i)
+            deep += "<navPoint>";
+        for (int i = 0; i < 40000; ++i)
+            deep += "</navPoint>";
+        deep += "</navMap></ncx>";
+        QVERIFY(testfiles::write(file, deep));
+        epub::EpubParser other(nullptr);
+        other.loadTOC(file);
+        QVERIFY(other.toc().isEmpty());
+    }
+
+    void spineAndContents_data()
+    {
+        QTest::addColumn<BookSetup>("setup");
+        QTest::addColumn<QString>("packageFolder");
+        QTest::addColumn<QStringList>("chapters");
+        QTest::addColumn<QString>("contents");
+
+        // Nesting and document order decide, whatever the play order; the EPUB 3 navigation
+        // document is in the manifest, not in the spine: not a chapter.
+        QTest::newRow("epub 3, nested contents")
+            << BookSetup([](EpubBuilder& b) {
+                   b.setVersion(3);
+                   b.addChapter("c1", "c1.xhtml", "One", "<p/>");
+                   b.addChapter("c2", "c2.xhtml", "Two", "<p/>");
+                   b.setNavPoints({ { "Part I", "c1.xhtml",
+                                        { { "1.1", "c1.xhtml#s1", {} },
+                                            { "1.2", "c1.xhtml#s2", { { "1.2.1", "c2.xhtml#deep", {} } } } } },
+                       { "Part II", "c2.xhtml", {} } });
+               })
+            << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml" }
+            << "=(Part I=c1.xhtml(1.1=c1.xhtml#s1 1.2=c1.xhtml#s2(1.2.1=c2.xhtml#deep)) Part II=c2.xhtml)";
+        QTest::newRow("package at the top of the archive") << BookSetup([](EpubBuilder& b) {
+            b.setOpfFolder(QString());
+            b.addChapter("c1", "ch1.xhtml", "One", "<p/>");
+        }) << QString() << QStringList { "ch1.xhtml" } << "=(One=ch1.xhtml)";
+        QTest::newRow("fragments and percent-encoded hrefs") << BookSetup([](EpubBuilder& b) {
+            b.addMissingItem("c1", "Text/chapter%201.xhtml");
+            b.addArchiveFile("OEBPS/Text/chapter 1.xhtml", chapterXml("<p>one</p>"));
+            b.addMissingItem("c2", "Text/ch2.xhtml#part2");
+            b.addArchiveFile("OEBPS/Text/ch2.xhtml", chapterXml("<p>two</p>"));
+            b.setNavPoints({ { "One", "Text/chapter%201.xhtml#p3", {} }, { "Two", "Text/ch2.xhtml#part2", {} } });
+        }) << "OEBPS" << QStringList { "Text/chapter 1.xhtml", "Text/ch2.xhtml" }
+                                                             << "=(One=Text/chapter 1.xhtml#p3 "
+                                                                "Two=Text/ch2.xhtml#part2)";
+        // Missing files, documents too deep for the DOM and plain HTML items are no chapters; a
+        // second spine entry for the first chapter's file lists it twice.
+        QTest::newRow("missing and broken chapters") << BookSetup([](EpubBuilder& b) {
+            QByteArray deep = "<html><body>" + QByteArray("<div>").repeated(40000)
+                + QByteArray("</div>").repeated(40000) + "</body></html>";
+            b.addChapter("c1", "c1.xhtml", "One", "<p/>");
+            b.addMissingItem("gone", "gone.xhtml");
+            b.addItem("deep", "deep.xhtml", deep);
+            b.addItem("html", "plain.html", "<p>x</p>", "text/html");
+            b.addChapter("c2", "c2.xhtml", "Two", "<p/>");
+            b.addMissingItem("again", "c1.xhtml#again");
+        }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml", "c1.xhtml" }
+                                                     << "=(One=c1.xhtml Two=c2.xhtml)";
+    }
+
+    void spineAndContents()
+    {
+        QFETCH(BookSetup, setup);
+        QFETCH(QString, packageFolder);
+        QFETCH(QStringList, chapters);
+        QFETCH(QString, contents);
+        EpubBuilder builder;
+        setup(builder);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+
+        QCOMPARE(fixture.parser().package().packageDir(),
+            packageFolder.isEmpty() ? fixture.outputDir() : fixture.outputFile(packageFolder));
+        QCOMPARE(fixture.document().chapters(), chapters);
+        for (const QString& chapter : chapters)
+            QVERIFY2(QFileInfo(fixture.document().chapterFilePath(chapter)).isFile(), qPrintable(chapter));
+        QCOMPARE(tocText(fixture.parser().toc()), contents);
+    }
+
+    void chaptersAreCleaned()
+    {
+        const QByteArray clean = chapterXml("<p><b>one</b> <i>two</i></p><pre>  a\n   b</pre>");
+        const QByteArray scripted
+            = chapterXml("<p onclick=\"steal()\"><b>one</b> <i>two</i></p><script>steal()</script>"
+                         "<a href=\" javascript:steal()\">link</a><pre>  a\n   b</pre><iframe src=\"x.html\"/>");
+        const QByteArray xslt = "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>\n"
+                                "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>x</p></body></html>\n";
+        const QByteArray broken = "<html><body><p>a&nbsp;b<br><script>steal()</script></body></html>";
+        const QByteArray notInSpine = chapterXml("<p onmouseover=\"steal()\">note</p>");
+
+        EpubBuilder builder;
+        builder.addItem("c1", "clean.xhtml", clean);
+        builder.addItem("c2", "scripted.xhtml", scripted);
+        builder.addItem("c3", "xslt.xhtml", xslt);
+        builder.addItem("c4", "broken.html", broken);
+        builder.addItem("n1", "notes.xhtml", notInSpine, "application/xhtml+xml", false);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+
+        const QStringList chapters = fixture.document().chapters();
+        QCOMPARE(chapters, (QStringList { "clean.xhtml", "scripted.xhtml", "xslt.xhtml", "broken.html" }));
+        // Untouched chapters keep their bytes.
+        QCOMPARE(fixture.readOutput("OEBPS/clean.xhtml"), clean);
+        const QByteArray cleaned = fixture.readOutput("OEBPS/scripted.xhtml");
+        QVERIFY(!cleaned.contains("steal"));
+        QVERIFY(!cleaned.contains("iframe"));
+        QVERIFY(cleaned.contains("<b>one</b> <i>two</i>"));
+        QVERIFY(cleaned.contains("<pre>  a\n   b</pre>"));
+        QVERIFY(cleaned.contains(">link</a>"));
+        QVERIFY(!fixture.readOutput("OEBPS/xslt.xhtml").contains("t.xsl"));
+        QCOMPARE(fixture.readOutput("OEBPS/broken.html"), QByteArray("<html><body><p>a&nbsp;b<br></body></html>"));
+        QCOMPARE(fixture.document().chapterKind("broken.html"), int(TextDocument::KindHtml));
+        // A document outside the spine is cleaned too: a link may lead there.
+        QVERIFY(!fixture.readOutput("OEBPS/notes.xhtml").contains("steal"));
+        // Rewrites leave no temporary files behind.
+        QCOMPARE(noDots(QDir(fixture.outputFile("OEBPS")).entryList(QDir::Files)).size(), 7);
+    }
+
+    void pathsOutsideTheBookAreRefused()
+    {
+        EpubFixture fixture;
+        // A file beside the output folder that a hostile manifest points at.
+        const QString victim = fixture.tempPath("victim.html");
+        const QByteArray victimBytes = "<html><body><script>mine()</script></body></html>";
+        QVERIFY(testfiles::write(victim, victimBytes));
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        builder.addMissingItem("up", "../../victim.html");
+        builder.addMissingItem("encoded", "%2e%2e/%2E%2E/victim.html");
+        builder.addMissingItem("absolute", victim);
+        builder.addMissingItem("backslash", "..\\..\\victim.html");
+        // Inside after cleaning: the OPF folder and back.
+        builder.addMissingItem("roundabout", "../OEBPS/c1.xhtml");
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+
+        QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "../OEBPS/c1.xhtml" }));
+        QCOMPARE(testfiles::read(victim), victimBytes);
+        QVERIFY(!QFileInfo::exists(victim + QStringLiteral(".xhtml")));
+    }
+
+    void hostileContainer()
+    {
+        // A package document outside the book is not read.
+        EpubBuilder outside;
+        outside.setContainerXml("<container><rootfiles><rootfile full-path=\"../../content.opf\" "
+                                "media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
+        EpubFixture fixture;
+        QVERIFY(fixture.write(outside));
+        QCOMPARE(fixture.convert(), epub::ReadError);
+
+        // Two rootfiles: the first with the package media type (any letter case) is taken.
+        EpubBuilder two;
+        two.setContainerXml("<container><rootfiles>"
+                            "<rootfile full-path=\"other.pdf\" media-type=\"application/pdf\"/>"
+                            "<rootfile full-path=\"OEBPS/content.opf\" media-type=\"Application/OEBPS-Package+XML\"/>"
+                            "</rootfiles></container>");
+        two.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        EpubFixture second;
+        QVERIFY(second.write(two));
+        QCOMPARE(second.convert(), epub::NoError);
+        QCOMPARE(second.document().chapters(), QStringList { "c1.xhtml" });
+
+        // A container nested too deeply for the DOM is refused, not parsed.
+        QByteArray deep = "<container>";
+        for (int i = 0; i < 40000; ++i)
+            deep += "<x>";
+        EpubBuilder deepBuilder;
+        deepBuilder.setContainerXml(deep);
+        EpubFixture third;
+        QVERIFY(third.write(deepBuilder));
+        QCOMPARE(third.convert(), epub::ReadError);
+    }
+
+    void protection_data()
+    {
+        QTest::addColumn<QByteArray>("encryption"); // empty: no encryption.xml
+        QTest::addColumn<QByteArray>("firstChapter");
+        QTest::addColumn<int>("result");
+
+        const QByteArray good = chapterXml("<p>x</p>");
+        QTest::newRow("enciphered content") << encipheredContent() << good << int(epub::ProtectedError);
+        QTest::newRow("obfuscated fonts and a sloppy first chapter") << ObfuscatedFonts << NotXml << int(epub::NoError);
+        QTest::newRow("no entries") << QByteArray("<encryption/>") << NotXml << int(epub::NoError);
+        QTest::newRow("unreadable list and a chapter that is not XML")
+            << QByteArray("<enc") << NotXml << int(epub::ProtectedError);
+        QTest::newRow("unreadable list and a good chapter") << QByteArray("<enc") << good << int(epub::NoError);
+        QTest::newRow("no list and a chapter that is not XML") << QByteArray() << NotXml << int(epub::NoError);
+    }
+
+    void protection()
+    {
+        QFETCH(QByteArray, encryption);
+        QFETCH(QByteArray, firstChapter);
+        QFETCH(int, result);
+
+        EpubBuilder builder;
+        // A missing first chapter is passed over by the test.
+        builder.addMissingItem("m", "missing.xhtml");
+        builder.addItem("c1", "c1.xhtml", firstChapter);
+        builder.addChapter("c2", "c2.xhtml", "Two", "<p/>");
+        if (!encryption.isEmpty())
+            builder.addArchiveFile("META-INF/encryption.xml", encryption);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(int(fixture.convert()), result);
+        const bool isProtected = result == epub::ProtectedError;
+        QCOMPARE(fixture.parser().package().isProtected, isProtected);
+        if (isProtected) {
+            QVERIFY(fixture.document().chapters().isEmpty());
+            QVERIFY(fixture.parser().toc().isEmpty());
+            QVERIFY(fixture.parser().package().coverPath().isEmpty());
+        } else {
+            QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "c2.xhtml" }));
+        }
+    }
+
+    void chapterKindsAndRenaming()
+    {
+        EpubBuilder builder;
+        builder.addItem("a", "ch1.html", chapterXml("<p>1</p>"));
+        builder.addItem("b", "ch2.xhtml", chapterXml("<p>2</p>"));
+        builder.addItem("c", "ch3.XHTML", chapterXml("<p>3</p>"));
+        builder.addItem("d", "ch4.html", chapterXml("<p>4</p>", ""));
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+
+        for (int run = 0; run < 2; ++run) {
+            // The second run finds the earlier files in place and must end the same.
+            QCOMPARE(fixture.convert(), epub::NoError);
+            epub::EpubDocument& document = fixture.document();
+            QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.XHTML", "ch4.html" }));
+            QCOMPARE(document.chapterKind("ch1.html"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch2.xhtml"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch3.XHTML"), int(TextDocument::KindXhtml));
+            QCOMPARE(document.chapterKind("ch4.html"), int(TextDocument::KindHtml));
+            const QStringList files = noDots(QDir(fixture.outputFile("OEBPS")).entryList(QDir::Files));
+            QVERIFY2(files.contains(QStringLiteral("ch1.html.xhtml")), qPrintable(files.join(' ')));
+            QVERIFY(files.contains(QStringLiteral("ch2.xhtml")));
+            QVERIFY(files.contains(QStringLiteral("ch3.XHTML.xhtml")));
+            QVERIFY(files.contains(QStringLiteral("ch4.html")));
+            QVERIFY(!files.contains(QStringLiteral("ch1.html")));
+            QVERIFY(!files.contains(QStringLiteral("ch2.xhtml.xhtml")));
+            for (const QString& chapter : document.chapters())
+                QVERIFY2(QFileInfo(document.chapterFilePath(chapter)).isFile(), qPrintable(chapter));
+        }
+    }
+
+    void cover_data()
+    {
+        QTest::addColumn<QString>("candidate"); // a dc:coverage value, or "" for none
+        QTest::addColumn<bool>("manifestCover"); // meta cover naming a manifest image
+        QTest::addColumn<QStringList>("entries"); // images in archive order
+        QTest::addColumn<QString>("expected"); // relative to the output folder, or ""
+
+        QTest::newRow("manifest image, exact entry")
+            << QString() << true << QStringList { "OEBPS/images/cover.jpg", "OEBPS/images/back-cover.jpg" }
+            << QStringLiteral("OEBPS/images/cover.jpg");
+        QTest::newRow("file name as candidate")
+            << QStringLiteral("cover.jpg") << false
+            << QStringList { "OEBPS/images/cover.jpg", "OEBPS/images/back-cover.jpg" }
+            << QStringLiteral("OEBPS/images/cover.jpg");
+        QTest::newRow("name does not match back-cover")
+            << QStringLiteral("cover.jpg") << false << QStringList { "OEBPS/cover.jpg", "OEBPS/images/back-cover.jpg" }
+            << QStringLiteral("OEBPS/cover.jpg");
+        QTest::newRow("id text with an image suffix")
+            << QStringLiteral("frontpage") << false
+            << QStringList { "OEBPS/frontpage.xhtml", "OEBPS/img/frontpage.png" }
+            << QStringLiteral("OEBPS/img/frontpage.png");
+        QTest::newRow("regular expression text is plain text")
+            << QStringLiteral("(a+)+$") << false << QStringList { "OEBPS/Images/Cover.PNG" }
+            << QStringLiteral("OEBPS/Images/Cover.PNG");
+        QTest::newRow("no candidates: last cover-like name")
+            << QString() << false << QStringList { "OEBPS/Images/Cover.PNG", "OEBPS/images/back-cover.jpg" }
+            << QStringLiteral("OEBPS/images/back-cover.jpg");
+        QTest::newRow("no image at all") << QString() << false << QStringList { "OEBPS/images/photo.jpg" } << QString();
+    }
+
+    void cover()
+    {
+        QFETCH(QString, candidate);
+        QFETCH(bool, manifestCover);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, expected);
+
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        if (!candidate.isEmpty())
+            builder.addMetadata("dc:coverage", candidate);
+        const QByteArray image = EpubBuilder::png(4, 4);
+        for (const QString& entry : entries) {
+            if (manifestCover && entry.endsWith(QLatin1String("/cover.jpg")))
+                builder.setCover(entry.mid(6), image, "image/jpeg");
+            else
+                builder.addArchiveFile(entry, image);
+        }
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        const QString cover = fixture.parser().package().coverPath();
+        QCOMPARE(cover, expected.isEmpty() ? QString() : fixture.outputFile(expected));
+        if (!cover.isEmpty())
+            QVERIFY(QFileInfo(cover).isFile());
+    }
+
+    void unreadableBooks()
+    {
+        EpubFixture fixture;
+        QVERIFY(testfiles::write(fixture.bookPath(), "this is not a zip archive"));
+        QCOMPARE(fixture.convert(), epub::ReadError);
+        QVERIFY(fixture.document().chapters().isEmpty());
+
+        // An archive without a container.
+        QVERIFY(
+            ZipWriter::write(fixture.bookPath(), { { QStringLiteral("mimetype"), "application/epub+zip", false } }));
+        QCOMPARE(fixture.convert(), epub::ReadError);
+
+        // A package document that is not XML: nothing to show, but no failure.
+        EpubBuilder builder;
+        builder.setOpfName("missing.opf");
+        builder.setContainerXml("<container><rootfiles><rootfile full-path=\"OEBPS/content.opf\" "
+                                "media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
+        builder.addArchiveFile("OEBPS/content.opf", "<package><manifest>");
+        EpubFixture broken;
+        QVERIFY(broken.write(builder));
+        QCOMPARE(broken.convert(), epub::NoError);
+        QVERIFY(broken.document().chapters().isEmpty());
+    }
+
+    void fastConversion()
+    {
+        EpubBuilder builder;
+        builder.setTitle("Fast");
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        builder.setCover("images/cover.png", EpubBuilder::png(4, 4));
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(true), epub::NoError);
+        QCOMPARE(fixture.parser().package().title(), QStringLiteral("Fast"));
+        QCOMPARE(fixture.parser().package().coverPath(), fixture.outputFile("OEBPS/images/cover.png"));
+        QVERIFY(fixture.parser().package().packageDir().isEmpty());
+        QVERIFY(fixture.parser().toc().isEmpty());
+        QVERIFY(fixture.document().chapters().isEmpty());
+        // Only what was asked for was unpacked.
+        QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/c1.xhtml")));
+        QVERIFY(QFileInfo::exists(fixture.outputFile("OEBPS/content.opf")));
+
+        // With an unreadable encryption list the first chapter is unpacked and tested.
+        EpubBuilder enciphered;
+        enciphered.addItem("c1", "c1.xhtml", NotXml);
+        enciphered.addArchiveFile("META-INF/encryption.xml", "not xml");
+        EpubFixture second;
+        QVERIFY(second.write(enciphered));
+        QCOMPARE(second.convert(true), epub::ProtectedError);
+        QVERIFY(second.parser().package().isProtected);
+    }
+
+    void contentsAreBuiltOnce()
+    {
+        epub::EpubDocument unloaded(QStringLiteral("/nonexistent.epub"));
+        QVERIFY(unloaded.toc().isEmpty());
+
+        EpubFixture fixture;
+        QVERIFY(fixture.write(twoPartBook()));
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.load(fixture.outputDir()));
+        const QList<TocPoint> first = document.toc();
+        const QList<TocPoint> second = document.toc();
+        QCOMPARE(second.size(), first.size());
+        QCOMPARE(second.at(0).id, first.at(0).id);
+        QCOMPARE(second.at(0).children.at(1).id, first.at(0).children.at(1).id);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(first.at(0).id).hasMatch());
+        QVERIFY(first.at(0).id != first.at(1).id && first.at(0).id != first.at(0).children.at(0).id);
+    }
+
+    void failedLoads()
+    {
+        EpubBuilder builder = twoPartBook();
+        builder.addArchiveFile("META-INF/encryption.xml",
+            "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">"
+            "<EncryptedData xmlns=\"http://www.w3.org/2001/04/xmlenc#\"><EncryptionMethod "
+            "Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes128-cbc\"/></EncryptedData></encryption>");
+        EpubFixture protectedBook;
+        QVERIFY(protectedBook.write(builder));
+        epub::EpubDocument document(protectedBook.bookPath());
+        QVERIFY(!document.load(protectedBook.outputDir()));
+        QVERIFY(document.chapters().isEmpty());
+        QVERIFY(document.toc().isEmpty());
+    }
+
+    void bookWithoutNavigation()
+    {
+        EpubBuilder builder = twoPartBook();
+        builder.setWriteNcx(false);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.load(fixture.outputDir()));
+        QCOMPARE(document.chapters().size(), 2);
+        QVERIFY(document.toc().isEmpty());
+
+        // An NCX that is not XML.
+        EpubBuilder broken = twoPartBook();
+        broken.setWriteNcx(false);
+        broken.addResource("ncx", "toc.ncx", "<ncx><navMap>", "application/x-dtbncx+xml");
+        EpubFixture second;
+        QVERIFY(second.write(broken));
+        epub::EpubDocument other(second.bookPath());
+        QVERIFY(other.load(second.outputDir()));
+        QVERIFY(other.toc().isEmpty());
+    }
+
+    void navigationDocument_data()
+    {
+        QTest::addColumn<QString>("navHref");
+        QTest::addColumn<QString>("prefix"); // from the navigation document's folder to the package's
+        QTest::addColumn<QString>("hostile"); // a further link, which must lead nowhere
+
+        QTest::newRow("beside the package") << "nav.xhtml" << QString() << QString();
+        QTest::newRow("in its own folder") << "nav/toc.xhtml"
+                                           << "../" << QString();
+        QTest::newRow("a link leaving the book") << "nav.xhtml" << QString() << "../../etc/passwd";
+        QTest::newRow("a link outside the package") << "nav.xhtml" << QString() << "../META-INF/container.xml";
+    }
+
+    // An EPUB 3 book without an NCX has the contents of its navigation document.
+    void navigationDocument()
+    {
+        QFETCH(QString, navHref);
+        QFETCH(QString, prefix);
+        QFETCH(QString, hostile);
+        EpubBuilder builder = twoPartBook();
+        builder.setVersion(3);
+        builder.setWriteNcx(false);
+        builder.setNavHref(navHref);
+        QList<EpubBuilder::NavPoint> points {
+            { "Part I", prefix + "chapter%201.xhtml",
+                { { "A", prefix + "chapter%201.xhtml#p3", {} }, { " B ", prefix + "c2.xhtml#b", {} } } },
+            { "Part II", prefix + "c2.xhtml", {} }
+        };
+        QStringList expected { "0 Part I chapter 1.xhtml", "1 A chapter 1.xhtml#p3", "1 B c2.xhtml#b",
+            "0 Part II c2.xhtml" };
+        if (!hostile.isEmpty()) {
+            points.append({ "Escape", hostile, {} });
+            expected.append("0 Escape ");
+        }
+        builder.setNavPoints(points);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.load(fixture.outputDir()));
+
+        QStringList entries;
+        const std::function<void(const QList<TocPoint>&, int)> walk = [&](const QList<TocPoint>& list, int depth) {
+            for (const TocPoint& point : list) {
+                entries.append(QStringLiteral("%1 %2 %3").arg(depth).arg(point.title, point.link->source));
+                walk(point.children, depth + 1);
+            }
+        };
+        walk(document.toc(), 0);
+        QCOMPARE(entries, expected);
+    }
+
+    void loadingAgain()
+    {
+        EpubFixture fixture;
+        QVERIFY(fixture.write(twoPartBook()));
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.load(fixture.outputDir()));
+        const QString firstId = document.toc().at(0).id;
+        // A second load starts afresh: no doubled chapters or contents.
+        QVERIFY(document.load(fixture.outputDir()));
+        QCOMPARE(document.chapters().size(), 2);
+        QCOMPARE(document.toc().size(), 2);
+        QVERIFY(document.toc().at(0).id != firstId);
+    }
+
+    void removesUnsafeMarkup_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QStringList>("gone"); // texts that must not be in the output
+        QTest::addColumn<QStringList>("kept"); // texts that must be
+
+        QTest::newRow("three scripts") << QByteArray("<script>a()</script><p>x<script src=\"b.js\"/></p>"
+                                                     "<div><script type=\"text/javascript\">c()</script></div>")
+                                       << 3 << QStringList { "script", "a()", "c()" } << QStringList { "<p>x</p>" };
+        QTest::newRow("prefixed and upper-case script")
+            << QByteArray("<svg:svg><svg:script>s()</svg:script><svg:rect/></svg:svg><SCRIPT>u()</SCRIPT>") << 2
+            << QStringList { "s()", "u()" } << QStringList { "<svg:rect" };
+        QTest::newRow("handlers") << QByteArray("<p onclick=\"a()\" OnMouseOver='b()' class=\"c\">x</p>"
+                                                "<svg:svg onload=\"d()\"/>")
+                                  << 3 << QStringList { "a()", "b()", "d()" } << QStringList { "class=\"c\"" };
+        QTest::newRow("javascript links")
+            << QByteArray("<a href=\"javascript:a()\">1</a><a href=\" \t JavaScript:b()\">2</a>"
+                          "<a href=\"java&#x9;script:c()\">3</a><svg:a xlink:href=\"javascript:d()\">4</svg:a>"
+                          "<form action=\"javascript:e()\"><button formaction=\"javascript:f()\">g</button></form>"
+                          "<img src=\"javascript:h()\"/><a href=\"chapter2.xhtml\">ok</a>")
+            << 7 << QStringList { "a()", "b()", "c()", "d()", "e()", "f()", "h()" }
+            << QStringList { "href=\"chapter2.xhtml\"", ">1</a>", "<img" };
+        QTest::newRow("frames and plugins")
+            << QByteArray(
+                   "<iframe src=\"x.html\">f</iframe><object data=\"x.swf\" type=\"application/x-shockwave-flash\">"
+                   "<p>fallback</p></object><embed src=\"x.svg\" type=\"image/svg+xml\"/>"
+                   "<object data=\"d.html\"/><embed src=\"e.html\"/>")
+            << 5 << QStringList { "iframe", "x.swf", "fallback", "x.svg", "d.html", "e.html" } << QStringList {};
+        QTest::newRow("svg animation to a javascript url")
+            << QByteArray("<svg:svg><svg:a><svg:set attributeName=\"href\" to=\"javascript:a()\"/>x</svg:a></svg:svg>")
+            << 1 << QStringList { "a()" } << QStringList { "svg:set" };
+    }
+
+    void removesUnsafeMarkup()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, removed);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, kept);
+
+        QByteArray out;
+        const ChapterCleaner::Result result = clean(page(body), &out);
+        QCOMPARE(result.removed, removed);
+        QCOMPARE(result.outcome, removed > 0 ? ChapterCleaner::Cleaned : ChapterCleaner::Unchanged);
+        QVERIFY(result.wellFormed);
+        for (const QString& text : gone)
+            QVERIFY2(!out.contains(text.toUtf8()), qPrintable(text + QStringLiteral(" in ") + QString::fromUtf8(out)));
+        for (const QString& text : kept)
+            QVERIFY2(
+                out.contains(text.toUtf8()), qPrintable(text + QStringLiteral(" not in ") + QString::fromUtf8(out)));
+        // The rewritten chapter is still well-formed XML with its namespace.
+        QVERIFY(!bodyText(out).startsWith(QLatin1String("<error")));
+        QVERIFY(out.contains("xmlns=\"http://www.w3.org/1999/xhtml\""));
+
+        // Other ways in: a refresh in the head and an XSLT instruction before the root.
+        const QByteArray refresh = page("<p>x</p>", "<meta http-equiv=\"Refresh\" content=\"0; url=javascript:a()\"/>");
+        QCOMPARE(clean(refresh, &out).removed, 1);
+        QVERIFY(!out.contains("a()"));
+        const QByteArray xslt = "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?>\n"
+                                "<?xml-stylesheet type=\"text/css\" href=\"s.css\"?>\n<html><body>x</body></html>";
+        QCOMPARE(clean(xslt, &out).removed, 1);
+        QVERIFY(!out.contains("s.xsl"));
+        QVERIFY(out.contains("s.css"));
+    }
+
+    void keepsSafeMarkup_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("plain") << page("<p>Hello <b>bold</b> <i>it</i></p>");
+        QTest::newRow("images in object and embed") << page(
+            "<object data=\"i.png\" type=\"image/png\">alt</object><embed src=\"pic.JPG\"/><object data=\"p.gif\"/>");
+        QTest::newRow("words starting with on") << page("<p class=\"onward\" title=\"online\">one</p>");
+        QTest::newRow("self-closing title and css instruction") << QByteArray(
+            "<?xml-stylesheet href=\"a.css\" type=\"text/css\"?>\n<html><head><title/></head><body/></html>");
+        QTest::newRow("namespace declaration named on")
+            << QByteArray("<html xmlns:onx=\"urn:x\"><onx:p>a</onx:p></html>");
+        // A broken chapter without anything unsafe stays exactly as it was.
+        QTest::newRow("broken, nothing unsafe")
+            << QByteArray("<html><body><p>caf\xc3\xa9 &nbsp; <b>bold</i><br><!-- c --></body></html>\r\n");
+    }
+
+    void keepsSafeMarkup()
+    {
+        QFETCH(QByteArray, data);
+        QByteArray out;
+        const ChapterCleaner::Result result = clean(data, &out);
+        QCOMPARE(result.outcome, ChapterCleaner::Unchanged);
+        QCOMPARE(result.removed, 0);
+        QCOMPARE(out, data);
+    }
+
+    // Chapters with one thing to remove: everything else is written back as it was.
+    void rewritesOnlyWhatIsUnsafe_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArrayList>("kept");
+        QTest::addColumn<QByteArrayList>("gone");
+        QTest::addColumn<bool>("sameText");
+
+        QTest::newRow("text byte for byte")
+            << page("<p><b>one</b> <i>two</i> &amp; <span>thr</span><span>ee</span></p>\n"
+                    "<pre>  line one\n    line   two\n\tend  </pre>\n<p>a\xc2\xa0b &#8212; \xe2\x80\x94 &nbsp;</p>",
+                   "<title>T</title><script>x()</script>")
+            << QByteArrayList { "<b>one</b> <i>two</i>", "<span>thr</span><span>ee</span>",
+                   "<pre>  line one\n    line   two\n\tend  </pre>", "&nbsp;" }
+            << QByteArrayList { "\n <", "x()" } << true;
+        QTest::newRow("empty elements with end tags")
+            << page("<p/><div></div><br/><img src=\"a.png\"/><hr/><a id=\"x\"/><script/>",
+                   "<title/><link href=\"s.css\"/><style/>")
+            << QByteArrayList { "<title></title>", "<p></p>", "<div></div>", "<a id=\"x\"></a>", "<style></style>",
+                   "<br/>", "<img src=\"a.png\"/>", "<hr/>", "<link href=\"s.css\"/>" }
+            << QByteArrayList { "script" } << true;
+        QTest::newRow("declared encoding")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                          "<html><body><p>caf\xe9</p><script>x()</script></body></html>")
+            << QByteArrayList { "caf\xe9", "ISO-8859-1" } << QByteArrayList { "x()" } << false;
+        // Entities and attribute defaults of an internal subset add markup in an XML parser.
+        QTest::newRow("entity of the internal subset")
+            << QByteArray("<!DOCTYPE html [<!ENTITY x \"<script>alert(1)</script>\">]>\n"
+                          "<html><body><p>&x;</p></body></html>")
+            << QByteArrayList() << QByteArrayList { "alert", "ENTITY" } << false;
+        QTest::newRow("attribute default of the internal subset")
+            << QByteArray("<!DOCTYPE html [<!ATTLIST body onload CDATA \"alert(1)\">]>\n"
+                          "<html><body><p>x</p></body></html>")
+            << QByteArrayList { "<p>x</p>" } << QByteArrayList { "alert" } << true;
+    }
+
+    void rewritesOnlyWhatIsUnsafe()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArrayList, kept);
+        QFETCH(QByteArrayList, gone);
+        QFETCH(bool, sameText);
+        QByteArray out;
+        QCOMPARE(clean(data, &out).outcome, ChapterCleaner::Cleaned);
+        if (sameText)
+            QCOMPARE(bodyText(out), bodyText(data));
+        for (const QByteArray& text : kept)
+            QVERIFY2(out.contains(text), text.constData());
+        for (const QByteArray& text : gone)
+            QVERIFY2(!out.contains(text), text.constData());
+    }
+
+    void chapterKinds_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("xhtml 1.1") << page("<p>x</p>") << int(TextDocument::KindXhtml);
+        QTest::newRow("xhtml 1.0 strict") << page("<p>x</p>", "<title>T</title>",
+            "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" \"DTD/xhtml1-strict.dtd\">\n")
+                                          << int(TextDocument::KindXhtml);
+        QTest::newRow("html5 doctype") << page("<p>x</p>", "<title>T</title>", "<!DOCTYPE html>\n")
+                                       << int(TextDocument::KindHtml);
+        QTest::newRow("no doctype") << page("<p>x</p>", "<title>T</title>", "") << int(TextDocument::KindHtml);
+        QTest::newRow("xhtml doctype but broken") << page("<p>x</b>") << int(TextDocument::KindHtml);
+    }
+
+    void chapterKinds()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, kind);
+        QByteArray out;
+        QCOMPARE(clean(data, &out).kind, kind);
+    }
+
+    void refusesDeepNesting()
+    {
+        // Qt's DOM parser recurses per level and overflows the stack near 30,000 levels.
+        const int levels = 40000;
+        QByteArray deep = "<html><body>";
+        deep.reserve(levels * 12);
+        for (int i = 0; i < levels; ++i)
+            deep += "<div>";
+        deep += "<script>x()</script>";
+        for (int i = 0; i < levels; ++i)
+            deep += "</div>";
+        deep += "</body></html>";
+        QByteArray out;
+        const ChapterCleaner::Result result = clean(deep, &out);
+        QCOMPARE(result.outcome, ChapterCleaner::Skipped);
+        QVERIFY(result.reason.contains(QLatin1String("1000")));
+        // Cleaned all the same, in case a link leads there.
+        QVERIFY(!out.contains("x()"));
+
+        // Just inside the limit: cleaned through the DOM.
+        QByteArray limit = "<html>";
+        for (int i = 0; i < 998; ++i)
+            limit += "<div>";
+        limit += "<script>x()</script>";
+        for (int i = 0; i < 998; ++i)
+            limit += "</div>";
+        limit += "</html>";
+        const ChapterCleaner::Result inside = clean(limit, &out);
+        QCOMPARE(inside.outcome, ChapterCleaner::Cleaned);
+        QVERIFY(inside.wellFormed);
+    }
+
+    void textPass_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("script and handler in html") << QByteArray(
+            "<html><body onload=\"a()\"><p>x&nbsp;y<br></p><script>if (a < b) c();</script></body></html>")
+                                                    << QByteArray("<html><body><p>x&nbsp;y<br></p></body></html>");
+        QTest::newRow("quoted greater-than in an attribute")
+            << QByteArray("<p title=\"a>b\" onclick='x()'>t<br></p>") << QByteArray("<p title=\"a>b\">t<br></p>");
+        QTest::newRow("unquoted handler and entity-spelled javascript")
+            << QByteArray("<a onclick=x() href=\"&#106;avascript&colon;y()\" id=k>l</a><br>")
+            << QByteArray("<a id=k>l</a><br>");
+        QTest::newRow("comment closed by <!-->")
+            << QByteArray("<p><!--><script>x()</script>--><br>") << QByteArray("<p><!-->--><br>");
+        QTest::newRow("processing instruction ends at >")
+            << QByteArray("<p><?x a><script>x()</script>?><br>") << QByteArray("<p><?x a>?><br>");
+        QTest::newRow("xslt instruction")
+            << QByteArray("<?xml-stylesheet type=\"text/xsl\" href=\"a.xsl\"?><p>t<br>") << QByteArray("<p>t<br>");
+        QTest::newRow("script inside title raw text")
+            << QByteArray("<title>T<script>x()</script></title><p>a<br>") << QByteArray("<title>T</title><p>a<br>");
+        QTest::newRow("script after title raw text")
+            << QByteArray("<title><a title=\"</title><script>x()</script>\"></title>")
+            << QByteArray("<title><a title=\"</title>\"></title>");
+        QTest::newRow("nested objects") << QByteArray(
+            "<object data=\"a.swf\"><object data=\"b.swf\">i</object>j</object>k<br>")
+                                        << QByteArray("k<br>");
+        QTest::newRow("script without end tag") << QByteArray("<p>a<script>b()<br>") << QByteArray("<p>ab()<br>");
+        QTest::newRow("iframe and embed")
+            << QByteArray("<iframe src=x>t</iframe><embed src=\"m.swf\"><p>z<br>") << QByteArray("<p>z<br>");
+        QTest::newRow("internal subset dropped")
+            << QByteArray("<!DOCTYPE html [ <!ENTITY a \"x>\"> <script>x()</script> ]><p>&a;<br>")
+            << QByteArray("<!DOCTYPE html><p>&a;<br>");
+        QTest::newRow("prefixed script") << QByteArray("<svg:script>x()</svg:script><p>t<br>")
+                                         << QByteArray("<p>t<br>");
+    }
+
+    void textPass()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, expected);
+        QByteArray out;
+        const ChapterCleaner::Result result = clean(data, &out);
+        QVERIFY(!result.wellFormed);
+        QCOMPARE(result.kind, int(TextDocument::KindHtml));
+        QCOMPARE(result.outcome, ChapterCleaner::Cleaned);
+        QCOMPARE(out, expected);
+    }
+
+    void textPassUtf16()
+    {
+        const QString text = QStringLiteral("<html><body><p>\u0416 <br></p><script>x()</script></body></html>");
+        QByteArray little("\xFF\xFE", 2);
+        for (const QChar c : text) {
+            little.append(char(c.unicode() & 0xFF));
+            little.append(char(c.unicode() >> 8));
+        }
+        QByteArray out;
+        QCOMPARE(epub::HtmlTextCleaner::clean(little, &out), 1);
+        QVERIFY(out.startsWith("\xFF\xFE"));
+        const QString decoded
+            = QString::fromUtf16(reinterpret_cast<const char16_t*>(out.constData() + 2), (out.size() - 2) / 2);
+        QCOMPARE(decoded, QStringLiteral("<html><body><p>\u0416 <br></p></body></html>"));
+    }
+
+    void textPassDoesNotJoinTags()
+    {
+        QByteArray out;
+        QCOMPARE(clean("<p><<script>x</script>script>y()</script><br>", &out).removed, 1);
+        QCOMPARE(out, QByteArray("<p>&lt;script>y()</script><br>"));
+        QCOMPARE(clean(out, &out).removed, 0);
+    }
+
+    void mutatedChaptersStayClean()
+    {
+        // Random edits with markup fragments: cleaning never crashes, and what it leaves holds
+        // nothing that a second cleaning would still find.
+        static const char* const pieces[] = { "<", ">", "/", "\"", "'", "=", " ", "script", "<script>", "</script>",
+            "on", "onclick=", "javascript:", "&#106;", "<!--", "-->", "<?", "?>", "<![CDATA[", "]]>", "<iframe>",
+            "<object data=x.html>", "</object>", "<title>", "</title>", "<!DOCTYPE html [", "]>", "<!ENTITY e \"<b>\">",
+            "&e;", "<svg:script>", "xlink:href=", "<?xml-stylesheet type='text/xsl'?>", "\n", "<p>", "</p>" };
+        const int pieceCount = int(sizeof(pieces) / sizeof(pieces[0]));
+        const QList<QByteArray> seeds
+            = { page("<p onclick=\"a()\">x <b>y</b></p><script>z()</script><a href=\"q\">l</a>"),
+                  QByteArray("<html><body><p>a<br><script>b()</script><title>t</title></body></html>") };
+        QRandomGenerator random(20240601);
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray data = seeds.at(round % seeds.size());
+            const int edits = 1 + random.bounded(6);
+            for (int e = 0; e < edits; ++e) {
+                const int at = random.bounded(data.size() + 1);
+                if (random.bounded(3) == 0)
+                    data.remove(at, random.bounded(8));
+                else
+                    data.insert(at, pieces[random.bounded(pieceCount)]);
+            }
+            QByteArray once;
+            const ChapterCleaner::Result first = ChapterCleaner::cleanData(data, &once);
+            QByteArray twice;
+            const ChapterCleaner::Result second = ChapterCleaner::cleanData(once, &twice);
+            if (second.removed != 0) {
+                QFAIL(qPrintable(QStringLiteral("round %1: %2 left after cleaning\ninput: %3\nonce: %4")
+                                     .arg(round)
+                                     .arg(second.removed)
+                                     .arg(QString::fromLatin1(data), QString::fromLatin1(once))));
+            }
+            QVERIFY(first.outcome != ChapterCleaner::Skipped);
+        }
+    }
+
+    void malformedChapters()
+    {
+        // Chapters that once got through: nothing that runs may be left.
+        const QDir dir(testpaths::malformedDir(QStringLiteral("epub")));
+        const QStringList names = dir.entryList(QDir::Files);
+        QVERIFY(!names.isEmpty());
+        for (const QString& name : names) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QByteArray once;
+            const ChapterCleaner::Result first = ChapterCleaner::cleanData(file.readAll(), &once);
+            QVERIFY2(first.removed > 0, qPrintable(name));
+            QVERIFY2(!once.contains("alert"), qPrintable(name + QStringLiteral(": ") + QString::fromUtf8(once)));
+            QByteArray twice;
+            QCOMPARE(ChapterCleaner::cleanData(once, &twice).removed, 0);
+        }
+    }
+
+    void cleanFileRewritesAtomically()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ch.xhtml"));
+        QVERIFY(testfiles::write(path, page("<p>a</p><script>x()</script>")));
+
+        ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
+        QCOMPARE(result.outcome, ChapterCleaner::Cleaned);
+        const QByteArray cleaned = testfiles::read(path);
+        QVERIFY(!cleaned.contains("x()"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "ch.xhtml" });
+
+        // A second run finds nothing more and leaves the file alone.
+        result = ChapterCleaner::cleanFile(path);
+        QCOMPARE(result.outcome, ChapterCleaner::Unchanged);
+        QCOMPARE(testfiles::read(path), cleaned);
+    }
+
+    void cleanFileSkipsUnreadable()
+    {
+        QTemporaryDir dir;
+        ChapterCleaner::Result result = ChapterCleaner::cleanFile(dir.filePath(QStringLiteral("missing.xhtml")));
+        QCOMPARE(result.outcome, ChapterCleaner::Skipped);
+        QVERIFY(!result.reason.isEmpty());
+        // A folder where a chapter should be.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.xhtml")));
+        result = ChapterCleaner::cleanFile(dir.filePath(QStringLiteral("folder.xhtml")));
+        QCOMPARE(result.outcome, ChapterCleaner::Skipped);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEpub)
+#include "tst_epub.moc"

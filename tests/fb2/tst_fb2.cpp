@@ -1,0 +1,1418 @@
+// FB2 and plain-text books: the description, the converters from FB2 markup to HTML, loading
+// from files and archives in every encoding, and the document that writes the chapter pages.
+
+#include "epubbuilder.h"
+#include "fb2builder.h"
+#include "sevenzwriter.h"
+#include "temphome.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "textrows.h"
+#include "zipwriter.h"
+
+#include "appdirs.h"
+#include "formats/fb2/fbbook.h"
+#include "formats/fb2/fbdocument.h"
+#include "formats/fb2/fbplaintext.h"
+#include "formats/fb2/fbtextcodec.h"
+#include "formats/fb2/fbxmlreader.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextCodec>
+#include <QtEndian>
+
+using fb2::FbBook;
+using fb2::FbDocument;
+using fb2::FbSection;
+
+Q_DECLARE_METATYPE(ZipEntry)
+
+namespace {
+
+QString fbNamespaces()
+{
+    return QStringLiteral(" xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\" "
+                          "xmlns:l=\"http://www.w3.org/1999/xlink\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"");
+}
+
+// Parses a whole document with the loader's parser; false (with a warning) on an error.
+bool fbParse(const QString& xml, QDomDocument& document)
+{
+    QString error;
+    if (fb2::parseXml(xml, 1000, &document, &error))
+        return true;
+    qWarning() << "Does not parse:" << error << xml.left(200);
+    document = QDomDocument();
+    return false;
+}
+
+// Parses one element (namespaces added to its start tag) with the loader's parser; the document
+// keeps the element alive.
+QDomElement fbElement(const QString& xml, QDomDocument& keeper)
+{
+    const int end = xml.indexOf(QRegularExpression(QStringLiteral("[ />]")), 1);
+    QString withNamespaces = xml;
+    withNamespaces.insert(end, fbNamespaces());
+    fbParse(withNamespaces, keeper);
+    return keeper.documentElement();
+}
+
+quint32 crc32Of(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray chunk(const char* type, const QByteArray& data)
+{
+    QByteArray out(4, '\0');
+    qToBigEndian<quint32>(quint32(data.size()), out.data());
+    const QByteArray body = QByteArray(type) + data;
+    out += body;
+    QByteArray crc(4, '\0');
+    qToBigEndian<quint32>(crc32Of(body), crc.data());
+    return out + crc;
+}
+
+QByteArray hugeMonochromePng(int width, int height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(width), header.data());
+    qToBigEndian<quint32>(quint32(height), header.data() + 4);
+    header[8] = 1; // bit depth
+    header[9] = 0; // greyscale
+    // Each row: filter byte 0 and width bits of zeros.
+    const QByteArray rows(qsizetype(height) * (1 + (width + 7) / 8), '\0');
+    QByteArray compressed = qCompress(rows, 9).mid(4); // drop Qt's length prefix: a zlib stream remains
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed)
+        + chunk("IEND", QByteArray());
+}
+
+FbSection readSectionXml(const QString& xml, bool* ok = nullptr)
+{
+    QDomDocument keeper;
+    FbBook book;
+    FbSection section;
+    const bool read = book.readSection(fbElement(xml, keeper), section);
+    if (ok)
+        *ok = read;
+    return section;
+}
+
+QString inlineHtml(const QString& paragraphXml)
+{
+    QDomDocument keeper;
+    FbBook book;
+    QString html;
+    book.readInline(fbElement(QStringLiteral("<p>%1</p>").arg(paragraphXml), keeper), html);
+    return html;
+}
+
+int count(const QString& haystack, const QString& needle) { return haystack.count(needle); }
+
+// A book read from a document whose description is the given XML, with an optional body.
+FbBook bookWith(const QString& descriptionXml, const QString& bodyXml = QString())
+{
+    Fb2Builder builder;
+    builder.setDescriptionXml(descriptionXml);
+    if (!bodyXml.isNull())
+        builder.addBody(bodyXml);
+    QDomDocument document;
+    FbBook book;
+    if (!fbParse(builder.xml(), document) || !book.readDocument(document))
+        qWarning() << "The description did not read";
+    return book;
+}
+
+FbBook bookWithTitleInfo(const QString& titleInfoXml)
+{
+    return bookWith(QStringLiteral("<description><title-info>%1</title-info></description>").arg(titleInfoXml));
+}
+
+// The fields of a title-info that are set, as "name=value" lines.
+QStringList fieldsOf(const fb2::FbTitleInfo& info)
+{
+    QStringList fields;
+    const auto add = [&fields](const char* name, const QString& value) {
+        if (!value.isEmpty())
+            fields.append(QLatin1String(name) + '=' + value);
+    };
+    add("title", info.bookTitle);
+    add("first", info.author.firstName);
+    add("middle", info.author.middleName);
+    add("last", info.author.lastName);
+    add("contact", info.author.contact);
+    add("genres", info.genres.join('|'));
+    add("keywords", info.keywords.join('|'));
+    add("date", info.date.toString(Qt::ISODate));
+    add("lang", info.lang);
+    add("src-lang", info.srcLang);
+    add("cover-page", info.coverPage.tagName());
+    add("cover", info.coverImageRef);
+    add("annotation", info.annotation);
+    for (const fb2::FbAuthor& translator : info.translators)
+        add("translator", QStringList { translator.firstName, translator.lastName, translator.contact }.join('|'));
+    return fields;
+}
+
+const QString kRussian
+    = QStringLiteral("Однажды весною, в час небывало жаркого заката, в Москве, на Патриарших прудах, появились два "
+                     "гражданина. Первый из них, одетый в летнюю серенькую пару, был маленького роста, упитан, лыс, "
+                     "свою приличную шляпу пирожком нес в руке, а на хорошо выбритом лице его помещались очки в "
+                     "черной роговой оправе.");
+
+// Everyday prose in the scripts whose legacy code pages real plain-text books use.
+const QString kPolish = QStringLiteral("Wczoraj pojechaliśmy nad jezioro, gdzie stara łódź czekała przy pomoście. "
+                                       "Żółte liście spadały cicho na wodę, a dzieci śmiały się głośno.");
+const QString kGreek = QStringLiteral("Το πρωί ο ψαράς ξύπνησε νωρίς και κατέβηκε στο λιμάνι. Η θάλασσα ήταν ήσυχη.");
+const QString kJapanese = QStringLiteral("今朝は駅前の小さな喫茶店でコーヒーを飲みました。窓の外では雨が静かに降ってい"
+                                         "て、人々は傘をさして急いで歩いていました。");
+const QString kChinese
+    = QStringLiteral("今天早上天氣很好，我們一起到山上散步。路邊的花開得非常漂亮，小鳥在樹上唱歌，大家都覺得很開心。");
+
+QByteArray encoded(const char* codec, const QString& text)
+{
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return QTextCodec::codecForName(codec)->fromUnicode(text.constData(), text.size(), &state);
+}
+
+// The paragraphs of the only section of a text book.
+QString textContent(const FbBook& book)
+{
+    if (book.bodies.size() != 1 || book.bodies.first().sections.size() != 1)
+        return QStringLiteral("<not one body with one section>");
+    return book.bodies.first().sections.first().content;
+}
+
+QString paragraphs(const QStringList& lines)
+{
+    QString html;
+    for (const QString& line : lines)
+        html += QStringLiteral("<p>") + line + QStringLiteral("</p>");
+    return html;
+}
+
+const QString kBodyHead
+    = QStringLiteral("<html><head><meta http-equiv='Content-Type' content='text/html; charset=utf-8'/></head>");
+const QString kSectionHead = QStringLiteral("<html><head><meta http-equiv='Content-Type' content='text/html; "
+                                            "charset = utf-8'/></head><body class='section'>");
+const QString kEnd = QStringLiteral("</body></html>");
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                          : QStringLiteral("<missing %1>").arg(path);
+}
+
+QStringList htmlFiles(const QString& folder)
+{
+    return QDir(folder).entryList({ QStringLiteral("*.html") }, QDir::Files, QDir::Name);
+}
+
+// "title -> source" lines of the contents in pre-order, indented by depth.
+void flatten(const QList<TocPoint>& points, QStringList& out, int depth = 0)
+{
+    for (const TocPoint& point : points) {
+        out << QString(depth * 2, QLatin1Char(' ')) + point.title + QStringLiteral(" -> ") + point.link->source;
+        flatten(point.children, out, depth + 1);
+    }
+}
+
+QStringList contents(const FbDocument& document)
+{
+    QStringList out;
+    flatten(document.toc(), out);
+    return out;
+}
+
+QString section(const QString& title, const QString& inner) { return Fb2Builder::section(inner, title); }
+
+} // namespace
+
+class TestFb2 : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+    int m_count = 0;
+
+    QString path(const QString& name) const { return m_home->filePath(name); }
+    // A fresh output folder whose last component is name.
+    QString folder(const QString& name)
+    {
+        const QString made = path(QStringLiteral("out%1/%2").arg(++m_count).arg(name));
+        QDir().mkpath(made);
+        return made;
+    }
+    QString writeBook(const Fb2Builder& builder, const QString& fileName = QStringLiteral("book.fb2"))
+    {
+        const QString written = path(QStringLiteral("b%1-%2").arg(++m_count).arg(fileName));
+        return builder.write(written) ? written : QString();
+    }
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        QVERIFY(m_home->isValid());
+    }
+    void cleanup() { m_home.reset(); }
+
+    void fullDescription()
+    {
+        Fb2Builder builder;
+        builder.setBookTitle("Tale & Co");
+        builder.addGenre("sf");
+        builder.addAuthor({ "Anna", "Maria", "Berg", "ab", QString() });
+        builder.setAnnotationXml("<p>One</p>");
+        builder.setKeywords("space, time");
+        builder.setDate("2001-02-03", "Feb 2001");
+        builder.setLang("ru");
+        builder.setSrcLang("de");
+        builder.setCoverImages({ "cover.jpg" });
+        builder.addTranslator({ "Tom", QString(), "Tran", QString(), "t@example.org" });
+        builder.addTranslator({ "Ulla", QString(), "Ueber", QString(), QString() });
+        builder.setPublishInfo("Printed Tale", "Acme", "Berlin", "1999");
+        builder.setDocumentInfo(
+            { "Doc", QString(), "Maker", QString(), QString() }, "Editor 2", "2010-05-06", "id-42", "1.1");
+        builder.addTitleInfoXml("<sequence name=\"S\" number=\"1\"/>");
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+        QDomDocument document;
+        QVERIFY(fbParse(builder.xml(), document));
+        FbBook book;
+        QVERIFY(book.readDocument(document));
+
+        const fb2::FbTitleInfo& info = book.description.titleInfo;
+        QCOMPARE(fieldsOf(info),
+            QStringList({ "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "contact=ab", "genres=sf",
+                "keywords=space,|time", "date=2001-02-03", "lang=ru", "src-lang=de", "cover-page=coverpage",
+                "cover=cover.jpg", "annotation=One", "translator=Tom|Tran|t@example.org", "translator=Ulla|Ueber|" }));
+
+        const fb2::FbPublishInfo& publish = book.description.publishInfo;
+        QCOMPARE(QStringList({ publish.bookName, publish.publisher, publish.city, publish.year }),
+            QStringList({ "Printed Tale", "Acme", "Berlin", "1999" }));
+        const fb2::FbDocumentInfo& doc = book.description.documentInfo;
+        QCOMPARE(QStringList({ doc.author.firstName, doc.author.lastName, doc.programUsed,
+                     doc.date.toString(Qt::ISODate), doc.id, doc.version }),
+            QStringList({ "Doc", "Maker", "Editor 2", "2010-05-06", "id-42", "1.1" }));
+
+        // The cover page element outlives the document it was read from.
+        document = QDomDocument();
+        QCOMPARE(info.coverPage.firstChildElement().tagName(), QStringLiteral("image"));
+    }
+
+    void titleInfoFields_data()
+    {
+        QTest::addColumn<QString>("titleInfo");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("authors merge, later parts winning")
+            << "<author><first-name>Anna</first-name><last-name>Berg</last-name><email>a@b</email></author>"
+               "<author><last-name>Cole</last-name><nickname>cc</nickname></author>"
+            << QStringList { "first=Anna", "last=Cole", "contact=cc" };
+        QTest::newRow("genres; the later keywords replace")
+            << "<genre></genre><genre>prose</genre><genre>poetry</genre>"
+               "<keywords>one  two,three </keywords><keywords>a b</keywords>"
+            << QStringList { "genres=prose|poetry", "keywords=a|b" };
+        QTest::newRow("keywords split at blanks")
+            << "<keywords>one  two,three </keywords>" << QStringList { "keywords=one|two,three" };
+        QTest::newRow("date without value") << "<date>2001</date>" << QStringList();
+        QTest::newRow("date out of range") << "<date value=\"2001-13-40\">x</date>" << QStringList();
+        QTest::newRow("date") << "<date value=\"1999-12-31\"/>" << QStringList { "date=1999-12-31" };
+        QTest::newRow("cover page: its last image")
+            << "<coverpage><image l:href=\"#a.jpg\"/>text<!--c--><image xlink:href=\"#b.jpg\"/></coverpage>"
+            << QStringList { "cover-page=coverpage", "cover=b.jpg" };
+        QTest::newRow("cover page without image")
+            << "<coverpage><p>no image</p></coverpage>" << QStringList { "cover-page=coverpage" };
+        QTest::newRow("annotation as plain text")
+            << "<annotation>\n  <p>First <emphasis>part</emphasis>.</p>\n  <p>Second</p>\n  <empty-line/>\n"
+               "  <p>Third &amp; last</p>\n</annotation>"
+            << QStringList { "annotation=First part.SecondThird & last" };
+        // The last text child counts; an element without text leaves the field as it was.
+        QTest::newRow("last text wins") << "<book-title>Old</book-title><book-title> </book-title>"
+                                           "<lang>en<!--x-->de</lang><src-lang><b>fr</b></src-lang>"
+                                        << QStringList { "title=Old", "lang=de" };
+    }
+
+    void titleInfoFields()
+    {
+        QFETCH(QString, titleInfo);
+        QFETCH(QStringList, fields);
+        QCOMPARE(fieldsOf(bookWithTitleInfo(titleInfo).description.titleInfo), fields);
+    }
+
+    void title_data()
+    {
+        QTest::addColumn<QString>("titleInfo");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("title");
+
+        QTest::newRow("book title, untrimmed")
+            << "<book-title> Tale </book-title>" << Fb2Builder::section(Fb2Builder::p("x"), "Chapter") << " Tale ";
+        QTest::newRow("first section title as plain text")
+            << QString() << "<section><title><p> <emphasis>Opening</emphasis> words </p></title></section><section/>"
+            << "Opening  words";
+        QTest::newRow("neither") << QString() << "<section><p>untitled</p></section>" << QString();
+        QTest::newRow("no bodies") << QString() << QString() << QString();
+    }
+
+    void title()
+    {
+        QFETCH(QString, titleInfo);
+        QFETCH(QString, body);
+        QFETCH(QString, title);
+        const FbBook book
+            = bookWith(QStringLiteral("<description><title-info>%1</title-info></description>").arg(titleInfo), body);
+        QCOMPARE(book.title(), title);
+    }
+
+    void coverImage_data()
+    {
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("no id holds lower-case cover") << QStringList { "xCover.png", "pic.png" } << "pic.png";
+        QTest::newRow("my-cover") << QStringList { "a.png", "my-cover.jpg" } << "my-cover.jpg";
+        QTest::newRow("first of several covers") << QStringList { "z-cover.png", "b-cover.png" } << "b-cover.png";
+        QTest::newRow("none") << QStringList() << QString();
+    }
+
+    void coverImage()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QString, expected);
+        FbBook book;
+        int width = 1;
+        for (const QString& id : ids) {
+            QImage image(width++, 1, QImage::Format_RGB32);
+            image.setText(QStringLiteral("id"), id);
+            book.binaries.insert(id, image);
+        }
+        const QImage cover = book.coverImage();
+        QCOMPARE(cover.isNull(), expected.isEmpty());
+        if (!expected.isEmpty())
+            QCOMPARE(cover.text(QStringLiteral("id")), expected);
+    }
+
+    void sectionContent_data()
+    {
+        QTest::addColumn<QString>("children");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("content");
+
+        addTextRows({
+            { "title, image, p: leading image", "<title><p>T</p></title><image l:href=\"#a.png\"/><p>x</p>", "a.png",
+                "<p>x</p>" },
+            { "p, image: image in content", "<p>x</p><image l:href=\"#a.png\"/>", nullptr,
+                "<p>x</p><img src=\"a.png\" />" },
+            { "two leading images", "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>", "a.png",
+                "<img src=\"b.png\" />" },
+            { "table skipped, flag kept", "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>", "a.png",
+                nullptr },
+            { "subtitle as a paragraph", "<subtitle>S <emphasis>s</emphasis></subtitle>", nullptr,
+                "<p class=\"subtitle\">S <i>s</i></p>" },
+            { "empty line in a section", "<p>a</p><empty-line/>", nullptr, "<p>a</p><br/>" },
+            { "cite: paragraph, empty line, subtitle, author skipped",
+                "<cite><p>c</p><empty-line/><subtitle>s</subtitle><text-author>Who</text-author></cite>", nullptr,
+                "<p>c</p></br><p class=\"subtitle\">s</p>" },
+            { "poem in a cite, with epigraph and date",
+                "<cite><poem><epigraph><p>e</p></epigraph><stanza><title><p>I</p></title><subtitle>s</subtitle>"
+                "<v>a</v></stanza><date>1900</date><text-author>X</text-author></poem></cite>",
+                nullptr, "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>" },
+            { "annotation and unknown children skipped", "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>",
+                nullptr, "<p>y</p>" },
+            { "text between elements ignored", "loose <p>y</p> text", nullptr, "<p>y</p>" },
+        });
+        QTest::newRow("poem in a section")
+            << Fb2Builder::poem({ { "a", "b" } }, "Ode") << QString() << "<p>Ode</p>a</br>b</br>";
+    }
+
+    void sectionContent()
+    {
+        QFETCH(QString, children);
+        QFETCH(QString, image);
+        QFETCH(QString, content);
+        const FbSection section = readSectionXml(QStringLiteral("<section>%1</section>").arg(children));
+        QCOMPARE(section.image, image);
+        QCOMPARE(section.content, content);
+    }
+
+    void inlineText_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("html");
+
+        addTextRows({
+            { "ampersand escaped again", "Tom &amp; <emphasis>Jerry</emphasis>", "Tom &amp; <i>Jerry</i>" },
+            { "quotes and brackets", "a &lt;b&gt; \"c\" 'd'", "a &lt;b&gt; &quot;c&quot; 'd'" },
+            { "note reference dropped with its number", "Text<a l:href=\"#n1\" type=\"note\">[1]</a>.", "Text." },
+            { "other link keeps its text", "see <a l:href=\"http://example.org/\">the <strong>site</strong></a>",
+                "see the <b>site</b>" },
+            { "link with another prefix", "<a xlink:href=\"#n2\">2</a>x", "x" },
+            { "formatting", "<strong>b</strong><strikethrough>s</strikethrough><style name=\"x\">st</style>",
+                "<b>b</b><s>s</s>st" },
+            { "sub, sup, code", "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>",
+                "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>" },
+            { "blank between inline elements kept", "<strong>a</strong> <emphasis>b</emphasis>", "<b>a</b> <i>b</i>" },
+            { "nested formatting", "<emphasis>a<strong>b</strong></emphasis>", "<i>a<b>b</b></i>" },
+            { "unknown element dropped with its text", "a<foo>hidden</foo>b", "ab" },
+            { "CDATA escaped", "<![CDATA[x<y & z]]>", "x&lt;y &amp; z" },
+            { "comment and instruction dropped", "a<!-- c --><?pi data?>b", "ab" },
+            { "inline image", "x<image l:href=\"#i.png\"/>", "x<img src=\"i.png\" />" },
+        });
+    }
+
+    void inlineText()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, html);
+        QCOMPARE(inlineHtml(xml), html);
+    }
+
+    void imageReferences_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("ref");
+        QTest::addColumn<QString>("tag");
+
+        addTextRows({
+            { "l:href", "<image l:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+            { "other prefix", "<image xlink:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+            { "without #", "<image l:href=\"pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
+            { "no reference", "<image alt=\"x\"/>", nullptr, "<img src=\"\" />" },
+            { "quote in the reference is escaped", "<image l:href=\"#a&quot; onerror=&quot;x\"/>", "a\" onerror=\"x",
+                "<img src=\"a&quot; onerror=&quot;x\" />" },
+        });
+    }
+
+    void imageReferences()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, ref);
+        QFETCH(QString, tag);
+        QDomDocument keeper;
+        const QDomElement element = fbElement(xml, keeper);
+        QString read = QStringLiteral("stale");
+        QVERIFY(FbBook::readImageRef(element, read));
+        QCOMPARE(read, ref);
+        QCOMPARE(inlineHtml(xml), tag);
+    }
+
+    void sectionFields()
+    {
+        const FbSection section
+            = readSectionXml(QStringLiteral("<section id=\"ch1\"><title><p>First</p></title>"
+                                            "<epigraph><p>e1</p><text-author>A</text-author></epigraph>"
+                                            "<epigraph><poem><stanza><v>v</v></stanza></poem></epigraph>"
+                                            "<title><p>Second</p><empty-line/></title><p>body</p>"
+                                            "</section>"));
+        QCOMPARE(section.id, QStringLiteral("ch1"));
+        QCOMPARE(section.title, QStringLiteral("<p>Second</p><br/>"));
+        QCOMPARE(section.epigraphs, QStringList({ "<p>e1</p>", "v</br>" }));
+        QCOMPARE(section.content, QStringLiteral("<p>body</p>"));
+        QVERIFY(section.sections.isEmpty());
+
+        const FbSection onlySubtitleless = readSectionXml(QStringLiteral("<section><empty-line/></section>"));
+        QVERIFY(onlySubtitleless.id.isNull());
+    }
+
+    void toHtmlHeadingAndAnchors()
+    {
+        FbSection plain = readSectionXml(QStringLiteral("<section><p>only</p></section>"));
+        QCOMPARE(plain.toHtml(false), QStringLiteral("<p>only</p>"));
+
+        FbSection titled = readSectionXml(QStringLiteral("<section><title><p>T</p></title><epigraph><p>E</p></epigraph>"
+                                                         "<image l:href=\"#lead.png\"/><p>c</p></section>"));
+        FbSection copyBefore = titled; // a copy made before the first call gets an anchor of its own
+        const QString html = titled.toHtml(false);
+        const QString anchor = titled.anchor();
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(anchor).hasMatch());
+        QCOMPARE(html,
+            QStringLiteral("<h4 class='section' id='%1'><p>T</p></h4><p><p>E</p></p><img src=\"lead.png\" /><p>c</p>")
+                .arg(anchor));
+        QCOMPARE(titled.toHtml(true), html);
+        FbSection copyAfter = titled;
+        QCOMPARE(copyAfter.anchor(), anchor);
+        QVERIFY(copyBefore.anchor() != anchor);
+        QCOMPARE(titled.ownHtml(), html);
+    }
+
+    void nestedSectionsRenderedOnce()
+    {
+        FbSection part = readSectionXml(Fb2Builder::section(Fb2Builder::section(Fb2Builder::p("one"), "Chapter 1")
+                + Fb2Builder::section(Fb2Builder::p("two"), "Chapter 2"),
+            "Part"));
+        QCOMPARE(part.sections.size(), 2);
+        QVERIFY(part.content.isEmpty());
+
+        const QString reading = part.toHtml(false);
+        QCOMPARE(count(reading, "<p>one</p>"), 1);
+        QCOMPARE(count(reading, "<p>two</p>"), 1);
+        QCOMPARE(count(reading, "page-break-after:always"), 2);
+        QVERIFY(reading.indexOf("Part") < reading.indexOf("Chapter 1"));
+        QVERIFY(reading.indexOf("<p>one</p>") < reading.indexOf("Chapter 2"));
+        // The nested headings carry the anchors of the records in the list, so contents links agree.
+        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[0].anchor())));
+        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[1].anchor())));
+
+        const QString notes = part.toHtml(true);
+        QCOMPARE(count(notes, "<p>one</p>"), 1);
+        QCOMPARE(count(notes, "page-break"), 0);
+        QCOMPARE(part.ownHtml(), QStringLiteral("<h4 class='section' id='%1'><p>Part</p></h4>").arg(part.anchor()));
+    }
+
+    void mixedContentKeepsDocumentOrder()
+    {
+        FbSection section = readSectionXml(QStringLiteral("<section><p>intro</p><section><p>inner</p></section>"
+                                                          "<p>outro</p></section>"));
+        QCOMPARE(section.content, QStringLiteral("<p>intro</p><p>outro</p>"));
+        QCOMPARE(section.toHtml(true), QStringLiteral("<p>intro</p><p>inner</p><p>outro</p>"));
+    }
+
+    void deepNestingIsLinear()
+    {
+        // Rendering nested sections inside their parents' content as well doubled the output at
+        // every level; 40 levels would need terabytes.
+        const int depth = 40;
+        const QString leaf = Fb2Builder::p("leaf");
+        bool ok = false;
+        FbSection top = readSectionXml(
+            QStringLiteral("<section>%1</section>").arg(Fb2Builder::nestedSections(depth - 1, leaf)), &ok);
+        QVERIFY(ok);
+        const QString html = top.toHtml(false);
+        QCOMPARE(count(html, "<p>leaf</p>"), 1);
+        for (int level = 1; level < depth; ++level)
+            QCOMPARE(count(html, QStringLiteral(">Level %1<").arg(level)), 1);
+        QVERIFY2(html.size() < depth * 200, qPrintable(QString::number(html.size())));
+
+        const FbSection* innermost = &top;
+        for (int level = 1; level < depth; ++level)
+            innermost = &innermost->sections.first();
+        QCOMPARE(innermost->content, leaf);
+    }
+
+    void readersRefuseTooDeepDom()
+    {
+        // A DOM built by other code has no nesting limit: the readers keep their own.
+        QDomDocument document;
+        QDomElement parent = document.createElement(QStringLiteral("section"));
+        document.appendChild(parent);
+        const QDomElement top = parent;
+        for (int i = 0; i < FbBook::kMaxDepth + 5; ++i) {
+            QDomElement child = document.createElement(QStringLiteral("section"));
+            parent.appendChild(child);
+            parent = child;
+        }
+        FbBook book;
+        FbSection section;
+        QVERIFY(!book.readSection(top, section));
+
+        QDomElement p = document.createElement(QStringLiteral("p"));
+        QDomElement inner = p;
+        for (int i = 0; i < FbBook::kMaxDepth + 5; ++i) {
+            QDomElement child = document.createElement(QStringLiteral("emphasis"));
+            inner.appendChild(child);
+            inner = child;
+        }
+        QString html;
+        QVERIFY(!book.readInline(p, html));
+        // The counter is balanced after a refusal: a shallow section still reads.
+        FbSection shallow;
+        QVERIFY(book.readSection(top.ownerDocument().createElement(QStringLiteral("section")), shallow));
+    }
+
+    void plainTitle_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("text");
+
+        addTextRows({
+            { "two paragraphs", "<p>Part</p><p>One</p>", "Part  One" },
+            { "formatting", "<p><i>A</i> <b>B</b> <s>C</s></p><br/>", "A   B   C" },
+            { "sub, sup and code inside words", "<p>H<sub>2</sub>O, E=mc<sup>2</sup>, <code>x</code></p>",
+                "H2O, E=mc2, x" },
+            { "subtitle paragraph", "<p class=\"subtitle\">S</p>", "S" },
+            { "references and other markup stay", "<p>A &amp; B</p></br><img src=\"x\" />",
+                "A &amp; B </br><img src=\"x\" />" },
+        });
+    }
+
+    void plainTitle()
+    {
+        QFETCH(QString, html);
+        QFETCH(QString, text);
+        QCOMPARE(fb2::plainTitle(html), text);
+    }
+
+    void binaries()
+    {
+        const QByteArray png = EpubBuilder::png(3, 2);
+        const QString base64 = QString::fromLatin1(png.toBase64());
+        const QString split = base64.left(8) + QStringLiteral("<!-- cut -->") + base64.mid(8);
+        QDomDocument keeper;
+        const QDomElement root
+            = fbElement(QStringLiteral("<FictionBook><binary id=\"a.png\">%1</binary><binary id=\"b.png\">%2</binary>"
+                                       "<binary id=\"a.png\">%3</binary><binary id=\"junk\">bm90IGFuIGltYWdl</binary>"
+                                       "<binary>%3</binary></FictionBook>")
+                            .arg(QString(base64).replace(QStringLiteral("A"), QStringLiteral("A\n")), split,
+                                QString::fromLatin1(EpubBuilder::png(5, 5).toBase64())),
+                keeper);
+        FbBook book;
+        for (QDomElement binary = root.firstChildElement(); !binary.isNull(); binary = binary.nextSiblingElement())
+            QVERIFY(book.readBinary(binary));
+        QCOMPARE(book.binaries.keys(), QStringList({ "", "a.png", "b.png", "junk" }));
+        QCOMPARE(book.binaries.value("a.png").size(), QSize(5, 5)); // the later one of the same id
+        QVERIFY(book.binaries.value("b.png").isNull()); // only the text before the comment
+        QVERIFY(book.binaries.value("junk").isNull());
+        QCOMPARE(book.binaries.value("").size(), QSize(5, 5));
+    }
+
+    void hugeImageNotDecoded()
+    {
+        // The fixture is a real image: only the size check keeps it from being decoded.
+        QCOMPARE(QImage::fromData(hugeMonochromePng(12000, 9000)).size(), QSize(12000, 9000));
+        QDomDocument keeper;
+        const QDomElement root = fbElement(
+            QStringLiteral("<FictionBook><binary id=\"huge.png\">%1</binary><binary id=\"fine.png\">%2</binary>"
+                           "</FictionBook>")
+                .arg(QString::fromLatin1(hugeMonochromePng(12000, 9000).toBase64()),
+                    QString::fromLatin1(hugeMonochromePng(1000, 1000).toBase64())),
+            keeper);
+        FbBook book;
+        QVERIFY(book.readDocument(keeper));
+        QVERIFY(book.binaries.contains("huge.png"));
+        QVERIFY(book.binaries.value("huge.png").isNull());
+        QCOMPARE(book.binaries.value("fine.png").size(), QSize(1000, 1000));
+        Q_UNUSED(root)
+    }
+
+    void readDocumentRoot()
+    {
+        QDomDocument keeper;
+        fbElement(QStringLiteral("<Fictionbook><body><section><p>x</p></section></body></Fictionbook>"), keeper);
+        FbBook book;
+        QVERIFY(!book.readDocument(keeper));
+        QVERIFY(book.bodies.isEmpty());
+
+        fbElement(QStringLiteral("<FictionBook/>"), keeper);
+        QVERIFY(book.readDocument(keeper));
+        QVERIFY(book.bodies.isEmpty());
+        QVERIFY(book.binaries.isEmpty());
+        QVERIFY(book.title().isEmpty());
+
+        // Binaries after the bodies are known to the bodies; bodies keep name, title, epigraphs, image.
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::image("cover.png") + Fb2Builder::title({ "Main" })
+            + Fb2Builder::epigraph(Fb2Builder::p("ep")) + Fb2Builder::section(Fb2Builder::p("s")));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("note"), "1", "n1"), "notes");
+        builder.addBinary("cover.png", EpubBuilder::png(4, 4));
+        QVERIFY(fbParse(builder.xml(), keeper));
+        QVERIFY(book.readDocument(keeper));
+        QCOMPARE(book.bodies.size(), 2);
+        QCOMPARE(book.bodies[0].image, QStringLiteral("cover.png"));
+        QCOMPARE(book.bodies[0].title, QStringLiteral("<p>Main</p>"));
+        QCOMPARE(book.bodies[0].epigraphs, QStringList({ "<p>ep</p>" }));
+        QCOMPARE(book.bodies[0].name, QString());
+        QCOMPARE(book.bodies[1].name, QStringLiteral("notes"));
+        QCOMPARE(book.bodies[1].sections[0].id, QStringLiteral("n1"));
+        QCOMPARE(book.binaries.value("cover.png").size(), QSize(4, 4));
+        QVERIFY(book.readDocument(keeper));
+        QCOMPARE(book.bodies.size(), 2); // bodies are emptied before a new read
+    }
+
+    void prologEncodings_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("declared"); // null: the codec's name
+        QTest::addColumn<char>("quote");
+        QTest::addColumn<bool>("bom");
+        QTest::addColumn<bool>("oneLine");
+
+        QTest::newRow("cp1251, double quotes") << "windows-1251" << QString() << '"' << false << false;
+        QTest::newRow("cp1251, single quotes") << "windows-1251" << QString() << '\'' << false << false;
+        QTest::newRow("cp1251, one line") << "windows-1251" << QString() << '\'' << false << true;
+        QTest::newRow("KOI8-R") << "KOI8-R" << QString() << '"' << false << false;
+        QTest::newRow("UTF-8 with mark") << "UTF-8" << QString() << '"' << true << false;
+        QTest::newRow("UTF-16 with mark") << "UTF-16LE" << QString("UTF-16") << '"' << true << false;
+        QTest::newRow("mark beats the declaration") << "UTF-8" << QString("windows-1251") << '"' << true << false;
+        QTest::newRow("unknown name, cp1251 bytes") << "windows-1251" << QString("x-unknown") << '"' << false << false;
+        QTest::newRow("unknown name, UTF-8 bytes") << "UTF-8" << QString("x-unknown") << '"' << false << false;
+    }
+
+    void prologEncodings()
+    {
+        QFETCH(QString, codec);
+        QFETCH(QString, declared);
+        QFETCH(char, quote);
+        QFETCH(bool, bom);
+        QFETCH(bool, oneLine);
+
+        Fb2Builder builder;
+        builder.setEncoding(codec, quote);
+        if (!declared.isNull())
+            builder.setDeclaredEncoding(declared);
+        builder.setByteOrderMark(bom);
+        builder.setOneLine(oneLine);
+        builder.setBookTitle(QStringLiteral("Мастер"));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+        QVERIFY(builder.write(path("book.fb2")));
+
+        FbBook book;
+        QVERIFY(book.load(path("book.fb2"), QString()));
+        QCOMPARE(book.title(), QStringLiteral("Мастер"));
+        QCOMPARE(textContent(book), paragraphs({ kRussian }));
+    }
+
+    void suffixes()
+    {
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("inside")));
+        QVERIFY(builder.write(path("Book.FB2")));
+        QVERIFY(builder.writeZip(path("book.Zip"), "INNER.FB2"));
+        QVERIFY(testfiles::write(path("notes.TXT"), "<FictionBook/>"));
+        // No suffix: read as FB2.
+        QVERIFY(builder.write(path("nosuffix")));
+
+        FbBook fb2;
+        QVERIFY(fb2.load(path("Book.FB2"), QString()));
+        QCOMPARE(textContent(fb2), QStringLiteral("<p>inside</p>"));
+        FbBook zipped;
+        QVERIFY(zipped.load(path("book.Zip"), QString()));
+        QCOMPARE(textContent(zipped), QStringLiteral("<p>inside</p>"));
+        FbBook text;
+        QVERIFY(text.load(path("notes.TXT"), QString()));
+        QCOMPARE(textContent(text), QStringLiteral("<p>&lt;FictionBook/&gt;</p>"));
+        QCOMPARE(text.title(), QStringLiteral("notes"));
+        FbBook bare;
+        QVERIFY(bare.load(path("nosuffix"), QString()));
+    }
+
+    void plainText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("codecName");
+        QTest::addColumn<QString>("content");
+
+        QTest::newRow("UTF-8 without mark") << kRussian.toUtf8() << QString() << paragraphs({ kRussian });
+        QTest::newRow("UTF-8 with mark") << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString()
+                                         << paragraphs({ kRussian });
+        QTest::newRow("UTF-16 with mark")
+            << QByteArray("\xFF\xFE") + encoded("UTF-16LE", "a\nb") << QString() << paragraphs({ "a", "b" });
+        QTest::newRow("named codec") << encoded("windows-1251", kRussian) << QString("windows-1251")
+                                     << paragraphs({ kRussian });
+        QTest::newRow("named codec, other letter case")
+            << encoded("KOI8-R", kRussian) << QString("koi8-r") << paragraphs({ kRussian });
+        QTest::newRow("mark beats the named codec")
+            << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString("windows-1251") << paragraphs({ kRussian });
+        QTest::newRow("unknown named codec: UTF-8")
+            << kRussian.toUtf8() << QString("x-unknown") << paragraphs({ kRussian });
+        // Legacy code pages without a name are guessed, never shown as replacement characters.
+        QTest::newRow("cp1251 guessed") << encoded("windows-1251", kRussian) << QString() << paragraphs({ kRussian });
+        QTest::newRow("KOI8-R guessed") << encoded("KOI8-R", kRussian) << QString() << paragraphs({ kRussian });
+        QTest::newRow("cp1250 guessed") << encoded("windows-1250", kPolish) << QString() << paragraphs({ kPolish });
+        // The Greek sentence in code page 737, byte by byte.
+        const QByteArray greek737
+            = QByteArray::fromHex("92a620a7a8e0e520a620af98a8e1aa20a5e7a7a49ea99c20a4e0a8e5aa20a198a020a198abe2"
+                                  "999ea19c20a9aba620a2a0a3e1a4a02e2086209fe1a298a9a99820e3ab98a420e3a9acae9e2e");
+        QTest::newRow("cp737 guessed") << greek737 << QString() << paragraphs({ kGreek });
+        const QString french = QStringLiteral("Déjà l'été: à Noël, où irons-nous? Chez Hélène, près de la forêt.");
+        QTest::newRow("cp1252 not taken for Greek")
+            << encoded("windows-1252", french) << QString() << paragraphs({ french });
+        QTest::newRow("Shift-JIS guessed") << encoded("Shift_JIS", kJapanese) << QString() << paragraphs({ kJapanese });
+        QTest::newRow("Big5 guessed") << encoded("Big5", kChinese) << QString() << paragraphs({ kChinese });
+        QTest::newRow("UTF-16BE without mark")
+            << encoded("UTF-16BE", kRussian + "\n" + kPolish) << QString() << paragraphs({ kRussian, kPolish });
+        QTest::newRow("UTF-8 Japanese kept") << kJapanese.toUtf8() << QString() << paragraphs({ kJapanese });
+        QTest::newRow("empty file") << QByteArray() << QString() << QString();
+        QTest::newRow("three lines, middle empty")
+            << QByteArray("one\r\n\r\nthree\r\n") << QString() << paragraphs({ "one", "", "three" });
+        QTest::newRow("markup characters")
+            << QByteArray("a < b & \"c\" > d") << QString() << paragraphs({ "a &lt; b &amp; &quot;c&quot; &gt; d" });
+        QTest::newRow("control characters dropped")
+            << QByteArray("page\fbreak\x01\n") << QString() << paragraphs({ "pagebreak" });
+    }
+
+    void plainText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, codecName);
+        QFETCH(QString, content);
+        QVERIFY(testfiles::write(path("story.txt"), bytes));
+        FbBook book;
+        QVERIFY(book.load(path("story.txt"), codecName));
+        QCOMPARE(textContent(book), content);
+        QCOMPARE(book.title(), QStringLiteral("story"));
+        QVERIFY(book.bodies.first().sections.first().title.isEmpty());
+    }
+
+    void plainTextNames()
+    {
+        // The title is the base name up to the first dot, escaped on the way into XML.
+        QVERIFY(testfiles::write(path("Tom & Jerry.v2.txt"), "line"));
+        FbBook book;
+        QVERIFY(book.load(path("Tom & Jerry.v2.txt"), QString()));
+        QCOMPARE(book.title(), QStringLiteral("Tom & Jerry"));
+        QVERIFY(!book.load(path("missing.txt"), QString()));
+    }
+
+    void zipFb2()
+    {
+        // A one-line cp1251 book: the prolog is found in the raw bytes and the whole entry decoded.
+        Fb2Builder builder;
+        builder.setEncoding("windows-1251");
+        builder.setOneLine(true);
+        builder.setBookTitle(QStringLiteral("Мастер"));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+        QVERIFY(builder.writeZip(path("book.fb2.zip"), "book.fb2"));
+        FbBook book;
+        QVERIFY(book.load(path("book.fb2.zip"), QString()));
+        QCOMPARE(book.title(), QStringLiteral("Мастер"));
+        QCOMPARE(textContent(book), paragraphs({ kRussian }));
+
+        // The size limit counts decompressed bytes: a well-compressed entry is refused all the same.
+        const QByteArray big = builder.bytes() + QByteArray(64 * 1024, ' ');
+        QVERIFY(ZipWriter::write(path("big.zip"), { { "big.fb2", big } }));
+        QVERIFY(QFileInfo(path("big.zip")).size() < 16 * 1024);
+        FbBook limited;
+        limited.setMaxInputBytes(32 * 1024);
+        QVERIFY(!limited.load(path("big.zip"), QString()));
+        limited.setMaxInputBytes(big.size());
+        QVERIFY(limited.load(path("big.zip"), QString()));
+    }
+
+    void zipRefused_data()
+    {
+        QTest::addColumn<QList<ZipEntry>>("entries");
+
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+        const QByteArray fb2 = builder.bytes();
+        QTest::newRow("two entries") << QList<ZipEntry> { { "book.fb2", fb2 }, { "readme.txt", "hi" } };
+        QTest::newRow("folder and book") << QList<ZipEntry> { { "dir/", QByteArray() }, { "dir/book.fb2", fb2 } };
+        QTest::newRow("a PDF") << QList<ZipEntry> { { "book.pdf", "%PDF-1.4" } };
+        QTest::newRow("no entries") << QList<ZipEntry>();
+        QTest::newRow("not XML") << QList<ZipEntry> { { "book.fb2", "<FictionBook><body>" } };
+    }
+
+    void zipRefused()
+    {
+        QFETCH(QList<ZipEntry>, entries);
+        QVERIFY(ZipWriter::write(path("bad.zip"), entries) || entries.isEmpty());
+        FbBook book;
+        QVERIFY(!book.load(path("bad.zip"), QString()));
+    }
+
+    void archivedBooks_data()
+    {
+        QTest::addColumn<QString>("archive"); // its suffix picks the reader
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("codecName");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("content");
+
+        // A text in a ZIP archive: its first line is the title when it is short enough.
+        const QString line60(60, QLatin1Char('x'));
+        const QString line61(61, QLatin1Char('x'));
+        const QString text = QStringLiteral("Глава первая\n") + kRussian + QStringLiteral("\n");
+        const QStringList lines { QStringLiteral("Глава первая"), kRussian };
+        const auto zipText = [](const char* name) -> QTestData& {
+            return QTest::newRow(name) << "text.zip"
+                                       << "Story.TXT";
+        };
+        zipText("zip: KOI8-R detected") << encoded("KOI8-R", text) << QString() << lines.first() << paragraphs(lines);
+        zipText("zip: UTF-16 without mark")
+            << encoded("UTF-16LE", text) << QString() << lines.first() << paragraphs(lines);
+        zipText("zip: named codec") << encoded("KOI8-R", text) << QString("KOI8-R") << lines.first()
+                                    << paragraphs(lines);
+        zipText("zip: 60 characters are a title")
+            << (line60 + "\nrest").toUtf8() << QString() << line60 << paragraphs({ line60, "rest" });
+        zipText("zip: 61 are not") << (line61 + "\nrest").toUtf8() << QString() << QString()
+                                   << paragraphs({ line61, "rest" });
+        zipText("zip: escaped title") << QByteArray("A & B\n") << QString() << "A & B" << paragraphs({ "A &amp; B" });
+        zipText("zip: empty entry") << QByteArray() << QString() << QString() << QString();
+
+        // In a 7z archive the first book is taken, and a text's title is its name.
+        Fb2Builder builder;
+        builder.setEncoding("windows-1251", '\'');
+        builder.setOneLine(true);
+        builder.setBookTitle(QStringLiteral("Мастер"));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+        QTest::newRow("7z: FB2") << "book.7Z"
+                                 << "tale.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер")
+                                 << paragraphs({ kRussian });
+        QTest::newRow("7z: FB2 in a folder") << "book.7Z"
+                                             << "books/deep/Tale.FB2" << builder.bytes() << QString()
+                                             << QStringLiteral("Мастер") << paragraphs({ kRussian });
+        QTest::newRow("7z: cp1251 text detected") << "book.7Z"
+                                                  << "Повесть.txt" << encoded("windows-1251", kRussian) << QString()
+                                                  << QStringLiteral("Повесть") << paragraphs({ kRussian });
+        QTest::newRow("7z: KOI8-R text detected") << "book.7Z"
+                                                  << "story.v1.txt" << encoded("KOI8-R", kRussian) << QString()
+                                                  << QStringLiteral("story") << paragraphs({ kRussian });
+        QTest::newRow("7z: named codec") << "book.7Z"
+                                         << "story.txt" << encoded("KOI8-R", kRussian) << QString("KOI8-R")
+                                         << QStringLiteral("story") << paragraphs({ kRussian });
+    }
+
+    void archivedBooks()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, entry);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, codecName);
+        QFETCH(QString, title);
+        QFETCH(QString, content);
+        if (archive.endsWith(".zip")) {
+            QVERIFY(ZipWriter::write(path(archive), { { entry, bytes } }));
+        } else {
+            SevenZWriter writer(path(archive));
+            writer.add(QStringLiteral("readme.md"), "not a book");
+            writer.add(entry, bytes);
+            QVERIFY(writer.write());
+        }
+        FbBook book;
+        QVERIFY(book.load(path(archive), codecName));
+        QCOMPARE(book.title(), title);
+        QCOMPARE(textContent(book), content);
+    }
+
+    void sevenZipScratchFolder()
+    {
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("seven")));
+        SevenZWriter writer(path("book.7z"));
+        writer.add(QStringLiteral("book.fb2"), builder.bytes());
+        QVERIFY(writer.write());
+
+        // The book is unpacked inside its data folder: with no usable shared temporary folder the
+        // load works all the same, and nothing is left behind.
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(path("no-such-folder")));
+        FbBook book;
+        const bool loaded = book.load(path("book.7z"), QString());
+        qputenv("TMPDIR", oldTmp);
+        QVERIFY(loaded);
+        QCOMPARE(textContent(book), QStringLiteral("<p>seven</p>"));
+        const QString dataDir = bookDataDir(path("book.7z"));
+        QCOMPARE(QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+
+        // When that folder cannot be made the load fails.
+        QVERIFY(QDir(dataDir).removeRecursively());
+        QVERIFY(testfiles::write(dataDir, "a file where the folder belongs"));
+        FbBook blocked;
+        QVERIFY(!blocked.load(path("book.7z"), QString()));
+
+        // Archives without a book, and broken ones, fail.
+        SevenZWriter noBook(path("nobook.7z"));
+        noBook.add(QStringLiteral("book.pdf"), "%PDF-1.4");
+        QVERIFY(noBook.write());
+        QVERIFY(!FbBook().load(path("nobook.7z"), QString()));
+        QVERIFY(testfiles::write(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
+        QVERIFY(!FbBook().load(path("broken.7z"), QString()));
+    }
+
+    void hugeFilesRefused()
+    {
+        // Sparse files: large by size, nothing on disk. They are refused without being read.
+        for (const QString& name : { QStringLiteral("huge.fb2"), QStringLiteral("huge.txt") }) {
+            QFile file(path(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(FbBook::kMaxInputBytes + 1));
+            file.close();
+            QElapsedTimer timer;
+            timer.start();
+            FbBook book;
+            QVERIFY(!book.load(path(name), QString()));
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(book.bodies.isEmpty());
+        }
+        // The limit itself on a small book.
+        QVERIFY(testfiles::write(path("small.txt"), QByteArray(1000, 'a')));
+        FbBook book;
+        book.setMaxInputBytes(999);
+        QVERIFY(!book.load(path("small.txt"), QString()));
+        book.setMaxInputBytes(1000);
+        QVERIFY(book.load(path("small.txt"), QString()));
+    }
+
+    void nestingLimit()
+    {
+        // FictionBook and body count as two levels, the innermost title and its paragraph as two more.
+        const int allowedSections = FbBook::kMaxDepth - 4;
+        Fb2Builder builder;
+        builder.setDescriptionXml(QString());
+        builder.addBody(Fb2Builder::nestedSections(allowedSections, QString()));
+        QVERIFY(builder.write(path("deep.fb2")));
+        FbBook deep;
+        QVERIFY(deep.load(path("deep.fb2"), QString()));
+        QCOMPARE(deep.title(), QStringLiteral("Level 1"));
+
+        Fb2Builder deeper;
+        deeper.setDescriptionXml(QString());
+        deeper.addBody(Fb2Builder::nestedSections(allowedSections + 1, QString()));
+        QVERIFY(deeper.write(path("deeper.fb2")));
+        FbBook refused;
+        QVERIFY(!refused.load(path("deeper.fb2"), QString()));
+
+        // A hundred thousand levels of emphasis do not reach the stack either.
+        Fb2Builder hostile;
+        hostile.addBody(Fb2Builder::section(
+            Fb2Builder::pXml(QString("<emphasis>").repeated(100000) + QString("</emphasis>").repeated(100000))));
+        QVERIFY(hostile.write(path("hostile.fb2")));
+        FbBook hostileBook;
+        QVERIFY(!hostileBook.load(path("hostile.fb2"), QString()));
+    }
+
+    void malformedRegressions()
+    {
+        // Inputs that once broke the reader: each must fail cleanly.
+        const QDir dir(testpaths::malformedDir(QStringLiteral("fb2")));
+        const QStringList files = dir.entryList(QDir::Files);
+        QVERIFY(!files.isEmpty());
+        for (const QString& name : files) {
+            FbBook book;
+            QElapsedTimer timer;
+            timer.start();
+            QVERIFY2(!book.load(dir.filePath(name), QString()), qPrintable(name));
+            QVERIFY2(timer.elapsed() < 5000, qPrintable(name));
+        }
+    }
+
+    void encodingFromProlog_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("encoding");
+
+        // The rest of the prolog's forms are loaded from generated books in prologEncodings.
+        addTextRows({
+            { "mismatched quotes", "<?xml version=\"1.0\" encoding=\"koi8-r'?>", "UTF-8" },
+            { "only the declaration counts", "<?xml version=\"1.0\"?><FictionBook><p>encoding=\"koi8-r\"</p>",
+                "UTF-8" },
+        });
+        QTest::newRow("byte-order mark in front") << QString(QChar(0xFEFF)) + "<?xml encoding=\"utf-8\"?>"
+                                                  << "utf-8";
+    }
+
+    void encodingFromProlog()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, encoding);
+        QCOMPARE(fb2::encodingFromProlog(line), encoding);
+    }
+
+    void escapeXmlText()
+    {
+        QCOMPARE(fb2::escapeXmlText(QStringLiteral("a<b>&\"c'")), QStringLiteral("a&lt;b&gt;&amp;&quot;c'"));
+        QString controls = QStringLiteral("x\fy\x01z\tw");
+        controls += QChar(0xFFFF);
+        controls += QChar(0xD800); // unpaired high half
+        controls += QStringLiteral("v");
+        controls += QChar(0xDC00); // unpaired low half
+        QCOMPARE(fb2::escapeXmlText(controls), QStringLiteral("xyz\twv"));
+        const QString pair = QString::fromUcs4(U"\U0001F600");
+        QCOMPARE(fb2::escapeXmlText(pair), pair);
+    }
+
+    void oldChapterFilesAreReplaced()
+    {
+        const QString out = folder(QStringLiteral("book"));
+        QDir().mkpath(out + "/sub");
+        for (const char* name : { "old_9.html", "UPPER.HTML", ".hidden.html", "cut_3.html.part", "cover.png", "pic.jpg",
+                 "notes.txt", "sub/kept.html" })
+            QVERIFY(testfiles::write(out + "/" + name, "x"));
+        Fb2Builder builder;
+        builder.addBody(section("One", Fb2Builder::p("text")));
+        FbDocument document(writeBook(builder));
+        QVERIFY(document.load(out));
+        QCOMPARE(htmlFiles(out), QStringList({ "book_1.html", "book_2.html" }));
+        // A second load into the same folder gives the same chapters and contents, not more.
+        QVERIFY(document.load(out));
+        QCOMPARE(htmlFiles(out), QStringList({ "book_1.html", "book_2.html" }));
+        QCOMPARE(contents(document), QStringList({ " -> book_1.html", "  One -> book_2.html" }));
+        QVERIFY(!QFileInfo::exists(out + "/UPPER.HTML"));
+        QVERIFY(!QFileInfo::exists(out + "/.hidden.html"));
+        QVERIFY(!QFileInfo::exists(out + "/cut_3.html.part"));
+        for (const char* kept : { "cover.png", "pic.jpg", "notes.txt", "sub/kept.html" })
+            QVERIFY2(QFileInfo::exists(out + "/" + kept), kept);
+    }
+
+    void bodyPages_data()
+    {
+        QTest::addColumn<bool>("cover");
+        QTest::addColumn<QStringList>("bodies");
+        QTest::addColumn<QStringList>("pages");
+
+        QTest::newRow("empty body, no cover") << false << QStringList { "" } << QStringList { "<body></body></html>" };
+        QTest::newRow("first body shows the library cover")
+            << true << QStringList { "", "" }
+            << QStringList { "<body><img src='cover.png'/></body></html>", "<body></body></html>" };
+        QTest::newRow("a body image wins over the cover")
+            << true << QStringList { Fb2Builder::image("it's.png") }
+            << QStringList { "<body><img src='it&#39;s.png'/></body></html>" };
+        QTest::newRow("epigraphs") << false
+                                   << QStringList { Fb2Builder::epigraph(Fb2Builder::p("wise"))
+                                          + Fb2Builder::epigraph(Fb2Builder::p("words")) }
+                                   << QStringList { "<body><p><p>wise</p></p><p><p>words</p></p></body></html>" };
+    }
+
+    void bodyPages()
+    {
+        QFETCH(bool, cover);
+        QFETCH(QStringList, bodies);
+        QFETCH(QStringList, pages);
+        const QString out = folder(QStringLiteral("b"));
+        if (cover)
+            QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(out + "/cover.png"));
+        Fb2Builder builder;
+        for (const QString& body : bodies)
+            builder.addBody(body);
+        FbDocument document(writeBook(builder));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters().size(), pages.size());
+        for (int i = 0; i < pages.size(); ++i)
+            QCOMPARE(readText(out + "/" + document.chapters().at(i)), kBodyHead + pages.at(i));
+    }
+
+    void notesBody()
+    {
+        Fb2Builder builder;
+        builder.addBody(section("Chapter", Fb2Builder::p("story")));
+        builder.addBody(Fb2Builder::title({ "Notes" }) + section("1", Fb2Builder::p("first note"))
+                + section("2",
+                    Fb2Builder::p("second note") + section("2a", Fb2Builder::p("inner note"))
+                        + Fb2Builder::p("after inner")),
+            QStringLiteral("notes"));
+        builder.addBody(section("Remark", Fb2Builder::p("comment")), QStringLiteral("comments"));
+        builder.addBody(section("Kept", Fb2Builder::p("ordinary")), QStringLiteral("Notes"));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("n"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(),
+            QStringList({ "n_1.html", "n_2.html", "n_3.html", "n_4.html", "n_5.html", "n_6.html" }));
+
+        const QString notes = readText(out + "/n_3.html");
+        QVERIFY(notes.startsWith(kBodyHead + "<body class='section notes'><h2 id='"));
+        QVERIFY(readText(out + "/n_4.html").startsWith(kBodyHead + "<body class='section notes'>"));
+        // Every note once, in document order, without page breaks.
+        for (const char* text : { "first note", "second note", "inner note", "after inner" })
+            QCOMPARE(notes.count(QLatin1String(text)), 1);
+        QVERIFY(notes.indexOf("first note") < notes.indexOf("second note"));
+        QVERIFY(notes.indexOf("second note") < notes.indexOf("inner note"));
+        QVERIFY(notes.indexOf("inner note") < notes.indexOf("after inner"));
+        QVERIFY(!notes.contains("page-break"));
+
+        const QList<TocPoint> toc = document.toc();
+        QCOMPARE(toc.size(), 4);
+        const TocPoint& body = toc[1];
+        QCOMPARE(body.link->source, QStringLiteral("n_3.html"));
+        QCOMPARE(body.children.size(), 2);
+        QVERIFY(body.link == body.children[0].link); // the first note shares the body's link
+        const TocPoint& second = body.children[1];
+        const QRegularExpression anchored(QStringLiteral("^n_3\\.html#([0-9a-f]{32})$"));
+        const QRegularExpressionMatch match = anchored.match(second.link->source);
+        QVERIFY2(match.hasMatch(), qPrintable(second.link->source));
+        QVERIFY(notes.contains(QStringLiteral("<h4 class='section' id='%1'><p>2</p></h4>").arg(match.captured(1))));
+        QCOMPARE(second.children.size(), 1);
+        QVERIFY(anchored.match(second.children[0].link->source).hasMatch());
+        QCOMPARE(second.children[0].title, QStringLiteral("2a"));
+
+        // A body named with a capital N is an ordinary body with section pages.
+        QCOMPARE(contents(document).mid(contents(document).size() - 2),
+            QStringList({ " -> n_5.html", "  Kept -> n_6.html" }));
+    }
+
+    // A parent section has no page, but its heading, epigraph and content are kept in order
+    // around its chapters' pages.
+    void parentSectionContent()
+    {
+        Fb2Builder builder;
+        const QString part = Fb2Builder::title({ "Part", "One" }) + Fb2Builder::epigraph(Fb2Builder::p("motto"))
+            + Fb2Builder::p("intro") + section("Ch 1", Fb2Builder::p("text 1")) + Fb2Builder::p("between")
+            + section("Ch 2", Fb2Builder::p("text 2")) + Fb2Builder::p("after");
+        builder.addBody(Fb2Builder::title({ "Tom & Jerry" }) + Fb2Builder::section(part));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("p"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(), QStringList({ "p_1.html", "p_2.html", "p_3.html" }));
+        QCOMPARE(contents(document),
+            QStringList({ "Tom &amp; Jerry -> p_1.html", "  Part  One -> p_2.html", "    Ch 1 -> p_2.html",
+                "    Ch 2 -> p_3.html" }));
+        const QList<TocPoint> toc = document.toc();
+        QVERIFY(toc[0].children[0].link == toc[0].children[0].children[0].link);
+
+        const QString first = readText(out + "/p_2.html");
+        const QString second = readText(out + "/p_3.html");
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(kSectionHead)
+                + QStringLiteral("<h4 class='section' id='[0-9a-f]{32}'><p>Part</p><p>One</p></h4><p><p>motto</p></p>"
+                                 "<p>intro</p><h4 class='section' id='[0-9a-f]{32}'><p>Ch 1</p></h4><p>text 1</p>"
+                                 "<p>between</p>")
+                + QRegularExpression::escape(kEnd) + QStringLiteral("$"))
+                .match(first)
+                .hasMatch(),
+            qPrintable(first));
+        QVERIFY2(second.endsWith("<p>text 2</p><p>after</p>" + kEnd), qPrintable(second));
+        QVERIFY(!second.contains("intro") && !second.contains("between"));
+    }
+
+    void deepNesting()
+    {
+        Fb2Builder builder;
+        builder.addBody(
+            Fb2Builder::title({ "B" }) + section("Part", section("Group", section("Chapter", Fb2Builder::p("deep")))));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("d"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(), QStringList({ "d_1.html", "d_2.html" }));
+        QCOMPARE(contents(document),
+            QStringList({ "B -> d_1.html", "  Part -> ", "    Group -> d_2.html", "      Chapter -> d_2.html" }));
+        const QString page = readText(out + "/d_2.html");
+        QVERIFY(page.indexOf("<p>Part</p>") < page.indexOf("<p>Group</p>"));
+        QVERIFY(page.indexOf("<p>Group</p>") < page.indexOf("<p>Chapter</p>"));
+    }
+
+    // A section that starts with an image keeps its page, numbered before its chapters.
+    void leadingImageParent()
+    {
+        Fb2Builder builder;
+        builder.addBody(section("Part",
+            Fb2Builder::image("map.png") + Fb2Builder::p("legend") + section("Ch", Fb2Builder::p("text"))
+                + Fb2Builder::p("tail")));
+        builder.addBinary(QStringLiteral("map.png"), EpubBuilder::png(3, 2));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("i"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(), QStringList({ "i_1.html", "i_2.html", "i_3.html" }));
+        QCOMPARE(contents(document), QStringList({ " -> i_1.html", "  Part -> i_2.html", "    Ch -> i_3.html" }));
+        const QString own = readText(out + "/i_2.html");
+        QVERIFY2(own.contains("<img src=\"map.png\" /><p>legend</p>") && !own.contains("<p>text</p>"), qPrintable(own));
+        QVERIFY(readText(out + "/i_3.html").endsWith("<p>text</p><p>tail</p>" + kEnd));
+        QCOMPARE(QImage(out + "/map.png").size(), QSize(3, 2));
+    }
+
+    void textBooks()
+    {
+        const QString txt = path(QStringLiteral("story.txt"));
+        QVERIFY(testfiles::write(txt, "Line one\nLine & two\n"));
+        FbDocument document(txt);
+        const QString out = folder(QStringLiteral("t"));
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(out + "/cover.png"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(), QStringList({ "t_1.html" }));
+        QCOMPARE(readText(out + "/t_1.html"), kSectionHead + "<p>Line one</p><p>Line &amp; two</p>" + kEnd);
+        QCOMPARE(contents(document), QStringList({ " -> t_1.html", "   -> t_1.html" }));
+        QVERIFY(document.toc()[0].link == document.toc()[0].children[0].link);
+
+        // Zipped, the same text gets a body page (with the cover) in front of its page.
+        const QString zip = path(QStringLiteral("story.zip"));
+        QVERIFY(ZipWriter::write(zip, { { QStringLiteral("story.txt"), "Line one\n" } }));
+        FbDocument zipped(zip);
+        const QString zipOut = folder(QStringLiteral("z"));
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(zipOut + "/cover.png"));
+        QVERIFY(zipped.load(zipOut));
+        QCOMPARE(zipped.chapters(), QStringList({ "z_1.html", "z_2.html" }));
+        QVERIFY(readText(zipOut + "/z_1.html").contains("<img src='cover.png'/>"));
+    }
+
+    void pageImages()
+    {
+        const QByteArray png = EpubBuilder::png(5, 4);
+        QImage source(6, 3, QImage::Format_RGB32);
+        source.fill(Qt::red);
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(source.save(&buffer, "JPG"));
+        }
+        Fb2Builder builder;
+        builder.addBody(section("S", Fb2Builder::p("x") + Fb2Builder::image("it's\".png")));
+        for (const char* id : { "plain.jpg", "nosuffix", "../escape.png", "sub/dir.png", "back\\slash.png",
+                 ".hidden.png", "a..b.png", "it's\".png", "cover.png", "odd.xyz" })
+            builder.addBinary(QString::fromLatin1(id), QByteArray(id) == "plain.jpg" ? jpeg : png);
+        const QString out = folder(QStringLiteral("img"));
+        QImage libraryCover(7, 7, QImage::Format_RGB32);
+        libraryCover.fill(Qt::blue);
+        QVERIFY(libraryCover.save(out + "/cover.png"));
+        FbDocument document(writeBook(builder));
+        QVERIFY(document.load(out));
+
+        QFile written(out + "/plain.jpg");
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.read(2) == QByteArray("\xff\xd8")); // JPEG, as the suffix says
+        QCOMPARE(QImage(out + "/it's\".png").size(), QSize(5, 4));
+        // The library's cover is not replaced by the book's binary of that name.
+        QCOMPARE(QImage(out + "/cover.png").size(), QSize(7, 7));
+        QStringList files = QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
+        files.sort();
+        QCOMPARE(files, QStringList({ "cover.png", "img_1.html", "img_2.html", "it's\".png", "plain.jpg" }));
+        QVERIFY(!QFileInfo::exists(QFileInfo(out).path() + "/escape.png"));
+        // The reference is escaped in the section page.
+        QVERIFY(readText(out + "/img_2.html").contains("<img src=\"it&#39;s&quot;.png\" />"));
+    }
+
+    void failures()
+    {
+        Fb2Builder builder;
+        builder.addBody(section("S", Fb2Builder::p("x")));
+        const QString book = writeBook(builder);
+
+        // An empty folder is refused: the working folder's files stay.
+        const QString cwd = folder(QStringLiteral("cwd"));
+        QVERIFY(testfiles::write(cwd + "/page.html", "keep"));
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(cwd));
+        FbDocument empty(book);
+        const bool loaded = empty.load(QString());
+        QDir::setCurrent(previous);
+        QVERIFY(!loaded);
+        QVERIFY(QFileInfo::exists(cwd + "/page.html"));
+        QVERIFY(empty.chapters().isEmpty());
+
+        // A book that cannot be read leaves the old chapters alone.
+        const QString out = folder(QStringLiteral("f"));
+        QVERIFY(testfiles::write(out + "/f_1.html", "old"));
+        for (const QString& path : { path("missing.fb2"), path("garbage.fb2") }) {
+            if (path.endsWith("garbage.fb2"))
+                QVERIFY(testfiles::write(path, "<FictionBook><body><section>"));
+            FbDocument broken(path);
+            QVERIFY(!broken.load(out));
+            QCOMPARE(readText(out + "/f_1.html"), QStringLiteral("old"));
+            QVERIFY(broken.chapters().isEmpty());
+            QVERIFY(broken.toc().isEmpty());
+        }
+
+        // A page that cannot be written is not listed, and its entry leads nowhere.
+        const QString blocked = folder(QStringLiteral("w"));
+        QVERIFY(QDir().mkpath(blocked + "/w_2.html"));
+        Fb2Builder twoSections;
+        twoSections.addBody(
+            Fb2Builder::title({ "B" }) + section("S1", Fb2Builder::p("a")) + section("S2", Fb2Builder::p("b")));
+        FbDocument partly(writeBook(twoSections));
+        QVERIFY(partly.load(blocked));
+        QCOMPARE(partly.chapters(), QStringList({ "w_1.html" }));
+        QCOMPARE(contents(partly), QStringList({ "B -> w_1.html", "  S1 -> ", "  S2 -> " }));
+        QVERIFY(QDir(blocked).entryList({ "*.part" }, QDir::Files | QDir::Hidden).isEmpty());
+
+        // A missing output folder is made.
+        const QString made = path(QStringLiteral("new/folder"));
+        FbDocument fresh(book);
+        QVERIFY(fresh.load(made));
+        QCOMPARE(htmlFiles(made), QStringList({ "folder_1.html", "folder_2.html" }));
+    }
+};
+
+QTEST_MAIN(TestFb2)
+#include "tst_fb2.moc"

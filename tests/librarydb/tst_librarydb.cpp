@@ -1,0 +1,455 @@
+// The library database: the file's schema and its upgrade, then the operations on an open library.
+
+#include "librarytestdb.h"
+#include "testfiles.h"
+
+#include "appdirs.h"
+#include "formats/bookformat.h"
+#include "models/bookprovider.h"
+#include "models/librarydatabase.h"
+#include "models/librarymessagebox.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QStringList kBookColumns { "id", "cover", "full_path", "author", "title", "format", "time_added",
+    "time_last_view", "position", "max_position", "is_favorite", "is_deleted", "notes_count", "book_hash",
+    "use_user_cover" };
+
+const QString kBooksBeforeHash = QStringLiteral(
+    "create table books (id INTEGER primary key,cover TEXT,full_path TEXT,author TEXT,title TEXT,format "
+    "INTEGER,time_added INTEGER,time_last_view INTEGER,position INTEGER,max_position INTEGER,is_favorite "
+    "INTEGER,is_deleted INTEGER");
+
+const QStringList kObsoleteBookmarks {
+    QStringLiteral("create table bookmarks (id INTEGER primary key, book_id INTEGER, position INTEGER, title TEXT)"),
+    QStringLiteral("CREATE TRIGGER delete_book_bookmarks BEFORE DELETE ON books BEGIN delete from bookmarks "
+                   "where book_id=old.id; END;"),
+};
+
+QString insertOldBook(int id, const QString& path, const QString& title, int notes)
+{
+    return QStringLiteral(
+        "insert into books values (%1, '', '%2', 'Bulgakov', '%3', 2, 1600000000, 0, 5, 90, 1, 0, %4)")
+        .arg(id)
+        .arg(BookProvider::encodeText(path), title)
+        .arg(notes);
+}
+
+const quint32 kDay = 24 * 3600;
+
+quint32 now() { return static_cast<quint32>(QDateTime::currentSecsSinceEpoch()); }
+
+BookDto makeBook(const QString& path, const QString& title, int format, quint32 added = 0, quint32 viewed = 0)
+{
+    BookDto book;
+    book.full_path = path;
+    book.cover = path + QStringLiteral(".cover.jpg");
+    book.title = title;
+    book.author = QStringLiteral("Author of ") + title;
+    book.format = format;
+    book.time_added = added ? added : now();
+    book.time_last_view = viewed;
+    return book;
+}
+
+int count(const QString& sql) { return scalar(sql).toInt(); }
+
+} // namespace
+
+class TestLibraryDb : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+    BookProvider* db = BookProvider::instance();
+
+    int add(const BookDto& book)
+    {
+        const int id = db->add(book);
+        if (id <= 0)
+            qWarning() << "add failed" << db->lastError();
+        return id;
+    }
+
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane")); }
+    void init() { m_home = std::make_unique<TempHome>(); }
+
+    void cleanup()
+    {
+        closeLibrary();
+        m_home.reset();
+    }
+
+    void newFileGetsTheWholeSchema()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(!QFile::exists(path));
+
+        QVERIFY(db->createConnection(path));
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(schemaNames(QStringLiteral("table")),
+            QStringList({ "book_folder_binder", "book_metadata", "books", "folders" }));
+        QCOMPARE(schemaNames(QStringLiteral("trigger")),
+            QStringList(
+                { "delete_book_folder_bind_books", "delete_book_folder_bind_folders", "delete_book_metadata" }));
+        QCOMPARE(schemaNames(QStringLiteral("index")), QStringList({ "book_metadata_book_id_meta_type" }));
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QCOMPARE(columnsOf(QStringLiteral("folders")), QStringList({ "id", "parent_id", "title" }));
+        QCOMPARE(
+            columnsOf(QStringLiteral("book_metadata")), QStringList({ "id", "book_id", "meta_type", "meta_value" }));
+        QVERIFY(recorder.boxes.isEmpty());
+        QVERIFY2(!QFile::exists(LibraryDatabase::backupPath(path)), "a new file needs no backup");
+    }
+
+    void olderFileIsUpgradedKeepingItsRowsAndBookmarks()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        const QString book = QStringLiteral("/home/reader/Книги/Мастер и Маргарита.fb2");
+        QStringList statements { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
+            insertOldBook(1, book, QStringLiteral("Master"), 3),
+            insertOldBook(2, QStringLiteral("/b/other.epub"), QStringLiteral("Other"), 0),
+            QStringLiteral("create table folders (id INTEGER primary key,parent_id INTEGER,title TEXT UNIQUE)"),
+            QStringLiteral("insert into folders values (7, 0, 'Classics')"),
+            QStringLiteral("create table book_folder_binder(book_id INTEGER NOT NULL,folder_id INTEGER NOT "
+                           "NULL,PRIMARY KEY(book_id))"),
+            QStringLiteral("insert into book_folder_binder values (1, 7)") };
+        statements << kObsoleteBookmarks << QStringLiteral("insert into bookmarks values (1, 1, 40, 'Ch 2')")
+                   << QStringLiteral("insert into bookmarks values (2, 2, 10, 'Ch 1')");
+        QVERIFY(writeDatabaseFile(path, statements));
+        const QByteArray original = fileHash(path);
+
+        QVERIFY(db->createConnection(path));
+        QVERIFY(recorder.boxes.isEmpty());
+        // Exactly the two missing columns, appended in order.
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QCOMPARE(fileHash(LibraryDatabase::backupPath(path)), original);
+
+        const BookDto master = db->bookById(1);
+        QCOMPARE(master.full_path, book);
+        QCOMPARE(master.title, QStringLiteral("Master"));
+        QCOMPARE(master.notes_count, 3);
+        QCOMPARE(master.max_position, 90);
+        QCOMPARE(master.is_favorite, 1);
+        QVERIFY(master.book_hash.isNull());
+        QVERIFY(!master.use_user_cover);
+        QCOMPARE(db->findCategoryByBook(1), 7);
+
+        // The bookmarks were never moved anywhere else: the table stays, its trigger goes.
+        QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
+        QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
+        QVERIFY(schemaNames(QStringLiteral("index")).contains(QStringLiteral("book_metadata_book_id_meta_type")));
+        QCOMPARE(db->deleteFromLibrary(2), QStringLiteral("/b/other.epub"));
+        QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
+
+        // A second start finds nothing to change: the file stays byte for byte, no new backup.
+        closeLibrary();
+        QVERIFY(QFile::remove(LibraryDatabase::backupPath(path)));
+        const QByteArray upgraded = fileHash(path);
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(fileHash(path), upgraded);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+        QVERIFY(recorder.boxes.isEmpty());
+    }
+
+    void emptyObsoleteBookmarksAreDroppedAndAnOldBackupIsKept()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(writeDatabaseFile(path,
+            QStringList { kBooksBeforeHash + QLatin1Char(')'),
+                QStringLiteral("insert into books values (4, '', '', 'A', 'T', 0, 1, 0, 0, 0, 0, 0)") }
+                + kObsoleteBookmarks));
+        QVERIFY(testfiles::write(LibraryDatabase::backupPath(path), "the first backup"));
+
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(columnsOf(QStringLiteral("books")), kBookColumns);
+        QVERIFY(!schemaNames(QStringLiteral("table")).contains(QStringLiteral("bookmarks")));
+        QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
+        QCOMPARE(testfiles::read(LibraryDatabase::backupPath(path)), QByteArray("the first backup"));
+        QCOMPARE(db->bookById(4).notes_count, 0);
+        QVERIFY(recorder.boxes.isEmpty());
+    }
+
+    // Rows are read by column name order, not by the table's column positions.
+    void lateColumnsAddedInAnotherOrderReadCorrectly()
+    {
+        const QString path = databasePath();
+        QVERIFY(writeDatabaseFile(path,
+            { kBooksBeforeHash + QStringLiteral(",use_user_cover INTEGER,book_hash TEXT,notes_count INTEGER)"),
+                QStringLiteral("insert into books values (3, '', '%1', 'Author', 'Title', 3, 1700000000, 1700000500, "
+                               "12, 40, 0, 0, 1, 'feedbeef', 6)")
+                    .arg(BookProvider::encodeText(QStringLiteral("/pdfs/a.pdf"))) }));
+        const QByteArray original = fileHash(path);
+        QVERIFY(db->createConnection(path));
+
+        const auto check = [](const BookDto& book) {
+            QCOMPARE(book.id, 3);
+            QCOMPARE(book.full_path, QStringLiteral("/pdfs/a.pdf"));
+            QCOMPARE(book.format, 3);
+            QCOMPARE(book.time_last_view, 1700000500u);
+            QCOMPARE(book.notes_count, 6);
+            QCOMPARE(book.book_hash, QStringLiteral("feedbeef"));
+            QVERIFY(book.use_user_cover);
+        };
+        check(db->bookById(3));
+        check(db->bookByPath(QStringLiteral("/pdfs/a.pdf")));
+        QCOMPARE(db->allBooks().size(), 1);
+        check(db->allBooks().first());
+        check(db->allBooksWithFolderTitle().first());
+        // Only tables, triggers and the index were added: no ALTER or DROP, so no backup.
+        QVERIFY(fileHash(path) != original);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+    }
+
+    void garbageFileFailsAtTheFirstStatement()
+    {
+        BoxRecorder recorder;
+        const QString path = databasePath();
+        QVERIFY(testfiles::write(path, QByteArray("not a library!\n").repeated(512)));
+        const QByteArray original = fileHash(path);
+
+        QVERIFY(!db->createConnection(path));
+        QCOMPARE(recorder.boxes.size(), 1);
+        QCOMPARE(recorder.boxes.first().first, QStringLiteral("Creation table failed"));
+        QVERIFY2(recorder.boxes.first().second.contains(QStringLiteral("not a database")),
+            qPrintable(recorder.boxes.first().second));
+        QCOMPARE(fileHash(path), original);
+        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+    }
+
+    void withoutAnOpenLibraryOperationsReturnTheirFailureValues()
+    {
+        BookProvider* provider = BookProvider::instance();
+        BookDto book;
+        book.full_path = QStringLiteral("/b/x.epub");
+        QCOMPARE(provider->add(book), -1);
+        QVERIFY(!provider->lastError().isEmpty());
+        QCOMPARE(provider->bookById(1).id, -1);
+        QVERIFY(provider->allBooks().isEmpty());
+        QCOMPARE(provider->addCategory(QStringLiteral("F"), 0), -1);
+        QVERIFY(provider->deleteFromLibrary(1).isNull());
+        QCOMPARE(provider->categoryCounts().all_count, 0);
+    }
+
+    void addStoresTheRowAndItsMetadataInKeyOrder()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        BookDto book = makeBook(QStringLiteral("/books/Tolstoy/War and Peace.epub"), QStringLiteral("War and Peace"),
+            BookFormat::Epub, 1650000000, 1650000100);
+        book.cover = QString();
+        book.position = 120;
+        book.max_position = 900;
+        book.is_favorite = 1;
+        book.notes_count = 4;
+        book.book_hash = QStringLiteral("0123abcd");
+        book.use_user_cover = true;
+        book.folder_title = QStringLiteral("not stored");
+        book.metadata.insert(3, QStringLiteral("A. Translator"));
+        book.metadata.insert(1, QStringLiteral("Война и мир"));
+        const int id = add(book);
+        QVERIFY(id > 0);
+
+        const BookDto read = db->bookById(id);
+        const auto fields = [](const BookDto& b) {
+            return QVariantList { b.full_path, b.title, b.author, b.format, b.time_added, b.time_last_view, b.position,
+                b.max_position, b.is_favorite, b.notes_count, b.book_hash, b.use_user_cover };
+        };
+        QCOMPARE(fields(read), fields(book));
+        QCOMPARE(read.id, id);
+        QCOMPARE(read.is_deleted, 0);
+        QVERIFY(!read.cover.isNull() && read.cover.isEmpty());
+        QVERIFY(read.metadata.isEmpty());
+        QVERIFY(read.folder_title.isNull());
+
+        QCOMPARE(db->getMetaData(id, 3), QStringLiteral("A. Translator"));
+        QCOMPARE(db->getMetaData(id, 1), QStringLiteral("Война и мир"));
+        QVERIFY(db->getMetaData(id, 6).isNull());
+        // Key 1 was written before key 3.
+        QVERIFY(count(QStringLiteral("select id from book_metadata where meta_type = 1"))
+            < count(QStringLiteral("select id from book_metadata where meta_type = 3")));
+        // The path columns hold Base64 of the UTF-8 text; the other texts are stored as they are.
+        QCOMPARE(scalar(QStringLiteral("select full_path from books")),
+            QString::fromLatin1(book.full_path.toUtf8().toBase64()));
+        QCOMPARE(scalar(QStringLiteral("select cover from books")), QString(""));
+    }
+
+    void pathsRoundTripThroughTheirStoredForm_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("cyrillic") << QStringLiteral("/home/читатель/Книги/Мастер и Маргарита.fb2");
+        QTest::newRow("cjk") << QStringLiteral("/home/u/本/三体.epub");
+        QTest::newRow("emoji and accents") << QStringLiteral("/home/u/Café 📚/Noël.mobi");
+        QTest::newRow("quotes") << QStringLiteral("/home/u/it's \"quoted\"; drop table books;--.txt");
+        QTest::newRow("backslashes") << QStringLiteral("C:\\Books\\a.pdf");
+    }
+
+    void pathsRoundTripThroughTheirStoredForm()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        QFETCH(QString, path);
+        QCOMPARE(BookProvider::decodeText(BookProvider::encodeText(path)), path);
+        BookDto book = makeBook(path, QStringLiteral("T"), BookFormat::Fb2);
+        const int id = add(book);
+        QVERIFY(id > 0);
+        QCOMPARE(db->bookById(id).full_path, path);
+        QCOMPARE(db->bookById(id).cover, book.cover);
+        QCOMPARE(db->bookByPath(path).id, id);
+        QCOMPARE(db->bookByPath(path.toUpper()).id, path.toUpper() == path ? id : -1);
+        QCOMPARE(db->deleteFromLibrary(id), path);
+    }
+
+    void aFailedInsertWritesNothing()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        QSqlQuery trigger;
+        QVERIFY(trigger.exec(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'library is read only'); END")));
+        BookDto book = makeBook(QStringLiteral("/b/refused.epub"), QStringLiteral("Refused"), BookFormat::Epub);
+        book.metadata.insert(6, QStringLiteral("description"));
+
+        QCOMPARE(db->add(book), -1);
+        QVERIFY2(db->lastError().contains(QStringLiteral("library is read only")), qPrintable(db->lastError()));
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 0);
+
+        // The connection is usable afterwards: no transaction was left open.
+        QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
+        QVERIFY(add(book) > 0);
+        QVERIFY(QSqlDatabase::database().transaction());
+        QVERIFY(QSqlDatabase::database().commit());
+    }
+
+    void aFailedMetadataWriteKeepsTheBook()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        QSqlQuery trigger;
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON book_metadata WHEN new.meta_type = "
+                                            "4 BEGIN SELECT RAISE(ABORT, 'no subjects'); END")));
+        BookDto book = makeBook(QStringLiteral("/b/meta.epub"), QStringLiteral("Meta"), BookFormat::Epub);
+        book.metadata
+            = { { 2, QStringLiteral("Author") }, { 4, QStringLiteral("Subject") }, { 5, QStringLiteral("Publisher") } };
+
+        const int id = db->add(book);
+        QVERIFY(id > 0);
+        QVERIFY(db->lastError().contains(QStringLiteral("no subjects")));
+        QCOMPARE(db->bookById(id).title, QStringLiteral("Meta"));
+        QCOMPARE(db->getMetaData(id, 2), QStringLiteral("Author"));
+        QVERIFY(db->getMetaData(id, 4).isNull());
+        QCOMPARE(db->getMetaData(id, 5), QStringLiteral("Publisher"));
+    }
+
+    void addNestsInsideACallersTransaction()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        QSqlDatabase connection = QSqlDatabase::database();
+        BookDto book = makeBook(QStringLiteral("/b/nested.fb2"), QStringLiteral("Nested"), BookFormat::Fb2);
+        book.metadata.insert(1, QStringLiteral("Nested"));
+
+        QVERIFY(connection.transaction());
+        const int dropped = add(book);
+        QVERIFY(dropped > 0);
+        QVERIFY(connection.rollback());
+        QCOMPARE(db->bookById(dropped).id, -1);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 0);
+
+        QVERIFY(connection.transaction());
+        const int kept = add(book);
+        QVERIFY(connection.commit());
+        QCOMPARE(db->bookById(kept).title, QStringLiteral("Nested"));
+        QCOMPARE(db->getMetaData(kept, 1), QStringLiteral("Nested"));
+    }
+
+    void setMetaDataReplacesTheValueInPlace()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        const int id = add(makeBook(QStringLiteral("/b/desc.epub"), QStringLiteral("Desc"), BookFormat::Epub));
+        QVERIFY(db->setMetaData(id, 6, QStringLiteral("first")));
+        const int rowId = count(QStringLiteral("select id from book_metadata"));
+        QVERIFY(db->setMetaData(id, 6, QStringLiteral("second")));
+        QVERIFY(db->setMetaData(id, 7, QStringLiteral("other type")));
+        QVERIFY(db->setMetaData(id + 1, 6, QStringLiteral("other book")));
+        QCOMPARE(
+            count(QStringLiteral("select count(*) from book_metadata where meta_type = 6 and book_id = %1").arg(id)),
+            1);
+        QCOMPARE(
+            count(QStringLiteral("select id from book_metadata where meta_type = 6 and book_id = %1").arg(id)), rowId);
+        QCOMPARE(db->getMetaData(id, 6), QStringLiteral("second"));
+        QCOMPARE(db->getMetaData(id + 1, 6), QStringLiteral("other book"));
+    }
+
+    void countsByFormatAndCategory()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        const quint32 t = now();
+        add(makeBook(QStringLiteral("/l/a.epub"), QStringLiteral("A"), BookFormat::Epub, t - 10, t - 5));
+        add(makeBook(QStringLiteral("/l/b.epub"), QStringLiteral("B"), BookFormat::Epub, t - 9, t - 59 * kDay));
+        add(makeBook(QStringLiteral("/l/c.epub"), QStringLiteral("C"), BookFormat::Epub, t - 8, t - 61 * kDay));
+        const int fb2 = add(makeBook(QStringLiteral("/l/d.fb2"), QStringLiteral("D"), BookFormat::Fb2, t - 7, t - 1));
+        add(makeBook(QStringLiteral("/l/e.fb2"), QStringLiteral("E"), BookFormat::Fb2, t - 6));
+        const int pdf = add(makeBook(QStringLiteral("/l/f.pdf"), QStringLiteral("F"), BookFormat::Pdf, t - 5));
+        QVERIFY(db->setFavorite(pdf, 1));
+        QVERIFY(db->setDeleted(fb2, 1));
+
+        QCOMPARE(QList<int>({ db->bookCountByFormat(BookFormat::Epub), db->bookCountByFormat(BookFormat::Fb2),
+                     db->bookCountByFormat(BookFormat::Pdf), db->bookCountByFormat(BookFormat::Mobi) }),
+            QList<int>({ 3, 1, 1, 0 }));
+        const CategoryCountsDto counts = db->categoryCounts();
+        QCOMPARE(QList<int>({ counts.all_count, counts.last_added_count, counts.recently_read_count,
+                     counts.favorites_count, counts.deleted_count }),
+            QList<int>({ 5, 5, 2, 1, 1 }));
+
+        // The recently-read count is not capped at the category's limit.
+        for (int i = 0; i < 30; ++i)
+            add(makeBook(QStringLiteral("/r/%1.txt").arg(i), QStringLiteral("R"), BookFormat::Txt, t, t - i * kDay));
+        QCOMPARE(db->categoryCounts().recently_read_count, 32);
+        QCOMPARE(BookProvider::recentlyReadMaxBookCount(), 20);
+        QVERIFY(qAbs(qint64(BookProvider::recentlyReadTimeLastView()) - qint64(now() - 60 * kDay)) <= 2);
+    }
+
+    // The triggers: a book's metadata and filing go with it, a folder's filings with the folder.
+    void deletionTakesMetadataAndFilingAlong()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        QList<int> ids;
+        for (int i = 0; i < 4; ++i) {
+            BookDto book = makeBook(QStringLiteral("/t/%1 книга.epub").arg(i), "T", BookFormat::Epub, now() - 100 + i);
+            book.metadata.insert(6, QStringLiteral("about %1").arg(i));
+            ids.append(add(book));
+        }
+        const int shelf = db->addCategory(QStringLiteral("Shelf"), 0);
+        const int other = db->addCategory(QStringLiteral("Other"), 0);
+        for (int id : ids)
+            QVERIFY(db->addBookToCategory(id, id == ids[3] ? other : shelf));
+        QVERIFY(db->setDeleted(ids[1], 1));
+        QVERIFY(db->setDeleted(ids[2], 1));
+        // Newest first, trashed books included; the export's list leaves them out.
+        QCOMPARE(db->allBooks().first().id, ids[3]);
+        QCOMPARE(db->allBooksWithFolderTitle().size(), 2);
+        QCOMPARE(db->allBooksWithFolderTitle().first().folder_title, QStringLiteral("Shelf"));
+
+        QCOMPARE(db->removeAllFromTrash(), QList<QString>({ "/t/1 книга.epub", "/t/2 книга.epub" }));
+        QVERIFY(db->deleteFromLibrary(ids[3] + 50).isNull());
+        QCOMPARE(db->deleteFromLibrary(ids[0]), QStringLiteral("/t/0 книга.epub"));
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 1);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_metadata")), 1);
+        QCOMPARE(count(QStringLiteral("select count(*) from book_folder_binder")), 1);
+        QVERIFY(db->removeCategory(other));
+        QCOMPARE(count(QStringLiteral("select count(*) from book_folder_binder")), 0);
+        QCOMPARE(db->bookById(ids[3]).title, QStringLiteral("T"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryDb)
+#include "tst_librarydb.moc"

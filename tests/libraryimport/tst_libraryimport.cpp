@@ -1,0 +1,1496 @@
+// Adding books to the library: reading one book file into a record, the library archive, and the
+// background task that adds files, folders and archives; over real books of every format.
+
+#include "epubbuilder.h"
+#include "fb2builder.h"
+#include "librarybooks.h"
+#include "librarytestdb.h"
+#include "mobiwriter.h"
+#include "pdfencryption.h"
+#include "pdfenginefile.h"
+#include "pdfwriter.h"
+#include "sevenzwriter.h"
+#include "temphome.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "zipwriter.h"
+
+#include "appdirs.h"
+#include "formats/bookformat.h"
+#include "import/bookcover.h"
+#include "import/bookfilereader.h"
+#include "import/bookimporter.h"
+#include "import/exportbooks.h"
+#include "import/importbooks.h"
+#include "import/itemstatus.h"
+#include "models/bookdto.h"
+#include "models/bookmodel.h"
+#include "models/bookprovider.h"
+#include "models/foldermodel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+// Points the PDF documents at the engine library of the build.
+void usePdfEngine() { pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName()); }
+
+// Writes a library book (see librarybooks::write) into dir; its absolute path, or an empty
+// string when it cannot be written.
+QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& recipe = {})
+{
+    QDir().mkpath(dir);
+    const QString path = QDir(dir).absoluteFilePath(fileName);
+    if (!librarybooks::write(path, recipe)) {
+        qWarning() << "Cannot write the test book" << path;
+        return QString();
+    }
+    return path;
+}
+
+// True when the pixel at the image's centre is within a few steps of the colour.
+bool centreHasColour(const QImage& image, const QColor& colour)
+{
+    if (image.isNull())
+        return false;
+    const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+    return qAbs(centre.red() - colour.red()) <= 3 && qAbs(centre.green() - colour.green()) <= 3
+        && qAbs(centre.blue() - colour.blue()) <= 3;
+}
+
+// A PNG whose header claims width x height pixels; its data are those of a 1x1 picture.
+QByteArray claimedSizePng(quint32 width, quint32 height)
+{
+    librarybooks::BookSpec tiny;
+    tiny.coverSize = QSize(1, 1);
+    QByteArray png = librarybooks::coverPng(tiny);
+    // The IHDR chunk: its data start at 16 (width, height), its checksum follows at 29.
+    const auto putBigEndian = [&png](int at, quint32 value) {
+        for (int i = 0; i < 4; ++i)
+            png[at + i] = char(value >> (24 - 8 * i));
+    };
+    putBigEndian(16, width);
+    putBigEndian(20, height);
+    putBigEndian(29, quint32(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)));
+    return png;
+}
+
+// Everything the importer emits, in order, with the thread each signal arrived on.
+class ImportRecorder {
+public:
+    ImportRecorder()
+    {
+        bookimporter* importer = bookimporter::instance();
+        // Direct connections: each lambda runs on the thread that emits.
+        m_connections << QObject::connect(
+            importer, &bookimporter::importStarted, [this] { record(QStringLiteral("importStarted")); });
+        m_connections << QObject::connect(
+            importer, &bookimporter::exportStarted, [this] { record(QStringLiteral("exportStarted")); });
+        m_connections << QObject::connect(
+            importer, &bookimporter::itemProcessed, [this](ItemStatus status, BookDto item) {
+                items.append({ status, item });
+                record(QStringLiteral("item %1").arg(int(status)));
+            });
+        m_connections << QObject::connect(importer, &bookimporter::progress, [this](int current, int total) {
+            progress.append({ current, total });
+            record(QStringLiteral("progress %1/%2").arg(current).arg(total));
+        });
+        m_connections << QObject::connect(importer, &bookimporter::finished, [this](int ok, int total) {
+            ++finishedCount;
+            record(QStringLiteral("finished %1/%2").arg(ok).arg(total));
+        });
+        m_connections << QObject::connect(importer, &bookimporter::exported, [this](int ok, int total) {
+            ++finishedCount;
+            exported.append({ ok, total });
+            record(QStringLiteral("exported %1/%2").arg(ok).arg(total));
+        });
+    }
+    ~ImportRecorder()
+    {
+        for (const QMetaObject::Connection& connection : qAsConst(m_connections))
+            QObject::disconnect(connection);
+    }
+    ImportRecorder(const ImportRecorder&) = delete;
+    ImportRecorder& operator=(const ImportRecorder&) = delete;
+
+    // Waits until finished (or exported) has come count times in all.
+    bool waitFinished(int count = 1) const
+    {
+        return QTest::qWaitFor([&] { return finishedCount >= count; }, 30000);
+    }
+    bool waitItems(int count) const
+    {
+        return QTest::qWaitFor([&] { return items.size() >= count; }, 30000);
+    }
+
+    QStringList events; // "importStarted", "item 0", "progress 1/3", "finished", ...
+    QList<QPair<ItemStatus, BookDto>> items;
+    QList<QPair<int, int>> progress;
+    QList<QPair<int, int>> exported;
+    QSet<QThread*> threads;
+    int finishedCount = 0;
+
+private:
+    void record(const QString& event)
+    {
+        events.append(event);
+        threads.insert(QThread::currentThread());
+    }
+    QList<QMetaObject::Connection> m_connections;
+};
+
+// The library page's part of adding: every book read successfully is stored through the book
+// model and filed in its folder, on the GUI thread.
+class LibraryAdder {
+public:
+    LibraryAdder(BookModel& books, FolderModel& folders)
+    {
+        m_connection = QObject::connect(
+            bookimporter::instance(), &bookimporter::itemProcessed, &books,
+            [this, &books, &folders](ItemStatus status, const BookDto& item) {
+                if (status != ItemAdded)
+                    return;
+                const int id = books.addBook(item);
+                if (id <= 0)
+                    return;
+                addedIds.append(id);
+                if (!item.folder_title.isEmpty())
+                    folders.addBookToCategory(id, folders.findOrAddCategory(item.folder_title));
+            },
+            Qt::QueuedConnection);
+    }
+    ~LibraryAdder() { QObject::disconnect(m_connection); }
+    QList<int> addedIds;
+
+private:
+    QMetaObject::Connection m_connection;
+};
+
+// Collects the log messages that contain a text while it lives; one at a time.
+class MessageCatcher {
+public:
+    explicit MessageCatcher(const QString& text)
+    {
+        s_text = text;
+        s_previous
+            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                  if (message.contains(s_text)) {
+                      QMutexLocker lock(&s_mutex);
+                      s_messages.append(message);
+                  }
+                  s_previous(type, context, message);
+              });
+    }
+    ~MessageCatcher()
+    {
+        qInstallMessageHandler(s_previous);
+        s_messages.clear();
+    }
+    QStringList messages() const
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_messages;
+    }
+
+private:
+    static inline QString s_text;
+    static inline QStringList s_messages;
+    static inline QMutex s_mutex;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+using MetaMap = QMap<int, QString>;
+
+const QString kEpubId = QStringLiteral("urn:uuid:12345678-1234-1234-1234-123456789abc");
+
+QString coverOf(const QString& bookPath) { return bookDataDir(bookPath) + QStringLiteral("/cover.png"); }
+
+// A record for a file, as the adding task makes it.
+BookDto recordFor(const QString& path)
+{
+    BookDto record;
+    record.full_path = path;
+    return record;
+}
+
+// The members of a ZIP archive with their bytes.
+QMap<QString, QByteArray> members(const QString& archive)
+{
+    QMap<QString, QByteArray> result;
+    QuaZip zip(archive);
+    if (!zip.open(QuaZip::mdUnzip))
+        return result;
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        QuaZipFile file(&zip);
+        if (file.open(QIODevice::ReadOnly))
+            result.insert(file.getActualFileName(), file.readAll());
+    }
+    return result;
+}
+
+QJsonArray containerBooks(const QString& archive)
+{
+    return QJsonDocument::fromJson(members(archive).value(QStringLiteral("container.json")))
+        .object()
+        .value(QStringLiteral("books"))
+        .toArray();
+}
+
+// A library archive written by hand: container.json with the given books, plus members.
+bool writeArchive(const QString& path, const QJsonValue& books, const QList<ZipEntry>& extra = {})
+{
+    ZipWriter zip(path);
+    zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
+    for (const ZipEntry& entry : extra)
+        zip.add(entry);
+    return zip.write();
+}
+
+QJsonObject bookObject(const QString& relPath, const QString& fileName)
+{
+    return QJsonObject { { "book_id", "0123" }, { "file_name", fileName }, { "rel_path", relPath }, { "author", "Ann" },
+        { "title", "Tale" }, { "position", 3 }, { "progress", 9 }, { "is_favorite", true },
+        { "folders", QJsonArray { "Shelf" } } };
+}
+
+// Writes the books into a complete archive, as the export task does.
+bool exportAll(const QString& archive, const QList<BookDto>& books)
+{
+    exportbooks writer;
+    bool ok = writer.open(archive);
+    for (const BookDto& book : books)
+        ok = writer.addBook(book) && ok;
+    while (writer.hasNext())
+        ok = writer.writeNext() && ok;
+    return ok && writer.writeContainer() && writer.commit();
+}
+
+// Every file below a folder, relative to it.
+QStringList filesBelow(const QString& dir)
+{
+    QStringList files;
+    findFilesRecursively(files, dir, { QStringLiteral("*") });
+    for (QString& file : files)
+        file = QDir(dir).relativeFilePath(file);
+    files.sort();
+    return files;
+}
+
+bookimporter* importer() { return bookimporter::instance(); }
+
+// A library of its own in a temporary HOME: the database and the two models, loaded as the
+// application loads them.
+struct TestLibrary {
+    TestLibrary()
+        : home(std::make_unique<TempHome>())
+    {
+        open = BookProvider::instance()->createConnection(databasePath());
+        folders = std::make_unique<FolderModel>();
+        folders->reload();
+        books = std::make_unique<BookModel>();
+        books->setFolderModel(folders.get());
+        books->selectAll();
+        adder = std::make_unique<LibraryAdder>(*books, *folders);
+    }
+    ~TestLibrary()
+    {
+        adder.reset();
+        books.reset();
+        folders.reset();
+        closeLibrary();
+        home.reset();
+    }
+    QString path(const QString& relative) const { return home->filePath(relative); }
+    // Adds the files through the task and waits until every book read is in the library.
+    bool addNow(const QStringList& files)
+    {
+        const int before = adder->addedIds.size();
+        ImportRecorder recorder;
+        bookimporter::instance()->start(QString(), files);
+        if (!recorder.waitFinished())
+            return false;
+        int added = 0;
+        for (const auto& item : recorder.items)
+            added += item.first == ItemAdded ? 1 : 0;
+        return QTest::qWaitFor([&] { return adder->addedIds.size() == before + added; });
+    }
+    // The stored record of a book file, read back from the database.
+    BookDto stored(const QString& file) const { return BookProvider::instance()->bookByPath(file); }
+
+    std::unique_ptr<TempHome> home;
+    bool open = false;
+    std::unique_ptr<FolderModel> folders;
+    std::unique_ptr<BookModel> books;
+    std::unique_ptr<LibraryAdder> adder;
+};
+
+// A book file that holds the task at its item: a FIFO, which the task's read blocks on until the
+// test opens it for writing and closes it again.
+class FifoGate {
+public:
+    explicit FifoGate(const QString& path)
+        : m_path(path)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        m_made = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    }
+    ~FifoGate() { release(); }
+    bool isValid() const { return m_made; }
+
+    // Waits until the task has the file open, that is, works on this item.
+    bool waitForReader(int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor(
+            [this] {
+                m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
+                return m_fd >= 0;
+            },
+            timeoutMs);
+    }
+
+    // Gives the task the book's bytes and lets it go on.
+    void release(const QByteArray& bytes = QByteArray())
+    {
+        if (m_fd < 0)
+            m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
+        if (m_fd < 0)
+            return;
+        if (!bytes.isEmpty() && ::write(m_fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            qWarning() << "Short write into" << m_path;
+        ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    QString m_path;
+    bool m_made = false;
+    int m_fd = -1;
+};
+
+QByteArray smallFb2(const QString& title)
+{
+    Fb2Builder book;
+    book.setBookTitle(title);
+    book.addBody(Fb2Builder::section(Fb2Builder::p(QStringLiteral("Text."))));
+    return book.bytes();
+}
+
+QStringList titlesOf(const QList<QPair<ItemStatus, BookDto>>& items)
+{
+    QStringList titles;
+    for (const auto& item : items)
+        titles.append(item.second.title);
+    return titles;
+}
+
+QList<int> statusesOf(const QList<QPair<ItemStatus, BookDto>>& items)
+{
+    QList<int> statuses;
+    for (const auto& item : items)
+        statuses.append(int(item.first));
+    return statuses;
+}
+
+librarybooks::BookSpec titled(const QString& title)
+{
+    librarybooks::BookSpec recipe;
+    recipe.title = title;
+    return recipe;
+}
+
+} // namespace
+
+class TestLibraryImport : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestLibrary> m_library;
+
+    QString path(const QString& relative) const { return m_library->path(relative); }
+    QString books() const { return path(QStringLiteral("Books")); }
+
+    // Three books on disk with a cover each way, one record whose file is gone.
+    QList<BookDto> sampleBooks()
+    {
+        QList<BookDto> books;
+        BookDto tale;
+        tale.full_path = writeBook(path("Books"), QStringLiteral("tale.epub"));
+        tale.title = QStringLiteral("Tale");
+        tale.author = QStringLiteral("Ann Author");
+        tale.format = 0;
+        tale.position = 5;
+        tale.max_position = 40;
+        tale.is_favorite = 1;
+        tale.folder_title = QStringLiteral("Classics");
+        tale.cover = path("Books/tale-cover.png");
+        testfiles::write(tale.cover, librarybooks::coverPng({}));
+        books << tale;
+
+        BookDto plain;
+        plain.full_path = writeBook(path("Books/more"), QStringLiteral("plain.fb2"));
+        plain.title = QStringLiteral("Plain");
+        plain.format = 2;
+        books << plain; // no cover at all
+
+        BookDto custom;
+        custom.full_path = writeBook(path("Books"), QStringLiteral("scan.pdf"));
+        custom.title = QStringLiteral("Scan");
+        custom.format = 3;
+        custom.use_user_cover = true;
+        custom.cover = path("Books/unused.png");
+        testfiles::write(coverFilePath(custom.full_path), "user cover bytes");
+        books << custom;
+
+        BookDto gone;
+        gone.full_path = path("Books/gone.mobi");
+        gone.title = QStringLiteral("Gone");
+        books << gone;
+        return books;
+    }
+
+private slots:
+    void initTestCase() { usePdfEngine(); }
+
+    void init()
+    {
+        m_library = std::make_unique<TestLibrary>();
+        QVERIFY(m_library->open);
+        importer()->toggleProcessing(false);
+    }
+
+    void cleanup()
+    {
+        importer()->toggleProcessing(false);
+        QVERIFY(QTest::qWaitFor([] { return !importer()->isRunning(); }, 30000));
+        // Signals still posted by the last task reach nobody's library.
+        QCoreApplication::processEvents();
+        m_library.reset();
+    }
+
+    void readsEveryFormat_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<bool>("hasCover");
+        QTest::addColumn<MetaMap>("metadata");
+
+        const QString title = QStringLiteral("A Library Book");
+        const QString publisher = QStringLiteral("Loom Press");
+        const QString description = QStringLiteral("A short book for tests.");
+        const MetaMap epubMeta { { 0, kEpubId }, { 1, title }, { 2, QStringLiteral("Ann Author") }, { 5, publisher },
+            { 6, description }, { 10, QStringLiteral("en") } };
+        const MetaMap mobiMeta { { 1, title }, { 2, QStringLiteral("Ann Author") }, { 5, publisher },
+            { 6, description }, { 7, QStringLiteral("Mobipocket Book") } };
+        const MetaMap fb2Meta { { 1, title }, { 2, QStringLiteral("Author Ann") }, { 5, publisher }, { 6, description },
+            { 7, QStringLiteral("prose_contemporary") }, { 10, QStringLiteral("en") } };
+        const MetaMap pdfMeta { { 2, QStringLiteral("Loom Writer") }, { 5, QStringLiteral("Loom Writer") } };
+
+        QTest::newRow("epub") << "tale.epub" << 0 << title << "Ann Author" << true << epubMeta;
+        QTest::newRow("mobi") << "tale.mobi" << 1 << title << "Ann Author" << true << mobiMeta;
+        QTest::newRow("prc") << "tale.prc" << 5 << title << "Ann Author" << true << mobiMeta;
+        QTest::newRow("fb2") << "tale.fb2" << 2 << title << "Author Ann" << true << fb2Meta;
+        QTest::newRow("fb2 in zip") << "tale.zip" << 9 << title << "Author Ann" << true << fb2Meta;
+        QTest::newRow("fb2 in 7z") << "tale.7z" << 10 << title << "Author Ann" << true << fb2Meta;
+        QTest::newRow("txt: its name is its title")
+            << "Plain Tale.txt" << 8 << "Plain Tale" << QString() << false << MetaMap();
+        QTest::newRow("pdf") << "tale.pdf" << 3 << title << "Ann Author" << true << pdfMeta;
+        QTest::newRow("cbz: blanks for underscores")
+            << "My_Comic.cbz" << 6 << "My Comic" << QString() << true << MetaMap();
+        QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic" << QString() << true << MetaMap();
+        QTest::newRow("suffix in capitals") << "LOUD.EPUB" << 0 << title << "Ann Author" << true << epubMeta;
+    }
+
+    void readsEveryFormat()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(int, format);
+        QFETCH(QString, title);
+        QFETCH(QString, author);
+        QFETCH(bool, hasCover);
+        QFETCH(MetaMap, metadata);
+
+        librarybooks::BookSpec recipe;
+        recipe.coverColor = QColor(0xcc, 0x33, 0x66);
+        const QString path = writeBook(books(), fileName, recipe);
+        QVERIFY(!path.isEmpty());
+
+        BookDto record = recordFor(path);
+        const quint32 before = quint32(QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(readBookFile(record, false), ItemAdded);
+        QCOMPARE(record.format, format);
+        QCOMPARE(record.title, title);
+        QCOMPARE(record.author.trimmed(), author);
+        QCOMPARE(record.full_path, path);
+        QVERIFY(record.time_added >= before && record.time_added <= before + 5);
+        for (auto it = metadata.constBegin(); it != metadata.constEnd(); ++it)
+            QCOMPARE(record.metadata.value(it.key()), it.value());
+        for (const QString& value : qAsConst(record.metadata))
+            QVERIFY(!value.trimmed().isEmpty());
+
+        if (!hasCover) {
+            QVERIFY(record.cover.isEmpty());
+            QVERIFY(!QFile::exists(coverOf(path)));
+            return;
+        }
+        QCOMPARE(record.cover, coverOf(path));
+        const QImage cover(record.cover);
+        QCOMPARE(cover.height(), bookcover::kHeight);
+        if (format == BookFormat::Pdf)
+            QCOMPARE(cover.width(), 232); // US Letter, 612 x 792 points
+        else
+            QCOMPARE(cover.width(), 200); // the 200 x 300 picture
+        QVERIFY(centreHasColour(cover, recipe.coverColor));
+    }
+
+    void statusCodes_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("bytes"); // null: the file is not written
+        QTest::addColumn<ItemStatus>("status");
+        QTest::addColumn<QString>("title"); // the title a book that is still added gets
+
+        EpubBuilder enciphered;
+        enciphered.addArchiveFile(QStringLiteral("META-INF/encryption.xml"),
+            "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+            "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod "
+            "Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\"/><enc:CipherData><enc:CipherReference "
+            "URI=\"OEBPS/ch1.xhtml\"/></enc:CipherData></enc:EncryptedData></encryption>");
+        enciphered.addChapter(QStringLiteral("ch1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"), "<p>x</p>");
+        QTemporaryDir dir;
+        const QString epubPath = dir.filePath(QStringLiteral("e.epub"));
+        QVERIFY(enciphered.write(epubPath));
+        const QByteArray epubBytes = testfiles::read(epubPath);
+
+        MobiWriter notMobi;
+        notMobi.setText("<p>text</p>");
+        notMobi.setIdentifier("BOOK");
+        MobiWriter encryptedMobi;
+        encryptedMobi.setText("<p>text</p>");
+        encryptedMobi.setEncryption(2);
+        ZipWriter epubInZip(dir.filePath(QStringLiteral("e.zip")));
+        epubInZip.add(QStringLiteral("book.epub"), epubBytes);
+        QVERIFY(epubInZip.write());
+
+        SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
+        epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
+        QVERIFY(epubIn7z.write());
+
+        PdfWriter pdf;
+        pdf.addPage();
+        pdf.setInfo("Title", QStringLiteral("Secret Title"));
+        QVERIFY(writeEncryptedPdf(
+            pdf.toPdf(), dir.filePath("locked.pdf"), QStringLiteral("user"), QStringLiteral("owner")));
+
+        const QByteArray garbage("this is no book at all\n");
+        QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << QString();
+        QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << QString();
+        QTest::newRow("doc") << "letter.doc" << garbage << ItemUnsupportedFormat << QString();
+        QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << QString();
+        QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << QString();
+        QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << QString();
+        QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << QString();
+        QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << QString();
+        QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << QString();
+        QTest::newRow("zip holding an epub")
+            << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed << QString();
+        QTest::newRow("7z holding an epub") << "nested.7z" << testfiles::read(dir.filePath(QStringLiteral("e.7z")))
+                                            << ItemUnsupportedArchivedBook << QString();
+        // Image books that do not load are still added, under their file's name.
+        QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
+        QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
+        // A PDF that asks for a password is named after its file, with nothing read from inside.
+        QTest::newRow("pdf with a password")
+            << "Secret Report.pdf" << testfiles::read(dir.filePath("locked.pdf")) << ItemAdded << "Secret Report";
+    }
+
+    void statusCodes()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, bytes);
+        QFETCH(ItemStatus, status);
+        QFETCH(QString, title);
+
+        QDir().mkpath(books());
+        const QString path = books() + QLatin1Char('/') + fileName;
+        if (!bytes.isNull())
+            QVERIFY(testfiles::write(path, bytes));
+        BookDto record = recordFor(path);
+        record.author = QStringLiteral("Kept");
+        QCOMPARE(int(readBookFile(record, false)), int(status));
+        if (status != ItemAdded) {
+            // A failure leaves the record as it came.
+            QCOMPARE(record.format, 0);
+            QCOMPARE(record.time_added, 0u);
+            QCOMPARE(record.author, QStringLiteral("Kept"));
+            QVERIFY(record.metadata.isEmpty());
+            QVERIFY(!QDir(booksDir()).exists(md5Hex(path)));
+            return;
+        }
+        QCOMPARE(record.title, title);
+        QCOMPARE(record.author, QStringLiteral("Kept"));
+        QCOMPARE(record.format, int(BookFormat::Pdf) + (fileName.endsWith(".cbz") ? 3 : 0));
+        QVERIFY(record.cover.isEmpty());
+        QVERIFY(record.metadata.isEmpty());
+    }
+
+    void alreadyInLibraryUnlessIgnored()
+    {
+        const QString path = writeBook(books(), QStringLiteral("read.epub"));
+        QVERIFY(!path.isEmpty());
+        // The book was opened before: its data folder holds its reading state.
+        const QString state = readingStateFile(bookDataDir(path));
+        QCOMPARE(QFileInfo(state).fileName(), md5Hex(path) + QStringLiteral(".settings"));
+        QVERIFY(testfiles::write(state, "{}"));
+
+        BookDto record = recordFor(path);
+        QCOMPARE(readBookFile(record, false), ItemAlreadyInLibrary);
+        QVERIFY(record.title.isEmpty());
+        QCOMPARE(readBookFile(record, true), ItemAdded);
+        QCOMPARE(record.title, QStringLiteral("A Library Book"));
+    }
+
+    void archiveFieldsKeptOrReplaced()
+    {
+        // A book that came from a library archive brings its author and title along.
+        librarybooks::BookSpec anonymous;
+        anonymous.authorFirst.clear();
+        anonymous.authorLast.clear();
+        anonymous.title.clear();
+        // PDF and comics name themselves only when the archive has no name for them.
+        for (const char* fileName : { "anonymous.epub", "anonymous.fb2", "anonymous.pdf", "anonymous.cbz" }) {
+            const QString path = writeBook(books(), fileName, anonymous);
+            QVERIFY(!path.isEmpty());
+            BookDto record = recordFor(path);
+            record.author = QStringLiteral("Archive Author");
+            record.title = QStringLiteral("Archive Title");
+            record.position = 7;
+            record.is_favorite = 1;
+            QCOMPARE(readBookFile(record, false), ItemAdded);
+            QCOMPARE(record.author.trimmed() + '/' + record.title, QStringLiteral("Archive Author/Archive Title"));
+            QCOMPARE(record.position + record.is_favorite, 8);
+        }
+    }
+
+    void coverSizes_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("cover");
+
+        QTest::newRow("600 high") << QSize(400, 600) << QSize(200, 300);
+        QTest::newRow("small, enlarged") << QSize(100, 150) << QSize(200, 300);
+        QTest::newRow("JPEG-sized scan") << QSize(2000, 3000) << QSize(200, 300);
+        // A panorama is fitted into four times the height, not blown up to 300 high.
+        QTest::newRow("very wide") << QSize(3000, 100) << QSize(1200, 40);
+        QTest::newRow("one pixel high") << QSize(2000, 1) << QSize(1200, 1);
+        QTest::newRow("no cover") << QSize() << QSize();
+    }
+
+    void coverSizes()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QSize, cover);
+
+        librarybooks::BookSpec recipe;
+        recipe.coverSize = picture;
+        for (const QString& suffix : { QStringLiteral("epub"), QStringLiteral("mobi"), QStringLiteral("fb2") }) {
+            const QString path = writeBook(books(), QStringLiteral("cover.") + suffix, recipe);
+            QVERIFY(!path.isEmpty());
+            BookDto record = recordFor(path);
+            QCOMPARE(readBookFile(record, false), ItemAdded);
+            if (!cover.isValid()) {
+                QVERIFY2(record.cover.isEmpty(), qPrintable(suffix));
+                QVERIFY(!QFile::exists(coverOf(path)));
+                continue;
+            }
+            QCOMPARE(QImage(record.cover).size(), cover);
+        }
+    }
+
+    // The cover the book names, else its first image: the logo comes first in every book here.
+    void bookChoosesItsCover_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("front");
+
+        const QByteArray logo = MobiWriter::image(QSize(40, 60), Qt::red);
+        const QByteArray front = MobiWriter::image(QSize(40, 60), Qt::darkGreen);
+        const auto mobi = [&](int coverOffset) {
+            MobiWriter book;
+            book.setText("<p>text</p>");
+            book.addImage(logo);
+            book.addImage(front);
+            if (coverOffset >= 0)
+                book.setCoverOffset(quint32(coverOffset));
+            return book.build();
+        };
+        const auto fb2 = [&](const QStringList& coverPage) {
+            Fb2Builder book;
+            book.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+            book.addBinary("a-cover.png", logo);
+            book.addBinary("front.png", front);
+            book.setCoverImages(coverPage);
+            return book.bytes();
+        };
+        QTest::newRow("mobi: EXTH cover offset") << "offset.mobi" << mobi(1) << true;
+        QTest::newRow("mobi: no offset") << "first.mobi" << mobi(-1) << false;
+        QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(7) << false;
+        QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << true;
+        QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << false;
+        QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << false;
+    }
+
+    void bookChoosesItsCover()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, front);
+        const QString path = books() + QLatin1Char('/') + fileName;
+        QVERIFY(testfiles::write(path, bytes));
+        BookDto record = recordFor(path);
+        QCOMPARE(readBookFile(record, false), ItemAdded);
+        QVERIFY(centreHasColour(QImage(record.cover), front ? Qt::darkGreen : Qt::red));
+    }
+
+    void hostileCovers_data()
+    {
+        QTest::addColumn<QString>("fileName");
+
+        QTest::newRow("epub") << "bomb.epub";
+        QTest::newRow("mobi") << "bomb.mobi";
+        QTest::newRow("cbz") << "bomb.cbz";
+    }
+
+    void hostileCovers()
+    {
+        QFETCH(QString, fileName);
+
+        // A cover whose header claims 40000 x 40000 pixels is not decoded; the book is still added.
+        const QByteArray bomb = claimedSizePng(40000, 40000);
+        QDir().mkpath(books());
+        const QString path = books() + QLatin1Char('/') + fileName;
+        if (fileName.endsWith(QLatin1String(".epub"))) {
+            EpubBuilder book;
+            book.addChapter(
+                QStringLiteral("c"), QStringLiteral("c.xhtml"), QStringLiteral("C"), QStringLiteral("<p/>"));
+            book.setCover(QStringLiteral("cover.png"), bomb);
+            QVERIFY(book.write(path));
+        } else if (fileName.endsWith(QLatin1String(".mobi"))) {
+            MobiWriter book;
+            book.setText("<p>text</p>");
+            book.addImage(bomb);
+            book.setCoverOffset(0);
+            QVERIFY(testfiles::write(path, book.build()));
+        } else {
+            ZipWriter comic(path);
+            comic.add(QStringLiteral("01.png"), bomb);
+            comic.add(QStringLiteral("02.png"), EpubBuilder::png(20, 30));
+            QVERIFY(comic.write());
+        }
+        const MessageCatcher refused(QStringLiteral("is not decoded: it has 40000 x 40000 pixels"));
+        BookDto record = recordFor(path);
+        QCOMPARE(readBookFile(record, false), ItemAdded);
+        QVERIFY(record.cover.isEmpty());
+        QVERIFY(!QFile::exists(coverOf(path)));
+        QCOMPARE(refused.messages().size(), 1);
+    }
+
+    void exportAndImportRoundTrip()
+    {
+        const QList<BookDto> books = sampleBooks();
+        const QString archive = path("library.olv");
+        const MessageCatcher warnings(QStringLiteral("Can't find cover for book: "));
+        exportbooks writer;
+        QVERIFY(writer.open(archive));
+        QVERIFY(writer.open(archive)); // already open
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(writer.addBook(books.at(i)), i < 3);
+        QCOMPARE(writer.count(), 3);
+        QCOMPARE(warnings.messages().size(), 1);
+        QVERIFY(!QFile::exists(archive)); // written under a temporary name until complete
+        int written = 0;
+        while (writer.hasNext())
+            written += writer.writeNext() ? 1 : 0;
+        QCOMPARE(written, 3);
+        QVERIFY(writer.writeContainer());
+        QVERIFY(writer.writeContainer());
+        QVERIFY(writer.commit());
+        QVERIFY(QFile::exists(archive));
+        QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
+
+        const QMap<QString, QByteArray> stored = members(archive);
+        const QJsonArray index = containerBooks(archive);
+        QCOMPARE(index.size(), 3);
+        QCOMPARE(stored.size(), 1 + 3 + 2); // index, books, two covers
+        const QRegularExpression hexId(QStringLiteral("^[0-9a-f]{32}$"));
+        QSet<QString> ids;
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject entry = index.at(i).toObject();
+            const BookDto& book = books.at(i);
+            const QString id = entry.value("book_id").toString();
+            QVERIFY2(hexId.match(id).hasMatch(), qPrintable(id));
+            ids.insert(id);
+            const QString fileName = QFileInfo(book.full_path).fileName();
+            QCOMPARE(entry.value("rel_path").toString(), id + QLatin1Char('/') + fileName);
+            QCOMPARE(stored.value(id + QLatin1Char('/') + fileName), testfiles::read(book.full_path));
+            QCOMPARE(entry.value("file_name").toString() + entry.value("author").toString()
+                    + entry.value("folders").toArray().at(0).toString(),
+                fileName + book.author + book.folder_title);
+            QCOMPARE(entry.value("book_format").toInt(), book.format);
+            QCOMPARE(entry.value("has_custom_cover").toBool(), book.use_user_cover);
+        }
+        QCOMPARE(ids.size(), 3);
+        const QJsonObject tale = index.at(0).toObject();
+        QCOMPARE(tale.value("cover_path").toString(), tale.value("book_id").toString() + "/cover.png");
+        QCOMPARE(stored.value(tale.value("cover_path").toString()), testfiles::read(books.at(0).cover));
+        QCOMPARE(index.at(1).toObject().value("cover_path").toString(), QString());
+        // The user's own cover goes with the book, not the book's cover.
+        const QJsonObject scan = index.at(2).toObject();
+        QCOMPARE(scan.value("cover_path").toString(), scan.value("book_id").toString() + "/cover.jpg");
+        QCOMPARE(stored.value(scan.value("cover_path").toString()), QByteArray("user cover bytes"));
+
+        // Read back: every book's record and bytes.
+        importbooks reader;
+        QVERIFY(reader.open(archive));
+        QCOMPARE(reader.count(), 3);
+        const QString importDir = path("Import");
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(reader.next());
+            const ArchiveEntry entry = reader.current();
+            const BookDto& book = books.at(i);
+            QCOMPARE(entry.title, book.title);
+            QCOMPARE(QList<int>({ entry.position, entry.progress, int(entry.isFavorite) }),
+                QList<int>({ book.position, book.max_position, book.is_favorite }));
+            QCOMPARE(entry.folderTitle, book.folder_title);
+            const QString extracted = reader.extractBook(importDir);
+            QCOMPARE(extracted, importDir + QLatin1Char('/') + QFileInfo(book.full_path).fileName());
+            QCOMPARE(testfiles::read(extracted), testfiles::read(book.full_path));
+        }
+        QVERIFY(!reader.next());
+        QCOMPARE(reader.extractBook(importDir), QString());
+    }
+
+    void sameFileNamesStayApart()
+    {
+        BookDto first;
+        first.full_path = writeBook(path("A"), QStringLiteral("book.epub"));
+        librarybooks::BookSpec other;
+        other.title = QStringLiteral("Another Book");
+        BookDto second;
+        second.full_path = writeBook(path("B"), QStringLiteral("book.epub"), other);
+        const QString archive = path("twins.olv");
+        QVERIFY(exportAll(archive, { first, second }));
+        const QJsonArray index = containerBooks(archive);
+        QCOMPARE(index.size(), 2);
+        QVERIFY(index.at(0).toObject().value("rel_path") != index.at(1).toObject().value("rel_path"));
+
+        const QString importDir = path("Import");
+        QVERIFY(testfiles::write(importDir + "/book.epub", "already here"));
+        importbooks reader;
+        QVERIFY(reader.open(archive));
+        QVERIFY(reader.next());
+        QCOMPARE(reader.extractBook(importDir), importDir + "/1_book.epub");
+        QVERIFY(reader.next());
+        QCOMPARE(reader.extractBook(importDir), importDir + "/2_book.epub");
+        QCOMPARE(testfiles::read(importDir + "/book.epub"), QByteArray("already here"));
+        QCOMPARE(testfiles::read(importDir + "/1_book.epub"), testfiles::read(first.full_path));
+        QCOMPARE(testfiles::read(importDir + "/2_book.epub"), testfiles::read(second.full_path));
+    }
+
+    void unusableIndexes_data()
+    {
+        QTest::addColumn<QByteArray>("container"); // null: no container.json at all
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("folder"); // of the first entry
+
+        const QByteArray one
+            = QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson();
+        QTest::newRow("no container.json") << QByteArray() << false << 0 << QString();
+        QTest::newRow("books is no array") << QByteArray("{\"books\": {\"a\": 1}}") << true << 0 << QString();
+            QTest::newRow("not JSON") << QByteArray("{{{{") << true << 0 << QString();
+            QTest::newRow("one good entry") << one << true << 1 << "Shelf";
+        QTest::newRow("non-objects skipped")
+            << QByteArray("{\"books\": [1, \"two\", null, {\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\"}]}")
+            << true << 1 << QString();
+        QTest::newRow("folder is an empty string")
+            << QByteArray("{\"books\": [{\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\", \"folders\": [\"\"]}]}")
+            << true << 1 << QString();
+        QTest::newRow("container name in capitals") << one << true << 1 << "Shelf";
+    }
+
+    void unusableIndexes()
+    {
+        QFETCH(QByteArray, container);
+        QFETCH(bool, opens);
+        QFETCH(int, count);
+        QFETCH(QString, folder);
+
+        const QString archive = path("index.olv");
+        ZipWriter zip(archive);
+        const bool capitals = QString::fromLatin1(QTest::currentDataTag()).contains(QLatin1String("capitals"));
+        if (!container.isNull())
+            zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
+        zip.add(QStringLiteral("x/a.epub"), "book bytes");
+        QVERIFY(zip.write());
+
+        importbooks reader;
+        QCOMPARE(reader.open(archive), opens);
+        QCOMPARE(reader.count(), count);
+        if (count == 0) {
+            QVERIFY(!reader.next());
+            return;
+        }
+        QVERIFY(reader.next());
+        const ArchiveEntry entry = reader.current();
+        QCOMPARE(entry.folderTitle, folder);
+        // Values the entry leaves out read as empty, 0 and false.
+        if (folder.isEmpty()) {
+            QCOMPARE(entry.title, QString());
+            QCOMPARE(entry.position, 0);
+            QCOMPARE(entry.isFavorite, false);
+        }
+        QCOMPARE(testfiles::read(reader.extractBook(path("Import"))), QByteArray("book bytes"));
+    }
+
+    void hostileNamesNeverLeaveTheFolder()
+    {
+        const QStringList badRelPaths { "../evil.epub", "/etc/evil.epub", "C:/evil.epub", "x/../../evil.epub",
+            "x\\..\\..\\evil.epub", "", "." };
+        const QStringList badFileNames { "../../.bashrc", "/tmp/evil.epub", "..", "", "C:evil.epub", "a/../../b.epub" };
+        QJsonArray books;
+        QList<ZipEntry> extra;
+        for (const QString& relPath : badRelPaths) {
+            books.append(bookObject(relPath, "fine.epub"));
+            if (!relPath.isEmpty())
+                extra.append({ relPath, "evil", true });
+        }
+        for (const QString& fileName : badFileNames)
+            books.append(bookObject("good/x.epub", fileName));
+        // A member name with folders gives its last part as the file name.
+        books.append(bookObject("good/x.epub", "deep/inside/safe.epub"));
+        extra.append({ "good/x.epub", "good bytes", true });
+        const QString archive = path("hostile.olv");
+        QVERIFY(writeArchive(archive, books, extra));
+
+        const QString importDir = path("Jail/Import");
+        QVERIFY(QDir().mkpath(importDir));
+        importbooks reader;
+        QVERIFY(reader.open(archive));
+        QCOMPARE(reader.count(), 1);
+        QVERIFY(reader.next());
+        QCOMPARE(reader.extractBook(importDir), importDir + "/safe.epub");
+        QVERIFY(!reader.next());
+        QCOMPARE(filesBelow(path("Jail")), QStringList { "Import/safe.epub" });
+        QVERIFY(!QFile::exists(path("evil.epub")));
+        QVERIFY(!QFile::exists(path(".bashrc")));
+    }
+
+    void oversizedIndexIsRefused()
+    {
+        // Seventeen megabytes of blanks pack into a few kilobytes: the reader stops at its limit.
+        QByteArray json = "{\"books\": [";
+        json += QByteArray(importbooks::kMaxContainerBytes + 1024 * 1024, ' ');
+        json += "]}";
+        const QString archive = path("bomb.olv");
+        ZipWriter zip(archive);
+        zip.add(QStringLiteral("container.json"), json);
+        QVERIFY(zip.write());
+        QVERIFY(QFileInfo(archive).size() < 1024 * 1024);
+
+        importbooks reader;
+        QVERIFY(!reader.open(archive));
+        QCOMPARE(reader.count(), 0);
+        QVERIFY(!reader.next());
+    }
+
+    void damagedOrMissingMemberWritesNothing()
+    {
+        const QByteArray content = QByteArray("BOOK-CONTENT-").repeated(200);
+        const QString archive = path("damaged.olv");
+        QVERIFY(writeArchive(archive,
+            QJsonArray { bookObject("a/damaged.epub", "damaged.epub"), bookObject("b/missing.epub", "missing.epub"),
+                bookObject("c/whole.epub", "whole.epub") },
+            { { "a/damaged.epub", content, false }, { "c/whole.epub", "whole", true } }));
+        // Change one byte of the stored member: its checksum no longer matches.
+        QFile file(archive);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const int at = bytes.indexOf(content) + 100;
+        QVERIFY(at > 100);
+        bytes[at] = 'X';
+        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        const QString importDir = path("Import");
+        importbooks reader;
+        QVERIFY(reader.open(archive));
+        QCOMPARE(reader.count(), 3);
+        QVERIFY(reader.next());
+        QCOMPARE(reader.extractBook(importDir), QString());
+        // A listed book whose member is missing is still a book, which unpacks to nothing.
+        QVERIFY(reader.next());
+        QCOMPARE(reader.current().fileName, QStringLiteral("missing.epub"));
+        QCOMPARE(reader.extractBook(importDir), QString());
+        QVERIFY(reader.next());
+        QCOMPARE(reader.extractBook(importDir), importDir + "/whole.epub");
+        QCOMPARE(filesBelow(importDir), QStringList { "whole.epub" });
+    }
+
+    void unfinishedExportLeavesNoArchive()
+    {
+        const QList<BookDto> books = sampleBooks();
+        const QString archive = path("library.olv");
+        QVERIFY(testfiles::write(archive, "the archive of last week"));
+        {
+            // Cancelled halfway: the older archive stays as it was.
+            exportbooks writer;
+            QVERIFY(writer.open(archive));
+            QVERIFY(writer.addBook(books.at(0)) && writer.addBook(books.at(1)));
+            QVERIFY(writer.hasNext() && writer.writeNext());
+            writer.close();
+            QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
+            QVERIFY(!QFile::exists(archive + ".part"));
+        }
+        {
+            // Dropped without commit: the same.
+            exportbooks writer;
+            QVERIFY(writer.open(archive));
+            QVERIFY(writer.addBook(books.at(0)));
+            QVERIFY(writer.hasNext() && writer.writeNext());
+        }
+        QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
+        QVERIFY(!QFile::exists(archive + ".part"));
+
+        // A folder that does not exist: nothing is written anywhere.
+        exportbooks nowhere;
+        QVERIFY(!nowhere.open(path("no/such/folder/library.olv")));
+        QVERIFY(!nowhere.writeContainer());
+        QVERIFY(!nowhere.commit());
+        QVERIFY(!QFileInfo::exists(path("no")));
+    }
+
+    void filesAddBooksWithProgress()
+    {
+        QStringList files;
+        for (int i = 1; i <= 3; ++i)
+            files.append(writeBook(books(), QStringLiteral("%1.fb2").arg(i), titled(QString::number(i))));
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), files));
+        QVERIFY(importer()->isRunning());
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.events,
+            (QStringList { "importStarted", "progress 0/3", "item 0", "progress 1/3", "item 0", "progress 2/3",
+                "item 0", "progress 3/3", "finished 3/3" }));
+        // Every signal arrives on the GUI thread, whichever connection the receiver made.
+        QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
+        QCOMPARE(recorder.items.at(2).second.full_path, files.at(2));
+        QTRY_COMPARE(m_library->adder->addedIds.size(), 3);
+        QCOMPARE(m_library->stored(files.at(1)).title, QStringLiteral("2"));
+        QTRY_VERIFY(!importer()->isRunning());
+    }
+
+    void knownBooksAndRepeats()
+    {
+        const QString inLibrary = writeBook(m_library->path("Books"), QStringLiteral("kept.epub"), titled("Kept"));
+        const QString trashed = writeBook(m_library->path("Books"), QStringLiteral("trashed.epub"), titled("Trashed"));
+        const QString fresh = writeBook(m_library->path("Books"), QStringLiteral("fresh.epub"), titled("Fresh"));
+        QVERIFY(m_library->addNow({ inLibrary, trashed }));
+        QVERIFY(BookProvider::instance()->setDeleted(m_library->stored(trashed).id, 1));
+
+        ImportRecorder recorder;
+        // The same file twice in one list is one book; a relative spelling is the same file.
+        const QString relative = QDir::current().relativeFilePath(fresh);
+        importer()->start(QString(), { inLibrary, trashed, fresh, relative, m_library->path("Books/missing.epub") });
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(statusesOf(recorder.items),
+            (QList<int> { ItemAlreadyInLibrary, ItemAdded, ItemAdded, ItemAlreadyInLibrary, ItemFileMissing }));
+        // A known book is not read: the record carries only its path.
+        QCOMPARE(recorder.items.at(0).second.full_path, inLibrary);
+        QVERIFY(recorder.items.at(0).second.title.isEmpty());
+        QCOMPARE(recorder.items.at(3).second.full_path, fresh);
+        QCOMPARE(recorder.events.last(), QStringLiteral("finished 2/5"));
+    }
+
+    void folderTreeAddsItsBooks()
+    {
+        const QString root = m_library->path("Shelf");
+        writeBook(root, QStringLiteral("b.fb2"), titled("B"));
+        writeBook(root + "/deep/deeper", QStringLiteral("c.mobi"), titled("C"));
+        writeBook(root + "/deep", QStringLiteral("a.EPUB"), titled("A"));
+        writeBook(root + "/comics", QStringLiteral("d.cbz"));
+        QVERIFY(testfiles::write(root + "/notes.md", "not a book"));
+        // A link back up the tree is entered once.
+        QVERIFY(QFile::link(root, root + "/deep/loop"));
+        const QString already = writeBook(root, QStringLiteral("old.fb2"), titled("Old"));
+        QVERIFY(m_library->addNow({ already }));
+
+        ImportRecorder recorder;
+        importer()->start(QString(), { root });
+        QVERIFY(recorder.waitFinished());
+        QStringList names;
+        for (const auto& item : recorder.items)
+            names.append(QDir(root).relativeFilePath(item.second.full_path));
+        QCOMPARE(names, (QStringList { "b.fb2", "comics/d.cbz", "deep/a.EPUB", "deep/deeper/c.mobi", "old.fb2" }));
+        QCOMPARE(statusesOf(recorder.items),
+            (QList<int> { ItemAdded, ItemAdded, ItemAdded, ItemAdded, ItemAlreadyInLibrary }));
+        // The folder counts as nothing itself; its books are the run's items.
+        QCOMPARE(recorder.progress.last(), qMakePair(5, 5));
+    }
+
+    void appendWhileBusy()
+    {
+        FifoGate gate(m_library->path("Books/gate.fb2"));
+        QVERIFY(gate.isValid());
+        const QString books = m_library->path("Books");
+        const QString a = writeBook(books, QStringLiteral("a.fb2"), titled("A"));
+        const QString b = writeBook(books, QStringLiteral("b.fb2"), titled("B"));
+        const QString c = writeBook(books, QStringLiteral("c.fb2"), titled("C"));
+        const QString known = writeBook(books, QStringLiteral("known.fb2"), titled("Known"));
+        QVERIFY(m_library->addNow({ known }));
+
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), { books + "/gate.fb2", a }));
+        QVERIFY(gate.waitForReader());
+        // Appended: the book already in the library is known to this run as well.
+        QCOMPARE(importer()->start(QString(), { b, known, c }), false);
+        gate.release(smallFb2(QStringLiteral("Gate")));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "A", "B", "", "C" }));
+        QCOMPARE(statusesOf(recorder.items).at(3), int(ItemAlreadyInLibrary));
+        QCOMPARE(recorder.progress,
+            (QList<QPair<int, int>> { { 0, 2 }, { 0, 5 }, { 1, 5 }, { 2, 5 }, { 3, 5 }, { 4, 5 }, { 5, 5 } }));
+    }
+
+    void pauseHoldsBetweenItems()
+    {
+        FifoGate gate(m_library->path("Books/gate.fb2"));
+        QVERIFY(gate.isValid());
+        const QString books = m_library->path("Books");
+        QStringList files { books + "/gate.fb2" };
+        for (int i = 1; i <= 3; ++i)
+            files.append(writeBook(books, QStringLiteral("%1.fb2").arg(i), titled(QString::number(i))));
+
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), files));
+        QVERIFY(gate.waitForReader());
+        importer()->toggleProcessing(true);
+        QVERIFY(importer()->isPaused());
+        gate.release(smallFb2(QStringLiteral("Gate")));
+        // The item in hand is finished; the next waits.
+        QVERIFY(recorder.waitItems(1));
+        QTest::qWait(3 * bookimporter::kPauseStepMs);
+        QCOMPARE(recorder.items.size(), 1);
+        QVERIFY(importer()->isRunning());
+        QCOMPARE(recorder.finishedCount, 0);
+
+        importer()->toggleProcessing(false);
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "1", "2", "3" }));
+    }
+
+    void cancelWhilePausedDropsTheQueue()
+    {
+        QStringList files;
+        for (int i = 1; i <= 3; ++i)
+            files.append(writeBook(m_library->path("Books"), QStringLiteral("%1.fb2").arg(i)));
+        importer()->toggleProcessing(true);
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), files));
+        QTest::qWait(2 * bookimporter::kPauseStepMs);
+        QCOMPARE(recorder.events, QStringList({ "importStarted", "progress 0/3" }));
+        importer()->cancel();
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.items.size(), 0);
+        QTRY_VERIFY(!importer()->isRunning());
+
+        // The pause outlives the run; once lifted, the next run works through its files.
+        importer()->toggleProcessing(false);
+        ImportRecorder next;
+        QVERIFY(importer()->start(QString(), files));
+        QVERIFY(next.waitFinished());
+        QCOMPARE(next.items.size(), 3);
+    }
+
+    void filesAddedAfterCancelGetTheirOwnRun()
+    {
+        FifoGate gate(m_library->path("Books/gate.fb2"));
+        QVERIFY(gate.isValid());
+        const QString books = m_library->path("Books");
+        const QString dropped = writeBook(books, QStringLiteral("dropped.fb2"), titled("Dropped"));
+        const QString later = writeBook(books, QStringLiteral("later.fb2"), titled("Later"));
+
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), { books + "/gate.fb2", dropped }));
+        QVERIFY(gate.waitForReader());
+        importer()->cancel();
+        // The task still finishes its item; what is added now is not lost with the cancelled queue.
+        QCOMPARE(importer()->start(QString(), { later }), false);
+        gate.release(smallFb2(QStringLiteral("Gate")));
+        QVERIFY(recorder.waitFinished(2));
+        QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "Later" }));
+        QCOMPARE(recorder.events.filter(QStringLiteral("finished")).size(), 2);
+        QCOMPARE(recorder.events.filter(QStringLiteral("importStarted")).size(), 2);
+        QVERIFY(recorder.events.indexOf(QStringLiteral("finished 1/1")) < recorder.events.lastIndexOf("importStarted"));
+    }
+
+    void archiveBooksComeFirst()
+    {
+        QList<BookDto> books;
+        for (int i = 1; i <= 5; ++i) {
+            BookDto book;
+            book.full_path
+                = writeBook(m_library->path("Old"), QStringLiteral("%1.fb2").arg(i), titled(QString::number(i)));
+            book.title = QStringLiteral("Archived %1").arg(i);
+            book.folder_title = i % 2 ? QStringLiteral("Odd") : QString();
+            books.append(book);
+        }
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("five.olv"));
+        {
+            ImportRecorder exporting;
+            QVERIFY(importer()->exportToArchive(archive, books));
+            QVERIFY(exporting.waitFinished());
+            QCOMPARE(exporting.exported, (QList<QPair<int, int>> { { 5, 5 } }));
+        }
+        const QString after = writeBook(m_library->path("Books"), QStringLiteral("after.fb2"), titled("After"));
+
+        ImportRecorder recorder;
+        QVERIFY(importer()->start(QString(), { bookimporter::ArchivePrefix + archive, after }));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(titlesOf(recorder.items),
+            (QStringList { "Archived 1", "Archived 2", "Archived 3", "Archived 4", "Archived 5", "After" }));
+        // The archive counts as nothing itself; its five books do.
+        QCOMPARE(recorder.progress.first(), qMakePair(0, 2));
+        QCOMPARE(recorder.progress.last(), qMakePair(6, 6));
+        for (int i = 0; i < 5; ++i) {
+            const BookDto& item = recorder.items.at(i).second;
+            QCOMPARE(QFileInfo(item.full_path).absolutePath(), importDir());
+            QCOMPARE(item.folder_title, books.at(i).folder_title);
+        }
+    }
+
+    void libraryArchiveRoundTrip()
+    {
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("library.olv"));
+        QStringList suffixes = librarybooks::suffixes();
+        {
+            // The first library: every format, folders, a favourite, reading progress.
+            QStringList files;
+            for (const QString& suffix : suffixes)
+                files.append(writeBook(m_library->path("Books"), QStringLiteral("book.") + suffix, titled(suffix)));
+            // The task must never use the database: Qt complains when a connection is used on another thread.
+            const MessageCatcher foreignThread(QStringLiteral("does not belong to the calling thread"));
+            ImportRecorder recorder;
+            QVERIFY(importer()->start(QString(), files));
+            QVERIFY(recorder.waitFinished());
+            QCOMPARE(statusesOf(recorder.items), QVector<int>(files.size(), ItemAdded).toList());
+            QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
+            QCOMPARE(foreignThread.messages(), QStringList());
+            QTRY_COMPARE(m_library->adder->addedIds.size(), files.size());
+            QCOMPARE(m_library->books->rowCount(), files.size());
+            // The description went into the database with the book.
+            QCOMPARE(BookProvider::instance()->getMetaData(m_library->stored(files.at(0)).id, BookMetaDescription),
+                QStringLiteral("A short book for tests."));
+            for (int i = 0; i < files.size(); ++i) {
+                BookDto book = m_library->stored(files.at(i));
+                book.position = 10 + i;
+                book.max_position = 100 + i;
+                book.is_favorite = i % 2;
+                // Books that name themselves after their file, retitled in the library.
+                if (book.format == BookFormat::Pdf || book.format == BookFormat::Cbz
+                    || book.format == BookFormat::Cbr) {
+                    book.title = QStringLiteral("Edited ") + suffixes.at(i);
+                    book.author = QStringLiteral("Edited Author");
+                }
+                QVERIFY(BookProvider::instance()->update(book));
+                if (i < 4) {
+                    const int folder = m_library->folders->findOrAddCategory(i < 2 ? "Novels" : "Comics");
+                    QVERIFY(m_library->folders->addBookToCategory(book.id, folder));
+                }
+            }
+            ImportRecorder exporting;
+            QVERIFY(importer()->exportToArchive(archive, BookProvider::instance()->allBooksWithFolderTitle()));
+            QVERIFY(exporting.waitFinished());
+            QCOMPARE(exporting.events.first(), QStringLiteral("exportStarted"));
+            QCOMPARE(exporting.exported, (QList<QPair<int, int>> { { 10, 10 } }));
+        }
+
+        // A fresh library in another home.
+        m_library.reset();
+        m_library = std::make_unique<TestLibrary>();
+        QVERIFY(m_library->open);
+        ImportRecorder importing;
+        QVERIFY(importer()->importFromArchive(archive));
+        QVERIFY(importing.waitFinished());
+        QCOMPARE(importing.items.size(), suffixes.size());
+        QTRY_COMPARE(m_library->adder->addedIds.size(), suffixes.size());
+
+        const QList<BookDto> imported = BookProvider::instance()->allBooksWithFolderTitle();
+        QCOMPARE(imported.size(), suffixes.size());
+        for (int i = 0; i < suffixes.size(); ++i) {
+            const QString& suffix = suffixes.at(i);
+            // Titles and authors edited in the library stay; plain text is named after its file.
+            const bool edited = suffix == "cbz" || suffix == "cbr" || suffix == "pdf";
+            const QString title = edited ? QStringLiteral("Edited ") + suffix
+                : suffix == "txt"        ? QStringLiteral("book")
+                                         : suffix;
+            BookDto book;
+            for (const BookDto& candidate : imported) {
+                if (QFileInfo(candidate.full_path).suffix() == suffix)
+                    book = candidate;
+            }
+            QVERIFY2(book.id > 0, qPrintable(suffix));
+            QCOMPARE(book.title, title);
+            if (edited)
+                QCOMPARE(book.author, QStringLiteral("Edited Author"));
+            QCOMPARE(book.format, bookFormatFromName(suffix));
+            QCOMPARE(book.position, 10 + i);
+            QCOMPARE(book.max_position, 100 + i);
+            QCOMPARE(book.is_favorite, i % 2);
+            QCOMPARE(book.folder_title,
+                i < 2       ? QStringLiteral("Novels")
+                    : i < 4 ? QStringLiteral("Comics")
+                            : QString());
+            QVERIFY(book.full_path.startsWith(importDir() + QLatin1Char('/')));
+            if (suffix != "txt")
+                QCOMPARE(QImage(book.cover).height(), 300);
+        }
+        QCOMPARE(m_library->folders->rowCount(), 2);
+    }
+
+    void exportReportsWhatItWrote()
+    {
+        QList<BookDto> books;
+        for (const QString name : { "one.epub", "two.fb2", "three.pdf" }) {
+            BookDto book;
+            book.full_path = writeBook(m_library->path("Books"), name);
+            books.append(book);
+        }
+        QVERIFY(QFile::remove(books.at(1).full_path));
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("export.olv"));
+        ImportRecorder recorder;
+        QVERIFY(importer()->exportToArchive(archive, books));
+        // One task at a time: a second export is refused while this one runs.
+        QCOMPARE(importer()->exportToArchive(outside.filePath(QStringLiteral("second.olv")), books), false);
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.events, (QStringList { "exportStarted", "progress 0/3", "progress 1/3", "exported 2/3" }));
+        QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
+        QTRY_VERIFY(!importer()->isRunning());
+        QVERIFY(QFile::exists(archive));
+        QVERIFY(!QFile::exists(outside.filePath(QStringLiteral("second.olv"))));
+
+        // An archive that cannot be made is a failed export, not an import.
+        ImportRecorder failing;
+        QVERIFY(importer()->exportToArchive(outside.filePath(QStringLiteral("absent/export.olv")), books));
+        QVERIFY(failing.waitFinished());
+        QCOMPARE(failing.events, (QStringList { "exportStarted", "exported 0/3" }));
+    }
+
+    void cancelledExportLeavesNoArchive()
+    {
+        QList<BookDto> books;
+        for (int i = 0; i < 3; ++i) {
+            BookDto book;
+            book.full_path = writeBook(m_library->path("Books"), QStringLiteral("%1.epub").arg(i));
+            books.append(book);
+        }
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("export.olv"));
+        importer()->toggleProcessing(true);
+        ImportRecorder recorder;
+        QVERIFY(importer()->exportToArchive(archive, books));
+        QTest::qWait(2 * bookimporter::kPauseStepMs);
+        importer()->cancel();
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.events, (QStringList { "exportStarted", "exported 0/0" }));
+        QTRY_VERIFY(!importer()->isRunning());
+        QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList());
+
+        // Files added while an export runs are added when it ends.
+        importer()->toggleProcessing(false);
+        const QString added = writeBook(m_library->path("Books"), QStringLiteral("added.fb2"), titled("Added"));
+        ImportRecorder both;
+        importer()->toggleProcessing(true);
+        QVERIFY(importer()->exportToArchive(archive, books));
+        QCOMPARE(importer()->start(QString(), { added }), false);
+        importer()->toggleProcessing(false);
+        QVERIFY(both.waitFinished(2));
+        QCOMPARE(both.exported, (QList<QPair<int, int>> { { 3, 3 } }));
+        QCOMPARE(titlesOf(both.items), QStringList { "Added" });
+        QVERIFY(
+            both.events.indexOf(QStringLiteral("exported 3/3")) < both.events.indexOf(QStringLiteral("importStarted")));
+    }
+
+    void hostileLibraryArchive()
+    {
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("hostile.olv"));
+        const QByteArray book = smallFb2(QStringLiteral("Fine"));
+        QJsonArray books {
+            QJsonObject { { "rel_path", "../../escape.fb2" }, { "file_name", "escape.fb2" }, { "title", "Escape" } },
+            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "../../../fine.fb2" }, { "title", "Climb" } },
+            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "fine.fb2" }, { "title", "Fine" } },
+            QJsonObject { { "rel_path", "x/absent.fb2" }, { "file_name", "absent.fb2" }, { "title", "Absent" } },
+        };
+        ZipWriter zip(archive);
+        zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
+        zip.add(QStringLiteral("../../escape.fb2"), book);
+        zip.add(QStringLiteral("x/fine.fb2"), book);
+        QVERIFY(zip.write());
+
+        ImportRecorder recorder;
+        importer()->importFromArchive(archive);
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(titlesOf(recorder.items), (QStringList { "Fine", "Absent" }));
+        QCOMPARE(statusesOf(recorder.items), (QList<int> { ItemAdded, ItemFileMissing }));
+        QCOMPARE(QDir(importDir()).entryList(QDir::Files), QStringList { "fine.fb2" });
+        QVERIFY(!QFile::exists(m_library->path("escape.fb2")));
+        QVERIFY(!QFile::exists(QDir(m_library->home->path()).absoluteFilePath("../escape.fb2")));
+    }
+
+    // A damaged or foreign archive is one book that could not be read, not a silent empty run.
+    void unreadableLibraryArchive()
+    {
+        QTemporaryDir outside;
+        const QString notZip = outside.filePath(QStringLiteral("text.olv"));
+        QVERIFY(testfiles::write(notZip, QByteArray("These are not the books you are looking for.")));
+        const QString noIndex = outside.filePath(QStringLiteral("noindex.olv"));
+        ZipWriter zip(noIndex);
+        zip.add(QStringLiteral("x/book.fb2"), smallFb2(QStringLiteral("Book")));
+        QVERIFY(zip.write());
+        for (const QString& archive : { notZip, noIndex }) {
+            ImportRecorder recorder;
+            QVERIFY(importer()->importFromArchive(archive));
+            QVERIFY(recorder.waitFinished());
+            QCOMPARE(statusesOf(recorder.items), QList<int> { ItemReadFailed });
+            QCOMPARE(recorder.items.first().second.full_path, archive);
+        }
+    }
+};
+
+QTEST_MAIN(TestLibraryImport)
+#include "tst_libraryimport.moc"
