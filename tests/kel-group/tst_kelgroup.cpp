@@ -1,0 +1,334 @@
+// Exclusive button groups and tab widgets driven by clicks through a shown window; the box-layout helpers.
+#include "../kelapp/kelapptest.h"
+#include "clicktesthelpers.h"
+
+#include "kelapplication.h"
+#include "utils/kellayoututils.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kelexclusivebuttongroup.h"
+#include "widgets/kelframe.h"
+#include "widgets/kelstackedwidget.h"
+#include "widgets/keltabwidget.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+using Flags = QList<bool>;
+
+// A shown row of three grouped buttons carrying "a", "b" and "c".
+struct Row {
+    Row()
+    {
+        auto* layout = new QHBoxLayout(&panel);
+        for (const char* name : { "a", "b", "c" }) {
+            auto* button = new KelButton(-1, &panel);
+            button->setMinimumSize(60, 30);
+            layout->addWidget(button);
+            group.addButton(button, QString::fromLatin1(name));
+        }
+        panel.show();
+    }
+    KelButton* at(const char* name) const { return group.button(QString::fromLatin1(name)); }
+    Flags checked() const
+    {
+        Flags states;
+        for (KelButton* button : group.buttons())
+            states.append(button->isChecked());
+        return states;
+    }
+    // The user data of each toggled() so far, "-" for an emptied selection.
+    static QStringList seen(const QSignalSpy& spy)
+    {
+        QStringList values;
+        for (const QList<QVariant>& args : spy)
+            values << (args.at(0).value<KelButton*>() ? args.at(1).toString() : QStringLiteral("-"));
+        return values;
+    }
+
+    QWidget panel;
+    KelExclusiveButtonGroup group;
+};
+
+QWidget* makePage(const QString& name)
+{
+    auto* page = new QLabel(name);
+    page->setMinimumSize(200, 120);
+    return page;
+}
+
+// A shown tab widget on the given side with a tab per index, inserted in that order.
+struct Tabs {
+    explicit Tabs(const QList<int>& indexes = { 0, 1, 2 }, Qt::Edge edge = Qt::TopEdge)
+        : tabs(edge, -1)
+    {
+        for (int index : indexes) {
+            pages[index] = makePage(QString::number(index));
+            tabs.insertTab(index, pages[index]);
+            tabs.tabButton(index)->setMinimumSize(60, 30);
+        }
+        tabs.show();
+    }
+    Flags checked() const { return { button(0)->isChecked(), button(1)->isChecked(), button(2)->isChecked() }; }
+    Flags visible() const { return { pages[0]->isVisible(), pages[1]->isVisible(), pages[2]->isVisible() }; }
+    KelButton* button(int index) const { return tabs.tabButton(index); }
+
+    KelTabWidget tabs;
+    QMap<int, QWidget*> pages;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Qt::Edge)
+
+class TestKelGroup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clicksKeepOneButtonChecked()
+    {
+        Row row;
+        QVERIFY(QTest::qWaitForWindowExposed(&row.panel));
+        QSignalSpy toggled(&row.group, &KelExclusiveButtonGroup::toggled);
+        clickThroughWindow(row.at("a"));
+        clickThroughWindow(row.at("c"));
+        QCOMPARE(row.checked(), Flags({ false, false, true }));
+        QCOMPARE(row.group.checkedUserData(), QVariant(QStringLiteral("c")));
+        // The checked button stays checked and nobody hears of the click.
+        clickThroughWindow(row.at("c"));
+        QCOMPARE(row.checked(), Flags({ false, false, true }));
+        QCOMPARE(Row::seen(toggled), QStringList({ "a", "c" }));
+    }
+
+    void selectionByUserData()
+    {
+        Row row;
+        QSignalSpy toggled(&row.group, &KelExclusiveButtonGroup::toggled);
+        QVERIFY(row.group.setCheckedByUserData(QStringLiteral("b")));
+        // The target is checked at once; the others and the group's signal follow a pass later.
+        QVERIFY(row.at("b")->isChecked());
+        QCOMPARE(toggled.count(), 0);
+        QCoreApplication::processEvents();
+        QVERIFY(row.group.setCheckedByUserData(QStringLiteral("a")));
+        QCoreApplication::processEvents();
+        QCOMPARE(row.checked(), Flags({ true, false, false }));
+        // Unknown value, no empty selection: refused, nothing changes.
+        QVERIFY(!row.group.setCheckedByUserData(QStringLiteral("zzz")));
+        QVERIFY(!row.group.uncheckAll());
+        // Silently: all states at once, never a signal.
+        QVERIFY(row.group.setCheckedByUserDataSilently(QStringLiteral("c")));
+        QCOMPARE(row.checked(), Flags({ false, false, true }));
+        QCoreApplication::processEvents();
+        QCOMPARE(Row::seen(toggled), QStringList({ "b", "a" }));
+        QVERIFY(!row.group.signalsBlocked());
+
+        // A's toggled() still on its way when B is chosen silently does not undo the choice.
+        Row late;
+        QSignalSpy lateToggled(&late.group, &KelExclusiveButtonGroup::toggled);
+        late.at("a")->setChecked(true);
+        QVERIFY(late.group.setCheckedByUserDataSilently(QStringLiteral("b")));
+        QCoreApplication::processEvents();
+        QCOMPARE(late.checked(), Flags({ false, true, false }));
+        QCOMPARE(lateToggled.count(), 0);
+    }
+
+    void emptySelection()
+    {
+        Row row;
+        QVERIFY(QTest::qWaitForWindowExposed(&row.panel));
+        row.group.setEmptySelectionAllowed(true);
+        QSignalSpy toggled(&row.group, &KelExclusiveButtonGroup::toggled);
+        clickThroughWindow(row.at("b"));
+        clickThroughWindow(row.at("b"));
+        QCOMPARE(row.checked(), Flags({ false, false, false }));
+        // An unknown value now unchecks whatever is checked.
+        QVERIFY(row.group.setCheckedByUserData(QStringLiteral("a")));
+        QCoreApplication::processEvents();
+        QVERIFY(row.group.setCheckedByUserData(QStringLiteral("zzz")));
+        QCoreApplication::processEvents();
+        QCOMPARE(row.checked(), Flags({ false, false, false }));
+        // Back to not allowed: a click on the checked button no longer unchecks it.
+        row.group.setEmptySelectionAllowed(false);
+        clickThroughWindow(row.at("c"));
+        clickThroughWindow(row.at("c"));
+        QCOMPARE(row.checked(), Flags({ false, false, true }));
+        QCOMPARE(Row::seen(toggled), QStringList({ "b", "-", "a", "-", "c" }));
+
+        // uncheckAll picks the button without data.
+        KelButton none(-1);
+        row.group.addButton(&none, QVariant());
+        QVERIFY(row.group.uncheckAll());
+        QCoreApplication::processEvents();
+        QCOMPARE(row.group.checkedButton(), &none);
+        QVERIFY(!row.at("c")->isChecked());
+    }
+
+    void deletedButtonsLeaveTheGroup()
+    {
+        Row row;
+        QVERIFY(QTest::qWaitForWindowExposed(&row.panel));
+        row.group.setCheckedByUserDataSilently(QStringLiteral("b"));
+        delete row.at("b");
+        // The row closes the gap before the next click lands.
+        row.panel.layout()->activate();
+        QVERIFY(!row.group.button(QStringLiteral("b")));
+        QVERIFY(!row.group.checkedButton());
+        clickThroughWindow(row.at("c"));
+        QCOMPARE(row.checked(), Flags({ false, true }));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Ignore trying to add nullptr button into"));
+        QVERIFY(!row.group.addButton(nullptr, QStringLiteral("y")));
+    }
+
+    void tabsStandOnTheirSide_data()
+    {
+        QTest::addColumn<Qt::Edge>("edge");
+        QTest::newRow("top") << Qt::TopEdge;
+        QTest::newRow("bottom") << Qt::BottomEdge;
+        QTest::newRow("left") << Qt::LeftEdge;
+        QTest::newRow("right") << Qt::RightEdge;
+    }
+
+    void tabsStandOnTheirSide()
+    {
+        QFETCH(Qt::Edge, edge);
+        Tabs t({ 0 }, edge);
+        t.tabs.resize(400, 300);
+        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
+        const QRect bar = t.tabs.tabsContainer()->geometry();
+        const QRect pages = t.tabs.stackedWidget()->geometry();
+        const bool horizontal = edge == Qt::TopEdge || edge == Qt::BottomEdge;
+        QCOMPARE(t.tabs.tabsLayout()->direction(), horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+        const QRect& first = edge == Qt::TopEdge || edge == Qt::LeftEdge ? bar : pages;
+        const QRect& second = &first == &bar ? pages : bar;
+        QVERIFY(horizontal ? first.bottom() < second.top() : first.right() < second.left());
+    }
+
+    void firstPageIsCurrentWithoutSignals()
+    {
+        KelTabWidget tabs(Qt::TopEdge, -1);
+        QSignalSpy changed(&tabs, &KelTabWidget::currentChanged);
+        QWidget* first = makePage(QStringLiteral("first"));
+        QVERIFY(tabs.insertTab(0, first, nullptr));
+        QSignalSpy buttonToggled(tabs.tabButton(0), &KelButton::toggled);
+        QVERIFY(tabs.insertTab(1, makePage(QStringLiteral("second")), nullptr));
+        QCoreApplication::processEvents();
+        QCOMPARE(tabs.currentIndex(), 0);
+        QVERIFY(tabs.tabButton(0)->isChecked());
+        QVERIFY(!tabs.tabButton(1)->isChecked());
+        QCOMPARE(tabs.stackedWidget()->currentWidget(), first);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(buttonToggled.count(), 0);
+
+        // An index that already has a tab, or no page: nothing is made.
+        std::unique_ptr<QWidget> extra(makePage(QStringLiteral("extra")));
+        QVERIFY(!tabs.insertTab(1, extra.get(), nullptr));
+        QVERIFY(!extra->parent());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No page to add as tab 3"));
+        QVERIFY(!tabs.insertTab(3, nullptr, nullptr));
+        QCOMPARE(tabs.tabsLayout()->count(), 2);
+        QVERIFY(!tabs.tabButton(5));
+        tabs.setTabText(5, QStringLiteral("nobody"));
+    }
+
+    void switchingTabs()
+    {
+        Tabs t;
+        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
+        QSignalSpy changed(&t.tabs, &KelTabWidget::currentChanged);
+        QList<QPair<int, int>> requests;
+        bool allow = true;
+        connect(&t.tabs, &KelTabWidget::tabToggleRequest, this, [&](int from, int to, bool& accept) {
+            requests.append({ from, to });
+            accept = allow;
+        });
+        clickThroughWindow(t.button(2));
+        QCOMPARE(t.tabs.currentIndex(), 2);
+        QCOMPARE(t.checked(), Flags({ false, false, true }));
+        QCOMPARE(t.visible(), Flags({ false, false, true }));
+        // A click hands the keyboard focus to the pages.
+        QCOMPARE(t.tabs.focusWidget(), t.tabs.stackedWidget());
+        // The current tab: stays checked, nothing is asked or told.
+        clickThroughWindow(t.button(2));
+        QCOMPARE(t.checked(), Flags({ false, false, true }));
+        QCOMPARE(requests, (QList<QPair<int, int>>({ { 0, 2 } })));
+
+        // A vetoed switch springs back, by click or by index.
+        allow = false;
+        clickThroughWindow(t.button(1));
+        t.tabs.setCurrentIndex(0);
+        QCOMPARE(t.tabs.currentIndex(), 2);
+        QCOMPARE(t.checked(), Flags({ false, false, true }));
+        QCOMPARE(t.visible(), Flags({ false, false, true }));
+
+        // By index: the page shows, the focus stays, the buttons say nothing; out of range is ignored.
+        allow = true;
+        t.tabs.stackedWidget()->clearFocus();
+        QSignalSpy toggled(t.button(1), &KelButton::toggled);
+        t.tabs.setCurrentIndex(1);
+        t.tabs.setCurrentIndex(-1);
+        t.tabs.setCurrentIndex(7);
+        QCOMPARE(t.tabs.currentIndex(), 1);
+        QCOMPARE(t.checked(), Flags({ false, true, false }));
+        QCOMPARE(t.visible(), Flags({ false, true, false }));
+        QVERIFY(t.tabs.focusWidget() != t.tabs.stackedWidget());
+        QCoreApplication::processEvents();
+        QCOMPARE(toggled.count(), 0);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.last().at(0).toInt(), 1);
+    }
+
+    void tabsInsertedOutOfOrder_data()
+    {
+        QTest::addColumn<QList<int>>("indexes");
+        QTest::newRow("no gaps") << QList<int> { 1, 0, 2 };
+        QTest::newRow("gap") << QList<int> { 0, 2 };
+        QTest::newRow("first tab after a gap") << QList<int> { 3, 0, 2 };
+    }
+
+    void tabsInsertedOutOfOrder()
+    {
+        QFETCH(QList<int>, indexes);
+        Tabs t(indexes, Qt::LeftEdge);
+        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
+        // The buttons stand in insertion order; the first tab made stays current.
+        for (int i = 0; i < indexes.size(); ++i)
+            QCOMPARE(t.tabs.tabsLayout()->indexOf(t.button(indexes[i])), i);
+        QCOMPARE(t.tabs.currentIndex(), indexes.first());
+        for (int index : indexes.mid(1) + indexes.mid(0, 1)) {
+            clickThroughWindow(t.button(index));
+            QCOMPARE(t.tabs.currentIndex(), index);
+            QCOMPARE(t.tabs.stackedWidget()->currentWidget(), t.pages[index]);
+            QVERIFY(t.pages[index]->isVisible());
+            for (int other : indexes)
+                QCOMPARE(t.button(other)->isChecked(), other == index);
+        }
+    }
+
+    void boxLayoutHelpers()
+    {
+        QWidget plain;
+        QVBoxLayout* v = KelUtils::vBoxLayout(&plain, QMargins(1, 2, 3, 4), 5);
+        QVERIFY(v);
+        QCOMPARE(v->contentsMargins(), QMargins(1, 2, 3, 4));
+        // Found again as it is, whatever is asked for.
+        QCOMPARE(KelUtils::vBoxLayout(&plain, QMargins(), 0), v);
+        QCOMPARE(v->spacing(), 5);
+        // Another kind of layout is already there: Qt would leave a new one unattached.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("already has the layout"));
+        QVERIFY(!KelUtils::hBoxLayout(&plain, QMargins(), 0));
+        QCOMPARE(plain.findChildren<QLayout*>().size(), 1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No widget"));
+        QVERIFY(!KelUtils::vBoxLayout(nullptr));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestKelGroup>(argc, argv, QStringLiteral("Kel Group Test"));
+}
+
+#include "tst_kelgroup.moc"
