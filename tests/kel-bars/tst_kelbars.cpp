@@ -162,27 +162,6 @@ private slots:
             QCOMPARE(bar.value(), 120);
     }
 
-    void progressBarDrawsItsValue()
-    {
-        QWidget panel;
-        panel.resize(220, 40);
-        auto* bar = new KelProgressBar(-1, &panel);
-        bar->setTextVisible(false);
-        bar->setGeometry(10, 10, 200, 20);
-        bar->setRange(0, 100);
-        bar->setValue(50);
-        QImage image = grabOverPanel(&panel);
-        const QColor filled = pixelAt(image, 10 + 50, 20);
-        const QColor empty = pixelAt(image, 10 + 150, 20);
-        QVERIFY(filled != empty);
-        // Back from busy mode the same half is filled again.
-        bar->setState(KelProgressBar::Indeterminate);
-        bar->setState(KelProgressBar::Normal);
-        image = grabOverPanel(&panel);
-        QCOMPARE(pixelAt(image, 10 + 50, 20), filled);
-        QCOMPARE(pixelAt(image, 10 + 150, 20), empty);
-    }
-
     void scrollBarDrivesTheArea()
     {
         ScrollScene scene(KelScrollBar::NoSpecialVisibility, 1000);
@@ -264,35 +243,6 @@ private slots:
         QTest::keyClick(form.first, Qt::Key_Down);
         QCOMPARE(next.count(), 2);
         QCOMPARE(form.first->value(), 43);
-    }
-
-    void spinBoxArrowsSitInTheRightColumn()
-    {
-        KelSpinBox spin(kStyledSpinBox);
-        spin.resize(100, 30);
-        const QRect inner = spin.rect().marginsRemoved(spin.margins() + spin.borderWidths());
-        const QRect edit = subControl(&spin, QStyle::SC_SpinBoxEditField);
-        const QRect up = subControl(&spin, QStyle::SC_SpinBoxUp);
-        const QRect down = subControl(&spin, QStyle::SC_SpinBoxDown);
-        QCOMPARE(up.size(), spin.upArrowPainter()->sizeHint());
-        QCOMPARE(edit.width(), inner.width() - up.width());
-        QCOMPARE(up.right(), inner.right());
-        QCOMPARE(up.bottom(), inner.center().y());
-        QCOMPARE(down.top(), inner.center().y() + 1);
-        QCOMPARE(down.left(), edit.right() + 1);
-
-        // Without buttons the field takes the whole inner width and the size hint loses the arrows.
-        KelSpinBox bare(kStyledSpinBox);
-        bare.setButtonSymbols(QAbstractSpinBox::NoButtons);
-        bare.resize(100, 30);
-        QCOMPARE(subControl(&bare, QStyle::SC_SpinBoxEditField), inner);
-        QCOMPARE(spin.sizeHint().width() - bare.sizeHint().width(), up.width());
-        // Unstyled: no arrows until a style role is set.
-        KelSpinBox unstyled(-1);
-        unstyled.resize(100, 30);
-        QVERIFY(subControl(&unstyled, QStyle::SC_SpinBoxUp).isEmpty());
-        unstyled.setWidgetType(kStyledSpinBox);
-        QVERIFY(!subControl(&unstyled, QStyle::SC_SpinBoxUp).isEmpty());
     }
 
     void spinBoxArrowClicksStopAtTheBounds()

@@ -6,7 +6,6 @@
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
 #include "widgets/kellabel.h"
-#include "widgets/kelscrollarea.h"
 #include "windows/kelnotificationmanager.h"
 #include "windows/kelpopupmenu.h"
 #include "windows/kelpopupmenubutton.h"
@@ -20,7 +19,6 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QUrl>
@@ -265,23 +263,6 @@ private slots:
         QVERIFY(s.popup()->isVisible());
     }
 
-    void scrollingMenuShowsTheAskedItemOnItsNextShow()
-    {
-        KelPopupMenu menu;
-        menu.enableScrolling(2, 38);
-        QList<KelButton*> items;
-        for (int i = 0; i < 30; ++i)
-            items << menu.addAction(
-                QString::number(i), [] {}, 11);
-        menu.scrollArea()->setMaximumHeight(120);
-        menu.ensureWidgetVisible(items.last());
-        menu.showAtCursor();
-        QVERIFY(QTest::qWaitForWindowExposed(&menu));
-        QScrollBar* bar = menu.scrollArea()->verticalScrollBar();
-        QVERIFY(bar->maximum() > 0);
-        QCOMPARE(bar->value(), bar->maximum());
-        menu.close();
-    }
     void restorePolicies_data()
     {
         QTest::addColumn<int>("policy");

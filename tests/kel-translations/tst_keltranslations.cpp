@@ -10,10 +10,7 @@
 #include "windows/kelwindow.h"
 
 #include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QPainter>
 #include <QPointer>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -105,7 +102,6 @@ public:
     using KelSplash::KelSplash;
     QStringList texts;
     static inline int paints = 0;
-    void drawOn(QPainter* painter) { drawContents(painter); }
 
 protected:
     void drawContents(QPainter* painter) override
@@ -126,16 +122,6 @@ RecordingSplash* makeSplash(int minimumMs, int tickMs, bool showMainWindow, cons
         QPoint(), QPoint(40, 124), loadingColor, QColor(Qt::white));
 }
 
-// Pixels in the rectangle that are not black.
-int inkIn(const QImage& image, const QRect& rect)
-{
-    int count = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y) {
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            count += image.pixelColor(x, y) != Qt::black ? 1 : 0;
-    }
-    return count;
-}
 } // namespace
 
 class TestKelTranslations : public QObject {
@@ -208,18 +194,6 @@ private slots:
         // The built-in row stands for the texts as written.
         if (fileNames.first().isEmpty())
             QCOMPARE(translator.index(0, 2).data().toString(), QStringLiteral("English"));
-    }
-
-    void rowsDescribeTheLanguage()
-    {
-        KelTranslator translator(kPrefix, nullptr, m_folder);
-        const int row = translator.indexOfLocale(QStringLiteral("fr_FR")).row();
-        QCOMPARE(translator.index(row, 2).data().toString(), QStringLiteral("Français")); // first letter upper-cased
-        QCOMPARE(translator.index(row, 3).data().toString(), QStringLiteral("French"));
-        QVERIFY(!translator.data(translator.index(99, 0)).isValid());
-        QCOMPARE(translator.localeForLanguage(QStringLiteral("de")), QStringLiteral("de_DE"));
-        QVERIFY(translator.localeForLanguage(QStringLiteral("DE")).isEmpty());
-        QVERIFY(translator.localeForLanguage(QStringLiteral("es")).isEmpty());
     }
 
     void switchingLanguageRetranslates()
@@ -352,48 +326,6 @@ private slots:
         QVERIFY(!splash->isMinimumTimeReached());
         splash->close();
         QTRY_VERIFY(!splash);
-    }
-
-    void splashTextsSitInTheirCorners_data()
-    {
-        QTest::addColumn<QColor>("loadingColor");
-        QTest::addColumn<bool>("loadingDrawn");
-        QTest::newRow("red loading text") << QColor(Qt::red) << true;
-        QTest::newRow("transparent loading text") << QColor(Qt::transparent) << false;
-    }
-
-    void splashTextsSitInTheirCorners()
-    {
-        QFETCH(QColor, loadingColor);
-        QFETCH(bool, loadingDrawn);
-        std::unique_ptr<RecordingSplash> splash(makeSplash(60000, 1000, false, loadingColor));
-        QTRY_VERIFY(!splash->loadingText().isEmpty());
-        QImage image(400, 200, QImage::Format_RGB32);
-        image.fill(Qt::black);
-        {
-            QPainter painter(&image);
-            QFont font(QStringLiteral("DejaVu Sans"));
-            font.setPixelSize(24);
-            painter.setFont(font);
-            splash->drawOn(&painter);
-        }
-        // The version ends 40 px from the right and 124 px from the bottom, the loading text
-        // starts 105 px from the left and ends 46 px from the bottom.
-        QVERIFY(inkIn(image, QRect(180, 40, 180, 36)) > 20);
-        QCOMPARE(inkIn(image, QRect(361, 0, 39, 200)), 0);
-        QCOMPARE(inkIn(image, QRect(0, 77, 400, 123)) > 20, loadingDrawn);
-        QCOMPARE(inkIn(image, QRect(0, 0, 104, 200)), 0);
-    }
-
-    void splashGoesToTheScreenOfItsArea()
-    {
-        QScreen* primary = QGuiApplication::primaryScreen();
-        const QRect onScreen = primary->geometry().adjusted(0, 0, -100, -60);
-        std::unique_ptr<KelSplash> splash(makeSplash(60000, 1000, false, Qt::red, onScreen));
-        QCOMPARE(splash->geometry().center(), onScreen.center());
-        // An area on no screen falls back to the primary screen's available area.
-        splash.reset(makeSplash(60000, 1000, false, Qt::red, QRect(-100000, -100000, 50, 50)));
-        QCOMPARE(splash->geometry().center(), primary->availableGeometry().center());
     }
 
     void splashClosesAtTheMinimumTime_data()
