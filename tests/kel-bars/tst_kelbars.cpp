@@ -1,4 +1,4 @@
-// Icon labels, progress bars, scroll bars and spin boxes, drawn at the screen's device pixel ratio.
+// Icon labels, progress bars and spin boxes, drawn at the screen's device pixel ratio.
 #include "../kel-button/buttontesthelpers.h"
 #include "../kelapp/kelapptest.h"
 
@@ -6,56 +6,19 @@
 #include "styles/kelstyle.h"
 #include "widgets/keliconlabel.h"
 #include "widgets/kelprogressbar.h"
-#include "widgets/kelscrollbar.h"
 #include "widgets/kelspinbox.h"
 
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
 
 const QColor kIconColor(0, 200, 0);
-const QColor kTextColor(220, 0, 0);
-const QColor kPanelColor(255, 0, 255);
 const int kStyledSpinBox = 35;
-
-// A magenta panel under a widget, grabbed together, so that what the widget leaves unpainted shows.
-QImage grabOverPanel(QWidget* panel)
-{
-    panel->setAutoFillBackground(true);
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, kPanelColor);
-    panel->setPalette(palette);
-    return grabImage(panel);
-}
-
-// A shown window with a 200 x 100 scroll area over content of the given height and a bar beside it.
-struct ScrollScene {
-    ScrollScene(int visibilityMode, int contentHeight)
-        : area(new QScrollArea(&window))
-    {
-        window.resize(240, 120);
-        area->setGeometry(0, 0, 200, 100);
-        area->setFrameShape(QFrame::NoFrame);
-        auto* content = new QWidget;
-        content->resize(100, contentHeight);
-        area->setWidget(content);
-        bar = new KelScrollBar(-1, area, Qt::Vertical, visibilityMode, &window);
-        bar->setGeometry(210, 0, 16, 100);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        // The scroll area lays its scroll bars out on its own event-loop pass.
-        QCoreApplication::processEvents();
-    }
-    QWidget window;
-    QScrollArea* area;
-    KelScrollBar* bar = nullptr;
-};
 
 QRect subControl(KelSpinBox* spin, QStyle::SubControl control)
 {
@@ -102,35 +65,23 @@ private slots:
 #endif
     }
 
-    void iconLabelMeasuresAndPaintsItsContent()
+    void iconLabelMeasuresItsContentAgain()
     {
-        QWidget panel;
-        panel.resize(200, 40);
-        auto* label = new KelIconLabel(-1, &panel);
-        label->setIcon(solidIcon("bars-green-16", QSize(16, 16), kIconColor));
-        label->setContentColors(KelStateColors(kTextColor));
-        label->setBackgroundColors(KelStateColors(Qt::white));
-        label->setSpacing(8);
-        label->setFont(14, QFont::Bold);
-        label->setText(QStringLiteral("WWW"));
-        const QSize text = QFontMetrics(label->font()).size(0, QStringLiteral("WWW"));
-        QCOMPARE(label->sizeHint(), QSize(16 + 8 + text.width(), qMax(16, text.height())));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setGeometry(10, 5, 120, 30);
-        const QImage image = grabOverPanel(&panel);
-        QVERIFY(nearColor(pixelAt(image, 10 + 8, 5 + 15), kIconColor));
-        QVERIFY(nearColor(pixelAt(image, 10 + 110, 5 + 2), Qt::white));
-        QVERIFY(nearColor(pixelAt(image, 5, 5), kPanelColor));
-        QVERIFY(countColor(image, QRectF(10 + 16 + 8, 5, 60, 30), kTextColor) > 10);
-
+        KelIconLabel label(-1);
+        label.setIcon(solidIcon("bars-green-16", QSize(16, 16), kIconColor));
+        label.setSpacing(8);
+        label.setFont(14, QFont::Bold);
+        label.setText(QStringLiteral("WWW"));
+        const QSize text = QFontMetrics(label.font()).size(0, QStringLiteral("WWW"));
+        QCOMPARE(label.sizeHint(), QSize(16 + 8 + text.width(), qMax(16, text.height())));
         // A longer text and a bigger font reset the cached hints for the next layout pass.
-        label->setText(QStringLiteral("WWW and WWW"));
-        const QSize longer = QFontMetrics(label->font()).size(0, QStringLiteral("WWW and WWW"));
-        QCOMPARE(label->sizeHint().width(), 16 + 8 + longer.width());
-        QFont big = label->font();
+        label.setText(QStringLiteral("WWW and WWW"));
+        const QSize longer = QFontMetrics(label.font()).size(0, QStringLiteral("WWW and WWW"));
+        QCOMPARE(label.sizeHint().width(), 16 + 8 + longer.width());
+        QFont big = label.font();
         big.setPixelSize(28);
-        label->QWidget::setFont(big);
-        QVERIFY(label->sizeHint().width() > 16 + 8 + longer.width());
+        label.QWidget::setFont(big);
+        QVERIFY(label.sizeHint().width() > 16 + 8 + longer.width());
     }
 
     void progressStates_data()
@@ -160,50 +111,6 @@ private slots:
         QTEST(bar.maximum(), "maximum");
         if (bar.maximum() != 0)
             QCOMPARE(bar.value(), 120);
-    }
-
-    void scrollBarDrivesTheArea()
-    {
-        ScrollScene scene(KelScrollBar::NoSpecialVisibility, 1000);
-        QScrollBar* own = scene.area->verticalScrollBar();
-        QCOMPARE(scene.bar->maximum(), 900);
-        // A click on the bar's lower track scrolls the area by a page; keys on the bar scroll it as well.
-        own->setValue(30);
-        QTest::mouseClick(scene.bar, Qt::LeftButton, Qt::NoModifier, QPoint(8, 95));
-        QTRY_VERIFY(own->value() > 30);
-        QCOMPARE(own->value(), scene.bar->value());
-        QTest::keyClick(scene.bar, Qt::Key_End);
-        QCOMPARE(own->value(), 900);
-
-        // Attached late to a scrolled area, the bar starts where the area stands.
-        KelScrollBar late(-1, Qt::Horizontal, KelScrollBar::NoSpecialVisibility);
-        own->setValue(250);
-        late.attachTo(scene.area, Qt::Vertical);
-        QCOMPARE(late.orientation(), Qt::Vertical);
-        QCOMPARE(late.value(), 250);
-    }
-
-    void scrollBarPaintsNothingWithNothingToScroll_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("contentHeight");
-        QTest::addColumn<bool>("painted");
-        QTest::newRow("transparent, fits") << int(KelScrollBar::TransparentWhenNotScrollable) << 60 << false;
-        QTest::newRow("transparent, scrolls") << int(KelScrollBar::TransparentWhenNotScrollable) << 600 << true;
-        QTest::newRow("plain, fits") << int(KelScrollBar::NoSpecialVisibility) << 60 << true;
-    }
-
-    void scrollBarPaintsNothingWithNothingToScroll()
-    {
-        QFETCH(int, mode);
-        QFETCH(int, contentHeight);
-        QFETCH(bool, painted);
-        ScrollScene scene(mode, contentHeight);
-        QVERIFY(scene.bar->isVisible());
-        const QImage image = grabOverPanel(&scene.window);
-        const double ratio = image.devicePixelRatioF();
-        const int all = int(16 * ratio) * int(100 * ratio);
-        QCOMPARE(countColor(image, QRectF(210, 0, 16, 100), kPanelColor, 0) == all, !painted);
     }
 
     void spinBoxKeys()

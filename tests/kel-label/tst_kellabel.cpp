@@ -394,18 +394,13 @@ private slots:
         auto darkness = [&]() { return 255 - m_root.grab().toImage().pixelColor(int(150 * m_ratio), 0).red(); };
         const int shown = darkness();
         QVERIFY2(shown > 60, qPrintable(QString::number(shown)));
+        // Half way through the fade the strip paints at its opacity.
         shadow->setVisibleAnimated(false, true);
         advanceAnimations(shadow, 60);
         const int half = darkness();
         QVERIFY2(half > 0 && half < shown, qPrintable(QStringLiteral("%1 %2").arg(half).arg(shown)));
         runAnimations(shadow);
         QVERIFY(!shadow->isVisible());
-        QCOMPARE(darkness(), 0);
-        shadow->setVisibleAnimated(true, true);
-        QVERIFY(shadow->isVisible());
-        QVERIFY(shadow->opacity() < 0.1);
-        runAnimations(shadow);
-        QVERIFY(qAbs(darkness() - shown) <= 1);
     }
 
 private:

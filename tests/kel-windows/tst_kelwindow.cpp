@@ -15,7 +15,6 @@
 #include "windows/kelwindowblockedoverlay.h"
 #include "windowtesthelpers.h"
 
-#include <QBoxLayout>
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
@@ -117,7 +116,6 @@ private slots:
         QTest::addColumn<bool>("sideBar");
         const int base = 0x40000801;
         QTest::newRow("plain") << 0 << base << -1 << false;
-        QTest::newRow("button bits without a title bar") << 0x0c << base << -1 << false;
         QTest::newRow("title bar") << 0x10 << (base | 0x08000000) << 4 << false;
         QTest::newRow("title bar with minimise and maximise")
             << 0x1c << (base | 0x08000000 | 0x4000 | 0x8000) << 7 << false;
@@ -245,43 +243,6 @@ private slots:
             window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.nativeWindowUtils()->hitTest(devicePoint(&window, spot)), code);
-    }
-
-    void titleStaysCentredBesideAWideLeftWidget_data()
-    {
-        QTest::addColumn<int>("leftWidth");
-        QTest::addColumn<bool>("centred");
-        QTest::newRow("nothing on the left") << 0 << true;
-        QTest::newRow("wide widget on the left") << 180 << true;
-        QTest::newRow("left-aligned title") << 180 << false;
-    }
-
-    void titleStaysCentredBesideAWideLeftWidget()
-    {
-        QFETCH(int, leftWidth);
-        QFETCH(bool, centred);
-        KelWindow window(KelWindow::TitleBar | KelWindow::MinimizeButton | KelWindow::MaximizeButton);
-        window.setTitleText("Centred");
-        KelTitleBar* bar = window.titleBar();
-        for (int kind : { 1, 2, 4 })
-            bar->button(kind)->setFixedSize(36, 32);
-        if (!centred)
-            bar->titleLabel()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (leftWidth) {
-            auto* wide = new QWidget;
-            wide->setFixedSize(leftWidth, 10);
-            bar->leftWidgetsLayout()->addWidget(wide);
-        }
-        window.resize(700, 200);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        KelLabel* title = bar->titleLabel();
-        QTRY_VERIFY(title->width() > 0);
-        // The label spreads between the spacers; its centred text sits at the centre of the bar.
-        if (centred)
-            QTRY_VERIFY(qAbs(title->geometry().center().x() - bar->width() / 2) <= 1);
-        const int spacer = centred ? qMax(3 * 36 - leftWidth, 0) : 0;
-        QCOMPARE(bar->findChild<QWidget*>("KelLeftSpacer")->width(), spacer);
     }
 
     void fadedOutWindowShowsAgainVisible()
