@@ -113,13 +113,12 @@ protected:
     }
 };
 
-RecordingSplash* makeSplash(int minimumMs, int tickMs, bool showMainWindow, const QColor& loadingColor = Qt::red,
-    const QRect& area = QRect(), int maxDots = 3)
+RecordingSplash* makeSplash(int minimumMs, int tickMs, bool showMainWindow, int maxDots = 3)
 {
     QPixmap picture(400, 200);
     picture.fill(Qt::black);
-    return new RecordingSplash(area, picture, QStringLiteral("1.2.3"), minimumMs, tickMs, 0, maxDots, showMainWindow,
-        QPoint(), QPoint(40, 124), loadingColor, QColor(Qt::white));
+    return new RecordingSplash(QRect(), picture, QStringLiteral("1.2.3"), minimumMs, tickMs, 0, maxDots, showMainWindow,
+        QPoint(), QPoint(40, 124), Qt::red, QColor(Qt::white));
 }
 
 } // namespace
@@ -257,18 +256,15 @@ private slots:
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("hello");
-        QTest::newRow("saved") << m_folder << "fr_FR"
-                               << "fr_FR"
-                               << "Bonjour";
+        const QString broken = folderWithFiles(QStringLiteral("broken French"), { QStringLiteral("p_fr.qm") });
+        QTest::newRow("saved") << m_folder << QStringLiteral("fr_FR") << QStringLiteral("fr_FR")
+                               << QStringLiteral("Bonjour");
         // de_AT is not shipped: the system's language picks the German file.
-        QTest::newRow("system language") << m_folder << "../../p_fr"
-                                         << "de_DE"
-                                         << "Hallo";
+        QTest::newRow("system language") << m_folder << QStringLiteral("../../p_fr") << QStringLiteral("de_DE")
+                                         << QStringLiteral("Hallo");
         // The saved file does not load and nothing else matches: the texts as written.
-        QTest::newRow("English") << folderWithFiles(QStringLiteral("broken French"), { QStringLiteral("p_fr.qm") })
-                                 << "fr_FR"
-                                 << "en"
-                                 << "Hello";
+        QTest::newRow("English") << broken << QStringLiteral("fr_FR") << QStringLiteral("en")
+                                 << QStringLiteral("Hello");
     }
 
     void startupLanguageFallsBack()
@@ -340,7 +336,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         RecordingSplash::paints = 0;
-        QPointer<RecordingSplash> splash = makeSplash(200, 0, false, Qt::red, QRect(), maxDots);
+        QPointer<RecordingSplash> splash = makeSplash(200, 0, false, maxDots);
         splash->show();
         QTRY_VERIFY(!splash);
         QVERIFY(clock.elapsed() >= 200);
