@@ -300,79 +300,71 @@ private slots:
         QVERIFY(blurred->isVisible());
     }
 
-    void sliderGrooveClicksAndDrags()
+    // Steps on a slider 0..100 whose handle runs from x 4 to 204, two pixels a step: the mouse at x (y 15),
+    // keys and settings; then the value, where the handle stands at once (-1: not checked), whether it is
+    // held, and how often the value changed.
+    void sliderInput_data()
     {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("handle");
+        QTest::addColumn<bool>("down");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("groove press") << "press 104" << 50 << 104 << true << 1;
+        QTest::newRow("the drag goes on") << "press 104, move 144" << 70 << 144 << true << 2;
+        QTest::newRow("keys wait while held") << "press 104, move 144, key right" << 70 << 144 << true << 2;
+        QTest::newRow("keys after the release") << "press 104, release 104, key right" << 51 << -1 << false << 2;
+        QTest::newRow("click on the value") << "press 10, release 10, press 10, release 10" << 3 << 10 << false << 1;
+        QTest::newRow("handle dragged") << "value 20, press 44, move 84" << 40 << 84 << true << 2;
+        QTest::newRow("right button") << "right 104" << 0 << 4 << false << 0;
+        QTest::newRow("disabled") << "disable, press 104" << 0 << 4 << false << 0;
+        QTest::newRow("empty range") << "range, press 104" << 5 << -1 << false << 1;
+        QTest::newRow("no tracking, held") << "no tracking, press 104" << 0 << 104 << true << 0;
+        QTest::newRow("no tracking, released") << "no tracking, press 104, release 104" << 50 << 104 << false << 1;
+        QTest::newRow("no tracking, click mode 1") << "no tracking, mode 1, press 154" << 75 << 154 << false << 1;
+        QTest::newRow("end key") << "key end" << 100 << -1 << false << 1;
+    }
+
+    void sliderInput()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, handle);
         Scene scene;
         KelSlider* slider = scene.slider;
         QSignalSpy changed(slider, &QAbstractSlider::valueChanged);
-        QSignalSpy actions(slider, &QAbstractSlider::actionTriggered);
-        scene.mouse(QEvent::MouseButtonPress, QPoint(104, 15));
-        QCOMPARE(slider->value(), 50);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(actions.count(), 1);
-        QCOMPARE(actions.first().first().toInt(), int(QAbstractSlider::SliderMove));
-        QVERIFY(slider->isSliderDown());
-        // No animation: the handle is there at once, and the drag goes on with it.
-        QCOMPARE(scene.handleX(), 104);
-        QCOMPARE(KelSlider::fromSubcontrol(slider->positionHandle()), slider);
-        scene.mouse(QEvent::MouseMove, QPoint(144, 15));
-        QCOMPARE(slider->value(), 70);
-        // Keys are left alone while the handle is held.
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(slider->value(), 70);
-        scene.mouse(QEvent::MouseButtonRelease, QPoint(144, 15));
-        QVERIFY(!slider->isSliderDown());
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(slider->value(), 71);
-        // A click where the value already is changes nothing.
-        changed.clear();
-        scene.click(QPoint(10, 15));
-        scene.click(QPoint(10, 15));
-        QCOMPARE(slider->value(), 3);
-        QCOMPARE(changed.count(), 1);
-
-        // The handle itself is dragged from where it is grabbed.
-        slider->setValue(20);
-        runAnimations(slider->positionHandle());
-        QCOMPARE(scene.handleX(), 44);
-        const QPoint grip(44, 15);
-        scene.mouse(QEvent::MouseMove, grip);
-        scene.mouse(QEvent::MouseButtonPress, grip);
-        scene.mouse(QEvent::MouseMove, grip + QPoint(40, 3));
-        QCOMPARE(slider->value(), 40);
-        QCOMPARE(scene.handleX(), 84);
-        scene.mouse(QEvent::MouseButtonRelease, grip + QPoint(40, 3));
-        QTest::keyClick(slider, Qt::Key_End);
-        QCOMPARE(slider->value(), 100);
-    }
-
-    void sliderClickModesAndIgnoredClicks()
-    {
-        Scene scene;
-        KelSlider* slider = scene.slider;
-        scene.click(QPoint(104, 15), Qt::RightButton);
-        slider->setEnabled(false);
-        scene.click(QPoint(104, 15));
-        QCOMPARE(slider->value(), 0);
-        slider->setEnabled(true);
-        // Without tracking, click mode 0: only the handle moves; the value follows on the release.
-        slider->setTracking(false);
-        scene.mouse(QEvent::MouseButtonPress, QPoint(104, 15));
-        QCOMPARE(slider->sliderPosition(), 50);
-        QCOMPARE(slider->value(), 0);
-        QCOMPARE(scene.handleX(), 104);
-        scene.mouse(QEvent::MouseButtonRelease, QPoint(104, 15));
-        QCOMPARE(slider->value(), 50);
-        // Click mode 1: the value is set at once and the slider is not held.
-        slider->setClickMode(1);
-        scene.mouse(QEvent::MouseButtonPress, QPoint(154, 15));
-        QCOMPARE(slider->value(), 75);
-        QVERIFY(!slider->isSliderDown());
-        scene.mouse(QEvent::MouseButtonRelease, QPoint(154, 15));
-        // An empty range stays put.
-        slider->setRange(5, 5);
-        scene.click(QPoint(104, 15));
-        QCOMPARE(slider->value(), 5);
+        for (const QString& step : steps.split(", ")) {
+            const QPoint at(step.section(' ', -1).toInt(), 15);
+            if (step.startsWith("press")) {
+                scene.mouse(QEvent::MouseMove, at);
+                scene.mouse(QEvent::MouseButtonPress, at);
+            } else if (step.startsWith("move")) {
+                scene.mouse(QEvent::MouseMove, at);
+            } else if (step.startsWith("release")) {
+                scene.mouse(QEvent::MouseButtonRelease, at);
+            } else if (step.startsWith("right")) {
+                scene.click(at, Qt::RightButton);
+            } else if (step.startsWith("key")) {
+                QTest::keyClick(slider, step.endsWith("end") ? Qt::Key_End : Qt::Key_Right);
+            } else if (step.startsWith("value")) {
+                slider->setValue(20);
+                runAnimations(slider->positionHandle());
+            } else if (step == "disable") {
+                slider->setEnabled(false);
+            } else if (step == "no tracking") {
+                slider->setTracking(false);
+            } else if (step == "mode 1") {
+                slider->setClickMode(1);
+            } else {
+                slider->setRange(5, 5);
+            }
+        }
+        QTEST(slider->value(), "value");
+        if (handle >= 0)
+            QCOMPARE(scene.handleX(), handle);
+        QTEST(slider->isSliderDown(), "down");
+        QTEST(int(changed.count()), "changes");
+        if (slider->isSliderDown())
+            scene.mouse(QEvent::MouseButtonRelease, QPoint(0, 15));
     }
 
     void sliderHandleAnimatesToOutsideValues()

@@ -4,7 +4,6 @@
 #include "../kelapp/kelapptest.h"
 
 #include "animators/keldisabledstateanimator.h"
-#include "animators/kelwidgetstateanimator.h"
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
@@ -46,18 +45,15 @@ QPainterPath ellipsePath(KelFramePainter*, const QRect& rect)
 
 QPainterPath emptyPath(KelFramePainter*, const QRect&) { return QPainterPath(); }
 
-// A frame over the whole image, drawn with the colours or, when given, the animator's state.
+// A frame over the whole image, drawn with the colours.
 QImage drawn(KelFramePainter& painter, const QSize& size, double ratio, const QColor& border = kBorder,
-    const QColor& background = kBackground, const KelWidgetStateAnimator* animator = nullptr, bool useAnimator = false)
+    const QColor& background = kBackground)
 {
     QImage image = makeImage(size, ratio);
     painter.setFrameRect(QRect(QPoint(0, 0), size));
     {
         KelPaintContext context(&image);
-        if (useAnimator)
-            painter.drawFrame(context, animator);
-        else
-            painter.drawFrame(context, border, background);
+        painter.drawFrame(context, border, background);
     }
     return image;
 }
@@ -290,33 +286,6 @@ private slots:
             QCOMPARE(image.pixelColor(corner).alpha(), 0);
         QCOMPARE(image.pixelColor(w / 2, 0), kBorder);
         QCOMPARE(image.pixelColor(w / 2, h / 2), kBackground);
-    }
-
-    void theAnimatorsStateChoosesTheColours()
-    {
-        KelStateColors background(QColor(200, 0, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 0, 200),
-            QColor(0, 255, 0), QColor(0, 0, 0));
-        KelFramePainter painter(nullptr);
-        painter.setBorderWidths(QMargins(1, 1, 1, 1));
-        painter.setBorderColors(KelStateColors(kBorder));
-        painter.setBackgroundColors(background);
-        painter.setPenOverlapping(KelPainting::NotOverlapping);
-        KelWidgetStateAnimator animator(0);
-        auto at = [&](int x) { return colorAt(drawn(painter, QSize(12, 12), 1.5, {}, {}, &animator, true), x, 6); };
-        QCOMPARE(at(6), QColor(200, 0, 0));
-        QCOMPARE(at(0), kBorder);
-        animator.setHoveredProgress(1.0);
-        QCOMPARE(at(6), QColor(0, 255, 0));
-        animator.setHoveredProgress(0.0);
-        animator.setCheckedProgress(1.0);
-        QCOMPARE(at(6), QColor(0, 0, 200));
-        // Without a disabled colour the normal one fades with the animator's dimming.
-        animator.setDisabledProgress(1.0);
-        QCOMPARE(at(0).rgb(), kBorder.rgb());
-        QVERIFY(qAbs(at(0).alphaF() - animator.opacity()) < 0.01);
-        QVERIFY(animator.opacity() < 0.9);
-        // Without an animator: the unchecked normal colours.
-        QCOMPARE(colorAt(drawn(painter, QSize(12, 12), 1.5, {}, {}, nullptr, true), 6, 6), QColor(200, 0, 0));
     }
 
     void aCustomPathIsPaintedAndMasksTheWidget()
