@@ -1,9 +1,8 @@
-// Exclusive button groups and tab widgets driven by clicks through a shown window; the box-layout helpers.
+// Exclusive button groups and tab widgets driven by clicks through a shown window.
 #include "../kelapp/kelapptest.h"
 #include "clicktesthelpers.h"
 
 #include "kelapplication.h"
-#include "utils/kellayoututils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelexclusivebuttongroup.h"
 #include "widgets/kelframe.h"
@@ -294,23 +293,6 @@ private slots:
             for (int other : indexes)
                 QCOMPARE(t.button(other)->isChecked(), other == index);
         }
-    }
-
-    void boxLayoutHelpers()
-    {
-        QWidget plain;
-        QVBoxLayout* v = KelUtils::vBoxLayout(&plain, QMargins(1, 2, 3, 4), 5);
-        QVERIFY(v);
-        QCOMPARE(v->contentsMargins(), QMargins(1, 2, 3, 4));
-        // Found again as it is, whatever is asked for.
-        QCOMPARE(KelUtils::vBoxLayout(&plain, QMargins(), 0), v);
-        QCOMPARE(v->spacing(), 5);
-        // Another kind of layout is already there: Qt would leave a new one unattached.
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("already has the layout"));
-        QVERIFY(!KelUtils::hBoxLayout(&plain, QMargins(), 0));
-        QCOMPARE(plain.findChildren<QLayout*>().size(), 1);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No widget"));
-        QVERIFY(!KelUtils::vBoxLayout(nullptr));
     }
 };
 

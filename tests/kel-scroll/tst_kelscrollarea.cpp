@@ -110,18 +110,10 @@ private slots:
         f.area->scrollToPosition(QPoint(0, 1000), true);
         // Nothing moves before the clock does.
         QCOMPARE(f.value(), 0);
-        QList<int> values;
-        for (int t = 0; t < 300 && f.area->isScrollAnimating(); t += 30) {
-            advanceAnimations(f.area, 30);
-            values << f.value();
-        }
-        QVERIFY(!f.area->isScrollAnimating());
+        advanceAnimations(f.area, 30);
+        QVERIFY(f.value() > 0 && f.value() < 1000);
+        runAnimations(f.area);
         QCOMPARE(f.value(), 1000);
-        // Monotonic, fast at first and slow at the end.
-        for (int i = 1; i < values.size(); ++i)
-            QVERIFY(values.at(i) >= values.at(i - 1));
-        QVERIFY(values.first() > 200);
-        QVERIFY(values.at(values.size() - 1) - values.at(values.size() - 2) < values.at(1) - values.at(0));
 
         // Targets are clamped to the range; retargeted halfway there is no jump back to the old start.
         f.area->scrollToPosition(QPoint(0, 5000), true);
