@@ -1,28 +1,70 @@
-// The frame widget and the delimiter, styled by a program style and painted at the screen's ratio.
+// The frame painter drawn into images at device pixel ratios 1, 1.5 and 2; the frame widget and the
+// delimiter styled by a program style and painted at the screen's ratio (1, or 1.5 in the scaled build).
 #include "../kel-effects/widgetimages.h"
 #include "../kelapp/kelapptest.h"
 
 #include "animators/keldisabledstateanimator.h"
-#include "animators/kelwidgetstateanimator.h"
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "kelui.h"
-#include "painting/kelpainting.h"
-#include "styles/kelqproxystyle.h"
+#include "painting/kelframepainter.h"
+#include "painting/kelpaintcontext.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstylemanager.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
 
-#include <QApplication>
-#include <QVBoxLayout>
-
+#include <functional>
 #include <memory>
 
 namespace {
 
+const QColor kBorder(255, 0, 0);
+const QColor kBackground(0, 0, 255);
 const int kFrameRole = 1;
 const int kDelimiterRole = 5;
+
+// Records the hooks in the order they run, with the dirty flag each one saw.
+class RecordingPainter : public KelFramePainter {
+public:
+    using KelFramePainter::KelFramePainter;
+    QStringList calls;
+
+protected:
+    void onSizeHintChanged() override { calls << QStringLiteral("size%1").arg(isGeometryDirty() ? "*" : ""); }
+    void onLayoutChanged() override { calls << QStringLiteral("layout%1").arg(isGeometryDirty() ? "*" : ""); }
+    void onAppearanceChanged() override { calls << QStringLiteral("look"); }
+};
+
+QPainterPath ellipsePath(KelFramePainter*, const QRect& rect)
+{
+    QPainterPath path;
+    path.addEllipse(QRectF(rect));
+    return path;
+}
+
+QPainterPath emptyPath(KelFramePainter*, const QRect&) { return QPainterPath(); }
+
+// A frame over the whole image, drawn with the colours.
+QImage drawn(KelFramePainter& painter, const QSize& size, double ratio, const QColor& border = kBorder,
+    const QColor& background = kBackground)
+{
+    QImage image = makeImage(size, ratio);
+    painter.setFrameRect(QRect(QPoint(0, 0), size));
+    {
+        KelPaintContext context(&image);
+        painter.drawFrame(context, border, background);
+    }
+    return image;
+}
+
+void addRatios()
+{
+    QTest::addColumn<double>("ratio");
+    QTest::newRow("100%") << 1.0;
+    QTest::newRow("150%") << 1.5;
+    QTest::newRow("200%") << 2.0;
+}
 
 // Styles frames of role 1 and delimiters of role 5 in its own colour.
 class FrameStyle : public KelStyle {
@@ -32,12 +74,9 @@ public:
         , m_background(background)
     {
     }
-    mutable int frameCalls = 0;
-
     QString id() const override { return m_id; }
     void applyFrameStyle(KelFrame* frame, int kind) const override
     {
-        ++frameCalls;
         if (kind != kFrameRole)
             return;
         frame->setMargins(QMargins(1, 1, 1, 1));
@@ -74,16 +113,22 @@ protected:
 // The widget alone on a transparent image at its own device pixel ratio.
 QImage rendered(QWidget* widget)
 {
-    const double ratio = widget->devicePixelRatioF();
-    QImage image = makeImage(widget->size(), ratio);
+    QImage image = makeImage(widget->size(), widget->devicePixelRatioF());
     widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
 }
 
-bool showAndWait(QWidget& widget)
+// Paints once shown, then counts the paints that the change brings.
+template <typename W> int repaintsAfter(W& widget, const std::function<void()>& change)
 {
     widget.show();
-    return QTest::qWaitForWindowExposed(&widget);
+    if (!QTest::qWaitForWindowExposed(&widget))
+        return -1;
+    QTest::qWait(50);
+    const int before = widget.paints;
+    change();
+    QTest::qWait(50);
+    return widget.paints - before;
 }
 
 } // namespace
@@ -113,160 +158,205 @@ private slots:
 
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
 
-    void framesAreStyledAtOnceLaterOrNever()
+    void sizeHintAndContentsFollowTheBoxModel()
+    {
+        KelFramePainter painter(nullptr);
+        painter.setMargins(QMargins(1, 2, 3, 4));
+        painter.setBorderWidths(QMargins(1, 1, 1, 1));
+        painter.setPaddings(QMargins(5, 5, 5, 5));
+        QCOMPARE(painter.sizeHint(), QSize(16, 18));
+        QCOMPARE(painter.minimumSizeHint(), QSize(16, 18));
+        painter.setFrameRect(QRect(10, 20, 100, 50));
+        QVERIFY(painter.isGeometryDirty());
+        painter.ensureGeometryIsValid();
+        QCOMPARE(painter.contentsRect(), QRect(17, 28, 84, 32));
+        // The size keeps the top-left corner.
+        painter.setFrameSize(QSize(40, 40));
+        painter.ensureGeometryIsValid();
+        QCOMPARE(painter.contentsRect(), QRect(17, 28, 24, 22));
+    }
+
+    void settersRunTheirHooksOnlyOnChange()
+    {
+        RecordingPainter painter(nullptr);
+        // Each setter twice: only the first is a change.
+        painter.setMargins(QMargins(1, 1, 1, 1));
+        painter.setMargins(QMargins(1, 1, 1, 1));
+        QCOMPARE(painter.calls, (QStringList { "size*", "layout*" }));
+        painter.setBorderWidths(QMargins(2, 2, 2, 2));
+        painter.setBorderWidths(QMargins(2, 2, 2, 2));
+        painter.setPaddings(QMargins(3, 3, 3, 3));
+        painter.setPaddings(QMargins(3, 3, 3, 3));
+        painter.setRadii(KelRadii(4));
+        painter.setRadii(KelRadii(4));
+        QCOMPARE(painter.calls.size(), 8);
+        painter.calls.clear();
+        painter.setFrameRect(QRect(0, 0, 10, 10));
+        painter.setFrameRect(QRect(0, 0, 10, 10));
+        painter.setFrameSize(QSize(10, 10));
+        painter.setCustomPathFunction(ellipsePath);
+        painter.setCustomPathFunction(ellipsePath);
+        QCOMPARE(painter.calls, (QStringList { "layout*", "layout*" }));
+        painter.calls.clear();
+        painter.setBorderColors(KelStateColors(kBorder));
+        painter.setBorderColors(KelStateColors(kBorder));
+        painter.setBackgroundColors(KelStateColors(kBackground));
+        painter.setBackgroundColors(KelStateColors(kBackground));
+        painter.setPenOverlapping(KelPainting::NotOverlapping);
+        painter.setPenOverlapping(KelPainting::NotOverlapping);
+        // One colour of the eight differs: a change.
+        KelStateColors colors(kBorder);
+        colors.checked.disabled = Qt::green;
+        painter.setBorderColors(colors);
+        QCOMPARE(painter.calls, (QStringList { "look", "look", "look", "look" }));
+    }
+
+    void uniformBorderAndBackground_data() { addRatios(); }
+    void uniformBorderAndBackground()
+    {
+        QFETCH(double, ratio);
+        KelFramePainter painter(nullptr);
+        painter.setMargins(QMargins(2, 2, 2, 2));
+        painter.setBorderWidths(QMargins(1, 1, 1, 1));
+        const QImage image = drawn(painter, QSize(24, 18), ratio);
+        // Margin, border one device-pixel-exact unit wide, background, border, margin.
+        const int margin = qRound(2 * ratio), border = qRound(ratio), right = qRound(22 * ratio);
+        const int y = image.height() / 2;
+        for (int x = 0; x < image.width(); ++x) {
+            QColor expected = Qt::transparent;
+            if (x >= margin && x < right)
+                expected = (x < margin + border || x >= right - border) ? kBorder : kBackground;
+            QVERIFY2(image.pixelColor(x, y) == expected, qPrintable(QString::number(x)));
+        }
+        QCOMPARE(image.pixelColor(image.width() / 2, margin), kBorder);
+        QCOMPARE(image.pixelColor(image.width() / 2, margin + border), kBackground);
+        QCOMPARE(inkOutside(image, QRect(margin, margin, right - margin, qRound(16 * ratio) - margin)), 0);
+        // Nothing wanted: nothing painted.
+        QCOMPARE(inkInside(drawn(painter, QSize(10, 10), ratio, QColor(), Qt::transparent), QRect(0, 0, 99, 99)), 0);
+    }
+
+    void bordersOfDifferentWidthsAreBars_data() { addRatios(); }
+    void bordersOfDifferentWidthsAreBars()
+    {
+        QFETCH(double, ratio);
+        const int margin = qRound(2 * ratio), bar = qRound(ratio);
+        const int right = qRound(22 * ratio), bottom = qRound(16 * ratio);
+        const QRect box(margin, margin, right - margin, bottom - margin);
+        KelFramePainter painter(nullptr);
+        painter.setMargins(QMargins(2, 2, 2, 2));
+        painter.setBorderWidths(QMargins(0, 1, 0, 1));
+        QImage image = drawn(painter, QSize(24, 18), ratio, kBorder, Qt::transparent);
+        QCOMPARE(inkInside(image, image.rect()), 2 * bar * box.width());
+        QCOMPARE(inkInside(image, QRect(box.left(), bottom - bar, box.width(), bar)), bar * box.width());
+        // A background below bars of two widths fills the whole box when the pen overlaps it.
+        painter.setBorderWidths(QMargins(1, 2, 1, 2));
+        image = drawn(painter, QSize(24, 18), ratio);
+        QCOMPARE(image.pixelColor(box.center().x(), margin + qRound(2 * ratio) - 1), kBorder);
+        QCOMPARE(image.pixelColor(box.center().x(), margin + qRound(2 * ratio)), kBackground);
+        QCOMPARE(inkInside(image, box), box.width() * box.height());
+    }
+
+    void aTranslucentBorderOverlapsTheBackgroundOrNot()
+    {
+        const QColor translucent(255, 0, 0, 128);
+        for (bool uniform : { true, false }) {
+            KelFramePainter painter(nullptr);
+            painter.setBorderWidths(uniform ? QMargins(2, 2, 2, 2) : QMargins(2, 2, 2, 3));
+            const QImage over = drawn(painter, QSize(20, 20), 1.0, translucent, kBackground);
+            QCOMPARE(over.pixelColor(0, 10).alpha(), 255);
+            QVERIFY(over.pixelColor(0, 10).blue() > 100);
+            painter.setPenOverlapping(KelPainting::NotOverlapping);
+            const QImage beside = drawn(painter, QSize(20, 20), 1.0, translucent, kBackground);
+            QCOMPARE(beside.pixelColor(0, 10).blue(), 0);
+            QVERIFY(qAbs(beside.pixelColor(0, 10).alpha() - 128) <= 1);
+            QCOMPARE(beside.pixelColor(10, 10), kBackground);
+        }
+    }
+
+    void roundedCorners_data() { addRatios(); }
+    void roundedCorners()
+    {
+        QFETCH(double, ratio);
+        KelFramePainter painter(nullptr);
+        painter.setBorderWidths(QMargins(1, 1, 1, 1));
+        painter.setRadii(KelRadii(6));
+        const QImage image = drawn(painter, QSize(30, 20), ratio);
+        const int w = image.width(), h = image.height();
+        for (const QPoint& corner : { QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w - 1, h - 1) })
+            QCOMPARE(image.pixelColor(corner).alpha(), 0);
+        QCOMPARE(image.pixelColor(w / 2, 0), kBorder);
+        QCOMPARE(image.pixelColor(w / 2, h / 2), kBackground);
+    }
+
+    void aCustomPathIsPaintedAndMasksTheWidget()
+    {
+        auto* widget = new QWidget;
+        widget->resize(30, 30);
+        KelFramePainter painter(widget);
+        painter.setCustomPathFunction(ellipsePath);
+        const QImage image = drawn(painter, QSize(30, 30), 1.0, QColor(), kBackground);
+        QCOMPARE(image.pixelColor(15, 15), kBackground);
+        QCOMPARE(image.pixelColor(1, 1).alpha(), 0);
+        QVERIFY(widget->mask().contains(QPoint(15, 15)));
+        QVERIFY(!widget->mask().contains(QPoint(1, 1)));
+        // A path that became empty takes the mask away; the box is painted again.
+        painter.setCustomPathFunction(emptyPath);
+        QCOMPARE(drawn(painter, QSize(30, 30), 1.0, QColor(), kBackground).pixelColor(1, 1), kBackground);
+        QVERIFY(widget->mask().isEmpty());
+        // The widget is guarded: the hooks find none to update once it is gone.
+        delete widget;
+        QVERIFY(!painter.widget());
+        painter.setMargins(QMargins(1, 1, 1, 1));
+        QCOMPARE(painter.sizeHint(), QSize(2, 2));
+    }
+
+    void framesAndDelimitersAreStyledByRole()
     {
         KelFrame styled(kFrameRole);
         QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
-        QCOMPARE(styled.borderWidths(), QMargins(2, 2, 2, 2));
-
         KelFrame deferred(kFrameRole, nullptr, true);
         QCOMPARE(deferred.backgroundColors(), KelStateColors());
         deferred.applyStyle();
         QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
-
-        const int calls = m_red.frameCalls;
         KelFrame plain;
-        plain.applyStyle();
-        QCOMPARE(plain.widgetType(), -1);
-        QCOMPARE(m_red.frameCalls, calls);
-
-        // A style switch restyles every frame with a role.
+        KelDelimiter line(kDelimiterRole, Qt::Horizontal);
+        QCOMPARE(line.thickness(), 7);
+        // A style switch restyles every frame and delimiter with a role.
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Green")));
         QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
         QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
         QCOMPARE(plain.backgroundColors(), KelStateColors());
+        QCOMPARE(line.color(), QColor(0, 255, 0));
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Red")));
     }
 
-    void theFrameFollowsTheWidgetSize()
+    void theFrameWidgetPaintsItsBoxModel()
     {
         KelFrame frame(kFrameRole);
         frame.setPaddings(QMargins(4, 5, 6, 7));
         frame.resize(60, 40);
-        QVERIFY(showAndWait(frame));
-        QCOMPARE(frame.frameRect(), QRect(0, 0, 60, 40));
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
         frame.ensureGeometryIsValid();
         QCOMPARE(frame.contentsRect(), QRect(7, 8, 60 - 7 - 9, 40 - 8 - 10));
         // The widget's own size hints stay those of its layout.
         QCOMPARE(frame.sizeHint(), QSize(-1, -1));
-        QCOMPARE(frame.KelFramePainter::sizeHint(), QSize(16, 18));
-        frame.resize(80, 40);
-        QTRY_COMPARE(frame.frameRect(), QRect(0, 0, 80, 40));
-    }
-
-    void framesPaintTheirStateColours()
-    {
-        KelFrame frame(kFrameRole);
-        KelStateColors background(
-            QColor(200, 0, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 0, 200), QColor(0, 255, 0), QColor());
-        background.unchecked.disabled = QColor(50, 50, 50);
-        frame.setBackgroundColors(background);
-        frame.resize(40, 30);
+        // Margin 1 and border 2 land on whole device pixels, the state colours follow the widget.
         const double ratio = frame.devicePixelRatioF();
         const int margin = qRound(ratio), border = qRound(2 * ratio);
-
-        QImage image = rendered(&frame);
-        QCOMPARE(image.pixelColor(margin - 1, image.height() / 2).alpha(), 0);
-        QCOMPARE(image.pixelColor(margin, image.height() / 2), QColor(0, 0, 0));
-        QCOMPARE(image.pixelColor(margin + border - 1, image.height() / 2), QColor(0, 0, 0));
-        QCOMPARE(image.pixelColor(margin + border, image.height() / 2), QColor(200, 0, 0));
-        QCOMPARE(inkOutside(image, image.rect().adjusted(margin, margin, -margin, -margin)), 0);
-
-        KelWidgetStateAnimator* animator = frame.stateAnimator();
-        QCOMPARE(animator->widget(), &frame);
-        animator->setHovered(true, false);
-        QCOMPARE(colorAt(rendered(&frame), 20, 15), QColor(0, 255, 0));
-        animator->setHovered(false, false);
-        animator->setChecked(true, false);
-        QCOMPARE(colorAt(rendered(&frame), 20, 15), QColor(0, 0, 200));
-        animator->setChecked(false, false);
-        // The disabled state follows the (hidden, so unanimated) widget.
-        frame.setEnabled(false);
-        QCOMPARE(colorAt(rendered(&frame), 20, 15), QColor(50, 50, 50));
-    }
-
-    void framesRepaintOnlyOnChange()
-    {
-        Counting<KelFrame> frame(kFrameRole);
-        frame.resize(40, 30);
-        QVERIFY(showAndWait(frame));
-        QTRY_VERIFY(frame.paints > 0);
-        QTest::qWait(50);
-        const int paints = frame.paints;
-
-        frame.setBackgroundColors(frame.backgroundColors());
-        frame.setMargins(frame.margins());
-        frame.setBorderWidths(frame.borderWidths());
-        frame.applyStyle();
-        frame.resize(40, 30);
-        QTest::qWait(50);
-        QCOMPARE(frame.paints, paints);
-
-        frame.setBackgroundColors(KelStateColors(QColor(0, 0, 255)));
-        QTRY_COMPARE(frame.paints, paints + 1);
-        frame.setPaddings(QMargins(3, 3, 3, 3));
-        QTRY_COMPARE(frame.paints, paints + 2);
-    }
-
-    void frameDiagnosticsShowTheBoxModel()
-    {
-        KelFrame frame(kFrameRole);
-        frame.setPaddings(QMargins(4, 4, 4, 4));
-        frame.resize(40, 30);
-        KelPainting::setDbgPaintKelFrame(true);
         const QImage image = rendered(&frame);
-        KelPainting::setDbgPaintKelFrame(false);
-        // The margin band, transparent without diagnostics, now shows yellow.
-        const QColor margin = image.pixelColor(0, image.height() / 2);
-        QVERIFY(margin.alpha() > 0);
-        QVERIFY(margin.red() > 128 && margin.green() > 128 && margin.blue() < 128);
-    }
-
-    void theProxyStyleKnowsFramePainters()
-    {
-        KelFrame frame;
-        QWidget plain;
-        QVERIFY(KelQProxyStyle::isFramePainter(&frame));
-        QVERIFY(!KelQProxyStyle::isFramePainter(&plain));
-    }
-
-    void delimitersTakeTheirSizeFromTheThickness()
-    {
-        KelDelimiter horizontal(-1, Qt::Horizontal);
-        QCOMPARE(horizontal.sizeHint(), QSize(0, 1));
-        QCOMPARE(horizontal.sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-        QCOMPARE(horizontal.sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
-        KelDelimiter vertical(-1, Qt::Vertical);
-        vertical.setThickness(4);
-        QCOMPARE(vertical.sizeHint(), QSize(4, 0));
-        QCOMPARE(vertical.sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-        QCOMPARE(vertical.sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
-
-        // A new thickness reaches the layout.
-        QWidget window;
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* line = new KelDelimiter(-1, Qt::Horizontal, &window);
-        layout->addWidget(line);
-        layout->addStretch();
-        window.resize(100, 100);
-        QVERIFY(showAndWait(window));
-        QCOMPARE(line->height(), 1);
-        line->setThickness(9);
-        QTRY_COMPARE(line->height(), 9);
-    }
-
-    void delimitersAreStyledByRole()
-    {
-        KelDelimiter styled(kDelimiterRole, Qt::Horizontal);
-        QCOMPARE(styled.color(), QColor(255, 0, 0));
-        QCOMPARE(styled.thickness(), 7);
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Green")));
-        QCOMPARE(styled.color(), QColor(0, 255, 0));
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Red")));
-        KelDelimiter plain(-1, Qt::Horizontal);
-        plain.applyStyle();
-        QVERIFY(!plain.color().isValid());
+        const int y = image.height() / 2;
+        QCOMPARE(image.pixelColor(margin - 1, y).alpha(), 0);
+        QCOMPARE(image.pixelColor(margin, y), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(margin + border - 1, y), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(margin + border, y), QColor(255, 0, 0));
+        QCOMPARE(inkOutside(image, image.rect().adjusted(margin, margin, -margin, -margin)), 0);
+        KelStateColors background(QColor(255, 0, 0));
+        background.unchecked.disabled = QColor(50, 50, 50);
+        frame.setBackgroundColors(background);
+        frame.hide(); // hidden, so the disabled state comes unanimated
+        frame.setEnabled(false);
+        QCOMPARE(colorAt(rendered(&frame), 30, 20), QColor(50, 50, 50));
     }
 
     void delimitersPaintTheirLine_data()
@@ -280,63 +370,59 @@ private slots:
         QFETCH(int, orientation);
         const bool horizontal = orientation == Qt::Horizontal;
         KelDelimiter line(-1, Qt::Orientation(orientation));
-        line.setColor(QColor(0, 0, 0));
         line.setThickness(8);
+        line.resize(horizontal ? QSize(200, 8) : QSize(8, 200));
+        // No colour yet: nothing at all.
+        QCOMPARE(inkInside(rendered(&line), QRect(0, 0, 1000, 1000)), 0);
+        line.setColor(QColor(0, 0, 0));
         line.setStartMargin(10);
         line.setEndMargin(20);
         line.setLineOffset(3);
         line.setLineWidth(1);
-        line.resize(horizontal ? QSize(200, 8) : QSize(8, 200));
         const double r = line.devicePixelRatioF();
         // Each value on whole device pixels: (10, 3, 170, 1) at 100 %.
         auto device = [r](double v) { return int(std::round(v * r)); };
         const QRect along(device(10), device(3), device(200) - device(10) - device(20), device(1));
         const QRect expected = horizontal ? along : QRect(along.y(), along.x(), along.height(), along.width());
-
         QImage image = rendered(&line);
         QCOMPARE(inkOutside(image, expected), 0);
         QCOMPARE(inkInside(image, expected), expected.width() * expected.height());
         QCOMPARE(image.pixelColor(expected.topLeft()), QColor(0, 0, 0));
-
         // Disabled: dimmed by the disabled animator.
         line.setEnabled(false);
         image = rendered(&line);
         QVERIFY(qAbs(image.pixelColor(expected.topLeft()).alphaF() - line.disabledAnimator()->opacity()) < 0.01);
         QVERIFY(line.disabledAnimator()->opacity() < 0.9);
-        line.setEnabled(true);
-
-        // Diagnostics paint the line blue.
-        KelPainting::setDbgPaintKelDelimiter(true);
-        image = rendered(&line);
-        KelPainting::setDbgPaintKelDelimiter(false);
-        QCOMPARE(image.pixelColor(expected.center()).blue(), 255);
-
-        // No colour yet: nothing at all.
-        KelDelimiter unstyled(-1, Qt::Horizontal);
-        unstyled.resize(50, 4);
-        QCOMPARE(inkInside(rendered(&unstyled), QRect(0, 0, 1000, 1000)), 0);
     }
 
-    void delimitersRepaintOnlyOnChange()
+    void widgetsRepaintOnlyOnChange()
     {
+        Counting<KelFrame> frame(kFrameRole);
+        frame.resize(40, 30);
+        QCOMPARE(repaintsAfter(frame,
+                     [&] {
+                         frame.setBackgroundColors(frame.backgroundColors());
+                         frame.setMargins(frame.margins());
+                         frame.setBorderWidths(frame.borderWidths());
+                         frame.applyStyle();
+                         frame.resize(40, 30);
+                     }),
+            0);
+        QCOMPARE(repaintsAfter(frame, [&] { frame.setPaddings(QMargins(3, 3, 3, 3)); }), 1);
+
         Counting<KelDelimiter> line(-1, Qt::Horizontal);
         line.resize(100, 5);
-        QVERIFY(showAndWait(line));
-        QTRY_VERIFY(line.paints > 0);
-        QTest::qWait(50);
-        const int paints = line.paints;
-        line.setColor(line.color());
-        line.setThickness(line.thickness());
-        line.setLineWidth(line.lineWidth());
-        line.setLineOffset(line.lineOffset());
-        line.setStartMargin(line.startMargin());
-        line.setEndMargin(line.endMargin());
-        QTest::qWait(50);
-        QCOMPARE(line.paints, paints);
-        line.setLineOffset(2);
-        QTRY_COMPARE(line.paints, paints + 1);
-        line.setColor(Qt::red);
-        QTRY_COMPARE(line.paints, paints + 2);
+        QCOMPARE(repaintsAfter(line,
+                     [&] {
+                         line.setColor(line.color());
+                         line.setThickness(line.thickness());
+                         line.setLineWidth(line.lineWidth());
+                         line.setLineOffset(line.lineOffset());
+                         line.setStartMargin(line.startMargin());
+                         line.setEndMargin(line.endMargin());
+                     }),
+            0);
+        QCOMPARE(repaintsAfter(line, [&] { line.setLineOffset(2); }), 1);
     }
 };
 

@@ -1,6 +1,5 @@
-// The scroll area over tall content: glides to a position on a clock only the test moves, the toolkit's
-// scroll bar mirroring and driving it, edge shadows only where content lies hidden, smooth wheel scrolling
-// and the auto-size mode.
+// The scroll area over tall content: glides on a clock only the test moves, the toolkit's scroll bar
+// mirroring and driving it, edge shadows only where content lies hidden, smooth wheel and auto size.
 #include "../kel-effects/animationclock.h"
 #include "../kelapp/kelapptest.h"
 
@@ -13,8 +12,6 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -41,20 +38,29 @@ QWidget* makeContent(int rows, QList<QWidget*>* rowWidgets = nullptr)
 
 // A 200 x 200 area over 2000 pixels of rows, inside a shown window, with the toolkit's vertical bar beside it.
 struct Fixture {
-    Fixture()
+    explicit Fixture(int barMode = KelScrollBar::VisibleWhenScrollable)
     {
         window.resize(300, 240);
         area = new KelScrollArea(&window);
         area->setGeometry(10, 20, 200, 200);
         area->setWidget(makeContent(kRows, &rows));
-        bar = new KelScrollBar(-1, area, Qt::Vertical, KelScrollBar::VisibleWhenScrollable, &window);
+        bar = new KelScrollBar(-1, area, Qt::Vertical, barMode, &window);
         bar->setGeometry(220, 20, 12, 200);
         window.show();
-        exposed = QTest::qWaitForWindowExposed(&window);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         area->wheelAnimator()->setClock([this] { return now; });
     }
 
     int value() const { return area->verticalScrollBar()->value(); }
+
+    // Shows only the first rows (all with -1) and lets the area lay them out.
+    void showRows(int count)
+    {
+        for (int i = 0; i < rows.size(); ++i)
+            rows.at(i)->setVisible(count < 0 || i < count);
+        area->updateLayout();
+        QCoreApplication::processEvents();
+    }
 
     void wheel(int angle)
     {
@@ -63,13 +69,16 @@ struct Fixture {
         QApplication::sendEvent(area->viewport(), &event);
     }
 
-    // Ticks the wheel animator on time until its burst is over.
-    void drainWheel()
+    // Ticks the wheel animator on time until its burst is over; the values on the way.
+    QList<int> drainWheel()
     {
+        QList<int> values;
         for (int ticks = 0; area->wheelAnimator()->isScrolling() && ticks < 1000; ++ticks) {
             now += 8;
             area->wheelAnimator()->tick();
+            values << value();
         }
+        return values;
     }
 
     // Whether the strip ends up shown, once its fade is over.
@@ -85,7 +94,6 @@ struct Fixture {
     KelScrollBar* bar = nullptr;
     QList<QWidget*> rows;
     qint64 now = 1000;
-    bool exposed = false;
 };
 
 } // namespace
@@ -96,366 +104,262 @@ private slots:
     void initTestCase() { m_driver.install(); }
     void cleanupTestCase() { m_driver.uninstall(); }
 
-    void animatedScrollGlidesToThePosition();
-    void glideGivesWayToTheUser();
-    void ensureRectVisible_data();
-    void ensureRectVisible();
-    void scrollToRefusesStrangers();
-    void toolkitScrollBarMirrorsAndDrives();
-    void edgeShadowsTrackTheScroll();
-    void edgeShadowsFollowHidingAndReplacement();
-    void wheelScrollsSmoothly();
-    void autoSizeFollowsTheContent();
-    void signalsOfGeometryAndVisibility();
+    void animatedScrollGlidesToThePosition()
+    {
+        Fixture f;
+        f.area->scrollToPosition(QPoint(0, 1000), true);
+        // Nothing moves before the clock does.
+        QCOMPARE(f.value(), 0);
+        advanceAnimations(f.area, 30);
+        QVERIFY(f.value() > 0 && f.value() < 1000);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 1000);
+
+        // Targets are clamped to the range; retargeted halfway there is no jump back to the old start.
+        f.area->scrollToPosition(QPoint(0, 5000), true);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), f.area->verticalScrollBar()->maximum());
+        f.area->scrollToPosition(QPoint(0, 100), true);
+        advanceAnimations(f.area, 150);
+        const int halfway = f.value();
+        QVERIFY(halfway > 100 && halfway < 1800);
+        f.area->scrollToPosition(QPoint(0, 0), true);
+        QCOMPARE(f.value(), halfway);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 0);
+
+        // The user drags the toolkit bar, or a move without animation comes: the glide stops there.
+        f.area->scrollToPosition(QPoint(0, 1500), true);
+        advanceAnimations(f.area, 60);
+        f.bar->setValue(120);
+        QVERIFY(!f.area->isScrollAnimating());
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 120);
+        f.area->scrollToPosition(QPoint(0, 1500), true);
+        advanceAnimations(f.area, 60);
+        f.area->scrollToPosition(QPoint(0, 300), false);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 300);
+    }
+
+    void ensureRectVisible_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QRect>("rect");
+        QTest::addColumn<int>("marginAbove");
+        QTest::addColumn<int>("marginBelow");
+        QTest::addColumn<int>("expected");
+        // The viewport is 200 pixels high.
+        QTest::newRow("inside") << 100 << QRect(0, 150, 50, 100) << 0 << 0 << 100;
+        QTest::newRow("inside with margins") << 100 << QRect(0, 150, 50, 100) << 40 << 40 << 100;
+        QTest::newRow("margin pokes out below") << 100 << QRect(0, 150, 50, 100) << 0 << 60 << 110;
+        QTest::newRow("below: bottom aligned") << 0 << QRect(0, 1000, 50, 40) << 0 << 0 << 840;
+        QTest::newRow("below with margin") << 0 << QRect(0, 1000, 50, 40) << 0 << 10 << 850;
+        QTest::newRow("taller than the viewport: top") << 0 << QRect(0, 1000, 50, 500) << 0 << 0 << 1000;
+        QTest::newRow("above: top aligned") << 1000 << QRect(0, 400, 50, 40) << 0 << 0 << 400;
+        QTest::newRow("above with margin") << 1000 << QRect(0, 400, 50, 40) << 16 << 0 << 384;
+    }
+
+    void ensureRectVisible()
+    {
+        QFETCH(int, start);
+        QFETCH(QRect, rect);
+        QFETCH(int, marginAbove);
+        QFETCH(int, marginBelow);
+        QFETCH(int, expected);
+        for (const bool animated : { false, true }) {
+            Fixture f;
+            f.area->verticalScrollBar()->setValue(start);
+            f.area->setEnsureVisibleMargins(QMargins(0, marginAbove, 0, marginBelow));
+            f.area->ensureRectVisible(rect, animated);
+            QCOMPARE(f.area->isScrollAnimating(), animated && expected != start);
+            runAnimations(f.area);
+            QCOMPARE(f.value(), expected);
+        }
+    }
+
+    void scrollToRefusesStrangers()
+    {
+        Fixture f;
+        // A row below the view: its bottom lands on the viewport's bottom.
+        f.area->scrollTo(f.rows.at(10), false);
+        QCOMPARE(f.value(), 11 * kRowHeight - 200);
+        f.area->scrollTo(f.rows.at(2), true);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 2 * kRowHeight);
+        QWidget stranger(&f.window);
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("Trying to scroll to .* which is not ancestor of scroll area"));
+        f.area->scrollTo(&stranger, true);
+        f.area->scrollTo(nullptr, false);
+        QVERIFY(!f.area->isScrollAnimating());
+        QCOMPARE(f.value(), 2 * kRowHeight);
+    }
+
+    void toolkitScrollBarMirrorsAndDrives()
+    {
+        Fixture f;
+        QScrollBar* own = f.area->verticalScrollBar();
+        QVERIFY(!own->isVisible());
+        QCOMPARE(f.bar->pageStep(), own->pageStep());
+        // The viewport has the whole width now that the area's own bar is off.
+        QCOMPARE(f.area->viewport()->width(), 200);
+        f.bar->setValue(700);
+        QCOMPARE(f.area->widget()->y(), -700);
+        f.area->scrollToPosition(QPoint(0, 250), false);
+        QCOMPARE(f.bar->value(), 250);
+        // A click on the bar's lower track scrolls by a page; keys on the bar scroll the area as well.
+        QTest::mouseClick(f.bar, Qt::LeftButton, Qt::NoModifier, QPoint(6, 195));
+        QTRY_VERIFY(own->value() > 250);
+        QTest::keyClick(f.bar, Qt::Key_End);
+        QCOMPARE(own->value(), own->maximum());
+        // Attached late to a scrolled area, a bar starts where the area stands.
+        KelScrollBar late(-1, Qt::Horizontal, KelScrollBar::NoSpecialVisibility);
+        late.attachTo(f.area, Qt::Vertical);
+        QCOMPARE(late.value(), own->maximum());
+        f.area->resize(180, 150);
+        QCOMPARE(f.bar->maximum(), kRows * kRowHeight - 150);
+
+        // Content that shrinks to fit: the bar has nothing to scroll and hides; it comes back with the rows.
+        QSignalSpy available(f.bar, &KelScrollBar::scrollAvailableChanged);
+        f.showRows(3);
+        QVERIFY(!f.bar->isVisible());
+        QCOMPARE(available.last().at(0).toBool(), false);
+        f.showRows(-1);
+        QCOMPARE(f.bar->maximum(), kRows * kRowHeight - 150);
+        QVERIFY(f.bar->isVisible());
+    }
+
+    void scrollBarPaintsNothingWithNothingToScroll_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("painted");
+        QTest::newRow("transparent, fits") << int(KelScrollBar::TransparentWhenNotScrollable) << 3 << false;
+        QTest::newRow("transparent, scrolls") << int(KelScrollBar::TransparentWhenNotScrollable) << kRows << true;
+        QTest::newRow("plain, fits") << int(KelScrollBar::NoSpecialVisibility) << 3 << true;
+    }
+
+    void scrollBarPaintsNothingWithNothingToScroll()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, rows);
+        Fixture f(mode);
+        f.showRows(rows);
+        QVERIFY(f.bar->isVisible());
+        // Over a magenta window what the bar leaves unpainted shows.
+        f.window.setAutoFillBackground(true);
+        f.window.setPalette(QPalette(QColor(255, 0, 255)));
+        const QImage image = f.window.grab().toImage();
+        const QRect bar = QRectF(
+            f.bar->geometry().topLeft() * image.devicePixelRatioF(), QSizeF(f.bar->size()) * image.devicePixelRatioF())
+                              .toRect();
+        bool untouched = true;
+        for (int y = bar.top(); y <= bar.bottom(); ++y)
+            for (int x = bar.left(); x <= bar.right(); ++x)
+                untouched = untouched && image.pixelColor(x, y) == QColor(255, 0, 255);
+        QTEST(!untouched, "painted");
+    }
+
+    void edgeShadowsTrackTheScroll()
+    {
+        Fixture f;
+        f.area->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, kShadowType, true);
+        QVERIFY(!f.area->edgeShadow(Qt::LeftEdge));
+        QCOMPARE(f.area->edgeShadow(Qt::BottomEdge)->geometry().bottom(), f.area->geometry().bottom());
+        // At the top only the bottom one, in the middle both, at the end (a glide counts too) only the top one.
+        QVERIFY(!f.shadowShown(Qt::TopEdge));
+        QVERIFY(f.shadowShown(Qt::BottomEdge));
+        f.bar->setValue(900);
+        QVERIFY(f.shadowShown(Qt::TopEdge));
+        QVERIFY(f.shadowShown(Qt::BottomEdge));
+        f.area->scrollToPosition(QPoint(0, 100000), true);
+        QVERIFY(f.shadowShown(Qt::TopEdge));
+        QVERIFY(!f.shadowShown(Qt::BottomEdge));
+        // Scrolling while hidden leaves the strips hidden with their area; shown again they match.
+        f.area->hide();
+        f.bar->setValue(0);
+        QVERIFY(!f.shadowShown(Qt::BottomEdge));
+        f.area->show();
+        QVERIFY(!f.shadowShown(Qt::TopEdge));
+        QVERIFY(f.shadowShown(Qt::BottomEdge));
+        // Content that fits: none.
+        f.showRows(2);
+        QVERIFY(!f.shadowShown(Qt::TopEdge));
+        QVERIFY(!f.shadowShown(Qt::BottomEdge));
+
+        // Untracked strips stay as made; the old ones are gone, and the new ones go with their area.
+        QPointer<KelLinearShadowWidget> old = f.area->edgeShadow(Qt::TopEdge);
+        f.area->setEdgeShadows(Qt::LeftEdge | Qt::RightEdge, kShadowType, false);
+        QVERIFY(!old);
+        QVERIFY(f.shadowShown(Qt::LeftEdge));
+        QPointer<KelLinearShadowWidget> right = f.area->edgeShadow(Qt::RightEdge);
+        delete f.area;
+        QVERIFY(!right);
+    }
+
+    void wheelScrollsSmoothly()
+    {
+        Fixture f;
+        f.area->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, kShadowType, true);
+        f.wheel(-120);
+        // The wheel is swallowed and replayed in steps by the area's animator, the toolkit bar along with it.
+        QCOMPARE(f.value(), 0);
+        QVERIFY(f.drainWheel().size() > 10);
+        QVERIFY(f.value() > 0);
+        QCOMPARE(f.bar->value(), f.value());
+        QVERIFY(f.shadowShown(Qt::TopEdge));
+        // A glide under way yields to the wheel.
+        f.area->scrollToPosition(QPoint(0, 1500), true);
+        advanceAnimations(f.area, 30);
+        f.wheel(120);
+        f.drainWheel();
+        QVERIFY(!f.area->isScrollAnimating());
+        QVERIFY(f.value() < 1500);
+    }
+
+    void autoSizeFollowsTheContent()
+    {
+        QWidget window;
+        auto* area = new KelScrollArea(&window);
+        area->setWidget(makeContent(10));
+        QSignalSpy changed(area, &KelScrollArea::autoSizeEnabledChanged);
+        area->setAutoSizeEnabled(true);
+        area->setAutoSizeEnabled(true);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(area->sizeHint().height(), 500);
+        QCOMPARE(area->minimumSizeHint().height(), 32);
+
+        // A content widget set later is followed: its resize asks the window's layout to look again.
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* other = makeContent(2);
+        area->setWidget(other);
+        QCOMPARE(area->sizeHint().height(), 100);
+        QCoreApplication::processEvents();
+        int requests = 0;
+        struct Counter : QObject {
+            int* count;
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                *count += event->type() == QEvent::LayoutRequest ? 1 : 0;
+                return false;
+            }
+        } counter;
+        counter.count = &requests;
+        window.installEventFilter(&counter);
+        other->resize(100, 300);
+        QCoreApplication::processEvents();
+        QVERIFY(requests > 0);
+
+        area->setAutoSizeEnabled(false);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(area->sizeHint(), area->QScrollArea::sizeHint());
+    }
 
 private:
     FrozenAnimationDriver m_driver;
 };
-
-void TestKelScrollArea::animatedScrollGlidesToThePosition()
-{
-    Fixture f;
-    QCOMPARE(f.area->verticalScrollBar()->maximum(), kRows * kRowHeight - 200);
-
-    f.area->scrollToPosition(QPoint(0, 1000), true);
-    // Nothing moves before the clock does.
-    QCOMPARE(f.value(), 0);
-    QVERIFY(f.area->isScrollAnimating());
-
-    QList<int> values;
-    for (int t = 0; t < 300 && f.area->isScrollAnimating(); t += 30) {
-        advanceAnimations(f.area, 30);
-        values << f.value();
-        // The toolkit bar follows every step.
-        QCOMPARE(f.bar->value(), f.value());
-    }
-    QVERIFY(!f.area->isScrollAnimating());
-    QCOMPARE(f.value(), 1000);
-    QCOMPARE(f.rows.first()->mapTo(&f.window, QPoint()).y() - f.area->y(), -1000);
-    // Monotonic, fast at first and slow at the end.
-    for (int i = 1; i < values.size(); ++i)
-        QVERIFY(values.at(i) >= values.at(i - 1));
-    QVERIFY(values.first() > 200);
-    QVERIFY(values.at(values.size() - 1) - values.at(values.size() - 2) < values.at(1) - values.at(0));
-
-    // A second glide starts from where the area stands, also back up; targets are clamped to the range.
-    f.area->scrollToPosition(QPoint(0, 5000), true);
-    advanceAnimations(f.area, 10);
-    QVERIFY(f.value() >= 1000);
-    runAnimations(f.area);
-    QCOMPARE(f.value(), f.area->verticalScrollBar()->maximum());
-    f.area->scrollToPosition(QPoint(0, 100), true);
-    advanceAnimations(f.area, 150);
-    QVERIFY(f.value() > 100 && f.value() < 1800);
-    // Retargeted halfway: no jump back to the old start.
-    const int halfway = f.value();
-    f.area->scrollToPosition(QPoint(0, 0), true);
-    QCOMPARE(f.value(), halfway);
-    runAnimations(f.area);
-    QCOMPARE(f.value(), 0);
-
-    // Not animated: at once.
-    f.area->scrollToPosition(QPoint(0, 640), false);
-    QCOMPARE(f.value(), 640);
-    QVERIFY(!f.area->isScrollAnimating());
-}
-
-void TestKelScrollArea::glideGivesWayToTheUser()
-{
-    Fixture f;
-    f.area->scrollToPosition(QPoint(0, 1500), true);
-    advanceAnimations(f.area, 60);
-    QVERIFY(f.area->isScrollAnimating());
-    // The user drags the toolkit bar: the glide stops where the user put it.
-    f.bar->setValue(120);
-    QVERIFY(!f.area->isScrollAnimating());
-    runAnimations(f.area);
-    QCOMPARE(f.value(), 120);
-
-    // A non-animated move also ends a running glide.
-    f.area->scrollToPosition(QPoint(0, 1500), true);
-    advanceAnimations(f.area, 60);
-    f.area->scrollToPosition(QPoint(0, 300), false);
-    runAnimations(f.area);
-    QCOMPARE(f.value(), 300);
-}
-
-void TestKelScrollArea::ensureRectVisible_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QRect>("rect");
-    QTest::addColumn<int>("marginAbove");
-    QTest::addColumn<int>("marginBelow");
-    QTest::addColumn<int>("expected");
-    // The viewport is 200 pixels high.
-    QTest::newRow("inside") << 100 << QRect(0, 150, 50, 100) << 0 << 0 << 100;
-    QTest::newRow("inside with margins") << 100 << QRect(0, 150, 50, 100) << 40 << 40 << 100;
-    QTest::newRow("margin pokes out below") << 100 << QRect(0, 150, 50, 100) << 0 << 60 << 110;
-    QTest::newRow("below: bottom aligned") << 0 << QRect(0, 1000, 50, 40) << 0 << 0 << 840;
-    QTest::newRow("below with margin") << 0 << QRect(0, 1000, 50, 40) << 0 << 10 << 850;
-    QTest::newRow("taller than the viewport: top") << 0 << QRect(0, 1000, 50, 500) << 0 << 0 << 1000;
-    QTest::newRow("above: top aligned") << 1000 << QRect(0, 400, 50, 40) << 0 << 0 << 400;
-    QTest::newRow("above with margin") << 1000 << QRect(0, 400, 50, 40) << 16 << 0 << 384;
-}
-
-void TestKelScrollArea::ensureRectVisible()
-{
-    QFETCH(int, start);
-    QFETCH(QRect, rect);
-    QFETCH(int, marginAbove);
-    QFETCH(int, marginBelow);
-    const QMargins margins(0, marginAbove, 0, marginBelow);
-    QFETCH(int, expected);
-    for (const bool animated : { false, true }) {
-        Fixture f;
-        f.area->verticalScrollBar()->setValue(start);
-        f.area->setEnsureVisibleMargins(margins);
-        f.area->ensureRectVisible(rect, animated);
-        QCOMPARE(f.area->isScrollAnimating(), animated && expected != start);
-        runAnimations(f.area);
-        QCOMPARE(f.value(), expected);
-    }
-}
-
-void TestKelScrollArea::scrollToRefusesStrangers()
-{
-    Fixture f;
-    // A row below the view: its bottom lands on the viewport's bottom.
-    f.area->scrollTo(f.rows.at(10), false);
-    QCOMPARE(f.value(), 11 * kRowHeight - 200);
-    f.area->scrollTo(f.rows.at(2), true);
-    runAnimations(f.area);
-    QCOMPARE(f.value(), 2 * kRowHeight);
-
-    QWidget stranger(&f.window);
-    QTest::ignoreMessage(
-        QtWarningMsg, QRegularExpression("Trying to scroll to .* which is not ancestor of scroll area"));
-    f.area->scrollTo(&stranger, true);
-    QVERIFY(!f.area->isScrollAnimating());
-    QCOMPARE(f.value(), 2 * kRowHeight);
-    // Nothing at all for no widget.
-    f.area->scrollTo(nullptr, false);
-    QCOMPARE(f.value(), 2 * kRowHeight);
-}
-
-void TestKelScrollArea::toolkitScrollBarMirrorsAndDrives()
-{
-    Fixture f;
-    QScrollBar* own = f.area->verticalScrollBar();
-    QCOMPARE(f.area->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QVERIFY(!own->isVisible());
-    QVERIFY(f.bar->isVisible());
-    QCOMPARE(f.bar->maximum(), own->maximum());
-    QCOMPARE(f.bar->pageStep(), own->pageStep());
-    // The viewport has the whole width now that the area's own bar is off.
-    QCOMPARE(f.area->viewport()->width(), 200);
-
-    // Driving: the bar moves the content.
-    f.bar->setValue(700);
-    QCOMPARE(own->value(), 700);
-    QCOMPARE(f.area->widget()->y(), -700);
-    // Mirroring: a scroll of the area moves the bar.
-    f.area->scrollToPosition(QPoint(0, 250), false);
-    QCOMPARE(f.bar->value(), 250);
-
-    // Content that shrinks to fit: the bar has nothing to scroll and hides; it comes back with the rows.
-    QSignalSpy available(f.bar, &KelScrollBar::scrollAvailableChanged);
-    for (int i = 3; i < f.rows.size(); ++i)
-        f.rows.at(i)->hide();
-    f.area->updateLayout();
-    QCoreApplication::processEvents();
-    QCOMPARE(own->maximum(), 0);
-    QVERIFY(!f.bar->isScrollAvailable());
-    QVERIFY(!f.bar->isVisible());
-    QVERIFY(!available.isEmpty());
-    QCOMPARE(available.last().at(0).toBool(), false);
-    for (QWidget* row : qAsConst(f.rows))
-        row->show();
-    f.area->updateLayout();
-    QCoreApplication::processEvents();
-    QCOMPARE(f.bar->maximum(), kRows * kRowHeight - 200);
-    QVERIFY(f.bar->isVisible());
-}
-
-void TestKelScrollArea::edgeShadowsTrackTheScroll()
-{
-    Fixture f;
-    f.area->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, kShadowType, true);
-    QVERIFY(f.area->edgeShadow(Qt::TopEdge));
-    QVERIFY(!f.area->edgeShadow(Qt::LeftEdge));
-    KelLinearShadowWidget* bottom = f.area->edgeShadow(Qt::BottomEdge);
-    QCOMPARE(bottom->placement(), int(KelLinearShadowWidget::Inside));
-    QCOMPARE(bottom->parentWidget(), &f.window);
-    QCOMPARE(bottom->geometry().bottom(), f.area->geometry().bottom());
-
-    // At the top only the bottom one.
-    QVERIFY(!f.shadowShown(Qt::TopEdge));
-    QVERIFY(f.shadowShown(Qt::BottomEdge));
-    // In the middle (through the toolkit bar) both.
-    f.bar->setValue(900);
-    QVERIFY(f.shadowShown(Qt::TopEdge));
-    QVERIFY(f.shadowShown(Qt::BottomEdge));
-    // At the end only the top one; a glide there counts too.
-    f.area->scrollToPosition(QPoint(0, 100000), true);
-    QVERIFY(f.shadowShown(Qt::TopEdge));
-    QVERIFY(!f.shadowShown(Qt::BottomEdge));
-    // Content that fits: none.
-    for (int i = 2; i < f.rows.size(); ++i)
-        f.rows.at(i)->hide();
-    f.area->updateLayout();
-    QCoreApplication::processEvents();
-    QVERIFY(!f.shadowShown(Qt::TopEdge));
-    QVERIFY(!f.shadowShown(Qt::BottomEdge));
-
-    // Untracked strips stay as made; the old ones are gone.
-    QPointer<KelLinearShadowWidget> old = f.area->edgeShadow(Qt::TopEdge);
-    f.area->setEdgeShadows(Qt::LeftEdge | Qt::RightEdge, kShadowType, false);
-    QVERIFY(!old);
-    QVERIFY(!f.area->edgeShadow(Qt::TopEdge));
-    QVERIFY(f.shadowShown(Qt::LeftEdge));
-    f.bar->setValue(10);
-    QVERIFY(f.shadowShown(Qt::RightEdge));
-}
-
-void TestKelScrollArea::edgeShadowsFollowHidingAndReplacement()
-{
-    Fixture f;
-    f.area->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, kShadowType, true);
-    QVERIFY(f.shadowShown(Qt::BottomEdge));
-    // Scrolling while hidden leaves the strips hidden with their area.
-    f.area->hide();
-    f.bar->setValue(f.bar->maximum());
-    QVERIFY(!f.shadowShown(Qt::TopEdge));
-    QVERIFY(!f.shadowShown(Qt::BottomEdge));
-    // Shown again: the strips match the new position.
-    f.area->show();
-    QVERIFY(f.shadowShown(Qt::TopEdge));
-    QVERIFY(!f.shadowShown(Qt::BottomEdge));
-
-    // The strips go with their area.
-    QPointer<KelLinearShadowWidget> top = f.area->edgeShadow(Qt::TopEdge);
-    delete f.area;
-    QVERIFY(!top);
-}
-
-void TestKelScrollArea::wheelScrollsSmoothly()
-{
-    Fixture f;
-    f.area->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, kShadowType, true);
-    f.wheel(-120);
-    // The wheel is swallowed and replayed in steps.
-    QCOMPARE(f.value(), 0);
-    QVERIFY(f.area->wheelAnimator()->isScrolling());
-    QList<int> values;
-    for (int ticks = 0; f.area->wheelAnimator()->isScrolling() && ticks < 1000; ++ticks) {
-        f.now += 8;
-        f.area->wheelAnimator()->tick();
-        values << f.value();
-    }
-    QVERIFY(values.size() > 10);
-    QVERIFY(f.value() > 0);
-    // Step by step, never all at once, and the toolkit bar along with it.
-    QVERIFY(values.at(values.size() / 4) < f.value());
-    QCOMPARE(f.bar->value(), f.value());
-    QVERIFY(f.shadowShown(Qt::TopEdge));
-
-    // A notch back up returns to the top; a glide under way yields to the wheel.
-    const int down = f.value();
-    f.area->scrollToPosition(QPoint(0, 1500), true);
-    advanceAnimations(f.area, 30);
-    f.wheel(120);
-    f.drainWheel();
-    QVERIFY(!f.area->isScrollAnimating());
-    runAnimations(f.area);
-    QVERIFY(f.value() < 1500);
-    f.area->scrollToPosition(QPoint(0, down), false);
-    f.wheel(120);
-    f.drainWheel();
-    QCOMPARE(f.value(), 0);
-    QVERIFY(!f.shadowShown(Qt::TopEdge));
-}
-
-void TestKelScrollArea::autoSizeFollowsTheContent()
-{
-    QWidget window;
-    auto* area = new KelScrollArea(&window);
-    auto* content = makeContent(10);
-    area->setWidget(content);
-    QSignalSpy changed(area, &KelScrollArea::autoSizeEnabledChanged);
-    area->setAutoSizeEnabled(true);
-    area->setAutoSizeEnabled(true);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(area->sizeHint().height(), 500);
-    QCOMPARE(area->minimumSizeHint().height(), 32);
-
-    // A content resize asks the area's layout to look again (a shown area: hidden ones ask nobody).
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    int requests = 0;
-    struct Counter : QObject {
-        int* count;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            if (event->type() == QEvent::LayoutRequest)
-                ++*count;
-            return false;
-        }
-    } counter;
-    counter.count = &requests;
-    window.installEventFilter(&counter);
-    QCoreApplication::processEvents();
-    requests = 0;
-    content->resize(100, 700);
-    QCoreApplication::processEvents();
-    QVERIFY(requests > 0);
-
-    // A content widget set later is followed too.
-    auto* other = makeContent(2);
-    area->setWidget(other);
-    QCOMPARE(area->sizeHint().height(), 100);
-    QCoreApplication::processEvents();
-    requests = 0;
-    other->resize(100, 300);
-    QCoreApplication::processEvents();
-    QVERIFY(requests > 0);
-
-    area->setAutoSizeEnabled(false);
-    QCOMPARE(changed.count(), 2);
-    QCOMPARE(changed.last().at(0).toBool(), false);
-    QVERIFY(area->minimumSizeHint().height() != 32 || area->sizeHint().height() != 100);
-    QCOMPARE(area->sizeHint(), area->QScrollArea::sizeHint());
-}
-
-void TestKelScrollArea::signalsOfGeometryAndVisibility()
-{
-    Fixture f;
-    QSignalSpy resized(f.area, &KelScrollArea::resized);
-    QSignalSpy moved(f.area, &KelScrollArea::moved);
-    QSignalSpy geometry(f.area, &KelScrollArea::geometryChanged);
-    QSignalSpy visibility(f.area, &KelScrollArea::visibilityChanged);
-    QSignalSpy showed(f.area, &KelScrollArea::showed);
-    QSignalSpy hided(f.area, &KelScrollArea::hided);
-
-    f.area->updateLayout();
-    QCOMPARE(resized.count(), 1);
-    QCOMPARE(resized.last().at(0).toSize(), QSize(200, 200));
-    QCOMPARE(geometry.count(), 1);
-    f.area->move(30, 20);
-    QCOMPARE(moved.count(), 1);
-    QCOMPARE(moved.last().at(0).toPoint(), QPoint(30, 20));
-    QCOMPARE(geometry.last().at(0).toRect(), QRect(30, 20, 200, 200));
-    f.area->resize(180, 150);
-    QCOMPARE(resized.last().at(0).toSize(), QSize(180, 150));
-    QCOMPARE(f.bar->maximum(), kRows * kRowHeight - 150);
-
-    f.area->hide();
-    f.area->show();
-    QCOMPARE(hided.count(), 1);
-    QCOMPARE(showed.count(), 1);
-    QCOMPARE(visibility.count(), 2);
-    QCOMPARE(visibility.at(0).at(0).toBool(), false);
-    QCOMPARE(visibility.at(1).at(0).toBool(), true);
-}
 
 int main(int argc, char** argv)
 {

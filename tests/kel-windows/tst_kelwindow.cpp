@@ -1,17 +1,28 @@
+// Frameless windows (flags, kept geometry, the hit test, the title bar), dialogs with their own event loop,
+// message boxes asked for from a worker, and the blocked-window overlay.
+#include "../kel-group/clicktesthelpers.h"
 #include "../kelapp/kelapptest.h"
+#include "animators/kelprogressanimator.h"
 #include "kelui.h"
 #include "platform/x11/kelnativewindowutils.h"
 #include "widgets/kelbutton.h"
-#include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "windows/keldialog.h"
+#include "windows/kelmessagebox.h"
 #include "windows/keltitlebar.h"
 #include "windows/kelwindow.h"
-#include "windows/kelwindowframe.h"
+#include "windows/kelwindowblockedoverlay.h"
 #include "windowtesthelpers.h"
 
-#include <QBoxLayout>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <functional>
+#include <tuple>
 
 using Hit = KelNativeWindowUtils::HitTestCode;
 
@@ -26,14 +37,10 @@ QPoint devicePoint(KelWindow* window, const QString& spot)
     const double r = window->devicePixelRatioF();
     const int border = qRound(4 * r) + 4;
     const QPoint origin = window->geometry().topLeft() * r;
-    const int w = qRound(window->width() * r);
-    const int h = qRound(window->height() * r);
-    const int midX = origin.x() + w / 2;
-    const int midY = origin.y() + h / 2;
-    const int left = origin.x();
-    const int top = origin.y();
-    const int right = left + w - 1;
-    const int bottom = top + h - 1;
+    const int left = origin.x(), top = origin.y();
+    const int right = left + qRound(window->width() * r) - 1;
+    const int bottom = top + qRound(window->height() * r) - 1;
+    const int midX = (left + right) / 2, midY = (top + bottom) / 2;
     const auto centreOf = [r](QWidget* widget) { return widget->mapToGlobal(widget->rect().center()) * r; };
     KelTitleBar* bar = window->titleBar();
     const QHash<QString, QPoint> spots {
@@ -56,6 +63,37 @@ QPoint devicePoint(KelWindow* window, const QString& spot)
     return spots.value(spot);
 }
 
+// Acts on the next visible dialog of type T as soon as one shows (polling from a timer, since
+// exec() runs its own event loop).
+template <typename T> void actOnNextDialog(std::function<void(T*)> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<T*>(widget);
+            if (dialog && dialog->isVisible() && dialog->isExecuting()) {
+                timer->deleteLater();
+                timer->stop();
+                action(dialog);
+                return;
+            }
+        }
+    });
+    timer->start();
+}
+
+KelDialog* makeDialog(QWidget* parent = nullptr)
+{
+    auto* dialog = new KelDialog(parent);
+    for (int id : { 1, 2 }) {
+        auto* button = new KelButton(18 + id, dialog);
+        button->setText(QString::number(id));
+        dialog->addButton(id, button, id == 2);
+    }
+    return dialog;
+}
+
 } // namespace
 
 class TestKelWindow : public QObject {
@@ -64,9 +102,13 @@ class TestKelWindow : public QObject {
     std::unique_ptr<KelSettings> m_settings;
 
 private slots:
-    void initTestCase() { m_settings = installTestSettings(); }
+    void initTestCase()
+    {
+        m_settings = installTestSettings();
+        QVERIFY(KelUi::instance()); // made on the GUI thread, as the application does at start
+    }
 
-    void flagsAndWidgetTree_data()
+    void flagsAndTitleBar_data()
     {
         QTest::addColumn<int>("params");
         QTest::addColumn<int>("flags");
@@ -74,7 +116,6 @@ private slots:
         QTest::addColumn<bool>("sideBar");
         const int base = 0x40000801;
         QTest::newRow("plain") << 0 << base << -1 << false;
-        QTest::newRow("button bits without a title bar") << 0x0c << base << -1 << false;
         QTest::newRow("title bar") << 0x10 << (base | 0x08000000) << 4 << false;
         QTest::newRow("title bar with minimise and maximise")
             << 0x1c << (base | 0x08000000 | 0x4000 | 0x8000) << 7 << false;
@@ -82,7 +123,7 @@ private slots:
         QTest::newRow("popup") << 0x40 << (base | 0x9) << -1 << false;
     }
 
-    void flagsAndWidgetTree()
+    void flagsAndTitleBar()
     {
         QFETCH(int, params);
         QFETCH(int, flags);
@@ -90,19 +131,10 @@ private slots:
         QFETCH(bool, sideBar);
         KelWindow window { KelWindow::WindowParams(params) };
         QCOMPARE(int(window.windowFlags()), flags);
-        QVERIFY(!window.testAttribute(Qt::WA_DeleteOnClose));
-        QCOMPARE(window.layout()->sizeConstraint(), QLayout::SetMinAndMaxSize);
-        QCOMPARE(window.layout()->objectName(), sideBar ? "KelMainLayout" : "KelCentralWidgetLayout");
-        QCOMPARE(window.findChild<QWidget*>("KelSideBar") != nullptr, sideBar);
         QCOMPARE(window.sideBarWidget() != nullptr, sideBar);
-        auto* central = window.findChild<QBoxLayout*>("KelCentralWidgetLayout");
-        QVERIFY(central);
-        QCOMPARE(central->itemAt(central->count() - 1)->widget(), window.centralWidget());
-        QCOMPARE(window.centralWidget()->objectName(), "KelCentralWidget");
         QCOMPARE(window.titleBar() != nullptr, buttonMask >= 0);
         if (buttonMask < 0)
             return;
-        QCOMPARE(central->itemAt(0)->widget(), window.titleBar());
         window.show();
         int shown = 0;
         for (int kind : { 1, 2, 4 })
@@ -213,47 +245,6 @@ private slots:
         QCOMPARE(window.nativeWindowUtils()->hitTest(devicePoint(&window, spot)), code);
     }
 
-    void titleStaysCentredBesideAWideLeftWidget_data()
-    {
-        QTest::addColumn<int>("leftWidth");
-        QTest::addColumn<bool>("centred");
-        QTest::newRow("nothing on the left") << 0 << true;
-        QTest::newRow("wide widget on the left") << 180 << true;
-        QTest::newRow("left-aligned title") << 180 << false;
-    }
-
-    void titleStaysCentredBesideAWideLeftWidget()
-    {
-        QFETCH(int, leftWidth);
-        QFETCH(bool, centred);
-        KelWindow window(KelWindow::TitleBar | KelWindow::MinimizeButton | KelWindow::MaximizeButton);
-        window.setTitleText("Centred");
-        KelTitleBar* bar = window.titleBar();
-        for (int kind : { 1, 2, 4 })
-            bar->button(kind)->setFixedSize(36, 32);
-        if (!centred)
-            bar->titleLabel()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (leftWidth) {
-            auto* wide = new QWidget;
-            wide->setFixedSize(leftWidth, 10);
-            bar->leftWidgetsLayout()->addWidget(wide);
-        }
-        window.resize(700, 200);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        KelLabel* title = bar->titleLabel();
-        QTRY_VERIFY(title->width() > 0);
-        if (centred) {
-            // The label spreads between the spacers; its centred text sits at the centre of the bar.
-            QTRY_VERIFY(qAbs(title->geometry().center().x() - bar->width() / 2) <= 1);
-            QCOMPARE(
-                bar->findChild<QWidget*>("KelLeftSpacer")->width(), 3 * 36 - leftWidth > 0 ? 3 * 36 - leftWidth : 0);
-        } else {
-            QCOMPARE(bar->findChild<QWidget*>("KelLeftSpacer")->width(), 0);
-            QCOMPARE(bar->findChild<QWidget*>("KelRightSpacer")->width(), 0);
-        }
-    }
-
     void fadedOutWindowShowsAgainVisible()
     {
         KelWindow window(KelWindow::TitleBar);
@@ -264,6 +255,171 @@ private slots:
         QTRY_VERIFY(!window.isVisible());
         window.show();
         QCOMPARE(window.windowOpacity(), 1.0);
+    }
+
+    void dialogExecEnds_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+        QTest::newRow("enter presses the default button") << "enter" << 2;
+        QTest::newRow("escape") << "escape" << 0;
+        QTest::newRow("first button") << "button 1" << 1;
+        QTest::newRow("default button") << "button 2" << 2;
+        QTest::newRow("hidden") << "hide" << 0;
+        QTest::newRow("done with an id of its own") << "done 7" << 7;
+        QTest::newRow("deleted while running") << "delete" << 0;
+    }
+
+    void dialogExecEnds()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, result);
+        QPointer<KelDialog> dialog = makeDialog();
+        actOnNextDialog<KelDialog>([how](KelDialog* d) {
+            if (how == "enter")
+                QTest::keyClick(d, Qt::Key_Return);
+            else if (how == "escape")
+                QTest::keyClick(d, Qt::Key_Escape);
+            else if (how.startsWith("button"))
+                clickThroughWindow(d->button(how.back().digitValue()));
+            else if (how == "hide")
+                d->hide();
+            else if (how == "done 7")
+                d->done(7);
+            else
+                delete d;
+        });
+        QCOMPARE(dialog->exec(), result);
+        QCOMPARE(dialog.isNull(), how == "delete");
+        if (dialog) {
+            QVERIFY(!dialog->isVisible());
+            QVERIFY(!dialog->isExecuting());
+            delete dialog;
+        }
+    }
+
+    void reentrantExecAndDeleteOnClose()
+    {
+        QPointer<KelDialog> dialog = makeDialog();
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        int inner = -1;
+        actOnNextDialog<KelDialog>([&inner](KelDialog* d) {
+            inner = d->exec();
+            d->done(1);
+        });
+        QCOMPARE(dialog->exec(), 1);
+        QCOMPARE(inner, 0);
+        QVERIFY(dialog.isNull());
+    }
+
+    void dialogWaitsOnlyForAMinimisedParent_data()
+    {
+        QTest::addColumn<bool>("minimised");
+        QTest::newRow("minimised parent") << true;
+        QTest::newRow("hidden parent") << false;
+    }
+
+    void dialogWaitsOnlyForAMinimisedParent()
+    {
+        QFETCH(bool, minimised);
+        KelWindow parent { KelWindow::TitleBar };
+        parent.resize(400, 300);
+        if (minimised)
+            parent.showMinimized();
+        QPointer<KelDialog> dialog = makeDialog(&parent);
+        bool shownBeforeRestore = true;
+        QTimer::singleShot(30, &parent, [&] {
+            shownBeforeRestore = dialog && dialog->isVisible();
+            parent.showNormal();
+        });
+        actOnNextDialog<KelDialog>([](KelDialog* d) { d->done(2); });
+        QCOMPARE(dialog->exec(), 2);
+        QCOMPARE(shownBeforeRestore, !minimised);
+        QVERIFY(parent.isVisible());
+        delete dialog;
+    }
+
+    void boxesFromAWorkerOnTheRealMessageBox_data()
+    {
+        QTest::addColumn<int>("press"); // button id, 0 for Escape, -1 for a text typed and confirmed
+        QTest::addColumn<bool>("checkRemember");
+        QTest::newRow("second button, remember ticked") << 2 << true;
+        QTest::newRow("first button, remember left") << 1 << false;
+        QTest::newRow("escape") << 0 << false;
+        QTest::newRow("text input") << -1 << false;
+    }
+
+    void boxesFromAWorkerOnTheRealMessageBox()
+    {
+        QFETCH(int, press);
+        QFETCH(bool, checkRemember);
+        bool defaultEnabled = true;
+        int defaultId = -1;
+        actOnNextDialog<KelMessageBox>([&](KelMessageBox* box) {
+            defaultEnabled = box->defaultButton()->isEnabled();
+            defaultId = box->defaultButtonId();
+            if (press < 0) {
+                // Enter does not bypass the disabled default button of an empty field.
+                QTest::keyClick(box, Qt::Key_Return);
+                QVERIFY(box->isVisible());
+                QTest::keyClicks(box->findChild<KelLineEdit*>(), "Shelf");
+                QTest::keyClick(box->findChild<KelLineEdit*>(), Qt::Key_Return);
+                return;
+            }
+            QCOMPARE(box->titleBar()->titleLabel()->text(), "Question");
+            auto* remember = box->contentWidget()->findChild<KelButton*>();
+            QVERIFY(remember && remember->isChecked());
+            if (!checkRemember)
+                clickThroughWindow(remember);
+            if (press)
+                clickThroughWindow(box->button(press));
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        });
+        auto future = QtConcurrent::run([press] {
+            bool remember = true;
+            QString text;
+            const int id = press < 0
+                ? KelUi::instance()->textInputBox("Name?", "Rename", text, KelUi::NotEmptyTextInput, 6, "Cancel", "OK")
+                : KelUi::instance()->messageBox(
+                    "Keep?", "Question", 7, "No", "Yes", QString(), &remember, "Always ask");
+            return std::make_tuple(id, remember, text);
+        });
+        QTRY_VERIFY(future.isFinished());
+        const auto [id, remember, text] = future.result();
+        if (press < 0) {
+            // The empty text may not be confirmed.
+            QVERIFY(!defaultEnabled);
+            QCOMPARE(id, 2);
+            QCOMPARE(text, "Shelf");
+        } else {
+            QCOMPARE(id, press);
+            QCOMPARE(remember, checkRemember);
+            QCOMPARE(defaultId, 2);
+        }
+    }
+
+    void overlayCoversAResizedWindowAndFades()
+    {
+        KelWindow window { KelWindow::TitleBar };
+        window.resize(300, 200);
+        window.show();
+        window.setBlockedOverlayVisible(true);
+        auto* overlay = window.findChild<KelWindowBlockedOverlay*>();
+        QVERIFY(!overlay->isVisible());
+        QEvent blocked(QEvent::WindowBlocked);
+        QApplication::sendEvent(&window, &blocked);
+        QVERIFY(window.isBlockedOverlayShown());
+        QTRY_COMPARE(overlay->animator()->progress(), 1.0);
+        window.resize(520, 410);
+        QTRY_COMPARE(overlay->geometry(), window.rect());
+        QEvent unblocked(QEvent::WindowUnblocked);
+        QApplication::sendEvent(&window, &unblocked);
+        QVERIFY(overlay->isVisible()); // still fading out
+        QTRY_VERIFY(!overlay->isVisible());
+        QPointer<KelWindowBlockedOverlay> gone = overlay;
+        window.setBlockedOverlayVisible(false);
+        QTRY_VERIFY(gone.isNull());
     }
 };
 

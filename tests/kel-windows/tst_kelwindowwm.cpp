@@ -1,7 +1,5 @@
-// Windows on a real X server, run three times: without a window manager, under openbox, and under
-// openbox with the xcompmgr compositing manager (PL_WM_MODE none, openbox, compositor). The
-// programs are started here, before the application connects, so Qt sees the window manager's
-// abilities from the start.
+// Windows on a real X server without a window manager, under openbox, and under openbox with xcompmgr
+// (PL_WM_MODE none, openbox, compositor), started before the application connects so Qt sees them.
 #include "../kelapp/kelapptest.h"
 #include "kelui.h"
 #include "platform/x11/kelcustomshadow.h"
@@ -20,6 +18,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <memory>
 #include <signal.h>
 #include <xcb/xcb.h>
 
@@ -73,7 +72,7 @@ void xdo(const QStringList& args)
     QTest::qWait(150);
 }
 
-QString num(int v) { return QString::number(v); }
+void xdoMoveTo(const QPoint& p) { xdo({ "mousemove", QString::number(p.x()), QString::number(p.y()) }); }
 
 void makeFrameVisible(KelWindow* window)
 {
@@ -96,6 +95,19 @@ KelWindow* makeWindow(KelWindow::WindowParams extra = KelWindow::WindowParams())
 QColor screenPixel(const QPoint& global)
 {
     return QGuiApplication::primaryScreen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+// A white frameless window underneath, shown.
+std::unique_ptr<QWidget> whiteBelow(const QRect& geometry)
+{
+    auto below = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    below->setAutoFillBackground(true);
+    below->setPalette(QPalette(Qt::white));
+    below->setGeometry(geometry);
+    below->show();
+    if (!QTest::qWaitForWindowExposed(below.get()))
+        return nullptr;
+    return below;
 }
 
 } // namespace
@@ -153,12 +165,12 @@ private slots:
         else if (spot == "bottom-left")
             from = QPoint(start.left() + 2, start.bottom() - 2);
         const QPoint to = from + delta;
-        xdo({ "mousemove", num(from.x()), num(from.y()) });
+        xdoMoveTo(from);
         xdo({ "mousedown", "1" });
-        xdo({ "mousemove", num(from.x() + 6), num(from.y()) });
-        xdo({ "mousemove", num(to.x()), num(to.y()) });
+        xdoMoveTo(from + QPoint(6, 0));
+        xdoMoveTo(to);
         xdo({ "mouseup", "1" });
-        xdo({ "mousemove", num(to.x() + 1), num(to.y() + 1) });
+        xdoMoveTo(to + QPoint(1, 1));
 
         QRect expected = start.adjusted(change.left(), change.top(), change.width(), change.height());
         expected.setWidth(qMax(expected.width(), window->minimumWidth()));
@@ -178,13 +190,13 @@ private slots:
         const QRect start = window->geometry();
         KelLabel* title = window->titleBar()->titleLabel();
         const QPoint at = title->mapToGlobal(title->rect().center());
-        xdo({ "mousemove", num(at.x()), num(at.y()) });
+        xdoMoveTo(at);
         xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
         QTRY_VERIFY(window->isMaximized());
         QTRY_COMPARE(window->geometry(), QGuiApplication::primaryScreen()->availableGeometry());
         QVERIFY(window->titleBar()->restoreButton()->isVisible());
         const QPoint again = title->mapToGlobal(title->rect().center());
-        xdo({ "mousemove", num(again.x()), num(again.y()) });
+        xdoMoveTo(again);
         xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
         QTRY_VERIFY(!window->isMaximized());
         QTRY_COMPARE(window->geometry(), start);
@@ -195,12 +207,9 @@ private slots:
         QTest::addColumn<QString>("chord");
         QTest::addColumn<QString>("letters");
         QTest::addColumn<bool>("toggled");
-        QTest::newRow("ctrl+alt") << "ctrl+alt+"
-                                  << "plonk" << true;
-        QTest::newRow("ctrl+alt+shift") << "ctrl+alt+shift+"
-                                        << "plonk" << false;
-        QTest::newRow("wrong letter between") << "ctrl+alt+"
-                                              << "plxonk" << false;
+        QTest::newRow("ctrl+alt") << QStringLiteral("ctrl+alt+") << QStringLiteral("plonk") << true;
+        QTest::newRow("ctrl+alt+shift") << QStringLiteral("ctrl+alt+shift+") << QStringLiteral("plonk") << false;
+        QTest::newRow("wrong letter between") << QStringLiteral("ctrl+alt+") << QStringLiteral("plxonk") << false;
     }
 
     void maintenanceWordTyped()
@@ -225,60 +234,38 @@ private slots:
         KelUi::instance()->setMaintenanceMode(false);
     }
 
-    void roundedCorners()
+    void roundedCornersAndShadow()
     {
         // A white window underneath shows through where the rounded window leaves its corners.
-        QWidget below(nullptr, Qt::FramelessWindowHint);
-        below.setAutoFillBackground(true);
-        below.setPalette(QPalette(Qt::white));
-        below.setGeometry(260, 210, 500, 380);
-        below.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&below));
-        std::unique_ptr<KelWindow> window(makeWindow());
+        const auto below = whiteBelow(QRect(100, 100, 900, 700));
+        QVERIFY(below);
+        std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
         makeFrameVisible(window.get());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         const bool composited = mode() == "compositor";
         QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground), composited);
-        QCOMPARE(window->nativeWindowUtils()->customShadow() != nullptr, composited);
         const QRect g = window->geometry();
         QTRY_COMPARE(screenPixel(g.topLeft() + QPoint(1, 1)), QColor(Qt::white));
         QTRY_COMPARE(screenPixel(g.bottomRight() - QPoint(1, 1)), QColor(Qt::white));
         QTRY_COMPARE(screenPixel(g.center() + QPoint(0, 60)), QColor(20, 20, 20));
-    }
-
-    void shadowFollowsTheWindow()
-    {
-        if (mode() != "compositor")
-            QSKIP("the shadow needs a compositing manager");
-        QWidget below(nullptr, Qt::FramelessWindowHint);
-        below.setAutoFillBackground(true);
-        below.setPalette(QPalette(Qt::white));
-        below.setGeometry(100, 100, 900, 700);
-        below.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&below));
-
-        std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
-        makeFrameVisible(window.get());
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         KelCustomShadow* shadow = window->nativeWindowUtils()->customShadow();
-        QVERIFY(shadow);
+        QCOMPARE(shadow != nullptr, composited);
+        if (!composited)
+            return;
+
+        // The toolkit's shadow, darker than the white below just under the window, follows it.
         QTRY_VERIFY(shadow->isShown());
         QTRY_COMPARE(shadow->alpha(), 255);
         QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
-        // Darker than the white below just under the window's bottom edge.
         QTRY_VERIFY(screenPixel(window->geometry().bottomLeft() + QPoint(60, 3)).lightness() < 230);
         const qint64 image = shadow->image().cacheKey();
-
         window->move(window->pos() + QPoint(40, 25));
         QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
         QCOMPARE(shadow->image().cacheKey(), image);
-
         window->resize(window->size() + QSize(30, 0));
         QTRY_COMPARE(shadow->shadowWindow()->width(), window->width() + 40);
         QVERIFY(shadow->image().cacheKey() != image);
-
         window->showMaximized();
         QTRY_VERIFY(!shadow->isShown());
         QVERIFY(!shadow->shadowWindow()->isVisible());

@@ -1,0 +1,453 @@
+// The line edit (clear button, Escape, error label, password while unfocused), the geometry and opacity
+// animators and the slider (groove clicks, handle drags, keys, markers), on a frozen animation clock.
+#include "../kel-effects/animationclock.h"
+#include "../kel-group/clicktesthelpers.h"
+#include "../kelapp/kelapptest.h"
+
+#include "animators/kelgeometryanimator.h"
+#include "animators/kelopacityanimator.h"
+#include "kelapplication.h"
+#include "painting/kelgraphicsopacityeffect.h"
+#include "styles/kelstyle.h"
+#include "widgets/kelbutton.h"
+#include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "widgets/kelslider.h"
+
+#include <QGraphicsBlurEffect>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <QtTest>
+
+namespace {
+
+const int kPlainRole = 28;
+const int kClearRole = 29;
+const int kClearOnEscapeRole = 30;
+const int kPasswordUnfocusedRole = 32;
+
+// A shown window holding the field and a second field to take the focus away.
+struct Form {
+    explicit Form(int role)
+        : edit(new KelLineEdit(role, &window))
+        , other(new KelLineEdit(kPlainRole, &window))
+    {
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(edit);
+        layout->addWidget(other);
+        layout->addStretch();
+        window.resize(300, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    QWidget window;
+    KelLineEdit* edit;
+    KelLineEdit* other;
+};
+
+// The escape key as the parent window sees it.
+class KeyCatcher : public QObject {
+public:
+    int escapes = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        escapes += event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        return false;
+    }
+};
+
+// A shown window with one child to animate, or a horizontal slider 0..100 over 208 pixels.
+struct Scene {
+    Scene()
+        : child(new QWidget(&window))
+        , slider(new KelSlider(Qt::Horizontal, &window))
+    {
+        window.resize(240, 60);
+        child->setGeometry(10, 10, 50, 20);
+        slider->setRange(0, 100);
+        slider->setGeometry(10, 10, 208, 30);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    double opacity() const
+    {
+        auto* effect = qobject_cast<KelGraphicsOpacityEffect*>(child->graphicsEffect());
+        return effect ? effect->opacity() : -1.0;
+    }
+    // Mouse input on the slider at a point of its own, through the window.
+    void mouse(QEvent::Type type, const QPoint& at, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QWindow* handle = window.windowHandle();
+        const QPoint p = slider->mapTo(&window, at);
+        if (type == QEvent::MouseMove)
+            QTest::mouseMove(handle, p);
+        else if (type == QEvent::MouseButtonPress)
+            QTest::mousePress(handle, button, Qt::NoModifier, p);
+        else
+            QTest::mouseRelease(handle, button, Qt::NoModifier, p);
+    }
+    void click(const QPoint& at, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mouseClick(window.windowHandle(), button, Qt::NoModifier, slider->mapTo(&window, at));
+    }
+    int handleX() const { return slider->positionHandle()->geometry().center().x(); }
+    QWidget window;
+    QWidget* child;
+    KelSlider* slider;
+};
+
+} // namespace
+
+class TestKelEdit : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { m_driver.install(); }
+    void cleanupTestCase() { m_driver.uninstall(); }
+
+    void clearButtonFollowsTheText()
+    {
+        Form form(kClearRole);
+        KelLineEdit* edit = form.edit;
+        KelButton* button = edit->clearButton();
+        QVERIFY(!button->isVisible());
+        const int emptyRight = edit->textMargins().right();
+        edit->setFocus();
+        QTest::keyClicks(edit, "ab");
+        QVERIFY(button->isVisible());
+        QCOMPARE(edit->textMargins().right(), emptyRight + button->width() + edit->sideWidgetSpacing());
+        // The button sits inside the box at the right edge.
+        QCOMPARE(button->geometry().right(), edit->width() - (edit->margins() + edit->borderWidths()).right() - 1);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QVERIFY(!button->isVisible());
+        QCOMPARE(edit->textMargins().right(), emptyRight);
+
+        QTest::keyClicks(edit, "hello");
+        QSignalSpy edited(edit, &QLineEdit::textEdited);
+        clickThroughWindow(button);
+        QTRY_VERIFY(edit->text().isEmpty());
+        QCOMPARE(edited.count(), 1);
+        // Made once only; a silent text shows it too.
+        edit->addClearButton(true);
+        QCOMPARE(edit->findChildren<KelButton*>().size(), 1);
+        edit->setTextSilently(QStringLiteral("quiet"));
+        QVERIFY(button->isVisible());
+    }
+
+    void escapeClearsOnlyWhenAsked_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<bool>("clears");
+        QTest::newRow("clear on escape") << kClearOnEscapeRole << true;
+        QTest::newRow("clear button only") << kClearRole << false;
+        QTest::newRow("no clear button") << kPlainRole << false;
+    }
+
+    void escapeClearsOnlyWhenAsked()
+    {
+        QFETCH(int, role);
+        QFETCH(bool, clears);
+        Form form(role);
+        KeyCatcher catcher;
+        form.window.installEventFilter(&catcher);
+        form.edit->setFocus();
+        QTest::keyClicks(form.edit, "text");
+        QSignalSpy cancelled(form.edit, &KelLineEdit::cancelPressed);
+        QSignalSpy edited(form.edit, &QLineEdit::textEdited);
+        QTest::keyClick(form.edit, Qt::Key_Escape);
+        QCOMPARE(form.edit->text().isEmpty(), clears);
+        QCOMPARE(edited.count(), clears ? 1 : 0);
+        QCOMPARE(catcher.escapes, clears ? 0 : 1);
+        // On an empty field Escape always goes on to the parent.
+        form.edit->clear();
+        QTest::keyClick(form.edit, Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), clears ? 1 : 0);
+        QCOMPARE(catcher.escapes, clears ? 1 : 2);
+    }
+
+    void errorLabelStaysUnderTheField()
+    {
+        Form form(kPlainRole);
+        KelLineEdit* edit = form.edit;
+        edit->showError(QStringLiteral("Wrong password!"));
+        KelLabel* label = edit->errorLabel();
+        QCOMPARE(label->parentWidget(), &form.window);
+        QVERIFY(label->isVisible());
+        QCOMPARE(label->text(), QStringLiteral("Wrong password!"));
+        QCOMPARE(label->palette().color(label->foregroundRole()), kelStyle()->color(KelStyle::CL_Text_Error));
+        // The layout moves the field: the label follows.
+        form.window.layout()->setContentsMargins(20, 40, 20, 20);
+        QTRY_COMPARE(edit->pos(), QPoint(20, 40));
+        QCOMPARE(label->pos(), QPoint(edit->x(), edit->y() + edit->height()));
+        QCOMPARE(label->width(), edit->width());
+        edit->hideError();
+        QVERIFY(!label->isVisible());
+        // A new parent takes the label along; the label goes with the field, not with the parent.
+        QWidget other;
+        edit->setParent(&other);
+        QCOMPARE(label->parentWidget(), &other);
+        const QPointer<KelLabel> guard(label);
+        delete edit;
+        QVERIFY(!guard);
+    }
+
+    void passwordOnlyWhileUnfocused()
+    {
+        Form form(kPasswordUnfocusedRole);
+        KelLineEdit* edit = form.edit;
+        form.window.activateWindow();
+        form.other->setFocus();
+        QTRY_VERIFY(form.other->hasFocus());
+        QCOMPARE(edit->echoMode(), QLineEdit::Password);
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        QCOMPARE(edit->echoMode(), QLineEdit::Normal);
+        QTest::keyClicks(edit, "secret");
+        form.other->setFocus();
+        QTRY_VERIFY(!edit->hasFocus());
+        QCOMPARE(edit->echoMode(), QLineEdit::Password);
+        QCOMPARE(edit->text(), QStringLiteral("secret"));
+        // Off: the mode stays where it was.
+        edit->setPasswordWhenUnfocused(false);
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        QCOMPARE(edit->echoMode(), QLineEdit::Password);
+    }
+
+    void geometryAnimator()
+    {
+        Scene scene;
+        auto* animator = new KelGeometryAnimator(scene.child);
+        QSignalSpy finished(animator, &KelAbstractAnimator::finished);
+        const QRect target(110, 60, 80, 40);
+        animator->animateGeometry(target, true, 200);
+        QCOMPARE(scene.child->geometry(), QRect(10, 10, 50, 20));
+        advanceAnimations(animator, 100);
+        QVERIFY(scene.child->x() > 10 && scene.child->x() < 110);
+        QVERIFY(scene.child->width() > 50 && scene.child->width() < 80);
+        advanceAnimations(animator, 100);
+        QCOMPARE(scene.child->geometry(), target);
+        QCOMPARE(finished.count(), 1);
+        // The same target again starts nothing; without animation, or hidden, it is applied at once.
+        animator->animateGeometry(target, true, 200);
+        QVERIFY(!animator->isRunning());
+        animator->animateGeometry(QRect(0, 0, 30, 30), false, 200);
+        QCOMPARE(scene.child->geometry(), QRect(0, 0, 30, 30));
+        // Waiting for the end: in real time, the call runs the event loop until then.
+        m_driver.uninstall();
+        animator->animateGeometry(QRect(100, 100, 50, 20), true, 60, true);
+        m_driver.install();
+        QVERIFY(!animator->isRunning());
+        QCOMPARE(scene.child->geometry(), QRect(100, 100, 50, 20));
+        scene.child->hide();
+        animator->animateGeometry(QRect(5, 5, 10, 10), true, 300);
+        QVERIFY(!animator->isRunning());
+        QCOMPARE(scene.child->geometry(), QRect(5, 5, 10, 10));
+        // A fixed size policy gets fixed sizes.
+        scene.child->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+        animator->animateGeometry(QRect(20, 30, 70, 25), false, 0);
+        QCOMPARE(scene.child->minimumWidth(), 70);
+        QCOMPARE(scene.child->maximumWidth(), 70);
+        QCOMPARE(scene.child->minimumHeight(), 0);
+    }
+
+    void opacityAnimatorRetargetsWithTheRemainingTime()
+    {
+        Scene scene;
+        auto* animator = new KelOpacityAnimator(scene.child);
+        animator->animateOpacity(0.5, true, 300);
+        QCOMPARE(scene.opacity(), 1.0);
+        advanceAnimations(animator, 100);
+        const double reached = scene.opacity();
+        QVERIFY(reached < 1.0 && reached > 0.5);
+        animator->animateOpacity(0.2, true, 300);
+        QCOMPARE(animator->animation()->duration(), 200);
+        QCOMPARE(animator->animation()->startValue().toDouble(), reached);
+        advanceAnimations(animator, 199);
+        QVERIFY(animator->isRunning());
+        advanceAnimations(animator, 1);
+        QVERIFY(!animator->isRunning());
+        QCOMPARE(scene.opacity(), 0.2);
+        // A request for the present value stops a running fade where it stands.
+        animator->animateOpacity(0.8, true, 300);
+        advanceAnimations(animator, 150);
+        const double middle = scene.opacity();
+        animator->animateOpacity(middle, true, 300);
+        QVERIFY(!animator->isRunning());
+        QCOMPARE(scene.opacity(), middle);
+        // Fading out ends hidden; hidden, a fade in is applied at once and does not show the widget.
+        animator->animateOpacity(0.0, true, 100);
+        runAnimations(animator);
+        QVERIFY(scene.child->isHidden());
+        animator->animateOpacity(1.0, true, 300);
+        QVERIFY(!animator->isRunning());
+        QCOMPARE(scene.opacity(), 1.0);
+        QVERIFY(scene.child->isHidden());
+
+        // A foreign effect is left alone.
+        auto* blurred = new QWidget(&scene.window);
+        blurred->show();
+        auto* blur = new QGraphicsBlurEffect;
+        blurred->setGraphicsEffect(blur);
+        auto* foreign = new KelOpacityAnimator(blurred);
+        foreign->animateOpacity(0.4, true, 300);
+        QVERIFY(!foreign->isRunning());
+        QCOMPARE(blurred->graphicsEffect(), blur);
+        QVERIFY(blurred->isVisible());
+    }
+
+    // Steps on a slider 0..100 whose handle runs from x 4 to 204, two pixels a step: the mouse at x (y 15),
+    // keys and settings; then the value, where the handle stands at once (-1: not checked), whether it is
+    // held, and how often the value changed.
+    void sliderInput_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("handle");
+        QTest::addColumn<bool>("down");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("groove press") << "press 104" << 50 << 104 << true << 1;
+        QTest::newRow("the drag goes on") << "press 104, move 144" << 70 << 144 << true << 2;
+        QTest::newRow("keys wait while held") << "press 104, move 144, key right" << 70 << 144 << true << 2;
+        QTest::newRow("keys after the release") << "press 104, release 104, key right" << 51 << -1 << false << 2;
+        QTest::newRow("click on the value") << "press 10, release 10, press 10, release 10" << 3 << 10 << false << 1;
+        QTest::newRow("handle dragged") << "value 20, press 44, move 84" << 40 << 84 << true << 2;
+        QTest::newRow("right button") << "right 104" << 0 << 4 << false << 0;
+        QTest::newRow("disabled") << "disable, press 104" << 0 << 4 << false << 0;
+        QTest::newRow("empty range") << "range, press 104" << 5 << -1 << false << 1;
+        QTest::newRow("no tracking, held") << "no tracking, press 104" << 0 << 104 << true << 0;
+        QTest::newRow("no tracking, released") << "no tracking, press 104, release 104" << 50 << 104 << false << 1;
+        QTest::newRow("no tracking, click mode 1") << "no tracking, mode 1, press 154" << 75 << 154 << false << 1;
+        QTest::newRow("end key") << "key end" << 100 << -1 << false << 1;
+    }
+
+    void sliderInput()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, handle);
+        Scene scene;
+        KelSlider* slider = scene.slider;
+        QSignalSpy changed(slider, &QAbstractSlider::valueChanged);
+        for (const QString& step : steps.split(", ")) {
+            const QPoint at(step.section(' ', -1).toInt(), 15);
+            if (step.startsWith("press")) {
+                scene.mouse(QEvent::MouseMove, at);
+                scene.mouse(QEvent::MouseButtonPress, at);
+            } else if (step.startsWith("move")) {
+                scene.mouse(QEvent::MouseMove, at);
+            } else if (step.startsWith("release")) {
+                scene.mouse(QEvent::MouseButtonRelease, at);
+            } else if (step.startsWith("right")) {
+                scene.click(at, Qt::RightButton);
+            } else if (step.startsWith("key")) {
+                QTest::keyClick(slider, step.endsWith("end") ? Qt::Key_End : Qt::Key_Right);
+            } else if (step.startsWith("value")) {
+                slider->setValue(20);
+                runAnimations(slider->positionHandle());
+            } else if (step == "disable") {
+                slider->setEnabled(false);
+            } else if (step == "no tracking") {
+                slider->setTracking(false);
+            } else if (step == "mode 1") {
+                slider->setClickMode(1);
+            } else {
+                slider->setRange(5, 5);
+            }
+        }
+        QTEST(slider->value(), "value");
+        if (handle >= 0)
+            QCOMPARE(scene.handleX(), handle);
+        QTEST(slider->isSliderDown(), "down");
+        QTEST(int(changed.count()), "changes");
+        if (slider->isSliderDown())
+            scene.mouse(QEvent::MouseButtonRelease, QPoint(0, 15));
+    }
+
+    void sliderHandleAnimatesToOutsideValues()
+    {
+        Scene scene;
+        KelSlider* slider = scene.slider;
+        slider->setValue(50);
+        // Frozen clock: the handle has not moved yet.
+        QCOMPARE(scene.handleX(), 4);
+        advanceAnimations(slider->positionHandle(), 1000);
+        QCOMPARE(scene.handleX(), 104);
+        // Hidden: at once.
+        slider->positionHandle()->hide();
+        slider->setValue(0);
+        QCOMPARE(scene.handleX(), 4);
+        slider->positionHandle()->show();
+        QSignalSpy changed(slider, &QAbstractSlider::valueChanged);
+        slider->setValueSilently(10);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(slider->value(), 10);
+    }
+
+    void sliderMarkersAndFilledPart()
+    {
+        Scene scene;
+        KelSlider* slider = scene.slider;
+        // Unstyled: neither the groove nor the filled part paints black.
+        KelSlider plain(-1, Qt::Horizontal, &scene.window);
+        plain.setGeometry(slider->geometry());
+        plain.setValue(plain.maximum() / 2);
+        const QImage unstyled = plain.grab().toImage();
+        for (int y = 0; y < unstyled.height(); ++y)
+            for (int x = 0; x < unstyled.width(); ++x)
+                QVERIFY(unstyled.pixelColor(x, y) != QColor(Qt::black));
+        slider->setGrooveColors(Qt::red, Qt::blue);
+        slider->setGrooveThickness(4, 0);
+        // Centre marker: at the minimum the filled part runs from the centre to the handle.
+        slider->setMarkerPosition(1);
+        slider->setMarkerSize(QSize(2, 12), 0);
+        slider->setMarkerColor(Qt::green);
+        QImage image = slider->grab().toImage();
+        const double r = image.devicePixelRatioF();
+        auto at = [&](int x, int y) { return image.pixelColor(int(x * r), int(y * r)); };
+        QCOMPARE(at(50, 15), QColor(Qt::blue));
+        QCOMPARE(at(180, 15), QColor(Qt::red));
+        QCOMPARE(at(104, 10), QColor(Qt::green));
+        // Five ticks from handle centre to handle centre.
+        slider->setMarkerPosition(5);
+        slider->setValueSilently(100);
+        runAnimations(slider);
+        image = slider->grab().toImage();
+        for (int x : { 4, 54, 104, 154, 203 })
+            QCOMPARE(at(x, 10), QColor(Qt::green));
+        QVERIFY(at(80, 10) != QColor(Qt::green));
+        QCOMPARE(at(80, 15), QColor(Qt::blue));
+
+        // Following the mouse.
+        slider->setMarkerPosition(-2);
+        QCOMPARE(slider->hoverPosition(), -1);
+        scene.mouse(QEvent::MouseMove, QPoint(60, 15));
+        QTRY_COMPARE(slider->hoverPosition(), 60);
+    }
+
+    void sliderTooltipShowsTheValue()
+    {
+        Scene scene;
+        KelSlider* slider = scene.slider;
+        slider->setTooltipTextFunction(
+            [](int value, QString& text, QString&) { text = QStringLiteral("p%1").arg(value); });
+        KelButton* tip = slider->tooltip(); // made on first use, then shown on hover
+        scene.mouse(QEvent::MouseMove, QPoint(100, 15));
+        QTRY_VERIFY(tip->isVisible());
+        QCOMPARE(tip->text(), QStringLiteral("p48"));
+        QCOMPARE(KelSlider::fromSubcontrol(tip), slider);
+    }
+
+private:
+    FrozenAnimationDriver m_driver;
+};
+
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestKelEdit>(argc, argv, QStringLiteral("Kel Edit Test"));
+}
+
+#include "tst_keledit.moc"
