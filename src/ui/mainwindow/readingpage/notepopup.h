@@ -14,7 +14,7 @@ class TextEdit : public KelPlainTextEdit {
     Q_OBJECT
 
 public:
-    static const int kMaxHeight = 600;
+    static constexpr int kMaxHeight = 600;
 
     explicit TextEdit(int widgetType, QWidget* parent = nullptr);
     QSize sizeHint() const override;
