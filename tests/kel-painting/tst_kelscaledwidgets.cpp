@@ -1,5 +1,4 @@
 // Widgets on a screen scaled to 150 %, where logical pixels fall between device pixels.
-#include "painting/kelpaintcontext.h"
 #include "painting/kelpainting.h"
 #include "utils/kelgeometryutils.h"
 #include "utils/kelwindowmaskutils.h"
@@ -8,32 +7,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
-
-#include <cmath>
-
-namespace {
-
-bool isWhole(double v) { return std::fabs(v - std::round(v)) < 1e-9; }
-
-class RecordingWidget : public QWidget {
-public:
-    using QWidget::QWidget;
-    QRectF paintRect;
-    QTransform transform;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        KelPaintContext context(this);
-        paintRect = context.rect();
-        transform = context.painter()->deviceTransform();
-        context.painter()->setPen(Qt::NoPen);
-        context.painter()->setBrush(Qt::blue);
-        KelPainting::drawRect(*context.painter(), context.rect()); // antialiased: blends at unaligned edges
-    }
-};
-
-} // namespace
 
 class TestKelScaledWidgets : public QObject {
     Q_OBJECT
@@ -44,27 +17,6 @@ private slots:
         QWidget probe;
         if (!qFuzzyCompare(probe.devicePixelRatioF(), 1.5))
             QSKIP("The platform does not scale widgets by QT_SCALE_FACTOR");
-    }
-
-    void childAtAFractionalDevicePositionPaintsWholePixels()
-    {
-        QWidget parent;
-        parent.resize(40, 40);
-        parent.setAutoFillBackground(true);
-        parent.setPalette(QPalette(Qt::white));
-        RecordingWidget child(&parent);
-        child.setGeometry(3, 3, 11, 11); // 4.5 device pixels from the parent's origin
-        const QImage image = parent.grab().toImage();
-        for (const QPointF& corner : { child.paintRect.topLeft(), child.paintRect.bottomRight() }) {
-            const QPointF device = child.transform.map(corner);
-            QVERIFY2(isWhole(device.x()) && isWhole(device.y()),
-                qPrintable(QStringLiteral("%1,%2").arg(device.x()).arg(device.y())));
-        }
-        // The child's fill has crisp edges: no device pixel is a blend of blue and white.
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, 10);
-            QVERIFY2(c == QColor(Qt::white) || c == QColor(Qt::blue), qPrintable(c.name()));
-        }
     }
 
     void devicePositionsAndMasks()
