@@ -69,7 +69,6 @@ KelPixmapCache* shadowCache() { return KelUi::instance()->shadowCache(); }
 class TestKelGraphicsEffects : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<QMargins>(); }
     void init() { shadowCache()->setCacheLimit(50); }
     void cleanup() { shadowCache()->setCacheLimit(0); } // empties the cache between tests
 
@@ -108,8 +107,6 @@ private slots:
         effect->setOpacity(0.0);
         QVERIFY(inkRect(renderWidget(&scene.root), white).isNull());
         QCOMPARE(scene.box->paints, 0);
-        effect->setOpacity(1.0);
-        QCOMPARE(colorAt(renderWidget(&scene.root), 40, 40), blue);
     }
 
     void slideMovesTheWidget_data()
@@ -160,7 +157,6 @@ private slots:
         scene.box->resize(50, 50);
         image = renderWidget(&scene.root);
         QVERIFY(sameColor(colorAt(image, 40, 40), QColor(255, 102, 102), 3));
-        QCOMPARE(inkRect(image, white), QRect(20, 20, 50, 50));
     }
 
     void forceRepaintEffectsOnScrollAreas()
@@ -197,11 +193,6 @@ private slots:
         QCOMPARE(forceRepaintEffectCount(&root), 0);
         QCOMPARE(area->viewport()->graphicsEffect(), replacement);
         QCOMPARE(list->viewport()->graphicsEffect(), foreign);
-
-        // An effect deleted in cached mode takes its helpers off too.
-        effect->installForceRepaintEffects();
-        delete effect;
-        QCOMPARE(forceRepaintEffectCount(&root), 0);
     }
 
     void dropShadowBoundingRect_data()
@@ -285,15 +276,6 @@ private slots:
         QCOMPARE(qAlpha(shadow.pixel(30, 4)), 0);
     }
 
-    void transparentShadowedWidgetPaintsNothing()
-    {
-        Scene scene;
-        auto* effect = new KelGraphicsDropShadowEffect(scene.box);
-        effect->setOpacity(0.0);
-        QVERIFY(inkRect(renderWidget(&scene.root), white).isNull());
-        QCOMPARE(scene.box->paints, 0);
-    }
-
     void translucentWidgetHidesItsShadow()
     {
         SolidWidget root(red);
@@ -336,22 +318,18 @@ private slots:
         QPixmap pixmap(40, 40);
         pixmap.fill(Qt::transparent);
         QPainter(&pixmap).fillRect(10, 10, 20, 20, blue);
-        const auto draw = [&](bool drawSource) {
-            QImage image(60, 60, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::transparent);
-            QPainter painter(&image);
-            effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), drawSource);
-            return image;
-        };
-        for (bool drawSource : { true, false }) {
-            const QImage image = draw(drawSource);
-            QCOMPARE(qAlpha(image.pixel(25, 25)), drawSource ? 255 : 0);
-            QCOMPARE(image.pixelColor(40, 40), QColor(Qt::black));
-            QCOMPARE(qAlpha(image.pixel(49, 49)), 0);
-        }
-        // The shadow goes in at the effect's opacity.
-        effect.setOpacity(0.5);
-        QVERIFY(qAbs(qAlpha(draw(false).pixel(40, 40)) - 128) <= 2);
+        QImage image(60, 60, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), true);
+        effect.setOpacity(0.5); // the shadow goes in at the effect's opacity; without the source
+        effect.drawWithShadow(&painter, QPointF(10, 0), pixmap, QRectF(pixmap.rect()), false);
+        painter.end();
+        QCOMPARE(image.pixelColor(25, 25), blue);
+        QCOMPARE(image.pixelColor(40, 40), QColor(Qt::black));
+        QCOMPARE(qAlpha(image.pixel(49, 49)), 0);
+        QVERIFY(qAbs(qAlpha(image.pixel(45, 20)) - 128) <= 2);
+        QCOMPARE(qAlpha(image.pixel(25, 15)), 0);
     }
 };
 

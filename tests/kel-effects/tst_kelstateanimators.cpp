@@ -11,7 +11,6 @@
 #include "styles/kelstyle.h"
 #include "styles/kelstylemanager.h"
 
-#include <QEasingCurve>
 #include <QGraphicsBlurEffect>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -153,8 +152,6 @@ private slots:
         // Focus shows as the checked state, for text editors only.
         m_first->setFocus(Qt::TabFocusReason);
         QVERIFY(editor.isChecked());
-        runAnimations(&editor);
-        QCOMPARE(editor.checkedProgress(), 1.0);
         m_second->setFocus(Qt::TabFocusReason);
         QVERIFY(!editor.isChecked());
 
@@ -168,27 +165,6 @@ private slots:
         QCoreApplication::sendEvent(m_first, &enter);
         QVERIFY(!editor.isHovered());
         m_first->setEnabled(true);
-    }
-
-    void pressedFadeReversesWithoutJump()
-    {
-        KelWidgetStateAnimator animator(0);
-        animator.setWidget(m_box);
-        animator.setPressed(true, true);
-        advanceAnimations(&animator, 100);
-        const double reached = animator.pressedProgress();
-        QVERIFY(near(reached, outCubic(0.5), 1e-9));
-        animator.setPressed(false, true);
-        QVERIFY(near(animator.pressedProgress(), reached, 0.03));
-        double previous = animator.pressedProgress();
-        for (int i = 0; i < 20 && animator.propertyAnimator()->isActive("pressedProgress"); ++i) {
-            advanceAnimations(&animator, 10);
-            QVERIFY(animator.pressedProgress() <= previous);
-            previous = animator.pressedProgress();
-        }
-        QCOMPARE(animator.pressedProgress(), 0.0);
-        animator.setPressed(false, true); // repeating a state starts nothing
-        QVERIFY(!animator.propertyAnimator()->isActive("pressedProgress"));
     }
 
     void styleSwitchKeepsCustomisedValues()
@@ -345,12 +321,6 @@ private slots:
         widget->hideAnimated();
         advanceAnimations(widget, 75);
         QCOMPARE(effect->slideOffset(), QPoint(0, 15));
-
-        auto* hidden = new FadingWidget(&m_root);
-        QScopedPointer<FadingWidget> hiddenOwner(hidden);
-        hidden->hide();
-        hidden->setSlideParams(Qt::LeftEdge, 10);
-        QCOMPARE(effectOpacity(hidden), 0.0);
     }
 
     void foreignEffectIsLeftAlone()

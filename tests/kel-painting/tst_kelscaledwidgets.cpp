@@ -4,7 +4,6 @@
 #include "utils/kelwindowmaskutils.h"
 
 #include <QApplication>
-#include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
 
@@ -31,9 +30,6 @@ private slots:
         const QPoint device(qRound(global.x() * 1.5), qRound(global.y() * 1.5));
         QCOMPARE(KelUtils::mapDeviceToWidget(&child, device), QPoint(5, 7));
         QCOMPARE(KelUtils::mapDeviceToWidget(&window, device), QPoint(15, 27));
-        QWidget hidden;
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Native window is not created for")));
-        QCOMPARE(KelUtils::mapDeviceToWidget(&hidden, device), QPoint());
 
         QCOMPARE(KelPainting::blurredWidgetPixmap(&child, 3).size(), QSize(45, 45));
         // Masks take device pixels: 0..2 end at logical 2.
@@ -44,7 +40,6 @@ private slots:
         KelUtils::setMask(&child, QSize(30, 30), QPoint(0, 0), circle, 0, false, false);
         QVERIFY(child.mask().contains(QPoint(15, 15)));
         QVERIFY(!child.mask().contains(QPoint(1, 1)));
-        QVERIFY(child.mask().boundingRect().width() <= 30);
     }
 };
 

@@ -9,7 +9,6 @@
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
 #include "styles/kelstylemanager.h"
-#include "windows/kelwindowframe.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -48,10 +47,6 @@ public:
         }
     }
     QColor color(int role) const override { return role == 18 ? QColor(0x99ccff) : KelStyle::color(role); }
-    QString iconPath(int kind) const override
-    {
-        return kind == 5 ? QStringLiteral(":/night/error.svg") : KelStyle::iconPath(kind);
-    }
 };
 
 class SepiaStyle : public KelStyle {
@@ -80,19 +75,6 @@ public:
             kelStyle()->applyLabelStyle(this, widgetType());
     }
     QColor textColor() const { return palette().color(foregroundRole()); }
-};
-
-// A window whose frame the style writes.
-class StyledWindow : public QWidget, public KelStyleable {
-public:
-    explicit StyledWindow(int widgetType)
-        : KelStyleable(widgetType)
-        , frame(this, this)
-    {
-        applyStyle();
-    }
-    void applyStyle() override { kelStyle()->applyWindowFrameStyle(&frame, widgetType()); }
-    KelWindowFrame frame;
 };
 
 // Runs a function when restyled.
@@ -148,7 +130,6 @@ private slots:
         manager()->addStyle(&m_sepia);
         QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        QCOMPARE(kelStyle(), &m_night);
         m_settings->sync();
         QCOMPARE(QSettings(m_settings->fileName(), QSettings::IniFormat).value("lastStyleId").toString(),
             QStringLiteral("Night"));
@@ -185,7 +166,6 @@ private slots:
         StyledLabel text(9, QStringLiteral("text"));
         StyledLabel error(8, QStringLiteral("error"));
         StyledLabel unstyled(-1, QStringLiteral("unstyled"));
-        StyledWindow window(0);
         KelWidgetStateAnimator animator(1);
         const QColor dayText = text.textColor();
         const QColor unstyledColor = unstyled.textColor();
@@ -200,7 +180,6 @@ private slots:
         QCOMPARE(animator.disabledDimming(), 0.3);
 
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
-        QCOMPARE(window.frame.background().color(), QColor(0xf4ecd8));
         QCOMPARE(text.textColor(), dayText);
         QCOMPARE(animator.disabledDimming(), 0.6);
 
@@ -218,10 +197,9 @@ private slots:
         const int before = manager()->styleables().size();
         auto* parent = new QWidget;
         auto* label = new StyledLabel(9, QStringLiteral("child"), parent);
-        auto* grandChild = new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
+        new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
         new KelWidgetStateAnimator(1, label);
         QCOMPARE(manager()->styleables().size(), before + 3);
-        QCOMPARE(occurrences(grandChild), 1);
         delete label; // and its animator
         QCOMPARE(manager()->styleables().size(), before + 1);
         delete parent;
@@ -282,22 +260,6 @@ private slots:
         m_settings->setLastStyleId(QStringLiteral("Removed"));
         QVERIFY(!manager()->restoreLastStyle(QStringLiteral("Nowhere")));
         QCOMPARE(kelStyle(), &m_day);
-
-        // A new run reads the choice from the settings file.
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        m_settings->sync();
-        KelSettings reopened(m_settings->fileName(), QSettings::IniFormat);
-        KelApplication::instance()->setSettings(&reopened);
-        {
-            KelStyleManager nextRun(nullptr);
-            DayStyle day;
-            NightStyle night;
-            nextRun.addStyle(&day);
-            nextRun.addStyle(&night);
-            QVERIFY(nextRun.restoreLastStyle(QStringLiteral("Day")));
-            QCOMPARE(nextRun.currentStyle(), &night);
-        }
-        KelApplication::instance()->setSettings(m_settings.get());
     }
 
     // A destroyed style drops out of the list; destroyed while current, it leaves the base style behind, never a
@@ -314,8 +276,6 @@ private slots:
         delete solo;
         QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
         QCOMPARE(manager()->styles().size(), count);
-        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Solo\"");
-        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Solo")));
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
     }
 
@@ -337,14 +297,6 @@ private slots:
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
             QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
-        QString iconPath;
-        KelUi::instance()->setMessageBoxHandler([&iconPath](KelMessageBoxRequest& request) {
-            iconPath = request.iconPath;
-            return 1;
-        });
-        QCOMPARE(KelUi::instance()->messageBox(QStringLiteral("Broken"), QString(), 5), 1);
-        QCOMPARE(iconPath, QStringLiteral(":/night/error.svg"));
-        KelUi::instance()->setMessageBoxHandler(nullptr);
     }
 };
 
