@@ -69,446 +69,268 @@ KelPixmapCache* shadowCache() { return KelUi::instance()->shadowCache(); }
 class TestKelGraphicsEffects : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<QMargins>(); }
     void init() { shadowCache()->setCacheLimit(50); }
-    void cleanup()
+    void cleanup() { shadowCache()->setCacheLimit(0); } // empties the cache between tests
+
+    void opacityIsClampedAndEnablesTheEffect_data()
     {
-        // Empties the cache between tests.
-        shadowCache()->setCacheLimit(0);
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("above one") << 1.5 << 1.0 << false;
+        QTest::newRow("below zero") << -0.2 << 0.0 << true;
+        QTest::newRow("almost one") << 1.0 - 1e-14 << 1.0 << false;
+    }
+    void opacityIsClampedAndEnablesTheEffect()
+    {
+        QFETCH(double, value);
+        QFETCH(double, stored);
+        QFETCH(bool, enabled);
+        QWidget widget;
+        auto* effect = new KelGraphicsOpacityEffect(&widget);
+        effect->setOpacity(value);
+        QCOMPARE(effect->opacity(), stored);
+        QCOMPARE(effect->isEnabled(), enabled);
     }
 
-    void opacityIsClampedAndEnablesTheEffect_data();
-    void opacityIsClampedAndEnablesTheEffect();
-    void disableWhenOpaqueSwitch();
-    void opacityFadesAndZeroSkipsThePaintEvent();
-    void slideMovesTheWidget_data();
-    void slideMovesTheWidget();
-    void cachedModeFreezesTheRendering();
-    void forceRepaintEffectsOnScrollAreas();
-    void forceRepaintEffectsSurviveDeletedScrollAreas();
+    void opacityFadesAndZeroSkipsThePaintEvent()
+    {
+        Scene scene;
+        auto* effect = new KelGraphicsOpacityEffect(scene.box);
+        effect->setOpacity(0.5);
+        QImage image = renderWidget(&scene.root);
+        QVERIFY2(
+            sameColor(colorAt(image, 40, 40), QColor(127, 127, 255), 3), qPrintable(colorAt(image, 40, 40).name()));
+        QCOMPARE(inkRect(image, white), QRect(20, 20, 40, 40));
 
-    void dropShadowBoundingRect_data();
-    void dropShadowBoundingRect();
-    void dropShadowIsCastBelowRight_data();
-    void dropShadowIsCastBelowRight();
-    void paddingKeepsTheShadowInside();
-    void noBlurNoOffsetDrawsLikeTheOpacityEffect();
-    void translucentWidgetHidesItsShadow();
-    void opaqueWidgetsShareCachedShadows();
-    void drawWithShadowForOffscreenPixmaps();
-    void shadowImageAtDevicePixelRatio();
-};
+        scene.box->paints = 0;
+        effect->setOpacity(0.0);
+        QVERIFY(inkRect(renderWidget(&scene.root), white).isNull());
+        QCOMPARE(scene.box->paints, 0);
+    }
 
-void TestKelGraphicsEffects::opacityIsClampedAndEnablesTheEffect_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("stored");
-    QTest::addColumn<bool>("enabled");
-    QTest::newRow("above one") << 1.5 << 1.0 << false;
-    QTest::newRow("below zero") << -0.2 << 0.0 << true;
-    QTest::newRow("half") << 0.5 << 0.5 << true;
-    QTest::newRow("almost one") << 1.0 - 1e-14 << 1.0 << false;
-}
+    void slideMovesTheWidget_data()
+    {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("distance");
+        QTest::addColumn<double>("opacity");
+        QTest::addColumn<QPoint>("shift");
+        QTest::newRow("bottom") << int(Qt::BottomEdge) << 20 << 0.25 << QPoint(0, 15);
+        QTest::newRow("left") << int(Qt::LeftEdge) << 16 << 0.5 << QPoint(-8, 0);
+        QTest::newRow("right") << int(Qt::RightEdge) << 30 << 0.9 << QPoint(3, 0);
+    }
+    void slideMovesTheWidget()
+    {
+        QFETCH(int, edge);
+        QFETCH(int, distance);
+        QFETCH(double, opacity);
+        QFETCH(QPoint, shift);
+        Scene scene;
+        scene.box->move(40, 40);
+        auto* effect = new KelGraphicsOpacityEffect(scene.box);
+        effect->setSlideParams(Qt::Edge(edge), distance);
+        effect->setOpacity(opacity);
+        QCOMPARE(effect->slideOffset(), shift);
+        // The effect paints within the widget's own rectangle, so the moved widget is cut at its edges.
+        const QRect place(40, 40, 40, 40);
+        const QRect visible = place.translated(shift) & place;
+        for (double ratio : { 1.0, 2.0 })
+            QCOMPARE(inkRect(renderWidget(&scene.root, ratio), white),
+                QRect(visible.topLeft() * ratio, visible.size() * ratio));
+    }
 
-void TestKelGraphicsEffects::opacityIsClampedAndEnablesTheEffect()
-{
-    QFETCH(double, value);
-    QFETCH(double, stored);
-    QFETCH(bool, enabled);
-    QWidget widget;
-    auto* effect = new KelGraphicsOpacityEffect(&widget);
-    QVERIFY(!effect->isEnabled());
+    void cachedModeFreezesTheRendering()
+    {
+        Scene scene;
+        auto* effect = new KelGraphicsOpacityEffect(scene.box);
+        effect->setOpacity(0.5);
+        effect->installForceRepaintEffects();
+        renderWidget(&scene.root);
+        const int paints = scene.box->paints;
+        // New content is not taken while place and size stay; a new size is.
+        scene.box->color = red;
+        effect->setOpacity(0.6);
+        QImage image = renderWidget(&scene.root);
+        QCOMPARE(scene.box->paints, paints);
+        QVERIFY2(
+            sameColor(colorAt(image, 40, 40), QColor(102, 102, 255), 3), qPrintable(colorAt(image, 40, 40).name()));
+        scene.box->resize(50, 50);
+        image = renderWidget(&scene.root);
+        QVERIFY(sameColor(colorAt(image, 40, 40), QColor(255, 102, 102), 3));
+    }
 
-    effect->setOpacity(value);
-    QCOMPARE(effect->opacity(), stored);
-    QCOMPARE(effect->isEnabled(), enabled);
-}
+    void forceRepaintEffectsOnScrollAreas()
+    {
+        QWidget root;
+        auto* layout = new QVBoxLayout(&root);
+        auto* area = new QScrollArea;
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        auto* doomed = new QScrollArea;
+        auto* list = new QListView;
+        auto* foreign = new QGraphicsBlurEffect;
+        list->viewport()->setGraphicsEffect(foreign);
+        layout->addWidget(area);
+        layout->addWidget(doomed);
+        layout->addWidget(list);
+        auto* effect = new KelGraphicsOpacityEffect(&root);
 
-void TestKelGraphicsEffects::disableWhenOpaqueSwitch()
-{
-    QWidget widget;
-    auto* effect = new KelGraphicsOpacityEffect(&widget);
-    effect->setDisableWhenOpaque(false);
-    QVERIFY(effect->isEnabled());
-    effect->setOpacity(0.3);
-    effect->setDisableWhenOpaque(true);
-    QVERIFY(effect->isEnabled());
-    effect->setOpacity(1.0);
-    QVERIFY(!effect->isEnabled());
-}
+        effect->installForceRepaintEffects();
+        effect->installForceRepaintEffects();
+        QVERIFY(hasForceRepaintEffect(area->viewport()));
+        QVERIFY(hasForceRepaintEffect(area->verticalScrollBar()));
+        QVERIFY(!area->horizontalScrollBar()->graphicsEffect());
+        // Another effect stays where it is; the list's scroll bars get theirs.
+        QCOMPARE(list->viewport()->graphicsEffect(), foreign);
+        QVERIFY(hasForceRepaintEffect(list->verticalScrollBar()));
+        QCOMPARE(forceRepaintEffectCount(&root), 7);
 
-void TestKelGraphicsEffects::opacityFadesAndZeroSkipsThePaintEvent()
-{
-    Scene scene;
-    auto* effect = new KelGraphicsOpacityEffect(scene.box);
+        // A deleted area is skipped; a viewport that got an effect of its own in the meantime keeps it.
+        delete doomed;
+        auto* replacement = new QGraphicsBlurEffect;
+        area->viewport()->setGraphicsEffect(replacement);
+        effect->removeForceRepaintEffects();
+        QCOMPARE(forceRepaintEffectCount(&root), 0);
+        QCOMPARE(area->viewport()->graphicsEffect(), replacement);
+        QCOMPARE(list->viewport()->graphicsEffect(), foreign);
+    }
 
-    effect->setOpacity(0.5);
-    QImage image = renderWidget(&scene.root);
-    QVERIFY(scene.box->paints > 0);
-    const QColor half = colorAt(image, 40, 40);
-    QVERIFY2(sameColor(half, QColor(127, 127, 255), 3), qPrintable(half.name()));
-    QCOMPARE(inkRect(image, white), QRect(20, 20, 40, 40));
+    void dropShadowBoundingRect_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPointF>("offset");
+        QTest::addColumn<double>("blur");
+        QTest::addColumn<QMargins>("padding");
+        QTest::addColumn<QMargins>("effectivePadding");
+        QTest::addColumn<QRectF>("bounds");
+        QTest::newRow("up left") << QSize(100, 40) << QPointF(-8, -8) << 2.0 << QMargins() << QMargins()
+                                 << QRectF(-12, -12, 112, 52);
+        QTest::newRow("padding cut to half the height")
+            << QSize(100, 40) << QPointF(8, 8) << 1.0 << QMargins(30, 30, 30, 30) << QMargins(30, 18, 30, 18)
+            << QRectF(0, 0, 100, 40);
+        QTest::newRow("tiny widget") << QSize(2, 2) << QPointF(0, 0) << 1.0 << QMargins(5, 5, 5, 5) << QMargins()
+                                     << QRectF(-2, -2, 6, 6);
+    }
+    void dropShadowBoundingRect()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QPointF, offset);
+        QFETCH(double, blur);
+        QFETCH(QMargins, padding);
+        QFETCH(QMargins, effectivePadding);
+        QFETCH(QRectF, bounds);
+        QWidget widget;
+        widget.resize(size);
+        auto* effect = new KelGraphicsDropShadowEffect(&widget);
+        effect->setOffset(offset);
+        effect->setBlurRadius(blur);
+        effect->setPadding(padding);
+        QCOMPARE(effect->effectivePadding(), effectivePadding);
+        QCOMPARE(effect->boundingRectFor(QRectF(QPointF(), size)), bounds);
+    }
 
-    scene.box->paints = 0;
-    effect->setOpacity(0.0);
-    image = renderWidget(&scene.root);
-    QCOMPARE(scene.box->paints, 0);
-    QVERIFY(inkRect(image, white).isNull());
-
-    // Fully opaque: the effect is off and the widget paints directly.
-    effect->setOpacity(1.0);
-    image = renderWidget(&scene.root);
-    QVERIFY(scene.box->paints > 0);
-    QCOMPARE(colorAt(image, 40, 40), blue);
-}
-
-void TestKelGraphicsEffects::slideMovesTheWidget_data()
-{
-    QTest::addColumn<int>("edge");
-    QTest::addColumn<int>("distance");
-    QTest::addColumn<double>("opacity");
-    QTest::addColumn<QPoint>("shift");
-    QTest::newRow("bottom") << int(Qt::BottomEdge) << 20 << 0.25 << QPoint(0, 15);
-    QTest::newRow("top") << int(Qt::TopEdge) << 20 << 0.5 << QPoint(0, -10);
-    QTest::newRow("left") << int(Qt::LeftEdge) << 16 << 0.5 << QPoint(-8, 0);
-    QTest::newRow("right") << int(Qt::RightEdge) << 30 << 0.9 << QPoint(3, 0);
-    QTest::newRow("no distance") << int(Qt::RightEdge) << 0 << 0.5 << QPoint(0, 0);
-}
-
-void TestKelGraphicsEffects::slideMovesTheWidget()
-{
-    QFETCH(int, edge);
-    QFETCH(int, distance);
-    QFETCH(double, opacity);
-    QFETCH(QPoint, shift);
-    Scene scene;
-    scene.box->move(40, 40);
-    auto* effect = new KelGraphicsOpacityEffect(scene.box);
-    effect->setSlideParams(Qt::Edge(edge), distance);
-    effect->setOpacity(opacity);
-    QCOMPARE(effect->slideOffset(), shift);
-
-    // The effect paints within the widget's own rectangle, so the moved widget is cut at its edges.
-    const QRect place(40, 40, 40, 40);
-    const QRect visible = place.translated(shift) & place;
-    for (double ratio : { 1.0, 2.0 }) {
+    void dropShadowIsCastBelowRight_data()
+    {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("ratio 1") << 1.0;
+        QTest::newRow("ratio 2") << 2.0;
+    }
+    void dropShadowIsCastBelowRight()
+    {
+        QFETCH(double, ratio);
+        Scene scene;
+        (new KelGraphicsDropShadowEffect(scene.box))->setColor(Qt::black);
         const QImage image = renderWidget(&scene.root, ratio);
-        QCOMPARE(inkRect(image, white), QRect(visible.topLeft() * ratio, visible.size() * ratio));
+        QCOMPARE(colorAt(image, 58, 58), blue); // the widget itself, unchanged
+        // The shadow: the box moved by (8, 8), its edges blurred by 2.
+        QVERIFY(colorAt(image, 64, 64).lightness() < 40);
+        QVERIFY(colorAt(image, 64, 35).lightness() < 40);
+        QVERIFY(isBackground(image, 72, 72));
     }
-}
 
-void TestKelGraphicsEffects::cachedModeFreezesTheRendering()
-{
-    Scene scene;
-    auto* effect = new KelGraphicsOpacityEffect(scene.box);
-    effect->setOpacity(0.5);
-    effect->installForceRepaintEffects();
-    QVERIFY(effect->isForceRepaintInstalled());
-
-    QImage image = renderWidget(&scene.root);
-    QVERIFY(sameColor(colorAt(image, 40, 40), QColor(127, 127, 255), 3));
-    const int paints = scene.box->paints;
-
-    // New content is not taken while place and size stay.
-    scene.box->color = red;
-    effect->setOpacity(0.6);
-    image = renderWidget(&scene.root);
-    QCOMPARE(scene.box->paints, paints);
-    QVERIFY2(sameColor(colorAt(image, 40, 40), QColor(102, 102, 255), 3), qPrintable(colorAt(image, 40, 40).name()));
-
-    // A new size is.
-    scene.box->resize(50, 50);
-    image = renderWidget(&scene.root);
-    QVERIFY(scene.box->paints > paints);
-    QVERIFY(sameColor(colorAt(image, 40, 40), QColor(255, 102, 102), 3));
-    QCOMPARE(inkRect(image, white), QRect(20, 20, 50, 50));
-
-    // Leaving the mode renders afresh every time.
-    effect->removeForceRepaintEffects();
-    scene.box->color = blue;
-    image = renderWidget(&scene.root);
-    QVERIFY(sameColor(colorAt(image, 40, 40), QColor(102, 102, 255), 3));
-}
-
-void TestKelGraphicsEffects::forceRepaintEffectsOnScrollAreas()
-{
-    QWidget root;
-    auto* layout = new QVBoxLayout(&root);
-    auto* area = new QScrollArea;
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* hiddenArea = new QScrollArea;
-    auto* list = new QListView;
-    auto* foreign = new QGraphicsBlurEffect;
-    list->viewport()->setGraphicsEffect(foreign);
-    layout->addWidget(area);
-    layout->addWidget(hiddenArea);
-    layout->addWidget(list);
-    hiddenArea->hide();
-    auto* effect = new KelGraphicsOpacityEffect(&root);
-
-    // Nothing to take off before the mode is on.
-    effect->removeForceRepaintEffects();
-    QCOMPARE(list->viewport()->graphicsEffect(), foreign);
-
-    effect->installForceRepaintEffects();
-    QVERIFY(hasForceRepaintEffect(area->viewport()));
-    QVERIFY(hasForceRepaintEffect(area->verticalScrollBar()));
-    QVERIFY(!area->horizontalScrollBar()->graphicsEffect());
-    QVERIFY(!hiddenArea->viewport()->graphicsEffect());
-    // Another effect stays where it is; the list's scroll bars get theirs.
-    QCOMPARE(list->viewport()->graphicsEffect(), foreign);
-    QVERIFY(hasForceRepaintEffect(list->verticalScrollBar()));
-    QVERIFY(hasForceRepaintEffect(list->horizontalScrollBar()));
-    const int installed = forceRepaintEffectCount(&root);
-    QCOMPARE(installed, 4);
-
-    effect->installForceRepaintEffects();
-    QCOMPARE(forceRepaintEffectCount(&root), installed);
-
-    effect->removeForceRepaintEffects();
-    QVERIFY(!effect->isForceRepaintInstalled());
-    QCOMPARE(forceRepaintEffectCount(&root), 0);
-    QVERIFY(!area->viewport()->graphicsEffect());
-    QCOMPARE(list->viewport()->graphicsEffect(), foreign);
-}
-
-void TestKelGraphicsEffects::forceRepaintEffectsSurviveDeletedScrollAreas()
-{
-    QWidget root;
-    auto* layout = new QVBoxLayout(&root);
-    auto* doomed = new QScrollArea;
-    auto* kept = new QScrollArea;
-    layout->addWidget(doomed);
-    layout->addWidget(kept);
-    auto* effect = new KelGraphicsOpacityEffect(&root);
-    effect->installForceRepaintEffects();
-    delete doomed;
-    // A viewport that got an effect of its own in the meantime keeps it.
-    auto* replacement = new QGraphicsBlurEffect;
-    kept->viewport()->setGraphicsEffect(replacement);
-    effect->removeForceRepaintEffects();
-    QCOMPARE(kept->viewport()->graphicsEffect(), replacement);
-    QVERIFY(!kept->verticalScrollBar()->graphicsEffect());
-
-    // An effect deleted in cached mode takes its helpers off too.
-    effect->installForceRepaintEffects();
-    QVERIFY(hasForceRepaintEffect(kept->verticalScrollBar()));
-    delete effect;
-    QVERIFY(!root.graphicsEffect());
-    QVERIFY(!kept->verticalScrollBar()->graphicsEffect());
-}
-
-void TestKelGraphicsEffects::dropShadowBoundingRect_data()
-{
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QPointF>("offset");
-    QTest::addColumn<double>("blur");
-    QTest::addColumn<QMargins>("padding");
-    QTest::addColumn<QMargins>("effectivePadding");
-    QTest::addColumn<QRectF>("bounds");
-    QTest::newRow("defaults") << QSize(100, 40) << QPointF(8, 8) << 1.0 << QMargins() << QMargins()
-                              << QRectF(0, 0, 110, 50);
-    QTest::newRow("up left") << QSize(100, 40) << QPointF(-8, -8) << 2.0 << QMargins() << QMargins()
-                             << QRectF(-12, -12, 112, 52);
-    QTest::newRow("padding cut to half the height")
-        << QSize(100, 40) << QPointF(8, 8) << 1.0 << QMargins(30, 30, 30, 30) << QMargins(30, 18, 30, 18)
-        << QRectF(0, 0, 100, 40);
-    QTest::newRow("blur reaches out") << QSize(100, 40) << QPointF(0, 0) << 20.0 << QMargins(0, 12, 0, 12)
-                                      << QMargins(0, 12, 0, 12) << QRectF(-40, -28, 180, 96);
-    QTest::newRow("tiny widget") << QSize(2, 2) << QPointF(0, 0) << 1.0 << QMargins(5, 5, 5, 5) << QMargins()
-                                 << QRectF(-2, -2, 6, 6);
-}
-
-void TestKelGraphicsEffects::dropShadowBoundingRect()
-{
-    QFETCH(QSize, size);
-    QFETCH(QPointF, offset);
-    QFETCH(double, blur);
-    QFETCH(QMargins, padding);
-    QFETCH(QMargins, effectivePadding);
-    QFETCH(QRectF, bounds);
-    QWidget widget;
-    widget.resize(size);
-    auto* effect = new KelGraphicsDropShadowEffect(&widget);
-    effect->setOffset(offset);
-    effect->setBlurRadius(blur);
-    effect->setPadding(padding);
-    QCOMPARE(effect->effectivePadding(), effectivePadding);
-    QCOMPARE(effect->boundingRectFor(QRectF(QPointF(), size)), bounds);
-}
-
-void TestKelGraphicsEffects::dropShadowIsCastBelowRight_data()
-{
-    QTest::addColumn<double>("ratio");
-    QTest::newRow("ratio 1") << 1.0;
-    QTest::newRow("ratio 2") << 2.0;
-}
-
-void TestKelGraphicsEffects::dropShadowIsCastBelowRight()
-{
-    QFETCH(double, ratio);
-    Scene scene;
-    auto* effect = new KelGraphicsDropShadowEffect(scene.box);
-    effect->setColor(Qt::black);
-    const QImage image = renderWidget(&scene.root, ratio);
-
-    // The widget itself, unchanged.
-    QCOMPARE(colorAt(image, 25, 25), blue);
-    QCOMPARE(colorAt(image, 58, 58), blue);
-    // The shadow: the box moved by (8, 8), its edges blurred by 2.
-    QVERIFY(colorAt(image, 64, 64).lightness() < 40);
-    QVERIFY(colorAt(image, 64, 35).lightness() < 40);
-    QVERIFY(colorAt(image, 35, 64).lightness() < 40);
-    QVERIFY(isBackground(image, 15, 15));
-    QVERIFY(isBackground(image, 64, 24));
-    QVERIFY(isBackground(image, 24, 64));
-    QVERIFY(isBackground(image, 72, 72));
-}
-
-void TestKelGraphicsEffects::paddingKeepsTheShadowInside()
-{
-    KelGraphicsDropShadowEffect effect(nullptr);
-    effect.setColor(Qt::black);
-    effect.setOffset(QPointF(0, 0));
-    QPixmap pixmap(40, 40);
-    pixmap.fill(blue);
-
-    // Without padding the whole pixmap casts the shadow.
-    QImage shadow = effect.shadowImage(pixmap);
-    QCOMPARE(qAlpha(shadow.pixel(5, 20)), 255);
-    QCOMPARE(qAlpha(shadow.pixel(20, 5)), 255);
-
-    // With padding only its interior, less the blur, which then spills back over the padding.
-    effect.setPadding(QMargins(10, 10, 10, 10));
-    shadow = effect.shadowImage(pixmap);
-    QCOMPARE(qAlpha(shadow.pixel(20, 20)), 255);
-    QCOMPARE(qAlpha(shadow.pixel(5, 20)), 0);
-    QCOMPARE(qAlpha(shadow.pixel(20, 5)), 0);
-    QCOMPARE(qAlpha(shadow.pixel(34, 20)), 0);
-    QVERIFY(qAlpha(shadow.pixel(11, 20)) > 0);
-}
-
-void TestKelGraphicsEffects::noBlurNoOffsetDrawsLikeTheOpacityEffect()
-{
-    Scene plain;
-    (new KelGraphicsOpacityEffect(plain.box))->setOpacity(0.5);
-    Scene shadowed;
-    auto* effect = new KelGraphicsDropShadowEffect(shadowed.box);
-    effect->setBlurRadius(0.0);
-    effect->setOffset(QPointF(0, 0));
-    effect->setOpacity(0.5);
-    QCOMPARE(renderWidget(&shadowed.root), renderWidget(&plain.root));
-
-    // At opacity 0 nothing is painted, shadow included.
-    effect->setBlurRadius(3.0);
-    effect->setOpacity(0.0);
-    shadowed.box->paints = 0;
-    QVERIFY(inkRect(renderWidget(&shadowed.root), white).isNull());
-    QCOMPARE(shadowed.box->paints, 0);
-}
-
-void TestKelGraphicsEffects::translucentWidgetHidesItsShadow()
-{
-    SolidWidget root(red);
-    root.resize(120, 120);
-    auto* box = new SolidWidget(white, &root);
-    box->setGeometry(20, 20, 40, 40);
-    auto* effect = new KelGraphicsDropShadowEffect(box);
-    effect->setColor(Qt::black);
-    effect->setOpacity(0.5);
-    const QImage image = renderWidget(&root);
-    // Inside the box the shadow lies under the widget in one layer: half white over red, not darkened.
-    const QColor inside = colorAt(image, 55, 55);
-    QVERIFY2(sameColor(inside, QColor(255, 127, 127), 3), qPrintable(inside.name()));
-    // Outside it, half the black shadow over red.
-    const QColor shadow = colorAt(image, 64, 64);
-    QVERIFY2(sameColor(shadow, QColor(127, 0, 0), 3), qPrintable(shadow.name()));
-}
-
-void TestKelGraphicsEffects::opaqueWidgetsShareCachedShadows()
-{
-    Scene scene;
-    auto* effect = new KelGraphicsDropShadowEffect(scene.box);
-    QCOMPARE(shadowCache()->count(), 0);
-
-    // A widget that may be translucent computes its shadow every time.
-    renderWidget(&scene.root);
-    renderWidget(&scene.root);
-    QCOMPARE(shadowCache()->count(), 0);
-
-    scene.box->setAttribute(Qt::WA_OpaquePaintEvent);
-    const QImage first = renderWidget(&scene.root);
-    QCOMPARE(shadowCache()->count(), 1);
-    const QImage second = renderWidget(&scene.root);
-    QCOMPARE(shadowCache()->count(), 1);
-    QCOMPARE(second, first);
-
-    // Another padding is another shadow.
-    effect->setPadding(QMargins(1, 2, 3, 4));
-    renderWidget(&scene.root);
-    QCOMPARE(shadowCache()->count(), 2);
-    effect->setPadding(QMargins());
-
-    // A shadow of another colour is not served the cached one.
-    effect->setColor(Qt::black);
-    const QImage black = renderWidget(&scene.root);
-    QCOMPARE(shadowCache()->count(), 3);
-    QVERIFY(colorAt(black, 64, 64).lightness() < colorAt(first, 64, 64).lightness() - 20);
-}
-
-void TestKelGraphicsEffects::drawWithShadowForOffscreenPixmaps()
-{
-    KelGraphicsDropShadowEffect effect(nullptr);
-    effect.setColor(Qt::black);
-    // A thumbnail with room for its shadow around it.
-    QPixmap pixmap(40, 40);
-    pixmap.fill(Qt::transparent);
+    void shadowImages()
     {
-        QPainter painter(&pixmap);
-        painter.fillRect(10, 10, 20, 20, blue);
+        KelGraphicsDropShadowEffect effect(nullptr);
+        effect.setColor(Qt::black);
+        effect.setOffset(QPointF(0, 0));
+        QPixmap pixmap(40, 40);
+        pixmap.fill(blue);
+        QCOMPARE(qAlpha(effect.shadowImage(pixmap).pixel(5, 20)), 255);
+        // With padding only the interior casts the shadow, less the blur, which spills back over the padding.
+        effect.setPadding(QMargins(10, 10, 10, 10));
+        QImage shadow = effect.shadowImage(pixmap);
+        QCOMPARE(qAlpha(shadow.pixel(20, 20)), 255);
+        QCOMPARE(qAlpha(shadow.pixel(5, 20)), 0);
+        QCOMPARE(qAlpha(shadow.pixel(34, 20)), 0);
+        QVERIFY(qAlpha(shadow.pixel(11, 20)) > 0);
+
+        // At ratio 2 the offset of 8 is 16 device pixels, the blur radius of 2 is 4.
+        KelGraphicsDropShadowEffect scaled(nullptr);
+        scaled.setColor(QColor(0, 0, 0, 128));
+        pixmap.setDevicePixelRatio(2.0);
+        shadow = scaled.shadowImage(pixmap);
+        QCOMPARE(shadow.devicePixelRatioF(), 2.0);
+        QVERIFY(qAbs(qAlpha(shadow.pixel(30, 30)) - 128) <= 1);
+        QCOMPARE(qAlpha(shadow.pixel(4, 30)), 0);
+        QCOMPARE(qAlpha(shadow.pixel(30, 4)), 0);
     }
-    const auto draw = [&](bool drawSource) {
+
+    void translucentWidgetHidesItsShadow()
+    {
+        SolidWidget root(red);
+        root.resize(120, 120);
+        auto* box = new SolidWidget(white, &root);
+        box->setGeometry(20, 20, 40, 40);
+        auto* effect = new KelGraphicsDropShadowEffect(box);
+        effect->setColor(Qt::black);
+        effect->setOpacity(0.5);
+        const QImage image = renderWidget(&root);
+        // Inside the box the shadow lies under the widget in one layer: half white over red, not darkened.
+        QVERIFY2(
+            sameColor(colorAt(image, 55, 55), QColor(255, 127, 127), 3), qPrintable(colorAt(image, 55, 55).name()));
+        QVERIFY2(sameColor(colorAt(image, 64, 64), QColor(127, 0, 0), 3), qPrintable(colorAt(image, 64, 64).name()));
+    }
+
+    void opaqueWidgetsShareCachedShadows()
+    {
+        Scene scene;
+        auto* effect = new KelGraphicsDropShadowEffect(scene.box);
+        // A widget that may be translucent computes its shadow every time.
+        renderWidget(&scene.root);
+        QCOMPARE(shadowCache()->count(), 0);
+        scene.box->setAttribute(Qt::WA_OpaquePaintEvent);
+        const QImage first = renderWidget(&scene.root);
+        QCOMPARE(renderWidget(&scene.root), first);
+        QCOMPARE(shadowCache()->count(), 1);
+        // A shadow of another colour is not served the cached one.
+        effect->setColor(Qt::black);
+        const QImage black = renderWidget(&scene.root);
+        QCOMPARE(shadowCache()->count(), 2);
+        QVERIFY(colorAt(black, 64, 64).lightness() < colorAt(first, 64, 64).lightness() - 20);
+    }
+
+    void drawWithShadowForOffscreenPixmaps()
+    {
+        KelGraphicsDropShadowEffect effect(nullptr);
+        effect.setColor(Qt::black);
+        // A thumbnail with room for its shadow around it.
+        QPixmap pixmap(40, 40);
+        pixmap.fill(Qt::transparent);
+        QPainter(&pixmap).fillRect(10, 10, 20, 20, blue);
         QImage image(60, 60, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
-        effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), drawSource);
-        effect.drawWithShadow(&painter, QPointF(0, 0), QPixmap(), QRectF(), true);
-        return image;
-    };
-
-    for (bool drawSource : { true, false }) {
-        const QImage image = draw(drawSource);
-        QCOMPARE(image.pixelColor(25, 25) == blue, drawSource);
-        QCOMPARE(qAlpha(image.pixel(25, 25)), drawSource ? 255 : 0);
+        effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), true);
+        effect.setOpacity(0.5); // the shadow goes in at the effect's opacity; without the source
+        effect.drawWithShadow(&painter, QPointF(10, 0), pixmap, QRectF(pixmap.rect()), false);
+        painter.end();
+        QCOMPARE(image.pixelColor(25, 25), blue);
         QCOMPARE(image.pixelColor(40, 40), QColor(Qt::black));
-        QCOMPARE(qAlpha(image.pixel(5, 5)), 0);
         QCOMPARE(qAlpha(image.pixel(49, 49)), 0);
+        QVERIFY(qAbs(qAlpha(image.pixel(45, 20)) - 128) <= 2);
+        QCOMPARE(qAlpha(image.pixel(25, 15)), 0);
     }
-
-    // The shadow goes in at the effect's opacity.
-    effect.setOpacity(0.5);
-    QVERIFY(qAbs(qAlpha(draw(false).pixel(40, 40)) - 128) <= 2);
-    QCOMPARE(effect.shadowImage(QPixmap()), QImage());
-}
-
-void TestKelGraphicsEffects::shadowImageAtDevicePixelRatio()
-{
-    KelGraphicsDropShadowEffect effect(nullptr);
-    effect.setColor(QColor(0, 0, 0, 128));
-    QPixmap pixmap(40, 40);
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(blue);
-
-    const QImage shadow = effect.shadowImage(pixmap);
-    QCOMPARE(shadow.size(), QSize(40, 40));
-    QCOMPARE(shadow.devicePixelRatioF(), 2.0);
-    // The offset of 8 is 16 device pixels, the blur radius of 2 is 4.
-    QVERIFY(qAbs(qAlpha(shadow.pixel(30, 30)) - 128) <= 1);
-    QCOMPARE(qAlpha(shadow.pixel(4, 30)), 0);
-    QCOMPARE(qAlpha(shadow.pixel(30, 4)), 0);
-    QCOMPARE(shadow.pixelColor(30, 30).rgb(), QColor(Qt::black).rgb());
-}
+};
 
 int main(int argc, char** argv)
 {

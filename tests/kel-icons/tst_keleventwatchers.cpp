@@ -9,7 +9,6 @@
 #include "kelapplication.h"
 
 #include <QContextMenuEvent>
-#include <QEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -94,401 +93,258 @@ class TestKelEventWatchers : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void globalMouseWatcherReportsMovesAndPresses();
-    void globalMouseWatchersShareOneFilter();
-    void geometryWatcherInParent();
-    void geometryWatcherInWindowAndOnScreen();
-    void geometryWatcherFollowsReparenting();
-    void childWatcherWithoutRecursion();
-    void childWatcherRecursive();
-    void scrollAreaWatcherMovesHoverWithContent();
-    void tooltipTextComputedWhenAsked();
-    void menuStylerStylesContextMenus();
-};
-
-void TestKelEventWatchers::initTestCase()
-{
-    qRegisterMetaType<Qt::MouseButton>();
+    void initTestCase()
+    {
+        qRegisterMetaType<Qt::MouseButton>();
 #ifdef KEL_TEST_SCALE_FACTOR
-    QCOMPARE(QGuiApplication::primaryScreen()->devicePixelRatio(), double(KEL_TEST_SCALE_FACTOR));
+        QCOMPARE(QGuiApplication::primaryScreen()->devicePixelRatio(), double(KEL_TEST_SCALE_FACTOR));
 #endif
-}
-
-void TestKelEventWatchers::globalMouseWatcherReportsMovesAndPresses()
-{
-    QWidget window;
-    window.setGeometry(40, 50, 200, 150);
-    // Presses on the child also travel to its parent.
-    addChild(&window, QRect(100, 0, 100, 150));
-    QVERIFY(showAndWait(window));
-
-    KelGlobalMouseWatcher watcher;
-    QVERIFY(watcher.isRegistered());
-    QSignalSpy moved(&watcher, &KelGlobalMouseWatcher::mouseMoved);
-    QSignalSpy pressed(&watcher, &KelGlobalMouseWatcher::mousePressed);
-
-    moveMouse(window, QPoint(10, 20));
-    QCOMPARE(moved.count(), 1);
-    QCOMPARE(moved.at(0).at(0).toPoint(), expectedRaw(window, window.mapToGlobal(QPoint(10, 20))));
-    // The same point again is no move.
-    moveMouse(window, QPoint(10, 20));
-    QCOMPARE(moved.count(), 1);
-    moveMouse(window, QPoint(150, 30));
-    QCOMPARE(moved.count(), 2);
-    QCOMPARE(moved.at(1).at(0).toPoint(), expectedRaw(window, window.mapToGlobal(QPoint(150, 30))));
-
-    // A press on a child reaches the child and its parents, but is reported once.
-    QTest::mousePress(window.windowHandle(), Qt::RightButton, Qt::NoModifier, QPoint(150, 30));
-    QTest::mouseRelease(window.windowHandle(), Qt::RightButton, Qt::NoModifier, QPoint(150, 30));
-    QTest::mousePress(window.windowHandle(), Qt::MiddleButton, Qt::NoModifier, QPoint(20, 30));
-    QTest::mouseRelease(window.windowHandle(), Qt::MiddleButton, Qt::NoModifier, QPoint(20, 30));
-    QCOMPARE(pressed.count(), 2);
-    QCOMPARE(pressed.at(0).at(0).toPoint(), expectedRaw(window, window.mapToGlobal(QPoint(150, 30))));
-    QCOMPARE(pressed.at(0).at(1).value<Qt::MouseButton>(), Qt::RightButton);
-    QCOMPARE(pressed.at(1).at(1).value<Qt::MouseButton>(), Qt::MiddleButton);
-}
-
-void TestKelEventWatchers::globalMouseWatchersShareOneFilter()
-{
-    QWidget window;
-    window.setGeometry(40, 50, 200, 150);
-    QVERIFY(showAndWait(window));
-    QVERIFY(!KelGlobalMouseWatcher::isHookInstalled());
-
-    auto first = std::make_unique<KelGlobalMouseWatcher>();
-    auto* second = new KelGlobalMouseWatcher;
-    auto* third = new KelGlobalMouseWatcher;
-    QVERIFY(KelGlobalMouseWatcher::isHookInstalled());
-    QSignalSpy secondMoved(second, &KelGlobalMouseWatcher::mouseMoved);
-    QSignalSpy firstPressed(first.get(), &KelGlobalMouseWatcher::mousePressed);
-    // A listener that deletes a watcher still due in the same pass.
-    connect(first.get(), &KelGlobalMouseWatcher::mouseMoved, this, [&third]() {
-        delete third;
-        third = nullptr;
-    });
-
-    moveMouse(window, QPoint(5, 5));
-    QVERIFY(!third);
-    QCOMPARE(secondMoved.count(), 1);
-
-    delete second;
-    QVERIFY(KelGlobalMouseWatcher::isHookInstalled());
-    QTest::mousePress(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(7, 7));
-    QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(7, 7));
-    QCOMPARE(firstPressed.count(), 1);
-    QCOMPARE(firstPressed.at(0).at(1).value<Qt::MouseButton>(), Qt::LeftButton);
-
-    first.reset();
-    QVERIFY(!KelGlobalMouseWatcher::isHookInstalled());
-}
-
-void TestKelEventWatchers::geometryWatcherInParent()
-{
-    QWidget window;
-    window.setGeometry(100, 100, 300, 200);
-    auto* child = addChild(&window, QRect(5, 6, 50, 40));
-    QVERIFY(showAndWait(window));
-
-    auto* watcher = new KelGeometryWatcher(child, KelGeometryWatcher::WidgetGeometry);
-    QCOMPARE(watcher->parent(), child);
-    QSignalSpy geometry(watcher, &KelGeometryWatcher::geometryChanged);
-    QSignalSpy visibility(watcher, &KelGeometryWatcher::visibilityChanged);
-    QSignalSpy window1(watcher, &KelGeometryWatcher::windowGeometryChanged);
-
-    child->move(7, 8);
-    QCOMPARE(geometry.count(), 1);
-    QCOMPARE(geometry.at(0).at(0).toRect(), QRect(7, 8, 50, 40));
-    child->resize(60, 40);
-    QCOMPARE(geometry.count(), 2);
-    QCOMPARE(geometry.at(1).at(0).toRect(), QRect(7, 8, 60, 40));
-
-    child->hide();
-    child->show();
-    QCOMPARE(visibility.count(), 2);
-    QCOMPARE(visibility.at(0).at(0).toBool(), false);
-    QCOMPARE(visibility.at(1).at(0).toBool(), true);
-    // Showing again at the same place is no geometry change.
-    QCOMPARE(geometry.count(), 2);
-
-    // Mode 0 does not look at the window.
-    window.move(160, 130);
-    QCoreApplication::processEvents();
-    QCOMPARE(geometry.count(), 2);
-    QCOMPARE(window1.count(), 0);
-}
-
-void TestKelEventWatchers::geometryWatcherInWindowAndOnScreen()
-{
-    NestedWidgets widgets(QRect(100, 100, 300, 200), QRect(10, 10, 200, 150), QRect(5, 6, 50, 40));
-    QWidget& window = widgets.window;
-    QWidget* child = widgets.inner;
-    QVERIFY(showAndWait(window));
-
-    auto* inWindow = new KelGeometryWatcher(child, KelGeometryWatcher::WindowGeometry);
-    auto* onScreen = new KelGeometryWatcher(child, KelGeometryWatcher::ScreenGeometry);
-    auto* windowOnScreen = new KelGeometryWatcher(&window, KelGeometryWatcher::ScreenGeometry);
-    QSignalSpy windowRects(inWindow, &KelGeometryWatcher::windowGeometryChanged);
-    QSignalSpy screenRects(onScreen, &KelGeometryWatcher::screenGeometryChanged);
-    QSignalSpy windowScreenRects(windowOnScreen, &KelGeometryWatcher::screenGeometryChanged);
-    QSignalSpy ownGeometry(onScreen, &KelGeometryWatcher::geometryChanged);
-
-    child->move(8, 9);
-    QCOMPARE(windowRects.count(), 1);
-    QCOMPARE(windowRects.at(0).at(0).toRect(), QRect(18, 19, 50, 40));
-    QCOMPARE(screenRects.count(), 1);
-
-    // The window moves, the child stays where it is in it: only its place on the screen changes.
-    window.move(160, 130);
-    QTRY_COMPARE(windowScreenRects.count(), 1);
-    QTRY_COMPARE(screenRects.count(), 2);
-    QCOMPARE(screenRects.at(1).at(0).toRect(), QRect(child->mapToGlobal(QPoint(0, 0)), QSize(50, 40)));
-    QCOMPARE(windowScreenRects.at(0).at(0).toRect(), window.geometry());
-    QCOMPARE(windowRects.count(), 1);
-    QCOMPARE(ownGeometry.count(), 0);
-}
-
-void TestKelEventWatchers::geometryWatcherFollowsReparenting()
-{
-    QWidget first;
-    first.setGeometry(100, 100, 200, 200);
-    QWidget second;
-    second.setGeometry(400, 100, 200, 200);
-    auto* child = addChild(&first, QRect(10, 10, 30, 30));
-    QVERIFY(showAndWait(first));
-    QVERIFY(showAndWait(second));
-
-    auto* watcher = new KelGeometryWatcher(child, KelGeometryWatcher::ScreenGeometry);
-    QSignalSpy parents(watcher, &KelGeometryWatcher::parentWidgetChanged);
-    QSignalSpy screenRects(watcher, &KelGeometryWatcher::screenGeometryChanged);
-
-    child->setParent(&second);
-    child->show();
-    QCOMPARE(parents.count(), 1);
-    QCOMPARE(parents.at(0).at(0).value<QWidget*>(), &second);
-    QVERIFY(screenRects.count() >= 1);
-    QCOMPARE(screenRects.last().at(0).toRect(), QRect(child->mapToGlobal(QPoint(0, 0)), QSize(30, 30)));
-
-    // The filter went with the child: the old window no longer counts, the new one does.
-    const int before = screenRects.count();
-    first.move(120, 120);
-    QTest::qWait(20);
-    QCOMPARE(screenRects.count(), before);
-    second.move(420, 120);
-    QTRY_COMPARE(screenRects.count(), before + 1);
-    QCOMPARE(screenRects.last().at(0).toRect(), QRect(child->mapToGlobal(QPoint(0, 0)), QSize(30, 30)));
-}
-
-void TestKelEventWatchers::childWatcherWithoutRecursion()
-{
-    QWidget window;
-    window.setGeometry(100, 100, 300, 100);
-    auto* early = addChild(&window, QRect(0, 0, 100, 100));
-    QVERIFY(showAndWait(window));
-
-    KelChildWatcher watcher(KelChildWatcher::WatchAdded | KelChildWatcher::WatchRemoved | KelChildWatcher::WatchEnter
-            | KelChildWatcher::WatchLeave,
-        &window);
-    QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
-    QSignalSpy removed(&watcher, &KelChildWatcher::childWidgetRemoved);
-    QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
-    QSignalSpy leaved(&watcher, &KelChildWatcher::childWidgetLeaved);
-
-    auto* late = addChild(&window, QRect(100, 0, 100, 100));
-    late->show();
-    new QObject(&window); // not a widget
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).value<QWidget*>(), late);
-    QVERIFY(!watcher.isTracked(early));
-
-    // Only the child added afterwards reports the mouse.
-    moveMouse(window, QPoint(50, 50));
-    moveMouse(window, QPoint(150, 50));
-    moveMouse(window, QPoint(250, 50));
-    moveMouse(window, QPoint(50, 50));
-    QCOMPARE(entered.count(), 1);
-    QCOMPARE(entered.at(0).at(0).value<QWidget*>(), late);
-    QCOMPARE(leaved.count(), 1);
-    QCOMPARE(leaved.at(0).at(0).value<QWidget*>(), late);
-
-    // Children of children are none of its business without recursion.
-    new QWidget(late);
-    QCOMPARE(added.count(), 1);
-
-    const QObject* lateObject = late;
-    delete late;
-    QCOMPARE(removed.count(), 1);
-    // The pointer of a deleted child is only compared.
-    QCOMPARE(*static_cast<QObject* const*>(removed.at(0).at(0).constData()), lateObject);
-    QVERIFY(!watcher.isTracked(late));
-}
-
-void TestKelEventWatchers::childWatcherRecursive()
-{
-    NestedWidgets widgets(QRect(100, 100, 300, 100), QRect(0, 0, 200, 100), QRect(100, 0, 100, 100));
-    QWidget& window = widgets.window;
-    QWidget* panel = widgets.panel;
-    QWidget* inner = widgets.inner;
-    QVERIFY(showAndWait(window));
-
-    KelChildWatcher watcher(
-        KelChildWatcher::WatchAdded | KelChildWatcher::WatchEnter | KelChildWatcher::Recursive, &window, this);
-    QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
-    QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
-    QVERIFY(watcher.isTracked(panel));
-    QVERIFY(watcher.isTracked(inner));
-
-    auto* later = new QWidget(inner);
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).value<QWidget*>(), later);
-    QVERIFY(watcher.isTracked(later));
-
-    moveMouse(window, QPoint(250, 50));
-    moveMouse(window, QPoint(150, 50));
-    QVERIFY(entered.count() >= 1);
-    QCOMPARE(entered.last().at(0).value<QWidget*>(), inner);
-
-    // A sub-tree taken elsewhere leaves with its children.
-    QWidget elsewhere;
-    panel->setParent(&elsewhere);
-    QVERIFY(!watcher.isTracked(panel));
-    QVERIFY(!watcher.isTracked(inner));
-    QVERIFY(!watcher.isTracked(later));
-    new QWidget(inner);
-    QCOMPARE(added.count(), 1);
-}
-
-void TestKelEventWatchers::scrollAreaWatcherMovesHoverWithContent()
-{
-    QScrollArea area;
-    area.setGeometry(100, 100, 140, 120);
-    area.setFrameShape(QFrame::NoFrame);
-    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* content = new QWidget;
-    content->resize(100, 400);
-    QList<HoverRecorder*> items;
-    for (int i = 0; i < 4; ++i) {
-        items << new HoverRecorder(content);
-        items.last()->setGeometry(0, i * 100, 100, 100);
     }
-    area.setWidget(content);
-    auto* watcher = new KelScrollAreaWatcher(&area);
-    QVERIFY(showAndWait(area));
-    for (HoverRecorder* item : qAsConst(items))
-        QVERIFY(item->hasMouseTracking());
-    auto* added = new QWidget(items[3]);
-    QVERIFY(added->hasMouseTracking());
 
-    // The mouse comes to rest over the first item.
-    const QPoint global = area.viewport()->mapToGlobal(QPoint(50, 50));
-    QCursor::setPos(global);
-    QCoreApplication::processEvents();
-    moveMouse(area, area.mapFromGlobal(global));
-    QCOMPARE(watcher->hoveredWidget(), items[0]);
-    for (HoverRecorder* item : qAsConst(items))
-        item->reset();
+    void globalMouseWatcherReportsMovesAndPresses()
+    {
+        QWidget window;
+        window.setGeometry(40, 50, 200, 150);
+        // Presses on the child also travel to its parent.
+        addChild(&window, QRect(100, 0, 100, 150));
+        QVERIFY(showAndWait(window));
+        KelGlobalMouseWatcher watcher;
+        QSignalSpy moved(&watcher, &KelGlobalMouseWatcher::mouseMoved);
+        QSignalSpy pressed(&watcher, &KelGlobalMouseWatcher::mousePressed);
+        moveMouse(window, QPoint(10, 20));
+        // The same point again is no move.
+        QMouseEvent again(QEvent::MouseMove, QPointF(10, 20), QPointF(window.mapToGlobal(QPoint(10, 20))), Qt::NoButton,
+            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.windowHandle(), &again);
+        moveMouse(window, QPoint(150, 30));
+        QCOMPARE(moved.count(), 2);
+        QCOMPARE(moved.at(1).at(0).toPoint(), expectedRaw(window, window.mapToGlobal(QPoint(150, 30))));
+        // A press on a child reaches the child and its parents, but is reported once.
+        QTest::mousePress(window.windowHandle(), Qt::RightButton, Qt::NoModifier, QPoint(150, 30));
+        QTest::mouseRelease(window.windowHandle(), Qt::RightButton, Qt::NoModifier, QPoint(150, 30));
+        QCOMPARE(pressed.count(), 1);
+        QCOMPARE(pressed.at(0).at(0).toPoint(), expectedRaw(window, window.mapToGlobal(QPoint(150, 30))));
+        QCOMPARE(pressed.at(0).at(1).value<Qt::MouseButton>(), Qt::RightButton);
+    }
 
-    // The content scrolls under the still mouse: the hover goes from the first item to the second.
-    area.verticalScrollBar()->setValue(100);
-    QCOMPARE(items[0]->leaves, 1);
-    QCOMPARE(items[1]->enters, 1);
-    QCOMPARE(items[1]->lastEnterPos, QPoint(50, 50));
-    QCOMPARE(watcher->hoveredWidget(), items[1]);
-    area.verticalScrollBar()->setValue(130);
-    QCOMPARE(items[1]->enters, 1);
-    QCOMPARE(items[1]->leaves, 0);
+    void globalMouseWatchersShareOneFilter()
+    {
+        QWidget window;
+        window.setGeometry(40, 50, 200, 150);
+        QVERIFY(showAndWait(window));
+        auto first = std::make_unique<KelGlobalMouseWatcher>();
+        auto* second = new KelGlobalMouseWatcher;
+        auto* third = new KelGlobalMouseWatcher;
+        QSignalSpy secondMoved(second, &KelGlobalMouseWatcher::mouseMoved);
+        // A listener that deletes a watcher still due in the same pass.
+        connect(first.get(), &KelGlobalMouseWatcher::mouseMoved, this, [&third]() {
+            delete third;
+            third = nullptr;
+        });
+        moveMouse(window, QPoint(5, 5));
+        QVERIFY(!third);
+        QCOMPARE(secondMoved.count(), 1);
+        delete second;
+        QVERIFY(KelGlobalMouseWatcher::isHookInstalled());
+        first.reset();
+        QVERIFY(!KelGlobalMouseWatcher::isHookInstalled());
+    }
 
-    // A relayout is checked on the next turn of the event loop.
-    items[1]->move(0, 300);
-    items[3]->move(0, 100);
-    QCoreApplication::postEvent(area.viewport(), new QEvent(QEvent::LayoutRequest));
-    QTRY_COMPARE(watcher->hoveredWidget(), items[3]);
-    QCOMPARE(items[1]->leaves, 1);
-    QCOMPARE(items[3]->enters, 1);
+    void geometryWatcherModes()
+    {
+        NestedWidgets widgets(QRect(100, 100, 300, 200), QRect(10, 10, 200, 150), QRect(5, 6, 50, 40));
+        QWidget& window = widgets.window;
+        QWidget* child = widgets.inner;
+        QVERIFY(showAndWait(window));
+        auto* inParent = new KelGeometryWatcher(child, KelGeometryWatcher::WidgetGeometry);
+        auto* inWindow = new KelGeometryWatcher(child, KelGeometryWatcher::WindowGeometry);
+        auto* onScreen = new KelGeometryWatcher(child, KelGeometryWatcher::ScreenGeometry);
+        QSignalSpy geometry(inParent, &KelGeometryWatcher::geometryChanged);
+        QSignalSpy visibility(inParent, &KelGeometryWatcher::visibilityChanged);
+        QSignalSpy windowRects(inWindow, &KelGeometryWatcher::windowGeometryChanged);
+        QSignalSpy screenRects(onScreen, &KelGeometryWatcher::screenGeometryChanged);
 
-    // The mouse leaves the viewport: so does the hover.
-    QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(area.viewport(), &leave);
-    QCOMPARE(items[3]->leaves, 1);
-    QVERIFY(!watcher->hoveredWidget());
-}
+        child->move(8, 9);
+        child->resize(60, 40);
+        QCOMPARE(geometry.count(), 2);
+        QCOMPARE(geometry.at(1).at(0).toRect(), QRect(8, 9, 60, 40));
+        QCOMPARE(windowRects.at(0).at(0).toRect(), QRect(18, 19, 50, 40));
+        child->hide();
+        child->show();
+        QCOMPARE(visibility.count(), 2);
+        QCOMPARE(geometry.count(), 2); // showing again at the same place is no geometry change
 
-void TestKelEventWatchers::tooltipTextComputedWhenAsked()
-{
-    QLabel label(QStringLiteral("Some text"));
-    label.setGeometry(100, 100, 200, 40);
-    QVERIFY(showAndWait(label));
-    QString answer;
-    QPoint askedAt;
-    auto* filter = new KelTooltipEventFilter(&label, [&](const QPoint& pos) {
-        askedAt = pos;
-        return answer;
-    });
-    label.installEventFilter(filter);
+        // The window moves, the child stays where it is in it: only its place on the screen changes.
+        const int screenChanges = screenRects.count();
+        window.move(160, 130);
+        QTRY_COMPARE(screenRects.count(), screenChanges + 1);
+        QCOMPARE(screenRects.last().at(0).toRect(), QRect(child->mapToGlobal(QPoint(0, 0)), QSize(60, 40)));
+        QCOMPARE(windowRects.count(), 2);
+        QCOMPARE(geometry.count(), 2);
+    }
 
-    answer = QStringLiteral("Computed now");
-    QHelpEvent help(QEvent::ToolTip, QPoint(12, 8), label.mapToGlobal(QPoint(12, 8)));
-    QVERIFY(QCoreApplication::sendEvent(&label, &help));
-    QCOMPARE(askedAt, QPoint(12, 8));
-    QTRY_VERIFY(QToolTip::isVisible());
-    QCOMPARE(QToolTip::text(), QStringLiteral("Computed now"));
+    void geometryWatcherFollowsReparenting()
+    {
+        QWidget first;
+        first.setGeometry(100, 100, 200, 200);
+        QWidget second;
+        second.setGeometry(400, 100, 200, 200);
+        auto* child = addChild(&first, QRect(10, 10, 30, 30));
+        QVERIFY(showAndWait(first));
+        QVERIFY(showAndWait(second));
+        auto* watcher = new KelGeometryWatcher(child, KelGeometryWatcher::ScreenGeometry);
+        QSignalSpy parents(watcher, &KelGeometryWatcher::parentWidgetChanged);
+        QSignalSpy screenRects(watcher, &KelGeometryWatcher::screenGeometryChanged);
+        child->setParent(&second);
+        child->show();
+        QCOMPARE(parents.at(0).at(0).value<QWidget*>(), &second);
+        // The filter went with the child: the old window no longer counts, the new one does.
+        const int before = screenRects.count();
+        first.move(120, 120);
+        QTest::qWait(20);
+        QCOMPARE(screenRects.count(), before);
+        second.move(420, 120);
+        QTRY_COMPARE(screenRects.count(), before + 1);
+    }
 
-    // An empty answer hides the tooltip that is up.
-    answer.clear();
-    QHelpEvent again(QEvent::ToolTip, QPoint(30, 8), label.mapToGlobal(QPoint(30, 8)));
-    QVERIFY(QCoreApplication::sendEvent(&label, &again));
-    QTRY_VERIFY(!QToolTip::isVisible());
+    void childWatcherWithoutRecursion()
+    {
+        QWidget window;
+        window.setGeometry(100, 100, 300, 100);
+        auto* early = addChild(&window, QRect(0, 0, 100, 100));
+        QVERIFY(showAndWait(window));
+        KelChildWatcher watcher(KelChildWatcher::WatchAdded | KelChildWatcher::WatchRemoved
+                | KelChildWatcher::WatchEnter | KelChildWatcher::WatchLeave,
+            &window);
+        QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
+        QSignalSpy removed(&watcher, &KelChildWatcher::childWidgetRemoved);
+        QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
+        QSignalSpy leaved(&watcher, &KelChildWatcher::childWidgetLeaved);
+        auto* late = addChild(&window, QRect(100, 0, 100, 100));
+        late->show();
+        new QObject(&window); // not a widget
+        QCOMPARE(added.count(), 1);
+        QVERIFY(!watcher.isTracked(early));
 
-    // Other events pass untouched.
-    QEvent other(QEvent::StatusTip);
-    QVERIFY(!static_cast<QObject*>(filter)->eventFilter(&label, &other));
-}
+        // Only the child added afterwards reports the mouse.
+        for (int x : { 50, 150, 250, 50 })
+            moveMouse(window, QPoint(x, 50));
+        QCOMPARE(entered.count(), 1);
+        QCOMPARE(entered.at(0).at(0).value<QWidget*>(), late);
+        QCOMPARE(leaved.count(), 1);
+        const QObject* lateObject = late;
+        delete late;
+        // The pointer of a deleted child is only compared.
+        QCOMPARE(*static_cast<QObject* const*>(removed.at(0).at(0).constData()), lateObject);
+    }
 
-void TestKelEventWatchers::menuStylerStylesContextMenus()
-{
-    QLineEdit edit;
-    edit.setGeometry(100, 100, 200, 30);
-    QVERIFY(showAndWait(edit));
-    auto* styler = new KelQMenuStyler(&edit, 28);
-    QCOMPARE(styler->parent(), &edit);
+    void childWatcherRecursive()
+    {
+        NestedWidgets widgets(QRect(100, 100, 300, 100), QRect(0, 0, 200, 100), QRect(100, 0, 100, 100));
+        QWidget& window = widgets.window;
+        QVERIFY(showAndWait(window));
+        KelChildWatcher watcher(
+            KelChildWatcher::WatchAdded | KelChildWatcher::WatchEnter | KelChildWatcher::Recursive, &window, this);
+        QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
+        QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
+        auto* later = new QWidget(widgets.inner);
+        QCOMPARE(added.count(), 1);
+        QVERIFY(watcher.isTracked(later));
+        moveMouse(window, QPoint(250, 50));
+        moveMouse(window, QPoint(150, 50));
+        QCOMPARE(entered.last().at(0).value<QWidget*>(), widgets.inner);
+        // A sub-tree taken elsewhere leaves with its children.
+        QWidget elsewhere;
+        widgets.panel->setParent(&elsewhere);
+        QVERIFY(!watcher.isTracked(widgets.inner));
+        QVERIFY(!watcher.isTracked(later));
+        new QWidget(widgets.inner);
+        QCOMPARE(added.count(), 1);
+    }
 
-    // Without a style the menu keeps Qt's look and says so.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No style sheet applier is set"));
-    QContextMenuEvent first(QContextMenuEvent::Mouse, QPoint(10, 10), edit.mapToGlobal(QPoint(10, 10)));
-    QCoreApplication::sendEvent(&edit, &first);
-    QMenu* menu = edit.findChild<QMenu*>();
-    QVERIFY(menu);
-    QTRY_VERIFY(menu->isVisible());
-    QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
-    QCoreApplication::processEvents();
-    menu->close();
-    QTRY_VERIFY(!edit.findChild<QMenu*>());
+    void scrollAreaWatcherMovesHoverWithContent()
+    {
+        QScrollArea area;
+        area.setGeometry(100, 100, 140, 120);
+        area.setFrameShape(QFrame::NoFrame);
+        area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        auto* content = new QWidget;
+        content->resize(100, 400);
+        QList<HoverRecorder*> items;
+        for (int i = 0; i < 4; ++i) {
+            items << new HoverRecorder(content);
+            items.last()->setGeometry(0, i * 100, 100, 100);
+        }
+        area.setWidget(content);
+        auto* watcher = new KelScrollAreaWatcher(&area);
+        QVERIFY(showAndWait(area));
+        QVERIFY((new QWidget(items[3]))->hasMouseTracking());
 
-    QList<QPair<QWidget*, int>> styled;
-    KelQMenuStyler::setStyleSheetApplier([&styled](QWidget* widget, int type) {
-        styled.append({ widget, type });
-        widget->setStyleSheet(QStringLiteral("QMenu { background: #123456; }"));
-    });
-    QContextMenuEvent second(QContextMenuEvent::Mouse, QPoint(10, 10), edit.mapToGlobal(QPoint(10, 10)));
-    QCoreApplication::sendEvent(&edit, &second);
-    menu = edit.findChild<QMenu*>();
-    QVERIFY(menu);
-    QTRY_COMPARE(styled.size(), 1);
-    QCOMPARE(styled.at(0).first, menu);
-    QCOMPARE(styled.at(0).second, 28);
-    QCOMPARE(menu->styleSheet(), QStringLiteral("QMenu { background: #123456; }"));
-    QVERIFY(menu->windowFlags() & Qt::Popup);
-    QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
-    menu->close();
+        // The mouse comes to rest over the first item.
+        const QPoint global = area.viewport()->mapToGlobal(QPoint(50, 50));
+        QCursor::setPos(global);
+        QCoreApplication::processEvents();
+        moveMouse(area, area.mapFromGlobal(global));
+        QCOMPARE(watcher->hoveredWidget(), items[0]);
+        for (HoverRecorder* item : qAsConst(items))
+            item->reset();
 
-    // Any widget child loses the shadow; only menus are styled.
-    auto* plain = new QWidget(&edit, Qt::ToolTip);
-    QVERIFY(plain->windowFlags() & Qt::NoDropShadowWindowHint);
-    QCoreApplication::processEvents();
-    QCOMPARE(styled.size(), 1);
-    KelQMenuStyler::setStyleSheetApplier(nullptr);
-}
+        // The content scrolls under the still mouse: the hover goes from the first item to the second.
+        area.verticalScrollBar()->setValue(100);
+        QCOMPARE(items[0]->leaves, 1);
+        QCOMPARE(items[1]->enters, 1);
+        QCOMPARE(items[1]->lastEnterPos, QPoint(50, 50));
+
+        // A relayout is checked on the next turn of the event loop.
+        items[1]->move(0, 300);
+        items[3]->move(0, 100);
+        QCoreApplication::postEvent(area.viewport(), new QEvent(QEvent::LayoutRequest));
+        QTRY_COMPARE(watcher->hoveredWidget(), items[3]);
+
+        // The mouse leaves the viewport: so does the hover.
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(area.viewport(), &leave);
+        QCOMPARE(items[3]->leaves, 1);
+        QVERIFY(!watcher->hoveredWidget());
+    }
+
+    void tooltipTextComputedWhenAsked()
+    {
+        QLabel label(QStringLiteral("Some text"));
+        label.setGeometry(100, 100, 200, 40);
+        QVERIFY(showAndWait(label));
+        QString answer = QStringLiteral("Computed now");
+        label.installEventFilter(new KelTooltipEventFilter(&label, [&](const QPoint&) { return answer; }));
+        QHelpEvent help(QEvent::ToolTip, QPoint(12, 8), label.mapToGlobal(QPoint(12, 8)));
+        QVERIFY(QCoreApplication::sendEvent(&label, &help));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("Computed now"));
+        // An empty answer hides the tooltip that is up.
+        answer.clear();
+        QHelpEvent again(QEvent::ToolTip, QPoint(30, 8), label.mapToGlobal(QPoint(30, 8)));
+        QVERIFY(QCoreApplication::sendEvent(&label, &again));
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    // Menus and other child windows lose the system shadow; without a style a menu keeps Qt's look and says so.
+    void menuStylerTakesTheShadowOff()
+    {
+        QLineEdit edit;
+        edit.setGeometry(100, 100, 200, 30);
+        QVERIFY(showAndWait(edit));
+        new KelQMenuStyler(&edit, 28);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No style sheet applier is set"));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), edit.mapToGlobal(QPoint(10, 10)));
+        QCoreApplication::sendEvent(&edit, &event);
+        QMenu* menu = edit.findChild<QMenu*>();
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
+        QCoreApplication::processEvents();
+        menu->close();
+        QVERIFY((new QWidget(&edit, Qt::ToolTip))->windowFlags() & Qt::NoDropShadowWindowHint);
+    }
+};
 
 int main(int argc, char** argv)
 {

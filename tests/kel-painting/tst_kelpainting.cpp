@@ -1,19 +1,37 @@
+// The toolkit's painting layer, paint contexts, geometry, region and widget-tree utilities.
 #include "imagetesthelpers.h"
+#include "painting/kelpaintcontext.h"
 #include "painting/kelpainting.h"
-#include "styles/kelstyleable.h"
+#include "platform/x11/regionutils.h"
+#include "utils/kelgeometryutils.h"
+#include "utils/kelhooks.h"
+#include "utils/kelwidgettreeutils.h"
+#include "utils/kelwindowmaskutils.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
+#include <QPointer>
+#include <QScreen>
+#include <QStyleOption>
 #include <QTest>
-#include <QWidget>
+#include <QWindow>
+
+#include <cmath>
 
 namespace {
 
 const QColor kFill(0, 0, 255);
+const QString kLongText = QStringLiteral(
+    "Reading keeps every book where it was and remembers the page where reading stopped last time around");
 
-QPen solidPen(const QColor& color, double width, Qt::PenJoinStyle join = Qt::MiterJoin)
+bool isWhole(double v) { return std::fabs(v - std::round(v)) < 1e-9; }
+
+QPen solidPen(const QColor& color, double width)
 {
-    return QPen(color, width, Qt::SolidLine, Qt::SquareCap, join);
+    return QPen(color, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
 }
 
 void addRatios()
@@ -28,35 +46,74 @@ void addRatios()
 int inkSpan(const QImage& image, int index, bool row)
 {
     int first = -1, last = -1;
-    const int length = row ? image.width() : image.height();
-    for (int i = 0; i < length; ++i) {
+    for (int i = 0; i < (row ? image.width() : image.height()); ++i) {
         if (qAlpha(row ? image.pixel(i, index) : image.pixel(index, i)) != 0) {
-            if (first < 0)
-                first = i;
+            first = first < 0 ? i : first;
             last = i;
         }
     }
     return first < 0 ? 0 : last - first + 1;
 }
 
-class PaintCounter : public QWidget {
-public:
-    int paints = 0;
+QFont testFont() { return KelUtils::makeFont(12, QFont::Normal, QStringLiteral("DejaVu Sans")); }
 
-protected:
-    void paintEvent(QPaintEvent*) override { ++paints; }
+struct DrawnText {
+    QImage image;
+    bool elided = true;
 };
 
-// A styled child that counts how often it is asked to take its look again.
-class RestyleCounter : public QWidget, public KelStyleable {
+DrawnText drawText(const QString& text, const QRectF& rect, double ratio, Qt::Alignment alignment,
+    Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount = 0)
+{
+    DrawnText result;
+    result.image = makeImage(QSize(120, 80), ratio);
+    QPainter painter(&result.image);
+    painter.setFont(testFont());
+    painter.setPen(Qt::black);
+    KelPainting::drawWordWrappedText(
+        &painter, text, rect, alignment, QTextOption::WordWrap, elideMode, lineSpacing, maxLineCount, &result.elided);
+    return result;
+}
+
+// Device rows of one line band (one line spacing from the top of the text box).
+QRect lineBand(const QRectF& rect, int line, int lineSpacing, double ratio)
+{
+    return toDevice(QRectF(rect.left(), rect.top() + line * lineSpacing, rect.width(), lineSpacing), ratio);
+}
+
+// Opens a second context on its own painter inside the paint event, as proxy-style drawing does.
+class NestingWidget : public QWidget {
 public:
-    explicit RestyleCounter(QWidget* parent)
-        : QWidget(parent)
-        , KelStyleable(-1)
+    int countWhileNested = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override
     {
+        KelPaintContext context(this);
+        QStyleOption option;
+        option.rect = rect();
+        KelPaintContext nested(context.painter(), &option);
+        countWhileNested = KelPaintContext::openContextCount(this);
     }
-    void applyStyle() override { ++restyles; }
-    int restyles = 0;
+};
+
+// A widget whose size hint changes without telling its layout, as a retranslated one does.
+class SilentHint : public QWidget {
+public:
+    QSize hint { 50, 20 };
+    QSize sizeHint() const override { return hint; }
+};
+
+class FontChangeCounter : public QWidget {
+public:
+    int changes = 0;
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        changes += event->type() == QEvent::FontChange;
+        QWidget::changeEvent(event);
+    }
 };
 
 } // namespace
@@ -65,8 +122,8 @@ class TestKelPainting : public QObject {
     Q_OBJECT
 
 private slots:
-    void drawRectKeepsThePenInsideAndHonoursOverlapping_data() { addRatios(); }
-    void drawRectKeepsThePenInsideAndHonoursOverlapping()
+    void drawRectKeepsThePenInside_data() { addRatios(); }
+    void drawRectKeepsThePenInside()
     {
         QFETCH(double, ratio);
         const QRectF rect(2, 2, 16, 16);
@@ -78,44 +135,22 @@ private slots:
             painter.setBrush(kFill);
             KelPainting::drawRect(painter, rect, mode);
             QCOMPARE(painter.pen().color(), translucentRed); // state left as found
-            QCOMPARE(painter.brush().color(), kFill);
             painter.end();
 
             QCOMPARE(inkOutside(image, toDevice(rect, ratio)), 0);
-            QCOMPARE(colorAt(image, 10, 10), kFill);
-            // The fill's inner edge for NotOverlapping lies exactly at the pen's inner edge (4).
-            QCOMPARE(colorAt(image, 4, 10), kFill);
+            QCOMPARE(colorAt(image, 4, 10), kFill); // the inner fill edge meets the pen's inner edge
+            // Not overlapping: the translucent pen shows nothing of the fill beneath it.
             const QColor underPen = colorAt(image, 3, 10);
-            if (mode == KelPainting::Overlapping) {
-                QCOMPARE(underPen.alpha(), 255);
-                QVERIFY(underPen.blue() > 100);
-            } else {
-                QVERIFY(qAbs(underPen.alpha() - 128) <= 1);
-                QCOMPARE(underPen.blue(), 0);
-            }
+            QCOMPARE(underPen.blue() == 0, mode == KelPainting::NotOverlapping);
         }
     }
 
-    void drawRectWithoutPenFillsAndInvalidDrawsNothing()
-    {
-        QImage image = makeImage(QSize(10, 10), 1.0);
-        QPainter painter(&image);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kFill);
-        KelPainting::drawRect(painter, QRectF(0, 0, 0, 5));
-        KelPainting::drawRoundedRect(painter, QRectF(3, 3, -2, 4), 2.0);
-        QCOMPARE(inkInside(image, image.rect()), 0);
-        KelPainting::drawRect(painter, QRectF(2, 2, 4, 4));
-        painter.end();
-        QCOMPARE(inkInside(image, image.rect()), 16);
-        QCOMPARE(colorAt(image, 2, 2), kFill);
-    }
-
-    void roundedRectStaysInsideItsRectangle_data() { addRatios(); }
-    void roundedRectStaysInsideItsRectangle()
+    void roundedRects_data() { addRatios(); }
+    void roundedRects()
     {
         QFETCH(double, ratio);
         const QRectF rect(2, 2, 16, 12);
+        const QRect device = toDevice(rect, ratio);
         for (auto mode : { KelPainting::Overlapping, KelPainting::NotOverlapping }) {
             QImage image = makeImage(QSize(20, 16), ratio);
             QPainter painter(&image);
@@ -123,63 +158,11 @@ private slots:
             painter.setBrush(kFill);
             KelPainting::drawRoundedRect(painter, rect, 4.0, mode);
             painter.end();
-
-            const QRect device = toDevice(rect, ratio);
             QCOMPARE(inkOutside(image, device), 0);
             QCOMPARE(qAlpha(image.pixel(device.topLeft())), 0); // the corner is cut
-            QCOMPARE(qAlpha(image.pixel(device.bottomRight())), 0);
             QCOMPARE(colorAt(image, 10, 8), kFill);
-            const QColor edge = image.pixelColor(device.left(), device.center().y());
-            QVERIFY2(edge.alpha() >= 250, qPrintable(QString::number(edge.alpha())));
-            QVERIFY(edge.red() > 200);
+            QVERIFY(image.pixelColor(device.left(), device.center().y()).red() > 200);
         }
-    }
-
-    void roundedRectWithZeroRadiusIsAnOverlappingRect()
-    {
-        auto render = [](bool rounded) {
-            QImage image = makeImage(QSize(20, 20), 1.5);
-            QPainter painter(&image);
-            painter.setPen(solidPen(QColor(255, 0, 0, 128), 2));
-            painter.setBrush(kFill);
-            if (rounded)
-                KelPainting::drawRoundedRect(painter, QRectF(2, 2, 16, 16), 0.0, KelPainting::NotOverlapping);
-            else
-                KelPainting::drawRect(painter, QRectF(2, 2, 16, 16), KelPainting::Overlapping);
-            return image;
-        };
-        QCOMPARE(render(true), render(false));
-    }
-
-    void fourRadiiRoundOnlyTheirCorners_data() { addRatios(); }
-    void fourRadiiRoundOnlyTheirCorners()
-    {
-        QFETCH(double, ratio);
-        const QRectF rect(2, 2, 16, 12);
-        const QRect device = toDevice(rect, ratio);
-
-        QImage image = makeImage(QSize(20, 16), ratio);
-        QPainter painter(&image);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kFill);
-        KelPainting::drawRoundedRect(painter, rect, KelRadii(4, 4, 0, 0));
-        QVERIFY(!painter.testRenderHint(QPainter::Antialiasing));
-        painter.end();
-        QCOMPARE(inkOutside(image, device), 0);
-        QCOMPARE(qAlpha(image.pixel(device.topLeft())), 0);
-        QCOMPARE(qAlpha(image.pixel(device.topRight())), 0);
-        QCOMPARE(image.pixelColor(device.bottomLeft()), kFill);
-        QCOMPARE(image.pixelColor(device.bottomRight()), kFill);
-
-        // Equal radii of 0 give a plain rectangle.
-        QImage plain = makeImage(QSize(20, 16), ratio);
-        painter.begin(&plain);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kFill);
-        KelPainting::drawRoundedRect(painter, rect, KelRadii(0));
-        painter.end();
-        QCOMPARE(inkInside(plain, device), device.width() * device.height());
-        QCOMPARE(inkOutside(plain, device), 0);
     }
 
     void arrowsPointTheirWayInsideTheirBox_data()
@@ -205,7 +188,6 @@ private slots:
         arrow.margins = QMargins(0, 0, 0, 2);
         arrow.arrowType = type;
         arrow.lineWidth = lineWidth;
-
         QImage image = makeImage(QSize(20, 22), ratio);
         QPainter painter(&image);
         KelPainting::drawArrow(painter, QRectF(0, 0, 20, 22), Qt::black, arrow);
@@ -217,20 +199,15 @@ private slots:
         const QRect device(QPoint(qRound(box.left() * ratio), qRound(box.top() * ratio)),
             QPoint(qRound(box.right() * ratio) - 1, qRound(box.bottom() * ratio) - 1));
         QCOMPARE(inkOutside(image, device), 0);
-        QVERIFY(inkInside(image, device) > 0);
-
         // The wide end of the arrow is its open side, the narrow end its tip.
         const int firstSpan = inkSpan(image, vertical ? device.top() : device.left(), vertical);
         const int lastSpan = inkSpan(image, vertical ? device.bottom() : device.right(), vertical);
         const bool wideFirst = type == Qt::DownArrow || type == Qt::RightArrow;
         QVERIFY2(wideFirst ? firstSpan > lastSpan : lastSpan > firstSpan,
             qPrintable(QStringLiteral("spans %1 %2").arg(firstSpan).arg(lastSpan)));
-
         // A chevron is open: its inside near the wide end stays clear.
-        if (type == Qt::DownArrow) {
-            const QColor inside = colorAt(image, 10, box.top() + 1);
-            QCOMPARE(inside.alpha() == 0, lineWidth > 0);
-        }
+        if (type == Qt::DownArrow)
+            QCOMPARE(colorAt(image, 10, box.top() + 1).alpha() == 0, lineWidth > 0);
     }
 
     void pixelAlignedLinesAreCrisp_data()
@@ -239,14 +216,9 @@ private slots:
         QTest::addColumn<double>("penWidth");
         QTest::addColumn<double>("position");
         QTest::addColumn<int>("deviceWidth");
-        QTest::newRow("100% 1px") << 1.0 << 1.0 << 5.0 << 1;
-        QTest::newRow("100% cosmetic") << 1.0 << 0.0 << 5.0 << 1;
-        QTest::newRow("100% 2px") << 1.0 << 2.0 << 5.0 << 2;
         QTest::newRow("150% 1px") << 1.5 << 1.0 << 5.0 << 2;
         QTest::newRow("150% cosmetic") << 1.5 << 0.0 << 5.0 << 1;
         QTest::newRow("150% off-grid") << 1.5 << 1.0 << 5.3 << 2;
-        QTest::newRow("200% 1px") << 2.0 << 1.0 << 5.0 << 2;
-        QTest::newRow("200% cosmetic") << 2.0 << 0.0 << 5.0 << 1;
         QTest::newRow("200% 1.5px") << 2.0 << 1.5 << 5.0 << 3;
     }
     void pixelAlignedLinesAreCrisp()
@@ -258,16 +230,12 @@ private slots:
         for (bool horizontal : { true, false }) {
             QImage image = makeImage(QSize(20, 20), ratio);
             QPainter painter(&image);
-            const QPen pen(Qt::black, penWidth, Qt::SolidLine, Qt::FlatCap);
-            painter.setPen(pen);
+            painter.setPen(QPen(Qt::black, penWidth, Qt::SolidLine, Qt::FlatCap));
             if (horizontal)
                 KelPainting::drawPixelAlignedLine(painter, QPointF(2, position), QPointF(18, position));
             else
                 KelPainting::drawPixelAlignedLine(painter, QPointF(position, 2), QPointF(position, 18));
-            QCOMPARE(painter.pen(), pen);
-            QVERIFY(!painter.testRenderHint(QPainter::Antialiasing));
             painter.end();
-
             // Across the line every device pixel is either fully covered or untouched.
             const int across = int(10 * ratio);
             int covered = 0;
@@ -280,18 +248,7 @@ private slots:
         }
     }
 
-    void createPixmapAtRatio()
-    {
-        const QPixmap pixmap = KelPainting::createPixmap(QSize(10, 7), 1.5, Qt::red);
-        QCOMPARE(pixmap.size(), QSize(15, 11));
-        QCOMPARE(pixmap.devicePixelRatioF(), 1.5);
-        QCOMPARE(pixmap.toImage().pixelColor(14, 10), QColor(Qt::red));
-        QCOMPARE(KelPainting::createPixmap(QSize(10, 10), 1.1).size(), QSize(11, 11));
-        QCOMPARE(KelPainting::createPixmap(QSize(10, 10), 2.0).size(), QSize(20, 20));
-        QCOMPARE(KelPainting::createPixmap(QSize(3, 3), 1.0).toImage().pixelColor(1, 1).alpha(), 0);
-    }
-
-    void colorizeKeepsAlpha()
+    void colorizingKeepsAlpha()
     {
         const QColor green(0, 200, 0);
         QImage premultiplied(2, 1, QImage::Format_ARGB32_Premultiplied);
@@ -300,51 +257,22 @@ private slots:
         KelPainting::colorizeImage(premultiplied, green);
         QCOMPARE(premultiplied.pixel(0, 0), qPremultiply(qRgba(0, 200, 0, 128)));
         QCOMPARE(premultiplied.pixel(1, 0), 0u);
-
-        QImage straight(1, 1, QImage::Format_ARGB32);
-        straight.setPixel(0, 0, qRgba(10, 20, 30, 100));
-        KelPainting::colorizeImage(straight, green);
-        QCOMPARE(straight.format(), QImage::Format_ARGB32);
-        QCOMPARE(straight.pixel(0, 0), qRgba(0, 200, 0, 100));
-
-        QImage opaque(1, 1, QImage::Format_RGB888);
-        opaque.fill(Qt::white);
-        KelPainting::colorizeImage(opaque, green);
-        QCOMPARE(opaque.format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(opaque.pixelColor(0, 0), green);
     }
 
     void blurredWidgetPixmap()
     {
         QVERIFY(KelPainting::blurredWidgetPixmap(nullptr, 4).isNull());
-
         QWidget widget;
         widget.resize(40, 30);
-        auto paintHalf = [&widget](const QRect& rect, const QColor& color) {
-            auto* half = new QWidget(&widget);
-            half->setGeometry(rect);
-            half->setAutoFillBackground(true);
-            QPalette palette = half->palette();
-            palette.setColor(QPalette::Window, color);
-            half->setPalette(palette);
-        };
-        paintHalf(QRect(0, 0, 20, 30), Qt::red);
-        paintHalf(QRect(20, 0, 20, 30), Qt::blue);
-
-        const QImage sharp = KelPainting::blurredWidgetPixmap(&widget, 0).toImage();
-        QCOMPARE(sharp.size(), QSize(40, 30));
-        QCOMPARE(sharp.pixelColor(19, 15), QColor(Qt::red));
-        QCOMPARE(sharp.pixelColor(20, 15), QColor(Qt::blue));
-
-        const QPixmap blurred = KelPainting::blurredWidgetPixmap(&widget, 8);
-        QCOMPARE(blurred.devicePixelRatioF(), widget.devicePixelRatioF());
-        const QColor seam = blurred.toImage().pixelColor(20, 15);
+        for (const QRect& half : { QRect(0, 0, 20, 30), QRect(20, 0, 20, 30) }) {
+            auto* child = new QWidget(&widget);
+            child->setGeometry(half);
+            child->setAutoFillBackground(true);
+            child->setPalette(QPalette(half.x() == 0 ? Qt::red : Qt::blue));
+        }
+        QCOMPARE(KelPainting::blurredWidgetPixmap(&widget, 0).toImage().pixelColor(19, 15), QColor(Qt::red));
+        const QColor seam = KelPainting::blurredWidgetPixmap(&widget, 8).toImage().pixelColor(20, 15);
         QVERIFY2(seam.red() > 40 && seam.blue() > 40, qPrintable(seam.name()));
-
-        const QImage part
-            = KelPainting::blurredWidgetPixmap(&widget, 0, QWidget::DrawChildren, QRect(20, 0, 20, 30)).toImage();
-        QCOMPARE(part.size(), QSize(20, 30));
-        QCOMPARE(part.pixelColor(5, 15), QColor(Qt::blue));
     }
 
     void snapping()
@@ -352,58 +280,367 @@ private slots:
         QCOMPARE(KelPainting::snapToDevicePixels(2.0, QRectF(0.3, 0.3, 5.1, 5.1)), QRectF(0.3, 0.3, 5.1, 5.1));
         const QRectF snapped = KelPainting::snapToDevicePixels(1.5, QRectF(0.4, 0.4, 10.1, 10.1));
         for (double edge : { snapped.left(), snapped.top(), snapped.right(), snapped.bottom() })
-            QVERIFY(qFuzzyCompare(edge * 1.5, qRound(edge * 1.5) + 0.0) || qFuzzyIsNull(edge * 1.5));
+            QVERIFY(isWhole(edge * 1.5));
         QCOMPARE(qRound(snapped.right() * 1.5), 16); // 10.5 * 1.5 = 15.75
         // Halves round away from zero.
-        QCOMPARE(KelPainting::snapToDevicePixels(1.5, 1.0), 4.0 / 3.0); // 1.5 -> 2
-        QCOMPARE(KelPainting::snapToDevicePixels(1.5, -1.0), -4.0 / 3.0); // -1.5 -> -2
-        const QMarginsF margins = KelPainting::snapMarginsToDevicePixels(1.25, QMarginsF(1, 2, 3, 0.2));
-        QCOMPARE(margins, QMarginsF(0.8, 2.4, 3.2, 0.0));
-        QCOMPARE(KelPainting::snapMarginsToDevicePixels(1.0, QMarginsF(0.5, 0, 0, 0)), QMarginsF(0.5, 0, 0, 0));
+        QCOMPARE(KelPainting::snapToDevicePixels(1.5, 1.0), 4.0 / 3.0);
+        QCOMPARE(KelPainting::snapToDevicePixels(1.5, -1.0), -4.0 / 3.0);
+        QCOMPARE(KelPainting::snapMarginsToDevicePixels(1.25, QMarginsF(1, 2, 3, 0.2)), QMarginsF(0.8, 2.4, 3.2, 0.0));
     }
 
-    void diagnosticFlags()
+    void textSizeAtAFixedPitch()
     {
-        using Reader = bool (*)();
-        using Setter = void (*)(bool);
-        enum Refresh { Repaint = 1, Restyle = 2 };
-        struct Flag {
-            Reader read;
-            Setter set;
-            int refresh;
+        const QFont font = testFont();
+        const auto size = [&font](const QString& text, QSize limit, int spacing, int lines = 0,
+                              QTextOption::WrapMode wrap = QTextOption::WordWrap) {
+            return KelPainting::wordWrappedTextSize(text, font, wrap, limit, spacing, lines);
         };
-        const QList<Flag> flags = {
-            { KelPainting::dbgPaintKelPaintContext, KelPainting::setDbgPaintKelPaintContext, Repaint },
-            { KelPainting::dbgPaintKelFrame, KelPainting::setDbgPaintKelFrame, Restyle },
-            { KelPainting::dbgPaintKelButton, KelPainting::setDbgPaintKelButton, Restyle },
-            { KelPainting::dbgPaintKelLabel, KelPainting::setDbgPaintKelLabel, Repaint },
-            { KelPainting::dbgPaintKelIconWidget, KelPainting::setDbgPaintKelIconWidget, Repaint },
-            { KelPainting::dbgPaintKelDelimiter, KelPainting::setDbgPaintKelDelimiter, Restyle },
-            { KelPainting::dbgPaintNonDwmResizer, KelPainting::setDbgPaintNonDwmResizer, Repaint },
-            { KelPainting::dbgPaintNonDwmShadow, KelPainting::setDbgPaintNonDwmShadow, Repaint },
-            { KelPainting::dbgPaintCustom, KelPainting::setDbgPaintCustom, Repaint | Restyle },
-        };
-        PaintCounter window;
-        window.resize(30, 30);
-        auto* deepChild = new RestyleCounter(new QWidget(new QWidget(&window)));
+        const int wider = qRound(QFontMetricsF(font).horizontalAdvance(QStringLiteral("abcdef")));
+        const QString text = QStringLiteral("ab\nabcdef");
+        QCOMPARE(size(text, QSize(0, 1000), 10), QSize(wider, 20));
+        // A height below one line spacing places no line; a line count of 1 places one.
+        QCOMPARE(size(text, QSize(0, 5), 10).height(), 0);
+        QCOMPARE(size(text, QSize(0, 1000), 10, 1),
+            QSize(qRound(QFontMetricsF(font).horizontalAdvance(QStringLiteral("ab"))), 10));
+        // Empty paragraphs count as lines; the font's line spacing stands in for 0.
+        QCOMPARE(size(QStringLiteral("\n\n"), QSize(0, 100), 0).height(), 3 * QFontMetrics(font).lineSpacing());
+        // Wrapped lines stay within the width and stop at the height or the line count.
+        const QSize wrapped = size(kLongText, QSize(100, 1000), 12);
+        QCOMPARE(wrapped.width(), 100);
+        QVERIFY(wrapped.height() >= 5 * 12 && wrapped.height() % 12 == 0);
+        QCOMPARE(size(kLongText, QSize(100, 30), 12).height(), 24);
+        QCOMPARE(size(kLongText, QSize(100, 1000), 12, 3).height(), 36);
+        QCOMPARE(size(kLongText, QSize(100, 1000), 12, 0, QTextOption::NoWrap).height(), 12);
+    }
+
+    void textElidesTheLastLineThatFits_data() { addRatios(); }
+    void textElidesTheLastLineThatFits()
+    {
+        QFETCH(double, ratio);
+        const int spacing = 16;
+        const QRectF rect(4, 4, 100, 2 * spacing);
+        const Qt::Alignment topLeft = Qt::AlignLeft | Qt::AlignTop;
+        const DrawnText elided = drawText(kLongText, rect, ratio, topLeft, Qt::ElideRight, spacing);
+        QVERIFY(elided.elided);
+        QCOMPARE(inkOutside(elided.image, toDevice(rect, ratio)), 0);
+        QVERIFY(inkInside(elided.image, lineBand(rect, 1, spacing, ratio)) > 0);
+        const DrawnText cut = drawText(kLongText, rect, ratio, topLeft, Qt::ElideNone, spacing);
+        QVERIFY(!cut.elided);
+        QVERIFY(cut.image != elided.image); // the second line differs: laid out versus elided
+
+        // Right alignment puts the elided line's end against the right edge.
+        const DrawnText right
+            = drawText(kLongText, rect, ratio, Qt::AlignRight | Qt::AlignTop, Qt::ElideRight, spacing);
+        const QRect band = lineBand(rect, 1, spacing, ratio);
+        const QRect edge(band.right() - int(3 * ratio), band.top(), int(3 * ratio) + 1, band.height());
+        QVERIFY(inkInside(right.image, edge) > 0);
+
+        // A line count limit ends the text after its last line.
+        const DrawnText one = drawText(kLongText, QRectF(4, 4, 100, 70), ratio, topLeft, Qt::ElideRight, spacing, 1);
+        QVERIFY(one.elided);
+        QCOMPARE(inkOutside(one.image, lineBand(rect, 0, spacing, ratio)), 0);
+    }
+
+    void textShortAndParagraphs()
+    {
+        const int spacing = 16;
+        const DrawnText centred
+            = drawText(QStringLiteral("Short"), QRectF(4, 4, 100, 70), 2.0, Qt::AlignCenter, Qt::ElideRight, spacing);
+        QVERIFY(!centred.elided);
+        const QRect middle = toDevice(QRectF(24, 32, 60, spacing), 2.0);
+        QCOMPARE(inkOutside(centred.image, middle), 0);
+        QVERIFY(inkInside(centred.image, middle) > 0);
+
+        bool elided = true;
+        KelPainting::drawWordWrappedText(nullptr, kLongText, QRectF(0, 0, 10, 10), Qt::AlignLeft, QTextOption::WordWrap,
+            Qt::ElideRight, 0, 0, &elided);
+        QVERIFY(!elided);
+    }
+
+    void contextKeepsTheDeviceRectangle_data() { addRatios(); }
+    void contextKeepsTheDeviceRectangle()
+    {
+        QFETCH(double, ratio);
+        QImage image = makeImage(QSize(30, 20), ratio);
+        KelPaintContext context(&image);
+        QCOMPARE(context.devicePixelRatio(), ratio);
+        QCOMPARE(context.rect(), QRectF(0, 0, 30, 20));
+        QCOMPARE(context.painter()->deviceTransform(), QTransform::fromScale(ratio, ratio));
+        QCOMPARE(KelPaintContext::openContextCount(&image), 1);
+    }
+
+    void contextPutsTheOriginOnADevicePixel_data()
+    {
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<QPointF>("offset");
+        QTest::newRow("125% at 1,2") << 1.25 << QPointF(1, 2);
+        QTest::newRow("150% at 0.2,7") << 1.5 << QPointF(0.2, 7);
+    }
+    void contextPutsTheOriginOnADevicePixel()
+    {
+        QFETCH(double, ratio);
+        QFETCH(QPointF, offset);
+        QImage image = makeImage(QSize(40, 40), ratio);
+        QPainter painter(&image);
+        painter.translate(offset);
+        const QTransform before = painter.deviceTransform();
+        QStyleOption option;
+        option.rect = QRect(0, 0, 11, 7);
+        {
+            KelPaintContext context(&painter, &option);
+            const QTransform& transform = painter.deviceTransform();
+            const QRectF rect = context.rect();
+            for (const QPointF& corner : { rect.topLeft(), rect.bottomRight() }) {
+                const QPointF device = transform.map(corner);
+                QVERIFY2(isWhole(device.x()) && isWhole(device.y()),
+                    qPrintable(QStringLiteral("%1,%2").arg(device.x()).arg(device.y())));
+            }
+            // Each edge moves by less than one device pixel.
+            QVERIFY(std::fabs(rect.width() - 11) < 1.0 / ratio + 1e-9);
+            QVERIFY(std::fabs(rect.height() - 7) < 1.0 / ratio + 1e-9);
+            painter.setPen(Qt::red);
+            painter.translate(5, 5);
+        }
+        QCOMPARE(painter.deviceTransform(), before);
+        QCOMPARE(painter.pen().color(), QColor(Qt::black));
+        QCOMPARE(KelPaintContext::openContextCount(&image), 0);
+    }
+
+    void contextsNullAndNested()
+    {
+        QTest::ignoreMessage(QtWarningMsg, "Trying to init null device painter!");
+        KelPaintContext context(static_cast<QPaintDevice*>(nullptr));
+        QVERIFY(context.rect().isNull());
+
+        NestingWidget named;
+        named.setObjectName(QStringLiteral("pageFrame"));
+        named.resize(20, 20);
+        QTest::ignoreMessage(QtWarningMsg, "KelPaintContext: Recursive context creation detected for pageFrame");
+        named.grab();
+        QCOMPARE(named.countWhileNested, 2);
+        QCOMPARE(KelPaintContext::openContextCount(&named), 0);
+    }
+
+    void alignRect_data()
+    {
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<QRect>("outer");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("clip");
+        QTest::addColumn<QRect>("expected");
+        const QRect outer(10, 20, 30, 40);
+        QTest::newRow("centre") << int(Qt::AlignCenter) << QRect(0, 0, 15, 15) << QSize(10, 10) << false
+                                << QRect(2, 2, 10, 10);
+        QTest::newRow("bottom right") << int(Qt::AlignRight | Qt::AlignBottom) << outer << QSize(5, 6) << false
+                                      << QRect(35, 54, 5, 6);
+        QTest::newRow("no flags keeps the top-left") << 0 << outer << QSize(5, 6) << false << QRect(10, 20, 5, 6);
+        QTest::newRow("later flag wins") << int(Qt::AlignLeft | Qt::AlignRight) << QRect(0, 0, 20, 20) << QSize(4, 4)
+                                         << false << QRect(16, 0, 4, 4);
+        QTest::newRow("larger, clipped") << int(Qt::AlignCenter) << QRect(0, 0, 10, 10) << QSize(20, 4) << true
+                                         << QRect(0, 3, 10, 4);
+        QTest::newRow("larger, unclipped")
+            << int(Qt::AlignCenter) << QRect(0, 0, 10, 10) << QSize(20, 4) << false << QRect(-5, 3, 20, 4);
+    }
+    void alignRect()
+    {
+        QFETCH(int, alignment);
+        QFETCH(QRect, outer);
+        QFETCH(QSize, size);
+        QFETCH(bool, clip);
+        QFETCH(QRect, expected);
+        QCOMPARE(KelUtils::alignRect(Qt::Alignment(alignment), outer, size, clip), expected);
+    }
+
+    void alignedRectBesideAnAnchor_data()
+    {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<QPoint>("offset");
+        QTest::addColumn<QRect>("expected");
+        // Anchor (100, 100, 50, 20); the placed rectangle is 30 x 10.
+        QTest::newRow("bottom, left") << int(Qt::BottomEdge) << int(Qt::AlignLeft) << QPoint(4, 0)
+                                      << QRect(100, 124, 30, 10);
+        QTest::newRow("bottom, right, shifted")
+            << int(Qt::BottomEdge) << int(Qt::AlignRight) << QPoint(0, -3) << QRect(117, 120, 30, 10);
+        QTest::newRow("right, top") << int(Qt::RightEdge) << int(Qt::AlignTop) << QPoint(2, 1)
+                                    << QRect(152, 101, 30, 10);
+        QTest::newRow("left, vcentre") << int(Qt::LeftEdge) << int(Qt::AlignVCenter) << QPoint(0, 0)
+                                       << QRect(70, 105, 30, 10);
+        QTest::newRow("bottom, justify") << int(Qt::BottomEdge) << int(Qt::AlignJustify) << QPoint(0, 0)
+                                         << QRect(100, 120, 30, 10);
+    }
+    void alignedRectBesideAnAnchor()
+    {
+        QFETCH(int, edge);
+        QFETCH(int, alignment);
+        QFETCH(QPoint, offset);
+        QFETCH(QRect, expected);
+        const QRect placed = KelUtils::alignedRect(
+            QRect(100, 100, 50, 20), QRect(400, 400, 30, 10), Qt::Edge(edge), Qt::AlignmentFlag(alignment), offset);
+        QCOMPARE(placed, expected);
+    }
+
+    void fitIntoAvailableGeometry()
+    {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect reference(area.center(), QSize(1, 1));
+        const QRect inside(area.x() + 10, area.y() + 10, 50, 50);
+        QCOMPARE(KelUtils::fitIntoAvailableGeometry(reference, inside), inside);
+        // Over the right and bottom edges: moved back so that the last pixel is the area's last pixel.
+        const QRect moved
+            = KelUtils::fitIntoAvailableGeometry(reference, QRect(area.right() - 20, area.bottom() - 10, 50, 40));
+        QCOMPARE(moved, QRect(area.right() - 49, area.bottom() - 39, 50, 40));
+        // A reference off every screen falls back to the primary screen.
+        QCOMPARE(KelUtils::fitIntoAvailableGeometry(QRect(-5000, -5000, 1, 1), QRect(area.x() - 30, area.y(), 20, 20))
+                     .left(),
+            area.x());
+        // On a row grid the top leaves the remainder of the rows above.
+        const QRect fitted = KelUtils::fitIntoAvailableGeometry(area, QRect(area.x(), area.y(), 40, 40), 20, 5);
+        QCOMPARE(fitted.top(), area.y() + (area.height() - 2 * 5) % 20);
+    }
+
+    void fitRectIntoRect()
+    {
+        const QRect bounds(0, 0, 100, 50);
+        QCOMPARE(
+            KelUtils::fitRectIntoRect(QRect(80, 40, 40, 40), bounds, Qt::IgnoreAspectRatio), QRect(80, 40, 20, 10));
+        // Larger: scaled down keeping its aspect, then moved inside.
+        QCOMPARE(
+            KelUtils::fitRectIntoRect(QRect(-10, -10, 200, 200), bounds, Qt::KeepAspectRatio), QRect(0, 0, 50, 50));
+        // Smaller but sticking out: moved, not resized.
+        QCOMPARE(KelUtils::fitRectIntoRect(QRect(90, 45, 20, 10), bounds, Qt::KeepAspectRatio), QRect(80, 40, 20, 10));
+    }
+
+    void screenEdgesBelongToTheScreen()
+    {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect g = screen->geometry();
+        // The right and bottom edges (x = screen x + width) still find the screen.
+        QCOMPARE(KelUtils::screenAt(QPoint(g.x() + g.width(), g.y() + g.height())), screen);
+        QCOMPARE(KelUtils::screenAt(QPoint(g.x() + g.width() + 1, g.y())), static_cast<QScreen*>(nullptr));
+    }
+
+    void widgetFontChangesOnlyWhenItDiffers()
+    {
+        FontChangeCounter widget;
+        KelUtils::setWidgetFont(&widget, 12, QFont::Normal, QStringLiteral("DejaVu Sans"));
+        QCOMPARE(widget.changes, 1);
+        KelUtils::setWidgetFont(&widget, 12, QFont::Normal, QStringLiteral("DejaVu Sans"));
+        QCOMPARE(widget.changes, 1);
+        KelUtils::setWidgetFont(&widget, 12, QFont::DemiBold, QStringLiteral("DejaVu Sans"));
+        QCOMPARE(widget.changes, 2);
+        QCOMPARE(widget.font().weight(), int(QFont::DemiBold));
+    }
+
+    void clearLayoutDeletesNestedWidgets()
+    {
+        QWidget page;
+        auto* outer = new QVBoxLayout(&page);
+        QPointer<QLabel> top = new QLabel(QStringLiteral("top"));
+        outer->addWidget(top);
+        outer->addSpacing(8);
+        QPointer<QHBoxLayout> row = new QHBoxLayout;
+        QPointer<QLabel> nested = new QLabel(QStringLiteral("nested"));
+        row->addWidget(nested);
+        outer->addLayout(row);
+        KelUtils::clearLayout(outer);
+        QCOMPARE(outer->count(), 0);
+        QVERIFY(top.isNull() && nested.isNull() && row.isNull());
+        KelUtils::clearLayout(nullptr);
+    }
+
+    void widgetTreeUtilities()
+    {
+        // A size hint changed deep down without telling the layouts is measured again.
+        QWidget page;
+        auto* layout = new QVBoxLayout(&page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* panel = new QWidget;
+        auto* panelLayout = new QHBoxLayout(panel);
+        panelLayout->setContentsMargins(0, 0, 0, 0);
+        auto* deep = new SilentHint;
+        panelLayout->addWidget(deep);
+        layout->addWidget(panel);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCOMPARE(layout->sizeHint().width(), 50);
+        deep->hint = QSize(180, 20);
+        QCoreApplication::processEvents();
+        KelUtils::updateGeometriesRecursively(&page);
+        QCOMPARE(layout->sizeHint().width(), 180);
+
+        auto* dialog = new QDialog(&page);
+        auto* button = new QLabel(new QWidget(dialog, Qt::Popup));
+        QCOMPARE(KelUtils::topLevelWindow(button), &page);
+        QCOMPARE(KelUtils::topLevelWindow(nullptr), static_cast<QWidget*>(nullptr));
+    }
+
+    void rectRegions()
+    {
+        const QRect rect(10, 20, 30, 16);
+        QCOMPARE(RegionUtils::createRectRegion(rect, 0), QRegion(rect));
+        // Rounded: one pixel wider and taller, with 8 x 8 corner ellipses for radius 4.
+        const QRegion rounded = RegionUtils::createRectRegion(rect, 4);
+        QCOMPARE(rounded.boundingRect(), QRect(10, 20, 31, 17));
+        for (const QPoint& corner : { QPoint(10, 20), QPoint(40, 20), QPoint(10, 36), QPoint(40, 36) })
+            QVERIFY2(!rounded.contains(corner), qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
+        QVERIFY(rounded.contains(QPoint(14, 20)) && rounded.contains(QPoint(10, 24)));
+        // A radius larger than the rectangle still gives a region inside it.
+        QVERIFY(QRect(0, 0, 5, 5).contains(RegionUtils::createRectRegion(QRect(0, 0, 4, 4), 20).boundingRect()));
+
+        QCOMPARE(KelUtils::scaledRegion(QRegion(1, 1, 3, 3), 0.5), QRegion(0, 0, 2, 2));
+        // A rectangle starting on an odd device pixel keeps its last column.
+        QCOMPARE(KelUtils::scaledRegion(QRegion(1, 0, 2, 2), 0.5), QRegion(0, 0, 2, 1));
+        QCOMPARE(KelUtils::scaledRegion(QRegion(2, 4, 10, 6), 1.5), QRegion(3, 6, 15, 9));
+    }
+
+    void masksFromPaths_data() { addRatios(); }
+    void masksFromPaths()
+    {
+        QFETCH(double, ratio);
+        QPainterPath box;
+        box.addRect(QRectF(0, 0, 10, 10));
+        const QSize size(20, 20);
+        const QPoint offset(4, 4);
+        const QRect device(qRound(4 * ratio), qRound(4 * ratio), qRound(10 * ratio), qRound(10 * ratio));
+        const auto sameArea = [](const QRegion& a, const QRegion& b) { return a.xored(b).isEmpty(); };
+
+        QVERIFY(sameArea(KelUtils::maskRegionFromPath(ratio, size, offset, box, 0, false, false), QRegion(device)));
+        const QRegion inverted = KelUtils::maskRegionFromPath(ratio, size, offset, box, 0, true, false);
+        QVERIFY(sameArea(inverted, QRegion(0, 0, qRound(20 * ratio), qRound(20 * ratio)) - device));
+        // Excluding a whole-pixel outline shrinks the mask evenly.
+        const QRect inner = KelUtils::maskRegionFromPath(ratio, size, offset, box, 2, false, true).boundingRect();
+        QVERIFY(!inner.isEmpty() && device.contains(inner));
+        QVERIFY(inner.left() > device.left() && inner.top() > device.top());
+        QVERIFY(qAbs((inner.left() - device.left()) - (device.right() - inner.right())) <= 1);
+        QVERIFY(qAbs((inner.top() - device.top()) - (device.bottom() - inner.bottom())) <= 1);
+    }
+
+    void nativeRegionMode()
+    {
+        installWidgetAtHook();
+        installWindowGeometryHook();
+        KelUtils::setMask(nullptr, QRegion(0, 0, 1, 1));
+        KelUtils::setNativeRegionMode(true);
+        QWidget window;
+        window.resize(50, 50);
+        QWidget child(&window);
+        KelUtils::setMask(&window, QRegion(0, 0, 30, 30));
+        QCOMPARE(window.mask(), QRegion(0, 0, 30, 30));
+        // An empty region is refused and leaves the shape as it was.
+        QTest::ignoreMessage(QtWarningMsg, "Create win region FAILED.");
+        KelUtils::setMask(&window, QRegion());
+        QCOMPARE(window.mask(), QRegion(0, 0, 30, 30));
+        // A child widget still takes Qt's widget mask.
+        KelUtils::setMask(&child, QRegion(0, 0, 5, 5));
+        QCOMPARE(child.mask(), QRegion(0, 0, 5, 5));
+        KelUtils::clearMask(&window);
+        QVERIFY(window.mask().isEmpty());
+        KelUtils::setNativeRegionMode(false);
+
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (const Flag& flag : flags) {
-            QVERIFY(!flag.read());
-            QTest::qWait(1);
-            const int before = window.paints;
-            const int restylesBefore = deepChild->restyles;
-            flag.set(true);
-            QVERIFY(flag.read());
-            // Restyling reaches styled widgets at any depth, once per switch.
-            QCOMPARE(deepChild->restyles, restylesBefore + ((flag.refresh & Restyle) ? 1 : 0));
-            if (flag.refresh & Repaint)
-                QTRY_VERIFY(window.paints > before);
-            flag.set(true); // unchanged: nothing
-            QCOMPARE(deepChild->restyles, restylesBefore + ((flag.refresh & Restyle) ? 1 : 0));
-            flag.set(false);
-            QVERIFY(!flag.read());
-        }
+        QCOMPARE(windowGeometryFromNative(window.windowHandle()), window.windowHandle()->geometry());
     }
 };
 

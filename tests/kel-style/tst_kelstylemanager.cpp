@@ -9,11 +9,9 @@
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
 #include "styles/kelstylemanager.h"
-#include "windows/kelwindowframe.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -49,10 +47,6 @@ public:
         }
     }
     QColor color(int role) const override { return role == 18 ? QColor(0x99ccff) : KelStyle::color(role); }
-    QString iconPath(int kind) const override
-    {
-        return kind == 5 ? QStringLiteral(":/night/error.svg") : KelStyle::iconPath(kind);
-    }
 };
 
 class SepiaStyle : public KelStyle {
@@ -81,19 +75,6 @@ public:
             kelStyle()->applyLabelStyle(this, widgetType());
     }
     QColor textColor() const { return palette().color(foregroundRole()); }
-};
-
-// A window whose frame the style writes.
-class StyledWindow : public QWidget, public KelStyleable {
-public:
-    explicit StyledWindow(int widgetType)
-        : KelStyleable(widgetType)
-        , frame(this, this)
-    {
-        applyStyle();
-    }
-    void applyStyle() override { kelStyle()->applyWindowFrameStyle(&frame, widgetType()); }
-    KelWindowFrame frame;
 };
 
 // Runs a function when restyled.
@@ -147,93 +128,68 @@ private slots:
         manager()->addStyle(&m_day);
         manager()->addStyle(&m_night);
         manager()->addStyle(&m_sepia);
-        QCOMPARE(manager()->styles(), (QList<KelStyle*> { &m_day, &m_night, &m_sepia }));
         QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
-
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        QCOMPARE(kelStyle(), &m_night);
-        QCOMPARE(saved.count(), 1);
-        QCOMPARE(saved.first().first().toString(), QStringLiteral("Night"));
         m_settings->sync();
         QCOMPARE(QSettings(m_settings->fileName(), QSettings::IniFormat).value("lastStyleId").toString(),
             QStringLiteral("Night"));
-
-        // The application font comes from the style.
-        const QFont font = QApplication::font();
-        QCOMPARE(font.family(), KelStyle::interfaceFontFamily());
-        QCOMPARE(font.pixelSize(), 17);
-        QCOMPARE(font.weight(), int(QFont::Normal));
-        QVERIFY(!QFontInfo(font).family().isEmpty());
-        // The proxy asks the current style.
+        // The application font comes from the style; the proxy asks the current style.
+        QCOMPARE(QApplication::font().pixelSize(), 17);
         QCOMPARE(QApplication::style()->styleHint(QStyle::SH_LineEdit_PasswordMaskDelay), 50);
-
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         QCOMPARE(QApplication::font().pixelSize(), 15);
-        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Day"));
         QCOMPARE(saved.count(), 2);
-    }
 
-    void switchingToTheCurrentStyleDoesNothing()
-    {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        // Switching to the current style does nothing at all.
         Hook hook([](Hook*) {});
         const QFont marker = QFont(QStringLiteral("DejaVu Serif"), 9);
         QApplication::setFont(marker);
-        QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
         m_settings->setValue(QStringLiteral("lastStyleId"), QStringLiteral("Edited"));
-
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         QCOMPARE(hook.restyles, 0);
         QCOMPARE(QApplication::font(), marker);
         QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Edited"));
-        QCOMPARE(saved.count(), 0);
-    }
 
-    void unknownStyleChangesNothing()
-    {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        Hook hook([](Hook*) {});
-        const QFont before = QApplication::font();
-        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Missing\"");
-        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Missing")));
-        QCOMPARE(kelStyle(), &m_night);
-        QCOMPARE(QApplication::font(), before);
-        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Night"));
+        // Nor does an unknown one; ids compare exactly.
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"day\"");
+        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("day")));
+        QCOMPARE(kelStyle(), &m_day);
         QCOMPARE(hook.restyles, 0);
-        // Ids compare exactly.
-        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"night\"");
-        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("night")));
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Edited"));
     }
 
-    // Every registered object takes the new look, in registration order; animators follow the
-    // style's animations and dimming.
+    // Every registered object takes the new look, in registration order; animators follow the style's
+    // animations and dimming.
     void styledObjectsTakeTheNewLook()
     {
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         StyledLabel text(9, QStringLiteral("text"));
         StyledLabel error(8, QStringLiteral("error"));
         StyledLabel unstyled(-1, QStringLiteral("unstyled"));
-        StyledWindow window(0);
         KelWidgetStateAnimator animator(1);
-        QCOMPARE(text.textColor(), QColor(0x2c2b30));
-        QCOMPARE(error.textColor(), QColor(0xff373a));
+        const QColor dayText = text.textColor();
         const QColor unstyledColor = unstyled.textColor();
-        QCOMPARE(window.frame.background().color(), QColor(Qt::white));
-        QCOMPARE(animator.disabledDimming(), 0.6);
 
         g_restyled.clear();
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         QCOMPARE(g_restyled, (QStringList { "text", "error", "unstyled" }));
-        QCOMPARE(text.textColor(), QColor(0xf4f4f4));
-        QCOMPARE(error.textColor(), QColor(0xff373a));
+        QCOMPARE(text.textColor(), m_night.defaultTextColor());
+        QVERIFY(text.textColor() != dayText);
+        QVERIFY(error.textColor() != text.textColor());
         QCOMPARE(unstyled.textColor(), unstyledColor);
-        COMPARE_COLOR(window.frame.borderColor(), QColor(0, 0, 0, 56));
         QCOMPARE(animator.disabledDimming(), 0.3);
 
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
-        QCOMPARE(window.frame.background().color(), QColor(0xf4ecd8));
-        QCOMPARE(text.textColor(), QColor(0x2c2b30));
+        QCOMPARE(text.textColor(), dayText);
         QCOMPARE(animator.disabledDimming(), 0.6);
+
+        // Changing the widget type restyles once, and only on a change.
+        g_restyled.clear();
+        text.setWidgetType(9);
+        QVERIFY(g_restyled.isEmpty());
+        text.setWidgetType(8);
+        QCOMPARE(g_restyled, QStringList { "text" });
+        QCOMPARE(text.textColor(), error.textColor());
     }
 
     void destroyedObjectsAreUnregistered()
@@ -241,24 +197,21 @@ private slots:
         const int before = manager()->styleables().size();
         auto* parent = new QWidget;
         auto* label = new StyledLabel(9, QStringLiteral("child"), parent);
-        auto* grandChild = new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
-        auto* animator = new KelWidgetStateAnimator(1, label);
+        new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
+        new KelWidgetStateAnimator(1, label);
         QCOMPARE(manager()->styleables().size(), before + 3);
-        QCOMPARE(occurrences(grandChild), 1);
-        QCOMPARE(occurrences(animator), 1);
         delete label; // and its animator
         QCOMPARE(manager()->styleables().size(), before + 1);
         delete parent;
         QCOMPARE(manager()->styleables().size(), before);
-
         // Nothing dead is reached by the next switch.
         g_restyled.clear();
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         QVERIFY(g_restyled.isEmpty());
     }
 
-    // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are
-    // skipped, the new ones wait for the next switch.
+    // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are skipped, the
+    // new ones wait for the next switch.
     void restyleWalkSurvivesChanges()
     {
         int doomedRestyles = 0;
@@ -281,43 +234,22 @@ private slots:
         Hook last([](Hook*) {});
 
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
-        QCOMPARE(killer.restyles, 1);
         QCOMPARE(doomedRestyles, 0);
         QCOMPARE(selfDeletingRestyles, 1);
         QCOMPARE(last.restyles, 1);
-        QVERIFY(created);
         QCOMPARE(created->restyles, 0);
-        QCOMPARE(occurrences(created.get()), 1);
         QCOMPARE(occurrences(selfDeleting), 0);
-
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         QCOMPARE(created->restyles, 1);
-        QCOMPARE(last.restyles, 2);
-    }
-
-    void changingTheWidgetTypeRestylesOnce()
-    {
-        StyledLabel label(9, QStringLiteral("retyped"));
-        g_restyled.clear();
-        label.setWidgetType(9);
-        QVERIFY(g_restyled.isEmpty());
-        label.setWidgetType(8);
-        QCOMPARE(g_restyled, QStringList { "retyped" });
-        QCOMPARE(label.widgetType(), 8);
-        QVERIFY(label.isStyled());
-        QCOMPARE(label.textColor(), QColor(0xff373a));
-        label.setWidgetType(-1);
-        QVERIFY(!label.isStyled());
     }
 
     void theSavedStyleIsRestored()
     {
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        // As left by an earlier run.
-        m_settings->setLastStyleId(QStringLiteral("Sepia"));
+        m_settings->setLastStyleId(QStringLiteral("Sepia")); // as left by an earlier run
         QVERIFY(manager()->restoreLastStyle(QStringLiteral("Day")));
         QCOMPARE(kelStyle(), &m_sepia);
-
+        // A stored style that is gone, or none, gives the default.
         m_settings->setLastStyleId(QStringLiteral("Removed"));
         QVERIFY(manager()->restoreLastStyle(QStringLiteral("Night")));
         QCOMPARE(kelStyle(), &m_night);
@@ -330,53 +262,20 @@ private slots:
         QCOMPARE(kelStyle(), &m_day);
     }
 
-    // A new run reads the choice from the settings file.
-    void theChoiceSurvivesARestart()
-    {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        m_settings->sync();
-        KelSettings reopened(m_settings->fileName(), QSettings::IniFormat);
-        KelApplication::instance()->setSettings(&reopened);
-        {
-            KelStyleManager nextRun(nullptr);
-            QVERIFY(KelStyleManager::instance() != &nextRun); // the UI's manager stays the one
-            DayStyle day;
-            NightStyle night;
-            nextRun.addStyle(&day);
-            nextRun.addStyle(&night);
-            QCOMPARE(nextRun.currentStyle()->id(), QStringLiteral("KelStyle"));
-            QVERIFY(nextRun.restoreLastStyle(QStringLiteral("Day")));
-            QCOMPARE(nextRun.currentStyle(), &night);
-        }
-        KelApplication::instance()->setSettings(m_settings.get());
-    }
-
-    // A destroyed style drops out of the list; destroyed while current, it leaves the base style
-    // behind, never a dangling one.
+    // A destroyed style drops out of the list; destroyed while current, it leaves the base style behind, never a
+    // dangling one.
     void destroyedStylesDropOut()
     {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         const int count = manager()->styles().size();
         struct Solo : KelStyle {
             QString id() const override { return QStringLiteral("Solo"); }
         };
-        auto* unused = new Solo;
-        manager()->addStyle(unused);
-        delete unused;
-        QCOMPARE(manager()->styles().size(), count);
-
         auto* solo = new Solo;
         manager()->addStyle(solo);
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Solo")));
         delete solo;
-        KelStyle* fallback = kelStyle();
-        QVERIFY(fallback);
-        QCOMPARE(fallback->id(), QStringLiteral("KelStyle"));
-        QCOMPARE(kelStyle(), fallback);
-        QVERIFY(!manager()->styles().contains(fallback));
+        QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
         QCOMPARE(manager()->styles().size(), count);
-        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Solo\"");
-        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("Solo")));
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
     }
 
@@ -390,7 +289,6 @@ private slots:
         QMenu* menu = edit.findChild<QMenu*>();
         QVERIFY(menu);
         QTRY_COMPARE(menu->styleSheet(), kelStyle()->applyMenuStyle(40));
-        QVERIFY(!menu->styleSheet().isEmpty());
         menu->close();
     }
 
@@ -399,14 +297,6 @@ private slots:
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
             QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
-        QString iconPath;
-        KelUi::instance()->setMessageBoxHandler([&iconPath](KelMessageBoxRequest& request) {
-            iconPath = request.iconPath;
-            return 1;
-        });
-        QCOMPARE(KelUi::instance()->messageBox(QStringLiteral("Broken"), QString(), 5), 1);
-        QCOMPARE(iconPath, QStringLiteral(":/night/error.svg"));
-        KelUi::instance()->setMessageBoxHandler(nullptr);
     }
 };
 
