@@ -1,0 +1,874 @@
+// The PDF engine library, driven through the binding as the reader drives it, and the PDF
+// document over it, on PDFs written by the tests.
+#include "debenupdflibrarydllqt1016.h"
+#include "engine/pdfengineerrors.h"
+#include "pdfdocument.h"
+#include "pdfencryption.h"
+#include "pdfenginefile.h"
+#include "pdflibrarydll.h"
+#include "pdfwriter.h"
+#include "temphome.h"
+#include "testfiles.h"
+#include "testpaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMutex>
+#include <QTest>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <dlfcn.h>
+#include <memory>
+
+namespace pdffixtures {
+// Three pages. 1: US Letter with a red box at (72, 72) size 144 x 72 points from the top left
+// and the lines "Chapter One" and "apples, pears and plums"; 2: A4 with a blue box and "Second
+// page, with Commas, inside 3"; 3: Letter turned by /Rotate 90 with the red box and "Rotated
+// page". An information dictionary and a two-level outline with an item without a target.
+PdfWriter book()
+{
+    PdfWriter pdf;
+    const QRectF redBox(72, 72, 144, 72);
+    const int first = pdf.addPage();
+    pdf.addRect(first, redBox, Qt::red);
+    pdf.addText(first, QPointF(72, 200), 24, QStringLiteral("Chapter One"), PdfWriter::Font::HelveticaBold);
+    pdf.addText(first, QPointF(72, 250), 12, QStringLiteral("apples, pears and plums"));
+    const int second = pdf.addPage(QSizeF(595.276, 841.89));
+    pdf.addRect(second, QRectF(300, 400, 100, 100), Qt::blue);
+    pdf.addText(second, QPointF(72, 100), 12, QStringLiteral("Second page, with Commas, inside 3"),
+        PdfWriter::Font::TimesRoman);
+    const int third = pdf.addPage();
+    pdf.setRotation(third, 90);
+    pdf.addRect(third, redBox, Qt::red);
+    pdf.addText(third, QPointF(72, 300), 14, QStringLiteral("Rotated page"), PdfWriter::Font::Courier);
+    pdf.setInfo("Title", QStringLiteral("A Test Book"));
+    pdf.setInfo("Author", QStringLiteral("Ann Author"));
+    pdf.setInfo("Creator", QStringLiteral("Test Writer"));
+    pdf.setInfo("Producer", QStringLiteral("pdfwriter"));
+    PdfWriter::OutlineItem partA { QStringLiteral("Part A"), 1, {} };
+    partA.children.append({ QStringLiteral("Part A1"), 2, {} });
+    partA.children.append({ QStringLiteral("Part A2"), 3, {} });
+    pdf.setOutline({ partA, { QStringLiteral("Part B"), 3, {} }, { QStringLiteral("No target"), 0, {} } });
+    return pdf;
+}
+
+const int rotationValues[] = { 0, 90, 180, 270, -90, 450, 45 };
+
+// One Letter page per rotation value, written as given; then a page whose crop box
+// (100 100 400 300) lies inside its Letter media box.
+PdfWriter rotations()
+{
+    PdfWriter pdf;
+    for (const int degrees : rotationValues) {
+        const int page = pdf.addPage();
+        pdf.setRotation(page, degrees);
+        pdf.addText(page, QPointF(72, 72), 12, QStringLiteral("Rotate %1").arg(degrees));
+    }
+    pdf.setCropBox(pdf.addPage(), QRectF(100, 100, 300, 200));
+    return pdf;
+}
+
+PdfWriter longOutline(int count)
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    QList<PdfWriter::OutlineItem> items;
+    for (int i = 1; i <= count; ++i)
+        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
+    pdf.setOutline(items);
+    return pdf;
+}
+
+PdfWriter deepOutline(int depth)
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    PdfWriter::OutlineItem root { QStringLiteral("Level %1").arg(depth), 1, {} };
+    for (int level = depth - 1; level >= 1; --level)
+        root = PdfWriter::OutlineItem { QStringLiteral("Level %1").arg(level), 1, { root } };
+    pdf.setOutline({ root });
+    return pdf;
+}
+
+// Two items that name each other as next; the first names itself as child.
+PdfWriter cyclicOutline()
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    const int outlines = pdf.reserveObject();
+    const int first = pdf.reserveObject();
+    const int second = pdf.reserveObject();
+    const QByteArray page = QByteArray::number(pdf.pageObject(1));
+    auto ref = [](int object) { return QByteArray::number(object) + " 0 R"; };
+    pdf.setObject(outlines, "<< /Type /Outlines /First " + ref(first) + " /Last " + ref(second) + " /Count 2 >>");
+    pdf.setObject(first,
+        "<< /Title (First) /Parent " + ref(outlines) + " /Next " + ref(second) + " /First " + ref(first) + " /Dest ["
+            + page + " 0 R /Fit] >>");
+    pdf.setObject(second,
+        "<< /Title (Second) /Parent " + ref(outlines) + " /Next " + ref(first) + " /Dest [" + page + " 0 R /Fit] >>");
+    pdf.setOutlineRoot(outlines);
+    return pdf;
+}
+
+QByteArray garbage()
+{
+    QByteArray bytes("This is not a PDF file at all.\n");
+    for (int i = 0; i < 200; ++i)
+        bytes += char(i * 37 % 251);
+    return bytes;
+}
+
+// A real PDF cut off before its cross-reference table.
+QByteArray truncated()
+{
+    const QByteArray whole = book().toPdf();
+    return whole.left(whole.indexOf("\nxref\n"));
+}
+}
+
+namespace {
+QMutex logMutex;
+QStringList logLines;
+
+// Collects what is logged (from any thread) while it lives, as "<level>: <text>".
+class LogCapture {
+public:
+    LogCapture()
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            static const char* const levels[] = { "debug", "warning", "critical", "fatal", "info" };
+            QMutexLocker lock(&logMutex);
+            logLines.append(QLatin1String(levels[type]) + QStringLiteral(": ") + message);
+        });
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&logMutex);
+        return logLines;
+    }
+    QStringList criticalLines() const { return lines().filter(QRegularExpression("^critical: ")); }
+    bool contains(const QString& text) const { return !lines().filter(text).isEmpty(); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+QString enginePath() { return testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName(); }
+
+// A rendering of the selected document's page into an image of the given size.
+QImage render(DebenuPDFLibraryDLLQt1016& pdf, int page, double dpi, const QSize& size, int* result = nullptr)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    PdfPixelBuffer target { image.bits(), image.width(), image.height(), int(image.bytesPerLine()) };
+    const int ok = pdf.RenderPageToDC(dpi, page, &target);
+    if (result)
+        *result = ok;
+    return image;
+}
+
+// The text lines of the selected page in the fragment format: [left, top, right, bottom, size, text].
+QList<QStringList> fragments(DebenuPDFLibraryDLLQt1016& pdf)
+{
+    QList<QStringList> lines;
+    for (const QString& line : pdf.GetPageText(2).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QStringList fields = line.split(QLatin1Char(','));
+        lines.append(fields.mid(0, 5) + QStringList { QStringList(fields.mid(5)).join(QLatin1Char(',')) });
+    }
+    return lines;
+}
+
+// Titles and pages of a contents tree as "title:page" with children in brackets.
+QString describe(const QList<TocPoint>& points)
+{
+    QStringList items;
+    for (const TocPoint& point : points) {
+        QString item = point.title + QLatin1Char(':') + QString::number(point.link->page);
+        if (point.index != point.link->page || !point.link->source.isEmpty())
+            item += QStringLiteral("!");
+        if (!point.children.isEmpty())
+            item += QLatin1Char('[') + describe(point.children) + QLatin1Char(']');
+        items.append(item);
+    }
+    return items.join(QLatin1Char(','));
+}
+
+int depth(const QList<TocPoint>& points) { return points.isEmpty() ? 0 : 1 + depth(points.first().children); }
+}
+
+class TestPdf : public QObject {
+    Q_OBJECT
+
+private:
+    TempHome home;
+    std::unique_ptr<DebenuPDFLibraryDLLQt1016> pdf;
+    QString bookPath;
+    QString rotationsPath;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        return testfiles::write(home.filePath(name), bytes) ? home.filePath(name) : QString();
+    }
+
+    static int documentCount() { return PdfDocument::sharedLibrary()->DocumentCount(); }
+
+    // The outline from an item on, in one line: "title=page(children)", siblings apart by blanks.
+    QString outlineText(int first)
+    {
+        QStringList parts;
+        for (int item = first; item > 0; item = pdf->GetNextOutline(item)) {
+            const int child = pdf->GetFirstChildOutline(item);
+            parts.append(pdf->OutlineTitle(item) + '=' + QString::number(pdf->GetOutlinePage(item))
+                + (child > 0 ? '(' + outlineText(child) + ')' : QString()));
+        }
+        return parts.join(' ');
+    }
+
+    int load(const QString& path, const QString& password = QString())
+    {
+        const int ok = pdf->LoadFromFile(path, password);
+        return ok ? pdf->SelectedDocument() : -pdf->LastErrorCode();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        pdfengine::setLibraryPath(enginePath());
+        pdf.reset(new DebenuPDFLibraryDLLQt1016(enginePath()));
+        QVERIFY2(pdf->LibraryLoaded(), qPrintable(pdf->loadError()));
+        bookPath = write(QStringLiteral("book.pdf"), pdffixtures::book().toPdf());
+        rotationsPath = write(QStringLiteral("rotations.pdf"), pdffixtures::rotations().toPdf());
+        QVERIFY(!bookPath.isEmpty() && !rotationsPath.isEmpty());
+    }
+
+    // The first document of the process made on a pool thread, as an import does, with an engine
+    // file that is not there: the shared library still ends up owned by the application on its
+    // thread, and documents behave as unloaded. Runs alone, in a process of its own.
+    void firstDocumentOnAPoolThreadWithoutEngine()
+    {
+        if (!qEnvironmentVariableIsSet("PL_PDF_FIRST_USE"))
+            QSKIP("run by the tst_pdf_firstuse registration");
+        pdfengine::setLibraryPath(home.filePath(QStringLiteral("no-such-engine.so")));
+        QVERIFY(!PdfDocument::sharedLibrary());
+        LogCapture log;
+        const QString book = bookPath;
+        QFuture<int> imported = QtConcurrent::run([book] {
+            PdfDocument document;
+            document.load(book);
+            if (!document.coverImage().isNull() || !document.title().isEmpty() || document.isPasswordRequired())
+                return -1;
+            return document.pageCount();
+        });
+        QCOMPARE(imported.result(), 0);
+        QCOMPARE(log.criticalLines().size(), 1);
+        QVERIFY2(log.criticalLines().first().contains(QStringLiteral("no-such-engine.so")),
+            qPrintable(log.criticalLines().first()));
+
+        DebenuPDFLibraryDLLQt1016* library = PdfDocument::sharedLibrary();
+        QVERIFY(library);
+        QVERIFY(!library->LibraryLoaded());
+        QCOMPARE(library->thread(), QCoreApplication::instance()->thread());
+        QTRY_COMPARE(library->parent(), QCoreApplication::instance());
+
+        PdfDocument document;
+        QCOMPARE(PdfDocument::sharedLibrary(), library);
+        document.load(bookPath);
+        QCOMPARE(document.pageCount(), 0);
+        QVERIFY(document.toc().isEmpty());
+        QVERIFY(document.search(QStringLiteral("1")).isEmpty());
+        QVERIFY(document.requestImage(1, 1.0).isNull());
+        QCOMPARE(log.criticalLines().size(), 2);
+    }
+
+    void engineLoadErrors_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << QStringLiteral("missing.pdf") << QByteArray() << int(PdfEngineError::FileNotFound);
+        QTest::newRow("empty path") << QString() << QByteArray() << int(PdfEngineError::FileNotFound);
+        QTest::newRow("folder") << QStringLiteral("folder") << QByteArray() << int(PdfEngineError::CannotOpen);
+        QTest::newRow("garbage") << QStringLiteral("garbage.pdf") << pdffixtures::garbage()
+                                 << int(PdfEngineError::Damaged);
+        QTest::newRow("empty file") << QStringLiteral("empty.pdf") << QByteArray("") << int(PdfEngineError::Damaged);
+    }
+
+    void engineLoadErrors()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        QString path;
+        if (name == QLatin1String("folder")) {
+            QDir(home.path()).mkdir(name);
+            path = home.filePath(name);
+        } else if (!name.isEmpty()) {
+            path = home.filePath(name);
+            if (!bytes.isNull())
+                QVERIFY(!write(name, bytes).isEmpty());
+        }
+        const int documents = pdf->DocumentCount();
+        const int selected = pdf->SelectedDocument();
+        QCOMPARE(pdf->LoadFromFile(path, QString()), 0);
+        QCOMPARE(pdf->LastErrorCode(), error);
+        // A failed load changes nothing else.
+        QCOMPARE(pdf->DocumentCount(), documents);
+        QCOMPARE(pdf->SelectedDocument(), selected);
+    }
+
+    void engineSelectsDocumentsById()
+    {
+        const int before = pdf->DocumentCount();
+        const int book = load(bookPath);
+        const int rotations = load(rotationsPath);
+        QVERIFY(book > 0 && rotations > book);
+        QCOMPARE(pdf->DocumentCount(), before + 2);
+        QCOMPARE(pdf->SelectedDocument(), rotations);
+        QCOMPARE(pdf->PageCount(), 8);
+        QCOMPARE(pdf->SelectDocument(book), 1);
+        QCOMPARE(pdf->PageCount(), 3);
+        QCOMPARE(pdf->GetDocumentFileName(), bookPath);
+        // The selected page belongs to its document.
+        QCOMPARE(pdf->SelectPage(2), 1);
+        QCOMPARE(pdf->SelectDocument(rotations), 1);
+        QCOMPARE(pdf->SelectedPage(), 0);
+        QCOMPARE(pdf->SelectDocument(book), 1);
+        QCOMPARE(pdf->SelectedPage(), 2);
+
+        // Removing the selected document selects the newest remaining one.
+        QCOMPARE(pdf->RemoveDocument(book), 1);
+        QCOMPARE(pdf->DocumentCount(), before + 1);
+        QCOMPARE(pdf->SelectedDocument(), rotations);
+        QCOMPARE(pdf->SelectDocument(book), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
+        QCOMPARE(pdf->RemoveDocument(book), 0);
+        QCOMPARE(pdf->RemoveDocument(rotations), 1);
+        QCOMPARE(pdf->DocumentCount(), before);
+        if (before == 0) {
+            QCOMPARE(pdf->SelectedDocument(), 0);
+            QCOMPARE(pdf->PageCount(), 0);
+            QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
+            QCOMPARE(pdf->GetInformation(2), QString());
+        }
+    }
+
+    void engineRendering()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        int ok = 0;
+        // A4 at whole points (595 x 842) is stretched over the rounding: no blank last column.
+        QImage image = render(*pdf, 2, 192, QSize(1587, 2245), &ok);
+        QCOMPARE(ok, 1);
+        QCOMPARE(image.pixel(1586, 2244), qRgb(255, 255, 255));
+        const QPoint blue(qRound(350 * 192 / 72.0), qRound(450 * 192 / 72.0));
+        QCOMPARE(image.pixel(blue), qRgb(0, 0, 255));
+
+        // Rows longer than the image: the bytes past each row are left alone.
+        QImage padded(QSize(1700, 2112), QImage::Format_RGB32);
+        padded.fill(Qt::black);
+        PdfPixelBuffer target { padded.bits(), 1632, 2112, int(padded.bytesPerLine()) };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &target), 1);
+        QCOMPARE(padded.pixel(1631, 100), qRgb(255, 255, 255));
+        QCOMPARE(padded.pixel(1632, 100), qRgb(0, 0, 0));
+
+        // Bad targets and pages fail with their codes.
+        QCOMPARE(pdf->RenderPageToDC(192, 1, nullptr), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
+        QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidPage));
+        pdf->RemoveDocument(id);
+    }
+
+    void enginePageText()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        QCOMPARE(pdf->SelectPage(1), 1);
+        const QList<QStringList> lines = fragments(*pdf);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0).last(), QStringLiteral("Chapter One"));
+        QCOMPARE(lines.at(1).last(), QStringLiteral("apples, pears and plums"));
+        // Box and size in points from the top left, with a dot whatever the locale.
+        bool ok = false;
+        QVERIFY(qAbs(lines.at(1).at(0).toDouble(&ok) - 72) < 1 && ok);
+        QVERIFY(lines.at(1).at(1).toDouble() < 250 && lines.at(1).at(3).toDouble() > 245);
+        QCOMPARE(lines.at(1).at(4), QStringLiteral("12.00"));
+
+        QCOMPARE(pdf->GetPageText(0), QStringLiteral("Chapter One\napples, pears and plums\n"));
+        QCOMPARE(pdf->SelectPage(3), 1);
+        QCOMPARE(fragments(*pdf).value(0).value(5), QStringLiteral("Rotated page"));
+        QCOMPARE(pdf->GetPageText(7), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        pdf->RemoveDocument(id);
+    }
+
+    void engineInformation()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        // The writer's cross-reference table is exact: nothing to repair.
+        QCOMPARE(pdf->GetDocumentRepaired(), 0);
+        QStringList fields;
+        for (int field : { 0, 1, 2, 5, 6, 3 })
+            fields.append(pdf->GetInformation(field));
+        QCOMPARE(fields, QStringList({ "1.7", "Ann Author", "A Test Book", "Test Writer", "pdfwriter", "" }));
+        QCOMPARE(pdf->LastErrorCode(), 0);
+        QCOMPARE(pdf->GetInformation(42), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        pdf->RemoveDocument(id);
+    }
+
+    void engineOutline()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        QCOMPARE(pdf->OutlineCount(), 5);
+        const int a = pdf->GetFirstOutline();
+        QCOMPARE(outlineText(a), QStringLiteral("Part A=1(Part A1=2 Part A2=3) Part B=3 No target=0"));
+        const int a1 = pdf->GetFirstChildOutline(a);
+        const int a2 = pdf->GetNextOutline(a1);
+        QCOMPARE(pdf->GetParentOutline(a1), a);
+        QCOMPARE(pdf->GetPrevOutline(a2), a1);
+        const int none = pdf->GetNextOutline(pdf->GetNextOutline(a));
+        QCOMPARE(pdf->LastErrorCode(), 0);
+        QCOMPARE(pdf->GetNextOutline(none), 0);
+        QCOMPARE(pdf->OutlineTitle(99), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidOutline));
+        QCOMPARE(pdf->GetOutlinePage(-1), 0);
+        pdf->RemoveDocument(id);
+
+        // Items that loop back end their chain: two items, the first without children.
+        const int cyclic = load(write(QStringLiteral("cycle.pdf"), pdffixtures::cyclicOutline().toPdf()));
+        QVERIFY(cyclic > 0);
+        QCOMPARE(pdf->OutlineCount(), 2);
+        const int first = pdf->GetFirstOutline();
+        QCOMPARE(pdf->GetFirstChildOutline(first), 0);
+        QCOMPARE(pdf->OutlineTitle(pdf->GetNextOutline(first)), QStringLiteral("Second"));
+        QCOMPARE(pdf->GetNextOutline(pdf->GetNextOutline(first)), 0);
+        QCOMPARE(pdf->GetOutlinePage(first), 1);
+        pdf->RemoveDocument(cyclic);
+    }
+
+    void engineStringProtocolAndStubs()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        // Entries this engine lacks: empty result, "not supported", and no stale string length.
+        QVERIFY(!pdf->GetInformation(2).isEmpty());
+        QCOMPARE(pdf->FontName(), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
+        QCOMPARE(pdf->Decrypt(), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
+        QCOMPARE(pdf->GetPageBox(1, 1), 0.0);
+        QVERIFY(pdf->LibraryVersion().contains(QStringLiteral("MuPDF")));
+        pdf->RemoveDocument(id);
+
+        // Byte strings go through the buffer protocol whole, zero bytes included.
+        PdfLibraryDll dll(enginePath().toStdU16String());
+        QVERIFY(dll.LibraryLoaded());
+        const QByteArray bytes = pdffixtures::book().toPdf();
+        QVERIFY(bytes.contains('\0') || bytes.size() > 0);
+        QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
+        QCOMPARE(dll.PageCount(), 3);
+        QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
+        QCOMPARE(dll.LoadFromString(std::string("%PDF-1.7\n\0junk", 14), u""), 0);
+        QCOMPARE(dll.LastErrorCode(), int(PdfEngineError::Damaged));
+        QCOMPARE(dll.GetDocumentFileName(), std::u16string());
+    }
+
+    void engineInstancesAreIndependentAcrossThreads()
+    {
+        // Two instances render their own documents on two threads while a third thread works
+        // on the first instance's documents between them.
+        DebenuPDFLibraryDLLQt1016 second(enginePath());
+        const int book = load(bookPath);
+        QVERIFY(book > 0);
+        QCOMPARE(second.LoadFromFile(rotationsPath, QString()), 1);
+        QVERIFY(second.SelectedDocument() != 0);
+
+        auto renderBook = [&] {
+            for (int i = 0; i < 6; ++i) {
+                QImage image = render(*pdf, 1, 96, QSize(816, 1056));
+                if (image.pixel(192, 144) != qRgb(255, 0, 0))
+                    return false;
+            }
+            return true;
+        };
+        auto readRotations = [&] {
+            for (int i = 0; i < 30; ++i) {
+                if (second.PageCount() != 8 || !second.SelectPage(5) || second.PageRotation() != 270)
+                    return false;
+            }
+            return true;
+        };
+        auto queryBook = [&] {
+            // Single calls only: sequences need the caller's own lock.
+            for (int i = 0; i < 200; ++i) {
+                if (pdf->PageCount() != 3 || pdf->DocumentCount() < 1)
+                    return false;
+            }
+            return true;
+        };
+        QFuture<bool> a = QtConcurrent::run(renderBook);
+        QFuture<bool> b = QtConcurrent::run(readRotations);
+        QFuture<bool> c = QtConcurrent::run(queryBook);
+        QVERIFY(a.result());
+        QVERIFY(b.result());
+        QVERIFY(c.result());
+        pdf->RemoveDocument(book);
+    }
+
+    void engineReleasingOneInstanceLeavesTheOthers()
+    {
+        auto other = std::make_unique<DebenuPDFLibraryDLLQt1016>(enginePath());
+        QCOMPARE(other->LoadFromFile(bookPath, QString()), 1);
+        QCOMPARE(other->PageCount(), 3);
+        other.reset();
+        // The main instance is untouched by the other's release.
+        QVERIFY(load(bookPath) > 0);
+        QCOMPARE(pdf->PageCount(), 3);
+        pdf->RemoveDocument(pdf->SelectedDocument());
+    }
+
+    void documentLoadsTheBook()
+    {
+        PdfDocument document;
+        QVERIFY(PdfDocument::sharedLibrary()->LibraryLoaded());
+        QVERIFY(document.toc().isEmpty());
+        QVERIFY(document.search(QStringLiteral("1")).isEmpty());
+        QVERIFY(document.requestImage(1, 1.0).isNull());
+        document.load(bookPath);
+        QCOMPARE(document.pageCount(), 3);
+        QVERIFY(!document.isPasswordRequired());
+        QCOMPARE(QStringList({ document.title(), document.author(), document.creator() }),
+            QStringList({ "A Test Book", "Ann Author", "Test Writer" }));
+        QCOMPARE(document.coverImage().size(), QSize(1632, 2112));
+        // The contents asked before the load are read after it.
+        QCOMPARE(document.toc().size(), 3);
+    }
+
+    void imageSizes_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("size");
+        const QString book = QStringLiteral("book");
+        const QString rotations = QStringLiteral("rotations");
+        QTest::newRow("letter 1.0") << book << 1 << 1.0 << QSize(1632, 2112);
+        QTest::newRow("letter 1.5") << book << 1 << 1.5 << QSize(2448, 3168);
+        QTest::newRow("letter 1.25") << book << 1 << 1.25 << QSize(2040, 2640);
+        QTest::newRow("letter 0.5") << book << 1 << 0.5 << QSize(816, 1056);
+        QTest::newRow("A4 in whole points") << book << 2 << 1.0 << QSize(1587, 2245);
+        QTest::newRow("rotate 90") << book << 3 << 1.0 << QSize(2112, 1632);
+        const int values[] = { 0, 90, 180, 270, -90, 450, 45 };
+        for (int i = 0; i < 7; ++i) {
+            const bool sideways = values[i] != 0 && values[i] != 180;
+            QTest::addRow("rotate %d", values[i])
+                << rotations << i + 1 << 1.0 << (sideways ? QSize(2112, 1632) : QSize(1632, 2112));
+        }
+        QTest::newRow("crop box") << rotations << 8 << 1.0 << QSize(800, 533);
+    }
+
+    void imageSizes()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, page);
+        QFETCH(double, scale);
+        QFETCH(QSize, size);
+        PdfDocument document;
+        document.load(file == QLatin1String("book") ? bookPath : rotationsPath);
+        const QImage image = document.requestImage(page, scale);
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.devicePixelRatio(), scale);
+        QCOMPARE(image.format(), QImage::Format_RGB32);
+    }
+
+    void imagePixels()
+    {
+        PdfDocument document;
+        document.load(bookPath);
+        // The red box at 72, 72 (144 x 72 points) is 192..576 x 192..384 pixels at 192 dpi.
+        QImage image = document.requestImage(1, 1.0);
+        QCOMPARE(image.pixel(384, 288), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(100, 100), qRgb(255, 255, 255));
+        QCOMPARE(image.pixel(1631, 2111), qRgb(255, 255, 255));
+        // Turned clockwise on page 3, the box is at 648..720 x 72..216 points.
+        image = document.requestImage(3, 1.0);
+        QCOMPARE(image.pixel(1824, 384), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(384, 288), qRgb(255, 255, 255));
+        // At scale 2 the same box in twice as many pixels.
+        image = document.requestImage(1, 2.0);
+        QCOMPARE(image.pixel(768, 576), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(370, 576), qRgb(255, 255, 255));
+    }
+
+    void noImageOutsideThePages()
+    {
+        PdfDocument document;
+        document.load(bookPath);
+        LogCapture log;
+        QVERIFY(document.requestImage(0, 1.0).isNull());
+        QVERIFY(document.requestImage(4, 1.0).isNull());
+        QVERIFY(document.requestImage(-1, 1.0).isNull());
+        QVERIFY(document.requestImage(1, 0.0).isNull());
+        QVERIFY(document.requestImage(1, std::nan("")).isNull());
+        QVERIFY(log.lines().isEmpty());
+        // The second column of a spread on the last page.
+        const auto pair = document.requestImages(3, 4, 1.0);
+        QVERIFY(!pair.first.isNull());
+        QVERIFY(pair.second.isNull());
+    }
+
+    void hugePagesAreScaledDown_data()
+    {
+        QTest::addColumn<QSizeF>("points");
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("letter") << QSizeF(612, 792) << 192.0 << QSize(1632, 2112);
+        QTest::newRow("at the side cap") << QSizeF(6144, 100) << 192.0 << QSize(16384, 267);
+        QTest::newRow("wide") << QSizeF(14400, 100) << 192.0 << QSize(16384, 113);
+        QTest::newRow("square") << QSizeF(14400, 14400) << 192.0 << QSize(16000, 16000);
+        QTest::newRow("no area") << QSizeF(0, 792) << 192.0 << QSize();
+    }
+
+    void hugePagesAreScaledDown()
+    {
+        QFETCH(QSizeF, points);
+        QFETCH(double, dpi);
+        QFETCH(QSize, size);
+        double used = dpi;
+        const QSize result = PdfDocument::imageSize(points, used);
+        QCOMPARE(result, size);
+        QVERIFY(result.width() <= PdfDocument::maxImageSide && result.height() <= PdfDocument::maxImageSide);
+        QVERIFY(qint64(result.width()) * result.height() <= PdfDocument::maxImagePixels);
+        if (!result.isEmpty())
+            QVERIFY(qAbs(result.width() - points.width() * used / 72) < 1.0);
+    }
+
+    void hugePageRendersWithinTheCap()
+    {
+        PdfWriter writer;
+        const int page = writer.addPage(QSizeF(14400, 100));
+        writer.addRect(page, QRectF(7200, 0, 7200, 100), Qt::red);
+        PdfDocument document;
+        document.load(write(QStringLiteral("huge.pdf"), writer.toPdf()));
+        const QImage image = document.requestImage(1, 1.0);
+        QCOMPARE(image.size(), QSize(16384, 113));
+        QCOMPARE(image.pixel(100, 50), qRgb(255, 255, 255));
+        QCOMPARE(image.pixel(16283, 50), qRgb(255, 0, 0));
+    }
+
+    void contents()
+    {
+        PdfDocument document;
+        document.load(bookPath);
+        const QString expected = QStringLiteral("Part A:1[Part A1:2,Part A2:3],Part B:3,No target:0");
+        QCOMPARE(describe(document.toc()), expected);
+        QCOMPARE(describe(document.toc()), expected);
+
+        document.load(write(QStringLiteral("long.pdf"), pdffixtures::longOutline(100000).toPdf()));
+        const QList<TocPoint> items = document.toc();
+        QCOMPARE(items.size(), 100000);
+        QCOMPARE(items.last().title, QStringLiteral("Item 100000"));
+
+        document.load(write(QStringLiteral("deep.pdf"), pdffixtures::deepOutline(200).toPdf()));
+        QCOMPARE(depth(document.toc()), PdfDocument::maxOutlineDepth);
+        QCOMPARE(document.toc().first().title, QStringLiteral("Level 1"));
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("hits");
+        QTest::newRow("page number first")
+            << QStringLiteral("3")
+            << QStringList { QStringLiteral("3:Go to page 3"), QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("after a comma") << QStringLiteral("pears")
+                                       << QStringList { QStringLiteral("1:apples, pears and plums") };
+        QTest::newRow("any case") << QStringLiteral("COMMAS")
+                                  << QStringList { QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("rotated page") << QStringLiteral("rotated") << QStringList { QStringLiteral("3:Rotated page") };
+        QTest::newRow("no such page") << QStringLiteral("12") << QStringList();
+        QTest::newRow("empty") << QString() << QStringList();
+    }
+
+    void search()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, hits);
+        PdfDocument document;
+        document.load(bookPath);
+        QStringList found;
+        for (const SearchItem& item : document.search(query)) {
+            found.append(QString::number(item.link->page) + QLatin1Char(':') + item.text);
+            QCOMPARE(item.query, query);
+        }
+        QCOMPARE(found, hits);
+    }
+
+    void passwords()
+    {
+        const QByteArray plain = pdffixtures::book().toPdf();
+        const QString user = home.filePath(QStringLiteral("user.pdf"));
+        const QString owner = home.filePath(QStringLiteral("owner.pdf"));
+        QVERIFY(writeEncryptedPdf(plain, user, QStringLiteral("secret-word"), QStringLiteral("owner-word")));
+        QVERIFY(writeEncryptedPdf(plain, owner, QString(), QStringLiteral("owner-word")));
+
+        LogCapture log;
+        PdfDocument document;
+        document.load(user);
+        QVERIFY(document.isPasswordRequired());
+        QCOMPARE(document.pageCount(), 0);
+        QVERIFY(log.contains(QStringLiteral("empty password")));
+        QVERIFY(log.contains(QStringLiteral("Invalid password")));
+        document.setPassword(QStringLiteral("wrong-word"));
+        document.load(user);
+        QVERIFY(document.isPasswordRequired());
+        document.setPassword(QStringLiteral("secret-word"));
+        document.load(user);
+        QVERIFY(!document.isPasswordRequired());
+        QCOMPARE(document.pageCount(), 3);
+        QCOMPARE(document.title(), QStringLiteral("A Test Book"));
+        QCOMPARE(document.requestImage(1, 1.0).pixel(384, 288), qRgb(255, 0, 0));
+        document.setPassword(QStringLiteral("owner-word"));
+        document.load(user);
+        QCOMPARE(document.pageCount(), 3);
+        for (const QString& line : log.lines())
+            QVERIFY2(!line.contains(QStringLiteral("-word")), qPrintable(line));
+
+        PdfDocument ownerOnly;
+        ownerOnly.load(owner);
+        QVERIFY(!ownerOnly.isPasswordRequired());
+        QCOMPARE(ownerOnly.pageCount(), 3);
+    }
+
+    void brokenFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QStringLiteral("missing.pdf") << QByteArray() << 0
+                                 << QStringLiteral("File not found");
+        QTest::newRow("garbage") << QStringLiteral("garbage.pdf") << pdffixtures::garbage() << 0
+                                 << QStringLiteral("Invalid file structure, file is damaged");
+        QTest::newRow("truncated") << QStringLiteral("truncated.pdf") << pdffixtures::truncated() << 3 << QString();
+    }
+
+    void brokenFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, pages);
+        QFETCH(QString, message);
+        const QString path = bytes.isNull() ? home.filePath(name) : write(name, bytes);
+        LogCapture log;
+        PdfDocument document;
+        document.load(path);
+        QCOMPARE(document.pageCount(), pages);
+        QVERIFY(!document.isPasswordRequired());
+        if (!message.isEmpty()) {
+            QCOMPARE(log.criticalLines().size(), 1);
+            QVERIFY2(log.criticalLines().first().contains(message), qPrintable(log.criticalLines().first()));
+            QVERIFY(document.requestImage(1, 1.0).isNull());
+        } else {
+            QCOMPARE(document.requestImage(1, 1.0).size(), QSize(1632, 2112));
+        }
+    }
+
+    void reloadAndDestructionRemoveDocuments()
+    {
+        const int before = documentCount();
+        {
+            PdfDocument document;
+            document.load(bookPath);
+            QCOMPARE(documentCount(), before + 1);
+            document.load(rotationsPath);
+            QCOMPARE(documentCount(), before + 1);
+            QCOMPARE(document.pageCount(), 8);
+            document.load(home.filePath(QStringLiteral("missing.pdf")));
+            QCOMPARE(documentCount(), before);
+            QCOMPARE(document.pageCount(), 0);
+            document.load(bookPath);
+            QCOMPARE(documentCount(), before + 1);
+        }
+        QCOMPARE(documentCount(), before);
+    }
+
+    void twoDocumentsWhileAnotherThreadRenders()
+    {
+        // The reader's book renders on a pool thread while another book is read on this thread
+        // and a third is imported on another pool thread: each answers for its own file only.
+        PdfDocument book;
+        book.load(bookPath);
+        PdfDocument rotations;
+        rotations.load(rotationsPath);
+
+        QFuture<bool> rendering = QtConcurrent::run([&book] {
+            for (int round = 0; round < 3; ++round) {
+                if (book.requestImage(1, 0.5).pixel(192, 144) != qRgb(255, 0, 0)
+                    || book.requestImage(3, 0.5).size() != QSize(1056, 816)
+                    || book.requestImage(2, 0.5).size() != QSize(793, 1123))
+                    return false;
+            }
+            return true;
+        });
+        QFuture<QString> import = QtConcurrent::run([this] {
+            PdfDocument imported;
+            imported.load(bookPath);
+            const QImage cover = imported.coverImage();
+            return imported.title() + QLatin1Char('/') + QString::number(cover.width());
+        });
+        for (int round = 0; round < 3; ++round) {
+            QCOMPARE(rotations.requestImage(5, 0.5).size(), QSize(1056, 816));
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).size(), 1);
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 6);
+            QVERIFY(rotations.toc().isEmpty());
+            QCOMPARE(describe(book.toc()).left(6), QStringLiteral("Part A"));
+        }
+        QVERIFY(rendering.result());
+        QCOMPARE(import.result(), QStringLiteral("A Test Book/1632"));
+    }
+    // Last: takes the shared library down, as the application's end does.
+    void libraryDeletedUnderDocuments()
+    {
+        auto document = std::make_unique<PdfDocument>();
+        document->load(bookPath);
+        QCOMPARE(document->pageCount(), 3);
+        delete PdfDocument::sharedLibrary();
+        QVERIFY(!PdfDocument::sharedLibrary());
+        LogCapture log;
+        QVERIFY(document->requestImage(1, 1.0).isNull());
+        QVERIFY(document->search(QStringLiteral("pears")).isEmpty());
+        document->load(bookPath);
+        QCOMPARE(document->pageCount(), 0);
+        QCOMPARE(log.criticalLines().size(), 1);
+        document.reset();
+    }
+
+    void cleanupTestCase()
+    {
+        // With every instance released the engine leaves memory: nothing in it pins the library.
+        pdf.reset();
+        delete PdfDocument::sharedLibrary();
+        const QByteArray path = QFile::encodeName(enginePath());
+        void* handle = dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD);
+        if (handle)
+            dlclose(handle);
+        QVERIFY(!handle);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPdf)
+#include "tst_pdf.moc"
