@@ -4,7 +4,6 @@
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
 #include "formats/mobi/mobitext.h"
-#include "formats/mobi/textpositions.h"
 #include "mobiwriter.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -104,12 +103,7 @@ QList<QByteArray> fuzzSeeds()
     options.nestedDepth = 3;
     huff.setHuffCdicOptions(options);
     huff.setExtraDataFlags(0x1);
-
-    MobiWriter plain;
-    plain.setEncoding(1252);
-    plain.setText("<h1>Plain</h1>" + QByteArray("<p>Plain caf\xe9 text</p>").repeated(400));
-    plain.setCompression(MobiWriter::Compression::None);
-    return { palmDoc.build(), huff.build(), plain.build() };
+    return { palmDoc.build(), huff.build() };
 }
 
 quint32 extremeValue(QRandomGenerator& random)
@@ -334,26 +328,6 @@ private slots:
         QCOMPARE(reader.textBytes(), stored);
     }
 
-    void identifierAndEncryption()
-    {
-        MobiWriter writer;
-        writer.setText("x");
-        writer.setIdentifier("TEXt");
-        writer.addImage(MobiWriter::image(QSize(4, 4), Qt::red));
-        Mobi other(save(writer.build()));
-        QVERIFY(!other.isMobi());
-        QCOMPARE(other.mobiHead().identifier(), QByteArray("TEXt"));
-
-        writer.setIdentifier("MOBI");
-        writer.setEncryption(2);
-        Mobi encrypted(save(writer.build()));
-        QVERIFY(encrypted.isMobi());
-        QVERIFY(encrypted.isEncrypted());
-        QCOMPARE(encrypted.imageCount(), 1);
-        QVERIFY(encrypted.coverImage().isNull());
-        QVERIFY(!encrypted.image(0).isNull());
-    }
-
     void images()
     {
         MobiWriter writer;
@@ -464,32 +438,6 @@ private slots:
         Mobi reader(save(book));
         QVERIFY(reader.recordCount() <= book.size() / 8);
         QVERIFY(reader.recordCount() > 2);
-    }
-
-    void missingAndTruncatedFiles()
-    {
-        Mobi missing(m_dir.filePath(QStringLiteral("does-not-exist.mobi")));
-        QVERIFY(!missing.isOpen());
-        QCOMPARE(missing.recordCount(), 0);
-        QVERIFY(missing.record(0).isNull());
-        QVERIFY(missing.coverImage().isNull());
-        QCOMPARE(missing.text(), QString());
-
-        MobiWriter writer;
-        writer.setText(sampleText(3000, true));
-        writer.setAuthor(QStringLiteral("Ann Author"));
-        writer.addImage(MobiWriter::image(QSize(2, 2), Qt::red));
-        const QByteArray book = writer.build();
-        for (int size : { 0, 10, 77, 78, 84, 100, 120, 200, 300, 400, book.size() - 10 }) {
-            Mobi reader(save(book.left(size)));
-            QVERIFY(reader.recordCount() <= qMax(0, (size - 78) / 8));
-            reader.text();
-            reader.coverImage();
-            reader.fullName();
-        }
-        Mobi cut(save(book.left(120)));
-        QCOMPARE(cut.mobiHead().headerLength(), quint32(0));
-        QCOMPARE(cut.palmDocHeader().recordSize(), 4096);
     }
 
     void palmDoc_data()
@@ -863,19 +811,6 @@ private slots:
         MobiDocument cp1252(save(writer.build()));
         const QString target = QString::number(latin.indexOf("target")).rightJustified(10, '0');
         QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café naïve ") + anchor(target) + "target"));
-    }
-
-    void textPositions()
-    {
-        const QByteArray bytes = QStringLiteral("aж€𝄞b").toUtf8(); // 1 + 2 + 3 + 4 + 1 bytes
-        mobi::TextPositions positions(bytes, QTextCodec::codecForName("UTF-8"));
-        const QHash<quint64, int> map = positions.map({ 10, 0, 1, 2, 3, 6, 8, 11, 99 });
-        // Inside a character is its start; past the end is no position.
-        QCOMPARE(QList<int>({ map.value(0), map.value(1), map.value(2), map.value(3), map.value(6), map.value(8),
-                     map.value(10) }),
-            QList<int>({ 0, 1, 1, 2, 3, 3, 5 }));
-        QVERIFY(!map.contains(11));
-        QVERIFY(!map.contains(99));
     }
 
     void loadResource()

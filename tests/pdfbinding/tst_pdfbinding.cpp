@@ -1,8 +1,6 @@
 // The PDF engine binding: its entry table, PdfLibraryDll and the Qt layer, against a recording
-// fake of the engine built by the same generator (complete, and twice incomplete) and a small
-// engine of generated not-implemented entries.
+// fake of the engine built by the same generator (complete, and twice incomplete).
 #include "debenupdflibrarydllqt1016.h"
-#include "pdfenginefile.h"
 #include "pdflibrarydll.h"
 #include "pdflibraryentries.h"
 #include "testfiles.h"
@@ -19,12 +17,10 @@
 
 namespace {
 // The builds of the fake (fakeengine/pdfenginerecorder.h): complete, without DPLPageCount,
-// without DPLCreateLibrary; and an engine implementing PageCount, LastErrorCode and
-// GetInformation, all else generated not-implemented entries (error 9999, empty results).
+// without DPLCreateLibrary.
 const QString completeFake = QStringLiteral(PL_FAKE_ENGINE);
 const QString fakeWithoutPageCount = QStringLiteral(PL_FAKE_ENGINE_NO_PAGECOUNT);
 const QString fakeWithoutCreate = QStringLiteral(PL_FAKE_ENGINE_NO_CREATE);
-const QString stubEngine = QStringLiteral(PL_STUB_ENGINE);
 
 std::u16string path(const QString& file) { return file.toStdU16String(); }
 
@@ -174,36 +170,32 @@ private slots:
         QCOMPARE(fake.takeCalls(), QStringList());
     }
 
-    void notImplementedEntriesAnswerEmptyAndSetTheError()
+    // One instance per library, released once, and only when its id is positive.
+    void instanceLife_data()
     {
-        PdfLibraryDll dll(path(stubEngine));
-        QVERIFY2(dll.LibraryLoaded(), dll.loadError().c_str());
-        QCOMPARE(dll.PageCount(), 3);
-        QCOMPARE(dll.LastErrorCode(), 0);
-        QVERIFY(dll.GetPageText(2).empty());
-        QCOMPARE(dll.LastErrorCode(), 9999);
-        QCOMPARE(QString::fromStdU16String(dll.GetInformation(2)), QStringLiteral("Title"));
-        QCOMPARE(dll.PageWidth(), 0.0);
-        QCOMPARE(dll.LastErrorCode(), 9999);
-        QVERIFY(dll.SaveToString().empty());
-        QCOMPARE(dll.RenderPageToDC(72.0, 1, nullptr), 0);
-        QCOMPARE(dll.GetCanvasDC(1, 1), HDC(nullptr));
+        QTest::addColumn<int>("id");
+        QTest::newRow("positive") << 7;
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -5;
     }
 
-    void loadedMakesOneInstanceAndReleasesItOnce()
+    void instanceLife()
     {
+        QFETCH(int, id);
         FakeEngine fake;
-        fake.script({ "DPLCreateLibrary 7", "DPLSelectPage 1" });
+        fake.script({ QStringLiteral("DPLCreateLibrary %1").arg(id), "DPLSelectPage 1" });
         {
             PdfLibraryDll dll(path(completeFake));
             QVERIFY(dll.LibraryLoaded());
             QVERIFY(dll.loadError().empty());
-            QCOMPARE(fake.takeCalls(), lines({ "load", "DPLCreateLibrary()" }));
             QCOMPARE(dll.SelectPage(3), 1);
             QCOMPARE(dll.SelectPage(4), 0);
-            QCOMPARE(fake.takeCalls(), lines({ "DPLSelectPage(7, 3)", "DPLSelectPage(7, 4)" }));
         }
-        QCOMPARE(fake.takeCalls(), lines({ "DPLReleaseLibrary(7)", "unload" }));
+        QStringList expected { "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
+            QStringLiteral("DPLSelectPage(%1, 4)").arg(id) };
+        if (id > 0)
+            expected << QStringLiteral("DPLReleaseLibrary(%1)").arg(id);
+        QCOMPARE(fake.takeCalls(), expected << "unload");
         QVERIFY(!isLoaded(completeFake));
     }
 
@@ -227,27 +219,6 @@ private slots:
             dll.SelectPage(2);
         }
         QCOMPARE(fake.takeCalls(), lines({ "load", "DPLSelectPage(0, 2)", "unload" }));
-    }
-
-    void nonPositiveInstanceIdsAreNeverReleased_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::newRow("zero") << 0;
-        QTest::newRow("negative") << -5;
-    }
-
-    void nonPositiveInstanceIdsAreNeverReleased()
-    {
-        QFETCH(int, id);
-        FakeEngine fake;
-        fake.script({ QStringLiteral("DPLCreateLibrary %1").arg(id) });
-        {
-            PdfLibraryDll dll(path(completeFake));
-            QVERIFY(dll.LibraryLoaded());
-            dll.PageCount();
-        }
-        QCOMPARE(fake.takeCalls(),
-            QStringList({ "load", "DPLCreateLibrary()", QStringLiteral("DPLPageCount(%1)").arg(id), "unload" }));
     }
 
     void plainArgumentsAndResultsPassUnchanged()
@@ -288,57 +259,48 @@ private slots:
                 R"(DPLAppendText(1, "\ud83d\ude00"))" }));
     }
 
-    void wideStringResults_data()
+    // A string result is copied with the length the engine gives, asked right after the entry,
+    // before anything else reaches the instance; zeros inside are kept.
+    void stringResults_data()
     {
-        QTest::addColumn<QStringList>("script");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("text") << QStringList { R"(DPLGetPageText "r\u00e9sum\u00e9")" } << QStringLiteral("résumé");
-        QTest::newRow("zeros inside") << QStringList { R"(DPLGetPageText "a\0b\0")" }
-                                      << QString::fromUtf16(u"a\0b\0", 4);
-        QTest::newRow("length shorter than the text")
-            << QStringList { R"(DPLGetPageText "abcdef")", "DPLStringResultLength 3" } << QStringLiteral("abc");
-        QTest::newRow("empty") << QStringList { R"(DPLGetPageText "")" } << QString();
-        QTest::newRow("length 0") << QStringList { R"(DPLGetPageText "abc")", "DPLStringResultLength 0" } << QString();
-        QTest::newRow("negative length") << QStringList { R"(DPLGetPageText "abc")", "DPLStringResultLength -1" }
-                                         << QString();
-        QTest::newRow("null text") << QStringList { "DPLGetPageText null", "DPLStringResultLength 4" } << QString();
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("length"); // scripted, or empty for the text's own
+        QTest::addColumn<QByteArray>("expected"); // in UTF-8 for a wide result
+        QTest::newRow("text") << true << R"("r\u00e9sum\u00e9")" << QString() << QByteArray("résumé");
+        QTest::newRow("zeros inside") << true << R"("a\0b\0")" << QString() << QByteArray("a\0b\0", 4);
+        QTest::newRow("length shorter than the text") << true << R"("abcdef")"
+                                                      << "3" << QByteArray("abc");
+        QTest::newRow("empty") << true << R"("")" << QString() << QByteArray();
+        QTest::newRow("length 0") << true << R"("abc")"
+                                  << "0" << QByteArray();
+        QTest::newRow("negative length") << true << R"("abc")"
+                                         << "-1" << QByteArray();
+        QTest::newRow("null text") << true << "null"
+                                   << "4" << QByteArray();
+        QTest::newRow("binary bytes") << false << R"("%PDF\x00\xff\n")" << QString() << QByteArray("%PDF\0\xff\n", 7);
+        QTest::newRow("length shorter than the bytes") << false << R"("abcdef")"
+                                                       << "2" << QByteArray("ab");
+        QTest::newRow("null bytes") << false << "null"
+                                    << "9" << QByteArray();
     }
 
-    void wideStringResults()
+    void stringResults()
     {
-        QFETCH(QStringList, script);
-        QFETCH(QString, expected);
-        FakeEngine fake;
-        fake.script(script);
-        auto dll = fake.loaded();
-        QCOMPARE(QString::fromStdU16String(dll->GetPageText(2)), expected);
-        // The length is asked right after the entry, before anything else reaches the instance.
-        QCOMPARE(fake.takeCalls(), lines({ "DPLGetPageText(1, 2)", "DPLStringResultLength(1)" }));
-    }
-
-    void byteStringResults_data()
-    {
-        QTest::addColumn<QStringList>("script");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("binary") << QStringList { R"(DPLSaveToString "%PDF\x00\xff\n")" }
-                                << QByteArray("%PDF\0\xff\n", 7);
-        QTest::newRow("length shorter than the bytes")
-            << QStringList { R"(DPLSaveToString "abcdef")", "DPLAnsiStringResultLength 2" } << QByteArray("ab");
-        QTest::newRow("empty") << QStringList { R"(DPLSaveToString "")" } << QByteArray();
-        QTest::newRow("null bytes") << QStringList { "DPLSaveToString null", "DPLAnsiStringResultLength 9" }
-                                    << QByteArray();
-    }
-
-    void byteStringResults()
-    {
-        QFETCH(QStringList, script);
+        QFETCH(bool, wide);
+        QFETCH(QString, value);
+        QFETCH(QString, length);
         QFETCH(QByteArray, expected);
+        const QString entry = wide ? "DPLGetPageText" : "DPLSaveToString";
+        const QString lengthEntry = wide ? "DPLStringResultLength" : "DPLAnsiStringResultLength";
         FakeEngine fake;
-        fake.script(script);
+        fake.script({ entry + ' ' + value, length.isEmpty() ? QString() : lengthEntry + ' ' + length });
         auto dll = fake.loaded();
-        const std::string result = dll->SaveToString();
-        QCOMPARE(QByteArray(result.data(), int(result.size())), expected);
-        QCOMPARE(fake.takeCalls(), lines({ "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
+        const std::string bytes = wide ? std::string() : dll->SaveToString();
+        const QByteArray result
+            = wide ? QString::fromStdU16String(dll->GetPageText(2)).toUtf8() : QByteArray::fromStdString(bytes);
+        QCOMPARE(result, expected);
+        QCOMPARE(fake.takeCalls(), QStringList({ entry + (wide ? "(1, 2)" : "(1)"), lengthEntry + "(1)" }));
     }
 
     // Byte strings go in through buffers, released in creation order after the call; a byte
@@ -385,43 +347,18 @@ private slots:
         QCOMPARE(index, meta.methodCount());
     }
 
-    void engineFileLiesBesideTheExecutableUnlessSet()
-    {
-        QVERIFY(pdfengine::fileName().endsWith(QLatin1String(".so")));
-        QVERIFY(!pdfengine::fileName().contains(QLatin1Char('/')));
-        QCOMPARE(pdfengine::defaultPath(), QCoreApplication::applicationDirPath() + '/' + pdfengine::fileName());
-        QCOMPARE(pdfengine::libraryPath(), pdfengine::defaultPath());
-        pdfengine::setLibraryPath(completeFake);
-        QCOMPARE(pdfengine::libraryPath(), completeFake);
-        pdfengine::setLibraryPath(QString());
-        QCOMPARE(pdfengine::libraryPath(), pdfengine::defaultPath());
-    }
-
-    void membersAreInvokableByName()
+    // Members are invokable by name; strings convert by the kind of their parameter.
+    void qtLayer()
     {
         FakeEngine fake;
-        fake.script({ "DPLSelectPage 1", R"(DPLGetPageText "1,2,3,4,5,text")" });
+        fake.script({ "DPLSelectPage 1", R"(DPLOutlineTitle "Part\0One")",
+            R"(DPLGetObjectToString "Gr\xc3\xbc\xc3\x9fe")", R"(DPLSaveToString "%PDF\xff")" });
         DebenuPDFLibraryDLLQt1016 library(completeFake);
         fake.takeCalls();
         int selected = 0;
-        QString text;
         QVERIFY(QMetaObject::invokeMethod(
             &library, "SelectPage", Qt::DirectConnection, Q_RETURN_ARG(int, selected), Q_ARG(int, 3)));
-        QVERIFY(QMetaObject::invokeMethod(
-            &library, "GetPageText", Qt::DirectConnection, Q_RETURN_ARG(QString, text), Q_ARG(int, 2)));
         QCOMPARE(selected, 1);
-        QCOMPARE(text, QStringLiteral("1,2,3,4,5,text"));
-        QCOMPARE(
-            fake.takeCalls(), lines({ "DPLSelectPage(1, 3)", "DPLGetPageText(1, 2)", "DPLStringResultLength(1)" }));
-    }
-
-    void stringsConvertByTheKindOfTheirParameter()
-    {
-        FakeEngine fake;
-        fake.script({ R"(DPLOutlineTitle "Part\0One")", R"(DPLGetObjectToString "Gr\xc3\xbc\xc3\x9fe")",
-            R"(DPLSaveToString "%PDF\xff")" });
-        DebenuPDFLibraryDLLQt1016 library(completeFake);
-        fake.takeCalls();
         // Wide strings as UTF-16 units, the empty password as an empty string, not a null pointer.
         library.LoadFromFile(QStringLiteral("/b/\u00e9t\u00e9 \U0001F600.pdf"), QString());
         // Byte strings as UTF-8: "é" takes two bytes.
@@ -431,11 +368,11 @@ private slots:
         // Bytes that are not UTF-8 turn into replacement characters on the way to a QString.
         QCOMPARE(library.SaveToString(), QStringLiteral("%PDF\ufffd"));
         QCOMPARE(fake.takeCalls(),
-            lines({ R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))", "DPLCreateBuffer(1, 2)",
-                R"(DPLAddToBuffer(1, 100, "\xc3\xa9", 2))", "DPLSetPageContentFromString(1, 100)",
-                "DPLReleaseBuffer(1, 100)", "DPLOutlineTitle(1, 4)", "DPLStringResultLength(1)",
-                "DPLGetObjectToString(1, 1)", "DPLAnsiStringResultLength(1)", "DPLSaveToString(1)",
-                "DPLAnsiStringResultLength(1)" }));
+            lines({ "DPLSelectPage(1, 3)", R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))",
+                "DPLCreateBuffer(1, 2)", R"(DPLAddToBuffer(1, 100, "\xc3\xa9", 2))",
+                "DPLSetPageContentFromString(1, 100)", "DPLReleaseBuffer(1, 100)", "DPLOutlineTitle(1, 4)",
+                "DPLStringResultLength(1)", "DPLGetObjectToString(1, 1)", "DPLAnsiStringResultLength(1)",
+                "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
     }
 
     void deletingUnloadsExactlyOnce()

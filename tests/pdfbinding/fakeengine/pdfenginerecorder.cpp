@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <map>
 
 namespace {
@@ -31,17 +32,6 @@ struct State {
 
 State* state = nullptr;
 
-void appendUtf16(std::u16string& out, unsigned codePoint)
-{
-    if (codePoint >= 0x10000) {
-        codePoint -= 0x10000;
-        out += char16_t(0xd800 + (codePoint >> 10));
-        out += char16_t(0xdc00 + (codePoint & 0x3ff));
-    } else {
-        out += char16_t(codePoint);
-    }
-}
-
 void appendUtf8(std::string& out, unsigned unit)
 {
     if (unit < 0x80) {
@@ -63,51 +53,28 @@ unsigned hexValue(const std::string& text, size_t& pos, int digits)
     return value;
 }
 
-// A quoted script string, from just after its opening quote.
+// A quoted script string of ASCII and escapes, from just after its opening quote.
 void parseText(const std::string& text, size_t pos, Value& value)
 {
     value.type = Value::Text;
     while (pos < text.size() && text[pos] != '"') {
-        const unsigned char c = static_cast<unsigned char>(text[pos]);
-        if (c == '\\' && pos + 1 < text.size()) {
-            const char escape = text[pos + 1];
-            pos += 2;
-            unsigned unit = 0;
-            switch (escape) {
-            case '0':
-                unit = 0;
-                break;
-            case 'n':
-                unit = '\n';
-                break;
-            case 't':
-                unit = '\t';
-                break;
-            case 'x':
-                unit = hexValue(text, pos, 2);
-                value.bytes += char(unit);
-                value.wide += char16_t(unit);
-                continue;
-            case 'u':
-                unit = hexValue(text, pos, 4);
-                appendUtf8(value.bytes, unit);
-                value.wide += char16_t(unit);
-                continue;
-            default:
-                unit = static_cast<unsigned char>(escape);
+        unsigned unit = static_cast<unsigned char>(text[pos++]);
+        if (unit == '\\' && pos < text.size()) {
+            const char escape = text[pos++];
+            if (escape == 'x' || escape == 'u') {
+                unit = hexValue(text, pos, escape == 'x' ? 2 : 4);
+                // \xHH is one byte, \uHHHH one UTF-16 unit (UTF-8 in a byte result).
+                if (escape == 'u') {
+                    appendUtf8(value.bytes, unit);
+                    value.wide += char16_t(unit);
+                    continue;
+                }
+            } else {
+                unit = escape == '0' ? 0 : escape == 'n' ? '\n' : static_cast<unsigned char>(escape);
             }
-            value.bytes += char(unit);
-            value.wide += char16_t(unit);
-            continue;
         }
-        // Plain UTF-8 text: the bytes as they are, the wide form decoded.
-        int length = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
-        unsigned codePoint = length == 1 ? c : c & (0x3f >> (length - 1));
-        for (int i = 1; i < length && pos + size_t(i) < text.size(); ++i)
-            codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[pos + size_t(i)]) & 0x3f);
-        value.bytes += text.substr(pos, size_t(length));
-        appendUtf16(value.wide, codePoint);
-        pos += size_t(length);
+        value.bytes += char(unit);
+        value.wide += char16_t(unit);
     }
 }
 
@@ -168,15 +135,10 @@ std::string hex(unsigned value, int digits)
     return text;
 }
 
-// The shortest decimal form that reads back as the same double.
 std::string formatDouble(double value)
 {
     char text[64];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
-        if (std::strtod(text, nullptr) == value)
-            break;
-    }
+    std::snprintf(text, sizeof text, "%g", value);
     return text;
 }
 
@@ -306,35 +268,34 @@ const char* PdfEngineCall::bytesResult()
 
 // The protocol entries.
 
-int DPLCreateLibrary() { return PdfEngineCall("DPLCreateLibrary").intResult(1); }
-
-int DPLReleaseLibrary(int instanceId)
+namespace {
+// A call of integer arguments, answered with the next scripted value or the fallback.
+int intCall(const char* entry, std::initializer_list<int> arguments, int fallback = 0)
 {
-    PdfEngineCall call("DPLReleaseLibrary");
-    call.argInt(instanceId);
-    return call.intResult();
+    PdfEngineCall call(entry);
+    for (const int argument : arguments)
+        call.argInt(argument);
+    return call.intResult(fallback);
 }
+}
+
+int DPLCreateLibrary() { return intCall("DPLCreateLibrary", {}, 1); }
+
+int DPLReleaseLibrary(int instanceId) { return intCall("DPLReleaseLibrary", { instanceId }); }
 
 int DPLStringResultLength(int instanceId)
 {
-    PdfEngineCall call("DPLStringResultLength");
-    call.argInt(instanceId);
-    return call.intResult(state->lastWideLength);
+    return intCall("DPLStringResultLength", { instanceId }, state->lastWideLength);
 }
 
 int DPLAnsiStringResultLength(int instanceId)
 {
-    PdfEngineCall call("DPLAnsiStringResultLength");
-    call.argInt(instanceId);
-    return call.intResult(state->lastBytesLength);
+    return intCall("DPLAnsiStringResultLength", { instanceId }, state->lastBytesLength);
 }
 
 int DPLCreateBuffer(int instanceId, int Size)
 {
-    PdfEngineCall call("DPLCreateBuffer");
-    call.argInt(instanceId);
-    call.argInt(Size);
-    const int buffer = call.intResult(state->nextBuffer);
+    const int buffer = intCall("DPLCreateBuffer", { instanceId, Size }, state->nextBuffer);
     if (buffer == state->nextBuffer)
         ++state->nextBuffer;
     return buffer;
@@ -350,12 +311,6 @@ int DPLAddToBuffer(int instanceId, int Buffer, void* Data, int Size)
     return call.intResult();
 }
 
-int DPLReleaseBuffer(int instanceId, int Buffer)
-{
-    PdfEngineCall call("DPLReleaseBuffer");
-    call.argInt(instanceId);
-    call.argInt(Buffer);
-    return call.intResult();
-}
+int DPLReleaseBuffer(int instanceId, int Buffer) { return intCall("DPLReleaseBuffer", { instanceId, Buffer }); }
 
 void pdfEngineNotImplemented(int, const char*) { }
