@@ -135,24 +135,12 @@ private slots:
         QVERIFY(indexOf("DPLAddSVGAnnotationFromFile") < indexOf("DPLAddSeparationColor"));
     }
 
-    void notLoadedCallsNothing_data()
-    {
-        QTest::addColumn<bool>("fileExists");
-        QTest::newRow("missing file") << false;
-        QTest::newRow("not a library") << true;
-    }
-
     void notLoadedCallsNothing()
     {
-        QFETCH(bool, fileExists);
         FakeEngine fake;
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("libpdf.so"));
-        if (fileExists) {
-            QFile text(file);
-            QVERIFY(text.open(QIODevice::WriteOnly));
-            text.write("not an ELF file\n");
-        }
+        QVERIFY(testfiles::write(file, "not an ELF file\n"));
         {
             PdfLibraryDll dll(path(file));
             QVERIFY(!dll.LibraryLoaded());
