@@ -230,16 +230,13 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("asked");
         // ZIP names match in any letter case; the file takes the stored spelling.
-        QTest::newRow("zip deflated") << Kind::Zip << true << "images/p1.jpg"
-                                      << "IMAGES/P1.JPG";
-        QTest::newRow("zip stored") << Kind::Zip << false << "images/p1.jpg"
-                                    << "images/p1.jpg";
-        QTest::newRow("rar4") << Kind::Rar4 << false << "Chapter 1/Page 01.fb2"
-                              << "Chapter 1/Page 01.fb2";
-        QTest::newRow("rar5") << Kind::Rar5 << false << "Chapter 1/Page 01.fb2"
-                              << "Chapter 1/Page 01.fb2";
-        QTest::newRow("7z lzma2") << Kind::SevenZ << true << "Books/War and Peace.fb2" << QString();
-        QTest::newRow("7z copy") << Kind::SevenZ << false << "Books/War and Peace.fb2" << QString();
+        const QString page = QStringLiteral("Chapter 1/Page 01.fb2");
+        QTest::newRow("zip deflated") << Kind::Zip << true << page << page.toUpper();
+        QTest::newRow("zip stored") << Kind::Zip << false << page << page;
+        QTest::newRow("rar4") << Kind::Rar4 << false << page << page;
+        QTest::newRow("rar5") << Kind::Rar5 << false << page << page;
+        QTest::newRow("7z lzma2") << Kind::SevenZ << true << page << QString();
+        QTest::newRow("7z copy") << Kind::SevenZ << false << page << QString();
     }
 
     void extractsByteIdentical()
@@ -715,6 +712,8 @@ private slots:
         QFETCH(Kind, kind);
         QFETCH(QByteArray, codec);
         QFETCH(QString, name);
+        const locale_t locale = uselocale(locale_t(nullptr));
+        const QByteArray codeset = nl_langinfo(CODESET);
         // In the 7z archive the first entry is no book and is passed over.
         const QString first = kind == Kind::SevenZ ? awkwardnames::unicodeMixed() : QStringLiteral("plain.jpg");
         const QString path = makeArchive(kind, m_dir->filePath(QStringLiteral("names.") + kindName(kind)),
@@ -737,16 +736,8 @@ private slots:
             QCOMPARE(extracted.size(), 2);
             QCOMPARE(extracted.last().filePath(), m_dir->filePath("all") + "/" + name);
         }
-    }
-
-    void threadLocaleIsRestored()
-    {
-        const locale_t before = uselocale(locale_t(nullptr));
-        const QByteArray codeset = nl_langinfo(CODESET);
-        const QString rar
-            = makeArchive(Kind::Rar4, m_dir->filePath("a.cbr"), { { awkwardnames::unicodeCyrillic(), "x" } });
-        QCOMPARE(RarReader().files(rar), QStringList({ awkwardnames::unicodeCyrillic() }));
-        QCOMPARE(uselocale(locale_t(nullptr)), before);
+        // The readers switch the thread's locale for the names and put it back.
+        QCOMPARE(uselocale(locale_t(nullptr)), locale);
         QCOMPARE(QByteArray(nl_langinfo(CODESET)), codeset);
     }
 
@@ -805,12 +796,9 @@ private slots:
                     bytes[i] = char(random.bounded(256));
             }
             QVERIFY(testfiles::write(kept + "." + seed.first, bytes));
-            const QString input = m_dir->filePath("input." + seed.first);
-            QFile::remove(input);
-            QVERIFY(QFile::copy(kept + "." + seed.first, input));
             QElapsedTimer timer;
             timer.start();
-            exercise(input);
+            exercise(kept + "." + seed.first);
             if (QTest::currentTestFailed())
                 return;
             QVERIFY2(timer.elapsed() < 5000, qPrintable("slow input kept in " + kept + "." + seed.first));
@@ -844,7 +832,7 @@ void TestArchives::exercise(const QString& path)
     }
     // Whatever the damage, nothing lands beside the destination folder.
     for (const QString& name : tree(m_dir->path())) {
-        if (!name.startsWith("out/") && name != "out" && !name.startsWith("seed.") && !name.startsWith("input."))
+        if (!name.startsWith("out/") && name != "out" && !name.startsWith("seed."))
             QFAIL(qPrintable(QString("written outside the destination: %1").arg(name)));
     }
     QDir(m_dest).removeRecursively();

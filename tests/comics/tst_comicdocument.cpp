@@ -218,11 +218,9 @@ private slots:
         document.load(writeCbz(numberedPages(names)));
         QCOMPARE(document.pageCount(), count);
 
-        QList<int> requests;
-        for (int round = 0; round < 6; ++round) {
-            for (int page = 1; page <= count; ++page)
-                requests << page;
-        }
+        QList<int> requests; // every page six times
+        for (int i = 0; i < 6 * count; ++i)
+            requests << 1 + i % count;
         QThreadPool::globalInstance()->setMaxThreadCount(qMax(8, QThread::idealThreadCount()));
         const QList<QSize> sizes = QtConcurrent::blockingMapped(requests, PageSize { &document });
         for (int i = 0; i < requests.size(); ++i)

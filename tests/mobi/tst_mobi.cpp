@@ -12,8 +12,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -651,7 +649,6 @@ private slots:
         const QString folder = outputFolder();
         QVERIFY(document.load(folder));
         const QString name = QFileInfo(folder).fileName();
-        QCOMPARE(document.basePath(), folder);
         QCOMPARE(document.chapters(), QStringList { name + ".html" });
         const QString html = QString::fromUtf8(testfiles::read(folder + "/" + name + ".html"));
         QVERIFY(html.startsWith(QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
@@ -669,7 +666,6 @@ private slots:
             QCOMPARE(toc[k].link->source, name + ".html#" + id);
         }
         QVERIFY(html.contains("Chapter <b>One</b></h2><a id='" + document.headingIds().at(1) + "'>&nbsp;</a>"));
-        QCOMPARE(document.tocToJson().toArray()[1].toObject().value("Title").toString(), QStringLiteral("Chapter One"));
 
         // Images are saved as JPEG files numbered from 1; the trailer records are skipped.
         QCOMPARE(QImage(folder + "/pdbrec_00001.jpg").size(), QSize(12, 8));
