@@ -32,20 +32,6 @@ struct State {
 
 State* state = nullptr;
 
-void appendUtf8(std::string& out, unsigned unit)
-{
-    if (unit < 0x80) {
-        out += char(unit);
-    } else if (unit < 0x800) {
-        out += char(0xc0 | (unit >> 6));
-        out += char(0x80 | (unit & 0x3f));
-    } else {
-        out += char(0xe0 | (unit >> 12));
-        out += char(0x80 | ((unit >> 6) & 0x3f));
-        out += char(0x80 | (unit & 0x3f));
-    }
-}
-
 unsigned hexValue(const std::string& text, size_t& pos, int digits)
 {
     const unsigned value = unsigned(std::strtoul(text.substr(pos, size_t(digits)).c_str(), nullptr, 16));
@@ -53,7 +39,8 @@ unsigned hexValue(const std::string& text, size_t& pos, int digits)
     return value;
 }
 
-// A quoted script string of ASCII and escapes, from just after its opening quote.
+// A quoted script string of ASCII and escapes, from just after its opening quote; \u is meant
+// for wide results.
 void parseText(const std::string& text, size_t pos, Value& value)
 {
     value.type = Value::Text;
@@ -61,17 +48,10 @@ void parseText(const std::string& text, size_t pos, Value& value)
         unsigned unit = static_cast<unsigned char>(text[pos++]);
         if (unit == '\\' && pos < text.size()) {
             const char escape = text[pos++];
-            if (escape == 'x' || escape == 'u') {
+            if (escape == 'x' || escape == 'u')
                 unit = hexValue(text, pos, escape == 'x' ? 2 : 4);
-                // \xHH is one byte, \uHHHH one UTF-16 unit (UTF-8 in a byte result).
-                if (escape == 'u') {
-                    appendUtf8(value.bytes, unit);
-                    value.wide += char16_t(unit);
-                    continue;
-                }
-            } else {
+            else
                 unit = escape == '0' ? 0 : escape == 'n' ? '\n' : static_cast<unsigned char>(escape);
-            }
         }
         value.bytes += char(unit);
         value.wide += char16_t(unit);
