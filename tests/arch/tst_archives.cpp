@@ -5,6 +5,7 @@
 #include "rarwriter.h"
 #include "sevenzwriter.h"
 #include "testfiles.h"
+#include "textrows.h"
 #include "zipwriter.h"
 
 #include "arch/entryfile.h"
@@ -536,42 +537,30 @@ private slots:
         QCOMPARE(QFileInfo(m_dest + "/first.bin").size(), qint64(5000));
     }
 
-    void rarNamesAreExact_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
+    // RAR names match exactly, an empty name selects nothing, the first of two twins wins, and a
+    // damaged header ends the walk there.
+    void rarSelectsEntries_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
 
-    void rarNamesAreExact()
+    void rarSelectsEntries()
     {
         QFETCH(Kind, kind);
-        const QString rar
-            = archive(kind, { { "Chapter 1/Page 01.jpg", "first" }, { "p.jpg", "twin 1" }, { "p.jpg", "twin 2" } });
-        RarReader reader;
-        QString outPath = "untouched";
-        // No letter-case folding, and an empty name selects nothing.
-        QVERIFY(reader.extract(rar, QString("chapter 1/page 01.jpg"), m_dest, outPath));
-        QVERIFY(reader.extract(rar, QString(), m_dest, outPath));
-        QCOMPARE(outPath, QString("untouched"));
-        QVERIFY(!QFileInfo::exists(m_dest + "/Chapter 1"));
-        // Of two entries with one name, the first one wins.
-        QVERIFY(reader.extract(rar, QString("p.jpg"), m_dest, outPath));
-        QCOMPARE(testfiles::read(outPath), QByteArray("twin 1"));
-    }
-
-    void rarDamagedHeaderStopsTheWalk_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
-
-    void rarDamagedHeaderStopsTheWalk()
-    {
-        QFETCH(Kind, kind);
-        const QString rar = archive(kind, { { "1.jpg", "one" }, { "2.jpg", "two" }, { "3.jpg", "three" } });
+        const QString rar = archive(kind,
+            { { "Chapter 1/Page 01.jpg", "first" }, { "p.jpg", "twin 1" }, { "p.jpg", "twin 2" }, { "3.jpg", "3" } });
         QByteArray bytes = testfiles::read(rar);
         bytes[bytes.indexOf("3.jpg")] = 'X'; // the header CRC no longer matches
         QVERIFY(testfiles::write(rar, bytes));
-
         RarReader reader;
-        QCOMPARE(reader.files(rar), QStringList({ "1.jpg", "2.jpg" }));
+        QStringList files = reader.files(rar);
+        files.removeDuplicates(); // RAR 4 lists twins once
+        QCOMPARE(files, QStringList({ "Chapter 1/Page 01.jpg", "p.jpg" }));
         QString outPath = "untouched";
+        QVERIFY(reader.extract(rar, QString("chapter 1/page 01.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(rar, QString(), m_dest, outPath));
         QVERIFY(reader.extract(rar, QString("X.jpg"), m_dest, outPath));
         QCOMPARE(outPath, QString("untouched"));
-        QVERIFY(reader.extract(rar, QString("2.jpg"), m_dest, outPath));
-        QCOMPARE(testfiles::read(outPath), QByteArray("two"));
+        QVERIFY(tree(m_dest).isEmpty());
+        QVERIFY(reader.extract(rar, QString("p.jpg"), m_dest, outPath));
+        QCOMPARE(testfiles::read(outPath), QByteArray("twin 1"));
     }
 
     void rarEncryptedAndSplitEntriesFail_data()
@@ -649,30 +638,24 @@ private slots:
 
     void sevenZPicksTheFirstBook_data()
     {
-        QTest::addColumn<QStringList>("entries"); // a trailing "/" makes a folder
+        QTest::addColumn<QString>("entries"); // apart by "|"; a trailing "/" makes a folder
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("file");
-
-        QTest::newRow("one fb2") << QStringList({ "tale.fb2" }) << "fb2"
-                                 << "tale.fb2";
-        QTest::newRow("first of several") << QStringList({ "cover.jpg", "Book.FB2", "other.epub" }) << "fb2"
-                                          << "Book.FB2";
-        QTest::newRow("inside a folder") << QStringList({ "a/", "a/readme.md", "a/Tale.TXT" }) << "txt"
-                                         << "a/Tale.TXT";
-        QTest::newRow("mobi") << QStringList({ "x.pdf", "y.Mobi" }) << "mobi"
-                              << "y.Mobi";
-        QTest::newRow("folder named like a book") << QStringList({ "b.epub/", "b.epub/c.epub" }) << "epub"
-                                                  << "b.epub/c.epub";
-        QTest::newRow("no book") << QStringList({ "a.pdf", "b.djvu", "fb2" }) << QString() << QString();
+        addTextRows({ { "one fb2", "tale.fb2", "fb2", "tale.fb2" },
+            { "first of several", "cover.jpg|Book.FB2|other.epub", "fb2", "Book.FB2" },
+            { "inside a folder", "a/|a/readme.md|a/Tale.TXT", "txt", "a/Tale.TXT" },
+            { "mobi", "x.pdf|y.Mobi", "mobi", "y.Mobi" },
+            { "folder named like a book", "b.epub/|b.epub/c.epub", "epub", "b.epub/c.epub" },
+            { "no book", "a.pdf|b.djvu|fb2", nullptr, nullptr } });
     }
 
     void sevenZPicksTheFirstBook()
     {
-        QFETCH(QStringList, entries);
+        QFETCH(QString, entries);
         QFETCH(QString, format);
         QFETCH(QString, file);
         QList<ZipEntry> content;
-        for (const QString& entry : entries)
+        for (const QString& entry : entries.split('|'))
             content.append(ZipEntry { entry, entry.toUtf8() + " contents" });
         const QString path = archive(Kind::SevenZ, content, "books");
 
