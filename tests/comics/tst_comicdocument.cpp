@@ -85,14 +85,15 @@ private slots:
         QCOMPARE(qBound(-1, naturalCompare(b, a), 1), -sign.toInt());
     }
 
-    // Under the C locale too: the order must not depend on a collator.
+    // Under the C locale too: the order must not depend on a collator. The archive's signature,
+    // not its suffix, picks the reader (here and in documentInterface).
     void pagesInNaturalOrder()
     {
         QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
         const QStringList stored
             = { "10.jpg", "2.jpg", "1.jpg", "Page 20.PNG", "page 3.png", "ch10/1.gif", "ch2/1.BMP", "11.jpeg" };
         ComicDocument document;
-        document.load(writeCbz(numberedPages(stored)));
+        document.load(writeCbz(numberedPages(stored), "zip-inside.cbr"));
         QCOMPARE(document.pageNames(),
             QStringList(
                 { "1.jpg", "2.jpg", "10.jpg", "11.jpeg", "ch2/1.BMP", "ch10/1.gif", "page 3.png", "Page 20.PNG" }));
@@ -117,18 +118,6 @@ private slots:
         QVERIFY(!ComicDocument::isPageName(QStringLiteral("jpg")));
     }
 
-    // The archive's signature, not its suffix, picks the reader.
-    void mislabelledArchives()
-    {
-        const QList<ZipEntry> pages = numberedPages({ "b.png", "a.png" });
-        for (const QString& path : { writeCbz(pages, "zip-inside.cbr"), writeCbr(pages, "rar-inside.cbz") }) {
-            ComicDocument document;
-            document.load(path);
-            QCOMPARE(document.pageNames(), QStringList({ "a.png", "b.png" }));
-            QCOMPARE(document.requestImage(1, 1.0).size(), QSize(12, 22));
-        }
-    }
-
     // A page named like the library's cover does not replace it, nor the other way round.
     void pagesFolder()
     {
@@ -150,7 +139,7 @@ private slots:
     void documentInterface()
     {
         ComicDocument document;
-        document.load(writeCbz(numberedPages({ "a.png", "b.png", "c.png" }), "My_Comic_Vol.2.cbz"));
+        document.load(writeCbr(numberedPages({ "c.png", "a.png", "b.png" }), "My_Comic_Vol.2.cbz"));
         QCOMPARE(document.title(), QStringLiteral("My Comic Vol"));
         QStringList toc;
         for (const TocPoint& point : document.toc())
@@ -165,7 +154,7 @@ private slots:
         QVERIFY(document.requestImage(0, 1.0).isNull());
         QVERIFY(document.requestImage(4, 1.0).isNull());
         const QImage scaled = document.requestImage(1, 2.0);
-        QCOMPARE(scaled.size(), QSize(11, 21));
+        QCOMPARE(scaled.size(), QSize(12, 22));
         QCOMPARE(scaled.devicePixelRatio(), 2.0);
 
         // Loading another book replaces the pages; a missing archive or one without a reader has none.
