@@ -108,18 +108,17 @@ void writeLine(const std::string& line)
     std::fflush(state->log);
 }
 
-std::string hex(unsigned value, int digits)
+// Units in double quotes: printable ASCII as it is, the rest as prefix and hex digits.
+template <typename Unit> std::string quoted(const Unit* units, size_t count, const char* prefix, int digits)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*x", digits, value);
-    return text;
-}
-
-std::string formatDouble(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    std::string text = "\"";
+    for (size_t i = 0; i < count; ++i) {
+        char escape[16];
+        std::snprintf(escape, sizeof escape, "%s%0*x", prefix, digits, unsigned(units[i]));
+        const bool plain = units[i] >= 0x20 && units[i] < 0x7f && units[i] != '"' && units[i] != '\\';
+        text += plain ? std::string(1, char(units[i])) : std::string(escape);
+    }
+    return text + "\"";
 }
 
 // Keeps a string result until the next one, as the library does, with its length for the length
@@ -160,7 +159,12 @@ PdfEngineCall::PdfEngineCall(const char* entry)
 
 void PdfEngineCall::argInt(int value) { arguments += (arguments.empty() ? "" : ", ") + std::to_string(value); }
 
-void PdfEngineCall::argDouble(double value) { arguments += (arguments.empty() ? "" : ", ") + formatDouble(value); }
+void PdfEngineCall::argDouble(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    arguments += (arguments.empty() ? "" : ", ") + std::string(text);
+}
 
 void PdfEngineCall::argPointer(const void* value)
 {
@@ -178,27 +182,14 @@ void PdfEngineCall::argHdc(HDC value)
 
 void PdfEngineCall::argWide(const char16_t* value)
 {
-    std::string text = value ? "\"" : "null";
-    for (const char16_t* c = value; c && *c; ++c) {
-        if (*c >= 0x20 && *c < 0x7f && *c != '"' && *c != '\\')
-            text += char(*c);
-        else
-            text += "\\u" + hex(*c, 4);
-    }
-    arguments += (arguments.empty() ? "" : ", ") + text + (value ? "\"" : "");
+    const std::u16string text = value ? value : u"";
+    arguments += (arguments.empty() ? "" : ", ") + (value ? quoted(text.data(), text.size(), "\\u", 4) : "null");
 }
 
 void PdfEngineCall::argBytes(const void* data, int size)
 {
-    std::string text = "\"";
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    for (int i = 0; i < size; ++i) {
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7f && bytes[i] != '"' && bytes[i] != '\\')
-            text += char(bytes[i]);
-        else
-            text += "\\x" + hex(bytes[i], 2);
-    }
-    arguments += (arguments.empty() ? "" : ", ") + text + "\"";
+    arguments += (arguments.empty() ? "" : ", ")
+        + quoted(static_cast<const unsigned char*>(data), size > 0 ? size_t(size) : 0, "\\x", 2);
 }
 
 void PdfEngineCall::record() { writeLine(entry + "(" + arguments + ")"); }
