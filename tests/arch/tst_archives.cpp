@@ -144,7 +144,6 @@ private:
     {
         return makeArchive(kind, m_dir->filePath(base + "." + kindName(kind)), entries);
     }
-    void exercise(const QString& path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_dest;
@@ -707,6 +706,32 @@ private slots:
         // Kept outside the test folder (one name per process), so that a crash leaves the input behind.
         const QString kept
             = QDir::temp().filePath(QStringLiteral("pageloom-archfuzz-%1").arg(QCoreApplication::applicationPid()));
+        // Every reader on one input; whatever the damage, nothing lands beside the destination.
+        const auto exercise = [this](const QString& path) {
+            const QString suffix = QFileInfo(path).suffix();
+            QString outPath;
+            if (suffix == "cbz" || suffix == "epub") {
+                ZipReader reader;
+                const QStringList names = reader.files(path);
+                reader.extractAll(path, m_dest + "/all", nullptr);
+                if (!names.isEmpty())
+                    reader.extract(path, names.last(), m_dest + "/one", outPath);
+                reader.extract(path, QRegExp("\\.(jpg|html)$"), m_dest + "/pattern", outPath);
+                ZipReader::singleEntrySuffix(path);
+            } else if (suffix == "cbr") {
+                RarReader reader;
+                for (const QString& name : reader.files(path).mid(0, 3))
+                    reader.extract(path, name, m_dest, outPath);
+            } else {
+                sevenzreader::instance()->getInternalFileFormat(path);
+                sevenzreader::instance()->extractSingleFile(path, m_dest);
+            }
+            for (const QString& name : tree(m_dir->path())) {
+                if (!name.startsWith("out/") && name != "out" && !name.startsWith("seed."))
+                    QFAIL(qPrintable(QString("written outside the destination: %1").arg(name)));
+            }
+            QDir(m_dest).removeRecursively();
+        };
         QRandomGenerator random(20240611u);
         QElapsedTimer total;
         total.start();
@@ -742,34 +767,6 @@ private slots:
         QVERIFY(count >= 200);
     }
 };
-
-void TestArchives::exercise(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix();
-    QString outPath;
-    if (suffix == "cbz" || suffix == "epub") {
-        ZipReader reader;
-        const QStringList names = reader.files(path);
-        reader.extractAll(path, m_dest + "/all", nullptr);
-        if (!names.isEmpty())
-            reader.extract(path, names.last(), m_dest + "/one", outPath);
-        reader.extract(path, QRegExp("\\.(jpg|html)$"), m_dest + "/pattern", outPath);
-        ZipReader::singleEntrySuffix(path);
-    } else if (suffix == "cbr") {
-        RarReader reader;
-        for (const QString& name : reader.files(path).mid(0, 3))
-            reader.extract(path, name, m_dest, outPath);
-    } else {
-        sevenzreader::instance()->getInternalFileFormat(path);
-        sevenzreader::instance()->extractSingleFile(path, m_dest);
-    }
-    // Whatever the damage, nothing lands beside the destination folder.
-    for (const QString& name : tree(m_dir->path())) {
-        if (!name.startsWith("out/") && name != "out" && !name.startsWith("seed."))
-            QFAIL(qPrintable(QString("written outside the destination: %1").arg(name)));
-    }
-    QDir(m_dest).removeRecursively();
-}
 
 QTEST_GUILESS_MAIN(TestArchives)
 #include "tst_archives.moc"

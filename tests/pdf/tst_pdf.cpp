@@ -23,10 +23,8 @@
 #include <memory>
 
 namespace pdffixtures {
-// Three pages. 1: US Letter with a red box at (72, 72) size 144 x 72 points from the top left
-// and the lines "Chapter One" and "apples, pears and plums"; 2: A4 with a blue box and "Second
-// page, with Commas, inside 3"; 3: Letter turned by /Rotate 90 with the red box and "Rotated
-// page". An information dictionary and a two-level outline with an item without a target.
+// Three pages (Letter, A4, Letter turned by /Rotate 90) with boxes and lines of text, an
+// information dictionary and a two-level outline with an item without a target.
 PdfWriter book()
 {
     PdfWriter pdf;
