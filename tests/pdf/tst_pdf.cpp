@@ -392,7 +392,6 @@ private slots:
         PdfLibraryDll dll(enginePath().toStdU16String());
         QVERIFY(dll.LibraryLoaded());
         const QByteArray bytes = pdffixtures::book().toPdf();
-        QVERIFY(bytes.contains('\0') || bytes.size() > 0);
         QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
         QCOMPARE(dll.PageCount(), 3);
         QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
