@@ -173,29 +173,6 @@ private:
         return QString::fromUtf8(testfiles::read(folder + "/" + QFileInfo(folder).fileName() + ".html"));
     }
 
-    // Everything a reader and the document offer, on one file. Returns the milliseconds taken.
-    qint64 exercise(const QString& path, const QString& folder)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        {
-            Mobi reader(path);
-            reader.fullName();
-            reader.author();
-            reader.coverImage();
-            const int images = reader.imageCount();
-            if (images > reader.recordCount())
-                qFatal("more images than records");
-            reader.image(images - 1);
-            reader.text();
-        }
-        MobiDocument document(path);
-        document.load(folder);
-        document.toc();
-        document.loadResource(2, QUrl(QStringLiteral("pdbrec:/1")));
-        return timer.elapsed();
-    }
-
 private slots:
     void headersAndExth()
     {
@@ -787,6 +764,27 @@ private slots:
             QVERIFY(document.load(folder));
             QVERIFY(!document.toc().isEmpty());
         }
+        // Everything a reader and the document offer, on one file; the milliseconds taken.
+        const auto exercise = [](const QString& path, const QString& folder) {
+            QElapsedTimer timer;
+            timer.start();
+            {
+                Mobi reader(path);
+                reader.fullName();
+                reader.author();
+                reader.coverImage();
+                const int images = reader.imageCount();
+                if (images > reader.recordCount())
+                    qFatal("more images than records");
+                reader.image(images - 1);
+                reader.text();
+            }
+            MobiDocument document(path);
+            document.load(folder);
+            document.toc();
+            document.loadResource(2, QUrl(QStringLiteral("pdbrec:/1")));
+            return timer.elapsed();
+        };
         QRandomGenerator random(20240611);
         QElapsedTimer total;
         total.start();

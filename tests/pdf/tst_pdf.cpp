@@ -413,8 +413,10 @@ private slots:
         QCOMPARE(QStringList({ document.title(), document.author(), document.creator() }),
             QStringList({ "A Test Book", "Ann Author", "Test Writer" }));
         QCOMPARE(document.coverImage().size(), QSize(1632, 2112));
-        // The contents asked before the load are read after it.
-        QCOMPARE(document.toc().size(), 3);
+        // The contents asked before the load are read after it, and asked again give the same.
+        const QString expected = QStringLiteral("Part A:1[Part A1:2,Part A2:3],Part B:3,No target:0");
+        QCOMPARE(describe(document.toc()), expected);
+        QCOMPARE(describe(document.toc()), expected);
     }
 
     // Page images: size, scale and rotation, the crop box, the side cap of a huge page, and the red
@@ -490,9 +492,7 @@ private slots:
         QTest::addColumn<QSizeF>("points");
         QTest::addColumn<double>("dpi");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("letter") << QSizeF(612, 792) << 192.0 << QSize(1632, 2112);
         QTest::newRow("at the side cap") << QSizeF(6144, 100) << 192.0 << QSize(16384, 267);
-        QTest::newRow("wide") << QSizeF(14400, 100) << 192.0 << QSize(16384, 113);
         QTest::newRow("square") << QSizeF(14400, 14400) << 192.0 << QSize(16000, 16000);
         QTest::newRow("no area") << QSizeF(0, 792) << 192.0 << QSize();
     }
@@ -514,11 +514,6 @@ private slots:
     void contents()
     {
         PdfDocument document;
-        document.load(bookPath);
-        const QString expected = QStringLiteral("Part A:1[Part A1:2,Part A2:3],Part B:3,No target:0");
-        QCOMPARE(describe(document.toc()), expected);
-        QCOMPARE(describe(document.toc()), expected);
-
         document.load(write(QStringLiteral("long.pdf"), pdffixtures::longOutline(100000).toPdf()));
         const QList<TocPoint> items = document.toc();
         QCOMPARE(items.size(), 100000);
