@@ -76,14 +76,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-QStringList lines(std::initializer_list<const char*> items)
-{
-    QStringList result;
-    for (const char* item : items)
-        result.append(QString::fromUtf8(item));
-    return result;
-}
-
 int indexOf(const char* name)
 {
     for (int i = 0; i < pdfLibraryEntryCount; ++i) {
@@ -175,14 +167,14 @@ private slots:
             QCOMPARE(QString::fromStdU16String(dll.GetPageText(2)), QStringLiteral("text"));
         }
         QCOMPARE(fake.takeCalls(),
-            lines({ "load", "DPLCreateLibrary()", "DPLGetPageText(1, 2)", "DPLStringResultLength(1)",
+            QStringList({ "load", "DPLCreateLibrary()", "DPLGetPageText(1, 2)", "DPLStringResultLength(1)",
                 "DPLReleaseLibrary(1)", "unload" }));
         // Without DPLCreateLibrary there is no instance to pass or release.
         {
             PdfLibraryDll dll(path(fakeWithoutCreate));
             dll.SelectPage(2);
         }
-        QCOMPARE(fake.takeCalls(), lines({ "load", "DPLSelectPage(0, 2)", "unload" }));
+        QCOMPARE(fake.takeCalls(), QStringList({ "load", "DPLSelectPage(0, 2)", "unload" }));
     }
 
     // One instance per library, released once, and only when its id is positive.
@@ -331,14 +323,14 @@ private slots:
         // Bytes that are not UTF-8 turn into replacement characters on the way to a QString.
         QCOMPARE(library.SaveToString(), QStringLiteral("%PDF\ufffd"));
         QCOMPARE(fake.takeCalls(),
-            lines({ "DPLSelectPage(1, 3)", R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))",
+            QStringList({ "DPLSelectPage(1, 3)", R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))",
                 "DPLCreateBuffer(1, 2)", R"(DPLAddToBuffer(1, 100, "\xc3\xa9", 2))",
                 "DPLSetPageContentFromString(1, 100)", "DPLReleaseBuffer(1, 100)", "DPLOutlineTitle(1, 4)",
                 "DPLStringResultLength(1)", "DPLGetObjectToString(1, 1)", "DPLAnsiStringResultLength(1)",
                 "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
         delete parent;
         QVERIFY(pointer.isNull());
-        QCOMPARE(fake.takeCalls(), lines({ "DPLReleaseLibrary(1)", "unload" }));
+        QCOMPARE(fake.takeCalls(), QStringList({ "DPLReleaseLibrary(1)", "unload" }));
         QVERIFY(!isLoaded(completeFake));
     }
 };
