@@ -1,15 +1,16 @@
 #include "epubbuilder.h"
 #include "formats/comics/comicdocument.h"
 #include "formats/comics/naturalorder.h"
+#include "mobiwriter.h"
 #include "rarwriter.h"
 #include "temphome.h"
 #include "testfiles.h"
+#include "textrows.h"
 #include "zipwriter.h"
 
 #include "appdirs.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QTemporaryDir>
@@ -18,40 +19,15 @@
 #include <QtConcurrent>
 
 namespace {
-
-struct Page {
-    QString name;
-    QByteArray data;
-};
-
-// A page image whose size tells which page it is.
+// A page image whose size tells which page it is: page n is (10 + n) x (20 + n).
 QByteArray pageImage(int number) { return EpubBuilder::png(10 + number, 20 + number, 0x101010u * number); }
 
-quint32 crc32(const QByteArray& data)
+QList<ZipEntry> numberedPages(const QStringList& names)
 {
-    quint32 crc = 0xffffffffu;
-    for (char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void putBigEndian(QByteArray& data, int at, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        data[at + i] = char(value >> (24 - 8 * i));
-}
-
-// A PNG whose header claims width x height pixels; its pixel data are those of a 1x1 image.
-QByteArray claimedSizePng(quint32 width, quint32 height)
-{
-    QByteArray png = EpubBuilder::png(1, 1);
-    putBigEndian(png, 16, width);
-    putBigEndian(png, 20, height);
-    putBigEndian(png, 29, crc32(png.mid(12, 17)));
-    return png;
+    QList<ZipEntry> pages;
+    for (int i = 0; i < names.size(); ++i)
+        pages.append({ names.at(i), pageImage(i + 1) });
+    return pages;
 }
 
 // What a viewer asks of the pool: one page's image, here only its size.
@@ -60,8 +36,7 @@ struct PageSize {
     ComicDocument* document;
     QSize operator()(int page) const { return document->requestImage(page, 1.0).size(); }
 };
-
-} // namespace
+}
 
 class TestComicDocument : public QObject {
     Q_OBJECT
@@ -71,38 +46,18 @@ private:
     QTemporaryDir m_dir;
     int m_count = 0;
 
-    QString writeCbz(const QList<Page>& pages, const QString& name = QString())
+    QString writeCbz(const QList<ZipEntry>& pages, const QString& name = QString())
     {
         const QString path = m_dir.filePath(name.isEmpty() ? QStringLiteral("c%1.cbz").arg(++m_count) : name);
-        ZipWriter writer(path);
-        for (const Page& page : pages) {
-            if (page.name.endsWith(QLatin1Char('/')))
-                writer.addFolder(page.name);
-            else
-                writer.add(page.name, page.data);
-        }
-        return writer.write() ? path : QString();
+        return ZipWriter::write(path, pages) ? path : QString();
     }
 
-    QString writeCbr(const QList<Page>& pages, const QString& name = QString())
+    QString writeCbr(const QList<ZipEntry>& pages, const QString& name)
     {
-        const QString path = m_dir.filePath(name.isEmpty() ? QStringLiteral("c%1.cbr").arg(++m_count) : name);
-        RarWriter writer(path);
-        for (const Page& page : pages) {
-            if (page.name.endsWith(QLatin1Char('/')))
-                writer.addFolder(page.name.chopped(1));
-            else
-                writer.add(page.name, page.data);
-        }
-        return writer.write() ? path : QString();
-    }
-
-    QList<Page> numberedPages(const QStringList& names)
-    {
-        QList<Page> pages;
-        for (int i = 0; i < names.size(); ++i)
-            pages.append({ names.at(i), pageImage(i + 1) });
-        return pages;
+        RarWriter writer(m_dir.filePath(name));
+        for (const ZipEntry& page : pages)
+            writer.add(page.name, page.data);
+        return writer.write() ? m_dir.filePath(name) : QString();
     }
 
 private slots:
@@ -112,100 +67,55 @@ private slots:
     {
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("sign");
-        QTest::newRow("numbers by value") << "page2.jpg"
-                                          << "page10.jpg" << -1;
-        QTest::newRow("leading zeros") << "p007"
-                                       << "p10" << -1;
-        QTest::newRow("equal values, fewer zeros last") << "p01"
-                                                        << "p1" << -1;
-        QTest::newRow("longer than 64 bits") << "99999999999999999999"
-                                             << "100000000000000000000" << -1;
-        QTest::newRow("case ignored") << "apple.png"
-                                      << "Banana.png" << -1;
-        QTest::newRow("case only: total order") << "A.png"
-                                                << "a.png" << -1;
-        QTest::newRow("prefix first") << "ch1"
-                                      << "ch1a" << -1;
-        QTest::newRow("folders by number") << "ch2/10.jpg"
-                                           << "ch10/1.jpg" << -1;
-        QTest::newRow("equal") << "x.png"
-                               << "x.png" << 0;
-        QTest::newRow("non-ASCII letters folded") << QStringLiteral("Ärger") << QStringLiteral("ärger2") << -1;
+        QTest::addColumn<QString>("sign");
+        addTextRows({ { "numbers by value", "page2.jpg", "page10.jpg", "-1" }, { "leading zeros", "p007", "p10", "-1" },
+            { "equal values, fewer zeros last", "p01", "p1", "-1" },
+            { "longer than 64 bits", "99999999999999999999", "100000000000000000000", "-1" },
+            { "case ignored", "apple.png", "Banana.png", "-1" }, { "case only: total order", "A.png", "a.png", "-1" },
+            { "prefix first", "ch1", "ch1a", "-1" }, { "equal", "x.png", "x.png", "0" },
+            { "non-ASCII letters folded", "Ärger", "ärger2", "-1" } });
     }
 
     void naturalOrder()
     {
         QFETCH(QString, a);
         QFETCH(QString, b);
-        QFETCH(int, sign);
-        QCOMPARE(qBound(-1, naturalCompare(a, b), 1), sign);
-        QCOMPARE(qBound(-1, naturalCompare(b, a), 1), -sign);
+        QFETCH(QString, sign);
+        QCOMPARE(qBound(-1, naturalCompare(a, b), 1), sign.toInt());
+        QCOMPARE(qBound(-1, naturalCompare(b, a), 1), -sign.toInt());
     }
 
-    // Under the C locale too: the order must not depend on a collator.
+    // Under the C locale too: the order must not depend on a collator. The archive's signature,
+    // not its suffix, picks the reader (here and in documentInterface).
     void pagesInNaturalOrder()
     {
         QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
         const QStringList stored
             = { "10.jpg", "2.jpg", "1.jpg", "Page 20.PNG", "page 3.png", "ch10/1.gif", "ch2/1.BMP", "11.jpeg" };
         ComicDocument document;
-        document.load(writeCbz(numberedPages(stored)));
+        document.load(writeCbz(numberedPages(stored), "zip-inside.cbr"));
         QCOMPARE(document.pageNames(),
             QStringList(
                 { "1.jpg", "2.jpg", "10.jpg", "11.jpeg", "ch2/1.BMP", "ch10/1.gif", "page 3.png", "Page 20.PNG" }));
-        QCOMPARE(document.pageCount(), 8);
         // Page 3 is the entry 10.jpg, the first stored.
         QCOMPARE(document.requestImage(3, 1.0).size(), QSize(11, 21));
     }
 
     void nonImagesAreNotPages()
     {
-        const QList<Page> entries
+        const QList<ZipEntry> entries
             = { { "ComicInfo.xml", "<ComicInfo/>" }, { "__MACOSX/", {} }, { "__MACOSX/._01.jpg", "resource fork" },
                   { "._01.jpg", "resource fork" }, { ".DS_Store", "x" }, { "Thumbs.db", "x" }, { "scans/", {} },
                   { "scans/01.jpg", pageImage(1) }, { "scans/02.png", pageImage(2) }, { "readme.txt", "hello" } };
         ComicDocument document;
         document.load(writeCbz(entries));
         QCOMPARE(document.pageNames(), QStringList({ "scans/01.jpg", "scans/02.png" }));
-        const QImage cover = document.coverImage();
-        QVERIFY(!cover.isNull());
-        QCOMPARE(cover.size(), QSize(11, 21));
+        QCOMPARE(document.coverImage().size(), QSize(11, 21));
 
         QVERIFY(ComicDocument::isPageName(QStringLiteral("a\\b\\c.JPEG")));
         QVERIFY(!ComicDocument::isPageName(QStringLiteral("x.jpg/")));
         QVERIFY(!ComicDocument::isPageName(QStringLiteral("__macosx\\x.png")));
         QVERIFY(!ComicDocument::isPageName(QStringLiteral("jpg")));
-        QVERIFY(!ComicDocument::isPageName(QString()));
-    }
-
-    void cbzAndCbrGiveTheSamePages()
-    {
-        const QList<Page> entries = { { "vol/", {} }, { "vol/p10.png", pageImage(3) }, { "vol/p9.png", pageImage(2) },
-            { "vol/p1.png", pageImage(1) }, { "info.txt", "x" } };
-        ComicDocument zip;
-        zip.load(writeCbz(entries));
-        ComicDocument rar;
-        rar.load(writeCbr(entries));
-        QCOMPARE(zip.pageNames(), QStringList({ "vol/p1.png", "vol/p9.png", "vol/p10.png" }));
-        QCOMPARE(rar.pageNames(), zip.pageNames());
-        for (int page = 1; page <= 3; ++page) {
-            const QImage fromZip = zip.requestImage(page, 1.0);
-            QVERIFY(!fromZip.isNull());
-            QCOMPARE(rar.requestImage(page, 1.0), fromZip);
-        }
-    }
-
-    // The archive's signature, not its suffix, picks the reader.
-    void mislabelledArchives()
-    {
-        const QList<Page> pages = numberedPages({ "b.png", "a.png" });
-        for (const QString& path : { writeCbz(pages, "zip-inside.cbr"), writeCbr(pages, "rar-inside.cbz") }) {
-            ComicDocument document;
-            document.load(path);
-            QCOMPARE(document.pageNames(), QStringList({ "a.png", "b.png" }));
-            QCOMPARE(document.requestImage(1, 1.0).size(), QSize(12, 22));
-        }
     }
 
     // A page named like the library's cover does not replace it, nor the other way round.
@@ -213,9 +123,7 @@ private slots:
     {
         const QString path = writeCbz({ { "cover.png", pageImage(1) }, { "002.png", pageImage(2) } });
         const QString dataDir = bookDataDir(path);
-        QFile marker(dataDir + "/cover.png");
-        QVERIFY(marker.open(QIODevice::WriteOnly) && marker.write("library cover") > 0);
-        marker.close();
+        QVERIFY(testfiles::write(dataDir + "/cover.png", "library cover"));
 
         ComicDocument document;
         document.load(path);
@@ -224,64 +132,51 @@ private slots:
         QCOMPARE(testfiles::read(dataDir + "/cover.png"), QByteArray("library cover"));
         QVERIFY(QFileInfo::exists(dataDir + "/pages/cover.png"));
         // A page already unpacked is unpacked again, whatever is on disk.
-        QFile stale(dataDir + "/pages/cover.png");
-        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("stale") > 0);
-        stale.close();
+        QVERIFY(testfiles::write(dataDir + "/pages/cover.png", "stale"));
         QCOMPARE(document.requestImage(2, 1.0).size(), QSize(11, 21));
     }
 
     void documentInterface()
     {
-        ComicDocument empty;
-        QCOMPARE(empty.pageCount(), 0);
-        QVERIFY(empty.title().isEmpty());
-        QVERIFY(empty.toc().isEmpty());
-        QVERIFY(empty.requestImage(1, 1.0).isNull());
-        QCOMPARE(empty.scaleFactor(), 1.0);
-
-        const QString path = writeCbz(numberedPages({ "a.png", "b.png", "c.png" }), "My_Comic_Vol.2.cbz");
         ComicDocument document;
-        document.load(path);
+        document.load(writeCbr(numberedPages({ "c.png", "a.png", "b.png" }), "My_Comic_Vol.2.cbz"));
         QCOMPARE(document.title(), QStringLiteral("My Comic Vol"));
-
-        const QList<TocPoint> toc = document.toc();
-        QCOMPARE(toc.size(), 3);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(toc[i].title, QStringLiteral("Page %1").arg(i + 1));
-            QCOMPARE(toc[i].link->page, i + 1);
-            QCOMPARE(toc[i].index, i + 1);
-        }
+        QStringList toc;
+        for (const TocPoint& point : document.toc())
+            toc << QStringLiteral("%1:%2:%3").arg(point.title).arg(point.link->page).arg(point.index);
+        QCOMPARE(toc, QStringList({ "Page 1:1:1", "Page 2:2:2", "Page 3:3:3" }));
 
         const QList<SearchItem> hits = document.search(QStringLiteral("2"));
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits[0].link->page, 2);
-        QCOMPARE(hits[0].text, QStringLiteral("Go to page 2"));
-        for (const char* query : { "4", "0", "abc", "" })
-            QVERIFY2(document.search(QString::fromLatin1(query)).isEmpty(), query);
+        QVERIFY(document.search(QStringLiteral("4")).isEmpty());
 
         QVERIFY(document.requestImage(0, 1.0).isNull());
         QVERIFY(document.requestImage(4, 1.0).isNull());
         const QImage scaled = document.requestImage(1, 2.0);
-        QCOMPARE(scaled.size(), QSize(11, 21));
+        QCOMPARE(scaled.size(), QSize(12, 22));
         QCOMPARE(scaled.devicePixelRatio(), 2.0);
 
-        // Loading another book replaces the pages.
+        // Loading another book replaces the pages; a missing archive or one without a reader has none.
         document.load(writeCbz(numberedPages({ "only.png" })));
         QCOMPARE(document.pageCount(), 1);
-        // A missing archive or one without a reader has no pages.
         document.load(m_dir.filePath(QStringLiteral("missing.cbz")));
         QCOMPARE(document.pageCount(), 0);
-        const QString other = m_dir.filePath(QStringLiteral("pages.tar"));
-        QFile tar(other);
-        QVERIFY(tar.open(QIODevice::WriteOnly) && tar.write(QByteArray(1024, '\0')) == 1024);
-        tar.close();
-        document.load(other);
+        const QString tar = m_dir.filePath(QStringLiteral("pages.tar"));
+        QVERIFY(testfiles::write(tar, QByteArray(1024, '\0')));
+        document.load(tar);
         QCOMPARE(document.pageCount(), 0);
         QVERIFY(document.requestImage(1, 1.0).isNull());
     }
 
     void badPages()
     {
+        // A JPEG whose frame header claims 20000 x 20000 pixels (400 megapixels).
+        QByteArray huge = MobiWriter::image(QSize(8, 8), Qt::red, "JPG");
+        const int frame = huge.indexOf("\xff\xc0");
+        QVERIFY(frame > 0);
+        huge.replace(frame + 5, 4, QByteArray("\x4e\x20\x4e\x20", 4));
+
         QImage upright(4, 2, QImage::Format_RGB32);
         upright.fill(Qt::green);
         QByteArray rotated;
@@ -292,34 +187,14 @@ private slots:
         QVERIFY(writer.write(upright));
 
         ComicDocument document;
-        document.load(writeCbz({ { "1.jpg", "not an image" }, { "2.png", claimedSizePng(20000, 20000) },
-            { "3.png", pageImage(3).left(60) }, { "4.jpg", rotated } }));
+        document.load(writeCbz({ { "1.jpg", "not an image" }, { "2.jpg", huge }, { "3.png", pageImage(3).left(60) },
+            { "4.jpg", rotated } }));
         QCOMPARE(document.pageCount(), 4);
         QVERIFY(document.requestImage(1, 1.0).isNull());
-        QVERIFY(document.requestImage(2, 1.0).isNull()); // 400 megapixels: refused before decoding
+        QVERIFY(document.requestImage(2, 1.0).isNull()); // refused before decoding
         QVERIFY(document.requestImage(3, 1.0).isNull());
         // The orientation stored with the photo is applied.
         QCOMPARE(document.requestImage(4, 1.0).size(), QSize(2, 4));
-    }
-
-    void pagesInEveryImageFormat()
-    {
-        QImage picture(6, 9, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        QList<Page> pages;
-        // Qt writes no GIF, so GIF pages are left to Qt's own reader.
-        for (const char* format : { "jpg", "png", "bmp", "webp" }) {
-            QByteArray bytes;
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            QVERIFY2(QImageWriter(&buffer, format).write(picture), format);
-            pages.append({ QStringLiteral("page.%1").arg(QLatin1String(format)), bytes });
-        }
-        ComicDocument document;
-        document.load(writeCbz(pages));
-        QCOMPARE(document.pageCount(), pages.size());
-        for (int page = 1; page <= pages.size(); ++page)
-            QCOMPARE(document.requestImage(page, 1.0).size(), QSize(6, 9));
     }
 
     void requestsFromPoolThreads()
@@ -332,11 +207,9 @@ private slots:
         document.load(writeCbz(numberedPages(names)));
         QCOMPARE(document.pageCount(), count);
 
-        QList<int> requests;
-        for (int round = 0; round < 6; ++round) {
-            for (int page = 1; page <= count; ++page)
-                requests << page;
-        }
+        QList<int> requests; // every page six times
+        for (int i = 0; i < 6 * count; ++i)
+            requests << 1 + i % count;
         QThreadPool::globalInstance()->setMaxThreadCount(qMax(8, QThread::idealThreadCount()));
         const QList<QSize> sizes = QtConcurrent::blockingMapped(requests, PageSize { &document });
         for (int i = 0; i < requests.size(); ++i)

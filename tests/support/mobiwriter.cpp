@@ -109,7 +109,7 @@ QByteArray MobiWriter::record0(int textRecords, int firstNonBook, int huffIndex,
     QByteArray head;
     head.append(m_identifier.left(4).leftJustified(4, '\0'));
     appendBigEndian(head, HeaderLength, 4);
-    appendBigEndian(head, m_mobiType, 4);
+    appendBigEndian(head, 2, 4); // a book
     appendBigEndian(head, m_encoding, 4);
     appendBigEndian(head, 0x12345678, 4); // unique id
     appendBigEndian(head, 6, 4); // file version

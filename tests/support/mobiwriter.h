@@ -38,7 +38,6 @@ public:
     void setExtraDataFlags(quint16 flags) { m_extraFlags = flags; }
     void setEncryption(quint16 type) { m_encryption = type; }
     void setIdentifier(const QByteArray& identifier) { m_identifier = identifier; }
-    void setMobiType(quint32 type) { m_mobiType = type; }
     void setTrailerRecords(bool on) { m_trailer = on; }
 
     QByteArray build() const;
@@ -72,6 +71,5 @@ private:
     quint16 m_extraFlags = 0;
     quint16 m_encryption = 0;
     QByteArray m_identifier = "MOBI";
-    quint32 m_mobiType = 2;
     bool m_trailer = false;
 };

@@ -76,7 +76,6 @@ void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)
         const QList<QByteArray> parts = requestLine.split(' ');
         const QByteArray target = parts.value(1);
         m_targets.append(target);
-        emit requestReceived(target);
         const Reply reply = m_script.isEmpty() ? m_default : m_script.dequeue();
         if (reply.neverAnswer)
             continue;

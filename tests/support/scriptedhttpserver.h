@@ -51,9 +51,6 @@ public:
     // Waits (running the event loop) until at least count requests arrived.
     bool waitForRequests(int count, int timeoutMs = 5000);
 
-signals:
-    void requestReceived(const QByteArray& target);
-
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);

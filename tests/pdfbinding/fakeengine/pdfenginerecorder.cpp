@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <map>
 
 namespace {
@@ -31,31 +32,6 @@ struct State {
 
 State* state = nullptr;
 
-void appendUtf16(std::u16string& out, unsigned codePoint)
-{
-    if (codePoint >= 0x10000) {
-        codePoint -= 0x10000;
-        out += char16_t(0xd800 + (codePoint >> 10));
-        out += char16_t(0xdc00 + (codePoint & 0x3ff));
-    } else {
-        out += char16_t(codePoint);
-    }
-}
-
-void appendUtf8(std::string& out, unsigned unit)
-{
-    if (unit < 0x80) {
-        out += char(unit);
-    } else if (unit < 0x800) {
-        out += char(0xc0 | (unit >> 6));
-        out += char(0x80 | (unit & 0x3f));
-    } else {
-        out += char(0xe0 | (unit >> 12));
-        out += char(0x80 | ((unit >> 6) & 0x3f));
-        out += char(0x80 | (unit & 0x3f));
-    }
-}
-
 unsigned hexValue(const std::string& text, size_t& pos, int digits)
 {
     const unsigned value = unsigned(std::strtoul(text.substr(pos, size_t(digits)).c_str(), nullptr, 16));
@@ -63,51 +39,22 @@ unsigned hexValue(const std::string& text, size_t& pos, int digits)
     return value;
 }
 
-// A quoted script string, from just after its opening quote.
+// A quoted script string of ASCII and escapes, from just after its opening quote; \u is meant
+// for wide results.
 void parseText(const std::string& text, size_t pos, Value& value)
 {
     value.type = Value::Text;
     while (pos < text.size() && text[pos] != '"') {
-        const unsigned char c = static_cast<unsigned char>(text[pos]);
-        if (c == '\\' && pos + 1 < text.size()) {
-            const char escape = text[pos + 1];
-            pos += 2;
-            unsigned unit = 0;
-            switch (escape) {
-            case '0':
-                unit = 0;
-                break;
-            case 'n':
-                unit = '\n';
-                break;
-            case 't':
-                unit = '\t';
-                break;
-            case 'x':
-                unit = hexValue(text, pos, 2);
-                value.bytes += char(unit);
-                value.wide += char16_t(unit);
-                continue;
-            case 'u':
-                unit = hexValue(text, pos, 4);
-                appendUtf8(value.bytes, unit);
-                value.wide += char16_t(unit);
-                continue;
-            default:
-                unit = static_cast<unsigned char>(escape);
-            }
-            value.bytes += char(unit);
-            value.wide += char16_t(unit);
-            continue;
+        unsigned unit = static_cast<unsigned char>(text[pos++]);
+        if (unit == '\\' && pos < text.size()) {
+            const char escape = text[pos++];
+            if (escape == 'x' || escape == 'u')
+                unit = hexValue(text, pos, escape == 'x' ? 2 : 4);
+            else
+                unit = escape == '0' ? 0 : escape == 'n' ? '\n' : static_cast<unsigned char>(escape);
         }
-        // Plain UTF-8 text: the bytes as they are, the wide form decoded.
-        int length = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
-        unsigned codePoint = length == 1 ? c : c & (0x3f >> (length - 1));
-        for (int i = 1; i < length && pos + size_t(i) < text.size(); ++i)
-            codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[pos + size_t(i)]) & 0x3f);
-        value.bytes += text.substr(pos, size_t(length));
-        appendUtf16(value.wide, codePoint);
-        pos += size_t(length);
+        value.bytes += char(unit);
+        value.wide += char16_t(unit);
     }
 }
 
@@ -161,23 +108,17 @@ void writeLine(const std::string& line)
     std::fflush(state->log);
 }
 
-std::string hex(unsigned value, int digits)
+// Units in double quotes: printable ASCII as it is, the rest as prefix and hex digits.
+template <typename Unit> std::string quoted(const Unit* units, size_t count, const char* prefix, int digits)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*x", digits, value);
-    return text;
-}
-
-// The shortest decimal form that reads back as the same double.
-std::string formatDouble(double value)
-{
-    char text[64];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
-        if (std::strtod(text, nullptr) == value)
-            break;
+    std::string text = "\"";
+    for (size_t i = 0; i < count; ++i) {
+        char escape[16];
+        std::snprintf(escape, sizeof escape, "%s%0*x", prefix, digits, unsigned(units[i]));
+        const bool plain = units[i] >= 0x20 && units[i] < 0x7f && units[i] != '"' && units[i] != '\\';
+        text += plain ? std::string(1, char(units[i])) : std::string(escape);
     }
-    return text;
+    return text + "\"";
 }
 
 // Keeps a string result until the next one, as the library does, with its length for the length
@@ -218,7 +159,12 @@ PdfEngineCall::PdfEngineCall(const char* entry)
 
 void PdfEngineCall::argInt(int value) { arguments += (arguments.empty() ? "" : ", ") + std::to_string(value); }
 
-void PdfEngineCall::argDouble(double value) { arguments += (arguments.empty() ? "" : ", ") + formatDouble(value); }
+void PdfEngineCall::argDouble(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    arguments += (arguments.empty() ? "" : ", ") + std::string(text);
+}
 
 void PdfEngineCall::argPointer(const void* value)
 {
@@ -236,27 +182,14 @@ void PdfEngineCall::argHdc(HDC value)
 
 void PdfEngineCall::argWide(const char16_t* value)
 {
-    std::string text = value ? "\"" : "null";
-    for (const char16_t* c = value; c && *c; ++c) {
-        if (*c >= 0x20 && *c < 0x7f && *c != '"' && *c != '\\')
-            text += char(*c);
-        else
-            text += "\\u" + hex(*c, 4);
-    }
-    arguments += (arguments.empty() ? "" : ", ") + text + (value ? "\"" : "");
+    const std::u16string text = value ? value : u"";
+    arguments += (arguments.empty() ? "" : ", ") + (value ? quoted(text.data(), text.size(), "\\u", 4) : "null");
 }
 
 void PdfEngineCall::argBytes(const void* data, int size)
 {
-    std::string text = "\"";
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    for (int i = 0; i < size; ++i) {
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7f && bytes[i] != '"' && bytes[i] != '\\')
-            text += char(bytes[i]);
-        else
-            text += "\\x" + hex(bytes[i], 2);
-    }
-    arguments += (arguments.empty() ? "" : ", ") + text + "\"";
+    arguments += (arguments.empty() ? "" : ", ")
+        + quoted(static_cast<const unsigned char*>(data), size > 0 ? size_t(size) : 0, "\\x", 2);
 }
 
 void PdfEngineCall::record() { writeLine(entry + "(" + arguments + ")"); }
@@ -306,35 +239,34 @@ const char* PdfEngineCall::bytesResult()
 
 // The protocol entries.
 
-int DPLCreateLibrary() { return PdfEngineCall("DPLCreateLibrary").intResult(1); }
-
-int DPLReleaseLibrary(int instanceId)
+namespace {
+// A call of integer arguments, answered with the next scripted value or the fallback.
+int intCall(const char* entry, std::initializer_list<int> arguments, int fallback = 0)
 {
-    PdfEngineCall call("DPLReleaseLibrary");
-    call.argInt(instanceId);
-    return call.intResult();
+    PdfEngineCall call(entry);
+    for (const int argument : arguments)
+        call.argInt(argument);
+    return call.intResult(fallback);
 }
+}
+
+int DPLCreateLibrary() { return intCall("DPLCreateLibrary", {}, 1); }
+
+int DPLReleaseLibrary(int instanceId) { return intCall("DPLReleaseLibrary", { instanceId }); }
 
 int DPLStringResultLength(int instanceId)
 {
-    PdfEngineCall call("DPLStringResultLength");
-    call.argInt(instanceId);
-    return call.intResult(state->lastWideLength);
+    return intCall("DPLStringResultLength", { instanceId }, state->lastWideLength);
 }
 
 int DPLAnsiStringResultLength(int instanceId)
 {
-    PdfEngineCall call("DPLAnsiStringResultLength");
-    call.argInt(instanceId);
-    return call.intResult(state->lastBytesLength);
+    return intCall("DPLAnsiStringResultLength", { instanceId }, state->lastBytesLength);
 }
 
 int DPLCreateBuffer(int instanceId, int Size)
 {
-    PdfEngineCall call("DPLCreateBuffer");
-    call.argInt(instanceId);
-    call.argInt(Size);
-    const int buffer = call.intResult(state->nextBuffer);
+    const int buffer = intCall("DPLCreateBuffer", { instanceId, Size }, state->nextBuffer);
     if (buffer == state->nextBuffer)
         ++state->nextBuffer;
     return buffer;
@@ -350,12 +282,6 @@ int DPLAddToBuffer(int instanceId, int Buffer, void* Data, int Size)
     return call.intResult();
 }
 
-int DPLReleaseBuffer(int instanceId, int Buffer)
-{
-    PdfEngineCall call("DPLReleaseBuffer");
-    call.argInt(instanceId);
-    call.argInt(Buffer);
-    return call.intResult();
-}
+int DPLReleaseBuffer(int instanceId, int Buffer) { return intCall("DPLReleaseBuffer", { instanceId, Buffer }); }
 
 void pdfEngineNotImplemented(int, const char*) { }

@@ -14,9 +14,9 @@
 // out in order, and an entry without one left returns its default (0, an empty string, a null
 // HDC; DPLCreateLibrary 1; DPLCreateBuffer 100, 101, ...; the two length entries the length of
 // the last string result). A value is an integer, a floating-point number, null (a null string
-// pointer) or a string in double quotes with the escapes \\ \" \0 \n \t \xHH (one byte, or one
-// UTF-16 unit in a wide result) and \uHHHH (one UTF-16 unit). Loading writes "load" to the log,
-// unloading "unload".
+// pointer) or a string of ASCII in double quotes with the escapes \\ \" \0 \n \xHH (one byte, or
+// one UTF-16 unit in a wide result) and \uHHHH (one UTF-16 unit of a wide result). Loading writes
+// "load" to the log, unloading "unload".
 class PdfEngineCall {
 public:
     explicit PdfEngineCall(const char* entry);

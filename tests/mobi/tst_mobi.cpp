@@ -1,0 +1,811 @@
+// MOBI books written by the test generator: headers and their bounds, the text codecs, the
+// conversion to HTML, and mutated books that must neither crash nor hang.
+#include "formats/mobi/huffcdicreader.h"
+#include "formats/mobi/mobi.h"
+#include "formats/mobi/mobidocument.h"
+#include "formats/mobi/mobitext.h"
+#include "mobiwriter.h"
+#include "testfiles.h"
+#include "testpaths.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+#include <QtEndian>
+
+using mobi::Mobi;
+using mobi::MobiDocument;
+
+namespace {
+// A field of record 0 (PalmDOC header first, the MOBI header 16 bytes in), as a file offset.
+qint64 field(const QByteArray& book, int offset) { return MobiWriter::record0Start(book) + offset; }
+qint64 mobiField(const QByteArray& book, int offset) { return field(book, 16 + offset); }
+
+// Paragraphs of about `size` bytes with headings between them; Cyrillic every other one.
+QByteArray sampleText(int size, bool cyrillic)
+{
+    const QString latin = QStringLiteral(
+        "<p>It was the best of times, it was the worst of times, it was the age of wisdom, it was the age of "
+        "foolishness, it was the epoch of belief, it was the epoch of incredulity.</p>\n");
+    const QString russian = QStringLiteral("<p>Все счастливые семьи похожи друг на друга, каждая несчастливая семья "
+                                           "несчастлива по-своему. Всё смешалось в доме Облонских.</p>\n");
+    QByteArray text;
+    int paragraph = 0;
+    while (text.size() < size) {
+        text += (cyrillic && paragraph % 2 ? russian : latin).toUtf8();
+        text += QByteArray("<h2>Part ") + QByteArray::number(++paragraph) + "</h2>\n";
+    }
+    return text;
+}
+
+QString anchor(const QString& digits) { return QStringLiteral("<a id='%1' name='%1'>&nbsp;</a>").arg(digits); }
+
+// A link target written as ten characters, like the ten digits real books use, so that
+// resolving it changes no offset.
+QByteArray token(const QByteArray& name) { return "#" + name.leftJustified(8, '_') + "#"; }
+
+// Replaces the token of every name by the byte offset of the marker "@name@" in the text
+// without the markers, then drops the markers.
+QByteArray resolveLinks(QByteArray text, const QList<QByteArray>& names)
+{
+    QMap<int, QByteArray> markers;
+    for (const QByteArray& name : names)
+        markers.insert(text.indexOf("@" + name + "@"), name);
+    int removed = 0;
+    QHash<QByteArray, int> offsets;
+    for (auto it = markers.cbegin(); it != markers.cend(); ++it) {
+        offsets.insert(it.value(), it.key() - removed);
+        removed += it.value().size() + 2;
+    }
+    for (const QByteArray& name : names) {
+        text.replace("@" + name + "@", "");
+        text.replace(token(name), QByteArray::number(offsets.value(name)).rightJustified(10, '0'));
+    }
+    return text;
+}
+
+// The fuzz loop produces thousands of expected warnings; they are counted, not printed.
+int swallowedMessages = 0;
+void swallowMessages(QtMsgType, const QMessageLogContext&, const QString&) { ++swallowedMessages; }
+
+QList<QByteArray> fuzzSeeds()
+{
+    QByteArray text = "<html><body><p><a filepos=0000000300>jump</a></p>";
+    for (int i = 0; i < 80; ++i) {
+        text += "<h2>Глава " + QByteArray::number(i)
+            + "</h2><p>Съешь же ещё этих мягких французских булок. The quick brown fox.</p><mbp:pagebreak/>";
+        if (i % 7 == 3)
+            text += "<img recindex=\"00001\">";
+    }
+    MobiWriter palmDoc;
+    palmDoc.setText(text);
+    palmDoc.setAuthor(QStringLiteral("Автор"));
+    palmDoc.addImage(MobiWriter::image(QSize(16, 16), Qt::red, "PNG"));
+    palmDoc.addImage(MobiWriter::image(QSize(8, 8), Qt::blue, "JPG"));
+    palmDoc.setCoverOffset(0);
+    palmDoc.setExtraDataFlags(0x3);
+    palmDoc.setTrailerRecords(true);
+
+    MobiWriter huff;
+    huff.setText(text.left(6000));
+    huff.setCompression(MobiWriter::Compression::HuffCdic);
+    HuffCdicWriter::Options options;
+    options.codeBits = 5;
+    options.nestedWord = "fox";
+    options.nestedDepth = 3;
+    huff.setHuffCdicOptions(options);
+    huff.setExtraDataFlags(0x1);
+    return { palmDoc.build(), huff.build() };
+}
+
+quint32 extremeValue(QRandomGenerator& random)
+{
+    static const quint32 values[]
+        = { 0, 1, 2, 3, 0x40, 0xE4, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF };
+    return random.bounded(3) == 0 ? random.generate() : values[random.bounded(int(std::size(values)))];
+}
+
+QByteArray mutate(QByteArray book, QRandomGenerator& random)
+{
+    const int headerEnd = int(qMin<qint64>(book.size(), MobiWriter::record0Start(book) + 600));
+    switch (random.bounded(6)) {
+    case 0: // a few random bytes anywhere
+        for (int k = 1 + random.bounded(8); k > 0; --k)
+            book[random.bounded(book.size())] = char(random.bounded(256));
+        break;
+    case 1: // a 32-bit field in the headers
+        MobiWriter::putBigEndian(book, random.bounded(headerEnd), extremeValue(random));
+        break;
+    case 2: // a 16-bit field in the headers
+        MobiWriter::putBigEndian(book, random.bounded(headerEnd), extremeValue(random) & 0xFFFF, 2);
+        break;
+    case 3:
+        book.truncate(random.bounded(book.size()));
+        break;
+    case 4: { // a record-list offset
+        const int records = (uchar(book[76]) << 8) | uchar(book[77]);
+        MobiWriter::putBigEndian(book, 78 + 8 * random.bounded(qMax(records, 1)), extremeValue(random));
+        break;
+    }
+    default: // bytes in the back half (compressed text, dictionary, images)
+        for (int k = 1 + random.bounded(16); k > 0; --k)
+            book[book.size() / 2 + random.bounded(book.size() / 2)] = char(random.bounded(256));
+        break;
+    }
+    return book;
+}
+}
+
+class TestMobi : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_count = 0;
+
+    QString save(const QByteArray& book, const QString& suffix = QStringLiteral("mobi"))
+    {
+        const QString path = m_dir.filePath(QStringLiteral("book%1.%2").arg(++m_count).arg(suffix));
+        if (!testfiles::write(path, book))
+            qFatal("cannot write fixture %s", qPrintable(path));
+        return path;
+    }
+
+    QString outputFolder()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("out%1").arg(++m_count));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    // Loads the book into a fresh folder and returns the one chapter written.
+    QString convertedBook(MobiDocument& document)
+    {
+        const QString folder = outputFolder();
+        if (!document.load(folder))
+            return QString();
+        return QString::fromUtf8(testfiles::read(folder + "/" + QFileInfo(folder).fileName() + ".html"));
+    }
+
+private slots:
+    void headersAndExth()
+    {
+        MobiWriter writer;
+        writer.setText("<html><body><p>Hello, world.</p></body></html>");
+        writer.setFullName("The Long Title of the Book");
+        writer.setAuthor(QStringLiteral("Ann Author"));
+        writer.addExth(100, "Second author is ignored");
+        writer.addExth(101, "Publisher House");
+        writer.addExth(103, QStringLiteral("Описание").toUtf8());
+        writer.addExth(302, "");
+        const QByteArray book = writer.build();
+        Mobi reader(save(book));
+        QCOMPARE(
+            QVariantList({ reader.isOpen(), reader.isMobi(), reader.isEncrypted(), reader.palmDbHeader().type(),
+                reader.palmDbHeader().creator(), reader.recordCount(), reader.recordOffset(0), reader.recordOffset(2),
+                reader.firstRecordSize(), reader.palmDocHeader().compression(), reader.palmDocHeader().recordSize(),
+                reader.mobiHead().headerLength(), reader.mobiHead().encodingName(),
+                mobi::mobiTypeName(reader.mobiHead()), reader.fullName(), reader.author() }),
+            QVariantList({ true, true, false, QByteArray("BOOK"), QByteArray("MOBI"), 2, MobiWriter::record0Start(book),
+                qint64(0), reader.recordOffset(1) - reader.recordOffset(0), 2, 4096, quint32(MobiWriter::HeaderLength),
+                "UTF-8", "Mobipocket Book", "The Long Title of the Book", "Ann Author" }));
+        const mobi::ExthHeader& exth = reader.mobiHead().exth();
+        QCOMPARE(QStringList({ exth.value(101), exth.value(103), exth.value(108) }),
+            QStringList({ "Publisher House", "Описание", "" }));
+        QCOMPARE(exth.data(302), QByteArray(""));
+        QVERIFY(reader.record(-1).isNull());
+        QVERIFY(reader.record(2).isNull());
+        QCOMPARE(reader.record(0).left(2), QByteArray("\x00\x02", 2));
+    }
+
+    // Header fields that no longer fit the file: each is bounded by what is there. The book has
+    // two uncompressed text records ("a" x 4096, "b" x 10) with one trailing entry each, a record
+    // that is no image and an image. Expected: the record count; the text's size, first and last
+    // byte; full name, author and EXTH record count; the first image record.
+    void hostileHeaderFields_data()
+    {
+        QTest::addColumn<QString>("area");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("expected");
+        const auto row
+            = [](const char* tag, const char* area, int offset, int width, qint64 value, const char* expected) {
+                  QTest::newRow(tag) << QString(area) << offset << width << value << QString(expected);
+              };
+        row("as written", "mobi", 0, 0, 0, "5 rec, text 4106 ab, Zero Title/Author/1, image 4");
+        row("EXTH count past record 0", "exth", 8, 4, 0x7FFFFFFF, "5 rec, text 4106 ab, Zero Title/Author/1, image 4");
+        row("EXTH record past record 0", "exth", 16, 4, 0x10000000, "5 rec, text 4106 ab, Zero Title//0, image 4");
+        row("EXTH magic broken", "exth", 0, 4, 0x45585458, "5 rec, text 4106 ab, Zero Title//0, image 4");
+        row("first non-book 0: all text", "mobi", 64, 4, 0, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
+        row("first non-book -1", "mobi", 64, 4, -1, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
+        row("first non-book past the end", "mobi", 64, 4, 1000, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
+        row("first non-book huge", "mobi", 64, 4, 0x7FFFFFFF, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
+        row("first non-book 1: no text", "mobi", 64, 4, 1, "5 rec, text 0, Zero Title/Author/1, image 4");
+        row("first non-book 2", "mobi", 64, 4, 2, "5 rec, text 4096 aa, Zero Title/Author/1, image 4");
+        row("record 2 past the file", "file", 94, 4, 0x7FFFFFF0, "5 rec, text 4096 aa, Zero Title/Author/1, image 5");
+        row("record count past the file", "file", 76, 2, 0xFFFF, "568 rec, text 0, //0, image 568");
+        row("record size 100", "record0", 10, 2, 100, "5 rec, text 110 ab, Zero Title/Author/1, image 4");
+        row("header too short for flags", "mobi", 4, 4, 0xE0, "5 rec, text 4110 a\u0084, Zero Title//0, image 4");
+    }
+
+    void hostileHeaderFields()
+    {
+        QFETCH(QString, area);
+        QFETCH(int, offset);
+        QFETCH(int, width);
+        QFETCH(qint64, value);
+        QFETCH(QString, expected);
+        MobiWriter writer;
+        writer.setText(QByteArray(4096, 'a') + QByteArray(10, 'b'));
+        writer.setCompression(MobiWriter::Compression::None);
+        writer.setExtraDataFlags(0x2);
+        writer.setFullName("Zero Title");
+        writer.setAuthor(QStringLiteral("Author"));
+        writer.addImage("IMAGE");
+        writer.addImage(MobiWriter::image(QSize(2, 2), Qt::red));
+        QByteArray book = writer.build();
+        const qint64 base = area == "file" ? 0
+            : area == "record0"            ? field(book, 0)
+            : area == "mobi"               ? mobiField(book, 0)
+                                           : mobiField(book, MobiWriter::HeaderLength);
+        if (width)
+            MobiWriter::putBigEndian(book, base + offset, quint32(value), width);
+        Mobi reader(save(book));
+        qint64 total = 0;
+        for (int i = 0; i < reader.recordCount(); ++i)
+            total += reader.recordLength(i);
+        // No byte is read twice, and no record is listed that the file cannot hold.
+        QVERIFY(total <= book.size());
+        QVERIFY(reader.recordCount() <= book.size() / 8);
+        bool ok = false;
+        const QByteArray text = reader.textBytes(&ok);
+        QVERIFY(ok);
+        const QString summary
+            = QStringLiteral("%1 rec, text %2%3, %4/%5/%6, image %7")
+                  .arg(reader.recordCount())
+                  .arg(text.size())
+                  .arg(text.isEmpty() ? QString() : " " + QString::fromLatin1(text.left(1) + text.right(1)))
+                  .arg(reader.fullName(), reader.author())
+                  .arg(reader.mobiHead().exth().records.size())
+                  .arg(reader.firstImageRecord());
+        QCOMPARE(summary, expected);
+    }
+
+    void fullName_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("offsetDelta");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("expected");
+        const QByteArray title("Zero Title");
+        QTest::newRow("as written") << title << 0 << 10 << QStringLiteral("Zero Title");
+        QTest::newRow("zero bytes before it are skipped")
+            << QByteArray(3, '\0') + title << 0 << 10 << QStringLiteral("Zero Title");
+        QTest::newRow("shorter length") << title << 0 << 4 << QStringLiteral("Zero");
+        QTest::newRow("offset before the remainder") << title << -3 << 10 << QString();
+        QTest::newRow("end past the remainder") << title << 0 << 5000 << QString();
+        QTest::newRow("negative length") << title << 0 << -1 << QString();
+    }
+
+    void fullName()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, offsetDelta);
+        QFETCH(int, length);
+        QFETCH(QString, expected);
+        MobiWriter writer;
+        writer.setText("x");
+        writer.setFullName(stored);
+        QByteArray book = writer.build();
+        const qint64 offsetField = mobiField(book, 68);
+        const quint32 offset = qFromBigEndian<quint32>(book.constData() + offsetField);
+        MobiWriter::putBigEndian(book, offsetField, offset + offsetDelta);
+        MobiWriter::putBigEndian(book, mobiField(book, 72), quint32(length));
+        QCOMPARE(Mobi(save(book)).fullName(), expected);
+    }
+
+    // The full name and the text in each encoding; UTF-16 is none of these books' encodings.
+    void encodings_data()
+    {
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("encodingName");
+        QTest::addColumn<QString>("decoded");
+        QTest::newRow("UTF-8") << 65001 << QStringLiteral("Война и мир").toUtf8() << "UTF-8"
+                               << "Война и мир";
+        QTest::newRow("cp1252") << 1252
+                                << QTextCodec::codecForName("windows-1252")->fromUnicode(QStringLiteral("Déjà “vu” €5"))
+                                << "Cp1252"
+                                << "Déjà “vu” €5";
+        QTest::newRow("UTF-16") << 1200 << QByteArray("Title") << QString() << QString();
+    }
+
+    void encodings()
+    {
+        QFETCH(int, encoding);
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, encodingName);
+        QFETCH(QString, decoded);
+        MobiWriter writer;
+        writer.setEncoding(encoding);
+        writer.setFullName(stored);
+        writer.setText(stored);
+        Mobi reader(save(writer.build()));
+        QCOMPARE(reader.mobiHead().encodingName(), encodingName);
+        QCOMPARE(reader.fullName(), decoded);
+        QCOMPARE(reader.text(), decoded);
+        QCOMPARE(reader.textBytes(), stored);
+    }
+
+    void images()
+    {
+        // A JPEG whose frame header claims 20000 x 20000 pixels (400 megapixels) is not decoded.
+        QByteArray huge = MobiWriter::image(QSize(8, 8), Qt::red, "JPG");
+        const int frame = huge.indexOf("\xff\xc0");
+        QVERIFY(frame > 0);
+        huge.replace(frame + 5, 4, QByteArray("\x4e\x20\x4e\x20", 4));
+        MobiWriter writer;
+        writer.setText(QByteArray(9000, 'a'));
+        writer.setCompression(MobiWriter::Compression::HuffCdic);
+        writer.addImage(MobiWriter::image(QSize(10, 20), Qt::red, "PNG"));
+        writer.addImage(MobiWriter::image(QSize(30, 40), Qt::blue, "JPG"));
+        writer.addImage(huge);
+        writer.addImage(MobiWriter::image(QSize(5, 6), Qt::green, "BMP"));
+        writer.setCoverOffset(0);
+        writer.setTrailerRecords(true);
+        const QString path = save(writer.build());
+        Mobi reader(path);
+        // Record 0, 3 text records, HUFF and 1 CDIC record, then the images: the scan starts
+        // at the first non-book record and passes over the dictionary.
+        QCOMPARE(reader.mobiHead().firstNonBookIndex(), 4);
+        QCOMPARE(reader.firstImageRecord(), 6);
+        // FLIS, FCIS and the end record follow the images and are counted too.
+        QCOMPARE(reader.imageCount(), 7);
+        const QSize none(0, 0); // a null image
+        QList<QSize> sizes;
+        for (int i = -1; i <= 7; ++i)
+            sizes.append(reader.image(i).size());
+        QCOMPARE(
+            sizes, QList<QSize>({ none, QSize(10, 20), QSize(30, 40), none, QSize(5, 6), none, none, none, none }));
+        QCOMPARE(reader.coverImage().size(), QSize(10, 20));
+        QCOMPARE(reader.coverImage().pixelColor(0, 0), QColor(Qt::red));
+
+        // The document's resources are the images numbered from 1.
+        MobiDocument document(path);
+        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/1")).value<QImage>().size(), QSize(10, 20));
+        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/00004")).value<QImage>().size(), QSize(5, 6));
+        for (const char* url : { "pdbrec:/0", "pdbrec:/3", "pdbrec:/5", "pdbrec:/x", "pdbrec:/70000", "file:/1" })
+            QVERIFY2(document.loadResource(2, QUrl(url)).value<QImage>().isNull(), url);
+        QVERIFY(!document.loadResource(1, QUrl("pdbrec:/1")).isValid());
+    }
+
+    void palmDoc_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("short distance repeats") << QByteArray::fromHex("41800a") << QByteArray("AAAAAA");
+        QTest::newRow("distance zero ends") << QByteArray::fromHex("41800042") << QByteArray("A");
+        QTest::newRow("distance past output ends") << QByteArray::fromHex("41802042") << QByteArray("A");
+        QTest::newRow("pair cut at the end") << QByteArray::fromHex("4180") << QByteArray("A");
+        QTest::newRow("run past the end ends") << QByteArray::fromHex("41034243") << QByteArray("A");
+        QTest::newRow("run to the last byte") << QByteArray::fromHex("41024243") << QByteArray("ABC");
+    }
+
+    void palmDoc()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(mobi::palmDocDecompress(input), expected);
+    }
+
+    void palmDocRoundTrip()
+    {
+        QRandomGenerator random(7);
+        for (int round = 0; round < 20; ++round) {
+            QByteArray text = sampleText(4096, round % 2).left(4096);
+            // Sprinkle bytes that need escaping.
+            for (int k = 0; k < 30; ++k)
+                text[int(random.bounded(text.size()))] = char(random.bounded(256));
+            const QByteArray packed = MobiWriter::palmDocCompress(text);
+            QVERIFY(packed.size() < text.size());
+            QCOMPARE(mobi::palmDocDecompress(packed), text);
+            // A limit ends decompression within one code of it.
+            const QByteArray head = mobi::palmDocDecompress(packed, 100);
+            QVERIFY(head.size() >= 100 && head.size() < 110);
+            QCOMPARE(head, text.left(head.size()));
+        }
+    }
+
+    void trailingEntries_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<int>("stripped");
+        const QByteArray text("compressed");
+        const QByteArray entry1 = QByteArray("PP") + MobiWriter::backwardSize(3);
+        const QByteArray entry2 = QByteArray(200, 'Q') + MobiWriter::backwardSize(202);
+        QCOMPARE(MobiWriter::backwardSize(202), QByteArray("\x81\x4a"));
+        QTest::newRow("multibyte tail") << text + QByteArray("\xb0\xd0\x02") << 1 << 3;
+        QTest::newRow("empty multibyte tail") << text + QByteArray(1, '\0') << 1 << 1;
+        QTest::newRow("two-byte size") << text + entry2 << 4 << 202;
+        QTest::newRow("all three") << text + QByteArray("\xb0\x01") + entry2 + entry1 << 7 << 207;
+        QTest::newRow("size beyond the record") << QByteArray("ab\x8f") << 2 << 3;
+        QTest::newRow("empty record") << QByteArray() << 0xFFFF << 0;
+        QTest::newRow("unflagged size bytes") << QByteArray("\x01\x01\x01\x01\x01\x01") << 2 << 6;
+    }
+
+    void trailingEntries()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(int, flags);
+        QFETCH(int, stripped);
+        QCOMPARE(mobi::trailingEntriesSize(record, quint16(flags)), stripped);
+    }
+
+    // Whole books through every compression, with characters split between records.
+    void textRoundTrip_data()
+    {
+        QTest::addColumn<int>("compression");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<bool>("cyrillic");
+        QTest::addColumn<int>("size");
+        for (int compression : { 1, 2, 17480 }) {
+            const QByteArray name = compression == 1 ? "plain" : compression == 2 ? "palmdoc" : "huffcdic";
+            QTest::newRow(name + " latin") << compression << 0 << false << 20000;
+            QTest::newRow(name + " cyrillic multibyte tails") << compression << 1 << true << 30000;
+            QTest::newRow(name + " cyrillic all entries") << compression << 0x7 << true << 30001;
+            QTest::newRow(name + " one short record") << compression << 0x3 << true << 700;
+        }
+    }
+
+    void textRoundTrip()
+    {
+        QFETCH(int, compression);
+        QFETCH(int, flags);
+        QFETCH(bool, cyrillic);
+        QFETCH(int, size);
+        // Text of an odd length, so the last record is shorter than the record size.
+        const QByteArray text = sampleText(size, cyrillic).left(size + (cyrillic ? 1 : 0));
+        MobiWriter writer;
+        writer.setText(text);
+        writer.setCompression(MobiWriter::Compression(compression));
+        // Short codes and codes longer than 8 bits: the terminal lookup and the limit search.
+        HuffCdicWriter::Options options;
+        options.codeBits = 5;
+        writer.setHuffCdicOptions(options);
+        writer.setExtraDataFlags(quint16(flags));
+        writer.addImage(MobiWriter::image(QSize(4, 4), Qt::red));
+        Mobi reader(save(writer.build()));
+        QCOMPARE(reader.mobiHead().extraDataFlags(), quint16(flags));
+        bool ok = false;
+        QCOMPARE(reader.textBytes(&ok), text);
+        QVERIFY(ok);
+        QCOMPARE(reader.text(), QString::fromUtf8(text));
+        QCOMPARE(reader.imageCount(), 1);
+    }
+
+    void huffCdicDictionaries()
+    {
+        const QByteArray text = sampleText(12000, true);
+        QList<QByteArray> chunks;
+        for (int pos = 0; pos < text.size(); pos += 4096)
+            chunks.append(text.mid(pos, 4096));
+        HuffCdicWriter::Options options;
+        options.codeBits = 5;
+        const HuffCdicWriter writer(chunks, options);
+        QVERIFY(writer.maxCodeLength() > 8);
+        mobi::HuffCdicReader reader(writer.huffRecord(), writer.cdicRecords());
+        QVERIFY(reader.isValid());
+        QCOMPARE(reader.decodeRecord(writer.encodedRecords()[1], 50), chunks[1].left(50));
+
+        QVERIFY(!mobi::HuffCdicReader(writer.huffRecord().left(1000), writer.cdicRecords()).isValid());
+        QVERIFY(!mobi::HuffCdicReader(writer.huffRecord(), {}).isValid());
+        QVERIFY(!mobi::HuffCdicReader("HUFX" + writer.huffRecord().mid(4), writer.cdicRecords()).isValid());
+        QVERIFY(!mobi::HuffCdicReader(writer.huffRecord(), { "CDIX" + writer.cdicRecords()[0].mid(4) }).isValid());
+
+        // In a book: a Huffman record index past the records, then an absurd record count.
+        MobiWriter book;
+        book.setText("Some text to compress, some text.");
+        book.setCompression(MobiWriter::Compression::HuffCdic);
+        QByteArray bytes = book.build();
+        MobiWriter::putBigEndian(bytes, mobiField(bytes, 96), 5000);
+        bool ok = true;
+        QCOMPARE(Mobi(save(bytes)).textBytes(&ok), QByteArray());
+        QVERIFY(!ok);
+        MobiWriter::putBigEndian(bytes, mobiField(bytes, 96), 2);
+        MobiWriter::putBigEndian(bytes, mobiField(bytes, 100), 0xFFFFFFFF);
+        Mobi(save(bytes)).textBytes(&ok);
+        QVERIFY(!ok);
+    }
+
+    void huffCdicNesting_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("1 level") << 1 << true;
+        QTest::newRow("32 levels") << 32 << true;
+        QTest::newRow("33 levels") << 33 << false;
+    }
+
+    void huffCdicNesting()
+    {
+        QFETCH(int, depth);
+        QFETCH(bool, kept);
+        const QByteArray text("Before the deep word comes after it. deep end.");
+        MobiWriter writer;
+        writer.setText(text);
+        writer.setCompression(MobiWriter::Compression::HuffCdic);
+        HuffCdicWriter::Options options;
+        options.nestedWord = "deep";
+        options.nestedDepth = depth;
+        writer.setHuffCdicOptions(options);
+        QByteArray expected = text;
+        if (!kept)
+            expected.replace("deep", "");
+        QCOMPARE(Mobi(save(writer.build())).textBytes(), expected);
+    }
+
+    void huffCdicSelfReference()
+    {
+        // Every "loop" is an entry whose bytes are its own code twice: unbounded, it would
+        // take 2^33 steps per occurrence.
+        QByteArray text;
+        for (int i = 0; i < 20; ++i)
+            text += sampleText(4096, false).left(4000) + " loop ";
+        MobiWriter writer;
+        writer.setText(text);
+        writer.setCompression(MobiWriter::Compression::HuffCdic);
+        HuffCdicWriter::Options options;
+        options.loopWord = "loop";
+        writer.setHuffCdicOptions(options);
+        Mobi reader(save(writer.build()));
+        bool ok = false;
+        const QByteArray bytes = reader.textBytes(&ok);
+        QVERIFY(ok);
+        // The text in front of the first loop survives; decoding gives up after a few
+        // records that exhaust their budget.
+        QVERIFY(bytes.startsWith(text.left(text.indexOf("loop"))));
+        QVERIFY(bytes.size() < text.size());
+
+        // Directly: the step count stays within the budget.
+        HuffCdicWriter huff({ text.left(200) + " loop" }, options);
+        mobi::HuffCdicReader decoder(huff.huffRecord(), huff.cdicRecords());
+        QCOMPARE(decoder.decodeRecord(huff.encodedRecords()[0], 4096), text.left(200) + " ");
+        QVERIFY(decoder.lastRecordExhausted());
+        QVERIFY(decoder.lastRecordSteps() <= qint64(mobi::HuffCdicReader::StepsPerByte) * 4096 + 1);
+    }
+
+    void documentConvertsTheBook()
+    {
+        const QByteArray text = "<html><head><guide></guide></head><body>"
+                                "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
+                                "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
+                                "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
+                                "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5>"
+                                "<p><img recindex=\"00001\"></p></body></html>";
+        MobiWriter writer;
+        writer.setText(text);
+        writer.addImage(MobiWriter::image(QSize(12, 8), Qt::red, "PNG"));
+        writer.addImage(MobiWriter::image(QSize(20, 30), Qt::blue, "JPG"));
+        writer.setTrailerRecords(true);
+        MobiDocument document(save(writer.build()));
+        const QString folder = outputFolder();
+        QVERIFY(document.load(folder));
+        const QString name = QFileInfo(folder).fileName();
+        const QString html = QString::fromUtf8(testfiles::read(folder + "/" + name + ".html"));
+        QVERIFY(html.startsWith(QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                               "charset = utf-8\"/></head><html><head><guide>")));
+        QVERIFY(html.contains("<p>Opening words.</p><p style=\"page-break-after:always\"></p>"));
+        QVERIFY(html.contains("<center><img src=\"pdbrec_00002.jpg\"></center><MBP:PAGEBREAK/>"));
+
+        // Headings down to level 4 are collected, each with an id of its own.
+        const QList<TocPoint> toc = document.toc();
+        QCOMPARE(document.headingTitles(), QStringList({ "Title Page", "Chapter One", "Part &amp; Parcel", "Four" }));
+        QCOMPARE(toc.size(), 4);
+        for (int k = 0; k < toc.size(); ++k) {
+            const QString id = document.headingIds().at(k);
+            QVERIFY(QRegularExpression("^[0-9a-f]{32}$").match(id).hasMatch());
+            QCOMPARE(toc[k].title, document.headingTitles().at(k));
+            QCOMPARE(toc[k].link->source, name + ".html#" + id);
+        }
+        QVERIFY(html.contains("Chapter <b>One</b></h2><a id='" + document.headingIds().at(1) + "'>&nbsp;</a>"));
+
+        // Images are saved as JPEG files numbered from 1; the trailer records are skipped.
+        QCOMPARE(QImage(folder + "/pdbrec_00001.jpg").size(), QSize(12, 8));
+        QCOMPARE(QImage(folder + "/pdbrec_00002.jpg").size(), QSize(20, 30));
+        QVERIFY(!QFile::exists(folder + "/pdbrec_00003.jpg"));
+    }
+
+    // Links by byte position, images by record and headings collected for the contents.
+    void toHtml_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("titles");
+        // A link to byte 2750, and the same text with the link rewritten.
+        const QString link = QStringLiteral("<a filepos=0000002750>go</a>") + QString(2717, QLatin1Char('x'));
+        const QString rewritten = QStringLiteral("<a href=\"#0000002750\">go</a>") + QString(2717, QLatin1Char('x'));
+        QTest::newRow("target inside a tag: anchor before the tag")
+            << link + "<p class='c'>word</p>" << rewritten + anchor("0000002750") + "<p class='c'>word</p>"
+            << QStringList();
+        QTest::newRow("target between tags: anchor at the target")
+            << link + "<p>words here</p>" << rewritten + "<p>wo" + anchor("0000002750") + "rds here</p>"
+            << QStringList();
+        QTest::newRow("same target, different padding")
+            << QStringLiteral("<a filepos=00040>a</a> <a href=\"x\" filepos=\"40\">b</a> <p>0123456789 target</p>")
+            << QStringLiteral("<a href=\"#00040\">a</a> ") + anchor("40")
+                + QStringLiteral("<a href=\"#40\">b</a> <p>0123456789 target</p>")
+            << QStringList();
+        QTest::newRow("filepos zero or beyond the end: no anchor")
+            << QStringLiteral("<a filepos=0>start</a><a filepos='9999'>far</a>")
+            << QStringLiteral("<a href=\"#0\">start</a><a href=\"#9999\">far</a>") << QStringList();
+        QTest::newRow("two targets in one tag")
+            << QStringLiteral("<A FILEPOS=22>a</A><A FILEPOS=24>b</A><p id='long'>x</p>")
+            << QStringLiteral("<a href=\"#22\">a</A>") + anchor("22") + anchor("24")
+                + QStringLiteral("<a href=\"#24\">b</A><p id='long'>x</p>")
+            << QStringList();
+        QTest::newRow("images: attributes dropped, capitals, no recindex")
+            << QStringLiteral("<p><img width=\"50%\" recindex=\"00003\" alt='a'/></p><IMG RECINDEX=\"7\">"
+                              "<img src=\"a.jpg\"> kept")
+            << QStringLiteral("<p><center><img src=\"pdbrec_00003.jpg\"></center></p><center><img "
+                              "src=\"pdbrec_7.jpg\"></center><img src=\"a.jpg\"> kept")
+            << QStringList();
+        QTest::newRow("level 5 and mismatched headings are not collected")
+            << QStringLiteral("<h5>Five</h5><h2>Two</h3>") << QStringLiteral("<h5>Five</h5><h2>Two</h3>")
+            << QStringList();
+        QTest::newRow("quoted attributes, multi-line heading")
+            << QStringLiteral("<h1 title=\"x\" class='y'>Quoted</h1><H3>\n  Line one\n</H3>") << QString()
+            << QStringList { "Quoted", "Line one" };
+    }
+
+    void toHtml()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, titles);
+        MobiWriter writer;
+        writer.setText("x");
+        MobiDocument document(save(writer.build()));
+        const QString html = document.toHtml(text);
+        if (!expected.isEmpty())
+            QCOMPARE(html, expected);
+        QCOMPARE(document.headingTitles(), titles);
+    }
+
+    void cyrillicLinksLandOnTheirWords()
+    {
+        // Targets far into a UTF-8 text, where byte offsets and character positions differ by
+        // thousands, across several compressed records with multibyte tails.
+        QByteArray text = "<html><body><p><a filepos=" + token("first") + ">К первой главе</a> <a filepos="
+            + token("word") + ">к слову</a> <a filepos=" + token("last") + ">к концу</a></p>";
+        for (int i = 0; i < 60; ++i)
+            text += QStringLiteral("<p>Все счастливые семьи похожи друг на друга.</p>").toUtf8();
+        text += "@first@<h2>Глава первая</h2><p>Всё смешалось в доме @word@Облонских.</p>";
+        for (int i = 0; i < 60; ++i)
+            text += QStringLiteral("<p>Жена узнала, что муж был в связи с бывшею в их доме француженкой.</p>").toUtf8();
+        text += "<p>Последние @last@слова книги.</p></body></html>";
+        text = resolveLinks(text, { "first", "word", "last" });
+
+        MobiWriter writer;
+        writer.setText(text);
+        writer.setExtraDataFlags(0x3);
+        const QString path = save(writer.build());
+        QVERIFY(Mobi(path).textRecordEnd() > 4);
+        MobiDocument document(path);
+        const QString html = convertedBook(document);
+        QRegularExpressionMatchIterator links = QRegularExpression("<a href=\"#(\\d{10})\">").globalMatch(html);
+        QStringList targets;
+        while (links.hasNext())
+            targets << links.next().captured(1);
+        QCOMPARE(targets.size(), 3);
+        QVERIFY(html.contains(anchor(targets[0]) + "<h2>Глава первая</h2>"));
+        QVERIFY(html.contains("в доме " + anchor(targets[1]) + "Облонских."));
+        QVERIFY(html.contains("Последние " + anchor(targets[2]) + "слова книги."));
+        QCOMPARE(document.toc().size(), 1);
+        QCOMPARE(document.toc().first().title, QStringLiteral("Глава первая"));
+
+        // CP1252 books count bytes too.
+        const QByteArray latin
+            = resolveLinks("<p><a filepos=" + token("t") + ">to</a> caf\xe9 na\xefve @t@target</p>", { "t" });
+        writer.setEncoding(1252);
+        writer.setText(latin);
+        MobiDocument cp1252(save(writer.build()));
+        const QString target = QString::number(latin.indexOf("target")).rightJustified(10, '0');
+        QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café naïve ") + anchor(target) + "target"));
+    }
+
+    void failedLoads()
+    {
+        const QString folder = outputFolder();
+        MobiWriter good;
+        good.setText("<p>Text</p>");
+        good.addImage(MobiWriter::image(QSize(2, 2), Qt::red));
+        MobiWriter other = good;
+        other.setIdentifier("TEXt");
+        MobiWriter encrypted = good;
+        encrypted.setEncryption(2);
+        MobiWriter utf16 = good;
+        utf16.setEncoding(1200);
+        MobiWriter empty = good;
+        empty.setText(QByteArray());
+        MobiWriter huff = good;
+        huff.setCompression(MobiWriter::Compression::HuffCdic);
+        QByteArray badDictionary = huff.build();
+        badDictionary.replace(badDictionary.indexOf("CDIC"), 4, "XXXX");
+        const QStringList paths { save(other.build(), "prc"), save(encrypted.build()), save(utf16.build()),
+            save(empty.build()), save(badDictionary), m_dir.filePath("missing.mobi") };
+        for (const QString& path : paths) {
+            MobiDocument document(path);
+            QVERIFY2(!document.load(folder), qPrintable(path));
+            QVERIFY(document.chapters().isEmpty());
+        }
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+
+        // A missing folder is made; one under a file cannot be.
+        const QString book = save(good.build());
+        MobiDocument unwritable(book);
+        QVERIFY(!unwritable.load(book + "/folder"));
+        QVERIFY(unwritable.chapters().isEmpty());
+    }
+
+    void mutatedBooks()
+    {
+        const QString folder = outputFolder();
+        const QList<QByteArray> books = fuzzSeeds();
+        for (const QByteArray& book : books) {
+            MobiDocument document(save(book));
+            QVERIFY(document.load(folder));
+            QVERIFY(!document.toc().isEmpty());
+        }
+        // Everything a reader and the document offer, on one file; the milliseconds taken.
+        const auto exercise = [](const QString& path, const QString& folder) {
+            QElapsedTimer timer;
+            timer.start();
+            {
+                Mobi reader(path);
+                reader.fullName();
+                reader.author();
+                reader.coverImage();
+                const int images = reader.imageCount();
+                if (images > reader.recordCount())
+                    qFatal("more images than records");
+                reader.image(images - 1);
+                reader.text();
+            }
+            MobiDocument document(path);
+            document.load(folder);
+            document.toc();
+            document.loadResource(2, QUrl(QStringLiteral("pdbrec:/1")));
+            return timer.elapsed();
+        };
+        QRandomGenerator random(20240611);
+        QElapsedTimer total;
+        total.start();
+        qint64 slowest = 0;
+        swallowedMessages = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(swallowMessages);
+        for (int round = 0; round < 1500; ++round) {
+            QByteArray book = books[round % books.size()];
+            for (int k = 1 + random.bounded(3); k > 0; --k)
+                book = mutate(book, random);
+            slowest = qMax(slowest, exercise(save(book), folder));
+        }
+        // Inputs that once broke the reader.
+        for (const QFileInfo& file : QDir(testpaths::malformedDir("mobi")).entryInfoList(QDir::Files))
+            slowest = qMax(slowest, exercise(file.filePath(), folder));
+        qInstallMessageHandler(previous);
+        qInfo() << "mutated and malformed books in" << total.elapsed() << "ms, slowest" << slowest << "ms,"
+                << swallowedMessages << "log lines";
+        QVERIFY2(slowest < 5000, "a damaged book took too long");
+    }
+};
+
+QTEST_MAIN(TestMobi)
+#include "tst_mobi.moc"

@@ -1,0 +1,677 @@
+// The PDF engine library, driven through the binding as the reader drives it, and the PDF
+// document over it, on PDFs written by the tests.
+#include "debenupdflibrarydllqt1016.h"
+#include "engine/pdfengineerrors.h"
+#include "pdfdocument.h"
+#include "pdfencryption.h"
+#include "pdfenginefile.h"
+#include "pdflibrarydll.h"
+#include "pdfwriter.h"
+#include "temphome.h"
+#include "testfiles.h"
+#include "testpaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMutex>
+#include <QTest>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <dlfcn.h>
+#include <memory>
+
+namespace pdffixtures {
+// Three pages (Letter, A4, Letter turned by /Rotate 90) with boxes and lines of text, an
+// information dictionary and a two-level outline with an item without a target.
+PdfWriter book()
+{
+    PdfWriter pdf;
+    const QRectF redBox(72, 72, 144, 72);
+    const int first = pdf.addPage();
+    pdf.addRect(first, redBox, Qt::red);
+    pdf.addText(first, QPointF(72, 200), 24, QStringLiteral("Chapter One"), PdfWriter::Font::HelveticaBold);
+    pdf.addText(first, QPointF(72, 250), 12, QStringLiteral("apples, pears and plums"));
+    const int second = pdf.addPage(QSizeF(595.276, 841.89));
+    pdf.addRect(second, QRectF(300, 400, 100, 100), Qt::blue);
+    pdf.addText(second, QPointF(72, 100), 12, QStringLiteral("Second page, with Commas, inside 3"),
+        PdfWriter::Font::TimesRoman);
+    const int third = pdf.addPage();
+    pdf.setRotation(third, 90);
+    pdf.addRect(third, redBox, Qt::red);
+    pdf.addText(third, QPointF(72, 300), 14, QStringLiteral("Rotated page"), PdfWriter::Font::Courier);
+    pdf.setInfo("Title", QStringLiteral("A Test Book"));
+    pdf.setInfo("Author", QStringLiteral("Ann Author"));
+    pdf.setInfo("Creator", QStringLiteral("Test Writer"));
+    pdf.setInfo("Producer", QStringLiteral("pdfwriter"));
+    PdfWriter::OutlineItem partA { QStringLiteral("Part A"), 1, {} };
+    partA.children.append({ QStringLiteral("Part A1"), 2, {} });
+    partA.children.append({ QStringLiteral("Part A2"), 3, {} });
+    pdf.setOutline({ partA, { QStringLiteral("Part B"), 3, {} }, { QStringLiteral("No target"), 0, {} } });
+    return pdf;
+}
+
+const int rotationValues[] = { 0, 90, 180, 270, -90, 450, 45 };
+
+// One Letter page per rotation value, written as given; then a page whose crop box
+// (100 100 400 300) lies inside its Letter media box.
+PdfWriter rotations()
+{
+    PdfWriter pdf;
+    for (const int degrees : rotationValues) {
+        const int page = pdf.addPage();
+        pdf.setRotation(page, degrees);
+        pdf.addText(page, QPointF(72, 72), 12, QStringLiteral("Rotate %1").arg(degrees));
+    }
+    pdf.setCropBox(pdf.addPage(), QRectF(100, 100, 300, 200));
+    return pdf;
+}
+
+PdfWriter longOutline(int count)
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    QList<PdfWriter::OutlineItem> items;
+    for (int i = 1; i <= count; ++i)
+        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
+    pdf.setOutline(items);
+    return pdf;
+}
+
+PdfWriter deepOutline(int depth)
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    PdfWriter::OutlineItem root { QStringLiteral("Level %1").arg(depth), 1, {} };
+    for (int level = depth - 1; level >= 1; --level)
+        root = PdfWriter::OutlineItem { QStringLiteral("Level %1").arg(level), 1, { root } };
+    pdf.setOutline({ root });
+    return pdf;
+}
+
+// Two items that name each other as next; the first names itself as child.
+PdfWriter cyclicOutline()
+{
+    PdfWriter pdf;
+    pdf.addPage();
+    const int outlines = pdf.reserveObject();
+    const int first = pdf.reserveObject();
+    const int second = pdf.reserveObject();
+    const QByteArray page = QByteArray::number(pdf.pageObject(1));
+    auto ref = [](int object) { return QByteArray::number(object) + " 0 R"; };
+    pdf.setObject(outlines, "<< /Type /Outlines /First " + ref(first) + " /Last " + ref(second) + " /Count 2 >>");
+    pdf.setObject(first,
+        "<< /Title (First) /Parent " + ref(outlines) + " /Next " + ref(second) + " /First " + ref(first) + " /Dest ["
+            + page + " 0 R /Fit] >>");
+    pdf.setObject(second,
+        "<< /Title (Second) /Parent " + ref(outlines) + " /Next " + ref(first) + " /Dest [" + page + " 0 R /Fit] >>");
+    pdf.setOutlineRoot(outlines);
+    return pdf;
+}
+}
+
+namespace {
+QMutex logMutex;
+QStringList logLines;
+
+// Collects what is logged (from any thread) while it lives, as "<level>: <text>".
+class LogCapture {
+public:
+    LogCapture()
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            static const char* const levels[] = { "debug", "warning", "critical", "fatal", "info" };
+            QMutexLocker lock(&logMutex);
+            logLines.append(QLatin1String(levels[type]) + QStringLiteral(": ") + message);
+        });
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&logMutex);
+        return logLines;
+    }
+    QStringList criticalLines() const { return lines().filter(QRegularExpression("^critical: ")); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+QString enginePath() { return testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName(); }
+
+// The text lines of the selected page in the fragment format: [left, top, right, bottom, size, text].
+QList<QStringList> fragments(DebenuPDFLibraryDLLQt1016& pdf)
+{
+    QList<QStringList> lines;
+    for (const QString& line : pdf.GetPageText(2).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QStringList fields = line.split(QLatin1Char(','));
+        lines.append(fields.mid(0, 5) + QStringList { QStringList(fields.mid(5)).join(QLatin1Char(',')) });
+    }
+    return lines;
+}
+
+// Titles and pages of a contents tree as "title:page" with children in brackets.
+QString describe(const QList<TocPoint>& points)
+{
+    QStringList items;
+    for (const TocPoint& point : points) {
+        QString item = point.title + QLatin1Char(':') + QString::number(point.link->page);
+        if (point.index != point.link->page || !point.link->source.isEmpty())
+            item += QStringLiteral("!");
+        if (!point.children.isEmpty())
+            item += QLatin1Char('[') + describe(point.children) + QLatin1Char(']');
+        items.append(item);
+    }
+    return items.join(QLatin1Char(','));
+}
+
+int depth(const QList<TocPoint>& points) { return points.isEmpty() ? 0 : 1 + depth(points.first().children); }
+}
+
+class TestPdf : public QObject {
+    Q_OBJECT
+
+private:
+    TempHome home;
+    std::unique_ptr<DebenuPDFLibraryDLLQt1016> pdf;
+    QString bookPath;
+    QString rotationsPath;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        return testfiles::write(home.filePath(name), bytes) ? home.filePath(name) : QString();
+    }
+
+    static int documentCount() { return PdfDocument::sharedLibrary()->DocumentCount(); }
+
+    int load(const QString& path, const QString& password = QString())
+    {
+        const int ok = pdf->LoadFromFile(path, password);
+        return ok ? pdf->SelectedDocument() : -pdf->LastErrorCode();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        pdfengine::setLibraryPath(enginePath());
+        pdf.reset(new DebenuPDFLibraryDLLQt1016(enginePath()));
+        QVERIFY2(pdf->LibraryLoaded(), qPrintable(pdf->loadError()));
+        bookPath = write(QStringLiteral("book.pdf"), pdffixtures::book().toPdf());
+        rotationsPath = write(QStringLiteral("rotations.pdf"), pdffixtures::rotations().toPdf());
+        PdfWriter huge;
+        huge.addRect(huge.addPage(QSizeF(14400, 100)), QRectF(7200, 0, 7200, 100), Qt::red);
+        QVERIFY(!bookPath.isEmpty() && !rotationsPath.isEmpty() && !write("huge.pdf", huge.toPdf()).isEmpty());
+    }
+
+    // The first document of the process made on a pool thread, as an import does, with an engine
+    // file that is not there: the shared library still ends up owned by the application on its
+    // thread, and documents behave as unloaded. Runs alone, in a process of its own.
+    void firstDocumentOnAPoolThreadWithoutEngine()
+    {
+        if (!qEnvironmentVariableIsSet("PL_PDF_FIRST_USE"))
+            QSKIP("run by the tst_pdf_firstuse registration");
+        pdfengine::setLibraryPath(home.filePath(QStringLiteral("no-such-engine.so")));
+        QVERIFY(!PdfDocument::sharedLibrary());
+        LogCapture log;
+        const QString book = bookPath;
+        QFuture<int> imported = QtConcurrent::run([book] {
+            PdfDocument document;
+            document.load(book);
+            if (!document.coverImage().isNull() || !document.title().isEmpty() || document.isPasswordRequired())
+                return -1;
+            return document.pageCount();
+        });
+        QCOMPARE(imported.result(), 0);
+        QCOMPARE(log.criticalLines().size(), 1);
+        QVERIFY2(log.criticalLines().first().contains(QStringLiteral("no-such-engine.so")),
+            qPrintable(log.criticalLines().first()));
+
+        DebenuPDFLibraryDLLQt1016* library = PdfDocument::sharedLibrary();
+        QVERIFY(library);
+        QVERIFY(!library->LibraryLoaded());
+        QCOMPARE(library->thread(), QCoreApplication::instance()->thread());
+        QTRY_COMPARE(library->parent(), QCoreApplication::instance());
+
+        PdfDocument document;
+        QCOMPARE(PdfDocument::sharedLibrary(), library);
+        document.load(bookPath);
+        QCOMPARE(document.pageCount(), 0);
+        QVERIFY(document.toc().isEmpty());
+        QVERIFY(document.search(QStringLiteral("1")).isEmpty());
+        QVERIFY(document.requestImage(1, 1.0).isNull());
+        QCOMPARE(log.criticalLines().size(), 2);
+    }
+
+    // Files the engine cannot open fail with their codes and change nothing else; the document
+    // logs one error and has no pages. A file cut before its cross-reference table is repaired.
+    void brokenFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << QStringLiteral("missing.pdf") << QByteArray() << int(PdfEngineError::FileNotFound);
+        QTest::newRow("empty path") << QString() << QByteArray() << int(PdfEngineError::FileNotFound);
+        QTest::newRow("folder") << QStringLiteral("folder") << QByteArray() << int(PdfEngineError::CannotOpen);
+        const QByteArray whole = pdffixtures::book().toPdf();
+        QTest::newRow("garbage") << QStringLiteral("garbage.pdf")
+                                 << QByteArray("Not a PDF file.\n\x01\xff").repeated(20)
+                                 << int(PdfEngineError::Damaged);
+        QTest::newRow("empty file") << QStringLiteral("empty.pdf") << QByteArray("") << int(PdfEngineError::Damaged);
+        QTest::newRow("truncated") << QStringLiteral("truncated.pdf") << whole.left(whole.indexOf("\nxref\n")) << 0;
+    }
+
+    void brokenFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        const QString path = name.isEmpty() ? QString() : home.filePath(name);
+        if (name == QLatin1String("folder"))
+            QVERIFY(QDir(home.path()).mkpath(name));
+        else if (!bytes.isNull())
+            QVERIFY(!write(name, bytes).isEmpty());
+        const int documents = pdf->DocumentCount();
+        const int selected = pdf->SelectedDocument();
+        QCOMPARE(pdf->LoadFromFile(path, QString()), error ? 0 : 1);
+        if (error) {
+            QCOMPARE(pdf->LastErrorCode(), error);
+            QCOMPARE(pdf->DocumentCount(), documents);
+            QCOMPARE(pdf->SelectedDocument(), selected);
+        } else {
+            QCOMPARE(pdf->GetDocumentRepaired(), 1);
+            QCOMPARE(pdf->RemoveDocument(pdf->SelectedDocument()), 1);
+        }
+
+        LogCapture log;
+        PdfDocument document;
+        document.load(path);
+        QCOMPARE(document.pageCount(), error ? 0 : 3);
+        QVERIFY(!document.isPasswordRequired());
+        QCOMPARE(log.criticalLines().size(), error ? 1 : 0);
+        QCOMPARE(document.requestImage(1, 1.0).size(), error ? QSize(0, 0) : QSize(1632, 2112));
+    }
+
+    // Documents by id: information, page text in the fragment format, selection and removal.
+    void engineDocuments()
+    {
+        const int before = pdf->DocumentCount();
+        const int book = load(bookPath);
+        const int rotations = load(rotationsPath);
+        QVERIFY(book > 0 && rotations > book);
+        QCOMPARE(pdf->DocumentCount(), before + 2);
+        QCOMPARE(pdf->SelectedDocument(), rotations);
+        QCOMPARE(pdf->PageCount(), 8);
+        QCOMPARE(pdf->SelectDocument(book), 1);
+        QCOMPARE(pdf->PageCount(), 3);
+        QCOMPARE(pdf->GetDocumentFileName(), bookPath);
+        // The writer's cross-reference table is exact: nothing to repair.
+        QCOMPARE(pdf->GetDocumentRepaired(), 0);
+        QStringList fields;
+        for (int field : { 0, 1, 2, 5, 6, 3 })
+            fields.append(pdf->GetInformation(field));
+        QCOMPARE(fields, QStringList({ "1.7", "Ann Author", "A Test Book", "Test Writer", "pdfwriter", "" }));
+        QCOMPARE(pdf->LastErrorCode(), 0);
+        QCOMPARE(pdf->GetInformation(42), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+
+        QCOMPARE(pdf->SelectPage(1), 1);
+        const QList<QStringList> lines = fragments(*pdf);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0).last(), QStringLiteral("Chapter One"));
+        QCOMPARE(lines.at(1).last(), QStringLiteral("apples, pears and plums"));
+        // Box and size in points from the top left, with a dot whatever the locale.
+        bool ok = false;
+        QVERIFY(qAbs(lines.at(1).at(0).toDouble(&ok) - 72) < 1 && ok);
+        QVERIFY(lines.at(1).at(1).toDouble() < 250 && lines.at(1).at(3).toDouble() > 245);
+        QCOMPARE(lines.at(1).at(4), QStringLiteral("12.00"));
+        QCOMPARE(pdf->GetPageText(0), QStringLiteral("Chapter One\napples, pears and plums\n"));
+        QCOMPARE(pdf->GetPageText(7), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+
+        // Removing the selected document selects the newest remaining one.
+        QCOMPARE(pdf->RemoveDocument(book), 1);
+        QCOMPARE(pdf->DocumentCount(), before + 1);
+        QCOMPARE(pdf->SelectedDocument(), rotations);
+        QCOMPARE(pdf->SelectDocument(book), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
+        QCOMPARE(pdf->RemoveDocument(book), 0);
+        QCOMPARE(pdf->RemoveDocument(rotations), 1);
+        QCOMPARE(pdf->DocumentCount(), before);
+    }
+
+    void engineRendering()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        // A4 at whole points (595 x 842) is stretched over the rounding: no blank last column.
+        QImage image(QSize(1587, 2245), QImage::Format_RGB32);
+        PdfPixelBuffer a4 { image.bits(), image.width(), image.height(), int(image.bytesPerLine()) };
+        QCOMPARE(pdf->RenderPageToDC(192, 2, &a4), 1);
+        QCOMPARE(image.pixel(1586, 2244), qRgb(255, 255, 255));
+        const QPoint blue(qRound(350 * 192 / 72.0), qRound(450 * 192 / 72.0));
+        QCOMPARE(image.pixel(blue), qRgb(0, 0, 255));
+
+        // Rows longer than the image: the bytes past each row are left alone.
+        QImage padded(QSize(1700, 2112), QImage::Format_RGB32);
+        padded.fill(Qt::black);
+        PdfPixelBuffer target { padded.bits(), 1632, 2112, int(padded.bytesPerLine()) };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &target), 1);
+        QCOMPARE(padded.pixel(1631, 100), qRgb(255, 255, 255));
+        QCOMPARE(padded.pixel(1632, 100), qRgb(0, 0, 0));
+
+        // Bad targets and pages fail with their codes.
+        QCOMPARE(pdf->RenderPageToDC(192, 1, nullptr), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
+        QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidPage));
+        pdf->RemoveDocument(id);
+    }
+
+    void engineStringProtocolAndStubs()
+    {
+        const int id = load(bookPath);
+        QVERIFY(id > 0);
+        // Entries this engine lacks: empty result, "not supported", and no stale string length.
+        QVERIFY(!pdf->GetInformation(2).isEmpty());
+        QCOMPARE(pdf->FontName(), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
+        QCOMPARE(pdf->Decrypt(), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
+        QCOMPARE(pdf->GetPageBox(1, 1), 0.0);
+        QVERIFY(pdf->LibraryVersion().contains(QStringLiteral("MuPDF")));
+        pdf->RemoveDocument(id);
+
+        // Byte strings go through the buffer protocol whole, zero bytes included.
+        PdfLibraryDll dll(enginePath().toStdU16String());
+        QVERIFY(dll.LibraryLoaded());
+        const QByteArray bytes = pdffixtures::book().toPdf();
+        QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
+        QCOMPARE(dll.PageCount(), 3);
+        QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
+        QCOMPARE(dll.LoadFromString(std::string("%PDF-1.7\n\0junk", 14), u""), 0);
+        QCOMPARE(dll.LastErrorCode(), int(PdfEngineError::Damaged));
+        QCOMPARE(dll.GetDocumentFileName(), std::u16string());
+    }
+
+    void documentLoadsTheBook()
+    {
+        auto document = std::make_unique<PdfDocument>();
+        QVERIFY(PdfDocument::sharedLibrary()->LibraryLoaded());
+        const int before = documentCount();
+        QVERIFY(document->toc().isEmpty());
+        QVERIFY(document->search(QStringLiteral("1")).isEmpty());
+        QVERIFY(document->requestImage(1, 1.0).isNull());
+        document->load(bookPath);
+        QCOMPARE(document->pageCount(), 3);
+        QVERIFY(!document->isPasswordRequired());
+        QCOMPARE(QStringList({ document->title(), document->author(), document->creator() }),
+            QStringList({ "A Test Book", "Ann Author", "Test Writer" }));
+        QCOMPARE(document->coverImage().size(), QSize(1632, 2112));
+        // The contents asked before the load are read after it, and asked again give the same.
+        const QString expected = QStringLiteral("Part A:1[Part A1:2,Part A2:3],Part B:3,No target:0");
+        QCOMPARE(describe(document->toc()), expected);
+        QCOMPARE(describe(document->toc()), expected);
+
+        // Each load replaces the engine's document, a failed load leaves none, deletion removes it.
+        QCOMPARE(documentCount(), before + 1);
+        document->load(rotationsPath);
+        QCOMPARE(documentCount(), before + 1);
+        QCOMPARE(document->pageCount(), 8);
+        document->load(home.filePath(QStringLiteral("missing.pdf")));
+        QCOMPARE(documentCount(), before);
+        QCOMPARE(document->pageCount(), 0);
+        document->load(bookPath);
+        QCOMPARE(documentCount(), before + 1);
+        document.reset();
+        QCOMPARE(documentCount(), before);
+    }
+
+    // Page images: size, scale and rotation, the crop box, the side cap of a huge page, and the red
+    // box where it belongs (at 72, 72 by 144 x 72 points: 192..576 x 192..384 pixels at 192 dpi).
+    void pageImages_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("red"); // with a white point beside it, unless null
+        QTest::addColumn<QPoint>("white");
+        const QString book = QStringLiteral("book");
+        const QString rotations = QStringLiteral("rotations");
+        QTest::newRow("letter 1.0") << book << 1 << 1.0 << QSize(1632, 2112) << QPoint(384, 288) << QPoint(1631, 2111);
+        QTest::newRow("letter 2.0") << book << 1 << 2.0 << QSize(3264, 4224) << QPoint(768, 576) << QPoint(370, 576);
+        QTest::newRow("letter 1.25") << book << 1 << 1.25 << QSize(2040, 2640) << QPoint() << QPoint();
+        QTest::newRow("letter 0.5") << book << 1 << 0.5 << QSize(816, 1056) << QPoint() << QPoint();
+        QTest::newRow("A4 in whole points") << book << 2 << 1.0 << QSize(1587, 2245) << QPoint() << QPoint();
+        // Turned clockwise, the box is at 648..720 x 72..216 points.
+        QTest::newRow("rotate 90") << book << 3 << 1.0 << QSize(2112, 1632) << QPoint(1824, 384) << QPoint(384, 288);
+        const int values[] = { 0, 90, 180, 270, -90, 450, 45 };
+        for (int i = 0; i < 7; ++i) {
+            const bool sideways = values[i] != 0 && values[i] != 180;
+            QTest::addRow("rotate %d", values[i])
+                << rotations << i + 1 << 1.0 << (sideways ? QSize(2112, 1632) : QSize(1632, 2112)) << QPoint()
+                << QPoint();
+        }
+        QTest::newRow("crop box") << rotations << 8 << 1.0 << QSize(800, 533) << QPoint() << QPoint();
+        QTest::newRow("huge, red right half")
+            << QStringLiteral("huge") << 1 << 1.0 << QSize(16384, 113) << QPoint(16283, 50) << QPoint(100, 50);
+    }
+
+    void pageImages()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, page);
+        QFETCH(double, scale);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, red);
+        QFETCH(QPoint, white);
+        PdfDocument document;
+        document.load(home.filePath(file + ".pdf"));
+        const QImage image = document.requestImage(page, scale);
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.devicePixelRatio(), scale);
+        QCOMPARE(image.format(), QImage::Format_RGB32);
+        if (!red.isNull()) {
+            QCOMPARE(image.pixel(red), qRgb(255, 0, 0));
+            QCOMPARE(image.pixel(white), qRgb(255, 255, 255));
+        }
+    }
+
+    void noImageOutsideThePages()
+    {
+        PdfDocument document;
+        document.load(bookPath);
+        LogCapture log;
+        QVERIFY(document.requestImage(0, 1.0).isNull());
+        QVERIFY(document.requestImage(4, 1.0).isNull());
+        QVERIFY(document.requestImage(-1, 1.0).isNull());
+        QVERIFY(document.requestImage(1, 0.0).isNull());
+        QVERIFY(document.requestImage(1, std::nan("")).isNull());
+        QVERIFY(log.lines().isEmpty());
+        // The second column of a spread on the last page.
+        const auto pair = document.requestImages(3, 4, 1.0);
+        QVERIFY(!pair.first.isNull());
+        QVERIFY(pair.second.isNull());
+    }
+
+    void hugePagesAreScaledDown_data()
+    {
+        QTest::addColumn<QSizeF>("points");
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("at the side cap") << QSizeF(6144, 100) << 192.0 << QSize(16384, 267);
+        QTest::newRow("square") << QSizeF(14400, 14400) << 192.0 << QSize(16000, 16000);
+        QTest::newRow("no area") << QSizeF(0, 792) << 192.0 << QSize();
+    }
+
+    void hugePagesAreScaledDown()
+    {
+        QFETCH(QSizeF, points);
+        QFETCH(double, dpi);
+        QFETCH(QSize, size);
+        double used = dpi;
+        const QSize result = PdfDocument::imageSize(points, used);
+        QCOMPARE(result, size);
+        QVERIFY(result.width() <= PdfDocument::maxImageSide && result.height() <= PdfDocument::maxImageSide);
+        QVERIFY(qint64(result.width()) * result.height() <= PdfDocument::maxImagePixels);
+        if (!result.isEmpty())
+            QVERIFY(qAbs(result.width() - points.width() * used / 72) < 1.0);
+    }
+
+    void contents()
+    {
+        PdfDocument document;
+        document.load(write(QStringLiteral("long.pdf"), pdffixtures::longOutline(100000).toPdf()));
+        const QList<TocPoint> items = document.toc();
+        QCOMPARE(items.size(), 100000);
+        QCOMPARE(items.last().title, QStringLiteral("Item 100000"));
+
+        document.load(write(QStringLiteral("deep.pdf"), pdffixtures::deepOutline(200).toPdf()));
+        QCOMPARE(depth(document.toc()), PdfDocument::maxOutlineDepth);
+        QCOMPARE(document.toc().first().title, QStringLiteral("Level 1"));
+
+        // Items that loop back end their chain: two items, the first without children.
+        document.load(write(QStringLiteral("cycle.pdf"), pdffixtures::cyclicOutline().toPdf()));
+        QCOMPARE(describe(document.toc()), QStringLiteral("First:1,Second:1"));
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("hits");
+        QTest::newRow("page number first")
+            << QStringLiteral("3")
+            << QStringList { QStringLiteral("3:Go to page 3"), QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("after a comma") << QStringLiteral("pears")
+                                       << QStringList { QStringLiteral("1:apples, pears and plums") };
+        QTest::newRow("any case") << QStringLiteral("COMMAS")
+                                  << QStringList { QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("rotated page") << QStringLiteral("rotated") << QStringList { QStringLiteral("3:Rotated page") };
+        QTest::newRow("no such page") << QStringLiteral("12") << QStringList();
+        QTest::newRow("empty") << QString() << QStringList();
+    }
+
+    void search()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, hits);
+        PdfDocument document;
+        document.load(bookPath);
+        QStringList found;
+        for (const SearchItem& item : document.search(query)) {
+            found.append(QString::number(item.link->page) + QLatin1Char(':') + item.text);
+            QCOMPARE(item.query, query);
+        }
+        QCOMPARE(found, hits);
+    }
+
+    void passwords()
+    {
+        const QByteArray plain = pdffixtures::book().toPdf();
+        const QString user = home.filePath(QStringLiteral("user.pdf"));
+        const QString owner = home.filePath(QStringLiteral("owner.pdf"));
+        QVERIFY(writeEncryptedPdf(plain, user, QStringLiteral("secret-word"), QStringLiteral("owner-word")));
+        QVERIFY(writeEncryptedPdf(plain, owner, QString(), QStringLiteral("owner-word")));
+
+        LogCapture log;
+        PdfDocument document;
+        document.load(user);
+        QVERIFY(document.isPasswordRequired());
+        QCOMPARE(document.pageCount(), 0);
+        document.setPassword(QStringLiteral("wrong-word"));
+        document.load(user);
+        QVERIFY(document.isPasswordRequired());
+        document.setPassword(QStringLiteral("secret-word"));
+        document.load(user);
+        QVERIFY(!document.isPasswordRequired());
+        QCOMPARE(document.pageCount(), 3);
+        QCOMPARE(document.title(), QStringLiteral("A Test Book"));
+        QCOMPARE(document.requestImage(1, 1.0).pixel(384, 288), qRgb(255, 0, 0));
+        document.setPassword(QStringLiteral("owner-word"));
+        document.load(user);
+        QCOMPARE(document.pageCount(), 3);
+        for (const QString& line : log.lines())
+            QVERIFY2(!line.contains(QStringLiteral("-word")), qPrintable(line));
+
+        PdfDocument ownerOnly;
+        ownerOnly.load(owner);
+        QVERIFY(!ownerOnly.isPasswordRequired());
+        QCOMPARE(ownerOnly.pageCount(), 3);
+    }
+
+    void twoDocumentsWhileAnotherThreadRenders()
+    {
+        // The reader's book renders on a pool thread while another book is read on this thread
+        // and a third is imported on another pool thread: each answers for its own file only.
+        PdfDocument book;
+        book.load(bookPath);
+        PdfDocument rotations;
+        rotations.load(rotationsPath);
+
+        QFuture<bool> rendering = QtConcurrent::run([&book] {
+            for (int round = 0; round < 3; ++round) {
+                if (book.requestImage(1, 0.5).pixel(192, 144) != qRgb(255, 0, 0)
+                    || book.requestImage(3, 0.5).size() != QSize(1056, 816)
+                    || book.requestImage(2, 0.5).size() != QSize(793, 1123))
+                    return false;
+            }
+            return true;
+        });
+        QFuture<QString> import = QtConcurrent::run([this] {
+            PdfDocument imported;
+            imported.load(bookPath);
+            const QImage cover = imported.coverImage();
+            return imported.title() + QLatin1Char('/') + QString::number(cover.width());
+        });
+        for (int round = 0; round < 3; ++round) {
+            QCOMPARE(rotations.requestImage(5, 0.5).size(), QSize(1056, 816));
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).size(), 1);
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 6);
+            QVERIFY(rotations.toc().isEmpty());
+            QCOMPARE(describe(book.toc()).left(6), QStringLiteral("Part A"));
+        }
+        QVERIFY(rendering.result());
+        QCOMPARE(import.result(), QStringLiteral("A Test Book/1632"));
+    }
+    // Last: takes the shared library down, as the application's end does.
+    void libraryDeletedUnderDocuments()
+    {
+        auto document = std::make_unique<PdfDocument>();
+        document->load(bookPath);
+        QCOMPARE(document->pageCount(), 3);
+        delete PdfDocument::sharedLibrary();
+        QVERIFY(!PdfDocument::sharedLibrary());
+        LogCapture log;
+        QVERIFY(document->requestImage(1, 1.0).isNull());
+        QVERIFY(document->search(QStringLiteral("pears")).isEmpty());
+        document->load(bookPath);
+        QCOMPARE(document->pageCount(), 0);
+        QCOMPARE(log.criticalLines().size(), 1);
+        document.reset();
+        // The engine instance of this test is another, and keeps working.
+        QVERIFY(load(bookPath) > 0);
+        QCOMPARE(pdf->PageCount(), 3);
+    }
+
+    void cleanupTestCase()
+    {
+        // With every instance released the engine leaves memory: nothing in it pins the library.
+        pdf.reset();
+        delete PdfDocument::sharedLibrary();
+        const QByteArray path = QFile::encodeName(enginePath());
+        void* handle = dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD);
+        if (handle)
+            dlclose(handle);
+        QVERIFY(!handle);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPdf)
+#include "tst_pdf.moc"
