@@ -271,6 +271,17 @@ private slots:
         QVERIFY(window->statusBar()->isVisibleTo(window));
     }
 
+    // A resize by the user's hand is logged as it starts and ends.
+    void resizeByUserLogged()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE true");
+        emit window->resizeByUserStarted();
+        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE false");
+        emit window->resizeByUserFinished();
+    }
+
     void switchThemeWraps()
     {
         KelStyleManager* manager = KelStyleManager::instance();
