@@ -84,6 +84,30 @@ QImage grab(const QString& windowId)
     return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
 }
 
+QImage grabScreen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+bool retryUntil(const std::function<void()>& action, const std::function<bool()>& condition, int tries)
+{
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        action();
+        if (waitUntil(condition, 3000))
+            return true;
+    }
+    return false;
+}
+
 QString logs(const QString& home)
 {
     const QDir dir(QDir(home).filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName))));

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <functional>
+
 class QTemporaryDir;
 
 // Runs the built program under the test's X server and drives it from outside, as a user does:
@@ -26,6 +28,13 @@ QStringList visibleWindows(qint64 pid);
 // The main window of the process once it is visible (the splash comes first); empty on timeout.
 QString waitForMainWindow(qint64 pid, int timeoutMs = 60000);
 QImage grab(const QString& windowId);
+// The whole screen, with the program's dialogs and popups.
+QImage grabScreen();
+// Polls the condition until it holds; false when the time is up.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
+// Runs the action, then waits up to 3 s for the condition, up to three times: a click that lands
+// while the program still lays its widgets out misses.
+bool retryUntil(const std::function<void()>& action, const std::function<bool()>& condition, int tries = 3);
 // The text of every log file of the program under the given HOME.
 QString logs(const QString& home);
 // Rows of a query on the library database of the program under the given HOME, opened read-only

@@ -6,6 +6,7 @@
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/sidebar/sidebar.h"
+#include "mainwindow/statusbar/statusbar.h"
 #include "models/booksortfiltermodel.h"
 #include "settingsprovider.h"
 #include "styles/kelstyle.h"
@@ -19,8 +20,15 @@
 #include "widgets/kellineedit.h"
 #include "widgets/kelstackedwidget.h"
 
+#include "formats/bookformat.h"
+#include "formats/pdf/binding/pdfenginefile.h"
+#include "librarybooks.h"
+#include "mainwindow/readingpage/readingpage.h"
+#include "models/bookmodel.h"
 #include "passwordprompt.h"
+#include "pdfencryption.h"
 #include "readingservices.h"
+#include "testpaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,6 +42,7 @@
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 
 using Question = std::function<QVariant(Ui*)>;
 Q_DECLARE_METATYPE(Question)
@@ -68,6 +77,8 @@ class AppShellTest : public QObject {
 
     QList<KelMessageBoxRequest> m_boxes;
     int m_answer = 1;
+    // Whether the main window showed its side bar when the last box came up.
+    bool m_sideBarAtBox = false;
 
 private slots:
     void initTestCase()
@@ -76,6 +87,8 @@ private slots:
         QVERIFY(ui);
         ui->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
             m_boxes << request;
+            auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+            m_sideBarAtBox = window && window->sideBar()->isVisibleTo(window);
             return m_answer;
         });
         // The trash is the category the previous run left.
@@ -192,6 +205,81 @@ private slots:
         const QString message = m_boxes.first().message;
         QVERIFY2(message.contains(QLatin1String("&lt;b&gt;&amp;")), qPrintable(message));
         QVERIFY(!message.contains(QLatin1String("<b>&")));
+    }
+
+    // A book that cannot be opened sends the reader back to the library with the damaged-book
+    // box, unless the reader declined the book's password; while the book was being opened the
+    // library's side bar and status bar made way for it.
+    void failedOpen_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("damagedBox");
+        QTest::newRow("damaged") << "broken.epub" << true;
+        QTest::newRow("password declined") << "locked.pdf" << false;
+    }
+    void failedOpen()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, damagedBox);
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
+        const QString path = QDir::home().filePath(file);
+        const bool pdf = file.endsWith(QLatin1String(".pdf"));
+        if (pdf) {
+            const QString plain = QDir::home().filePath(QStringLiteral("plain.pdf"));
+            QVERIFY(librarybooks::write(plain));
+            QFile source(plain);
+            QVERIFY(source.open(QIODevice::ReadOnly));
+            QVERIFY(writeEncryptedPdf(source.readAll(), path, QStringLiteral("user"), QStringLiteral("owner")));
+        } else {
+            QFile broken(path);
+            QVERIFY(broken.open(QIODevice::WriteOnly));
+            broken.write("this is not a zip archive");
+        }
+        BookDto book;
+        book.full_path = path;
+        book.title = file;
+        book.format = int(pdf ? BookFormat::Pdf : BookFormat::Epub);
+        const int id = Application::instance()->bookModel()->addBook(book);
+        QVERIFY(id > 0);
+
+        auto declined = std::make_shared<bool>(false);
+        if (pdf) {
+            whileModal([declined] {
+                QWidget* box = visibleTopLevel(QStringLiteral("PasswordBox"));
+                if (box)
+                    emit box->findChild<KelButton*>(QStringLiteral("Cancel"))->clicked();
+                *declined = box;
+                return *declined;
+            });
+        }
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        m_boxes.clear();
+        m_answer = 1;
+        m_sideBarAtBox = true;
+        window->openBook(id);
+        QCOMPARE(*declined, pdf);
+        QCOMPARE(m_boxes.size(), damagedBox ? 1 : 0);
+        if (damagedBox) {
+            QVERIFY2(m_boxes.first().message.contains(QLatin1String("Ebook file is damaged. Book can not be opened.")),
+                qPrintable(m_boxes.first().message));
+            QVERIFY(!m_sideBarAtBox);
+        }
+        QVERIFY(!window->readingPage()->bookContext());
+        QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->libraryPage()));
+        QVERIFY(window->sideBar()->isVisibleTo(window));
+        QVERIFY(window->statusBar()->isVisibleTo(window));
+    }
+
+    // A resize by the user's hand is logged as it starts and ends.
+    void resizeByUserLogged()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE true");
+        emit window->resizeByUserStarted();
+        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE false");
+        emit window->resizeByUserFinished();
     }
 
     void switchThemeWraps()

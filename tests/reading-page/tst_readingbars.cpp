@@ -64,6 +64,15 @@ private slots:
         QCOMPARE(footer.slider()->value(), sliderValue);
         QCOMPARE(footer.sliderValueToPage(3), pageOfSlider3);
 
+        // "Back to page" shows only once there is a page to go back to, and takes no room from the slider.
+        QVERIFY(!footer.backButton()->isVisibleTo(&footer));
+        const int sliderWidth = footer.slider()->width();
+        context->storeCurrentPageLink();
+        context->updateCurrentPageLink();
+        QVERIFY(footer.backButton()->isVisibleTo(&footer));
+        QCOMPARE(footer.backButton()->text(), QStringLiteral("Back to page %1").arg(current));
+        QCOMPARE(footer.slider()->width(), sliderWidth);
+
         // The label does not grow by a digit while paging within the same count.
         const int width = footer.pageLabel()->width();
         context->setCurrentPage(current + 1);
@@ -81,6 +90,40 @@ private slots:
         QVERIFY(!footer.isPaginated());
         footer.setBookContext(nullptr);
         QVERIFY(!footer.isPaginated());
+    }
+
+    // Floating over the page in full screen, both bars cast a shadow on it; docked they do not.
+    void barShadows()
+    {
+        QWidget host;
+        host.setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, Qt::white);
+        host.setPalette(palette);
+        host.resize(600, 400);
+        auto* bar = new ReadingToolBar(&host);
+        bar->setGeometry(0, 100, 600, 50);
+        auto* footer = new ReadingFooter(&host);
+        footer->setGeometry(0, 250, 600, 50);
+        host.show();
+        // How much the rows just above the tool bar and just below the footer are darkened.
+        const auto shades = [&] {
+            const QImage image = host.grab().toImage();
+            return QPair<int, int>(255 - qGray(image.pixel(300, 96)), 255 - qGray(image.pixel(300, 303)));
+        };
+        QCOMPARE(shades(), qMakePair(0, 0));
+        bar->setFullscreenLook(true);
+        footer->setFullscreenLook(true);
+        QPair<int, int> floating = shades();
+        QVERIFY2(floating.first > 3 && floating.second > 3,
+            qPrintable(QStringLiteral("%1 %2").arg(floating.first).arg(floating.second)));
+        // A change of look keeps the shadow to full screen.
+        Profiles::use(m_profiles->night.id());
+        Profiles::use(m_profiles->day.id());
+        QCOMPARE(shades(), floating);
+        bar->setFullscreenLook(false);
+        footer->setFullscreenLook(false);
+        QCOMPARE(shades(), qMakePair(0, 0));
     }
 
     void toolBarVolumeKeys_data()

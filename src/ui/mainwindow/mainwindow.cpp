@@ -180,6 +180,9 @@ void MainWindow::openBook(int bookId)
         });
         return;
     }
+    // The book takes the whole window below the title bar.
+    d->sideBar->hide();
+    d->statusBar->hide();
     d->pages->setCurrentWidget(d->readingPage);
     setBookTitle(book.title);
     if (!d->readingPage->openBook(bookId))

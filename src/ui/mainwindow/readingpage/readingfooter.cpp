@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGraphicsEffect>
 #include <QHBoxLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -86,6 +87,10 @@ ReadingFooter::ReadingFooter(QWidget* parent)
     m_rightBox = sideBox(this);
     auto* rightLayout = new QHBoxLayout(m_rightBox);
     m_backButton = new KelButton(1012, m_rightBox);
+    // Without a page to go back to the button vanishes but keeps its place, so the slider stays.
+    QSizePolicy backPolicy = m_backButton->sizePolicy();
+    backPolicy.setRetainSizeWhenHidden(true);
+    m_backButton->setSizePolicy(backPolicy);
     rightLayout->addWidget(m_backButton);
 
     layout->addWidget(m_leftBox);
@@ -113,6 +118,8 @@ void ReadingFooter::applyStyle()
     if (m_progressBar)
         m_progressBar->setColor(kelStyle()->color(1008));
     KelFrame::applyStyle();
+    if (m_stack)
+        updateState();
 }
 
 void ReadingFooter::onBookContextChanged(QSharedPointer<BookContext> context)
@@ -156,6 +163,8 @@ void ReadingFooter::updateState()
     m_leftBox->setVisible(m_paginated);
     m_rightBox->setVisible(m_paginated);
     m_stack->setCurrentWidget(m_paginated ? m_sliderPage : m_progressPage);
+    if (QGraphicsEffect* shadow = graphicsEffect())
+        shadow->setEnabled(m_fullscreenLook);
 }
 
 void ReadingFooter::refresh()
@@ -238,6 +247,7 @@ void ReadingFooter::updateBackButton()
     const BookLinkPtr link = context->backToPageLink();
     const int page = link ? link->page : 0;
     m_backButton->setEnabled(page > 0);
+    m_backButton->setVisible(page > 0);
     const QString caption = tr("Back to page") + QStringLiteral(" %1");
     m_backButton->setText(caption.arg(page));
     const QFontMetrics metrics(m_backButton->font());

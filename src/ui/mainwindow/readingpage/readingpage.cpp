@@ -327,6 +327,10 @@ ReadingPage::ReadingPage(QWidget* parent)
     connect(this, &ReadingPage::bookTitleChanged, d->toolBar, &ReadingToolBar::setTitle);
     if (KelUi* ui = KelUi::instance())
         connect(ui, &KelUi::linkOpened, this, [this] { setFullscreen(false); });
+    if (auto* window = qobject_cast<KelWindow*>(parent ? parent->window() : nullptr)) {
+        connect(window, &KelWindow::resizeByUserStarted, this, [] { qCritical() << "RESIZE MODE" << true; });
+        connect(window, &KelWindow::resizeByUserFinished, this, [] { qCritical() << "RESIZE MODE" << false; });
+    }
     d->notePopup->installEventFilter(this);
     d->toolBar->volumePopup()->installEventFilter(this);
     d->raiseOverlays();

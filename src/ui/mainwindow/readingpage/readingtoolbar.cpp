@@ -16,6 +16,7 @@
 #include "windows/kelpopupmenu.h"
 
 #include <QCoreApplication>
+#include <QGraphicsEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QTextToSpeech>
@@ -245,6 +246,7 @@ ReadingToolBar::ReadingToolBar(QWidget* parent)
     connect(m_leftBox, &KelWidget::resized, this, &ReadingToolBar::relayoutShrinkable);
     connect(m_rightBox, &KelWidget::resized, this, &ReadingToolBar::relayoutShrinkable);
     retranslateUi();
+    setFullscreenLook(false);
 }
 
 ReadingToolBar::~ReadingToolBar() = default;
@@ -261,7 +263,18 @@ void ReadingToolBar::setTitle(const QString& title)
 
 void ReadingToolBar::setFullscreenLook(bool on)
 {
+    m_fullscreenLook = on;
     m_titleLabel->setVisible(on);
+    // The shadow sets the floating bar off the page beneath; docked, the bottom line does.
+    if (QGraphicsEffect* shadow = graphicsEffect())
+        shadow->setEnabled(on);
+}
+
+void ReadingToolBar::applyStyle()
+{
+    KelFrame::applyStyle();
+    if (QGraphicsEffect* shadow = graphicsEffect())
+        shadow->setEnabled(m_fullscreenLook);
 }
 
 void ReadingToolBar::relayoutShrinkable()

@@ -89,6 +89,7 @@ public:
 
     void setTitle(const QString& title);
     void setFullscreenLook(bool on);
+    void applyStyle() override;
     // The read-aloud and volume keys; true when the key is one of them.
     bool handleKey(QKeyEvent* event);
     void retranslateUi();
@@ -122,4 +123,5 @@ private:
     ZoomBox* m_zoomBox = nullptr;
     KelButton* m_fullscreenButton = nullptr;
     int m_ttsMetricCount = 0;
+    bool m_fullscreenLook = false;
 };
