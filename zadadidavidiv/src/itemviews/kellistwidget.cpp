@@ -101,6 +101,12 @@ public:
     QRect rowRect(int row) const;
     void windowRows(int* first, int* last) const;
     void realise();
+    void realiseLater();
+    void realiseNow()
+    {
+        if (realisePending)
+            realise();
+    }
     KelListWidgetItem* takeItem(int row);
     void park(KelListWidgetItem* item);
     void parkWindow();
@@ -161,6 +167,7 @@ public:
     WindowGeometry geometry;
     QMap<int, KelListWidgetItem*> realised;
     bool realising = false;
+    bool realisePending = false;
     bool relayoutPending = false;
 };
 
@@ -337,6 +344,7 @@ void KelListWidget::Private::realise()
     if (!windowed || !model || !factory || realising)
         return;
     realising = true;
+    realisePending = false;
     int first = 0;
     int last = -1;
     windowRows(&first, &last);
@@ -367,6 +375,17 @@ void KelListWidget::Private::realise()
     realising = false;
 }
 
+// A filter or a category change arrives as a burst of row removals and insertions: the widgets follow
+// once, when the burst is over or when a row's widget is asked for, not once per range.
+void KelListWidget::Private::realiseLater()
+{
+    if (realisePending)
+        return;
+    realisePending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { realiseNow(); }, Qt::QueuedConnection);
+}
+
 int KelListWidget::Private::anchorRow(int* offset) const
 {
     if (geometry.lineTop.isEmpty()) {
@@ -393,7 +412,7 @@ void KelListWidget::Private::relayOutKeeping(int row, int offset)
     realising = true;
     relayOutAt(row, offset);
     realising = false;
-    realise();
+    realiseLater();
     emitRowCount();
 }
 
@@ -759,6 +778,7 @@ bool KelListWidget::Private::activateVertical(int current, int direction)
 
 bool KelListWidget::Private::windowedKey(int key)
 {
+    realiseNow();
     int current = -1;
     for (auto it = realised.cbegin(); it != realised.cend() && current < 0; ++it) {
         if (isCurrent(asWidget(it.value())))
@@ -1002,6 +1022,7 @@ void KelListWidget::scrollToRow(int row)
 void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) const
 {
     if (d->windowed) {
+        d->realiseNow();
         for (auto it = d->realised.lowerBound(first); it != d->realised.cend() && (last < 0 || it.key() <= last); ++it)
             fn(it.value(), it.key());
         return;
@@ -1019,8 +1040,10 @@ void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) con
 
 KelListWidgetItem* KelListWidget::itemAtRow(int row) const
 {
-    if (d->windowed)
+    if (d->windowed) {
+        d->realiseNow();
         return d->realised.value(row);
+    }
     QLayout* layout = d->layout();
     if (!layout || row < 0 || row >= layout->count())
         return nullptr;
@@ -1038,6 +1061,7 @@ KelListWidgetItem* KelListWidget::itemForIndex(const QModelIndex& index) const
 QModelIndex KelListWidget::modelIndexForItem(KelListWidgetItem* item) const
 {
     if (d->windowed) {
+        d->realiseNow();
         const int row = d->realised.key(item, -1);
         return row < 0 || !d->model ? QModelIndex() : d->indexAt(row);
     }
@@ -1055,7 +1079,11 @@ int KelListWidget::itemCount() const
     return count;
 }
 
-int KelListWidget::spareCount() const { return d->spares.size(); }
+int KelListWidget::spareCount() const
+{
+    d->realiseNow();
+    return d->spares.size();
+}
 
 void KelListWidget::retranslateItems()
 {

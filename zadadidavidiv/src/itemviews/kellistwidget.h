@@ -44,7 +44,8 @@ public:
     // while scrolling, placed from the extents (asked once per row, again when its data changes)
     // instead of by the layout, which only lends its margins and spacing. Rows inserted or removed
     // above the viewport leave the visible rows in place. Dragging rows inside the list is not offered.
-    // The row accessors below then see realised rows only; scrollToRow realises any row.
+    // The row accessors below then see realised rows only; scrollToRow realises any row. After rows are
+    // inserted or removed the widgets follow once the event loop runs or an accessor is used.
     // With an estimate, only the rows near the viewport are measured at once (before their widgets are
     // placed); the others stand at the estimate and are measured while the event loop is idle, the top
     // visible row staying in place as the lines below and above it settle.
