@@ -546,6 +546,11 @@ void TestKelListWidget::windowedMeasuresNearTheViewFirst()
     const int settled = f.list->widget()->height();
     f.list->setWindowed(true, extent);
     QCOMPARE(f.list->widget()->height(), settled);
+
+    // Rows waiting for measuring are dropped with their model.
+    f.list->setWindowed(true, extent, [](int) { return QSize(60, 20); });
+    f.list->setModel(nullptr);
+    settle();
 }
 
 void TestKelListWidget::keyboardNavigation_data()

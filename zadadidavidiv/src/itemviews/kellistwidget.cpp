@@ -213,7 +213,7 @@ bool KelListWidget::Private::measureRows(int first, int last)
 // A few milliseconds of measuring at a time, so that input and painting go on meanwhile.
 void KelListWidget::Private::measureWhileIdle()
 {
-    if (!windowed || unmeasured <= 0 || realising)
+    if (!windowed || !model || unmeasured <= 0 || realising)
         return;
     QElapsedTimer watch;
     watch.start();
