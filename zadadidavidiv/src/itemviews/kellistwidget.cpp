@@ -218,7 +218,7 @@ void KelListWidget::Private::measureWhileIdle()
     QElapsedTimer watch;
     watch.start();
     bool changed = false;
-    for (int row = 0; row < extents.size() && unmeasured > 0 && watch.elapsed() < 4; row += 32)
+    for (int row = 0; row < extents.size() && unmeasured > 0 && watch.elapsed() < 2; row += 32)
         changed = measureRows(row, row + 31) || changed;
     if (changed) {
         int offset = 0;
