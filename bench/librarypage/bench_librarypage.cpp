@@ -1,7 +1,8 @@
 // The library page over a large library, in the main window of the real application in a temporary
-// HOME: the page shown after the model loads the books, a six-letter query typed key by key into
-// the search field (each keystroke to the repainted list) and cleared, and 100 generated books
-// added through the page while a 16 ms timer measures how late the GUI thread answers.
+// HOME: the page shown after the model loads the books again, two six-letter queries typed key by key
+// into the search field (each keystroke to the repainted list) and cleared, one matching every title
+// and one about 1 % of them, and 100 generated books added through the page while a 16 ms timer
+// measures how late the GUI thread answers.
 // Usage: bench_librarypage [book count, default 10000]
 
 #include "application.h"
@@ -13,6 +14,7 @@
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
 #include "models/bookmodel.h"
+#include "models/booksortfiltermodel.h"
 #include "settingsprovider.h"
 #include "temphome.h"
 #include "ui.h"
@@ -46,13 +48,16 @@ int main(int argc, char* argv[])
     LibraryPage* page = window->libraryPage();
     window->resize(1280, 900);
     window->show();
+    QTest::qWaitForWindowExposed(window);
+    QCoreApplication::processEvents();
 
     QElapsedTimer timer;
     timer.start();
     QSqlDatabase::database().transaction();
     for (int i = 0; i < count; ++i) {
         BookDto book;
-        book.title = QStringLiteral("Volume %1 of the collected works").arg(i);
+        // One title in a hundred holds "lantern", which the second query narrows to.
+        book.title = QStringLiteral("Volume %1 of the %2 works").arg(i).arg(i % 100 ? "collected" : "lantern");
         book.author = QStringLiteral("Author %1").arg(i % 211);
         book.full_path = home.path() + QStringLiteral("/books/%1.epub").arg(i);
         book.time_added = 1700000000 + i;
@@ -60,6 +65,12 @@ int main(int argc, char* argv[])
     }
     QSqlDatabase::database().commit();
     out << count << " books stored: " << timer.elapsed() << " ms\n";
+    // The window paints the stored books for the first time (cover shadows and texts drawn, side-bar
+    // counts): the loading below is measured on a settled window.
+    timer.restart();
+    QCoreApplication::processEvents();
+    page->repaint();
+    out << "window settled after storing: " << timer.elapsed() << " ms\n";
 
     timer.restart();
     app.bookModel()->selectAll();
@@ -69,22 +80,24 @@ int main(int argc, char* argv[])
     out << "page shown after loading: " << timer.elapsed() << " ms (target under 100 ms; the model's own load "
         << loaded << " ms), " << page->listWidget()->itemCount() << " item widgets\n";
 
-    const QString query = QStringLiteral("volume");
-    qint64 slowest = 0;
-    for (int i = 0; i <= query.size(); ++i) {
-        timer.restart();
-        if (i < query.size())
-            QTest::keyClick(page->searchLineEdit(), query.at(i).toLatin1());
-        else
-            page->searchLineEdit()->clear();
-        QCoreApplication::processEvents();
-        page->repaint();
-        const qint64 ms = timer.elapsed();
-        slowest = qMax(slowest, ms);
-        out << (i < query.size() ? QStringLiteral("key '%1'").arg(query.at(i)) : QStringLiteral("cleared")) << ": "
-            << ms << " ms\n";
+    for (const QString& query : { QStringLiteral("volume"), QStringLiteral("lanter") }) {
+        qint64 slowest = 0;
+        out << "query \"" << query << "\":";
+        for (int i = 0; i <= query.size(); ++i) {
+            timer.restart();
+            if (i < query.size())
+                QTest::keyClick(page->searchLineEdit(), query.at(i).toLatin1());
+            else
+                page->searchLineEdit()->clear();
+            QCoreApplication::processEvents();
+            page->repaint();
+            const qint64 ms = timer.elapsed();
+            slowest = qMax(slowest, ms);
+            out << " " << (i < query.size() ? QString(query.at(i)) : QStringLiteral("cleared")) << " " << ms << " ms ("
+                << app.bookSortFilterModel()->rowCount() << " books),";
+        }
+        out << " slowest " << slowest << " ms (target under 50 ms)\n";
     }
-    out << "slowest keystroke: " << slowest << " ms (target under 50 ms)\n";
 
     // Scrolling down the whole list in 120 px steps, in cards and in the table.
     for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {

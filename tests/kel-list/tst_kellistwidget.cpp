@@ -226,6 +226,8 @@ private slots:
     void windowedRealisesOnlyNearTheView();
     void windowedKeepsVisibleRowsInPlace_data();
     void windowedKeepsVisibleRowsInPlace();
+    void windowedMeasuresNearTheViewFirst_data();
+    void windowedMeasuresNearTheViewFirst();
     void keyboardNavigation_data();
     void keyboardNavigation();
     void dragInsideListMovesModelRow();
@@ -500,6 +502,55 @@ void TestKelListWidget::windowedKeepsVisibleRowsInPlace()
         QVERIFY(same != after.cend());
         QCOMPARE(same->second.y(), before.first().second.y());
     }
+}
+
+void TestKelListWidget::windowedMeasuresNearTheViewFirst_data() { followsModelChanges_data(); }
+
+// With an estimate, a reset measures only the rows that get widgets; the rest settle while idle without
+// moving what is shown, to the same range as measuring every row at once.
+void TestKelListWidget::windowedMeasuresNearTheViewFirst()
+{
+    QFETCH(int, layoutId);
+    ListFixture f(layoutId);
+    f.freeSize = true;
+    int measured = 0;
+    const auto extent = [&measured](const QModelIndex& index, int) {
+        ++measured;
+        return QSize(60, extentHeight(index.data().toString()));
+    };
+    f.list->setWindowed(true, extent, [](int) { return QSize(60, 20); });
+    QStringList texts;
+    for (int i = 0; i < 10000; ++i)
+        texts << QStringLiteral("r%1").arg(i);
+    // Enough rows for the scroll bar, so that the reset below changes no width.
+    QStringListModel model(texts.mid(0, 100));
+    f.list->setModel(&model);
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    settle();
+    measured = 0;
+    model.setStringList(texts);
+    QVERIFY2(measured < 200, qPrintable(QString::number(measured)));
+    int most = 0;
+    checkWindow(f, &most);
+
+    f.list->scrollToRow(7777);
+    auto* row = asWidget(f.list->itemForIndex(model.index(7777, 0)));
+    QVERIFY(row);
+    QVERIFY(f.list->viewport()->rect().contains(QRect(row->mapTo(f.list->viewport(), QPoint(0, 0)), row->size())));
+    checkWindow(f, &most);
+
+    const QList<QPair<QString, QRect>> shown = visibleRows(f);
+    QTRY_COMPARE(measured, 10000);
+    QCOMPARE(visibleRows(f), shown);
+    const int settled = f.list->widget()->height();
+    f.list->setWindowed(true, extent);
+    QCOMPARE(f.list->widget()->height(), settled);
+
+    // Rows waiting for measuring are dropped with their model.
+    f.list->setWindowed(true, extent, [](int) { return QSize(60, 20); });
+    f.list->setModel(nullptr);
+    settle();
 }
 
 void TestKelListWidget::keyboardNavigation_data()

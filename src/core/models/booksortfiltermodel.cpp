@@ -201,8 +201,23 @@ BookSortFilterModel::SortValue BookSortFilterModel::sortValue(const QModelIndex&
     if (it != m_sortValues.constEnd())
         return *it;
 
-    const QVariant data = index.data(sortRole());
     SortValue value;
+    // A date of the book model is a local time, and making one costs a time-zone lookup (a file
+    // status call) per book: the book's stored seconds give the same order.
+    const int column = index.column();
+    if (sortRole() == Qt::DisplayRole && qobject_cast<const BookModel*>(index.model())
+        && (column == BookModel::DateAddedColumn || column == BookModel::LastViewColumn)) {
+        const BookDto book = index.data(BookModel::BookRole).value<BookDto>();
+        const quint32 seconds = column == BookModel::DateAddedColumn ? book.time_added : book.time_last_view;
+        // A book never opened has no last view, like the invalid date the model gives for it.
+        if (column == BookModel::DateAddedColumn || seconds != 0) {
+            value.kind = SortValue::Number;
+            value.number = qint64(seconds) * 1000;
+        }
+        m_sortValues.insert(index.row(), value);
+        return value;
+    }
+    const QVariant data = index.data(sortRole());
     switch (data.userType()) {
     case QMetaType::UnknownType:
         break;

@@ -59,6 +59,8 @@ public:
     {
         hardWorkTimer.setInterval(0);
         hardWorkTimer.setSingleShot(true);
+        measureTimer.setInterval(0);
+        measureTimer.setSingleShot(true);
     }
 
     QLayout* layout() const { return replacer->currentLayout(); }
@@ -90,15 +92,27 @@ public:
 
     int rowCount() const { return model ? model->rowCount(root) : 0; }
     QSize extentOf(int row) const { return extent(indexAt(row), replacer->currentLayoutId()); }
+    QSize estimated() const { return estimate ? estimate(replacer->currentLayoutId()) : QSize(); }
     void measureAll();
+    void fillExtents(int first, int last);
+    bool measureRows(int first, int last);
+    void measureWhileIdle();
     void layOutLines();
     QRect rowRect(int row) const;
+    void windowRows(int* first, int* last) const;
     void realise();
+    void realiseLater();
+    void realiseNow()
+    {
+        if (realisePending)
+            realise();
+    }
     KelListWidgetItem* takeItem(int row);
     void park(KelListWidgetItem* item);
     void parkWindow();
     // Keeps the row at the top of the viewport where it is across a change of rows before it.
     int anchorRow(int* offset) const;
+    void relayOutAt(int row, int offset);
     void relayOutKeeping(int row, int offset);
     void windowedReset();
     void windowedInsert(int first, int last);
@@ -144,10 +158,16 @@ public:
 
     bool windowed = false;
     ExtentFunction extent;
+    EstimateFunction estimate;
     QVector<QSize> extents;
+    // Whether a row's extent is its own or the estimate; as long as extents.
+    QVector<bool> measured;
+    int unmeasured = 0;
+    QTimer measureTimer;
     WindowGeometry geometry;
     QMap<int, KelListWidgetItem*> realised;
     bool realising = false;
+    bool realisePending = false;
     bool relayoutPending = false;
 };
 
@@ -155,8 +175,61 @@ void KelListWidget::Private::measureAll()
 {
     const int count = rowCount();
     extents.resize(count);
-    for (int row = 0; row < count; ++row)
-        extents[row] = extentOf(row);
+    measured.resize(count);
+    unmeasured = 0;
+    fillExtents(0, count - 1);
+}
+
+// Measures the rows, or has them stand at the estimate until they are needed or the loop is idle.
+void KelListWidget::Private::fillExtents(int first, int last)
+{
+    const QSize guess = estimated();
+    for (int row = first; row <= last; ++row) {
+        measured[row] = !guess.isValid();
+        extents[row] = measured[row] ? extentOf(row) : guess;
+    }
+    if (!guess.isValid() || last < first)
+        return;
+    unmeasured += last - first + 1;
+    measureTimer.start();
+}
+
+// True when a measured row differs from the size it stood at.
+bool KelListWidget::Private::measureRows(int first, int last)
+{
+    bool changed = false;
+    for (int row = qMax(0, first), end = qMin(last, extents.size() - 1); row <= end && unmeasured > 0; ++row) {
+        if (measured[row])
+            continue;
+        const QSize size = extentOf(row);
+        changed = changed || size != extents[row];
+        extents[row] = size;
+        measured[row] = true;
+        --unmeasured;
+    }
+    return changed;
+}
+
+// A few milliseconds of measuring at a time, so that input and painting go on meanwhile.
+void KelListWidget::Private::measureWhileIdle()
+{
+    if (!windowed || !model || unmeasured <= 0 || realising)
+        return;
+    QElapsedTimer watch;
+    watch.start();
+    bool changed = false;
+    for (int row = 0; row < extents.size() && unmeasured > 0 && watch.elapsed() < 2; row += 32)
+        changed = measureRows(row, row + 31) || changed;
+    if (changed) {
+        int offset = 0;
+        const int anchor = anchorRow(&offset);
+        realising = true;
+        relayOutAt(anchor, offset);
+        realising = false;
+        realise();
+    }
+    if (unmeasured > 0)
+        measureTimer.start();
 }
 
 void KelListWidget::Private::layOutLines()
@@ -247,14 +320,11 @@ void KelListWidget::Private::parkWindow()
     realised.clear();
 }
 
-void KelListWidget::Private::realise()
+void KelListWidget::Private::windowRows(int* first, int* last) const
 {
-    if (!windowed || !model || !factory || realising)
-        return;
-    realising = true;
     const int count = qMin(rowCount(), extents.size());
-    int first = 0;
-    int last = -1;
+    *first = 0;
+    *last = -1;
     if (count > 0 && !geometry.lineTop.isEmpty()) {
         const int top = owner->verticalScrollBar()->value();
         const int height = owner->viewport()->height();
@@ -264,8 +334,27 @@ void KelListWidget::Private::realise()
             && firstLine + 1 < geometry.lineTop.size())
             ++firstLine;
         const int lastLine = geometry.lineAt(top + 2 * height - 1);
-        first = geometry.lineFirstRow[firstLine];
-        last = lastLine + 1 < geometry.lineFirstRow.size() ? geometry.lineFirstRow[lastLine + 1] - 1 : count - 1;
+        *first = geometry.lineFirstRow[firstLine];
+        *last = lastLine + 1 < geometry.lineFirstRow.size() ? geometry.lineFirstRow[lastLine + 1] - 1 : count - 1;
+    }
+}
+
+void KelListWidget::Private::realise()
+{
+    if (!windowed || !model || !factory || realising)
+        return;
+    realising = true;
+    realisePending = false;
+    int first = 0;
+    int last = -1;
+    windowRows(&first, &last);
+    // Widgets are placed at their rows' own sizes: rows still at the estimate are measured first,
+    // and the lines move around the top visible row until the window holds measured rows only.
+    while (unmeasured > 0 && measureRows(first, last)) {
+        int offset = 0;
+        const int anchor = anchorRow(&offset);
+        relayOutAt(anchor, offset);
+        windowRows(&first, &last);
     }
     for (auto it = realised.begin(); it != realised.end();) {
         if (it.key() < first || it.key() > last) {
@@ -286,6 +375,17 @@ void KelListWidget::Private::realise()
     realising = false;
 }
 
+// A filter or a category change arrives as a burst of row removals and insertions: the widgets follow
+// once, when the burst is over or when a row's widget is asked for, not once per range.
+void KelListWidget::Private::realiseLater()
+{
+    if (realisePending)
+        return;
+    realisePending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { realiseNow(); }, Qt::QueuedConnection);
+}
+
 int KelListWidget::Private::anchorRow(int* offset) const
 {
     if (geometry.lineTop.isEmpty()) {
@@ -298,24 +398,33 @@ int KelListWidget::Private::anchorRow(int* offset) const
     return geometry.lineFirstRow[line];
 }
 
-void KelListWidget::Private::relayOutKeeping(int row, int offset)
+void KelListWidget::Private::relayOutAt(int row, int offset)
 {
-    // The scroll bar moves twice on the way; only the final window is realised.
-    realising = true;
     layOutLines();
     const int line = geometry.lineOfRow(qMin(row, extents.size() - 1));
     if (line >= 0)
         owner->verticalScrollBar()->setValue(geometry.lineTop[line] + offset);
+}
+
+void KelListWidget::Private::relayOutKeeping(int row, int offset)
+{
+    // The scroll bar moves twice on the way; only the final window is realised.
+    realising = true;
+    relayOutAt(row, offset);
     realising = false;
-    realise();
+    realiseLater();
     emitRowCount();
 }
 
 void KelListWidget::Private::windowedReset()
 {
-    parkWindow();
     measureAll();
     layOutLines();
+    // The widgets keep their rows and read them anew: a reset mostly brings the same rows back,
+    // and widgets showing what they showed before need not draw it again.
+    const int count = rowCount();
+    for (auto it = realised.cbegin(); it != realised.cend() && it.key() < count; ++it)
+        it.value()->readFrom(indexAt(it.key()));
     realise();
     emitRowCount();
     QMetaObject::invokeMethod(owner, "hardWorkFinished", Qt::QueuedConnection);
@@ -333,8 +442,8 @@ void KelListWidget::Private::windowedInsert(int first, int last)
         shifted.insert(it.key() >= first ? it.key() + count : it.key(), it.value());
     realised = shifted;
     extents.insert(first, count, QSize());
-    for (int row = first; row <= last; ++row)
-        extents[row] = extentOf(row);
+    measured.insert(first, count, true);
+    fillExtents(first, last);
     relayOutKeeping(anchor, offset);
 }
 
@@ -359,7 +468,10 @@ void KelListWidget::Private::windowedRemove(int first, int last)
             park(it.value());
     }
     realised = shifted;
-    extents.remove(first, qMin(count, extents.size() - first));
+    const int removed = qMax(0, qMin(count, extents.size() - first));
+    unmeasured -= int(std::count(measured.cbegin() + first, measured.cbegin() + first + removed, false));
+    extents.remove(first, removed);
+    measured.remove(first, removed);
     relayOutKeeping(anchor, offset);
 }
 
@@ -549,7 +661,8 @@ void KelListWidget::Private::onModelDataChanged(
     watch.start();
     bool resized = false;
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-        if (windowed && row < extents.size()) {
+        // A row still at the estimate is measured when it is needed.
+        if (windowed && row < extents.size() && measured[row]) {
             const QSize size = extentOf(row);
             resized = resized || size != extents[row];
             extents[row] = size;
@@ -665,6 +778,7 @@ bool KelListWidget::Private::activateVertical(int current, int direction)
 
 bool KelListWidget::Private::windowedKey(int key)
 {
+    realiseNow();
     int current = -1;
     for (auto it = realised.cbegin(); it != realised.cend() && current < 0; ++it) {
         if (isCurrent(asWidget(it.value())))
@@ -782,6 +896,7 @@ KelListWidget::KelListWidget(int widgetType, QWidget* parent)
     connect(d->dnd, &KelLayoutDnd::dropIndicatorGeometryChanged, this,
         [this](QRect rect) { ensureRectVisible(rect, true); });
     connect(&d->hardWorkTimer, &QTimer::timeout, d, &Private::onHardWorkTimeout);
+    connect(&d->measureTimer, &QTimer::timeout, d, &Private::measureWhileIdle);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, d, &Private::realise);
     viewport()->installEventFilter(d);
 }
@@ -855,13 +970,14 @@ void KelListWidget::setKeyboardNavigationEnabled(bool enabled) { d->keyboardNavi
 
 KelLayoutDnd* KelListWidget::dnd() const { return d->dnd; }
 
-void KelListWidget::setWindowed(bool windowed, ExtentFunction extent)
+void KelListWidget::setWindowed(bool windowed, ExtentFunction extent, EstimateFunction estimate)
 {
     if (windowed && !extent) {
         qWarning() << d->name() << ": the windowed mode needs row extents, it stays off";
         return;
     }
     d->extent = std::move(extent);
+    d->estimate = std::move(estimate);
     if (windowed == d->windowed) {
         if (windowed && d->model)
             d->windowedReset();
@@ -872,6 +988,8 @@ void KelListWidget::setWindowed(bool windowed, ExtentFunction extent)
         d->parkAll();
     d->windowed = windowed;
     d->extents.clear();
+    d->measured.clear();
+    d->unmeasured = 0;
     d->geometry = WindowGeometry();
     d->content->setMinimumHeight(0);
     if (d->model)
@@ -887,16 +1005,24 @@ void KelListWidget::scrollToRow(int row)
             scrollTo(widget, false);
         return;
     }
-    const QRect rect = d->rowRect(row);
-    if (rect.isNull())
-        return;
-    ensureRectVisible(rect, false);
-    d->realise();
+    // Rows still at the estimate near the target are measured on the way and may move it: it is
+    // brought into view again until it stays.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QRect rect = d->rowRect(row);
+        if (rect.isNull())
+            return;
+        const int top = verticalScrollBar()->value();
+        if (pass > 0 && rect.top() >= top && rect.bottom() < top + viewport()->height())
+            return;
+        ensureRectVisible(rect, false);
+        d->realise();
+    }
 }
 
 void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) const
 {
     if (d->windowed) {
+        d->realiseNow();
         for (auto it = d->realised.lowerBound(first); it != d->realised.cend() && (last < 0 || it.key() <= last); ++it)
             fn(it.value(), it.key());
         return;
@@ -914,8 +1040,10 @@ void KelListWidget::forEachItem(const ItemFunction& fn, int first, int last) con
 
 KelListWidgetItem* KelListWidget::itemAtRow(int row) const
 {
-    if (d->windowed)
+    if (d->windowed) {
+        d->realiseNow();
         return d->realised.value(row);
+    }
     QLayout* layout = d->layout();
     if (!layout || row < 0 || row >= layout->count())
         return nullptr;
@@ -933,6 +1061,7 @@ KelListWidgetItem* KelListWidget::itemForIndex(const QModelIndex& index) const
 QModelIndex KelListWidget::modelIndexForItem(KelListWidgetItem* item) const
 {
     if (d->windowed) {
+        d->realiseNow();
         const int row = d->realised.key(item, -1);
         return row < 0 || !d->model ? QModelIndex() : d->indexAt(row);
     }
@@ -950,7 +1079,11 @@ int KelListWidget::itemCount() const
     return count;
 }
 
-int KelListWidget::spareCount() const { return d->spares.size(); }
+int KelListWidget::spareCount() const
+{
+    d->realiseNow();
+    return d->spares.size();
+}
 
 void KelListWidget::retranslateItems()
 {

@@ -23,6 +23,9 @@ public:
     // The size a row's widget takes in a layout: in a box layout only the height counts (the row spans
     // the width), in a flow layout the card's width and height.
     using ExtentFunction = std::function<QSize(const QModelIndex& index, int layoutId)>;
+    // A size standing in for the rows of a layout that are not measured yet; an invalid size has every
+    // row measured at once.
+    using EstimateFunction = std::function<QSize(int layoutId)>;
 
     explicit KelListWidget(int widgetType, QWidget* parent = nullptr);
     ~KelListWidget() override;
@@ -41,8 +44,13 @@ public:
     // while scrolling, placed from the extents (asked once per row, again when its data changes)
     // instead of by the layout, which only lends its margins and spacing. Rows inserted or removed
     // above the viewport leave the visible rows in place. Dragging rows inside the list is not offered.
-    // The row accessors below then see realised rows only; scrollToRow realises any row.
-    void setWindowed(bool windowed, ExtentFunction extent = ExtentFunction());
+    // The row accessors below then see realised rows only; scrollToRow realises any row. After rows are
+    // inserted or removed the widgets follow once the event loop runs or an accessor is used.
+    // With an estimate, only the rows near the viewport are measured at once (before their widgets are
+    // placed); the others stand at the estimate and are measured while the event loop is idle, the top
+    // visible row staying in place as the lines below and above it settle.
+    void setWindowed(
+        bool windowed, ExtentFunction extent = ExtentFunction(), EstimateFunction estimate = EstimateFunction());
     bool isWindowed() const;
     // Scrolls the row into view at once; its widget exists afterwards.
     void scrollToRow(int row);

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCoreApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -73,6 +74,30 @@ public:
     int folderId = 0;
 
     bool cards() const { return viewMode == Enums::View_Cards; }
+
+    // Text heights measured for cardSize, per label, font and width: lists measure every row again
+    // after a reset, a new sort or a search cleared, mostly with texts seen before.
+    struct TextHeights {
+        QFont font;
+        int width = -1;
+        QHash<QString, int> heights;
+    };
+    mutable QHash<const WordWrapLabel*, TextHeights> textHeights;
+
+    int textHeight(const WordWrapLabel* label, const QString& text, int width) const
+    {
+        TextHeights& cache = textHeights[label];
+        if (cache.width != width || cache.font != label->font() || cache.heights.size() > 100000) {
+            cache.font = label->font();
+            cache.width = width;
+            cache.heights.clear();
+        }
+        const QString trimmed = text.trimmed();
+        auto it = cache.heights.constFind(trimmed);
+        if (it == cache.heights.constEnd())
+            it = cache.heights.insert(trimmed, label->heightForText(trimmed, width));
+        return *it;
+    }
     bool inTrash() const { return trashButton->isChecked(); }
 
     void emitAction(Enums::LibraryAction action, const QVariant& data = QVariant())
@@ -400,10 +425,9 @@ QSize BookItemWidget::cardSize(const QString& title, const QString& author) cons
     const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
     const int width = card.width() - margins.left() - margins.right();
     // The labels sit below the cover's text line, spaced apart like the column lays them out.
-    const int height = margins.top() + card.height() - g.cardLayout.first
-        + d->titleLabel->heightForText(title.trimmed(), width) + g.cardLayout.second
-        + d->authorLabel->heightForText(author.trimmed(), width) + margins.bottom();
-    return QSize(card.width(), height);
+    return QSize(card.width(),
+        margins.top() + card.height() - g.cardLayout.first + d->textHeight(d->titleLabel, title, width)
+            + g.cardLayout.second + d->textHeight(d->authorLabel, author, width) + margins.bottom());
 }
 
 bool BookItemWidget::event(QEvent* event)

@@ -108,6 +108,12 @@ KelPixmapCache* shadowCache()
     return fallbackCache(cache, "KelShadowCache", 50);
 }
 
+KelPixmapCache* textBlockCache()
+{
+    static QPointer<KelPixmapCache> cache;
+    return fallbackCache(cache, "ThumbTextCache", 32);
+}
+
 // Reads covers on the global pool, one job per key at a time, and keeps the registry of the keys made
 // for each path. A generation per path tells results of dropped paths from current ones.
 class ThumbnailLoader : public QObject {
@@ -181,23 +187,39 @@ struct TextBlock {
     QString text;
     QPixmap cached;
 
+    QPixmap render(const QSize& size, double ratio) const
+    {
+        QPixmap pixmap = KelPainting::createPixmap(size, ratio);
+        {
+            QPainter p(&pixmap);
+            p.setRenderHint(QPainter::TextAntialiasing);
+            p.setPen(color);
+            p.setFont(font);
+            const QRectF textRect = QRectF(QPointF(0, 0), size).marginsRemoved(margins);
+            KelPainting::drawWordWrappedText(
+                &p, text, textRect, alignment, QTextOption::WrapAtWordBoundaryOrAnywhere, Qt::ElideRight);
+        }
+        return dropShadowPixmap(pixmap, shadows, true);
+    }
+
     void draw(QPainter* painter, const QRect& area, double ratio)
     {
         const QSize deviceSize(qRound(area.width() * ratio), qRound(area.height() * ratio));
         if (!cached.isNull() && (cached.size() != deviceSize || !qFuzzyCompare(cached.devicePixelRatioF(), ratio)))
             cached = QPixmap();
         if (cached.isNull()) {
-            QPixmap pixmap = KelPainting::createPixmap(area.size(), ratio);
-            {
-                QPainter p(&pixmap);
-                p.setRenderHint(QPainter::TextAntialiasing);
-                p.setPen(color);
-                p.setFont(font);
-                const QRectF textRect = QRectF(QPointF(0, 0), area.size()).marginsRemoved(margins);
-                KelPainting::drawWordWrappedText(
-                    &p, text, textRect, alignment, QTextOption::WrapAtWordBoundaryOrAnywhere, Qt::ElideRight);
+            // Recycled cards read other books: a text drawn before, blurred shadows and all, is taken again.
+            const QString key = QStringLiteral("ThumbText-%1-%2-%3x%4-%5-")
+                                    .arg(font.pixelSize())
+                                    .arg(font.weight())
+                                    .arg(deviceSize.width())
+                                    .arg(deviceSize.height())
+                                    .arg(ratioText(ratio))
+                + text;
+            if (!textBlockCache()->find(key, &cached)) {
+                cached = render(area.size(), ratio);
+                textBlockCache()->insert(key, cached);
             }
-            cached = dropShadowPixmap(pixmap, shadows, true);
         }
         painter->drawPixmap(area.topLeft(), cached);
     }

@@ -490,13 +490,18 @@ void LibraryPage::Private::startImport(const QStringList& files)
 
 // A large library gets widgets only for the rows near the viewport; the rest are measured without
 // widgets: table rows have the height of their cover, cards the height their title and author take.
+// Cards far from the view stand at the height of one line of each until the list measures them.
 void LibraryPage::Private::setUpWindowedList()
 {
     cardProbe = new BookItemWidget(Enums::View_Cards, nullptr, owner);
     cardProbe->setObjectName(QStringLiteral("CardProbe"));
     cardProbe->hide();
     listWidget->setWindowed(
-        true, [this](const QModelIndex& index, int layoutId) { return rowExtent(index, layoutId); });
+        true, [this](const QModelIndex& index, int layoutId) { return rowExtent(index, layoutId); },
+        [this](int layoutId) {
+            return layoutId == Enums::View_Cards ? cardProbe->cardSize(QStringLiteral("A"), QStringLiteral("A"))
+                                                 : QSize();
+        });
 }
 
 QSize LibraryPage::Private::rowExtent(const QModelIndex& index, int layoutId) const
