@@ -268,6 +268,7 @@ private slots:
         QTest::newRow("hidden") << "hide" << 0;
         QTest::newRow("done with an id of its own") << "done 7" << 7;
         QTest::newRow("deleted while running") << "delete" << 0;
+        QTest::newRow("exec again inside, deleted on close") << "nested" << 1;
     }
 
     void dialogExecEnds()
@@ -275,7 +276,9 @@ private slots:
         QFETCH(QString, how);
         QFETCH(int, result);
         QPointer<KelDialog> dialog = makeDialog();
-        actOnNextDialog<KelDialog>([how](KelDialog* d) {
+        dialog->setAttribute(Qt::WA_DeleteOnClose, how == "nested");
+        int inner = 0;
+        actOnNextDialog<KelDialog>([how, &inner](KelDialog* d) {
             if (how == "enter")
                 QTest::keyClick(d, Qt::Key_Return);
             else if (how == "escape")
@@ -286,30 +289,21 @@ private slots:
                 d->hide();
             else if (how == "done 7")
                 d->done(7);
-            else
+            else if (how == "delete")
                 delete d;
+            else {
+                inner = d->exec(); // the running one is not started twice
+                d->done(1);
+            }
         });
         QCOMPARE(dialog->exec(), result);
-        QCOMPARE(dialog.isNull(), how == "delete");
+        QCOMPARE(dialog.isNull(), how == "delete" || how == "nested");
+        QCOMPARE(inner, 0);
         if (dialog) {
             QVERIFY(!dialog->isVisible());
             QVERIFY(!dialog->isExecuting());
             delete dialog;
         }
-    }
-
-    void reentrantExecAndDeleteOnClose()
-    {
-        QPointer<KelDialog> dialog = makeDialog();
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        int inner = -1;
-        actOnNextDialog<KelDialog>([&inner](KelDialog* d) {
-            inner = d->exec();
-            d->done(1);
-        });
-        QCOMPARE(dialog->exec(), 1);
-        QCOMPARE(inner, 0);
-        QVERIFY(dialog.isNull());
     }
 
     void dialogWaitsOnlyForAMinimisedParent_data()
