@@ -197,7 +197,9 @@ private slots:
 
     void applicationStyleOutlivesSpinBoxes()
     {
-        // A spin box's own style must not take the application's over: it goes with the spin box.
+        // A spin box's own style must not take the application's over: it goes with the spin box. The
+        // application's style is the toolkit's from its first use on, so it is set up before the look.
+        kelStyle();
         const QPointer<QStyle> app = QApplication::style();
         delete new KelSpinBox(kStyledSpinBox);
         delete new KelDoubleSpinBox(kStyledSpinBox);

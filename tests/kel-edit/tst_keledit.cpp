@@ -78,22 +78,6 @@ struct Scene {
         auto* effect = qobject_cast<KelGraphicsOpacityEffect*>(child->graphicsEffect());
         return effect ? effect->opacity() : -1.0;
     }
-    // Mouse input on the slider at a point of its own, through the window.
-    void mouse(QEvent::Type type, const QPoint& at, Qt::MouseButton button = Qt::LeftButton)
-    {
-        QWindow* handle = window.windowHandle();
-        const QPoint p = slider->mapTo(&window, at);
-        if (type == QEvent::MouseMove)
-            QTest::mouseMove(handle, p);
-        else if (type == QEvent::MouseButtonPress)
-            QTest::mousePress(handle, button, Qt::NoModifier, p);
-        else
-            QTest::mouseRelease(handle, button, Qt::NoModifier, p);
-    }
-    void click(const QPoint& at, Qt::MouseButton button = Qt::LeftButton)
-    {
-        QTest::mouseClick(window.windowHandle(), button, Qt::NoModifier, slider->mapTo(&window, at));
-    }
     int handleX() const { return slider->positionHandle()->geometry().center().x(); }
     QWidget window;
     QWidget* child;
@@ -301,8 +285,9 @@ private slots:
     }
 
     // Steps on a slider 0..100 whose handle runs from x 4 to 204, two pixels a step: the mouse at x (y 15),
-    // keys and settings; then the value, where the handle stands at once (-1: not checked), whether it is
-    // held, and how often the value changed.
+    // keys, values set by code (the handle glides there on the frozen clock until "settle") and settings;
+    // then the value, where the handle stands at once (-1: not checked), whether it is held, and how often
+    // the value changed.
     void sliderInput_data()
     {
         QTest::addColumn<QString>("steps");
@@ -315,7 +300,11 @@ private slots:
         QTest::newRow("keys wait while held") << "press 104, move 144, key right" << 70 << 144 << true << 2;
         QTest::newRow("keys after the release") << "press 104, release 104, key right" << 51 << -1 << false << 2;
         QTest::newRow("click on the value") << "press 10, release 10, press 10, release 10" << 3 << 10 << false << 1;
-        QTest::newRow("handle dragged") << "value 20, press 44, move 84" << 40 << 84 << true << 2;
+        QTest::newRow("handle dragged") << "value 20, settle, press 44, move 84" << 40 << 84 << true << 2;
+        QTest::newRow("set value glides") << "value 50" << 50 << 4 << false << 1;
+        QTest::newRow("set value arrives") << "value 50, settle" << 50 << 104 << false << 1;
+        QTest::newRow("hidden handle at once") << "hide handle, value 50" << 50 << 104 << false << 1;
+        QTest::newRow("silently") << "silent 10" << 10 << -1 << false << 0;
         QTest::newRow("right button") << "right 104" << 0 << 4 << false << 0;
         QTest::newRow("disabled") << "disable, press 104" << 0 << 4 << false << 0;
         QTest::newRow("empty range") << "range, press 104" << 5 << -1 << false << 1;
@@ -335,19 +324,24 @@ private slots:
         for (const QString& step : steps.split(", ")) {
             const QPoint at(step.section(' ', -1).toInt(), 15);
             if (step.startsWith("press")) {
-                scene.mouse(QEvent::MouseMove, at);
-                scene.mouse(QEvent::MouseButtonPress, at);
+                mouseThroughWindow(scene.slider, at, QEvent::MouseButtonPress);
             } else if (step.startsWith("move")) {
-                scene.mouse(QEvent::MouseMove, at);
+                mouseThroughWindow(scene.slider, at, QEvent::MouseMove);
             } else if (step.startsWith("release")) {
-                scene.mouse(QEvent::MouseButtonRelease, at);
+                mouseThroughWindow(scene.slider, at, QEvent::MouseButtonRelease);
             } else if (step.startsWith("right")) {
-                scene.click(at, Qt::RightButton);
+                mouseThroughWindow(scene.slider, at, QEvent::MouseButtonPress, Qt::RightButton);
+                mouseThroughWindow(scene.slider, at, QEvent::MouseButtonRelease, Qt::RightButton);
             } else if (step.startsWith("key")) {
                 QTest::keyClick(slider, step.endsWith("end") ? Qt::Key_End : Qt::Key_Right);
             } else if (step.startsWith("value")) {
-                slider->setValue(20);
+                slider->setValue(at.x());
+            } else if (step.startsWith("silent")) {
+                slider->setValueSilently(at.x());
+            } else if (step == "settle") {
                 runAnimations(slider->positionHandle());
+            } else if (step == "hide handle") {
+                slider->positionHandle()->hide();
             } else if (step == "disable") {
                 slider->setEnabled(false);
             } else if (step == "no tracking") {
@@ -364,27 +358,7 @@ private slots:
         QTEST(slider->isSliderDown(), "down");
         QTEST(int(changed.count()), "changes");
         if (slider->isSliderDown())
-            scene.mouse(QEvent::MouseButtonRelease, QPoint(0, 15));
-    }
-
-    void sliderHandleAnimatesToOutsideValues()
-    {
-        Scene scene;
-        KelSlider* slider = scene.slider;
-        slider->setValue(50);
-        // Frozen clock: the handle has not moved yet.
-        QCOMPARE(scene.handleX(), 4);
-        advanceAnimations(slider->positionHandle(), 1000);
-        QCOMPARE(scene.handleX(), 104);
-        // Hidden: at once.
-        slider->positionHandle()->hide();
-        slider->setValue(0);
-        QCOMPARE(scene.handleX(), 4);
-        slider->positionHandle()->show();
-        QSignalSpy changed(slider, &QAbstractSlider::valueChanged);
-        slider->setValueSilently(10);
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(slider->value(), 10);
+            mouseThroughWindow(scene.slider, QPoint(0, 15), QEvent::MouseButtonRelease);
     }
 
     void sliderMarkersAndFilledPart()
@@ -424,7 +398,7 @@ private slots:
         // Following the mouse.
         slider->setMarkerPosition(-2);
         QCOMPARE(slider->hoverPosition(), -1);
-        scene.mouse(QEvent::MouseMove, QPoint(60, 15));
+        mouseThroughWindow(scene.slider, QPoint(60, 15), QEvent::MouseMove);
         QTRY_COMPARE(slider->hoverPosition(), 60);
     }
 
@@ -435,7 +409,7 @@ private slots:
         slider->setTooltipTextFunction(
             [](int value, QString& text, QString&) { text = QStringLiteral("p%1").arg(value); });
         KelButton* tip = slider->tooltip(); // made on first use, then shown on hover
-        scene.mouse(QEvent::MouseMove, QPoint(100, 15));
+        mouseThroughWindow(scene.slider, QPoint(100, 15), QEvent::MouseMove);
         QTRY_VERIFY(tip->isVisible());
         QCOMPARE(tip->text(), QStringLiteral("p48"));
         QCOMPARE(KelSlider::fromSubcontrol(tip), slider);

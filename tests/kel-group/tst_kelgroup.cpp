@@ -174,19 +174,21 @@ private slots:
         QVERIFY(!row.group.addButton(nullptr, QStringLiteral("y")));
     }
 
-    void tabsStandOnTheirSide_data()
+    void tabsStandOnTheirSideInInsertionOrder_data()
     {
         QTest::addColumn<Qt::Edge>("edge");
-        QTest::newRow("top") << Qt::TopEdge;
-        QTest::newRow("bottom") << Qt::BottomEdge;
-        QTest::newRow("left") << Qt::LeftEdge;
-        QTest::newRow("right") << Qt::RightEdge;
+        QTest::addColumn<QList<int>>("indexes");
+        QTest::newRow("top") << Qt::TopEdge << QList<int> { 0, 1, 2 };
+        QTest::newRow("bottom, out of order") << Qt::BottomEdge << QList<int> { 1, 0, 2 };
+        QTest::newRow("left, gap") << Qt::LeftEdge << QList<int> { 0, 2 };
+        QTest::newRow("right, first tab after a gap") << Qt::RightEdge << QList<int> { 3, 0, 2 };
     }
 
-    void tabsStandOnTheirSide()
+    void tabsStandOnTheirSideInInsertionOrder()
     {
         QFETCH(Qt::Edge, edge);
-        Tabs t({ 0 }, edge);
+        QFETCH(QList<int>, indexes);
+        Tabs t(indexes, edge);
         t.tabs.resize(400, 300);
         QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
         const QRect bar = t.tabs.tabsContainer()->geometry();
@@ -196,6 +198,18 @@ private slots:
         const QRect& first = edge == Qt::TopEdge || edge == Qt::LeftEdge ? bar : pages;
         const QRect& second = &first == &bar ? pages : bar;
         QVERIFY(horizontal ? first.bottom() < second.top() : first.right() < second.left());
+        // The buttons stand in insertion order; the first tab made stays current.
+        for (int i = 0; i < indexes.size(); ++i)
+            QCOMPARE(t.tabs.tabsLayout()->indexOf(t.button(indexes[i])), i);
+        QCOMPARE(t.tabs.currentIndex(), indexes.first());
+        for (int index : indexes.mid(1) + indexes.mid(0, 1)) {
+            clickThroughWindow(t.button(index));
+            QCOMPARE(t.tabs.currentIndex(), index);
+            QCOMPARE(t.tabs.stackedWidget()->currentWidget(), t.pages[index]);
+            QVERIFY(t.pages[index]->isVisible());
+            for (int other : indexes)
+                QCOMPARE(t.button(other)->isChecked(), other == index);
+        }
     }
 
     void firstPageIsCurrentWithoutSignals()
@@ -266,33 +280,6 @@ private slots:
         QCOMPARE(toggled.count(), 0);
         QCOMPARE(changed.count(), 2);
         QCOMPARE(changed.last().at(0).toInt(), 1);
-    }
-
-    void tabsInsertedOutOfOrder_data()
-    {
-        QTest::addColumn<QList<int>>("indexes");
-        QTest::newRow("no gaps") << QList<int> { 1, 0, 2 };
-        QTest::newRow("gap") << QList<int> { 0, 2 };
-        QTest::newRow("first tab after a gap") << QList<int> { 3, 0, 2 };
-    }
-
-    void tabsInsertedOutOfOrder()
-    {
-        QFETCH(QList<int>, indexes);
-        Tabs t(indexes, Qt::LeftEdge);
-        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
-        // The buttons stand in insertion order; the first tab made stays current.
-        for (int i = 0; i < indexes.size(); ++i)
-            QCOMPARE(t.tabs.tabsLayout()->indexOf(t.button(indexes[i])), i);
-        QCOMPARE(t.tabs.currentIndex(), indexes.first());
-        for (int index : indexes.mid(1) + indexes.mid(0, 1)) {
-            clickThroughWindow(t.button(index));
-            QCOMPARE(t.tabs.currentIndex(), index);
-            QCOMPARE(t.tabs.stackedWidget()->currentWidget(), t.pages[index]);
-            QVERIFY(t.pages[index]->isVisible());
-            for (int other : indexes)
-                QCOMPARE(t.button(other)->isChecked(), other == index);
-        }
     }
 };
 

@@ -74,15 +74,6 @@ void xdo(const QStringList& args)
 
 void xdoMoveTo(const QPoint& p) { xdo({ "mousemove", QString::number(p.x()), QString::number(p.y()) }); }
 
-void makeFrameVisible(KelWindow* window)
-{
-    KelWindowFrame* frame = window->windowFrame();
-    frame->setBackground(QColor(20, 20, 20));
-    frame->setRadii(KelRadii(14));
-    frame->setShadowColor(QColor(0, 0, 0, 200));
-    frame->setShadowSize(20);
-}
-
 KelWindow* makeWindow(KelWindow::WindowParams extra = KelWindow::WindowParams())
 {
     auto* window = new KelWindow(KelWindow::TitleBar | KelWindow::Movable | KelWindow::Resizable | extra);
@@ -95,19 +86,6 @@ KelWindow* makeWindow(KelWindow::WindowParams extra = KelWindow::WindowParams())
 QColor screenPixel(const QPoint& global)
 {
     return QGuiApplication::primaryScreen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage().pixelColor(0, 0);
-}
-
-// A white frameless window underneath, shown.
-std::unique_ptr<QWidget> whiteBelow(const QRect& geometry)
-{
-    auto below = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    below->setAutoFillBackground(true);
-    below->setPalette(QPalette(Qt::white));
-    below->setGeometry(geometry);
-    below->show();
-    if (!QTest::qWaitForWindowExposed(below.get()))
-        return nullptr;
-    return below;
 }
 
 } // namespace
@@ -237,10 +215,18 @@ private slots:
     void roundedCornersAndShadow()
     {
         // A white window underneath shows through where the rounded window leaves its corners.
-        const auto below = whiteBelow(QRect(100, 100, 900, 700));
-        QVERIFY(below);
+        QWidget below(nullptr, Qt::FramelessWindowHint);
+        below.setAutoFillBackground(true);
+        below.setPalette(QPalette(Qt::white));
+        below.setGeometry(100, 100, 900, 700);
+        below.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&below));
         std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
-        makeFrameVisible(window.get());
+        KelWindowFrame* frame = window->windowFrame();
+        frame->setBackground(QColor(20, 20, 20));
+        frame->setRadii(KelRadii(14));
+        frame->setShadowColor(QColor(0, 0, 0, 200));
+        frame->setShadowSize(20);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         const bool composited = mode() == "compositor";
