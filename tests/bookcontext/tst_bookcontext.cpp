@@ -13,7 +13,6 @@
 #include "readingfixture.h"
 #include "readingstatefile.h"
 #include "testfiles.h"
-#include "testpaths.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
 
@@ -22,12 +21,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QWebFrame>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
 
 namespace {
@@ -96,6 +93,8 @@ private slots:
         QVERIFY2(pageCount > 10, qPrintable(QString::number(pageCount)));
         QCOMPARE(context->currentPage(), 1);
         QCOMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
+        // Progress written on page turns must not clear the favourite mark.
+        QVERIFY(fixture.books()->setData(fixture.books()->indexById(id), true, int(Enums::ToFavorite)));
 
         // Key presses, one screen each, across the end of the first chapter.
         const int columns = context->pageParams()->columnCount();
@@ -151,12 +150,20 @@ private slots:
         QVERIFY(viewer->chapterPage()->mainFrame()->evaluateJavaScript(noteParagraph).toInt() < 3);
         QCOMPARE(context->bookmarks().first().link->page, 3);
         const QString bookmarkSource = context->bookmarks().first().link->source;
+        // Saved while the book is still open: a reader killed now keeps the note.
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
+        QVERIFY(ReadingFixture::waitFor([&] {
+            ReadingState saved;
+            return ReadingStateFile::read(stateFile, &saved) && saved.notes.size() == 1
+                && saved.notes.first().startPath == note.startPath;
+        }));
 
         context.reset();
         fixture.close();
         const BookDto row = fixture.books()->bookById(id);
         QCOMPARE(row.notes_count, 1);
         QCOMPARE(row.max_position, 3 * 100 / pageCount);
+        QCOMPARE(row.is_favorite, 1);
 
         context = fixture.open(id);
         QVERIFY(context);
@@ -174,33 +181,6 @@ private slots:
         const QVariant marks = fixture.viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
-    }
-
-    void killedReaderKeepsNote()
-    {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(testpaths::binDir() + QStringLiteral("/../tests/bookcontext_child"), QStringList());
-        QVERIFY(child.waitForStarted());
-        // The child prints its home, the state file and then the new note's path, a line each.
-        QStringList lines;
-        QVERIFY(ReadingFixture::waitFor(
-            [&] {
-                while (child.canReadLine())
-                    lines << QString::fromLocal8Bit(child.readLine()).trimmed();
-                return lines.size() == 3 || child.state() == QProcess::NotRunning;
-            },
-            120000));
-        QTest::qWait(3000);
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished());
-        QCOMPARE(lines.size(), 3);
-        ReadingState state;
-        const bool read = ReadingStateFile::read(lines.at(1), &state);
-        QDir(lines.at(0)).removeRecursively();
-        QVERIFY(read);
-        QCOMPARE(state.notes.size(), 1);
-        QCOMPARE(state.notes.first().startPath, lines.at(2));
     }
 
     // A damaged state file is kept as ".bak" and the older data folder's file used when there is
@@ -340,24 +320,6 @@ private slots:
             QApplication::sendEvent(viewer, &event);
         }
         QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * fixture.context()->pageParams()->columnCount());
-    }
-
-    void favouriteSurvivesPageTurns()
-    {
-        ReadingFixture fixture;
-        const int id = fixture.addEpub(QStringLiteral("favourite.epub"), 2, 9000);
-        const QSharedPointer<BookContext> context = fixture.open(id);
-        QVERIFY(context);
-        BookModel* books = fixture.books();
-        QVERIFY(books->setData(books->indexById(id), true, int(Enums::ToFavorite)));
-        for (int turn = 0; turn < 3; ++turn) {
-            const int before = context->currentPage();
-            QTest::keyClick(fixture.viewer(), Qt::Key_Right);
-            QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() > before; }));
-        }
-        const BookDto row = books->bookById(id);
-        QCOMPARE(row.is_favorite, 1);
-        QCOMPARE(row.max_position, context->currentPage() * 100 / context->pageCount());
     }
 };
 

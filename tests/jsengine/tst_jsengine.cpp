@@ -1,5 +1,5 @@
 // The reading engine in a real web page, as the reader drives it: layout and page turning,
-// reading positions through re-layouts, notes, reading aloud, search and escaped text.
+// reading positions through re-layouts, notes, reading aloud and escaped text.
 
 #include "chapterbuilder.h"
 #include "enginepage.h"
@@ -411,12 +411,24 @@ private slots:
         QTest::addColumn<int>("columns");
         // The bookmark of each screen: -1 not checked, 0 not after the screen, 1 on the screen.
         QTest::addColumn<int>("bookmark");
-        for (int columns : { 1, 2 }) {
-            QTest::addRow("realistic, %d columns", columns) << "realistic" << columns << -1;
-            QTest::addRow("realistic html, %d columns", columns) << "realistic html" << columns << -1;
-            QTest::addRow("long paragraphs, %d columns", columns) << "long paragraphs" << columns << columns - 2;
-            QTest::addRow("short paragraphs, %d columns", columns) << "short paragraphs" << columns << 1;
-        }
+        // The layout the reader changes to afterwards: "" none, else columns, width, height,
+        // font size and line spacing.
+        QTest::addColumn<QList<int>>("relayout");
+        const QList<int> none;
+        QTest::newRow("realistic html, 1 column") << "realistic html" << 1 << -1 << none;
+        QTest::newRow("realistic html, 2 columns") << "realistic html" << 2 << -1 << none;
+        QTest::newRow("long paragraphs, 1 column") << "long paragraphs" << 1 << -1 << none;
+        QTest::newRow("short paragraphs, 1 column") << "short paragraphs" << 1 << 1 << none;
+        QTest::newRow("short paragraphs, 2 columns") << "short paragraphs" << 2 << 1 << none;
+        QTest::newRow("font larger") << "realistic" << 1 << -1 << QList<int> { 1, 800, 600, 26, 110 };
+        QTest::newRow("font smaller, 2 columns") << "realistic" << 2 << -1 << QList<int> { 2, 800, 600, 15, 110 };
+        QTest::newRow("font larger, long paragraphs")
+            << "long paragraphs" << 2 << 0 << QList<int> { 2, 800, 600, 24, 110 };
+        QTest::newRow("viewport") << "realistic" << 1 << -1 << QList<int> { 1, 640, 720, 20, 110 };
+        QTest::newRow("viewport, 2 columns") << "long paragraphs" << 2 << -1 << QList<int> { 2, 1000, 500, 20, 110 };
+        QTest::newRow("1 to 2 columns") << "realistic" << 1 << -1 << QList<int> { 2, 800, 600, 20, 110 };
+        QTest::newRow("2 to 1 column") << "long paragraphs" << 2 << -1 << QList<int> { 1, 800, 600, 20, 110 };
+        QTest::newRow("line spacing") << "realistic" << 2 << -1 << QList<int> { 2, 800, 600, 20, 160 };
     }
 
     void everyScreenRoundTrips()
@@ -424,8 +436,10 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, columns);
         QFETCH(int, bookmark);
+        QFETCH(QList<int>, relayout);
+        const PageFormat format = PageFormat::withColumns(columns);
         EnginePage page;
-        const int count = page.open(m_files.value(name), PageFormat::withColumns(columns));
+        const int count = page.open(m_files.value(name), format);
         QVERIFY(count > 10 * columns);
 
         for (int screen = 1; screen <= count; screen += columns) {
@@ -460,61 +474,25 @@ private slots:
             QCOMPARE(page.current(), screen);
             const int linked = page.getPageByKelLink(kelpathLink(position));
             QVERIFY(linked >= screen && linked < screen + columns);
-        }
-    }
-
-    void positionSurvivesRelayout_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("columns");
-        QTest::addColumn<int>("newColumns");
-        QTest::addColumn<QSize>("newSize");
-        QTest::addColumn<int>("newFontSize");
-        QTest::addColumn<int>("newLineSpacing");
-        const QSize size(800, 600);
-        QTest::newRow("font larger") << "realistic" << 1 << 1 << size << 26 << 110;
-        QTest::newRow("font smaller, 2 columns") << "realistic" << 2 << 2 << size << 15 << 110;
-        QTest::newRow("font larger, long paragraphs") << "long paragraphs" << 2 << 2 << size << 24 << 110;
-        QTest::newRow("viewport") << "realistic" << 1 << 1 << QSize(640, 720) << 20 << 110;
-        QTest::newRow("viewport, 2 columns") << "long paragraphs" << 2 << 2 << QSize(1000, 500) << 20 << 110;
-        QTest::newRow("1 to 2 columns") << "realistic" << 1 << 2 << size << 20 << 110;
-        QTest::newRow("2 to 1 column") << "long paragraphs" << 2 << 1 << size << 20 << 110;
-        QTest::newRow("line spacing") << "realistic" << 2 << 2 << size << 20 << 160;
-    }
-
-    void positionSurvivesRelayout()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, columns);
-        QFETCH(int, newColumns);
-        QFETCH(QSize, newSize);
-        QFETCH(int, newFontSize);
-        QFETCH(int, newLineSpacing);
-        const PageFormat format = PageFormat::withColumns(columns);
-        PageFormat changed = format;
-        changed.columnCount = newColumns;
-        changed.width = newSize.width();
-        changed.height = newSize.height();
-        changed.fontSize = newFontSize;
-        changed.lineSpacing = newLineSpacing;
-        EnginePage page;
-        const int count = page.open(m_files.value(name), format);
-        QVERIFY(count > 0);
-
-        for (int screen = 1; screen <= count; screen += columns) {
-            page.moveToPage(screen);
-            const QString position = page.getReadingPosXPath();
+            if (relayout.isEmpty())
+                continue;
 
             // The reader changes the page's font size or view, then lays out again: the pinned
             // character stays on screen.
+            PageFormat changed = format;
+            changed.columnCount = relayout[0];
+            changed.width = relayout[1];
+            changed.height = relayout[2];
+            changed.fontSize = relayout[3];
+            changed.lineSpacing = relayout[4];
             const int current = page.applyPageFormat(changed).value(QStringLiteral("currentPage")).toInt();
             QCOMPARE(page.current(), current);
-            const CharInfo info = charInfo(page, position);
-            QVERIFY2(info.page >= current && info.page < current + newColumns,
+            const CharInfo moved = charInfo(page, position);
+            QVERIFY2(moved.page >= current && moved.page < current + changed.columnCount,
                 qPrintable(QStringLiteral("screen %1: %2 on page %3, now showing %4")
                                .arg(screen)
                                .arg(position)
-                               .arg(info.page)
+                               .arg(moved.page)
                                .arg(current)));
 
             // The new layout's own position round-trips too.
@@ -768,44 +746,6 @@ private slots:
         QVERIFY(page.lastContentPage() < screen + columns);
         QVERIFY(turns >= (count - start) / columns - 2);
         QVERIFY(nextSpokenChunk(page, nullptr).isEmpty());
-    }
-
-    void search()
-    {
-        EnginePage page;
-        QVERIFY(page.open(chapter("realistic"), PageFormat::withColumns(2)) > 0);
-        page.moveToPage(5);
-
-        for (const QString& query : { QStringLiteral("mr. SMITH"), QStringLiteral("СЪЕШЬ"), QStringLiteral("宇宙") }) {
-            const QVariantList hits
-                = page.evaluate(QStringLiteral("findText('%1')").arg(jsengine::escaped(query))).toList();
-            const int expected = page.evaluateInt(
-                QStringLiteral("var w = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT, null, false),"
-                               " k = 0; for (var n = w.nextNode(); n; n = w.nextNode())"
-                               "  if (n.data.toLowerCase().indexOf('%1') >= 0) ++k; k")
-                    .arg(jsengine::escaped(query.toLower())));
-            QVERIFY2(expected > 0, qPrintable(query));
-            QCOMPARE(hits.size(), expected);
-            for (const QVariant& hit : hits) {
-                const QVariantMap map = hit.toMap();
-                const QString source = map.value(QStringLiteral("source")).toString();
-                const int offset = map.value(QStringLiteral("offset")).toInt();
-                QVERIFY(source.contains(QLatin1String("/text()[")));
-                QVERIFY(map.value(QStringLiteral("text")).toString().contains(query, Qt::CaseInsensitive));
-                // The source names the text node and the offset the match.
-                const QString found = page.evaluateString(QStringLiteral("getElementByXpath('%1').data.substr(%2, %3)")
-                                                              .arg(source)
-                                                              .arg(offset)
-                                                              .arg(query.size()));
-                QCOMPARE(found.toLower(), query.toLower());
-            }
-        }
-        QCOMPARE(page.evaluate(QStringLiteral("findText('')")).toList().size(), 0);
-        QCOMPARE(page.evaluate(QStringLiteral("findText('%1')").arg(jsengine::escaped(QStringLiteral("(a+["))))
-                     .toList()
-                     .size(),
-            0);
-        QCOMPARE(page.current(), 5);
     }
 };
 

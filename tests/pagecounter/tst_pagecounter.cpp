@@ -603,15 +603,10 @@ private slots:
         QVERIFY(!pages.contains(QStringLiteral("Text/nowhere.xhtml#target")));
         QCOMPARE(pages.size(), r.linkSources.size() - 1);
         QVERIFY(m_client->resultText2().isEmpty());
-    }
 
-    void searchHitsOfTwoChaptersInOrder()
-    {
-        const PageFormat format = PageFormat::withColumns(2);
-        m_client->search(QString::fromLatin1(kWord));
-        QVERIFY(paginate(request(format)));
+        // The search sent before: hits of two chapters in order, each leading the chapter page
+        // to the page the helper gave.
         QCOMPARE(m_client->resultText1(), QString::fromLatin1(kWord));
-
         const QList<SearchItem> hits = m_client->searchHits();
         QCOMPARE(hits.size(), 3);
         const QList<int> chapters = { 0, 0, 2 };
@@ -623,7 +618,6 @@ private slots:
             QVERIFY2(hit.link->source.startsWith(source + QStringLiteral("?kelpath=")), qPrintable(hit.link->source));
             QVERIFY(hit.link->page >= previousPage);
             previousPage = hit.link->page;
-            // The hit's link leads the chapter page to the page the helper gave.
             QHash<QString, int> link { { hit.link->source.mid(source.size() + 1), 0 } };
             engineCount(chapters.at(i), format, &link);
             QCOMPARE(hit.link->page, m_client->chapterStartPage(source) + link.begin().value());
@@ -650,25 +644,20 @@ private slots:
         QCOMPARE(m_client->searchHits().size(), 3);
     }
 
-    // The helper dies while it lays the book out: the request is sent to a new one.
+    // The helper dies while it lays the book out: the request is sent to a new one. When that
+    // one dies as well, the request is given up with an error and the numbers of the last layout
+    // stay; the next request is served by a new helper.
     void requestSurvivesAHelperCrash()
     {
         const PageFormat format = PageFormat::withColumns(2);
         QSignalSpy done(m_client.get(), &DataExchangeSvc::calcDone);
-        const qint64 pid = m_client->helperProcessId();
         m_client->repaginate(request(format));
-        ::kill(pid_t(pid), SIGKILL);
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
         QVERIFY(done.count() == 1 || done.wait(kReplyTimeoutMs));
         checkCounts(format);
-    }
 
-    // The helper asked again dies as well: the request is given up with an error, and the
-    // numbers of the last layout stay. The next request is served by a new helper.
-    void helperDyingTwiceKeepsTheLastNumbers()
-    {
         const int total = m_client->totalPageCount();
-        QVERIFY(total > 0);
-        QSignalSpy done(m_client.get(), &DataExchangeSvc::calcDone);
+        done.clear();
         QSignalSpy failed(m_client.get(), &DataExchangeSvc::calcError);
         QSignalSpy ready(m_client.get(), &KelRemoteProcHandler::handlerReady);
         m_client->repaginate(request(PageFormat::withColumns(1)));
