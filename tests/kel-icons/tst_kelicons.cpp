@@ -20,7 +20,6 @@ using namespace KelPainting;
 
 namespace {
 
-const QColor black(0, 0, 0);
 const QColor green(0, 255, 0);
 const QColor red(255, 0, 0);
 const QColor blue(0, 0, 255);
@@ -84,24 +83,13 @@ private slots:
         writePng(file("long.png"), QSize(5000, 1), blue, blue);
     }
 
-    void iconsFoundByName()
+    void failedLoadIsKeptUnderEmptyName()
     {
-        KelIcon* square = provider()->icon(QStringLiteral(":/svg/square.svg"));
-        QVERIFY(dynamic_cast<KelSvgIcon*>(square));
-        QCOMPARE(square->defaultSize(), QSize(16, 16));
-        QCOMPARE(provider()->icon(":/svg/square.svg"), square);
-        QVERIFY(dynamic_cast<KelSvgIcon*>(provider()->icon(QStringLiteral(":/svg/wide.SVG")))); // any case
-        KelIcon* close = provider()->icon(file("close.png"));
-        QVERIFY(dynamic_cast<KelQIcon*>(close));
-
-        // A missing file gives the null icon.
+        // The extension picks the kind in any case; a missing file gives the one null icon.
+        QVERIFY(dynamic_cast<KelSvgIcon*>(provider()->icon(QStringLiteral(":/svg/wide.SVG"))));
         KelIcon* missing = provider()->icon(QStringLiteral(":/svg/nothing-here.svg"));
         QVERIFY(!missing->isValid());
         QCOMPARE(provider()->icon(QStringLiteral("no such name")), missing);
-    }
-
-    void failedLoadIsKeptUnderEmptyName()
-    {
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression("^Can't load icon file: .*garbage.png returned size is null$"));
         KelIcon* garbage = provider()->icon(file("garbage.png"));
@@ -134,32 +122,6 @@ private slots:
         }
         // The refused icon goes with the provider too, and nothing is deleted twice.
         QCOMPARE(deletions, 2);
-    }
-
-    void svgRenderedAtRatios_data()
-    {
-        QTest::addColumn<double>("ratio");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QSize>("deviceSize");
-        QTest::newRow("default size at 2") << 2.0 << QSize() << QSize(32, 32);
-        QTest::newRow("halves round up at 1.5") << 1.5 << QSize(15, 15) << QSize(23, 23);
-        QTest::newRow("10 at 1.25") << 1.25 << QSize(10, 10) << QSize(13, 13);
-    }
-    void svgRenderedAtRatios()
-    {
-        QFETCH(double, ratio);
-        QFETCH(QSize, size);
-        QFETCH(QSize, deviceSize);
-        const QPixmap pixmap
-            = provider()->icon(QStringLiteral(":/svg/square.svg"))->pixmap(ratio, size, QColor(), Normal);
-        QCOMPARE(pixmap.size(), deviceSize);
-        QCOMPARE(pixmap.devicePixelRatioF(), ratio);
-        // The drawing fills the whole canvas: its left half is black, its right half empty.
-        const int w = deviceSize.width(), h = deviceSize.height();
-        QVERIFY(pixelIs(pixmap, 0, 0, black));
-        QVERIFY(pixelIs(pixmap, w / 2 - 2, h - 1, black));
-        QVERIFY(pixelIs(pixmap, w / 2 + 2, 0, transparent));
-        QVERIFY(pixelIs(pixmap, w - 1, h - 1, transparent));
     }
 
     void rasterRenderedAtRatios_data()
@@ -211,21 +173,6 @@ private slots:
         QVERIFY(!bad->pixmap(1.0, QSize(), QColor(), Normal).isNull());
         QVERIFY(bad->pixmap(1.0, QSize(), QColor(), Hovered).isNull());
         QVERIFY(bad->pixmap(1.0, QSize(), QColor(), WidgetState(3)).isNull());
-    }
-
-    void tinting()
-    {
-        KelIcon* square = provider()->icon(QStringLiteral(":/svg/square.svg"));
-        QPixmap tinted = square->pixmap(1.0, QSize(), QColor(255, 128, 0), Normal);
-        QVERIFY(pixelIs(tinted, 2, 2, QColor(255, 128, 0)));
-        QVERIFY(pixelIs(tinted, 12, 2, transparent));
-        // For SVG icons the colour's alpha is the drawing's opacity.
-        tinted = square->pixmap(1.0, QSize(), QColor(255, 128, 0, 128), Normal);
-        QVERIFY(pixelIs(tinted, 2, 2, QColor(255, 128, 0, 128), 4));
-        // Raster icons take the colour's red, green and blue and keep their own alpha.
-        tinted = provider()->icon(file("close.png"))->pixmap(2.0, QSize(), QColor(255, 0, 0, 40), Normal);
-        QVERIFY(pixelIs(tinted, 2, 2, red));
-        QVERIFY(pixelIs(tinted, 14, 14, QColor(255, 0, 0, 128)));
     }
 
     void cacheHits()
