@@ -285,37 +285,6 @@ private slots:
         QCOMPARE(runs.lastFinished(), KelPropertyAnimator::Start);
     }
 
-    // A jump ends the run at once and finishes it exactly once, whenever it comes.
-    void jumpsFinishTheRunOnce_data()
-    {
-        QTest::addColumn<int>("runMs");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<bool>("animated");
-        QTest::newRow("mid-run, to end") << 60 << int(KelPropertyAnimator::End) << false;
-        QTest::newRow("mid-run, back to start") << 60 << int(KelPropertyAnimator::Start) << false;
-        QTest::newRow("before the first frame") << 0 << int(KelPropertyAnimator::Start) << false;
-        QTest::newRow("animated, before the first frame") << 0 << int(KelPropertyAnimator::Start) << true;
-    }
-    void jumpsFinishTheRunOnce()
-    {
-        QFETCH(int, runMs);
-        QFETCH(int, to);
-        QFETCH(bool, animated);
-        KelProgressAnimator animator(nullptr, params(QEasingCurve::OutCubic, 200, QEasingCurve::InCubic, 300));
-        Runs runs(animator);
-        animator.animateToEnd();
-        advance(animator, runMs);
-        animator.setPos(KelPropertyAnimator::Pos(to), animated);
-        const double expected = to == KelPropertyAnimator::End ? 1.0 : 0.0;
-        QCOMPARE(animator.progress(), expected);
-        QVERIFY(!animator.isActive());
-        QCOMPARE(int(runs.lastFinished()), to);
-        advance(animator, 300);
-        QCOMPARE(animator.progress(), expected);
-        QCOMPARE(runs.started.count(), 1);
-        QCOMPARE(runs.finished.count(), 1);
-    }
-
     void pausedRunsFinishOnce()
     {
         KelProgressAnimator animator(nullptr, params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 200));
