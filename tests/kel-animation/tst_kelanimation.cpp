@@ -285,37 +285,6 @@ private slots:
         QCOMPARE(runs.lastFinished(), KelPropertyAnimator::Start);
     }
 
-    // A jump ends the run at once and finishes it exactly once, whenever it comes.
-    void jumpsFinishTheRunOnce_data()
-    {
-        QTest::addColumn<int>("runMs");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<bool>("animated");
-        QTest::newRow("mid-run, to end") << 60 << int(KelPropertyAnimator::End) << false;
-        QTest::newRow("mid-run, back to start") << 60 << int(KelPropertyAnimator::Start) << false;
-        QTest::newRow("before the first frame") << 0 << int(KelPropertyAnimator::Start) << false;
-        QTest::newRow("animated, before the first frame") << 0 << int(KelPropertyAnimator::Start) << true;
-    }
-    void jumpsFinishTheRunOnce()
-    {
-        QFETCH(int, runMs);
-        QFETCH(int, to);
-        QFETCH(bool, animated);
-        KelProgressAnimator animator(nullptr, params(QEasingCurve::OutCubic, 200, QEasingCurve::InCubic, 300));
-        Runs runs(animator);
-        animator.animateToEnd();
-        advance(animator, runMs);
-        animator.setPos(KelPropertyAnimator::Pos(to), animated);
-        const double expected = to == KelPropertyAnimator::End ? 1.0 : 0.0;
-        QCOMPARE(animator.progress(), expected);
-        QVERIFY(!animator.isActive());
-        QCOMPARE(int(runs.lastFinished()), to);
-        advance(animator, 300);
-        QCOMPARE(animator.progress(), expected);
-        QCOMPARE(runs.started.count(), 1);
-        QCOMPARE(runs.finished.count(), 1);
-    }
-
     void pausedRunsFinishOnce()
     {
         KelProgressAnimator animator(nullptr, params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 200));
@@ -364,24 +333,6 @@ private slots:
         cut.animateToEnd();
         advance(cut, 50);
         QVERIFY(qAbs(cut.progress() - 0.25) < 1e-9);
-    }
-
-    void changedParamsSnapToCurrentEnd()
-    {
-        KelProgressAnimator animator(nullptr, params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 200));
-        animator.animateToEnd();
-        advance(animator, 100);
-        animator.setAnimationParams(params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 200));
-        QVERIFY(animator.isActive()); // identical params change nothing
-
-        KelAnimationParams changed = params(QEasingCurve::OutCubic, 100, QEasingCurve::InCubic, 300);
-        changed.endValue = 2.0;
-        animator.setAnimationParams(changed);
-        QCOMPARE(animator.progress(), 2.0);
-        QVERIFY(!animator.isActive());
-        animator.animateToStart();
-        advance(animator, 150);
-        QVERIFY(qAbs(animator.progress() - 2.0 * QEasingCurve(QEasingCurve::InCubic).valueForProgress(0.5)) < 1e-9);
     }
 
     void wheelNotchScrollsSmoothly()
@@ -477,22 +428,6 @@ private slots:
         QCOMPARE(f.area.horizontalScrollBar()->value() > 0, horizontal);
     }
 
-    void wheelAnimatorDestroyedMidBurstStops()
-    {
-        WheelFixture f(QSize(100, 2000));
-        // Destroyed mid-burst: scrolling stops and wheel events reach the area as usual again.
-        f.wheel(QPoint(0, -120));
-        f.now += 8;
-        f.animator->tick();
-        QTest::ignoreMessage(QtWarningMsg, "STOP SCROLL");
-        delete f.animator;
-        const int value = f.area.verticalScrollBar()->value();
-        QTest::qWait(50);
-        QCOMPARE(f.area.verticalScrollBar()->value(), value);
-        f.wheel(QPoint(0, -120));
-        QVERIFY(f.area.verticalScrollBar()->value() > value);
-    }
-
     void pixmapCacheCostsKilobytes()
     {
         QCOMPARE(KelPixmapCache::costOf(quarterMegabyte()), 256);
@@ -562,32 +497,6 @@ private slots:
         QCOMPARE(f.geometry(3), QRect(5, 40, 50, 30));
         QCOMPARE(f.layout->heightForWidth(500), 6 + 30 + 8);
         QCOMPARE(f.layout->heightForWidth(30), 6 + 7 * 30 + 6 * 4 + 8); // one per row
-    }
-
-    void flowItemsOfVaryingSizes()
-    {
-        FlowFixture f;
-        f.add(QSize(60, 20));
-        f.add(QSize(40, 50));
-        f.add(QSize(70, 10));
-        f.add(QSize(30, 30));
-        // The third would end at 195, past the content edge 193: it opens the second row, which starts below the
-        // tallest item of the first (6 + 50 + 4).
-        f.setWidth(200);
-        QCOMPARE(f.geometry(1), QRect(75, 6, 40, 50));
-        QCOMPARE(f.geometry(2), QRect(5, 60, 70, 10));
-        QCOMPARE(f.geometry(3), QRect(85, 60, 30, 30));
-        // Without uniform sizes the minimum is the largest item minimum plus the margins.
-        QCOMPARE(f.layout->minimumSize(), QSize(35 + 12, 25 + 14));
-
-        // A wide item overflows a row of its own; zero-height items never wrap.
-        FlowFixture wide;
-        wide.add(QSize(50, 30));
-        wide.add(QSize(400, 20));
-        wide.add(QSize(150, 0), 2);
-        wide.setWidth(200);
-        QCOMPARE(wide.geometry(1).topLeft(), QPoint(5, 40));
-        QCOMPARE(wide.geometry(3).topLeft(), QPoint(165, 64));
     }
 
     void flowStretchModes_data()
@@ -703,22 +612,6 @@ private slots:
         f.replacer->setCurrentLayoutId(7);
         QCOMPARE(changed.count(), 2);
         QCOMPARE(f.order(), QString("PQRST"));
-    }
-
-    void replacerKeepsHiddenWidgets()
-    {
-        // Hidden widgets count as empty items, so a layout holding only hidden ones reads as empty.
-        ReplacerFixture f;
-        f.addWidgets("PQRS");
-        for (const char* name : { "P", "Q", "R", "S" })
-            f.widget(name)->hide();
-        f.replacer->setCurrentLayoutId(GridId);
-        QCOMPARE(f.list->count(), 0);
-        QCOMPARE(f.order(), QString("PQRS"));
-        f.widget("P")->show();
-        f.replacer->setCurrentLayoutId(ListId);
-        QCOMPARE(f.order(), QString("PQRS"));
-        QCOMPARE(f.grid->count(), 0);
     }
 
     void replacerMovesItems_data()

@@ -33,8 +33,6 @@ QRect inkRect(const QImage& image, const QColor& background)
     return result;
 }
 
-bool isBackground(const QImage& image, int x, int y) { return sameColor(colorAt(image, x, y), white, 8); }
-
 // A white root with a blue 40 x 40 box at (20, 20) or wherever the test puts it.
 struct Scene {
     Scene()
@@ -227,25 +225,6 @@ private slots:
         effect->setPadding(padding);
         QCOMPARE(effect->effectivePadding(), effectivePadding);
         QCOMPARE(effect->boundingRectFor(QRectF(QPointF(), size)), bounds);
-    }
-
-    void dropShadowIsCastBelowRight_data()
-    {
-        QTest::addColumn<double>("ratio");
-        QTest::newRow("ratio 1") << 1.0;
-        QTest::newRow("ratio 2") << 2.0;
-    }
-    void dropShadowIsCastBelowRight()
-    {
-        QFETCH(double, ratio);
-        Scene scene;
-        (new KelGraphicsDropShadowEffect(scene.box))->setColor(Qt::black);
-        const QImage image = renderWidget(&scene.root, ratio);
-        QCOMPARE(colorAt(image, 58, 58), blue); // the widget itself, unchanged
-        // The shadow: the box moved by (8, 8), its edges blurred by 2.
-        QVERIFY(colorAt(image, 64, 64).lightness() < 40);
-        QVERIFY(colorAt(image, 64, 35).lightness() < 40);
-        QVERIFY(isBackground(image, 72, 72));
     }
 
     void shadowImages()

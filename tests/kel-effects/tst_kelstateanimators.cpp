@@ -147,6 +147,9 @@ private slots:
 
     void focusAndHoverInModeTwo()
     {
+        // The window gives its first field the focus when it activates: start from the other one, so that the
+        // focus really moves in.
+        m_second->setFocus(Qt::TabFocusReason);
         KelWidgetStateAnimator editor(2);
         editor.setWidget(m_first);
         // Focus shows as the checked state, for text editors only.
@@ -257,19 +260,6 @@ private slots:
         QVERIFY(near(effectOpacity(widget), 0.001));
         runAnimations(widget);
         QCOMPARE(widget->showsFinished, 1);
-    }
-
-    void plainCallsJump()
-    {
-        auto* widget = new FadingWidget(&m_root);
-        QScopedPointer<FadingWidget> owner(widget);
-        widget->hideAnimated();
-        runAnimations(widget);
-        widget->setVisibleAnimated(true, false);
-        QVERIFY(widget->isVisible());
-        QCOMPARE(effectOpacity(widget), 1.0);
-        QVERIFY(!widget->visibilityAnimator()->isActive());
-        QCOMPARE(widget->showsFinished, 0);
     }
 
     void windowsFadeThroughTheirOpacity()

@@ -94,25 +94,6 @@ private slots:
         QVERIFY(!label.isElided());
     }
 
-    void elidedPaintMatchesAPlainLabelWithTheElidedText()
-    {
-        for (Qt::Alignment alignment : { Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter }) {
-            KelLabel label(-1);
-            label.setText(kLongText);
-            label.setAlignment(alignment);
-            label.setElideMode(Qt::ElideMiddle);
-            label.resize(120, 24);
-            const QImage elided = label.grab().toImage();
-            QVERIFY(label.isElided());
-            QLabel plain;
-            plain.setText(label.elidedText());
-            plain.setAlignment(alignment);
-            plain.resize(120, 24);
-            QCOMPARE(elided.convertToFormat(QImage::Format_ARGB32),
-                plain.grab().toImage().convertToFormat(QImage::Format_ARGB32));
-        }
-    }
-
     void minimumSizeHintOfElidingLabels()
     {
         KelLabel label(-1);
@@ -353,27 +334,6 @@ private slots:
         // The strip goes with its target.
         owner.reset();
         QVERIFY(shadow.isNull());
-    }
-
-    void shadowFadesWhenShownAndHidden()
-    {
-        std::unique_ptr<QWidget> target(new SolidWidget(QColor(Qt::white), &m_root));
-        target->setGeometry(0, 0, 300, 200);
-        target->show();
-        auto* shadow = new KelLinearShadowWidget(-1, Qt::TopEdge, 2, target.get());
-        shadow->setShadowSize(20);
-        shadow->setShadowColor(Qt::black);
-        // The darkness of the parent's pixel on the target's top edge.
-        auto darkness = [&]() { return 255 - m_root.grab().toImage().pixelColor(int(150 * m_ratio), 0).red(); };
-        const int shown = darkness();
-        QVERIFY2(shown > 60, qPrintable(QString::number(shown)));
-        // Half way through the fade the strip paints at its opacity.
-        shadow->setVisibleAnimated(false, true);
-        advanceAnimations(shadow, 60);
-        const int half = darkness();
-        QVERIFY2(half > 0 && half < shown, qPrintable(QStringLiteral("%1 %2").arg(half).arg(shown)));
-        runAnimations(shadow);
-        QVERIFY(!shadow->isVisible());
     }
 
 private:

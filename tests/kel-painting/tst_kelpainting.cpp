@@ -122,28 +122,6 @@ class TestKelPainting : public QObject {
     Q_OBJECT
 
 private slots:
-    void drawRectKeepsThePenInside_data() { addRatios(); }
-    void drawRectKeepsThePenInside()
-    {
-        QFETCH(double, ratio);
-        const QRectF rect(2, 2, 16, 16);
-        const QColor translucentRed(255, 0, 0, 128);
-        for (auto mode : { KelPainting::Overlapping, KelPainting::NotOverlapping }) {
-            QImage image = makeImage(QSize(20, 20), ratio);
-            QPainter painter(&image);
-            painter.setPen(solidPen(translucentRed, 2));
-            painter.setBrush(kFill);
-            KelPainting::drawRect(painter, rect, mode);
-            QCOMPARE(painter.pen().color(), translucentRed); // state left as found
-            painter.end();
-
-            QCOMPARE(inkOutside(image, toDevice(rect, ratio)), 0);
-            QCOMPARE(colorAt(image, 4, 10), kFill); // the inner fill edge meets the pen's inner edge
-            // Not overlapping: the translucent pen shows nothing of the fill beneath it.
-            const QColor underPen = colorAt(image, 3, 10);
-            QCOMPARE(underPen.blue() == 0, mode == KelPainting::NotOverlapping);
-        }
-    }
 
     void roundedRects_data() { addRatios(); }
     void roundedRects()
@@ -273,19 +251,6 @@ private slots:
         QCOMPARE(KelPainting::blurredWidgetPixmap(&widget, 0).toImage().pixelColor(19, 15), QColor(Qt::red));
         const QColor seam = KelPainting::blurredWidgetPixmap(&widget, 8).toImage().pixelColor(20, 15);
         QVERIFY2(seam.red() > 40 && seam.blue() > 40, qPrintable(seam.name()));
-    }
-
-    void snapping()
-    {
-        QCOMPARE(KelPainting::snapToDevicePixels(2.0, QRectF(0.3, 0.3, 5.1, 5.1)), QRectF(0.3, 0.3, 5.1, 5.1));
-        const QRectF snapped = KelPainting::snapToDevicePixels(1.5, QRectF(0.4, 0.4, 10.1, 10.1));
-        for (double edge : { snapped.left(), snapped.top(), snapped.right(), snapped.bottom() })
-            QVERIFY(isWhole(edge * 1.5));
-        QCOMPARE(qRound(snapped.right() * 1.5), 16); // 10.5 * 1.5 = 15.75
-        // Halves round away from zero.
-        QCOMPARE(KelPainting::snapToDevicePixels(1.5, 1.0), 4.0 / 3.0);
-        QCOMPARE(KelPainting::snapToDevicePixels(1.5, -1.0), -4.0 / 3.0);
-        QCOMPARE(KelPainting::snapMarginsToDevicePixels(1.25, QMarginsF(1, 2, 3, 0.2)), QMarginsF(0.8, 2.4, 3.2, 0.0));
     }
 
     void textSizeAtAFixedPitch()

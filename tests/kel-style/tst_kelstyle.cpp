@@ -6,7 +6,6 @@
 #include "styles/kelqproxystyle.h"
 #include "styles/kelstyle.h"
 #include "utils/kelgeometryutils.h"
-#include "widgets/kelwidget.h"
 #include "windows/kelwindowframe.h"
 
 #include <QApplication>
@@ -61,25 +60,6 @@ public:
 };
 
 bool marked(const QWidget* widget, const char* property) { return widget->property(property).toBool(); }
-
-// Records the names of a toolkit widget's signals in the order they arrive.
-class SignalLog : public QObject {
-public:
-    explicit SignalLog(KelWidget* widget)
-    {
-        const auto flag = [](bool v) { return QString(v ? "true" : "false"); };
-        connect(widget, &KelWidget::showed, this, [this] { names << "showed"; });
-        connect(widget, &KelWidget::hided, this, [this] { names << "hided"; });
-        connect(widget, &KelWidget::visibilityChanged, this, [=](bool v) { names << "visibility " + flag(v); });
-        connect(widget, &KelWidget::visibilityToParentChanged, this, [=](bool v) { names << "toParent " + flag(v); });
-        connect(widget, &KelWidget::moved, this,
-            [this](QPoint p) { names << QStringLiteral("moved %1,%2").arg(p.x()).arg(p.y()); });
-        connect(widget, &KelWidget::resized, this, [this] { names << "resized"; });
-        connect(widget, &KelWidget::geometryChanged, this, [this] { names << "geometry"; });
-    }
-    QStringList take() { return std::exchange(names, QStringList()); }
-    QStringList names;
-};
 
 // A window that counts its paint events.
 class PaintedWindow : public QWidget {
@@ -293,26 +273,6 @@ private slots:
         KelQProxyStyle::setFramePainterTest(nullptr);
         KelQProxyStyle::setSpinBoxPainterTest(nullptr);
         QCOMPARE(proxy.pixelMetric(QStyle::PM_ButtonMargin), 77); // the rest goes to the platform style
-    }
-
-    void widgetVisibilitySignals()
-    {
-        QWidget window;
-        window.resize(100, 100);
-        auto* child = new KelWidget(&window);
-        SignalLog log(child);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        // The first show lays the child out, then shows it.
-        QCOMPARE(log.take(),
-            (QStringList {
-                "moved 0,0", "geometry", "resized", "geometry", "visibility true", "showed", "toParent true" }));
-        child->hide();
-        QCOMPARE(log.take(), (QStringList { "visibility false", "hided", "toParent false" }));
-        // Hidden explicitly: the parent's hiding and showing does not concern it.
-        window.hide();
-        window.show();
-        QVERIFY(log.take().isEmpty());
     }
 
     // Every change that affects painting repaints the window once; an equal value does nothing.

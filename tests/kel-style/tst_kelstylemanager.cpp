@@ -119,15 +119,18 @@ private slots:
         m_settings = std::make_unique<KelSettings>(
             KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
         KelApplication::instance()->setSettings(m_settings.get());
+        manager()->addStyle(&m_day);
+        manager()->addStyle(&m_night);
+        manager()->addStyle(&m_sepia);
     }
+
+    // Every case starts from the day look, so that each switch below is a real change.
+    void init() { QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day"))); }
 
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
 
     void stylesAreSwitchedAndTheChoiceSaved()
     {
-        manager()->addStyle(&m_day);
-        manager()->addStyle(&m_night);
-        manager()->addStyle(&m_sepia);
         QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         m_settings->sync();
@@ -159,10 +162,9 @@ private slots:
     }
 
     // Every registered object takes the new look, in registration order; animators follow the style's
-    // animations and dimming.
+    // animations and dimming, and the UI services ask it too.
     void styledObjectsTakeTheNewLook()
     {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
         StyledLabel text(9, QStringLiteral("text"));
         StyledLabel error(8, QStringLiteral("error"));
         StyledLabel unstyled(-1, QStringLiteral("unstyled"));
@@ -178,6 +180,8 @@ private slots:
         QVERIFY(error.textColor() != text.textColor());
         QCOMPARE(unstyled.textColor(), unstyledColor);
         QCOMPARE(animator.disabledDimming(), 0.3);
+        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
+            QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
 
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
         QCOMPARE(text.textColor(), dayText);
@@ -276,7 +280,6 @@ private slots:
         delete solo;
         QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
         QCOMPARE(manager()->styles().size(), count);
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
     }
 
     void contextMenusTakeTheStyleSheet()
@@ -290,13 +293,6 @@ private slots:
         QVERIFY(menu);
         QTRY_COMPARE(menu->styleSheet(), kelStyle()->applyMenuStyle(40));
         menu->close();
-    }
-
-    void uiServicesAskTheCurrentStyle()
-    {
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
-        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
-            QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
     }
 };
 
