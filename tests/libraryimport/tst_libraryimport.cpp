@@ -670,28 +670,6 @@ private slots:
         QCOMPARE(record.title, QStringLiteral("A Library Book"));
     }
 
-    void archiveFieldsKeptOrReplaced()
-    {
-        // A book that came from a library archive brings its author and title along.
-        librarybooks::BookSpec anonymous;
-        anonymous.authorFirst.clear();
-        anonymous.authorLast.clear();
-        anonymous.title.clear();
-        // PDF and comics name themselves only when the archive has no name for them.
-        for (const char* fileName : { "anonymous.epub", "anonymous.fb2", "anonymous.pdf", "anonymous.cbz" }) {
-            const QString path = writeBook(books(), fileName, anonymous);
-            QVERIFY(!path.isEmpty());
-            BookDto record = recordFor(path);
-            record.author = QStringLiteral("Archive Author");
-            record.title = QStringLiteral("Archive Title");
-            record.position = 7;
-            record.is_favorite = 1;
-            QCOMPARE(readBookFile(record, false), ItemAdded);
-            QCOMPARE(record.author.trimmed() + '/' + record.title, QStringLiteral("Archive Author/Archive Title"));
-            QCOMPARE(record.position + record.is_favorite, 8);
-        }
-    }
-
     void coverSizes_data()
     {
         QTest::addColumn<QSize>("picture");
