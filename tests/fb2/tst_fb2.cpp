@@ -1141,12 +1141,6 @@ private slots:
         QCOMPARE(partly.chapters(), QStringList({ "w_1.html" }));
         QCOMPARE(contents(partly), QStringList({ "B -> w_1.html", "  S1 -> ", "  S2 -> " }));
         QVERIFY(QDir(blocked).entryList({ "*.part" }, QDir::Files | QDir::Hidden).isEmpty());
-
-        // A missing output folder is made.
-        const QString made = path(QStringLiteral("new/folder"));
-        FbDocument fresh(book);
-        QVERIFY(fresh.load(made));
-        QCOMPARE(htmlFiles(made), QStringList({ "folder_1.html", "folder_2.html" }));
     }
 };
 
