@@ -1,11 +1,9 @@
-#include "formats/bookformat.h"
 #include "formats/imagedocument.h"
 #include "formats/textdocument.h"
 #include "formats/toctree.h"
 #include "temphome.h"
 #include "testfiles.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,7 +19,6 @@ public:
         : TextDocument(QStringLiteral("/books/fake.epub"))
     {
     }
-    void setToc(const QList<TocPoint>& toc) { m_toc = toc; }
 };
 
 class FakeImageDocument : public ImageDocument {
@@ -65,19 +62,6 @@ class TestFormatRecords : public QObject {
     Q_OBJECT
 
 private slots:
-    void formatCodes()
-    {
-        // Names in any letter case; anything else, blanks included, is the unknown code 12.
-        QList<int> codes;
-        for (const char* name : { "EPUB", "pdf", "7Z", "", "doc", " epub" })
-            codes.append(bookFormatFromName(QString::fromLatin1(name)));
-        QCOMPARE(codes, QList<int>({ 0, 3, 10, 12, 12, 12 }));
-        for (int code = 0; code <= 10; ++code)
-            QCOMPARE(bookFormatFromName(bookFormatName(code)), code);
-        QCOMPARE(QStringList({ bookFormatName(10), bookFormatName(11), bookFormatName(12), bookFormatName(-1) }),
-            QStringList({ "7z", "unknown", "unknown", "unknown" }));
-    }
-
     void chapterNavigation()
     {
         FakeTextDocument doc;
@@ -102,61 +86,6 @@ private slots:
         // A chapter listed twice: the scan passes over a match at the last index.
         doc.addChapter(QStringLiteral("ch1.xhtml"));
         QCOMPARE(doc.nextChapter(QStringLiteral("ch1.xhtml")), QStringLiteral("Ch2.xhtml"));
-    }
-
-    void chapterFilePaths()
-    {
-        FakeTextDocument doc;
-        doc.setBasePath(QStringLiteral("/data/book/OEBPS"));
-        doc.addChapter(QStringLiteral("a.xhtml"));
-        doc.addChapter(QStringLiteral("b.XHTML"));
-        doc.addChapter(QStringLiteral("c.html"));
-        doc.addChapter(QStringLiteral("text/d"));
-        doc.setChapterKind(QStringLiteral("a.xhtml"), TextDocument::KindXhtml);
-        doc.setChapterKind(QStringLiteral("b.XHTML"), TextDocument::KindXhtml);
-        doc.setChapterKind(QStringLiteral("c.html"), TextDocument::KindHtml);
-
-        QCOMPARE(doc.chapterFilePath(QStringLiteral("a.xhtml")), QStringLiteral("/data/book/OEBPS/a.xhtml"));
-        QCOMPARE(doc.chapterFilePath(QStringLiteral("b.XHTML")), QStringLiteral("/data/book/OEBPS/b.XHTML.xhtml"));
-        QCOMPARE(doc.chapterFilePath(QStringLiteral("c.html")), QStringLiteral("/data/book/OEBPS/c.html"));
-        QCOMPARE(doc.chapterFilePath(QStringLiteral("text/d")), QStringLiteral("/data/book/OEBPS/text/d"));
-
-        const auto infos = doc.chapterPageInfos();
-        QCOMPARE(infos.first.size(), 4);
-        QVERIFY(infos.second.isEmpty());
-        QCOMPARE(infos.first.at(1).source, QStringLiteral("b.XHTML"));
-        QCOMPARE(infos.first.at(1).fileUrl, QUrl::fromLocalFile(QStringLiteral("/data/book/OEBPS/b.XHTML.xhtml")));
-    }
-
-    void tocJsonRoundTrip()
-    {
-        TempHome home;
-        const QString base = home.filePath(QStringLiteral("book/OEBPS"));
-        FakeTextDocument doc;
-        doc.setToc({ point(QStringLiteral("  One \n chapter "), 3, base + QStringLiteral("/ch1.xhtml"),
-                         { point(QStringLiteral("Part"), 4, QStringLiteral("ch1.xhtml#s1")) }),
-            point(QStringLiteral("Two"), 9, QStringLiteral("ch2.xhtml")) });
-        const QJsonArray json = doc.tocToJson().toArray();
-        QCOMPARE(json.size(), 2);
-        QVERIFY(json.at(1).toObject().value(QStringLiteral("Childs")).isArray());
-        QCOMPARE(json.at(1).toObject().value(QStringLiteral("Childs")).toArray().size(), 0);
-        QVERIFY(!json.at(0).toObject().contains(QStringLiteral("Page")));
-
-        const QString cache = home.filePath(QStringLiteral("book.toc"));
-        QVERIFY(testfiles::write(cache, QJsonDocument(json).toJson(QJsonDocument::Indented)));
-        TocTree tree;
-        tree.load(cache, base);
-        QCOMPARE(tree.points.size(), 2);
-        QCOMPARE(tree.points.at(0).link->source, QStringLiteral("ch1.xhtml"));
-        QCOMPARE(tree.points.at(0).title, QStringLiteral("One chapter"));
-        QCOMPARE(tree.points.at(0).index, 0);
-        QCOMPARE(tree.points.at(0).link->page, -1);
-        QCOMPARE(tree.points.at(0).children.size(), 1);
-        QCOMPARE(tree.points.at(0).children.at(0).link->source, QStringLiteral("ch1.xhtml#s1"));
-        QCOMPARE(tree.points.at(0).children.at(0).index, 1);
-        QCOMPARE(tree.points.at(1).link->source, QStringLiteral("ch2.xhtml"));
-        QCOMPARE(tree.points.at(1).index, 2);
-        QCOMPARE(tree.nextIndex, 3);
     }
 
     void tocLoadFailures()
