@@ -220,7 +220,7 @@ private slots:
                 Profiles::use(QString::fromLatin1(profile));
         QCOMPARE(slideBox->graphicsEffect(), shadow);
         QCOMPARE(bar->label()->graphicsEffect(), labelShadow);
-        QCOMPARE(area->findChildren<KelScrollBar*>().size(), 1); // the horizontal policy is off
+        QCOMPARE(area->findChildren<KelScrollBar*>().size(), 1); // the horizontal policy is off: no bar for it
         QCOMPARE(area->findChildren<KelGeometryWatcher*>().size(), 1);
         grained->resize(20, 20);
         const QImage grainedImage = grained->grab().toImage();
@@ -613,16 +613,6 @@ private slots:
         QPushButton button(QStringLiteral("still styled"));
         QVERIFY(!button.grab().isNull());
         QVERIFY(appStyle->pixelMetric(QStyle::PM_ButtonMargin) >= 0);
-    }
-
-    void scrollBarsHonourAlwaysOff()
-    {
-        QScrollArea area;
-        area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        installScrollBars(&area, 0);
-        const QList<KelScrollBar*> bars = area.findChildren<KelScrollBar*>();
-        QCOMPARE(bars.size(), 1);
-        QCOMPARE(bars[0]->orientation(), Qt::Horizontal);
     }
 };
 
