@@ -215,6 +215,26 @@ private slots:
         QCOMPARE(reopened.count(), 0);
     }
 
+    // The members reach the file at the write step and read back with one signal per change.
+    void membersRoundTripThroughWriteSettings()
+    {
+        {
+            auto settings = open();
+            settings->setLocaleName(QStringLiteral("fr_FR"));
+            settings->setUpdateCheckerEnabled(false);
+            settings->writeSettings();
+        }
+        auto settings = open();
+        QSignalSpy updates(settings.get(), &KelSettings::updateCheckerEnabledChanged);
+        QSignalSpy registers(settings.get(), &KelSettings::registerAsDefaultAppChanged);
+        settings->readSettings();
+        settings->readSettings();
+        QCOMPARE(settings->localeName(), QStringLiteral("fr_FR"));
+        QVERIFY(!settings->updateCheckerEnabled());
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(registers.count(), 0);
+    }
+
     void currentVersionInTheNativeStoreWins()
     {
         QSettings(QCoreApplication::organizationName(), QCoreApplication::applicationName())
