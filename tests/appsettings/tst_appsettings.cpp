@@ -241,14 +241,6 @@ private slots:
         QCOMPARE(columns.count(), 1);
     }
 
-    void missingImportFolderIsMadeOnRequest()
-    {
-        QDir(importDir()).removeRecursively();
-        auto settings = open();
-        QCOMPARE(settings->import_folder(), importDir());
-        QVERIFY(QDir(importDir()).exists());
-    }
-
     void firstReadIsSilentAndToolkitKeysAreShared()
     {
         store(QStringLiteral("localeName"), QStringLiteral("xx_YY"));

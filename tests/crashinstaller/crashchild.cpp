@@ -1,6 +1,5 @@
 // Installs the crash handler as the application does and then crashes the way its argument says:
-//   crashchild <mode>      null-write, abort, stack-overflow, division, trap, bus-error, thread,
-//                          fatal-message, uninstalled (handler removed again before a null write)
+//   crashchild <mode>      null-write, abort, stack-overflow, bus-error, thread, fatal-message
 // With PL_CRASH_FORBID_MALLOC set, any allocation after the crash (that is, in the handler) ends
 // the process with exit code 99 instead of the signal.
 #include "crashinstaller/crashinstaller.h"
@@ -100,21 +99,6 @@ __attribute__((noinline)) int crashByStackOverflow(int depth)
     return crashByStackOverflow(depth + 1) + pad[(depth + 1) % sizeof pad];
 }
 
-__attribute__((noinline)) int crashByDivision()
-{
-    // Both operands unknown: 1 / x alone is computed without a division.
-    volatile int dividend = 1;
-    volatile int zero = 0;
-    aboutToCrash();
-    return dividend / zero;
-}
-
-__attribute__((noinline)) void crashByTrap()
-{
-    aboutToCrash();
-    __builtin_trap();
-}
-
 // Reading a mapped page whose file has been cut away.
 __attribute__((noinline)) int crashByBusError()
 {
@@ -153,21 +137,15 @@ int main(int argc, char** argv)
     installer->addFile(settings, QStringLiteral("Configuration File"));
     installer->addFile(QDir::home().filePath(QStringLiteral("pipe")), QStringLiteral("Pipe"));
     installer->addLogFiles(logDir, QStringLiteral("crashchild*.txt"), 10);
-    if (mode == "uninstalled")
-        installer.reset();
 
     qInfo("about to crash: %s", mode.constData());
-    if (mode == "null-write" || mode == "uninstalled") {
+    if (mode == "null-write") {
         crashByNullWrite();
     } else if (mode == "abort") {
         crashByAbort();
     } else if (mode == "stack-overflow") {
         aboutToCrash();
         return crashByStackOverflow(0);
-    } else if (mode == "division") {
-        return crashByDivision();
-    } else if (mode == "trap") {
-        crashByTrap();
     } else if (mode == "bus-error") {
         return crashByBusError();
     } else if (mode == "thread") {

@@ -8,24 +8,6 @@
 #include <QUuid>
 #include <QWidget>
 
-// A toolkit window that counts its retranslations.
-class RetranslatedWindow : public KelWindow {
-    Q_OBJECT
-public:
-    RetranslatedWindow()
-        : KelWindow(KelWindow::WindowParams())
-    {
-    }
-    void translateUi() override
-    {
-        ++calls;
-        KelWindow::translateUi();
-    }
-
-public:
-    int calls = 0;
-};
-
 // Runs one test class inside an application object of type App, with a temporary HOME that is
 // set before anything asks for the user's folders (QSettings keeps them once looked up) and a
 // single-instance group of its own.

@@ -1,9 +1,7 @@
 // One start of the toolkit application for the single-instance tests.
 //   kelinstancehelper <id> primary <count>      serve; print each message; quit after count (0: never)
 //   kelinstancehelper <id> send <timeoutMs> <argument>...   hand the arguments, joined with "|", over
-//   kelinstancehelper <id> sendlong <length> <timeoutMs>    hand a long text over
 // Exit code 0 when it served or handed over, 1 when the hand-over failed, 2 when another instance runs.
-#include "instancemessages.h"
 #include "kelapplication.h"
 
 #include <QTextStream>
@@ -28,8 +26,7 @@ int serve(KelApplication& app, int expected)
     app.setActivationWindow(&window);
     int received = 0;
     QObject::connect(&app, &KelSingleApplication::messageReceived, &app, [&](const QString& message) {
-        out() << "MSG " << message.size() << ' ' << instanceMessageDigest(message) << ' '
-              << (message.size() <= 1000 ? message : QString()) << Qt::endl;
+        out() << "MSG " << message << Qt::endl;
         out() << "WIN minimized=" << int(window.windowState().testFlag(Qt::WindowMinimized))
               << " visible=" << int(window.isVisible()) << Qt::endl;
         if (++received == expected)
@@ -51,18 +48,9 @@ int main(int argc, char** argv)
     if (mode == QLatin1String("primary"))
         return serve(app, args.value(3).toInt());
 
-    QString message;
-    int timeout = 0;
-    if (mode == QLatin1String("send")) {
-        timeout = args.value(3).toInt();
-        message = args.mid(4).join(QLatin1Char('|'));
-    } else if (mode == QLatin1String("sendlong")) {
-        message = longInstanceMessage(args.value(3).toInt());
-        timeout = args.value(4).toInt();
-    } else {
+    if (mode != QLatin1String("send"))
         return 64;
-    }
-    if (app.sendMessage(message, timeout)) {
+    if (app.sendMessage(args.mid(4).join(QLatin1Char('|')), args.value(3).toInt())) {
         out() << "SENT" << Qt::endl;
         return 0;
     }
