@@ -233,6 +233,9 @@ LibraryPage::LibraryPage(QWidget* parent)
         QObject::connect(d->filter, &BookSortFilterModel::filterCategoryChanged, this, [this] { updateIsEmptyText(); });
         QObject::connect(d->filter, &BookSortFilterModel::searchTextChanged, this, [this] { updateIsEmptyText(); });
     }
+    // The empty text names the shown folder, so a rename must reach it.
+    if (d->folders)
+        QObject::connect(d->folders, &QAbstractItemModel::dataChanged, this, [this] { updateIsEmptyText(); });
     QObject::connect(d->restoreAllButton, &KelButton::clicked, this, [this] {
         if (d->books)
             d->books->restoreFromTrashAll();
