@@ -284,13 +284,6 @@ private slots:
         for (int row = 0; row < folderModel()->rowCount(); ++row)
             modelTitles << folderModel()->index(row, 0).data().toString();
         QCOMPARE(titles, modelTitles);
-        // A change without the display role leaves the entry alone.
-        made->setText(QStringLiteral("stale"));
-        const QModelIndex row = folderModel()->indexById(id);
-        emit folderModel()->dataChanged(row, row, { Qt::ToolTipRole });
-        QCOMPARE(made->text(), QStringLiteral("stale"));
-        emit folderModel()->dataChanged(row, row, { Qt::DisplayRole });
-        QCOMPARE(made->text(), QStringLiteral("Zeta"));
         // The menu's Delete asks first; "No" keeps the folder.
         auto deleteThroughMenu = [&] {
             emit made->customContextMenuRequested(QPoint(1, 1));
@@ -401,8 +394,6 @@ private slots:
         QCOMPARE(toggled.count(), 1);
         QVERIFY(bookimporter::instance()->isPaused());
         QVERIFY(!strip->progressBar()->isEnabled());
-        QVERIFY(!strip->iconLabel()->isEnabled());
-        QVERIFY(!strip->percentLabel()->isEnabled());
         QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
         click(strip->pauseButton());
         QVERIFY(!bookimporter::instance()->isPaused());
@@ -411,12 +402,9 @@ private slots:
         emit bookimporter::instance()->exportStarted();
         QVERIFY(strip->isVisible());
         QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
-        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop exporting"));
         QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
         emit bookimporter::instance()->exported(0, 0);
         QVERIFY(!strip->isVisible());
-        emit bookimporter::instance()->importStarted();
-        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop importing"));
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
@@ -450,22 +438,6 @@ private slots:
             books()->index(0, 0), BookModel::TitleRole, QStringLiteral("Paper Title"), -1, Qt::MatchExactly);
         QCOMPARE(read.size(), 1);
         QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
-    }
-
-    // The header's columns follow the rows' widths in the table; cards leave them free.
-    void headerWidths()
-    {
-        const auto fixed = [this] {
-            int count = 0;
-            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
-                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
-            return count;
-        };
-        QVERIFY(books()->rowCount() > 0);
-        choose(Enums::View_Table);
-        QTRY_VERIFY(fixed() > 0);
-        choose(Enums::View_Cards);
-        QTRY_COMPARE(fixed(), 0);
     }
 
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
@@ -596,8 +568,15 @@ private slots:
     }
 
     // Widgets only near the viewport, in the sizes they lay themselves out in; the last book reachable.
+    // The header's columns follow the rows' widths in the table; cards leave them free.
     void largeLibrary()
     {
+        const auto fixed = [this] {
+            int count = 0;
+            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
+                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
+            return count;
+        };
         QSqlDatabase::database().transaction();
         for (int i = 0; i < 2000; ++i)
             addBook(
@@ -608,6 +587,7 @@ private slots:
         const int rows = filter()->rowCount();
         for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {
             choose(mode);
+            QTRY_COMPARE(fixed() > 0, mode == Enums::View_Table);
             const QSize view = list->viewport()->size();
             const int perView = mode == Enums::View_Table ? view.height() / 80 + 1 : (view.width() / 214) * 3;
             list->scrollToRow(rows - 1);
