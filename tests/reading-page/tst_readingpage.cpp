@@ -1,5 +1,5 @@
-// The reading page over books of the library: reopening, the page's keys, the title, the
-// encoding menu and a book that cannot be opened. The note popup on an open EPUB: colours make and
+// The reading page over books of the library: reopening, the page's keys, the title and the
+// encoding menu. The note popup on an open EPUB: colours make and
 // recolour one note, "Add note" opens the comment editor that stores every keystroke, the shortcuts
 // act only on visible entries, and a long comment keeps the popup inside the screen.
 
@@ -205,26 +205,6 @@ private slots:
         QCOMPARE(checked, QStringList { QString::fromLatin1(QTextCodec::codecForName("Windows-1251")->name()) });
         delete menu;
         QVERIFY(m_page->openBook(m_bookId));
-    }
-
-    void damagedBook()
-    {
-        const QString path = m_fixture.home().filePath(QStringLiteral("broken.epub"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("this is not a zip archive");
-        file.close();
-        BookDto book;
-        book.full_path = path;
-        book.title = QStringLiteral("broken");
-        book.format = 0;
-        const int id = m_fixture.books()->addBook(book);
-        QVERIFY(id > 0);
-        QVERIFY(!m_page->openBook(id));
-        QVERIFY(!m_page->bookContext());
-        // The next book opens from a page without a book.
-        QVERIFY(m_page->openBook(m_bookId));
-        QVERIFY(m_page->bookContext());
     }
 
     void cleanupTestCase() { m_stack.reset(); }
