@@ -157,12 +157,14 @@ private slots:
         QPair<int, int> floating = shades();
         QVERIFY2(floating.first > 3 && floating.second > 3,
             qPrintable(QStringLiteral("%1 %2").arg(floating.first).arg(floating.second)));
-        // A change of look keeps the shadow to full screen.
+        // A change of look keeps the shadow to full screen, floating or docked.
         Profiles::use(m_profiles->night.id());
         Profiles::use(m_profiles->day.id());
         QCOMPARE(shades(), floating);
         bar->setFullscreenLook(false);
         footer->setFullscreenLook(false);
+        Profiles::use(m_profiles->night.id());
+        Profiles::use(m_profiles->day.id());
         QCOMPARE(shades(), qMakePair(0, 0));
     }
 
