@@ -24,11 +24,11 @@ void sendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton b
     QApplication::sendEvent(target, &e);
 }
 
-QWidget* namedRow(QWidget* parent, const QString& name, QSize size = QSize(100, 30))
+QWidget* namedRow(QWidget* parent, const QString& name)
 {
     auto* w = new QWidget(parent);
     w->setObjectName(name);
-    w->setFixedSize(size);
+    w->setFixedSize(100, 30);
     return w;
 }
 
@@ -58,12 +58,8 @@ struct DndFixture {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
         for (const char* name : { "a", "b", "c", "d" }) {
-            QWidget* w = namedRow(&window, QLatin1String(name));
-            rows << w;
-            if (auto* box = qobject_cast<QBoxLayout*>(layout))
-                box->addWidget(w);
-            else
-                layout->addWidget(w);
+            rows << namedRow(&window, QLatin1String(name));
+            layout->addWidget(rows.last());
         }
         window.resize(grid ? 200 : 100, grid ? 60 : 120);
         // Set after the layout: children must be watched all the same.
@@ -413,7 +409,6 @@ void TestKelListWidget::moveAndLayoutChange()
     f.list->setModel(&model);
     const QList<RowWidget*> before = f.rows();
     QVERIFY(model.moveRows(QModelIndex(), 0, 3, QModelIndex(), 5));
-    QCOMPARE(modelTexts(model), QStringList({ "d", "e", "a", "b", "c" }));
     QCOMPARE(f.texts(), modelTexts(model));
     QCOMPARE(f.rows(), QList<RowWidget*>({ before[3], before[4], before[0], before[1], before[2] }));
     QVERIFY(model.moveRows(QModelIndex(), 4, 1, QModelIndex(), 0));
