@@ -348,7 +348,6 @@ private slots:
         header.resize(900, 40);
         header.show();
         QVERIFY(QTest::qWaitForWindowExposed(&header));
-        QCOMPARE(header.height(), 40);
         for (int click : clicks) {
             if (click < 0)
                 proxy.sort(1, Qt::DescendingOrder);

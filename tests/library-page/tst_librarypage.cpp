@@ -190,23 +190,6 @@ private slots:
         filter()->setFilterCategory(Enums::AllBooks);
     }
 
-    // The mode is stored; the metric goes out only on a change.
-    void viewMode()
-    {
-        QCOMPARE(m_page->viewMode(), int(Enums::View_Cards));
-        const int before = metrics(QStringLiteral("chview")).size();
-        choose(Enums::View_Table);
-        QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Table));
-        QCOMPARE(int(SettingsProvider::instance()->library_view_mode()), int(Enums::View_Table));
-        QCOMPARE(m_page->tableHeader()->viewMode(), int(Enums::View_Table));
-        QCOMPARE(metrics(QStringLiteral("chview")).last().value, QStringLiteral("0"));
-        choose(Enums::View_Table);
-        QCOMPARE(metrics(QStringLiteral("chview")).size(), before + 1);
-        choose(Enums::View_Cards);
-        QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Cards));
-        QCOMPARE(metrics(QStringLiteral("chview")).last().value, QStringLiteral("1"));
-    }
-
     // Counts are read once per event-loop pass, however many model signals came before.
     void counts()
     {
@@ -284,13 +267,6 @@ private slots:
         for (int row = 0; row < folderModel()->rowCount(); ++row)
             modelTitles << folderModel()->index(row, 0).data().toString();
         QCOMPARE(titles, modelTitles);
-        // A change without the display role leaves the entry alone.
-        made->setText(QStringLiteral("stale"));
-        const QModelIndex row = folderModel()->indexById(id);
-        emit folderModel()->dataChanged(row, row, { Qt::ToolTipRole });
-        QCOMPARE(made->text(), QStringLiteral("stale"));
-        emit folderModel()->dataChanged(row, row, { Qt::DisplayRole });
-        QCOMPARE(made->text(), QStringLiteral("Zeta"));
         // The menu's Delete asks first; "No" keeps the folder.
         auto deleteThroughMenu = [&] {
             emit made->customContextMenuRequested(QPoint(1, 1));
@@ -401,8 +377,6 @@ private slots:
         QCOMPARE(toggled.count(), 1);
         QVERIFY(bookimporter::instance()->isPaused());
         QVERIFY(!strip->progressBar()->isEnabled());
-        QVERIFY(!strip->iconLabel()->isEnabled());
-        QVERIFY(!strip->percentLabel()->isEnabled());
         QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
         click(strip->pauseButton());
         QVERIFY(!bookimporter::instance()->isPaused());
@@ -411,12 +385,9 @@ private slots:
         emit bookimporter::instance()->exportStarted();
         QVERIFY(strip->isVisible());
         QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
-        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop exporting"));
         QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
         emit bookimporter::instance()->exported(0, 0);
         QVERIFY(!strip->isVisible());
-        emit bookimporter::instance()->importStarted();
-        QCOMPARE(strip->stopButton()->toolTip(), QStringLiteral("Stop importing"));
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
@@ -452,24 +423,8 @@ private slots:
         QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
-    // The header's columns follow the rows' widths in the table; cards leave them free.
-    void headerWidths()
-    {
-        const auto fixed = [this] {
-            int count = 0;
-            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
-                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
-            return count;
-        };
-        QVERIFY(books()->rowCount() > 0);
-        choose(Enums::View_Table);
-        QTRY_VERIFY(fixed() > 0);
-        choose(Enums::View_Cards);
-        QTRY_COMPARE(fixed(), 0);
-    }
-
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
-    // "drm.mobi" an enciphered one, "nested.7z" an archive holding an EPUB; "a.epub" is in the
+    // "drm.mobi" an enciphered one, "nested.7z" an archive holding an EPUB; "a.epub" and "b.epub" are in the
     // library already.
     void failures_data()
     {
@@ -490,6 +445,10 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(bool, refuseAdds);
         QFETCH(QString, box);
+        // Run alone, the case adds them itself.
+        if (!QFileInfo::exists(m_dir.filePath(QStringLiteral("a.epub"))))
+            importThroughDialog({ book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")) });
+        m_boxes.clear();
         QStringList paths;
         for (const QString& name : files) {
             if (name.startsWith(QStringLiteral("junk:"))) {
@@ -596,8 +555,16 @@ private slots:
     }
 
     // Widgets only near the viewport, in the sizes they lay themselves out in; the last book reachable.
+    // The header's columns follow the rows' widths in the table; cards leave them free. The mode is
+    // stored; the metric goes out only on a change.
     void largeLibrary()
     {
+        const auto fixed = [this] {
+            int count = 0;
+            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
+                count += button->maximumWidth() < QWIDGETSIZE_MAX ? 1 : 0;
+            return count;
+        };
         QSqlDatabase::database().transaction();
         for (int i = 0; i < 2000; ++i)
             addBook(
@@ -606,8 +573,12 @@ private slots:
         filter()->setFilterCategory(Enums::AllBooks);
         KelListWidget* list = m_page->listWidget();
         const int rows = filter()->rowCount();
+        const int changes = metrics(QStringLiteral("chview")).size();
         for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {
             choose(mode);
+            QTRY_COMPARE(m_page->viewMode(), mode);
+            QCOMPARE(int(SettingsProvider::instance()->library_view_mode()), mode);
+            QTRY_COMPARE(fixed() > 0, mode == Enums::View_Table);
             const QSize view = list->viewport()->size();
             const int perView = mode == Enums::View_Table ? view.height() / 80 + 1 : (view.width() / 214) * 3;
             list->scrollToRow(rows - 1);
@@ -622,6 +593,11 @@ private slots:
                 QCOMPARE(book->height(), mode == Enums::View_Table ? 80 : book->heightForWidth(book->width()));
             });
         }
+        choose(Enums::View_Cards);
+        QStringList sent;
+        for (const MetricSender::Event& event : metrics(QStringLiteral("chview")).mid(changes))
+            sent << event.value;
+        QCOMPARE(sent, QStringList({ "0", "1" }));
     }
 };
 

@@ -1,5 +1,7 @@
-// The reading page over books of the library: reopening, the page's keys, the title, the
-// encoding menu and a book that cannot be opened.
+// The reading page over books of the library: reopening, the page's keys, the title and the
+// encoding menu. The note popup on an open EPUB: colours make and
+// recolour one note, "Add note" opens the comment editor that stores every keystroke, the shortcuts
+// act only on visible entries, and a long comment keeps the popup inside the screen.
 
 #include "readingfixture.h"
 #include "readingpagetest.h"
@@ -10,6 +12,7 @@
 #include "hotkeys.h"
 #include "kelapplication.h"
 #include "librarybooks.h"
+#include "mainwindow/readingpage/notepopup.h"
 #include "mainwindow/readingpage/readingpage.h"
 #include "mainwindow/readingpage/readingtoolbar.h"
 #include "mainwindow/readingpage/slidebox.h"
@@ -22,6 +25,8 @@
 #include "widgets/kelexclusivebuttongroup.h"
 #include "windows/kelpopupmenu.h"
 
+#include <QScreen>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTextCodec>
@@ -66,6 +71,19 @@ private slots:
         QVERIFY(m_page->openBook(m_bookId));
         QVERIFY(m_page->bookContext());
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+        // The note popup works on a book the fixture opens beside the page.
+        const int notesId = m_fixture.addEpub(QStringLiteral("notes.epub"), 3, 4000);
+        QVERIFY(notesId > 0);
+        QVERIFY(m_fixture.open(notesId));
+        m_popup = std::make_unique<NotePopup>();
+        m_popup->setBookContext(m_fixture.context());
+    }
+
+    void cleanup()
+    {
+        m_popup->hide();
+        for (const NoteItem& note : m_fixture.context()->notes())
+            m_fixture.context()->removeNote(note.id);
     }
 
     void reopenKeepsBook()
@@ -128,10 +146,16 @@ private slots:
         QVERIFY(librarybooks::write(path));
         BookDto book;
         book.full_path = path;
-        book.title = suffix;
+        // The title shown is the first line with text.
+        book.title = QStringLiteral("\n  \n  First line  \nSecond line");
         book.format = format;
         const int id = m_fixture.books()->addBook(book);
+        QSignalSpy titles(m_page, &ReadingPage::bookTitleChanged);
         QVERIFY(m_page->openBook(id));
+        const QString title = titles.value(titles.size() - 1).value(0).toString();
+        QVERIFY2(
+            title == QLatin1String("First line") || title.startsWith(QLatin1String("First line: ")), qPrintable(title));
+        QVERIFY(!title.contains(QLatin1String("Second")));
         ReadingToolBar* bar = m_page->toolBar();
         const QList<QWidget*> controls { bar->tocButton(), bar->notesButton(), bar->bookmarksButton(),
             bar->searchButton(), bar->readAloudBox(), bar->zoomBox(), bar->printButton() };
@@ -183,49 +207,112 @@ private slots:
         QVERIFY(m_page->openBook(m_bookId));
     }
 
-    void titleOfFirstLines()
-    {
-        BookDto book = m_fixture.books()->bookById(m_bookId);
-        book.title = QStringLiteral("\n  \n  First line  \nSecond line");
-        const int id = m_fixture.books()->addBook(book);
-        QVERIFY(id > 0);
-        QSignalSpy titles(m_page, &ReadingPage::bookTitleChanged);
-        QVERIFY(m_page->openBook(id));
-        QVERIFY(!titles.isEmpty());
-        const QString title = titles.last().first().toString();
-        QVERIFY2(
-            title == QLatin1String("First line") || title.startsWith(QLatin1String("First line: ")), qPrintable(title));
-        QVERIFY(!title.contains(QLatin1String("Second")));
-        QVERIFY(m_page->openBook(m_bookId));
-    }
-
-    void damagedBook()
-    {
-        const QString path = m_fixture.home().filePath(QStringLiteral("broken.epub"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("this is not a zip archive");
-        file.close();
-        BookDto book;
-        book.full_path = path;
-        book.title = QStringLiteral("broken");
-        book.format = 0;
-        const int id = m_fixture.books()->addBook(book);
-        QVERIFY(id > 0);
-        QVERIFY(!m_page->openBook(id));
-        QVERIFY(!m_page->bookContext());
-        // The next book opens from a page without a book.
-        QVERIFY(m_page->openBook(m_bookId));
-        QVERIFY(m_page->bookContext());
-    }
-
     void cleanupTestCase() { m_stack.reset(); }
 
+    // A colour makes a note, a second one recolours it.
+    void colours()
+    {
+        select();
+        QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Yellow));
+        QTRY_COMPARE(m_fixture.context()->notes().size(), 1);
+        QTRY_COMPARE(m_fixture.context()->notes().first().color, NoteItem::Yellow);
+        const NoteItem note = m_fixture.context()->notes().first();
+        QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Purple));
+        QTRY_COMPARE(m_fixture.context()->notes().first().color, NoteItem::Purple);
+        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QCOMPARE(m_popup->currentNoteId(), note.id);
+        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
+        QVERIFY(m_popup->deleteNoteButton()->isVisibleTo(m_popup.get()));
+        QVERIFY(m_popup->deleteColorButton()->isVisibleTo(m_popup.get()));
+
+        // Removing the note elsewhere closes the popup.
+        m_fixture.context()->removeNote(note.id);
+        QTRY_VERIFY(!m_popup->isVisible());
+        QVERIFY(m_popup->currentNoteId().isEmpty());
+    }
+
+    void addNoteWithComment()
+    {
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QCOMPARE(m_fixture.context()->notes().first().color, NoteItem::Blue);
+        QCOMPARE(m_popup->mode(), int(NotePopup::EditorMode));
+        QVERIFY(m_popup->editor()->isVisibleTo(m_popup.get()));
+        QTRY_VERIFY(m_popup->editor()->hasFocus());
+        const QString id = m_popup->currentNoteId();
+        QTest::keyClick(m_popup->editor(), Qt::Key_O);
+        QCOMPARE(m_fixture.context()->findNote(id)->note, QStringLiteral("o"));
+        QTest::keyClick(m_popup->editor(), Qt::Key_K);
+        QCOMPARE(m_fixture.context()->findNote(id)->note, QStringLiteral("ok"));
+
+        // Opening the note again shows its comment in the editor.
+        m_popup->hide();
+        m_popup->showForNote(QRect(40, 40, 80, 20), id);
+        QCOMPARE(m_popup->mode(), int(NotePopup::EditorMode));
+        QCOMPARE(m_popup->editor()->toPlainText(), QStringLiteral("ok"));
+    }
+
+    void deleteKeyOnSelection()
+    {
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        m_popup->hide();
+        // A fresh selection has no note to delete: the key is ignored.
+        select();
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QVERIFY(m_popup->isVisible());
+        m_popup->showForNote(QRect(40, 40, 80, 20), m_fixture.context()->notes().first().id);
+        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_fixture.context()->notes().size(), 0);
+    }
+
+    void longCommentStaysOnScreen()
+    {
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        m_popup->editor()->setPlainText(QStringLiteral("line\n").repeated(200));
+        QCOMPARE(m_popup->editor()->heightForWidth(m_popup->editor()->width()), TextEdit::kMaxHeight);
+        QTRY_VERIFY(m_popup->editor()->height() > 300);
+        const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
+        QTRY_VERIFY2(screen.contains(m_popup->geometry()),
+            qPrintable(QStringLiteral("%1,%2 %3x%4")
+                           .arg(m_popup->x())
+                           .arg(m_popup->y())
+                           .arg(m_popup->width())
+                           .arg(m_popup->height())));
+    }
+
 private:
+    void select()
+    {
+        QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
+        m_popup->showForSelection(QRect(40, 40, 80, 20));
+        QVERIFY(m_popup->isVisible());
+        QCOMPARE(m_popup->mode(), int(NotePopup::SelectionMode));
+    }
+
+    void activateShortcut(Hotkeys::Id id)
+    {
+        const QKeySequence sequence = Hotkeys::sequences(id).value(0);
+        bool found = false;
+        for (QShortcut* shortcut : m_popup->findChildren<QShortcut*>()) {
+            if (shortcut->key() == sequence) {
+                emit shortcut->activated();
+                found = true;
+            }
+        }
+        QVERIFY(found);
+    }
+
     ReadingFixture m_fixture;
     std::unique_ptr<QStackedWidget> m_stack;
     ReadingPage* m_page = nullptr;
     int m_bookId = -1;
+    std::unique_ptr<NotePopup> m_popup;
 };
 
 int main(int argc, char** argv) { return runReadingTest<TestReadingPage>(argc, argv); }
