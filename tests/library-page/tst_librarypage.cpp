@@ -257,10 +257,13 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(bar.currentCategory(), int(Enums::MaxBookFormat) + id);
         folderModel()->findOrAddCategory(QStringLiteral("Alpha"));
+        filter()->setFilterCategory(int(Enums::MaxBookFormat) + id);
         made->editor()->setText(QStringLiteral("  Zeta  "));
         emit made->editor()->editingFinished();
         QVERIFY(!made->isEditing());
         QCOMPARE(folderModel()->indexById(id).data().toString(), QStringLiteral("Zeta"));
+        QCOMPARE(m_page->emptyLabel()->text(), QStringLiteral("You don’t have a books in \"Zeta\""));
+        filter()->setFilterCategory(Enums::AllBooks);
         QStringList titles, modelTitles;
         for (SideBarFolder* entry : bar.folders()->folderEntries())
             titles << entry->text();
