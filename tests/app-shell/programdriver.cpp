@@ -8,11 +8,14 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace programdriver {
 
@@ -58,6 +61,12 @@ QString xdotool(const QStringList& args, int timeoutMs)
     return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
 }
 
+bool terminate(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 QStringList visibleWindows(qint64 pid)
 {
     return xdotool(
@@ -65,18 +74,24 @@ QStringList visibleWindows(qint64 pid)
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QString waitForMainWindow(qint64 pid, int timeoutMs)
+QString waitForWindow(qint64 pid, const QString& title, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        for (const QString& id : visibleWindows(pid)) {
-            if (xdotool({ QStringLiteral("getwindowname"), id }) == QLatin1String("Folvane"))
-                return id;
-        }
-        QTest::qWait(200);
-    }
-    return QString();
+    QString window;
+    waitUntil(
+        [&] {
+            for (const QString& id : visibleWindows(pid)) {
+                if (xdotool({ QStringLiteral("getwindowname"), id }) == title)
+                    window = id;
+            }
+            return !window.isEmpty();
+        },
+        timeoutMs);
+    return window;
+}
+
+QString launch(QProcess& process, const QProcessEnvironment& env, const QStringList& args)
+{
+    return start(process, env, args) ? waitForWindow(process.processId()) : QString();
 }
 
 QImage grab(const QString& windowId)
@@ -85,6 +100,23 @@ QImage grab(const QString& windowId)
 }
 
 QImage grabScreen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+double brightness(const QImage& image, int* colours)
+{
+    double sum = 0;
+    int count = 0;
+    QSet<QRgb> seen;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            sum += qGray(image.pixel(x, y));
+            ++count;
+            seen.insert(image.pixel(x, y));
+        }
+    }
+    if (colours)
+        *colours = seen.size();
+    return count ? sum / count : 0;
+}
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -118,6 +150,11 @@ QString logs(const QString& home)
             text += QString::fromUtf8(file.readAll());
     }
     return text;
+}
+
+QString settingsFile(const QString& home)
+{
+    return QDir(home).filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(QLatin1String(kAppName)));
 }
 
 QList<QVariantList> queryLibrary(const QString& home, const QString& sql, const QVariantList& values)
