@@ -1,5 +1,6 @@
 #include "programdriver.h"
 
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
-#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -101,20 +101,16 @@ QImage grab(const QString& windowId)
 
 QImage grabScreen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
 
-double brightness(const QImage& image, int* colours)
+double brightness(const QImage& image)
 {
     double sum = 0;
     int count = 0;
-    QSet<QRgb> seen;
     for (int y = 0; y < image.height(); y += 4) {
         for (int x = 0; x < image.width(); x += 4) {
             sum += qGray(image.pixel(x, y));
             ++count;
-            seen.insert(image.pixel(x, y));
         }
     }
-    if (colours)
-        *colours = seen.size();
     return count ? sum / count : 0;
 }
 
@@ -144,11 +140,8 @@ QString logs(const QString& home)
 {
     const QDir dir(QDir(home).filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName))));
     QString text;
-    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files)) {
-        QFile file(info.absoluteFilePath());
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-    }
+    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files))
+        text += QString::fromUtf8(testfiles::read(info.absoluteFilePath()));
     return text;
 }
 

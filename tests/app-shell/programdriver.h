@@ -35,8 +35,8 @@ QString launch(QProcess& process, const QProcessEnvironment& env, const QStringL
 QImage grab(const QString& windowId);
 // The whole screen, with the program's dialogs and popups.
 QImage grabScreen();
-// Mean brightness (0..255) of every fourth pixel in both directions, and how many colours they have.
-double brightness(const QImage& image, int* colours = nullptr);
+// Mean brightness (0..255) of every fourth pixel in both directions.
+double brightness(const QImage& image);
 // Polls the condition until it holds; false when the time is up.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 // Runs the action, then waits up to 3 s for the condition, up to three times: a click that lands
