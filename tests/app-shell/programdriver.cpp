@@ -1,5 +1,6 @@
 #include "programdriver.h"
 
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace programdriver {
 
@@ -58,6 +61,12 @@ QString xdotool(const QStringList& args, int timeoutMs)
     return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
 }
 
+bool terminate(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 QStringList visibleWindows(qint64 pid)
 {
     return xdotool(
@@ -65,18 +74,24 @@ QStringList visibleWindows(qint64 pid)
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QString waitForMainWindow(qint64 pid, int timeoutMs)
+QString waitForWindow(qint64 pid, const QString& title, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        for (const QString& id : visibleWindows(pid)) {
-            if (xdotool({ QStringLiteral("getwindowname"), id }) == QLatin1String("Folvane"))
-                return id;
-        }
-        QTest::qWait(200);
-    }
-    return QString();
+    QString window;
+    waitUntil(
+        [&] {
+            for (const QString& id : visibleWindows(pid)) {
+                if (xdotool({ QStringLiteral("getwindowname"), id }) == title)
+                    window = id;
+            }
+            return !window.isEmpty();
+        },
+        timeoutMs);
+    return window;
+}
+
+QString launch(QProcess& process, const QProcessEnvironment& env, const QStringList& args)
+{
+    return start(process, env, args) ? waitForWindow(process.processId()) : QString();
 }
 
 QImage grab(const QString& windowId)
@@ -85,6 +100,19 @@ QImage grab(const QString& windowId)
 }
 
 QImage grabScreen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+double brightness(const QImage& image)
+{
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            sum += qGray(image.pixel(x, y));
+            ++count;
+        }
+    }
+    return count ? sum / count : 0;
+}
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -112,12 +140,14 @@ QString logs(const QString& home)
 {
     const QDir dir(QDir(home).filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName))));
     QString text;
-    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files)) {
-        QFile file(info.absoluteFilePath());
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-    }
+    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files))
+        text += QString::fromUtf8(testfiles::read(info.absoluteFilePath()));
     return text;
+}
+
+QString settingsFile(const QString& home)
+{
+    return QDir(home).filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(QLatin1String(kAppName)));
 }
 
 QList<QVariantList> queryLibrary(const QString& home, const QString& sql, const QVariantList& values)

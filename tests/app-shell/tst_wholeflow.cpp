@@ -1,33 +1,23 @@
 // The real program under a real X server, driven as a user drives it: books of several formats
-// added and shown as cards with their covers, a book opened with a double click and read with
-// real keys, the three looks of the reading page, a clean exit, and a second start that reopens
-// the book where reading stopped. The first books are named on the command line, which adds them
-// the way a drop does; a later one comes through "Add book" and the file dialog, and is then read
-// with a note, a search, another font size and reading aloud.
+// added through "Add book" and shown as cards with their covers, read with real keys in the three
+// looks, and reopened where reading stopped by later starts on the same home.
 
 #include "epubbuilder.h"
 #include "librarybooks.h"
 #include "programdriver.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPixmap>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 using namespace programdriver;
 
@@ -76,57 +66,33 @@ bool writeLongEpub(const QString& path)
 
 void key(const QString& name) { xdotool({ QStringLiteral("key"), name }); }
 
-bool near(QRgb pixel, const QColor& colour)
-{
-    const int tolerance = 28;
-    return qAbs(qRed(pixel) - colour.red()) <= tolerance && qAbs(qGreen(pixel) - colour.green()) <= tolerance
-        && qAbs(qBlue(pixel) - colour.blue()) <= tolerance;
-}
-
-// Pixels (every second one in both directions) close to the colour, and their centre.
-QPair<int, QPoint> findColour(const QImage& image, const QColor& colour)
-{
+// Where a picture shows a colour, every second pixel in both directions looked at.
+struct ColourSpot {
     int count = 0;
+    QPoint centre;
+    QPoint corner; // top left
+};
+
+ColourSpot findColour(const QImage& image, const QColor& colour)
+{
+    ColourSpot spot;
+    spot.corner = QPoint(image.width(), image.height());
     qint64 sx = 0, sy = 0;
     for (int y = 0; y < image.height(); y += 2) {
         for (int x = 0; x < image.width(); x += 2) {
-            if (near(image.pixel(x, y), colour)) {
-                ++count;
-                sx += x;
-                sy += y;
-            }
+            const QRgb pixel = image.pixel(x, y);
+            if (qAbs(qRed(pixel) - colour.red()) > 28 || qAbs(qGreen(pixel) - colour.green()) > 28
+                || qAbs(qBlue(pixel) - colour.blue()) > 28)
+                continue;
+            ++spot.count;
+            sx += x;
+            sy += y;
+            spot.corner = QPoint(qMin(spot.corner.x(), x), qMin(spot.corner.y(), y));
         }
     }
-    return { count, count ? QPoint(int(sx / count), int(sy / count)) : QPoint() };
-}
-
-// The top left corner of the region of the colour (every second pixel looked at).
-QPoint colourCorner(const QImage& image, const QColor& colour)
-{
-    QPoint corner(image.width(), image.height());
-    for (int y = 0; y < image.height(); y += 2) {
-        for (int x = 0; x < image.width(); x += 2) {
-            if (near(image.pixel(x, y), colour)) {
-                corner.setX(qMin(corner.x(), x));
-                corner.setY(qMin(corner.y(), y));
-            }
-        }
-    }
-    return corner;
-}
-
-// Mean brightness, 0..255.
-double brightness(const QImage& image)
-{
-    double sum = 0;
-    int count = 0;
-    for (int y = 0; y < image.height(); y += 4) {
-        for (int x = 0; x < image.width(); x += 4) {
-            sum += qGray(image.pixel(x, y));
-            ++count;
-        }
-    }
-    return count ? sum / count : 0;
+    if (spot.count)
+        spot.centre = QPoint(int(sx / spot.count), int(sy / spot.count));
+    return spot;
 }
 
 // Share (0..1) of sampled pixels that differ between two pictures of one size.
@@ -154,15 +120,8 @@ class WholeFlowTest : public QObject {
     QTemporaryDir m_books;
     QProcessEnvironment m_env;
     QString m_artifacts;
-    QPoint m_pdfCard;
-    int m_pageAfterFirstRun = -1;
 
     QString allLogs() const { return logs(m_home.path()); }
-
-    void start(QProcess& process, const QStringList& args = QStringList())
-    {
-        QVERIFY(programdriver::start(process, m_env, args));
-    }
 
     void save(const QImage& image, const char* name)
     {
@@ -172,13 +131,8 @@ class WholeFlowTest : public QObject {
     // Waits until the window looks different from before, then until it holds still.
     QImage waitForChange(const QString& window, const QImage& before, int timeoutMs = 10000)
     {
-        QElapsedTimer timer;
-        timer.start();
-        QImage now = grab(window);
-        while (difference(now, before) < 0.002 && timer.elapsed() < timeoutMs) {
-            QTest::qWait(100);
-            now = grab(window);
-        }
+        QImage now;
+        waitUntil([&] { return difference(now = grab(window), before) >= 0.002; }, timeoutMs);
         return settle(window, now);
     }
 
@@ -223,31 +177,20 @@ class WholeFlowTest : public QObject {
         QList<QJsonObject> states;
         QDirIterator it(m_home.filePath(QStringLiteral(".%1/books").arg(kAppName)), { QStringLiteral("*.settings") },
             QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            if (file.open(QIODevice::ReadOnly))
-                states << QJsonDocument::fromJson(file.readAll()).object();
-        }
+        while (it.hasNext())
+            states << QJsonDocument::fromJson(testfiles::read(it.next())).object();
         return states;
-    }
-
-    QList<QJsonObject> storedPositions()
-    {
-        QList<QJsonObject> positions;
-        for (const QJsonObject& state : storedStates())
-            positions << state.value(QStringLiteral("ReadingPosition")).toObject();
-        return positions;
     }
 
     // The page of the one book read so far, -1 when there is not exactly one.
     int storedPage()
     {
-        const QList<QJsonObject> positions = storedPositions();
-        if (positions.size() != 1) {
-            qWarning() << "reading positions:" << positions;
+        const QList<QJsonObject> states = storedStates();
+        if (states.size() != 1) {
+            qWarning() << "reading states:" << states;
             return -1;
         }
-        return positions.first().value(QStringLiteral("Page")).toInt(-1);
+        return QJsonValue(states.first())[QStringLiteral("ReadingPosition")][QStringLiteral("Page")].toInt(-1);
     }
 
     // The favourite and deleted flags of a book as the running program stored them, "" when absent.
@@ -265,27 +208,16 @@ class WholeFlowTest : public QObject {
     // A number the program keeps in its settings file, -1 while it has none.
     int storedSetting(const char* name)
     {
-        QFile file(m_home.filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(kAppName)));
-        if (!file.open(QIODevice::ReadOnly))
-            return -1;
         const QRegularExpressionMatch match
             = QRegularExpression(QStringLiteral("\\b%1=(\\d+)").arg(QLatin1String(name)))
-                  .match(QString::fromUtf8(file.readAll()));
+                  .match(QString::fromUtf8(testfiles::read(settingsFile(m_home.path()))));
         return match.hasMatch() ? match.captured(1).toInt() : -1;
     }
 
-    int bookId(const QString& title)
+    bool hasFolder(const QString& name)
     {
-        const QList<QVariantList> rows
-            = queryLibrary(m_home.path(), QStringLiteral("select id from books where title = ?"), { title });
-        return rows.isEmpty() ? -1 : rows.first().value(0).toInt();
-    }
-
-    QString folderNamed(const QString& name)
-    {
-        const QList<QVariantList> rows
-            = queryLibrary(m_home.path(), QStringLiteral("select id from folders where title = ?"), { name });
-        return rows.isEmpty() ? QString() : rows.first().value(0).toString();
+        return !queryLibrary(m_home.path(), QStringLiteral("select id from folders where title = ?"), { name })
+                    .isEmpty();
     }
 
     // The notes of every book, each "style:comment" (only one book gets notes here).
@@ -293,53 +225,47 @@ class WholeFlowTest : public QObject {
     {
         QStringList notes;
         for (const QJsonObject& state : storedStates()) {
-            for (const QJsonValue& note :
-                state.value(QStringLiteral("Notes")).toObject().value(QStringLiteral("Items")).toArray()) {
-                notes << note.toObject().value(QStringLiteral("Style")).toString() + QLatin1Char(':')
-                        + note.toObject().value(QStringLiteral("Note")).toString();
-            }
+            for (const QJsonValue& note : QJsonValue(state)[QStringLiteral("Notes")][QStringLiteral("Items")].toArray())
+                notes << note[QStringLiteral("Style")].toString() + QLatin1Char(':')
+                        + note[QStringLiteral("Note")].toString();
         }
         return notes.join(QLatin1Char(' '));
     }
 
-    // Waits until the covers of exactly the given books show, and returns the picture.
-    QImage waitForCovers(const QString& window, const QStringList& suffixes)
+    // Waits until the covers of exactly the given books show; cards is the last picture.
+    bool waitForCovers(const QString& window, const QStringList& suffixes, QImage& cards, int timeoutMs = 15000)
     {
-        QElapsedTimer timer;
-        timer.start();
-        QImage cards;
         QStringList shown;
-        do {
-            QTest::qWait(200);
+        const auto showing = [&] {
             cards = grab(window);
             shown.clear();
             for (const Book& book : kBooks) {
-                if (book.cover.isValid() && findColour(cards, book.cover).first >= 300)
+                if (book.cover.isValid() && findColour(cards, book.cover).count >= 300)
                     shown << QLatin1String(book.suffix);
             }
-        } while (shown != suffixes && timer.elapsed() < 15000);
-        if (shown != suffixes)
-            qWarning() << "covers shown:" << shown << "expected:" << suffixes;
-        return cards;
+            return shown == suffixes;
+        };
+        if (waitUntil(showing, timeoutMs))
+            return true;
+        qWarning() << "covers shown:" << shown << "expected:" << suffixes;
+        return false;
     }
 
-    // Clicks a card's hover button, given as an offset from the card's corner.
-    void clickCardButton(const QString& window, const QColor& cover, const QPoint& offset)
+    // Clicks a card's hover button, given as an offset from the card's corner, until the library
+    // records the flags: a click that lands while the cards are still laid out after a filter
+    // change misses its button.
+    void clickCardButton(const QString& window, const QColor& cover, const QPoint& offset, const QString& flags)
     {
-        const QImage before = grab(window);
-        const QPoint corner = colourCorner(before, cover);
-        // Into the card first, so it shows its buttons (they may show already).
-        hover(window, corner + QPoint(60, 100));
-        waitForChange(window, before, 1500);
-        click(window, corner + offset, 1);
-    }
-
-    // Clicks a card's button until the library records the expected state: a click that lands
-    // while the cards are still being laid out after a filter change misses its button.
-    bool clickCardButtonUntil(
-        const QString& window, const QColor& cover, const QPoint& offset, const QString& title, const QString& flags)
-    {
-        return retryUntil([&] { clickCardButton(window, cover, offset); }, [&] { return bookFlags(title) == flags; });
+        const QString title = QStringLiteral("Flow fb2");
+        const auto clickButton = [&] {
+            const QImage before = grab(window);
+            const QPoint corner = findColour(before, cover).corner;
+            // Into the card first, so it shows its buttons (they may show already).
+            hover(window, corner + QPoint(60, 100));
+            waitForChange(window, before, 1500);
+            click(window, corner + offset, 1);
+        };
+        QVERIFY2(retryUntil(clickButton, [&] { return bookFlags(title) == flags; }), qPrintable(bookFlags(title)));
     }
 
     // Adds books through "Add book" and the file dialog: each entry is typed into the dialog's
@@ -367,19 +293,11 @@ class WholeFlowTest : public QObject {
         QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
     }
 
-    void terminate(QProcess& process)
+    // Opens the book of the cover's card in the library's picture and waits for its page. The status
+    // bar's "Continue reading" button is blue like the PDF's cover: only the cards above it count.
+    QImage openBook(const QString& window, const QImage& library, const QColor& cover)
     {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(20000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-    }
-
-    // Opens a book from its card and waits for its page.
-    QImage openBook(const QString& window, const QPoint& card)
-    {
-        const QImage library = grab(window);
-        click(window, card, 2);
+        click(window, findColour(library.copy(0, 0, library.width(), library.height() - 80), cover).centre, 2);
         return waitForChange(window, library, 20000);
     }
 
@@ -410,97 +328,68 @@ private slots:
 
     void addReadAndReopen()
     {
-        QStringList paths;
+        QStringList names, covered;
         for (const Book& book : kBooks) {
             librarybooks::BookSpec fixture;
             fixture.title = QStringLiteral("Flow %1").arg(QLatin1String(book.suffix));
             fixture.coverColor = book.cover;
             if (!book.cover.isValid())
                 fixture.coverSize = QSize();
+            else
+                covered << QLatin1String(book.suffix);
             if (QLatin1String(book.suffix) == QLatin1String("pdf"))
                 fixture.chapters = kPdfPages;
-            const QString path = m_books.filePath(QStringLiteral("flow.%1").arg(QLatin1String(book.suffix)));
-            QVERIFY2(librarybooks::write(path, fixture), book.suffix);
-            paths << path;
+            const QString name = QStringLiteral("flow.%1").arg(QLatin1String(book.suffix));
+            QVERIFY2(librarybooks::write(m_books.filePath(name), fixture), book.suffix);
+            names << QLatin1Char('"') + name + QLatin1Char('"');
         }
 
         QProcess first;
-        start(first);
-        QString window = waitForMainWindow(first.processId(), 30000);
+        QString window = launch(first, m_env);
         QVERIFY2(!window.isEmpty(), "no main window appeared");
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("send metrics false")), 5000);
-        QStringList names;
-        for (const QString& path : qAsConst(paths))
-            names << QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"');
-        addThroughDialog(window, first.processId(), { m_books.path(), names.join(QLatin1Char(' ')) }, paths.size());
+        addThroughDialog(window, first.processId(), { m_books.path(), names.join(QLatin1Char(' ')) }, kBooksAdded);
         save(grabScreen(), "books-added");
 
         // Every cover shows on its card.
         QImage cards;
-        QElapsedTimer timer;
-        timer.start();
-        QStringList missing;
-        do {
-            QTest::qWait(300);
-            cards = grab(window);
-            missing.clear();
-            for (const Book& book : kBooks) {
-                if (book.cover.isValid() && findColour(cards, book.cover).first < 300)
-                    missing << QLatin1String(book.suffix);
-            }
-        } while (!missing.isEmpty() && timer.elapsed() < 30000);
+        const bool allCovers = waitForCovers(window, covered, cards, 30000);
         save(cards, "cards");
-        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("covers missing: ") + missing.join(' ')));
-        QStringList covered;
-        for (const Book& book : kBooks) {
-            if (book.cover.isValid())
-                covered << QLatin1String(book.suffix);
-        }
+        QVERIFY(allCovers);
 
         // Typing into the search field leaves the one matching card; clearing it brings all back.
         click(window, QPoint(820, 91), 1);
         QTest::qWait(300);
         xdotool({ QStringLiteral("type"), QStringLiteral("pdf") });
-        save(waitForCovers(window, { QStringLiteral("pdf") }), "search");
-        QVERIFY(findColour(grab(window), kBooks[0].cover).first < 300);
-        QVERIFY(findColour(grab(window), kBooks[2].cover).first >= 300);
+        QVERIFY(waitForCovers(window, { QStringLiteral("pdf") }, cards));
+        save(cards, "search");
         key(QStringLiteral("ctrl+a"));
         key(QStringLiteral("BackSpace"));
-        cards = waitForCovers(window, covered);
-        QVERIFY(findColour(cards, kBooks[0].cover).first >= 300);
+        QVERIFY(waitForCovers(window, covered, cards));
 
         // A card's star makes a favourite; its bin moves it to the trash, where the same corner restores it.
         const QColor fb2Colour = kBooks[1].cover;
-        const QString fb2Title = QStringLiteral("Flow fb2");
-        QCOMPARE(bookFlags(fb2Title), QStringLiteral("favorite 0 deleted 0"));
-        QVERIFY2(
-            clickCardButtonUntil(window, fb2Colour, QPoint(24, 20), fb2Title, QStringLiteral("favorite 1 deleted 0")),
-            qPrintable(bookFlags(fb2Title)));
-        QVERIFY2(
-            clickCardButtonUntil(window, fb2Colour, QPoint(149, 20), fb2Title, QStringLiteral("favorite 1 deleted 1")),
-            qPrintable(bookFlags(fb2Title)));
-        covered.removeOne(QStringLiteral("fb2"));
-        QVERIFY(findColour(waitForCovers(window, covered), fb2Colour).first < 300);
+        QCOMPARE(bookFlags(QStringLiteral("Flow fb2")), QStringLiteral("favorite 0 deleted 0"));
+        clickCardButton(window, fb2Colour, QPoint(24, 20), QStringLiteral("favorite 1 deleted 0"));
+        clickCardButton(window, fb2Colour, QPoint(149, 20), QStringLiteral("favorite 1 deleted 1"));
+        QStringList notDeleted = covered;
+        notDeleted.removeOne(QStringLiteral("fb2"));
+        QVERIFY(waitForCovers(window, notDeleted, cards));
         click(window, QPoint(77, 325), 1); // "Deleted" in the side bar
-        save(waitForCovers(window, { QStringLiteral("fb2") }), "trash");
-        QVERIFY2(
-            clickCardButtonUntil(window, fb2Colour, QPoint(24, 20), fb2Title, QStringLiteral("favorite 1 deleted 0")),
-            qPrintable(bookFlags(fb2Title)));
+        QVERIFY(waitUntil([&] { return findColour(cards = grab(window), fb2Colour).count >= 300; }));
+        save(settle(window, cards), "trash");
+        clickCardButton(window, fb2Colour, QPoint(24, 20), QStringLiteral("favorite 1 deleted 0"));
         click(window, QPoint(57, 104), 1); // "All"
-        covered.insert(1, QStringLiteral("fb2"));
-        cards = waitForCovers(window, covered);
-        QVERIFY(findColour(cards, fb2Colour).first >= 300);
-
-        const QColor pdfColour = kBooks[2].cover;
-        const int pdfCardPixels = findColour(cards, pdfColour).first;
-        m_pdfCard = findColour(cards, pdfColour).second;
+        QVERIFY(waitForCovers(window, covered, cards));
 
         // A double click opens the book on its first page, all cover colour.
-        const QImage opened = openBook(window, m_pdfCard);
+        const QColor pdfColour = kBooks[2].cover;
+        const int pdfCardPixels = findColour(cards, pdfColour).count;
+        const QImage opened = openBook(window, cards, pdfColour);
         save(opened, "reading-first-page");
-        QVERIFY2(findColour(opened, pdfColour).first > 2 * pdfCardPixels,
+        QVERIFY2(findColour(opened, pdfColour).count > 2 * pdfCardPixels,
             qPrintable(
-                QStringLiteral("first page %1, card %2").arg(findColour(opened, pdfColour).first).arg(pdfCardPixels)));
+                QStringLiteral("first page %1, card %2").arg(findColour(opened, pdfColour).count).arg(pdfCardPixels)));
 
         // Each key turns a page: the picture changes each time, and the cover page is gone.
         QImage page = opened;
@@ -510,10 +399,9 @@ private slots:
             QVERIFY2(difference(next, page) > 0.002, name);
             page = next;
         }
-        QVERIFY(findColour(page, pdfColour).first < pdfCardPixels);
+        QVERIFY(findColour(page, pdfColour).count < pdfCardPixels);
 
         // F9 cycles the looks; each changes the page.
-        save(page, "reading-day");
         QImage previous = page;
         for (const char* style : { "NightStyle", "SepiaStyle" }) {
             key(QStringLiteral("F9"));
@@ -531,42 +419,36 @@ private slots:
         key(QStringLiteral("F9"));
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().count(QLatin1String("Set current style: \"DayStyle\"")) > dayCount, 10000);
 
-        terminate(first);
-        m_pageAfterFirstRun = storedPage();
+        QVERIFY(terminate(first));
+        const int pageAfterFirstRun = storedPage();
         // One page per turn in single-column mode; two with two columns.
-        QVERIFY2(
-            m_pageAfterFirstRun == 4 || m_pageAfterFirstRun == 7, qPrintable(QString::number(m_pageAfterFirstRun)));
+        QVERIFY2(pageAfterFirstRun == 4 || pageAfterFirstRun == 7, qPrintable(QString::number(pageAfterFirstRun)));
 
         // A second start on the same home: the library remembers the book and where reading stopped.
         QProcess second;
-        start(second);
-        window = waitForMainWindow(second.processId(), 30000);
+        window = launch(second, m_env);
         QVERIFY2(!window.isEmpty(), "no main window on the second start");
         QTest::qWait(500);
         const QImage library = settle(window, grab(window));
-        QVERIFY(findColour(library, pdfColour).first > 300);
-        m_pdfCard = findColour(library, pdfColour).second;
-        const QImage reopened = openBook(window, m_pdfCard);
+        QVERIFY(findColour(library, pdfColour).count > 300);
+        const QImage reopened = openBook(window, library, pdfColour);
         save(reopened, "reopened");
-        QVERIFY2(findColour(reopened, pdfColour).first < pdfCardPixels, "the book opened on its cover page");
+        QVERIFY2(findColour(reopened, pdfColour).count < pdfCardPixels, "the book opened on its cover page");
         QVERIFY(difference(reopened, library) > 0.05);
-        terminate(second);
-        QCOMPARE(storedPage(), m_pageAfterFirstRun);
+        QVERIFY(terminate(second));
+        QCOMPARE(storedPage(), pageAfterFirstRun);
 
         // A text book goes through layout and pagination; its position is a chapter link.
         QProcess third;
-        start(third);
-        window = waitForMainWindow(third.processId(), 30000);
+        window = launch(third, m_env);
         QVERIFY2(!window.isEmpty(), "no main window on the third start");
         const QImage shelf = settle(window, grab(window));
-        const QColor epubColour = kBooks[0].cover;
-        QVERIFY(findColour(shelf, epubColour).first > 300);
-        const QImage epub = openBook(window, findColour(shelf, epubColour).second);
+        QVERIFY(findColour(shelf, kBooks[0].cover).count > 300);
+        const QImage epub = openBook(window, shelf, kBooks[0].cover);
         save(epub, "reading-epub");
         QVERIFY(difference(epub, shelf) > 0.05);
         key(QStringLiteral("Right"));
         const QImage turned = waitForChange(window, epub);
-        save(turned, "reading-epub-turned");
         QVERIFY(difference(turned, epub) > 0.002);
         // "1" slides the contents box in; Escape closes it again.
         key(QStringLiteral("1"));
@@ -576,30 +458,21 @@ private slots:
         key(QStringLiteral("Escape"));
         const QImage closed = waitForChange(window, contents);
         QVERIFY2(difference(closed, turned) < 0.01, qPrintable(QString::number(difference(closed, turned))));
-        // Ctrl+B marks the page; the mark is kept with the book's state.
+        // Ctrl+B marks the page; the mark is kept with the state of the book read last, whose
+        // position is a link into its second chapter.
         key(QStringLiteral("ctrl+b"));
         QTest::qWait(1000);
-        terminate(third);
-        int bookmarked = 0;
+        QVERIFY(terminate(third));
+        QStringList marked;
         for (const QJsonObject& state : storedStates()) {
-            const QJsonArray marks
-                = state.value(QStringLiteral("Bookmarks")).toObject().value(QStringLiteral("Items")).toArray();
-            if (marks.isEmpty())
-                continue;
-            ++bookmarked;
-            QCOMPARE(marks.size(), 1);
-            QVERIFY2(state.value(QStringLiteral("ReadingPosition"))
-                         .toObject()
-                         .value(QStringLiteral("Source"))
-                         .toString()
-                         .contains(QLatin1String("ch2.xhtml")),
-                "the bookmark is not in the book read last");
+            const bool inChapter2
+                = QJsonValue(state)[QStringLiteral("ReadingPosition")][QStringLiteral("Source")].toString().contains(
+                    QLatin1String("ch2.xhtml?kelpath="));
+            const int marks = QJsonValue(state)[QStringLiteral("Bookmarks")][QStringLiteral("Items")].toArray().size();
+            if (marks > 0 || inChapter2)
+                marked << QStringLiteral("marks %1 in chapter 2 %2").arg(marks).arg(int(inChapter2));
         }
-        QCOMPARE(bookmarked, 1);
-        QStringList sources;
-        for (const QJsonObject& position : storedPositions())
-            sources << position.value(QStringLiteral("Source")).toString();
-        QVERIFY2(sources.filter(QStringLiteral("ch2.xhtml?kelpath=")).size() == 1, qPrintable(sources.join(' ')));
+        QCOMPARE(marked, QStringList { QStringLiteral("marks 1 in chapter 2 1") });
         // The footer followed into the second chapter: the page it recorded is past the first.
         const int recorded = storedSetting("last_book_page");
         QVERIFY2(recorded >= 2, qPrintable(QString::number(recorded)));
@@ -613,11 +486,9 @@ private slots:
     {
         const QString path = m_books.filePath(QStringLiteral("long.epub"));
         QVERIFY(writeLongEpub(path));
-        const QString title = QLatin1String(kLongTitle);
         QProcess run;
-        start(run);
+        QString window = launch(run, m_env);
         const qint64 pid = run.processId();
-        QString window = waitForMainWindow(pid, 30000);
         QVERIFY2(!window.isEmpty(), "no main window appeared");
         settle(window, grab(window));
 
@@ -625,20 +496,20 @@ private slots:
 
         // A new folder takes the name typed into its entry; the card's menu moves the book there.
         QVERIFY(retryUntil([&] { click(window, QPoint(114, 277), 1); }, // "Add new category"
-            [&] { return !folderNamed(QStringLiteral("New category")).isEmpty(); }));
+            [&] { return hasFolder(QStringLiteral("New category")); }));
         QTest::qWait(300);
         xdotool({ QStringLiteral("type"), QStringLiteral("Shelf") });
         key(QStringLiteral("Return"));
-        QVERIFY(waitUntil([&] { return !folderNamed(QStringLiteral("Shelf")).isEmpty(); }));
+        QVERIFY(waitUntil([&] { return hasFolder(QStringLiteral("Shelf")); }));
         click(window, QPoint(57, 104), 1); // "All"
-        QVERIFY(waitUntil([&] { return findColour(grab(window), kLongCover).first > 300; }));
+        QVERIFY(waitUntil([&] { return findColour(grab(window), kLongCover).count > 300; }));
         const QImage cards = settle(window, grab(window));
-        const QPoint card = findColour(cards, kLongCover).second;
+        const QPoint card = findColour(cards, kLongCover).centre;
         const auto inShelf = [&] {
             return queryLibrary(m_home.path(),
-                       QStringLiteral("select f.book_id from book_folder_binder f join folders c on c.id = f.folder_id "
-                                      "where f.book_id = ? and c.title = 'Shelf'"),
-                       { bookId(title) })
+                       QStringLiteral("select 1 from book_folder_binder f join folders c on c.id = f.folder_id "
+                                      "join books b on b.id = f.book_id where b.title = ? and c.title = 'Shelf'"),
+                       { QLatin1String(kLongTitle) })
                        .size()
                 == 1;
         };
@@ -649,7 +520,6 @@ private slots:
                 QTest::qWait(400);
                 click(window, card + QPoint(40, 140), 1); // "Move to"
                 QTest::qWait(400);
-                save(grabScreen(), "move-to-folder");
                 click(window, card + QPoint(170, 149), 1); // "Shelf"
             },
             inShelf));
@@ -658,23 +528,21 @@ private slots:
         click(window, QPoint(1110, 91), 1);
         const QImage table = waitForChange(window, cards);
         save(table, "table");
-        const int rowCover = findColour(table, kLongCover).first;
+        const int rowCover = findColour(table, kLongCover).count;
         QVERIFY2(
-            rowCover > 50 && rowCover < findColour(cards, kLongCover).first / 4, qPrintable(QString::number(rowCover)));
+            rowCover > 50 && rowCover < findColour(cards, kLongCover).count / 4, qPrintable(QString::number(rowCover)));
         click(window, QPoint(1056, 91), 1);
         const QImage library = waitForChange(window, table);
 
         // A word selected by a drag brings the note popup: a colour makes the note, and the
         // comment typed into its editor is kept with it.
-        QImage page = openBook(window, findColour(library, kLongCover).second);
+        QImage page = openBook(window, library, kLongCover);
         save(page, "long-book");
         QString popup;
         const auto popupShown = [&] {
-            popup.clear();
-            for (const QString& id : visibleWindows(pid)) {
-                if (id != window)
-                    popup = id;
-            }
+            QStringList others = visibleWindows(pid);
+            others.removeAll(window);
+            popup = others.isEmpty() ? QString() : others.last();
             return !popup.isEmpty();
         };
         QVERIFY(retryUntil([&] { drag(window, QPoint(34, 170), QPoint(114, 170)); }, popupShown));
@@ -682,10 +550,10 @@ private slots:
         QVERIFY(retryUntil([&] { click(popup, QPoint(103, 19), 1); }, // the third colour
             [&] { return storedNotes() == QStringLiteral("red:"); }));
         const QString comment = QStringLiteral("Mind the weaver");
+        const QString note = QStringLiteral("red:") + comment;
         click(popup, QPoint(75, 69), 1); // the comment editor
         xdotool({ QStringLiteral("type"), comment });
-        QVERIFY2(
-            waitUntil([&] { return storedNotes() == QStringLiteral("red:") + comment; }), qPrintable(storedNotes()));
+        QVERIFY2(waitUntil([&] { return storedNotes() == note; }), qPrintable(storedNotes()));
         save(grabScreen(), "note-popup");
         key(QStringLiteral("Escape"));
         QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
@@ -727,25 +595,22 @@ private slots:
 
         const int lastPage = storedSetting("last_book_page");
         const QImage lastLook = settle(window, grab(window));
-        terminate(run);
-        QCOMPARE(storedNotes(), QStringLiteral("red:") + comment);
+        QVERIFY(terminate(run));
+        QCOMPARE(storedNotes(), note);
 
-        // The next start opens the book on the same page with its note.
+        // The next start opens the book as it was left, on the same page with its note.
         QProcess again;
-        start(again);
-        window = waitForMainWindow(again.processId(), 30000);
+        window = launch(again, m_env);
         QVERIFY2(!window.isEmpty(), "no main window on the fifth start");
         const QImage shelf = settle(window, grab(window));
-        QVERIFY(findColour(shelf, kLongCover).first > 300);
-        page = openBook(window, findColour(shelf, kLongCover).second);
+        QVERIFY(findColour(shelf, kLongCover).count > 300);
+        page = openBook(window, shelf, kLongCover);
         QVERIFY2(waitUntil([&] { return difference(page = grab(window), lastLook) < 0.01; }, 15000),
             qPrintable(QString::number(difference(page, lastLook))));
         save(page, "long-book-reopened");
         QCOMPARE(storedSetting("last_book_page"), lastPage);
-        key(QStringLiteral("2"));
-        save(waitForChange(window, page), "notes");
-        terminate(again);
-        QCOMPARE(storedNotes(), QStringLiteral("red:") + comment);
+        QVERIFY(terminate(again));
+        QCOMPARE(storedNotes(), note);
     }
 };
 

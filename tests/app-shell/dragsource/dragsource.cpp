@@ -4,47 +4,25 @@
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
-#include <QMouseEvent>
+#include <QPushButton>
 #include <QUrl>
-#include <QWidget>
-
-namespace {
-
-class DragSource : public QWidget {
-public:
-    explicit DragSource(const QStringList& files)
-        : m_files(files)
-    {
-        setWindowTitle(QStringLiteral("Drag Source"));
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override
-    {
-        if (event->button() != Qt::LeftButton)
-            return;
-        auto* mime = new QMimeData;
-        QList<QUrl> urls;
-        for (const QString& file : m_files)
-            urls << QUrl::fromLocalFile(file);
-        mime->setUrls(urls);
-        auto* drag = new QDrag(this);
-        drag->setMimeData(mime);
-        const Qt::DropAction action = drag->exec(Qt::CopyAction);
-        QApplication::exit(action == Qt::CopyAction ? 0 : 1);
-    }
-
-private:
-    QStringList m_files;
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    DragSource source(app.arguments().mid(1));
+    QPushButton source(QStringLiteral("Drag Source"));
+    source.setWindowTitle(QStringLiteral("Drag Source"));
     source.setGeometry(10, 10, 160, 160);
+    QObject::connect(&source, &QPushButton::pressed, &source, [&source] {
+        auto* mime = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString& file : QApplication::arguments().mid(1))
+            urls << QUrl::fromLocalFile(file);
+        mime->setUrls(urls);
+        auto* drag = new QDrag(&source);
+        drag->setMimeData(mime);
+        QApplication::exit(drag->exec(Qt::CopyAction) == Qt::CopyAction ? 0 : 1);
+    });
     source.show();
     return app.exec();
 }
