@@ -1,4 +1,5 @@
 #include "mobiwriter.h"
+#include "byteorder.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -8,12 +9,6 @@
 #include <vector>
 
 namespace {
-void appendBigEndian(QByteArray& out, quint32 value, int width)
-{
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-        out.append(char((value >> shift) & 0xFF));
-}
-
 bool needsEscape(uchar b) { return (b >= 0x01 && b <= 0x08) || b >= 0x80; }
 
 int hash3(const uchar* p) { return ((p[0] << 7) ^ (p[1] << 4) ^ p[2]) & 0xFFF; }
