@@ -1,9 +1,8 @@
 #include "mobiwriter.h"
 #include "byteorder.h"
+#include "testfiles.h"
 
 #include <QBuffer>
-#include <QDebug>
-#include <QFile>
 #include <QImage>
 
 #include <vector>
@@ -204,16 +203,7 @@ QByteArray MobiWriter::build() const
     return book;
 }
 
-bool MobiWriter::write(const QString& path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning() << "Cannot write" << path << file.errorString();
-        return false;
-    }
-    const QByteArray book = build();
-    return file.write(book) == book.size();
-}
+bool MobiWriter::write(const QString& path) const { return testfiles::write(path, build()); }
 
 QByteArray MobiWriter::palmDocCompress(const QByteArray& text)
 {
