@@ -267,21 +267,18 @@ private slots:
     void fullDescription()
     {
         Fb2Builder builder;
-        builder.setBookTitle("Tale & Co");
-        builder.addGenre("sf");
-        builder.addAuthor({ "Anna", "Maria", "Berg", "ab", QString() });
-        builder.setAnnotationXml("<p>One</p>");
-        builder.setKeywords("space, time");
-        builder.setDate("2001-02-03", "Feb 2001");
-        builder.setLang("ru");
-        builder.setSrcLang("de");
-        builder.setCoverImages({ "cover.jpg" });
-        builder.addTranslator({ "Tom", QString(), "Tran", QString(), "t@example.org" });
-        builder.addTranslator({ "Ulla", QString(), "Ueber", QString(), QString() });
-        builder.setPublishInfo("Printed Tale", "Acme", "Berlin", "1999");
-        builder.setDocumentInfo(
-            { "Doc", QString(), "Maker", QString(), QString() }, "Editor 2", "2010-05-06", "id-42", "1.1");
-        builder.addTitleInfoXml("<sequence name=\"S\" number=\"1\"/>");
+        builder.setDescriptionXml(
+            "<description><title-info><genre>sf</genre><author><first-name>Anna</first-name><middle-name>Maria"
+            "</middle-name><last-name>Berg</last-name><nickname>ab</nickname></author><book-title>Tale &amp; Co"
+            "</book-title><annotation><p>One</p></annotation><keywords>space, time</keywords><date "
+            "value=\"2001-02-03\">Feb 2001</date><coverpage><image l:href=\"#cover.jpg\"/></coverpage><lang>ru</lang>"
+            "<src-lang>de</src-lang><translator><first-name>Tom</first-name><last-name>Tran</last-name><email>"
+            "t@example.org</email></translator><translator><first-name>Ulla</first-name><last-name>Ueber</last-name>"
+            "</translator><sequence name=\"S\" number=\"1\"/></title-info><document-info><author><first-name>Doc"
+            "</first-name><last-name>Maker</last-name></author><program-used>Editor 2</program-used><date "
+            "value=\"2010-05-06\">2010-05-06</date><id>id-42</id><version>1.1</version></document-info><publish-info>"
+            "<book-name>Printed Tale</book-name><publisher>Acme</publisher><city>Berlin</city><year>1999</year>"
+            "</publish-info></description>");
         builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
         QDomDocument document;
         QVERIFY(fbParse(builder.xml(), document));

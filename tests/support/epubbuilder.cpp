@@ -98,7 +98,8 @@ void EpubBuilder::setNavPoints(const QList<NavPoint>& points)
 
 QString EpubBuilder::opfPath() const
 {
-    return m_opfFolder.isEmpty() ? m_opfName : m_opfFolder + QLatin1Char('/') + m_opfName;
+    const QString name = QStringLiteral("content.opf");
+    return m_opfFolder.isEmpty() ? name : m_opfFolder + QLatin1Char('/') + name;
 }
 
 QString EpubBuilder::itemPath(const QString& href) const

@@ -20,7 +20,6 @@ public:
 
     void setVersion(int version) { m_version = version; } // 2 or 3
     void setOpfFolder(const QString& folder) { m_opfFolder = folder; } // "" puts the OPF at the root
-    void setOpfName(const QString& name) { m_opfName = name; }
     void setTitle(const QString& title) { m_title = title; }
     void setAuthor(const QString& author) { m_author = author; }
     void setLanguage(const QString& language) { m_language = language; }
@@ -79,7 +78,6 @@ private:
 
     int m_version = 2;
     QString m_opfFolder = QStringLiteral("OEBPS");
-    QString m_opfName = QStringLiteral("content.opf");
     QString m_title = QStringLiteral("Test Book");
     QString m_author = QStringLiteral("Test Author");
     QString m_language = QStringLiteral("en");

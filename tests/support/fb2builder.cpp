@@ -20,25 +20,10 @@ void Fb2Builder::setEncoding(const QString& name, char quote)
     m_quote = quote;
 }
 
-void Fb2Builder::setDate(const QString& value, const QString& text)
-{
-    m_hasDate = true;
-    m_dateValue = value;
-    m_dateText = text;
-}
-
 void Fb2Builder::setPublishInfo(
     const QString& bookName, const QString& publisher, const QString& city, const QString& year)
 {
     m_publishInfo = QStringList { bookName, publisher, city, year };
-}
-
-void Fb2Builder::setDocumentInfo(const Author& author, const QString& programUsed, const QString& dateValue,
-    const QString& id, const QString& version)
-{
-    m_documentInfo = authorXml(QStringLiteral("author"), author) + element(QStringLiteral("program-used"), programUsed)
-        + QStringLiteral("<date value=\"%1\">%1</date>").arg(esc(dateValue)) + element(QStringLiteral("id"), id)
-        + element(QStringLiteral("version"), version);
 }
 
 void Fb2Builder::setDescriptionXml(const QString& xml)
@@ -84,11 +69,6 @@ QString Fb2Builder::descriptionXml() const
     info += element(QStringLiteral("book-title"), m_bookTitle);
     if (!m_annotation.isNull())
         info += QStringLiteral("<annotation>%1</annotation>").arg(m_annotation);
-    info += element(QStringLiteral("keywords"), m_keywords);
-    if (m_hasDate) {
-        const QString value = m_dateValue.isNull() ? QString() : QStringLiteral(" value=\"%1\"").arg(esc(m_dateValue));
-        info += QStringLiteral("<date%1>%2</date>").arg(value, esc(m_dateText));
-    }
     if (!m_coverImages.isEmpty()) {
         info += QStringLiteral("<coverpage>");
         for (const QString& id : m_coverImages)
@@ -96,14 +76,8 @@ QString Fb2Builder::descriptionXml() const
         info += QStringLiteral("</coverpage>");
     }
     info += element(QStringLiteral("lang"), m_lang);
-    info += element(QStringLiteral("src-lang"), m_srcLang);
-    for (const Author& translator : m_translators)
-        info += authorXml(QStringLiteral("translator"), translator);
-    info += m_titleInfoExtra;
 
     QString out = QStringLiteral("<description><title-info>%1</title-info>").arg(info);
-    if (!m_documentInfo.isEmpty())
-        out += QStringLiteral("<document-info>%1</document-info>").arg(m_documentInfo);
     if (!m_publishInfo.isEmpty()) {
         out += QStringLiteral("<publish-info>") + element(QStringLiteral("book-name"), m_publishInfo.at(0))
             + element(QStringLiteral("publisher"), m_publishInfo.at(1))
@@ -217,8 +191,6 @@ QString Fb2Builder::image(const QString& id, const QString& attribute)
 {
     return QStringLiteral("<image %1=\"#%2\"/>").arg(attribute, esc(id));
 }
-
-QString Fb2Builder::emptyLine() { return QStringLiteral("<empty-line/>"); }
 
 QString Fb2Builder::subtitle(const QString& text) { return element(QStringLiteral("subtitle"), text); }
 

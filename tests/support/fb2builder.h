@@ -31,18 +31,9 @@ public:
     void addAuthor(const Author& author) { m_authors.append(author); }
     void addGenre(const QString& genre) { m_genres.append(genre); }
     void setAnnotationXml(const QString& xml) { m_annotation = xml; }
-    void setKeywords(const QString& keywords) { m_keywords = keywords; }
-    // value: the "value" attribute (none when null); text: the element's text.
-    void setDate(const QString& value, const QString& text);
     void setLang(const QString& lang) { m_lang = lang; }
-    void setSrcLang(const QString& lang) { m_srcLang = lang; }
     void setCoverImages(const QStringList& ids) { m_coverImages = ids; }
-    void addTranslator(const Author& translator) { m_translators.append(translator); }
     void setPublishInfo(const QString& bookName, const QString& publisher, const QString& city, const QString& year);
-    void setDocumentInfo(const Author& author, const QString& programUsed, const QString& dateValue, const QString& id,
-        const QString& version);
-    // Raw children appended to title-info.
-    void addTitleInfoXml(const QString& xml) { m_titleInfoExtra += xml; }
     // Replaces the whole description element (an empty string leaves it out).
     void setDescriptionXml(const QString& xml);
 
@@ -68,7 +59,6 @@ public:
     static QString poem(const QList<QStringList>& stanzas, const QString& titleText = QString());
     static QString cite(const QString& innerXml);
     static QString image(const QString& id, const QString& attribute = QStringLiteral("l:href"));
-    static QString emptyLine();
     static QString subtitle(const QString& text);
     static QString table(const QList<QStringList>& rows);
 
@@ -86,17 +76,9 @@ private:
     QList<Author> m_authors;
     QStringList m_genres;
     QString m_annotation;
-    QString m_keywords;
-    QString m_dateValue;
-    QString m_dateText;
-    bool m_hasDate = false;
     QString m_lang = QStringLiteral("en");
-    QString m_srcLang;
     QStringList m_coverImages;
-    QList<Author> m_translators;
     QStringList m_publishInfo;
-    QString m_documentInfo;
-    QString m_titleInfoExtra;
     QString m_description;
     bool m_customDescription = false;
 

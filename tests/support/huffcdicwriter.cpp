@@ -1,4 +1,5 @@
 #include "huffcdicwriter.h"
+#include "byteorder.h"
 
 #include <QtEndian>
 
@@ -10,18 +11,6 @@ namespace {
 bool isWordByte(uchar c)
 {
     return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-void appendBigEndian(QByteArray& out, quint32 value, int width)
-{
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-        out.append(char((value >> shift) & 0xFF));
-}
-
-void appendLittleEndian32(QByteArray& out, quint32 value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.append(char((value >> shift) & 0xFF));
 }
 
 // Bits most significant first; the last byte is padded with zero bits.
@@ -144,9 +133,10 @@ void HuffCdicWriter::addPairs(QList<QVector<int>>& sequences)
         if (entry.second >= 2)
             ranked.push_back({ -entry.second, entry.first });
     }
+    // The 24 most frequent pairs become compressed entries.
     std::sort(ranked.begin(), ranked.end());
     std::map<std::pair<int, int>, int> pairIds;
-    for (int k = 0; k < int(ranked.size()) && k < m_options.pairEntries; ++k) {
+    for (int k = 0; k < int(ranked.size()) && k < 24; ++k) {
         Symbol pair;
         pair.kind = Kind::Pair;
         pair.first = ranked[k].second.first;
@@ -345,9 +335,9 @@ void HuffCdicWriter::writeHuff()
     for (quint32 limit : limits)
         appendBigEndian(m_huff, limit, 4);
     for (quint32 entry : codeTable)
-        appendLittleEndian32(m_huff, entry);
+        appendLittleEndian(m_huff, entry, 4);
     for (quint32 limit : limits)
-        appendLittleEndian32(m_huff, limit);
+        appendLittleEndian(m_huff, limit, 4);
 }
 
 void HuffCdicWriter::writeCdics()

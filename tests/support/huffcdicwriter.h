@@ -16,7 +16,6 @@ class HuffCdicWriter {
 public:
     struct Options {
         int codeBits = 8; // a CDIC record holds 2^codeBits entries
-        int pairEntries = 24; // compressed entries made of the most frequent word pairs
         QByteArray nestedWord; // every occurrence is reached through nestedDepth nested entries
         int nestedDepth = 0;
         QByteArray loopWord; // every occurrence becomes an entry that refers to itself (twice)

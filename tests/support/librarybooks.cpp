@@ -6,12 +6,10 @@
 #include "pdfwriter.h"
 #include "rarwriter.h"
 #include "sevenzwriter.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
-#include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
-#include <QImage>
 
 namespace librarybooks {
 
@@ -20,12 +18,6 @@ namespace {
     QString chapterText(int chapter)
     {
         return QStringLiteral("Chapter %1 begins here. The loom clicked on through the night.").arg(chapter);
-    }
-
-    bool writeBytes(const QString& path, const QByteArray& bytes)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     }
 
     bool writeEpub(const QString& path, const BookSpec& recipe)
@@ -45,7 +37,7 @@ namespace {
         return book.write(path);
     }
 
-    QByteArray mobiBook(const BookSpec& recipe)
+    MobiWriter mobiBook(const BookSpec& recipe)
     {
         MobiWriter book;
         QByteArray text;
@@ -61,7 +53,7 @@ namespace {
             book.addImage(coverPng(recipe));
             book.setCoverOffset(0);
         }
-        return book.build();
+        return book;
     }
 
     Fb2Builder fb2Book(const BookSpec& recipe)
@@ -102,9 +94,9 @@ namespace {
         return book.save(path);
     }
 
-    QList<QPair<QString, QByteArray>> comicPages(const BookSpec& recipe)
+    QList<ZipEntry> comicPages(const BookSpec& recipe)
     {
-        QList<QPair<QString, QByteArray>> pages;
+        QList<ZipEntry> pages;
         const QSize first = recipe.coverSize.isEmpty() ? QSize(40, 60) : recipe.coverSize;
         pages.append(
             { QStringLiteral("page01.png"), EpubBuilder::png(first.width(), first.height(), recipe.coverColor.rgb()) });
@@ -134,27 +126,23 @@ bool write(const QString& path, const BookSpec& recipe)
     if (suffix == QLatin1String("epub"))
         return writeEpub(path, recipe);
     if (suffix == QLatin1String("mobi") || suffix == QLatin1String("prc"))
-        return writeBytes(path, mobiBook(recipe));
+        return mobiBook(recipe).write(path);
     if (suffix == QLatin1String("fb2"))
         return fb2Book(recipe).write(path);
     if (suffix == QLatin1String("txt")) {
         QByteArray text;
         for (int i = 1; i <= recipe.chapters; ++i)
             text += chapterText(i).toUtf8() + "\n";
-        return writeBytes(path, text);
+        return testfiles::write(path, text);
     }
     if (suffix == QLatin1String("pdf"))
         return writePdf(path, recipe);
-    if (suffix == QLatin1String("cbz")) {
-        ZipWriter zip(path);
-        for (const auto& page : comicPages(recipe))
-            zip.add(page.first, page.second);
-        return zip.write();
-    }
+    if (suffix == QLatin1String("cbz"))
+        return ZipWriter::write(path, comicPages(recipe));
     if (suffix == QLatin1String("cbr")) {
         RarWriter rar(path);
         for (const auto& page : comicPages(recipe))
-            rar.add(page.first, page.second);
+            rar.add(page.name, page.data);
         return rar.write();
     }
     const QString inner = QFileInfo(path).completeBaseName() + QStringLiteral(".fb2");

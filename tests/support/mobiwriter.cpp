@@ -1,19 +1,13 @@
 #include "mobiwriter.h"
+#include "byteorder.h"
+#include "testfiles.h"
 
 #include <QBuffer>
-#include <QDebug>
-#include <QFile>
 #include <QImage>
 
 #include <vector>
 
 namespace {
-void appendBigEndian(QByteArray& out, quint32 value, int width)
-{
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-        out.append(char((value >> shift) & 0xFF));
-}
-
 bool needsEscape(uchar b) { return (b >= 0x01 && b <= 0x08) || b >= 0x80; }
 
 int hash3(const uchar* p) { return ((p[0] << 7) ^ (p[1] << 4) ^ p[2]) & 0xFFF; }
@@ -209,16 +203,7 @@ QByteArray MobiWriter::build() const
     return book;
 }
 
-bool MobiWriter::write(const QString& path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning() << "Cannot write" << path << file.errorString();
-        return false;
-    }
-    const QByteArray book = build();
-    return file.write(book) == book.size();
-}
+bool MobiWriter::write(const QString& path) const { return testfiles::write(path, build()); }
 
 QByteArray MobiWriter::palmDocCompress(const QByteArray& text)
 {

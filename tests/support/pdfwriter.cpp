@@ -27,6 +27,17 @@ QByteArray literalString(const QString& text)
     return out + ')';
 }
 
+// A text string: UTF-16BE with its byte-order mark, as a hex string.
+QByteArray textString(const QString& text)
+{
+    QByteArray utf16("\xfe\xff");
+    for (const QChar c : text) {
+        utf16 += char(c.unicode() >> 8);
+        utf16 += char(c.unicode() & 0xff);
+    }
+    return '<' + utf16.toHex() + '>';
+}
+
 QByteArray colour(const QColor& color)
 {
     return number(color.redF()) + ' ' + number(color.greenF()) + ' ' + number(color.blueF());
@@ -117,16 +128,6 @@ int PdfWriter::reserveObject() { return m_nextObject++; }
 void PdfWriter::setObject(int number, const QByteArray& body) { m_objects.insert(number, body); }
 
 int PdfWriter::pageObject(int number) const { return m_pages.at(number - 1).object; }
-
-QByteArray PdfWriter::textString(const QString& text)
-{
-    QByteArray utf16("\xfe\xff");
-    for (const QChar c : text) {
-        utf16 += char(c.unicode() >> 8);
-        utf16 += char(c.unicode() & 0xff);
-    }
-    return '<' + utf16.toHex() + '>';
-}
 
 QByteArray PdfWriter::stream(const QByteArray& dictionary, const QByteArray& data) const
 {

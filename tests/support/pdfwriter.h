@@ -60,9 +60,6 @@ public:
     // Writes toPdf() to the file; false when it cannot be written.
     bool save(const QString& path) const;
 
-    // A PDF text string: UTF-16BE with its byte-order mark, as a hex string.
-    static QByteArray textString(const QString& text);
-
 private:
     struct Page {
         int object = 0;

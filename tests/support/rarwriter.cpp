@@ -1,4 +1,5 @@
 #include "rarwriter.h"
+#include "byteorder.h"
 
 #include <QDebug>
 #include <QSaveFile>
@@ -41,18 +42,6 @@ const quint64 Rar5HasCrc = 0x0004;
 const quint64 Rar5ArchiveVolume = 0x0001;
 const quint64 Rar5ExtraCrypt = 1;
 
-void put16(QByteArray& out, quint16 value)
-{
-    out.append(char(value & 0xff));
-    out.append(char(value >> 8));
-}
-
-void put32(QByteArray& out, quint32 value)
-{
-    put16(out, quint16(value & 0xffff));
-    put16(out, quint16(value >> 16));
-}
-
 quint32 crc32(const QByteArray& data) { return QuaCrc32().calculate(data); }
 
 void putVint(QByteArray& out, quint64 value)
@@ -72,7 +61,7 @@ QByteArray rar5Block(const QByteArray& body)
     putVint(sized, quint64(body.size()));
     sized.append(body);
     QByteArray out;
-    put32(out, crc32(sized));
+    appendLittleEndian(out, crc32(sized), 4);
     out.append(sized);
     return out;
 }
@@ -81,44 +70,17 @@ QByteArray rar5Block(const QByteArray& body)
 QByteArray block(const QByteArray& body)
 {
     QByteArray out;
-    put16(out, quint16(crc32(body) & 0xffff));
+    appendLittleEndian(out, quint16(crc32(body) & 0xffff), 2);
     out.append(body);
     return out;
 }
-}
-
-RarWriter::RarWriter(const QString& path)
-    : m_path(path)
-{
-}
-
-void RarWriter::setNames(Names names, const QByteArray& codecName)
-{
-    m_names = names;
-    m_codecName = codecName;
-}
-
-void RarWriter::add(const QString& name, const QByteArray& data)
-{
-    RarEntry entry;
-    entry.name = name;
-    entry.data = data;
-    m_entries.append(entry);
-}
-
-void RarWriter::addFolder(const QString& name)
-{
-    RarEntry entry;
-    entry.name = name;
-    entry.folder = true;
-    m_entries.append(entry);
 }
 
 QByteArray RarWriter::rar4FileHeader(const RarEntry& entry) const
 {
     QByteArray name;
     quint16 flags = LongBlock;
-    if (m_names == Names::Codec) {
+    if (!m_codecName.isEmpty()) {
         QTextCodec* codec = QTextCodec::codecForName(m_codecName);
         name = codec ? codec->fromUnicode(entry.name) : entry.name.toLatin1();
     } else {
@@ -135,17 +97,17 @@ QByteArray RarWriter::rar4FileHeader(const RarEntry& entry) const
 
     QByteArray body;
     body.append(char(FileHead));
-    put16(body, flags);
-    put16(body, quint16(32 + name.size()));
-    put32(body, quint32(entry.data.size())); // packed size
-    put32(body, quint32(entry.data.size())); // unpacked size
+    appendLittleEndian(body, flags, 2);
+    appendLittleEndian(body, quint16(32 + name.size()), 2);
+    appendLittleEndian(body, quint32(entry.data.size()), 4); // packed size
+    appendLittleEndian(body, quint32(entry.data.size()), 4); // unpacked size
     body.append(char(HostWin32));
-    put32(body, crc32(entry.data));
-    put32(body, DosTime);
+    appendLittleEndian(body, crc32(entry.data), 4);
+    appendLittleEndian(body, DosTime, 4);
     body.append(char(UnpackVersion));
     body.append(char(MethodStore));
-    put16(body, quint16(name.size()));
-    put32(body, entry.folder ? AttrDirectory : AttrArchive);
+    appendLittleEndian(body, quint16(name.size()), 2);
+    appendLittleEndian(body, entry.folder ? AttrDirectory : AttrArchive, 4);
     body.append(name);
     return block(body);
 }
@@ -161,10 +123,10 @@ QByteArray RarWriter::rar4() const
     quint16 mainFlags = m_volume ? quint16(MainVolume | MainFirstVolume) : quint16(0);
     if (m_encryptedHeaders)
         mainFlags |= MainPassword;
-    put16(main, mainFlags);
-    put16(main, 13);
-    put16(main, 0);
-    put32(main, 0);
+    appendLittleEndian(main, mainFlags, 2);
+    appendLittleEndian(main, 13, 2);
+    appendLittleEndian(main, 0, 2);
+    appendLittleEndian(main, 0, 4);
     out.append(block(main));
 
     for (const RarEntry& entry : m_entries) {
@@ -174,8 +136,8 @@ QByteArray RarWriter::rar4() const
 
     QByteArray end;
     end.append(char(EndHead));
-    put16(end, m_volume ? quint16(0) : EndNoNextVolume);
-    put16(end, 7);
+    appendLittleEndian(end, m_volume ? quint16(0) : EndNoNextVolume, 2);
+    appendLittleEndian(end, 7, 2);
     out.append(block(end));
     return out;
 }
@@ -210,8 +172,8 @@ QByteArray RarWriter::rar5FileHeader(const RarEntry& entry) const
     putVint(body, (entry.folder ? Rar5Directory : 0) | Rar5HasTime | Rar5HasCrc);
     putVint(body, quint64(entry.data.size()));
     putVint(body, entry.folder ? AttrDirectory : AttrArchive);
-    put32(body, 1577836800); // 2020-01-01
-    put32(body, crc32(entry.data));
+    appendLittleEndian(body, 1577836800, 4); // 2020-01-01
+    appendLittleEndian(body, crc32(entry.data), 4);
     putVint(body, 0); // compression: version 0, stored, smallest dictionary
     putVint(body, 0); // host: Windows
     putVint(body, quint64(name.size()));

@@ -18,25 +18,24 @@ struct RarEntry {
 
 class RarWriter {
 public:
-    enum class Names {
-        Unicode, // non-ASCII names in UTF-8 with the header's Unicode flag
-        Codec // names in codecName without the flag (old DOS archives, e.g. IBM 866)
-    };
-
     enum class Format { Rar4, Rar5 };
 
-    explicit RarWriter(const QString& path);
+    explicit RarWriter(const QString& path)
+        : m_path(path)
+    {
+    }
 
     void setFormat(Format format) { m_format = format; }
-    // RAR 4 only: RAR 5 names are always UTF-8.
-    void setNames(Names names, const QByteArray& codecName = QByteArray());
+    // RAR 4 names in this code page without the Unicode flag (old DOS archives, e.g. IBM 866),
+    // instead of UTF-8 with the flag; RAR 5 names are always UTF-8.
+    void setNameCodec(const QByteArray& codecName) { m_codecName = codecName; }
     // Marks the archive as the first volume of a multi-volume set.
     void setVolume(bool volume) { m_volume = volume; }
     // Marks the headers as enciphered (RAR 4 main-header flag, RAR 5 encryption header);
     // what follows is written in the clear, so only the marking is real.
     void setEncryptedHeaders(bool encrypted) { m_encryptedHeaders = encrypted; }
-    void add(const QString& name, const QByteArray& data);
-    void addFolder(const QString& name);
+    void add(const QString& name, const QByteArray& data) { m_entries.append({ name, data }); }
+    void addFolder(const QString& name) { m_entries.append({ name, QByteArray(), true }); }
     void add(const RarEntry& entry) { m_entries.append(entry); }
 
     QByteArray toByteArray() const;
@@ -51,7 +50,6 @@ private:
 
     QString m_path;
     Format m_format = Format::Rar4;
-    Names m_names = Names::Unicode;
     QByteArray m_codecName;
     bool m_volume = false;
     bool m_encryptedHeaders = false;

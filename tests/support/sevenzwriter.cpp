@@ -32,15 +32,6 @@ private:
 };
 }
 
-SevenZWriter::SevenZWriter(const QString& path)
-    : m_path(path)
-{
-}
-
-void SevenZWriter::add(const QString& name, const QByteArray& data) { m_entries.append({ name, data, false }); }
-
-void SevenZWriter::addFolder(const QString& name) { m_entries.append({ name, QByteArray(), true }); }
-
 bool SevenZWriter::write() const
 {
     ThreadUtf8Locale locale;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -9,8 +10,29 @@
 // derives them from HOME.
 class TempHome {
 public:
-    TempHome();
-    ~TempHome();
+    TempHome()
+        : m_dir(QDir::tempPath() + QStringLiteral("/pl-home-XXXXXX"))
+        , m_hadHome(qEnvironmentVariableIsSet("HOME"))
+        , m_oldHome(qgetenv("HOME"))
+    {
+        for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" }) {
+            if (qEnvironmentVariableIsSet(name)) {
+                m_savedXdg.append({ QByteArray(name), qgetenv(name) });
+                qunsetenv(name);
+            }
+        }
+        if (m_dir.isValid())
+            qputenv("HOME", QFile::encodeName(m_dir.path()));
+    }
+    ~TempHome()
+    {
+        if (m_hadHome)
+            qputenv("HOME", m_oldHome);
+        else
+            qunsetenv("HOME");
+        for (const auto& saved : m_savedXdg)
+            qputenv(saved.first.constData(), saved.second);
+    }
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
@@ -21,7 +43,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    bool m_hadHome;
     QByteArray m_oldHome;
-    bool m_hadHome = false;
     QList<QPair<QByteArray, QByteArray>> m_savedXdg;
 };

@@ -1,13 +1,24 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QString>
 
 // Where tests find the project's own files and the built programs.
 namespace testpaths {
-// The source tree (for the malformed-input regression folder and resources).
-QString sourceDir();
+// tests/data/malformed/<area> of the source tree: inputs that once broke a reader, kept as
+// regression cases.
+inline QString malformedDir(const QString& area)
+{
+    const QString dir = qEnvironmentVariable("PL_TEST_SOURCE_DIR");
+    return (dir.isEmpty() ? QDir::currentPath() : dir) + QStringLiteral("/tests/data/malformed/") + area;
+}
+
 // The folder of the built executables and shared libraries (bin/ of the build tree).
-QString binDir();
-// tests/data/malformed/<area>: inputs that once broke a reader, kept as regression cases.
-QString malformedDir(const QString& area);
+inline QString binDir()
+{
+    const QString dir = qEnvironmentVariable("PL_BIN_DIR");
+    return dir.isEmpty() ? QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../bin"))
+                         : dir;
+}
 }

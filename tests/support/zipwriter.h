@@ -1,8 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDebug>
 #include <QList>
 #include <QString>
+#include <QTextCodec>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <zlib.h>
 
 // Writes real ZIP archives for tests through QuaZip. Entry names are written exactly as
 // given, including "../" and absolute names, so tests can build hostile archives too.
@@ -14,28 +22,74 @@ struct ZipEntry {
 
 class ZipWriter {
 public:
-    enum class Names {
-        Utf8, // names in UTF-8 with the language-encoding flag set
-        Codec // names in codecName without the flag (legacy archives, e.g. CP866)
-    };
+    explicit ZipWriter(const QString& path)
+        : m_path(path)
+    {
+    }
 
-    explicit ZipWriter(const QString& path);
-
-    void setNames(Names names, const QByteArray& codecName = QByteArray());
-    void add(const QString& name, const QByteArray& data, bool compressed = true);
-    void addFolder(const QString& name);
+    // Names in this legacy code page (e.g. CP866) without the language-encoding flag, instead
+    // of UTF-8 with the flag.
+    void setNameCodec(const QByteArray& codecName) { m_codecName = codecName; }
+    void add(const QString& name, const QByteArray& data, bool compressed = true)
+    {
+        m_entries.append({ name, data, compressed });
+    }
+    void addFolder(const QString& name)
+    {
+        m_entries.append({ name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/'), QByteArray(), false });
+    }
     void add(const ZipEntry& entry) { m_entries.append(entry); }
     const QList<ZipEntry>& entries() const { return m_entries; }
 
     // Writes the archive; false (with a warning) when it cannot be written.
-    bool write() const;
+    bool write() const
+    {
+        QuaZip zip(m_path);
+        if (m_codecName.isEmpty()) {
+            zip.setUtf8Enabled(true);
+        } else if (QTextCodec* codec = QTextCodec::codecForName(m_codecName)) {
+            zip.setFileNameCodec(codec);
+        } else {
+            qWarning() << "Unknown codec for zip names" << m_codecName;
+            return false;
+        }
+        if (!zip.open(QuaZip::mdCreate)) {
+            qWarning() << "Cannot create zip" << m_path << zip.getZipError();
+            return false;
+        }
+        for (const ZipEntry& entry : m_entries) {
+            QuaZipFile file(&zip);
+            const int method = entry.compressed ? Z_DEFLATED : 0;
+            const int level = entry.compressed ? Z_DEFAULT_COMPRESSION : 0;
+            if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.name), nullptr, 0, method, level)) {
+                qWarning() << "Cannot add zip entry" << entry.name << file.getZipError();
+                return false;
+            }
+            if (!entry.data.isEmpty() && file.write(entry.data) != entry.data.size()) {
+                qWarning() << "Cannot write zip entry" << entry.name;
+                return false;
+            }
+            file.close();
+            if (file.getZipError() != UNZ_OK) {
+                qWarning() << "Cannot close zip entry" << entry.name << file.getZipError();
+                return false;
+            }
+        }
+        zip.close();
+        return zip.getZipError() == ZIP_OK;
+    }
 
     // Convenience: one call for a list of entries.
-    static bool write(const QString& path, const QList<ZipEntry>& entries);
+    static bool write(const QString& path, const QList<ZipEntry>& entries)
+    {
+        ZipWriter writer(path);
+        for (const ZipEntry& entry : entries)
+            writer.add(entry);
+        return writer.write();
+    }
 
 private:
     QString m_path;
-    Names m_names = Names::Utf8;
     QByteArray m_codecName;
     QList<ZipEntry> m_entries;
 };

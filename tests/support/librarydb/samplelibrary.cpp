@@ -103,9 +103,7 @@ bool SampleLibrary::populate()
     if (!transaction.exec(QStringLiteral("BEGIN")))
         return false;
     const bool ok = addSampleBooks();
-    if (!transaction.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")))
-        return false;
-    return ok;
+    return transaction.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
 }
 
 bool SampleLibrary::addSampleBooks()
