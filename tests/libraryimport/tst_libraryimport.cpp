@@ -1246,9 +1246,12 @@ private slots:
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("export.olv"));
         ImportRecorder recorder;
+        // Held paused, so the first export is surely still running when the second one asks.
+        importer()->toggleProcessing(true);
         QVERIFY(importer()->exportToArchive(archive, books));
         // One task at a time: a second export is refused while this one runs.
         QCOMPARE(importer()->exportToArchive(outside.filePath(QStringLiteral("second.olv")), books), false);
+        importer()->toggleProcessing(false);
         QVERIFY(recorder.waitFinished());
         QCOMPARE(recorder.events, (QStringList { "exportStarted", "progress 0/3", "progress 1/3", "exported 2/3" }));
         QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
