@@ -5,10 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-// Builds FictionBook 2 files for tests: the XML declaration (any encoding, either quote
-// style, or none), a description, bodies of nested sections, binaries and any raw XML, written
-// in the declared encoding, as a file or as the only entry of a ZIP archive. The static
-// fragment helpers return XML; text given to them is escaped, XML given to them is not.
+// FictionBook 2 files in any declared encoding, as a file or the only entry of a ZIP. The
+// fragment helpers escape text arguments, not XML ones.
 class Fb2Builder {
 public:
     struct Author {
@@ -46,7 +44,6 @@ public:
     // A ZIP archive whose only entry, named entryName, is the book.
     bool writeZip(const QString& zipPath, const QString& entryName) const;
 
-    // Fragments.
     static QString esc(const QString& text);
     static QString p(const QString& text);
     static QString pXml(const QString& innerXml);
@@ -57,10 +54,7 @@ public:
     static QString nestedSections(int depth, const QString& leafXml);
     static QString epigraph(const QString& innerXml);
     static QString poem(const QList<QStringList>& stanzas, const QString& titleText = QString());
-    static QString cite(const QString& innerXml);
     static QString image(const QString& id, const QString& attribute = QStringLiteral("l:href"));
-    static QString subtitle(const QString& text);
-    static QString table(const QList<QStringList>& rows);
 
 private:
     QString authorXml(const QString& tag, const Author& author) const;

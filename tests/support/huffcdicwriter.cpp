@@ -12,35 +12,6 @@ bool isWordByte(uchar c)
 {
     return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
-
-// Bits most significant first; the last byte is padded with zero bits.
-class BitWriter {
-public:
-    void write(quint32 code, int length)
-    {
-        for (int bit = length - 1; bit >= 0; --bit) {
-            m_current = (m_current << 1) | ((code >> bit) & 1);
-            if (++m_used == 8) {
-                m_bytes.append(char(m_current));
-                m_current = 0;
-                m_used = 0;
-            }
-        }
-    }
-    QByteArray finish()
-    {
-        if (m_used > 0)
-            m_bytes.append(char(m_current << (8 - m_used)));
-        m_current = 0;
-        m_used = 0;
-        return m_bytes;
-    }
-
-private:
-    QByteArray m_bytes;
-    quint32 m_current = 0;
-    int m_used = 0;
-};
 }
 
 HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& options)
@@ -231,10 +202,8 @@ void HuffCdicWriter::assignLengths()
 
 void HuffCdicWriter::assignCodes()
 {
-    // Codes are canonical with the bits inverted: shorter codes take the numerically larger
-    // values, the codes of one length are a contiguous range, and the reader's index of an
-    // entry is (maximum code of its length) - code. The padding entry sorts last, so it gets
-    // the all-zero code.
+    // Canonical codes with the bits inverted: shorter codes take larger values, the reader's index
+    // of an entry is (maximum code of its length) - code, and the padding entry gets all zeros.
     QVector<int> order(m_symbols.size());
     for (int i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -276,12 +245,22 @@ void HuffCdicWriter::assignCodes()
     }
 }
 
+// Bits most significant first; the last byte is padded with zero bits.
 QByteArray HuffCdicWriter::encode(const QVector<int>& symbols) const
 {
-    BitWriter bits;
-    for (int id : symbols)
-        bits.write(m_symbols[id].code, m_symbols[id].length);
-    return bits.finish();
+    QByteArray bytes;
+    quint32 current = 0;
+    int used = 0;
+    for (int id : symbols) {
+        for (int bit = m_symbols[id].length - 1; bit >= 0; --bit) {
+            current = (current << 1) | ((m_symbols[id].code >> bit) & 1);
+            if (++used % 8 == 0)
+                bytes.append(char(current));
+        }
+    }
+    if (used % 8)
+        bytes.append(char(current << (8 - used % 8)));
+    return bytes;
 }
 
 QByteArray HuffCdicWriter::entryBytes(const Symbol& symbol) const

@@ -179,14 +179,10 @@ QByteArray MobiWriter::build() const
     QByteArray name = m_fullName.left(31);
     name.replace(' ', '_');
     book.append(name.leftJustified(32, '\0'));
-    appendBigEndian(book, 0, 2); // attributes
-    appendBigEndian(book, 0, 2); // version
+    appendBigEndian(book, 0, 4); // attributes, version
     appendBigEndian(book, 0x5D2B1F00, 4); // created
     appendBigEndian(book, 0x5D2B1F00, 4); // modified
-    appendBigEndian(book, 0, 4); // backed up
-    appendBigEndian(book, 0, 4); // modification number
-    appendBigEndian(book, 0, 4); // app info
-    appendBigEndian(book, 0, 4); // sort info
+    book.append(QByteArray(16, '\0')); // backed up, modification number, app info, sort info
     book.append("BOOKMOBI");
     appendBigEndian(book, quint32(2 * records.size() - 1), 4); // unique id seed
     appendBigEndian(book, 0, 4); // next record list

@@ -1,8 +1,8 @@
 #include "pdfwriter.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QSaveFile>
 
 namespace {
 
@@ -243,13 +243,4 @@ QByteArray PdfWriter::toPdf() const
     return pdf;
 }
 
-bool PdfWriter::save(const QString& path) const
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning("PdfWriter: cannot write %s", qPrintable(path));
-        return false;
-    }
-    file.write(toPdf());
-    return file.commit();
-}
+bool PdfWriter::save(const QString& path) const { return testfiles::write(path, toPdf()); }

@@ -1,8 +1,7 @@
 #include "rarwriter.h"
 #include "byteorder.h"
+#include "testfiles.h"
 
-#include <QDebug>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <quazip/quacrc32.h>
@@ -213,12 +212,12 @@ QByteArray RarWriter::rar5() const
     return out;
 }
 
-bool RarWriter::write() const
+bool RarWriter::write() const { return testfiles::write(m_path, toByteArray()); }
+
+bool RarWriter::write(const QString& path, const QList<ZipEntry>& files)
 {
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toByteArray()) < 0 || !file.commit()) {
-        qWarning() << "Cannot write rar" << m_path << file.errorString();
-        return false;
-    }
-    return true;
+    RarWriter writer(path);
+    for (const ZipEntry& file : files)
+        writer.add(file.name, file.data);
+    return writer.write();
 }

@@ -12,8 +12,7 @@
 
 #include <zlib.h>
 
-// Writes real ZIP archives for tests through QuaZip. Entry names are written exactly as
-// given, including "../" and absolute names, so tests can build hostile archives too.
+// Real ZIP archives through QuaZip; names are written as given, hostile ones too.
 struct ZipEntry {
     QString name; // a name ending in "/" makes a folder entry
     QByteArray data;
@@ -27,21 +26,16 @@ public:
     {
     }
 
-    // Names in this legacy code page (e.g. CP866) without the language-encoding flag, instead
-    // of UTF-8 with the flag.
+    // Names in this legacy code page without the language-encoding flag, instead of UTF-8.
     void setNameCodec(const QByteArray& codecName) { m_codecName = codecName; }
     void add(const QString& name, const QByteArray& data, bool compressed = true)
     {
         m_entries.append({ name, data, compressed });
     }
-    void addFolder(const QString& name)
-    {
-        m_entries.append({ name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/'), QByteArray(), false });
-    }
     void add(const ZipEntry& entry) { m_entries.append(entry); }
     const QList<ZipEntry>& entries() const { return m_entries; }
 
-    // Writes the archive; false (with a warning) when it cannot be written.
+    // False (with a warning) when it cannot be written.
     bool write() const
     {
         QuaZip zip(m_path);
@@ -79,7 +73,6 @@ public:
         return zip.getZipError() == ZIP_OK;
     }
 
-    // Convenience: one call for a list of entries.
     static bool write(const QString& path, const QList<ZipEntry>& entries)
     {
         ZipWriter writer(path);

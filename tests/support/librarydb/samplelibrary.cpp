@@ -3,10 +3,9 @@
 #include "appdirs.h"
 #include "librarytestdb.h"
 #include "models/bookprovider.h"
+#include "testfiles.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtDebug>
@@ -80,10 +79,8 @@ quint32 SampleLibrary::hoursAgo(int hours) { return now() - quint32(hours) * 360
 
 QString SampleLibrary::writeBookFile(const QString& name, int size) const
 {
-    QDir(m_home->path()).mkpath(QStringLiteral("Library"));
     const QString path = m_home->filePath(QStringLiteral("Library/") + name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'b')) != size)
+    if (!testfiles::write(path, QByteArray(size, 'b')))
         qWarning() << "Cannot write the book file" << path;
     return path;
 }
