@@ -20,10 +20,9 @@ public:
     // An image file of exactly this size, written beside the chapter, with width and height set.
     void addImage(int width, int height);
     void addRaw(const QString& html);
-    // A mix of all of the above until the body holds about this many bytes.
+    // A mix of all kinds until the body holds about this many bytes.
     void addRealisticContent(int approxBytes);
 
-    // A generated sentence (plain text, capitalised, ending in a full stop or similar).
     QString sentence(int minWords, int maxWords);
 
     QString bodyHtml() const { return m_body; }

@@ -23,7 +23,7 @@ public:
     void setAuthor(const QString& author) { m_author = author; }
     void setLanguage(const QString& language) { m_language = language; }
     void setIdentifier(const QString& identifier) { m_identifier = identifier; }
-    // Any further metadata element, e.g. ("dc:publisher", "Acme").
+    // e.g. ("dc:publisher", "Acme")
     void addMetadata(const QString& element, const QString& value);
 
     // A chapter in the manifest and spine, with a contents entry of the same title.
@@ -34,15 +34,13 @@ public:
     // A spine entry whose manifest item has no file in the archive.
     void addMissingItem(const QString& id, const QString& href, bool inSpine = true);
     void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType);
-    // The cover image: manifest item plus <meta name="cover">.
     void setCover(const QString& href, const QByteArray& data, const QString& mediaType = QStringLiteral("image/png"));
-    // A file of the archive outside the manifest, path relative to the archive root.
+    // Outside the manifest, relative to the archive root.
     void addArchiveFile(const QString& path, const QByteArray& data);
 
     // Replaces the generated META-INF/container.xml.
     void setContainerXml(const QByteArray& xml) { m_containerXml = xml; }
 
-    // Replaces the contents built from chapter titles.
     void setNavPoints(const QList<NavPoint>& points);
     void setWriteNcx(bool write) { m_writeNcx = write; }
     // The EPUB 3 navigation document, relative to the OPF folder (links are written as given).

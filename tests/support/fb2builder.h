@@ -22,7 +22,6 @@ public:
     // Declares a different name than the codec the bytes are written in (an unknown name).
     void setDeclaredEncoding(const QString& name) { m_declared = name; }
     void setByteOrderMark(bool write) { m_bom = write; }
-    // Everything on one line, without line feeds.
     void setOneLine(bool oneLine) { m_oneLine = oneLine; }
 
     void setBookTitle(const QString& title) { m_bookTitle = title; }
@@ -41,7 +40,6 @@ public:
     QString xml() const;
     QByteArray bytes() const;
     bool write(const QString& path) const;
-    // A ZIP archive whose only entry, named entryName, is the book.
     bool writeZip(const QString& zipPath, const QString& entryName) const;
 
     static QString esc(const QString& text);

@@ -137,20 +137,12 @@ void HuffCdicWriter::countWeights(const QList<QVector<int>>& sequences)
             ++m_symbols[id].weight;
     }
     for (Symbol& symbol : m_symbols) {
-        switch (symbol.kind) {
-        case Kind::Pair:
+        if (symbol.kind == Kind::Pair || symbol.kind == Kind::Wrapper)
             ++m_symbols[symbol.first].weight;
+        if (symbol.kind == Kind::Pair)
             ++m_symbols[symbol.second].weight;
-            break;
-        case Kind::Wrapper:
-            ++m_symbols[symbol.first].weight;
-            break;
-        case Kind::Loop:
+        if (symbol.kind == Kind::Loop)
             symbol.weight += 2;
-            break;
-        default:
-            break;
-        }
     }
 }
 
@@ -304,11 +296,8 @@ void HuffCdicWriter::writeHuff()
     // Real HUFF records carry the tables twice: big-endian at the offsets in bytes 8 and 12,
     // little-endian at those in bytes 16 and 20.
     m_huff = "HUFF";
-    appendBigEndian(m_huff, 24, 4);
-    appendBigEndian(m_huff, 24, 4);
-    appendBigEndian(m_huff, 24 + 1024, 4);
-    appendBigEndian(m_huff, 24 + 1024 + 256, 4);
-    appendBigEndian(m_huff, 24 + 1024 + 256 + 1024, 4);
+    for (quint32 offset : { 24, 24, 24 + 1024, 24 + 1024 + 256, 24 + 1024 + 256 + 1024 })
+        appendBigEndian(m_huff, offset, 4);
     for (quint32 entry : codeTable)
         appendBigEndian(m_huff, entry, 4);
     for (quint32 limit : limits)

@@ -29,7 +29,7 @@ private:
     struct Symbol {
         Kind kind = Kind::Text;
         QByteArray text;
-        int first = -1; // Pair: both parts; Wrapper: the wrapped symbol
+        int first = -1; // the parts of a pair, or the symbol a wrapper wraps
         int second = -1;
         quint64 weight = 0;
         int length = 0;

@@ -44,14 +44,12 @@ public:
     static QByteArray palmDocCompress(const QByteArray& text);
     // A trailing entry's size: 7 bits a byte, most significant first, the first byte flagged 0x80.
     static QByteArray backwardSize(quint32 size);
-    // An encoded image of one colour.
     static QByteArray image(const QSize& size, const QColor& color, const char* format = "PNG");
     // Where record 0 starts, and a big-endian patch for hostile variants.
     static qint64 record0Start(const QByteArray& book);
     static void putBigEndian(QByteArray& book, qint64 pos, quint32 value, int width = 4);
 
 private:
-    QList<QByteArray> textChunks() const;
     QByteArray trailingEntries(const QList<QByteArray>& chunks, int index) const;
     QByteArray record0(int textRecords, int firstNonBook, int huffIndex, int huffCount, int firstImage) const;
 

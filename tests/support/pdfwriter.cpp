@@ -38,6 +38,12 @@ QByteArray textString(const QString& text)
     return '<' + utf16.toHex() + '>';
 }
 
+QByteArray streamObject(const QByteArray& dictionary, const QByteArray& bytes)
+{
+    return "<< " + dictionary + " /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n" + bytes
+        + "\nendstream";
+}
+
 QByteArray colour(const QColor& color)
 {
     return number(color.redF()) + ' ' + number(color.greenF()) + ' ' + number(color.blueF());
@@ -95,21 +101,15 @@ void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bo
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     const QByteArray dictionary = "/Type /XObject /Subtype /Image /Width " + QByteArray::number(rgb.width())
         + " /Height " + QByteArray::number(rgb.height()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8";
-    QByteArray encoded;
+    const int object = reserveObject();
     if (jpeg) {
+        QByteArray encoded;
         QBuffer buffer(&encoded);
         buffer.open(QIODevice::WriteOnly);
-        if (!rgb.save(&buffer, "JPEG", 85))
-            encoded.clear();
-    }
-    const int object = reserveObject();
-    if (!encoded.isEmpty()) {
-        setObject(object,
-            "<< " + dictionary + " /Filter /DCTDecode /Length " + QByteArray::number(encoded.size()) + " >>\nstream\n"
-                + encoded + "\nendstream");
+        rgb.save(&buffer, "JPEG", 85);
+        setObject(object, streamObject(dictionary + " /Filter /DCTDecode", encoded));
     } else {
         QByteArray samples;
-        samples.reserve(rgb.width() * rgb.height() * 3);
         for (int y = 0; y < rgb.height(); ++y)
             samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
         setObject(object, stream(dictionary, samples));
@@ -132,9 +132,7 @@ int PdfWriter::pageObject(int number) const { return m_pages.at(number - 1).obje
 QByteArray PdfWriter::stream(const QByteArray& dictionary, const QByteArray& data) const
 {
     // qCompress writes a zlib stream behind a 4-byte length: FlateDecode wants the stream.
-    const QByteArray bytes = qCompress(data, 6).mid(4);
-    return "<< " + dictionary + " /Filter /FlateDecode /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n"
-        + bytes + "\nendstream";
+    return streamObject(dictionary + " /Filter /FlateDecode", qCompress(data, 6).mid(4));
 }
 
 int PdfWriter::writeOutline(

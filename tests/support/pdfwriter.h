@@ -24,7 +24,7 @@ public:
 
     PdfWriter();
 
-    // A new page (media box 0 0 width height); returns its number, from 1.
+    // The new page's number, from 1.
     int addPage(const QSizeF& size = QSizeF(612, 792));
     int pageCount() const { return m_pages.size(); }
     // Written as given, so values such as -90 and 450 reach the reader unchanged.
@@ -35,7 +35,7 @@ public:
     // In points from the top left of the media box (before rotation); text outside Latin-1 becomes "?".
     void addText(int page, const QPointF& baseline, double size, const QString& text, Font font = Font::Helvetica);
     void addRect(int page, const QRectF& rect, const QColor& color);
-    // RGB pixels, Flate- or (jpeg) DCT-encoded.
+    // RGB pixels, Flate- or DCT-encoded.
     void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
 
     void setInfo(const QByteArray& key, const QString& value);

@@ -15,7 +15,12 @@ const int kMaxHeaderBytes = 64 * 1024;
 ScriptedHttpServer::ScriptedHttpServer(QObject* parent)
     : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedHttpServer::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
 }
 
 bool ScriptedHttpServer::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
@@ -33,14 +38,6 @@ QUrlQuery ScriptedHttpServer::query(int i) const
 bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return m_targets.size() >= count; }, timeoutMs);
-}
-
-void ScriptedHttpServer::onNewConnection()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
 }
 
 void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)

@@ -50,7 +50,6 @@ public:
     bool waitForRequests(int count, int timeoutMs = 5000);
 
 private:
-    void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const Reply& reply);
 
