@@ -76,8 +76,7 @@ private slots:
         QCOMPARE(naturalCompare(a, a), 0);
     }
 
-    // Under the C locale too: the order must not depend on a collator. The archive's signature,
-    // not its suffix, picks the reader (here and in documentInterface).
+    // Under the C locale (no collator); the archive's signature, not its suffix, picks the reader.
     void pagesInNaturalOrder()
     {
         QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));

@@ -5,8 +5,6 @@
 #include "testfiles.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -39,12 +37,6 @@ TocPoint point(const QString& title, int page, const QString& source = QString()
     p.link->source = source.isEmpty() ? title : source;
     p.children = children;
     return p;
-}
-
-QJsonObject entry(const QString& source, const QString& title, const QJsonArray& childs = QJsonArray())
-{
-    return QJsonObject { { QStringLiteral("Source"), source }, { QStringLiteral("Title"), title },
-        { QStringLiteral("Childs"), childs } };
 }
 
 } // namespace
@@ -103,10 +95,7 @@ private slots:
 
         // A base path only strips whole leading folders, and an empty one strips nothing.
         const QString prefixed = home.filePath(QStringLiteral("prefixed.toc"));
-        QVERIFY(testfiles::write(prefixed,
-            QJsonDocument(QJsonArray { entry(QStringLiteral("/b/OEBPSX/c.html"), QStringLiteral("x")),
-                              entry(QStringLiteral("/B/oebps/d.html"), QStringLiteral("y")) })
-                .toJson()));
+        QVERIFY(testfiles::write(prefixed, R"([{"Source": "/b/OEBPSX/c.html"}, {"Source": "/B/oebps/d.html"}])"));
         tree.load(prefixed, QStringLiteral("/b/OEBPS"));
         QCOMPARE(tree.points.at(0).link->source, QStringLiteral("/b/OEBPSX/c.html"));
         QCOMPARE(tree.points.at(1).link->source, QStringLiteral("d.html"));

@@ -26,11 +26,6 @@ QString capitalised(const QString& text) { return text.isEmpty() ? text : text.a
 
 } // namespace
 
-ChapterBuilder::ChapterBuilder(quint32 seed)
-    : m_state(seed ? seed : 1)
-{
-}
-
 quint32 ChapterBuilder::nextRandom()
 {
     m_state ^= m_state << 13;
@@ -61,8 +56,6 @@ void ChapterBuilder::addHeading(int level, const QString& text)
 {
     m_body += QStringLiteral("<h%1>%2</h%1>\n").arg(level).arg(text.toHtmlEscaped());
 }
-
-void ChapterBuilder::addParagraph(const QString& innerHtml) { m_body += QStringLiteral("<p>%1</p>\n").arg(innerHtml); }
 
 void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
 {
@@ -141,8 +134,6 @@ void ChapterBuilder::addPre(int lines)
     }
     m_body += QStringLiteral("</pre>\n");
 }
-
-void ChapterBuilder::addRaw(const QString& html) { m_body += html; }
 
 void ChapterBuilder::addRealisticContent(int approxBytes)
 {

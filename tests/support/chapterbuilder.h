@@ -10,16 +10,19 @@
 // match on every machine. The same seed gives the same chapter.
 class ChapterBuilder {
 public:
-    explicit ChapterBuilder(quint32 seed = 1);
+    explicit ChapterBuilder(quint32 seed = 1)
+        : m_state(seed ? seed : 1)
+    {
+    }
 
     void addHeading(int level, const QString& text);
     // A paragraph of raw inner HTML (the caller escapes it).
-    void addParagraph(const QString& innerHtml);
+    void addParagraph(const QString& innerHtml) { m_body += QStringLiteral("<p>%1</p>\n").arg(innerHtml); }
     // Generated paragraphs of the given word counts, with inline markup now and then.
     void addProse(int paragraphs, int minWords = 40, int maxWords = 160);
     // An image file of exactly this size, written beside the chapter, with width and height set.
     void addImage(int width, int height);
-    void addRaw(const QString& html);
+    void addRaw(const QString& html) { m_body += html; }
     // A mix of all kinds until the body holds about this many bytes.
     void addRealisticContent(int approxBytes);
 

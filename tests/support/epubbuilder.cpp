@@ -34,10 +34,6 @@ void writeNavList(QString& out, const QList<EpubBuilder::NavPoint>& points)
 
 } // namespace
 
-EpubBuilder::EpubBuilder() = default;
-
-void EpubBuilder::addMetadata(const QString& element, const QString& value) { m_metadata.append({ element, value }); }
-
 void EpubBuilder::addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml)
 {
     addItem(id, href, xhtml(title, bodyHtml));
@@ -70,15 +66,11 @@ void EpubBuilder::setCover(const QString& href, const QByteArray& data, const QS
         m_items.last().properties = m_coverId;
 }
 
-void EpubBuilder::addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
-
 void EpubBuilder::setNavPoints(const QList<NavPoint>& points)
 {
     m_navPoints = points;
     m_customNav = true;
 }
-
-QString EpubBuilder::opfPath() const { return itemPath(QStringLiteral("content.opf")); }
 
 QString EpubBuilder::itemPath(const QString& href) const
 {

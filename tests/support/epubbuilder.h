@@ -15,8 +15,6 @@ public:
         QList<NavPoint> children;
     };
 
-    EpubBuilder();
-
     void setVersion(int version) { m_version = version; } // 2 or 3
     void setOpfFolder(const QString& folder) { m_opfFolder = folder; } // "" puts the OPF at the root
     void setTitle(const QString& title) { m_title = title; }
@@ -24,7 +22,7 @@ public:
     void setLanguage(const QString& language) { m_language = language; }
     void setIdentifier(const QString& identifier) { m_identifier = identifier; }
     // e.g. ("dc:publisher", "Acme")
-    void addMetadata(const QString& element, const QString& value);
+    void addMetadata(const QString& element, const QString& value) { m_metadata.append({ element, value }); }
 
     // A chapter in the manifest and spine, with a contents entry of the same title.
     void addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml);
@@ -36,7 +34,7 @@ public:
     void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType);
     void setCover(const QString& href, const QByteArray& data, const QString& mediaType = QStringLiteral("image/png"));
     // Outside the manifest, relative to the archive root.
-    void addArchiveFile(const QString& path, const QByteArray& data);
+    void addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
 
     // Replaces the generated META-INF/container.xml.
     void setContainerXml(const QByteArray& xml) { m_containerXml = xml; }
@@ -51,7 +49,7 @@ public:
     static QByteArray xhtml(const QString& title, const QString& bodyHtml);
     static QByteArray png(int width, int height, unsigned rgb = 0x3366cc);
 
-    QString opfPath() const;
+    QString opfPath() const { return itemPath(QStringLiteral("content.opf")); }
     QByteArray opf() const;
     QByteArray ncx() const;
 

@@ -127,12 +127,6 @@ bool Fb2Builder::writeZip(const QString& zipPath, const QString& entryName) cons
     return ZipWriter::write(zipPath, { { entryName, bytes() } });
 }
 
-QString Fb2Builder::esc(const QString& text) { return text.toHtmlEscaped(); }
-
-QString Fb2Builder::p(const QString& text) { return pXml(esc(text)); }
-
-QString Fb2Builder::pXml(const QString& innerXml) { return QStringLiteral("<p>%1</p>").arg(innerXml); }
-
 QString Fb2Builder::title(const QStringList& paragraphs)
 {
     QString inner;

@@ -42,9 +42,9 @@ public:
     bool write(const QString& path) const;
     bool writeZip(const QString& zipPath, const QString& entryName) const;
 
-    static QString esc(const QString& text);
-    static QString p(const QString& text);
-    static QString pXml(const QString& innerXml);
+    static QString esc(const QString& text) { return text.toHtmlEscaped(); }
+    static QString p(const QString& text) { return pXml(esc(text)); }
+    static QString pXml(const QString& innerXml) { return QStringLiteral("<p>%1</p>").arg(innerXml); }
     static QString title(const QStringList& paragraphs);
     static QString section(
         const QString& innerXml, const QString& titleText = QString(), const QString& id = QString());

@@ -37,6 +37,7 @@ private:
         int index = 0; // position in the dictionary
     };
 
+    int addSymbol(Kind kind, int first = -1, int second = -1, const QByteArray& text = QByteArray());
     int textSymbol(const QByteArray& token);
     QVector<int> tokenize(const QByteArray& record);
     void addPairs(QList<QVector<int>>& sequences);

@@ -108,12 +108,7 @@ namespace {
 
 } // namespace
 
-QStringList suffixes()
-{
-    return { QStringLiteral("epub"), QStringLiteral("mobi"), QStringLiteral("prc"), QStringLiteral("fb2"),
-        QStringLiteral("txt"), QStringLiteral("pdf"), QStringLiteral("cbz"), QStringLiteral("cbr"),
-        QStringLiteral("zip"), QStringLiteral("7z") };
-}
+QStringList suffixes() { return { "epub", "mobi", "prc", "fb2", "txt", "pdf", "cbz", "cbr", "zip", "7z" }; }
 
 QByteArray coverPng(const BookSpec& recipe)
 {

@@ -31,16 +31,12 @@ const char flisRecord[] = "FLIS\x00\x00\x00\x08\x00\x41\x00\x00\x00\x00\x00\x00\
 const char eofRecord[] = "\xe9\x8e\x0d\x0a";
 }
 
-MobiWriter::MobiWriter() = default;
-
 void MobiWriter::setCoverOffset(quint32 image)
 {
     QByteArray data;
     appendBigEndian(data, image, 4);
     addExth(201, data);
 }
-
-int MobiWriter::textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
 
 QByteArray MobiWriter::trailingEntries(const QList<QByteArray>& chunks, int index) const
 {

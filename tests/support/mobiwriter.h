@@ -17,8 +17,6 @@ public:
     enum class Compression { None = 1, PalmDoc = 2, HuffCdic = 17480 };
     enum { HeaderLength = 232, DefaultRecordSize = 4096 };
 
-    MobiWriter();
-
     // Already encoded (UTF-8 or CP1252).
     void setText(const QByteArray& text) { m_text = text; }
     void setCompression(Compression compression) { m_compression = compression; }
@@ -39,7 +37,7 @@ public:
     QByteArray build() const;
     bool write(const QString& path) const;
 
-    int textRecordCount() const;
+    int textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
 
     static QByteArray palmDocCompress(const QByteArray& text);
     // A trailing entry's size: 7 bits a byte, most significant first, the first byte flagged 0x80.

@@ -78,8 +78,6 @@ void PdfWriter::setRotation(int number, int degrees)
     page(number).hasRotation = true;
 }
 
-void PdfWriter::setCropBox(int number, const QRectF& box) { page(number).cropBox = box; }
-
 void PdfWriter::addText(int number, const QPointF& baseline, double size, const QString& text, Font font)
 {
     Page& target = page(number);
@@ -120,14 +118,6 @@ void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bo
     target.operators += "q " + ::number(rect.width()) + " 0 0 " + ::number(rect.height()) + ' ' + ::number(rect.x())
         + ' ' + ::number(target.size.height() - rect.bottom()) + " cm /" + name + " Do Q\n";
 }
-
-void PdfWriter::setInfo(const QByteArray& key, const QString& value) { m_info.insert(key, value); }
-
-int PdfWriter::reserveObject() { return m_nextObject++; }
-
-void PdfWriter::setObject(int number, const QByteArray& body) { m_objects.insert(number, body); }
-
-int PdfWriter::pageObject(int number) const { return m_pages.at(number - 1).object; }
 
 QByteArray PdfWriter::stream(const QByteArray& dictionary, const QByteArray& data) const
 {
@@ -224,15 +214,13 @@ QByteArray PdfWriter::toPdf() const
     }
 
     QByteArray pdf("%PDF-1.7\n%\xe2\xe3\xcf\xd3\n");
-    QList<int> offsets;
+    QByteArray entries;
     for (int object = 1; object < next; ++object) {
-        offsets.append(pdf.size());
+        entries += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
         pdf += QByteArray::number(object) + " 0 obj\n" + objects.value(object, "null") + "\nendobj\n";
     }
     const int xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(next) + "\n0000000000 65535 f \n";
-    for (const int offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "xref\n0 " + QByteArray::number(next) + "\n0000000000 65535 f \n" + entries;
     const QByteArray id = QCryptographicHash::hash(pdf, QCryptographicHash::Md5).toHex();
     pdf += "trailer\n<< /Size " + QByteArray::number(next) + " /Root " + reference(Catalog);
     if (info)

@@ -30,7 +30,7 @@ public:
     // Written as given, so values such as -90 and 450 reach the reader unchanged.
     void setRotation(int page, int degrees);
     // In PDF user space (origin at the bottom left of the media box).
-    void setCropBox(int page, const QRectF& box);
+    void setCropBox(int page, const QRectF& box) { this->page(page).cropBox = box; }
 
     // In points from the top left of the media box (before rotation); text outside Latin-1 becomes "?".
     void addText(int page, const QPointF& baseline, double size, const QString& text, Font font = Font::Helvetica);
@@ -38,13 +38,13 @@ public:
     // RGB pixels, Flate- or DCT-encoded.
     void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
 
-    void setInfo(const QByteArray& key, const QString& value);
+    void setInfo(const QByteArray& key, const QString& value) { m_info.insert(key, value); }
     void setOutline(const QList<OutlineItem>& items) { m_outline = items; }
 
     // Objects of the test's own: a number now, the body later (null when never given).
-    int reserveObject();
-    void setObject(int number, const QByteArray& body);
-    int pageObject(int page) const;
+    int reserveObject() { return m_nextObject++; }
+    void setObject(int number, const QByteArray& body) { m_objects.insert(number, body); }
+    int pageObject(int page) const { return m_pages.at(page - 1).object; }
     // The catalog's /Outlines names this object instead of the setOutline tree.
     void setOutlineRoot(int object) { m_outlineRoot = object; }
 

@@ -83,8 +83,6 @@ QByteArray RarWriter::rar4FileHeader(const RarEntry& entry) const
     return block(body);
 }
 
-QByteArray RarWriter::toByteArray() const { return m_format == Format::Rar5 ? rar5() : rar4(); }
-
 QByteArray RarWriter::rar4() const
 {
     QByteArray out("Rar!\x1a\x07\x00", 7);
@@ -119,9 +117,8 @@ QByteArray RarWriter::rar5FileHeader(const RarEntry& entry) const
     if (entry.encrypted) {
         // Encryption record: version 0, no flags, KDF count, salt and IV (values do not matter).
         QByteArray record;
-        putVint(record, 1);
-        putVint(record, 0);
-        putVint(record, 0);
+        for (quint64 field : { 1, 0, 0 })
+            putVint(record, field);
         record.append(char(15));
         record.append(QByteArray(32, '\x5a'));
         putVint(extra, quint64(record.size()));

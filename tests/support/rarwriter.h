@@ -35,7 +35,7 @@ public:
     void addFolder(const QString& name) { m_entries.append({ name, QByteArray(), true }); }
     void add(const RarEntry& entry) { m_entries.append(entry); }
 
-    QByteArray toByteArray() const;
+    QByteArray toByteArray() const { return m_format == Format::Rar5 ? rar5() : rar4(); }
     bool write() const;
     static bool write(const QString& path, const QList<ZipEntry>& files);
 

@@ -6,12 +6,6 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-
-const int kMaxHeaderBytes = 64 * 1024;
-
-} // namespace
-
 ScriptedHttpServer::ScriptedHttpServer(QObject* parent)
     : QObject(parent)
 {
@@ -47,7 +41,7 @@ void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)
     for (;;) {
         const int end = buffer.indexOf("\r\n\r\n");
         if (end < 0) {
-            if (buffer.size() > kMaxHeaderBytes)
+            if (buffer.size() > 64 * 1024)
                 socket->abort();
             break;
         }

@@ -27,12 +27,7 @@ public:
 
     static Reply ok(const QByteArray& body) { return Reply { 200, body }; }
     static Reply status(int code) { return Reply { code, QByteArray("error\n") }; }
-    static Reply silent()
-    {
-        Reply reply;
-        reply.neverAnswer = true;
-        return reply;
-    }
+    static Reply silent() { return Reply { 200, QByteArray(), true, true, 0 }; }
 
     explicit ScriptedHttpServer(QObject* parent = nullptr);
 

@@ -55,17 +55,11 @@ public:
             QuaZipFile file(&zip);
             const int method = entry.compressed ? Z_DEFLATED : 0;
             const int level = entry.compressed ? Z_DEFAULT_COMPRESSION : 0;
-            if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.name), nullptr, 0, method, level)) {
-                qWarning() << "Cannot add zip entry" << entry.name << file.getZipError();
-                return false;
-            }
-            if (!entry.data.isEmpty() && file.write(entry.data) != entry.data.size()) {
-                qWarning() << "Cannot write zip entry" << entry.name;
-                return false;
-            }
+            const bool written = file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.name), nullptr, 0, method, level)
+                && (entry.data.isEmpty() || file.write(entry.data) == entry.data.size());
             file.close();
-            if (file.getZipError() != UNZ_OK) {
-                qWarning() << "Cannot close zip entry" << entry.name << file.getZipError();
+            if (!written || file.getZipError() != UNZ_OK) {
+                qWarning() << "Cannot write zip entry" << entry.name << file.getZipError();
                 return false;
             }
         }

@@ -42,11 +42,9 @@ public:
     bool allow(const QString& table, const QString& event);
 
     static quint32 now();
-    static quint32 hoursAgo(int hours);
+    static quint32 hoursAgo(int hours) { return now() - quint32(hours) * 3600u; }
 
 private:
-    bool addSampleBooks();
-
     std::unique_ptr<TempHome> m_home;
     bool m_open = false;
     QHash<QString, int> m_ids;
