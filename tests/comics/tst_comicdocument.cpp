@@ -52,41 +52,31 @@ private:
         return ZipWriter::write(path, pages) ? path : QString();
     }
 
-    QString writeCbr(const QList<ZipEntry>& pages, const QString& name)
-    {
-        RarWriter writer(m_dir.filePath(name));
-        for (const ZipEntry& page : pages)
-            writer.add(page.name, page.data);
-        return writer.write() ? m_dir.filePath(name) : QString();
-    }
-
 private slots:
     void initTestCase() { QVERIFY(m_home.isValid() && m_dir.isValid()); }
 
+    // The first name sorts before the second.
     void naturalOrder_data()
     {
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
-        QTest::addColumn<QString>("sign");
-        addTextRows({ { "numbers by value", "page2.jpg", "page10.jpg", "-1" }, { "leading zeros", "p007", "p10", "-1" },
-            { "equal values, fewer zeros last", "p01", "p1", "-1" },
-            { "longer than 64 bits", "99999999999999999999", "100000000000000000000", "-1" },
-            { "case ignored", "apple.png", "Banana.png", "-1" }, { "case only: total order", "A.png", "a.png", "-1" },
-            { "prefix first", "ch1", "ch1a", "-1" }, { "equal", "x.png", "x.png", "0" },
-            { "non-ASCII letters folded", "Ärger", "ärger2", "-1" } });
+        addTextRows({ { "numbers by value", "page2.jpg", "page10.jpg" }, { "leading zeros", "p007", "p10" },
+            { "equal values, fewer zeros last", "p01", "p1" },
+            { "longer than 64 bits", "99999999999999999999", "100000000000000000000" },
+            { "case ignored", "apple.png", "Banana.png" }, { "case only: total order", "A.png", "a.png" },
+            { "prefix first", "ch1", "ch1a" } });
     }
 
     void naturalOrder()
     {
         QFETCH(QString, a);
         QFETCH(QString, b);
-        QFETCH(QString, sign);
-        QCOMPARE(qBound(-1, naturalCompare(a, b), 1), sign.toInt());
-        QCOMPARE(qBound(-1, naturalCompare(b, a), 1), -sign.toInt());
+        QVERIFY(naturalCompare(a, b) < 0);
+        QVERIFY(naturalCompare(b, a) > 0);
+        QCOMPARE(naturalCompare(a, a), 0);
     }
 
-    // Under the C locale too: the order must not depend on a collator. The archive's signature,
-    // not its suffix, picks the reader (here and in documentInterface).
+    // Under the C locale (no collator); the archive's signature, not its suffix, picks the reader.
     void pagesInNaturalOrder()
     {
         QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
@@ -139,7 +129,9 @@ private slots:
     void documentInterface()
     {
         ComicDocument document;
-        document.load(writeCbr(numberedPages({ "c.png", "a.png", "b.png" }), "My_Comic_Vol.2.cbz"));
+        const QString rar = m_dir.filePath(QStringLiteral("My_Comic_Vol.2.cbz"));
+        QVERIFY(RarWriter::write(rar, numberedPages({ "c.png", "a.png", "b.png" })));
+        document.load(rar);
         QCOMPARE(document.title(), QStringLiteral("My Comic Vol"));
         QStringList toc;
         for (const TocPoint& point : document.toc())

@@ -1,9 +1,7 @@
 #include "chapterbuilder.h"
 
 #include "epubbuilder.h"
-
-#include <QDir>
-#include <QSaveFile>
+#include "testfiles.h"
 
 namespace {
 
@@ -28,14 +26,8 @@ QString capitalised(const QString& text) { return text.isEmpty() ? text : text.a
 
 } // namespace
 
-ChapterBuilder::ChapterBuilder(quint32 seed)
-    : m_state(seed ? seed : 1)
-{
-}
-
 quint32 ChapterBuilder::nextRandom()
 {
-    // xorshift32: small, fast and the same everywhere.
     m_state ^= m_state << 13;
     m_state ^= m_state >> 17;
     m_state ^= m_state << 5;
@@ -65,8 +57,6 @@ void ChapterBuilder::addHeading(int level, const QString& text)
     m_body += QStringLiteral("<h%1>%2</h%1>\n").arg(level).arg(text.toHtmlEscaped());
 }
 
-void ChapterBuilder::addParagraph(const QString& innerHtml) { m_body += QStringLiteral("<p>%1</p>\n").arg(innerHtml); }
-
 void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
 {
     for (int p = 0; p < paragraphs; ++p) {
@@ -80,7 +70,6 @@ void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
             if (markup == 0) {
                 s = QStringLiteral("<em>%1</em>").arg(s);
             } else if (markup == 1) {
-                // An inline element inside the sentence.
                 const int space = s.indexOf(QLatin1Char(' '), s.size() / 2);
                 if (space > 0)
                     s = s.left(space) + QStringLiteral(" <b>") + word() + QStringLiteral("</b>") + s.mid(space);
@@ -93,20 +82,12 @@ void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
     }
 }
 
-void ChapterBuilder::addCyrillicParagraph(int sentences)
+void ChapterBuilder::addPhrases(const char* const* phrases, int count, int sentences, const QString& separator)
 {
     QStringList list;
     for (int i = 0; i < sentences; ++i)
-        list << QString::fromUtf8(kCyrillic[nextRandom() % count(kCyrillic)]);
-    addParagraph(list.join(QLatin1Char(' ')));
-}
-
-void ChapterBuilder::addCjkParagraph(int sentences)
-{
-    QString text;
-    for (int i = 0; i < sentences; ++i)
-        text += QString::fromUtf8(kCjk[nextRandom() % count(kCjk)]);
-    addParagraph(text);
+        list << QString::fromUtf8(phrases[nextRandom() % quint32(count)]);
+    addParagraph(list.join(separator));
 }
 
 void ChapterBuilder::addImage(int width, int height)
@@ -154,8 +135,6 @@ void ChapterBuilder::addPre(int lines)
     m_body += QStringLiteral("</pre>\n");
 }
 
-void ChapterBuilder::addRaw(const QString& html) { m_body += html; }
-
 void ChapterBuilder::addRealisticContent(int approxBytes)
 {
     int section = 0;
@@ -169,18 +148,18 @@ void ChapterBuilder::addRealisticContent(int approxBytes)
             break;
         case 2:
             addList(randomBetween(3, 6), section % 4 == 2);
-            addCyrillicParagraph(randomBetween(4, 8));
+            addPhrases(kCyrillic, count(kCyrillic), randomBetween(4, 8), QStringLiteral(" "));
             break;
         case 3:
             addTable(randomBetween(3, 6), 3);
-            addCjkParagraph(randomBetween(4, 10));
+            addPhrases(kCjk, count(kCjk), randomBetween(4, 10), QString());
             break;
         case 4:
             addPre(randomBetween(4, 8));
             break;
         case 5:
             addHeading(3, QStringLiteral("Notes"));
-            addCyrillicParagraph(3);
+            addPhrases(kCyrillic, count(kCyrillic), 3, QStringLiteral(" "));
             break;
         default:
             addImage(randomBetween(200, 400), randomBetween(300, 600));
@@ -221,18 +200,11 @@ QByteArray ChapterBuilder::html() const
 QString ChapterBuilder::write(const QString& folder, const QString& fileName) const
 {
     const QDir dir(folder);
-    if (!dir.exists() && !QDir().mkpath(folder))
-        return QString();
-    const auto save = [&](const QString& name, const QByteArray& data) {
-        QSaveFile file(dir.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
-    };
     for (const Image& image : m_images) {
-        if (!save(image.name, EpubBuilder::png(image.size.width(), image.size.height(), 0x6688aa)))
+        if (!testfiles::write(
+                dir.filePath(image.name), EpubBuilder::png(image.size.width(), image.size.height(), 0x6688aa)))
             return QString();
     }
     const bool asXhtml = fileName.endsWith(QLatin1String(".xhtml"), Qt::CaseInsensitive);
-    if (!save(fileName, asXhtml ? xhtml() : html()))
-        return QString();
-    return dir.filePath(fileName);
+    return testfiles::write(dir.filePath(fileName), asXhtml ? xhtml() : html()) ? dir.filePath(fileName) : QString();
 }

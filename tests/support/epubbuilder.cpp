@@ -1,9 +1,7 @@
 #include "epubbuilder.h"
 
+#include "mobiwriter.h"
 #include "zipwriter.h"
-
-#include <QBuffer>
-#include <QImage>
 
 namespace {
 
@@ -36,10 +34,6 @@ void writeNavList(QString& out, const QList<EpubBuilder::NavPoint>& points)
 
 } // namespace
 
-EpubBuilder::EpubBuilder() = default;
-
-void EpubBuilder::addMetadata(const QString& element, const QString& value) { m_metadata.append({ element, value }); }
-
 void EpubBuilder::addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml)
 {
     addItem(id, href, xhtml(title, bodyHtml));
@@ -50,24 +44,13 @@ void EpubBuilder::addChapter(const QString& id, const QString& href, const QStri
 void EpubBuilder::addItem(
     const QString& id, const QString& href, const QByteArray& data, const QString& mediaType, bool inSpine)
 {
-    Item item;
-    item.id = id;
-    item.href = href;
-    item.data = data;
-    item.mediaType = mediaType;
-    item.inSpine = inSpine;
-    m_items.append(item);
+    m_items.append({ id, href, data, mediaType, inSpine, true, QString() });
 }
 
 void EpubBuilder::addMissingItem(const QString& id, const QString& href, bool inSpine)
 {
-    Item item;
-    item.id = id;
-    item.href = href;
-    item.mediaType = QStringLiteral("application/xhtml+xml");
-    item.inSpine = inSpine;
-    item.present = false;
-    m_items.append(item);
+    addItem(id, href, QByteArray(), QStringLiteral("application/xhtml+xml"), inSpine);
+    m_items.last().present = false;
 }
 
 void EpubBuilder::addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType)
@@ -78,28 +61,15 @@ void EpubBuilder::addResource(const QString& id, const QString& href, const QByt
 void EpubBuilder::setCover(const QString& href, const QByteArray& data, const QString& mediaType)
 {
     m_coverId = QStringLiteral("cover-image");
-    Item item;
-    item.id = m_coverId;
-    item.href = href;
-    item.data = data;
-    item.mediaType = mediaType;
+    addItem(m_coverId, href, data, mediaType, false);
     if (m_version >= 3)
-        item.properties = QStringLiteral("cover-image");
-    m_items.append(item);
+        m_items.last().properties = m_coverId;
 }
-
-void EpubBuilder::addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
 
 void EpubBuilder::setNavPoints(const QList<NavPoint>& points)
 {
     m_navPoints = points;
     m_customNav = true;
-}
-
-QString EpubBuilder::opfPath() const
-{
-    const QString name = QStringLiteral("content.opf");
-    return m_opfFolder.isEmpty() ? name : m_opfFolder + QLatin1Char('/') + name;
 }
 
 QString EpubBuilder::itemPath(const QString& href) const
@@ -109,9 +79,7 @@ QString EpubBuilder::itemPath(const QString& href) const
 
 QByteArray EpubBuilder::xhtml(const QString& title, const QString& bodyHtml)
 {
-    QString out;
-    out += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    out += QStringLiteral("<!DOCTYPE html>\n");
+    QString out = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n");
     out += QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n<title>%1</title>\n").arg(esc(title));
     out += QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/>\n</head>\n");
     out += QStringLiteral("<body>\n%1\n</body>\n</html>\n").arg(bodyHtml);
@@ -120,19 +88,12 @@ QByteArray EpubBuilder::xhtml(const QString& title, const QString& bodyHtml)
 
 QByteArray EpubBuilder::png(int width, int height, unsigned rgb)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor::fromRgb(rgb));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return MobiWriter::image(QSize(width, height), QColor::fromRgb(rgb));
 }
 
 QByteArray EpubBuilder::opf() const
 {
-    QString out;
-    out += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    QString out = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     out += QStringLiteral(
         "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"%1\" unique-identifier=\"bookid\">\n")
                .arg(m_version >= 3 ? QStringLiteral("3.0") : QStringLiteral("2.0"));
@@ -174,8 +135,7 @@ QByteArray EpubBuilder::opf() const
 
 QByteArray EpubBuilder::ncx() const
 {
-    QString out;
-    out += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    QString out = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     out += QStringLiteral("<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\">\n");
     out += QStringLiteral("<head><meta name=\"dtb:uid\" content=\"%1\"/></head>\n").arg(esc(m_identifier));
     out += QStringLiteral("<docTitle><text>%1</text></docTitle>\n<navMap>\n").arg(esc(m_title));

@@ -5,9 +5,8 @@
 #include <QPair>
 #include <QString>
 
-// Builds realistic EPUB files for tests: "mimetype" stored first, META-INF/container.xml,
-// an OPF package (EPUB 2 or 3), an NCX table of contents (and a nav document for EPUB 3),
-// XHTML chapters, images and any extra files.
+// Real EPUB 2 or 3 files: stored "mimetype", container, OPF, NCX (and nav document for EPUB 3),
+// chapters, images and any extra files.
 class EpubBuilder {
 public:
     struct NavPoint {
@@ -16,50 +15,41 @@ public:
         QList<NavPoint> children;
     };
 
-    EpubBuilder();
-
     void setVersion(int version) { m_version = version; } // 2 or 3
     void setOpfFolder(const QString& folder) { m_opfFolder = folder; } // "" puts the OPF at the root
     void setTitle(const QString& title) { m_title = title; }
     void setAuthor(const QString& author) { m_author = author; }
     void setLanguage(const QString& language) { m_language = language; }
     void setIdentifier(const QString& identifier) { m_identifier = identifier; }
-    // Any further metadata element, e.g. ("dc:publisher", "Acme").
-    void addMetadata(const QString& element, const QString& value);
+    // e.g. ("dc:publisher", "Acme")
+    void addMetadata(const QString& element, const QString& value) { m_metadata.append({ element, value }); }
 
     // A chapter in the manifest and spine, with a contents entry of the same title.
-    // bodyHtml is put into a complete XHTML document.
     void addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml);
     // A manifest item with exactly these bytes; inSpine adds it to the spine as well.
     void addItem(const QString& id, const QString& href, const QByteArray& data,
         const QString& mediaType = QStringLiteral("application/xhtml+xml"), bool inSpine = true);
     // A spine entry whose manifest item has no file in the archive.
     void addMissingItem(const QString& id, const QString& href, bool inSpine = true);
-    // An image or other resource in the manifest, not in the spine.
     void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType);
-    // The cover image: manifest item plus <meta name="cover">.
     void setCover(const QString& href, const QByteArray& data, const QString& mediaType = QStringLiteral("image/png"));
-    // A file of the archive outside the manifest, path relative to the archive root.
-    void addArchiveFile(const QString& path, const QByteArray& data);
+    // Outside the manifest, relative to the archive root.
+    void addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
 
-    // Replaces the generated META-INF/container.xml (e.g. several rootfiles, hostile paths).
+    // Replaces the generated META-INF/container.xml.
     void setContainerXml(const QByteArray& xml) { m_containerXml = xml; }
 
-    // Replaces the contents built from chapter titles.
     void setNavPoints(const QList<NavPoint>& points);
     void setWriteNcx(bool write) { m_writeNcx = write; }
-    // Where an EPUB 3 book's navigation document lies, relative to the OPF folder; its links
-    // are the nav points' src as given (so relative to its own folder).
+    // The EPUB 3 navigation document, relative to the OPF folder (links are written as given).
     void setNavHref(const QString& href) { m_navHref = href; }
 
     bool write(const QString& path) const;
 
-    // A complete XHTML document around a body.
     static QByteArray xhtml(const QString& title, const QString& bodyHtml);
-    // A small real PNG image of the given size and colour.
     static QByteArray png(int width, int height, unsigned rgb = 0x3366cc);
 
-    QString opfPath() const;
+    QString opfPath() const { return itemPath(QStringLiteral("content.opf")); }
     QByteArray opf() const;
     QByteArray ncx() const;
 

@@ -1,8 +1,8 @@
 #include "fb2builder.h"
+#include "testfiles.h"
 #include "zipwriter.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QTextCodec>
 
 namespace {
@@ -40,7 +40,7 @@ void Fb2Builder::addBody(const QString& innerXml, const QString& name)
 
 void Fb2Builder::addBinary(const QString& id, const QByteArray& data, const QString& contentType)
 {
-    // Base64 in lines of 76 characters, as book editors write it.
+    // Lines of 76 characters, as book editors write them.
     const QByteArray base64 = data.toBase64();
     QString text;
     for (int i = 0; i < base64.size(); i += 76)
@@ -120,27 +120,12 @@ QByteArray Fb2Builder::bytes() const
     return data;
 }
 
-bool Fb2Builder::write(const QString& path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning() << "Fb2Builder: cannot write" << path;
-        return false;
-    }
-    const QByteArray data = bytes();
-    return file.write(data) == data.size();
-}
+bool Fb2Builder::write(const QString& path) const { return testfiles::write(path, bytes()); }
 
 bool Fb2Builder::writeZip(const QString& zipPath, const QString& entryName) const
 {
     return ZipWriter::write(zipPath, { { entryName, bytes() } });
 }
-
-QString Fb2Builder::esc(const QString& text) { return text.toHtmlEscaped(); }
-
-QString Fb2Builder::p(const QString& text) { return pXml(esc(text)); }
-
-QString Fb2Builder::pXml(const QString& innerXml) { return QStringLiteral("<p>%1</p>").arg(innerXml); }
 
 QString Fb2Builder::title(const QStringList& paragraphs)
 {
@@ -185,23 +170,7 @@ QString Fb2Builder::poem(const QList<QStringList>& stanzas, const QString& title
     return QStringLiteral("<poem>%1</poem>").arg(inner);
 }
 
-QString Fb2Builder::cite(const QString& innerXml) { return QStringLiteral("<cite>%1</cite>").arg(innerXml); }
-
 QString Fb2Builder::image(const QString& id, const QString& attribute)
 {
     return QStringLiteral("<image %1=\"#%2\"/>").arg(attribute, esc(id));
-}
-
-QString Fb2Builder::subtitle(const QString& text) { return element(QStringLiteral("subtitle"), text); }
-
-QString Fb2Builder::table(const QList<QStringList>& rows)
-{
-    QString inner;
-    for (const QStringList& row : rows) {
-        inner += QStringLiteral("<tr>");
-        for (const QString& cell : row)
-            inner += element(QStringLiteral("td"), cell);
-        inner += QStringLiteral("</tr>");
-    }
-    return QStringLiteral("<table>%1</table>").arg(inner);
 }

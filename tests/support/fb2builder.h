@@ -5,10 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-// Builds FictionBook 2 files for tests: the XML declaration (any encoding, either quote
-// style, or none), a description, bodies of nested sections, binaries and any raw XML, written
-// in the declared encoding, as a file or as the only entry of a ZIP archive. The static
-// fragment helpers return XML; text given to them is escaped, XML given to them is not.
+// FictionBook 2 files in any declared encoding, as a file or the only entry of a ZIP. The
+// fragment helpers escape text arguments, not XML ones.
 class Fb2Builder {
 public:
     struct Author {
@@ -24,7 +22,6 @@ public:
     // Declares a different name than the codec the bytes are written in (an unknown name).
     void setDeclaredEncoding(const QString& name) { m_declared = name; }
     void setByteOrderMark(bool write) { m_bom = write; }
-    // Everything on one line, without line feeds.
     void setOneLine(bool oneLine) { m_oneLine = oneLine; }
 
     void setBookTitle(const QString& title) { m_bookTitle = title; }
@@ -43,13 +40,11 @@ public:
     QString xml() const;
     QByteArray bytes() const;
     bool write(const QString& path) const;
-    // A ZIP archive whose only entry, named entryName, is the book.
     bool writeZip(const QString& zipPath, const QString& entryName) const;
 
-    // Fragments.
-    static QString esc(const QString& text);
-    static QString p(const QString& text);
-    static QString pXml(const QString& innerXml);
+    static QString esc(const QString& text) { return text.toHtmlEscaped(); }
+    static QString p(const QString& text) { return pXml(esc(text)); }
+    static QString pXml(const QString& innerXml) { return QStringLiteral("<p>%1</p>").arg(innerXml); }
     static QString title(const QStringList& paragraphs);
     static QString section(
         const QString& innerXml, const QString& titleText = QString(), const QString& id = QString());
@@ -57,10 +52,7 @@ public:
     static QString nestedSections(int depth, const QString& leafXml);
     static QString epigraph(const QString& innerXml);
     static QString poem(const QList<QStringList>& stanzas, const QString& titleText = QString());
-    static QString cite(const QString& innerXml);
     static QString image(const QString& id, const QString& attribute = QStringLiteral("l:href"));
-    static QString subtitle(const QString& text);
-    static QString table(const QList<QStringList>& rows);
 
 private:
     QString authorXml(const QString& tag, const Author& author) const;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <queue>
 
 namespace {
@@ -12,35 +13,6 @@ bool isWordByte(uchar c)
 {
     return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
-
-// Bits most significant first; the last byte is padded with zero bits.
-class BitWriter {
-public:
-    void write(quint32 code, int length)
-    {
-        for (int bit = length - 1; bit >= 0; --bit) {
-            m_current = (m_current << 1) | ((code >> bit) & 1);
-            if (++m_used == 8) {
-                m_bytes.append(char(m_current));
-                m_current = 0;
-                m_used = 0;
-            }
-        }
-    }
-    QByteArray finish()
-    {
-        if (m_used > 0)
-            m_bytes.append(char(m_current << (8 - m_used)));
-        m_current = 0;
-        m_used = 0;
-        return m_bytes;
-    }
-
-private:
-    QByteArray m_bytes;
-    quint32 m_current = 0;
-    int m_used = 0;
-};
 }
 
 HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& options)
@@ -48,20 +20,11 @@ HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& 
 {
     if (!m_options.nestedWord.isEmpty() && m_options.nestedDepth > 0) {
         m_nested = textSymbol(m_options.nestedWord);
-        for (int level = 0; level < m_options.nestedDepth; ++level) {
-            Symbol wrapper;
-            wrapper.kind = Kind::Wrapper;
-            wrapper.first = m_nested;
-            m_symbols.append(wrapper);
-            m_nested = m_symbols.size() - 1;
-        }
+        for (int level = 0; level < m_options.nestedDepth; ++level)
+            m_nested = addSymbol(Kind::Wrapper, m_nested);
     }
-    if (!m_options.loopWord.isEmpty()) {
-        Symbol loop;
-        loop.kind = Kind::Loop;
-        m_symbols.append(loop);
-        m_loop = m_symbols.size() - 1;
-    }
+    if (!m_options.loopWord.isEmpty())
+        m_loop = addSymbol(Kind::Loop);
 
     QList<QVector<int>> sequences;
     for (const QByteArray& record : records)
@@ -70,10 +33,7 @@ HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& 
 
     // Zero bits that pad a bit stream to whole bytes must decode to nothing: the all-zero code
     // of the longest length is given to an empty text entry.
-    Symbol padding;
-    padding.kind = Kind::Padding;
-    m_padding = m_symbols.size();
-    m_symbols.append(padding);
+    m_padding = addSymbol(Kind::Padding);
 
     countWeights(sequences);
     assignLengths();
@@ -84,16 +44,23 @@ HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& 
     writeCdics();
 }
 
+int HuffCdicWriter::addSymbol(Kind kind, int first, int second, const QByteArray& text)
+{
+    Symbol symbol;
+    symbol.kind = kind;
+    symbol.text = text;
+    symbol.first = first;
+    symbol.second = second;
+    m_symbols.append(symbol);
+    return m_symbols.size() - 1;
+}
+
 int HuffCdicWriter::textSymbol(const QByteArray& token)
 {
-    auto it = m_textIds.constFind(token);
-    if (it != m_textIds.constEnd())
-        return it.value();
-    Symbol symbol;
-    symbol.text = token;
-    m_symbols.append(symbol);
-    m_textIds.insert(token, m_symbols.size() - 1);
-    return m_symbols.size() - 1;
+    auto it = m_textIds.find(token);
+    if (it == m_textIds.end())
+        it = m_textIds.insert(token, addSymbol(Kind::Text, -1, -1, token));
+    return it.value();
 }
 
 QVector<int> HuffCdicWriter::tokenize(const QByteArray& record)
@@ -136,14 +103,8 @@ void HuffCdicWriter::addPairs(QList<QVector<int>>& sequences)
     // The 24 most frequent pairs become compressed entries.
     std::sort(ranked.begin(), ranked.end());
     std::map<std::pair<int, int>, int> pairIds;
-    for (int k = 0; k < int(ranked.size()) && k < 24; ++k) {
-        Symbol pair;
-        pair.kind = Kind::Pair;
-        pair.first = ranked[k].second.first;
-        pair.second = ranked[k].second.second;
-        m_symbols.append(pair);
-        pairIds[ranked[k].second] = m_symbols.size() - 1;
-    }
+    for (int k = 0; k < int(ranked.size()) && k < 24; ++k)
+        pairIds[ranked[k].second] = addSymbol(Kind::Pair, ranked[k].second.first, ranked[k].second.second);
     for (QVector<int>& sequence : sequences) {
         QVector<int> replaced;
         for (int i = 0; i < sequence.size(); ++i) {
@@ -166,20 +127,12 @@ void HuffCdicWriter::countWeights(const QList<QVector<int>>& sequences)
             ++m_symbols[id].weight;
     }
     for (Symbol& symbol : m_symbols) {
-        switch (symbol.kind) {
-        case Kind::Pair:
+        if (symbol.kind == Kind::Pair || symbol.kind == Kind::Wrapper)
             ++m_symbols[symbol.first].weight;
+        if (symbol.kind == Kind::Pair)
             ++m_symbols[symbol.second].weight;
-            break;
-        case Kind::Wrapper:
-            ++m_symbols[symbol.first].weight;
-            break;
-        case Kind::Loop:
+        if (symbol.kind == Kind::Loop)
             symbol.weight += 2;
-            break;
-        default:
-            break;
-        }
     }
 }
 
@@ -231,17 +184,13 @@ void HuffCdicWriter::assignLengths()
 
 void HuffCdicWriter::assignCodes()
 {
-    // Codes are canonical with the bits inverted: shorter codes take the numerically larger
-    // values, the codes of one length are a contiguous range, and the reader's index of an
-    // entry is (maximum code of its length) - code. The padding entry sorts last, so it gets
-    // the all-zero code.
+    // Canonical codes with the bits inverted: shorter codes take larger values, the reader's index
+    // of an entry is (maximum code of its length) - code, and the padding entry gets all zeros.
     QVector<int> order(m_symbols.size());
-    for (int i = 0; i < order.size(); ++i)
-        order[i] = i;
+    std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
-        const bool aPad = a == m_padding;
-        const bool bPad = b == m_padding;
-        return std::make_pair(m_symbols[a].length, aPad) < std::make_pair(m_symbols[b].length, bPad);
+        return std::make_pair(m_symbols[a].length, a == m_padding)
+            < std::make_pair(m_symbols[b].length, b == m_padding);
     });
     QVector<int> counts(34, 0);
     for (const Symbol& symbol : m_symbols)
@@ -276,31 +225,34 @@ void HuffCdicWriter::assignCodes()
     }
 }
 
+// Bits most significant first; the last byte is padded with zero bits.
 QByteArray HuffCdicWriter::encode(const QVector<int>& symbols) const
 {
-    BitWriter bits;
-    for (int id : symbols)
-        bits.write(m_symbols[id].code, m_symbols[id].length);
-    return bits.finish();
+    QByteArray bytes;
+    quint32 current = 0;
+    int used = 0;
+    for (int id : symbols) {
+        for (int bit = m_symbols[id].length - 1; bit >= 0; --bit) {
+            current = (current << 1) | ((m_symbols[id].code >> bit) & 1);
+            if (++used % 8 == 0)
+                bytes.append(char(current));
+        }
+    }
+    if (used % 8)
+        bytes.append(char(current << (8 - used % 8)));
+    return bytes;
 }
 
 QByteArray HuffCdicWriter::entryBytes(const Symbol& symbol) const
 {
-    switch (symbol.kind) {
-    case Kind::Text:
+    const int self = int(&symbol - m_symbols.constData());
+    if (symbol.kind == Kind::Text)
         return symbol.text;
-    case Kind::Pair:
+    if (symbol.kind == Kind::Pair)
         return encode({ symbol.first, symbol.second });
-    case Kind::Wrapper:
+    if (symbol.kind == Kind::Wrapper)
         return encode({ symbol.first });
-    case Kind::Loop: {
-        const int self = int(&symbol - m_symbols.constData());
-        return encode({ self, self });
-    }
-    case Kind::Padding:
-        break;
-    }
-    return QByteArray();
+    return symbol.kind == Kind::Loop ? encode({ self, self }) : QByteArray();
 }
 
 void HuffCdicWriter::writeHuff()
@@ -317,27 +269,19 @@ void HuffCdicWriter::writeHuff()
                 codeTable[byte] = 9;
         }
     }
-    QVector<quint32> limits(64, 0);
-    for (int length = 1; length <= 32; ++length) {
-        limits[2 * (length - 1)] = m_minCode[length];
-        limits[2 * (length - 1) + 1] = static_cast<quint32>(m_maxCode[length]);
-    }
     // Real HUFF records carry the tables twice: big-endian at the offsets in bytes 8 and 12,
     // little-endian at those in bytes 16 and 20.
     m_huff = "HUFF";
-    appendBigEndian(m_huff, 24, 4);
-    appendBigEndian(m_huff, 24, 4);
-    appendBigEndian(m_huff, 24 + 1024, 4);
-    appendBigEndian(m_huff, 24 + 1024 + 256, 4);
-    appendBigEndian(m_huff, 24 + 1024 + 256 + 1024, 4);
-    for (quint32 entry : codeTable)
-        appendBigEndian(m_huff, entry, 4);
-    for (quint32 limit : limits)
-        appendBigEndian(m_huff, limit, 4);
-    for (quint32 entry : codeTable)
-        appendLittleEndian(m_huff, entry, 4);
-    for (quint32 limit : limits)
-        appendLittleEndian(m_huff, limit, 4);
+    for (quint32 offset : { 24, 24, 24 + 1024, 24 + 1024 + 256, 24 + 1024 + 256 + 1024 })
+        appendBigEndian(m_huff, offset, 4);
+    for (const auto append : { &appendBigEndian, &appendLittleEndian }) {
+        for (quint32 entry : codeTable)
+            append(m_huff, entry, 4);
+        for (int length = 1; length <= 32; ++length) {
+            append(m_huff, m_minCode[length], 4);
+            append(m_huff, static_cast<quint32>(m_maxCode[length]), 4);
+        }
+    }
 }
 
 void HuffCdicWriter::writeCdics()

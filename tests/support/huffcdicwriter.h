@@ -5,20 +5,16 @@
 #include <QList>
 #include <QVector>
 
-// Compresses text records with a HUFF/CDIC dictionary built from their own words, the way
-// MOBI books store large texts: one HUFF record (code tables), CDIC records (the dictionary)
-// and one bit stream per text record. Words and single other bytes become text entries;
-// frequent word pairs become compressed entries that the reader decodes recursively.
-//
-// For hostile-input tests it can also hide a word behind a chain of nested compressed
-// entries, or replace a word by an entry that refers to itself.
+// HUFF/CDIC compression of MOBI text records with a dictionary of their own words and frequent
+// word pairs (entries the reader decodes recursively). For hostile input it can hide a word
+// behind a chain of nested entries, or replace it by an entry that refers to itself.
 class HuffCdicWriter {
 public:
     struct Options {
         int codeBits = 8; // a CDIC record holds 2^codeBits entries
-        QByteArray nestedWord; // every occurrence is reached through nestedDepth nested entries
+        QByteArray nestedWord;
         int nestedDepth = 0;
-        QByteArray loopWord; // every occurrence becomes an entry that refers to itself (twice)
+        QByteArray loopWord;
     };
 
     HuffCdicWriter(const QList<QByteArray>& records, const Options& options);
@@ -26,7 +22,6 @@ public:
     const QByteArray& huffRecord() const { return m_huff; }
     const QList<QByteArray>& cdicRecords() const { return m_cdics; }
     const QList<QByteArray>& encodedRecords() const { return m_encoded; }
-    // Code length of every dictionary entry, longest last (for tests of the code tables).
     int maxCodeLength() const { return m_maxLength; }
 
 private:
@@ -34,7 +29,7 @@ private:
     struct Symbol {
         Kind kind = Kind::Text;
         QByteArray text;
-        int first = -1; // Pair: both parts; Wrapper: the wrapped symbol
+        int first = -1; // the parts of a pair, or the symbol a wrapper wraps
         int second = -1;
         quint64 weight = 0;
         int length = 0;
@@ -42,6 +37,7 @@ private:
         int index = 0; // position in the dictionary
     };
 
+    int addSymbol(Kind kind, int first = -1, int second = -1, const QByteArray& text = QByteArray());
     int textSymbol(const QByteArray& token);
     QVector<int> tokenize(const QByteArray& record);
     void addPairs(QList<QVector<int>>& sequences);

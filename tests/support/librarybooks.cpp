@@ -108,12 +108,7 @@ namespace {
 
 } // namespace
 
-QStringList suffixes()
-{
-    return { QStringLiteral("epub"), QStringLiteral("mobi"), QStringLiteral("prc"), QStringLiteral("fb2"),
-        QStringLiteral("txt"), QStringLiteral("pdf"), QStringLiteral("cbz"), QStringLiteral("cbr"),
-        QStringLiteral("zip"), QStringLiteral("7z") };
-}
+QStringList suffixes() { return { "epub", "mobi", "prc", "fb2", "txt", "pdf", "cbz", "cbr", "zip", "7z" }; }
 
 QByteArray coverPng(const BookSpec& recipe)
 {
@@ -139,12 +134,8 @@ bool write(const QString& path, const BookSpec& recipe)
         return writePdf(path, recipe);
     if (suffix == QLatin1String("cbz"))
         return ZipWriter::write(path, comicPages(recipe));
-    if (suffix == QLatin1String("cbr")) {
-        RarWriter rar(path);
-        for (const auto& page : comicPages(recipe))
-            rar.add(page.name, page.data);
-        return rar.write();
-    }
+    if (suffix == QLatin1String("cbr"))
+        return RarWriter::write(path, comicPages(recipe));
     const QString inner = QFileInfo(path).completeBaseName() + QStringLiteral(".fb2");
     if (suffix == QLatin1String("zip"))
         return fb2Book(recipe).writeZip(path, inner);

@@ -5,9 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-// Writes small real books of every format the library adds, each with a known title, author,
-// a few metadata and (optionally) a cover picture, for the tests and benchmarks of adding
-// books. The cover is one colour, so a test can tell the stored cover by its pixels.
+// Small real books of every format the library adds, with known metadata and a cover of one
+// colour (a test tells the stored cover by its pixels).
 namespace librarybooks {
 
 struct BookSpec {
@@ -24,23 +23,12 @@ struct BookSpec {
     QString author() const { return authorFirst + QLatin1Char(' ') + authorLast; }
 };
 
-// The suffixes write() knows: epub, mobi, prc, fb2, txt, pdf, cbz, cbr, zip (an FB2 inside) and
-// 7z (an FB2 inside).
 QStringList suffixes();
 
-// Writes the book at path, in the format its suffix names; false when it cannot be written.
-//   epub   EPUB 2 with title, creator, publisher, description, language and a cover item
-//   mobi   MOBI with full name, EXTH author (100), publisher (101), description (103), cover
-//   prc    the same book as mobi
-//   fb2    FB2 with title-info (title, author, genre, annotation, lang), publisher, cover binary
-//   txt    plain text, no metadata and no cover
-//   pdf    one page per chapter, information Title, Author, Creator "Loom Writer"; page 1 is
-//          filled with the cover colour (the cover is the rendered page)
-//   cbz    PNG pages, the first of the cover's size and colour; cbr the same in RAR 4
-//   zip/7z the FB2 book as the archive's only entry
+// Writes the book in the format its suffix names (zip and 7z hold the FB2 book; a PDF's first
+// page is filled with the cover colour); false on failure.
 bool write(const QString& path, const BookSpec& recipe = BookSpec());
 
-// The encoded cover picture of the recipe (PNG).
 QByteArray coverPng(const BookSpec& recipe);
 
 } // namespace librarybooks

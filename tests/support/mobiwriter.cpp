@@ -31,23 +31,11 @@ const char flisRecord[] = "FLIS\x00\x00\x00\x08\x00\x41\x00\x00\x00\x00\x00\x00\
 const char eofRecord[] = "\xe9\x8e\x0d\x0a";
 }
 
-MobiWriter::MobiWriter() = default;
-
 void MobiWriter::setCoverOffset(quint32 image)
 {
     QByteArray data;
     appendBigEndian(data, image, 4);
     addExth(201, data);
-}
-
-int MobiWriter::textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
-
-QList<QByteArray> MobiWriter::textChunks() const
-{
-    QList<QByteArray> chunks;
-    for (int pos = 0; pos < m_text.size(); pos += DefaultRecordSize)
-        chunks.append(m_text.mid(pos, DefaultRecordSize));
-    return chunks;
 }
 
 QByteArray MobiWriter::trailingEntries(const QList<QByteArray>& chunks, int index) const
@@ -102,26 +90,15 @@ QByteArray MobiWriter::record0(int textRecords, int firstNonBook, int huffIndex,
 
     QByteArray head;
     head.append(m_identifier.left(4).leftJustified(4, '\0'));
-    appendBigEndian(head, HeaderLength, 4);
-    appendBigEndian(head, 2, 4); // a book
-    appendBigEndian(head, m_encoding, 4);
-    appendBigEndian(head, 0x12345678, 4); // unique id
-    appendBigEndian(head, 6, 4); // file version
-    for (int i = 0; i < 10; ++i) // orthographic, inflection, names, keys, six extra indexes
-        appendBigEndian(head, 0xFFFFFFFF, 4);
-    appendBigEndian(head, quint32(firstNonBook), 4);
-    appendBigEndian(head, quint32(16 + HeaderLength + exth.size()), 4);
-    appendBigEndian(head, quint32(m_fullName.size()), 4);
-    appendBigEndian(head, 9, 4); // locale
-    appendBigEndian(head, 0, 4);
-    appendBigEndian(head, 0, 4);
-    appendBigEndian(head, 6, 4); // minimum version
-    appendBigEndian(head, quint32(firstImage), 4);
-    appendBigEndian(head, quint32(huffIndex), 4);
-    appendBigEndian(head, quint32(huffCount), 4);
-    appendBigEndian(head, 0, 4);
-    appendBigEndian(head, 0, 4);
-    appendBigEndian(head, exth.isEmpty() ? 0 : 0x40, 4);
+    // Header length, type (a book), encoding, unique id, file version, ten unused indexes, first
+    // non-book record, full name offset and length, locale, two languages, minimum version, first
+    // image, HUFF record and count, two unused fields, EXTH flags.
+    const quint32 none = 0xFFFFFFFF;
+    for (quint32 field :
+        { quint32(HeaderLength), 2u, m_encoding, 0x12345678u, 6u, none, none, none, none, none, none, none, none, none,
+            none, quint32(firstNonBook), quint32(16 + HeaderLength + exth.size()), quint32(m_fullName.size()), 9u, 0u,
+            0u, 6u, quint32(firstImage), quint32(huffIndex), quint32(huffCount), 0u, 0u, exth.isEmpty() ? 0u : 0x40u })
+        appendBigEndian(head, field, 4);
     head.append(QByteArray(HeaderLength - head.size(), '\0'));
     putBigEndian(head, 0xE2, m_extraFlags, 2);
 
@@ -136,7 +113,9 @@ QByteArray MobiWriter::record0(int textRecords, int firstNonBook, int huffIndex,
 
 QByteArray MobiWriter::build() const
 {
-    const QList<QByteArray> chunks = textChunks();
+    QList<QByteArray> chunks;
+    for (int pos = 0; pos < m_text.size(); pos += DefaultRecordSize)
+        chunks.append(m_text.mid(pos, DefaultRecordSize));
     QList<QByteArray> textRecords;
     QList<QByteArray> huffRecords;
     switch (m_compression) {
@@ -179,14 +158,10 @@ QByteArray MobiWriter::build() const
     QByteArray name = m_fullName.left(31);
     name.replace(' ', '_');
     book.append(name.leftJustified(32, '\0'));
-    appendBigEndian(book, 0, 2); // attributes
-    appendBigEndian(book, 0, 2); // version
+    appendBigEndian(book, 0, 4); // attributes, version
     appendBigEndian(book, 0x5D2B1F00, 4); // created
     appendBigEndian(book, 0x5D2B1F00, 4); // modified
-    appendBigEndian(book, 0, 4); // backed up
-    appendBigEndian(book, 0, 4); // modification number
-    appendBigEndian(book, 0, 4); // app info
-    appendBigEndian(book, 0, 4); // sort info
+    book.append(QByteArray(16, '\0')); // backed up, modification number, app info, sort info
     book.append("BOOKMOBI");
     appendBigEndian(book, quint32(2 * records.size() - 1), 4); // unique id seed
     appendBigEndian(book, 0, 4); // next record list

@@ -9,21 +9,15 @@
 #include <QSize>
 #include <QString>
 
-// Builds MOBI books in a PalmDB container for tests: record 0 with the PalmDOC header, a MOBI
-// header (232 bytes) with an EXTH block and the full name; the text split into records of
-// the record size, uncompressed, PalmDoc- or HUFF/CDIC-compressed, each followed by the
-// trailing entries that the extra-data flags announce; the HUFF and CDIC records; image
-// records; and optionally the FLIS, FCIS and end-of-file records real books end with.
-//
-// Record order: 0, text records 1..T, HUFF and CDIC records (when used), images, trailer.
+// MOBI books in a PalmDB container. Records: 0 (PalmDOC and MOBI headers, EXTH, full name), the
+// text records (stored, PalmDoc or HUFF/CDIC, with the trailing entries the extra-data flags
+// announce), HUFF and CDIC records, images, and optionally FLIS, FCIS and end-of-file.
 class MobiWriter {
 public:
     enum class Compression { None = 1, PalmDoc = 2, HuffCdic = 17480 };
     enum { HeaderLength = 232, DefaultRecordSize = 4096 };
 
-    MobiWriter();
-
-    // The book text as stored, already encoded (UTF-8 or CP1252).
+    // Already encoded (UTF-8 or CP1252).
     void setText(const QByteArray& text) { m_text = text; }
     void setCompression(Compression compression) { m_compression = compression; }
     void setHuffCdicOptions(const HuffCdicWriter::Options& options) { m_huffOptions = options; }
@@ -43,21 +37,17 @@ public:
     QByteArray build() const;
     bool write(const QString& path) const;
 
-    // Number of text records for the current text and record size.
-    int textRecordCount() const;
+    int textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
 
     static QByteArray palmDocCompress(const QByteArray& text);
-    // A trailing entry's size as it is stored: 7 bits per byte, most significant first, the
-    // first byte flagged with 0x80, so that it can be read backwards from the record's end.
+    // A trailing entry's size: 7 bits a byte, most significant first, the first byte flagged 0x80.
     static QByteArray backwardSize(quint32 size);
-    // An encoded image of one colour ("JPG", "PNG", "GIF" ...).
     static QByteArray image(const QSize& size, const QColor& color, const char* format = "PNG");
-    // Where record 0 starts in a built book, and a big-endian patch for hostile variants.
+    // Where record 0 starts, and a big-endian patch for hostile variants.
     static qint64 record0Start(const QByteArray& book);
     static void putBigEndian(QByteArray& book, qint64 pos, quint32 value, int width = 4);
 
 private:
-    QList<QByteArray> textChunks() const;
     QByteArray trailingEntries(const QList<QByteArray>& chunks, int index) const;
     QByteArray record0(int textRecords, int firstNonBook, int huffIndex, int huffCount, int firstImage) const;
 

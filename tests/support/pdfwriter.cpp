@@ -1,8 +1,8 @@
 #include "pdfwriter.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QSaveFile>
 
 namespace {
 
@@ -36,6 +36,12 @@ QByteArray textString(const QString& text)
         utf16 += char(c.unicode() & 0xff);
     }
     return '<' + utf16.toHex() + '>';
+}
+
+QByteArray streamObject(const QByteArray& dictionary, const QByteArray& bytes)
+{
+    return "<< " + dictionary + " /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n" + bytes
+        + "\nendstream";
 }
 
 QByteArray colour(const QColor& color)
@@ -72,8 +78,6 @@ void PdfWriter::setRotation(int number, int degrees)
     page(number).hasRotation = true;
 }
 
-void PdfWriter::setCropBox(int number, const QRectF& box) { page(number).cropBox = box; }
-
 void PdfWriter::addText(int number, const QPointF& baseline, double size, const QString& text, Font font)
 {
     Page& target = page(number);
@@ -95,21 +99,15 @@ void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bo
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     const QByteArray dictionary = "/Type /XObject /Subtype /Image /Width " + QByteArray::number(rgb.width())
         + " /Height " + QByteArray::number(rgb.height()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8";
-    QByteArray encoded;
+    const int object = reserveObject();
     if (jpeg) {
+        QByteArray encoded;
         QBuffer buffer(&encoded);
         buffer.open(QIODevice::WriteOnly);
-        if (!rgb.save(&buffer, "JPEG", 85))
-            encoded.clear();
-    }
-    const int object = reserveObject();
-    if (!encoded.isEmpty()) {
-        setObject(object,
-            "<< " + dictionary + " /Filter /DCTDecode /Length " + QByteArray::number(encoded.size()) + " >>\nstream\n"
-                + encoded + "\nendstream");
+        rgb.save(&buffer, "JPEG", 85);
+        setObject(object, streamObject(dictionary + " /Filter /DCTDecode", encoded));
     } else {
         QByteArray samples;
-        samples.reserve(rgb.width() * rgb.height() * 3);
         for (int y = 0; y < rgb.height(); ++y)
             samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
         setObject(object, stream(dictionary, samples));
@@ -121,20 +119,10 @@ void PdfWriter::addImage(int number, const QRectF& rect, const QImage& image, bo
         + ' ' + ::number(target.size.height() - rect.bottom()) + " cm /" + name + " Do Q\n";
 }
 
-void PdfWriter::setInfo(const QByteArray& key, const QString& value) { m_info.insert(key, value); }
-
-int PdfWriter::reserveObject() { return m_nextObject++; }
-
-void PdfWriter::setObject(int number, const QByteArray& body) { m_objects.insert(number, body); }
-
-int PdfWriter::pageObject(int number) const { return m_pages.at(number - 1).object; }
-
 QByteArray PdfWriter::stream(const QByteArray& dictionary, const QByteArray& data) const
 {
     // qCompress writes a zlib stream behind a 4-byte length: FlateDecode wants the stream.
-    const QByteArray bytes = qCompress(data, 6).mid(4);
-    return "<< " + dictionary + " /Filter /FlateDecode /Length " + QByteArray::number(bytes.size()) + " >>\nstream\n"
-        + bytes + "\nendstream";
+    return streamObject(dictionary + " /Filter /FlateDecode", qCompress(data, 6).mid(4));
 }
 
 int PdfWriter::writeOutline(
@@ -226,15 +214,13 @@ QByteArray PdfWriter::toPdf() const
     }
 
     QByteArray pdf("%PDF-1.7\n%\xe2\xe3\xcf\xd3\n");
-    QList<int> offsets;
+    QByteArray entries;
     for (int object = 1; object < next; ++object) {
-        offsets.append(pdf.size());
+        entries += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
         pdf += QByteArray::number(object) + " 0 obj\n" + objects.value(object, "null") + "\nendobj\n";
     }
     const int xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(next) + "\n0000000000 65535 f \n";
-    for (const int offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "xref\n0 " + QByteArray::number(next) + "\n0000000000 65535 f \n" + entries;
     const QByteArray id = QCryptographicHash::hash(pdf, QCryptographicHash::Md5).toHex();
     pdf += "trailer\n<< /Size " + QByteArray::number(next) + " /Root " + reference(Catalog);
     if (info)
@@ -243,13 +229,4 @@ QByteArray PdfWriter::toPdf() const
     return pdf;
 }
 
-bool PdfWriter::save(const QString& path) const
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning("PdfWriter: cannot write %s", qPrintable(path));
-        return false;
-    }
-    file.write(toPdf());
-    return file.commit();
-}
+bool PdfWriter::save(const QString& path) const { return testfiles::write(path, toPdf()); }

@@ -10,10 +10,8 @@
 #include <QSizeF>
 #include <QString>
 
-// Writes real PDF files for tests, object by object with a correct cross-reference table:
-// pages of any size with rotation and crop boxes written exactly as given, text in the standard
-// fonts, filled rectangles and images, an outline tree and document information. Tests that
-// need hostile structure add objects of their own.
+// Real PDF files with a correct cross-reference table: pages, text in the standard fonts,
+// rectangles, images, outline and information; hostile structure through objects of one's own.
 class PdfWriter {
 public:
     enum class Font { Helvetica, HelveticaBold, TimesRoman, Courier };
@@ -26,38 +24,31 @@ public:
 
     PdfWriter();
 
-    // A new page (media box 0 0 width height); returns its number, from 1.
+    // The new page's number, from 1.
     int addPage(const QSizeF& size = QSizeF(612, 792));
     int pageCount() const { return m_pages.size(); }
     // Written as given, so values such as -90 and 450 reach the reader unchanged.
     void setRotation(int page, int degrees);
     // In PDF user space (origin at the bottom left of the media box).
-    void setCropBox(int page, const QRectF& box);
+    void setCropBox(int page, const QRectF& box) { this->page(page).cropBox = box; }
 
-    // Drawing, in points from the top left corner of the page's media box (before rotation).
-    // Text is written in WinAnsi encoding: characters outside Latin-1 become "?".
+    // In points from the top left of the media box (before rotation); text outside Latin-1 becomes "?".
     void addText(int page, const QPointF& baseline, double size, const QString& text, Font font = Font::Helvetica);
     void addRect(int page, const QRectF& rect, const QColor& color);
-    // The image's pixels as RGB; jpeg stores them DCT-encoded, as scanned and photographic
-    // books do (Flate when Qt cannot write JPEG).
+    // RGB pixels, Flate- or DCT-encoded.
     void addImage(int page, const QRectF& rect, const QImage& image, bool jpeg = false);
 
-    // An entry of the document information dictionary ("Title", "Author", "Creator", ...).
-    void setInfo(const QByteArray& key, const QString& value);
+    void setInfo(const QByteArray& key, const QString& value) { m_info.insert(key, value); }
     void setOutline(const QList<OutlineItem>& items) { m_outline = items; }
 
-    // Objects of the test's own: a number now, the body ("<< ... >>") later. A reserved
-    // object never given a body is written as null.
-    int reserveObject();
-    void setObject(int number, const QByteArray& body);
-    // The object number of a page, for references in objects of the test's own.
-    int pageObject(int page) const;
-    // Makes the catalog's /Outlines refer to an object of the test's own instead of the tree
-    // given with setOutline.
+    // Objects of the test's own: a number now, the body later (null when never given).
+    int reserveObject() { return m_nextObject++; }
+    void setObject(int number, const QByteArray& body) { m_objects.insert(number, body); }
+    int pageObject(int page) const { return m_pages.at(page - 1).object; }
+    // The catalog's /Outlines names this object instead of the setOutline tree.
     void setOutlineRoot(int object) { m_outlineRoot = object; }
 
     QByteArray toPdf() const;
-    // Writes toPdf() to the file; false when it cannot be written.
     bool save(const QString& path) const;
 
 private:

@@ -6,32 +6,15 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-
-const int kMaxHeaderBytes = 64 * 1024;
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
-} // namespace
-
 ScriptedHttpServer::ScriptedHttpServer(QObject* parent)
     : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedHttpServer::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
 }
 
 bool ScriptedHttpServer::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
@@ -51,23 +34,14 @@ bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
     return QTest::qWaitFor([&] { return m_targets.size() >= count; }, timeoutMs);
 }
 
-void ScriptedHttpServer::onNewConnection()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
-}
-
 void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)
 {
-    // Requests are GETs without a body; one request per connection is all the clients need,
-    // but a kept-alive connection may carry more, so every complete header block is served.
+    // GETs without a body; a kept-alive connection may carry several.
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     for (;;) {
         const int end = buffer.indexOf("\r\n\r\n");
         if (end < 0) {
-            if (buffer.size() > kMaxHeaderBytes)
+            if (buffer.size() > 64 * 1024)
                 socket->abort();
             break;
         }
@@ -94,7 +68,8 @@ void ScriptedHttpServer::onReadyRead(QTcpSocket* socket)
 
 void ScriptedHttpServer::answer(QTcpSocket* socket, const Reply& reply)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+    QByteArray head
+        = "HTTP/1.1 " + QByteArray::number(reply.status) + (reply.status == 200 ? " OK\r\n" : " Status\r\n");
     head += "Content-Type: text/plain\r\nConnection: close\r\n";
     if (reply.declareLength)
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";

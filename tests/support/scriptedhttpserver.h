@@ -11,8 +11,8 @@
 
 class QTcpSocket;
 
-// A tiny HTTP/1.1 server on 127.0.0.1 for tests of our HTTP clients. It records every request
-// and answers each with the next scripted reply (the default reply when the script is empty).
+// An HTTP/1.1 server on 127.0.0.1 that records every request and answers it with the next
+// scripted reply (the default one when the script is empty).
 class ScriptedHttpServer : public QObject {
     Q_OBJECT
 
@@ -27,12 +27,7 @@ public:
 
     static Reply ok(const QByteArray& body) { return Reply { 200, body }; }
     static Reply status(int code) { return Reply { code, QByteArray("error\n") }; }
-    static Reply silent()
-    {
-        Reply reply;
-        reply.neverAnswer = true;
-        return reply;
-    }
+    static Reply silent() { return Reply { 200, QByteArray(), true, true, 0 }; }
 
     explicit ScriptedHttpServer(QObject* parent = nullptr);
 
@@ -43,16 +38,13 @@ public:
     void enqueue(const Reply& reply) { m_script.enqueue(reply); }
     void setDefaultReply(const Reply& reply) { m_default = reply; }
 
-    // Request targets as received ("/path?query"), oldest first.
+    // "/path?query" as received, oldest first.
     QList<QByteArray> targets() const { return m_targets; }
     int requestCount() const { return m_targets.size(); }
-    // The query items of request i, decoded.
     QUrlQuery query(int i) const;
-    // Waits (running the event loop) until at least count requests arrived.
     bool waitForRequests(int count, int timeoutMs = 5000);
 
 private:
-    void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const Reply& reply);
 

@@ -7,34 +7,11 @@
 #include <archive_entry.h>
 #include <locale.h>
 
-namespace {
-// libarchive turns names into UTF-16 through the thread's locale, which is "C" in CI:
-// switch this thread to UTF-8 while the archive is written.
-class ThreadUtf8Locale {
-public:
-    ThreadUtf8Locale()
-        : m_locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr)))
-    {
-        if (m_locale)
-            m_previous = uselocale(m_locale);
-    }
-    ~ThreadUtf8Locale()
-    {
-        if (m_previous)
-            uselocale(m_previous);
-        if (m_locale)
-            freelocale(m_locale);
-    }
-
-private:
-    locale_t m_locale = nullptr;
-    locale_t m_previous = nullptr;
-};
-}
-
 bool SevenZWriter::write() const
 {
-    ThreadUtf8Locale locale;
+    // libarchive turns names into UTF-16 through the thread's locale, which is "C" in CI.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    const locale_t previous = utf8 ? uselocale(utf8) : locale_t(nullptr);
     archive* out = archive_write_new();
     bool ok = archive_write_set_format_7zip(out) == ARCHIVE_OK
         && archive_write_set_format_option(out, "7zip", "compression", m_compression.constData()) == ARCHIVE_OK
@@ -56,5 +33,9 @@ bool SevenZWriter::write() const
         qWarning() << "Cannot write 7z" << m_path << archive_error_string(out);
     ok = archive_write_close(out) == ARCHIVE_OK && ok;
     archive_write_free(out);
+    if (utf8) {
+        uselocale(previous);
+        freelocale(utf8);
+    }
     return ok;
 }

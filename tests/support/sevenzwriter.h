@@ -4,8 +4,7 @@
 #include <QList>
 #include <QString>
 
-// Writes real 7z archives for tests through libarchive's 7z writer. Names are written
-// exactly as given (UTF-8 names included, whatever the process locale).
+// Real 7z archives through libarchive, names written as given whatever the process locale.
 class SevenZWriter {
 public:
     explicit SevenZWriter(const QString& path)
@@ -13,13 +12,10 @@ public:
     {
     }
 
-    // libarchive's 7zip "compression" option: "copy", "deflate", "bzip2", "lzma1", "lzma2",
-    // "ppmd"; lzma2 by default.
+    // libarchive's 7zip "compression" option ("copy", "lzma2", ...).
     void setCompression(const QByteArray& method) { m_compression = method; }
     void add(const QString& name, const QByteArray& data) { m_entries.append({ name, data, false }); }
     void addFolder(const QString& name) { m_entries.append({ name, QByteArray(), true }); }
-
-    // Writes the archive; false (with a warning) when it cannot be written.
     bool write() const;
 
 private:

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QString>
 
-// Reading and writing whole files in tests.
 namespace testfiles {
 // Writes the bytes, replacing the file and making its folder; false unless all were written.
 inline bool write(const QString& path, const QByteArray& bytes)

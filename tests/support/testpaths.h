@@ -6,15 +6,14 @@
 
 // Where tests find the project's own files and the built programs.
 namespace testpaths {
-// tests/data/malformed/<area> of the source tree: inputs that once broke a reader, kept as
-// regression cases.
+// tests/data/malformed/<area>: inputs that once broke a reader.
 inline QString malformedDir(const QString& area)
 {
     const QString dir = qEnvironmentVariable("PL_TEST_SOURCE_DIR");
     return (dir.isEmpty() ? QDir::currentPath() : dir) + QStringLiteral("/tests/data/malformed/") + area;
 }
 
-// The folder of the built executables and shared libraries (bin/ of the build tree).
+// bin/ of the build tree.
 inline QString binDir()
 {
     const QString dir = qEnvironmentVariable("PL_BIN_DIR");

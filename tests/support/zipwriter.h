@@ -12,8 +12,7 @@
 
 #include <zlib.h>
 
-// Writes real ZIP archives for tests through QuaZip. Entry names are written exactly as
-// given, including "../" and absolute names, so tests can build hostile archives too.
+// Real ZIP archives through QuaZip; names are written as given, hostile ones too.
 struct ZipEntry {
     QString name; // a name ending in "/" makes a folder entry
     QByteArray data;
@@ -27,21 +26,16 @@ public:
     {
     }
 
-    // Names in this legacy code page (e.g. CP866) without the language-encoding flag, instead
-    // of UTF-8 with the flag.
+    // Names in this legacy code page without the language-encoding flag, instead of UTF-8.
     void setNameCodec(const QByteArray& codecName) { m_codecName = codecName; }
     void add(const QString& name, const QByteArray& data, bool compressed = true)
     {
         m_entries.append({ name, data, compressed });
     }
-    void addFolder(const QString& name)
-    {
-        m_entries.append({ name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/'), QByteArray(), false });
-    }
     void add(const ZipEntry& entry) { m_entries.append(entry); }
     const QList<ZipEntry>& entries() const { return m_entries; }
 
-    // Writes the archive; false (with a warning) when it cannot be written.
+    // False (with a warning) when it cannot be written.
     bool write() const
     {
         QuaZip zip(m_path);
@@ -61,17 +55,11 @@ public:
             QuaZipFile file(&zip);
             const int method = entry.compressed ? Z_DEFLATED : 0;
             const int level = entry.compressed ? Z_DEFAULT_COMPRESSION : 0;
-            if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.name), nullptr, 0, method, level)) {
-                qWarning() << "Cannot add zip entry" << entry.name << file.getZipError();
-                return false;
-            }
-            if (!entry.data.isEmpty() && file.write(entry.data) != entry.data.size()) {
-                qWarning() << "Cannot write zip entry" << entry.name;
-                return false;
-            }
+            const bool written = file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.name), nullptr, 0, method, level)
+                && (entry.data.isEmpty() || file.write(entry.data) == entry.data.size());
             file.close();
-            if (file.getZipError() != UNZ_OK) {
-                qWarning() << "Cannot close zip entry" << entry.name << file.getZipError();
+            if (!written || file.getZipError() != UNZ_OK) {
+                qWarning() << "Cannot write zip entry" << entry.name << file.getZipError();
                 return false;
             }
         }
@@ -79,7 +67,6 @@ public:
         return zip.getZipError() == ZIP_OK;
     }
 
-    // Convenience: one call for a list of entries.
     static bool write(const QString& path, const QList<ZipEntry>& entries)
     {
         ZipWriter writer(path);

@@ -82,9 +82,8 @@ QString scalar(const QString& sql)
 QByteArray fileHash(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex()
+                                          : QByteArray();
 }
 
 BoxRecorder::BoxRecorder()

@@ -5,29 +5,23 @@
 
 #include <utility>
 
-// Helpers shared by the library database tests. Every library statement runs on Qt's default
-// connection, so a test opens one file at a time and closes it with closeLibrary().
-
-// Closes and unregisters the default connection (no query may be alive).
+// The library runs on Qt's default connection: one file at a time, closed with closeLibrary()
+// (no query may be alive).
 void closeLibrary();
 
-// Writes a database file with the given statements through a private connection, as an
-// older version of the program (or a test) would have left it.
+// A database file made of these statements through a private connection (an older version's file).
 bool writeDatabaseFile(const QString& path, const QStringList& statements);
 
 // Column names of a table of the open library, in table order.
 QStringList columnsOf(const QString& table);
-// Names of the schema objects of a type ("table", "trigger", "index") of the open library,
-// sorted; SQLite's own objects are left out.
+// Sorted names of the schema objects of a type ("table", "trigger", "index"), SQLite's own left out.
 QStringList schemaNames(const QString& type);
-// Result of a one-value statement on the open library, as text (null when it fails).
+// A one-value statement's result (null when it fails).
 QString scalar(const QString& sql);
 
-// MD5 of a file's bytes (empty when it cannot be read).
 QByteArray fileHash(const QString& path);
 
-// Records the boxes the library shows instead of showing them; restores the default handler
-// when destroyed.
+// Records the boxes the library would show, while it lives.
 class BoxRecorder {
 public:
     BoxRecorder();

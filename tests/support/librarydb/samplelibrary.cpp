@@ -3,10 +3,9 @@
 #include "appdirs.h"
 #include "librarytestdb.h"
 #include "models/bookprovider.h"
+#include "testfiles.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtDebug>
@@ -76,14 +75,10 @@ SampleLibrary::~SampleLibrary()
 
 quint32 SampleLibrary::now() { return quint32(QDateTime::currentSecsSinceEpoch()); }
 
-quint32 SampleLibrary::hoursAgo(int hours) { return now() - quint32(hours) * 3600u; }
-
 QString SampleLibrary::writeBookFile(const QString& name, int size) const
 {
-    QDir(m_home->path()).mkpath(QStringLiteral("Library"));
     const QString path = m_home->filePath(QStringLiteral("Library/") + name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'b')) != size)
+    if (!testfiles::write(path, QByteArray(size, 'b')))
         qWarning() << "Cannot write the book file" << path;
     return path;
 }
@@ -102,49 +97,46 @@ bool SampleLibrary::populate()
     QSqlQuery transaction;
     if (!transaction.exec(QStringLiteral("BEGIN")))
         return false;
-    const bool ok = addSampleBooks();
+    const bool ok = [this] {
+        BookProvider* db = BookProvider::instance();
+        for (const char* title : { "Classics", "Mystery", "Science Fiction" }) {
+            const int id = db->addCategory(QLatin1String(title), 0);
+            if (id <= 0)
+                return false;
+            m_folders.insert(QLatin1String(title), id);
+        }
+        const QList<SampleBook>& books = sampleBooks();
+        for (int i = 0; i < books.size(); ++i) {
+            const SampleBook& sample = books.at(i);
+            BookDto book;
+            book.full_path = sample.fileName ? writeBookFile(QString::fromUtf8(sample.fileName), 1000 + 100 * i)
+                                             : m_home->filePath(QStringLiteral("Library/missing.txt"));
+            book.cover = book.full_path + QStringLiteral(".jpg");
+            book.title = sample.title;
+            book.author = sample.author;
+            book.format = sample.format;
+            // Oldest first, a day apart: the database lists them newest first.
+            book.time_added = hoursAgo((books.size() - i) * 24);
+            book.time_last_view = sample.readHoursAgo ? hoursAgo(sample.readHoursAgo) : 0;
+            book.position = 10 * i;
+            book.max_position = 5 * i;
+            book.is_favorite = sample.favorite ? 1 : 0;
+            book.is_deleted = sample.deleted ? 1 : 0;
+            book.notes_count = i;
+            book.book_hash = QStringLiteral("hash-") + QLatin1String(sample.key);
+            if (QLatin1String(sample.key) == QLatin1String("master"))
+                book.metadata.insert(6, QStringLiteral("Роман о дьяволе в Москве."));
+            const int id = addBook(book);
+            if (id <= 0)
+                return false;
+            if (sample.folder && !db->addBookToCategory(id, folder(QLatin1String(sample.folder))))
+                return false;
+            m_ids.insert(QLatin1String(sample.key), id);
+            m_paths.insert(QLatin1String(sample.key), book.full_path);
+        }
+        return true;
+    }();
     return transaction.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
-}
-
-bool SampleLibrary::addSampleBooks()
-{
-    BookProvider* db = BookProvider::instance();
-    for (const char* title : { "Classics", "Mystery", "Science Fiction" }) {
-        const int id = db->addCategory(QLatin1String(title), 0);
-        if (id <= 0)
-            return false;
-        m_folders.insert(QLatin1String(title), id);
-    }
-    const QList<SampleBook>& books = sampleBooks();
-    for (int i = 0; i < books.size(); ++i) {
-        const SampleBook& sample = books.at(i);
-        BookDto book;
-        book.full_path = sample.fileName ? writeBookFile(QString::fromUtf8(sample.fileName), 1000 + 100 * i)
-                                         : m_home->filePath(QStringLiteral("Library/missing.txt"));
-        book.cover = book.full_path + QStringLiteral(".jpg");
-        book.title = sample.title;
-        book.author = sample.author;
-        book.format = sample.format;
-        // Oldest first, a day apart: the database lists them newest first.
-        book.time_added = hoursAgo((books.size() - i) * 24);
-        book.time_last_view = sample.readHoursAgo ? hoursAgo(sample.readHoursAgo) : 0;
-        book.position = 10 * i;
-        book.max_position = 5 * i;
-        book.is_favorite = sample.favorite ? 1 : 0;
-        book.is_deleted = sample.deleted ? 1 : 0;
-        book.notes_count = i;
-        book.book_hash = QStringLiteral("hash-") + QLatin1String(sample.key);
-        if (QLatin1String(sample.key) == QLatin1String("master"))
-            book.metadata.insert(6, QStringLiteral("Роман о дьяволе в Москве."));
-        const int id = addBook(book);
-        if (id <= 0)
-            return false;
-        if (sample.folder && !db->addBookToCategory(id, folder(QLatin1String(sample.folder))))
-            return false;
-        m_ids.insert(QLatin1String(sample.key), id);
-        m_paths.insert(QLatin1String(sample.key), book.full_path);
-    }
-    return true;
 }
 
 bool SampleLibrary::refuse(const QString& table, const QString& event)
