@@ -1,6 +1,7 @@
 #include "../app-look/applooktest.h"
 
 #include "../support/epubbuilder.h"
+#include "../support/mobiwriter.h"
 #include "appdirs.h"
 #include "keldialogrequests.h"
 #include "mainwindow/librarypage/bookitempopupmenu.h"
@@ -30,6 +31,8 @@
 #include <QWindow>
 #include <QtEndian>
 
+#include <zlib.h>
+
 namespace {
 
 void settle()
@@ -40,37 +43,15 @@ void settle()
     }
 }
 
-quint32 crc32(const QByteArray& bytes)
-{
-    quint32 crc = 0xffffffffu;
-    for (char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& data)
-{
-    QByteArray chunk(4, 0);
-    qToBigEndian<quint32>(data.size(), chunk.data());
-    const QByteArray body = QByteArray(type, 4) + data;
-    QByteArray crc(4, 0);
-    qToBigEndian<quint32>(crc32(body), crc.data());
-    return chunk + body + crc;
-}
-
-// A PNG that only declares its size: a reader that trusts it would allocate 3.6 GB.
+// A PNG that claims 30000 x 30000 pixels: a reader that trusts it would allocate 3.6 GB.
 QByteArray hugePngHeader()
 {
-    QByteArray ihdr(13, 0);
-    qToBigEndian<quint32>(30000, ihdr.data());
-    qToBigEndian<quint32>(30000, ihdr.data() + 4);
-    ihdr[8] = 8; // bit depth
-    ihdr[9] = 6; // RGBA
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr)
-        + pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", QByteArray());
+    QByteArray png = EpubBuilder::png(1, 1);
+    // The IHDR chunk: width and height from 16, its checksum at 29.
+    MobiWriter::putBigEndian(png, 16, 30000);
+    MobiWriter::putBigEndian(png, 20, 30000);
+    MobiWriter::putBigEndian(png, 29, quint32(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)));
+    return png;
 }
 
 QByteArray encode(const QImage& image, const char* format)
@@ -217,13 +198,8 @@ private slots:
 
         const QColor orange("#FF8C00");
         const QList<Sample> placeholder { { 0.05, 0.05, shaded(orange, 0.05) }, { 0.05, 0.9, shaded(orange, 0.9) } };
-        for (int mode : { 0, 1, 2 }) {
-            const int text = mode == 0 ? -1 : 1;
-            QTest::addRow("no path, mode %d", mode)
-                << QByteArray() << QString() << mode << placeholder << text << QString();
-            QTest::addRow("missing file, mode %d", mode)
-                << QByteArray() << "missing.png" << mode << placeholder << text << "File not found";
-        }
+        QTest::newRow("no path, no text in rows") << QByteArray() << QString() << 0 << placeholder << -1 << QString();
+        QTest::newRow("missing file") << QByteArray() << "missing.png" << 2 << placeholder << 1 << "File not found";
         QTest::newRow("not an image") << QByteArray("plain text") << "notes.png" << 1 << placeholder << 1
                                       << "Unsupported image format";
         QTest::newRow("30000 x 30000 header") << hugePngHeader() << "huge.png" << 2 << placeholder << 1 << "too large";
@@ -295,10 +271,6 @@ private slots:
         }
         settle();
         QCOMPARE(BookThumbnailWidget::thumbnailKeys(path).size(), 2);
-        QCOMPARE(
-            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 1), QStringLiteral("Thumb-/c.jpg-166-249-1"));
-        QCOMPARE(
-            BookThumbnailWidget::thumbnailKey("/c.jpg", QSize(166, 249), 2), QStringLiteral("Thumb-/c.jpg-166-249-2"));
         write(Qt::blue);
         row.reloadImage();
         QVERIFY(BookThumbnailWidget::thumbnailKeys(path).isEmpty());

@@ -29,6 +29,7 @@
 #include "models/foldermodel.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -111,17 +112,14 @@ public:
                 items.append({ status, item });
                 record(QStringLiteral("item %1").arg(int(status)));
             });
-        m_connections << QObject::connect(importer, &bookimporter::progress, [this](int current, int total) {
-            progress.append({ current, total });
-            record(QStringLiteral("progress %1/%2").arg(current).arg(total));
-        });
+        m_connections << QObject::connect(importer, &bookimporter::progress,
+            [this](int current, int total) { record(QStringLiteral("progress %1/%2").arg(current).arg(total)); });
         m_connections << QObject::connect(importer, &bookimporter::finished, [this](int ok, int total) {
             ++finishedCount;
             record(QStringLiteral("finished %1/%2").arg(ok).arg(total));
         });
         m_connections << QObject::connect(importer, &bookimporter::exported, [this](int ok, int total) {
             ++finishedCount;
-            exported.append({ ok, total });
             record(QStringLiteral("exported %1/%2").arg(ok).arg(total));
         });
     }
@@ -145,8 +143,6 @@ public:
 
     QStringList events; // "importStarted", "item 0", "progress 1/3", "finished", ...
     QList<QPair<ItemStatus, BookDto>> items;
-    QList<QPair<int, int>> progress;
-    QList<QPair<int, int>> exported;
     QSet<QThread*> threads;
     int finishedCount = 0;
 
@@ -561,7 +557,7 @@ private slots:
     void statusCodes_data()
     {
         QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("bytes"); // null: the file is not written
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<ItemStatus>("status");
         QTest::addColumn<QString>("title"); // the title a book that is still added gets
 
@@ -580,16 +576,9 @@ private slots:
         MobiWriter notMobi;
         notMobi.setText("<p>text</p>");
         notMobi.setIdentifier("BOOK");
-        MobiWriter encryptedMobi;
-        encryptedMobi.setText("<p>text</p>");
-        encryptedMobi.setEncryption(2);
         ZipWriter epubInZip(dir.filePath(QStringLiteral("e.zip")));
         epubInZip.add(QStringLiteral("book.epub"), epubBytes);
         QVERIFY(epubInZip.write());
-
-        SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
-        epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
-        QVERIFY(epubIn7z.write());
 
         PdfWriter pdf;
         pdf.addPage();
@@ -598,19 +587,14 @@ private slots:
             pdf.toPdf(), dir.filePath("locked.pdf"), QStringLiteral("user"), QStringLiteral("owner")));
 
         const QByteArray garbage("this is no book at all\n");
-        QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << QString();
         QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << QString();
-        QTest::newRow("doc") << "letter.doc" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << QString();
         QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << QString();
         QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << QString();
-        QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << QString();
         QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << QString();
         QTest::newRow("zip holding an epub")
             << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed << QString();
-        QTest::newRow("7z holding an epub") << "nested.7z" << testfiles::read(dir.filePath(QStringLiteral("e.7z")))
-                                            << ItemUnsupportedArchivedBook << QString();
         // Image books that do not load are still added, under their file's name.
         QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
         QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -626,10 +610,8 @@ private slots:
         QFETCH(ItemStatus, status);
         QFETCH(QString, title);
 
-        QDir().mkpath(books());
         const QString path = books() + QLatin1Char('/') + fileName;
-        if (!bytes.isNull())
-            QVERIFY(testfiles::write(path, bytes));
+        QVERIFY(testfiles::write(path, bytes));
         BookDto record = recordFor(path);
         record.author = QStringLiteral("Kept");
         QCOMPARE(int(readBookFile(record, false)), int(status));
@@ -670,7 +652,6 @@ private slots:
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<QSize>("cover");
 
-        QTest::newRow("600 high") << QSize(400, 600) << QSize(200, 300);
         QTest::newRow("small, enlarged") << QSize(100, 150) << QSize(200, 300);
         QTest::newRow("JPEG-sized scan") << QSize(2000, 3000) << QSize(200, 300);
         // A panorama is fitted into four times the height, not blown up to 300 high.
@@ -789,27 +770,31 @@ private slots:
         QCOMPARE(refused.messages().size(), 1);
     }
 
-    void exportAndImportRoundTrip()
+    // The archive's layout, which other versions read; until it is committed the archive of last
+    // time stays as it was.
+    void exportWritesTheArchive()
     {
         const QList<BookDto> books = sampleBooks();
         const QString archive = path("library.olv");
-        const MessageCatcher warnings(QStringLiteral("Can't find cover for book: "));
+        const QByteArray lastWeek("the archive of last week");
+        QVERIFY(testfiles::write(archive, lastWeek));
+        {
+            exportbooks dropped;
+            QVERIFY(dropped.open(archive));
+            QVERIFY(dropped.addBook(books.at(0)) && dropped.hasNext() && dropped.writeNext());
+        }
+        QCOMPARE(testfiles::read(archive), lastWeek);
+        QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
+
         exportbooks writer;
         QVERIFY(writer.open(archive));
-        QVERIFY(writer.open(archive)); // already open
         for (int i = 0; i < 4; ++i)
             QCOMPARE(writer.addBook(books.at(i)), i < 3);
-        QCOMPARE(writer.count(), 3);
-        QCOMPARE(warnings.messages().size(), 1);
-        QVERIFY(!QFile::exists(archive)); // written under a temporary name until complete
-        int written = 0;
         while (writer.hasNext())
-            written += writer.writeNext() ? 1 : 0;
-        QCOMPARE(written, 3);
+            QVERIFY(writer.writeNext());
         QVERIFY(writer.writeContainer());
-        QVERIFY(writer.writeContainer());
+        QCOMPARE(testfiles::read(archive), lastWeek);
         QVERIFY(writer.commit());
-        QVERIFY(QFile::exists(archive));
         QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
 
         const QMap<QString, QByteArray> stored = members(archive);
@@ -873,43 +858,37 @@ private slots:
 
     void unusableIndexes_data()
     {
-        QTest::addColumn<QByteArray>("container"); // null: no container.json at all
-        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QByteArray>("container");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("folder"); // of the first entry
 
-        const QByteArray one
-            = QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson();
-        QTest::newRow("no container.json") << QByteArray() << false << 0 << QString();
-        QTest::newRow("books is no array") << QByteArray("{\"books\": {\"a\": 1}}") << true << 0 << QString();
-        QTest::newRow("not JSON") << QByteArray("{{{{") << true << 0 << QString();
-        QTest::newRow("one good entry") << one << true << 1 << "Shelf";
+        QTest::newRow("not JSON") << QByteArray("{{{{") << 0 << QString();
         QTest::newRow("non-objects skipped")
             << QByteArray("{\"books\": [1, \"two\", null, {\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\"}]}")
-            << true << 1 << QString();
+            << 1 << QString();
         QTest::newRow("folder is an empty string")
             << QByteArray("{\"books\": [{\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\", \"folders\": [\"\"]}]}")
-            << true << 1 << QString();
-        QTest::newRow("container name in capitals") << one << true << 1 << "Shelf";
+            << 1 << QString();
+        QTest::newRow("container name in capitals")
+            << QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson() << 1
+            << "Shelf";
     }
 
     void unusableIndexes()
     {
         QFETCH(QByteArray, container);
-        QFETCH(bool, opens);
         QFETCH(int, count);
         QFETCH(QString, folder);
 
         const QString archive = path("index.olv");
         ZipWriter zip(archive);
         const bool capitals = QString::fromLatin1(QTest::currentDataTag()).contains(QLatin1String("capitals"));
-        if (!container.isNull())
-            zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
+        zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
         zip.add(QStringLiteral("x/a.epub"), "book bytes");
         QVERIFY(zip.write());
 
         importbooks reader;
-        QCOMPARE(reader.open(archive), opens);
+        QVERIFY(reader.open(archive));
         QCOMPARE(reader.count(), count);
         if (count == 0) {
             QVERIFY(!reader.next());
@@ -918,46 +897,7 @@ private slots:
         QVERIFY(reader.next());
         const ArchiveEntry entry = reader.current();
         QCOMPARE(entry.folderTitle, folder);
-        // Values the entry leaves out read as empty, 0 and false.
-        if (folder.isEmpty()) {
-            QCOMPARE(entry.title, QString());
-            QCOMPARE(entry.position, 0);
-            QCOMPARE(entry.isFavorite, false);
-        }
         QCOMPARE(testfiles::read(reader.extractBook(path("Import"))), QByteArray("book bytes"));
-    }
-
-    void hostileNamesNeverLeaveTheFolder()
-    {
-        const QStringList badRelPaths { "../evil.epub", "/etc/evil.epub", "C:/evil.epub", "x/../../evil.epub",
-            "x\\..\\..\\evil.epub", "", "." };
-        const QStringList badFileNames { "../../.bashrc", "/tmp/evil.epub", "..", "", "C:evil.epub", "a/../../b.epub" };
-        QJsonArray books;
-        QList<ZipEntry> extra;
-        for (const QString& relPath : badRelPaths) {
-            books.append(bookObject(relPath, "fine.epub"));
-            if (!relPath.isEmpty())
-                extra.append({ relPath, "evil", true });
-        }
-        for (const QString& fileName : badFileNames)
-            books.append(bookObject("good/x.epub", fileName));
-        // A member name with folders gives its last part as the file name.
-        books.append(bookObject("good/x.epub", "deep/inside/safe.epub"));
-        extra.append({ "good/x.epub", "good bytes", true });
-        const QString archive = path("hostile.olv");
-        QVERIFY(writeArchive(archive, books, extra));
-
-        const QString importDir = path("Jail/Import");
-        QVERIFY(QDir().mkpath(importDir));
-        importbooks reader;
-        QVERIFY(reader.open(archive));
-        QCOMPARE(reader.count(), 1);
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), importDir + "/safe.epub");
-        QVERIFY(!reader.next());
-        QCOMPARE(filesBelow(path("Jail")), QStringList { "Import/safe.epub" });
-        QVERIFY(!QFile::exists(path("evil.epub")));
-        QVERIFY(!QFile::exists(path(".bashrc")));
     }
 
     void oversizedIndexIsRefused()
@@ -1011,39 +951,6 @@ private slots:
         QCOMPARE(filesBelow(importDir), QStringList { "whole.epub" });
     }
 
-    void unfinishedExportLeavesNoArchive()
-    {
-        const QList<BookDto> books = sampleBooks();
-        const QString archive = path("library.olv");
-        QVERIFY(testfiles::write(archive, "the archive of last week"));
-        {
-            // Cancelled halfway: the older archive stays as it was.
-            exportbooks writer;
-            QVERIFY(writer.open(archive));
-            QVERIFY(writer.addBook(books.at(0)) && writer.addBook(books.at(1)));
-            QVERIFY(writer.hasNext() && writer.writeNext());
-            writer.close();
-            QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
-            QVERIFY(!QFile::exists(archive + ".part"));
-        }
-        {
-            // Dropped without commit: the same.
-            exportbooks writer;
-            QVERIFY(writer.open(archive));
-            QVERIFY(writer.addBook(books.at(0)));
-            QVERIFY(writer.hasNext() && writer.writeNext());
-        }
-        QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
-        QVERIFY(!QFile::exists(archive + ".part"));
-
-        // A folder that does not exist: nothing is written anywhere.
-        exportbooks nowhere;
-        QVERIFY(!nowhere.open(path("no/such/folder/library.olv")));
-        QVERIFY(!nowhere.writeContainer());
-        QVERIFY(!nowhere.commit());
-        QVERIFY(!QFileInfo::exists(path("no")));
-    }
-
     void knownBooksAndRepeats()
     {
         const QString inLibrary = writeBook(m_library->path("Books"), QStringLiteral("kept.epub"), titled("Kept"));
@@ -1092,7 +999,7 @@ private slots:
         QCOMPARE(statusesOf(recorder.items),
             (QList<int> { ItemAdded, ItemAdded, ItemAdded, ItemAdded, ItemAlreadyInLibrary }));
         // The folder counts as nothing itself; its books are the run's items.
-        QCOMPARE(recorder.progress.last(), qMakePair(5, 5));
+        QCOMPARE(recorder.events.at(recorder.events.size() - 2), QStringLiteral("progress 5/5"));
     }
 
     void pauseHoldsBetweenItems()
@@ -1188,7 +1095,7 @@ private slots:
             QVERIFY(importer()->exportToArchive(archive, BookProvider::instance()->allBooksWithFolderTitle()));
             QVERIFY(exporting.waitFinished());
             QCOMPARE(exporting.events.first(), QStringLiteral("exportStarted"));
-            QCOMPARE(exporting.exported, (QList<QPair<int, int>> { { 10, 10 } }));
+            QCOMPARE(exporting.events.last(), QStringLiteral("exported 10/10"));
         }
 
         // A fresh library in another home.
@@ -1264,6 +1171,7 @@ private slots:
         QVERIFY(importer()->exportToArchive(outside.filePath(QStringLiteral("absent/export.olv")), books));
         QVERIFY(failing.waitFinished());
         QCOMPARE(failing.events, (QStringList { "exportStarted", "exported 0/3" }));
+        QVERIFY(!QFileInfo::exists(outside.filePath(QStringLiteral("absent"))));
     }
 
     void cancelledExportLeavesNoArchive()
@@ -1295,37 +1203,41 @@ private slots:
         QCOMPARE(importer()->start(QString(), { added }), false);
         importer()->toggleProcessing(false);
         QVERIFY(both.waitFinished(2));
-        QCOMPARE(both.exported, (QList<QPair<int, int>> { { 3, 3 } }));
         QCOMPARE(titlesOf(both.items), QStringList { "Added" });
-        QVERIFY(
-            both.events.indexOf(QStringLiteral("exported 3/3")) < both.events.indexOf(QStringLiteral("importStarted")));
+        QCOMPARE(both.events.filter(QRegularExpression("^(exported|importStarted)")),
+            (QStringList { "exported 3/3", "importStarted" }));
     }
 
+    // Names from the archive never lead out of the import folder; a listed book whose member is
+    // missing is reported so.
     void hostileLibraryArchive()
     {
+        const QByteArray book = smallFb2(QStringLiteral("Fine"));
+        QJsonArray books;
+        QList<ZipEntry> extra { { "good/x.fb2", book, true } };
+        for (const char* relPath :
+            { "../evil.fb2", "/etc/evil.fb2", "C:/evil.fb2", "x/../../evil.fb2", "x\\..\\..\\evil.fb2", "", "." }) {
+            books.append(bookObject(relPath, "fine.fb2"));
+            if (*relPath)
+                extra.append({ relPath, book, true });
+        }
+        for (const char* fileName : { "../../.bashrc", "/tmp/evil.fb2", "..", "", "C:evil.fb2", "a/../../evil.fb2" })
+            books.append(bookObject("good/x.fb2", fileName));
+        // A member name with folders gives its last part as the file name.
+        books.append(bookObject("good/x.fb2", "deep/inside/safe.fb2"));
+        books.append(bookObject("good/absent.fb2", "absent.fb2"));
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("hostile.olv"));
-        const QByteArray book = smallFb2(QStringLiteral("Fine"));
-        QJsonArray books {
-            QJsonObject { { "rel_path", "../../escape.fb2" }, { "file_name", "escape.fb2" }, { "title", "Escape" } },
-            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "../../../fine.fb2" }, { "title", "Climb" } },
-            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "fine.fb2" }, { "title", "Fine" } },
-            QJsonObject { { "rel_path", "x/absent.fb2" }, { "file_name", "absent.fb2" }, { "title", "Absent" } },
-        };
-        ZipWriter zip(archive);
-        zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
-        zip.add(QStringLiteral("../../escape.fb2"), book);
-        zip.add(QStringLiteral("x/fine.fb2"), book);
-        QVERIFY(zip.write());
+        QVERIFY(writeArchive(archive, books, extra));
 
         ImportRecorder recorder;
         importer()->importFromArchive(archive);
         QVERIFY(recorder.waitFinished());
-        QCOMPARE(titlesOf(recorder.items), (QStringList { "Fine", "Absent" }));
         QCOMPARE(statusesOf(recorder.items), (QList<int> { ItemAdded, ItemFileMissing }));
-        QCOMPARE(QDir(importDir()).entryList(QDir::Files), QStringList { "fine.fb2" });
-        QVERIFY(!QFile::exists(m_library->path("escape.fb2")));
-        QVERIFY(!QFile::exists(QDir(m_library->home->path()).absoluteFilePath("../escape.fb2")));
+        QCOMPARE(filesBelow(importDir()), QStringList { "safe.fb2" });
+        QDirIterator all(m_library->home->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (all.hasNext())
+            QVERIFY2(!all.next().contains(QRegularExpression("evil|bashrc")), qPrintable(all.filePath()));
     }
 
     // A damaged or foreign archive is one book that could not be read, not a silent empty run.
