@@ -2,6 +2,7 @@
 
 #include "../support/epubbuilder.h"
 #include "../support/mobiwriter.h"
+#include "../support/testfiles.h"
 #include "appdirs.h"
 #include "keldialogrequests.h"
 #include "mainwindow/librarypage/bookitempopupmenu.h"
@@ -224,11 +225,8 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
 
         const QString path = name.isEmpty() ? QString() : m_dir.filePath(name);
-        if (!content.isEmpty()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        if (!content.isEmpty())
+            QVERIFY(testfiles::write(path, content));
         Host host;
         auto* thumb = new BookThumbnailWidget(mode, &host);
         thumb->setTitle(QStringLiteral("Title"));
@@ -257,12 +255,7 @@ private slots:
     void reloadImage()
     {
         const QString path = m_dir.filePath(QStringLiteral("cover.png"));
-        auto write = [&](const QColor& color) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(EpubBuilder::png(300, 450, color.rgb() & 0xffffff));
-        };
-        write(Qt::green);
+        QVERIFY(testfiles::write(path, EpubBuilder::png(300, 450, 0x00ff00)));
         BookThumbnailWidget row(0), card(1);
         for (BookThumbnailWidget* w : { &row, &card }) {
             w->setImagePath(path);
@@ -271,7 +264,7 @@ private slots:
         }
         settle();
         QCOMPARE(BookThumbnailWidget::thumbnailKeys(path).size(), 2);
-        write(Qt::blue);
+        QVERIFY(testfiles::write(path, EpubBuilder::png(300, 450, 0x0000ff)));
         row.reloadImage();
         QVERIFY(BookThumbnailWidget::thumbnailKeys(path).isEmpty());
         for (BookThumbnailWidget* w : { &row, &card })
@@ -545,9 +538,7 @@ private:
             return QModelIndex();
         if (state & InFolder)
             BookProvider::instance()->addBookToCategory(id, m_folderId);
-        QFile settings(bookDataDir(book.full_path) + QStringLiteral("/.settings"));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write("{}");
+        testfiles::write(bookDataDir(book.full_path) + QStringLiteral("/.settings"), "{}");
         return m_books.indexById(id);
     }
 

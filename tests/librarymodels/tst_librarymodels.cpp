@@ -265,23 +265,9 @@ private slots:
     {
         QVERIFY(at("dune").flags() & Qt::ItemIsDragEnabled);
         QVERIFY(!(at("notes").flags() & Qt::ItemIsDragEnabled)); // in the trash
-        QCOMPARE(books->mimeTypes(), QStringList({ bookIdsMimeType() }));
-
-        // Two selected rows, every column: each id once per index.
-        QModelIndexList indexes;
-        for (const char* key : { "war", "master" }) {
-            for (int column = 0; column < BookModel::ColumnCount; ++column)
-                indexes.append(at(key, column));
-        }
-        std::unique_ptr<QMimeData> mime(books->mimeData(indexes));
-        QVERIFY(mime);
+        std::unique_ptr<QMimeData> mime(books->mimeData({ at("war"), at("master") }));
         QCOMPARE(mime->formats(), QStringList({ bookIdsMimeType() }));
-        const QList<int> ids = bookIdsFromMimeData(mime.get());
-        QCOMPARE(ids.size(), 20);
-        QCOMPARE(ids.count(lib->id("war")), 10);
-        QCOMPARE(ids.count(lib->id("master")), 10);
-        QCOMPARE(ids.first(), lib->id("war"));
-        QCOMPARE(ids.last(), lib->id("master"));
+        QCOMPARE(bookIdsFromMimeData(mime.get()), QList<int>({ lib->id("war"), lib->id("master") }));
     }
 
     void openStoresTheViewTime()
@@ -593,24 +579,14 @@ private slots:
     }
     void rowsColumnsAndRoles()
     {
-        QCOMPARE(folders->rowCount(), 3);
-        QCOMPARE(folders->columnCount(), 4);
         QCOMPARE(titles(), QStringList({ "Classics", "Mystery", "Science Fiction" }));
         // The trashed book of Mystery is not counted.
         QCOMPARE(columnTexts(*folders, Qt::DisplayRole, 1), QStringList({ "2", "2", "0" }));
         const QModelIndex mystery = folderIndex("Mystery");
-        QCOMPARE(mystery.row(), 1);
-        QCOMPARE(mystery.siblingAtColumn(2).data().toInt(), lib->folder("Mystery"));
-        QCOMPARE(mystery.siblingAtColumn(3).data().toInt(), 0);
-        const CategoryDto dto = mystery.data(Qt::UserRole).value<CategoryDto>();
-        QCOMPARE(QVariantList({ dto.id, dto.title, dto.book_count }),
-            QVariantList({ lib->folder("Mystery"), "Mystery", 2 }));
-        QCOMPARE(folders->categories().at(1).title, QStringLiteral("Mystery"));
-        QVERIFY(!folders->indexById(999).isValid());
-
+        QCOMPARE(mystery.siblingAtColumn(FolderModel::IdColumn).data().toInt(), lib->folder("Mystery"));
+        QCOMPARE(mystery.data(Qt::UserRole).value<CategoryDto>().book_count, 2);
         QVERIFY(mystery.flags() & Qt::ItemIsDropEnabled);
-        QVERIFY(!(folders->flags(QModelIndex()) & Qt::ItemIsDropEnabled));
-        QCOMPARE(folders->mimeTypes(), QStringList({ bookIdsMimeType() }));
+        QVERIFY(!folders->indexById(999).isValid());
 
         // Titles show trimmed; the record keeps them as stored.
         QVERIFY(db->addCategory(QStringLiteral("  Poetry "), 0) > 0);
@@ -627,10 +603,6 @@ private slots:
         for (int i = 0; i < 3; ++i)
             folders->createCategory();
         QCOMPARE(inserted.count(), 4);
-        for (const QList<QVariant>& args : inserted) {
-            QCOMPARE(args.at(1).toInt(), 0);
-            QCOMPARE(args.at(2).toInt(), 0);
-        }
         QCOMPARE(
             titles().mid(0, 4), QStringList({ "New category 2", "New category 1", "New category", "new category" }));
         QCOMPARE(folders->index(0, FolderModel::BookCountColumn).data().toInt(), 0);
@@ -787,8 +759,6 @@ private slots:
         QTest::newRow("format 12") << "1012" << QStringList({ "odd" });
         QTest::newRow("folder 0") << "1100" << QStringList();
         QTest::newRow("folder Mystery") << "folder:Mystery" << QStringList({ "hound", "christie" });
-        QTest::newRow("empty folder") << "folder:Science Fiction" << QStringList();
-        QTest::newRow("negative") << "-1" << QStringList();
     }
 
     void categories()
@@ -797,7 +767,6 @@ private slots:
         QFETCH(QStringList, expected);
         QSignalSpy changed(proxy.get(), &BookSortFilterModel::filterCategoryChanged);
         proxy->setFilterCategory(this->category(category));
-        QCOMPARE(proxy->filterCategory(), this->category(category));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toInt(), this->category(category));
         QCOMPARE(shown(), expected);
@@ -894,10 +863,8 @@ private slots:
             { "unknown title", "2", "unknown", "blank" },
             { "trimmed", "2", "  dune \t", "dune" },
             { "blanks are no filter", "2", "   ", "odd dune blank master watchmen hound christie anna war" },
-            { "nothing", "2", "zzz", "" },
             { "trash hides from search", "2", "Old Notes", "" },
             { "in the trash", "4", "Old Notes", "notes" },
-            { "in favourites", "3", "a", "hound war" },
             { "in a format", "1002", "anna", "anna" },
         });
     }
