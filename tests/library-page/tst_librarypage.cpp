@@ -189,7 +189,7 @@ private slots:
     }
 
     // Counts are read once per event-loop pass, however many model signals came before.
-    void counts()
+    void sideBar()
     {
         SideBar bar;
         connect(filter(), &BookSortFilterModel::filterCategoryChanged, &bar, &SideBar::onFilterCategoryChanged);
@@ -221,11 +221,8 @@ private slots:
         filter()->setFilterCategory(Enums::AllBooks);
         QCoreApplication::processEvents();
         QVERIFY(!bar.formatsBox()->holdsCheckedEntry());
-    }
 
-    void serviceEntry()
-    {
-        SideBar bar;
+        // The service entry shows in maintenance mode and opens its window.
         bar.show();
         QVERIFY(!bar.serviceEntry()->isVisible());
         QSignalSpy opened(&bar, &SideBar::showServiceModeWindowClicked);
@@ -322,9 +319,10 @@ private slots:
         delete mime;
     }
 
-    // The strip follows the last-book settings and the book's row; every change lands at the
-    // next refresh, within 100 ms.
-    void continueReading()
+    // The continue strip follows the last-book settings and the book's row; every change lands at
+    // the next refresh, within 100 ms. Pausing dims the import strip and tells the importer; its texts
+    // follow the kind of work.
+    void statusBar()
     {
         StatusBar bar;
         bar.translateUi();
@@ -351,44 +349,37 @@ private slots:
         QVERIFY(strip->isVisible());
         QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::DeleteFromLibrary));
         QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
-    }
 
-    // Pausing dims the progress and tells the importer; the texts follow the kind of work.
-    void pauseAndModes()
-    {
-        StatusBar bar;
-        bar.translateUi();
-        bar.show();
-        ImportBooksWidget* strip = bar.importBooksWidget();
-        QVERIFY(strip->isHidden());
+        ImportBooksWidget* importing = bar.importBooksWidget();
+        QVERIFY(importing->isHidden());
         emit bookimporter::instance()->importStarted();
-        QVERIFY(strip->isVisible());
+        QVERIFY(importing->isVisible());
         // current, total, percentage: 1 of 3 is 33 %, nothing of nothing 0 %, never over 100 %.
         for (const auto& row : { std::array<int, 3> { 1, 3, 33 }, { 5, 0, 0 }, { 9, 4, 100 } }) {
             emit bookimporter::instance()->progress(row[0], row[1]);
-            QCOMPARE(strip->doneLabel()->text() + strip->totalLabel()->text(),
+            QCOMPARE(importing->doneLabel()->text() + importing->totalLabel()->text(),
                 QStringLiteral("%1 / %2").arg(row[0]).arg(row[1]));
-            QCOMPARE(strip->percentLabel()->text(), QStringLiteral("%1%").arg(row[2]));
-            QCOMPARE(strip->progressBar()->value(), row[2]);
+            QCOMPARE(importing->percentLabel()->text(), QStringLiteral("%1%").arg(row[2]));
+            QCOMPARE(importing->progressBar()->value(), row[2]);
         }
-        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Import books..."));
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
-        QSignalSpy toggled(strip, &ImportBooksWidget::togglePlayPause);
-        click(strip->pauseButton());
+        QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Import books..."));
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
+        QSignalSpy toggled(importing, &ImportBooksWidget::togglePlayPause);
+        click(importing->pauseButton());
         QCOMPARE(toggled.count(), 1);
         QVERIFY(bookimporter::instance()->isPaused());
-        QVERIFY(!strip->progressBar()->isEnabled());
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
-        click(strip->pauseButton());
+        QVERIFY(!importing->progressBar()->isEnabled());
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
+        click(importing->pauseButton());
         QVERIFY(!bookimporter::instance()->isPaused());
-        QVERIFY(strip->progressBar()->isEnabled());
+        QVERIFY(importing->progressBar()->isEnabled());
         emit bookimporter::instance()->finished(0, 0);
         emit bookimporter::instance()->exportStarted();
-        QVERIFY(strip->isVisible());
-        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
+        QVERIFY(importing->isVisible());
+        QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Export books..."));
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
         emit bookimporter::instance()->exported(0, 0);
-        QVERIFY(!strip->isVisible());
+        QVERIFY(!importing->isVisible());
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
@@ -470,33 +461,27 @@ private slots:
 
     void drops_data()
     {
-        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("name"); // a folder ends in a slash
         QTest::addColumn<bool>("modal");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("only unsupported") << QStringList { "notes.doc" } << false << false;
-        QTest::newRow("during a modal dialog") << QStringList { "modal.fb2" } << true << false;
-        QTest::newRow("folder") << QStringList { "shelf/" } << false << true;
+        QTest::newRow("only unsupported") << "notes.doc" << false << false;
+        QTest::newRow("during a modal dialog") << "modal.fb2" << true << false;
+        QTest::newRow("folder") << "shelf/" << false << true;
     }
     void drops()
     {
-        QFETCH(QStringList, names);
+        QFETCH(QString, name);
         QFETCH(bool, modal);
         QFETCH(bool, accepted);
-        QStringList paths;
-        for (const QString& name : names) {
-            if (name.endsWith(QLatin1Char('/'))) {
-                QDir(m_dir.path()).mkpath(name);
-                paths << m_dir.filePath(name.chopped(1));
-                book(name + QStringLiteral("in-folder.txt"));
-            } else {
-                paths << (name.endsWith(QStringLiteral(".doc")) ? junk(name) : book(name));
-            }
+        QString path = m_dir.filePath(name.chopped(1));
+        if (name.endsWith(QLatin1Char('/'))) {
+            QDir(m_dir.path()).mkpath(name);
+            book(name + QStringLiteral("in-folder.txt"));
+        } else {
+            path = name.endsWith(QStringLiteral(".doc")) ? junk(name) : book(name);
         }
         std::unique_ptr<QMimeData> mime(new QMimeData);
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls << QUrl::fromLocalFile(path);
-        mime->setUrls(urls);
+        mime->setUrls({ QUrl::fromLocalFile(path) });
         QDialog dialog;
         if (modal) {
             dialog.setModal(true);

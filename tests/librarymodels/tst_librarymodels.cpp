@@ -61,10 +61,8 @@ void verifyRowRefresh(const QSignalSpy& spy, int row)
     QCOMPARE(spy.count(), 1);
     const QModelIndex from = spy.at(0).at(0).value<QModelIndex>();
     const QModelIndex to = spy.at(0).at(1).value<QModelIndex>();
-    QCOMPARE(from.row(), row);
-    QCOMPARE(from.column(), 0);
-    QCOMPARE(to.row(), row);
-    QCOMPARE(to.column(), int(BookModel::FilePathColumn));
+    QCOMPARE(QList<int>({ from.row(), from.column(), to.row(), to.column() }),
+        QList<int>({ row, 0, row, int(BookModel::FilePathColumn) }));
     QCOMPARE(spy.at(0).at(2).value<QVector<int>>(), QVector<int>({ Qt::DisplayRole }));
 }
 
