@@ -35,6 +35,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -289,49 +290,6 @@ struct TestLibrary {
     std::unique_ptr<FolderModel> folders;
     std::unique_ptr<BookModel> books;
     std::unique_ptr<LibraryAdder> adder;
-};
-
-// A book file that holds the task at its item: a FIFO, which the task's read blocks on until the
-// test opens it for writing and closes it again.
-class FifoGate {
-public:
-    explicit FifoGate(const QString& path)
-        : m_path(path)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        m_made = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-    }
-    ~FifoGate() { release(); }
-    bool isValid() const { return m_made; }
-
-    // Waits until the task has the file open, that is, works on this item.
-    bool waitForReader(int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor(
-            [this] {
-                m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
-                return m_fd >= 0;
-            },
-            timeoutMs);
-    }
-
-    // Gives the task the book's bytes and lets it go on.
-    void release(const QByteArray& bytes = QByteArray())
-    {
-        if (m_fd < 0)
-            m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
-        if (m_fd < 0)
-            return;
-        if (!bytes.isEmpty() && ::write(m_fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            qWarning() << "Short write into" << m_path;
-        ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    QString m_path;
-    bool m_made = false;
-    int m_fd = -1;
 };
 
 QByteArray smallFb2(const QString& title)
@@ -846,23 +804,32 @@ private slots:
     }
 
     // Pausing finishes the item in hand and holds the next; a cancel drops the rest, and what is
-    // added while the cancelled run ends gets a run of its own.
+    // added while the cancelled run ends gets a run of its own. The first book is a FIFO, which holds
+    // the task in its read until the test writes the book into it.
     void pauseAndCancel()
     {
-        FifoGate gate(m_library->path("Books/gate.fb2"));
-        QVERIFY(gate.isValid());
         const QString books = m_library->path("Books");
-        QStringList files { books + "/gate.fb2" };
+        const QByteArray gate = QFile::encodeName(books + "/gate.fb2");
+        QVERIFY(QDir().mkpath(books) && ::mkfifo(gate.constData(), 0600) == 0);
+        int writer = -1;
+        const auto releaseGate = qScopeGuard([&] {
+            if (writer >= 0 || (writer = ::open(gate.constData(), O_WRONLY | O_NONBLOCK)) >= 0)
+                ::close(writer);
+        });
+        QStringList files { QFile::decodeName(gate) };
         for (int i = 1; i <= 3; ++i)
             files.append(writeBook(books, QStringLiteral("%1.fb2").arg(i), titled(QString::number(i))));
         const QString later = writeBook(books, QStringLiteral("later.fb2"), titled("Later"));
 
         ImportRecorder recorder;
         QVERIFY(importer()->start(QString(), files));
-        QVERIFY(gate.waitForReader());
+        QVERIFY(QTest::qWaitFor([&] { return (writer = ::open(gate.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
         importer()->toggleProcessing(true);
         QVERIFY(importer()->isPaused());
-        gate.release(smallFb2(QStringLiteral("Gate")));
+        const QByteArray book = smallFb2(QStringLiteral("Gate"));
+        QCOMPARE(::write(writer, book.constData(), size_t(book.size())), ssize_t(book.size()));
+        ::close(writer);
+        writer = -1;
         QTRY_COMPARE(recorder.items.size(), 1);
         QTest::qWait(3 * bookimporter::kPauseStepMs);
         QCOMPARE(recorder.items.size(), 1);
