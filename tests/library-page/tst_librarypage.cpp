@@ -22,6 +22,7 @@
 #include "settingsprovider.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "testpaths.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
@@ -93,10 +94,8 @@ class TestLibraryPage : public QObject {
     }
     QString junk(const QString& name)
     {
-        QFile file(m_dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write("not a book at all");
-        return file.fileName();
+        testfiles::write(m_dir.filePath(name), "not a book at all");
+        return m_dir.filePath(name);
     }
     // Waits for the importer and for the page's queued handling of its signals.
     void waitForImport(QSignalSpy& finished)
@@ -163,7 +162,6 @@ private slots:
         QTest::addColumn<int>("category");
         QTest::addColumn<QString>("search");
         QTest::addColumn<QString>("text");
-        QTest::newRow("all") << int(Enums::AllBooks) << "" << QStringLiteral("You don’t have a books in \"All\"");
         QTest::newRow("format") << int(Enums::BookFormat + 3) << ""
                                 << QStringLiteral("You don’t have a books in \"pdf\"");
         QTest::newRow("search in trash") << int(Enums::Deleted) << "x"
@@ -191,7 +189,7 @@ private slots:
     }
 
     // Counts are read once per event-loop pass, however many model signals came before.
-    void counts()
+    void sideBar()
     {
         SideBar bar;
         connect(filter(), &BookSortFilterModel::filterCategoryChanged, &bar, &SideBar::onFilterCategoryChanged);
@@ -223,11 +221,8 @@ private slots:
         filter()->setFilterCategory(Enums::AllBooks);
         QCoreApplication::processEvents();
         QVERIFY(!bar.formatsBox()->holdsCheckedEntry());
-    }
 
-    void serviceEntry()
-    {
-        SideBar bar;
+        // The service entry shows in maintenance mode and opens its window.
         bar.show();
         QVERIFY(!bar.serviceEntry()->isVisible());
         QSignalSpy opened(&bar, &SideBar::showServiceModeWindowClicked);
@@ -324,9 +319,10 @@ private slots:
         delete mime;
     }
 
-    // The strip follows the last-book settings and the book's row; every change lands at the
-    // next refresh, within 100 ms.
-    void continueReading()
+    // The continue strip follows the last-book settings and the book's row; every change lands at
+    // the next refresh, within 100 ms. Pausing dims the import strip and tells the importer; its texts
+    // follow the kind of work.
+    void statusBar()
     {
         StatusBar bar;
         bar.translateUi();
@@ -353,44 +349,37 @@ private slots:
         QVERIFY(strip->isVisible());
         QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::DeleteFromLibrary));
         QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
-    }
 
-    // Pausing dims the progress and tells the importer; the texts follow the kind of work.
-    void pauseAndModes()
-    {
-        StatusBar bar;
-        bar.translateUi();
-        bar.show();
-        ImportBooksWidget* strip = bar.importBooksWidget();
-        QVERIFY(strip->isHidden());
+        ImportBooksWidget* importing = bar.importBooksWidget();
+        QVERIFY(importing->isHidden());
         emit bookimporter::instance()->importStarted();
-        QVERIFY(strip->isVisible());
+        QVERIFY(importing->isVisible());
         // current, total, percentage: 1 of 3 is 33 %, nothing of nothing 0 %, never over 100 %.
         for (const auto& row : { std::array<int, 3> { 1, 3, 33 }, { 5, 0, 0 }, { 9, 4, 100 } }) {
             emit bookimporter::instance()->progress(row[0], row[1]);
-            QCOMPARE(strip->doneLabel()->text() + strip->totalLabel()->text(),
+            QCOMPARE(importing->doneLabel()->text() + importing->totalLabel()->text(),
                 QStringLiteral("%1 / %2").arg(row[0]).arg(row[1]));
-            QCOMPARE(strip->percentLabel()->text(), QStringLiteral("%1%").arg(row[2]));
-            QCOMPARE(strip->progressBar()->value(), row[2]);
+            QCOMPARE(importing->percentLabel()->text(), QStringLiteral("%1%").arg(row[2]));
+            QCOMPARE(importing->progressBar()->value(), row[2]);
         }
-        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Import books..."));
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
-        QSignalSpy toggled(strip, &ImportBooksWidget::togglePlayPause);
-        click(strip->pauseButton());
+        QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Import books..."));
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
+        QSignalSpy toggled(importing, &ImportBooksWidget::togglePlayPause);
+        click(importing->pauseButton());
         QCOMPARE(toggled.count(), 1);
         QVERIFY(bookimporter::instance()->isPaused());
-        QVERIFY(!strip->progressBar()->isEnabled());
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
-        click(strip->pauseButton());
+        QVERIFY(!importing->progressBar()->isEnabled());
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Resume importing"));
+        click(importing->pauseButton());
         QVERIFY(!bookimporter::instance()->isPaused());
-        QVERIFY(strip->progressBar()->isEnabled());
+        QVERIFY(importing->progressBar()->isEnabled());
         emit bookimporter::instance()->finished(0, 0);
         emit bookimporter::instance()->exportStarted();
-        QVERIFY(strip->isVisible());
-        QCOMPARE(strip->titleLabel()->text(), QStringLiteral("Export books..."));
-        QCOMPARE(strip->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
+        QVERIFY(importing->isVisible());
+        QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Export books..."));
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
         emit bookimporter::instance()->exported(0, 0);
-        QVERIFY(!strip->isVisible());
+        QVERIFY(!importing->isVisible());
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
@@ -408,22 +397,6 @@ private slots:
         QCOMPARE(books()->bookById(opened.first().first().toInt()).title, QStringLiteral("Only One"));
         QVERIFY(m_page->emptyLabel()->isHidden());
         m_answer = 1;
-    }
-
-    void addSeveralBooks()
-    {
-        importThroughDialog({ book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")),
-            book(QStringLiteral("c.pdf"), QStringLiteral("Paper Title")) });
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().contains(QStringLiteral("3 books added!")), qPrintable(m_boxes.first()));
-        const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
-        QCOMPARE(added.value, QStringLiteral("3"));
-        QCOMPARE(added.extra, QStringLiteral("epub_2,pdf"));
-        // The title inside the PDF, not its file name: the PDF engine was loaded and read it.
-        const QModelIndexList read = books()->match(
-            books()->index(0, 0), BookModel::TitleRole, QStringLiteral("Paper Title"), -1, Qt::MatchExactly);
-        QCOMPARE(read.size(), 1);
-        QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book,
@@ -463,11 +436,8 @@ private slots:
                 QVERIFY(mobi.write(m_dir.filePath(name)));
                 paths << m_dir.filePath(name);
             } else if (name == QStringLiteral("nested.7z")) {
-                const QString epub = book(QStringLiteral("packed.epub"));
-                QFile packed(epub);
-                QVERIFY(packed.open(QIODevice::ReadOnly));
                 SevenZWriter archive(m_dir.filePath(name));
-                archive.add(QStringLiteral("book.epub"), packed.readAll());
+                archive.add(QStringLiteral("book.epub"), testfiles::read(book(QStringLiteral("packed.epub"))));
                 QVERIFY(archive.write());
                 paths << m_dir.filePath(name);
             } else {
@@ -491,34 +461,27 @@ private slots:
 
     void drops_data()
     {
-        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("name"); // a folder ends in a slash
         QTest::addColumn<bool>("modal");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("book") << QStringList { "drop.fb2" } << false << true;
-        QTest::newRow("only unsupported") << QStringList { "notes.doc" } << false << false;
-        QTest::newRow("during a modal dialog") << QStringList { "modal.fb2" } << true << false;
-        QTest::newRow("folder") << QStringList { "shelf/" } << false << true;
+        QTest::newRow("only unsupported") << "notes.doc" << false << false;
+        QTest::newRow("during a modal dialog") << "modal.fb2" << true << false;
+        QTest::newRow("folder") << "shelf/" << false << true;
     }
     void drops()
     {
-        QFETCH(QStringList, names);
+        QFETCH(QString, name);
         QFETCH(bool, modal);
         QFETCH(bool, accepted);
-        QStringList paths;
-        for (const QString& name : names) {
-            if (name.endsWith(QLatin1Char('/'))) {
-                QDir(m_dir.path()).mkpath(name);
-                paths << m_dir.filePath(name.chopped(1));
-                book(name + QStringLiteral("in-folder.txt"));
-            } else {
-                paths << (name.endsWith(QStringLiteral(".doc")) ? junk(name) : book(name));
-            }
+        QString path = m_dir.filePath(name.chopped(1));
+        if (name.endsWith(QLatin1Char('/'))) {
+            QDir(m_dir.path()).mkpath(name);
+            book(name + QStringLiteral("in-folder.txt"));
+        } else {
+            path = name.endsWith(QStringLiteral(".doc")) ? junk(name) : book(name);
         }
         std::unique_ptr<QMimeData> mime(new QMimeData);
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls << QUrl::fromLocalFile(path);
-        mime->setUrls(urls);
+        mime->setUrls({ QUrl::fromLocalFile(path) });
         QDialog dialog;
         if (modal) {
             dialog.setModal(true);
@@ -545,16 +508,26 @@ private slots:
         QTRY_VERIFY(m_page->dropIndicator()->isHidden());
     }
 
-    // Paths handed over by a second start are added like a drop of them.
+    // Paths handed over by a second start are added like a drop of them; the count goes out with the
+    // formats added.
     void handOver()
     {
         const int rows = books()->rowCount();
         QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
         emit Application::instance()->filesReceived(
-            { book(QStringLiteral("given1.fb2")), book(QStringLiteral("given2.epub")), junk(QStringLiteral("x.doc")) });
+            { book(QStringLiteral("given1.fb2")), book(QStringLiteral("given2.fb2")),
+                book(QStringLiteral("c.pdf"), QStringLiteral("Paper Title")), junk(QStringLiteral("x.doc")) });
         waitForImport(finished);
-        QCOMPARE(books()->rowCount(), rows + 2);
-        QVERIFY2(m_boxes.value(0).contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.value(0)));
+        QCOMPARE(books()->rowCount(), rows + 3);
+        QVERIFY2(m_boxes.value(0).contains(QStringLiteral("3 books added!")), qPrintable(m_boxes.value(0)));
+        const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
+        QCOMPARE(added.value, QStringLiteral("3"));
+        QCOMPARE(added.extra, QStringLiteral("fb2_2,pdf"));
+        // The title inside the PDF, not its file name: the PDF engine was loaded and read it.
+        const QModelIndexList read = books()->match(
+            books()->index(0, 0), BookModel::TitleRole, QStringLiteral("Paper Title"), -1, Qt::MatchExactly);
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read.first().data(BookModel::FormatNameRole).toString(), QStringLiteral("pdf"));
     }
 
     // Widgets only near the viewport, in the sizes they lay themselves out in; the last book reachable.

@@ -17,7 +17,6 @@
 
 #include "appdirs.h"
 #include "formats/bookformat.h"
-#include "import/bookcover.h"
 #include "import/bookfilereader.h"
 #include "import/bookimporter.h"
 #include "import/exportbooks.h"
@@ -29,13 +28,14 @@
 #include "models/foldermodel.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -51,9 +51,6 @@
 #include <memory>
 
 namespace {
-
-// Points the PDF documents at the engine library of the build.
-void usePdfEngine() { pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName()); }
 
 // Writes a library book (see librarybooks::write) into dir; its absolute path, or an empty
 // string when it cannot be written.
@@ -111,17 +108,14 @@ public:
                 items.append({ status, item });
                 record(QStringLiteral("item %1").arg(int(status)));
             });
-        m_connections << QObject::connect(importer, &bookimporter::progress, [this](int current, int total) {
-            progress.append({ current, total });
-            record(QStringLiteral("progress %1/%2").arg(current).arg(total));
-        });
+        m_connections << QObject::connect(importer, &bookimporter::progress,
+            [this](int current, int total) { record(QStringLiteral("progress %1/%2").arg(current).arg(total)); });
         m_connections << QObject::connect(importer, &bookimporter::finished, [this](int ok, int total) {
             ++finishedCount;
             record(QStringLiteral("finished %1/%2").arg(ok).arg(total));
         });
         m_connections << QObject::connect(importer, &bookimporter::exported, [this](int ok, int total) {
             ++finishedCount;
-            exported.append({ ok, total });
             record(QStringLiteral("exported %1/%2").arg(ok).arg(total));
         });
     }
@@ -138,15 +132,9 @@ public:
     {
         return QTest::qWaitFor([&] { return finishedCount >= count; }, 30000);
     }
-    bool waitItems(int count) const
-    {
-        return QTest::qWaitFor([&] { return items.size() >= count; }, 30000);
-    }
 
     QStringList events; // "importStarted", "item 0", "progress 1/3", "finished", ...
     QList<QPair<ItemStatus, BookDto>> items;
-    QList<QPair<int, int>> progress;
-    QList<QPair<int, int>> exported;
     QSet<QThread*> threads;
     int finishedCount = 0;
 
@@ -186,42 +174,30 @@ private:
     QMetaObject::Connection m_connection;
 };
 
-// Collects the log messages that contain a text while it lives; one at a time.
-class MessageCatcher {
+// Counts the log messages that contain a text while it lives; one at a time.
+class MessageCounter {
 public:
-    explicit MessageCatcher(const QString& text)
+    explicit MessageCounter(const char* text)
     {
         s_text = text;
+        s_count = 0;
         s_previous
             = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                  if (message.contains(s_text)) {
-                      QMutexLocker lock(&s_mutex);
-                      s_messages.append(message);
-                  }
+                  if (message.contains(QLatin1String(s_text)))
+                      s_count.ref();
                   s_previous(type, context, message);
               });
     }
-    ~MessageCatcher()
-    {
-        qInstallMessageHandler(s_previous);
-        s_messages.clear();
-    }
-    QStringList messages() const
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_messages;
-    }
+    ~MessageCounter() { qInstallMessageHandler(s_previous); }
+    int count() const { return s_count.load(); }
 
 private:
-    static inline QString s_text;
-    static inline QStringList s_messages;
-    static inline QMutex s_mutex;
+    static inline const char* s_text = nullptr;
+    static inline QAtomicInt s_count;
     static inline QtMessageHandler s_previous = nullptr;
 };
 
 using MetaMap = QMap<int, QString>;
-
-const QString kEpubId = QStringLiteral("urn:uuid:12345678-1234-1234-1234-123456789abc");
 
 QString coverOf(const QString& bookPath) { return bookDataDir(bookPath) + QStringLiteral("/cover.png"); }
 
@@ -273,27 +249,10 @@ QJsonObject bookObject(const QString& relPath, const QString& fileName)
         { "folders", QJsonArray { "Shelf" } } };
 }
 
-// Writes the books into a complete archive, as the export task does.
-bool exportAll(const QString& archive, const QList<BookDto>& books)
+// What a folder holds, folders included.
+QStringList entriesOf(const QString& dir)
 {
-    exportbooks writer;
-    bool ok = writer.open(archive);
-    for (const BookDto& book : books)
-        ok = writer.addBook(book) && ok;
-    while (writer.hasNext())
-        ok = writer.writeNext() && ok;
-    return ok && writer.writeContainer() && writer.commit();
-}
-
-// Every file below a folder, relative to it.
-QStringList filesBelow(const QString& dir)
-{
-    QStringList files;
-    findFilesRecursively(files, dir, { QStringLiteral("*") });
-    for (QString& file : files)
-        file = QDir(dir).relativeFilePath(file);
-    files.sort();
-    return files;
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 bookimporter* importer() { return bookimporter::instance(); }
@@ -321,70 +280,16 @@ struct TestLibrary {
         home.reset();
     }
     QString path(const QString& relative) const { return home->filePath(relative); }
-    // Adds the files through the task and waits until every book read is in the library.
-    bool addNow(const QStringList& files)
-    {
-        const int before = adder->addedIds.size();
-        ImportRecorder recorder;
-        bookimporter::instance()->start(QString(), files);
-        if (!recorder.waitFinished())
-            return false;
-        int added = 0;
-        for (const auto& item : recorder.items)
-            added += item.first == ItemAdded ? 1 : 0;
-        return QTest::qWaitFor([&] { return adder->addedIds.size() == before + added; });
-    }
     // The stored record of a book file, read back from the database.
     BookDto stored(const QString& file) const { return BookProvider::instance()->bookByPath(file); }
+    // Stores a book file's record as the library page does after reading it; its id.
+    int store(const QString& file) const { return BookProvider::instance()->add(recordFor(file)); }
 
     std::unique_ptr<TempHome> home;
     bool open = false;
     std::unique_ptr<FolderModel> folders;
     std::unique_ptr<BookModel> books;
     std::unique_ptr<LibraryAdder> adder;
-};
-
-// A book file that holds the task at its item: a FIFO, which the task's read blocks on until the
-// test opens it for writing and closes it again.
-class FifoGate {
-public:
-    explicit FifoGate(const QString& path)
-        : m_path(path)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        m_made = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-    }
-    ~FifoGate() { release(); }
-    bool isValid() const { return m_made; }
-
-    // Waits until the task has the file open, that is, works on this item.
-    bool waitForReader(int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor(
-            [this] {
-                m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
-                return m_fd >= 0;
-            },
-            timeoutMs);
-    }
-
-    // Gives the task the book's bytes and lets it go on.
-    void release(const QByteArray& bytes = QByteArray())
-    {
-        if (m_fd < 0)
-            m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
-        if (m_fd < 0)
-            return;
-        if (!bytes.isEmpty() && ::write(m_fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            qWarning() << "Short write into" << m_path;
-        ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    QString m_path;
-    bool m_made = false;
-    int m_fd = -1;
 };
 
 QByteArray smallFb2(const QString& title)
@@ -428,18 +333,13 @@ class TestLibraryImport : public QObject {
     QString path(const QString& relative) const { return m_library->path(relative); }
     QString books() const { return path(QStringLiteral("Books")); }
 
-    // Three books on disk with a cover each way, one record whose file is gone.
+    // Three books on disk with a cover each way (their own, none, the user's), one whose file is gone.
     QList<BookDto> sampleBooks()
     {
         QList<BookDto> books;
         BookDto tale;
         tale.full_path = writeBook(path("Books"), QStringLiteral("tale.epub"));
-        tale.title = QStringLiteral("Tale");
         tale.author = QStringLiteral("Ann Author");
-        tale.format = 0;
-        tale.position = 5;
-        tale.max_position = 40;
-        tale.is_favorite = 1;
         tale.folder_title = QStringLiteral("Classics");
         tale.cover = path("Books/tale-cover.png");
         testfiles::write(tale.cover, librarybooks::coverPng({}));
@@ -447,13 +347,11 @@ class TestLibraryImport : public QObject {
 
         BookDto plain;
         plain.full_path = writeBook(path("Books/more"), QStringLiteral("plain.fb2"));
-        plain.title = QStringLiteral("Plain");
         plain.format = 2;
         books << plain; // no cover at all
 
         BookDto custom;
         custom.full_path = writeBook(path("Books"), QStringLiteral("scan.pdf"));
-        custom.title = QStringLiteral("Scan");
         custom.format = 3;
         custom.use_user_cover = true;
         custom.cover = path("Books/unused.png");
@@ -462,13 +360,13 @@ class TestLibraryImport : public QObject {
 
         BookDto gone;
         gone.full_path = path("Books/gone.mobi");
-        gone.title = QStringLiteral("Gone");
         books << gone;
         return books;
     }
 
 private slots:
-    void initTestCase() { usePdfEngine(); }
+    // The PDF documents use the engine library of the build.
+    void initTestCase() { pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName()); }
 
     void init()
     {
@@ -492,33 +390,42 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("author");
-        QTest::addColumn<bool>("hasCover");
+        QTest::addColumn<QSize>("picture"); // the book's cover picture, empty for none
+        QTest::addColumn<QSize>("cover"); // the stored cover, empty for none
         QTest::addColumn<MetaMap>("metadata");
 
         const QString title = QStringLiteral("A Library Book");
         const QString publisher = QStringLiteral("Loom Press");
         const QString description = QStringLiteral("A short book for tests.");
-        const MetaMap epubMeta { { 0, kEpubId }, { 1, title }, { 2, QStringLiteral("Ann Author") }, { 5, publisher },
-            { 6, description }, { 10, QStringLiteral("en") } };
+        const MetaMap epubMeta { { 0, "urn:uuid:12345678-1234-1234-1234-123456789abc" }, { 1, title },
+            { 2, QStringLiteral("Ann Author") }, { 5, publisher }, { 6, description }, { 10, QStringLiteral("en") } };
         const MetaMap mobiMeta { { 1, title }, { 2, QStringLiteral("Ann Author") }, { 5, publisher },
             { 6, description }, { 7, QStringLiteral("Mobipocket Book") } };
         const MetaMap fb2Meta { { 1, title }, { 2, QStringLiteral("Author Ann") }, { 5, publisher }, { 6, description },
             { 7, QStringLiteral("prose_contemporary") }, { 10, QStringLiteral("en") } };
         const MetaMap pdfMeta { { 2, QStringLiteral("Loom Writer") }, { 5, QStringLiteral("Loom Writer") } };
 
-        QTest::newRow("epub") << "tale.epub" << 0 << title << "Ann Author" << true << epubMeta;
-        QTest::newRow("mobi") << "tale.mobi" << 1 << title << "Ann Author" << true << mobiMeta;
-        QTest::newRow("prc") << "tale.prc" << 5 << title << "Ann Author" << true << mobiMeta;
-        QTest::newRow("fb2") << "tale.fb2" << 2 << title << "Author Ann" << true << fb2Meta;
-        QTest::newRow("fb2 in zip") << "tale.zip" << 9 << title << "Author Ann" << true << fb2Meta;
-        QTest::newRow("fb2 in 7z") << "tale.7z" << 10 << title << "Author Ann" << true << fb2Meta;
+        const QSize none;
+        const QSize page(200, 300);
+        QTest::newRow("epub, a scan") << "tale.epub" << 0 << title << "Ann Author" << QSize(2000, 3000) << page
+                                      << epubMeta;
+        // A panorama is fitted into four times the height, not blown up to 300 high.
+        QTest::newRow("mobi, a panorama")
+            << "tale.mobi" << 1 << title << "Ann Author" << QSize(3000, 100) << QSize(1200, 40) << mobiMeta;
+        QTest::newRow("prc, no cover") << "tale.prc" << 5 << title << "Ann Author" << none << none << mobiMeta;
+        QTest::newRow("fb2, small") << "tale.fb2" << 2 << title << "Author Ann" << QSize(100, 150) << page << fb2Meta;
+        QTest::newRow("fb2 in zip, one pixel high")
+            << "tale.zip" << 9 << title << "Author Ann" << QSize(2000, 1) << QSize(1200, 1) << fb2Meta;
+        QTest::newRow("fb2 in 7z, no cover") << "tale.7z" << 10 << title << "Author Ann" << none << none << fb2Meta;
         QTest::newRow("txt: its name is its title")
-            << "Plain Tale.txt" << 8 << "Plain Tale" << QString() << false << MetaMap();
-        QTest::newRow("pdf") << "tale.pdf" << 3 << title << "Ann Author" << true << pdfMeta;
+            << "Plain Tale.txt" << 8 << "Plain Tale" << QString() << page << none << MetaMap();
+        // The first page of a US Letter PDF (612 x 792 points).
+        QTest::newRow("pdf") << "tale.pdf" << 3 << title << "Ann Author" << page << QSize(232, 300) << pdfMeta;
         QTest::newRow("cbz: blanks for underscores")
-            << "My_Comic.cbz" << 6 << "My Comic" << QString() << true << MetaMap();
-        QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic" << QString() << true << MetaMap();
-        QTest::newRow("suffix in capitals") << "LOUD.EPUB" << 0 << title << "Ann Author" << true << epubMeta;
+            << "My_Comic.cbz" << 6 << "My Comic" << QString() << page << page << MetaMap();
+        QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic" << QString() << page << page << MetaMap();
+        QTest::newRow("suffix in capitals, no cover")
+            << "LOUD.EPUB" << 0 << title << "Ann Author" << none << none << epubMeta;
     }
 
     void readsEveryFormat()
@@ -527,11 +434,13 @@ private slots:
         QFETCH(int, format);
         QFETCH(QString, title);
         QFETCH(QString, author);
-        QFETCH(bool, hasCover);
+        QFETCH(QSize, picture);
+        QFETCH(QSize, cover);
         QFETCH(MetaMap, metadata);
 
         librarybooks::BookSpec recipe;
         recipe.coverColor = QColor(0xcc, 0x33, 0x66);
+        recipe.coverSize = picture;
         const QString path = writeBook(books(), fileName, recipe);
         QVERIFY(!path.isEmpty());
 
@@ -548,30 +457,26 @@ private slots:
         for (const QString& value : qAsConst(record.metadata))
             QVERIFY(!value.trimmed().isEmpty());
 
-        QCOMPARE(QFile::exists(coverOf(path)), hasCover);
-        QCOMPARE(record.cover, hasCover ? coverOf(path) : QString());
-        if (!hasCover)
-            return;
-        // The 200 x 300 picture, or the first page of a US Letter PDF (612 x 792 points).
-        const QImage cover(record.cover);
-        QCOMPARE(cover.size(), QSize(format == BookFormat::Pdf ? 232 : 200, bookcover::kHeight));
-        QVERIFY(centreHasColour(cover, recipe.coverColor));
+        QCOMPARE(QFile::exists(coverOf(path)), cover.isValid());
+        QCOMPARE(record.cover, cover.isValid() ? coverOf(path) : QString());
+        if (cover.isValid()) {
+            QCOMPARE(QImage(record.cover).size(), cover);
+            QVERIFY(centreHasColour(QImage(record.cover), recipe.coverColor));
+        }
     }
 
     void statusCodes_data()
     {
         QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("bytes"); // null: the file is not written
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<ItemStatus>("status");
         QTest::addColumn<QString>("title"); // the title a book that is still added gets
 
+        // An unreadable encryption list and a first chapter that is no XML: enciphered.
         EpubBuilder enciphered;
-        enciphered.addArchiveFile(QStringLiteral("META-INF/encryption.xml"),
-            "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
-            "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod "
-            "Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\"/><enc:CipherData><enc:CipherReference "
-            "URI=\"OEBPS/ch1.xhtml\"/></enc:CipherData></enc:EncryptedData></encryption>");
-        enciphered.addChapter(QStringLiteral("ch1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"), "<p>x</p>");
+        enciphered.addArchiveFile(QStringLiteral("META-INF/encryption.xml"), "<enc");
+        enciphered.addItem(
+            QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QByteArray("\x8f\x03\xa1<\x00\xfe garbage", 14));
         QTemporaryDir dir;
         const QString epubPath = dir.filePath(QStringLiteral("e.epub"));
         QVERIFY(enciphered.write(epubPath));
@@ -580,16 +485,9 @@ private slots:
         MobiWriter notMobi;
         notMobi.setText("<p>text</p>");
         notMobi.setIdentifier("BOOK");
-        MobiWriter encryptedMobi;
-        encryptedMobi.setText("<p>text</p>");
-        encryptedMobi.setEncryption(2);
         ZipWriter epubInZip(dir.filePath(QStringLiteral("e.zip")));
         epubInZip.add(QStringLiteral("book.epub"), epubBytes);
         QVERIFY(epubInZip.write());
-
-        SevenZWriter epubIn7z(dir.filePath(QStringLiteral("e.7z")));
-        epubIn7z.add(QStringLiteral("book.epub"), epubBytes);
-        QVERIFY(epubIn7z.write());
 
         PdfWriter pdf;
         pdf.addPage();
@@ -598,19 +496,14 @@ private slots:
             pdf.toPdf(), dir.filePath("locked.pdf"), QStringLiteral("user"), QStringLiteral("owner")));
 
         const QByteArray garbage("this is no book at all\n");
-        QTest::newRow("missing") << "gone.epub" << QByteArray() << ItemFileMissing << QString();
         QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << QString();
-        QTest::newRow("doc") << "letter.doc" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << QString();
         QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << QString();
         QTest::newRow("mobi without MOBI header") << "palm.mobi" << notMobi.build() << ItemReadFailed << QString();
-        QTest::newRow("encrypted mobi") << "drm.mobi" << encryptedMobi.build() << ItemProtected << QString();
         QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << QString();
         QTest::newRow("zip holding an epub")
             << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed << QString();
-        QTest::newRow("7z holding an epub") << "nested.7z" << testfiles::read(dir.filePath(QStringLiteral("e.7z")))
-                                            << ItemUnsupportedArchivedBook << QString();
         // Image books that do not load are still added, under their file's name.
         QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
         QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -626,10 +519,8 @@ private slots:
         QFETCH(ItemStatus, status);
         QFETCH(QString, title);
 
-        QDir().mkpath(books());
         const QString path = books() + QLatin1Char('/') + fileName;
-        if (!bytes.isNull())
-            QVERIFY(testfiles::write(path, bytes));
+        QVERIFY(testfiles::write(path, bytes));
         BookDto record = recordFor(path);
         record.author = QStringLiteral("Kept");
         QCOMPARE(int(readBookFile(record, false)), int(status));
@@ -665,55 +556,22 @@ private slots:
         QCOMPARE(record.title, QStringLiteral("A Library Book"));
     }
 
-    void coverSizes_data()
-    {
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<QSize>("cover");
-
-        QTest::newRow("600 high") << QSize(400, 600) << QSize(200, 300);
-        QTest::newRow("small, enlarged") << QSize(100, 150) << QSize(200, 300);
-        QTest::newRow("JPEG-sized scan") << QSize(2000, 3000) << QSize(200, 300);
-        // A panorama is fitted into four times the height, not blown up to 300 high.
-        QTest::newRow("very wide") << QSize(3000, 100) << QSize(1200, 40);
-        QTest::newRow("one pixel high") << QSize(2000, 1) << QSize(1200, 1);
-        QTest::newRow("no cover") << QSize() << QSize();
-    }
-
-    void coverSizes()
-    {
-        QFETCH(QSize, picture);
-        QFETCH(QSize, cover);
-
-        librarybooks::BookSpec recipe;
-        recipe.coverSize = picture;
-        for (const QString& suffix : { QStringLiteral("epub"), QStringLiteral("mobi"), QStringLiteral("fb2") }) {
-            const QString path = writeBook(books(), QStringLiteral("cover.") + suffix, recipe);
-            QVERIFY(!path.isEmpty());
-            BookDto record = recordFor(path);
-            QCOMPARE(readBookFile(record, false), ItemAdded);
-            if (!cover.isValid()) {
-                QVERIFY2(record.cover.isEmpty(), qPrintable(suffix));
-                QVERIFY(!QFile::exists(coverOf(path)));
-                continue;
-            }
-            QCOMPARE(QImage(record.cover).size(), cover);
-        }
-    }
-
-    // The cover the book names, else its first image: the logo comes first in every book here.
+    // The cover the book names, else its first image (the red logo comes first in every book here);
+    // a cover whose header claims 40000 x 40000 pixels is not decoded, and the book is still added.
     void bookChoosesItsCover_data()
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("front");
+        QTest::addColumn<QColor>("cover"); // invalid: none
 
         const QByteArray logo = MobiWriter::image(QSize(40, 60), Qt::red);
         const QByteArray front = MobiWriter::image(QSize(40, 60), Qt::darkGreen);
-        const auto mobi = [&](int coverOffset) {
+        const QByteArray bomb = claimedSizePng(40000, 40000);
+        const auto mobi = [&](const QByteArray& second, int coverOffset) {
             MobiWriter book;
             book.setText("<p>text</p>");
             book.addImage(logo);
-            book.addImage(front);
+            book.addImage(second);
             if (coverOffset >= 0)
                 book.setCoverOffset(quint32(coverOffset));
             return book.build();
@@ -726,104 +584,82 @@ private slots:
             book.setCoverImages(coverPage);
             return book.bytes();
         };
-        QTest::newRow("mobi: EXTH cover offset") << "offset.mobi" << mobi(1) << true;
-        QTest::newRow("mobi: no offset") << "first.mobi" << mobi(-1) << false;
-        QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(7) << false;
-        QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << true;
-        QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << false;
-        QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << false;
+        QTemporaryDir dir;
+        EpubBuilder epub;
+        epub.addChapter(QStringLiteral("c"), QStringLiteral("c.xhtml"), QStringLiteral("C"), QStringLiteral("<p/>"));
+        epub.setCover(QStringLiteral("cover.png"), bomb);
+        QVERIFY(epub.write(dir.filePath(QStringLiteral("bomb.epub"))));
+        ZipWriter comic(dir.filePath(QStringLiteral("bomb.cbz")));
+        comic.add(QStringLiteral("01.png"), bomb);
+        comic.add(QStringLiteral("02.png"), logo);
+        QVERIFY(comic.write());
+        const QColor red(Qt::red);
+        const QColor green(Qt::darkGreen);
+        QTest::newRow("mobi: EXTH cover offset") << "offset.mobi" << mobi(front, 1) << green;
+        QTest::newRow("mobi: no offset") << "first.mobi" << mobi(front, -1) << red;
+        QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(front, 7) << red;
+        QTest::newRow("mobi: cover too large") << "bomb.mobi" << mobi(bomb, 1) << QColor();
+        QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << green;
+        QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << red;
+        QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << red;
+        QTest::newRow("epub: cover too large")
+            << "bomb.epub" << testfiles::read(dir.filePath(QStringLiteral("bomb.epub"))) << QColor();
+        QTest::newRow("cbz: first page too large")
+            << "bomb.cbz" << testfiles::read(dir.filePath(QStringLiteral("bomb.cbz"))) << QColor();
     }
 
     void bookChoosesItsCover()
     {
         QFETCH(QString, fileName);
         QFETCH(QByteArray, bytes);
-        QFETCH(bool, front);
+        QFETCH(QColor, cover);
         const QString path = books() + QLatin1Char('/') + fileName;
         QVERIFY(testfiles::write(path, bytes));
+        const MessageCounter refused("is not decoded: it has 40000 x 40000 pixels");
         BookDto record = recordFor(path);
         QCOMPARE(readBookFile(record, false), ItemAdded);
-        QVERIFY(centreHasColour(QImage(record.cover), front ? Qt::darkGreen : Qt::red));
+        QCOMPARE(refused.count(), cover.isValid() ? 0 : 1);
+        if (cover.isValid())
+            QVERIFY(centreHasColour(QImage(record.cover), cover));
+        else
+            QVERIFY(record.cover.isEmpty() && !QFile::exists(coverOf(path)));
     }
 
-    void hostileCovers_data()
-    {
-        QTest::addColumn<QString>("fileName");
-
-        QTest::newRow("epub") << "bomb.epub";
-        QTest::newRow("mobi") << "bomb.mobi";
-        QTest::newRow("cbz") << "bomb.cbz";
-    }
-
-    void hostileCovers()
-    {
-        QFETCH(QString, fileName);
-
-        // A cover whose header claims 40000 x 40000 pixels is not decoded; the book is still added.
-        const QByteArray bomb = claimedSizePng(40000, 40000);
-        QDir().mkpath(books());
-        const QString path = books() + QLatin1Char('/') + fileName;
-        if (fileName.endsWith(QLatin1String(".epub"))) {
-            EpubBuilder book;
-            book.addChapter(
-                QStringLiteral("c"), QStringLiteral("c.xhtml"), QStringLiteral("C"), QStringLiteral("<p/>"));
-            book.setCover(QStringLiteral("cover.png"), bomb);
-            QVERIFY(book.write(path));
-        } else if (fileName.endsWith(QLatin1String(".mobi"))) {
-            MobiWriter book;
-            book.setText("<p>text</p>");
-            book.addImage(bomb);
-            book.setCoverOffset(0);
-            QVERIFY(testfiles::write(path, book.build()));
-        } else {
-            ZipWriter comic(path);
-            comic.add(QStringLiteral("01.png"), bomb);
-            comic.add(QStringLiteral("02.png"), EpubBuilder::png(20, 30));
-            QVERIFY(comic.write());
-        }
-        const MessageCatcher refused(QStringLiteral("is not decoded: it has 40000 x 40000 pixels"));
-        BookDto record = recordFor(path);
-        QCOMPARE(readBookFile(record, false), ItemAdded);
-        QVERIFY(record.cover.isEmpty());
-        QVERIFY(!QFile::exists(coverOf(path)));
-        QCOMPARE(refused.messages().size(), 1);
-    }
-
-    void exportAndImportRoundTrip()
+    // The archive's layout, which other versions read; until it is committed the archive of last
+    // time stays as it was.
+    void exportWritesTheArchive()
     {
         const QList<BookDto> books = sampleBooks();
         const QString archive = path("library.olv");
-        const MessageCatcher warnings(QStringLiteral("Can't find cover for book: "));
+        const QByteArray lastWeek("the archive of last week");
+        QVERIFY(testfiles::write(archive, lastWeek));
+        {
+            exportbooks dropped;
+            QVERIFY(dropped.open(archive));
+            QVERIFY(dropped.addBook(books.at(0)) && dropped.hasNext() && dropped.writeNext());
+        }
+        QCOMPARE(testfiles::read(archive), lastWeek);
+        QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
+
         exportbooks writer;
         QVERIFY(writer.open(archive));
-        QVERIFY(writer.open(archive)); // already open
         for (int i = 0; i < 4; ++i)
             QCOMPARE(writer.addBook(books.at(i)), i < 3);
-        QCOMPARE(writer.count(), 3);
-        QCOMPARE(warnings.messages().size(), 1);
-        QVERIFY(!QFile::exists(archive)); // written under a temporary name until complete
-        int written = 0;
         while (writer.hasNext())
-            written += writer.writeNext() ? 1 : 0;
-        QCOMPARE(written, 3);
+            QVERIFY(writer.writeNext());
         QVERIFY(writer.writeContainer());
-        QVERIFY(writer.writeContainer());
+        QCOMPARE(testfiles::read(archive), lastWeek);
         QVERIFY(writer.commit());
-        QVERIFY(QFile::exists(archive));
         QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
 
         const QMap<QString, QByteArray> stored = members(archive);
         const QJsonArray index = containerBooks(archive);
         QCOMPARE(index.size(), 3);
         QCOMPARE(stored.size(), 1 + 3 + 2); // index, books, two covers
-        const QRegularExpression hexId(QStringLiteral("^[0-9a-f]{32}$"));
-        QSet<QString> ids;
         for (int i = 0; i < 3; ++i) {
             const QJsonObject entry = index.at(i).toObject();
             const BookDto& book = books.at(i);
             const QString id = entry.value("book_id").toString();
-            QVERIFY2(hexId.match(id).hasMatch(), qPrintable(id));
-            ids.insert(id);
             const QString fileName = QFileInfo(book.full_path).fileName();
             QCOMPARE(entry.value("rel_path").toString(), id + QLatin1Char('/') + fileName);
             QCOMPARE(stored.value(id + QLatin1Char('/') + fileName), testfiles::read(book.full_path));
@@ -833,7 +669,6 @@ private slots:
             QCOMPARE(entry.value("book_format").toInt(), book.format);
             QCOMPARE(entry.value("has_custom_cover").toBool(), book.use_user_cover);
         }
-        QCOMPARE(ids.size(), 3);
         const QJsonObject tale = index.at(0).toObject();
         QCOMPARE(tale.value("cover_path").toString(), tale.value("book_id").toString() + "/cover.png");
         QCOMPARE(stored.value(tale.value("cover_path").toString()), testfiles::read(books.at(0).cover));
@@ -853,7 +688,9 @@ private slots:
         BookDto second;
         second.full_path = writeBook(path("B"), QStringLiteral("book.epub"), other);
         const QString archive = path("twins.olv");
-        QVERIFY(exportAll(archive, { first, second }));
+        ImportRecorder exporting;
+        QVERIFY(importer()->exportToArchive(archive, { first, second }));
+        QVERIFY(exporting.waitFinished());
         const QJsonArray index = containerBooks(archive);
         QCOMPARE(index.size(), 2);
         QVERIFY(index.at(0).toObject().value("rel_path") != index.at(1).toObject().value("rel_path"));
@@ -873,43 +710,37 @@ private slots:
 
     void unusableIndexes_data()
     {
-        QTest::addColumn<QByteArray>("container"); // null: no container.json at all
-        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QByteArray>("container");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("folder"); // of the first entry
 
-        const QByteArray one
-            = QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson();
-        QTest::newRow("no container.json") << QByteArray() << false << 0 << QString();
-        QTest::newRow("books is no array") << QByteArray("{\"books\": {\"a\": 1}}") << true << 0 << QString();
-        QTest::newRow("not JSON") << QByteArray("{{{{") << true << 0 << QString();
-        QTest::newRow("one good entry") << one << true << 1 << "Shelf";
+        QTest::newRow("not JSON") << QByteArray("{{{{") << 0 << QString();
         QTest::newRow("non-objects skipped")
             << QByteArray("{\"books\": [1, \"two\", null, {\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\"}]}")
-            << true << 1 << QString();
+            << 1 << QString();
         QTest::newRow("folder is an empty string")
             << QByteArray("{\"books\": [{\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\", \"folders\": [\"\"]}]}")
-            << true << 1 << QString();
-        QTest::newRow("container name in capitals") << one << true << 1 << "Shelf";
+            << 1 << QString();
+        QTest::newRow("container name in capitals")
+            << QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson() << 1
+            << "Shelf";
     }
 
     void unusableIndexes()
     {
         QFETCH(QByteArray, container);
-        QFETCH(bool, opens);
         QFETCH(int, count);
         QFETCH(QString, folder);
 
         const QString archive = path("index.olv");
         ZipWriter zip(archive);
         const bool capitals = QString::fromLatin1(QTest::currentDataTag()).contains(QLatin1String("capitals"));
-        if (!container.isNull())
-            zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
+        zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
         zip.add(QStringLiteral("x/a.epub"), "book bytes");
         QVERIFY(zip.write());
 
         importbooks reader;
-        QCOMPARE(reader.open(archive), opens);
+        QVERIFY(reader.open(archive));
         QCOMPARE(reader.count(), count);
         if (count == 0) {
             QVERIFY(!reader.next());
@@ -918,130 +749,7 @@ private slots:
         QVERIFY(reader.next());
         const ArchiveEntry entry = reader.current();
         QCOMPARE(entry.folderTitle, folder);
-        // Values the entry leaves out read as empty, 0 and false.
-        if (folder.isEmpty()) {
-            QCOMPARE(entry.title, QString());
-            QCOMPARE(entry.position, 0);
-            QCOMPARE(entry.isFavorite, false);
-        }
         QCOMPARE(testfiles::read(reader.extractBook(path("Import"))), QByteArray("book bytes"));
-    }
-
-    void hostileNamesNeverLeaveTheFolder()
-    {
-        const QStringList badRelPaths { "../evil.epub", "/etc/evil.epub", "C:/evil.epub", "x/../../evil.epub",
-            "x\\..\\..\\evil.epub", "", "." };
-        const QStringList badFileNames { "../../.bashrc", "/tmp/evil.epub", "..", "", "C:evil.epub", "a/../../b.epub" };
-        QJsonArray books;
-        QList<ZipEntry> extra;
-        for (const QString& relPath : badRelPaths) {
-            books.append(bookObject(relPath, "fine.epub"));
-            if (!relPath.isEmpty())
-                extra.append({ relPath, "evil", true });
-        }
-        for (const QString& fileName : badFileNames)
-            books.append(bookObject("good/x.epub", fileName));
-        // A member name with folders gives its last part as the file name.
-        books.append(bookObject("good/x.epub", "deep/inside/safe.epub"));
-        extra.append({ "good/x.epub", "good bytes", true });
-        const QString archive = path("hostile.olv");
-        QVERIFY(writeArchive(archive, books, extra));
-
-        const QString importDir = path("Jail/Import");
-        QVERIFY(QDir().mkpath(importDir));
-        importbooks reader;
-        QVERIFY(reader.open(archive));
-        QCOMPARE(reader.count(), 1);
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), importDir + "/safe.epub");
-        QVERIFY(!reader.next());
-        QCOMPARE(filesBelow(path("Jail")), QStringList { "Import/safe.epub" });
-        QVERIFY(!QFile::exists(path("evil.epub")));
-        QVERIFY(!QFile::exists(path(".bashrc")));
-    }
-
-    void oversizedIndexIsRefused()
-    {
-        // Seventeen megabytes of blanks pack into a few kilobytes: the reader stops at its limit.
-        QByteArray json = "{\"books\": [";
-        json += QByteArray(importbooks::kMaxContainerBytes + 1024 * 1024, ' ');
-        json += "]}";
-        const QString archive = path("bomb.olv");
-        ZipWriter zip(archive);
-        zip.add(QStringLiteral("container.json"), json);
-        QVERIFY(zip.write());
-        QVERIFY(QFileInfo(archive).size() < 1024 * 1024);
-
-        importbooks reader;
-        QVERIFY(!reader.open(archive));
-        QCOMPARE(reader.count(), 0);
-        QVERIFY(!reader.next());
-    }
-
-    void damagedOrMissingMemberWritesNothing()
-    {
-        const QByteArray content = QByteArray("BOOK-CONTENT-").repeated(200);
-        const QString archive = path("damaged.olv");
-        QVERIFY(writeArchive(archive,
-            QJsonArray { bookObject("a/damaged.epub", "damaged.epub"), bookObject("b/missing.epub", "missing.epub"),
-                bookObject("c/whole.epub", "whole.epub") },
-            { { "a/damaged.epub", content, false }, { "c/whole.epub", "whole", true } }));
-        // Change one byte of the stored member: its checksum no longer matches.
-        QFile file(archive);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QByteArray bytes = file.readAll();
-        const int at = bytes.indexOf(content) + 100;
-        QVERIFY(at > 100);
-        bytes[at] = 'X';
-        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
-        file.close();
-
-        const QString importDir = path("Import");
-        importbooks reader;
-        QVERIFY(reader.open(archive));
-        QCOMPARE(reader.count(), 3);
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), QString());
-        // A listed book whose member is missing is still a book, which unpacks to nothing.
-        QVERIFY(reader.next());
-        QCOMPARE(reader.current().fileName, QStringLiteral("missing.epub"));
-        QCOMPARE(reader.extractBook(importDir), QString());
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), importDir + "/whole.epub");
-        QCOMPARE(filesBelow(importDir), QStringList { "whole.epub" });
-    }
-
-    void unfinishedExportLeavesNoArchive()
-    {
-        const QList<BookDto> books = sampleBooks();
-        const QString archive = path("library.olv");
-        QVERIFY(testfiles::write(archive, "the archive of last week"));
-        {
-            // Cancelled halfway: the older archive stays as it was.
-            exportbooks writer;
-            QVERIFY(writer.open(archive));
-            QVERIFY(writer.addBook(books.at(0)) && writer.addBook(books.at(1)));
-            QVERIFY(writer.hasNext() && writer.writeNext());
-            writer.close();
-            QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
-            QVERIFY(!QFile::exists(archive + ".part"));
-        }
-        {
-            // Dropped without commit: the same.
-            exportbooks writer;
-            QVERIFY(writer.open(archive));
-            QVERIFY(writer.addBook(books.at(0)));
-            QVERIFY(writer.hasNext() && writer.writeNext());
-        }
-        QCOMPARE(testfiles::read(archive), QByteArray("the archive of last week"));
-        QVERIFY(!QFile::exists(archive + ".part"));
-
-        // A folder that does not exist: nothing is written anywhere.
-        exportbooks nowhere;
-        QVERIFY(!nowhere.open(path("no/such/folder/library.olv")));
-        QVERIFY(!nowhere.writeContainer());
-        QVERIFY(!nowhere.commit());
-        QVERIFY(!QFileInfo::exists(path("no")));
     }
 
     void knownBooksAndRepeats()
@@ -1049,8 +757,8 @@ private slots:
         const QString inLibrary = writeBook(m_library->path("Books"), QStringLiteral("kept.epub"), titled("Kept"));
         const QString trashed = writeBook(m_library->path("Books"), QStringLiteral("trashed.epub"), titled("Trashed"));
         const QString fresh = writeBook(m_library->path("Books"), QStringLiteral("fresh.epub"), titled("Fresh"));
-        QVERIFY(m_library->addNow({ inLibrary, trashed }));
-        QVERIFY(BookProvider::instance()->setDeleted(m_library->stored(trashed).id, 1));
+        QVERIFY(m_library->store(inLibrary) > 0);
+        QVERIFY(BookProvider::instance()->setDeleted(m_library->store(trashed), 1));
 
         ImportRecorder recorder;
         // The same file twice in one list is one book; a relative spelling is the same file.
@@ -1080,7 +788,7 @@ private slots:
         // A link back up the tree is entered once.
         QVERIFY(QFile::link(root, root + "/deep/loop"));
         const QString already = writeBook(root, QStringLiteral("old.fb2"), titled("Old"));
-        QVERIFY(m_library->addNow({ already }));
+        QVERIFY(m_library->store(already) > 0);
 
         ImportRecorder recorder;
         importer()->start(QString(), { root });
@@ -1092,56 +800,49 @@ private slots:
         QCOMPARE(statusesOf(recorder.items),
             (QList<int> { ItemAdded, ItemAdded, ItemAdded, ItemAdded, ItemAlreadyInLibrary }));
         // The folder counts as nothing itself; its books are the run's items.
-        QCOMPARE(recorder.progress.last(), qMakePair(5, 5));
+        QCOMPARE(recorder.events.at(recorder.events.size() - 2), QStringLiteral("progress 5/5"));
     }
 
-    void pauseHoldsBetweenItems()
+    // Pausing finishes the item in hand and holds the next; a cancel drops the rest, and what is
+    // added while the cancelled run ends gets a run of its own. The first book is a FIFO, which holds
+    // the task in its read until the test writes the book into it.
+    void pauseAndCancel()
     {
-        FifoGate gate(m_library->path("Books/gate.fb2"));
-        QVERIFY(gate.isValid());
         const QString books = m_library->path("Books");
-        QStringList files { books + "/gate.fb2" };
+        const QByteArray gate = QFile::encodeName(books + "/gate.fb2");
+        QVERIFY(QDir().mkpath(books) && ::mkfifo(gate.constData(), 0600) == 0);
+        int writer = -1;
+        const auto releaseGate = qScopeGuard([&] {
+            if (writer >= 0 || (writer = ::open(gate.constData(), O_WRONLY | O_NONBLOCK)) >= 0)
+                ::close(writer);
+        });
+        QStringList files { QFile::decodeName(gate) };
         for (int i = 1; i <= 3; ++i)
             files.append(writeBook(books, QStringLiteral("%1.fb2").arg(i), titled(QString::number(i))));
+        const QString later = writeBook(books, QStringLiteral("later.fb2"), titled("Later"));
 
         ImportRecorder recorder;
         QVERIFY(importer()->start(QString(), files));
-        QVERIFY(gate.waitForReader());
+        QVERIFY(QTest::qWaitFor([&] { return (writer = ::open(gate.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
         importer()->toggleProcessing(true);
         QVERIFY(importer()->isPaused());
-        gate.release(smallFb2(QStringLiteral("Gate")));
-        // The item in hand is finished; the next waits.
-        QVERIFY(recorder.waitItems(1));
+        const QByteArray book = smallFb2(QStringLiteral("Gate"));
+        QCOMPARE(::write(writer, book.constData(), size_t(book.size())), ssize_t(book.size()));
+        ::close(writer);
+        writer = -1;
+        QTRY_COMPARE(recorder.items.size(), 1);
         QTest::qWait(3 * bookimporter::kPauseStepMs);
         QCOMPARE(recorder.items.size(), 1);
         QVERIFY(importer()->isRunning());
         QCOMPARE(recorder.finishedCount, 0);
 
-        importer()->toggleProcessing(false);
-        QVERIFY(recorder.waitFinished());
-        QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "1", "2", "3" }));
-    }
-
-    void filesAddedAfterCancelGetTheirOwnRun()
-    {
-        FifoGate gate(m_library->path("Books/gate.fb2"));
-        QVERIFY(gate.isValid());
-        const QString books = m_library->path("Books");
-        const QString dropped = writeBook(books, QStringLiteral("dropped.fb2"), titled("Dropped"));
-        const QString later = writeBook(books, QStringLiteral("later.fb2"), titled("Later"));
-
-        ImportRecorder recorder;
-        QVERIFY(importer()->start(QString(), { books + "/gate.fb2", dropped }));
-        QVERIFY(gate.waitForReader());
         importer()->cancel();
-        // The task still finishes its item; what is added now is not lost with the cancelled queue.
         QCOMPARE(importer()->start(QString(), { later }), false);
-        gate.release(smallFb2(QStringLiteral("Gate")));
+        importer()->toggleProcessing(false);
         QVERIFY(recorder.waitFinished(2));
         QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "Later" }));
-        QCOMPARE(recorder.events.filter(QStringLiteral("finished")).size(), 2);
-        QCOMPARE(recorder.events.filter(QStringLiteral("importStarted")).size(), 2);
-        QVERIFY(recorder.events.indexOf(QStringLiteral("finished 1/1")) < recorder.events.lastIndexOf("importStarted"));
+        QCOMPARE(recorder.events.filter(QRegularExpression("^(importStarted|finished)")),
+            (QStringList { "importStarted", "finished 1/1", "importStarted", "finished 1/1" }));
     }
 
     void libraryArchiveRoundTrip()
@@ -1155,13 +856,13 @@ private slots:
             for (const QString& suffix : suffixes)
                 files.append(writeBook(m_library->path("Books"), QStringLiteral("book.") + suffix, titled(suffix)));
             // The task must never use the database: Qt complains when a connection is used on another thread.
-            const MessageCatcher foreignThread(QStringLiteral("does not belong to the calling thread"));
+            const MessageCounter foreignThread("does not belong to the calling thread");
             ImportRecorder recorder;
             QVERIFY(importer()->start(QString(), files));
             QVERIFY(recorder.waitFinished());
             QCOMPARE(statusesOf(recorder.items), QVector<int>(files.size(), ItemAdded).toList());
             QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
-            QCOMPARE(foreignThread.messages(), QStringList());
+            QCOMPARE(foreignThread.count(), 0);
             QTRY_COMPARE(m_library->adder->addedIds.size(), files.size());
             QCOMPARE(m_library->books->rowCount(), files.size());
             // The description went into the database with the book.
@@ -1188,7 +889,7 @@ private slots:
             QVERIFY(importer()->exportToArchive(archive, BookProvider::instance()->allBooksWithFolderTitle()));
             QVERIFY(exporting.waitFinished());
             QCOMPARE(exporting.events.first(), QStringLiteral("exportStarted"));
-            QCOMPARE(exporting.exported, (QList<QPair<int, int>> { { 10, 10 } }));
+            QCOMPARE(exporting.events.last(), QStringLiteral("exported 10/10"));
         }
 
         // A fresh library in another home.
@@ -1234,7 +935,9 @@ private slots:
         QCOMPARE(m_library->folders->rowCount(), 2);
     }
 
-    void exportReportsWhatItWrote()
+    // One task at a time; a cancelled export leaves nothing, a book whose file is gone is left out,
+    // and files added meanwhile get a run of their own when it ends.
+    void exportTask()
     {
         QList<BookDto> books;
         for (const QString name : { "one.epub", "two.fb2", "three.pdf" }) {
@@ -1245,90 +948,77 @@ private slots:
         QVERIFY(QFile::remove(books.at(1).full_path));
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("export.olv"));
-        ImportRecorder recorder;
         // Held paused, so the first export is surely still running when the second one asks.
         importer()->toggleProcessing(true);
+        ImportRecorder cancelled;
         QVERIFY(importer()->exportToArchive(archive, books));
-        // One task at a time: a second export is refused while this one runs.
         QCOMPARE(importer()->exportToArchive(outside.filePath(QStringLiteral("second.olv")), books), false);
-        importer()->toggleProcessing(false);
-        QVERIFY(recorder.waitFinished());
-        QCOMPARE(recorder.events, (QStringList { "exportStarted", "progress 0/3", "progress 1/3", "exported 2/3" }));
-        QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
+        importer()->cancel();
+        QVERIFY(cancelled.waitFinished());
+        QCOMPARE(cancelled.events, (QStringList { "exportStarted", "exported 0/0" }));
         QTRY_VERIFY(!importer()->isRunning());
+        QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList());
+
+        const QString added = writeBook(m_library->path("Books"), QStringLiteral("added.fb2"), titled("Added"));
+        ImportRecorder recorder;
+        QVERIFY(importer()->exportToArchive(archive, books));
+        QCOMPARE(importer()->start(QString(), { added }), false);
+        importer()->toggleProcessing(false);
+        QVERIFY(recorder.waitFinished(2));
+        QCOMPARE(recorder.events.mid(0, 5),
+            (QStringList { "exportStarted", "progress 0/3", "progress 1/3", "exported 2/3", "importStarted" }));
+        QCOMPARE(titlesOf(recorder.items), QStringList { "Added" });
+        QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
         QVERIFY(QFile::exists(archive));
-        QVERIFY(!QFile::exists(outside.filePath(QStringLiteral("second.olv"))));
 
         // An archive that cannot be made is a failed export, not an import.
         ImportRecorder failing;
         QVERIFY(importer()->exportToArchive(outside.filePath(QStringLiteral("absent/export.olv")), books));
         QVERIFY(failing.waitFinished());
         QCOMPARE(failing.events, (QStringList { "exportStarted", "exported 0/3" }));
+        QVERIFY(!QFileInfo::exists(outside.filePath(QStringLiteral("absent"))));
     }
 
-    void cancelledExportLeavesNoArchive()
-    {
-        QList<BookDto> books;
-        for (int i = 0; i < 3; ++i) {
-            BookDto book;
-            book.full_path = writeBook(m_library->path("Books"), QStringLiteral("%1.epub").arg(i));
-            books.append(book);
-        }
-        QTemporaryDir outside;
-        const QString archive = outside.filePath(QStringLiteral("export.olv"));
-        importer()->toggleProcessing(true);
-        ImportRecorder recorder;
-        QVERIFY(importer()->exportToArchive(archive, books));
-        QTest::qWait(2 * bookimporter::kPauseStepMs);
-        importer()->cancel();
-        QVERIFY(recorder.waitFinished());
-        QCOMPARE(recorder.events, (QStringList { "exportStarted", "exported 0/0" }));
-        QTRY_VERIFY(!importer()->isRunning());
-        QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList());
-
-        // Files added while an export runs are added when it ends.
-        importer()->toggleProcessing(false);
-        const QString added = writeBook(m_library->path("Books"), QStringLiteral("added.fb2"), titled("Added"));
-        ImportRecorder both;
-        importer()->toggleProcessing(true);
-        QVERIFY(importer()->exportToArchive(archive, books));
-        QCOMPARE(importer()->start(QString(), { added }), false);
-        importer()->toggleProcessing(false);
-        QVERIFY(both.waitFinished(2));
-        QCOMPARE(both.exported, (QList<QPair<int, int>> { { 3, 3 } }));
-        QCOMPARE(titlesOf(both.items), QStringList { "Added" });
-        QVERIFY(
-            both.events.indexOf(QStringLiteral("exported 3/3")) < both.events.indexOf(QStringLiteral("importStarted")));
-    }
-
+    // Names from the archive never lead out of the import folder; a member that is damaged or missing
+    // writes nothing and is reported missing.
     void hostileLibraryArchive()
     {
+        const QByteArray book = smallFb2(QStringLiteral("Fine"));
+        const QByteArray damaged = QByteArray("BOOK-CONTENT-").repeated(200);
+        QJsonArray books;
+        QList<ZipEntry> extra { { "good/x.fb2", book, true }, { "good/damaged.fb2", damaged, false } };
+        for (const char* relPath :
+            { "../evil.fb2", "/etc/evil.fb2", "C:/evil.fb2", "x/../../evil.fb2", "x\\..\\..\\evil.fb2", "", "." }) {
+            books.append(bookObject(relPath, "fine.fb2"));
+            if (*relPath)
+                extra.append({ relPath, book, true });
+        }
+        for (const char* fileName : { "../../.bashrc", "/tmp/evil.fb2", "..", "", "C:evil.fb2", "a/../../evil.fb2" })
+            books.append(bookObject("good/x.fb2", fileName));
+        // A member name with folders gives its last part as the file name.
+        books.append(bookObject("good/x.fb2", "deep/inside/safe.fb2"));
+        books.append(bookObject("good/damaged.fb2", "damaged.fb2"));
+        books.append(bookObject("good/absent.fb2", "absent.fb2"));
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("hostile.olv"));
-        const QByteArray book = smallFb2(QStringLiteral("Fine"));
-        QJsonArray books {
-            QJsonObject { { "rel_path", "../../escape.fb2" }, { "file_name", "escape.fb2" }, { "title", "Escape" } },
-            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "../../../fine.fb2" }, { "title", "Climb" } },
-            QJsonObject { { "rel_path", "x/fine.fb2" }, { "file_name", "fine.fb2" }, { "title", "Fine" } },
-            QJsonObject { { "rel_path", "x/absent.fb2" }, { "file_name", "absent.fb2" }, { "title", "Absent" } },
-        };
-        ZipWriter zip(archive);
-        zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
-        zip.add(QStringLiteral("../../escape.fb2"), book);
-        zip.add(QStringLiteral("x/fine.fb2"), book);
-        QVERIFY(zip.write());
+        QVERIFY(writeArchive(archive, books, extra));
+        // One byte of the stored member changed: its checksum no longer matches.
+        QByteArray bytes = testfiles::read(archive);
+        QVERIFY(bytes.indexOf(damaged) > 0);
+        bytes[bytes.indexOf(damaged) + 100] = 'X';
+        QVERIFY(testfiles::write(archive, bytes));
 
         ImportRecorder recorder;
         importer()->importFromArchive(archive);
         QVERIFY(recorder.waitFinished());
-        QCOMPARE(titlesOf(recorder.items), (QStringList { "Fine", "Absent" }));
-        QCOMPARE(statusesOf(recorder.items), (QList<int> { ItemAdded, ItemFileMissing }));
-        QCOMPARE(QDir(importDir()).entryList(QDir::Files), QStringList { "fine.fb2" });
-        QVERIFY(!QFile::exists(m_library->path("escape.fb2")));
-        QVERIFY(!QFile::exists(QDir(m_library->home->path()).absoluteFilePath("../escape.fb2")));
+        QCOMPARE(statusesOf(recorder.items), (QList<int> { ItemAdded, ItemFileMissing, ItemFileMissing }));
+        QCOMPARE(entriesOf(importDir()), QStringList { "safe.fb2" });
+        QDirIterator all(m_library->home->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (all.hasNext())
+            QVERIFY2(!all.next().contains(QRegularExpression("evil|bashrc")), qPrintable(all.filePath()));
     }
 
-    // A damaged or foreign archive is one book that could not be read, not a silent empty run.
+    // A damaged, foreign or oversized archive is one book that could not be read, not a silent empty run.
     void unreadableLibraryArchive()
     {
         QTemporaryDir outside;
@@ -1338,7 +1028,13 @@ private slots:
         ZipWriter zip(noIndex);
         zip.add(QStringLiteral("x/book.fb2"), smallFb2(QStringLiteral("Book")));
         QVERIFY(zip.write());
-        for (const QString& archive : { notZip, noIndex }) {
+        // Seventeen megabytes of blanks pack into a few kilobytes: the reader stops at its limit.
+        const QString huge = outside.filePath(QStringLiteral("huge.olv"));
+        ZipWriter bomb(huge);
+        bomb.add(QStringLiteral("container.json"),
+            "{\"books\": [" + QByteArray(importbooks::kMaxContainerBytes + 1024 * 1024, ' ') + "]}");
+        QVERIFY(bomb.write());
+        for (const QString& archive : { notZip, noIndex, huge }) {
             ImportRecorder recorder;
             QVERIFY(importer()->importFromArchive(archive));
             QVERIFY(recorder.waitFinished());

@@ -61,10 +61,8 @@ void verifyRowRefresh(const QSignalSpy& spy, int row)
     QCOMPARE(spy.count(), 1);
     const QModelIndex from = spy.at(0).at(0).value<QModelIndex>();
     const QModelIndex to = spy.at(0).at(1).value<QModelIndex>();
-    QCOMPARE(from.row(), row);
-    QCOMPARE(from.column(), 0);
-    QCOMPARE(to.row(), row);
-    QCOMPARE(to.column(), int(BookModel::FilePathColumn));
+    QCOMPARE(QList<int>({ from.row(), from.column(), to.row(), to.column() }),
+        QList<int>({ row, 0, row, int(BookModel::FilePathColumn) }));
     QCOMPARE(spy.at(0).at(2).value<QVector<int>>(), QVector<int>({ Qt::DisplayRole }));
 }
 
@@ -216,20 +214,6 @@ private slots:
         lib.reset();
     }
 
-    void rowsAreTheLibraryNewestFirst()
-    {
-        QCOMPARE(books->rowCount(), 10);
-        QCOMPARE(books->columnCount(), 10);
-        QCOMPARE(keysOf(*books),
-            QStringList({ "odd", "dune", "notes", "blank", "master", "watchmen", "hound", "christie", "anna", "war" }));
-        for (int r = 0; r < books->rowCount(); ++r)
-            QCOMPARE(books->index(r, 3).data(BookModel::RowModuloRole).toInt(), r % 10);
-        // Loading again replaces the rows.
-        books->selectAll();
-        QCOMPARE(books->rowCount(), 10);
-        verifyMatchesDatabase();
-    }
-
     // Each role of one book from its stored record, and each column the value of its role.
     void rolesAndColumnsOfOneBook()
     {
@@ -270,6 +254,8 @@ private slots:
         const int id = addBook(QStringLiteral("Solaris"), 0);
         QCOMPARE(books->indexById(id).row(), 10);
         QCOMPARE(inserted.count(), 1);
+        // Loading again replaces the rows.
+        books->selectAll();
         verifyMatchesDatabase();
     }
 
@@ -277,23 +263,9 @@ private slots:
     {
         QVERIFY(at("dune").flags() & Qt::ItemIsDragEnabled);
         QVERIFY(!(at("notes").flags() & Qt::ItemIsDragEnabled)); // in the trash
-        QCOMPARE(books->mimeTypes(), QStringList({ bookIdsMimeType() }));
-
-        // Two selected rows, every column: each id once per index.
-        QModelIndexList indexes;
-        for (const char* key : { "war", "master" }) {
-            for (int column = 0; column < BookModel::ColumnCount; ++column)
-                indexes.append(at(key, column));
-        }
-        std::unique_ptr<QMimeData> mime(books->mimeData(indexes));
-        QVERIFY(mime);
+        std::unique_ptr<QMimeData> mime(books->mimeData({ at("war"), at("master") }));
         QCOMPARE(mime->formats(), QStringList({ bookIdsMimeType() }));
-        const QList<int> ids = bookIdsFromMimeData(mime.get());
-        QCOMPARE(ids.size(), 20);
-        QCOMPARE(ids.count(lib->id("war")), 10);
-        QCOMPARE(ids.count(lib->id("master")), 10);
-        QCOMPARE(ids.first(), lib->id("war"));
-        QCOMPARE(ids.last(), lib->id("master"));
+        QCOMPARE(bookIdsFromMimeData(mime.get()), QList<int>({ lib->id("war"), lib->id("master") }));
     }
 
     void openStoresTheViewTime()
@@ -472,21 +444,24 @@ private slots:
         QCOMPARE(db->bookById(999).id, -1);
     }
 
-    void deleteRemovesTheBookEverywhere()
+    // Deleting a book or emptying the trash takes the rows, records, covers and reading states (not
+    // the book files, which are the user's) and the last-book setting naming one; refused, all stays.
+    void deletingTakesTheBooksFilesAlong()
     {
         const QString path = lib->path("watchmen");
-        writeBookFiles(path);
-        QCOMPARE(bookFileCount(path), 2);
+        QVERIFY(act("war", Enums::ToTrash));
+        for (const char* key : { "watchmen", "war", "notes", "dune" })
+            writeBookFiles(lib->path(key));
         settings()->setLast_book_id(lib->id("watchmen"));
         QSignalSpy removed(books, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(books, &QAbstractItemModel::modelReset);
 
-        // Refused: the book, its cover and its reading state stay.
         QVERIFY(lib->refuse("books", "DELETE"));
         QVERIFY(!act("watchmen", Enums::DeleteFromLibrary));
+        QVERIFY(!books->clearTrash());
         QCOMPARE(books->rowCount(), 10);
-        QCOMPARE(removed.count(), 0);
-        QVERIFY(QFile::exists(coverFilePath(path)));
-        QVERIFY(QFile::exists(bookDataDir(path) + QStringLiteral("/.settings")));
+        QCOMPARE(removed.count() + reset.count(), 0);
+        QCOMPARE(bookFileCount(path) + bookFileCount(lib->path("war")), 4);
         QCOMPARE(settings()->last_book_id(), lib->id("watchmen"));
         QVERIFY(lib->allow("books", "DELETE"));
 
@@ -494,51 +469,26 @@ private slots:
         QVERIFY(act("watchmen", Enums::DeleteFromLibrary));
         QCOMPARE(removed.count(), 1);
         QCOMPARE(removed.at(0).at(1).toInt(), watchmenRow);
-        QCOMPARE(books->rowCount(), 9);
-        QVERIFY(!books->indexById(lib->id("watchmen")).isValid());
         QCOMPARE(db->bookById(lib->id("watchmen")).id, -1);
         QCOMPARE(bookFileCount(path), 0);
-        QVERIFY(QFile::exists(path)); // the book file itself is the user's
+        QVERIFY(QFile::exists(path));
         QCOMPARE(settings()->last_book_id(), -1);
-        verifyMatchesDatabase();
 
-        // Another book: the last opened one stays.
         settings()->setLast_book_id(lib->id("war"));
-        QVERIFY(act("odd", Enums::DeleteFromLibrary));
-        QCOMPARE(settings()->last_book_id(), lib->id("war"));
-        verifyMatchesDatabase();
-    }
-
-    void clearTrashDeletesTrashedBooks()
-    {
-        QVERIFY(act("war", Enums::ToTrash));
-        for (const char* key : { "war", "notes", "dune" })
-            writeBookFiles(lib->path(key));
-        settings()->setLast_book_id(lib->id("war"));
-        QSignalSpy reset(books, &QAbstractItemModel::modelReset);
-
-        QVERIFY(lib->refuse("books", "DELETE"));
-        QVERIFY(!books->clearTrash());
-        QCOMPARE(books->rowCount(), 10);
-        QCOMPARE(reset.count(), 0);
-        QCOMPARE(bookFileCount(lib->path("war")), 2);
-        QCOMPARE(settings()->last_book_id(), lib->id("war"));
-        QVERIFY(lib->allow("books", "DELETE"));
-
         QVERIFY(books->clearTrash());
         QCOMPARE(reset.count(), 1);
-        QCOMPARE(
-            keysOf(*books), QStringList({ "odd", "dune", "blank", "master", "watchmen", "hound", "christie", "anna" }));
+        QCOMPARE(keysOf(*books), QStringList({ "odd", "dune", "blank", "master", "hound", "christie", "anna" }));
         verifyMatchesDatabase();
-        QCOMPARE(bookFileCount(lib->path("war")), 0);
-        QCOMPARE(bookFileCount(lib->path("notes")), 0);
+        QCOMPARE(bookFileCount(lib->path("war")) + bookFileCount(lib->path("notes")), 0);
         QCOMPARE(bookFileCount(lib->path("dune")), 2);
         QCOMPARE(settings()->last_book_id(), -1);
         QCOMPARE(folderCount("Classics"), 1);
-
-        // An empty trash: nothing to do.
+        // An empty trash: nothing to do. Deleting another book keeps the last one.
         QVERIFY(!books->clearTrash());
         QCOMPARE(reset.count(), 1);
+        settings()->setLast_book_id(lib->id("anna"));
+        QVERIFY(act("odd", Enums::DeleteFromLibrary));
+        QCOMPARE(settings()->last_book_id(), lib->id("anna"));
     }
 
     // A trashed book added again from its file shares the cover and data folder named after the
@@ -595,34 +545,21 @@ private slots:
         QCOMPARE(byFormat.value(2), qMakePair(2, 2));
         QCOMPARE(byFormat.value(3), qMakePair(3, 1)); // the trashed pdf is not counted
 
+        // All books and the recently read are counted on the side bar's test.
         const CategoryCountsDto counts = books->categoryCounts();
-        QCOMPARE(counts.all_count, 9);
-        QCOMPARE(counts.recently_read_count, 4);
         QCOMPARE(counts.favorites_count, 2);
         QCOMPARE(counts.deleted_count, 1);
-        QCOMPARE(books->findCategoryByBook(lib->id("anna")), lib->folder("Classics"));
-        QCOMPARE(books->findCategoryByBook(lib->id("dune")), 0);
     }
     void rowsColumnsAndRoles()
     {
-        QCOMPARE(folders->rowCount(), 3);
-        QCOMPARE(folders->columnCount(), 4);
         QCOMPARE(titles(), QStringList({ "Classics", "Mystery", "Science Fiction" }));
         // The trashed book of Mystery is not counted.
         QCOMPARE(columnTexts(*folders, Qt::DisplayRole, 1), QStringList({ "2", "2", "0" }));
         const QModelIndex mystery = folderIndex("Mystery");
-        QCOMPARE(mystery.row(), 1);
-        QCOMPARE(mystery.siblingAtColumn(2).data().toInt(), lib->folder("Mystery"));
-        QCOMPARE(mystery.siblingAtColumn(3).data().toInt(), 0);
-        const CategoryDto dto = mystery.data(Qt::UserRole).value<CategoryDto>();
-        QCOMPARE(QVariantList({ dto.id, dto.title, dto.book_count }),
-            QVariantList({ lib->folder("Mystery"), "Mystery", 2 }));
-        QCOMPARE(folders->categories().at(1).title, QStringLiteral("Mystery"));
-        QVERIFY(!folders->indexById(999).isValid());
-
+        QCOMPARE(mystery.siblingAtColumn(FolderModel::IdColumn).data().toInt(), lib->folder("Mystery"));
+        QCOMPARE(mystery.data(Qt::UserRole).value<CategoryDto>().book_count, 2);
         QVERIFY(mystery.flags() & Qt::ItemIsDropEnabled);
-        QVERIFY(!(folders->flags(QModelIndex()) & Qt::ItemIsDropEnabled));
-        QCOMPARE(folders->mimeTypes(), QStringList({ bookIdsMimeType() }));
+        QVERIFY(!folders->indexById(999).isValid());
 
         // Titles show trimmed; the record keeps them as stored.
         QVERIFY(db->addCategory(QStringLiteral("  Poetry "), 0) > 0);
@@ -631,51 +568,34 @@ private slots:
         QCOMPARE(folders->index(0, 0).data(Qt::UserRole).value<CategoryDto>().title, QStringLiteral("  Poetry "));
     }
 
-    void newFoldersGetAFreeName()
-    {
-        QSignalSpy inserted(folders, &QAbstractItemModel::rowsInserted);
-        // Another case is another title.
-        QVERIFY(folders->findOrAddCategory(QStringLiteral("new category")) > 0);
-        for (int i = 0; i < 3; ++i)
-            folders->createCategory();
-        QCOMPARE(inserted.count(), 4);
-        for (const QList<QVariant>& args : inserted) {
-            QCOMPARE(args.at(1).toInt(), 0);
-            QCOMPARE(args.at(2).toInt(), 0);
-        }
-        QCOMPARE(
-            titles().mid(0, 4), QStringList({ "New category 2", "New category 1", "New category", "new category" }));
-        QCOMPARE(folders->index(0, FolderModel::BookCountColumn).data().toInt(), 0);
-        // They are stored.
-        folders->reload();
-        QCOMPARE(folders->rowCount(), 7);
-
-        QVERIFY(lib->refuse("folders", "INSERT"));
-        inserted.clear();
-        folders->createCategory();
-        QCOMPARE(inserted.count(), 0);
-        QCOMPARE(folders->rowCount(), 7);
-    }
-
-    void findOrAddCategory()
+    // A folder is found by its exact title and added only when missing; new folders get a free name,
+    // at the top; a refused insert adds nothing.
+    void foldersAreFoundOrAdded()
     {
         QSignalSpy inserted(folders, &QAbstractItemModel::rowsInserted);
         QCOMPARE(folders->findOrAddCategory(QStringLiteral("Mystery")), lib->folder("Mystery"));
         QCOMPARE(inserted.count(), 0);
-        const int poetry = folders->findOrAddCategory(QStringLiteral("Poetry"));
-        QVERIFY(poetry > 0);
-        QCOMPARE(folders->indexById(poetry).row(), 0);
-        QCOMPARE(folders->findOrAddCategory(QStringLiteral("Poetry")), poetry);
-        QCOMPARE(inserted.count(), 1);
-        // Exact, case-sensitive titles; a folder needs a name.
+        const int lower = folders->findOrAddCategory(QStringLiteral("new category"));
+        QVERIFY(lower > 0);
+        QCOMPARE(folders->findOrAddCategory(QStringLiteral("new category")), lower);
         QVERIFY(folders->findOrAddCategory(QStringLiteral("mystery")) != lib->folder("Mystery"));
         QCOMPARE(folders->findOrAddCategory(QString()), -1);
         QCOMPARE(folders->findOrAddCategory(QStringLiteral("  ")), -1);
-        QCOMPARE(inserted.count(), 2);
+        for (int i = 0; i < 3; ++i)
+            folders->createCategory();
+        QCOMPARE(inserted.count(), 5);
+        QCOMPARE(titles().mid(0, 4), QStringList({ "New category 2", "New category 1", "New category", "mystery" }));
+        QCOMPARE(folders->index(0, FolderModel::BookCountColumn).data().toInt(), 0);
+        // They are stored.
+        folders->reload();
+        QCOMPARE(folders->rowCount(), 8);
 
         QVERIFY(lib->refuse("folders", "INSERT"));
+        inserted.clear();
+        folders->createCategory();
         QCOMPARE(folders->findOrAddCategory(QStringLiteral("Drama")), -1);
-        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(inserted.count(), 0);
+        QCOMPARE(folders->rowCount(), 8);
     }
 
     void removeCategoryKeepsItsBooks()
@@ -740,54 +660,31 @@ private slots:
         QCOMPARE(moved.count(), 2);
     }
 
-    void dropFilesBooksInTheFolder()
+    // Drops as an item view makes them: on an item, at a row (which wins over the parent), past the
+    // end; what is no drop of library books, or is refused by the database, files nothing.
+    void dropsFileBooksInFolders()
     {
-        QVERIFY(dropOn("Science Fiction", { lib->id("dune"), lib->id("master") }));
-        QCOMPARE(folderCount("Science Fiction"), 2);
-        QCOMPARE(db->findCategoryByBook(lib->id("master")), lib->folder("Science Fiction"));
+        const auto dropDuneAt = [this](int row, const QModelIndex& parent) {
+            std::unique_ptr<QMimeData> mime(bookDrag({ lib->id("dune") }));
+            return folders->dropMimeData(mime.get(), Qt::CopyAction, row, 0, parent);
+        };
+        const auto counts = [this] { return columnTexts(*folders, Qt::DisplayRole, 1).join(','); };
+        QVERIFY(dropDuneAt(3, QModelIndex()));
+        QVERIFY(dropDuneAt(-1, QModelIndex()));
+        QCOMPARE(db->findCategoryByBook(lib->id("dune")), 0);
+        QVERIFY(dropDuneAt(0, folderIndex("Science Fiction")));
+        QCOMPARE(db->findCategoryByBook(lib->id("dune")), lib->folder("Classics"));
+        QVERIFY(dropDuneAt(2, QModelIndex()));
+        QCOMPARE(counts(), QStringLiteral("2,2,1"));
         // Twice the same book counts once; a book already there changes nothing.
         QSignalSpy changed(folders, &QAbstractItemModel::dataChanged);
         QVERIFY(dropOn("Mystery", { lib->id("watchmen"), lib->id("watchmen"), lib->id("hound") }));
-        QCOMPARE(folderCount("Mystery"), 3);
         QCOMPARE(changed.count(), 1);
-        // From another folder.
         QVERIFY(dropOn("Mystery", { lib->id("war") }));
-        QCOMPARE(folderCount("Mystery"), 4);
-        QCOMPARE(folderCount("Classics"), 1);
-    }
+        QCOMPARE(counts(), QStringLiteral("1,4,1"));
 
-    void dropTargets_data()
-    {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("parentRow"); // -1: no parent
-        QTest::addColumn<QString>("filedIn"); // empty: nowhere
-        QTest::newRow("on an item") << -1 << 2 << "Science Fiction";
-        QTest::newRow("at a row") << 2 << -1 << "Science Fiction";
-        QTest::newRow("row wins over parent") << 0 << 2 << "Classics";
-        QTest::newRow("on no row") << -1 << -1 << QString();
-        QTest::newRow("past the end") << 3 << -1 << QString();
-    }
-
-    void dropTargets()
-    {
-        QFETCH(int, row);
-        QFETCH(int, parentRow);
-        QFETCH(QString, filedIn);
-        std::unique_ptr<QMimeData> mime(bookDrag({ lib->id("dune") }));
-        const QModelIndex parent = parentRow < 0 ? QModelIndex() : folders->index(parentRow, 0);
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^DROP to folder CopyAction row"));
-        QVERIFY(folders->dropMimeData(mime.get(), Qt::CopyAction, row, 0, parent));
-        QCOMPARE(db->findCategoryByBook(lib->id("dune")), filedIn.isEmpty() ? 0 : lib->folder(filedIn));
-        QCOMPARE(columnTexts(*folders, Qt::DisplayRole, 1).join(','),
-            filedIn == "Science Fiction" ? QString("2,2,1")
-                : filedIn == "Classics"  ? QString("3,2,0")
-                                         : QString("2,2,0"));
-    }
-
-    void dropsThatFileNothing()
-    {
         const QModelIndex target = folderIndex("Science Fiction");
-        std::unique_ptr<QMimeData> mime(bookDrag({ lib->id("dune") }));
+        std::unique_ptr<QMimeData> mime(bookDrag({ lib->id("christie") }));
         QVERIFY(folders->dropMimeData(mime.get(), Qt::IgnoreAction, -1, -1, target));
         QMimeData files;
         files.setText(QStringLiteral("4|7|"));
@@ -800,19 +697,14 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Dropped book 999 is not in the library");
         QVERIFY(dropOn("Science Fiction", { 999, lib->id("anna") }));
         QCOMPARE(db->findCategoryByBook(999), 0);
-        QCOMPARE(folderCount("Science Fiction"), 1);
-        QCOMPARE(folderCount("Classics"), 1);
-        QCOMPARE(db->findCategoryByBook(lib->id("dune")), 0);
-
-        // Refused by the database: nothing filed, counts kept.
         QVERIFY(lib->refuse("book_folder_binder", "INSERT"));
-        QSignalSpy changed(folders, &QAbstractItemModel::dataChanged);
-        QVERIFY(dropOn("Science Fiction", { lib->id("war") }));
+        changed.clear();
+        QVERIFY(dropOn("Classics", { lib->id("hound") }));
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(db->findCategoryByBook(lib->id("war")), lib->folder("Classics"));
-        QCOMPARE(folderCount("Classics"), 1);
-        QCOMPARE(folderCount("Science Fiction"), 1);
+        QCOMPARE(db->findCategoryByBook(lib->id("hound")), lib->folder("Mystery"));
+        QCOMPARE(counts(), QStringLiteral("0,4,2"));
     }
+
     void categories_data()
     {
         QTest::addColumn<QString>("category");
@@ -825,12 +717,8 @@ private slots:
         QTest::newRow("epub") << "1000" << QStringList({ "dune", "war" });
         QTest::newRow("pdf, trashed one left out") << "1003" << QStringList({ "hound" });
         QTest::newRow("format 12") << "1012" << QStringList({ "odd" });
-        QTest::newRow("format without books") << "1011" << QStringList();
         QTest::newRow("folder 0") << "1100" << QStringList();
         QTest::newRow("folder Mystery") << "folder:Mystery" << QStringList({ "hound", "christie" });
-        QTest::newRow("folder Classics") << "folder:Classics" << QStringList({ "anna", "war" });
-        QTest::newRow("empty folder") << "folder:Science Fiction" << QStringList();
-        QTest::newRow("negative") << "-1" << QStringList();
     }
 
     void categories()
@@ -839,7 +727,6 @@ private slots:
         QFETCH(QStringList, expected);
         QSignalSpy changed(proxy.get(), &BookSortFilterModel::filterCategoryChanged);
         proxy->setFilterCategory(this->category(category));
-        QCOMPARE(proxy->filterCategory(), this->category(category));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toInt(), this->category(category));
         QCOMPARE(shown(), expected);
@@ -936,10 +823,8 @@ private slots:
             { "unknown title", "2", "unknown", "blank" },
             { "trimmed", "2", "  dune \t", "dune" },
             { "blanks are no filter", "2", "   ", "odd dune blank master watchmen hound christie anna war" },
-            { "nothing", "2", "zzz", "" },
             { "trash hides from search", "2", "Old Notes", "" },
             { "in the trash", "4", "Old Notes", "notes" },
-            { "in favourites", "3", "a", "hound war" },
             { "in a format", "1002", "anna", "anna" },
         });
     }
@@ -983,8 +868,6 @@ private slots:
             << int(BookModel::AuthorColumn) << QString("christie watchmen hound dune anna war odd blank master");
         QTest::newRow("date added") << int(BookModel::DateAddedColumn)
                                     << QString("war anna christie hound watchmen master blank dune odd");
-        QTest::newRow("notes") << int(BookModel::NotesColumn)
-                               << QString("war anna christie hound watchmen master blank dune odd");
         QTest::newRow("progress") << int(BookModel::ProgressColumn)
                                   << QString("war anna christie hound watchmen master blank dune odd");
         QTest::newRow("last view, never read last")
