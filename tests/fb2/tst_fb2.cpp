@@ -1,6 +1,7 @@
 // FB2 and plain-text books: the description, the converters from FB2 markup to HTML, loading
 // from files and archives in every encoding, and the document that writes the chapter pages.
 
+#include "byteorder.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "sevenzwriter.h"
@@ -26,7 +27,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextCodec>
-#include <QtEndian>
+#include <quazip/quacrc32.h>
 
 using fb2::FbBook;
 using fb2::FbDocument;
@@ -64,50 +65,33 @@ QDomElement fbElement(const QString& xml, QDomDocument& keeper)
     return keeper.documentElement();
 }
 
-quint32 crc32Of(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray chunk(const char* type, const QByteArray& data)
-{
-    QByteArray out(4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), out.data());
-    const QByteArray body = QByteArray(type) + data;
-    out += body;
-    QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(crc32Of(body), crc.data());
-    return out + crc;
-}
-
+// A real PNG of that size that is cheap to hold: one bit a pixel, all zeros.
 QByteArray hugeMonochromePng(int width, int height)
 {
-    QByteArray header(13, '\0');
-    qToBigEndian<quint32>(quint32(width), header.data());
-    qToBigEndian<quint32>(quint32(height), header.data() + 4);
-    header[8] = 1; // bit depth
-    header[9] = 0; // greyscale
-    // Each row: filter byte 0 and width bits of zeros.
-    const QByteArray rows(qsizetype(height) * (1 + (width + 7) / 8), '\0');
-    QByteArray compressed = qCompress(rows, 9).mid(4); // drop Qt's length prefix: a zlib stream remains
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed)
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray out;
+        appendBigEndian(out, quint32(data.size()), 4);
+        const QByteArray body = QByteArray(type) + data;
+        out += body;
+        appendBigEndian(out, QuaCrc32().calculate(body), 4);
+        return out;
+    };
+    QByteArray header;
+    appendBigEndian(header, quint32(width), 4);
+    appendBigEndian(header, quint32(height), 4);
+    header += QByteArray("\x01\0\0\0\0", 5); // bit depth 1, greyscale
+    const QByteArray rows(qsizetype(height) * (1 + (width + 7) / 8), '\0'); // filter byte 0 and zero bits
+    // qCompress puts a length in front of the zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", qCompress(rows, 9).mid(4))
         + chunk("IEND", QByteArray());
 }
 
-FbSection readSectionXml(const QString& xml, bool* ok = nullptr)
+FbSection readSectionXml(const QString& xml)
 {
     QDomDocument keeper;
     FbBook book;
     FbSection section;
-    const bool read = book.readSection(fbElement(xml, keeper), section);
-    if (ok)
-        *ok = read;
+    book.readSection(fbElement(xml, keeper), section);
     return section;
 }
 
@@ -119,8 +103,6 @@ QString inlineHtml(const QString& paragraphXml)
     book.readInline(fbElement(QStringLiteral("<p>%1</p>").arg(paragraphXml), keeper), html);
     return html;
 }
-
-int count(const QString& haystack, const QString& needle) { return haystack.count(needle); }
 
 // A book read from a document whose title-info is the given XML.
 FbBook bookWithTitleInfo(const QString& titleInfoXml)
@@ -204,12 +186,7 @@ const QString kSectionHead = QStringLiteral("<html><head><meta http-equiv='Conte
                                             "charset = utf-8'/></head><body class='section'>");
 const QString kEnd = QStringLiteral("</body></html>");
 
-QString readText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                          : QStringLiteral("<missing %1>").arg(path);
-}
+QString readText(const QString& path) { return QString::fromUtf8(testfiles::read(path)); }
 
 QStringList htmlFiles(const QString& folder)
 {
@@ -316,11 +293,8 @@ private slots:
             << "<genre></genre><genre>prose</genre><genre>poetry</genre>"
                "<keywords>one  two,three </keywords><keywords>a b</keywords>"
             << QStringList { "genres=prose|poetry", "keywords=a|b" };
-        QTest::newRow("keywords split at blanks")
-            << "<keywords>one  two,three </keywords>" << QStringList { "keywords=one|two,three" };
         QTest::newRow("date without value") << "<date>2001</date>" << QStringList();
         QTest::newRow("date out of range") << "<date value=\"2001-13-40\">x</date>" << QStringList();
-        QTest::newRow("date") << "<date value=\"1999-12-31\"/>" << QStringList { "date=1999-12-31" };
         QTest::newRow("cover page: its last image")
             << "<coverpage><image l:href=\"#a.jpg\"/>text<!--c--><image xlink:href=\"#b.jpg\"/></coverpage>"
             << QStringList { "cover-page=coverpage", "cover=b.jpg" };
@@ -349,7 +323,6 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         QTest::newRow("no id holds lower-case cover") << QStringList { "xCover.png", "pic.png" } << "pic.png";
-        QTest::newRow("my-cover") << QStringList { "a.png", "my-cover.jpg" } << "my-cover.jpg";
         QTest::newRow("first of several covers") << QStringList { "z-cover.png", "b-cover.png" } << "b-cover.png";
         QTest::newRow("none") << QStringList() << QString();
     }
@@ -382,8 +355,6 @@ private slots:
                 "<p>x</p>" },
             { "p, image: image in content", "<p>x</p><image l:href=\"#a.png\"/>", nullptr,
                 "<p>x</p><img src=\"a.png\" />" },
-            { "two leading images", "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>", "a.png",
-                "<img src=\"b.png\" />" },
             { "table skipped, flag kept", "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>", "a.png",
                 nullptr },
             { "subtitle as a paragraph", "<subtitle>S <emphasis>s</emphasis></subtitle>", nullptr,
@@ -398,7 +369,6 @@ private slots:
                 nullptr, "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>" },
             { "annotation and unknown children skipped", "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>",
                 nullptr, "<p>y</p>" },
-            { "text between elements ignored", "loose <p>y</p> text", nullptr, "<p>y</p>" },
         });
         QTest::newRow("poem in a section")
             << Fb2Builder::poem({ { "a", "b" } }, "Ode") << QString() << "<p>Ode</p>a</br>b</br>";
@@ -432,11 +402,9 @@ private slots:
             { "sub, sup, code", "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>",
                 "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>" },
             { "blank between inline elements kept", "<strong>a</strong> <emphasis>b</emphasis>", "<b>a</b> <i>b</i>" },
-            { "nested formatting", "<emphasis>a<strong>b</strong></emphasis>", "<i>a<b>b</b></i>" },
             { "unknown element dropped with its text", "a<foo>hidden</foo>b", "ab" },
             { "CDATA escaped", "<![CDATA[x<y & z]]>", "x&lt;y &amp; z" },
             { "comment and instruction dropped", "a<!-- c --><?pi data?>b", "ab" },
-            { "inline image", "x<image l:href=\"#i.png\"/>", "x<img src=\"i.png\" />" },
         });
     }
 
@@ -454,7 +422,6 @@ private slots:
         QTest::addColumn<QString>("tag");
 
         addTextRows({
-            { "l:href", "<image l:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
             { "other prefix", "<image xlink:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
             { "without #", "<image l:href=\"pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
             { "no reference", "<image alt=\"x\"/>", nullptr, "<img src=\"\" />" },
@@ -476,30 +443,6 @@ private slots:
         QCOMPARE(inlineHtml(xml), tag);
     }
 
-    void nestedSectionsRenderedOnce()
-    {
-        FbSection part = readSectionXml(Fb2Builder::section(Fb2Builder::section(Fb2Builder::p("one"), "Chapter 1")
-                + Fb2Builder::section(Fb2Builder::p("two"), "Chapter 2"),
-            "Part"));
-        QCOMPARE(part.sections.size(), 2);
-        QVERIFY(part.content.isEmpty());
-
-        const QString reading = part.toHtml(false);
-        QCOMPARE(count(reading, "<p>one</p>"), 1);
-        QCOMPARE(count(reading, "<p>two</p>"), 1);
-        QCOMPARE(count(reading, "page-break-after:always"), 2);
-        QVERIFY(reading.indexOf("Part") < reading.indexOf("Chapter 1"));
-        QVERIFY(reading.indexOf("<p>one</p>") < reading.indexOf("Chapter 2"));
-        // The nested headings carry the anchors of the records in the list, so contents links agree.
-        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[0].anchor())));
-        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[1].anchor())));
-
-        const QString notes = part.toHtml(true);
-        QCOMPARE(count(notes, "<p>one</p>"), 1);
-        QCOMPARE(count(notes, "page-break"), 0);
-        QCOMPARE(part.ownHtml(), QStringLiteral("<h4 class='section' id='%1'><p>Part</p></h4>").arg(part.anchor()));
-    }
-
     void readersRefuseTooDeepDom()
     {
         // A DOM built by other code has no nesting limit: the readers keep their own.
@@ -515,16 +458,6 @@ private slots:
         FbBook book;
         FbSection section;
         QVERIFY(!book.readSection(top, section));
-
-        QDomElement p = document.createElement(QStringLiteral("p"));
-        QDomElement inner = p;
-        for (int i = 0; i < FbBook::kMaxDepth + 5; ++i) {
-            QDomElement child = document.createElement(QStringLiteral("emphasis"));
-            inner.appendChild(child);
-            inner = child;
-        }
-        QString html;
-        QVERIFY(!book.readInline(p, html));
         // The counter is balanced after a refusal: a shallow section still reads.
         FbSection shallow;
         QVERIFY(book.readSection(top.ownerDocument().createElement(QStringLiteral("section")), shallow));
@@ -535,41 +468,29 @@ private slots:
         const QByteArray png = EpubBuilder::png(3, 2);
         const QString base64 = QString::fromLatin1(png.toBase64());
         const QString split = base64.left(8) + QStringLiteral("<!-- cut -->") + base64.mid(8);
+        // A real image whose size alone keeps it from being decoded.
+        QCOMPARE(QImage::fromData(hugeMonochromePng(12000, 9000)).size(), QSize(12000, 9000));
         QDomDocument keeper;
-        const QDomElement root
-            = fbElement(QStringLiteral("<FictionBook><binary id=\"a.png\">%1</binary><binary id=\"b.png\">%2</binary>"
-                                       "<binary id=\"a.png\">%3</binary><binary id=\"junk\">bm90IGFuIGltYWdl</binary>"
-                                       "<binary>%3</binary></FictionBook>")
-                            .arg(QString(base64).replace(QStringLiteral("A"), QStringLiteral("A\n")), split,
-                                QString::fromLatin1(EpubBuilder::png(5, 5).toBase64())),
-                keeper);
+        const QDomElement root = fbElement(
+            QStringLiteral("<FictionBook><binary id=\"a.png\">%1</binary><binary id=\"b.png\">%2</binary>"
+                           "<binary id=\"a.png\">%3</binary><binary id=\"junk\">bm90IGFuIGltYWdl</binary>"
+                           "<binary>%3</binary><binary id=\"huge.png\">%4</binary><binary id=\"fine.png\">%5</binary>"
+                           "</FictionBook>")
+                .arg(QString(base64).replace(QStringLiteral("A"), QStringLiteral("A\n")), split,
+                    QString::fromLatin1(EpubBuilder::png(5, 5).toBase64()),
+                    QString::fromLatin1(hugeMonochromePng(12000, 9000).toBase64()),
+                    QString::fromLatin1(hugeMonochromePng(1000, 1000).toBase64())),
+            keeper);
         FbBook book;
         for (QDomElement binary = root.firstChildElement(); !binary.isNull(); binary = binary.nextSiblingElement())
             QVERIFY(book.readBinary(binary));
-        QCOMPARE(book.binaries.keys(), QStringList({ "", "a.png", "b.png", "junk" }));
+        QCOMPARE(book.binaries.keys(), QStringList({ "", "a.png", "b.png", "fine.png", "huge.png", "junk" }));
         QCOMPARE(book.binaries.value("a.png").size(), QSize(5, 5)); // the later one of the same id
         QVERIFY(book.binaries.value("b.png").isNull()); // only the text before the comment
         QVERIFY(book.binaries.value("junk").isNull());
         QCOMPARE(book.binaries.value("").size(), QSize(5, 5));
-    }
-
-    void hugeImageNotDecoded()
-    {
-        // The fixture is a real image: only the size check keeps it from being decoded.
-        QCOMPARE(QImage::fromData(hugeMonochromePng(12000, 9000)).size(), QSize(12000, 9000));
-        QDomDocument keeper;
-        const QDomElement root = fbElement(
-            QStringLiteral("<FictionBook><binary id=\"huge.png\">%1</binary><binary id=\"fine.png\">%2</binary>"
-                           "</FictionBook>")
-                .arg(QString::fromLatin1(hugeMonochromePng(12000, 9000).toBase64()),
-                    QString::fromLatin1(hugeMonochromePng(1000, 1000).toBase64())),
-            keeper);
-        FbBook book;
-        QVERIFY(book.readDocument(keeper));
-        QVERIFY(book.binaries.contains("huge.png"));
         QVERIFY(book.binaries.value("huge.png").isNull());
         QCOMPARE(book.binaries.value("fine.png").size(), QSize(1000, 1000));
-        Q_UNUSED(root)
     }
 
     void prologEncodings_data()
@@ -581,10 +502,7 @@ private slots:
         QTest::addColumn<bool>("oneLine");
 
         QTest::newRow("cp1251, double quotes") << "windows-1251" << QString() << '"' << false << false;
-        QTest::newRow("cp1251, single quotes") << "windows-1251" << QString() << '\'' << false << false;
         QTest::newRow("cp1251, one line") << "windows-1251" << QString() << '\'' << false << true;
-        QTest::newRow("KOI8-R") << "KOI8-R" << QString() << '"' << false << false;
-        QTest::newRow("UTF-8 with mark") << "UTF-8" << QString() << '"' << true << false;
         QTest::newRow("UTF-16 with mark") << "UTF-16LE" << QString("UTF-16") << '"' << true << false;
         QTest::newRow("mark beats the declaration") << "UTF-8" << QString("windows-1251") << '"' << true << false;
         QTest::newRow("unknown name, cp1251 bytes") << "windows-1251" << QString("x-unknown") << '"' << false << false;
@@ -621,13 +539,8 @@ private slots:
         QTest::addColumn<QString>("codecName");
         QTest::addColumn<QString>("content");
 
-        QTest::newRow("UTF-8 without mark") << kRussian.toUtf8() << QString() << paragraphs({ kRussian });
-        QTest::newRow("UTF-8 with mark") << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString()
-                                         << paragraphs({ kRussian });
         QTest::newRow("UTF-16 with mark")
             << QByteArray("\xFF\xFE") + encoded("UTF-16LE", "a\nb") << QString() << paragraphs({ "a", "b" });
-        QTest::newRow("named codec") << encoded("windows-1251", kRussian) << QString("windows-1251")
-                                     << paragraphs({ kRussian });
         QTest::newRow("named codec, other letter case")
             << encoded("KOI8-R", kRussian) << QString("koi8-r") << paragraphs({ kRussian });
         QTest::newRow("mark beats the named codec")
@@ -673,31 +586,6 @@ private slots:
         QVERIFY(book.bodies.first().sections.first().title.isEmpty());
     }
 
-    void zipFb2()
-    {
-        // A one-line cp1251 book: the prolog is found in the raw bytes and the whole entry decoded.
-        Fb2Builder builder;
-        builder.setEncoding("windows-1251");
-        builder.setOneLine(true);
-        builder.setBookTitle(QStringLiteral("Мастер"));
-        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
-        QVERIFY(builder.writeZip(path("book.fb2.zip"), "book.fb2"));
-        FbBook book;
-        QVERIFY(book.load(path("book.fb2.zip"), QString()));
-        QCOMPARE(book.title(), QStringLiteral("Мастер"));
-        QCOMPARE(textContent(book), paragraphs({ kRussian }));
-
-        // The size limit counts decompressed bytes: a well-compressed entry is refused all the same.
-        const QByteArray big = builder.bytes() + QByteArray(64 * 1024, ' ');
-        QVERIFY(ZipWriter::write(path("big.zip"), { { "big.fb2", big } }));
-        QVERIFY(QFileInfo(path("big.zip")).size() < 16 * 1024);
-        FbBook limited;
-        limited.setMaxInputBytes(32 * 1024);
-        QVERIFY(!limited.load(path("big.zip"), QString()));
-        limited.setMaxInputBytes(big.size());
-        QVERIFY(limited.load(path("big.zip"), QString()));
-    }
-
     void zipRefused_data()
     {
         QTest::addColumn<QList<ZipEntry>>("entries");
@@ -705,17 +593,15 @@ private slots:
         Fb2Builder builder;
         builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
         const QByteArray fb2 = builder.bytes();
-        QTest::newRow("two entries") << QList<ZipEntry> { { "book.fb2", fb2 }, { "readme.txt", "hi" } };
         QTest::newRow("folder and book") << QList<ZipEntry> { { "dir/", QByteArray() }, { "dir/book.fb2", fb2 } };
         QTest::newRow("a PDF") << QList<ZipEntry> { { "book.pdf", "%PDF-1.4" } };
-        QTest::newRow("no entries") << QList<ZipEntry>();
         QTest::newRow("not XML") << QList<ZipEntry> { { "book.fb2", "<FictionBook><body>" } };
     }
 
     void zipRefused()
     {
         QFETCH(QList<ZipEntry>, entries);
-        QVERIFY(ZipWriter::write(path("bad.zip"), entries) || entries.isEmpty());
+        QVERIFY(ZipWriter::write(path("bad.zip"), entries));
         FbBook book;
         QVERIFY(!book.load(path("bad.zip"), QString()));
     }
@@ -753,6 +639,10 @@ private slots:
         builder.setOneLine(true);
         builder.setBookTitle(QStringLiteral("Мастер"));
         builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+        // The prolog of a one-line book is found in the raw bytes.
+        QTest::newRow("zip: one-line cp1251 FB2")
+            << "book.fb2.zip"
+            << "book.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер") << paragraphs({ kRussian });
         QTest::newRow("7z: FB2 in a folder") << "book.7Z"
                                              << "books/deep/Tale.FB2" << builder.bytes() << QString()
                                              << QStringLiteral("Мастер") << paragraphs({ kRussian });
@@ -808,14 +698,6 @@ private slots:
         QVERIFY(testfiles::write(dataDir, "a file where the folder belongs"));
         FbBook blocked;
         QVERIFY(!blocked.load(path("book.7z"), QString()));
-
-        // Archives without a book, and broken ones, fail.
-        SevenZWriter noBook(path("nobook.7z"));
-        noBook.add(QStringLiteral("book.pdf"), "%PDF-1.4");
-        QVERIFY(noBook.write());
-        QVERIFY(!FbBook().load(path("nobook.7z"), QString()));
-        QVERIFY(testfiles::write(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
-        QVERIFY(!FbBook().load(path("broken.7z"), QString()));
     }
 
     void hugeFilesRefused()
@@ -840,6 +722,15 @@ private slots:
         QVERIFY(!book.load(path("small.txt"), QString()));
         book.setMaxInputBytes(1000);
         QVERIFY(book.load(path("small.txt"), QString()));
+        // In a ZIP archive it counts decompressed bytes.
+        Fb2Builder padded;
+        padded.addBody(Fb2Builder::section(Fb2Builder::p(QString(64 * 1024, QLatin1Char('x')))));
+        QVERIFY(ZipWriter::write(path("big.zip"), { { "big.fb2", padded.bytes() } }));
+        QVERIFY(QFileInfo(path("big.zip")).size() < 16 * 1024);
+        book.setMaxInputBytes(32 * 1024);
+        QVERIFY(!book.load(path("big.zip"), QString()));
+        book.setMaxInputBytes(padded.bytes().size());
+        QVERIFY(book.load(path("big.zip"), QString()));
     }
 
     void nestingLimit()
@@ -927,7 +818,6 @@ private slots:
         QTest::addColumn<QStringList>("bodies");
         QTest::addColumn<QStringList>("pages");
 
-        QTest::newRow("empty body, no cover") << false << QStringList { "" } << QStringList { "<body></body></html>" };
         QTest::newRow("first body shows the library cover")
             << true << QStringList { "", "" }
             << QStringList { "<body><img src='cover.png'/></body></html>", "<body></body></html>" };
