@@ -226,9 +226,7 @@ private slots:
         row("first non-book 0: all text", "mobi", 64, 4, 0, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
         row("first non-book -1", "mobi", 64, 4, -1, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
         row("first non-book past the end", "mobi", 64, 4, 1000, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
-        row("first non-book huge", "mobi", 64, 4, 0x7FFFFFFF, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
         row("first non-book 1: no text", "mobi", 64, 4, 1, "5 rec, text 0, Zero Title/Author/1, image 4");
-        row("first non-book 2", "mobi", 64, 4, 2, "5 rec, text 4096 aa, Zero Title/Author/1, image 4");
         row("record 2 past the file", "file", 94, 4, 0x7FFFFFF0, "5 rec, text 4096 aa, Zero Title/Author/1, image 5");
         row("record count past the file", "file", 76, 2, 0xFFFF, "568 rec, text 0, //0, image 568");
         row("record size 100", "record0", 10, 2, 100, "5 rec, text 110 ab, Zero Title/Author/1, image 4");
@@ -285,7 +283,6 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::addColumn<QString>("expected");
         const QByteArray title("Zero Title");
-        QTest::newRow("as written") << title << 0 << 10 << QStringLiteral("Zero Title");
         QTest::newRow("zero bytes before it are skipped")
             << QByteArray(3, '\0') + title << 0 << 10 << QStringLiteral("Zero Title");
         QTest::newRow("shorter length") << title << 0 << 4 << QStringLiteral("Zero");
@@ -405,22 +402,13 @@ private slots:
         QCOMPARE(mobi::palmDocDecompress(input), expected);
     }
 
-    void palmDocRoundTrip()
+    void palmDocLimit()
     {
-        QRandomGenerator random(7);
-        for (int round = 0; round < 20; ++round) {
-            QByteArray text = sampleText(4096, round % 2).left(4096);
-            // Sprinkle bytes that need escaping.
-            for (int k = 0; k < 30; ++k)
-                text[int(random.bounded(text.size()))] = char(random.bounded(256));
-            const QByteArray packed = MobiWriter::palmDocCompress(text);
-            QVERIFY(packed.size() < text.size());
-            QCOMPARE(mobi::palmDocDecompress(packed), text);
-            // A limit ends decompression within one code of it.
-            const QByteArray head = mobi::palmDocDecompress(packed, 100);
-            QVERIFY(head.size() >= 100 && head.size() < 110);
-            QCOMPARE(head, text.left(head.size()));
-        }
+        // Books decompress each record up to the record size: the output ends within one code of it.
+        const QByteArray text = sampleText(4096, true).left(4096);
+        const QByteArray head = mobi::palmDocDecompress(MobiWriter::palmDocCompress(text), 100);
+        QVERIFY(head.size() >= 100 && head.size() < 110);
+        QCOMPARE(head, text.left(head.size()));
     }
 
     void trailingEntries_data()
@@ -431,7 +419,6 @@ private slots:
         const QByteArray text("compressed");
         const QByteArray entry1 = QByteArray("PP") + MobiWriter::backwardSize(3);
         const QByteArray entry2 = QByteArray(200, 'Q') + MobiWriter::backwardSize(202);
-        QCOMPARE(MobiWriter::backwardSize(202), QByteArray("\x81\x4a"));
         QTest::newRow("multibyte tail") << text + QByteArray("\xb0\xd0\x02") << 1 << 3;
         QTest::newRow("empty multibyte tail") << text + QByteArray(1, '\0') << 1 << 1;
         QTest::newRow("two-byte size") << text + entry2 << 4 << 202;
@@ -454,14 +441,12 @@ private slots:
     {
         QTest::addColumn<int>("compression");
         QTest::addColumn<int>("flags");
-        QTest::addColumn<bool>("cyrillic");
         QTest::addColumn<int>("size");
         for (int compression : { 1, 2, 17480 }) {
             const QByteArray name = compression == 1 ? "plain" : compression == 2 ? "palmdoc" : "huffcdic";
-            QTest::newRow(name + " latin") << compression << 0 << false << 20000;
-            QTest::newRow(name + " cyrillic multibyte tails") << compression << 1 << true << 30000;
-            QTest::newRow(name + " cyrillic all entries") << compression << 0x7 << true << 30001;
-            QTest::newRow(name + " one short record") << compression << 0x3 << true << 700;
+            QTest::newRow(name + " multibyte tails") << compression << 1 << 30000;
+            QTest::newRow(name + " all entries") << compression << 0x7 << 30001;
+            QTest::newRow(name + " one short record") << compression << 0x3 << 700;
         }
     }
 
@@ -469,10 +454,9 @@ private slots:
     {
         QFETCH(int, compression);
         QFETCH(int, flags);
-        QFETCH(bool, cyrillic);
         QFETCH(int, size);
         // Text of an odd length, so the last record is shorter than the record size.
-        const QByteArray text = sampleText(size, cyrillic).left(size + (cyrillic ? 1 : 0));
+        const QByteArray text = sampleText(size, true).left(size + 1);
         MobiWriter writer;
         writer.setText(text);
         writer.setCompression(MobiWriter::Compression(compression));
@@ -584,12 +568,13 @@ private slots:
 
     void documentConvertsTheBook()
     {
-        const QByteArray text = "<html><head><guide></guide></head><body>"
-                                "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
-                                "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
-                                "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
-                                "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5>"
-                                "<p><img recindex=\"00001\"></p></body></html>";
+        const QByteArray text
+            = "<html><head><guide></guide></head><body>"
+              "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
+              "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
+              "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
+              "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5><h2>Not</h3>"
+              "<p><img recindex=\"00001\"></p></body></html>";
         MobiWriter writer;
         writer.setText(text);
         writer.addImage(MobiWriter::image(QSize(12, 8), Qt::red, "PNG"));
@@ -656,9 +641,6 @@ private slots:
                               "<img src=\"a.jpg\"> kept")
             << QStringLiteral("<p><center><img src=\"pdbrec_00003.jpg\"></center></p><center><img "
                               "src=\"pdbrec_7.jpg\"></center><img src=\"a.jpg\"> kept")
-            << QStringList();
-        QTest::newRow("level 5 and mismatched headings are not collected")
-            << QStringLiteral("<h5>Five</h5><h2>Two</h3>") << QStringLiteral("<h5>Five</h5><h2>Two</h3>")
             << QStringList();
         QTest::newRow("quoted attributes, multi-line heading")
             << QStringLiteral("<h1 title=\"x\" class='y'>Quoted</h1><H3>\n  Line one\n</H3>") << QString()
