@@ -9,14 +9,12 @@
 #include "testpaths.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCodec>
 #include <QtEndian>
 
 using mobi::Mobi;
@@ -70,9 +68,8 @@ QByteArray resolveLinks(QByteArray text, const QList<QByteArray>& names)
     return text;
 }
 
-// The fuzz loop produces thousands of expected warnings; they are counted, not printed.
-int swallowedMessages = 0;
-void swallowMessages(QtMsgType, const QMessageLogContext&, const QString&) { ++swallowedMessages; }
+// The fuzz loop produces thousands of expected warnings; they are not printed.
+void swallowMessages(QtMsgType, const QMessageLogContext&, const QString&) { }
 
 QList<QByteArray> fuzzSeeds()
 {
@@ -178,7 +175,7 @@ private slots:
     {
         MobiWriter writer;
         writer.setText("<html><body><p>Hello, world.</p></body></html>");
-        writer.setFullName("The Long Title of the Book");
+        writer.setFullName(QStringLiteral("Война и мир").toUtf8());
         writer.setAuthor(QStringLiteral("Ann Author"));
         writer.addExth(100, "Second author is ignored");
         writer.addExth(101, "Publisher House");
@@ -194,7 +191,7 @@ private slots:
                 mobi::mobiTypeName(reader.mobiHead()), reader.fullName(), reader.author() }),
             QVariantList({ true, true, false, QByteArray("BOOK"), QByteArray("MOBI"), 2, MobiWriter::record0Start(book),
                 qint64(0), reader.recordOffset(1) - reader.recordOffset(0), 2, 4096, quint32(MobiWriter::HeaderLength),
-                "UTF-8", "Mobipocket Book", "The Long Title of the Book", "Ann Author" }));
+                "UTF-8", "Mobipocket Book", "Война и мир", "Ann Author" }));
         const mobi::ExthHeader& exth = reader.mobiHead().exth();
         QCOMPARE(QStringList({ exth.value(101), exth.value(103), exth.value(108) }),
             QStringList({ "Publisher House", "Описание", "" }));
@@ -306,39 +303,6 @@ private slots:
         MobiWriter::putBigEndian(book, offsetField, offset + offsetDelta);
         MobiWriter::putBigEndian(book, mobiField(book, 72), quint32(length));
         QCOMPARE(Mobi(save(book)).fullName(), expected);
-    }
-
-    // The full name and the text in each encoding; UTF-16 is none of these books' encodings.
-    void encodings_data()
-    {
-        QTest::addColumn<int>("encoding");
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QString>("encodingName");
-        QTest::addColumn<QString>("decoded");
-        QTest::newRow("UTF-8") << 65001 << QStringLiteral("Война и мир").toUtf8() << "UTF-8"
-                               << "Война и мир";
-        QTest::newRow("cp1252") << 1252
-                                << QTextCodec::codecForName("windows-1252")->fromUnicode(QStringLiteral("Déjà “vu” €5"))
-                                << "Cp1252"
-                                << "Déjà “vu” €5";
-        QTest::newRow("UTF-16") << 1200 << QByteArray("Title") << QString() << QString();
-    }
-
-    void encodings()
-    {
-        QFETCH(int, encoding);
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, encodingName);
-        QFETCH(QString, decoded);
-        MobiWriter writer;
-        writer.setEncoding(encoding);
-        writer.setFullName(stored);
-        writer.setText(stored);
-        Mobi reader(save(writer.build()));
-        QCOMPARE(reader.mobiHead().encodingName(), encodingName);
-        QCOMPARE(reader.fullName(), decoded);
-        QCOMPARE(reader.text(), decoded);
-        QCOMPARE(reader.textBytes(), stored);
     }
 
     void images()
@@ -693,14 +657,18 @@ private slots:
         QCOMPARE(document.toc().size(), 1);
         QCOMPARE(document.toc().first().title, QStringLiteral("Глава первая"));
 
-        // CP1252 books count bytes too.
-        const QByteArray latin
-            = resolveLinks("<p><a filepos=" + token("t") + ">to</a> caf\xe9 na\xefve @t@target</p>", { "t" });
+        // CP1252 books count bytes too; their full name is in that code page as well.
+        const QByteArray latin = resolveLinks(
+            "<p><a filepos=" + token("t") + ">to</a> caf\xe9 \x93\x80\x94 na\xefve @t@target</p>", { "t" });
         writer.setEncoding(1252);
         writer.setText(latin);
-        MobiDocument cp1252(save(writer.build()));
+        writer.setFullName("D\xe9j\xe0 \x93vu\x94 \x80"
+                           "5");
+        const QString latinBook = save(writer.build());
+        QCOMPARE(Mobi(latinBook).fullName(), QStringLiteral("Déjà “vu” €5"));
+        MobiDocument cp1252(latinBook);
         const QString target = QString::number(latin.indexOf("target")).rightJustified(10, '0');
-        QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café naïve ") + anchor(target) + "target"));
+        QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café “€” naïve ") + anchor(target) + "target"));
     }
 
     void failedLoads()
@@ -746,10 +714,8 @@ private slots:
             QVERIFY(document.load(folder));
             QVERIFY(!document.toc().isEmpty());
         }
-        // Everything a reader and the document offer, on one file; the milliseconds taken.
+        // Everything a reader and the document offer, on one file.
         const auto exercise = [](const QString& path, const QString& folder) {
-            QElapsedTimer timer;
-            timer.start();
             {
                 Mobi reader(path);
                 reader.fullName();
@@ -765,27 +731,19 @@ private slots:
             document.load(folder);
             document.toc();
             document.loadResource(2, QUrl(QStringLiteral("pdbrec:/1")));
-            return timer.elapsed();
         };
         QRandomGenerator random(20240611);
-        QElapsedTimer total;
-        total.start();
-        qint64 slowest = 0;
-        swallowedMessages = 0;
         const QtMessageHandler previous = qInstallMessageHandler(swallowMessages);
         for (int round = 0; round < 1500; ++round) {
             QByteArray book = books[round % books.size()];
             for (int k = 1 + random.bounded(3); k > 0; --k)
                 book = mutate(book, random);
-            slowest = qMax(slowest, exercise(save(book), folder));
+            exercise(save(book), folder);
         }
         // Inputs that once broke the reader.
         for (const QFileInfo& file : QDir(testpaths::malformedDir("mobi")).entryInfoList(QDir::Files))
-            slowest = qMax(slowest, exercise(file.filePath(), folder));
+            exercise(file.filePath(), folder);
         qInstallMessageHandler(previous);
-        qInfo() << "mutated and malformed books in" << total.elapsed() << "ms, slowest" << slowest << "ms,"
-                << swallowedMessages << "log lines";
-        QVERIFY2(slowest < 5000, "a damaged book took too long");
     }
 };
 
