@@ -251,7 +251,6 @@ private slots:
         QTest::addColumn<bool>("truncate");
         QTest::newRow("zip deflated, corrupted data") << Kind::Zip << true << false;
         QTest::newRow("zip stored, corrupted data") << Kind::Zip << false << false;
-        QTest::newRow("zip deflated, cut short") << Kind::Zip << true << true;
         QTest::newRow("rar4 corrupted data") << Kind::Rar4 << false << false;
         QTest::newRow("rar4 cut short") << Kind::Rar4 << false << true;
         QTest::newRow("rar5 corrupted data") << Kind::Rar5 << false << false;
@@ -287,9 +286,8 @@ private slots:
 
         if (kind == Kind::Zip) {
             QVERIFY(!ZipReader().extractAll(path, m_dest, nullptr));
-            // Only complete files: no partial big.fb2 and no temporary file beside it (cut short,
-            // the archive has no directory left and nothing opens).
-            QCOMPARE(tree(m_dest), truncate ? QStringList() : QStringList({ "ok.jpg" }));
+            // Only complete files: no partial big.fb2 and no temporary file beside it.
+            QCOMPARE(tree(m_dest), QStringList({ "ok.jpg" }));
         }
     }
 
@@ -484,39 +482,32 @@ private slots:
     }
 
     // RAR names match exactly, an empty name selects nothing, the first of two twins wins, and a
-    // damaged header ends the walk there.
-    void rarSelectsEntries_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
+    // damaged header ends the walk there. A first volume with an enciphered entry and one continued
+    // in the next volume: the archive's flags say so, the plain entry unpacks, the other two fail
+    // and leave nothing. With enciphered headers nothing can be listed or unpacked.
+    void rarEntries_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
 
-    void rarSelectsEntries()
+    void rarEntries()
     {
         QFETCH(Kind, kind);
-        const QString rar = archive(kind,
+        const QString twins = archive(kind,
             { { "Chapter 1/Page 01.jpg", "first" }, { "p.jpg", "twin 1" }, { "p.jpg", "twin 2" }, { "3.jpg", "3" } });
-        QByteArray bytes = testfiles::read(rar);
+        QByteArray bytes = testfiles::read(twins);
         bytes[bytes.indexOf("3.jpg")] = 'X'; // the header CRC no longer matches
-        QVERIFY(testfiles::write(rar, bytes));
+        QVERIFY(testfiles::write(twins, bytes));
         RarReader reader;
-        QStringList files = reader.files(rar);
+        QStringList files = reader.files(twins);
         files.removeDuplicates(); // RAR 4 lists twins once
         QCOMPARE(files, QStringList({ "Chapter 1/Page 01.jpg", "p.jpg" }));
         QString outPath = "untouched";
-        QVERIFY(reader.extract(rar, QString("chapter 1/page 01.jpg"), m_dest, outPath));
-        QVERIFY(reader.extract(rar, QString(), m_dest, outPath));
-        QVERIFY(reader.extract(rar, QString("X.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("chapter 1/page 01.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString(), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("X.jpg"), m_dest, outPath));
         QCOMPARE(outPath, QString("untouched"));
         QVERIFY(tree(m_dest).isEmpty());
-        QVERIFY(reader.extract(rar, QString("p.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("p.jpg"), m_dir->filePath("twins"), outPath));
         QCOMPARE(testfiles::read(outPath), QByteArray("twin 1"));
-    }
 
-    // A first volume with an enciphered entry and one continued in the next volume: the archive's
-    // flags say so, the plain entry unpacks, the other two fail and leave nothing. With
-    // enciphered headers nothing can be listed or unpacked.
-    void rarVolumesAndEncryption_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
-
-    void rarVolumesAndEncryption()
-    {
-        QFETCH(Kind, kind);
         const QString rar = m_dir->filePath("a.cbr");
         RarWriter writer(rar);
         writer.setFormat(kind == Kind::Rar5 ? RarWriter::Format::Rar5 : RarWriter::Format::Rar4);
@@ -533,11 +524,8 @@ private slots:
         QVERIFY(writer.write());
         const unsigned naming = kind == Kind::Rar5 ? unsigned(RarReader::NewNaming) : 0u;
         QCOMPARE(RarReader::archiveFlags(rar), naming | RarReader::Volume | RarReader::FirstVolume);
-        QCOMPARE(RarReader::archiveFlags(archive(kind, { { "a", "a" } })), naming);
-
-        RarReader reader;
+        QCOMPARE(RarReader::archiveFlags(twins), naming);
         QCOMPARE(reader.files(rar), QStringList({ "1.jpg", "locked.jpg", "split.jpg" }));
-        QString outPath;
         QVERIFY(reader.extract(rar, QString("1.jpg"), m_dest, outPath));
         QCOMPARE(testfiles::read(outPath), QByteArray("one"));
         outPath = "untouched";
