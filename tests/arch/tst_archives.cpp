@@ -31,6 +31,7 @@ const char* kindName(Kind kind)
 }
 
 const QString mixedScripts = QStringLiteral("漫画/ページ №2 «ё».png");
+const QString pageName = QStringLiteral("Chapter 1/Page 01.fb2");
 
 bool isRar(Kind kind) { return kind == Kind::Rar4 || kind == Kind::Rar5; }
 
@@ -177,31 +178,22 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString book = QStringLiteral("/data/book");
         joinRow("plain", book, "page.jpg", "/data/book/page.jpg");
-        joinRow("inner folders", book, "OEBPS/images/p1.png", "/data/book/OEBPS/images/p1.png");
         joinRow("folder entry", book, "OEBPS/", "/data/book/OEBPS");
         joinRow("dest with slash", "/data/book/", "a.txt", "/data/book/a.txt");
-        joinRow("relative dest", "out", "a.txt", "out/a.txt");
         joinRow("backslashes", book, "images\\p1.png", "/data/book/images/p1.png");
         joinRow("dot parts cleaned", book, "./a/./b//c.txt", "/data/book/a/b/c.txt");
         joinRow("dotdot inside", book, "a/../b.txt", "/data/book/b.txt");
         joinRow("dots in names", book, "..hidden/...txt", "/data/book/..hidden/...txt");
-        joinRow(
-            "unicode", book, QString::fromUtf8("Книга/глава 1.fb2"), QString::fromUtf8("/data/book/Книга/глава 1.fb2"));
 
         joinRow("parent", book, "../evil.txt");
-        joinRow("parent only", book, "..");
         joinRow("parent after cleaning", book, "a/../../evil.txt");
         joinRow("parent backslash", book, "..\\evil.txt");
-        joinRow("deep parent", book, "a/b/../../../../etc/passwd");
         joinRow("absolute", book, "/etc/passwd");
-        joinRow("absolute backslash", book, "\\etc\\passwd");
         joinRow("network name", book, "//server/share/x");
         joinRow("drive", book, "C:/Windows/x.dll");
         joinRow("drive relative", book, "c:x.dll");
-        joinRow("drive backslash", book, "D:\\x.dll");
         joinRow("empty", book, QStringLiteral(""));
         joinRow("dot", book, ".");
-        joinRow("dot slash", book, "./");
         joinRow("nul", book, QString::fromLatin1("a\0b.txt", 7));
         // An empty folder would turn every name into a path below the root.
         joinRow("no folder", QString(), "a.txt");
@@ -227,27 +219,21 @@ private slots:
     void extractsByteIdentical_data()
     {
         QTest::addColumn<Kind>("kind");
-        QTest::addColumn<bool>("compressed");
-        QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("asked");
         // ZIP names match in any letter case; the file takes the stored spelling.
-        const QString page = QStringLiteral("Chapter 1/Page 01.fb2");
-        QTest::newRow("zip deflated") << Kind::Zip << true << page << page.toUpper();
-        QTest::newRow("zip stored") << Kind::Zip << false << page << page;
-        QTest::newRow("rar4") << Kind::Rar4 << false << page << page;
-        QTest::newRow("rar5") << Kind::Rar5 << false << page << page;
-        QTest::newRow("7z lzma2") << Kind::SevenZ << true << page << QString();
-        QTest::newRow("7z copy") << Kind::SevenZ << false << page << QString();
+        QTest::newRow("zip") << Kind::Zip << pageName.toUpper();
+        QTest::newRow("rar4") << Kind::Rar4 << pageName;
+        QTest::newRow("rar5") << Kind::Rar5 << pageName;
+        QTest::newRow("7z") << Kind::SevenZ << QString();
     }
 
     void extractsByteIdentical()
     {
         QFETCH(Kind, kind);
-        QFETCH(bool, compressed);
-        QFETCH(QString, stored);
         QFETCH(QString, asked);
+        const QString stored = pageName;
         const QByteArray page = noise(1024 * 1024 + 17, 3);
-        const QString path = archive(kind, { { "notes.txt.bak", "not a book" }, { stored, page, compressed } });
+        const QString path = archive(kind, { { "notes.txt.bak", "not a book" }, { stored, page } });
 
         // An older copy of the file is replaced, as a later load of the same archive expects.
         QVERIFY(testfiles::write(m_dest + "/" + stored, "stale"));
@@ -265,7 +251,6 @@ private slots:
         QTest::addColumn<bool>("truncate");
         QTest::newRow("zip deflated, corrupted data") << Kind::Zip << true << false;
         QTest::newRow("zip stored, corrupted data") << Kind::Zip << false << false;
-        QTest::newRow("zip deflated, cut short") << Kind::Zip << true << true;
         QTest::newRow("rar4 corrupted data") << Kind::Rar4 << false << false;
         QTest::newRow("rar4 cut short") << Kind::Rar4 << false << true;
         QTest::newRow("rar5 corrupted data") << Kind::Rar5 << false << false;
@@ -301,9 +286,8 @@ private slots:
 
         if (kind == Kind::Zip) {
             QVERIFY(!ZipReader().extractAll(path, m_dest, nullptr));
-            // Only complete files: no partial big.fb2 and no temporary file beside it (cut short,
-            // the archive has no directory left and nothing opens).
-            QCOMPARE(tree(m_dest), truncate ? QStringList() : QStringList({ "ok.jpg" }));
+            // Only complete files: no partial big.fb2 and no temporary file beside it.
+            QCOMPARE(tree(m_dest), QStringList({ "ok.jpg" }));
         }
     }
 
@@ -403,14 +387,6 @@ private slots:
                                                                         : "null";
             QCOMPARE(QByteArray(actual), QByteArray(c.second));
         }
-        // The one entry's suffix tells a zipped book's format.
-        QCOMPARE(ZipReader::singleEntrySuffix(archive(Kind::Zip, { { "My Book.FB2", "<FictionBook/>" } }, "book")),
-            QString("fb2"));
-        QCOMPARE(ZipReader::singleEntrySuffix(archive(Kind::Zip, { { "a/b/book.tar.gz", "x" } }, "t")), QString("gz"));
-        QCOMPARE(
-            ZipReader::singleEntrySuffix(archive(Kind::Zip, { { "a.fb2", "x" }, { "b.txt", "y" } }, "two")), QString());
-        QCOMPARE(ZipReader::singleEntrySuffix(archive(Kind::Zip, {}, "none")), QString());
-        QCOMPARE(ZipReader::singleEntrySuffix(m_dir->filePath("missing.zip")), QString());
     }
 
     // ZIP names match in any letter case, an empty name selects every entry, a pattern is
@@ -456,11 +432,6 @@ private slots:
         QCOMPARE(listed, QStringList({ dest + "/mimetype", dest + "/OEBPS/ch2.html" }));
         QCOMPARE(testfiles::read(dest + "/OEBPS/ch1.html"), QByteArray("old 1"));
         QCOMPARE(testfiles::read(dest + "/OEBPS/ch2.html"), QByteArray("new 2"));
-
-        // Without a list, into a folder that does not exist yet; a folder entry makes its folder.
-        const QString fresh = m_dir->filePath("deep/new/folder");
-        QVERIFY(ZipReader().extractAll(epub, fresh, nullptr));
-        QCOMPARE(tree(fresh), QStringList({ "OEBPS", "OEBPS/ch1.html", "OEBPS/ch2.html", "mimetype" }));
     }
 
     void zipConcurrentUnpacksOfOneEntry()
@@ -511,39 +482,32 @@ private slots:
     }
 
     // RAR names match exactly, an empty name selects nothing, the first of two twins wins, and a
-    // damaged header ends the walk there.
-    void rarSelectsEntries_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
+    // damaged header ends the walk there. A first volume with an enciphered entry and one continued
+    // in the next volume: the archive's flags say so, the plain entry unpacks, the other two fail
+    // and leave nothing. With enciphered headers nothing can be listed or unpacked.
+    void rarEntries_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
 
-    void rarSelectsEntries()
+    void rarEntries()
     {
         QFETCH(Kind, kind);
-        const QString rar = archive(kind,
+        const QString twins = archive(kind,
             { { "Chapter 1/Page 01.jpg", "first" }, { "p.jpg", "twin 1" }, { "p.jpg", "twin 2" }, { "3.jpg", "3" } });
-        QByteArray bytes = testfiles::read(rar);
+        QByteArray bytes = testfiles::read(twins);
         bytes[bytes.indexOf("3.jpg")] = 'X'; // the header CRC no longer matches
-        QVERIFY(testfiles::write(rar, bytes));
+        QVERIFY(testfiles::write(twins, bytes));
         RarReader reader;
-        QStringList files = reader.files(rar);
+        QStringList files = reader.files(twins);
         files.removeDuplicates(); // RAR 4 lists twins once
         QCOMPARE(files, QStringList({ "Chapter 1/Page 01.jpg", "p.jpg" }));
         QString outPath = "untouched";
-        QVERIFY(reader.extract(rar, QString("chapter 1/page 01.jpg"), m_dest, outPath));
-        QVERIFY(reader.extract(rar, QString(), m_dest, outPath));
-        QVERIFY(reader.extract(rar, QString("X.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("chapter 1/page 01.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString(), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("X.jpg"), m_dest, outPath));
         QCOMPARE(outPath, QString("untouched"));
         QVERIFY(tree(m_dest).isEmpty());
-        QVERIFY(reader.extract(rar, QString("p.jpg"), m_dest, outPath));
+        QVERIFY(reader.extract(twins, QString("p.jpg"), m_dir->filePath("twins"), outPath));
         QCOMPARE(testfiles::read(outPath), QByteArray("twin 1"));
-    }
 
-    // A first volume with an enciphered entry and one continued in the next volume: the archive's
-    // flags say so, the plain entry unpacks, the other two fail and leave nothing. With
-    // enciphered headers nothing can be listed or unpacked.
-    void rarVolumesAndEncryption_data() { kindRows({ Kind::Rar4, Kind::Rar5 }); }
-
-    void rarVolumesAndEncryption()
-    {
-        QFETCH(Kind, kind);
         const QString rar = m_dir->filePath("a.cbr");
         RarWriter writer(rar);
         writer.setFormat(kind == Kind::Rar5 ? RarWriter::Format::Rar5 : RarWriter::Format::Rar4);
@@ -560,11 +524,8 @@ private slots:
         QVERIFY(writer.write());
         const unsigned naming = kind == Kind::Rar5 ? unsigned(RarReader::NewNaming) : 0u;
         QCOMPARE(RarReader::archiveFlags(rar), naming | RarReader::Volume | RarReader::FirstVolume);
-        QCOMPARE(RarReader::archiveFlags(archive(kind, { { "a", "a" } })), naming);
-
-        RarReader reader;
+        QCOMPARE(RarReader::archiveFlags(twins), naming);
         QCOMPARE(reader.files(rar), QStringList({ "1.jpg", "locked.jpg", "split.jpg" }));
-        QString outPath;
         QVERIFY(reader.extract(rar, QString("1.jpg"), m_dest, outPath));
         QCOMPARE(testfiles::read(outPath), QByteArray("one"));
         outPath = "untouched";
@@ -587,8 +548,7 @@ private slots:
         QTest::addColumn<QString>("entries"); // apart by "|"; a trailing "/" makes a folder
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("file");
-        addTextRows({ { "one fb2", "tale.fb2", "fb2", "tale.fb2" },
-            { "first of several", "cover.jpg|Book.FB2|other.epub", "fb2", "Book.FB2" },
+        addTextRows({ { "first of several", "cover.jpg|Book.FB2|other.epub", "fb2", "Book.FB2" },
             { "inside a folder", "a/|a/readme.md|a/Tale.TXT", "txt", "a/Tale.TXT" },
             { "mobi", "x.pdf|y.Mobi", "mobi", "y.Mobi" },
             { "folder named like a book", "b.epub/|b.epub/c.epub", "epub", "b.epub/c.epub" },
@@ -626,11 +586,9 @@ private slots:
         const QString dos = QStringLiteral("Книги/Ёжик в тумане, гл.1.fb2");
         const QString cyrillic = QStringLiteral("Книги/Война и мир — том 1.fb2");
         QTest::newRow("zip, IBM 866 without flag") << Kind::Zip << QByteArray("IBM 866") << dos;
-        QTest::newRow("zip, UTF-8 flag, Cyrillic") << Kind::Zip << QByteArray() << cyrillic;
         QTest::newRow("zip, UTF-8 flag, mixed scripts") << Kind::Zip << QByteArray() << mixedScripts;
         QTest::newRow("RAR 4, IBM 866 without flag") << Kind::Rar4 << QByteArray("IBM 866") << dos;
         QTest::newRow("RAR 4, Unicode flag, mixed scripts") << Kind::Rar4 << QByteArray() << mixedScripts;
-        QTest::newRow("RAR 5, Cyrillic") << Kind::Rar5 << QByteArray() << cyrillic;
         QTest::newRow("RAR 5, mixed scripts") << Kind::Rar5 << QByteArray() << mixedScripts;
         QTest::newRow("7z, Cyrillic") << Kind::SevenZ << QByteArray() << cyrillic;
     }
@@ -750,12 +708,9 @@ private slots:
                     bytes[i] = char(random.bounded(256));
             }
             QVERIFY(testfiles::write(kept + "." + seed.first, bytes));
-            QElapsedTimer timer;
-            timer.start();
             exercise(kept + "." + seed.first);
             if (QTest::currentTestFailed())
                 return;
-            QVERIFY2(timer.elapsed() < 5000, qPrintable("slow input kept in " + kept + "." + seed.first));
             QFile::remove(kept + "." + seed.first);
         }
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));

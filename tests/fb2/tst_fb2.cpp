@@ -1,8 +1,10 @@
 // FB2 and plain-text books: the description, the converters from FB2 markup to HTML, loading
 // from files and archives in every encoding, and the document that writes the chapter pages.
 
+#include "byteorder.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
+#include "mobiwriter.h"
 #include "sevenzwriter.h"
 #include "temphome.h"
 #include "testfiles.h"
@@ -17,22 +19,18 @@
 #include "formats/fb2/fbtextcodec.h"
 #include "formats/fb2/fbxmlreader.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QDomDocument>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextCodec>
-#include <QtEndian>
+#include <quazip/quacrc32.h>
 
 using fb2::FbBook;
 using fb2::FbDocument;
 using fb2::FbSection;
-
-Q_DECLARE_METATYPE(ZipEntry)
 
 namespace {
 
@@ -64,50 +62,33 @@ QDomElement fbElement(const QString& xml, QDomDocument& keeper)
     return keeper.documentElement();
 }
 
-quint32 crc32Of(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray chunk(const char* type, const QByteArray& data)
-{
-    QByteArray out(4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), out.data());
-    const QByteArray body = QByteArray(type) + data;
-    out += body;
-    QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(crc32Of(body), crc.data());
-    return out + crc;
-}
-
+// A real PNG of that size that is cheap to hold: one bit a pixel, all zeros.
 QByteArray hugeMonochromePng(int width, int height)
 {
-    QByteArray header(13, '\0');
-    qToBigEndian<quint32>(quint32(width), header.data());
-    qToBigEndian<quint32>(quint32(height), header.data() + 4);
-    header[8] = 1; // bit depth
-    header[9] = 0; // greyscale
-    // Each row: filter byte 0 and width bits of zeros.
-    const QByteArray rows(qsizetype(height) * (1 + (width + 7) / 8), '\0');
-    QByteArray compressed = qCompress(rows, 9).mid(4); // drop Qt's length prefix: a zlib stream remains
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed)
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray out;
+        appendBigEndian(out, quint32(data.size()), 4);
+        const QByteArray body = QByteArray(type) + data;
+        out += body;
+        appendBigEndian(out, QuaCrc32().calculate(body), 4);
+        return out;
+    };
+    QByteArray header;
+    appendBigEndian(header, quint32(width), 4);
+    appendBigEndian(header, quint32(height), 4);
+    header += QByteArray("\x01\0\0\0\0", 5); // bit depth 1, greyscale
+    const QByteArray rows(qsizetype(height) * (1 + (width + 7) / 8), '\0'); // filter byte 0 and zero bits
+    // qCompress puts a length in front of the zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", qCompress(rows, 9).mid(4))
         + chunk("IEND", QByteArray());
 }
 
-FbSection readSectionXml(const QString& xml, bool* ok = nullptr)
+FbSection readSectionXml(const QString& xml)
 {
     QDomDocument keeper;
     FbBook book;
     FbSection section;
-    const bool read = book.readSection(fbElement(xml, keeper), section);
-    if (ok)
-        *ok = read;
+    book.readSection(fbElement(xml, keeper), section);
     return section;
 }
 
@@ -119,8 +100,6 @@ QString inlineHtml(const QString& paragraphXml)
     book.readInline(fbElement(QStringLiteral("<p>%1</p>").arg(paragraphXml), keeper), html);
     return html;
 }
-
-int count(const QString& haystack, const QString& needle) { return haystack.count(needle); }
 
 // A book read from a document whose title-info is the given XML.
 FbBook bookWithTitleInfo(const QString& titleInfoXml)
@@ -135,7 +114,7 @@ FbBook bookWithTitleInfo(const QString& titleInfoXml)
     return book;
 }
 
-// The fields of a title-info that are set, as "name=value" lines.
+// The fields of a title-info that the library shows, as "name=value" lines where set.
 QStringList fieldsOf(const fb2::FbTitleInfo& info)
 {
     QStringList fields;
@@ -147,17 +126,10 @@ QStringList fieldsOf(const fb2::FbTitleInfo& info)
     add("first", info.author.firstName);
     add("middle", info.author.middleName);
     add("last", info.author.lastName);
-    add("contact", info.author.contact);
     add("genres", info.genres.join('|'));
-    add("keywords", info.keywords.join('|'));
-    add("date", info.date.toString(Qt::ISODate));
     add("lang", info.lang);
-    add("src-lang", info.srcLang);
-    add("cover-page", info.coverPage.tagName());
     add("cover", info.coverImageRef);
     add("annotation", info.annotation);
-    for (const fb2::FbAuthor& translator : info.translators)
-        add("translator", QStringList { translator.firstName, translator.lastName, translator.contact }.join('|'));
     return fields;
 }
 
@@ -204,17 +176,7 @@ const QString kSectionHead = QStringLiteral("<html><head><meta http-equiv='Conte
                                             "charset = utf-8'/></head><body class='section'>");
 const QString kEnd = QStringLiteral("</body></html>");
 
-QString readText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                          : QStringLiteral("<missing %1>").arg(path);
-}
-
-QStringList htmlFiles(const QString& folder)
-{
-    return QDir(folder).entryList({ QStringLiteral("*.html") }, QDir::Files, QDir::Name);
-}
+QString readText(const QString& path) { return QString::fromUtf8(testfiles::read(path)); }
 
 // "title -> source" lines of the contents in pre-order, indented by depth.
 void flatten(const QList<TocPoint>& points, QStringList& out, int depth = 0)
@@ -272,36 +234,20 @@ private slots:
             "</middle-name><last-name>Berg</last-name><nickname>ab</nickname></author><book-title>Tale &amp; Co"
             "</book-title><annotation><p>One</p></annotation><keywords>space, time</keywords><date "
             "value=\"2001-02-03\">Feb 2001</date><coverpage><image l:href=\"#cover.jpg\"/></coverpage><lang>ru</lang>"
-            "<src-lang>de</src-lang><translator><first-name>Tom</first-name><last-name>Tran</last-name><email>"
-            "t@example.org</email></translator><translator><first-name>Ulla</first-name><last-name>Ueber</last-name>"
-            "</translator><sequence name=\"S\" number=\"1\"/></title-info><document-info><author><first-name>Doc"
-            "</first-name><last-name>Maker</last-name></author><program-used>Editor 2</program-used><date "
-            "value=\"2010-05-06\">2010-05-06</date><id>id-42</id><version>1.1</version></document-info><publish-info>"
-            "<book-name>Printed Tale</book-name><publisher>Acme</publisher><city>Berlin</city><year>1999</year>"
-            "</publish-info></description>");
+            "<translator><first-name>Tom</first-name></translator></title-info><document-info><program-used>Editor 2"
+            "</program-used><id>id-42</id></document-info><publish-info><publisher>Acme</publisher></publish-info>"
+            "</description>");
         builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
         QDomDocument document;
         QVERIFY(fbParse(builder.xml(), document));
         FbBook book;
         QVERIFY(book.readDocument(document));
 
-        const fb2::FbTitleInfo& info = book.description.titleInfo;
-        QCOMPARE(fieldsOf(info),
-            QStringList({ "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "contact=ab", "genres=sf",
-                "keywords=space,|time", "date=2001-02-03", "lang=ru", "src-lang=de", "cover-page=coverpage",
-                "cover=cover.jpg", "annotation=One", "translator=Tom|Tran|t@example.org", "translator=Ulla|Ueber|" }));
-
-        const fb2::FbPublishInfo& publish = book.description.publishInfo;
-        QCOMPARE(QStringList({ publish.bookName, publish.publisher, publish.city, publish.year }),
-            QStringList({ "Printed Tale", "Acme", "Berlin", "1999" }));
-        const fb2::FbDocumentInfo& doc = book.description.documentInfo;
-        QCOMPARE(QStringList({ doc.author.firstName, doc.author.lastName, doc.programUsed,
-                     doc.date.toString(Qt::ISODate), doc.id, doc.version }),
-            QStringList({ "Doc", "Maker", "Editor 2", "2010-05-06", "id-42", "1.1" }));
-
-        // The cover page element outlives the document it was read from.
-        document = QDomDocument();
-        QCOMPARE(info.coverPage.firstChildElement().tagName(), QStringLiteral("image"));
+        QCOMPARE(fieldsOf(book.description.titleInfo),
+            QStringList({ "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "genres=sf", "lang=ru",
+                "cover=cover.jpg", "annotation=One" }));
+        QCOMPARE(book.description.publishInfo.publisher, QStringLiteral("Acme"));
+        QCOMPARE(book.description.documentInfo.id, QStringLiteral("id-42"));
     }
 
     void titleInfoFields_data()
@@ -311,21 +257,13 @@ private slots:
         QTest::newRow("authors merge, later parts winning")
             << "<author><first-name>Anna</first-name><last-name>Berg</last-name><email>a@b</email></author>"
                "<author><last-name>Cole</last-name><nickname>cc</nickname></author>"
-            << QStringList { "first=Anna", "last=Cole", "contact=cc" };
-        QTest::newRow("genres; the later keywords replace")
-            << "<genre></genre><genre>prose</genre><genre>poetry</genre>"
-               "<keywords>one  two,three </keywords><keywords>a b</keywords>"
-            << QStringList { "genres=prose|poetry", "keywords=a|b" };
-        QTest::newRow("keywords split at blanks")
-            << "<keywords>one  two,three </keywords>" << QStringList { "keywords=one|two,three" };
-        QTest::newRow("date without value") << "<date>2001</date>" << QStringList();
-        QTest::newRow("date out of range") << "<date value=\"2001-13-40\">x</date>" << QStringList();
-        QTest::newRow("date") << "<date value=\"1999-12-31\"/>" << QStringList { "date=1999-12-31" };
+            << QStringList { "first=Anna", "last=Cole" };
+        QTest::newRow("genres, the empty one left out")
+            << "<genre></genre><genre>prose</genre><genre>poetry</genre>" << QStringList { "genres=prose|poetry" };
         QTest::newRow("cover page: its last image")
             << "<coverpage><image l:href=\"#a.jpg\"/>text<!--c--><image xlink:href=\"#b.jpg\"/></coverpage>"
-            << QStringList { "cover-page=coverpage", "cover=b.jpg" };
-        QTest::newRow("cover page without image")
-            << "<coverpage><p>no image</p></coverpage>" << QStringList { "cover-page=coverpage" };
+            << QStringList { "cover=b.jpg" };
+        QTest::newRow("cover page without image") << "<coverpage><p>no image</p></coverpage>" << QStringList();
         QTest::newRow("annotation as plain text")
             << "<annotation>\n  <p>First <emphasis>part</emphasis>.</p>\n  <p>Second</p>\n  <empty-line/>\n"
                "  <p>Third &amp; last</p>\n</annotation>"
@@ -343,32 +281,21 @@ private slots:
         QCOMPARE(fieldsOf(bookWithTitleInfo(titleInfo).description.titleInfo), fields);
     }
 
-    void coverImage_data()
-    {
-        QTest::addColumn<QStringList>("ids");
-        QTest::addColumn<QString>("expected");
-
-        QTest::newRow("no id holds lower-case cover") << QStringList { "xCover.png", "pic.png" } << "pic.png";
-        QTest::newRow("my-cover") << QStringList { "a.png", "my-cover.jpg" } << "my-cover.jpg";
-        QTest::newRow("first of several covers") << QStringList { "z-cover.png", "b-cover.png" } << "b-cover.png";
-        QTest::newRow("none") << QStringList() << QString();
-    }
-
     void coverImage()
     {
-        QFETCH(QStringList, ids);
-        QFETCH(QString, expected);
-        FbBook book;
-        int width = 1;
-        for (const QString& id : ids) {
-            QImage image(width++, 1, QImage::Format_RGB32);
-            image.setText(QStringLiteral("id"), id);
-            book.binaries.insert(id, image);
-        }
-        const QImage cover = book.coverImage();
-        QCOMPARE(cover.isNull(), expected.isEmpty());
-        if (!expected.isEmpty())
-            QCOMPARE(cover.text(QStringLiteral("id")), expected);
+        // The binaries under these ids; the id of the one taken as the cover.
+        const auto coverOf = [](const QStringList& ids) {
+            FbBook book;
+            for (const QString& id : ids) {
+                QImage image(1, 1, QImage::Format_RGB32);
+                image.setText(QStringLiteral("id"), id);
+                book.binaries.insert(id, image);
+            }
+            return book.coverImage().text(QStringLiteral("id"));
+        };
+        QCOMPARE(coverOf({ "xCover.png", "pic.png" }), QStringLiteral("pic.png")); // no id holds lower-case "cover"
+        QCOMPARE(coverOf({ "z-cover.png", "b-cover.png" }), QStringLiteral("b-cover.png"));
+        QVERIFY(FbBook().coverImage().isNull());
     }
 
     void sectionContent_data()
@@ -382,8 +309,6 @@ private slots:
                 "<p>x</p>" },
             { "p, image: image in content", "<p>x</p><image l:href=\"#a.png\"/>", nullptr,
                 "<p>x</p><img src=\"a.png\" />" },
-            { "two leading images", "<image l:href=\"#a.png\"/><image l:href=\"#b.png\"/>", "a.png",
-                "<img src=\"b.png\" />" },
             { "table skipped, flag kept", "<table><tr><td>cell</td></tr></table><image l:href=\"#a.png\"/>", "a.png",
                 nullptr },
             { "subtitle as a paragraph", "<subtitle>S <emphasis>s</emphasis></subtitle>", nullptr,
@@ -398,7 +323,6 @@ private slots:
                 nullptr, "<p>e</p><p>I</p><p class=\"subtitle\">s</p>a</br>" },
             { "annotation and unknown children skipped", "<annotation><p>n</p></annotation><foo>x</foo><p>y</p>",
                 nullptr, "<p>y</p>" },
-            { "text between elements ignored", "loose <p>y</p> text", nullptr, "<p>y</p>" },
         });
         QTest::newRow("poem in a section")
             << Fb2Builder::poem({ { "a", "b" } }, "Ode") << QString() << "<p>Ode</p>a</br>b</br>";
@@ -429,14 +353,15 @@ private slots:
             { "link with another prefix", "<a xlink:href=\"#n2\">2</a>x", "x" },
             { "formatting", "<strong>b</strong><strikethrough>s</strikethrough><style name=\"x\">st</style>",
                 "<b>b</b><s>s</s>st" },
-            { "sub, sup, code", "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>",
-                "H<sub>2</sub>O x<sup>2</sup> <code>a&lt;b</code>" },
             { "blank between inline elements kept", "<strong>a</strong> <emphasis>b</emphasis>", "<b>a</b> <i>b</i>" },
-            { "nested formatting", "<emphasis>a<strong>b</strong></emphasis>", "<i>a<b>b</b></i>" },
             { "unknown element dropped with its text", "a<foo>hidden</foo>b", "ab" },
             { "CDATA escaped", "<![CDATA[x<y & z]]>", "x&lt;y &amp; z" },
             { "comment and instruction dropped", "a<!-- c --><?pi data?>b", "ab" },
-            { "inline image", "x<image l:href=\"#i.png\"/>", "x<img src=\"i.png\" />" },
+            { "image, other prefix", "<image xlink:href=\"#pic.jpg\"/>", "<img src=\"pic.jpg\" />" },
+            { "image without #", "<image l:href=\"pic.jpg\"/>", "<img src=\"pic.jpg\" />" },
+            { "image without reference", "<image alt=\"x\"/>", "<img src=\"\" />" },
+            { "quote in the image reference escaped", "<image l:href=\"#a&quot; onerror=&quot;x\"/>",
+                "<img src=\"a&quot; onerror=&quot;x\" />" },
         });
     }
 
@@ -445,59 +370,6 @@ private slots:
         QFETCH(QString, xml);
         QFETCH(QString, html);
         QCOMPARE(inlineHtml(xml), html);
-    }
-
-    void imageReferences_data()
-    {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("ref");
-        QTest::addColumn<QString>("tag");
-
-        addTextRows({
-            { "l:href", "<image l:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
-            { "other prefix", "<image xlink:href=\"#pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
-            { "without #", "<image l:href=\"pic.jpg\"/>", "pic.jpg", "<img src=\"pic.jpg\" />" },
-            { "no reference", "<image alt=\"x\"/>", nullptr, "<img src=\"\" />" },
-            { "quote in the reference is escaped", "<image l:href=\"#a&quot; onerror=&quot;x\"/>", "a\" onerror=\"x",
-                "<img src=\"a&quot; onerror=&quot;x\" />" },
-        });
-    }
-
-    void imageReferences()
-    {
-        QFETCH(QString, xml);
-        QFETCH(QString, ref);
-        QFETCH(QString, tag);
-        QDomDocument keeper;
-        const QDomElement element = fbElement(xml, keeper);
-        QString read = QStringLiteral("stale");
-        QVERIFY(FbBook::readImageRef(element, read));
-        QCOMPARE(read, ref);
-        QCOMPARE(inlineHtml(xml), tag);
-    }
-
-    void nestedSectionsRenderedOnce()
-    {
-        FbSection part = readSectionXml(Fb2Builder::section(Fb2Builder::section(Fb2Builder::p("one"), "Chapter 1")
-                + Fb2Builder::section(Fb2Builder::p("two"), "Chapter 2"),
-            "Part"));
-        QCOMPARE(part.sections.size(), 2);
-        QVERIFY(part.content.isEmpty());
-
-        const QString reading = part.toHtml(false);
-        QCOMPARE(count(reading, "<p>one</p>"), 1);
-        QCOMPARE(count(reading, "<p>two</p>"), 1);
-        QCOMPARE(count(reading, "page-break-after:always"), 2);
-        QVERIFY(reading.indexOf("Part") < reading.indexOf("Chapter 1"));
-        QVERIFY(reading.indexOf("<p>one</p>") < reading.indexOf("Chapter 2"));
-        // The nested headings carry the anchors of the records in the list, so contents links agree.
-        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[0].anchor())));
-        QVERIFY(reading.contains(QStringLiteral("id='%1'").arg(part.sections[1].anchor())));
-
-        const QString notes = part.toHtml(true);
-        QCOMPARE(count(notes, "<p>one</p>"), 1);
-        QCOMPARE(count(notes, "page-break"), 0);
-        QCOMPARE(part.ownHtml(), QStringLiteral("<h4 class='section' id='%1'><p>Part</p></h4>").arg(part.anchor()));
     }
 
     void readersRefuseTooDeepDom()
@@ -515,16 +387,6 @@ private slots:
         FbBook book;
         FbSection section;
         QVERIFY(!book.readSection(top, section));
-
-        QDomElement p = document.createElement(QStringLiteral("p"));
-        QDomElement inner = p;
-        for (int i = 0; i < FbBook::kMaxDepth + 5; ++i) {
-            QDomElement child = document.createElement(QStringLiteral("emphasis"));
-            inner.appendChild(child);
-            inner = child;
-        }
-        QString html;
-        QVERIFY(!book.readInline(p, html));
         // The counter is balanced after a refusal: a shallow section still reads.
         FbSection shallow;
         QVERIFY(book.readSection(top.ownerDocument().createElement(QStringLiteral("section")), shallow));
@@ -535,41 +397,29 @@ private slots:
         const QByteArray png = EpubBuilder::png(3, 2);
         const QString base64 = QString::fromLatin1(png.toBase64());
         const QString split = base64.left(8) + QStringLiteral("<!-- cut -->") + base64.mid(8);
+        // A real image whose size alone keeps it from being decoded.
+        QCOMPARE(QImage::fromData(hugeMonochromePng(12000, 9000)).size(), QSize(12000, 9000));
         QDomDocument keeper;
-        const QDomElement root
-            = fbElement(QStringLiteral("<FictionBook><binary id=\"a.png\">%1</binary><binary id=\"b.png\">%2</binary>"
-                                       "<binary id=\"a.png\">%3</binary><binary id=\"junk\">bm90IGFuIGltYWdl</binary>"
-                                       "<binary>%3</binary></FictionBook>")
-                            .arg(QString(base64).replace(QStringLiteral("A"), QStringLiteral("A\n")), split,
-                                QString::fromLatin1(EpubBuilder::png(5, 5).toBase64())),
-                keeper);
+        const QDomElement root = fbElement(
+            QStringLiteral("<FictionBook><binary id=\"a.png\">%1</binary><binary id=\"b.png\">%2</binary>"
+                           "<binary id=\"a.png\">%3</binary><binary id=\"junk\">bm90IGFuIGltYWdl</binary>"
+                           "<binary>%3</binary><binary id=\"huge.png\">%4</binary><binary id=\"fine.png\">%5</binary>"
+                           "</FictionBook>")
+                .arg(QString(base64).replace(QStringLiteral("A"), QStringLiteral("A\n")), split,
+                    QString::fromLatin1(EpubBuilder::png(5, 5).toBase64()),
+                    QString::fromLatin1(hugeMonochromePng(12000, 9000).toBase64()),
+                    QString::fromLatin1(hugeMonochromePng(1000, 1000).toBase64())),
+            keeper);
         FbBook book;
         for (QDomElement binary = root.firstChildElement(); !binary.isNull(); binary = binary.nextSiblingElement())
             QVERIFY(book.readBinary(binary));
-        QCOMPARE(book.binaries.keys(), QStringList({ "", "a.png", "b.png", "junk" }));
+        QCOMPARE(book.binaries.keys(), QStringList({ "", "a.png", "b.png", "fine.png", "huge.png", "junk" }));
         QCOMPARE(book.binaries.value("a.png").size(), QSize(5, 5)); // the later one of the same id
         QVERIFY(book.binaries.value("b.png").isNull()); // only the text before the comment
         QVERIFY(book.binaries.value("junk").isNull());
         QCOMPARE(book.binaries.value("").size(), QSize(5, 5));
-    }
-
-    void hugeImageNotDecoded()
-    {
-        // The fixture is a real image: only the size check keeps it from being decoded.
-        QCOMPARE(QImage::fromData(hugeMonochromePng(12000, 9000)).size(), QSize(12000, 9000));
-        QDomDocument keeper;
-        const QDomElement root = fbElement(
-            QStringLiteral("<FictionBook><binary id=\"huge.png\">%1</binary><binary id=\"fine.png\">%2</binary>"
-                           "</FictionBook>")
-                .arg(QString::fromLatin1(hugeMonochromePng(12000, 9000).toBase64()),
-                    QString::fromLatin1(hugeMonochromePng(1000, 1000).toBase64())),
-            keeper);
-        FbBook book;
-        QVERIFY(book.readDocument(keeper));
-        QVERIFY(book.binaries.contains("huge.png"));
         QVERIFY(book.binaries.value("huge.png").isNull());
         QCOMPARE(book.binaries.value("fine.png").size(), QSize(1000, 1000));
-        Q_UNUSED(root)
     }
 
     void prologEncodings_data()
@@ -581,10 +431,7 @@ private slots:
         QTest::addColumn<bool>("oneLine");
 
         QTest::newRow("cp1251, double quotes") << "windows-1251" << QString() << '"' << false << false;
-        QTest::newRow("cp1251, single quotes") << "windows-1251" << QString() << '\'' << false << false;
         QTest::newRow("cp1251, one line") << "windows-1251" << QString() << '\'' << false << true;
-        QTest::newRow("KOI8-R") << "KOI8-R" << QString() << '"' << false << false;
-        QTest::newRow("UTF-8 with mark") << "UTF-8" << QString() << '"' << true << false;
         QTest::newRow("UTF-16 with mark") << "UTF-16LE" << QString("UTF-16") << '"' << true << false;
         QTest::newRow("mark beats the declaration") << "UTF-8" << QString("windows-1251") << '"' << true << false;
         QTest::newRow("unknown name, cp1251 bytes") << "windows-1251" << QString("x-unknown") << '"' << false << false;
@@ -621,13 +468,8 @@ private slots:
         QTest::addColumn<QString>("codecName");
         QTest::addColumn<QString>("content");
 
-        QTest::newRow("UTF-8 without mark") << kRussian.toUtf8() << QString() << paragraphs({ kRussian });
-        QTest::newRow("UTF-8 with mark") << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString()
-                                         << paragraphs({ kRussian });
         QTest::newRow("UTF-16 with mark")
             << QByteArray("\xFF\xFE") + encoded("UTF-16LE", "a\nb") << QString() << paragraphs({ "a", "b" });
-        QTest::newRow("named codec") << encoded("windows-1251", kRussian) << QString("windows-1251")
-                                     << paragraphs({ kRussian });
         QTest::newRow("named codec, other letter case")
             << encoded("KOI8-R", kRussian) << QString("koi8-r") << paragraphs({ kRussian });
         QTest::newRow("mark beats the named codec")
@@ -673,51 +515,17 @@ private slots:
         QVERIFY(book.bodies.first().sections.first().title.isEmpty());
     }
 
-    void zipFb2()
-    {
-        // A one-line cp1251 book: the prolog is found in the raw bytes and the whole entry decoded.
-        Fb2Builder builder;
-        builder.setEncoding("windows-1251");
-        builder.setOneLine(true);
-        builder.setBookTitle(QStringLiteral("Мастер"));
-        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
-        QVERIFY(builder.writeZip(path("book.fb2.zip"), "book.fb2"));
-        FbBook book;
-        QVERIFY(book.load(path("book.fb2.zip"), QString()));
-        QCOMPARE(book.title(), QStringLiteral("Мастер"));
-        QCOMPARE(textContent(book), paragraphs({ kRussian }));
-
-        // The size limit counts decompressed bytes: a well-compressed entry is refused all the same.
-        const QByteArray big = builder.bytes() + QByteArray(64 * 1024, ' ');
-        QVERIFY(ZipWriter::write(path("big.zip"), { { "big.fb2", big } }));
-        QVERIFY(QFileInfo(path("big.zip")).size() < 16 * 1024);
-        FbBook limited;
-        limited.setMaxInputBytes(32 * 1024);
-        QVERIFY(!limited.load(path("big.zip"), QString()));
-        limited.setMaxInputBytes(big.size());
-        QVERIFY(limited.load(path("big.zip"), QString()));
-    }
-
-    void zipRefused_data()
-    {
-        QTest::addColumn<QList<ZipEntry>>("entries");
-
-        Fb2Builder builder;
-        builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
-        const QByteArray fb2 = builder.bytes();
-        QTest::newRow("two entries") << QList<ZipEntry> { { "book.fb2", fb2 }, { "readme.txt", "hi" } };
-        QTest::newRow("folder and book") << QList<ZipEntry> { { "dir/", QByteArray() }, { "dir/book.fb2", fb2 } };
-        QTest::newRow("a PDF") << QList<ZipEntry> { { "book.pdf", "%PDF-1.4" } };
-        QTest::newRow("no entries") << QList<ZipEntry>();
-        QTest::newRow("not XML") << QList<ZipEntry> { { "book.fb2", "<FictionBook><body>" } };
-    }
-
+    // A folder beside the book, a book of another format, a book that is no XML.
     void zipRefused()
     {
-        QFETCH(QList<ZipEntry>, entries);
-        QVERIFY(ZipWriter::write(path("bad.zip"), entries) || entries.isEmpty());
-        FbBook book;
-        QVERIFY(!book.load(path("bad.zip"), QString()));
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
+        const QList<QList<ZipEntry>> archives { { { "dir/", QByteArray() }, { "dir/book.fb2", builder.bytes() } },
+            { { "book.pdf", "%PDF-1.4" } }, { { "book.fb2", "<FictionBook><body>" } } };
+        for (const QList<ZipEntry>& entries : archives) {
+            QVERIFY(ZipWriter::write(path("bad.zip"), entries));
+            QVERIFY(!FbBook().load(path("bad.zip"), QString()));
+        }
     }
 
     void archivedBooks_data()
@@ -753,6 +561,10 @@ private slots:
         builder.setOneLine(true);
         builder.setBookTitle(QStringLiteral("Мастер"));
         builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+        // The prolog of a one-line book is found in the raw bytes.
+        QTest::newRow("zip: one-line cp1251 FB2")
+            << "book.fb2.zip"
+            << "book.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер") << paragraphs({ kRussian });
         QTest::newRow("7z: FB2 in a folder") << "book.7Z"
                                              << "books/deep/Tale.FB2" << builder.bytes() << QString()
                                              << QStringLiteral("Мастер") << paragraphs({ kRussian });
@@ -808,29 +620,18 @@ private slots:
         QVERIFY(testfiles::write(dataDir, "a file where the folder belongs"));
         FbBook blocked;
         QVERIFY(!blocked.load(path("book.7z"), QString()));
-
-        // Archives without a book, and broken ones, fail.
-        SevenZWriter noBook(path("nobook.7z"));
-        noBook.add(QStringLiteral("book.pdf"), "%PDF-1.4");
-        QVERIFY(noBook.write());
-        QVERIFY(!FbBook().load(path("nobook.7z"), QString()));
-        QVERIFY(testfiles::write(path("broken.7z"), "7z\xBC\xAF\x27\x1C garbage"));
-        QVERIFY(!FbBook().load(path("broken.7z"), QString()));
     }
 
     void hugeFilesRefused()
     {
-        // Sparse files: large by size, nothing on disk. They are refused without being read.
+        // Sparse files: large by size, nothing on disk; refused by their size.
         for (const QString& name : { QStringLiteral("huge.fb2"), QStringLiteral("huge.txt") }) {
             QFile file(path(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.resize(FbBook::kMaxInputBytes + 1));
             file.close();
-            QElapsedTimer timer;
-            timer.start();
             FbBook book;
             QVERIFY(!book.load(path(name), QString()));
-            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
             QVERIFY(book.bodies.isEmpty());
         }
         // The limit itself on a small book.
@@ -840,6 +641,15 @@ private slots:
         QVERIFY(!book.load(path("small.txt"), QString()));
         book.setMaxInputBytes(1000);
         QVERIFY(book.load(path("small.txt"), QString()));
+        // In a ZIP archive it counts decompressed bytes.
+        Fb2Builder padded;
+        padded.addBody(Fb2Builder::section(Fb2Builder::p(QString(64 * 1024, QLatin1Char('x')))));
+        QVERIFY(ZipWriter::write(path("big.zip"), { { "big.fb2", padded.bytes() } }));
+        QVERIFY(QFileInfo(path("big.zip")).size() < 16 * 1024);
+        book.setMaxInputBytes(32 * 1024);
+        QVERIFY(!book.load(path("big.zip"), QString()));
+        book.setMaxInputBytes(padded.bytes().size());
+        QVERIFY(book.load(path("big.zip"), QString()));
     }
 
     void nestingLimit()
@@ -878,16 +688,12 @@ private slots:
         QVERIFY(!files.isEmpty());
         for (const QString& name : files) {
             FbBook book;
-            QElapsedTimer timer;
-            timer.start();
             QVERIFY2(!book.load(dir.filePath(name), QString()), qPrintable(name));
-            QVERIFY2(timer.elapsed() < 5000, qPrintable(name));
         }
     }
 
     void escapeXmlText()
     {
-        QCOMPARE(fb2::escapeXmlText(QStringLiteral("a<b>&\"c'")), QStringLiteral("a&lt;b&gt;&amp;&quot;c'"));
         QString controls = QStringLiteral("x\fy\x01z\tw");
         controls += QChar(0xFFFF);
         controls += QChar(0xD800); // unpaired high half
@@ -909,16 +715,12 @@ private slots:
         builder.addBody(section("One", Fb2Builder::p("text")));
         FbDocument document(writeBook(builder));
         QVERIFY(document.load(out));
-        QCOMPARE(htmlFiles(out), QStringList({ "book_1.html", "book_2.html" }));
         // A second load into the same folder gives the same chapters and contents, not more.
         QVERIFY(document.load(out));
-        QCOMPARE(htmlFiles(out), QStringList({ "book_1.html", "book_2.html" }));
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+            QStringList({ "book_1.html", "book_2.html", "cover.png", "notes.txt", "pic.jpg", "sub" }));
+        QVERIFY(QFileInfo::exists(out + "/sub/kept.html"));
         QCOMPARE(contents(document), QStringList({ " -> book_1.html", "  One -> book_2.html" }));
-        QVERIFY(!QFileInfo::exists(out + "/UPPER.HTML"));
-        QVERIFY(!QFileInfo::exists(out + "/.hidden.html"));
-        QVERIFY(!QFileInfo::exists(out + "/cut_3.html.part"));
-        for (const char* kept : { "cover.png", "pic.jpg", "notes.txt", "sub/kept.html" })
-            QVERIFY2(QFileInfo::exists(out + "/" + kept), kept);
     }
 
     void bodyPages_data()
@@ -927,7 +729,6 @@ private slots:
         QTest::addColumn<QStringList>("bodies");
         QTest::addColumn<QStringList>("pages");
 
-        QTest::newRow("empty body, no cover") << false << QStringList { "" } << QStringList { "<body></body></html>" };
         QTest::newRow("first body shows the library cover")
             << true << QStringList { "", "" }
             << QStringList { "<body><img src='cover.png'/></body></html>", "<body></body></html>" };
@@ -981,9 +782,9 @@ private slots:
         // Every note once, in document order, without page breaks.
         for (const char* text : { "first note", "second note", "inner note", "after inner" })
             QCOMPARE(notes.count(QLatin1String(text)), 1);
-        QVERIFY(notes.indexOf("first note") < notes.indexOf("second note"));
-        QVERIFY(notes.indexOf("second note") < notes.indexOf("inner note"));
-        QVERIFY(notes.indexOf("inner note") < notes.indexOf("after inner"));
+        QVERIFY(QRegularExpression(QStringLiteral("first note.*second note.*inner note.*after inner"))
+                    .match(notes)
+                    .hasMatch());
         QVERIFY(!notes.contains("page-break"));
 
         const QList<TocPoint> toc = document.toc();
@@ -1062,35 +863,23 @@ private slots:
     void pageImages()
     {
         const QByteArray png = EpubBuilder::png(5, 4);
-        QImage source(6, 3, QImage::Format_RGB32);
-        source.fill(Qt::red);
-        QByteArray jpeg;
-        {
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            QVERIFY(source.save(&buffer, "JPG"));
-        }
+        const QByteArray jpeg = MobiWriter::image(QSize(6, 3), Qt::red, "JPG");
         Fb2Builder builder;
         builder.addBody(section("S", Fb2Builder::p("x") + Fb2Builder::image("it's\".png")));
         for (const char* id : { "plain.jpg", "nosuffix", "../escape.png", "sub/dir.png", "back\\slash.png",
                  ".hidden.png", "a..b.png", "it's\".png", "cover.png", "odd.xyz" })
             builder.addBinary(QString::fromLatin1(id), QByteArray(id) == "plain.jpg" ? jpeg : png);
         const QString out = folder(QStringLiteral("img"));
-        QImage libraryCover(7, 7, QImage::Format_RGB32);
-        libraryCover.fill(Qt::blue);
-        QVERIFY(libraryCover.save(out + "/cover.png"));
+        QVERIFY(testfiles::write(out + "/cover.png", EpubBuilder::png(7, 7)));
         FbDocument document(writeBook(builder));
         QVERIFY(document.load(out));
 
-        QFile written(out + "/plain.jpg");
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QVERIFY(written.read(2) == QByteArray("\xff\xd8")); // JPEG, as the suffix says
+        QVERIFY(testfiles::read(out + "/plain.jpg").startsWith("\xff\xd8")); // JPEG, as the suffix says
         QCOMPARE(QImage(out + "/it's\".png").size(), QSize(5, 4));
         // The library's cover is not replaced by the book's binary of that name.
         QCOMPARE(QImage(out + "/cover.png").size(), QSize(7, 7));
-        QStringList files = QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
-        files.sort();
-        QCOMPARE(files, QStringList({ "cover.png", "img_1.html", "img_2.html", "it's\".png", "plain.jpg" }));
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+            QStringList({ "cover.png", "img_1.html", "img_2.html", "it's\".png", "plain.jpg" }));
         QVERIFY(!QFileInfo::exists(QFileInfo(out).path() + "/escape.png"));
         // The reference is escaped in the section page.
         QVERIFY(readText(out + "/img_2.html").contains("<img src=\"it&#39;s&quot;.png\" />"));

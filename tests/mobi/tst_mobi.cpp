@@ -9,14 +9,12 @@
 #include "testpaths.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCodec>
 #include <QtEndian>
 
 using mobi::Mobi;
@@ -70,9 +68,8 @@ QByteArray resolveLinks(QByteArray text, const QList<QByteArray>& names)
     return text;
 }
 
-// The fuzz loop produces thousands of expected warnings; they are counted, not printed.
-int swallowedMessages = 0;
-void swallowMessages(QtMsgType, const QMessageLogContext&, const QString&) { ++swallowedMessages; }
+// The fuzz loop produces thousands of expected warnings; they are not printed.
+void swallowMessages(QtMsgType, const QMessageLogContext&, const QString&) { }
 
 QList<QByteArray> fuzzSeeds()
 {
@@ -178,26 +175,20 @@ private slots:
     {
         MobiWriter writer;
         writer.setText("<html><body><p>Hello, world.</p></body></html>");
-        writer.setFullName("The Long Title of the Book");
+        writer.setFullName(QStringLiteral("Война и мир").toUtf8());
         writer.setAuthor(QStringLiteral("Ann Author"));
         writer.addExth(100, "Second author is ignored");
-        writer.addExth(101, "Publisher House");
         writer.addExth(103, QStringLiteral("Описание").toUtf8());
         writer.addExth(302, "");
         const QByteArray book = writer.build();
         Mobi reader(save(book));
         QCOMPARE(
-            QVariantList({ reader.isOpen(), reader.isMobi(), reader.isEncrypted(), reader.palmDbHeader().type(),
-                reader.palmDbHeader().creator(), reader.recordCount(), reader.recordOffset(0), reader.recordOffset(2),
-                reader.firstRecordSize(), reader.palmDocHeader().compression(), reader.palmDocHeader().recordSize(),
-                reader.mobiHead().headerLength(), reader.mobiHead().encodingName(),
-                mobi::mobiTypeName(reader.mobiHead()), reader.fullName(), reader.author() }),
-            QVariantList({ true, true, false, QByteArray("BOOK"), QByteArray("MOBI"), 2, MobiWriter::record0Start(book),
-                qint64(0), reader.recordOffset(1) - reader.recordOffset(0), 2, 4096, quint32(MobiWriter::HeaderLength),
-                "UTF-8", "Mobipocket Book", "The Long Title of the Book", "Ann Author" }));
+            QVariantList({ reader.recordCount(), reader.recordOffset(0), reader.recordOffset(2),
+                reader.firstRecordSize(), reader.palmDocHeader().recordSize(), reader.fullName(), reader.author() }),
+            QVariantList({ 2, MobiWriter::record0Start(book), qint64(0),
+                reader.recordOffset(1) - reader.recordOffset(0), 4096, "Война и мир", "Ann Author" }));
         const mobi::ExthHeader& exth = reader.mobiHead().exth();
-        QCOMPARE(QStringList({ exth.value(101), exth.value(103), exth.value(108) }),
-            QStringList({ "Publisher House", "Описание", "" }));
+        QCOMPARE(QStringList({ exth.value(103), exth.value(108) }), QStringList({ "Описание", "" }));
         QCOMPARE(exth.data(302), QByteArray(""));
         QVERIFY(reader.record(-1).isNull());
         QVERIFY(reader.record(2).isNull());
@@ -226,9 +217,7 @@ private slots:
         row("first non-book 0: all text", "mobi", 64, 4, 0, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
         row("first non-book -1", "mobi", 64, 4, -1, "5 rec, text 4204 aB, Zero Title/Author/1, image 4");
         row("first non-book past the end", "mobi", 64, 4, 1000, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
-        row("first non-book huge", "mobi", 64, 4, 0x7FFFFFFF, "5 rec, text 4204 aB, Zero Title/Author/1, image 5");
         row("first non-book 1: no text", "mobi", 64, 4, 1, "5 rec, text 0, Zero Title/Author/1, image 4");
-        row("first non-book 2", "mobi", 64, 4, 2, "5 rec, text 4096 aa, Zero Title/Author/1, image 4");
         row("record 2 past the file", "file", 94, 4, 0x7FFFFFF0, "5 rec, text 4096 aa, Zero Title/Author/1, image 5");
         row("record count past the file", "file", 76, 2, 0xFFFF, "568 rec, text 0, //0, image 568");
         row("record size 100", "record0", 10, 2, 100, "5 rec, text 110 ab, Zero Title/Author/1, image 4");
@@ -278,70 +267,26 @@ private slots:
         QCOMPARE(summary, expected);
     }
 
-    void fullName_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("offsetDelta");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("expected");
-        const QByteArray title("Zero Title");
-        QTest::newRow("as written") << title << 0 << 10 << QStringLiteral("Zero Title");
-        QTest::newRow("zero bytes before it are skipped")
-            << QByteArray(3, '\0') + title << 0 << 10 << QStringLiteral("Zero Title");
-        QTest::newRow("shorter length") << title << 0 << 4 << QStringLiteral("Zero");
-        QTest::newRow("offset before the remainder") << title << -3 << 10 << QString();
-        QTest::newRow("end past the remainder") << title << 0 << 5000 << QString();
-        QTest::newRow("negative length") << title << 0 << -1 << QString();
-    }
-
+    // The offset and length fields of the full name bound what is read.
     void fullName()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(int, offsetDelta);
-        QFETCH(int, length);
-        QFETCH(QString, expected);
-        MobiWriter writer;
-        writer.setText("x");
-        writer.setFullName(stored);
-        QByteArray book = writer.build();
-        const qint64 offsetField = mobiField(book, 68);
-        const quint32 offset = qFromBigEndian<quint32>(book.constData() + offsetField);
-        MobiWriter::putBigEndian(book, offsetField, offset + offsetDelta);
-        MobiWriter::putBigEndian(book, mobiField(book, 72), quint32(length));
-        QCOMPARE(Mobi(save(book)).fullName(), expected);
-    }
-
-    // The full name and the text in each encoding; UTF-16 is none of these books' encodings.
-    void encodings_data()
-    {
-        QTest::addColumn<int>("encoding");
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QString>("encodingName");
-        QTest::addColumn<QString>("decoded");
-        QTest::newRow("UTF-8") << 65001 << QStringLiteral("Война и мир").toUtf8() << "UTF-8"
-                               << "Война и мир";
-        QTest::newRow("cp1252") << 1252
-                                << QTextCodec::codecForName("windows-1252")->fromUnicode(QStringLiteral("Déjà “vu” €5"))
-                                << "Cp1252"
-                                << "Déjà “vu” €5";
-        QTest::newRow("UTF-16") << 1200 << QByteArray("Title") << QString() << QString();
-    }
-
-    void encodings()
-    {
-        QFETCH(int, encoding);
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, encodingName);
-        QFETCH(QString, decoded);
-        MobiWriter writer;
-        writer.setEncoding(encoding);
-        writer.setFullName(stored);
-        writer.setText(stored);
-        Mobi reader(save(writer.build()));
-        QCOMPARE(reader.mobiHead().encodingName(), encodingName);
-        QCOMPARE(reader.fullName(), decoded);
-        QCOMPARE(reader.text(), decoded);
-        QCOMPARE(reader.textBytes(), stored);
+        const auto nameWith = [this](const QByteArray& stored, int offsetDelta, int length) {
+            MobiWriter writer;
+            writer.setText("x");
+            writer.setFullName(stored);
+            QByteArray book = writer.build();
+            const qint64 offsetField = mobiField(book, 68);
+            const quint32 offset = qFromBigEndian<quint32>(book.constData() + offsetField);
+            MobiWriter::putBigEndian(book, offsetField, offset + offsetDelta);
+            MobiWriter::putBigEndian(book, mobiField(book, 72), quint32(length));
+            return Mobi(save(book)).fullName();
+        };
+        const QByteArray title("Zero Title");
+        QCOMPARE(nameWith(QByteArray(3, '\0') + title, 0, 10), QStringLiteral("Zero Title")); // zero bytes skipped
+        QCOMPARE(nameWith(title, 0, 4), QStringLiteral("Zero"));
+        QCOMPARE(nameWith(title, -3, 10), QString()); // offset before the remainder
+        QCOMPARE(nameWith(title, 0, 5000), QString()); // end past the remainder
+        QCOMPARE(nameWith(title, 0, -1), QString()); // negative length
     }
 
     void images()
@@ -386,67 +331,34 @@ private slots:
         QVERIFY(!document.loadResource(1, QUrl("pdbrec:/1")).isValid());
     }
 
-    void palmDoc_data()
-    {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("short distance repeats") << QByteArray::fromHex("41800a") << QByteArray("AAAAAA");
-        QTest::newRow("distance zero ends") << QByteArray::fromHex("41800042") << QByteArray("A");
-        QTest::newRow("distance past output ends") << QByteArray::fromHex("41802042") << QByteArray("A");
-        QTest::newRow("pair cut at the end") << QByteArray::fromHex("4180") << QByteArray("A");
-        QTest::newRow("run past the end ends") << QByteArray::fromHex("41034243") << QByteArray("A");
-        QTest::newRow("run to the last byte") << QByteArray::fromHex("41024243") << QByteArray("ABC");
-    }
-
     void palmDoc()
     {
-        QFETCH(QByteArray, input);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(mobi::palmDocDecompress(input), expected);
-    }
-
-    void palmDocRoundTrip()
-    {
-        QRandomGenerator random(7);
-        for (int round = 0; round < 20; ++round) {
-            QByteArray text = sampleText(4096, round % 2).left(4096);
-            // Sprinkle bytes that need escaping.
-            for (int k = 0; k < 30; ++k)
-                text[int(random.bounded(text.size()))] = char(random.bounded(256));
-            const QByteArray packed = MobiWriter::palmDocCompress(text);
-            QVERIFY(packed.size() < text.size());
-            QCOMPARE(mobi::palmDocDecompress(packed), text);
-            // A limit ends decompression within one code of it.
-            const QByteArray head = mobi::palmDocDecompress(packed, 100);
-            QVERIFY(head.size() >= 100 && head.size() < 110);
-            QCOMPARE(head, text.left(head.size()));
-        }
-    }
-
-    void trailingEntries_data()
-    {
-        QTest::addColumn<QByteArray>("record");
-        QTest::addColumn<int>("flags");
-        QTest::addColumn<int>("stripped");
-        const QByteArray text("compressed");
-        const QByteArray entry1 = QByteArray("PP") + MobiWriter::backwardSize(3);
-        const QByteArray entry2 = QByteArray(200, 'Q') + MobiWriter::backwardSize(202);
-        QCOMPARE(MobiWriter::backwardSize(202), QByteArray("\x81\x4a"));
-        QTest::newRow("multibyte tail") << text + QByteArray("\xb0\xd0\x02") << 1 << 3;
-        QTest::newRow("empty multibyte tail") << text + QByteArray(1, '\0') << 1 << 1;
-        QTest::newRow("two-byte size") << text + entry2 << 4 << 202;
-        QTest::newRow("all three") << text + QByteArray("\xb0\x01") + entry2 + entry1 << 7 << 207;
-        QTest::newRow("size beyond the record") << QByteArray("ab\x8f") << 2 << 3;
-        QTest::newRow("empty record") << QByteArray() << 0xFFFF << 0;
-        QTest::newRow("unflagged size bytes") << QByteArray("\x01\x01\x01\x01\x01\x01") << 2 << 6;
+        const auto unpacked = [](const char* hex) { return mobi::palmDocDecompress(QByteArray::fromHex(hex)); };
+        QCOMPARE(unpacked("41800a"), QByteArray("AAAAAA")); // a short distance repeats
+        QCOMPARE(unpacked("41800042"), QByteArray("A")); // distance zero ends
+        QCOMPARE(unpacked("41802042"), QByteArray("A")); // distance past the output ends
+        QCOMPARE(unpacked("4180"), QByteArray("A")); // pair cut at the end
+        QCOMPARE(unpacked("41034243"), QByteArray("A")); // run past the end ends
+        QCOMPARE(unpacked("41024243"), QByteArray("ABC")); // run to the last byte
+        // Books decompress each record up to the record size: the output ends within one code of it.
+        const QByteArray text = sampleText(4096, true).left(4096);
+        const QByteArray head = mobi::palmDocDecompress(MobiWriter::palmDocCompress(text), 100);
+        QVERIFY(head.size() >= 100 && head.size() < 110);
+        QCOMPARE(head, text.left(head.size()));
     }
 
     void trailingEntries()
     {
-        QFETCH(QByteArray, record);
-        QFETCH(int, flags);
-        QFETCH(int, stripped);
-        QCOMPARE(mobi::trailingEntriesSize(record, quint16(flags)), stripped);
+        const QByteArray text("compressed");
+        const QByteArray entry1 = QByteArray("PP") + MobiWriter::backwardSize(3);
+        const QByteArray entry2 = QByteArray(200, 'Q') + MobiWriter::backwardSize(202);
+        QCOMPARE(mobi::trailingEntriesSize(text + "\xb0\xd0\x02", 1), 3); // multibyte tail
+        QCOMPARE(mobi::trailingEntriesSize(text + QByteArray(1, '\0'), 1), 1); // empty multibyte tail
+        QCOMPARE(mobi::trailingEntriesSize(text + entry2, 4), 202); // two-byte size
+        QCOMPARE(mobi::trailingEntriesSize(text + "\xb0\x01" + entry2 + entry1, 7), 207); // all three
+        QCOMPARE(mobi::trailingEntriesSize("ab\x8f", 2), 3); // a size beyond the record
+        QCOMPARE(mobi::trailingEntriesSize(QByteArray(), 0xFFFF), 0);
+        QCOMPARE(mobi::trailingEntriesSize("\x01\x01\x01\x01\x01\x01", 2), 6); // size bytes without their flag
     }
 
     // Whole books through every compression, with characters split between records.
@@ -454,14 +366,12 @@ private slots:
     {
         QTest::addColumn<int>("compression");
         QTest::addColumn<int>("flags");
-        QTest::addColumn<bool>("cyrillic");
         QTest::addColumn<int>("size");
         for (int compression : { 1, 2, 17480 }) {
             const QByteArray name = compression == 1 ? "plain" : compression == 2 ? "palmdoc" : "huffcdic";
-            QTest::newRow(name + " latin") << compression << 0 << false << 20000;
-            QTest::newRow(name + " cyrillic multibyte tails") << compression << 1 << true << 30000;
-            QTest::newRow(name + " cyrillic all entries") << compression << 0x7 << true << 30001;
-            QTest::newRow(name + " one short record") << compression << 0x3 << true << 700;
+            QTest::newRow(name + " multibyte tails") << compression << 1 << 30000;
+            QTest::newRow(name + " all entries") << compression << 0x7 << 30001;
+            QTest::newRow(name + " one short record") << compression << 0x3 << 700;
         }
     }
 
@@ -469,10 +379,9 @@ private slots:
     {
         QFETCH(int, compression);
         QFETCH(int, flags);
-        QFETCH(bool, cyrillic);
         QFETCH(int, size);
         // Text of an odd length, so the last record is shorter than the record size.
-        const QByteArray text = sampleText(size, cyrillic).left(size + (cyrillic ? 1 : 0));
+        const QByteArray text = sampleText(size, true).left(size + 1);
         MobiWriter writer;
         writer.setText(text);
         writer.setCompression(MobiWriter::Compression(compression));
@@ -525,31 +434,20 @@ private slots:
         QVERIFY(!ok);
     }
 
-    void huffCdicNesting_data()
-    {
-        QTest::addColumn<int>("depth");
-        QTest::addColumn<bool>("kept");
-        QTest::newRow("1 level") << 1 << true;
-        QTest::newRow("32 levels") << 32 << true;
-        QTest::newRow("33 levels") << 33 << false;
-    }
-
     void huffCdicNesting()
     {
-        QFETCH(int, depth);
-        QFETCH(bool, kept);
+        // Entries nested 32 deep are expanded; one level more and the word is dropped.
         const QByteArray text("Before the deep word comes after it. deep end.");
-        MobiWriter writer;
-        writer.setText(text);
-        writer.setCompression(MobiWriter::Compression::HuffCdic);
-        HuffCdicWriter::Options options;
-        options.nestedWord = "deep";
-        options.nestedDepth = depth;
-        writer.setHuffCdicOptions(options);
-        QByteArray expected = text;
-        if (!kept)
-            expected.replace("deep", "");
-        QCOMPARE(Mobi(save(writer.build())).textBytes(), expected);
+        for (const int depth : { 32, 33 }) {
+            MobiWriter writer;
+            writer.setText(text);
+            writer.setCompression(MobiWriter::Compression::HuffCdic);
+            HuffCdicWriter::Options options;
+            options.nestedWord = "deep";
+            options.nestedDepth = depth;
+            writer.setHuffCdicOptions(options);
+            QCOMPARE(Mobi(save(writer.build())).textBytes(), depth == 32 ? text : QByteArray(text).replace("deep", ""));
+        }
     }
 
     void huffCdicSelfReference()
@@ -584,12 +482,13 @@ private slots:
 
     void documentConvertsTheBook()
     {
-        const QByteArray text = "<html><head><guide></guide></head><body>"
-                                "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
-                                "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
-                                "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
-                                "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5>"
-                                "<p><img recindex=\"00001\"></p></body></html>";
+        const QByteArray text
+            = "<html><head><guide></guide></head><body>"
+              "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
+              "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
+              "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
+              "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5><h2>Not</h3>"
+              "<p><img recindex=\"00001\"></p></body></html>";
         MobiWriter writer;
         writer.setText(text);
         writer.addImage(MobiWriter::image(QSize(12, 8), Qt::red, "PNG"));
@@ -635,9 +534,6 @@ private slots:
         QTest::newRow("target inside a tag: anchor before the tag")
             << link + "<p class='c'>word</p>" << rewritten + anchor("0000002750") + "<p class='c'>word</p>"
             << QStringList();
-        QTest::newRow("target between tags: anchor at the target")
-            << link + "<p>words here</p>" << rewritten + "<p>wo" + anchor("0000002750") + "rds here</p>"
-            << QStringList();
         QTest::newRow("same target, different padding")
             << QStringLiteral("<a filepos=00040>a</a> <a href=\"x\" filepos=\"40\">b</a> <p>0123456789 target</p>")
             << QStringLiteral("<a href=\"#00040\">a</a> ") + anchor("40")
@@ -656,9 +552,6 @@ private slots:
                               "<img src=\"a.jpg\"> kept")
             << QStringLiteral("<p><center><img src=\"pdbrec_00003.jpg\"></center></p><center><img "
                               "src=\"pdbrec_7.jpg\"></center><img src=\"a.jpg\"> kept")
-            << QStringList();
-        QTest::newRow("level 5 and mismatched headings are not collected")
-            << QStringLiteral("<h5>Five</h5><h2>Two</h3>") << QStringLiteral("<h5>Five</h5><h2>Two</h3>")
             << QStringList();
         QTest::newRow("quoted attributes, multi-line heading")
             << QStringLiteral("<h1 title=\"x\" class='y'>Quoted</h1><H3>\n  Line one\n</H3>") << QString()
@@ -711,14 +604,18 @@ private slots:
         QCOMPARE(document.toc().size(), 1);
         QCOMPARE(document.toc().first().title, QStringLiteral("Глава первая"));
 
-        // CP1252 books count bytes too.
-        const QByteArray latin
-            = resolveLinks("<p><a filepos=" + token("t") + ">to</a> caf\xe9 na\xefve @t@target</p>", { "t" });
+        // CP1252 books count bytes too; their full name is in that code page as well.
+        const QByteArray latin = resolveLinks(
+            "<p><a filepos=" + token("t") + ">to</a> caf\xe9 \x93\x80\x94 na\xefve @t@target</p>", { "t" });
         writer.setEncoding(1252);
         writer.setText(latin);
-        MobiDocument cp1252(save(writer.build()));
+        writer.setFullName("D\xe9j\xe0 \x93vu\x94 \x80"
+                           "5");
+        const QString latinBook = save(writer.build());
+        QCOMPARE(Mobi(latinBook).fullName(), QStringLiteral("Déjà “vu” €5"));
+        MobiDocument cp1252(latinBook);
         const QString target = QString::number(latin.indexOf("target")).rightJustified(10, '0');
-        QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café naïve ") + anchor(target) + "target"));
+        QVERIFY(convertedBook(cp1252).contains(QStringLiteral("café “€” naïve ") + anchor(target) + "target"));
     }
 
     void failedLoads()
@@ -727,8 +624,6 @@ private slots:
         MobiWriter good;
         good.setText("<p>Text</p>");
         good.addImage(MobiWriter::image(QSize(2, 2), Qt::red));
-        MobiWriter other = good;
-        other.setIdentifier("TEXt");
         MobiWriter encrypted = good;
         encrypted.setEncryption(2);
         MobiWriter utf16 = good;
@@ -739,8 +634,8 @@ private slots:
         huff.setCompression(MobiWriter::Compression::HuffCdic);
         QByteArray badDictionary = huff.build();
         badDictionary.replace(badDictionary.indexOf("CDIC"), 4, "XXXX");
-        const QStringList paths { save(other.build(), "prc"), save(encrypted.build()), save(utf16.build()),
-            save(empty.build()), save(badDictionary), m_dir.filePath("missing.mobi") };
+        const QStringList paths { save(encrypted.build()), save(utf16.build()), save(empty.build()),
+            save(badDictionary), m_dir.filePath("missing.mobi") };
         for (const QString& path : paths) {
             MobiDocument document(path);
             QVERIFY2(!document.load(folder), qPrintable(path));
@@ -764,10 +659,8 @@ private slots:
             QVERIFY(document.load(folder));
             QVERIFY(!document.toc().isEmpty());
         }
-        // Everything a reader and the document offer, on one file; the milliseconds taken.
+        // Everything a reader and the document offer, on one file.
         const auto exercise = [](const QString& path, const QString& folder) {
-            QElapsedTimer timer;
-            timer.start();
             {
                 Mobi reader(path);
                 reader.fullName();
@@ -783,27 +676,19 @@ private slots:
             document.load(folder);
             document.toc();
             document.loadResource(2, QUrl(QStringLiteral("pdbrec:/1")));
-            return timer.elapsed();
         };
         QRandomGenerator random(20240611);
-        QElapsedTimer total;
-        total.start();
-        qint64 slowest = 0;
-        swallowedMessages = 0;
         const QtMessageHandler previous = qInstallMessageHandler(swallowMessages);
         for (int round = 0; round < 1500; ++round) {
             QByteArray book = books[round % books.size()];
             for (int k = 1 + random.bounded(3); k > 0; --k)
                 book = mutate(book, random);
-            slowest = qMax(slowest, exercise(save(book), folder));
+            exercise(save(book), folder);
         }
         // Inputs that once broke the reader.
         for (const QFileInfo& file : QDir(testpaths::malformedDir("mobi")).entryInfoList(QDir::Files))
-            slowest = qMax(slowest, exercise(file.filePath(), folder));
+            exercise(file.filePath(), folder);
         qInstallMessageHandler(previous);
-        qInfo() << "mutated and malformed books in" << total.elapsed() << "ms, slowest" << slowest << "ms,"
-                << swallowedMessages << "log lines";
-        QVERIFY2(slowest < 5000, "a damaged book took too long");
     }
 };
 
