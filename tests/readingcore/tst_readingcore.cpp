@@ -467,25 +467,19 @@ private:
     QProcess m_process;
 };
 
-PaginationRequest request(const QString& script, int fontSize = 18)
+PaginationRequest request(const PageFormat& format)
 {
     PaginationRequest r;
-    r.pageFormatScript = script;
-    r.fontSize = fontSize;
+    r.pageFormatScript = EnginePage::pageFormatScript(format);
+    r.fontSize = format.fontSize;
     return r;
 }
 
-PaginationRequest request(const PageFormat& format)
+PageFormat ofWidth(int width)
 {
-    return request(EnginePage::pageFormatScript(format), format.fontSize);
-}
-
-QString pageFormat(int width = 600, int height = 500)
-{
-    return QStringLiteral("replaceOrAddStyle('body_style_2', 'body{ text-align: justify !important; }');"
-                          "setPageDim(1,40, %1, %2, 20);")
-        .arg(width)
-        .arg(height);
+    PageFormat format;
+    format.width = width;
+    return format;
 }
 
 ChapterPageInfo chapterInfo(const QString& source, const QString& path)
@@ -537,7 +531,7 @@ class TestReadingCore : public QObject {
     void checkServes(Helper& helper)
     {
         helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
-        helper.send(pagecount::paginationMessage(request(pageFormat())));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
         const PaginationResult result = helper.receive();
         QCOMPARE(result.chapters.size(), 1);
         QCOMPARE(result.chapters.at(0).startPage, 0);
@@ -1699,7 +1693,7 @@ private slots:
         QVERIFY(helper.socket);
         helper.send(pagecount::engineScriptMessage(jsengine::scriptWithInit(QStringLiteral("abc"))));
         helper.send(pagecount::chapterListMessage(chapters));
-        helper.send(pagecount::paginationMessage(request(pageFormat())));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
         const PaginationResult result = helper.receive();
         QCOMPARE(result.chapters.size(), chapters.size());
         const int count = result.chapters.at(1).pageCount;
@@ -1726,16 +1720,16 @@ private slots:
         helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
         QByteArray burst;
         for (int width : { 300, 400, 900 })
-            burst += frame(pagecount::paginationMessage(request(pageFormat(width, 500))));
+            burst += frame(pagecount::paginationMessage(request(ofWidth(width))));
         helper.sendRaw(burst);
         const PaginationResult newest = helper.receive();
         QCOMPARE(newest.chapters.size(), 1);
         QCOMPARE(helper.receive(1000).number, -1000);
 
         // The same request alone gives the same numbers.
-        helper.send(pagecount::paginationMessage(request(pageFormat(900, 500))));
+        helper.send(pagecount::paginationMessage(request(ofWidth(900))));
         QCOMPARE(helper.receive().chapters.at(0).pageCount, newest.chapters.at(0).pageCount);
-        helper.send(pagecount::paginationMessage(request(pageFormat(300, 500))));
+        helper.send(pagecount::paginationMessage(request(ofWidth(300))));
         QVERIFY(helper.receive().chapters.at(0).pageCount > newest.chapters.at(0).pageCount);
     }
 
@@ -1768,7 +1762,7 @@ private slots:
                 const QString big = builder.write(m_dir.filePath(QStringLiteral("big")), QStringLiteral("big.xhtml"));
                 helper.send(
                     pagecount::chapterListMessage(QVector<ChapterPageInfo>(20, chapterInfo("big", big)).toList()));
-                helper.send(pagecount::paginationMessage(request(pageFormat())));
+                helper.send(pagecount::paginationMessage(request(PageFormat())));
                 QTest::qWait(300);
             }
             helper.send(Writer(pagecount::Stop).bytes);
@@ -1792,8 +1786,11 @@ private slots:
             Writer(1).values(qint32(0x7fffffff), qint32(0)).bytes,
             Writer(1).values(qint32(-5), QString()).bytes,
             Writer(1).values(qint32(1), QStringLiteral("a"), QUrl(), qint32(0), qint32(0), qint32(0x7fffffff)).bytes,
-            Writer(2).values(pageFormat()).bytes,
-            Writer(2).values(pageFormat(), qint32(18), QString(), QString(), quint32(0xfffffff0)).bytes,
+            Writer(2).values(EnginePage::pageFormatScript(PageFormat())).bytes,
+            Writer(2)
+                .values(
+                    EnginePage::pageFormatScript(PageFormat()), qint32(18), QString(), QString(), quint32(0xfffffff0))
+                .bytes,
             Writer(3).values(quint32(0x7ffffffe)).bytes,
             Writer(3).values(quint32(3), qint16(0x41)).bytes,
             Writer(22).values(QStringLiteral("x"), qint32(2)).bytes,
