@@ -687,7 +687,8 @@ private slots:
     void mouseGestures_data()
     {
         // Steps: P/R left press/release, M/N middle, E/S right, d a move within the start-drag
-        // distance, '.' a wait past the click interval.
+        // distance, r one past it with the right button held, D one past it, B another one while
+        // dragging, '.' a wait past the click interval.
         QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("clicks");
         QTest::addColumn<int>("fullscreen");
@@ -697,6 +698,7 @@ private slots:
         QTest::newRow("double click, then a click") << "PRPR.PR" << 1 << 1 << 2;
         QTest::newRow("middle button") << "MN" << 0 << 1 << 0;
         QTest::newRow("right button") << "ES" << 0 << 0 << 0;
+        QTest::newRow("drag") << "PdrDBR" << 0 << 0 << 1;
     }
 
     void mouseGestures()
@@ -709,7 +711,9 @@ private slots:
         QSignalSpy pressedSpy(viewer.userEvents(), &AbstractViewer::UserEvents::mousePressed);
         QSignalSpy fullscreenSpy(viewer.userEvents(), &AbstractViewer::UserEvents::fullscreenPressed);
         viewer.clock.start();
-        const QPoint moved(100 + QApplication::startDragDistance(), 100);
+        const int distance = QApplication::startDragDistance();
+        const QPoint moved(100 + distance, 100);
+        QVERIFY(!viewer.move(QPoint(10, 10))); // no press yet
         for (const QChar step : steps) {
             switch (step.toLatin1()) {
             case 'P':
@@ -736,6 +740,15 @@ private slots:
             case 'd':
                 QVERIFY(!viewer.move(moved));
                 break;
+            case 'r':
+                QVERIFY(!viewer.move(moved + QPoint(1, 0), Qt::RightButton));
+                break;
+            case 'D':
+                QVERIFY(viewer.move(moved + QPoint(1, 0)));
+                break;
+            case 'B':
+                QVERIFY(viewer.move(QPoint(90, 130)));
+                break;
             case '.':
                 QTest::qWait(kSettleMs);
                 break;
@@ -748,31 +761,15 @@ private slots:
         QCOMPARE(viewer.clicks, clicks);
         QCOMPARE(fullscreenSpy.count(), fullscreen);
         QCOMPARE(pressedSpy.count(), pressed);
-        QCOMPARE(viewer.dragStarts, 0);
+        const int dragged = steps.count(QLatin1Char('D'));
+        QCOMPARE(viewer.dragStarts, dragged);
+        QCOMPARE(viewer.dragEnds, dragged);
+        if (dragged)
+            QCOMPARE(viewer.dragDeltas, (QList<QPoint> { QPoint(-(distance + 1), 0), QPoint(10, -30) }));
+        QVERIFY(!viewer.move(QPoint(10, 10))); // released: no press any more
         // Qt's coarse timers may fire up to 5 % early.
         if (steps == QLatin1String("PR"))
             QVERIFY2(viewer.lastClickAt >= 280, qPrintable(QString::number(viewer.lastClickAt)));
-    }
-
-    void dragThreshold()
-    {
-        FakeViewer viewer;
-        const int distance = QApplication::startDragDistance();
-        QVERIFY(!viewer.move(QPoint(10, 10))); // no press yet
-
-        viewer.press(Qt::LeftButton, QPoint(100, 100));
-        QVERIFY(!viewer.move(QPoint(100 + distance, 100)));
-        QVERIFY(!viewer.move(QPoint(100 + distance + 1, 100), Qt::RightButton)); // not a dragging button
-        QCOMPARE(viewer.dragStarts, 0);
-        QVERIFY(viewer.move(QPoint(100 + distance + 1, 100)));
-        QVERIFY(viewer.move(QPoint(90, 130)));
-        QCOMPARE(viewer.dragStarts, 1);
-        QCOMPARE(viewer.dragDeltas, (QList<QPoint> { QPoint(-(distance + 1), 0), QPoint(10, -30) }));
-        viewer.release(Qt::LeftButton, QPoint(90, 130));
-        QCOMPARE(viewer.dragEnds, 1);
-        QTest::qWait(kSettleMs);
-        QCOMPARE(viewer.clicks, 0);
-        QVERIFY(!viewer.move(QPoint(10, 10))); // released: no press any more
     }
 
     void pageParamsSignalChangesOnly()
