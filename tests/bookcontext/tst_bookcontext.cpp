@@ -1,31 +1,57 @@
-// Opening, reading and keeping a text book, end to end: a generated EPUB in a real library,
-// page numbers from the real helper, a real text viewer offscreen.
+// Opening, reading, keeping and using a text book, end to end: generated books in a real
+// library, page numbers from the real helper, a real text viewer offscreen; reading aloud through
+// a speech engine that records what it is asked to say, printing, encodings and look-ups. And
+// the reading state alone: bookmarks and notes as JSON, the per-book state file (what is written,
+// what reads back, and what damaged, oversized, hostile or wrong-typed files and unwritable
+// folders turn into), and the open book's item models under a model tester.
 
+#include "abstractviewer.h"
 #include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
 #include "dataexchangesvc.h"
+#include "displayformats.h"
 #include "enums.h"
+#include "formats/pdf/binding/pdfenginefile.h"
+#include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
+#include "kelapplication.h"
+#include "kelui.h"
 #include "mainwindow/readingpage/bookcontextwatcher.h"
+#include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
+#include "models/notesmodel.h"
+#include "models/notessortfiltermodel.h"
+#include "models/tocmodel.h"
 #include "readingfixture.h"
+#include "readingservices.h"
 #include "readingstatefile.h"
+#include "settingsprovider.h"
 #include "testfiles.h"
+#include "testpaths.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
 
+#include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPrinter>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QTextToSpeech>
 #include <QWebFrame>
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -75,26 +101,314 @@ private:
 
 const QByteArray kOddNote(R"({"Source":1,"Comment":"keep me"})");
 
+const QString kOriginalFont = QStringLiteral("Original font");
+constexpr int kEpub = 0;
+constexpr int kPdf = 3;
+constexpr int kTxt = 8;
+// Texts a state file may carry that must come back exactly as they were: quotes and backslashes
+// that would end a script string, markup, line breaks and text outside the Basic Multilingual
+// Plane.
+const QString kHostileText = QStringLiteral("it's \"quoted\" \\ </script><b>bold</b>\n\u2028\U0001F4D6");
+
+NoteItem makeNote(NoteItem::NoteColor color, int paragraph)
+{
+    NoteItem note;
+    note.chapter = QStringLiteral("Text/chapter %1.xhtml").arg(paragraph);
+    note.startPath = QStringLiteral("/html/body/p[%1]/text()[1]").arg(paragraph);
+    note.endPath = QStringLiteral("/html/body/p[%1]/text()[1]").arg(paragraph + 1);
+    note.startOffset = paragraph * 3;
+    note.endOffset = paragraph * 5;
+    note.context = QStringLiteral("marked text %1").arg(paragraph);
+    note.note = paragraph % 2 ? QStringLiteral("comment %1").arg(paragraph) : QString();
+    note.date = QDateTime::fromMSecsSinceEpoch(1600000000000LL + paragraph * 60000);
+    note.color = color;
+    note.link->source = note.chapter + QStringLiteral("?kelpath=x&offset=3");
+    note.link->page = paragraph * 10;
+    return note;
+}
+
+BookmarkItem makeBookmark(int paragraph)
+{
+    BookmarkItem bookmark;
+    bookmark.link->source = QStringLiteral("Text/chapter1.xhtml?kelpath=%2Fhtml%2Fbody%2Fp%5B%1%5D").arg(paragraph);
+    bookmark.link->page = paragraph;
+    bookmark.title = QStringLiteral("Chapter %1").arg(paragraph);
+    bookmark.text = QStringLiteral("Call me Ishmael, paragraph %1").arg(paragraph);
+    bookmark.date = paragraph == 1 ? QDateTime() : QDateTime::fromMSecsSinceEpoch(1650000000000LL + paragraph);
+    return bookmark;
+}
+
+// A text book's state with every kind of content: a note of each colour, one of hostile texts,
+// a bookmark without a date and one of hostile texts.
+ReadingState fullState()
+{
+    ReadingState state;
+    state.fontSize = 14;
+    state.fontFamily = QStringLiteral("DejaVu Serif");
+    state.lineSpacing = 150;
+    state.encoding = QStringLiteral("windows-1251");
+    state.readingSource = QStringLiteral("Text/chapter3.xhtml?kelpath=%2Fhtml%2Fbody%2Fdiv%5B2%5D");
+    state.readingPage = 12;
+    for (int color = NoteItem::NoColor; color <= NoteItem::Underline; ++color)
+        state.notes.append(makeNote(NoteItem::NoteColor(color), color + 1));
+    NoteItem hostile = makeNote(NoteItem::Purple, 9);
+    hostile.chapter = hostile.startPath = hostile.endPath = hostile.context = hostile.note = kHostileText;
+    state.notes.append(hostile);
+    BookmarkItem hostileBookmark = makeBookmark(3);
+    hostileBookmark.link->source = hostileBookmark.title = hostileBookmark.text = kHostileText;
+    state.bookmarks = { makeBookmark(1), makeBookmark(2), hostileBookmark };
+    return state;
+}
+
+QJsonObject jsonOfFile(const QString& path) { return QJsonDocument::fromJson(testfiles::read(path)).object(); }
+
+// A state that differs from anything a file read could give, to see that a refused file leaves
+// it alone.
+ReadingState sentinelState()
+{
+    ReadingState state;
+    state.fontFamily = QStringLiteral("untouched");
+    state.readingPage = 99;
+    return state;
+}
+
+void verifyUntouched(const ReadingState& state)
+{
+    QCOMPARE(state.fontFamily, QStringLiteral("untouched"));
+    QCOMPARE(state.readingPage, 99);
+    QVERIFY(!state.fontSize);
+}
+
+QStringList displayColumn(const QAbstractItemModel& model, int column, const QModelIndex& parent = QModelIndex())
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(parent); ++row)
+        texts.append(model.index(row, column, parent).data().toString());
+    return texts;
+}
+
+TocPoint tocPoint(const QString& title, const QList<TocPoint>& children = {})
+{
+    TocPoint point;
+    point.title = title;
+    point.link = BookLinkPtr::create(QStringLiteral("Text/%1.xhtml").arg(title), -1);
+    point.children = children;
+    return point;
+}
+
 } // namespace
 
 class TestBookContext : public QObject {
     Q_OBJECT
+public:
+    QList<QUrl> opened;
+
+public slots:
+    // Stands in for the browser.
+    void openUrl(const QUrl& url) { opened.append(url); }
+
+private:
+    QScopedPointer<ReadingFixture> m_fixture;
+    int m_epub = -1;
+    QStringList m_reference;
+    std::unique_ptr<QTemporaryDir> m_stateDir;
+    QString m_folder;
+    QString m_path;
+
+    QString evaluate(const QString& script) const
+    {
+        return m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(script).toString();
+    }
+    // A book of its own for each test function and row.
+    int addEpub(int chapters, int chapterBytes)
+    {
+        return m_fixture->addEpub(
+            QStringLiteral("%1 %2.epub").arg(QTest::currentTestFunction(), QTest::currentDataTag()), chapters,
+            chapterBytes);
+    }
+    int addText(const QString& name, const QString& text, const char* codec)
+    {
+        QFile file(m_fixture->home().filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QTextCodec::codecForName(codec)->fromUnicode(text)) < 0)
+            return -1;
+        BookDto book;
+        book.full_path = file.fileName();
+        book.format = 8;
+        return m_fixture->books()->addBook(book);
+    }
 
 private slots:
+    void initTestCase()
+    {
+        QCoreApplication::addLibraryPath(QStringLiteral(SPEECH_PLUGIN_DIR));
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
+        m_fixture.reset(new ReadingFixture);
+        m_epub = m_fixture->addEpub(QStringLiteral("two.epub"), 2, 2500);
+    }
+
+    void cleanup() { m_fixture->close(); }
+
+    void readAloud_data()
+    {
+        QTest::addColumn<QString>("how");
+        // The rows after the first must say what it said.
+        for (const char* how : { "once", "paused and resumed", "started twice", "started while loading", "broken" })
+            QTest::newRow(how) << how;
+    }
+
+    void readAloud()
+    {
+        QFETCH(QString, how);
+        qApp->setProperty("speechFails", how == "broken");
+        qApp->setProperty("spokenTexts", QStringList());
+        QTextToSpeech speech(QStringLiteral("recorder"));
+        ReadingServices::setTextToSpeech(&speech);
+        QSharedPointer<BookContext> context = m_fixture->open(m_epub, false);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        QSignalSpy done(context.data(), &BookContext::ttsNoMoreWords);
+        // From the start, whatever place the last row left in the state file.
+        viewer->goLink(QStringLiteral("ch1.xhtml?kelpath=start"), true);
+        QVERIFY(how == "started while loading" || ReadingFixture::waitFor([&] { return viewer->isVisible(); }));
+        context->readingAloud(true);
+        if (how == "started twice")
+            context->readingAloud(true);
+        if (how == "paused and resumed") {
+            context->readingAloudPause();
+            QTest::qWait(300);
+            QCOMPARE(qApp->property("spokenTexts").toStringList().size(), 1);
+            context->readingAloud(true);
+        }
+        QVERIFY(ReadingFixture::waitFor([&] { return done.count() > 0; }, 240000));
+        QTest::qWait(100);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(viewer->isReadingAloud(), how != "broken");
+        const QStringList texts = qApp->property("spokenTexts").toStringList();
+        if (how == "once") {
+            QVERIFY2(texts.size() > 20 && texts.first() == "Chapter 1" && texts.indexOf("Chapter 2") > 0
+                    && texts.last().contains(ReadingFixture::kRareWord) && !texts.join(' ').contains("[cut]"),
+                qPrintable(texts.join('\n')));
+            m_reference = texts;
+        } else if (how == "broken") {
+            QCOMPARE(texts.size(), 0);
+            QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("ch1.xhtml"));
+        } else {
+            QCOMPARE(texts, m_reference);
+        }
+        ReadingServices::setTextToSpeech(nullptr);
+    }
+
+    void printIntoPdfFile()
+    {
+        QSharedPointer<BookContext> context = m_fixture->open(m_epub);
+        QVERIFY(context);
+        const int pages = context->pageCount();
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_fixture->home().filePath(QStringLiteral("printed.pdf")));
+        context->print(printer);
+        QCOMPARE(context->pageCount(), -1);
+        // A pagination queued before the print may answer first: the file tells when it is done.
+        PdfDocument document;
+        QVERIFY(ReadingFixture::waitFor([&] {
+            document.load(printer.outputFileName());
+            return context->pageCount() == pages && document.pageCount() > 2;
+        }));
+        QVERIFY(!document.search("Chapter 1").isEmpty() && !document.search(ReadingFixture::kRareWord).isEmpty());
+    }
+
+    void changeEncoding()
+    {
+        QString text;
+        for (int i = 1; i <= 300; ++i)
+            text += QStringLiteral("L%1 Съешь ещё этих булок.\n").arg(i);
+        const int id = addText(QStringLiteral("cp1251.txt"), text, "windows-1251");
+        // Without a choice the text would be guessed right; the reader first chose UTF-8.
+        const QString dataDir = bookDataDir(m_fixture->books()->bookById(id).full_path);
+        QFile state(ReadingStateFile::filePath(dataDir));
+        QVERIFY(QDir().mkpath(dataDir) && state.open(QIODevice::WriteOnly));
+        state.write(R"({"FontSettings":{"Encoding":"UTF-8"}})");
+        state.close();
+        const QString utf8 = QStringLiteral("UTF-8");
+        for (const QString& encoding : { utf8, QStringLiteral("windows-1251") }) {
+            QSharedPointer<BookContext> context = m_fixture->open(id);
+            QVERIFY(context);
+            QCOMPARE(context->encoding(), encoding);
+            QCOMPARE(evaluate("document.body.textContent").contains("булок"), encoding != utf8);
+            for (int i = 0; i < 3; ++i)
+                QTest::keyClick(m_fixture->viewer(), Qt::Key_Right);
+            const QString line = "(document.caretRangeFromPoint(60, 60).startContainer.data || '').split(' ')[0]";
+            const QString top = evaluate(line);
+            QVERIFY2(top.mid(1).toInt() > 10, qPrintable(top));
+            context->changeEncoding(QStringLiteral("windows-1251"));
+            QCOMPARE(context->pageCount(), -1);
+            QVERIFY(ReadingFixture::waitFor([&] {
+                return context->pageCount() > 0 && m_fixture->viewer()->isVisible()
+                    && evaluate("document.body.textContent").contains("L300 Съешь ещё этих булок.");
+            }));
+            QCOMPARE(evaluate(line), top);
+            const int start = m_fixture->pageCounter()->chapterStartPage(context->chapterPage()->source());
+            QCOMPARE(context->currentPage(), start + context->chapterPage()->currentPage());
+        }
+        QSharedPointer<BookContext> epub = m_fixture->open(m_epub);
+        QSignalSpy loads(m_fixture->viewer(), &TextViewer::beginLoading);
+        epub->changeEncoding(QStringLiteral("windows-1251"));
+        QVERIFY(loads.isEmpty() && epub->encoding().isEmpty());
+    }
+
+    void selectionLookUps_data()
+    {
+        QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<QString>("selection");
+        QTest::addColumn<QString>("result");
+        const QString cyrillic = "%D0%9F%D1%80%D0%B8%D0%B2%D0%B5%D1%82%20%D0%BC%D0%B8%D1%80";
+        QTest::newRow("copy") << QByteArray("copySelection") << " lantern "
+                              << "lantern";
+        QTest::newRow("copy nothing") << QByteArray("copySelection") << ""
+                                      << "";
+        QTest::newRow("web, nothing") << QByteArray("searchSelectionGoogle") << ""
+                                      << "";
+        QTest::newRow("encyclopedia") << QByteArray("searchSelectionWikipedia") << " Привет мир "
+                                      << "https://de.wikipedia.org/wiki/Special:Search?search=" + cyrillic;
+        QTest::newRow("translation") << QByteArray("translateSelection") << " Привет мир "
+                                     << "https://translate.google.com/?langpair=auto%7Cauto&text=" + cyrillic;
+    }
+
+    void selectionLookUps()
+    {
+        QFETCH(QByteArray, slot);
+        QFETCH(QString, selection);
+        QFETCH(QString, result);
+        static const int id = addText("words.txt", "The lantern glowed.\nОн сказал Привет мир и ушёл.\n", "UTF-8");
+        QSharedPointer<BookContext> context = m_fixture->open(id, false);
+        QVERIFY(context);
+        connect(context->viewer()->userEvents(), &AbstractViewer::UserEvents::externalLinkClicked, this,
+            [](const QString& url) { KelUi::instance()->openLinkInSuitableApp(url); });
+        QDesktopServices::setUrlHandler("https", this, "openUrl");
+        opened.clear();
+        QGuiApplication::clipboard()->setText("before");
+        QCOMPARE(evaluate(QString("(window.find('%1') && window.getSelection().toString()) || ''").arg(selection)),
+            selection);
+        QVERIFY(QMetaObject::invokeMethod(context.data(), slot.constData()));
+        QDesktopServices::unsetUrlHandler("https");
+        const bool copy = slot == "copySelection";
+        QCOMPARE(QGuiApplication::clipboard()->text(), copy && !result.isEmpty() ? result : QString("before"));
+        QCOMPARE(opened, copy || result.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(result) });
+    }
+
     void readAnnotateAndReopen()
     {
-        ReadingFixture fixture;
-        const int id = fixture.addEpub(QStringLiteral("three.epub"), 3, 9000);
-        QSharedPointer<BookContext> context = fixture.open(id);
+        const int id = addEpub(3, 9000);
+        QSharedPointer<BookContext> context = m_fixture->open(id);
         QVERIFY(context);
-        TextViewer* viewer = fixture.viewer();
+        TextViewer* viewer = m_fixture->viewer();
         const int pageCount = context->pageCount();
-        QCOMPARE(pageCount, fixture.pageCounter()->totalPageCount());
+        QCOMPARE(pageCount, m_fixture->pageCounter()->totalPageCount());
         QVERIFY2(pageCount > 10, qPrintable(QString::number(pageCount)));
         QCOMPARE(context->currentPage(), 1);
         QCOMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
         // Progress written on page turns must not clear the favourite mark.
-        QVERIFY(fixture.books()->setData(fixture.books()->indexById(id), true, int(Enums::ToFavorite)));
+        QVERIFY(m_fixture->books()->setData(m_fixture->books()->indexById(id), true, int(Enums::ToFavorite)));
 
         // Key presses, one screen each, across the end of the first chapter.
         const int columns = context->pageParams()->columnCount();
@@ -104,7 +418,7 @@ private slots:
             QTest::keyClick(viewer, Qt::Key_Right);
             QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() > before; }, 20000));
             QVERIFY(context->currentPage() - before <= columns);
-            QVERIFY(pageAgrees(fixture, context));
+            QVERIFY(pageAgrees(*m_fixture, context));
             before = context->currentPage();
         }
         QCOMPARE(viewer->chapterPage()->currentPage(), 1);
@@ -115,12 +429,12 @@ private slots:
         // A page of the last chapter, then the search hit there, then back twice.
         context->navigateToPage(pageCount - 1);
         QVERIFY(shows(context, pageCount - 1));
-        QVERIFY(pageAgrees(fixture, context));
+        QVERIFY(pageAgrees(*m_fixture, context));
         context->search(QLatin1String(ReadingFixture::kRareWord));
         QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }));
         QCOMPARE(context->searchModel()->rowCount(), 1);
         const SearchItem hit = context->searchModel()->items().first();
-        QVERIFY(hit.link->page > fixture.pageCounter()->chapterStartPage(viewer->chapterPage()->source()));
+        QVERIFY(hit.link->page > m_fixture->pageCounter()->chapterStartPage(viewer->chapterPage()->source()));
         QCOMPARE(hit.title, QStringLiteral("Chapter 3"));
         context->navigateToPage(3);
         QVERIFY(shows(context, 3));
@@ -139,7 +453,7 @@ private slots:
         context->addBookmark();
         context->addBookmark();
         QCOMPARE(bookmarked.count(), 1);
-        const QString selected = fixture.selectOnScreen(12);
+        const QString selected = m_fixture->selectOnScreen(12);
         QVERIFY(!selected.isEmpty());
         QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Yellow));
         QCOMPARE(context->notes().size(), 1);
@@ -151,7 +465,7 @@ private slots:
         QCOMPARE(context->bookmarks().first().link->page, 3);
         const QString bookmarkSource = context->bookmarks().first().link->source;
         // Saved while the book is still open: a reader killed now keeps the note.
-        const QString stateFile = ReadingStateFile::filePath(bookDataDir(fixture.books()->bookById(id).full_path));
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(m_fixture->books()->bookById(id).full_path));
         QVERIFY(ReadingFixture::waitFor([&] {
             ReadingState saved;
             return ReadingStateFile::read(stateFile, &saved) && saved.notes.size() == 1
@@ -159,13 +473,13 @@ private slots:
         }));
 
         context.reset();
-        fixture.close();
-        const BookDto row = fixture.books()->bookById(id);
+        m_fixture->close();
+        const BookDto row = m_fixture->books()->bookById(id);
         QCOMPARE(row.notes_count, 1);
         QCOMPARE(row.max_position, 3 * 100 / pageCount);
         QCOMPARE(row.is_favorite, 1);
 
-        context = fixture.open(id);
+        context = m_fixture->open(id);
         QVERIFY(context);
         QCOMPARE(context->currentPage(), 3);
         QCOMPARE(context->bookmarks().size(), 1);
@@ -178,7 +492,7 @@ private slots:
         QCOMPARE(reread.color, NoteItem::Yellow);
         QCOMPARE(reread.link->page, 3);
         // The note is drawn again in its chapter.
-        const QVariant marks = fixture.viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
+        const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
     }
@@ -193,8 +507,6 @@ private slots:
         QTest::addColumn<int>("fontSize");
         QTest::addColumn<bool>("damaged");
         const QByteArray good("{\"FontSettings\": {\"Size\": 14}}");
-        QTest::newRow("current not JSON")
-            << QByteArray("{\"FontSettings\": {\"Size\": 31") << QByteArray() << 20 << true;
         QTest::newRow("current an array")
             << QByteArray("[{\"FontSettings\": {\"Size\": 31}}]") << QByteArray() << 20 << true;
         QTest::newRow("older folder only") << QByteArray() << good << 14 << false;
@@ -210,16 +522,15 @@ private slots:
         QFETCH(QByteArray, legacy);
         QFETCH(int, fontSize);
         QFETCH(bool, damaged);
-        ReadingFixture fixture;
-        const int id = fixture.addEpub(QStringLiteral("damaged.epub"), 2, 3000);
-        const QString bookPath = fixture.books()->bookById(id).full_path;
+        const int id = addEpub(2, 3000);
+        const QString bookPath = m_fixture->books()->bookById(id).full_path;
         const QString path = ReadingStateFile::filePath(bookDataDir(bookPath));
         const QString legacyDir = legacyBookDataDir(bookPath);
         QVERIFY(current.isEmpty() || testfiles::write(path, current));
         QVERIFY(legacy.isEmpty() || testfiles::write(ReadingStateFile::filePath(legacyDir), legacy));
-        QVERIFY(fixture.open(id, false));
-        QCOMPARE(fixture.context()->pageParams()->fontSize(), fontSize);
-        fixture.close();
+        QVERIFY(m_fixture->open(id, false));
+        QCOMPARE(m_fixture->context()->pageParams()->fontSize(), fontSize);
+        m_fixture->close();
         QCOMPARE(testfiles::read(path + QStringLiteral(".bak")), damaged ? current : QByteArray());
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
@@ -243,7 +554,6 @@ private slots:
         QTest::newRow("same book again") << "aa" << 1 << 2 << 1;
         QTest::newRow("another book") << "ab" << 1 << 2 << 1;
         QTest::newRow("none after a book") << "a0" << 0 << 1 << 1;
-        QTest::newRow("none without a book") << "0" << 0 << 0 << 0;
         QTest::newRow("watcher destroyed") << "ax" << 0 << 1 << 0;
     }
 
@@ -282,11 +592,11 @@ private slots:
     {
         QFETCH(QString, suffix);
         QFETCH(int, format);
-        ReadingFixture fixture;
-        BookDto book = fixture.books()->bookById(fixture.addEpub(QStringLiteral("refused.epub"), 1, 1000));
+        BookDto book = m_fixture->books()->bookById(addEpub(1, 1000));
         if (suffix != QLatin1String("epub")) {
+            const QString epub = book.full_path;
             book.full_path.replace(QLatin1String(".epub"), QLatin1Char('.') + suffix);
-            QVERIFY(QFile::copy(fixture.home().filePath(QStringLiteral("refused.epub")), book.full_path));
+            QVERIFY(QFile::copy(epub, book.full_path));
         }
         book.format = format;
         QWidget area;
@@ -299,7 +609,6 @@ private slots:
     {
         QTest::addColumn<QList<QPoint>>("deltas");
         QTest::addColumn<int>("screens");
-        QTest::newRow("mouse notch") << QList<QPoint> { { 0, -120 } } << 1;
         QTest::newRow("touchpad steps") << QList<QPoint> { { 0, -40 }, { 0, -50 }, { 0, -30 } } << 1;
         QTest::newRow("less than a notch") << QList<QPoint> { { 0, -40 }, { 0, -40 } } << 0;
         QTest::newRow("direction changed") << QList<QPoint> { { 0, -80 }, { 0, 40 }, { 0, -80 } } << 0;
@@ -311,17 +620,481 @@ private slots:
     {
         QFETCH(QList<QPoint>, deltas);
         QFETCH(int, screens);
-        ReadingFixture fixture;
-        QVERIFY(fixture.open(fixture.addEpub(QStringLiteral("wheel.epub"), 1, 9000), false));
-        TextViewer* viewer = fixture.viewer();
+        QVERIFY(m_fixture->open(addEpub(1, 9000), false));
+        TextViewer* viewer = m_fixture->viewer();
         for (const QPoint& delta : deltas) {
             QWheelEvent event(QPointF(400, 300), QPointF(400, 300), QPoint(), delta, Qt::NoButton, Qt::NoModifier,
                 Qt::NoScrollPhase, false);
             QApplication::sendEvent(viewer, &event);
         }
-        QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * fixture.context()->pageParams()->columnCount());
+        QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * m_fixture->context()->pageParams()->columnCount());
+    }
+
+    // A fresh book folder for the state file of each test.
+    void init()
+    {
+        m_stateDir = std::make_unique<QTemporaryDir>();
+        m_folder = m_stateDir->filePath(QStringLiteral("0123456789abcdef0123456789abcdef"));
+        QVERIFY(QDir().mkpath(m_folder));
+        m_path = ReadingStateFile::filePath(m_folder);
+        QCOMPARE(m_path, m_folder + QStringLiteral("/0123456789abcdef0123456789abcdef.settings"));
+    }
+
+    void textBookRoundTrip()
+    {
+        const ReadingState written = fullState();
+        QVERIFY(ReadingStateFile::write(m_path, written, kTxt));
+
+        const QJsonObject root = jsonOfFile(m_path);
+        QCOMPARE(root.keys(), QStringList({ "Bookmarks", "FontSettings", "Notes", "ReadingPosition", "Version" }));
+        QCOMPARE(root.value("FontSettings").toObject(),
+            QJsonObject({ { "Size", 14 }, { "FontFamily", "DejaVu Serif" }, { "LineSpacing", 150 },
+                { "Encoding", "windows-1251" } }));
+        // A text book keeps its place by source only.
+        QCOMPARE(root.value("ReadingPosition").toObject(), QJsonObject({ { "Source", written.readingSource } }));
+        // Each colour by its style and colour names, which earlier versions read.
+        QStringList colours;
+        for (const QJsonValue& item : root.value("Notes").toObject().value("Items").toArray())
+            colours << item["Style"].toString() + QLatin1Char(' ') + item["Color"].toString();
+        QCOMPARE(colours,
+            QStringList({ " #000000", "blue #aed9f1", "purple #ccb8e4", "red #f3a2a2", "yellow #f3e3a2",
+                "green #b1f3a4", "underline #000000", "purple #ccb8e4" }));
+        QCOMPARE(root.value("Notes").toObject().value("Items").toArray().at(0)["Date"].toString(),
+            QStringLiteral("1600000060000"));
+
+        ReadingState read = sentinelState();
+        QVERIFY(ReadingStateFile::read(m_path, &read));
+        QCOMPARE(read.fontSize, std::optional<int>(14));
+        QCOMPARE(read.fontFamily, QStringLiteral("DejaVu Serif"));
+        QCOMPARE(read.lineSpacing, std::optional<int>(150));
+        QCOMPARE(read.encoding, QStringLiteral("windows-1251"));
+        QCOMPARE(read.readingSource, written.readingSource);
+        QCOMPARE(read.readingPage, -1);
+
+        // Every stored field of every note and bookmark comes back; pages are worked out afresh.
+        const auto fields = [](const ReadingState& state) {
+            QList<QVariantList> items;
+            for (const NoteItem& n : state.notes)
+                items.append({ int(n.color), n.chapter, n.startPath, n.endPath, n.startOffset, n.endOffset, n.context,
+                    n.note, n.date });
+            for (const BookmarkItem& b : state.bookmarks)
+                items.append({ b.link->source, b.title, b.text, b.date });
+            return items;
+        };
+        QCOMPARE(fields(read), fields(written));
+        QVERIFY(read.bookmarks.at(0).date.isNull());
+        QCOMPARE(read.bookmarks.at(1).link->page, -1);
+        // A note's link points at the start of the marked text, the path percent-encoded so that
+        // the link holds no quote or markup.
+        QCOMPARE(read.notes.at(0).link->source,
+            QStringLiteral("Text/chapter 1.xhtml?kelpath=%2Fhtml%2Fbody%2Fp%5B1%5D%2Ftext%28%29%5B1%5D&offset=3"));
+        QCOMPARE(read.notes.at(0).link->page, -1);
+        const QString query = read.notes.last().link->source.mid(kHostileText.size());
+        QVERIFY(query.startsWith(QStringLiteral("?kelpath=")));
+        QVERIFY(!query.contains(QLatin1Char('\'')) && !query.contains(QLatin1Char('<')) && !query.contains('\n'));
+
+        // Other formats keep no encoding, a page only from 1 on, and no empty lists.
+        ReadingState image = ReadingStateFile::defaults(kOriginalFont);
+        image.encoding = QStringLiteral("koi8-r");
+        image.readingPage = 0;
+        QCOMPARE(ReadingStateFile::toJson(image, kPdf).keys(), QStringList({ "FontSettings", "Version" }));
+        image.readingPage = 37;
+        const QJsonObject imageRoot = ReadingStateFile::toJson(image, kPdf);
+        QCOMPARE(imageRoot.value("ReadingPosition").toObject(), QJsonObject({ { "Page", 37 } }));
+        QVERIFY(!imageRoot.value("FontSettings").toObject().contains("Encoding"));
+
+        // No temporary file is left beside it.
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList(QFileInfo(m_path).fileName()));
+    }
+
+    void bookmarkNeedsItsTexts_data();
+    void bookmarkNeedsItsTexts()
+    {
+        QFETCH(QString, json);
+        QFETCH(bool, ok);
+        bool read = !ok;
+        const BookmarkItem bookmark = BookmarkItem::fromJson(QJsonDocument::fromJson(json.toUtf8()).object(), &read);
+        QCOMPARE(read, ok);
+        QVERIFY(bookmark.date.isNull());
+    }
+
+    void noteFieldsFromTheFile_data();
+    void noteFieldsFromTheFile()
+    {
+        QFETCH(QByteArray, changes);
+        QFETCH(QString, result);
+        QJsonObject object = makeNote(NoteItem::Red, 4).toJson();
+        const QJsonObject changed = QJsonDocument::fromJson(changes).object();
+        for (auto it = changed.begin(); it != changed.end(); ++it) {
+            if (it.value() == QJsonValue(QStringLiteral("-")))
+                object.remove(it.key());
+            else
+                object.insert(it.key(), it.value());
+        }
+        bool ok = false;
+        const NoteItem note = NoteItem::fromJson(object, &ok);
+        const qint64 date = note.date.isNull() ? 0 : note.date.toMSecsSinceEpoch();
+        QCOMPARE(
+            ok ? QStringLiteral("%1 %2 %3").arg(int(note.color)).arg(note.startOffset).arg(date) : "refused", result);
+        if (ok) {
+            QVERIFY(note.link->source.endsWith(QStringLiteral("&offset=%1").arg(note.startOffset)));
+            QCOMPARE(note.note, changed.contains("Note") ? QString() : object["Note"].toString());
+        }
+    }
+
+    void partialAndWrongTypedFiles_data();
+    void partialAndWrongTypedFiles()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, result);
+        QVERIFY(testfiles::write(m_path, json));
+        if (result.startsWith(QLatin1Char('!')))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Book settings: ")));
+        // Any further warning for the same file is fine; the first one must be there.
+        ReadingState state = sentinelState();
+        state.encoding = QStringLiteral("stale");
+        QVERIFY(ReadingStateFile::read(m_path, &state));
+        const auto text = [](const QString& value) { return value.isEmpty() ? QStringLiteral("-") : value; };
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                     .arg(state.fontSize.value_or(0))
+                     .arg(state.lineSpacing.value_or(0))
+                     .arg(text(state.fontFamily), text(state.encoding), text(state.readingSource))
+                     .arg(state.readingPage)
+                     .arg(state.notes.size())
+                     .arg(state.bookmarks.size()),
+            result.mid(result.startsWith(QLatin1Char('!')) ? 1 : 0));
+
+        // Saved again, entries that did not read, and lists in another form, are there unchanged.
+        QVERIFY(ReadingStateFile::write(m_path, state, kEpub));
+        const QJsonObject after = jsonOfFile(m_path);
+        for (const QString& key : { QStringLiteral("Notes"), QStringLiteral("Bookmarks") }) {
+            const QJsonValue list = QJsonDocument::fromJson(json).object().value(key);
+            const QJsonValue items = list.toObject().value(QStringLiteral("Items"));
+            const QJsonArray written = after.value(key).toObject().value(QStringLiteral("Items")).toArray();
+            QVERIFY(items.isArray() ? written.size() == items.toArray().size() : after.value(key) == list);
+            for (const QJsonValue& entry : items.toArray())
+                QVERIFY2(written.contains(entry), qPrintable(key));
+        }
+    }
+
+    void refusedFiles_data();
+    void refusedFiles()
+    {
+        QFETCH(QByteArray, data);
+        QVERIFY(testfiles::write(m_path, data));
+        ReadingState state = sentinelState();
+        QVERIFY(!ReadingStateFile::read(m_path, &state));
+        verifyUntouched(state);
+    }
+
+    // Refused without reading: no file, a folder, a pipe (without blocking), and a file over
+    // the size limit (sparse, so it costs no disk space; only the log tells the size refused it).
+    void notARegularFile()
+    {
+        ReadingState state = sentinelState();
+        QVERIFY(!ReadingStateFile::read(m_path, &state));
+        QVERIFY(!ReadingStateFile::read(QString(), &state));
+        QVERIFY(QDir().mkdir(m_path));
+        QVERIFY(!ReadingStateFile::read(m_path, &state));
+        QVERIFY(QDir().rmdir(m_path));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0);
+        QVERIFY(!ReadingStateFile::read(m_path, &state));
+        QVERIFY(QFile::remove(m_path));
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("{\"FontSettings\":{}}") > 0);
+        QVERIFY(file.resize(ReadingStateFile::kMaxFileSize + 1));
+        file.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("too large")));
+        QVERIFY(!ReadingStateFile::read(m_path, &state));
+        verifyUntouched(state);
+    }
+
+    void unwritableFolder()
+    {
+        const ReadingState state = fullState();
+        // No path (a book context that never opened a book).
+        QVERIFY(!ReadingStateFile::write(QString(), state, kEpub));
+
+        // The book's folder was removed, or a file stands where the folder should be.
+        const QString gone = ReadingStateFile::filePath(m_stateDir->filePath(QStringLiteral("missing/abc")));
+        QVERIFY(!ReadingStateFile::write(gone, state, kEpub));
+        QVERIFY(testfiles::write(m_stateDir->filePath(QStringLiteral("plainfile")), "x"));
+        QVERIFY(!ReadingStateFile::write(
+            m_stateDir->filePath(QStringLiteral("plainfile/plainfile.settings")), state, kEpub));
+
+        // A folder without write permission keeps the file it has. Permissions do not bind root.
+        if (::geteuid() == 0)
+            return;
+        QVERIFY(ReadingStateFile::write(m_path, ReadingStateFile::defaults(kOriginalFont), kEpub));
+        const QByteArray before = QJsonDocument(jsonOfFile(m_path)).toJson();
+        QVERIFY(QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::ExeOwner));
+        const bool written = ReadingStateFile::write(m_path, state, kEpub);
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(!written);
+        QCOMPARE(QJsonDocument(jsonOfFile(m_path)).toJson(), before);
+    }
+
+    void notesModelSetData()
+    {
+        NotesModel model;
+        QAbstractItemModelTester tester(&model);
+        const QList<NoteItem> notes = fullState().notes;
+        for (const NoteItem& note : notes)
+            model.addNote(note);
+
+        // Only title, colour, comment and chapter move into the stored note.
+        NoteItem edited = notes.at(2);
+        edited.title = QStringLiteral("Loomings");
+        edited.color = NoteItem::Green;
+        edited.note = QStringLiteral("changed comment");
+        edited.chapter = QStringLiteral("Text/other.xhtml");
+        edited.context = QStringLiteral("not taken");
+        edited.startOffset = 99;
+        edited.id = QStringLiteral("not taken either");
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(model.setData(model.index(2, 0), QVariant::fromValue(edited), Qt::EditRole));
+        QCOMPARE(changed.count(), 1);
+        const NoteItem stored = model.index(2, 0).data(Qt::UserRole).value<NoteItem>();
+        QCOMPARE(QVariantList({ stored.title, stored.color, stored.note, stored.chapter, stored.context,
+                     stored.startOffset, stored.id }),
+            QVariantList({ "Loomings", NoteItem::Green, "changed comment", "Text/other.xhtml", notes.at(2).context,
+                notes.at(2).startOffset, notes.at(2).id }));
+
+        // A value that holds no note is refused and leaves the note as it was.
+        changed.clear();
+        const QString colour = model.index(3, NotesModel::ColorColumn).data().toString();
+        QCOMPARE(colour, QStringLiteral("red"));
+        QVERIFY(!model.setData(model.index(3, 0), QStringLiteral("text"), Qt::DisplayRole));
+        QCOMPARE(model.index(3, NotesModel::ColorColumn).data().toString(), colour);
+        QVERIFY(!model.setData(QModelIndex(), QVariant::fromValue(edited)));
+        QCOMPARE(changed.count(), 0);
+
+        // updateNote finds the row by id; an unknown note changes nothing.
+        NoteItem recoloured = notes.at(5);
+        recoloured.color = NoteItem::Underline;
+        model.updateNote(recoloured);
+        model.updateNote(NoteItem());
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(model.index(5, NotesModel::ColorColumn).data().toString(), QStringLiteral("underline"));
+
+        model.removeNote(notes.at(0).id);
+        QCOMPARE(model.rowCount(), notes.size() - 1);
+        QCOMPARE(model.findIndexById(notes.at(6).id).row(), 5);
+    }
+
+    void notesFilter_data()
+    {
+        const QList<NoteItem> notes = fullState().notes;
+        QTest::addColumn<int>("color");
+        QTest::addColumn<QString>("fixed"); // set as a fixed string
+        QTest::addColumn<QString>("expression"); // set as a regular expression
+        QTest::addColumn<QList<int>>("shown"); // rows of the source
+        QTest::newRow("purple only") << int(NoteItem::Purple) << QString() << QString() << QList<int> { 2, 7 };
+        QTest::newRow("comment") << 0 << "comment 5" << QString() << QList<int> { 4 };
+        QTest::newRow("page label") << 0 << formatPageNumber(30) << QString() << QList<int> { 2 };
+        QTest::newRow("date text") << 0 << formatDateTime(notes.at(4).date) << QString() << QList<int> { 4 };
+        QTest::newRow("expression and colour")
+            << int(NoteItem::Blue) << QString() << "^marked text [12]$" << QList<int> { 1 };
+        // A text in the marked text and in the comment of the same note: one row.
+        QTest::newRow("matches several fields once") << 0 << "t 1" << QString() << QList<int> { 0 };
+    }
+
+    void notesFilter()
+    {
+        QFETCH(int, color);
+        QFETCH(QString, fixed);
+        QFETCH(QString, expression);
+        QFETCH(QList<int>, shown);
+        NotesModel notes;
+        NotesSortFilterModel filter;
+        QAbstractItemModelTester tester(&filter);
+        filter.setSourceModel(&notes);
+        const QList<NoteItem> items = fullState().notes;
+        for (const NoteItem& note : items)
+            notes.addNote(note);
+        QVERIFY(!filter.isFilterActive());
+
+        filter.setColorFilter(color);
+        if (!fixed.isEmpty())
+            filter.setFilterFixedString(fixed);
+        if (!expression.isEmpty())
+            filter.setFilterRegularExpression(expression);
+        QCOMPARE(filter.isFilterActive(), color != 0 || !fixed.isEmpty() || !expression.isEmpty());
+        QList<int> rows;
+        for (int row = 0; row < filter.rowCount(); ++row)
+            rows.append(filter.mapToSource(filter.index(row, 0)).row());
+        QCOMPARE(rows, shown);
+
+        // Clearing both shows everything again.
+        filter.setColorFilter(0);
+        filter.setFilterFixedString(QString());
+        filter.setFilterRegularExpression(QString());
+        QVERIFY(!filter.isFilterActive());
+        QCOMPARE(filter.rowCount(), items.size());
+    }
+
+    void searchHits()
+    {
+        BookSearchModel model;
+        QAbstractItemModelTester tester(&model);
+        QList<SearchItem> hits;
+        for (int page : { 4, 4, 19, 230 }) {
+            SearchItem hit;
+            hit.link->source = QStringLiteral("Text/ch2.xhtml?kelpath=p");
+            hit.link->page = page;
+            hit.text = QStringLiteral("... the white whale on page %1 ...").arg(page);
+            hits.append(hit);
+        }
+        model.setSearchItems(hits);
+        QCOMPARE(displayColumn(model, 0), QStringList({ "4", "4", "19", "230" }));
+        QCOMPARE(model.index(2, 0).data(Qt::UserRole).value<SearchItem>().text, hits.at(2).text);
+
+        // Pages written later into the shared links are reported for the whole list at once.
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        hits.at(3).link->page = 231;
+        model.updatePages();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex(), model.index(0, 0));
+        QCOMPARE(changed.first().at(1).toModelIndex(), model.index(3, 0));
+        QCOMPARE(model.index(3, 0).data().toInt(), 231);
+
+        model.setSearchItems({});
+        changed.clear();
+        model.updatePages();
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void tocUpdatePages()
+    {
+        const QList<TocPoint> toc = { tocPoint("Cover"),
+            tocPoint("Part One",
+                { tocPoint("Loomings"), tocPoint("The Carpet-Bag", { tocPoint("Section 1"), tocPoint("Section 2") }),
+                    tocPoint("The Spouter-Inn") }),
+            tocPoint("Part Two", { tocPoint("The Counterpane") }) };
+        TocModel model;
+        QAbstractItemModelTester tester(&model);
+        model.setToc(toc);
+
+        // The pagination writes pages into the shared links; the model then reports them.
+        for (const BookLinkPtr& link : tocLinks(toc))
+            link->page = 7;
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.updatePages();
+        // The top level and each entry with children: Part One, The Carpet-Bag, Part Two.
+        QCOMPARE(changed.count(), 4);
+        QCOMPARE(changed.first().at(0).toModelIndex(), model.index(0, 0));
+        QCOMPARE(changed.first().at(1).toModelIndex(), model.index(2, 0));
+        QCOMPARE(model.index(1, 1, model.index(1, 0, model.index(1, 0))).data().toInt(), 7);
     }
 };
 
-QTEST_MAIN(TestBookContext)
+// Tables of JSON texts are defined out of the class: moc does not read raw strings.
+void TestBookContext::bookmarkNeedsItsTexts_data()
+{
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("complete") << R"({"Source":"a","Title":"","Text":""})" << true;
+    QTest::newRow("number source") << R"({"Source":5,"Title":"t","Text":"x"})" << false;
+    QTest::newRow("null text") << R"({"Source":"a","Title":"t","Text":null})" << false;
+    QTest::newRow("array title") << R"({"Source":"a","Title":["t"],"Text":"x"})" << false;
+    QTest::newRow("date of the wrong type") << R"({"Source":"a","Title":"t","Text":"x","Date":{}})" << true;
+}
+
+void TestBookContext::noteFieldsFromTheFile_data()
+{
+    // Changes to a stored red note (start offset 12, date 1600000240000): keys set to "-" are
+    // removed. The result: "colour offset date" (date 0 when null), or "refused".
+    QTest::addColumn<QByteArray>("changes");
+    QTest::addColumn<QString>("result");
+    const auto row = [](const char* tag, const char* changes, const char* result) {
+        QTest::newRow(tag) << QByteArray(changes) << QString::fromLatin1(result);
+    };
+    row("as written", "{}", "3 12 1600000240000");
+    row("style ignores case", R"({"Style":"BLUE","Color":"-"})", "1 12 1600000240000");
+    row("style wins over colour", R"({"Style":"Yellow","Color":"#aed9f1"})", "4 12 1600000240000");
+    row("unknown style", R"({"Style":"magenta","Color":"#aed9f1"})", "0 12 1600000240000");
+    row("colour alone", R"({"Style":"-","Color":"#ccb8e4"})", "2 12 1600000240000");
+    row("colour compares exactly", R"({"Style":"-","Color":"#AED9F1"})", "0 12 1600000240000");
+    row("style not a string", R"({"Style":3,"Color":"#f3a2a2"})", "3 12 1600000240000");
+    row("colour not a string", R"({"Style":"-","Color":1})", "refused");
+    row("neither style nor colour", R"({"Style":"-","Color":"-"})", "refused");
+    row("no chapter", R"({"Chapter":"-"})", "refused");
+    row("empty chapter", R"({"Chapter":""})", "3 12 1600000240000");
+    row("no start path", R"({"StartPath":"-"})", "refused");
+    row("empty end path", R"({"EndPath":""})", "refused");
+    row("end path an object", R"({"EndPath":{}})", "refused");
+    row("no start offset", R"({"StartOffset":"-"})", "refused");
+    row("no end offset", R"({"EndOffset":"-"})", "refused");
+    row("no context, comment a number", R"({"Context":"-","Note":7})", "3 12 1600000240000");
+    row("date as a number", R"({"Date":1684315812345,"StartOffset":-3})", "3 -3 1684315812345");
+    row("date beyond any calendar", R"({"Date":"9223372036854775807","StartOffset":1e300})", "3 0 0");
+    row("date overflowing", R"({"Date":"99999999999999999999","StartOffset":-1e10})", "3 0 0");
+    row("offset as text", R"({"StartOffset":"12"})", "3 0 1600000240000");
+    row("largest offset", R"({"StartOffset":2147483647})", "3 2147483647 1600000240000");
+}
+
+void TestBookContext::partialAndWrongTypedFiles_data()
+{
+    // What reads back: "size spacing family encoding source page notes bookmarks", a size or
+    // spacing of 0 when none is given (the page keeps its own); "!" in front when a warning is due.
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("result");
+    const auto row = [](const char* tag, const QByteArray& json, const QByteArray& result) {
+        QTest::newRow(tag) << json << QString::fromUtf8(result);
+    };
+    const QByteArray note = QJsonDocument(makeNote(NoteItem::Red, 4).toJson()).toJson(QJsonDocument::Compact);
+    const QByteArray bookmark = QJsonDocument(makeBookmark(3).toJson()).toJson(QJsonDocument::Compact);
+    const QByteArray defaults = "20 110 Original font - - -1 0 0";
+    const QByteArray warnsWithDefaults = "!" + defaults;
+
+    row("empty object: defaults", "{}", defaults);
+    row("family and encoding", R"({"FontSettings":{"FontFamily":"Serif","Encoding":"cp1251"}})",
+        "0 0 Serif cp1251 - -1 0 0");
+    row("page 0", R"({"ReadingPosition":{"Page":0}})", defaults);
+    row("page and source", R"({"ReadingPosition":{"Page":7,"Source":"a.html"}})",
+        "20 110 Original font - a.html 7 0 0");
+    row("font settings a string", R"({"FontSettings":"big"})", warnsWithDefaults);
+    row("size a string", R"({"FontSettings":{"Size":"14","LineSpacing":1.5}})", warnsWithDefaults);
+    row("size out of int range", R"({"FontSettings":{"Size":1e300,"LineSpacing":-1e12}})", warnsWithDefaults);
+    row("family a number", R"({"FontSettings":{"FontFamily":5,"Encoding":[]}})", "!0 0 Original font - - -1 0 0");
+    row("position an array", R"({"ReadingPosition":["a.html"]})", warnsWithDefaults);
+    row("position of wrong types", R"({"ReadingPosition":{"Source":3,"Page":"9"}})", warnsWithDefaults);
+    row("notes an array", R"({"Notes":[)" + note + "]}", warnsWithDefaults);
+    row("items an object", R"({"Notes":{"Items":{}},"Bookmarks":{"Items":"x"}})", warnsWithDefaults);
+    row("good and bad items",
+        R"({"Notes":{"Items":[)" + note + R"(,5,{},null,)" + note + R"(],"Version":"x"},)" + R"("Bookmarks":{"Items":[)"
+            + bookmark + R"(,{"Source":1},[]]}})",
+        "!20 110 Original font - - -1 2 1");
+}
+
+void TestBookContext::refusedFiles_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("array") << QByteArray(R"([{"FontSettings":{}}])");
+    QTest::newRow("bad UTF-8 in a string") << QByteArray("{\"FontSettings\":{\"FontFamily\":\"\xc3\x28\"}}");
+    QTest::newRow("nested past any limit")
+        << (QByteArray(R"({"Notes":)") + QByteArray(200000, '[') + QByteArray(200000, ']') + "}");
+    // Cut short of its end, as a crash while writing in place would leave it.
+    const QByteArray whole = QJsonDocument(ReadingStateFile::toJson(fullState(), kTxt)).toJson();
+    QTest::newRow("cut in the middle") << whole.left(whole.size() / 2);
+    QTest::newRow("cut before the closing brace") << whole.left(whole.size() - 3);
+}
+
+// The look-up addresses are application settings; the encyclopedia's follows the system's
+// interface language, which Qt reads once.
+int main(int argc, char** argv)
+{
+    qputenv("LANGUAGE", "de_DE");
+    TempHome home;
+    KelApplication app(QUuid::createUuid().toString(), argc, argv);
+    SettingsProvider settings(KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    app.setSettings(&settings);
+    TestBookContext test;
+    const int result = QTest::qExec(&test, argc, argv);
+    app.setSettings(nullptr);
+    return result;
+}
+
 #include "tst_bookcontext.moc"

@@ -278,7 +278,6 @@ private slots:
     {
         QTest::addColumn<int>("columns");
         QTest::addColumn<int>("switchEvery");
-        QTest::newRow("single") << 1 << 0;
         QTest::newRow("spread") << 2 << 0;
         QTest::newRow("column switches") << 1 << 7;
     }
@@ -336,7 +335,6 @@ private slots:
         QTest::newRow("previous spread") << keys(Qt::Key_PageUp) << 2 << 8 << -1 << 0.0;
         QTest::newRow("start") << keys(Qt::Key_Home) << 1 << 1 << -1 << 0.0;
         QTest::newRow("end") << keys(Qt::Key_End) << 1 << 200 << -1 << 0.0;
-        QTest::newRow("unbound key") << keys(Qt::Key_Q) << 1 << 10 << -1 << 0.0;
         QTest::newRow("zoom in") << zoom(Z::Initial, -1, keys(Qt::Key_Plus)) << 1 << 10 << 115 << 1.15;
         QTest::newRow("zoom out") << zoom(Z::Initial, -1, keys(Qt::Key_Minus)) << 1 << 10 << 87 << 0.87;
         QTest::newRow("initial pdf") << zoom(Z::Value, 300, keys(Qt::Key_0, Qt::ShiftModifier), 2) << 1 << 10 << 100
@@ -347,7 +345,6 @@ private slots:
         QTest::newRow("value high pdf") << zoom(Z::Value, 5000, {}, 2) << 1 << 10 << 1000 << 5.0;
         QTest::newRow("wheel down") << wheel({ 0, -120 }) << 2 << 12 << -1 << 0.0;
         QTest::newRow("touchpad up") << wheel({ 0, 30 }, 5) << 1 << 9 << -1 << 0.0;
-        QTest::newRow("horizontal wheel") << wheel({ -240, 0 }) << 1 << 10 << -1 << 0.0;
         QTest::newRow("ctrl wheel") << zoom(Z::Initial, -1, wheel({ 0, 60 }, 2, Qt::ControlModifier)) << 1 << 10 << 115
                                     << 0.0;
         QTest::newRow("click left") << click(100) << 2 << 8 << -1 << 0.0;

@@ -1,6 +1,7 @@
 #include "enginepage.h"
 
 #include "jsengine/jsengine.h"
+#include "noteitem.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -55,34 +56,25 @@ int EnginePage::open(const QString& filePath, const PageFormat& format)
     return applyPageFormat(format).value(QStringLiteral("pageCount")).toInt();
 }
 
+ViewerColors EnginePage::dayColors()
+{
+    ViewerColors colors;
+    colors.background = Qt::white;
+    colors.text = Qt::black;
+    for (int i = NoteItem::Blue; i <= NoteItem::Green; ++i)
+        colors.noteColors.insert(i, NoteItem::styleColor(i));
+    return colors;
+}
+
 QString EnginePage::pageFormatScript(const PageFormat& f)
 {
-    // The colour script, the text-style script and the page-dimension call, as the page
-    // parameters build them (white page, black text, the note colours of the note styles).
-    QString script
-        = QStringLiteral("replaceOrAddStyle('body_style_1', 'body{ background-color: %2 !important; color: %3}');")
-              .arg(QStringLiteral("#ffffff"), QStringLiteral("#000000"));
-    script += QStringLiteral(
-        "replaceOrAddStyle('note_red_style', 'span.rednote{ background-color: %1; }');"
-        "replaceOrAddStyle('note_blue_style', 'span.bluenote{ background-color: %2; }');"
-        "replaceOrAddStyle('note_purple_style', 'span.purplenote{ background-color: %3; }');"
-        "replaceOrAddStyle('note_yellow_style', 'span.yellownote{ background-color: %4; }');"
-        "replaceOrAddStyle('note_green_style', 'span.greennote{ background-color: %5; }');"
-        "replaceOrAddStyle('note_underline_style', 'span.underlinenote{ text-decoration: underline; }');")
-                  .arg(QStringLiteral("#f3a2a2"), QStringLiteral("#aed9f1"), QStringLiteral("#ccb8e4"),
-                      QStringLiteral("#f3e3a2"), QStringLiteral("#b1f3a4"));
-    script += QStringLiteral("replaceOrAddStyle('body_style_2', 'body{ text-align: %1 !important; }');")
-                  .arg(QStringLiteral("justify"));
-    script += QStringLiteral("replaceOrAddStyle('linespacing_style', 'p{ line-height: %1% !important; }');")
-                  .arg(f.lineSpacing);
-    script += QStringLiteral("replaceOrAddStyle('speech_style', 'span.speechActive{ background-color: #f3e3a2;  }');");
-    script += QStringLiteral("setPageDim(%5,%3, %1, %2, %4);")
-                  .arg(f.width)
-                  .arg(f.height)
-                  .arg(f.gap)
-                  .arg(f.margin)
-                  .arg(f.columnCount);
-    return script;
+    BookPageParams params;
+    params.setPageColors(dayColors());
+    params.setColumnCount(f.columnCount);
+    params.setWidth(f.width);
+    params.setHeight(f.height);
+    params.setLineSpacing(f.lineSpacing);
+    return params.pageFormatScript();
 }
 
 QVariantMap EnginePage::applyPageFormat(const PageFormat& format)

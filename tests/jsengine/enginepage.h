@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bookpageparams.h"
+
 #include <QStringList>
 #include <QVariant>
 #include <QWebPage>
@@ -10,8 +12,6 @@ struct PageFormat {
     int columnCount = 1;
     int width = 800;
     int height = 600;
-    int gap = 60;
-    int margin = 20;
     int fontSize = 20;
     int lineSpacing = 110;
 
@@ -43,10 +43,12 @@ public:
     QVariant injectEngine(const QString& uid = QStringLiteral("0123456789abcdef0123456789abcdef"));
     // Load, engine and first layout in one: the page count, or -1 when the chapter did not load.
     int open(const QString& filePath, const PageFormat& format = PageFormat());
-    // The reader's layout step: viewport and default font size, then the colour script, the
-    // text-style script and the page-dimension call in one evaluation. Returns its result.
+    // The reader's layout step: viewport and default font size, then the page parameters'
+    // script in one evaluation. Returns its result.
     QVariantMap applyPageFormat(const PageFormat& format);
     static QString pageFormatScript(const PageFormat& format);
+    // White page, black text, the note styles' colours.
+    static ViewerColors dayColors();
 
     // Integer results: the number, or kNoNumber for anything that is not one.
     static constexpr int kNoNumber = -1000000;

@@ -1,27 +1,39 @@
-// The reading core: the viewers' mouse recogniser, the page parameters and the chapter page,
-// the latter on a generated chapter loaded and laid out as the text viewer does it and driven
-// through the reading engine, with hostile text in every call.
+// The reading core, driven as the reader drives it and with hostile text in every call: the
+// viewers' mouse recogniser, the page parameters, the chapter page and the reading engine on
+// generated chapters in real web pages, and page counting by the client, with hand-made replies
+// and with its helper program, whose numbers must be the engine's.
 
 #include "abstractviewer.h"
 #include "bookpageparams.h"
 #include "chapterbuilder.h"
+#include "dataexchangesvc.h"
 #include "enginepage.h"
 #include "jsengine/jsengine.h"
+#include "pagecountprotocol.h"
 #include "temphome.h"
 #include "testfiles.h"
+#include "testpaths.h"
 #include "textbookchapter.h"
 #include "textrows.h"
 
 #include <QApplication>
+#include <QDataStream>
 #include <QElapsedTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QUuid>
 #include <QWebFrame>
 #include <QWebSettings>
+#include <QtEndian>
 #include <QtTest>
+
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -95,21 +107,15 @@ int siblingIndex(TextBookChapter& page, const QString& elementId)
             .arg(jsengine::escaped(elementId)));
 }
 
-// The class and box of each span of a note's mark; null without a mark.
+// The box and class of each span of a note's mark; null without a mark.
 QVariant markBoxes(TextBookChapter& page, const QString& noteId)
 {
-    return engine(page,
-        QStringLiteral("(function () { var m = document.getElementById('kelnote_' + '%1'); if (!m) return null;"
-                       " var out = []; for (var i = 0; i < m.childNodes.length; ++i) {"
-                       " var r = m.childNodes[i].getBoundingClientRect(); out.push([m.childNodes[i].className,"
-                       " Math.round(r.left), Math.round(r.top), Math.round(r.width), Math.round(r.height)]); }"
-                       " return out; })()")
-            .arg(jsengine::escaped(noteId)));
+    return engine(page, QStringLiteral("testMarkRects('%1')").arg(jsengine::escaped(noteId)));
 }
 
 QString markClass(TextBookChapter& page, const QString& noteId)
 {
-    return markBoxes(page, noteId).toList().value(0).toList().value(0).toString();
+    return markBoxes(page, noteId).toList().value(0).toList().value(4).toString();
 }
 
 QList<QVariantList> signalArguments(const QSignalSpy& spy) { return spy; }
@@ -120,24 +126,368 @@ bool pwned(TextBookChapter& page) { return engineText(page, QStringLiteral("type
 QString selectText(TextBookChapter& page, const QString& elementId, int start, int end)
 {
     return engineText(page,
-        QStringLiteral(
-            "(function () { var t = document.getElementById('%1').firstChild; var r = document.createRange();"
-            " r.setStart(t, %2); r.setEnd(t, %3); var s = window.getSelection(); s.removeAllRanges();"
-            " s.addRange(r); return r.toString(); })()")
+        QStringLiteral("(function (t) { return testSelect(t, %2, t, %3); })(document.getElementById('%1').firstChild)")
             .arg(jsengine::escaped(elementId))
             .arg(start)
             .arg(end));
 }
 
-// The day look: white page, black text, the note colours of the note styles.
-ViewerColors dayColors()
+using jsengine::ResultKind;
+
+ResultKind kindOf(EnginePage& page, const QString& script) { return jsengine::resultKind(page.evaluate(script)); }
+
+// Where a position's character is, measured by the test itself: the page of the character,
+// the page of the nearest non-blank character before it (0 when there is none) and the
+// character. Only the path lookup is the engine's.
+struct CharInfo {
+    int page = -1;
+    int previousPage = -1;
+    QString character;
+};
+
+CharInfo charInfo(EnginePage& page, const QString& position)
 {
-    ViewerColors colors;
-    colors.background = Qt::white;
-    colors.text = Qt::black;
-    for (int i = NoteItem::Blue; i <= NoteItem::Green; ++i)
-        colors.noteColors.insert(i, NoteItem::styleColor(i));
-    return colors;
+    const QString script = QStringLiteral(R"((function (text) {
+        var m = /&offset=(\d+)$/.exec(text);
+        var offset = m ? parseInt(m[1], 10) : 0;
+        var element = getElementByXpath(m ? text.substring(0, m.index) : text);
+        if (!element)
+            return null;
+        var columns = document.getElementById('%1');
+        var left = columns.getBoundingClientRect().left;
+        var all = [];
+        var walker = document.createTreeWalker(columns, NodeFilter.SHOW_TEXT, null, false);
+        for (var n = walker.nextNode(); n; n = walker.nextNode())
+            all.push(n);
+        var node = null;
+        walker = document.createTreeWalker(element, NodeFilter.SHOW_TEXT, null, false);
+        for (var t = walker.nextNode(); t; t = walker.nextNode()) {
+            if (offset < t.data.length) { node = t; break; }
+            offset -= t.data.length;
+        }
+        if (!node) {
+            var r0 = element.getBoundingClientRect();
+            return [Math.floor((r0.left - left) / %2) + 1, 0, ''];
+        }
+        function pageOf(n, i) {
+            var range = document.createRange();
+            range.setStart(n, i);
+            range.setEnd(n, i + 1);
+            var rects = range.getClientRects();
+            for (var k = 0; k < rects.length; ++k)
+                if (rects[k].height > 0)
+                    return Math.floor((rects[k].left - left) / %2) + 1;
+            return -1;
+        }
+        var previous = 0;
+        var index = all.indexOf(node);
+        var from = offset - 1;
+        for (var j = index; j >= 0 && !previous; --j, from = j >= 0 ? all[j].data.length - 1 : 0) {
+            for (var i = from; i >= 0; --i) {
+                if (/\S/.test(all[j].data.charAt(i))) {
+                    var p = pageOf(all[j], i);
+                    if (p > 0) { previous = p; break; }
+                }
+            }
+        }
+        return [pageOf(node, offset), previous, node.data.charAt(offset)];
+    })('%3'))")
+                               .arg(page.uid() + "1")
+                               .arg(double(page.format().width) / page.format().columnCount)
+                               .arg(jsengine::escaped(position));
+    const QVariantList list = page.evaluate(script).toList();
+    CharInfo info;
+    if (list.size() == 3) {
+        info.page = list[0].toInt();
+        info.previousPage = list[1].toInt();
+        info.character = list[2].toString();
+    }
+    return info;
+}
+
+QString kelpathLink(const QString& position)
+{
+    return QStringLiteral("kelpath=") + QString::fromLatin1(QUrl::toPercentEncoding(position));
+}
+
+// Line boxes of the text inside a range, worked out by the test, the boxes of a note's mark
+// spans (both as [left, top, width, height], the latter with the span's class), and a selection
+// made by the test.
+const char* const kNoteHelpers = R"(
+function testTextRects(range) {
+    var out = [];
+    var root = range.commonAncestorContainer;
+    if (root.nodeType === 3)
+        root = root.parentNode;
+    var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT, null, false);
+    for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+        if (!range.intersectsNode(n))
+            continue;
+        var s = n === range.startContainer ? range.startOffset : 0;
+        var e = n === range.endContainer ? range.endOffset : n.data.length;
+        if (s >= e)
+            continue;
+        var r = document.createRange();
+        r.setStart(n, s);
+        r.setEnd(n, e);
+        var rects = r.getClientRects();
+        for (var i = 0; i < rects.length; ++i)
+            if (rects[i].width > 0 && rects[i].height > 0)
+                out.push([rects[i].left, rects[i].top, rects[i].width, rects[i].height]);
+    }
+    return out;
+}
+function testMarkRects(id) {
+    var mark = document.getElementById('kelnote_' + id);
+    if (!mark)
+        return null;
+    var out = [];
+    for (var i = 0; i < mark.childNodes.length; ++i) {
+        var r = mark.childNodes[i].getBoundingClientRect();
+        out.push([r.left, r.top, r.width, r.height, mark.childNodes[i].className]);
+    }
+    return out;
+}
+function testSelect(startNode, startOffset, endNode, endOffset) {
+    var range = document.createRange();
+    range.setStart(startNode, startOffset);
+    range.setEnd(endNode, endOffset);
+    var selection = window.getSelection();
+    selection.removeAllRanges();
+    selection.addRange(range);
+    return range.toString();
+}
+)";
+
+bool sameRects(const QVariant& actual, const QVariant& expected)
+{
+    const QVariantList a = actual.toList();
+    const QVariantList e = expected.toList();
+    if (a.isEmpty() || a.size() != e.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        for (int k = 0; k < 4; ++k) {
+            if (qAbs(a[i].toList().value(k).toDouble() - e[i].toList().value(k).toDouble()) > 0.5)
+                return false;
+        }
+    }
+    return true;
+}
+
+// All non-blank text of the column container, as the test reads it.
+QString allText(EnginePage& page)
+{
+    return page.evaluateString(QStringLiteral(
+        "var w = document.createTreeWalker(document.getElementById('%1'), NodeFilter.SHOW_TEXT, null, false),"
+        " t = ''; for (var n = w.nextNode(); n; n = w.nextNode()) if (/\\S/.test(n.data)) t += n.data; t")
+                                   .arg(page.uid() + "1"));
+}
+
+// One turn of the reader's read-aloud loop: the chunk it would speak, or an empty text at the
+// end of the chapter.
+QString nextSpokenChunk(EnginePage& page, int* turnedTo)
+{
+    for (;;) {
+        page.evaluate(QStringLiteral("pushSpeechElement()"));
+        const int p = page.evaluateInt(QStringLiteral("ensureVisibleLastSpeechElement()"));
+        if (p > 0 && turnedTo)
+            *turnedTo = p;
+        const QVariant text = page.evaluate(QStringLiteral("getTTSText()"));
+        if (!text.toString().isEmpty())
+            return text.toString();
+        if (page.evaluate(QStringLiteral("endOfTextStream()")).toBool())
+            return QString();
+    }
+}
+
+constexpr int kReplyTimeoutMs = 120000;
+const char kWord[] = "zebrafish";
+
+QString helperPath() { return testpaths::binDir() + QStringLiteral("/zuvezedoda"); }
+
+// The client; replies can be handed to it directly.
+class Client : public DataExchangeSvc {
+public:
+    explicit Client(const QString& helper = helperPath())
+        : DataExchangeSvc(helper, nullptr)
+    {
+    }
+    using DataExchangeSvc::helperProcessId;
+    using DataExchangeSvc::onDataReceived;
+};
+
+struct Hit {
+    QString link;
+    QString text;
+    qint32 page;
+};
+
+struct Chapter {
+    QString source;
+    qint32 pageCount;
+    qint32 startPage;
+    QList<Hit> hits;
+};
+
+// A message written field by field in the documented form, independently of the client's writer.
+class Writer {
+public:
+    explicit Writer(qint32 type = 2) { out << type; }
+
+    Writer& chapters(const QList<Chapter>& list)
+    {
+        out << qint32(list.size());
+        for (const Chapter& c : list) {
+            out << c.source << QUrl::fromLocalFile(QStringLiteral("/books/") + c.source) << c.pageCount << c.startPage
+                << qint32(c.hits.size());
+            for (const Hit& h : c.hits)
+                out << h.link << h.text << h.page;
+        }
+        return *this;
+    }
+    Writer& tail(const QHash<QString, qint32>& links)
+    {
+        out << QStringLiteral("query") << qint32(22) << QStringLiteral("failed") << QString() << links;
+        return *this;
+    }
+    template <typename... T> Writer& values(const T&... v)
+    {
+        (out << ... << v);
+        return *this;
+    }
+    Writer& raw(const QByteArray& bytes)
+    {
+        out.writeRawData(bytes.constData(), bytes.size());
+        return *this;
+    }
+
+    QByteArray bytes;
+    QDataStream out { &bytes, QIODevice::WriteOnly };
+};
+
+const QList<Chapter> kThreeChapters = {
+    { QStringLiteral("Text/one.xhtml"), 10, 0,
+        { { QStringLiteral("Text/one.xhtml?kelpath=%2Fhtml%5B1%5D&offset=3"), QStringLiteral("First hit."), 4 },
+            { QStringLiteral("Text/one.xhtml?kelpath=%2Fhtml%5B1%5D&offset=9"), QStringLiteral("Second hit."), 9 } } },
+    { QStringLiteral("Text/two.xhtml"), 5, 10, {} },
+    { QStringLiteral("Text/three.xhtml"), 7, 15,
+        { { QStringLiteral("Text/three.xhtml?kelpath=%2Fp&offset=0"), QStringLiteral("Third hit."), 20 } } },
+};
+
+QByteArray goodReply()
+{
+    return Writer()
+        .chapters(kThreeChapters)
+        .tail({ { QStringLiteral("Text/two.xhtml#a"), 12 }, { QStringLiteral("Text/three.xhtml"), 16 } })
+        .bytes;
+}
+
+void checkEmpty(const DataExchangeSvc& client)
+{
+    QCOMPARE(client.totalPageCount(), -1);
+    QCOMPARE(client.chapterStartPage(QStringLiteral("Text/one.xhtml")), -1);
+    QCOMPARE(client.chapterPageCount(QStringLiteral("Text/one.xhtml")), -1);
+    QVERIFY(client.searchHits().isEmpty());
+}
+
+QByteArray frame(const QByteArray& payload)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian<qint32>(payload.size(), bytes.data());
+    return bytes + payload;
+}
+
+// One helper process connected to a server of the test.
+class Helper {
+public:
+    explicit Helper(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        const QString name = QUuid::createUuid().toString(QUuid::Id128);
+        m_server.listen(name);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(helperPath(), { name });
+        m_process.waitForStarted(10000);
+        if (m_server.waitForNewConnection(20000))
+            socket = m_server.nextPendingConnection();
+    }
+    ~Helper()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    void sendRaw(const QByteArray& bytes)
+    {
+        socket->write(bytes);
+        socket->waitForBytesWritten(5000);
+    }
+    void send(const QByteArray& message) { sendRaw(frame(message)); }
+
+    // The pagination result of the next whole frame; a result numbered -1000 after the time-out.
+    PaginationResult receive(int timeoutMs = 60000)
+    {
+        PaginationResult result;
+        result.number = -1000;
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            if (socket->bytesAvailable() >= 4) {
+                char header[4];
+                socket->peek(header, 4);
+                const qint32 length = qFromLittleEndian<qint32>(header);
+                if (socket->bytesAvailable() >= 4 + length) {
+                    socket->read(4);
+                    QDataStream in(socket->read(length));
+                    qint32 type = -1;
+                    in >> type;
+                    if (type == pagecount::Pagination)
+                        pagecount::readResult(in, &result);
+                    return result;
+                }
+            }
+            if (deadline.hasExpired() || !socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                return result;
+        }
+    }
+
+    // Ends within the time with this exit code.
+    bool endsWith(int code, int timeoutMs = 15000)
+    {
+        return m_process.waitForFinished(timeoutMs) && m_process.exitStatus() == QProcess::NormalExit
+            && m_process.exitCode() == code;
+    }
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+    QLocalSocket* socket = nullptr;
+
+private:
+    QLocalServer m_server;
+    QProcess m_process;
+};
+
+PaginationRequest request(const PageFormat& format)
+{
+    PaginationRequest r;
+    r.pageFormatScript = EnginePage::pageFormatScript(format);
+    r.fontSize = format.fontSize;
+    return r;
+}
+
+PageFormat ofWidth(int width)
+{
+    PageFormat format;
+    format.width = width;
+    return format;
+}
+
+ChapterPageInfo chapterInfo(const QString& source, const QString& path)
+{
+    ChapterPageInfo info;
+    info.source = source;
+    info.fileUrl = path.contains(QLatin1String("://")) ? QUrl(path) : QUrl::fromLocalFile(path);
+    return info;
 }
 
 } // namespace
@@ -156,7 +506,7 @@ class TestReadingCore : public QObject {
         page->setSource(kSource);
         if (!loadWebPage(page.get(), file))
             return nullptr;
-        page->mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(kUid));
+        page->mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(kUid) + QString::fromUtf8(kNoteHelpers));
         page->setViewportSize(QSize(800, 600));
         m_params.setColumnCount(columns);
         m_params.setWidth(800);
@@ -166,11 +516,70 @@ class TestReadingCore : public QObject {
         return page;
     }
 
+    QString chapter(const char* name) const { return m_files.value(QLatin1String(name)); }
+    void add(const char* name, const ChapterBuilder& builder, const char* fileName = "c.xhtml")
+    {
+        const QString file = builder.write(m_dir.filePath(QLatin1String(name)), QLatin1String(fileName));
+        QVERIFY2(!file.isEmpty(), name);
+        m_files.insert(QLatin1String(name), file);
+    }
+
+    QList<ChapterPageInfo> m_chapters;
+    std::unique_ptr<Client> m_client;
+
+    // A valid chapter list and pagination get an answer with the chapter laid out.
+    void checkServes(Helper& helper)
+    {
+        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        const PaginationResult result = helper.receive();
+        QCOMPARE(result.chapters.size(), 1);
+        QCOMPARE(result.chapters.at(0).startPage, 0);
+        QVERIFY(result.chapters.at(0).pageCount > 1);
+        QCOMPARE(result.number, result.chapters.at(0).pageCount);
+    }
+
+    // The page count of a chapter in one chapter page, and the pages of links in it.
+    int engineCount(int chapter, const PageFormat& format, QHash<QString, int>* links = nullptr)
+    {
+        EnginePage page;
+        const int count = page.open(m_chapters.at(chapter).fileUrl.toLocalFile(), format);
+        if (links) {
+            for (auto it = links->begin(); it != links->end(); ++it)
+                it.value() = page.getPageByKelLink(it.key());
+        }
+        return count;
+    }
+
+    bool paginate(const PaginationRequest& r)
+    {
+        QSignalSpy started(m_client.get(), &DataExchangeSvc::calcStarted);
+        QSignalSpy done(m_client.get(), &DataExchangeSvc::calcDone);
+        m_client->repaginate(r);
+        return started.count() == 1 && (done.count() == 1 || done.wait(kReplyTimeoutMs));
+    }
+
+    // Page counts and start pages of the last result match the engine's counts.
+    void checkCounts(const PageFormat& format)
+    {
+        int start = 0;
+        for (int i = 0; i < m_chapters.size(); ++i) {
+            const int count = engineCount(i, format);
+            QVERIFY(count > 0);
+            QCOMPARE(m_client->chapterPageCount(m_chapters.at(i).source), count);
+            QCOMPARE(m_client->chapterStartPage(m_chapters.at(i).source), start);
+            start += count;
+        }
+        QCOMPARE(m_client->totalPageCount(), start);
+        QCOMPARE(m_client->resultNumber(), start);
+    }
+
     TempHome m_home;
     QTemporaryDir m_dir;
     QString m_chapter;
     QString m_fontProbe;
     BookPageParams m_params;
+    QHash<QString, QString> m_files;
 
 private slots:
     void initTestCase()
@@ -197,25 +606,99 @@ private slots:
         QVERIFY(testfiles::write(m_fontProbe,
             "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
             "<p><span id=\"narrow\">iiiiiiiiii</span><br/><span id=\"wide\">MMMMMMMMMM</span></p></body></html>"));
-        m_params.setPageColors(dayColors());
+        m_params.setPageColors(EnginePage::dayColors());
         m_params.setFontFamily(QStringLiteral("Original font"));
+        ChapterBuilder realistic(11);
+        realistic.addHeading(1, QStringLiteral("Realistic"));
+        realistic.addRealisticContent(40000);
+        realistic.addRaw(QStringLiteral("<h2 id=\"target\">The target</h2>\n"));
+        realistic.addProse(10);
+        add("realistic", realistic);
+        add("realistic html", realistic, "c.html");
+
+        // Paragraphs longer than a screen: most screens begin inside a paragraph.
+        ChapterBuilder longParagraphs(12);
+        longParagraphs.addHeading(1, QStringLiteral("Long"));
+        longParagraphs.addProse(12, 500, 800);
+        add("long paragraphs", longParagraphs);
+
+        // Short paragraphs: every screen has paragraphs that start on it.
+        ChapterBuilder shortParagraphs(13);
+        shortParagraphs.addProse(150, 8, 30);
+        add("short paragraphs", shortParagraphs);
+
+        ChapterBuilder shortChapter(3);
+        shortChapter.addHeading(1, QStringLiteral("Short"));
+        shortChapter.addProse(1, 20, 30);
+        add("short", shortChapter);
+        add("empty", ChapterBuilder());
+
+        ChapterBuilder notes(21);
+        notes.addHeading(1, QStringLiteral("Notes"));
+        notes.addProse(3, 30, 60);
+        notes.addRaw(QStringLiteral(
+            "<p id=\"p1\">Alpha beta <b>gamma delta</b> epsilon zeta eta theta.</p>\n"
+            "<p id=\"p2\">Second paragraph with <em>emphasis <b>nested bold</b> words</em> and more text here.</p>\n"
+            "<p id=\"p3\">Кириллица здесь, и 漢字もここに。 Mixed text to the end.</p>\n"));
+        notes.addProse(1, 400, 400);
+        notes.addRaw(QStringLiteral("<p id=\"long\">") + notes.sentence(300, 300) + QStringLiteral("</p>\n"));
+        notes.addProse(4);
+        add("notes", notes);
+
+        ChapterBuilder chunks;
+        chunks.addHeading(1, QStringLiteral("Chapter Two"));
+        chunks.addRaw(QStringLiteral("<p>Mr. Smith went home. He slept.</p>\n"
+                                     "<p>Hello <b>world</b>. Next one starts here. Dr. Who? Yes!</p>\n"
+                                     "<ul><li>First item</li><li>Second <em>item</em> ends</li></ul>\n"
+                                     "<table><tr><td>Cell one</td><td>Cell two.</td></tr></table>\n"
+                                     "<pre>code line one\ncode line two</pre>\n"
+                                     "<p>Съешь же ещё этих булок. Да выпей чаю.</p>\n"
+                                     "<p>天地玄黄，宇宙洪荒。日月盈昃。</p>\n"
+                                     "<p>Last \"quoted sentence.\" Final words</p>\n"
+                                     "<script type=\"text/javascript\">var notRead = 1;</script>\n"));
+        add("chunks", chunks);
+
+        QVERIFY(QFileInfo(helperPath()).isExecutable());
+
+        ChapterBuilder one(21);
+        one.addHeading(1, QStringLiteral("Chapter One"));
+        one.addProse(6);
+        one.addParagraph(QStringLiteral("The %1 swam past the harbour. It was small.").arg(kWord));
+        one.addProse(8);
+        one.addParagraph(QStringLiteral("Nobody saw the Zebrafish again."));
+        one.addProse(3);
+        ChapterBuilder three(23);
+        three.addHeading(1, QStringLiteral("Chapter Three"));
+        three.addProse(15);
+        three.addParagraph(QStringLiteral("A last %1 here.").arg(kWord));
+        three.addProse(4);
+        const QString text = m_dir.filePath(QStringLiteral("Text"));
+        m_chapters = { chapterInfo(QStringLiteral("Text/one.xhtml"), one.write(text, QStringLiteral("one.xhtml"))),
+            chapterInfo(QStringLiteral("Text/two.xhtml"), chapter("realistic")),
+            chapterInfo(QStringLiteral("Text/three.html"), three.write(text, QStringLiteral("three.html"))) };
+
+        m_client.reset(new Client);
+        m_client->setBookKey(QStringLiteral("book-1"));
+        m_client->sendChapterList(m_chapters);
+        QVERIFY(m_client->isConnected());
+        m_client->search(QString::fromLatin1(kWord));
     }
 
     void mouseGestures_data()
     {
         // Steps: P/R left press/release, M/N middle, E/S right, d a move within the start-drag
-        // distance, '.' a wait past the click interval.
+        // distance, r one past it with the right button held, D one past it, B another one while
+        // dragging, '.' a wait past the click interval.
         QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("clicks");
         QTest::addColumn<int>("fullscreen");
         QTest::addColumn<int>("pressed");
         QTest::newRow("quick click, reported by the timer") << "PR" << 1 << 0 << 1;
         QTest::newRow("held press, reported at the release") << "P.R" << 1 << 0 << 1;
-        QTest::newRow("move within the drag distance") << "PdR" << 1 << 0 << 1;
-        QTest::newRow("double click") << "PRPR" << 0 << 1 << 1;
         QTest::newRow("double click, then a click") << "PRPR.PR" << 1 << 1 << 2;
         QTest::newRow("middle button") << "MN" << 0 << 1 << 0;
         QTest::newRow("right button") << "ES" << 0 << 0 << 0;
+        QTest::newRow("drag") << "PdrDBR" << 0 << 0 << 1;
     }
 
     void mouseGestures()
@@ -228,7 +711,9 @@ private slots:
         QSignalSpy pressedSpy(viewer.userEvents(), &AbstractViewer::UserEvents::mousePressed);
         QSignalSpy fullscreenSpy(viewer.userEvents(), &AbstractViewer::UserEvents::fullscreenPressed);
         viewer.clock.start();
-        const QPoint moved(100 + QApplication::startDragDistance(), 100);
+        const int distance = QApplication::startDragDistance();
+        const QPoint moved(100 + distance, 100);
+        QVERIFY(!viewer.move(QPoint(10, 10))); // no press yet
         for (const QChar step : steps) {
             switch (step.toLatin1()) {
             case 'P':
@@ -255,6 +740,15 @@ private slots:
             case 'd':
                 QVERIFY(!viewer.move(moved));
                 break;
+            case 'r':
+                QVERIFY(!viewer.move(moved + QPoint(1, 0), Qt::RightButton));
+                break;
+            case 'D':
+                QVERIFY(viewer.move(moved + QPoint(1, 0)));
+                break;
+            case 'B':
+                QVERIFY(viewer.move(QPoint(90, 130)));
+                break;
             case '.':
                 QTest::qWait(kSettleMs);
                 break;
@@ -267,31 +761,15 @@ private slots:
         QCOMPARE(viewer.clicks, clicks);
         QCOMPARE(fullscreenSpy.count(), fullscreen);
         QCOMPARE(pressedSpy.count(), pressed);
-        QCOMPARE(viewer.dragStarts, 0);
+        const int dragged = steps.count(QLatin1Char('D'));
+        QCOMPARE(viewer.dragStarts, dragged);
+        QCOMPARE(viewer.dragEnds, dragged);
+        if (dragged)
+            QCOMPARE(viewer.dragDeltas, (QList<QPoint> { QPoint(-(distance + 1), 0), QPoint(10, -30) }));
+        QVERIFY(!viewer.move(QPoint(10, 10))); // released: no press any more
         // Qt's coarse timers may fire up to 5 % early.
         if (steps == QLatin1String("PR"))
             QVERIFY2(viewer.lastClickAt >= 280, qPrintable(QString::number(viewer.lastClickAt)));
-    }
-
-    void dragThreshold()
-    {
-        FakeViewer viewer;
-        const int distance = QApplication::startDragDistance();
-        QVERIFY(!viewer.move(QPoint(10, 10))); // no press yet
-
-        viewer.press(Qt::LeftButton, QPoint(100, 100));
-        QVERIFY(!viewer.move(QPoint(100 + distance, 100)));
-        QVERIFY(!viewer.move(QPoint(100 + distance + 1, 100), Qt::RightButton)); // not a dragging button
-        QCOMPARE(viewer.dragStarts, 0);
-        QVERIFY(viewer.move(QPoint(100 + distance + 1, 100)));
-        QVERIFY(viewer.move(QPoint(90, 130)));
-        QCOMPARE(viewer.dragStarts, 1);
-        QCOMPARE(viewer.dragDeltas, (QList<QPoint> { QPoint(-(distance + 1), 0), QPoint(10, -30) }));
-        viewer.release(Qt::LeftButton, QPoint(90, 130));
-        QCOMPARE(viewer.dragEnds, 1);
-        QTest::qWait(kSettleMs);
-        QCOMPARE(viewer.clicks, 0);
-        QVERIFY(!viewer.move(QPoint(10, 10))); // released: no press any more
     }
 
     void pageParamsSignalChangesOnly()
@@ -307,41 +785,6 @@ private slots:
             params.setColumnCount(count);
         QCOMPARE(signalArguments(fontSize), (QList<QVariantList> { { 32 }, { 8 } }));
         QCOMPARE(signalArguments(columns), (QList<QVariantList> { { 1 }, { 2 } }));
-    }
-
-    void stylesInARealPage()
-    {
-        ViewerColors colors = dayColors();
-        colors.background = QColor(QStringLiteral("#fbf0d9"));
-        colors.text = QColor(QStringLiteral("#5f4b32"));
-        m_params.setPageColors(colors);
-        m_params.setTextAlignment(Enums::CenterTextAlign);
-        m_params.setLineSpacing(150);
-        ChapterPtr page = open(m_chapter);
-        QVERIFY(page);
-        const auto style = [&](const QString& selector, const QString& property) {
-            return engineText(
-                *page, QStringLiteral("getComputedStyle(document.querySelector('%1')).%2").arg(selector, property))
-                .remove(QLatin1Char(' '));
-        };
-        QCOMPARE(style(QStringLiteral("body"), QStringLiteral("backgroundColor")), QStringLiteral("rgb(251,240,217)"));
-        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("color")), QStringLiteral("rgb(95,75,50)"));
-        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("textAlign")), QStringLiteral("center"));
-        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("lineHeight")), QStringLiteral("30px")); // 150 % of 20 px
-        QCOMPARE(
-            style(QStringLiteral(".rednote"), QStringLiteral("backgroundColor")), QStringLiteral("rgb(243,162,162)"));
-        QVERIFY(
-            style(QStringLiteral("#under"), QStringLiteral("textDecoration")).startsWith(QLatin1String("underline")));
-
-        // A second application replaces the rules instead of adding to them.
-        m_params.setTextAlignment(Enums::RightTextAlign);
-        page->applyPageParams(&m_params);
-        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("textAlign")), QStringLiteral("right"));
-        QCOMPARE(
-            engineInt(*page, QStringLiteral("document.querySelectorAll('style[id^=\"body_style_2_\"]').length")), 1);
-        m_params.setPageColors(dayColors());
-        m_params.setTextAlignment(Enums::JustifyTextAlign);
-        m_params.setLineSpacing(110);
     }
 
     void pageFormatAndFonts()
@@ -401,14 +844,40 @@ private slots:
         QVERIFY(widths().first < widths().second);
         m_params.setFontFamily(QStringLiteral("Original font"));
 
-        // Colours alone go through their own script.
-        ViewerColors colors = dayColors();
+        // Colours, alignment, line spacing and note styles reach the page; a second application
+        // replaces the rules instead of adding to them; colours alone go through their own script.
+        ViewerColors colors = EnginePage::dayColors();
+        colors.background = QColor(QStringLiteral("#fbf0d9"));
+        colors.text = QColor(QStringLiteral("#5f4b32"));
+        m_params.setPageColors(colors);
+        m_params.setTextAlignment(Enums::CenterTextAlign);
+        m_params.setLineSpacing(150);
+        page->applyPageParams(&m_params);
+        const auto style = [&](const QString& selector, const QString& property) {
+            return engineText(
+                *page, QStringLiteral("getComputedStyle(document.querySelector('%1')).%2").arg(selector, property))
+                .remove(QLatin1Char(' '));
+        };
+        QCOMPARE(style(QStringLiteral("body"), QStringLiteral("backgroundColor")), QStringLiteral("rgb(251,240,217)"));
+        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("color")), QStringLiteral("rgb(95,75,50)"));
+        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("textAlign")), QStringLiteral("center"));
+        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("lineHeight")), QStringLiteral("30px")); // 150 % of 20 px
+        QCOMPARE(
+            style(QStringLiteral(".rednote"), QStringLiteral("backgroundColor")), QStringLiteral("rgb(243,162,162)"));
+        QVERIFY(
+            style(QStringLiteral("#under"), QStringLiteral("textDecoration")).startsWith(QLatin1String("underline")));
+        m_params.setTextAlignment(Enums::RightTextAlign);
+        page->applyPageParams(&m_params);
+        QCOMPARE(style(QStringLiteral("p"), QStringLiteral("textAlign")), QStringLiteral("right"));
+        QCOMPARE(
+            engineInt(*page, QStringLiteral("document.querySelectorAll('style[id^=\"body_style_2_\"]').length")), 1);
         colors.background = QColor(QStringLiteral("#102030"));
         m_params.setPageColors(colors);
         page->applyPageColors(&m_params);
-        QCOMPARE(engineText(*page, QStringLiteral("getComputedStyle(document.body).backgroundColor")),
-            QStringLiteral("rgb(16, 32, 48)"));
-        m_params.setPageColors(dayColors());
+        QCOMPARE(style(QStringLiteral("body"), QStringLiteral("backgroundColor")), QStringLiteral("rgb(16,32,48)"));
+        m_params.setPageColors(EnginePage::dayColors());
+        m_params.setTextAlignment(Enums::JustifyTextAlign);
+        m_params.setLineSpacing(110);
     }
 
     void readingPositions_data()
@@ -419,19 +888,23 @@ private slots:
         // for a position that leaves the page where it was.
         QTest::addColumn<QString>("expected");
         addTextRows({
-            { "page 3", "1", "3", "3" },
             { "page 4 of two columns", "2", "4", "3" },
             { "anchor", "1", "#mid", "getPageByKelLink('#mid')" },
             { "start any case", "1", "StArT", "1" },
-            { "end any case", "1", "END", "page.count" },
             { "end of two columns", "2", "end", "page.count - 1" },
             { "element path", "1", "/html[1]/body[1]/div[1]/div[1]/p[@]", "getPageByKelLink('#closing')" },
             { "path with offset", "1", "/html[1]/body[1]/div[1]/div[1]/p[@]&offset=5", "getPageByKelLink('#closing')" },
+            { "text of the element", "1", "/html[1]/body[1]/div[1]/div[1]/p[@]/text()[1]",
+                "getPageByKelLink('#closing')" },
+            { "offset past the text", "1", "/html[1]/body[1]/div[1]/div[1]/p[@]&offset=999999",
+                "getPageByKelLink('#closing')" },
             { "none of these", "1", "chapter", nullptr },
+            { "element 0", "1", "/html[1]/body[1]/div[1]/div[1]/p[0]", nullptr },
+            { "malformed path", "1", "///p[x]", nullptr },
+            { "empty anchor", "1", "#", nullptr },
             { "page 0", "1", "0", nullptr },
             { "past the end", "1", "999", nullptr },
             { "unknown anchor", "1", "#nowhere", nullptr },
-            { "unknown path", "1", "/html[1]/body[1]/div[1]/div[1]/p[999]", nullptr },
         });
     }
 
@@ -520,13 +993,13 @@ private slots:
         QTest::addColumn<QString>("engineLink");
 
         const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding("/html[1]/body[1]/div[1]/div[1]/p[@mid]"));
-        QTest::newRow("anchor") << kSource + "#mid" << 1 << 10 << "#mid";
         QTest::newRow("reading path") << kSource + "?kelpath=" + encoded << 1 << 0 << "kelpath=" + encoded;
         QTest::newRow("note link cut at the offset")
             << kSource + "?kelpath=" + encoded + "&offset=12" << 1 << 5 << "kelpath=" + encoded;
         QTest::newRow("other page mode") << kSource + "#closing" << 2 << 3 << "#closing";
         QTest::newRow("unknown anchor keeps no page") << kSource + "#nowhere" << 1 << 10 << QString();
         QTest::newRow("unresolvable path") << kSource + "?kelpath=%2Fnothing%5B9%5D" << 1 << 10 << QString();
+        QTest::newRow("broken encoding") << kSource + "?kelpath=%E0%A4%A" << 1 << 10 << QString();
     }
 
     void linkPages()
@@ -555,72 +1028,57 @@ private slots:
         QCOMPARE(link->page, want);
     }
 
+    // A note's offsets and colour, a second colour beside it, look-up, restyling and removal.
     void notes()
     {
         ChapterPtr page = open(m_chapter);
         QVERIFY(page);
         QVERIFY(page->setReadingPosition(QStringLiteral("#marked")));
         QSignalSpy created(page.get(), &TextBookChapter::newNoteCreated);
-        page->createNoteFromSelection(QStringLiteral("n0"), NoteItem::Blue); // no selection: no note
-        QCOMPARE(created.count(), 0);
-
         const QString selected = selectText(*page, QStringLiteral("marked"), 4, 19);
         QCOMPARE(selected, QStringLiteral("quick brown fox"));
         page->createNoteFromSelection(QStringLiteral("n1"), NoteItem::Red);
         QCOMPARE(created.count(), 1);
         const NoteItem note = created.at(0).at(0).value<NoteItem>();
-        QCOMPARE(QVariantList({ note.id, note.color, note.chapter, note.context, note.startOffset, note.endOffset }),
-            QVariantList({ "n1", NoteItem::Red, kSource, selected, 4, 19 }));
-        QVERIFY(note.startPath.startsWith(QLatin1String("/html[1]/body[1]/div[1]/div[1]/p[")));
+        QCOMPARE(QVariantList({ note.color, note.context, note.startOffset, note.endOffset }),
+            QVariantList({ NoteItem::Red, selected, 4, 19 }));
         QCOMPARE(note.endPath, note.startPath);
-        QCOMPARE(
-            note.link->source, TextBookChapter::readingLink(kSource, note.startPath) + QStringLiteral("&offset=4"));
         // The path is percent-encoded whole, so a link holds no quote, markup or second "&".
         QCOMPARE(TextBookChapter::readingLink(QStringLiteral("a b.xhtml"), QStringLiteral("/html[1]/p[2]&offset=3é~")),
             QStringLiteral("a b.xhtml?kelpath=%2Fhtml%5B1%5D%2Fp%5B2%5D%26offset%3D3%C3%A9~"));
-        QVERIFY(note.date.isValid());
         const QVariant marks = markBoxes(*page, note.id);
         QCOMPARE(markClass(*page, note.id), QStringLiteral("rednote"));
-
-        // Restored in a fresh load of the chapter: the same marks over the same words.
         NoteItem second = note;
         second.id = QStringLiteral("n2");
         second.color = NoteItem::Underline;
         second.startOffset = 20;
         second.endOffset = 25;
-        ChapterPtr reopened = open(m_chapter);
-        QVERIFY(reopened);
-        QVERIFY(reopened->setReadingPosition(QStringLiteral("#marked")));
-        reopened->addNotes({ note, second, note }); // the repeated id is drawn once
-        QCOMPARE(markBoxes(*reopened, note.id), marks);
-        QCOMPARE(markClass(*reopened, second.id), QStringLiteral("underlinenote"));
-        QCOMPARE(
-            engineInt(*reopened, QStringLiteral("document.getElementById('kelnotes_%1').childNodes.length").arg(kUid)),
-            2);
+        page->addNotes({ second });
+        QCOMPARE(markClass(*page, second.id), QStringLiteral("underlinenote"));
 
         // Found under a point of its mark and under the selection's focus.
         const QVariantList box = marks.toList().first().toList();
-        const QPoint inside(box[1].toInt() + box[3].toInt() / 2, box[2].toInt() + box[4].toInt() / 2);
+        const QPoint inside(box[0].toInt() + box[2].toInt() / 2, box[1].toInt() + box[3].toInt() / 2);
         QString found = QStringLiteral("unset");
-        reopened->findNoteId(inside, [&](const QString& id) { found = id; });
+        page->findNoteId(inside, [&](const QString& id) { found = id; });
         QCOMPARE(found, note.id);
-        reopened->findNoteId(QPoint(1, 1), [&](const QString& id) { found = id; });
+        page->findNoteId(QPoint(1, 1), [&](const QString& id) { found = id; });
         QCOMPARE(found, QString());
-        selectText(*reopened, QStringLiteral("marked"), 6, 8);
-        reopened->findNoteId(QPoint(0, 0), [&](const QString& id) { found = id; });
+        selectText(*page, QStringLiteral("marked"), 6, 8);
+        page->findNoteId(QPoint(0, 0), [&](const QString& id) { found = id; });
         QCOMPARE(found, note.id);
 
         // Restyled, then removed.
-        reopened->setNoteStyle(note.id, QStringLiteral("green"));
-        for (const QVariant& mark : markBoxes(*reopened, note.id).toList())
-            QCOMPARE(mark.toList().first().toString(), QStringLiteral("greennote"));
-        QCOMPARE(engineText(*reopened, QStringLiteral("document.getElementById('kelnote_n1').className")),
+        page->setNoteStyle(note.id, QStringLiteral("green"));
+        for (const QVariant& mark : markBoxes(*page, note.id).toList())
+            QCOMPARE(mark.toList().value(4).toString(), QStringLiteral("greennote"));
+        QCOMPARE(engineText(*page, QStringLiteral("document.getElementById('kelnote_n1').className")),
             QStringLiteral("greennote"));
-        reopened->removeNote(note.id);
-        QVERIFY(markBoxes(*reopened, note.id).isNull());
-        reopened->findNoteId(inside, [&](const QString& id) { found = id; });
+        page->removeNote(note.id);
+        QVERIFY(markBoxes(*page, note.id).isNull());
+        page->findNoteId(inside, [&](const QString& id) { found = id; });
         QCOMPARE(found, QString());
-        QVERIFY(!markBoxes(*reopened, second.id).isNull());
+        QVERIFY(!markBoxes(*page, second.id).isNull());
     }
 
     void hostileTextIsEscaped()
@@ -689,6 +1147,765 @@ private slots:
         for (const QString& text : hostile)
             QVERIFY(markBoxes(*page, text).isNull());
         QVERIFY(!pwned(*page));
+    }
+
+    void initRunsOnce()
+    {
+        EnginePage page;
+        QVERIFY(page.load(chapter("realistic")));
+        // Before init: no layout, no page, no position.
+        page.evaluate(jsengine::script());
+        const QVariantMap unready = page.evaluate(EnginePage::pageFormatScript(PageFormat())).toMap();
+        QCOMPARE(unready.value(QStringLiteral("loaded")), QVariant(false));
+        QCOMPARE(unready.value(QStringLiteral("pageCount")).toInt(), -1);
+        QCOMPARE(page.next(), -1);
+        QCOMPARE(page.moveToPage(1), -1);
+        QCOMPARE(page.evaluate(QStringLiteral("getReadingPosXPath();")), QVariant(QString(QLatin1String(""))));
+        // An unknown function arrives invalid, unlike null.
+        QCOMPARE(kindOf(page, QStringLiteral("noSuchFunction();")), ResultKind::Invalid);
+        QCOMPARE(kindOf(page, QStringLiteral("selectedNoteId();")), ResultKind::Null);
+
+        QCOMPARE(page.injectEngine(QStringLiteral("u1")), QVariant(true));
+        page.applyPageFormat(PageFormat());
+        page.moveToPage(3);
+        const QString before = page.evaluateString(QStringLiteral("document.body.innerHTML"));
+        // A second init, and even the whole script evaluated again, change nothing.
+        QCOMPARE(page.evaluate(QStringLiteral("init('u2');")), QVariant(false));
+        QCOMPARE(page.injectEngine(QStringLiteral("u3")), QVariant(false));
+        QCOMPARE(page.evaluateString(QStringLiteral("document.body.innerHTML")), before);
+        QCOMPARE(page.current(), 3);
+        QCOMPARE(page.evaluateString(QStringLiteral("page.chapterUid")), QStringLiteral("u1"));
+    }
+
+    void pageCountMatchesContent_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QSize>("viewport");
+        for (const char* name : { "realistic", "realistic html" }) {
+            for (int columns : { 1, 2 }) {
+                for (const QSize size : { QSize(800, 600), QSize(500, 820) }) {
+                    QTest::addRow("%s %d col %dx%d", name, columns, size.width(), size.height())
+                        << QString::fromLatin1(name) << columns << size;
+                }
+            }
+        }
+    }
+
+    void pageCountMatchesContent()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, columns);
+        QFETCH(QSize, viewport);
+        EnginePage page;
+        QVERIFY(page.load(m_files.value(name)));
+        page.injectEngine();
+        PageFormat format = PageFormat::withColumns(columns);
+        format.width = viewport.width();
+        format.height = viewport.height();
+        const QVariantMap result = page.applyPageFormat(format);
+        QCOMPARE(result.value(QStringLiteral("loaded")), QVariant(true));
+        QCOMPARE(result.value(QStringLiteral("currentPage")).toInt(), 1);
+        const int count = result.value(QStringLiteral("pageCount")).toInt();
+        QCOMPARE(page.count(), count);
+
+        // The count is the content's real extent, rounded up to whole screens.
+        const int last = page.lastContentPage();
+        QVERIFY2(last > 10, qPrintable(QString::number(last)));
+        QCOMPARE(count, (last + columns - 1) / columns * columns);
+
+        // The last screen shows the end of the chapter.
+        const int end = page.moveEnd();
+        QCOMPARE(end, count - columns + 1);
+        QVERIFY(page.lastContentPage() >= end);
+        QVERIFY(page.pageAtX(viewport.width() - 1) >= last);
+    }
+
+    void shortAndEmptyChapters_data()
+    {
+        QTest::addColumn<bool>("empty");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("short, 2 columns") << false << 2;
+        QTest::newRow("empty, 1 column") << true << 1;
+        QTest::newRow("empty, 2 columns") << true << 2;
+    }
+
+    void shortAndEmptyChapters()
+    {
+        QFETCH(bool, empty);
+        QFETCH(int, columns);
+        EnginePage page;
+        QCOMPARE(page.open(chapter(empty ? "empty" : "short"), PageFormat::withColumns(columns)), columns);
+        QCOMPARE(page.next(), -1);
+        QCOMPARE(page.prev(), -1);
+        QCOMPARE(page.moveEnd(), 1);
+        if (empty) {
+            // Nothing visible: an empty position and a JavaScript null for the bookmark.
+            QCOMPARE(page.evaluate(QStringLiteral("getReadingPosXPath();")), QVariant(QString(QLatin1String(""))));
+            QCOMPARE(kindOf(page, QStringLiteral("getBookmarkData();")), ResultKind::Null);
+        } else {
+            QVERIFY(page.getReadingPosXPath().startsWith(QLatin1String("/html[1]/body[1]/div[1]/div[1]/h1[1]")));
+        }
+    }
+
+    void imagesFitOneColumn()
+    {
+        ChapterBuilder builder(5);
+        builder.addProse(2);
+        builder.addImage(900, 300); // wider than a column
+        builder.addProse(1);
+        builder.addImage(200, 1200); // taller than a page
+        builder.addImage(120, 80); // small: unchanged
+        const QString file = builder.write(m_dir.filePath(QStringLiteral("img")), QStringLiteral("images.xhtml"));
+        const QList<QSizeF> natural = { QSizeF(900, 300), QSizeF(200, 1200), QSizeF(120, 80) };
+        for (int columns : { 1, 2 }) {
+            EnginePage page;
+            const PageFormat format = PageFormat::withColumns(columns);
+            QVERIFY(page.open(file, format) > 0);
+            const BookPageParams params;
+            const double columnWidth = format.width / columns - params.columnGap();
+            const double maxHeight = format.height - 2 * params.margin() - params.columnGap();
+            const QVariantList sizes
+                = page.evaluate(QStringLiteral("var out = [], im = document.getElementsByTagName('img');"
+                                               "for (var i = 0; i < im.length; ++i) {"
+                                               "  var r = im[i].getBoundingClientRect();"
+                                               "  out.push([r.width, r.height]); } out"))
+                      .toList();
+            QCOMPARE(sizes.size(), 3);
+            for (int i = 0; i < 3; ++i) {
+                const double w = sizes[i].toList()[0].toDouble();
+                const double h = sizes[i].toList()[1].toDouble();
+                QVERIFY2(
+                    w <= columnWidth + 0.5 && h <= maxHeight + 0.5, qPrintable(QStringLiteral("%1x%2").arg(w).arg(h)));
+                QVERIFY(qAbs(w / h - natural[i].width() / natural[i].height()) < 0.02);
+            }
+            QCOMPARE(sizes[2].toList()[0].toDouble(), 120.0);
+        }
+    }
+
+    void everyScreenRoundTrips_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("columns");
+        // The bookmark of each screen: -1 not checked, 0 not after the screen, 1 on the screen.
+        QTest::addColumn<int>("bookmark");
+        // The layout the reader changes to afterwards: "" none, else columns, width, height,
+        // font size and line spacing.
+        QTest::addColumn<QList<int>>("relayout");
+        const QList<int> none;
+        QTest::newRow("realistic html, 2 columns") << "realistic html" << 2 << -1 << none;
+        QTest::newRow("long paragraphs, 1 column") << "long paragraphs" << 1 << -1 << none;
+        QTest::newRow("short paragraphs, 2 columns") << "short paragraphs" << 2 << 1 << none;
+        QTest::newRow("font larger, long paragraphs")
+            << "long paragraphs" << 2 << 0 << QList<int> { 2, 800, 600, 24, 110 };
+        QTest::newRow("viewport") << "realistic" << 1 << -1 << QList<int> { 1, 640, 720, 20, 110 };
+        QTest::newRow("1 to 2 columns") << "realistic" << 1 << -1 << QList<int> { 2, 800, 600, 20, 110 };
+        QTest::newRow("2 to 1 column") << "long paragraphs" << 2 << -1 << QList<int> { 1, 800, 600, 20, 110 };
+    }
+
+    void everyScreenRoundTrips()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, columns);
+        QFETCH(int, bookmark);
+        QFETCH(QList<int>, relayout);
+        const PageFormat format = PageFormat::withColumns(columns);
+        EnginePage page;
+        const int count = page.open(m_files.value(name), format);
+        QVERIFY(count > 10 * columns);
+
+        for (int screen = 1; screen <= count; screen += columns) {
+            QCOMPARE(page.moveToPage(screen), screen);
+            const QString position = page.getReadingPosXPath();
+            QVERIFY(position.startsWith(QLatin1String("/html[1]/body[1]/div[1]/div[1]/"), Qt::CaseInsensitive));
+
+            // The position is the screen's first visible character.
+            const CharInfo info = charInfo(page, position);
+            QVERIFY2(info.page >= screen && info.page < screen + columns,
+                qPrintable(QStringLiteral("%1 on page %2, screen %3").arg(position).arg(info.page).arg(screen)));
+            QVERIFY2(info.previousPage < screen, qPrintable(position));
+            QVERIFY(!info.character.trimmed().isEmpty() || position.indexOf(QLatin1String("&offset=")) < 0);
+
+            if (bookmark >= 0) {
+                // The bookmark names an element with its text, on this screen whenever one starts on it.
+                const QVariant data = page.evaluate(QStringLiteral("getBookmarkData();"));
+                QCOMPARE(jsengine::resultKind(data), ResultKind::Value);
+                const QString path = data.toMap().value(QStringLiteral("path")).toString();
+                const QString text = data.toMap().value(QStringLiteral("text")).toString();
+                QVERIFY(!text.trimmed().isEmpty());
+                QCOMPARE(text, page.evaluateString(QStringLiteral("getElementByXpath('%1').innerText").arg(path)));
+                const int bookmarkPage = page.getPageByKelLink(path);
+                QVERIFY(bookmarkPage < screen + columns);
+                QVERIFY2(bookmark == 0 || bookmarkPage >= screen, qPrintable(path));
+                QCOMPARE(page.current(), screen);
+            }
+
+            // Reading it back, from elsewhere in the chapter, returns the same screen.
+            page.moveHome();
+            QCOMPARE(page.setReadingPosByXPath(position), screen);
+            QCOMPARE(page.current(), screen);
+            const int linked = page.getPageByKelLink(kelpathLink(position));
+            QVERIFY(linked >= screen && linked < screen + columns);
+            if (relayout.isEmpty())
+                continue;
+
+            // The reader changes the page's font size or view, then lays out again: the pinned
+            // character stays on screen.
+            PageFormat changed = format;
+            changed.columnCount = relayout[0];
+            changed.width = relayout[1];
+            changed.height = relayout[2];
+            changed.fontSize = relayout[3];
+            changed.lineSpacing = relayout[4];
+            const int current = page.applyPageFormat(changed).value(QStringLiteral("currentPage")).toInt();
+            QCOMPARE(page.current(), current);
+            const CharInfo moved = charInfo(page, position);
+            QVERIFY2(moved.page >= current && moved.page < current + changed.columnCount,
+                qPrintable(QStringLiteral("screen %1: %2 on page %3, now showing %4")
+                               .arg(screen)
+                               .arg(position)
+                               .arg(moved.page)
+                               .arg(current)));
+
+            // The new layout's own position round-trips too.
+            const QString newPosition = page.getReadingPosXPath();
+            page.moveHome();
+            QCOMPARE(page.setReadingPosByXPath(newPosition), current);
+
+            // Back to the first layout: the same screen as before.
+            page.setReadingPosByXPath(position);
+            QCOMPARE(page.applyPageFormat(format).value(QStringLiteral("currentPage")).toInt(), screen);
+        }
+    }
+
+    // Every character comes back out of a single-quoted script string; ids and paths in the
+    // chapter page's calls are checked there.
+    void escapedText()
+    {
+        const QStringList texts = { QStringLiteral("plain"), QStringLiteral("it's \"quoted\""),
+            QStringLiteral("back\\slash\\"), QStringLiteral("line\nbreak\r\n"), QStringLiteral("tab\tnul") + QChar(0),
+            QStringLiteral("sep") + QChar(0x2028) + QChar(0x2029) + QStringLiteral("end"),
+            QStringLiteral("кириллица 漢字 \U0001F600"), QStringLiteral("'); throw 1; ('") };
+        EnginePage page;
+        QVERIFY(page.load(chapter("short")));
+        for (const QString& text : texts) {
+            const QVariant back = page.evaluate(QStringLiteral("'%1'").arg(jsengine::escaped(text)));
+            QCOMPARE(back.toString(), text);
+        }
+        QVERIFY(jsengine::scriptWithInit(QStringLiteral("ab'c")).endsWith(QLatin1String("init('ab\\'c');")));
+    }
+
+    void noteFromSelection_data()
+    {
+        QTest::addColumn<QString>("selection"); // arguments of testSelect
+        QTest::addColumn<QString>("text");
+        const QString p1 = QStringLiteral("document.getElementById('p1')");
+        const QString p2 = QStringLiteral("document.getElementById('p2')");
+        QTest::newRow("into an inline element") << p1 + ".firstChild, 6, " + p1 + ".childNodes[1].firstChild, 5"
+                                                << "beta gamma";
+        QTest::newRow("from an inline element to the next paragraph")
+            << p1 + ".childNodes[1].firstChild, 6, " + p2 + ".childNodes[1].childNodes[1].firstChild, 6"
+            << "delta epsilon zeta eta theta.\nSecond paragraph with emphasis nested";
+        QTest::newRow("element boundaries") << p2 + ", 0, " + p2 + ", " + p2 + ".childNodes.length"
+                                            << "Second paragraph with emphasis nested bold words and more text here.";
+        QTest::newRow("cyrillic and cjk") << "document.getElementById('p3').firstChild, 10, "
+                                             "document.getElementById('p3').firstChild, 25"
+                                          << QStringLiteral("здесь, и 漢字もここに");
+        QTest::newRow("across a column break") << "document.getElementById('long').firstChild, 5, "
+                                                  "document.getElementById('long').firstChild, 1800"
+                                               << QString();
+    }
+
+    // Notes from selections of every kind, through the chapter page: the note's record, marks
+    // over exactly the selected lines, the same marks restored in a fresh load (once for a
+    // repeated id) and still over the text after a re-layout and a page turn.
+    void noteFromSelection()
+    {
+        QFETCH(QString, selection);
+        QFETCH(QString, text);
+        ChapterPtr page = open(chapter("notes"), 2);
+        QVERIFY(page);
+        QSignalSpy created(page.get(), &TextBookChapter::newNoteCreated);
+        page->createNoteFromSelection(QStringLiteral("n0"), NoteItem::Blue); // no selection: no note
+        QCOMPARE(created.count(), 0);
+        const QString selected = engineText(*page, QStringLiteral("testSelect(%1)").arg(selection));
+        if (!text.isEmpty())
+            QCOMPARE(selected.simplified(), text.simplified());
+        const QVariant expected = engine(*page, QStringLiteral("testTextRects(window.getSelection().getRangeAt(0))"));
+
+        page->createNoteFromSelection(QStringLiteral("n1"), NoteItem::Yellow);
+        QCOMPARE(created.count(), 1);
+        const NoteItem note = created.at(0).at(0).value<NoteItem>();
+        QCOMPARE(QVariantList({ note.id, note.color, note.chapter, note.context.simplified() }),
+            QVariantList({ "n1", NoteItem::Yellow, kSource, selected.simplified() }));
+        QVERIFY(note.startPath.startsWith(QLatin1String("/html[1]/body[1]/div[1]/div[1]/")));
+        QCOMPARE(note.link->source,
+            TextBookChapter::readingLink(kSource, note.startPath) + QStringLiteral("&offset=%1").arg(note.startOffset));
+        QVERIFY(note.date.isValid());
+        QCOMPARE(engineInt(*page, QStringLiteral("window.getSelection().rangeCount")), 0);
+        QVERIFY2(sameRects(engine(*page, QStringLiteral("testMarkRects('n1')")), expected),
+            qPrintable(QStringLiteral("%1 rects expected").arg(expected.toList().size())));
+        QCOMPARE(
+            engineText(*page,
+                QStringLiteral("getComputedStyle(document.getElementById('kelnote_n1').firstChild).backgroundColor")),
+            QStringLiteral("rgb(243, 227, 162)"));
+        if (text.isEmpty()) {
+            // The long note runs over two pages of the screen.
+            const double left = engine(
+                *page, QStringLiteral("document.getElementById('%1').getBoundingClientRect().left").arg(kUid + "1"))
+                                    .toDouble();
+            const auto pageAt = [&](const QVariant& rect) { return int((rect.toList()[0].toDouble() - left) / 400); };
+            QVERIFY(pageAt(expected.toList().first()) < pageAt(expected.toList().last()));
+        }
+
+        ChapterPtr reopened = open(chapter("notes"), 2);
+        QVERIFY(reopened);
+        reopened->addNotes({ note, note });
+        QCOMPARE(engineText(*reopened, QStringLiteral("notes['n1'].r.toString()")), selected);
+        QVERIFY(sameRects(engine(*reopened, QStringLiteral("testMarkRects('n1')")), expected));
+        QCOMPARE(
+            engineInt(*reopened, QStringLiteral("document.getElementById('kelnotes_%1').childNodes.length").arg(kUid)),
+            1);
+        m_params.setFontSize(25);
+        m_params.setWidth(700);
+        reopened->setViewportSize(QSize(700, 600));
+        reopened->applyPageParams(&m_params);
+        m_params.setFontSize(20);
+        reopened->next();
+        QVERIFY(sameRects(engine(*reopened, QStringLiteral("testMarkRects('n1')")),
+            engine(*reopened, QStringLiteral("testTextRects(notes['n1'].r)"))));
+    }
+
+    void sentenceChunks()
+    {
+        EnginePage page;
+        QVERIFY(page.open(chapter("chunks")) > 0);
+        QStringList chunks;
+        while (page.evaluate(QStringLiteral("pushSpeechElement()")).toBool()) {
+            chunks << page.evaluate(QStringLiteral("getTTSText()")).toString();
+            QVERIFY(chunks.size() < 100);
+        }
+        const QStringList expected = { QStringLiteral("Chapter Two"), QStringLiteral("Mr. Smith went home. "),
+            QStringLiteral("He slept."), QStringLiteral("Hello world. "), QStringLiteral("Next one starts here. "),
+            QStringLiteral("Dr. Who? "), QStringLiteral("Yes!"), QStringLiteral("First item"),
+            QStringLiteral("Second item ends"), QStringLiteral("Cell one"), QStringLiteral("Cell two."),
+            QStringLiteral("code line one\ncode line two"), QStringLiteral("Съешь же ещё этих булок. "),
+            QStringLiteral("Да выпей чаю."), QStringLiteral("天地玄黄，宇宙洪荒。日月盈昃。"),
+            QStringLiteral("Last \"quoted sentence.\" "), QStringLiteral("Final words") };
+        QCOMPARE(chunks, expected);
+        // The end is reported once and stays the end.
+        QCOMPARE(page.evaluate(QStringLiteral("endOfTextStream()")), QVariant(true));
+        QCOMPARE(page.evaluate(QStringLiteral("getTTSText()")), QVariant(QString(QLatin1String(""))));
+        QCOMPARE(page.evaluate(QStringLiteral("pushSpeechElement()")), QVariant(false));
+        QCOMPARE(page.evaluateInt(QStringLiteral("ensureVisibleLastSpeechElement()")), -1);
+
+        // Stopping resets: reading starts again from the first sentence.
+        page.evaluate(QStringLiteral("stopTTS()"));
+        QCOMPARE(page.evaluate(QStringLiteral("document.getElementById('keltts_' + page.chapterUid) === null")),
+            QVariant(true));
+        QCOMPARE(page.evaluate(QStringLiteral("endOfTextStream()")), QVariant(false));
+        QCOMPARE(page.evaluate(QStringLiteral("pushSpeechElement()")), QVariant(true));
+        QCOMPARE(page.evaluate(QStringLiteral("getTTSText()")).toString(), QStringLiteral("Chapter Two"));
+    }
+
+    void readerWalkReachesTheEndOnce_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("start"); // the screen reading starts on
+        QTest::newRow("1 column") << 1 << 1;
+        QTest::newRow("2 columns") << 2 << 1;
+        QTest::newRow("2 columns, from a later screen") << 2 << 7;
+    }
+
+    void readerWalkReachesTheEndOnce()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, start);
+        EnginePage page;
+        const int count = page.open(chapter("realistic"), PageFormat::withColumns(columns));
+        QVERIFY(count > start);
+        page.moveToPage(start);
+
+        page.evaluate(QStringLiteral("findFirstVisibleSpeechNode();"));
+        QString spoken;
+        int screen = start;
+        int turns = 0;
+        for (;;) {
+            int turnedTo = 0;
+            const QString chunk = nextSpokenChunk(page, &turnedTo);
+            if (chunk.isEmpty())
+                break;
+            if (turnedTo > 0) {
+                // Pages turn forward, one screen at a time, as the reading goes on.
+                QCOMPARE(turnedTo, screen + columns);
+                screen = turnedTo;
+                ++turns;
+            }
+            QCOMPARE(page.current(), screen);
+            // The chunk being read starts on the screen shown.
+            const QVariantList first
+                = page.evaluate(QStringLiteral("(function () {"
+                                               "var h = document.getElementById('keltts_' + page.chapterUid);"
+                                               "if (!h.firstChild) return [];"
+                                               "var r = h.firstChild.getBoundingClientRect();"
+                                               "return [r.left, r.top]; })()"))
+                      .toList();
+            if (first.isEmpty()) {
+                // Only text without any installed font is drawn with no width (CJK here).
+                QVERIFY2(!chunk.contains(QRegularExpression(QStringLiteral("[A-Za-z\\x{0400}-\\x{04ff}]"))),
+                    qPrintable(chunk));
+            } else {
+                const int chunkPage = page.pageAtX(first.value(0).toDouble());
+                QVERIFY2(chunkPage >= screen && chunkPage < screen + columns,
+                    qPrintable(QStringLiteral("%1 on %2, screen %3").arg(chunk).arg(chunkPage).arg(screen)));
+            }
+            // Reading from a later screen begins at a sentence.
+            QVERIFY2(
+                !spoken.isEmpty() || start == 1 || chunk.at(0).isUpper() || !chunk.at(0).isLetter(), qPrintable(chunk));
+            spoken += chunk;
+        }
+        // Every word once, in order, up to the end.
+        if (start == 1)
+            QCOMPARE(spoken, allText(page));
+        else
+            QVERIFY(allText(page).endsWith(spoken));
+        QCOMPARE(page.evaluate(QStringLiteral("endOfTextStream()")), QVariant(true));
+        QVERIFY(page.lastContentPage() < screen + columns);
+        QVERIFY(turns >= (count - start) / columns - 2);
+        QVERIFY(nextSpokenChunk(page, nullptr).isEmpty());
+    }
+
+    // Replies that do not parse: the chapter list is emptied, everything after the broken field is
+    // empty, calcDone still comes, and no count read from the reply is trusted with memory.
+    // Messages of another type change nothing and report nothing.
+    void malformedReplies_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("chapters");
+        QTest::addColumn<int>("links");
+
+        const QByteArray good = goodReply();
+        const QByteArray noLinks
+            = Writer().chapters(kThreeChapters).values(QString(), qint32(0), QString(), QString()).bytes;
+        QTest::newRow("two bytes") << QByteArray("\0\0", 2) << 0 << 3 << 2;
+        QTest::newRow("type 85") << QByteArray("\0\0\0\x55", 4) << 0 << 3 << 2;
+        QTest::newRow("cut in the hits") << good.left(good.indexOf(QByteArray("S\0e\0c", 5)) + 4) << 1 << 0 << 0;
+        QTest::newRow("chapter count huge")
+            << Writer().values(qint32(0x7fffffff)).raw(QByteArray(64, '\0')).bytes << 1 << 0 << 0;
+        QTest::newRow("chapter count negative")
+            << Writer().values(qint32(-1)).raw(QByteArray(64, '\0')).bytes << 1 << 0 << 0;
+        QTest::newRow("hit count huge") << Writer()
+                                               .values(qint32(1), QStringLiteral("a"), QUrl(), qint32(1), qint32(0),
+                                                   qint32(0x40000000))
+                                               .raw(QByteArray(64, '\0'))
+                                               .bytes
+                                        << 1 << 0 << 0;
+        QTest::newRow("source length huge") << Writer().values(qint32(1), quint32(0xfffffff0)).bytes << 1 << 0 << 0;
+        QTest::newRow("no link table") << noLinks << 1 << 3 << 0;
+        QTest::newRow("link count huge")
+            << Writer().raw(noLinks.mid(4)).values(quint32(0xffffffff)).raw(QByteArray(16, '\0')).bytes << 1 << 3 << 0;
+        QTest::newRow("link table cut") << good.left(good.size() - 3) << 1 << 3 << 0;
+        // Not a malformed reply: a last chapter without a start page leaves the book uncounted,
+        // and nothing of the reply before stays.
+        QTest::newRow("uncounted last chapter")
+            << Writer().chapters({ { "a", 4, 0, {} }, { "b", 6, -1, {} } }).tail({}).bytes << 1 << 0 << 0;
+    }
+
+    void malformedReplies()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(int, done);
+        QFETCH(int, chapters);
+        QFETCH(int, links);
+        Client client(QStringLiteral("/nonexistent/zuvezedoda"));
+        client.onDataReceived(goodReply());
+        QSignalSpy doneSpy(&client, &DataExchangeSvc::calcDone);
+        QElapsedTimer timer;
+        timer.start();
+        client.onDataReceived(payload);
+        QVERIFY2(timer.elapsed() < 2000, "a count from the reply was trusted");
+        QCOMPARE(doneSpy.count(), done);
+        QCOMPARE(client.linkPages().size(), links);
+        if (chapters == 0) {
+            checkEmpty(client);
+        } else {
+            QCOMPARE(client.totalPageCount(), 22);
+            QCOMPARE(client.searchHits().size(), 3);
+            QVERIFY(client.searchHits().at(0).link != client.searchHits().at(0).link); // new items each time
+        }
+    }
+
+    // Replies carry no book key: one whose chapters are not those sent last belongs to the book
+    // open before and is dropped. Without a helper program a request is lost, but whoever waits
+    // for the numbers hears of it.
+    void replyForAnotherBookAndNoHelper()
+    {
+        Client client(QStringLiteral("/nonexistent/zuvezedoda"));
+        ChapterPageInfo other;
+        other.source = QStringLiteral("Text/b.xhtml");
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        client.sendChapterList({ other, other, other });
+        QSignalSpy started(&client, &DataExchangeSvc::calcStarted);
+        QSignalSpy done(&client, &DataExchangeSvc::calcDone);
+        client.onDataReceived(goodReply());
+        QCOMPARE(done.count(), 0);
+        checkEmpty(client);
+
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        client.repaginate(PaginationRequest());
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(done.count(), 1);
+    }
+
+    // Chapters it must not or cannot load are counted as empty and named in the result; book
+    // scripts that would wait for a user or run forever do not stop the layout; a book that
+    // tries to reach the network or to leave its chapter gets nowhere.
+    void helperRefusesOrContainsChapters()
+    {
+        const QByteArray text = QByteArray("<p>Some text of the chapter.</p>").repeated(50);
+        const QString dialogs = m_dir.filePath(QStringLiteral("dialogs.html"));
+        const QString loop = m_dir.filePath(QStringLiteral("loop.html"));
+        const QString away = m_dir.filePath(QStringLiteral("away.html"));
+        QVERIFY(testfiles::write(dialogs,
+            "<html><body><script>alert('a'); confirm('b'); prompt('c'); window.open('x.html'); print();</script>" + text
+                + "</body></html>"));
+        QVERIFY(testfiles::write(loop,
+            "<html><body onresize='for (;;) {}'><img src='none.png' onerror='for (;;) {}'/>" + text
+                + "<script>for (;;) {}</script><p onclick='for (;;) {}'>x</p></body></html>"));
+        QVERIFY(testfiles::write(away,
+            "<html><body><img src='http://127.0.0.1:9/x.png'/>" + text
+                + "<script>location.href = 'file:///etc/hostname';</script></body></html>"));
+        const QList<ChapterPageInfo> chapters = {
+            chapterInfo(QStringLiteral("web.html"), QStringLiteral("http://127.0.0.1:9/chapter.html")),
+            m_chapters.at(0),
+            chapterInfo(QStringLiteral("missing.xhtml"), m_dir.filePath(QStringLiteral("none.xhtml"))),
+            chapterInfo(QStringLiteral("folder"), m_dir.path()),
+            chapterInfo(QStringLiteral("device"), QStringLiteral("/dev/zero")),
+            chapterInfo(QStringLiteral("dialogs"), dialogs),
+            chapterInfo(QStringLiteral("loop"), loop),
+            chapterInfo(QStringLiteral("away"), away),
+        };
+        Helper helper;
+        QVERIFY(helper.socket);
+        helper.send(pagecount::engineScriptMessage(jsengine::scriptWithInit(QStringLiteral("abc"))));
+        helper.send(pagecount::chapterListMessage(chapters));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        const PaginationResult result = helper.receive();
+        QCOMPARE(result.chapters.size(), chapters.size());
+        const int count = result.chapters.at(1).pageCount;
+        QVERIFY(count > 1);
+        QList<int> counts;
+        int start = 0;
+        for (int i = 0; i < chapters.size(); ++i) {
+            QCOMPARE(result.chapters.at(i).source, chapters.at(i).source);
+            QCOMPARE(result.chapters.at(i).startPage, start);
+            start += result.chapters.at(i).pageCount;
+            counts << qMin(result.chapters.at(i).pageCount, 1);
+        }
+        QCOMPARE(counts, QList<int>({ 0, 1, 0, 0, 0, 1, 1, 1 }));
+        QCOMPARE(
+            result.text2.split(QLatin1Char('\n')), QStringList({ "web.html", "missing.xhtml", "folder", "device" }));
+    }
+
+    // Requests that arrive together are answered once, for the newest: the older ones would be
+    // out of date before they were done.
+    void helperAnswersTheNewestOfQueuedRequests()
+    {
+        Helper helper;
+        QVERIFY(helper.socket);
+        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
+        QByteArray burst;
+        for (int width : { 300, 400, 900 })
+            burst += frame(pagecount::paginationMessage(request(ofWidth(width))));
+        helper.sendRaw(burst);
+        const PaginationResult newest = helper.receive();
+        QCOMPARE(newest.chapters.size(), 1);
+        QCOMPARE(helper.receive(1000).number, -1000);
+
+        // The same request alone gives the same numbers.
+        helper.send(pagecount::paginationMessage(request(ofWidth(900))));
+        QCOMPARE(helper.receive().chapters.at(0).pageCount, newest.chapters.at(0).pageCount);
+        helper.send(pagecount::paginationMessage(request(ofWidth(300))));
+        QVERIFY(helper.receive().chapters.at(0).pageCount > newest.chapters.at(0).pageCount);
+    }
+
+    void helperEnds_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("exitCode");
+        for (const char* how : { "close", "stop while laying out" })
+            QTest::newRow(how) << how << 0;
+        QTest::newRow("negative frame length") << "-1" << 3;
+        QTest::newRow("huge frame length") << "536870912" << 3;
+    }
+
+    void helperEnds()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, exitCode);
+        Helper helper;
+        QVERIFY(helper.socket);
+        if (how == QLatin1String("close")) {
+            helper.socket->disconnectFromServer();
+        } else if (exitCode == 3) {
+            QByteArray length(4, '\0');
+            qToLittleEndian<qint32>(how.toInt(), length.data());
+            helper.sendRaw(length + QByteArray(16, 'x'));
+        } else {
+            if (how == QLatin1String("stop while laying out")) {
+                ChapterBuilder builder(9);
+                builder.addRealisticContent(200000);
+                const QString big = builder.write(m_dir.filePath(QStringLiteral("big")), QStringLiteral("big.xhtml"));
+                helper.send(
+                    pagecount::chapterListMessage(QVector<ChapterPageInfo>(20, chapterInfo("big", big)).toList()));
+                helper.send(pagecount::paginationMessage(request(PageFormat())));
+                QTest::qWait(300);
+            }
+            helper.send(Writer(pagecount::Stop).bytes);
+        }
+        QVERIFY(helper.endsWith(exitCode));
+    }
+
+    // The helper needs no display, only its server, and survives malformed messages.
+    void helperNeedsNoDisplayButItsServer()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
+            environment.remove(QLatin1String(name));
+        Helper helper(environment);
+        QVERIFY(helper.socket);
+        helper.send(pagecount::engineScriptMessage(jsengine::scriptWithInit(QStringLiteral("abc"))));
+        // Malformed messages are not answered and do not stop the helper.
+        const QList<QByteArray> junk = {
+            QByteArray(),
+            Writer(1).bytes,
+            Writer(1).values(qint32(0x7fffffff), qint32(0)).bytes,
+            Writer(1).values(qint32(-5), QString()).bytes,
+            Writer(1).values(qint32(1), QStringLiteral("a"), QUrl(), qint32(0), qint32(0), qint32(0x7fffffff)).bytes,
+            Writer(2).values(EnginePage::pageFormatScript(PageFormat())).bytes,
+            Writer(2)
+                .values(
+                    EnginePage::pageFormatScript(PageFormat()), qint32(18), QString(), QString(), quint32(0xfffffff0))
+                .bytes,
+            Writer(3).values(quint32(0x7ffffffe)).bytes,
+            Writer(3).values(quint32(3), qint16(0x41)).bytes,
+            Writer(22).values(QStringLiteral("x"), qint32(2)).bytes,
+            Writer(0).values(quint32(0xfffffffe)).bytes,
+            Writer(77).values(QStringLiteral("unknown")).bytes,
+            Writer(-1).bytes,
+        };
+        for (const QByteArray& message : junk)
+            helper.send(message);
+        checkServes(helper);
+        QVERIFY(helper.running());
+
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        for (const QStringList& arguments :
+            { QStringList(), QStringList({ "no-such-server-" + QUuid::createUuid().toString(QUuid::Id128) }) }) {
+            process.start(helperPath(), arguments);
+            QVERIFY(process.waitForFinished(20000));
+            QCOMPARE(process.exitCode(), 1);
+        }
+    }
+
+    void paginatesLikeTheEngine()
+    {
+        const PageFormat format = PageFormat::withColumns(2);
+        // The 12th paragraph of the third chapter, wrapped by the engine's two divs.
+        const QString pathLink = kelpathLink(QStringLiteral("/HTML[1]/BODY[1]/DIV[1]/DIV[1]/P[12]"));
+        PaginationRequest r = request(format);
+        r.linkSources = {
+            QStringLiteral("Text/two.xhtml#target"),
+            QStringLiteral("Text/three.html?") + pathLink,
+            QStringLiteral("Text/one.xhtml?kelpath=end"),
+            QStringLiteral("Text/two.xhtml?kelpath=start"),
+            QStringLiteral("Text/two.xhtml?kelpage=3"),
+            QStringLiteral("Text/three.html"),
+            QStringLiteral("TEXT/ONE.XHTML#missing"),
+            QStringLiteral("Text/nowhere.xhtml#target"),
+        };
+        QVERIFY(paginate(r));
+        checkCounts(format);
+
+        const int one = engineCount(0, format);
+        QHash<QString, int> inTwo { { QStringLiteral("#target"), 0 } };
+        QHash<QString, int> inThree { { pathLink, 0 } };
+        const int two = engineCount(1, format, &inTwo);
+        engineCount(2, format, &inThree);
+        QVERIFY(inTwo.value(QStringLiteral("#target")) > 1);
+        QVERIFY(inThree.value(pathLink) > 1);
+
+        const QHash<QString, int> pages = m_client->linkPages();
+        QCOMPARE(pages.value(QStringLiteral("Text/two.xhtml#target")), one + inTwo.value(QStringLiteral("#target")));
+        QCOMPARE(pages.value(QStringLiteral("Text/three.html?") + pathLink), one + two + inThree.value(pathLink));
+        QCOMPARE(pages.value(QStringLiteral("Text/one.xhtml?kelpath=end")), one);
+        QCOMPARE(pages.value(QStringLiteral("Text/two.xhtml?kelpath=start")), one + 1);
+        QCOMPARE(pages.value(QStringLiteral("Text/two.xhtml?kelpage=3")), one + 3);
+        QCOMPARE(pages.value(QStringLiteral("Text/three.html")), one + two + 1);
+        // An anchor that is gone still lands in its chapter (named in another letter case).
+        QCOMPARE(pages.value(QStringLiteral("TEXT/ONE.XHTML#missing")), 1);
+        QVERIFY(!pages.contains(QStringLiteral("Text/nowhere.xhtml#target")));
+        QCOMPARE(pages.size(), r.linkSources.size() - 1);
+        QVERIFY(m_client->resultText2().isEmpty());
+
+        // The search sent before: hits of two chapters in order, each leading the chapter page
+        // to the page the helper gave.
+        QCOMPARE(m_client->resultText1(), QString::fromLatin1(kWord));
+        const QList<SearchItem> hits = m_client->searchHits();
+        QCOMPARE(hits.size(), 3);
+        const QList<int> chapters = { 0, 0, 2 };
+        int previousPage = 0;
+        for (int i = 0; i < hits.size(); ++i) {
+            const SearchItem& hit = hits.at(i);
+            const QString source = m_chapters.at(chapters.at(i)).source;
+            QVERIFY2(hit.text.contains(QLatin1String(kWord), Qt::CaseInsensitive), qPrintable(hit.text));
+            QVERIFY2(hit.link->source.startsWith(source + QStringLiteral("?kelpath=")), qPrintable(hit.link->source));
+            QVERIFY(hit.link->page >= previousPage);
+            previousPage = hit.link->page;
+            QHash<QString, int> link { { hit.link->source.mid(source.size() + 1), 0 } };
+            engineCount(chapters.at(i), format, &link);
+            QCOMPARE(hit.link->page, m_client->chapterStartPage(source) + link.begin().value());
+        }
+        QCOMPARE(hits.at(0).text, QStringLiteral("The %1 swam past the harbour.").arg(kWord));
+        QCOMPARE(hits.at(1).text, QStringLiteral("Nobody saw the Zebrafish again."));
+    }
+
+    // The helper dies while it lays the book out: the request is sent to a new one. When that
+    // one dies as well, the request is given up with an error and the numbers of the last layout
+    // stay; the next request is served by a new helper.
+    void requestSurvivesAHelperCrash()
+    {
+        const PageFormat format = PageFormat::withColumns(2);
+        QSignalSpy done(m_client.get(), &DataExchangeSvc::calcDone);
+        m_client->repaginate(request(format));
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
+        QVERIFY(done.count() == 1 || done.wait(kReplyTimeoutMs));
+        checkCounts(format);
+
+        const int total = m_client->totalPageCount();
+        done.clear();
+        QSignalSpy failed(m_client.get(), &DataExchangeSvc::calcError);
+        QSignalSpy ready(m_client.get(), &KelRemoteProcHandler::handlerReady);
+        m_client->repaginate(request(PageFormat::withColumns(1)));
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
+        QVERIFY(ready.wait(kReplyTimeoutMs));
+        ::kill(pid_t(m_client->helperProcessId()), SIGKILL);
+        QVERIFY(failed.count() == 1 || failed.wait(kReplyTimeoutMs));
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(m_client->totalPageCount(), total);
+        // A new helper is told the book and the last search without the book context sending
+        // them again.
+        PageFormat larger = PageFormat::withColumns(1);
+        larger.fontSize = 28;
+        QVERIFY(paginate(request(larger)));
+        checkCounts(larger);
+        QCOMPARE(m_client->resultText1(), QString::fromLatin1(kWord));
+        QCOMPARE(m_client->searchHits().size(), 3);
+
+        m_client->stopHandler();
+        QTRY_COMPARE_WITH_TIMEOUT(m_client->helperProcessId(), qint64(0), 15000);
     }
 };
 
