@@ -1,5 +1,6 @@
 // The PDF engine library, driven through the binding as the reader drives it, and the PDF
 // document over it, on PDFs written by the tests.
+#include "../kel-effects/messagecatcher.h"
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
 #include "pdfdocument.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QMutex>
 #include <QTest>
 #include <QtConcurrent>
 
@@ -52,7 +52,8 @@ PdfWriter book()
     return pdf;
 }
 
-const int rotationValues[] = { 0, 90, 180, 270, -90, 450, 45 };
+// Values the engine must bring to a quarter turn: below zero, past a full turn, between quarters.
+const int rotationValues[] = { -90, 450, 45 };
 
 // One Letter page per rotation value, written as given; then a page whose crop box
 // (100 100 400 300) lies inside its Letter media box.
@@ -112,46 +113,7 @@ PdfWriter cyclicOutline()
 }
 
 namespace {
-QMutex logMutex;
-QStringList logLines;
-
-// Collects what is logged (from any thread) while it lives, as "<level>: <text>".
-class LogCapture {
-public:
-    LogCapture()
-    {
-        QMutexLocker lock(&logMutex);
-        logLines.clear();
-        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-            static const char* const levels[] = { "debug", "warning", "critical", "fatal", "info" };
-            QMutexLocker lock(&logMutex);
-            logLines.append(QLatin1String(levels[type]) + QStringLiteral(": ") + message);
-        });
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    QStringList lines() const
-    {
-        QMutexLocker lock(&logMutex);
-        return logLines;
-    }
-    QStringList criticalLines() const { return lines().filter(QRegularExpression("^critical: ")); }
-
-private:
-    QtMessageHandler m_previous;
-};
-
 QString enginePath() { return testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName(); }
-
-// The text lines of the selected page in the fragment format: [left, top, right, bottom, size, text].
-QList<QStringList> fragments(DebenuPDFLibraryDLLQt1016& pdf)
-{
-    QList<QStringList> lines;
-    for (const QString& line : pdf.GetPageText(2).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QStringList fields = line.split(QLatin1Char(','));
-        lines.append(fields.mid(0, 5) + QStringList { QStringList(fields.mid(5)).join(QLatin1Char(',')) });
-    }
-    return lines;
-}
 
 // Titles and pages of a contents tree as "title:page" with children in brackets.
 QString describe(const QList<TocPoint>& points)
@@ -215,7 +177,7 @@ private slots:
             QSKIP("run by the tst_pdf_firstuse registration");
         pdfengine::setLibraryPath(home.filePath(QStringLiteral("no-such-engine.so")));
         QVERIFY(!PdfDocument::sharedLibrary());
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         const QString book = bookPath;
         QFuture<int> imported = QtConcurrent::run([book] {
             PdfDocument document;
@@ -225,9 +187,8 @@ private slots:
             return document.pageCount();
         });
         QCOMPARE(imported.result(), 0);
-        QCOMPARE(log.criticalLines().size(), 1);
-        QVERIFY2(log.criticalLines().first().contains(QStringLiteral("no-such-engine.so")),
-            qPrintable(log.criticalLines().first()));
+        QCOMPARE(log.total(), 1);
+        QCOMPARE(log.count(QStringLiteral("no-such-engine.so")), 1);
 
         DebenuPDFLibraryDLLQt1016* library = PdfDocument::sharedLibrary();
         QVERIFY(library);
@@ -242,7 +203,7 @@ private slots:
         QVERIFY(document.toc().isEmpty());
         QVERIFY(document.search(QStringLiteral("1")).isEmpty());
         QVERIFY(document.requestImage(1, 1.0).isNull());
-        QCOMPARE(log.criticalLines().size(), 2);
+        QCOMPARE(log.total(), 2);
     }
 
     // Files the engine cannot open fail with their codes and change nothing else; the document
@@ -256,9 +217,6 @@ private slots:
         QTest::newRow("empty path") << QString() << QByteArray() << int(PdfEngineError::FileNotFound);
         QTest::newRow("folder") << QStringLiteral("folder") << QByteArray() << int(PdfEngineError::CannotOpen);
         const QByteArray whole = pdffixtures::book().toPdf();
-        QTest::newRow("garbage") << QStringLiteral("garbage.pdf")
-                                 << QByteArray("Not a PDF file.\n\x01\xff").repeated(20)
-                                 << int(PdfEngineError::Damaged);
         QTest::newRow("empty file") << QStringLiteral("empty.pdf") << QByteArray("") << int(PdfEngineError::Damaged);
         QTest::newRow("truncated") << QStringLiteral("truncated.pdf") << whole.left(whole.indexOf("\nxref\n")) << 0;
     }
@@ -285,16 +243,17 @@ private slots:
             QCOMPARE(pdf->RemoveDocument(pdf->SelectedDocument()), 1);
         }
 
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         PdfDocument document;
         document.load(path);
         QCOMPARE(document.pageCount(), error ? 0 : 3);
         QVERIFY(!document.isPasswordRequired());
-        QCOMPARE(log.criticalLines().size(), error ? 1 : 0);
+        QCOMPARE(log.total(), error ? 1 : 0);
         QCOMPARE(document.requestImage(1, 1.0).size(), error ? QSize(0, 0) : QSize(1632, 2112));
     }
 
-    // Documents by id: information, page text in the fragment format, selection and removal.
+    // Documents by id: selection, rendering into a caller's rows, stubs, removal, and the codes of
+    // bad arguments.
     void engineDocuments()
     {
         const int before = pdf->DocumentCount();
@@ -303,33 +262,37 @@ private slots:
         QVERIFY(book > 0 && rotations > book);
         QCOMPARE(pdf->DocumentCount(), before + 2);
         QCOMPARE(pdf->SelectedDocument(), rotations);
-        QCOMPARE(pdf->PageCount(), 8);
+        QCOMPARE(pdf->PageCount(), 4);
         QCOMPARE(pdf->SelectDocument(book), 1);
         QCOMPARE(pdf->PageCount(), 3);
         QCOMPARE(pdf->GetDocumentFileName(), bookPath);
         // The writer's cross-reference table is exact: nothing to repair.
         QCOMPARE(pdf->GetDocumentRepaired(), 0);
-        QStringList fields;
-        for (int field : { 0, 1, 2, 5, 6, 3 })
-            fields.append(pdf->GetInformation(field));
-        QCOMPARE(fields, QStringList({ "1.7", "Ann Author", "A Test Book", "Test Writer", "pdfwriter", "" }));
-        QCOMPARE(pdf->LastErrorCode(), 0);
         QCOMPARE(pdf->GetInformation(42), QString());
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
-
         QCOMPARE(pdf->SelectPage(1), 1);
-        const QList<QStringList> lines = fragments(*pdf);
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.at(0).last(), QStringLiteral("Chapter One"));
-        QCOMPARE(lines.at(1).last(), QStringLiteral("apples, pears and plums"));
-        // Box and size in points from the top left, with a dot whatever the locale.
-        bool ok = false;
-        QVERIFY(qAbs(lines.at(1).at(0).toDouble(&ok) - 72) < 1 && ok);
-        QVERIFY(lines.at(1).at(1).toDouble() < 250 && lines.at(1).at(3).toDouble() > 245);
-        QCOMPARE(lines.at(1).at(4), QStringLiteral("12.00"));
-        QCOMPARE(pdf->GetPageText(0), QStringLiteral("Chapter One\napples, pears and plums\n"));
         QCOMPARE(pdf->GetPageText(7), QString());
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        // Entries this engine lacks: empty result, "not supported", and no stale string length.
+        QVERIFY(!pdf->GetInformation(2).isEmpty());
+        QCOMPARE(pdf->FontName(), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
+
+        // Rows longer than the image: the bytes past each row are left alone.
+        QImage padded(QSize(1700, 2112), QImage::Format_RGB32);
+        padded.fill(Qt::black);
+        PdfPixelBuffer target { padded.bits(), 1632, 2112, int(padded.bytesPerLine()) };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &target), 1);
+        QCOMPARE(padded.pixel(1631, 100), qRgb(255, 255, 255));
+        QCOMPARE(padded.pixel(1632, 100), qRgb(0, 0, 0));
+        QCOMPARE(pdf->RenderPageToDC(192, 1, nullptr), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
+        QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
+        QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
+        QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidPage));
 
         // Removing the selected document selects the newest remaining one.
         QCOMPARE(pdf->RemoveDocument(book), 1);
@@ -340,64 +303,14 @@ private slots:
         QCOMPARE(pdf->RemoveDocument(book), 0);
         QCOMPARE(pdf->RemoveDocument(rotations), 1);
         QCOMPARE(pdf->DocumentCount(), before);
-    }
-
-    void engineRendering()
-    {
-        const int id = load(bookPath);
-        QVERIFY(id > 0);
-        // A4 at whole points (595 x 842) is stretched over the rounding: no blank last column.
-        QImage image(QSize(1587, 2245), QImage::Format_RGB32);
-        PdfPixelBuffer a4 { image.bits(), image.width(), image.height(), int(image.bytesPerLine()) };
-        QCOMPARE(pdf->RenderPageToDC(192, 2, &a4), 1);
-        QCOMPARE(image.pixel(1586, 2244), qRgb(255, 255, 255));
-        const QPoint blue(qRound(350 * 192 / 72.0), qRound(450 * 192 / 72.0));
-        QCOMPARE(image.pixel(blue), qRgb(0, 0, 255));
-
-        // Rows longer than the image: the bytes past each row are left alone.
-        QImage padded(QSize(1700, 2112), QImage::Format_RGB32);
-        padded.fill(Qt::black);
-        PdfPixelBuffer target { padded.bits(), 1632, 2112, int(padded.bytesPerLine()) };
-        QCOMPARE(pdf->RenderPageToDC(192, 1, &target), 1);
-        QCOMPARE(padded.pixel(1631, 100), qRgb(255, 255, 255));
-        QCOMPARE(padded.pixel(1632, 100), qRgb(0, 0, 0));
-
-        // Bad targets and pages fail with their codes.
-        QCOMPARE(pdf->RenderPageToDC(192, 1, nullptr), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
-        PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
-        QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
-        QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
-        QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidPage));
-        pdf->RemoveDocument(id);
-    }
-
-    void engineStringProtocolAndStubs()
-    {
-        const int id = load(bookPath);
-        QVERIFY(id > 0);
-        // Entries this engine lacks: empty result, "not supported", and no stale string length.
-        QVERIFY(!pdf->GetInformation(2).isEmpty());
-        QCOMPARE(pdf->FontName(), QString());
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
-        QCOMPARE(pdf->Decrypt(), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
-        QCOMPARE(pdf->GetPageBox(1, 1), 0.0);
-        QVERIFY(pdf->LibraryVersion().contains(QStringLiteral("MuPDF")));
-        pdf->RemoveDocument(id);
 
         // Byte strings go through the buffer protocol whole, zero bytes included.
         PdfLibraryDll dll(enginePath().toStdU16String());
-        QVERIFY(dll.LibraryLoaded());
         const QByteArray bytes = pdffixtures::book().toPdf();
         QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
-        QCOMPARE(dll.PageCount(), 3);
         QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
         QCOMPARE(dll.LoadFromString(std::string("%PDF-1.7\n\0junk", 14), u""), 0);
         QCOMPARE(dll.LastErrorCode(), int(PdfEngineError::Damaged));
-        QCOMPARE(dll.GetDocumentFileName(), std::u16string());
     }
 
     void documentLoadsTheBook()
@@ -423,7 +336,7 @@ private slots:
         QCOMPARE(documentCount(), before + 1);
         document->load(rotationsPath);
         QCOMPARE(documentCount(), before + 1);
-        QCOMPARE(document->pageCount(), 8);
+        QCOMPARE(document->pageCount(), 4);
         document->load(home.filePath(QStringLiteral("missing.pdf")));
         QCOMPARE(documentCount(), before);
         QCOMPARE(document->pageCount(), 0);
@@ -447,19 +360,14 @@ private slots:
         const QString rotations = QStringLiteral("rotations");
         QTest::newRow("letter 1.0") << book << 1 << 1.0 << QSize(1632, 2112) << QPoint(384, 288) << QPoint(1631, 2111);
         QTest::newRow("letter 2.0") << book << 1 << 2.0 << QSize(3264, 4224) << QPoint(768, 576) << QPoint(370, 576);
-        QTest::newRow("letter 1.25") << book << 1 << 1.25 << QSize(2040, 2640) << QPoint() << QPoint();
-        QTest::newRow("letter 0.5") << book << 1 << 0.5 << QSize(816, 1056) << QPoint() << QPoint();
         QTest::newRow("A4 in whole points") << book << 2 << 1.0 << QSize(1587, 2245) << QPoint() << QPoint();
         // Turned clockwise, the box is at 648..720 x 72..216 points.
         QTest::newRow("rotate 90") << book << 3 << 1.0 << QSize(2112, 1632) << QPoint(1824, 384) << QPoint(384, 288);
-        const int values[] = { 0, 90, 180, 270, -90, 450, 45 };
-        for (int i = 0; i < 7; ++i) {
-            const bool sideways = values[i] != 0 && values[i] != 180;
-            QTest::addRow("rotate %d", values[i])
-                << rotations << i + 1 << 1.0 << (sideways ? QSize(2112, 1632) : QSize(1632, 2112)) << QPoint()
-                << QPoint();
-        }
-        QTest::newRow("crop box") << rotations << 8 << 1.0 << QSize(800, 533) << QPoint() << QPoint();
+        int page = 0;
+        for (const int degrees : pdffixtures::rotationValues)
+            QTest::addRow("rotate %d", degrees)
+                << rotations << ++page << 1.0 << QSize(2112, 1632) << QPoint() << QPoint();
+        QTest::newRow("crop box") << rotations << ++page << 1.0 << QSize(800, 533) << QPoint() << QPoint();
         QTest::newRow("huge, red right half")
             << QStringLiteral("huge") << 1 << 1.0 << QSize(16384, 113) << QPoint(16283, 50) << QPoint(100, 50);
     }
@@ -488,41 +396,28 @@ private slots:
     {
         PdfDocument document;
         document.load(bookPath);
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         QVERIFY(document.requestImage(0, 1.0).isNull());
         QVERIFY(document.requestImage(4, 1.0).isNull());
         QVERIFY(document.requestImage(-1, 1.0).isNull());
         QVERIFY(document.requestImage(1, 0.0).isNull());
         QVERIFY(document.requestImage(1, std::nan("")).isNull());
-        QVERIFY(log.lines().isEmpty());
+        QCOMPARE(log.total(), 0);
         // The second column of a spread on the last page.
         const auto pair = document.requestImages(3, 4, 1.0);
         QVERIFY(!pair.first.isNull());
         QVERIFY(pair.second.isNull());
     }
 
-    void hugePagesAreScaledDown_data()
-    {
-        QTest::addColumn<QSizeF>("points");
-        QTest::addColumn<double>("dpi");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("at the side cap") << QSizeF(6144, 100) << 192.0 << QSize(16384, 267);
-        QTest::newRow("square") << QSizeF(14400, 14400) << 192.0 << QSize(16000, 16000);
-        QTest::newRow("no area") << QSizeF(0, 792) << 192.0 << QSize();
-    }
-
+    // Within the side cap a square page still passes the pixel cap; the resolution follows.
     void hugePagesAreScaledDown()
     {
-        QFETCH(QSizeF, points);
-        QFETCH(double, dpi);
-        QFETCH(QSize, size);
-        double used = dpi;
-        const QSize result = PdfDocument::imageSize(points, used);
-        QCOMPARE(result, size);
-        QVERIFY(result.width() <= PdfDocument::maxImageSide && result.height() <= PdfDocument::maxImageSide);
-        QVERIFY(qint64(result.width()) * result.height() <= PdfDocument::maxImagePixels);
-        if (!result.isEmpty())
-            QVERIFY(qAbs(result.width() - points.width() * used / 72) < 1.0);
+        double dpi = 192;
+        const QSize square = PdfDocument::imageSize(QSizeF(14400, 14400), dpi);
+        QCOMPARE(square, QSize(16000, 16000));
+        QVERIFY(qint64(square.width()) * square.height() <= PdfDocument::maxImagePixels);
+        QVERIFY(qAbs(square.width() - 14400 * dpi / 72) < 1.0);
+        QCOMPARE(PdfDocument::imageSize(QSizeF(0, 792), dpi), QSize());
     }
 
     void contents()
@@ -549,10 +444,8 @@ private slots:
         QTest::newRow("page number first")
             << QStringLiteral("3")
             << QStringList { QStringLiteral("3:Go to page 3"), QStringLiteral("2:Second page, with Commas, inside 3") };
-        QTest::newRow("after a comma") << QStringLiteral("pears")
-                                       << QStringList { QStringLiteral("1:apples, pears and plums") };
-        QTest::newRow("any case") << QStringLiteral("COMMAS")
-                                  << QStringList { QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("after a comma, any case")
+            << QStringLiteral("PEARS") << QStringList { QStringLiteral("1:apples, pears and plums") };
         QTest::newRow("rotated page") << QStringLiteral("rotated") << QStringList { QStringLiteral("3:Rotated page") };
         QTest::newRow("no such page") << QStringLiteral("12") << QStringList();
         QTest::newRow("empty") << QString() << QStringList();
@@ -580,7 +473,7 @@ private slots:
         QVERIFY(writeEncryptedPdf(plain, user, QStringLiteral("secret-word"), QStringLiteral("owner-word")));
         QVERIFY(writeEncryptedPdf(plain, owner, QString(), QStringLiteral("owner-word")));
 
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         PdfDocument document;
         document.load(user);
         QVERIFY(document.isPasswordRequired());
@@ -597,8 +490,7 @@ private slots:
         document.setPassword(QStringLiteral("owner-word"));
         document.load(user);
         QCOMPARE(document.pageCount(), 3);
-        for (const QString& line : log.lines())
-            QVERIFY2(!line.contains(QStringLiteral("-word")), qPrintable(line));
+        QCOMPARE(log.count(QStringLiteral("-word")), 0);
 
         PdfDocument ownerOnly;
         ownerOnly.load(owner);
@@ -631,9 +523,9 @@ private slots:
             return imported.title() + QLatin1Char('/') + QString::number(cover.width());
         });
         for (int round = 0; round < 3; ++round) {
-            QCOMPARE(rotations.requestImage(5, 0.5).size(), QSize(1056, 816));
+            QCOMPARE(rotations.requestImage(1, 0.5).size(), QSize(1056, 816));
             QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).size(), 1);
-            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 6);
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 2);
             QVERIFY(rotations.toc().isEmpty());
             QCOMPARE(describe(book.toc()).left(6), QStringLiteral("Part A"));
         }
@@ -648,12 +540,12 @@ private slots:
         QCOMPARE(document->pageCount(), 3);
         delete PdfDocument::sharedLibrary();
         QVERIFY(!PdfDocument::sharedLibrary());
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         QVERIFY(document->requestImage(1, 1.0).isNull());
         QVERIFY(document->search(QStringLiteral("pears")).isEmpty());
         document->load(bookPath);
         QCOMPARE(document->pageCount(), 0);
-        QCOMPARE(log.criticalLines().size(), 1);
+        QCOMPARE(log.total(), 1);
         document.reset();
         // The engine instance of this test is another, and keeps working.
         QVERIFY(load(bookPath) > 0);

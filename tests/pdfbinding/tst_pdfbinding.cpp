@@ -7,7 +7,6 @@
 
 #include <QMetaMethod>
 #include <QPointer>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,36 +89,23 @@ class TestPdfBinding : public QObject {
     Q_OBJECT
 
 private slots:
-    // The entry table: 7 protocol entries, one Qt member per other entry, ordered by the bytes of
-    // their names as the library is searched.
+    // The entry table: one Qt member per entry but the protocol's, ordered by the bytes of their
+    // names as the library is searched.
     void entryTable()
     {
-        QSet<QString> protocol;
-        QMap<QString, QString> renamed;
         // The Qt layer has LibraryLoaded, then one public invokable per member in the entries' order.
         const QMetaObject& meta = DebenuPDFLibraryDLLQt1016::staticMetaObject;
         QCOMPARE(meta.method(meta.methodOffset()).methodSignature(), QByteArray("LibraryLoaded()"));
         int index = meta.methodOffset() + 1;
         for (const PdfLibraryEntry& entry : pdfLibraryEntries) {
-            if (!entry.method) {
-                protocol.insert(QString::fromLatin1(entry.name));
+            if (!entry.method)
                 continue;
-            }
             const QMetaMethod method = meta.method(index++);
             QCOMPARE(method.name(), QByteArray(entry.method));
-            QCOMPARE(method.methodType(), QMetaMethod::Method);
             QCOMPARE(method.access(), QMetaMethod::Public);
-            if (QLatin1String(entry.name) != QLatin1String("DPL") + QLatin1String(entry.method))
-                renamed.insert(entry.method, entry.name);
         }
         QCOMPARE(index, meta.methodCount());
-        QCOMPARE(protocol,
-            QSet<QString>({ "DPLAddToBuffer", "DPLAnsiStringResultLength", "DPLCreateBuffer", "DPLCreateLibrary",
-                "DPLReleaseBuffer", "DPLReleaseLibrary", "DPLStringResultLength" }));
-        // Four methods end in a W that their entry lacks; they sort by the entry's name.
-        QCOMPARE(renamed,
-            (QMap<QString, QString> { { "DecryptFileW", "DPLDecryptFile" }, { "DrawTextW", "DPLDrawText" },
-                { "EncryptFileW", "DPLEncryptFile" }, { "GetTempPathW", "DPLGetTempPath" } }));
+        // A method ending in a W its entry lacks sorts by the entry's name.
         QCOMPARE(indexOf("DPLDrawText") + 1, indexOf("DPLDrawTextArc"));
 
         QCOMPARE(pdfLibraryEntries[0].name, "DPLSetProgressCallback");
@@ -171,11 +157,11 @@ private slots:
         QCOMPARE(fake.takeCalls(), QStringList({ "load", "DPLSelectPage(0, 2)", "unload" }));
     }
 
-    // One instance per library, released once, and only when its id is positive.
+    // Ids of 0 and below are the engine's failures: used as given, never released (a positive
+    // one is released with its library, see qtLayer).
     void instanceLife_data()
     {
         QTest::addColumn<int>("id");
-        QTest::newRow("positive") << 7;
         QTest::newRow("zero") << 0;
         QTest::newRow("negative") << -5;
     }
@@ -192,11 +178,9 @@ private slots:
             QCOMPARE(dll.SelectPage(3), 1);
             QCOMPARE(dll.SelectPage(4), 0);
         }
-        QStringList expected { "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
-            QStringLiteral("DPLSelectPage(%1, 4)").arg(id) };
-        if (id > 0)
-            expected << QStringLiteral("DPLReleaseLibrary(%1)").arg(id);
-        QCOMPARE(fake.takeCalls(), expected << "unload");
+        QCOMPARE(fake.takeCalls(),
+            QStringList({ "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
+                QStringLiteral("DPLSelectPage(%1, 4)").arg(id), "unload" }));
         QVERIFY(!isLoaded(completeFake));
     }
 
@@ -255,17 +239,11 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("length"); // scripted, or empty for the text's own
         QTest::addColumn<QByteArray>("expected"); // in UTF-8 for a wide result
-        QTest::newRow("text") << true << R"("r\u00e9sum\u00e9")" << QString() << QByteArray("résumé");
         QTest::newRow("zeros inside") << true << R"("a\0b\0")" << QString() << QByteArray("a\0b\0", 4);
         QTest::newRow("length shorter than the text") << true << R"("abcdef")"
                                                       << "3" << QByteArray("abc");
-        QTest::newRow("empty") << true << R"("")" << QString() << QByteArray();
-        QTest::newRow("length 0") << true << R"("abc")"
-                                  << "0" << QByteArray();
         QTest::newRow("negative length") << true << R"("abc")"
                                          << "-1" << QByteArray();
-        QTest::newRow("null text") << true << "null"
-                                   << "4" << QByteArray();
         QTest::newRow("binary bytes") << false << R"("%PDF\x00\xff\n")" << QString() << QByteArray("%PDF\0\xff\n", 7);
         QTest::newRow("length shorter than the bytes") << false << R"("abcdef")"
                                                        << "2" << QByteArray("ab");
