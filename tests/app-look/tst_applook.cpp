@@ -41,6 +41,7 @@
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using WidgetFactory = std::function<QWidget*(int id, QWidget* parent)>;
 Q_DECLARE_METATYPE(WidgetFactory)
@@ -49,6 +50,12 @@ namespace {
 
 const QStringList kProfiles
     = { QStringLiteral("DayStyle"), QStringLiteral("NightStyle"), QStringLiteral("SepiaStyle") };
+
+// Makes a W from the id, any further arguments of its constructor, and the parent.
+template <typename W, typename... Extra> WidgetFactory factory(Extra... extra)
+{
+    return [=](int id, QWidget* parent) -> QWidget* { return new W(id, extra..., parent); };
+}
 
 QList<int> idRange(int from, int to)
 {
@@ -139,36 +146,20 @@ private slots:
     {
         QTest::addColumn<WidgetFactory>("make");
         QTest::addColumn<QList<int>>("ids");
-        QTest::newRow("frames") << WidgetFactory([](int id, QWidget* p) { return new KelFrame(id, p); })
-                                << idRange(1042, 1046);
-        QTest::newRow("labels") << WidgetFactory([](int id, QWidget* p) { return new KelLabel(id, p); })
-                                << (QList<int> { 9, 1061, 1064, 1082 } + idRange(1047, 1058));
-        QTest::newRow("delimiters") << WidgetFactory([](int id, QWidget* p) {
-            return new KelDelimiter(id, Qt::Horizontal, p);
-        }) << idRange(1066, 1067);
-        QTest::newRow("buttons") << WidgetFactory([](int id, QWidget* p) { return new KelButton(id, p); })
+        QTest::newRow("frames") << factory<KelFrame>() << idRange(1042, 1046);
+        QTest::newRow("labels") << factory<KelLabel>() << (QList<int> { 9, 1061, 1064, 1082 } + idRange(1047, 1058));
+        QTest::newRow("delimiters") << factory<KelDelimiter>(Qt::Horizontal) << idRange(1066, 1067);
+        QTest::newRow("buttons") << factory<KelButton>()
                                  << (QList<int> { 11, 13, 14, 15, 17, 18, 19, 20, 24, 25, 1076, 1077 }
                                         + idRange(1005, 1013) + QList<int> { 1015 } + idRange(1020, 1041));
-        QTest::newRow("line edits") << WidgetFactory([](int id, QWidget* p) { return new KelLineEdit(id, p); })
-                                    << idRange(1068, 1069);
-        QTest::newRow("plain text edits")
-            << WidgetFactory([](int id, QWidget* p) { return new KelPlainTextEdit(id, p); })
-            << QList<int> { 33, 34, 1070 };
-        QTest::newRow("spin boxes") << WidgetFactory([](int id, QWidget* p) { return new KelSpinBox(id, p); })
-                                    << QList<int> { 1071 };
-        QTest::newRow("sliders") << WidgetFactory([](int id, QWidget* p) {
-            return new KelSlider(id, Qt::Horizontal, p);
-        }) << QList<int> { 36, 1072, 1073 };
-        QTest::newRow("progress bars") << WidgetFactory([](int id, QWidget* p) { return new ProgressBar(id, p); })
-                                       << QList<int> { 37, 1074, 1075 };
-        QTest::newRow("windows") << WidgetFactory([](int id, QWidget* p) {
-            return new KelWindow(id, KelWindow::TitleBar, p);
-        }) << QList<int> { 3, 5, 1000, 1001 };
-        QTest::newRow("dialogs") << WidgetFactory([](int id, QWidget* p) {
-            return new KelDialog(id, KelWindow::TitleBar, p);
-        }) << QList<int> { 1, 2, 1002 };
-        QTest::newRow("scroll areas") << WidgetFactory([](int id, QWidget* p) { return new KelScrollArea(id, p); })
-                                      << QList<int> { 38 };
+        QTest::newRow("line edits") << factory<KelLineEdit>() << idRange(1068, 1069);
+        QTest::newRow("plain text edits") << factory<KelPlainTextEdit>() << QList<int> { 33, 34, 1070 };
+        QTest::newRow("spin boxes") << factory<KelSpinBox>() << QList<int> { 1071 };
+        QTest::newRow("sliders") << factory<KelSlider>(Qt::Horizontal) << QList<int> { 36, 1072, 1073 };
+        QTest::newRow("progress bars") << factory<ProgressBar>() << QList<int> { 37, 1074, 1075 };
+        QTest::newRow("windows") << factory<KelWindow>(KelWindow::TitleBar) << QList<int> { 3, 5, 1000, 1001 };
+        QTest::newRow("dialogs") << factory<KelDialog>(KelWindow::TitleBar) << QList<int> { 1, 2, 1002 };
+        QTest::newRow("scroll areas") << factory<KelScrollArea>() << QList<int> { 38 };
     }
 
     // Each id is built under every profile, then the profiles switch under it; nothing may warn.
@@ -312,21 +303,12 @@ private slots:
         QCOMPARE(covered, QList<bool>({ false, true }));
     }
 
-    void colorsFollowTheProfile_data()
-    {
-        QTest::addColumn<QString>("profile");
-        QTest::addColumn<QColor>("accent");
-        QTest::addColumn<QColor>("fillStart");
-        QTest::newRow("night") << "NightStyle" << QColor(0x1e4cf0) << QColor(0x1e4cf0);
-        QTest::newRow("sepia") << "SepiaStyle" << QColor(0x40331b) << QColor(0x1e4cf0);
-    }
-
-    // Widgets that exist before the switch take the new profile's colours.
+    // Widgets that exist before the switch take the new profile's colours (sepia: an accent of its
+    // own, the common progress fill).
     void colorsFollowTheProfile()
     {
-        QFETCH(QString, profile);
-        QFETCH(QColor, accent);
-        QFETCH(QColor, fillStart);
+        const QColor accent(0x40331b);
+        const QColor fillStart(0x1e4cf0);
         Host host;
         auto* button = new KelButton(1009, &host);
         button->setGeometry(0, 0, 94, 36);
@@ -339,7 +321,7 @@ private slots:
         host.resize(220, 110);
         host.show();
         QTest::qWait(600); // the swatch's check animation
-        Profiles::use(profile);
+        Profiles::use(QStringLiteral("SepiaStyle"));
 
         const QImage image = host.image();
         VERIFY_NEAR(image.pixelColor(8, 18), accent);
@@ -466,22 +448,10 @@ private slots:
         QVERIFY2(qAbs(full.count - 8) <= 1 && qAbs(full.center - 9) <= 0.75, qPrintable(QString::number(full.count)));
     }
 
-    void metroDotsFollowTheClock_data()
-    {
-        QTest::addColumn<int>("elapsed");
-        QTest::addColumn<int>("movedDots"); // dots that left the start
-        QTest::addColumn<bool>("atRest"); // every dot at its end point
-        QTest::newRow("first delay") << 249 << 1 << false;
-        QTest::newRow("rest begins") << 2750 << 5 << true;
-        QTest::newRow("rest ends") << 3499 << 5 << true;
-        QTest::newRow("next cycle") << 3500 << 0 << false;
-    }
-
+    // The dots follow the clock: the first leaves after its delay, all rest at their ends until the
+    // next cycle starts them again. No timer while hidden or while the bar shows a real range.
     void metroDotsFollowTheClock()
     {
-        QFETCH(int, elapsed);
-        QFETCH(int, movedDots);
-        QFETCH(bool, atRest);
         MetroProgressBar::setClock(&fakeClock);
         g_now = 10000;
         MetroProgressBar bar;
@@ -493,23 +463,26 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&bar));
         bar.repaint();
         QVERIFY(bar.isAnimating());
-        g_now += elapsed;
-        const QVector<QPointF> dots = bar.dotCenters();
-        QCOMPARE(dots.size(), 5);
         const double start = -50; // the run-in stretch: 5 dots 10 px apart
         const double length = 300 + 75 - start;
-        int moved = 0;
-        for (int i = 0; i < dots.size(); ++i) {
-            moved += dots[i].x() > start + 0.01;
-            QCOMPARE(dots[i].y(), 5.0);
-            if (atRest)
-                QVERIFY(qAbs(dots[i].x() - (start + length * (1.0 - 0.03 * i))) < 0.05);
+        // Time since the start, dots that left the start, every dot at its end point.
+        for (const auto& [elapsed, movedDots, atRest] : { std::make_tuple(249, 1, false),
+                 std::make_tuple(2750, 5, true), std::make_tuple(3499, 5, true), std::make_tuple(3500, 0, false) }) {
+            g_now = 10000 + elapsed;
+            const QVector<QPointF> dots = bar.dotCenters();
+            QCOMPARE(dots.size(), 5);
+            int moved = 0;
+            for (int i = 0; i < dots.size(); ++i) {
+                moved += dots[i].x() > start + 0.01;
+                QCOMPARE(dots[i].y(), 5.0);
+                if (atRest)
+                    QVERIFY(qAbs(dots[i].x() - (start + length * (1.0 - 0.03 * i))) < 0.05);
+            }
+            QCOMPARE(moved, movedDots);
+            if (elapsed == 249)
+                QVERIFY(dots[0].x() > 0); // the first dot is on its way and in view
         }
-        QCOMPARE(moved, movedDots);
-        if (elapsed == 249)
-            QVERIFY(dots[0].x() > 0); // the first dot is on its way and in view
 
-        // No timer while hidden or while the bar shows a real range.
         bar.setRange(0, 100);
         bar.repaint();
         QVERIFY(!bar.isAnimating());

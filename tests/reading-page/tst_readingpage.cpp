@@ -6,7 +6,7 @@
 
 #include "../app-look/applooktest.h"
 #include "readingfixture.h"
-#include "zipwriter.h"
+#include "testfiles.h"
 
 #include "abstractviewer.h"
 #include "bookcontext.h"
@@ -52,7 +52,6 @@
 #include "widgets/labeled.h"
 #include "windows/kelpopupmenu.h"
 
-#include <QBuffer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -280,10 +279,7 @@ private slots:
     void encodingMenu()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("plain.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("A plain text book.\n").repeated(50));
-        file.close();
+        QVERIFY(testfiles::write(path, QByteArray("A plain text book.\n").repeated(50)));
         BookDto book;
         book.full_path = path;
         book.title = QStringLiteral("plain");
@@ -627,14 +623,7 @@ private slots:
     void settingsPageFeatures()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
-        ZipWriter zip(path);
-        QImage image(60, 80, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        QBuffer png;
-        png.open(QIODevice::WriteOnly);
-        image.save(&png, "PNG");
-        zip.add(QStringLiteral("1.png"), png.data(), false);
-        QVERIFY(zip.write());
+        QVERIFY(librarybooks::write(path));
         BookDto book;
         book.full_path = path;
         book.format = 6;
