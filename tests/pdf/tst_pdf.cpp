@@ -76,25 +76,18 @@ PdfWriter rotations()
     return pdf;
 }
 
-PdfWriter longOutline(int count)
-{
-    PdfWriter pdf;
-    pdf.addPage();
-    QList<PdfWriter::OutlineItem> items;
-    for (int i = 1; i <= count; ++i)
-        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
-    pdf.setOutline(items);
-    return pdf;
-}
-
-PdfWriter deepOutline(int depth)
+// A page whose outline has count items at the top, the first of them nesting depth levels.
+PdfWriter bigOutline(int count, int depth)
 {
     PdfWriter pdf;
     pdf.addPage();
     PdfWriter::OutlineItem root { QStringLiteral("Level %1").arg(depth), 1, {} };
     for (int level = depth - 1; level >= 1; --level)
         root = PdfWriter::OutlineItem { QStringLiteral("Level %1").arg(level), 1, { root } };
-    pdf.setOutline({ root });
+    QList<PdfWriter::OutlineItem> items { root };
+    for (int i = 2; i <= count; ++i)
+        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
+    pdf.setOutline(items);
     return pdf;
 }
 
@@ -385,8 +378,6 @@ private slots:
         QTest::newRow("negative length") << true << R"("abc")"
                                          << "-1" << QByteArray();
         QTest::newRow("binary bytes") << false << R"("%PDF\x00\xff\n")" << QString() << QByteArray("%PDF\0\xff\n", 7);
-        QTest::newRow("length shorter than the bytes") << false << R"("abcdef")"
-                                                       << "2" << QByteArray("ab");
         QTest::newRow("null bytes") << false << "null"
                                     << "9" << QByteArray();
     }
@@ -691,14 +682,12 @@ private slots:
     void contents()
     {
         PdfDocument document;
-        document.load(write(QStringLiteral("long.pdf"), pdffixtures::longOutline(100000).toPdf()));
+        document.load(write(QStringLiteral("big.pdf"), pdffixtures::bigOutline(100000, 200).toPdf()));
         const QList<TocPoint> items = document.toc();
         QCOMPARE(items.size(), 100000);
         QCOMPARE(items.last().title, QStringLiteral("Item 100000"));
-
-        document.load(write(QStringLiteral("deep.pdf"), pdffixtures::deepOutline(200).toPdf()));
-        QCOMPARE(depth(document.toc()), PdfDocument::maxOutlineDepth);
-        QCOMPARE(document.toc().first().title, QStringLiteral("Level 1"));
+        QCOMPARE(depth(items), PdfDocument::maxOutlineDepth);
+        QCOMPARE(items.first().title, QStringLiteral("Level 1"));
 
         // Items that loop back end their chain: two items, the first without children.
         document.load(write(QStringLiteral("cycle.pdf"), pdffixtures::cyclicOutline().toPdf()));

@@ -63,6 +63,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -787,32 +788,22 @@ private slots:
         QCOMPARE(shades(), qMakePair(0, 0));
     }
 
-    void toolBarVolumeKeys_data()
-    {
-        QTest::addColumn<double>("start");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("up near the top stops at 1") << 0.97 << int(Hotkeys::Id::Tts_IncreaseVolume) << 1.0;
-        QTest::newRow("down") << 0.5 << int(Hotkeys::Id::Tts_DecreaseVolume) << 0.45;
-        QTest::newRow("down near the bottom stops at 0") << 0.03 << int(Hotkeys::Id::Tts_DecreaseVolume) << 0.0;
-    }
-
+    // The volume keys step by 0.05 and stop at the ends; other keys pass.
     void toolBarVolumeKeys()
     {
-        QFETCH(double, start);
-        QFETCH(int, key);
-        QFETCH(double, expected);
         ReadingToolBar bar;
-        SettingsProvider::instance()->setTtsVolume(start);
-        const QList<QKeySequence> sequences = Hotkeys::sequences(Hotkeys::Id(key));
-        QVERIFY(!sequences.isEmpty());
-        const int code = sequences.first()[0];
-        QKeyEvent press(
-            QEvent::KeyPress, code & ~Qt::KeyboardModifierMask, Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
-        QVERIFY(bar.handleKey(&press));
-        QCOMPARE(SettingsProvider::instance()->ttsVolume(), expected);
         auto* slider = bar.readAloudBox()->volumeButton->slider();
-        QCOMPARE(slider->value(), qRound(expected * 100));
+        for (const auto& [start, key, expected] : { std::make_tuple(0.97, Hotkeys::Id::Tts_IncreaseVolume, 1.0),
+                 std::make_tuple(0.5, Hotkeys::Id::Tts_DecreaseVolume, 0.45),
+                 std::make_tuple(0.03, Hotkeys::Id::Tts_DecreaseVolume, 0.0) }) {
+            SettingsProvider::instance()->setTtsVolume(start);
+            const int code = Hotkeys::sequences(key).value(0)[0];
+            QKeyEvent press(QEvent::KeyPress, code & ~Qt::KeyboardModifierMask,
+                Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+            QVERIFY(bar.handleKey(&press));
+            QCOMPARE(SettingsProvider::instance()->ttsVolume(), expected);
+            QCOMPARE(slider->value(), qRound(expected * 100));
+        }
         QKeyEvent other(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
         QVERIFY(!bar.handleKey(&other));
     }
