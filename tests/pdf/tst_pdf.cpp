@@ -552,6 +552,7 @@ private slots:
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
         QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
