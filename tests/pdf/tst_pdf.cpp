@@ -1,11 +1,15 @@
-// The PDF engine library, driven through the binding as the reader drives it, and the PDF
-// document over it, on PDFs written by the tests.
+// The PDF engine binding (entry table, PdfLibraryDll, the Qt layer) against a recording fake of the
+// engine built by the same generator, complete and twice incomplete; then the real engine library,
+// driven through the binding as the reader drives it, and the PDF document over it, on PDFs written
+// by the tests.
+#include "../kel-effects/messagecatcher.h"
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
 #include "pdfdocument.h"
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
 #include "pdflibrarydll.h"
+#include "pdflibraryentries.h"
 #include "pdfwriter.h"
 #include "temphome.h"
 #include "testfiles.h"
@@ -14,11 +18,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QMutex>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent>
 
 #include <cmath>
+#include <cstring>
 #include <dlfcn.h>
 #include <memory>
 
@@ -52,7 +59,8 @@ PdfWriter book()
     return pdf;
 }
 
-const int rotationValues[] = { 0, 90, 180, 270, -90, 450, 45 };
+// Values the engine must bring to a quarter turn: below zero, past a full turn, between quarters.
+const int rotationValues[] = { -90, 450, 45 };
 
 // One Letter page per rotation value, written as given; then a page whose crop box
 // (100 100 400 300) lies inside its Letter media box.
@@ -68,25 +76,18 @@ PdfWriter rotations()
     return pdf;
 }
 
-PdfWriter longOutline(int count)
-{
-    PdfWriter pdf;
-    pdf.addPage();
-    QList<PdfWriter::OutlineItem> items;
-    for (int i = 1; i <= count; ++i)
-        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
-    pdf.setOutline(items);
-    return pdf;
-}
-
-PdfWriter deepOutline(int depth)
+// A page whose outline has count items at the top, the first of them nesting depth levels.
+PdfWriter bigOutline(int count, int depth)
 {
     PdfWriter pdf;
     pdf.addPage();
     PdfWriter::OutlineItem root { QStringLiteral("Level %1").arg(depth), 1, {} };
     for (int level = depth - 1; level >= 1; --level)
         root = PdfWriter::OutlineItem { QStringLiteral("Level %1").arg(level), 1, { root } };
-    pdf.setOutline({ root });
+    QList<PdfWriter::OutlineItem> items { root };
+    for (int i = 2; i <= count; ++i)
+        items.append({ QStringLiteral("Item %1").arg(i), 1, {} });
+    pdf.setOutline(items);
     return pdf;
 }
 
@@ -112,46 +113,67 @@ PdfWriter cyclicOutline()
 }
 
 namespace {
-QMutex logMutex;
-QStringList logLines;
+// The builds of the fake (fakeengine/pdfenginerecorder.h): complete, without DPLPageCount,
+// without DPLCreateLibrary.
+const QString completeFake = QStringLiteral(PL_FAKE_ENGINE);
+const QString fakeWithoutPageCount = QStringLiteral(PL_FAKE_ENGINE_NO_PAGECOUNT);
+const QString fakeWithoutCreate = QStringLiteral(PL_FAKE_ENGINE_NO_CREATE);
 
-// Collects what is logged (from any thread) while it lives, as "<level>: <text>".
-class LogCapture {
+std::u16string path(const QString& file) { return file.toStdU16String(); }
+
+// Whether the library at the path is mapped into the process right now.
+bool isLoaded(const QString& path)
+{
+    void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle)
+        dlclose(handle);
+    return handle != nullptr;
+}
+
+// Drives the recording fake: the script it reads when loaded and the log of the calls it
+// received. One at a time.
+class FakeEngine {
 public:
-    LogCapture()
+    FakeEngine()
     {
-        QMutexLocker lock(&logMutex);
-        logLines.clear();
-        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-            static const char* const levels[] = { "debug", "warning", "critical", "fatal", "info" };
-            QMutexLocker lock(&logMutex);
-            logLines.append(QLatin1String(levels[type]) + QStringLiteral(": ") + message);
-        });
+        qputenv("PL_FAKE_ENGINE_LOG", QFile::encodeName(m_dir.filePath(QStringLiteral("calls.log"))));
+        qputenv("PL_FAKE_ENGINE_SCRIPT", QFile::encodeName(m_dir.filePath(QStringLiteral("script.txt"))));
     }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    QStringList lines() const
+    ~FakeEngine()
     {
-        QMutexLocker lock(&logMutex);
-        return logLines;
+        qunsetenv("PL_FAKE_ENGINE_LOG");
+        qunsetenv("PL_FAKE_ENGINE_SCRIPT");
     }
-    QStringList criticalLines() const { return lines().filter(QRegularExpression("^critical: ")); }
+
+    // Script lines ("<entry> <value>") for the next load of the fake.
+    void script(const QStringList& lines)
+    {
+        if (!testfiles::write(m_dir.filePath(QStringLiteral("script.txt")), lines.join('\n').toUtf8() + '\n'))
+            qFatal("cannot write the fake engine's script");
+    }
+
+    // The lines logged since the last call, which empties the log.
+    QStringList takeCalls()
+    {
+        const QString log = m_dir.filePath(QStringLiteral("calls.log"));
+        const QString text = QString::fromUtf8(testfiles::read(log));
+        QFile(log).resize(0);
+        return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // A loaded complete fake whose load and instance creation are taken from the log.
+    std::unique_ptr<PdfLibraryDll> loaded()
+    {
+        auto dll = std::make_unique<PdfLibraryDll>(path(completeFake));
+        takeCalls();
+        return dll;
+    }
 
 private:
-    QtMessageHandler m_previous;
+    QTemporaryDir m_dir;
 };
 
 QString enginePath() { return testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName(); }
-
-// The text lines of the selected page in the fragment format: [left, top, right, bottom, size, text].
-QList<QStringList> fragments(DebenuPDFLibraryDLLQt1016& pdf)
-{
-    QList<QStringList> lines;
-    for (const QString& line : pdf.GetPageText(2).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QStringList fields = line.split(QLatin1Char(','));
-        lines.append(fields.mid(0, 5) + QStringList { QStringList(fields.mid(5)).join(QLatin1Char(',')) });
-    }
-    return lines;
-}
 
 // Titles and pages of a contents tree as "title:page" with children in brackets.
 QString describe(const QList<TocPoint>& points)
@@ -206,6 +228,215 @@ private slots:
         QVERIFY(!bookPath.isEmpty() && !rotationsPath.isEmpty() && !write("huge.pdf", huge.toPdf()).isEmpty());
     }
 
+    // The entry table: one Qt member per entry but the protocol's, ordered by the bytes of their
+    // names as the library is searched.
+    void entryTable()
+    {
+        // The Qt layer has LibraryLoaded, then one public invokable per member in the entries' order.
+        const QMetaObject& meta = DebenuPDFLibraryDLLQt1016::staticMetaObject;
+        QCOMPARE(meta.method(meta.methodOffset()).methodSignature(), QByteArray("LibraryLoaded()"));
+        int index = meta.methodOffset() + 1;
+        for (const PdfLibraryEntry& entry : pdfLibraryEntries) {
+            if (!entry.method)
+                continue;
+            const QMetaMethod method = meta.method(index++);
+            QCOMPARE(method.name(), QByteArray(entry.method));
+            QCOMPARE(method.access(), QMetaMethod::Public);
+        }
+        QCOMPARE(index, meta.methodCount());
+
+        QCOMPARE(pdfLibraryEntries[0].name, "DPLSetProgressCallback");
+        for (int i = 2; i < pdfLibraryEntryCount; ++i)
+            QVERIFY2(
+                std::strcmp(pdfLibraryEntries[i - 1].name, pdfLibraryEntries[i].name) < 0, pdfLibraryEntries[i].name);
+    }
+
+    // A file that is no library loads nothing and every kind of result comes back empty without a
+    // call through a null entry; a library without some entries still uses those it has.
+    void loadFailures()
+    {
+        FakeEngine fake;
+        QTemporaryDir dir;
+        QVERIFY(testfiles::write(dir.filePath(QStringLiteral("libpdf.so")), "not an ELF file\n"));
+        {
+            PdfLibraryDll dll(path(dir.filePath(QStringLiteral("libpdf.so"))));
+            QVERIFY(!dll.LibraryLoaded());
+            QVERIFY(!dll.loadError().empty());
+            QCOMPARE(dll.PageCount(), 0);
+            QCOMPARE(dll.PageWidth(), 0.0);
+            QVERIFY(dll.GetPageText(2).empty());
+            QVERIFY(dll.SaveToString().empty());
+            QCOMPARE(dll.GetCanvasDC(10, 10), HDC(nullptr));
+            QCOMPARE(dll.LoadFromFile(u"/books/a.pdf", u""), 0);
+        }
+        QCOMPARE(fake.takeCalls(), QStringList());
+
+        fake.script({ "DPLGetPageText \"text\"" });
+        {
+            PdfLibraryDll dll(path(fakeWithoutPageCount));
+            QVERIFY(!dll.LibraryLoaded());
+            QVERIFY(QString::fromStdString(dll.loadError()).contains(QStringLiteral("DPLPageCount")));
+            QCOMPARE(dll.PageCount(), 0);
+            QCOMPARE(QString::fromStdU16String(dll.GetPageText(2)), QStringLiteral("text"));
+        }
+        QCOMPARE(fake.takeCalls(),
+            QStringList({ "load", "DPLCreateLibrary()", "DPLGetPageText(1, 2)", "DPLStringResultLength(1)",
+                "DPLReleaseLibrary(1)", "unload" }));
+        // Without DPLCreateLibrary there is no instance to pass or release.
+        {
+            PdfLibraryDll dll(path(fakeWithoutCreate));
+            dll.SelectPage(2);
+        }
+        QCOMPARE(fake.takeCalls(), QStringList({ "load", "DPLSelectPage(0, 2)", "unload" }));
+    }
+
+    // Ids of 0 and below are the engine's failures: used as given, never released (a positive
+    // one is released with its library, see qtLayer).
+    void instanceLife_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -5;
+    }
+
+    void instanceLife()
+    {
+        QFETCH(int, id);
+        FakeEngine fake;
+        fake.script({ QStringLiteral("DPLCreateLibrary %1").arg(id), "DPLSelectPage 1" });
+        {
+            PdfLibraryDll dll(path(completeFake));
+            QVERIFY(dll.LibraryLoaded());
+            QVERIFY(dll.loadError().empty());
+            QCOMPARE(dll.SelectPage(3), 1);
+            QCOMPARE(dll.SelectPage(4), 0);
+        }
+        QCOMPARE(fake.takeCalls(),
+            QStringList({ "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
+                QStringLiteral("DPLSelectPage(%1, 4)").arg(id), "unload" }));
+        QVERIFY(!isLoaded(completeFake));
+    }
+
+    // Plain values pass unchanged, wide strings as zero-terminated UTF-16; byte strings go in
+    // through buffers, released in creation order after the call, and a byte result is
+    // completed after the release.
+    void argumentsAndResultsPassUnchanged()
+    {
+        FakeEngine fake;
+        fake.script({ "DPLPageWidth 612.5", "DPLLastErrorCode -3", "DPLGetCanvasDC 64", "DPLDrawTableRows 2",
+            "DPLSetPageContentFromString 1", "DPLCreateBuffer 9", "DPLStoreCustomDataFromString 5",
+            R"(DPLRetrieveCustomDataToString "value")" });
+        auto dll = fake.loaded();
+        unsigned char pixels[30 * 20 * 4] = {};
+        PdfPixelBuffer target { pixels, 30, 20, 120 };
+        int progress = 0;
+        dll->RenderPageToDC(1.5, 4, &target);
+        dll->SetProgressCallback(&progress, nullptr);
+        dll->SetTextSize(0.1);
+        dll->LoadFromFile(u"/b/\u0412\u043e\u0439\u043d\u0430.pdf", u"");
+        dll->SetBaseURL(std::u16string(u"ab\0cd", 5));
+        dll->AppendText(u"\U0001F600");
+        QCOMPARE(dll->PageWidth(), 612.5);
+        QCOMPARE(dll->LastErrorCode(), -3);
+        const HDC canvas = dll->GetCanvasDC(64, 64);
+        QVERIFY(canvas);
+        QCOMPARE(canvas->width, 64);
+        QCOMPARE(dll->GetCanvasDC(1, 1), HDC(nullptr));
+        QCOMPARE(dll->DrawTableRows(1, 2.5, 3.0, 4.0, 5, -6), 2.0);
+        QCOMPARE(dll->SetPageContentFromString(std::string("a\0b", 3)), 1);
+        dll->LoadFromString("%PDF", u"secret");
+        QCOMPARE(dll->StoreCustomDataFromString("k", "data", 1, 2), 5);
+        QCOMPARE(dll->RetrieveCustomDataToString("key", 5), std::string("value"));
+        const QString pointer = QStringLiteral("0x%1").arg(quintptr(&progress), 0, 16);
+        QCOMPARE(fake.takeCalls(),
+            QStringList({ "DPLRenderPageToDC(1, 1.5, 4, hdc(30x20))",
+                QStringLiteral("DPLSetProgressCallback(1, %1, null)").arg(pointer), "DPLSetTextSize(1, 0.1)",
+                R"(DPLLoadFromFile(1, "/b/\u0412\u043e\u0439\u043d\u0430.pdf", ""))", R"(DPLSetBaseURL(1, "ab"))",
+                R"(DPLAppendText(1, "\ud83d\ude00"))", "DPLPageWidth(1)", "DPLLastErrorCode(1)",
+                "DPLGetCanvasDC(1, 64, 64)", "DPLGetCanvasDC(1, 1, 1)", "DPLDrawTableRows(1, 1, 2.5, 3, 4, 5, -6)",
+                "DPLCreateBuffer(1, 3)", R"(DPLAddToBuffer(1, 9, "a\x00b", 3))", "DPLSetPageContentFromString(1, 9)",
+                "DPLReleaseBuffer(1, 9)", "DPLCreateBuffer(1, 4)", R"(DPLAddToBuffer(1, 100, "%PDF", 4))",
+                R"(DPLLoadFromString(1, 100, "secret"))", "DPLReleaseBuffer(1, 100)", "DPLCreateBuffer(1, 1)",
+                R"(DPLAddToBuffer(1, 101, "k", 1))", "DPLCreateBuffer(1, 4)", R"(DPLAddToBuffer(1, 102, "data", 4))",
+                "DPLStoreCustomDataFromString(1, 101, 102, 1, 2)", "DPLReleaseBuffer(1, 101)",
+                "DPLReleaseBuffer(1, 102)", "DPLCreateBuffer(1, 3)", R"(DPLAddToBuffer(1, 103, "key", 3))",
+                "DPLRetrieveCustomDataToString(1, 103, 5)", "DPLReleaseBuffer(1, 103)",
+                "DPLAnsiStringResultLength(1)" }));
+    }
+
+    // A string result is copied with the length the engine gives, asked right after the entry,
+    // before anything else reaches the instance; zeros inside are kept.
+    void stringResults_data()
+    {
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("length"); // scripted, or empty for the text's own
+        QTest::addColumn<QByteArray>("expected"); // in UTF-8 for a wide result
+        QTest::newRow("zeros inside") << true << R"("a\0b\0")" << QString() << QByteArray("a\0b\0", 4);
+        QTest::newRow("length shorter than the text") << true << R"("abcdef")"
+                                                      << "3" << QByteArray("abc");
+        QTest::newRow("negative length") << true << R"("abc")"
+                                         << "-1" << QByteArray();
+        QTest::newRow("binary bytes") << false << R"("%PDF\x00\xff\n")" << QString() << QByteArray("%PDF\0\xff\n", 7);
+        QTest::newRow("null bytes") << false << "null"
+                                    << "9" << QByteArray();
+    }
+
+    void stringResults()
+    {
+        QFETCH(bool, wide);
+        QFETCH(QString, value);
+        QFETCH(QString, length);
+        QFETCH(QByteArray, expected);
+        const QString entry = wide ? "DPLGetPageText" : "DPLSaveToString";
+        const QString lengthEntry = wide ? "DPLStringResultLength" : "DPLAnsiStringResultLength";
+        FakeEngine fake;
+        fake.script({ entry + ' ' + value, length.isEmpty() ? QString() : lengthEntry + ' ' + length });
+        auto dll = fake.loaded();
+        const std::string bytes = wide ? std::string() : dll->SaveToString();
+        const QByteArray result
+            = wide ? QString::fromStdU16String(dll->GetPageText(2)).toUtf8() : QByteArray::fromStdString(bytes);
+        QCOMPARE(result, expected);
+        QCOMPARE(fake.takeCalls(), QStringList({ entry + (wide ? "(1, 2)" : "(1)"), lengthEntry + "(1)" }));
+    }
+
+    // Members are invokable by name; strings convert by the kind of their parameter; the library
+    // is released once, with its parent, as the document's shared library goes with the
+    // application object.
+    void qtLayer()
+    {
+        FakeEngine fake;
+        fake.script({ "DPLSelectPage 1", R"(DPLOutlineTitle "Part\0One")",
+            R"(DPLGetObjectToString "Gr\xc3\xbc\xc3\x9fe")", R"(DPLSaveToString "%PDF\xff")" });
+        auto* parent = new QObject;
+        QPointer<DebenuPDFLibraryDLLQt1016> pointer = new DebenuPDFLibraryDLLQt1016(completeFake);
+        pointer->setParent(parent);
+        DebenuPDFLibraryDLLQt1016& library = *pointer;
+        fake.takeCalls();
+        int selected = 0;
+        QVERIFY(QMetaObject::invokeMethod(
+            &library, "SelectPage", Qt::DirectConnection, Q_RETURN_ARG(int, selected), Q_ARG(int, 3)));
+        QCOMPARE(selected, 1);
+        // Wide strings as UTF-16 units, the empty password as an empty string, not a null pointer.
+        library.LoadFromFile(QStringLiteral("/b/\u00e9t\u00e9 \U0001F600.pdf"), QString());
+        // Byte strings as UTF-8: "é" takes two bytes.
+        library.SetPageContentFromString(QStringLiteral("\u00e9"));
+        QCOMPARE(library.OutlineTitle(4), QString::fromUtf16(u"Part\0One", 8));
+        QCOMPARE(library.GetObjectToString(1), QStringLiteral("Grüße"));
+        // Bytes that are not UTF-8 turn into replacement characters on the way to a QString.
+        QCOMPARE(library.SaveToString(), QStringLiteral("%PDF\ufffd"));
+        QCOMPARE(fake.takeCalls(),
+            QStringList({ "DPLSelectPage(1, 3)", R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))",
+                "DPLCreateBuffer(1, 2)", R"(DPLAddToBuffer(1, 100, "\xc3\xa9", 2))",
+                "DPLSetPageContentFromString(1, 100)", "DPLReleaseBuffer(1, 100)", "DPLOutlineTitle(1, 4)",
+                "DPLStringResultLength(1)", "DPLGetObjectToString(1, 1)", "DPLAnsiStringResultLength(1)",
+                "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
+        delete parent;
+        QVERIFY(pointer.isNull());
+        QCOMPARE(fake.takeCalls(), QStringList({ "DPLReleaseLibrary(1)", "unload" }));
+        QVERIFY(!isLoaded(completeFake));
+    }
+
     // The first document of the process made on a pool thread, as an import does, with an engine
     // file that is not there: the shared library still ends up owned by the application on its
     // thread, and documents behave as unloaded. Runs alone, in a process of its own.
@@ -215,7 +446,7 @@ private slots:
             QSKIP("run by the tst_pdf_firstuse registration");
         pdfengine::setLibraryPath(home.filePath(QStringLiteral("no-such-engine.so")));
         QVERIFY(!PdfDocument::sharedLibrary());
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         const QString book = bookPath;
         QFuture<int> imported = QtConcurrent::run([book] {
             PdfDocument document;
@@ -225,9 +456,8 @@ private slots:
             return document.pageCount();
         });
         QCOMPARE(imported.result(), 0);
-        QCOMPARE(log.criticalLines().size(), 1);
-        QVERIFY2(log.criticalLines().first().contains(QStringLiteral("no-such-engine.so")),
-            qPrintable(log.criticalLines().first()));
+        QCOMPARE(log.total(), 1);
+        QCOMPARE(log.count(QStringLiteral("no-such-engine.so")), 1);
 
         DebenuPDFLibraryDLLQt1016* library = PdfDocument::sharedLibrary();
         QVERIFY(library);
@@ -242,7 +472,7 @@ private slots:
         QVERIFY(document.toc().isEmpty());
         QVERIFY(document.search(QStringLiteral("1")).isEmpty());
         QVERIFY(document.requestImage(1, 1.0).isNull());
-        QCOMPARE(log.criticalLines().size(), 2);
+        QCOMPARE(log.total(), 2);
     }
 
     // Files the engine cannot open fail with their codes and change nothing else; the document
@@ -252,13 +482,9 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("error");
-        QTest::newRow("missing") << QStringLiteral("missing.pdf") << QByteArray() << int(PdfEngineError::FileNotFound);
         QTest::newRow("empty path") << QString() << QByteArray() << int(PdfEngineError::FileNotFound);
         QTest::newRow("folder") << QStringLiteral("folder") << QByteArray() << int(PdfEngineError::CannotOpen);
         const QByteArray whole = pdffixtures::book().toPdf();
-        QTest::newRow("garbage") << QStringLiteral("garbage.pdf")
-                                 << QByteArray("Not a PDF file.\n\x01\xff").repeated(20)
-                                 << int(PdfEngineError::Damaged);
         QTest::newRow("empty file") << QStringLiteral("empty.pdf") << QByteArray("") << int(PdfEngineError::Damaged);
         QTest::newRow("truncated") << QStringLiteral("truncated.pdf") << whole.left(whole.indexOf("\nxref\n")) << 0;
     }
@@ -285,16 +511,16 @@ private slots:
             QCOMPARE(pdf->RemoveDocument(pdf->SelectedDocument()), 1);
         }
 
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         PdfDocument document;
         document.load(path);
         QCOMPARE(document.pageCount(), error ? 0 : 3);
         QVERIFY(!document.isPasswordRequired());
-        QCOMPARE(log.criticalLines().size(), error ? 1 : 0);
+        QCOMPARE(log.total(), error ? 1 : 0);
         QCOMPARE(document.requestImage(1, 1.0).size(), error ? QSize(0, 0) : QSize(1632, 2112));
     }
 
-    // Documents by id: information, page text in the fragment format, selection and removal.
+    // Documents by id: selection, rendering into a caller's rows and bad targets, stubs.
     void engineDocuments()
     {
         const int before = pdf->DocumentCount();
@@ -303,56 +529,17 @@ private slots:
         QVERIFY(book > 0 && rotations > book);
         QCOMPARE(pdf->DocumentCount(), before + 2);
         QCOMPARE(pdf->SelectedDocument(), rotations);
-        QCOMPARE(pdf->PageCount(), 8);
+        QCOMPARE(pdf->PageCount(), 4);
         QCOMPARE(pdf->SelectDocument(book), 1);
         QCOMPARE(pdf->PageCount(), 3);
-        QCOMPARE(pdf->GetDocumentFileName(), bookPath);
         // The writer's cross-reference table is exact: nothing to repair.
         QCOMPARE(pdf->GetDocumentRepaired(), 0);
-        QStringList fields;
-        for (int field : { 0, 1, 2, 5, 6, 3 })
-            fields.append(pdf->GetInformation(field));
-        QCOMPARE(fields, QStringList({ "1.7", "Ann Author", "A Test Book", "Test Writer", "pdfwriter", "" }));
-        QCOMPARE(pdf->LastErrorCode(), 0);
-        QCOMPARE(pdf->GetInformation(42), QString());
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
-
-        QCOMPARE(pdf->SelectPage(1), 1);
-        const QList<QStringList> lines = fragments(*pdf);
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.at(0).last(), QStringLiteral("Chapter One"));
-        QCOMPARE(lines.at(1).last(), QStringLiteral("apples, pears and plums"));
-        // Box and size in points from the top left, with a dot whatever the locale.
-        bool ok = false;
-        QVERIFY(qAbs(lines.at(1).at(0).toDouble(&ok) - 72) < 1 && ok);
-        QVERIFY(lines.at(1).at(1).toDouble() < 250 && lines.at(1).at(3).toDouble() > 245);
-        QCOMPARE(lines.at(1).at(4), QStringLiteral("12.00"));
-        QCOMPARE(pdf->GetPageText(0), QStringLiteral("Chapter One\napples, pears and plums\n"));
         QCOMPARE(pdf->GetPageText(7), QString());
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
-
-        // Removing the selected document selects the newest remaining one.
-        QCOMPARE(pdf->RemoveDocument(book), 1);
-        QCOMPARE(pdf->DocumentCount(), before + 1);
-        QCOMPARE(pdf->SelectedDocument(), rotations);
-        QCOMPARE(pdf->SelectDocument(book), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
-        QCOMPARE(pdf->RemoveDocument(book), 0);
-        QCOMPARE(pdf->RemoveDocument(rotations), 1);
-        QCOMPARE(pdf->DocumentCount(), before);
-    }
-
-    void engineRendering()
-    {
-        const int id = load(bookPath);
-        QVERIFY(id > 0);
-        // A4 at whole points (595 x 842) is stretched over the rounding: no blank last column.
-        QImage image(QSize(1587, 2245), QImage::Format_RGB32);
-        PdfPixelBuffer a4 { image.bits(), image.width(), image.height(), int(image.bytesPerLine()) };
-        QCOMPARE(pdf->RenderPageToDC(192, 2, &a4), 1);
-        QCOMPARE(image.pixel(1586, 2244), qRgb(255, 255, 255));
-        const QPoint blue(qRound(350 * 192 / 72.0), qRound(450 * 192 / 72.0));
-        QCOMPARE(image.pixel(blue), qRgb(0, 0, 255));
+        // Entries this engine lacks: empty result, "not supported", and no stale string length.
+        QVERIFY(!pdf->GetInformation(2).isEmpty());
+        QCOMPARE(pdf->FontName(), QString());
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
 
         // Rows longer than the image: the bytes past each row are left alone.
         QImage padded(QSize(1700, 2112), QImage::Format_RGB32);
@@ -361,43 +548,29 @@ private slots:
         QCOMPARE(pdf->RenderPageToDC(192, 1, &target), 1);
         QCOMPARE(padded.pixel(1631, 100), qRgb(255, 255, 255));
         QCOMPARE(padded.pixel(1632, 100), qRgb(0, 0, 0));
-
-        // Bad targets and pages fail with their codes.
         QCOMPARE(pdf->RenderPageToDC(192, 1, nullptr), 0);
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         PdfPixelBuffer narrow { padded.bits(), 100, 100, 399 };
         QCOMPARE(pdf->RenderPageToDC(192, 1, &narrow), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         QCOMPARE(pdf->RenderPageToDC(0, 1, &target), 0);
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidArgument));
         QCOMPARE(pdf->RenderPageToDC(192, 4, &target), 0);
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::InvalidPage));
-        pdf->RemoveDocument(id);
-    }
 
-    void engineStringProtocolAndStubs()
-    {
-        const int id = load(bookPath);
-        QVERIFY(id > 0);
-        // Entries this engine lacks: empty result, "not supported", and no stale string length.
-        QVERIFY(!pdf->GetInformation(2).isEmpty());
-        QCOMPARE(pdf->FontName(), QString());
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
-        QCOMPARE(pdf->Decrypt(), 0);
-        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NotSupported));
-        QCOMPARE(pdf->GetPageBox(1, 1), 0.0);
-        QVERIFY(pdf->LibraryVersion().contains(QStringLiteral("MuPDF")));
-        pdf->RemoveDocument(id);
+        QCOMPARE(pdf->RemoveDocument(book), 1);
+        QCOMPARE(pdf->SelectDocument(book), 0);
+        QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
+        QCOMPARE(pdf->RemoveDocument(rotations), 1);
+        QCOMPARE(pdf->DocumentCount(), before);
 
         // Byte strings go through the buffer protocol whole, zero bytes included.
         PdfLibraryDll dll(enginePath().toStdU16String());
-        QVERIFY(dll.LibraryLoaded());
         const QByteArray bytes = pdffixtures::book().toPdf();
         QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
-        QCOMPARE(dll.PageCount(), 3);
         QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
         QCOMPARE(dll.LoadFromString(std::string("%PDF-1.7\n\0junk", 14), u""), 0);
         QCOMPARE(dll.LastErrorCode(), int(PdfEngineError::Damaged));
-        QCOMPARE(dll.GetDocumentFileName(), std::u16string());
     }
 
     void documentLoadsTheBook()
@@ -423,7 +596,7 @@ private slots:
         QCOMPARE(documentCount(), before + 1);
         document->load(rotationsPath);
         QCOMPARE(documentCount(), before + 1);
-        QCOMPARE(document->pageCount(), 8);
+        QCOMPARE(document->pageCount(), 4);
         document->load(home.filePath(QStringLiteral("missing.pdf")));
         QCOMPARE(documentCount(), before);
         QCOMPARE(document->pageCount(), 0);
@@ -447,19 +620,14 @@ private slots:
         const QString rotations = QStringLiteral("rotations");
         QTest::newRow("letter 1.0") << book << 1 << 1.0 << QSize(1632, 2112) << QPoint(384, 288) << QPoint(1631, 2111);
         QTest::newRow("letter 2.0") << book << 1 << 2.0 << QSize(3264, 4224) << QPoint(768, 576) << QPoint(370, 576);
-        QTest::newRow("letter 1.25") << book << 1 << 1.25 << QSize(2040, 2640) << QPoint() << QPoint();
-        QTest::newRow("letter 0.5") << book << 1 << 0.5 << QSize(816, 1056) << QPoint() << QPoint();
         QTest::newRow("A4 in whole points") << book << 2 << 1.0 << QSize(1587, 2245) << QPoint() << QPoint();
         // Turned clockwise, the box is at 648..720 x 72..216 points.
         QTest::newRow("rotate 90") << book << 3 << 1.0 << QSize(2112, 1632) << QPoint(1824, 384) << QPoint(384, 288);
-        const int values[] = { 0, 90, 180, 270, -90, 450, 45 };
-        for (int i = 0; i < 7; ++i) {
-            const bool sideways = values[i] != 0 && values[i] != 180;
-            QTest::addRow("rotate %d", values[i])
-                << rotations << i + 1 << 1.0 << (sideways ? QSize(2112, 1632) : QSize(1632, 2112)) << QPoint()
-                << QPoint();
-        }
-        QTest::newRow("crop box") << rotations << 8 << 1.0 << QSize(800, 533) << QPoint() << QPoint();
+        int page = 0;
+        for (const int degrees : pdffixtures::rotationValues)
+            QTest::addRow("rotate %d", degrees)
+                << rotations << ++page << 1.0 << QSize(2112, 1632) << QPoint() << QPoint();
+        QTest::newRow("crop box") << rotations << ++page << 1.0 << QSize(800, 533) << QPoint() << QPoint();
         QTest::newRow("huge, red right half")
             << QStringLiteral("huge") << 1 << 1.0 << QSize(16384, 113) << QPoint(16283, 50) << QPoint(100, 50);
     }
@@ -488,54 +656,39 @@ private slots:
     {
         PdfDocument document;
         document.load(bookPath);
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         QVERIFY(document.requestImage(0, 1.0).isNull());
         QVERIFY(document.requestImage(4, 1.0).isNull());
         QVERIFY(document.requestImage(-1, 1.0).isNull());
         QVERIFY(document.requestImage(1, 0.0).isNull());
         QVERIFY(document.requestImage(1, std::nan("")).isNull());
-        QVERIFY(log.lines().isEmpty());
+        QCOMPARE(log.total(), 0);
         // The second column of a spread on the last page.
         const auto pair = document.requestImages(3, 4, 1.0);
         QVERIFY(!pair.first.isNull());
         QVERIFY(pair.second.isNull());
     }
 
-    void hugePagesAreScaledDown_data()
-    {
-        QTest::addColumn<QSizeF>("points");
-        QTest::addColumn<double>("dpi");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("at the side cap") << QSizeF(6144, 100) << 192.0 << QSize(16384, 267);
-        QTest::newRow("square") << QSizeF(14400, 14400) << 192.0 << QSize(16000, 16000);
-        QTest::newRow("no area") << QSizeF(0, 792) << 192.0 << QSize();
-    }
-
+    // Within the side cap a square page still passes the pixel cap; the resolution follows.
     void hugePagesAreScaledDown()
     {
-        QFETCH(QSizeF, points);
-        QFETCH(double, dpi);
-        QFETCH(QSize, size);
-        double used = dpi;
-        const QSize result = PdfDocument::imageSize(points, used);
-        QCOMPARE(result, size);
-        QVERIFY(result.width() <= PdfDocument::maxImageSide && result.height() <= PdfDocument::maxImageSide);
-        QVERIFY(qint64(result.width()) * result.height() <= PdfDocument::maxImagePixels);
-        if (!result.isEmpty())
-            QVERIFY(qAbs(result.width() - points.width() * used / 72) < 1.0);
+        double dpi = 192;
+        const QSize square = PdfDocument::imageSize(QSizeF(14400, 14400), dpi);
+        QCOMPARE(square, QSize(16000, 16000));
+        QVERIFY(qint64(square.width()) * square.height() <= PdfDocument::maxImagePixels);
+        QVERIFY(qAbs(square.width() - 14400 * dpi / 72) < 1.0);
+        QCOMPARE(PdfDocument::imageSize(QSizeF(0, 792), dpi), QSize());
     }
 
     void contents()
     {
         PdfDocument document;
-        document.load(write(QStringLiteral("long.pdf"), pdffixtures::longOutline(100000).toPdf()));
+        document.load(write(QStringLiteral("big.pdf"), pdffixtures::bigOutline(100000, 200).toPdf()));
         const QList<TocPoint> items = document.toc();
         QCOMPARE(items.size(), 100000);
         QCOMPARE(items.last().title, QStringLiteral("Item 100000"));
-
-        document.load(write(QStringLiteral("deep.pdf"), pdffixtures::deepOutline(200).toPdf()));
-        QCOMPARE(depth(document.toc()), PdfDocument::maxOutlineDepth);
-        QCOMPARE(document.toc().first().title, QStringLiteral("Level 1"));
+        QCOMPARE(depth(items), PdfDocument::maxOutlineDepth);
+        QCOMPARE(items.first().title, QStringLiteral("Level 1"));
 
         // Items that loop back end their chain: two items, the first without children.
         document.load(write(QStringLiteral("cycle.pdf"), pdffixtures::cyclicOutline().toPdf()));
@@ -549,10 +702,8 @@ private slots:
         QTest::newRow("page number first")
             << QStringLiteral("3")
             << QStringList { QStringLiteral("3:Go to page 3"), QStringLiteral("2:Second page, with Commas, inside 3") };
-        QTest::newRow("after a comma") << QStringLiteral("pears")
-                                       << QStringList { QStringLiteral("1:apples, pears and plums") };
-        QTest::newRow("any case") << QStringLiteral("COMMAS")
-                                  << QStringList { QStringLiteral("2:Second page, with Commas, inside 3") };
+        QTest::newRow("after a comma, any case")
+            << QStringLiteral("PEARS") << QStringList { QStringLiteral("1:apples, pears and plums") };
         QTest::newRow("rotated page") << QStringLiteral("rotated") << QStringList { QStringLiteral("3:Rotated page") };
         QTest::newRow("no such page") << QStringLiteral("12") << QStringList();
         QTest::newRow("empty") << QString() << QStringList();
@@ -580,7 +731,7 @@ private slots:
         QVERIFY(writeEncryptedPdf(plain, user, QStringLiteral("secret-word"), QStringLiteral("owner-word")));
         QVERIFY(writeEncryptedPdf(plain, owner, QString(), QStringLiteral("owner-word")));
 
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         PdfDocument document;
         document.load(user);
         QVERIFY(document.isPasswordRequired());
@@ -597,8 +748,7 @@ private slots:
         document.setPassword(QStringLiteral("owner-word"));
         document.load(user);
         QCOMPARE(document.pageCount(), 3);
-        for (const QString& line : log.lines())
-            QVERIFY2(!line.contains(QStringLiteral("-word")), qPrintable(line));
+        QCOMPARE(log.count(QStringLiteral("-word")), 0);
 
         PdfDocument ownerOnly;
         ownerOnly.load(owner);
@@ -631,9 +781,9 @@ private slots:
             return imported.title() + QLatin1Char('/') + QString::number(cover.width());
         });
         for (int round = 0; round < 3; ++round) {
-            QCOMPARE(rotations.requestImage(5, 0.5).size(), QSize(1056, 816));
+            QCOMPARE(rotations.requestImage(1, 0.5).size(), QSize(1056, 816));
             QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).size(), 1);
-            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 6);
+            QCOMPARE(rotations.search(QStringLiteral("Rotate 450")).first().link->page, 2);
             QVERIFY(rotations.toc().isEmpty());
             QCOMPARE(describe(book.toc()).left(6), QStringLiteral("Part A"));
         }
@@ -648,12 +798,12 @@ private slots:
         QCOMPARE(document->pageCount(), 3);
         delete PdfDocument::sharedLibrary();
         QVERIFY(!PdfDocument::sharedLibrary());
-        LogCapture log;
+        MessageCatcher log(QtCriticalMsg);
         QVERIFY(document->requestImage(1, 1.0).isNull());
         QVERIFY(document->search(QStringLiteral("pears")).isEmpty());
         document->load(bookPath);
         QCOMPARE(document->pageCount(), 0);
-        QCOMPARE(log.criticalLines().size(), 1);
+        QCOMPARE(log.total(), 1);
         document.reset();
         // The engine instance of this test is another, and keeps working.
         QVERIFY(load(bookPath) > 0);
@@ -665,11 +815,7 @@ private slots:
         // With every instance released the engine leaves memory: nothing in it pins the library.
         pdf.reset();
         delete PdfDocument::sharedLibrary();
-        const QByteArray path = QFile::encodeName(enginePath());
-        void* handle = dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD);
-        if (handle)
-            dlclose(handle);
-        QVERIFY(!handle);
+        QVERIFY(!isLoaded(enginePath()));
     }
 };
 

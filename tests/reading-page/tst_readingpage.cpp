@@ -1,36 +1,67 @@
 // The reading page over books of the library: reopening, the page's keys, the title and the
-// encoding menu. The note popup on an open EPUB: colours make and
-// recolour one note, "Add note" opens the comment editor that stores every keystroke, the shortcuts
-// act only on visible entries, and a long comment keeps the popup inside the screen.
+// encoding menu. On a book the fixture opens beside it: the note popup (colours make and recolour
+// one note, "Add note" stores every keystroke, the shortcuts act only on visible entries, a long
+// comment keeps the popup on screen), the side pages and the loading cover. Over bare book
+// contexts: the footer, the tool bar, and the print page over printers of the test's own.
 
+#include "../app-look/applooktest.h"
 #include "readingfixture.h"
-#include "readingpagetest.h"
+#include "testfiles.h"
 
+#include "abstractviewer.h"
 #include "bookcontext.h"
+#include "bookpageparams.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "hotkeys.h"
 #include "kelapplication.h"
 #include "librarybooks.h"
+#include "mainwindow/readingpage/bookmarksbox.h"
+#include "mainwindow/readingpage/columncountselector.h"
+#include "mainwindow/readingpage/fontfamilyselector.h"
+#include "mainwindow/readingpage/linespacingselector.h"
 #include "mainwindow/readingpage/notepopup.h"
+#include "mainwindow/readingpage/notesbox.h"
+#include "mainwindow/readingpage/printbox.h"
+#include "mainwindow/readingpage/readingfooter.h"
 #include "mainwindow/readingpage/readingpage.h"
+#include "mainwindow/readingpage/readingspinner.h"
 #include "mainwindow/readingpage/readingtoolbar.h"
+#include "mainwindow/readingpage/searchbox.h"
+#include "mainwindow/readingpage/settingsbox.h"
 #include "mainwindow/readingpage/slidebox.h"
+#include "mainwindow/readingpage/styleselector.h"
+#include "mainwindow/readingpage/tocbox.h"
 #include "metrics/metricsender.h"
+#include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
+#include "models/tocmodel.h"
 #include "readingstatefile.h"
 #include "settingsprovider.h"
 #include "testpaths.h"
 #include "widgets/kelbutton.h"
+#include "widgets/kelcombobox.h"
 #include "widgets/kelexclusivebuttongroup.h"
-#include "windows/kelpopupmenu.h"
+#include "widgets/kellabel.h"
+#include "widgets/kellineedit.h"
+#include "widgets/kelplaintextedit.h"
+#include "widgets/kelscrollarea.h"
+#include "widgets/kelslider.h"
+#include "widgets/kelspinbox.h"
+#include "widgets/labeled.h"
 
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTextCodec>
+#include <QUuid>
+#include <QWheelEvent>
 #include <QtTest>
+
+#include <functional>
+#include <tuple>
 
 namespace {
 
@@ -50,6 +81,67 @@ void press(QWidget* widget, Hotkeys::Id id)
         widget, Qt::Key(code & ~Qt::KeyboardModifierMask), Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
 }
 
+template <typename Row> QList<Row*> rows(ReadingModelWidget* list)
+{
+    QList<Row*> found;
+    list->forEachItem([&](KelListWidgetItem* item, int) { found << dynamic_cast<Row*>(item); });
+    return found;
+}
+
+bool waitForRows(BookItemsSideBar* page, int count)
+{
+    // Rows are shown once the list has finished a burst of changes.
+    ReadingModelWidget* list = page->modelWidget();
+    return ReadingFixture::waitFor(
+        [&] { return list->itemCount() == count && list->viewport()->isVisible() == (count > 0); }, 20000);
+}
+
+TocPoint tocPoint(const QString& title, int page, const QList<TocPoint>& children = {})
+{
+    TocPoint point;
+    point.title = title;
+    point.link = BookLinkPtr::create(QStringLiteral("c%1.xhtml").arg(page), page);
+    point.children = children;
+    return point;
+}
+
+// Whether some bar of the ghost page crosses the vertical line at x.
+bool barsAt(const QImage& image, int x, const QColor& background)
+{
+    for (int y = 0; y < image.height(); ++y)
+        if (!near(image.pixelColor(x, y), background))
+            return true;
+    return false;
+}
+// Printers "a", "b", ... described as "Printer A", ...; each offers A4 (its default) and Letter.
+class FakeCatalogue : public PrinterCatalogue {
+public:
+    QStringList names;
+    QString defaultName;
+    QList<QPrinter::ColorMode> colorModes;
+
+    QStringList printerNames() const override { return names; }
+    QString defaultPrinterName() const override { return defaultName; }
+    bool hasPrinter(const QString& name) const override { return names.contains(name); }
+    QString description(const QString& name) const override { return QStringLiteral("Printer ") + name.toUpper(); }
+    QList<QPageSize> supportedPageSizes(const QString&) const override
+    {
+        return { QPageSize(QPageSize::Letter), QPageSize(QPageSize::A4) };
+    }
+    QPageSize defaultPageSize(const QString&) const override { return QPageSize(QPageSize::A4); }
+    QList<QPrinter::ColorMode> supportedColorModes(const QString&) const override { return colorModes; }
+    std::unique_ptr<QPrinter> createPrinter(const QString& name, QPrinter::PrinterMode mode) const override
+    {
+        if (!hasPrinter(name))
+            return nullptr;
+        auto printer = std::make_unique<QPrinter>(mode);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        return printer;
+    }
+};
+
+SettingsProvider* settings() { return SettingsProvider::instance(); }
+
 } // namespace
 
 class TestReadingPage : public QObject {
@@ -58,6 +150,7 @@ class TestReadingPage : public QObject {
 private slots:
     void initTestCase()
     {
+        m_profiles = std::make_unique<Profiles>();
         pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
             QStringLiteral("http://127.0.0.1:9/"));
@@ -74,16 +167,20 @@ private slots:
         // The note popup works on a book the fixture opens beside the page.
         const int notesId = m_fixture.addEpub(QStringLiteral("notes.epub"), 3, 4000);
         QVERIFY(notesId > 0);
-        QVERIFY(m_fixture.open(notesId));
+        m_context = m_fixture.open(notesId);
+        QVERIFY(m_context);
         m_popup = std::make_unique<NotePopup>();
-        m_popup->setBookContext(m_fixture.context());
+        m_popup->setBookContext(m_context);
     }
 
+    // Every case starts without notes and bookmarks.
     void cleanup()
     {
         m_popup->hide();
-        for (const NoteItem& note : m_fixture.context()->notes())
-            m_fixture.context()->removeNote(note.id);
+        for (const BookmarkItem& bookmark : m_context->bookmarks())
+            m_context->removeBookmark(bookmark.id);
+        for (const NoteItem& note : m_context->notes())
+            m_context->removeNote(note.id);
     }
 
     void reopenKeepsBook()
@@ -181,10 +278,7 @@ private slots:
     void encodingMenu()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("plain.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("A plain text book.\n").repeated(50));
-        file.close();
+        QVERIFY(testfiles::write(path, QByteArray("A plain text book.\n").repeated(50)));
         BookDto book;
         book.full_path = path;
         book.title = QStringLiteral("plain");
@@ -207,26 +301,31 @@ private slots:
         QVERIFY(m_page->openBook(m_bookId));
     }
 
-    void cleanupTestCase() { m_stack.reset(); }
+    void cleanupTestCase()
+    {
+        m_stack.reset();
+        m_popup.reset();
+        m_context.reset();
+    }
 
     // A colour makes a note, a second one recolours it.
     void colours()
     {
         select();
         QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Yellow));
-        QTRY_COMPARE(m_fixture.context()->notes().size(), 1);
-        QTRY_COMPARE(m_fixture.context()->notes().first().color, NoteItem::Yellow);
-        const NoteItem note = m_fixture.context()->notes().first();
+        QTRY_COMPARE(m_context->notes().size(), 1);
+        QTRY_COMPARE(m_context->notes().first().color, NoteItem::Yellow);
+        const NoteItem note = m_context->notes().first();
         QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Purple));
-        QTRY_COMPARE(m_fixture.context()->notes().first().color, NoteItem::Purple);
-        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QTRY_COMPARE(m_context->notes().first().color, NoteItem::Purple);
+        QCOMPARE(m_context->notes().size(), 1);
         QCOMPARE(m_popup->currentNoteId(), note.id);
         QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
         QVERIFY(m_popup->deleteNoteButton()->isVisibleTo(m_popup.get()));
         QVERIFY(m_popup->deleteColorButton()->isVisibleTo(m_popup.get()));
 
         // Removing the note elsewhere closes the popup.
-        m_fixture.context()->removeNote(note.id);
+        m_context->removeNote(note.id);
         QTRY_VERIFY(!m_popup->isVisible());
         QVERIFY(m_popup->currentNoteId().isEmpty());
     }
@@ -235,16 +334,16 @@ private slots:
     {
         select();
         emit m_popup->addNoteButton()->clicked();
-        QCOMPARE(m_fixture.context()->notes().size(), 1);
-        QCOMPARE(m_fixture.context()->notes().first().color, NoteItem::Blue);
+        QCOMPARE(m_context->notes().size(), 1);
+        QCOMPARE(m_context->notes().first().color, NoteItem::Blue);
         QCOMPARE(m_popup->mode(), int(NotePopup::EditorMode));
         QVERIFY(m_popup->editor()->isVisibleTo(m_popup.get()));
         QTRY_VERIFY(m_popup->editor()->hasFocus());
         const QString id = m_popup->currentNoteId();
         QTest::keyClick(m_popup->editor(), Qt::Key_O);
-        QCOMPARE(m_fixture.context()->findNote(id)->note, QStringLiteral("o"));
+        QCOMPARE(m_context->findNote(id)->note, QStringLiteral("o"));
         QTest::keyClick(m_popup->editor(), Qt::Key_K);
-        QCOMPARE(m_fixture.context()->findNote(id)->note, QStringLiteral("ok"));
+        QCOMPARE(m_context->findNote(id)->note, QStringLiteral("ok"));
 
         // Opening the note again shows its comment in the editor.
         m_popup->hide();
@@ -257,17 +356,17 @@ private slots:
     {
         select();
         emit m_popup->addNoteButton()->clicked();
-        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QCOMPARE(m_context->notes().size(), 1);
         m_popup->hide();
         // A fresh selection has no note to delete: the key is ignored.
         select();
         activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_fixture.context()->notes().size(), 1);
+        QCOMPARE(m_context->notes().size(), 1);
         QVERIFY(m_popup->isVisible());
-        m_popup->showForNote(QRect(40, 40, 80, 20), m_fixture.context()->notes().first().id);
+        m_popup->showForNote(QRect(40, 40, 80, 20), m_context->notes().first().id);
         QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
         activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_fixture.context()->notes().size(), 0);
+        QCOMPARE(m_context->notes().size(), 0);
     }
 
     void longCommentStaysOnScreen()
@@ -284,6 +383,593 @@ private slots:
                            .arg(m_popup->y())
                            .arg(m_popup->width())
                            .arg(m_popup->height())));
+    }
+
+    // Each list page: its text while empty, and the first row that replaces it.
+    void emptyThenFirstRow_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("emptyText");
+        QTest::newRow("contents") << 0 << "This book has no table of contents";
+        QTest::newRow("bookmarks") << 1 << "To add a new bookmark click on the button above.";
+        QTest::newRow("notes") << 2
+                               << "To add a note:\n1. Select text you need to mark\n2. Then click a color or \"Add "
+                                  "Note\" button in the opened menu.";
+        QTest::newRow("search") << 3 << "Search by text or by page number";
+    }
+    void emptyThenFirstRow()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, emptyText);
+        const std::function<BookItemsSideBar*()> makers[] = { [] { return new TocBox; },
+            [] { return new BookmarksBox; }, [] { return new NotesBox; }, [] { return new SearchBox; } };
+        QScopedPointer<BookItemsSideBar> box(makers[page]());
+        box->resize(360, 700);
+        box->show();
+        box->retranslateUi();
+        auto* label = box->findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
+        QCOMPARE(label->text(), emptyText);
+        QVERIFY(label->isVisible() && !box->modelWidget()->isVisible());
+        QCOMPARE(box->hasTitleSeparator(), page == 0);
+
+        box->setBookContext(m_context);
+        switch (page) {
+        case 1:
+            m_context->addBookmark();
+            break;
+        case 2:
+            QVERIFY(!m_fixture.selectOnScreen(12).isEmpty());
+            QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
+            break;
+        case 3:
+            m_context->search(QLatin1String(ReadingFixture::kRareWord));
+            break;
+        }
+        QVERIFY(ReadingFixture::waitFor([&] { return box->modelWidget()->itemCount() >= 1; }, 20000));
+        QTRY_VERIFY(box->modelWidget()->isVisible() && !label->isVisible());
+        cleanup();
+        if (page == 1 || page == 2) {
+            QVERIFY(waitForRows(box.data(), 0));
+            QTRY_VERIFY(label->isVisible());
+        }
+    }
+
+    // Rows are current while their page is on screen; a row without a page never is.
+    void currentPageRange()
+    {
+        BookmarkModel model;
+        const QList<int> pages { 0, 2, 3, 4, 5 };
+        for (int page : pages) {
+            BookmarkItem item;
+            item.link = BookLinkPtr::create(QStringLiteral("c.xhtml"), page);
+            model.addBookmark(item);
+        }
+        ReadingModelWidget list;
+        list.installRowFactory<BookmarkWidget>();
+        list.setModel(&model);
+        list.resize(360, 900);
+        list.show();
+        QTRY_COMPARE(list.itemCount(), pages.size());
+        for (const QVariant& key : { QVariant::fromValue(qMakePair(3, 4)), QVariant::fromValue(qMakePair(0, 0)) }) {
+            list.setCurrentItemKey(key);
+            const auto range = key.value<QPair<int, int>>();
+            const QList<BookmarkWidget*> widgets = rows<BookmarkWidget>(&list);
+            for (int i = 0; i < pages.size(); ++i) {
+                const bool current = pages[i] >= 1 && pages[i] >= range.first && pages[i] <= range.second;
+                QCOMPARE(widgets[i]->isChecked(), current);
+            }
+        }
+    }
+
+    // Indents by depth, the dot of a leaf, the mark inside a collapsed parent and nested clicks.
+    void contentsTree()
+    {
+        const TocPoint deep = tocPoint(QStringLiteral("Deep"), 4);
+        const TocPoint middle = tocPoint(QStringLiteral("Middle"), 3, { deep });
+        QList<TocPoint> toc { tocPoint(QStringLiteral("Top"), 2, { middle }), tocPoint(QStringLiteral("Leaf"), 5) };
+        m_context->setToc(toc);
+        TocBox box;
+        box.resize(360, 700);
+        box.show();
+        box.setBookContext(m_context);
+        QVERIFY(waitForRows(&box, 2));
+        QList<TocItemWidget*> level = rows<TocItemWidget>(box.modelWidget());
+        TocItemWidget* leaf = level[1];
+        QVERIFY(!leaf->expandButton()->isEnabled() && leaf->expandButton()->icon());
+        QList<TocItemWidget*> path { level[0] };
+        for (int depth = 0; depth < 3; ++depth) {
+            TocItemWidget* item = path.last();
+            QCOMPARE(item->rowButton()->contentsMargins().left(), 24 + 20 * depth);
+            if (depth == 2)
+                break;
+            QVERIFY(item->expandButton()->isEnabled() && item->childList() && !item->childList()->isVisibleTo(item));
+            QVERIFY(ReadingFixture::waitFor([&] { return item->childList()->itemCount() == 1; }));
+            path << rows<TocItemWidget>(item->childList()).first();
+        }
+        TocModel* model = m_context->tocModel();
+        const QModelIndex deepIndex = model->index(0, 0, model->index(0, 0, model->index(0, 0)));
+        const QString deepId = deepIndex.data(Qt::UserRole).value<BookLinkItem>().id;
+        box.modelWidget()->setCurrentItemKey(deepId);
+        QVERIFY(path[2]->rowButton()->isChecked() && !path[0]->rowButton()->isChecked());
+
+        QSignalSpy navigations(box.modelWidget(), &ReadingModelWidget::navLinkClicked);
+        path[0]->expandButton()->setChecked(true);
+        path[1]->expandButton()->setChecked(true);
+        QTRY_VERIFY(path[2]->isVisible() && path[1]->childList()->viewport()->isVisible());
+        for (TocItemWidget* item : { path[0], path[2] }) {
+            QTest::mouseMove(item->rowButton(), QPoint(30, 10));
+            QTest::mouseClick(item->rowButton(), Qt::LeftButton, {}, QPoint(30, 10));
+            QTRY_COMPARE(
+                navigations.size() > 0 ? navigations.last().at(0).value<BookLinkPtr>()->page : -1, item->link()->page);
+            navigations.clear();
+        }
+    }
+
+    // The ghost page follows the column setting; the gap between columns stays empty.
+    void spinner()
+    {
+        QWidget parent;
+        ReadingSpinner spinner(&parent);
+        spinner.resize(600, 900);
+        SettingsProvider::instance()->setColumn_count(2);
+        spinner.setMode(ReadingSpinner::LoadBook);
+        QVERIFY(spinner.isVisibleTo(&parent));
+        const QColor background = kelStyle()->color(2);
+        const QImage two = spinner.grab().toImage();
+        QVERIFY(!barsAt(two, 300, background) && barsAt(two, 75, background) && barsAt(two, 525, background));
+        SettingsProvider::instance()->setColumn_count(1);
+        const QImage one = spinner.grab().toImage();
+        QVERIFY(barsAt(one, 75, background) && barsAt(one, 300, background));
+        QCOMPARE(spinner.grab().toImage(), one); // repaints show the same ghost text
+        spinner.setMode(ReadingSpinner::Nothing);
+        QVERIFY(!spinner.isVisibleTo(&parent));
+    }
+
+    // Typing saves on every keystroke without resetting the editor; the cursor stays in view.
+    void noteEditing()
+    {
+        QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
+        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Blue));
+        NotesBox box;
+        box.resize(360, 150);
+        box.show();
+        QApplication::setActiveWindow(&box);
+        box.setBookContext(m_context);
+        QVERIFY(waitForRows(&box, 1));
+        NoteWidget* row = rows<NoteWidget>(box.modelWidget()).first();
+        const QString id = m_context->notes().first().id;
+        row->editor()->setFocus();
+        QTRY_VERIFY(row->editor()->hasFocus());
+        QString typed;
+        for (const QChar c : QStringLiteral("ab\n\n\n\n\n\ncd")) {
+            QTest::keyClick(row->editor(), c == QLatin1Char('\n') ? Qt::Key_Return : Qt::Key(c.toUpper().unicode()),
+                c.isUpper() ? Qt::ShiftModifier : Qt::NoModifier);
+            typed += c;
+            QCOMPARE(m_context->findNote(id)->note, typed);
+            QCOMPARE(row->editor()->toPlainText(), typed);
+            QCOMPARE(row->editor()->textCursor().position(), typed.size());
+        }
+        ReadingModelWidget* list = box.modelWidget();
+        const QPoint cursor = row->editor()->viewport()->mapTo(list->viewport(), row->editor()->cursorRect().center());
+        QVERIFY2(list->verticalScrollBar()->value() > 0, "the list scrolled to the cursor");
+        QVERIFY2(cursor.y() <= list->viewport()->height() - 32, qPrintable(QString::number(cursor.y())));
+    }
+
+    // Colour and text filters, and the texts of an empty list.
+    void noteFilters()
+    {
+        QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
+        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
+        m_context->setNoteComment(m_context->notes().first().id, QStringLiteral("about C++ (draft)"));
+        NotesBox box;
+        box.resize(360, 600);
+        box.show();
+        box.setBookContext(m_context);
+        QVERIFY(waitForRows(&box, 1));
+        auto* label = box.findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
+        const QString nothing = QStringLiteral("Nothing found");
+
+        box.colorFilter()->setCurrentData(int(NoteItem::Blue));
+        QVERIFY(waitForRows(&box, 0));
+        QTRY_COMPARE(label->text(), nothing);
+        QVERIFY(box.colorFilter()->icon()->name() != QStringLiteral(":/svg/colors.svg"));
+        box.colorFilter()->setCurrentData(0);
+        QVERIFY(waitForRows(&box, 1));
+        QCOMPARE(box.colorFilter()->icon()->name(), QStringLiteral(":/svg/colors.svg"));
+
+        for (const QString& text : { QStringLiteral("  (  "), QStringLiteral("c++"), QStringLiteral("zz(") }) {
+            box.searchField()->clear();
+            QTest::keyClicks(box.searchField(), text);
+            const bool matches = !text.contains(QLatin1String("zz"));
+            QVERIFY2(waitForRows(&box, matches ? 1 : 0), qPrintable(text));
+            if (!matches)
+                QTRY_COMPARE(label->text(), nothing);
+        }
+    }
+
+    // Every case of the query is marked; the text around it is escaped, markup included.
+    void highlight()
+    {
+        QCOMPARE(SearchWidget::highlight(QStringLiteral("The <b>&amp; THE"), QStringLiteral("the"), QStringLiteral("["),
+                     QStringLiteral("]")),
+            QStringLiteral("[The] &lt;b&gt;&amp;amp; [THE]"));
+    }
+
+    // Hits on screen as rich text, recoloured with the profile; the field takes the focus.
+    void searchPage()
+    {
+        SearchBox box;
+        box.resize(360, 600);
+        box.setBookContext(m_context);
+        box.show();
+        QApplication::setActiveWindow(&box);
+        QTRY_VERIFY(box.searchField()->hasFocus());
+        m_context->search(QStringLiteral("the"));
+        QVERIFY(ReadingFixture::waitFor([&] { return box.modelWidget()->itemCount() > 2; }, 20000));
+        for (const QString& style :
+            { QStringLiteral("NightStyle"), QStringLiteral("SepiaStyle"), QStringLiteral("DayStyle") }) {
+            Profiles::use(style);
+            const QString tag = QStringLiteral("<font color='%1'>").arg(kelStyle()->color(1023).name());
+            for (SearchWidget* row : rows<SearchWidget>(box.modelWidget())) {
+                const KelLabel* text = row->findChildren<KelLabel*>().at(1);
+                QVERIFY2(text->text().contains(tag), qPrintable(text->text()));
+            }
+        }
+    }
+
+    // Only what the viewer supports is offered: a page-image book has no font editors (the text
+    // book's are used in settingsPageBinding).
+    void settingsPageFeatures()
+    {
+        const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.format = 6;
+        auto context = QSharedPointer<BookContext>::create();
+        QWidget area;
+        QVERIFY(context->readBook(book, &area));
+        SettingsBox box;
+        box.resize(360, 900);
+        box.setBookContext(context);
+        box.show();
+        const QList<QWidget*> fontEditors { box.fontFamilySelector(), box.fontSizeEditor(), box.lineSpacingSelector() };
+        QVERIFY(box.styleSelector()->isVisible() && box.allSettingsButton()->isVisible()
+            && box.hotkeysButton()->isVisible());
+        QCOMPARE(box.columnCountSelector()->isVisible(),
+            context->viewer()->supports(AbstractViewer::Feature::ColumnCountChange));
+        for (QWidget* editor : fontEditors)
+            QVERIFY(!editor->isVisible());
+    }
+
+    // The editors and the page parameters of the open book follow each other.
+    void settingsPageBinding()
+    {
+        SettingsBox box;
+        box.resize(360, 900);
+        box.setBookContext(m_context);
+        box.retranslateUi();
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY(box.fontFamilySelector()->isVisible() && box.fontSizeEditor()->isVisible()
+            && box.lineSpacingSelector()->isVisible() && box.columnCountSelector()->isVisible());
+        BookPageParams* params = m_context->pageParams();
+        KelSlider* slider = box.fontSizeEditor()->editor();
+        for (const auto& [set, got] : { qMakePair(0, 8), qMakePair(100, 32), qMakePair(20, 20) }) {
+            slider->setValue(set);
+            QCOMPARE(params->fontSize(), got);
+            QCOMPARE(box.fontSizeEditor()->valueLabel()->text(), QStringLiteral("%1px").arg(got));
+        }
+        params->setFontSize(24);
+        QCOMPARE(slider->value(), 24);
+
+        LineSpacingSelector* spacing = box.lineSpacingSelector();
+        params->setLineSpacing(225);
+        QCOMPARE(spacing->value(), 10);
+        QVERIFY(!spacing->increaseButton()->isEnabled());
+        params->setLineSpacing(90);
+        QCOMPARE(spacing->value(), 1);
+        emit spacing->valueChanged(3);
+        QCOMPARE(params->lineSpacing(), 120);
+
+        params->setColumnCount(2);
+        KelButton* single = box.columnCountSelector()->buttonGroup()->button(1);
+        QCOMPARE(single->text(), QStringLiteral("Single"));
+        single->setChecked(true);
+        QTRY_COMPARE(SettingsProvider::instance()->column_count(), 1);
+        params->setColumnCount(5);
+        QCOMPARE(SettingsProvider::instance()->column_count(), 2);
+        QVERIFY(box.columnCountSelector()->buttonGroup()->button(2)->isChecked());
+    }
+
+    void footerPages_data()
+    {
+        // Steps: the page shown after each step, then the slider's range end and value.
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("sliderMax");
+        QTest::addColumn<int>("sliderValue");
+        QTest::addColumn<int>("pageOfSlider3");
+        QTest::newRow("two columns, spread before the last") << 2 << 7 << 5 << "5-6" << 4 << 3 << 5;
+        QTest::newRow("two columns, last page alone") << 2 << 7 << 7 << "7" << 4 << 4 << 5;
+        QTest::newRow("one column") << 1 << 120 << 9 << "9" << 120 << 9 << 3;
+    }
+
+    void footerPages()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, count);
+        QFETCH(int, current);
+        QFETCH(QString, label);
+        QFETCH(int, sliderMax);
+        QFETCH(int, sliderValue);
+        QFETCH(int, pageOfSlider3);
+        auto context = QSharedPointer<BookContext>::create();
+        context->pageParams()->setColumnCount(columns);
+        ReadingFooter footer;
+        footer.resize(800, 40);
+        footer.setBookContext(context);
+        QVERIFY(!footer.isPaginated());
+        context->setPageCount(count);
+        context->setCurrentPage(current);
+        QVERIFY(footer.isPaginated());
+        QCOMPARE(footer.pageLabel()->text(), label);
+        QCOMPARE(footer.countLabel()->text(), QString::number(count));
+        QCOMPARE(footer.slider()->minimum(), 1);
+        QCOMPARE(footer.slider()->maximum(), sliderMax);
+        QCOMPARE(footer.slider()->value(), sliderValue);
+        QCOMPARE(footer.sliderValueToPage(3), pageOfSlider3);
+
+        // "Back to page" shows only once there is a page to go back to, and takes no room from the slider.
+        QVERIFY(!footer.backButton()->isVisibleTo(&footer));
+        const int sliderWidth = footer.slider()->width();
+        context->storeCurrentPageLink();
+        context->updateCurrentPageLink();
+        QVERIFY(footer.backButton()->isVisibleTo(&footer));
+        QCOMPARE(footer.backButton()->text(), QStringLiteral("Back to page %1").arg(current));
+        QCOMPARE(footer.slider()->width(), sliderWidth);
+
+        // The label does not grow by a digit while paging within the same count.
+        const int width = footer.pageLabel()->width();
+        context->setCurrentPage(current + 1);
+        QCOMPARE(footer.pageLabel()->width(), width);
+
+        // The wheel never moves the slider.
+        const int before = footer.slider()->value();
+        QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+            Qt::NoScrollPhase, false);
+        QApplication::sendEvent(footer.slider(), &wheel);
+        QCOMPARE(footer.slider()->value(), before);
+
+        // Repagination shows the busy bar until the new count arrives.
+        emit context->pageCountAboutToChange();
+        QVERIFY(!footer.isPaginated());
+        footer.setBookContext(nullptr);
+        QVERIFY(!footer.isPaginated());
+    }
+
+    // Floating over the page in full screen, both bars cast a shadow on it; docked they do not.
+    void barShadows()
+    {
+        QWidget host;
+        host.setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, Qt::white);
+        host.setPalette(palette);
+        host.resize(600, 400);
+        auto* bar = new ReadingToolBar(&host);
+        bar->setGeometry(0, 100, 600, 50);
+        auto* footer = new ReadingFooter(&host);
+        footer->setGeometry(0, 250, 600, 50);
+        host.show();
+        // How much the rows just above the tool bar and just below the footer are darkened.
+        const auto shades = [&] {
+            const QImage image = host.grab().toImage();
+            return QPair<int, int>(255 - qGray(image.pixel(300, 96)), 255 - qGray(image.pixel(300, 303)));
+        };
+        QCOMPARE(shades(), qMakePair(0, 0));
+        bar->setFullscreenLook(true);
+        footer->setFullscreenLook(true);
+        QPair<int, int> floating = shades();
+        QVERIFY2(floating.first > 3 && floating.second > 3,
+            qPrintable(QStringLiteral("%1 %2").arg(floating.first).arg(floating.second)));
+        // A change of look keeps the shadow to full screen, floating or docked.
+        Profiles::use(m_profiles->night.id());
+        Profiles::use(m_profiles->day.id());
+        QCOMPARE(shades(), floating);
+        bar->setFullscreenLook(false);
+        footer->setFullscreenLook(false);
+        Profiles::use(m_profiles->night.id());
+        Profiles::use(m_profiles->day.id());
+        QCOMPARE(shades(), qMakePair(0, 0));
+    }
+
+    // The volume keys step by 0.05 and stop at the ends; other keys pass.
+    void toolBarVolumeKeys()
+    {
+        ReadingToolBar bar;
+        auto* slider = bar.readAloudBox()->volumeButton->slider();
+        for (const auto& [start, key, expected] : { std::make_tuple(0.97, Hotkeys::Id::Tts_IncreaseVolume, 1.0),
+                 std::make_tuple(0.5, Hotkeys::Id::Tts_DecreaseVolume, 0.45),
+                 std::make_tuple(0.03, Hotkeys::Id::Tts_DecreaseVolume, 0.0) }) {
+            SettingsProvider::instance()->setTtsVolume(start);
+            const int code = Hotkeys::sequences(key).value(0)[0];
+            QKeyEvent press(QEvent::KeyPress, code & ~Qt::KeyboardModifierMask,
+                Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+            QVERIFY(bar.handleKey(&press));
+            QCOMPARE(SettingsProvider::instance()->ttsVolume(), expected);
+            QCOMPARE(slider->value(), qRound(expected * 100));
+        }
+        QKeyEvent other(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
+        QVERIFY(!bar.handleKey(&other));
+    }
+
+    void toolBarReadAloudMetric()
+    {
+        MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
+            QStringLiteral("http://127.0.0.1:9/"));
+        ReadingToolBar bar;
+        bar.setBookContext(QSharedPointer<BookContext>::create());
+        // Without a ready speech engine the controls show but take no clicks.
+        QVERIFY(!bar.readAloudBox()->isEnabled());
+        KelButton* play = bar.readAloudBox()->playButton;
+        for (int i = 0; i < 12; ++i) {
+            play->setChecked(true);
+            QTRY_VERIFY(bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
+            emit bar.readAloudBox()->stopButton->clicked();
+            QVERIFY(!play->isChecked());
+            QVERIFY(!bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
+        }
+        int sent = 0;
+        for (const MetricSender::Event& event : MetricSender::instance()->queuedEvents())
+            sent += event.key == QLatin1String("tts") ? 1 : 0;
+        QCOMPARE(sent, 10);
+        MetricSender::setEnabled(false);
+    }
+
+    void toolBarShrinking()
+    {
+        ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
+            bar.notesButton(), bar.libraryButton() };
+        const auto shrunk = [&] {
+            QString flags;
+            for (auto* button : order)
+                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
+            return flags;
+        };
+        // Narrowing drops the texts in order, widening brings them back in reverse.
+        const auto sweep = [&](int from, int step) {
+            QStringList seen;
+            for (int width = from; width >= 200 && width <= 1400; width += step) {
+                bar.resize(width, 60);
+                QApplication::processEvents();
+                if (seen.isEmpty() || seen.last() != shrunk())
+                    seen << shrunk();
+            }
+            return seen;
+        };
+        QCOMPARE(sweep(1400, -10), QStringList({ "0000", "1000", "1100", "1110", "1111" }));
+        QCOMPARE(sweep(200, 10), QStringList({ "1111", "1110", "1100", "1000", "0000" }));
+        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
+    }
+
+    void choosesPrinter_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("defaultName");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("one printer, no default mark") << QStringList { "a" } << "a"
+                                                      << ""
+                                                      << "a" << QStringList { "Printer A" };
+        QTest::newRow("stored printer kept") << QStringList { "a", "b" } << "b"
+                                             << "a"
+                                             << "a" << QStringList { "Printer A", "Printer B (default)" };
+        QTest::newRow("stored printer gone, default taken")
+            << QStringList { "a", "b" } << "b"
+            << "gone"
+            << "b" << QStringList { "Printer A", "Printer B (default)" };
+        QTest::newRow("no default, first printer") << QStringList { "a", "b" } << ""
+                                                   << "gone"
+                                                   << "a" << QStringList { "Printer A", "Printer B" };
+        QTest::newRow("no printers") << QStringList() << ""
+                                     << ""
+                                     << "" << QStringList();
+    }
+
+    void choosesPrinter()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, defaultName);
+        QFETCH(QString, stored);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, texts);
+        settings()->setPrinter_name(stored);
+        auto catalogue = std::make_unique<FakeCatalogue>();
+        catalogue->names = names;
+        catalogue->defaultName = defaultName;
+        PrintBox box(std::move(catalogue));
+        box.resize(360, 700);
+        box.show();
+        KelComboBox* printers = box.printerBox()->editor();
+        QStringList shown;
+        for (int i = 0; i < printers->count(); ++i)
+            shown << printers->itemButton(i)->text();
+        QCOMPARE(shown, texts);
+        QCOMPARE(box.emptyLabel()->isVisibleTo(&box), names.isEmpty());
+        QCOMPARE(box.scrollArea()->isVisibleTo(&box), !names.isEmpty());
+        if (names.isEmpty())
+            return;
+        QCOMPARE(printers->currentData().toString(), chosen);
+        QCOMPARE(settings()->printer_name(), chosen);
+        QVERIFY(box.printButton()->isEnabled());
+        // The paper always starts at the printer's default.
+        QCOMPARE(box.pageSizeBox()->editor()->currentData().toInt(), int(QPageSize::A4));
+    }
+
+    // The colour mode is offered when the printer has one, editable when it has two.
+    void colourModes()
+    {
+        settings()->setPrinter_color_mode(QPrinter::GrayScale);
+        using Modes = QList<QPrinter::ColorMode>;
+        for (const auto& [modes, shown] : { std::make_pair(Modes { QPrinter::Color, QPrinter::GrayScale }, 2),
+                 std::make_pair(Modes { QPrinter::Color }, 1), std::make_pair(Modes(), 0) }) {
+            auto catalogue = std::make_unique<FakeCatalogue>();
+            catalogue->names = QStringList { "a" };
+            catalogue->colorModes = modes;
+            PrintBox box(std::move(catalogue));
+            box.show();
+            QCOMPARE(box.colorModeBox()->isVisibleTo(&box), shown > 0);
+            QCOMPARE(box.colorModeBox()->isEnabled(), shown > 1);
+            if (shown > 0) // the stored mode where the printer has it
+                QCOMPARE(box.colorModeBox()->editor()->currentData().toInt(), int(modes.last()));
+        }
+    }
+
+    void handsOverPrinter()
+    {
+        auto owned = std::make_unique<FakeCatalogue>();
+        FakeCatalogue* catalogue = owned.get();
+        catalogue->names = QStringList { "a" };
+        catalogue->colorModes = { QPrinter::Color, QPrinter::GrayScale };
+        PrintBox box(std::move(owned));
+        box.show();
+        box.setBookContext(QSharedPointer<BookContext>::create());
+        box.copiesBox()->editor()->setValue(3);
+        box.pageSizeBox()->editor()->setCurrentData(int(QPageSize::Letter));
+        box.orientationBox()->editor()->setCurrentData(int(QPrinter::Landscape));
+        box.colorModeBox()->editor()->setCurrentData(int(QPrinter::GrayScale));
+        QCOMPARE(settings()->printer_copies_count(), 3);
+        QVERIFY(settings()->printer_page_size_saved());
+        QCOMPARE(settings()->printer_page_size(), QPageSize::Letter);
+        QCOMPARE(settings()->printer_orientation(), QPrinter::Landscape);
+
+        std::unique_ptr<QPrinter> printer = box.createPrinter();
+        QVERIFY(printer);
+        QCOMPARE(printer->copyCount(), 3);
+        QCOMPARE(printer->pageLayout().pageSize().id(), QPageSize::Letter);
+        QCOMPARE(printer->pageLayout().orientation(), QPageLayout::Landscape);
+        QCOMPARE(printer->colorMode(), QPrinter::GrayScale);
+        QSignalSpy closes(&box, &ReadingSideBar::closeRequest);
+        box.print();
+        QCOMPARE(closes.count(), 1);
+
+        // The printer goes away while the page is open: nothing is printed and the page stays.
+        catalogue->names.clear();
+        QVERIFY(!box.createPrinter());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Printer is gone"));
+        box.print();
+        QCOMPARE(closes.count(), 1);
+        // Copies stay within 1 to 99.
+        box.copiesBox()->editor()->setValue(500);
+        QCOMPARE(box.copiesBox()->editor()->value(), 99);
     }
 
 private:
@@ -308,13 +994,29 @@ private:
         QVERIFY(found);
     }
 
+    std::unique_ptr<Profiles> m_profiles;
     ReadingFixture m_fixture;
+    QSharedPointer<BookContext> m_context;
     std::unique_ptr<QStackedWidget> m_stack;
     ReadingPage* m_page = nullptr;
     int m_bookId = -1;
     std::unique_ptr<NotePopup> m_popup;
 };
 
-int main(int argc, char** argv) { return runReadingTest<TestReadingPage>(argc, argv); }
+// In an application with a settings file of its own in a temporary home.
+int main(int argc, char** argv)
+{
+    TempHome home;
+    KelApplication app(QUuid::createUuid().toString(), argc, argv);
+    SettingsProvider settings(KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    app.setSettings(&settings);
+    int result = 0;
+    {
+        TestReadingPage test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    app.setSettings(nullptr);
+    return result;
+}
 
 #include "tst_readingpage.moc"
