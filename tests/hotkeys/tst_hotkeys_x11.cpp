@@ -71,7 +71,6 @@ private slots:
         row("KP_Add", 1, { "Zoom_In" });
         row("plus", 2, {}); // Shift+= on the US layout: Shift+"+", not "+"
         row("F7", 1, { "Tts_StartPause", "SelBook_Properties" });
-        row("XF86AudioPlay", 1, { "Tts_StartPause" });
         row("ctrl+b", 2, { "Sidebar_Bookmarks_Add" });
     }
 

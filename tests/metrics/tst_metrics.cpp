@@ -38,15 +38,6 @@ QStringList recorded()
     return g_messages;
 }
 
-bool recordedStartsWith(const QString& prefix)
-{
-    for (const QString& message : recorded()) {
-        if (message.startsWith(prefix))
-            return true;
-    }
-    return false;
-}
-
 MetricSender* metricSender() { return MetricSender::instance(); }
 
 // The metric entries (m1, m2, ...) of a request, in order, as they were sent.
@@ -137,8 +128,6 @@ private slots:
                                   << "tts:1";
         QTest::newRow("extra, further parts ignored") << "#a:b:c:d"
                                                       << "a:b:c";
-        QTest::newRow("empty value") << "#a:"
-                                     << "a:";
         QTest::newRow("empty extra") << "#frun:en:"
                                      << "frun:en";
         QTest::newRow("hash inside") << "x#y" << QString();
@@ -261,7 +250,7 @@ private slots:
         MetricSender::addMetric(QStringLiteral("off"), QStringLiteral("1"));
         qInfo("#off2");
         QVERIFY(metricSender()->queuedEvents().isEmpty());
-        QVERIFY(!recordedStartsWith(QStringLiteral("#off2"))); // still kept out of the log
+        QVERIFY(recorded().filter(QStringLiteral("#off2")).isEmpty()); // still kept out of the log
 
         // Switched on at run time: events are queued; switched off before the tick: dropped.
         MetricSender::setEnabled(true);
@@ -296,7 +285,6 @@ private slots:
         QTest::addColumn<QString>("baseUrl");
         QTest::newRow("built-in (empty)") << QString("");
         QTest::newRow("not a web address") << QStringLiteral("file:///tmp/metrics");
-        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/");
     }
 
     void noEndpointSendsNothing()
@@ -308,7 +296,7 @@ private slots:
         QVERIFY(metricSender()->queuedEvents().isEmpty());
         metricSender()->sendNext();
         QVERIFY(!metricSender()->isSending());
-        QVERIFY(!recordedStartsWith(QStringLiteral("#b")));
+        QVERIFY(recorded().filter(QStringLiteral("#b")).isEmpty());
     }
 
     void dumpReportsEveryFactInOrder_data()
@@ -353,11 +341,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("supplies"); // name=type[/scope]
         QTest::addColumn<int>("expected");
-        QTest::newRow("desktop, mains only") << QStringList { "AC=Mains" } << 0;
         QTest::newRow("wireless mouse battery") << QStringList { "AC=Mains", "hidpp_battery_0=Battery/Device" } << 0;
         QTest::newRow("laptop battery") << QStringList { "AC=Mains", "BAT0=Battery" } << 1;
-        QTest::newRow("system-scoped battery") << QStringList { "BAT1=Battery/System" } << 1;
-        QTest::newRow("ups") << QStringList { "ups=UPS" } << 0;
         QTest::newRow("no power-supply folder") << QStringList {} << -1;
     }
 
@@ -378,12 +363,10 @@ private slots:
 
     void machineIdSources_data()
     {
-        QTest::addColumn<QByteArrayList>("files"); // content per file; "<fifo>" and "<missing>" are special
+        QTest::addColumn<QByteArrayList>("files"); // content per file; "<fifo>" makes a FIFO
         QTest::addColumn<QString>("id"); // what is hashed with the salt
         const QByteArray id = kMachineId.toLatin1();
-        QTest::newRow("valid") << QByteArrayList { id + '\n' } << kMachineId;
         QTest::newRow("upper case") << QByteArrayList { kMachineId.toUpper().toLatin1() } << kMachineId;
-        QTest::newRow("fallback after missing") << QByteArrayList { "<missing>", id } << kMachineId;
         QTest::newRow("fallback after garbage") << QByteArrayList { "not a machine id", id } << kMachineId;
         QTest::newRow("empty") << QByteArrayList { "\n" } << QString();
         QTest::newRow("too long") << QByteArrayList { QByteArray(100000, 'a') } << QString();
@@ -400,7 +383,7 @@ private slots:
             paths.append(m_root + QStringLiteral("/id%1").arg(i));
             if (files.at(i) == "<fifo>")
                 QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0); // would block a reader
-            else if (files.at(i) != "<missing>")
+            else
                 QVERIFY(testfiles::write(paths.last(), files.at(i)));
         }
         HardwareMetricsBuilder::setMachineIdFiles(paths);

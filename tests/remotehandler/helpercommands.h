@@ -18,7 +18,6 @@ enum Type : qint32 {
     Burst = 2, // qint32 n: reply with frames (Burst, 0) .. (Burst, n-1) and one empty frame, in one write
     Split = 3, // qint32 n: reply with (Split, n bytes), the length and the payload each written in pieces
     Stall = 4, // stop reading and sleep
-    Die = 5, // end with exit code 7 at once
     BadLength = 6, // qint32 length: send this length prefix and a few bytes
     Stop = 85,
 };

@@ -8,8 +8,6 @@
 #include <QThread>
 #include <QtEndian>
 
-#include <unistd.h>
-
 namespace {
 
 bool readExactly(QLocalSocket& socket, char* data, qint64 size)
@@ -92,8 +90,6 @@ bool answer(QLocalSocket& socket, const QByteArray& payload)
     case helpercmd::Stall:
         QThread::sleep(60);
         return false;
-    case helpercmd::Die:
-        ::_exit(7);
     case helpercmd::BadLength: {
         in >> value;
         char header[4];
