@@ -39,20 +39,6 @@ private slots:
         QCOMPARE(legacyDatabasePath(), home.path() + QStringLiteral("/.folvane/data/ebooklib.sqlite3"));
     }
 
-    void removeBookDataDirsDeletesWholeFolders()
-    {
-        TempHome home;
-        const QString kept = QStringLiteral("/b/kept.fb2");
-        const QString gone = QStringLiteral("/b/gone.epub");
-        QVERIFY(testfiles::write(bookDataDir(gone) + QStringLiteral("/x.settings"), "state"));
-        QDir(bookDataDir(gone)).mkpath(QStringLiteral("sub/deeper"));
-        const QString keptDir = bookDataDir(kept);
-
-        removeBookDataDirs({ gone, QStringLiteral("/never/opened.txt") });
-        QVERIFY(!QDir(booksDir() + QLatin1Char('/') + md5Hex(gone)).exists());
-        QVERIFY(QDir(keptDir).exists());
-    }
-
     // Filters ignore case, results are appended, and links looping back end the walk.
     void findFilesRecursively()
     {

@@ -229,20 +229,6 @@ private slots:
         QCOMPARE(columns.count(), 1);
     }
 
-    void firstReadIsSilentAndToolkitKeysAreShared()
-    {
-        store(QStringLiteral("localeName"), QStringLiteral("xx_YY"));
-        store(QStringLiteral("updateCheckerEnabled"), false);
-        auto settings = open();
-        QCOMPARE(settings->localeName(), QStringLiteral("xx_YY"));
-        QVERIFY(!settings->updateCheckerEnabled());
-        QVERIFY(!settings->signalsBlocked());
-
-        QSignalSpy locales(settings.get(), &KelSettings::localeNameChanged);
-        settings->readSettings();
-        QCOMPARE(locales.count(), 0);
-    }
-
     void instanceIsTheApplicationsSettings()
     {
         KelApplication* app = KelApplication::instance();

@@ -10,8 +10,6 @@ namespace helpercmd {
 
 // How the helper behaves before it connects (environment variable, default "connect").
 constexpr const char* kStartVariable = "PL_REMOTE_HELPER_START";
-// File to which the helper appends every frame it receives, length included, as one hex line.
-constexpr const char* kTranscriptVariable = "PL_REMOTE_HELPER_TRANSCRIPT";
 
 enum Type : qint32 {
     Echo = 1, // reply with the same payload
