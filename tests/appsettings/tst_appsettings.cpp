@@ -328,8 +328,7 @@ private slots:
     }
 };
 
-// The settings need the toolkit application (first-run flag, language switch), and HOME must be
-// temporary before anything asks Qt for the user's folders.
+// The settings need the toolkit application; HOME is temporary before Qt is asked for the user's folders.
 int main(int argc, char** argv)
 {
     TempHome home;

@@ -8,6 +8,7 @@
 #include "servicepages/kelservicepage_painting.h"
 #include "singleapplication/kelinstanceserver.h"
 #include "singleapplication/kellocalpeer.h"
+#include "textrows.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
 #include "windows/kelnotificationmanager.h"
@@ -579,23 +580,20 @@ private slots:
     void dialogsButtons_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("skip"); // same-named buttons before it
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("buttons");
-        QTest::newRow("3 buttons") << "3 buttons" << 0 << "Long message. This always"
-                                   << "FIRST|SECOND|THRID";
-        QTest::newRow("toast") << "Short" << 0 << "Single line title."
-                               << "toast";
-        QTest::newRow("file names") << "kelUi->getOpenFileNames()" << 0 << "GetOpenFileNames returned:"
-                                    << "OK";
-        QTest::newRow("file names async") << "kelUi->getOpenFileNames()" << 1 << "GetOpenFileNames returned:"
-                                          << "OK";
-        QTest::newRow("update") << "Update available" << 0 << QString() << QString(); // no toolkit dialog
+        addTextRows({
+            { "3 buttons", "3 buttons", "Long message. This always", "FIRST|SECOND|THRID" },
+            { "toast", "Short", "Single line title.", "toast" },
+            { "file names", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
+            { "file names async", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
+            { "update", "Update available", nullptr, nullptr }, // no toolkit dialog
+        });
     }
+
     void dialogsButtons()
     {
         QFETCH(QString, text);
-        QFETCH(int, skip);
         QFETCH(QString, message);
         QFETCH(QString, buttons);
         const bool toast = buttons.startsWith("toast");
@@ -604,6 +602,7 @@ private slots:
         page.resize(790, 590); // inside the offscreen screen, where the clicks land
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const int skip = QByteArray(QTest::currentDataTag()).endsWith("async"); // the second such button
         KelButton* button = childWithText<KelButton>(&page, text, skip);
         QVERIFY(button);
         page.ensureWidgetVisible(button);

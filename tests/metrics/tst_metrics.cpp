@@ -4,6 +4,7 @@
 #include "scriptedhttpserver.h"
 #include "temphome.h"
 #include "testfiles.h"
+#include "textrows.h"
 
 #include <QDir>
 #include <QMutex>
@@ -124,14 +125,13 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("event"); // empty: not a metric
-        QTest::newRow("key only") << "#tts"
-                                  << "tts:1";
-        QTest::newRow("extra, further parts ignored") << "#a:b:c:d"
-                                                      << "a:b:c";
-        QTest::newRow("empty extra") << "#frun:en:"
-                                     << "frun:en";
-        QTest::newRow("hash inside") << "x#y" << QString();
-        QTest::newRow("space first") << " #y:1" << QString();
+        addTextRows({
+            { "key only", "#tts", "tts:1" },
+            { "extra, further parts ignored", "#a:b:c:d", "a:b:c" },
+            { "empty extra", "#frun:en:", "frun:en" },
+            { "hash inside", "x#y", nullptr },
+            { "space first", " #y:1", nullptr },
+        });
     }
 
     // A metric line becomes an event at every level and never reaches the next handler (the log).
@@ -244,26 +244,8 @@ private slots:
             QVERIFY((m_server->url() + QString::fromLatin1(m_server->targets().at(i))).size() < 1024);
     }
 
-    void disabledSendingQueuesAndSendsNothing()
-    {
-        initSender(false);
-        MetricSender::addMetric(QStringLiteral("off"), QStringLiteral("1"));
-        qInfo("#off2");
-        QVERIFY(metricSender()->queuedEvents().isEmpty());
-        QVERIFY(recorded().filter(QStringLiteral("#off2")).isEmpty()); // still kept out of the log
-
-        // Switched on at run time: events are queued; switched off before the tick: dropped.
-        MetricSender::setEnabled(true);
-        MetricSender::addMetric(QStringLiteral("on"), QStringLiteral("1"));
-        QCOMPARE(metricSender()->queuedEvents().size(), 1);
-        MetricSender::setEnabled(false);
-        metricSender()->sendNext();
-        QVERIFY(metricSender()->queuedEvents().isEmpty());
-        QTest::qWait(300);
-        QCOMPARE(m_server->requestCount(), 0);
-    }
-
-    void replyWhileDisabledStopsTimer()
+    // Switched off while a request runs: the timer stops, what is queued is dropped; on again, it sends.
+    void switchedOffAndOnAtRunTime()
     {
         ScriptedHttpServer::Reply slow = ScriptedHttpServer::ok("ok");
         slow.delayMs = 200;
@@ -273,30 +255,38 @@ private slots:
         MetricSender::setEnabled(false);
         QTRY_VERIFY(!metricSender()->isSending());
         QVERIFY(!metricSender()->isTimerActive());
-        // Back on: the next event starts the timer again and is sent.
+        MetricSender::setEnabled(true);
+        MetricSender::addMetric(QStringLiteral("dropped"), QStringLiteral("1"));
+        MetricSender::setEnabled(false);
+        metricSender()->sendNext();
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+
         MetricSender::setEnabled(true);
         MetricSender::addMetric(QStringLiteral("b"), QStringLiteral("2"));
         QVERIFY(m_server->waitForRequests(2));
         QCOMPARE(entriesOf(m_server->query(1)), QStringList({ QStringLiteral("b:2") }));
     }
 
-    void noEndpointSendsNothing_data()
+    void nothingQueuedWhenOffOrWithoutEndpoint_data()
     {
-        QTest::addColumn<QString>("baseUrl");
-        QTest::newRow("built-in (empty)") << QString("");
-        QTest::newRow("not a web address") << QStringLiteral("file:///tmp/metrics");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("baseUrl"); // null: the test server
+        QTest::newRow("switched off") << false << QString();
+        QTest::newRow("built-in (empty)") << true << QString("");
+        QTest::newRow("not a web address") << true << QStringLiteral("file:///tmp/metrics");
     }
 
-    void noEndpointSendsNothing()
+    void nothingQueuedWhenOffOrWithoutEndpoint()
     {
+        QFETCH(bool, enabled);
         QFETCH(QString, baseUrl);
-        initSender(true, baseUrl);
+        initSender(enabled, baseUrl);
         MetricSender::addMetric(QStringLiteral("a"), QStringLiteral("1"));
         qInfo("#b:2");
         QVERIFY(metricSender()->queuedEvents().isEmpty());
         metricSender()->sendNext();
         QVERIFY(!metricSender()->isSending());
-        QVERIFY(recorded().filter(QStringLiteral("#b")).isEmpty());
+        QVERIFY(recorded().filter(QStringLiteral("#b")).isEmpty()); // still kept out of the log
     }
 
     void dumpReportsEveryFactInOrder_data()
@@ -337,28 +327,15 @@ private slots:
         QVERIFY(recorded().filter(QRegularExpression(QStringLiteral("^#"))).isEmpty()); // none reached the log
     }
 
-    void laptopFromPowerSupplies_data()
-    {
-        QTest::addColumn<QStringList>("supplies"); // name=type[/scope]
-        QTest::addColumn<int>("expected");
-        QTest::newRow("wireless mouse battery") << QStringList { "AC=Mains", "hidpp_battery_0=Battery/Device" } << 0;
-        QTest::newRow("laptop battery") << QStringList { "AC=Mains", "BAT0=Battery" } << 1;
-        QTest::newRow("no power-supply folder") << QStringList {} << -1;
-    }
-
+    // The battery of a device (a wireless mouse) makes no laptop; without the folder it is not known.
     void laptopFromPowerSupplies()
     {
-        QFETCH(QStringList, supplies);
-        QFETCH(int, expected);
         const QString dir = m_root + QStringLiteral("/power_supply");
-        if (expected < 0)
-            QVERIFY(QDir(dir).removeRecursively());
-        for (const QString& supply : supplies) {
-            const QString type = supply.section(QLatin1Char('='), 1);
-            QVERIFY(addSupply(dir, supply.section(QLatin1Char('='), 0, 0),
-                type.section(QLatin1Char('/'), 0, 0).toLatin1(), type.section(QLatin1Char('/'), 1).toLatin1()));
-        }
-        QCOMPARE(HardwareMetricsBuilder::laptopState(), expected);
+        QVERIFY(addSupply(dir, QStringLiteral("AC"), "Mains"));
+        QVERIFY(addSupply(dir, QStringLiteral("hidpp_battery_0"), "Battery", "Device"));
+        QCOMPARE(HardwareMetricsBuilder::laptopState(), 0);
+        QVERIFY(QDir(dir).removeRecursively());
+        QCOMPARE(HardwareMetricsBuilder::laptopState(), -1);
     }
 
     void machineIdSources_data()

@@ -16,8 +16,7 @@ namespace {
 
 QString helperPath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/remotehandlerhelper"); }
 
-// The handler as the page-counting client uses it: set up in the constructor, payloads
-// collected by the receive hook.
+// The handler as the page-counting client uses it, collecting the payloads it receives.
 class TestHandler : public KelRemoteProcHandler {
 public:
     explicit TestHandler(
@@ -203,8 +202,8 @@ private slots:
         QTest::newRow("most negative") << int(qint32(0x80000000));
     }
 
-    // A helper that stops reading or announces an out-of-range frame is dropped without a hang
-    // and without a delivery; the next write starts a new one under the same server name.
+    // A helper that stops reading or announces an out-of-range frame is dropped (no hang, no delivery); the
+    // next write starts a new one.
     void helperBreaksMidRun()
     {
         QFETCH(int, length);
