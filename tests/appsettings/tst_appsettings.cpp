@@ -1,5 +1,7 @@
 #include "appdirs.h"
+#include "displayformats.h"
 #include "dragdata.h"
+#include "hotkeytesthelpers.h"
 #include "kelapplication.h"
 #include "settingsprovider.h"
 #include "supportedextensions.h"
@@ -243,6 +245,139 @@ private slots:
         QVERIFY(!SettingsProvider::instance());
         app->setSettings(nullptr);
     }
+    void foldersLiveUnderTheHiddenAppFolder()
+    {
+        TempHome home;
+        QVERIFY(home.isValid());
+        const QString root = home.path() + QStringLiteral("/.Brindle Folvane");
+        const QString book = QStringLiteral("/books/Война и мир.epub");
+
+        QCOMPARE(booksDir(), root + QStringLiteral("/books"));
+        // Named by the MD5 of the path's UTF-8 bytes, not of its Latin-1 form.
+        QCOMPARE(md5Hex(book), QStringLiteral("251e3764cc10b438ac438237c4c2e1ae"));
+        QCOMPARE(bookDataDir(book), root + QStringLiteral("/books/") + md5Hex(book));
+        QVERIFY(QDir(bookDataDir(book)).exists());
+        QCOMPARE(databasePath(), root + QStringLiteral("/data/ebooklib.sqlite3"));
+        QVERIFY(QDir(root + QStringLiteral("/data")).exists());
+        QVERIFY(!QFile::exists(databasePath()));
+        QCOMPARE(importDir(), root + QStringLiteral("/Import"));
+        QVERIFY(QDir(importDir()).exists());
+        QCOMPARE(coverFilePath(book), root + QStringLiteral("/covers/") + md5Hex(book) + QStringLiteral(".jpg"));
+        QVERIFY(QDir(root + QStringLiteral("/covers")).exists());
+
+        QCOMPARE(legacyBookDataDir(book), home.path() + QStringLiteral("/.folvane/books/") + md5Hex(book));
+        QVERIFY(!QDir(legacyBookDataDir(book)).exists());
+        QCOMPARE(legacyDatabasePath(), home.path() + QStringLiteral("/.folvane/data/ebooklib.sqlite3"));
+    }
+
+    // Filters ignore case, results are appended, and links looping back end the walk.
+    void findFilesRecursively()
+    {
+        TempHome home;
+        QDir root(home.path());
+        for (const char* name : { "lib/one.epub", "lib/sub/two.FB2", "lib/sub/notes.doc" })
+            QVERIFY(testfiles::write(root.filePath(name), QByteArray()));
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("lib")), root.filePath(QStringLiteral("lib/sub/up"))));
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("lib/sub")), root.filePath(QStringLiteral("lib/self"))));
+        QStringList found { QStringLiteral("already-there") };
+        ::findFilesRecursively(found, root.filePath(QStringLiteral("lib")), { "*.epub", "*.fb2" });
+        QCOMPARE(found.takeFirst(), QStringLiteral("already-there"));
+        for (QString& path : found)
+            path = QFileInfo(path).canonicalFilePath(); // reached through a link or not
+        found.sort();
+        QCOMPARE(found,
+            QStringList(
+                { root.filePath(QStringLiteral("lib/one.epub")), root.filePath(QStringLiteral("lib/sub/two.FB2")) }));
+    }
+
+    void dates()
+    {
+        const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+        QCOMPARE(formatDate(QDateTime()), QString());
+        QCOMPARE(formatDate(midnight.addSecs(1)), QStringLiteral("Today"));
+        QVERIFY(formatDate(midnight) != QStringLiteral("Today"));
+        const QDateTime older(QDate(2001, 3, 4), QTime(9, 5));
+        QCOMPARE(formatDate(older), older.toString(QStringLiteral("d MMM yyyy")));
+        QVERIFY(formatDate(older).endsWith(QStringLiteral("2001")));
+        const QDate thisYear(QDate::currentDate().year(), 1, 1);
+        if (QDateTime(thisYear, QTime(0, 0)) < midnight)
+            QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))),
+                QDateTime(thisYear, QTime(12, 0)).toString(QStringLiteral("d MMM")));
+        QCOMPARE(formatDateTime(midnight.addSecs(9 * 3600 + 5 * 60)), QStringLiteral("'Today,' 09:05"));
+        QCOMPARE(formatDateTime(QDateTime()), QString());
+    }
+
+    void pagesAndSizes_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("below KB") << qint64(1023) << QStringLiteral("1023.0B");
+        QTest::newRow("one KB") << qint64(1024) << QStringLiteral("1.0KB");
+        QTest::newRow("GB") << qint64(5) * 1024 * 1024 * 1024 << QStringLiteral("5.0GB");
+        QTest::newRow("past TB stays TB") << qint64(2048) * 1024 * 1024 * 1024 * 1024 << QStringLiteral("2048.0TB");
+    }
+
+    void pagesAndSizes()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(formatFileSize(bytes), text);
+        QCOMPARE(formatPageNumber(0), QString());
+        QCOMPARE(formatPageNumber(-3), QString());
+        QCOMPARE(formatPageNumber(12), QStringLiteral("p.12"));
+    }
+
+    // Synthetic key events: without a native key code the Qt key decides; with an X key code (as real
+    // X events carry) the physical key decides, whatever character it produced.
+    void matches_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("keyCode"); // X key code, 0 for none
+        QTest::addColumn<QStringList>("expected");
+
+        const int none = Qt::NoModifier;
+        const int shift = Qt::ShiftModifier;
+        const int ctrl = Qt::ControlModifier;
+        const int keypad = Qt::KeypadModifier;
+        auto row = [](const char* name, int key, int modifiers, int code, QStringList expected) {
+            QTest::newRow(name) << key << modifiers << code << expected;
+        };
+
+        // Without a native key code.
+        row("F7 serves two actions", Qt::Key_F7, none, 0, { "Tts_StartPause", "SelBook_Properties" });
+        row("Keypad plus", Qt::Key_Plus, keypad, 0, { "Zoom_In" });
+        row("Equal", Qt::Key_Equal, none, 0, { "Zoom_In" });
+        row("Shift+) is Shift+0", Qt::Key_ParenRight, shift, 0, { "Zoom_Initial" });
+        row("Ctrl+Shift+0", Qt::Key_0, ctrl | shift, 0, {});
+        row("Shift+! is Shift+1", Qt::Key_Exclam, shift, 0, { "Zoom_FitPage" });
+        row(") without Shift", Qt::Key_ParenRight, none, 0, {});
+        row("no key", 0, none, 0, {});
+        row("Alt+F7", Qt::Key_F7, Qt::AltModifier, 0, {});
+        row("Ctrl+B with group switch", Qt::Key_B, ctrl | Qt::GroupSwitchModifier, 0, { "Sidebar_Bookmarks_Add" });
+
+        // With an X key code the Qt key does not count (evdev codes: "0" is 19, "=" 21).
+        row("code: Shift+0 on a layout where it types =", Qt::Key_Equal, shift, 19, { "Zoom_Initial" });
+        row("code: keypad 1 with Num Lock", Qt::Key_1, keypad, 87, { "Sidebar_Toc_Show" });
+        row("code: keypad 1 without Num Lock is End", Qt::Key_End, keypad, 87, { "Nav_ToEnd" });
+        row("code: Ctrl+Z on an AZERTY W key", Qt::Key_Z, ctrl, 25, {});
+        row("code: Ctrl+Cyrillic on the C key", 0x0441, ctrl, 54, { "SelText_Copy" });
+        row("code: unmapped, falls back on the key", Qt::Key_MediaPlay, none, 250, { "Tts_StartPause" });
+        row("code: beyond the table", Qt::Key_F1, none, 300, {});
+    }
+
+    void matches()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, keyCode);
+        QFETCH(QStringList, expected);
+        const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), quint32(keyCode), 0, 0);
+        QCOMPARE(matchedActions(event), expected);
+    }
+
+    void nullEventMatchesNothing() { QVERIFY(!Hotkeys::matches(nullptr, Hotkeys::Id::Show_HotkeysHint)); }
+
     void bookIdsRoundTrip()
     {
         QStandardItemModel model;

@@ -87,11 +87,6 @@ QMap<QString, QList<QStringList>> readManifest(const QString& path)
     return entries;
 }
 
-QStringList reportFolders()
-{
-    return QDir(logDir() + QStringLiteral("/crashes")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-}
-
 } // namespace
 
 class TestCrashInstaller : public QObject {
@@ -128,7 +123,7 @@ private slots:
         QVERIFY2(run.exitStatus() == QProcess::CrashExit && run.exitCode() == signal, qPrintable(run.errorOutput));
         QVERIFY2(run.errorOutput.contains(QLatin1String("Crash report written to")), qPrintable(run.errorOutput));
 
-        const QStringList folders = reportFolders();
+        const QStringList folders = QDir(logDir() + "/crashes").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(folders.size(), 1);
         QVERIFY2(folders.first().endsWith('-' + QString::number(run.pid)), qPrintable(folders.first()));
         const QString report = logDir() + QStringLiteral("/crashes/") + folders.first();
