@@ -135,21 +135,11 @@ struct Helper : QProcess {
         start(QCoreApplication::applicationDirPath() + QStringLiteral("/kelinstancehelper"), args);
     }
 
-    // The next output line starting with prefix (others are skipped); empty on time-out or exit.
-    QString waitForLine(const QString& prefix)
+    // The next line it writes; empty when it ends or 15 s pass first.
+    QString nextLine()
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 15000) {
-            while (canReadLine()) {
-                const QString line = QString::fromUtf8(readLine()).trimmed();
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (!waitForReadyRead(50) && state() == QProcess::NotRunning && !canReadLine())
-                return QString();
-        }
-        return QString();
+        QTest::qWaitFor([this] { return canReadLine() || !(waitForReadyRead(50) || state() == Running); }, 15000);
+        return QString::fromUtf8(readLine()).trimmed();
     }
 
     // All it wrote, once it ended normally.
@@ -658,7 +648,7 @@ private slots:
         const QString id = uniqueId();
         {
             Helper first({ id, QStringLiteral("primary"), QStringLiteral("0") });
-            QCOMPARE(first.waitForLine(QStringLiteral("READY")), QStringLiteral("READY"));
+            QCOMPARE(first.nextLine(), QStringLiteral("READY"));
             first.kill(); // SIGKILL: no clean-up at all
             QVERIFY(first.waitForFinished(5000));
         }
@@ -676,13 +666,13 @@ private slots:
         QVERIFY2(timer.elapsed() < 6000, "the stale lock was waited for");
 
         Helper next({ id, QStringLiteral("primary"), QStringLiteral("1") });
-        QCOMPARE(next.waitForLine(QStringLiteral("READY")), QStringLiteral("READY"));
+        QCOMPARE(next.nextLine(), QStringLiteral("READY"));
         // A later start hands its arguments over and brings the minimised window forward.
         Helper sender({ id, QStringLiteral("send"), QStringLiteral("5000"), QStringLiteral("/books/b.epub"),
             QStringLiteral("/books/two words.fb2") });
         QCOMPARE(sender.finish(), QStringLiteral("SENT\n"));
-        QCOMPARE(next.waitForLine(QStringLiteral("MSG ")), QStringLiteral("MSG /books/b.epub|/books/two words.fb2"));
-        QCOMPARE(next.waitForLine(QStringLiteral("WIN ")), QStringLiteral("WIN minimized=0 visible=1"));
+        QCOMPARE(next.nextLine(), QStringLiteral("MSG /books/b.epub|/books/two words.fb2"));
+        QCOMPARE(next.nextLine(), QStringLiteral("WIN minimized=0 visible=1"));
         QVERIFY(next.waitForFinished(15000));
     }
 
