@@ -245,6 +245,7 @@ private slots:
         QVERIFY(!SettingsProvider::instance());
         app->setSettings(nullptr);
     }
+
     void foldersLiveUnderTheHiddenAppFolder()
     {
         TempHome home;
@@ -298,7 +299,6 @@ private slots:
         QVERIFY(formatDate(midnight) != QStringLiteral("Today"));
         const QDateTime older(QDate(2001, 3, 4), QTime(9, 5));
         QCOMPARE(formatDate(older), older.toString(QStringLiteral("d MMM yyyy")));
-        QVERIFY(formatDate(older).endsWith(QStringLiteral("2001")));
         const QDate thisYear(QDate::currentDate().year(), 1, 1);
         if (QDateTime(thisYear, QTime(0, 0)) < midnight)
             QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))),
