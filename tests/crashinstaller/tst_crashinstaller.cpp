@@ -2,13 +2,13 @@
 #include "crashinstaller/crashinstaller.h"
 #include "kellogger/kellogger.h"
 #include "temphome.h"
+#include "testfiles.h"
 #include "textrows.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -20,12 +20,6 @@ const QString kAppDir = QStringLiteral("Pl Crash Test");
 
 QString logDir() { return QDir::homePath() + QStringLiteral("/.") + kAppDir + QStringLiteral("/log"); }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 void writeFile(const QString& path, const QByteArray& content, const QDateTime& modified = QDateTime())
 {
     QFile file(path);
@@ -36,35 +30,23 @@ void writeFile(const QString& path, const QByteArray& content, const QDateTime& 
         QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
-struct CrashRun {
-    QProcess::ExitStatus status = QProcess::NormalExit;
-    int exitCode = -1;
+// One run of the crashing child; a child that hangs is killed with the object.
+struct CrashRun : QProcess {
+    CrashRun(const QString& mode, bool forbidAllocation)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the test's
+        if (forbidAllocation)
+            env.insert(QStringLiteral("PL_CRASH_FORBID_MALLOC"), QStringLiteral("1"));
+        setProcessEnvironment(env);
+        start(QCoreApplication::applicationDirPath() + QStringLiteral("/crashchild"), { mode });
+        pid = waitForStarted(10000) ? processId() : 0;
+        waitForFinished(30000);
+        errorOutput = QString::fromUtf8(readAllStandardError());
+    }
+
     qint64 pid = 0;
     QString errorOutput;
 };
-
-CrashRun runChild(const QString& mode, bool forbidAllocation)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the test's
-    if (forbidAllocation)
-        env.insert(QStringLiteral("PL_CRASH_FORBID_MALLOC"), QStringLiteral("1"));
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/crashchild"), { mode });
-    CrashRun run;
-    if (!child.waitForStarted(10000))
-        return run;
-    run.pid = child.processId();
-    if (!child.waitForFinished(30000)) {
-        child.kill();
-        child.waitForFinished();
-        return run;
-    }
-    run.status = child.exitStatus();
-    run.exitCode = child.exitCode();
-    run.errorOutput = QString::fromUtf8(child.readAllStandardError());
-    return run;
-}
 
 // The log folder as a crash finds it: 15 older logs of the program, files that must not be
 // attached, and an attached name that is a FIFO.
@@ -94,7 +76,7 @@ QStringList prepareLogFolder()
 QMap<QString, QList<QStringList>> readManifest(const QString& path)
 {
     QMap<QString, QList<QStringList>> entries;
-    const QList<QByteArray> lines = readAll(path).split('\n');
+    const QList<QByteArray> lines = testfiles::read(path).split('\n');
     for (const QByteArray& line : lines) {
         if (line.isEmpty())
             continue;
@@ -103,11 +85,6 @@ QMap<QString, QList<QStringList>> readManifest(const QString& path)
         entries[description].append(fields);
     }
     return entries;
-}
-
-QStringList reportFolders()
-{
-    return QDir(logDir() + QStringLiteral("/crashes")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -141,22 +118,17 @@ private slots:
         TempHome home;
         const QStringList expectedOld = prepareLogFolder();
 
-        const CrashRun run = runChild(mode, forbidAllocation);
-        QVERIFY2(
-            !run.errorOutput.contains(QLatin1String("allocation in the crash handler")), qPrintable(run.errorOutput));
-        QCOMPARE(run.status, QProcess::CrashExit);
-        QCOMPARE(run.exitCode, signal); // ended by the signal itself, not by an exit code
+        const CrashRun run(mode, forbidAllocation);
+        // Ended by the signal itself (an allocation in the handler exits with 99).
+        QVERIFY2(run.exitStatus() == QProcess::CrashExit && run.exitCode() == signal, qPrintable(run.errorOutput));
         QVERIFY2(run.errorOutput.contains(QLatin1String("Crash report written to")), qPrintable(run.errorOutput));
 
-        const QStringList folders = reportFolders();
+        const QStringList folders = QDir(logDir() + "/crashes").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(folders.size(), 1);
-        const QRegularExpression folderName(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d-") + QString::number(run.pid) + '$');
-        QVERIFY2(folderName.match(folders.first()).hasMatch(),
-            qPrintable(folders.first() + " pid " + QString::number(run.pid)));
+        QVERIFY2(folders.first().endsWith('-' + QString::number(run.pid)), qPrintable(folders.first()));
         const QString report = logDir() + QStringLiteral("/crashes/") + folders.first();
 
-        const QString summary = QString::fromUtf8(readAll(report + QStringLiteral("/crash.txt")));
+        const QString summary = QString::fromUtf8(testfiles::read(report + QStringLiteral("/crash.txt")));
         QVERIFY2(summary.contains(QStringLiteral("\nSignal: %1 (").arg(signal)), qPrintable(summary));
         QVERIFY(summary.contains(QStringLiteral("\nProcess id: %1\n").arg(run.pid)));
         const QString backtrace = summary.mid(summary.indexOf(QLatin1String("\nBacktrace:\n")));
@@ -172,12 +144,12 @@ private slots:
         for (const QStringList& log : logs) {
             QCOMPARE(log.size(), 2);
             QCOMPARE(log.at(1), logDir() + QLatin1Char('/') + log.at(0));
-            QCOMPARE(readAll(report + QLatin1Char('/') + log.at(0)), readAll(log.at(1)));
+            QCOMPARE(testfiles::read(report + QLatin1Char('/') + log.at(0)), testfiles::read(log.at(1)));
             copiedNames.append(log.at(0));
         }
         const QString runLog = copiedNames.takeFirst(); // newest first
         QVERIFY2(runLog.startsWith(QLatin1String("crashchild_2")) && !expectedOld.contains(runLog), qPrintable(runLog));
-        QVERIFY(readAll(report + QLatin1Char('/') + runLog).contains("about to crash: " + mode.toUtf8()));
+        QVERIFY(testfiles::read(report + QLatin1Char('/') + runLog).contains("about to crash: " + mode.toUtf8()));
         std::reverse(copiedNames.begin(), copiedNames.end());
         QCOMPARE(copiedNames, expectedOld);
 
@@ -185,7 +157,7 @@ private slots:
         const QString settings = QDir::home().filePath(QStringLiteral("settings.ini"));
         QCOMPARE(manifest.value(QStringLiteral("Configuration File")),
             QList<QStringList>({ { QStringLiteral("settings.ini"), settings } }));
-        QCOMPARE(readAll(report + QStringLiteral("/settings.ini")), QByteArray("[General]\nkey=value\n"));
+        QCOMPARE(testfiles::read(report + QStringLiteral("/settings.ini")), QByteArray("[General]\nkey=value\n"));
         QCOMPARE(manifest.value(QStringLiteral("DirectX diagnostic File")),
             QList<QStringList>({ { QStringLiteral("-"), logDir() + QStringLiteral("/dxdiag.txt"), "missing" } }));
         QCOMPARE(manifest.value(QStringLiteral("Pipe")),
@@ -234,7 +206,6 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("matches");
         addTextRows({
-            { "prefix and suffix", "pageloom_2024.txt", "pageloom*.txt", "yes" },
             { "empty star", "pageloom.txt", "pageloom*.txt", "yes" },
             { "wrong suffix", "pageloom_2024.txt.bak", "pageloom*.txt", "no" },
             { "case matters", "PageLoom_1.txt", "pageloom*.txt", "no" },

@@ -9,16 +9,12 @@
 #include <QWidget>
 
 namespace {
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
+QTextStream out(stdout);
 
 int serve(KelApplication& app, int expected)
 {
     if (app.isRunning()) {
-        out() << "CLIENT" << Qt::endl;
+        out << "CLIENT" << Qt::endl;
         return 2;
     }
     QWidget window;
@@ -26,13 +22,13 @@ int serve(KelApplication& app, int expected)
     app.setActivationWindow(&window);
     int received = 0;
     QObject::connect(&app, &KelSingleApplication::messageReceived, &app, [&](const QString& message) {
-        out() << "MSG " << message << Qt::endl;
-        out() << "WIN minimized=" << int(window.windowState().testFlag(Qt::WindowMinimized))
-              << " visible=" << int(window.isVisible()) << Qt::endl;
+        out << "MSG " << message << Qt::endl;
+        out << "WIN minimized=" << int(window.windowState().testFlag(Qt::WindowMinimized))
+            << " visible=" << int(window.isVisible()) << Qt::endl;
         if (++received == expected)
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
     });
-    out() << "READY" << Qt::endl;
+    out << "READY" << Qt::endl;
     return app.exec();
 }
 }
@@ -51,10 +47,10 @@ int main(int argc, char** argv)
     if (mode != QLatin1String("send"))
         return 64;
     if (app.sendMessage(args.mid(4).join(QLatin1Char('|')), args.value(3).toInt())) {
-        out() << "SENT" << Qt::endl;
+        out << "SENT" << Qt::endl;
         return 0;
     }
     // A failed hand-over leaves this start as the running instance when the lock was free.
-    out() << "NOTSENT primary=" << int(!app.isRunning()) << Qt::endl;
+    out << "NOTSENT primary=" << int(!app.isRunning()) << Qt::endl;
     return 1;
 }

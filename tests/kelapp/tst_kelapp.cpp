@@ -6,7 +6,9 @@
 #include "kelui.h"
 #include "servicepages/kelservicepage_dialogs.h"
 #include "servicepages/kelservicepage_painting.h"
-#include "styles/kelstyle.h"
+#include "singleapplication/kelinstanceserver.h"
+#include "singleapplication/kellocalpeer.h"
+#include "textrows.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
 #include "windows/kelnotificationmanager.h"
@@ -14,19 +16,25 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QMouseEvent>
-#include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
 #include <QWindow>
 #include <QtConcurrent>
+#include <QtEndian>
 
+#include <future>
 #include <memory>
 
 namespace {
@@ -118,6 +126,31 @@ struct PaintCounter : QObject {
     bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Paint && ++paints < 0; }
     int paints = 0;
 };
+
+// One copy of the helper program; QProcess ends it when the object goes.
+struct Helper : QProcess {
+    explicit Helper(const QStringList& args)
+    {
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start(QCoreApplication::applicationDirPath() + QStringLiteral("/kelinstancehelper"), args);
+    }
+
+    // The next line it writes; empty when it ends or 15 s pass first.
+    QString nextLine()
+    {
+        QTest::qWaitFor([this] { return canReadLine() || !(waitForReadyRead(50) || state() == Running); }, 15000);
+        return QString::fromUtf8(readLine()).trimmed();
+    }
+
+    // All it wrote, once it ended normally.
+    QString finish()
+    {
+        const bool ended = state() == QProcess::NotRunning || waitForFinished(15000);
+        return ended && exitStatus() == QProcess::NormalExit ? QString::fromUtf8(readAll()) : QStringLiteral("<hung>");
+    }
+};
+
+QString uniqueId() { return QStringLiteral("kel-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces); }
 }
 
 class TestKelApp : public QObject {
@@ -170,32 +203,29 @@ private slots:
         ui()->setDialogParentPolicy(7);
     }
 
-    void firstStartIsTheFirstRunUntilANormalExit()
-    {
-        auto settings = open();
-        settings->readSettings();
-        QVERIFY(KelApplication::instance()->isFirstRun());
-        const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
-        QCOMPARE(settings->lastOpenFilePath(), desktops.value(0));
-        settings.reset(); // a normal exit
-        QCOMPARE(storedValue(QStringLiteral("FirstRun")).toBool(), false);
-        settings = open();
-        QVERIFY(!KelApplication::instance()->isFirstRun());
-    }
-
-    void valuesOfTheWrongTypeFallBack()
+    // A new file is the first run until a normal exit; stored values of the wrong type fall back.
+    void firstRunAndValuesOfTheWrongType()
     {
         store({ { QStringLiteral("lastScreen"), QStringLiteral("left monitor") },
             { QStringLiteral("registerAsDefaultApp"), QStringList { QStringLiteral("a"), QStringLiteral("b") } },
             { QStringLiteral("lastStyleId"), 7 } });
         auto settings = open();
         settings->readSettings();
+        QVERIFY(KelApplication::instance()->isFirstRun());
+        const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
+        QCOMPARE(settings->lastOpenFilePath(), desktops.value(0));
         QCOMPARE(settings->lastScreen(), 0); // convertible in principle, the conversion fails
         QCOMPARE(settings->registerAsDefaultApp(), true); // not convertible: the default
         QCOMPARE(settings->lastStyleId(), QStringLiteral("7"));
+        settings.reset(); // a normal exit
+        QCOMPARE(storedValue(QStringLiteral("FirstRun")).toBool(), false);
+        settings = open();
+        QVERIFY(!KelApplication::instance()->isFirstRun());
     }
 
-    void storedKeysSignalOnlyOnChangeAndLiveInTheRootGroup()
+    // Setters signal only on a change and store in the root group; members reach the file at the
+    // write step and read back with one signal per change.
+    void changesSignalOnceAndReachTheFile()
     {
         auto settings = open();
         QSignalSpy screens(settings.get(), &KelSettings::lastScreenChanged);
@@ -205,32 +235,21 @@ private slots:
         settings->setLastScreen(2);
         settings->endGroup();
         QCOMPARE(screens.count(), 2);
-        settings->sync();
-        QCOMPARE(storedValue(QStringLiteral("lastScreen")).toInt(), 2);
+        settings->setLocaleName(QStringLiteral("fr_FR"));
+        settings->setUpdateCheckerEnabled(false);
+        settings->writeSettings();
 
-        // A value read back from the file (as text) equals the number that was set.
         settings = open();
+        QCOMPARE(storedValue(QStringLiteral("lastScreen")).toInt(), 2);
         QSignalSpy reopened(settings.get(), &KelSettings::lastScreenChanged);
-        settings->setLastScreen(2);
-        QCOMPARE(reopened.count(), 0);
-    }
-
-    // The members reach the file at the write step and read back with one signal per change.
-    void membersRoundTripThroughWriteSettings()
-    {
-        {
-            auto settings = open();
-            settings->setLocaleName(QStringLiteral("fr_FR"));
-            settings->setUpdateCheckerEnabled(false);
-            settings->writeSettings();
-        }
-        auto settings = open();
         QSignalSpy updates(settings.get(), &KelSettings::updateCheckerEnabledChanged);
         QSignalSpy registers(settings.get(), &KelSettings::registerAsDefaultAppChanged);
+        settings->setLastScreen(2); // the text read back equals the number
         settings->readSettings();
         settings->readSettings();
         QCOMPARE(settings->localeName(), QStringLiteral("fr_FR"));
         QVERIFY(!settings->updateCheckerEnabled());
+        QCOMPARE(reopened.count(), 0);
         QCOMPARE(updates.count(), 1);
         QCOMPARE(registers.count(), 0);
     }
@@ -547,37 +566,33 @@ private slots:
         QCOMPARE(KelUi::msecsToNextDayChange(QDateTime(QDate(2024, 3, 10), QTime(0, 0, 30))), 86430000);
     }
 
-    // The toolkit's developer pages: each kind of box, toast and file dialog the Dialogs page asks for.
+    // The toolkit's developer pages: a box, a toast, and file dialogs, the second one async.
     void dialogsButtons_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("skip"); // same-named buttons before it
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("buttons");
-        const QString m2 = "Long message. This always", t1 = "Single line title.";
-        const QList<std::tuple<QString, int, QString, QString>> rows = { { "3 buttons", 0, m2, "FIRST|SECOND|THRID" },
-            { "Notify is not default app", 0, "Sample Reader", "LEARN MORE|OK" }, { "Short", 0, t1, "toast 0" },
-            { "Custom duration: 3 sec", 0, t1, "toast 3" } }; // toast: a notification shown for n seconds
-        for (const auto& [text, skip, message, buttons] : rows)
-            QTest::addRow("%s %d", qPrintable(text), skip) << text << skip << message << buttons;
-        for (int async = 0; async < 2; ++async)
-            QTest::addRow("OpenFileNames %d", async)
-                << "kelUi->getOpenFileNames()" << async << "GetOpenFileNames returned:"
-                << "OK";
-        QTest::newRow("update") << "Update available" << 0 << QString() << QString();
+        addTextRows({
+            { "3 buttons", "3 buttons", "Long message. This always", "FIRST|SECOND|THRID" },
+            { "toast", "Short", "Single line title.", "toast" },
+            { "file names", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
+            { "file names async", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
+            { "update", "Update available", nullptr, nullptr }, // no toolkit dialog
+        });
     }
+
     void dialogsButtons()
     {
         QFETCH(QString, text);
-        QFETCH(int, skip);
         QFETCH(QString, message);
         QFETCH(QString, buttons);
         const bool toast = buttons.startsWith("toast");
-        const int boxes = message.isNull() || toast ? 0 : 1; // the toolkit itself has no update dialog
+        const int boxes = message.isNull() || toast ? 0 : 1;
         KelServicePage_Dialogs page;
         page.resize(790, 590); // inside the offscreen screen, where the clicks land
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const int skip = QByteArray(QTest::currentDataTag()).endsWith("async"); // the second such button
         KelButton* button = childWithText<KelButton>(&page, text, skip);
         QVERIFY(button);
         page.ensureWidgetVisible(button);
@@ -589,13 +604,8 @@ private slots:
             KelNotificationManager* manager = KelUi::instance()->notificationManager();
             const int id = ++m_toasts; // ids count on over all managers
             QTRY_VERIFY(manager->notificationWindow(id));
-            QPointer<QWidget> shown = manager->notificationWindow(id);
-            QVERIFY(shown->findChildren<KelLabel*>().value(0)->text().startsWith(message));
-            const int seconds = buttons.section(' ', 1).toInt();
-            QCOMPARE(manager->displayInterval(id),
-                (seconds ? seconds * 1000 : KelNotificationManager::systemMessageDuration()) + kelStyle()->metric(16));
+            QVERIFY(manager->notificationWindow(id)->findChildren<KelLabel*>().value(0)->text().startsWith(message));
             delete manager; // closes what it showed
-            QTRY_VERIFY(!shown || shown->isHidden());
         }
         if (!boxes)
             return;
@@ -603,20 +613,6 @@ private slots:
         QVERIFY(message.endsWith(':') ? m_boxes.requests[0].message == message
                                       : m_boxes.requests[0].message.startsWith(message));
         QCOMPARE(m_boxes.requests[0].buttonTexts.filter(QRegularExpression(".")).join('|'), buttons);
-    }
-
-    void dialogsRememberTypedText()
-    {
-        m_boxes.answer = 0; // closed without a button
-        KelServicePage_Dialogs first;
-        m_boxes.typedText = "secret";
-        emit childWithText<KelButton>(&first, "Password (any)")->clicked(); // closed without OK, "secret" typed
-        m_boxes.typedText = QString();
-        KelServicePage_Dialogs second; // the demos remember for the process, not the page
-        emit childWithText<KelButton>(&second, "Password (any)")->clicked();
-        QCOMPARE(m_boxes.requests.size(), 2);
-        QVERIFY(m_boxes.requests[0].password);
-        QCOMPARE(m_boxes.requests[1].text, QStringLiteral("secret"));
     }
 
     void paintingSwitches()
@@ -645,6 +641,120 @@ private slots:
             QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
             m_settings->clear();
         }
+    }
+
+    void killedInstanceDoesNotBlockTheNextStart()
+    {
+        const QString id = uniqueId();
+        {
+            Helper first({ id, QStringLiteral("primary"), QStringLiteral("0") });
+            QCOMPARE(first.nextLine(), QStringLiteral("READY"));
+            first.kill(); // SIGKILL: no clean-up at all
+            QVERIFY(first.waitForFinished(5000));
+        }
+        // Lock and socket of the dead instance are still there.
+        QVERIFY(QFile::exists(KelLocalPeer::lockFilePathFor(id)));
+        QVERIFY(QFile::exists(KelLocalPeer::socketPathFor(id)));
+
+        // A start that finds only the dead instance becomes the running one at once.
+        QElapsedTimer timer;
+        timer.start();
+        {
+            Helper lone({ id, QStringLiteral("send"), QStringLiteral("8000"), QStringLiteral("/books/a.epub") });
+            QCOMPARE(lone.finish(), QStringLiteral("NOTSENT primary=1\n"));
+        }
+        QVERIFY2(timer.elapsed() < 6000, "the stale lock was waited for");
+
+        Helper next({ id, QStringLiteral("primary"), QStringLiteral("1") });
+        QCOMPARE(next.nextLine(), QStringLiteral("READY"));
+        // A later start hands its arguments over and brings the minimised window forward.
+        Helper sender({ id, QStringLiteral("send"), QStringLiteral("5000"), QStringLiteral("/books/b.epub"),
+            QStringLiteral("/books/two words.fb2") });
+        QCOMPARE(sender.finish(), QStringLiteral("SENT\n"));
+        QCOMPARE(next.nextLine(), QStringLiteral("MSG /books/b.epub|/books/two words.fb2"));
+        QCOMPARE(next.nextLine(), QStringLiteral("WIN minimized=0 visible=1"));
+        QVERIFY(next.waitForFinished(15000));
+    }
+
+    void heldLockWithoutServerIsRetriedUntilTimeout()
+    {
+        const QString id = uniqueId();
+        QLockFile lock(KelLocalPeer::lockFilePathFor(id));
+        lock.setStaleLockTime(0);
+        QVERIFY(lock.tryLock(0));
+
+        // Nobody answers: the start gives up after its time-out and cannot take the live lock.
+        QElapsedTimer timer;
+        timer.start();
+        {
+            Helper sender({ id, QStringLiteral("send"), QStringLiteral("1500"), QStringLiteral("/books/c.epub") });
+            QCOMPARE(sender.finish(), QStringLiteral("NOTSENT primary=0\n"));
+        }
+        QVERIFY2(timer.elapsed() >= 1400, "gave up before the time-out");
+
+        // The lock holder starts serving while a later start is still retrying.
+        Helper sender({ id, QStringLiteral("send"), QStringLiteral("10000"), QStringLiteral("/books/d.epub") });
+        QTest::qWait(600);
+        QCOMPARE(sender.state(), QProcess::Running);
+        KelInstanceServer server;
+        QSignalSpy received(&server, &KelInstanceServer::messageReceived);
+        QVERIFY(server.listen(KelLocalPeer::socketPathFor(id)));
+        QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 10000); // the server needs the loop
+        QCOMPARE(sender.finish(), QStringLiteral("SENT\n"));
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().toString(), QStringLiteral("/books/d.epub"));
+    }
+
+    void serverReassemblesChunksAndRefusesOversizedFrames()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("s"));
+        KelInstanceServer server;
+        QSignalSpy received(&server, &KelInstanceServer::messageReceived);
+        QVERIFY(server.listen(path));
+
+        // A length far beyond the bound: the connection is dropped, nothing is delivered.
+        QLocalSocket hostile;
+        hostile.connectToServer(path);
+        QVERIFY(hostile.waitForConnected(2000));
+        char header[4];
+        qToBigEndian<quint32>(KelInstanceServer::MaxMessageBytes + 1, header);
+        hostile.write(header, 4);
+        hostile.flush();
+        QTRY_COMPARE(hostile.state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(received.count(), 0);
+
+        // A message written in pieces arrives once, whole, and is acknowledged.
+        const QByteArray payload = QStringLiteral("Über|書籍").toUtf8();
+        QLocalSocket slow;
+        slow.connectToServer(path);
+        QVERIFY(slow.waitForConnected(2000));
+        qToBigEndian<quint32>(quint32(payload.size()), header);
+        slow.write(header, 2);
+        slow.flush();
+        QTest::qWait(30);
+        slow.write(header + 2, 2);
+        slow.write(payload.left(3));
+        slow.flush();
+        QTest::qWait(30);
+        QCOMPARE(received.count(), 0);
+        slow.write(payload.mid(3));
+        slow.flush();
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().toString(), QStringLiteral("Über|書籍"));
+        QTRY_VERIFY(slow.bytesAvailable() == 1 || slow.waitForReadyRead(10));
+        QCOMPARE(slow.read(1), QByteArray("\x06"));
+
+        // The server still serves a regular start from another thread, with a long text far over one read.
+        QString text;
+        for (int i = 0; text.size() < 3000000; ++i)
+            text += QStringLiteral("/книги/Война и мир — 書籍 %1.epub|").arg(i);
+        auto delivered
+            = std::async(std::launch::async, [path, text] { return KelInstanceServer::deliver(path, text, 20000); });
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 20000);
+        QVERIFY(received.last().first().toString() == text);
+        QVERIFY(delivered.get());
     }
 
     // Must stay last: it ends the application's event loop.

@@ -4,11 +4,15 @@
 #include "scriptedhttpserver.h"
 #include "temphome.h"
 #include "testfiles.h"
+#include "textrows.h"
+#include "updater/updater.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
 
@@ -36,15 +40,6 @@ QStringList recorded()
 {
     QMutexLocker lock(&g_mutex);
     return g_messages;
-}
-
-bool recordedStartsWith(const QString& prefix)
-{
-    for (const QString& message : recorded()) {
-        if (message.startsWith(prefix))
-            return true;
-    }
-    return false;
 }
 
 MetricSender* metricSender() { return MetricSender::instance(); }
@@ -85,6 +80,25 @@ bool addSupply(const QString& dir, const QString& name, const QByteArray& type, 
     return scope.isEmpty() || testfiles::write(dir + QLatin1Char('/') + name + QStringLiteral("/scope"), scope + '\n');
 }
 
+const QString kChangelog = QStringLiteral("https://example.invalid/Folvane/changelog.html");
+const QString kDownload = QStringLiteral("https://example.invalid/Download-Folvane/");
+
+// One update check with spies on its three signals.
+struct Check {
+    explicit Check(const QString& checkUrl, const QString& changelog = kChangelog, const QString& download = kDownload)
+        : updater(kDeviceId, QStringLiteral("17"), checkUrl, changelog, download)
+        , finished(&updater, &Updater::finished)
+        , newVersion(&updater, &Updater::newVersionAvalible)
+        , error(&updater, &Updater::error)
+    {
+    }
+
+    Updater updater;
+    QSignalSpy finished;
+    QSignalSpy newVersion;
+    QSignalSpy error;
+};
+
 } // namespace
 
 class TestMetrics : public QObject {
@@ -105,6 +119,7 @@ private slots:
     {
         QVERIFY(m_home.isValid());
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QCoreApplication::setApplicationVersion(QStringLiteral("6.2.9")); // what the update check sends
         qInstallMessageHandler(&record);
         MetricSender::installMessageHandler();
         // Before init() nothing is queued.
@@ -133,16 +148,13 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("event"); // empty: not a metric
-        QTest::newRow("key only") << "#tts"
-                                  << "tts:1";
-        QTest::newRow("extra, further parts ignored") << "#a:b:c:d"
-                                                      << "a:b:c";
-        QTest::newRow("empty value") << "#a:"
-                                     << "a:";
-        QTest::newRow("empty extra") << "#frun:en:"
-                                     << "frun:en";
-        QTest::newRow("hash inside") << "x#y" << QString();
-        QTest::newRow("space first") << " #y:1" << QString();
+        addTextRows({
+            { "key only", "#tts", "tts:1" },
+            { "extra, further parts ignored", "#a:b:c:d", "a:b:c" },
+            { "empty extra", "#frun:en:", "frun:en" },
+            { "hash inside", "x#y", nullptr },
+            { "space first", " #y:1", nullptr },
+        });
     }
 
     // A metric line becomes an event at every level and never reaches the next handler (the log).
@@ -255,26 +267,8 @@ private slots:
             QVERIFY((m_server->url() + QString::fromLatin1(m_server->targets().at(i))).size() < 1024);
     }
 
-    void disabledSendingQueuesAndSendsNothing()
-    {
-        initSender(false);
-        MetricSender::addMetric(QStringLiteral("off"), QStringLiteral("1"));
-        qInfo("#off2");
-        QVERIFY(metricSender()->queuedEvents().isEmpty());
-        QVERIFY(!recordedStartsWith(QStringLiteral("#off2"))); // still kept out of the log
-
-        // Switched on at run time: events are queued; switched off before the tick: dropped.
-        MetricSender::setEnabled(true);
-        MetricSender::addMetric(QStringLiteral("on"), QStringLiteral("1"));
-        QCOMPARE(metricSender()->queuedEvents().size(), 1);
-        MetricSender::setEnabled(false);
-        metricSender()->sendNext();
-        QVERIFY(metricSender()->queuedEvents().isEmpty());
-        QTest::qWait(300);
-        QCOMPARE(m_server->requestCount(), 0);
-    }
-
-    void replyWhileDisabledStopsTimer()
+    // Switched off while a request runs: the timer stops, what is queued is dropped; on again, it sends.
+    void switchedOffAndOnAtRunTime()
     {
         ScriptedHttpServer::Reply slow = ScriptedHttpServer::ok("ok");
         slow.delayMs = 200;
@@ -284,31 +278,38 @@ private slots:
         MetricSender::setEnabled(false);
         QTRY_VERIFY(!metricSender()->isSending());
         QVERIFY(!metricSender()->isTimerActive());
-        // Back on: the next event starts the timer again and is sent.
+        MetricSender::setEnabled(true);
+        MetricSender::addMetric(QStringLiteral("dropped"), QStringLiteral("1"));
+        MetricSender::setEnabled(false);
+        metricSender()->sendNext();
+        QVERIFY(metricSender()->queuedEvents().isEmpty());
+
         MetricSender::setEnabled(true);
         MetricSender::addMetric(QStringLiteral("b"), QStringLiteral("2"));
         QVERIFY(m_server->waitForRequests(2));
         QCOMPARE(entriesOf(m_server->query(1)), QStringList({ QStringLiteral("b:2") }));
     }
 
-    void noEndpointSendsNothing_data()
+    void nothingQueuedWhenOffOrWithoutEndpoint_data()
     {
-        QTest::addColumn<QString>("baseUrl");
-        QTest::newRow("built-in (empty)") << QString("");
-        QTest::newRow("not a web address") << QStringLiteral("file:///tmp/metrics");
-        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("baseUrl"); // null: the test server
+        QTest::newRow("switched off") << false << QString();
+        QTest::newRow("built-in (empty)") << true << QString("");
+        QTest::newRow("not a web address") << true << QStringLiteral("file:///tmp/metrics");
     }
 
-    void noEndpointSendsNothing()
+    void nothingQueuedWhenOffOrWithoutEndpoint()
     {
+        QFETCH(bool, enabled);
         QFETCH(QString, baseUrl);
-        initSender(true, baseUrl);
+        initSender(enabled, baseUrl);
         MetricSender::addMetric(QStringLiteral("a"), QStringLiteral("1"));
         qInfo("#b:2");
         QVERIFY(metricSender()->queuedEvents().isEmpty());
         metricSender()->sendNext();
         QVERIFY(!metricSender()->isSending());
-        QVERIFY(!recordedStartsWith(QStringLiteral("#b")));
+        QVERIFY(recorded().filter(QStringLiteral("#b")).isEmpty()); // still kept out of the log
     }
 
     void dumpReportsEveryFactInOrder_data()
@@ -349,43 +350,24 @@ private slots:
         QVERIFY(recorded().filter(QRegularExpression(QStringLiteral("^#"))).isEmpty()); // none reached the log
     }
 
-    void laptopFromPowerSupplies_data()
-    {
-        QTest::addColumn<QStringList>("supplies"); // name=type[/scope]
-        QTest::addColumn<int>("expected");
-        QTest::newRow("desktop, mains only") << QStringList { "AC=Mains" } << 0;
-        QTest::newRow("wireless mouse battery") << QStringList { "AC=Mains", "hidpp_battery_0=Battery/Device" } << 0;
-        QTest::newRow("laptop battery") << QStringList { "AC=Mains", "BAT0=Battery" } << 1;
-        QTest::newRow("system-scoped battery") << QStringList { "BAT1=Battery/System" } << 1;
-        QTest::newRow("ups") << QStringList { "ups=UPS" } << 0;
-        QTest::newRow("no power-supply folder") << QStringList {} << -1;
-    }
-
+    // The battery of a device (a wireless mouse) makes no laptop; without the folder it is not known.
     void laptopFromPowerSupplies()
     {
-        QFETCH(QStringList, supplies);
-        QFETCH(int, expected);
         const QString dir = m_root + QStringLiteral("/power_supply");
-        if (expected < 0)
-            QVERIFY(QDir(dir).removeRecursively());
-        for (const QString& supply : supplies) {
-            const QString type = supply.section(QLatin1Char('='), 1);
-            QVERIFY(addSupply(dir, supply.section(QLatin1Char('='), 0, 0),
-                type.section(QLatin1Char('/'), 0, 0).toLatin1(), type.section(QLatin1Char('/'), 1).toLatin1()));
-        }
-        QCOMPARE(HardwareMetricsBuilder::laptopState(), expected);
+        QVERIFY(addSupply(dir, QStringLiteral("AC"), "Mains"));
+        QVERIFY(addSupply(dir, QStringLiteral("hidpp_battery_0"), "Battery", "Device"));
+        QCOMPARE(HardwareMetricsBuilder::laptopState(), 0);
+        QVERIFY(QDir(dir).removeRecursively());
+        QCOMPARE(HardwareMetricsBuilder::laptopState(), -1);
     }
 
     void machineIdSources_data()
     {
-        QTest::addColumn<QByteArrayList>("files"); // content per file; "<fifo>" and "<missing>" are special
+        QTest::addColumn<QByteArrayList>("files"); // content per file; "<fifo>" makes a FIFO
         QTest::addColumn<QString>("id"); // what is hashed with the salt
         const QByteArray id = kMachineId.toLatin1();
-        QTest::newRow("valid") << QByteArrayList { id + '\n' } << kMachineId;
         QTest::newRow("upper case") << QByteArrayList { kMachineId.toUpper().toLatin1() } << kMachineId;
-        QTest::newRow("fallback after missing") << QByteArrayList { "<missing>", id } << kMachineId;
         QTest::newRow("fallback after garbage") << QByteArrayList { "not a machine id", id } << kMachineId;
-        QTest::newRow("empty") << QByteArrayList { "\n" } << QString();
         QTest::newRow("too long") << QByteArrayList { QByteArray(100000, 'a') } << QString();
         QTest::newRow("binary") << QByteArrayList { QByteArray("0123456789abcdef\0\x01\xff", 19) } << QString();
         QTest::newRow("fifo is not read") << QByteArrayList { "<fifo>" } << QString();
@@ -400,11 +382,134 @@ private slots:
             paths.append(m_root + QStringLiteral("/id%1").arg(i));
             if (files.at(i) == "<fifo>")
                 QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0); // would block a reader
-            else if (files.at(i) != "<missing>")
+            else
                 QVERIFY(testfiles::write(paths.last(), files.at(i)));
         }
         HardwareMetricsBuilder::setMachineIdFiles(paths);
         QCOMPARE(HardwareMetricsBuilder::osMachineId(), saltedDigest(id));
+    }
+
+    void serverAnswers_data()
+    {
+        QTest::addColumn<ScriptedHttpServer::Reply>("reply");
+        QTest::addColumn<QString>("announced"); // empty: no newVersionAvalible
+        QTest::addColumn<bool>("isError");
+
+        using S = ScriptedHttpServer;
+        QTest::newRow("same version") << S::ok("6.2.9") << QString() << false;
+        QTest::newRow("numeric, not text comparison") << S::ok("6.2.10\n") << "6.2.10" << false;
+        QTest::newRow("older") << S::ok("6.2.8") << QString() << false;
+        QTest::newRow("trailing zero is the same") << S::ok("6.2.9.0") << QString() << false;
+        QTest::newRow("white space and BOM") << S::ok("\xef\xbb\xbf 6.3 \r\n") << "6.3" << false;
+        QTest::newRow("empty answer") << S::ok("") << QString() << false;
+        QTest::newRow("second line") << S::ok("7.0\nhttp://evil.invalid/") << QString() << true;
+        QTest::newRow("invalid UTF-8") << S::ok("7.\xff") << QString() << true;
+        // Versions are at most sixteen numbers of at most nine digits.
+        const QByteArray sixteen = QByteArray("9") + QByteArray(".1").repeated(15);
+        QTest::newRow("sixteen segments") << S::ok(sixteen) << QString(sixteen) << false;
+        QTest::newRow("seventeen segments") << S::ok(sixteen + ".1") << QString() << true;
+        QTest::newRow("nine digits") << S::ok("999999999") << "999999999" << false;
+        QTest::newRow("ten digits") << S::ok("9999999999") << QString() << true;
+        QTest::newRow("trailing dot") << S::ok("7.2.") << QString() << true;
+        QTest::newRow("arabic-indic digits") << S::ok("\xd9\xa7") << QString() << true;
+        QTest::newRow("nul inside") << S::ok(QByteArray("7.2\0", 4)) << QString() << true;
+        QTest::newRow("404") << S::status(404) << QString() << true;
+        QTest::newRow("redirect") << S::status(301) << QString() << true;
+        S::Reply huge = S::ok(QByteArray(2 * 1024 * 1024, '9'));
+        QTest::newRow("huge, declared") << huge << QString() << true;
+        huge.declareLength = false;
+        QTest::newRow("huge, undeclared") << huge << QString() << true;
+        S::Reply late = S::ok("8.0");
+        late.delayMs = 100;
+        QTest::newRow("late but in time") << late << "8.0" << false;
+        QTest::newRow("silent: times out") << S::silent() << QString() << true; // waits 300 ms
+    }
+
+    void serverAnswers()
+    {
+        QFETCH(ScriptedHttpServer::Reply, reply);
+        QFETCH(QString, announced);
+        QFETCH(bool, isError);
+
+        ScriptedHttpServer& server = *m_server;
+        server.enqueue(reply);
+        Check check(server.url(QStringLiteral("/check.php")));
+        check.updater.checkForUpdates(reply.neverAnswer ? 300 : 5000);
+        QVERIFY(check.finished.isEmpty()); // signals come later
+
+        QVERIFY(check.finished.wait(5000));
+        QTest::qWait(20); // nothing more follows
+        QCOMPARE(check.finished.size(), 1);
+        const QString mh = metrics::deviceHash(kDeviceId); // the device hash the metrics send
+        const QString h = metrics::md5Hex(QStringLiteral("17") + mh + QStringLiteral("maplewood5oak"));
+        QCOMPARE(QString::fromLatin1(server.targets().at(0)),
+            QStringLiteral("/check.php?ver=6.2.9&pid=17&mh=%1&h=%2").arg(mh, h));
+        // An answer without a length ends when the server closes the connection; Qt may send an
+        // idempotent GET again when that close overtakes the answer on a loaded machine.
+        if (reply.declareLength)
+            QCOMPARE(server.requestCount(), 1);
+        else
+            QVERIFY(server.requestCount() >= 1);
+        QCOMPARE(check.error.size(), isError ? 1 : 0);
+        if (announced.isEmpty()) {
+            QCOMPARE(check.newVersion.size(), 0);
+        } else {
+            QCOMPARE(check.newVersion.size(), 1);
+            QCOMPARE(check.newVersion.at(0), QVariantList({ announced, kChangelog, kDownload }));
+        }
+    }
+
+    void secondCheckStopsFirst()
+    {
+        ScriptedHttpServer& server = *m_server;
+        server.enqueue(ScriptedHttpServer::silent());
+        server.enqueue(ScriptedHttpServer::ok("9.1"));
+        Check check(server.url());
+
+        check.updater.checkForUpdates(5000);
+        QVERIFY(server.waitForRequests(1));
+        check.updater.checkForUpdates(5000);
+        // The first check ended at once, without an error of the server and without a version.
+        QCOMPARE(check.finished.size(), 1);
+        QCOMPARE(check.error.size(), 0);
+
+        QTRY_COMPARE(check.finished.size(), 2);
+        QCOMPARE(server.requestCount(), 2);
+        QCOMPARE(check.newVersion.size(), 1);
+        QCOMPARE(check.newVersion.at(0).at(0).toString(), QStringLiteral("9.1"));
+        QCOMPARE(check.error.size(), 0);
+    }
+
+    // No address: nothing is sent and no error; a local file is never read as the answer.
+    void addressesThatAreNotAsked_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("errors");
+        QTest::newRow("none") << QString() << 0;
+        QTest::newRow("local file") << QStringLiteral("file:///etc/hostname") << 1;
+    }
+
+    void addressesThatAreNotAsked()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, errors);
+        Check check(address);
+        check.updater.checkForUpdates(5000);
+        QVERIFY(check.finished.isEmpty());
+        QVERIFY(check.finished.wait(1000));
+        QCOMPARE(check.error.size(), errors);
+        QCOMPARE(check.newVersion.size(), 0);
+    }
+
+    void pagesHandedOnMustBeWebPages()
+    {
+        ScriptedHttpServer& server = *m_server;
+        server.setDefaultReply(ScriptedHttpServer::ok("10.0"));
+        Check check(server.url(), QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///bin/sh"));
+        check.updater.checkForUpdates(5000);
+        QVERIFY(check.finished.wait(5000));
+        QCOMPARE(check.newVersion.size(), 1);
+        QCOMPARE(check.newVersion.at(0), QVariantList({ QStringLiteral("10.0"), QString(), QString() }));
     }
 };
 

@@ -10,15 +10,12 @@ namespace helpercmd {
 
 // How the helper behaves before it connects (environment variable, default "connect").
 constexpr const char* kStartVariable = "PL_REMOTE_HELPER_START";
-// File to which the helper appends every frame it receives, length included, as one hex line.
-constexpr const char* kTranscriptVariable = "PL_REMOTE_HELPER_TRANSCRIPT";
 
 enum Type : qint32 {
     Echo = 1, // reply with the same payload
     Burst = 2, // qint32 n: reply with frames (Burst, 0) .. (Burst, n-1) and one empty frame, in one write
     Split = 3, // qint32 n: reply with (Split, n bytes), the length and the payload each written in pieces
     Stall = 4, // stop reading and sleep
-    Die = 5, // end with exit code 7 at once
     BadLength = 6, // qint32 length: send this length prefix and a few bytes
     Stop = 85,
 };

@@ -3,12 +3,9 @@
 // event loop), so the tests check the handler against an independent reader and writer.
 #include "helpercommands.h"
 
-#include <QFile>
 #include <QLocalSocket>
 #include <QThread>
 #include <QtEndian>
-
-#include <unistd.h>
 
 namespace {
 
@@ -37,16 +34,6 @@ QByteArray frame(const QByteArray& payload)
     char header[4];
     qToLittleEndian<qint32>(payload.size(), header);
     return QByteArray(header, 4) + payload;
-}
-
-void appendTranscript(const QByteArray& frameBytes)
-{
-    const QString path = qEnvironmentVariable(helpercmd::kTranscriptVariable);
-    if (path.isEmpty())
-        return;
-    QFile file(path);
-    if (file.open(QIODevice::Append))
-        file.write(frameBytes.toHex() + '\n');
 }
 
 // Sends bytes in pieces with pauses, so the handler sees them in separate reads.
@@ -92,8 +79,6 @@ bool answer(QLocalSocket& socket, const QByteArray& payload)
     case helpercmd::Stall:
         QThread::sleep(60);
         return false;
-    case helpercmd::Die:
-        ::_exit(7);
     case helpercmd::BadLength: {
         in >> value;
         char header[4];
@@ -136,7 +121,6 @@ int main(int argc, char** argv)
         QByteArray payload(length, Qt::Uninitialized);
         if (!readExactly(socket, payload.data(), length))
             return 0;
-        appendTranscript(QByteArray(header, 4) + payload);
         if (!answer(socket, payload))
             return 0;
     }

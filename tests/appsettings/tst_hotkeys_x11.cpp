@@ -71,7 +71,6 @@ private slots:
         row("KP_Add", 1, { "Zoom_In" });
         row("plus", 2, {}); // Shift+= on the US layout: Shift+"+", not "+"
         row("F7", 1, { "Tts_StartPause", "SelBook_Properties" });
-        row("XF86AudioPlay", 1, { "Tts_StartPause" });
         row("ctrl+b", 2, { "Sidebar_Bookmarks_Add" });
     }
 
@@ -109,8 +108,7 @@ private:
             && process.exitCode() == 0;
     }
 
-    // Presses the keys, waits for the expected number of key presses and returns the actions
-    // they triggered.
+    // The actions that the keys' presses trigger, once exactly pressCount presses arrived.
     QStringList pressAndMatch(const QString& keys, int pressCount)
     {
         m_recorder->presses.clear();
@@ -118,8 +116,7 @@ private:
             qWarning() << "xdotool failed on" << keys;
             return { QStringLiteral("<xdotool failed>") };
         }
-        if (!QTest::qWaitFor([&] { return m_recorder->presses.size() >= pressCount; }, 5000))
-            return { QStringLiteral("<%1 presses>").arg(m_recorder->presses.size()) };
+        QTest::qWaitFor([&] { return m_recorder->presses.size() >= pressCount; }, 5000);
         QTest::qWait(20); // nothing more may arrive
         if (m_recorder->presses.size() != pressCount)
             return { QStringLiteral("<%1 presses>").arg(m_recorder->presses.size()) };
