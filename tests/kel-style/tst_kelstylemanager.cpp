@@ -1,10 +1,8 @@
+#include "../kel-windows/windowtesthelpers.h"
 #include "../kelapp/kelapptest.h"
-#include "colortesthelpers.h"
 
 #include "animators/kelwidgetstateanimator.h"
 #include "eventfilters/kelqmenustyler.h"
-#include "kelapplication.h"
-#include "kelsettings.h"
 #include "kelui.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstyleable.h"
@@ -20,7 +18,6 @@
 #include <QTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -116,9 +113,7 @@ class TestKelStyleManager : public QObject {
 private slots:
     void initTestCase()
     {
-        m_settings = std::make_unique<KelSettings>(
-            KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        KelApplication::instance()->setSettings(m_settings.get());
+        m_settings = installTestSettings();
         manager()->addStyle(&m_day);
         manager()->addStyle(&m_night);
         manager()->addStyle(&m_sepia);
@@ -196,7 +191,7 @@ private slots:
         QCOMPARE(text.textColor(), error.textColor());
     }
 
-    void destroyedObjectsAreUnregistered()
+    void destroyedObjectsAndStylesAreUnregistered()
     {
         const int before = manager()->styleables().size();
         auto* parent = new QWidget;
@@ -212,6 +207,18 @@ private slots:
         g_restyled.clear();
         QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
         QVERIFY(g_restyled.isEmpty());
+
+        // A destroyed style drops out of the list; destroyed while current, it leaves the base style behind.
+        const int count = manager()->styles().size();
+        struct Solo : KelStyle {
+            QString id() const override { return QStringLiteral("Solo"); }
+        };
+        auto* solo = new Solo;
+        manager()->addStyle(solo);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Solo")));
+        delete solo;
+        QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
+        QCOMPARE(manager()->styles().size(), count);
     }
 
     // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are skipped, the
@@ -264,22 +271,6 @@ private slots:
         m_settings->setLastStyleId(QStringLiteral("Removed"));
         QVERIFY(!manager()->restoreLastStyle(QStringLiteral("Nowhere")));
         QCOMPARE(kelStyle(), &m_day);
-    }
-
-    // A destroyed style drops out of the list; destroyed while current, it leaves the base style behind, never a
-    // dangling one.
-    void destroyedStylesDropOut()
-    {
-        const int count = manager()->styles().size();
-        struct Solo : KelStyle {
-            QString id() const override { return QStringLiteral("Solo"); }
-        };
-        auto* solo = new Solo;
-        manager()->addStyle(solo);
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Solo")));
-        delete solo;
-        QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
-        QCOMPARE(manager()->styles().size(), count);
     }
 
     void contextMenusTakeTheStyleSheet()
