@@ -228,7 +228,6 @@ private slots:
         const int topLeft = int(Qt::AlignLeft | Qt::AlignTop);
         // At 1.25 the corner at 3 moves to 3.2, on device pixel 4.
         QTest::newRow("fractional ratio") << 1.25 << QRect(3, 3, 20, 20) << topLeft << QPoint(4, 4);
-        QTest::newRow("whole ratio") << 2.0 << QRect(3, 3, 20, 20) << topLeft << QPoint(6, 6);
         QTest::newRow("centred") << 1.0 << QRect(0, 0, 32, 32) << int(Qt::AlignCenter) << QPoint(8, 8);
         QTest::newRow("bottom right") << 1.0 << QRect(0, 0, 32, 32) << int(Qt::AlignRight | Qt::AlignBottom)
                                       << QPoint(16, 16);
