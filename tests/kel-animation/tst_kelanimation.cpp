@@ -277,7 +277,7 @@ private slots:
         QCOMPARE(runs.lastFinished(), KelPropertyAnimator::Start);
     }
 
-    void pausedRunsFinishOnce()
+    void pausedAndZeroLengthRunsFinishOnce()
     {
         KelProgressAnimator animator(nullptr, params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 200));
         Runs runs(animator);
@@ -297,21 +297,19 @@ private slots:
         QCOMPARE(animator.progress(), 1.0);
         QVERIFY(!animator.isActive());
         QCOMPARE(runs.finished.count(), 2);
-    }
 
-    void zeroDurationsMoveAtOnce()
-    {
-        KelProgressAnimator animator(nullptr, params(QEasingCurve::Type(0), 0, QEasingCurve::Type(0), 0));
-        Runs runs(animator);
-        animator.animateToEnd();
-        QCOMPARE(animator.progress(), 1.0);
-        animator.animateToStart();
-        QCOMPARE(animator.progress(), 0.0);
-        animator.setPos(KelPropertyAnimator::End, true);
-        QCOMPARE(animator.progress(), 1.0);
-        QVERIFY(!animator.isActive());
-        QCOMPARE(runs.started.count(), 0); // nothing ran
-        QCOMPARE(runs.finished.count(), 0);
+        // Zero durations move at once and run nothing.
+        KelProgressAnimator instant(nullptr, params(QEasingCurve::Type(0), 0, QEasingCurve::Type(0), 0));
+        Runs instantRuns(instant);
+        instant.animateToEnd();
+        QCOMPARE(instant.progress(), 1.0);
+        instant.animateToStart();
+        QCOMPARE(instant.progress(), 0.0);
+        instant.setPos(KelPropertyAnimator::End, true);
+        QCOMPARE(instant.progress(), 1.0);
+        QVERIFY(!instant.isActive());
+        QCOMPARE(instantRuns.started.count(), 0); // nothing ran
+        QCOMPARE(instantRuns.finished.count(), 0);
 
         // A zero backward duration cuts a forward run short; the next run starts from the start value.
         KelProgressAnimator cut(nullptr, params(QEasingCurve::Linear, 200, QEasingCurve::Linear, 0));

@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(effect->boundingRectFor(QRectF(QPointF(), size)), bounds);
     }
 
-    void shadowImages()
+    void shadowImagesAndOffscreenPixmaps()
     {
         KelGraphicsDropShadowEffect effect(nullptr);
         effect.setColor(Qt::black);
@@ -238,6 +238,25 @@ private slots:
         QVERIFY(qAbs(qAlpha(shadow.pixel(30, 30)) - 128) <= 1);
         QCOMPARE(qAlpha(shadow.pixel(4, 30)), 0);
         QCOMPARE(qAlpha(shadow.pixel(30, 4)), 0);
+
+        // A thumbnail with room for its shadow around it, drawn by hand.
+        effect.setPadding(QMargins());
+        effect.setOffset(QPointF(8, 8));
+        pixmap = QPixmap(40, 40);
+        pixmap.fill(Qt::transparent);
+        QPainter(&pixmap).fillRect(10, 10, 20, 20, blue);
+        QImage image(60, 60, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), true);
+        effect.setOpacity(0.5); // the shadow goes in at the effect's opacity; without the source
+        effect.drawWithShadow(&painter, QPointF(10, 0), pixmap, QRectF(pixmap.rect()), false);
+        painter.end();
+        QCOMPARE(image.pixelColor(25, 25), blue);
+        QCOMPARE(image.pixelColor(40, 40), QColor(Qt::black));
+        QCOMPARE(qAlpha(image.pixel(49, 49)), 0);
+        QVERIFY(qAbs(qAlpha(image.pixel(45, 20)) - 128) <= 2);
+        QCOMPARE(qAlpha(image.pixel(25, 15)), 0);
     }
 
     void translucentWidgetHidesItsShadow()
@@ -272,28 +291,6 @@ private slots:
         const QImage black = renderWidget(&scene.root);
         QCOMPARE(shadowCache()->count(), 2);
         QVERIFY(colorAt(black, 64, 64).lightness() < colorAt(first, 64, 64).lightness() - 20);
-    }
-
-    void drawWithShadowForOffscreenPixmaps()
-    {
-        KelGraphicsDropShadowEffect effect(nullptr);
-        effect.setColor(Qt::black);
-        // A thumbnail with room for its shadow around it.
-        QPixmap pixmap(40, 40);
-        pixmap.fill(Qt::transparent);
-        QPainter(&pixmap).fillRect(10, 10, 20, 20, blue);
-        QImage image(60, 60, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        effect.drawWithShadow(&painter, QPointF(10, 10), pixmap, QRectF(pixmap.rect()), true);
-        effect.setOpacity(0.5); // the shadow goes in at the effect's opacity; without the source
-        effect.drawWithShadow(&painter, QPointF(10, 0), pixmap, QRectF(pixmap.rect()), false);
-        painter.end();
-        QCOMPARE(image.pixelColor(25, 25), blue);
-        QCOMPARE(image.pixelColor(40, 40), QColor(Qt::black));
-        QCOMPARE(qAlpha(image.pixel(49, 49)), 0);
-        QVERIFY(qAbs(qAlpha(image.pixel(45, 20)) - 128) <= 2);
-        QCOMPARE(qAlpha(image.pixel(25, 15)), 0);
     }
 };
 

@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(effect->slideOffset(), QPoint(0, 15));
     }
 
-    void foreignEffectIsLeftAlone()
+    void foreignEffectAndMissingWidget()
     {
         auto* widget = new FadingWidget(&m_root);
         QScopedPointer<FadingWidget> owner(widget);
@@ -324,17 +324,14 @@ private slots:
         QVERIFY(widget->isHidden());
         QCOMPARE(widget->graphicsEffect(), blur);
         QCOMPARE(criticals.count("Change opacity for"), 1);
-    }
 
-    void missingOrDeletedWidget()
-    {
         // The mixin on its own object, outliving the widget that it fades.
-        auto* widget = new SolidWidget(Qt::red, &m_root);
-        KelVisibilityAnimatable fader(widget);
-        widget->hide();
+        auto* plain = new SolidWidget(Qt::red, &m_root);
+        KelVisibilityAnimatable fader(plain);
+        plain->hide();
         fader.showAnimated();
-        advanceAnimations(widget, 50);
-        delete widget;
+        advanceAnimations(plain, 50);
+        delete plain;
         QVERIFY(!fader.visibilityAnimator());
         QTest::ignoreMessage(QtWarningMsg, "Can't change visibility, no base widget was setted");
         fader.hideAnimated();

@@ -247,7 +247,8 @@ private slots:
         }
     }
 
-    void colorizingKeepsAlpha()
+    // Image helpers: colourising keeps the alpha; the blurred copy of a widget mixes across the seam.
+    void imageHelpers()
     {
         const QColor green(0, 200, 0);
         QImage premultiplied(2, 1, QImage::Format_ARGB32_Premultiplied);
@@ -256,10 +257,7 @@ private slots:
         KelPainting::colorizeImage(premultiplied, green);
         QCOMPARE(premultiplied.pixel(0, 0), qPremultiply(qRgba(0, 200, 0, 128)));
         QCOMPARE(premultiplied.pixel(1, 0), 0u);
-    }
 
-    void blurredWidgetPixmap()
-    {
         QVERIFY(KelPainting::blurredWidgetPixmap(nullptr, 4).isNull());
         QWidget widget;
         widget.resize(40, 30);
@@ -533,8 +531,11 @@ private slots:
         QCOMPARE(widget.font().weight(), int(QFont::DemiBold));
     }
 
-    void rectRegions()
+    void regionsAndMasks_data() { addRatios(); }
+    // Rounded and scaled regions; masks from paths at the device pixel ratio.
+    void regionsAndMasks()
     {
+        QFETCH(double, ratio);
         const QRect rect(10, 20, 30, 16);
         QCOMPARE(RegionUtils::createRectRegion(rect, 0), QRegion(rect));
         // Rounded: one pixel wider and taller, with 8 x 8 corner ellipses for radius 4.
@@ -550,12 +551,7 @@ private slots:
         // A rectangle starting on an odd device pixel keeps its last column.
         QCOMPARE(KelUtils::scaledRegion(QRegion(1, 0, 2, 2), 0.5), QRegion(0, 0, 2, 1));
         QCOMPARE(KelUtils::scaledRegion(QRegion(2, 4, 10, 6), 1.5), QRegion(3, 6, 15, 9));
-    }
 
-    void masksFromPaths_data() { addRatios(); }
-    void masksFromPaths()
-    {
-        QFETCH(double, ratio);
         QPainterPath box;
         box.addRect(QRectF(0, 0, 10, 10));
         const QSize size(20, 20);
