@@ -194,6 +194,8 @@ private slots:
         QTest::newRow("padding cut to half the height")
             << QSize(100, 40) << QPointF(8, 8) << 1.0 << QMargins(30, 30, 30, 30) << QMargins(30, 18, 30, 18)
             << QRectF(0, 0, 100, 40);
+        QTest::newRow("tiny widget") << QSize(2, 2) << QPointF(0, 0) << 1.0 << QMargins(5, 5, 5, 5) << QMargins()
+                                     << QRectF(-2, -2, 6, 6);
     }
     void dropShadowBoundingRect()
     {

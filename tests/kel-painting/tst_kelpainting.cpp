@@ -408,10 +408,13 @@ private slots:
                                 << QRect(2, 2, 10, 10);
         QTest::newRow("bottom right") << int(Qt::AlignRight | Qt::AlignBottom) << outer << QSize(5, 6) << false
                                       << QRect(35, 54, 5, 6);
+        QTest::newRow("no flags keeps the top-left") << 0 << outer << QSize(5, 6) << false << QRect(10, 20, 5, 6);
         QTest::newRow("later flag wins") << int(Qt::AlignLeft | Qt::AlignRight) << QRect(0, 0, 20, 20) << QSize(4, 4)
                                          << false << QRect(16, 0, 4, 4);
         QTest::newRow("larger, clipped") << int(Qt::AlignCenter) << QRect(0, 0, 10, 10) << QSize(20, 4) << true
                                          << QRect(0, 3, 10, 4);
+        QTest::newRow("larger, unclipped")
+            << int(Qt::AlignCenter) << QRect(0, 0, 10, 10) << QSize(20, 4) << false << QRect(-5, 3, 20, 4);
     }
     void alignRect()
     {

@@ -104,6 +104,7 @@ private slots:
         const QColor orange(255, 100, 50);
         QTest::newRow("linear quarter") << black << orange << 0.25 << 0 << rgba(63, 25, 12);
         QTest::newRow("beyond the end") << black << orange << 1.5 << 0 << orange;
+        QTest::newRow("before the start") << black << orange << -0.2 << 0 << black;
         QTest::newRow("root mean square") << black << QColor(Qt::white) << 0.5 << 1 << rgba(180, 180, 180);
         QTest::newRow("fade in from transparent")
             << QColor(Qt::transparent) << QColor(Qt::red) << 0.5 << 1 << rgba(255, 0, 0, 127);
@@ -131,6 +132,7 @@ private slots:
         QTest::addColumn<QColor>("expected");
         QTest::newRow("hover fading in") << false << 0.5 << 0.0 << 0.0 << rgba(243, 243, 243);
         QTest::newRow("pressed") << false << 1.0 << 1.0 << 0.0 << rgba(209, 209, 209);
+        QTest::newRow("checked and hovered") << true << 1.0 << 0.0 << 0.0 << rgba(30, 30, 143);
         QTest::newRow("disabling half way") << false << 0.0 << 0.0 << 0.5 << rgba(248, 248, 248);
         QTest::newRow("checked and disabled") << true << 0.0 << 0.0 << 1.0 << QColor(0x808080);
     }

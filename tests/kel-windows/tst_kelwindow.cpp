@@ -50,6 +50,8 @@ QPoint devicePoint(KelWindow* window, const QString& spot)
         { "right", { right, midY } },
         { "bottom", { midX, bottom } },
         { "top-left", { left, top } },
+        { "top-right", { right, top } },
+        { "bottom-left", { left, bottom } },
         { "bottom-right", { right, bottom } },
         { "outside", { left - 1, midY } },
         { "close button", centreOf(bar->button(KelTitleBar::CloseButton)) },
@@ -194,6 +196,8 @@ private slots:
             { "right", Hit::HTRIGHT },
             { "bottom", Hit::HTBOTTOM },
             { "top-left", Hit::HTTOPLEFT },
+            { "top-right", Hit::HTTOPRIGHT },
+            { "bottom-left", Hit::HTBOTTOMLEFT },
             { "bottom-right", Hit::HTBOTTOMRIGHT },
             { "outside", Hit::HTNOWHERE },
             { "close button", Hit::HTCLIENT },
@@ -270,6 +274,7 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("result");
         QTest::newRow("enter presses the default button") << "enter" << 2;
+        QTest::newRow("hidden") << "hide" << 0;
         QTest::newRow("done with an id of its own") << "done 7" << 7;
         QTest::newRow("deleted while running") << "delete" << 0;
         QTest::newRow("exec again inside, deleted on close") << "nested" << 1;
@@ -285,6 +290,8 @@ private slots:
         actOnNextDialog<KelDialog>([how, &inner](KelDialog* d) {
             if (how == "enter")
                 QTest::keyClick(d, Qt::Key_Return);
+            else if (how == "hide")
+                d->hide();
             else if (how == "done 7")
                 d->done(7);
             else if (how == "delete")

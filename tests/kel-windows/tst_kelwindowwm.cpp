@@ -114,6 +114,7 @@ private slots:
         QTest::newRow("caption") << "title" << QPoint(60, 40) << QRect(54, 40, 54, 40) << true;
         QTest::newRow("client area") << "client" << QPoint(-50, 30) << QRect(-56, 30, -56, 30) << true;
         QTest::newRow("right border") << "right" << QPoint(50, 0) << QRect(0, 0, 50, 0) << false;
+        QTest::newRow("bottom-left corner") << "bottom-left" << QPoint(-30, 20) << QRect(-30, 0, 0, 20) << false;
         QTest::newRow("right border below the minimum") << "right" << QPoint(-400, 0) << QRect(0, 0, -200, 0) << false;
     }
 
@@ -139,6 +140,8 @@ private slots:
             from = window->centralWidget()->mapToGlobal(window->centralWidget()->rect().center());
         else if (spot == "right")
             from = QPoint(start.right() - 2, start.center().y());
+        else if (spot == "bottom-left")
+            from = QPoint(start.left() + 2, start.bottom() - 2);
         const QPoint to = from + delta;
         xdoMoveTo(from);
         xdo({ "mousedown", "1" });
