@@ -55,12 +55,6 @@ public:
     int metric(int kind) const override { return kind == 1 ? 33 : KelStyle::metric(kind); }
 };
 
-class DarkStyle : public KelStyle {
-public:
-    bool isDarkTheme() const override { return true; }
-    int metric(int kind) const override { return kind == 0 ? 5 : KelStyle::metric(kind); }
-};
-
 // Records what the proxy hands down to the platform style.
 class RecordingStyle : public QCommonStyle {
 public:
@@ -97,6 +91,8 @@ public:
     int metric(int kind) const override
     {
         switch (kind) {
+        case 0:
+            return 5;
         case 28:
             return 50;
         case 35:
@@ -287,13 +283,12 @@ private slots:
         for (int role : { 3, 4, 7, 10, 8, 11, 14, 15 })
             QCOMPARE(border.color(role), QColor(Qt::red));
         QCOMPARE(border.color(2), base.color(2));
-        DarkStyle dark;
         for (int kind : { 3, 7, 13 })
-            QCOMPARE(dark.metric(kind), 5);
+            QCOMPARE(m_night.metric(kind), 5);
         QCOMPARE(base.metric(1000), 0);
         // Text and overlays over a colour contrast with it, whatever the theme.
-        QCOMPARE(dark.textColorFor(Qt::white), base.defaultTextColor());
-        QCOMPARE(dark.hoverOverlayColor(Qt::white), base.hoverOverlayColor(Qt::white));
+        QCOMPARE(m_night.textColorFor(Qt::white), base.defaultTextColor());
+        QCOMPARE(m_night.hoverOverlayColor(Qt::white), base.hoverOverlayColor(Qt::white));
         // Dialog and popup kinds take the plain window's metrics.
         QWidget window;
         KelWindowFrame frame(&window, &window);
