@@ -302,7 +302,7 @@ private slots:
         qRegisterMetaType<Qt::DropAction>();
     }
 
-    // In the grid, which is the list's layout with wrapping.
+    // In the grid; the list layout follows the model through the same code.
     void followsModelChanges()
     {
         ListFixture f(1);
