@@ -24,16 +24,10 @@
 
 namespace {
 
-const QColor kFill(0, 0, 255);
 const QString kLongText = QStringLiteral(
     "Reading keeps every book where it was and remembers the page where reading stopped last time around");
 
 bool isWhole(double v) { return std::fabs(v - std::round(v)) < 1e-9; }
-
-QPen solidPen(const QColor& color, double width)
-{
-    return QPen(color, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
-}
 
 void addRatios()
 {
@@ -144,26 +138,6 @@ class TestKelPainting : public QObject {
     Q_OBJECT
 
 private slots:
-
-    void roundedRects_data() { addRatios(); }
-    void roundedRects()
-    {
-        QFETCH(double, ratio);
-        const QRectF rect(2, 2, 16, 12);
-        const QRect device = toDevice(rect, ratio);
-        for (auto mode : { KelPainting::Overlapping, KelPainting::NotOverlapping }) {
-            QImage image = makeImage(QSize(20, 16), ratio);
-            QPainter painter(&image);
-            painter.setPen(solidPen(Qt::red, 1));
-            painter.setBrush(kFill);
-            KelPainting::drawRoundedRect(painter, rect, 4.0, mode);
-            painter.end();
-            QCOMPARE(inkOutside(image, device), 0);
-            QCOMPARE(qAlpha(image.pixel(device.topLeft())), 0); // the corner is cut
-            QCOMPARE(colorAt(image, 10, 8), kFill);
-            QVERIFY(image.pixelColor(device.left(), device.center().y()).red() > 200);
-        }
-    }
 
     void arrowsPointTheirWayInsideTheirBox_data()
     {
