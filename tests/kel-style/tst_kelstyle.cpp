@@ -1,21 +1,34 @@
-// Colours and state blending, the style base and its proxy, styled widgets' signals and window frames.
+// Colours and state blending, the style base and its proxy, window frames; the style manager and styled
+// objects.
+#include "../kel-windows/windowtesthelpers.h"
+#include "../kelapp/kelapptest.h"
 #include "colortesthelpers.h"
 
 #include "animators/kelwidgetstateanimator.h"
+#include "eventfilters/kelqmenustyler.h"
+#include "kelui.h"
 #include "styles/kelcolors.h"
 #include "styles/kelqproxystyle.h"
 #include "styles/kelstyle.h"
+#include "styles/kelstyleable.h"
+#include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
 #include "windows/kelwindowframe.h"
 
 #include <QApplication>
 #include <QCommonStyle>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QStyleOption>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -42,12 +55,6 @@ public:
     int metric(int kind) const override { return kind == 1 ? 33 : KelStyle::metric(kind); }
 };
 
-class DarkStyle : public KelStyle {
-public:
-    bool isDarkTheme() const override { return true; }
-    int metric(int kind) const override { return kind == 0 ? 5 : KelStyle::metric(kind); }
-};
-
 // Records what the proxy hands down to the platform style.
 class RecordingStyle : public QCommonStyle {
 public:
@@ -70,12 +77,111 @@ protected:
     void paintEvent(QPaintEvent*) override { ++paints; }
 };
 
+class DayStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Day"); }
+    int metric(int kind) const override { return kind == 35 ? 15 : KelStyle::metric(kind); }
+};
+
+class NightStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Night"); }
+    bool isDarkTheme() const override { return true; }
+    double opacity(int kind) const override { return kind == 0 ? 0.3 : KelStyle::opacity(kind); }
+    int metric(int kind) const override
+    {
+        switch (kind) {
+        case 0:
+            return 5;
+        case 28:
+            return 50;
+        case 35:
+            return 17;
+        default:
+            return KelStyle::metric(kind);
+        }
+    }
+    QColor color(int role) const override { return role == 18 ? QColor(0x99ccff) : KelStyle::color(role); }
+};
+
+class SepiaStyle : public KelStyle {
+public:
+    QString id() const override { return QStringLiteral("Sepia"); }
+    QColor color(int role) const override { return role == 2 ? QColor(0xf4ecd8) : KelStyle::color(role); }
+};
+
+// The order in which styled objects were asked to restyle.
+QStringList g_restyled;
+
+// A label styled the way toolkit labels are: from the current style by its widget type.
+class StyledLabel : public QLabel, public KelStyleable {
+public:
+    StyledLabel(int widgetType, const QString& name, QWidget* parent = nullptr)
+        : QLabel(parent)
+        , KelStyleable(widgetType)
+    {
+        setObjectName(name);
+        applyStyle();
+    }
+    void applyStyle() override
+    {
+        g_restyled << objectName();
+        if (isStyled())
+            kelStyle()->applyLabelStyle(this, widgetType());
+    }
+    QColor textColor() const { return palette().color(foregroundRole()); }
+};
+
+// Runs a function when restyled.
+class Hook : public KelStyleable {
+public:
+    explicit Hook(std::function<void(Hook*)> onRestyle)
+        : KelStyleable(-1)
+        , m_onRestyle(std::move(onRestyle))
+    {
+    }
+    void applyStyle() override
+    {
+        ++restyles;
+        m_onRestyle(this);
+    }
+    int restyles = 0;
+
+private:
+    std::function<void(Hook*)> m_onRestyle;
+};
+
+KelStyleManager* manager() { return KelStyleManager::instance(); }
+
+int occurrences(const KelStyleable* styleable)
+{
+    return manager()->styleables().count(const_cast<KelStyleable*>(styleable));
+}
+
 } // namespace
 
 class TestKelStyle : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<KelSettings> m_settings;
+    DayStyle m_day;
+    NightStyle m_night;
+    SepiaStyle m_sepia;
+
 private slots:
+    void initTestCase()
+    {
+        m_settings = installTestSettings();
+        manager()->addStyle(&m_day);
+        manager()->addStyle(&m_night);
+        manager()->addStyle(&m_sepia);
+    }
+
+    // Every case starts from the day look, so that each switch below is a real change.
+    void init() { QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day"))); }
+
+    void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
+
     void blendColorOver_data()
     {
         QTest::addColumn<QColor>("bottom");
@@ -84,7 +190,6 @@ private slots:
         QTest::newRow("transparent top") << QColor(Qt::red) << QColor(Qt::transparent) << QColor(Qt::red);
         QTest::newRow("white half over black") << QColor(Qt::black) << rgba(255, 255, 255, 128) << rgba(128, 128, 128);
         QTest::newRow("both translucent") << rgba(255, 0, 0, 128) << rgba(0, 0, 255, 128) << rgba(85, 0, 170, 192);
-        QTest::newRow("over nothing") << QColor(Qt::transparent) << rgba(0, 200, 0, 100) << rgba(0, 200, 0, 100);
     }
     void blendColorOver()
     {
@@ -122,14 +227,6 @@ private slots:
         // Integers truncate toward zero.
         QCOMPARE(interpolateInt(10, 0, 0.55), 4);
         QCOMPARE(interpolateInt(0, -10, 0.55), -5);
-    }
-
-    void darkColors()
-    {
-        QVERIFY(!isDarkColor(QColor(0x808080)));
-        QVERIFY(isDarkColor(QColor(0x7f7f7f)));
-        QVERIFY(isDarkColor(QColor(Qt::green))); // pure green weighs less than half
-        QVERIFY(isDarkColor(rgba(0, 0, 0, 30)));
     }
 
     void stateColors_data()
@@ -171,43 +268,39 @@ private slots:
         animator.setCheckedProgress(0.5);
         COMPARE_COLOR(blendStateColor(frameColors(), &animator), rgba(180, 180, 202)); // root mean square
         COMPARE_COLOR(blendStateColor(frameColors(), nullptr), QColor(Qt::white));
+        // Dark is below half the weighted lightness; pure green weighs less than half.
+        QVERIFY(!isDarkColor(QColor(0x808080)));
+        QVERIFY(isDarkColor(QColor(0x7f7f7f)));
+        QVERIFY(isDarkColor(QColor(Qt::green)));
+        QVERIFY(isDarkColor(rgba(0, 0, 0, 30)));
     }
 
-    void paletteSetters()
-    {
-        QWidget widget;
-        setPaletteColor(&widget, QPalette::Window, Qt::red);
-        QCOMPARE(widget.palette().color(QPalette::Inactive, QPalette::Window), QColor(Qt::red));
-        QCOMPARE(widget.palette().color(QPalette::Disabled, QPalette::Window), rgba(255, 0, 0, 153));
-        QVERIFY(widget.autoFillBackground());
-        // A colour already set changes nothing, not even the filling; other roles leave the filling alone.
-        QWidget preset;
-        preset.setPalette(QPalette(Qt::blue));
-        setPaletteColor(&preset, QPalette::Window, preset.palette().color(QPalette::Window));
-        QVERIFY(!preset.autoFillBackground());
-        setPaletteColor(&preset, QPalette::WindowText, Qt::green);
-        QVERIFY(!preset.autoFillBackground());
-    }
-
-    // Derived roles are asked again through the virtual, so one override moves them all.
+    // Derived roles and metrics are asked again through the virtuals, so one override moves them all.
     void derivedRolesFollowOverrides()
     {
-        QVERIFY(kelStyle()); // a base style stands in without a toolkit application
         KelStyle base;
         BorderStyle border;
         for (int role : { 3, 4, 7, 10, 8, 11, 14, 15 })
             QCOMPARE(border.color(role), QColor(Qt::red));
         QCOMPARE(border.color(2), base.color(2));
-        DarkStyle dark;
         for (int kind : { 3, 7, 13 })
-            QCOMPARE(dark.metric(kind), 5);
+            QCOMPARE(m_night.metric(kind), 5);
         QCOMPARE(base.metric(1000), 0);
         // Text and overlays over a colour contrast with it, whatever the theme.
-        QCOMPARE(dark.textColorFor(Qt::white), base.defaultTextColor());
-        QCOMPARE(dark.hoverOverlayColor(Qt::white), base.hoverOverlayColor(Qt::white));
+        QCOMPARE(m_night.textColorFor(Qt::white), base.defaultTextColor());
+        QCOMPARE(m_night.hoverOverlayColor(Qt::white), base.hoverOverlayColor(Qt::white));
+        // Dialog and popup kinds take the plain window's metrics.
+        QWidget window;
+        KelWindowFrame frame(&window, &window);
+        for (int kind : { 0, 1, 3 }) {
+            border.applyWindowFrameStyle(&frame, kind);
+            QCOMPARE(frame.background().color(), kind == 1 ? QColor(Qt::darkCyan) : QColor(Qt::white));
+            QCOMPARE(frame.shadowSize(), 33);
+        }
+        border.applyWindowFrameStyle(nullptr, 0);
     }
 
-    void styleSheetsAndLabelReset()
+    void styleSheetsLabelResetAndPalettes()
     {
         KelStyle style;
         const QString sheet = style.applyMenuStyle(40);
@@ -223,6 +316,20 @@ private slots:
         plain.setFont(KelUtils::makeFont(30, QFont::Bold, QStringLiteral("DejaVu Serif")));
         style.applyLabelStyle(&plain, 7);
         QCOMPARE(plain.font(), QFont());
+
+        // A palette colour goes to every group, translucent when disabled, and fills the background.
+        QWidget filled;
+        setPaletteColor(&filled, QPalette::Window, Qt::red);
+        QCOMPARE(filled.palette().color(QPalette::Inactive, QPalette::Window), QColor(Qt::red));
+        QCOMPARE(filled.palette().color(QPalette::Disabled, QPalette::Window), rgba(255, 0, 0, 153));
+        QVERIFY(filled.autoFillBackground());
+        // A colour already set changes nothing, not even the filling; other roles leave the filling alone.
+        QWidget preset;
+        preset.setPalette(QPalette(Qt::blue));
+        setPaletteColor(&preset, QPalette::Window, preset.palette().color(QPalette::Window));
+        QVERIFY(!preset.autoFillBackground());
+        setPaletteColor(&preset, QPalette::WindowText, Qt::green);
+        QVERIFY(!preset.autoFillBackground());
     }
 
     // The interface family is not installed on Linux; the font really used must be a sane sans-serif one, not
@@ -253,7 +360,9 @@ private slots:
         QImage image(10, 10, QImage::Format_ARGB32);
         QPainter painter(&image);
 
-        // Until the painter classes install their tests nothing is suppressed.
+        // Without the painter classes' tests nothing is suppressed.
+        KelQProxyStyle::setFramePainterTest(nullptr);
+        KelQProxyStyle::setSpinBoxPainterTest(nullptr);
         proxy.drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &framed);
         QCOMPARE(recording->drawn.size(), 1);
         KelQProxyStyle::setFramePainterTest([](const QWidget* w) { return marked(w, "framePainter"); });
@@ -312,20 +421,172 @@ private slots:
         QCOMPARE(frame.effectiveBorderWidth(), 3);
     }
 
-    // Dialog and popup kinds take the plain window's metrics through the virtual metric().
-    void windowKindsTakeTheirRoles()
+    void stylesAreSwitchedAndTheChoiceSaved()
     {
-        BorderStyle style;
-        QWidget window;
-        KelWindowFrame frame(&window, &window);
-        for (int kind : { 0, 1, 3 }) {
-            style.applyWindowFrameStyle(&frame, kind);
-            QCOMPARE(frame.background().color(), kind == 1 ? QColor(Qt::darkCyan) : QColor(Qt::white));
-            QCOMPARE(frame.shadowSize(), 33);
-        }
-        style.applyWindowFrameStyle(nullptr, 0);
+        QSignalSpy saved(m_settings.get(), &KelSettings::lastStyleIdChanged);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        m_settings->sync();
+        QCOMPARE(QSettings(m_settings->fileName(), QSettings::IniFormat).value("lastStyleId").toString(),
+            QStringLiteral("Night"));
+        // The application font comes from the style; the proxy asks the current style.
+        QCOMPARE(QApplication::font().pixelSize(), 17);
+        QCOMPARE(QApplication::style()->styleHint(QStyle::SH_LineEdit_PasswordMaskDelay), 50);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(QApplication::font().pixelSize(), 15);
+        QCOMPARE(saved.count(), 2);
+
+        // Switching to the current style does nothing at all.
+        Hook hook([](Hook*) {});
+        const QFont marker = QFont(QStringLiteral("DejaVu Serif"), 9);
+        QApplication::setFont(marker);
+        m_settings->setValue(QStringLiteral("lastStyleId"), QStringLiteral("Edited"));
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(hook.restyles, 0);
+        QCOMPARE(QApplication::font(), marker);
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Edited"));
+
+        // Nor does an unknown one; ids compare exactly.
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"day\"");
+        QVERIFY(!manager()->setCurrentStyle(QStringLiteral("day")));
+        QCOMPARE(kelStyle(), &m_day);
+        QCOMPARE(hook.restyles, 0);
+        QCOMPARE(m_settings->lastStyleId(), QStringLiteral("Edited"));
+    }
+
+    // Every registered object takes the new look, in registration order; animators follow the style's
+    // animations and dimming, and the UI services ask it too.
+    void styledObjectsTakeTheNewLook()
+    {
+        StyledLabel text(9, QStringLiteral("text"));
+        StyledLabel error(8, QStringLiteral("error"));
+        StyledLabel unstyled(-1, QStringLiteral("unstyled"));
+        KelWidgetStateAnimator animator(1);
+        const QColor dayText = text.textColor();
+        const QColor unstyledColor = unstyled.textColor();
+
+        g_restyled.clear();
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QCOMPARE(g_restyled, (QStringList { "text", "error", "unstyled" }));
+        QCOMPARE(text.textColor(), m_night.defaultTextColor());
+        QVERIFY(text.textColor() != dayText);
+        QVERIFY(error.textColor() != text.textColor());
+        QCOMPARE(unstyled.textColor(), unstyledColor);
+        QCOMPARE(animator.disabledDimming(), 0.3);
+        QCOMPARE(KelUi::makeHtmlLink(QStringLiteral("https://x.org"), QStringLiteral("X"), 0, QColor()),
+            QStringLiteral("<a href='https://x.org' style='color: #99ccff; '>X</a>"));
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
+        QCOMPARE(text.textColor(), dayText);
+        QCOMPARE(animator.disabledDimming(), 0.6);
+
+        // Changing the widget type restyles once, and only on a change.
+        g_restyled.clear();
+        text.setWidgetType(9);
+        QVERIFY(g_restyled.isEmpty());
+        text.setWidgetType(8);
+        QCOMPARE(g_restyled, QStringList { "text" });
+        QCOMPARE(text.textColor(), error.textColor());
+    }
+
+    void destroyedObjectsAndStylesAreUnregistered()
+    {
+        const int before = manager()->styleables().size();
+        auto* parent = new QWidget;
+        auto* label = new StyledLabel(9, QStringLiteral("child"), parent);
+        new StyledLabel(9, QStringLiteral("grandchild"), new QWidget(parent));
+        new KelWidgetStateAnimator(1, label);
+        QCOMPARE(manager()->styleables().size(), before + 3);
+        delete label; // and its animator
+        QCOMPARE(manager()->styleables().size(), before + 1);
+        delete parent;
+        QCOMPARE(manager()->styleables().size(), before);
+        // Nothing dead is reached by the next switch.
+        g_restyled.clear();
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        QVERIFY(g_restyled.isEmpty());
+
+        // A destroyed style drops out of the list; destroyed while current, it leaves the base style behind.
+        const int count = manager()->styles().size();
+        struct Solo : KelStyle {
+            QString id() const override { return QStringLiteral("Solo"); }
+        };
+        auto* solo = new Solo;
+        manager()->addStyle(solo);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Solo")));
+        delete solo;
+        QCOMPARE(kelStyle()->id(), QStringLiteral("KelStyle"));
+        QCOMPARE(manager()->styles().size(), count);
+    }
+
+    // An applyStyle may delete objects later in the walk, itself, or make new ones: the dead are skipped, the
+    // new ones wait for the next switch.
+    void restyleWalkSurvivesChanges()
+    {
+        int doomedRestyles = 0;
+        int selfDeletingRestyles = 0;
+        std::unique_ptr<Hook> created;
+        auto* doomed = new Hook([&doomedRestyles](Hook*) { ++doomedRestyles; });
+        Hook killer([&](Hook*) {
+            delete doomed;
+            doomed = nullptr;
+            if (!created)
+                created = std::make_unique<Hook>([](Hook*) {});
+        });
+        // Registered after the killer, so later in the walk.
+        manager()->unregisterStyleable(doomed);
+        manager()->registerStyleable(doomed);
+        auto* selfDeleting = new Hook([&selfDeletingRestyles](Hook* self) {
+            ++selfDeletingRestyles;
+            delete self;
+        });
+        Hook last([](Hook*) {});
+
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Sepia")));
+        QCOMPARE(doomedRestyles, 0);
+        QCOMPARE(selfDeletingRestyles, 1);
+        QCOMPARE(last.restyles, 1);
+        QCOMPARE(created->restyles, 0);
+        QCOMPARE(occurrences(selfDeleting), 0);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Day")));
+        QCOMPARE(created->restyles, 1);
+    }
+
+    void theSavedStyleIsRestored()
+    {
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Night")));
+        m_settings->setLastStyleId(QStringLiteral("Sepia")); // as left by an earlier run
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Day")));
+        QCOMPARE(kelStyle(), &m_sepia);
+        // A stored style that is gone, or none, gives the default.
+        m_settings->setLastStyleId(QStringLiteral("Removed"));
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Night")));
+        QCOMPARE(kelStyle(), &m_night);
+        m_settings->setLastStyleId(QString());
+        QVERIFY(manager()->restoreLastStyle(QStringLiteral("Day")));
+        QCOMPARE(kelStyle(), &m_day);
+        QTest::ignoreMessage(QtWarningMsg, "Can't find style \"Nowhere\"");
+        m_settings->setLastStyleId(QStringLiteral("Removed"));
+        QVERIFY(!manager()->restoreLastStyle(QStringLiteral("Nowhere")));
+        QCOMPARE(kelStyle(), &m_day);
+    }
+
+    void contextMenusTakeTheStyleSheet()
+    {
+        QLineEdit edit;
+        new KelQMenuStyler(&edit, 40);
+        edit.show();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), edit.mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(&edit, &event);
+        QMenu* menu = edit.findChild<QMenu*>();
+        QVERIFY(menu);
+        QTRY_COMPARE(menu->styleSheet(), kelStyle()->applyMenuStyle(40));
+        menu->close();
     }
 };
 
-QTEST_MAIN(TestKelStyle)
+int main(int argc, char** argv)
+{
+    return runKelAppTest<KelApplication, TestKelStyle>(argc, argv, QStringLiteral("kel-style-test"));
+}
+
 #include "tst_kelstyle.moc"
