@@ -24,18 +24,6 @@ const QColor kBackground(0, 0, 255);
 const int kFrameRole = 1;
 const int kDelimiterRole = 5;
 
-// Records the hooks in the order they run, with the dirty flag each one saw.
-class RecordingPainter : public KelFramePainter {
-public:
-    using KelFramePainter::KelFramePainter;
-    QStringList calls;
-
-protected:
-    void onSizeHintChanged() override { calls << QStringLiteral("size%1").arg(isGeometryDirty() ? "*" : ""); }
-    void onLayoutChanged() override { calls << QStringLiteral("layout%1").arg(isGeometryDirty() ? "*" : ""); }
-    void onAppearanceChanged() override { calls << QStringLiteral("look"); }
-};
-
 QPainterPath ellipsePath(KelFramePainter*, const QRect& rect)
 {
     QPainterPath path;
@@ -157,28 +145,6 @@ private slots:
     }
 
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
-
-    // The setters share one compare-and-store step: one of each hook kind, each set twice, stands for them all.
-    void settersRunTheirHooksOnlyOnChange()
-    {
-        RecordingPainter painter(nullptr);
-        painter.setMargins(QMargins(1, 1, 1, 1));
-        painter.setMargins(QMargins(1, 1, 1, 1));
-        QCOMPARE(painter.calls, (QStringList { "size*", "layout*" }));
-        painter.calls.clear();
-        painter.setFrameRect(QRect(0, 0, 10, 10));
-        painter.setFrameRect(QRect(0, 0, 10, 10));
-        painter.setFrameSize(QSize(10, 10));
-        QCOMPARE(painter.calls, (QStringList { "layout*" }));
-        painter.calls.clear();
-        painter.setBorderColors(KelStateColors(kBorder));
-        painter.setBorderColors(KelStateColors(kBorder));
-        // One colour of the eight differs: a change.
-        KelStateColors colors(kBorder);
-        colors.checked.disabled = Qt::green;
-        painter.setBorderColors(colors);
-        QCOMPARE(painter.calls, (QStringList { "look", "look" }));
-    }
 
     void bordersOfDifferentWidthsAreBars_data() { addRatios(); }
     void bordersOfDifferentWidthsAreBars()
