@@ -59,6 +59,15 @@ void whileModal(std::function<bool()> action)
     timer->start();
 }
 
+// A message that only informs: it answers nothing.
+Question shown(const std::function<void(Ui*)>& show)
+{
+    return [show](Ui* ui) {
+        show(ui);
+        return QVariant();
+    };
+}
+
 QWidget* visibleTopLevel(const QString& name)
 {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -122,14 +131,10 @@ private slots:
         const QStringList yesNo { "Yes", "No" };
         const QStringList noYes { "No", "Yes" };
         const QStringList ok { "OK" };
-        QTest::newRow("delete book yes <b>&")
-            << Question([](Ui* ui) { return ui->askDeleteBookFromTrash("<b>&"); }) << yesNo << 7 << 1 << QVariant(true);
         QTest::newRow("delete book no <b>&") << Question([](Ui* ui) { return ui->askDeleteBookFromTrash("<b>&"); })
                                              << yesNo << 7 << 2 << QVariant(false);
         QTest::newRow("empty trash") << Question([](Ui* ui) { return ui->askEmptyTrash(); }) << yesNo << 7 << 1
                                      << QVariant(true);
-        QTest::newRow("clear library yes")
-            << Question([](Ui* ui) { return ui->askClearLibrary(); }) << noYes << 7 << 2 << QVariant(true);
         QTest::newRow("clear library no")
             << Question([](Ui* ui) { return ui->askClearLibrary(); }) << noYes << 7 << 1 << QVariant(false);
         QTest::newRow("external link") << Question([](Ui* ui) { return ui->askOpenExternalLink(); }) << noYes << 7 << 2
@@ -138,22 +143,12 @@ private slots:
                                        << QVariant(false);
         QTest::newRow("book added, read now") << Question([](Ui* ui) { return ui->showBookAdded(); })
                                               << QStringList { "OK", "Start reading now" } << 6 << 2 << QVariant(true);
-        QTest::newRow("books added") << Question([](Ui* ui) {
-            ui->showBooksAdded(3);
-            return QVariant();
-        }) << ok << 6 << 1 << QVariant();
-        QTest::newRow("damaged") << Question([](Ui* ui) {
-            ui->showBookDamaged();
-            return QVariant();
-        }) << ok << 5 << 1 << QVariant();
-        QTest::newRow("not found /books/<b>&") << Question([](Ui* ui) {
-            ui->showBookNotFound("/books/<b>&");
-            return QVariant();
-        }) << ok << 5 << 1 << QVariant();
-        QTest::newRow("printer gone <b>&") << Question([](Ui* ui) {
-            ui->showPrinterDisconnected("<b>&");
-            return QVariant();
-        }) << ok << 5 << 1 << QVariant();
+        QTest::newRow("books added") << shown([](Ui* ui) { ui->showBooksAdded(3); }) << ok << 6 << 1 << QVariant();
+        QTest::newRow("damaged") << shown([](Ui* ui) { ui->showBookDamaged(); }) << ok << 5 << 1 << QVariant();
+        QTest::newRow("not found /books/<b>&")
+            << shown([](Ui* ui) { ui->showBookNotFound("/books/<b>&"); }) << ok << 5 << 1 << QVariant();
+        QTest::newRow("printer gone <b>&")
+            << shown([](Ui* ui) { ui->showPrinterDisconnected("<b>&"); }) << ok << 5 << 1 << QVariant();
     }
     void questions()
     {
@@ -235,17 +230,6 @@ private slots:
         QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->libraryPage()));
         QVERIFY(window->sideBar()->isVisibleTo(window));
         QVERIFY(window->statusBar()->isVisibleTo(window));
-    }
-
-    // A resize by the user's hand is logged as it starts and ends.
-    void resizeByUserLogged()
-    {
-        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
-        QVERIFY(window);
-        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE true");
-        emit window->resizeByUserStarted();
-        QTest::ignoreMessage(QtCriticalMsg, "RESIZE MODE false");
-        emit window->resizeByUserFinished();
     }
 
     void hotkeysDialogAfterKey()
