@@ -77,6 +77,20 @@ QWidget* visibleTopLevel(const QString& name)
     return nullptr;
 }
 
+// Presses the named button of the named window once a modal loop shows it; the flag says it did.
+std::shared_ptr<bool> pressWhenShown(const QString& window, const QString& button)
+{
+    auto pressed = std::make_shared<bool>(false);
+    whileModal([=] {
+        if (QWidget* shown = visibleTopLevel(window)) {
+            emit shown->findChild<KelButton*>(button)->clicked();
+            *pressed = true;
+        }
+        return *pressed;
+    });
+    return pressed;
+}
+
 } // namespace
 
 class AppShellTest : public QObject {
@@ -203,16 +217,8 @@ private slots:
         const int id = Application::instance()->bookModel()->addBook(book);
         QVERIFY(id > 0);
 
-        auto declined = std::make_shared<bool>(false);
-        if (pdf) {
-            whileModal([declined] {
-                QWidget* box = visibleTopLevel(QStringLiteral("PasswordBox"));
-                if (box)
-                    emit box->findChild<KelButton*>(QStringLiteral("Cancel"))->clicked();
-                *declined = box;
-                return *declined;
-            });
-        }
+        const auto declined = pdf ? pressWhenShown(QStringLiteral("PasswordBox"), QStringLiteral("Cancel"))
+                                  : std::make_shared<bool>(false);
         auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
         QVERIFY(window);
         m_boxes.clear();
@@ -234,20 +240,12 @@ private slots:
 
     void hotkeysDialogAfterKey()
     {
-        bool seen = false;
         QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
         QVERIFY(Ui::instance()->handleHotkey(&f1));
         // Not inside the key handler: it opens once the event is done.
         QVERIFY(!visibleTopLevel(QStringLiteral("HotkeysDialog")));
-        whileModal([&seen] {
-            QWidget* dialog = visibleTopLevel(QStringLiteral("HotkeysDialog"));
-            if (!dialog)
-                return false;
-            seen = true;
-            emit dialog->findChild<KelButton*>(QStringLiteral("OK"))->clicked();
-            return true;
-        });
-        QTRY_VERIFY(seen);
+        const auto seen = pressWhenShown(QStringLiteral("HotkeysDialog"), QStringLiteral("OK"));
+        QTRY_VERIFY(*seen);
         QTRY_VERIFY(!visibleTopLevel(QStringLiteral("HotkeysDialog")));
     }
 
