@@ -487,14 +487,6 @@ QImage drawn(KelFramePainter& painter, const QSize& size, double ratio, const QC
     return image;
 }
 
-void addRatios()
-{
-    QTest::addColumn<double>("ratio");
-    QTest::newRow("100%") << 1.0;
-    QTest::newRow("150%") << 1.5;
-    QTest::newRow("200%") << 2.0;
-}
-
 // Styles frames of role 1 and delimiters of role 5 in its own colour.
 class FrameStyle : public KelStyle {
 public:
@@ -1323,25 +1315,7 @@ private slots:
         QCOMPARE(changed.last().at(0).toInt(), 1);
     }
 
-    void elidesToItsWidth()
-    {
-        KelLabel label(-1);
-        label.setText(kLongText);
-        label.setElideMode(Qt::ElideRight);
-        label.setContentsMargins(4, 0, 6, 0);
-        label.resize(90, 24);
-        label.grab();
-        QCOMPARE(label.elidedText(), QFontMetrics(label.font()).elidedText(kLongText, Qt::ElideRight, 80, 0));
-        // A new text measures again without a resize; rich text is never shortened.
-        label.setText(QStringLiteral("ab"));
-        label.grab();
-        QVERIFY(!label.isElided());
-        label.setText(QStringLiteral("<b>bold</b> ") + kLongText);
-        label.grab();
-        QVERIFY(!label.isElided());
-    }
-
-    void minimumSizeHintOfElidingLabels()
+    void elidingLabels()
     {
         KelLabel label(-1);
         label.setText(QStringLiteral("Hello world"));
@@ -1360,6 +1334,18 @@ private slots:
         label.setText(QString::fromUtf8("\xF0\x9F\x93\x96 book"));
         QCOMPARE(
             label.minimumSizeHint(), metrics.size(0, QString::fromUtf8("\xF0\x9F\x93\x96...")) + marginsSize(label));
+        // Painted, the text is cut to the width; a new text measures again without a resize; rich text is never
+        // shortened.
+        label.setText(kLongText);
+        label.resize(88, 24);
+        label.grab();
+        QCOMPARE(label.elidedText(), metrics.elidedText(kLongText, Qt::ElideRight, 80, 0));
+        label.setText(QStringLiteral("ab"));
+        label.grab();
+        QVERIFY(!label.isElided());
+        label.setText(QStringLiteral("<b>bold</b> ") + kLongText);
+        label.grab();
+        QVERIFY(!label.isElided());
     }
 
     void autoHeightFollowsTheText()
@@ -1881,21 +1867,14 @@ private slots:
         QVERIFY(at(80, 10) != QColor(Qt::green));
         QCOMPARE(at(80, 15), QColor(Qt::blue));
 
-        // Following the mouse.
+        // Following the mouse, with the value under it in the tooltip (made on first use, shown on hover).
         slider->setMarkerPosition(-2);
         QCOMPARE(slider->hoverPosition(), -1);
-        mouseThroughWindow(scene.slider, QPoint(60, 15), QEvent::MouseMove);
-        QTRY_COMPARE(slider->hoverPosition(), 60);
-    }
-
-    void sliderTooltipShowsTheValue()
-    {
-        SliderScene scene;
-        KelSlider* slider = scene.slider;
         slider->setTooltipTextFunction(
             [](int value, QString& text, QString&) { text = QStringLiteral("p%1").arg(value); });
-        KelButton* tip = slider->tooltip(); // made on first use, then shown on hover
+        KelButton* tip = slider->tooltip();
         mouseThroughWindow(scene.slider, QPoint(100, 15), QEvent::MouseMove);
+        QTRY_COMPARE(slider->hoverPosition(), 100);
         QTRY_VERIFY(tip->isVisible());
         QCOMPARE(tip->text(), QStringLiteral("p48"));
         QCOMPARE(KelSlider::fromSubcontrol(tip), slider);
@@ -1937,6 +1916,20 @@ private slots:
         f.area->scrollToPosition(QPoint(0, 300), false);
         runAnimations(f.area);
         QCOMPARE(f.value(), 300);
+
+        // A row below the view: its bottom lands on the viewport's bottom; strangers are refused.
+        f.area->scrollTo(f.rows.at(10), false);
+        QCOMPARE(f.value(), 11 * kRowHeight - 200);
+        f.area->scrollTo(f.rows.at(2), true);
+        runAnimations(f.area);
+        QCOMPARE(f.value(), 2 * kRowHeight);
+        QWidget stranger(&f.window);
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("Trying to scroll to .* which is not ancestor of scroll area"));
+        f.area->scrollTo(&stranger, true);
+        f.area->scrollTo(nullptr, false);
+        QVERIFY(!f.area->isScrollAnimating());
+        QCOMPARE(f.value(), 2 * kRowHeight);
     }
 
     void ensureRectVisible_data()
@@ -1970,24 +1963,6 @@ private slots:
             runAnimations(f.area);
             QCOMPARE(f.value(), expected);
         }
-    }
-
-    void scrollToRefusesStrangers()
-    {
-        Fixture f;
-        // A row below the view: its bottom lands on the viewport's bottom.
-        f.area->scrollTo(f.rows.at(10), false);
-        QCOMPARE(f.value(), 11 * kRowHeight - 200);
-        f.area->scrollTo(f.rows.at(2), true);
-        runAnimations(f.area);
-        QCOMPARE(f.value(), 2 * kRowHeight);
-        QWidget stranger(&f.window);
-        QTest::ignoreMessage(
-            QtWarningMsg, QRegularExpression("Trying to scroll to .* which is not ancestor of scroll area"));
-        f.area->scrollTo(&stranger, true);
-        f.area->scrollTo(nullptr, false);
-        QVERIFY(!f.area->isScrollAnimating());
-        QCOMPARE(f.value(), 2 * kRowHeight);
     }
 
     void toolkitScrollBarMirrorsAndDrives()
@@ -2130,8 +2105,15 @@ private slots:
         QCOMPARE(area->sizeHint(), area->QScrollArea::sizeHint());
     }
 
-    void bordersOfDifferentWidthsAreBars_data() { addRatios(); }
-    void bordersOfDifferentWidthsAreBars()
+    void framePainterAtEachRatio_data()
+    {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("100%") << 1.0;
+        QTest::newRow("150%") << 1.5;
+        QTest::newRow("200%") << 2.0;
+    }
+    // Borders of different widths are bars on whole device pixels; rounded corners leave the corners clear.
+    void framePainterAtEachRatio()
     {
         QFETCH(double, ratio);
         const int margin = qRound(2 * ratio), bar = qRound(ratio);
@@ -2151,6 +2133,15 @@ private slots:
         QCOMPARE(inkInside(image, box), box.width() * box.height());
         // Nothing wanted: nothing painted.
         QCOMPARE(inkInside(drawn(painter, QSize(10, 10), ratio, QColor(), Qt::transparent), QRect(0, 0, 99, 99)), 0);
+        painter.setMargins(QMargins());
+        painter.setBorderWidths(QMargins(1, 1, 1, 1));
+        painter.setRadii(KelRadii(6));
+        image = drawn(painter, QSize(30, 20), ratio);
+        const int w = image.width(), h = image.height();
+        for (const QPoint& corner : { QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w - 1, h - 1) })
+            QCOMPARE(image.pixelColor(corner).alpha(), 0);
+        QCOMPARE(image.pixelColor(w / 2, 0), kFrameBorder);
+        QCOMPARE(image.pixelColor(w / 2, h / 2), kFrameBackground);
     }
 
     void aTranslucentBorderOverlapsTheBackgroundOrNot()
@@ -2168,21 +2159,6 @@ private slots:
             QVERIFY(qAbs(beside.pixelColor(0, 10).alpha() - 128) <= 1);
             QCOMPARE(beside.pixelColor(10, 10), kFrameBackground);
         }
-    }
-
-    void roundedCorners_data() { addRatios(); }
-    void roundedCorners()
-    {
-        QFETCH(double, ratio);
-        KelFramePainter painter(nullptr);
-        painter.setBorderWidths(QMargins(1, 1, 1, 1));
-        painter.setRadii(KelRadii(6));
-        const QImage image = drawn(painter, QSize(30, 20), ratio);
-        const int w = image.width(), h = image.height();
-        for (const QPoint& corner : { QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w - 1, h - 1) })
-            QCOMPARE(image.pixelColor(corner).alpha(), 0);
-        QCOMPARE(image.pixelColor(w / 2, 0), kFrameBorder);
-        QCOMPARE(image.pixelColor(w / 2, h / 2), kFrameBackground);
     }
 
     void aCustomPathIsPaintedAndMasksTheWidget()
