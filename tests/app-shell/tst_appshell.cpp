@@ -385,7 +385,7 @@ private slots:
         QVERIFY(text.contains(QLatin1String("application/epub+zip;")));
     }
 
-    void dragIcon()
+    void dragIconAndDropIndicator()
     {
         DragIcon* icon = Ui::instance()->dragIcon();
         QSignalSpy showed(icon, &DragIcon::showed);
@@ -405,16 +405,11 @@ private slots:
         QCOMPARE(icon->dropAllowedProgress(), 0.0);
         icon->setOverDropTarget(false);
         QCOMPARE(icon->dropAllowedProgress(), 1.0);
-    }
 
-    // The hovered state fills the frame three times as strongly as the idle one.
-    void dropIndicatorFill()
-    {
+        // Under a drag the drop indicator fills its frame three times as strongly as when idle.
         QWidget host;
         host.setAutoFillBackground(true);
-        QPalette palette;
-        palette.setColor(QPalette::Window, Qt::white);
-        host.setPalette(palette);
+        host.setPalette(QPalette(Qt::white));
         host.resize(120, 80);
         auto* indicator = new DropIndicator(&host, QMargins(4, 4, 4, 4), 1, { 4, 4 }, false);
         indicator->setGeometry(host.rect());

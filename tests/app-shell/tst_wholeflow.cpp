@@ -375,11 +375,9 @@ class WholeFlowTest : public QObject {
     int storedPage()
     {
         const QList<QJsonObject> states = storedStates();
-        if (states.size() != 1) {
-            qWarning() << "reading states:" << states;
-            return -1;
-        }
-        return QJsonValue(states.first())[QStringLiteral("ReadingPosition")][QStringLiteral("Page")].toInt(-1);
+        return states.size() == 1
+            ? QJsonValue(states.first())[QStringLiteral("ReadingPosition")][QStringLiteral("Page")].toInt(-1)
+            : -1;
     }
 
     // The favourite and deleted flags of a book as the running program stored them, "" when absent.
