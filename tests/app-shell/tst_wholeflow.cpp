@@ -1,8 +1,5 @@
-// The real program under a real X server, driven from outside as a user drives it (xdotool keys and
-// clicks, screen grabs): books of several formats added through "Add book" and shown as cards with
-// their covers, read with real keys in the three looks and reopened where reading stopped by later
-// starts on the same home; a second start handing its books over, files dropped from another
-// program, a clean exit on SIGTERM and a crash report on SIGSEGV.
+// The real program under a real X server, driven with xdotool keys and clicks and screen grabs as a user
+// drives it: books added, read and reopened over several starts; hand-over, drop, exit and crash report.
 
 #include "epubbuilder.h"
 #include "librarybooks.h"
@@ -163,8 +160,7 @@ void hover(const QString& window, const QPoint& at, int waitMs = 200)
     QTest::qWait(waitMs);
 }
 
-// Presses the left button at one point and lets it go a little past another, moving in steps; the
-// last move tells a drop target where the drag, accepted by now, ends.
+// A press at one point, moves in steps, a release just past another (a drop target learns the end).
 void drag(const QString& window, const QPoint& from, const QPoint& to, int steps)
 {
     hover(window, from);
@@ -434,9 +430,7 @@ class WholeFlowTest : public QObject {
         return false;
     }
 
-    // Clicks a card's hover button, given as an offset from the card's corner, until the library
-    // records the flags: a click that lands while the cards are still laid out after a filter
-    // change misses its button.
+    // Clicks a card's hover button (an offset from its corner) until the library records the flags.
     void clickCardButton(const QString& window, const QColor& cover, const QPoint& offset, const QString& flags)
     {
         const QString title = QStringLiteral("Flow fb2");
@@ -451,9 +445,8 @@ class WholeFlowTest : public QObject {
         QVERIFY2(retryUntil(clickButton, [&] { return bookFlags(title) == flags; }), qPrintable(bookFlags(title)));
     }
 
-    // Adds books through "Add book" and the file dialog: each entry is typed into the dialog's
-    // file name field and confirmed (a folder opens it, quoted names choose files in it). Waits
-    // until the library holds the count of books, then closes the box that says so.
+    // Adds books through "Add book", typing each entry into the file dialog (a folder opens it, quoted
+    // names choose files in it); then closes the box that says they were added.
     void addThroughDialog(const QString& window, qint64 pid, const QStringList& entries, int books)
     {
         const auto boxShown = [pid] { return visibleWindows(pid).size() > 1; };

@@ -1654,7 +1654,7 @@ private slots:
         QVERIFY(!guard);
     }
 
-    void geometryAnimator()
+    void geometryAndOpacityAnimators()
     {
         SliderScene scene;
         auto* animator = new KelGeometryAnimator(scene.child);
@@ -1689,38 +1689,36 @@ private slots:
         QCOMPARE(scene.child->minimumWidth(), 70);
         QCOMPARE(scene.child->maximumWidth(), 70);
         QCOMPARE(scene.child->minimumHeight(), 0);
-    }
 
-    void opacityAnimatorRetargetsWithTheRemainingTime()
-    {
-        SliderScene scene;
-        auto* animator = new KelOpacityAnimator(scene.child);
-        animator->animateOpacity(0.5, true, 300);
+        // The opacity animator retargets with the remaining time.
+        scene.child->show();
+        auto* fader = new KelOpacityAnimator(scene.child);
+        fader->animateOpacity(0.5, true, 300);
         QCOMPARE(scene.opacity(), 1.0);
-        advanceAnimations(animator, 100);
+        advanceAnimations(fader, 100);
         const double reached = scene.opacity();
         QVERIFY(reached < 1.0 && reached > 0.5);
-        animator->animateOpacity(0.2, true, 300);
-        QCOMPARE(animator->animation()->duration(), 200);
-        QCOMPARE(animator->animation()->startValue().toDouble(), reached);
-        advanceAnimations(animator, 199);
-        QVERIFY(animator->isRunning());
-        advanceAnimations(animator, 1);
-        QVERIFY(!animator->isRunning());
+        fader->animateOpacity(0.2, true, 300);
+        QCOMPARE(fader->animation()->duration(), 200);
+        QCOMPARE(fader->animation()->startValue().toDouble(), reached);
+        advanceAnimations(fader, 199);
+        QVERIFY(fader->isRunning());
+        advanceAnimations(fader, 1);
+        QVERIFY(!fader->isRunning());
         QCOMPARE(scene.opacity(), 0.2);
         // A request for the present value stops a running fade where it stands.
-        animator->animateOpacity(0.8, true, 300);
-        advanceAnimations(animator, 150);
+        fader->animateOpacity(0.8, true, 300);
+        advanceAnimations(fader, 150);
         const double middle = scene.opacity();
-        animator->animateOpacity(middle, true, 300);
-        QVERIFY(!animator->isRunning());
+        fader->animateOpacity(middle, true, 300);
+        QVERIFY(!fader->isRunning());
         QCOMPARE(scene.opacity(), middle);
         // Fading out ends hidden; hidden, a fade in is applied at once and does not show the widget.
-        animator->animateOpacity(0.0, true, 100);
-        runAnimations(animator);
+        fader->animateOpacity(0.0, true, 100);
+        runAnimations(fader);
         QVERIFY(scene.child->isHidden());
-        animator->animateOpacity(1.0, true, 300);
-        QVERIFY(!animator->isRunning());
+        fader->animateOpacity(1.0, true, 300);
+        QVERIFY(!fader->isRunning());
         QCOMPARE(scene.opacity(), 1.0);
         QVERIFY(scene.child->isHidden());
 
@@ -1736,10 +1734,9 @@ private slots:
         QVERIFY(blurred->isVisible());
     }
 
-    // Steps on a slider 0..100 whose handle runs from x 4 to 204, two pixels a step: the mouse at x (y 15),
-    // keys, values set by code (the handle glides there on the frozen clock until "settle") and settings;
-    // then the value, where the handle stands at once (-1: not checked), whether it is held, and how often
-    // the value changed.
+    // Steps on a slider 0..100 whose handle runs from x 4 to 204: the mouse at x (y 15), keys, values set by
+    // code (the handle glides until "settle"), settings; then the value, the handle's x (-1: not checked),
+    // whether it is held, and how often the value changed.
     void sliderInput_data()
     {
         QTest::addColumn<QString>("steps");
@@ -2083,7 +2080,8 @@ private slots:
         QTest::newRow("150%") << 1.5;
         QTest::newRow("200%") << 2.0;
     }
-    // Borders of different widths are bars on whole device pixels; rounded corners leave the corners clear.
+    // Borders of different widths are bars on whole device pixels, rounded corners leave the corners clear, a
+    // translucent border overlaps the background or not.
     void framePainterAtEachRatio()
     {
         QFETCH(double, ratio);
@@ -2113,22 +2111,19 @@ private slots:
             QCOMPARE(image.pixelColor(corner).alpha(), 0);
         QCOMPARE(image.pixelColor(w / 2, 0), kFrameBorder);
         QCOMPARE(image.pixelColor(w / 2, h / 2), kFrameBackground);
-    }
-
-    void aTranslucentBorderOverlapsTheBackgroundOrNot()
-    {
+        // A translucent border lies over the background, or beside it when it must not overlap.
         const QColor translucent(255, 0, 0, 128);
         for (bool uniform : { true, false }) {
-            KelFramePainter painter(nullptr);
-            painter.setBorderWidths(uniform ? QMargins(2, 2, 2, 2) : QMargins(2, 2, 2, 3));
-            const QImage over = drawn(painter, QSize(20, 20), 1.0, translucent, kFrameBackground);
-            QCOMPARE(over.pixelColor(0, 10).alpha(), 255);
-            QVERIFY(over.pixelColor(0, 10).blue() > 100);
-            painter.setPenOverlapping(KelPainting::NotOverlapping);
-            const QImage beside = drawn(painter, QSize(20, 20), 1.0, translucent, kFrameBackground);
-            QCOMPARE(beside.pixelColor(0, 10).blue(), 0);
-            QVERIFY(qAbs(beside.pixelColor(0, 10).alpha() - 128) <= 1);
-            QCOMPARE(beside.pixelColor(10, 10), kFrameBackground);
+            KelFramePainter layered(nullptr);
+            layered.setBorderWidths(uniform ? QMargins(2, 2, 2, 2) : QMargins(2, 2, 2, 3));
+            const QImage over = drawn(layered, QSize(20, 20), ratio, translucent, kFrameBackground);
+            QCOMPARE(colorAt(over, 0, 10).alpha(), 255);
+            QVERIFY(colorAt(over, 0, 10).blue() > 100);
+            layered.setPenOverlapping(KelPainting::NotOverlapping);
+            const QImage beside = drawn(layered, QSize(20, 20), ratio, translucent, kFrameBackground);
+            QCOMPARE(colorAt(beside, 0, 10).blue(), 0);
+            QVERIFY(qAbs(colorAt(beside, 0, 10).alpha() - 128) <= 1);
+            QCOMPARE(colorAt(beside, 10, 10), kFrameBackground);
         }
     }
 
@@ -2154,27 +2149,7 @@ private slots:
         QCOMPARE(painter.sizeHint(), QSize(2, 2));
     }
 
-    void framesAndDelimitersAreStyledByRole()
-    {
-        KelFrame styled(kFrameRole);
-        QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
-        KelFrame deferred(kFrameRole, nullptr, true);
-        QCOMPARE(deferred.backgroundColors(), KelStateColors());
-        deferred.applyStyle();
-        QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
-        KelFrame plain;
-        KelDelimiter line(kDelimiterRole, Qt::Horizontal);
-        QCOMPARE(line.thickness(), 7);
-        // A style switch restyles every frame and delimiter with a role.
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Green")));
-        QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
-        QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
-        QCOMPARE(plain.backgroundColors(), KelStateColors());
-        QCOMPARE(line.color(), QColor(0, 255, 0));
-        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Red")));
-    }
-
-    void theFrameWidgetPaintsItsBoxModel()
+    void frameWidgetsBoxModelAndStyle()
     {
         KelFrame frame(kFrameRole);
         frame.setPaddings(QMargins(4, 5, 6, 7));
@@ -2199,6 +2174,22 @@ private slots:
         frame.hide(); // hidden, so the disabled state comes unanimated
         frame.setEnabled(false);
         QCOMPARE(colorAt(alone(frame), 30, 20), QColor(50, 50, 50));
+        // Frames and delimiters with a role are styled when made, or when asked, and again on a switch.
+        KelFrame styled(kFrameRole);
+        QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
+        KelFrame deferred(kFrameRole, nullptr, true);
+        QCOMPARE(deferred.backgroundColors(), KelStateColors());
+        deferred.applyStyle();
+        QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(255, 0, 0)));
+        KelFrame plain;
+        KelDelimiter line(kDelimiterRole, Qt::Horizontal);
+        QCOMPARE(line.thickness(), 7);
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Green")));
+        QCOMPARE(styled.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
+        QCOMPARE(deferred.backgroundColors(), KelStateColors(QColor(0, 255, 0)));
+        QCOMPARE(plain.backgroundColors(), KelStateColors());
+        QCOMPARE(line.color(), QColor(0, 255, 0));
+        QVERIFY(manager()->setCurrentStyle(QStringLiteral("Red")));
     }
 
     void delimitersPaintTheirLine_data()
