@@ -185,9 +185,8 @@ private slots:
             QString::fromUtf8(QTest::currentDataTag()).endsWith(QLatin1String("<b>&")));
     }
 
-    // A book that cannot be opened sends the reader back to the library with the damaged-book
-    // box, unless the reader declined the book's password; while the book was being opened the
-    // library's side bar and status bar made way for it.
+    // A book that cannot be opened sends the reader back to the library with the damaged-book box (none
+    // when the password was declined); the side bar and status bar made way while it was opened.
     void failedOpen_data()
     {
         QTest::addColumn<QString>("file");

@@ -333,23 +333,21 @@ struct EditForm {
     KelLineEdit* other;
 };
 
-// Counts the events of one type that reach the object it filters; for key presses, of one key only.
+// Counts the events of one type that reach the object it filters.
 class EventCounter : public QObject {
 public:
-    EventCounter(QObject* watched, QEvent::Type type, int key = 0)
+    EventCounter(QObject* watched, QEvent::Type type)
         : type(type)
-        , key(key)
     {
         watched->installEventFilter(this);
     }
     const QEvent::Type type;
-    const int key;
     int count = 0;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        count += event->type() == type && (!key || static_cast<QKeyEvent*>(event)->key() == key);
+        count += event->type() == type;
         return false;
     }
 };
@@ -895,8 +893,7 @@ private slots:
         QVERIFY(sameColor(colorAt(image, 10, 0), QColor(Qt::green)));
     }
 
-    // Mouse steps through the window on a button set up as the row says; "block" is the window being
-    // blocked by a modal one.
+    // Mouse steps through the window on a button set up as the row says ("block": a modal window blocks it).
     void input_data()
     {
         QTest::addColumn<QString>("setup");
@@ -1323,8 +1320,7 @@ private slots:
         label.setText(QString::fromUtf8("\xF0\x9F\x93\x96 book"));
         QCOMPARE(
             label.minimumSizeHint(), metrics.size(0, QString::fromUtf8("\xF0\x9F\x93\x96...")) + marginsSize(label));
-        // Painted, the text is cut to the width; a new text measures again without a resize; rich text is never
-        // shortened.
+        // Painted, the text is cut to the width; a new one is measured again; rich text is never shortened.
         label.setText(kLongText);
         label.resize(88, 24);
         label.grab();
@@ -1593,7 +1589,7 @@ private slots:
         QFETCH(int, role);
         QFETCH(bool, clears);
         EditForm form(role);
-        EventCounter escapes(&form.window, QEvent::KeyPress, Qt::Key_Escape);
+        EventCounter escapes(&form.window, QEvent::KeyPress); // the keys the field passes on
         form.edit->setFocus();
         QTest::keyClicks(form.edit, "text");
         QSignalSpy cancelled(form.edit, &KelLineEdit::cancelPressed);
@@ -1905,8 +1901,7 @@ private slots:
         QVERIFY(!f.area->isScrollAnimating());
         QCOMPARE(f.value(), 2 * kRowHeight);
 
-        // The wheel is swallowed and replayed in steps by the area's animator, the toolkit bar along with it;
-        // a glide under way yields to it.
+        // The wheel is replayed in steps by the area's animator, bar and all; a glide under way yields to it.
         f.wheel(-120);
         QCOMPARE(f.value(), 2 * kRowHeight);
         QVERIFY(f.drainWheel().size() > 10);
@@ -2080,8 +2075,7 @@ private slots:
         QTest::newRow("150%") << 1.5;
         QTest::newRow("200%") << 2.0;
     }
-    // Borders of different widths are bars on whole device pixels, rounded corners leave the corners clear, a
-    // translucent border overlaps the background or not.
+    // Borders of different widths on whole device pixels, rounded corners, translucent borders over or beside.
     void framePainterAtEachRatio()
     {
         QFETCH(double, ratio);
