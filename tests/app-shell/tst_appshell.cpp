@@ -234,7 +234,8 @@ private slots:
         QVERIFY(window->statusBar()->isVisibleTo(window));
     }
 
-    void hotkeysDialogAfterKey()
+    // F1 opens the hotkeys dialog; the password box refuses a wrong text and unlocks with Return only.
+    void hotkeysAndPasswordDialogs()
     {
         QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
         QVERIFY(Ui::instance()->handleHotkey(&f1));
@@ -243,10 +244,7 @@ private slots:
         const auto seen = pressWhenShown(QStringLiteral("HotkeysDialog"), QStringLiteral("OK"));
         QTRY_VERIFY(*seen);
         QTRY_VERIFY(!visibleTopLevel(QStringLiteral("HotkeysDialog")));
-    }
 
-    void passwordBox()
-    {
         QStringList tried;
         const auto validator = [&tried](const QString& text) {
             tried << text;

@@ -141,9 +141,6 @@ QImage grab(const QString& windowId)
     return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
 }
 
-// The whole screen, with the program's dialogs and popups.
-QImage grabScreen() { return grab(QStringLiteral("0")); }
-
 // Mean brightness (0..255): the picture averaged down to one pixel.
 int brightness(const QImage& image)
 {
@@ -453,7 +450,7 @@ class WholeFlowTest : public QObject {
         QVERIFY(retryUntil([&] { click(window, QPoint(296, 91), 1); }, boxShown)); // "Add book"
         QTest::qWait(300);
         for (const QString& entry : entries) {
-            const QImage before = grabScreen();
+            const QImage before = grab(QStringLiteral("0")); // the whole screen, with the dialog
             xdotool({ QStringLiteral("type"), entry });
             key(QStringLiteral("Return"));
             waitForChange(QStringLiteral("0"), before, 3000);
