@@ -23,10 +23,7 @@ inline void mouseThroughWindow(
 // release; then the event-loop pass that carries the button's toggled().
 inline void clickThroughWindow(QWidget* widget)
 {
-    QWindow* window = widget->window()->windowHandle();
-    const QPoint pos = widget->mapTo(widget->window(), widget->rect().center());
-    QTest::mouseMove(window, pos);
-    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, pos);
-    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, pos);
+    mouseThroughWindow(widget, widget->rect().center(), QEvent::MouseButtonPress);
+    mouseThroughWindow(widget, widget->rect().center(), QEvent::MouseButtonRelease);
     QCoreApplication::processEvents();
 }

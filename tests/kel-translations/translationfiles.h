@@ -6,7 +6,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QString>
-#include <QTemporaryDir>
 
 // One source text of a translation file and its translation.
 struct TsMessage {
@@ -15,9 +14,9 @@ struct TsMessage {
     QString translation;
 };
 
-// Writes each file as a Qt Linguist source and compiles them all with one lrelease run into
-// folder (made when missing). Keys are the .qm file names, e.g. "p_de.qm". Returns the error text,
-// empty on success.
+// Writes each file as a Qt Linguist source into folder (made when missing) and compiles them all there
+// with one lrelease run. Keys are the .qm file names, e.g. "p_de.qm". Returns the error text, empty on
+// success.
 inline QString compileTranslations(const QString& folder, const QMap<QString, QList<TsMessage>>& files)
 {
 #ifndef PL_LRELEASE
@@ -25,9 +24,8 @@ inline QString compileTranslations(const QString& folder, const QMap<QString, QL
     Q_UNUSED(files)
     return QStringLiteral("lrelease was not found at configure time");
 #else
-    QTemporaryDir sources;
-    if (!sources.isValid() || !QDir().mkpath(folder))
-        return QStringLiteral("no folders for the translation sources");
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("no folder for the translations");
     QStringList tsFiles;
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         QString xml
@@ -39,7 +37,8 @@ inline QString compileTranslations(const QString& folder, const QMap<QString, QL
                            message.translation.toHtmlEscaped());
         }
         xml += QStringLiteral("</TS>\n");
-        const QString ts = sources.filePath(QFileInfo(file.key()).completeBaseName() + QStringLiteral(".ts"));
+        // Beside its .qm file, which lrelease writes next to it.
+        const QString ts = QDir(folder).filePath(QFileInfo(file.key()).completeBaseName() + QStringLiteral(".ts"));
         QFile out(ts);
         if (!out.open(QIODevice::WriteOnly) || out.write(xml.toUtf8()) < 0)
             return QStringLiteral("can't write ") + ts;
@@ -50,13 +49,6 @@ inline QString compileTranslations(const QString& folder, const QMap<QString, QL
     lrelease.start(QStringLiteral(PL_LRELEASE), QStringList { QStringLiteral("-silent") } + tsFiles);
     if (!lrelease.waitForFinished(60000) || lrelease.exitCode() != 0)
         return QStringLiteral("lrelease failed: ") + QString::fromLocal8Bit(lrelease.readAll());
-    for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        const QString qm = sources.filePath(QFileInfo(file.key()).completeBaseName() + QStringLiteral(".qm"));
-        const QString target = QDir(folder).filePath(file.key());
-        QFile::remove(target);
-        if (!QFile::rename(qm, target))
-            return QStringLiteral("lrelease made no ") + qm;
-    }
     return QString();
 #endif
 }
