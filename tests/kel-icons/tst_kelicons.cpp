@@ -139,8 +139,7 @@ bool showAndWait(QWidget& window)
 // Moves the mouse over the window the way the system does, to a point in the window's coordinates.
 void moveMouse(QWidget& window, const QPoint& pos) { QTest::mouseMove(window.windowHandle(), pos); }
 
-// Where the system reports a logical global position: scaled by the window's ratio around its screen's
-// origin.
+// Where the system reports a logical global position: scaled by the ratio around the screen's origin.
 QPoint expectedRaw(const QWidget& window, const QPoint& logicalGlobal)
 {
     const QPoint origin = window.windowHandle()->screen()->geometry().topLeft();
