@@ -6,7 +6,6 @@
 #include "eventfilters/kelchildwatcher.h"
 #include "eventfilters/kelgeometrywatcher.h"
 #include "eventfilters/kelglobalmousewatcher.h"
-#include "eventfilters/kelqmenustyler.h"
 #include "eventfilters/kelscrollareawatcher.h"
 #include "eventfilters/keltooltipeventfilter.h"
 #include "kelapplication.h"
@@ -18,10 +17,7 @@
 #include "testfiles.h"
 #include "utils/kelpixmapcache.h"
 
-#include <QContextMenuEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
@@ -577,25 +573,6 @@ private slots:
         QHelpEvent again(QEvent::ToolTip, QPoint(30, 8), label.mapToGlobal(QPoint(30, 8)));
         QVERIFY(QCoreApplication::sendEvent(&label, &again));
         QTRY_VERIFY(!QToolTip::isVisible());
-    }
-
-    // Menus and other child windows lose the system shadow; without a style a menu keeps Qt's look and says so.
-    void menuStylerTakesTheShadowOff()
-    {
-        QLineEdit edit;
-        edit.setGeometry(100, 100, 200, 30);
-        QVERIFY(showAndWait(edit));
-        new KelQMenuStyler(&edit, 28);
-        KelQMenuStyler::setStyleSheetApplier(nullptr); // as before any style manager
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No style sheet applier is set"));
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), edit.mapToGlobal(QPoint(10, 10)));
-        QCoreApplication::sendEvent(&edit, &event);
-        QMenu* menu = edit.findChild<QMenu*>();
-        QTRY_VERIFY(menu->isVisible());
-        QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
-        QCoreApplication::processEvents();
-        menu->close();
-        QVERIFY((new QWidget(&edit, Qt::ToolTip))->windowFlags() & Qt::NoDropShadowWindowHint);
     }
 
 private:

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOption>
@@ -564,6 +565,8 @@ private slots:
         QCOMPARE(kelStyle(), &m_day);
     }
 
+    // Context menus take the style sheet; child windows lose the system shadow. Without an applier (before any
+    // style manager) a menu keeps Qt's look and says so.
     void contextMenusTakeTheStyleSheet()
     {
         QLineEdit edit;
@@ -574,7 +577,15 @@ private slots:
         QMenu* menu = edit.findChild<QMenu*>();
         QVERIFY(menu);
         QTRY_COMPARE(menu->styleSheet(), kelStyle()->applyMenuStyle(40));
+        QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
         menu->close();
+        QVERIFY((new QWidget(&edit, Qt::ToolTip))->windowFlags() & Qt::NoDropShadowWindowHint);
+
+        KelQMenuStyler::setStyleSheetApplier(nullptr);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No style sheet applier is set"));
+        auto* bare = new QMenu(&edit);
+        QCoreApplication::processEvents();
+        QVERIFY(bare->styleSheet().isEmpty());
     }
 };
 
