@@ -85,10 +85,7 @@ private:
 // Counts the enter and leave events it gets and where the last enter happened.
 class HoverRecorder : public QWidget {
 public:
-    explicit HoverRecorder(QWidget* parent = nullptr)
-        : QWidget(parent)
-    {
-    }
+    using QWidget::QWidget;
     int enters = 0;
     int leaves = 0;
     QPoint lastEnterPos;
@@ -110,21 +107,6 @@ QWidget* addChild(QWidget* parent, const QRect& geometry)
     child->setGeometry(geometry);
     return child;
 }
-
-// A window with a panel and a widget inside the panel.
-struct NestedWidgets {
-    NestedWidgets(const QRect& windowGeometry, const QRect& panelGeometry, const QRect& innerGeometry)
-        : panel(new QWidget(&window))
-        , inner(new QWidget(panel))
-    {
-        window.setGeometry(windowGeometry);
-        panel->setGeometry(panelGeometry);
-        inner->setGeometry(innerGeometry);
-    }
-    QWidget window;
-    QWidget* panel;
-    QWidget* inner;
-};
 
 bool showAndWait(QWidget& window)
 {
@@ -400,9 +382,9 @@ private slots:
 
     void geometryWatcherModes()
     {
-        NestedWidgets widgets(QRect(100, 100, 300, 200), QRect(10, 10, 200, 150), QRect(5, 6, 50, 40));
-        QWidget& window = widgets.window;
-        QWidget* child = widgets.inner;
+        QWidget window;
+        window.setGeometry(100, 100, 300, 200);
+        QWidget* child = addChild(addChild(&window, QRect(10, 10, 200, 150)), QRect(5, 6, 50, 40));
         QVERIFY(showAndWait(window));
         auto* inParent = new KelGeometryWatcher(child, KelGeometryWatcher::WidgetGeometry);
         auto* inWindow = new KelGeometryWatcher(child, KelGeometryWatcher::WindowGeometry);
@@ -488,25 +470,27 @@ private slots:
 
     void childWatcherRecursive()
     {
-        NestedWidgets widgets(QRect(100, 100, 300, 100), QRect(0, 0, 200, 100), QRect(100, 0, 100, 100));
-        QWidget& window = widgets.window;
+        QWidget window;
+        window.setGeometry(100, 100, 300, 100);
+        QWidget* panel = addChild(&window, QRect(0, 0, 200, 100));
+        QWidget* inner = addChild(panel, QRect(100, 0, 100, 100));
         QVERIFY(showAndWait(window));
         KelChildWatcher watcher(
             KelChildWatcher::WatchAdded | KelChildWatcher::WatchEnter | KelChildWatcher::Recursive, &window, this);
         QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
         QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
-        auto* later = new QWidget(widgets.inner);
+        auto* later = new QWidget(inner);
         QCOMPARE(added.count(), 1);
         QVERIFY(watcher.isTracked(later));
         moveMouse(window, QPoint(250, 50));
         moveMouse(window, QPoint(150, 50));
-        QCOMPARE(entered.last().at(0).value<QWidget*>(), widgets.inner);
+        QCOMPARE(entered.last().at(0).value<QWidget*>(), inner);
         // A sub-tree taken elsewhere leaves with its children.
         QWidget elsewhere;
-        widgets.panel->setParent(&elsewhere);
-        QVERIFY(!watcher.isTracked(widgets.inner));
+        panel->setParent(&elsewhere);
+        QVERIFY(!watcher.isTracked(inner));
         QVERIFY(!watcher.isTracked(later));
-        new QWidget(widgets.inner);
+        new QWidget(inner);
         QCOMPARE(added.count(), 1);
     }
 
