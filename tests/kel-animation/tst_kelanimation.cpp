@@ -168,8 +168,7 @@ struct FlowFixture {
 
 enum LayoutId { ListId = 0, GridId = 1 };
 
-// A host whose root box layout holds a header, the switchable area and a footer; the area starts as a
-// vertical list with a flow grid in reserve.
+// A header, the switchable area and a footer; the area starts as a list with a flow grid in reserve.
 struct ReplacerFixture {
     ReplacerFixture()
     {
@@ -288,8 +287,7 @@ private slots:
         QCOMPARE(animator.progress(), 0.0);
         QCOMPARE(runs.finished.count(), 1);
 
-        // New params put the paused run's time exactly on its end (100 ms of the new 100 ms axis): it must still
-        // finish, with the end value in place.
+        // New params put the paused run exactly on its end: it must still finish, with the end value in place.
         animator.animateToEnd();
         advance(animator, 100);
         animationOf(animator)->pause();

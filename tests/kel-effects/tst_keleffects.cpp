@@ -46,9 +46,9 @@ QRect inkRect(const QImage& image, const QColor& background)
 
 // A white root with a blue 40 x 40 box at (20, 20) or wherever the test puts it.
 struct Scene {
-    Scene()
-        : root(white)
-        , box(new SolidWidget(blue, &root))
+    explicit Scene(const QColor& back = white, const QColor& front = blue)
+        : root(back)
+        , box(new SolidWidget(front, &root))
     {
         root.resize(120, 120);
         box->setGeometry(20, 20, 40, 40);
@@ -345,14 +345,11 @@ private slots:
 
     void translucentWidgetHidesItsShadow()
     {
-        SolidWidget root(red);
-        root.resize(120, 120);
-        auto* box = new SolidWidget(white, &root);
-        box->setGeometry(20, 20, 40, 40);
-        auto* effect = new KelGraphicsDropShadowEffect(box);
+        Scene scene(red, white);
+        auto* effect = new KelGraphicsDropShadowEffect(scene.box);
         effect->setColor(Qt::black);
         effect->setOpacity(0.5);
-        const QImage image = renderWidget(&root);
+        const QImage image = renderWidget(&scene.root);
         // Inside the box the shadow lies under the widget in one layer: half white over red, not darkened.
         QVERIFY2(
             sameColor(colorAt(image, 55, 55), QColor(255, 127, 127), 3), qPrintable(colorAt(image, 55, 55).name()));
@@ -422,8 +419,7 @@ private slots:
 
     void focusAndHoverInModeTwo()
     {
-        // The window gives its first field the focus when it activates: start from the other one, so that the
-        // focus really moves in.
+        // Start from the second field, so that the focus really moves into the first.
         m_second->setFocus(Qt::TabFocusReason);
         KelWidgetStateAnimator editor(2);
         editor.setWidget(m_first);

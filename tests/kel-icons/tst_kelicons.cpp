@@ -6,7 +6,6 @@
 #include "eventfilters/kelchildwatcher.h"
 #include "eventfilters/kelgeometrywatcher.h"
 #include "eventfilters/kelglobalmousewatcher.h"
-#include "eventfilters/kelqmenustyler.h"
 #include "eventfilters/kelscrollareawatcher.h"
 #include "eventfilters/keltooltipeventfilter.h"
 #include "kelapplication.h"
@@ -18,10 +17,7 @@
 #include "testfiles.h"
 #include "utils/kelpixmapcache.h"
 
-#include <QContextMenuEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
@@ -89,10 +85,7 @@ private:
 // Counts the enter and leave events it gets and where the last enter happened.
 class HoverRecorder : public QWidget {
 public:
-    explicit HoverRecorder(QWidget* parent = nullptr)
-        : QWidget(parent)
-    {
-    }
+    using QWidget::QWidget;
     int enters = 0;
     int leaves = 0;
     QPoint lastEnterPos;
@@ -115,21 +108,6 @@ QWidget* addChild(QWidget* parent, const QRect& geometry)
     return child;
 }
 
-// A window with a panel and a widget inside the panel.
-struct NestedWidgets {
-    NestedWidgets(const QRect& windowGeometry, const QRect& panelGeometry, const QRect& innerGeometry)
-        : panel(new QWidget(&window))
-        , inner(new QWidget(panel))
-    {
-        window.setGeometry(windowGeometry);
-        panel->setGeometry(panelGeometry);
-        inner->setGeometry(innerGeometry);
-    }
-    QWidget window;
-    QWidget* panel;
-    QWidget* inner;
-};
-
 bool showAndWait(QWidget& window)
 {
     window.show();
@@ -139,8 +117,7 @@ bool showAndWait(QWidget& window)
 // Moves the mouse over the window the way the system does, to a point in the window's coordinates.
 void moveMouse(QWidget& window, const QPoint& pos) { QTest::mouseMove(window.windowHandle(), pos); }
 
-// Where the system reports a logical global position: scaled by the window's ratio around its screen's
-// origin.
+// Where the system reports a logical global position: scaled by the ratio around the screen's origin.
 QPoint expectedRaw(const QWidget& window, const QPoint& logicalGlobal)
 {
     const QPoint origin = window.windowHandle()->screen()->geometry().topLeft();
@@ -405,9 +382,9 @@ private slots:
 
     void geometryWatcherModes()
     {
-        NestedWidgets widgets(QRect(100, 100, 300, 200), QRect(10, 10, 200, 150), QRect(5, 6, 50, 40));
-        QWidget& window = widgets.window;
-        QWidget* child = widgets.inner;
+        QWidget window;
+        window.setGeometry(100, 100, 300, 200);
+        QWidget* child = addChild(addChild(&window, QRect(10, 10, 200, 150)), QRect(5, 6, 50, 40));
         QVERIFY(showAndWait(window));
         auto* inParent = new KelGeometryWatcher(child, KelGeometryWatcher::WidgetGeometry);
         auto* inWindow = new KelGeometryWatcher(child, KelGeometryWatcher::WindowGeometry);
@@ -493,25 +470,27 @@ private slots:
 
     void childWatcherRecursive()
     {
-        NestedWidgets widgets(QRect(100, 100, 300, 100), QRect(0, 0, 200, 100), QRect(100, 0, 100, 100));
-        QWidget& window = widgets.window;
+        QWidget window;
+        window.setGeometry(100, 100, 300, 100);
+        QWidget* panel = addChild(&window, QRect(0, 0, 200, 100));
+        QWidget* inner = addChild(panel, QRect(100, 0, 100, 100));
         QVERIFY(showAndWait(window));
         KelChildWatcher watcher(
             KelChildWatcher::WatchAdded | KelChildWatcher::WatchEnter | KelChildWatcher::Recursive, &window, this);
         QSignalSpy added(&watcher, &KelChildWatcher::childWidgetAdded);
         QSignalSpy entered(&watcher, &KelChildWatcher::childWidgetEntered);
-        auto* later = new QWidget(widgets.inner);
+        auto* later = new QWidget(inner);
         QCOMPARE(added.count(), 1);
         QVERIFY(watcher.isTracked(later));
         moveMouse(window, QPoint(250, 50));
         moveMouse(window, QPoint(150, 50));
-        QCOMPARE(entered.last().at(0).value<QWidget*>(), widgets.inner);
+        QCOMPARE(entered.last().at(0).value<QWidget*>(), inner);
         // A sub-tree taken elsewhere leaves with its children.
         QWidget elsewhere;
-        widgets.panel->setParent(&elsewhere);
-        QVERIFY(!watcher.isTracked(widgets.inner));
+        panel->setParent(&elsewhere);
+        QVERIFY(!watcher.isTracked(inner));
         QVERIFY(!watcher.isTracked(later));
-        new QWidget(widgets.inner);
+        new QWidget(inner);
         QCOMPARE(added.count(), 1);
     }
 
@@ -578,25 +557,6 @@ private slots:
         QHelpEvent again(QEvent::ToolTip, QPoint(30, 8), label.mapToGlobal(QPoint(30, 8)));
         QVERIFY(QCoreApplication::sendEvent(&label, &again));
         QTRY_VERIFY(!QToolTip::isVisible());
-    }
-
-    // Menus and other child windows lose the system shadow; without a style a menu keeps Qt's look and says so.
-    void menuStylerTakesTheShadowOff()
-    {
-        QLineEdit edit;
-        edit.setGeometry(100, 100, 200, 30);
-        QVERIFY(showAndWait(edit));
-        new KelQMenuStyler(&edit, 28);
-        KelQMenuStyler::setStyleSheetApplier(nullptr); // as before any style manager
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No style sheet applier is set"));
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), edit.mapToGlobal(QPoint(10, 10)));
-        QCoreApplication::sendEvent(&edit, &event);
-        QMenu* menu = edit.findChild<QMenu*>();
-        QTRY_VERIFY(menu->isVisible());
-        QVERIFY(menu->windowFlags() & Qt::NoDropShadowWindowHint);
-        QCoreApplication::processEvents();
-        menu->close();
-        QVERIFY((new QWidget(&edit, Qt::ToolTip))->windowFlags() & Qt::NoDropShadowWindowHint);
     }
 
 private:

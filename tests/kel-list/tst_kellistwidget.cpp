@@ -112,8 +112,7 @@ public:
     int translations = 0;
 };
 
-// Moves rows for a drop made inside the list, the way the application's models do; `row` is the row's
-// final position.
+// Moves rows for a drop inside the list as the application's models do; `row` is the final position.
 class MovingModel : public QStringListModel {
 public:
     using QStringListModel::QStringListModel;
@@ -202,8 +201,7 @@ void fill(QStandardItemModel& model, int count)
         model.appendRow(new QStandardItem(QStringLiteral("r%1").arg(i)));
 }
 
-// A windowed list wraps its cards anew after a width change once the scroll area is done; that may
-// toggle the scroll bar and change the width once more.
+// A windowed list rewraps after a width change, which may toggle the scroll bar and change the width again.
 void settle()
 {
     for (int i = 0; i < 3; ++i)
@@ -242,8 +240,7 @@ QList<QPair<QString, QRect>> visibleRows(const ListFixture& f)
     return result;
 }
 
-// Checks the window: every realised widget lies within a viewport above or below the visible one, every
-// row crossing the viewport is realised, and lines are as tall as their tallest card, without overlaps.
+// Realised widgets lie within a viewport of the visible one, cover it, and lines do not overlap.
 void checkWindow(const ListFixture& f, int* most)
 {
     const int top = f.list->verticalScrollBar()->value();
@@ -274,8 +271,7 @@ void checkWindow(const ListFixture& f, int* most)
     QVERIFY(lineBottom >= qMin(top + height, f.list->widget()->height()));
 }
 
-// Driven by mouse events sent straight to the row and the content widget: offscreen there is no window
-// system to run a real drag. Drags the first row onto the lower half of the third.
+// Drags the first row onto the lower half of the third with mouse events sent straight to the widgets.
 void dragFirstRowToThird(ListFixture& f)
 {
     f.list->dnd()->setDropIndicator(new QWidget);
@@ -345,9 +341,6 @@ private slots:
         QCOMPARE(f.made, 7);
         QCOMPARE(f.list->spareCount(), 0);
         QCOMPARE(f.texts(), modelTexts(*model));
-
-        model->setData(model->index(3, 0), QStringLiteral("changed"));
-        QCOMPARE(f.row(3)->text, QStringLiteral("changed"));
 
         model->clear();
         fill(*model, 3);
@@ -492,9 +485,8 @@ private slots:
         }
     }
 
-    // With an estimate, a reset measures only the rows that get widgets; the rest settle while idle without
-    // moving what is shown, to the same range as measuring every row at once. Wherever the view goes, only
-    // rows near it have widgets, recycled rather than made per row.
+    // With an estimate a reset measures only realised rows, the rest settle while idle without moving what is
+    // shown; wherever the view goes only rows near it have widgets, recycled rather than made per row.
     void windowedMeasuresNearTheViewFirst()
     {
         ListFixture f(1);
@@ -613,8 +605,7 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f.row(focused.last())));
     }
 
-    // The model moves the row and the widgets follow; a plain item model inserts a copy for a move drop,
-    // and the rows are rebuilt rather than left out of step.
+    // The widgets follow the model's move; a plain model's copy on a move drop rebuilds the rows in step.
     void dragInsideList()
     {
         {
@@ -687,8 +678,7 @@ private slots:
         QCOMPARE(QWidget::mouseGrabber(), nullptr);
     }
 
-    // A second button held with the left one never arms a drag; Escape puts the widget back, and the release
-    // that follows is no drop; switched off, a plain left drag does nothing.
+    // A second button held never arms a drag; Escape puts the widget back and the release is no drop.
     void dragsThatMoveNothing()
     {
         DndFixture f;

@@ -99,26 +99,15 @@ public:
     QSize sizeHint() const override { return hint; }
 };
 
-// A frameless window of one colour at a fixed place on the screen.
-QWidget* makeWindow(const QColor& color, bool transparentForMouse = false)
+// A frameless window at a fixed place on the screen.
+QWidget* makeWindow(bool transparentForMouse = false)
 {
     auto* window = new QWidget(nullptr, Qt::FramelessWindowHint);
-    window->setAutoFillBackground(true);
-    window->setPalette(QPalette(color));
     window->setAttribute(Qt::WA_TransparentForMouseEvents, transparentForMouse);
     window->setGeometry(40, 40, 200, 160);
     window->show();
     return window;
 }
-
-QColor screenColorAt(const QPoint& global)
-{
-    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage();
-    return shot.isNull() ? QColor() : shot.pixelColor(0, 0);
-}
-
-bool isReddish(const QColor& c) { return c.red() > 200 && c.blue() < 60; }
-bool isBluish(const QColor& c) { return c.blue() > 200 && c.red() < 60; }
 
 class FontChangeCounter : public QWidget {
 public:
@@ -574,8 +563,7 @@ private slots:
         QCOMPARE(windowGeometryFromNative(window.windowHandle()), window.windowHandle()->geometry());
     }
 
-    // Run again as tst_kelscaledwidgets on a screen scaled to 150 %, where logical pixels fall between device
-    // pixels.
+    // Run again as tst_kelscaledwidgets at 150 %, where logical pixels fall between device pixels.
     void devicePositionsAndMasks()
     {
         QWidget window;
@@ -602,14 +590,13 @@ private slots:
         QVERIFY(!child.mask().contains(QPoint(1, 1)));
     }
 
-    // Run as tst_kelwindowmask on an X server, which shapes the window: what lies under a masked-out point is the
-    // window beneath, both for hit testing and on screen.
+    // Run as tst_kelwindowmask on an X server: under a masked-out point lies the window beneath.
     void windowMasksOnAnXServer()
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("Needs an X server");
-        const std::unique_ptr<QWidget> bottom(makeWindow(Qt::red));
-        const std::unique_ptr<QWidget> top(makeWindow(Qt::blue));
+        const std::unique_ptr<QWidget> bottom(makeWindow());
+        const std::unique_ptr<QWidget> top(makeWindow());
         QVERIFY(QTest::qWaitForWindowExposed(top.get()));
         const QRect geometry = top->geometry();
         const QPoint kept = geometry.topLeft() + QPoint(50, 80);
@@ -619,11 +606,8 @@ private slots:
         QTRY_COMPARE(QApplication::widgetAt(cut), bottom.get());
         QCOMPARE(QApplication::widgetAt(kept), top.get());
         QCOMPARE(regionAwareWidgetAt(cut), bottom.get());
-        QTRY_VERIFY2(isReddish(screenColorAt(cut)), qPrintable(screenColorAt(cut).name()));
-        QTRY_VERIFY2(isBluish(screenColorAt(kept)), qPrintable(screenColorAt(kept).name()));
         KelUtils::clearMask(top.get());
         QTRY_COMPARE(QApplication::widgetAt(cut), top.get());
-        QTRY_VERIFY(isBluish(screenColorAt(cut)));
 
         // A rounded path leaves the corners out; inverted, it cuts a hole in the middle.
         QPainterPath rounded;
@@ -632,15 +616,13 @@ private slots:
         const QPoint corner = geometry.topLeft() + QPoint(2, 2);
         QTRY_COMPARE(QApplication::widgetAt(corner), bottom.get());
         QCOMPARE(QApplication::widgetAt(geometry.center()), top.get());
-        QTRY_VERIFY2(isReddish(screenColorAt(corner)), qPrintable(screenColorAt(corner).name()));
         KelUtils::setMask(top.get(), top->size(), QPoint(0, 0), rounded, 0, true, false);
         QTRY_COMPARE(QApplication::widgetAt(geometry.center()), bottom.get());
         top->close();
 
-        // A window transparent for the mouse is seen through, and keeps its shape.
-        const std::unique_ptr<QWidget> overlay(makeWindow(Qt::blue, true));
+        // A window transparent for the mouse is passed by the hit test, and keeps its shape.
+        const std::unique_ptr<QWidget> overlay(makeWindow(true));
         QVERIFY(QTest::qWaitForWindowExposed(overlay.get()));
-        QTRY_VERIFY(isBluish(screenColorAt(geometry.center())));
         QTRY_COMPARE(regionAwareWidgetAt(geometry.center()), bottom.get());
         QCOMPARE(overlay->mask(), QRegion());
     }

@@ -1,5 +1,4 @@
-// Frameless windows (flags, kept geometry, the hit test, the title bar), dialogs with their own event loop,
-// message boxes asked for from a worker, and the blocked-window overlay.
+// Frameless windows, dialogs with their own event loop, message boxes from a worker, the blocked overlay.
 #include "../kel-group/clicktesthelpers.h"
 #include "../kelapp/kelapptest.h"
 #include "animators/kelprogressanimator.h"
@@ -30,8 +29,7 @@ namespace {
 
 KelSettings* settings() { return KelApplication::instance()->settings(); }
 
-// A device position on the window: a named spot (borders counted in device pixels from the
-// window's device rectangle, widgets by their centre).
+// A named spot's device position: borders in device pixels from the window's edge, widgets by their centre.
 QPoint devicePoint(KelWindow* window, const QString& spot)
 {
     const double r = window->devicePixelRatioF();
@@ -61,8 +59,7 @@ QPoint devicePoint(KelWindow* window, const QString& spot)
     return spots.value(spot);
 }
 
-// Acts on the next visible dialog of type T as soon as one shows (polling from a timer, since
-// exec() runs its own event loop).
+// Acts on the next visible dialog of type T as soon as one shows (polled: exec() runs its own loop).
 template <typename T> void actOnNextDialog(std::function<void(T*)> action)
 {
     auto* timer = new QTimer;
@@ -114,7 +111,6 @@ private slots:
         QTest::addColumn<bool>("sideBar");
         const int base = 0x40000801;
         QTest::newRow("plain") << 0 << base << -1 << false;
-        QTest::newRow("title bar") << 0x10 << (base | 0x08000000) << 4 << false;
         QTest::newRow("title bar with minimise and maximise")
             << 0x1c << (base | 0x08000000 | 0x4000 | 0x8000) << 7 << false;
         QTest::newRow("side bar") << 0x30 << (base | 0x08000000) << 4 << true;

@@ -61,8 +61,7 @@ qint64 startAndWait(const QString& program, const QStringList& args, const char*
     return selectionOwned(selection) ? pid : 0;
 }
 
-// Runs xdotool and keeps the event loop going meanwhile, so the window manager and the window
-// see the input as it happens.
+// Runs xdotool with the event loop going, so the window manager and the window see the input as it happens.
 void xdo(const QStringList& args)
 {
     QProcess process;
@@ -109,8 +108,7 @@ private slots:
         QTest::addColumn<QPoint>("delta");
         QTest::addColumn<QRect>("change"); // added to left, top, right, bottom
         QTest::addColumn<bool>("move");
-        // A press on the caption or the client area becomes a move after a few pixels; the window
-        // follows from there (6 pixels here).
+        // A press on the caption or the client area becomes a move after 6 pixels; the window follows from there.
         QTest::newRow("caption") << "title" << QPoint(60, 40) << QRect(54, 40, 54, 40) << true;
         QTest::newRow("client area") << "client" << QPoint(-50, 30) << QRect(-56, 30, -56, 30) << true;
         QTest::newRow("right border") << "right" << QPoint(50, 0) << QRect(0, 0, 50, 0) << false;
