@@ -9,7 +9,6 @@
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
 #include "pdfwriter.h"
-#include "sevenzwriter.h"
 #include "temphome.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -19,7 +18,6 @@
 #include "formats/bookformat.h"
 #include "import/bookfilereader.h"
 #include "import/bookimporter.h"
-#include "import/exportbooks.h"
 #include "import/importbooks.h"
 #include "import/itemstatus.h"
 #include "models/bookdto.h"
@@ -52,8 +50,7 @@
 
 namespace {
 
-// Writes a library book (see librarybooks::write) into dir; its absolute path, or an empty
-// string when it cannot be written.
+// Writes a library book (see librarybooks::write) into dir; its path, empty on failure.
 QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& recipe = {})
 {
     QDir().mkpath(dir);
@@ -82,13 +79,9 @@ QByteArray claimedSizePng(quint32 width, quint32 height)
     tiny.coverSize = QSize(1, 1);
     QByteArray png = librarybooks::coverPng(tiny);
     // The IHDR chunk: its data start at 16 (width, height), its checksum follows at 29.
-    const auto putBigEndian = [&png](int at, quint32 value) {
-        for (int i = 0; i < 4; ++i)
-            png[at + i] = char(value >> (24 - 8 * i));
-    };
-    putBigEndian(16, width);
-    putBigEndian(20, height);
-    putBigEndian(29, quint32(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)));
+    MobiWriter::putBigEndian(png, 16, width);
+    MobiWriter::putBigEndian(png, 20, height);
+    MobiWriter::putBigEndian(png, 29, quint32(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)));
     return png;
 }
 
@@ -105,7 +98,9 @@ public:
             importer, &bookimporter::exportStarted, [this] { record(QStringLiteral("exportStarted")); });
         m_connections << QObject::connect(
             importer, &bookimporter::itemProcessed, [this](ItemStatus status, BookDto item) {
-                items.append({ status, item });
+                statuses.append(int(status));
+                titles.append(item.title);
+                paths.append(item.full_path);
                 record(QStringLiteral("item %1").arg(int(status)));
             });
         m_connections << QObject::connect(importer, &bookimporter::progress,
@@ -124,8 +119,7 @@ public:
         for (const QMetaObject::Connection& connection : qAsConst(m_connections))
             QObject::disconnect(connection);
     }
-    ImportRecorder(const ImportRecorder&) = delete;
-    ImportRecorder& operator=(const ImportRecorder&) = delete;
+    Q_DISABLE_COPY(ImportRecorder)
 
     // Waits until finished (or exported) has come count times in all.
     bool waitFinished(int count = 1) const
@@ -134,7 +128,9 @@ public:
     }
 
     QStringList events; // "importStarted", "item 0", "progress 1/3", "finished", ...
-    QList<QPair<ItemStatus, BookDto>> items;
+    QList<int> statuses; // of the items, in order
+    QStringList titles;
+    QStringList paths;
     QSet<QThread*> threads;
     int finishedCount = 0;
 
@@ -159,42 +155,15 @@ public:
                 if (status != ItemAdded)
                     return;
                 const int id = books.addBook(item);
-                if (id <= 0)
-                    return;
-                addedIds.append(id);
-                if (!item.folder_title.isEmpty())
+                if (id > 0 && !item.folder_title.isEmpty())
                     folders.addBookToCategory(id, folders.findOrAddCategory(item.folder_title));
             },
             Qt::QueuedConnection);
     }
     ~LibraryAdder() { QObject::disconnect(m_connection); }
-    QList<int> addedIds;
 
 private:
     QMetaObject::Connection m_connection;
-};
-
-// Counts the log messages that contain a text while it lives; one at a time.
-class MessageCounter {
-public:
-    explicit MessageCounter(const char* text)
-    {
-        s_text = text;
-        s_count = 0;
-        s_previous
-            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                  if (message.contains(QLatin1String(s_text)))
-                      s_count.ref();
-                  s_previous(type, context, message);
-              });
-    }
-    ~MessageCounter() { qInstallMessageHandler(s_previous); }
-    int count() const { return s_count.load(); }
-
-private:
-    static inline const char* s_text = nullptr;
-    static inline QAtomicInt s_count;
-    static inline QtMessageHandler s_previous = nullptr;
 };
 
 using MetaMap = QMap<int, QString>;
@@ -232,16 +201,6 @@ QJsonArray containerBooks(const QString& archive)
         .toArray();
 }
 
-// A library archive written by hand: container.json with the given books, plus members.
-bool writeArchive(const QString& path, const QJsonValue& books, const QList<ZipEntry>& extra = {})
-{
-    ZipWriter zip(path);
-    zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
-    for (const ZipEntry& entry : extra)
-        zip.add(entry);
-    return zip.write();
-}
-
 QJsonObject bookObject(const QString& relPath, const QString& fileName)
 {
     return QJsonObject { { "book_id", "0123" }, { "file_name", fileName }, { "rel_path", relPath }, { "author", "Ann" },
@@ -249,16 +208,9 @@ QJsonObject bookObject(const QString& relPath, const QString& fileName)
         { "folders", QJsonArray { "Shelf" } } };
 }
 
-// What a folder holds, folders included.
-QStringList entriesOf(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
 bookimporter* importer() { return bookimporter::instance(); }
 
-// A library of its own in a temporary HOME: the database and the two models, loaded as the
-// application loads them.
+// A library of its own in a temporary HOME: the database and the two models, loaded as the application does.
 struct TestLibrary {
     TestLibrary()
         : home(std::make_unique<TempHome>())
@@ -300,22 +252,6 @@ QByteArray smallFb2(const QString& title)
     return book.bytes();
 }
 
-QStringList titlesOf(const QList<QPair<ItemStatus, BookDto>>& items)
-{
-    QStringList titles;
-    for (const auto& item : items)
-        titles.append(item.second.title);
-    return titles;
-}
-
-QList<int> statusesOf(const QList<QPair<ItemStatus, BookDto>>& items)
-{
-    QList<int> statuses;
-    for (const auto& item : items)
-        statuses.append(int(item.first));
-    return statuses;
-}
-
 librarybooks::BookSpec titled(const QString& title)
 {
     librarybooks::BookSpec recipe;
@@ -332,37 +268,6 @@ class TestLibraryImport : public QObject {
 
     QString path(const QString& relative) const { return m_library->path(relative); }
     QString books() const { return path(QStringLiteral("Books")); }
-
-    // Three books on disk with a cover each way (their own, none, the user's), one whose file is gone.
-    QList<BookDto> sampleBooks()
-    {
-        QList<BookDto> books;
-        BookDto tale;
-        tale.full_path = writeBook(path("Books"), QStringLiteral("tale.epub"));
-        tale.author = QStringLiteral("Ann Author");
-        tale.folder_title = QStringLiteral("Classics");
-        tale.cover = path("Books/tale-cover.png");
-        testfiles::write(tale.cover, librarybooks::coverPng({}));
-        books << tale;
-
-        BookDto plain;
-        plain.full_path = writeBook(path("Books/more"), QStringLiteral("plain.fb2"));
-        plain.format = 2;
-        books << plain; // no cover at all
-
-        BookDto custom;
-        custom.full_path = writeBook(path("Books"), QStringLiteral("scan.pdf"));
-        custom.format = 3;
-        custom.use_user_cover = true;
-        custom.cover = path("Books/unused.png");
-        testfiles::write(coverFilePath(custom.full_path), "user cover bytes");
-        books << custom;
-
-        BookDto gone;
-        gone.full_path = path("Books/gone.mobi");
-        books << gone;
-        return books;
-    }
 
 private slots:
     // The PDF documents use the engine library of the build.
@@ -423,9 +328,6 @@ private slots:
         QTest::newRow("pdf") << "tale.pdf" << 3 << title << "Ann Author" << page << QSize(232, 300) << pdfMeta;
         QTest::newRow("cbz: blanks for underscores")
             << "My_Comic.cbz" << 6 << "My Comic" << QString() << page << page << MetaMap();
-        QTest::newRow("cbr") << "Comic.cbr" << 7 << "Comic" << QString() << page << page << MetaMap();
-        QTest::newRow("suffix in capitals, no cover")
-            << "LOUD.EPUB" << 0 << title << "Ann Author" << none << none << epubMeta;
     }
 
     void readsEveryFormat()
@@ -496,7 +398,6 @@ private slots:
             pdf.toPdf(), dir.filePath("locked.pdf"), QStringLiteral("user"), QStringLiteral("owner")));
 
         const QByteArray garbage("this is no book at all\n");
-        QTest::newRow("djvu") << "scan.djvu" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("no suffix") << "README" << garbage << ItemUnsupportedFormat << QString();
         QTest::newRow("enciphered epub") << "locked.epub" << epubBytes << ItemProtected << QString();
         QTest::newRow("epub that is no zip") << "broken.epub" << garbage << ItemReadFailed << QString();
@@ -600,7 +501,6 @@ private slots:
         QTest::newRow("mobi: offset past the images") << "past.mobi" << mobi(front, 7) << red;
         QTest::newRow("mobi: cover too large") << "bomb.mobi" << mobi(bomb, 1) << QColor();
         QTest::newRow("fb2: cover page image") << "page.fb2" << fb2({ "front.png" }) << green;
-        QTest::newRow("fb2: no cover page") << "none.fb2" << fb2({}) << red;
         QTest::newRow("fb2: cover page of a missing binary") << "gone.fb2" << fb2({ "gone.png" }) << red;
         QTest::newRow("epub: cover too large")
             << "bomb.epub" << testfiles::read(dir.filePath(QStringLiteral("bomb.epub"))) << QColor();
@@ -615,141 +515,14 @@ private slots:
         QFETCH(QColor, cover);
         const QString path = books() + QLatin1Char('/') + fileName;
         QVERIFY(testfiles::write(path, bytes));
-        const MessageCounter refused("is not decoded: it has 40000 x 40000 pixels");
+        if (!cover.isValid())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is not decoded: it has 40000 x 40000 pixels"));
         BookDto record = recordFor(path);
         QCOMPARE(readBookFile(record, false), ItemAdded);
-        QCOMPARE(refused.count(), cover.isValid() ? 0 : 1);
         if (cover.isValid())
             QVERIFY(centreHasColour(QImage(record.cover), cover));
         else
             QVERIFY(record.cover.isEmpty() && !QFile::exists(coverOf(path)));
-    }
-
-    // The archive's layout, which other versions read; until it is committed the archive of last
-    // time stays as it was.
-    void exportWritesTheArchive()
-    {
-        const QList<BookDto> books = sampleBooks();
-        const QString archive = path("library.olv");
-        const QByteArray lastWeek("the archive of last week");
-        QVERIFY(testfiles::write(archive, lastWeek));
-        {
-            exportbooks dropped;
-            QVERIFY(dropped.open(archive));
-            QVERIFY(dropped.addBook(books.at(0)) && dropped.hasNext() && dropped.writeNext());
-        }
-        QCOMPARE(testfiles::read(archive), lastWeek);
-        QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
-
-        exportbooks writer;
-        QVERIFY(writer.open(archive));
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(writer.addBook(books.at(i)), i < 3);
-        while (writer.hasNext())
-            QVERIFY(writer.writeNext());
-        QVERIFY(writer.writeContainer());
-        QCOMPARE(testfiles::read(archive), lastWeek);
-        QVERIFY(writer.commit());
-        QVERIFY(!QFile::exists(archive + QStringLiteral(".part")));
-
-        const QMap<QString, QByteArray> stored = members(archive);
-        const QJsonArray index = containerBooks(archive);
-        QCOMPARE(index.size(), 3);
-        QCOMPARE(stored.size(), 1 + 3 + 2); // index, books, two covers
-        for (int i = 0; i < 3; ++i) {
-            const QJsonObject entry = index.at(i).toObject();
-            const BookDto& book = books.at(i);
-            const QString id = entry.value("book_id").toString();
-            const QString fileName = QFileInfo(book.full_path).fileName();
-            QCOMPARE(entry.value("rel_path").toString(), id + QLatin1Char('/') + fileName);
-            QCOMPARE(stored.value(id + QLatin1Char('/') + fileName), testfiles::read(book.full_path));
-            QCOMPARE(entry.value("file_name").toString() + entry.value("author").toString()
-                    + entry.value("folders").toArray().at(0).toString(),
-                fileName + book.author + book.folder_title);
-            QCOMPARE(entry.value("book_format").toInt(), book.format);
-            QCOMPARE(entry.value("has_custom_cover").toBool(), book.use_user_cover);
-        }
-        const QJsonObject tale = index.at(0).toObject();
-        QCOMPARE(tale.value("cover_path").toString(), tale.value("book_id").toString() + "/cover.png");
-        QCOMPARE(stored.value(tale.value("cover_path").toString()), testfiles::read(books.at(0).cover));
-        QCOMPARE(index.at(1).toObject().value("cover_path").toString(), QString());
-        // The user's own cover goes with the book, not the book's cover.
-        const QJsonObject scan = index.at(2).toObject();
-        QCOMPARE(scan.value("cover_path").toString(), scan.value("book_id").toString() + "/cover.jpg");
-        QCOMPARE(stored.value(scan.value("cover_path").toString()), QByteArray("user cover bytes"));
-    }
-
-    void sameFileNamesStayApart()
-    {
-        BookDto first;
-        first.full_path = writeBook(path("A"), QStringLiteral("book.epub"));
-        librarybooks::BookSpec other;
-        other.title = QStringLiteral("Another Book");
-        BookDto second;
-        second.full_path = writeBook(path("B"), QStringLiteral("book.epub"), other);
-        const QString archive = path("twins.olv");
-        ImportRecorder exporting;
-        QVERIFY(importer()->exportToArchive(archive, { first, second }));
-        QVERIFY(exporting.waitFinished());
-        const QJsonArray index = containerBooks(archive);
-        QCOMPARE(index.size(), 2);
-        QVERIFY(index.at(0).toObject().value("rel_path") != index.at(1).toObject().value("rel_path"));
-
-        const QString importDir = path("Import");
-        QVERIFY(testfiles::write(importDir + "/book.epub", "already here"));
-        importbooks reader;
-        QVERIFY(reader.open(archive));
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), importDir + "/1_book.epub");
-        QVERIFY(reader.next());
-        QCOMPARE(reader.extractBook(importDir), importDir + "/2_book.epub");
-        QCOMPARE(testfiles::read(importDir + "/book.epub"), QByteArray("already here"));
-        QCOMPARE(testfiles::read(importDir + "/1_book.epub"), testfiles::read(first.full_path));
-        QCOMPARE(testfiles::read(importDir + "/2_book.epub"), testfiles::read(second.full_path));
-    }
-
-    void unusableIndexes_data()
-    {
-        QTest::addColumn<QByteArray>("container");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("folder"); // of the first entry
-
-        QTest::newRow("not JSON") << QByteArray("{{{{") << 0 << QString();
-        QTest::newRow("non-objects skipped")
-            << QByteArray("{\"books\": [1, \"two\", null, {\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\"}]}")
-            << 1 << QString();
-        QTest::newRow("folder is an empty string")
-            << QByteArray("{\"books\": [{\"rel_path\": \"x/a.epub\", \"file_name\": \"a.epub\", \"folders\": [\"\"]}]}")
-            << 1 << QString();
-        QTest::newRow("container name in capitals")
-            << QJsonDocument(QJsonObject { { "books", QJsonArray { bookObject("x/a.epub", "a.epub") } } }).toJson() << 1
-            << "Shelf";
-    }
-
-    void unusableIndexes()
-    {
-        QFETCH(QByteArray, container);
-        QFETCH(int, count);
-        QFETCH(QString, folder);
-
-        const QString archive = path("index.olv");
-        ZipWriter zip(archive);
-        const bool capitals = QString::fromLatin1(QTest::currentDataTag()).contains(QLatin1String("capitals"));
-        zip.add(capitals ? QStringLiteral("CONTAINER.JSON") : QStringLiteral("container.json"), container);
-        zip.add(QStringLiteral("x/a.epub"), "book bytes");
-        QVERIFY(zip.write());
-
-        importbooks reader;
-        QVERIFY(reader.open(archive));
-        QCOMPARE(reader.count(), count);
-        if (count == 0) {
-            QVERIFY(!reader.next());
-            return;
-        }
-        QVERIFY(reader.next());
-        const ArchiveEntry entry = reader.current();
-        QCOMPARE(entry.folderTitle, folder);
-        QCOMPARE(testfiles::read(reader.extractBook(path("Import"))), QByteArray("book bytes"));
     }
 
     void knownBooksAndRepeats()
@@ -765,12 +538,12 @@ private slots:
         const QString relative = QDir::current().relativeFilePath(fresh);
         importer()->start(QString(), { inLibrary, trashed, fresh, relative, m_library->path("Books/missing.epub") });
         QVERIFY(recorder.waitFinished());
-        QCOMPARE(statusesOf(recorder.items),
+        QCOMPARE(recorder.statuses,
             (QList<int> { ItemAlreadyInLibrary, ItemAdded, ItemAdded, ItemAlreadyInLibrary, ItemFileMissing }));
         // A known book is not read: the record carries only its path.
-        QCOMPARE(recorder.items.at(0).second.full_path, inLibrary);
-        QVERIFY(recorder.items.at(0).second.title.isEmpty());
-        QCOMPARE(recorder.items.at(3).second.full_path, fresh);
+        QCOMPARE(recorder.paths.at(0), inLibrary);
+        QVERIFY(recorder.titles.at(0).isEmpty());
+        QCOMPARE(recorder.paths.at(3), fresh);
         // Each item comes before the progress that counts it; only added books count as done.
         QCOMPARE(recorder.events,
             (QStringList { "importStarted", "progress 0/5", "item 128", "progress 1/5", "item 0", "progress 2/5",
@@ -794,11 +567,10 @@ private slots:
         importer()->start(QString(), { root });
         QVERIFY(recorder.waitFinished());
         QStringList names;
-        for (const auto& item : recorder.items)
-            names.append(QDir(root).relativeFilePath(item.second.full_path));
+        for (const QString& path : qAsConst(recorder.paths))
+            names.append(QDir(root).relativeFilePath(path));
         QCOMPARE(names, (QStringList { "b.fb2", "comics/d.cbz", "deep/a.EPUB", "deep/deeper/c.mobi", "old.fb2" }));
-        QCOMPARE(statusesOf(recorder.items),
-            (QList<int> { ItemAdded, ItemAdded, ItemAdded, ItemAdded, ItemAlreadyInLibrary }));
+        QCOMPARE(recorder.statuses, (QList<int> { ItemAdded, ItemAdded, ItemAdded, ItemAdded, ItemAlreadyInLibrary }));
         // The folder counts as nothing itself; its books are the run's items.
         QCOMPARE(recorder.events.at(recorder.events.size() - 2), QStringLiteral("progress 5/5"));
     }
@@ -830,9 +602,9 @@ private slots:
         QCOMPARE(::write(writer, book.constData(), size_t(book.size())), ssize_t(book.size()));
         ::close(writer);
         writer = -1;
-        QTRY_COMPARE(recorder.items.size(), 1);
+        QTRY_COMPARE(recorder.statuses.size(), 1);
         QTest::qWait(3 * bookimporter::kPauseStepMs);
-        QCOMPARE(recorder.items.size(), 1);
+        QCOMPARE(recorder.statuses.size(), 1);
         QVERIFY(importer()->isRunning());
         QCOMPARE(recorder.finishedCount, 0);
 
@@ -840,7 +612,7 @@ private slots:
         QCOMPARE(importer()->start(QString(), { later }), false);
         importer()->toggleProcessing(false);
         QVERIFY(recorder.waitFinished(2));
-        QCOMPARE(titlesOf(recorder.items), (QStringList { "Gate", "Later" }));
+        QCOMPARE(recorder.titles, (QStringList { "Gate", "Later" }));
         QCOMPARE(recorder.events.filter(QRegularExpression("^(importStarted|finished)")),
             (QStringList { "importStarted", "finished 1/1", "importStarted", "finished 1/1" }));
     }
@@ -856,15 +628,22 @@ private slots:
             for (const QString& suffix : suffixes)
                 files.append(writeBook(m_library->path("Books"), QStringLiteral("book.") + suffix, titled(suffix)));
             // The task must never use the database: Qt complains when a connection is used on another thread.
-            const MessageCounter foreignThread("does not belong to the calling thread");
+            static QAtomicInt foreignThread;
+            static QtMessageHandler previous = nullptr;
+            previous
+                = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                      if (text.contains(QLatin1String("does not belong to the calling thread")))
+                          foreignThread.ref();
+                      previous(type, context, text);
+                  });
+            const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previous); });
             ImportRecorder recorder;
             QVERIFY(importer()->start(QString(), files));
             QVERIFY(recorder.waitFinished());
-            QCOMPARE(statusesOf(recorder.items), QVector<int>(files.size(), ItemAdded).toList());
+            QCOMPARE(recorder.statuses, QVector<int>(files.size(), ItemAdded).toList());
             QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
-            QCOMPARE(foreignThread.count(), 0);
-            QTRY_COMPARE(m_library->adder->addedIds.size(), files.size());
-            QCOMPARE(m_library->books->rowCount(), files.size());
+            QCOMPARE(foreignThread.loadAcquire(), 0);
+            QTRY_COMPARE(m_library->books->rowCount(), files.size());
             // The description went into the database with the book.
             QCOMPARE(BookProvider::instance()->getMetaData(m_library->stored(files.at(0)).id, BookMetaDescription),
                 QStringLiteral("A short book for tests."));
@@ -879,6 +658,9 @@ private slots:
                     book.title = QStringLiteral("Edited ") + suffixes.at(i);
                     book.author = QStringLiteral("Edited Author");
                 }
+                // The user's own cover goes into the archive instead of the book's.
+                book.use_user_cover = book.format == BookFormat::Pdf;
+                QVERIFY(!book.use_user_cover || testfiles::write(coverFilePath(book.full_path), "user cover"));
                 QVERIFY(BookProvider::instance()->update(book));
                 if (i < 4) {
                     const int folder = m_library->folders->findOrAddCategory(i < 2 ? "Novels" : "Comics");
@@ -890,17 +672,39 @@ private slots:
             QVERIFY(exporting.waitFinished());
             QCOMPARE(exporting.events.first(), QStringLiteral("exportStarted"));
             QCOMPARE(exporting.events.last(), QStringLiteral("exported 10/10"));
+
+            // The layout other versions read: each book and its cover under the book's own id.
+            const QMap<QString, QByteArray> stored = members(archive);
+            QSet<QString> ids;
+            for (const QJsonValue& value : containerBooks(archive)) {
+                const QJsonObject entry = value.toObject();
+                const QString dir = entry.value("book_id").toString() + QLatin1Char('/');
+                ids.insert(dir);
+                const BookDto book = m_library->stored(m_library->path("Books/") + entry.value("file_name").toString());
+                QCOMPARE(entry.value("rel_path").toString(), dir + QFileInfo(book.full_path).fileName());
+                QCOMPARE(stored.value(entry.value("rel_path").toString()), testfiles::read(book.full_path));
+                QCOMPARE(entry.value("book_format").toInt(), book.format);
+                QCOMPARE(entry.value("has_custom_cover").toBool(), book.use_user_cover);
+                const QString cover = book.use_user_cover ? "cover.jpg" : book.cover.isEmpty() ? "" : "cover.png";
+                QCOMPARE(entry.value("cover_path").toString(), cover.isEmpty() ? QString() : dir + cover);
+                QCOMPARE(stored.value(dir + cover),
+                    book.use_user_cover ? QByteArray("user cover") : testfiles::read(book.cover));
+            }
+            QCOMPARE(ids.size(), suffixes.size());
         }
 
         // A fresh library in another home.
         m_library.reset();
         m_library = std::make_unique<TestLibrary>();
         QVERIFY(m_library->open);
+        // Files already in the import folder stay: a book comes in under a free name.
+        for (const char* name : { "/book.epub", "/1_book.epub" })
+            QVERIFY(testfiles::write(importDir() + QLatin1String(name), "already here"));
         ImportRecorder importing;
         QVERIFY(importer()->importFromArchive(archive));
         QVERIFY(importing.waitFinished());
-        QCOMPARE(importing.items.size(), suffixes.size());
-        QTRY_COMPARE(m_library->adder->addedIds.size(), suffixes.size());
+        QCOMPARE(importing.statuses.size(), suffixes.size());
+        QTRY_COMPARE(m_library->books->rowCount(), suffixes.size());
 
         const QList<BookDto> imported = BookProvider::instance()->allBooksWithFolderTitle();
         QCOMPARE(imported.size(), suffixes.size());
@@ -928,14 +732,16 @@ private slots:
                 i < 2       ? QStringLiteral("Novels")
                     : i < 4 ? QStringLiteral("Comics")
                             : QString());
-            QVERIFY(book.full_path.startsWith(importDir() + QLatin1Char('/')));
+            QCOMPARE(book.full_path, importDir() + (suffix == "epub" ? "/2_book." : "/book.") + suffix);
             if (suffix != "txt")
                 QCOMPARE(QImage(book.cover).height(), 300);
         }
         QCOMPARE(m_library->folders->rowCount(), 2);
+        QCOMPARE(testfiles::read(importDir() + "/book.epub") + testfiles::read(importDir() + "/1_book.epub"),
+            QByteArray("already herealready here"));
     }
 
-    // One task at a time; a cancelled export leaves nothing, a book whose file is gone is left out,
+    // One task at a time; a cancelled export writes nothing, a book whose file is gone is left out,
     // and files added meanwhile get a run of their own when it ends.
     void exportTask()
     {
@@ -948,6 +754,8 @@ private slots:
         QVERIFY(QFile::remove(books.at(1).full_path));
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("export.olv"));
+        const QByteArray lastWeek("the archive of last week");
+        QVERIFY(testfiles::write(archive, lastWeek));
         // Held paused, so the first export is surely still running when the second one asks.
         importer()->toggleProcessing(true);
         ImportRecorder cancelled;
@@ -957,7 +765,9 @@ private slots:
         QVERIFY(cancelled.waitFinished());
         QCOMPARE(cancelled.events, (QStringList { "exportStarted", "exported 0/0" }));
         QTRY_VERIFY(!importer()->isRunning());
-        QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList());
+        // Until an export is committed the archive of last time stays as it was.
+        QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList { "export.olv" });
+        QCOMPARE(testfiles::read(archive), lastWeek);
 
         const QString added = writeBook(m_library->path("Books"), QStringLiteral("added.fb2"), titled("Added"));
         ImportRecorder recorder;
@@ -967,9 +777,9 @@ private slots:
         QVERIFY(recorder.waitFinished(2));
         QCOMPARE(recorder.events.mid(0, 5),
             (QStringList { "exportStarted", "progress 0/3", "progress 1/3", "exported 2/3", "importStarted" }));
-        QCOMPARE(titlesOf(recorder.items), QStringList { "Added" });
+        QCOMPARE(recorder.titles, QStringList { "Added" });
         QCOMPARE(recorder.threads, QSet<QThread*> { QThread::currentThread() });
-        QVERIFY(QFile::exists(archive));
+        QCOMPARE(containerBooks(archive).size(), 2);
 
         // An archive that cannot be made is a failed export, not an import.
         ImportRecorder failing;
@@ -980,12 +790,12 @@ private slots:
     }
 
     // Names from the archive never lead out of the import folder; a member that is damaged or missing
-    // writes nothing and is reported missing.
+    // writes nothing and is reported missing; entries that are no objects are skipped.
     void hostileLibraryArchive()
     {
         const QByteArray book = smallFb2(QStringLiteral("Fine"));
         const QByteArray damaged = QByteArray("BOOK-CONTENT-").repeated(200);
-        QJsonArray books;
+        QJsonArray books { 1, "two", QJsonValue() };
         QList<ZipEntry> extra { { "good/x.fb2", book, true }, { "good/damaged.fb2", damaged, false } };
         for (const char* relPath :
             { "../evil.fb2", "/etc/evil.fb2", "C:/evil.fb2", "x/../../evil.fb2", "x\\..\\..\\evil.fb2", "", "." }) {
@@ -1001,7 +811,12 @@ private slots:
         books.append(bookObject("good/absent.fb2", "absent.fb2"));
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("hostile.olv"));
-        QVERIFY(writeArchive(archive, books, extra));
+        ZipWriter zip(archive);
+        // The index is found whatever the case of its name.
+        zip.add(QStringLiteral("CONTAINER.JSON"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
+        for (const ZipEntry& entry : qAsConst(extra))
+            zip.add(entry);
+        QVERIFY(zip.write());
         // One byte of the stored member changed: its checksum no longer matches.
         QByteArray bytes = testfiles::read(archive);
         QVERIFY(bytes.indexOf(damaged) > 0);
@@ -1011,8 +826,9 @@ private slots:
         ImportRecorder recorder;
         importer()->importFromArchive(archive);
         QVERIFY(recorder.waitFinished());
-        QCOMPARE(statusesOf(recorder.items), (QList<int> { ItemAdded, ItemFileMissing, ItemFileMissing }));
-        QCOMPARE(entriesOf(importDir()), QStringList { "safe.fb2" });
+        QCOMPARE(recorder.statuses, (QList<int> { ItemAdded, ItemFileMissing, ItemFileMissing }));
+        QCOMPARE(QDir(importDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { "safe.fb2" });
         QDirIterator all(m_library->home->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (all.hasNext())
             QVERIFY2(!all.next().contains(QRegularExpression("evil|bashrc")), qPrintable(all.filePath()));
@@ -1038,8 +854,8 @@ private slots:
             ImportRecorder recorder;
             QVERIFY(importer()->importFromArchive(archive));
             QVERIFY(recorder.waitFinished());
-            QCOMPARE(statusesOf(recorder.items), QList<int> { ItemReadFailed });
-            QCOMPARE(recorder.items.first().second.full_path, archive);
+            QCOMPARE(recorder.statuses, QList<int> { ItemReadFailed });
+            QCOMPARE(recorder.paths.first(), archive);
         }
     }
 };
