@@ -1,3 +1,4 @@
+#include "../kelapp/kelapptest.h"
 #include "appdirs.h"
 #include "displayformats.h"
 #include "dragdata.h"
@@ -18,7 +19,6 @@
 #include <QStandardItemModel>
 #include <QTest>
 #include <QUrl>
-#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -463,15 +463,9 @@ private slots:
     }
 };
 
-// The settings need the toolkit application; HOME is temporary before Qt is asked for the user's folders.
 int main(int argc, char** argv)
 {
-    TempHome home;
-    QCoreApplication::setOrganizationName(QStringLiteral("Settings Test Org"));
-    QCoreApplication::setApplicationName(QStringLiteral("Brindle Folvane"));
-    KelApplication app(QUuid::createUuid().toString(), argc, argv);
-    TestAppSettings test;
-    return QTest::qExec(&test, argc, argv);
+    return runKelAppTest<KelApplication, TestAppSettings>(argc, argv, QStringLiteral("Brindle Folvane"));
 }
 
 #include "tst_appsettings.moc"

@@ -577,7 +577,6 @@ private slots:
             { "toast", "Short", "Single line title.", "toast" },
             { "file names", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
             { "file names async", "kelUi->getOpenFileNames()", "GetOpenFileNames returned:", "OK" },
-            { "update", "Update available", nullptr, nullptr }, // no toolkit dialog
         });
     }
 
@@ -587,7 +586,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, buttons);
         const bool toast = buttons.startsWith("toast");
-        const int boxes = message.isNull() || toast ? 0 : 1;
+        const int boxes = toast ? 0 : 1;
         KelServicePage_Dialogs page;
         page.resize(790, 590); // inside the offscreen screen, where the clicks land
         page.show();

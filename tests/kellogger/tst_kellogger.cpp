@@ -105,8 +105,6 @@ int runLoggerScenario(const QByteArray& name, int argc, char** argv)
     return 0;
 }
 
-qint64 kernelThreadId() { return static_cast<qint64>(::syscall(SYS_gettid)); }
-
 QString padded(const QString& function) { return function.leftJustified(40, QLatin1Char(' '), true); }
 
 void touch(const QString& path, const QDateTime& modified)
@@ -190,7 +188,6 @@ private slots:
                 "Foo::bar::lambda()" },
             { "lambda at namespace scope", "<lambda(int)>", "lambda()" },
             { "template", "void Foo::bar(T) [with T = QString]", "Foo::bar()" },
-            { "class template", "T Tpl<T>::get() const [with T = int]", "Tpl<T>::get()" },
             { "spaces in template arguments", "QMap<QString, int> Foo<A, B>::m(QList<QPair<int, int> >)",
                 "Foo<A, B>::m()" },
             { "call operator", "int Foo::operator()(int) const", "Foo::operator()()" },
@@ -228,7 +225,7 @@ private slots:
         std::vector<std::thread> threads;
         for (int t = 0; t < threadCount; ++t) {
             threads.emplace_back([t, &ids] {
-                ids[t] = kernelThreadId();
+                ids[t] = static_cast<qint64>(::syscall(SYS_gettid)); // the kernel id
                 for (int i = 0; i < rounds; ++i) {
                     qDebug("debug %d %d", t, i);
                     qInfo("info %d %d", t, i);

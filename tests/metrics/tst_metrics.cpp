@@ -122,6 +122,7 @@ private slots:
         QCoreApplication::setApplicationVersion(QStringLiteral("6.2.9")); // what the update check sends
         qInstallMessageHandler(&record);
         MetricSender::installMessageHandler();
+        MetricSender::installMessageHandler(); // must not become its own predecessor
         // Before init() nothing is queued.
         MetricSender::addMetric(QStringLiteral("early"), QStringLiteral("1"));
         qInfo("#early2");
@@ -171,15 +172,6 @@ private slots:
             QCOMPARE(queued(), QStringList({ event, event }));
             QVERIFY(recorded().isEmpty());
         }
-    }
-
-    void handlerInstalledTwiceKeepsChain()
-    {
-        MetricSender::installMessageHandler(); // must not become its own predecessor
-        qInfo("plain");
-        qInfo("#twice:1");
-        QCOMPARE(recorded(), QStringList({ QStringLiteral("plain") }));
-        QCOMPARE(metricSender()->queuedEvents().size(), 1);
     }
 
     void requestCarriesEncodedEntries()
@@ -477,7 +469,7 @@ private slots:
         QCOMPARE(server.requestCount(), 2);
         QCOMPARE(check.newVersion.size(), 1);
         QCOMPARE(check.newVersion.at(0).at(0).toString(), QStringLiteral("9.1"));
-        QCOMPARE(check.error.size(), 0);
+        QCOMPARE(check.error.size(), 0); // nor later, when the dropped request ends
     }
 
     // No address: nothing is sent and no error; a local file is never read as the answer.
