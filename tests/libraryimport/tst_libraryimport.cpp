@@ -850,7 +850,11 @@ private slots:
         bomb.add(QStringLiteral("container.json"),
             "{\"books\": [" + QByteArray(importbooks::kMaxContainerBytes + 1024 * 1024, ' ') + "]}");
         QVERIFY(bomb.write());
-        for (const QString& archive : { notZip, noIndex, huge }) {
+        const QString notJson = outside.filePath(QStringLiteral("notjson.olv"));
+        ZipWriter text(notJson);
+        text.add(QStringLiteral("container.json"), "books: none");
+        QVERIFY(text.write());
+        for (const QString& archive : { notZip, noIndex, huge, notJson }) {
             ImportRecorder recorder;
             QVERIFY(importer()->importFromArchive(archive));
             QVERIFY(recorder.waitFinished());

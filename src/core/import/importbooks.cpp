@@ -88,7 +88,13 @@ bool importbooks::readContainer()
         return false;
     }
 
-    const QJsonArray books = QJsonDocument::fromJson(json).object().value(QStringLiteral("books")).toArray();
+    QJsonParseError error;
+    const QJsonDocument index = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !index.isObject()) {
+        qWarning() << "The archive's" << kContainer << "is no JSON object:" << error.errorString();
+        return false;
+    }
+    const QJsonArray books = index.object().value(QStringLiteral("books")).toArray();
     for (const QJsonValue& value : books) {
         if (!value.isObject())
             continue;
