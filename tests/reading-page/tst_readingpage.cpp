@@ -1,8 +1,5 @@
-// The reading page over books of the library: reopening, the page's keys, the title and the
-// encoding menu. On a book the fixture opens beside it: the note popup (colours make and recolour
-// one note, "Add note" stores every keystroke, the shortcuts act only on visible entries, a long
-// comment keeps the popup on screen), the side pages and the loading cover. Over bare book
-// contexts: the footer, the tool bar, and the print page over printers of the test's own.
+// The reading page over books of the library; the note popup, side pages and loading cover on a book
+// the fixture opens beside it; the bars and the print page over bare book contexts.
 
 #include "../app-look/applooktest.h"
 #include "readingfixture.h"
@@ -377,12 +374,7 @@ private slots:
         QCOMPARE(m_popup->editor()->heightForWidth(m_popup->editor()->width()), TextEdit::kMaxHeight);
         QTRY_VERIFY(m_popup->editor()->height() > 300);
         const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
-        QTRY_VERIFY2(screen.contains(m_popup->geometry()),
-            qPrintable(QStringLiteral("%1,%2 %3x%4")
-                           .arg(m_popup->x())
-                           .arg(m_popup->y())
-                           .arg(m_popup->width())
-                           .arg(m_popup->height())));
+        QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
     // Each list page: its text while empty, and the first row that replaces it.
@@ -822,10 +814,7 @@ private slots:
             QVERIFY(!play->isChecked());
             QVERIFY(!bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
         }
-        int sent = 0;
-        for (const MetricSender::Event& event : MetricSender::instance()->queuedEvents())
-            sent += event.key == QLatin1String("tts") ? 1 : 0;
-        QCOMPARE(sent, 10);
+        QCOMPARE(metricCount(QStringLiteral("tts")), 10);
         MetricSender::setEnabled(false);
     }
 
