@@ -559,6 +559,21 @@ private slots:
         QCOMPARE(documentCount(), before + 1);
         document.reset();
         QCOMPARE(documentCount(), before);
+
+        // Pages and scales outside the book give no image and log nothing; nor does the second
+        // column of a spread on the last page.
+        PdfDocument book;
+        book.load(bookPath);
+        MessageCatcher log(QtCriticalMsg);
+        QVERIFY(book.requestImage(0, 1.0).isNull());
+        QVERIFY(book.requestImage(4, 1.0).isNull());
+        QVERIFY(book.requestImage(-1, 1.0).isNull());
+        QVERIFY(book.requestImage(1, 0.0).isNull());
+        QVERIFY(book.requestImage(1, std::nan("")).isNull());
+        const auto pair = book.requestImages(3, 4, 1.0);
+        QVERIFY(!pair.first.isNull());
+        QVERIFY(pair.second.isNull());
+        QCOMPARE(log.total(), 0);
     }
 
     // Page images: size, scale and rotation, the crop box, the side cap of a huge page, and the red
@@ -605,23 +620,6 @@ private slots:
             QCOMPARE(image.pixel(red), qRgb(255, 0, 0));
             QCOMPARE(image.pixel(white), qRgb(255, 255, 255));
         }
-    }
-
-    void noImageOutsideThePages()
-    {
-        PdfDocument document;
-        document.load(bookPath);
-        MessageCatcher log(QtCriticalMsg);
-        QVERIFY(document.requestImage(0, 1.0).isNull());
-        QVERIFY(document.requestImage(4, 1.0).isNull());
-        QVERIFY(document.requestImage(-1, 1.0).isNull());
-        QVERIFY(document.requestImage(1, 0.0).isNull());
-        QVERIFY(document.requestImage(1, std::nan("")).isNull());
-        QCOMPARE(log.total(), 0);
-        // The second column of a spread on the last page.
-        const auto pair = document.requestImages(3, 4, 1.0);
-        QVERIFY(!pair.first.isNull());
-        QVERIFY(pair.second.isNull());
     }
 
     // Within the side cap a square page still passes the pixel cap; the resolution follows.

@@ -510,11 +510,7 @@ private slots:
         QCOMPARE(page.leftForm()->rowCount(), (listed + 1) / 2);
         auto* first = qobject_cast<QLabel*>(page.leftForm()->itemAt(0, QFormLayout::LabelRole)->widget());
         QCOMPARE(first->text(), Hotkeys::title(Hotkeys::Id::Show_HotkeysHint));
-    }
-
-    // A plus key is a cap of its own, not a separator.
-    void keyCaps()
-    {
+        // A plus key is a cap of its own, not a separator.
         QCOMPARE(HotkeysSettingsPage::keyCaps(QKeySequence(QStringLiteral("Ctrl++"), QKeySequence::PortableText)),
             QStringList({ "Ctrl", "+" }));
     }
