@@ -517,11 +517,12 @@ private slots:
         QVERIFY(!spinner.isVisibleTo(&parent));
     }
 
-    // Typing saves on every keystroke without resetting the editor; the cursor stays in view.
-    void noteEditing()
+    // Typing saves on every keystroke without resetting the editor; the cursor stays in view. Then
+    // the colour and text filters, and the texts of an empty list.
+    void notesPage()
     {
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
-        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Blue));
+        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
         NotesBox box;
         box.resize(360, 150);
         box.show();
@@ -545,19 +546,9 @@ private slots:
         const QPoint cursor = row->editor()->viewport()->mapTo(list->viewport(), row->editor()->cursorRect().center());
         QVERIFY2(list->verticalScrollBar()->value() > 0, "the list scrolled to the cursor");
         QVERIFY2(cursor.y() <= list->viewport()->height() - 32, qPrintable(QString::number(cursor.y())));
-    }
 
-    // Colour and text filters, and the texts of an empty list.
-    void noteFilters()
-    {
-        QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
-        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
-        m_context->setNoteComment(m_context->notes().first().id, QStringLiteral("about C++ (draft)"));
-        NotesBox box;
+        m_context->setNoteComment(id, QStringLiteral("about C++ (draft)"));
         box.resize(360, 600);
-        box.show();
-        box.setBookContext(m_context);
-        QVERIFY(waitForRows(&box, 1));
         auto* label = box.findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         const QString nothing = QStringLiteral("Nothing found");
 
