@@ -769,10 +769,35 @@ private slots:
         QCOMPARE(shades(), qMakePair(0, 0));
     }
 
-    // The volume keys step by 0.05 and stop at the ends; other keys pass.
-    void toolBarVolumeKeys()
+    // Narrowing drops the texts in order, widening brings them back in reverse; the volume keys step
+    // by 0.05 and stop at the ends, other keys pass; "tts" is sent for the first ten starts only.
+    void toolBar()
     {
         ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
+            bar.notesButton(), bar.libraryButton() };
+        const auto shrunk = [&] {
+            QString flags;
+            for (auto* button : order)
+                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
+            return flags;
+        };
+        const auto sweep = [&](int from, int step) {
+            QStringList seen;
+            for (int width = from; width >= 200 && width <= 1400; width += step) {
+                bar.resize(width, 60);
+                QApplication::processEvents();
+                if (seen.isEmpty() || seen.last() != shrunk())
+                    seen << shrunk();
+            }
+            return seen;
+        };
+        QCOMPARE(sweep(1400, -10), QStringList({ "0000", "1000", "1100", "1110", "1111" }));
+        QCOMPARE(sweep(200, 10), QStringList({ "1111", "1110", "1100", "1000", "0000" }));
+        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
         auto* slider = bar.readAloudBox()->volumeButton->slider();
         for (const auto& [start, key, expected] : { std::make_tuple(0.97, Hotkeys::Id::Tts_IncreaseVolume, 1.0),
                  std::make_tuple(0.5, Hotkeys::Id::Tts_DecreaseVolume, 0.45),
@@ -787,13 +812,8 @@ private slots:
         }
         QKeyEvent other(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
         QVERIFY(!bar.handleKey(&other));
-    }
-
-    void toolBarReadAloudMetric()
-    {
         MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
             QStringLiteral("http://127.0.0.1:9/"));
-        ReadingToolBar bar;
         bar.setBookContext(QSharedPointer<BookContext>::create());
         // Without a ready speech engine the controls show but take no clicks.
         QVERIFY(!bar.readAloudBox()->isEnabled());
@@ -807,36 +827,6 @@ private slots:
         }
         QCOMPARE(metricCount(QStringLiteral("tts")), 10);
         MetricSender::setEnabled(false);
-    }
-
-    void toolBarShrinking()
-    {
-        ReadingToolBar bar;
-        bar.resize(1400, 60);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
-        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
-            bar.notesButton(), bar.libraryButton() };
-        const auto shrunk = [&] {
-            QString flags;
-            for (auto* button : order)
-                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
-            return flags;
-        };
-        // Narrowing drops the texts in order, widening brings them back in reverse.
-        const auto sweep = [&](int from, int step) {
-            QStringList seen;
-            for (int width = from; width >= 200 && width <= 1400; width += step) {
-                bar.resize(width, 60);
-                QApplication::processEvents();
-                if (seen.isEmpty() || seen.last() != shrunk())
-                    seen << shrunk();
-            }
-            return seen;
-        };
-        QCOMPARE(sweep(1400, -10), QStringList({ "0000", "1000", "1100", "1110", "1111" }));
-        QCOMPARE(sweep(200, 10), QStringList({ "1111", "1110", "1100", "1000", "0000" }));
-        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
     }
 
     void choosesPrinter_data()
