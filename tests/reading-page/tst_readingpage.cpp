@@ -600,33 +600,9 @@ private slots:
         }
     }
 
-    // Only what the viewer supports is offered: a page-image book has no font editors (the text
-    // book's are used in settingsPageBinding).
-    void settingsPageFeatures()
-    {
-        const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
-        QVERIFY(librarybooks::write(path));
-        BookDto book;
-        book.full_path = path;
-        book.format = 6;
-        auto context = QSharedPointer<BookContext>::create();
-        QWidget area;
-        QVERIFY(context->readBook(book, &area));
-        SettingsBox box;
-        box.resize(360, 900);
-        box.setBookContext(context);
-        box.show();
-        const QList<QWidget*> fontEditors { box.fontFamilySelector(), box.fontSizeEditor(), box.lineSpacingSelector() };
-        QVERIFY(box.styleSelector()->isVisible() && box.allSettingsButton()->isVisible()
-            && box.hotkeysButton()->isVisible());
-        QCOMPARE(box.columnCountSelector()->isVisible(),
-            context->viewer()->supports(AbstractViewer::Feature::ColumnCountChange));
-        for (QWidget* editor : fontEditors)
-            QVERIFY(!editor->isVisible());
-    }
-
-    // The editors and the page parameters of the open book follow each other.
-    void settingsPageBinding()
+    // The editors and the page parameters of the open book follow each other; only what the viewer
+    // supports is offered: a page-image book has no font editors.
+    void settingsPage()
     {
         SettingsBox box;
         box.resize(360, 900);
@@ -663,6 +639,23 @@ private slots:
         params->setColumnCount(5);
         QCOMPARE(SettingsProvider::instance()->column_count(), 2);
         QVERIFY(box.columnCountSelector()->buttonGroup()->button(2)->isChecked());
+
+        const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.format = 6;
+        auto context = QSharedPointer<BookContext>::create();
+        QWidget area;
+        QVERIFY(context->readBook(book, &area));
+        box.setBookContext(context);
+        const QList<QWidget*> fontEditors { box.fontFamilySelector(), box.fontSizeEditor(), box.lineSpacingSelector() };
+        QVERIFY(box.styleSelector()->isVisible() && box.allSettingsButton()->isVisible()
+            && box.hotkeysButton()->isVisible());
+        QCOMPARE(box.columnCountSelector()->isVisible(),
+            context->viewer()->supports(AbstractViewer::Feature::ColumnCountChange));
+        for (QWidget* editor : fontEditors)
+            QVERIFY(!editor->isVisible());
     }
 
     void footerPages_data()
