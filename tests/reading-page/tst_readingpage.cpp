@@ -347,6 +347,13 @@ private slots:
         m_popup->showForNote(QRect(40, 40, 80, 20), id);
         QCOMPARE(m_popup->mode(), int(NotePopup::EditorMode));
         QCOMPARE(m_popup->editor()->toPlainText(), QStringLiteral("ok"));
+
+        // A long comment keeps the popup on screen.
+        m_popup->editor()->setPlainText(QStringLiteral("line\n").repeated(200));
+        QCOMPARE(m_popup->editor()->heightForWidth(m_popup->editor()->width()), TextEdit::kMaxHeight);
+        QTRY_VERIFY(m_popup->editor()->height() > 300);
+        const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
+        QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
     void deleteKeyOnSelection()
@@ -364,17 +371,6 @@ private slots:
         QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
         activateShortcut(Hotkeys::Id::SelText_RemoveNote);
         QCOMPARE(m_context->notes().size(), 0);
-    }
-
-    void longCommentStaysOnScreen()
-    {
-        select();
-        emit m_popup->addNoteButton()->clicked();
-        m_popup->editor()->setPlainText(QStringLiteral("line\n").repeated(200));
-        QCOMPARE(m_popup->editor()->heightForWidth(m_popup->editor()->width()), TextEdit::kMaxHeight);
-        QTRY_VERIFY(m_popup->editor()->height() > 300);
-        const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
-        QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
     // Each list page: its text while empty, and the first row that replaces it.
