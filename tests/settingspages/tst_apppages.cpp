@@ -455,18 +455,17 @@ private slots:
         kelSettings->setLocaleName(QStringLiteral("en"));
     }
 
-    // A stored rate between two slider steps is shown rounded and stored back as shown.
-    void ttsSliders()
+    // A stored rate between two slider steps is shown rounded and stored back as shown; a voice is
+    // kept per locale.
+    void ttsPage()
     {
         settings()->setTtsRate(-0.125);
-        TtsSettingsPage page;
-        QCOMPARE(page.rateSlider()->editor()->value(), -12);
-        QCOMPARE(page.rateSlider()->valueLabel()->text(), QStringLiteral("-12"));
-        QCOMPARE(settings()->ttsRate(), -0.12);
-    }
-
-    void ttsVoicesFollowLocale()
-    {
+        {
+            TtsSettingsPage page;
+            QCOMPARE(page.rateSlider()->editor()->value(), -12);
+            QCOMPARE(page.rateSlider()->valueLabel()->text(), QStringLiteral("-12"));
+            QCOMPARE(settings()->ttsRate(), -0.12);
+        }
         QTextToSpeech* engine = Application::instance()->textToSpeech();
         if (!engine || engine->availableVoices().isEmpty())
             QSKIP("the speech engine offers no voice");
