@@ -357,7 +357,8 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("viewer.text/text_alignment")).toInt(), 1);
     }
 
-    void systemLibraryActions()
+    // The system tab: export, clear and import of the library, its folder, the switches and the theme.
+    void systemTab()
     {
         const QList<int> ids { addBook(), addBook() };
         QVERIFY(ids[0] > 0 && ids[1] > 0);
@@ -399,13 +400,9 @@ private slots:
         QTRY_COMPARE(m_fileRequests.last().kind, KelFileDialogRequest::ExistingDirectory);
         QTest::qWait(20);
         QCOMPARE(folders.count(), 0);
-    }
 
-    void systemSwitchesAndTheme()
-    {
-        SystemSettingsPage page;
+        // The switches, and the theme shared with every other selector.
         StyleSelector other;
-        page.show();
         QVERIFY(page.updateCheckSwitch()->isChecked());
         click(page.updateCheckSwitch());
         QTRY_VERIFY(!Application::instance()->settings()->updateCheckerEnabled());
