@@ -305,7 +305,8 @@ private slots:
         m_context.reset();
     }
 
-    // A colour makes a note, a second one recolours it.
+    // A colour makes a note, a second one recolours it; removing it elsewhere closes the popup. The
+    // delete key acts only on a note.
     void colours()
     {
         select();
@@ -321,10 +322,23 @@ private slots:
         QVERIFY(m_popup->deleteNoteButton()->isVisibleTo(m_popup.get()));
         QVERIFY(m_popup->deleteColorButton()->isVisibleTo(m_popup.get()));
 
-        // Removing the note elsewhere closes the popup.
         m_context->removeNote(note.id);
         QTRY_VERIFY(!m_popup->isVisible());
         QVERIFY(m_popup->currentNoteId().isEmpty());
+
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 1);
+        m_popup->hide();
+        // A fresh selection has no note to delete: the key is ignored.
+        select();
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_context->notes().size(), 1);
+        QVERIFY(m_popup->isVisible());
+        m_popup->showForNote(QRect(40, 40, 80, 20), m_context->notes().first().id);
+        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_context->notes().size(), 0);
     }
 
     void addNoteWithComment()
@@ -354,23 +368,6 @@ private slots:
         QTRY_VERIFY(m_popup->editor()->height() > 300);
         const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
         QTRY_VERIFY(screen.contains(m_popup->geometry()));
-    }
-
-    void deleteKeyOnSelection()
-    {
-        select();
-        emit m_popup->addNoteButton()->clicked();
-        QCOMPARE(m_context->notes().size(), 1);
-        m_popup->hide();
-        // A fresh selection has no note to delete: the key is ignored.
-        select();
-        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_context->notes().size(), 1);
-        QVERIFY(m_popup->isVisible());
-        m_popup->showForNote(QRect(40, 40, 80, 20), m_context->notes().first().id);
-        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
-        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_context->notes().size(), 0);
     }
 
     // Each list page: its text while empty, and the first row that replaces it.
