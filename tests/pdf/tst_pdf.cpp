@@ -1,7 +1,5 @@
-// The PDF engine binding (entry table, PdfLibraryDll, the Qt layer) against a recording fake of the
-// engine built by the same generator, complete and twice incomplete; then the real engine library,
-// driven through the binding as the reader drives it, and the PDF document over it, on PDFs written
-// by the tests.
+// The PDF engine binding against a recording fake of the engine, then the real engine and the PDF
+// document over it, on PDFs written by the tests.
 #include "../kel-effects/messagecatcher.h"
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
@@ -18,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QMetaMethod>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -228,33 +225,15 @@ private slots:
         QVERIFY(!bookPath.isEmpty() && !rotationsPath.isEmpty() && !write("huge.pdf", huge.toPdf()).isEmpty());
     }
 
-    // The entry table: one Qt member per entry but the protocol's, ordered by the bytes of their
-    // names as the library is searched.
-    void entryTable()
+    // The entries are ordered by the bytes of their names, as the library is searched. A file that
+    // is no library loads nothing and every kind of result comes back empty without a call through a
+    // null entry; a library without some entries still uses those it has.
+    void loadFailures()
     {
-        // The Qt layer has LibraryLoaded, then one public invokable per member in the entries' order.
-        const QMetaObject& meta = DebenuPDFLibraryDLLQt1016::staticMetaObject;
-        QCOMPARE(meta.method(meta.methodOffset()).methodSignature(), QByteArray("LibraryLoaded()"));
-        int index = meta.methodOffset() + 1;
-        for (const PdfLibraryEntry& entry : pdfLibraryEntries) {
-            if (!entry.method)
-                continue;
-            const QMetaMethod method = meta.method(index++);
-            QCOMPARE(method.name(), QByteArray(entry.method));
-            QCOMPARE(method.access(), QMetaMethod::Public);
-        }
-        QCOMPARE(index, meta.methodCount());
-
         QCOMPARE(pdfLibraryEntries[0].name, "DPLSetProgressCallback");
         for (int i = 2; i < pdfLibraryEntryCount; ++i)
             QVERIFY2(
                 std::strcmp(pdfLibraryEntries[i - 1].name, pdfLibraryEntries[i].name) < 0, pdfLibraryEntries[i].name);
-    }
-
-    // A file that is no library loads nothing and every kind of result comes back empty without a
-    // call through a null entry; a library without some entries still uses those it has.
-    void loadFailures()
-    {
         FakeEngine fake;
         QTemporaryDir dir;
         QVERIFY(testfiles::write(dir.filePath(QStringLiteral("libpdf.so")), "not an ELF file\n"));
@@ -291,77 +270,88 @@ private slots:
     }
 
     // Ids of 0 and below are the engine's failures: used as given, never released (a positive
-    // one is released with its library, see qtLayer).
-    void instanceLife_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::newRow("zero") << 0;
-        QTest::newRow("negative") << -5;
-    }
-
+    // one is released with its library, see argumentsAndResultsPassUnchanged).
     void instanceLife()
     {
-        QFETCH(int, id);
-        FakeEngine fake;
-        fake.script({ QStringLiteral("DPLCreateLibrary %1").arg(id), "DPLSelectPage 1" });
-        {
-            PdfLibraryDll dll(path(completeFake));
-            QVERIFY(dll.LibraryLoaded());
-            QVERIFY(dll.loadError().empty());
-            QCOMPARE(dll.SelectPage(3), 1);
-            QCOMPARE(dll.SelectPage(4), 0);
+        for (const int id : { 0, -5 }) {
+            FakeEngine fake;
+            fake.script({ QStringLiteral("DPLCreateLibrary %1").arg(id), "DPLSelectPage 1" });
+            {
+                PdfLibraryDll dll(path(completeFake));
+                QVERIFY(dll.LibraryLoaded());
+                QVERIFY(dll.loadError().empty());
+                QCOMPARE(dll.SelectPage(3), 1);
+                QCOMPARE(dll.SelectPage(4), 0);
+            }
+            QCOMPARE(fake.takeCalls(),
+                QStringList({ "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
+                    QStringLiteral("DPLSelectPage(%1, 4)").arg(id), "unload" }));
+            QVERIFY(!isLoaded(completeFake));
         }
-        QCOMPARE(fake.takeCalls(),
-            QStringList({ "load", "DPLCreateLibrary()", QStringLiteral("DPLSelectPage(%1, 3)").arg(id),
-                QStringLiteral("DPLSelectPage(%1, 4)").arg(id), "unload" }));
-        QVERIFY(!isLoaded(completeFake));
     }
 
-    // Plain values pass unchanged, wide strings as zero-terminated UTF-16; byte strings go in
-    // through buffers, released in creation order after the call, and a byte result is
-    // completed after the release.
+    // Through the Qt layer, as the document calls the engine: members invokable by name; plain values
+    // pass unchanged, wide strings as zero-terminated UTF-16 (the empty password as an empty string),
+    // byte strings as UTF-8 in buffers released in creation order after the call, and a result is
+    // completed after the release. The library is released once, with its parent.
     void argumentsAndResultsPassUnchanged()
     {
         FakeEngine fake;
-        fake.script({ "DPLPageWidth 612.5", "DPLLastErrorCode -3", "DPLGetCanvasDC 64", "DPLDrawTableRows 2",
-            "DPLSetPageContentFromString 1", "DPLCreateBuffer 9", "DPLStoreCustomDataFromString 5",
-            R"(DPLRetrieveCustomDataToString "value")" });
-        auto dll = fake.loaded();
+        fake.script(
+            { "DPLSelectPage 1", "DPLPageWidth 612.5", "DPLLastErrorCode -3", "DPLGetCanvasDC 64", "DPLDrawTableRows 2",
+                "DPLSetPageContentFromString 1", "DPLCreateBuffer 9", "DPLStoreCustomDataFromString 5",
+                R"(DPLRetrieveCustomDataToString "value")", R"(DPLOutlineTitle "Part\0One")",
+                R"(DPLGetObjectToString "Gr\xc3\xbc\xc3\x9fe")", R"(DPLSaveToString "%PDF\xff")" });
+        auto* parent = new QObject;
+        QPointer<DebenuPDFLibraryDLLQt1016> library = new DebenuPDFLibraryDLLQt1016(completeFake);
+        library->setParent(parent);
+        fake.takeCalls();
+        int selected = 0;
+        QVERIFY(QMetaObject::invokeMethod(
+            library.data(), "SelectPage", Qt::DirectConnection, Q_RETURN_ARG(int, selected), Q_ARG(int, 3)));
+        QCOMPARE(selected, 1);
         unsigned char pixels[30 * 20 * 4] = {};
         PdfPixelBuffer target { pixels, 30, 20, 120 };
         int progress = 0;
-        dll->RenderPageToDC(1.5, 4, &target);
-        dll->SetProgressCallback(&progress, nullptr);
-        dll->SetTextSize(0.1);
-        dll->LoadFromFile(u"/b/\u0412\u043e\u0439\u043d\u0430.pdf", u"");
-        dll->SetBaseURL(std::u16string(u"ab\0cd", 5));
-        dll->AppendText(u"\U0001F600");
-        QCOMPARE(dll->PageWidth(), 612.5);
-        QCOMPARE(dll->LastErrorCode(), -3);
-        const HDC canvas = dll->GetCanvasDC(64, 64);
+        library->RenderPageToDC(1.5, 4, &target);
+        library->SetProgressCallback(&progress, nullptr);
+        library->SetTextSize(0.1);
+        library->LoadFromFile(QStringLiteral("/b/\u00e9t\u00e9 \U0001F600.pdf"), QString());
+        library->SetBaseURL(QString::fromUtf16(u"ab\0cd", 5));
+        QCOMPARE(library->PageWidth(), 612.5);
+        QCOMPARE(library->LastErrorCode(), -3);
+        const HDC canvas = library->GetCanvasDC(64, 64);
         QVERIFY(canvas);
         QCOMPARE(canvas->width, 64);
-        QCOMPARE(dll->GetCanvasDC(1, 1), HDC(nullptr));
-        QCOMPARE(dll->DrawTableRows(1, 2.5, 3.0, 4.0, 5, -6), 2.0);
-        QCOMPARE(dll->SetPageContentFromString(std::string("a\0b", 3)), 1);
-        dll->LoadFromString("%PDF", u"secret");
-        QCOMPARE(dll->StoreCustomDataFromString("k", "data", 1, 2), 5);
-        QCOMPARE(dll->RetrieveCustomDataToString("key", 5), std::string("value"));
+        QCOMPARE(library->GetCanvasDC(1, 1), HDC(nullptr));
+        QCOMPARE(library->DrawTableRows(1, 2.5, 3.0, 4.0, 5, -6), 2.0);
+        // "é" takes two bytes; the zero after it goes in too.
+        QCOMPARE(library->SetPageContentFromString(QString::fromUtf16(u"\u00e9\0", 2)), 1);
+        QCOMPARE(library->StoreCustomDataFromString(QStringLiteral("k"), QStringLiteral("data"), 1, 2), 5);
+        QCOMPARE(library->RetrieveCustomDataToString(QStringLiteral("key"), 5), QStringLiteral("value"));
+        QCOMPARE(library->OutlineTitle(4), QString::fromUtf16(u"Part\0One", 8));
+        QCOMPARE(library->GetObjectToString(1), QStringLiteral("Grüße"));
+        // Bytes that are not UTF-8 turn into replacement characters on the way to a QString.
+        QCOMPARE(library->SaveToString(), QStringLiteral("%PDF\ufffd"));
         const QString pointer = QStringLiteral("0x%1").arg(quintptr(&progress), 0, 16);
         QCOMPARE(fake.takeCalls(),
-            QStringList({ "DPLRenderPageToDC(1, 1.5, 4, hdc(30x20))",
+            QStringList({ "DPLSelectPage(1, 3)", "DPLRenderPageToDC(1, 1.5, 4, hdc(30x20))",
                 QStringLiteral("DPLSetProgressCallback(1, %1, null)").arg(pointer), "DPLSetTextSize(1, 0.1)",
-                R"(DPLLoadFromFile(1, "/b/\u0412\u043e\u0439\u043d\u0430.pdf", ""))", R"(DPLSetBaseURL(1, "ab"))",
-                R"(DPLAppendText(1, "\ud83d\ude00"))", "DPLPageWidth(1)", "DPLLastErrorCode(1)",
-                "DPLGetCanvasDC(1, 64, 64)", "DPLGetCanvasDC(1, 1, 1)", "DPLDrawTableRows(1, 1, 2.5, 3, 4, 5, -6)",
-                "DPLCreateBuffer(1, 3)", R"(DPLAddToBuffer(1, 9, "a\x00b", 3))", "DPLSetPageContentFromString(1, 9)",
-                "DPLReleaseBuffer(1, 9)", "DPLCreateBuffer(1, 4)", R"(DPLAddToBuffer(1, 100, "%PDF", 4))",
-                R"(DPLLoadFromString(1, 100, "secret"))", "DPLReleaseBuffer(1, 100)", "DPLCreateBuffer(1, 1)",
-                R"(DPLAddToBuffer(1, 101, "k", 1))", "DPLCreateBuffer(1, 4)", R"(DPLAddToBuffer(1, 102, "data", 4))",
-                "DPLStoreCustomDataFromString(1, 101, 102, 1, 2)", "DPLReleaseBuffer(1, 101)",
-                "DPLReleaseBuffer(1, 102)", "DPLCreateBuffer(1, 3)", R"(DPLAddToBuffer(1, 103, "key", 3))",
-                "DPLRetrieveCustomDataToString(1, 103, 5)", "DPLReleaseBuffer(1, 103)",
-                "DPLAnsiStringResultLength(1)" }));
+                R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))", R"(DPLSetBaseURL(1, "ab"))",
+                "DPLPageWidth(1)", "DPLLastErrorCode(1)", "DPLGetCanvasDC(1, 64, 64)", "DPLGetCanvasDC(1, 1, 1)",
+                "DPLDrawTableRows(1, 1, 2.5, 3, 4, 5, -6)", "DPLCreateBuffer(1, 3)",
+                R"(DPLAddToBuffer(1, 9, "\xc3\xa9\x00", 3))", "DPLSetPageContentFromString(1, 9)",
+                "DPLReleaseBuffer(1, 9)", "DPLCreateBuffer(1, 1)", R"(DPLAddToBuffer(1, 100, "k", 1))",
+                "DPLCreateBuffer(1, 4)", R"(DPLAddToBuffer(1, 101, "data", 4))",
+                "DPLStoreCustomDataFromString(1, 100, 101, 1, 2)", "DPLReleaseBuffer(1, 100)",
+                "DPLReleaseBuffer(1, 101)", "DPLCreateBuffer(1, 3)", R"(DPLAddToBuffer(1, 102, "key", 3))",
+                "DPLRetrieveCustomDataToString(1, 102, 5)", "DPLReleaseBuffer(1, 102)", "DPLAnsiStringResultLength(1)",
+                "DPLOutlineTitle(1, 4)", "DPLStringResultLength(1)", "DPLGetObjectToString(1, 1)",
+                "DPLAnsiStringResultLength(1)", "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
+        delete parent;
+        QVERIFY(library.isNull());
+        QCOMPARE(fake.takeCalls(), QStringList({ "DPLReleaseLibrary(1)", "unload" }));
+        QVERIFY(!isLoaded(completeFake));
     }
 
     // A string result is copied with the length the engine gives, asked right after the entry,
@@ -398,43 +388,6 @@ private slots:
             = wide ? QString::fromStdU16String(dll->GetPageText(2)).toUtf8() : QByteArray::fromStdString(bytes);
         QCOMPARE(result, expected);
         QCOMPARE(fake.takeCalls(), QStringList({ entry + (wide ? "(1, 2)" : "(1)"), lengthEntry + "(1)" }));
-    }
-
-    // Members are invokable by name; strings convert by the kind of their parameter; the library
-    // is released once, with its parent, as the document's shared library goes with the
-    // application object.
-    void qtLayer()
-    {
-        FakeEngine fake;
-        fake.script({ "DPLSelectPage 1", R"(DPLOutlineTitle "Part\0One")",
-            R"(DPLGetObjectToString "Gr\xc3\xbc\xc3\x9fe")", R"(DPLSaveToString "%PDF\xff")" });
-        auto* parent = new QObject;
-        QPointer<DebenuPDFLibraryDLLQt1016> pointer = new DebenuPDFLibraryDLLQt1016(completeFake);
-        pointer->setParent(parent);
-        DebenuPDFLibraryDLLQt1016& library = *pointer;
-        fake.takeCalls();
-        int selected = 0;
-        QVERIFY(QMetaObject::invokeMethod(
-            &library, "SelectPage", Qt::DirectConnection, Q_RETURN_ARG(int, selected), Q_ARG(int, 3)));
-        QCOMPARE(selected, 1);
-        // Wide strings as UTF-16 units, the empty password as an empty string, not a null pointer.
-        library.LoadFromFile(QStringLiteral("/b/\u00e9t\u00e9 \U0001F600.pdf"), QString());
-        // Byte strings as UTF-8: "é" takes two bytes.
-        library.SetPageContentFromString(QStringLiteral("\u00e9"));
-        QCOMPARE(library.OutlineTitle(4), QString::fromUtf16(u"Part\0One", 8));
-        QCOMPARE(library.GetObjectToString(1), QStringLiteral("Grüße"));
-        // Bytes that are not UTF-8 turn into replacement characters on the way to a QString.
-        QCOMPARE(library.SaveToString(), QStringLiteral("%PDF\ufffd"));
-        QCOMPARE(fake.takeCalls(),
-            QStringList({ "DPLSelectPage(1, 3)", R"(DPLLoadFromFile(1, "/b/\u00e9t\u00e9 \ud83d\ude00.pdf", ""))",
-                "DPLCreateBuffer(1, 2)", R"(DPLAddToBuffer(1, 100, "\xc3\xa9", 2))",
-                "DPLSetPageContentFromString(1, 100)", "DPLReleaseBuffer(1, 100)", "DPLOutlineTitle(1, 4)",
-                "DPLStringResultLength(1)", "DPLGetObjectToString(1, 1)", "DPLAnsiStringResultLength(1)",
-                "DPLSaveToString(1)", "DPLAnsiStringResultLength(1)" }));
-        delete parent;
-        QVERIFY(pointer.isNull());
-        QCOMPARE(fake.takeCalls(), QStringList({ "DPLReleaseLibrary(1)", "unload" }));
-        QVERIFY(!isLoaded(completeFake));
     }
 
     // The first document of the process made on a pool thread, as an import does, with an engine
@@ -563,14 +516,6 @@ private slots:
         QCOMPARE(pdf->LastErrorCode(), int(PdfEngineError::NoDocument));
         QCOMPARE(pdf->RemoveDocument(rotations), 1);
         QCOMPARE(pdf->DocumentCount(), before);
-
-        // Byte strings go through the buffer protocol whole, zero bytes included.
-        PdfLibraryDll dll(enginePath().toStdU16String());
-        const QByteArray bytes = pdffixtures::book().toPdf();
-        QCOMPARE(dll.LoadFromString(std::string(bytes.constData(), size_t(bytes.size())), u""), 1);
-        QCOMPARE(dll.GetInformation(2), std::u16string(u"A Test Book"));
-        QCOMPARE(dll.LoadFromString(std::string("%PDF-1.7\n\0junk", 14), u""), 0);
-        QCOMPARE(dll.LastErrorCode(), int(PdfEngineError::Damaged));
     }
 
     void documentLoadsTheBook()
@@ -604,6 +549,21 @@ private slots:
         QCOMPARE(documentCount(), before + 1);
         document.reset();
         QCOMPARE(documentCount(), before);
+
+        // Pages and scales outside the book give no image and log nothing; nor does the second
+        // column of a spread on the last page.
+        PdfDocument book;
+        book.load(bookPath);
+        MessageCatcher log(QtCriticalMsg);
+        QVERIFY(book.requestImage(0, 1.0).isNull());
+        QVERIFY(book.requestImage(4, 1.0).isNull());
+        QVERIFY(book.requestImage(-1, 1.0).isNull());
+        QVERIFY(book.requestImage(1, 0.0).isNull());
+        QVERIFY(book.requestImage(1, std::nan("")).isNull());
+        const auto pair = book.requestImages(3, 4, 1.0);
+        QVERIFY(!pair.first.isNull());
+        QVERIFY(pair.second.isNull());
+        QCOMPARE(log.total(), 0);
     }
 
     // Page images: size, scale and rotation, the crop box, the side cap of a huge page, and the red
@@ -650,23 +610,6 @@ private slots:
             QCOMPARE(image.pixel(red), qRgb(255, 0, 0));
             QCOMPARE(image.pixel(white), qRgb(255, 255, 255));
         }
-    }
-
-    void noImageOutsideThePages()
-    {
-        PdfDocument document;
-        document.load(bookPath);
-        MessageCatcher log(QtCriticalMsg);
-        QVERIFY(document.requestImage(0, 1.0).isNull());
-        QVERIFY(document.requestImage(4, 1.0).isNull());
-        QVERIFY(document.requestImage(-1, 1.0).isNull());
-        QVERIFY(document.requestImage(1, 0.0).isNull());
-        QVERIFY(document.requestImage(1, std::nan("")).isNull());
-        QCOMPARE(log.total(), 0);
-        // The second column of a spread on the last page.
-        const auto pair = document.requestImages(3, 4, 1.0);
-        QVERIFY(!pair.first.isNull());
-        QVERIFY(pair.second.isNull());
     }
 
     // Within the side cap a square page still passes the pixel cap; the resolution follows.

@@ -1,8 +1,5 @@
-// The reading page over books of the library: reopening, the page's keys, the title and the
-// encoding menu. On a book the fixture opens beside it: the note popup (colours make and recolour
-// one note, "Add note" stores every keystroke, the shortcuts act only on visible entries, a long
-// comment keeps the popup on screen), the side pages and the loading cover. Over bare book
-// contexts: the footer, the tool bar, and the print page over printers of the test's own.
+// The reading page over books of the library; the note popup, side pages and loading cover on a book
+// the fixture opens beside it; the bars and the print page over bare book contexts.
 
 #include "../app-look/applooktest.h"
 #include "readingfixture.h"
@@ -308,7 +305,8 @@ private slots:
         m_context.reset();
     }
 
-    // A colour makes a note, a second one recolours it.
+    // A colour makes a note, a second one recolours it; removing it elsewhere closes the popup. The
+    // delete key acts only on a note.
     void colours()
     {
         select();
@@ -324,10 +322,23 @@ private slots:
         QVERIFY(m_popup->deleteNoteButton()->isVisibleTo(m_popup.get()));
         QVERIFY(m_popup->deleteColorButton()->isVisibleTo(m_popup.get()));
 
-        // Removing the note elsewhere closes the popup.
         m_context->removeNote(note.id);
         QTRY_VERIFY(!m_popup->isVisible());
         QVERIFY(m_popup->currentNoteId().isEmpty());
+
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 1);
+        m_popup->hide();
+        // A fresh selection has no note to delete: the key is ignored.
+        select();
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_context->notes().size(), 1);
+        QVERIFY(m_popup->isVisible());
+        m_popup->showForNote(QRect(40, 40, 80, 20), m_context->notes().first().id);
+        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
+        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
+        QCOMPARE(m_context->notes().size(), 0);
     }
 
     void addNoteWithComment()
@@ -350,39 +361,13 @@ private slots:
         m_popup->showForNote(QRect(40, 40, 80, 20), id);
         QCOMPARE(m_popup->mode(), int(NotePopup::EditorMode));
         QCOMPARE(m_popup->editor()->toPlainText(), QStringLiteral("ok"));
-    }
 
-    void deleteKeyOnSelection()
-    {
-        select();
-        emit m_popup->addNoteButton()->clicked();
-        QCOMPARE(m_context->notes().size(), 1);
-        m_popup->hide();
-        // A fresh selection has no note to delete: the key is ignored.
-        select();
-        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_context->notes().size(), 1);
-        QVERIFY(m_popup->isVisible());
-        m_popup->showForNote(QRect(40, 40, 80, 20), m_context->notes().first().id);
-        QCOMPARE(m_popup->mode(), int(NotePopup::NoteMode));
-        activateShortcut(Hotkeys::Id::SelText_RemoveNote);
-        QCOMPARE(m_context->notes().size(), 0);
-    }
-
-    void longCommentStaysOnScreen()
-    {
-        select();
-        emit m_popup->addNoteButton()->clicked();
+        // A long comment keeps the popup on screen.
         m_popup->editor()->setPlainText(QStringLiteral("line\n").repeated(200));
         QCOMPARE(m_popup->editor()->heightForWidth(m_popup->editor()->width()), TextEdit::kMaxHeight);
         QTRY_VERIFY(m_popup->editor()->height() > 300);
         const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
-        QTRY_VERIFY2(screen.contains(m_popup->geometry()),
-            qPrintable(QStringLiteral("%1,%2 %3x%4")
-                           .arg(m_popup->x())
-                           .arg(m_popup->y())
-                           .arg(m_popup->width())
-                           .arg(m_popup->height())));
+        QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
     // Each list page: its text while empty, and the first row that replaces it.
@@ -525,11 +510,12 @@ private slots:
         QVERIFY(!spinner.isVisibleTo(&parent));
     }
 
-    // Typing saves on every keystroke without resetting the editor; the cursor stays in view.
-    void noteEditing()
+    // Typing saves on every keystroke without resetting the editor; the cursor stays in view. Then
+    // the colour and text filters, and the texts of an empty list.
+    void notesPage()
     {
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
-        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Blue));
+        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
         NotesBox box;
         box.resize(360, 150);
         box.show();
@@ -553,19 +539,9 @@ private slots:
         const QPoint cursor = row->editor()->viewport()->mapTo(list->viewport(), row->editor()->cursorRect().center());
         QVERIFY2(list->verticalScrollBar()->value() > 0, "the list scrolled to the cursor");
         QVERIFY2(cursor.y() <= list->viewport()->height() - 32, qPrintable(QString::number(cursor.y())));
-    }
 
-    // Colour and text filters, and the texts of an empty list.
-    void noteFilters()
-    {
-        QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
-        QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
-        m_context->setNoteComment(m_context->notes().first().id, QStringLiteral("about C++ (draft)"));
-        NotesBox box;
+        m_context->setNoteComment(id, QStringLiteral("about C++ (draft)"));
         box.resize(360, 600);
-        box.show();
-        box.setBookContext(m_context);
-        QVERIFY(waitForRows(&box, 1));
         auto* label = box.findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         const QString nothing = QStringLiteral("Nothing found");
 
@@ -587,15 +563,8 @@ private slots:
         }
     }
 
-    // Every case of the query is marked; the text around it is escaped, markup included.
-    void highlight()
-    {
-        QCOMPARE(SearchWidget::highlight(QStringLiteral("The <b>&amp; THE"), QStringLiteral("the"), QStringLiteral("["),
-                     QStringLiteral("]")),
-            QStringLiteral("[The] &lt;b&gt;&amp;amp; [THE]"));
-    }
-
-    // Hits on screen as rich text, recoloured with the profile; the field takes the focus.
+    // Hits on screen as rich text, recoloured with the profile; the field takes the focus. Every case
+    // of the query is marked; the text around it is escaped, markup included.
     void searchPage()
     {
         SearchBox box;
@@ -615,35 +584,14 @@ private slots:
                 QVERIFY2(text->text().contains(tag), qPrintable(text->text()));
             }
         }
+        QCOMPARE(SearchWidget::highlight(QStringLiteral("The <b>&amp; THE"), QStringLiteral("the"), QStringLiteral("["),
+                     QStringLiteral("]")),
+            QStringLiteral("[The] &lt;b&gt;&amp;amp; [THE]"));
     }
 
-    // Only what the viewer supports is offered: a page-image book has no font editors (the text
-    // book's are used in settingsPageBinding).
-    void settingsPageFeatures()
-    {
-        const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
-        QVERIFY(librarybooks::write(path));
-        BookDto book;
-        book.full_path = path;
-        book.format = 6;
-        auto context = QSharedPointer<BookContext>::create();
-        QWidget area;
-        QVERIFY(context->readBook(book, &area));
-        SettingsBox box;
-        box.resize(360, 900);
-        box.setBookContext(context);
-        box.show();
-        const QList<QWidget*> fontEditors { box.fontFamilySelector(), box.fontSizeEditor(), box.lineSpacingSelector() };
-        QVERIFY(box.styleSelector()->isVisible() && box.allSettingsButton()->isVisible()
-            && box.hotkeysButton()->isVisible());
-        QCOMPARE(box.columnCountSelector()->isVisible(),
-            context->viewer()->supports(AbstractViewer::Feature::ColumnCountChange));
-        for (QWidget* editor : fontEditors)
-            QVERIFY(!editor->isVisible());
-    }
-
-    // The editors and the page parameters of the open book follow each other.
-    void settingsPageBinding()
+    // The editors and the page parameters of the open book follow each other; only what the viewer
+    // supports is offered: a page-image book has no font editors.
+    void settingsPage()
     {
         SettingsBox box;
         box.resize(360, 900);
@@ -680,6 +628,23 @@ private slots:
         params->setColumnCount(5);
         QCOMPARE(SettingsProvider::instance()->column_count(), 2);
         QVERIFY(box.columnCountSelector()->buttonGroup()->button(2)->isChecked());
+
+        const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.format = 6;
+        auto context = QSharedPointer<BookContext>::create();
+        QWidget area;
+        QVERIFY(context->readBook(book, &area));
+        box.setBookContext(context);
+        const QList<QWidget*> fontEditors { box.fontFamilySelector(), box.fontSizeEditor(), box.lineSpacingSelector() };
+        QVERIFY(box.styleSelector()->isVisible() && box.allSettingsButton()->isVisible()
+            && box.hotkeysButton()->isVisible());
+        QCOMPARE(box.columnCountSelector()->isVisible(),
+            context->viewer()->supports(AbstractViewer::Feature::ColumnCountChange));
+        for (QWidget* editor : fontEditors)
+            QVERIFY(!editor->isVisible());
     }
 
     void footerPages_data()
@@ -786,10 +751,35 @@ private slots:
         QCOMPARE(shades(), qMakePair(0, 0));
     }
 
-    // The volume keys step by 0.05 and stop at the ends; other keys pass.
-    void toolBarVolumeKeys()
+    // Narrowing drops the texts in order, widening brings them back in reverse; the volume keys step
+    // by 0.05 and stop at the ends, other keys pass; "tts" is sent for the first ten starts only.
+    void toolBar()
     {
         ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
+            bar.notesButton(), bar.libraryButton() };
+        const auto shrunk = [&] {
+            QString flags;
+            for (auto* button : order)
+                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
+            return flags;
+        };
+        const auto sweep = [&](int from, int step) {
+            QStringList seen;
+            for (int width = from; width >= 200 && width <= 1400; width += step) {
+                bar.resize(width, 60);
+                QApplication::processEvents();
+                if (seen.isEmpty() || seen.last() != shrunk())
+                    seen << shrunk();
+            }
+            return seen;
+        };
+        QCOMPARE(sweep(1400, -10), QStringList({ "0000", "1000", "1100", "1110", "1111" }));
+        QCOMPARE(sweep(200, 10), QStringList({ "1111", "1110", "1100", "1000", "0000" }));
+        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
         auto* slider = bar.readAloudBox()->volumeButton->slider();
         for (const auto& [start, key, expected] : { std::make_tuple(0.97, Hotkeys::Id::Tts_IncreaseVolume, 1.0),
                  std::make_tuple(0.5, Hotkeys::Id::Tts_DecreaseVolume, 0.45),
@@ -804,13 +794,8 @@ private slots:
         }
         QKeyEvent other(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
         QVERIFY(!bar.handleKey(&other));
-    }
-
-    void toolBarReadAloudMetric()
-    {
         MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
             QStringLiteral("http://127.0.0.1:9/"));
-        ReadingToolBar bar;
         bar.setBookContext(QSharedPointer<BookContext>::create());
         // Without a ready speech engine the controls show but take no clicks.
         QVERIFY(!bar.readAloudBox()->isEnabled());
@@ -822,41 +807,8 @@ private slots:
             QVERIFY(!play->isChecked());
             QVERIFY(!bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
         }
-        int sent = 0;
-        for (const MetricSender::Event& event : MetricSender::instance()->queuedEvents())
-            sent += event.key == QLatin1String("tts") ? 1 : 0;
-        QCOMPARE(sent, 10);
+        QCOMPARE(metricCount(QStringLiteral("tts")), 10);
         MetricSender::setEnabled(false);
-    }
-
-    void toolBarShrinking()
-    {
-        ReadingToolBar bar;
-        bar.resize(1400, 60);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
-        const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
-            bar.notesButton(), bar.libraryButton() };
-        const auto shrunk = [&] {
-            QString flags;
-            for (auto* button : order)
-                flags += button->isShrunk() ? QLatin1Char('1') : QLatin1Char('0');
-            return flags;
-        };
-        // Narrowing drops the texts in order, widening brings them back in reverse.
-        const auto sweep = [&](int from, int step) {
-            QStringList seen;
-            for (int width = from; width >= 200 && width <= 1400; width += step) {
-                bar.resize(width, 60);
-                QApplication::processEvents();
-                if (seen.isEmpty() || seen.last() != shrunk())
-                    seen << shrunk();
-            }
-            return seen;
-        };
-        QCOMPARE(sweep(1400, -10), QStringList({ "0000", "1000", "1100", "1110", "1111" }));
-        QCOMPARE(sweep(200, 10), QStringList({ "1111", "1110", "1100", "1000", "0000" }));
-        QCOMPARE(bar.tocButton()->text(), bar.tocButton()->fullText());
     }
 
     void choosesPrinter_data()
