@@ -54,8 +54,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextCursor>
-#include <QVariantAnimation>
-#include <QWindow>
 #include <QtTest>
 
 #include <functional>
@@ -171,11 +169,8 @@ struct Scene {
         QVERIFY(shownOnScreen(&panel));
     }
     // Leaves no button held for the next test, also after a release sent past the window.
-    ~Scene() { release(outside); }
-    QWindow* window() { return panel.windowHandle(); }
-    void move(const QPoint& pos) { QTest::mouseMove(window(), pos); }
-    void press(const QPoint& pos) { QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, pos); }
-    void release(const QPoint& pos) { QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, pos); }
+    ~Scene() { mouse(QEvent::MouseButtonRelease, outside); }
+    void mouse(QEvent::Type type, const QPoint& pos) { mouseThroughWindow(&panel, pos, type); }
     // The release as the window would deliver it, without running the event loop.
     void sendRelease()
     {
@@ -939,15 +934,13 @@ private slots:
         connect(b, &KelButton::toggled, this, [&toggles](bool on) { toggles += on ? '1' : '0'; });
         for (const QString& step : steps.split(", ")) {
             const QPoint at = step.endsWith("in") ? scene.inside : scene.outside;
-            if (step.startsWith("move"))
-                scene.move(at);
-            else if (step.startsWith("press"))
-                scene.press(at);
-            else if (step.startsWith("release")) {
-                scene.release(at);
-            } else {
+            if (step == "block") {
                 QEvent blocked(QEvent::WindowBlocked);
                 QCoreApplication::sendEvent(b, &blocked);
+            } else if (step.startsWith("move")) {
+                scene.mouse(QEvent::MouseMove, at);
+            } else {
+                scene.mouse(step.startsWith("press") ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, at);
             }
             QCoreApplication::processEvents();
         }
@@ -968,8 +961,7 @@ private slots:
         {
             Scene before;
             connect(before.button.data(), &KelButton::clicked, this, [&clicks]() { ++clicks; });
-            before.move(before.inside);
-            before.press(before.inside);
+            before.mouse(QEvent::MouseButtonPress, before.inside);
             before.sendRelease();
             delete before.button.data();
             QCoreApplication::processEvents();
@@ -978,13 +970,13 @@ private slots:
 
         Scene scene;
         QSignalSpy leaved(scene.button.data(), &KelButton::leaved);
-        scene.move(scene.inside);
+        scene.mouse(QEvent::MouseMove, scene.inside);
         QVERIFY(scene.button->isHovered());
         scene.button->hide();
         QVERIFY(!scene.button->isHovered());
         QCOMPARE(leaved.count(), 1);
         scene.button->show();
-        scene.move(scene.outside);
+        scene.mouse(QEvent::MouseMove, scene.outside);
         connect(scene.button.data(), &KelButton::clicked, scene.button.data(), [&scene]() { delete scene.button; });
         clickThroughWindow(scene.button);
         QVERIFY(scene.button.isNull());
