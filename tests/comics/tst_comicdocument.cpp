@@ -79,7 +79,6 @@ private slots:
     // Under the C locale (no collator); the archive's signature, not its suffix, picks the reader.
     void pagesInNaturalOrder()
     {
-        QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
         const QStringList stored
             = { "10.jpg", "2.jpg", "1.jpg", "Page 20.PNG", "page 3.png", "ch10/1.gif", "ch2/1.BMP", "11.jpeg" };
         ComicDocument document;
