@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
 #include <QtEndian>
@@ -170,12 +169,10 @@ private slots:
         QTest::addColumn<QString>("className");
         QTest::addColumn<bool>("loads");
 
-        const QByteArray epub = [] {
-            QTemporaryDir dir;
-            EpubBuilder builder;
-            builder.addChapter("c1", "c1.xhtml", "One", "<p>x</p>");
-            return builder.write(dir.filePath("b.epub")) ? testfiles::read(dir.filePath("b.epub")) : QByteArray();
-        }();
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p>x</p>");
+        QVERIFY(builder.write(m_home.filePath("b.epub")));
+        const QByteArray epub = testfiles::read(m_home.filePath("b.epub"));
         const QString text = QStringLiteral("TextDocument");
         const QString fb = QStringLiteral("fb2::FbDocument");
         const QString mobi = QStringLiteral("mobi::MobiDocument");
@@ -250,11 +247,9 @@ private slots:
         const QString zipPath = bookPath("lighthouse.fb2.zip");
         QVERIFY(fb2.writeZip(zipPath, QStringLiteral("lighthouse.fb2")));
         QTest::newRow("zip") << zipPath << QString() << 5 << kFb2Contents << "Chapter 2" << kChapterTwo.toHtmlEscaped();
-        const QString sevenZipPath = bookPath("lighthouse.7z");
-        SevenZWriter sevenZip(sevenZipPath);
-        sevenZip.add(QStringLiteral("readme.doc"), "x");
-        sevenZip.add(QStringLiteral("Lighthouse/Lighthouse.FB2"), fb2.bytes());
-        QVERIFY(sevenZip.write());
+        const QString sevenZipPath
+            = writeBook("Books/lighthouse.7z", { { "readme.doc", "x" }, { "Lighthouse/Lighthouse.FB2", fb2.bytes() } });
+        QVERIFY(!sevenZipPath.isEmpty());
         QTest::newRow("7z") << sevenZipPath << QString() << 5 << kFb2Contents << "Chapter 2"
                             << kChapterTwo.toHtmlEscaped();
 
