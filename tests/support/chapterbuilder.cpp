@@ -52,11 +52,6 @@ QString ChapterBuilder::sentence(int minWords, int maxWords)
     return capitalised(list.join(QLatin1Char(' '))) + QLatin1String(ends[nextRandom() % count(ends)]);
 }
 
-void ChapterBuilder::addHeading(int level, const QString& text)
-{
-    m_body += QStringLiteral("<h%1>%2</h%1>\n").arg(level).arg(text.toHtmlEscaped());
-}
-
 void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
 {
     for (int p = 0; p < paragraphs; ++p) {

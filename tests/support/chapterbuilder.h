@@ -15,7 +15,10 @@ public:
     {
     }
 
-    void addHeading(int level, const QString& text);
+    void addHeading(int level, const QString& text)
+    {
+        m_body += QStringLiteral("<h%1>%2</h%1>\n").arg(level).arg(text.toHtmlEscaped());
+    }
     // A paragraph of raw inner HTML (the caller escapes it).
     void addParagraph(const QString& innerHtml) { m_body += QStringLiteral("<p>%1</p>\n").arg(innerHtml); }
     // Generated paragraphs of the given word counts, with inline markup now and then.

@@ -53,28 +53,12 @@ void EpubBuilder::addMissingItem(const QString& id, const QString& href, bool in
     m_items.last().present = false;
 }
 
-void EpubBuilder::addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType)
-{
-    addItem(id, href, data, mediaType, false);
-}
-
 void EpubBuilder::setCover(const QString& href, const QByteArray& data, const QString& mediaType)
 {
     m_coverId = QStringLiteral("cover-image");
     addItem(m_coverId, href, data, mediaType, false);
     if (m_version >= 3)
         m_items.last().properties = m_coverId;
-}
-
-void EpubBuilder::setNavPoints(const QList<NavPoint>& points)
-{
-    m_navPoints = points;
-    m_customNav = true;
-}
-
-QString EpubBuilder::itemPath(const QString& href) const
-{
-    return m_opfFolder.isEmpty() ? href : m_opfFolder + QLatin1Char('/') + href;
 }
 
 QByteArray EpubBuilder::xhtml(const QString& title, const QString& bodyHtml)

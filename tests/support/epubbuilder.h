@@ -31,7 +31,10 @@ public:
         const QString& mediaType = QStringLiteral("application/xhtml+xml"), bool inSpine = true);
     // A spine entry whose manifest item has no file in the archive.
     void addMissingItem(const QString& id, const QString& href, bool inSpine = true);
-    void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType);
+    void addResource(const QString& id, const QString& href, const QByteArray& data, const QString& mediaType)
+    {
+        addItem(id, href, data, mediaType, false);
+    }
     void setCover(const QString& href, const QByteArray& data, const QString& mediaType = QStringLiteral("image/png"));
     // Outside the manifest, relative to the archive root.
     void addArchiveFile(const QString& path, const QByteArray& data) { m_archiveFiles.append({ path, data }); }
@@ -39,7 +42,11 @@ public:
     // Replaces the generated META-INF/container.xml.
     void setContainerXml(const QByteArray& xml) { m_containerXml = xml; }
 
-    void setNavPoints(const QList<NavPoint>& points);
+    void setNavPoints(const QList<NavPoint>& points)
+    {
+        m_navPoints = points;
+        m_customNav = true;
+    }
     void setWriteNcx(bool write) { m_writeNcx = write; }
     // The EPUB 3 navigation document, relative to the OPF folder (links are written as given).
     void setNavHref(const QString& href) { m_navHref = href; }
@@ -64,7 +71,7 @@ private:
         QString properties;
     };
 
-    QString itemPath(const QString& href) const;
+    QString itemPath(const QString& href) const { return m_opfFolder.isEmpty() ? href : m_opfFolder + '/' + href; }
 
     int m_version = 2;
     QString m_opfFolder = QStringLiteral("OEBPS");

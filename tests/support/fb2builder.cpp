@@ -14,24 +14,6 @@ QString element(const QString& tag, const QString& text)
 
 } // namespace
 
-void Fb2Builder::setEncoding(const QString& name, char quote)
-{
-    m_codec = name;
-    m_quote = quote;
-}
-
-void Fb2Builder::setPublishInfo(
-    const QString& bookName, const QString& publisher, const QString& city, const QString& year)
-{
-    m_publishInfo = QStringList { bookName, publisher, city, year };
-}
-
-void Fb2Builder::setDescriptionXml(const QString& xml)
-{
-    m_description = xml;
-    m_customDescription = true;
-}
-
 void Fb2Builder::addBody(const QString& innerXml, const QString& name)
 {
     const QString attribute = name.isNull() ? QString() : QStringLiteral(" name=\"%1\"").arg(esc(name));
@@ -151,11 +133,6 @@ QString Fb2Builder::nestedSections(int depth, const QString& leafXml)
     for (int level = 1; level <= depth; ++level)
         out += QStringLiteral("</section>");
     return out;
-}
-
-QString Fb2Builder::epigraph(const QString& innerXml)
-{
-    return QStringLiteral("<epigraph>%1</epigraph>").arg(innerXml);
 }
 
 QString Fb2Builder::poem(const QList<QStringList>& stanzas, const QString& titleText)

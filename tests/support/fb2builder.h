@@ -18,7 +18,11 @@ public:
     };
 
     // The declared encoding and the codec the file is written in; quote is ' or ".
-    void setEncoding(const QString& name, char quote = '"');
+    void setEncoding(const QString& name, char quote = '"')
+    {
+        m_codec = name;
+        m_quote = quote;
+    }
     // Declares a different name than the codec the bytes are written in (an unknown name).
     void setDeclaredEncoding(const QString& name) { m_declared = name; }
     void setByteOrderMark(bool write) { m_bom = write; }
@@ -30,9 +34,16 @@ public:
     void setAnnotationXml(const QString& xml) { m_annotation = xml; }
     void setLang(const QString& lang) { m_lang = lang; }
     void setCoverImages(const QStringList& ids) { m_coverImages = ids; }
-    void setPublishInfo(const QString& bookName, const QString& publisher, const QString& city, const QString& year);
+    void setPublishInfo(const QString& bookName, const QString& publisher, const QString& city, const QString& year)
+    {
+        m_publishInfo = QStringList { bookName, publisher, city, year };
+    }
     // Replaces the whole description element (an empty string leaves it out).
-    void setDescriptionXml(const QString& xml);
+    void setDescriptionXml(const QString& xml)
+    {
+        m_description = xml;
+        m_customDescription = true;
+    }
 
     void addBody(const QString& innerXml, const QString& name = QString());
     void addBinary(const QString& id, const QByteArray& data, const QString& contentType = QStringLiteral("image/png"));
@@ -50,7 +61,7 @@ public:
         const QString& innerXml, const QString& titleText = QString(), const QString& id = QString());
     // depth sections inside each other, each titled "Level n", the innermost holding leafXml.
     static QString nestedSections(int depth, const QString& leafXml);
-    static QString epigraph(const QString& innerXml);
+    static QString epigraph(const QString& innerXml) { return QStringLiteral("<epigraph>%1</epigraph>").arg(innerXml); }
     static QString poem(const QList<QStringList>& stanzas, const QString& titleText = QString());
     static QString image(const QString& id, const QString& attribute = QStringLiteral("l:href"));
 

@@ -1,8 +1,6 @@
 #include "huffcdicwriter.h"
 #include "byteorder.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 #include <map>
 #include <numeric>
@@ -46,12 +44,7 @@ HuffCdicWriter::HuffCdicWriter(const QList<QByteArray>& records, const Options& 
 
 int HuffCdicWriter::addSymbol(Kind kind, int first, int second, const QByteArray& text)
 {
-    Symbol symbol;
-    symbol.kind = kind;
-    symbol.text = text;
-    symbol.first = first;
-    symbol.second = second;
-    m_symbols.append(symbol);
+    m_symbols.append(Symbol { kind, text, first, second });
     return m_symbols.size() - 1;
 }
 

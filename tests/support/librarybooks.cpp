@@ -60,10 +60,7 @@ namespace {
     {
         Fb2Builder book;
         book.setBookTitle(recipe.title);
-        Fb2Builder::Author author;
-        author.first = recipe.authorFirst;
-        author.last = recipe.authorLast;
-        book.addAuthor(author);
+        book.addAuthor({ recipe.authorFirst, QString(), recipe.authorLast, QString(), QString() });
         book.addGenre(QStringLiteral("prose_contemporary"));
         book.setAnnotationXml(Fb2Builder::p(recipe.description));
         book.setLang(recipe.language);

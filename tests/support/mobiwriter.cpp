@@ -51,12 +51,9 @@ QByteArray MobiWriter::trailingEntries(const QList<QByteArray>& chunks, int inde
     for (int bit = 15; bit >= 1; --bit) {
         if (!(m_extraFlags & (1 << bit)))
             continue;
+        // At most 17 bytes: the size, itself included, fits one byte.
         const QByteArray payload(bit + 2, char(0x10 + bit));
-        quint32 size = payload.size() + 1;
-        while (quint32(payload.size() + backwardSize(size).size()) != size)
-            size = payload.size() + backwardSize(size).size();
-        result.append(payload);
-        result.append(backwardSize(size));
+        result.append(payload + backwardSize(payload.size() + 1));
     }
     return result;
 }

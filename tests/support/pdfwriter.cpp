@@ -72,12 +72,6 @@ PdfWriter::Page& PdfWriter::page(int number)
     return m_pages[number - 1];
 }
 
-void PdfWriter::setRotation(int number, int degrees)
-{
-    page(number).rotation = degrees;
-    page(number).hasRotation = true;
-}
-
 void PdfWriter::addText(int number, const QPointF& baseline, double size, const QString& text, Font font)
 {
     Page& target = page(number);

@@ -28,7 +28,11 @@ public:
     int addPage(const QSizeF& size = QSizeF(612, 792));
     int pageCount() const { return m_pages.size(); }
     // Written as given, so values such as -90 and 450 reach the reader unchanged.
-    void setRotation(int page, int degrees);
+    void setRotation(int number, int degrees)
+    {
+        page(number).rotation = degrees;
+        page(number).hasRotation = true;
+    }
     // In PDF user space (origin at the bottom left of the media box).
     void setCropBox(int page, const QRectF& box) { this->page(page).cropBox = box; }
 

@@ -19,16 +19,6 @@ ScriptedHttpServer::ScriptedHttpServer(QObject* parent)
 
 bool ScriptedHttpServer::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
 
-QString ScriptedHttpServer::url(const QString& path) const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()) + path;
-}
-
-QUrlQuery ScriptedHttpServer::query(int i) const
-{
-    return QUrlQuery(QUrl::fromEncoded(m_targets.value(i)).query(QUrl::FullyEncoded));
-}
-
 bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return m_targets.size() >= count; }, timeoutMs);

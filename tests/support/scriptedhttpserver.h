@@ -33,7 +33,10 @@ public:
 
     bool listen(); // on 127.0.0.1, a free port
     // "http://127.0.0.1:<port>" followed by path.
-    QString url(const QString& path = QString()) const;
+    QString url(const QString& path = QString()) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()) + path;
+    }
 
     void enqueue(const Reply& reply) { m_script.enqueue(reply); }
     void setDefaultReply(const Reply& reply) { m_default = reply; }
@@ -41,7 +44,7 @@ public:
     // "/path?query" as received, oldest first.
     QList<QByteArray> targets() const { return m_targets; }
     int requestCount() const { return m_targets.size(); }
-    QUrlQuery query(int i) const;
+    QUrlQuery query(int i) const { return QUrlQuery(QUrl::fromEncoded(m_targets.value(i)).query(QUrl::FullyEncoded)); }
     bool waitForRequests(int count, int timeoutMs = 5000);
 
 private:
