@@ -101,11 +101,6 @@ QString EnginePage::evaluateString(const QString& script)
     return result.userType() == QMetaType::QString ? result.toString() : QStringLiteral("<not a text>");
 }
 
-int EnginePage::setReadingPosById(const QString& id)
-{
-    return evaluateInt(QStringLiteral("setReadingPosById('%1');").arg(jsengine::escaped(id)));
-}
-
 int EnginePage::setReadingPosByXPath(const QString& path)
 {
     return evaluateInt(QStringLiteral("setReadingPosByXPath('%1');").arg(jsengine::escaped(path)));

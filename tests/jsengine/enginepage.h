@@ -60,7 +60,6 @@ public:
     int moveToPage(int page) { return evaluateInt(QStringLiteral("moveToPage(%1);").arg(page)); }
     int moveHome() { return evaluateInt(QStringLiteral("moveHome();")); }
     int moveEnd() { return evaluateInt(QStringLiteral("moveEnd();")); }
-    int setReadingPosById(const QString& id);
     int setReadingPosByXPath(const QString& path);
     int getPageByKelLink(const QString& link);
     QString getReadingPosXPath() { return evaluateString(QStringLiteral("getReadingPosXPath();")); }
