@@ -132,6 +132,20 @@ const QString kJapanese = QStringLiteral("今朝は駅前の小さな喫茶店�
 const QString kChinese
     = QStringLiteral("今天早上天氣很好，我們一起到山上散步。路邊的花開得非常漂亮，小鳥在樹上唱歌，大家都覺得很開心。");
 
+// A short FB2 book titled "Мастер" with one paragraph, in that encoding and form.
+QByteArray masterBytes(const char* codec, const QString& declared, char quote, bool bom, bool oneLine)
+{
+    Fb2Builder builder;
+    builder.setEncoding(codec, quote);
+    if (!declared.isNull())
+        builder.setDeclaredEncoding(declared);
+    builder.setByteOrderMark(bom);
+    builder.setOneLine(oneLine);
+    builder.setBookTitle(QStringLiteral("Мастер"));
+    builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
+    return builder.bytes();
+}
+
 QByteArray encoded(const char* codec, const QString& text)
 {
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
@@ -407,100 +421,6 @@ private slots:
         QCOMPARE(book.binaries.value("fine.png").size(), QSize(1000, 1000));
     }
 
-    void prologEncodings_data()
-    {
-        QTest::addColumn<QString>("codec");
-        QTest::addColumn<QString>("declared"); // null: the codec's name
-        QTest::addColumn<char>("quote");
-        QTest::addColumn<bool>("bom");
-        QTest::addColumn<bool>("oneLine");
-
-        QTest::newRow("cp1251, double quotes") << "windows-1251" << QString() << '"' << false << false;
-        QTest::newRow("cp1251, one line") << "windows-1251" << QString() << '\'' << false << true;
-        QTest::newRow("UTF-16 with mark") << "UTF-16LE" << QString("UTF-16") << '"' << true << false;
-        QTest::newRow("mark beats the declaration") << "UTF-8" << QString("windows-1251") << '"' << true << false;
-        QTest::newRow("unknown name, cp1251 bytes") << "windows-1251" << QString("x-unknown") << '"' << false << false;
-        QTest::newRow("unknown name, UTF-8 bytes") << "UTF-8" << QString("x-unknown") << '"' << false << false;
-    }
-
-    void prologEncodings()
-    {
-        QFETCH(QString, codec);
-        QFETCH(QString, declared);
-        QFETCH(char, quote);
-        QFETCH(bool, bom);
-        QFETCH(bool, oneLine);
-
-        Fb2Builder builder;
-        builder.setEncoding(codec, quote);
-        if (!declared.isNull())
-            builder.setDeclaredEncoding(declared);
-        builder.setByteOrderMark(bom);
-        builder.setOneLine(oneLine);
-        builder.setBookTitle(QStringLiteral("Мастер"));
-        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
-        QVERIFY(builder.write(path("book.fb2")));
-
-        FbBook book;
-        QVERIFY(book.load(path("book.fb2"), QString()));
-        QCOMPARE(book.title(), QStringLiteral("Мастер"));
-        QCOMPARE(textContent(book), paragraphs({ kRussian }));
-    }
-
-    void plainText_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("codecName");
-        QTest::addColumn<QString>("content");
-
-        QTest::newRow("UTF-16 with mark")
-            << QByteArray("\xFF\xFE") + encoded("UTF-16LE", "a\nb") << QString() << paragraphs({ "a", "b" });
-        QTest::newRow("named codec, other letter case")
-            << encoded("KOI8-R", kRussian) << QString("koi8-r") << paragraphs({ kRussian });
-        QTest::newRow("mark beats the named codec")
-            << QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8() << QString("windows-1251") << paragraphs({ kRussian });
-        QTest::newRow("unknown named codec: UTF-8")
-            << kRussian.toUtf8() << QString("x-unknown") << paragraphs({ kRussian });
-        // Legacy code pages without a name are guessed, never shown as replacement characters.
-        QTest::newRow("cp1251 guessed") << encoded("windows-1251", kRussian) << QString() << paragraphs({ kRussian });
-        QTest::newRow("KOI8-R guessed") << encoded("KOI8-R", kRussian) << QString() << paragraphs({ kRussian });
-        QTest::newRow("cp1250 guessed") << encoded("windows-1250", kPolish) << QString() << paragraphs({ kPolish });
-        // The Greek sentence in code page 737, byte by byte.
-        const QByteArray greek737
-            = QByteArray::fromHex("92a620a7a8e0e520a620af98a8e1aa20a5e7a7a49ea99c20a4e0a8e5aa20a198a020a198abe2"
-                                  "999ea19c20a9aba620a2a0a3e1a4a02e2086209fe1a298a9a99820e3ab98a420e3a9acae9e2e");
-        QTest::newRow("cp737 guessed") << greek737 << QString() << paragraphs({ kGreek });
-        const QString french = QStringLiteral("Déjà l'été: à Noël, où irons-nous? Chez Hélène, près de la forêt.");
-        QTest::newRow("cp1252 not taken for Greek")
-            << encoded("windows-1252", french) << QString() << paragraphs({ french });
-        QTest::newRow("Shift-JIS guessed") << encoded("Shift_JIS", kJapanese) << QString() << paragraphs({ kJapanese });
-        QTest::newRow("Big5 guessed") << encoded("Big5", kChinese) << QString() << paragraphs({ kChinese });
-        QTest::newRow("UTF-16BE without mark")
-            << encoded("UTF-16BE", kRussian + "\n" + kPolish) << QString() << paragraphs({ kRussian, kPolish });
-        QTest::newRow("UTF-8 Japanese kept") << kJapanese.toUtf8() << QString() << paragraphs({ kJapanese });
-        QTest::newRow("empty file") << QByteArray() << QString() << QString();
-        QTest::newRow("three lines, middle empty")
-            << QByteArray("one\r\n\r\nthree\r\n") << QString() << paragraphs({ "one", "", "three" });
-        QTest::newRow("markup characters")
-            << QByteArray("a < b & \"c\" > d") << QString() << paragraphs({ "a &lt; b &amp; &quot;c&quot; &gt; d" });
-        QTest::newRow("control characters dropped")
-            << QByteArray("page\fbreak\x01\n") << QString() << paragraphs({ "pagebreak" });
-    }
-
-    void plainText()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, codecName);
-        QFETCH(QString, content);
-        QVERIFY(testfiles::write(path("story.txt"), bytes));
-        FbBook book;
-        QVERIFY(book.load(path("story.txt"), codecName));
-        QCOMPARE(textContent(book), content);
-        QCOMPARE(book.title(), QStringLiteral("story"));
-        QVERIFY(book.bodies.first().sections.first().title.isEmpty());
-    }
-
-    // A folder beside the book, a book of another format, a book that is no XML.
     void zipRefused()
     {
         Fb2Builder builder;
@@ -513,26 +433,69 @@ private slots:
         }
     }
 
-    void archivedBooks_data()
+    // Books in every encoding: FB2 by its prolog, plain text by its mark, a named codec or a guess;
+    // alone, as the one entry of a ZIP archive or the first book of a 7z archive.
+    void encodings_data()
     {
-        QTest::addColumn<QString>("archive"); // its suffix picks the reader
+        QTest::addColumn<QString>("archive"); // empty: the entry alone; else its suffix picks the reader
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("codecName");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("content");
 
+        const auto fb2
+            = [](const char* name, const char* codec, const QString& declared, char quote, bool bom, bool oneLine) {
+                  QTest::newRow(name) << QString() << "book.fb2" << masterBytes(codec, declared, quote, bom, oneLine)
+                                      << QString() << QStringLiteral("Мастер") << paragraphs({ kRussian });
+              };
+        fb2("cp1251, double quotes", "windows-1251", QString(), '"', false, false);
+        fb2("cp1251, one line", "windows-1251", QString(), '\'', false, true);
+        fb2("UTF-16 with mark", "UTF-16LE", "UTF-16", '"', true, false);
+        fb2("mark beats the declaration", "UTF-8", "windows-1251", '"', true, false);
+        fb2("unknown name, cp1251 bytes", "windows-1251", "x-unknown", '"', false, false);
+        fb2("unknown name, UTF-8 bytes", "UTF-8", "x-unknown", '"', false, false);
+
+        const auto text
+            = [](const char* name, const QByteArray& bytes, const QString& codecName, const QStringList& lines) {
+                  QTest::newRow(name) << QString() << "story.txt" << bytes << codecName << "story" << paragraphs(lines);
+              };
+        text("text: UTF-16 with mark", QByteArray("\xFF\xFE") + encoded("UTF-16LE", "a\nb"), QString(), { "a", "b" });
+        text("named codec, other letter case", encoded("KOI8-R", kRussian), "koi8-r", { kRussian });
+        text(
+            "mark beats the named codec", QByteArray("\xEF\xBB\xBF") + kRussian.toUtf8(), "windows-1251", { kRussian });
+        text("unknown named codec: UTF-8", kRussian.toUtf8(), "x-unknown", { kRussian });
+        // Legacy code pages without a name are guessed, never shown as replacement characters.
+        text("cp1251 guessed", encoded("windows-1251", kRussian), QString(), { kRussian });
+        text("KOI8-R guessed", encoded("KOI8-R", kRussian), QString(), { kRussian });
+        text("cp1250 guessed", encoded("windows-1250", kPolish), QString(), { kPolish });
+        // The Greek sentence in code page 737, byte by byte.
+        const QByteArray greek737
+            = QByteArray::fromHex("92a620a7a8e0e520a620af98a8e1aa20a5e7a7a49ea99c20a4e0a8e5aa20a198a020a198abe2"
+                                  "999ea19c20a9aba620a2a0a3e1a4a02e2086209fe1a298a9a99820e3ab98a420e3a9acae9e2e");
+        text("cp737 guessed", greek737, QString(), { kGreek });
+        const QString french = QStringLiteral("Déjà l'été: à Noël, où irons-nous? Chez Hélène, près de la forêt.");
+        text("cp1252 not taken for Greek", encoded("windows-1252", french), QString(), { french });
+        text("Shift-JIS guessed", encoded("Shift_JIS", kJapanese), QString(), { kJapanese });
+        text("Big5 guessed", encoded("Big5", kChinese), QString(), { kChinese });
+        text("UTF-16BE without mark", encoded("UTF-16BE", kRussian + "\n" + kPolish), QString(), { kRussian, kPolish });
+        text("UTF-8 Japanese kept", kJapanese.toUtf8(), QString(), { kJapanese });
+        QTest::newRow("empty file") << QString() << "story.txt" << QByteArray() << QString() << "story" << QString();
+        text("three lines, middle empty", "one\r\n\r\nthree\r\n", QString(), { "one", "", "three" });
+        text("markup characters", "a < b & \"c\" > d", QString(), { "a &lt; b &amp; &quot;c&quot; &gt; d" });
+        text("control characters dropped", "page\fbreak\x01\n", QString(), { "pagebreak" });
+
         // A text in a ZIP archive: its first line is the title when it is short enough.
         const QString line60(60, QLatin1Char('x'));
         const QString line61(61, QLatin1Char('x'));
-        const QString text = QStringLiteral("Глава первая\n") + kRussian + QStringLiteral("\n");
+        const QString chapter = QStringLiteral("Глава первая\n") + kRussian + QStringLiteral("\n");
         const QStringList lines { QStringLiteral("Глава первая"), kRussian };
         const auto zipText = [](const char* name) -> QTestData& {
             return QTest::newRow(name) << "text.zip"
                                        << "Story.TXT";
         };
         zipText("zip: UTF-16 without mark")
-            << encoded("UTF-16LE", text) << QString() << lines.first() << paragraphs(lines);
+            << encoded("UTF-16LE", chapter) << QString() << lines.first() << paragraphs(lines);
         zipText("zip: 60 characters are a title")
             << (line60 + "\nrest").toUtf8() << QString() << line60 << paragraphs({ line60, "rest" });
         zipText("zip: 61 are not") << (line61 + "\nrest").toUtf8() << QString() << QString()
@@ -540,22 +503,18 @@ private slots:
         zipText("zip: escaped title") << QByteArray("A & B\n") << QString() << "A & B" << paragraphs({ "A &amp; B" });
         zipText("zip: empty entry") << QByteArray() << QString() << QString() << QString();
 
-        // In a 7z archive the first book is taken, and a text's title is its name.
-        Fb2Builder builder;
-        builder.setEncoding("windows-1251", '\'');
-        builder.setOneLine(true);
-        builder.setBookTitle(QStringLiteral("Мастер"));
-        builder.addBody(Fb2Builder::section(Fb2Builder::p(kRussian)));
-        // The prolog of a one-line book is found in the raw bytes.
+        // The prolog of a one-line book is found in the raw bytes. In a 7z archive the first book
+        // is taken, and a text's title is its name.
         QTest::newRow("zip: one-line cp1251 FB2")
             << "book.fb2.zip"
-            << "book.fb2" << builder.bytes() << QString() << QStringLiteral("Мастер") << paragraphs({ kRussian });
+            << "book.fb2" << masterBytes("windows-1251", QString(), '\'', false, true) << QString()
+            << QStringLiteral("Мастер") << paragraphs({ kRussian });
         QTest::newRow("7z: KOI8-R text detected") << "book.7Z"
                                                   << "story.v1.txt" << encoded("KOI8-R", kRussian) << QString()
                                                   << QStringLiteral("story") << paragraphs({ kRussian });
     }
 
-    void archivedBooks()
+    void encodings()
     {
         QFETCH(QString, archive);
         QFETCH(QString, entry);
@@ -563,7 +522,9 @@ private slots:
         QFETCH(QString, codecName);
         QFETCH(QString, title);
         QFETCH(QString, content);
-        if (archive.endsWith(".zip")) {
+        if (archive.isEmpty()) {
+            QVERIFY(testfiles::write(path(entry), bytes));
+        } else if (archive.endsWith(".zip")) {
             QVERIFY(ZipWriter::write(path(archive), { { entry, bytes } }));
         } else {
             SevenZWriter writer(path(archive));
@@ -572,7 +533,7 @@ private slots:
             QVERIFY(writer.write());
         }
         FbBook book;
-        QVERIFY(book.load(path(archive), codecName));
+        QVERIFY(book.load(path(archive.isEmpty() ? entry : archive), codecName));
         QCOMPARE(book.title(), title);
         QCOMPARE(textContent(book), content);
     }
