@@ -85,12 +85,14 @@ QString inlineHtml(const QString& paragraphXml)
     return html;
 }
 
-// A book read from a document whose title-info is the given XML.
+// A book read from a document whose title-info is the given XML, beside a document and publish info.
 FbBook bookWithTitleInfo(const QString& titleInfoXml)
 {
     Fb2Builder builder;
-    builder.setDescriptionXml(
-        QStringLiteral("<description><title-info>%1</title-info></description>").arg(titleInfoXml));
+    builder.setDescriptionXml(QStringLiteral("<description><title-info>%1</title-info><document-info><program-used>"
+                                             "Editor 2</program-used><id>id-42</id></document-info><publish-info>"
+                                             "<publisher>Acme</publisher></publish-info></description>")
+                                  .arg(titleInfoXml));
     QDomDocument document;
     FbBook book;
     if (!fbParse(builder.xml(), document) || !book.readDocument(document))
@@ -224,34 +226,18 @@ private slots:
     }
     void cleanup() { m_home.reset(); }
 
-    void fullDescription()
-    {
-        Fb2Builder builder;
-        builder.setDescriptionXml(
-            "<description><title-info><genre>sf</genre><author><first-name>Anna</first-name><middle-name>Maria"
-            "</middle-name><last-name>Berg</last-name><nickname>ab</nickname></author><book-title>Tale &amp; Co"
-            "</book-title><annotation><p>One</p></annotation><keywords>space, time</keywords><date "
-            "value=\"2001-02-03\">Feb 2001</date><coverpage><image l:href=\"#cover.jpg\"/></coverpage><lang>ru</lang>"
-            "<translator><first-name>Tom</first-name></translator></title-info><document-info><program-used>Editor 2"
-            "</program-used><id>id-42</id></document-info><publish-info><publisher>Acme</publisher></publish-info>"
-            "</description>");
-        builder.addBody(Fb2Builder::section(Fb2Builder::p("x")));
-        QDomDocument document;
-        QVERIFY(fbParse(builder.xml(), document));
-        FbBook book;
-        QVERIFY(book.readDocument(document));
-
-        QCOMPARE(fieldsOf(book.description.titleInfo),
-            QStringList({ "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "genres=sf", "lang=ru",
-                "cover=cover.jpg", "annotation=One" }));
-        QCOMPARE(book.description.publishInfo.publisher, QStringLiteral("Acme"));
-        QCOMPARE(book.description.documentInfo.id, QStringLiteral("id-42"));
-    }
-
     void titleInfoFields_data()
     {
         QTest::addColumn<QString>("titleInfo");
         QTest::addColumn<QStringList>("fields");
+        QTest::newRow("all shown fields")
+            << "<genre>sf</genre><author><first-name>Anna</first-name><middle-name>Maria</middle-name><last-name>Berg"
+               "</last-name><nickname>ab</nickname></author><book-title>Tale &amp; Co</book-title><annotation><p>One"
+               "</p></annotation><keywords>space, time</keywords><date value=\"2001-02-03\">Feb 2001</date><coverpage>"
+               "<image l:href=\"#cover.jpg\"/></coverpage><lang>ru</lang><translator><first-name>Tom</first-name>"
+               "</translator>"
+            << QStringList { "title=Tale & Co", "first=Anna", "middle=Maria", "last=Berg", "genres=sf", "lang=ru",
+                   "cover=cover.jpg", "annotation=One" };
         QTest::newRow("authors merge, later parts winning")
             << "<author><first-name>Anna</first-name><last-name>Berg</last-name><email>a@b</email></author>"
                "<author><last-name>Cole</last-name><nickname>cc</nickname></author>"
@@ -276,7 +262,10 @@ private slots:
     {
         QFETCH(QString, titleInfo);
         QFETCH(QStringList, fields);
-        QCOMPARE(fieldsOf(bookWithTitleInfo(titleInfo).description.titleInfo), fields);
+        const FbBook book = bookWithTitleInfo(titleInfo);
+        QCOMPARE(fieldsOf(book.description.titleInfo), fields);
+        QCOMPARE(book.description.publishInfo.publisher, QStringLiteral("Acme"));
+        QCOMPARE(book.description.documentInfo.id, QStringLiteral("id-42"));
     }
 
     void coverImage()
