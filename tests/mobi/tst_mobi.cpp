@@ -171,30 +171,6 @@ private:
     }
 
 private slots:
-    void headersAndExth()
-    {
-        MobiWriter writer;
-        writer.setText("<html><body><p>Hello, world.</p></body></html>");
-        writer.setFullName(QStringLiteral("Война и мир").toUtf8());
-        writer.setAuthor(QStringLiteral("Ann Author"));
-        writer.addExth(100, "Second author is ignored");
-        writer.addExth(103, QStringLiteral("Описание").toUtf8());
-        writer.addExth(302, "");
-        const QByteArray book = writer.build();
-        Mobi reader(save(book));
-        QCOMPARE(
-            QVariantList({ reader.recordCount(), reader.recordOffset(0), reader.recordOffset(2),
-                reader.firstRecordSize(), reader.palmDocHeader().recordSize(), reader.fullName(), reader.author() }),
-            QVariantList({ 2, MobiWriter::record0Start(book), qint64(0),
-                reader.recordOffset(1) - reader.recordOffset(0), 4096, "Война и мир", "Ann Author" }));
-        const mobi::ExthHeader& exth = reader.mobiHead().exth();
-        QCOMPARE(QStringList({ exth.value(103), exth.value(108) }), QStringList({ "Описание", "" }));
-        QCOMPARE(exth.data(302), QByteArray(""));
-        QVERIFY(reader.record(-1).isNull());
-        QVERIFY(reader.record(2).isNull());
-        QCOMPARE(reader.record(0).left(2), QByteArray("\x00\x02", 2));
-    }
-
     // Header fields that no longer fit the file: each is bounded by what is there. The book has
     // two uncompressed text records ("a" x 4096, "b" x 10) with one trailing entry each, a record
     // that is no image and an image. Expected: the record count; the text's size, first and last
@@ -287,48 +263,6 @@ private slots:
         QCOMPARE(nameWith(title, -3, 10), QString()); // offset before the remainder
         QCOMPARE(nameWith(title, 0, 5000), QString()); // end past the remainder
         QCOMPARE(nameWith(title, 0, -1), QString()); // negative length
-    }
-
-    void images()
-    {
-        // A JPEG whose frame header claims 20000 x 20000 pixels (400 megapixels) is not decoded.
-        QByteArray huge = MobiWriter::image(QSize(8, 8), Qt::red, "JPG");
-        const int frame = huge.indexOf("\xff\xc0");
-        QVERIFY(frame > 0);
-        huge.replace(frame + 5, 4, QByteArray("\x4e\x20\x4e\x20", 4));
-        MobiWriter writer;
-        writer.setText(QByteArray(9000, 'a'));
-        writer.setCompression(MobiWriter::Compression::HuffCdic);
-        writer.addImage(MobiWriter::image(QSize(10, 20), Qt::red, "PNG"));
-        writer.addImage(MobiWriter::image(QSize(30, 40), Qt::blue, "JPG"));
-        writer.addImage(huge);
-        writer.addImage(MobiWriter::image(QSize(5, 6), Qt::green, "BMP"));
-        writer.setCoverOffset(0);
-        writer.setTrailerRecords(true);
-        const QString path = save(writer.build());
-        Mobi reader(path);
-        // Record 0, 3 text records, HUFF and 1 CDIC record, then the images: the scan starts
-        // at the first non-book record and passes over the dictionary.
-        QCOMPARE(reader.mobiHead().firstNonBookIndex(), 4);
-        QCOMPARE(reader.firstImageRecord(), 6);
-        // FLIS, FCIS and the end record follow the images and are counted too.
-        QCOMPARE(reader.imageCount(), 7);
-        const QSize none(0, 0); // a null image
-        QList<QSize> sizes;
-        for (int i = -1; i <= 7; ++i)
-            sizes.append(reader.image(i).size());
-        QCOMPARE(
-            sizes, QList<QSize>({ none, QSize(10, 20), QSize(30, 40), none, QSize(5, 6), none, none, none, none }));
-        QCOMPARE(reader.coverImage().size(), QSize(10, 20));
-        QCOMPARE(reader.coverImage().pixelColor(0, 0), QColor(Qt::red));
-
-        // The document's resources are the images numbered from 1.
-        MobiDocument document(path);
-        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/1")).value<QImage>().size(), QSize(10, 20));
-        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/00004")).value<QImage>().size(), QSize(5, 6));
-        for (const char* url : { "pdbrec:/0", "pdbrec:/3", "pdbrec:/5", "pdbrec:/x", "pdbrec:/70000", "file:/1" })
-            QVERIFY2(document.loadResource(2, QUrl(url)).value<QImage>().isNull(), url);
-        QVERIFY(!document.loadResource(1, QUrl("pdbrec:/1")).isValid());
     }
 
     void palmDoc()
@@ -434,38 +368,33 @@ private slots:
         QVERIFY(!ok);
     }
 
+    // Entries nested 32 deep are expanded; one level more and the word is dropped. Every "loop"
+    // is an entry whose bytes are its own code twice: unbounded, it would take 2^33 steps per
+    // occurrence.
     void huffCdicNesting()
     {
-        // Entries nested 32 deep are expanded; one level more and the word is dropped.
-        const QByteArray text("Before the deep word comes after it. deep end.");
-        for (const int depth : { 32, 33 }) {
+        const auto decoded = [this](const QByteArray& text, const HuffCdicWriter::Options& options, bool* ok) {
             MobiWriter writer;
             writer.setText(text);
             writer.setCompression(MobiWriter::Compression::HuffCdic);
-            HuffCdicWriter::Options options;
-            options.nestedWord = "deep";
-            options.nestedDepth = depth;
             writer.setHuffCdicOptions(options);
-            QCOMPARE(Mobi(save(writer.build())).textBytes(), depth == 32 ? text : QByteArray(text).replace("deep", ""));
+            return Mobi(save(writer.build())).textBytes(ok);
+        };
+        const QByteArray nested("Before the deep word comes after it. deep end.");
+        HuffCdicWriter::Options options;
+        options.nestedWord = "deep";
+        for (const int depth : { 32, 33 }) {
+            options.nestedDepth = depth;
+            QCOMPARE(decoded(nested, options, nullptr), depth == 32 ? nested : QByteArray(nested).replace("deep", ""));
         }
-    }
 
-    void huffCdicSelfReference()
-    {
-        // Every "loop" is an entry whose bytes are its own code twice: unbounded, it would
-        // take 2^33 steps per occurrence.
         QByteArray text;
         for (int i = 0; i < 20; ++i)
             text += sampleText(4096, false).left(4000) + " loop ";
-        MobiWriter writer;
-        writer.setText(text);
-        writer.setCompression(MobiWriter::Compression::HuffCdic);
-        HuffCdicWriter::Options options;
+        options = HuffCdicWriter::Options();
         options.loopWord = "loop";
-        writer.setHuffCdicOptions(options);
-        Mobi reader(save(writer.build()));
         bool ok = false;
-        const QByteArray bytes = reader.textBytes(&ok);
+        const QByteArray bytes = decoded(text, options, &ok);
         QVERIFY(ok);
         // The text in front of the first loop survives; decoding gives up after a few
         // records that exhaust their budget.
@@ -480,8 +409,14 @@ private slots:
         QVERIFY(decoder.lastRecordSteps() <= qint64(mobi::HuffCdicReader::StepsPerByte) * 4096 + 1);
     }
 
+    // A HuffCDIC book with its names, headings, page breaks and images of every kind, read and converted.
     void documentConvertsTheBook()
     {
+        // A JPEG whose frame header claims 20000 x 20000 pixels (400 megapixels) is not decoded.
+        QByteArray huge = MobiWriter::image(QSize(8, 8), Qt::red, "JPG");
+        const int frame = huge.indexOf("\xff\xc0");
+        QVERIFY(frame > 0);
+        huge.replace(frame + 5, 4, QByteArray("\x4e\x20\x4e\x20", 4));
         const QByteArray text
             = "<html><head><guide></guide></head><body>"
               "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
@@ -490,11 +425,51 @@ private slots:
               "<h3 id='x'>Part &amp; Parcel</h3><h4>Four</h4><h5>Five is not collected</h5><h2>Not</h3>"
               "<p><img recindex=\"00001\"></p></body></html>";
         MobiWriter writer;
-        writer.setText(text);
-        writer.addImage(MobiWriter::image(QSize(12, 8), Qt::red, "PNG"));
-        writer.addImage(MobiWriter::image(QSize(20, 30), Qt::blue, "JPG"));
+        writer.setText(text + QByteArray(9000, 'a'));
+        writer.setCompression(MobiWriter::Compression::HuffCdic);
+        writer.addImage(MobiWriter::image(QSize(10, 20), Qt::red, "PNG"));
+        writer.addImage(MobiWriter::image(QSize(30, 40), Qt::blue, "JPG"));
+        writer.addImage(huge);
+        writer.addImage(MobiWriter::image(QSize(5, 6), Qt::green, "BMP"));
+        writer.setCoverOffset(0);
         writer.setTrailerRecords(true);
-        MobiDocument document(save(writer.build()));
+        writer.setFullName(QStringLiteral("Война и мир").toUtf8());
+        writer.setAuthor(QStringLiteral("Ann Author"));
+        writer.addExth(100, "Second author is ignored");
+        writer.addExth(103, QStringLiteral("Описание").toUtf8());
+        writer.addExth(302, "");
+        const QString path = save(writer.build());
+        Mobi reader(path);
+        const mobi::ExthHeader& exth = reader.mobiHead().exth();
+        QCOMPARE(QStringList({ reader.fullName(), reader.author(), exth.value(103), exth.value(108) }),
+            QStringList({ "Война и мир", "Ann Author", "Описание", "" }));
+        QCOMPARE(exth.data(302), QByteArray(""));
+        QVERIFY(reader.record(-1).isNull());
+        QVERIFY(reader.record(reader.recordCount()).isNull());
+        QCOMPARE(reader.recordOffset(reader.recordCount()), qint64(0));
+        // Record 0, 3 text records, HUFF and 1 CDIC record, then the images: the scan starts
+        // at the first non-book record and passes over the dictionary.
+        QCOMPARE(reader.mobiHead().firstNonBookIndex(), 4);
+        QCOMPARE(reader.firstImageRecord(), 6);
+        // FLIS, FCIS and the end record follow the images and are counted too.
+        QCOMPARE(reader.imageCount(), 7);
+        const QSize none(0, 0); // a null image
+        QList<QSize> sizes;
+        for (int i = -1; i <= 7; ++i)
+            sizes.append(reader.image(i).size());
+        QCOMPARE(
+            sizes, QList<QSize>({ none, QSize(10, 20), QSize(30, 40), none, QSize(5, 6), none, none, none, none }));
+        QCOMPARE(reader.coverImage().size(), QSize(10, 20));
+        QCOMPARE(reader.coverImage().pixelColor(0, 0), QColor(Qt::red));
+
+        // The document's resources are the images numbered from 1.
+        MobiDocument document(path);
+        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/1")).value<QImage>().size(), QSize(10, 20));
+        QCOMPARE(document.loadResource(2, QUrl("pdbrec:/00004")).value<QImage>().size(), QSize(5, 6));
+        for (const char* url : { "pdbrec:/0", "pdbrec:/3", "pdbrec:/5", "pdbrec:/x", "pdbrec:/70000", "file:/1" })
+            QVERIFY2(document.loadResource(2, QUrl(url)).value<QImage>().isNull(), url);
+        QVERIFY(!document.loadResource(1, QUrl("pdbrec:/1")).isValid());
+
         const QString folder = outputFolder();
         QVERIFY(document.load(folder));
         const QString name = QFileInfo(folder).fileName();
@@ -516,10 +491,11 @@ private slots:
         }
         QVERIFY(html.contains("Chapter <b>One</b></h2><a id='" + document.headingIds().at(1) + "'>&nbsp;</a>"));
 
-        // Images are saved as JPEG files numbered from 1; the trailer records are skipped.
-        QCOMPARE(QImage(folder + "/pdbrec_00001.jpg").size(), QSize(12, 8));
-        QCOMPARE(QImage(folder + "/pdbrec_00002.jpg").size(), QSize(20, 30));
-        QVERIFY(!QFile::exists(folder + "/pdbrec_00003.jpg"));
+        // Images are saved as JPEG files numbered from 1; the huge one and the trailer records are skipped.
+        QCOMPARE(QDir(folder).entryList({ "*.jpg" }),
+            QStringList({ "pdbrec_00001.jpg", "pdbrec_00002.jpg", "pdbrec_00004.jpg" }));
+        QCOMPARE(QImage(folder + "/pdbrec_00001.jpg").size(), QSize(10, 20));
+        QCOMPARE(QImage(folder + "/pdbrec_00002.jpg").size(), QSize(30, 40));
     }
 
     // Links by byte position, images by record and headings collected for the contents.
