@@ -469,7 +469,10 @@ class WholeFlowTest : public QObject {
     QImage openBook(const QString& window, const QImage& library, const QColor& cover)
     {
         click(window, findColour(library.copy(0, 0, library.width(), library.height() - 80), cover).centre, 2);
-        return waitForChange(window, library, 20000);
+        // The first click only marks the card: wait for the page to replace the library.
+        QImage now;
+        waitUntil([&] { return difference(now = grab(window), library) > 0.05; }, 20000);
+        return settle(window, now);
     }
 
 private slots:
@@ -554,8 +557,9 @@ private slots:
         // A double click opens the book on its first page, all cover colour.
         const QColor pdfColour = kBooks[2].cover;
         const int pdfCardPixels = findColour(cards, pdfColour).count;
-        const QImage opened = openBook(window, cards, pdfColour);
-        save(opened, "reading-first-page");
+        QImage opened = openBook(window, cards, pdfColour);
+        waitUntil([&] { return findColour(opened = grab(window), pdfColour).count > 2 * pdfCardPixels; });
+        save(opened = settle(window, opened), "reading-first-page");
         QVERIFY2(findColour(opened, pdfColour).count > 2 * pdfCardPixels,
             qPrintable(
                 QStringLiteral("first page %1, card %2").arg(findColour(opened, pdfColour).count).arg(pdfCardPixels)));
