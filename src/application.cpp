@@ -14,6 +14,7 @@
 #include "passwordprompt.h"
 #include "readingservices.h"
 #include "settingsprovider.h"
+#include "speechservice.h"
 #include "systemreport.h"
 #include "ui/ui.h"
 #include "updater/updater.h"
@@ -44,7 +45,7 @@ public:
     BookModel* bookModel = nullptr;
     BookSortFilterModel* bookSortFilterModel = nullptr;
     FolderModel* folderModel = nullptr;
-    QTextToSpeech* textToSpeech = nullptr;
+    SpeechService* speech = nullptr;
     DataExchangeSvc* dataExchangeSvc = nullptr;
     std::shared_ptr<Updater> updater;
     bool updateCheckStarted = false;
@@ -64,7 +65,17 @@ Application::Application(const QString& appId, int& argc, char** argv)
     setUp();
 }
 
-void Application::setUp() { connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles); }
+void Application::setUp()
+{
+    connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles);
+    d->speech = new SpeechService(this);
+    connect(d->speech, &SpeechService::statusChanged, this, [this](SpeechService::Status status) {
+        if (status == SpeechService::Status::Ready)
+            onSpeechReady();
+        else if (status == SpeechService::Status::Unavailable)
+            qWarning() << "TTS subsystem initialization failed!!!" << d->speech->error();
+    });
+}
 
 Application::~Application()
 {
@@ -131,7 +142,7 @@ void Application::connectReadingServices()
 {
     ReadingServices::setBookModel(d->bookModel);
     ReadingServices::setDataExchangeSvc(dataExchangeSvc());
-    ReadingServices::setTextToSpeech(d->textToSpeech);
+    ReadingServices::setTextToSpeech(textToSpeech());
     setPasswordPrompt([](const QString& fileName, const PasswordValidator& validator) {
         Ui* ui = Ui::instance();
         return ui && ui->askPassword(fileName, validator);
@@ -168,7 +179,9 @@ BookSortFilterModel* Application::bookSortFilterModel() const { return d->bookSo
 
 FolderModel* Application::folderModel() const { return d->folderModel; }
 
-QTextToSpeech* Application::textToSpeech() const { return d->textToSpeech; }
+QTextToSpeech* Application::textToSpeech() const { return d && d->speech ? d->speech->engine() : nullptr; }
+
+SpeechService* Application::speechService() const { return d->speech; }
 
 DataExchangeSvc* Application::dataExchangeSvc()
 {
@@ -181,40 +194,44 @@ DataExchangeSvc* Application::dataExchangeSvc()
 
 void Application::initTts()
 {
-    if (d->textToSpeech) {
+    if (d->speech->status() != SpeechService::Status::Idle) {
         qWarning() << "TTS subsystem already initialized!!!";
         return;
     }
-    // Speech dispatcher answers BackendError without its daemon; another engine may still speak.
-    d->textToSpeech = new QTextToSpeech(this);
-    if (d->textToSpeech->state() != QTextToSpeech::Ready) {
-        for (const QString& engine : QTextToSpeech::availableEngines()) {
-            auto* candidate = new QTextToSpeech(engine, this);
-            if (candidate->state() == QTextToSpeech::Ready) {
-                qInfo() << "TTS: engine" << engine << "is ready";
-                delete d->textToSpeech;
-                d->textToSpeech = candidate;
-                break;
-            }
-            delete candidate;
+    SettingsProvider* settings = SettingsProvider::instance();
+    d->speech->start(settings ? settings->value(QStringLiteral("ttsEngine")).toString() : QString());
+}
+
+// The saved choices reach the engine when it is made and whenever they change.
+void Application::onSpeechReady()
+{
+    QTextToSpeech* engine = d->speech->engine();
+    ReadingServices::setTextToSpeech(engine);
+    SettingsProvider* settings = SettingsProvider::instance();
+    if (!engine || !settings)
+        return;
+    engine->setLocale(QLocale(settings->ttsLocaleName()));
+    for (const QVoice& voice : engine->availableVoices()) {
+        if (voice.name() == settings->ttsVoiceName()) {
+            engine->setVoice(voice);
+            break;
         }
     }
-    if (d->textToSpeech->state() != QTextToSpeech::Ready)
-        qWarning() << "TTS subsystem initialization failed!!!";
-    ReadingServices::setTextToSpeech(d->textToSpeech);
+    engine->setVolume(settings->ttsVolume());
+    engine->setRate(settings->ttsRate());
+    engine->setPitch(std::round(settings->ttsPitch() * 10) / 10);
+    qInfo() << "TTS: Initial state:" << engine->locale().name() << engine->voice().name() << "vol:" << engine->volume()
+            << "rate:" << engine->rate() << "pitch:" << engine->pitch();
 
-    SettingsProvider* settings = SettingsProvider::instance();
-    if (!settings)
-        return;
     connect(settings, &SettingsProvider::ttsLocaleNameChanged, this, [this](const QString& name) {
-        QTextToSpeech* tts = d->textToSpeech;
+        QTextToSpeech* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change locale to" << QLocale(name);
         tts->setLocale(QLocale(name));
     });
     connect(settings, &SettingsProvider::ttsVoiceNameChanged, this, [this](const QString& name) {
-        QTextToSpeech* tts = d->textToSpeech;
+        QTextToSpeech* tts = textToSpeech();
         if (!tts)
             return;
         for (const QVoice& voice : tts->availableVoices()) {
@@ -227,21 +244,21 @@ void Application::initTts()
         qCritical() << "TTS: change voice, voice not found!" << name;
     });
     connect(settings, &SettingsProvider::ttsVolumeChanged, this, [this](double value) {
-        QTextToSpeech* tts = d->textToSpeech;
+        QTextToSpeech* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change volume to" << value;
         tts->setVolume(value);
     });
     connect(settings, &SettingsProvider::ttsPitchChanged, this, [this](double value) {
-        QTextToSpeech* tts = d->textToSpeech;
+        QTextToSpeech* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change pitch to" << value;
         tts->setPitch(std::round(value * 10) / 10);
     });
     connect(settings, &SettingsProvider::ttsRateChanged, this, [this](double value) {
-        QTextToSpeech* tts = d->textToSpeech;
+        QTextToSpeech* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change rate to" << value;

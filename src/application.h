@@ -10,6 +10,7 @@ class BookSortFilterModel;
 class DataExchangeSvc;
 class FolderModel;
 class QTextToSpeech;
+class SpeechService;
 
 // The reader's application object: opens the library and its models, makes the UI controller
 // and the main window, reports run metrics, writes the system report, wires the update check and
@@ -27,9 +28,12 @@ public:
 
     bool init() override;
 
-    // Makes the speech engine once: the default engine, else the first available one that is Ready.
+    // Starts making the speech engine once and returns at once: the service is asked off the GUI
+    // thread; speechService() tells when the engine is ready or unavailable.
     void initTts();
+    // The speech engine once it is ready, else null.
     QTextToSpeech* textToSpeech() const;
+    SpeechService* speechService() const;
     // The page-counting service, made and started on first use.
     DataExchangeSvc* dataExchangeSvc();
 
@@ -66,6 +70,7 @@ private:
     void setUp();
     void restoreLibraryView();
     void connectReadingServices();
+    void onSpeechReady();
 
     class Private;
     Private* d;

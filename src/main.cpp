@@ -14,6 +14,7 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QScreen>
 #include <QSettings>
 #include <QTouchDevice>
@@ -130,10 +131,26 @@ void installLibraryMessageBox()
     });
 }
 
+// Libraries read these folders themselves and cache them (the speech client crashes on a relative
+// runtime folder); a relative one is taken from the folder the program started in, before anything
+// reads it.
+void makeUserFoldersAbsolute()
+{
+    for (const char* name :
+        { "HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME" }) {
+        const QByteArray value = qgetenv(name);
+        if (value.isEmpty() || value.startsWith('/'))
+            continue;
+        const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLocal8Bit(value)));
+        qputenv(name, QFile::encodeName(absolute));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    makeUserFoldersAbsolute();
     curl_global_init(CURL_GLOBAL_ALL);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);

@@ -119,6 +119,8 @@ signals:
     void backToPageLinkChanged();
     void viewerIsDirtyChanged(bool isDirty);
     void ttsNoMoreWords();
+    // Reading aloud stopped at a sentence the engine could not speak.
+    void readingAloudFailed();
 
 public slots:
     void readingAloud(bool started);

@@ -8,6 +8,7 @@
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
 QPointer<BookModel> ReadingServices::s_bookModel;
 QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
+ReadingServices::SpeechLimits ReadingServices::s_speechLimits;
 
 DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
 
@@ -20,3 +21,7 @@ void ReadingServices::setBookModel(BookModel* model) { s_bookModel = model; }
 QTextToSpeech* ReadingServices::textToSpeech() { return s_textToSpeech.data(); }
 
 void ReadingServices::setTextToSpeech(QTextToSpeech* speech) { s_textToSpeech = speech; }
+
+ReadingServices::SpeechLimits ReadingServices::speechLimits() { return s_speechLimits; }
+
+void ReadingServices::setSpeechLimits(const SpeechLimits& limits) { s_speechLimits = limits; }

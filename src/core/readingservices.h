@@ -21,8 +21,23 @@ public:
     static QTextToSpeech* textToSpeech();
     static void setTextToSpeech(QTextToSpeech* speech);
 
+    // When reading aloud counts a sentence as not spoken. A sentence must end within
+    // maxStartMs + maxMsPerChar per character (slower than ordinary speech), stretched up to three
+    // times for the slowest speaking rate; one of at least checkedLength characters that ends in
+    // under minMsPerChar per character was never heard (an engine without audio output ends each
+    // sentence at once).
+    struct SpeechLimits {
+        int maxStartMs = 4000;
+        int maxMsPerChar = 90;
+        int minMsPerChar = 4;
+        int checkedLength = 12;
+    };
+    static SpeechLimits speechLimits();
+    static void setSpeechLimits(const SpeechLimits& limits);
+
 private:
     static QPointer<DataExchangeSvc> s_dataExchangeSvc;
     static QPointer<BookModel> s_bookModel;
     static QPointer<QTextToSpeech> s_textToSpeech;
+    static SpeechLimits s_speechLimits;
 };

@@ -7,10 +7,12 @@
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
 #include "readingservices.h"
+#include "settingsprovider.h"
 #include "textbookchapter.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGestureEvent>
 #include <QKeyEvent>
@@ -47,6 +49,16 @@ struct TextViewer::Private {
     bool loading = false;
     // The speech object reading aloud is connected to.
     QPointer<QTextToSpeech> speech;
+    // The sentence handed to the engine and not yet finished: its length, its age, and the bound of
+    // its time to finish.
+    bool sentencePending = false;
+    int sentenceLength = 0;
+    QElapsedTimer sentenceClock;
+    QTimer sentenceWatchdog;
+    // Where the last sentence the engine finished stood (or reading aloud began): the place to go
+    // back to when a later one fails.
+    QString heardSource;
+    int heardPage = 0;
 
     QVariant evaluate(const QString& callText) const
     {
@@ -70,6 +82,9 @@ TextViewer::TextViewer(QWidget* parent)
     d->engineScript = jsengine::scriptWithInit(d->viewerId);
     repaginateTimer.setInterval(200);
     connect(&repaginateTimer, &QTimer::timeout, this, &TextViewer::onRepaginateTimer);
+    d->sentenceWatchdog.setSingleShot(true);
+    connect(&d->sentenceWatchdog, &QTimer::timeout, this,
+        [this] { speechFailed("the speech engine made no progress on a sentence"); });
     connect(this, &TextViewer::pageNavigation, this, [this] {
         qDebug() << "clear reading position";
         d->pendingTarget.clear();
@@ -319,6 +334,9 @@ void TextViewer::startReadingAloud()
     connect(speech, &QTextToSpeech::stateChanged, this, &TextViewer::onSpeechStateChanged, Qt::UniqueConnection);
     readingAloud = true;
     readingAloudPaused = false;
+    d->sentencePending = false;
+    d->heardSource = d->page->source();
+    d->heardPage = d->page->currentPage();
     onTTSRequest(true);
 }
 
@@ -334,6 +352,8 @@ void TextViewer::stopReadingAloud()
         return;
     readingAloud = false;
     readingAloudPaused = false;
+    d->sentencePending = false;
+    d->sentenceWatchdog.stop();
     d->evaluate(QStringLiteral("stopTTS()"));
     if (d->speech) {
         disconnect(d->speech, nullptr, this, nullptr);
@@ -346,19 +366,48 @@ void TextViewer::onSpeechStateChanged(QTextToSpeech::State state)
 {
     if (!readingAloud)
         return;
-    if (state == QTextToSpeech::BackendError)
-        speechFailed();
-    else if (state == QTextToSpeech::Ready && !readingAloudPaused)
+    if (state == QTextToSpeech::BackendError) {
+        speechFailed("the speech engine reports an error");
+        return;
+    }
+    // Only the end of the sentence handed over moves reading aloud on.
+    if (state != QTextToSpeech::Ready || !d->sentencePending)
+        return;
+    d->sentencePending = false;
+    d->sentenceWatchdog.stop();
+    const ReadingServices::SpeechLimits limits = ReadingServices::speechLimits();
+    if (d->sentenceLength >= limits.checkedLength
+        && d->sentenceClock.elapsed() < qint64(d->sentenceLength) * limits.minMsPerChar) {
+        speechFailed("the speech engine finished a sentence too soon to have spoken it");
+        return;
+    }
+    if (d->page) {
+        d->heardSource = d->page->source();
+        d->heardPage = d->page->currentPage();
+    }
+    if (!readingAloudPaused)
         onTTSRequest(false);
 }
 
-void TextViewer::speechFailed()
+void TextViewer::speechFailed(const char* reason)
 {
-    // Silence with the button still on would look like reading aloud that hangs.
-    qWarning() << "The speech engine failed; reading aloud stops";
+    if (!readingAloud)
+        return;
+    // Silence with the button still on would look like reading aloud that hangs; pages turned for
+    // sentences never heard would move the reader's place.
+    qWarning() << "The speech engine failed; reading aloud stops:" << reason;
     stopReadingAloud();
+    if (d->page && !d->heardSource.isEmpty() && d->heardPage > 0) {
+        if (d->page->source() != d->heardSource) {
+            qInfo() << "Back to where reading aloud stood:" << d->heardSource << d->heardPage;
+            goLink(d->heardSource + QStringLiteral("?kelpage=") + QString::number(d->heardPage), false);
+        } else if (d->page->currentPage() != d->heardPage) {
+            qInfo() << "Back to where reading aloud stood: page" << d->heardPage;
+            d->page->setCurrentPage(d->heardPage);
+        }
+    }
     if (m_bookContext)
-        emit m_bookContext->ttsNoMoreWords();
+        emit m_bookContext->readingAloudFailed();
 }
 
 void TextViewer::onTTSRequest(bool findFirst)
@@ -369,7 +418,7 @@ void TextViewer::onTTSRequest(bool findFirst)
     if (!speech || !readingAloud || !d->page || d->loading)
         return;
     if (speech->state() == QTextToSpeech::BackendError) {
-        speechFailed();
+        speechFailed("the speech engine reports an error");
         return;
     }
     int round = 0;
@@ -380,7 +429,16 @@ void TextViewer::onTTSRequest(bool findFirst)
             d->page->setCurrentPage(page);
         const QVariant text = d->evaluate(QStringLiteral("getTTSText()"));
         if (!text.isNull() && !text.toString().isEmpty()) {
-            speech->say(text.toString());
+            const QString sentence = text.toString();
+            const ReadingServices::SpeechLimits limits = ReadingServices::speechLimits();
+            d->sentencePending = true;
+            d->sentenceLength = sentence.trimmed().size();
+            d->sentenceClock.start();
+            // A slower rate stretches speech up to three times at its slowest.
+            const SettingsProvider* settings = SettingsProvider::instance();
+            const double stretch = 1 + 2 * qBound(0.0, settings ? -settings->ttsRate() : 0.0, 1.0);
+            d->sentenceWatchdog.start(limits.maxStartMs + int(limits.maxMsPerChar * stretch * d->sentenceLength));
+            speech->say(sentence);
             return;
         }
         // No answer means no engine: that is the end of this text too.

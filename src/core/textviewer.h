@@ -89,7 +89,9 @@ private:
     void onLinkClicked(const QUrl& url);
     // Speaks the next chunk of text, or moves to the next chapter at the end of this one.
     void onTTSRequest(bool findFirst);
-    void speechFailed();
+    // Stops reading aloud at a sentence that was not spoken and goes back to the last place that
+    // was; the context is told once.
+    void speechFailed(const char* reason);
     void nextChapter();
     void previousChapter();
     // The chapter-folder relative form of a link; empty when no known chapter has its path.

@@ -215,6 +215,21 @@ void Ui::showPrinterDisconnected(const QString& name)
         formatMessage(translated("Dilog_Errors", "Printer \"%1\" was disconnected").arg(name.toHtmlEscaped())), 5);
 }
 
+void Ui::showReadingAloudUnavailable()
+{
+    showMessage(formatMessage(translated("Dilog_Errors",
+                    "Reading aloud is not available: no speech service answers. Check that a speech engine is "
+                    "installed and running.")),
+        5);
+}
+
+void Ui::showReadingAloudFailed()
+{
+    showMessage(formatMessage(translated("Dilog_Errors",
+                    "Reading aloud stopped: the speech engine could not speak the text. Check the sound output.")),
+        5);
+}
+
 bool Ui::askPassword(const QString& fileName, const std::function<bool(const QString&)>& validator)
 {
     const char* c = "Dialog_Password";

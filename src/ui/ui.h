@@ -40,6 +40,10 @@ public:
     void showArchivedBookUnsupported(const QString& reason);
     void showBookNotFound(const QString& path);
     void showPrinterDisconnected(const QString& name);
+    // No speech engine could be made (no service answered, no engine installed).
+    void showReadingAloudUnavailable();
+    // Reading aloud stopped because the engine could not speak.
+    void showReadingAloudFailed();
 
     // Asks for the password of a protected file until the validator accepts one; false when the
     // box was closed without an accepted password.

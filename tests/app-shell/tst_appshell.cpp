@@ -9,6 +9,7 @@
 #include "mainwindow/statusbar/statusbar.h"
 #include "models/booksortfiltermodel.h"
 #include "settingsprovider.h"
+#include "speechservice.h"
 #include "temphome.h"
 #include "ui.h"
 #include "widgets/dragicon.h"
@@ -32,12 +33,17 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMimeData>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+#include <QtConcurrent>
 
 #include <functional>
 #include <memory>
@@ -377,6 +383,84 @@ private slots:
         QCOMPARE(answer, QStringLiteral("pageloom.desktop"));
         QVERIFY(text.contains(QStringLiteral("Exec=\"%1\" %F").arg(QCoreApplication::applicationFilePath())));
         QVERIFY(text.contains(QLatin1String("application/epub+zip;")));
+    }
+
+    // Where the speech client connects: SPEECHD_ADDRESS, else the runtime folder, else the cache
+    // folder, always as an absolute path; the engines in a fixed order whatever the plugin hash says.
+    void speechAddressAndEngineOrder()
+    {
+        const auto address = [](const QStringList& pairs) {
+            QProcessEnvironment env;
+            for (const QString& pair : pairs)
+                env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+            const SpeechService::Address a = SpeechService::serviceAddress(env);
+            return a.host.isEmpty() ? a.socketPath : QStringLiteral("%1:%2").arg(a.host).arg(a.port);
+        };
+        const QString cwd = QDir::currentPath();
+        QCOMPARE(address({ "XDG_RUNTIME_DIR=/run/user/7", "HOME=/home/u" }),
+            QStringLiteral("/run/user/7/speech-dispatcher/speechd.sock"));
+        QCOMPARE(address({ "HOME=/home/u" }), QStringLiteral("/home/u/.cache/speech-dispatcher/speechd.sock"));
+        QCOMPARE(
+            address({ "XDG_RUNTIME_DIR=rel/run" }), cwd + QStringLiteral("/rel/run/speech-dispatcher/speechd.sock"));
+        QCOMPARE(address({ "SPEECHD_ADDRESS=unix_socket:/tmp/s.sock", "XDG_RUNTIME_DIR=/run/user/7" }),
+            QStringLiteral("/tmp/s.sock"));
+        QCOMPARE(address({ "SPEECHD_ADDRESS=unix_socket", "XDG_RUNTIME_DIR=/r" }),
+            QStringLiteral("/r/speech-dispatcher/speechd.sock"));
+        QCOMPARE(address({ "SPEECHD_ADDRESS=inet_socket:10.0.0.2:7000" }), QStringLiteral("10.0.0.2:7000"));
+        QCOMPARE(address({ "SPEECHD_ADDRESS=inet_socket" }), QStringLiteral("127.0.0.1:6560"));
+        QCOMPARE(address({ "SPEECHD_ADDRESS=carrier_pigeon:x" }), QString());
+
+        const QStringList plugins { "recorder", "flite", "speechd", "alpha" };
+        QCOMPARE(
+            SpeechService::engineOrder(QString(), plugins), QStringList({ "speechd", "flite", "alpha", "recorder" }));
+        QCOMPARE(SpeechService::engineOrder(QString(), { "flite", "speechd" }), QStringList({ "speechd", "flite" }));
+        QCOMPARE(
+            SpeechService::engineOrder("recorder", plugins), QStringList({ "recorder", "speechd", "flite", "alpha" }));
+        QCOMPARE(SpeechService::engineOrder("gone", { "flite" }), QStringList({ "flite" }));
+    }
+
+    // The probe answers within its bound whatever the service does: one that greets back is there;
+    // one that accepts and never answers, one that refuses the client and a missing one are not.
+    void speechProbe_data()
+    {
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("greets") << "208 OK CLIENT NAME SET\r\n" << true;
+        QTest::newRow("never answers") << "" << false;
+        QTest::newRow("refuses") << "401 ERR\r\n" << false;
+        QTest::newRow("missing") << "missing" << false;
+    }
+
+    void speechProbe()
+    {
+        QFETCH(QString, service);
+        QFETCH(bool, answers);
+        QTemporaryDir dir;
+        QLocalServer server;
+        const QString path = dir.filePath(QStringLiteral("speechd.sock"));
+        QByteArray received;
+        if (service != QLatin1String("missing")) {
+            QVERIFY(server.listen(path));
+            connect(&server, &QLocalServer::newConnection, &server, [&] {
+                QLocalSocket* client = server.nextPendingConnection();
+                connect(client, &QLocalSocket::readyRead, client, [&, client] {
+                    received += client->readAll();
+                    if (!service.isEmpty() && received.endsWith("\r\n") && !received.contains("QUIT"))
+                        client->write(service.toLatin1());
+                });
+            });
+        }
+        SpeechService::Address address;
+        address.socketPath = path;
+        address.explicitlySet = true;
+        QElapsedTimer clock;
+        clock.start();
+        QFuture<bool> probe = QtConcurrent::run([address] { return SpeechService::probe(address, 500, nullptr); });
+        QTRY_VERIFY_WITH_TIMEOUT(probe.isFinished(), 3000);
+        QCOMPARE(probe.result(), answers);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        if (!service.isEmpty() && service != QLatin1String("missing"))
+            QVERIFY2(received.startsWith("SET SELF CLIENT_NAME"), received.constData());
     }
 
     void dragIconAndDropIndicator()

@@ -211,6 +211,8 @@ private:
     QScopedPointer<ReadingFixture> m_fixture;
     int m_epub = -1;
     QStringList m_reference;
+    // The chapter page each text of m_reference was said on.
+    QList<int> m_referencePages;
     std::unique_ptr<QTemporaryDir> m_stateDir;
     QString m_folder;
     QString m_path;
@@ -261,12 +263,29 @@ private slots:
         QFETCH(QString, how);
         qApp->setProperty("speechFails", how == "broken");
         qApp->setProperty("spokenTexts", QStringList());
+        // The test engine ends each text on the next event-loop pass, far sooner than a voice could.
+        ReadingServices::SpeechLimits limits;
+        limits.minMsPerChar = 0;
+        ReadingServices::setSpeechLimits(limits);
         QTextToSpeech speech(QStringLiteral("recorder"));
         ReadingServices::setTextToSpeech(&speech);
         QSharedPointer<BookContext> context = m_fixture->open(m_epub, false);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
         QSignalSpy done(context.data(), &BookContext::ttsNoMoreWords);
+        QSignalSpy failed(context.data(), &BookContext::readingAloudFailed);
+        QList<int> pages;
+        // Where the first box of the highlight stands while each text is said.
+        QStringList highlights;
+        // The engine announces Speaking inside say(), after the page was turned for the text.
+        connect(&speech, &QTextToSpeech::stateChanged, viewer, [&](QTextToSpeech::State state) {
+            if (state != QTextToSpeech::Speaking)
+                return;
+            pages << viewer->chapterPage()->currentPage();
+            highlights << evaluate(QStringLiteral("(function() { var h = document.getElementById('keltts_' + "
+                                                  "page.chapterUid); var b = h && h.firstChild; return b ? "
+                                                  "b.style.left + ' ' + b.style.top : ''; })()"));
+        });
         // From the start, whatever place the last row left in the state file.
         viewer->goLink(QStringLiteral("ch1.xhtml?kelpath=start"), true);
         QVERIFY(how == "started while loading" || ReadingFixture::waitFor([&] { return viewer->isVisible(); }));
@@ -279,9 +298,10 @@ private slots:
             QCOMPARE(qApp->property("spokenTexts").toStringList().size(), 1);
             context->readingAloud(true);
         }
-        QVERIFY(ReadingFixture::waitFor([&] { return done.count() > 0; }, 240000));
+        QVERIFY(ReadingFixture::waitFor([&] { return done.count() + failed.count() > 0; }, 240000));
         QTest::qWait(100);
-        QCOMPARE(done.count(), 1);
+        QCOMPARE(done.count(), how == "broken" ? 0 : 1);
+        QCOMPARE(failed.count(), how == "broken" ? 1 : 0);
         QCOMPARE(viewer->isReadingAloud(), how != "broken");
         const QStringList texts = qApp->property("spokenTexts").toStringList();
         if (how == "once") {
@@ -289,6 +309,15 @@ private slots:
                     && texts.last().contains(ReadingFixture::kRareWord) && !texts.join(' ').contains("[cut]"),
                 qPrintable(texts.join('\n')));
             m_reference = texts;
+            m_referencePages = pages;
+            // The highlight follows: on every text, and never left where the text before stood.
+            QCOMPARE(highlights.size(), texts.size());
+            for (int i = 0; i < highlights.size(); ++i) {
+                QVERIFY2(!highlights.at(i).isEmpty(), qPrintable(texts.at(i)));
+                QVERIFY2(i == 0 || highlights.at(i) != highlights.at(i - 1), qPrintable(texts.at(i)));
+            }
+            // The pages follow the texts forward through each chapter.
+            QVERIFY(pages.last() > pages.first());
         } else if (how == "broken") {
             QCOMPARE(texts.size(), 0);
             QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("ch1.xhtml"));
@@ -296,6 +325,76 @@ private slots:
             QCOMPARE(texts, m_reference);
         }
         ReadingServices::setTextToSpeech(nullptr);
+        ReadingServices::setSpeechLimits({});
+    }
+
+    // An engine that stops speaking (no audio output: every text ends at once, or none ever ends)
+    // stops reading aloud at the first text not heard, once; the page goes back to where the last
+    // heard text stood and the book's page never moves on.
+    void readAloudStopsOnFailure_data()
+    {
+        QTest::addColumn<QString>("mute");
+        QTest::addColumn<bool>("laterPage");
+        QTest::newRow("ends at once") << "instant" << false;
+        QTest::newRow("never ends") << "stuck" << false;
+        QTest::newRow("never ends, on the next screen") << "stuck" << true;
+    }
+
+    void readAloudStopsOnFailure()
+    {
+        QFETCH(QString, mute);
+        QFETCH(bool, laterPage);
+        QVERIFY2(!m_referencePages.isEmpty(), "needs the reference walk of readAloud");
+        // The first text said on another screen than the first: the texts before it are heard.
+        int heard = 1; // "Chapter 1", too short to judge by its time
+        if (laterPage) {
+            heard = 0;
+            while (heard < m_referencePages.size() && m_referencePages.at(heard) == m_referencePages.first())
+                ++heard;
+            QVERIFY(heard < m_referencePages.size());
+        }
+        qApp->setProperty("speechFails", false);
+        qApp->setProperty("spokenTexts", QStringList());
+        qApp->setProperty("speechHeard", heard);
+        qApp->setProperty("speechMute", mute);
+        qApp->setProperty("speechMsPerChar", 5);
+        ReadingServices::SpeechLimits limits;
+        if (mute == "stuck") {
+            // Long enough for the texts heard (5 ms a character), short for the one that never ends.
+            limits.maxStartMs = 400;
+            limits.maxMsPerChar = 10;
+        }
+        ReadingServices::setSpeechLimits(limits);
+        QTextToSpeech speech(QStringLiteral("recorder"));
+        ReadingServices::setTextToSpeech(&speech);
+        QSharedPointer<BookContext> context = m_fixture->open(m_epub, false);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        viewer->goLink(QStringLiteral("ch1.xhtml?kelpath=start"), true);
+        QVERIFY(ReadingFixture::waitFor([&] { return viewer->isVisible() && context->currentPage() > 0; }));
+        const int bookPage = context->currentPage();
+        const int chapterPage = viewer->chapterPage()->currentPage();
+        QSignalSpy done(context.data(), &BookContext::ttsNoMoreWords);
+        QSignalSpy failed(context.data(), &BookContext::readingAloudFailed);
+        bool movedOn = false;
+        connect(viewer->chapterPage(), &TextBookChapter::currentPageChanged, viewer,
+            [&] { movedOn = movedOn || viewer->chapterPage()->currentPage() != chapterPage; });
+
+        context->readingAloud(true);
+        QVERIFY(ReadingFixture::waitFor([&] { return failed.count() > 0; }, 20000));
+        QTest::qWait(300);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(done.count(), 0);
+        QVERIFY(!viewer->isReadingAloud());
+        const QStringList texts = qApp->property("spokenTexts").toStringList();
+        QVERIFY2(texts == m_reference.mid(0, heard + 1), qPrintable(texts.join(QLatin1Char('\n'))));
+        QCOMPARE(movedOn, laterPage);
+        QCOMPARE(viewer->chapterPage()->currentPage(), chapterPage);
+        QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() == bookPage; }, 5000));
+        ReadingServices::setTextToSpeech(nullptr);
+        ReadingServices::setSpeechLimits({});
+        for (const char* name : { "speechHeard", "speechMute", "speechMsPerChar" })
+            qApp->setProperty(name, QVariant());
     }
 
     void printIntoPdfFile()

@@ -797,14 +797,12 @@ private slots:
         MetricSender::init(QStringLiteral("device"), QStringLiteral("product"), QStringLiteral("1"), true,
             QStringLiteral("http://127.0.0.1:9/"));
         bar.setBookContext(QSharedPointer<BookContext>::create());
-        // Without a ready speech engine the controls show but take no clicks.
-        QVERIFY(!bar.readAloudBox()->isEnabled());
+        // The engine is asked for on the first press; without one a press turns itself off again.
+        QVERIFY(bar.readAloudBox()->isEnabled());
         KelButton* play = bar.readAloudBox()->playButton;
         for (int i = 0; i < 12; ++i) {
             play->setChecked(true);
-            QTRY_VERIFY(bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
-            emit bar.readAloudBox()->stopButton->clicked();
-            QVERIFY(!play->isChecked());
+            QTRY_VERIFY(!play->isChecked());
             QVERIFY(!bar.readAloudBox()->stopButton->isVisibleTo(bar.readAloudBox()));
         }
         QCOMPARE(metricCount(QStringLiteral("tts")), 10);

@@ -34,6 +34,7 @@
 #include "resources/appresources.h"
 #include "servicemode/servicemodewindow.h"
 #include "settingsprovider.h"
+#include "speechservice.h"
 #include "styles/kelcolors.h"
 #include "styles/kelstyle.h"
 #include "styles/kelstylemanager.h"
@@ -75,6 +76,7 @@
 #include <QHoverEvent>
 #include <QImage>
 #include <QImageReader>
+#include <QLocalServer>
 #include <QMetaEnum>
 #include <QPainter>
 #include <QPointer>
@@ -453,16 +455,34 @@ private slots:
     }
 
     // A stored rate between two slider steps is shown rounded and stored back as shown; a voice is
-    // kept per locale.
+    // kept per locale. Building the page starts no speech engine; showing it asks the service off
+    // the GUI thread and says so meanwhile: one that accepts and never answers is given up after
+    // the bound and the next engine fills the lists.
     void ttsPage()
     {
+        QTemporaryDir runtime;
+        QLocalServer hung;
+        QVERIFY(hung.listen(runtime.filePath(QStringLiteral("speechd.sock"))));
+        qputenv("SPEECHD_ADDRESS", "unix_socket:" + QFile::encodeName(hung.fullServerName()));
+        SpeechService::setProbeTimeout(300);
+        SpeechService* speech = Application::instance()->speechService();
         settings()->setTtsRate(-0.125);
         {
             TtsSettingsPage page;
             QCOMPARE(page.rateSlider()->editor()->value(), -12);
             QCOMPARE(page.rateSlider()->valueLabel()->text(), QStringLiteral("-12"));
             QCOMPARE(settings()->ttsRate(), -0.12);
+            QCOMPARE(speech->status(), SpeechService::Status::Idle);
+            page.show();
+            QCOMPARE(speech->status(), SpeechService::Status::Connecting);
+            auto* status = page.findChild<KelLabel*>(QStringLiteral("SpeechStatus"));
+            QVERIFY(status && status->isVisible());
+            QCOMPARE(status->text(), QStringLiteral("Connecting to the speech service..."));
+            QTRY_VERIFY_WITH_TIMEOUT(speech->status() != SpeechService::Status::Connecting, 5000);
+            QCOMPARE(status->isVisible(), speech->status() != SpeechService::Status::Ready);
+            QCOMPARE(page.localeBox()->editor()->count() > 0, speech->status() == SpeechService::Status::Ready);
         }
+        qunsetenv("SPEECHD_ADDRESS");
         QTextToSpeech* engine = Application::instance()->textToSpeech();
         if (!engine || engine->availableVoices().isEmpty())
             QSKIP("the speech engine offers no voice");

@@ -1,7 +1,9 @@
 // A speech engine for tests. It keeps each text it is asked to say in the application's property
 // "spokenTexts" ("[cut] " in front of a text a later say interrupted, as a real engine cuts it
-// short) and is Ready again on the next event-loop pass. With the property "speechFails" set it
-// is broken from the start.
+// short) and is Ready again after "speechMsPerChar" ms per character (0: on the next event-loop
+// pass). With the property "speechFails" set it is broken from the start. After "speechHeard"
+// texts (when set) it stops speaking as an engine without audio does: "speechMute" "stuck" stays
+// Speaking, "instant" is Ready again at once.
 
 #include <QCoreApplication>
 #include <QTextToSpeechEngine>
@@ -20,7 +22,13 @@ public:
             spoken.last().prepend(QStringLiteral("[cut] "));
         qApp->setProperty("spokenTexts", spoken << text);
         setState(QTextToSpeech::Speaking);
-        QTimer::singleShot(0, this, [this, said = ++m_said] {
+        const QVariant heard = qApp->property("speechHeard");
+        const bool mute = heard.isValid() && spoken.size() > heard.toInt();
+        const QString how = qApp->property("speechMute").toString();
+        if (mute && how == QLatin1String("stuck"))
+            return;
+        const int delay = mute ? 0 : qApp->property("speechMsPerChar").toInt() * int(text.size());
+        QTimer::singleShot(delay, this, [this, said = ++m_said] {
             if (said == m_said)
                 setState(QTextToSpeech::Ready);
         });

@@ -4,9 +4,11 @@
 #include "kelsettings.h"
 #include "kelui.h"
 #include "settingsprovider.h"
+#include "speechservice.h"
 #include "styles/kelstyle.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
+#include "widgets/kellabel.h"
 #include "widgets/kelslider.h"
 #include "widgets/labeled.h"
 
@@ -19,8 +21,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 namespace {
 
@@ -61,6 +61,8 @@ public:
     LabeledSlider* rate = nullptr;
     KelButton* refresh = nullptr;
     KelButton* moreLanguages = nullptr;
+    // Why the lists are empty while the speech service is connecting or unavailable.
+    KelLabel* status = nullptr;
 };
 
 TtsSettingsPage::TtsSettingsPage(QWidget* parent)
@@ -79,11 +81,17 @@ TtsSettingsPage::TtsSettingsPage(QWidget* parent)
     d->rate->setObjectName(QStringLiteral("Rate"));
     d->refresh = new KelButton(1008, column(0));
     d->moreLanguages = new KelButton(1008, column(0));
+    d->status = new KelLabel(1052, column(0));
+    d->status->setObjectName(QStringLiteral("SpeechStatus"));
+    d->status->setTextFormat(Qt::PlainText);
+    d->status->setWordWrap(true);
+    d->status->hide();
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(d->refresh, 1);
     buttons->addWidget(d->moreLanguages, 1);
     QVBoxLayout* layout = columnLayout(0);
+    layout->addWidget(d->status);
     layout->addWidget(d->locales);
     layout->addWidget(d->voices);
     layout->addSpacing(24);
@@ -96,8 +104,11 @@ TtsSettingsPage::TtsSettingsPage(QWidget* parent)
     column(0)->setMinimumWidth(kelStyle()->metric(1001));
     pageLayout()->addStretch(1);
 
-    if (Application* app = Application::instance(); app && !app->textToSpeech())
-        app->initTts();
+    // The engine is made when the page is first shown, never while the window is built.
+    if (Application* app = Application::instance()) {
+        connect(app->speechService(), &SpeechService::statusChanged, this, &TtsSettingsPage::onSpeechStatusChanged);
+    }
+    showSpeechStatus();
     fillLocales();
     fillVoices();
 
@@ -141,21 +152,6 @@ TtsSettingsPage::TtsSettingsPage(QWidget* parent)
         label->setText(valueText(slider->value(), percent));
     }
 
-    if (QTextToSpeech* engine = speechEngine(); engine && settings) {
-        engine->setLocale(QLocale(settings->ttsLocaleName()));
-        for (const QVoice& voice : engine->availableVoices()) {
-            if (voice.name() == settings->ttsVoiceName()) {
-                engine->setVoice(voice);
-                break;
-            }
-        }
-        engine->setVolume(settings->ttsVolume());
-        engine->setRate(settings->ttsRate());
-        engine->setPitch(std::round(settings->ttsPitch() * 10) / 10);
-        qInfo() << "TTS: Initial state:" << engine->locale().name() << engine->voice().name()
-                << "vol:" << engine->volume() << "rate:" << engine->rate() << "pitch:" << engine->pitch();
-    }
-
     connect(d->refresh, &KelButton::clicked, this, [this] {
         fillLocales();
         QTimer::singleShot(0, this, &TtsSettingsPage::fillVoices);
@@ -177,6 +173,34 @@ TtsSettingsPage::~TtsSettingsPage()
     d = nullptr;
 }
 
+void TtsSettingsPage::showEvent(QShowEvent* event)
+{
+    AbstractSettingsPage::showEvent(event);
+    Application* app = Application::instance();
+    if (app && app->speechService()->status() == SpeechService::Status::Idle)
+        app->initTts();
+}
+
+void TtsSettingsPage::onSpeechStatusChanged()
+{
+    showSpeechStatus();
+    fillLocales();
+    fillVoices();
+}
+
+void TtsSettingsPage::showSpeechStatus()
+{
+    Application* app = Application::instance();
+    const SpeechService::Status status = app ? app->speechService()->status() : SpeechService::Status::Unavailable;
+    QString text;
+    if (status == SpeechService::Status::Connecting || status == SpeechService::Status::Idle)
+        text = translated("Connecting to the speech service...");
+    else if (status == SpeechService::Status::Unavailable)
+        text = translated("Text to speech is not available: no speech service answers.");
+    d->status->setText(text);
+    d->status->setVisible(!text.isEmpty());
+}
+
 QString TtsSettingsPage::title() const { return translated("Text to speech"); }
 
 void TtsSettingsPage::retranslateUi()
@@ -188,6 +212,7 @@ void TtsSettingsPage::retranslateUi()
     d->pitch->label()->setText(translated("Reading pitch"));
     d->refresh->setText(translated("Refresh lists"));
     d->moreLanguages->setText(translated("More languages"));
+    showSpeechStatus();
 }
 
 QString TtsSettingsPage::speechConfigFolder()

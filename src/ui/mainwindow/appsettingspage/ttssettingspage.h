@@ -30,7 +30,12 @@ public:
     // empty when neither exists.
     static QString speechConfigFolder();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void onSpeechStatusChanged();
+    void showSpeechStatus();
     void fillLocales();
     void fillVoices();
     void onLocaleChanged(const QString& locale);

@@ -6,6 +6,8 @@
 #include "hotkeys.h"
 #include "metrics/metricsender.h"
 #include "settingsprovider.h"
+#include "speechservice.h"
+#include "ui.h"
 #include "utils/kelwidgettreeutils.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelexclusivebuttongroup.h"
@@ -20,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QTextToSpeech>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -394,16 +397,15 @@ void ReadingToolBar::onBookContextChanged(QSharedPointer<BookContext> context)
 
     ReadAloudBox* tts = m_readAloudBox;
     m_readAloudBox->setVisible(has(AbstractViewer::Feature::ReadAluod));
-    // An engine in an error state (no speech daemon) would take the clicks without a sound.
-    Application* application = Application::instance();
-    QTextToSpeech* engine = application ? application->textToSpeech() : nullptr;
-    m_readAloudBox->setEnabled(engine && engine->state() == QTextToSpeech::Ready);
+    // The speech engine is made on the first press, so the box takes clicks before it exists.
+    disconnect(m_speechWait);
     book->readingAloud(false);
     tts->playButton->setCheckedSilently(false);
     tts->stopButton->hide();
     m_bookConnections << connect(tts->playButton, &KelButton::toggled, this, &ReadingToolBar::onPlayToggled);
     m_bookConnections << connect(tts->stopButton, &KelButton::clicked, this, &ReadingToolBar::onReadAloudStopped);
     m_bookConnections << connect(book, &BookContext::ttsNoMoreWords, this, &ReadingToolBar::onReadAloudStopped);
+    m_bookConnections << connect(book, &BookContext::readingAloudFailed, this, [this] { readingAloudRefused(true); });
     m_bookConnections << connect(tts->nextButton, &KelButton::clicked, book, &BookContext::readingAloudGoNext);
     m_bookConnections << connect(tts->prevButton, &KelButton::clicked, book, &BookContext::readingAloudGoPrev);
     relayoutShrinkable();
@@ -427,15 +429,60 @@ void ReadingToolBar::onPlayToggled(bool checked)
     if (!context)
         return;
     if (checked) {
-        context->readingAloud(true);
         if (m_ttsMetricCount < kMaxTtsMetrics) {
             ++m_ttsMetricCount;
             MetricSender::addMetricValue(QStringLiteral("tts"), 1);
         }
+        m_readAloudBox->stopButton->show();
+        startReadingAloud();
     } else {
         context->readingAloudPause();
+        m_readAloudBox->stopButton->show();
     }
-    m_readAloudBox->stopButton->show();
+}
+
+void ReadingToolBar::startReadingAloud()
+{
+    Application* app = Application::instance();
+    SpeechService* speech = app ? app->speechService() : nullptr;
+    if (speech && speech->status() == SpeechService::Status::Idle)
+        app->initTts();
+    const SpeechService::Status status = speech ? speech->status() : SpeechService::Status::Unavailable;
+    if (status == SpeechService::Status::Ready) {
+        if (const QSharedPointer<BookContext> context = bookContext())
+            context->readingAloud(true);
+        return;
+    }
+    if (status == SpeechService::Status::Unavailable) {
+        readingAloudRefused(false);
+        return;
+    }
+    // Connecting: the button stays on and reading starts when the engine is ready.
+    qInfo() << "Read aloud waits for the speech service";
+    disconnect(m_speechWait);
+    m_speechWait = connect(speech, &SpeechService::statusChanged, this, [this](SpeechService::Status now) {
+        if (now == SpeechService::Status::Connecting)
+            return;
+        disconnect(m_speechWait);
+        if (m_readAloudBox->playButton->isChecked())
+            startReadingAloud();
+    });
+}
+
+void ReadingToolBar::readingAloudRefused(bool failedWhileSpeaking)
+{
+    qWarning() << (failedWhileSpeaking ? "Read aloud: the speech engine could not speak; reading aloud is off"
+                                       : "Read aloud: text to speech is not available");
+    onReadAloudStopped();
+    // Told after the press or the failure has been handled: the box runs its own event loop.
+    QTimer::singleShot(0, this, [failedWhileSpeaking] {
+        if (Ui* ui = Ui::instance()) {
+            if (failedWhileSpeaking)
+                ui->showReadingAloudFailed();
+            else
+                ui->showReadingAloudUnavailable();
+        }
+    });
 }
 
 void ReadingToolBar::onReadAloudStopped()

@@ -103,6 +103,10 @@ private:
     void syncZoom();
     void onPlayToggled(bool checked);
     void onReadAloudStopped();
+    // Starts reading aloud once the speech engine is there; asks for it when it is not.
+    void startReadingAloud();
+    // Read Aloud cannot go on: the button is turned off and the user told once.
+    void readingAloudRefused(bool failedWhileSpeaking);
 
     KelExclusiveButtonGroup* m_sideBarGroup = nullptr;
     KelWidget* m_leftBox = nullptr;
@@ -123,5 +127,7 @@ private:
     ZoomBox* m_zoomBox = nullptr;
     KelButton* m_fullscreenButton = nullptr;
     int m_ttsMetricCount = 0;
+    // Waits for the speech engine asked for by a press of Read Aloud.
+    QMetaObject::Connection m_speechWait;
     bool m_fullscreenLook = false;
 };

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QProcessEnvironment;
+class QTextToSpeech;
+
+// The speech engine of reading aloud, made on first need and never on the way of the GUI thread.
+// The speech-dispatcher client library connects without a time limit: a daemon that accepts and
+// never answers would freeze whoever creates the engine. So the service is first asked from a
+// worker thread with a bounded wait (spawning it the way its client library does when its socket
+// is missing), and only an answering service gets an engine, made on the GUI thread, where the
+// engine's objects must live.
+class SpeechService : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Status { Idle, Connecting, Ready, Unavailable };
+    Q_ENUM(Status)
+
+    // Where a speech-dispatcher client connects: a Unix socket path, or a TCP host and port.
+    struct Address {
+        QString socketPath;
+        QString host;
+        quint16 port = 0;
+        // Given by SPEECHD_ADDRESS rather than worked out from the runtime folder.
+        bool explicitlySet = false;
+        bool isValid() const { return !socketPath.isEmpty() || (!host.isEmpty() && port != 0); }
+    };
+
+    explicit SpeechService(QObject* parent = nullptr);
+    ~SpeechService() override;
+
+    // Starts connecting once, trying savedEngine first; returns at once. Later calls do nothing.
+    void start(const QString& savedEngine = QString());
+    Status status() const { return m_status; }
+    // The engine once Ready, else null.
+    QTextToSpeech* engine() const { return m_engine; }
+    // Why the service is Unavailable, for the log and the settings page.
+    QString error() const { return m_error; }
+
+    // The address the client library would use under this environment.
+    static Address serviceAddress(const QProcessEnvironment& env);
+    // Blocking, for a worker thread: true when the service answers a greeting within timeoutMs.
+    // A missing default socket is first filled by spawning the service (bounded as well).
+    static bool probe(const Address& address, int timeoutMs, QString* error);
+    // The engines to try in order: the saved one, then speechd, then flite, then the others by
+    // name. The plugin list comes in hash order, which changes from one process to the next.
+    static QStringList engineOrder(const QString& saved, const QStringList& available);
+    // Bound of the whole probe (spawn included), in milliseconds; tests shorten it.
+    static void setProbeTimeout(int ms);
+
+signals:
+    void statusChanged(SpeechService::Status status);
+
+private:
+    void createEngine(bool serviceAnswers, const QString& probeError);
+    void setStatus(Status status);
+
+    Status m_status = Status::Idle;
+    QTextToSpeech* m_engine = nullptr;
+    QString m_error;
+    QStringList m_candidates;
+};
