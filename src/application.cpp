@@ -194,7 +194,8 @@ DataExchangeSvc* Application::dataExchangeSvc()
 
 void Application::initTts()
 {
-    if (d->speech->status() != SpeechService::Status::Idle) {
+    const SpeechService::Status status = d->speech->status();
+    if (status == SpeechService::Status::Connecting || status == SpeechService::Status::Ready) {
         qWarning() << "TTS subsystem already initialized!!!";
         return;
     }

@@ -28,8 +28,9 @@ public:
 
     bool init() override;
 
-    // Starts making the speech engine once and returns at once: the service is asked off the GUI
-    // thread; speechService() tells when the engine is ready or unavailable.
+    // Starts making the speech engine and returns at once: the service is asked off the GUI
+    // thread; speechService() tells when the engine is ready or unavailable. After Unavailable it
+    // asks again.
     void initTts();
     // The speech engine once it is ready, else null.
     QTextToSpeech* textToSpeech() const;

@@ -192,7 +192,7 @@ QStringList SpeechService::engineOrder(const QString& saved, const QStringList& 
 
 void SpeechService::start(const QString& savedEngine)
 {
-    if (m_status != Status::Idle)
+    if (m_status == Status::Connecting || m_status == Status::Ready)
         return;
     m_candidates = engineOrder(savedEngine, QTextToSpeech::availableEngines());
     qInfo() << "TTS: engines to try" << m_candidates;

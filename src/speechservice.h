@@ -33,7 +33,8 @@ public:
     explicit SpeechService(QObject* parent = nullptr);
     ~SpeechService() override;
 
-    // Starts connecting once, trying savedEngine first; returns at once. Later calls do nothing.
+    // Starts connecting, trying savedEngine first; returns at once. Calls while connecting or
+    // ready do nothing; after Unavailable the service is asked again (it may have been started).
     void start(const QString& savedEngine = QString());
     Status status() const { return m_status; }
     // The engine once Ready, else null.

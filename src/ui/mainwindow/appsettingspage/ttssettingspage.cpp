@@ -153,6 +153,10 @@ TtsSettingsPage::TtsSettingsPage(QWidget* parent)
     }
 
     connect(d->refresh, &KelButton::clicked, this, [this] {
+        // After a failed connection the service is asked again; the lists follow when it answers.
+        Application* app = Application::instance();
+        if (app && app->speechService()->status() == SpeechService::Status::Unavailable)
+            app->initTts();
         fillLocales();
         QTimer::singleShot(0, this, &TtsSettingsPage::fillVoices);
     });

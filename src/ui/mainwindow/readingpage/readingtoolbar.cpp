@@ -445,7 +445,9 @@ void ReadingToolBar::startReadingAloud()
 {
     Application* app = Application::instance();
     SpeechService* speech = app ? app->speechService() : nullptr;
-    if (speech && speech->status() == SpeechService::Status::Idle)
+    // A service found missing before may have been started since: each press asks again.
+    if (speech && speech->status() != SpeechService::Status::Ready
+        && speech->status() != SpeechService::Status::Connecting)
         app->initTts();
     const SpeechService::Status status = speech ? speech->status() : SpeechService::Status::Unavailable;
     if (status == SpeechService::Status::Ready) {
