@@ -49,6 +49,21 @@ QProcessEnvironment environment(const QTemporaryDir& home)
     return env;
 }
 
+// Ends the speech service that reading aloud started in the HOME's private runtime folder. Without
+// a sound device it hangs in its shutdown and ignores SIGTERM, so it is killed, and only when its
+// command line names this HOME.
+void stopSpeechService(const QTemporaryDir& home)
+{
+    const QByteArray pidText
+        = testfiles::read(home.filePath(QStringLiteral("run/speech-dispatcher/pid/speech-dispatcher.pid"))).trimmed();
+    const pid_t pid = pid_t(pidText.toInt());
+    if (pid <= 0)
+        return;
+    const QByteArray commandLine = testfiles::read(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (commandLine.contains(QFile::encodeName(home.path())))
+        ::kill(pid, SIGKILL);
+}
+
 // Starts build/bin/pageloom; its log files hold everything, so its output is dropped.
 bool start(
     QProcess& process, const QProcessEnvironment& env, const QStringList& args = {}, const QString& workDir = QString())
@@ -499,6 +514,7 @@ private slots:
         QFile log(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-log.txt")));
         if (!m_artifacts.isEmpty() && log.open(QIODevice::WriteOnly))
             log.write(allLogs().toUtf8());
+        stopSpeechService(m_home);
     }
 
     void addReadAndReopen()
