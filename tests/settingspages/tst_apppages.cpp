@@ -603,6 +603,43 @@ private slots:
         QCOMPARE(BookProvider::instance()->getMetaData(id, 6), text);
     }
 
+    // A book without title or author shows "Unknown" in both fields; saving another edit keeps them
+    // empty, and emptying a field stores it empty.
+    void unknownTitleStaysEmpty()
+    {
+        const int id = addBook();
+        BookDto blank = books()->bookById(id);
+        blank.title.clear();
+        blank.author.clear();
+        QVERIFY(books()->setData(books()->indexById(id), QVariant::fromValue(blank), Enums::UpdateItem));
+        {
+            BookPropertiesDialog dialog(books()->indexById(id));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QCOMPARE(dialog.titleEdit()->editor()->toPlainText(), QStringLiteral("Unknown"));
+            dialog.descriptionEdit()->editor()->setText(QStringLiteral("New description"));
+            click(dialog.saveButton());
+        }
+        BookDto stored = BookProvider::instance()->bookById(id);
+        QCOMPARE(BookProvider::instance()->getMetaData(id, 6), QStringLiteral("New description"));
+        QCOMPARE(stored.title, QString());
+        QCOMPARE(stored.author, QString());
+
+        blank.title = QStringLiteral("Named");
+        QVERIFY(books()->setData(books()->indexById(id), QVariant::fromValue(blank), Enums::UpdateItem));
+        {
+            BookPropertiesDialog dialog(books()->indexById(id));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            dialog.titleEdit()->editor()->setText(QString());
+            dialog.authorEdit()->editor()->setText(QStringLiteral("Someone"));
+            click(dialog.saveButton());
+        }
+        stored = BookProvider::instance()->bookById(id);
+        QCOMPARE(stored.title, QString());
+        QCOMPARE(stored.author, QStringLiteral("Someone"));
+    }
+
     // The service window opens on the tab it was left on.
     void serviceWindow()
     {
