@@ -46,6 +46,7 @@
 #include "widgets/keldelimiter.h"
 #include "widgets/kelexclusivebuttongroup.h"
 #include "widgets/kelframe.h"
+#include "widgets/keliconlabel.h"
 #include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
@@ -496,6 +497,7 @@ private slots:
     {
         HotkeysSettingsPage page(false);
         page.retranslateUi();
+
         int listed = 0;
         const QMetaEnum ids = QMetaEnum::fromType<Hotkeys::Id>();
         for (int i = 0; i < ids.keyCount(); ++i) {
@@ -506,6 +508,17 @@ private slots:
         QCOMPARE(page.leftForm()->rowCount(), (listed + 1) / 2);
         auto* first = qobject_cast<QLabel*>(page.leftForm()->itemAt(0, QFormLayout::LabelRole)->widget());
         QCOMPARE(first->text(), Hotkeys::title(Hotkeys::Id::Show_HotkeysHint));
+        // Each sequence is its key caps alone: the frame around them draws no text of its own.
+        int frames = 0;
+        for (int row = 0; row < page.leftForm()->rowCount(); ++row) {
+            QWidget* field = page.leftForm()->itemAt(row, QFormLayout::FieldRole)->widget();
+            for (auto* frame : field->findChildren<KelIconLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+                ++frames;
+                QVERIFY2(frame->text().isEmpty(), qPrintable(frame->text()));
+                QVERIFY(!frame->accessibleName().isEmpty());
+            }
+        }
+        QVERIFY(frames > page.leftForm()->rowCount());
         // A plus key is a cap of its own, not a separator.
         QCOMPARE(HotkeysSettingsPage::keyCaps(QKeySequence(QStringLiteral("Ctrl++"), QKeySequence::PortableText)),
             QStringList({ "Ctrl", "+" }));
