@@ -399,7 +399,7 @@ QStringList Application::filesFromMessage(const QString& message)
         if (part.isEmpty() || part.startsWith(QLatin1Char('-')))
             continue;
         const QFileInfo info(part);
-        if (info.isAbsolute() && info.isFile() && !files.contains(info.absoluteFilePath()))
+        if (info.isAbsolute() && !info.isDir() && !files.contains(info.absoluteFilePath()))
             files << info.absoluteFilePath();
     }
     return files;

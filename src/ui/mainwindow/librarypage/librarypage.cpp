@@ -476,7 +476,7 @@ void LibraryPage::addFiles(const QStringList& paths)
     for (const QString& path : paths)
         urls << QUrl::fromLocalFile(path);
     mime.setUrls(urls);
-    const QStringList files = bookFilesFromMimeData(&mime, supportedExtensions(), true);
+    QStringList files = bookFilesFromMimeData(&mime, supportedExtensions(), true);
     // Paths that give no book are named too, or a mistyped name would vanish without a word.
     QStringList refused;
     for (const QString& path : paths) {
@@ -493,6 +493,7 @@ void LibraryPage::addFiles(const QStringList& paths)
         if (!reason.isEmpty()) {
             qWarning().noquote() << "Not added:" << path << "-" << reason;
             refused << QStringLiteral("%1: %2").arg(info.fileName(), reason);
+            files.removeAll(info.absoluteFilePath());
         }
     }
     if (files.isEmpty()) {
