@@ -579,6 +579,23 @@ private slots:
             QVERIFY2(plain(m_boxes.last()).contains(refusedBox), qPrintable(m_boxes.last()));
     }
 
+    // Many books read at once are stored in a few batches, every one of them, and the answer comes
+    // after the last.
+    void manyBooksAreStoredInBatches()
+    {
+        QStringList files;
+        for (int i = 0; i < 40; ++i)
+            files << book(QStringLiteral("batch%1.fb2").arg(i));
+        const int rows = books()->rowCount();
+        QSignalSpy inserted(books(), &QAbstractItemModel::rowsInserted);
+        m_chosen = files;
+        emit m_page->addBookButton()->clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 20000);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("40 books added!")), qPrintable(m_boxes.first()));
+        QCOMPARE(books()->rowCount(), rows + 40);
+        QVERIFY2(inserted.size() < 40, qPrintable(QString::number(inserted.size())));
+    }
+
     // Books added with others refused: the answer is followed by the count and list of the refused
     // files, and the log names each. A hand-over of nothing but a missing file says so as well.
     void refusedFilesAreListed()

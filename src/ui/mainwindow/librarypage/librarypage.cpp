@@ -323,6 +323,12 @@ LibraryPage::LibraryPage(QWidget* parent)
     d->storeTimer.setSingleShot(true);
     d->storeTimer.setInterval(0);
     QObject::connect(&d->storeTimer, &QTimer::timeout, this, [this] { d->storePending(false); });
+    // Books already read are stored before the program ends, without an answer.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        d->finishPending = false;
+        while (!d->toStore.isEmpty())
+            d->storeBatch();
+    });
     QObject::connect(
         importer, &bookimporter::finished, this,
         [this] {
