@@ -627,6 +627,15 @@ private slots:
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(plain(m_boxes.first()).contains(QStringLiteral("mistyped.epub: the file was not found")),
             qPrintable(m_boxes.first()));
+        // With a book already in the library: its box, then the missing file.
+        m_boxes.clear();
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        emit Application::instance()->filesReceived({ m_dir.filePath(QStringLiteral("gone.fb2")), files.first() });
+        waitForImport(finished);
+        QCOMPARE(m_boxes.size(), 2);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("has already been added")), qPrintable(m_boxes.first()));
+        QVERIFY2(plain(m_boxes.last()).contains(QStringLiteral("gone.fb2: the file was not found")),
+            qPrintable(m_boxes.last()));
     }
 
     void drops_data()

@@ -589,7 +589,9 @@ void LibraryPage::Private::reportRefused()
 {
     const QStringList lines = refused;
     refused.clear();
-    if (lines.isEmpty() || (addedIds.isEmpty() && lines.size() == 1))
+    // A status without a box of its own (a hand-over's missing file) is always listed.
+    const bool firstBoxTold = addedIds.isEmpty() && protectedCount + failedCount + refusedArchiveCount > 0;
+    if (lines.isEmpty() || (firstBoxTold && lines.size() == 1))
         return;
     if (Ui* ui = Ui::instance())
         ui->showBooksRefused(lines);
