@@ -565,6 +565,11 @@ private slots:
         QCOMPARE(recorder.events,
             (QStringList { "importStarted", "progress 0/5", "item 128", "progress 1/5", "item 0", "progress 2/5",
                 "item 0", "progress 3/5", "item 128", "progress 4/5", "item 2", "progress 5/5", "finished 2/5" }));
+        // A few files are looked up one by one, many at once: both find the known book.
+        ImportRecorder alone;
+        importer()->start(QString(), { inLibrary });
+        QVERIFY(alone.waitFinished());
+        QCOMPARE(alone.statuses, (QList<int> { ItemAlreadyInLibrary }));
     }
 
     void folderTreeAddsItsBooks()
