@@ -153,23 +153,36 @@ void Application::restoreLibraryView()
 {
     SettingsProvider* settings = SettingsProvider::instance();
     BookSortFilterModel* proxy = d->bookSortFilterModel;
-    const int category = settings ? int(settings->library_category()) : int(Enums::AllBooks);
+    int category = settings ? int(settings->library_category()) : int(Enums::AllBooks);
+    // A folder deleted since (its id may come back with a new folder) is no category to show.
+    if (category > Enums::MaxBookFormat && !d->folderModel->indexById(category - Enums::MaxBookFormat).isValid())
+        category = Enums::AllBooks;
     proxy->setFilterCategory(category);
-    if (category != Enums::RecentlyRead && settings)
-        proxy->sort(settings->library_sort_column(), settings->library_sort_order());
+    // Also when the recently-read category shows its own sort: leaving it brings the saved one.
+    if (settings)
+        proxy->setUserSort(settings->library_sort_column(), settings->library_sort_order());
 
     connect(proxy, &BookSortFilterModel::filterCategoryChanged, this, [proxy] {
         SettingsProvider* settings = SettingsProvider::instance();
         if (settings && proxy->filterCategory() != Enums::AppSettings)
             settings->setLibrary_category(Enums::BookCategory(proxy->filterCategory()));
     });
+    // The folder shown was deleted: the library shows all books instead of a filter by nothing.
+    FolderModel* folders = d->folderModel;
+    auto leaveDeletedFolder = [proxy, folders] {
+        const int category = proxy->filterCategory();
+        if (category > Enums::MaxBookFormat && !folders->indexById(category - Enums::MaxBookFormat).isValid())
+            proxy->setFilterCategory(Enums::AllBooks);
+    };
+    connect(folders, &QAbstractItemModel::rowsRemoved, this, leaveDeletedFolder);
+    connect(folders, &QAbstractItemModel::modelReset, this, leaveDeletedFolder);
+    // Only the user's own choice is saved, never a category's sort.
     connect(proxy, &QAbstractItemModel::layoutChanged, this, [proxy] {
         SettingsProvider* settings = SettingsProvider::instance();
-        // Column 5 is the automatic last-viewed sort of the recently-read category.
-        if (!settings || proxy->sortColumn() == 5)
+        if (!settings)
             return;
-        settings->setLibrary_sort_column(proxy->sortColumn());
-        settings->setLibrary_sort_order(proxy->sortOrder());
+        settings->setLibrary_sort_column(proxy->userSortColumn());
+        settings->setLibrary_sort_order(proxy->userSortOrder());
     });
 }
 
@@ -404,7 +417,7 @@ QStringList Application::filesFromMessage(const QString& message)
         if (part.isEmpty() || part.startsWith(QLatin1Char('-')))
             continue;
         const QFileInfo info(part);
-        if (info.isAbsolute() && info.isFile() && !files.contains(info.absoluteFilePath()))
+        if (info.isAbsolute() && !info.isDir() && !files.contains(info.absoluteFilePath()))
             files << info.absoluteFilePath();
     }
     return files;

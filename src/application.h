@@ -55,7 +55,9 @@ public:
 
     // The hand-over text of a command line: book arguments made absolute, all joined with "|".
     static QString handOverMessage(const QStringList& arguments);
-    // The book files of a hand-over text: existing files only, never the program or an option.
+    // The book files of a hand-over text: absolute paths of anything but a folder (a missing or
+    // unreadable file is kept, so that the library can say it was not added), never the program
+    // or an option.
     static QStringList filesFromMessage(const QString& message);
     // Logs the files of a command line or hand-over text and announces them.
     void receiveFiles(const QString& message);

@@ -1,8 +1,8 @@
 // The library page over a large library, in the main window of the real application in a temporary
 // HOME: the page shown after the model loads the books again, two six-letter queries typed key by key
 // into the search field (each keystroke to the repainted list) and cleared, one matching every title
-// and one about 1 % of them, and 100 generated books added through the page while a 16 ms timer
-// measures how late the GUI thread answers.
+// and one about 1 % of them, among all books and in a folder holding them all, and 100 generated
+// books added through the page while a 16 ms timer measures how late the GUI thread answers.
 // Usage: bench_librarypage [book count, default 10000]
 
 #include "application.h"
@@ -14,7 +14,9 @@
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
 #include "models/bookmodel.h"
+#include "models/bookprovider.h"
 #include "models/booksortfiltermodel.h"
+#include "models/foldermodel.h"
 #include "settingsprovider.h"
 #include "temphome.h"
 #include "ui.h"
@@ -40,7 +42,11 @@ int main(int argc, char* argv[])
     registerSettingsMetaTypes();
     app.setSettings(new SettingsProvider(
         KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
-    Ui::instance()->setMessageBoxHandler([](KelMessageBoxRequest&) { return 1; });
+    int answers = 0;
+    Ui::instance()->setMessageBoxHandler([&answers](KelMessageBoxRequest&) {
+        ++answers;
+        return 1;
+    });
     app.init();
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
     QTextStream out(stdout);
@@ -53,6 +59,8 @@ int main(int argc, char* argv[])
 
     QElapsedTimer timer;
     timer.start();
+    // Every book is also in one folder, which the searches run in a second time.
+    const int folder = app.folderModel()->findOrAddCategory(QStringLiteral("Everything"));
     QSqlDatabase::database().transaction();
     for (int i = 0; i < count; ++i) {
         BookDto book;
@@ -61,9 +69,11 @@ int main(int argc, char* argv[])
         book.author = QStringLiteral("Author %1").arg(i % 211);
         book.full_path = home.path() + QStringLiteral("/books/%1.epub").arg(i);
         book.time_added = 1700000000 + i;
-        app.bookModel()->addBook(book);
+        const int id = app.bookModel()->addBook(book);
+        BookProvider::instance()->addBookToCategory(id, folder);
     }
     QSqlDatabase::database().commit();
+    app.folderModel()->reload();
     out << count << " books stored: " << timer.elapsed() << " ms\n";
     // The window paints the stored books for the first time (cover shadows and texts drawn, side-bar
     // counts): the loading below is measured on a settled window.
@@ -80,24 +90,28 @@ int main(int argc, char* argv[])
     out << "page shown after loading: " << timer.elapsed() << " ms (target under 100 ms; the model's own load "
         << loaded << " ms), " << page->listWidget()->itemCount() << " item widgets\n";
 
-    for (const QString& query : { QStringLiteral("volume"), QStringLiteral("lanter") }) {
-        qint64 slowest = 0;
-        out << "query \"" << query << "\":";
-        for (int i = 0; i <= query.size(); ++i) {
-            timer.restart();
-            if (i < query.size())
-                QTest::keyClick(page->searchLineEdit(), query.at(i).toLatin1());
-            else
-                page->searchLineEdit()->clear();
+    for (const int category : { int(Enums::AllBooks), int(Enums::MaxBookFormat) + folder })
+        for (const QString& query : { QStringLiteral("volume"), QStringLiteral("lanter") }) {
+            app.bookSortFilterModel()->setFilterCategory(category);
             QCoreApplication::processEvents();
-            page->repaint();
-            const qint64 ms = timer.elapsed();
-            slowest = qMax(slowest, ms);
-            out << " " << (i < query.size() ? QString(query.at(i)) : QStringLiteral("cleared")) << " " << ms << " ms ("
-                << app.bookSortFilterModel()->rowCount() << " books),";
+            qint64 slowest = 0;
+            out << (category == Enums::AllBooks ? "all books, " : "folder of all books, ") << "query \"" << query
+                << "\":";
+            for (int i = 0; i <= query.size(); ++i) {
+                timer.restart();
+                if (i < query.size())
+                    QTest::keyClick(page->searchLineEdit(), query.at(i).toLatin1());
+                else
+                    page->searchLineEdit()->clear();
+                QCoreApplication::processEvents();
+                page->repaint();
+                const qint64 ms = timer.elapsed();
+                slowest = qMax(slowest, ms);
+                out << " " << (i < query.size() ? QString(query.at(i)) : QStringLiteral("cleared")) << " " << ms
+                    << " ms (" << app.bookSortFilterModel()->rowCount() << " books),";
+            }
+            out << " slowest " << slowest << " ms (target under 50 ms)\n";
         }
-        out << " slowest " << slowest << " ms (target under 50 ms)\n";
-    }
 
     // Scrolling down the whole list in 120 px steps, in cards and in the table.
     for (int mode : { int(Enums::View_Cards), int(Enums::View_Table) }) {
@@ -135,15 +149,14 @@ int main(int argc, char* argv[])
     probe.setInterval(16);
     QObject::connect(&probe, &QTimer::timeout, [&] { worstLate = qMax(worstLate, tick.restart() - 16); });
     QSignalSpy progress(bookimporter::instance(), &bookimporter::progress);
-    QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
     timer.restart();
     tick.start();
     probe.start();
     page->addFiles(files);
-    while (finished.isEmpty() && timer.elapsed() < 120000)
+    // Until the page answers: the books are stored and shown by then.
+    answers = 0;
+    while (answers == 0 && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
     probe.stop();
     out << "100 books added in " << timer.elapsed() << " ms, " << progress.size()
         << " progress steps, worst GUI lateness " << worstLate << " ms (target under 50 ms)\n";

@@ -201,6 +201,21 @@ void Ui::showArchivedBookUnsupported(const QString& reason)
         formatMessage(translated("Dilog_Errors", "The archive can not be added: %1.").arg(reason.toHtmlEscaped())), 5);
 }
 
+void Ui::showBooksRefused(const QStringList& lines)
+{
+    // A long list is cut: the log names every file.
+    const int shown = 15;
+    QStringList items;
+    for (const QString& line : lines.mid(0, shown))
+        items << line.toHtmlEscaped();
+    if (lines.size() > shown)
+        items << translated("Dilog_Errors", "and %n more", int(lines.size() - shown));
+    const QString heading = lines.size() == 1
+        ? translated("Dilog_Errors", "One file could not be added")
+        : translated("Dilog_Errors", "%n files could not be added", int(lines.size()));
+    showMessage(formatMessage(items.join(QStringLiteral("<br>")), heading), 5);
+}
+
 void Ui::showBookNotFound(const QString& path)
 {
     showMessage(formatMessage(translated(

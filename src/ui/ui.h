@@ -39,6 +39,8 @@ public:
     // A 7z archive whose book cannot be read from it; reason says which book it holds.
     void showArchivedBookUnsupported(const QString& reason);
     void showBookNotFound(const QString& path);
+    // The files an import left out: their number, and one "name: reason" line each (plain text).
+    void showBooksRefused(const QStringList& lines);
     void showPrinterDisconnected(const QString& name);
     // No speech engine could be made (no service answered, no engine installed).
     void showReadingAloudUnavailable();

@@ -11,6 +11,7 @@
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
+#include "painting/kelgraphicsopacityeffect.h"
 #include "styles/kelstyle.h"
 #include "ui.h"
 #include "widgets/kelbutton.h"
@@ -490,6 +491,48 @@ private slots:
         item.setItemMode(Enums::View_Cards);
         QCOMPARE(item.thumbnail()->size(), QSize(214, 293));
         QCOMPARE(item.width(), 214);
+    }
+
+    // Hovering a card fades its trash button in and leaving fades it out; in the trash the restore
+    // button does not look like the delete button beside it.
+    void cardButtons()
+    {
+        BookItemWidget item(Enums::View_Cards, m_menu);
+        const QModelIndex book = addBook(Favorite, QStringLiteral("Hovered"));
+        item.readFrom(book);
+        item.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        auto* trash = item.findChild<KelButton*>(QStringLiteral("Trash"));
+        auto* favorite = item.findChild<KelButton*>(QStringLiteral("Favorite"));
+        auto* remove = item.findChild<KelButton*>(QStringLiteral("Delete"));
+        QVERIFY(trash && favorite && remove);
+        QVERIFY(favorite->isVisible());
+        QVERIFY(!trash->isVisible());
+        item.setAttribute(Qt::WA_UnderMouse, true);
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(&item, &enter);
+        QVERIFY(trash->isVisible());
+        // A fade runs over the button, not a plain show.
+        auto* fade = qobject_cast<KelGraphicsOpacityEffect*>(trash->graphicsEffect());
+        QVERIFY(fade);
+        QVERIFY(fade->opacity() < 0.5);
+        QTRY_COMPARE(fade->opacity(), 1.0);
+        item.setAttribute(Qt::WA_UnderMouse, false);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&item, &leave);
+        QVERIFY(trash->isVisible()); // fading out
+        QTRY_VERIFY(!trash->isVisible());
+        QVERIFY(favorite->isVisible());
+
+        QVERIFY(m_books.setData(book, QVariant(), Enums::ToTrash));
+        item.readFrom(book);
+        item.setAttribute(Qt::WA_UnderMouse, true);
+        QApplication::sendEvent(&item, &enter);
+        QTRY_VERIFY(remove->isVisible());
+        QVERIFY(trash->isVisible());
+        QVERIFY(!favorite->isVisible());
+        QVERIFY(trash->icon() != remove->icon());
+        QVERIFY(trash->icon() != favorite->icon());
     }
 
 private:

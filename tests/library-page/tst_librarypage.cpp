@@ -1,3 +1,4 @@
+#include "../kel-effects/messagecatcher.h"
 #include "../kelapp/kelapptest.h"
 
 #include "application.h"
@@ -43,6 +44,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QUrl>
 #include <QWindow>
 #include <array>
@@ -111,6 +113,19 @@ class TestLibraryPage : public QObject {
         emit m_page->addBookButton()->clicked();
         waitForImport(finished);
     }
+    // A box's rich text as its visible lines, apart by "<br>".
+    static QString plain(const QString& html)
+    {
+        QTextDocument document;
+        document.setHtml(html);
+        QStringList lines;
+        for (const QString& line :
+            document.toPlainText().split(QRegularExpression(QStringLiteral("[\\n\\x{2029}\\x{2028}]")))) {
+            if (!line.trimmed().isEmpty())
+                lines << line.trimmed();
+        }
+        return lines.join(QStringLiteral("<br>"));
+    }
     static QVector<MetricSender::Event> metrics(const QString& key)
     {
         QVector<MetricSender::Event> events = MetricSender::instance()->queuedEvents();
@@ -146,6 +161,10 @@ private slots:
         MetricSender::init(QStringLiteral("device"), QStringLiteral("4"), QStringLiteral("1.0"), true,
             QStringLiteral("http://127.0.0.1:9/"));
         pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
+        // The last run ended in recently read, with the library sorted by author.
+        SettingsProvider::instance()->setLibrary_category(Enums::RecentlyRead);
+        SettingsProvider::instance()->setLibrary_sort_column(BookModel::AuthorColumn);
+        SettingsProvider::instance()->setLibrary_sort_order(Qt::AscendingOrder);
         QVERIFY(Application::instance()->init());
         auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
         QVERIFY(window);
@@ -155,6 +174,35 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }
     void init() { m_boxes.clear(); }
+
+    // Started in recently read (its own sort by last view), the library comes back sorted by author
+    // when all books are chosen, the header shows it, and the saved sort stays the user's.
+    void savedSortAfterStartInRecentlyRead()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QCOMPARE(filter()->filterCategory(), int(Enums::RecentlyRead));
+        QCOMPARE(filter()->sortColumn(), int(BookModel::LastViewColumn));
+        window->sideBar()->entry(Enums::AllBooks)->setChecked(true);
+        QCoreApplication::processEvents();
+        QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
+        QCOMPARE(filter()->sortColumn(), int(BookModel::AuthorColumn));
+        QCOMPARE(filter()->sortOrder(), Qt::AscendingOrder);
+        QCOMPARE(SettingsProvider::instance()->library_sort_column(), int(BookModel::AuthorColumn));
+        QCOMPARE(SettingsProvider::instance()->library_sort_order(), Qt::AscendingOrder);
+        // The header shows it, and a click on the author reverses it.
+        KelButton* author = m_page->tableHeader()->buttons().value(1);
+        QVERIFY(author && author->isChecked());
+        click(author);
+        QCOMPARE(filter()->sortColumn(), int(BookModel::AuthorColumn));
+        QCOMPARE(filter()->sortOrder(), Qt::DescendingOrder);
+        QCOMPARE(SettingsProvider::instance()->library_sort_order(), Qt::DescendingOrder);
+        click(author);
+        QCOMPARE(filter()->sortOrder(), Qt::AscendingOrder);
+        // Sorted from elsewhere (the saved sort at a start), the next click reverses that order.
+        filter()->sort(BookModel::AuthorColumn, Qt::DescendingOrder);
+        click(author);
+        QCOMPARE(filter()->sortOrder(), Qt::AscendingOrder);
+    }
 
     void emptyTexts_data()
     {
@@ -286,6 +334,67 @@ private slots:
         QVERIFY(!folderEntry(bar, id));
     }
 
+    // The folder shown stays checked while its books go to the trash and back; deleting it shows all
+    // books, and it is not the category shown at the next start.
+    void shownFolderFollowsChanges()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        SideBar* bar = window->sideBar();
+        const int folder = folderModel()->findOrAddCategory(QStringLiteral("Temp"));
+        const int book = addBook(QStringLiteral("temporary"), 0, -1, folder);
+        addBook(QStringLiteral("elsewhere"), 0);
+        const int category = int(Enums::MaxBookFormat) + folder;
+        // What earlier changes of the category left for the side bar is delivered first.
+        QCoreApplication::processEvents();
+        folderEntry(*bar, folder)->setChecked(true);
+        QCoreApplication::processEvents();
+        QCOMPARE(filter()->filterCategory(), category);
+        QCOMPARE(SettingsProvider::instance()->library_category(), Enums::BookCategory(category));
+        QVERIFY(books()->setData(books()->indexById(book), QVariant(), Enums::ToTrash));
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->currentCategory(), category);
+        QVERIFY(folderEntry(*bar, folder)->isChecked());
+        QVERIFY(books()->setData(books()->indexById(book), QVariant(), Enums::RestoreFromTrash));
+        QVERIFY(folderEntry(*bar, folder)->isChecked());
+        QCOMPARE(filter()->rowCount(), 1);
+
+        m_page->searchLineEdit()->setText(QStringLiteral("nothing like it"));
+        folderModel()->removeCategory(folder);
+        QCoreApplication::processEvents();
+        QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
+        QCOMPARE(bar->currentCategory(), int(Enums::AllBooks));
+        QCOMPARE(SettingsProvider::instance()->library_category(), Enums::AllBooks);
+        QCOMPARE(m_page->emptyLabel()->text(), QStringLiteral("\"nothing like it\" is not found in \"All\""));
+        m_page->searchLineEdit()->clear();
+    }
+
+    // The view-mode switch, a book's action and each change of the folders leave their trace.
+    void traces()
+    {
+        MessageCatcher infos(QtInfoMsg);
+        choose(Enums::View_Table);
+        QCOMPARE(infos.count(QStringLiteral("Change viewMode to 'Table'")), 2); // entering and leaving
+        choose(Enums::View_Cards);
+        QCOMPARE(infos.count(QStringLiteral("Change viewMode to 'Cards'")), 2);
+        addBook(QStringLiteral("traced"), 0);
+        QCoreApplication::processEvents();
+        auto* item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(filter()->index(0, 0)));
+        QVERIFY(item);
+        m_page->onActionClicked(item, Enums::NoAction, QVariant());
+        QCOMPARE(infos.count(QStringLiteral("Library action clicked")), 2);
+
+        const int row = folderModel()->rowCount();
+        const int id = folderModel()->findOrAddCategory(QStringLiteral("Zz traced"));
+        QCOMPARE(infos.count(QStringLiteral("Rows inserted 0-0")), 2);
+        folderModel()->renameCategory(id, QStringLiteral("Zzz traced"));
+        QCOMPARE(infos.count(QStringLiteral("Folder data changed rows: 0-0, cols: 0-3")), 2);
+        QCOMPARE(infos.count(QStringLiteral("Rows moved 0-0 to %1").arg(row + 1)), 2);
+        folderModel()->removeCategory(id);
+        QCOMPARE(infos.count(QStringLiteral("Rows removed %1-%1").arg(row)), 2);
+        folderModel()->reload();
+        QCOMPARE(infos.count(QStringLiteral("Folder model reset")), 2);
+    }
+
     // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.
     void dragBooksOntoFolders()
     {
@@ -339,6 +448,9 @@ private slots:
         renamed.title = QStringLiteral("Peace and War");
         QVERIFY(books()->setData(books()->indexById(war), QVariant::fromValue(renamed), Enums::UpdateItem));
         QTRY_COMPARE_WITH_TIMEOUT(strip->titleLabel()->text(), QStringLiteral("Peace and War"), 150);
+        // Markup in a title is shown as it stands.
+        QCOMPARE(strip->titleLabel()->textFormat(), Qt::PlainText);
+        QCOMPARE(strip->authorLabel()->textFormat(), Qt::PlainText);
         QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::ToTrash));
         QTest::qWait(150);
         QVERIFY(strip->isVisible());
@@ -367,7 +479,14 @@ private slots:
         click(importing->pauseButton());
         QVERIFY(!bookimporter::instance()->isPaused());
         QVERIFY(importing->progressBar()->isEnabled());
+        // A paused run that is stopped leaves the next one unpaused.
+        click(importing->pauseButton());
+        QVERIFY(importing->pauseButton()->isChecked());
         emit bookimporter::instance()->finished(0, 0);
+        QCoreApplication::processEvents();
+        QVERIFY(!importing->pauseButton()->isChecked());
+        QVERIFY(!bookimporter::instance()->isPaused());
+        QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause importing"));
         emit bookimporter::instance()->exportStarted();
         QVERIFY(importing->isVisible());
         QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Export books..."));
@@ -400,20 +519,26 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("refuseAdds"); // the database refuses to store books
         QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("refusedBox"); // the list of refused files, when there are several
         const QString existing = m_dir.filePath(QStringLiteral("a.epub"));
-        QTest::newRow("damaged before existing") << QStringList { "junk:bad.epub", "a.epub" } << false << "damaged";
-        QTest::newRow("existing names the first") << QStringList { "a.epub", "b.epub" } << false << existing;
+        QTest::newRow("damaged before existing")
+            << QStringList { "junk:bad.epub", "a.epub" } << false << "damaged" << QString();
+        QTest::newRow("existing names the first")
+            << QStringList { "a.epub", "b.epub" } << false << existing << QString();
         QTest::newRow("protected first") << QStringList { "a.epub", "junk:bad.epub", "drm.mobi" } << false
-                                         << "protected";
+                                         << "protected"
+                                         << "2 files could not be added<br>bad.epub: the file is damaged or is no book"
+                                            "<br>drm.mobi: the book is protected";
         QTest::newRow("archive holding an epub")
-            << QStringList { "nested.7z", "a.epub" } << false << "the archive holds an EPUB book";
-        QTest::newRow("refused by the database") << QStringList { "refused.fb2" } << true << "damaged";
+            << QStringList { "nested.7z", "a.epub" } << false << "the archive holds an EPUB book" << QString();
+        QTest::newRow("refused by the database") << QStringList { "refused.fb2" } << true << "damaged" << QString();
     }
     void failures()
     {
         QFETCH(QStringList, files);
         QFETCH(bool, refuseAdds);
         QFETCH(QString, box);
+        QFETCH(QString, refusedBox);
         // Run alone, the case adds them itself.
         if (!QFileInfo::exists(m_dir.filePath(QStringLiteral("a.epub"))))
             importThroughDialog({ book(QStringLiteral("a.epub")), book(QStringLiteral("b.epub")) });
@@ -448,8 +573,69 @@ private slots:
         if (refuseAdds)
             QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_add")));
         QCOMPARE(books()->rowCount(), rows);
-        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.size(), refusedBox.isEmpty() ? 1 : 2);
         QVERIFY2(m_boxes.first().contains(box.toHtmlEscaped()), qPrintable(m_boxes.first()));
+        if (!refusedBox.isEmpty())
+            QVERIFY2(plain(m_boxes.last()).contains(refusedBox), qPrintable(m_boxes.last()));
+    }
+
+    // Many books read at once are stored in a few batches, every one of them, and the answer comes
+    // after the last.
+    void manyBooksAreStoredInBatches()
+    {
+        QStringList files;
+        for (int i = 0; i < 40; ++i)
+            files << book(QStringLiteral("batch%1.fb2").arg(i));
+        const int rows = books()->rowCount();
+        QSignalSpy inserted(books(), &QAbstractItemModel::rowsInserted);
+        m_chosen = files;
+        emit m_page->addBookButton()->clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 20000);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("40 books added!")), qPrintable(m_boxes.first()));
+        QCOMPARE(books()->rowCount(), rows + 40);
+        QVERIFY2(inserted.size() < 40, qPrintable(QString::number(inserted.size())));
+    }
+
+    // Books added with others refused: the answer is followed by the count and list of the refused
+    // files, and the log names each. A hand-over of nothing but a missing file says so as well.
+    void refusedFilesAreListed()
+    {
+        QByteArray binary("\x7f"
+                          "ELF\x02\x01\x01\x00",
+            8);
+        binary += QByteArray(500, 'x');
+        QVERIFY(testfiles::write(m_dir.filePath(QStringLiteral("tool.txt")), binary));
+        QVERIFY(testfiles::write(m_dir.filePath(QStringLiteral("empty.epub")), QByteArray()));
+        const QString truncated = m_dir.filePath(QStringLiteral("truncated.epub"));
+        QVERIFY(testfiles::write(truncated, testfiles::read(book(QStringLiteral("whole.epub"))).left(300)));
+        const QStringList files { book(QStringLiteral("kept1.fb2")), m_dir.filePath(QStringLiteral("empty.epub")),
+            book(QStringLiteral("kept2.epub")), truncated, m_dir.filePath(QStringLiteral("tool.txt")) };
+        MessageCatcher warnings(QtWarningMsg);
+        importThroughDialog(files);
+        QCOMPARE(m_boxes.size(), 2);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("2 books added!")), qPrintable(m_boxes.first()));
+        const QString list = plain(m_boxes.last());
+        QVERIFY2(list.contains(QStringLiteral("3 files could not be added")), qPrintable(list));
+        for (const char* name : { "empty.epub", "truncated.epub", "tool.txt" })
+            QVERIFY2(list.contains(QLatin1String(name) + QStringLiteral(": the file is damaged or is no book")),
+                qPrintable(list));
+        QCOMPARE(warnings.count(QStringLiteral("Not added:")), 3);
+
+        m_boxes.clear();
+        emit Application::instance()->filesReceived({ m_dir.filePath(QStringLiteral("mistyped.epub")) });
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(plain(m_boxes.first()).contains(QStringLiteral("mistyped.epub: the file was not found")),
+            qPrintable(m_boxes.first()));
+        // With a book already in the library: its box, then the missing file.
+        m_boxes.clear();
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        emit Application::instance()->filesReceived({ m_dir.filePath(QStringLiteral("gone.fb2")), files.first() });
+        waitForImport(finished);
+        QCOMPARE(m_boxes.size(), 2);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("has already been added")), qPrintable(m_boxes.first()));
+        QVERIFY2(plain(m_boxes.last()).contains(QStringLiteral("gone.fb2: the file was not found")),
+            qPrintable(m_boxes.last()));
     }
 
     void drops_data()

@@ -405,6 +405,19 @@ private slots:
         QTest::newRow("fb2 that is no XML") << "broken.fb2" << garbage << ItemReadFailed << QString();
         QTest::newRow("zip holding an epub")
             << "nested.zip" << testfiles::read(dir.filePath("e.zip")) << ItemReadFailed << QString();
+        // Plain text with NUL bytes near its start is a binary file; an empty one holds no book.
+        QByteArray binary("MZ\x90\x00\x03\x00\x00\x00", 8);
+        binary += QByteArray(3000, 'a');
+        QTest::newRow("binary named txt") << "program.txt" << binary << ItemReadFailed << QString();
+        QTest::newRow("empty txt") << "empty.txt" << QByteArray() << ItemReadFailed << QString();
+        QTest::newRow("txt of blank lines")
+            << "blank.txt" << QByteArray("\xef\xbb\xbf \r\n\t\n") << ItemReadFailed << QString();
+        // Text in two bytes a character has NUL bytes of its own.
+        const QString utf16Text = QStringLiteral("Two bytes a letter");
+        QByteArray utf16("\xff\xfe", 2);
+        utf16.append(reinterpret_cast<const char*>(utf16Text.utf16()), utf16Text.size() * 2);
+        QTest::newRow("utf-16 txt") << "Wide Text.txt" << utf16 << ItemAdded << "Wide Text";
+        QTest::newRow("txt") << "Plain Words.txt" << QByteArray("Some words.\n") << ItemAdded << "Plain Words";
         // Image books that do not load are still added, under their file's name.
         QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
         QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -436,6 +449,10 @@ private slots:
         }
         QCOMPARE(record.title, title);
         QCOMPARE(record.author, QStringLiteral("Kept"));
+        if (fileName.endsWith(QLatin1String(".txt"))) {
+            QCOMPARE(record.format, int(BookFormat::Txt));
+            return;
+        }
         QCOMPARE(record.format, int(BookFormat::Pdf) + (fileName.endsWith(".cbz") ? 3 : 0));
         QVERIFY(record.cover.isEmpty());
         QVERIFY(record.metadata.isEmpty());
@@ -548,6 +565,11 @@ private slots:
         QCOMPARE(recorder.events,
             (QStringList { "importStarted", "progress 0/5", "item 128", "progress 1/5", "item 0", "progress 2/5",
                 "item 0", "progress 3/5", "item 128", "progress 4/5", "item 2", "progress 5/5", "finished 2/5" }));
+        // A few files are looked up one by one, many at once: both find the known book.
+        ImportRecorder alone;
+        importer()->start(QString(), { inLibrary });
+        QVERIFY(alone.waitFinished());
+        QCOMPARE(alone.statuses, (QList<int> { ItemAlreadyInLibrary }));
     }
 
     void folderTreeAddsItsBooks()
@@ -575,8 +597,8 @@ private slots:
         QCOMPARE(recorder.events.at(recorder.events.size() - 2), QStringLiteral("progress 5/5"));
     }
 
-    // Pausing finishes the item in hand and holds the next; a cancel drops the rest, and what is
-    // added while the cancelled run ends gets a run of its own. The first book is a FIFO, which holds
+    // Pausing finishes the item in hand and holds the next; a cancel drops the rest and the pause,
+    // and what is added while the cancelled run ends gets a run of its own. The first book is a FIFO, which holds
     // the task in its read until the test writes the book into it.
     void pauseAndCancel()
     {
@@ -608,9 +630,10 @@ private slots:
         QVERIFY(importer()->isRunning());
         QCOMPARE(recorder.finishedCount, 0);
 
+        // Stopping ends the pause: the files added next are read without a resume.
         importer()->cancel();
+        QVERIFY(!importer()->isPaused());
         QCOMPARE(importer()->start(QString(), { later }), false);
-        importer()->toggleProcessing(false);
         QVERIFY(recorder.waitFinished(2));
         QCOMPARE(recorder.titles, (QStringList { "Gate", "Later" }));
         QCOMPARE(recorder.events.filter(QRegularExpression("^(importStarted|finished)")),

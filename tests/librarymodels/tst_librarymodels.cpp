@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -837,6 +838,106 @@ private slots:
         }
         proxy->setSearchText(QStringLiteral("[draft"));
         QCOMPARE(proxy->rowCount(), 0);
+    }
+
+    // Titles are found as typed, brackets and signs included; what a pattern matched still matches.
+    void searchFindsTheTextAsTyped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList all { "Harry Potter (Book 1)", "$100 Startup", "1+1 Is Two", "[Draft] Notes" };
+        for (const QString& title : all)
+            QTest::newRow(qPrintable(title)) << title << QStringList { title };
+        QTest::newRow("pattern") << "^(harry|\\$)" << QStringList { all.at(0), all.at(1) };
+        QTest::newRow("pattern without the brackets") << "Potter Book" << QStringList();
+    }
+    void searchFindsTheTextAsTyped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, expected);
+        for (const char* title : { "Harry Potter (Book 1)", "$100 Startup", "1+1 Is Two", "[Draft] Notes" })
+            QVERIFY(addBook(QLatin1String(title), 0) > 0);
+        proxy->setSearchText(text);
+        QCOMPARE(columnTexts(*proxy, BookModel::TitleRole), expected);
+    }
+
+    // The recently-read category sorts by last view; the user's saved sort, given while it is shown,
+    // comes back when it is left and is never replaced by the category's own.
+    void savedSortSurvivesRecentlyRead()
+    {
+        proxy->setFilterCategory(Enums::RecentlyRead);
+        proxy->setUserSort(BookModel::AuthorColumn, Qt::AscendingOrder);
+        QCOMPARE(proxy->sortColumn(), int(BookModel::LastViewColumn));
+        QCOMPARE(proxy->userSortColumn(), int(BookModel::AuthorColumn));
+        proxy->setFilterCategory(Enums::AllBooks);
+        QCOMPARE(proxy->sortColumn(), int(BookModel::AuthorColumn));
+        QCOMPARE(proxy->sortOrder(), Qt::AscendingOrder);
+        // Given outside it, it applies at once.
+        proxy->setUserSort(BookModel::NameColumn, Qt::DescendingOrder);
+        QCOMPARE(proxy->sortColumn(), int(BookModel::NameColumn));
+        QCOMPARE(proxy->sortOrder(), Qt::DescendingOrder);
+    }
+
+    // A book keeps its placeholder colour whatever its row: after more books and a reload.
+    void placeholderColourFollowsTheBook()
+    {
+        QHash<int, int> colours;
+        for (int row = 0; row < books->rowCount(); ++row) {
+            const QModelIndex index = books->index(row, 0);
+            colours.insert(index.data(BookModel::IdRole).toInt(), index.data(BookModel::RowModuloRole).toInt());
+        }
+        QVERIFY(addBook(QStringLiteral("Newcomer"), 0) > 0);
+        books->selectAll();
+        QSet<int> used;
+        for (auto it = colours.begin(); it != colours.end(); ++it) {
+            const int colour = books->indexById(it.key()).data(BookModel::RowModuloRole).toInt();
+            QCOMPARE(colour, it.value());
+            QVERIFY(colour >= 0 && colour <= 9);
+            used.insert(colour);
+        }
+        QVERIFY(used.size() > 1);
+    }
+
+    // A folder's view follows every way a book enters or leaves the folder.
+    void folderViewFollowsMoves()
+    {
+        const auto shownSorted = [this] {
+            QStringList keys = shown();
+            keys.sort();
+            return keys;
+        };
+        const int mystery = Enums::MaxBookFormat + lib->folder("Mystery");
+        proxy->setFilterCategory(mystery);
+        QCOMPARE(shownSorted(), QStringList({ "christie", "hound" }));
+        proxy->setSearchText(QStringLiteral("hound"));
+        QCOMPARE(shownSorted(), QStringList({ "hound" }));
+        proxy->setSearchText(QString());
+        QVERIFY(act("dune", Enums::MoveToFolder, lib->folder("Mystery")));
+        QCOMPARE(shownSorted(), QStringList({ "christie", "dune", "hound" }));
+        QVERIFY(act("hound", Enums::RemoveFromFolder));
+        QCOMPARE(shownSorted(), QStringList({ "christie", "dune" }));
+        QVERIFY(dropOn(QStringLiteral("Classics"), { lib->id("christie") }));
+        QCOMPARE(shownSorted(), QStringList({ "dune" }));
+        QCOMPARE(role("christie", BookModel::CategoryIdRole).toInt(), lib->folder("Classics"));
+        QCOMPARE(role("christie", BookModel::CategoryNameRole).toString(), QStringLiteral("Classics"));
+        folders->removeCategory(lib->folder("Classics"));
+        QCOMPARE(role("war", BookModel::CategoryNameRole).toString(), QString());
+    }
+
+    // Titles sort without regard to case, also where the language is the C locale.
+    void titlesSortIgnoringCase()
+    {
+        const QLocale before;
+        const auto restore = qScopeGuard([before] { QLocale::setDefault(before); });
+        for (const QLocale& locale : { before, QLocale::c() }) {
+            QLocale::setDefault(locale);
+            reload(false);
+            for (const char* title : { "banana", "Zebra", "apple", "Cherry", "Éclair" })
+                QVERIFY(addBook(QString::fromUtf8(title), 0) > 0);
+            proxy->sort(BookModel::NameColumn, Qt::AscendingOrder);
+            QCOMPARE(columnTexts(*proxy, BookModel::TitleRole),
+                QStringList({ "apple", "banana", "Cherry", "Éclair", "Zebra" }));
+        }
     }
 
     void sortByColumn_data()

@@ -47,6 +47,7 @@
 #include "widgets/keldelimiter.h"
 #include "widgets/kelexclusivebuttongroup.h"
 #include "widgets/kelframe.h"
+#include "widgets/keliconlabel.h"
 #include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
@@ -516,6 +517,7 @@ private slots:
     {
         HotkeysSettingsPage page(false);
         page.retranslateUi();
+
         int listed = 0;
         const QMetaEnum ids = QMetaEnum::fromType<Hotkeys::Id>();
         for (int i = 0; i < ids.keyCount(); ++i) {
@@ -526,6 +528,17 @@ private slots:
         QCOMPARE(page.leftForm()->rowCount(), (listed + 1) / 2);
         auto* first = qobject_cast<QLabel*>(page.leftForm()->itemAt(0, QFormLayout::LabelRole)->widget());
         QCOMPARE(first->text(), Hotkeys::title(Hotkeys::Id::Show_HotkeysHint));
+        // Each sequence is its key caps alone: the frame around them draws no text of its own.
+        int frames = 0;
+        for (int row = 0; row < page.leftForm()->rowCount(); ++row) {
+            QWidget* field = page.leftForm()->itemAt(row, QFormLayout::FieldRole)->widget();
+            for (auto* frame : field->findChildren<KelIconLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+                ++frames;
+                QVERIFY2(frame->text().isEmpty(), qPrintable(frame->text()));
+                QVERIFY(!frame->accessibleName().isEmpty());
+            }
+        }
+        QVERIFY(frames > page.leftForm()->rowCount());
         // A plus key is a cap of its own, not a separator.
         QCOMPARE(HotkeysSettingsPage::keyCaps(QKeySequence(QStringLiteral("Ctrl++"), QKeySequence::PortableText)),
             QStringList({ "Ctrl", "+" }));
@@ -621,6 +634,43 @@ private slots:
         QTRY_VERIFY(dialog.scrollArea()->verticalScrollBar()->value() > 0);
         click(dialog.saveButton());
         QCOMPARE(BookProvider::instance()->getMetaData(id, 6), text);
+    }
+
+    // A book without title or author shows "Unknown" in both fields; saving another edit keeps them
+    // empty, and emptying a field stores it empty.
+    void unknownTitleStaysEmpty()
+    {
+        const int id = addBook();
+        BookDto blank = books()->bookById(id);
+        blank.title.clear();
+        blank.author.clear();
+        QVERIFY(books()->setData(books()->indexById(id), QVariant::fromValue(blank), Enums::UpdateItem));
+        {
+            BookPropertiesDialog dialog(books()->indexById(id));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QCOMPARE(dialog.titleEdit()->editor()->toPlainText(), QStringLiteral("Unknown"));
+            dialog.descriptionEdit()->editor()->setText(QStringLiteral("New description"));
+            click(dialog.saveButton());
+        }
+        BookDto stored = BookProvider::instance()->bookById(id);
+        QCOMPARE(BookProvider::instance()->getMetaData(id, 6), QStringLiteral("New description"));
+        QCOMPARE(stored.title, QString());
+        QCOMPARE(stored.author, QString());
+
+        blank.title = QStringLiteral("Named");
+        QVERIFY(books()->setData(books()->indexById(id), QVariant::fromValue(blank), Enums::UpdateItem));
+        {
+            BookPropertiesDialog dialog(books()->indexById(id));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            dialog.titleEdit()->editor()->setText(QString());
+            dialog.authorEdit()->editor()->setText(QStringLiteral("Someone"));
+            click(dialog.saveButton());
+        }
+        stored = BookProvider::instance()->bookById(id);
+        QCOMPARE(stored.title, QString());
+        QCOMPARE(stored.author, QStringLiteral("Someone"));
     }
 
     // The service window opens on the tab it was left on.

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <memory>
@@ -134,6 +135,37 @@ ItemStatus readFb2(BookDto& record)
     return ItemAdded;
 }
 
+// A file named .txt that is no text: a binary file (NUL bytes near its start, where text in one
+// byte a character has none) or one without a single visible character. Text in two or four
+// bytes a character is known by its byte-order mark.
+bool isDamagedPlainText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    QByteArray head = file.read(4096);
+    bool wide = false;
+    for (const QByteArray& mark : { QByteArray("\xff\xfe", 2), QByteArray("\xfe\xff", 2) }) {
+        if (head.startsWith(mark))
+            wide = true;
+    }
+    if (!wide && head.contains('\0'))
+        return true;
+    // Only blanks, line ends, NUL bytes of wide text and byte-order marks, to the end of the file.
+    static const QByteArray invisible(" \t\r\n\f\v\xef\xbb\xbf\xff\xfe", 12);
+    for (;;) {
+        for (const char byte : qAsConst(head)) {
+            if (!invisible.contains(byte) && !(wide && byte == '\0'))
+                return false;
+        }
+        if (file.atEnd())
+            return true;
+        head = file.read(64 * 1024);
+        if (head.isEmpty())
+            return true;
+    }
+}
+
 // A PDF is added even when it does not load: its name is its title then.
 ItemStatus readPdf(BookDto& record)
 {
@@ -215,6 +247,13 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     case BookFormat::Prc:
         status = readMobi(record);
         break;
+    case BookFormat::Txt:
+        if (isDamagedPlainText(path)) {
+            status = ItemReadFailed;
+            break;
+        }
+        status = readFb2(record);
+        break;
     case BookFormat::SevenZ:
         if (!fb2::sevenZipRefusal(path).isEmpty()) {
             status = ItemUnsupportedArchivedBook;
@@ -222,7 +261,6 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
         }
         Q_FALLTHROUGH();
     case BookFormat::Fb2:
-    case BookFormat::Txt:
     case BookFormat::Zip:
         status = readFb2(record);
         break;

@@ -98,22 +98,31 @@ QSet<QString> bookimporter::libraryPaths(const QStringList& items)
         return known;
     BookProvider* library = BookProvider::instance();
     bool hasFolder = false;
+    QStringList files;
     for (const QString& item : items) {
-        if (isFolderItem(item)) {
+        if (isFolderItem(item))
             hasFolder = true;
-            continue;
+        else
+            files.append(absolutePath(item));
+    }
+    // A few files are looked up one by one; for many, or for the files of a folder (found on
+    // the task, which cannot ask the database), every path of the library is read at once:
+    // a look-up by path reads the whole table in a large library.
+    if (!hasFolder && files.size() <= 4) {
+        for (const QString& path : qAsConst(files)) {
+            if (library->bookByPath(path).id > 0)
+                known.insert(path);
         }
-        const QString path = absolutePath(item);
-        if (library->bookByPath(path).id > 0)
+        return known;
+    }
+    const QSet<QString> stored = library->libraryFilePaths();
+    for (const QString& path : qAsConst(files)) {
+        if (stored.contains(path))
             known.insert(path);
     }
-    // The files of a folder are found on the task, which cannot ask the database: it gets
-    // every book of the library instead.
     if (hasFolder) {
-        for (const BookDto& book : library->allBooks()) {
-            if (book.is_deleted == 0)
-                known.insert(absolutePath(book.full_path));
-        }
+        for (const QString& path : stored)
+            known.insert(absolutePath(path));
     }
     return known;
 }
@@ -142,6 +151,8 @@ bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesLis
     m_inHand = false;
     m_running = true;
     m_cancelled = false;
+    // A pause belongs to the run it was given to: a new run starts working.
+    m_paused = false;
     post([this] { emit importStarted(); });
     QThreadPool::globalInstance()->start([this] { importTask(); });
     return true;
@@ -162,6 +173,7 @@ bool bookimporter::exportToArchive(const QString& archive, const QList<BookDto>&
     }
     m_running = true;
     m_cancelled = false;
+    m_paused = false;
     m_processed = 0;
     QThreadPool::globalInstance()->start([this, archive, books] { exportTask(archive, books); });
     return true;
@@ -173,6 +185,8 @@ void bookimporter::cancel()
 {
     QMutexLocker lock(&m_mutex);
     m_cancelled = true;
+    // Stopping ends the pause too, or the next run would wait for a resume nobody can give.
+    m_paused = false;
     m_queue.clear();
 }
 
@@ -227,6 +241,7 @@ bool bookimporter::endTask(const std::function<void()>& announce)
     // Queued after a cancel, or while an export ran: a run of their own.
     m_processed = 0;
     m_cancelled = false;
+    m_paused = false;
     post([this] { emit importStarted(); });
     return true;
 }

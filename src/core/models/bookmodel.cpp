@@ -65,8 +65,10 @@ void BookModel::setFolderModel(FolderModel* folders)
     if (m_folders)
         disconnect(m_folders, nullptr, this, nullptr);
     m_folders = folders;
+    forgetFolders();
     // A folder's books as shown by a filtered view change with a drop on the folder.
     if (folders) {
+        connect(folders, &FolderModel::membershipChanged, this, &BookModel::forgetFolders);
         connect(folders, &FolderModel::booksFiled, this, [this](const QList<int>& bookIds) {
             for (int id : bookIds) {
                 const QModelIndex index = indexById(id);
@@ -133,9 +135,9 @@ QVariant BookModel::roleData(int row, int role) const
     case ProgressRole:
         return book.max_position;
     case CategoryIdRole:
-        return db()->findCategoryByBook(book.id);
+        return folderOf(book.id);
     case CategoryNameRole: {
-        const int folderId = db()->findCategoryByBook(book.id);
+        const int folderId = folderOf(book.id);
         if (folderId == 0 || !m_folders)
             return QString();
         return m_folders->indexById(folderId).data(Qt::DisplayRole).toString();
@@ -145,7 +147,8 @@ QVariant BookModel::roleData(int row, int role) const
         return info.isFile() ? info.size() : qint64(0);
     }
     case RowModuloRole:
-        return row % 10;
+        // From the book, not its row: a book keeps its placeholder colour from start to start.
+        return int(quint32(book.id) % 10u);
     case UserCoverRole:
         return book.use_user_cover;
     default:
@@ -257,9 +260,44 @@ int BookModel::addBook(const BookDto& book)
     return id;
 }
 
+QList<int> BookModel::addBooks(const QList<BookDto>& books)
+{
+    QList<int> ids;
+    db()->addAll(books, ids);
+    QList<BookDto> stored;
+    for (int i = 0; i < books.size(); ++i) {
+        if (ids.at(i) <= 0) {
+            qWarning() << Q_FUNC_INFO << "Cannot add the book" << books.at(i).full_path << db()->lastError();
+            continue;
+        }
+        stored.append(books.at(i));
+        stored.last().id = ids.at(i);
+    }
+    if (stored.isEmpty())
+        return ids;
+    const int first = m_books.size();
+    beginInsertRows(QModelIndex(), first, first + stored.size() - 1);
+    for (const BookDto& book : qAsConst(stored)) {
+        m_rowOf.insert(book.id, m_books.size());
+        m_books.append(book);
+    }
+    endInsertRows();
+    return ids;
+}
+
 BookDto BookModel::bookById(int id) const { return db()->bookById(id); }
 
-int BookModel::findCategoryByBook(int id) const { return db()->findCategoryByBook(id); }
+int BookModel::findCategoryByBook(int id) const { return folderOf(id); }
+
+int BookModel::folderOf(int id) const
+{
+    // Only a folder model tells when books change folders.
+    if (!m_folders)
+        return db()->findCategoryByBook(id);
+    if (!m_folderOfValid)
+        m_folderOfValid = db()->allBookFolders(m_folderOf);
+    return m_folderOfValid ? m_folderOf.value(id, 0) : db()->findCategoryByBook(id);
+}
 
 QModelIndex BookModel::indexById(int id) const
 {
@@ -283,6 +321,7 @@ CategoryCountsDto BookModel::categoryCounts() const { return db()->categoryCount
 void BookModel::selectAll()
 {
     beginResetModel();
+    forgetFolders();
     m_books = db()->allBooks();
     rebuildRowIndex();
     endResetModel();

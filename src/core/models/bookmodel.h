@@ -57,7 +57,7 @@ public:
         CategoryIdRole, // folder id from the database; 0 in no folder
         CategoryNameRole, // the folder's title in the folder model; empty in no folder
         FileSizeRole, // bytes (qint64); 0 when the file is missing
-        RowModuloRole, // row % 10
+        RowModuloRole, // placeholder colour index 0..9, from the book id
         UserCoverRole // bool
     };
     Q_ENUM(Roles)
@@ -82,6 +82,8 @@ public:
     // Stores the book and appends it as the last row; the new id, or the failure value of the
     // database (the model is then unchanged).
     int addBook(const BookDto& book);
+    // The same for several books stored as one unit and appended together; one result per book.
+    QList<int> addBooks(const QList<BookDto>& books);
     // Read from the database, not from the model; id -1 when there is no such book.
     BookDto bookById(int id) const;
     int findCategoryByBook(int id) const;
@@ -125,7 +127,14 @@ private:
     // Resets "last_book_id" when it names one of the ids.
     static void forgetLastBook(const QSet<int>& ids);
 
+    // The folder of a book, from the folders of all books read at once: filtering a large
+    // library by folder would otherwise ask the database once per book.
+    int folderOf(int id) const;
+    void forgetFolders() { m_folderOfValid = false; }
+
     QList<BookDto> m_books;
     QHash<int, int> m_rowOf; // book id -> row
     QPointer<FolderModel> m_folders;
+    mutable QHash<int, int> m_folderOf; // book id -> folder id, filed books only
+    mutable bool m_folderOfValid = false;
 };

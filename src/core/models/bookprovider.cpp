@@ -211,6 +211,27 @@ int BookProvider::add(const BookDto& book)
     return isInt ? newId : 0;
 }
 
+bool BookProvider::addAll(const QList<BookDto>& books, QList<int>& ids)
+{
+    ids.clear();
+    // One commit (one write to the disk) for all of them instead of one per book.
+    QSqlQuery unit;
+    const bool inUnit = unit.exec(QStringLiteral("SAVEPOINT add_books"));
+    for (const BookDto& book : books)
+        ids.append(add(book));
+    if (!inUnit)
+        return true;
+    if (unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books")))
+        return true;
+    fail(unit, Q_FUNC_INFO, "BookProvider::addAll", Trace::None, "Add books. Error db:%1");
+    if (!unit.exec(QStringLiteral("ROLLBACK TO SAVEPOINT add_books"))
+        || !unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books")))
+        qCritical().noquote() << "Cannot end the books' savepoint:" << unit.lastError().text();
+    for (int& id : ids)
+        id = -1;
+    return false;
+}
+
 bool BookProvider::endSavepoint(bool rollback)
 {
     QSqlQuery query;
@@ -385,6 +406,22 @@ int BookProvider::findCategoryByBook(const int bookId)
         .toInt();
 }
 
+bool BookProvider::allBookFolders(QHash<int, int>& folderOfBook)
+{
+    QSqlQuery query;
+    query.setForwardOnly(true);
+    folderOfBook.clear();
+    // In insertion order, so that a book filed twice ends in the folder the single look-up gives.
+    if (!query.exec(QStringLiteral("select book_id, folder_id from book_folder_binder order by rowid"))) {
+        fail(query, Q_FUNC_INFO, "BookProvider::allBookFolders", Trace::None,
+            "Select the folders of the books. Error db:%1");
+        return false;
+    }
+    while (query.next())
+        folderOfBook.insert(query.value(0).toInt(), query.value(1).toInt());
+    return true;
+}
+
 QList<CategoryDto> BookProvider::allCategories()
 {
     QSqlQuery query = prepared(kAllCategories);
@@ -440,6 +477,20 @@ BookDto BookProvider::bookByPath(const QString& path)
     QSqlQuery query = prepared(kSelectBookByPath);
     bind(query, ":full_path", encodeText(path));
     return lastBookRow(query);
+}
+
+QSet<QString> BookProvider::libraryFilePaths()
+{
+    QSqlQuery query;
+    query.setForwardOnly(true);
+    QSet<QString> paths;
+    if (!query.exec(QStringLiteral("select full_path from books where is_deleted = 0"))) {
+        fail(query, Q_FUNC_INFO, "BookProvider::libraryFilePaths", Trace::None, "Select book paths. Error db:%1");
+        return paths;
+    }
+    while (query.next())
+        paths.insert(decodeText(query.value(0).toString()));
+    return paths;
 }
 
 QList<QString> BookProvider::trashedBookPaths()

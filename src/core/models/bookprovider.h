@@ -2,7 +2,9 @@
 
 #include "bookdto.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -32,6 +34,9 @@ public:
     // failure, 0 when the new id cannot be read); a failing metadata entry is logged and kept
     // in lastError() without changing the result.
     int add(const BookDto& book);
+    // Several books as one unit: false (nothing stored) when the unit could not be committed.
+    // The ids are those add() gives, in order.
+    bool addAll(const QList<BookDto>& books, QList<int>& ids);
     bool update(const BookDto& book);
     bool setFavorite(int id, int isFavorite);
     bool setDeleted(int id, int isDeleted);
@@ -54,6 +59,8 @@ public:
     bool addBookToCategory(const int bookId, const int folderId);
     bool removeFromCategory(const int bookId, const int folderId);
     int findCategoryByBook(const int bookId);
+    // Book id -> folder id of every filed book, in one statement; false (and empty) on failure.
+    bool allBookFolders(QHash<int, int>& folderOfBook);
     QList<CategoryDto> allCategories();
 
     // Counts and lists.
@@ -61,6 +68,8 @@ public:
     CategoryCountsDto categoryCounts();
     BookDto bookById(int id);
     BookDto bookByPath(const QString& path);
+    // The file paths of the books not in the trash, as stored: one statement for many look-ups.
+    QSet<QString> libraryFilePaths();
     QList<QString> trashedBookPaths();
     QList<BookDto> allBooks();
     QList<BookDto> allBooksWithFolderTitle();

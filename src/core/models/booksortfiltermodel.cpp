@@ -10,11 +10,25 @@
 
 #include <algorithm>
 
+namespace {
+
+// The user's language; the C locale has no collation of its own worth the name (every capital
+// before every small letter, accents after "z") and compares as English.
+QLocale collationLocale()
+{
+    const QLocale locale;
+    return locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
+}
+
+} // namespace
+
 BookSortFilterModel::BookSortFilterModel(QObject* parent)
     : QSortFilterProxyModel(parent)
     , m_category(Enums::AllBooks)
     , m_sortColumn(BookModel::DateAddedColumn)
+    , m_collator(collationLocale())
 {
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     setSortLocaleAware(true);
     setSortCaseSensitivity(Qt::CaseInsensitive);
     setObjectName(QStringLiteral("BookSortFilterModel"));
@@ -70,23 +84,40 @@ void BookSortFilterModel::setSearchText(const QString& text)
     if (trimmed == m_searchText)
         return;
     m_searchText = trimmed;
-    // The search text is a pattern of the older regular-expression syntax, which has no
-    // possessive quantifiers: there "C++" is invalid, not "one or more C". "(", "C++" or "C:\"
-    // typed while searching are looked for as they stand instead of hiding (or showing) every book.
-    const bool valid = QRegExp(trimmed, Qt::CaseInsensitive).isValid();
-    m_search = QRegularExpression(
-        valid ? trimmed : QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
-    if (!m_search.isValid())
-        m_search = QRegularExpression(QRegularExpression::escape(trimmed), QRegularExpression::CaseInsensitiveOption);
-    clearSortValues();
-    invalidateFilter();
+    // Titles are typed as shown ("Harry Potter (Book 1)", "$100 Startup"), so the text itself is
+    // looked for first; a pattern still finds what it matches. The older regular-expression
+    // syntax has no possessive quantifiers: there "C++" is invalid, not "one or more C".
+    m_search = QRegularExpression(trimmed, QRegularExpression::CaseInsensitiveOption);
+    m_searchIsPattern = QRegExp(trimmed, Qt::CaseInsensitive).isValid() && m_search.isValid();
+    if (m_searchIsPattern)
+        m_search.optimize();
+    // The sort values belong to the source rows, which a search does not change: the rows it
+    // brings back are placed without reading every book again. One change of the layout, not
+    // a removal or insertion per run of rows, so that views rebuild once.
+    invalidate();
     emit searchTextChanged(trimmed);
+}
+
+void BookSortFilterModel::setUserSort(int column, Qt::SortOrder order)
+{
+    if (column == BookModel::LastViewColumn)
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    if (m_category != Enums::RecentlyRead)
+        sort(column, order);
 }
 
 void BookSortFilterModel::sort(int column, Qt::SortOrder order)
 {
     // Values the source changed without telling (a folder renamed) are read again.
     clearSortValues();
+    // The language may have changed since the last sort.
+    const QLocale locale = collationLocale();
+    if (m_collator.locale() != locale) {
+        m_collator.setLocale(locale);
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    }
     if (column != BookModel::LastViewColumn) {
         m_sortColumn = column;
         m_sortOrder = order;
@@ -123,7 +154,8 @@ bool BookSortFilterModel::matchesSearch(const QModelIndex& book) const
     if (m_searchText.isEmpty())
         return true;
     for (int role : { BookModel::TitleRole, BookModel::AuthorRole, BookModel::FileNameRole }) {
-        if (m_search.match(book.data(role).toString()).hasMatch())
+        const QString text = book.data(role).toString();
+        if (text.contains(m_searchText, Qt::CaseInsensitive) || (m_searchIsPattern && m_search.match(text).hasMatch()))
             return true;
     }
     return false;
@@ -176,8 +208,11 @@ bool BookSortFilterModel::lessThan(const QModelIndex& left, const QModelIndex& r
     if (a.kind == SortValue::Text) {
         const QString rightKey
             = b.kind == SortValue::Text ? b.text : withoutPunctuation(right.data(sortRole()).toString());
-        if (isSortLocaleAware())
-            return a.text.localeAwareCompare(rightKey) < 0;
+        if (isSortLocaleAware()) {
+            if (m_collator.caseSensitivity() != sortCaseSensitivity())
+                m_collator.setCaseSensitivity(sortCaseSensitivity());
+            return m_collator.compare(a.text, rightKey) < 0;
+        }
         return a.text.compare(rightKey, sortCaseSensitivity()) < 0;
     }
     if (a.kind == SortValue::Other || b.kind == SortValue::Other || b.kind == SortValue::Text)

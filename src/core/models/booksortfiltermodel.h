@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollator>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -23,11 +24,17 @@ public:
     void setFilterCategory(int category);
 
     QString searchText() const { return m_searchText; }
-    // Trimmed; a regular expression, case-insensitive (taken literally when it is not a valid one).
+    // Trimmed, case-insensitive. A book matches when its title, author or file name holds the
+    // text as typed, or matches it as a regular expression when the text is a valid one.
     void setSearchText(const QString& text);
 
     // Remembers the user's sort, except a sort by last view (the recently-read category's own).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // The user's sort, as saved: applied now unless the recently-read category imposes its own,
+    // and brought back when the category is left.
+    void setUserSort(int column, Qt::SortOrder order);
+    int userSortColumn() const { return m_sortColumn; }
+    Qt::SortOrder userSortOrder() const { return m_sortOrder; }
 
 signals:
     void filterCategoryChanged(int value);
@@ -59,8 +66,11 @@ private:
     int m_category;
     QString m_searchText;
     QRegularExpression m_search;
+    bool m_searchIsPattern = false; // the text is a valid pattern too
     int m_sortColumn;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    // Text columns compare by the user's language, ignoring case.
+    mutable QCollator m_collator;
     // Sort values of the source rows for one column and role, so that a sort reads each row once
     // (dates, file sizes and folder names are costly to read); dropped on any change of the source.
     mutable QHash<int, SortValue> m_sortValues;

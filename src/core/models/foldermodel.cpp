@@ -94,6 +94,7 @@ bool FolderModel::dropMimeData(
             filed.append(bookId);
     }
     if (!filed.isEmpty()) {
+        emit membershipChanged();
         syncCounts();
         emit booksFiled(filed);
     }
@@ -102,6 +103,7 @@ bool FolderModel::dropMimeData(
 
 void FolderModel::reload()
 {
+    emit membershipChanged();
     beginResetModel();
     m_folders = BookProvider::instance()->allCategories();
     endResetModel();
@@ -162,6 +164,7 @@ bool FolderModel::addBookToCategory(int bookId, int folderId)
     }
     if (!db->addBookToCategory(bookId, folderId))
         return false;
+    emit membershipChanged();
     syncCounts();
     return true;
 }
@@ -172,6 +175,7 @@ bool FolderModel::removeBookFromCategory(int bookId, int folderId)
         return false;
     if (!BookProvider::instance()->removeFromCategory(bookId, folderId))
         return false;
+    emit membershipChanged();
     syncCounts();
     return true;
 }
@@ -181,6 +185,7 @@ void FolderModel::removeCategory(int id)
     const int row = rowOf(id);
     if (row < 0 || !BookProvider::instance()->removeCategory(id))
         return;
+    emit membershipChanged();
     beginRemoveRows(QModelIndex(), row, row);
     m_folders.removeAt(row);
     endRemoveRows();

@@ -49,6 +49,8 @@ public:
 signals:
     // Books a drop filed in another folder, so that the book model can report their rows.
     void booksFiled(const QList<int>& bookIds);
+    // Some book may be in another folder (or in none) now; emitted before the rows change.
+    void membershipChanged();
 
 private:
     int rowOf(int id) const;

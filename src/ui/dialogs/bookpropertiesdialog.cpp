@@ -213,8 +213,14 @@ void BookPropertiesDialog::Private::save()
         return;
     }
     BookDto book = record();
-    book.title = title->editor()->toPlainText();
-    book.author = author->editor()->toPlainText();
+    // The fields show "Unknown" for an empty title or author: left as shown, the stored value
+    // stays as it was instead of becoming that word.
+    const QString newTitle = title->editor()->toPlainText();
+    if (newTitle != data(BookModel::TitleRole).toString())
+        book.title = newTitle;
+    const QString newAuthor = author->editor()->toPlainText();
+    if (newAuthor != data(BookModel::AuthorRole).toString())
+        book.author = newAuthor;
     const QString coverPath = coverFilePath(book.full_path);
     if (coverState == 1) {
         QString error;

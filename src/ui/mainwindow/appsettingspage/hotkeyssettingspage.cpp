@@ -34,7 +34,8 @@ public:
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(3, 3, 3, 3);
         layout->setSpacing(0);
-        setText(sequence.toString(QKeySequence::PortableText));
+        // The caps are the content: a text of the frame's own would be drawn under them.
+        setAccessibleName(sequence.toString(QKeySequence::NativeText));
         const QStringList keys = HotkeysSettingsPage::keyCaps(sequence);
         for (int i = 0; i < keys.size(); ++i) {
             if (i > 0)

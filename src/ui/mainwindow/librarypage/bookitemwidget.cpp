@@ -1,5 +1,6 @@
 #include "bookitemwidget.h"
 
+#include "animators/kelvisibilityanimatable.h"
 #include "animators/kelwidgetstateanimator.h"
 #include "appdirs.h"
 #include "application.h"
@@ -29,6 +30,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <memory>
 
 namespace {
 
@@ -68,6 +71,10 @@ public:
     KelButton* trashButton = nullptr;
     KelButton* favoriteButton = nullptr;
     KelButton* deleteButton = nullptr;
+    // The buttons fade in and out as the card is hovered; made on first use.
+    std::unique_ptr<KelVisibilityAnimatable> favoriteFade;
+    std::unique_ptr<KelVisibilityAnimatable> trashFade;
+    std::unique_ptr<KelVisibilityAnimatable> deleteFade;
     QMap<int, int> columnWidths;
     QPoint pressPosition;
     bool doubleClicked = false;
@@ -189,20 +196,36 @@ public:
 
     void updateButtons(bool animated)
     {
-        Q_UNUSED(animated) // the toolkit button shows and hides at once
         dateLabel->setVisible(!cards());
         notesLabel->setVisible(!cards());
         progressBlock->setVisible(!cards());
         const bool shown = !cards() || hovered;
-        favoriteButton->setVisible(!inTrash() && (shown || favoriteButton->isChecked()));
-        trashButton->setVisible(inTrash() || shown);
-        deleteButton->setVisible(inTrash() && shown);
+        setButtonVisible(favoriteFade, favoriteButton, !inTrash() && (shown || favoriteButton->isChecked()), animated);
+        setButtonVisible(trashFade, trashButton, inTrash() || shown, animated);
+        setButtonVisible(deleteFade, deleteButton, inTrash() && shown, animated);
+    }
+
+    static void setButtonVisible(
+        std::unique_ptr<KelVisibilityAnimatable>& fade, KelButton* button, bool visible, bool animated)
+    {
+        if (!fade) {
+            if (!animated || button->isVisibleTo(button->parentWidget()) == visible) {
+                button->setVisible(visible);
+                return;
+            }
+            fade = std::make_unique<KelVisibilityAnimatable>(button);
+        }
+        fade->setVisibleAnimated(visible, animated);
     }
 
     void updateButtonLooks()
     {
         favoriteButton->setIcon(cards() ? ":/svg/star-no-tint.svg" : ":/svg/star.svg");
-        trashButton->setIcon(cards() ? ":/svg/trash-no-tint.svg" : ":/svg/trash.svg");
+        // In the trash this button restores the book: it must not look like the delete beside it.
+        if (inTrash())
+            trashButton->setIcon(":/svg/restore.svg");
+        else
+            trashButton->setIcon(cards() ? ":/svg/trash-no-tint.svg" : ":/svg/trash.svg");
         deleteButton->setIcon(cards() ? ":/svg/trash-no-tint.svg" : ":/svg/trash.svg");
         trashButton->setWidgetType(cards() ? 1028 : 1027);
         deleteButton->setWidgetType(cards() ? 1028 : 1027);

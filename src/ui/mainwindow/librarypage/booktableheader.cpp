@@ -48,6 +48,9 @@ public:
         for (KelButton* button : qAsConst(buttons)) {
             const bool checked = button->property(kColumnProp).toInt() == column;
             button->setCheckedSilently(checked);
+            // A sort applied from elsewhere (the saved one at start) is what the next click reverses.
+            if (checked)
+                button->setProperty(kOrderProp, int(order));
             button->setArrowParams(checked && order == Qt::DescendingOrder ? descending : ascending);
         }
     }

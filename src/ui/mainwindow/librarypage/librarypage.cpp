@@ -11,6 +11,7 @@
 #include "formats/fb2/fbbook.h"
 #include "import/bookimporter.h"
 #include "itemviews/kellistwidget.h"
+#include "kellogger/tracelogger.h"
 #include "layouts/kelflowlayout.h"
 #include "mainwindow/sidebar/sidebar.h"
 #include "metrics/metricsender.h"
@@ -32,10 +33,12 @@
 #include <QCoreApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -54,6 +57,27 @@ bool isFailure(ItemStatus status)
         return true;
     default:
         return false;
+    }
+}
+
+// Why a file was left out, for the list of refused files; each status of the importer has its text.
+QString refusalReason(ItemStatus status, const QString& path)
+{
+    switch (int(status)) {
+    case ItemFileMissing:
+        return libraryText("the file was not found");
+    case ItemProtected:
+        return libraryText("the book is protected");
+    case ItemReadFailed:
+        return libraryText("the file is damaged or is no book");
+    case ItemUnsupportedFormat:
+        return libraryText("the format is not supported");
+    case ItemUnsupportedArchivedBook: {
+        const QString reason = fb2::sevenZipRefusal(path);
+        return reason.isEmpty() ? libraryText("the archive holds no book that can be read") : reason;
+    }
+    default:
+        return libraryText("the file could not be read (code %1)").arg(int(status));
     }
 }
 
@@ -100,6 +124,15 @@ public:
     // 7z archives refused for the book they hold; the first one's reason is shown.
     int refusedArchiveCount = 0;
     QString firstRefusedArchive;
+    // "name: reason" of every file the running import left out, and of those left out of a
+    // hand-over before its import started.
+    QStringList refused;
+    QStringList refusedBeforeStart;
+    // Books read and waiting to be stored; the run's end waits for them.
+    QList<BookDto> toStore;
+    QTimer storeTimer;
+    int batchSize = 8;
+    bool finishPending = false;
     bool trash = false;
 
     void syncColumns();
@@ -108,7 +141,11 @@ public:
     void importStarted();
     void itemProcessed(ItemStatus status, const BookDto& book);
     void importFinished();
-    void startImport(const QStringList& files);
+    void storeBatch();
+    void storePending(bool all);
+    bool startImport(const QStringList& files);
+    void refuse(const QString& path, const QString& reason);
+    void reportRefused();
 };
 
 LibraryPage::LibraryPage(QWidget* parent)
@@ -283,8 +320,23 @@ LibraryPage::LibraryPage(QWidget* parent)
         [this](ItemStatus status, const BookDto& book) { d->itemProcessed(status, book); }, Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::importStarted, this, [this] { d->importStarted(); }, Qt::QueuedConnection);
+    d->storeTimer.setSingleShot(true);
+    d->storeTimer.setInterval(0);
+    QObject::connect(&d->storeTimer, &QTimer::timeout, this, [this] { d->storePending(false); });
+    // Books already read are stored before the program ends, without an answer.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        d->finishPending = false;
+        while (!d->toStore.isEmpty())
+            d->storeBatch();
+    });
     QObject::connect(
-        importer, &bookimporter::finished, this, [this] { d->importFinished(); }, Qt::QueuedConnection);
+        importer, &bookimporter::finished, this,
+        [this] {
+            d->finishPending = true;
+            // A few books are stored at once; many go on between the window's other work.
+            d->storePending(d->toStore.size() <= d->batchSize);
+        },
+        Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::exported, this,
         [](int ok) {
@@ -307,6 +359,9 @@ LibraryPage::~LibraryPage() { delete d; }
 
 void LibraryPage::setViewMode(int mode)
 {
+    TraceLogger trace("LibraryPage::setViewMode",
+        objectName() + QStringLiteral("Change viewMode to ")
+            + (mode == Enums::View_Cards ? QStringLiteral("'Cards'") : QStringLiteral("'Table'")));
     if (mode == Enums::View_Table)
         d->listWidget->widget()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     else if (mode == Enums::View_Cards)
@@ -391,6 +446,7 @@ void LibraryPage::updateIsEmptyText()
 
 void LibraryPage::onActionClicked(BookItemWidget* item, Enums::LibraryAction action, QVariant data)
 {
+    TraceLogger trace("LibraryPage::onActionClicked", QStringLiteral("Library action clicked"));
     const QModelIndex index = d->listWidget->modelIndexForItem(item);
     if (d->filter)
         d->filter->setData(index, data, action);
@@ -426,12 +482,41 @@ void LibraryPage::addFiles(const QStringList& paths)
     for (const QString& path : paths)
         urls << QUrl::fromLocalFile(path);
     mime.setUrls(urls);
-    const QStringList files = bookFilesFromMimeData(&mime, supportedExtensions(), true);
-    if (files.isEmpty())
+    QStringList files = bookFilesFromMimeData(&mime, supportedExtensions(), true);
+    // Paths that give no book are named too, or a mistyped name would vanish without a word.
+    QStringList refused;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir())
+            continue;
+        QString reason;
+        if (!info.exists())
+            reason = refusalReason(ItemFileMissing, path);
+        else if (!supportedExtensions().contains(info.suffix().toLower()))
+            reason = refusalReason(ItemUnsupportedFormat, path);
+        else if (!info.isReadable())
+            reason = libraryText("the file cannot be read");
+        if (!reason.isEmpty()) {
+            qWarning().noquote() << "Not added:" << path << "-" << reason;
+            refused << QStringLiteral("%1: %2").arg(info.fileName(), reason);
+            files.removeAll(info.absoluteFilePath());
+        }
+    }
+    if (files.isEmpty()) {
+        if (!refused.isEmpty()) {
+            if (Ui* ui = Ui::instance())
+                ui->showBooksRefused(refused);
+        }
         return;
+    }
     if (d->filter)
         d->filter->setFilterCategory(Enums::AllBooks);
-    d->startImport(files);
+    // A new run resets the list when it starts; a running one takes them at once.
+    d->refusedBeforeStart = refused;
+    if (!d->startImport(files)) {
+        d->refused << refused;
+        d->refusedBeforeStart.clear();
+    }
 }
 
 void LibraryPage::dragEnterEvent(QDragEnterEvent* event)
@@ -486,9 +571,30 @@ KelListWidget* LibraryPage::listWidget() const { return d->listWidget; }
 BookTableHeader* LibraryPage::tableHeader() const { return d->tableHeader; }
 DropIndicator* LibraryPage::dropIndicator() const { return d->dropIndicator; }
 
-void LibraryPage::Private::startImport(const QStringList& files)
+bool LibraryPage::Private::startImport(const QStringList& files)
 {
-    bookimporter::instance()->start(booksDir(), files, false);
+    return bookimporter::instance()->start(booksDir(), files, false);
+}
+
+void LibraryPage::Private::refuse(const QString& path, const QString& reason)
+{
+    qWarning().noquote() << "Not added:" << path << "-" << reason;
+    const QString name = QFileInfo(path).fileName();
+    refused << QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, reason);
+}
+
+// The answer names the refused files unless its first box already told all there was: nothing
+// added and a single file refused.
+void LibraryPage::Private::reportRefused()
+{
+    const QStringList lines = refused;
+    refused.clear();
+    // A status without a box of its own (a hand-over's missing file) is always listed.
+    const bool firstBoxTold = addedIds.isEmpty() && protectedCount + failedCount + refusedArchiveCount > 0;
+    if (lines.isEmpty() || (firstBoxTold && lines.size() == 1))
+        return;
+    if (Ui* ui = Ui::instance())
+        ui->showBooksRefused(lines);
 }
 
 // A large library gets widgets only for the rows near the viewport; the rest are measured without
@@ -546,10 +652,14 @@ void LibraryPage::Private::syncColumns()
 
 void LibraryPage::Private::importStarted()
 {
+    // The previous run's books go in, and get their answer, before this run's bookkeeping.
+    storePending(true);
     processedCount = protectedCount = failedCount = existingCount = 0;
     firstExistingPath.clear();
     refusedArchiveCount = 0;
     firstRefusedArchive.clear();
+    refused = refusedBeforeStart;
+    refusedBeforeStart.clear();
     addedIds.clear();
     addedPerFormat.clear();
 }
@@ -557,6 +667,8 @@ void LibraryPage::Private::importStarted()
 void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
 {
     ++processedCount;
+    if (status != ItemAdded && status != ItemAlreadyInLibrary)
+        refuse(book.full_path, refusalReason(status, book.full_path));
     if (status == ItemProtected) {
         ++protectedCount;
     } else if (isFailure(status)) {
@@ -569,18 +681,58 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
         if (firstExistingPath.isEmpty())
             firstExistingPath = book.full_path;
     } else if (status == ItemAdded && books) {
-        const int id = books->addBook(book);
-        if (id < 0) {
+        // Stored in batches between the window's other work: a run of many small books arrives
+        // at once and would hold the window while each is stored and shown.
+        toStore.append(book);
+        if (!storeTimer.isActive())
+            storeTimer.start();
+    }
+}
+
+void LibraryPage::Private::storeBatch()
+{
+    const QList<BookDto> batch = toStore.mid(0, batchSize);
+    toStore = toStore.mid(batch.size());
+    QElapsedTimer timer;
+    timer.start();
+    const QList<int> ids = books ? books->addBooks(batch) : QList<int>();
+    for (int i = 0; i < batch.size(); ++i) {
+        const BookDto& book = batch.at(i);
+        const int id = ids.value(i, -1);
+        if (id <= 0) {
             // The database refused the book: the user hears of it like of a damaged file.
             ++failedCount;
-            return;
+            refuse(book.full_path, libraryText("the library could not store it"));
+            continue;
         }
         addedIds << id;
-        if (folders) {
-            const int folder = book.folder_title.isEmpty() ? -1 : folders->findOrAddCategory(book.folder_title);
-            folders->addBookToCategory(id, folder);
-        }
+        if (folders && !book.folder_title.isEmpty())
+            folders->addBookToCategory(id, folders->findOrAddCategory(book.folder_title));
         ++addedPerFormat[bookFormatName(book.format)];
+    }
+    // About 10 ms of work a batch, whatever one book costs on this machine.
+    const qint64 spent = timer.elapsed();
+    if (spent < 5 && batchSize < 32)
+        batchSize *= 2;
+    else if (spent > 15 && batchSize > 1)
+        batchSize /= 2;
+}
+
+// Stores what waits, yielding to the window every few milliseconds; the answer follows the last book.
+void LibraryPage::Private::storePending(bool all)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!toStore.isEmpty()) {
+        if (!all && timer.elapsed() >= 12) {
+            storeTimer.start();
+            return;
+        }
+        storeBatch();
+    }
+    if (finishPending) {
+        finishPending = false;
+        importFinished();
     }
 }
 
@@ -598,6 +750,7 @@ void LibraryPage::Private::importFinished()
             showArchiveRefused(ui, firstRefusedArchive);
         else if (existingCount > 0)
             ui->showBookExists(firstExistingPath);
+        reportRefused();
         return;
     }
     if (addedIds.size() == 1) {
@@ -623,4 +776,5 @@ void LibraryPage::Private::importFinished()
                                                               : it.key());
     }
     MetricSender::addMetric(QStringLiteral("addedbks"), QString::number(addedIds.size()), parts.join(QLatin1Char(',')));
+    reportRefused();
 }

@@ -2,6 +2,7 @@
 
 #include "dragdata.h"
 #include "enums.h"
+#include "kellogger/tracelogger.h"
 #include "models/bookmodel.h"
 #include "models/foldermodel.h"
 #include "ui.h"
@@ -230,6 +231,13 @@ SideBarFolder* SideBarFolders::makeEntry(int row)
 
 void SideBarFolders::onModelReset()
 {
+    TraceLogger trace("SideBarFolders::onModelReset", QStringLiteral("Folder model reset"));
+    // The model reloads after every trash and restore: the folder shown stays checked.
+    int checkedId = -1;
+    for (SideBarFolder* entry : folderEntries()) {
+        if (entry && entry->isChecked())
+            checkedId = entry->folderId();
+    }
     while (QLayoutItem* item = d->foldersLayout->takeAt(0)) {
         delete item->widget();
         delete item;
@@ -238,16 +246,22 @@ void SideBarFolders::onModelReset()
         return;
     for (int row = 0; row < d->folders->rowCount(); ++row)
         d->foldersLayout->addWidget(makeEntry(row));
+    if (checkedId != -1)
+        d->group->setCheckedByUserDataSilently(int(Enums::MaxBookFormat) + checkedId);
 }
 
 void SideBarFolders::onModelRowsInserted(const QModelIndex&, int first, int last)
 {
+    TraceLogger trace(
+        "SideBarFolders::onModelRowsInserted", QStringLiteral("Rows inserted %1-%2").arg(first).arg(last));
     for (int row = first; row <= last; ++row)
         d->foldersLayout->insertWidget(row, makeEntry(row));
 }
 
 void SideBarFolders::onModelRowsMoved(const QModelIndex&, int start, int end, const QModelIndex&, int row)
 {
+    TraceLogger trace(
+        "SideBarFolders::onModelRowsMoved", QStringLiteral("Rows moved %1-%2 to %3").arg(start).arg(end).arg(row));
     QList<QLayoutItem*> taken;
     for (int i = end; i >= start; --i)
         taken << d->foldersLayout->takeAt(i);
@@ -258,6 +272,7 @@ void SideBarFolders::onModelRowsMoved(const QModelIndex&, int start, int end, co
 
 void SideBarFolders::onModelRowsRemoved(const QModelIndex&, int first, int last)
 {
+    TraceLogger trace("SideBarFolders::onModelRowsRemoved", QStringLiteral("Rows removed %1-%2").arg(first).arg(last));
     for (int i = last; i >= first; --i) {
         QLayoutItem* item = d->foldersLayout->takeAt(i);
         if (!item)
@@ -272,6 +287,12 @@ void SideBarFolders::onModelDataChanged(
 {
     if (!roles.contains(Qt::DisplayRole) || !d->folders)
         return;
+    TraceLogger trace("SideBarFolders::onModelDataChanged",
+        QStringLiteral("Folder data changed rows: %1-%2, cols: %3-%4")
+            .arg(topLeft.row())
+            .arg(bottomRight.row())
+            .arg(topLeft.column())
+            .arg(bottomRight.column()));
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
         if (SideBarFolder* entry = entryAt(row))
             entry->setIndex(d->folders->index(row, 0));

@@ -29,6 +29,9 @@ ContinueReadingWidget::ContinueReadingWidget(BookModel* books, QWidget* parent)
     m_title->setElideMode(Qt::ElideRight);
     m_author = new KelLabel(1049, this);
     m_author->setElideMode(Qt::ElideRight);
+    // A title such as "<b>Bold</b> Moves" is text, not markup.
+    m_title->setTextFormat(Qt::PlainText);
+    m_author->setTextFormat(Qt::PlainText);
     m_page = new KelLabel(1047, this);
     m_pageCount = new KelLabel(1049, this);
 
@@ -161,6 +164,12 @@ ImportBooksWidget::ImportBooksWidget(QWidget* parent)
     updateEnabled();
 }
 
+void ImportBooksWidget::resetPause()
+{
+    if (d->pause->isChecked())
+        d->pause->setChecked(false);
+}
+
 ImportBooksWidget::~ImportBooksWidget() = default;
 
 void ImportBooksWidget::setExportMode(bool exportMode)
@@ -231,17 +240,26 @@ StatusBar::StatusBar(QWidget* parent, BookModel* books)
     layout->addWidget(m_import);
 
     bookimporter* importer = bookimporter::instance();
+    // Every task starts unpaused, and a stopped one leaves no pause behind.
     connect(importer, &bookimporter::importStarted, this, [this] {
+        m_import->resetPause();
         m_import->setExportMode(false);
         m_import->show();
     });
     connect(importer, &bookimporter::exportStarted, this, [this] {
+        m_import->resetPause();
         m_import->setExportMode(true);
         m_import->show();
     });
     connect(importer, &bookimporter::progress, m_import, &ImportBooksWidget::setProgress);
-    connect(importer, &bookimporter::finished, m_import, &QWidget::hide);
-    connect(importer, &bookimporter::exported, m_import, &QWidget::hide);
+    connect(importer, &bookimporter::finished, m_import, [this] {
+        m_import->resetPause();
+        m_import->hide();
+    });
+    connect(importer, &bookimporter::exported, m_import, [this] {
+        m_import->resetPause();
+        m_import->hide();
+    });
     connect(m_import, &ImportBooksWidget::cancelClicked, importer, &bookimporter::cancel);
     connect(m_import, &ImportBooksWidget::togglePlayPause, importer, &bookimporter::toggleProcessing);
 }

@@ -54,6 +54,8 @@ public:
     bool isExportMode() const;
     void setProgress(int current, int total);
     void translateUi();
+    // Unchecks the pause button (telling the importer, as a click does).
+    void resetPause();
 
     KelIconLabel* iconLabel() const;
     KelLabel* titleLabel() const;
