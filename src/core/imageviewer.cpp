@@ -360,8 +360,15 @@ int ImageViewer::pageStep() const
 
 void ImageViewer::turnPages(int direction)
 {
-    if (m_document)
-        goPage(m_document->pageNumber() + direction * pageStep());
+    if (!m_document)
+        return;
+    const int page = m_document->pageNumber();
+    const int step = pageStep();
+    // With the last page on screen a turn forward stays: clamped to the last page it would start
+    // a spread of its own, and every spread going back would be off by one page.
+    if (direction > 0 && page + step - 1 >= m_document->pageCount())
+        return;
+    goPage(page + direction * step);
 }
 
 bool ImageViewer::pageFitsView() const
