@@ -174,6 +174,35 @@ private slots:
         QCOMPARE(context->currentChapterTitle(), QStringLiteral("Guide 3"));
     }
 
+    // A bookmark made on a screen inside a paragraph of 40,000 characters: the screen's page
+    // and the screen's first words, not the paragraph's first page and its whole text.
+    void bookmarkInsideALongParagraph()
+    {
+        EpubBuilder epub;
+        ChapterBuilder chapter(300);
+        chapter.addHeading(1, QStringLiteral("One paragraph"));
+        QString words;
+        while (words.size() < 40000)
+            words += chapter.sentence(20, 40) + QLatin1Char(' ');
+        chapter.addParagraph(words);
+        epub.addChapter(QStringLiteral("c1"), QStringLiteral("long.xhtml"), QStringLiteral("Long"), chapter.bodyHtml());
+        const QString path = m_fixture->home().filePath(QStringLiteral("paragraph.epub"));
+        QVERIFY(epub.write(path));
+        const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, 0));
+        QVERIFY(context);
+        QTRY_VERIFY(context->pageCount() > 10);
+        context->navigateToPage(7);
+        QTRY_VERIFY(context->currentPage() == 7 || context->currentPage() == 6);
+        const int screen = context->currentPage();
+        context->addBookmark();
+        QCOMPARE(context->bookmarks().size(), 1);
+        const BookmarkItem bookmark = context->bookmarks().first();
+        QVERIFY2(bookmark.text.size() <= 200 && bookmark.text.size() > 100, qPrintable(bookmark.text));
+        QVERIFY(words.simplified().contains(bookmark.text));
+        QVERIFY(!words.simplified().startsWith(bookmark.text.left(40)));
+        QTRY_COMPARE(context->bookmarks().first().link->page, screen);
+    }
+
     // An image inside an FB2 paragraph, whose binary id names no format, is shown.
     void inlineFb2Image()
     {
