@@ -124,8 +124,10 @@ QString BookPageParams::bookAlignmentCss() const
     if (m_textAlignment == Enums::OriginTextAlign)
         return QString();
     // The body rule only sets what the book's paragraphs inherit; their own text-align wins
-    // unless this reaches them too.
-    return QStringLiteral("%1 p, %1 div, %1 li, %1 dd, %1 blockquote{ text-align: %2 !important; }")
+    // unless this reaches them too. Text the book centres or sets right (the engine marks it)
+    // keeps its place.
+    return QStringLiteral("%1 p:not(.kelkeepalign), %1 div:not(.kelkeepalign), %1 li:not(.kelkeepalign), "
+                          "%1 dd:not(.kelkeepalign), %1 blockquote:not(.kelkeepalign){ text-align: %2 !important; }")
         .arg(kBookContent, alignmentCss(m_textAlignment));
 }
 

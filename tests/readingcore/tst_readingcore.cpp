@@ -692,6 +692,7 @@ private slots:
         styled.addHeading(1, QStringLiteral("Own colours"));
         styled.addRaw(QStringLiteral("<p id=\"first\">The first paragraph, with <a href=\"#first\">a link in it"
                                      "</a> and enough words to fill a line of the page.</p>\n"));
+        styled.addRaw(QStringLiteral("<p id=\"centred\" style=\"text-align: center\">* * *</p>\n"));
         styled.addProse(30);
         styled.addRaw(QStringLiteral("</div>\n"));
         add("styled", styled);
@@ -1286,6 +1287,9 @@ private slots:
         const QString style = QStringLiteral("getComputedStyle(document.getElementById('first')).%1");
         QVERIFY(engineText(*page, style.arg("fontFamily")).contains(QLatin1String("DejaVu Sans Mono")));
         QCOMPARE(engineText(*page, style.arg("textAlign")), QStringLiteral("left"));
+        // What the book centres stays centred.
+        QCOMPARE(engineText(*page, QStringLiteral("getComputedStyle(document.getElementById('centred')).textAlign")),
+            QStringLiteral("center"));
         // A family with quotes stays one CSS string.
         m_params.setFontFamily(QStringLiteral("Odd\"); } p { color: red; \\"));
         page->applyPageParams(&m_params);

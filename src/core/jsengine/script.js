@@ -117,6 +117,15 @@ function init(chapterUid) {
     marker.style.height = '0';
     marker.style.display = 'block';
 
+    // What the book centres or sets to the right (titles, separators, verse) keeps its place
+    // when the reader chooses an alignment for the running text.
+    var blocks = columns.querySelectorAll('p, div, li, dd, blockquote');
+    for (var b = 0; b < blocks.length; ++b) {
+        var align = window.getComputedStyle(blocks[b]).textAlign;
+        if (align === 'center' || align === 'right' || align === '-webkit-center' || align === '-webkit-right')
+            blocks[b].classList.add('kelkeepalign');
+    }
+
     var breaks = document.getElementsByTagName('br');
     var list = [];
     for (var i = 0; i < breaks.length; ++i)
