@@ -371,6 +371,16 @@ void ImageViewer::turnPages(int direction)
     goPage(page + direction * step);
 }
 
+void ImageViewer::goToEnd()
+{
+    // The last spread in step with the current one, so that turning back from it shows the
+    // same spreads as turning forward did.
+    const int page = m_document->pageNumber();
+    const int step = pageStep();
+    const int count = m_document->pageCount();
+    goPage(count > page ? page + (count - page) / step * step : count);
+}
+
 bool ImageViewer::pageFitsView() const
 {
     return horizontalScrollBar()->maximum() < 1 && verticalScrollBar()->maximum() < 1;
@@ -457,7 +467,7 @@ void ImageViewer::keyPressEvent(QKeyEvent* event)
     else if (Hotkeys::matches(event, Id::Nav_ToStart))
         goPage(0);
     else if (Hotkeys::matches(event, Id::Nav_ToEnd))
-        goPage(m_bookContext->pageCount());
+        goToEnd();
     else if (Hotkeys::matches(event, Id::Zoom_In))
         setZoomValue(ZoomAction::Increment, -1);
     else if (Hotkeys::matches(event, Id::Zoom_Out))

@@ -325,6 +325,13 @@ private slots:
         QTRY_COMPARE(context->currentPage(), 200);
         QTest::keyClick(viewer.data(), Qt::Key_Left);
         QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 198, 199 }));
+        // The end key from the first spread shows the last spread of the same steps.
+        QTest::keyClick(viewer.data(), Qt::Key_Home);
+        QTRY_COMPARE(context->currentPage(), 1);
+        QTest::keyClick(viewer.data(), Qt::Key_End);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 199, 200 }));
+        QTest::keyClick(viewer.data(), Qt::Key_Left);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 197, 198 }));
     }
 
     void teardownDuringRender()
