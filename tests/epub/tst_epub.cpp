@@ -754,6 +754,14 @@ private slots:
             << QByteArrayList { "<title></title>", "<p></p>", "<div></div>", "<a id=\"x\"></a>", "<style></style>",
                    "<br/>", "<img src=\"a.png\"/>", "<hr/>", "<link href=\"s.css\"/>" }
             << QByteArrayList { "script" } << true;
+        // A generated title page: an author with angle brackets stays escaped once.
+        QTest::newRow("title page") << page(
+            "<h1 title=\"Project &lt;list@example.org&gt;\">Project &lt;list@example.org&gt;</h1>"
+            "<p><![CDATA[x <y> & z]]></p>",
+            "<title>Project &lt;list@example.org&gt;</title><script>x()</script>")
+                                    << QByteArrayList { "<title>Project &lt;list@example.org>",
+                                           ">Project &lt;list@example.org>" }
+                                    << QByteArrayList { "&amp;lt;", "x()" } << true;
         QTest::newRow("declared encoding")
             << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
                           "<html><body><p>caf\xe9</p><script>x()</script></body></html>")
