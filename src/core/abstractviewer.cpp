@@ -80,6 +80,7 @@ bool AbstractViewer::handleMousePressEvent(QMouseEvent* event)
         return true;
     }
     emit m_userEvents->mousePressed();
+    m_clickPos = event->pos();
     m_leftButtonPressed = true;
     m_mouseClickTimer.start();
     return false;

@@ -89,6 +89,9 @@ protected:
 
     void setBookContext(const QSharedPointer<BookContext>& context) { m_bookContext = context; }
     QPoint pressPos() const { return m_pressPos; }
+    // Where the left press of the click being reported was; the release clears pressPos()
+    // before the click timer runs, so onMouseClicked reads this one.
+    QPoint clickPos() const { return m_clickPos; }
 
     QSharedPointer<BookContext> m_bookContext;
     ZoomAction m_zoomAction = ZoomAction::FitPage;
@@ -103,6 +106,7 @@ private:
     // (-1, -1): no press, before the first one too, so a button dragged in from outside starts
     // no drag.
     QPoint m_pressPos { -1, -1 };
+    QPoint m_clickPos { -1, -1 };
     bool m_leftButtonPressed = false;
     bool m_doubleClicked = false;
     bool m_dragStarted = false;

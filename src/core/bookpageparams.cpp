@@ -1,5 +1,7 @@
 #include "bookpageparams.h"
 
+#include "jsengine/jsengine.h"
+
 #include <QtGlobal>
 
 namespace {
@@ -22,6 +24,28 @@ enum NoteColorIndex {
 
 // The scripts only ever hold "#rrggbb" (an invalid colour gives "#000000"), never free text.
 QString colorName(const QColor& color) { return color.name(QColor::HexRgb); }
+
+// The reading engine marks the container of the book's own content with this class, so rules
+// can reach the book's elements and leave the engine's note marks and highlights alone.
+const QLatin1String kBookContent(".kelbook");
+
+// A font family as a CSS string in double quotes; what could end the string is escaped.
+QString cssString(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QStringLiteral("\\%1 ").arg(c.unicode(), 0, 16);
+        else if (c.unicode() >= 0x20 && c.unicode() != 0x7f)
+            out += c;
+    }
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QString styleCall(const char* styleId, const QString& css)
+{
+    return QStringLiteral("replaceOrAddStyle('%1', '%2');").arg(QLatin1String(styleId), jsengine::escaped(css));
+}
 
 } // namespace
 
@@ -60,7 +84,51 @@ QString BookPageParams::colorScript() const
             "replaceOrAddStyle('note_yellow_style', 'span.yellownote{ background-color: %4; }');"
             "replaceOrAddStyle('note_green_style', 'span.greennote{ background-color: %5; }');"
             "replaceOrAddStyle('note_underline_style', 'span.underlinenote{ text-decoration: underline; }');")
-              .arg(note(RedNote), note(BlueNote), note(PurpleNote), note(YellowNote), note(GreenNote));
+              .arg(note(RedNote), note(BlueNote), note(PurpleNote), note(YellowNote), note(GreenNote))
+        + styleCall("book_colors_style", bookColorsCss());
+}
+
+bool BookPageParams::keepsBookColors() const
+{
+    // A white page is the day look, in which a book keeps the colours it sets for itself.
+    return !m_colors.background.isValid() || m_colors.background.rgb() == QColor(Qt::white).rgb();
+}
+
+QString BookPageParams::bookColorsCss() const
+{
+    if (keepsBookColors())
+        return QString();
+    // The body rule alone loses to the book's own rules for its elements: black text would stay
+    // on a dark page, white boxes on a sepia one. Images keep their own look, and the note and
+    // read-aloud classes their colours.
+    const QString text = colorName(m_colors.text);
+    return QStringLiteral("html{ background-color: %1 !important; }"
+                          "body{ color: %2 !important; }"
+                          "%3, %3 *:not(img){ color: %2 !important; }"
+                          "%3, %3 *:not(img):not(.speechActive):not([class$=\"note\"]){ "
+                          "background-color: transparent !important; background-image: none !important; }")
+        .arg(colorName(m_colors.background), text, kBookContent);
+}
+
+QString BookPageParams::bookFontCss() const
+{
+    if (m_fontFamily.isEmpty() || m_fontFamily.compare(QLatin1String(kOriginalFontFamily), Qt::CaseInsensitive) == 0)
+        return QString();
+    // Over the book's own font-family rules; code keeps its fixed-width font.
+    return QStringLiteral("%1, %1 *:not(pre):not(code):not(tt):not(kbd):not(samp){ font-family: %2 !important; }")
+        .arg(kBookContent, cssString(m_fontFamily));
+}
+
+QString BookPageParams::bookAlignmentCss() const
+{
+    if (m_textAlignment == Enums::OriginTextAlign)
+        return QString();
+    // The body rule only sets what the book's paragraphs inherit; their own text-align wins
+    // unless this reaches them too. Text the book centres or sets right (the engine marks it)
+    // keeps its place.
+    return QStringLiteral("%1 p:not(.kelkeepalign), %1 div:not(.kelkeepalign), %1 li:not(.kelkeepalign), "
+                          "%1 dd:not(.kelkeepalign), %1 blockquote:not(.kelkeepalign){ text-align: %2 !important; }")
+        .arg(kBookContent, alignmentCss(m_textAlignment));
 }
 
 QString BookPageParams::textStyleScript() const
@@ -69,7 +137,8 @@ QString BookPageParams::textStyleScript() const
                .arg(alignmentCss(m_textAlignment))
         + QStringLiteral("replaceOrAddStyle('linespacing_style', 'p{ line-height: %1% !important; }');")
               .arg(m_lineSpacing)
-        + QStringLiteral("replaceOrAddStyle('speech_style', 'span.speechActive{ background-color: #f3e3a2;  }');");
+        + QStringLiteral("replaceOrAddStyle('speech_style', 'span.speechActive{ background-color: #f3e3a2;  }');")
+        + styleCall("book_font_style", bookFontCss()) + styleCall("book_align_style", bookAlignmentCss());
 }
 
 QString BookPageParams::pageDimScript() const

@@ -32,6 +32,8 @@ class BookPageParams : public QObject {
 public:
     static constexpr int kMinFontSize = 8;
     static constexpr int kMaxFontSize = 32;
+    // The font setting that keeps the book's own fonts.
+    static constexpr const char* kOriginalFontFamily = "Original font";
 
     explicit BookPageParams(QObject* parent = nullptr);
 
@@ -65,6 +67,9 @@ public:
     QString pageDimScript() const;
     // What a chapter is laid out with: colours, text style, then the layout call.
     QString pageFormatScript() const;
+    // The day page (white) keeps a book's own text and background colours; night and sepia
+    // put theirs over them.
+    bool keepsBookColors() const;
 
 public slots:
     // 1 or 2 pages on one screen; other values are brought into that range.
@@ -88,6 +93,11 @@ signals:
     void showPageTurnChanged(bool value);
 
 private:
+    // Rules over the book's own CSS, each empty when the book's own look stays.
+    QString bookColorsCss() const;
+    QString bookFontCss() const;
+    QString bookAlignmentCss() const;
+
     ViewerColors m_colors;
     int m_lineSpacing = 110;
     int m_fontSize = 20;

@@ -360,8 +360,25 @@ int ImageViewer::pageStep() const
 
 void ImageViewer::turnPages(int direction)
 {
-    if (m_document)
-        goPage(m_document->pageNumber() + direction * pageStep());
+    if (!m_document)
+        return;
+    const int page = m_document->pageNumber();
+    const int step = pageStep();
+    // With the last page on screen a turn forward stays: clamped to the last page it would start
+    // a spread of its own, and every spread going back would be off by one page.
+    if (direction > 0 && page + step - 1 >= m_document->pageCount())
+        return;
+    goPage(page + direction * step);
+}
+
+void ImageViewer::goToEnd()
+{
+    // The last spread in step with the current one, so that turning back from it shows the
+    // same spreads as turning forward did.
+    const int page = m_document->pageNumber();
+    const int step = pageStep();
+    const int count = m_document->pageCount();
+    goPage(count > page ? page + (count - page) / step * step : count);
 }
 
 bool ImageViewer::pageFitsView() const
@@ -450,7 +467,7 @@ void ImageViewer::keyPressEvent(QKeyEvent* event)
     else if (Hotkeys::matches(event, Id::Nav_ToStart))
         goPage(0);
     else if (Hotkeys::matches(event, Id::Nav_ToEnd))
-        goPage(m_bookContext->pageCount());
+        goToEnd();
     else if (Hotkeys::matches(event, Id::Zoom_In))
         setZoomValue(ZoomAction::Increment, -1);
     else if (Hotkeys::matches(event, Id::Zoom_Out))

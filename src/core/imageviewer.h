@@ -84,6 +84,7 @@ private:
     BookPageParams* pageParams() const;
     bool pageFitsView() const;
     void turnPages(int direction);
+    void goToEnd();
 
     ImageDocument* m_document = nullptr;
     QPoint m_scrollStart;

@@ -10,6 +10,7 @@
 #include "settingsprovider.h"
 #include "textbookchapter.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -47,6 +48,9 @@ struct TextViewer::Private {
     int wheelDelta = 0;
     // A chapter load runs: the engine is not there to answer the read-aloud walk.
     bool loading = false;
+    // Page turns asked for while a chapter loads (forward positive, back negative), made once
+    // it is shown: quick key presses at a chapter's end must not get lost.
+    int queuedTurns = 0;
     // The speech object reading aloud is connected to.
     QPointer<QTextToSpeech> speech;
     // The sentence handed to the engine and not yet finished: its length, its age, and the bound of
@@ -93,6 +97,7 @@ TextViewer::TextViewer(QWidget* parent)
 
 TextViewer::~TextViewer()
 {
+    qApp->removeEventFilter(this);
     repaginateTimer.stop();
     if (readingAloud)
         stopReadingAloud();
@@ -270,6 +275,8 @@ void TextViewer::goLink(const QString& link, bool forced)
     qDebug() << "start loading from: " << file;
     emit beginLoading();
     d->loading = true;
+    // Hidden, the viewer loses the keyboard focus: the load catches page-turn keys meanwhile.
+    qApp->installEventFilter(this);
     hide();
     // A book's own scripts stay off: they could change the layout the page counter measured.
     d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
@@ -282,6 +289,7 @@ void TextViewer::onLoadFinished()
     if (!page || !m_bookContext)
         return;
     d->loading = false;
+    qApp->removeEventFilter(this);
     disarmScripts(page->mainFrame());
     page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
     page->mainFrame()->evaluateJavaScript(d->engineScript);
@@ -304,6 +312,7 @@ void TextViewer::onLoadFinished()
     emit endLoading();
     show();
     setFocus();
+    replayQueuedTurns();
     if (readingAloud && !readingAloudPaused) {
         d->evaluate(QStringLiteral("findFirstVisibleSpeechNode();"));
         onTTSRequest(false);
@@ -509,14 +518,52 @@ void TextViewer::highlightText(const QString& text)
 
 void TextViewer::next()
 {
-    if (d->page && d->page->currentPage() > 0)
+    if (d->loading)
+        ++d->queuedTurns;
+    else if (d->page && d->page->currentPage() > 0)
         d->page->next();
 }
 
 void TextViewer::previous()
 {
-    if (d->page && d->page->currentPage() > 0)
+    if (d->loading)
+        --d->queuedTurns;
+    else if (d->page && d->page->currentPage() > 0)
         d->page->prev();
+}
+
+void TextViewer::replayQueuedTurns()
+{
+    // A turn past the chapter's end starts the next load; the rest waits for that one.
+    while (d->queuedTurns != 0 && !d->loading) {
+        if (d->queuedTurns > 0) {
+            --d->queuedTurns;
+            next();
+        } else {
+            ++d->queuedTurns;
+            previous();
+        }
+    }
+}
+
+bool TextViewer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (d->loading && event->type() == QEvent::KeyPress && m_bookContext) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Keys typed into a text field of the window are the field's.
+        if (widget && widget->window() == window() && !widget->testAttribute(Qt::WA_InputMethodEnabled)) {
+            if (Hotkeys::matches(key, Hotkeys::Id::Nav_NextPage)) {
+                next();
+                return true;
+            }
+            if (Hotkeys::matches(key, Hotkeys::Id::Nav_PrevPage)) {
+                previous();
+                return true;
+            }
+        }
+    }
+    return QWebView::eventFilter(watched, event);
 }
 
 void TextViewer::nextChapter()
@@ -675,7 +722,7 @@ void TextViewer::onMouseClicked()
         setSkipNextClick(false);
         return;
     }
-    if (pressPos().x() < width() / 2)
+    if (clickPos().x() < width() / 2)
         previous();
     else
         next();

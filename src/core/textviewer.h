@@ -70,6 +70,7 @@ private slots:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -94,6 +95,7 @@ private:
     void speechFailed(const char* reason);
     void nextChapter();
     void previousChapter();
+    void replayQueuedTurns();
     // The chapter-folder relative form of a link; empty when no known chapter has its path.
     QString resolveChapter(const QString& link, QUrl* url) const;
 

@@ -325,6 +325,73 @@ private slots:
         QCOMPARE(tocText(fixture.parser().toc()), contents);
     }
 
+    // The contents come from one source: the NCX when the book has one, its EPUB 3 navigation
+    // document otherwise; an entry's title is its own label, never the text of its sub-list.
+    void contentsOfOneSourceWithOwnTitles_data()
+    {
+        QTest::addColumn<bool>("withNcx");
+        QTest::addColumn<QString>("contents");
+        QTest::newRow("NCX and navigation document") << true << "=(Ch 1=c1.xhtml Ch 2=c2.xhtml(Ch 2.1=c2.xhtml#s1))";
+        QTest::newRow("navigation document only")
+            << false
+            << "=(Chapter 1. Start=c1.xhtml Chapter 2. Presenting the Case=c2.xhtml(2.1. Fast Growing=c2.xhtml#s1 "
+               "2.2. Other=c2.xhtml#s2) Part III=(3.1. Inside a label=c2.xhtml#s3))";
+    }
+    void contentsOfOneSourceWithOwnTitles()
+    {
+        QFETCH(bool, withNcx);
+        QFETCH(QString, contents);
+        EpubBuilder builder;
+        builder.setVersion(3);
+        builder.setWriteNcx(withNcx);
+        builder.addChapter("c1", "c1.xhtml", "One", "<p/>");
+        builder.addChapter("c2", "c2.xhtml", "Two", "<p id=\"s1\"/><p id=\"s2\"/><p id=\"s3\"/>");
+        builder.setNavPoints(
+            { { "Ch 1", "c1.xhtml", {} }, { "Ch 2", "c2.xhtml", { { "Ch 2.1", "c2.xhtml#s1", {} } } } });
+        // Nested lists, with the label's text split over elements, and a sub-list written inside
+        // a label.
+        builder.setNavBody(QStringLiteral(
+            "<nav xmlns:epub=\"http://www.idpf.org/2007/ops\" epub:type=\"toc\"><h1>Contents</h1><ol>"
+            "<li><a href=\"c1.xhtml\">Chapter 1. <em>Start</em></a></li>"
+            "<li><a href=\"c2.xhtml\">Chapter 2. Presenting the Case</a>\n<ol>"
+            "<li><a href=\"c2.xhtml#s1\">2.1. Fast Growing</a></li><li><a href=\"c2.xhtml#s2\">2.2. Other</a></li>"
+            "</ol></li>"
+            "<li><span>Part III<ol><li><a href=\"c2.xhtml#s3\">3.1. Inside a label</a></li></ol></span></li>"
+            "</ol></nav>"));
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        QCOMPARE(tocText(fixture.parser().toc()), contents);
+    }
+
+    // Contents links that leave out the chapters' folder lead to the one chapter of that name;
+    // one that still names no chapter leads nowhere (an empty link) instead of a dead one.
+    void contentsLinksWithoutTheirFolder()
+    {
+        EpubBuilder builder;
+        builder.addChapter("c1", "guide/getting-set-up.xhtml", "Set up", "<p id=\"a\"/>");
+        builder.addChapter("c2", "guide/Using-It.xhtml", "Use", "<p/>");
+        builder.addChapter("c3", "ref/index.xhtml", "Index", "<p/>");
+        builder.addChapter("c4", "guide/index.xhtml", "Guide index", "<p/>");
+        builder.setNavPoints({ { "Set up", "getting-set-up.xhtml#a", { { "Use", "using-it.xhtml", {} } } },
+            { "Index", "index.xhtml", {} }, { "Full", "ref/index.xhtml", {} }, { "Gone", "gone.xhtml", {} } });
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.load(fixture.outputDir()));
+        QStringList sources;
+        std::function<void(const QList<TocPoint>&)> collect = [&](const QList<TocPoint>& points) {
+            for (const TocPoint& point : points) {
+                sources.append(point.title + '=' + point.link->source);
+                collect(point.children);
+            }
+        };
+        collect(document.toc());
+        QCOMPARE(sources,
+            QStringList({ "Set up=guide/getting-set-up.xhtml#a", "Use=guide/Using-It.xhtml",
+                "Index=", "Full=ref/index.xhtml", "Gone=" }));
+    }
+
     void chaptersAreCleaned()
     {
         const QByteArray clean = page("<p><b>one</b> <i>two</i></p><pre>  a\n   b</pre>");
@@ -687,6 +754,14 @@ private slots:
             << QByteArrayList { "<title></title>", "<p></p>", "<div></div>", "<a id=\"x\"></a>", "<style></style>",
                    "<br/>", "<img src=\"a.png\"/>", "<hr/>", "<link href=\"s.css\"/>" }
             << QByteArrayList { "script" } << true;
+        // A generated title page: an author with angle brackets stays escaped once.
+        QTest::newRow("title page") << page(
+            "<h1 title=\"Project &lt;list@example.org&gt;\">Project &lt;list@example.org&gt;</h1>"
+            "<p><![CDATA[x <y> & z]]></p>",
+            "<title>Project &lt;list@example.org&gt;</title><script>x()</script>")
+                                    << QByteArrayList { "<title>Project &lt;list@example.org>",
+                                           ">Project &lt;list@example.org>" }
+                                    << QByteArrayList { "&amp;lt;", "x()" } << true;
         QTest::newRow("declared encoding")
             << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
                           "<html><body><p>caf\xe9</p><script>x()</script></body></html>")

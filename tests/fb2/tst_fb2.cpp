@@ -727,15 +727,17 @@ private slots:
         const QString maps = section("Maps",
             Fb2Builder::image("map.png") + Fb2Builder::p("legend") + section("Ch 3", Fb2Builder::p("text 3"))
                 + Fb2Builder::p("tail"));
-        builder.addBody(Fb2Builder::title({ "Tom & Jerry" }) + Fb2Builder::section(part) + maps);
+        builder.addBody(
+            Fb2Builder::title({ "Tom & Jerry", "Project <list@example.org>" }) + Fb2Builder::section(part) + maps);
         builder.addBinary(QStringLiteral("map.png"), EpubBuilder::png(3, 2));
         FbDocument document(writeBook(builder));
         const QString out = folder(QStringLiteral("p"));
         QVERIFY(document.load(out));
         QCOMPARE(document.chapters(), QStringList({ "p_1.html", "p_2.html", "p_3.html", "p_4.html", "p_5.html" }));
         QCOMPARE(contents(document),
-            QStringList({ "Tom &amp; Jerry -> p_1.html", "  Part  One -> p_2.html", "    Ch 1 -> p_2.html",
-                "    Ch 2 -> p_3.html", "  Maps -> p_4.html", "    Ch 3 -> p_5.html" }));
+            // Titles are plain text: the title's markup characters are shown as they were written.
+            QStringList({ "Tom & Jerry  Project <list@example.org> -> p_1.html", "  Part  One -> p_2.html",
+                "    Ch 1 -> p_2.html", "    Ch 2 -> p_3.html", "  Maps -> p_4.html", "    Ch 3 -> p_5.html" }));
         const QList<TocPoint> toc = document.toc();
         QVERIFY(toc[0].children[0].link == toc[0].children[0].children[0].link);
 
@@ -760,7 +762,9 @@ private slots:
         const QByteArray png = EpubBuilder::png(5, 4);
         const QByteArray jpeg = MobiWriter::image(QSize(6, 3), Qt::red, "JPG");
         Fb2Builder builder;
-        builder.addBody(section("S", Fb2Builder::p("x") + Fb2Builder::image("it's\".png")));
+        // An image inside a paragraph, whose id names no format.
+        builder.addBody(section("S", Fb2Builder::p("x") + Fb2Builder::image("it's\".png"))
+            + section("T", QStringLiteral("<p>before <image l:href=\"#nosuffix\"/> after</p>")));
         for (const char* id : { "plain.jpg", "nosuffix", "../escape.png", "sub/dir.png", "back\\slash.png",
                  ".hidden.png", "a..b.png", "it's\".png", "cover.png", "odd.xyz" })
             builder.addBinary(QString::fromLatin1(id), QByteArray(id) == "plain.jpg" ? jpeg : png);
@@ -774,7 +778,11 @@ private slots:
         // The library's cover is not replaced by the book's binary of that name.
         QCOMPARE(QImage(out + "/cover.png").size(), QSize(7, 7));
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-            QStringList({ "cover.png", "img_1.html", "img_2.html", "it's\".png", "plain.jpg" }));
+            QStringList({ "cover.png", "img_1.html", "img_2.html", "img_3.html", "it's\".png", "nosuffix", "odd.xyz",
+                "plain.jpg" }));
+        // Written in a format the page's image loader recognises from the bytes.
+        QCOMPARE(QImage(out + "/nosuffix").size(), QSize(5, 4));
+        QVERIFY(readText(out + "/img_3.html").contains("<p>before <img src=\"nosuffix\" /> after</p>"));
         QVERIFY(!QFileInfo::exists(QFileInfo(out).path() + "/escape.png"));
         // The reference is escaped in the section page.
         QVERIFY(readText(out + "/img_2.html").contains("<img src=\"it&#39;s&quot;.png\" />"));

@@ -86,8 +86,14 @@ private slots:
         QTest::newRow("after last") << 20 << QStringLiteral("T3");
         QTest::newRow("before first") << 0 << QStringLiteral("T1");
         QTest::newRow("second child") << 10 << QStringLiteral("T2b");
-        // Children that all start after the wanted page: the descent ends on the first child.
-        QTest::newRow("before the first child") << 6 << QStringLiteral("T2a");
+        // A parent covers the pages before its first child.
+        QTest::newRow("before the first child") << 6 << QStringLiteral("T2");
+        QTest::newRow("inside a child") << 8 << QStringLiteral("T2a");
+        // The unknown pages of the last entries (links that resolved nowhere) cover nothing.
+        QTest::newRow("unknown pages after") << 13 << QStringLiteral("T3");
+        // An entry listed late but pointing back into the book does not take the last pages.
+        QTest::newRow("late entry pointing back") << 4 << QStringLiteral("Back");
+        QTest::newRow("last pages") << 30 << QStringLiteral("T3");
     }
 
     void tocPageLookup()
@@ -97,7 +103,8 @@ private slots:
         const QList<TocPoint> toc { point(QStringLiteral("T1"), 1),
             point(QStringLiteral("T2"), 5, QString(),
                 { point(QStringLiteral("T2a"), 7), point(QStringLiteral("T2b"), 9) }),
-            point(QStringLiteral("T3"), 12) };
+            point(QStringLiteral("T3"), 12), point(QStringLiteral("Back"), 3),
+            point(QStringLiteral("Unknown"), -1, QString(), { point(QStringLiteral("Unknown child"), -1) }) };
         QCOMPARE(tocTitleAt(toc, page), title);
         QCOMPARE(tocIdAt(toc, page), tocPointAt(toc, page).id);
     }

@@ -306,6 +306,34 @@ private slots:
         QCOMPARE(viewer->fake->guiRenders.load(), 0);
     }
 
+    // A turn forward from the last spread stays on it, so the way back keeps the same spreads.
+    void lastSpread()
+    {
+        open(2);
+        viewer->goPage(197);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 197, 198 }));
+        QTest::keyClick(viewer.data(), Qt::Key_Right);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 199, 200 }));
+        QTest::keyClick(viewer.data(), Qt::Key_Right);
+        QTest::keyClick(viewer.data(), Qt::Key_Left);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 197, 198 }));
+        QCOMPARE(context->currentPage(), 197);
+        // A spread that ends one page short moves on to the last page alone, and back again.
+        viewer->goPage(198);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 198, 199 }));
+        QTest::keyClick(viewer.data(), Qt::Key_Right);
+        QTRY_COMPARE(context->currentPage(), 200);
+        QTest::keyClick(viewer.data(), Qt::Key_Left);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 198, 199 }));
+        // The end key from the first spread shows the last spread of the same steps.
+        QTest::keyClick(viewer.data(), Qt::Key_Home);
+        QTRY_COMPARE(context->currentPage(), 1);
+        QTest::keyClick(viewer.data(), Qt::Key_End);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 199, 200 }));
+        QTest::keyClick(viewer.data(), Qt::Key_Left);
+        QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 197, 198 }));
+    }
+
     void teardownDuringRender()
     {
         for (bool reopen : { true, false }) {

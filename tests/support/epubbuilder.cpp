@@ -151,7 +151,7 @@ bool EpubBuilder::write(const QString& path) const
         nav += QStringLiteral("<nav xmlns:epub=\"http://www.idpf.org/2007/ops\" epub:type=\"toc\"><h1>Contents</h1>");
         writeNavList(nav, m_navPoints);
         nav += QStringLiteral("</nav>");
-        zip.add(itemPath(m_navHref), xhtml(QStringLiteral("Contents"), nav));
+        zip.add(itemPath(m_navHref), xhtml(QStringLiteral("Contents"), m_navBody.isEmpty() ? nav : m_navBody));
     }
     for (const Item& item : m_items) {
         if (item.present)

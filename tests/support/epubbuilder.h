@@ -50,6 +50,8 @@ public:
     void setWriteNcx(bool write) { m_writeNcx = write; }
     // The EPUB 3 navigation document, relative to the OPF folder (links are written as given).
     void setNavHref(const QString& href) { m_navHref = href; }
+    // Replaces the generated navigation document's body (EPUB 3), e.g. with real-world markup.
+    void setNavBody(const QString& bodyHtml) { m_navBody = bodyHtml; }
 
     bool write(const QString& path) const;
 
@@ -86,6 +88,7 @@ private:
     bool m_customNav = false;
     bool m_writeNcx = true;
     QString m_navHref = QStringLiteral("nav.xhtml");
+    QString m_navBody;
     QString m_coverId;
     QByteArray m_containerXml;
 };

@@ -51,6 +51,10 @@ struct SearchItem : public BookLinkItem {
     bool flag = false;
 };
 
+// Titles are plain text: the character references of a title taken from HTML become the
+// characters they stand for (&lt; gives "<"), once. Unknown references stay as written.
+QString decodeCharacterReferences(const QString& html);
+
 Q_DECLARE_METATYPE(BookLinkItem)
 Q_DECLARE_METATYPE(SearchItem)
 Q_DECLARE_METATYPE(BookLinkPtr)

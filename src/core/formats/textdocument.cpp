@@ -1,7 +1,9 @@
 #include "textdocument.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 TextDocument::TextDocument(const QString& filePath, QObject* parent)
     : QObject(nullptr)
@@ -80,4 +82,36 @@ QJsonValue TextDocument::tocToJson() const
     for (const TocPoint& point : points)
         array.append(point.toJson());
     return array;
+}
+
+void TextDocument::resolveTocLinks(QList<TocPoint>& points) const
+{
+    for (TocPoint& point : points) {
+        resolveTocLinks(point.children);
+        if (!point.link || point.link->source.isEmpty())
+            continue;
+        const QString source = point.link->source;
+        const int cut = source.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+        const QString path = cut < 0 ? source : source.left(cut);
+        // A bare fragment points into the chapter the entry is read with; a known chapter is fine.
+        if (path.isEmpty() || hasChapter(path))
+            continue;
+        // Contents written by hand often leave out the chapters' folder.
+        const QString fileName = path.section(QLatin1Char('/'), -1);
+        QStringList matches;
+        for (const QString& chapter : m_chapters) {
+            if (chapter.section(QLatin1Char('/'), -1).compare(fileName, Qt::CaseInsensitive) == 0)
+                matches.append(chapter);
+        }
+        matches.removeDuplicates();
+        if (matches.size() == 1) {
+            point.link->source = matches.first() + source.mid(path.size());
+            continue;
+        }
+        qWarning().noquote() << QStringLiteral("The contents entry \"%1\" links to %2, which is no chapter%3")
+                                    .arg(point.title, source,
+                                        matches.isEmpty() ? QString() : QStringLiteral(" (several have its name)"));
+        // Shown as an entry that leads nowhere rather than one that silently does nothing.
+        point.link->source.clear();
+    }
 }

@@ -49,6 +49,10 @@ public:
     QJsonValue tocToJson() const;
 
 protected:
+    // Contents links that name no chapter are matched by file name against the chapters, when
+    // exactly one chapter has that name; a link that still leads nowhere is left empty.
+    void resolveTocLinks(QList<TocPoint>& points) const;
+
     QList<TocPoint> m_toc;
     QString m_filePath;
     QString m_outputFolder;

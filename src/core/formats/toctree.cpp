@@ -15,20 +15,28 @@ constexpr int kMaxTocDepth = 256;
 
 void registerTocPoint() { qRegisterMetaType<TocPoint>("TocPoint"); }
 
+// The entry that covers a page: the last one, in reading order, that starts at or before it.
+// Entries whose page is unknown (a link that resolved nowhere) cover nothing, and a parent
+// covers the pages before its first child. A later entry that starts before an earlier one
+// (contents out of reading order) does not take the earlier one's pages.
+void findCovering(const QList<TocPoint>& list, int page, const TocPoint*& best, int& bestPage)
+{
+    for (const TocPoint& point : list) {
+        const int start = point.link ? point.link->page : -1;
+        if (start >= 1 && start <= page && start >= bestPage) {
+            best = &point;
+            bestPage = start;
+        }
+        findCovering(point.children, page, best, bestPage);
+    }
+}
+
 TocPoint pointAtIn(const QList<TocPoint>& list, int page)
 {
-    for (int i = list.size() - 1; i >= 0; --i) {
-        const TocPoint& point = list.at(i);
-        const int pointPage = point.link ? point.link->page : -1;
-        if (pointPage == page)
-            return point;
-        if (pointPage > page)
-            continue;
-        if (point.children.isEmpty())
-            return point;
-        return pointAtIn(point.children, page);
-    }
-    return list.first();
+    const TocPoint* best = nullptr;
+    int bestPage = 0;
+    findCovering(list, page, best, bestPage);
+    return best ? *best : list.first();
 }
 
 void collectLinks(const QList<TocPoint>& list, QSet<BookLinkPtr>& links)

@@ -95,6 +95,9 @@ function init(chapterUid) {
     content.id = uid + '0';
     var columns = kelElement('div');
     columns.id = uid + '1';
+    // The host's rules that must win over the book's own CSS (colours, fonts, alignment) reach
+    // the book's elements through this class, and leave the note marks outside it alone.
+    columns.className = 'kelbook';
     var marker = kelElement('div');
     marker.id = uid + '2';
     // Moving the nodes keeps the loaded document as it is (no re-parse, images stay loaded).
@@ -113,6 +116,15 @@ function init(chapterUid) {
     kelResetBox(marker.style);
     marker.style.height = '0';
     marker.style.display = 'block';
+
+    // What the book centres or sets to the right (titles, separators, verse) keeps its place
+    // when the reader chooses an alignment for the running text.
+    var blocks = columns.querySelectorAll('p, div, li, dd, blockquote');
+    for (var b = 0; b < blocks.length; ++b) {
+        var align = window.getComputedStyle(blocks[b]).textAlign;
+        if (align === 'center' || align === 'right' || align === '-webkit-center' || align === '-webkit-right')
+            blocks[b].classList.add('kelkeepalign');
+    }
 
     var breaks = document.getElementsByTagName('br');
     var list = [];
@@ -190,7 +202,12 @@ function paginate() {
     s.height = columnHeight + 'px';
     // Long words and preformatted lines would otherwise run into the neighbouring page.
     s.wordWrap = 'break-word';
-    replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }');
+    // A book's wrapper limited to a reading width (a max-width) would leave the rest of a wide
+    // page empty: the page's own width and margins decide, whatever the format.
+    replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }'
+        + ' .kelbook > div, .kelbook > section, .kelbook > article, .kelbook > main,'
+        + ' .kelbook > div > div, .kelbook > section > div, .kelbook > article > div'
+        + ' { max-width: none !important; }');
 
     page.current = 1;
     page.count = -1;
@@ -701,25 +718,50 @@ function getReadingPosXPath() {
     return position ? kelPositionText(position.element, position.offset) : '';
 }
 
-// The bookmark names an element that starts on the screen when there is one, so its page is
-// the screen's; otherwise the element holding the first visible character.
+// Characters of a bookmark's text: the first words of its screen, enough to recognise it in a
+// list. A long paragraph is not copied whole.
+var KEL_BOOKMARK_TEXT_LENGTH = 200;
+
+// The text of an element from a character offset on, blanks collapsed, cut after the last
+// whole word within length characters.
+function kelWordsFrom(element, offset, length) {
+    var walker = kelTextWalker(element);
+    var skip = offset;
+    var out = '';
+    for (var n = walker.nextNode(); n && out.length <= 2 * length; n = walker.nextNode()) {
+        if (skip >= n.data.length) {
+            skip -= n.data.length;
+            continue;
+        }
+        out += n.data.substring(skip);
+        skip = 0;
+    }
+    out = out.replace(/\s+/g, ' ').replace(/^ /, '');
+    if (out.length <= length)
+        return out.replace(/ $/, '');
+    var cut = out.lastIndexOf(' ', length);
+    return out.substring(0, cut > 0 ? cut : length);
+}
+
+// The bookmark of a screen is its first visible character, so its page is the screen's even
+// inside a paragraph that started screens ago; its text is the words shown from there on.
 function getBookmarkData() {
     if (page.count < 0 || page.current < 1)
         return null;
-    var last = page.current + page.columnCount - 1;
-    var items = kelItems().text;
-    for (var i = kelFirstItemFrom(items, page.current, kelItemFirstPage); i < items.length; ++i) {
-        var node = items[i];
-        if (kelItemFirstPage(node) > last)
-            break;
-        var parent = node.parentNode;
-        if (parent && parent.nodeType === 1 && kelPageOfPosition(parent, 0) >= page.current)
-            return { path: kelElementPath(parent), text: parent.innerText || '' };
-    }
     var position = kelFirstVisiblePosition();
     if (!position)
         return null;
-    return { path: kelElementPath(position.element), text: position.element.innerText || '' };
+    var text = kelWordsFrom(position.element, position.offset, KEL_BOOKMARK_TEXT_LENGTH);
+    if (!text) {
+        // The screen opens with an image: the words that follow it.
+        var visible = kelFirstVisibleNode(true);
+        if (visible && visible.node.parentNode) {
+            var parent = visible.node.parentNode;
+            text = kelWordsFrom(parent, kelTextLengthBefore(parent, visible.node) + visible.offset,
+                KEL_BOOKMARK_TEXT_LENGTH);
+        }
+    }
+    return { path: kelPositionText(position.element, position.offset), text: text };
 }
 
 function getPageByKelLink(link) {
@@ -805,7 +847,8 @@ function kelRangeRects(range) {
     return out;
 }
 
-// Gives a container one absolutely placed span per rectangle, behind the text.
+// Gives a container one absolutely placed span per rectangle. The spans lie over the text, see
+// through, and let the mouse through: behind the text a book's own opaque boxes would hide them.
 function kelPlaceRects(box, rects, className) {
     var content = kelContent();
     if (!content)
@@ -819,7 +862,8 @@ function kelPlaceRects(box, rects, className) {
         var r = rects[i];
         var span = box.childNodes[i];
         span.className = className;
-        span.style.cssText = 'position: absolute; z-index: -100; margin: auto; border-radius: 3px;' + ' left: '
+        span.style.cssText = 'position: absolute; z-index: 100; opacity: 0.45; pointer-events: none; margin: auto;'
+            + ' border-radius: 3px; left: '
             + (r.left - origin.left) + 'px; top: ' + (r.top - origin.top) + 'px; width: ' + r.width
             + 'px; height: ' + r.height + 'px;';
     }

@@ -116,7 +116,11 @@ QVariant TocModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags TocModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    // An entry whose link leads nowhere (it named no chapter of the book) is shown disabled.
+    const BookLinkPtr& link = nodeOf(index)->item.link;
+    return link && !link->source.isEmpty() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
 QVariant TocModel::headerData(int section, Qt::Orientation orientation, int role) const

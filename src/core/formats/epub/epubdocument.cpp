@@ -28,6 +28,7 @@ QList<TocPoint> EpubDocument::toc() const
     auto* self = const_cast<EpubDocument*>(this);
     for (const NavPoint& point : m_parser->toc().first().children)
         self->m_toc.append(toTocPoint(point));
+    resolveTocLinks(self->m_toc);
     return m_toc;
 }
 

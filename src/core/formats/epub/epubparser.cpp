@@ -488,17 +488,45 @@ void EpubParser::parseNavList(const QDomElement& list, const QString& navFolder,
         if (!hasName(item, "li", Qt::CaseInsensitive))
             continue;
         NavPoint point;
+        bool labelled = false;
         for (QDomElement child = item.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
-            if (hasName(child, "a", Qt::CaseInsensitive) || hasName(child, "span", Qt::CaseInsensitive)) {
-                point.label = child.text().simplified();
-                if (child.hasAttribute(QStringLiteral("href")))
-                    point.src = navTarget(child.attribute(QStringLiteral("href")), navFolder);
-            } else if (hasName(child, "ol", Qt::CaseInsensitive)) {
+            if (!labelled
+                && (hasName(child, "a", Qt::CaseInsensitive) || hasName(child, "span", Qt::CaseInsensitive))) {
+                // An entry's title is its own label; a sub-list written inside the label is the
+                // entry's children, not part of its title.
+                labelled = true;
+                point.label = navLabelText(child).simplified();
+                QDomElement link = child;
+                if (!link.hasAttribute(QStringLiteral("href")))
+                    link = child.firstChildElement(QStringLiteral("a"));
+                if (!link.isNull() && link.hasAttribute(QStringLiteral("href")))
+                    point.src = navTarget(link.attribute(QStringLiteral("href")), navFolder);
+                for (QDomElement inner = child.firstChildElement(); !inner.isNull();
+                     inner = inner.nextSiblingElement()) {
+                    if (hasName(inner, "ol", Qt::CaseInsensitive) || hasName(inner, "ul", Qt::CaseInsensitive))
+                        parseNavList(inner, navFolder, point);
+                }
+            } else if (hasName(child, "ol", Qt::CaseInsensitive) || hasName(child, "ul", Qt::CaseInsensitive)) {
                 parseNavList(child, navFolder, point);
             }
         }
         parent.children.append(point);
     }
+}
+
+QString EpubParser::navLabelText(const QDomElement& label)
+{
+    QString text;
+    for (QDomNode node = label.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        if (node.isText() || node.isCDATASection()) {
+            text += node.toCharacterData().data();
+        } else if (node.isElement()) {
+            const QDomElement element = node.toElement();
+            if (!hasName(element, "ol", Qt::CaseInsensitive) && !hasName(element, "ul", Qt::CaseInsensitive))
+                text += navLabelText(element);
+        }
+    }
+    return text;
 }
 
 QString EpubParser::navTarget(const QString& href, const QString& navFolder) const

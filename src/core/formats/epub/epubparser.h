@@ -79,6 +79,8 @@ private:
     // A link of the navigation document as a path relative to the package folder, fragment kept;
     // empty (with a warning) when it leaves the package.
     QString navTarget(const QString& href, const QString& navFolder) const;
+    // The text of a contents label without any list nested in it.
+    static QString navLabelText(const QDomElement& label);
     void loadContents();
 
     // Remembers the output folder and the package document's entry name, or returns false

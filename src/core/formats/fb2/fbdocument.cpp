@@ -216,11 +216,11 @@ void FbDocument::writeBinaries(const QString& folder)
             qWarning() << "Binary" << id << "of" << m_filePath << "is not written: its id is not a plain file name";
             continue;
         }
-        const QByteArray format = QFileInfo(id).suffix().toLower().toLatin1();
-        if (!formats.contains(format)) {
-            qDebug() << "Binary" << id << "is not written: no image format for its suffix";
-            continue;
-        }
+        QByteArray format = QFileInfo(id).suffix().toLower().toLatin1();
+        // Ids such as "img_3" name no format; the pages refer to the file by its id all the same,
+        // and the web view tells the format from the file's bytes.
+        if (!formats.contains(format))
+            format = "png";
         // The library's cover of the book (possibly one the user chose) is never replaced.
         if (id == kLibraryCover && QFileInfo::exists(path))
             continue;

@@ -1,5 +1,7 @@
 #include "fbsection.h"
 
+#include "formats/booklink.h"
+
 #include <QUuid>
 
 namespace {
@@ -80,7 +82,8 @@ QString plainTitle(const QString& html)
         text.replace(QLatin1String(tag), QLatin1String(" "));
     for (const char* tag : kDropped)
         text.remove(QLatin1String(tag));
-    return text.trimmed();
+    // The contents, the window title and the bookmarks show titles as plain text.
+    return decodeCharacterReferences(text).trimmed();
 }
 
 QString escapeAttribute(const QString& text)

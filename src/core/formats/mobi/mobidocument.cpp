@@ -3,6 +3,8 @@
 #include "mobi.h"
 #include "textpositions.h"
 
+#include "formats/booklink.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -258,7 +260,9 @@ QString MobiDocument::insertHeadingAnchors(const QString& text)
         result.append(text.midRef(copied, heading.end - copied));
         copied = heading.end;
         result.append(QStringLiteral("<a id='%1'>&nbsp;</a>").arg(id));
-        m_headingTitles.append(text.mid(heading.start, heading.end - heading.start).remove(tags).trimmed());
+        // Contents titles are plain text.
+        m_headingTitles.append(
+            decodeCharacterReferences(text.mid(heading.start, heading.end - heading.start).remove(tags)).trimmed());
         m_headingIds.append(id);
     }
     result.append(text.midRef(copied));

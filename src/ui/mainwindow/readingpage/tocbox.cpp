@@ -69,7 +69,7 @@ TocItemWidget::TocItemWidget(QWidget* parent)
     m_titleLabel->setMaxLineCount(2);
     m_pageLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(m_rowButton, &KelButton::clicked, this, [this] {
-        if (link())
+        if (link() && m_titleLabel->isEnabled())
             emit navLinkClicked(link(), false);
     });
     connect(m_expandButton, &KelButton::toggled, this, [this](bool checked) {
@@ -94,6 +94,10 @@ void TocItemWidget::readFrom(const QModelIndex& index)
     m_rowButton->setContentsMargins(kIndent + kIndentStep * depth, 16, 24, 16);
     m_titleLabel->setText(item.title);
     m_pageLabel->setText(formatPageNumber(page()));
+    // An entry that leads nowhere stays in the list (its children may lead somewhere), greyed.
+    const bool leads = index.flags().testFlag(Qt::ItemIsEnabled);
+    m_titleLabel->setEnabled(leads);
+    m_pageLabel->setEnabled(leads);
 
     const QAbstractItemModel* model = index.model();
     if (model && model->rowCount(index) > 0) {
