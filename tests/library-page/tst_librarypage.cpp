@@ -378,19 +378,57 @@ private slots:
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
 
+    // One added book is answered and opened by its id, whether or not its card exists (a main window
+    // not shown yet makes none) and whatever search was typed: one it does not match is cleared.
+    void addOneBook_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("firstBook"); // the shelf was empty and the window not shown yet
+        QTest::addColumn<QString>("search");
+        QTest::newRow("card shown") << "Only One" << false << "";
+        QTest::newRow("first book of an empty shelf") << "First Of All" << true << "";
+        QTest::newRow("search it does not match") << "Searched Past" << false << "zzz";
+        QTest::newRow("search it matches") << "Matched Search" << false << "Matched";
+    }
     void addOneBook()
     {
+        QFETCH(QString, name);
+        QFETCH(bool, firstBook);
+        QFETCH(QString, search);
+        QWidget* window = m_page->window();
+        QList<int> trashed;
+        if (firstBook) {
+            // An empty shelf hides the list: the new row gets its card only once the list is laid out.
+            for (int row = 0; row < books()->rowCount(); ++row) {
+                const QModelIndex index = books()->index(row, 0);
+                if (!index.data(BookModel::DeletedRole).toBool() && books()->setData(index, QVariant(), Enums::ToTrash))
+                    trashed << index.data(BookModel::IdRole).toInt();
+            }
+            filter()->setFilterCategory(Enums::AllBooks);
+            QCoreApplication::processEvents();
+            QVERIFY(m_page->listWidget()->isHidden());
+            window->hide();
+        }
         filter()->setFilterCategory(Enums::Favorites);
+        m_page->searchLineEdit()->setText(search);
         QSignalSpy opened(books(), &BookModel::openBookClicked);
         m_answer = 2; // "Start reading now"
-        importThroughDialog({ book(QStringLiteral("one.epub"), QStringLiteral("Only One")) });
+        importThroughDialog({ book(name.toLower().remove(' ') + QStringLiteral(".epub"), name) });
+        m_answer = 1;
+        window->show();
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(QStringLiteral("Book added!")), qPrintable(m_boxes.first()));
         QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
         QCOMPARE(opened.size(), 1);
-        QCOMPARE(books()->bookById(opened.first().first().toInt()).title, QStringLiteral("Only One"));
+        const int id = opened.first().first().toInt();
+        QCOMPARE(books()->bookById(id).title, name);
+        QCOMPARE(m_page->searchLineEdit()->text(), search == QLatin1String("zzz") ? QString() : search);
+        QCOMPARE(filter()->searchText(), m_page->searchLineEdit()->text());
+        QVERIFY(filter()->mapFromSource(books()->indexById(id)).isValid());
         QVERIFY(m_page->emptyLabel()->isHidden());
-        m_answer = 1;
+        m_page->searchLineEdit()->clear();
+        for (int trashedId : trashed)
+            books()->setData(books()->indexById(trashedId), QVariant(), Enums::RestoreFromTrash);
     }
 
     // Without an added book only the first applicable box shows. Files: "junk:" writes no book, "drm.mobi"
@@ -559,6 +597,26 @@ private slots:
         for (const MetricSender::Event& event : metrics(QStringLiteral("chview")).mid(changes))
             sent << event.value;
         QCOMPARE(sent, QStringList({ "0", "1" }));
+    }
+
+    // A page that was never shown (the main window still behind the splash) has made no cards: the
+    // added book is still answered and opened. Last, since it takes the importer from the main page.
+    void addedBookWithoutCard()
+    {
+        QObject::disconnect(bookimporter::instance(), nullptr, m_page, nullptr);
+        QObject::disconnect(Application::instance(), nullptr, m_page, nullptr);
+        LibraryPage page;
+        QSignalSpy opened(books(), &BookModel::openBookClicked);
+        m_answer = 2;
+        QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
+        emit Application::instance()->filesReceived(
+            { book(QStringLiteral("uncarded.epub"), QStringLiteral("Uncarded")) });
+        waitForImport(finished);
+        m_answer = 1;
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("Book added!")), qPrintable(m_boxes.first()));
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(books()->bookById(opened.first().first().toInt()).title, QStringLiteral("Uncarded"));
     }
 };
 
