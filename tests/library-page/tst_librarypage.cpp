@@ -414,9 +414,10 @@ private slots:
         QSignalSpy opened(books(), &BookModel::openBookClicked);
         m_answer = 2; // "Start reading now"
         importThroughDialog({ book(name.toLower().remove(' ') + QStringLiteral(".epub"), name) });
+        // The page may still be opening the previous row's book.
+        QTRY_COMPARE(m_boxes.size(), 1);
         m_answer = 1;
         window->show();
-        QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(QStringLiteral("Book added!")), qPrintable(m_boxes.first()));
         QCOMPARE(filter()->filterCategory(), int(Enums::AllBooks));
         QCOMPARE(opened.size(), 1);
@@ -612,8 +613,8 @@ private slots:
         emit Application::instance()->filesReceived(
             { book(QStringLiteral("uncarded.epub"), QStringLiteral("Uncarded")) });
         waitForImport(finished);
+        QTRY_COMPARE(m_boxes.size(), 1);
         m_answer = 1;
-        QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(QStringLiteral("Book added!")), qPrintable(m_boxes.first()));
         QCOMPARE(opened.size(), 1);
         QCOMPARE(books()->bookById(opened.first().first().toInt()).title, QStringLiteral("Uncarded"));
