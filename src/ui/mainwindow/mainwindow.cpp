@@ -115,6 +115,8 @@ MainWindow::MainWindow(QWidget* parent)
         if (Ui* ui = Ui::instance())
             ui->openChangelog();
     });
+    // The manual's address is a build setting, empty unless one is configured: no entry leads nowhere.
+    d->sideBar->helpEntry()->setVisible(Application::instance() && !Application::instance()->manualUrl().isEmpty());
     connect(d->sideBar, &::SideBar::helpClicked, this, [] {
         if (Ui* ui = Ui::instance())
             ui->openHelp();
