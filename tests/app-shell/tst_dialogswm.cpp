@@ -176,11 +176,20 @@ private slots:
         };
         QVERIFY(retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, opened));
         QVERIFY(waitUntil([&] { return stackOf(run.processId()).owned().isEmpty(); }));
+        // The user gives the window a place and a size of its own; the next start brings them back.
+        const QString first = QString::number(stackOf(run.processId()).main);
+        xdotool({ QStringLiteral("windowsize"), first, QStringLiteral("1180"), QStringLiteral("820") });
+        xdotool({ QStringLiteral("windowmove"), first, QStringLiteral("40"), QStringLiteral("60") });
+        QRect placed;
+        QVERIFY(waitUntil([&] { return (placed = geometry(first)).size() == QSize(1180, 820); }));
+        QTest::qWait(300);
+        placed = geometry(first);
         QVERIFY(terminate(run));
 
         QProcess again;
         const QString window = launch(again, env);
         QVERIFY(!window.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(geometry(window), placed, 5000);
         QVERIFY(
             waitUntil([&] { return logs(home.path()).count(QLatin1String("Splash min wait time is reached")) == 2; }));
         QTest::qWait(500);

@@ -6,6 +6,7 @@
 #include "programdriver.h"
 #include "testfiles.h"
 #include "testpaths.h"
+#include "windowmanager.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -28,6 +29,7 @@
 
 #include <csignal>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -95,6 +97,8 @@ double difference(const QImage& a, const QImage& b)
 class WholeFlowTest : public QObject {
     Q_OBJECT
 
+    // PL_WM_MODE names a window manager to run the whole flow under.
+    std::unique_ptr<windowmanager::Session> m_managers;
     QTemporaryDir m_home;
     QTemporaryDir m_books;
     QProcessEnvironment m_env;
@@ -254,6 +258,10 @@ private slots:
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server");
+        if (!qEnvironmentVariableIsEmpty("PL_WM_MODE")) {
+            m_managers = std::make_unique<windowmanager::Session>(qgetenv("PL_WM_MODE"));
+            QVERIFY(m_managers->isRunning());
+        }
         QVERIFY(m_home.isValid());
         m_env = environment(m_home);
         // Metrics off, the way an installer that was told no leaves it.
@@ -272,6 +280,7 @@ private slots:
         QFile log(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-log.txt")));
         if (!m_artifacts.isEmpty() && log.open(QIODevice::WriteOnly))
             log.write(allLogs().toUtf8());
+        m_managers.reset();
     }
 
     void addReadAndReopen()

@@ -122,8 +122,9 @@ void KelWindow::Private::restoreEarly(const QString& name)
     qWarning() << "Clear saved geometry";
     settings->remove(geometryKey());
     q->setGeometry(before);
-    // Nobody placed the window: it is centred like a new one.
+    // Nobody placed or sized the window: it is sized and centred like a new one.
     q->setAttribute(Qt::WA_Moved, false);
+    q->setAttribute(Qt::WA_Resized, false);
     geometryRestoredEarly = false;
 }
 
