@@ -555,6 +555,43 @@ private slots:
         QCOMPARE(added.extra, QStringLiteral("fb2_2,pdf"));
     }
 
+    // Maximised and back, the table header's columns stay over the rows' columns.
+    void headerFollowsMaximise()
+    {
+        addBook(QStringLiteral("Header Row"), 0);
+        filter()->setFilterCategory(Enums::AllBooks);
+        choose(Enums::View_Table);
+        QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Table));
+        // Each column's left edge on the screen and its width, in the header and in the first row.
+        const auto span = [](const QWidget* w) {
+            return w ? qMakePair(w->mapToGlobal(QPoint()).x(), w->width()) : qMakePair(-1, -1);
+        };
+        const auto headerWidths = [&] {
+            QMap<int, QPair<int, int>> columns;
+            for (KelButton* button : m_page->tableHeader()->buttons().mid(1))
+                columns.insert(button->property("column_prop").toInt(), span(button));
+            return columns;
+        };
+        const auto rowWidths = [&] {
+            QMap<int, QPair<int, int>> columns;
+            QWidget* first = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemAtRow(0));
+            const char* names[] = { "Author", "DateAdded", "Notes", "ProgressContainer" };
+            for (int column = 1; column <= 4 && first; ++column)
+                columns.insert(column, span(first->findChild<QWidget*>(QLatin1String(names[column - 1]))));
+            return columns;
+        };
+        // Wider and back, as maximising and restoring do: the header follows the rows' new layout.
+        QWidget* window = m_page->window();
+        const QSize normal = window->size();
+        for (const QSize& size : { normal + QSize(500, 100), normal }) {
+            window->resize(size);
+            QTRY_COMPARE(window->size(), size);
+            QTest::qWait(100);
+            QCOMPARE(headerWidths(), rowWidths());
+        }
+        choose(Enums::View_Cards);
+    }
+
     // Widgets only near the viewport, in their own sizes; the last book reachable. The header's columns
     // follow the rows' widths in the table, not in cards. The mode is stored, its metric sent on a change.
     void largeLibrary()

@@ -36,6 +36,7 @@
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -541,8 +542,16 @@ void LibraryPage::Private::syncColumns()
                 first = book;
         }
     });
-    if (first)
-        tableHeader->setColumnWidths(first->columnWidths());
+    if (!first)
+        return;
+    tableHeader->setColumnWidths(first->columnWidths());
+    // A row takes a new width in its own layout pass, after this one (a maximised window): the
+    // header follows it again then.
+    QPointer<BookItemWidget> row(first);
+    QTimer::singleShot(0, tableHeader, [this, row] {
+        if (row && viewMode == Enums::View_Table)
+            tableHeader->setColumnWidths(row->columnWidths());
+    });
 }
 
 void LibraryPage::Private::importStarted()
