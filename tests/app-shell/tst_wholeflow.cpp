@@ -104,11 +104,28 @@ class WholeFlowTest : public QObject {
     QProcessEnvironment m_env;
     QString m_artifacts;
 
+    // The width of the main window on the first start. The window keeps the size it is left at (the
+    // trash's tool bar widens it), so controls on its right side are found from its right edge.
+    int m_firstWidth = 0;
+
     QString allLogs() const { return logs(m_home.path()); }
+
+    QPoint fromRight(const QString& window, int x, int y) const
+    {
+        return m_firstWidth > 0 ? QPoint(geometry(window).width() - (m_firstWidth - x), y) : QPoint(x, y);
+    }
+
+    // The artifacts of a run under a window manager are named after it.
+    QString artifact(const QString& name) const
+    {
+        const QString mode = qEnvironmentVariable("PL_WM_MODE");
+        return QDir(m_artifacts)
+            .filePath(QStringLiteral("wholeflow-%1").arg(mode.isEmpty() ? name : mode + '-' + name));
+    }
 
     void save(const QImage& image, const char* name)
     {
-        QVERIFY(image.save(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-%1.png").arg(QLatin1String(name)))));
+        QVERIFY(image.save(artifact(QStringLiteral("%1.png").arg(QLatin1String(name)))));
     }
 
     // Waits until the window looks different from before, then until it holds still.
@@ -277,7 +294,7 @@ private slots:
     // The program's log stays beside the screenshots, whatever the outcome.
     void cleanupTestCase()
     {
-        QFile log(QDir(m_artifacts).filePath(QStringLiteral("wholeflow-log.txt")));
+        QFile log(artifact(QStringLiteral("log.txt")));
         if (!m_artifacts.isEmpty() && log.open(QIODevice::WriteOnly))
             log.write(allLogs().toUtf8());
         m_managers.reset();
@@ -304,6 +321,7 @@ private slots:
         QProcess first;
         QString window = launch(first, m_env);
         QVERIFY2(!window.isEmpty(), "no main window appeared");
+        m_firstWidth = geometry(window).width();
         QTRY_VERIFY_WITH_TIMEOUT(allLogs().contains(QLatin1String("send metrics false")), 5000);
         addThroughDialog(window, first.processId(), { m_books.path(), names.join(QLatin1Char(' ')) }, kBooksAdded);
 
@@ -478,13 +496,13 @@ private slots:
             inShelf));
 
         // The table shows the book as a row with a small cover.
-        click(window, QPoint(1110, 91), 1);
+        click(window, fromRight(window, 1110, 91), 1);
         const QImage table = waitForChange(window, cards);
         save(table, "table");
         const int rowCover = findColour(table, kLongCover).count;
         QVERIFY2(
             rowCover > 50 && rowCover < findColour(cards, kLongCover).count / 4, qPrintable(QString::number(rowCover)));
-        click(window, QPoint(1056, 91), 1);
+        click(window, fromRight(window, 1056, 91), 1);
         const QImage library = waitForChange(window, table);
 
         // A word selected by a drag brings the note popup: a colour makes the note, and the
@@ -524,11 +542,11 @@ private slots:
         const int pages = storedSetting("last_book_page_count");
         QVERIFY(pages > 1);
         page = waitForChange(window, grab(window));
-        click(window, QPoint(1067, 91), 1); // settings
+        click(window, fromRight(window, 1067, 91), 1); // settings
         page = waitForChange(window, page);
         QVERIFY(retryUntil(
             [&] {
-                click(window, QPoint(969, 457), 1); // the font size handle
+                click(window, fromRight(window, 969, 457), 1); // the font size handle
                 key(QStringLiteral("End"));
             },
             [&] { return storedSetting("last_book_page_count") > pages; }));
