@@ -328,6 +328,21 @@ private slots:
         QCOMPARE(settings->library_sort_order(), Qt::AscendingOrder);
     }
 
+    // The manual's address is empty unless the build names one: then there is no help entry to click.
+    void helpEntryOnlyWithManual()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        QVERIFY(Application::instance()->manualUrl().isEmpty());
+        QVERIFY(window->sideBar()->helpEntry()->isHidden());
+        Application::instance()->setManualUrl(QStringLiteral("https://manual.invalid/"));
+        {
+            MainWindow withManual(nullptr);
+            QVERIFY(!withManual.sideBar()->helpEntry()->isHidden());
+        }
+        Application::instance()->setManualUrl(QString());
+    }
+
     void systemReportAge_data()
     {
         QTest::addColumn<int>("ageDays");

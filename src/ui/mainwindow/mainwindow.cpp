@@ -115,6 +115,8 @@ MainWindow::MainWindow(QWidget* parent)
         if (Ui* ui = Ui::instance())
             ui->openChangelog();
     });
+    // The manual's address is a build setting, empty unless one is configured: no entry leads nowhere.
+    d->sideBar->helpEntry()->setVisible(Application::instance() && !Application::instance()->manualUrl().isEmpty());
     connect(d->sideBar, &::SideBar::helpClicked, this, [] {
         if (Ui* ui = Ui::instance())
             ui->openHelp();
@@ -135,9 +137,11 @@ MainWindow::MainWindow(QWidget* parent)
 
     translateUi();
     applyStyle();
-    // The first start (no saved geometry) opens at a size that fits the pages.
+    // The first start (no saved geometry) opens at a size that fits the pages; a size restored from
+    // the saved geometry stays.
     setMinimumSize(760, 520);
-    resize(1100, 740);
+    if (!testAttribute(Qt::WA_Resized))
+        resize(1100, 740);
     restoreWindowGeometry();
     setObjectName(QStringLiteral("MainWindow"));
     centralWidget()->setObjectName(QStringLiteral("Content"));

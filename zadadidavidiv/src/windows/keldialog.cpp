@@ -69,6 +69,7 @@ KelDialog::KelDialog(int widgetType, WindowParams params, QWidget* parent, Shado
     , d(new Private)
 {
     setWindowModality(Qt::WindowModal);
+    setNeedsOwner(true);
     QWidget* central = centralWidget();
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);

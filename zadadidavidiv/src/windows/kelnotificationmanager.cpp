@@ -93,6 +93,8 @@ int KelNotificationManager::Private::createNotification(const QString& title, co
     window->setObjectName(QStringLiteral("KelNotificationWindow_%1").arg(id));
     window->setShowWithoutActivating(true);
     window->setShowInTaskbar(false);
+    // It belongs to the window the user works in: window managers keep it with that one.
+    window->setNeedsOwner(true);
     window->installEventFilter(q);
 
     n->title = new KelLabel(kLabelStyleRole, window);

@@ -77,6 +77,11 @@ public:
     QPointer<KelOpacityAnimator> opacityAnimator;
     QPointer<KelGeometryAnimator> geometryAnimator;
     bool maskSet = false;
+    QPointer<QWidget> owner;
+    // The window a parentless one belonged to when last shown: shown again while nothing is active
+    // (just after its own hide), it goes back to it.
+    QPointer<QWidget> lastOwner;
+    bool needsOwner = false;
 
     bool isPlaced() const { return q->testAttribute(Qt::WA_Moved) && q->pos() != initialPos; }
     void restoreEarly(const QString& name);
@@ -86,6 +91,7 @@ public:
     void updateMask();
     void onScreenChanged(QScreen* newScreen);
     void fadeTo(double opacity, bool animated);
+    bool raiseOwnedModal();
     QString geometryKey() const { return q->objectName() + QStringLiteral("_Geometry"); }
 };
 
@@ -116,8 +122,9 @@ void KelWindow::Private::restoreEarly(const QString& name)
     qWarning() << "Clear saved geometry";
     settings->remove(geometryKey());
     q->setGeometry(before);
-    // Nobody placed the window: it is centred like a new one.
+    // Nobody placed or sized the window: it is sized and centred like a new one.
     q->setAttribute(Qt::WA_Moved, false);
+    q->setAttribute(Qt::WA_Resized, false);
     geometryRestoredEarly = false;
 }
 
@@ -245,6 +252,39 @@ void KelWindow::Private::fadeTo(double opacity, bool animated)
     opacityAnimator->animateOpacity(opacity, animated, styleMetric(16));
 }
 
+namespace {
+
+// Whether the window belongs to owner, directly or through owners of owners.
+bool isOwnedBy(const QWidget* window, const QWidget* owner)
+{
+    const QWindow* ownerHandle = owner ? owner->windowHandle() : nullptr;
+    for (const QWindow* w = window ? window->windowHandle() : nullptr; w && ownerHandle; w = w->transientParent()) {
+        if (w->transientParent() == ownerHandle)
+            return true;
+    }
+    for (const QWidget* w = window; w && owner; w = w->parentWidget() ? w->parentWidget()->window() : nullptr) {
+        if (w->parentWidget() && w->parentWidget()->window() == owner)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The modal window in front belongs to this one: it goes back above it and takes the focus, so a
+// question is never hidden behind the window it blocks (a window mapped or raised later, a click on
+// the blocked window). Returns whether there was one.
+bool KelWindow::Private::raiseOwnedModal()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == q || !modal->isVisible() || !isOwnedBy(modal, q))
+        return false;
+    modal->raise();
+    if (!modal->isActiveWindow() && !modal->testAttribute(Qt::WA_ShowWithoutActivating))
+        modal->activateWindow();
+    return true;
+}
+
 KelWindow::KelWindow(
     int widgetType, WindowParams params, QWidget* parent, ShadowType shadowType, bool deferStyle, const QString& name)
     : KelWidget(parent, windowFlagsFor(params))
@@ -263,6 +303,7 @@ KelWindow::KelWindow(
     if (shadowType == ShadowType::DWM_API)
         shadowType = ShadowType::Custom_D2D_Compatible;
     d->shadowType = shadowType;
+    d->needsOwner = params & Popup;
 
     d->nativeUtils = new KelNativeWindowUtils(this);
     d->nativeUtils->setResizable(params & Resizable);
@@ -424,6 +465,8 @@ void KelWindow::showWithStrategy(ShowStrategy strategy)
             setGeometry(KelUtils::fitIntoAvailableGeometry(target, target));
     }
     raise();
+    if (d->raiseOwnedModal())
+        return;
     if (!testAttribute(Qt::WA_ShowWithoutActivating) && !isActiveWindow())
         activateWindow();
 }
@@ -537,6 +580,30 @@ bool KelWindow::isBlockedOverlayShown() const { return d->overlay && d->blocked;
 
 bool KelWindow::isBlocked() const { return d->blocked; }
 
+QWidget* KelWindow::ownerWindow() const
+{
+    if (d->owner)
+        return d->owner->window() != this ? d->owner->window() : nullptr;
+    if (parentWidget())
+        return parentWidget()->window();
+    if (!d->needsOwner && !isModal())
+        return nullptr;
+    // Any active window of ours but the splash (the detached full-screen reading page is no toolkit
+    // window, but a question asked over it belongs to it).
+    QWidget* active = QApplication::activeWindow();
+    if (active && active != this && active->windowType() != Qt::SplashScreen && !isOwnedBy(active, this))
+        return active;
+    if (d->lastOwner && d->lastOwner->isVisible())
+        return d->lastOwner;
+    KelUi* ui = KelUi::instance();
+    QWidget* mainWindow = ui ? ui->mainWindow() : nullptr;
+    return mainWindow != this && !isOwnedBy(mainWindow, this) ? mainWindow : nullptr;
+}
+
+void KelWindow::setOwnerWindow(QWidget* owner) { d->owner = owner; }
+
+void KelWindow::setNeedsOwner(bool needs) { d->needsOwner = needs; }
+
 void KelWindow::setStayOnTop(bool on) { KelNativeWindowUtils::setStayOnTop(this, on); }
 
 void KelWindow::setShowWithoutActivating(bool on) { KelNativeWindowUtils::setShowWithoutActivating(this, on); }
@@ -557,7 +624,21 @@ void KelWindow::setVisible(bool visible)
     // The first show creates the native window: translucency must be settled before.
     if (visible && !testAttribute(Qt::WA_WState_Created))
         d->checkTranslucentBackground();
+    QWidget* owner = visible ? ownerWindow() : nullptr;
+    if (owner) {
+        // Both native windows exist before the map, so Qt knows the transient parent when it maps
+        // (it writes the X property itself for popups).
+        if (!owner->testAttribute(Qt::WA_WState_Created)) {
+            owner->ensurePolished();
+            owner->winId();
+        }
+        winId();
+        KelNativeWindowUtils::setTransientOwner(this, owner);
+        d->lastOwner = owner;
+    }
     KelWidget::setVisible(visible);
+    if (owner && isVisible())
+        KelNativeWindowUtils::setTransientOwner(this, owner);
 }
 
 void KelWindow::applyStyle()
@@ -645,6 +726,12 @@ bool KelWindow::event(QEvent* event)
         d->blocked = true;
         if (d->overlay)
             d->overlay->setVisible(true);
+        break;
+    case QEvent::Show:
+    case QEvent::WindowActivate:
+        // After the map or the activation has gone through the window system.
+        if (QApplication::activeModalWidget() && QApplication::activeModalWidget() != this)
+            QTimer::singleShot(0, this, [this] { d->raiseOwnedModal(); });
         break;
     case QEvent::WindowUnblocked:
         d->blocked = false;

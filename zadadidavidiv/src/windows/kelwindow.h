@@ -85,6 +85,15 @@ public:
     bool isBlockedOverlayShown() const;
     bool isBlocked() const;
 
+    // The window this one belongs to, which window managers keep it above: the owner set here, else
+    // the parent's window; a parentless dialog, popup, modal window or one that needs an owner takes
+    // the active window (not the splash), else the main window. Null for a window of its own.
+    QWidget* ownerWindow() const;
+    void setOwnerWindow(QWidget* owner);
+    // A parentless window that still belongs to whichever toolkit window is active (dialogs, popups
+    // and notifications).
+    void setNeedsOwner(bool needs);
+
     void setStayOnTop(bool on);
     void setShowWithoutActivating(bool on);
     void setShowInTaskbar(bool on);

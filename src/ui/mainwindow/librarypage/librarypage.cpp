@@ -146,6 +146,7 @@ public:
     bool startImport(const QStringList& files);
     void refuse(const QString& path, const QString& reason);
     void reportRefused();
+    QModelIndex showAddedBook(int id);
 };
 
 LibraryPage::LibraryPage(QWidget* parent)
@@ -646,8 +647,16 @@ void LibraryPage::Private::syncColumns()
                 first = book;
         }
     });
-    if (first)
-        tableHeader->setColumnWidths(first->columnWidths());
+    if (!first)
+        return;
+    tableHeader->setColumnWidths(first->columnWidths());
+    // A row takes a new width in its own layout pass, after this one (a maximised window): the
+    // header follows it again then.
+    QPointer<BookItemWidget> row(first);
+    QTimer::singleShot(0, tableHeader, [this, row] {
+        if (row && viewMode == Enums::View_Table)
+            tableHeader->setColumnWidths(row->columnWidths());
+    });
 }
 
 void LibraryPage::Private::importStarted()
@@ -736,6 +745,24 @@ void LibraryPage::Private::storePending(bool all)
     }
 }
 
+// Shows the book among all books, clearing a search it does not match, and scrolls to it; the row
+// in the filter, invalid when the book is gone.
+QModelIndex LibraryPage::Private::showAddedBook(int id)
+{
+    if (!filter || !books)
+        return QModelIndex();
+    filter->setFilterCategory(Enums::AllBooks);
+    QModelIndex index = filter->mapFromSource(books->indexById(id));
+    if (!index.isValid() && !filter->searchText().isEmpty()) {
+        searchLineEdit->clear();
+        filter->setSearchText(QString());
+        index = filter->mapFromSource(books->indexById(id));
+    }
+    if (index.isValid())
+        listWidget->scrollToRow(index.row());
+    return index;
+}
+
 void LibraryPage::Private::importFinished()
 {
     Ui* ui = Ui::instance();
@@ -754,18 +781,19 @@ void LibraryPage::Private::importFinished()
         return;
     }
     if (addedIds.size() == 1) {
-        if (filter)
-            filter->setFilterCategory(Enums::AllBooks);
-        QModelIndex index = books ? books->indexById(addedIds.first()) : QModelIndex();
-        index = filter ? filter->mapFromSource(index) : QModelIndex();
-        if (index.isValid())
-            listWidget->scrollToRow(index.row());
-        auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index));
-        if (item) {
-            if (ui->showBookAdded())
-                owner->onActionClicked(item, Enums::Open, QVariant());
-            else
-                item->setFocus();
+        const int id = addedIds.first();
+        showAddedBook(id);
+        // The book is answered by its id: its card may not exist yet (a hidden or still laid out
+        // list), and the box's own event loop may change the rows meanwhile.
+        const bool readNow = ui->showBookAdded();
+        const QModelIndex index = showAddedBook(id);
+        if (readNow) {
+            if (index.isValid())
+                filter->setData(index, QVariant(), Enums::Open);
+            else if (books)
+                books->setData(books->indexById(id), QVariant(), Enums::Open);
+        } else if (auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index))) {
+            item->setFocus();
         }
     } else {
         ui->showBooksAdded(addedIds.size());

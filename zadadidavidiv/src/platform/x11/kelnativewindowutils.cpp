@@ -15,6 +15,9 @@
 #include <QWindow>
 #include <QX11Info>
 
+#include <cstdlib>
+#include <xcb/xcb.h>
+
 namespace {
 
 // Manhattan distance a caption press travels before it becomes a move.
@@ -478,6 +481,52 @@ void KelNativeWindowUtils::setShowInTaskbar(QWidget* widget, bool on)
     if (type != Qt::Window && type != Qt::Tool)
         return;
     changeFlags(window, (flags & ~Qt::WindowType_Mask) | (on ? Qt::Window : Qt::Tool));
+}
+
+void KelNativeWindowUtils::setTransientOwner(QWidget* widget, QWidget* owner)
+{
+    QWidget* window = widget ? widget->window() : nullptr;
+    QWindow* handle = window ? window->windowHandle() : nullptr;
+    if (!handle)
+        return;
+    QWidget* ownerWindow = owner ? owner->window() : nullptr;
+    QWindow* ownerHandle = ownerWindow && ownerWindow != window ? ownerWindow->windowHandle() : nullptr;
+    if (ownerHandle && !ownerHandle->isTopLevel())
+        ownerHandle = nullptr;
+    if (handle->transientParent() != ownerHandle)
+        handle->setTransientParent(ownerHandle);
+    if (!QX11Info::isPlatformX11() || !window->testAttribute(Qt::WA_WState_Created))
+        return;
+    xcb_connection_t* connection = QX11Info::connection();
+    if (!connection)
+        return;
+    const xcb_window_t id = xcb_window_t(window->winId());
+    const xcb_window_t ownerId = ownerHandle ? xcb_window_t(ownerHandle->winId()) : XCB_NONE;
+    if (ownerId != XCB_NONE) {
+        xcb_change_property(
+            connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &ownerId);
+    } else if (!ownerWindow) {
+        xcb_delete_property(connection, id, XCB_ATOM_WM_TRANSIENT_FOR);
+    }
+    xcb_flush(connection);
+}
+
+quintptr KelNativeWindowUtils::transientOwnerId(const QWidget* widget)
+{
+    const QWidget* window = widget ? widget->window() : nullptr;
+    if (!window || !window->testAttribute(Qt::WA_WState_Created) || !QX11Info::isPlatformX11())
+        return 0;
+    xcb_connection_t* connection = QX11Info::connection();
+    if (!connection)
+        return 0;
+    const xcb_get_property_cookie_t cookie = xcb_get_property(
+        connection, 0, xcb_window_t(window->winId()), XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    quintptr owner = 0;
+    if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        owner = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+    free(reply);
+    return owner;
 }
 
 bool KelNativeWindowUtils::startSystemMove(QWidget* widget)

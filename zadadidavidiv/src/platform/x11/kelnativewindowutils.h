@@ -97,6 +97,15 @@ public:
     // A global logical position of the widget's screen in device pixels.
     static QPoint toDevicePos(const QWidget* widget, const QPoint& globalPos);
 
+    // Makes the owner's top-level window the transient parent of the widget's window (null clears
+    // it): Qt's transient parent, and the X11 WM_TRANSIENT_FOR property, which Qt itself writes only
+    // for dialog-like window types and removes from plain windows whenever it maps them, so it is
+    // written again after every show. Window managers keep a transient window above its owner.
+    static void setTransientOwner(QWidget* widget, QWidget* owner);
+    // The X11 window that the widget's window names as WM_TRANSIENT_FOR, read from the server; 0 when
+    // none, when the window has no native window, or off X11.
+    static quintptr transientOwnerId(const QWidget* widget);
+
     // Starts a move of the window from the pointer at globalPos (the window manager's, else our own
     // until the button is released).
     bool startMove(const QPoint& globalPos);

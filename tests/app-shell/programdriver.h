@@ -1,0 +1,272 @@
+#pragma once
+// Drives the real program under the test's X server as a user does: its own HOME, xdotool keys and
+// clicks, screen grabs, its log and its library read from disk.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QRect>
+#include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+
+#include "testfiles.h"
+#include "testpaths.h"
+
+namespace programdriver {
+
+// Names the program's data folder under HOME.
+inline const char* const kAppName = "Brindle Folvane";
+
+// A run on its own HOME (with a private runtime folder) on the test's X server.
+inline QProcessEnvironment environment(const QTemporaryDir& home)
+{
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    QFile::setPermissions(
+        home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR" })
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+// Ends the speech service that reading aloud started in the HOME's private runtime folder. Without
+// a sound device it hangs in its shutdown and ignores SIGTERM, so it is killed, and only when its
+// command line names this HOME.
+inline void stopSpeechService(const QTemporaryDir& home)
+{
+    const QByteArray pidText
+        = testfiles::read(home.filePath(QStringLiteral("run/speech-dispatcher/pid/speech-dispatcher.pid"))).trimmed();
+    const pid_t pid = pid_t(pidText.toInt());
+    if (pid <= 0)
+        return;
+    const QByteArray commandLine = testfiles::read(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (commandLine.contains(QFile::encodeName(home.path())))
+        ::kill(pid, SIGKILL);
+}
+
+// Starts build/bin/pageloom; its log files hold everything, so its output is dropped.
+inline bool start(
+    QProcess& process, const QProcessEnvironment& env, const QStringList& args = {}, const QString& workDir = QString())
+{
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!workDir.isEmpty())
+        process.setWorkingDirectory(workDir);
+    process.start(QDir(testpaths::binDir()).filePath(QStringLiteral("pageloom")), args);
+    if (process.waitForStarted(10000))
+        return true;
+    qWarning() << "pageloom did not start:" << process.errorString();
+    return false;
+}
+
+// xdotool's answer, empty when it does not end in time (the process is killed with its object).
+inline QString xdotool(const QStringList& args)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), args);
+    if (!tool.waitForFinished(20000))
+        return QString();
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+inline void key(const QString& name) { xdotool({ QStringLiteral("key"), name }); }
+
+// Sends SIGTERM: true when the program then exits normally with 0.
+inline bool terminate(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+// Runs the action, then waits up to 3 s for the condition, up to three times: a click that lands
+// while the program still lays its widgets out misses.
+inline bool retryUntil(const std::function<void()>& action, const std::function<bool()>& condition)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        action();
+        if (waitUntil(condition, 3000))
+            return true;
+    }
+    return false;
+}
+
+inline QStringList visibleWindows(qint64 pid)
+{
+    return xdotool(
+        { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid) })
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The visible window of the process with the title (the main window comes after the splash).
+inline QString waitForWindow(qint64 pid, const QString& title = QStringLiteral("Folvane"))
+{
+    QString window;
+    waitUntil(
+        [&] {
+            for (const QString& id : visibleWindows(pid)) {
+                if (xdotool({ QStringLiteral("getwindowname"), id }) == title)
+                    window = id;
+            }
+            return !window.isEmpty();
+        },
+        60000);
+    return window;
+}
+
+// Starts the program and waits for its main window; empty when either fails.
+inline QString launch(QProcess& process, const QProcessEnvironment& env)
+{
+    return start(process, env) ? waitForWindow(process.processId()) : QString();
+}
+
+inline QImage grab(const QString& windowId)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
+}
+
+// Mean brightness (0..255): the picture averaged down to one pixel.
+inline int brightness(const QImage& image)
+{
+    return qGray(image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0));
+}
+
+// The pointer to a point of the window, or of the screen when window is empty.
+inline void hover(const QString& window, const QPoint& at, int waitMs = 200)
+{
+    QStringList args { QStringLiteral("mousemove") };
+    if (!window.isEmpty())
+        args << QStringLiteral("--window") << window;
+    xdotool(args << QString::number(at.x()) << QString::number(at.y()));
+    QTest::qWait(waitMs);
+}
+
+// A press at one point, moves in steps, a release just past another (a drop target learns the end).
+inline void drag(const QString& window, const QPoint& from, const QPoint& to, int steps)
+{
+    hover(window, from);
+    xdotool({ QStringLiteral("mousedown"), QStringLiteral("1") });
+    for (int step = 1; step <= steps; ++step)
+        hover(window, from + (to - from) * step / steps, 50);
+    QTest::qWait(300);
+    hover(window, to + QPoint(2, 2));
+    xdotool({ QStringLiteral("mouseup"), QStringLiteral("1") });
+}
+
+inline void click(const QString& window, const QPoint& at, int repeat)
+{
+    hover(window, at);
+    xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("1") });
+}
+
+// The text of every log file of the program under the HOME.
+inline QString logs(const QString& home)
+{
+    const QDir dir(QDir(home).filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName))));
+    QString text;
+    for (const QFileInfo& info : dir.entryInfoList({ QStringLiteral("pageloom*.txt") }, QDir::Files))
+        text += QString::fromUtf8(testfiles::read(info.absoluteFilePath()));
+    return text;
+}
+
+inline QString settingsFile(const QString& home)
+{
+    return QDir(home).filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(QLatin1String(kAppName)));
+}
+
+// The answer of a query on the library of the program under the HOME, opened read-only while it
+// runs: a line per row, its values joined by blanks; empty when it cannot be read.
+inline QString queryLibrary(const QString& home, const QString& sql, const QVariantList& values = {})
+{
+    const QString connection = QStringLiteral("wholeflow-library");
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(QDir(home).filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.prepare(sql);
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            query.exec();
+            while (query.next()) {
+                QStringList row;
+                for (int i = 0; i < query.record().count(); ++i)
+                    row << query.value(i).toString();
+                rows << row.join(QLatin1Char(' '));
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return rows.join(QLatin1Char('\n'));
+}
+
+// The window's frame on the screen, from "xdotool getwindowgeometry --shell".
+inline QRect geometry(const QString& windowId)
+{
+    QMap<QString, int> values;
+    const QStringList lines
+        = xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId }).split('\n');
+    for (const QString& line : lines)
+        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+    return QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
+        values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
+}
+
+// Where a picture shows a colour, every second pixel in both directions looked at.
+struct ColourSpot {
+    int count = 0;
+    QPoint centre;
+    QPoint corner; // top left
+};
+
+inline ColourSpot findColour(const QImage& image, const QColor& colour)
+{
+    ColourSpot spot;
+    spot.corner = QPoint(image.width(), image.height());
+    qint64 sx = 0, sy = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qAbs(qRed(pixel) - colour.red()) > 28 || qAbs(qGreen(pixel) - colour.green()) > 28
+                || qAbs(qBlue(pixel) - colour.blue()) > 28)
+                continue;
+            ++spot.count;
+            sx += x;
+            sy += y;
+            spot.corner = QPoint(qMin(spot.corner.x(), x), qMin(spot.corner.y(), y));
+        }
+    }
+    if (spot.count)
+        spot.centre = QPoint(int(sx / spot.count), int(sy / spot.count));
+    return spot;
+}
+
+} // namespace programdriver

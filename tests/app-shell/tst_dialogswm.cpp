@@ -1,0 +1,252 @@
+// The real program under a window manager (PL_WM_MODE openbox or metacity, started on the test's own
+// X server): every question and dialog is stacked above the main window by the window manager, as the
+// server reports it, and answers the pointer.
+
+#include "librarybooks.h"
+#include "programdriver.h"
+#include "windowmanager.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+using namespace programdriver;
+
+QByteArray mode() { return qgetenv("PL_WM_MODE"); }
+
+// The program's managed windows, bottom to top, and the main window among them.
+struct Stack {
+    QVector<quint32> windows; // of the program only
+    quint32 main = 0;
+
+    int indexOf(quint32 window) const { return windows.indexOf(window); }
+    // The windows that belong to the main window (the question, a dialog; not the shadows).
+    QVector<quint32> owned() const
+    {
+        QVector<quint32> result;
+        windowmanager::XConnection c;
+        const quint32 utility = c.atom("_NET_WM_WINDOW_TYPE_UTILITY");
+        for (quint32 window : windows) {
+            if (window != main && windowmanager::transientFor(window) == main
+                && !c.values(window, "_NET_WM_WINDOW_TYPE").contains(utility))
+                result << window;
+        }
+        return result;
+    }
+};
+
+Stack stackOf(qint64 pid)
+{
+    Stack stack;
+    windowmanager::XConnection c;
+    for (quint32 window : windowmanager::stacking()) {
+        if (c.values(window, "_NET_WM_PID").value(0) != quint32(pid))
+            continue;
+        stack.windows << window;
+        if (c.text(window, "_NET_WM_NAME") == "Folvane")
+            stack.main = window;
+    }
+    return stack;
+}
+
+QString hex(quint32 window) { return QStringLiteral("0x%1").arg(window, 0, 16); }
+
+QString describe(const Stack& stack)
+{
+    QStringList parts;
+    windowmanager::XConnection c;
+    for (quint32 window : stack.windows) {
+        parts << QStringLiteral("%1 '%2' for %3")
+                     .arg(hex(window), QString::fromUtf8(c.text(window, "_NET_WM_NAME")),
+                         hex(windowmanager::transientFor(window)));
+    }
+    return QStringLiteral("main %1; bottom to top: %2").arg(hex(stack.main), parts.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+class DialogsWmTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<windowmanager::Session> m_managers;
+    QTemporaryDir m_books;
+    QString m_artifacts;
+
+    QString book(const QString& name, const QColor& cover)
+    {
+        librarybooks::BookSpec spec;
+        spec.title = QFileInfo(name).completeBaseName();
+        spec.coverColor = cover;
+        const QString path = m_books.filePath(name);
+        return librarybooks::write(path, spec) ? path : QString();
+    }
+
+    void save(const char* name)
+    {
+        const QImage screen = grab(QStringLiteral("0"));
+        QVERIFY(screen.save(
+            QDir(m_artifacts).filePath(QStringLiteral("dialogswm-%1-%2.png").arg(QString::fromLatin1(mode()), name))));
+    }
+
+    // Waits for one window owned by the main window and above it; false (with the stack in the log)
+    // when none comes.
+    bool waitForOwnedAbove(qint64 pid, quint32* owned, int timeoutMs = 30000)
+    {
+        Stack stack;
+        const bool found = waitUntil(
+            [&] {
+                stack = stackOf(pid);
+                const QVector<quint32> windows = stack.owned();
+                if (!stack.main || windows.size() != 1)
+                    return false;
+                *owned = windows.first();
+                return stack.indexOf(*owned) > stack.indexOf(stack.main) && windowmanager::activeWindow() == *owned;
+            },
+            timeoutMs);
+        if (!found)
+            qWarning().noquote() << describe(stack) << "active" << hex(windowmanager::activeWindow());
+        return found;
+    }
+
+    // Waits until the splash has handed over to the main window (which shows and raises it), then for
+    // the question above it again.
+    bool staysAboveAfterSplash(qint64 pid, const QString& home, quint32 owned)
+    {
+        if (!waitUntil([&] { return logs(home).contains(QLatin1String("Splash min wait time is reached")); }))
+            return false;
+        QTest::qWait(500);
+        quint32 again = 0;
+        return waitForOwnedAbove(pid, &again, 5000) && again == owned;
+    }
+
+    // Clicks the main window's client area away from the question: it stays above, with the focus.
+    bool clickStaysAbove(qint64 pid, quint32 owned)
+    {
+        const Stack stack = stackOf(pid);
+        const QRect main = geometry(QString::number(stack.main));
+        const QRect box = geometry(QString::number(owned));
+        const QPoint free = main.bottomLeft() + QPoint(30, -30);
+        if (box.contains(free))
+            return false;
+        click(QString(), free, 1);
+        QTest::qWait(300);
+        quint32 again = 0;
+        return waitForOwnedAbove(pid, &again, 5000) && again == owned;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server");
+        m_managers = std::make_unique<windowmanager::Session>(mode());
+        QVERIFY2(m_managers->isRunning(), mode().constData());
+        m_artifacts = QStringLiteral(PL_ARTIFACT_DIR);
+        QVERIFY(QDir().mkpath(m_artifacts));
+    }
+
+    void cleanupTestCase() { m_managers.reset(); }
+
+    // One book named on the command line: the question is above the main window, also after a click
+    // on it, and "Start reading now" opens the book. The next start asks about a card: the delete
+    // question from its menu in the trash, and the properties dialog, each above the main window.
+    void oneBookThenCardDialogs()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QColor cover(0x20, 0xb0, 0x30);
+        const QString path = book(QStringLiteral("Stacked.pdf"), cover);
+        QVERIFY(!path.isEmpty());
+        QProcess run;
+        QVERIFY(start(run, env, { path }));
+        quint32 box = 0;
+        QVERIFY(waitForOwnedAbove(run.processId(), &box));
+        QVERIFY(staysAboveAfterSplash(run.processId(), home.path(), box));
+        save("book-added");
+        QVERIFY(clickStaysAbove(run.processId(), box));
+
+        // "Start reading now" is the right one of the two buttons at the foot of the box.
+        const QRect area = geometry(QString::number(box));
+        const auto opened = [&home] {
+            return queryLibrary(home.path(), QStringLiteral("select time_last_view > 0 from books")) == "1";
+        };
+        QVERIFY(retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, opened));
+        QVERIFY(waitUntil([&] { return stackOf(run.processId()).owned().isEmpty(); }));
+        // The user gives the window a place and a size of its own; the next start brings them back.
+        const QString first = QString::number(stackOf(run.processId()).main);
+        xdotool({ QStringLiteral("windowsize"), first, QStringLiteral("1180"), QStringLiteral("820") });
+        xdotool({ QStringLiteral("windowmove"), first, QStringLiteral("40"), QStringLiteral("60") });
+        QRect placed;
+        QVERIFY(waitUntil([&] { return (placed = geometry(first)).size() == QSize(1180, 820); }));
+        QTest::qWait(300);
+        placed = geometry(first);
+        QVERIFY(terminate(run));
+
+        QProcess again;
+        const QString window = launch(again, env);
+        QVERIFY(!window.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(geometry(window), placed, 5000);
+        QVERIFY(
+            waitUntil([&] { return logs(home.path()).count(QLatin1String("Splash min wait time is reached")) == 2; }));
+        QTest::qWait(500);
+        QImage shelf;
+        QVERIFY(waitUntil([&] { return findColour(shelf = grab(window), cover).count > 300; }));
+        const QPoint card = findColour(shelf, cover).centre;
+        // The card's menu opens at the pointer, one entry under another.
+        const auto menuEntry = [&](int entry, const std::function<bool()>& done) {
+            return retryUntil(
+                [&] {
+                    hover(window, card);
+                    xdotool({ QStringLiteral("click"), QStringLiteral("3") });
+                    QTest::qWait(400);
+                    click(window, card + QPoint(35, 26 + 37 * entry), 1);
+                },
+                done);
+        };
+        const auto deleted
+            = [&home] { return queryLibrary(home.path(), QStringLiteral("select is_deleted from books")); };
+        QVERIFY(menuEntry(2, [&] { return deleted() == "1"; })); // "Delete" (to the trash)
+        // "Deleted" in the side bar, which lists no formats now that no book is left outside the trash.
+        QVERIFY(retryUntil([&] { click(window, QPoint(77, 284), 1); },
+            [&] { return findColour(shelf = grab(window), cover).count > 300; }));
+
+        // In the trash the menu's "Delete" asks first (Escape says no); "Properties..." opens the dialog.
+        for (const auto& [entry, name] : { std::pair<int, const char*>(1, "delete-question"), { 2, "properties" } }) {
+            QVERIFY(menuEntry(entry, [&] { return stackOf(again.processId()).owned().size() == 1; }));
+            quint32 owned = 0;
+            QVERIFY2(waitForOwnedAbove(again.processId(), &owned), name);
+            QVERIFY2(clickStaysAbove(again.processId(), owned), name);
+            save(name);
+            key(QStringLiteral("Escape"));
+            QVERIFY(waitUntil([&] { return stackOf(again.processId()).owned().isEmpty(); }));
+            QCOMPARE(deleted(), QStringLiteral("1"));
+        }
+        QVERIFY(terminate(again));
+    }
+
+    // An EPUB and a CBZ: "2 books added!" above the main window.
+    void twoBooks()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QString epub = book(QStringLiteral("Pair one.epub"), QColor(0xd0, 0x20, 0x20));
+        const QString cbz = book(QStringLiteral("Pair two.cbz"), QColor(0xe0, 0xa0, 0x10));
+        QProcess run;
+        QVERIFY(start(run, env, { epub, cbz }));
+        quint32 box = 0;
+        QVERIFY(waitForOwnedAbove(run.processId(), &box));
+        QCOMPARE(queryLibrary(home.path(), QStringLiteral("select count(*) from books")), QStringLiteral("2"));
+        QVERIFY(staysAboveAfterSplash(run.processId(), home.path(), box));
+        save("two-books-added");
+        key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([&] { return stackOf(run.processId()).owned().isEmpty(); }));
+        QVERIFY(terminate(run));
+    }
+};
+
+QTEST_MAIN(DialogsWmTest)
+#include "tst_dialogswm.moc"
