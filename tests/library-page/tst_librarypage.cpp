@@ -376,10 +376,11 @@ private slots:
         QCOMPARE(infos.count(QStringLiteral("Change viewMode to 'Table'")), 2); // entering and leaving
         choose(Enums::View_Cards);
         QCOMPARE(infos.count(QStringLiteral("Change viewMode to 'Cards'")), 2);
-        addBook(QStringLiteral("traced"), 0);
-        QCoreApplication::processEvents();
-        auto* item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(filter()->index(0, 0)));
-        QVERIFY(item);
+        filter()->setFilterCategory(Enums::AllBooks);
+        const QModelIndex traced = filter()->mapFromSource(books()->indexById(addBook(QStringLiteral("traced"), 0)));
+        m_page->listWidget()->scrollToRow(traced.row());
+        BookItemWidget* item = nullptr;
+        QTRY_VERIFY((item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(traced))));
         m_page->onActionClicked(item, Enums::NoAction, QVariant());
         QCOMPARE(infos.count(QStringLiteral("Library action clicked")), 2);
 
@@ -748,6 +749,9 @@ private slots:
         filter()->setFilterCategory(Enums::AllBooks);
         choose(Enums::View_Table);
         QTRY_COMPARE(m_page->viewMode(), int(Enums::View_Table));
+        // An earlier answer may have scrolled the list to a book further down.
+        m_page->listWidget()->scrollToRow(0);
+        QTRY_VERIFY(m_page->listWidget()->itemAtRow(0));
         // Each column's left edge on the screen and its width, in the header and in the first row.
         const auto span = [](const QWidget* w) {
             return w ? qMakePair(w->mapToGlobal(QPoint()).x(), w->width()) : qMakePair(-1, -1);

@@ -686,8 +686,15 @@ void KelListWidget::Private::onModelLayoutChanged(const QList<QPersistentModelIn
 {
     if (root.isValid() && !parents.contains(root))
         return;
+    // A sort/filter proxy announces a new filter as a change of layout, so the number of rows
+    // may differ afterwards.
     if (windowed) {
         windowedRefresh();
+        emitRowCount();
+        return;
+    }
+    if (!internalMove && model->rowCount(root) != owner->itemCount()) {
+        onModelReset();
         return;
     }
     owner->forEachItem([this](KelListWidgetItem* item, int row) { item->readFrom(indexAt(row)); });
