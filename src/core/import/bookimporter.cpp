@@ -173,7 +173,6 @@ bool bookimporter::exportToArchive(const QString& archive, const QList<BookDto>&
     }
     m_running = true;
     m_cancelled = false;
-    m_paused = false;
     m_processed = 0;
     QThreadPool::globalInstance()->start([this, archive, books] { exportTask(archive, books); });
     return true;
