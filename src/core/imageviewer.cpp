@@ -160,6 +160,7 @@ bool ImageViewer::openDocument(const BookContext& context)
 
 void ImageViewer::stopRendering()
 {
+    m_renderQueued = false;
     m_imageWatcher->cancel();
     m_pairWatcher->cancel();
     m_imageWatcher->waitForFinished();
@@ -179,7 +180,10 @@ void ImageViewer::releaseDocument()
     m_document = nullptr;
 }
 
-bool ImageViewer::isRendering() const { return m_imageWatcher->isRunning() || m_pairWatcher->isRunning(); }
+bool ImageViewer::isRendering() const
+{
+    return m_renderQueued || m_imageWatcher->isRunning() || m_pairWatcher->isRunning();
+}
 
 void ImageViewer::requestPages()
 {
@@ -187,9 +191,23 @@ void ImageViewer::requestPages()
         return;
     if (!m_busyTimer.isActive())
         m_busyTimer.start();
-    // One job per viewer at a time: a job that has begun is not interrupted, so wait for it.
-    stopRendering();
+    // One job per viewer at a time, and a job that has begun is not interrupted. Waiting for it
+    // here would hold the window still: the request waits its turn instead, and only the newest
+    // waits, since it renders the page wanted now.
+    if (m_imageWatcher->isRunning() || m_pairWatcher->isRunning()) {
+        m_renderQueued = true;
+        ++m_generation;
+        // A job still waiting in the pool need not run at all.
+        m_imageWatcher->cancel();
+        m_pairWatcher->cancel();
+        return;
+    }
+    startRender();
+}
 
+void ImageViewer::startRender()
+{
+    m_renderQueued = false;
     ImageDocument* document = m_document;
     const int page = document->pageNumber();
     const double ratio = devicePixelRatioF();
@@ -211,6 +229,13 @@ void ImageViewer::onPagesReady()
     // or one of the other column mode, would otherwise blank it or end the busy state early.
     if (!m_document)
         return;
+    if (m_renderQueued) {
+        // The pages asked for since have waited for this job: they go next, and this result,
+        // already out of date, is not shown.
+        if (!m_imageWatcher->isRunning() && !m_pairWatcher->isRunning())
+            startRender();
+        return;
+    }
     auto* watcher = static_cast<QFutureWatcherBase*>(sender());
     const bool single = watcher == m_imageWatcher;
     if ((single ? m_imageGeneration : m_pairGeneration) != m_generation)
