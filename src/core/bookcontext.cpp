@@ -3,10 +3,10 @@
 #include "abstractviewer.h"
 #include "appdirs.h"
 #include "bookpageparams.h"
-#include "imageviewer.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
+#include "imageviewer.h"
 #include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
@@ -19,8 +19,10 @@
 #include "textviewer.h"
 
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
@@ -38,7 +40,9 @@ namespace {
 
 constexpr int kLastFormatCode = 11;
 constexpr int kPlainTextFormat = 8;
-constexpr int kItemsSaveDelayMs = 2000;
+// Changes to notes, bookmarks and the position reach the state file this long after the last one,
+// so a killed reader loses at most this much.
+constexpr int kStateSaveDelayMs = 1000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
 
@@ -79,7 +83,7 @@ struct BookContext::Private {
     QJsonArray unreadNotes;
     QJsonArray unreadBookmarks;
     QJsonObject unreadLists;
-    QTimer itemsSaveTimer;
+    QTimer stateSaveTimer;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -97,9 +101,9 @@ BookContext::BookContext()
     d->repaginationTimer.setSingleShot(true);
     d->repaginationTimer.setInterval(1000);
     connect(&d->repaginationTimer, &QTimer::timeout, this, &BookContext::repaginate);
-    d->itemsSaveTimer.setSingleShot(true);
-    d->itemsSaveTimer.setInterval(kItemsSaveDelayMs);
-    connect(&d->itemsSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
+    d->stateSaveTimer.setSingleShot(true);
+    d->stateSaveTimer.setInterval(kStateSaveDelayMs);
+    connect(&d->stateSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
     bindEvents();
 }
 
@@ -166,6 +170,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->bookDataFolder = bookDataDir(book.full_path);
     const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
+    refreshUnpackedFiles();
     bool loaded = false;
     if (QFileInfo::exists(d->settingsFilePath)) {
         loaded = loadFromSettingsFile(d->settingsFilePath);
@@ -203,6 +208,45 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         svc->sendChapterList(d->document->chapterPageInfos().first);
     }
     return true;
+}
+
+void BookContext::refreshUnpackedFiles()
+{
+    // What was unpacked or converted from the book stays between openings and is not made again
+    // while it is there; it belongs to the book file as it was then. A file replaced at the same
+    // path (another size or time) gets it made anew. The reading state and the cover stay.
+    const QFileInfo book(d->book.full_path);
+    if (!book.isFile() || d->bookDataFolder.isEmpty())
+        return;
+    const QDir folder(d->bookDataFolder);
+    const QString stampPath = folder.filePath(folder.dirName() + QStringLiteral(".source"));
+    const QByteArray stamp
+        = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
+    QFile stored(stampPath);
+    if (stored.open(QIODevice::ReadOnly) && stored.read(64) == stamp)
+        return;
+    stored.close();
+    const QString stateName = QFileInfo(d->settingsFilePath).fileName();
+    const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
+    const QFileInfoList entries
+        = folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    bool cleared = true;
+    for (const QFileInfo& entry : entries) {
+        if (kept.contains(entry.fileName()))
+            continue;
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                                 : QFile::remove(entry.filePath());
+        if (!removed) {
+            qWarning() << "Can't remove the old unpacked file" << entry.filePath();
+            cleared = false;
+        }
+    }
+    // Without a clean folder the next opening tries again.
+    if (!cleared)
+        return;
+    QSaveFile out(stampPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
+        qWarning() << "Can't write" << stampPath << out.errorString();
 }
 
 bool BookContext::loadTextBook()
@@ -280,7 +324,7 @@ bool BookContext::loadFromSettingsFile(const QString& path)
 
 bool BookContext::saveSettings()
 {
-    d->itemsSaveTimer.stop();
+    d->stateSaveTimer.stop();
     if (d->settingsFilePath.isEmpty())
         return false;
     if (d->settingsUnreadable) {
@@ -294,6 +338,12 @@ bool BookContext::saveSettings()
         qWarning() << "Unreadable book settings file kept as" << backup;
         d->settingsUnreadable = false;
     }
+    if (d->textViewer() && d->chapterPage) {
+        // Empty while a chapter loads: the last known position stays.
+        const QString link = d->chapterPage->getReadingLink();
+        if (!link.isEmpty())
+            d->readingSource = link;
+    }
     ReadingState state;
     state.takeFontSettings(*d->pageParams);
     state.encoding = d->encoding;
@@ -304,10 +354,20 @@ bool BookContext::saveSettings()
     state.unreadNotes = d->unreadNotes;
     state.unreadBookmarks = d->unreadBookmarks;
     state.unreadLists = d->unreadLists;
-    return ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
+    if (!ReadingStateFile::write(d->settingsFilePath, state, d->book.format))
+        return false;
+    // The library counts only notes that a restart would find.
+    onNotesCountChanged();
+    return true;
 }
 
-void BookContext::scheduleItemsSave() { d->itemsSaveTimer.start(); }
+void BookContext::scheduleStateSave()
+{
+    if (!d->settingsFilePath.isEmpty())
+        d->stateSaveTimer.start();
+}
+
+bool BookContext::isStateSavePending() const { return d->stateSaveTimer.isActive(); }
 
 void BookContext::changeEncoding(const QString& encoding)
 {
@@ -389,11 +449,23 @@ void BookContext::setPageCount(int count)
 
 int BookContext::readingPage() const { return d->readingPage; }
 
-void BookContext::setReadingPage(int page) { d->readingPage = page; }
+void BookContext::setReadingPage(int page)
+{
+    if (d->readingPage == page)
+        return;
+    d->readingPage = page;
+    scheduleStateSave();
+}
 
 QString BookContext::readingSource() const { return d->readingSource; }
 
-void BookContext::setReadingSource(const QString& source) { d->readingSource = source; }
+void BookContext::setReadingSource(const QString& source)
+{
+    if (d->readingSource == source)
+        return;
+    d->readingSource = source;
+    scheduleStateSave();
+}
 
 QSharedPointer<TextDocument> BookContext::textDocument() const { return d->document; }
 
@@ -621,6 +693,9 @@ void BookContext::repaginate()
 
 void BookContext::updateCurrentPage()
 {
+    // The position moved: the state file takes it without waiting for the close.
+    if (d->textViewer() && d->chapterPage)
+        scheduleStateSave();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
     if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc) {
         const int index = svc->chapterStartPage(d->chapterPage->source());
@@ -711,7 +786,7 @@ void BookContext::onNewBookmark(BookmarkItem bookmark)
     m_bookmarkModel->addBookmark(bookmark);
     resolveItemTitle(bookmark, false);
     emit bookmarkAdded(d->bookmarks.value(bookmark.id));
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::onNewNote(NoteItem note)
@@ -720,8 +795,7 @@ void BookContext::onNewNote(NoteItem note)
     m_notesModel->addNote(note);
     resolveItemTitle(note, true);
     emit noteAdded(d->notes.value(note.id));
-    onNotesCountChanged();
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::addBookmark()
@@ -734,8 +808,11 @@ bool BookContext::addNoteAtCurrentSelection(NoteItem::NoteColor color)
 {
     if (!d->textViewer() || !d->chapterPage)
         return false;
-    d->chapterPage->createNoteFromSelection(NoteItem().id, color);
-    return true;
+    // The page hands the note back at once; without a selection (it may have gone since the
+    // popup opened) there is none, and no note to write a comment to.
+    const QString id = NoteItem().id;
+    d->chapterPage->createNoteFromSelection(id, color);
+    return d->notes.contains(id);
 }
 
 void BookContext::setNoteColor(QString noteId, NoteItem::NoteColor color)
@@ -748,7 +825,7 @@ void BookContext::setNoteColor(QString noteId, NoteItem::NoteColor color)
         d->chapterPage->setNoteStyle(noteId, NoteItem::styleName(color));
     m_notesModel->updateNote(*note);
     emit noteChanged(*note);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::setNoteComment(QString noteId, QString text)
@@ -759,7 +836,7 @@ void BookContext::setNoteComment(QString noteId, QString text)
     note->note = text;
     m_notesModel->updateNote(*note);
     emit noteChanged(*note);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::removeNote(QString noteId)
@@ -773,8 +850,7 @@ void BookContext::removeNote(QString noteId)
         d->chapterPage->removeNote(noteId);
     m_notesModel->removeNote(noteId);
     emit noteRemoved(noteId);
-    onNotesCountChanged();
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::removeBookmark(QString bookmarkId)
@@ -783,7 +859,7 @@ void BookContext::removeBookmark(QString bookmarkId)
         return;
     m_bookmarkModel->removeBookmark(bookmarkId);
     emit bookmarkRemoved(bookmarkId);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::searchSelectionGoogle()

@@ -46,8 +46,11 @@ public:
 
     // True when the file held a JSON object; the context is unchanged otherwise.
     bool loadFromSettingsFile(const QString& path);
-    // Writes the state file now; false when it could not be written (or there is no book).
+    // Writes the state file now; false when it could not be written (or there is no book). The
+    // library's note count follows only a written file.
     bool saveSettings();
+    // True while a change waits for the state file.
+    bool isStateSavePending() const;
     void bindEvents();
     void changeEncoding(const QString& encoding);
 
@@ -155,6 +158,8 @@ private:
     // The viewer of PDF and comic books.
     static AbstractViewer* makeImageViewer(QWidget* parent);
     bool loadTextBook();
+    // Clears the book's data folder, but for its reading state, when the book file changed.
+    void refreshUnpackedFiles();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.
@@ -164,7 +169,8 @@ private:
     void onNewNote(NoteItem note);
     // Writes one changed field to the library, starting from its current record.
     void storeInLibrary(int maxPosition, int notesCount);
-    void scheduleItemsSave();
+    // Saves the state file a moment after the last of a burst of changes.
+    void scheduleStateSave();
     void resolveItemTitle(BookLinkItem item, bool isNote);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
