@@ -36,6 +36,8 @@
 #include "readingstatefile.h"
 #include "settingsprovider.h"
 #include "testpaths.h"
+#include "textbookchapter.h"
+#include "textviewer.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
 #include "widgets/kelexclusivebuttongroup.h"
@@ -47,6 +49,7 @@
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
 
+#include <QMimeData>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -54,6 +57,7 @@
 #include <QStackedWidget>
 #include <QTextCodec>
 #include <QUuid>
+#include <QWebFrame>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -370,6 +374,96 @@ private slots:
         QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
+    // A fresh selection shows no colour chosen, whatever the last note had; "Add note" shows the
+    // colour of the note it made.
+    void popupColourIsTheNotes()
+    {
+        select();
+        QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Green));
+        QTRY_COMPARE(m_context->notes().size(), 1);
+        const QString green = m_context->notes().first().id;
+        m_popup->hide();
+        select();
+        QVERIFY(!m_popup->colorGroup()->checkedButton());
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 2);
+        QVERIFY(m_popup->currentNoteId() != green);
+        QCOMPARE(m_context->findNote(m_popup->currentNoteId())->color, NoteItem::Blue);
+        QCOMPARE(m_popup->colorGroup()->checkedUserData().toInt(), int(NoteItem::Blue));
+    }
+
+    // Comments keep what was typed, no-break spaces included, from the popup and the notes page;
+    // text dropped into a note's editor on the notes page, which never had the focus, is saved.
+    void commentsAsTyped()
+    {
+        const QString typed = QStringLiteral("10\u00a0km \u00ab\u00a0oui\u00a0\u00bb!");
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 1);
+        const QString id = m_popup->currentNoteId();
+        m_popup->editor()->insertPlainText(typed);
+        QCOMPARE(m_context->findNote(id)->note, typed);
+        m_popup->hide();
+
+        NotesBox box;
+        box.resize(360, 400);
+        box.show();
+        box.setBookContext(m_context);
+        QVERIFY(waitForRows(&box, 1));
+        KelPlainTextEdit* editor = rows<NoteWidget>(box.modelWidget()).first()->editor();
+        QCOMPARE(editor->text(), typed);
+        box.searchField()->setFocus();
+        QVERIFY(!editor->hasFocus());
+        QTextCursor end = editor->textCursor();
+        end.movePosition(QTextCursor::End);
+        editor->setTextCursor(end);
+        QMimeData dropped;
+        dropped.setText(QStringLiteral("\u00a0+\u00a0dropped"));
+        const QPoint at = editor->cursorRect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &move);
+        QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &drop);
+        QCOMPARE(editor->text(), typed + dropped.text());
+        QCOMPARE(m_context->findNote(id)->note, typed + dropped.text());
+    }
+
+    // "Add note" or a colour after the selection went makes no note and opens no editor; the
+    // user is told why.
+    void selectionGone()
+    {
+        const auto told = [] {
+            QList<QWidget*> shown;
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                for (KelLabel* label : window->findChildren<KelLabel*>()) {
+                    if (window->isVisible() && label->text().startsWith(QLatin1String("Nothing is selected")))
+                        shown << window;
+                }
+            }
+            return shown;
+        };
+        for (bool colour : { false, true }) {
+            for (QWidget* window : told())
+                window->hide();
+            select();
+            // The reader clicked elsewhere in the page meanwhile.
+            m_fixture.viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
+                QStringLiteral("window.getSelection().removeAllRanges();"));
+            QVERIFY(m_context->viewer()->selectedText().isEmpty());
+            if (colour)
+                m_popup->colorGroup()->setCheckedByUserData(NoteItem::Red);
+            else
+                emit m_popup->addNoteButton()->clicked();
+            QCOMPARE(m_context->notes().size(), 0);
+            QVERIFY(m_popup->mode() != int(NotePopup::EditorMode));
+            QTRY_VERIFY(!m_popup->isVisible());
+            QVERIFY(m_popup->currentNoteId().isEmpty());
+            QVERIFY2(!told().isEmpty(), colour ? "colour" : "add note");
+        }
+    }
+
     // Each list page: its text while empty, and the first row that replaces it.
     void emptyThenFirstRow_data()
     {
@@ -552,6 +646,11 @@ private slots:
         box.colorFilter()->setCurrentData(0);
         QVERIFY(waitForRows(&box, 1));
         QCOMPARE(box.colorFilter()->icon()->name(), QStringLiteral(":/svg/colors.svg"));
+        // The filter and its items speak through icons, not through the colours' numbers.
+        QStringList texts { box.colorFilter()->text() };
+        for (int i = 0; i < box.colorFilter()->count(); ++i)
+            texts << box.colorFilter()->itemButton(i)->text();
+        QCOMPARE(texts.join(QString()), QString());
 
         for (const QString& text : { QStringLiteral("  (  "), QStringLiteral("c++"), QStringLiteral("zz(") }) {
             box.searchField()->clear();
