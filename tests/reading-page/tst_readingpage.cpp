@@ -48,6 +48,7 @@
 #include "widgets/kelslider.h"
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
+#include "widgets/wordwraplabel.h"
 
 #include <QMimeData>
 #include <QScreen>
@@ -56,6 +57,8 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTextCodec>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QUuid>
 #include <QWebFrame>
 #include <QWheelEvent>
@@ -852,6 +855,34 @@ private slots:
 
     // Narrowing drops the texts in order, widening brings them back in reverse; the volume keys step
     // by 0.05 and stop at the ends, other keys pass; "tts" is sent for the first ten starts only.
+    // Titles and passages that look like markup are shown as the text they are: in the tool bar,
+    // and in the tooltip of a shortened row text.
+    void titlesAsText()
+    {
+        const QString title = QStringLiteral("The <html> & <body> tags");
+        ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.setFullscreenLook(true);
+        bar.setTitle(title);
+        bar.show();
+        QCOMPARE(bar.titleLabel()->text(), title);
+        QVERIFY(bar.titleLabel()->sizeHint().width() >= bar.titleLabel()->fontMetrics().horizontalAdvance(title));
+
+        WordWrapLabel passage(1056);
+        passage.setMaxLineCount(1);
+        passage.setText(title.repeated(8));
+        passage.resize(120, 40);
+        passage.show();
+        passage.grab();
+        QVERIFY(passage.isTextElided());
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), passage.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&passage, &help);
+        QTextDocument shown;
+        shown.setHtml(QToolTip::text());
+        QCOMPARE(shown.toPlainText(), title.repeated(8));
+        QToolTip::hideText();
+    }
+
     void toolBar()
     {
         ReadingToolBar bar;

@@ -196,6 +196,8 @@ ReadingToolBar::ReadingToolBar(QWidget* parent)
     m_leftBox = new KelWidget(this);
     m_rightBox = new KelWidget(this);
     m_titleLabel = new KelLabel(1057, this);
+    // Book and chapter titles are text, whatever tags they hold.
+    m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->hide();
     layout->addWidget(m_leftBox, 1);
     layout->addWidget(m_titleLabel);
