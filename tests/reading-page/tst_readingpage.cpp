@@ -132,7 +132,8 @@ public:
     {
         return { QPageSize(QPageSize::Letter), QPageSize(QPageSize::A4) };
     }
-    QPageSize defaultPageSize(const QString&) const override { return QPageSize(QPageSize::A4); }
+    QPageSize defaultPageSize(const QString&) const override { return defaultSize; }
+    QPageSize defaultSize = QPageSize(QPageSize::A4);
     QList<QPrinter::ColorMode> supportedColorModes(const QString&) const override { return colorModes; }
     std::unique_ptr<QPrinter> createPrinter(const QString& name, QPrinter::PrinterMode mode) const override
     {
@@ -277,6 +278,41 @@ private slots:
         QCOMPARE(SettingsProvider::instance()->last_book_id(), id);
         QCOMPARE(SettingsProvider::instance()->last_book_page_count(), context->pageCount());
         QVERIFY(m_page->openBook(m_bookId));
+    }
+
+    // Escape closes a side page over a page-image book as over a text book, wherever the focus is.
+    void escapeClosesSidePage()
+    {
+        const QString path = m_fixture.home().filePath(QStringLiteral("escape.pdf"));
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.title = QStringLiteral("escape");
+        book.format = int(BookFormat::Pdf);
+        const int pdf = m_fixture.books()->addBook(book);
+        QApplication::setActiveWindow(m_stack.get());
+        for (int id : { pdf, m_bookId }) {
+            QVERIFY(m_page->openBook(id));
+            m_page->toolBar()->settingsButton()->setChecked(true);
+            QTRY_VERIFY(m_page->rightBox()->isVisible());
+            // The focus in the viewer, or on any control of the page the reader last used.
+            QList<QWidget*> targets { QApplication::focusWidget() };
+            QList<QWidget*> controls = m_page->sideBar(ReadingEnums::Settings)->findChildren<QWidget*>();
+            controls << m_page->toolBar()->findChildren<QWidget*>();
+            for (QWidget* control : controls) {
+                if (control->isVisible() && control->focusPolicy() != Qt::NoFocus)
+                    targets << control;
+            }
+            for (QWidget* focus : targets) {
+                if (!m_page->rightBox()->isVisible()) {
+                    m_page->toolBar()->settingsButton()->setChecked(true);
+                    QTRY_VERIFY(m_page->rightBox()->isVisible());
+                }
+                focus->setFocus();
+                QTest::keyClick(focus, Qt::Key_Escape);
+                QTRY_VERIFY2(!m_page->rightBox()->isVisible(), focus->metaObject()->className());
+            }
+        }
     }
 
     void encodingMenu()
@@ -492,6 +528,24 @@ private slots:
         auto* label = box->findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         QCOMPARE(label->text(), emptyText);
         QVERIFY(label->isVisible() && !box->modelWidget()->isVisible());
+        // The whole text is inside the label at the page's narrowest.
+        box->resize(box->minimumSizeHint().width(), 700);
+        box->resize(340, 700);
+        QApplication::processEvents();
+        // The text drawn keeps off both edges of the page.
+        const QImage drawn = box->grab().toImage().copy(label->geometry());
+        const QRgb background = drawn.pixel(drawn.width() - 1, drawn.height() - 1);
+        int left = drawn.width(), right = -1;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                if (drawn.pixel(x, y) != background) {
+                    left = qMin(left, x);
+                    right = qMax(right, x);
+                }
+            }
+        }
+        QVERIFY2(right > left && left >= 12 && right < drawn.width() - 12,
+            qPrintable(QStringLiteral("text from %1 to %2 of %3").arg(left).arg(right).arg(drawn.width())));
         QCOMPARE(box->hasTitleSeparator(), page == 0);
 
         box->setBookContext(m_context);
@@ -619,6 +673,8 @@ private slots:
         QApplication::setActiveWindow(&box);
         box.setBookContext(m_context);
         QVERIFY(waitForRows(&box, 1));
+        // Low, once the empty page's hint (which needs more room) has gone.
+        box.resize(360, 150);
         NoteWidget* row = rows<NoteWidget>(box.modelWidget()).first();
         const QString id = m_context->notes().first().id;
         row->editor()->setFocus();
@@ -994,6 +1050,29 @@ private slots:
         QVERIFY(box.printButton()->isEnabled());
         // The paper always starts at the printer's default.
         QCOMPARE(box.pageSizeBox()->editor()->currentData().toInt(), int(QPageSize::A4));
+    }
+
+    // The paper shown is named; a default the printer does not list (a custom size) gives way to a
+    // listed one of the same paper, else to the first listed one.
+    void paperSizeNamed()
+    {
+        const struct {
+            QPageSize preferred;
+            QPageSize::PageSizeId shown;
+        } cases[] = { { QPageSize(QPageSize::A4), QPageSize::A4 },
+            { QPageSize(QSizeF(100, 100), QPageSize::Millimeter), QPageSize::Letter },
+            { QPageSize(QPageSize::Legal), QPageSize::Letter } };
+        for (const auto& row : cases) {
+            auto catalogue = std::make_unique<FakeCatalogue>();
+            catalogue->names = QStringList { "a" };
+            catalogue->defaultSize = row.preferred;
+            PrintBox box(std::move(catalogue));
+            box.show();
+            KelComboBox* sizes = box.pageSizeBox()->editor();
+            QCOMPARE(sizes->currentData().toInt(), int(row.shown));
+            QCOMPARE(sizes->text(), QPageSize(row.shown).name());
+            QCOMPARE(box.createPrinter()->pageLayout().pageSize().id(), row.shown);
+        }
     }
 
     // The colour mode is offered when the printer has one, editable when it has two.

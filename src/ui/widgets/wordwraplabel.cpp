@@ -15,8 +15,10 @@ WordWrapLabel::WordWrapLabel(int styleRole, QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     // The label draws its text as plain text; the tooltip, which would take tags for markup, gets
     // it escaped.
-    installEventFilter(new KelTooltipEventFilter(
-        this, [this](const QPoint&) { return m_elided ? Qt::convertFromPlainText(text()) : QString(); }));
+    installEventFilter(new KelTooltipEventFilter(this, [this](const QPoint&) {
+        return m_elided ? QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text().toHtmlEscaped())
+                        : QString();
+    }));
 }
 
 void WordWrapLabel::setLineHeight(int height)

@@ -165,6 +165,7 @@ ReadingToolBar::ZoomBox::ZoomBox(QWidget* parent)
     zoomValue->setSuffix(QStringLiteral("%"));
     zoomValue->setRange(10, 1000);
     zoomValue->setValue(100);
+    zoomValue->installEventFilter(this);
     zoomOutButton = new KelButton(1021, ":/svg/zoom-out.svg", this);
     fitWidthButton = new KelButton(1022, ":/svg/fit-width.svg", this);
     fitWidthButton->setCheckable(true);
@@ -180,6 +181,17 @@ ReadingToolBar::ZoomBox::ZoomBox(QWidget* parent)
     layout->addSpacing(6);
     layout->addWidget(fitPageButton);
     layout->addSpacing(6);
+}
+
+bool ReadingToolBar::ZoomBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // The spin box takes every key it is given; unanswered, the event travels up to the page.
+    if (watched == zoomValue && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 ReadingToolBar::ReadingToolBar(QWidget* parent)
