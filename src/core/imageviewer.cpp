@@ -21,6 +21,8 @@
 #include <QtDebug>
 
 #include <cmath>
+#include <malloc.h>
+#include <mutex>
 
 namespace {
 
@@ -34,6 +36,20 @@ const QMargins kZoomMargins(16, 16, 20, 20);
 enum BookFormatCode { PdfFormat = 3, CbzFormat = 6, CbrFormat = 7 };
 
 int roundHalfAway(double value) { return int(std::round(value)); }
+
+// Page images are megabytes each, made on pool threads and freed on the GUI thread. glibc raises
+// its threshold for serving blocks by mmap to the size of each such block freed, after which page
+// images come from the per-thread heaps, which do not give the memory back: the reader grew by
+// several megabytes a page turned. A fixed threshold keeps them mapped and returned when freed.
+void keepPageImagesMapped()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        constexpr int kThreshold = 1 << 20;
+        if (mallopt(M_MMAP_THRESHOLD, kThreshold) != 1)
+            qWarning() << "ImageViewer: the allocator's mapping threshold could not be set";
+    });
+}
 
 // Moves the whole wheel steps out of the running sum; a turn of direction starts a new sum.
 int takeWheelSteps(int& sum, int delta)
@@ -55,6 +71,7 @@ ImageViewer::ImageViewer(QWidget* parent)
     , m_pairWatcher(new QFutureWatcher<QPair<QImage, QImage>>(this))
 {
     setObjectName(QStringLiteral("ImageViewer"));
+    keepPageImagesMapped();
     setScene(new QGraphicsScene(this));
     setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     setTransformationAnchor(QGraphicsView::AnchorViewCenter);
