@@ -367,8 +367,6 @@ void BookContext::scheduleStateSave()
         d->stateSaveTimer.start();
 }
 
-bool BookContext::isStateSavePending() const { return d->stateSaveTimer.isActive(); }
-
 void BookContext::changeEncoding(const QString& encoding)
 {
     qInfo() << "Change encoding to:" << encoding;

@@ -49,8 +49,6 @@ public:
     // Writes the state file now; false when it could not be written (or there is no book). The
     // library's note count follows only a written file.
     bool saveSettings();
-    // True while a change waits for the state file.
-    bool isStateSavePending() const;
     void bindEvents();
     void changeEncoding(const QString& encoding);
 
