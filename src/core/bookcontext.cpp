@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
+#include <QtConcurrent>
 #include <QtDebug>
 
 namespace {
@@ -84,6 +86,13 @@ struct BookContext::Private {
     QJsonArray unreadBookmarks;
     QJsonObject unreadLists;
     QTimer stateSaveTimer;
+    QFutureWatcher<bool> stateWriter;
+    bool stateWriteQueued = false;
+    // The number of notes in the state file being written, and which write that is: only the
+    // last one started tells the library.
+    int writtenNotesCount = 0;
+    quint64 stateWrites = 0;
+    quint64 backgroundWrite = 0;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -103,7 +112,8 @@ BookContext::BookContext()
     connect(&d->repaginationTimer, &QTimer::timeout, this, &BookContext::repaginate);
     d->stateSaveTimer.setSingleShot(true);
     d->stateSaveTimer.setInterval(kStateSaveDelayMs);
-    connect(&d->stateSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
+    connect(&d->stateSaveTimer, &QTimer::timeout, this, &BookContext::saveSettingsInBackground);
+    connect(&d->stateWriter, &QFutureWatcherBase::finished, this, &BookContext::onStateWritten);
     bindEvents();
 }
 
@@ -322,7 +332,7 @@ bool BookContext::loadFromSettingsFile(const QString& path)
     return true;
 }
 
-bool BookContext::saveSettings()
+bool BookContext::prepareStateSave(ReadingState* state)
 {
     d->stateSaveTimer.stop();
     if (d->settingsFilePath.isEmpty())
@@ -344,21 +354,68 @@ bool BookContext::saveSettings()
         if (!link.isEmpty())
             d->readingSource = link;
     }
+    state->takeFontSettings(*d->pageParams);
+    state->encoding = d->encoding;
+    state->readingSource = d->readingSource;
+    state->readingPage = d->readingPage;
+    // Copies with links of their own: the items' links are shared with the models and change
+    // under a pagination, and the state may be written on another thread.
+    for (NoteItem note : qAsConst(d->notes)) {
+        note.link = BookLinkPtr::create(note.link ? *note.link : BookLink());
+        state->notes.append(note);
+    }
+    for (BookmarkItem bookmark : qAsConst(d->bookmarks)) {
+        bookmark.link = BookLinkPtr::create(bookmark.link ? *bookmark.link : BookLink());
+        state->bookmarks.append(bookmark);
+    }
+    state->unreadNotes = d->unreadNotes;
+    state->unreadBookmarks = d->unreadBookmarks;
+    state->unreadLists = d->unreadLists;
+    return true;
+}
+
+bool BookContext::saveSettings()
+{
+    // A write on its way would otherwise land after this one and take the file back.
+    d->stateWriter.waitForFinished();
+    d->stateWriteQueued = false;
     ReadingState state;
-    state.takeFontSettings(*d->pageParams);
-    state.encoding = d->encoding;
-    state.readingSource = d->readingSource;
-    state.readingPage = d->readingPage;
-    state.notes = d->notes.values();
-    state.bookmarks = d->bookmarks.values();
-    state.unreadNotes = d->unreadNotes;
-    state.unreadBookmarks = d->unreadBookmarks;
-    state.unreadLists = d->unreadLists;
+    if (!prepareStateSave(&state))
+        return false;
+    ++d->stateWrites;
     if (!ReadingStateFile::write(d->settingsFilePath, state, d->book.format))
         return false;
     // The library counts only notes that a restart would find.
-    onNotesCountChanged();
+    storeNotesCount(state.notes.size());
     return true;
+}
+
+void BookContext::saveSettingsInBackground()
+{
+    // One write at a time, in order: a change made meanwhile is written when this one is done.
+    if (d->stateWriter.isRunning()) {
+        d->stateWriteQueued = true;
+        return;
+    }
+    d->stateWriteQueued = false;
+    ReadingState state;
+    if (!prepareStateSave(&state))
+        return;
+    const QString path = d->settingsFilePath;
+    const int format = d->book.format;
+    d->writtenNotesCount = state.notes.size();
+    d->backgroundWrite = ++d->stateWrites;
+    // The file is forced to disk, which can take its time on a busy disk: not on the GUI thread.
+    d->stateWriter.setFuture(
+        QtConcurrent::run([path, state, format] { return ReadingStateFile::write(path, state, format); }));
+}
+
+void BookContext::onStateWritten()
+{
+    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0 && d->stateWriter.result())
+        storeNotesCount(d->writtenNotesCount);
+    if (d->stateWriteQueued)
+        saveSettingsInBackground();
 }
 
 void BookContext::scheduleStateSave()
@@ -984,10 +1041,12 @@ void BookContext::onPageRecalculationDone()
         emit pageCountChanged();
 }
 
-void BookContext::onNotesCountChanged()
+void BookContext::onNotesCountChanged() { storeNotesCount(d->notes.size()); }
+
+void BookContext::storeNotesCount(int count)
 {
-    if (d->notes.size() == d->book.notes_count)
+    if (count == d->book.notes_count)
         return;
-    d->book.notes_count = d->notes.size();
-    storeInLibrary(-1, d->book.notes_count);
+    d->book.notes_count = count;
+    storeInLibrary(-1, count);
 }

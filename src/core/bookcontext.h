@@ -18,6 +18,7 @@ class BookPageParams;
 class BookSearchModel;
 class NotesModel;
 class QPrinter;
+struct ReadingState;
 class QWidget;
 class TextBookChapter;
 class TextDocument;
@@ -169,6 +170,13 @@ private:
     void storeInLibrary(int maxPosition, int notesCount);
     // Saves the state file a moment after the last of a burst of changes.
     void scheduleStateSave();
+    // Fills the state to write (after keeping an unreadable file aside); false without a file.
+    bool prepareStateSave(ReadingState* state);
+    // Writes the state file on a pool thread; the library's note count follows the written file.
+    void saveSettingsInBackground();
+    void onStateWritten();
+    // The book's note count in the library, when it changed.
+    void storeNotesCount(int count);
     void resolveItemTitle(BookLinkItem item, bool isNote);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
