@@ -102,13 +102,13 @@ QString bookFile(const QString& given, const QString& folder)
 
 const int bookPages = 160;
 
-QByteArray makeBook()
+QByteArray makeBook(int pages)
 {
     QRandomGenerator random(20240601);
     PdfWriter pdf;
     pdf.setInfo("Title", QStringLiteral("Benchmark Book"));
     QList<PdfWriter::OutlineItem> outline;
-    for (int number = 1; number <= bookPages; ++number) {
+    for (int number = 1; number <= pages; ++number) {
         const int page = pdf.addPage();
         double y = 80;
         if (number % 10 == 1) {

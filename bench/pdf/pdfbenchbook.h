@@ -10,7 +10,7 @@ namespace pdfbench {
 // 160 Letter pages of body text in two fonts with headings and page numbers, a bar chart every
 // fourth page and a photograph-like JPEG every sixth.
 extern const int bookPages;
-QByteArray makeBook();
+QByteArray makeBook(int pages = bookPages);
 
 // MuPDF alone: loads each page from `first` (from 0) up to `first + pages` and renders it to an
 // RGB pixmap at dpi, as a MuPDF-based viewer does; the time in ms, -1 when the file does not open.

@@ -3,10 +3,10 @@
 #include "abstractviewer.h"
 #include "appdirs.h"
 #include "bookpageparams.h"
-#include "imageviewer.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
+#include "imageviewer.h"
 #include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
@@ -19,8 +19,11 @@
 #include "textviewer.h"
 
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
@@ -32,13 +35,16 @@
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
+#include <QtConcurrent>
 #include <QtDebug>
 
 namespace {
 
 constexpr int kLastFormatCode = 11;
 constexpr int kPlainTextFormat = 8;
-constexpr int kItemsSaveDelayMs = 2000;
+// Changes to notes, bookmarks and the position reach the state file this long after the last one,
+// so a killed reader loses at most this much.
+constexpr int kStateSaveDelayMs = 1000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
 
@@ -79,7 +85,14 @@ struct BookContext::Private {
     QJsonArray unreadNotes;
     QJsonArray unreadBookmarks;
     QJsonObject unreadLists;
-    QTimer itemsSaveTimer;
+    QTimer stateSaveTimer;
+    QFutureWatcher<bool> stateWriter;
+    bool stateWriteQueued = false;
+    // The number of notes in the state file being written, and which write that is: only the
+    // last one started tells the library.
+    int writtenNotesCount = 0;
+    quint64 stateWrites = 0;
+    quint64 backgroundWrite = 0;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -97,9 +110,10 @@ BookContext::BookContext()
     d->repaginationTimer.setSingleShot(true);
     d->repaginationTimer.setInterval(1000);
     connect(&d->repaginationTimer, &QTimer::timeout, this, &BookContext::repaginate);
-    d->itemsSaveTimer.setSingleShot(true);
-    d->itemsSaveTimer.setInterval(kItemsSaveDelayMs);
-    connect(&d->itemsSaveTimer, &QTimer::timeout, this, &BookContext::saveSettings);
+    d->stateSaveTimer.setSingleShot(true);
+    d->stateSaveTimer.setInterval(kStateSaveDelayMs);
+    connect(&d->stateSaveTimer, &QTimer::timeout, this, &BookContext::saveSettingsInBackground);
+    connect(&d->stateWriter, &QFutureWatcherBase::finished, this, &BookContext::onStateWritten);
     bindEvents();
 }
 
@@ -166,6 +180,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->bookDataFolder = bookDataDir(book.full_path);
     const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
+    refreshUnpackedFiles();
     bool loaded = false;
     if (QFileInfo::exists(d->settingsFilePath)) {
         loaded = loadFromSettingsFile(d->settingsFilePath);
@@ -203,6 +218,45 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         svc->sendChapterList(d->document->chapterPageInfos().first);
     }
     return true;
+}
+
+void BookContext::refreshUnpackedFiles()
+{
+    // What was unpacked or converted from the book stays between openings and is not made again
+    // while it is there; it belongs to the book file as it was then. A file replaced at the same
+    // path (another size or time) gets it made anew. The reading state and the cover stay.
+    const QFileInfo book(d->book.full_path);
+    if (!book.isFile() || d->bookDataFolder.isEmpty())
+        return;
+    const QDir folder(d->bookDataFolder);
+    const QString stampPath = folder.filePath(folder.dirName() + QStringLiteral(".source"));
+    const QByteArray stamp
+        = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
+    QFile stored(stampPath);
+    if (stored.open(QIODevice::ReadOnly) && stored.read(64) == stamp)
+        return;
+    stored.close();
+    const QString stateName = QFileInfo(d->settingsFilePath).fileName();
+    const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
+    const QFileInfoList entries
+        = folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    bool cleared = true;
+    for (const QFileInfo& entry : entries) {
+        if (kept.contains(entry.fileName()))
+            continue;
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                                 : QFile::remove(entry.filePath());
+        if (!removed) {
+            qWarning() << "Can't remove the old unpacked file" << entry.filePath();
+            cleared = false;
+        }
+    }
+    // Without a clean folder the next opening tries again.
+    if (!cleared)
+        return;
+    QSaveFile out(stampPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
+        qWarning() << "Can't write" << stampPath << out.errorString();
 }
 
 bool BookContext::loadTextBook()
@@ -278,9 +332,9 @@ bool BookContext::loadFromSettingsFile(const QString& path)
     return true;
 }
 
-bool BookContext::saveSettings()
+bool BookContext::prepareStateSave(ReadingState* state)
 {
-    d->itemsSaveTimer.stop();
+    d->stateSaveTimer.stop();
     if (d->settingsFilePath.isEmpty())
         return false;
     if (d->settingsUnreadable) {
@@ -294,20 +348,81 @@ bool BookContext::saveSettings()
         qWarning() << "Unreadable book settings file kept as" << backup;
         d->settingsUnreadable = false;
     }
-    ReadingState state;
-    state.takeFontSettings(*d->pageParams);
-    state.encoding = d->encoding;
-    state.readingSource = d->readingSource;
-    state.readingPage = d->readingPage;
-    state.notes = d->notes.values();
-    state.bookmarks = d->bookmarks.values();
-    state.unreadNotes = d->unreadNotes;
-    state.unreadBookmarks = d->unreadBookmarks;
-    state.unreadLists = d->unreadLists;
-    return ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
+    if (d->textViewer() && d->chapterPage) {
+        // Empty while a chapter loads: the last known position stays.
+        const QString link = d->chapterPage->getReadingLink();
+        if (!link.isEmpty())
+            d->readingSource = link;
+    }
+    state->takeFontSettings(*d->pageParams);
+    state->encoding = d->encoding;
+    state->readingSource = d->readingSource;
+    state->readingPage = d->readingPage;
+    // Copies with links of their own: the items' links are shared with the models and change
+    // under a pagination, and the state may be written on another thread.
+    for (NoteItem note : qAsConst(d->notes)) {
+        note.link = BookLinkPtr::create(note.link ? *note.link : BookLink());
+        state->notes.append(note);
+    }
+    for (BookmarkItem bookmark : qAsConst(d->bookmarks)) {
+        bookmark.link = BookLinkPtr::create(bookmark.link ? *bookmark.link : BookLink());
+        state->bookmarks.append(bookmark);
+    }
+    state->unreadNotes = d->unreadNotes;
+    state->unreadBookmarks = d->unreadBookmarks;
+    state->unreadLists = d->unreadLists;
+    return true;
 }
 
-void BookContext::scheduleItemsSave() { d->itemsSaveTimer.start(); }
+bool BookContext::saveSettings()
+{
+    // A write on its way would otherwise land after this one and take the file back.
+    d->stateWriter.waitForFinished();
+    d->stateWriteQueued = false;
+    ReadingState state;
+    if (!prepareStateSave(&state))
+        return false;
+    ++d->stateWrites;
+    if (!ReadingStateFile::write(d->settingsFilePath, state, d->book.format))
+        return false;
+    // The library counts only notes that a restart would find.
+    storeNotesCount(state.notes.size());
+    return true;
+}
+
+void BookContext::saveSettingsInBackground()
+{
+    // One write at a time, in order: a change made meanwhile is written when this one is done.
+    if (d->stateWriter.isRunning()) {
+        d->stateWriteQueued = true;
+        return;
+    }
+    d->stateWriteQueued = false;
+    ReadingState state;
+    if (!prepareStateSave(&state))
+        return;
+    const QString path = d->settingsFilePath;
+    const int format = d->book.format;
+    d->writtenNotesCount = state.notes.size();
+    d->backgroundWrite = ++d->stateWrites;
+    // The file is forced to disk, which can take its time on a busy disk: not on the GUI thread.
+    d->stateWriter.setFuture(
+        QtConcurrent::run([path, state, format] { return ReadingStateFile::write(path, state, format); }));
+}
+
+void BookContext::onStateWritten()
+{
+    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0 && d->stateWriter.result())
+        storeNotesCount(d->writtenNotesCount);
+    if (d->stateWriteQueued)
+        saveSettingsInBackground();
+}
+
+void BookContext::scheduleStateSave()
+{
+    if (!d->settingsFilePath.isEmpty())
+        d->stateSaveTimer.start();
+}
 
 void BookContext::changeEncoding(const QString& encoding)
 {
@@ -389,11 +504,23 @@ void BookContext::setPageCount(int count)
 
 int BookContext::readingPage() const { return d->readingPage; }
 
-void BookContext::setReadingPage(int page) { d->readingPage = page; }
+void BookContext::setReadingPage(int page)
+{
+    if (d->readingPage == page)
+        return;
+    d->readingPage = page;
+    scheduleStateSave();
+}
 
 QString BookContext::readingSource() const { return d->readingSource; }
 
-void BookContext::setReadingSource(const QString& source) { d->readingSource = source; }
+void BookContext::setReadingSource(const QString& source)
+{
+    if (d->readingSource == source)
+        return;
+    d->readingSource = source;
+    scheduleStateSave();
+}
 
 QSharedPointer<TextDocument> BookContext::textDocument() const { return d->document; }
 
@@ -621,6 +748,9 @@ void BookContext::repaginate()
 
 void BookContext::updateCurrentPage()
 {
+    // The position moved: the state file takes it without waiting for the close.
+    if (d->textViewer() && d->chapterPage)
+        scheduleStateSave();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
     if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc) {
         const int index = svc->chapterStartPage(d->chapterPage->source());
@@ -711,7 +841,7 @@ void BookContext::onNewBookmark(BookmarkItem bookmark)
     m_bookmarkModel->addBookmark(bookmark);
     resolveItemTitle(bookmark, false);
     emit bookmarkAdded(d->bookmarks.value(bookmark.id));
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::onNewNote(NoteItem note)
@@ -720,8 +850,7 @@ void BookContext::onNewNote(NoteItem note)
     m_notesModel->addNote(note);
     resolveItemTitle(note, true);
     emit noteAdded(d->notes.value(note.id));
-    onNotesCountChanged();
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::addBookmark()
@@ -734,8 +863,11 @@ bool BookContext::addNoteAtCurrentSelection(NoteItem::NoteColor color)
 {
     if (!d->textViewer() || !d->chapterPage)
         return false;
-    d->chapterPage->createNoteFromSelection(NoteItem().id, color);
-    return true;
+    // The page hands the note back at once; without a selection (it may have gone since the
+    // popup opened) there is none, and no note to write a comment to.
+    const QString id = NoteItem().id;
+    d->chapterPage->createNoteFromSelection(id, color);
+    return d->notes.contains(id);
 }
 
 void BookContext::setNoteColor(QString noteId, NoteItem::NoteColor color)
@@ -748,7 +880,7 @@ void BookContext::setNoteColor(QString noteId, NoteItem::NoteColor color)
         d->chapterPage->setNoteStyle(noteId, NoteItem::styleName(color));
     m_notesModel->updateNote(*note);
     emit noteChanged(*note);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::setNoteComment(QString noteId, QString text)
@@ -759,7 +891,7 @@ void BookContext::setNoteComment(QString noteId, QString text)
     note->note = text;
     m_notesModel->updateNote(*note);
     emit noteChanged(*note);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::removeNote(QString noteId)
@@ -773,8 +905,7 @@ void BookContext::removeNote(QString noteId)
         d->chapterPage->removeNote(noteId);
     m_notesModel->removeNote(noteId);
     emit noteRemoved(noteId);
-    onNotesCountChanged();
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::removeBookmark(QString bookmarkId)
@@ -783,7 +914,7 @@ void BookContext::removeBookmark(QString bookmarkId)
         return;
     m_bookmarkModel->removeBookmark(bookmarkId);
     emit bookmarkRemoved(bookmarkId);
-    scheduleItemsSave();
+    scheduleStateSave();
 }
 
 void BookContext::searchSelectionGoogle()
@@ -910,10 +1041,12 @@ void BookContext::onPageRecalculationDone()
         emit pageCountChanged();
 }
 
-void BookContext::onNotesCountChanged()
+void BookContext::onNotesCountChanged() { storeNotesCount(d->notes.size()); }
+
+void BookContext::storeNotesCount(int count)
 {
-    if (d->notes.size() == d->book.notes_count)
+    if (count == d->book.notes_count)
         return;
-    d->book.notes_count = d->notes.size();
-    storeInLibrary(-1, d->book.notes_count);
+    d->book.notes_count = count;
+    storeInLibrary(-1, count);
 }

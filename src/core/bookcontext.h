@@ -18,6 +18,7 @@ class BookPageParams;
 class BookSearchModel;
 class NotesModel;
 class QPrinter;
+struct ReadingState;
 class QWidget;
 class TextBookChapter;
 class TextDocument;
@@ -46,7 +47,8 @@ public:
 
     // True when the file held a JSON object; the context is unchanged otherwise.
     bool loadFromSettingsFile(const QString& path);
-    // Writes the state file now; false when it could not be written (or there is no book).
+    // Writes the state file now; false when it could not be written (or there is no book). The
+    // library's note count follows only a written file.
     bool saveSettings();
     void bindEvents();
     void changeEncoding(const QString& encoding);
@@ -157,6 +159,8 @@ private:
     // The viewer of PDF and comic books.
     static AbstractViewer* makeImageViewer(QWidget* parent);
     bool loadTextBook();
+    // Clears the book's data folder, but for its reading state, when the book file changed.
+    void refreshUnpackedFiles();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.
@@ -166,7 +170,15 @@ private:
     void onNewNote(NoteItem note);
     // Writes one changed field to the library, starting from its current record.
     void storeInLibrary(int maxPosition, int notesCount);
-    void scheduleItemsSave();
+    // Saves the state file a moment after the last of a burst of changes.
+    void scheduleStateSave();
+    // Fills the state to write (after keeping an unreadable file aside); false without a file.
+    bool prepareStateSave(ReadingState* state);
+    // Writes the state file on a pool thread; the library's note count follows the written file.
+    void saveSettingsInBackground();
+    void onStateWritten();
+    // The book's note count in the library, when it changed.
+    void storeNotesCount(int count);
     void resolveItemTitle(BookLinkItem item, bool isNote);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();

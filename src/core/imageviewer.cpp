@@ -21,6 +21,8 @@
 #include <QtDebug>
 
 #include <cmath>
+#include <malloc.h>
+#include <mutex>
 
 namespace {
 
@@ -34,6 +36,20 @@ const QMargins kZoomMargins(16, 16, 20, 20);
 enum BookFormatCode { PdfFormat = 3, CbzFormat = 6, CbrFormat = 7 };
 
 int roundHalfAway(double value) { return int(std::round(value)); }
+
+// Page images are megabytes each, made on pool threads and freed on the GUI thread. glibc raises
+// its threshold for serving blocks by mmap to the size of each such block freed, after which page
+// images come from the per-thread heaps, which do not give the memory back: the reader grew by
+// several megabytes a page turned. A fixed threshold keeps them mapped and returned when freed.
+void keepPageImagesMapped()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        constexpr int kThreshold = 1 << 20;
+        if (mallopt(M_MMAP_THRESHOLD, kThreshold) != 1)
+            qWarning() << "ImageViewer: the allocator's mapping threshold could not be set";
+    });
+}
 
 // Moves the whole wheel steps out of the running sum; a turn of direction starts a new sum.
 int takeWheelSteps(int& sum, int delta)
@@ -55,6 +71,7 @@ ImageViewer::ImageViewer(QWidget* parent)
     , m_pairWatcher(new QFutureWatcher<QPair<QImage, QImage>>(this))
 {
     setObjectName(QStringLiteral("ImageViewer"));
+    keepPageImagesMapped();
     setScene(new QGraphicsScene(this));
     setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     setTransformationAnchor(QGraphicsView::AnchorViewCenter);
@@ -160,6 +177,7 @@ bool ImageViewer::openDocument(const BookContext& context)
 
 void ImageViewer::stopRendering()
 {
+    m_renderQueued = false;
     m_imageWatcher->cancel();
     m_pairWatcher->cancel();
     m_imageWatcher->waitForFinished();
@@ -179,7 +197,10 @@ void ImageViewer::releaseDocument()
     m_document = nullptr;
 }
 
-bool ImageViewer::isRendering() const { return m_imageWatcher->isRunning() || m_pairWatcher->isRunning(); }
+bool ImageViewer::isRendering() const
+{
+    return m_renderQueued || m_imageWatcher->isRunning() || m_pairWatcher->isRunning();
+}
 
 void ImageViewer::requestPages()
 {
@@ -187,9 +208,23 @@ void ImageViewer::requestPages()
         return;
     if (!m_busyTimer.isActive())
         m_busyTimer.start();
-    // One job per viewer at a time: a job that has begun is not interrupted, so wait for it.
-    stopRendering();
+    // One job per viewer at a time, and a job that has begun is not interrupted. Waiting for it
+    // here would hold the window still: the request waits its turn instead, and only the newest
+    // waits, since it renders the page wanted now.
+    if (m_imageWatcher->isRunning() || m_pairWatcher->isRunning()) {
+        m_renderQueued = true;
+        ++m_generation;
+        // A job still waiting in the pool need not run at all.
+        m_imageWatcher->cancel();
+        m_pairWatcher->cancel();
+        return;
+    }
+    startRender();
+}
 
+void ImageViewer::startRender()
+{
+    m_renderQueued = false;
     ImageDocument* document = m_document;
     const int page = document->pageNumber();
     const double ratio = devicePixelRatioF();
@@ -211,6 +246,13 @@ void ImageViewer::onPagesReady()
     // or one of the other column mode, would otherwise blank it or end the busy state early.
     if (!m_document)
         return;
+    if (m_renderQueued) {
+        // The pages asked for since have waited for this job: they go next, and this result,
+        // already out of date, is not shown.
+        if (!m_imageWatcher->isRunning() && !m_pairWatcher->isRunning())
+            startRender();
+        return;
+    }
     auto* watcher = static_cast<QFutureWatcherBase*>(sender());
     const bool single = watcher == m_imageWatcher;
     if ((single ? m_imageGeneration : m_pairGeneration) != m_generation)

@@ -37,7 +37,7 @@ public:
     void setZoomValue(ZoomAction action, int value) override;
 
     ImageDocument* document() const { return m_document; }
-    // True while a render job runs or waits in the pool.
+    // True while a render job runs, waits in the pool or waits for the running one.
     bool isRendering() const;
     // The percentage the view's scale stands for (the document's own scale counted in).
     int currentZoomPercent() const;
@@ -67,7 +67,9 @@ private slots:
     void onPageColorsChanged(const ViewerColors& colors);
 
 private:
+    // Renders the current page or spread; while a job runs, the request waits for it.
     void requestPages();
+    void startRender();
     // Cancels both render jobs and waits until neither runs any more.
     void stopRendering();
     // Stops rendering, drops the document's connections and deletes it.
@@ -95,6 +97,8 @@ private:
     quint64 m_generation = 0;
     quint64 m_imageGeneration = 0;
     quint64 m_pairGeneration = 0;
+    // A request came while a job ran; it starts when that job ends.
+    bool m_renderQueued = false;
     // Wheel angle not yet turned into a page turn or a zoom step.
     int m_pageWheel = 0;
     int m_zoomWheel = 0;

@@ -19,7 +19,8 @@ QString formatDateTime(const QDateTime& dateTime)
 {
     if (!dateTime.isValid())
         return QString();
-    return QStringLiteral("'%1,' %2").arg(formatDate(dateTime), dateTime.time().toString(QStringLiteral("hh:mm")));
+    // The date is already text: quotes here would be shown, not read as a format's literal marks.
+    return QStringLiteral("%1, %2").arg(formatDate(dateTime), dateTime.time().toString(QStringLiteral("hh:mm")));
 }
 
 QString formatPageNumber(int page)

@@ -126,6 +126,22 @@ private slots:
         QVERIFY(ReadingServices::dataExchangeSvc());
     }
 
+    // The title bar shows the title of the book read as the text it is, tags and all.
+    void bookTitleAsText()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        QWidget* before = window->pages()->currentWidget();
+        window->pages()->setCurrentWidget(window->readingPage());
+        const QString title = QStringLiteral("The <html> & <body> tags: Chapter <b>");
+        emit window->readingPage()->bookTitleChanged(title);
+        KelLabel* label = window->bookTitleLabel();
+        QCOMPARE(label->text(), title);
+        QVERIFY(label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(title));
+        emit window->readingPage()->bookTitleChanged(QString());
+        window->pages()->setCurrentWidget(before);
+    }
+
     // The heading comes first, in bold; lines break; a blank heading is none; nothing gives nothing.
     void formatMessage()
     {

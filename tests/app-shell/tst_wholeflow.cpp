@@ -36,6 +36,23 @@ namespace {
 
 using namespace programdriver;
 
+// Selects a word at the top left of the page by a drag; the note popup's window that comes
+// for it, empty when none does.
+QString selectForNote(const QString& window, qint64 pid)
+{
+    QString popup;
+    const auto popupShown = [&] {
+        QStringList others = visibleWindows(pid);
+        others.removeAll(window);
+        popup = others.isEmpty() ? QString() : others.last();
+        return !popup.isEmpty();
+    };
+    if (!retryUntil([&] { drag(window, QPoint(34, 170), QPoint(114, 170), 4); }, popupShown))
+        return QString();
+    QTest::qWait(300);
+    return popup;
+}
+
 struct Book {
     const char* suffix;
     QColor cover; // invalid: the format has no cover
@@ -149,12 +166,12 @@ class WholeFlowTest : public QObject {
         return now;
     }
 
-    // The reading state of every book with a state file.
-    QList<QJsonObject> storedStates()
+    // The reading state of every book with a state file (under the given HOME, else the shared one).
+    QList<QJsonObject> storedStates(const QString& home = QString())
     {
         QList<QJsonObject> states;
-        QDirIterator it(m_home.filePath(QStringLiteral(".%1/books").arg(kAppName)), { QStringLiteral("*.settings") },
-            QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(QDir(home.isEmpty() ? m_home.path() : home).filePath(QStringLiteral(".%1/books").arg(kAppName)),
+            { QStringLiteral("*.settings") }, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             states << QJsonDocument::fromJson(testfiles::read(it.next())).object();
         return states;
@@ -193,10 +210,10 @@ class WholeFlowTest : public QObject {
     }
 
     // The notes of every book, each "style:comment" (only one book gets notes here).
-    QString storedNotes()
+    QString storedNotes(const QString& home = QString())
     {
         QStringList notes;
-        for (const QJsonObject& state : storedStates()) {
+        for (const QJsonObject& state : storedStates(home)) {
             for (const QJsonValue& note : QJsonValue(state)[QStringLiteral("Notes")][QStringLiteral("Items")].toArray())
                 notes << note[QStringLiteral("Style")].toString() + QLatin1Char(':')
                         + note[QStringLiteral("Note")].toString();
@@ -521,15 +538,8 @@ private slots:
         // A word selected by a drag brings the note popup: a colour makes the note, and the
         // comment typed into its editor is kept with it.
         QImage page = openBook(window, library, kLongCover);
-        QString popup;
-        const auto popupShown = [&] {
-            QStringList others = visibleWindows(pid);
-            others.removeAll(window);
-            popup = others.isEmpty() ? QString() : others.last();
-            return !popup.isEmpty();
-        };
-        QVERIFY(retryUntil([&] { drag(window, QPoint(34, 170), QPoint(114, 170), 4); }, popupShown));
-        QTest::qWait(300);
+        const QString popup = selectForNote(window, pid);
+        QVERIFY2(!popup.isEmpty(), "no note popup");
         QVERIFY(retryUntil([&] { click(popup, QPoint(103, 19), 1); }, // the third colour
             [&] { return storedNotes() == QStringLiteral("red:"); }));
         const QString comment = QStringLiteral("Mind the weaver");
@@ -722,6 +732,92 @@ private slots:
         QVERIFY(terminate(first));
         const QString text = QString::fromUtf8(testfiles::read(settingsFile(home.path())));
         QVERIFY2(text.contains(QLatin1String("MainWindow_Geometry=")), qPrintable(text));
+    }
+
+    // On a home of its own: a kill two seconds after a note and a page turn keeps both, and the
+    // library counts the note; SIGTERM right after a page turn in full screen (where the reading
+    // page is a window of its own) still saves the position.
+    void killAndQuitWhileReading()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QString epub = m_books.filePath(QStringLiteral("kept.epub"));
+        QVERIFY(writeLongEpub(epub));
+        librarybooks::BookSpec pdfBook;
+        pdfBook.title = QStringLiteral("Kept pdf");
+        pdfBook.coverColor = kBooks[2].cover;
+        pdfBook.chapters = kPdfPages;
+        const QString pdf = m_books.filePath(QStringLiteral("kept.pdf"));
+        QVERIFY(librarybooks::write(pdf, pdfBook));
+        // The state of each book read: its position (a chapter link, or a page) and notes.
+        const auto state = [&](const char* key) {
+            for (const QJsonObject& object : storedStates(home.path())) {
+                const QJsonValue value = QJsonValue(object)[QStringLiteral("ReadingPosition")][QLatin1String(key)];
+                if (!value.isUndefined())
+                    return value.toVariant().toString();
+            }
+            return QString();
+        };
+        const auto notesCount = [&] {
+            return queryLibrary(home.path(), QStringLiteral("select notes_count from books where title = ?"),
+                { QLatin1String(kLongTitle) });
+        };
+
+        QProcess run;
+        QVERIFY(start(run, env, { epub, pdf }));
+        const qint64 pid = run.processId();
+        QString window = waitForWindow(pid);
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        // The books named on the command line are added; the box that says so closes with Escape.
+        const auto count = [&] { return queryLibrary(home.path(), QStringLiteral("select count(*) from books")); };
+        QVERIFY(waitUntil([&] { return count() == QLatin1String("2"); }, 40000));
+        if (waitUntil([pid] { return visibleWindows(pid).size() > 1; }, 5000)) {
+            QTest::qWait(300);
+            key(QStringLiteral("Escape"));
+            QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
+        }
+        QImage shelf;
+        QVERIFY(waitUntil([&] { return findColour(shelf = grab(window), kLongCover).count > 300; }, 20000));
+        openBook(window, settle(window, shelf), kLongCover);
+
+        const QString popup = selectForNote(window, pid);
+        QVERIFY2(!popup.isEmpty(), "no note popup");
+        click(popup, QPoint(103, 19), 1); // the third colour
+        QTest::qWait(300);
+        key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
+        const QString opened = state("Source");
+        key(QStringLiteral("Right"));
+        QTest::qWait(2000);
+        ::kill(pid_t(pid), SIGKILL);
+        QVERIFY(run.waitForFinished(20000));
+        QCOMPARE(storedNotes(home.path()), QStringLiteral("red:"));
+        QCOMPARE(notesCount(), QStringLiteral("1"));
+        const QString killedAt = state("Source");
+        QVERIFY2(killedAt.contains(QLatin1String("?kelpath=")) && killedAt != opened, qPrintable(killedAt));
+
+        QProcess again;
+        window = launch(again, env);
+        QVERIFY2(!window.isEmpty(), "no main window on the second start");
+        const QImage library = settle(window, grab(window));
+        openBook(window, library, kBooks[2].cover);
+        key(QStringLiteral("F11"));
+        // The main window hides; the reading page is the one window left.
+        QVERIFY(waitUntil([&] {
+            const QStringList shown = visibleWindows(again.processId());
+            return shown.size() == 1 && !shown.contains(window);
+        }));
+        QTest::qWait(1500);
+        const QImage full = settle(QStringLiteral("0"), grab(QStringLiteral("0")));
+        save(full, "fullscreen");
+        QCOMPARE(state("Page"), QStringLiteral("1"));
+        key(QStringLiteral("Right"));
+        QVERIFY(waitUntil([&] { return difference(grab(QStringLiteral("0")), full) >= 0.002; }, 5000));
+        QVERIFY(terminate(again));
+        QCOMPARE(state("Page"), QStringLiteral("3")); // two pages a screen
+        QCOMPARE(state("Source"), killedAt);
+        QCOMPARE(storedNotes(home.path()), QStringLiteral("red:"));
+        QCOMPARE(notesCount(), QStringLiteral("1"));
     }
 
     void crashLeavesReport()

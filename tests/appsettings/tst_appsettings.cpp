@@ -303,7 +303,8 @@ private slots:
         if (QDateTime(thisYear, QTime(0, 0)) < midnight)
             QCOMPARE(formatDate(QDateTime(thisYear, QTime(12, 0))),
                 QDateTime(thisYear, QTime(12, 0)).toString(QStringLiteral("d MMM")));
-        QCOMPARE(formatDateTime(midnight.addSecs(9 * 3600 + 5 * 60)), QStringLiteral("'Today,' 09:05"));
+        QCOMPARE(formatDateTime(midnight.addSecs(9 * 3600 + 5 * 60)), QStringLiteral("Today, 09:05"));
+        QCOMPARE(formatDateTime(older.addSecs(8 * 3600 + 25 * 60)), formatDate(older) + QStringLiteral(", 17:30"));
         QCOMPARE(formatDateTime(QDateTime()), QString());
     }
 

@@ -12,6 +12,7 @@
 #include "dataexchangesvc.h"
 #include "displayformats.h"
 #include "enums.h"
+#include "epubbuilder.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
@@ -552,6 +553,19 @@ private slots:
         context->addBookmark();
         context->addBookmark();
         QCOMPARE(bookmarked.count(), 1);
+        // Saved while the book is still open: a reader killed now keeps the note and the page,
+        // and the library counts the note only once the state file holds it.
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(m_fixture->books()->bookById(id).full_path));
+        const auto saved = [&] {
+            ReadingState state;
+            return ReadingStateFile::read(stateFile, &state) ? state : ReadingState();
+        };
+        bool countedUnsaved = false;
+        const QMetaObject::Connection countWatch
+            = connect(m_fixture->books(), &QAbstractItemModel::dataChanged, this, [&] {
+                  if (m_fixture->books()->bookById(id).notes_count == 1 && saved().notes.size() != 1)
+                      countedUnsaved = true;
+              });
         const QString selected = m_fixture->selectOnScreen(12);
         QVERIFY(!selected.isEmpty());
         QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Yellow));
@@ -563,13 +577,14 @@ private slots:
         QVERIFY(viewer->chapterPage()->mainFrame()->evaluateJavaScript(noteParagraph).toInt() < 3);
         QCOMPARE(context->bookmarks().first().link->page, 3);
         const QString bookmarkSource = context->bookmarks().first().link->source;
-        // Saved while the book is still open: a reader killed now keeps the note.
-        const QString stateFile = ReadingStateFile::filePath(bookDataDir(m_fixture->books()->bookById(id).full_path));
         QVERIFY(ReadingFixture::waitFor([&] {
-            ReadingState saved;
-            return ReadingStateFile::read(stateFile, &saved) && saved.notes.size() == 1
-                && saved.notes.first().startPath == note.startPath;
+            const ReadingState state = saved();
+            return state.notes.size() == 1 && state.notes.first().startPath == note.startPath
+                && state.readingSource == viewer->chapterPage()->getReadingLink();
         }));
+        QVERIFY(ReadingFixture::waitFor([&] { return m_fixture->books()->bookById(id).notes_count == 1; }));
+        disconnect(countWatch);
+        QVERIFY(!countedUnsaved);
 
         context.reset();
         m_fixture->close();
@@ -726,6 +741,58 @@ private slots:
             QApplication::sendEvent(viewer, &event);
         }
         QCOMPARE(viewer->chapterPage()->currentPage(), 1 + screens * m_fixture->context()->pageParams()->columnCount());
+    }
+
+    // A book file replaced at the same path opens with its own text, and with the reading state
+    // the old one left; an unchanged file keeps what was unpacked.
+    void replacedBookFile()
+    {
+        const QString path = m_fixture->home().filePath(QStringLiteral("replaced.epub"));
+        const auto write = [&](const QString& words, const QDateTime& time) {
+            EpubBuilder epub;
+            epub.setTitle(QStringLiteral("Replaced"));
+            epub.addChapter(QStringLiteral("c1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"),
+                QStringLiteral("<p>%1</p>").arg(words));
+            QFile file(path);
+            return epub.write(path) && file.open(QIODevice::ReadWrite)
+                && file.setFileTime(time, QFileDevice::FileModificationTime);
+        };
+        const auto shownText = [&] {
+            QSharedPointer<TextDocument> document = m_fixture->context()->textDocument();
+            QFile chapter(document->chapterFilePath(document->nextChapter(QString())));
+            return chapter.open(QIODevice::ReadOnly) ? QString::fromUtf8(chapter.readAll()) : QString();
+        };
+        const QDateTime first = QDateTime::currentDateTime().addSecs(-60);
+        QVERIFY(write(QStringLiteral("Old words of the first file."), first));
+        BookDto book;
+        book.full_path = path;
+        book.format = kEpub;
+        const int id = m_fixture->books()->addBook(book);
+        QVERIFY(m_fixture->open(id, false));
+        QVERIFY(shownText().contains(QLatin1String("Old words")));
+        m_fixture->context()->pageParams()->setFontSize(14);
+        m_fixture->close();
+
+        // Another time; then the same time with another size.
+        const QString longer = QStringLiteral("Newer words, %1.").arg(QStringLiteral("and more of them ").repeated(40));
+        const QList<QPair<QString, QDateTime>> versions { { QStringLiteral("New words."), first.addSecs(30) },
+            { longer, first.addSecs(30) } };
+        for (const auto& version : versions) {
+            QVERIFY(write(version.first, version.second));
+            QVERIFY(m_fixture->open(id, false));
+            QVERIFY2(shownText().contains(version.first), qPrintable(shownText()));
+            QCOMPARE(m_fixture->context()->pageParams()->fontSize(), 14);
+            m_fixture->close();
+        }
+        // The same file again: what was unpacked is used as it is.
+        QVERIFY(m_fixture->open(id, false));
+        QFile chapter(m_fixture->context()->textDocument()->chapterFilePath(
+            m_fixture->context()->textDocument()->nextChapter(QString())));
+        m_fixture->close();
+        QVERIFY(chapter.open(QIODevice::Append) && chapter.write("<!-- kept -->") > 0);
+        chapter.close();
+        QVERIFY(m_fixture->open(id, false));
+        QVERIFY(shownText().contains(QLatin1String("kept")));
     }
 
     // A fresh book folder for the state file of each test.

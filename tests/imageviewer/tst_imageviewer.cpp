@@ -44,6 +44,7 @@ struct FakeDocument : ImageDocument {
     double scaleFactor() const override { return factor; }
     QImage requestImage(int page, double scale) override
     {
+        ++renders;
         maxRunning = qMax(maxRunning.load(), ++running);
         guiRenders += QThread::currentThread() == qApp->thread();
         QThread::msleep(delayMs);
@@ -57,7 +58,7 @@ struct FakeDocument : ImageDocument {
 
     double factor = 1.0;
     int delayMs = 0;
-    std::atomic<int> running { 0 }, maxRunning { 0 }, guiRenders { 0 };
+    std::atomic<int> running { 0 }, maxRunning { 0 }, guiRenders { 0 }, renders { 0 };
 };
 
 struct Viewer : ImageViewer {
@@ -332,6 +333,27 @@ private slots:
         QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 199, 200 }));
         QTest::keyClick(viewer.data(), Qt::Key_Left);
         QTRY_VERIFY(!viewer->isRendering() && viewer->shownPages() == QList<int>({ 197, 198 }));
+    }
+
+    // Turns while a slow page renders do not wait for it: each returns to the event loop at
+    // once, and of the requests made meanwhile only the newest is rendered after it.
+    void turnDuringSlowRender()
+    {
+        open(1, 750);
+        QTest::keyClick(viewer.data(), Qt::Key_Right);
+        QTRY_VERIFY(viewer->fake->running > 0);
+        const int before = viewer->fake->renders;
+        QElapsedTimer held;
+        held.start();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(viewer.data(), Qt::Key_Right);
+        QVERIFY2(held.elapsed() < 50, qPrintable(QString::number(held.elapsed())));
+        QCOMPARE(context->currentPage(), 5);
+        QVERIFY(viewer->isRendering());
+        QTRY_VERIFY_WITH_TIMEOUT(!viewer->isRendering() && viewer->shownPages() == QList<int> { 5 }, 5000);
+        QCOMPARE(viewer->fake->renders - before, 1);
+        QCOMPARE(viewer->fake->maxRunning.load(), 1);
+        QCOMPARE(viewer->fake->guiRenders.load(), 0);
     }
 
     void teardownDuringRender()

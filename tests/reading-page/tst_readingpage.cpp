@@ -36,6 +36,8 @@
 #include "readingstatefile.h"
 #include "settingsprovider.h"
 #include "testpaths.h"
+#include "textbookchapter.h"
+#include "textviewer.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
 #include "widgets/kelexclusivebuttongroup.h"
@@ -46,14 +48,19 @@
 #include "widgets/kelslider.h"
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
+#include "widgets/wordwraplabel.h"
 
+#include <QMimeData>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTextCodec>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QUuid>
+#include <QWebFrame>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -125,7 +132,8 @@ public:
     {
         return { QPageSize(QPageSize::Letter), QPageSize(QPageSize::A4) };
     }
-    QPageSize defaultPageSize(const QString&) const override { return QPageSize(QPageSize::A4); }
+    QPageSize defaultPageSize(const QString&) const override { return defaultSize; }
+    QPageSize defaultSize = QPageSize(QPageSize::A4);
     QList<QPrinter::ColorMode> supportedColorModes(const QString&) const override { return colorModes; }
     std::unique_ptr<QPrinter> createPrinter(const QString& name, QPrinter::PrinterMode mode) const override
     {
@@ -272,6 +280,41 @@ private slots:
         QVERIFY(m_page->openBook(m_bookId));
     }
 
+    // Escape closes a side page over a page-image book as over a text book, wherever the focus is.
+    void escapeClosesSidePage()
+    {
+        const QString path = m_fixture.home().filePath(QStringLiteral("escape.pdf"));
+        QVERIFY(librarybooks::write(path));
+        BookDto book;
+        book.full_path = path;
+        book.title = QStringLiteral("escape");
+        book.format = int(BookFormat::Pdf);
+        const int pdf = m_fixture.books()->addBook(book);
+        QApplication::setActiveWindow(m_stack.get());
+        for (int id : { pdf, m_bookId }) {
+            QVERIFY(m_page->openBook(id));
+            m_page->toolBar()->settingsButton()->setChecked(true);
+            QTRY_VERIFY(m_page->rightBox()->isVisible());
+            // The focus in the viewer, or on any control of the page the reader last used.
+            QList<QWidget*> targets { QApplication::focusWidget() };
+            QList<QWidget*> controls = m_page->sideBar(ReadingEnums::Settings)->findChildren<QWidget*>();
+            controls << m_page->toolBar()->findChildren<QWidget*>();
+            for (QWidget* control : controls) {
+                if (control->isVisible() && control->focusPolicy() != Qt::NoFocus)
+                    targets << control;
+            }
+            for (QWidget* focus : targets) {
+                if (!m_page->rightBox()->isVisible()) {
+                    m_page->toolBar()->settingsButton()->setChecked(true);
+                    QTRY_VERIFY(m_page->rightBox()->isVisible());
+                }
+                focus->setFocus();
+                QTest::keyClick(focus, Qt::Key_Escape);
+                QTRY_VERIFY2(!m_page->rightBox()->isVisible(), focus->metaObject()->className());
+            }
+        }
+    }
+
     void encodingMenu()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("plain.txt"));
@@ -370,6 +413,96 @@ private slots:
         QTRY_VERIFY(screen.contains(m_popup->geometry()));
     }
 
+    // A fresh selection shows no colour chosen, whatever the last note had; "Add note" shows the
+    // colour of the note it made.
+    void popupColourIsTheNotes()
+    {
+        select();
+        QVERIFY(m_popup->colorGroup()->setCheckedByUserData(NoteItem::Green));
+        QTRY_COMPARE(m_context->notes().size(), 1);
+        const QString green = m_context->notes().first().id;
+        m_popup->hide();
+        select();
+        QVERIFY(!m_popup->colorGroup()->checkedButton());
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 2);
+        QVERIFY(m_popup->currentNoteId() != green);
+        QCOMPARE(m_context->findNote(m_popup->currentNoteId())->color, NoteItem::Blue);
+        QCOMPARE(m_popup->colorGroup()->checkedUserData().toInt(), int(NoteItem::Blue));
+    }
+
+    // Comments keep what was typed, no-break spaces included, from the popup and the notes page;
+    // text dropped into a note's editor on the notes page, which never had the focus, is saved.
+    void commentsAsTyped()
+    {
+        const QString typed = QStringLiteral("10\u00a0km \u00ab\u00a0oui\u00a0\u00bb!");
+        select();
+        emit m_popup->addNoteButton()->clicked();
+        QCOMPARE(m_context->notes().size(), 1);
+        const QString id = m_popup->currentNoteId();
+        m_popup->editor()->insertPlainText(typed);
+        QCOMPARE(m_context->findNote(id)->note, typed);
+        m_popup->hide();
+
+        NotesBox box;
+        box.resize(360, 400);
+        box.show();
+        box.setBookContext(m_context);
+        QVERIFY(waitForRows(&box, 1));
+        KelPlainTextEdit* editor = rows<NoteWidget>(box.modelWidget()).first()->editor();
+        QCOMPARE(editor->text(), typed);
+        box.searchField()->setFocus();
+        QVERIFY(!editor->hasFocus());
+        QTextCursor end = editor->textCursor();
+        end.movePosition(QTextCursor::End);
+        editor->setTextCursor(end);
+        QMimeData dropped;
+        dropped.setText(QStringLiteral("\u00a0+\u00a0dropped"));
+        const QPoint at = editor->cursorRect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &move);
+        QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &drop);
+        QCOMPARE(editor->text(), typed + dropped.text());
+        QCOMPARE(m_context->findNote(id)->note, typed + dropped.text());
+    }
+
+    // "Add note" or a colour after the selection went makes no note and opens no editor; the
+    // user is told why.
+    void selectionGone()
+    {
+        const auto told = [] {
+            QList<QWidget*> shown;
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                for (KelLabel* label : window->findChildren<KelLabel*>()) {
+                    if (window->isVisible() && label->text().startsWith(QLatin1String("Nothing is selected")))
+                        shown << window;
+                }
+            }
+            return shown;
+        };
+        for (bool colour : { false, true }) {
+            for (QWidget* window : told())
+                window->hide();
+            select();
+            // The reader clicked elsewhere in the page meanwhile.
+            m_fixture.viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
+                QStringLiteral("window.getSelection().removeAllRanges();"));
+            QVERIFY(m_context->viewer()->selectedText().isEmpty());
+            if (colour)
+                m_popup->colorGroup()->setCheckedByUserData(NoteItem::Red);
+            else
+                emit m_popup->addNoteButton()->clicked();
+            QCOMPARE(m_context->notes().size(), 0);
+            QVERIFY(m_popup->mode() != int(NotePopup::EditorMode));
+            QTRY_VERIFY(!m_popup->isVisible());
+            QVERIFY(m_popup->currentNoteId().isEmpty());
+            QVERIFY2(!told().isEmpty(), colour ? "colour" : "add note");
+        }
+    }
+
     // Each list page: its text while empty, and the first row that replaces it.
     void emptyThenFirstRow_data()
     {
@@ -395,6 +528,24 @@ private slots:
         auto* label = box->findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         QCOMPARE(label->text(), emptyText);
         QVERIFY(label->isVisible() && !box->modelWidget()->isVisible());
+        // The whole text is inside the label at the page's narrowest.
+        box->resize(box->minimumSizeHint().width(), 700);
+        box->resize(340, 700);
+        QApplication::processEvents();
+        // The text drawn keeps off both edges of the page.
+        const QImage drawn = box->grab().toImage().copy(label->geometry());
+        const QRgb background = drawn.pixel(drawn.width() - 1, drawn.height() - 1);
+        int left = drawn.width(), right = -1;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                if (drawn.pixel(x, y) != background) {
+                    left = qMin(left, x);
+                    right = qMax(right, x);
+                }
+            }
+        }
+        QVERIFY2(right > left && left >= 12 && right < drawn.width() - 12,
+            qPrintable(QStringLiteral("text from %1 to %2 of %3").arg(left).arg(right).arg(drawn.width())));
         QCOMPARE(box->hasTitleSeparator(), page == 0);
 
         box->setBookContext(m_context);
@@ -522,6 +673,8 @@ private slots:
         QApplication::setActiveWindow(&box);
         box.setBookContext(m_context);
         QVERIFY(waitForRows(&box, 1));
+        // Low, once the empty page's hint (which needs more room) has gone.
+        box.resize(360, 150);
         NoteWidget* row = rows<NoteWidget>(box.modelWidget()).first();
         const QString id = m_context->notes().first().id;
         row->editor()->setFocus();
@@ -552,6 +705,11 @@ private slots:
         box.colorFilter()->setCurrentData(0);
         QVERIFY(waitForRows(&box, 1));
         QCOMPARE(box.colorFilter()->icon()->name(), QStringLiteral(":/svg/colors.svg"));
+        // The filter and its items speak through icons, not through the colours' numbers.
+        QStringList texts { box.colorFilter()->text() };
+        for (int i = 0; i < box.colorFilter()->count(); ++i)
+            texts << box.colorFilter()->itemButton(i)->text();
+        QCOMPARE(texts.join(QString()), QString());
 
         for (const QString& text : { QStringLiteral("  (  "), QStringLiteral("c++"), QStringLiteral("zz(") }) {
             box.searchField()->clear();
@@ -753,6 +911,34 @@ private slots:
 
     // Narrowing drops the texts in order, widening brings them back in reverse; the volume keys step
     // by 0.05 and stop at the ends, other keys pass; "tts" is sent for the first ten starts only.
+    // Titles and passages that look like markup are shown as the text they are: in the tool bar,
+    // and in the tooltip of a shortened row text.
+    void titlesAsText()
+    {
+        const QString title = QStringLiteral("The <html> & <body> tags");
+        ReadingToolBar bar;
+        bar.resize(1400, 60);
+        bar.setFullscreenLook(true);
+        bar.setTitle(title);
+        bar.show();
+        QCOMPARE(bar.titleLabel()->text(), title);
+        QVERIFY(bar.titleLabel()->sizeHint().width() >= bar.titleLabel()->fontMetrics().horizontalAdvance(title));
+
+        WordWrapLabel passage(1056);
+        passage.setMaxLineCount(1);
+        passage.setText(title.repeated(8));
+        passage.resize(120, 40);
+        passage.show();
+        passage.grab();
+        QVERIFY(passage.isTextElided());
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), passage.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&passage, &help);
+        QTextDocument shown;
+        shown.setHtml(QToolTip::text());
+        QCOMPARE(shown.toPlainText(), title.repeated(8));
+        QToolTip::hideText();
+    }
+
     void toolBar()
     {
         ReadingToolBar bar;
@@ -862,6 +1048,29 @@ private slots:
         QVERIFY(box.printButton()->isEnabled());
         // The paper always starts at the printer's default.
         QCOMPARE(box.pageSizeBox()->editor()->currentData().toInt(), int(QPageSize::A4));
+    }
+
+    // The paper shown is named; a default the printer does not list (a custom size) gives way to a
+    // listed one of the same paper, else to the first listed one.
+    void paperSizeNamed()
+    {
+        const struct {
+            QPageSize preferred;
+            QPageSize::PageSizeId shown;
+        } cases[] = { { QPageSize(QPageSize::A4), QPageSize::A4 },
+            { QPageSize(QSizeF(100, 100), QPageSize::Millimeter), QPageSize::Letter },
+            { QPageSize(QPageSize::Legal), QPageSize::Letter } };
+        for (const auto& row : cases) {
+            auto catalogue = std::make_unique<FakeCatalogue>();
+            catalogue->names = QStringList { "a" };
+            catalogue->defaultSize = row.preferred;
+            PrintBox box(std::move(catalogue));
+            box.show();
+            KelComboBox* sizes = box.pageSizeBox()->editor();
+            QCOMPARE(sizes->currentData().toInt(), int(row.shown));
+            QCOMPARE(sizes->text(), QPageSize(row.shown).name());
+            QCOMPARE(box.createPrinter()->pageLayout().pageSize().id(), row.shown);
+        }
     }
 
     // The colour mode is offered when the printer has one, editable when it has two.

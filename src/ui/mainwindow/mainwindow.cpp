@@ -63,6 +63,8 @@ MainWindow::MainWindow(QWidget* parent)
     KelTitleBar* bar = titleBar();
     bar->appIcon()->setIcon(QStringLiteral(":/appicon.svg"));
     d->titleLabel = new KelLabel(1050, bar);
+    // It shows the title of the book being read: text, whatever tags it holds.
+    bar->titleLabel()->setTextFormat(Qt::PlainText);
     bar->leftWidgetsLayout()->addWidget(d->titleLabel);
     bar->rightWidgetsContainer()->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     d->updateButton = new KelButton(1015, bar->rightWidgetsContainer());
@@ -157,6 +159,9 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     saveWindowGeometry();
+    // In full screen the reading page is a window without a parent: nothing else deletes it.
+    if (d->readingPage && d->readingPage->parentWidget() != d->pages)
+        delete d->readingPage;
     delete d;
     d = nullptr;
 }

@@ -524,7 +524,10 @@ void Style::applyLabelStyle(QLabel* label, int kind) const
         break;
     case 1064:
         label->setWordWrap(true);
-        label->setContentsMargins(24, 24, 24, 24);
+        // The label's own margin: contents margins of a frame are reset to its frame width by
+        // the next style change, which left the text against the page's edge.
+        label->setContentsMargins(0, 0, 0, 0);
+        label->setMargin(24);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         break;
     default:

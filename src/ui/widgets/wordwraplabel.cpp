@@ -6,14 +6,19 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTextDocument>
 
 WordWrapLabel::WordWrapLabel(int styleRole, QWidget* parent)
     : KelLabel(styleRole, parent)
 {
     setElideMode(Qt::ElideRight);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    installEventFilter(
-        new KelTooltipEventFilter(this, [this](const QPoint&) { return m_elided ? text() : QString(); }));
+    // The label draws its text as plain text; the tooltip, which would take tags for markup, gets
+    // it escaped.
+    installEventFilter(new KelTooltipEventFilter(this, [this](const QPoint&) {
+        return m_elided ? QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text().toHtmlEscaped())
+                        : QString();
+    }));
 }
 
 void WordWrapLabel::setLineHeight(int height)

@@ -117,7 +117,9 @@ void KelLabel::paintEvent(QPaintEvent* event)
     if (current != d->measuredText || d->measuredText.isEmpty()) {
         d->measuredText = current;
         d->isElided = false;
-        if (d->elideMode != Qt::ElideNone && !Qt::mightBeRichText(current)) {
+        const bool rich
+            = textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(current));
+        if (d->elideMode != Qt::ElideNone && !rich) {
             d->elidedText = QFontMetrics(font()).elidedText(current, d->elideMode, contentsRect().width(), 0);
             d->isElided = d->elidedText != current;
         }

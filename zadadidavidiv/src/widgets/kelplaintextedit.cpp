@@ -39,7 +39,7 @@ KelPlainTextEdit::KelPlainTextEdit(int widgetType, QWidget* parent)
     new KelQMenuStyler(viewport(), kMenuStyleRole);
     d->stateAnimator = new KelWidgetStateAnimator(2, this);
     d->stateAnimator->setWidget(this);
-    connect(this, &QPlainTextEdit::textChanged, this, [this] { emit plainTextChanged(toPlainText()); });
+    connect(this, &QPlainTextEdit::textChanged, this, [this] { emit plainTextChanged(text()); });
     for (QScrollBar* bar : { horizontalScrollBar(), verticalScrollBar() })
         connect(bar, &QScrollBar::rangeChanged, this, &KelPlainTextEdit::placeScrollBars, Qt::QueuedConnection);
     if (isStyled())
@@ -50,8 +50,16 @@ KelPlainTextEdit::~KelPlainTextEdit() = default;
 
 void KelPlainTextEdit::setText(const QString& text)
 {
-    if (text != toPlainText())
+    if (text != this->text())
         setPlainText(text);
+}
+
+QString KelPlainTextEdit::text() const
+{
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
 }
 
 void KelPlainTextEdit::setTextSilently(const QString& text)

@@ -19,6 +19,9 @@ public:
 
     // Replaces the text only when it differs, so the cursor stays where it is otherwise.
     virtual void setText(const QString& text);
+    // The text as typed: toPlainText() turns no-break spaces into plain ones, this keeps them.
+    // Lines end in "\n".
+    QString text() const;
     // setText with the edit's signals blocked.
     virtual void setTextSilently(const QString& text);
 

@@ -3,6 +3,7 @@
 #include "abstractviewer.h"
 #include "bookcontext.h"
 #include "hotkeys.h"
+#include "kelui.h"
 #include "styles/kelstyle.h"
 #include "utils/kelgeometryutils.h"
 #include "utils/kelwidgettreeutils.h"
@@ -11,6 +12,7 @@
 #include "widgets/kelexclusivebuttongroup.h"
 #include "widgets/kelframe.h"
 #include "widgets/notecolorbutton.h"
+#include "windows/kelnotificationmanager.h"
 #include "windows/kelpopupmenubutton.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -62,6 +64,8 @@ public:
     void addNote();
     void deleteNote();
     void saveComment();
+    // The selection went before a note could be made of it: say so and close.
+    void nothingSelected();
 
     NotePopup* q;
     int mode = -1;
@@ -106,9 +110,9 @@ void NotePopup::Private::reset()
 {
     noteId.clear();
     editor->setTextSilently(QString());
-    const bool blocked = colors->blockSignals(true);
-    colors->uncheckAll();
-    colors->blockSignals(blocked);
+    // The group keeps one colour checked once one was; a fresh selection has none yet.
+    for (KelButton* button : colors->buttons())
+        button->setCheckedSilently(false);
 }
 
 QRect NotePopup::Private::globalAnchor() const
@@ -156,6 +160,8 @@ void NotePopup::Private::chooseColor(NoteItem::NoteColor color)
     }
     if (context->addNoteAtCurrentSelection(color))
         setMode(NoteMode);
+    else
+        nothingSelected();
 }
 
 void NotePopup::Private::addNote()
@@ -163,12 +169,14 @@ void NotePopup::Private::addNote()
     const QSharedPointer<BookContext> context = q->bookContext();
     if (!context)
         return;
-    if (noteId.isEmpty() && !context->addNoteAtCurrentSelection(NoteItem::Blue))
-        return;
-    const bool blocked = colors->blockSignals(true);
-    if (!colors->checkedButton())
+    if (noteId.isEmpty()) {
+        if (!context->addNoteAtCurrentSelection(NoteItem::Blue)) {
+            nothingSelected();
+            return;
+        }
+        // The colour shown is the new note's.
         colors->setCheckedByUserDataSilently(int(NoteItem::Blue));
-    colors->blockSignals(blocked);
+    }
     setMode(EditorMode);
 }
 
@@ -180,11 +188,20 @@ void NotePopup::Private::deleteNote()
     q->hideAnimated();
 }
 
+void NotePopup::Private::nothingSelected()
+{
+    qInfo() << "No note made: nothing is selected";
+    q->hideAnimated();
+    if (KelUi* ui = KelUi::instance())
+        ui->notificationManager()->showNotification(
+            tr("Add note"), tr("Nothing is selected. Select the text to mark first."));
+}
+
 void NotePopup::Private::saveComment()
 {
     const QSharedPointer<BookContext> context = q->bookContext();
     if (context && !noteId.isEmpty())
-        context->setNoteComment(noteId, editor->toPlainText());
+        context->setNoteComment(noteId, editor->text());
 }
 
 NotePopup::NotePopup(QWidget* parent)

@@ -63,8 +63,10 @@ NoteWidget::NoteWidget(QWidget* parent)
     layout->addSpacerItem(new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Preferred));
     connect(m_deleteButton, &KelButton::clicked, this, [this] { emit removeClicked(m_id); });
     connect(m_editor, &QPlainTextEdit::cursorPositionChanged, this, &NoteWidget::textCursorPositionChanged);
+    // Every change is the user's (the model's own updates are set silently), whether typed or
+    // dropped or pasted with the focus elsewhere.
     connect(m_editor, &KelPlainTextEdit::plainTextChanged, this, [this](const QString& text) {
-        if (!m_editor->hasFocus() || m_emittingEdit)
+        if (m_emittingEdit)
             return;
         m_emittingEdit = true;
         emit textEdited(m_id, text);
@@ -141,6 +143,9 @@ NotesBox::NotesBox(QWidget* parent)
     m_colorFilter->addItemButton(new KelButton(kAllColorsStyle), 0);
     for (int color = NoteItem::Blue; color <= NoteItem::Green; ++color)
         m_colorFilter->addItemButton(new NoteColorButton(noteSideColorRole(color)), color);
+    // The filter speaks through its icons: a colour's number is no text for the user.
+    for (int color = 0; color <= NoteItem::Green; ++color)
+        m_colorFilter->setItemText(color, QString());
     m_colorFilter->setCurrentDataSilently(0);
     headerLayout()->addWidget(m_colorFilter);
     headerLayout()->addWidget(m_searchField);

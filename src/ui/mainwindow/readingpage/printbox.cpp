@@ -197,9 +197,27 @@ void PrintBox::refreshOptions()
     const bool blocked = sizes->blockSignals(true);
     sizes->clear();
     if (valid) {
-        for (const QPageSize& size : m_catalogue->supportedPageSizes(name))
+        const QList<QPageSize> supported = m_catalogue->supportedPageSizes(name);
+        for (const QPageSize& size : supported)
             sizes->addItem(int(size.id()), size.name());
-        sizes->setCurrentDataSilently(int(m_catalogue->defaultPageSize(name).id()));
+        // A default that is no entry of the list (a custom size has no id of its own) would show
+        // as its bare id: the entry of the same paper stands for it, else the first one.
+        const QPageSize preferred = m_catalogue->defaultPageSize(name);
+        const QPageSize* chosen = nullptr;
+        for (const QPageSize& size : supported) {
+            if (!chosen && size.id() != QPageSize::Custom && size.id() == preferred.id())
+                chosen = &size;
+        }
+        for (const QPageSize& size : supported) {
+            if (!chosen && size.isEquivalentTo(preferred))
+                chosen = &size;
+        }
+        if (!chosen && !supported.isEmpty())
+            chosen = &supported.first();
+        if (chosen)
+            sizes->setCurrentDataSilently(int(chosen->id()), chosen->name());
+        else if (preferred.isValid())
+            sizes->setCurrentDataSilently(int(preferred.id()), preferred.name());
     }
     sizes->blockSignals(blocked);
     m_pageSizeBox->setVisible(valid);

@@ -335,12 +335,25 @@ ReadingPage::ReadingPage(QWidget* parent)
     d->toolBar->volumePopup()->installEventFilter(this);
     d->raiseOverlays();
     translateUi();
+    // In full screen the page is a window of its own that the main window does not take down
+    // with it: quitting lets the book go here, whatever the windows are.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ReadingPage::closeBook);
 }
 
 ReadingPage::~ReadingPage()
 {
     // The parts go first, so that none follows a book the page no longer holds.
+    closeBook();
+}
+
+void ReadingPage::closeBook()
+{
+    QSharedPointer<BookContext> current = bookContext();
+    QPointer<QWidget> viewer = viewerWidget(current);
+    current.clear();
     setBookContext(nullptr);
+    // The viewer hands over its last position and lets the book go, which saves its state.
+    delete viewer.data();
 }
 
 void ReadingPage::setBookContext(QSharedPointer<BookContext> context)

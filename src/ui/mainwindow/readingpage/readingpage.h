@@ -26,6 +26,8 @@ public:
     // Reuses the open book when it is the same one; false when the book cannot be shown, after
     // telling the user why.
     bool openBook(int bookId);
+    // Lets the open book go (its state file is written) and deletes its viewer.
+    void closeBook();
     void setBookContext(QSharedPointer<BookContext> context) override;
 
     bool isFullscreen() const;

@@ -36,6 +36,8 @@ BookItemsSideBar::BookItemsSideBar(int sideBarType, QWidget* parent, int trackMo
     m_modelWidget->setObjectName(QStringLiteral("ModelWidget"));
     m_emptyLabel = new KelLabel(kEmptyLabelStyle, this);
     m_emptyLabel->setObjectName(QStringLiteral("IsEmptyLabel"));
+    // A hint wider than the page wraps instead of running off its edges.
+    m_emptyLabel->setWordWrap(true);
     layout->addWidget(m_modelWidget);
     layout->addWidget(m_emptyLabel);
     m_modelWidget->setEdgeShadows(Qt::TopEdge, kTopShadowStyle, true);

@@ -168,6 +168,7 @@ ReadingToolBar::ZoomBox::ZoomBox(QWidget* parent)
     zoomValue->setSuffix(QStringLiteral("%"));
     zoomValue->setRange(10, 1000);
     zoomValue->setValue(100);
+    zoomValue->installEventFilter(this);
     zoomOutButton = new KelButton(1021, ":/svg/zoom-out.svg", this);
     fitWidthButton = new KelButton(1022, ":/svg/fit-width.svg", this);
     fitWidthButton->setCheckable(true);
@@ -185,6 +186,17 @@ ReadingToolBar::ZoomBox::ZoomBox(QWidget* parent)
     layout->addSpacing(6);
 }
 
+bool ReadingToolBar::ZoomBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // The spin box takes every key it is given; unanswered, the event travels up to the page.
+    if (watched == zoomValue && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 ReadingToolBar::ReadingToolBar(QWidget* parent)
     : KelFrame(1045, parent)
 {
@@ -199,6 +211,8 @@ ReadingToolBar::ReadingToolBar(QWidget* parent)
     m_leftBox = new KelWidget(this);
     m_rightBox = new KelWidget(this);
     m_titleLabel = new KelLabel(1057, this);
+    // Book and chapter titles are text, whatever tags they hold.
+    m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->hide();
     layout->addWidget(m_leftBox, 1);
     layout->addWidget(m_titleLabel);

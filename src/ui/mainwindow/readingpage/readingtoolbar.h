@@ -62,6 +62,8 @@ public:
     class ZoomBox : public QWidget {
     public:
         explicit ZoomBox(QWidget* parent);
+        // Escape in the zoom value goes on to the page, which closes its side page with it.
+        bool eventFilter(QObject* watched, QEvent* event) override;
         KelButton* zoomInButton = nullptr;
         KelSpinBox* zoomValue = nullptr;
         KelButton* zoomOutButton = nullptr;

@@ -92,7 +92,7 @@ std::shared_ptr<PdfEngineInstance> PdfEngineInstance::create()
 {
     std::shared_ptr<PdfEngineInstance> instance(new PdfEngineInstance);
     const fz_alloc_context allocator { &instance->memory, budgetMalloc, budgetRealloc, budgetFree };
-    instance->ctx = fz_new_context(&allocator, nullptr, FZ_STORE_DEFAULT);
+    instance->ctx = fz_new_context(&allocator, nullptr, storeLimit);
     if (!instance->ctx)
         return nullptr;
     fz_set_error_callback(instance->ctx, keepMessage, &instance->lastMessage);

@@ -68,6 +68,9 @@ public:
     // What MuPDF may hold at once for one instance: a hostile file that declares an enormous
     // image or group fails to render instead of taking the machine's memory.
     static constexpr size_t memoryLimit = size_t(2) << 30;
+    // What MuPDF keeps between renders (decoded images, fonts, parsed objects of pages seen
+    // before): a reader turning through a long book would otherwise grow by each page's share.
+    static constexpr size_t storeLimit = size_t(64) << 20;
     struct MemoryBudget {
         size_t used = 0;
         size_t limit = memoryLimit;
