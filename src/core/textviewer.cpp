@@ -396,7 +396,16 @@ void TextViewer::speechFailed(const char* reason)
     // Silence with the button still on would look like reading aloud that hangs; pages turned for
     // sentences never heard would move the reader's place.
     qWarning() << "The speech engine failed; reading aloud stops:" << reason;
-    stopReadingAloud();
+    // Not told to stop: a service that stopped speaking may never answer that call.
+    readingAloud = false;
+    readingAloudPaused = false;
+    d->sentencePending = false;
+    d->sentenceWatchdog.stop();
+    d->evaluate(QStringLiteral("stopTTS()"));
+    if (d->speech) {
+        disconnect(d->speech, nullptr, this, nullptr);
+        d->speech.clear();
+    }
     if (d->page && !d->heardSource.isEmpty() && d->heardPage > 0) {
         if (d->page->source() != d->heardSource) {
             qInfo() << "Back to where reading aloud stood:" << d->heardSource << d->heardPage;

@@ -795,6 +795,14 @@ private slots:
         save(QGuiApplication::primaryScreen()->grabWindow(0).toImage(), "read-aloud-stopped");
         key(QStringLiteral("Escape"));
         QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
+        // Asked again, the service that failed costs no hang: a new engine fails the same way.
+        const int secondStart = allLogs().size();
+        key(QStringLiteral("F7"));
+        QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 2; }, 30000));
+        QVERIFY(allLogs().mid(secondStart).contains(QLatin1String("Stop reading aloud.")));
+        QCOMPARE(storedSetting("last_book_page"), pageBefore);
+        key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
 
         const int lastPage = storedSetting("last_book_page");
         const QImage lastLook = settle(window, grab(window));

@@ -476,6 +476,10 @@ void ReadingToolBar::readingAloudRefused(bool failedWhileSpeaking)
     qWarning() << (failedWhileSpeaking ? "Read aloud: the speech engine could not speak; reading aloud is off"
                                        : "Read aloud: text to speech is not available");
     onReadAloudStopped();
+    // The next press makes a new engine (the sound output may be back by then).
+    Application* app = Application::instance();
+    if (failedWhileSpeaking && app)
+        app->speechService()->dropEngine(QStringLiteral("it could not speak a sentence"));
     // Told after the press or the failure has been handled: the box runs its own event loop.
     QTimer::singleShot(0, this, [failedWhileSpeaking] {
         if (Ui* ui = Ui::instance()) {
