@@ -703,11 +703,15 @@ private slots:
         };
         QVERIFY(retryUntil(
             [&] {
+                // Each menu is waited for: on a busy machine a fixed pause can be too short.
+                const int before = visibleWindows(pid).size();
                 hover(window, card);
                 xdotool({ QStringLiteral("click"), QStringLiteral("3") });
-                QTest::qWait(400);
+                waitUntil([&] { return visibleWindows(pid).size() > before; }, 3000);
+                QTest::qWait(300);
                 click(window, card + QPoint(40, 140), 1); // "Move to"
-                QTest::qWait(400);
+                waitUntil([&] { return visibleWindows(pid).size() > before + 1; }, 3000);
+                QTest::qWait(300);
                 click(window, card + QPoint(170, 149), 1); // "Shelf"
             },
             inShelf));

@@ -466,8 +466,13 @@ void ReadingToolBar::startReadingAloud()
         if (now == SpeechService::Status::Connecting)
             return;
         disconnect(m_speechWait);
-        if (m_readAloudBox->playButton->isChecked())
-            startReadingAloud();
+        if (!m_readAloudBox->playButton->isChecked())
+            return;
+        const QSharedPointer<BookContext> context = bookContext();
+        if (now != SpeechService::Status::Ready)
+            readingAloudRefused(false);
+        else if (context)
+            context->readingAloud(true);
     });
 }
 
