@@ -350,6 +350,11 @@ void TextViewer::stopReadingAloud()
 {
     if (!ReadingServices::textToSpeech() && !d->speech)
         return;
+    endReadingAloud(true);
+}
+
+void TextViewer::endReadingAloud(bool stopEngine)
+{
     readingAloud = false;
     readingAloudPaused = false;
     d->sentencePending = false;
@@ -357,7 +362,8 @@ void TextViewer::stopReadingAloud()
     d->evaluate(QStringLiteral("stopTTS()"));
     if (d->speech) {
         disconnect(d->speech, nullptr, this, nullptr);
-        d->speech->stop();
+        if (stopEngine)
+            d->speech->stop();
         d->speech.clear();
     }
 }
@@ -397,15 +403,7 @@ void TextViewer::speechFailed(const char* reason)
     // sentences never heard would move the reader's place.
     qWarning() << "The speech engine failed; reading aloud stops:" << reason;
     // Not told to stop: a service that stopped speaking may never answer that call.
-    readingAloud = false;
-    readingAloudPaused = false;
-    d->sentencePending = false;
-    d->sentenceWatchdog.stop();
-    d->evaluate(QStringLiteral("stopTTS()"));
-    if (d->speech) {
-        disconnect(d->speech, nullptr, this, nullptr);
-        d->speech.clear();
-    }
+    endReadingAloud(false);
     if (d->page && !d->heardSource.isEmpty() && d->heardPage > 0) {
         if (d->page->source() != d->heardSource) {
             qInfo() << "Back to where reading aloud stood:" << d->heardSource << d->heardPage;
