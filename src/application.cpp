@@ -46,6 +46,8 @@ public:
     BookSortFilterModel* bookSortFilterModel = nullptr;
     FolderModel* folderModel = nullptr;
     SpeechService* speech = nullptr;
+    // The speech settings are followed by the engine of the moment.
+    bool settingsFollowed = false;
     DataExchangeSvc* dataExchangeSvc = nullptr;
     std::shared_ptr<Updater> updater;
     bool updateCheckStarted = false;
@@ -70,10 +72,12 @@ void Application::setUp()
     connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles);
     d->speech = new SpeechService(this);
     connect(d->speech, &SpeechService::statusChanged, this, [this](SpeechService::Status status) {
-        if (status == SpeechService::Status::Ready)
+        if (status == SpeechService::Status::Ready) {
             onSpeechReady();
-        else if (status == SpeechService::Status::Unavailable)
+        } else if (status == SpeechService::Status::Unavailable) {
             qWarning() << "TTS subsystem initialization failed!!!" << d->speech->error();
+            ReadingServices::setTextToSpeech(nullptr);
+        }
     });
 }
 
@@ -236,6 +240,10 @@ void Application::onSpeechReady()
     engine->setPitch(std::round(settings->ttsPitch() * 10) / 10);
     qInfo() << "TTS: Initial state:" << engine->locale().name() << engine->voice().name() << "vol:" << engine->volume()
             << "rate:" << engine->rate() << "pitch:" << engine->pitch();
+    // An engine made again after a failure follows the same connections.
+    if (d->settingsFollowed)
+        return;
+    d->settingsFollowed = true;
 
     connect(settings, &SettingsProvider::ttsLocaleNameChanged, this, [this](const QString& name) {
         QTextToSpeech* tts = textToSpeech();

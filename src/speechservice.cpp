@@ -28,27 +28,47 @@ struct ProbeResult {
 
 int remaining(const QElapsedTimer& clock, int totalMs) { return qMax(0, totalMs - int(clock.elapsed())); }
 
-// Sends one command and reads the service's reply line; a reply of the 2xx class is success.
-bool greet(QIODevice& socket, const QElapsedTimer& clock, int totalMs, QString* error)
+// Sends one command and reads the service's whole reply (continuation lines "NNN-", then a final
+// "NNN "); a final reply of the 2xx class is success.
+bool request(QIODevice& socket, const QByteArray& command, const QElapsedTimer& clock, int totalMs, QString* error)
 {
-    socket.write("SET SELF CLIENT_NAME user:pageloom:probe\r\n");
+    socket.write(command + "\r\n");
     if (!socket.waitForBytesWritten(qMax(1, remaining(clock, totalMs)))) {
         *error = QStringLiteral("the speech service takes no request");
         return false;
     }
     QByteArray reply;
-    while (!reply.contains('\n')) {
+    for (;;) {
+        while (socket.canReadLine()) {
+            const QByteArray line = socket.readLine();
+            reply += line;
+            if (line.size() >= 4 && line.at(3) == '-')
+                continue;
+            if (line.startsWith('2'))
+                return true;
+            *error = QStringLiteral("the speech service refused %1: %2")
+                         .arg(QString::fromLatin1(command), QString::fromLatin1(line.trimmed()));
+            return false;
+        }
+        if (reply.size() > 65536) {
+            *error = QStringLiteral("the speech service answers too much");
+            return false;
+        }
         if (remaining(clock, totalMs) == 0 || !socket.waitForReadyRead(qMax(1, remaining(clock, totalMs)))) {
             *error = QStringLiteral("the speech service does not answer");
             return false;
         }
-        reply += socket.readAll();
-        if (reply.size() > 4096)
-            break;
     }
-    if (!reply.startsWith('2')) {
-        *error = QStringLiteral("the speech service refused the client: ") + QString::fromLatin1(reply.trimmed());
-        return false;
+}
+
+// The requests the engine makes when it is created, so that an engine is made only on a service
+// that answers them.
+bool greet(QIODevice& socket, const QElapsedTimer& clock, int totalMs, QString* error)
+{
+    for (const char* command :
+        { "SET SELF CLIENT_NAME user:pageloom:probe", "LIST OUTPUT_MODULES", "LIST SYNTHESIS_VOICES" }) {
+        if (!request(socket, command, clock, totalMs, error))
+            return false;
     }
     socket.write("QUIT\r\n");
     socket.waitForBytesWritten(qMin(200, qMax(1, remaining(clock, totalMs))));
@@ -241,6 +261,20 @@ void SpeechService::createEngine(bool serviceAnswers, const QString& probeError)
     }
     m_error
         = failures.isEmpty() ? QStringLiteral("no speech engine is installed") : failures.join(QStringLiteral("; "));
+    setStatus(Status::Unavailable);
+}
+
+void SpeechService::dropEngine(const QString& why)
+{
+    if (!m_engine)
+        return;
+    qWarning() << "TTS: the speech engine is given up:" << why;
+    // Deleting it would cancel and close its connection, calls that a service which stopped
+    // speaking may never answer; it is left alone until the program ends.
+    m_engine->disconnect();
+    m_engine->setParent(nullptr);
+    m_engine = nullptr;
+    m_error = why;
     setStatus(Status::Unavailable);
 }
 

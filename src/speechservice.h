@@ -39,6 +39,8 @@ public:
     Status status() const { return m_status; }
     // The engine once Ready, else null.
     QTextToSpeech* engine() const { return m_engine; }
+    // The engine could not speak: it is not used again, and the next start() makes a new one.
+    void dropEngine(const QString& why);
     // Why the service is Unavailable, for the log and the settings page.
     QString error() const { return m_error; }
 

@@ -359,6 +359,11 @@ void TextViewer::stopReadingAloud()
 {
     if (!ReadingServices::textToSpeech() && !d->speech)
         return;
+    endReadingAloud(true);
+}
+
+void TextViewer::endReadingAloud(bool stopEngine)
+{
     readingAloud = false;
     readingAloudPaused = false;
     d->sentencePending = false;
@@ -366,7 +371,8 @@ void TextViewer::stopReadingAloud()
     d->evaluate(QStringLiteral("stopTTS()"));
     if (d->speech) {
         disconnect(d->speech, nullptr, this, nullptr);
-        d->speech->stop();
+        if (stopEngine)
+            d->speech->stop();
         d->speech.clear();
     }
 }
@@ -405,7 +411,8 @@ void TextViewer::speechFailed(const char* reason)
     // Silence with the button still on would look like reading aloud that hangs; pages turned for
     // sentences never heard would move the reader's place.
     qWarning() << "The speech engine failed; reading aloud stops:" << reason;
-    stopReadingAloud();
+    // Not told to stop: a service that stopped speaking may never answer that call.
+    endReadingAloud(false);
     if (d->page && !d->heardSource.isEmpty() && d->heardPage > 0) {
         if (d->page->source() != d->heardSource) {
             qInfo() << "Back to where reading aloud stood:" << d->heardSource << d->heardPage;

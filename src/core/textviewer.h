@@ -93,6 +93,8 @@ private:
     // Stops reading aloud at a sentence that was not spoken and goes back to the last place that
     // was; the context is told once.
     void speechFailed(const char* reason);
+    // Reading aloud off, the highlight gone and the engine let go; stopEngine also silences it.
+    void endReadingAloud(bool stopEngine);
     void nextChapter();
     void previousChapter();
     void replayQueuedTurns();

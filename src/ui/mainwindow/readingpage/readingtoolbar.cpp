@@ -480,8 +480,13 @@ void ReadingToolBar::startReadingAloud()
         if (now == SpeechService::Status::Connecting)
             return;
         disconnect(m_speechWait);
-        if (m_readAloudBox->playButton->isChecked())
-            startReadingAloud();
+        if (!m_readAloudBox->playButton->isChecked())
+            return;
+        const QSharedPointer<BookContext> context = bookContext();
+        if (now != SpeechService::Status::Ready)
+            readingAloudRefused(false);
+        else if (context)
+            context->readingAloud(true);
     });
 }
 
@@ -490,6 +495,10 @@ void ReadingToolBar::readingAloudRefused(bool failedWhileSpeaking)
     qWarning() << (failedWhileSpeaking ? "Read aloud: the speech engine could not speak; reading aloud is off"
                                        : "Read aloud: text to speech is not available");
     onReadAloudStopped();
+    // The next press makes a new engine (the sound output may be back by then).
+    Application* app = Application::instance();
+    if (failedWhileSpeaking && app)
+        app->speechService()->dropEngine(QStringLiteral("it could not speak a sentence"));
     // Told after the press or the failure has been handled: the box runs its own event loop.
     QTimer::singleShot(0, this, [failedWhileSpeaking] {
         if (Ui* ui = Ui::instance()) {
