@@ -4,10 +4,13 @@
 #include "models/bookmodel.h"
 
 #include <QTextToSpeech>
+#include <QtDebug>
 
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
 QPointer<BookModel> ReadingServices::s_bookModel;
 QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
+ReadingServices::StorageNoticeHandler ReadingServices::s_storageNoticeHandler;
+QSet<QString> ReadingServices::s_notified;
 
 DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
 
@@ -20,3 +23,20 @@ void ReadingServices::setBookModel(BookModel* model) { s_bookModel = model; }
 QTextToSpeech* ReadingServices::textToSpeech() { return s_textToSpeech.data(); }
 
 void ReadingServices::setTextToSpeech(QTextToSpeech* speech) { s_textToSpeech = speech; }
+
+void ReadingServices::setStorageNoticeHandler(StorageNoticeHandler handler)
+{
+    s_storageNoticeHandler = std::move(handler);
+    s_notified.clear();
+}
+
+void ReadingServices::notifyStorage(StorageNotice notice, const QString& path, checkedsave::Failure failure)
+{
+    const QString key = QString::number(notice) + QLatin1Char(':') + path;
+    if (s_notified.contains(key))
+        return;
+    s_notified.insert(key);
+    qWarning() << "Storage notice" << notice << "for" << path << checkedsave::failureText(failure, path);
+    if (s_storageNoticeHandler)
+        s_storageNoticeHandler(notice, path, failure);
+}

@@ -6,6 +6,7 @@
 #include "bookitemwidget.h"
 #include "booktableheader.h"
 #include "bookthumbnailwidget.h"
+#include "checkedsave.h"
 #include "dragdata.h"
 #include "formats/bookformat.h"
 #include "formats/fb2/fbbook.h"
@@ -100,6 +101,9 @@ public:
     // 7z archives refused for the book they hold; the first one's reason is shown.
     int refusedArchiveCount = 0;
     QString firstRefusedArchive;
+    // The first refusal whose cause is the library's folder, the disk or a collection archive.
+    ItemStatus causeStatus = ItemAdded;
+    QString causePath;
     bool trash = false;
 
     void syncColumns();
@@ -550,6 +554,8 @@ void LibraryPage::Private::importStarted()
     firstExistingPath.clear();
     refusedArchiveCount = 0;
     firstRefusedArchive.clear();
+    causeStatus = ItemAdded;
+    causePath.clear();
     addedIds.clear();
     addedPerFormat.clear();
 }
@@ -559,6 +565,12 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
     ++processedCount;
     if (status == ItemProtected) {
         ++protectedCount;
+    } else if (status == ItemFolderNotWritable || status == ItemDiskFull || status == ItemSeveralBooksInArchive) {
+        ++failedCount;
+        if (causeStatus == ItemAdded) {
+            causeStatus = status;
+            causePath = status == ItemSeveralBooksInArchive ? book.full_path : bookDataDir(book.full_path);
+        }
     } else if (isFailure(status)) {
         ++failedCount;
     } else if (status == ItemUnsupportedArchivedBook) {
@@ -592,6 +604,12 @@ void LibraryPage::Private::importFinished()
     if (addedIds.isEmpty()) {
         if (protectedCount > 0)
             ui->showBookProtected();
+        else if (causeStatus == ItemSeveralBooksInArchive)
+            ui->showSeveralBooksInArchive(causePath);
+        else if (causeStatus == ItemFolderNotWritable)
+            ui->showStorageFailure(checkedsave::Failure::NotWritable, causePath, false);
+        else if (causeStatus == ItemDiskFull)
+            ui->showStorageFailure(checkedsave::Failure::DiskFull, causePath, false);
         else if (failedCount > 0)
             ui->showBookDamaged();
         else if (refusedArchiveCount > 0)
