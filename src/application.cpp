@@ -147,6 +147,22 @@ void Application::connectReadingServices()
     ReadingServices::setBookModel(d->bookModel);
     ReadingServices::setDataExchangeSvc(dataExchangeSvc());
     ReadingServices::setTextToSpeech(textToSpeech());
+    // Queued: a save at the close of a book runs inside the reading page's teardown.
+    ReadingServices::setStorageNoticeHandler(
+        [this](ReadingServices::StorageNotice notice, const QString& path, checkedsave::Failure failure) {
+            QMetaObject::invokeMethod(
+                this,
+                [notice, path, failure] {
+                    Ui* ui = Ui::instance();
+                    if (!ui)
+                        return;
+                    if (notice == ReadingServices::NotesNotSaved)
+                        ui->showNotesNotSaved(failure, path);
+                    else
+                        ui->showNotesUnreadable(path);
+                },
+                Qt::QueuedConnection);
+        });
     setPasswordPrompt([](const QString& fileName, const PasswordValidator& validator) {
         Ui* ui = Ui::instance();
         return ui && ui->askPassword(fileName, validator);

@@ -1,3 +1,4 @@
+#include "appdirs.h"
 #include "application.h"
 #include "crashinstaller/crashinstaller.h"
 #include "kellogger/kellogger.h"
@@ -15,8 +16,11 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 #include <QTouchDevice>
 
 #include <curl/curl.h>
@@ -49,6 +53,39 @@
 namespace {
 
 const char* const kAppName = "Brindle Folvane";
+
+// A running instance that is busy (a stalled outside service, a long import) may take a while to
+// take a second start's hand-over; this start waits that long before it gives up.
+const int kHandOverWaitMs = 15000;
+// The box telling the user that the reader is busy closes by itself: no process stays behind.
+const int kBusyBoxMs = 60000;
+
+// The library belongs to one instance at a time: the lock beside its database is held for the
+// whole run. Only a dead owner makes it stale, so a stopped or busy instance keeps it.
+std::unique_ptr<QLockFile> lockLibrary()
+{
+    auto lock = std::make_unique<QLockFile>(databasePath() + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        return lock;
+    qint64 pid = 0;
+    QString host, owner;
+    lock->getLockInfo(&pid, &host, &owner);
+    qWarning() << "The library" << databasePath() << "is held by process" << pid << owner << "error" << lock->error();
+    return nullptr;
+}
+
+void showReaderBusy()
+{
+    QMessageBox box(QMessageBox::Information, QCoreApplication::translate("Application", "Folvane"),
+        QCoreApplication::translate("Application",
+            "The reader is already running but is busy and does not answer. Please try again in a moment."),
+        QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ReaderBusyBox"));
+    box.setTextFormat(Qt::PlainText);
+    QTimer::singleShot(kBusyBoxMs, &box, &QMessageBox::reject);
+    box.exec();
+}
 
 // A stable per-machine id that never gives the raw machine id away: a salted hash of it.
 QString makeDeviceId()
@@ -185,11 +222,20 @@ int main(int argc, char** argv)
 
     const QString message = Application::handOverMessage(QCoreApplication::arguments());
     if (!message.contains(QLatin1String("-fast")) && !message.contains(QLatin1String("-prefetch"))
-        && app->sendMessage(message, 5000)) {
+        && app->sendMessage(message, kHandOverWaitMs)) {
         qInfo() << "Exit from application (already running)";
         crashInstaller.reset();
         app.reset();
         return 0;
+    }
+    // No hand-over: this start runs only when no other instance holds the library.
+    std::unique_ptr<QLockFile> libraryLock = lockLibrary();
+    if (!libraryLock) {
+        qWarning() << "Exit from application (the running instance is busy)";
+        showReaderBusy();
+        crashInstaller.reset();
+        app.reset();
+        return 1;
     }
 
     std::unique_ptr<QSettings> metricsStore(
@@ -230,5 +276,6 @@ int main(int argc, char** argv)
     metricsStore.reset();
     crashInstaller.reset();
     app.reset();
+    libraryLock.reset(); // after the database closed with the application
     return code;
 }

@@ -1,12 +1,13 @@
 #include "systemreport.h"
 
+#include "checkedsave.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSysInfo>
 #include <QTextStream>
@@ -120,24 +121,19 @@ bool isFresh(const QString& path, const QDateTime& now)
 
 bool write(const QString& path, const QStringList& guiFacts, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out << "System report, " << QDateTime::currentDateTime().toString(Qt::ISODate) << '\n';
-    for (const QString& line : systemFacts() + guiFacts)
-        out << line << '\n';
-    out.flush();
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    const auto produce = [&guiFacts](QIODevice* device) {
+        QTextStream out(device);
+        out.setCodec("UTF-8");
+        out << "System report, " << QDateTime::currentDateTime().toString(Qt::ISODate) << '\n';
+        for (const QString& line : systemFacts() + guiFacts)
+            out << line << '\n';
+        out.flush();
+        return out.status() == QTextStream::Ok;
+    };
+    const checkedsave::Result saved = checkedsave::writeFile(path, produce, checkedsave::TextMode);
+    if (!saved && error)
+        *error = saved.errorText;
+    return saved.ok();
 }
 
 } // namespace SystemReport

@@ -3,6 +3,7 @@
 #include "abstractviewer.h"
 #include "appdirs.h"
 #include "bookpageparams.h"
+#include "checkedsave.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
@@ -31,7 +32,6 @@
 #include <QLocale>
 #include <QPointer>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -185,6 +185,8 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     if (QFileInfo::exists(d->settingsFilePath)) {
         loaded = loadFromSettingsFile(d->settingsFilePath);
         d->settingsUnreadable = !loaded;
+        if (!loaded)
+            keepUnreadableSettings(d->settingsFilePath);
     }
     if (!loaded) {
         const QString legacyFolder = legacyBookDataDir(book.full_path);
@@ -285,12 +287,9 @@ bool BookContext::loadTextBook()
 void BookContext::refreshToc()
 {
     // Replaced only by a complete file, so a crash while writing keeps the last good cache.
-    QSaveFile cache(d->tocCachePath);
-    if (cache.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        cache.write(QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented));
-        if (!cache.commit())
-            qWarning() << "Can't write contents cache" << d->tocCachePath << cache.errorString();
-    }
+    const QByteArray toc = QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented);
+    if (!checkedsave::writeFile(d->tocCachePath, toc, checkedsave::TextMode))
+        qWarning() << "Can't write contents cache" << d->tocCachePath;
     if (!d->tocCachePath.isEmpty() && QFileInfo::exists(d->tocCachePath)) {
         d->toc.load(d->tocCachePath, d->document->basePath());
         m_tocModel->setToc(d->toc.points);
@@ -305,6 +304,17 @@ void BookContext::deleteViewer()
     delete d->viewerWidget.data();
     d->viewer = nullptr;
     d->readingSource = source;
+}
+
+// The user hears at once that the notes and bookmarks did not read, and where the file is
+// kept; the copy is made now so that the named file exists while the message is up.
+void BookContext::keepUnreadableSettings(const QString& path)
+{
+    const QString backup = path + QStringLiteral(".bak");
+    QFile::remove(backup);
+    if (!QFile::copy(path, backup))
+        qWarning() << "Can't copy the unreadable book settings file to" << backup;
+    ReadingServices::notifyStorage(ReadingServices::NotesUnreadable, backup, checkedsave::Failure::None);
 }
 
 bool BookContext::loadFromSettingsFile(const QString& path)

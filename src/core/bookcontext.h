@@ -163,6 +163,7 @@ private:
     void refreshUnpackedFiles();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
+    static void keepUnreadableSettings(const QString& path);
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.
     void lookUpSelection(const QString& endpoint);
     void followCurrentPage();

@@ -3,12 +3,21 @@
 #include "dataexchangesvc.h"
 #include "models/bookmodel.h"
 
+#include <QMutex>
 #include <QTextToSpeech>
+#include <QtDebug>
+
+namespace {
+// The state file is also written on a pool thread.
+QMutex noticeMutex;
+}
 
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
 QPointer<BookModel> ReadingServices::s_bookModel;
 QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
 ReadingServices::SpeechLimits ReadingServices::s_speechLimits;
+ReadingServices::StorageNoticeHandler ReadingServices::s_storageNoticeHandler;
+QSet<QString> ReadingServices::s_notified;
 
 DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
 
@@ -25,3 +34,20 @@ void ReadingServices::setTextToSpeech(QTextToSpeech* speech) { s_textToSpeech = 
 ReadingServices::SpeechLimits ReadingServices::speechLimits() { return s_speechLimits; }
 
 void ReadingServices::setSpeechLimits(const SpeechLimits& limits) { s_speechLimits = limits; }
+void ReadingServices::setStorageNoticeHandler(StorageNoticeHandler handler)
+{
+    s_storageNoticeHandler = std::move(handler);
+    s_notified.clear();
+}
+
+void ReadingServices::notifyStorage(StorageNotice notice, const QString& path, checkedsave::Failure failure)
+{
+    const QString key = QString::number(notice) + QLatin1Char(':') + path;
+    QMutexLocker lock(&noticeMutex);
+    if (s_notified.contains(key))
+        return;
+    s_notified.insert(key);
+    qWarning() << "Storage notice" << notice << "for" << path << checkedsave::failureText(failure, path);
+    if (s_storageNoticeHandler)
+        s_storageNoticeHandler(notice, path, failure);
+}

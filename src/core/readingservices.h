@@ -1,6 +1,12 @@
 #pragma once
 
+#include "checkedsave.h"
+
 #include <QPointer>
+#include <QSet>
+#include <QString>
+
+#include <functional>
 
 class BookModel;
 class DataExchangeSvc;
@@ -34,10 +40,24 @@ public:
     };
     static SpeechLimits speechLimits();
     static void setSpeechLimits(const SpeechLimits& limits);
+    // What the user must hear about a book's own files. The application shows a message; unset,
+    // the notice is only logged.
+    enum StorageNotice {
+        NotesNotSaved, // path: the state file that could not be replaced
+        NotesUnreadable, // path: where the unreadable state file is kept
+    };
+    using StorageNoticeHandler
+        = std::function<void(StorageNotice notice, const QString& path, checkedsave::Failure failure)>;
+    static void setStorageNoticeHandler(StorageNoticeHandler handler);
+    // Each notice reaches the handler once per path and run: a book saved every few seconds on
+    // a full disk would otherwise repeat the same message.
+    static void notifyStorage(StorageNotice notice, const QString& path, checkedsave::Failure failure);
 
 private:
     static QPointer<DataExchangeSvc> s_dataExchangeSvc;
     static QPointer<BookModel> s_bookModel;
     static QPointer<QTextToSpeech> s_textToSpeech;
     static SpeechLimits s_speechLimits;
+    static StorageNoticeHandler s_storageNoticeHandler;
+    static QSet<QString> s_notified;
 };

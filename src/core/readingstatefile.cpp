@@ -1,5 +1,8 @@
 #include "readingstatefile.h"
 
+#include "checkedsave.h"
+#include "readingservices.h"
+
 #include "bookpageparams.h"
 #include "settingsprovider.h"
 
@@ -9,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <QtDebug>
 
 namespace {
@@ -190,19 +192,11 @@ bool ReadingStateFile::write(const QString& path, const ReadingState& state, int
         qWarning() << "No book settings file to write";
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "Can't write book settings file" << path << file.errorString();
-        return false;
-    }
     const QByteArray data = QJsonDocument(toJson(state, bookFormat)).toJson(QJsonDocument::Indented);
-    if (file.write(data) != data.size()) {
-        qWarning() << "Can't write book settings file" << path << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        qWarning() << "Can't write book settings file" << path << file.errorString();
+    const checkedsave::Result result = checkedsave::writeFile(path, data);
+    if (!result) {
+        qWarning() << "Can't write book settings file" << path << result.errorText;
+        ReadingServices::notifyStorage(ReadingServices::NotesNotSaved, path, result.failure);
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "defaultapp.h"
 
+#include "checkedsave.h"
 #include "supportedextensions.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -32,9 +32,9 @@ QString quotedExecArgument(const QString& path)
 bool saveFile(const QString& path, const QByteArray& data, QString* error)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const checkedsave::Result saved = checkedsave::writeFile(path, data);
+    if (!saved) {
+        *error = QStringLiteral("%1: %2").arg(path, saved.errorText);
         return false;
     }
     return true;

@@ -26,6 +26,8 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QPointer>
 
@@ -188,6 +190,54 @@ void Ui::showBooksImported(int count)
 void Ui::showBookDamaged()
 {
     showMessage(formatMessage(translated("Dilog_Errors", "Ebook file is damaged. Book can not be opened.")), 5);
+}
+
+QString Ui::storageCauseText(checkedsave::Failure failure, const QString& path)
+{
+    const char* c = "Dilog_Errors";
+    switch (failure) {
+    case checkedsave::Failure::NotWritable: {
+        QFileInfo info(path);
+        while (!info.exists() && info.absolutePath() != info.absoluteFilePath())
+            info = QFileInfo(info.absolutePath());
+        const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+        return translated(c, "The folder %1 cannot be written").arg(QDir::toNativeSeparators(folder));
+    }
+    case checkedsave::Failure::DiskFull:
+        return translated(c, "The disk is full");
+    default:
+        return translated(c, "The file %1 cannot be written").arg(QDir::toNativeSeparators(path));
+    }
+}
+
+void Ui::showStorageFailure(checkedsave::Failure failure, const QString& path, bool opening)
+{
+    const char* text = opening ? "%1. Book can not be opened." : "%1. Book can not be added.";
+    showMessage(
+        formatMessage(translated("Dilog_Errors", text).arg(storageCauseText(failure, path).toHtmlEscaped())), 5);
+}
+
+void Ui::showSeveralBooksInArchive(const QString& path)
+{
+    showMessage(
+        formatMessage(translated("Dilog_Errors", "The archive %1 holds more than one book. Add the books one by one.")
+                          .arg(QDir::toNativeSeparators(path).toHtmlEscaped())),
+        5);
+}
+
+void Ui::showNotesNotSaved(checkedsave::Failure failure, const QString& path)
+{
+    showMessage(formatMessage(translated("Dilog_Errors", "The notes and bookmarks of the book could not be saved: %1.")
+                                  .arg(storageCauseText(failure, path).toHtmlEscaped())),
+        5);
+}
+
+void Ui::showNotesUnreadable(const QString& keptCopy)
+{
+    showMessage(formatMessage(translated("Dilog_Errors",
+                    "The notes and bookmarks of the book could not be read. The damaged file is kept as %1.")
+                                  .arg(QDir::toNativeSeparators(keptCopy).toHtmlEscaped())),
+        5);
 }
 
 void Ui::showBookProtected()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checkedsave.h"
 #include "kelui.h"
 
 #include <functional>
@@ -35,6 +36,13 @@ public:
     void showBooksExported(int count);
     void showBooksImported(int count);
     void showBookDamaged();
+    // A book or its data could not be written: the cause instead of "damaged".
+    void showStorageFailure(checkedsave::Failure failure, const QString& path, bool opening = true);
+    void showSeveralBooksInArchive(const QString& path);
+    void showNotesNotSaved(checkedsave::Failure failure, const QString& path);
+    void showNotesUnreadable(const QString& keptCopy);
+    // "The disk is full", "The folder ... cannot be written": the cause in the user's words.
+    static QString storageCauseText(checkedsave::Failure failure, const QString& path);
     void showBookProtected();
     // A 7z archive whose book cannot be read from it; reason says which book it holds.
     void showArchivedBookUnsupported(const QString& reason);

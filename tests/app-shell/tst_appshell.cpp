@@ -19,6 +19,8 @@
 #include "widgets/kellineedit.h"
 #include "widgets/kelstackedwidget.h"
 
+#include "appdirs.h"
+#include "checkedsave.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "librarybooks.h"
@@ -27,6 +29,7 @@
 #include "passwordprompt.h"
 #include "pdfencryption.h"
 #include "readingservices.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 #include "testpaths.h"
 
@@ -38,6 +41,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +51,7 @@
 
 #include <functional>
 #include <memory>
+#include <unistd.h>
 
 using Question = std::function<QVariant(Ui*)>;
 Q_DECLARE_METATYPE(Question)
@@ -185,6 +190,32 @@ private slots:
             << shown([](Ui* ui) { ui->showBookNotFound("/books/<b>&"); }) << ok << 5 << 1 << QVariant();
         QTest::newRow("printer gone <b>&")
             << shown([](Ui* ui) { ui->showPrinterDisconnected("<b>&"); }) << ok << 5 << 1 << QVariant();
+        QTest::newRow("archive of books /a/<b>&")
+            << shown([](Ui* ui) { ui->showSeveralBooksInArchive("/a/<b>&"); }) << ok << 5 << 1 << QVariant();
+        QTest::newRow("notes unreadable /s/<b>&")
+            << shown([](Ui* ui) { ui->showNotesUnreadable("/s/<b>&"); }) << ok << 5 << 1 << QVariant();
+    }
+
+    // What the reading core reports about a book's files reaches the user as a box, once per file,
+    // after the running code is done (a save at a book's close runs inside its teardown).
+    void storageNotices()
+    {
+        m_boxes.clear();
+        m_answer = 1;
+        const QString state = QDir::home().filePath(QStringLiteral("abc/abc.settings"));
+        ReadingServices::notifyStorage(ReadingServices::NotesNotSaved, state, checkedsave::Failure::DiskFull);
+        ReadingServices::notifyStorage(ReadingServices::NotesNotSaved, state, checkedsave::Failure::DiskFull);
+        QVERIFY(m_boxes.isEmpty());
+        QTRY_COMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().message.contains(
+                     QLatin1String("The notes and bookmarks of the book could not be saved: The disk is full.")),
+            qPrintable(m_boxes.first().message));
+        const QString kept = state + QStringLiteral(".bak");
+        ReadingServices::notifyStorage(ReadingServices::NotesUnreadable, kept, checkedsave::Failure::None);
+        QTRY_COMPARE(m_boxes.size(), 2);
+        QVERIFY2(m_boxes.last().message.contains(QLatin1String("could not be read"))
+                && m_boxes.last().message.contains(kept),
+            qPrintable(m_boxes.last().message));
     }
     void questions()
     {
@@ -214,10 +245,12 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::newRow("damaged") << "broken.epub";
         QTest::newRow("password declined") << "locked.pdf";
+        QTest::newRow("healthy, read-only data folder") << "healthy.epub";
     }
     void failedOpen()
     {
         QFETCH(QString, file);
+        const bool readOnly = file == QLatin1String("healthy.epub");
         pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         const QString path = QDir::home().filePath(file);
         const bool pdf = file.endsWith(QLatin1String(".pdf"));
@@ -225,9 +258,26 @@ private slots:
             const QString plain = QDir::home().filePath(QStringLiteral("plain.pdf"));
             QVERIFY(librarybooks::write(plain));
             QVERIFY(writeEncryptedPdf(testfiles::read(plain), path, QStringLiteral("user"), QStringLiteral("owner")));
+        } else if (readOnly) {
+            QVERIFY(librarybooks::write(path));
         } else {
             QVERIFY(testfiles::write(path, "this is not a zip archive"));
         }
+        // The books' data folder cannot be written: mounted read-only for root, whom permissions
+        // do not bind.
+        const QString folder = booksDir();
+        std::unique_ptr<SmallDisk> disk;
+        if (readOnly && ::geteuid() == 0) {
+            disk = std::make_unique<SmallDisk>(folder, true);
+            if (!disk->isMounted())
+                QSKIP("no file system can be mounted here");
+        } else if (readOnly) {
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const auto restore = qScopeGuard([&] {
+            disk.reset();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
         BookDto book;
         book.full_path = path;
         book.title = file;
@@ -246,9 +296,13 @@ private slots:
         QCOMPARE(*declined, pdf);
         QCOMPARE(m_boxes.size(), pdf ? 0 : 1);
         if (!pdf) {
-            QVERIFY2(m_boxes.first().message.contains(QLatin1String("Ebook file is damaged. Book can not be opened.")),
-                qPrintable(m_boxes.first().message));
+            // A healthy book is not called damaged: the message names the folder that cannot be written.
+            const QString expected = readOnly
+                ? QStringLiteral("The folder %1 cannot be written. Book can not be opened.").arg(folder)
+                : QStringLiteral("Ebook file is damaged. Book can not be opened.");
+            QVERIFY2(m_boxes.first().message.contains(expected), qPrintable(m_boxes.first().message));
             QVERIFY(!m_sideBarAtBox);
+            QVERIFY(QFile::exists(path));
         }
         QVERIFY(!window->readingPage()->bookContext());
         QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->libraryPage()));

@@ -20,6 +20,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -818,6 +819,61 @@ private slots:
         QCOMPARE(state("Source"), killedAt);
         QCOMPARE(storedNotes(home.path()), QStringLiteral("red:"));
         QCOMPARE(notesCount(), QStringLiteral("1"));
+    }
+
+    // A running instance that cannot take a hand-over (stopped here) keeps its library to itself:
+    // a second start waits, says the reader is busy and ends without opening the library; a
+    // "-fast" start, which does not hand over, ends the same way at once. No row is added.
+    void stoppedInstanceKeepsItsLibrary()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        for (const QString& title : { QStringLiteral("Held"), QStringLiteral("Not Added") }) {
+            librarybooks::BookSpec book;
+            book.title = title;
+            QVERIFY(librarybooks::write(m_books.filePath(title + QStringLiteral(".epub")), book));
+        }
+        const auto rows
+            = [&home] { return queryLibrary(home.path(), QStringLiteral("select id, title from books order by id")); };
+        const auto starts = [&home] { return logs(home.path()).count(QLatin1String("Init app")); };
+        QProcess first;
+        QVERIFY(start(first, env, { m_books.filePath(QStringLiteral("Held.epub")) }));
+        QVERIFY2(!waitForWindow(first.processId()).isEmpty(), "no main window appeared");
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("1 Held"), 15000);
+        const int firstStarts = starts();
+        QVERIFY(firstStarts > 0);
+
+        const pid_t firstPid = pid_t(first.processId());
+        QCOMPARE(::kill(firstPid, SIGSTOP), 0);
+        auto resume = qScopeGuard([firstPid] { ::kill(firstPid, SIGCONT); });
+        const QString other = m_books.filePath(QStringLiteral("Not Added.epub"));
+        for (const QStringList& args : { QStringList { other }, QStringList { QStringLiteral("-fast"), other } }) {
+            QProcess second;
+            QElapsedTimer elapsed;
+            elapsed.start();
+            QVERIFY(start(second, env, args));
+            const QString box = waitForWindow(second.processId());
+            QVERIFY2(!box.isEmpty(), qPrintable(args.join(' ')));
+            // Only a start that tried to hand over has waited for the busy instance.
+            QVERIFY2(
+                (elapsed.elapsed() >= 10000) == (args.size() == 1), qPrintable(QString::number(elapsed.elapsed())));
+            QTest::qWait(300);
+            save(grab(box), args.size() == 1 ? "reader-busy" : "reader-busy-fast");
+            xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), box });
+            key(QStringLiteral("Escape"));
+            QVERIFY(second.waitForFinished(20000));
+            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second.exitCode(), 1);
+            QCOMPARE(rows(), QStringLiteral("1 Held"));
+            QCOMPARE(starts(), firstStarts);
+        }
+        QVERIFY(logs(home.path()).contains(QLatin1String("the running instance is busy")));
+
+        resume.dismiss();
+        QCOMPARE(::kill(firstPid, SIGCONT), 0);
+        QVERIFY(terminate(first));
+        QVERIFY(
+            !QFile::exists(QDir(home.path()).filePath(QStringLiteral(".%1/data/ebooklib.sqlite3.lock").arg(kAppName))));
     }
 
     void crashLeavesReport()

@@ -9,6 +9,7 @@
 #include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "checkedsave.h"
 #include "dataexchangesvc.h"
 #include "displayformats.h"
 #include "enums.h"
@@ -29,6 +30,7 @@
 #include "readingservices.h"
 #include "readingstatefile.h"
 #include "settingsprovider.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "textbookchapter.h"
@@ -642,9 +644,19 @@ private slots:
         const QString legacyDir = legacyBookDataDir(bookPath);
         QVERIFY(current.isEmpty() || testfiles::write(path, current));
         QVERIFY(legacy.isEmpty() || testfiles::write(ReadingStateFile::filePath(legacyDir), legacy));
+        QStringList unreadable;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure) {
+                if (notice == ReadingServices::NotesUnreadable)
+                    unreadable << file;
+            });
         QVERIFY(m_fixture->open(id, false));
         QCOMPARE(m_fixture->context()->pageParams()->fontSize(), fontSize);
+        // The user is told while the book is open, and the named copy is already there.
+        QCOMPARE(unreadable, damaged ? QStringList { path + QStringLiteral(".bak") } : QStringList());
+        QCOMPARE(testfiles::read(path + QStringLiteral(".bak")), damaged ? current : QByteArray());
         m_fixture->close();
+        ReadingServices::setStorageNoticeHandler({});
         QCOMPARE(testfiles::read(path + QStringLiteral(".bak")), damaged ? current : QByteArray());
         ReadingState state;
         QVERIFY(ReadingStateFile::read(path, &state));
@@ -984,6 +996,59 @@ private slots:
         QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(!written);
         QCOMPARE(QJsonDocument(jsonOfFile(m_path)).toJson(), before);
+    }
+
+    // A full disk never empties the state file: the old file stays whole, the failure is
+    // reported once per file as notes that could not be saved. On a real 2 MB file system when
+    // the test may mount one, and through the save helper's seam either way.
+    void fullDiskKeepsStateFile_data()
+    {
+        QTest::addColumn<bool>("realDisk");
+        QTest::newRow("tmpfs filled up") << true;
+        QTest::newRow("injected failure") << false;
+    }
+
+    void fullDiskKeepsStateFile()
+    {
+        QFETCH(bool, realDisk);
+        SmallDisk disk;
+        if (realDisk && !disk.isMounted())
+            QSKIP("no tmpfs can be mounted here (not root)");
+        const QString folder = realDisk ? disk.filePath(QStringLiteral("0123456789abcdef")) : m_folder;
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = ReadingStateFile::filePath(folder);
+        QVERIFY(ReadingStateFile::write(path, ReadingStateFile::defaults(kOriginalFont), kEpub));
+        const QByteArray before = testfiles::read(path);
+        QVERIFY(!before.isEmpty());
+
+        QList<QPair<int, QString>> notices;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure failure) {
+                notices.append({ notice, file });
+                QCOMPARE(failure, checkedsave::Failure::DiskFull);
+            });
+        if (realDisk)
+            QVERIFY(disk.fill());
+        else
+            checkedsave::setFailureInjector([&path](const QString& file) { return file == path; });
+        const ReadingState state = fullState();
+        const bool first = ReadingStateFile::write(path, state, kEpub);
+        const bool second = ReadingStateFile::write(path, state, kEpub);
+        checkedsave::setFailureInjector({});
+        ReadingServices::setStorageNoticeHandler({});
+        QVERIFY(!first);
+        QVERIFY(!second);
+        QCOMPARE(testfiles::read(path), before);
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.first().first, int(ReadingServices::NotesNotSaved));
+        QCOMPARE(notices.first().second, path);
+        // Nothing of the failed saves is left beside the file.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { QFileInfo(path).fileName() });
+
+        // With room again the state is saved.
+        disk.release();
+        QVERIFY(ReadingStateFile::write(path, state, kEpub));
+        QCOMPARE(ReadingStateFile::toJson(state, kEpub), jsonOfFile(path));
     }
 
     void notesModelSetData()

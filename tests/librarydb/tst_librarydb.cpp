@@ -12,7 +12,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -175,20 +178,92 @@ private slots:
         QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
     }
 
-    void garbageFileFailsAtTheFirstStatement()
+    // A file that is no database, or one whose pages are damaged, is moved aside under a dated
+    // name, never deleted, and the user is told where it is; a sound backup is offered, otherwise
+    // (or when declined) a new library starts.
+    void damagedFileIsKeptAsideAndReplaced_data()
     {
-        BoxRecorder recorder;
-        const QString path = databasePath();
-        QVERIFY(testfiles::write(path, QByteArray("not a library!\n").repeated(512)));
-        const QByteArray original = fileHash(path);
+        QTest::addColumn<QByteArray>("damage"); // empty: a real library with a page overwritten
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("books"); // in the library afterwards
+        const QByteArray garbage = QByteArray("not a library!\n").repeated(512);
+        QTest::newRow("garbage, no backup") << garbage << false << int(QMessageBox::Ok) << 0;
+        QTest::newRow("garbage, backup restored") << garbage << true << int(QMessageBox::Ok) << 1;
+        QTest::newRow("garbage, backup declined") << garbage << true << int(QMessageBox::Cancel) << 0;
+        QTest::newRow("damaged page, backup restored") << QByteArray() << true << int(QMessageBox::Ok) << 1;
+    }
 
-        QVERIFY(!db->createConnection(path));
-        QCOMPARE(recorder.boxes.size(), 1);
-        QCOMPARE(recorder.boxes.first().first, QStringLiteral("Creation table failed"));
-        QVERIFY2(recorder.boxes.first().second.contains(QStringLiteral("not a database")),
-            qPrintable(recorder.boxes.first().second));
-        QCOMPARE(fileHash(path), original);
-        QVERIFY(!QFile::exists(LibraryDatabase::backupPath(path)));
+    void damagedFileIsKeptAsideAndReplaced()
+    {
+        QFETCH(QByteArray, damage);
+        QFETCH(bool, backup);
+        QFETCH(int, answer);
+        QFETCH(int, books);
+        const QString path = databasePath();
+        if (damage.isEmpty()) {
+            // A library of many rows whose second page, inside the books table, is overwritten.
+            QStringList statements { kBooksBeforeHash + QStringLiteral(")") };
+            for (int i = 1; i <= 200; ++i)
+                statements << QStringLiteral("insert into books values (%1, '', '%2', 'A', '%3', 2, 0, 0, 0, 0, 0, 0)")
+                                  .arg(i)
+                                  .arg(
+                                      QString(QLatin1Char('p')).repeated(100), QString(QLatin1Char('t')).repeated(100));
+            QVERIFY(writeDatabaseFile(path, statements));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(4096 + 8));
+            QVERIFY(file.write(QByteArray(2000, '\xff')) == 2000);
+            file.close();
+        } else {
+            QVERIFY(testfiles::write(path, damage));
+        }
+        const QByteArray original = fileHash(path);
+        if (backup) {
+            QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
+                { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
+                    insertOldBook(1, QStringLiteral("/b/kept.fb2"), QStringLiteral("Kept"), 2) }));
+        }
+        QList<std::pair<QString, QString>> boxes;
+        LibraryMessageBox::setHandler([&](const QString& title, const QString& text, QMessageBox::StandardButtons) {
+            boxes.append({ title, text });
+            return QMessageBox::StandardButton(answer);
+        });
+        const auto restore = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
+
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(db->allBooks().size(), books);
+        if (books > 0)
+            QCOMPARE(db->bookById(1).title, QStringLiteral("Kept"));
+        // One box, which names the cause and where the damaged file is; the file is there as it was.
+        QCOMPARE(boxes.size(), 1);
+        const QStringList kept
+            = QDir(QFileInfo(path).path()).entryList({ QFileInfo(path).fileName() + QStringLiteral(".damaged-*") });
+        QCOMPARE(kept.size(), 1);
+        const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
+        QCOMPARE(fileHash(keptPath), original);
+        QVERIFY2(boxes.first().second.contains(keptPath), qPrintable(boxes.first().second));
+        QVERIFY2(boxes.first().second.contains(QStringLiteral("damaged")), qPrintable(boxes.first().second));
+        QCOMPARE(QFile::exists(LibraryDatabase::backupPath(path)), backup);
+        QVERIFY(kept.first().contains(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    }
+
+    // A path the library holds outside the trash keeps its one row, however often it is added; a
+    // trashed one may come back as a new row.
+    void addingAHeldPathMakesNoSecondRow()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        const BookDto book = makeBook(QStringLiteral("/b/twice.epub"), QStringLiteral("Twice"), BookFormat::Epub);
+        const int id = db->add(book);
+        QVERIFY(id > 0);
+        QCOMPARE(db->add(book), id);
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 1);
+        QVERIFY(db->setDeleted(id, 1));
+        const int again = db->add(book);
+        QVERIFY(again > 0 && again != id);
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 2);
+        QCOMPARE(db->add(book), again);
+        QCOMPARE(count(QStringLiteral("select count(*) from books")), 2);
     }
 
     void withoutAnOpenLibraryOperationsReturnTheirFailureValues()

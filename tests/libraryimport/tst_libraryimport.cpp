@@ -9,12 +9,14 @@
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
 #include "pdfwriter.h"
+#include "smalldisk.h"
 #include "temphome.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "zipwriter.h"
 
 #include "appdirs.h"
+#include "checkedsave.h"
 #include "formats/bookformat.h"
 #include "import/bookfilereader.h"
 #include "import/bookimporter.h"
@@ -418,6 +420,13 @@ private slots:
         utf16.append(reinterpret_cast<const char*>(utf16Text.utf16()), utf16Text.size() * 2);
         QTest::newRow("utf-16 txt") << "Wide Text.txt" << utf16 << ItemAdded << "Wide Text";
         QTest::newRow("txt") << "Plain Words.txt" << QByteArray("Some words.\n") << ItemAdded << "Plain Words";
+        // A collection is refused for what it is, not as a damaged book.
+        ZipWriter twoBooks(dir.filePath(QStringLiteral("two.zip")));
+        twoBooks.add(QStringLiteral("one.fb2"), smallFb2(QStringLiteral("One")));
+        twoBooks.add(QStringLiteral("two.fb2"), smallFb2(QStringLiteral("Two")));
+        QVERIFY(twoBooks.write());
+        QTest::newRow("zip holding two books")
+            << "two.zip" << testfiles::read(dir.filePath("two.zip")) << ItemSeveralBooksInArchive << QString();
         // Image books that do not load are still added, under their file's name.
         QTest::newRow("pdf that is no PDF") << "Broken Scan.pdf" << garbage << ItemAdded << "Broken Scan";
         QTest::newRow("cbz that is no zip") << "Broken_Comic.cbz" << garbage << ItemAdded << "Broken Comic";
@@ -456,6 +465,73 @@ private slots:
         QCOMPARE(record.format, int(BookFormat::Pdf) + (fileName.endsWith(".cbz") ? 3 : 0));
         QVERIFY(record.cover.isEmpty());
         QVERIFY(record.metadata.isEmpty());
+    }
+
+    // A library folder that cannot be written, or a full disk, is named as the cause of a refusal
+    // (not a damaged book), and the book file is left alone. Root is not bound by permissions: it
+    // mounts a read-only or a small full file system over the books folder instead.
+    void storageCausesOfRefusal_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<ItemStatus>("status");
+        QTest::newRow("read-only data folder") << false << ItemFolderNotWritable;
+        QTest::newRow("full disk") << true << ItemDiskFull;
+    }
+
+    void storageCausesOfRefusal()
+    {
+        QFETCH(bool, full);
+        QFETCH(ItemStatus, status);
+        const QString path = writeBook(books(), QStringLiteral("healthy.epub"));
+        QVERIFY(!path.isEmpty());
+        const QByteArray bytes = testfiles::read(path);
+        const QString folder = booksDir();
+        std::unique_ptr<SmallDisk> disk;
+        if (::geteuid() == 0) {
+            disk = std::make_unique<SmallDisk>(folder, !full);
+            if (!disk->isMounted())
+                QSKIP("no file system can be mounted here");
+            if (full)
+                QVERIFY(disk->fill());
+        } else {
+            if (full)
+                QSKIP("a full disk needs a mounted file system (root)");
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const auto restore = qScopeGuard([&] {
+            disk.reset();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        BookDto record = recordFor(path);
+        QCOMPARE(int(readBookFile(record, false)), int(status));
+        QCOMPARE(testfiles::read(path), bytes);
+        QCOMPARE(checkedsave::classifyFolder(bookDataDir(path)),
+            full ? checkedsave::Failure::DiskFull : checkedsave::Failure::NotWritable);
+    }
+
+    // A full disk while the library is exported: the export fails and the archive of last time
+    // stays as it was, with nothing left beside it.
+    void exportToFullDisk()
+    {
+        SmallDisk disk;
+        if (!disk.isMounted())
+            QSKIP("no tmpfs can be mounted here (not root)");
+        QList<BookDto> list;
+        for (const QString name : { "one.epub", "two.fb2" }) {
+            BookDto book;
+            book.full_path = writeBook(m_library->path("Books"), name);
+            list.append(book);
+        }
+        const QString archive = disk.filePath(QStringLiteral("export.olv"));
+        const QByteArray lastWeek("the archive of last week");
+        QVERIFY(testfiles::write(archive, lastWeek));
+        QVERIFY(disk.fill());
+        ImportRecorder recorder;
+        QVERIFY(importer()->exportToArchive(archive, list));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.events.last(), QStringLiteral("exported 0/2"));
+        QCOMPARE(testfiles::read(archive), lastWeek);
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList { "export.olv" });
     }
 
     void alreadyInLibraryUnlessIgnored()

@@ -160,6 +160,12 @@ bool EntryFile::commit()
         m_committed = true;
         return true;
     }
+    // commit() renames even when its own flush failed (a full disk): flush and check first.
+    if (!m_file.flush() || m_file.error() != QFileDevice::NoError) {
+        m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, m_file.errorString());
+        m_file.cancelWriting();
+        return false;
+    }
     if (!m_file.commit()) {
         m_error = QStringLiteral("Cannot save %1: %2").arg(m_path, m_file.errorString());
         return false;

@@ -1,12 +1,12 @@
 #include "bookcover.h"
 
 #include "appdirs.h"
+#include "checkedsave.h"
 
 #include <QBuffer>
 #include <QDebug>
 #include <QFile>
 #include <QImageReader>
-#include <QSaveFile>
 
 namespace bookcover {
 
@@ -66,9 +66,8 @@ QString writeCover(const QString& bookPath, const QImage& image)
     cover.setDevicePixelRatio(1.0);
 
     const QString path = bookDataDir(bookPath) + QStringLiteral("/cover.png");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !cover.save(&file, "PNG") || !file.commit()) {
-        qWarning() << "Cannot write the cover" << path << file.errorString();
+    if (!checkedsave::writeFile(path, [&cover](QIODevice* device) { return cover.save(device, "PNG"); })) {
+        qWarning() << "Cannot write the cover" << path;
         return QString();
     }
     return path;

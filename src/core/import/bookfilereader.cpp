@@ -5,6 +5,7 @@
 #include "appdirs.h"
 #include "arch/archivereader.h"
 #include "arch/safepath.h"
+#include "checkedsave.h"
 #include "formats/bookformat.h"
 #include "formats/comics/comicdocument.h"
 #include "formats/epub/epubparser.h"
@@ -215,6 +216,51 @@ ItemStatus readComic(BookDto& record)
     return ItemAdded;
 }
 
+// A data folder that cannot be written, or a full disk, as an outcome; ItemAdded when neither.
+ItemStatus storageStatus(const QString& dataDir)
+{
+    switch (checkedsave::classifyFolder(dataDir)) {
+    case checkedsave::Failure::NotWritable:
+        qWarning() << "The book's data folder cannot be written:" << dataDir;
+        return ItemFolderNotWritable;
+    case checkedsave::Failure::DiskFull:
+        qWarning() << "No space left for the book's data in" << dataDir;
+        return ItemDiskFull;
+    default:
+        return ItemAdded;
+    }
+}
+
+// The reader of the book's format.
+ItemStatus readByFormat(BookDto& record, int format, const QString& dataDir)
+{
+    switch (format) {
+    case BookFormat::Epub:
+        return readEpub(record, dataDir);
+    case BookFormat::Mobi:
+    case BookFormat::Prc:
+        return readMobi(record);
+    case BookFormat::SevenZ:
+        if (!fb2::sevenZipRefusal(record.full_path).isEmpty())
+            return ItemUnsupportedArchivedBook;
+        Q_FALLTHROUGH();
+    case BookFormat::Txt:
+        if (isDamagedPlainText(record.full_path))
+            return ItemReadFailed;
+        return readFb2(record);
+    case BookFormat::Fb2:
+    case BookFormat::Zip:
+        return readFb2(record);
+    case BookFormat::Pdf:
+        return readPdf(record);
+    case BookFormat::Cbz:
+    case BookFormat::Cbr:
+        return readComic(record);
+    default:
+        return ItemUnsupportedFormat;
+    }
+}
+
 } // namespace
 
 QString readingStateFile(const QString& bookDataFolder)
@@ -231,6 +277,9 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     if (format == BookFormat::Unknown || format == BookFormat::Djvu)
         return ItemUnsupportedFormat;
 
+    if (format == BookFormat::Zip && fb2::zipHoldsSeveralFiles(path))
+        return ItemSeveralBooksInArchive;
+
     const QString dataDir = bookDataDir(path);
     if (!ignoreExisting && QFileInfo::exists(readingStateFile(dataDir)))
         return ItemAlreadyInLibrary;
@@ -238,41 +287,15 @@ ItemStatus readBookFile(BookDto& record, bool ignoreExisting)
     // A refused book leaves no data folder behind, nor what its reading wrote there.
     const bool dataDirWasEmpty
         = QDir(dataDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    ItemStatus status = ItemUnsupportedFormat;
-    switch (format) {
-    case BookFormat::Epub:
-        status = readEpub(record, dataDir);
-        break;
-    case BookFormat::Mobi:
-    case BookFormat::Prc:
-        status = readMobi(record);
-        break;
-    case BookFormat::Txt:
-        if (isDamagedPlainText(path)) {
-            status = ItemReadFailed;
-            break;
-        }
-        status = readFb2(record);
-        break;
-    case BookFormat::SevenZ:
-        if (!fb2::sevenZipRefusal(path).isEmpty()) {
-            status = ItemUnsupportedArchivedBook;
-            break;
-        }
-        Q_FALLTHROUGH();
-    case BookFormat::Fb2:
-    case BookFormat::Zip:
-        status = readFb2(record);
-        break;
-    case BookFormat::Pdf:
-        status = readPdf(record);
-        break;
-    case BookFormat::Cbz:
-    case BookFormat::Cbr:
-        status = readComic(record);
-        break;
-    default:
-        break;
+    // Nothing is read into a folder that cannot take it.
+    ItemStatus status = storageStatus(dataDir);
+    if (status == ItemAdded)
+        status = readByFormat(record, format, dataDir);
+    if (status == ItemReadFailed) {
+        // The reading may have failed on writing what it unpacks: then that is the cause.
+        const ItemStatus storage = storageStatus(dataDir);
+        if (storage != ItemAdded)
+            status = storage;
     }
     if (status != ItemAdded) {
         if (dataDirWasEmpty)

@@ -1,6 +1,7 @@
 #include "exportbooks.h"
 
 #include "appdirs.h"
+#include "checkedsave.h"
 #include "models/bookdto.h"
 
 #include <QDebug>
@@ -42,6 +43,17 @@ bool closeMember(QuaZipFile& member)
     qWarning() << "Cannot finish" << member.getActualFileName()
                << "in the archive. Error code:" << member.getZipError();
     return false;
+}
+
+// True when the archive opens and lists the members it was given.
+bool readsBack(const QString& path, int members)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip))
+        return false;
+    const bool whole = zip.getEntriesCount() == members && zip.getZipError() == ZIP_OK;
+    zip.close();
+    return whole;
 }
 
 } // namespace
@@ -173,6 +185,17 @@ bool exportbooks::commit()
     m_zip.reset();
     if (error != ZIP_OK) {
         qCritical() << "Cannot finish the archive" << m_partPath << "Error code:" << error;
+        QFile::remove(m_partPath);
+        return false;
+    }
+    // The ZIP layer does not see a failed flush of its file (a full disk): the archive only
+    // counts when it reads back whole.
+    int members = m_containerWritten ? 1 : 0;
+    for (const ArchiveEntry& entry : qAsConst(m_written))
+        members += entry.coverPath.isEmpty() ? 1 : 2;
+    if (!readsBack(m_partPath, members)) {
+        qCritical() << "The archive" << m_partPath << "did not read back:"
+                    << checkedsave::failureText(checkedsave::classifyFolder(m_partPath), m_partPath);
         QFile::remove(m_partPath);
         return false;
     }

@@ -178,6 +178,11 @@ QString importbooks::extractBook(const QString& importDir)
         qWarning() << "The archived book" << fileName << "is damaged. Error code:" << member.getZipError();
         ok = false;
     }
+    // commit() renames even when its own flush failed (a full disk): flush and check first.
+    if (ok && (!output.flush() || output.error() != QFileDevice::NoError)) {
+        qWarning() << "Cannot write" << target << output.errorString();
+        ok = false;
+    }
     if (!ok) {
         output.cancelWriting(); // the temporary file goes with the object
         return QString();

@@ -13,6 +13,10 @@ enum ItemStatus : int {
     ItemUnsupportedFormat = 32,
     ItemUnsupportedArchivedBook = 64, // a 7z archive whose book is neither FB2 nor TXT
     ItemAlreadyInLibrary = 128,
+    // Causes that are no fault of the book: they say what to fix instead of "damaged".
+    ItemFolderNotWritable = 256, // the library's data folder cannot be written
+    ItemDiskFull = 512,
+    ItemSeveralBooksInArchive = 1024, // a ZIP archive holding more than one file
 };
 
 Q_DECLARE_METATYPE(ItemStatus)

@@ -251,6 +251,8 @@ int BookModel::addBook(const BookDto& book)
         qWarning() << Q_FUNC_INFO << "Cannot add the book" << book.full_path << db()->lastError();
         return id;
     }
+    if (m_rowOf.contains(id))
+        return id; // the library held the path already
     const int row = m_books.size();
     beginInsertRows(QModelIndex(), row, row);
     m_books.append(book);

@@ -6,6 +6,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -125,8 +128,109 @@ BookProvider* BookProvider::instance()
     return &provider;
 }
 
+namespace {
+
+// False only when SQLite says the file is damaged: it is no database, or its quick check finds
+// faults. A file that does not exist yet, or one that is busy or unreadable for another reason,
+// is left to the normal start-up and its messages.
+bool databaseIsSound(const QString& connection, const QString& path, QString* error)
+{
+    if (!QFile::exists(path))
+        return true;
+    bool sound = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery check(db);
+            if (check.exec(QStringLiteral("PRAGMA quick_check(1)"))) {
+                if (check.next() && check.value(0).toString() != QLatin1String("ok")) {
+                    sound = false;
+                    *error = check.value(0).toString();
+                }
+            } else {
+                // SQLITE_CORRUPT and SQLITE_NOTADB, with their extended codes.
+                const int code = check.lastError().nativeErrorCode().toInt() & 0xff;
+                sound = code != 11 && code != 26;
+                *error = check.lastError().text();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return sound;
+}
+
+// Moves the damaged file (and the journal files SQLite may have left beside it) out of the
+// way under a dated name; the user's data is never deleted. The new name, or empty on failure.
+QString keepDamaged(const QString& path)
+{
+    const QString kept
+        = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!QFile::rename(path, kept)) {
+        qCritical() << "Cannot move the damaged library database" << path << "to" << kept;
+        return QString();
+    }
+    for (const char* suffix : { "-journal", "-wal", "-shm" }) {
+        const QString companion = path + QLatin1String(suffix);
+        if (QFile::exists(companion))
+            QFile::rename(companion, kept + QLatin1String(suffix));
+    }
+    qCritical() << "The damaged library database is kept as" << kept;
+    return kept;
+}
+
+// A damaged library file is set aside; the newest sound backup takes its place when the user
+// agrees, otherwise the library starts empty. Either way the user learns where the old file is.
+void recoverDamagedDatabase(const QString& path, const QString& error)
+{
+    qCritical() << "The library database" << path << "is damaged:" << error;
+    const QString kept = keepDamaged(path);
+    if (kept.isEmpty()) {
+        LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
+            QCoreApplication::translate(
+                "BookProvider", "The library file %1 is damaged and could not be moved aside: %2")
+                .arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    const QString backup = LibraryDatabase::backupPath(path);
+    QString backupError;
+    if (QFile::exists(backup) && databaseIsSound(QStringLiteral("pl_backup_check"), backup, &backupError)) {
+        const QString when = QFileInfo(backup).lastModified().toString(Qt::ISODate);
+        const auto answer = LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
+            QCoreApplication::translate("BookProvider",
+                "The library file is damaged (%1). It was kept as %2. Restore the library from the backup "
+                "of %3? Cancel starts a new, empty library.")
+                .arg(error, QDir::toNativeSeparators(kept), when),
+            QMessageBox::Ok | QMessageBox::Cancel);
+        if (answer == QMessageBox::Ok) {
+            if (QFile::copy(backup, path)) {
+                qWarning() << "The library database was restored from" << backup;
+                return;
+            }
+            qCritical() << "Cannot restore the library database from" << backup;
+            QFile::remove(path);
+        }
+        qWarning() << "A new library is started in" << path;
+        return;
+    }
+    if (!backupError.isEmpty())
+        qWarning() << "The library backup" << backup << "is damaged too:" << backupError;
+    LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
+        QCoreApplication::translate(
+            "BookProvider", "The library file is damaged (%1). It was kept as %2 and a new, empty library is started.")
+            .arg(error, QDir::toNativeSeparators(kept)),
+        QMessageBox::Ok);
+    qWarning() << "A new library is started in" << path;
+}
+
+} // namespace
+
 bool BookProvider::createConnection(const QString& path)
 {
+    QString damage;
+    if (!databaseIsSound(QStringLiteral("pl_library_check"), path, &damage))
+        recoverDamagedDatabase(path, damage);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
         db.setDatabaseName(path);
@@ -190,6 +294,20 @@ int BookProvider::add(const BookDto& book)
     const bool inUnit = savepoint.exec(QStringLiteral("SAVEPOINT add_book"));
     if (!inUnit)
         qWarning().noquote() << "Adding a book outside a transaction:" << savepoint.lastError().text();
+
+    // A path already in the library (outside the trash) keeps its one row, whoever adds it again:
+    // a second import of the same file, or an import racing another.
+    QSqlQuery existing = prepared("select id from books where full_path=:full_path AND is_deleted = 0 limit 1");
+    bind(existing, ":full_path", encodeText(book.full_path));
+    if (existing.exec() && existing.next()) {
+        const int id = existing.value(0).toInt();
+        existing.finish();
+        qInfo() << "The book is already in the library:" << book.full_path << "id" << id;
+        if (inUnit)
+            endSavepoint(false);
+        return id;
+    }
+    existing.finish();
 
     QSqlQuery query = prepared(kInsertBook);
     bindBook(query, book);

@@ -32,7 +32,8 @@ public:
 
     // Books. add() writes the row and its metadata as one unit and returns the new id (-1 on
     // failure, 0 when the new id cannot be read); a failing metadata entry is logged and kept
-    // in lastError() without changing the result.
+    // in lastError() without changing the result. A path the library holds outside the trash
+    // gets no second row: its existing id is returned.
     int add(const BookDto& book);
     // Several books as one unit: false (nothing stored) when the unit could not be committed.
     // The ids are those add() gives, in order.

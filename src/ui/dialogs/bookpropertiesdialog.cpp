@@ -1,6 +1,7 @@
 #include "dialogs/bookpropertiesdialog.h"
 
 #include "appdirs.h"
+#include "checkedsave.h"
 #include "displayformats.h"
 #include "enums.h"
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
@@ -24,7 +25,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPersistentModelIndex>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
@@ -67,20 +67,17 @@ bool storeCover(const QString& source, const QString& target, QString* error)
     if (image.size() != fitted)
         image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    QString writerError;
+    const checkedsave::Result saved = checkedsave::writeFile(target, [&](QIODevice* device) {
+        QImageWriter writer(device, "jpg");
+        writer.setQuality(75);
+        if (writer.write(image))
+            return true;
+        writerError = writer.errorString();
         return false;
-    }
-    QImageWriter writer(&file, "jpg");
-    writer.setQuality(75);
-    if (!writer.write(image)) {
-        *error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
+    });
+    if (!saved) {
+        *error = !writerError.isEmpty() ? writerError : checkedsave::failureText(saved.failure, target);
         return false;
     }
     return true;

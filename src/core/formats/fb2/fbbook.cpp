@@ -46,6 +46,20 @@ QString sevenZipRefusal(const QString& archivePath)
     return reason;
 }
 
+bool zipHoldsSeveralFiles(const QString& archivePath)
+{
+    QuaZip zip(archivePath);
+    if (!zip.open(QuaZip::mdUnzip))
+        return false;
+    int files = 0;
+    for (bool more = zip.goToFirstFile(); more && files < 2; more = zip.goToNextFile()) {
+        if (!zip.getCurrentFileName().endsWith(QLatin1Char('/')))
+            ++files;
+    }
+    zip.close();
+    return files > 1;
+}
+
 bool FbBook::load(const QString& path, const QString& codecName)
 {
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load fb2 %1").arg(path));

@@ -21,6 +21,10 @@ namespace fb2 {
 // when its book is FB2 or TXT, or when it holds no book at all.
 QString sevenZipRefusal(const QString& archivePath);
 
+// True when the ZIP archive holds more than one file: such an archive is a collection, not one
+// packed book, and is refused with that cause rather than as a damaged book.
+bool zipHoldsSeveralFiles(const QString& archivePath);
+
 // One FB2 book in memory: the decoded images of its binaries, its description and its bodies.
 // It reads FB2 files, plain text files (wrapped into a small FB2 document, one paragraph per
 // line) and ZIP or 7z archives that hold one such file. Filled by one load, read afterwards;

@@ -1,16 +1,12 @@
 #include "fbdocument.h"
 
 #include "arch/safepath.h"
+#include "checkedsave.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -36,28 +32,10 @@ bool isPlainFileName(const QString& id)
 }
 
 // Written under a temporary name and renamed when complete, so a reader never sees half a
-// page. Pages are rebuilt on every opening, so they are not forced to disk: a sync per page
-// would make a book of hundreds of chapters open slowly on a spinning disk.
+// page. Pages are rebuilt on every opening, so they are not forced to disk.
 bool writePage(const QString& path, const QString& html)
 {
-    const QString part = path + QStringLiteral(".part");
-    QFile::remove(part);
-    QFile file(part);
-    const QByteArray bytes = html.toUtf8();
-    // NewOnly: never through a link or a file that appeared in between.
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size();
-    file.close();
-    ok = ok && file.error() == QFileDevice::NoError;
-    if (ok && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) != 0) {
-        qWarning() << "Cannot write the chapter file" << path << ":" << std::strerror(errno);
-        QFile::remove(part);
-        return false;
-    }
-    if (!ok) {
-        qWarning() << "Cannot write the chapter file" << path << ":" << file.errorString();
-        QFile::remove(part);
-    }
-    return ok;
+    return checkedsave::writeFile(path, html.toUtf8(), checkedsave::NoSync).ok();
 }
 
 void removeChapterFiles(const QString& folder)
@@ -224,9 +202,9 @@ void FbDocument::writeBinaries(const QString& folder)
         // The library's cover of the book (possibly one the user chose) is never replaced.
         if (id == kLibraryCover && QFileInfo::exists(path))
             continue;
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) || !file.commit())
-            qWarning() << "Cannot write the image" << path << ":" << file.errorString();
+        const auto save = [&](QIODevice* device) { return image.save(device, format.constData()); };
+        if (!checkedsave::writeFile(path, save))
+            qWarning() << "Cannot write the image" << path;
     }
 }
 

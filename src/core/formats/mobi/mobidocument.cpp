@@ -4,6 +4,7 @@
 #include "textpositions.h"
 
 #include "formats/booklink.h"
+#include "checkedsave.h"
 
 #include <QDebug>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QImage>
 #include <QMap>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -161,15 +161,8 @@ bool MobiDocument::load(const QString& outputFolder)
         m_toc.append(point);
     }
 
-    QSaveFile file(chapterPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "Cannot write" << chapterPath << file.errorString();
-        return false;
-    }
-    file.write(chapterHead.toUtf8());
-    file.write(html.toUtf8());
-    if (!file.commit()) {
-        qWarning() << "Cannot write" << chapterPath << file.errorString();
+    if (!checkedsave::writeFile(chapterPath, chapterHead.toUtf8() + html.toUtf8())) {
+        qWarning() << "Cannot write" << chapterPath;
         return false;
     }
     addChapter(chapterName);
@@ -187,7 +180,10 @@ void MobiDocument::saveImages(const QString& outputFolder)
             continue;
         const QString path = QDir::toNativeSeparators(
             outputFolder + QStringLiteral("/pdbrec_%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
-        image.save(path);
+        // Rebuilt on every opening: no sync, but never left half-written.
+        if (!checkedsave::writeFile(
+                path, [&image](QIODevice* device) { return image.save(device, "JPG"); }, checkedsave::NoSync))
+            qWarning() << "Cannot write the image" << path;
     }
 }
 

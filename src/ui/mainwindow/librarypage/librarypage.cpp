@@ -6,6 +6,7 @@
 #include "bookitemwidget.h"
 #include "booktableheader.h"
 #include "bookthumbnailwidget.h"
+#include "checkedsave.h"
 #include "dragdata.h"
 #include "formats/bookformat.h"
 #include "formats/fb2/fbbook.h"
@@ -76,6 +77,12 @@ QString refusalReason(ItemStatus status, const QString& path)
         const QString reason = fb2::sevenZipRefusal(path);
         return reason.isEmpty() ? libraryText("the archive holds no book that can be read") : reason;
     }
+    case ItemFolderNotWritable:
+        return libraryText("the folder %1 cannot be written").arg(QDir::toNativeSeparators(bookDataDir(path)));
+    case ItemDiskFull:
+        return libraryText("the disk is full");
+    case ItemSeveralBooksInArchive:
+        return libraryText("the archive holds more than one book");
     default:
         return libraryText("the file could not be read (code %1)").arg(int(status));
     }
@@ -133,6 +140,9 @@ public:
     QTimer storeTimer;
     int batchSize = 8;
     bool finishPending = false;
+    // The first refusal whose cause is the library's folder, the disk or a collection archive.
+    ItemStatus causeStatus = ItemAdded;
+    QString causePath;
     bool trash = false;
 
     void syncColumns();
@@ -669,6 +679,8 @@ void LibraryPage::Private::importStarted()
     firstRefusedArchive.clear();
     refused = refusedBeforeStart;
     refusedBeforeStart.clear();
+    causeStatus = ItemAdded;
+    causePath.clear();
     addedIds.clear();
     addedPerFormat.clear();
 }
@@ -680,6 +692,12 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
         refuse(book.full_path, refusalReason(status, book.full_path));
     if (status == ItemProtected) {
         ++protectedCount;
+    } else if (status == ItemFolderNotWritable || status == ItemDiskFull || status == ItemSeveralBooksInArchive) {
+        ++failedCount;
+        if (causeStatus == ItemAdded) {
+            causeStatus = status;
+            causePath = status == ItemSeveralBooksInArchive ? book.full_path : bookDataDir(book.full_path);
+        }
     } else if (isFailure(status)) {
         ++failedCount;
     } else if (status == ItemUnsupportedArchivedBook) {
@@ -771,6 +789,12 @@ void LibraryPage::Private::importFinished()
     if (addedIds.isEmpty()) {
         if (protectedCount > 0)
             ui->showBookProtected();
+        else if (causeStatus == ItemSeveralBooksInArchive)
+            ui->showSeveralBooksInArchive(causePath);
+        else if (causeStatus == ItemFolderNotWritable)
+            ui->showStorageFailure(checkedsave::Failure::NotWritable, causePath, false);
+        else if (causeStatus == ItemDiskFull)
+            ui->showStorageFailure(checkedsave::Failure::DiskFull, causePath, false);
         else if (failedCount > 0)
             ui->showBookDamaged();
         else if (refusedArchiveCount > 0)

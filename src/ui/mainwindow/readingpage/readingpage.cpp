@@ -1,10 +1,12 @@
 #include "readingpage.h"
 
 #include "abstractviewer.h"
+#include "appdirs.h"
 #include "application.h"
 #include "bookcontext.h"
 #include "bookmarksbox.h"
 #include "bookpageparams.h"
+#include "checkedsave.h"
 #include "eventfilters/kelglobalmousewatcher.h"
 #include "formats/bookformat.h"
 #include "hotkeys.h"
@@ -408,8 +410,16 @@ bool ReadingPage::openBook(int bookId)
         // The main window returns to the library; the user learns why, unless the user just
         // declined to give the book's password.
         Ui* ui = Ui::instance();
-        if (ui && cancelledPasswordPrompts() == cancelledPrompts)
-            ui->showBookDamaged();
+        if (ui && cancelledPasswordPrompts() == cancelledPrompts) {
+            // A book is converted into its data folder to be read: a folder that cannot be
+            // written or a full disk is the cause then, not the book.
+            const QString dataDir = bookDataDir(book.full_path);
+            const checkedsave::Failure storage = checkedsave::classifyFolder(dataDir);
+            if (storage != checkedsave::Failure::None)
+                ui->showStorageFailure(storage, dataDir);
+            else
+                ui->showBookDamaged();
+        }
         return false;
     }
 

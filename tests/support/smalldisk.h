@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+// A real, small file system for tests of full disks: a 2 MB tmpfs mounted on a temporary folder.
+// Mounting needs root; without it (or where mounting is refused, as in some containers)
+// isMounted() is false and the test falls back on the save helper's failure seam.
+class SmallDisk {
+public:
+    // On a temporary folder of its own.
+    SmallDisk() { mountOn(m_dir.path(), 0); }
+    // Over an existing folder (its files are hidden while mounted); read-only when asked.
+    explicit SmallDisk(const QString& folder, bool readOnly = false) { mountOn(folder, readOnly ? MS_RDONLY : 0); }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_path).constData(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool isMounted() const { return m_mounted; }
+    QString path() const { return m_path; }
+    QString filePath(const QString& name) const { return QDir(m_path).filePath(name); }
+
+    // Writes a filler file until the file system refuses more; true when it is full then.
+    bool fill()
+    {
+        QFile filler(filePath(QStringLiteral(".filler")));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            return false;
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) { }
+        // The last partial block, byte by byte, so that not one byte is left.
+        while (filler.write("f", 1) == 1) { }
+        return true;
+    }
+    // Frees the filler's space again.
+    void release() { QFile::remove(filePath(QStringLiteral(".filler"))); }
+
+private:
+    void mountOn(const QString& folder, unsigned long flags)
+    {
+        m_path = folder;
+        if (folder.isEmpty() || ::geteuid() != 0)
+            return;
+        m_mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", flags, "size=2m") == 0;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    bool m_mounted = false;
+};
