@@ -240,14 +240,14 @@ ItemStatus readByFormat(BookDto& record, int format, const QString& dataDir)
     case BookFormat::Mobi:
     case BookFormat::Prc:
         return readMobi(record);
-    case BookFormat::SevenZ:
-        if (!fb2::sevenZipRefusal(record.full_path).isEmpty())
-            return ItemUnsupportedArchivedBook;
-        Q_FALLTHROUGH();
     case BookFormat::Txt:
         if (isDamagedPlainText(record.full_path))
             return ItemReadFailed;
         return readFb2(record);
+    case BookFormat::SevenZ:
+        if (!fb2::sevenZipRefusal(record.full_path).isEmpty())
+            return ItemUnsupportedArchivedBook;
+        Q_FALLTHROUGH();
     case BookFormat::Fb2:
     case BookFormat::Zip:
         return readFb2(record);
