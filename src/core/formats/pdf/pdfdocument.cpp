@@ -2,6 +2,7 @@
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
 #include "kellogger/tracelogger.h"
+#include "pagebuffers.h"
 #include "pdfenginefile.h"
 
 #include <QCoreApplication>
@@ -313,7 +314,7 @@ QImage PdfDocument::requestImage(int page, double scale)
         qWarning() << "Page" << page << "has no area:" << width << "x" << height << "points";
         return QImage();
     }
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = PageBuffers::newImage(size, QImage::Format_RGB32);
     if (image.isNull()) {
         qCritical() << "No memory for page" << page << "at" << size;
         return QImage();
