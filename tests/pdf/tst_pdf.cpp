@@ -636,6 +636,16 @@ private slots:
             many.append(document.requestImage(1, 1.0));
         many.clear();
         QCOMPARE(PageBuffers::spareCount(), PageBuffers::MaxSpare);
+
+        // A closed book leaves no spare memory behind; an image still shown keeps its own.
+        QImage kept = document.requestImage(1, 1.0);
+        {
+            PdfDocument other;
+        }
+        QCOMPARE(PageBuffers::spareCount(), 0);
+        QCOMPARE(kept.pixel(384, 288), qRgb(255, 0, 0));
+        kept = QImage();
+        QCOMPARE(PageBuffers::spareCount(), 1);
     }
 
     // Within the side cap a square page still passes the pixel cap; the resolution follows.

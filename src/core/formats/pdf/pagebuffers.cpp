@@ -88,6 +88,18 @@ QImage PageBuffers::newImage(const QSize& size, QImage::Format format)
     return image;
 }
 
+void PageBuffers::releaseSpares()
+{
+    QVector<Buffer> unused;
+    {
+        Spares& all = spares();
+        QMutexLocker lock(&all.mutex);
+        unused.swap(all.buffers);
+    }
+    for (const Buffer& spare : qAsConst(unused))
+        std::free(spare.data);
+}
+
 int PageBuffers::spareCount()
 {
     Spares& all = spares();

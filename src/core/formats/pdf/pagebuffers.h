@@ -15,6 +15,8 @@ public:
     // Buffers kept for reuse at most, and their bytes at most.
     static constexpr int MaxSpare = 2;
     static constexpr qint64 MaxSpareBytes = qint64(96) << 20;
+    // Frees the buffers kept; images still shown keep theirs.
+    static void releaseSpares();
     // Buffers kept now (for tests).
     static int spareCount();
 };

@@ -127,9 +127,13 @@ PdfDocument::PdfDocument(QObject* parent)
 
 PdfDocument::~PdfDocument()
 {
-    QMutexLocker lock(&shared().mutex);
-    if (m_documentId > 0 && shared().library)
-        shared().library->RemoveDocument(m_documentId);
+    {
+        QMutexLocker lock(&shared().mutex);
+        if (m_documentId > 0 && shared().library)
+            shared().library->RemoveDocument(m_documentId);
+    }
+    // A closed book's spare page memory would only keep the reader large.
+    PageBuffers::releaseSpares();
 }
 
 DebenuPDFLibraryDLLQt1016* PdfDocument::sharedLibrary() { return shared().library.data(); }
