@@ -271,6 +271,28 @@ private slots:
             b.addMissingItem("again", "c1.xhtml#again");
         }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml", "c1.xhtml" }
                                                      << "=(One=c1.xhtml Two=c2.xhtml)";
+        // Chapters are prepared several at a time: the list keeps the spine's order, with the
+        // missing and unsafe ones where they belong and a repeated file listed again.
+        QStringList many;
+        QStringList manyContents;
+        for (int i = 0; i < 60; ++i) {
+            if (i % 5 != 2) {
+                many << QStringLiteral("c%1.xhtml").arg(i);
+                manyContents << QStringLiteral("c%1=c%1.xhtml").arg(i);
+            }
+        }
+        many << "c0.xhtml";
+        QTest::newRow("many chapters") << BookSetup([](EpubBuilder& b) {
+            for (int i = 0; i < 60; ++i) {
+                const QString id = QStringLiteral("c%1").arg(i);
+                const QString file = id + QStringLiteral(".xhtml");
+                if (i % 5 == 2)
+                    b.addMissingItem(id, file);
+                else
+                    b.addChapter(id, file, id, i % 7 == 3 ? "<p>x</p><script>go()</script>" : "<p>x</p>");
+            }
+            b.addMissingItem("again", "c0.xhtml");
+        }) << "OEBPS" << many << "=(" + manyContents.join(' ') + ")";
         // Without an NCX, or with one that is not XML, the book has no contents.
         QTest::newRow("no NCX") << BookSetup([](EpubBuilder& b) {
             b = twoPartBook();
@@ -320,8 +342,11 @@ private slots:
         QCOMPARE(fixture.parser().package().packageDir(),
             packageFolder.isEmpty() ? fixture.outputDir() : fixture.outputFile(packageFolder));
         QCOMPARE(fixture.document().chapters(), chapters);
-        for (const QString& chapter : chapters)
-            QVERIFY2(QFileInfo(fixture.document().chapterFilePath(chapter)).isFile(), qPrintable(chapter));
+        for (const QString& chapter : chapters) {
+            QFile file(fixture.document().chapterFilePath(chapter));
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(chapter));
+            QVERIFY2(!file.readAll().contains("<script"), qPrintable(chapter));
+        }
         QCOMPARE(tocText(fixture.parser().toc()), contents);
     }
 

@@ -3,6 +3,7 @@
 #include "../kel-effects/messagecatcher.h"
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
+#include "pagebuffers.h"
 #include "pdfdocument.h"
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
@@ -610,6 +611,41 @@ private slots:
             QCOMPARE(image.pixel(red), qRgb(255, 0, 0));
             QCOMPARE(image.pixel(white), qRgb(255, 255, 255));
         }
+    }
+
+    // Page memory is reused once the image holding it is gone, never while it is shown, and a
+    // reused page is drawn whole (no remains of the page before).
+    void pageMemoryIsReused()
+    {
+        PdfDocument document;
+        document.load(home.filePath("book.pdf"));
+        QImage first = document.requestImage(2, 1.0);
+        const uchar* firstMemory = first.constBits();
+        first.fill(Qt::black);
+        const QImage shown = document.requestImage(1, 1.0);
+        QVERIFY(shown.constBits() != firstMemory);
+        first = QImage();
+        const QImage again = document.requestImage(1, 1.0);
+        QCOMPARE(again.constBits(), firstMemory);
+        QCOMPARE(again, shown);
+        QCOMPARE(again.pixel(384, 288), qRgb(255, 0, 0));
+        QCOMPARE(again.pixel(1631, 2111), qRgb(255, 255, 255));
+
+        QList<QImage> many;
+        for (int i = 0; i < PageBuffers::MaxSpare + 3; ++i)
+            many.append(document.requestImage(1, 1.0));
+        many.clear();
+        QCOMPARE(PageBuffers::spareCount(), PageBuffers::MaxSpare);
+
+        // A closed book leaves no spare memory behind; an image still shown keeps its own.
+        QImage kept = document.requestImage(1, 1.0);
+        {
+            PdfDocument other;
+        }
+        QCOMPARE(PageBuffers::spareCount(), 0);
+        QCOMPARE(kept.pixel(384, 288), qRgb(255, 0, 0));
+        kept = QImage();
+        QCOMPARE(PageBuffers::spareCount(), 1);
     }
 
     // Within the side cap a square page still passes the pixel cap; the resolution follows.

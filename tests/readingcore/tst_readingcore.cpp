@@ -1877,6 +1877,21 @@ private slots:
         QCOMPARE(helper.receive().chapters.at(0).pageCount, newest.chapters.at(0).pageCount);
         helper.send(pagecount::paginationMessage(request(ofWidth(300))));
         QVERIFY(helper.receive().chapters.at(0).pageCount > newest.chapters.at(0).pageCount);
+
+        // A request repeated while its layout runs is answered by that layout; a search between
+        // the two needs a layout of its own, whose answer carries the hits (whether the search
+        // comes during the first layout or after it).
+        helper.send(pagecount::chapterListMessage(m_chapters));
+        helper.send(pagecount::paginationMessage(request(ofWidth(900))));
+        QTest::qWait(20);
+        helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
+        helper.send(pagecount::paginationMessage(request(ofWidth(900))));
+        PaginationResult last;
+        for (PaginationResult reply = helper.receive(); reply.number != -1000; reply = helper.receive(1000))
+            last = reply;
+        QCOMPARE(last.chapters.size(), m_chapters.size());
+        QCOMPARE(last.chapters.at(0).hits.size(), 2);
+        QVERIFY(last.chapters.at(0).pageCount > 0);
     }
 
     void helperEnds_data()

@@ -22,6 +22,13 @@ namespace {
 // Largest page the engine may ask for; a script asking for more is not trusted with memory.
 constexpr int kMaxPageSide = 16384;
 
+QUrl hiddenWhileLoading()
+{
+    static const QUrl sheet(QStringLiteral("data:text/css;charset=utf-8;base64,")
+        + QString::fromLatin1(QByteArray("html { display: none !important; }").toBase64()));
+    return sheet;
+}
+
 } // namespace
 
 // The web page of the helper: never opens a dialog or a window (an alert in a book would
@@ -96,7 +103,13 @@ bool ChapterLayout::open(const QUrl& fileUrl, const QString& engineScript, int t
     // with scripting off, and only the engine runs in it.
     QWebSettings* settings = m_page->settings();
     settings->setAttribute(QWebSettings::JavascriptEnabled, false);
-    if (!load(QUrl::fromLocalFile(file.absoluteFilePath()), timeoutMs))
+    // The engine rebuilds the chapter into its page columns: the layout the web page would make
+    // of the loaded chapter as it is would be thrown away. Hidden while it loads, the chapter is
+    // laid out once, in its pages.
+    settings->setUserStyleSheetUrl(hiddenWhileLoading());
+    const bool loaded = load(QUrl::fromLocalFile(file.absoluteFilePath()), timeoutMs);
+    settings->setUserStyleSheetUrl(QUrl());
+    if (!loaded)
         return false;
     disarmScripts(m_page->mainFrame());
     settings->setAttribute(QWebSettings::JavascriptEnabled, true);

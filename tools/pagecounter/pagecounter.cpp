@@ -184,6 +184,21 @@ bool PageCounter::paginationQueued() const
     return false;
 }
 
+bool PageCounter::dropRepeatsOf(const PaginationRequest& running)
+{
+    // The reader asks again when its view settles at the size it had: starting over would only
+    // delay the answer. Anything else queued (another chapter list, a search) needs a new pass.
+    for (const Message& message : qAsConst(m_queue)) {
+        const PaginationRequest& queued = message.pagination;
+        if (message.type != pagecount::Pagination || queued.pageFormatScript != running.pageFormatScript
+            || queued.fontSize != running.fontSize || queued.fontFamily != running.fontFamily
+            || queued.text != running.text || queued.linkSources != running.linkSources)
+            return false;
+    }
+    m_queue.clear();
+    return true;
+}
+
 void PageCounter::handle(const Message& message)
 {
     switch (message.type) {
@@ -288,7 +303,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
     int startPage = 0;
     int hitCount = 0;
     for (int i = 0; i < result->chapters.size(); ++i) {
-        if (m_stopping || paginationQueued())
+        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
             return false;
         ChapterPageInfo& chapter = result->chapters[i];
         chapter.startPage = startPage;
@@ -297,7 +312,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
         if (chapters->open(chapter.fileUrl, script))
             count = chapters->applyFormat(request.pageFormatScript);
         // The stop or a newer request may have come while the chapter loaded.
-        if (m_stopping || paginationQueued())
+        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
             return false;
         if (count < 0) {
             failed.append(chapter.source);

@@ -44,6 +44,8 @@ private:
     void processQueue();
     void handle(const Message& message);
     bool paginationQueued() const;
+    // Takes the queued messages away when they only repeat the running pagination request.
+    bool dropRepeatsOf(const PaginationRequest& running);
     // False when the layout was given up for a newer request or the stop.
     bool paginate(const PaginationRequest& request, PaginationResult* result);
     void addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result);

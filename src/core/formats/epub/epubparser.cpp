@@ -17,6 +17,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegExp>
+#include <QSet>
+#include <QThread>
+#include <QThreadPool>
 #include <QUrl>
 #include <QVector>
 
@@ -80,6 +83,37 @@ namespace {
         return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
     }
 
+    // Chapters are cleaned independently of each other: several at once. The pool is the
+    // conversion's own, not the global one, which the library import may fill with conversions
+    // and whose threads do not exist in a forked child. The calling thread works along and lets
+    // pending events through between its chapters. Results keep the order of the names.
+    template <typename Result>
+    QVector<Result> mapInParallel(const QStringList& names, const std::function<Result(const QString&)>& work)
+    {
+        constexpr int MaxThreads = 4;
+        QVector<Result> results(names.size());
+        Result* const out = results.data(); // detached once, before any thread writes
+        QAtomicInt next(0);
+        const auto take = [&names, &next] {
+            const int index = next.fetchAndAddRelaxed(1);
+            return index < names.size() ? index : -1;
+        };
+        QThreadPool pool;
+        const int helpers = qMin(qMin(QThread::idealThreadCount(), MaxThreads), names.size()) - 1;
+        for (int i = 0; i < helpers; ++i) {
+            pool.start([&] {
+                for (int index = take(); index >= 0; index = take())
+                    out[index] = work(names.at(index));
+            });
+        }
+        for (int index = take(); index >= 0; index = take()) {
+            processPendingEvents();
+            out[index] = work(names.at(index));
+        }
+        pool.waitForDone();
+        return results;
+    }
+
     bool isContentDocument(const QString& mediaType)
     {
         return mediaType == XhtmlType || mediaType == QLatin1String("text/html")
@@ -107,6 +141,7 @@ EpubError EpubParser::parse(const QString& epubPath, const QString& outputDir, b
         qCritical().noquote() << QStringLiteral("Error unzip epub:%1").arg(epubPath);
         return ReadError;
     }
+    m_unpackedWhole = true;
     const QString opfEntry = getOpfFilePath(m_outputDir + QLatin1Char('/') + ContainerEntry);
     if (opfEntry.isEmpty() || !setPackageLocation(m_outputDir, opfEntry)) {
         qCritical().noquote() << QStringLiteral("Invalid epub:%1").arg(epubPath);
@@ -336,7 +371,14 @@ void EpubParser::extractCover(ZipReader& reader, const QString& epubPath, const 
 {
     const QString entry = findCoverEntry(reader.files(epubPath));
     QString path;
-    if (!entry.isEmpty()) {
+    // After a full unpack the cover is on disk already: writing it once more (and forcing it to
+    // disk) would only cost time.
+    if (!entry.isEmpty() && m_unpackedWhole) {
+        path = safeEntryPath(outputDir, entry);
+        if (!QFileInfo(path).isFile())
+            path.clear();
+    }
+    if (!entry.isEmpty() && path.isEmpty()) {
         // Only the chosen entry: the name is matched whole and exactly.
         const QRegExp exactName(QLatin1Char('^') + QRegExp::escape(entry) + QLatin1Char('$'), Qt::CaseSensitive);
         if (!reader.extract(epubPath, exactName, outputDir, path))
@@ -599,32 +641,32 @@ void EpubParser::parseNavPoint(const QDomElement& element, NavPoint& parent)
     parent.children.append(point);
 }
 
-bool EpubParser::prepareChapter(const QString& name)
+EpubParser::PreparedChapter EpubParser::prepareChapter(const QString& name) const
 {
+    PreparedChapter prepared;
     const QString path = filePathOf(name, "chapter");
     if (path.isEmpty())
-        return false;
+        return prepared;
     if (!QFileInfo(path).isFile()) {
         qWarning().nospace() << "Can't find spine element: " << name;
-        return false;
+        return prepared;
     }
     const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
     if (result.outcome == ChapterCleaner::Skipped) {
         qWarning().noquote() << QStringLiteral("Skipping the chapter %1: %2").arg(name, result.reason);
-        return false;
+        return prepared;
     }
     if (result.outcome == ChapterCleaner::Cleaned)
         qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
-    int kind = result.kind;
-    if (kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
+    prepared.kind = result.kind;
+    if (prepared.kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
         && !moveReplacing(path, path + QStringLiteral(".xhtml"))) {
         // Shown under its own name then, by the HTML parser.
         qWarning() << "Can not rename the chapter" << path << "to its .xhtml name";
-        kind = TextDocument::KindHtml;
+        prepared.kind = TextDocument::KindHtml;
     }
-    if (m_document)
-        m_document->setChapterKind(name, kind);
-    return true;
+    prepared.shown = true;
+    return prepared;
 }
 
 void EpubParser::loadSpine()
@@ -636,40 +678,60 @@ void EpubParser::loadSpine()
     }
 
     // An idref listed twice adds its chapter twice; the file is prepared once.
-    QHash<QString, bool> prepared;
+    QStringList spineNames;
+    QStringList distinct;
+    QSet<QString> seen;
     for (const QString& idref : qAsConst(m_package.spine)) {
         const ManifestItem item = m_package.item(idref);
         if (item.mediaType != XhtmlType)
             continue;
         const QString name = fileOf(item.href);
-        auto known = prepared.constFind(name);
-        if (known == prepared.constEnd()) {
-            processPendingEvents();
-            known = prepared.insert(name, prepareChapter(name));
+        spineNames.append(name);
+        if (!seen.contains(name)) {
+            seen.insert(name);
+            distinct.append(name);
         }
-        if (known.value() && m_document)
-            m_document->addChapter(name);
+    }
+    const QVector<PreparedChapter> results
+        = mapInParallel<PreparedChapter>(distinct, [this](const QString& name) { return prepareChapter(name); });
+    QHash<QString, bool> prepared;
+    for (int i = 0; i < distinct.size(); ++i) {
+        prepared.insert(distinct.at(i), results.at(i).shown);
+        if (results.at(i).shown && m_document)
+            m_document->setChapterKind(distinct.at(i), results.at(i).kind);
+    }
+    if (m_document) {
+        for (const QString& name : qAsConst(spineNames)) {
+            if (prepared.value(name))
+                m_document->addChapter(name);
+        }
     }
     cleanOtherDocuments(prepared);
 }
 
 void EpubParser::cleanOtherDocuments(const QHash<QString, bool>& chapters)
 {
+    QStringList names;
+    QSet<QString> seen;
     for (const ManifestItem& item : qAsConst(m_package.manifest)) {
         const QString name = fileOf(item.href);
-        if (!isContentDocument(item.mediaType) || chapters.contains(name))
+        if (!isContentDocument(item.mediaType) || chapters.contains(name) || seen.contains(name))
             continue;
+        seen.insert(name);
+        names.append(name);
+    }
+    mapInParallel<bool>(names, [this](const QString& name) {
         const QString entry = entryNameOf(name);
         const QString path = entry.isEmpty() ? QString() : safeEntryPath(m_outputDir, entry);
         if (path.isEmpty() || !QFileInfo(path).isFile())
-            continue;
-        processPendingEvents();
+            return false;
         const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
         if (result.outcome == ChapterCleaner::Cleaned)
             qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
         else if (result.outcome == ChapterCleaner::Skipped && result.removed == 0)
             qWarning().noquote() << QStringLiteral("Document %1 could not be checked: %2").arg(name, result.reason);
-    }
+        return true;
+    });
 }
 
 } // namespace epub

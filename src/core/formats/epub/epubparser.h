@@ -98,8 +98,13 @@ private:
     Protection protectionOf(const QString& encryptionPath, const ChapterFile& chapterFile);
 
     QString findCoverEntry(const QStringList& entries) const;
-    // Cleans a chapter file and records its kind; false when it is not to be shown.
-    bool prepareChapter(const QString& name);
+    struct PreparedChapter {
+        bool shown = false;
+        int kind = 1; // TextDocument::KindHtml or KindXhtml
+    };
+    // Cleans a chapter file and tells its kind. Touches only the chapter's file, so chapters
+    // can be prepared in parallel.
+    PreparedChapter prepareChapter(const QString& name) const;
     // Cleans the content documents of the manifest that are not chapters: links may lead there.
     void cleanOtherDocuments(const QHash<QString, bool>& chapters);
 
@@ -109,6 +114,7 @@ private:
     QString m_outputDir; // absolute and clean
     QString m_opfEntry; // entry name of the package document, cleaned
     QString m_opfFolder; // entry-name form: "OEBPS", or empty at the top of the archive
+    bool m_unpackedWhole = false; // every entry of the book is on disk
 };
 
 } // namespace epub

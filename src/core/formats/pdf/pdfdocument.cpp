@@ -2,6 +2,7 @@
 #include "debenupdflibrarydllqt1016.h"
 #include "engine/pdfengineerrors.h"
 #include "kellogger/tracelogger.h"
+#include "pagebuffers.h"
 #include "pdfenginefile.h"
 
 #include <QCoreApplication>
@@ -126,9 +127,13 @@ PdfDocument::PdfDocument(QObject* parent)
 
 PdfDocument::~PdfDocument()
 {
-    QMutexLocker lock(&shared().mutex);
-    if (m_documentId > 0 && shared().library)
-        shared().library->RemoveDocument(m_documentId);
+    {
+        QMutexLocker lock(&shared().mutex);
+        if (m_documentId > 0 && shared().library)
+            shared().library->RemoveDocument(m_documentId);
+    }
+    // A closed book's spare page memory would only keep the reader large.
+    PageBuffers::releaseSpares();
 }
 
 DebenuPDFLibraryDLLQt1016* PdfDocument::sharedLibrary() { return shared().library.data(); }
@@ -313,7 +318,7 @@ QImage PdfDocument::requestImage(int page, double scale)
         qWarning() << "Page" << page << "has no area:" << width << "x" << height << "points";
         return QImage();
     }
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = PageBuffers::newImage(size, QImage::Format_RGB32);
     if (image.isNull()) {
         qCritical() << "No memory for page" << page << "at" << size;
         return QImage();
