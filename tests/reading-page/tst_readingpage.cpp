@@ -47,6 +47,7 @@
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
 
+#include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -57,6 +58,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -110,6 +112,32 @@ bool barsAt(const QImage& image, int x, const QColor& background)
             return true;
     return false;
 }
+// The regions a widget paints once the box is hidden; before that only their count.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget* box)
+        : m_box(box)
+    {
+    }
+    int whileShown = 0;
+    QList<QRegion> afterHidden;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            if (m_box->isVisible())
+                ++whileShown;
+            else
+                afterHidden << static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_box;
+};
+
 // Printers "a", "b", ... described as "Printer A", ...; each offers A4 (its default) and Letter.
 class FakeCatalogue : public PrinterCatalogue {
 public:
@@ -217,6 +245,40 @@ private slots:
         QVERIFY(!m_page->isFullscreen());
         QVERIFY(!m_page->isWindow());
         QCOMPARE(m_stack->currentWidget(), m_page);
+    }
+
+    // While a box slides, the page beneath repaints in strips whose edge cuts through the text and
+    // leaves a pixel column of it undrawn; once the box is gone the whole page is drawn again.
+    void closedBoxRepaintsPage_data()
+    {
+        QTest::addColumn<int>("sideBar");
+        QTest::newRow("contents, left") << int(ReadingEnums::Toc);
+        QTest::newRow("search, left") << int(ReadingEnums::Search);
+        QTest::newRow("settings, right") << int(ReadingEnums::Settings);
+    }
+
+    void closedBoxRepaintsPage()
+    {
+        QFETCH(int, sideBar);
+        const auto id = ReadingEnums::SideBar(sideBar);
+        QWidget* viewer = dynamic_cast<QWidget*>(m_page->bookContext()->viewer());
+        QVERIFY(viewer && viewer->isVisible());
+        SlideBox* box = (id & ReadingEnums::LeftSideMask) ? m_page->leftBox() : m_page->rightBox();
+        m_page->showSideBar(id);
+        QTRY_VERIFY(box->isVisible() && box->opacity() >= 1.0);
+        QTest::qWait(50);
+
+        PaintRecorder painted(box);
+        viewer->installEventFilter(&painted);
+        m_page->closeSideBars();
+        QTRY_VERIFY(!box->isVisible());
+        QTest::qWait(50);
+        viewer->removeEventFilter(&painted);
+        QVERIFY(painted.whileShown > 0); // the slide repainted the page in strips
+        const auto whole = std::find_if(painted.afterHidden.cbegin(), painted.afterHidden.cend(),
+            [viewer](const QRegion& region) { return (QRegion(viewer->rect()) - region).isEmpty(); });
+        QVERIFY2(whole != painted.afterHidden.cend(),
+            qPrintable(QStringLiteral("%1 paints after the box hid").arg(painted.afterHidden.size())));
     }
 
     void controlsPerBook_data()

@@ -333,6 +333,8 @@ ReadingPage::ReadingPage(QWidget* parent)
     }
     d->notePopup->installEventFilter(this);
     d->toolBar->volumePopup()->installEventFilter(this);
+    d->leftBox->installEventFilter(this);
+    d->rightBox->installEventFilter(this);
     d->raiseOverlays();
     translateUi();
 }
@@ -659,6 +661,12 @@ void ReadingPage::closeEvent(QCloseEvent* event)
 
 bool ReadingPage::eventFilter(QObject* watched, QEvent* event)
 {
+    // A sliding box has the page beneath repainted in strips, and the web view leaves a pixel column
+    // of the text a strip's edge cuts through undrawn: once the box is gone, the whole page is drawn.
+    if (event->type() == QEvent::Hide && (watched == d->leftBox || watched == d->rightBox)) {
+        if (QWidget* viewer = viewerWidget(bookContext()))
+            viewer->update();
+    }
     if (event->type() == QEvent::MouseButtonPress) {
         const QSharedPointer<BookContext> context = bookContext();
         QWidget* viewer = viewerWidget(context);
