@@ -10,6 +10,7 @@
 #include "bookpageparams.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
+#include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "kelapplication.h"
 #include "librarybooks.h"
@@ -279,6 +280,48 @@ private slots:
             [viewer](const QRegion& region) { return (QRegion(viewer->rect()) - region).isEmpty(); });
         QVERIFY2(whole != painted.afterHidden.cend(),
             qPrintable(QStringLiteral("%1 paints after the box hid").arg(painted.afterHidden.size())));
+    }
+
+    // The viewer hides while it loads a chapter; a repaint of the window meanwhile (an open side box
+    // causes them) shows the last page there, not an empty one. Sampled from the window's backing store.
+    void chapterLoadKeepsLastPage()
+    {
+        const QSharedPointer<BookContext> context = m_page->bookContext();
+        QWidget* viewer = dynamic_cast<QWidget*>(context->viewer());
+        QVERIFY(viewer && viewer->isVisible());
+        const QStringList chapters = context->textDocument()->chapters();
+        QVERIFY(chapters.size() >= 2);
+        context->navigateToLink(chapters.first() + QStringLiteral("?kelpath=start"));
+        QTRY_VERIFY(viewer->isVisible() && context->currentPage() > 0);
+        m_page->showSideBar(ReadingEnums::Toc);
+        QTRY_VERIFY(m_page->leftBox()->isVisible() && m_page->leftBox()->opacity() >= 1.0);
+        // Text pixels right of the box, where the left box's shadow does not reach.
+        const QRect area = QRect(viewer->mapTo(m_stack.get(), QPoint(0, 0)), viewer->size())
+                               .adjusted(m_page->leftBox()->width() + 80, 20, -20, -20);
+        const auto textPixels = [&] {
+            const QImage shown = QGuiApplication::primaryScreen()->grabWindow(m_stack->winId()).toImage();
+            int dark = 0;
+            for (int y = area.top(); y <= area.bottom(); y += 2) {
+                for (int x = area.left(); x <= area.right(); x += 2)
+                    dark += qGray(shown.pixel(x, y)) < 128 ? 1 : 0;
+            }
+            return dark;
+        };
+        m_stack->repaint();
+        const int before = textPixels();
+        QVERIFY(before > 100);
+
+        context->navigateToLink(chapters.at(1) + QStringLiteral("?kelpath=start"));
+        QVERIFY(viewer->isHidden());
+        m_stack->repaint();
+        const int loading = textPixels();
+        QVERIFY2(loading == before, qPrintable(QStringLiteral("%1 text pixels, %2 before").arg(loading).arg(before)));
+        QTRY_VERIFY(viewer->isVisible());
+
+        context->navigateToLink(chapters.first() + QStringLiteral("?kelpath=start"));
+        QTRY_VERIFY(viewer->isVisible());
+        m_page->closeSideBars();
+        QTRY_VERIFY(!m_page->leftBox()->isVisible());
     }
 
     void controlsPerBook_data()

@@ -41,6 +41,8 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMap>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QStackedLayout>
@@ -125,6 +127,8 @@ public:
     QPointer<KelPopupMenu> encodingMenu;
     bool viewerIsDirty = false;
     bool viewerSupportsZoom = false;
+    // The last page shown while the viewer is hidden to load a chapter.
+    QPixmap lastPage;
 };
 
 void ReadingPage::Private::relayout()
@@ -426,6 +430,7 @@ bool ReadingPage::openBook(int bookId)
 
 void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
 {
+    d->lastPage = QPixmap();
     BookContext* book = context.data();
     m_bookConnections << connect(book, &BookContext::currentChapterTitleChanged, this, [this] { d->updateTitle(); });
     m_bookConnections << connect(
@@ -433,6 +438,8 @@ void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
     AbstractViewer* viewer = book->viewer();
     if (!viewer)
         return;
+    if (QWidget* widget = viewerWidget(context))
+        widget->installEventFilter(this);
     m_bookConnections << connect(
         d->notePopup, &KelWidget::hided, book, [viewer] { viewer->clearSelection(); }, Qt::QueuedConnection);
     AbstractViewer::UserEvents* events = viewer->userEvents();
@@ -446,7 +453,11 @@ void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
         events, &AbstractViewer::UserEvents::encodingMenuRequested, this, &ReadingPage::onEncodingMenuRequested);
 }
 
-void ReadingPage::resetBookState() { d->viewerIsDirty = false; }
+void ReadingPage::resetBookState()
+{
+    d->viewerIsDirty = false;
+    d->lastPage = QPixmap();
+}
 
 bool ReadingPage::isFullscreen() const { return d->fullscreen; }
 
@@ -646,6 +657,16 @@ void ReadingPage::keyPressEvent(QKeyEvent* event)
     event->ignore();
 }
 
+void ReadingPage::paintEvent(QPaintEvent* event)
+{
+    QWidget* viewer = viewerWidget(bookContext());
+    if (d->lastPage.isNull() || !viewer || !viewer->isHidden())
+        return;
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawPixmap(viewer->geometry().topLeft(), d->lastPage);
+}
+
 void ReadingPage::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -667,14 +688,23 @@ bool ReadingPage::eventFilter(QObject* watched, QEvent* event)
         if (QWidget* viewer = viewerWidget(bookContext()))
             viewer->update();
     }
+    // The text viewer hides itself while it loads a chapter. Whatever else repaints the page meanwhile
+    // (a side box, its shadow) would leave the page empty there: the page keeps the last one on show.
+    QWidget* viewer = viewerWidget(bookContext());
+    if (viewer && watched == viewer) {
+        if (event->type() == QEvent::Hide && viewer->isHidden() && isVisible()) {
+            d->lastPage = viewer->grab();
+        } else if (event->type() == QEvent::Show) {
+            d->lastPage = QPixmap();
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::MouseButtonPress) {
-        const QSharedPointer<BookContext> context = bookContext();
-        QWidget* viewer = viewerWidget(context);
         KelUi* ui = KelUi::instance();
         QWidget* under = ui ? ui->widgetUnderMouse() : nullptr;
         if (viewer && under && under->window() == window() && (under == viewer || viewer->isAncestorOf(under))) {
             qInfo() << "Viewer clicked with visible popup";
-            context->viewer()->setSkipNextClick(true);
+            bookContext()->viewer()->setSkipNextClick(true);
         }
     }
     return QWidget::eventFilter(watched, event);
