@@ -498,6 +498,60 @@ private slots:
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
     }
 
+    // The title takes the strip's room whatever the author's length: a book without an author (as
+    // plain-text books are) showed its title as one letter and "...".
+    void continueReadingTitleWidth_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<int>("stripWidth");
+        QTest::addColumn<bool>("elided");
+        QTest::newRow("no author") << QStringLiteral("notes") << QString() << 1000 << false;
+        QTest::newRow("short author") << QStringLiteral("The Weaver of Long Winter Nights") << QStringLiteral("Ann")
+                                      << 1000 << false;
+        QTest::newRow("longer author") << QStringLiteral("Loom") << QStringLiteral("Ann Margaret Author-Weaver") << 1000
+                                       << false;
+        QTest::newRow("narrow strip") << QString(QStringLiteral("Weaver ").repeated(30)) << QString() << 700 << true;
+    }
+
+    void continueReadingTitleWidth()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, author);
+        QFETCH(int, stripWidth);
+        QFETCH(bool, elided);
+        BookDto book;
+        book.title = title;
+        book.author = author;
+        book.full_path = QStringLiteral("/nowhere/%1.txt").arg(QUuid::createUuid().toString(QUuid::Id128));
+        book.format = 0;
+        book.time_added = QDateTime::currentSecsSinceEpoch();
+        const int id = books()->addBook(book);
+        SettingsProvider::instance()->setLast_book_id(id);
+        SettingsProvider::instance()->setLast_book_page(3);
+        SettingsProvider::instance()->setLast_book_page_count(40);
+        StatusBar bar;
+        bar.translateUi();
+        ContinueReadingWidget* strip = bar.continueReadingWidget();
+        QCOMPARE(strip->titleLabel()->text(), title);
+        bar.show();
+        bar.resize(stripWidth, bar.sizeHint().height());
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QVERIFY(strip->isVisible());
+        KelLabel* label = strip->titleLabel();
+        // The painted text is the one the label keeps as elided.
+        label->grab();
+        QCOMPARE(label->isElided(), elided);
+        if (!elided)
+            QVERIFY2(label->width() >= label->sizeHint().width(),
+                qPrintable(QStringLiteral("%1 < %2").arg(label->width()).arg(label->sizeHint().width())));
+        else
+            QVERIFY(label->elidedText().size() > 20);
+        // The page numbers stay inside the strip.
+        QVERIFY(strip->pageCountLabel()->geometry().right() < strip->width());
+        QVERIFY(books()->setData(books()->indexById(id), QVariant(), Enums::DeleteFromLibrary));
+    }
+
     // One added book is answered and opened by its id, whether or not its card exists (a main window
     // not shown yet makes none) and whatever search was typed: one it does not match is cleared.
     void addOneBook_data()

@@ -10,6 +10,7 @@
 #include "bookpageparams.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
+#include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "kelapplication.h"
 #include "librarybooks.h"
@@ -51,6 +52,7 @@
 #include "widgets/wordwraplabel.h"
 
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -64,6 +66,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -117,6 +120,32 @@ bool barsAt(const QImage& image, int x, const QColor& background)
             return true;
     return false;
 }
+// The regions a widget paints once the box is hidden; before that only their count.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget* box)
+        : m_box(box)
+    {
+    }
+    int whileShown = 0;
+    QList<QRegion> afterHidden;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            if (m_box->isVisible())
+                ++whileShown;
+            else
+                afterHidden << static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_box;
+};
+
 // Printers "a", "b", ... described as "Printer A", ...; each offers A4 (its default) and Letter.
 class FakeCatalogue : public PrinterCatalogue {
 public:
@@ -225,6 +254,82 @@ private slots:
         QVERIFY(!m_page->isFullscreen());
         QVERIFY(!m_page->isWindow());
         QCOMPARE(m_stack->currentWidget(), m_page);
+    }
+
+    // While a box slides, the page beneath repaints in strips whose edge cuts through the text and
+    // leaves a pixel column of it undrawn; once the box is gone the whole page is drawn again.
+    void closedBoxRepaintsPage_data()
+    {
+        QTest::addColumn<int>("sideBar");
+        QTest::newRow("contents, left") << int(ReadingEnums::Toc);
+        QTest::newRow("search, left") << int(ReadingEnums::Search);
+        QTest::newRow("settings, right") << int(ReadingEnums::Settings);
+    }
+
+    void closedBoxRepaintsPage()
+    {
+        QFETCH(int, sideBar);
+        const auto id = ReadingEnums::SideBar(sideBar);
+        QWidget* viewer = dynamic_cast<QWidget*>(m_page->bookContext()->viewer());
+        QVERIFY(viewer && viewer->isVisible());
+        SlideBox* box = (id & ReadingEnums::LeftSideMask) ? m_page->leftBox() : m_page->rightBox();
+        m_page->showSideBar(id);
+        QTRY_VERIFY(box->isVisible() && box->opacity() >= 1.0);
+        QTest::qWait(50);
+
+        PaintRecorder painted(box);
+        viewer->installEventFilter(&painted);
+        m_page->closeSideBars();
+        QTRY_VERIFY(!box->isVisible());
+        QTest::qWait(50);
+        viewer->removeEventFilter(&painted);
+        QVERIFY(painted.whileShown > 0); // the slide repainted the page in strips
+        const auto whole = std::find_if(painted.afterHidden.cbegin(), painted.afterHidden.cend(),
+            [viewer](const QRegion& region) { return (QRegion(viewer->rect()) - region).isEmpty(); });
+        QVERIFY2(whole != painted.afterHidden.cend(),
+            qPrintable(QStringLiteral("%1 paints after the box hid").arg(painted.afterHidden.size())));
+    }
+
+    // The viewer hides while it loads a chapter; a repaint of the window meanwhile (an open side box
+    // causes them) shows the last page there, not an empty one. Sampled from the window's backing store.
+    void chapterLoadKeepsLastPage()
+    {
+        const QSharedPointer<BookContext> context = m_page->bookContext();
+        QWidget* viewer = dynamic_cast<QWidget*>(context->viewer());
+        QVERIFY(viewer && viewer->isVisible());
+        const QStringList chapters = context->textDocument()->chapters();
+        QVERIFY(chapters.size() >= 2);
+        context->navigateToLink(chapters.first() + QStringLiteral("?kelpath=start"));
+        QTRY_VERIFY(viewer->isVisible() && context->currentPage() > 0);
+        m_page->showSideBar(ReadingEnums::Toc);
+        QTRY_VERIFY(m_page->leftBox()->isVisible() && m_page->leftBox()->opacity() >= 1.0);
+        // Text pixels right of the box, where the left box's shadow does not reach.
+        const QRect area = QRect(viewer->mapTo(m_stack.get(), QPoint(0, 0)), viewer->size())
+                               .adjusted(m_page->leftBox()->width() + 80, 20, -20, -20);
+        const auto textPixels = [&] {
+            const QImage shown = QGuiApplication::primaryScreen()->grabWindow(m_stack->winId()).toImage();
+            int dark = 0;
+            for (int y = area.top(); y <= area.bottom(); y += 2) {
+                for (int x = area.left(); x <= area.right(); x += 2)
+                    dark += qGray(shown.pixel(x, y)) < 128 ? 1 : 0;
+            }
+            return dark;
+        };
+        m_stack->repaint();
+        const int before = textPixels();
+        QVERIFY(before > 100);
+
+        context->navigateToLink(chapters.at(1) + QStringLiteral("?kelpath=start"));
+        QVERIFY(viewer->isHidden());
+        m_stack->repaint();
+        const int loading = textPixels();
+        QVERIFY2(loading == before, qPrintable(QStringLiteral("%1 text pixels, %2 before").arg(loading).arg(before)));
+        QTRY_VERIFY(viewer->isVisible());
+
+        context->navigateToLink(chapters.first() + QStringLiteral("?kelpath=start"));
+        QTRY_VERIFY(viewer->isVisible());
+        m_page->closeSideBars();
+        QTRY_VERIFY(!m_page->leftBox()->isVisible());
     }
 
     void controlsPerBook_data()

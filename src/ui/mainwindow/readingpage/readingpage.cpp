@@ -43,6 +43,8 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMap>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QStackedLayout>
@@ -127,6 +129,8 @@ public:
     QPointer<KelPopupMenu> encodingMenu;
     bool viewerIsDirty = false;
     bool viewerSupportsZoom = false;
+    // The last page shown while the viewer is hidden to load a chapter.
+    QPixmap lastPage;
 };
 
 void ReadingPage::Private::relayout()
@@ -335,6 +339,8 @@ ReadingPage::ReadingPage(QWidget* parent)
     }
     d->notePopup->installEventFilter(this);
     d->toolBar->volumePopup()->installEventFilter(this);
+    d->leftBox->installEventFilter(this);
+    d->rightBox->installEventFilter(this);
     d->raiseOverlays();
     translateUi();
     // In full screen the page is a window of its own that the main window does not take down
@@ -447,6 +453,7 @@ bool ReadingPage::openBook(int bookId)
 
 void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
 {
+    d->lastPage = QPixmap();
     BookContext* book = context.data();
     m_bookConnections << connect(book, &BookContext::currentChapterTitleChanged, this, [this] { d->updateTitle(); });
     m_bookConnections << connect(
@@ -454,6 +461,8 @@ void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
     AbstractViewer* viewer = book->viewer();
     if (!viewer)
         return;
+    if (QWidget* widget = viewerWidget(context))
+        widget->installEventFilter(this);
     m_bookConnections << connect(
         d->notePopup, &KelWidget::hided, book, [viewer] { viewer->clearSelection(); }, Qt::QueuedConnection);
     AbstractViewer::UserEvents* events = viewer->userEvents();
@@ -467,7 +476,11 @@ void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
         events, &AbstractViewer::UserEvents::encodingMenuRequested, this, &ReadingPage::onEncodingMenuRequested);
 }
 
-void ReadingPage::resetBookState() { d->viewerIsDirty = false; }
+void ReadingPage::resetBookState()
+{
+    d->viewerIsDirty = false;
+    d->lastPage = QPixmap();
+}
 
 bool ReadingPage::isFullscreen() const { return d->fullscreen; }
 
@@ -667,6 +680,16 @@ void ReadingPage::keyPressEvent(QKeyEvent* event)
     event->ignore();
 }
 
+void ReadingPage::paintEvent(QPaintEvent* event)
+{
+    QWidget* viewer = viewerWidget(bookContext());
+    if (d->lastPage.isNull() || !viewer || !viewer->isHidden())
+        return;
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawPixmap(viewer->geometry().topLeft(), d->lastPage);
+}
+
 void ReadingPage::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -682,14 +705,29 @@ void ReadingPage::closeEvent(QCloseEvent* event)
 
 bool ReadingPage::eventFilter(QObject* watched, QEvent* event)
 {
+    // A sliding box has the page beneath repainted in strips, and the web view leaves a pixel column
+    // of the text a strip's edge cuts through undrawn: once the box is gone, the whole page is drawn.
+    if (event->type() == QEvent::Hide && (watched == d->leftBox || watched == d->rightBox)) {
+        if (QWidget* viewer = viewerWidget(bookContext()))
+            viewer->update();
+    }
+    // The text viewer hides itself while it loads a chapter. Whatever else repaints the page meanwhile
+    // (a side box, its shadow) would leave the page empty there: the page keeps the last one on show.
+    QWidget* viewer = viewerWidget(bookContext());
+    if (viewer && watched == viewer) {
+        if (event->type() == QEvent::Hide && viewer->isHidden() && isVisible()) {
+            d->lastPage = viewer->grab();
+        } else if (event->type() == QEvent::Show) {
+            d->lastPage = QPixmap();
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::MouseButtonPress) {
-        const QSharedPointer<BookContext> context = bookContext();
-        QWidget* viewer = viewerWidget(context);
         KelUi* ui = KelUi::instance();
         QWidget* under = ui ? ui->widgetUnderMouse() : nullptr;
         if (viewer && under && under->window() == window() && (under == viewer || viewer->isAncestorOf(under))) {
             qInfo() << "Viewer clicked with visible popup";
-            context->viewer()->setSkipNextClick(true);
+            bookContext()->viewer()->setSkipNextClick(true);
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -65,6 +65,7 @@ protected:
     void onBookContextChanged(QSharedPointer<BookContext> context) override;
     void resetBookState() override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

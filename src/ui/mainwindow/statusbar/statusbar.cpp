@@ -32,6 +32,11 @@ ContinueReadingWidget::ContinueReadingWidget(BookModel* books, QWidget* parent)
     // A title such as "<b>Bold</b> Moves" is text, not markup.
     m_title->setTextFormat(Qt::PlainText);
     m_author->setTextFormat(Qt::PlainText);
+    // Both may grow to the column's width: were they capped at their own text, the column would
+    // be as narrow as the shorter of the two, and a book without an author would show its title
+    // as one letter and an ellipsis.
+    for (KelLabel* label : { m_title, m_author })
+        label->setSizePolicy(QSizePolicy::Preferred, label->sizePolicy().verticalPolicy());
     m_page = new KelLabel(1047, this);
     m_pageCount = new KelLabel(1049, this);
 
