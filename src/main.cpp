@@ -62,12 +62,19 @@ const int kBusyBoxMs = 60000;
 
 // The library belongs to one instance at a time: the lock beside its database is held for the
 // whole run. Only a dead owner makes it stale, so a stopped or busy instance keeps it.
+// Null when another instance holds the library. A lock that cannot be made at all (a folder that
+// cannot be written) is no sign of another instance: the run goes on without it, and the library
+// reports its own errors.
 std::unique_ptr<QLockFile> lockLibrary()
 {
     auto lock = std::make_unique<QLockFile>(databasePath() + QStringLiteral(".lock"));
     lock->setStaleLockTime(0);
     if (lock->tryLock(0))
         return lock;
+    if (lock->error() != QLockFile::LockFailedError) {
+        qWarning() << "Can't lock the library" << databasePath() << "error" << lock->error();
+        return std::make_unique<QLockFile>(QString());
+    }
     qint64 pid = 0;
     QString host, owner;
     lock->getLockInfo(&pid, &host, &owner);

@@ -15,7 +15,9 @@ class NoteItem : public BookLinkItem {
     Q_GADGET
 public:
     // Index into the note-style table.
-    enum NoteColor {
+    // A fixed underlying type: a colour read from a file or a page may be any number, and the
+    // style table answers unknown ones; without it such a value would be undefined.
+    enum NoteColor : int {
         NoColor = 0,
         Blue = 1,
         Purple = 2,

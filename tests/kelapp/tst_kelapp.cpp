@@ -770,6 +770,26 @@ private slots:
         QVERIFY(m_boxes.requests.isEmpty());
     }
 
+    // A child that asks for the main window while the window is being destroyed gets none: the
+    // object is no KelWindow any more by then, and casting it to one would be undefined.
+    void mainWindowBeingDestroyedIsNone()
+    {
+        ui()->initMainWindow();
+        KelWindow* window = ui()->mainWindow();
+        QVERIFY(window);
+        struct Asker : QWidget {
+            using QWidget::QWidget;
+            ~Asker() override { *seen = KelUi::instance()->mainWindow(); }
+            KelWindow** seen = nullptr;
+        };
+        KelWindow* seen = window;
+        auto* asker = new Asker(window);
+        asker->seen = &seen;
+        delete window;
+        QCOMPARE(seen, static_cast<KelWindow*>(nullptr));
+        QVERIFY(!ui()->mainWindow());
+    }
+
     void cleanupTestCase() { KelApplication::instance()->setSettings(nullptr); }
 };
 

@@ -1857,6 +1857,51 @@ private slots:
             result.text2.split(QLatin1Char('\n')), QStringList({ "web.html", "missing.xhtml", "folder", "device" }));
     }
 
+    // A chapter too long to lay out whole in the helper is counted in pieces: the count stays
+    // within one page per piece of the engine's count of the whole chapter, and a link and a
+    // search hit deep in the chapter land where the engine puts them, within the same bound.
+    void longChapterCountedInPieces()
+    {
+        const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
+                                     "the sea past the mills.</p>";
+        QByteArray body;
+        for (int i = 0; body.size() < 1300 * 1024; ++i) {
+            body += paragraph;
+            if (i == 9000)
+                body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p>";
+        }
+        const QString path = m_dir.filePath(QStringLiteral("long.html"));
+        QVERIFY(testfiles::write(path, "<html><body>" + body + "</body></html>"));
+        const PageFormat format;
+        EnginePage page;
+        const int whole = page.open(path, format);
+        const int deep = page.getPageByKelLink(QStringLiteral("#deep"));
+        QVERIFY2(whole > 100, qPrintable(QString::number(whole)));
+        QVERIFY(deep > whole / 4);
+
+        Helper helper;
+        QVERIFY(helper.socket);
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
+        helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
+        PaginationRequest r = request(format);
+        r.linkSources = { QStringLiteral("long.html#deep") };
+        helper.send(pagecount::paginationMessage(r));
+        const PaginationResult result = helper.receive(kReplyTimeoutMs);
+        QCOMPARE(result.chapters.size(), 1);
+        // About 1,250,000 characters: three pieces.
+        const int slack = 3;
+        const int count = result.chapters.at(0).pageCount;
+        QVERIFY2(count >= whole && count <= whole + slack, qPrintable(QStringLiteral("%1 / %2").arg(count).arg(whole)));
+        const int linked = result.linkPages.value(QStringLiteral("long.html#deep"));
+        QVERIFY2(linked >= deep && linked <= deep + slack, qPrintable(QStringLiteral("%1 / %2").arg(linked).arg(deep)));
+        QCOMPARE(result.chapters.at(0).hits.size(), 1);
+        const ChapterHit hit = result.chapters.at(0).hits.first();
+        QVERIFY2(hit.page >= deep && hit.page <= deep + slack, qPrintable(QString::number(hit.page)));
+        QVERIFY(hit.text.contains(QLatin1String(kWord)));
+        // The hit's link names the paragraph as in the whole chapter, so the reader finds it.
+        QCOMPARE(page.getPageByKelLink(hit.link.mid(hit.link.indexOf(QLatin1Char('?')) + 1)), deep);
+    }
+
     // Requests that arrive together are answered once, for the newest: the older ones would be
     // out of date before they were done.
     void helperAnswersTheNewestOfQueuedRequests()

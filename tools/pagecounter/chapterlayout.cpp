@@ -29,6 +29,111 @@ QUrl hiddenWhileLoading()
     return sheet;
 }
 
+// While a chapter is loaded for a piece, nothing of it is laid out: the whole document would be
+// laid out once at load, which is what the pieces avoid.
+const QByteArray kHideAllCss = "html{display:none}";
+
+// Splits the chapter into pieces of about %1 characters and shows the first. The blocks are
+// taken where the text spreads out: from the body down through any wrapper holding nearly all
+// of it. kelShowPiece(n) then shows another piece; no element moves, so element paths keep
+// their meaning. Answers the number of pieces.
+const char* const kSplitScript = R"JS(
+(function (limit) {
+    var container = document.body;
+    if (!container)
+        return 0;
+    for (var depth = 0; depth < 64; ++depth) {
+        var total = container.textContent.length, biggest = null, size = 0;
+        for (var child = container.firstElementChild; child; child = child.nextElementSibling) {
+            var length = child.textContent.length;
+            if (length > size) { size = length; biggest = child; }
+        }
+        if (!biggest || size < total * 0.9)
+            break;
+        container = biggest;
+    }
+    var pieces = [[]], filled = 0;
+    for (var block = container.firstElementChild; block; block = block.nextElementSibling) {
+        var chars = block.textContent.length;
+        if (filled > 0 && filled + chars > limit) {
+            pieces.push([]);
+            filled = 0;
+        }
+        filled += chars;
+        pieces[pieces.length - 1].push(block);
+    }
+    // Hidden by one rule of a class, not by a style of each block: blocks without a style of
+    // their own share their computed style, which keeps a style change of the page cheap.
+    var sheet = document.createElement('style');
+    sheet.textContent = '.kel-other-piece { display: none !important; }';
+    (document.head || document.documentElement).appendChild(sheet);
+    var shown = -1;
+    window.kelShowPiece = function (n) {
+        if (n < 0 || n >= pieces.length)
+            return false;
+        // The page is taken down whole and made again for the new piece.
+        var root = document.documentElement.style;
+        root.setProperty('display', 'none', 'important');
+        for (var p = 0; p < pieces.length; ++p) {
+            if (p !== n && p !== shown && shown >= 0)
+                continue;
+            for (var i = 0; i < pieces[p].length; ++i) {
+                if (p === n)
+                    pieces[p][i].classList.remove('kel-other-piece');
+                else
+                    pieces[p][i].classList.add('kel-other-piece');
+            }
+        }
+        shown = n;
+        root.setProperty('display', 'block', 'important');
+        // The engine keeps its place at the piece's first block with text: finding the first
+        // visible item anew would walk all the hidden ones before it.
+        if (typeof page === 'object' && page.chapterUid) {
+            var pin = pieces[n][0];
+            for (var k = 0; k < pieces[n].length; ++k) {
+                if (/\S/.test(pieces[n][k].textContent)) {
+                    pin = pieces[n][k];
+                    break;
+                }
+            }
+            page.count = -1;
+            page.readingPositionElement = pin;
+            page.readingPositionOffset = 0;
+        }
+        return true;
+    };
+    window.kelInOtherPiece = function (node) {
+        for (var e = node && node.nodeType !== 1 ? node.parentNode : node; e && e.nodeType === 1; e = e.parentNode) {
+            if (e.classList.contains('kel-other-piece'))
+                return true;
+        }
+        return false;
+    };
+    kelShowPiece(0);
+    return pieces.length;
+})(%1)
+)JS";
+
+// Whether a link's target lies in a block of another piece; false when there is no target.
+const char* const kLinkInPieceScript = R"JS(
+(function (link) {
+    if (typeof kelInOtherPiece !== 'function')
+        return true;
+    var node = null;
+    if (link.charAt(0) === '#') {
+        node = document.getElementById(link.substring(1));
+    } else {
+        var text = link;
+        if (text.indexOf('kelpath=') === 0) {
+            try { text = decodeURIComponent(text.substring(8)); } catch (e) { return false; }
+        }
+        var position = kelResolvePosition(text);
+        node = position ? position.element : null;
+    }
+    return !!node && !kelInOtherPiece(node);
+})('%1')
+)JS";
+
 } // namespace
 
 // The web page of the helper: never opens a dialog or a window (an alert in a book would
@@ -87,7 +192,53 @@ void ChapterLayout::setFont(int size, const QString& family)
         settings->setFontFamily(QWebSettings::StandardFont, family);
 }
 
+bool ChapterLayout::needsPieces(const QUrl& fileUrl)
+{
+    return fileUrl.isLocalFile() && QFileInfo(fileUrl.toLocalFile()).size() > kPieceFileBytes;
+}
+
+int ChapterLayout::openPieces(const QUrl& fileUrl, const QString& engineScript, int timeoutMs)
+{
+    int pieces = 0;
+    QWebSettings* settings = m_page->settings();
+    settings->setUserStyleSheetUrl(
+        QUrl(QStringLiteral("data:text/css;charset=utf-8;base64,") + QString::fromLatin1(kHideAllCss.toBase64())));
+    const bool opened = open(fileUrl, engineScript, timeoutMs, [this, &pieces] {
+        bool ok = false;
+        pieces = evaluate(QString::fromLatin1(kSplitScript).arg(kPieceChars)).toInt(&ok);
+        return ok && pieces > 0;
+    });
+    settings->setUserStyleSheetUrl(QUrl());
+    if (opened)
+        return pieces;
+    qWarning() << "The pieces of" << fileUrl.toLocalFile() << "could not be laid out";
+    return -1;
+}
+
+int ChapterLayout::showPiece(int piece)
+{
+    // The format stays as it is: applying it again restyles the whole document, which after a
+    // change of pieces takes WebKit seconds per piece. Only the count is taken anew.
+    if (!evaluate(QStringLiteral("kelShowPiece(%1)").arg(piece)).toBool())
+        return -1;
+    bool ok = false;
+    const int count
+        = evaluate(QStringLiteral("calculatePageCount()")).toMap().value(QStringLiteral("pageCount")).toInt(&ok);
+    return ok && count >= 0 ? count : -1;
+}
+
+bool ChapterLayout::linkInPiece(const QString& link)
+{
+    return evaluate(QString::fromLatin1(kLinkInPieceScript).arg(jsengine::escaped(link))).toBool();
+}
+
 bool ChapterLayout::open(const QUrl& fileUrl, const QString& engineScript, int timeoutMs)
+{
+    return open(fileUrl, engineScript, timeoutMs, nullptr);
+}
+
+bool ChapterLayout::open(
+    const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& beforeEngine)
 {
     if (!fileUrl.isLocalFile()) {
         qWarning() << "Chapter is not a local file:" << fileUrl.toDisplayString();
@@ -106,13 +257,19 @@ bool ChapterLayout::open(const QUrl& fileUrl, const QString& engineScript, int t
     // The engine rebuilds the chapter into its page columns: the layout the web page would make
     // of the loaded chapter as it is would be thrown away. Hidden while it loads, the chapter is
     // laid out once, in its pages.
-    settings->setUserStyleSheetUrl(hiddenWhileLoading());
+    // A chapter opened for its pieces is already hidden, until its first piece is chosen.
+    const bool hideHere = settings->userStyleSheetUrl().isEmpty();
+    if (hideHere)
+        settings->setUserStyleSheetUrl(hiddenWhileLoading());
     const bool loaded = load(QUrl::fromLocalFile(file.absoluteFilePath()), timeoutMs);
-    settings->setUserStyleSheetUrl(QUrl());
+    if (hideHere)
+        settings->setUserStyleSheetUrl(QUrl());
     if (!loaded)
         return false;
     disarmScripts(m_page->mainFrame());
     settings->setAttribute(QWebSettings::JavascriptEnabled, true);
+    if (beforeEngine && !beforeEngine())
+        return false;
     const QString script
         = engineScript.isEmpty() ? jsengine::scriptWithInit(QUuid::createUuid().toString(QUuid::Id128)) : engineScript;
     if (!evaluate(script).toBool()) {
@@ -200,9 +357,13 @@ QList<ChapterLayout::Hit> ChapterLayout::findText(const QString& text)
     // One evaluation for all hits of the chapter, each with its page.
     const QString script = QStringLiteral("(function (text) {"
                                           "  var hits = findText(text), out = [];"
-                                          "  for (var i = 0; i < hits.length; ++i)"
+                                          "  for (var i = 0; i < hits.length; ++i) {"
+                                          "    if (typeof kelInOtherPiece === 'function' && kelInOtherPiece("
+                                          "        getElementByXpath(kelSplitPosition(hits[i].source).path)))"
+                                          "      continue;"
                                           "    out.push([hits[i].source, hits[i].text, hits[i].offset,"
                                           "              getPageByXPathWithOffset(hits[i].source, hits[i].offset)]);"
+                                          "  }"
                                           "  return out;"
                                           "})('%1')")
                                .arg(jsengine::escaped(text));

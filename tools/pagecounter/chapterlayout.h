@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <functional>
+
 class QPainter;
 class QNetworkAccessManager;
 
@@ -20,6 +22,11 @@ class ChapterLayout : public QObject {
 
 public:
     static constexpr int kLoadTimeoutMs = 30000;
+    // A chapter file larger than this is laid out in pieces: the layout of a whole long chapter
+    // in columns takes memory in proportion to its length, a piece of it a bounded amount.
+    static constexpr qint64 kPieceFileBytes = 1024 * 1024;
+    // About this many characters of text make one piece.
+    static constexpr int kPieceChars = 600 * 1000;
 
     // A search hit: the element path of its text node, the sentence around it, its offset in the
     // node and its page in the chapter (-1 when it has none).
@@ -38,6 +45,18 @@ public:
     // Loads a local chapter file and starts the engine in it; false, with a log line, when the
     // file is not local, cannot be loaded in time or the engine does not start.
     bool open(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
+    // Whether the chapter file is laid out in pieces.
+    static bool needsPieces(const QUrl& fileUrl);
+    // As open(), with the chapter split into pieces of which only the first is laid out: the
+    // document stays whole (element paths keep their meaning) but the top-level blocks of the
+    // other pieces are not displayed. The number of pieces, or -1 when the chapter cannot be
+    // laid out.
+    int openPieces(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
+    // Shows another piece of a chapter opened in pieces, laid out with the page format applied
+    // to the first; its page count, or -1 when there is no such piece.
+    int showPiece(int piece);
+    // Whether the target of a link lies in the piece on screen (always, for a whole chapter).
+    bool linkInPiece(const QString& link);
     // Evaluates the page-format script; the chapter's page count, or -1 when it is not laid out.
     int applyFormat(const QString& script);
     // The page within the chapter of a link in the engine's form ("#id", "kelpath=..."), or -1.
@@ -56,6 +75,9 @@ private:
     class Page;
 
     bool load(const QUrl& url, int timeoutMs);
+    // open(), running beforeEngine (when set) between the load and the engine; its false fails.
+    bool open(
+        const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& beforeEngine);
     // The page size the engine was last given, bounded.
     QSize enginePageSize();
 

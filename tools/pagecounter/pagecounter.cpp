@@ -287,7 +287,8 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
     result->text1 = m_searchText;
 
     // The links of each chapter, so every chapter is laid out once.
-    QHash<int, QStringList> links;
+    QHash<int, QStringList>& links = m_chapterLinks;
+    links.clear();
     for (const QString& link : request.linkSources) {
         const int chapter = chapterOf(linkTarget(link).chapter);
         if (chapter >= 0)
@@ -309,9 +310,24 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
         chapter.startPage = startPage;
         chapter.pageCount = 0;
         int count = -1;
-        if (chapters->open(chapter.fileUrl, script))
-            count = chapters->applyFormat(request.pageFormatScript);
-        // The stop or a newer request may have come while the chapter loaded.
+        if (ChapterLayout::needsPieces(chapter.fileUrl)) {
+            count = paginatePieces(i, request.pageFormatScript, startPage, &hitCount, result);
+            // A long chapter stops at any newer request, a repeat of this one too.
+            if (m_stopping || paginationQueued())
+                return false;
+        } else {
+            if (chapters->open(chapter.fileUrl, script))
+                count = chapters->applyFormat(request.pageFormatScript);
+            // The stop or a newer request may have come while the chapter loaded.
+            if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+                return false;
+            if (count >= 0) {
+                for (const QString& link : links.value(i))
+                    addLinkPage(link, i, startPage, count, result);
+                if (!m_searchText.isEmpty())
+                    addHits(chapter.source, startPage, &chapter, &hitCount);
+            }
+        }
         if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
             return false;
         if (count < 0) {
@@ -319,10 +335,6 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
             continue;
         }
         chapter.pageCount = count;
-        for (const QString& link : links.value(i))
-            addLinkPage(link, i, startPage, count, result);
-        if (!m_searchText.isEmpty())
-            addHits(chapter.source, startPage, &chapter, &hitCount);
         startPage += count;
     }
     result->number = startPage;
@@ -330,6 +342,48 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
     if (!failed.isEmpty())
         qWarning() << failed.size() << "chapters could not be laid out";
     return true;
+}
+
+int PageCounter::paginatePieces(
+    int index, const QString& formatScript, int startPage, int* hitCount, PaginationResult* result)
+{
+    ChapterPageInfo& chapter = result->chapters[index];
+    // Links into the text are looked for piece by piece; the others need only the count.
+    QStringList pending;
+    QStringList byCount;
+    for (const QString& link : m_chapterLinks.value(index))
+        (linkTarget(link).kind == LinkTarget::EngineLink ? pending : byCount).append(link);
+    int count = 0;
+    const int pieces = layout()->openPieces(chapter.fileUrl, engineScript());
+    for (int piece = 0; piece < pieces; ++piece) {
+        if (m_stopping || paginationQueued())
+            return -1;
+        const int pieceCount = piece == 0 ? layout()->applyFormat(formatScript) : layout()->showPiece(piece);
+        if (pieceCount < 0)
+            return -1;
+        for (auto it = pending.begin(); it != pending.end();) {
+            const QString engineLink = linkTarget(*it).engineLink;
+            const QString decoded = QUrl::fromPercentEncoding(engineLink.toUtf8());
+            if (layout()->linkInPiece(engineLink) || (decoded != engineLink && layout()->linkInPiece(decoded))) {
+                addLinkPage(*it, index, startPage + count, pieceCount, result);
+                it = pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (!m_searchText.isEmpty())
+            addHits(chapter.source, startPage + count, &chapter, hitCount);
+        count += pieceCount;
+    }
+    qInfo() << "Chapter" << chapter.source << "laid out in" << pieces << "pieces:" << count << "pages";
+    // A target found in no piece lies in the chapter all the same: its first page.
+    for (const QString& link : qAsConst(pending))
+        result->linkPages.insert(link, startPage + 1);
+    if (pieces > 0) {
+        for (const QString& link : qAsConst(byCount))
+            addLinkPage(link, index, startPage, count, result);
+    }
+    return pieces > 0 ? count : -1;
 }
 
 void PageCounter::addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result)

@@ -2,6 +2,7 @@
 
 #include "pagecountprotocol.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -48,6 +49,9 @@ private:
     bool dropRepeatsOf(const PaginationRequest& running);
     // False when the layout was given up for a newer request or the stop.
     bool paginate(const PaginationRequest& request, PaginationResult* result);
+    // Lays a long chapter out piece by piece: its page count (-1 on failure or when stopped), with
+    // its links and search hits placed in the piece that holds them.
+    int paginatePieces(int index, const QString& formatScript, int startPage, int* hitCount, PaginationResult* result);
     void addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result);
     void addHits(const QString& source, int startPage, ChapterPageInfo* chapter, int* hitCount);
     void answerAfterPrint();
@@ -64,6 +68,8 @@ private:
     QString m_engineScript;
     QList<ChapterPageInfo> m_chapters;
     QString m_searchText;
+    // The requested links of each chapter, by chapter index, during a pagination.
+    QHash<int, QStringList> m_chapterLinks;
     bool m_haveRequest = false;
     PaginationRequest m_lastRequest;
     // The answer to the last request, still true while neither the chapters nor the search text

@@ -25,8 +25,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QRegExpValidator>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -116,8 +116,13 @@ public:
     KelApplication* app = nullptr;
     QPointer<KelUi> self;
     bool waitCursorShown = false;
-    QPointer<KelWindow> mainWindow;
+    // Kept as a plain object: while the window is destroyed its children may still ask for it,
+    // and a cast of the half-destroyed object to KelWindow is undefined; qobject_cast answers
+    // null then.
+    QPointer<QObject> mainWindow;
     QMutex mainWindowMutex;
+
+    KelWindow* window() const { return qobject_cast<KelWindow*>(mainWindow.data()); }
     QPointer<KelStyleManager> styleManager;
     HoverLeaveWorkaround* hoverWorkaround = nullptr;
     int dialogParentPolicy = kDefaultDialogParentPolicy;
@@ -281,7 +286,7 @@ QWidget* KelUi::dialogParent(QWidget* parent) const
     QWidget* active = QApplication::activeWindow();
     if ((d->dialogParentPolicy & ActiveWindowParent) && active && active != d->app->splashWindow())
         return active;
-    QWidget* mainWindow = d->mainWindow;
+    QWidget* mainWindow = d->window();
     if (mainWindow
         && ((d->dialogParentPolicy & MainWindowParent)
             || ((d->dialogParentPolicy & VisibleMainWindowParent) && mainWindow->isVisible())))
@@ -419,7 +424,7 @@ int KelUi::textInputBox(QString message, QString title, QString& resultText, Tex
     return id;
 }
 
-KelWindow* KelUi::mainWindow() const { return d->mainWindow; }
+KelWindow* KelUi::mainWindow() const { return d->window(); }
 
 void KelUi::initMainWindow()
 {
@@ -442,7 +447,7 @@ void KelUi::initMainWindow()
     emit mainWindowCreated(window);
 }
 
-void KelUi::bringMainWindowToFront() { KelSingleApplication::bringToFront(d->mainWindow); }
+void KelUi::bringMainWindowToFront() { KelSingleApplication::bringToFront(d->window()); }
 
 void KelUi::showWaitCursor()
 {

@@ -37,11 +37,16 @@ MouseHook* s_hook = nullptr;
 
 bool MouseHook::eventFilter(QObject* watched, QEvent* event)
 {
+    // The filter sees every event of the process, also those sent to objects in construction or
+    // destruction: the object is looked at only for a mouse event.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::NonClientAreaMouseMove && type != QEvent::MouseButtonPress
+        && type != QEvent::NonClientAreaMouseButtonPress)
+        return false;
     // Every mouse event reaches a window first; the copies Qt then hands to widgets and their parents
     // are not counted again.
     if (!watched->isWindowType())
         return false;
-    const QEvent::Type type = event->type();
     if (type == QEvent::MouseMove || type == QEvent::NonClientAreaMouseMove) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint pos = KelGlobalMouseWatcher::rawGlobalPosition(static_cast<QWindow*>(watched), mouse->screenPos());

@@ -908,7 +908,13 @@ KelListWidget::KelListWidget(int widgetType, QWidget* parent)
     viewport()->installEventFilter(d);
 }
 
-KelListWidget::~KelListWidget() { d->dnd->setLayout(nullptr); }
+KelListWidget::~KelListWidget()
+{
+    // The scroll area's destructor deletes the viewport after this object is no longer a list
+    // widget: its events must not reach the filter, which asks the list for its viewport.
+    viewport()->removeEventFilter(d);
+    d->dnd->setLayout(nullptr);
+}
 
 void KelListWidget::setModel(QAbstractItemModel* model, const QModelIndex& root)
 {

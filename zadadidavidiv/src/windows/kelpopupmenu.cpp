@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 const int kDefaultMenuType = 3;
 const int kEnsureVisibleMargin = 50;
@@ -54,10 +56,15 @@ public:
         }
     }
 
-    // The child may be half destroyed: only its address is used.
+    // The child may be half destroyed, so it is never cast: a destroyed button's guard is
+    // already cleared, and a live one compares by its object address.
     void onChildRemoved(QObject* child)
     {
-        subMenuButtons.removeAll(static_cast<KelPopupMenuButton*>(child));
+        subMenuButtons.erase(std::remove_if(subMenuButtons.begin(), subMenuButtons.end(),
+                                 [child](const QPointer<KelPopupMenuButton>& sub) {
+                                     return sub.isNull() || static_cast<QObject*>(sub.data()) == child;
+                                 }),
+            subMenuButtons.end());
         disconnect(child, nullptr, this, nullptr);
     }
 
@@ -77,12 +84,16 @@ public:
             // The mouse moved on; one resting on an open sub-menu keeps it.
             if (under) {
                 for (KelPopupMenuButton* sub : qAsConst(subMenuButtons)) {
+                    if (!sub)
+                        continue;
                     if (sub->isPopupVisible() && sub->popupMenu() != under->window())
                         sub->closePopup();
                 }
             }
         } else {
             for (KelPopupMenuButton* sub : qAsConst(subMenuButtons)) {
+                if (!sub)
+                    continue;
                 if (sub != hoveredChild && sub->isPopupVisible())
                     sub->closePopup();
             }
@@ -95,6 +106,8 @@ public:
     void closeSubMenus()
     {
         for (KelPopupMenuButton* sub : qAsConst(subMenuButtons)) {
+            if (!sub)
+                continue;
             if (sub->isPopupVisible())
                 sub->closePopup();
         }
@@ -110,7 +123,7 @@ public:
 
     KelPopupMenu* q;
     KelChildWatcher* childWatcher = nullptr;
-    QList<KelPopupMenuButton*> subMenuButtons;
+    QList<QPointer<KelPopupMenuButton>> subMenuButtons;
     QPointer<QWidget> hoveredChild;
     QTimer hoverTimer;
     bool hideOnClick = true;

@@ -1,0 +1,135 @@
+// Peak memory of the page-counting helper while it counts the pages of books with one very long
+// chapter: a plain text book and a single-chapter EPUB, about 5 MB each. Each book gets a helper
+// of its own; its peak resident size (VmHWM) is read from /proc once the page count is known.
+// Usage: bench_pagecounter [megabytes, default 5]
+// Target: the helper stays under 400 MB on any book.
+
+#include "bookcontext.h"
+#include "models/bookdto.h"
+#include "models/bookmodel.h"
+#include "readingfixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
+
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+// Peak resident size of a process in MB, from /proc; -1 when it cannot be read.
+qint64 peakMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+    }
+    return -1;
+}
+
+// The page-counting helper started by this process.
+qint64 helperPid()
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks, so it is read to its last ')'.
+        const QByteArray text = stat.readAll();
+        const int close = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (text.contains("(zuvezedoda)") && fields.size() > 1 && fields.at(1).toLongLong() == qint64(::getpid()))
+            return pid;
+    }
+    return -1;
+}
+
+// A plain text book of ordinary prose, about the given size: paragraphs, or one line that never
+// ends (a file without line breaks).
+bool writeText(const QString& path, qint64 bytes, bool breaks)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray paragraph
+        = QByteArray("The weaver sat at the loom from morning to night, and the shuttle flew from "
+                     "one hand to the other while the threads of the warp rose and fell in "
+                     "their order.")
+        + (breaks ? "\n\n" : " ");
+    for (qint64 written = 0; written < bytes; written += paragraph.size())
+        file.write(paragraph);
+    return file.error() == QFile::NoError;
+}
+
+struct Run {
+    QString name;
+    int pages = -1;
+    qint64 peak = -1;
+    qint64 ms = -1;
+};
+
+Run measure(const QString& name, const std::function<int(ReadingFixture&)>& addBook)
+{
+    Run run;
+    run.name = name;
+    ReadingFixture fixture;
+    const int id = addBook(fixture);
+    QElapsedTimer timer;
+    timer.start();
+    const bool opened = id >= 0 && fixture.open(id);
+    run.peak = peakMegabytes(helperPid());
+    if (!opened)
+        return run;
+    run.ms = timer.elapsed();
+    run.pages = fixture.context()->pageCount();
+    fixture.close();
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QTextStream out(stdout);
+    const qint64 megabytes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toLongLong() : 5;
+    const qint64 bytes = megabytes * 1024 * 1024;
+
+    const auto text = [bytes](bool breaks) {
+        return [bytes, breaks](ReadingFixture& fixture) {
+            const QString path = fixture.home().filePath(QStringLiteral("long.txt"));
+            if (!writeText(path, bytes, breaks))
+                return -1;
+            BookDto book;
+            book.full_path = path;
+            book.format = 8;
+            return fixture.books()->addBook(book);
+        };
+    };
+    const QList<Run> runs {
+        measure(QStringLiteral("plain text"), text(true)),
+        measure(QStringLiteral("plain text without line breaks"), text(false)),
+        measure(QStringLiteral("single-chapter EPUB"),
+            [bytes](ReadingFixture& fixture) {
+                return fixture.addEpub(QStringLiteral("one chapter.epub"), 1, int(bytes * 92 / 100));
+            }),
+    };
+    bool withinTarget = true;
+    for (const Run& run : runs) {
+        out << run.name << ": " << run.pages << " pages in " << run.ms << " ms, helper peak " << run.peak
+            << " MB (target < 400)\n";
+        withinTarget = withinTarget && run.pages > 0 && run.peak >= 0 && run.peak < 400;
+    }
+    return withinTarget ? 0 : 1;
+}
