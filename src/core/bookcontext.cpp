@@ -1043,7 +1043,12 @@ void BookContext::onPageRecalculationDone()
     const int count = svc->totalPageCount();
     const bool countChanged = count != d->pageCount;
     d->pageCount = count;
+    const int page = d->currentPage;
     updateCurrentPage();
+    // The same page number may now lie in another chapter (the chapters' pages changed with the
+    // layout): the chapter title and the contents' mark follow the new numbers.
+    if (d->currentPage == page)
+        followCurrentPage();
     if (TextViewer* textViewer = d->textViewer())
         textViewer->highlightText(d->searchText);
     emit searchDone();

@@ -95,6 +95,28 @@ bool writeLongEpub(const QString& path)
     return book.write(path);
 }
 
+// One chapter of many numbered paragraphs, longer than a full screen.
+const QColor kChapterCover(0x1c, 0x6b, 0x8a);
+
+bool writeLongChapterEpub(const QString& path)
+{
+    EpubBuilder book;
+    book.setTitle(QStringLiteral("Flow chapter"));
+    QString body;
+    for (int i = 1; i <= 120; ++i)
+        body += QStringLiteral("<p>Paragraph %1: the warp was wound on the beam before dawn.</p>").arg(i);
+    book.addChapter(QStringLiteral("long"), QStringLiteral("long.xhtml"), QStringLiteral("Chapter 1"), body);
+    book.setCover(QStringLiteral("images/cover.png"), EpubBuilder::png(200, 300, kChapterCover.rgb()));
+    return book.write(path);
+}
+
+// The paragraph a reading link names ("...p[12]..."), 0 when it names none.
+int paragraphOf(const QString& link)
+{
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("p%5B(\\d+)%5D")).match(link);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
 // Share (0..1) of sampled pixels that differ between two pictures of one size.
 double difference(const QImage& a, const QImage& b)
 {
@@ -737,7 +759,8 @@ private slots:
 
     // On a home of its own: a kill two seconds after a note and a page turn keeps both, and the
     // library counts the note; SIGTERM right after a page turn in full screen (where the reading
-    // page is a window of its own) still saves the position.
+    // page is a window of its own) still saves the position, and a text book's saved place is the
+    // one being read, not the first line of the larger full-screen page.
     void killAndQuitWhileReading()
     {
         QTemporaryDir home;
@@ -750,6 +773,8 @@ private slots:
         pdfBook.chapters = kPdfPages;
         const QString pdf = m_books.filePath(QStringLiteral("kept.pdf"));
         QVERIFY(librarybooks::write(pdf, pdfBook));
+        const QString chapter = m_books.filePath(QStringLiteral("chapter.epub"));
+        QVERIFY(writeLongChapterEpub(chapter));
         // The state of each book read: its position (a chapter link, or a page) and notes.
         const auto state = [&](const char* key) {
             for (const QJsonObject& object : storedStates(home.path())) {
@@ -759,19 +784,29 @@ private slots:
             }
             return QString();
         };
+        // The long chapter's stored position.
+        const auto chapterSource = [&] {
+            for (const QJsonObject& object : storedStates(home.path())) {
+                const QString source
+                    = QJsonValue(object)[QStringLiteral("ReadingPosition")][QStringLiteral("Source")].toString();
+                if (source.startsWith(QLatin1String("long.xhtml")))
+                    return source;
+            }
+            return QString();
+        };
         const auto notesCount = [&] {
             return queryLibrary(home.path(), QStringLiteral("select notes_count from books where title = ?"),
                 { QLatin1String(kLongTitle) });
         };
 
         QProcess run;
-        QVERIFY(start(run, env, { epub, pdf }));
+        QVERIFY(start(run, env, { epub, pdf, chapter }));
         const qint64 pid = run.processId();
         QString window = waitForWindow(pid);
         QVERIFY2(!window.isEmpty(), "no main window appeared");
         // The books named on the command line are added; the box that says so closes with Escape.
         const auto count = [&] { return queryLibrary(home.path(), QStringLiteral("select count(*) from books")); };
-        QVERIFY(waitUntil([&] { return count() == QLatin1String("2"); }, 40000));
+        QVERIFY(waitUntil([&] { return count() == QLatin1String("3"); }, 40000));
         if (waitUntil([pid] { return visibleWindows(pid).size() > 1; }, 5000)) {
             QTest::qWait(300);
             key(QStringLiteral("Escape"));
@@ -819,6 +854,32 @@ private slots:
         QCOMPARE(state("Source"), killedAt);
         QCOMPARE(storedNotes(home.path()), QStringLiteral("red:"));
         QCOMPARE(notesCount(), QStringLiteral("1"));
+
+        // A long chapter read well into it, then full screen: the screen laid out anew begins well before
+        // the place being read, and a SIGTERM there keeps that place, not the screen's first line (else
+        // the next start in the window opens pages earlier, at the chapter's start in a short chapter).
+        QProcess third;
+        window = launch(third, env);
+        QVERIFY2(!window.isEmpty(), "no main window on the third start");
+        const QImage reading = openBook(window, settle(window, grab(window)), kChapterCover);
+        QImage turned = reading;
+        for (int turn = 0; turn < 4; ++turn) {
+            key(QStringLiteral("Right"));
+            turned = waitForChange(window, turned);
+        }
+        save(turned, "text-before-fullscreen");
+        QVERIFY(waitUntil([&] { return paragraphOf(chapterSource()) > 1; }, 5000));
+        QTest::qWait(1500); // the last turn's save
+        const QString before = chapterSource();
+        key(QStringLiteral("F11"));
+        QVERIFY(waitUntil([&] {
+            const QStringList shown = visibleWindows(third.processId());
+            return shown.size() == 1 && !shown.contains(window);
+        }));
+        QTest::qWait(1500);
+        save(settle(QStringLiteral("0"), grab(QStringLiteral("0"))), "text-fullscreen");
+        QVERIFY(terminate(third));
+        QCOMPARE(chapterSource(), before);
     }
 
     // A running instance that cannot take a hand-over (stopped here) keeps its library to itself:

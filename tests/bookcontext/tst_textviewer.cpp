@@ -136,6 +136,32 @@ private slots:
         QCOMPARE(screenPage(context), 1 + forward - back);
     }
 
+    // The last screen of the first chapter, through a larger window and back: the chapter's pages
+    // change twice while the page number ends where it was, and the chapter title follows the
+    // last page numbers, not the larger window's.
+    void chapterTitleAfterLayoutRoundTrip()
+    {
+        const int id = m_fixture->addEpub(QStringLiteral("resized.epub"), 2, 6000);
+        const QSharedPointer<BookContext> context = m_fixture->open(id);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        QTRY_VERIFY(context->pageCount() > 4);
+        context->navigateToLink(QStringLiteral("ch1.xhtml?kelpath=end"));
+        QTRY_VERIFY(viewer->chapterPage()->currentPage() > 2);
+        QTRY_COMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
+        const int page = context->currentPage();
+        const int count = context->pageCount();
+
+        viewer->resize(1600, 1200);
+        QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() > 0 && context->pageCount() < count, 20000);
+        QTRY_VERIFY(context->currentPage() < page);
+        viewer->resize(800, 600);
+        QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() == count, 20000);
+        QTRY_COMPARE(context->currentPage(), page);
+        QTest::qWait(300);
+        QCOMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
+    }
+
     // Contents links without the chapters' folder lead to their chapter in the contents, the
     // chapter names and the viewer; an entry that leads nowhere is disabled.
     void contentsLinksWithoutTheirFolder()

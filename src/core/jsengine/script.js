@@ -713,7 +713,17 @@ function setReadingPosByXPath(path) {
     return position ? kelGoToPosition(position.element, position.offset) : -1;
 }
 
+// The place being read: the pinned position, which every re-layout keeps on screen. The screen's
+// first character would move it: a screen laid out larger (full screen) begins pages earlier, and
+// the smaller window would then open there. The first character stands in while nothing on this
+// screen is pinned.
 function getReadingPosXPath() {
+    var element = page.readingPositionElement;
+    if (element && page.count >= 0 && page.current >= 1 && document.documentElement.contains(element)) {
+        var n = kelPageOfPosition(element, page.readingPositionOffset);
+        if (n >= page.current && n < page.current + page.columnCount)
+            return kelPositionText(element, page.readingPositionOffset);
+    }
     var position = kelFirstVisiblePosition();
     return position ? kelPositionText(position.element, position.offset) : '';
 }
