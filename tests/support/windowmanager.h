@@ -97,7 +97,8 @@ inline qint64 startAndWait(const QString& program, const QStringList& args, cons
         return 0;
     QElapsedTimer clock;
     clock.start();
-    while (!selectionOwned(selection) && clock.elapsed() < 10000)
+    // A loaded machine can take its time to start a window manager.
+    while (!selectionOwned(selection) && clock.elapsed() < 30000)
         QThread::msleep(50);
     return selectionOwned(selection) ? pid : 0;
 }
@@ -122,6 +123,11 @@ public:
             if (pid)
                 ::kill(pid_t(pid), SIGTERM);
         }
+        // The next test's manager could not take the selections while these still hold them.
+        QElapsedTimer clock;
+        clock.start();
+        while ((selectionOwned("WM_S0") || selectionOwned("_NET_WM_CM_S0")) && clock.elapsed() < 5000)
+            QThread::msleep(50);
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
