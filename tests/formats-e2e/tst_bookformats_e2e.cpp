@@ -158,7 +158,6 @@ private slots:
         QVERIFY(m_home.isValid());
         QVERIFY(QDir().mkpath(bookPath(QString())));
     }
-
     // Which document the factory makes for a book file, and whether it loads.
     void choices_data()
     {
@@ -254,7 +253,8 @@ private slots:
         const QString text = QStringLiteral("Маяк\nСмотритель поднялся по ступеням.\nИ зажёг огонь.\n");
         const QString txtPath = bookPath("mayak.txt");
         QVERIFY(testfiles::write(txtPath, QTextCodec::codecForName("windows-1251")->fromUnicode(text)));
-        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << QString()
+        // Its one contents entry is named after the book, which for a text is its file's name.
+        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
                              << "<p>Смотритель поднялся по ступеням.</p>";
 
         MobiWriter mobi;
