@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextCodec>
 #include <QtEndian>
@@ -158,7 +159,6 @@ private slots:
         QVERIFY(m_home.isValid());
         QVERIFY(QDir().mkpath(bookPath(QString())));
     }
-
     // Which document the factory makes for a book file, and whether it loads.
     void choices_data()
     {
@@ -254,7 +254,8 @@ private slots:
         const QString text = QStringLiteral("Маяк\nСмотритель поднялся по ступеням.\nИ зажёг огонь.\n");
         const QString txtPath = bookPath("mayak.txt");
         QVERIFY(testfiles::write(txtPath, QTextCodec::codecForName("windows-1251")->fromUnicode(text)));
-        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "", "  " } << QString()
+        // Its one contents entry is named after the book, which for a text is its file's name.
+        QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
                              << "<p>Смотритель поднялся по ступеням.</p>";
 
         MobiWriter mobi;
@@ -314,6 +315,68 @@ private slots:
                 = QString::fromUtf8(testfiles::read(document.chapterFilePath(known->link->source.section('#', 0, 0))));
             QVERIFY2(chapter.contains(knownText), qPrintable(chapter.left(300)));
         }
+    }
+
+    // Title pages as converters write them, with an author whose address is in angle brackets,
+    // in the book's metadata and on its first page: every chapter shown holds the author escaped
+    // once (the XML writer leaves ">" bare), never "&amp;lt;"; contents titles are plain text.
+    void authorWithAngleBrackets_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("firstTitle");
+        const QString author = QStringLiteral("Project <list@example.org>");
+        const QString once = author.toHtmlEscaped();
+
+        EpubBuilder epub;
+        epub.setTitle(author);
+        epub.setAuthor(author);
+        epub.addMetadata(QStringLiteral("dc:publisher"), author);
+        epub.setCover(QStringLiteral("images/cover.png"), EpubBuilder::png(60, 90));
+        epub.addChapter(
+            "title", "titlepage.xhtml", author, "<h1>" + once + "</h1><p class=\"author\">" + once + "</p>");
+        // Something unsafe sends the page through the cleaner's XML writer.
+        epub.addItem("about", "about.xhtml",
+            EpubBuilder::xhtml(author, "<p title=\"" + once + "\">" + once + "</p><script>go()</script>"));
+        QVERIFY(epub.write(bookPath("angle.epub")));
+        QTest::newRow("epub") << bookPath("angle.epub") << author;
+
+        Fb2Builder fb2;
+        fb2.setBookTitle(author);
+        fb2.addAuthor({ "Project", "", "", author, "list@example.org" });
+        fb2.setAnnotationXml(Fb2Builder::p(author));
+        fb2.addBody(Fb2Builder::title({ author }) + Fb2Builder::epigraph(Fb2Builder::p(author))
+            + Fb2Builder::section(Fb2Builder::p(author), author));
+        QVERIFY(fb2.write(bookPath("angle.fb2")));
+        QTest::newRow("fb2") << bookPath("angle.fb2") << author;
+
+        MobiWriter mobi;
+        mobi.setFullName(author.toUtf8());
+        mobi.setAuthor(author);
+        mobi.setText(("<html><body><h1>" + once + "</h1><p>" + once + "</p><mbp:pagebreak/><p>Text.</p></body></html>")
+                         .toUtf8());
+        QVERIFY(mobi.write(bookPath("angle.mobi")));
+        QTest::newRow("mobi") << bookPath("angle.mobi") << author;
+
+        QVERIFY(testfiles::write(bookPath("angle.txt"), (author + "\n" + author + "\n").toUtf8()));
+        QTest::newRow("txt") << bookPath("angle.txt") << "angle";
+    }
+
+    void authorWithAngleBrackets()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, firstTitle);
+        const std::unique_ptr<TextDocument> document(createTextDocument(path));
+        QVERIFY(document->load(bookDataDir(path)));
+        const QRegularExpression escapedOnce(QStringLiteral("Project &lt;list@example\\.org(&gt;|>)"));
+        int pages = 0;
+        for (const QString& chapter : document->chapters()) {
+            const QString html = QString::fromUtf8(testfiles::read(document->chapterFilePath(chapter)));
+            QVERIFY2(!html.contains(QLatin1String("&amp;")), qPrintable(html));
+            QVERIFY2(!html.contains(QLatin1String("<list@")), qPrintable(html));
+            pages += html.contains(escapedOnce) ? 1 : 0;
+        }
+        QVERIFY(pages >= 1);
+        QCOMPARE(document->toc().value(0).title, firstTitle);
     }
 
     void openQuickly_data()

@@ -243,6 +243,8 @@ void FbDocument::writeBody(Conversion& conversion, FbBody& body, bool first)
         for (FbSection& section : body.sections)
             writeSection(conversion, section, entry);
     }
+    if (conversion.textBook)
+        nameTextBookEntry(entry);
     conversion.finishBody();
     m_toc.append(entry);
 }
@@ -273,6 +275,22 @@ void FbDocument::writeSection(Conversion& conversion, FbSection& section, TocPoi
         conversion.appendToLastPage(slices.at(k + 1));
     }
     parent.children.append(entry);
+}
+
+void FbDocument::nameTextBookEntry(TocPoint& entry) const
+{
+    // A text has no headings: without a name its one contents row, the chapter name of every
+    // page and each bookmark's chapter would be blank. Its untitled section shares the entry's
+    // page and would only repeat it as a blank row, and as the entry that covers every page.
+    entry.title = m_book.title();
+    if (entry.title.isEmpty())
+        entry.title = QFileInfo(m_filePath).baseName();
+    QList<TocPoint> kept;
+    for (const TocPoint& child : qAsConst(entry.children)) {
+        if (!child.title.isEmpty() || child.link != entry.link || !child.children.isEmpty())
+            kept.append(child);
+    }
+    entry.children = kept;
 }
 
 void FbDocument::writeNote(QString& page, const QString& fileName, FbSection& section, TocPoint& parent)
