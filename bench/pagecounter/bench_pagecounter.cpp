@@ -181,6 +181,29 @@ int main(int argc, char* argv[])
         measure(QStringLiteral("MOBI with unclosed headings and fonts"),
             file(QStringLiteral("fonts.mobi"), 1,
                 [bytes](const QString& path) { return writeUnclosedHeadingsMobi(path, bytes, true); })),
+        measure(QStringLiteral("MOBI with one table"),
+            file(QStringLiteral("table.mobi"), 1,
+                [bytes](const QString& path) {
+                    QByteArray text = "<html><body><table>";
+                    while (text.size() < bytes)
+                        text += "<tr><td>The weaver sat at the loom</td><td>from morning to night, and the shuttle "
+                                "flew.</td></tr>";
+                    text += "</table></body></html>";
+                    MobiWriter writer;
+                    writer.setText(text);
+                    return writer.write(path);
+                })),
+        measure(QStringLiteral("MOBI with nested divs"),
+            file(QStringLiteral("divs.mobi"), 1,
+                [bytes](const QString& path) {
+                    QByteArray text = "<html><body>";
+                    while (text.size() < bytes)
+                        text += "<div><p>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
+                    text += "</body></html>";
+                    MobiWriter writer;
+                    writer.setText(text);
+                    return writer.write(path);
+                })),
         measure(QStringLiteral("CJK plain text"),
             file(QStringLiteral("cjk.txt"), 8, [bytes](const QString& path) { return writeCjkText(path, bytes); })),
         measure(QStringLiteral("plain text"), text(true)),
