@@ -1,10 +1,11 @@
 // Peak memory of the page-counting helper while it counts the pages of books with one very long
 // chapter: a plain text book and a single-chapter EPUB, about 5 MB each. Each book gets a helper
 // of its own; its peak resident size (VmHWM) is read from /proc once the page count is known.
-// Usage: bench_pagecounter [megabytes, default 5]
+// Usage: bench_pagecounter [megabytes, default 5] [part of the names of the books to measure]
 // Target: the helper stays under 400 MB on any book.
 
 #include "bookcontext.h"
+#include "mobiwriter.h"
 #include "models/bookdto.h"
 #include "models/bookmodel.h"
 #include "readingfixture.h"
@@ -72,6 +73,45 @@ bool writeText(const QString& path, qint64 bytes, bool breaks)
     return file.error() == QFile::NoError;
 }
 
+// A plain text book of CJK prose, in paragraphs: no spaces to break lines at.
+bool writeCjkText(const QString& path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray paragraph
+        = QStringLiteral("\u7ec7\u5de5\u4ece\u65e9\u5230\u665a\u5750\u5728\u7ec7\u5e03\u673a\u524d\uff0c"
+                         "\u68ad\u5b50\u5728\u4e24\u624b\u4e4b\u95f4\u98de\u6765\u98de\u53bb\u3002\n")
+              .repeated(12)
+              .toUtf8()
+        + "\n";
+    for (qint64 written = 0; written < bytes; written += paragraph.size())
+        file.write(paragraph);
+    return file.error() == QFile::NoError;
+}
+
+// A MOBI book whose chapter headings are never closed: each "<h1>" or "<h2>" is followed by the
+// chapter's paragraphs, as some converters write them; with styled, the heading's font and bold are
+// left open too.
+bool writeUnclosedHeadingsMobi(const QString& path, qint64 bytes, bool styled)
+{
+    QByteArray text = "<html><head></head><body>";
+    const QByteArray paragraph = "<p>The weaver sat at the loom from morning to night, and the shuttle flew from "
+                                 "one hand to the other while the threads of the warp rose and fell.</p>";
+    for (int chapter = 1; text.size() < bytes; ++chapter) {
+        text += chapter % 2 ? "<h1>" : "<h2>";
+        if (styled)
+            text += "<font size=\"" + QByteArray::number(chapter % 7 + 1) + "\"><b>";
+        text += (chapter % 2 ? "Chapter " : "Part ") + QByteArray::number(chapter);
+        for (int k = 0; k < 20; ++k)
+            text += paragraph;
+    }
+    text += "</body></html>";
+    MobiWriter writer;
+    writer.setText(text);
+    return writer.write(path);
+}
+
 struct Run {
     QString name;
     int pages = -1;
@@ -79,10 +119,15 @@ struct Run {
     qint64 ms = -1;
 };
 
+// Only the books whose name holds this text are measured (the second argument).
+QString g_only;
+
 Run measure(const QString& name, const std::function<int(ReadingFixture&)>& addBook)
 {
     Run run;
     run.name = name;
+    if (!name.contains(g_only))
+        return run;
     ReadingFixture fixture;
     const int id = addBook(fixture);
     QElapsedTimer timer;
@@ -105,6 +150,7 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     const qint64 megabytes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toLongLong() : 5;
     const qint64 bytes = megabytes * 1024 * 1024;
+    g_only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
 
     const auto text = [bytes](bool breaks) {
         return [bytes, breaks](ReadingFixture& fixture) {
@@ -117,7 +163,49 @@ int main(int argc, char* argv[])
             return fixture.books()->addBook(book);
         };
     };
+    const auto file = [](const QString& name, int format, const std::function<bool(const QString&)>& write) {
+        return [name, format, write](ReadingFixture& fixture) {
+            const QString path = fixture.home().filePath(name);
+            if (!write(path))
+                return -1;
+            BookDto book;
+            book.full_path = path;
+            book.format = format;
+            return fixture.books()->addBook(book);
+        };
+    };
     const QList<Run> runs {
+        measure(QStringLiteral("MOBI with unclosed headings"),
+            file(QStringLiteral("headings.mobi"), 1,
+                [bytes](const QString& path) { return writeUnclosedHeadingsMobi(path, bytes, false); })),
+        measure(QStringLiteral("MOBI with unclosed headings and fonts"),
+            file(QStringLiteral("fonts.mobi"), 1,
+                [bytes](const QString& path) { return writeUnclosedHeadingsMobi(path, bytes, true); })),
+        measure(QStringLiteral("MOBI with one table"),
+            file(QStringLiteral("table.mobi"), 1,
+                [bytes](const QString& path) {
+                    QByteArray text = "<html><body><table>";
+                    while (text.size() < bytes)
+                        text += "<tr><td>The weaver sat at the loom</td><td>from morning to night, and the shuttle "
+                                "flew.</td></tr>";
+                    text += "</table></body></html>";
+                    MobiWriter writer;
+                    writer.setText(text);
+                    return writer.write(path);
+                })),
+        measure(QStringLiteral("MOBI with nested divs"),
+            file(QStringLiteral("divs.mobi"), 1,
+                [bytes](const QString& path) {
+                    QByteArray text = "<html><body>";
+                    while (text.size() < bytes)
+                        text += "<div><p>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
+                    text += "</body></html>";
+                    MobiWriter writer;
+                    writer.setText(text);
+                    return writer.write(path);
+                })),
+        measure(QStringLiteral("CJK plain text"),
+            file(QStringLiteral("cjk.txt"), 8, [bytes](const QString& path) { return writeCjkText(path, bytes); })),
         measure(QStringLiteral("plain text"), text(true)),
         measure(QStringLiteral("plain text without line breaks"), text(false)),
         measure(QStringLiteral("single-chapter EPUB"),
@@ -127,6 +215,8 @@ int main(int argc, char* argv[])
     };
     bool withinTarget = true;
     for (const Run& run : runs) {
+        if (!run.name.contains(g_only))
+            continue;
         out << run.name << ": " << run.pages << " pages in " << run.ms << " ms, helper peak " << run.peak
             << " MB (target < 400)\n";
         withinTarget = withinTarget && run.pages > 0 && run.peak >= 0 && run.peak < 400;

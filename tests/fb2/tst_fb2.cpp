@@ -471,6 +471,24 @@ private slots:
         text("three lines, middle empty", "one\r\n\r\nthree\r\n", QString(), { "one", "", "three" });
         text("markup characters", "a < b & \"c\" > d", QString(), { "a &lt; b &amp; &quot;c&quot; &gt; d" });
         text("control characters dropped", "page\fbreak\x01\n", QString(), { "pagebreak" });
+        text("lone carriage returns end lines", "one\rtwo\r\rfour", QString(), { "one", "two", "", "four" });
+        // A text without line breaks becomes paragraphs of at most 16,384 characters, cut after a
+        // sentence, else at a blank, else anywhere; no character is lost but the blanks at a cut.
+        const QString sentence = QStringLiteral("The shuttle flew. ");
+        const int perLine = 16384 / sentence.size();
+        const QString prose = sentence.repeated(perLine * 2 + 1).trimmed();
+        text("long line cut after sentences", prose.toUtf8(), QString(),
+            { sentence.repeated(perLine).trimmed(), sentence.repeated(perLine).trimmed(), sentence.trimmed() });
+        const QString word = QStringLiteral("loom ");
+        const QString words = word.repeated(16384 / word.size() + 3).trimmed();
+        text("long line cut at a blank", words.toUtf8(), QString(),
+            { word.repeated(16384 / word.size()).trimmed(), word.repeated(3).trimmed() });
+        const QString han = QStringLiteral("\u7ec7\u5e03\u3002");
+        const QString cjk = han.repeated(16384 / 3 + 1);
+        text("long CJK line cut after a full stop", cjk.toUtf8(), QString(), { han.repeated(16384 / 3), han });
+        const QString letters(16384 + 10, QLatin1Char('x'));
+        text("long line without blanks cut at the limit", letters.toUtf8(), QString(),
+            { letters.left(16384), letters.mid(16384) });
 
         // A text in a ZIP archive: its first line is the title when it is short enough.
         const QString line60(60, QLatin1Char('x'));

@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebFrame>
+#include <QWebPage>
 #include <QtEndian>
 
 using mobi::Mobi;
@@ -417,13 +419,13 @@ private slots:
         const int frame = huge.indexOf("\xff\xc0");
         QVERIFY(frame > 0);
         huge.replace(frame + 5, 4, QByteArray("\x4e\x20\x4e\x20", 4));
-        const QByteArray text
-            = "<html><head><guide></guide></head><body>"
-              "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
-              "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
-              "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
-              "<h3 id='x'>Part &amp; Parcel &lt;list@example.org&gt; &#38;&#x26;</h3><h4>Four</h4><h5>Five is not collected</h5><h2>Not</h3>"
-              "<p><img recindex=\"00001\"></p></body></html>";
+        const QByteArray text = "<html><head><guide></guide></head><body>"
+                                "<h1>Title Page</h1><p>Opening words.</p><mbp:pagebreak/>"
+                                "<h2 class=\"chapter\">Chapter <b>One</b></h2><p>Text one.</p>"
+                                "<img recindex=\"00002\" width=\"300\"/><MBP:PAGEBREAK/>"
+                                "<h3 id='x'>Part &amp; Parcel &lt;list@example.org&gt; "
+                                "&#38;&#x26;</h3><h4>Four</h4><h5>Five is not collected</h5><h2>Not</h3>"
+                                "<p><img recindex=\"00001\"></p></body></html>";
         MobiWriter writer;
         writer.setText(text + QByteArray(9000, 'a'));
         writer.setCompression(MobiWriter::Compression::HuffCdic);
@@ -534,6 +536,35 @@ private slots:
         QTest::newRow("quoted attributes, multi-line heading")
             << QStringLiteral("<h1 title=\"x\" class='y'>Quoted</h1><H3>\n  Line one\n</H3>") << QString()
             << QStringList { "Quoted", "Line one" };
+        // Headings never closed would each hold the rest of the book: they and the text-level
+        // elements they opened end where the next block starts, and become contents entries.
+        QTest::newRow("unclosed headings closed before the next block") << QStringLiteral(
+            "<h1><font size=\"7\"><b>One<p>a</p><h2 class='x'><i>Two</i> <br/>more<div>b</div>"
+            "<h3>Three</h3><p>c") << QString() << QStringList { "One", "Two more", "Three" };
+    }
+
+    // A book of many chapters whose headings were never closed: the chapter page holds no
+    // element nested deeper than a few levels, so it can be laid out chapter by chapter.
+    void unclosedHeadingsNestShallow()
+    {
+        QByteArray text = "<html><head></head><body>";
+        for (int chapter = 1; chapter <= 300; ++chapter)
+            text += "<h" + QByteArray::number(chapter % 2 + 1) + "><font size=\"" + QByteArray::number(chapter % 7 + 1)
+                + "\"><b>Chapter " + QByteArray::number(chapter) + "<p>The shuttle flew.</p><p>The warp rose.</p>";
+        text += "</body></html>";
+        MobiWriter writer;
+        writer.setText(text);
+        MobiDocument document(save(writer.build()));
+        const QString chapter = convertedBook(document);
+
+        QWebPage page;
+        page.mainFrame()->setHtml(chapter);
+        const QVariant depth = page.mainFrame()->evaluateJavaScript(
+            "(function deepest(e) { var d = 0; for (var c = e.firstElementChild; c; c = c.nextElementSibling)"
+            " d = Math.max(d, deepest(c)); return d + 1; })(document.body)");
+        QVERIFY2(depth.toInt() > 1 && depth.toInt() <= 6, qPrintable(depth.toString()));
+        QCOMPARE(document.headingTitles().size(), 300);
+        QCOMPARE(document.headingTitles().at(299), QStringLiteral("Chapter 300"));
     }
 
     void toHtml()

@@ -18,20 +18,71 @@ bool allowedInXml(const QChar* c, const QChar* end)
     return true;
 }
 
+// A line longer than this is cut into paragraphs: a file without line breaks would otherwise be
+// one paragraph that neither the reading page nor the page counter can lay out in parts.
+constexpr int kMaxLineChars = 16 * 1024;
+
+bool endsSentence(QChar c)
+{
+    switch (c.unicode()) {
+    case '.':
+    case '!':
+    case '?':
+    case 0x3002: // ideographic full stop
+    case 0xFF01: // fullwidth exclamation mark
+    case 0xFF1F: // fullwidth question mark
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Where a too long line is cut, within its first kMaxLineChars characters: after the last
+// sentence end in the second half, else at the last blank there, else at the limit (never
+// between the halves of a surrogate pair). The blanks at a cut are dropped.
+int cutPosition(QStringView line)
+{
+    const int half = kMaxLineChars / 2;
+    for (int i = kMaxLineChars - 1; i >= half; --i) {
+        if (endsSentence(line.at(i - 1)) && (line.at(i).isSpace() || line.at(i - 1).unicode() > 0x2FFF))
+            return i;
+    }
+    for (int i = kMaxLineChars - 1; i >= half; --i) {
+        if (line.at(i).isSpace())
+            return i;
+    }
+    return line.at(kMaxLineChars - 1).isHighSurrogate() ? kMaxLineChars - 1 : kMaxLineChars;
+}
+
+void appendLine(QStringList& lines, QStringView line)
+{
+    while (line.size() > kMaxLineChars) {
+        const int cut = cutPosition(line);
+        lines.append(line.left(cut).toString());
+        line = line.mid(cut);
+        while (!line.isEmpty() && line.front().isSpace())
+            line = line.mid(1);
+    }
+    lines.append(line.toString());
+}
+
 } // namespace
 
 namespace fb2 {
 
 QStringList splitLines(const QString& text)
 {
-    if (text.isEmpty())
-        return {};
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (text.endsWith(QLatin1Char('\n')))
-        lines.removeLast();
-    for (QString& line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    QStringList lines;
+    const int size = text.size();
+    int start = 0;
+    while (start < size) {
+        int end = start;
+        while (end < size && text.at(end) != QLatin1Char('\n') && text.at(end) != QLatin1Char('\r'))
+            ++end;
+        appendLine(lines, QStringView(text).mid(start, end - start));
+        if (end < size && text.at(end) == QLatin1Char('\r') && end + 1 < size && text.at(end + 1) == QLatin1Char('\n'))
+            ++end;
+        start = end + 1;
     }
     return lines;
 }

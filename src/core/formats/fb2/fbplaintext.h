@@ -8,8 +8,9 @@ namespace fb2 {
 // Plain text books are read through a small FB2 document of our own making: the title in the
 // description and one paragraph per line in one untitled section.
 
-// The lines of a text, without their line ends ("\n" or "\r\n"); a final line end does not
-// start another line, and an empty text has no lines.
+// The lines of a text, without their line ends ("\n", "\r\n" or a lone "\r"); a final line end
+// does not start another line, and an empty text has no lines. A line of more than 16,384
+// characters becomes several, cut at sentence ends where it has them.
 QStringList splitLines(const QString& text);
 
 // Text escaped for XML: the four characters of QString::toHtmlEscaped become references and

@@ -3,8 +3,8 @@
 #include "mobi.h"
 #include "textpositions.h"
 
-#include "formats/booklink.h"
 #include "checkedsave.h"
+#include "formats/booklink.h"
 
 #include <QDebug>
 #include <QDir>
@@ -104,6 +104,44 @@ namespace {
         return headings;
     }
 
+    // The name of the tag at "<" position at, in lower case ("/p" for an end tag), and the end of
+    // the tag after its ">"; an empty name for anything else.
+    QString tagAt(const QString& text, int at, int* end)
+    {
+        int i = at + 1;
+        if (i < text.size() && text.at(i) == QLatin1Char('/'))
+            ++i;
+        while (i < text.size() && (text.at(i).isLetterOrNumber() || text.at(i) == QLatin1Char(':')))
+            ++i;
+        *end = openingTagEnd(text, i);
+        if (*end < 0 || i == at + 1)
+            return QString();
+        return text.mid(at + 1, i - at - 1).toLower();
+    }
+
+    bool isHeadingTag(const QString& name)
+    {
+        return name.size() == 2 && name.at(0) == QLatin1Char('h') && name.at(1) >= QLatin1Char('1')
+            && name.at(1) <= QLatin1Char('6');
+    }
+
+    // Text-level elements a heading may hold, to be closed with it.
+    bool isInlineTag(const QString& name)
+    {
+        static const QStringList names { "a", "abbr", "b", "big", "cite", "code", "del", "dfn", "em", "font", "i",
+            "ins", "kbd", "q", "s", "samp", "small", "span", "strike", "strong", "sub", "sup", "tt", "u", "var" };
+        return names.contains(name);
+    }
+
+    // Tags that start or end a block: a heading still open before one of them ends there.
+    bool isBlockBoundary(const QString& name)
+    {
+        static const QStringList names { "p", "div", "blockquote", "table", "ul", "ol", "dl", "li", "dd", "dt",
+            "center", "pre", "hr", "address", "section", "article", "body", "html" };
+        const QString bare = name.startsWith(QLatin1Char('/')) ? name.mid(1) : name;
+        return isHeadingTag(bare) || names.contains(bare);
+    }
+
     const QString chapterHead
         = QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset = utf-8\"/></head>");
 }
@@ -193,7 +231,61 @@ QString MobiDocument::toHtml(const QString& text, const TextPositions* positions
     html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
     html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
     html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
-    return insertHeadingAnchors(html);
+    return insertHeadingAnchors(closeOpenHeadings(html));
+}
+
+QString MobiDocument::closeOpenHeadings(const QString& text)
+{
+    // A heading left open, with its font and bold, would hold the rest of the book: the next
+    // heading opens inside it, so the chapter nests as deep as it has headings and lays out as
+    // one block. Such a heading, and what it opened, is closed where the next block starts.
+    QString result;
+    int copied = 0;
+    QString heading;
+    QStringList open;
+    for (int i = text.indexOf(QLatin1Char('<')); i >= 0; i = text.indexOf(QLatin1Char('<'), i + 1)) {
+        int end = -1;
+        const QString name = tagAt(text, i, &end);
+        if (name.isEmpty())
+            continue;
+        if (heading.isEmpty()) {
+            if (isHeadingTag(name)) {
+                heading = name;
+                open.clear();
+            }
+            i = end - 1;
+            continue;
+        }
+        if (name.startsWith(QLatin1Char('/')) && isHeadingTag(name.mid(1))) {
+            // The end of any heading ends the open one.
+            heading.clear();
+        } else if (isBlockBoundary(name)) {
+            if (result.isEmpty())
+                result.reserve(text.size() + text.size() / 16);
+            result.append(text.midRef(copied, i - copied));
+            copied = i;
+            for (int k = open.size() - 1; k >= 0; --k)
+                result.append(QStringLiteral("</%1>").arg(open.at(k)));
+            result.append(QStringLiteral("</%1>").arg(heading));
+            heading.clear();
+            // The boundary may itself open the next heading.
+            if (isHeadingTag(name)) {
+                heading = name;
+                open.clear();
+            }
+        } else if (name.startsWith(QLatin1Char('/'))) {
+            const int at = open.lastIndexOf(name.mid(1));
+            if (at >= 0)
+                open.erase(open.begin() + at, open.end());
+        } else if (isInlineTag(name) && text.at(end - 2) != QLatin1Char('/')) {
+            open.append(name);
+        }
+        i = end - 1;
+    }
+    if (copied == 0)
+        return text;
+    result.append(text.midRef(copied));
+    return result;
 }
 
 QString MobiDocument::insertAnchors(const QString& text, const TextPositions* positions) const

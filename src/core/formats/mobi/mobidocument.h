@@ -45,6 +45,7 @@ public:
 
 private:
     QString insertAnchors(const QString& text, const TextPositions* positions) const;
+    static QString closeOpenHeadings(const QString& text);
     QString insertHeadingAnchors(const QString& text);
     void saveImages(const QString& outputFolder);
 
