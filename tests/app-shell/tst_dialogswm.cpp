@@ -78,11 +78,11 @@ class DialogsWmTest : public QObject {
 
     QString book(const QString& name, const QColor& cover)
     {
-        librarybooks::BookSpec spec;
-        spec.title = QFileInfo(name).completeBaseName();
-        spec.coverColor = cover;
+        librarybooks::BookSpec recipe;
+        recipe.title = QFileInfo(name).completeBaseName();
+        recipe.coverColor = cover;
         const QString path = m_books.filePath(name);
-        return librarybooks::write(path, spec) ? path : QString();
+        return librarybooks::write(path, recipe) ? path : QString();
     }
 
     void save(const char* name)

@@ -700,10 +700,7 @@ private slots:
         // One paragraph of some 40,000 characters: every screen but the first starts inside it.
         ChapterBuilder oneParagraph(32);
         oneParagraph.addHeading(1, QStringLiteral("One paragraph"));
-        QString words;
-        while (words.size() < 40000)
-            words += oneParagraph.sentence(20, 40) + QLatin1Char(' ');
-        oneParagraph.addParagraph(words);
+        oneParagraph.addLongParagraph(40000);
         add("one long paragraph", oneParagraph);
 
         ChapterBuilder notes(21);

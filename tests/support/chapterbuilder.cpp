@@ -77,6 +77,14 @@ void ChapterBuilder::addProse(int paragraphs, int minWords, int maxWords)
     }
 }
 
+void ChapterBuilder::addLongParagraph(int minChars)
+{
+    QString words;
+    while (words.size() < minChars)
+        words += sentence(20, 40) + QLatin1Char(' ');
+    addParagraph(words);
+}
+
 void ChapterBuilder::addPhrases(const char* const* phrases, int count, int sentences, const QString& separator)
 {
     QStringList list;

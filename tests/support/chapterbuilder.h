@@ -30,6 +30,8 @@ public:
     void addRealisticContent(int approxBytes);
 
     QString sentence(int minWords, int maxWords);
+    // One paragraph of sentences, at least minChars long: every screen but the first starts inside it.
+    void addLongParagraph(int minChars);
 
     QString bodyHtml() const { return m_body; }
     QByteArray xhtml() const;
