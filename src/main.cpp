@@ -5,6 +5,7 @@
 #include "kelui.h"
 #include "metrics/hardwaremetricsbuilder.h"
 #include "metrics/metricsender.h"
+#include "models/bookprovider.h"
 #include "models/librarymessagebox.h"
 #include "quitsignals.h"
 #include "settingsprovider.h"
@@ -283,6 +284,8 @@ int main(int argc, char** argv)
     metricsStore.reset();
     crashInstaller.reset();
     app.reset();
-    libraryLock.reset(); // after the database closed with the application
+    // Only a run that gets here leaves the record that spares the next start the full check.
+    BookProvider::instance()->closeConnection();
+    libraryLock.reset(); // after the database closed
     return code;
 }

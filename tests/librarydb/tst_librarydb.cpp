@@ -6,6 +6,7 @@
 #include "appdirs.h"
 #include "formats/bookformat.h"
 #include "models/bookprovider.h"
+#include "models/librarycheck.h"
 #include "models/librarydatabase.h"
 #include "models/librarymessagebox.h"
 #include "temphome.h"
@@ -21,6 +22,9 @@
 #include <QTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,6 +65,38 @@ BookDto makeBook(const QString& path, const QString& title, int format)
 }
 
 int count(const QString& sql) { return scalar(sql).toInt(); }
+
+// Overwrites part of a page of the file (1-based; page 1 from its first byte, the header) and,
+// when asked, gives the file back its modification time, as a fault of the disk would leave it.
+bool damagePage(const QString& path, int page, bool keepTime)
+{
+    struct stat before;
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        return false;
+    QFile file(path);
+    const qint64 offset = page == 1 ? 0 : qint64(page - 1) * 4096 + 8;
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) || file.write(QByteArray(2000, '\xff')) != 2000)
+        return false;
+    file.close();
+    if (!keepTime)
+        return true;
+    const struct timespec times[2] = { before.st_atim, before.st_mtim };
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// A library of 200 books with long metadata: many pages of both tables.
+bool fillLibrary(BookProvider* db)
+{
+    QList<BookDto> books;
+    for (int i = 0; i < 200; ++i) {
+        BookDto book
+            = makeBook(QStringLiteral("/b/%1.epub").arg(i), QStringLiteral("Book %1").arg(i), BookFormat::Epub);
+        book.metadata = { { 6, QStringLiteral("A description as long as publishers write them. ").repeated(8) } };
+        books.append(book);
+    }
+    QList<int> ids;
+    return db->addAll(books, ids);
+}
 
 } // namespace
 
@@ -246,6 +282,87 @@ private slots:
         QVERIFY2(boxes.first().second.contains(QStringLiteral("damaged")), qPrintable(boxes.first().second));
         QCOMPARE(QFile::exists(LibraryDatabase::backupPath(path)), backup);
         QVERIFY(kept.first().contains(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    }
+
+    // Every start checks the header, the schema and the books table; the whole file is checked
+    // only when it may have been damaged since it was last checked in full.
+    void fullCheckWhenTheFileMayHaveChanged_data()
+    {
+        QTest::addColumn<bool>("closed"); // the run closed the library at its end
+        QTest::addColumn<int>("checkedDaysAgo"); // the last full check, as the record says
+        QTest::addColumn<QString>("table"); // the damaged page: the table's root, or the header
+        QTest::addColumn<bool>("keepTime");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("not closed") << false << 0 << "book_metadata" << true << true;
+        QTest::newRow("closed, then changed") << true << 0 << "book_metadata" << false << true;
+        QTest::newRow("closed, full check a week old") << true << 8 << "book_metadata" << true << true;
+        QTest::newRow("closed, header") << true << 0 << "" << true << true;
+        QTest::newRow("closed, books table") << true << 0 << "books" << true << true;
+        // The price of a fast start: a page that the start does not read, damaged behind the
+        // program's back with the file's time kept, waits for the next full check.
+        QTest::newRow("closed, metadata page unread") << true << 0 << "book_metadata" << true << false;
+    }
+
+    void fullCheckWhenTheFileMayHaveChanged()
+    {
+        QFETCH(bool, closed);
+        QFETCH(int, checkedDaysAgo);
+        QFETCH(QString, table);
+        QFETCH(bool, keepTime);
+        QFETCH(bool, found);
+        const QString path = databasePath();
+        const QString record = LibraryCheck::closeRecordPath(path);
+        QVERIFY(db->createConnection(path));
+        QVERIFY(fillLibrary(db));
+        const int page = table.isEmpty()
+            ? 1
+            : scalar(QStringLiteral("select rootpage from sqlite_master where name = '%1'").arg(table)).toInt();
+        QVERIFY(page > 1 || table.isEmpty());
+        if (closed) {
+            db->closeConnection();
+            QVERIFY(QFile::exists(record));
+        } else {
+            closeLibrary();
+            QVERIFY(!QFile::exists(record));
+        }
+        if (checkedDaysAgo) {
+            QByteArray text = testfiles::read(record);
+            const int at = text.indexOf("checked=");
+            QVERIFY(at >= 0);
+            text.truncate(at);
+            text += "checked=" + QByteArray::number(QDateTime::currentSecsSinceEpoch() - checkedDaysAgo * 86400) + '\n';
+            QVERIFY(testfiles::write(record, text));
+        }
+        QVERIFY(damagePage(path, page, keepTime));
+
+        BoxRecorder recorder;
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(recorder.boxes.size(), found ? 1 : 0);
+        QCOMPARE(db->allBooks().size(), found ? 0 : 200);
+        // Opened again: no record until this run closes the library.
+        QVERIFY(!QFile::exists(record));
+    }
+
+    // A run in which SQLite met a damaged page leaves no record: the next start checks in full.
+    void damageMetDuringTheRunIsCheckedAtTheNextStart()
+    {
+        const QString path = databasePath();
+        QVERIFY(db->createConnection(path));
+        QVERIFY(fillLibrary(db));
+        const int page
+            = scalar(QStringLiteral("select rootpage from sqlite_master where name = 'book_metadata'")).toInt();
+        db->closeConnection();
+        QVERIFY(damagePage(path, page, true));
+        QVERIFY(db->createConnection(path));
+        QVERIFY(db->getMetaData(db->allBooks().value(0).id, 6).isNull());
+        QVERIFY2(db->lastError().contains(QStringLiteral("malformed")), qPrintable(db->lastError()));
+        db->closeConnection();
+        QVERIFY(!QFile::exists(LibraryCheck::closeRecordPath(path)));
+
+        BoxRecorder recorder;
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(recorder.boxes.size(), 1);
+        QVERIFY(db->allBooks().isEmpty());
     }
 
     // A path the library holds outside the trash keeps its one row, however often it is added; a

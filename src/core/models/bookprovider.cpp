@@ -1,5 +1,6 @@
 #include "bookprovider.h"
 
+#include "librarycheck.h"
 #include "librarydatabase.h"
 #include "librarymessagebox.h"
 
@@ -130,37 +131,6 @@ BookProvider* BookProvider::instance()
 
 namespace {
 
-// False only when SQLite says the file is damaged: it is no database, or its quick check finds
-// faults. A file that does not exist yet, or one that is busy or unreadable for another reason,
-// is left to the normal start-up and its messages.
-bool databaseIsSound(const QString& connection, const QString& path, QString* error)
-{
-    if (!QFile::exists(path))
-        return true;
-    bool sound = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery check(db);
-            if (check.exec(QStringLiteral("PRAGMA quick_check(1)"))) {
-                if (check.next() && check.value(0).toString() != QLatin1String("ok")) {
-                    sound = false;
-                    *error = check.value(0).toString();
-                }
-            } else {
-                // SQLITE_CORRUPT and SQLITE_NOTADB, with their extended codes.
-                const int code = check.lastError().nativeErrorCode().toInt() & 0xff;
-                sound = code != 11 && code != 26;
-                *error = check.lastError().text();
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return sound;
-}
-
 // Moves the damaged file (and the journal files SQLite may have left beside it) out of the
 // way under a dated name; the user's data is never deleted. The new name, or empty on failure.
 QString keepDamaged(const QString& path)
@@ -182,7 +152,8 @@ QString keepDamaged(const QString& path)
 
 // A damaged library file is set aside; the newest sound backup takes its place when the user
 // agrees, otherwise the library starts empty. Either way the user learns where the old file is.
-void recoverDamagedDatabase(const QString& path, const QString& error)
+// False when the damaged file could not be moved and stays in use.
+bool recoverDamagedDatabase(const QString& path, const QString& error)
 {
     qCritical() << "The library database" << path << "is damaged:" << error;
     const QString kept = keepDamaged(path);
@@ -191,11 +162,12 @@ void recoverDamagedDatabase(const QString& path, const QString& error)
             QCoreApplication::translate(
                 "BookProvider", "The library file %1 is damaged and could not be moved aside: %2")
                 .arg(QDir::toNativeSeparators(path), error));
-        return;
+        return false;
     }
     const QString backup = LibraryDatabase::backupPath(path);
     QString backupError;
-    if (QFile::exists(backup) && databaseIsSound(QStringLiteral("pl_backup_check"), backup, &backupError)) {
+    if (QFile::exists(backup)
+        && LibraryCheck::check(backup, LibraryCheck::Depth::Full, &backupError) == LibraryCheck::Verdict::Sound) {
         const QString when = QFileInfo(backup).lastModified().toString(Qt::ISODate);
         const auto answer = LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
             QCoreApplication::translate("BookProvider",
@@ -206,13 +178,13 @@ void recoverDamagedDatabase(const QString& path, const QString& error)
         if (answer == QMessageBox::Ok) {
             if (QFile::copy(backup, path)) {
                 qWarning() << "The library database was restored from" << backup;
-                return;
+                return true;
             }
             qCritical() << "Cannot restore the library database from" << backup;
             QFile::remove(path);
         }
         qWarning() << "A new library is started in" << path;
-        return;
+        return true;
     }
     if (!backupError.isEmpty())
         qWarning() << "The library backup" << backup << "is damaged too:" << backupError;
@@ -222,15 +194,36 @@ void recoverDamagedDatabase(const QString& path, const QString& error)
             .arg(error, QDir::toNativeSeparators(kept)),
         QMessageBox::Ok);
     qWarning() << "A new library is started in" << path;
+    return true;
 }
 
 } // namespace
 
 bool BookProvider::createConnection(const QString& path)
 {
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const LibraryCheck::Plan plan = LibraryCheck::plan(path, now);
+    qInfo().noquote() << "Library check:" << (plan.depth == LibraryCheck::Depth::Full ? "full," : "at start,")
+                      << plan.reason;
+    // From here on the file may change: a run that does not close the library leaves no record,
+    // and the next start checks the whole file.
+    LibraryCheck::forgetClose(path);
+    m_path = path;
+    m_open = false;
+    m_damageSeen = false;
+    m_lastFullCheck = plan.lastFullCheck;
+
     QString damage;
-    if (!databaseIsSound(QStringLiteral("pl_library_check"), path, &damage))
-        recoverDamagedDatabase(path, damage);
+    const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
+    if (verdict == LibraryCheck::Verdict::Damaged) {
+        // What takes its place is a sound backup, checked in full, or a new file.
+        if (recoverDamagedDatabase(path, damage))
+            m_lastFullCheck = now;
+        else
+            m_damageSeen = true;
+    } else if (verdict == LibraryCheck::Verdict::Sound && plan.depth == LibraryCheck::Depth::Full) {
+        m_lastFullCheck = now;
+    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
         db.setDatabaseName(path);
@@ -241,13 +234,34 @@ bool BookProvider::createConnection(const QString& path)
             return false;
         }
     }
-    return LibraryDatabase::createOrUpgrade();
+    m_open = LibraryDatabase::createOrUpgrade();
+    return m_open;
+}
+
+void BookProvider::closeConnection()
+{
+    if (m_path.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    // A library that failed to open, or in which SQLite met damage, is checked in full next time.
+    if (m_open && !m_damageSeen)
+        LibraryCheck::recordClose(m_path, m_lastFullCheck);
+    else
+        qWarning() << "The library" << m_path << "is closed without a record: the next start checks it in full";
+    m_path.clear();
+    m_open = false;
 }
 
 void BookProvider::fail(
     const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message, bool quoted)
 {
     m_lastError = query.lastError().text();
+    if (LibraryCheck::isDamageCode(query.lastError().nativeErrorCode()))
+        m_damageSeen = true;
     const QMessageLogger logger(__FILE__, 0, function);
     if (trace == Trace::Debug)
         logger.debug() << operation << "error:" << m_lastError;

@@ -26,6 +26,9 @@ public:
     // schema. False (after a critical box) when the file cannot be opened or a required
     // statement fails.
     bool createConnection(const QString& path);
+    // Closes the library at the end of a run that ends normally and records the file as it was
+    // left, so that the next start can skip the full check for damage. No query may be alive.
+    void closeConnection();
 
     // The error text kept by the last operation that failed and keeps its error; never cleared.
     const QString& lastError() const { return m_lastError; }
@@ -107,4 +110,9 @@ private:
     bool endSavepoint(bool rollback);
 
     QString m_lastError;
+    // The library opened by createConnection(), and what closeConnection() records of it.
+    QString m_path;
+    bool m_open = false;
+    bool m_damageSeen = false;
+    qint64 m_lastFullCheck = 0;
 };
