@@ -1,5 +1,7 @@
 // Fills a fresh library the way the library page does (one add per book, each with its
-// metadata) and reads it back. Usage: bench_librarydb [book count, default 10000]
+// metadata), reads it back and opens it again as a start of the program does, after a run that
+// closed the library and after one that did not, with the file in the page cache and out of it. Usage: bench_librarydb
+// [book count, default 10000]
 
 #include "appdirs.h"
 #include "formats/bookformat.h"
@@ -9,8 +11,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +50,71 @@ BookDto generatedBook(int i, quint32 now)
         { 6, QStringLiteral("A long description of the book, as publishers write them. ").repeated(6) },
         { 10, QStringLiteral("en") }, { 11, QStringLiteral("Public domain") } };
     return book;
+}
+
+void closeDefaultConnection()
+{
+    QSqlDatabase::database().close();
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+// Drops the file's pages from the page cache (only this file's), as after a reboot.
+void evictFromCache(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
+// One run of the statement on its own connection, stepping through every row, in ms (-1 when
+// it fails).
+qint64 timeStatement(const QString& path, const QString& sql)
+{
+    qint64 ms = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench"));
+        db.setDatabaseName(path);
+        QElapsedTimer timer;
+        timer.start();
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(sql) && query.next()) {
+                while (query.next()) { }
+                ms = timer.elapsed();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+    return ms;
+}
+
+// One start: the library opened, then every book read as the library page does at once. The
+// run before ended as asked: closing the library (which records the file as it was left) or not
+// (so the start checks the whole file).
+bool timeStart(BookProvider* db, const QString& path, bool previousClosed, bool cold, QTextStream& out)
+{
+    if (previousClosed)
+        db->closeConnection();
+    else
+        closeDefaultConnection();
+    if (cold)
+        evictFromCache(path);
+    QElapsedTimer timer;
+    timer.start();
+    if (!db->createConnection(path)) {
+        out << "cannot open the library\n";
+        return false;
+    }
+    const qint64 opened = timer.elapsed();
+    const int books = db->allBooks().size();
+    out << "  after a run that " << (previousClosed ? "closed the library" : "did not close it") << ", "
+        << (cold ? "cold" : "in the page cache") << ": createConnection " << opened << " ms, + allBooks (" << books
+        << ") " << timer.elapsed() << " ms\n";
+    return true;
 }
 
 } // namespace
@@ -91,6 +164,27 @@ int main(int argc, char* argv[])
     const CategoryCountsDto counts = db->categoryCounts();
     out << "categoryCounts: all " << counts.all_count << ", recently read " << counts.recently_read_count << " in "
         << timer.elapsed() << " ms\n";
+
+    // The start of the program on this library: the damage checks alone, then whole starts.
+    const QString path = databasePath();
+    out << "start on " << count << " books (file " << QFileInfo(path).size() / 1024 << " KiB):\n";
+    closeDefaultConnection();
+    // The last one reads what the library page reads at once: the pages the start check visits.
+    for (const char* check : { "PRAGMA quick_check(1)", "PRAGMA quick_check(books)", "select * from books" }) {
+        evictFromCache(path);
+        const qint64 cold = timeStatement(path, QLatin1String(check));
+        const qint64 warm = timeStatement(path, QLatin1String(check));
+        out << "  " << check << ": " << cold << " ms cold, " << warm << " ms in the page cache\n";
+    }
+    if (!db->createConnection(path))
+        return 1;
+    for (const bool closed : { false, true }) {
+        for (const bool cold : { true, false }) {
+            if (!timeStart(db, path, closed, cold, out))
+                return 1;
+        }
+    }
+    out.flush();
 
     timer.restart();
     db->clearLibrary();
