@@ -120,6 +120,10 @@ BookContext::BookContext()
 BookContext::~BookContext()
 {
     saveSettings();
+    // The closed book's files are not written any more once it is gone, even while the
+    // document waits for its deletion.
+    if (d->document)
+        d->document->stopConversion();
     delete d->pageParams;
     d->pageParams = nullptr;
     qWarning() << "delete book context";

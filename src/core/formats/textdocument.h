@@ -39,6 +39,9 @@ public:
     virtual void prepareFile(const QString& path);
     // Converts what is left on the calling thread and completes.
     virtual void completeNow() { }
+    // The book is closed: the background conversion stops and is waited for; the document
+    // stays incomplete.
+    virtual void stopConversion() { }
     virtual QList<TocPoint> toc() const;
 
     const QString& filePath() const { return m_filePath; }

@@ -37,8 +37,7 @@ bool EpubDocument::loadStaged(const QString& outputFolder)
     m_complete = false;
     // A worker still running when the event loop is gone would outlive the objects it uses.
     if (QCoreApplication* app = QCoreApplication::instance())
-        connect(
-            app, &QCoreApplication::aboutToQuit, this, [this] { m_parser->cancel(); }, Qt::UniqueConnection);
+        connect(app, &QCoreApplication::aboutToQuit, this, &EpubDocument::stopConversion, Qt::UniqueConnection);
     const quint64 loading = m_loads;
     // The parser, and with it this worker, is deleted only after the worker has ended; the
     // document lives longer still. The end of an earlier loading is not this one's.
@@ -71,6 +70,12 @@ void EpubDocument::completeNow()
         return;
     // Works along with the worker: each entry is still converted once.
     finishRest(m_parser->convertRest());
+}
+
+void EpubDocument::stopConversion()
+{
+    if (m_parser)
+        m_parser->cancel();
 }
 
 bool EpubDocument::prepareChapter(const QString& name)

@@ -25,6 +25,7 @@ public:
     bool prepareChapter(const QString& name) override;
     void prepareFile(const QString& path) override;
     void completeNow() override;
+    void stopConversion() override;
     QList<TocPoint> toc() const override;
 
 private:
