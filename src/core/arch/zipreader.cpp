@@ -164,7 +164,7 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
     if (!file.open(QIODevice::ReadOnly))
         return fail(m_messages.entryOpen, file.getZipError());
     const QString name = file.getActualFileName();
-    if (m_kind != WalkKind::All)
+    if (m_kind == WalkKind::ByName || m_kind == WalkKind::ByPattern)
         logger().warning() << "Actual file name:" << name;
 
     const QString path = safeEntryPath(destDir, name);
