@@ -202,8 +202,6 @@ bool EpubConversion::walk(const std::function<bool(const QString& name, Entry& e
     const bool walked = ZipReader::extractEach(
         m_epubPath, m_outputDir,
         [&](const QString& stored) {
-            if (m_cancelled)
-                return false;
             const QString name = safeEntryName(stored);
             QMutexLocker lock(&m_mutex);
             auto it = m_entries.find(name);

@@ -64,7 +64,8 @@ public:
     // The same on the conversion's own worker thread; finished(ok) runs on that thread at the
     // end, unless the conversion was cancelled.
     void convertRestInBackground(const std::function<void(bool ok)>& finished);
-    // Stops the worker after the entry it is at, and waits for it.
+    // Stops the worker after the entry it is at, and waits for it. What is asked for later is
+    // still converted on the asking thread.
     void cancel();
 
     // While held, background conversions wait before they start (cancelling still ends them):
