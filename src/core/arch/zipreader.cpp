@@ -68,6 +68,8 @@ public:
 
     std::function<bool(const QString& storedName)> select;
     std::function<void(const QString& storedName, const QString& path)> written;
+    // Shared with other walks instead of the walk's own.
+    UnpackBudget* sharedBudget = nullptr;
     QList<QFileInfo>* extracted = nullptr;
     QString* outPath = nullptr;
 
@@ -180,7 +182,7 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
         return fail(m_messages.entryError, file.getZipError());
 
     const bool folder = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
-    EntryFile out(destDir, path, m_budget);
+    EntryFile out(destDir, path, sharedBudget ? *sharedBudget : m_budget);
     out.setCanonicalDestDir(m_canonicalDestDir);
     // A whole book is unpacked at every opening: its files are not forced to disk one by one.
     out.setSyncToDisk(m_kind != WalkKind::All && m_kind != WalkKind::Each);
@@ -252,12 +254,13 @@ bool ZipReader::extract(const QString& archive, const QString& entryName, const 
 
 bool ZipReader::extractEach(const QString& archive, const QString& destDir,
     const std::function<bool(const QString& storedName)>& claim,
-    const std::function<void(const QString& storedName, const QString& path)>& written)
+    const std::function<void(const QString& storedName, const QString& path)>& written, UnpackBudget* budget)
 {
     QuaZip zip(archive);
     ZipWalk walk(WalkKind::Each, Q_FUNC_INFO);
     walk.select = claim;
     walk.written = written;
+    walk.sharedBudget = budget;
     return walk.run(zip, destDir);
 }
 

@@ -219,7 +219,8 @@ bool EpubConversion::walk(const std::function<bool(const QString& name, Entry& e
                 m_changed.wakeAll();
             }
             current.clear();
-        });
+        },
+        &m_budget);
     if (!current.isEmpty()) {
         QMutexLocker lock(&m_mutex);
         Entry& entry = m_entries[current];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "arch/entryfile.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QSet>
@@ -101,6 +103,8 @@ private:
     QHash<QString, Entry> m_entries; // filled by open() only, so references stay valid
     std::atomic<bool> m_cancelled { false };
     bool m_registered = false;
+    // Every pass over the book together, as one unpack of the whole book would be.
+    UnpackBudget m_budget;
     QThreadPool m_worker;
 };
 
