@@ -694,6 +694,9 @@ private slots:
         builder.addChapter("c2", "c2.xhtml", "Two", "<p>2</p><script>x()</script>");
         EpubFixture fixture;
         QVERIFY(fixture.write(builder));
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
         epub::EpubConversion::holdBackgroundWork(true);
         {
             epub::EpubDocument document(fixture.bookPath());
