@@ -419,6 +419,23 @@ private slots:
             return context->pageCount() == pages && document.pageCount() > 2;
         }));
         QVERIFY(!document.search("Chapter 1").isEmpty() && !document.search(ReadingFixture::kRareWord).isEmpty());
+
+        // A book whose rest is still to convert is converted whole before it is printed.
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
+        epub::EpubConversion::holdBackgroundWork(true);
+        context = m_fixture->open(addEpub(3, 2500), false);
+        QVERIFY(context);
+        QVERIFY(!context->textDocument()->isComplete());
+        printer.setOutputFileName(m_fixture->home().filePath(QStringLiteral("printed early.pdf")));
+        context->print(printer);
+        QVERIFY(context->textDocument()->isComplete());
+        PdfDocument early;
+        QVERIFY(ReadingFixture::waitFor([&] {
+            early.load(printer.outputFileName());
+            return early.pageCount() > 2 && !early.search(ReadingFixture::kRareWord).isEmpty();
+        }));
     }
 
     void changeEncoding()
