@@ -685,6 +685,44 @@ private slots:
         }
     }
 
+    // An entry whose data are damaged: the whole conversion fails as before, while a book read
+    // in stages leaves that chapter out, whether it is asked for first or the worker meets it.
+    void damagedChapter_data()
+    {
+        QTest::addColumn<bool>("askedFirst");
+        QTest::newRow("asked for") << true;
+        QTest::newRow("met by the worker") << false;
+    }
+
+    void damagedChapter()
+    {
+        QFETCH(bool, askedFirst);
+        EpubBuilder builder;
+        for (int i = 1; i <= 4; ++i)
+            builder.addChapter(QStringLiteral("c%1").arg(i), QStringLiteral("c%1.xhtml").arg(i),
+                QStringLiteral("Part %1").arg(i),
+                QStringLiteral("<p>%1</p>").arg(QStringLiteral("Words. ").repeated(2000)));
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QByteArray bytes = testfiles::read(fixture.bookPath());
+        const int data = bytes.indexOf("OEBPS/c2.xhtml") + 14 + 100;
+        QVERIFY(data > 200);
+        for (int i = 0; i < 8; ++i)
+            bytes[data + i] = char(bytes[data + i] ^ 0x5a);
+        QVERIFY(testfiles::write(fixture.bookPath(), bytes));
+        QCOMPARE(fixture.convert(), epub::ReadError);
+
+        QTemporaryDir output;
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.loadStaged(output.path()));
+        if (askedFirst)
+            QVERIFY(!document.prepareChapter("c2.xhtml"));
+        QTRY_VERIFY_WITH_TIMEOUT(document.isComplete(), 20000);
+        QCOMPARE(document.chapters(), (QStringList { "c1.xhtml", "c3.xhtml", "c4.xhtml" }));
+        QVERIFY(!QFileInfo::exists(output.filePath("OEBPS/c2.xhtml")));
+        QVERIFY(testfiles::read(document.chapterFilePath("c4.xhtml")).contains("Words."));
+    }
+
     // A document closed while its worker is held back ends without waiting for it; the book
     // then converts whole into the same folder.
     void closedWhileTheRestIsHeld()
