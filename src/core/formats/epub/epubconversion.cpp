@@ -173,7 +173,7 @@ bool EpubConversion::unpack(const QStringList& entries)
     if (!claimed.isEmpty()) {
         walk([&claimed](const QString& name, Entry&) { return claimed.remove(name); });
         QMutexLocker lock(&m_mutex);
-        // Not reached (the pass ended early or was cancelled): whoever needs it tries again.
+        // Not reached (the pass ended early): whoever needs it tries again.
         for (const QString& name : qAsConst(claimed)) {
             Entry& entry = m_entries[name];
             if (entry.state == State::Unpacking)
