@@ -27,17 +27,17 @@ namespace {
 
     // Documents are cleaned independently of each other: several at once. The pool is the
     // conversion's own, not the global one, which the library import may fill with conversions
-    // and whose threads do not exist in a forked child. The calling thread works along.
-    void forEachInParallel(const QStringList& names, const std::function<void(const QString&)>& work)
+    // and whose threads do not exist in a forked child. The calling thread works along; threads
+    // counts it.
+    void forEachInParallel(const QStringList& names, int threads, const std::function<void(const QString&)>& work)
     {
-        constexpr int MaxThreads = 4;
         QAtomicInt next(0);
         const auto take = [&names, &next] {
             const int index = next.fetchAndAddRelaxed(1);
             return index < names.size() ? index : -1;
         };
         QThreadPool pool;
-        const int helpers = qMin(qMin(QThread::idealThreadCount(), MaxThreads), names.size()) - 1;
+        const int helpers = qMin(threads, names.size()) - 1;
         for (int i = 0; i < helpers; ++i) {
             pool.start([&] {
                 for (int index = take(); index >= 0; index = take())
@@ -305,7 +305,9 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
     return outcome;
 }
 
-bool EpubConversion::convertRest()
+bool EpubConversion::convertRest() { return convertRest(false); }
+
+bool EpubConversion::convertRest(bool background)
 {
     // Each entry is claimed only when the pass reaches it, so one asked for meanwhile is done
     // at once by the asking thread and passed over here.
@@ -321,7 +323,11 @@ bool EpubConversion::convertRest()
                 documents.append(name);
         }
     }
-    forEachInParallel(documents, [this](const QString& name) {
+    // In the background one core is left to the thread that shows the book.
+    constexpr int MaxThreads = 4;
+    const int cores = QThread::idealThreadCount();
+    const int threads = qBound(1, background ? cores - 1 : cores, MaxThreads);
+    forEachInParallel(documents, threads, [this](const QString& name) {
         if (!m_cancelled)
             prepare(name);
     });
@@ -342,7 +348,7 @@ void EpubConversion::convertRestInBackground(const std::function<void(bool ok)>&
         waitWhileHeld();
         if (m_cancelled)
             return;
-        const bool ok = convertRest();
+        const bool ok = convertRest(true);
         if (!m_cancelled && finished)
             finished(ok);
     });

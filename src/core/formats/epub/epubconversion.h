@@ -93,6 +93,7 @@ private:
     bool claimForUnpack(Entry& entry);
     Outcome clean(const Entry& entry) const;
     void waitWhileHeld();
+    bool convertRest(bool background);
 
     const QString m_epubPath;
     const QString m_outputDir;
