@@ -120,6 +120,10 @@ BookContext::BookContext()
 BookContext::~BookContext()
 {
     saveSettings();
+    // The closed book's files are not written any more once it is gone, even while the
+    // document waits for its deletion.
+    if (d->document)
+        d->document->stopConversion();
     delete d->pageParams;
     d->pageParams = nullptr;
     qWarning() << "delete book context";
@@ -214,12 +218,25 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     onNotesCountChanged();
 
     // The channel starts the helper on its first write and waits a bounded time for it; without
-    // a helper the book opens with an unknown page count.
-    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
+    // a helper the book opens with an unknown page count. The page counter lays out every
+    // chapter: it gets them once the whole book is converted.
+    DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
+    if (svc && d->document->isComplete()) {
         svc->setBookKey(d->contextId);
         svc->sendChapterList(d->document->chapterPageInfos().first);
     }
     return true;
+}
+
+void BookContext::onDocumentCompleted()
+{
+    // Chapters that could not be converted have left the list.
+    d->chapterSourcesFilled = false;
+    if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
+        svc->setBookKey(d->contextId);
+        svc->sendChapterList(d->document->chapterPageInfos().first);
+    }
+    repaginate();
 }
 
 void BookContext::refreshUnpackedFiles()
@@ -270,7 +287,9 @@ bool BookContext::loadTextBook()
     }
     if (d->book.format == kPlainTextFormat && !d->encoding.isEmpty())
         d->document->setEncoding(d->encoding);
-    if (!d->document->load(d->bookDataFolder)) {
+    // The first chapter shows as soon as it is converted; the rest follows in the background.
+    connect(d->document.data(), &TextDocument::completed, this, &BookContext::onDocumentCompleted);
+    if (!d->document->loadStaged(d->bookDataFolder)) {
         qWarning() << "Book failed to load:" << d->book.full_path;
         d->document.reset();
         return false;
@@ -736,7 +755,8 @@ void BookContext::repaginate()
 {
     AbstractViewer* viewer = d->liveViewer();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
-    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document)
+    // Until the whole book is converted there is nothing to count: completion repaginates.
+    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete())
         return;
     if (svc->bookKey() != d->contextId) {
         svc->setBookKey(d->contextId);
@@ -987,6 +1007,8 @@ void BookContext::print(const QPrinter& printer)
         qWarning() << "No page-counting helper: nothing is printed";
         return;
     }
+    // Every chapter is printed: what the background conversion has left is converted now.
+    d->document->completeNow();
     if (svc->bookKey() != d->contextId) {
         svc->setBookKey(d->contextId);
         svc->sendChapterList(d->document->chapterPageInfos().first);

@@ -159,6 +159,8 @@ private:
     // The viewer of PDF and comic books.
     static AbstractViewer* makeImageViewer(QWidget* parent);
     bool loadTextBook();
+    // The whole book is converted: the page counter gets its chapters.
+    void onDocumentCompleted();
     // Clears the book's data folder, but for its reading state, when the book file changed.
     void refreshUnpackedFiles();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.

@@ -9,14 +9,19 @@
 QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData)
 {
     const QString scheme = request.url().scheme().toLower();
+    if (scheme == QLatin1String("file") && m_beforeRead)
+        m_beforeRead(request.url().toLocalFile());
     if (scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data"))
         return QNetworkAccessManager::createRequest(op, request, outgoingData);
     return QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
 }
 
-void makePageLocalOnly(QWebPage* page, QObject* networkParent)
+void makePageLocalOnly(
+    QWebPage* page, QObject* networkParent, const std::function<void(const QString& file)>& beforeRead)
 {
-    page->setNetworkAccessManager(new LocalOnlyNetwork(networkParent));
+    auto* network = new LocalOnlyNetwork(networkParent);
+    network->setBeforeRead(beforeRead);
+    page->setNetworkAccessManager(network);
     QWebSettings* settings = page->settings();
     settings->setAttribute(QWebSettings::PluginsEnabled, false);
     settings->setAttribute(QWebSettings::JavaEnabled, false);

@@ -2,6 +2,8 @@
 
 #include <QNetworkAccessManager>
 
+#include <functional>
+
 class QWebFrame;
 class QWebPage;
 
@@ -14,13 +16,21 @@ class LocalOnlyNetwork : public QNetworkAccessManager {
 public:
     using QNetworkAccessManager::QNetworkAccessManager;
 
+    // Called with the path of every local file before it is read, so that a book still being
+    // converted can make the file ready first.
+    void setBeforeRead(const std::function<void(const QString& file)>& beforeRead) { m_beforeRead = beforeRead; }
+
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
+
+private:
+    std::function<void(const QString& file)> m_beforeRead;
 };
 
 // Gives the page a local-only network and turns off plugins, windows, clipboard access,
 // storage and remote access from local content.
-void makePageLocalOnly(QWebPage* page, QObject* networkParent);
+void makePageLocalOnly(
+    QWebPage* page, QObject* networkParent, const std::function<void(const QString& file)>& beforeRead = {});
 
 // Takes out of a loaded chapter what could run the book's own code once scripting is on for
 // the engine: script elements and event-handler attributes (a resize handler would run when the

@@ -27,6 +27,8 @@
 #include <QWheelEvent>
 #include <QtDebug>
 
+#include <functional>
+
 namespace {
 
 constexpr int kPlainTextFormat = 8;
@@ -35,6 +37,18 @@ constexpr int kWheelStep = 120;
 constexpr AbstractViewer::Features kTextFeatures = AbstractViewer::Features(0x17F);
 // The read-aloud walk runs on the GUI thread; a chapter of only blank chunks must not freeze it.
 constexpr int kMaxSpeechRounds = 10000;
+
+// The chapter that pick names, or the next one it names once a chapter that cannot be shown has
+// left the list; empty when none is left.
+QString readableChapter(TextDocument* document, const std::function<QString()>& pick)
+{
+    for (int tries = document->chapters().size(); tries >= 0; --tries) {
+        const QString name = pick();
+        if (name.isEmpty() || document->prepareChapter(name))
+            return name;
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -136,7 +150,14 @@ bool TextViewer::readBook(QSharedPointer<BookContext> context)
         return false;
     if (!d->page) {
         d->page = new TextBookChapter;
-        makePageLocalOnly(d->page, d->page);
+        QPointer<TextViewer> self(this);
+        // Style sheets, images and fonts of chapters shown before the whole book is converted.
+        makePageLocalOnly(d->page, d->page, [self](const QString& file) {
+            const QSharedPointer<TextDocument> document
+                = self && self->m_bookContext ? self->m_bookContext->textDocument() : nullptr;
+            if (document)
+                document->prepareFile(file);
+        });
         d->page->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
         d->page->mainFrame()->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
         d->page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
@@ -258,6 +279,11 @@ void TextViewer::goLink(const QString& link, bool forced)
         d->pendingTarget = chapterTarget(local);
         d->page->setReadingPosition(d->pendingTarget);
         emit navigationCompleted();
+        return;
+    }
+    // A chapter the background conversion has not reached yet is converted now.
+    if (!document->prepareChapter(chapter)) {
+        qWarning() << "The chapter can not be shown:" << chapter;
         return;
     }
     emit navigationStarted(false);
@@ -578,7 +604,8 @@ void TextViewer::nextChapter()
     const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
     if (!document)
         return;
-    const QString name = document->nextChapter(d->page ? d->page->source() : QString());
+    const QString source = d->page ? d->page->source() : QString();
+    const QString name = readableChapter(document.data(), [&] { return document->nextChapter(source); });
     if (!name.isEmpty())
         goLink(name, false);
 }
@@ -589,7 +616,8 @@ void TextViewer::previousChapter()
     if (!document)
         return;
     const QString source = d->page ? d->page->source() : QString();
-    const QString name = source.isEmpty() ? document->nextChapter(QString()) : document->previousChapter(source);
+    const QString name = readableChapter(document.data(),
+        [&] { return source.isEmpty() ? document->nextChapter(QString()) : document->previousChapter(source); });
     if (!name.isEmpty())
         goLink(name + QStringLiteral("?kelpath=end"), false);
 }
@@ -597,15 +625,20 @@ void TextViewer::previousChapter()
 void TextViewer::moveToHome()
 {
     const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
-    if (document && !document->chapters().isEmpty())
-        goLink(document->chapters().first() + QStringLiteral("?kelpath=start"), false);
+    const QString name
+        = document ? readableChapter(document.data(), [&] { return document->nextChapter(QString()); }) : QString();
+    if (!name.isEmpty())
+        goLink(name + QStringLiteral("?kelpath=start"), false);
 }
 
 void TextViewer::moveToEnd()
 {
     const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
-    if (document && !document->chapters().isEmpty())
-        goLink(document->chapters().last() + QStringLiteral("?kelpath=end"), false);
+    const QString name = document ? readableChapter(document.data(),
+                             [&] { return document->chapters().isEmpty() ? QString() : document->chapters().last(); })
+                                  : QString();
+    if (!name.isEmpty())
+        goLink(name + QStringLiteral("?kelpath=end"), false);
 }
 
 bool TextViewer::event(QEvent* event)

@@ -452,6 +452,33 @@ private slots:
         QCOMPARE(QFileInfo(m_dest + "/first.bin").size(), qint64(5000));
     }
 
+    // Passes over a ZIP that pick their entries one by one: what is claimed is written (and
+    // reported), the rest passed over; passes sharing a budget stop together at its limit.
+    void zipPassesShareABudget()
+    {
+        const QString zip = archive(Kind::Zip,
+            { { "a.txt", QByteArray(3000, 'a') }, { "dir/b.txt", QByteArray(3000, 'b') }, { "c.txt", "c" } });
+        UnpackBudget budget(5000, 5000);
+        QStringList written;
+        const auto pass = [&](const QString& wanted) {
+            return ZipReader::extractEach(
+                zip, m_dest, [&](const QString& name) { return name == wanted; },
+                [&](const QString& name, const QString& path) {
+                    written.append(name);
+                    QCOMPARE(path, m_dest + "/" + name);
+                },
+                &budget);
+        };
+        QVERIFY(pass("a.txt"));
+        QCOMPARE(written, QStringList { "a.txt" });
+        QCOMPARE(budget.written(), qint64(3000));
+        QVERIFY(!pass("dir/b.txt"));
+        QVERIFY(pass("c.txt"));
+        QCOMPARE(written, QStringList({ "a.txt", "c.txt" }));
+        QVERIFY(!QFileInfo::exists(m_dest + "/dir/b.txt"));
+        QCOMPARE(QFileInfo(m_dest + "/a.txt").size(), qint64(3000));
+    }
+
     // RAR names match exactly, an empty name selects nothing, the first of two twins wins, and a
     // damaged header ends the walk there. A first volume with an enciphered entry and one continued
     // in the next volume: the archive's flags say so, the plain entry unpacks, the other two fail

@@ -14,6 +14,7 @@
 #include "displayformats.h"
 #include "enums.h"
 #include "epubbuilder.h"
+#include "formats/epub/epubconversion.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
@@ -50,6 +51,7 @@
 #include <QTextCodec>
 #include <QTextToSpeech>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QtTest>
 
 #include <memory>
@@ -417,6 +419,23 @@ private slots:
             return context->pageCount() == pages && document.pageCount() > 2;
         }));
         QVERIFY(!document.search("Chapter 1").isEmpty() && !document.search(ReadingFixture::kRareWord).isEmpty());
+
+        // A book whose rest is still to convert is converted whole before it is printed.
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
+        epub::EpubConversion::holdBackgroundWork(true);
+        context = m_fixture->open(addEpub(3, 2500), false);
+        QVERIFY(context);
+        QVERIFY(!context->textDocument()->isComplete());
+        printer.setOutputFileName(m_fixture->home().filePath(QStringLiteral("printed early.pdf")));
+        context->print(printer);
+        QVERIFY(context->textDocument()->isComplete());
+        PdfDocument early;
+        QVERIFY(ReadingFixture::waitFor([&] {
+            early.load(printer.outputFileName());
+            return early.pageCount() > 2 && !early.search(ReadingFixture::kRareWord).isEmpty();
+        }));
     }
 
     void changeEncoding()
@@ -805,6 +824,136 @@ private slots:
         chapter.close();
         QVERIFY(m_fixture->open(id, false));
         QVERIFY(shownText().contains(QLatin1String("kept")));
+    }
+
+    // A book opened before its conversion has gone past the first chapter (the worker held
+    // back): the saved chapter shows with its style sheet and image, contents and End reach
+    // chapters not converted yet, a note is kept, and page count and search wait for the whole
+    // book. Closed while held, it ends at once, and opens whole again.
+    void openedBeforeTheRestIsConverted()
+    {
+        const QString path = m_fixture->home().filePath(QStringLiteral("staged.epub"));
+        constexpr int chapters = 6;
+        EpubBuilder epub;
+        epub.setTitle(QStringLiteral("Staged"));
+        epub.addResource(QStringLiteral("css"), QStringLiteral("style.css"), "h1 { color: rgb(200, 0, 0); }",
+            QStringLiteral("text/css"));
+        epub.addResource(QStringLiteral("pic"), QStringLiteral("images/pic.png"), EpubBuilder::png(7, 5),
+            QStringLiteral("image/png"));
+        QList<EpubBuilder::NavPoint> contents;
+        for (int i = 1; i <= chapters; ++i) {
+            QString body = QStringLiteral("<h1>Chapter %1</h1>\n").arg(i);
+            if (i == 4)
+                body += QStringLiteral("<p><img src=\"images/pic.png\" alt=\"pic\"/></p>\n");
+            body += QStringLiteral("<p>%1</p>\n")
+                        .arg(QStringLiteral("Words of a page to read and to count. ").repeated(80))
+                        .repeated(6);
+            if (i == chapters)
+                body += QStringLiteral("<p>At last it ended %1.</p>\n").arg(QLatin1String(ReadingFixture::kRareWord));
+            const QString href = QStringLiteral("ch%1.xhtml").arg(i);
+            QByteArray page = EpubBuilder::xhtml(QStringLiteral("Chapter %1").arg(i), body);
+            page.replace("</head>", "<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n</head>");
+            epub.addItem(QStringLiteral("c%1").arg(i), href, page);
+            contents.append({ QStringLiteral("Chapter %1").arg(i), href, {} });
+        }
+        epub.setNavPoints(contents);
+        QVERIFY(epub.write(path));
+        BookDto book;
+        book.full_path = path;
+        book.format = kEpub;
+        const int id = m_fixture->books()->addBook(book);
+        // A book file of another time has its unpacked files made anew; the reading state stays.
+        QDateTime stamp = QDateTime::currentDateTime().addSecs(-600);
+        const auto forgetUnpacked = [&] {
+            stamp = stamp.addSecs(10);
+            QFile file(path);
+            return file.open(QIODevice::ReadWrite) && file.setFileTime(stamp, QFileDevice::FileModificationTime);
+        };
+        const auto showsChapter = [&](int chapter) {
+            TextViewer* viewer = m_fixture->viewer();
+            return ReadingFixture::waitFor([&] {
+                return viewer->isVisible()
+                    && viewer->chapterPage()->source() == QStringLiteral("ch%1.xhtml").arg(chapter)
+                    && viewer->chapterPage()->currentPage() > 0;
+            });
+        };
+
+        // Read up to the fourth chapter once, so that the book opens there.
+        QSharedPointer<BookContext> context = m_fixture->open(id, false);
+        QVERIFY(context);
+        context->navigateToLink(QStringLiteral("ch4.xhtml"));
+        QVERIFY(showsChapter(4));
+        context.reset();
+        m_fixture->close();
+
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
+        QVERIFY(forgetUnpacked());
+        // The style sheet and the image come from the files, not from the last opening.
+        QWebSettings::clearMemoryCaches();
+        epub::EpubConversion::holdBackgroundWork(true);
+        context = m_fixture->open(id, false);
+        QVERIFY(context);
+        QVERIFY(showsChapter(4));
+        const QSharedPointer<TextDocument> document = context->textDocument();
+        QVERIFY(!document->isComplete());
+        QVERIFY(!QFileInfo::exists(document->chapterFilePath(QStringLiteral("ch5.xhtml"))));
+        QCOMPARE(evaluate(QStringLiteral("getComputedStyle(document.querySelector('h1')).color")),
+            QStringLiteral("rgb(200, 0, 0)"));
+        QCOMPARE(evaluate(QStringLiteral("String(document.images[0].naturalWidth)")), QStringLiteral("7"));
+        // All contents entries at once.
+        QCOMPARE(context->toc().size(), chapters);
+
+        context->navigateToLink(context->toc().at(1).link);
+        QVERIFY(showsChapter(2));
+        QCOMPARE(evaluate(QStringLiteral("document.querySelector('h1').textContent")), QStringLiteral("Chapter 2"));
+        m_fixture->viewer()->moveToEnd();
+        QVERIFY(showsChapter(chapters));
+
+        const QString selected = m_fixture->selectOnScreen(12);
+        QVERIFY(!selected.isEmpty());
+        QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Green));
+        context->search(QLatin1String(ReadingFixture::kRareWord));
+        // The page counter lays out every chapter: it hears of this book only once all are there.
+        QVERIFY(m_fixture->pageCounter()->bookKey() != context->contextId());
+        QVERIFY(context->pageCount() <= 0);
+        QVERIFY(!document->isComplete());
+
+        epub::EpubConversion::holdBackgroundWork(false);
+        QVERIFY(ReadingFixture::waitFor([&] { return document->isComplete() && context->pageCount() > 0; }));
+        QCOMPARE(context->pageCount(), m_fixture->pageCounter()->totalPageCount());
+        QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }));
+        QCOMPARE(context->searchModel()->rowCount(), 1);
+        QCOMPARE(context->searchModel()->items().first().title, QStringLiteral("Chapter %1").arg(chapters));
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(path));
+        QVERIFY(ReadingFixture::waitFor([&] {
+            ReadingState state;
+            return ReadingStateFile::read(stateFile, &state) && state.notes.size() == 1
+                && state.notes.first().context == selected;
+        }));
+        context.reset();
+        m_fixture->close();
+
+        // Closed while the rest is held back: no wait for the worker, nothing half-made.
+        QVERIFY(forgetUnpacked());
+        epub::EpubConversion::holdBackgroundWork(true);
+        context = m_fixture->open(id, false);
+        QVERIFY(context);
+        QVERIFY(showsChapter(chapters));
+        QVERIFY(!context->textDocument()->isComplete());
+        context.reset();
+        m_fixture->close();
+        epub::EpubConversion::holdBackgroundWork(false);
+
+        context = m_fixture->open(id);
+        QVERIFY(context);
+        QVERIFY(showsChapter(chapters));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->textDocument()->isComplete(); }));
+        QCOMPARE(context->textDocument()->chapters().size(), chapters);
+        QCOMPARE(context->notes().size(), 1);
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() > 0; }));
+        QCOMPARE(context->pageCount(), m_fixture->pageCounter()->totalPageCount());
     }
 
     // A fresh book folder for the state file of each test.

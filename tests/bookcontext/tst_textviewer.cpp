@@ -10,6 +10,7 @@
 #include "chapterbuilder.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
+#include "formats/epub/epubconversion.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "models/bookmodel.h"
@@ -74,6 +75,43 @@ private slots:
     void initTestCase() { m_fixture = std::make_unique<ReadingFixture>(); }
     void cleanup() { m_fixture->close(); }
     void cleanupTestCase() { m_fixture.reset(); }
+
+    // A chapter that turns out not to be showable when it is reached before the background
+    // conversion: the page turn goes on to the chapter after it, and back over it.
+    void brokenChapterIsPassedOver()
+    {
+        EpubBuilder epub;
+        epub.addChapter(QStringLiteral("c1"), QStringLiteral("p1.xhtml"), QStringLiteral("One"),
+            QStringLiteral("<h1>Part 1</h1><p>Short.</p>"));
+        epub.addItem(QStringLiteral("c2"), QStringLiteral("p2.xhtml"),
+            "<html>" + QByteArray("<div>").repeated(40000) + QByteArray("</div>").repeated(40000) + "</html>");
+        epub.addChapter(QStringLiteral("c3"), QStringLiteral("p3.xhtml"), QStringLiteral("Three"),
+            QStringLiteral("<h1>Part 3</h1><p>Short.</p>"));
+        const QString path = m_fixture->home().filePath(QStringLiteral("broken.epub"));
+        QVERIFY(epub.write(path));
+        const int id = addBook(*m_fixture, path, 0);
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
+        epub::EpubConversion::holdBackgroundWork(true);
+        const QSharedPointer<BookContext> context = m_fixture->open(id, false);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        const auto shows = [viewer](const char* source) {
+            return ReadingFixture::waitFor(
+                [&] {
+                    return viewer->isVisible() && viewer->chapterPage()->source() == QLatin1String(source)
+                        && viewer->chapterPage()->currentPage() > 0;
+                },
+                20000);
+        };
+        QVERIFY(shows("p1.xhtml"));
+        QTest::keyClick(viewer, Qt::Key_Right);
+        QVERIFY(shows("p3.xhtml"));
+        QCOMPARE(context->textDocument()->chapters(), (QStringList { "p1.xhtml", "p3.xhtml" }));
+        QTest::keyClick(viewer, Qt::Key_Left);
+        QVERIFY(shows("p1.xhtml"));
+    }
 
     // A click on the right half of the page turns forward, on the left half back.
     void clickHalves()

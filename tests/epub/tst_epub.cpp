@@ -6,6 +6,7 @@
 #include "testpaths.h"
 
 #include "formats/epub/chaptercleaner.h"
+#include "formats/epub/epubconversion.h"
 #include "formats/epub/epubdocument.h"
 #include "formats/epub/epubpackage.h"
 #include "formats/epub/epubparser.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopedPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QXmlStreamReader>
@@ -591,6 +593,161 @@ private slots:
             QVERIFY(toc.at(0).id != earlierId);
             earlierId = toc.at(0).id;
         }
+    }
+
+    // The structure first, with no chapter unpacked; then one chapter and one style sheet on
+    // demand; the rest of the conversion passes over what was done and cleans everything else.
+    void stagedConversion()
+    {
+        const QByteArray nested
+            = "<html>" + QByteArray("<div>").repeated(40000) + QByteArray("</div>").repeated(40000) + "</html>";
+        EpubBuilder builder;
+        builder.addItem("a", "ch1.html", page("<p onclick=\"steal()\">1</p>"));
+        builder.addItem("b", "ch2.xhtml", page("<p>2</p><script>steal()</script>"));
+        builder.addItem("c", "deep.xhtml", nested);
+        builder.addItem("d", "ch3.xhtml", page("<p>3</p>"));
+        builder.addMissingItem("gone", "gone.xhtml");
+        builder.addResource("css", "style.css", "p { color: red }", "text/css");
+        builder.addItem("n", "notes.xhtml", page("<p onmouseover=\"steal()\">n</p>"), "application/xhtml+xml", false);
+        builder.setNavPoints({ { "One", "ch1.html", {} }, { "Three", "ch3.xhtml", {} } });
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        epub::EpubDocument document(fixture.bookPath());
+        epub::EpubParser parser(&document);
+        QCOMPARE(parser.parseStructure(fixture.bookPath(), fixture.outputDir()), epub::NoError);
+        // A chapter the book lacks is left out at once; the others wait for their conversion.
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "deep.xhtml", "ch3.xhtml" }));
+        QCOMPARE(tocText(parser.toc()), QStringLiteral("=(One=ch1.html Three=ch3.xhtml)"));
+        for (const char* name : { "ch1.html", "ch2.xhtml", "ch3.xhtml", "style.css", "notes.xhtml" })
+            QVERIFY2(!QFileInfo::exists(fixture.outputFile(QStringLiteral("OEBPS/") + name)), name);
+
+        QVERIFY(parser.prepareChapter("ch2.xhtml"));
+        QVERIFY(!fixture.readOutput("OEBPS/ch2.xhtml").contains("steal"));
+        QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/ch3.xhtml")));
+        parser.prepareFile(fixture.outputFile("OEBPS/sub/../style.css"));
+        QCOMPARE(fixture.readOutput("OEBPS/style.css"), QByteArray("p { color: red }"));
+        // Files outside the book folder are none of its business.
+        parser.prepareFile(fixture.bookPath());
+        // A chapter that cannot be cleaned leaves the list when it is asked for.
+        QVERIFY(!parser.prepareChapter("deep.xhtml"));
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+
+        // What is done is not written again: not unpacked, not cleaned.
+        const QByteArray mark = page("<p>mark</p><script>kept()</script>");
+        QVERIFY(testfiles::write(fixture.outputFile("OEBPS/ch2.xhtml"), mark));
+        QVERIFY(parser.convertRest());
+        parser.applyChapterOutcomes();
+        QCOMPARE(fixture.readOutput("OEBPS/ch2.xhtml"), mark);
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+        QCOMPARE(document.chapterKind("ch1.html"), int(TextDocument::KindXhtml));
+        QVERIFY(!fixture.readOutput("OEBPS/ch1.html.xhtml").contains("steal"));
+        QVERIFY(!fixture.readOutput("OEBPS/notes.xhtml").contains("steal"));
+        QVERIFY(QFileInfo::exists(fixture.outputFile("OEBPS/ch3.xhtml")));
+    }
+
+    // The worker and the thread that shows chapters side by side, on many chapters: each chapter
+    // is converted once and whole, whoever gets there first, and the document completes.
+    void chaptersAskedForWhileTheRestConverts()
+    {
+        EpubBuilder builder;
+        QStringList names;
+        for (int i = 1; i <= 60; ++i) {
+            const QString name = QStringLiteral("ch%1.html").arg(i);
+            names.append(name);
+            builder.addItem(QStringLiteral("c%1").arg(i), name,
+                page("<p onclick=\"steal()\">Chapter " + QByteArray::number(i) + "</p>"
+                    + QByteArray("<p>Some prose to clean.</p>").repeated(300) + "<script>steal()</script><p>end</p>"));
+        }
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        for (int round = 0; round < 3; ++round) {
+            QTemporaryDir output;
+            epub::EpubDocument document(fixture.bookPath());
+            QSignalSpy completed(&document, &TextDocument::completed);
+            QVERIFY(document.loadStaged(output.path()));
+            for (int i = names.size() - 1; i >= 0; i -= 1 + round) {
+                QVERIFY(document.prepareChapter(names.at(i)));
+                const QByteArray shown = testfiles::read(document.chapterFilePath(names.at(i)));
+                QVERIFY2(shown.contains("Chapter " + QByteArray::number(i + 1) + "</p>") && shown.contains("end</p>")
+                        && !shown.contains("steal"),
+                    qPrintable(names.at(i)));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(document.isComplete(), 20000);
+            QCOMPARE(completed.count(), 1);
+            QCOMPARE(document.chapters(), names);
+            for (const QString& name : names) {
+                QCOMPARE(document.chapterKind(name), int(TextDocument::KindXhtml));
+                QVERIFY2(!testfiles::read(document.chapterFilePath(name)).contains("steal"), qPrintable(name));
+            }
+            // Nothing half-made is left behind.
+            const QDir folder(output.filePath(QStringLiteral("OEBPS")));
+            QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), names.size() + 2);
+        }
+    }
+
+    // An entry whose data are damaged: the whole conversion fails as before, while a book read
+    // in stages leaves that chapter out, whether it is asked for first or the worker meets it.
+    void damagedChapter_data()
+    {
+        QTest::addColumn<bool>("askedFirst");
+        QTest::newRow("asked for") << true;
+        QTest::newRow("met by the worker") << false;
+    }
+
+    void damagedChapter()
+    {
+        QFETCH(bool, askedFirst);
+        EpubBuilder builder;
+        for (int i = 1; i <= 4; ++i)
+            builder.addChapter(QStringLiteral("c%1").arg(i), QStringLiteral("c%1.xhtml").arg(i),
+                QStringLiteral("Part %1").arg(i),
+                QStringLiteral("<p>%1</p>").arg(QStringLiteral("Words. ").repeated(2000)));
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QByteArray bytes = testfiles::read(fixture.bookPath());
+        const int data = bytes.indexOf("OEBPS/c2.xhtml") + 14 + 100;
+        QVERIFY(data > 200);
+        for (int i = 0; i < 8; ++i)
+            bytes[data + i] = char(bytes[data + i] ^ 0x5a);
+        QVERIFY(testfiles::write(fixture.bookPath(), bytes));
+        QCOMPARE(fixture.convert(), epub::ReadError);
+
+        QTemporaryDir output;
+        epub::EpubDocument document(fixture.bookPath());
+        QVERIFY(document.loadStaged(output.path()));
+        if (askedFirst)
+            QVERIFY(!document.prepareChapter("c2.xhtml"));
+        QTRY_VERIFY_WITH_TIMEOUT(document.isComplete(), 20000);
+        QCOMPARE(document.chapters(), (QStringList { "c1.xhtml", "c3.xhtml", "c4.xhtml" }));
+        QVERIFY(!QFileInfo::exists(output.filePath("OEBPS/c2.xhtml")));
+        QVERIFY(testfiles::read(document.chapterFilePath("c4.xhtml")).contains("Words."));
+    }
+
+    // A document closed while its worker is held back ends without waiting for it; the book
+    // then converts whole into the same folder.
+    void closedWhileTheRestIsHeld()
+    {
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p>1</p>");
+        builder.addChapter("c2", "c2.xhtml", "Two", "<p>2</p><script>x()</script>");
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        struct Release {
+            ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
+        } release;
+        epub::EpubConversion::holdBackgroundWork(true);
+        {
+            epub::EpubDocument document(fixture.bookPath());
+            QVERIFY(document.loadStaged(fixture.outputDir()));
+            QVERIFY(document.prepareChapter("c1.xhtml"));
+            QVERIFY(!document.isComplete());
+            QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/c2.xhtml")));
+        }
+        epub::EpubConversion::holdBackgroundWork(false);
+        epub::EpubDocument reopened(fixture.bookPath());
+        QVERIFY(reopened.load(fixture.outputDir()));
+        QCOMPARE(reopened.chapters(), (QStringList { "c1.xhtml", "c2.xhtml" }));
+        QVERIFY(!fixture.readOutput("OEBPS/c2.xhtml").contains("x()"));
     }
 
     void cover_data()

@@ -61,9 +61,12 @@ bool makeFolderInside(const QString& destDir, const QString& canonicalDest, cons
 
 bool UnpackBudget::take(qint64 size)
 {
-    if (size > m_maxTotalBytes - m_written)
-        return false;
-    m_written += size;
+    // Unpacks on several threads may share one budget.
+    qint64 written = m_written.load();
+    do {
+        if (size > m_maxTotalBytes - written)
+            return false;
+    } while (!m_written.compare_exchange_weak(written, written + size));
     return true;
 }
 

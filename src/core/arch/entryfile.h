@@ -4,11 +4,12 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
-// Byte limits of one unpack call. Sizes declared in archive headers are never trusted: the
-// bytes actually written are counted instead.
+// Byte limits of one unpack call (or of several that share it, from any thread). Sizes declared
+// in archive headers are never trusted: the bytes actually written are counted instead.
 class UnpackBudget {
 public:
     static constexpr qint64 DefaultMaxEntryBytes = qint64(1) << 30;
@@ -21,14 +22,14 @@ public:
     }
 
     qint64 maxEntryBytes() const { return m_maxEntryBytes; }
-    qint64 written() const { return m_written; }
+    qint64 written() const { return m_written.load(); }
     // Accounts for size more bytes; false once the whole call would pass its limit.
     bool take(qint64 size);
 
 private:
     qint64 m_maxEntryBytes;
     qint64 m_maxTotalBytes;
-    qint64 m_written = 0;
+    std::atomic<qint64> m_written { 0 };
 };
 
 // One file unpacked from an archive. The data go to a temporary file beside the target whose

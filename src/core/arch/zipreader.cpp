@@ -18,7 +18,7 @@
 namespace {
 const char* const NameCodec = "IBM866";
 
-enum class WalkKind { All, ByName, ByPattern };
+enum class WalkKind { All, Each, ByName, ByPattern };
 
 // The log lines of one walk kind; %1 is the library's error code.
 struct WalkMessages {
@@ -46,6 +46,7 @@ const WalkMessages& messagesFor(WalkKind kind)
         "testRead(): read all but not EOF", "testRead(): file.close(): %1", "testRead(): zip.close(): %1" };
     switch (kind) {
     case WalkKind::All:
+    case WalkKind::Each:
         return all;
     case WalkKind::ByName:
         return byName;
@@ -66,6 +67,9 @@ public:
     }
 
     std::function<bool(const QString& storedName)> select;
+    std::function<void(const QString& storedName, const QString& path)> written;
+    // Shared with other walks instead of the walk's own.
+    UnpackBudget* sharedBudget = nullptr;
     QList<QFileInfo>* extracted = nullptr;
     QString* outPath = nullptr;
 
@@ -73,7 +77,7 @@ public:
 
 private:
     bool extractCurrent(QuaZip& zip, const QString& destDir);
-    void record(const QString& path);
+    void record(const QString& storedName, const QString& path);
     QMessageLogger logger() const { return QMessageLogger(__FILE__, __LINE__, m_function); }
     void log(QtMsgType level, const QString& text) const;
     bool fail(const char* message, int code) const;
@@ -109,9 +113,12 @@ bool ZipWalk::failOnDisk(const char* message, const QString& detail) const
     return fail(message, UNZ_ERRNO);
 }
 
-void ZipWalk::record(const QString& path)
+void ZipWalk::record(const QString& storedName, const QString& path)
 {
-    if (m_kind == WalkKind::All) {
+    if (m_kind == WalkKind::Each) {
+        if (written)
+            written(storedName, path);
+    } else if (m_kind == WalkKind::All) {
         if (extracted)
             extracted->append(QFileInfo(path));
     } else if (outPath) {
@@ -159,7 +166,7 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
     if (!file.open(QIODevice::ReadOnly))
         return fail(m_messages.entryOpen, file.getZipError());
     const QString name = file.getActualFileName();
-    if (m_kind != WalkKind::All)
+    if (m_kind == WalkKind::ByName || m_kind == WalkKind::ByPattern)
         logger().warning() << "Actual file name:" << name;
 
     const QString path = safeEntryPath(destDir, name);
@@ -175,10 +182,10 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
         return fail(m_messages.entryError, file.getZipError());
 
     const bool folder = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
-    EntryFile out(destDir, path, m_budget);
+    EntryFile out(destDir, path, sharedBudget ? *sharedBudget : m_budget);
     out.setCanonicalDestDir(m_canonicalDestDir);
     // A whole book is unpacked at every opening: its files are not forced to disk one by one.
-    out.setSyncToDisk(m_kind != WalkKind::All);
+    out.setSyncToDisk(m_kind != WalkKind::All && m_kind != WalkKind::Each);
     if (folder) {
         QString error;
         if (!EntryFile::makeFolder(destDir, path, &error))
@@ -205,7 +212,7 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
         return fail(m_messages.entryClose, file.getZipError());
     if (!folder && !out.commit())
         return failOnDisk(m_messages.entryError, out.errorString());
-    record(path);
+    record(info.name, path);
     return true;
 }
 }
@@ -242,6 +249,18 @@ bool ZipReader::extract(const QString& archive, const QString& entryName, const 
         walk.select
             = [&entryName](const QString& name) { return QString::compare(name, entryName, Qt::CaseInsensitive) == 0; };
     walk.outPath = &outPath;
+    return walk.run(zip, destDir);
+}
+
+bool ZipReader::extractEach(const QString& archive, const QString& destDir,
+    const std::function<bool(const QString& storedName)>& claim,
+    const std::function<void(const QString& storedName, const QString& path)>& written, UnpackBudget* budget)
+{
+    QuaZip zip(archive);
+    ZipWalk walk(WalkKind::Each, Q_FUNC_INFO);
+    walk.select = claim;
+    walk.written = written;
+    walk.sharedBudget = budget;
     return walk.run(zip, destDir);
 }
 

@@ -2,7 +2,10 @@
 
 #include "arch/archivereader.h"
 
+#include <functional>
+
 class QIODevice;
+class UnpackBudget;
 
 // ArchiveReader for ZIP archives (EPUB, CBZ, ZIP books) over QuaZip. Entry names without
 // the ZIP UTF-8 flag are decoded as IBM866, the code page of most legacy Cyrillic archives.
@@ -21,6 +24,16 @@ public:
     // Pending events of the calling thread, user input excluded, are processed before each
     // entry so that a long unpack on the GUI thread keeps the window painted.
     static bool extractAll(QIODevice* device, const QString& destDir, QList<QFileInfo>* extracted);
+
+    // One pass over the entries for callers that share a book's entries between threads: claim
+    // (called with the stored name) says whether to write an entry, written follows each file
+    // or folder written. Files already on disk are written again when claimed, and none is
+    // forced to disk; no events are processed. False on the first entry that fails. budget, when
+    // given, bounds several passes over one archive together.
+    static bool extractEach(const QString& archive, const QString& destDir,
+        const std::function<bool(const QString& storedName)>& claim,
+        const std::function<void(const QString& storedName, const QString& path)>& written,
+        UnpackBudget* budget = nullptr);
 
     // The lower-cased suffix of the archive's only entry ("fb2" for "Book.FB2"); empty when
     // the archive does not open or does not hold exactly one entry. Logs nothing.

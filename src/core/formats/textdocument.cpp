@@ -22,6 +22,10 @@ bool TextDocument::load(const QString& outputFolder)
     return false;
 }
 
+bool TextDocument::prepareChapter(const QString& name) { return hasChapter(name); }
+
+void TextDocument::prepareFile(const QString& path) { Q_UNUSED(path) }
+
 QList<TocPoint> TextDocument::toc() const { return m_toc; }
 
 void TextDocument::clearChapters() { m_chapters.clear(); }

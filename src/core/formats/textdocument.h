@@ -25,6 +25,23 @@ public:
     virtual void setEncoding(const QString& encoding);
     // Converts the book into chapter files under outputFolder; true on success.
     virtual bool load(const QString& outputFolder);
+    // Converts what the contents and the chapter list need and leaves the rest to a worker
+    // (isComplete false until completed()); chapters are then made ready by prepareChapter
+    // before they are shown. Formats converted in one go just load.
+    virtual bool loadStaged(const QString& outputFolder) { return load(outputFolder); }
+    // Every chapter converted: what needs the whole book (page counts, search, printing) waits
+    // for this.
+    bool isComplete() const { return m_complete; }
+    // Converts the chapter now when the worker has not yet; false (and the chapter leaves the
+    // list) when it cannot be shown.
+    virtual bool prepareChapter(const QString& name);
+    // Makes a file under the output folder that a chapter page reads ready before it is read.
+    virtual void prepareFile(const QString& path);
+    // Converts what is left on the calling thread and completes.
+    virtual void completeNow() { }
+    // The book is closed: the background conversion stops and is waited for; the document
+    // stays incomplete.
+    virtual void stopConversion() { }
     virtual QList<TocPoint> toc() const;
 
     const QString& filePath() const { return m_filePath; }
@@ -48,6 +65,10 @@ public:
     // The virtual toc() as a JSON array of contents objects, in list order.
     QJsonValue tocToJson() const;
 
+signals:
+    // The background conversion has ended: every chapter is converted (or left out).
+    void completed();
+
 protected:
     // Contents links that name no chapter are matched by file name against the chapters, when
     // exactly one chapter has that name; a link that still leads nowhere is left empty.
@@ -60,4 +81,5 @@ protected:
     QStringList m_chapters;
     QHash<QString, int> m_chapterKinds;
     QString m_basePath;
+    bool m_complete = true;
 };

@@ -2,6 +2,9 @@
 
 #include "epubparser.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+
 namespace epub {
 
 EpubDocument::EpubDocument(const QString& path, QObject* parent)
@@ -11,13 +14,81 @@ EpubDocument::EpubDocument(const QString& path, QObject* parent)
 
 EpubDocument::~EpubDocument() { delete m_parser; }
 
-bool EpubDocument::load(const QString& outputFolder)
+void EpubDocument::resetParser()
 {
-    // A new conversion starts from nothing: a parser adds to what it has read before.
     delete m_parser;
     m_parser = new EpubParser(this);
+    ++m_loads;
     m_toc.clear();
+    m_complete = true;
+}
+
+bool EpubDocument::load(const QString& outputFolder)
+{
+    resetParser();
     return m_parser->parse(filePath(), outputFolder, false) == NoError;
+}
+
+bool EpubDocument::loadStaged(const QString& outputFolder)
+{
+    resetParser();
+    if (m_parser->parseStructure(filePath(), outputFolder) != NoError)
+        return false;
+    m_complete = false;
+    // A worker still running when the event loop is gone would outlive the objects it uses.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &EpubDocument::stopConversion, Qt::UniqueConnection);
+    const quint64 loading = m_loads;
+    // The parser, and with it this worker, is deleted only after the worker has ended; the
+    // document lives longer still. The end of an earlier loading is not this one's.
+    m_parser->convertRestInBackground([this, loading](bool ok) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, loading, ok] {
+                if (loading == m_loads)
+                    finishRest(ok);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void EpubDocument::finishRest(bool ok)
+{
+    if (m_complete)
+        return;
+    if (!ok)
+        qWarning() << "Part of the book could not be unpacked; its chapters are left out:" << filePath();
+    m_parser->applyChapterOutcomes();
+    m_complete = true;
+    emit completed();
+}
+
+void EpubDocument::completeNow()
+{
+    if (m_complete || !m_parser)
+        return;
+    // Works along with the worker: each entry is still converted once.
+    finishRest(m_parser->convertRest());
+}
+
+void EpubDocument::stopConversion()
+{
+    if (m_parser)
+        m_parser->cancel();
+}
+
+bool EpubDocument::prepareChapter(const QString& name)
+{
+    if (m_complete || !m_parser)
+        return TextDocument::prepareChapter(name);
+    return m_parser->prepareChapter(name);
+}
+
+void EpubDocument::prepareFile(const QString& path)
+{
+    if (!m_complete && m_parser)
+        m_parser->prepareFile(path);
 }
 
 QList<TocPoint> EpubDocument::toc() const

@@ -1,7 +1,7 @@
 #include "epubparser.h"
 
-#include "chaptercleaner.h"
 #include "encryptioninfo.h"
+#include "epubconversion.h"
 #include "epubdocument.h"
 #include "unsafemarkup.h"
 #include "xmlguard.h"
@@ -10,7 +10,6 @@
 #include "arch/zipreader.h"
 #include "kellogger/tracelogger.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
@@ -18,12 +17,8 @@
 #include <QFileInfo>
 #include <QRegExp>
 #include <QSet>
-#include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 #include <QVector>
-
-#include <cstdio>
 
 namespace epub {
 
@@ -32,14 +27,6 @@ namespace {
     const QLatin1String XhtmlType("application/xhtml+xml");
     const QLatin1String ContainerEntry("META-INF/container.xml");
     const QLatin1String EncryptionEntry("META-INF/encryption.xml");
-
-    // Lets a conversion on the GUI thread keep the window painted; user input waits, so the
-    // book cannot be closed or reopened underneath the conversion.
-    void processPendingEvents()
-    {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
 
     // Element names are matched without their prefix, so a package written with "opf:"
     // prefixes reads like any other.
@@ -77,43 +64,6 @@ namespace {
     // The file part of an href: "chapter.xhtml#part2" -> "chapter.xhtml".
     QString fileOf(const QString& href) { return href.section(QLatin1Char('#'), 0, 0); }
 
-    // Replaces target (a file of an earlier conversion) in one step.
-    bool moveReplacing(const QString& from, const QString& to)
-    {
-        return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-    }
-
-    // Chapters are cleaned independently of each other: several at once. The pool is the
-    // conversion's own, not the global one, which the library import may fill with conversions
-    // and whose threads do not exist in a forked child. The calling thread works along and lets
-    // pending events through between its chapters. Results keep the order of the names.
-    template <typename Result>
-    QVector<Result> mapInParallel(const QStringList& names, const std::function<Result(const QString&)>& work)
-    {
-        constexpr int MaxThreads = 4;
-        QVector<Result> results(names.size());
-        Result* const out = results.data(); // detached once, before any thread writes
-        QAtomicInt next(0);
-        const auto take = [&names, &next] {
-            const int index = next.fetchAndAddRelaxed(1);
-            return index < names.size() ? index : -1;
-        };
-        QThreadPool pool;
-        const int helpers = qMin(qMin(QThread::idealThreadCount(), MaxThreads), names.size()) - 1;
-        for (int i = 0; i < helpers; ++i) {
-            pool.start([&] {
-                for (int index = take(); index >= 0; index = take())
-                    out[index] = work(names.at(index));
-            });
-        }
-        for (int index = take(); index >= 0; index = take()) {
-            processPendingEvents();
-            out[index] = work(names.at(index));
-        }
-        pool.waitForDone();
-        return results;
-    }
-
     bool isContentDocument(const QString& mediaType)
     {
         return mediaType == XhtmlType || mediaType == QLatin1String("text/html")
@@ -133,37 +83,138 @@ EpubError EpubParser::parse(const QString& epubPath, const QString& outputDir, b
 {
     if (fast)
         return fastConvert(epubPath, QDir(outputDir).absolutePath());
+    const EpubError error = parseStructure(epubPath, outputDir);
+    if (error != NoError)
+        return error;
+    if (!convertRest())
+        return ReadError;
+    applyChapterOutcomes();
+    return NoError;
+}
 
+EpubError EpubParser::parseStructure(const QString& epubPath, const QString& outputDir)
+{
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load epub %1").arg(epubPath));
     m_outputDir = QDir::cleanPath(QDir(outputDir).absolutePath());
-    ZipReader reader;
-    if (!reader.extractAll(epubPath, m_outputDir, nullptr)) {
+    m_conversion = std::make_unique<EpubConversion>(epubPath, m_outputDir);
+    if (!m_conversion->open()) {
         qCritical().noquote() << QStringLiteral("Error unzip epub:%1").arg(epubPath);
         return ReadError;
     }
-    m_unpackedWhole = true;
+    m_conversion->unpack({ ContainerEntry });
     const QString opfEntry = getOpfFilePath(m_outputDir + QLatin1Char('/') + ContainerEntry);
     if (opfEntry.isEmpty() || !setPackageLocation(m_outputDir, opfEntry)) {
         qCritical().noquote() << QStringLiteral("Invalid epub:%1").arg(epubPath);
         return ReadError;
     }
     m_package.setPackageDir(m_opfFolder.isEmpty() ? m_outputDir : m_outputDir + QLatin1Char('/') + m_opfFolder);
+    m_conversion->unpack({ m_opfEntry, EncryptionEntry });
     loadMetaData(m_outputDir + QLatin1Char('/') + m_opfEntry);
+    assignRoles();
 
     const QString encryption = m_outputDir + QLatin1Char('/') + EncryptionEntry;
     if (QFileInfo::exists(encryption)) {
         const Protection protection = protectionOf(encryption, [this](const QString& href, QString* file) {
             *file = filePathOf(href, "chapter");
+            if (!file->isEmpty())
+                m_conversion->unpack({ entryNameOf(href) });
             return true;
         });
         if (protection == Protection::Enciphered)
             return ProtectedError;
     }
 
+    ZipReader reader;
     extractCover(reader, epubPath, m_outputDir);
+    unpackHrefs({ ncxFilePath(), navigationDocumentHref() });
     loadContents();
     loadSpine();
     return NoError;
+}
+
+void EpubParser::assignRoles()
+{
+    for (const ManifestItem& item : qAsConst(m_package.manifest)) {
+        if (isContentDocument(item.mediaType))
+            m_conversion->setRole(entryNameOf(item.href), EpubConversion::Document);
+    }
+    for (const QString& idref : qAsConst(m_package.spine)) {
+        const ManifestItem item = m_package.item(idref);
+        if (item.mediaType == XhtmlType)
+            m_conversion->setRole(entryNameOf(item.href), EpubConversion::Chapter);
+    }
+}
+
+void EpubParser::unpackHrefs(const QStringList& hrefs)
+{
+    QStringList entries;
+    for (const QString& href : hrefs) {
+        const QString entry = href.isEmpty() ? QString() : entryNameOf(href);
+        if (!entry.isEmpty() && m_conversion->contains(entry))
+            entries.append(entry);
+    }
+    if (!entries.isEmpty())
+        m_conversion->unpack(entries);
+}
+
+bool EpubParser::prepareChapter(const QString& name)
+{
+    if (!m_conversion || !m_document)
+        return false;
+    const QString entry = entryNameOf(name);
+    const EpubConversion::Outcome outcome = entry.isEmpty() ? EpubConversion::Outcome() : m_conversion->prepare(entry);
+    if (!outcome.ready) {
+        qWarning() << "The chapter" << name << "can not be shown: it is left out";
+        QStringList chapters = m_document->chapters();
+        chapters.removeAll(name);
+        m_document->clearChapters();
+        for (const QString& chapter : qAsConst(chapters))
+            m_document->addChapter(chapter);
+        return false;
+    }
+    m_document->setChapterKind(name, outcome.kind);
+    return true;
+}
+
+void EpubParser::prepareFile(const QString& path)
+{
+    if (!m_conversion || m_outputDir.isEmpty())
+        return;
+    const QString relative = QDir(m_outputDir).relativeFilePath(QDir::cleanPath(path));
+    const QString entry = relative.startsWith(QLatin1String("../")) ? QString() : safeEntryName(relative);
+    if (!entry.isEmpty() && m_conversion->contains(entry))
+        m_conversion->prepare(entry);
+}
+
+bool EpubParser::convertRest() { return m_conversion && m_conversion->convertRest(); }
+
+void EpubParser::convertRestInBackground(const std::function<void(bool ok)>& finished)
+{
+    if (m_conversion)
+        m_conversion->convertRestInBackground(finished);
+}
+
+void EpubParser::cancel()
+{
+    if (m_conversion)
+        m_conversion->cancel();
+}
+
+void EpubParser::applyChapterOutcomes()
+{
+    if (!m_document || !m_conversion)
+        return;
+    const QStringList names = m_document->chapters();
+    m_document->clearChapters();
+    for (const QString& name : names) {
+        const QString entry = entryNameOf(name);
+        const EpubConversion::Outcome outcome
+            = entry.isEmpty() ? EpubConversion::Outcome() : m_conversion->outcome(entry);
+        if (!outcome.ready)
+            continue;
+        m_document->setChapterKind(name, outcome.kind);
+        m_document->addChapter(name);
+    }
 }
 
 EpubError EpubParser::fastConvert(const QString& epubPath, const QString& outputDir)
@@ -315,7 +366,6 @@ void EpubParser::setMetadata(const QString& name, const QVariant& value)
 void EpubParser::parseManifest(const QDomElement& manifest)
 {
     for (const QDomElement& element : descendants(manifest, "item", Qt::CaseSensitive)) {
-        processPendingEvents();
         ManifestItem item;
         item.id = element.attribute(QStringLiteral("id"));
         item.href = decodedHref(element.attribute(QStringLiteral("href")));
@@ -369,16 +419,13 @@ EpubParser::Protection EpubParser::protectionOf(const QString& encryptionPath, c
 
 void EpubParser::extractCover(ZipReader& reader, const QString& epubPath, const QString& outputDir)
 {
-    const QString entry = findCoverEntry(reader.files(epubPath));
+    const QString entry = findCoverEntry(m_conversion ? m_conversion->storedNames() : reader.files(epubPath));
     QString path;
-    // After a full unpack the cover is on disk already: writing it once more (and forcing it to
-    // disk) would only cost time.
-    if (!entry.isEmpty() && m_unpackedWhole) {
-        path = safeEntryPath(outputDir, entry);
-        if (!QFileInfo(path).isFile())
-            path.clear();
-    }
-    if (!entry.isEmpty() && path.isEmpty()) {
+    // In a full conversion the cover is one of the book's entries, unpacked once.
+    if (!entry.isEmpty() && m_conversion) {
+        if (m_conversion->unpack({ safeEntryName(entry) }))
+            path = safeEntryPath(m_outputDir, entry);
+    } else if (!entry.isEmpty()) {
         // Only the chosen entry: the name is matched whole and exactly.
         const QRegExp exactName(QLatin1Char('^') + QRegExp::escape(entry) + QLatin1Char('$'), Qt::CaseSensitive);
         if (!reader.extract(epubPath, exactName, outputDir, path))
@@ -641,97 +688,30 @@ void EpubParser::parseNavPoint(const QDomElement& element, NavPoint& parent)
     parent.children.append(point);
 }
 
-EpubParser::PreparedChapter EpubParser::prepareChapter(const QString& name) const
-{
-    PreparedChapter prepared;
-    const QString path = filePathOf(name, "chapter");
-    if (path.isEmpty())
-        return prepared;
-    if (!QFileInfo(path).isFile()) {
-        qWarning().nospace() << "Can't find spine element: " << name;
-        return prepared;
-    }
-    const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
-    if (result.outcome == ChapterCleaner::Skipped) {
-        qWarning().noquote() << QStringLiteral("Skipping the chapter %1: %2").arg(name, result.reason);
-        return prepared;
-    }
-    if (result.outcome == ChapterCleaner::Cleaned)
-        qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
-    prepared.kind = result.kind;
-    if (prepared.kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
-        && !moveReplacing(path, path + QStringLiteral(".xhtml"))) {
-        // Shown under its own name then, by the HTML parser.
-        qWarning() << "Can not rename the chapter" << path << "to its .xhtml name";
-        prepared.kind = TextDocument::KindHtml;
-    }
-    prepared.shown = true;
-    return prepared;
-}
-
 void EpubParser::loadSpine()
 {
     qDebug() << "EPUB root" << m_package.packageDir();
-    if (m_document) {
-        m_document->clearChapters();
-        m_document->setBasePath(m_package.packageDir());
-    }
-
-    // An idref listed twice adds its chapter twice; the file is prepared once.
-    QStringList spineNames;
-    QStringList distinct;
-    QSet<QString> seen;
+    if (!m_document)
+        return;
+    m_document->clearChapters();
+    m_document->setBasePath(m_package.packageDir());
+    // An idref listed twice adds its chapter twice. Chapters are cleaned when they are needed
+    // (prepareChapter) or with the rest of the book.
     for (const QString& idref : qAsConst(m_package.spine)) {
         const ManifestItem item = m_package.item(idref);
         if (item.mediaType != XhtmlType)
             continue;
         const QString name = fileOf(item.href);
-        spineNames.append(name);
-        if (!seen.contains(name)) {
-            seen.insert(name);
-            distinct.append(name);
-        }
-    }
-    const QVector<PreparedChapter> results
-        = mapInParallel<PreparedChapter>(distinct, [this](const QString& name) { return prepareChapter(name); });
-    QHash<QString, bool> prepared;
-    for (int i = 0; i < distinct.size(); ++i) {
-        prepared.insert(distinct.at(i), results.at(i).shown);
-        if (results.at(i).shown && m_document)
-            m_document->setChapterKind(distinct.at(i), results.at(i).kind);
-    }
-    if (m_document) {
-        for (const QString& name : qAsConst(spineNames)) {
-            if (prepared.value(name))
-                m_document->addChapter(name);
-        }
-    }
-    cleanOtherDocuments(prepared);
-}
-
-void EpubParser::cleanOtherDocuments(const QHash<QString, bool>& chapters)
-{
-    QStringList names;
-    QSet<QString> seen;
-    for (const ManifestItem& item : qAsConst(m_package.manifest)) {
-        const QString name = fileOf(item.href);
-        if (!isContentDocument(item.mediaType) || chapters.contains(name) || seen.contains(name))
+        const QString path = filePathOf(name, "chapter");
+        if (path.isEmpty())
             continue;
-        seen.insert(name);
-        names.append(name);
-    }
-    mapInParallel<bool>(names, [this](const QString& name) {
         const QString entry = entryNameOf(name);
-        const QString path = entry.isEmpty() ? QString() : safeEntryPath(m_outputDir, entry);
-        if (path.isEmpty() || !QFileInfo(path).isFile())
-            return false;
-        const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
-        if (result.outcome == ChapterCleaner::Cleaned)
-            qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << name;
-        else if (result.outcome == ChapterCleaner::Skipped && result.removed == 0)
-            qWarning().noquote() << QStringLiteral("Document %1 could not be checked: %2").arg(name, result.reason);
-        return true;
-    });
+        if (m_conversion ? !m_conversion->contains(entry) : !QFileInfo(path).isFile()) {
+            qWarning().nospace() << "Can't find spine element: " << name;
+            continue;
+        }
+        m_document->addChapter(name);
+    }
 }
 
 } // namespace epub

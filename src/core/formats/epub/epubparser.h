@@ -9,12 +9,14 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 class QDomElement;
 class ZipReader;
 
 namespace epub {
 
+class EpubConversion;
 class EpubDocument;
 
 // One entry of the book's navigation tree (NCX). src is percent-decoded and keeps its
@@ -36,6 +38,12 @@ enum EpubError {
 // spine in place (ChapterCleaner) and hands chapter list, kinds and package folder to the
 // document; the fast one reads only container, package, encryption and cover.
 //
+// The full conversion runs in two stages, so that a reader can show a chapter before the whole
+// book is converted: parseStructure reads container, package, encryption, cover, contents and
+// the chapter list, unpacking only the entries these need; convertRest (or its background form)
+// unpacks and cleans the rest, and prepareChapter converts one chapter at once. parse runs both
+// stages in a row.
+//
 // Every path taken from the book is resolved against the package folder and must stay inside
 // the output folder; chapters that point outside, are missing or cannot be read are skipped
 // with a warning, and never fail the whole book.
@@ -52,6 +60,25 @@ public:
 
     EpubError parse(const QString& epubPath, const QString& outputDir, bool fast);
     EpubError fastConvert(const QString& epubPath, const QString& outputDir);
+
+    // The first stage of the full conversion; the document gets its base path and a chapter list
+    // without the spine entries that are not in the book. No chapter is cleaned yet.
+    EpubError parseStructure(const QString& epubPath, const QString& outputDir);
+    // Converts one chapter of the document's list (at once, or waiting for the worker that is at
+    // it) and records its kind; a chapter that cannot be shown leaves the list and gives false.
+    bool prepareChapter(const QString& name);
+    // Converts an entry that a chapter page reads (style sheet, image, font, document) before
+    // it is read; path is a file under the output folder. Other paths are left alone.
+    void prepareFile(const QString& path);
+    // The second stage at once; false when the archive failed on the way.
+    bool convertRest();
+    // The second stage on a worker; finished(ok) is called on the worker thread at its end.
+    void convertRestInBackground(const std::function<void(bool ok)>& finished);
+    // After the second stage, on the document's thread: the chapters' kinds, and the chapters
+    // that cannot be shown taken out of the list.
+    void applyChapterOutcomes();
+    // Stops the second stage and waits for its worker.
+    void cancel();
 
     const EpubPackage& package() const { return m_package; }
     const QList<NavPoint>& toc() const { return m_toc; }
@@ -98,15 +125,11 @@ private:
     Protection protectionOf(const QString& encryptionPath, const ChapterFile& chapterFile);
 
     QString findCoverEntry(const QStringList& entries) const;
-    struct PreparedChapter {
-        bool shown = false;
-        int kind = 1; // TextDocument::KindHtml or KindXhtml
-    };
-    // Cleans a chapter file and tells its kind. Touches only the chapter's file, so chapters
-    // can be prepared in parallel.
-    PreparedChapter prepareChapter(const QString& name) const;
-    // Cleans the content documents of the manifest that are not chapters: links may lead there.
-    void cleanOtherDocuments(const QHash<QString, bool>& chapters);
+    // Tells the conversion which entries are content documents (cleaned: links may lead there)
+    // and which of them are chapters.
+    void assignRoles();
+    // Unpacks the entries of these hrefs that are not on disk yet (empty ones are passed over).
+    void unpackHrefs(const QStringList& hrefs);
 
     EpubDocument* m_document;
     EpubPackage m_package;
@@ -114,7 +137,8 @@ private:
     QString m_outputDir; // absolute and clean
     QString m_opfEntry; // entry name of the package document, cleaned
     QString m_opfFolder; // entry-name form: "OEBPS", or empty at the top of the archive
-    bool m_unpackedWhole = false; // every entry of the book is on disk
+    // The book's entries and their claims during a full conversion.
+    std::unique_ptr<EpubConversion> m_conversion;
 };
 
 } // namespace epub
