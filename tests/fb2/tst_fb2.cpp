@@ -218,6 +218,20 @@ class TestFb2 : public QObject {
         return builder.write(written) ? written : QString();
     }
 
+    // The entry as a file of its own (no archive named), or packed in a ZIP archive or in a 7z
+    // archive beside a file that is no book; the path written, empty on failure.
+    QString writeEntry(const QString& archive, const QString& entry, const QByteArray& bytes)
+    {
+        if (archive.isEmpty())
+            return testfiles::write(path(entry), bytes) ? path(entry) : QString();
+        if (archive.endsWith(QLatin1String(".zip")))
+            return ZipWriter::write(path(archive), { { entry, bytes } }) ? path(archive) : QString();
+        SevenZWriter writer(path(archive));
+        writer.add(QStringLiteral("readme.md"), "not a book");
+        writer.add(entry, bytes);
+        return writer.write() ? path(archive) : QString();
+    }
+
 private slots:
     void init()
     {
@@ -527,20 +541,50 @@ private slots:
         QFETCH(QString, codecName);
         QFETCH(QString, title);
         QFETCH(QString, content);
-        if (archive.isEmpty()) {
-            QVERIFY(testfiles::write(path(entry), bytes));
-        } else if (archive.endsWith(".zip")) {
-            QVERIFY(ZipWriter::write(path(archive), { { entry, bytes } }));
-        } else {
-            SevenZWriter writer(path(archive));
-            writer.add(QStringLiteral("readme.md"), "not a book");
-            writer.add(entry, bytes);
-            QVERIFY(writer.write());
-        }
+        const QString written = writeEntry(archive, entry, bytes);
+        QVERIFY(!written.isEmpty());
         FbBook book;
-        QVERIFY(book.load(path(archive.isEmpty() ? entry : archive), codecName));
+        QVERIFY(book.load(written, codecName));
         QCOMPARE(book.title(), title);
         QCOMPARE(textContent(book), content);
+    }
+
+    // A text book, packed or not, is one page without a body page in front, and one contents
+    // entry named after the book. A packed one's page keeps the number it had when a body page
+    // came first: saved reading positions, bookmarks and notes name that file.
+    void textBookPages_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("contents");
+        QTest::addColumn<QStringList>("chapters");
+        QTest::newRow("txt") << QString() << "tale.txt" << QStringList { "tale -> t_1.html" }
+                             << QStringList { "t_1.html" };
+        QTest::newRow("zip") << "tale.zip"
+                             << "tale.txt" << QStringList { "Once -> t_2.html" } << QStringList { "t_2.html" };
+        QTest::newRow("7z") << "tale.7z"
+                            << "Tale/tale.TXT" << QStringList { "tale -> t_2.html" } << QStringList { "t_2.html" };
+    }
+
+    void textBookPages()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, entry);
+        QFETCH(QStringList, contents);
+        QFETCH(QStringList, chapters);
+        const QByteArray bytes = "Once\nupon a time\n";
+        const QString written = writeEntry(archive, entry, bytes);
+        QVERIFY(!written.isEmpty());
+        const QString out = folder(QStringLiteral("t"));
+        // The blank body page an earlier version wrote in front goes with the other old pages.
+        QVERIFY(testfiles::write(out + "/t_1.html", "<html><head></head><body></body></html>"));
+        FbDocument document(written);
+        QVERIFY(document.load(out));
+        QCOMPARE(::contents(document), contents);
+        QCOMPARE(document.chapters(), chapters);
+        QCOMPARE(QDir(out).entryList(QDir::Files), chapters);
+        QCOMPARE(readText(out + "/" + chapters.first()),
+            kSectionHead + QStringLiteral("<p>Once</p><p>upon a time</p></body></html>"));
     }
 
     void sevenZipScratchFolder()

@@ -257,6 +257,17 @@ private slots:
         // Its one contents entry is named after the book, which for a text is its file's name.
         QTest::newRow("txt") << txtPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
                              << "<p>Смотритель поднялся по ступеням.</p>";
+        // Packed, it is the same one page and one entry: named after its first line (its title in
+        // a ZIP archive), or after the unpacked file's name.
+        const QByteArray cp1251 = QTextCodec::codecForName("windows-1251")->fromUnicode(text);
+        const QString txtZipPath = writeBook("Books/mayak.zip", { { "mayak.txt", cp1251 } });
+        QVERIFY(!txtZipPath.isEmpty());
+        QTest::newRow("txt in zip") << txtZipPath << "windows-1251" << 1 << QStringList { "Маяк" } << "Маяк"
+                                    << "<p>Смотритель поднялся по ступеням.</p>";
+        const QString txtSevenZipPath = writeBook("Books/mayak.7z", { { "Mayak/mayak.TXT", cp1251 } });
+        QVERIFY(!txtSevenZipPath.isEmpty());
+        QTest::newRow("txt in 7z") << txtSevenZipPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
+                                   << "<p>Смотритель поднялся по ступеням.</p>";
 
         MobiWriter mobi;
         QByteArray html = "<html><head><guide></guide></head><body><h1>The Lighthouse</h1>";

@@ -836,6 +836,59 @@ private slots:
         choose(Enums::View_Cards);
     }
 
+    // At the window's narrowest, the trash's buttons fit the tool bar as it is: the window keeps its
+    // size, and every tool bar control stays whole inside the page, in order, none on another. A
+    // text too long for the room (a translation) narrows its button, never the window.
+    void trashToolBarKeepsWindowSize()
+    {
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        SideBar* bar = window->sideBar();
+        const QSize normal = window->size();
+        // The settings page, hidden until now, takes its final size once shown: the window's minimum
+        // counts every page.
+        bar->entry(Enums::AppSettings)->setChecked(true);
+        QTest::qWait(50);
+        bar->entry(Enums::AllBooks)->setChecked(true);
+        QTest::qWait(50);
+        const QSize narrow = window->minimumSize();
+        window->resize(narrow);
+        QTRY_COMPARE(window->size(), narrow);
+        const auto fits = [this] {
+            const QList<QWidget*> controls { m_page->restoreAllButton(), m_page->clearTrashButton(),
+                m_page->searchLineEdit(), m_page->viewModeButton(Enums::View_Cards),
+                m_page->viewModeButton(Enums::View_Table) };
+            int right = 0;
+            for (QWidget* control : controls) {
+                const QRect rect(control->mapTo(m_page, QPoint()), control->size());
+                if (!m_page->rect().contains(rect) || rect.left() < right)
+                    return false;
+                right = rect.right() + 1;
+            }
+            return true;
+        };
+        for (int category : { int(Enums::Deleted), int(Enums::AllBooks), int(Enums::Deleted) }) {
+            bar->entry(category)->setChecked(true);
+            QTRY_COMPARE(m_page->isTrashMode(), category == Enums::Deleted);
+            QTest::qWait(50); // the layouts' requests
+            QCOMPARE(window->size(), narrow);
+            QCOMPARE(window->minimumSize(), narrow);
+        }
+        QVERIFY(fits());
+
+        // A text too long for the room, as a translation may have, is elided.
+        KelButton* clear = m_page->clearTrashButton();
+        clear->setText(QStringLiteral("Remove every book in the trash from the library for good"));
+        QTest::qWait(50);
+        QCOMPARE(window->size(), narrow);
+        QVERIFY(fits());
+        QVERIFY2(clear->width() < clear->sizeHint().width(), qPrintable(QString::number(clear->width())));
+        m_page->translateUi();
+
+        bar->entry(Enums::AllBooks)->setChecked(true);
+        window->resize(normal);
+        QTRY_COMPARE(window->size(), normal);
+    }
+
     // Widgets only near the viewport, in their own sizes; the last book reachable. The header's columns
     // follow the rows' widths in the table, not in cards. The mode is stored, its metric sent on a change.
     void largeLibrary()

@@ -65,6 +65,7 @@ bool FbBook::load(const QString& path, const QString& codecName)
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Load fb2 %1").arg(path));
     QString text;
     bool ok = false;
+    m_textBook = false;
     if (hasSuffix(path, "7z"))
         ok = readSevenZip(path, codecName, &text);
     else if (hasSuffix(path, "zip"))
@@ -103,6 +104,7 @@ bool FbBook::readFile(const QString& filePath, const QString& codecName, QString
     QTextCodec* codec = codecByName(codecName);
     if (!codec)
         codec = detectCodec(bytes);
+    m_textBook = true;
     *text = textBookXml(
         splitLines(decodeText(bytes, codec)), QFileInfo(filePath).baseName(), true, QStringLiteral("utf-8"));
     return true;
@@ -152,6 +154,7 @@ bool FbBook::readZip(const QString& path, const QString& codecName, QString* tex
     QTextCodec* codec = codecByName(codecName);
     if (!codec)
         codec = detectCodec(bytes);
+    m_textBook = true;
     const QStringList lines = splitLines(decodeText(bytes, codec));
     const QString title = !lines.isEmpty() && lines.first().size() <= kMaxTextTitle ? lines.first() : QString();
     *text = textBookXml(lines, title, !bytes.isEmpty(), QString::fromLatin1(codec->name()));

@@ -74,6 +74,10 @@ public:
     // "last first middle" of the title-info author.
     QString authorName() const;
 
+    // True when the last load read a plain text, also one packed in a ZIP or 7z archive: its
+    // FB2 document is our own wrapping, with one untitled section and no headings.
+    bool isTextBook() const { return m_textBook; }
+
     // Lowers the input size limit (tests of the limit use small books).
     void setMaxInputBytes(qint64 bytes) { m_maxInputBytes = bytes; }
 
@@ -101,6 +105,7 @@ private:
     bool appendInline(const QDomElement& element, QString& html);
 
     int m_depth = 0;
+    bool m_textBook = false;
     qint64 m_maxInputBytes = kMaxInputBytes;
 };
 

@@ -169,8 +169,13 @@ bool FbDocument::load(const QString& outputFolder)
     Conversion conversion;
     conversion.folder = folder;
     conversion.prefix = QFileInfo(folder).fileName();
-    // A text book has no body page; a text file inside an archive is not taken for one.
-    conversion.textBook = QFileInfo(m_filePath).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
+    // A text book has no body page. What was read decides, not the path: a text packed in a ZIP
+    // or 7z archive has no headings either, and would show a blank page and blank entries.
+    conversion.textBook = m_book.isTextBook();
+    // Earlier versions wrote a blank body page in front of a packed text, so its page was number 2:
+    // reading positions, bookmarks and notes saved then name that file, so it keeps the name.
+    if (conversion.textBook && QFileInfo(m_filePath).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) != 0)
+        conversion.n = 2;
     for (int i = 0; i < m_book.bodies.size(); ++i)
         writeBody(conversion, m_book.bodies[i], i == 0);
 

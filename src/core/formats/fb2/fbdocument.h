@@ -9,7 +9,9 @@ namespace fb2 {
 // The text document of FB2 and plain text books (also the one book inside a ZIP or 7z
 // archive). load writes the book's images and one HTML chapter file per body and per section
 // without nested sections into the output folder, named "<folder name>_<n>.html" with n
-// counting from 1, and builds the contents from the bodies and sections.
+// counting from 1 (2 for a text packed in an archive), and builds the contents from the bodies
+// and sections. A text book has no body page: its one page holds the text and its one contents
+// entry is named after the book.
 //
 // A section that holds sections has no page of its own (unless it starts with an image), but
 // nothing of it is lost: its heading, epigraphs and content before its first nested section

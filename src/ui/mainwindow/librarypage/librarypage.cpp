@@ -175,7 +175,9 @@ LibraryPage::LibraryPage(QWidget* parent)
     d->viewModeGroup = new KelExclusiveButtonGroup(1037, this);
     auto* toolbar = new KelFrame(1042, this);
     toolbar->setObjectName(QStringLiteral("Toolbar"));
-    toolbar->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
+    // Its minimum is its layout's, where the text buttons may narrow (their texts elided): a
+    // policy that cannot shrink would make the full texts the window's minimum width.
+    toolbar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     toolbar->setBorderWidths(QMargins(0, 0, 0, 1));
     auto* bar = new QHBoxLayout(toolbar);
     bar->setContentsMargins(24, 0, 12, 0);
@@ -389,10 +391,15 @@ int LibraryPage::viewMode() const { return d->viewMode; }
 void LibraryPage::setTrashMode(bool trash)
 {
     d->trash = trash;
-    d->restoreAllButton->setVisible(trash);
-    d->clearTrashButton->setVisible(trash);
-    d->addBookButton->setVisible(!trash);
-    d->addFolderButton->setVisible(!trash);
+    // Every change of visibility lays the window out at once: were the coming buttons shown while
+    // the leaving ones still stand, the window's minimum would take all four, and the window would
+    // grow to it and stay that wide.
+    const QList<KelButton*> trashButtons { d->restoreAllButton, d->clearTrashButton };
+    const QList<KelButton*> addButtons { d->addBookButton, d->addFolderButton };
+    for (KelButton* button : trash ? addButtons : trashButtons)
+        button->hide();
+    for (KelButton* button : trash ? trashButtons : addButtons)
+        button->show();
 }
 
 bool LibraryPage::isTrashMode() const { return d->trash; }

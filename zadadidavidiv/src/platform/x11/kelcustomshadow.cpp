@@ -65,6 +65,8 @@ public:
     QPointer<ShadowWindow> window;
 
     bool visible = false;
+    // The target's native window is on the screen (exposed) since it was last shown.
+    bool targetOnScreen = false;
     double ratio = 1.0;
     KelWindowFrame::Anchor anchor;
     QRect rect; // logical screen rectangle of the shadow window
@@ -177,11 +179,15 @@ void KelCustomShadow::createShadowWindow()
         return;
     delete d->window.data();
     QObject::disconnect(d->opacityConnection);
+    if (d->targetHandle)
+        d->targetHandle->removeEventFilter(this);
     if (!d->frame)
         return;
     d->targetHandle = handle;
     if (!handle)
         return;
+    handle->installEventFilter(this);
+    d->targetOnScreen = handle->isExposed();
     d->opacityConnection
         = connect(handle, &QWindow::opacityChanged, this, [this](qreal value) { d->setOpacity(value); });
     d->window = new ShadowWindow(&d->image, &d->alpha);
@@ -200,8 +206,14 @@ void KelCustomShadow::sync(const QPoint&)
         return;
     QWidget* target = d->target;
     const bool wasVisible = d->visible;
-    const bool shouldBeVisible
-        = target->isVisible() && !target->isMinimized() && !target->isMaximized() && !target->isFullScreen();
+    if (!target->isVisible())
+        d->targetOnScreen = false;
+    // Only once the target is on the screen: a window is often placed just after it is shown, and a
+    // shadow mapped before it would first stand where the window was (the screen's corner for a new
+    // box), where a compositor may leave it painted; a window manager would also not take it for
+    // the window's own while its owner is not yet managed.
+    const bool shouldBeVisible = target->isVisible() && d->targetOnScreen && !target->isMinimized()
+        && !target->isMaximized() && !target->isFullScreen();
     d->setGeometry(shouldBeVisible, d->shadowRect(), target->devicePixelRatioF());
     if (shouldBeVisible == wasVisible)
         return;
@@ -214,6 +226,16 @@ void KelCustomShadow::sync(const QPoint&)
         d->fade->jumpToStart();
         d->window->hide();
     }
+}
+
+bool KelCustomShadow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == d->targetHandle && event->type() == QEvent::Expose) {
+        // An unmap is told as an expose of nothing; a stale one never shows the shadow early.
+        d->targetOnScreen = d->targetHandle->isExposed();
+        sync(QPoint());
+    }
+    return false;
 }
 
 QWidget* KelCustomShadow::shadowWindow() const { return d->window; }

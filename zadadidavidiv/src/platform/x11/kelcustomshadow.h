@@ -23,8 +23,10 @@ public:
 
     // (Re)makes the shadow window for the target's current native window.
     void createShadowWindow();
-    // Follows the target's place, size, visibility and ratio. The offset is kept for callers that
-    // know of a sub-pixel shift; X11 places windows on whole device pixels.
+    // Follows the target's place, size, visibility and ratio. It shows only once the target's
+    // native window has been exposed since the target was shown (it watches for that itself). The
+    // offset is kept for callers that know of a sub-pixel shift; X11 places windows on whole
+    // device pixels.
     void sync(const QPoint& offset);
 
     // The shadow window, null before the target has a native window.
@@ -37,6 +39,9 @@ public:
 
     // The shadow image of a window outline for a shadow window of size (device pixels) at ratio.
     static QImage makeShadowImage(const QSize& size, const KelWindowFrame* frame, double ratio);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class Private;
