@@ -1,10 +1,13 @@
 // Peak memory of the page-counting helper while it counts the pages of books with one very long
-// chapter: a plain text book and a single-chapter EPUB, about 5 MB each. Each book gets a helper
-// of its own; its peak resident size (VmHWM) is read from /proc once the page count is known.
+// chapter, about 5 MB each: plain text, EPUB, MOBI and FB2, of ordinary and of hostile markup.
+// Each book gets a helper of its own; its peak resident size (VmHWM) is read from /proc once the
+// page count is known.
 // Usage: bench_pagecounter [megabytes, default 5] [part of the names of the books to measure]
 // Target: the helper stays under 400 MB on any book.
 
 #include "bookcontext.h"
+#include "epubbuilder.h"
+#include "fb2builder.h"
 #include "mobiwriter.h"
 #include "models/bookdto.h"
 #include "models/bookmodel.h"
@@ -112,6 +115,18 @@ bool writeUnclosedHeadingsMobi(const QString& path, qint64 bytes, bool styled)
     return writer.write(path);
 }
 
+// A MOBI book of the parts (the i-th given i) up to about the size.
+bool writeMobi(const QString& path, qint64 bytes, const std::function<QByteArray(int)>& part)
+{
+    QByteArray text = "<html><body>";
+    for (int i = 0; text.size() < bytes; ++i)
+        text += part(i);
+    text += "</body></html>";
+    MobiWriter writer;
+    writer.setText(text);
+    return writer.write(path);
+}
+
 struct Run {
     QString name;
     int pages = -1;
@@ -196,13 +211,51 @@ int main(int argc, char* argv[])
         measure(QStringLiteral("MOBI with nested divs"),
             file(QStringLiteral("divs.mobi"), 1,
                 [bytes](const QString& path) {
-                    QByteArray text = "<html><body>";
-                    while (text.size() < bytes)
-                        text += "<div><p>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
-                    text += "</body></html>";
-                    MobiWriter writer;
-                    writer.setText(text);
-                    return writer.write(path);
+                    return writeMobi(path, bytes, [](int) {
+                        return "<div><p>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
+                    });
+                })),
+        // The parser reopens every font left open, with its own colour, in each later paragraph.
+        measure(QStringLiteral("MOBI with unclosed fonts"),
+            file(QStringLiteral("fonts.mobi"), 1,
+                [bytes](const QString& path) {
+                    return writeMobi(path, bytes, [](int i) {
+                        return "<p><font color='#" + QByteArray::number(i % 0xFFFFFF, 16).rightJustified(6, '0')
+                            + "'>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
+                    });
+                })),
+        measure(QStringLiteral("EPUB chapter with unclosed blocks"),
+            file(QStringLiteral("unclosed.epub"), 0,
+                [bytes](const QString& path) {
+                    // Fewer levels than the scan's limit, past which the chapter is not shown.
+                    QByteArray chapter = "<html><body>";
+                    for (int i = 0; chapter.size() < bytes; ++i) {
+                        chapter += i < 900 ? "<div><p>" : "<p>";
+                        chapter += "The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
+                    }
+                    chapter += "</body></html>";
+                    EpubBuilder builder;
+                    builder.addItem("c1", "chapter.html", chapter);
+                    return builder.write(path);
+                })),
+        measure(QStringLiteral("FB2 with deeply nested markup"),
+            file(QStringLiteral("nested.fb2"), 2,
+                [bytes](const QString& path) {
+                    QString inner;
+                    for (int i = 0; i < 900; ++i)
+                        inner += i % 2 ? QStringLiteral("<strong>") : QStringLiteral("<emphasis>");
+                    QString paragraphs;
+                    while (paragraphs.size() < bytes)
+                        paragraphs += QStringLiteral("<p>The weaver sat at the loom from morning to night, and the "
+                                                     "shuttle flew.</p>");
+                    // The whole section in one paragraph nested 900 deep would be one block: the
+                    // nesting is closed before the paragraphs.
+                    inner += QStringLiteral("deep");
+                    for (int i = 899; i >= 0; --i)
+                        inner += i % 2 ? QStringLiteral("</strong>") : QStringLiteral("</emphasis>");
+                    Fb2Builder builder;
+                    builder.addBody(Fb2Builder::section(Fb2Builder::pXml(inner) + paragraphs, QStringLiteral("One")));
+                    return builder.write(path);
                 })),
         measure(QStringLiteral("CJK plain text"),
             file(QStringLiteral("cjk.txt"), 8, [bytes](const QString& path) { return writeCjkText(path, bytes); })),

@@ -1,6 +1,7 @@
 // EPUB books: the package record, full and fast conversion of generated books, chapter cleaning
 // (what is removed, what must stay byte for byte, hostile input) and the text document.
 
+#include "chapterbuilder.h"
 #include "epubbuilder.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -11,12 +12,15 @@
 #include "formats/epub/epubpackage.h"
 #include "formats/epub/epubparser.h"
 #include "formats/epub/htmltextcleaner.h"
+#include "formats/epub/xmlguard.h"
+#include "formats/htmlnesting.h"
 #include "formats/textdocument.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopedPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -973,6 +977,70 @@ private slots:
             QVERIFY2(out.contains(text), text.constData());
         for (const QByteArray& text : gone)
             QVERIFY2(!out.contains(text), text.constData());
+    }
+
+    // Chapters of thousands of unclosed or nested blocks, as the book gives them: the stored
+    // chapter nests no deeper than the bound, as the parser that shows it reads it, and keeps
+    // its text and its ids; an ordinary chapter keeps its bytes, so stored paths still hold.
+    void deepChaptersNestShallow_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<bool>("kept");
+        // Fewer than the scan's limit: a deeper one is no chapter at all.
+        QByteArray unclosed = "<html><body>";
+        QByteArray selfClosed = "<html><body>";
+        for (int i = 0; i < 3000; ++i) {
+            if (i < 450)
+                unclosed += "<div><p>The shuttle flew " + QByteArray::number(i) + ".</p><blockquote>Reed &amp; warp";
+            selfClosed += "<div/><p>The warp rose " + QByteArray::number(i) + ".</p>";
+        }
+        QTest::newRow("unclosed blocks, HTML chapter") << "deep.html" << unclosed + "</body></html>" << false;
+        // Well-formed, but the HTML parser opens "<div/>" and never closes it.
+        QTest::newRow("self-closed divs read as HTML") << "deep.htm" << selfClosed + "</body></html>" << false;
+        QTest::newRow("nested 600 deep, XHTML chapter")
+            << "deep.xhtml"
+            << page(QByteArray("<div>x").repeated(400) + "<div id=\"deep\">Deep</div>"
+                   + QByteArray("<div>y").repeated(200) + QByteArray("</div>").repeated(600))
+            << false;
+        ChapterBuilder ordinary(7);
+        ordinary.addRealisticContent(40000);
+        ordinary.addRaw(QByteArray("<div>").repeated(150) + "Nested" + QByteArray("</div>").repeated(150));
+        QTest::newRow("ordinary chapter") << "ordinary.xhtml" << ordinary.xhtml() << true;
+        QTest::newRow("ordinary chapter with unclosed blocks")
+            << "ordinary.html" << ordinary.html().replace("</div>", "") << true;
+    }
+
+    void deepChaptersNestShallow()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, chapter);
+        QFETCH(bool, kept);
+        EpubBuilder builder;
+        builder.addItem("deep", fileName, chapter);
+        builder.addChapter("c2", "c2.xhtml", "Two", "<p>After</p>");
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        QCOMPARE(fixture.document().chapters(), QStringList({ fileName, "c2.xhtml" }));
+        const QByteArray stored = testfiles::read(fixture.document().chapterFilePath(fileName));
+        if (kept) {
+            QCOMPARE(stored, chapter);
+            return;
+        }
+        const bool xml = fileName.endsWith(QLatin1String(".xhtml"));
+        if (xml) {
+            const epub::XmlGuard::Scan scan = epub::XmlGuard::scan(stored);
+            QCOMPARE(scan.state, epub::XmlGuard::WellFormed);
+            QVERIFY2(scan.depth <= HtmlNesting::MaxDepth, qPrintable(QString::number(scan.depth)));
+            QCOMPARE(bodyText(stored), bodyText(chapter));
+            QVERIFY(stored.contains("<span id=\"deep\"></span>Deep"));
+        } else {
+            const int depth = HtmlNesting::depth(stored, HtmlNesting::Html);
+            QVERIFY2(depth <= HtmlNesting::MaxDepth, qPrintable(QString::number(depth)));
+            const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+            QCOMPARE(QString::fromUtf8(stored).remove(tags), QString::fromUtf8(chapter).remove(tags));
+        }
     }
 
     void refusesDeepNesting()

@@ -17,6 +17,7 @@
 #include "formats/fb2/fbplaintext.h"
 #include "formats/fb2/fbtextcodec.h"
 #include "formats/fb2/fbxmlreader.h"
+#include "formats/htmlnesting.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -776,6 +777,44 @@ private slots:
             QStringList({ " -> n_1.html", "  Chapter -> n_2.html", "Notes -> n_3.html", "  1 -> n_3.html",
                 "  2 -> n_3.html#id", "    2a -> n_3.html#id", " -> n_4.html", "  Remark -> n_4.html", " -> n_5.html",
                 "  Kept -> n_6.html" }));
+    }
+
+    // Text-level markup nested hundreds deep (the file's nesting limit allows it) does not nest
+    // the page that deep: the tags beyond the bound go, the text stays in order. Markup of an
+    // ordinary depth is written as it was.
+    void deepInlineMarkupNestsShallow_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("900 levels") << 900 << false;
+        QTest::newRow("20 levels") << 20 << true;
+    }
+
+    void deepInlineMarkupNestsShallow()
+    {
+        QFETCH(int, levels);
+        QFETCH(bool, kept);
+        QString inner = QStringLiteral("core");
+        QString text = inner;
+        for (int i = levels - 1; i >= 0; --i) {
+            const QString tag = i % 2 ? QStringLiteral("strong") : QStringLiteral("emphasis");
+            inner = QStringLiteral("<%1>w%2 %3</%1>").arg(tag).arg(i).arg(inner);
+            text = QStringLiteral("w%1 %2").arg(i).arg(text);
+        }
+        Fb2Builder builder;
+        builder.addBody(Fb2Builder::section(
+            Fb2Builder::p("before") + Fb2Builder::pXml(inner) + Fb2Builder::p("after"), QStringLiteral("Deep")));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("d"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters(), QStringList({ "d_1.html", "d_2.html" }));
+        const QString page = readText(out + "/d_2.html");
+        const int depth = HtmlNesting::depth(page.toUtf8(), HtmlNesting::Html);
+        QVERIFY2(depth <= HtmlNesting::MaxDepth, qPrintable(QString::number(depth)));
+        QVERIFY(
+            QString(page).remove(QRegularExpression(QStringLiteral("<[^>]*>"))).contains("before" + text + "after"));
+        QCOMPARE(page.contains(QStringLiteral("<i>w0 <b>w1 <i>w2 ")), true);
+        QCOMPARE(page.count(QStringLiteral("<i>")) == (levels + 1) / 2, kept);
     }
 
     // A parent section has no page, but its heading, epigraph and content are kept in order

@@ -1,5 +1,6 @@
 // MOBI books written by the test generator: headers and their bounds, the text codecs, the
 // conversion to HTML, and mutated books that must neither crash nor hang.
+#include "formats/htmlnesting.h"
 #include "formats/mobi/huffcdicreader.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
@@ -18,6 +19,8 @@
 #include <QWebFrame>
 #include <QWebPage>
 #include <QtEndian>
+
+#include <functional>
 
 using mobi::Mobi;
 using mobi::MobiDocument;
@@ -565,6 +568,72 @@ private slots:
         QVERIFY2(depth.toInt() > 1 && depth.toInt() <= 6, qPrintable(depth.toString()));
         QCOMPARE(document.headingTitles().size(), 300);
         QCOMPARE(document.headingTitles().at(299), QStringLiteral("Chapter 300"));
+    }
+
+    // Blocks and spans left open by the thousand, or nested a thousand deep: the chapter the
+    // web view builds stays within the bound and shows the same text in the same order. A
+    // book with a few unclosed blocks keeps its markup as it was, so its stored paths hold.
+    void unclosedBlocksNestShallow_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("maxDepth");
+        QTest::addColumn<bool>("kept");
+        const auto repeated = [](int count, const std::function<QByteArray(QByteArray)>& part) {
+            QByteArray text;
+            for (int i = 0; i < count; ++i)
+                text += part(QByteArray::number(i));
+            return text;
+        };
+        QTest::newRow("unclosed divs") << repeated(3000, [](const QByteArray& n) {
+            return "<div class='c" + n + "'><p>The shuttle flew " + n + ".</p>";
+        }) << 4 << false;
+        QTest::newRow("unclosed blockquotes")
+            << repeated(3000, [](const QByteArray& n) { return "<blockquote>The warp rose " + n + "<br/>"; }) << 4
+            << false;
+        QTest::newRow("unclosed spans inside closed paragraphs")
+            << repeated(3000, [](const QByteArray& n) { return "<p><span>Thread " + n + " </p>"; }) << 4 << false;
+        // The parser reopens each font left open in every paragraph after it.
+        QTest::newRow("unclosed fonts inside closed paragraphs") << repeated(3000, [](const QByteArray& n) {
+            return "<p><font color='#" + n.rightJustified(6, '0') + "'>Thread " + n + " </p>";
+        }) << 4 << false;
+        QTest::newRow("unclosed spans") << repeated(3000, [](const QByteArray& n) { return "<span>Thread " + n + " "; })
+                                        << 4 << false;
+        QTest::newRow("divs and blockquotes in turn")
+            << repeated(2000, [](const QByteArray& n) { return "<div>Loom " + n + "<blockquote>Reed " + n + " "; }) << 4
+            << false;
+        QTest::newRow("closed, a thousand deep") << QByteArray("<div>").repeated(700) + "<div id='deep'>Deep<div>"
+                + QByteArray("<div>x").repeated(300) + QByteArray("</div>").repeated(1002)
+                                                 << HtmlNesting::MaxDepth << false;
+        QTest::newRow("a few unclosed blocks") << repeated(40, [](const QByteArray& n) {
+            return "<div><p>The shuttle flew " + n + ".</p><blockquote>Reed";
+        }) << 82 << true;
+    }
+
+    void unclosedBlocksNestShallow()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, maxDepth);
+        QFETCH(bool, kept);
+        MobiWriter writer;
+        writer.setText("<html><head></head><body>" + body + "</body></html>");
+        MobiDocument document(save(writer.build()));
+        const QString chapter = convertedBook(document);
+        QVERIFY(!chapter.isEmpty());
+        if (kept)
+            QVERIFY(chapter.contains(QString::fromUtf8(body)));
+
+        QWebPage page;
+        page.mainFrame()->setHtml(chapter);
+        const int depth = page.mainFrame()
+                              ->evaluateJavaScript("(function deepest(e) { var d = 0; for (var c = e.firstElementChild;"
+                                                   " c; c = c.nextElementSibling) d = Math.max(d, deepest(c));"
+                                                   " return d + 1; })(document.body)")
+                              .toInt();
+        QVERIFY2(depth > 1 && depth <= maxDepth, qPrintable(QString::number(depth)));
+        const QString text = page.mainFrame()->evaluateJavaScript("document.body.textContent").toString();
+        QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(QRegularExpression("<[^>]*>")).simplified());
+        if (body.contains("id='deep'"))
+            QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
     }
 
     void toHtml()

@@ -1860,16 +1860,30 @@ private slots:
     // A chapter too long to lay out whole in the helper is counted in pieces: the count stays
     // within one page per piece of the engine's count of the whole chapter, and a link and a
     // search hit deep in the chapter land where the engine puts them, within the same bound.
+    // A long chapter of paragraphs, and one whose blocks nest as deep as a converted book may:
+    // every piece is counted once, whatever the depth of its blocks.
+    void longChapterCountedInPieces_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::newRow("flat") << 0;
+        QTest::newRow("nested 190 deep") << 190;
+    }
+
     void longChapterCountedInPieces()
     {
+        QFETCH(int, levels);
         const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
                                      "the sea past the mills.</p>";
         QByteArray body;
         for (int i = 0; body.size() < 1300 * 1024; ++i) {
+            // Each level opens with a few paragraphs of its own.
+            if (levels > 0 && i % 60 == 0 && i / 60 < levels)
+                body += "<div class='level'>";
             body += paragraph;
             if (i == 9000)
                 body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p>";
         }
+        body += QByteArray("</div>").repeated(levels);
         const QString path = m_dir.filePath(QStringLiteral("long.html"));
         QVERIFY(testfiles::write(path, "<html><body>" + body + "</body></html>"));
         const PageFormat format;

@@ -33,35 +33,64 @@ QUrl hiddenWhileLoading()
 // laid out once at load, which is what the pieces avoid.
 const QByteArray kHideAllCss = "html{display:none}";
 
-// Splits the chapter into pieces of about %1 characters and shows the first. The blocks are
-// taken where the text spreads out: from the body down through any wrapper holding nearly all
-// of it. kelShowPiece(n) then shows another piece; no element moves, so element paths keep
-// their meaning. Answers the number of pieces.
+// Splits the chapter into pieces of about %1 characters and shows the first. A piece is a run
+// of blocks in document order; an element longer than a piece is not a block itself but is
+// split into its children, at any depth, unless text of its own stands between them (that
+// text would be shown with every piece). kelShowPiece(n) then shows another piece; no element
+// moves, so element paths keep their meaning. Answers the number of pieces.
 const char* const kSplitScript = R"JS(
 (function (limit) {
-    var container = document.body;
-    if (!container)
+    var root = document.body;
+    if (!root)
         return 0;
-    for (var depth = 0; depth < 64; ++depth) {
-        var total = container.textContent.length, biggest = null, size = 0;
-        for (var child = container.firstElementChild; child; child = child.nextElementSibling) {
-            var length = child.textContent.length;
-            if (length > size) { size = length; biggest = child; }
+    // Every element in document order with the length of its text, summed from the innermost
+    // up in one walk: asking each element for its text apart costs the text times the depth.
+    var elements = [], parents = [], lengths = [], own = [], sizes = [], path = [];
+    for (var e = root;;) {
+        var index = elements.length, direct = 0, visible = 0;
+        for (var c = e.firstChild; c; c = c.nextSibling) {
+            if (c.nodeType === 3 || c.nodeType === 4) {
+                direct += c.length;
+                if (/\S/.test(c.data))
+                    visible += c.length;
+            }
         }
-        if (!biggest || size < total * 0.9)
+        elements.push(e);
+        parents.push(path.length ? path[path.length - 1] : -1);
+        lengths.push(direct);
+        own.push(visible);
+        sizes.push(1);
+        if (e.firstElementChild) {
+            path.push(index);
+            e = e.firstElementChild;
+            continue;
+        }
+        while (path.length && !e.nextElementSibling)
+            e = elements[path.pop()];
+        if (!path.length)
             break;
-        container = biggest;
+        e = e.nextElementSibling;
+    }
+    for (var k = elements.length - 1; k > 0; --k) {
+        lengths[parents[k]] += lengths[k];
+        sizes[parents[k]] += sizes[k];
     }
     var pieces = [[]], filled = 0;
-    for (var block = container.firstElementChild; block; block = block.nextElementSibling) {
-        var chars = block.textContent.length;
+    for (var i = 1; i < elements.length;) {
+        if (lengths[i] > limit && sizes[i] > 1 && own[i] * 100 <= limit) {
+            ++i;
+            continue;
+        }
+        var chars = lengths[i];
         if (filled > 0 && filled + chars > limit) {
             pieces.push([]);
             filled = 0;
         }
         filled += chars;
-        pieces[pieces.length - 1].push(block);
+        pieces[pieces.length - 1].push(elements[i]);
+        i += sizes[i];
     }
+    elements = parents = lengths = own = sizes = null;
     // Hidden by one rule of a class, not by a style of each block: blocks without a style of
     // their own share their computed style, which keeps a style change of the page cheap.
     var sheet = document.createElement('style');

@@ -48,8 +48,8 @@ public:
     // Whether the chapter file is laid out in pieces.
     static bool needsPieces(const QUrl& fileUrl);
     // As open(), with the chapter split into pieces of which only the first is laid out: the
-    // document stays whole (element paths keep their meaning) but the top-level blocks of the
-    // other pieces are not displayed. The number of pieces, or -1 when the chapter cannot be
+    // document stays whole (element paths keep their meaning) but the blocks of the other
+    // pieces, at whatever depth they stand, are not displayed. The number of pieces, or -1 when the chapter cannot be
     // laid out.
     int openPieces(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
     // Shows another piece of a chapter opened in pieces, laid out with the page format applied

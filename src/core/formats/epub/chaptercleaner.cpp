@@ -5,13 +5,16 @@
 #include "xmlguard.h"
 
 #include "arch/entryfile.h"
+#include "formats/htmlnesting.h"
 #include "formats/textdocument.h"
 
 #include <QBuffer>
 #include <QDomDocument>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QVector>
 #include <QXmlSimpleReader>
+#include <QtDebug>
 
 namespace epub {
 
@@ -144,7 +147,7 @@ bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, Q
     return true;
 }
 
-ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out)
+ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out, const QString& fileName)
 {
     Result result;
     const XmlGuard::Scan scan = XmlGuard::scan(data, true);
@@ -157,10 +160,12 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
         if (!scan.unsafeMarkup) {
             *out = data;
             result.outcome = Unchanged;
+            boundNesting(&result, scan.depth, fileName, out);
             return result;
         }
         if (!tooLargeForDom && cleanDom(data, scan.internalSubset, out, &result.removed)) {
             result.outcome = result.removed > 0 ? Cleaned : Unchanged;
+            boundNesting(&result, scan.depth, fileName, out);
             return result;
         }
         result.wellFormed = false;
@@ -175,8 +180,32 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
         result.reason = tooLargeForDom
             ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(data.size()).arg(scan.elements)
             : scan.errorString;
+        return result;
     }
+    boundNesting(&result, -1, fileName, out);
     return result;
+}
+
+void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out)
+{
+    // The web view reads a file by its name; an XHTML chapter is renamed to an XHTML name.
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    const bool readAsXml = result->wellFormed
+        && (result->kind == TextDocument::KindXhtml || suffix == QLatin1String("xhtml")
+            || suffix == QLatin1String("xht") || suffix == QLatin1String("xml"));
+    // The scan already measured a well-formed chapter.
+    if (readAsXml && scannedDepth >= 0 && scannedDepth <= HtmlNesting::MaxDepth)
+        return;
+    const QByteArray bounded
+        = HtmlNesting::bounded(*out, readAsXml ? HtmlNesting::Xml : HtmlNesting::Html, &result->flattened);
+    if (result->flattened == 0)
+        return;
+    *out = bounded;
+    result->outcome = Cleaned;
+    qInfo().noquote() << QStringLiteral("Chapter %1 nests deeper than %2 levels: %3 tags closed or dropped")
+                             .arg(fileName)
+                             .arg(HtmlNesting::MaxDepth)
+                             .arg(result->flattened);
 }
 
 ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
@@ -186,8 +215,8 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
     if (!XmlGuard::readFile(path, &data, &result.reason))
         return result;
     QByteArray cleaned;
-    result = cleanData(data, &cleaned);
-    if (result.removed > 0) {
+    result = cleanData(data, &cleaned, path);
+    if (result.removed > 0 || result.flattened > 0) {
         QString error;
         // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.
         if (!writeUnsynced(path, cleaned, &error)) {

@@ -26,6 +26,9 @@ public:
         int kind = 1; // TextDocument::KindHtml or KindXhtml
         int removed = 0;
         bool wellFormed = false;
+        // Tags closed or dropped because the chapter nested deeper than the reading page
+        // lays out (HtmlNesting); such a chapter is Cleaned and rewritten too.
+        int flattened = 0;
         QString reason; // why the chapter is skipped
     };
 
@@ -35,12 +38,15 @@ public:
     static constexpr int MaxDomElements = 200000;
 
     static Result cleanFile(const QString& path);
-    // The same on bytes; out receives the chapter as it is to be stored.
-    static Result cleanData(const QByteArray& data, QByteArray* out);
+    // The same on bytes; out receives the chapter as it is to be stored. The file name tells
+    // whether the web view will read a well-formed chapter as XML (an XHTML name) or as HTML.
+    static Result cleanData(const QByteArray& data, QByteArray* out, const QString& fileName = QString());
 
 private:
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
+    // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound.
+    static void boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out);
 };
 
 } // namespace epub

@@ -111,7 +111,8 @@ namespace {
             switch (reader.readNext()) {
             case QXmlStreamReader::StartElement:
                 ++scan.elements;
-                if (++depth > XmlGuard::MaxDepth) {
+                scan.depth = qMax(scan.depth, ++depth);
+                if (depth > XmlGuard::MaxDepth) {
                     scan.state = XmlGuard::TooDeep;
                     scan.errorString = QStringLiteral("nested deeper than %1 levels").arg(XmlGuard::MaxDepth);
                     return scan;

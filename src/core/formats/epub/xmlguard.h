@@ -31,6 +31,8 @@ public:
         // internal subset.
         bool unsafeMarkup = false;
         int elements = 0;
+        // The deepest nesting of elements, the root counted (as far as the scan went).
+        int depth = 0;
 
         // The chapter declares an XHTML document type (public or system identifier).
         bool isXhtmlDoctype() const;

@@ -2,6 +2,7 @@
 
 #include "arch/safepath.h"
 #include "checkedsave.h"
+#include "formats/htmlnesting.h"
 
 #include <QDebug>
 #include <QDir>
@@ -35,7 +36,12 @@ bool isPlainFileName(const QString& id)
 // page. Pages are rebuilt on every opening, so they are not forced to disk.
 bool writePage(const QString& path, const QString& html)
 {
-    return checkedsave::writeFile(path, html.toUtf8(), checkedsave::NoSync).ok();
+    // Text-level elements nested hundreds deep would nest the section into one element.
+    int changes = 0;
+    const QByteArray page = HtmlNesting::bounded(html.toUtf8(), HtmlNesting::Html, &changes);
+    if (changes > 0)
+        qInfo() << path << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes << "tags dropped";
+    return checkedsave::writeFile(path, page, checkedsave::NoSync).ok();
 }
 
 void removeChapterFiles(const QString& folder)

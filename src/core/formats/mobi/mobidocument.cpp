@@ -5,6 +5,7 @@
 
 #include "checkedsave.h"
 #include "formats/booklink.h"
+#include "formats/htmlnesting.h"
 
 #include <QDebug>
 #include <QDir>
@@ -199,7 +200,13 @@ bool MobiDocument::load(const QString& outputFolder)
         m_toc.append(point);
     }
 
-    if (!checkedsave::writeFile(chapterPath, chapterHead.toUtf8() + html.toUtf8())) {
+    // Blocks left open by the thousand would nest the whole book into one element.
+    int changes = 0;
+    const QByteArray chapter = HtmlNesting::bounded(chapterHead.toUtf8() + html.toUtf8(), HtmlNesting::Html, &changes);
+    if (changes > 0)
+        qInfo() << filePath() << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes
+                << "tags closed or dropped";
+    if (!checkedsave::writeFile(chapterPath, chapter)) {
         qWarning() << "Cannot write" << chapterPath;
         return false;
     }

@@ -1,0 +1,713 @@
+#include "htmlnesting.h"
+
+#include <QHash>
+#include <QSet>
+#include <QVector>
+
+#include <vector>
+
+namespace {
+
+using Names = QSet<QByteArray>;
+
+// Searches of the open elements look this far from the innermost one: enough for any real
+// book, and it keeps a hostile one from costing time quadratic in its length.
+constexpr int kSearchLimit = 4096;
+
+const Names& voidElements()
+{
+    static const Names names { "area", "base", "basefont", "bgsound", "br", "col", "command", "embed", "frame", "hr",
+        "image", "img", "input", "isindex", "keygen", "link", "meta", "param", "source", "track", "wbr" };
+    return names;
+}
+
+// Elements whose content is text up to their end tag.
+const Names& rawTextElements()
+{
+    static const Names names { "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes" };
+    return names;
+}
+
+// Start tags that end an open paragraph.
+const Names& closesParagraph()
+{
+    static const Names names { "address", "article", "aside", "blockquote", "center", "details", "dialog", "dir", "div",
+        "dl", "fieldset", "figcaption", "figure", "footer", "header", "hgroup", "main", "menu", "nav", "ol", "p",
+        "section", "summary", "ul", "h1", "h2", "h3", "h4", "h5", "h6", "pre", "listing", "form", "li", "dd", "dt",
+        "plaintext", "xmp", "hr" };
+    return names;
+}
+
+// Elements that stop the search for an open list item, and for the end of an unknown element.
+const Names& specialElements()
+{
+    static const Names names { "address", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
+        "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd", "details", "dir", "div",
+        "dl", "dt", "embed", "fieldset", "figcaption", "figure", "footer", "form", "frame", "frameset", "h1", "h2",
+        "h3", "h4", "h5", "h6", "head", "header", "hgroup", "hr", "html", "iframe", "img", "input", "li", "link",
+        "listing", "main", "marquee", "menu", "meta", "nav", "noembed", "noframes", "noscript", "object", "ol", "p",
+        "param", "plaintext", "pre", "script", "section", "select", "source", "style", "summary", "table", "tbody",
+        "td", "template", "textarea", "tfoot", "th", "thead", "title", "tr", "track", "ul", "wbr", "xmp" };
+    return names;
+}
+
+// HTML start tags that end the SVG or MathML they stand in.
+const Names& leavesForeignContent()
+{
+    static const Names names { "b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
+        "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu", "meta", "nobr",
+        "ol", "p", "pre", "ruby", "s", "small", "span", "strong", "strike", "sub", "sup", "table", "tt", "u", "ul",
+        "var" };
+    return names;
+}
+
+// Elements that end the reach of the formatting elements opened before them.
+const Names& formattingMarkers()
+{
+    static const Names names { "applet", "caption", "marquee", "object", "td", "th", "template" };
+    return names;
+}
+
+// Start tags before which the parser does not reopen the formatting elements left open.
+const Names& keepsFormattingClosed()
+{
+    static const Names names { "base", "basefont", "bgsound", "caption", "col", "colgroup", "frame", "frameset", "link",
+        "meta", "noframes", "script", "style", "table", "tbody", "td", "template", "textarea", "tfoot", "th", "thead",
+        "title", "tr" };
+    return names;
+}
+
+const Names& defaultScope()
+{
+    static const Names names { "applet", "caption", "html", "table", "td", "th", "marquee", "object", "template" };
+    return names;
+}
+
+const Names& buttonScope()
+{
+    static const Names names = defaultScope() + Names { "button" };
+    return names;
+}
+
+const Names& listItemScope()
+{
+    static const Names names = defaultScope() + Names { "ol", "ul" };
+    return names;
+}
+
+const Names& tableScope()
+{
+    static const Names names { "html", "table", "template" };
+    return names;
+}
+
+const Names& headings()
+{
+    static const Names names { "h1", "h2", "h3", "h4", "h5", "h6" };
+    return names;
+}
+
+const Names& tableSections()
+{
+    static const Names names { "tbody", "thead", "tfoot" };
+    return names;
+}
+
+const Names& cells()
+{
+    static const Names names { "td", "th" };
+    return names;
+}
+
+const Names& formattingElements()
+{
+    static const Names names { "a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong",
+        "tt", "u" };
+    return names;
+}
+
+// End tags of these close the nearest open element of the name within the default scope.
+const Names& scopedEndTags()
+{
+    static const Names names { "address", "article", "aside", "blockquote", "button", "center", "details", "dialog",
+        "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "header", "hgroup", "listing", "main", "menu",
+        "nav", "ol", "pre", "section", "summary", "ul", "form", "applet", "marquee", "object", "dd", "dt" };
+    return names;
+}
+
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool isNameChar(char c)
+{
+    return isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_' || c == '.';
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// The end of a tag (after its ">") whose attributes start at from; the end of the text when
+// it has none. Quotes count where an attribute value starts.
+int tagEnd(const QByteArray& text, int from)
+{
+    const int size = text.size();
+    bool afterEquals = false;
+    for (int i = from; i < size; ++i) {
+        const char c = text.at(i);
+        if (c == '>')
+            return i + 1;
+        if (afterEquals && (c == '"' || c == '\'')) {
+            const int close = text.indexOf(c, i + 1);
+            if (close < 0)
+                return size;
+            i = close;
+            afterEquals = false;
+        } else if (c == '=') {
+            afterEquals = true;
+        } else if (!isBlank(c)) {
+            afterEquals = false;
+        }
+    }
+    return size;
+}
+
+// The id attribute of the tag's attributes in [from, to) as written ("id='x'"); empty when none.
+QByteArray idAttribute(const QByteArray& text, int from, int to)
+{
+    int i = from;
+    while (i < to) {
+        while (i < to && (isBlank(text.at(i)) || text.at(i) == '/'))
+            ++i;
+        const int nameStart = i;
+        while (i < to && !isBlank(text.at(i)) && text.at(i) != '=' && text.at(i) != '>' && text.at(i) != '/')
+            ++i;
+        const int nameEnd = i;
+        if (nameEnd == nameStart) {
+            ++i;
+            continue;
+        }
+        while (i < to && isBlank(text.at(i)))
+            ++i;
+        int valueEnd = nameEnd;
+        if (i < to && text.at(i) == '=') {
+            ++i;
+            while (i < to && isBlank(text.at(i)))
+                ++i;
+            if (i < to && (text.at(i) == '"' || text.at(i) == '\'')) {
+                const int close = text.indexOf(text.at(i), i + 1);
+                i = close < 0 || close >= to ? to : close + 1;
+            } else {
+                while (i < to && !isBlank(text.at(i)) && text.at(i) != '>')
+                    ++i;
+            }
+            valueEnd = i;
+        }
+        if (nameEnd - nameStart == 2 && text.mid(nameStart, 2).toLower() == "id" && valueEnd > nameEnd)
+            return text.mid(nameStart, valueEnd - nameStart);
+    }
+    return QByteArray();
+}
+
+// One pass over the text with a model of the parser's open elements. The first pass measures
+// and finds the elements that are never closed; the second rewrites.
+class Walker {
+public:
+    Walker(const QByteArray& text, HtmlNesting::Syntax syntax, int maxDepth)
+        : m_text(text)
+        , m_html(syntax == HtmlNesting::Html)
+        , m_base(m_html ? 2 : 0)
+        , m_maxDepth(maxDepth)
+    {
+    }
+
+    // Measures, and marks which elements stay open until the end or an ancestor's end tag.
+    void measure()
+    {
+        run();
+        for (const Open& open : qAsConst(m_stack)) {
+            if (open.ordinal >= 0)
+                m_unclosed[open.ordinal] = true;
+        }
+    }
+
+    QByteArray rewrite(const std::vector<bool>& unclosed)
+    {
+        m_rewriting = true;
+        m_unclosed = unclosed;
+        m_out.reserve(m_text.size() + m_text.size() / 8);
+        run();
+        m_out.append(m_text.constData() + m_copied, m_text.size() - m_copied);
+        return m_out;
+    }
+
+    int deepest() const { return m_deepest; }
+    int changes() const { return m_changes; }
+    const std::vector<bool>& unclosed() const { return m_unclosed; }
+
+private:
+    struct Open {
+        QByteArray name;
+        int ordinal; // of the start tag; -1 for an element the parser makes itself
+        bool dropped;
+        bool unclosed;
+        bool foreign; // in SVG or MathML, as the parser of the rewritten text sees it
+        int id;
+    };
+    // A formatting element the parser reopens in each block until it is closed by its own
+    // end tag; an empty name is a marker (a table cell) that ends their reach.
+    struct Formatting {
+        QByteArray name;
+        QByteArray attributes;
+        int id;
+    };
+
+    void run()
+    {
+        const int size = m_text.size();
+        int i = 0;
+        while (i < size) {
+            const int lt = m_text.indexOf('<', i);
+            if (lt != i)
+                reopenFormatting();
+            if (lt < 0 || lt + 1 >= size)
+                break;
+            const char next = m_text.at(lt + 1);
+            m_tokenStart = lt;
+            if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
+                const int close = m_text.indexOf("-->", lt + 4);
+                i = close < 0 ? size : close + 3;
+            } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0) {
+                const int close = m_text.indexOf("]]>", lt + 9);
+                i = close < 0 ? size : close + 3;
+            } else if (next == '!' || next == '?') {
+                const int close = m_text.indexOf('>', lt + 2);
+                i = close < 0 ? size : close + 1;
+            } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {
+                int nameEnd = lt + 2;
+                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
+                    ++nameEnd;
+                i = tagEnd(m_text, nameEnd);
+                endTag(m_text.mid(lt + 2, nameEnd - lt - 2).toLower(), lt, i);
+            } else if (isLetter(next)) {
+                int nameEnd = lt + 1;
+                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
+                    ++nameEnd;
+                i = tagEnd(m_text, nameEnd);
+                const bool selfClosing = i >= 2 && m_text.at(i - 1) == '>' && m_text.at(i - 2) == '/';
+                i = startTag(m_text.mid(lt + 1, nameEnd - lt - 1).toLower(), lt, nameEnd, i, selfClosing);
+            } else {
+                i = lt + 1;
+            }
+        }
+    }
+
+    // Handles a start tag in [lt, end); where the walk goes on.
+    int startTag(const QByteArray& name, int lt, int nameEnd, int end, bool selfClosing)
+    {
+        if (m_html && (name == "html" || name == "head" || name == "body"))
+            return end;
+        // Tags the parser ignores are left out of a rewritten text, where the element that made
+        // the parser ignore them may be gone: table parts outside a table, and all but options
+        // in a list box.
+        if (m_html && m_foreign == 0 && m_openCount.value("table") == 0
+            && (cells().contains(name) || tableSections().contains(name) || name == "tr" || name == "caption"
+                || name == "col" || name == "colgroup")) {
+            replace(lt, end, QByteArray());
+            return end;
+        }
+        if (m_html && m_foreign == 0 && m_openCount.value("select") > 0) {
+            if (name == "select" || name == "input" || name == "keygen" || name == "textarea") {
+                // These end the list box ("<select>" only that).
+                const int at = findFromTop([](const Open& open) { return open.name == "select"; });
+                if (at >= 0)
+                    replace(lt, lt, popTo(at));
+                if (name == "select") {
+                    replace(lt, end, QByteArray());
+                    return end;
+                }
+            } else if (name != "option" && name != "optgroup" && name != "hr" && name != "script"
+                && name != "template") {
+                replace(lt, end, QByteArray());
+                return end;
+            }
+        }
+        const int ordinal = m_ordinals++;
+        if (!m_rewriting)
+            m_unclosed.push_back(false);
+        // An element never closed ends where the next of its kind starts.
+        if (m_rewriting && m_unclosedOpen.value(name) > 0) {
+            const int at = findFromTop([&name](const Open& open) { return open.unclosed && open.name == name; });
+            if (at >= 0)
+                replace(lt, lt, popTo(at));
+        }
+        if (m_html && m_foreign > 0 && leavesForeignContent().contains(name)) {
+            int at = m_stack.size();
+            while (at > 0 && m_stack.at(at - 1).foreign)
+                --at;
+            replace(lt, lt, popTo(at));
+        }
+        const bool foreign = m_foreign > 0 || name == "svg" || name == "math";
+        const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
+        if (m_html && !foreign) {
+            impliedEnds(name);
+            if (!closesParagraph().contains(name) && !keepsFormattingClosed().contains(name))
+                reopenFormatting();
+        }
+        if (empty)
+            return end;
+
+        const bool raw = !(m_html && foreign) && (rawTextElements().contains(name) || name == "plaintext");
+        // Text-only elements stay: without their tags their content would show as text. Like
+        // the span that keeps an id, they are leaves: kept elements stop a level short of the
+        // bound to leave them room.
+        const bool drop = m_rewriting && !raw && m_base + m_kept >= m_maxDepth - 1;
+        m_stack.append(
+            { name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign && !(drop && m_foreign == 0), ++m_ids });
+        if (tracksFormatting()) {
+            m_inStack.insert(m_ids);
+            if (formattingElements().contains(name) && !foreign)
+                addFormatting(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
+            else if (formattingMarkers().contains(name))
+                m_formatting.append({ QByteArray(), QByteArray(), 0 });
+        }
+        m_openCount[name] += 1;
+        if (m_stack.last().unclosed)
+            m_unclosedOpen[name] += 1;
+        if (!drop)
+            ++m_kept;
+        if ((name == "svg" || name == "math") && !drop)
+            ++m_foreign;
+        m_deepest = qMax(m_deepest, m_base + (m_rewriting ? m_kept : m_stack.size()));
+        if (drop) {
+            const QByteArray id = idAttribute(m_text, nameEnd, end);
+            replace(lt, end, id.isEmpty() ? QByteArray() : "<span " + id + "></span>");
+        }
+        if (!raw || (selfClosing && !m_html))
+            return end;
+        if (name == "plaintext")
+            return m_text.size();
+        // The element's text runs to its end tag, which the walk then takes.
+        for (int at = m_text.indexOf("</", end); at >= 0; at = m_text.indexOf("</", at + 2)) {
+            if (qstrnicmp(m_text.constData() + at + 2, name.constData(), name.size()) == 0
+                && (at + 2 + name.size() >= m_text.size() || !isNameChar(m_text.at(at + 2 + name.size()))))
+                return at;
+        }
+        return m_text.size();
+    }
+
+    void endTag(const QByteArray& name, int lt, int end)
+    {
+        int at = -1;
+        if (!m_html || m_foreign > 0) {
+            at = findFromTop([&name](const Open& open) { return open.name == name; });
+        } else if (name == "html" || name == "head" || name == "body" || name == "br") {
+            return;
+        } else if (name == "p") {
+            at = findInScope(name, buttonScope());
+        } else if (name == "li") {
+            at = findInScope(name, listItemScope());
+        } else if (headings().contains(name)) {
+            if (headingsOpen() > 0)
+                at = findFromTop([](const Open& open) {
+                    return headings().contains(open.name) || defaultScope().contains(open.name);
+                });
+            if (at >= 0 && !headings().contains(m_stack.at(at).name))
+                at = -1;
+        } else if (name == "table" || name == "caption" || name == "colgroup" || cells().contains(name) || name == "tr"
+            || tableSections().contains(name)) {
+            at = findInScope(name, tableScope());
+        } else if (formattingElements().contains(name)) {
+            const int entry = tracksFormatting() ? lastFormatting(name) : -1;
+            // One left open but no longer open here is only forgotten.
+            if (entry >= 0 && !m_inStack.contains(m_formatting.at(entry).id)) {
+                m_formatting.remove(entry);
+                return;
+            }
+            at = findInScope(name, defaultScope());
+            // With a block opened inside it, the parser moves the block's content into a copy
+            // of the element: the nesting stays as deep, as if the tag were not there.
+            for (int k = at + 1; at >= 0 && k < m_stack.size(); ++k) {
+                if (!m_stack.at(k).dropped && specialElements().contains(m_stack.at(k).name))
+                    at = -1;
+            }
+            if (at >= 0 && entry >= 0)
+                m_formatting.remove(entry);
+        } else if (scopedEndTags().contains(name)) {
+            at = findInScope(name, defaultScope());
+        } else if (m_openCount.value(name) > 0) {
+            at = findFromTop(
+                [&name](const Open& open) { return open.name == name || specialElements().contains(open.name); });
+            if (at >= 0 && m_stack.at(at).name != name)
+                at = -1;
+        }
+        if (at < 0) {
+            // Ignored by the parser. A rewritten text loses it: with an element dropped, it
+            // could close one that stays open here.
+            if (m_rewriting && name != "p" && name != "br")
+                replace(lt, end, QByteArray());
+            return;
+        }
+        if (!m_rewriting) {
+            for (int k = at + 1; k < m_stack.size(); ++k) {
+                if (m_stack.at(k).ordinal >= 0)
+                    m_unclosed[m_stack.at(k).ordinal] = true;
+            }
+            popTo(at);
+            return;
+        }
+        // The tag as written when it closes just the innermost element kept; otherwise the
+        // end tags of exactly the elements kept that it closes, so that the parser of the
+        // rewritten text, which does not see the dropped ones, closes the same.
+        bool alone = !m_stack.at(at).dropped;
+        for (int k = at + 1; alone && k < m_stack.size(); ++k)
+            alone = m_stack.at(k).dropped;
+        const QByteArray ends = popTo(at);
+        if (!alone)
+            replace(lt, end, ends);
+    }
+
+    // The parser's implied end tags before a start tag of an HTML element.
+    void impliedEnds(const QByteArray& name)
+    {
+        if (closesParagraph().contains(name)) {
+            const int at = findInScope("p", buttonScope());
+            if (at >= 0)
+                replace(m_tokenStart, m_tokenStart, popTo(at));
+        }
+        if (headings().contains(name) && !m_stack.isEmpty() && headings().contains(m_stack.last().name)) {
+            replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
+        } else if (name == "li" || name == "dd" || name == "dt") {
+            const bool item = name == "li";
+            if ((item ? m_openCount.value("li") : m_openCount.value("dd") + m_openCount.value("dt")) > 0) {
+                const int at = findFromTop([item](const Open& open) {
+                    const bool match = item ? open.name == "li" : (open.name == "dd" || open.name == "dt");
+                    return match
+                        || (specialElements().contains(open.name) && open.name != "address" && open.name != "div"
+                            && open.name != "p");
+                });
+                const QByteArray found = at >= 0 ? m_stack.at(at).name : QByteArray();
+                if (item ? found == "li" : (found == "dd" || found == "dt"))
+                    replace(m_tokenStart, m_tokenStart, popTo(at));
+            }
+        } else if (name == "a" || name == "nobr" || name == "button") {
+            if (tracksFormatting()) {
+                const int entry = lastFormatting(name);
+                if (entry >= 0)
+                    m_formatting.remove(entry);
+            }
+            const int at = findInScope(name, defaultScope());
+            if (at >= 0)
+                replace(m_tokenStart, m_tokenStart, popTo(at));
+        } else if (cells().contains(name)) {
+            popToFirstOf(cells(), tableScope());
+            // The parser puts a cell in a row of a row group of its own making when the table
+            // has none open.
+            if (topIs("table"))
+                pushImplied("tbody");
+            if (topIs("tbody") || topIs("thead") || topIs("tfoot"))
+                pushImplied("tr");
+        } else if (name == "tr") {
+            popToFirstOf({ "tr" }, tableScope());
+            if (topIs("table"))
+                pushImplied("tbody");
+        } else if (tableSections().contains(name)) {
+            popToFirstOf(tableSections(), tableScope());
+        } else if (name == "table") {
+            // A table started right in a table (not in a cell) ends the one open.
+            const int at = findFromTop([](const Open& open) {
+                return open.name == "table" || open.name == "td" || open.name == "th" || open.name == "caption";
+            });
+            if (at >= 0 && m_stack.at(at).name == "table")
+                replace(m_tokenStart, m_tokenStart, popTo(at));
+        } else if ((name == "option" || name == "optgroup") && !m_stack.isEmpty() && m_stack.last().name == "option") {
+            replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
+        }
+    }
+
+    bool topIs(const char* name) const
+    {
+        return !m_stack.isEmpty() && !m_stack.last().dropped && m_stack.last().name == name;
+    }
+
+    void pushImplied(const QByteArray& name)
+    {
+        m_stack.append({ name, -1, false, false, false, ++m_ids });
+        m_openCount[name] += 1;
+        ++m_kept;
+        if (tracksFormatting())
+            m_inStack.insert(m_ids);
+        m_deepest = qMax(m_deepest, m_base + (m_rewriting ? m_kept : m_stack.size()));
+    }
+
+    // The rewritten text closes every formatting element it keeps with an end tag, so none is
+    // reopened there: only the measure follows them.
+    bool tracksFormatting() const { return m_html && !m_rewriting; }
+
+    int lastFormatting(const QByteArray& name) const
+    {
+        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
+            if (m_formatting.at(k).name == name)
+                return k;
+        }
+        return -1;
+    }
+
+    // At most three alike (name and attributes) since the last marker, as the parser keeps.
+    void addFormatting(const QByteArray& name, const QByteArray& attributes, int id)
+    {
+        int alike = 0;
+        int earliest = -1;
+        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
+            if (m_formatting.at(k).name == name && m_formatting.at(k).attributes == attributes) {
+                ++alike;
+                earliest = k;
+            }
+        }
+        if (alike >= 3)
+            m_formatting.remove(earliest);
+        m_formatting.append({ name, attributes, id });
+    }
+
+    // Text and most start tags reopen the formatting elements that were left open in an
+    // element closed since: each reopening nests one level deeper.
+    void reopenFormatting()
+    {
+        if (!tracksFormatting() || m_foreign > 0 || m_formatting.isEmpty())
+            return;
+        int k = m_formatting.size() - 1;
+        while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id))
+            --k;
+        for (++k; k < m_formatting.size(); ++k) {
+            const QByteArray name = m_formatting.at(k).name;
+            m_stack.append({ name, -1, false, false, false, ++m_ids });
+            m_openCount[name] += 1;
+            m_inStack.insert(m_ids);
+            m_formatting[k].id = m_ids;
+        }
+        m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
+    }
+
+    int headingsOpen() const
+    {
+        int count = 0;
+        for (const QByteArray& heading : headings())
+            count += m_openCount.value(heading);
+        return count;
+    }
+
+    template <typename Match> int findFromTop(const Match& match) const
+    {
+        const int stop = qMax(0, m_stack.size() - kSearchLimit);
+        for (int k = m_stack.size() - 1; k >= stop; --k) {
+            if (match(m_stack.at(k)))
+                return k;
+        }
+        return -1;
+    }
+
+    // The innermost open element of the name, unless an element of the scope comes first.
+    int findInScope(const QByteArray& name, const Names& scope) const
+    {
+        if (m_openCount.value(name) == 0)
+            return -1;
+        const int at = findFromTop([&](const Open& open) { return open.name == name || scope.contains(open.name); });
+        return at >= 0 && m_stack.at(at).name == name ? at : -1;
+    }
+
+    void popToFirstOf(const Names& names, const Names& scope)
+    {
+        bool any = false;
+        for (const QByteArray& name : names)
+            any = any || m_openCount.value(name) > 0;
+        if (!any)
+            return;
+        const int at
+            = findFromTop([&](const Open& open) { return names.contains(open.name) || scope.contains(open.name); });
+        if (at >= 0 && names.contains(m_stack.at(at).name))
+            replace(m_tokenStart, m_tokenStart, popTo(at));
+    }
+
+    // Closes the open elements from the innermost down to index at; the end tags of those kept.
+    QByteArray popTo(int at)
+    {
+        QByteArray ends;
+        for (int k = m_stack.size() - 1; k >= at; --k) {
+            const Open& open = m_stack.at(k);
+            m_openCount[open.name] -= 1;
+            if (tracksFormatting()) {
+                m_inStack.remove(open.id);
+                if (formattingMarkers().contains(open.name)) {
+                    while (!m_formatting.isEmpty() && !m_formatting.last().name.isEmpty())
+                        m_formatting.removeLast();
+                    if (!m_formatting.isEmpty())
+                        m_formatting.removeLast();
+                }
+            }
+            if (open.unclosed)
+                m_unclosedOpen[open.name] -= 1;
+            if (!open.dropped) {
+                --m_kept;
+                if (m_rewriting)
+                    ends += "</" + open.name + '>';
+                if (open.name == "svg" || open.name == "math")
+                    --m_foreign;
+            }
+        }
+        m_stack.resize(at);
+        return ends;
+    }
+
+    // Puts with in place of [from, to) in the rewritten text.
+    void replace(int from, int to, const QByteArray& with)
+    {
+        if (!m_rewriting || (from == to && with.isEmpty()))
+            return;
+        m_out.append(m_text.constData() + m_copied, from - m_copied);
+        m_out.append(with);
+        m_copied = to;
+        ++m_changes;
+    }
+
+    const QByteArray& m_text;
+    const bool m_html;
+    const int m_base;
+    const int m_maxDepth;
+    bool m_rewriting = false;
+    QVector<Open> m_stack;
+    QHash<QByteArray, int> m_openCount;
+    QHash<QByteArray, int> m_unclosedOpen;
+    std::vector<bool> m_unclosed;
+    QVector<Formatting> m_formatting;
+    QSet<int> m_inStack;
+    int m_ids = 0;
+    int m_ordinals = 0;
+    int m_kept = 0;
+    int m_foreign = 0;
+    int m_deepest = 0;
+    QByteArray m_out;
+    int m_copied = 0;
+    int m_tokenStart = 0;
+    int m_changes = 0;
+};
+
+} // namespace
+
+int HtmlNesting::depth(const QByteArray& text, Syntax syntax)
+{
+    Walker walker(text, syntax, MaxDepth);
+    walker.measure();
+    return walker.deepest();
+}
+
+QByteArray HtmlNesting::bounded(const QByteArray& text, Syntax syntax, int* changes, int maxDepth)
+{
+    if (changes)
+        *changes = 0;
+    Walker measured(text, syntax, maxDepth);
+    measured.measure();
+    if (measured.deepest() <= maxDepth)
+        return text;
+    Walker rewriter(text, syntax, maxDepth);
+    const QByteArray out = rewriter.rewrite(measured.unclosed());
+    if (changes)
+        *changes = rewriter.changes();
+    return out;
+}

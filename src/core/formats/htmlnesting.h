@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+
+// Keeps the elements of a chapter from nesting deeper than the reading page can lay out.
+//
+// A book whose blocks are never closed (thousands of "<div>" without "</div>") or nested
+// thousands of levels deep makes one element hold the whole rest of the chapter: the web view
+// nests it to its parser's limit, and neither the reader nor the page counter can then lay
+// the chapter out in parts. Real books stay a few dozen levels deep.
+//
+// The text is read the way the parser that shows it builds the tree: the HTML parser's
+// implied end tags (a paragraph ends where a block starts, a list item at the next one) and
+// its ignored "/>" on ordinary elements, or XML's strict nesting. A text no deeper than the
+// bound is returned as it is, byte for byte, so element paths stored for it keep their
+// meaning. A deeper one is rewritten, its text and its order kept:
+// - an element that is never closed ends where the next element of its kind starts;
+// - an element that would still stand deeper than the bound loses its tags (its content
+//   joins its parent's); an id it carried stays on an empty span, so links still land.
+// Works on any ASCII-compatible encoding.
+class HtmlNesting {
+public:
+    // Deepest nesting kept, html and body included: far beyond any real book, far below the
+    // HTML parser's own limit of 512 levels.
+    static constexpr int MaxDepth = 200;
+
+    enum Syntax { Html, Xml };
+
+    // The deepest nesting of elements when the text is parsed with the syntax.
+    static int depth(const QByteArray& text, Syntax syntax);
+    // The text with no element deeper than maxDepth; changes (if given) receives the number of
+    // tags dropped, added or replaced, 0 when the text is returned as it is.
+    static QByteArray bounded(const QByteArray& text, Syntax syntax, int* changes = nullptr, int maxDepth = MaxDepth);
+};
