@@ -1,12 +1,15 @@
 // Layout time of the reading engine on a 200 KB chapter: the first layout after a chapter
 // loads and the re-layout after a font-size change (target: under 60 ms each), plus the
 // everyday calls. Runs offscreen; prints milliseconds.
+// "bench_jsengine lines [KB ...]" times a chapter of lines without blocks instead.
 
 #include "chapterbuilder.h"
 #include "enginepage.h"
+#include "formats/inlineruns.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QWebSettings>
 #include <algorithm>
@@ -41,6 +44,54 @@ double timed(const std::function<void()>& f)
     return timer.nsecsElapsed() / 1e6;
 }
 
+// Time to show a chapter of lines apart by line breaks only, with no block, as it stands and
+// with its runs cut into blocks. Sizes in kilobytes; as it stands only up to rawLimitKb, since
+// a few megabytes of it take minutes.
+int benchBareLines(const QStringList& args)
+{
+    QList<int> sizes;
+    for (const QString& arg : args)
+        sizes.append(arg.toInt());
+    if (sizes.isEmpty())
+        sizes = { 64, 100, 250, 500, 1000, 5000 };
+    const int rawLimitKb = qEnvironmentVariableIntValue("BENCH_RAW_LIMIT_KB") > 0
+        ? qEnvironmentVariableIntValue("BENCH_RAW_LIMIT_KB")
+        : 1000;
+    QTemporaryDir dir;
+    PageFormat format;
+    format.width = 1280;
+    format.height = 800;
+    for (int kb : sizes) {
+        QByteArray body;
+        while (body.size() < kb * 1024)
+            body += "The weaver sat at the loom from morning to night, and the shuttle flew.<br/>\n";
+        const QByteArray raw = "<html><head><meta charset=\"utf-8\"/></head><body>" + body + "</body></html>";
+        const QByteArray blocked = InlineRuns::blocked(raw, HtmlNesting::Html);
+        for (const bool cut : { false, true }) {
+            if (!cut && kb > rawLimitKb)
+                continue;
+            const QString file = dir.filePath(QStringLiteral("lines%1%2.html").arg(kb).arg(cut ? "b" : ""));
+            QFile out(file);
+            if (!out.open(QIODevice::WriteOnly) || out.write(cut ? blocked : raw) < 0)
+                return 1;
+            out.close();
+            EnginePage page;
+            page.setViewportSize(QSize(format.width, format.height));
+            page.settings()->setFontSize(QWebSettings::DefaultFontSize, format.fontSize);
+            int count = 0;
+            const double ms = timed([&] {
+                page.load(file, 600000);
+                page.injectEngine();
+                count = page.applyPageFormat(format).value(QStringLiteral("pageCount")).toInt();
+            });
+            std::printf("bare lines %5d KB %-10s load + init + first layout %9.0f ms, %d pages\n", kb,
+                cut ? "in blocks" : "as is", ms, count);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -48,6 +99,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "lines") == 0)
+        return benchBareLines(app.arguments().mid(2));
     QTemporaryDir dir;
     ChapterBuilder builder(99);
     builder.addHeading(1, QStringLiteral("A long chapter"));

@@ -224,6 +224,14 @@ int main(int argc, char* argv[])
                             + "'>The weaver sat at the loom from morning to night, and the shuttle flew.</p>";
                     });
                 })),
+        // Lines apart by line breaks only, which the reader cuts into blocks.
+        measure(QStringLiteral("MOBI of lines without paragraphs"),
+            file(QStringLiteral("lines.mobi"), 1,
+                [bytes](const QString& path) {
+                    return writeMobi(path, bytes, [](int) {
+                        return "The weaver sat at the loom from morning to night, and the shuttle flew.<br/>\n";
+                    });
+                })),
         measure(QStringLiteral("EPUB chapter with unclosed blocks"),
             file(QStringLiteral("unclosed.epub"), 0,
                 [bytes](const QString& path) {

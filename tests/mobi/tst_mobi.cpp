@@ -1,6 +1,7 @@
 // MOBI books written by the test generator: headers and their bounds, the text codecs, the
 // conversion to HTML, and mutated books that must neither crash nor hang.
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 #include "formats/mobi/huffcdicreader.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
@@ -634,6 +635,118 @@ private slots:
         QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(QRegularExpression("<[^>]*>")).simplified());
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
+    }
+
+    // A long run of text outside any block is cut into blocks after its line breaks (or at a
+    // sentence's end or a space); formatting open at a cut is closed and opened again without
+    // its id; inside a paragraph the paragraph itself is cut; an end tag of an element opened
+    // before the run ends the run, so no block stands across it.
+    void inlineRunsCutIntoBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("syntax");
+        QTest::addColumn<QByteArray>("expected");
+        const int html = HtmlNesting::Html;
+        QTest::newRow("lines in the body")
+            << QByteArray("<body>aaa<br/>bbb<br/>ccc</body>") << html
+            << QByteArray("<body><div>aaa<br/></div><div>bbb<br/></div><div>ccc</div></body>");
+        QTest::newRow("formatting across a cut")
+            << QByteArray("<body>a <b id='x' class='c'>bb<br/>cc</b> d</body>") << html
+            << QByteArray("<body><div>a <b id='x' class='c'>bb<br/></b></div><div><b class='c'>cc</b> d</div></body>");
+        QTest::newRow("formatting open at the end of the run")
+            << QByteArray("<body><i name=n>bb<br>cc<p>dd</i></p></body>") << html
+            << QByteArray("<body><div><i name=n>bb<br></i></div><div><i>cc</i></div><i>"
+                          "<p>dd</i></p></body>");
+        QTest::newRow("paragraph") << QByteArray("<p class='c' id='p'>aaa<br/>bbb</p>") << html
+                                   << QByteArray("<p class='c' id='p'>aaa<br/></p><p class='c'>bbb</p>");
+        QTest::newRow("end of an element opened before the run")
+            << QByteArray("<body><b>x<div>y</div>aaaa<br/>bbbb</b>cccc<br/>dddd</body>") << html
+            << QByteArray("<body><b>x<div>y</div><div>aaaa<br/></div><div>bbbb</div></b><div>cccc<br/></div>"
+                          "<div>dddd</div></body>");
+        QTest::newRow("no line break") << QByteArray("<body>One two. Three four. Five six.</body>") << html
+                                       << QByteArray("<body><div>One two. </div><div>Three </div><div>four. </div>"
+                                                     "<div>Five </div><div>six.</div></body>");
+        QTest::newRow("xml") << QByteArray("<body><span/>aaa<br/><![CDATA[<b>]]>bbb</body>") << int(HtmlNesting::Xml)
+                             << QByteArray("<body><div><span/>aaa<br/></div><div><![CDATA[<b>]]>bbb</div></body>");
+        QTest::newRow("head and table rows are left alone")
+            << QByteArray("<head><title>a<br/>b<br/>c</title></head><table>aaa<br/>bbb<tr><td>c</td></tr></table>")
+            << html
+            << QByteArray("<head><title>a<br/>b<br/>c</title></head><table>aaa<br/>bbb<tr><td>c</td></tr></table>");
+        QTest::newRow("short runs") << QByteArray("<body>aa<br/>b<p>cc<br/>d</p></body>") << html
+                                    << QByteArray("<body>aa<br/>b<p>cc<br/>d</p></body>");
+    }
+
+    void inlineRunsCutIntoBlocks()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, syntax);
+        QFETCH(QByteArray, expected);
+        int runs = -1;
+        QCOMPARE(InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4), expected);
+        QCOMPARE(runs > 0, text != expected);
+    }
+
+    // A book of lines apart by line breaks only is stored with blocks the reading page can lay
+    // out one by one, showing the same text, formatting and ids; a book whose runs are short
+    // keeps its bytes, so element paths stored for it hold.
+    void bareLinesStoredInBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("kilobytes");
+        QTest::newRow("in the body") << QByteArray() << 600;
+        QTest::newRow("in a paragraph") << QByteArray("<p class='x'>") << 600;
+        QTest::newRow("short") << QByteArray() << 100;
+    }
+
+    void bareLinesStoredInBlocks()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, kilobytes);
+        const auto line = [](int i) {
+            return "The weaver sat at the loom from morning to night, and the shuttle flew " + QByteArray::number(i)
+                + ".";
+        };
+        QByteArray body = head;
+        for (int i = 0; body.size() < kilobytes * 1024; ++i) {
+            if (i == 300)
+                body += "<b><span id='mid'>";
+            body += line(i) + "<br/>\n";
+            if (i == 800)
+                body += "</span></b>";
+        }
+        MobiWriter writer;
+        writer.setText("<html><head></head><body>" + body + "</body></html>");
+        MobiDocument document(save(writer.build()));
+        const QString chapter = convertedBook(document);
+        QVERIFY(!chapter.isEmpty());
+        const bool kept = kilobytes * 1024 < InlineRuns::MaxRunBytes;
+        QCOMPARE(chapter.contains(QString::fromUtf8(body)), kept);
+
+        QWebPage page;
+        page.mainFrame()->setHtml(chapter);
+        const auto evaluate = [&page](const char* script) { return page.mainFrame()->evaluateJavaScript(script); };
+        // The most text a block holds outside its child blocks.
+        const int longest = evaluate("(function () { var most = 0, all = document.querySelectorAll('body, body *');"
+                                     " function inline(e) { return getComputedStyle(e).display === 'inline'; }"
+                                     " for (var i = 0; i < all.length; ++i) { if (inline(all[i])) continue;"
+                                     " var own = 0; for (var c = all[i].firstChild; c; c = c.nextSibling)"
+                                     " own += c.nodeType === 3 ? c.length : c.nodeType === 1 && inline(c)"
+                                     " ? c.textContent.length : 0; most = Math.max(most, own); } return most; })()")
+                                .toInt();
+        if (kept)
+            QVERIFY2(longest > 64 * 1024, qPrintable(QString::number(longest)));
+        else
+            QVERIFY2(longest <= 32 * 1024, qPrintable(QString::number(longest)));
+        const QString plain = QString::fromUtf8(body).remove(QRegularExpression("<[^>]*>"));
+        QCOMPARE(evaluate("document.body.textContent").toString(), plain);
+        QCOMPARE(evaluate("document.querySelectorAll('#mid').length").toInt(), 1);
+        // The bold lines are bold still, and nothing else is.
+        const int boldStart = plain.indexOf(QString::fromUtf8(line(300)));
+        const int boldEnd = plain.indexOf(QString::fromUtf8(line(801)));
+        QCOMPARE(evaluate("(function () { var t = '', b = document.querySelectorAll('b');"
+                          " for (var i = 0; i < b.length; ++i) t += b[i].textContent; return t; })()")
+                     .toString(),
+            plain.mid(boldStart, boldEnd - boldStart));
     }
 
     void toHtml()

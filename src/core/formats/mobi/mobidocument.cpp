@@ -6,6 +6,7 @@
 #include "checkedsave.h"
 #include "formats/booklink.h"
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 
 #include <QDebug>
 #include <QDir>
@@ -202,10 +203,15 @@ bool MobiDocument::load(const QString& outputFolder)
 
     // Blocks left open by the thousand would nest the whole book into one element.
     int changes = 0;
-    const QByteArray chapter = HtmlNesting::bounded(chapterHead.toUtf8() + html.toUtf8(), HtmlNesting::Html, &changes);
+    QByteArray chapter = HtmlNesting::bounded(chapterHead.toUtf8() + html.toUtf8(), HtmlNesting::Html, &changes);
     if (changes > 0)
         qInfo() << filePath() << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes
                 << "tags closed or dropped";
+    // Lines apart by line breaks only would be laid out as one block of the whole book.
+    int runs = 0;
+    chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs);
+    if (runs > 0)
+        qInfo() << filePath() << "has" << runs << "long runs of text outside blocks: cut into blocks";
     if (!checkedsave::writeFile(chapterPath, chapter)) {
         qWarning() << "Cannot write" << chapterPath;
         return false;
