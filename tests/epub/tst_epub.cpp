@@ -14,6 +14,7 @@
 #include "formats/epub/htmltextcleaner.h"
 #include "formats/epub/xmlguard.h"
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 #include "formats/textdocument.h"
 
 #include <QDir>
@@ -1041,6 +1042,48 @@ private slots:
             const QRegularExpression tags(QStringLiteral("<[^>]*>"));
             QCOMPARE(QString::fromUtf8(stored).remove(tags), QString::fromUtf8(chapter).remove(tags));
         }
+    }
+
+    // A chapter of lines apart by line breaks only is stored with blocks to lay out one by one,
+    // still well-formed where it is read as XML, with its text and ids; a chapter whose runs
+    // are short keeps its bytes.
+    void bareLinesStoredInBlocks_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("kilobytes");
+        QTest::newRow("XHTML chapter") << "lines.xhtml" << 600;
+        QTest::newRow("HTML chapter") << "lines.html" << 600;
+        QTest::newRow("short chapter") << "lines.xhtml" << 100;
+    }
+
+    void bareLinesStoredInBlocks()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(int, kilobytes);
+        QByteArray body;
+        for (int i = 0; body.size() < kilobytes * 1024; ++i) {
+            if (i == 300)
+                body += "<em><span id=\"mid\">";
+            body += "The weaver sat at the loom from morning to night &amp; the shuttle flew " + QByteArray::number(i)
+                + ".<br/>\n";
+            if (i == 800)
+                body += "</span></em>";
+        }
+        const QByteArray chapter = page(body);
+        EpubBuilder builder;
+        builder.addItem("lines", fileName, chapter);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        const QByteArray stored = testfiles::read(fixture.document().chapterFilePath(fileName));
+        if (kilobytes * 1024 < InlineRuns::MaxRunBytes) {
+            QCOMPARE(stored, chapter);
+            return;
+        }
+        QCOMPARE(epub::XmlGuard::scan(stored).state, epub::XmlGuard::WellFormed);
+        QCOMPARE(bodyText(stored), bodyText(chapter));
+        QCOMPARE(stored.count("id=\"mid\""), 1);
+        QVERIFY2(stored.count("<div>") > 50, qPrintable(QString::number(stored.count("<div>"))));
     }
 
     void refusesDeepNesting()

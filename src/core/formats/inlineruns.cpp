@@ -4,9 +4,14 @@
 #include <QSet>
 #include <QVector>
 
+#include <algorithm>
+
 namespace {
 
 using Names = QSet<QByteArray>;
+
+// Most inline elements closed and opened again at a cut.
+constexpr int kMaxReopened = 32;
 
 // Elements that start or end a block: a run of inline content ends at any of their tags.
 const Names& blockElements()
@@ -189,7 +194,11 @@ QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
     const auto endRun = [&](int at) {
         if (runBegin >= 0 && at - runBegin > maxRunBytes) {
             const QByteArray container = blocks.isEmpty() ? QByteArray() : blocks.last().name;
-            if (!untouchedContainers().contains(container)) {
+            // In XML only what stands in the body: an element of another namespace must not
+            // end up inside one of ours, nor a second root be made.
+            const bool inBody
+                = std::any_of(blocks.cbegin(), blocks.cend(), [](const Block& b) { return b.name == "body"; });
+            if (!untouchedContainers().contains(container) && (!xml || inBody)) {
                 Run run { runBegin, at, QByteArray() };
                 if (container == "p")
                     run.paragraph = reopened(text.mid(blocks.last().begin, blocks.last().end - blocks.last().begin));
@@ -265,7 +274,7 @@ public:
             }
             put(token.begin, token.end);
             if (token.kind == Token::Start && token.name == "br") {
-                if (m_filled >= m_piece)
+                if (m_filled >= m_piece && canCut())
                     m_cutPending = true;
             } else if (token.kind == Token::Start && !token.empty) {
                 m_open.append({ token.name, reopened(m_text.mid(token.begin, token.end - token.begin)) });
@@ -306,7 +315,7 @@ private:
                 cut = m_text.indexOf(' ', from);
                 cut = cut >= 0 && cut < end ? cut + 1 : -1;
             }
-            if (cut < 0)
+            if (cut < 0 || !canCut())
                 break;
             put(begin, cut);
             m_cutPending = true;
@@ -315,6 +324,10 @@ private:
         if (begin < end)
             put(begin, end);
     }
+
+    // Each cut closes and opens again every inline element open at it: where hundreds are
+    // open, cutting would multiply the text, so the run stays whole there.
+    bool canCut() const { return m_open.size() <= kMaxReopened; }
 
     void put(int begin, int end)
     {

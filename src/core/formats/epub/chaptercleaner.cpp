@@ -6,6 +6,7 @@
 
 #include "arch/entryfile.h"
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 #include "formats/textdocument.h"
 
 #include <QBuffer>
@@ -193,19 +194,27 @@ void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QStrin
     const bool readAsXml = result->wellFormed
         && (result->kind == TextDocument::KindXhtml || suffix == QLatin1String("xhtml")
             || suffix == QLatin1String("xht") || suffix == QLatin1String("xml"));
+    const HtmlNesting::Syntax syntax = readAsXml ? HtmlNesting::Xml : HtmlNesting::Html;
     // The scan already measured a well-formed chapter.
-    if (readAsXml && scannedDepth >= 0 && scannedDepth <= HtmlNesting::MaxDepth)
-        return;
-    const QByteArray bounded
-        = HtmlNesting::bounded(*out, readAsXml ? HtmlNesting::Xml : HtmlNesting::Html, &result->flattened);
-    if (result->flattened == 0)
-        return;
-    *out = bounded;
-    result->outcome = Cleaned;
-    qInfo().noquote() << QStringLiteral("Chapter %1 nests deeper than %2 levels: %3 tags closed or dropped")
-                             .arg(fileName)
-                             .arg(HtmlNesting::MaxDepth)
-                             .arg(result->flattened);
+    if (!readAsXml || scannedDepth < 0 || scannedDepth > HtmlNesting::MaxDepth) {
+        const QByteArray bounded = HtmlNesting::bounded(*out, syntax, &result->flattened);
+        if (result->flattened > 0) {
+            *out = bounded;
+            result->outcome = Cleaned;
+            qInfo().noquote() << QStringLiteral("Chapter %1 nests deeper than %2 levels: %3 tags closed or dropped")
+                                     .arg(fileName)
+                                     .arg(HtmlNesting::MaxDepth)
+                                     .arg(result->flattened);
+        }
+    }
+    const QByteArray blocked = InlineRuns::blocked(*out, syntax, &result->runsCut);
+    if (result->runsCut > 0) {
+        *out = blocked;
+        result->outcome = Cleaned;
+        qInfo().noquote() << QStringLiteral("Chapter %1 has %2 long runs of text outside blocks: cut into blocks")
+                                 .arg(fileName)
+                                 .arg(result->runsCut);
+    }
 }
 
 ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
@@ -216,7 +225,7 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
         return result;
     QByteArray cleaned;
     result = cleanData(data, &cleaned, path);
-    if (result.removed > 0 || result.flattened > 0) {
+    if (result.removed > 0 || result.flattened > 0 || result.runsCut > 0) {
         QString error;
         // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.
         if (!writeUnsynced(path, cleaned, &error)) {

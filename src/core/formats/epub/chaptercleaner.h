@@ -29,6 +29,9 @@ public:
         // Tags closed or dropped because the chapter nested deeper than the reading page
         // lays out (HtmlNesting); such a chapter is Cleaned and rewritten too.
         int flattened = 0;
+        // Long runs of text outside any block cut into blocks (InlineRuns); such a chapter is
+        // Cleaned and rewritten too.
+        int runsCut = 0;
         QString reason; // why the chapter is skipped
     };
 
@@ -45,7 +48,8 @@ public:
 private:
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
-    // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound.
+    // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long
+    // runs of bare text blocks to be laid out in.
     static void boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out);
 };
 
