@@ -817,6 +817,36 @@ private slots:
         QCOMPARE(page.count(QStringLiteral("<i>")) == (levels + 1) / 2, kept);
     }
 
+    // A poem of thousands of verses is written as lines apart by line breaks: its page holds
+    // them in blocks to lay out one by one, every verse once and in order. A short poem's
+    // page is written as it was.
+    void longPoemWrittenInBlocks_data()
+    {
+        QTest::addColumn<int>("verses");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("12,000 verses") << 12000 << false;
+        QTest::newRow("1,000 verses") << 1000 << true;
+    }
+
+    void longPoemWrittenInBlocks()
+    {
+        QFETCH(int, verses);
+        QFETCH(bool, kept);
+        QStringList lines;
+        for (int i = 0; i < verses; ++i)
+            lines << QStringLiteral("The weaver sat at the loom from morning to night, verse %1").arg(i);
+        Fb2Builder builder;
+        builder.addBody(section("Song", Fb2Builder::poem({ lines })));
+        FbDocument document(writeBook(builder));
+        const QString out = folder(QStringLiteral("p"));
+        QVERIFY(document.load(out));
+        QCOMPARE(document.chapters().size(), 2);
+        const QString page = readText(out + "/" + document.chapters().at(1));
+        QCOMPARE(page.contains(lines.join(QLatin1String("</br>")) + "</br>"), kept);
+        QCOMPARE(page.count(QStringLiteral("<div>")) > 20, !kept);
+        QVERIFY(QString(page).remove(QRegularExpression(QStringLiteral("<[^>]*>"))).contains(lines.join(QString())));
+    }
+
     // A parent section has no page, but its heading, epigraph and content are kept in order
     // around its chapters' pages; one that starts with an image keeps its page, before its chapters.
     void parentSectionContent()

@@ -666,6 +666,9 @@ private slots:
         QTest::newRow("no line break") << QByteArray("<body>One two. Three four. Five six.</body>") << html
                                        << QByteArray("<body><div>One two. </div><div>Three </div><div>four. </div>"
                                                      "<div>Five </div><div>six.</div></body>");
+        QTest::newRow("end tags of line breaks") << QByteArray("<body>aaa</br>bbb</br>ccc</body>") << html
+                                                 << QByteArray("<body><div>aaa</br></div><div>bbb</br></div><div>ccc"
+                                                               "</div></body>");
         QTest::newRow("xml") << QByteArray("<body><span/>aaa<br/><![CDATA[<b>]]>bbb</body>") << int(HtmlNesting::Xml)
                              << QByteArray("<body><div><span/>aaa<br/></div><div><![CDATA[<b>]]>bbb</div></body>");
         QTest::newRow("head and table rows are left alone")

@@ -98,6 +98,9 @@ public:
         token.name = m_text.mid(nameStart, nameEnd - nameStart).toLower();
         token.kind = endTag ? Token::End : Token::Start;
         token.end = tagEnd(nameEnd);
+        // HTML reads "</br>" as a line break.
+        if (endTag && !m_xml && token.name == "br")
+            token.kind = Token::Start;
         if (token.kind != Token::Start)
             return token;
         // HTML ignores "/>" on any element that is not void.

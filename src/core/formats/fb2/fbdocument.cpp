@@ -3,6 +3,7 @@
 #include "arch/safepath.h"
 #include "checkedsave.h"
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 
 #include <QDebug>
 #include <QDir>
@@ -41,7 +42,12 @@ bool writePage(const QString& path, const QString& html)
     const QByteArray page = HtmlNesting::bounded(html.toUtf8(), HtmlNesting::Html, &changes);
     if (changes > 0)
         qInfo() << path << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes << "tags dropped";
-    return checkedsave::writeFile(path, page, checkedsave::NoSync).ok();
+    // A poem of thousands of verses is lines apart by line breaks, outside any block.
+    int runs = 0;
+    const QByteArray blocked = InlineRuns::blocked(page, HtmlNesting::Html, &runs);
+    if (runs > 0)
+        qInfo() << path << "has" << runs << "long runs of text outside blocks: cut into blocks";
+    return checkedsave::writeFile(path, blocked, checkedsave::NoSync).ok();
 }
 
 void removeChapterFiles(const QString& folder)
