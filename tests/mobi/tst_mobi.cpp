@@ -666,6 +666,11 @@ private slots:
         QTest::newRow("no line break") << QByteArray("<body>One two. Three four. Five six.</body>") << html
                                        << QByteArray("<body><div>One two. </div><div>Three </div><div>four. </div>"
                                                      "<div>Five </div><div>six.</div></body>");
+        // Cutting there would write every open element again at each cut.
+        QTest::newRow("formatting open 40 deep is not cut")
+            << "<body>" + QByteArray("<b>").repeated(40) + "aaaa<br/>bbbb</body>" << html
+            << "<body><div>" + QByteArray("<b>").repeated(40) + "aaaa<br/>bbbb" + QByteArray("</b>").repeated(40)
+                + "</div>" + QByteArray("<b>").repeated(40) + "</body>";
         QTest::newRow("end tags of line breaks") << QByteArray("<body>aaa</br>bbb</br>ccc</body>") << html
                                                  << QByteArray("<body><div>aaa</br></div><div>bbb</br></div><div>ccc"
                                                                "</div></body>");
