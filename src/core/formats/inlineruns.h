@@ -11,10 +11,11 @@
 // and hundreds of megabytes for a few megabytes of text, and the page counter finds no element
 // boundary to count it in pieces at. A run of text, line breaks and inline elements between
 // two blocks that is longer than a bound is therefore wrapped into "<div>"s of a few kilobytes,
-// cut after a line break (or at a space where a piece has none); inside a paragraph, which a
-// "<div>" would end, the paragraph itself is closed and opened again. Inline elements open at a
-// cut are closed before it and opened again after it without their id, so the formatting spans
-// the cut, ids stay unique and links still land. Text and order are kept.
+// cut after a line break (or at a sentence's end or a space where a piece has none); inside a
+// paragraph, which a "<div>" would end, the paragraph itself is closed and opened again. Inline
+// elements open at a cut are closed before it and opened again after it without their id, so
+// the formatting spans the cut, ids stay unique and links still land; where dozens are open,
+// no cut is made. Text and order are kept. In XML only the body's runs are touched.
 //
 // A chapter without such a run is returned byte for byte: element paths stored for it (notes,
 // bookmarks, the reading position) keep their meaning. Works on any ASCII-compatible encoding;
