@@ -156,10 +156,17 @@ void Application::connectReadingServices()
                     Ui* ui = Ui::instance();
                     if (!ui)
                         return;
-                    if (notice == ReadingServices::NotesNotSaved)
+                    switch (notice) {
+                    case ReadingServices::NotesNotSaved:
                         ui->showNotesNotSaved(failure, path);
-                    else
+                        break;
+                    case ReadingServices::NotesUnreadable:
                         ui->showNotesUnreadable(path);
+                        break;
+                    case ReadingServices::BookPartlyUnpacked:
+                        ui->showBookPartlyUnpacked(failure, path);
+                        break;
+                    }
                 },
                 Qt::QueuedConnection);
         });

@@ -230,6 +230,12 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
 
 void BookContext::onDocumentCompleted()
 {
+    // Chapters left out for want of room would otherwise just be missing from the book.
+    if (d->document->isPartial()) {
+        const checkedsave::Failure failure = d->document->partialCause();
+        if (failure == checkedsave::Failure::DiskFull || failure == checkedsave::Failure::NotWritable)
+            ReadingServices::notifyStorage(ReadingServices::BookPartlyUnpacked, d->bookDataFolder, failure);
+    }
     // Chapters that could not be converted have left the list.
     d->chapterSourcesFilled = false;
     if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {

@@ -45,6 +45,7 @@ public:
     enum StorageNotice {
         NotesNotSaved, // path: the state file that could not be replaced
         NotesUnreadable, // path: where the unreadable state file is kept
+        BookPartlyUnpacked, // path: the book's folder that could not take all of the book
     };
     using StorageNoticeHandler
         = std::function<void(StorageNotice notice, const QString& path, checkedsave::Failure failure)>;

@@ -240,6 +240,15 @@ void Ui::showNotesUnreadable(const QString& keptCopy)
         5);
 }
 
+void Ui::showBookPartlyUnpacked(checkedsave::Failure failure, const QString& folder)
+{
+    showMessage(formatMessage(translated("Dilog_Errors",
+                    "Part of the book could not be unpacked: %1. The chapters left out are unpacked the next "
+                    "time the book is opened.")
+                                  .arg(storageCauseText(failure, folder).toHtmlEscaped())),
+        5);
+}
+
 void Ui::showBookProtected()
 {
     showMessage(formatMessage(translated("Dilog_Errors", "Book file is protected. Book can not be opened.")), 5);

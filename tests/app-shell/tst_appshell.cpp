@@ -216,6 +216,14 @@ private slots:
         QVERIFY2(m_boxes.last().message.contains(QLatin1String("could not be read"))
                 && m_boxes.last().message.contains(kept),
             qPrintable(m_boxes.last().message));
+        const QString folder = QDir::home().filePath(QStringLiteral("abc"));
+        QVERIFY(QDir().mkpath(folder));
+        ReadingServices::notifyStorage(
+            ReadingServices::BookPartlyUnpacked, folder, checkedsave::Failure::NotWritable);
+        QTRY_COMPARE(m_boxes.size(), 3);
+        QVERIFY2(m_boxes.last().message.contains(QLatin1String("Part of the book could not be unpacked"))
+                && m_boxes.last().message.contains(folder),
+            qPrintable(m_boxes.last().message));
     }
     void questions()
     {

@@ -956,6 +956,59 @@ private slots:
         QCOMPARE(context->pageCount(), m_fixture->pageCounter()->totalPageCount());
     }
 
+    // The disk fills while the rest of the book converts: the chapters that fit are read, the
+    // user hears why the others are missing, and an opening with room has them all again.
+    void fullDiskWhileTheRestConverts()
+    {
+        const QString path = m_fixture->home().filePath(QStringLiteral("full disk.epub"));
+        const int id = m_fixture->addEpub(QFileInfo(path).fileName(), 6, 250000);
+        QVERIFY(id > 0);
+        const QString folder = bookDataDir(path);
+        QVERIFY(QDir().mkpath(folder));
+        QList<QPair<int, checkedsave::Failure>> notices;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure failure) {
+                if (file == folder)
+                    notices.append({ notice, failure });
+            });
+        struct Restore {
+            ~Restore()
+            {
+                epub::EpubConversion::holdBackgroundWork(false);
+                ReadingServices::setStorageNoticeHandler({});
+            }
+        } restore;
+        {
+            SmallDisk disk(folder);
+            if (!disk.isMounted())
+                QSKIP("no tmpfs can be mounted here (not root)");
+            epub::EpubConversion::holdBackgroundWork(true);
+            QSharedPointer<BookContext> context = m_fixture->open(id, false);
+            QVERIFY(context);
+            const QSharedPointer<TextDocument> document = context->textDocument();
+            QVERIFY(disk.fill());
+            epub::EpubConversion::holdBackgroundWork(false);
+            QVERIFY(ReadingFixture::waitFor([&] { return document->isComplete(); }));
+            QVERIFY(document->isPartial());
+            QVERIFY(document->chapters().size() < 6);
+            QCOMPARE(notices.size(), 1);
+            QCOMPARE(notices.first().first, int(ReadingServices::BookPartlyUnpacked));
+            QCOMPARE(notices.first().second, checkedsave::Failure::DiskFull);
+            // What was read stays readable.
+            QVERIFY(ReadingFixture::waitFor([&] { return m_fixture->viewer()->chapterPage()->currentPage() > 0; }));
+            context.reset();
+            m_fixture->close();
+        }
+        QSharedPointer<BookContext> context = m_fixture->open(id);
+        QVERIFY(context);
+        QVERIFY(ReadingFixture::waitFor([&] { return context->textDocument()->isComplete(); }));
+        QVERIFY(!context->textDocument()->isPartial());
+        QCOMPARE(context->textDocument()->chapters().size(), 6);
+        QCOMPARE(notices.size(), 1);
+        context.reset();
+        m_fixture->close();
+    }
+
     // A fresh book folder for the state file of each test.
     void init()
     {

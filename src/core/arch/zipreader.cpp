@@ -70,6 +70,7 @@ public:
     std::function<void(const QString& storedName, const QString& path)> written;
     // Shared with other walks instead of the walk's own.
     UnpackBudget* sharedBudget = nullptr;
+    checkedsave::Failure* diskFailure = nullptr;
     QList<QFileInfo>* extracted = nullptr;
     QString* outPath = nullptr;
 
@@ -81,7 +82,7 @@ private:
     QMessageLogger logger() const { return QMessageLogger(__FILE__, __LINE__, m_function); }
     void log(QtMsgType level, const QString& text) const;
     bool fail(const char* message, int code) const;
-    bool failOnDisk(const char* message, const QString& detail) const;
+    bool failOnDisk(const char* message, const QString& detail, const QString& path) const;
 
     WalkKind m_kind;
     const WalkMessages& m_messages;
@@ -107,9 +108,13 @@ bool ZipWalk::fail(const char* message, int code) const
 }
 
 // Disk-side failures carry minizip's I/O error code and a line that names the file.
-bool ZipWalk::failOnDisk(const char* message, const QString& detail) const
+bool ZipWalk::failOnDisk(const char* message, const QString& detail, const QString& path) const
 {
     log(m_messages.level, detail);
+    if (diskFailure && *diskFailure == checkedsave::Failure::None) {
+        const checkedsave::Failure cause = checkedsave::classifyFolder(path);
+        *diskFailure = cause == checkedsave::Failure::None ? checkedsave::Failure::Other : cause;
+    }
     return fail(message, UNZ_ERRNO);
 }
 
@@ -189,16 +194,16 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
     if (folder) {
         QString error;
         if (!EntryFile::makeFolder(destDir, path, &error))
-            return failOnDisk(m_messages.entryError, error);
+            return failOnDisk(m_messages.entryError, error, path);
     } else {
         if (!out.open())
-            return failOnDisk(m_messages.entryError, out.errorString());
+            return failOnDisk(m_messages.entryError, out.errorString(), path);
         const EntryFile::CopyResult copied
             = out.copyFrom([&file](char* buffer, qint64 size) { return file.read(buffer, size); });
         if (copied == EntryFile::ReadFailed || file.getZipError() != UNZ_OK)
             return fail(m_messages.entryError, file.getZipError());
         if (copied != EntryFile::Copied)
-            return failOnDisk(m_messages.entryError, out.errorString());
+            return failOnDisk(m_messages.entryError, out.errorString(), path);
         if (!file.atEnd()) {
             if (m_kind == WalkKind::ByName)
                 log(QtWarningMsg, QStringLiteral("testRead(): read all but not EOF"));
@@ -211,7 +216,7 @@ bool ZipWalk::extractCurrent(QuaZip& zip, const QString& destDir)
     if (file.getZipError() != UNZ_OK)
         return fail(m_messages.entryClose, file.getZipError());
     if (!folder && !out.commit())
-        return failOnDisk(m_messages.entryError, out.errorString());
+        return failOnDisk(m_messages.entryError, out.errorString(), path);
     record(info.name, path);
     return true;
 }
@@ -254,13 +259,15 @@ bool ZipReader::extract(const QString& archive, const QString& entryName, const 
 
 bool ZipReader::extractEach(const QString& archive, const QString& destDir,
     const std::function<bool(const QString& storedName)>& claim,
-    const std::function<void(const QString& storedName, const QString& path)>& written, UnpackBudget* budget)
+    const std::function<void(const QString& storedName, const QString& path)>& written, UnpackBudget* budget,
+    checkedsave::Failure* diskFailure)
 {
     QuaZip zip(archive);
     ZipWalk walk(WalkKind::Each, Q_FUNC_INFO);
     walk.select = claim;
     walk.written = written;
     walk.sharedBudget = budget;
+    walk.diskFailure = diskFailure;
     return walk.run(zip, destDir);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "checkedsave.h"
+
 #include "arch/archivereader.h"
 
 #include <functional>
@@ -29,11 +31,13 @@ public:
     // (called with the stored name) says whether to write an entry, written follows each file
     // or folder written. Files already on disk are written again when claimed, and none is
     // forced to disk; no events are processed. False on the first entry that fails. budget, when
-    // given, bounds several passes over one archive together.
+    // given, bounds several passes over one archive together. diskFailure, when given, gets why
+    // the first entry that could not be written failed, told while its partial file still holds
+    // its room (a full disk frees some again when that file goes).
     static bool extractEach(const QString& archive, const QString& destDir,
         const std::function<bool(const QString& storedName)>& claim,
         const std::function<void(const QString& storedName, const QString& path)>& written,
-        UnpackBudget* budget = nullptr);
+        UnpackBudget* budget = nullptr, checkedsave::Failure* diskFailure = nullptr);
 
     // The lower-cased suffix of the archive's only entry ("fb2" for "Book.FB2"); empty when
     // the archive does not open or does not hold exactly one entry. Logs nothing.

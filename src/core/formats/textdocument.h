@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chapterpageinfo.h"
+#include "checkedsave.h"
 #include "toctree.h"
 
 #include <QHash>
@@ -32,6 +33,11 @@ public:
     // Every chapter converted: what needs the whole book (page counts, search, printing) waits
     // for this.
     bool isComplete() const { return m_complete; }
+    // Part of the book could not be unpacked in the background (a full disk, a damaged entry):
+    // its chapters were left out.
+    bool isPartial() const { return m_partial; }
+    // Why, when it was a write that failed; None otherwise (a damaged entry).
+    checkedsave::Failure partialCause() const { return m_partialCause; }
     // Converts the chapter now when the worker has not yet; false (and the chapter leaves the
     // list) when it cannot be shown.
     virtual bool prepareChapter(const QString& name);
@@ -82,4 +88,6 @@ protected:
     QHash<QString, int> m_chapterKinds;
     QString m_basePath;
     bool m_complete = true;
+    bool m_partial = false;
+    checkedsave::Failure m_partialCause = checkedsave::Failure::None;
 };

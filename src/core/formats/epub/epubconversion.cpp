@@ -199,6 +199,7 @@ bool EpubConversion::unpack(const QStringList& entries)
 bool EpubConversion::walk(const std::function<bool(const QString& name, Entry& entry)>& take)
 {
     QString current; // the entry being written, until it is
+    checkedsave::Failure diskFailure = checkedsave::Failure::None;
     const bool walked = ZipReader::extractEach(
         m_epubPath, m_outputDir,
         [&](const QString& stored) {
@@ -220,7 +221,12 @@ bool EpubConversion::walk(const std::function<bool(const QString& name, Entry& e
             }
             current.clear();
         },
-        &m_budget);
+        &m_budget, &diskFailure);
+    if (diskFailure != checkedsave::Failure::None) {
+        QMutexLocker lock(&m_mutex);
+        if (m_diskFailure == checkedsave::Failure::None)
+            m_diskFailure = diskFailure;
+    }
     if (!current.isEmpty()) {
         QMutexLocker lock(&m_mutex);
         Entry& entry = m_entries[current];
@@ -273,6 +279,12 @@ EpubConversion::Outcome EpubConversion::outcome(const QString& entry) const
     QMutexLocker lock(&m_mutex);
     const auto it = m_entries.constFind(entry);
     return it != m_entries.constEnd() && it->state == State::Done ? it->outcome : Outcome();
+}
+
+checkedsave::Failure EpubConversion::diskFailure() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_diskFailure;
 }
 
 EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "arch/entryfile.h"
+#include "checkedsave.h"
 
 #include <QHash>
 #include <QMutex>
@@ -74,6 +75,10 @@ public:
     // lets tests look at a book whose rest is not converted yet.
     static void holdBackgroundWork(bool hold);
 
+    // Why the first entry that could not be written failed (a full disk, a folder that cannot
+    // be written); None while every write went through.
+    checkedsave::Failure diskFailure() const;
+
 private:
     enum class State { NotYet, Unpacking, Unpacked, Cleaning, Done, Failed };
     struct Entry {
@@ -106,6 +111,7 @@ private:
     bool m_registered = false;
     // Every pass over the book together, as one unpack of the whole book would be.
     UnpackBudget m_budget;
+    checkedsave::Failure m_diskFailure = checkedsave::Failure::None;
     QThreadPool m_worker;
 };
 

@@ -21,6 +21,8 @@ void EpubDocument::resetParser()
     ++m_loads;
     m_toc.clear();
     m_complete = true;
+    m_partial = false;
+    m_partialCause = checkedsave::Failure::None;
 }
 
 bool EpubDocument::load(const QString& outputFolder)
@@ -60,6 +62,8 @@ void EpubDocument::finishRest(bool ok)
     if (!ok)
         qWarning() << "Part of the book could not be unpacked; its chapters are left out:" << filePath();
     m_parser->applyChapterOutcomes();
+    m_partial = !ok;
+    m_partialCause = ok ? checkedsave::Failure::None : m_parser->diskFailure();
     m_complete = true;
     emit completed();
 }

@@ -186,6 +186,11 @@ void EpubParser::prepareFile(const QString& path)
         m_conversion->prepare(entry);
 }
 
+checkedsave::Failure EpubParser::diskFailure() const
+{
+    return m_conversion ? m_conversion->diskFailure() : checkedsave::Failure::None;
+}
+
 bool EpubParser::convertRest() { return m_conversion && m_conversion->convertRest(); }
 
 void EpubParser::convertRestInBackground(const std::function<void(bool ok)>& finished)

@@ -2,6 +2,8 @@
 
 #include "epubpackage.h"
 
+#include "checkedsave.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -77,6 +79,8 @@ public:
     // After the second stage, on the document's thread: the chapters' kinds, and the chapters
     // that cannot be shown taken out of the list.
     void applyChapterOutcomes();
+    // Why an entry of the book could not be written; None when none failed for that.
+    checkedsave::Failure diskFailure() const;
     // Stops the second stage and waits for its worker.
     void cancel();
 
