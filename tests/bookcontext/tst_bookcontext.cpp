@@ -233,6 +233,13 @@ private:
             QStringLiteral("%1 %2.epub").arg(QTest::currentTestFunction(), QTest::currentDataTag()), chapters,
             chapterBytes);
     }
+    // The two-chapter book opened to be read aloud by the speech engine, within the limits.
+    QSharedPointer<BookContext> openToReadAloud(const ReadingServices::SpeechLimits& limits, QTextToSpeech* speech)
+    {
+        ReadingServices::setSpeechLimits(limits);
+        ReadingServices::setTextToSpeech(speech);
+        return m_fixture->open(m_epub, false);
+    }
     int addText(const QString& name, const QString& text, const char* codec)
     {
         QFile file(m_fixture->home().filePath(name));
@@ -271,10 +278,8 @@ private slots:
         // The test engine ends each text on the next event-loop pass, far sooner than a voice could.
         ReadingServices::SpeechLimits limits;
         limits.minMsPerChar = 0;
-        ReadingServices::setSpeechLimits(limits);
         QTextToSpeech speech(QStringLiteral("recorder"));
-        ReadingServices::setTextToSpeech(&speech);
-        QSharedPointer<BookContext> context = m_fixture->open(m_epub, false);
+        QSharedPointer<BookContext> context = openToReadAloud(limits, &speech);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
         QSignalSpy done(context.data(), &BookContext::ttsNoMoreWords);
@@ -369,10 +374,8 @@ private slots:
             limits.maxStartMs = 400;
             limits.maxMsPerChar = 10;
         }
-        ReadingServices::setSpeechLimits(limits);
         QTextToSpeech speech(QStringLiteral("recorder"));
-        ReadingServices::setTextToSpeech(&speech);
-        QSharedPointer<BookContext> context = m_fixture->open(m_epub, false);
+        QSharedPointer<BookContext> context = openToReadAloud(limits, &speech);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
         viewer->goLink(QStringLiteral("ch1.xhtml?kelpath=start"), true);

@@ -930,7 +930,7 @@ private slots:
 
         QTest::newRow("text byte for byte")
             << page("<p><b>one</b> <i>two</i> &amp; <span>thr</span><span>ee</span></p>\n"
-                    "<pre>  line one\n    line   two\n\tend  </pre>\n<p>a\xc2\xa0b &#8212; \xe2\x80\x94 &nbsp;</p>",
+                    "<pre>  line one\n    line   two\n\tend  </pre>\n<p>a\xc2\xa0" "b &#8212; \xe2\x80\x94 &nbsp;</p>",
                    "<title>T</title><script>x()</script>")
             << QByteArrayList { "<b>one</b> <i>two</i>", "<span>thr</span><span>ee</span>",
                    "<pre>  line one\n    line   two\n\tend  </pre>", "&nbsp;" }

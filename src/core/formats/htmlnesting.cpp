@@ -1,5 +1,7 @@
 #include "htmlnesting.h"
 
+#include "markupscan.h"
+
 #include <QHash>
 #include <QSet>
 #include <QVector>
@@ -8,25 +10,11 @@
 
 namespace {
 
-using Names = QSet<QByteArray>;
+using namespace markupscan;
 
 // Searches of the open elements look this far from the innermost one: enough for any real
 // book, and it keeps a hostile one from costing time quadratic in its length.
 constexpr int kSearchLimit = 4096;
-
-const Names& voidElements()
-{
-    static const Names names { "area", "base", "basefont", "bgsound", "br", "col", "command", "embed", "frame", "hr",
-        "image", "img", "input", "isindex", "keygen", "link", "meta", "param", "source", "track", "wbr" };
-    return names;
-}
-
-// Elements whose content is text up to their end tag.
-const Names& rawTextElements()
-{
-    static const Names names { "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes" };
-    return names;
-}
 
 // Start tags that end an open paragraph.
 const Names& closesParagraph()
@@ -133,40 +121,6 @@ const Names& scopedEndTags()
         "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "header", "hgroup", "listing", "main", "menu",
         "nav", "ol", "pre", "section", "summary", "ul", "form", "applet", "marquee", "object", "dd", "dt" };
     return names;
-}
-
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-bool isNameChar(char c)
-{
-    return isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_' || c == '.';
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-// The end of a tag (after its ">") whose attributes start at from; the end of the text when
-// it has none. Quotes count where an attribute value starts.
-int tagEnd(const QByteArray& text, int from)
-{
-    const int size = text.size();
-    bool afterEquals = false;
-    for (int i = from; i < size; ++i) {
-        const char c = text.at(i);
-        if (c == '>')
-            return i + 1;
-        if (afterEquals && (c == '"' || c == '\'')) {
-            const int close = text.indexOf(c, i + 1);
-            if (close < 0)
-                return size;
-            i = close;
-            afterEquals = false;
-        } else if (c == '=') {
-            afterEquals = true;
-        } else if (!isBlank(c)) {
-            afterEquals = false;
-        }
-    }
-    return size;
 }
 
 // The id attribute of the tag's attributes in [from, to) as written ("id='x'"); empty when none.

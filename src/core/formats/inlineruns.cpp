@@ -1,5 +1,7 @@
 #include "inlineruns.h"
 
+#include "markupscan.h"
+
 #include <QRegularExpression>
 #include <QSet>
 #include <QVector>
@@ -8,7 +10,7 @@
 
 namespace {
 
-using Names = QSet<QByteArray>;
+using namespace markupscan;
 
 // Most inline elements closed and opened again at a cut.
 constexpr int kMaxReopened = 32;
@@ -32,22 +34,12 @@ const Names& untouchedContainers()
     return names;
 }
 
-const Names& voidElements()
-{
-    static const Names names { "area", "base", "basefont", "bgsound", "br", "col", "command", "embed", "frame", "hr",
-        "image", "img", "input", "isindex", "keygen", "link", "meta", "param", "source", "track", "wbr" };
-    return names;
-}
-
 // Elements taken whole, as one piece of inline content: their content is no markup of ours.
 const Names& opaqueElements()
 {
-    static const Names names { "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "svg",
-        "math" };
+    static const Names names = rawTextElements() + Names { "svg", "math" };
     return names;
 }
-
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 struct Token {
     enum Kind { Text, Start, End, Other };
@@ -97,7 +89,7 @@ public:
         const int nameStart = pos + (endTag ? 2 : 1);
         token.name = m_text.mid(nameStart, nameEnd - nameStart).toLower();
         token.kind = endTag ? Token::End : Token::Start;
-        token.end = tagEnd(nameEnd);
+        token.end = tagEnd(m_text, nameEnd);
         // HTML reads "</br>" as a line break.
         if (endTag && !m_xml && token.name == "br")
             token.kind = Token::Start;
@@ -116,7 +108,7 @@ public:
                     break;
                 }
                 if (m_text.mid(end, close.size()).toLower() == close) {
-                    end = tagEnd(end + close.size());
+                    end = tagEnd(m_text, end + close.size());
                     break;
                 }
                 ++end;
@@ -140,24 +132,6 @@ private:
     static bool isSpaceOrEnd(char c)
     {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '/' || c == '>';
-    }
-
-    // After the ">" of a tag whose attributes start at from.
-    int tagEnd(int from) const
-    {
-        const int size = m_text.size();
-        for (int i = from; i < size; ++i) {
-            const char c = m_text.at(i);
-            if (c == '>')
-                return i + 1;
-            if ((c == '"' || c == '\'') && i > from && m_text.at(i - 1) == '=') {
-                const int close = m_text.indexOf(c, i + 1);
-                if (close < 0)
-                    return size;
-                i = close;
-            }
-        }
-        return size;
     }
 
     const QByteArray& m_text;
