@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -87,8 +88,11 @@ LibraryCheck::Plan LibraryCheck::plan(const QString& path, qint64 now)
 
 LibraryCheck::Verdict LibraryCheck::check(const QString& path, Depth depth, QString* error)
 {
-    if (!QFile::exists(path))
+    const QFileInfo file(path);
+    if (!file.exists())
         return Verdict::Sound;
+    if (file.isFile() && file.size() == 0)
+        return Verdict::Empty;
     const QString connection = QStringLiteral("pl_library_check");
     Verdict verdict = Verdict::Unknown;
     {
