@@ -107,8 +107,10 @@ LibraryCheck::Verdict LibraryCheck::check(const QString& path, Depth depth, QStr
                 if (check.next()) {
                     const QString result = check.value(0).toString();
                     verdict = result == QLatin1String("ok") ? Verdict::Sound : Verdict::Damaged;
+                    // The findings come under a heading that names SQLite's database ("*** in
+                    // database main ***"), which tells the user nothing.
                     if (verdict == Verdict::Damaged)
-                        *error = result;
+                        *error = result.section(QLatin1String("***\n"), -1).simplified();
                 }
             } else if (isDamageCode(check.lastError().nativeErrorCode())) {
                 verdict = Verdict::Damaged;
