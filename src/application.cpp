@@ -25,17 +25,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QPointer>
 #include <QRandomGenerator64>
 #include <QSaveFile>
 #include <QSettings>
+#include <QSysInfo>
 #include <QTextToSpeech>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent>
 
+#include <cerrno>
 #include <cmath>
 #include <memory>
+
+#include <signal.h>
 
 class Application::Private {
 public:
@@ -461,4 +466,45 @@ void Application::receiveFiles(const QString& message)
         return;
     qInfo() << "Files received:" << files;
     emit filesReceived(files);
+}
+
+namespace {
+
+// Whether the process that wrote a lock on this machine has ended.
+bool lockOwnerGone(qint64 pid, const QString& host)
+{
+    if (pid <= 0 || (!host.isEmpty() && host != QSysInfo::machineHostName()))
+        return false;
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+std::unique_ptr<QLockFile> Application::lockLibrary(const QString& databasePath)
+{
+    auto lock = std::make_unique<QLockFile>(databasePath + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        return lock;
+    if (lock->error() != QLockFile::LockFailedError) {
+        qWarning() << "Can't lock the library" << databasePath << "error" << lock->error();
+        return std::make_unique<QLockFile>(QString());
+    }
+    qint64 pid = 0;
+    QString host, owner;
+    lock->getLockInfo(&pid, &host, &owner);
+    if (lockOwnerGone(pid, host)) {
+        // QLockFile takes such a lock over by removing it, which a folder that cannot be written refuses.
+        const QString folder = QFileInfo(databasePath).absolutePath();
+        qWarning().noquote() << QStringLiteral("The library lock %1 was left by process %2, which no longer runs, and "
+                                               "cannot be removed: %3")
+                                    .arg(databasePath + QStringLiteral(".lock"))
+                                    .arg(pid)
+                                    .arg(QFileInfo(folder).isWritable()
+                                            ? QStringLiteral("the folder %1 refuses it").arg(folder)
+                                            : QStringLiteral("the folder %1 is read-only").arg(folder));
+        return std::make_unique<QLockFile>(QString());
+    }
+    qWarning() << "The library" << databasePath << "is held by process" << pid << owner << "error" << lock->error();
+    return nullptr;
 }

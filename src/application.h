@@ -5,10 +5,13 @@
 #include <QFuture>
 #include <QStringList>
 
+#include <memory>
+
 class BookModel;
 class BookSortFilterModel;
 class DataExchangeSvc;
 class FolderModel;
+class QLockFile;
 class QTextToSpeech;
 class SpeechService;
 
@@ -61,6 +64,14 @@ public:
     static QStringList filesFromMessage(const QString& message);
     // Logs the files of a command line or hand-over text and announces them.
     void receiveFiles(const QString& message);
+
+    // The library belongs to one instance at a time: the lock beside its database is held for the
+    // whole run. Only a dead owner makes it stale, so a stopped or busy instance keeps it. Null when
+    // another live instance holds the library. A lock that cannot be made at all (a folder that
+    // cannot be written), or one left by a process that no longer runs that cannot be removed, is
+    // no sign of another instance: the run goes on with an unlocked one, and the library reports
+    // its own errors.
+    static std::unique_ptr<QLockFile> lockLibrary(const QString& databasePath);
 
 signals:
     void updateAvalible();

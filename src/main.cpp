@@ -61,28 +61,6 @@ const int kHandOverWaitMs = 15000;
 // The box telling the user that the reader is busy closes by itself: no process stays behind.
 const int kBusyBoxMs = 60000;
 
-// The library belongs to one instance at a time: the lock beside its database is held for the
-// whole run. Only a dead owner makes it stale, so a stopped or busy instance keeps it.
-// Null when another instance holds the library. A lock that cannot be made at all (a folder that
-// cannot be written) is no sign of another instance: the run goes on without it, and the library
-// reports its own errors.
-std::unique_ptr<QLockFile> lockLibrary()
-{
-    auto lock = std::make_unique<QLockFile>(databasePath() + QStringLiteral(".lock"));
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0))
-        return lock;
-    if (lock->error() != QLockFile::LockFailedError) {
-        qWarning() << "Can't lock the library" << databasePath() << "error" << lock->error();
-        return std::make_unique<QLockFile>(QString());
-    }
-    qint64 pid = 0;
-    QString host, owner;
-    lock->getLockInfo(&pid, &host, &owner);
-    qWarning() << "The library" << databasePath() << "is held by process" << pid << owner << "error" << lock->error();
-    return nullptr;
-}
-
 void showReaderBusy()
 {
     QMessageBox box(QMessageBox::Information, QCoreApplication::translate("Application", "Folvane"),
@@ -237,7 +215,7 @@ int main(int argc, char** argv)
         return 0;
     }
     // No hand-over: this start runs only when no other instance holds the library.
-    std::unique_ptr<QLockFile> libraryLock = lockLibrary();
+    std::unique_ptr<QLockFile> libraryLock = Application::lockLibrary(databasePath());
     if (!libraryLock) {
         qWarning() << "Exit from application (the running instance is busy)";
         showReaderBusy();

@@ -38,6 +38,7 @@
 #include <QKeyEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QMimeData>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -218,8 +219,7 @@ private slots:
             qPrintable(m_boxes.last().message));
         const QString folder = QDir::home().filePath(QStringLiteral("abc"));
         QVERIFY(QDir().mkpath(folder));
-        ReadingServices::notifyStorage(
-            ReadingServices::BookPartlyUnpacked, folder, checkedsave::Failure::NotWritable);
+        ReadingServices::notifyStorage(ReadingServices::BookPartlyUnpacked, folder, checkedsave::Failure::NotWritable);
         QTRY_COMPARE(m_boxes.size(), 3);
         QVERIFY2(m_boxes.last().message.contains(QLatin1String("Part of the book could not be unpacked"))
                 && m_boxes.last().message.contains(folder),
@@ -319,6 +319,77 @@ private slots:
     }
 
     // F1 opens the hotkeys dialog; the password box refuses a wrong text and unlocks with Return only.
+    // The library lock gives the library to one live instance. A lock whose owner no longer runs
+    // is taken over; in a folder that cannot be written, where it cannot be removed, the start goes
+    // on unlocked and the log names the folder, instead of calling the reader busy.
+    void libraryLock_data()
+    {
+        QTest::addColumn<bool>("ownerRuns");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("owner runs") << true << false << "held by another";
+        QTest::newRow("owner gone") << false << false << "locked";
+        QTest::newRow("owner runs, read-only folder") << true << true << "held by another";
+        QTest::newRow("owner gone, read-only folder") << false << true << "unlocked";
+    }
+    void libraryLock()
+    {
+        QFETCH(bool, ownerRuns);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, outcome);
+        const QString folder = QDir::home().filePath(QStringLiteral("lockdata"));
+        QVERIFY(QDir().mkpath(folder));
+        // Permissions do not bind root: a file system of its own is made read-only instead.
+        std::unique_ptr<SmallDisk> disk;
+        if (readOnly && ::geteuid() == 0) {
+            disk = std::make_unique<SmallDisk>(folder);
+            if (!disk->isMounted())
+                QSKIP("no file system can be mounted here");
+        }
+        const auto restore = qScopeGuard([&] {
+            disk.reset();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QFile::remove(folder + QStringLiteral("/ebooklib.sqlite3.lock"));
+        });
+        const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
+        // The lock as its owner, another process, made it: QLockFile's own lines with that process.
+        QByteArray lines;
+        {
+            QLockFile sample(QDir::home().filePath(QStringLiteral("sample.lock")));
+            QVERIFY(sample.tryLock(0));
+            lines = testfiles::read(QDir::home().filePath(QStringLiteral("sample.lock")));
+        }
+        lines = lines.mid(lines.indexOf('\n', lines.indexOf('\n') + 1));
+        QProcess owner;
+        owner.start(QStringLiteral("sleep"), { QStringLiteral("30") });
+        QVERIFY(owner.waitForStarted(5000));
+        const qint64 pid = owner.processId();
+        if (!ownerRuns) {
+            owner.kill();
+            QVERIFY(owner.waitForFinished(5000));
+        }
+        QVERIFY(testfiles::write(path + QStringLiteral(".lock"), QByteArray::number(pid) + "\nsleep" + lines));
+        if (disk)
+            QVERIFY(disk->setReadOnly());
+        else if (readOnly)
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        if (outcome == QLatin1String("unlocked")) {
+            QTest::ignoreMessage(QtWarningMsg,
+                qPrintable(QStringLiteral("The library lock %1.lock was left by process %2, which no longer runs, and "
+                                          "cannot be removed: the folder %3 is read-only")
+                               .arg(path)
+                               .arg(pid)
+                               .arg(folder)));
+        }
+        const std::unique_ptr<QLockFile> lock = Application::lockLibrary(path);
+        QCOMPARE(!lock             ? QStringLiteral("held by another")
+                : lock->isLocked() ? QStringLiteral("locked")
+                                   : QStringLiteral("unlocked"),
+            outcome);
+        owner.kill();
+        owner.waitForFinished(5000);
+    }
+
     void hotkeysAndPasswordDialogs()
     {
         QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);

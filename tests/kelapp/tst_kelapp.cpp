@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -34,6 +35,7 @@
 #include <QtConcurrent>
 #include <QtEndian>
 
+#include <csignal>
 #include <future>
 #include <memory>
 
@@ -702,6 +704,27 @@ private slots:
         QCOMPARE(sender.finish(), QStringLiteral("SENT\n"));
         QCOMPARE(received.count(), 1);
         QCOMPARE(received.first().first().toString(), QStringLiteral("/books/d.epub"));
+    }
+
+    // A start that gave up on a stopped instance told its user so: when the instance resumes, it
+    // drops that hand-over instead of acting on it late, and takes the next one.
+    void stoppedInstanceDropsAHandOverItsSenderGaveUp()
+    {
+        const QString id = uniqueId();
+        Helper first({ id, QStringLiteral("primary"), QStringLiteral("0") });
+        QCOMPARE(first.nextLine(), QStringLiteral("READY"));
+        const pid_t pid = pid_t(first.processId());
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
+        auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        {
+            Helper sender({ id, QStringLiteral("send"), QStringLiteral("1000"), QStringLiteral("/books/late.epub") });
+            QCOMPARE(sender.finish(), QStringLiteral("NOTSENT primary=0\n"));
+        }
+        resume.dismiss();
+        QCOMPARE(::kill(pid, SIGCONT), 0);
+        Helper sender({ id, QStringLiteral("send"), QStringLiteral("5000"), QStringLiteral("/books/now.epub") });
+        QCOMPARE(sender.finish(), QStringLiteral("SENT\n"));
+        QCOMPARE(first.nextLine(), QStringLiteral("MSG /books/now.epub"));
     }
 
     void serverReassemblesChunksAndRefusesOversizedFrames()

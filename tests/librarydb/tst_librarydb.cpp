@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -66,6 +67,21 @@ BookDto makeBook(const QString& path, const QString& title, int format)
 
 int count(const QString& sql) { return scalar(sql).toInt(); }
 
+quint32 bigEndian(const QByteArray& bytes, qint64 at, int size)
+{
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = value << 8 | quint8(bytes.at(int(at) + i));
+    return value;
+}
+
+// The page size the file's header gives.
+qint64 pageSizeOf(const QByteArray& file)
+{
+    const quint32 size = bigEndian(file, 16, 2);
+    return size == 1 ? 65536 : size;
+}
+
 // Overwrites part of a page of the file (1-based; page 1 from its first byte, the header) and,
 // when asked, gives the file back its modification time, as a fault of the disk would leave it.
 bool damagePage(const QString& path, int page, bool keepTime)
@@ -74,8 +90,10 @@ bool damagePage(const QString& path, int page, bool keepTime)
     if (::stat(QFile::encodeName(path).constData(), &before) != 0)
         return false;
     QFile file(path);
-    const qint64 offset = page == 1 ? 0 : qint64(page - 1) * 4096 + 8;
-    if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) || file.write(QByteArray(2000, '\xff')) != 2000)
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 offset = page == 1 ? 0 : (page - 1) * pageSizeOf(file.read(100)) + 8;
+    if (!file.seek(offset) || file.write(QByteArray(2000, '\xff')) != 2000)
         return false;
     file.close();
     if (!keepTime)
@@ -96,6 +114,87 @@ bool fillLibrary(BookProvider* db)
     }
     QList<int> ids;
     return db->addAll(books, ids);
+}
+
+// A SQLite variable-length integer at the position, which moves past it.
+qint64 varint(const QByteArray& page, int* at)
+{
+    quint64 value = 0;
+    for (int i = 0; i < 9; ++i) {
+        const quint8 byte = quint8(page.at((*at)++));
+        if (i == 8)
+            return qint64(value << 8 | byte);
+        value = value << 7 | (byte & 0x7f);
+        if (!(byte & 0x80))
+            break;
+    }
+    return qint64(value);
+}
+
+// A leaf in the middle of a table whose root is an interior page, read from the file as SQLite
+// wrote it: its page number and the rowids it holds.
+int middleLeaf(const QString& path, int root, QList<qint64>* rowids)
+{
+    const QByteArray file = testfiles::read(path);
+    const qint64 pageSize = pageSizeOf(file);
+    const auto page = [&](int number) { return file.mid(int((number - 1) * pageSize), int(pageSize)); };
+    const QByteArray interior = page(root);
+    if (interior.at(0) != 0x05) // an interior page of a table
+        return 0;
+    const int cell = int(bigEndian(interior, 12 + 2 * (bigEndian(interior, 3, 2) / 2), 2));
+    const int leaf = int(bigEndian(interior, cell, 4));
+    const QByteArray leafPage = page(leaf);
+    if (leafPage.at(0) != 0x0d) // a leaf page of a table
+        return 0;
+    for (quint32 i = 0; i < bigEndian(leafPage, 3, 2); ++i) {
+        int at = int(bigEndian(leafPage, 8 + 2 * i, 2));
+        varint(leafPage, &at); // the size of the row
+        rowids->append(varint(leafPage, &at));
+    }
+    return leaf;
+}
+
+// Every book of the open library as the program reads it back: its row, its folder and its metadata.
+QMap<int, QString> libraryContents(BookProvider* db)
+{
+    QMap<int, QString> contents;
+    for (const BookDto& book : db->allBooks()) {
+        contents.insert(book.id,
+            QStringList { book.title, book.full_path, book.author, book.cover, QString::number(book.is_favorite),
+                QString::number(book.is_deleted), QString::number(book.notes_count), QString::number(book.max_position),
+                QString::number(db->findCategoryByBook(book.id)), db->getMetaData(book.id, 2),
+                db->getMetaData(book.id, 6) }
+                .join(QLatin1Char('|')));
+    }
+    return contents;
+}
+
+// A library of a few hundred books built through the program's storage: favourites, notes counts,
+// books in the trash, three folders holding most of the books, two metadata entries each.
+bool buildLibrary(BookProvider* db, int count)
+{
+    QList<int> folders;
+    for (const char* title : { "Classics", "Mystery", "Науч-поп" })
+        folders.append(db->addCategory(QString::fromUtf8(title), 0));
+    QList<BookDto> books;
+    for (int i = 0; i < count; ++i) {
+        BookDto book = makeBook(QStringLiteral("/home/reader/Books/Shelf %1/book %2.epub").arg(i % 9).arg(i),
+            QStringLiteral("Книга %1").arg(i), BookFormat::Epub);
+        book.notes_count = i % 7;
+        book.max_position = 1000 + i;
+        book.metadata = { { 2, QStringLiteral("Publisher %1").arg(i % 13) },
+            { 6, QStringLiteral("A description as long as publishers write them. ").repeated(3) } };
+        books.append(book);
+    }
+    QList<int> ids;
+    if (folders.contains(-1) || !db->addAll(books, ids))
+        return false;
+    bool ok = true;
+    for (int i = 0; i < ids.size(); ++i) {
+        ok = ok && (i % 5 || db->setFavorite(ids[i], 1)) && (i % 23 || db->setDeleted(ids[i], 1))
+            && (i % 4 == 3 || db->addBookToCategory(ids[i], folders[i % 3]));
+    }
+    return ok;
 }
 
 } // namespace
@@ -284,6 +383,146 @@ private slots:
         QVERIFY(kept.first().contains(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     }
 
+    // The rows of a damaged library that still read are carried into the new one: with one page
+    // overwritten the start keeps the books, their metadata, folders and bindings under their ids,
+    // and one box says how many books came back and where the damaged file is. A backup is offered
+    // only when it holds more books.
+    void damagedLibraryKeepsEveryReadableRow_data()
+    {
+        QTest::addColumn<QString>("page"); // the root of the metadata index, or a leaf of the books table
+        QTest::addColumn<int>("backup"); // books in a sound backup; 0: none
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("message"); // after the damage: %1 the kept file, %2 books back, %3 backup time
+        const QString back = QStringLiteral("). It was kept as %1. Books read from it and back in the library: %2.");
+        const QString offer = back
+            + QStringLiteral(" The backup of %3 holds more books (300). Restore the library from the backup? Cancel "
+                             "keeps the books read from the damaged file.");
+        const int ok = QMessageBox::Ok;
+        QTest::newRow("index") << "index" << 0 << ok << back;
+        QTest::newRow("index, smaller backup") << "index" << 1 << ok << back;
+        QTest::newRow("books leaf") << "leaf" << 0 << ok << back;
+        QTest::newRow("books leaf, fuller backup declined") << "leaf" << 300 << int(QMessageBox::Cancel) << offer;
+        QTest::newRow("books leaf, fuller backup restored") << "leaf" << 300 << ok << offer;
+    }
+
+    void damagedLibraryKeepsEveryReadableRow()
+    {
+        QFETCH(QString, page);
+        QFETCH(int, backup);
+        QFETCH(int, answer);
+        QFETCH(QString, message);
+        const QString path = databasePath();
+        QVERIFY(db->createConnection(path));
+        QVERIFY(buildLibrary(db, 300));
+        const QMap<int, QString> before = libraryContents(db);
+        QCOMPARE(before.size(), 300);
+        const int root = scalar(QStringLiteral("select rootpage from sqlite_master where name = '%1'")
+                                    .arg(page == QLatin1String("index") ? "book_metadata_book_id_meta_type" : "books"))
+                             .toInt();
+        closeLibrary();
+        QList<qint64> lost;
+        const int damaged = page == QLatin1String("index") ? root : middleLeaf(path, root, &lost);
+        QVERIFY(damaged > 1);
+        QVERIFY2(page == QLatin1String("index") || (lost.size() > 3 && lost.size() < 30), qPrintable(page));
+        if (backup == 300)
+            QVERIFY(QFile::copy(path, LibraryDatabase::backupPath(path)));
+        if (backup == 1)
+            QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
+                { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
+                    insertOldBook(1, QStringLiteral("/b/kept.fb2"), QStringLiteral("Kept"), 2) }));
+        QVERIFY(damagePage(path, damaged, false));
+        const QByteArray original = fileHash(path);
+
+        BoxRecorder recorder;
+        recorder.answer = QMessageBox::StandardButton(answer);
+        QVERIFY(db->createConnection(path));
+        QMap<int, QString> expected = before;
+        if (!(backup == 300 && answer == QMessageBox::Ok)) {
+            for (const qint64 id : lost)
+                expected.remove(int(id));
+        }
+        QCOMPARE(libraryContents(db), expected);
+        QCOMPARE(scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(db->allCategories().size(), 3);
+
+        QCOMPARE(recorder.boxes.size(), 1);
+        const QStringList kept
+            = QDir(QFileInfo(path).path()).entryList({ QFileInfo(path).fileName() + QStringLiteral(".damaged-*") });
+        QCOMPARE(kept.size(), 1);
+        const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
+        QCOMPARE(fileHash(keptPath), original);
+        const QString text = recorder.boxes.first().second;
+        QVERIFY2(text.startsWith(QLatin1String("The library file is damaged (On tree page ")), qPrintable(text));
+        QVERIFY2(
+            text.endsWith(message.arg(keptPath)
+                              .arg(300 - lost.size())
+                              .arg(QFileInfo(LibraryDatabase::backupPath(path)).lastModified().toString(Qt::ISODate))),
+            qPrintable(text));
+        QCOMPARE(recorder.buttons.first(),
+            message.contains(QLatin1String("Restore")) ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
+        // The new library is whole: a book added now gets the next id.
+        QCOMPARE(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)), 301);
+    }
+
+    // A library file of 0 bytes has lost the library it held: it is set aside and the user is told
+    // where, the books' data folders stay and a backup is offered. A first start, with no library
+    // file and no book folders, says nothing.
+    void emptyLibraryFileIsKeptAndReported_data()
+    {
+        QTest::addColumn<bool>("emptyFile");
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<int>("books"); // in the library afterwards
+        QTest::addColumn<QString>("message"); // %1 the kept file, %2 the backup's time; empty: no box
+        QTest::newRow("first start") << false << false << 0 << QString();
+        QTest::newRow("empty file")
+            << true << false << 0 << "The library file was empty. It was kept as %1. A new, empty library is started.";
+        QTest::newRow("empty file, backup restored")
+            << true << true << 1
+            << "The library file was empty. It was kept as %1. The backup of %2 holds more books (1). Restore the "
+               "library from the backup? Cancel starts a new, empty library.";
+    }
+
+    void emptyLibraryFileIsKeptAndReported()
+    {
+        QFETCH(bool, emptyFile);
+        QFETCH(bool, backup);
+        QFETCH(int, books);
+        QFETCH(QString, message);
+        const QString path = databasePath();
+        QStringList bookFolders;
+        if (emptyFile) {
+            QVERIFY(testfiles::write(path, QByteArray()));
+            for (const QString& book : { QStringLiteral("/b/one.epub"), QStringLiteral("/b/two.fb2") }) {
+                bookFolders << bookDataDir(book);
+                QVERIFY(testfiles::write(bookFolders.last() + QStringLiteral("/reading.settings"), "notes"));
+            }
+        }
+        if (backup) {
+            QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
+                { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
+                    insertOldBook(1, QStringLiteral("/b/one.epub"), QStringLiteral("One"), 2) }));
+        }
+
+        BoxRecorder recorder;
+        recorder.answer = QMessageBox::Ok;
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(db->allBooks().size(), books);
+        QVERIFY(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)) > 0);
+        const QStringList kept
+            = QDir(QFileInfo(path).path()).entryList({ QFileInfo(path).fileName() + QStringLiteral(".empty-*") });
+        QCOMPARE(kept.size(), emptyFile ? 1 : 0);
+        QCOMPARE(recorder.boxes.size(), message.isEmpty() ? 0 : 1);
+        if (emptyFile) {
+            const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
+            QCOMPARE(QFileInfo(keptPath).size(), 0);
+            QCOMPARE(recorder.boxes.first().second,
+                message.arg(
+                    keptPath, QFileInfo(LibraryDatabase::backupPath(path)).lastModified().toString(Qt::ISODate)));
+        }
+        for (const QString& folder : bookFolders)
+            QVERIFY(QFile::exists(folder + QStringLiteral("/reading.settings")));
+    }
+
     // Every start checks the header, the schema and the books table; the whole file is checked
     // only when it may have been damaged since it was last checked in full.
     void fullCheckWhenTheFileMayHaveChanged_data()
@@ -293,14 +532,15 @@ private slots:
         QTest::addColumn<QString>("table"); // the damaged page: the table's root, or the header
         QTest::addColumn<bool>("keepTime");
         QTest::addColumn<bool>("found");
-        QTest::newRow("not closed") << false << 0 << "book_metadata" << true << true;
-        QTest::newRow("closed, then changed") << true << 0 << "book_metadata" << false << true;
-        QTest::newRow("closed, full check a week old") << true << 8 << "book_metadata" << true << true;
-        QTest::newRow("closed, header") << true << 0 << "" << true << true;
-        QTest::newRow("closed, books table") << true << 0 << "books" << true << true;
+        QTest::addColumn<int>("books"); // read back: the books table reads whole unless its root is damaged
+        QTest::newRow("not closed") << false << 0 << "book_metadata" << true << true << 200;
+        QTest::newRow("closed, then changed") << true << 0 << "book_metadata" << false << true << 200;
+        QTest::newRow("closed, full check a week old") << true << 8 << "book_metadata" << true << true << 200;
+        QTest::newRow("closed, header") << true << 0 << "" << true << true << 0;
+        QTest::newRow("closed, books table") << true << 0 << "books" << true << true << 0;
         // The price of a fast start: a page that the start does not read, damaged behind the
         // program's back with the file's time kept, waits for the next full check.
-        QTest::newRow("closed, metadata page unread") << true << 0 << "book_metadata" << true << false;
+        QTest::newRow("closed, metadata page unread") << true << 0 << "book_metadata" << true << false << 200;
     }
 
     void fullCheckWhenTheFileMayHaveChanged()
@@ -310,6 +550,7 @@ private slots:
         QFETCH(QString, table);
         QFETCH(bool, keepTime);
         QFETCH(bool, found);
+        QFETCH(int, books);
         const QString path = databasePath();
         const QString record = LibraryCheck::closeRecordPath(path);
         QVERIFY(db->createConnection(path));
@@ -338,7 +579,7 @@ private slots:
         BoxRecorder recorder;
         QVERIFY(db->createConnection(path));
         QCOMPARE(recorder.boxes.size(), found ? 1 : 0);
-        QCOMPARE(db->allBooks().size(), found ? 0 : 200);
+        QCOMPARE(db->allBooks().size(), books);
         // Opened again: no record until this run closes the library.
         QVERIFY(!QFile::exists(record));
     }
@@ -362,7 +603,9 @@ private slots:
         BoxRecorder recorder;
         QVERIFY(db->createConnection(path));
         QCOMPARE(recorder.boxes.size(), 1);
-        QVERIFY(db->allBooks().isEmpty());
+        // Only the metadata is lost.
+        QCOMPARE(db->allBooks().size(), 200);
+        QVERIFY(db->getMetaData(db->allBooks().value(0).id, 6).isNull());
     }
 
     // A path the library holds outside the trash keeps its one row, however often it is added; a

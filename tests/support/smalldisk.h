@@ -44,6 +44,12 @@ public:
     }
     // Frees the filler's space again.
     void release() { QFile::remove(filePath(QStringLiteral(".filler"))); }
+    // Makes the mounted file system read-only, its files kept.
+    bool setReadOnly()
+    {
+        return m_mounted
+            && ::mount("tmpfs", QFile::encodeName(m_path).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=2m") == 0;
+    }
 
 private:
     void mountOn(const QString& folder, unsigned long flags)

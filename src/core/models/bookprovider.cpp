@@ -3,6 +3,7 @@
 #include "librarycheck.h"
 #include "librarydatabase.h"
 #include "librarymessagebox.h"
+#include "librarysalvage.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +15,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <cstdio>
 
 namespace {
 
@@ -131,14 +134,16 @@ BookProvider* BookProvider::instance()
 
 namespace {
 
-// Moves the damaged file (and the journal files SQLite may have left beside it) out of the
-// way under a dated name; the user's data is never deleted. The new name, or empty on failure.
-QString keepDamaged(const QString& path)
+QString providerText(const char* source) { return QCoreApplication::translate("BookProvider", source); }
+
+// Moves the file (and the journal files SQLite may have left beside it) out of the way under a
+// name that says why and when; the user's data is never deleted. The new name, or empty on failure.
+QString keepAside(const QString& path, const char* why)
 {
-    const QString kept
-        = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString kept = path + QLatin1Char('.') + QLatin1String(why) + QLatin1Char('-')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (!QFile::rename(path, kept)) {
-        qCritical() << "Cannot move the damaged library database" << path << "to" << kept;
+        qCritical() << "Cannot move the library database" << path << "to" << kept;
         return QString();
     }
     for (const char* suffix : { "-journal", "-wal", "-shm" }) {
@@ -146,54 +151,90 @@ QString keepDamaged(const QString& path)
         if (QFile::exists(companion))
             QFile::rename(companion, kept + QLatin1String(suffix));
     }
-    qCritical() << "The damaged library database is kept as" << kept;
+    qCritical() << "The library database is kept as" << kept;
     return kept;
 }
 
-// A damaged library file is set aside; the newest sound backup takes its place when the user
-// agrees, otherwise the library starts empty. Either way the user learns where the old file is.
-// False when the damaged file could not be moved and stays in use.
-bool recoverDamagedDatabase(const QString& path, const QString& error)
+// Puts a copy of the backup in the library's place, in one step: a failed copy leaves the
+// library as it was.
+bool restoreBackup(const QString& backup, const QString& path, const QString& title)
 {
-    qCritical() << "The library database" << path << "is damaged:" << error;
-    const QString kept = keepDamaged(path);
+    const QString part = path + QStringLiteral(".part");
+    QFile::remove(part);
+    if (QFile::copy(backup, part)
+        && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0) {
+        qWarning() << "The library database was restored from" << backup;
+        return true;
+    }
+    qCritical() << "Cannot restore the library database from" << backup;
+    QFile::remove(part);
+    LibraryMessageBox::critical(title,
+        providerText("The backup %1 could not be restored.").arg(QDir::toNativeSeparators(backup)), QMessageBox::Ok);
+    return false;
+}
+
+// A damaged or empty library file is set aside. The rows that still read are carried into a new
+// library in its place first, and a sound backup that holds more books is offered instead. One box
+// tells the user how many books came back and where the old file is. False when the file could
+// not be moved and stays in use.
+bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
+{
+    const QString title = empty ? providerText("Empty library file") : providerText("Damaged library");
+    if (empty)
+        qCritical() << "The library database" << path << "is empty";
+    else
+        qCritical() << "The library database" << path << "is damaged:" << error;
+    // Built beside the damaged file before it moves, so that a run that ends half-way finds it again.
+    const QString part = path + QStringLiteral(".part");
+    const LibrarySalvage::Result salvage = empty ? LibrarySalvage::Result() : LibrarySalvage::rebuild(path, part);
+    const QString kept = keepAside(path, empty ? "empty" : "damaged");
     if (kept.isEmpty()) {
-        LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
-            QCoreApplication::translate(
-                "BookProvider", "The library file %1 is damaged and could not be moved aside: %2")
-                .arg(QDir::toNativeSeparators(path), error));
+        QFile::remove(part);
+        LibraryMessageBox::critical(title,
+            (empty ? providerText("The library file %1 is empty and could not be moved aside: %2")
+                   : providerText("The library file %1 is damaged and could not be moved aside: %2"))
+                .arg(QDir::toNativeSeparators(path), error),
+            QMessageBox::Ok);
         return false;
+    }
+    int books = 0;
+    if (salvage.stored && QFile::rename(part, path))
+        books = salvage.books;
+    QFile::remove(part);
+
+    QStringList message { empty ? providerText("The library file was empty.")
+                                : providerText("The library file is damaged (%1).").arg(error),
+        providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
+    if (!empty) {
+        message << (books > 0 ? providerText("Books read from it and back in the library: %1.").arg(books)
+                              : providerText("No book could be read from it."));
     }
     const QString backup = LibraryDatabase::backupPath(path);
     QString backupError;
-    if (QFile::exists(backup)
-        && LibraryCheck::check(backup, LibraryCheck::Depth::Full, &backupError) == LibraryCheck::Verdict::Sound) {
-        const QString when = QFileInfo(backup).lastModified().toString(Qt::ISODate);
-        const auto answer = LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
-            QCoreApplication::translate("BookProvider",
-                "The library file is damaged (%1). It was kept as %2. Restore the library from the backup "
-                "of %3? Cancel starts a new, empty library.")
-                .arg(error, QDir::toNativeSeparators(kept), when),
-            QMessageBox::Ok | QMessageBox::Cancel);
-        if (answer == QMessageBox::Ok) {
-            if (QFile::copy(backup, path)) {
-                qWarning() << "The library database was restored from" << backup;
-                return true;
-            }
-            qCritical() << "Cannot restore the library database from" << backup;
-            QFile::remove(path);
-        }
-        qWarning() << "A new library is started in" << path;
-        return true;
+    int backupBooks = -1;
+    if (QFile::exists(backup)) {
+        if (LibraryCheck::check(backup, LibraryCheck::Depth::Full, &backupError) == LibraryCheck::Verdict::Sound)
+            backupBooks = LibrarySalvage::bookCount(backup);
+        else
+            qWarning() << "The library backup" << backup << "is damaged too:" << backupError;
     }
-    if (!backupError.isEmpty())
-        qWarning() << "The library backup" << backup << "is damaged too:" << backupError;
-    LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Damaged library"),
-        QCoreApplication::translate(
-            "BookProvider", "The library file is damaged (%1). It was kept as %2 and a new, empty library is started.")
-            .arg(error, QDir::toNativeSeparators(kept)),
-        QMessageBox::Ok);
-    qWarning() << "A new library is started in" << path;
+    if (backupBooks > books) {
+        const QString when = QFileInfo(backup).lastModified().toString(Qt::ISODate);
+        message << providerText("The backup of %1 holds more books (%2). Restore the library from the backup?")
+                       .arg(when)
+                       .arg(backupBooks)
+                << (books > 0 ? providerText("Cancel keeps the books read from the damaged file.")
+                              : providerText("Cancel starts a new, empty library."));
+        const auto answer
+            = LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok | QMessageBox::Cancel);
+        if (answer == QMessageBox::Ok && restoreBackup(backup, path, title))
+            return true;
+    } else {
+        if (books == 0)
+            message << providerText("A new, empty library is started.");
+        LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok);
+    }
+    qWarning() << "The library in" << path << "starts with" << books << "books";
     return true;
 }
 
@@ -215,9 +256,9 @@ bool BookProvider::createConnection(const QString& path)
 
     QString damage;
     const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
-    if (verdict == LibraryCheck::Verdict::Damaged) {
-        // What takes its place is a sound backup, checked in full, or a new file.
-        if (recoverDamagedDatabase(path, damage))
+    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty) {
+        // What takes its place is a new file or a sound backup, checked in full.
+        if (replaceLibraryFile(path, verdict == LibraryCheck::Verdict::Empty, damage))
             m_lastFullCheck = now;
         else
             m_damageSeen = true;

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -87,8 +88,11 @@ LibraryCheck::Plan LibraryCheck::plan(const QString& path, qint64 now)
 
 LibraryCheck::Verdict LibraryCheck::check(const QString& path, Depth depth, QString* error)
 {
-    if (!QFile::exists(path))
+    const QFileInfo file(path);
+    if (!file.exists())
         return Verdict::Sound;
+    if (file.isFile() && file.size() == 0)
+        return Verdict::Empty;
     const QString connection = QStringLiteral("pl_library_check");
     Verdict verdict = Verdict::Unknown;
     {
@@ -103,8 +107,10 @@ LibraryCheck::Verdict LibraryCheck::check(const QString& path, Depth depth, QStr
                 if (check.next()) {
                     const QString result = check.value(0).toString();
                     verdict = result == QLatin1String("ok") ? Verdict::Sound : Verdict::Damaged;
+                    // The findings come under a heading that names SQLite's database ("*** in
+                    // database main ***"), which tells the user nothing.
                     if (verdict == Verdict::Damaged)
-                        *error = result;
+                        *error = result.section(QLatin1String("***\n"), -1).simplified();
                 }
             } else if (isDamageCode(check.lastError().nativeErrorCode())) {
                 verdict = Verdict::Damaged;

@@ -11,7 +11,7 @@
 class LibraryCheck {
 public:
     enum class Depth { Start, Full };
-    enum class Verdict { Sound, Damaged, Unknown };
+    enum class Verdict { Sound, Damaged, Empty, Unknown };
 
     struct Plan {
         Depth depth = Depth::Full;
@@ -25,8 +25,10 @@ public:
     static Plan plan(const QString& path, qint64 now);
 
     // Damaged only when SQLite says so (no database, faults found), with its text in error. A
-    // missing file is sound; one that is busy or unreadable for another reason is Unknown and
-    // left to the normal opening and its messages.
+    // missing file is sound; a file of 0 bytes is Empty (SQLite would take it for a new library,
+    // but one the program made holds at least its schema: the library it held is lost); one that
+    // is busy or unreadable for another reason is Unknown and left to the normal opening and its
+    // messages.
     static Verdict check(const QString& path, Depth depth, QString* error);
 
     // The record of a clean close: written once the library is closed at the end of a run, and

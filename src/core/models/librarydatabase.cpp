@@ -82,16 +82,19 @@ void reportFailure(const char* failure, const char* boxTitle, const QSqlQuery& q
         LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", boxTitle), error);
 }
 
-bool run(const char* sql, const char* failure, const char* boxTitle)
+bool run(const QSqlDatabase& db, const char* sql, const char* failure, const char* boxTitle)
 {
-    QSqlQuery query;
+    QSqlQuery query(db);
     if (query.exec(QString::fromLatin1(sql)))
         return true;
     reportFailure(failure, boxTitle, query);
     return false;
 }
 
-bool run(const Statement& statement) { return run(statement.sql, statement.failure, statement.boxTitle); }
+bool run(const QSqlDatabase& db, const Statement& statement)
+{
+    return run(db, statement.sql, statement.failure, statement.boxTitle);
+}
 
 // Copies the database file once, just before the first statement that changes an existing
 // file, so that an upgrade never leaves the user without the file as it was. An existing
@@ -131,9 +134,9 @@ private:
 };
 
 // Whether the schema holds an object of that type and name; false (logged) when the lookup fails.
-bool schemaHas(const QString& type, const QString& name, bool* ok)
+bool schemaHas(const QSqlDatabase& db, const QString& type, const QString& name, bool* ok)
 {
-    QSqlQuery query;
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("select count(*) from sqlite_master where type = :type and name = :name"));
     query.bindValue(QStringLiteral(":type"), type);
     query.bindValue(QStringLiteral(":name"), name);
@@ -148,16 +151,16 @@ bool schemaHas(const QString& type, const QString& name, bool* ok)
 // Drops the obsolete bookmark trigger, and the obsolete bookmarks table only when it holds
 // no rows: bookmarks now live in the per-book reading state, but a file may still carry ones
 // that were never moved there.
-void dropObsoleteBookmarks(UpgradeBackup& backup)
+void dropObsoleteBookmarks(const QSqlDatabase& db, UpgradeBackup& backup)
 {
     bool ok = false;
-    bool triggerGone = !schemaHas(QStringLiteral("trigger"), QStringLiteral("delete_book_bookmarks"), &ok) && ok;
+    bool triggerGone = !schemaHas(db, QStringLiteral("trigger"), QStringLiteral("delete_book_bookmarks"), &ok) && ok;
     if (!triggerGone && ok) {
         backup.ensure();
-        triggerGone = run(kDropTrigger);
+        triggerGone = run(db, kDropTrigger);
     }
 
-    if (!schemaHas(QStringLiteral("table"), QStringLiteral("bookmarks"), &ok))
+    if (!schemaHas(db, QStringLiteral("table"), QStringLiteral("bookmarks"), &ok))
         return;
     if (!triggerGone) {
         // The trigger would point at a missing table and make every book deletion fail.
@@ -166,7 +169,7 @@ void dropObsoleteBookmarks(UpgradeBackup& backup)
     }
     qint64 rows = -1;
     {
-        QSqlQuery count;
+        QSqlQuery count(db);
         if (count.exec(QStringLiteral("select count(*) from bookmarks")) && count.next())
             rows = count.value(0).toLongLong();
         else
@@ -178,22 +181,23 @@ void dropObsoleteBookmarks(UpgradeBackup& backup)
         return;
     }
     backup.ensure();
-    run(kDropBookmarks);
+    run(db, kDropBookmarks);
 }
 
 } // namespace
 
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }
 
-bool LibraryDatabase::createOrUpgrade()
+bool LibraryDatabase::createOrUpgrade(const QString& connection)
 {
-    UpgradeBackup backup(QSqlDatabase::database().databaseName());
-    if (!run(kCreateBooks))
+    const QSqlDatabase db = QSqlDatabase::database(connection, false);
+    UpgradeBackup backup(db.databaseName());
+    if (!run(db, kCreateBooks))
         return false;
 
     QSet<QString> columns;
     {
-        QSqlQuery info;
+        QSqlQuery info(db);
         if (!info.exec(QString::fromLatin1(kTableInfo.sql))) {
             reportFailure(kTableInfo.failure, kTableInfo.boxTitle, info);
             return false;
@@ -205,15 +209,15 @@ bool LibraryDatabase::createOrUpgrade()
         if (columns.contains(QLatin1String(column.name)))
             continue;
         backup.ensure();
-        if (!run(column.sql, kAlterFailure, kAlterFailed))
+        if (!run(db, column.sql, kAlterFailure, kAlterFailed))
             return false;
     }
 
     for (const Statement& statement : kCreateRest) {
-        if (!run(statement) && statement.boxTitle)
+        if (!run(db, statement) && statement.boxTitle)
             return false;
     }
 
-    dropObsoleteBookmarks(backup);
+    dropObsoleteBookmarks(db, backup);
     return true;
 }

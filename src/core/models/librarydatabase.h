@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 
 // The schema of the library database file ("ebooklib.sqlite3"): the tables `books`,
@@ -8,11 +9,11 @@
 // and a file that is already current.
 class LibraryDatabase {
 public:
-    // Creates what is missing on the open default connection and upgrades an older `books`
-    // table. Before the first statement that changes an existing file the file is copied to
+    // Creates what is missing on the open connection (the default one unless named) and upgrades
+    // an older `books` table. Before the first statement that changes an existing file the file is copied to
     // backupPath() (unless that copy already exists). A required statement that fails is
     // logged and shown in a critical box; the rest are not run and the result is false.
-    static bool createOrUpgrade();
+    static bool createOrUpgrade(const QString& connection = QLatin1String(QSqlDatabase::defaultConnection));
 
     // "<database file>.bak", beside the database file.
     static QString backupPath(const QString& databasePath);

@@ -88,10 +88,12 @@ QByteArray fileHash(const QString& path)
 
 BoxRecorder::BoxRecorder()
 {
-    LibraryMessageBox::setHandler([this](const QString& title, const QString& text, QMessageBox::StandardButtons) {
-        boxes.append({ title, text });
-        return QMessageBox::Cancel;
-    });
+    LibraryMessageBox::setHandler(
+        [this](const QString& title, const QString& text, QMessageBox::StandardButtons shown) {
+            boxes.append({ title, text });
+            buttons.append(shown);
+            return answer;
+        });
 }
 
 BoxRecorder::~BoxRecorder() { LibraryMessageBox::setHandler(nullptr); }

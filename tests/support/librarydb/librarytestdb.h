@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +22,12 @@ QString scalar(const QString& sql);
 
 QByteArray fileHash(const QString& path);
 
-// Records the boxes the library would show, while it lives.
+// Records the boxes the library would show, while it lives, and answers each with answer.
 class BoxRecorder {
 public:
     BoxRecorder();
     ~BoxRecorder();
     QList<std::pair<QString, QString>> boxes; // title, text
+    QList<QMessageBox::StandardButtons> buttons;
+    QMessageBox::StandardButton answer = QMessageBox::Cancel;
 };

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include <sys/socket.h>
+
 namespace {
 const char kAck = '\x06';
 const int kHeaderBytes = 4;
@@ -16,6 +18,17 @@ const int kHeaderBytes = 4;
 const int kIdleConnectionMs = 30000;
 
 int remainingMs(const QDeadlineTimer& deadline) { return int(qMax<qint64>(0, deadline.remainingTime())); }
+
+// Whether the sender closed its end before its message was taken: it gave up waiting (this
+// instance was stopped or busy) and told its user so. It sends nothing after the message, so
+// whatever the socket holds beyond it is the end of the stream.
+bool senderGaveUp(QLocalSocket* socket)
+{
+    if (socket->state() != QLocalSocket::ConnectedState)
+        return true;
+    char next = 0;
+    return ::recv(int(socket->socketDescriptor()), &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
 }
 
 KelInstanceServer::KelInstanceServer(QObject* parent)
@@ -84,6 +97,11 @@ void KelInstanceServer::readFrom(QLocalSocket* socket, QByteArray& buffer)
     const QString message = QString::fromUtf8(buffer.constData() + kHeaderBytes, int(length));
     buffer.clear();
     socket->setProperty("kelDelivered", true);
+    if (senderGaveUp(socket)) {
+        qWarning() << "Instance message dropped: its sender stopped waiting for it";
+        socket->abort();
+        return;
+    }
     socket->write(&kAck, 1);
     socket->flush();
     socket->disconnectFromServer();
@@ -112,8 +130,12 @@ bool KelInstanceServer::deliver(const QString& socketPath, const QString& messag
             return false;
     }
     while (socket.bytesAvailable() < 1) {
-        if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMs(deadline)))
-            return false;
+        // At the deadline, a last look: an acknowledgement that came just now still counts, since
+        // the receiver acts on the message.
+        if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMs(deadline))) {
+            if (socket.bytesAvailable() < 1 && !socket.waitForReadyRead(0))
+                return false;
+        }
     }
     char reply = 0;
     return socket.read(&reply, 1) == 1 && reply == kAck;

@@ -9,7 +9,9 @@ class QLocalSocket;
 // The channel between starts of the program. A later start connects to the local socket of the
 // running one and writes one message per connection: a 4-byte big-endian length, then that many
 // bytes of UTF-8. The server answers with one acknowledgement byte as soon as the whole message
-// arrived, before it hands the text on, so a slow handler never makes the sender time out.
+// arrived, before it hands the text on, so a slow handler never makes the sender time out. A
+// sender that stops waiting closes its end, which withdraws the message: a server that comes to it
+// only later (it was stopped or busy) drops it.
 class KelInstanceServer : public QObject {
     Q_OBJECT
 

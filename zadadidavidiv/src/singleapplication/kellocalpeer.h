@@ -34,7 +34,8 @@ public:
 
     // Hands the message to the running instance. Retries until timeoutMs while the lock is held
     // but nobody answers yet (the other start is still coming up). False when this instance is,
-    // or has just become, the running one, or when nobody took the message in time.
+    // or has just become, the running one, or when nobody took the message in time; the message
+    // is then withdrawn, and a running instance that comes to it later drops it.
     bool sendMessage(const QString& message, int timeoutMs);
 
 signals:
