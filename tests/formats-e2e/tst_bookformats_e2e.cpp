@@ -269,6 +269,20 @@ private slots:
         QTest::newRow("txt in 7z") << txtSevenZipPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
                                    << "<p>Смотритель поднялся по ступеням.</p>";
 
+        // UTF-16 without a mark, either byte order, alone or packed: read as UTF-16 when no
+        // encoding was chosen.
+        const QByteArray le = testfiles::encoded("UTF-16LE", text);
+        const QByteArray be = testfiles::encoded("UTF-16BE", text);
+        QTest::newRow("utf-16le txt without mark")
+            << writeBook("Books/wide.txt", { { "", le } }) << QString() << 1 << QStringList { "wide" } << "wide"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+        QTest::newRow("utf-16be txt without mark in zip")
+            << writeBook("Books/wide.zip", { { "wide.txt", be } }) << QString() << 1 << QStringList { "Маяк" } << "Маяк"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+        QTest::newRow("utf-16le txt without mark in 7z")
+            << writeBook("Books/wide.7z", { { "wide.txt", le } }) << QString() << 1 << QStringList { "wide" } << "wide"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+
         MobiWriter mobi;
         QByteArray html = "<html><head><guide></guide></head><body><h1>The Lighthouse</h1>";
         for (int i = 1; i <= 3; ++i)
