@@ -546,6 +546,12 @@ private slots:
         QTest::newRow("unclosed headings closed before the next block") << QStringLiteral(
             "<h1><font size=\"7\"><b>One<p>a</p><h2 class='x'><i>Two</i> <br/>more<div>b</div>"
             "<h3>Three</h3><p>c") << QString() << QStringList { "One", "Two more", "Three" };
+        // Headings without text (once tags, references to blanks and blanks are gone) are no
+        // contents entries, nor do they get an anchor.
+        QTest::newRow("empty headings make no entries")
+            << QStringLiteral("<h1></h1><h2> <br/>\n</h2><h1>Real</h1><h3><img src=\"a.jpg\"></h3><h4>&nbsp;&#32;</h4>"
+                              "<h1><h1><font><b><h2>Two</h2>")
+            << QString() << QStringList { "Real", "Two" };
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no
@@ -553,9 +559,12 @@ private slots:
     void unclosedHeadingsNestShallow()
     {
         QByteArray text = "<html><head></head><body>";
-        for (int chapter = 1; chapter <= 300; ++chapter)
+        for (int chapter = 1; chapter <= 300; ++chapter) {
             text += "<h" + QByteArray::number(chapter % 2 + 1) + "><font size=\"" + QByteArray::number(chapter % 7 + 1)
                 + "\"><b>Chapter " + QByteArray::number(chapter) + "<p>The shuttle flew.</p><p>The warp rose.</p>";
+            // Empty ones between them, by the hundred, make no entries.
+            text += QByteArray("<h1>").repeated(100) + "<h2><b> </b>" + QByteArray("<h3>&nbsp;").repeated(100);
+        }
         text += "</body></html>";
         MobiWriter writer;
         writer.setText(text);
@@ -568,8 +577,11 @@ private slots:
             "(function deepest(e) { var d = 0; for (var c = e.firstElementChild; c; c = c.nextElementSibling)"
             " d = Math.max(d, deepest(c)); return d + 1; })(document.body)");
         QVERIFY2(depth.toInt() > 1 && depth.toInt() <= 6, qPrintable(depth.toString()));
-        QCOMPARE(document.headingTitles().size(), 300);
-        QCOMPARE(document.headingTitles().at(299), QStringLiteral("Chapter 300"));
+        QStringList titles;
+        for (int chapter = 1; chapter <= 300; ++chapter)
+            titles << QStringLiteral("Chapter %1").arg(chapter);
+        QCOMPARE(document.headingTitles(), titles);
+        QCOMPARE(document.toc().size(), 300);
     }
 
     // Blocks and spans left open by the thousand, or nested a thousand deep: the chapter the
@@ -827,6 +839,8 @@ private slots:
         if (!expected.isEmpty())
             QCOMPARE(html, expected);
         QCOMPARE(document.headingTitles(), titles);
+        // One anchor for each entry.
+        QCOMPARE(html.count(QRegularExpression(QStringLiteral("<a id='[0-9a-f]{32}'>"))), titles.size());
     }
 
     void cyrillicLinksLandOnTheirWords()
