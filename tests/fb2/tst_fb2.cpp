@@ -149,11 +149,7 @@ QByteArray masterBytes(const char* codec, const QString& declared, char quote, b
     return builder.bytes();
 }
 
-QByteArray encoded(const char* codec, const QString& text)
-{
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    return QTextCodec::codecForName(codec)->fromUnicode(text.constData(), text.size(), &state);
-}
+using testfiles::encoded;
 
 // The paragraphs of the only section of a text book.
 QString textContent(const FbBook& book)
@@ -481,6 +477,11 @@ private slots:
         text("Shift-JIS guessed", encoded("Shift_JIS", kJapanese), QString(), { kJapanese });
         text("Big5 guessed", encoded("Big5", kChinese), QString(), { kChinese });
         text("UTF-16BE without mark", encoded("UTF-16BE", kRussian + "\n" + kPolish), QString(), { kRussian, kPolish });
+        // A few stray NUL bytes, each the second of its pair, do not make 8-bit text UTF-16.
+        QByteArray stray = encoded("windows-1252", french.repeated(4));
+        for (int at : { 41, 121, 201 })
+            stray.insert(at, '\0');
+        text("cp1252 with stray NULs", stray, QString(), { french.repeated(4) });
         text("UTF-8 Japanese kept", kJapanese.toUtf8(), QString(), { kJapanese });
         QTest::newRow("empty file") << QString() << "story.txt" << QByteArray() << QString() << "story" << QString();
         text("three lines, middle empty", "one\r\n\r\nthree\r\n", QString(), { "one", "", "three" });

@@ -269,6 +269,20 @@ private slots:
         QTest::newRow("txt in 7z") << txtSevenZipPath << "windows-1251" << 1 << QStringList { "mayak" } << "mayak"
                                    << "<p>Смотритель поднялся по ступеням.</p>";
 
+        // UTF-16 without a mark, either byte order, alone or packed: read as UTF-16 when no
+        // encoding was chosen.
+        const QByteArray le = testfiles::encoded("UTF-16LE", text);
+        const QByteArray be = testfiles::encoded("UTF-16BE", text);
+        QTest::newRow("utf-16le txt without mark")
+            << writeBook("Books/wide.txt", { { "", le } }) << QString() << 1 << QStringList { "wide" } << "wide"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+        QTest::newRow("utf-16be txt without mark in zip")
+            << writeBook("Books/wide.zip", { { "wide.txt", be } }) << QString() << 1 << QStringList { "Маяк" } << "Маяк"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+        QTest::newRow("utf-16le txt without mark in 7z")
+            << writeBook("Books/wide.7z", { { "wide.txt", le } }) << QString() << 1 << QStringList { "wide" } << "wide"
+            << "<p>Смотритель поднялся по ступеням.</p>";
+
         MobiWriter mobi;
         QByteArray html = "<html><head><guide></guide></head><body><h1>The Lighthouse</h1>";
         for (int i = 1; i <= 3; ++i)
@@ -394,8 +408,15 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("opens");
+        QTest::addColumn<int>("entries"); // of the contents
         MobiWriter headings;
         headings.setText(QByteArray("<h1>x").repeated(150000) + "<p>text</p>");
+        // Only the five headings with text are contents entries.
+        QByteArray empty;
+        for (int i = 0; i < 250000; ++i)
+            empty += i % 50000 ? QByteArray("<h1>") : "<h1>Part " + QByteArray::number(i / 50000 + 1) + "<p>Text.</p>";
+        MobiWriter emptyHeadings;
+        emptyHeadings.setText(empty);
         EpubBuilder epub;
         epub.addChapter("c1", "c1.xhtml", "One", "<p>one</p>");
         epub.addChapter("c2", "c2.xhtml", "Two", crowdedElement(200000));
@@ -403,10 +424,13 @@ private slots:
         Fb2Builder fb2;
         fb2.addBody(Fb2Builder::section(crowdedElement(200000)));
 
-        QTest::newRow("mobi: record offsets going back") << write("records.mobi", mobiWithBackwardOffsets()) << true;
-        QTest::newRow("mobi: unclosed headings") << write("headings.mobi", headings.build()) << true;
-        QTest::newRow("epub: 200,000 attributes") << m_home.filePath("crowded.epub") << true;
-        QTest::newRow("fb2: 200,000 attributes") << write("crowded.fb2", fb2.bytes()) << false;
+        QTest::newRow("mobi: record offsets going back")
+            << write("records.mobi", mobiWithBackwardOffsets()) << true << 0;
+        QTest::newRow("mobi: unclosed headings") << write("headings.mobi", headings.build()) << true << 150000;
+        QTest::newRow("mobi: 250,000 unclosed empty headings")
+            << write("empty-headings.mobi", emptyHeadings.build()) << true << 5;
+        QTest::newRow("epub: 200,000 attributes") << m_home.filePath("crowded.epub") << true << 2;
+        QTest::newRow("fb2: 200,000 attributes") << write("crowded.fb2", fb2.bytes()) << false << 0;
     }
 
     // Each document also makes the output folder it is given (here and in choices).
@@ -414,12 +438,14 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(bool, opens);
+        QFETCH(int, entries);
         QElapsedTimer timer;
         timer.start();
         const std::unique_ptr<TextDocument> document(createTextDocument(path));
         QCOMPARE(document->load(path + ".out"), opens);
         // Well under a second on a quiet machine; the bound leaves room for a loaded one.
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(document->toc().size(), entries);
         mobi::Mobi book(path);
         qint64 total = 0;
         for (int i = 0; i < book.recordCount(); ++i)

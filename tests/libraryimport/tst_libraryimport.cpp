@@ -9,6 +9,7 @@
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
 #include "pdfwriter.h"
+#include "sevenzwriter.h"
 #include "smalldisk.h"
 #include "temphome.h"
 #include "testfiles.h"
@@ -419,6 +420,39 @@ private slots:
         QByteArray utf16("\xff\xfe", 2);
         utf16.append(reinterpret_cast<const char*>(utf16Text.utf16()), utf16Text.size() * 2);
         QTest::newRow("utf-16 txt") << "Wide Text.txt" << utf16 << ItemAdded << "Wide Text";
+        // Without a mark, UTF-16 is known by the NUL bytes of its ASCII characters, all on one
+        // side of the pairs; alone or packed its text is read, its first line naming a packed one.
+        const QString wide = QStringLiteral("Широкий текст\nTwo bytes a letter, and no mark.\n");
+        const QByteArray le = testfiles::encoded("UTF-16LE", wide);
+        const QByteArray be = testfiles::encoded("UTF-16BE", wide);
+        QTest::newRow("utf-16le txt without mark") << "Wide LE.txt" << le << ItemAdded << "Wide LE";
+        QTest::newRow("utf-16be txt without mark") << "Wide BE.txt" << be << ItemAdded << "Wide BE";
+        QVERIFY(ZipWriter::write(dir.filePath("wide.zip"), { { "Wide.txt", be } }));
+        QTest::newRow("utf-16be txt without mark in zip")
+            << "wide.zip" << testfiles::read(dir.filePath("wide.zip")) << ItemAdded << "Широкий текст";
+        SevenZWriter wide7z(dir.filePath("wide.7z"));
+        wide7z.add(QStringLiteral("Wide Tale.txt"), le);
+        QVERIFY(wide7z.write());
+        QTest::newRow("utf-16le txt without mark in 7z")
+            << "wide.7z" << testfiles::read(dir.filePath("wide.7z")) << ItemAdded << "Wide Tale";
+        // Binary data, and 8-bit text with a few stray NUL bytes (each the second of its pair),
+        // are no UTF-16.
+        QTest::newRow("png named txt") << "picture.txt" << EpubBuilder::png(40, 30) << ItemReadFailed << QString();
+        const QByteArray elf = QByteArray("\x7f"
+                                          "ELF\x02\x01\x01\x00",
+                                   8)
+            + QByteArray(500, 'x');
+        QTest::newRow("one NUL after a control byte") << "tool.txt" << elf << ItemReadFailed << QString();
+        QByteArray latin1
+            = QTextCodec::codecForName("ISO-8859-1")
+                  ->fromUnicode(QStringLiteral("Caf\u00e9 cr\u00e8me, na\u00efve fa\u00e7ade.\n").repeated(40));
+        for (int at : { 101, 503, 1201 })
+            latin1[at] = '\0';
+        QTest::newRow("latin-1 txt with stray NULs") << "stray.txt" << latin1 << ItemReadFailed << QString();
+        QByteArray records = QStringLiteral("Résumé\n").toUtf8();
+        for (quint32 value = 1; value <= 200; ++value)
+            records.append(reinterpret_cast<const char*>(&value), 4);
+        QTest::newRow("utf-8 txt with binary records") << "records.txt" << records << ItemReadFailed << QString();
         QTest::newRow("txt") << "Plain Words.txt" << QByteArray("Some words.\n") << ItemAdded << "Plain Words";
         // A collection is refused for what it is, not as a damaged book.
         ZipWriter twoBooks(dir.filePath(QStringLiteral("two.zip")));
@@ -458,8 +492,9 @@ private slots:
         }
         QCOMPARE(record.title, title);
         QCOMPARE(record.author, QStringLiteral("Kept"));
-        if (fileName.endsWith(QLatin1String(".txt"))) {
-            QCOMPARE(record.format, int(BookFormat::Txt));
+        const QString suffix = QFileInfo(fileName).suffix();
+        if (suffix == QLatin1String("txt") || suffix == QLatin1String("zip") || suffix == QLatin1String("7z")) {
+            QCOMPARE(record.format, bookFormatFromName(suffix));
             return;
         }
         QCOMPARE(record.format, int(BookFormat::Pdf) + (fileName.endsWith(".cbz") ? 3 : 0));

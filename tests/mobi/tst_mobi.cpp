@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QWebFrame>
 #include <QWebPage>
+#include <QXmlStreamReader>
 #include <QtEndian>
 
 #include <functional>
@@ -545,6 +546,12 @@ private slots:
         QTest::newRow("unclosed headings closed before the next block") << QStringLiteral(
             "<h1><font size=\"7\"><b>One<p>a</p><h2 class='x'><i>Two</i> <br/>more<div>b</div>"
             "<h3>Three</h3><p>c") << QString() << QStringList { "One", "Two more", "Three" };
+        // Headings without text (once tags, references to blanks and blanks are gone) are no
+        // contents entries, nor do they get an anchor.
+        QTest::newRow("empty headings make no entries")
+            << QStringLiteral("<h1></h1><h2> <br/>\n</h2><h1>Real</h1><h3><img src=\"a.jpg\"></h3><h4>&nbsp;&#32;</h4>"
+                              "<h1><h1><font><b><h2>Two</h2>")
+            << QString() << QStringList { "Real", "Two" };
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no
@@ -552,9 +559,12 @@ private slots:
     void unclosedHeadingsNestShallow()
     {
         QByteArray text = "<html><head></head><body>";
-        for (int chapter = 1; chapter <= 300; ++chapter)
+        for (int chapter = 1; chapter <= 300; ++chapter) {
             text += "<h" + QByteArray::number(chapter % 2 + 1) + "><font size=\"" + QByteArray::number(chapter % 7 + 1)
                 + "\"><b>Chapter " + QByteArray::number(chapter) + "<p>The shuttle flew.</p><p>The warp rose.</p>";
+            // Empty ones between them, by the hundred, make no entries.
+            text += QByteArray("<h1>").repeated(100) + "<h2><b> </b>" + QByteArray("<h3>&nbsp;").repeated(100);
+        }
         text += "</body></html>";
         MobiWriter writer;
         writer.setText(text);
@@ -567,8 +577,11 @@ private slots:
             "(function deepest(e) { var d = 0; for (var c = e.firstElementChild; c; c = c.nextElementSibling)"
             " d = Math.max(d, deepest(c)); return d + 1; })(document.body)");
         QVERIFY2(depth.toInt() > 1 && depth.toInt() <= 6, qPrintable(depth.toString()));
-        QCOMPARE(document.headingTitles().size(), 300);
-        QCOMPARE(document.headingTitles().at(299), QStringLiteral("Chapter 300"));
+        QStringList titles;
+        for (int chapter = 1; chapter <= 300; ++chapter)
+            titles << QStringLiteral("Chapter %1").arg(chapter);
+        QCOMPARE(document.headingTitles(), titles);
+        QCOMPARE(document.toc().size(), 300);
     }
 
     // Blocks and spans left open by the thousand, or nested a thousand deep: the chapter the
@@ -682,6 +695,42 @@ private slots:
             << QByteArray("<head><title>a<br/>b<br/>c</title></head><table>aaa<br/>bbb<tr><td>c</td></tr></table>");
         QTest::newRow("short runs") << QByteArray("<body>aa<br/>b<p>cc<br/>d</p></body>") << html
                                     << QByteArray("<body>aa<br/>b<p>cc<br/>d</p></body>");
+        // Only attributes named id or name are left out of the copies; other values are kept
+        // byte for byte, whatever they hold.
+        QTest::newRow("values holding id= and name=")
+            << QByteArray("<body><b title=\"Poem name=Ode\" id=x>aa<br/>bb</b><i title='see id=3' NAME='n'>cc<br/>"
+                          "dd</i><u title=name=Ode>ee<br/>ff</u></body>")
+            << html
+            << QByteArray("<body><div><b title=\"Poem name=Ode\" id=x>aa<br/></b></div><div><b title=\"Poem "
+                          "name=Ode\">bb</b><i title='see id=3' NAME='n'>cc<br/></i></div><div><i title='see id=3'>dd"
+                          "</i><u title=name=Ode>ee<br/></u></div><div><u title=name=Ode>ff</u></div></body>");
+        QTest::newRow("blanks around =, values holding >")
+            << QByteArray("<body><b id = \"x\" title = \"a > b\"\tclass=c name\t=\t'n'>aaa<br/>bbb</b></body>") << html
+            << QByteArray("<body><div><b id = \"x\" title = \"a > b\"\tclass=c name\t=\t'n'>aaa<br/></b></div><div>"
+                          "<b title = \"a > b\"\tclass=c>bbb</b></div></body>");
+        QTest::newRow("paragraph with a value holding name=")
+            << QByteArray("<p title=\"Poem name=Ode\" id='p'>aaa<br/>bbb</p>") << html
+            << QByteArray("<p title=\"Poem name=Ode\" id='p'>aaa<br/></p><p title=\"Poem name=Ode\">bbb</p>");
+        QTest::newRow("xml: xml:id dropped, names closed as written")
+            << QByteArray("<body><span xml:id=\"s\" title=\"x id=y\" class='c'>aa<m:Note xmlns:m='urn:m' "
+                          "m:ref='a>b'>a<br/>bbb</m:Note></span></body>")
+            << int(HtmlNesting::Xml)
+            << QByteArray("<body><div><span xml:id=\"s\" title=\"x id=y\" class='c'>aa<m:Note xmlns:m='urn:m' "
+                          "m:ref='a>b'>a<br/></m:Note></span></div><div><span title=\"x id=y\" class='c'><m:Note "
+                          "xmlns:m='urn:m' m:ref='a>b'>bbb</m:Note></span></div></body>");
+        // Preformatted lines end with a line end: cut only right after one. The line end the
+        // HTML parser drops after "<pre>" stays where it drops it.
+        QTest::newRow("pre: cut after a line end only")
+            << QByteArray("<body><pre>\naaa\nbb bb\ncc. dd\n</pre></body>") << html
+            << QByteArray("<body><pre>\n<div>aaa\nbb bb\n</div><div>cc. dd\n</div></pre></body>");
+        QTest::newRow("listing: one long line is not cut")
+            << QByteArray("<body><listing>aaaa bbbb. cccc dddd</listing></body>") << html
+            << QByteArray("<body><listing><div>aaaa bbbb. cccc dddd</div></listing></body>");
+        QTest::newRow("xml: pre keeps its first line end")
+            << QByteArray("<body><pre>\naa bb.\ncc dd\n</pre></body>") << int(HtmlNesting::Xml)
+            << QByteArray("<body><pre><div>\naa bb.\n</div><div>cc dd\n</div></pre></body>");
+        QTest::newRow("plaintext is left alone") << QByteArray("<body><plaintext>aaa<br/>bbb<br/>ccc</body>") << html
+                                                 << QByteArray("<body><plaintext>aaa<br/>bbb<br/>ccc</body>");
     }
 
     void inlineRunsCutIntoBlocks()
@@ -690,8 +739,23 @@ private slots:
         QFETCH(int, syntax);
         QFETCH(QByteArray, expected);
         int runs = -1;
-        QCOMPARE(InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4), expected);
+        const QByteArray blocked = InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4);
+        QCOMPARE(blocked, expected);
         QCOMPARE(runs > 0, text != expected);
+        if (syntax == HtmlNesting::Xml) {
+            // Well-formed in, well-formed out, with the same character data.
+            const auto characters = [](const QByteArray& xml) {
+                QXmlStreamReader reader(xml);
+                QString data;
+                while (!reader.atEnd()) {
+                    if (reader.readNext() == QXmlStreamReader::Characters)
+                        data += reader.text();
+                }
+                return reader.hasError() ? QStringLiteral("error: ") + reader.errorString() : data;
+            };
+            QCOMPARE(characters(blocked), characters(text));
+            QVERIFY(!characters(text).startsWith(QLatin1String("error: ")));
+        }
     }
 
     // A book of lines apart by line breaks only is stored with blocks the reading page can lay
@@ -701,15 +765,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("kilobytes");
-        QTest::newRow("in the body") << QByteArray() << 600;
-        QTest::newRow("in a paragraph") << QByteArray("<p class='x'>") << 600;
-        QTest::newRow("short") << QByteArray() << 100;
+        QTest::addColumn<QByteArray>("lineEnd");
+        QTest::newRow("in the body") << QByteArray() << 600 << QByteArray("<br/>\n");
+        QTest::newRow("in a paragraph") << QByteArray("<p class='x'>") << 600 << QByteArray("<br/>\n");
+        QTest::newRow("short") << QByteArray() << 100 << QByteArray("<br/>\n");
+        // Its lines stay whole: each is one line of the page still.
+        QTest::newRow("preformatted") << QByteArray("<pre>") << 1024 << QByteArray("\n");
     }
 
     void bareLinesStoredInBlocks()
     {
         QFETCH(QByteArray, head);
         QFETCH(int, kilobytes);
+        QFETCH(QByteArray, lineEnd);
         const auto line = [](int i) {
             return "The weaver sat at the loom from morning to night, and the shuttle flew " + QByteArray::number(i)
                 + ".";
@@ -718,7 +786,7 @@ private slots:
         for (int i = 0; body.size() < kilobytes * 1024; ++i) {
             if (i == 300)
                 body += "<b><span id='mid'>";
-            body += line(i) + "<br/>\n";
+            body += line(i) + lineEnd;
             if (i == 800)
                 body += "</span></b>";
         }
@@ -748,6 +816,8 @@ private slots:
         const QString plain = QString::fromUtf8(body).remove(QRegularExpression("<[^>]*>"));
         QCOMPARE(evaluate("document.body.textContent").toString(), plain);
         QCOMPARE(evaluate("document.querySelectorAll('#mid').length").toInt(), 1);
+        QCOMPARE(evaluate("document.body.innerText").toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+            plain.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
         // The bold lines are bold still, and nothing else is.
         const int boldStart = plain.indexOf(QString::fromUtf8(line(300)));
         const int boldEnd = plain.indexOf(QString::fromUtf8(line(801)));
@@ -769,6 +839,8 @@ private slots:
         if (!expected.isEmpty())
             QCOMPARE(html, expected);
         QCOMPARE(document.headingTitles(), titles);
+        // One anchor for each entry.
+        QCOMPARE(html.count(QRegularExpression(QStringLiteral("<a id='[0-9a-f]{32}'>"))), titles.size());
     }
 
     void cyrillicLinksLandOnTheirWords()

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QTextCodec>
 
 namespace testfiles {
 // Writes the bytes, replacing the file and making its folder; false unless all were written.
@@ -20,5 +21,12 @@ inline QByteArray read(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The text in the named codec, without a byte-order mark (Qt writes one for UTF-16 otherwise).
+inline QByteArray encoded(const char* codec, const QString& text)
+{
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return QTextCodec::codecForName(codec)->fromUnicode(text.constData(), text.size(), &state);
 }
 }

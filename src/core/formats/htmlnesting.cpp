@@ -126,36 +126,11 @@ const Names& scopedEndTags()
 // The id attribute of the tag's attributes in [from, to) as written ("id='x'"); empty when none.
 QByteArray idAttribute(const QByteArray& text, int from, int to)
 {
-    int i = from;
-    while (i < to) {
-        while (i < to && (isBlank(text.at(i)) || text.at(i) == '/'))
-            ++i;
-        const int nameStart = i;
-        while (i < to && !isBlank(text.at(i)) && text.at(i) != '=' && text.at(i) != '>' && text.at(i) != '/')
-            ++i;
-        const int nameEnd = i;
-        if (nameEnd == nameStart) {
-            ++i;
-            continue;
-        }
-        while (i < to && isBlank(text.at(i)))
-            ++i;
-        int valueEnd = nameEnd;
-        if (i < to && text.at(i) == '=') {
-            ++i;
-            while (i < to && isBlank(text.at(i)))
-                ++i;
-            if (i < to && (text.at(i) == '"' || text.at(i) == '\'')) {
-                const int close = text.indexOf(text.at(i), i + 1);
-                i = close < 0 || close >= to ? to : close + 1;
-            } else {
-                while (i < to && !isBlank(text.at(i)) && text.at(i) != '>')
-                    ++i;
-            }
-            valueEnd = i;
-        }
-        if (nameEnd - nameStart == 2 && text.mid(nameStart, 2).toLower() == "id" && valueEnd > nameEnd)
-            return text.mid(nameStart, valueEnd - nameStart);
+    Attribute attribute;
+    for (int i = from; nextAttribute(text, i, to, &attribute); i = attribute.end) {
+        if (attribute.nameEnd - attribute.nameBegin == 2
+            && qstrnicmp(text.constData() + attribute.nameBegin, "id", 2) == 0 && attribute.end > attribute.nameEnd)
+            return text.mid(attribute.nameBegin, attribute.end - attribute.nameBegin);
     }
     return QByteArray();
 }

@@ -2,11 +2,11 @@
 
 #include "markupscan.h"
 
-#include <QRegularExpression>
 #include <QSet>
 #include <QVector>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -34,11 +34,24 @@ const Names& untouchedContainers()
     return names;
 }
 
+// Blocks whose lines end with a line end rather than a line break: a cut anywhere else would
+// break a line in two.
+const Names& preformattedElements()
+{
+    static const Names names { "pre", "listing", "plaintext" };
+    return names;
+}
+
 // Elements taken whole, as one piece of inline content: their content is no markup of ours.
 const Names& opaqueElements()
 {
     static const Names names = rawTextElements() + Names { "svg", "math" };
     return names;
+}
+
+bool isSpaceOrEnd(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '/' || c == '>';
 }
 
 struct Token {
@@ -129,23 +142,44 @@ private:
             || (c == '/' && pos + 2 < m_text.size() && isLetter(m_text.at(pos + 2)));
     }
 
-    static bool isSpaceOrEnd(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '/' || c == '>';
-    }
-
     const QByteArray& m_text;
     const bool m_xml;
 };
 
-// The start tag again, without the attributes that name the element.
-QByteArray reopened(const QByteArray& tag)
+// Whether an attribute names its element: copies of a start tag must not repeat an id, nor an
+// anchor's name. HTML reads attribute names in any letter case, XML as written.
+bool isNaming(const QByteArray& tag, const Attribute& attribute, bool xml)
 {
-    static const QRegularExpression naming(QStringLiteral("\\s(?:id|name)\\s*=\\s*(?:\"[^\"]*\"|'[^']*'|[^\\s>]*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString text = QString::fromLatin1(tag);
-    text.remove(naming);
-    return text.toLatin1();
+    QByteArray name = tag.mid(attribute.nameBegin, attribute.nameEnd - attribute.nameBegin);
+    if (!xml)
+        name = name.toLower();
+    return name == "id" || name == "name" || name == "xml:id";
+}
+
+// The start tag again, without the attributes that name the element; every other byte as it
+// was, values included, whatever they hold.
+QByteArray reopened(const QByteArray& tag, bool xml)
+{
+    int nameEnd = 1;
+    while (nameEnd < tag.size() && !isSpaceOrEnd(tag.at(nameEnd)))
+        ++nameEnd;
+    const int to = tag.endsWith('>') ? tag.size() - 1 : tag.size();
+    QByteArray out;
+    int copied = 0;
+    // The blanks in front of a dropped attribute go with it.
+    int previousEnd = nameEnd;
+    Attribute attribute;
+    for (int i = nameEnd; nextAttribute(tag, i, to, &attribute); i = attribute.end) {
+        if (isNaming(tag, attribute, xml)) {
+            out.append(tag.constData() + copied, previousEnd - copied);
+            copied = attribute.end;
+        }
+        previousEnd = attribute.end;
+    }
+    if (copied == 0)
+        return tag;
+    out.append(tag.constData() + copied, tag.size() - copied);
+    return out;
 }
 
 struct Run {
@@ -153,6 +187,11 @@ struct Run {
     int end = 0;
     // The start tag of the paragraph the run stands in; empty when it stands in another block.
     QByteArray paragraph;
+    // Cut only after a line end.
+    bool preformatted = false;
+    // Bytes of a line end right after "<pre>" or "<listing>", which the HTML parser drops: they
+    // stay in front of the first block.
+    int lead = 0;
 };
 
 // The long runs of inline content, in order.
@@ -171,14 +210,24 @@ QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
     const auto endRun = [&](int at) {
         if (runBegin >= 0 && at - runBegin > maxRunBytes) {
             const QByteArray container = blocks.isEmpty() ? QByteArray() : blocks.last().name;
+            const auto inside = [&blocks](const auto& isName) {
+                return std::any_of(blocks.cbegin(), blocks.cend(), [&](const Block& b) { return isName(b.name); });
+            };
             // In XML only what stands in the body: an element of another namespace must not
             // end up inside one of ours, nor a second root be made.
-            const bool inBody
-                = std::any_of(blocks.cbegin(), blocks.cend(), [](const Block& b) { return b.name == "body"; });
-            if (!untouchedContainers().contains(container) && (!xml || inBody)) {
+            const bool inBody = inside([](const QByteArray& name) { return name == "body"; });
+            // HTML reads everything after "<plaintext>" as text, tags of ours too.
+            const bool plainText = !xml && inside([](const QByteArray& name) { return name == "plaintext"; });
+            if (!untouchedContainers().contains(container) && (!xml || inBody) && !plainText) {
                 Run run { runBegin, at, QByteArray() };
                 if (container == "p")
-                    run.paragraph = reopened(text.mid(blocks.last().begin, blocks.last().end - blocks.last().begin));
+                    run.paragraph
+                        = reopened(text.mid(blocks.last().begin, blocks.last().end - blocks.last().begin), xml);
+                run.preformatted = inside([](const QByteArray& name) { return preformattedElements().contains(name); });
+                if (!xml && (container == "pre" || container == "listing") && blocks.last().end == runBegin) {
+                    const QByteArray head = text.mid(runBegin, 2);
+                    run.lead = head == "\r\n" ? 2 : head.startsWith('\n') || head.startsWith('\r') ? 1 : 0;
+                }
                 runs.append(run);
             }
         }
@@ -239,10 +288,14 @@ public:
     void write()
     {
         const bool inParagraph = !m_run.paragraph.isEmpty();
-        if (!inParagraph)
+        int pos = m_run.begin;
+        if (!inParagraph) {
+            m_out->append(m_text.constData() + pos, m_run.lead);
+            pos += m_run.lead;
             *m_out += "<div>";
+        }
         const Tokenizer tokens(m_text, m_xml);
-        for (int pos = m_run.begin; pos < m_run.end;) {
+        while (pos < m_run.end) {
             const Token token = tokens.at(pos);
             pos = token.end;
             if (token.kind == Token::Text) {
@@ -254,7 +307,9 @@ public:
                 if (m_filled >= m_piece && canCut())
                     m_cutPending = true;
             } else if (token.kind == Token::Start && !token.empty) {
-                m_open.append({ token.name, reopened(m_text.mid(token.begin, token.end - token.begin)) });
+                const QByteArray tag = m_text.mid(token.begin, token.end - token.begin);
+                // Closed as written: XML names keep their letter case.
+                m_open.append({ token.name, reopened(tag, m_xml), "</" + tag.mid(1, token.name.size()) + '>' });
             } else if (token.kind == Token::End) {
                 for (int k = m_open.size() - 1; k >= 0; --k) {
                     if (m_open.at(k).name == token.name) {
@@ -275,22 +330,30 @@ private:
     struct Open {
         QByteArray name;
         QByteArray tag;
+        QByteArray endTag;
     };
 
     void writeText(int begin, int end)
     {
-        // Without a line break, a piece is cut at a sentence's end or else at a space.
+        // Without a line break, a piece is cut at a sentence's end or else at a space;
+        // preformatted text only after a line end.
         for (;;) {
             const int filled = m_cutPending ? 0 : m_filled;
             if (filled + (end - begin) <= 2 * m_piece)
                 break;
             const int from = begin + qMax(0, m_piece - filled);
             const int limit = qMin(end, from + m_piece);
-            int cut = m_text.indexOf(". ", from);
-            cut = cut >= 0 && cut < limit ? cut + 2 : -1;
-            if (cut < 0) {
-                cut = m_text.indexOf(' ', from);
-                cut = cut >= 0 && cut < end ? cut + 1 : -1;
+            int cut = -1;
+            if (m_run.preformatted) {
+                const char* lineEnd = static_cast<const char*>(memchr(m_text.constData() + from, '\n', end - from));
+                cut = lineEnd ? int(lineEnd - m_text.constData()) + 1 : -1;
+            } else {
+                cut = m_text.indexOf(". ", from);
+                cut = cut >= 0 && cut < limit ? cut + 2 : -1;
+                if (cut < 0) {
+                    cut = m_text.indexOf(' ', from);
+                    cut = cut >= 0 && cut < end ? cut + 1 : -1;
+                }
             }
             if (cut < 0 || !canCut())
                 break;
@@ -322,7 +385,7 @@ private:
     void closeOpen()
     {
         for (int k = m_open.size() - 1; k >= 0; --k)
-            *m_out += "</" + m_open.at(k).name + '>';
+            *m_out += m_open.at(k).endTag;
     }
 
     void reopenOpen()

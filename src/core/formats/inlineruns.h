@@ -12,8 +12,10 @@
 // boundary to count it in pieces at. A run of text, line breaks and inline elements between
 // two blocks that is longer than a bound is therefore wrapped into "<div>"s of a few kilobytes,
 // cut after a line break (or at a sentence's end or a space where a piece has none); inside a
-// paragraph, which a "<div>" would end, the paragraph itself is closed and opened again. Inline
-// elements open at a cut are closed before it and opened again after it without their id, so
+// paragraph, which a "<div>" would end, the paragraph itself is closed and opened again.
+// Preformatted text ("<pre>", "<listing>") is cut only after a line end, and the HTML parser's
+// "<plaintext>" not at all. Inline elements open at a cut are closed before it and opened again
+// after it without their id, name and xml:id attributes (every other attribute as written), so
 // the formatting spans the cut, ids stay unique and links still land; where dozens are open,
 // no cut is made. Text and order are kept. In XML only the body's runs are touched.
 //

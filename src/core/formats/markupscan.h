@@ -58,4 +58,48 @@ inline int tagEnd(const QByteArray& text, int from)
     return size;
 }
 
+// One attribute of a tag as written: its name in [nameBegin, nameEnd), the whole attribute
+// (name, "=" with the blanks around it, and the value with its quotes) ending at end.
+struct Attribute {
+    int nameBegin = 0;
+    int nameEnd = 0;
+    int end = 0;
+};
+
+// The first attribute at or after from among a tag's attributes, which end at to (the tag's
+// ">" or the end of the text), read as the HTML tokenizer does: blanks and "/" stand between
+// attributes; a name runs up to a blank, "=", "/" or ">"; a value is quoted with " or ' (and
+// may hold ">") or runs bare up to a blank or ">". False when no attribute is left.
+inline bool nextAttribute(const QByteArray& text, int from, int to, Attribute* attribute)
+{
+    int i = from;
+    while (i < to && (isBlank(text.at(i)) || text.at(i) == '/'))
+        ++i;
+    if (i >= to || text.at(i) == '>')
+        return false;
+    attribute->nameBegin = i;
+    // A "=" where a name starts belongs to the name.
+    ++i;
+    while (i < to && !isBlank(text.at(i)) && text.at(i) != '=' && text.at(i) != '>' && text.at(i) != '/')
+        ++i;
+    attribute->nameEnd = i;
+    attribute->end = i;
+    while (i < to && isBlank(text.at(i)))
+        ++i;
+    if (i >= to || text.at(i) != '=')
+        return true;
+    ++i;
+    while (i < to && isBlank(text.at(i)))
+        ++i;
+    if (i < to && (text.at(i) == '"' || text.at(i) == '\'')) {
+        const int close = text.indexOf(text.at(i), i + 1);
+        i = close < 0 || close >= to ? to : close + 1;
+    } else {
+        while (i < to && !isBlank(text.at(i)) && text.at(i) != '>')
+            ++i;
+    }
+    attribute->end = i;
+    return true;
+}
+
 } // namespace markupscan

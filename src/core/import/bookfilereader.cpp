@@ -10,6 +10,7 @@
 #include "formats/comics/comicdocument.h"
 #include "formats/epub/epubparser.h"
 #include "formats/fb2/fbbook.h"
+#include "formats/fb2/fbtextcodec.h"
 #include "formats/mobi/mobi.h"
 #include "models/bookdto.h"
 #include "pdfdocument.h"
@@ -138,19 +139,20 @@ ItemStatus readFb2(BookDto& record)
 
 // A file named .txt that is no text: a binary file (NUL bytes near its start, where text in one
 // byte a character has none) or one without a single visible character. Text in two or four
-// bytes a character is known by its byte-order mark.
+// bytes a character is known by its byte-order mark, or as UTF-16 without one by the pattern
+// of its NUL bytes, from the same first bytes the loader decides by.
 bool isDamagedPlainText(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return true;
-    QByteArray head = file.read(4096);
-    bool wide = false;
+    QByteArray head = file.read(256 * 1024);
+    bool wide = fb2::utf16WithoutMark(head) != nullptr;
     for (const QByteArray& mark : { QByteArray("\xff\xfe", 2), QByteArray("\xfe\xff", 2) }) {
         if (head.startsWith(mark))
             wide = true;
     }
-    if (!wide && head.contains('\0'))
+    if (!wide && head.left(4096).contains('\0'))
         return true;
     // Only blanks, line ends, NUL bytes of wide text and byte-order marks, to the end of the file.
     static const QByteArray invisible(" \t\r\n\f\v\xef\xbb\xbf\xff\xfe", 12);

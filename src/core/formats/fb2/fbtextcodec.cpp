@@ -5,6 +5,8 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <iterator>
 
 #if __has_include(<uchardet.h>)
@@ -24,39 +26,6 @@ bool isValidUtf8(const QByteArray& bytes)
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     utf8()->toUnicode(bytes.constData(), bytes.size(), &state);
     return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
-// UTF-16 without a byte-order mark: legacy 8-bit text and UTF-8 hold no NUL bytes, while
-// UTF-16 has one in every ASCII character (blanks, line ends, digits), all on the same side
-// of their pair. The decoded sample must also look like text, not binary data.
-QTextCodec* utf16WithoutMark(const QByteArray& bytes)
-{
-    const int size = qMin(bytes.size(), kSampleBytes) & ~1;
-    int zerosEven = 0;
-    int zerosOdd = 0;
-    for (int i = 0; i < size; i += 2) {
-        zerosEven += bytes.at(i) == 0;
-        zerosOdd += bytes.at(i + 1) == 0;
-    }
-    const char* name = nullptr;
-    if (zerosOdd > 0 && zerosEven * 10 <= zerosOdd)
-        name = "UTF-16LE";
-    else if (zerosEven > 0 && zerosOdd * 10 <= zerosEven)
-        name = "UTF-16BE";
-    if (!name)
-        return nullptr;
-    QTextCodec* codec = QTextCodec::codecForName(name);
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    const QString sample = codec->toUnicode(bytes.constData(), size, &state);
-    int controls = 0;
-    for (const QChar c : sample) {
-        if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QLatin1Char('\t')
-            && c != QLatin1Char('\f'))
-            ++controls;
-    }
-    if (state.invalidChars > 0 || controls * 100 > sample.size())
-        return nullptr;
-    return codec;
 }
 
 QTextCodec* statisticalGuess(const QByteArray& bytes)
@@ -210,6 +179,54 @@ QTextCodec* fb2Codec(const QByteArray& bytes)
         return codec;
     qWarning() << "Unknown encoding" << name << "declared, guessing the encoding";
     return detectCodec(bytes);
+}
+
+// Legacy 8-bit text and UTF-8 hold no NUL bytes, while UTF-16 has one in every ASCII character
+// (blanks, line ends, digits), all on the same side of their pair. Its text keeps to a script
+// or two, so the other byte of each pair takes a few values (the script's block, 0 for ASCII),
+// where 8-bit text with a few stray NUL bytes, read in pairs, spreads over its letters. The
+// decoded sample must also look like text, not binary data: a NUL byte beside a control
+// character is no ASCII character of a text.
+QTextCodec* utf16WithoutMark(const QByteArray& bytes)
+{
+    const int size = qMin(bytes.size(), kSampleBytes) & ~1;
+    int zerosEven = 0;
+    int zerosOdd = 0;
+    for (int i = 0; i < size; i += 2) {
+        zerosEven += bytes.at(i) == 0;
+        zerosOdd += bytes.at(i + 1) == 0;
+    }
+    const char* name = nullptr;
+    int high = 0;
+    if (zerosOdd > 0 && zerosEven * 10 <= zerosOdd) {
+        name = "UTF-16LE";
+        high = 1;
+    } else if (zerosEven > 0 && zerosOdd * 10 <= zerosEven) {
+        name = "UTF-16BE";
+    }
+    if (!name)
+        return nullptr;
+    std::array<int, 256> counts {};
+    for (int i = high; i < size; i += 2)
+        ++counts[uchar(bytes.at(i))];
+    std::partial_sort(counts.begin(), counts.begin() + 4, counts.end(), std::greater<int>());
+    if ((counts[0] + counts[1] + counts[2] + counts[3]) * 5 < (size / 2) * 4)
+        return nullptr;
+    QTextCodec* codec = QTextCodec::codecForName(name);
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString sample = codec->toUnicode(bytes.constData(), size, &state);
+    // Its ASCII characters are blanks, line ends and printable ones.
+    int ascii = 0;
+    int controls = 0;
+    for (const QChar c : sample) {
+        ascii += c.unicode() < 0x80;
+        if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QLatin1Char('\t')
+            && c != QLatin1Char('\f'))
+            ++controls;
+    }
+    if (state.invalidChars > 0 || controls * 100 > ascii)
+        return nullptr;
+    return codec;
 }
 
 QTextCodec* detectCodec(const QByteArray& bytes)

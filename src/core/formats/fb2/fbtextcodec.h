@@ -25,6 +25,12 @@ QTextCodec* fb2Codec(const QByteArray& bytes);
 // The Greek DOS code page, registered with Qt's codecs as "IBM737" ("cp737") on first use.
 QTextCodec* dosGreekCodec();
 
+// The UTF-16 codec (little- or big-endian) of text without a byte-order mark, told from the
+// first 256 KB: the NUL bytes of its ASCII characters on one side of the pairs, the high bytes
+// of its characters keeping to a few values, and decoded text with next to no control
+// characters. Null for 8-bit text (stray NUL bytes or not), UTF-8 and binary data.
+QTextCodec* utf16WithoutMark(const QByteArray& bytes);
+
 // Guesses the encoding of text that names none: a byte-order mark first; then UTF-16 without
 // a mark; valid UTF-8 stays UTF-8; then the statistical detector; then Greek DOS text by its
 // letters' byte ranges; the locale's codec last.

@@ -357,13 +357,17 @@ QString MobiDocument::insertHeadingAnchors(const QString& text)
     result.reserve(text.size() + 64 * headings.size());
     int copied = 0;
     for (const Heading& heading : headings) {
+        // Contents titles are plain text. A heading without any (an empty one, or one holding
+        // only an image or blanks) is no contents entry: a book can hold hundreds of thousands.
+        const QString title
+            = decodeCharacterReferences(text.mid(heading.start, heading.end - heading.start).remove(tags)).trimmed();
+        if (title.isEmpty())
+            continue;
         const QString id = newBookLinkId();
         result.append(text.midRef(copied, heading.end - copied));
         copied = heading.end;
         result.append(QStringLiteral("<a id='%1'>&nbsp;</a>").arg(id));
-        // Contents titles are plain text.
-        m_headingTitles.append(
-            decodeCharacterReferences(text.mid(heading.start, heading.end - heading.start).remove(tags)).trimmed());
+        m_headingTitles.append(title);
         m_headingIds.append(id);
     }
     result.append(text.midRef(copied));

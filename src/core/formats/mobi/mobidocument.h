@@ -15,7 +15,7 @@ class TextPositions;
 
 // The text document of a MOBI book: load converts the whole book into one HTML chapter named
 // after the output folder, saves the image records beside it as pdbrec_NNNNN.jpg and builds a
-// flat table of contents from the level 1 to 4 headings.
+// flat table of contents from the level 1 to 4 headings that hold text.
 class MobiDocument : public TextDocument {
     Q_OBJECT
 
