@@ -11,6 +11,7 @@
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "formats/epub/epubconversion.h"
+#include "formats/epub/xmlguard.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "models/bookmodel.h"
@@ -111,6 +112,83 @@ private slots:
         QCOMPARE(context->textDocument()->chapters(), (QStringList { "p1.xhtml", "p3.xhtml" }));
         QTest::keyClick(viewer, Qt::Key_Left);
         QVERIFY(shows("p1.xhtml"));
+    }
+
+    // Chapters the web view's XML parser would stop in (it showed the text up to there under an
+    // error box): the whole chapter is shown, with no error box, and the book counts the pages
+    // of its well-formed twin.
+    void chaptersTheXmlParserWouldStopIn_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+        QTest::addColumn<QByteArray>("twin");
+        // Without a declaration, as XML reads them: in UTF-8.
+        const auto chapter = [](const QByteArray& head, const QByteArray& body) {
+            return "<html xmlns=\"http://www.w3.org/1999/xhtml\"" + head
+                + ">\n<head><title>One</title></head>\n<body>\n" + body
+                + "<p>The last words, caf\xc3\xa9.</p>\n</body>\n</html>\n";
+        };
+        ChapterBuilder prose(51);
+        prose.addRealisticContent(2 << 20);
+        QByteArray controls = prose.bodyHtml().toUtf8();
+        controls.replace("</p>", "\x12</p>").replace("</h2>", "\x01</h2>");
+        QTest::newRow("control characters in a 2 MB chapter")
+            << chapter("", controls) << chapter("", prose.bodyHtml().toUtf8());
+        QTest::newRow("attribute of an undeclared prefix")
+            << chapter("", "<p epub:type=\"note\">A note.</p>")
+            << chapter(" xmlns:epub=\"http://www.idpf.org/2007/ops\"", "<p epub:type=\"note\">A note.</p>");
+        QTest::newRow("attribute without a value") << chapter("", "<p class>Plain <a id=\"n1\"/>text.</p>")
+                                                   << chapter("", "<p class=\"\">Plain <a id=\"n1\"/>text.</p>");
+        QByteArray attributes;
+        for (int i = 0; i < 200000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"1\"";
+        QTest::newRow("200,000 attributes")
+            << chapter("", "<p" + attributes + ">Crowded.</p>") << chapter("", "<p a0=\"1\">Crowded.</p>");
+    }
+
+    void chaptersTheXmlParserWouldStopIn()
+    {
+        QFETCH(QByteArray, broken);
+        QFETCH(QByteArray, twin);
+        QList<int> counts;
+        for (const QByteArray& first : { twin, broken }) {
+            EpubBuilder epub;
+            epub.addItem(QStringLiteral("c1"), QStringLiteral("one.xhtml"), first);
+            epub.addChapter(QStringLiteral("c2"), QStringLiteral("two.xhtml"), QStringLiteral("Two"),
+                QStringLiteral("<p>After.</p>"));
+            epub.setNavPoints({ { QStringLiteral("One"), QStringLiteral("one.xhtml"), {} },
+                { QStringLiteral("Two"), QStringLiteral("two.xhtml"), {} } });
+            const QString path = m_fixture->home().filePath(QStringLiteral("xml%1-%2.epub")
+                                                                .arg(QTest::currentDataTag())
+                                                                .arg(counts.size())
+                                                                .replace(QLatin1Char(' '), QLatin1Char('-')));
+            QVERIFY(epub.write(path));
+            const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, 0));
+            QVERIFY(context);
+            TextViewer* viewer = m_fixture->viewer();
+            QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("one.xhtml"));
+            QWebFrame* frame = viewer->chapterPage()->mainFrame();
+            QCOMPARE(frame->evaluateJavaScript(QStringLiteral("document.getElementsByTagName('parsererror').length"))
+                         .toInt(),
+                0);
+            QVERIFY(frame->evaluateJavaScript(QStringLiteral("document.body.textContent"))
+                        .toString()
+                        .trimmed()
+                        .endsWith(QStringLiteral("The last words, caf\u00e9.")));
+            // A self-closed anchor holds nothing, as in XML.
+            QCOMPARE(frame->evaluateJavaScript(QStringLiteral("(document.getElementById('n1') || {}).textContent"))
+                         .toString(),
+                QString());
+            QVERIFY(
+                frame->evaluateJavaScript(
+                         QStringLiteral("document.body.getElementsByTagName('p')[0].attributes.length"))
+                    .toInt()
+                <= epub::XmlGuard::MaxAttributes);
+            QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() > 1, 60000);
+            counts.append(context->pageCount());
+            m_fixture->close();
+        }
+        QVERIFY2(qAbs(counts.at(1) - counts.at(0)) * 100 <= counts.at(0),
+            qPrintable(QStringLiteral("%1 pages, its twin %2").arg(counts.at(1)).arg(counts.at(0))));
     }
 
     // A click on the right half of the page turns forward, on the left half back.

@@ -32,6 +32,7 @@
 using epub::ChapterCleaner;
 using epub::EpubError;
 using epub::EpubPackage;
+using epub::XmlGuard;
 
 namespace {
 
@@ -978,6 +979,107 @@ private slots:
             QVERIFY2(out.contains(text), text.constData());
         for (const QByteArray& text : gone)
             QVERIFY2(!out.contains(text), text.constData());
+    }
+
+    // Chapters the web view's XML parser would stop in, showing the text up to there under an
+    // error box: characters XML forbids are dropped, attributes beyond the bound too, and an
+    // XHTML chapter still not read whole is stored to be shown as HTML, closed and with its
+    // encoding. Well-formed chapters keep their name, kind and bytes.
+    void chaptersTheXmlParserWouldStopIn_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<QString>("shownName");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("stored");
+        const int xhtml = TextDocument::KindXhtml;
+        const int html = TextDocument::KindHtml;
+
+        ChapterBuilder prose(41);
+        prose.addRealisticContent(2 << 20);
+        const QByteArray clean = prose.xhtml();
+        QByteArray controls = clean;
+        controls.replace("</p>", "\x12</p>")
+            .replace("</h2>", "\x01\x1f</h2>")
+            .replace("</li>", QByteArray("\0</li>", 6));
+        QTest::newRow("control characters in a 2 MB chapter")
+            << "big.xhtml" << controls << "big.xhtml" << xhtml << clean;
+        QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
+        const auto inUtf16 = [utf16](const QString& text) { return utf16->fromUnicode(text); };
+        const QString wide
+            = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
+                             "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>\u0416%1</p></body></html>");
+        QTest::newRow("control character in UTF-16")
+            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml" << xhtml << inUtf16(wide.arg(QString()));
+
+        const QByteArray prefixed = page("<p epub:type=\"note\">one</p>");
+        QTest::newRow("attribute of an undeclared prefix")
+            << "prefixed.xhtml" << prefixed << "prefixed.xhtml.html" << html << prefixed;
+        QTest::newRow("attribute without a value")
+            << "bare.xhtml"
+            << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title/></head><body><p hidden>"
+                          "caf\xc3\xa9<a id=\"n1\"/> one<br/></p><svg:svg><svg:rect width=\"1\"/></svg:svg>"
+                          "<!-- <b/> --><style>p/>x{}</style></body></html>")
+            << "bare.xhtml.html" << html
+            << QByteArray(
+                   "\xEF\xBB\xBF<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title></title></head><body>"
+                   "<p hidden>caf\xc3\xa9<a id=\"n1\"></a> one<br/></p><svg:svg><svg:rect width=\"1\"></svg:rect>"
+                   "</svg:svg><!-- <b/> --><style>p/>x{}</style></body></html>");
+        // Bytes that are no UTF-8 are left to the HTML parser's reading of the chapter.
+        const QByteArray cyrillic = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                    "charset=windows-1251\"/></head><body><p>\xcf\xf0\xe8</p></body></html>";
+        QTest::newRow("no UTF-8, no declaration")
+            << "cyrillic.xhtml" << cyrillic << "cyrillic.xhtml.html" << html << cyrillic;
+        const QByteArray entity = page("<p>a&nbsp;b</p>", "<title>T</title>", "<!DOCTYPE html>\n");
+        QTest::newRow("entity without a DTD") << "entity.xhtml" << entity << "entity.xhtml.html" << html << entity;
+        const QByteArray basic = page("<p>a&nbsp;b</p>", "<title>T</title>",
+            "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML Basic 1.1//EN\" \"xhtml-basic11.dtd\">\n");
+        QTest::newRow("entity of a DTD the web view lacks")
+            << "basic.xhtml" << basic << "basic.xhtml.html" << html << basic;
+        const QByteArray known = page("<p>a&nbsp;b<a id=\"x\"/></p>");
+        QTest::newRow("entity of the XHTML DTD") << "known.xhtml" << known << "known.xhtml" << xhtml << known;
+        const QByteArray word = page("<o:p>one</o:p>");
+        QTest::newRow("XHTML under an HTML name, undeclared prefix")
+            << "word.html" << word << "word.html" << html << word;
+        const QByteArray script = page("<p>x</p><script>if (a < b) go();</script>");
+        QTest::newRow("cleaned into well-formed XML")
+            << "script.xhtml" << script << "script.xhtml" << xhtml << page("<p>x</p>");
+
+        const auto attributes = [](int count, const char* form) {
+            QByteArray list;
+            for (int i = 0; i < count; ++i)
+                list += QByteArray(" ") + QByteArray(form).replace("%", QByteArray::number(i));
+            return list;
+        };
+        QTest::newRow("200,000 attributes")
+            << "crowded.xhtml" << page("<p" + attributes(200000, "a%=\"1\"") + ">kept text</p>") << "crowded.xhtml"
+            << xhtml << page("<p" + attributes(XmlGuard::MaxAttributes, "a%=\"1\"") + ">kept text</p>");
+        QTest::newRow("200,000 attributes without values, HTML")
+            << "crowded.html"
+            << "<html><body><p" + attributes(200000, "b%") + ">kept text<br></p></body></html>"
+            << "crowded.html" << html
+            << "<html><body><p" + attributes(XmlGuard::MaxAttributes, "b%") + ">kept text<br></p></body></html>";
+    }
+
+    void chaptersTheXmlParserWouldStopIn()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, chapter);
+        QFETCH(QString, shownName);
+        QFETCH(int, kind);
+        QFETCH(QByteArray, stored);
+        EpubBuilder builder;
+        builder.addItem("c", fileName, chapter);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        QCOMPARE(fixture.document().chapters(), QStringList { fileName });
+        QCOMPARE(fixture.document().chapterKind(fileName), kind);
+        const QString file = fixture.document().chapterFilePath(fileName);
+        QCOMPARE(QFileInfo(file).fileName(), shownName);
+        const QByteArray shown = testfiles::read(file);
+        QVERIFY2(shown == stored, shown.left(400).constData());
+        QCOMPARE(QFileInfo::exists(fixture.outputFile("OEBPS/" + fileName)), shownName == fileName);
     }
 
     // Chapters of thousands of unclosed or nested blocks, as the book gives them: the stored

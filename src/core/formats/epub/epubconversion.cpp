@@ -307,11 +307,11 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
         return outcome;
     }
     outcome.kind = result.kind;
-    if (outcome.kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
-        && !moveReplacing(path, path + QStringLiteral(".xhtml"))) {
-        // Shown under its own name then, by the HTML parser.
-        qWarning() << "Can not rename the chapter" << path << "to its .xhtml name";
-        outcome.kind = TextDocument::KindHtml;
+    const QString shown = TextDocument::shownName(path, outcome.kind);
+    if (shown != path && !moveReplacing(path, shown)) {
+        // Shown under its own name then.
+        qWarning() << "Can not rename the chapter" << path << "to" << shown;
+        outcome.kind = TextDocument::KindNone;
     }
     outcome.ready = true;
     return outcome;
