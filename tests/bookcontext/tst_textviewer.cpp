@@ -191,6 +191,76 @@ private slots:
             qPrintable(QStringLiteral("%1 pages, its twin %2").arg(counts.at(1)).arg(counts.at(0))));
     }
 
+    // A spine that names one file fifty times, by items with fragments: the file is one chapter,
+    // the book has the pages of its twin without the repeats, and page turns and End reach the
+    // last page.
+    void spineNamingOneFileAgainAndAgain()
+    {
+        QList<int> counts;
+        for (const bool repeated : { false, true }) {
+            EpubBuilder epub;
+            ChapterBuilder about { 401 };
+            about.addHeading(1, QStringLiteral("About"));
+            for (int i = 1; i <= 6; ++i) {
+                about.addRaw(QStringLiteral("<h2 id=\"o%1\">Part %1</h2>\n").arg(i));
+                about.addProse(1, 40, 60);
+            }
+            epub.addChapter(QStringLiteral("intro"), QStringLiteral("intro.xhtml"), QStringLiteral("Intro"),
+                QStringLiteral("<p>Intro.</p>"));
+            epub.addItem(QStringLiteral("a0"), QStringLiteral("about.xhtml"), about.xhtml());
+            for (int i = 1; repeated && i <= 50; ++i)
+                epub.addMissingItem(QStringLiteral("a%1").arg(i), QStringLiteral("about.xhtml#o%1").arg(i % 6 + 1));
+            for (int i = 2; i <= 3; ++i) {
+                ChapterBuilder chapter { quint32(410 + i) };
+                chapter.addHeading(1, QStringLiteral("Chapter %1").arg(i));
+                chapter.addProse(5, 60, 80);
+                epub.addItem(QStringLiteral("c%1").arg(i), QStringLiteral("c%1.xhtml").arg(i), chapter.xhtml());
+            }
+            epub.setNavPoints({ { QStringLiteral("Intro"), QStringLiteral("intro.xhtml"), {} },
+                { QStringLiteral("Part 4"), QStringLiteral("about.xhtml#o4"), {} },
+                { QStringLiteral("Chapter 3"), QStringLiteral("c3.xhtml"), {} } });
+            const QString path = m_fixture->home().filePath(QStringLiteral("spine%1.epub").arg(repeated));
+            QVERIFY(epub.write(path));
+            const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, 0));
+            QVERIFY(context);
+            QTRY_VERIFY(context->pageCount() > 4);
+            QTRY_COMPARE(context->currentPage(), 1);
+            const int count = context->pageCount();
+            counts.append(count);
+            if (!repeated)
+                continue;
+            QCOMPARE(context->textDocument()->chapters(),
+                (QStringList { "intro.xhtml", "about.xhtml", "c2.xhtml", "c3.xhtml" }));
+            TextViewer* viewer = m_fixture->viewer();
+            // The contents entry lands on its part.
+            const QList<TocPoint> toc = context->toc();
+            QCOMPARE(toc.at(1).link->source, QStringLiteral("about.xhtml#o4"));
+            context->navigateToLink(toc.at(1).link->source);
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("about.xhtml"));
+            QTRY_COMPARE(context->currentPage(), toc.at(1).link->page);
+            QVERIFY(toc.at(1).link->page > 2);
+            // Screen by screen from the first page to the last: every turn goes forward.
+            viewer->goLink(QStringLiteral("intro.xhtml"), false);
+            QTRY_COMPARE(context->currentPage(), 1);
+            viewer->setFocus();
+            const int columns = context->pageParams()->columnCount();
+            for (int page = 1; page + columns <= count;) {
+                pressKey(keyTarget(viewer), Hotkeys::Id::Nav_NextPage);
+                QVERIFY2(ReadingFixture::waitFor(
+                             [&] { return viewer->isVisible() && context->currentPage() == page + columns; }, 20000),
+                    qPrintable(QStringLiteral("after page %1 at %2").arg(page).arg(context->currentPage())));
+                page = context->currentPage();
+            }
+            QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("c3.xhtml"));
+            pressKey(keyTarget(viewer), Hotkeys::Id::Nav_ToStart);
+            QTRY_COMPARE(context->currentPage(), 1);
+            pressKey(keyTarget(viewer), Hotkeys::Id::Nav_ToEnd);
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("c3.xhtml"));
+            QTRY_VERIFY(context->currentPage() + columns > count);
+        }
+        QCOMPARE(counts.last(), counts.first());
+    }
+
     // A click on the right half of the page turns forward, on the left half back.
     void clickHalves()
     {
