@@ -755,7 +755,8 @@ private slots:
     }
 
     // A document closed while its worker is held back ends without waiting for it; the book
-    // then converts whole into the same folder.
+    // then converts whole into the same folder. A stopped document completed after all (to be
+    // printed) converts what is left, or is partial when a newer opening owns its folder.
     void closedWhileTheRestIsHeld()
     {
         EpubBuilder builder;
@@ -774,6 +775,30 @@ private slots:
             QVERIFY(!document.isComplete());
             QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/c2.xhtml")));
         }
+        const QStringList both { "c1.xhtml", "c2.xhtml" };
+        QTemporaryDir output;
+        epub::EpubDocument stopped(fixture.bookPath());
+        QSignalSpy completed(&stopped, &TextDocument::completed);
+        QVERIFY(stopped.loadStaged(output.path()));
+        QVERIFY(stopped.prepareChapter("c1.xhtml"));
+        stopped.stopConversion();
+        stopped.completeNow();
+        QVERIFY(stopped.isComplete() && !stopped.isPartial());
+        QCOMPARE(completed.count(), 1);
+        QCOMPARE(stopped.chapters(), both);
+        QVERIFY(!testfiles::read(output.filePath("OEBPS/c2.xhtml")).contains("x()"));
+        QTemporaryDir shared;
+        epub::EpubDocument overtaken(fixture.bookPath());
+        QVERIFY(overtaken.loadStaged(shared.path()));
+        QVERIFY(overtaken.prepareChapter("c1.xhtml"));
+        epub::EpubDocument newer(fixture.bookPath());
+        QVERIFY(newer.loadStaged(shared.path()));
+        overtaken.completeNow();
+        QVERIFY(overtaken.isComplete() && overtaken.isPartial());
+        QCOMPARE(overtaken.chapters(), QStringList { "c1.xhtml" });
+        newer.completeNow();
+        QVERIFY(newer.isComplete() && !newer.isPartial());
+        QCOMPARE(newer.chapters(), both);
         epub::EpubConversion::holdBackgroundWork(false);
         epub::EpubDocument reopened(fixture.bookPath());
         QVERIFY(reopened.load(fixture.outputDir()));
