@@ -11,6 +11,7 @@
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "formats/epub/epubconversion.h"
+#include "formats/epub/xmlguard.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "models/bookmodel.h"
@@ -111,6 +112,153 @@ private slots:
         QCOMPARE(context->textDocument()->chapters(), (QStringList { "p1.xhtml", "p3.xhtml" }));
         QTest::keyClick(viewer, Qt::Key_Left);
         QVERIFY(shows("p1.xhtml"));
+    }
+
+    // Chapters the web view's XML parser would stop in (it showed the text up to there under an
+    // error box): the whole chapter is shown, with no error box, and the book counts the pages
+    // of its well-formed twin.
+    void chaptersTheXmlParserWouldStopIn_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+        QTest::addColumn<QByteArray>("twin");
+        // Without a declaration, as XML reads them: in UTF-8.
+        const auto chapter = [](const QByteArray& head, const QByteArray& body) {
+            return "<html xmlns=\"http://www.w3.org/1999/xhtml\"" + head
+                + ">\n<head><title>One</title></head>\n<body>\n" + body
+                + "<p>The last words, caf\xc3\xa9.</p>\n</body>\n</html>\n";
+        };
+        ChapterBuilder prose(51);
+        prose.addRealisticContent(2 << 20);
+        QByteArray controls = prose.bodyHtml().toUtf8();
+        controls.replace("</p>", "\x12</p>").replace("</h2>", "\x01</h2>");
+        QTest::newRow("control characters in a 2 MB chapter")
+            << chapter("", controls) << chapter("", prose.bodyHtml().toUtf8());
+        QTest::newRow("attribute of an undeclared prefix")
+            << chapter("", "<p epub:type=\"note\">A note.</p>")
+            << chapter(" xmlns:epub=\"http://www.idpf.org/2007/ops\"", "<p epub:type=\"note\">A note.</p>");
+        QTest::newRow("attribute without a value") << chapter("", "<p class>Plain <a id=\"n1\"/>text.</p>")
+                                                   << chapter("", "<p class=\"\">Plain <a id=\"n1\"/>text.</p>");
+        QByteArray attributes;
+        for (int i = 0; i < 200000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"1\"";
+        QTest::newRow("200,000 attributes")
+            << chapter("", "<p" + attributes + ">Crowded.</p>") << chapter("", "<p a0=\"1\">Crowded.</p>");
+    }
+
+    void chaptersTheXmlParserWouldStopIn()
+    {
+        QFETCH(QByteArray, broken);
+        QFETCH(QByteArray, twin);
+        QList<int> counts;
+        for (const QByteArray& first : { twin, broken }) {
+            EpubBuilder epub;
+            epub.addItem(QStringLiteral("c1"), QStringLiteral("one.xhtml"), first);
+            epub.addChapter(QStringLiteral("c2"), QStringLiteral("two.xhtml"), QStringLiteral("Two"),
+                QStringLiteral("<p>After.</p>"));
+            epub.setNavPoints({ { QStringLiteral("One"), QStringLiteral("one.xhtml"), {} },
+                { QStringLiteral("Two"), QStringLiteral("two.xhtml"), {} } });
+            const QString path = m_fixture->home().filePath(QStringLiteral("xml%1-%2.epub")
+                                                                .arg(QTest::currentDataTag())
+                                                                .arg(counts.size())
+                                                                .replace(QLatin1Char(' '), QLatin1Char('-')));
+            QVERIFY(epub.write(path));
+            const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, 0));
+            QVERIFY(context);
+            TextViewer* viewer = m_fixture->viewer();
+            QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("one.xhtml"));
+            QWebFrame* frame = viewer->chapterPage()->mainFrame();
+            QCOMPARE(frame->evaluateJavaScript(QStringLiteral("document.getElementsByTagName('parsererror').length"))
+                         .toInt(),
+                0);
+            QVERIFY(frame->evaluateJavaScript(QStringLiteral("document.body.textContent"))
+                        .toString()
+                        .trimmed()
+                        .endsWith(QStringLiteral("The last words, caf\u00e9.")));
+            // A self-closed anchor holds nothing, as in XML.
+            QCOMPARE(frame->evaluateJavaScript(QStringLiteral("(document.getElementById('n1') || {}).textContent"))
+                         .toString(),
+                QString());
+            QVERIFY(
+                frame->evaluateJavaScript(
+                         QStringLiteral("document.body.getElementsByTagName('p')[0].attributes.length"))
+                    .toInt()
+                <= epub::XmlGuard::MaxAttributes);
+            QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() > 1, 60000);
+            counts.append(context->pageCount());
+            m_fixture->close();
+        }
+        QVERIFY2(qAbs(counts.at(1) - counts.at(0)) * 100 <= counts.at(0),
+            qPrintable(QStringLiteral("%1 pages, its twin %2").arg(counts.at(1)).arg(counts.at(0))));
+    }
+
+    // A spine that names one file fifty times, by items with fragments: the file is one chapter,
+    // the book has the pages of its twin without the repeats, and page turns and End reach the
+    // last page.
+    void spineNamingOneFileAgainAndAgain()
+    {
+        QList<int> counts;
+        for (const bool repeated : { false, true }) {
+            EpubBuilder epub;
+            ChapterBuilder about { 401 };
+            about.addHeading(1, QStringLiteral("About"));
+            for (int i = 1; i <= 6; ++i) {
+                about.addRaw(QStringLiteral("<h2 id=\"o%1\">Part %1</h2>\n").arg(i));
+                about.addProse(1, 40, 60);
+            }
+            epub.addChapter(QStringLiteral("intro"), QStringLiteral("intro.xhtml"), QStringLiteral("Intro"),
+                QStringLiteral("<p>Intro.</p>"));
+            epub.addItem(QStringLiteral("a0"), QStringLiteral("about.xhtml"), about.xhtml());
+            for (int i = 1; repeated && i <= 50; ++i)
+                epub.addMissingItem(QStringLiteral("a%1").arg(i), QStringLiteral("about.xhtml#o%1").arg(i % 6 + 1));
+            for (int i = 2; i <= 3; ++i) {
+                ChapterBuilder chapter { quint32(410 + i) };
+                chapter.addHeading(1, QStringLiteral("Chapter %1").arg(i));
+                chapter.addProse(5, 60, 80);
+                epub.addItem(QStringLiteral("c%1").arg(i), QStringLiteral("c%1.xhtml").arg(i), chapter.xhtml());
+            }
+            epub.setNavPoints({ { QStringLiteral("Intro"), QStringLiteral("intro.xhtml"), {} },
+                { QStringLiteral("Part 4"), QStringLiteral("about.xhtml#o4"), {} },
+                { QStringLiteral("Chapter 3"), QStringLiteral("c3.xhtml"), {} } });
+            const QString path = m_fixture->home().filePath(QStringLiteral("spine%1.epub").arg(repeated));
+            QVERIFY(epub.write(path));
+            const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, 0));
+            QVERIFY(context);
+            QTRY_VERIFY(context->pageCount() > 4);
+            QTRY_COMPARE(context->currentPage(), 1);
+            const int count = context->pageCount();
+            counts.append(count);
+            if (!repeated)
+                continue;
+            QCOMPARE(context->textDocument()->chapters(),
+                (QStringList { "intro.xhtml", "about.xhtml", "c2.xhtml", "c3.xhtml" }));
+            TextViewer* viewer = m_fixture->viewer();
+            // The contents entry lands on its part.
+            const QList<TocPoint> toc = context->toc();
+            QCOMPARE(toc.at(1).link->source, QStringLiteral("about.xhtml#o4"));
+            context->navigateToLink(toc.at(1).link->source);
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("about.xhtml"));
+            QTRY_COMPARE(context->currentPage(), toc.at(1).link->page);
+            QVERIFY(toc.at(1).link->page > 2);
+            // Screen by screen from the first page to the last: every turn goes forward.
+            viewer->goLink(QStringLiteral("intro.xhtml"), false);
+            QTRY_COMPARE(context->currentPage(), 1);
+            viewer->setFocus();
+            const int columns = context->pageParams()->columnCount();
+            for (int page = 1; page + columns <= count;) {
+                pressKey(keyTarget(viewer), Hotkeys::Id::Nav_NextPage);
+                QVERIFY2(ReadingFixture::waitFor(
+                             [&] { return viewer->isVisible() && context->currentPage() == page + columns; }, 20000),
+                    qPrintable(QStringLiteral("after page %1 at %2").arg(page).arg(context->currentPage())));
+                page = context->currentPage();
+            }
+            QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("c3.xhtml"));
+            pressKey(keyTarget(viewer), Hotkeys::Id::Nav_ToStart);
+            QTRY_COMPARE(context->currentPage(), 1);
+            pressKey(keyTarget(viewer), Hotkeys::Id::Nav_ToEnd);
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("c3.xhtml"));
+            QTRY_VERIFY(context->currentPage() + columns > count);
+        }
+        QCOMPARE(counts.last(), counts.first());
     }
 
     // A click on the right half of the page turns forward, on the left half back.

@@ -32,6 +32,7 @@
 using epub::ChapterCleaner;
 using epub::EpubError;
 using epub::EpubPackage;
+using epub::XmlGuard;
 
 namespace {
 
@@ -266,7 +267,7 @@ private slots:
                                                              << "=(One=Text/chapter 1.xhtml#p3 "
                                                                 "Two=Text/ch2.xhtml#part2)";
         // Missing files, documents too deep for the DOM and plain HTML items are no chapters; a
-        // second spine entry for the first chapter's file lists it twice.
+        // second spine entry for the first chapter's file lists it no second time.
         QTest::newRow("missing and broken chapters") << BookSetup([](EpubBuilder& b) {
             QByteArray deep = "<html><body>" + QByteArray("<div>").repeated(40000)
                 + QByteArray("</div>").repeated(40000) + "</body></html>";
@@ -276,10 +277,35 @@ private slots:
             b.addItem("html", "plain.html", "<p>x</p>", "text/html");
             b.addChapter("c2", "c2.xhtml", "Two", "<p/>");
             b.addMissingItem("again", "c1.xhtml#again");
-        }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml", "c1.xhtml" }
+        }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml" }
                                                      << "=(One=c1.xhtml Two=c2.xhtml)";
+        // A generated manual whose manifest names one file by many items with fragments, each in
+        // the spine: one chapter where the file first comes, however it is spelt; the contents
+        // keep their fragments.
+        QTest::newRow("one file named again and again") << BookSetup([](EpubBuilder& b) {
+            b.addChapter("intro", "intro.xhtml", "Intro", "<p>intro</p>");
+            QByteArray about = "<p>about</p>";
+            for (int i = 1; i <= 50; ++i)
+                about += "<h2 id=\"o" + QByteArray::number(i) + "\">Part</h2><p>text</p>";
+            b.addArchiveFile("OEBPS/about.xhtml", page(about));
+            b.addArchiveFile("OEBPS/ABOUT.xhtml", page("<p>shouting</p>"));
+            for (int i = 1; i <= 50; ++i) {
+                b.addMissingItem(QStringLiteral("a%1").arg(i), QStringLiteral("about.xhtml#o%1").arg(i));
+                if (i == 20)
+                    b.addChapter("c2", "c2.xhtml", "Two", "<p>two</p>");
+                if (i == 30)
+                    b.addMissingItem("upper", "ABOUT.xhtml");
+                if (i == 40)
+                    b.addMissingItem("roundabout", "sub/../about.xhtml#o40");
+            }
+            b.addChapter("c3", "c3.xhtml", "Three", "<p>three</p>");
+            b.setNavPoints({ { "Intro", "intro.xhtml", {} }, { "About", "about.xhtml#o1", {} },
+                { "Eight", "about.xhtml#o8", {} }, { "Two", "c2.xhtml", {} }, { "Three", "c3.xhtml", {} } });
+        }) << "OEBPS" << QStringList { "intro.xhtml", "about.xhtml", "c2.xhtml", "c3.xhtml" }
+                                                        << "=(Intro=intro.xhtml About=about.xhtml#o1 "
+                                                           "Eight=about.xhtml#o8 Two=c2.xhtml Three=c3.xhtml)";
         // Chapters are prepared several at a time: the list keeps the spine's order, with the
-        // missing and unsafe ones where they belong and a repeated file listed again.
+        // missing and unsafe ones where they belong and a repeated file not listed again.
         QStringList many;
         QStringList manyContents;
         for (int i = 0; i < 60; ++i) {
@@ -288,7 +314,6 @@ private slots:
                 manyContents << QStringLiteral("c%1=c%1.xhtml").arg(i);
             }
         }
-        many << "c0.xhtml";
         QTest::newRow("many chapters") << BookSetup([](EpubBuilder& b) {
             for (int i = 0; i < 60; ++i) {
                 const QString id = QStringLiteral("c%1").arg(i);
@@ -475,11 +500,12 @@ private slots:
         builder.addMissingItem("absolute", victim);
         builder.addMissingItem("backslash", "..\\..\\victim.html");
         // Inside after cleaning: the OPF folder and back.
-        builder.addMissingItem("roundabout", "../OEBPS/c1.xhtml");
+        builder.addItem("c2", "c2.xhtml", page("<p>2</p>"), QStringLiteral("application/xhtml+xml"), false);
+        builder.addMissingItem("roundabout", "../OEBPS/c2.xhtml");
         QVERIFY(fixture.write(builder));
         QCOMPARE(fixture.convert(), epub::NoError);
 
-        QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "../OEBPS/c1.xhtml" }));
+        QCOMPARE(fixture.document().chapters(), (QStringList { "c1.xhtml", "../OEBPS/c2.xhtml" }));
         QCOMPARE(testfiles::read(victim), victimBytes);
         QVERIFY(!QFileInfo::exists(victim + QStringLiteral(".xhtml")));
     }
@@ -729,7 +755,8 @@ private slots:
     }
 
     // A document closed while its worker is held back ends without waiting for it; the book
-    // then converts whole into the same folder.
+    // then converts whole into the same folder. A stopped document completed after all (to be
+    // printed) converts what is left, or is partial when a newer opening owns its folder.
     void closedWhileTheRestIsHeld()
     {
         EpubBuilder builder;
@@ -748,6 +775,30 @@ private slots:
             QVERIFY(!document.isComplete());
             QVERIFY(!QFileInfo::exists(fixture.outputFile("OEBPS/c2.xhtml")));
         }
+        const QStringList both { "c1.xhtml", "c2.xhtml" };
+        QTemporaryDir output;
+        epub::EpubDocument stopped(fixture.bookPath());
+        QSignalSpy completed(&stopped, &TextDocument::completed);
+        QVERIFY(stopped.loadStaged(output.path()));
+        QVERIFY(stopped.prepareChapter("c1.xhtml"));
+        stopped.stopConversion();
+        stopped.completeNow();
+        QVERIFY(stopped.isComplete() && !stopped.isPartial());
+        QCOMPARE(completed.count(), 1);
+        QCOMPARE(stopped.chapters(), both);
+        QVERIFY(!testfiles::read(output.filePath("OEBPS/c2.xhtml")).contains("x()"));
+        QTemporaryDir shared;
+        epub::EpubDocument overtaken(fixture.bookPath());
+        QVERIFY(overtaken.loadStaged(shared.path()));
+        QVERIFY(overtaken.prepareChapter("c1.xhtml"));
+        epub::EpubDocument newer(fixture.bookPath());
+        QVERIFY(newer.loadStaged(shared.path()));
+        overtaken.completeNow();
+        QVERIFY(overtaken.isComplete() && overtaken.isPartial());
+        QCOMPARE(overtaken.chapters(), QStringList { "c1.xhtml" });
+        newer.completeNow();
+        QVERIFY(newer.isComplete() && !newer.isPartial());
+        QCOMPARE(newer.chapters(), both);
         epub::EpubConversion::holdBackgroundWork(false);
         epub::EpubDocument reopened(fixture.bookPath());
         QVERIFY(reopened.load(fixture.outputDir()));
@@ -978,6 +1029,107 @@ private slots:
             QVERIFY2(out.contains(text), text.constData());
         for (const QByteArray& text : gone)
             QVERIFY2(!out.contains(text), text.constData());
+    }
+
+    // Chapters the web view's XML parser would stop in, showing the text up to there under an
+    // error box: characters XML forbids are dropped, attributes beyond the bound too, and an
+    // XHTML chapter still not read whole is stored to be shown as HTML, closed and with its
+    // encoding. Well-formed chapters keep their name, kind and bytes.
+    void chaptersTheXmlParserWouldStopIn_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<QString>("shownName");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("stored");
+        const int xhtml = TextDocument::KindXhtml;
+        const int html = TextDocument::KindHtml;
+
+        ChapterBuilder prose(41);
+        prose.addRealisticContent(2 << 20);
+        const QByteArray clean = prose.xhtml();
+        QByteArray controls = clean;
+        controls.replace("</p>", "\x12</p>")
+            .replace("</h2>", "\x01\x1f</h2>")
+            .replace("</li>", QByteArray("\0</li>", 6));
+        QTest::newRow("control characters in a 2 MB chapter")
+            << "big.xhtml" << controls << "big.xhtml" << xhtml << clean;
+        QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
+        const auto inUtf16 = [utf16](const QString& text) { return utf16->fromUnicode(text); };
+        const QString wide
+            = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
+                             "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>\u0416%1</p></body></html>");
+        QTest::newRow("control character in UTF-16")
+            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml" << xhtml << inUtf16(wide.arg(QString()));
+
+        const QByteArray prefixed = page("<p epub:type=\"note\">one</p>");
+        QTest::newRow("attribute of an undeclared prefix")
+            << "prefixed.xhtml" << prefixed << "prefixed.xhtml.html" << html << prefixed;
+        QTest::newRow("attribute without a value")
+            << "bare.xhtml"
+            << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title/></head><body><p hidden>"
+                          "caf\xc3\xa9<a id=\"n1\"/> one<br/></p><svg:svg><svg:rect width=\"1\"/></svg:svg>"
+                          "<!-- <b/> --><style>p/>x{}</style></body></html>")
+            << "bare.xhtml.html" << html
+            << QByteArray(
+                   "\xEF\xBB\xBF<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title></title></head><body>"
+                   "<p hidden>caf\xc3\xa9<a id=\"n1\"></a> one<br/></p><svg:svg><svg:rect width=\"1\"></svg:rect>"
+                   "</svg:svg><!-- <b/> --><style>p/>x{}</style></body></html>");
+        // Bytes that are no UTF-8 are left to the HTML parser's reading of the chapter.
+        const QByteArray cyrillic = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                    "charset=windows-1251\"/></head><body><p>\xcf\xf0\xe8</p></body></html>";
+        QTest::newRow("no UTF-8, no declaration")
+            << "cyrillic.xhtml" << cyrillic << "cyrillic.xhtml.html" << html << cyrillic;
+        const QByteArray entity = page("<p>a&nbsp;b</p>", "<title>T</title>", "<!DOCTYPE html>\n");
+        QTest::newRow("entity without a DTD") << "entity.xhtml" << entity << "entity.xhtml.html" << html << entity;
+        const QByteArray basic = page("<p>a&nbsp;b</p>", "<title>T</title>",
+            "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML Basic 1.1//EN\" \"xhtml-basic11.dtd\">\n");
+        QTest::newRow("entity of a DTD the web view lacks")
+            << "basic.xhtml" << basic << "basic.xhtml.html" << html << basic;
+        const QByteArray known = page("<p>a&nbsp;b<a id=\"x\"/></p>");
+        QTest::newRow("entity of the XHTML DTD") << "known.xhtml" << known << "known.xhtml" << xhtml << known;
+        const QByteArray word = page("<o:p>one</o:p>");
+        QTest::newRow("XHTML under an HTML name, undeclared prefix")
+            << "word.html" << word << "word.html" << html << word;
+        const QByteArray script = page("<p>x</p><script>if (a < b) go();</script>");
+        QTest::newRow("cleaned into well-formed XML")
+            << "script.xhtml" << script << "script.xhtml" << xhtml << page("<p>x</p>");
+
+        const auto attributes = [](int count, const char* form) {
+            QByteArray list;
+            for (int i = 0; i < count; ++i)
+                list += QByteArray(" ") + QByteArray(form).replace("%", QByteArray::number(i));
+            return list;
+        };
+        QTest::newRow("200,000 attributes")
+            << "crowded.xhtml" << page("<p" + attributes(200000, "a%=\"1\"") + ">kept text</p>") << "crowded.xhtml"
+            << xhtml << page("<p" + attributes(XmlGuard::MaxAttributes, "a%=\"1\"") + ">kept text</p>");
+        QTest::newRow("200,000 attributes without values, HTML")
+            << "crowded.html"
+            << "<html><body><p" + attributes(200000, "b%") + ">kept text<br></p></body></html>"
+            << "crowded.html" << html
+            << "<html><body><p" + attributes(XmlGuard::MaxAttributes, "b%") + ">kept text<br></p></body></html>";
+    }
+
+    void chaptersTheXmlParserWouldStopIn()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, chapter);
+        QFETCH(QString, shownName);
+        QFETCH(int, kind);
+        QFETCH(QByteArray, stored);
+        EpubBuilder builder;
+        builder.addItem("c", fileName, chapter);
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        QCOMPARE(fixture.document().chapters(), QStringList { fileName });
+        QCOMPARE(fixture.document().chapterKind(fileName), kind);
+        const QString file = fixture.document().chapterFilePath(fileName);
+        QCOMPARE(QFileInfo(file).fileName(), shownName);
+        const QByteArray shown = testfiles::read(file);
+        QVERIFY2(shown == stored, shown.left(400).constData());
+        QCOMPARE(QFileInfo::exists(fixture.outputFile("OEBPS/" + fileName)), shownName == fileName);
     }
 
     // Chapters of thousands of unclosed or nested blocks, as the book gives them: the stored

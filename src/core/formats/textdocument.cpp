@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -62,8 +63,22 @@ QString TextDocument::previousChapter(const QString& name) const
 
 QString TextDocument::chapterFilePath(const QString& name) const
 {
-    const bool addSuffix = chapterKind(name) == KindXhtml && !name.endsWith(QLatin1String(".xhtml"));
-    return QDir(m_basePath).absoluteFilePath(addSuffix ? name + QStringLiteral(".xhtml") : name);
+    return QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name)));
+}
+
+bool TextDocument::nameReadsAsXml(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht") || suffix == QLatin1String("xml");
+}
+
+QString TextDocument::shownName(const QString& name, int kind)
+{
+    if (kind == KindXhtml && !name.endsWith(QLatin1String(".xhtml")))
+        return name + QStringLiteral(".xhtml");
+    if (kind == KindHtml && nameReadsAsXml(name))
+        return name + QStringLiteral(".html");
+    return name;
 }
 
 QPair<QList<ChapterPageInfo>, QHash<QString, int>> TextDocument::chapterPageInfos() const

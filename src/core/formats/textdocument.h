@@ -66,6 +66,12 @@ public:
     QString nextChapter(const QString& name) const;
     QString previousChapter(const QString& name) const;
     QString chapterFilePath(const QString& name) const;
+    // The web view picks its parser by a file's name: XML for ".xhtml", ".xht" and ".xml" (in any
+    // case), HTML otherwise.
+    static bool nameReadsAsXml(const QString& fileName);
+    // The name under which a chapter of that kind is stored and shown: an XHTML chapter under
+    // an XHTML name, an HTML one under a name that is not read as XML.
+    static QString shownName(const QString& name, int kind);
 
     QPair<QList<ChapterPageInfo>, QHash<QString, int>> chapterPageInfos() const;
     // The virtual toc() as a JSON array of contents objects, in list order.

@@ -7,11 +7,13 @@
 #include "arch/entryfile.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
+#include "formats/markupscan.h"
 #include "formats/textdocument.h"
 
 #include <QBuffer>
 #include <QDomDocument>
 #include <QFileInfo>
+#include <QTextCodec>
 #include <QTextStream>
 #include <QVector>
 #include <QXmlSimpleReader>
@@ -123,6 +125,117 @@ namespace {
         return parsed;
     }
 
+    // The public identifiers under which the web view's XML parser knows HTML's named
+    // entities; under any other document type "&nbsp;" is an error to it.
+    bool declaresHtmlEntities(const QString& publicId)
+    {
+        static const QStringList ids { QStringLiteral("-//W3C//DTD XHTML 1.0 Transitional//EN"),
+            QStringLiteral("-//W3C//DTD XHTML 1.1//EN"), QStringLiteral("-//W3C//DTD XHTML 1.0 Strict//EN"),
+            QStringLiteral("-//W3C//DTD XHTML 1.0 Frameset//EN"), QStringLiteral("-//W3C//DTD XHTML Basic 1.0//EN"),
+            QStringLiteral("-//W3C//DTD XHTML 1.1 plus MathML 2.0//EN"),
+            QStringLiteral("-//W3C//DTD XHTML 1.1 plus MathML 2.0 plus SVG 1.1//EN"),
+            QStringLiteral("-//WAPFORUM//DTD XHTML Mobile 1.0//EN"),
+            QStringLiteral("-//WAPFORUM//DTD XHTML Mobile 1.1//EN"),
+            QStringLiteral("-//WAPFORUM//DTD XHTML Mobile 1.2//EN") };
+        return ids.contains(publicId);
+    }
+
+    // Whether the web view's XML parser reads the whole of a document the lenient scan
+    // accepted: it also checks namespaces, and entities against the DTDs it knows.
+    bool readWholeAsXml(const QByteArray& data, const XmlGuard::Scan& scan)
+    {
+        if (scan.undeclaredEntities && !declaresHtmlEntities(scan.doctypePublicId))
+            return false;
+        return !scan.prefixedNames || XmlGuard::scan(data, false, true).state == XmlGuard::WellFormed;
+    }
+
+    bool isUtf16(const QByteArray& text)
+    {
+        return text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF") || text.startsWith(QByteArray("<\0", 2))
+            || text.startsWith(QByteArray("\0<", 2));
+    }
+
+    // Where the content of a raw-text element that starts at from ends: at its end tag.
+    int rawTextEnd(const QByteArray& text, const QByteArray& name, int from)
+    {
+        for (int at = text.indexOf("</", from); at >= 0; at = text.indexOf("</", at + 2)) {
+            if (qstrnicmp(text.constData() + at + 2, name.constData(), uint(name.size())) == 0)
+                return at;
+        }
+        return text.size();
+    }
+
+    // "<a id="n1"/>" opens a link to the rest of the page in the HTML parser and "<title/>"
+    // swallows the page: self-closed elements that are not void get their end tag. Returns how
+    // many; text must be ASCII-compatible.
+    int closeSelfClosedElements(QByteArray* text)
+    {
+        using namespace markupscan;
+        const QByteArray& in = *text;
+        QByteArray out;
+        int copied = 0;
+        int closed = 0;
+        for (int pos = in.indexOf('<'); pos >= 0 && pos + 1 < in.size(); pos = in.indexOf('<', pos)) {
+            const char next = in.at(pos + 1);
+            if (next == '!' || next == '?') {
+                const QByteArray close = in.mid(pos, 4) == "<!--" ? "-->" : in.mid(pos, 9) == "<![CDATA[" ? "]]>" : ">";
+                const int at = in.indexOf(close, pos + 2);
+                pos = at < 0 ? in.size() : at + close.size();
+                continue;
+            }
+            if (!isLetter(next)) {
+                ++pos;
+                continue;
+            }
+            int nameEnd = pos + 1;
+            while (nameEnd < in.size() && isNameChar(in.at(nameEnd)))
+                ++nameEnd;
+            const QByteArray name = in.mid(pos + 1, nameEnd - pos - 1);
+            const QByteArray lower = name.toLower();
+            pos = tagEnd(in, nameEnd);
+            if (in.at(pos - 1) == '>' && in.at(pos - 2) == '/' && !voidElements().contains(lower)) {
+                out.append(in.constData() + copied, pos - 2 - copied).append("></").append(name).append('>');
+                copied = pos;
+                ++closed;
+            } else if (rawTextElements().contains(lower)) {
+                pos = rawTextEnd(in, lower, pos);
+            }
+        }
+        if (closed > 0)
+            *text = out.append(in.constData() + copied, in.size() - copied);
+        return closed;
+    }
+
+    bool isUtf8(const QByteArray& text)
+    {
+        QTextCodec::ConverterState state;
+        QTextCodec::codecForName("UTF-8")->toUnicode(text.constData(), text.size(), &state);
+        return state.invalidChars == 0 && state.remainingChars == 0;
+    }
+
+    // Without a mark or a declared encoding an XML parser reads UTF-8 (or UTF-16 by its first
+    // character), the HTML parser Latin-1: the mark says what the XML parser would have read.
+    // Bytes that are no UTF-8 stopped the XML parser: the HTML parser's own guess is left then.
+    bool markEncoding(QByteArray* text)
+    {
+        if (text->startsWith("\xEF\xBB\xBF") || text->startsWith("\xFF\xFE") || text->startsWith("\xFE\xFF"))
+            return false;
+        if (text->startsWith("<?xml")) {
+            const int end = text->indexOf("?>");
+            if (end > 0 && text->left(end).contains("encoding"))
+                return false;
+        }
+        if (text->startsWith(QByteArray("<\0", 2)))
+            text->prepend("\xFF\xFE");
+        else if (text->startsWith(QByteArray("\0<", 2)))
+            text->prepend("\xFE\xFF");
+        else if (isUtf8(*text))
+            text->prepend("\xEF\xBB\xBF");
+        else
+            return false;
+        return true;
+    }
+
 } // namespace
 
 bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed)
@@ -151,21 +264,41 @@ bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, Q
 ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out, const QString& fileName)
 {
     Result result;
-    const XmlGuard::Scan scan = XmlGuard::scan(data, true);
+    const bool xmlName = TextDocument::nameReadsAsXml(fileName);
+    XmlGuard::Scan scan = XmlGuard::scan(data, true);
+    QByteArray repaired;
+    if (scan.state == XmlGuard::NotWellFormed) {
+        result.repaired = XmlGuard::dropForbiddenCharacters(data, &repaired);
+        if (result.repaired > 0) {
+            qInfo().noquote() << QStringLiteral("Chapter %1: %2 characters that XML forbids dropped")
+                                     .arg(fileName)
+                                     .arg(result.repaired);
+            scan = XmlGuard::scan(repaired, true);
+        }
+    }
+    const QByteArray& input = result.repaired > 0 ? repaired : data;
     result.wellFormed = scan.state == XmlGuard::WellFormed;
+    // An XHTML chapter that the web view's XML parser would not read whole is shown as HTML.
+    bool toHtml = false;
+    if (result.wellFormed) {
+        const bool readAsXml = xmlName || scan.isXhtmlDoctype();
+        toHtml = readAsXml && !readWholeAsXml(input, scan);
+        result.wellFormed = !toHtml;
+        result.kind = readAsXml ? TextDocument::KindXhtml : TextDocument::KindHtml;
+    }
     // A DOM costs several hundred bytes per element: a chapter beyond these bounds would take
     // gigabytes to clean that way.
-    const bool tooLargeForDom = result.wellFormed && (data.size() > MaxDomBytes || scan.elements > MaxDomElements);
+    const bool tooLargeForDom = result.wellFormed && (input.size() > MaxDomBytes || scan.elements > MaxDomElements);
     if (result.wellFormed) {
-        result.kind = scan.isXhtmlDoctype() ? TextDocument::KindXhtml : TextDocument::KindHtml;
+        const Outcome asRead = result.repaired > 0 ? Cleaned : Unchanged;
         if (!scan.unsafeMarkup) {
-            *out = data;
-            result.outcome = Unchanged;
+            *out = input;
+            result.outcome = asRead;
             boundNesting(&result, scan.depth, fileName, out);
             return result;
         }
-        if (!tooLargeForDom && cleanDom(data, scan.internalSubset, out, &result.removed)) {
-            result.outcome = result.removed > 0 ? Cleaned : Unchanged;
+        if (!tooLargeForDom && cleanDom(input, scan.internalSubset, out, &result.removed)) {
+            result.outcome = result.removed > 0 ? Cleaned : asRead;
             boundNesting(&result, scan.depth, fileName, out);
             return result;
         }
@@ -173,17 +306,40 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     }
     // Shown as HTML from here on: the DOM of a broken chapter would be empty.
     result.kind = TextDocument::KindHtml;
-    result.removed = HtmlTextCleaner::clean(data, out);
-    result.outcome = result.removed > 0 ? Cleaned : Unchanged;
+    result.removed = HtmlTextCleaner::clean(input, out);
+    result.outcome = result.removed > 0 || result.repaired > 0 ? Cleaned : Unchanged;
     if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
         result.outcome = Skipped;
         result.reason = tooLargeForDom
-            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(data.size()).arg(scan.elements)
+            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(input.size()).arg(scan.elements)
             : scan.errorString;
         return result;
     }
+    if (xmlName && scan.state == XmlGuard::NotWellFormed && result.removed > 0) {
+        // What the XML parser stopped at may have gone (a script, attributes beyond the bound).
+        const XmlGuard::Scan cleaned = XmlGuard::scan(*out, true);
+        if (cleaned.state == XmlGuard::WellFormed && !cleaned.unsafeMarkup && readWholeAsXml(*out, cleaned)) {
+            result.wellFormed = true;
+            result.kind = TextDocument::KindXhtml;
+            boundNesting(&result, cleaned.depth, fileName, out);
+            return result;
+        }
+    }
+    const bool xhtmlAsHtml = xmlName || toHtml;
+    if (xhtmlAsHtml) {
+        qInfo().noquote() << QStringLiteral("Chapter %1 is not read whole as XML (%2): shown as HTML")
+                                 .arg(fileName,
+                                     scan.state == XmlGuard::WellFormed ? QStringLiteral("namespaces or entities")
+                                                                        : scan.errorString);
+        if (!isUtf16(*out))
+            result.repaired += closeSelfClosedElements(out);
+    }
     boundNesting(&result, -1, fileName, out);
+    if (xhtmlAsHtml && markEncoding(out))
+        ++result.repaired;
+    if (result.repaired > 0)
+        result.outcome = Cleaned;
     return result;
 }
 
@@ -225,7 +381,7 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
         return result;
     QByteArray cleaned;
     result = cleanData(data, &cleaned, path);
-    if (result.removed > 0 || result.flattened > 0 || result.runsCut > 0) {
+    if (result.removed > 0 || result.flattened > 0 || result.runsCut > 0 || result.repaired > 0) {
         QString error;
         // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.
         if (!writeUnsynced(path, cleaned, &error)) {

@@ -13,6 +13,12 @@ namespace epub {
 // its text keeps every blank; a chapter that is not well-formed goes through the tolerant
 // HtmlTextCleaner. A chapter from which nothing is removed keeps its bytes, and a rewritten
 // one replaces the old file atomically.
+//
+// The web view's XML parser stops at the first error and draws an error box over the page.
+// Characters XML forbids are dropped first; a chapter that is still not well-formed as that
+// parser reads it (undeclared prefixes, entities without the DTD it knows) is of kind HTML,
+// to be shown by the HTML parser under an HTML name (TextDocument::shownName). An XHTML
+// chapter shown so gets end tags for its self-closed elements and keeps its encoding.
 class ChapterCleaner {
 public:
     enum Outcome {
@@ -32,6 +38,9 @@ public:
         // Long runs of text outside any block cut into blocks (InlineRuns); such a chapter is
         // Cleaned and rewritten too.
         int runsCut = 0;
+        // Characters XML forbids dropped, and changes that let an XHTML chapter be read whole
+        // by the HTML parser; such a chapter is Cleaned and rewritten too.
+        int repaired = 0;
         QString reason; // why the chapter is skipped
     };
 

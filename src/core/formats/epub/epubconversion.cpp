@@ -100,6 +100,7 @@ bool EpubConversion::open()
         QMutexLocker lock(&all.mutex);
         if (EpubConversion* earlier = all.live.value(m_outputDir); earlier && earlier != this) {
             qInfo() << "Stopping the earlier conversion into" << m_outputDir;
+            earlier->m_superseded = true;
             earlier->cancel();
         }
         all.live.insert(m_outputDir, this);
@@ -307,11 +308,11 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
         return outcome;
     }
     outcome.kind = result.kind;
-    if (outcome.kind == TextDocument::KindXhtml && !path.endsWith(QLatin1String(".xhtml"))
-        && !moveReplacing(path, path + QStringLiteral(".xhtml"))) {
-        // Shown under its own name then, by the HTML parser.
-        qWarning() << "Can not rename the chapter" << path << "to its .xhtml name";
-        outcome.kind = TextDocument::KindHtml;
+    const QString shown = TextDocument::shownName(path, outcome.kind);
+    if (shown != path && !moveReplacing(path, shown)) {
+        // Shown under its own name then.
+        qWarning() << "Can not rename the chapter" << path << "to" << shown;
+        outcome.kind = TextDocument::KindNone;
     }
     outcome.ready = true;
     return outcome;
@@ -321,10 +322,13 @@ bool EpubConversion::convertRest() { return convertRest(false); }
 
 bool EpubConversion::convertRest(bool background)
 {
+    // A cancel stops the worker only: the book completed on the calling thread after it (for
+    // printing) is still converted whole, unless another conversion owns the folder by then.
+    const std::atomic<bool>& stop = background ? m_cancelled : m_superseded;
     // Each entry is claimed only when the pass reaches it, so one asked for meanwhile is done
     // at once by the asking thread and passed over here.
     const bool walked
-        = m_cancelled || walk([this](const QString&, Entry& entry) { return !m_cancelled && claimForUnpack(entry); });
+        = stop || walk([this, &stop](const QString&, Entry& entry) { return !stop && claimForUnpack(entry); });
     if (!walked)
         qCritical().noquote() << QStringLiteral("Error unzip epub:%1").arg(m_epubPath);
     QStringList documents;
@@ -339,10 +343,15 @@ bool EpubConversion::convertRest(bool background)
     constexpr int MaxThreads = 4;
     const int cores = QThread::idealThreadCount();
     const int threads = qBound(1, background ? cores - 1 : cores, MaxThreads);
-    forEachInParallel(documents, threads, [this](const QString& name) {
-        if (!m_cancelled)
+    forEachInParallel(documents, threads, [this, &stop](const QString& name) {
+        if (!stop)
             prepare(name);
     });
+    if (!background && m_superseded) {
+        qWarning().noquote() << QStringLiteral("Another opening of %1 converts into %2: the rest is left out here")
+                                    .arg(m_epubPath, m_outputDir);
+        return false;
+    }
     return walked;
 }
 

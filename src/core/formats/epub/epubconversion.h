@@ -61,14 +61,14 @@ public:
     Outcome outcome(const QString& entry) const;
 
     // Converts every entry not done yet on the calling thread, with helper threads cleaning
-    // documents side by side. False when the archive failed on the way (logged); the entries
-    // that failed stay unready.
+    // documents side by side, also after a cancel. False when the archive failed on the way,
+    // or another conversion took the folder over (logged); the entries left stay unready.
     bool convertRest();
     // The same on the conversion's own worker thread; finished(ok) runs on that thread at the
     // end, unless the conversion was cancelled.
     void convertRestInBackground(const std::function<void(bool ok)>& finished);
-    // Stops the worker after the entry it is at, and waits for it. What is asked for later is
-    // still converted on the asking thread.
+    // Stops the worker after the entry it is at, and waits for it. What is asked for later, or
+    // completed with convertRest, is still converted on the asking thread.
     void cancel();
 
     // While held, background conversions wait before they start (cancelling still ends them):
@@ -108,6 +108,8 @@ private:
     QWaitCondition m_changed;
     QHash<QString, Entry> m_entries; // filled by open() only, so references stay valid
     std::atomic<bool> m_cancelled { false };
+    // A newer conversion writes into the same folder: nothing more is written by this one.
+    std::atomic<bool> m_superseded { false };
     bool m_registered = false;
     // Every pass over the book together, as one unpack of the whole book would be.
     UnpackBudget m_budget;

@@ -700,8 +700,11 @@ void EpubParser::loadSpine()
         return;
     m_document->clearChapters();
     m_document->setBasePath(m_package.packageDir());
-    // An idref listed twice adds its chapter twice. Chapters are cleaned when they are needed
-    // (prepareChapter) or with the rest of the book.
+    // A file the spine names again (often by another item, with a fragment) is one chapter,
+    // where it first came: listed twice, a page turn from its second place would lead back to
+    // its first, for ever. Names are matched without case, as the chapter list is. Chapters are
+    // cleaned when they are needed (prepareChapter) or with the rest of the book.
+    QSet<QString> listed;
     for (const QString& idref : qAsConst(m_package.spine)) {
         const ManifestItem item = m_package.item(idref);
         if (item.mediaType != XhtmlType)
@@ -715,6 +718,11 @@ void EpubParser::loadSpine()
             qWarning().nospace() << "Can't find spine element: " << name;
             continue;
         }
+        if (listed.contains(entry.toLower())) {
+            qInfo().nospace() << "The spine names " << item.href << " again: it stays where it came first";
+            continue;
+        }
+        listed.insert(entry.toLower());
         m_document->addChapter(name);
     }
 }

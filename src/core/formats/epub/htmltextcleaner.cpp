@@ -1,6 +1,7 @@
 #include "htmltextcleaner.h"
 
 #include "unsafemarkup.h"
+#include "xmlguard.h"
 
 #include <QList>
 #include <QString>
@@ -400,11 +401,19 @@ int HtmlTextCleaner::endOfElement(const QByteArray& name, int afterStartTag, boo
 void HtmlTextCleaner::appendWithoutUnsafeAttributes(const Tag& tag)
 {
     int copied = tag.start;
-    for (const Attribute& attribute : tag.attributes) {
+    const int kept = qMin(tag.attributes.size(), XmlGuard::MaxAttributes);
+    for (int i = 0; i < kept; ++i) {
+        const Attribute& attribute = tag.attributes.at(i);
         if (!UnsafeMarkup::isUnsafeAttribute(attributeName(attribute), attributeValue(attribute)))
             continue;
         m_out.append(m_in.constData() + copied, attribute.rangeStart - copied);
         copied = attribute.rangeEnd;
+        ++m_removed;
+    }
+    if (kept < tag.attributes.size()) {
+        // The web view takes seconds over a tag of that many: the rest go, as one removal.
+        m_out.append(m_in.constData() + copied, tag.attributes.at(kept).rangeStart - copied);
+        copied = tag.attributes.last().rangeEnd;
         ++m_removed;
     }
     m_out.append(m_in.constData() + copied, tag.end - copied);

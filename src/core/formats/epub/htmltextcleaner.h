@@ -15,6 +15,8 @@ namespace epub {
 // style, title and the like, which the XML parser reads as markup. A DOCTYPE's internal subset
 // is removed: its entities and attribute defaults would add markup in the XML parser.
 //
+// Attributes of one tag beyond XmlGuard::MaxAttributes are dropped as well.
+//
 // Works on any ASCII-compatible encoding; UTF-16 (with a byte-order mark) is converted.
 class HtmlTextCleaner {
 public:

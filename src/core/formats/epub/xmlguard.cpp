@@ -14,8 +14,38 @@ namespace {
     // them. A blank stands in for them so that the scan sees the rest of the document.
     class LenientEntities : public QXmlStreamEntityResolver {
     public:
-        QString resolveUndeclaredEntity(const QString&) override { return QStringLiteral(" "); }
+        QString resolveUndeclaredEntity(const QString&) override
+        {
+            used = true;
+            return QStringLiteral(" ");
+        }
+        bool used = false;
     };
+
+    bool isPrefixed(QStringView name)
+    {
+        const int colon = name.indexOf(QLatin1Char(':'));
+        return colon >= 0 && name.left(colon) != QLatin1String("xml");
+    }
+
+    bool hasPrefixedName(const QXmlStreamReader& reader)
+    {
+        if (isPrefixed(reader.qualifiedName()))
+            return true;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            if (isPrefixed(attribute.qualifiedName()))
+                return true;
+        }
+        return false;
+    }
+
+    bool isForbiddenControl(uint c, bool iso2022)
+    {
+        if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+            return false;
+        return !(iso2022 && (c == 0x0E || c == 0x0F || c == 0x1B));
+    }
 
     bool hasUnsafeAttribute(const QXmlStreamAttributes& attributes)
     {
@@ -100,11 +130,11 @@ namespace {
         return scan;
     }
 
-    XmlGuard::Scan runScan(QXmlStreamReader& reader, bool inspectMarkup)
+    XmlGuard::Scan runScan(QXmlStreamReader& reader, bool inspectMarkup, bool checkNamespaces = false)
     {
         LenientEntities entities;
         reader.setEntityResolver(&entities);
-        reader.setNamespaceProcessing(false);
+        reader.setNamespaceProcessing(checkNamespaces);
         XmlGuard::Scan scan;
         int depth = 0;
         while (!reader.atEnd()) {
@@ -119,6 +149,7 @@ namespace {
                 }
                 if (inspectMarkup && !scan.unsafeMarkup)
                     scan.unsafeMarkup = isUnsafeElement(reader) || hasUnsafeAttribute(reader.attributes());
+                scan.prefixedNames = scan.prefixedNames || hasPrefixedName(reader);
                 break;
             case QXmlStreamReader::EndElement:
                 --depth;
@@ -139,6 +170,7 @@ namespace {
                 break;
             }
         }
+        scan.undeclaredEntities = entities.used;
         if (reader.hasError()) {
             scan.state = XmlGuard::NotWellFormed;
             scan.errorString = QStringLiteral("%1 (line %2, column %3)")
@@ -186,12 +218,12 @@ bool XmlGuard::hasCrowdedElement(const QByteArray& data) { return crowded(data.c
 
 bool XmlGuard::hasCrowdedElement(const QString& text) { return crowded(text.utf16(), text.size()); }
 
-XmlGuard::Scan XmlGuard::scan(const QByteArray& data, bool inspectMarkup)
+XmlGuard::Scan XmlGuard::scan(const QByteArray& data, bool inspectMarkup, bool checkNamespaces)
 {
     if (hasCrowdedElement(data))
         return crowdedScan();
     QXmlStreamReader reader(data);
-    return runScan(reader, inspectMarkup);
+    return runScan(reader, inspectMarkup, checkNamespaces);
 }
 
 XmlGuard::Scan XmlGuard::scan(const QString& text, bool inspectMarkup)
@@ -200,6 +232,36 @@ XmlGuard::Scan XmlGuard::scan(const QString& text, bool inspectMarkup)
         return crowdedScan();
     QXmlStreamReader reader(text);
     return runScan(reader, inspectMarkup);
+}
+
+int XmlGuard::dropForbiddenCharacters(const QByteArray& data, QByteArray* out)
+{
+    const bool littleEndian = data.startsWith("\xFF\xFE") || data.startsWith(QByteArray("<\0", 2));
+    const bool bigEndian = data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("\0<", 2));
+    const bool iso2022 = data.left(256).toLower().contains("iso-2022");
+    const int unit = littleEndian || bigEndian ? 2 : 1;
+    const auto at = [&](int i) {
+        if (unit == 1)
+            return uint(uchar(data.at(i)));
+        const uint first = uchar(data.at(i));
+        const uint second = uchar(data.at(i + 1));
+        return bigEndian ? first << 8 | second : second << 8 | first;
+    };
+    int dropped = 0;
+    QByteArray kept;
+    int copied = 0;
+    const int end = data.size() - data.size() % unit;
+    for (int i = 0; i < end; i += unit) {
+        if (!isForbiddenControl(at(i), iso2022))
+            continue;
+        if (dropped++ == 0)
+            kept.reserve(data.size());
+        kept.append(data.constData() + copied, i - copied);
+        copied = i + unit;
+    }
+    if (dropped > 0)
+        *out = kept + data.mid(copied);
+    return dropped;
 }
 
 bool XmlGuard::readFile(const QString& path, QByteArray* data, QString* error)

@@ -33,14 +33,26 @@ public:
         int elements = 0;
         // The deepest nesting of elements, the root counted (as far as the scan went).
         int depth = 0;
+        // References to entities the document does not declare (&nbsp; without a DTD).
+        bool undeclaredEntities = false;
+        // Element or attribute names with a prefix other than "xml:" (namespaces unchecked).
+        bool prefixedNames = false;
 
         // The chapter declares an XHTML document type (public or system identifier).
         bool isXhtmlDoctype() const;
     };
 
-    // Undeclared entities (&nbsp; without a DTD) are accepted, as Qt's DOM parser does.
-    static Scan scan(const QByteArray& data, bool inspectMarkup = false);
+    // Undeclared entities (&nbsp; without a DTD) are accepted, as Qt's DOM parser does. With
+    // checkNamespaces an undeclared prefix makes the document not well-formed.
+    static Scan scan(const QByteArray& data, bool inspectMarkup = false, bool checkNamespaces = false);
     static Scan scan(const QString& text, bool inspectMarkup = false);
+
+    // Drops the characters XML forbids (the C0 controls but tab, line feed and carriage
+    // return), at which an XML parser stops. UTF-16 (by its mark or its first character) is
+    // read in code units; any other encoding is ASCII-compatible, where those bytes are the
+    // controls themselves (the shifts and escapes of ISO-2022 are kept). Returns how many
+    // were dropped; out receives the result only then.
+    static int dropForbiddenCharacters(const QByteArray& data, QByteArray* out);
 
     // Whether a tag of the text carries more than MaxAttributes attributes; one linear pass
     // over the characters, made before any XML reader sees them.
