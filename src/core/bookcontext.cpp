@@ -93,6 +93,7 @@ struct BookContext::Private {
     int writtenNotesCount = 0;
     quint64 stateWrites = 0;
     quint64 backgroundWrite = 0;
+    bool stateUnsaved = false;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -235,6 +236,8 @@ void BookContext::onDocumentCompleted()
         const checkedsave::Failure failure = d->document->partialCause();
         if (failure == checkedsave::Failure::DiskFull || failure == checkedsave::Failure::NotWritable)
             ReadingServices::notifyStorage(ReadingServices::BookPartlyUnpacked, d->bookDataFolder, failure);
+    } else {
+        ReadingServices::storageSaved(ReadingServices::BookPartlyUnpacked, d->bookDataFolder);
     }
     // Chapters that could not be converted have left the list.
     d->chapterSourcesFilled = false;
@@ -418,11 +421,23 @@ bool BookContext::saveSettings()
     if (!prepareStateSave(&state))
         return false;
     ++d->stateWrites;
-    if (!ReadingStateFile::write(d->settingsFilePath, state, d->book.format))
+    const bool written = ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
+    setStateWritten(written);
+    if (!written)
         return false;
     // The library counts only notes that a restart would find.
     storeNotesCount(state.notes.size());
     return true;
+}
+
+bool BookContext::hasUnsavedState() const { return d->stateUnsaved; }
+
+void BookContext::setStateWritten(bool written)
+{
+    if (d->stateUnsaved == !written)
+        return;
+    d->stateUnsaved = !written;
+    emit unsavedStateChanged(d->stateUnsaved);
 }
 
 void BookContext::saveSettingsInBackground()
@@ -447,8 +462,12 @@ void BookContext::saveSettingsInBackground()
 
 void BookContext::onStateWritten()
 {
-    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0 && d->stateWriter.result())
-        storeNotesCount(d->writtenNotesCount);
+    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0) {
+        const bool written = d->stateWriter.result();
+        setStateWritten(written);
+        if (written)
+            storeNotesCount(d->writtenNotesCount);
+    }
     if (d->stateWriteQueued)
         saveSettingsInBackground();
 }
@@ -821,21 +840,21 @@ void BookContext::followCurrentPage()
     }
 }
 
-void BookContext::storeInLibrary(int maxPosition, int notesCount)
+bool BookContext::storeInLibrary(int maxPosition, int notesCount)
 {
     BookModel* model = ReadingServices::bookModel();
     if (!model || d->book.id < 0)
-        return;
+        return false;
     // Start from the library's own record: the title, favourite or trash may have changed
     // while the book was open.
     BookDto current = model->bookById(d->book.id);
     if (current.id < 0)
-        return;
+        return false;
     if (maxPosition >= 0)
         current.max_position = maxPosition;
     if (notesCount >= 0)
         current.notes_count = notesCount;
-    model->updateBookInfo(current);
+    return model->updateBookInfo(current);
 }
 
 void BookContext::resolveItemTitle(BookLinkItem item, bool isNote)
@@ -1090,6 +1109,7 @@ void BookContext::storeNotesCount(int count)
 {
     if (count == d->book.notes_count)
         return;
-    d->book.notes_count = count;
-    storeInLibrary(-1, count);
+    // Only a count the library took is remembered: a refused one is written again next time.
+    if (storeInLibrary(-1, count))
+        d->book.notes_count = count;
 }

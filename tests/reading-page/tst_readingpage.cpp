@@ -6,8 +6,10 @@
 #include "testfiles.h"
 
 #include "abstractviewer.h"
+#include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "checkedsave.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/textdocument.h"
@@ -53,6 +55,7 @@
 
 #include <QMimeData>
 #include <QPaintEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -770,8 +773,17 @@ private slots:
     // the colour and text filters, and the texts of an empty list.
     void notesPage()
     {
+        // The tool bar's count marks notes that the state file did not take.
+        ReadingToolBar bar;
+        bar.setBookContext(m_context);
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(m_context->bookDto().full_path));
+        checkedsave::setFailureInjector([stateFile](const QString& file) { return file == stateFile; });
+        const auto noFailure = qScopeGuard([] { checkedsave::setFailureInjector({}); });
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
         QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
+        QCOMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1, not saved)"));
+        checkedsave::setFailureInjector({});
         NotesBox box;
         box.resize(360, 150);
         box.show();
@@ -799,6 +811,7 @@ private slots:
         QVERIFY2(cursor.y() <= list->viewport()->height() - 32, qPrintable(QString::number(cursor.y())));
 
         m_context->setNoteComment(id, QStringLiteral("about C++ (draft)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
         box.resize(360, 600);
         auto* label = box.findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         const QString nothing = QStringLiteral("Nothing found");
