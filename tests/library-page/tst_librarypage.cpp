@@ -1,6 +1,7 @@
 #include "../kel-effects/messagecatcher.h"
 #include "../kelapp/kelapptest.h"
 
+#include "appdirs.h"
 #include "application.h"
 #include "enums.h"
 #include "import/bookimporter.h"
@@ -19,9 +20,11 @@
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "models/librarymessagebox.h"
 #include "pdfenginefile.h"
 #include "settingsprovider.h"
 #include "sevenzwriter.h"
+#include "smalldisk.h"
 #include "temphome.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -40,6 +43,7 @@
 #include <QDialog>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -394,6 +398,45 @@ private slots:
         QCOMPARE(infos.count(QStringLiteral("Rows removed %1-%1").arg(row)), 2);
         folderModel()->reload();
         QCOMPARE(infos.count(QStringLiteral("Folder model reset")), 2);
+    }
+
+    // The library's folder turns read-only while the page is shown: a card's star and trash button
+    // turn back when the library does not store the change, and the user hears of it once.
+    void unstoredActionsTurnBack()
+    {
+        filter()->setFilterCategory(Enums::AllBooks);
+        const QModelIndex index = filter()->mapFromSource(books()->indexById(addBook(QStringLiteral("unstored"), 0)));
+        m_page->listWidget()->scrollToRow(index.row());
+        BookItemWidget* item = nullptr;
+        QTRY_VERIFY((item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(index))));
+        const int id = item->bookId();
+        auto* star = item->findChild<KelButton*>(QStringLiteral("Favorite"));
+        auto* trash = item->findChild<KelButton*>(QStringLiteral("Trash"));
+        QStringList told;
+        LibraryMessageBox::setHandler([&told](const QString&, const QString& text, QMessageBox::StandardButtons) {
+            told << text;
+            return QMessageBox::Ok;
+        });
+        const auto restore = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
+        const QString folder = QFileInfo(databasePath()).absolutePath();
+        ReadOnlyPlace readOnly(folder);
+        if (!readOnly.isReadOnly())
+            QSKIP("the library's folder cannot be made read-only here");
+        // A button reports its toggle on the next pass of the event loop, as a click does.
+        star->setChecked(true);
+        trash->setChecked(true);
+        QTRY_VERIFY(!star->isChecked() && !trash->isChecked());
+        const BookDto stored = books()->bookById(id);
+        QCOMPARE(QList<int>({ stored.is_favorite, stored.is_deleted }), QList<int>({ 0, 0 }));
+        QTRY_COMPARE(told,
+            QStringList { QStringLiteral("A change to the library was not saved: The folder %1 cannot be written.")
+                              .arg(folder) });
+        readOnly.release();
+        star->setChecked(true);
+        QTRY_COMPARE(books()->bookById(id).is_favorite, 1);
+        QVERIFY(star->isChecked());
+        QCoreApplication::processEvents();
+        QCOMPARE(told.size(), 1);
     }
 
     // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.

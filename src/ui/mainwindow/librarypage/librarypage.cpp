@@ -466,8 +466,15 @@ void LibraryPage::onActionClicked(BookItemWidget* item, Enums::LibraryAction act
 {
     TraceLogger trace("LibraryPage::onActionClicked", QStringLiteral("Library action clicked"));
     const QModelIndex index = d->listWidget->modelIndexForItem(item);
-    if (d->filter)
-        d->filter->setData(index, data, action);
+    if (!d->filter)
+        return;
+    QPointer<BookItemWidget> shown(item);
+    // The item's buttons turned as clicked: a change the library did not take turns them back.
+    if (!d->filter->setData(index, data, action) && shown) {
+        const QModelIndex stored = d->listWidget->modelIndexForItem(shown);
+        if (stored.isValid())
+            shown->readFrom(stored);
+    }
 }
 
 void LibraryPage::onDragStarted(BookItemWidget* item, const QPixmap& pixmap, const QPoint& hotSpot)
