@@ -8,6 +8,7 @@
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
 #include "imageviewer.h"
+#include "import/bookfilereader.h"
 #include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
@@ -72,6 +73,9 @@ struct BookContext::Private {
     BookDto book;
     QSharedPointer<TextDocument> document;
     QString bookDataFolder;
+    // The book file as it was opened.
+    qint64 fileSize = -1;
+    QDateTime fileModified;
     QString settingsFilePath;
     QString tocCachePath;
     QHash<QString, NoteItem> notes;
@@ -182,6 +186,9 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->contextId = QUuid::createUuid().toString(QUuid::Id128);
     d->book = book;
 
+    const QFileInfo file(book.full_path);
+    d->fileSize = file.size();
+    d->fileModified = file.lastModified();
     d->bookDataFolder = bookDataDir(book.full_path);
     const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
@@ -261,9 +268,15 @@ void BookContext::refreshUnpackedFiles()
     const QByteArray stamp
         = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
     QFile stored(stampPath);
-    if (stored.open(QIODevice::ReadOnly) && stored.read(64) == stamp)
+    const bool stamped = stored.open(QIODevice::ReadOnly);
+    if (stamped && stored.read(64) == stamp)
         return;
     stored.close();
+    // Another file than the one last opened, or than the one added (a book never opened, changed
+    // since): the library's record follows it. Read before the folder is cleared, as an import
+    // reads into the folder that the first opening clears.
+    if (stamped || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
+        rereadLibraryRecord();
     const QString stateName = QFileInfo(d->settingsFilePath).fileName();
     const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
     const QFileInfoList entries
@@ -285,6 +298,39 @@ void BookContext::refreshUnpackedFiles()
     QSaveFile out(stampPath);
     if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
         qWarning() << "Can't write" << stampPath << out.errorString();
+}
+
+void BookContext::rereadLibraryRecord()
+{
+    BookModel* model = ReadingServices::bookModel();
+    if (!model || d->book.id < 0)
+        return;
+    qInfo() << "The book file was replaced; its record is read again:" << d->book.full_path;
+    // On the GUI thread: the opening goes on in the same folder, and a replaced file is rare.
+    BookDto fromFile;
+    fromFile.full_path = d->book.full_path;
+    const ItemStatus status = readBookFile(fromFile, true);
+    if (status != ItemAdded) {
+        qWarning() << "The replaced book file could not be read for the library:" << d->book.full_path << status;
+        return;
+    }
+    // A new file without a cover does not keep the old one's.
+    if (fromFile.cover.isEmpty())
+        QFile::remove(QDir(d->bookDataFolder).filePath(QStringLiteral("cover.png")));
+    fromFile.id = d->book.id;
+    if (!model->updateFromReplacedFile(fromFile))
+        return;
+    const BookDto stored = model->bookById(d->book.id);
+    d->book.title = stored.title;
+    d->book.author = stored.author;
+    d->book.cover = stored.cover;
+    d->book.max_position = stored.max_position;
+}
+
+bool BookContext::bookFileChanged() const
+{
+    const QFileInfo file(d->book.full_path);
+    return !file.isFile() || file.size() != d->fileSize || file.lastModified() != d->fileModified;
 }
 
 bool BookContext::loadTextBook()

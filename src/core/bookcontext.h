@@ -45,6 +45,10 @@ public:
     // viewer left behind, for an unknown format or a book that does not load.
     bool readBook(const BookDto& book, QWidget* parent);
 
+    // Whether the book file at the record's path is no longer the one this context opened (another
+    // size or time, or gone): the book must be opened anew to show it.
+    bool bookFileChanged() const;
+
     // True when the file held a JSON object; the context is unchanged otherwise.
     bool loadFromSettingsFile(const QString& path);
     // Writes the state file now; false when it could not be written (or there is no book). The
@@ -167,6 +171,8 @@ private:
     void onDocumentCompleted();
     // Clears the book's data folder, but for its reading state, when the book file changed.
     void refreshUnpackedFiles();
+    // The book file was replaced: the library reads its title, author and cover again.
+    void rereadLibraryRecord();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
     static void keepUnreadableSettings(const QString& path);

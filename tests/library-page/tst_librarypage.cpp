@@ -10,6 +10,7 @@
 #include "librarybooks.h"
 #include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
+#include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/sidebar/sidebar.h"
@@ -437,6 +438,40 @@ private slots:
         QVERIFY(star->isChecked());
         QCoreApplication::processEvents();
         QCOMPARE(told.size(), 1);
+    }
+
+    // A book file replaced at its path brings a new cover under the old cover's name: the card reads
+    // it again.
+    void replacedCoverIsShown()
+    {
+        const QString cover = m_dir.filePath(QStringLiteral("replaced-cover.png"));
+        const auto paint = [&cover](const QColor& colour) {
+            QImage image(120, 180, QImage::Format_RGB32);
+            image.fill(colour);
+            return image.save(cover);
+        };
+        QVERIFY(paint(Qt::red));
+        BookDto book;
+        book.title = QStringLiteral("Covered");
+        book.full_path = m_dir.filePath(QStringLiteral("covered.epub"));
+        book.cover = cover;
+        book.time_added = QDateTime::currentSecsSinceEpoch();
+        const int id = books()->addBook(book);
+        QVERIFY(id > 0);
+        filter()->setFilterCategory(Enums::AllBooks);
+        const QModelIndex index = filter()->mapFromSource(books()->indexById(id));
+        m_page->listWidget()->scrollToRow(index.row());
+        BookItemWidget* item = nullptr;
+        QTRY_VERIFY((item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(index))));
+        const auto centre = [item] {
+            BookThumbnailWidget* thumbnail = item->thumbnail();
+            return thumbnail->grab().toImage().pixelColor(thumbnail->coverRect().center());
+        };
+        QTRY_COMPARE(centre(), QColor(Qt::red));
+        QVERIFY(paint(Qt::blue));
+        book.id = id;
+        QVERIFY(books()->updateFromReplacedFile(book));
+        QTRY_COMPARE(centre(), QColor(Qt::blue));
     }
 
     // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.

@@ -286,6 +286,9 @@ LibraryPage::LibraryPage(QWidget* parent)
     // The empty text names the shown folder, so a rename must reach it.
     if (d->folders)
         QObject::connect(d->folders, &QAbstractItemModel::dataChanged, this, [this] { updateIsEmptyText(); });
+    // A book file replaced at its path brings its own cover under the same file name.
+    if (d->books)
+        QObject::connect(d->books, &BookModel::coverFileChanged, this, &BookThumbnailWidget::reloadImages);
     QObject::connect(d->restoreAllButton, &KelButton::clicked, this, [this] {
         if (d->books)
             d->books->restoreFromTrashAll();
