@@ -8,6 +8,7 @@
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
 #include "imageviewer.h"
+#include "import/bookfilereader.h"
 #include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
@@ -72,6 +73,9 @@ struct BookContext::Private {
     BookDto book;
     QSharedPointer<TextDocument> document;
     QString bookDataFolder;
+    // The book file as it was opened.
+    qint64 fileSize = -1;
+    QDateTime fileModified;
     QString settingsFilePath;
     QString tocCachePath;
     QHash<QString, NoteItem> notes;
@@ -93,6 +97,7 @@ struct BookContext::Private {
     int writtenNotesCount = 0;
     quint64 stateWrites = 0;
     quint64 backgroundWrite = 0;
+    bool stateUnsaved = false;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -181,6 +186,9 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->contextId = QUuid::createUuid().toString(QUuid::Id128);
     d->book = book;
 
+    const QFileInfo file(book.full_path);
+    d->fileSize = file.size();
+    d->fileModified = file.lastModified();
     d->bookDataFolder = bookDataDir(book.full_path);
     const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
@@ -235,6 +243,8 @@ void BookContext::onDocumentCompleted()
         const checkedsave::Failure failure = d->document->partialCause();
         if (failure == checkedsave::Failure::DiskFull || failure == checkedsave::Failure::NotWritable)
             ReadingServices::notifyStorage(ReadingServices::BookPartlyUnpacked, d->bookDataFolder, failure);
+    } else {
+        ReadingServices::storageSaved(ReadingServices::BookPartlyUnpacked, d->bookDataFolder);
     }
     // Chapters that could not be converted have left the list.
     d->chapterSourcesFilled = false;
@@ -258,9 +268,15 @@ void BookContext::refreshUnpackedFiles()
     const QByteArray stamp
         = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
     QFile stored(stampPath);
-    if (stored.open(QIODevice::ReadOnly) && stored.read(64) == stamp)
+    const bool stamped = stored.open(QIODevice::ReadOnly);
+    if (stamped && stored.read(64) == stamp)
         return;
     stored.close();
+    // Another file than the one last opened, or than the one added (a book never opened, changed
+    // since): the library's record follows it. Read before the folder is cleared, as an import
+    // reads into the folder that the first opening clears.
+    if (stamped || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
+        rereadLibraryRecord();
     const QString stateName = QFileInfo(d->settingsFilePath).fileName();
     const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
     const QFileInfoList entries
@@ -282,6 +298,39 @@ void BookContext::refreshUnpackedFiles()
     QSaveFile out(stampPath);
     if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
         qWarning() << "Can't write" << stampPath << out.errorString();
+}
+
+void BookContext::rereadLibraryRecord()
+{
+    BookModel* model = ReadingServices::bookModel();
+    if (!model || d->book.id < 0)
+        return;
+    qInfo() << "The book file was replaced; its record is read again:" << d->book.full_path;
+    // On the GUI thread: the opening goes on in the same folder, and a replaced file is rare.
+    BookDto fromFile;
+    fromFile.full_path = d->book.full_path;
+    const ItemStatus status = readBookFile(fromFile, true);
+    if (status != ItemAdded) {
+        qWarning() << "The replaced book file could not be read for the library:" << d->book.full_path << status;
+        return;
+    }
+    // A new file without a cover does not keep the old one's.
+    if (fromFile.cover.isEmpty())
+        QFile::remove(QDir(d->bookDataFolder).filePath(QStringLiteral("cover.png")));
+    fromFile.id = d->book.id;
+    if (!model->updateFromReplacedFile(fromFile))
+        return;
+    const BookDto stored = model->bookById(d->book.id);
+    d->book.title = stored.title;
+    d->book.author = stored.author;
+    d->book.cover = stored.cover;
+    d->book.max_position = stored.max_position;
+}
+
+bool BookContext::bookFileChanged() const
+{
+    const QFileInfo file(d->book.full_path);
+    return !file.isFile() || file.size() != d->fileSize || file.lastModified() != d->fileModified;
 }
 
 bool BookContext::loadTextBook()
@@ -418,11 +467,23 @@ bool BookContext::saveSettings()
     if (!prepareStateSave(&state))
         return false;
     ++d->stateWrites;
-    if (!ReadingStateFile::write(d->settingsFilePath, state, d->book.format))
+    const bool written = ReadingStateFile::write(d->settingsFilePath, state, d->book.format);
+    setStateWritten(written);
+    if (!written)
         return false;
     // The library counts only notes that a restart would find.
     storeNotesCount(state.notes.size());
     return true;
+}
+
+bool BookContext::hasUnsavedState() const { return d->stateUnsaved; }
+
+void BookContext::setStateWritten(bool written)
+{
+    if (d->stateUnsaved == !written)
+        return;
+    d->stateUnsaved = !written;
+    emit unsavedStateChanged(d->stateUnsaved);
 }
 
 void BookContext::saveSettingsInBackground()
@@ -447,8 +508,12 @@ void BookContext::saveSettingsInBackground()
 
 void BookContext::onStateWritten()
 {
-    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0 && d->stateWriter.result())
-        storeNotesCount(d->writtenNotesCount);
+    if (d->backgroundWrite == d->stateWrites && d->stateWriter.future().resultCount() > 0) {
+        const bool written = d->stateWriter.result();
+        setStateWritten(written);
+        if (written)
+            storeNotesCount(d->writtenNotesCount);
+    }
     if (d->stateWriteQueued)
         saveSettingsInBackground();
 }
@@ -821,21 +886,21 @@ void BookContext::followCurrentPage()
     }
 }
 
-void BookContext::storeInLibrary(int maxPosition, int notesCount)
+bool BookContext::storeInLibrary(int maxPosition, int notesCount)
 {
     BookModel* model = ReadingServices::bookModel();
     if (!model || d->book.id < 0)
-        return;
+        return false;
     // Start from the library's own record: the title, favourite or trash may have changed
     // while the book was open.
     BookDto current = model->bookById(d->book.id);
     if (current.id < 0)
-        return;
+        return false;
     if (maxPosition >= 0)
         current.max_position = maxPosition;
     if (notesCount >= 0)
         current.notes_count = notesCount;
-    model->updateBookInfo(current);
+    return model->updateBookInfo(current);
 }
 
 void BookContext::resolveItemTitle(BookLinkItem item, bool isNote)
@@ -1090,6 +1155,7 @@ void BookContext::storeNotesCount(int count)
 {
     if (count == d->book.notes_count)
         return;
-    d->book.notes_count = count;
-    storeInLibrary(-1, count);
+    // Only a count the library took is remembered: a refused one is written again next time.
+    if (storeInLibrary(-1, count))
+        d->book.notes_count = count;
 }

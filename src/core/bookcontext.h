@@ -45,11 +45,18 @@ public:
     // viewer left behind, for an unknown format or a book that does not load.
     bool readBook(const BookDto& book, QWidget* parent);
 
+    // Whether the book file at the record's path is no longer the one this context opened (another
+    // size or time, or gone): the book must be opened anew to show it.
+    bool bookFileChanged() const;
+
     // True when the file held a JSON object; the context is unchanged otherwise.
     bool loadFromSettingsFile(const QString& path);
     // Writes the state file now; false when it could not be written (or there is no book). The
     // library's note count follows only a written file.
     bool saveSettings();
+    // Whether the last write of the state file failed: the notes, bookmarks and position shown
+    // are then not all stored.
+    bool hasUnsavedState() const;
     void bindEvents();
     void changeEncoding(const QString& encoding);
 
@@ -123,6 +130,7 @@ signals:
     void ttsNoMoreWords();
     // Reading aloud stopped at a sentence the engine could not speak.
     void readingAloudFailed();
+    void unsavedStateChanged(bool unsaved);
 
 public slots:
     void readingAloud(bool started);
@@ -163,6 +171,8 @@ private:
     void onDocumentCompleted();
     // Clears the book's data folder, but for its reading state, when the book file changed.
     void refreshUnpackedFiles();
+    // The book file was replaced: the library reads its title, author and cover again.
+    void rereadLibraryRecord();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
     static void keepUnreadableSettings(const QString& path);
@@ -171,8 +181,9 @@ private:
     void followCurrentPage();
     void onNewBookmark(BookmarkItem bookmark);
     void onNewNote(NoteItem note);
-    // Writes one changed field to the library, starting from its current record.
-    void storeInLibrary(int maxPosition, int notesCount);
+    // Writes one changed field to the library, starting from its current record; false when the
+    // library did not take it.
+    bool storeInLibrary(int maxPosition, int notesCount);
     // Saves the state file a moment after the last of a burst of changes.
     void scheduleStateSave();
     // Fills the state to write (after keeping an unreadable file aside); false without a file.
@@ -180,6 +191,7 @@ private:
     // Writes the state file on a pool thread; the library's note count follows the written file.
     void saveSettingsInBackground();
     void onStateWritten();
+    void setStateWritten(bool written);
     // The book's note count in the library, when it changed.
     void storeNotesCount(int count);
     void resolveItemTitle(BookLinkItem item, bool isNote);

@@ -10,6 +10,11 @@
 namespace {
 // The state file is also written on a pool thread.
 QMutex noticeMutex;
+
+QString noticeKey(ReadingServices::StorageNotice notice, const QString& path)
+{
+    return QString::number(notice) + QLatin1Char(':') + path;
+}
 }
 
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
@@ -17,7 +22,7 @@ QPointer<BookModel> ReadingServices::s_bookModel;
 QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
 ReadingServices::SpeechLimits ReadingServices::s_speechLimits;
 ReadingServices::StorageNoticeHandler ReadingServices::s_storageNoticeHandler;
-QSet<QString> ReadingServices::s_notified;
+QHash<QString, QSet<int>> ReadingServices::s_notified;
 
 DataExchangeSvc* ReadingServices::dataExchangeSvc() { return s_dataExchangeSvc.data(); }
 
@@ -42,12 +47,18 @@ void ReadingServices::setStorageNoticeHandler(StorageNoticeHandler handler)
 
 void ReadingServices::notifyStorage(StorageNotice notice, const QString& path, checkedsave::Failure failure)
 {
-    const QString key = QString::number(notice) + QLatin1Char(':') + path;
     QMutexLocker lock(&noticeMutex);
-    if (s_notified.contains(key))
+    QSet<int>& told = s_notified[noticeKey(notice, path)];
+    if (told.contains(int(failure)))
         return;
-    s_notified.insert(key);
+    told.insert(int(failure));
     qWarning() << "Storage notice" << notice << "for" << path << checkedsave::failureText(failure, path);
     if (s_storageNoticeHandler)
         s_storageNoticeHandler(notice, path, failure);
+}
+
+void ReadingServices::storageSaved(StorageNotice notice, const QString& path)
+{
+    QMutexLocker lock(&noticeMutex);
+    s_notified.remove(noticeKey(notice, path));
 }

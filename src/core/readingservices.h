@@ -2,6 +2,7 @@
 
 #include "checkedsave.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -50,9 +51,12 @@ public:
     using StorageNoticeHandler
         = std::function<void(StorageNotice notice, const QString& path, checkedsave::Failure failure)>;
     static void setStorageNoticeHandler(StorageNoticeHandler handler);
-    // Each notice reaches the handler once per path and run: a book saved every few seconds on
-    // a full disk would otherwise repeat the same message.
+    // Each notice reaches the handler once per path and cause until the path takes a write again:
+    // a book saved every few seconds on a full disk would otherwise repeat the same message, while
+    // a failure after a success is news again.
     static void notifyStorage(StorageNotice notice, const QString& path, checkedsave::Failure failure);
+    // The path took a write: its next failure is told again.
+    static void storageSaved(StorageNotice notice, const QString& path);
 
 private:
     static QPointer<DataExchangeSvc> s_dataExchangeSvc;
@@ -60,5 +64,6 @@ private:
     static QPointer<QTextToSpeech> s_textToSpeech;
     static SpeechLimits s_speechLimits;
     static StorageNoticeHandler s_storageNoticeHandler;
-    static QSet<QString> s_notified;
+    // Notice and path -> the causes told since the last success.
+    static QHash<QString, QSet<int>> s_notified;
 };

@@ -199,6 +199,7 @@ bool ReadingStateFile::write(const QString& path, const ReadingState& state, int
         ReadingServices::notifyStorage(ReadingServices::NotesNotSaved, path, result.failure);
         return false;
     }
+    ReadingServices::storageSaved(ReadingServices::NotesNotSaved, path);
     return true;
 }
 

@@ -46,6 +46,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPrinter>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -56,6 +57,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -1012,6 +1014,59 @@ private slots:
         m_fixture->close();
     }
 
+    // Notes made while the book's disk fills, empties and fills again: each run of failed saves is
+    // told once, and the library counts only the notes the state file holds.
+    void fullDiskTwiceWithASaveBetween()
+    {
+        const QString path = m_fixture->home().filePath(QStringLiteral("full twice.epub"));
+        const int id = m_fixture->addEpub(QFileInfo(path).fileName(), 2, 9000);
+        QVERIFY(id > 0);
+        const QString folder = bookDataDir(path);
+        QVERIFY(QDir().mkpath(folder));
+        const QString stateFile = ReadingStateFile::filePath(folder);
+        int notices = 0;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure failure) {
+                if (notice == ReadingServices::NotesNotSaved && file == stateFile
+                    && failure == checkedsave::Failure::DiskFull)
+                    ++notices;
+            });
+        const auto restore = qScopeGuard([] { ReadingServices::setStorageNoticeHandler({}); });
+        SmallDisk disk(folder);
+        if (!disk.isMounted())
+            QSKIP("no tmpfs can be mounted here (not root)");
+        QSharedPointer<BookContext> context = m_fixture->open(id);
+        QVERIFY(context);
+        const auto storedNotes = [&] {
+            ReadingState state;
+            return ReadingStateFile::read(stateFile, &state) ? state.notes.size() : -1;
+        };
+        // Full disk, notes shown, notices, notes in the file and in the library.
+        const QList<std::tuple<bool, int, int, int>> steps { { false, 1, 0, 1 }, { true, 2, 1, 1 }, { false, 3, 1, 3 },
+            { true, 4, 2, 3 } };
+        for (const auto& [full, shown, told, stored] : steps) {
+            if (full)
+                QVERIFY(disk.fill());
+            else
+                disk.release();
+            context->navigateToPage(shown);
+            QVERIFY(shows(context, shown));
+            QVERIFY(!m_fixture->selectOnScreen(12).isEmpty());
+            QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Green));
+            QVERIFY2(ReadingFixture::waitFor([&, full = full, stored = stored] {
+                return context->hasUnsavedState() == full && storedNotes() == stored
+                    && m_fixture->books()->bookById(id).notes_count == stored;
+            }),
+                qPrintable(QStringLiteral("%1 notes").arg(shown)));
+            QCOMPARE(context->notes().size(), shown);
+            QCOMPARE(notices, told);
+        }
+        context.reset();
+        m_fixture->close();
+        QCOMPARE(storedNotes(), 3);
+        QCOMPARE(notices, 2);
+    }
+
     // A fresh book folder for the state file of each test.
     void init()
     {
@@ -1240,7 +1295,6 @@ private slots:
         const bool first = ReadingStateFile::write(path, state, kEpub);
         const bool second = ReadingStateFile::write(path, state, kEpub);
         checkedsave::setFailureInjector({});
-        ReadingServices::setStorageNoticeHandler({});
         QVERIFY(!first);
         QVERIFY(!second);
         QCOMPARE(testfiles::read(path), before);
@@ -1250,10 +1304,20 @@ private slots:
         // Nothing of the failed saves is left beside the file.
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { QFileInfo(path).fileName() });
 
-        // With room again the state is saved.
+        // With room again the state is saved; a full disk after that is told again.
         disk.release();
         QVERIFY(ReadingStateFile::write(path, state, kEpub));
         QCOMPARE(ReadingStateFile::toJson(state, kEpub), jsonOfFile(path));
+        if (realDisk)
+            QVERIFY(disk.fill());
+        else
+            checkedsave::setFailureInjector([&path](const QString& file) { return file == path; });
+        QVERIFY(!ReadingStateFile::write(path, fullState(), kEpub));
+        QVERIFY(!ReadingStateFile::write(path, fullState(), kEpub));
+        checkedsave::setFailureInjector({});
+        ReadingServices::setStorageNoticeHandler({});
+        QCOMPARE(notices.size(), 2);
+        QCOMPARE(notices.last(), qMakePair(int(ReadingServices::NotesNotSaved), path));
     }
 
     void notesModelSetData()

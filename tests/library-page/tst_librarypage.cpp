@@ -1,6 +1,7 @@
 #include "../kel-effects/messagecatcher.h"
 #include "../kelapp/kelapptest.h"
 
+#include "appdirs.h"
 #include "application.h"
 #include "enums.h"
 #include "import/bookimporter.h"
@@ -9,6 +10,7 @@
 #include "librarybooks.h"
 #include "mainwindow/librarypage/bookitemwidget.h"
 #include "mainwindow/librarypage/booktableheader.h"
+#include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/sidebar/sidebar.h"
@@ -19,9 +21,11 @@
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "models/librarymessagebox.h"
 #include "pdfenginefile.h"
 #include "settingsprovider.h"
 #include "sevenzwriter.h"
+#include "smalldisk.h"
 #include "temphome.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -40,6 +44,7 @@
 #include <QDialog>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -394,6 +399,79 @@ private slots:
         QCOMPARE(infos.count(QStringLiteral("Rows removed %1-%1").arg(row)), 2);
         folderModel()->reload();
         QCOMPARE(infos.count(QStringLiteral("Folder model reset")), 2);
+    }
+
+    // The library's folder turns read-only while the page is shown: a card's star and trash button
+    // turn back when the library does not store the change, and the user hears of it once.
+    void unstoredActionsTurnBack()
+    {
+        filter()->setFilterCategory(Enums::AllBooks);
+        const QModelIndex index = filter()->mapFromSource(books()->indexById(addBook(QStringLiteral("unstored"), 0)));
+        m_page->listWidget()->scrollToRow(index.row());
+        BookItemWidget* item = nullptr;
+        QTRY_VERIFY((item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(index))));
+        const int id = item->bookId();
+        auto* star = item->findChild<KelButton*>(QStringLiteral("Favorite"));
+        auto* trash = item->findChild<KelButton*>(QStringLiteral("Trash"));
+        QStringList told;
+        LibraryMessageBox::setHandler([&told](const QString&, const QString& text, QMessageBox::StandardButtons) {
+            told << text;
+            return QMessageBox::Ok;
+        });
+        const auto restore = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
+        const QString folder = QFileInfo(databasePath()).absolutePath();
+        ReadOnlyPlace readOnly(folder);
+        if (!readOnly.isReadOnly())
+            QSKIP("the library's folder cannot be made read-only here");
+        // A button reports its toggle on the next pass of the event loop, as a click does.
+        star->setChecked(true);
+        trash->setChecked(true);
+        QTRY_VERIFY(!star->isChecked() && !trash->isChecked());
+        const BookDto stored = books()->bookById(id);
+        QCOMPARE(QList<int>({ stored.is_favorite, stored.is_deleted }), QList<int>({ 0, 0 }));
+        QTRY_COMPARE(told,
+            QStringList { QStringLiteral("A change to the library was not saved: The folder %1 cannot be written.")
+                              .arg(folder) });
+        readOnly.release();
+        star->setChecked(true);
+        QTRY_COMPARE(books()->bookById(id).is_favorite, 1);
+        QVERIFY(star->isChecked());
+        QCoreApplication::processEvents();
+        QCOMPARE(told.size(), 1);
+    }
+
+    // A book file replaced at its path brings a new cover under the old cover's name: the card reads
+    // it again.
+    void replacedCoverIsShown()
+    {
+        const QString cover = m_dir.filePath(QStringLiteral("replaced-cover.png"));
+        const auto paint = [&cover](const QColor& colour) {
+            QImage image(120, 180, QImage::Format_RGB32);
+            image.fill(colour);
+            return image.save(cover);
+        };
+        QVERIFY(paint(Qt::red));
+        BookDto book;
+        book.title = QStringLiteral("Covered");
+        book.full_path = m_dir.filePath(QStringLiteral("covered.epub"));
+        book.cover = cover;
+        book.time_added = QDateTime::currentSecsSinceEpoch();
+        const int id = books()->addBook(book);
+        QVERIFY(id > 0);
+        filter()->setFilterCategory(Enums::AllBooks);
+        const QModelIndex index = filter()->mapFromSource(books()->indexById(id));
+        m_page->listWidget()->scrollToRow(index.row());
+        BookItemWidget* item = nullptr;
+        QTRY_VERIFY((item = dynamic_cast<BookItemWidget*>(m_page->listWidget()->itemForIndex(index))));
+        const auto centre = [item] {
+            BookThumbnailWidget* thumbnail = item->thumbnail();
+            return thumbnail->grab().toImage().pixelColor(thumbnail->coverRect().center());
+        };
+        QTRY_COMPARE(centre(), QColor(Qt::red));
+        QVERIFY(paint(Qt::blue));
+        book.id = id;
+        QVERIFY(books()->updateFromReplacedFile(book));
+        QTRY_COMPARE(centre(), QColor(Qt::blue));
     }
 
     // Books dragged from one folder: that folder refuses, the others accept; a drop moves them.

@@ -1,6 +1,7 @@
 // The library database: the file's schema and its upgrade, then the operations on an open library.
 
 #include "librarytestdb.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 
 #include "appdirs.h"
@@ -704,6 +705,107 @@ private slots:
         const int kept = db->add(book);
         QVERIFY(connection.commit());
         QCOMPARE(db->getMetaData(kept, 5), QStringLiteral("Publisher"));
+    }
+
+    // A library whose folder or file cannot be written opens, tells so once at the start naming
+    // it, and keeps the book as stored: the failing writes of the same cause add no box.
+    void readOnlyLibraryIsToldAtTheStart_data()
+    {
+        QTest::addColumn<bool>("wholeFolder");
+        QTest::addColumn<bool>("newLibrary");
+        QTest::newRow("read-only folder") << true << false;
+        QTest::newRow("read-only file") << false << false;
+        QTest::newRow("new library in a read-only folder") << true << true;
+    }
+    void readOnlyLibraryIsToldAtTheStart()
+    {
+        QFETCH(bool, wholeFolder);
+        QFETCH(bool, newLibrary);
+        const QString folder = m_home->filePath(QStringLiteral("library"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
+        int id = -1;
+        if (!newLibrary) {
+            QVERIFY(db->createConnection(path));
+            id = db->add(makeBook(QStringLiteral("/b/kept.epub"), QStringLiteral("Kept"), BookFormat::Epub));
+            QVERIFY(id > 0);
+            closeLibrary();
+        }
+        ReadOnlyPlace readOnly(wholeFolder ? folder : path);
+        if (!readOnly.isReadOnly())
+            QSKIP("the place cannot be made read-only here");
+        BoxRecorder boxes;
+        const QString cause
+            = QStringLiteral("The %1 %2 cannot be written")
+                  .arg(wholeFolder ? QStringLiteral("folder") : QStringLiteral("file"), wholeFolder ? folder : path);
+        if (newLibrary) {
+            QVERIFY(!db->createConnection(path));
+            QCOMPARE(boxes.boxes,
+                (QList<std::pair<QString, QString>> {
+                    { QStringLiteral("Failed to open database"), "Unable to connect to database: " + cause + "." } }));
+            QVERIFY(!db->setFavorite(1, 1));
+            QCoreApplication::processEvents();
+            QCOMPARE(boxes.boxes.size(), 1);
+            return;
+        }
+        QVERIFY(db->createConnection(path));
+        const QString expected = QStringLiteral("Changes to the library cannot be saved: %1. Books can be read, but "
+                                                "favourites, folders, the trash and added books stay as they are.")
+                                     .arg(cause);
+        QCOMPARE(
+            boxes.boxes, (QList<std::pair<QString, QString>> { { QStringLiteral("Library not saved"), expected } }));
+        QVERIFY(!db->setFavorite(id, 1));
+        QVERIFY(!db->setDeleted(id, 1));
+        QCOMPARE(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)), -1);
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.boxes.size(), 1);
+        const BookDto stored = db->bookById(id);
+        QCOMPARE(QList<int>({ stored.is_favorite, stored.is_deleted }), QList<int>({ 0, 0 }));
+        closeLibrary();
+    }
+
+    // Writes refused by a full disk, then by a folder that cannot be written, then by a full disk
+    // again after a write that went through: each cause is told once, and again after the success.
+    void failedWritesAreToldOncePerCause()
+    {
+        SmallDisk disk;
+        if (!disk.isMounted())
+            QSKIP("no tmpfs can be mounted here (not root)");
+        QVERIFY(db->createConnection(disk.filePath(QStringLiteral("ebooklib.sqlite3"))));
+        const int id = db->add(makeBook(QStringLiteral("/b/one.epub"), QStringLiteral("One"), BookFormat::Epub));
+        QVERIFY(id > 0);
+        BoxRecorder boxes;
+        const auto told = [&boxes] {
+            QCoreApplication::processEvents();
+            QStringList texts;
+            for (const auto& box : qAsConst(boxes.boxes))
+                texts << box.first + QStringLiteral(": ") + box.second;
+            return texts;
+        };
+        const QString full
+            = QStringLiteral("Library not saved: A change to the library was not saved: The disk is full.");
+        const QString folder = QStringLiteral(
+            "Library not saved: A change to the library was not saved: The folder %1 cannot be written.")
+                                   .arg(disk.path());
+        QVERIFY(disk.fill());
+        QVERIFY(!db->setFavorite(id, 1));
+        QVERIFY(!db->setDeleted(id, 1));
+        QCOMPARE(told(), QStringList { full });
+        {
+            ReadOnlyPlace readOnly(disk.path());
+            QVERIFY(readOnly.isReadOnly());
+            QVERIFY(!db->setFavorite(id, 1));
+            QVERIFY(db->addCategory(QStringLiteral("Refused"), 0) < 0);
+            QCOMPARE(told(), QStringList({ full, folder }));
+        }
+        disk.release();
+        QVERIFY(db->setFavorite(id, 1));
+        QVERIFY(disk.fill());
+        QVERIFY(!db->setFavorite(id, 0));
+        QCOMPARE(told(), QStringList({ full, folder, full }));
+        QCOMPARE(db->bookById(id).is_favorite, 1);
+        disk.release();
+        closeLibrary();
     }
 };
 

@@ -6,12 +6,17 @@
 #include "testfiles.h"
 
 #include "abstractviewer.h"
+#include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "checkedsave.h"
+#include "enums.h"
+#include "epubbuilder.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
+#include "import/bookfilereader.h"
 #include "kelapplication.h"
 #include "librarybooks.h"
 #include "mainwindow/readingpage/bookmarksbox.h"
@@ -53,6 +58,7 @@
 
 #include <QMimeData>
 #include <QPaintEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -228,6 +234,73 @@ private slots:
         QCOMPARE(metricCount(QStringLiteral("start")), starts);
         QCOMPARE(metricCount(QStringLiteral("bpgcnt")), counts);
         QCOMPARE(m_page->spinner()->mode(), ReadingSpinner::Nothing);
+    }
+
+    // A book file replaced at its path opens anew with its own text, and the library takes the new
+    // file's title, author and cover and measures its progress again; a title the user typed stays.
+    void reopenReadsAReplacedFile()
+    {
+        const QString path = m_fixture.home().filePath(QStringLiteral("replaced.epub"));
+        const auto replace = [&](const QString& name, unsigned colour, int age) {
+            EpubBuilder epub;
+            epub.setTitle(name + QStringLiteral(" Title"));
+            epub.setAuthor(name + QStringLiteral(" Author"));
+            if (colour)
+                epub.setCover(QStringLiteral("cover.png"), EpubBuilder::png(40, 60, colour));
+            epub.addChapter(QStringLiteral("c1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"),
+                QStringLiteral("<p>The %1 text.</p>").arg(name));
+            QFile file(path);
+            return epub.write(path) && file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
+        };
+        const auto shows = [&](const QString& name) {
+            return ReadingFixture::waitFor([&] {
+                const QSharedPointer<BookContext> context = m_page->bookContext();
+                return context && context->chapterPage()
+                    && context->chapterPage()->mainFrame()->toPlainText().contains(
+                        QStringLiteral("The %1 text.").arg(name));
+            });
+        };
+        const auto coverColour = [](const BookDto& book) {
+            const QImage cover(book.cover);
+            return cover.isNull() ? QColor() : cover.pixelColor(cover.width() / 2, cover.height() / 2);
+        };
+        // Added as the library adds a book: its record read from the file.
+        QVERIFY(replace(QStringLiteral("First"), 0xcc0000, 120));
+        BookDto record;
+        record.full_path = path;
+        QCOMPARE(readBookFile(record, false), ItemAdded);
+        BookModel* books = m_fixture.books();
+        const int id = books->addBook(record);
+        QVERIFY(id > 0);
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(shows(QStringLiteral("First")));
+        const QSharedPointer<BookContext> first = m_page->bookContext();
+        BookDto read = books->bookById(id);
+        read.max_position = 80;
+        QVERIFY(books->updateBookInfo(read));
+
+        QVERIFY(replace(QStringLiteral("Second"), 0x0000cc, 60));
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(m_page->bookContext() != first);
+        QVERIFY(shows(QStringLiteral("Second")));
+        BookDto stored = books->bookById(id);
+        QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "Second Title", "Second Author" }));
+        QCOMPARE(coverColour(stored), QColor(0x0000cc));
+        QVERIFY2(stored.max_position < 80, qPrintable(QString::number(stored.max_position)));
+
+        // The user's title stays through the next replacement; a file without a cover shows none.
+        stored.title = QStringLiteral("My Own Title");
+        QVERIFY(books->setData(books->indexById(id), QVariant::fromValue(stored), Enums::UpdateItem));
+        QVERIFY(replace(QStringLiteral("Third"), 0, 0));
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(shows(QStringLiteral("Third")));
+        stored = books->bookById(id);
+        QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "My Own Title", "Third Author" }));
+        QVERIFY(!coverColour(stored).isValid());
+
+        QVERIFY(m_page->openBook(m_bookId));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
     }
 
     void sideBoxKeys()
@@ -770,8 +843,17 @@ private slots:
     // the colour and text filters, and the texts of an empty list.
     void notesPage()
     {
+        // The tool bar's count marks notes that the state file did not take.
+        ReadingToolBar bar;
+        bar.setBookContext(m_context);
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(m_context->bookDto().full_path));
+        checkedsave::setFailureInjector([stateFile](const QString& file) { return file == stateFile; });
+        const auto noFailure = qScopeGuard([] { checkedsave::setFailureInjector({}); });
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
         QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
+        QCOMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1, not saved)"));
+        checkedsave::setFailureInjector({});
         NotesBox box;
         box.resize(360, 150);
         box.show();
@@ -799,6 +881,7 @@ private slots:
         QVERIFY2(cursor.y() <= list->viewport()->height() - 32, qPrintable(QString::number(cursor.y())));
 
         m_context->setNoteComment(id, QStringLiteral("about C++ (draft)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
         box.resize(360, 600);
         auto* label = box.findChild<KelLabel*>(QStringLiteral("IsEmptyLabel"));
         const QString nothing = QStringLiteral("Nothing found");

@@ -64,3 +64,44 @@ private:
     QString m_path;
     bool m_mounted = false;
 };
+
+// A folder or a file made read-only where it stands, while the object lives: bound read-only
+// over itself for root, whom permissions do not bind, or without its owner's write permission
+// for anyone else. A file or folder opened for writing before keeps writing either way.
+class ReadOnlyPlace {
+public:
+    explicit ReadOnlyPlace(const QString& path)
+        : m_path(QFile::encodeName(path))
+    {
+        if (::geteuid() == 0) {
+            m_mounted = ::mount(m_path.constData(), m_path.constData(), nullptr, MS_BIND, nullptr) == 0;
+            if (m_mounted
+                && ::mount(nullptr, m_path.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+                release();
+            m_readOnly = m_mounted;
+        } else {
+            m_permissions = QFile::permissions(path);
+            m_readOnly = QFile::setPermissions(path, m_permissions & ~QFile::WriteOwner & ~QFile::WriteUser);
+        }
+    }
+    ~ReadOnlyPlace() { release(); }
+    ReadOnlyPlace(const ReadOnlyPlace&) = delete;
+    ReadOnlyPlace& operator=(const ReadOnlyPlace&) = delete;
+
+    bool isReadOnly() const { return m_readOnly; }
+    void release()
+    {
+        if (m_mounted)
+            ::umount2(m_path.constData(), MNT_DETACH);
+        else if (m_readOnly)
+            QFile::setPermissions(QFile::decodeName(m_path), m_permissions);
+        m_mounted = false;
+        m_readOnly = false;
+    }
+
+private:
+    QByteArray m_path;
+    QFile::Permissions m_permissions {};
+    bool m_mounted = false;
+    bool m_readOnly = false;
+};

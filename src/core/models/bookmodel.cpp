@@ -6,6 +6,7 @@
 #include "enums.h"
 #include "foldermodel.h"
 #include "formats/bookformat.h"
+#include "import/itemstatus.h"
 #include "settingsprovider.h"
 
 #include <QDateTime>
@@ -407,6 +408,53 @@ bool BookModel::updateBookInfo(BookDto book)
     }
     m_books[row] = current;
     refreshRow(row);
+    return true;
+}
+
+namespace {
+
+// Whether a stored title or author is the text the book file gave when it was read: the file's
+// own text kept in the metadata (the first of several joined there), or the file's name for a
+// book that names none. A text the user typed in differs from both.
+bool isFromFile(const QString& stored, const QString& fileText, const QString& fileName)
+{
+    const QString text = stored.trimmed();
+    const QString own = fileText.trimmed();
+    return text.isEmpty() || text == fileName
+        || (!own.isEmpty() && (own == text || own.startsWith(text + QLatin1Char(' '))));
+}
+
+} // namespace
+
+bool BookModel::updateFromReplacedFile(const BookDto& fromFile)
+{
+    const auto it = m_rowOf.constFind(fromFile.id);
+    if (it == m_rowOf.constEnd())
+        return false;
+    const int row = *it;
+    BookDto book = m_books.at(row);
+    const QString oldCover = book.cover;
+    const QString fileName = QFileInfo(book.full_path).completeBaseName();
+    if (isFromFile(book.title, db()->getMetaData(book.id, BookMetaTitle), fileName))
+        book.title = fromFile.title;
+    if (isFromFile(book.author, db()->getMetaData(book.id, BookMetaAuthor), QString()))
+        book.author = fromFile.author;
+    book.cover = fromFile.cover;
+    // The progress belonged to the old text; the reader measures the new one.
+    book.max_position = 0;
+    book.metadata.clear();
+    if (!storeRecord(row, book))
+        return false;
+    // The file's own texts, so that a later replacement tells them from the user's again. The
+    // description stays: the user may have written it.
+    for (auto entry = fromFile.metadata.cbegin(); entry != fromFile.metadata.cend(); ++entry) {
+        if (entry.key() != kDescriptionKey)
+            db()->setMetaData(book.id, entry.key(), entry.value());
+    }
+    if (!oldCover.isEmpty())
+        emit coverFileChanged(oldCover);
+    if (!book.cover.isEmpty() && book.cover != oldCover)
+        emit coverFileChanged(book.cover);
     return true;
 }
 

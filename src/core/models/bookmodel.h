@@ -104,12 +104,18 @@ public slots:
     // The reading side's update: stores the record's position, maximum position and notes count
     // in the book's row and the database; every other field stays as the library has it.
     bool updateBookInfo(BookDto book);
+    // The book's file was replaced at its path: the record takes the title, author and cover
+    // read from the new file (fromFile, with the book's id) and its progress starts again. A
+    // title or author the user typed in stays, and so does the user's own cover.
+    bool updateFromReplacedFile(const BookDto& fromFile);
 
 signals:
     void showPropertiesClicked(QModelIndex idx);
     void openBookClicked(int bookId);
     void titleChanged(int bookId);
     void authorChanged(int bookId);
+    // The image file at the path was made again: views that keep it read it anew.
+    void coverFileChanged(const QString& path);
 
 private:
     QVariant roleData(int row, int role) const;

@@ -1,5 +1,6 @@
 #include "bookprovider.h"
 
+#include "checkedsave.h"
 #include "librarycheck.h"
 #include "librarydatabase.h"
 #include "librarymessagebox.h"
@@ -17,6 +18,7 @@
 #include <QVariant>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +137,29 @@ BookProvider* BookProvider::instance()
 namespace {
 
 QString providerText(const char* source) { return QCoreApplication::translate("BookProvider", source); }
+
+const char* const kNotSavedTitle = QT_TRANSLATE_NOOP("BookProvider", "Library not saved");
+
+bool isWritable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
+
+// Why the library file did not take a write, naming what the user can change; empty when the
+// failure is no matter of storage (a statement refused, a damaged file, a busy lock).
+QString storageCause(const QString& databasePath, const QSqlError& error)
+{
+    // SQLite's primary result codes: PERM 3, READONLY 8, IOERR 10, FULL 13, CANTOPEN 14 (a
+    // journal that cannot be made beside the file).
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    if (code == 13)
+        return providerText("The disk is full");
+    if (code != 3 && code != 8 && code != 10 && code != 14)
+        return QString();
+    const QFileInfo file(databasePath);
+    if (!isWritable(file.absolutePath()))
+        return providerText("The folder %1 cannot be written").arg(QDir::toNativeSeparators(file.absolutePath()));
+    if (code == 10 && checkedsave::classifyFolder(databasePath) == checkedsave::Failure::DiskFull)
+        return providerText("The disk is full");
+    return providerText("The file %1 cannot be written").arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+}
 
 // Moves the file (and the journal files SQLite may have left beside it) out of the way under a
 // name that says why and when; the user's data is never deleted. The new name, or empty on failure.
@@ -269,14 +294,49 @@ bool BookProvider::createConnection(const QString& path)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
         db.setDatabaseName(path);
         if (!db.open()) {
+            // A new library in a folder that cannot be written: the box names the folder.
+            const QString cause = storageCause(path, db.lastError());
             LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Failed to open database"),
-                QCoreApplication::translate("BookProvider", "Unable to connect to database"));
+                cause.isEmpty() ? QCoreApplication::translate("BookProvider", "Unable to connect to database")
+                                : providerText("Unable to connect to database: %1.").arg(cause));
             qDebug() << db.lastError().text();
             return false;
         }
     }
     m_open = LibraryDatabase::createOrUpgrade();
+    if (m_open)
+        checkWritable();
     return m_open;
+}
+
+void BookProvider::checkWritable()
+{
+    m_toldCauses.clear();
+    QSqlQuery probe;
+    if (!probe.exec(QStringLiteral("BEGIN"))) {
+        qWarning().noquote() << "Cannot check whether the library can be written:" << probe.lastError().text();
+        return;
+    }
+    // A change to the schema needs the journal beside the file and write access to the file. It is
+    // rolled back whole, so the file stays byte for byte as it was.
+    const bool written = probe.exec(QStringLiteral("CREATE TABLE write_check_table (id INTEGER)"));
+    const QSqlError error = probe.lastError();
+    QSqlQuery end;
+    if (!end.exec(QStringLiteral("ROLLBACK")))
+        qWarning().noquote() << "Cannot end the library's write check:" << end.lastError().text();
+    if (written)
+        return;
+    const QString cause = storageCause(m_path, error);
+    qCritical().noquote() << "The library" << m_path << "cannot be written:" << error.text() << cause;
+    if (cause.isEmpty())
+        return;
+    m_toldCauses.insert(cause);
+    LibraryMessageBox::critical(providerText(kNotSavedTitle),
+        providerText(
+            "Changes to the library cannot be saved: %1. Books can be read, but favourites, folders, the trash "
+            "and added books stay as they are.")
+            .arg(cause),
+        QMessageBox::Ok);
 }
 
 void BookProvider::closeConnection()
@@ -317,12 +377,33 @@ void BookProvider::fail(
         logger.critical().noquote() << text;
 }
 
+void BookProvider::failWrite(
+    const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message, bool quoted)
+{
+    fail(query, function, operation, trace, message, quoted);
+    const QString cause = storageCause(m_path, query.lastError());
+    if (cause.isEmpty() || m_toldCauses.contains(cause))
+        return;
+    m_toldCauses.insert(cause);
+    qCritical().noquote() << "The library cannot be saved:" << cause;
+    const auto tell = [cause] {
+        LibraryMessageBox::critical(providerText(kNotSavedTitle),
+            providerText("A change to the library was not saved: %1.").arg(cause), QMessageBox::Ok);
+    };
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, tell, Qt::QueuedConnection);
+    else
+        tell();
+}
+
 bool BookProvider::runWrite(
     QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message)
 {
-    if (query.exec())
+    if (query.exec()) {
+        writeSucceeded();
         return true;
-    fail(query, function, operation, trace, message);
+    }
+    failWrite(query, function, operation, trace, message);
     return false;
 }
 
@@ -367,7 +448,7 @@ int BookProvider::add(const BookDto& book)
     QSqlQuery query = prepared(kInsertBook);
     bindBook(query, book);
     if (!query.exec()) {
-        fail(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
+        failWrite(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
         if (inUnit)
             endSavepoint(true);
         return -1;
@@ -381,6 +462,7 @@ int BookProvider::add(const BookDto& book)
     }
     if (inUnit && !endSavepoint(false))
         return -1;
+    writeSucceeded();
     return isInt ? newId : 0;
 }
 
@@ -394,9 +476,11 @@ bool BookProvider::addAll(const QList<BookDto>& books, QList<int>& ids)
         ids.append(add(book));
     if (!inUnit)
         return true;
-    if (unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books")))
+    if (unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books"))) {
+        writeSucceeded();
         return true;
-    fail(unit, Q_FUNC_INFO, "BookProvider::addAll", Trace::None, "Add books. Error db:%1");
+    }
+    failWrite(unit, Q_FUNC_INFO, "BookProvider::addAll", Trace::None, "Add books. Error db:%1");
     if (!unit.exec(QStringLiteral("ROLLBACK TO SAVEPOINT add_books"))
         || !unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books")))
         qCritical().noquote() << "Cannot end the books' savepoint:" << unit.lastError().text();
@@ -412,7 +496,7 @@ bool BookProvider::endSavepoint(bool rollback)
         return true;
     if (!rollback) {
         // The commit failed, so the book is not stored: report it as a failed add.
-        fail(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
+        failWrite(query, Q_FUNC_INFO, "BookProvider::add", Trace::None, "Add book. Error db:%1");
     }
     if (!query.exec(QStringLiteral("ROLLBACK TO SAVEPOINT add_book"))
         || !query.exec(QStringLiteral("RELEASE SAVEPOINT add_book")))
@@ -425,10 +509,7 @@ bool BookProvider::update(const BookDto& book)
     QSqlQuery query = prepared(kUpdateBook);
     bindBook(query, book);
     bind(query, ":id", book.id);
-    if (query.exec())
-        return true;
-    m_lastError = query.lastError().text();
-    return false;
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::update", Trace::None, nullptr);
 }
 
 bool BookProvider::setFavorite(int id, int isFavorite)
@@ -444,7 +525,7 @@ bool BookProvider::setDeleted(int id, int isDeleted)
     QSqlQuery query = prepared("UPDATE books SET is_deleted=:is_deleted WHERE id = :id");
     bind(query, ":id", id);
     bind(query, ":is_deleted", isDeleted);
-    return query.exec();
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::setDeleted", Trace::None, nullptr);
 }
 
 bool BookProvider::setLastViewTime(int id, int time)
@@ -453,7 +534,7 @@ bool BookProvider::setLastViewTime(int id, int time)
     bind(query, ":id", id);
     // Stored as the unsigned second count it is read back as.
     bind(query, ":time_last_view", static_cast<quint32>(time));
-    return query.exec();
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::setLastViewTime", Trace::None, nullptr);
 }
 
 bool BookProvider::clearLibrary()
@@ -492,9 +573,11 @@ QList<QString> BookProvider::removeAllFromTrash()
     const QList<QString> paths = trashedBookPaths();
     QSqlQuery query = prepared("delete from books where is_deleted=:is_deleted;");
     bind(query, ":is_deleted", 1);
-    if (query.exec())
+    if (query.exec()) {
+        writeSucceeded();
         return paths;
-    fail(query, Q_FUNC_INFO, "BookProvider::removeAllFromTrash", Trace::None, "Remove from trash error:%1", false);
+    }
+    failWrite(query, Q_FUNC_INFO, "BookProvider::removeAllFromTrash", Trace::None, "Remove from trash error:%1", false);
     return {};
 }
 

@@ -17,6 +17,9 @@ class QSqlQuery;
 //
 // Failures are return values (false, -1, 0, a null string, an empty list or a default
 // record); the operations that keep the error store the driver's text in lastError() and log.
+// A write the file system refused (a read-only folder or file, a full disk) is also told in a
+// box, once per cause until a write succeeds; the box waits for the event loop, so that the
+// caller has put its window back to what is stored first.
 class BookProvider {
 public:
     // The process-wide instance, made on first use (which registers the meta-type "BookDto").
@@ -24,7 +27,7 @@ public:
 
     // Opens the database file at path on the default connection and creates or upgrades its
     // schema. False (after a critical box) when the file cannot be opened or a required
-    // statement fails.
+    // statement fails. A library that opens but cannot be written is told in a box at once.
     bool createConnection(const QString& path);
     // Closes the library at the end of a run that ends normally and records the file as it was
     // left, so that the next start can skip the full check for damage. No query may be alive.
@@ -103,6 +106,13 @@ private:
     void fail(const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message,
         bool quoted = true);
     bool runWrite(QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message);
+    // fail() for a write, which the user hears of when the file system refused it.
+    void failWrite(const QSqlQuery& query, const char* function, const char* operation, Trace trace,
+        const char* message, bool quoted = true);
+    void writeSucceeded() { m_toldCauses.clear(); }
+    // Tries a write that is rolled back: one that fails for want of a writable file is told now,
+    // before the user loses a change to it.
+    void checkWritable();
     // Runs a one-column read; the last row's value, or an invalid value when there is none or
     // the statement fails (then kept and logged like a write).
     QVariant lastValue(QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message);
@@ -115,4 +125,6 @@ private:
     bool m_open = false;
     bool m_damageSeen = false;
     qint64 m_lastFullCheck = 0;
+    // Why writes failed since the last one that succeeded, as told to the user.
+    QSet<QString> m_toldCauses;
 };

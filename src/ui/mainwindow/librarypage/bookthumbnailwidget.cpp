@@ -353,6 +353,13 @@ void BookThumbnailWidget::reloadImage()
     update();
 }
 
+void BookThumbnailWidget::reloadImages(const QString& path)
+{
+    ThumbnailLoader* loader = ThumbnailLoader::instance();
+    loader->drop(path);
+    emit loader->coverReady(path);
+}
+
 QRect BookThumbnailWidget::coverRect() const
 {
     const QRect contents = contentsRect();

@@ -54,6 +54,8 @@ public:
     void setColorIndex(int index);
     // Forgets every cached size of the current cover, so a replaced file is read again.
     void reloadImage();
+    // The same for every cover showing the image at the path, which repaint.
+    static void reloadImages(const QString& path);
     QRect coverRect() const;
 
     QSize sizeHint() const override;

@@ -286,6 +286,9 @@ LibraryPage::LibraryPage(QWidget* parent)
     // The empty text names the shown folder, so a rename must reach it.
     if (d->folders)
         QObject::connect(d->folders, &QAbstractItemModel::dataChanged, this, [this] { updateIsEmptyText(); });
+    // A book file replaced at its path brings its own cover under the same file name.
+    if (d->books)
+        QObject::connect(d->books, &BookModel::coverFileChanged, this, &BookThumbnailWidget::reloadImages);
     QObject::connect(d->restoreAllButton, &KelButton::clicked, this, [this] {
         if (d->books)
             d->books->restoreFromTrashAll();
@@ -466,8 +469,15 @@ void LibraryPage::onActionClicked(BookItemWidget* item, Enums::LibraryAction act
 {
     TraceLogger trace("LibraryPage::onActionClicked", QStringLiteral("Library action clicked"));
     const QModelIndex index = d->listWidget->modelIndexForItem(item);
-    if (d->filter)
-        d->filter->setData(index, data, action);
+    if (!d->filter)
+        return;
+    QPointer<BookItemWidget> shown(item);
+    // The item's buttons turned as clicked: a change the library did not take turns them back.
+    if (!d->filter->setData(index, data, action) && shown) {
+        const QModelIndex stored = d->listWidget->modelIndexForItem(shown);
+        if (stored.isValid())
+            shown->readFrom(stored);
+    }
 }
 
 void LibraryPage::onDragStarted(BookItemWidget* item, const QPixmap& pixmap, const QPoint& hotSpot)

@@ -383,7 +383,8 @@ bool ReadingPage::openBook(int bookId)
     }
     const BookDto book = model->bookById(bookId);
     QSharedPointer<BookContext> current = bookContext();
-    if (current && current->bookDto().id == bookId && current->viewer()) {
+    // The same book stays open as it is, unless its file was replaced meanwhile.
+    if (current && current->bookDto().id == bookId && current->viewer() && !current->bookFileChanged()) {
         d->viewerSupportsZoom = supports(current, AbstractViewer::Feature::Zoom);
         d->viewerIsDirty = false;
         QWidget* viewer = viewerWidget(current);

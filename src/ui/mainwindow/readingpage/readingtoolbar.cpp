@@ -356,7 +356,10 @@ void ReadingToolBar::retranslateUi()
 void ReadingToolBar::updateNotesText()
 {
     const QSharedPointer<BookContext> context = bookContext();
-    m_notesButton->setFullText(tr("Notes (%1)").arg(context ? context->notes().size() : 0));
+    const int count = context ? context->notes().size() : 0;
+    // Notes the state file did not take are gone after a restart: the count says so.
+    m_notesButton->setFullText(
+        context && context->hasUnsavedState() ? tr("Notes (%1, not saved)").arg(count) : tr("Notes (%1)").arg(count));
 }
 
 void ReadingToolBar::onBookContextChanged(QSharedPointer<BookContext> context)
@@ -384,6 +387,7 @@ void ReadingToolBar::onBookContextChanged(QSharedPointer<BookContext> context)
         };
         m_bookConnections << connect(book, &BookContext::noteAdded, this, update);
         m_bookConnections << connect(book, &BookContext::noteRemoved, this, update);
+        m_bookConnections << connect(book, &BookContext::unsavedStateChanged, this, update);
         updateNotesText();
     }
 
