@@ -106,6 +106,20 @@ QColor shaded(const QColor& base, double fy)
     return QColor::fromRgbF(base.redF() * (1 - alpha), base.greenF() * (1 - alpha), base.blueF() * (1 - alpha));
 }
 
+// Pixels of the favourite star's own colour (its fill and its edge), whatever the style's tint.
+int starPixels(QWidget* button)
+{
+    const QImage image = button->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += near(c, QColor(0xf7, 0xc6, 0x00), 24) || near(c, QColor(0xd9, 0xa4, 0x00), 24);
+        }
+    }
+    return n;
+}
+
 int whitePixels(const QImage& image, const QRect& rect)
 {
     int n = 0;
@@ -468,21 +482,28 @@ private slots:
     }
 
     // A recycled widget that reads another book gives up the focus and shows the new book; rows are
-    // as high as their cover, cards as wide.
+    // as high as their cover, cards as wide. A favourite's star keeps its own colour in a row as on
+    // a card; the star of any other row takes the text's.
     void recycled()
     {
         BookItemWidget item(Enums::View_Table, m_menu);
+        item.resize(900, 80);
         item.show();
         QVERIFY(QTest::qWaitForWindowExposed(&item));
         const QModelIndex first = addBook(Plain, QStringLiteral("First"));
         item.readFrom(first);
         item.setFocus();
         QVERIFY(item.hasFocus());
+        auto* star = item.findChild<KelButton*>(QStringLiteral("Favorite"));
+        QVERIFY(star->isVisible());
+        QCOMPARE(starPixels(star), 0);
         QVERIFY(m_books.setData(first, QVariant(), Enums::ToFavorite));
         item.readFrom(first);
         QVERIFY(item.hasFocus());
+        QVERIFY2(starPixels(star) > 20, qPrintable(QString::number(starPixels(star))));
         item.readFrom(addBook(Plain, QStringLiteral("Second")));
         QVERIFY(!item.hasFocus());
+        QCOMPARE(starPixels(star), 0);
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Title"))->text(), QStringLiteral("Second"));
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Second Author"));
         QVERIFY(!item.findChild<KelButton*>(QStringLiteral("Favorite"))->isChecked());

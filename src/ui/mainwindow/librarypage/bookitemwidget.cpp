@@ -220,7 +220,9 @@ public:
 
     void updateButtonLooks()
     {
-        favoriteButton->setIcon(cards() ? ":/svg/star-no-tint.svg" : ":/svg/star.svg");
+        // A favourite's star keeps its own colour in a row as on a card, or it would look like any other.
+        const bool ownStar = cards() || favoriteButton->isChecked();
+        favoriteButton->setIcon(ownStar ? ":/svg/star-no-tint.svg" : ":/svg/star.svg");
         // In the trash this button restores the book: it must not look like the delete beside it.
         if (inTrash())
             trashButton->setIcon(":/svg/restore.svg");
@@ -229,7 +231,7 @@ public:
         deleteButton->setIcon(cards() ? ":/svg/trash-no-tint.svg" : ":/svg/trash.svg");
         trashButton->setWidgetType(cards() ? 1028 : 1027);
         deleteButton->setWidgetType(cards() ? 1028 : 1027);
-        favoriteButton->setWidgetType(cards() || favoriteButton->isChecked() ? 1028 : 1027);
+        favoriteButton->setWidgetType(ownStar ? 1028 : 1027);
     }
 
     void updateHover()
