@@ -15,6 +15,7 @@
 #include "styles/kelstyle.h"
 #include "ui.h"
 #include "widgets/kelbutton.h"
+#include "widgets/wordwraplabel.h"
 #include "windows/kelpopupmenubutton.h"
 #include <QApplication>
 #include <QLabel>
@@ -514,6 +515,57 @@ private slots:
         QCOMPARE(item.width(), 214);
     }
 
+    // A row's title and author break their lines at words and are cut after a whole word with an
+    // ellipsis, never inside one unless a single word is wider than the column; the author's column
+    // is not starved for a wide title's. Row width, title, author, then the lines each shows.
+    void rowColumnsCutAtWords_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QStringList>("titleLines");
+        QTest::addColumn<QStringList>("authorLines");
+        QTest::newRow("fits") << 860 << "Loom"
+                              << "Open Source Developers" << QStringList { "Loom" }
+                              << QStringList { "Open Source", "Developers" };
+        QTest::newRow("author cut after a word")
+            << 860 << "Loom"
+            << "Developers of the Open Source Loom Reading Project and Friends" << QStringList { "Loom" }
+            << QStringList { "Developers of the", "Open Source Loom", "Reading Project…" };
+        QTest::newRow("title cut after a word")
+            << 860 << "The Long Night of the Loom When Every Shuttle Went Quiet and All the Weavers Slept Until Dawn"
+            << "Ann"
+            << QStringList { "The Long Night of the Loom", "When Every Shuttle Went Quiet",
+                   "and All the Weavers Slept…" }
+            << QStringList { "Ann" };
+        QTest::newRow("a word wider than the column") << 700 << "Loom"
+                                                      << "Ann Supercalifragilisticexpialidocious Developers"
+                                                      << QStringList { "Loom" } << QStringList { "Ann", "Superc…" };
+    }
+    void rowColumnsCutAtWords()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, title);
+        QFETCH(QString, author);
+        QFETCH(QStringList, titleLines);
+        QFETCH(QStringList, authorLines);
+        BookItemWidget item(Enums::View_Table, m_menu);
+        item.readFrom(addBook(Plain, title, author));
+        // The columns as the page gives them: each at least as wide as its header's button.
+        item.setColumnWidths({ { 1, 90 }, { 2, 90 }, { 3, 90 } });
+        item.resize(width, 80);
+        item.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        auto* titleLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Title"));
+        auto* authorLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Author"));
+        item.grab();
+        QCOMPARE(titleLabel->shownLines(), titleLines);
+        QCOMPARE(authorLabel->shownLines(), authorLines);
+        QCOMPARE(authorLabel->isTextElided(), authorLines.last().endsWith(QChar(0x2026)));
+        QVERIFY2(authorLabel->width() * 2 >= titleLabel->width(),
+            qPrintable(QStringLiteral("author %1, title %2").arg(authorLabel->width()).arg(titleLabel->width())));
+    }
+
     // Hovering a card fades its trash button in and leaving fades it out; in the trash the restore
     // button does not look like the delete button beside it.
     void cardButtons()
@@ -558,11 +610,11 @@ private slots:
 
 private:
     // A new library book in the given state, with a data folder as reading it leaves; its row.
-    QModelIndex addBook(int state, const QString& title = QStringLiteral("Book"))
+    QModelIndex addBook(int state, const QString& title = QStringLiteral("Book"), const QString& author = QString())
     {
         BookDto book;
         book.title = title;
-        book.author = title + QStringLiteral(" Author");
+        book.author = author.isEmpty() ? title + QStringLiteral(" Author") : author;
         book.full_path = m_dir.filePath(QStringLiteral("book-%1.epub").arg(++m_added));
         book.is_deleted = state & Trash ? 1 : 0;
         book.is_favorite = state & Favorite ? 1 : 0;

@@ -131,11 +131,13 @@ public:
             auto* row = new QHBoxLayout(q);
             row->setContentsMargins(0, 0, 0, 0);
             row->setSpacing(0);
+            // The date and the notes count keep the width their text needs; the title and the author
+            // share the rest, so that a wide title does not leave the author a word per line.
             row->addWidget(thumbnail);
-            row->addWidget(titleLabel, 8);
+            row->addWidget(titleLabel, 3);
             row->addWidget(authorLabel, 2);
-            row->addWidget(dateLabel, 2);
-            row->addWidget(notesLabel, 2);
+            row->addWidget(dateLabel);
+            row->addWidget(notesLabel);
             row->addWidget(progressBlock);
             const QSize thumb = thumbnailGeometry(0).outerSize();
             thumbnail->setFixedSize(thumb);
@@ -184,6 +186,9 @@ public:
             progressBlock->hide();
         }
         authorLabel->setWidgetType(cards() ? 1049 : 1053);
+        // A column breaks its lines at words and cuts its text after one, never inside.
+        for (WordWrapLabel* label : { titleLabel, authorLabel })
+            label->setWrapMode(cards() ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::WordWrap);
         progressBar->setWidgetType(cards() ? 1074 : 1075);
         const QMargins margins = cards() ? QMargins() : QMargins(12, 0, 12, 0);
         for (QWidget* w :
