@@ -1,7 +1,9 @@
 // Adding books on the background task: a folder of generated books of every format is added to
 // an empty library (read, covers scaled, stored through the book model), then the library is
-// exported into an archive and that archive imported into a second, empty library.
-// Usage: bench_libraryimport [book count, default 200]
+// exported into an archive and that archive imported into a second, empty library. The library
+// settles each book with the importer as the library page does; the bench reports whether the
+// progress ever ran ahead of the stored books and how long after the last one the run ended.
+// Usage: bench_libraryimport [book count, default 200] [small: FB2 books without covers]
 
 #include "appdirs.h"
 #include "import/bookimporter.h"
@@ -43,7 +45,7 @@ long peakRssKb()
     return usage.ru_maxrss;
 }
 
-// The library page's part: store what the task read, on the GUI thread.
+// The library page's part: store what the task read, on the GUI thread, and tell the importer.
 struct Library {
     Library()
     {
@@ -51,19 +53,32 @@ struct Library {
         folders.reload();
         books.setFolderModel(&folders);
         books.selectAll();
-        QObject::connect(bookimporter::instance(), &bookimporter::itemProcessed, &books,
-            [this](ItemStatus status, const BookDto& item) {
+        bookimporter* importer = bookimporter::instance();
+        importer->setStore(&books);
+        QObject::connect(
+            importer, &bookimporter::itemProcessed, &books, [this, importer](ItemStatus status, const BookDto& item) {
                 if (status != ItemAdded)
                     return;
                 const int id = books.addBook(item);
                 if (id > 0 && !item.folder_title.isEmpty())
                     folders.addBookToCategory(id, folders.findOrAddCategory(item.folder_title));
+                lastStored.start();
+                importer->booksSettled(1);
             });
+        QObject::connect(importer, &bookimporter::progress, &books, [this](int current) {
+            if (current > books.rowCount())
+                ++progressAhead;
+        });
+        QObject::connect(importer, &bookimporter::finished, &books,
+            [this] { endedAfterLastStored = lastStored.isValid() ? lastStored.elapsed() : -1; });
     }
     ~Library() { closeLibrary(); }
     bool open = false;
     FolderModel folders;
     BookModel books;
+    QElapsedTimer lastStored;
+    int progressAhead = 0;
+    qint64 endedAfterLastStored = -1;
 };
 
 // Runs the event loop until the task reports its end; the elapsed milliseconds.
@@ -87,6 +102,14 @@ void report(const char* what, qint64 ms, int books)
     out().flush();
 }
 
+// How the run's end and progress followed the storing.
+void reportStoring(const Library& library)
+{
+    out() << "books in the library: " << library.books.rowCount() << ", progress ahead of them "
+          << library.progressAhead << " times, run ended " << library.endedAfterLastStored
+          << " ms after the last book was stored\n";
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -103,6 +126,7 @@ int main(int argc, char* argv[])
     pdfengine::setLibraryPath(
         QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/") + pdfengine::fileName());
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 200;
+    const bool small = argc > 2 && qstrcmp(argv[2], "small") == 0;
     QTemporaryDir outside;
     const QString archive = outside.filePath(QStringLiteral("library.olv"));
 
@@ -113,7 +137,7 @@ int main(int argc, char* argv[])
             out() << "cannot create the library\n";
             return 1;
         }
-        const QStringList suffixes = librarybooks::suffixes();
+        const QStringList suffixes = small ? QStringList { QStringLiteral("fb2") } : librarybooks::suffixes();
         for (const QString& suffix : suffixes)
             QDir().mkpath(home.filePath(QStringLiteral("Shelf/") + suffix));
         QElapsedTimer timer;
@@ -121,8 +145,8 @@ int main(int argc, char* argv[])
         for (int i = 0; i < count; ++i) {
             librarybooks::BookSpec recipe;
             recipe.title = QStringLiteral("Book %1").arg(i);
-            recipe.coverSize = QSize(600, 900);
-            recipe.chapters = 4;
+            recipe.coverSize = small ? QSize() : QSize(600, 900);
+            recipe.chapters = small ? 1 : 4;
             const QString suffix = suffixes.at(i % suffixes.size());
             librarybooks::write(
                 home.filePath(QStringLiteral("Shelf/%1/book%2.%3").arg(suffix).arg(i).arg(suffix)), recipe);
@@ -132,7 +156,7 @@ int main(int argc, char* argv[])
         const qint64 adding = runUntil(&bookimporter::finished,
             [&] { bookimporter::instance()->start(QString(), { home.filePath(QStringLiteral("Shelf")) }); });
         report("add a folder of books", adding, count);
-        out() << "books in the library: " << library.books.rowCount() << "\n";
+        reportStoring(library);
 
         const QList<BookDto> books = BookProvider::instance()->allBooksWithFolderTitle();
         const qint64 exporting
@@ -146,7 +170,7 @@ int main(int argc, char* argv[])
         const qint64 importing
             = runUntil(&bookimporter::finished, [&] { bookimporter::instance()->importFromArchive(archive); });
         report("import the archive into an empty library", importing, count);
-        out() << "books in the library: " << library.books.rowCount() << "\n";
+        reportStoring(library);
     }
     out() << "peak resident memory: " << peakRssKb() / 1024 << " MiB\n";
     return 0;

@@ -258,6 +258,10 @@ private slots:
         QCOMPARE(size(kLongText, QSize(100, 30), 12).height(), 24);
         QCOMPARE(size(kLongText, QSize(100, 1000), 12, 3).height(), 36);
         QCOMPARE(size(kLongText, QSize(100, 1000), 12, 0, QTextOption::NoWrap).height(), 12);
+        // Wrapped at words only, a word wider than the line ends the text on its line.
+        const QString tooWide = QStringLiteral("Reading Notwithstandingthelongestwordsofall keeps on");
+        QCOMPARE(size(tooWide, QSize(100, 1000), 12).height(), 24);
+        QVERIFY(size(tooWide, QSize(100, 1000), 12, 0, QTextOption::WrapAtWordBoundaryOrAnywhere).height() > 24);
     }
 
     void textElidesTheLastLineThatFits_data() { addRatios(); }
@@ -281,6 +285,28 @@ private slots:
         const QRect band = lineBand(rect, 1, spacing, ratio);
         const QRect edge(band.right() - int(3 * ratio), band.top(), int(3 * ratio) + 1, band.height());
         QVERIFY(inkInside(right.image, edge) > 0);
+
+        // Wrapped at words only, the elided line ends after a whole word with an ellipsis, and a word
+        // wider than the line ends the text on its line, cut inside as nothing else fits.
+        QStringList lines;
+        {
+            QImage image = makeImage(QSize(120, 80), ratio);
+            QPainter painter(&image);
+            painter.setFont(testFont());
+            KelPainting::drawWordWrappedText(
+                &painter, kLongText, rect, topLeft, QTextOption::WordWrap, Qt::ElideRight, spacing, 0, nullptr, &lines);
+            QCOMPARE(lines.size(), 2);
+            QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.last()));
+            const QString shown = lines.first() + QLatin1Char(' ') + lines.last().chopped(1);
+            QVERIFY2(kLongText.startsWith(shown + QLatin1Char(' ')), qPrintable(shown));
+            KelPainting::drawWordWrappedText(&painter,
+                QStringLiteral("Reading Notwithstandingthelongestwordsofall keeps on"), QRectF(4, 4, 100, 70), topLeft,
+                QTextOption::WordWrap, Qt::ElideRight, spacing, 0, nullptr, &lines);
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines.first(), QStringLiteral("Reading"));
+            QVERIFY2(lines.last().startsWith(QStringLiteral("Notwith")) && lines.last().endsWith(QChar(0x2026)),
+                qPrintable(lines.last()));
+        }
 
         // A line count limit ends the text after its last line.
         const DrawnText one = drawText(kLongText, QRectF(4, 4, 100, 70), ratio, topLeft, Qt::ElideRight, spacing, 1);

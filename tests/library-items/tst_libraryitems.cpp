@@ -15,6 +15,7 @@
 #include "styles/kelstyle.h"
 #include "ui.h"
 #include "widgets/kelbutton.h"
+#include "widgets/wordwraplabel.h"
 #include "windows/kelpopupmenubutton.h"
 #include <QApplication>
 #include <QLabel>
@@ -104,6 +105,20 @@ QColor shaded(const QColor& base, double fy)
 {
     const double alpha = fy <= 0.5 ? 0.66 * fy : 0.33 + 0.66 * (fy - 0.5);
     return QColor::fromRgbF(base.redF() * (1 - alpha), base.greenF() * (1 - alpha), base.blueF() * (1 - alpha));
+}
+
+// Pixels of the favourite star's own colour (its fill and its edge), whatever the style's tint.
+int starPixels(QWidget* button)
+{
+    const QImage image = button->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += near(c, QColor(0xf7, 0xc6, 0x00), 24) || near(c, QColor(0xd9, 0xa4, 0x00), 24);
+        }
+    }
+    return n;
 }
 
 int whitePixels(const QImage& image, const QRect& rect)
@@ -468,21 +483,28 @@ private slots:
     }
 
     // A recycled widget that reads another book gives up the focus and shows the new book; rows are
-    // as high as their cover, cards as wide.
+    // as high as their cover, cards as wide. A favourite's star keeps its own colour in a row as on
+    // a card; the star of any other row takes the text's.
     void recycled()
     {
         BookItemWidget item(Enums::View_Table, m_menu);
+        item.resize(900, 80);
         item.show();
         QVERIFY(QTest::qWaitForWindowExposed(&item));
         const QModelIndex first = addBook(Plain, QStringLiteral("First"));
         item.readFrom(first);
         item.setFocus();
         QVERIFY(item.hasFocus());
+        auto* star = item.findChild<KelButton*>(QStringLiteral("Favorite"));
+        QVERIFY(star->isVisible());
+        QCOMPARE(starPixels(star), 0);
         QVERIFY(m_books.setData(first, QVariant(), Enums::ToFavorite));
         item.readFrom(first);
         QVERIFY(item.hasFocus());
+        QVERIFY2(starPixels(star) > 20, qPrintable(QString::number(starPixels(star))));
         item.readFrom(addBook(Plain, QStringLiteral("Second")));
         QVERIFY(!item.hasFocus());
+        QCOMPARE(starPixels(star), 0);
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Title"))->text(), QStringLiteral("Second"));
         QCOMPARE(item.findChild<QLabel*>(QStringLiteral("Author"))->text(), QStringLiteral("Second Author"));
         QVERIFY(!item.findChild<KelButton*>(QStringLiteral("Favorite"))->isChecked());
@@ -491,6 +513,57 @@ private slots:
         item.setItemMode(Enums::View_Cards);
         QCOMPARE(item.thumbnail()->size(), QSize(214, 293));
         QCOMPARE(item.width(), 214);
+    }
+
+    // A row's title and author break their lines at words and are cut after a whole word with an
+    // ellipsis, never inside one unless a single word is wider than the column; the author's column
+    // is not starved for a wide title's. Row width, title, author, then the lines each shows.
+    void rowColumnsCutAtWords_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QStringList>("titleLines");
+        QTest::addColumn<QStringList>("authorLines");
+        QTest::newRow("fits") << 860 << "Loom"
+                              << "Open Source Developers" << QStringList { "Loom" }
+                              << QStringList { "Open Source", "Developers" };
+        QTest::newRow("author cut after a word")
+            << 860 << "Loom"
+            << "Developers of the Open Source Loom Reading Project and Friends" << QStringList { "Loom" }
+            << QStringList { "Developers of the", "Open Source Loom", "Reading Project…" };
+        QTest::newRow("title cut after a word")
+            << 860 << "The Long Night of the Loom When Every Shuttle Went Quiet and All the Weavers Slept Until Dawn"
+            << "Ann"
+            << QStringList { "The Long Night of the Loom", "When Every Shuttle Went Quiet",
+                   "and All the Weavers Slept…" }
+            << QStringList { "Ann" };
+        QTest::newRow("a word wider than the column") << 700 << "Loom"
+                                                      << "Ann Supercalifragilisticexpialidocious Developers"
+                                                      << QStringList { "Loom" } << QStringList { "Ann", "Superc…" };
+    }
+    void rowColumnsCutAtWords()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, title);
+        QFETCH(QString, author);
+        QFETCH(QStringList, titleLines);
+        QFETCH(QStringList, authorLines);
+        BookItemWidget item(Enums::View_Table, m_menu);
+        item.readFrom(addBook(Plain, title, author));
+        // The columns as the page gives them: each at least as wide as its header's button.
+        item.setColumnWidths({ { 1, 90 }, { 2, 90 }, { 3, 90 } });
+        item.resize(width, 80);
+        item.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        auto* titleLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Title"));
+        auto* authorLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Author"));
+        item.grab();
+        QCOMPARE(titleLabel->shownLines(), titleLines);
+        QCOMPARE(authorLabel->shownLines(), authorLines);
+        QCOMPARE(authorLabel->isTextElided(), authorLines.last().endsWith(QChar(0x2026)));
+        QVERIFY2(authorLabel->width() * 2 >= titleLabel->width(),
+            qPrintable(QStringLiteral("author %1, title %2").arg(authorLabel->width()).arg(titleLabel->width())));
     }
 
     // Hovering a card fades its trash button in and leaving fades it out; in the trash the restore
@@ -537,11 +610,11 @@ private slots:
 
 private:
     // A new library book in the given state, with a data folder as reading it leaves; its row.
-    QModelIndex addBook(int state, const QString& title = QStringLiteral("Book"))
+    QModelIndex addBook(int state, const QString& title = QStringLiteral("Book"), const QString& author = QString())
     {
         BookDto book;
         book.title = title;
-        book.author = title + QStringLiteral(" Author");
+        book.author = author.isEmpty() ? title + QStringLiteral(" Author") : author;
         book.full_path = m_dir.filePath(QStringLiteral("book-%1.epub").arg(++m_added));
         book.is_deleted = state & Trash ? 1 : 0;
         book.is_favorite = state & Favorite ? 1 : 0;

@@ -60,8 +60,11 @@ bookimporter* bookimporter::instance()
             if (created->thread() != application->thread())
                 created->moveToThread(application->thread());
             // The pool waits for its tasks when the application ends: a running task stops at
-            // its next item instead of working through its whole queue.
-            connect(application, &QCoreApplication::aboutToQuit, created, &bookimporter::cancel, Qt::DirectConnection);
+            // its next item instead of working through its whole queue. The books read so far
+            // are still stored, so this is no stop of the user's.
+            connect(
+                application, &QCoreApplication::aboutToQuit, created, [created] { created->halt(); },
+                Qt::DirectConnection);
         }
         return created;
     }();
@@ -138,17 +141,13 @@ bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesLis
         // Checked against the library like the first list, so a busy task adds no duplicates.
         m_known.unite(known);
         m_queue.append(filesList);
-        const int processed = m_processed;
-        const int total = processed + (m_inHand ? 1 : 0) + m_queue.size();
-        if (total > 1)
-            post([this, processed, total] { emit progress(processed, total); });
+        postProgress(countsLocked());
         return false;
     }
     m_queue = filesList;
     m_known = known;
     m_ignoreExisting = ignoreExisting;
-    m_processed = 0;
-    m_inHand = false;
+    beginRunLocked();
     m_running = true;
     m_cancelled = false;
     // A pause belongs to the run it was given to: a new run starts working.
@@ -182,11 +181,90 @@ void bookimporter::toggleProcessing(bool paused) { m_paused = paused; }
 
 void bookimporter::cancel()
 {
+    const bool running = isRunning();
+    halt();
+    if (running)
+        emit cancelled();
+}
+
+void bookimporter::halt()
+{
     QMutexLocker lock(&m_mutex);
     m_cancelled = true;
     // Stopping ends the pause too, or the next run would wait for a resume nobody can give.
     m_paused = false;
     m_queue.clear();
+    m_storeChanged.wakeAll();
+}
+
+void bookimporter::setStore(QObject* store)
+{
+    disconnect(m_storeGone);
+    if (store)
+        m_storeGone = connect(store, &QObject::destroyed, this, [this] { setStore(nullptr); });
+    QMutexLocker lock(&m_mutex);
+    m_storing = store != nullptr;
+    // A new store has seen none of the books reported so far.
+    m_unsettled = 0;
+    m_storeChanged.wakeAll();
+}
+
+void bookimporter::booksSettled(int count)
+{
+    int run = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_unsettled = qMax(0, m_unsettled - count);
+        run = m_run;
+        m_storeChanged.wakeAll();
+    }
+    reportProgress(run);
+}
+
+bookimporter::Counts bookimporter::countsLocked() const
+{
+    Counts counts;
+    counts.run = m_run;
+    counts.storing = m_storing;
+    counts.processed = m_processed;
+    counts.done = m_processed - m_unsettled;
+    counts.total = m_processed + (m_inHand ? 1 : 0) + m_queue.size();
+    return counts;
+}
+
+void bookimporter::postProgress(const Counts& counts)
+{
+    if (counts.storing) {
+        // Counted when delivered, after the books the store settled meanwhile: never ahead of it.
+        const int run = counts.run;
+        post([this, run] { reportProgress(run); });
+    } else if (counts.total > 1) {
+        post([this, counts] { emit progress(counts.done, counts.total); });
+    }
+}
+
+void bookimporter::reportProgress(int run)
+{
+    Counts counts;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (run != m_run || !m_storing)
+            return;
+        counts = countsLocked();
+    }
+    if (counts.total <= 1
+        || (counts.run == m_shown.run && counts.done == m_shown.done && counts.total == m_shown.total))
+        return;
+    m_shown = counts;
+    emit progress(counts.done, counts.total);
+}
+
+void bookimporter::beginRunLocked()
+{
+    ++m_run;
+    m_processed = 0;
+    m_unsettled = 0;
+    m_inHand = false;
 }
 
 bool bookimporter::waitWhilePaused() const
@@ -194,6 +272,23 @@ bool bookimporter::waitWhilePaused() const
     while (m_paused && !m_cancelled)
         QThread::msleep(kPauseStepMs);
     return !m_cancelled;
+}
+
+bool bookimporter::waitForStore(int limit)
+{
+    QMutexLocker lock(&m_mutex);
+    while (m_storing && m_unsettled > limit && !m_cancelled)
+        m_storeChanged.wait(&m_mutex, kPauseStepMs);
+    return !m_cancelled;
+}
+
+bool bookimporter::nextItem(QString& item, QString& importFolder)
+{
+    if (!waitWhilePaused() || !waitForStore(kMaxUnsettled - 1))
+        return false;
+    if (takeItem(item, importFolder))
+        return true;
+    return waitForStore(0) && takeItem(item, importFolder);
 }
 
 bool bookimporter::takeItem(QString& item, QString& importFolder)
@@ -214,12 +309,14 @@ void bookimporter::queueFront(const QStringList& items)
     m_inHand = false;
 }
 
-QPair<int, int> bookimporter::countItem()
+bookimporter::Counts bookimporter::countItem(bool added)
 {
     QMutexLocker lock(&m_mutex);
     m_inHand = false;
     ++m_processed;
-    return qMakePair(m_processed, m_processed + m_queue.size());
+    if (added && m_storing)
+        ++m_unsettled;
+    return countsLocked();
 }
 
 bool bookimporter::isKnown(const QString& path) const
@@ -235,10 +332,11 @@ bool bookimporter::endTask(const std::function<void()>& announce)
     if (m_queue.isEmpty()) {
         m_running = false;
         m_processed = 0;
+        m_unsettled = 0;
         return false;
     }
     // Queued after a cancel, or while an export ran: a run of their own.
-    m_processed = 0;
+    beginRunLocked();
     m_cancelled = false;
     m_paused = false;
     post([this] { emit importStarted(); });
@@ -257,13 +355,10 @@ void bookimporter::importTask()
 bookimporter::RunResult bookimporter::importRun()
 {
     qInfo() << "start import";
-    int total = 0;
     {
         QMutexLocker lock(&m_mutex);
-        total = m_queue.size();
+        postProgress(countsLocked());
     }
-    if (total > 1)
-        post([this, total] { emit progress(0, total); });
 
     importbooks archive;
     // Books read in this run: the same file twice becomes one book.
@@ -271,7 +366,7 @@ bookimporter::RunResult bookimporter::importRun()
     RunResult result;
     QString item;
     QString importFolder;
-    while (waitWhilePaused() && takeItem(item, importFolder)) {
+    while (nextItem(item, importFolder)) {
         if (isFolderItem(item)) {
             queueFront(booksInFolder(item));
             continue;
@@ -300,6 +395,9 @@ bookimporter::RunResult bookimporter::importRun()
             const bool known = isKnown(record.full_path) || added.contains(record.full_path);
             status = known ? ItemAlreadyInLibrary : readBookFile(record);
         }
+        // Counted before it is reported: the store may settle it before the task goes on.
+        // The total counts what is still queued now, items appended meanwhile included.
+        const Counts counts = countItem(report && status == ItemAdded);
         if (report) {
             if (status == ItemAdded) {
                 ++result.ok;
@@ -307,12 +405,8 @@ bookimporter::RunResult bookimporter::importRun()
             }
             post([this, status, record] { emit itemProcessed(status, record); });
         }
-
-        // The total counts what is still queued now, items appended meanwhile included.
-        const QPair<int, int> counts = countItem();
-        result.total = counts.first;
-        if (counts.second > 1)
-            post([this, counts] { emit progress(counts.first, counts.second); });
+        result.total = counts.processed;
+        postProgress(counts);
     }
     archive.close();
     return result;

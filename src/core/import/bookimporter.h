@@ -6,10 +6,10 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
-#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -32,6 +32,11 @@ class importbooks;
 // (also during an export: the items are added when it ends); a second export is refused.
 // toggleProcessing() holds the task between two items; cancel() ends it before the next one,
 // also while paused, and drops what was queued.
+//
+// The object that stores the added books (the library page) may take part through setStore():
+// a book reported as added is then done only once the store has settled it (booksSettled), so
+// that progress counts stored books and a run (with its bar, pause and stop) lasts until the last
+// one is stored; the task reads at most kMaxUnsettled books ahead of the store.
 class bookimporter : public QObject {
     Q_OBJECT
 
@@ -41,6 +46,8 @@ public:
 
     // How often a paused task looks at its flags.
     static constexpr int kPauseStepMs = 200;
+    // Books read and not yet settled by the store, at most: the task waits for the store beyond.
+    static constexpr int kMaxUnsettled = 64;
     // Queue items: a library archive, and the next book of the open archive.
     static const QString ArchivePrefix; // "olvarch://" + path
     static const QString ArchiveBookItem; // "olv://"
@@ -63,8 +70,15 @@ public slots:
     bool exportToArchive(const QString& archive, const QList<BookDto>& books);
     void toggleProcessing(bool paused);
     void cancel();
+    // The receiver of itemProcessed that stores the added books; null (or its destruction)
+    // counts a book as done when it is read.
+    void setStore(QObject* store);
+    // GUI thread: the store has stored or refused count more of the books reported as added.
+    void booksSettled(int count);
 
 signals:
+    // Stop was given while a task ran: books already reported are not to be stored any more.
+    void cancelled();
     void importStarted();
     void exportStarted();
     void itemProcessed(ItemStatus status, BookDto item);
@@ -80,6 +94,15 @@ private:
         int ok = 0;
         int total = 0;
     };
+    // A run's counts for its progress: items done (settled by the store when there is one) of all
+    // known so far.
+    struct Counts {
+        int run = 0;
+        bool storing = false;
+        int processed = 0;
+        int done = 0;
+        int total = 0;
+    };
 
     // Task bodies, on a pool thread.
     void importTask();
@@ -91,13 +114,29 @@ private:
     bool endTask(const std::function<void()>& announce);
     // Waits while paused; false when cancelled.
     bool waitWhilePaused() const;
+    // Waits while the store has more than limit books to settle; false when cancelled.
+    bool waitForStore(int limit);
+    // The next item, once not paused and the store has caught up; when the queue is empty, the
+    // store settles every book first, so that what is appended meanwhile joins this run.
+    bool nextItem(QString& item, QString& importFolder);
     // Takes the next item into hand; false when the queue is empty.
     bool takeItem(QString& item, QString& importFolder);
     // Puts the items the one in hand stands for (an archive's books, a folder's files) at the
     // front of the queue; the item itself is not counted.
     void queueFront(const QStringList& items);
-    // Counts the item in hand as processed: (processed, processed + still queued).
-    QPair<int, int> countItem();
+    // Counts the item in hand as processed; an added book waits for the store when there is one.
+    Counts countItem(bool added);
+    // Under the lock: the current counts.
+    Counts countsLocked() const;
+    // Raises progress for the counts: as they are without a store, else as the store has them
+    // when the signal is delivered.
+    void postProgress(const Counts& counts);
+    // GUI thread: raises progress with the store's counts of the run, when they changed.
+    void reportProgress(int run);
+    // Under the lock: starts counting a new run.
+    void beginRunLocked();
+    // Ends the task before its next item and drops the queue and the pause.
+    void halt();
     bool isKnown(const QString& path) const;
     // The next book of the open archive, unpacked into importFolder; false when it has none.
     bool readArchiveBook(importbooks& archive, const QString& importFolder, BookDto& record, ItemStatus& status);
@@ -108,9 +147,13 @@ private:
     // Emits a signal on the importer's thread, after whatever was posted before.
     void post(std::function<void()> emitSignal);
 
-    mutable QMutex m_mutex; // guards everything below but the two flags
+    mutable QMutex m_mutex; // guards everything below but the two flags and the shown counts
+    QWaitCondition m_storeChanged; // the store settled books, went away, or the task was cancelled
     QStringList m_queue;
+    int m_run = 0;
     int m_processed = 0;
+    bool m_storing = false; // a store settles the added books
+    int m_unsettled = 0; // books of this run reported as added and not settled by the store
     bool m_inHand = false; // an item is being read
     bool m_running = false;
     bool m_ignoreExisting = false;
@@ -118,4 +161,6 @@ private:
     QString m_importFolder;
     std::atomic<bool> m_paused { false };
     std::atomic<bool> m_cancelled { false };
+    QMetaObject::Connection m_storeGone;
+    Counts m_shown; // GUI thread: the last progress raised for a store
 };

@@ -30,6 +30,15 @@ void WordWrapLabel::setLineHeight(int height)
     update();
 }
 
+void WordWrapLabel::setWrapMode(QTextOption::WrapMode mode)
+{
+    if (m_wrapMode == mode)
+        return;
+    m_wrapMode = mode;
+    updateGeometry();
+    update();
+}
+
 void WordWrapLabel::setMaxLineCount(int count)
 {
     if (m_maxLineCount == count)
@@ -79,13 +88,14 @@ void WordWrapLabel::paintEvent(QPaintEvent* event)
         KelLabel::paintEvent(event);
         return;
     }
+    m_shownLines.clear();
     if (text().isEmpty())
         return;
     {
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
         KelPainting::drawWordWrappedText(&painter, text(), QRectF(contentsRect()), alignment(), m_wrapMode, elideMode(),
-            m_lineHeight, m_maxLineCount, &m_elided);
+            m_lineHeight, m_maxLineCount, &m_elided, &m_shownLines);
     }
     if (KelPainting::dbgPaintKelLabel() || KelPainting::dbgPaintKelPaintContext()) {
         KelPaintContext context(this);

@@ -2,6 +2,7 @@
 
 #include "widgets/kellabel.h"
 
+#include <QStringList>
 #include <QTextOption>
 
 // A label that wraps its text over several lines, may stop after a number of lines with the last
@@ -18,8 +19,11 @@ public:
     int maxLineCount() const { return m_maxLineCount; }
     void setMaxLineCount(int count);
     QTextOption::WrapMode wrapMode() const { return m_wrapMode; }
-    // Whether the last paint cut the text.
+    // QTextOption::WordWrap breaks lines at words only and cuts the text after a whole word.
+    void setWrapMode(QTextOption::WrapMode mode);
+    // Whether the last paint cut the text, and the lines it showed.
     bool isTextElided() const { return m_elided; }
+    QStringList shownLines() const { return m_shownLines; }
 
     bool hasHeightForWidth() const override;
     int heightForWidth(int width) const override;
@@ -38,4 +42,5 @@ private:
     int m_lineHeight = -1;
     int m_maxLineCount = -1;
     bool m_elided = false;
+    QStringList m_shownLines;
 };

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 namespace {
@@ -13,6 +14,36 @@ namespace {
 constexpr int kUnlimitedWidth = 0xFFFFFF;
 
 QStringList paragraphsOf(const QString& text) { return text.split(QChar(10), Qt::KeepEmptyParts); }
+
+// A line that wraps at words only and still does not fit holds a word wider than the line.
+bool holdsTooWideWord(const QTextLine& line, QTextOption::WrapMode wrapMode, double width)
+{
+    return wrapMode == QTextOption::WordWrap && line.naturalTextWidth() > width;
+}
+
+int endWithoutSpaces(const QString& text, int end)
+{
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
+    return end;
+}
+
+// The text cut after its last whole word that fits the width with an ellipsis after it (the whole
+// text with one when it fits); a first word that does not fit alone is cut inside, as there is
+// nothing else to show.
+QString elideAtWord(const QFontMetrics& metrics, const QString& text, int width)
+{
+    const QString ellipsis(QChar(0x2026));
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+    QString cut;
+    for (int at = breaks.toNextBoundary(); at > 0; at = breaks.toNextBoundary()) {
+        const QString head = text.left(endWithoutSpaces(text, at)) + ellipsis;
+        if (metrics.horizontalAdvance(head) > width)
+            break;
+        cut = head;
+    }
+    return cut.isEmpty() ? metrics.elidedText(text, Qt::ElideRight, width) : cut;
+}
 
 // Lays the paragraph out line by line; placeLine sets up each new line and returns false to stop.
 template <typename PlaceLine> void layOut(QTextLayout& layout, const QTextOption& option, PlaceLine placeLine)
@@ -43,16 +74,20 @@ QSize wordWrappedTextSize(const QString& text, const QFont& font, QTextOption::W
     double widest = maxWidth;
     int height = 0;
     int lineCount = 0;
+    bool cut = false; // a word wider than the line ended the text
     for (const QString& paragraph : paragraphsOf(text)) {
+        if (cut)
+            break;
         QTextLayout layout(paragraph, font);
         layOut(layout, option, [&](QTextLine& line) {
             ++lineCount;
             const bool countAllows = maxLineCount <= 0 || lineCount <= maxLineCount;
             const bool heightAllows = maxSize.height() > 0 && maxSize.height() >= height + lineSpacing;
-            if (!countAllows || !heightAllows)
+            if (cut || !countAllows || !heightAllows)
                 return false;
             if (maxWidth > 0) {
                 line.setLineWidth(maxWidth);
+                cut = holdsTooWideWord(line, wrapMode, maxWidth);
             } else {
                 // No width limit: the paragraph stays on one line as wide as its text.
                 line.setLineWidth(kUnlimitedWidth);
@@ -66,10 +101,13 @@ QSize wordWrappedTextSize(const QString& text, const QFont& font, QTextOption::W
 }
 
 void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& rect, Qt::Alignment alignment,
-    QTextOption::WrapMode wrapMode, Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount, bool* elided)
+    QTextOption::WrapMode wrapMode, Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount, bool* elided,
+    QStringList* shownLines)
 {
     if (elided)
         *elided = false;
+    if (shownLines)
+        shownLines->clear();
     if (!painter)
         return;
     const QFont font = painter->font();
@@ -100,20 +138,32 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
             const QTextLine line = layout.lineAt(i);
             ++lineCount;
             const bool forceElide = maxLineCount > 0 && lineCount > maxLineCount;
-            if (!forceElide && y + 2 * lineSpacing <= box.bottom()) {
+            const bool tooWide = holdsTooWideWord(line, wrapMode, box.width());
+            const auto drawLine = [&] {
                 line.draw(painter, QPointF(x, y));
+                if (shownLines)
+                    shownLines->append(paragraph.mid(line.textStart(),
+                        endWithoutSpaces(paragraph, line.textStart() + line.textLength()) - line.textStart()));
+            };
+            if (!forceElide && !tooWide && y + 2 * lineSpacing <= box.bottom()) {
+                drawLine();
                 y += lineSpacing;
                 continue;
             }
             // The last line that fits: elide whatever of the paragraph does not fit on it.
             const QString rest = paragraph.mid(line.textStart());
             if (elideMode == Qt::ElideNone
-                || (!forceElide && !laterParagraphs && metrics.horizontalAdvance(rest) <= box.width())) {
-                line.draw(painter, QPointF(x, y));
+                || (!forceElide && !tooWide && !laterParagraphs && metrics.horizontalAdvance(rest) <= box.width())) {
+                drawLine();
                 return;
             }
-            const QString cut = laterParagraphs && !forceElide ? rest + QChar(0x2026) : rest;
-            const QString shown = metrics.elidedText(cut, elideMode, qRound(box.width()));
+            QString shown;
+            if (wrapMode == QTextOption::WordWrap && elideMode == Qt::ElideRight) {
+                shown = elideAtWord(metrics, rest, qRound(box.width()));
+            } else {
+                const QString cut = laterParagraphs && !forceElide ? rest + QChar(0x2026) : rest;
+                shown = metrics.elidedText(cut, elideMode, qRound(box.width()));
+            }
             const int advance = metrics.horizontalAdvance(shown);
             double textX = x;
             if (alignment & Qt::AlignRight)
@@ -121,6 +171,8 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
             else if (alignment & Qt::AlignHCenter)
                 textX = box.left() + (box.width() - advance) / 2;
             painter->drawText(QPointF(textX, y + metrics.ascent()), shown);
+            if (shownLines)
+                shownLines->append(shown);
             if (elided)
                 *elided = true;
             return;

@@ -131,11 +131,13 @@ public:
             auto* row = new QHBoxLayout(q);
             row->setContentsMargins(0, 0, 0, 0);
             row->setSpacing(0);
+            // The date and the notes count keep the width their text needs; the title and the author
+            // share the rest, so that a wide title does not leave the author a word per line.
             row->addWidget(thumbnail);
-            row->addWidget(titleLabel, 8);
+            row->addWidget(titleLabel, 3);
             row->addWidget(authorLabel, 2);
-            row->addWidget(dateLabel, 2);
-            row->addWidget(notesLabel, 2);
+            row->addWidget(dateLabel);
+            row->addWidget(notesLabel);
             row->addWidget(progressBlock);
             const QSize thumb = thumbnailGeometry(0).outerSize();
             thumbnail->setFixedSize(thumb);
@@ -184,6 +186,9 @@ public:
             progressBlock->hide();
         }
         authorLabel->setWidgetType(cards() ? 1049 : 1053);
+        // A column breaks its lines at words and cuts its text after one, never inside.
+        for (WordWrapLabel* label : { titleLabel, authorLabel })
+            label->setWrapMode(cards() ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::WordWrap);
         progressBar->setWidgetType(cards() ? 1074 : 1075);
         const QMargins margins = cards() ? QMargins() : QMargins(12, 0, 12, 0);
         for (QWidget* w :
@@ -220,7 +225,9 @@ public:
 
     void updateButtonLooks()
     {
-        favoriteButton->setIcon(cards() ? ":/svg/star-no-tint.svg" : ":/svg/star.svg");
+        // A favourite's star keeps its own colour in a row as on a card, or it would look like any other.
+        const bool ownStar = cards() || favoriteButton->isChecked();
+        favoriteButton->setIcon(ownStar ? ":/svg/star-no-tint.svg" : ":/svg/star.svg");
         // In the trash this button restores the book: it must not look like the delete beside it.
         if (inTrash())
             trashButton->setIcon(":/svg/restore.svg");
@@ -229,7 +236,7 @@ public:
         deleteButton->setIcon(cards() ? ":/svg/trash-no-tint.svg" : ":/svg/trash.svg");
         trashButton->setWidgetType(cards() ? 1028 : 1027);
         deleteButton->setWidgetType(cards() ? 1028 : 1027);
-        favoriteButton->setWidgetType(cards() || favoriteButton->isChecked() ? 1028 : 1027);
+        favoriteButton->setWidgetType(ownStar ? 1028 : 1027);
     }
 
     void updateHover()

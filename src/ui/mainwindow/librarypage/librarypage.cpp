@@ -140,6 +140,8 @@ public:
     QTimer storeTimer;
     int batchSize = 8;
     bool finishPending = false;
+    // Stop was given: what the run still reports is not stored, until the next run starts.
+    bool stopped = false;
     // The first refusal whose cause is the library's folder, the disk or a collection archive.
     ItemStatus causeStatus = ItemAdded;
     QString causePath;
@@ -153,6 +155,7 @@ public:
     void importFinished();
     void storeBatch();
     void storePending(bool all);
+    void stop();
     bool startImport(const QStringList& files);
     void refuse(const QString& path, const QString& reason);
     void reportRefused();
@@ -331,13 +334,16 @@ LibraryPage::LibraryPage(QWidget* parent)
         d->clearTrashButton->setEnabled(count != 0);
     });
     bookimporter* importer = bookimporter::instance();
+    // The importer's progress, pause and stop follow the storing here.
+    if (d->books)
+        importer->setStore(this);
+    QObject::connect(importer, &bookimporter::cancelled, this, [this] { d->stop(); });
     QObject::connect(
         importer, &bookimporter::itemProcessed, this,
         [this](ItemStatus status, const BookDto& book) { d->itemProcessed(status, book); }, Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::importStarted, this, [this] { d->importStarted(); }, Qt::QueuedConnection);
     d->storeTimer.setSingleShot(true);
-    d->storeTimer.setInterval(0);
     QObject::connect(&d->storeTimer, &QTimer::timeout, this, [this] { d->storePending(false); });
     // Books already read are stored before the program ends, without an answer.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -690,6 +696,7 @@ void LibraryPage::Private::importStarted()
 {
     // The previous run's books go in, and get their answer, before this run's bookkeeping.
     storePending(true);
+    stopped = false;
     processedCount = protectedCount = failedCount = existingCount = 0;
     firstExistingPath.clear();
     refusedArchiveCount = 0;
@@ -704,6 +711,8 @@ void LibraryPage::Private::importStarted()
 
 void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
 {
+    if (stopped)
+        return;
     ++processedCount;
     if (status != ItemAdded && status != ItemAlreadyInLibrary)
         refuse(book.full_path, refusalReason(status, book.full_path));
@@ -729,7 +738,7 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
         // at once and would hold the window while each is stored and shown.
         toStore.append(book);
         if (!storeTimer.isActive())
-            storeTimer.start();
+            storeTimer.start(0);
     }
 }
 
@@ -754,6 +763,7 @@ void LibraryPage::Private::storeBatch()
             folders->addBookToCategory(id, folders->findOrAddCategory(book.folder_title));
         ++addedPerFormat[bookFormatName(book.format)];
     }
+    bookimporter::instance()->booksSettled(batch.size());
     // About 10 ms of work a batch, whatever one book costs on this machine.
     const qint64 spent = timer.elapsed();
     if (spent < 5 && batchSize < 32)
@@ -762,14 +772,19 @@ void LibraryPage::Private::storeBatch()
         batchSize /= 2;
 }
 
-// Stores what waits, yielding to the window every few milliseconds; the answer follows the last book.
+// Stores what waits, yielding to the window every few milliseconds and holding while the import
+// is paused; the answer follows the last book.
 void LibraryPage::Private::storePending(bool all)
 {
     QElapsedTimer timer;
     timer.start();
     while (!toStore.isEmpty()) {
+        if (!all && bookimporter::instance()->isPaused()) {
+            storeTimer.start(bookimporter::kPauseStepMs);
+            return;
+        }
         if (!all && timer.elapsed() >= 12) {
-            storeTimer.start();
+            storeTimer.start(0);
             return;
         }
         storeBatch();
@@ -778,6 +793,14 @@ void LibraryPage::Private::storePending(bool all)
         finishPending = false;
         importFinished();
     }
+}
+
+// After a stop nothing more is stored: neither what waits nor what the run still reports.
+void LibraryPage::Private::stop()
+{
+    stopped = true;
+    storeTimer.stop();
+    toStore.clear();
 }
 
 // Shows the book among all books, clearing a search it does not match, and scrolls to it; the row
