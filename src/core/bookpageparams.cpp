@@ -1,6 +1,7 @@
 #include "bookpageparams.h"
 
 #include "jsengine/jsengine.h"
+#include "readingfont.h"
 
 #include <QtGlobal>
 
@@ -112,11 +113,17 @@ QString BookPageParams::bookColorsCss() const
 
 QString BookPageParams::bookFontCss() const
 {
-    if (m_fontFamily.isEmpty() || m_fontFamily.compare(QLatin1String(kOriginalFontFamily), Qt::CaseInsensitive) == 0)
+    if (readingfont::isOriginal(m_fontFamily))
         return QString();
+    // The installed face the engine takes for the choice, then the generic family of its kind.
+    const QString face = readingfont::installedFamily(m_fontFamily);
+    const QString generic = readingfont::genericFamily(m_fontFamily);
+    QString families = cssString(face.isEmpty() ? m_fontFamily : face);
+    if (!generic.isEmpty())
+        families += QStringLiteral(", ") + generic;
     // Over the book's own font-family rules; code keeps its fixed-width font.
     return QStringLiteral("%1, %1 *:not(pre):not(code):not(tt):not(kbd):not(samp){ font-family: %2 !important; }")
-        .arg(kBookContent, cssString(m_fontFamily));
+        .arg(kBookContent, families);
 }
 
 QString BookPageParams::bookAlignmentCss() const

@@ -2,6 +2,7 @@
 
 #include "bookpageparams.h"
 #include "jsengine/jsengine.h"
+#include "readingfont.h"
 
 #include <QDateTime>
 #include <QUrl>
@@ -12,8 +13,6 @@
 #include <cmath>
 
 namespace {
-
-const QString kOriginalFont = QStringLiteral("Original font");
 
 // An engine call with its text arguments, each escaped for a single-quoted string.
 template <typename... Texts> QString call(const QString& format, const Texts&... texts)
@@ -238,11 +237,7 @@ void TextBookChapter::applyPageParams(BookPageParams* params)
     d->pageCount = -1;
     d->currentPage = -1;
 
-    const QString family = params->fontFamily();
-    if (family.isEmpty() || family.compare(kOriginalFont, Qt::CaseInsensitive) == 0)
-        settings()->resetFontFamily(QWebSettings::StandardFont);
-    else
-        settings()->setFontFamily(QWebSettings::StandardFont, family);
+    readingfont::applyStandardFont(settings(), params->fontFamily());
     if (settings()->fontSize(QWebSettings::DefaultFontSize) != params->fontSize())
         settings()->setFontSize(QWebSettings::DefaultFontSize, params->fontSize());
 

@@ -1,7 +1,7 @@
 // The text viewer as a reader meets it, on generated books whose structure once went wrong:
 // clicks on either half of a page, quick key presses across chapter ends, contents links
-// without their folder, and an image inside an FB2 paragraph. Real books of the library, the
-// real page-counting helper, real mouse and key events.
+// without their folder, an image inside an FB2 paragraph, and the reader's font on every text
+// format. Real books of the library, the real page-counting helper, real mouse and key events.
 
 #include "readingfixture.h"
 
@@ -10,12 +10,16 @@
 #include "chapterbuilder.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
+#include "formats/bookformat.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/xmlguard.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
+#include "jsengine/jsengine.h"
+#include "mobiwriter.h"
 #include "models/bookmodel.h"
 #include "models/tocmodel.h"
+#include "readingfont.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
 
@@ -61,6 +65,65 @@ void pressKey(QWidget* widget, Hotkeys::Id id)
     const int code = Hotkeys::sequences(id).value(0)[0];
     QTest::keyClick(
         widget, Qt::Key(code & ~Qt::KeyboardModifierMask), Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+}
+
+// The same few pages of prose as each text format writes it; the EPUB's chapter sets its own
+// fonts for the body and the paragraphs.
+bool writeProseBook(const QString& path, int format)
+{
+    ChapterBuilder prose(400);
+    prose.addProse(14, 60, 90);
+    const QString body = prose.bodyHtml();
+    switch (format) {
+    case BookFormat::Epub: {
+        ChapterBuilder chapter(400);
+        chapter.addRaw(QStringLiteral("<style type=\"text/css\">p { font-family: Verdana, 'DejaVu Sans Mono', "
+                                      "monospace; }</style>\n"));
+        chapter.addProse(14, 60, 90);
+        EpubBuilder epub;
+        epub.addItem(QStringLiteral("c1"), QStringLiteral("prose.xhtml"), chapter.xhtml());
+        return epub.write(path);
+    }
+    case BookFormat::Mobi: {
+        MobiWriter mobi;
+        mobi.setText("<html><head><guide></guide></head><body>" + body.toUtf8() + "</body></html>");
+        return mobi.write(path);
+    }
+    case BookFormat::Fb2: {
+        Fb2Builder fb2;
+        QString paragraphs;
+        for (QString paragraph : body.split(QStringLiteral("</p>"), Qt::SkipEmptyParts)) {
+            paragraph = paragraph.trimmed().remove(QStringLiteral("<p>"));
+            if (!paragraph.isEmpty())
+                paragraphs += Fb2Builder::pXml(paragraph);
+        }
+        fb2.addBody(Fb2Builder::section(paragraphs, QStringLiteral("Prose")));
+        return fb2.write(path);
+    }
+    default:
+        break;
+    }
+    QString text = body;
+    text.replace(QStringLiteral("</p>"), QStringLiteral("\n")).remove(QStringLiteral("<p>"));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0;
+}
+
+// Advances at 40 px of "iiiiiiiiii", "MMMMMMMMMM" and a mixed word: in a paragraph of the
+// book's prose, drawn as the page draws its text, or, with a face named, in that face outside the
+// book's content.
+QVariantList glyphAdvances(QWebFrame* frame, const QString& face = QString())
+{
+    const QString script = QStringLiteral(
+        "(function(face) { var prose = document.querySelectorAll('.kelbook p');"
+        " var host = face ? document.body : prose[prose.length - 1];"
+        " return ['iiiiiiiiii', 'MMMMMMMMMM', 'Hamburgefonstiv'].map(function(text) {"
+        " var probe = document.createElement('span'); probe.textContent = text;"
+        " probe.style.cssText = 'font-size: 40px; white-space: nowrap; display: inline-block;'"
+        " + (face ? 'font-family: \"' + face + '\";' : '');"
+        " host.appendChild(probe); var width = probe.getBoundingClientRect().width; host.removeChild(probe);"
+        " return width; }); })('%1');");
+    return frame->evaluateJavaScript(script.arg(jsengine::escaped(face))).toList();
 }
 
 } // namespace
@@ -437,6 +500,73 @@ private slots:
         QWebFrame* frame = viewer->chapterPage()->mainFrame();
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images.length")).toInt(), 1);
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images[0].naturalWidth")).toInt(), 40);
+    }
+
+    // Each offered family is drawn with an installed face of its kind (metric-compatible where
+    // one is installed) on every text format, over the book's own font rules too; the page
+    // counter lays out with the same face.
+    void fontChoiceReachesThePage_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("epub with its own fonts") << int(BookFormat::Epub);
+        QTest::newRow("mobi") << int(BookFormat::Mobi);
+        QTest::newRow("fb2") << int(BookFormat::Fb2);
+        QTest::newRow("txt") << int(BookFormat::Txt);
+    }
+    void fontChoiceReachesThePage()
+    {
+        QFETCH(int, format);
+        const QString path
+            = m_fixture->home().filePath(QStringLiteral("prose.") + bookFormatMap.value(format).toLower());
+        QVERIFY(writeProseBook(path, format));
+        const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, format));
+        QVERIFY(context);
+        // The prose: an FB2 shows its title page first.
+        TextViewer* viewer = m_fixture->viewer();
+        const QString prose = context->textDocument()->chapters().last();
+        viewer->goLink(prose, false);
+        QTRY_VERIFY(viewer->isVisible() && viewer->chapterPage()->source() == prose);
+        BookPageParams* params = context->pageParams();
+        TextBookChapter* page = viewer->chapterPage();
+        QSignalSpy laidOut(page, &TextBookChapter::pageFormattingChanged);
+        const auto choose = [&](const QString& family) {
+            laidOut.clear();
+            params->setFontFamily(family);
+            return laidOut.wait(10000);
+        };
+        // The faces of the packages the project installs.
+        const QList<QPair<QString, QString>> faces { { "Times New Roman", "Liberation Serif" },
+            { "Arial", "Liberation Sans" }, { "Courier New", "Liberation Mono" }, { "Courier", "Liberation Mono" },
+            { "Georgia", "DejaVu Serif" }, { "Tahoma", "DejaVu Sans" }, { "Verdana", "DejaVu Sans" },
+            { "Segoe UI", "DejaVu Sans" } };
+        QStringList offered;
+        for (const auto& face : faces) {
+            offered << face.first;
+            QVERIFY(choose(face.first));
+            const QVariantList advances = glyphAdvances(page->mainFrame());
+            QCOMPARE(advances.size(), 3);
+            QVERIFY2(advances == glyphAdvances(page->mainFrame(), face.second),
+                qPrintable(face.first + QLatin1String(" not drawn with ") + face.second));
+            const bool monospace = face.second.endsWith(QLatin1String("Mono"));
+            QCOMPARE(advances.at(0).toDouble() == advances.at(1).toDouble(), monospace);
+        }
+        QCOMPARE(readingfont::offeredFamilies(), offered);
+
+        // Wider glyphs make more pages, counted for the face on screen: End reaches the total.
+        const auto total = [&](const QString& family) {
+            choose(family);
+            if (!ReadingFixture::waitFor([&] { return context->pageCount() > 0; }, 20000))
+                return -1;
+            // Two pages a screen: the last screen begins on the last page or the one before it.
+            const auto atEnd = [&] { return qAbs(context->pageCount() - context->currentPage() - 0.5) == 0.5; };
+            viewer->moveToEnd();
+            ReadingFixture::waitFor(atEnd, 10000);
+            return atEnd() ? context->pageCount() : -1;
+        };
+        const int sans = total(QStringLiteral("Arial"));
+        const int monospace = total(QStringLiteral("Courier New"));
+        QVERIFY2(sans > 0 && monospace > sans, qPrintable(QStringLiteral("%1 %2").arg(sans).arg(monospace)));
+        params->setFontFamily(QStringLiteral("Original font"));
     }
 };
 

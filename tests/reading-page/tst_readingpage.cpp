@@ -44,6 +44,7 @@
 #include "testpaths.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
+#include "utils/kelgeometryutils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
 #include "widgets/kelexclusivebuttongroup.h"
@@ -589,6 +590,70 @@ private slots:
         QTRY_VERIFY(m_popup->editor()->height() > 300);
         const QRect screen = m_popup->screen()->availableGeometry().adjusted(20, 20, -20, -20);
         QTRY_VERIFY(screen.contains(m_popup->geometry()));
+    }
+
+    // The selection popup and the notes' colour popup stay on the screen and within the reading
+    // window where they fit there, beside what they belong to, wherever the window is.
+    void popupsKeepToTheWindowAndTheScreen_data()
+    {
+        QTest::addColumn<QPoint>("windowAt");
+        QTest::newRow("inside the screen") << QPoint(100, 90);
+        QTest::newRow("past the right and bottom edges") << QPoint(450, 300);
+        QTest::newRow("past the left and top edges") << QPoint(-150, -100);
+    }
+    void popupsKeepToTheWindowAndTheScreen()
+    {
+        QFETCH(QPoint, windowAt);
+        const QRect oldGeometry = m_stack->geometry();
+        m_stack->setGeometry(QRect(windowAt, QSize(600, 420)));
+        NotePopup* popup = m_page->notePopup();
+        struct Restore {
+            QWidget* window;
+            QRect geometry;
+            QWidget* popup;
+            ~Restore()
+            {
+                popup->hide();
+                window->setGeometry(geometry);
+            }
+        } restore { m_stack.get(), oldGeometry, popup };
+        QTRY_COMPARE(m_stack->geometry().topLeft(), windowAt);
+        const QRect screen = m_stack->screen()->availableGeometry();
+        const QRect room = screen.intersected(m_stack->frameGeometry());
+        const auto keptIn = [&](QWidget* popup, const QRect& anchor) {
+            const QRect shown = popup->geometry();
+            return screen.contains(shown) && room.contains(shown) && !shown.intersects(anchor)
+                ? QString()
+                : QStringLiteral("%1 at %2,%3 %4x%5 beside %6,%7")
+                      .arg(popup->metaObject()->className())
+                      .arg(shown.x())
+                      .arg(shown.y())
+                      .arg(shown.width())
+                      .arg(shown.height())
+                      .arg(anchor.x())
+                      .arg(anchor.y());
+        };
+
+        // A selection near each corner of the window's part on the screen.
+        auto* viewer = dynamic_cast<QWidget*>(m_page->bookContext()->viewer());
+        const QRect text = room.intersected(KelUtils::globalGeometry(viewer)).adjusted(10, 10, -60, -30);
+        for (const QPoint& corner : { text.topLeft(), text.topRight(), text.bottomLeft(), text.bottomRight() }) {
+            const QRect anchor(corner, QSize(50, 20));
+            popup->showForSelection(QRect(viewer->mapFromGlobal(anchor.topLeft()), anchor.size()));
+            QTRY_VERIFY2(keptIn(popup, anchor).isEmpty(), qPrintable(keptIn(popup, anchor)));
+            popup->hide();
+        }
+
+        m_page->showSideBar(ReadingEnums::Notes);
+        KelComboBox* filter = m_page->findChild<NotesBox*>()->colorFilter();
+        QTRY_VERIFY(filter->isVisible());
+        filter->showPopup();
+        const QRect anchor = KelUtils::globalGeometry(filter).marginsRemoved(filter->margins());
+        const bool kept = QTest::qWaitFor([&] { return keptIn(filter->popupMenu(), anchor).isEmpty(); }, 2000);
+        const QString colours = keptIn(filter->popupMenu(), anchor);
+        filter->closePopup();
+        m_page->showSideBar(ReadingEnums::Notes);
+        QVERIFY2(kept, qPrintable(colours));
     }
 
     // A fresh selection shows no colour chosen, whatever the last note had; "Add note" shows the

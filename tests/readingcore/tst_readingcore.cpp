@@ -712,6 +712,16 @@ private slots:
                                      "</a> and enough words to fill a line of the page.</p>\n"));
         styled.addRaw(QStringLiteral("<p id=\"centred\" style=\"text-align: center\">* * *</p>\n"));
         styled.addProse(30);
+        // Its own navigation bars: a row of links in boxes with separators between them, and a
+        // list of links laid out in a row.
+        styled.addRaw(QStringLiteral(
+            "<style>p.nav a { background-color: #dde4ee; padding: 0 0.3em; text-decoration: none; }"
+            " ol.nav { list-style: none; padding: 0; } ol.nav li { display: inline; padding-right: 1em;"
+            " background-image: linear-gradient(#888888, #888888); background-repeat: no-repeat;"
+            " background-size: 1px 1em; background-position: right center; }</style>\n"
+            "<p class=\"nav\"><a id=\"nav1\" href=\"#first\">Previous</a> | <a id=\"nav2\" href=\"#first\">"
+            "Contents</a> | <a id=\"nav3\" href=\"#first\">Next</a></p>\n<ol class=\"nav\"><li><a id=\"nav4\" "
+            "href=\"#first\">One</a></li><li><a id=\"nav5\" href=\"#first\">Two</a></li></ol>\n"));
         styled.addRaw(QStringLiteral("</div>\n"));
         add("styled", styled);
 
@@ -1234,6 +1244,16 @@ private slots:
         ChapterPtr page = open(chapter("styled"));
         m_params.setPageColors(EnginePage::dayColors());
         QVERIFY(page && page->currentPage() == 1);
+        // The book's navigation bars keep their links where the day page has them.
+        const auto navLinks = [](TextBookChapter& chapter) {
+            return engineText(chapter,
+                QStringLiteral("[1, 2, 3, 4, 5].map(function(i) { var r = document.getElementById('nav' + i)"
+                               ".getBoundingClientRect(); return [r.left, r.top, r.width].join(' '); }).join(', ')"));
+        };
+        ChapterPtr dayPage = open(chapter("styled"));
+        QVERIFY(dayPage);
+        QCOMPARE(navLinks(*dayPage).split(QStringLiteral(", ")).size(), 5);
+        QCOMPARE(navLinks(*page), navLinks(*dayPage));
         const bool day = background == Qt::white;
         const QString link = engineText(*page, QStringLiteral("getComputedStyle(document.querySelector('a')).color"));
         const QColor linkColor = day ? QColor(0x00008b) : text;

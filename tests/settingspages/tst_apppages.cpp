@@ -932,6 +932,34 @@ private slots:
         QCOMPARE(covered, QList<bool>({ false, true }));
     }
 
+    // Each theme's swatch shows that theme's colours under every profile, checked or not: the
+    // page colour inside its ring, and its mark in the middle as the icon draws it untinted.
+    void themeSwatchesShowTheirColours()
+    {
+        const QMap<QString, QColor> pages { { QStringLiteral("DayStyle"), QColor(0xffffff) },
+            { QStringLiteral("NightStyle"), QColor(0x1d2026) }, { QStringLiteral("SepiaStyle"), QColor(0xfcf6e1) } };
+        QMap<QString, QString> icons;
+        for (KelStyle* style : KelStyleManager::instance()->styles())
+            icons.insert(style->id(), style->styleIconPath());
+        for (const QString& profile : pages.keys()) {
+            Profiles::use(profile);
+            Host host;
+            auto* selector = new StyleSelector(&host);
+            host.resize(400, 60);
+            host.show();
+            QCOMPARE(selector->buttonGroup()->checkedUserData(), QVariant(profile));
+            for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+                KelButton* button = selector->buttonGroup()->button(page.key());
+                QVERIFY(button);
+                const QImage image = button->grab().toImage();
+                const QPoint icon = button->iconRect().topLeft();
+                VERIFY_NEAR(image.pixelColor(icon + QPoint(4, 12)), page.value());
+                const QImage mark = QIcon(icons.value(page.key())).pixmap(24, 24).toImage();
+                VERIFY_NEAR(image.pixelColor(icon + QPoint(12, 12)), mark.pixelColor(12, 12));
+            }
+        }
+    }
+
     // Widgets that exist before the switch take the new profile's colours (sepia: an accent of its
     // own, the common progress fill).
     void colorsFollowTheProfile()

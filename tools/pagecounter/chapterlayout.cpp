@@ -2,6 +2,7 @@
 
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
+#include "readingfont.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -215,10 +216,8 @@ void ChapterLayout::setFont(int size, const QString& family)
 {
     QWebSettings* settings = m_page->settings();
     settings->setFontSize(QWebSettings::DefaultFontSize, qBound(1, size, 512));
-    if (family.isEmpty() || family.compare(QLatin1String("Original font"), Qt::CaseInsensitive) == 0)
-        settings->resetFontFamily(QWebSettings::StandardFont);
-    else
-        settings->setFontFamily(QWebSettings::StandardFont, family);
+    // The reader resolves the family the same way, so both draw the same face.
+    readingfont::applyStandardFont(settings, family);
 }
 
 bool ChapterLayout::needsPieces(const QUrl& fileUrl)

@@ -179,6 +179,21 @@ QRect fitIntoAvailableGeometry(const QRect& reference, const QRect& rect, int ro
     return QRect(QPoint(x1, y1), QPoint(x2, y2));
 }
 
+QRect fitIntoWindow(const QRect& rect, const QWidget* window)
+{
+    if (!window || !window->isVisible())
+        return rect;
+    QRect area = window->frameGeometry();
+    if (QScreen* screen = screenAt(rect.center()))
+        area = area.intersected(screen->availableGeometry());
+    int x1 = rect.left(), x2 = rect.right(), y1 = rect.top(), y2 = rect.bottom();
+    if (rect.width() <= area.width())
+        fitSpan(x1, x2, area.left(), area.left() + area.width());
+    if (rect.height() <= area.height())
+        fitSpan(y1, y2, area.top(), area.top() + area.height());
+    return QRect(QPoint(x1, y1), QPoint(x2, y2));
+}
+
 QRect fitRectIntoRect(const QRect& rect, const QRect& bounds, Qt::AspectRatioMode mode)
 {
     if (mode == Qt::IgnoreAspectRatio)

@@ -29,6 +29,9 @@ QRect alignedRect(
 // The rectangle moved (and, when larger, cut) into the available geometry of the screen under the
 // reference's centre. A row step above 1 aligns the usable area to a grid of that step.
 QRect fitIntoAvailableGeometry(const QRect& reference, const QRect& rect, int rowStep = 1, int margin = 0);
+// The rectangle moved into the part of the window on its screen, along each axis on which it fits
+// there, so that a popup keeps to the window it belongs to; unchanged without a visible window.
+QRect fitIntoWindow(const QRect& rect, const QWidget* window);
 
 // The rectangle kept inside the bounds: cut with Qt::IgnoreAspectRatio, else scaled down by the mode
 // when larger and moved inside.

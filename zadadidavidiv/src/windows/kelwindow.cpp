@@ -82,6 +82,7 @@ public:
     // (just after its own hide), it goes back to it.
     QPointer<QWidget> lastOwner;
     bool needsOwner = false;
+    bool keptInOwnerWindow = false;
 
     bool isPlaced() const { return q->testAttribute(Qt::WA_Moved) && q->pos() != initialPos; }
     void restoreEarly(const QString& name);
@@ -502,26 +503,48 @@ Qt::Edge KelWindow::showNextToRect(
     KelWindowFrame* frame = windowFrame();
     frame->setAnchor(edge, alignment);
     const auto align = Qt::AlignmentFlag(int(alignment));
-    QRect rect = KelUtils::alignedRect(anchor, QRect(pos(), size), edge, align, offset);
-    rect = KelUtils::fitIntoAvailableGeometry(anchor, rect, 1, screenMargin);
-    if (rect.intersects(anchor)) {
-        Qt::Edge flipped = Qt::TopEdge;
-        switch (edge) {
-        case Qt::TopEdge:
-            flipped = Qt::BottomEdge;
+    const auto placed = [&](Qt::Edge side, const QWidget* window) {
+        const QRect beside = KelUtils::alignedRect(anchor, QRect(pos(), size), side, align, offset);
+        return KelUtils::fitIntoWindow(KelUtils::fitIntoAvailableGeometry(anchor, beside, 1, screenMargin), window);
+    };
+    Qt::Edge flipped = Qt::TopEdge;
+    switch (edge) {
+    case Qt::TopEdge:
+        flipped = Qt::BottomEdge;
+        break;
+    case Qt::BottomEdge:
+        flipped = Qt::TopEdge;
+        break;
+    case Qt::LeftEdge:
+        flipped = Qt::RightEdge;
+        break;
+    case Qt::RightEdge:
+        flipped = Qt::LeftEdge;
+        break;
+    }
+    // Within the window the popup belongs to, on either side of the anchor, when it fits there.
+    QWidget* host = nullptr;
+    if (d->keptInOwnerWindow) {
+        host = parentWidget() ? parentWidget()->window() : nullptr;
+        while (host && host->windowType() == Qt::Popup)
+            host = host->parentWidget() ? host->parentWidget()->window() : nullptr;
+    }
+    QRect rect;
+    bool inHost = false;
+    for (Qt::Edge side : { edge, flipped }) {
+        if (!host || inHost)
             break;
-        case Qt::BottomEdge:
-            flipped = Qt::TopEdge;
-            break;
-        case Qt::LeftEdge:
-            flipped = Qt::RightEdge;
-            break;
-        case Qt::RightEdge:
-            flipped = Qt::LeftEdge;
-            break;
+        rect = placed(side, host);
+        if (!rect.intersects(anchor)) {
+            inHost = true;
+            frame->setAnchor(side, alignment);
+            edge = side;
         }
-        const QRect other = KelUtils::fitIntoAvailableGeometry(
-            anchor, KelUtils::alignedRect(anchor, QRect(pos(), size), flipped, align, offset), 1, screenMargin);
+    }
+    if (!inHost)
+        rect = placed(edge, nullptr);
+    if (!inHost && rect.intersects(anchor)) {
+        const QRect other = placed(flipped, nullptr);
         if (!other.intersects(anchor)) {
             rect = other;
             frame->setAnchor(flipped, alignment);
@@ -540,6 +563,8 @@ Qt::Edge KelWindow::showNextToRect(
     d->fadeTo(d->normalOpacity, animated);
     return edge;
 }
+
+void KelWindow::setKeptInOwnerWindow(bool kept) { d->keptInOwnerWindow = kept; }
 
 void KelWindow::animateGeometry(const QRect& rect, bool animated, int duration, bool wait)
 {

@@ -72,6 +72,10 @@ public:
     void hideAnimated();
     Qt::Edge showNextToRect(const QRect& anchor, Qt::Edge edge, Qt::Alignment alignment, bool animated = true,
         const QPoint& offset = QPoint(), int screenMargin = 0);
+    // Shown next to a rectangle, the window keeps within the window it belongs to (its parent's,
+    // past any popups) where it fits there beside the rectangle, and always on the screen. Off by
+    // default: lists and menus may hang out of their window.
+    void setKeptInOwnerWindow(bool kept);
     void animateGeometry(const QRect& rect, bool animated, int duration = -1, bool wait = false);
     // The size the window takes for its content, within its minimum and maximum size.
     QSize fittedSize();

@@ -1,5 +1,6 @@
 #include "fontfamilyselector.h"
 
+#include "readingfont.h"
 #include "widgets/kelcombobox.h"
 
 FontFamilySelector::FontFamilySelector(QWidget* parent)
@@ -14,8 +15,6 @@ FontFamilySelector::FontFamilySelector(QWidget* parent)
 
 QStringList FontFamilySelector::fontFamilies()
 {
-    // Windows family names; fontconfig maps each to an installed look-alike.
-    return { QStringLiteral("Original font"), QStringLiteral("Times New Roman"), QStringLiteral("Arial"),
-        QStringLiteral("Courier New"), QStringLiteral("Courier"), QStringLiteral("Georgia"), QStringLiteral("Tahoma"),
-        QStringLiteral("Verdana"), QStringLiteral("Segoe UI") };
+    // Common family names; a family whose kind has no installed face is not offered.
+    return QStringList { QStringLiteral("Original font") } + readingfont::offeredFamilies();
 }

@@ -10,13 +10,18 @@ LabeledButtonGroup::LabeledButtonGroup(QWidget* parent)
     m_buttonsLayout = new QHBoxLayout(editor);
     m_buttonsLayout->setContentsMargins(0, 0, 0, 0);
     m_buttonsLayout->setSpacing(6);
-    m_group = new KelExclusiveButtonGroup(1008, this);
+    m_group = new KelExclusiveButtonGroup(buttonStyle(), this);
     setEditor(editor);
 }
 
 KelButton* LabeledButtonGroup::addButton(const QVariant& value, const QString& iconName)
 {
-    KelButton* button = m_group->createButton(value, iconName);
+    return addButton(value, new KelButton(buttonStyle(), iconName));
+}
+
+KelButton* LabeledButtonGroup::addButton(const QVariant& value, KelButton* button)
+{
+    m_group->addButton(button, value);
     button->setParent(editor());
     m_buttonsLayout->addWidget(button);
     return button;

@@ -13,6 +13,9 @@ public:
     KelExclusiveButtonGroup* buttonGroup() const { return m_group; }
     QHBoxLayout* buttonsLayout() const { return m_buttonsLayout; }
     KelButton* addButton(const QVariant& value, const QString& iconName);
+    // A button the caller made, of the group's style id (buttonStyle()).
+    KelButton* addButton(const QVariant& value, KelButton* button);
+    static constexpr int buttonStyle() { return 1008; }
 
 private:
     KelExclusiveButtonGroup* m_group;

@@ -146,7 +146,9 @@ void NotePopup::Private::place()
     rect = KelUtils::fitIntoAvailableGeometry(anchor, rect, 1, kScreenMargin);
     rect.moveLeft(qBound(room.left(), rect.left(), qMax(room.left(), room.right() - rect.width() + 1)));
     rect.moveTop(qBound(room.top(), rect.top(), qMax(room.top(), room.bottom() - rect.height() + 1)));
-    q->setGeometry(rect);
+    // A popup grown by a mode change keeps to the reading window where it fits there beside the text.
+    const QRect inWindow = KelUtils::fitIntoWindow(rect, q->parentWidget() ? q->parentWidget()->window() : nullptr);
+    q->setGeometry(inWindow.intersects(anchor) && !rect.intersects(anchor) ? rect : inWindow);
 }
 
 void NotePopup::Private::chooseColor(NoteItem::NoteColor color)
@@ -209,6 +211,7 @@ NotePopup::NotePopup(QWidget* parent)
     , d(new Private(this))
 {
     setHideOnClick(false);
+    setKeptInOwnerWindow(true);
     QBoxLayout* layout = contentLayout();
     layout->setContentsMargins(0, 0, 0, kelStyle()->metric(1000));
 

@@ -140,6 +140,7 @@ NotesBox::NotesBox(QWidget* parent)
     popup->contentLayout()->setContentsMargins(6, 6, 6, 6);
     popup->contentLayout()->setSpacing(6);
     popup->setWidgetType(kPopupStyle);
+    popup->setKeptInOwnerWindow(true);
     m_colorFilter->addItemButton(new KelButton(kAllColorsStyle), 0);
     for (int color = NoteItem::Blue; color <= NoteItem::Green; ++color)
         m_colorFilter->addItemButton(new NoteColorButton(noteSideColorRole(color)), color);

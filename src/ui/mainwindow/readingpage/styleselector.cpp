@@ -21,6 +21,22 @@ QString profileMetricValue(const QString& id)
     return QString();
 }
 
+// A theme's swatch shows the theme's own colours: the group's buttons tint their icons with the
+// text colour, which made every swatch but the checked one a black disc.
+class SwatchButton : public KelButton {
+public:
+    explicit SwatchButton(const QString& iconName)
+        : KelButton(LabeledButtonGroup::buttonStyle(), iconName, nullptr, true)
+    {
+        applyStyle();
+    }
+    void applyStyle() override
+    {
+        KelButton::applyStyle();
+        setColorizeIcon(false);
+    }
+};
+
 } // namespace
 
 StyleSelector::StyleSelector(QWidget* parent)
@@ -29,7 +45,7 @@ StyleSelector::StyleSelector(QWidget* parent)
     setObjectName(QStringLiteral("StyleSelector"));
     KelStyleManager* manager = KelStyleManager::instance();
     for (KelStyle* style : manager->styles())
-        addButton(style->id(), style->styleIconPath());
+        addButton(style->id(), new SwatchButton(style->styleIconPath()));
     if (KelStyle* current = manager->currentStyle())
         buttonGroup()->setCheckedByUserDataSilently(current->id());
 
