@@ -117,22 +117,6 @@ int paragraphOf(const QString& link)
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
-// Share (0..1) of sampled pixels that differ between two pictures of one size.
-double difference(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size())
-        return 1;
-    int differing = 0, count = 0;
-    for (int y = 0; y < a.height(); y += 2) {
-        for (int x = 0; x < a.width(); x += 2) {
-            ++count;
-            if (a.pixel(x, y) != b.pixel(x, y))
-                ++differing;
-        }
-    }
-    return count ? double(differing) / count : 0;
-}
-
 } // namespace
 
 class WholeFlowTest : public QObject {
@@ -167,26 +151,6 @@ class WholeFlowTest : public QObject {
     void save(const QImage& image, const char* name)
     {
         QVERIFY(image.save(artifact(QStringLiteral("%1.png").arg(QLatin1String(name)))));
-    }
-
-    // Waits until the window looks different from before, then until it holds still.
-    QImage waitForChange(const QString& window, const QImage& before, int timeoutMs = 10000)
-    {
-        QImage now;
-        waitUntil([&] { return difference(now = grab(window), before) >= 0.002; }, timeoutMs);
-        return settle(window, now);
-    }
-
-    QImage settle(const QString& window, QImage now)
-    {
-        for (int i = 0; i < 20; ++i) {
-            QTest::qWait(150);
-            const QImage next = grab(window);
-            if (difference(next, now) == 0)
-                return next;
-            now = next;
-        }
-        return now;
     }
 
     // The reading state of every book with a state file (under the given HOME, else the shared one).
