@@ -365,4 +365,34 @@ inline bool startReadingNow(qint64 pid, const QString& home, const QString& ques
         && waitUntil([&] { return !visibleWindows(pid).contains(question); });
 }
 
+// The lines of dark text (or any dark marks) in an area of the picture, top to bottom, each the box
+// of its dark pixels. Marks a few rows apart are one line, as an i and its dot.
+inline QList<QRect> textLines(const QImage& image, const QRect& area)
+{
+    QList<QRect> lines;
+    QRect line;
+    int gap = 0;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        int left = -1, right = -1;
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 110) {
+                left = left < 0 ? x : left;
+                right = x;
+            }
+        }
+        if (left >= 0) {
+            const QRect row(left, y, right - left + 1, 1);
+            line = line.isNull() ? row : line.united(row);
+            gap = 0;
+        } else if (!line.isNull() && ++gap > 4) {
+            lines << line;
+            line = QRect();
+        }
+    }
+    if (!line.isNull())
+        lines << line;
+    return lines;
+}
+
 } // namespace programdriver
