@@ -74,6 +74,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <tuple>
 
@@ -975,7 +976,8 @@ private slots:
     }
 
     // Hits on screen as rich text, recoloured with the profile; the field takes the focus. Every case
-    // of the query is marked; the text around it is escaped, markup included.
+    // of the query is marked; the text around it is escaped, markup included. The open book's page
+    // takes the profile's colours, its links too, readable on night and sepia pages.
     void searchPage()
     {
         SearchBox box;
@@ -986,9 +988,21 @@ private slots:
         QTRY_VERIFY(box.searchField()->hasFocus());
         m_context->search(QStringLiteral("the"));
         QVERIFY(ReadingFixture::waitFor([&] { return box.modelWidget()->itemCount() > 2; }, 20000));
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
         for (const QString& style :
             { QStringLiteral("NightStyle"), QStringLiteral("SepiaStyle"), QStringLiteral("DayStyle") }) {
             Profiles::use(style);
+            const ViewerColors page = m_page->bookContext()->pageParams()->pageColors();
+            QCOMPARE(page.background, kelStyle()->color(2));
+            QCOMPARE(page.link, kelStyle()->color(KelStyle::CL_Text_Link));
+            const double linkL = luminance(page.link), pageL = luminance(page.background);
+            const double contrast = (qMax(linkL, pageL) + 0.05) / (qMin(linkL, pageL) + 0.05);
+            // The day page keeps the book's own link colours.
+            QVERIFY2(style == QLatin1String("DayStyle") || contrast >= 4.5,
+                qPrintable(QStringLiteral("%1: links %2:1").arg(style).arg(contrast)));
             const QString tag = QStringLiteral("<font color='%1'>").arg(kelStyle()->color(1023).name());
             for (SearchWidget* row : rows<SearchWidget>(box.modelWidget())) {
                 const KelLabel* text = row->findChildren<KelLabel*>().at(1);
