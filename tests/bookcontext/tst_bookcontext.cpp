@@ -1382,6 +1382,24 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(model.index(5, NotesModel::ColorColumn).data().toString(), QStringLiteral("underline"));
 
+        // updateNotes takes each note by id, in any order, and reports every row changed once.
+        changed.clear();
+        QList<NoteItem> retitled { NoteItem() };
+        for (int i = notes.size() - 1; i >= 0; --i) {
+            retitled << notes.at(i);
+            retitled.last().title = QStringLiteral("Part %1").arg(i);
+            retitled.last().startOffset = -1;
+        }
+        model.updateNotes(retitled);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 0);
+        QCOMPARE(changed.first().at(1).toModelIndex().row(), notes.size() - 1);
+        for (int i = 0; i < notes.size(); ++i) {
+            const NoteItem stored = model.index(i, 0).data(Qt::UserRole).value<NoteItem>();
+            QCOMPARE(stored.title, QStringLiteral("Part %1").arg(i));
+            QCOMPARE(stored.startOffset, notes.at(i).startOffset);
+        }
+
         model.removeNote(notes.at(0).id);
         QCOMPARE(model.rowCount(), notes.size() - 1);
         QCOMPARE(model.findIndexById(notes.at(6).id).row(), 5);
