@@ -939,7 +939,8 @@ private slots:
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
         QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
         QCOMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
-        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1, not saved)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1*)"));
+        QVERIFY(bar.notesButton()->toolTip().contains(QLatin1String("Not saved")));
         checkedsave::setFailureInjector({});
         NotesBox box;
         box.resize(360, 150);
