@@ -1115,19 +1115,21 @@ void BookContext::onPageRecalculationDone()
             link->page = it.value();
     }
     m_tocModel->updatePages();
-    for (NoteItem& note : d->notes) {
-        note.title = tocTitleAt(d->toc.points, note.link ? note.link->page : -1);
-        m_notesModel->updateNote(note);
+    // Every note, bookmark and hit asks for its title: one walk of the contents serves them all.
+    const TocPageTitles titles(d->toc.points);
+    for (NoteItem& note : d->notes)
+        note.title = titles.titleAt(note.link ? note.link->page : -1);
+    m_notesModel->updateNotes(d->notes.values());
+    for (const NoteItem& note : qAsConst(d->notes))
         emit noteChanged(note);
-    }
-    for (BookmarkItem& bookmark : d->bookmarks) {
-        bookmark.title = tocTitleAt(d->toc.points, bookmark.link ? bookmark.link->page : -1);
-        m_bookmarkModel->updateBookmark(bookmark);
+    for (BookmarkItem& bookmark : d->bookmarks)
+        bookmark.title = titles.titleAt(bookmark.link ? bookmark.link->page : -1);
+    m_bookmarkModel->updateBookmarks(d->bookmarks.values());
+    for (const BookmarkItem& bookmark : qAsConst(d->bookmarks))
         emit bookmarkChanged(bookmark);
-    }
     QList<SearchItem> hits = svc->searchHits();
     for (SearchItem& hit : hits) {
-        hit.title = tocTitleAt(d->toc.points, hit.link ? hit.link->page : -1);
+        hit.title = titles.titleAt(hit.link ? hit.link->page : -1);
         hit.query = d->searchText;
     }
     m_searchModel->setSearchItems(hits);

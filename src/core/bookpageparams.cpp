@@ -103,12 +103,18 @@ QString BookPageParams::bookColorsCss() const
     // on a dark page, white boxes on a sepia one. Images keep their own look, and the note and
     // read-aloud classes their colours.
     const QString text = colorName(m_colors.text);
+    // Links lose the colours and boxes that set them apart from the text and from each other
+    // (a navigation bar would read as one run of words), so they take the page's link colour
+    // and an underline, which moves nothing.
+    const QString link = colorName(m_colors.link.isValid() ? m_colors.link : m_colors.text);
     return QStringLiteral("html{ background-color: %1 !important; }"
                           "body{ color: %2 !important; }"
                           "%3, %3 *:not(img){ color: %2 !important; }"
                           "%3, %3 *:not(img):not(.speechActive):not([class$=\"note\"]){ "
-                          "background-color: transparent !important; background-image: none !important; }")
-        .arg(colorName(m_colors.background), text, kBookContent);
+                          "background-color: transparent !important; background-image: none !important; }"
+                          "%3 a[href], %3 a[href] *:not(img){ color: %4 !important; }"
+                          "%3 a[href]{ text-decoration: underline !important; }")
+        .arg(colorName(m_colors.background), text, kBookContent, link);
 }
 
 QString BookPageParams::bookFontCss() const

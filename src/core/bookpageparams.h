@@ -8,16 +8,18 @@
 #include <QObject>
 #include <QString>
 
-// The colours of the page: background, text, and the note colours by note-colour index
+// The colours of the page: background, text, links, and the note colours by note-colour index
 // (1 blue, 2 purple, 3 red, 4 yellow, 5 green).
 struct ViewerColors {
     QColor background;
     QColor text;
+    QColor link;
     QMap<int, QColor> noteColors;
 
     bool operator==(const ViewerColors& other) const
     {
-        return background == other.background && text == other.text && noteColors == other.noteColors;
+        return background == other.background && text == other.text && link == other.link
+            && noteColors == other.noteColors;
     }
     bool operator!=(const ViewerColors& other) const { return !(*this == other); }
 };

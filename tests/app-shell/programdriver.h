@@ -217,6 +217,12 @@ inline QString settingsFile(const QString& home)
     return QDir(home).filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(QLatin1String(kAppName)));
 }
 
+// The library file of the program under the HOME.
+inline QString libraryFile(const QString& home)
+{
+    return QDir(home).filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(QLatin1String(kAppName)));
+}
+
 // The answer of a query on the library of the program under the HOME, opened read-only while it
 // runs: a line per row, its values joined by blanks; empty when it cannot be read.
 inline QString queryLibrary(const QString& home, const QString& sql, const QVariantList& values = {})
@@ -225,7 +231,7 @@ inline QString queryLibrary(const QString& home, const QString& sql, const QVari
     QStringList rows;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(QDir(home).filePath(QStringLiteral(".%1/data/ebooklib.sqlite3").arg(kAppName)));
+        db.setDatabaseName(libraryFile(home));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
         if (db.open()) {
             QSqlQuery query(db);

@@ -6,8 +6,11 @@
 #include "librarybooks.h"
 #include "mobiwriter.h"
 #include "programdriver.h"
+#include "smalldisk.h"
+#include "sqlitepages.h"
 #include "windowmanager.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -36,6 +39,21 @@ struct Stack {
         for (quint32 window : windows) {
             if (window != main && windowmanager::transientFor(window) == main
                 && !c.values(window, "_NET_WM_WINDOW_TYPE").contains(utility))
+                result << window;
+        }
+        return result;
+    }
+    // The windows that show a box, whoever owns them: neither the main window nor its splash nor
+    // a shadow.
+    QVector<quint32> boxes() const
+    {
+        QVector<quint32> result;
+        windowmanager::XConnection c;
+        const quint32 splash = c.atom("_NET_WM_WINDOW_TYPE_SPLASH");
+        const quint32 utility = c.atom("_NET_WM_WINDOW_TYPE_UTILITY");
+        for (quint32 window : windows) {
+            const QVector<quint32> types = c.values(window, "_NET_WM_WINDOW_TYPE");
+            if (window != main && !types.contains(splash) && !types.contains(utility))
                 result << window;
         }
         return result;
@@ -71,7 +89,7 @@ QString describe(const Stack& stack)
 }
 
 // A picture on the first page of each hostile book: its colour on the screen says the page shows.
-const QColor kPageMark(0x10, 0x90, 0x90);
+const QColor kPageMark(0x90, 0x10, 0x60);
 const char* const kMarkTag = "<img recindex=\"00001\"/>";
 
 // 250,000 unclosed headings, all but five of them empty.
@@ -116,6 +134,42 @@ QByteArray repeatedRecords()
     return writer.buildWithRepeatedRecords();
 }
 
+// The books of the large library share one cover colour that the application's looks don't use,
+// so a card is told by its pixels; a favourite's star has its own colour.
+const QColor kShelfCover(0x2a, 0x9d, 0x8f);
+const QColor kStar(0xf7, 0xc6, 0x00);
+const int kShelfBooks = 300;
+
+QByteArray fileHash(const QString& path)
+{
+    return QCryptographicHash::hash(testfiles::read(path), QCryptographicHash::Sha1).toHex();
+}
+
+// The top left corners of the covers in the first row of cards.
+QList<QPoint> firstRowOfCards(const QImage& picture)
+{
+    const ColourSpot covers = findColour(picture, kShelfCover);
+    QList<QPoint> corners;
+    if (!covers.count)
+        return corners;
+    // Across the row, below a favourite's star.
+    bool inCover = false;
+    for (int x = 0; x < picture.width(); ++x) {
+        const bool cover = findColour(picture.copy(x, covers.corner.y() + 60, 1, 1), kShelfCover).count > 0;
+        if (cover && !inCover)
+            corners << QPoint(x, covers.corner.y());
+        inCover = cover;
+    }
+    return corners;
+}
+
+// Whether the card whose cover begins at the corner shows its star (a favourite's, or any card's
+// under the pointer).
+bool showsStar(const QImage& picture, const QPoint& corner)
+{
+    return findColour(picture.copy(QRect(corner, QSize(48, 44))), kStar).count > 5;
+}
+
 } // namespace
 
 class DialogsWmTest : public QObject {
@@ -124,6 +178,9 @@ class DialogsWmTest : public QObject {
     std::unique_ptr<windowmanager::Session> m_managers;
     QTemporaryDir m_books;
     QString m_artifacts;
+    // A library of a few hundred books that the program built once, and a copy of its file.
+    QTemporaryDir m_shelf;
+    QString m_shelfLibrary;
 
     QString book(const QString& name, const QColor& cover)
     {
@@ -134,10 +191,11 @@ class DialogsWmTest : public QObject {
         return librarybooks::write(path, recipe) ? path : QString();
     }
 
-    void save(const char* name)
+    void save(const char* name) { saveImage(grab(QStringLiteral("0")), name); }
+
+    void saveImage(const QImage& image, const char* name)
     {
-        const QImage screen = grab(QStringLiteral("0"));
-        QVERIFY(screen.save(
+        QVERIFY(image.save(
             QDir(m_artifacts).filePath(QStringLiteral("dialogswm-%1-%2.png").arg(QString::fromLatin1(mode()), name))));
     }
 
@@ -187,6 +245,112 @@ class DialogsWmTest : public QObject {
         return waitForOwnedAbove(pid, &again, 5000) && again == owned;
     }
 
+    // The one box of a start: above every other window of the program and active, and owned by the
+    // main window when there is one already. False (with the stack in the log) when none comes.
+    bool waitForStartBox(qint64 pid, quint32* box)
+    {
+        Stack stack;
+        const bool found = waitUntil(
+            [&] {
+                stack = stackOf(pid);
+                const QVector<quint32> boxes = stack.boxes();
+                if (boxes.size() != 1)
+                    return false;
+                *box = boxes.first();
+                windowmanager::XConnection c;
+                const quint32 utility = c.atom("_NET_WM_WINDOW_TYPE_UTILITY");
+                for (int i = stack.indexOf(*box) + 1; i < stack.windows.size(); ++i) {
+                    if (!c.values(stack.windows.at(i), "_NET_WM_WINDOW_TYPE").contains(utility))
+                        return false;
+                }
+                return (!stack.main || windowmanager::transientFor(*box) == stack.main)
+                    && windowmanager::activeWindow() == *box;
+            },
+            60000);
+        if (!found)
+            qWarning().noquote() << describe(stack) << "active" << hex(windowmanager::activeWindow());
+        // Then until it has been drawn: a white box with its text.
+        return found && waitUntil([&] { return brightness(grab(QString::number(*box))) > 128; });
+    }
+
+    // Answers the start's box with its default button; the main window that comes then, once the
+    // splash has handed over to it. Empty when either fails.
+    QString answerStartBox(qint64 pid, const QString& home)
+    {
+        key(QStringLiteral("Return"));
+        const QString window = waitForWindow(pid);
+        const bool shown = !window.isEmpty()
+            && waitUntil([&] { return logs(home).contains(QLatin1String("Splash min wait time is reached")); });
+        return shown ? window : QString();
+    }
+
+    // The main window once its cards show and it has held still for a while, with the pointer away
+    // from it.
+    QImage libraryPicture(const QString& window)
+    {
+        hover(QString(), QPoint(1, 1));
+        QImage picture;
+        waitUntil([&] { return findColour(picture = grab(window), kShelfCover).count > 2000; }, 20000);
+        int still = 0;
+        waitUntil(
+            [&] {
+                QTest::qWait(250);
+                const QImage next = grab(window);
+                still = next == picture ? still + 1 : 0;
+                picture = next;
+                return still == 3;
+            },
+            10000);
+        return picture;
+    }
+
+    // Adds kShelfBooks books through the program, once for all the tests that need them, then
+    // makes every seventh a favourite, as the user left them; the file is kept as m_shelfLibrary.
+    bool buildShelf()
+    {
+        if (!m_shelfLibrary.isEmpty())
+            return true;
+        QStringList paths;
+        for (int i = 1; i <= kShelfBooks; ++i) {
+            librarybooks::BookSpec recipe;
+            recipe.title = QStringLiteral("Shelf %1").arg(i, 3, 10, QLatin1Char('0'));
+            recipe.coverColor = kShelfCover;
+            paths << m_books.filePath(recipe.title + QStringLiteral(".epub"));
+            if (!librarybooks::write(paths.last(), recipe))
+                return false;
+        }
+        QProcess run;
+        if (!start(run, environment(m_shelf), paths))
+            return false;
+        const auto count
+            = [this] { return queryLibrary(m_shelf.path(), QStringLiteral("select count(*) from books")).toInt(); };
+        quint32 box = 0; // says that the books were added
+        const bool added
+            = waitUntil([&] { return count() == kShelfBooks; }, 60000) && waitForOwnedAbove(run.processId(), &box);
+        key(QStringLiteral("Escape"));
+        if (!terminate(run) || !added) {
+            qWarning() << "the shelf was not built:" << count() << "books";
+            return false;
+        }
+        const QString library = libraryFile(m_shelf.path());
+        const QString kept = m_shelf.filePath(QStringLiteral("shelf.sqlite3"));
+        if (!sqlitepages::execute(library, { QStringLiteral("update books set is_favorite = 1 where id % 7 = 0") })
+            || !QFile::copy(library, kept))
+            return false;
+        m_shelfLibrary = kept;
+        return true;
+    }
+
+    // A HOME whose library is a copy of the file and whose settings are the shelf's, so that its
+    // window opens as the shelf's did. The covers stay where the shelf's run made them.
+    bool homeWithLibrary(const QTemporaryDir& home, const QString& library)
+    {
+        const QString settings = settingsFile(home.path());
+        const QString target = libraryFile(home.path());
+        return QDir().mkpath(QFileInfo(settings).absolutePath()) && QDir().mkpath(QFileInfo(target).absolutePath())
+            && QFile::copy(settingsFile(m_shelf.path()), settings) && QFile::copy(library, target);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -199,6 +363,127 @@ private slots:
     }
 
     void cleanupTestCase() { m_managers.reset(); }
+
+    // The shelf with one leaf of its books table overwritten: the start says so in one box, and
+    // the library then shows what a library of just the books that could be read shows. The
+    // damaged file is kept as it was, beside the new one, which holds exactly those books.
+    void damagedLibraryShowsEveryReadableBook()
+    {
+        QVERIFY(buildShelf());
+        QTemporaryDir home, readable;
+        QVERIFY(homeWithLibrary(home, m_shelfLibrary));
+        QVERIFY(homeWithLibrary(readable, m_shelfLibrary));
+        const QString library = libraryFile(home.path());
+        const int root
+            = queryLibrary(home.path(), QStringLiteral("select rootpage from sqlite_master where name = 'books'"))
+                  .toInt();
+        QList<qint64> lost;
+        const int leaf = sqlitepages::middleLeaf(library, root, &lost);
+        QVERIFY2(leaf > 1 && lost.size() > 3 && lost.size() < kShelfBooks / 4, qPrintable(QString::number(leaf)));
+        QStringList lostIds;
+        for (const qint64 id : lost)
+            lostIds << QString::number(id);
+        QVERIFY(sqlitepages::execute(libraryFile(readable.path()),
+            { QStringLiteral("delete from books where id in (%1)").arg(lostIds.join(QLatin1Char(','))) }));
+        QVERIFY(sqlitepages::damagePage(library, leaf, false));
+        const QByteArray damaged = fileHash(library);
+        const auto ids = [](const QString& home) {
+            return queryLibrary(home, QStringLiteral("select id from books order by id")).split(QLatin1Char('\n'));
+        };
+        const QStringList expected = ids(readable.path());
+        QCOMPARE(expected.size(), kShelfBooks - lost.size());
+
+        // What a library of the readable books shows.
+        QProcess first;
+        QString window = launch(first, environment(readable));
+        QVERIFY(!window.isEmpty());
+        QVERIFY(waitUntil(
+            [&] { return logs(readable.path()).contains(QLatin1String("Splash min wait time is reached")); }));
+        const QImage wanted = libraryPicture(window);
+        saveImage(wanted, "readable-books");
+        QVERIFY(stackOf(first.processId()).boxes().isEmpty());
+        QVERIFY(terminate(first));
+
+        QProcess run;
+        QVERIFY(start(run, environment(home)));
+        quint32 box = 0;
+        QVERIFY(waitForStartBox(run.processId(), &box));
+        save("damaged-library");
+        const QStringList kept = QFileInfo(library).dir().entryList(
+            { QFileInfo(library).fileName() + QStringLiteral(".damaged-*") }, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        const QString keptPath = QFileInfo(library).dir().filePath(kept.first());
+        QCOMPARE(fileHash(keptPath), damaged);
+        QVERIFY2(logs(home.path()).contains(keptPath), qPrintable(keptPath));
+        window = answerStartBox(run.processId(), home.path());
+        QVERIFY(!window.isEmpty());
+        QImage shown = libraryPicture(window);
+        const bool alike = waitUntil([&] { return (shown = grab(window)) == wanted; }, 5000);
+        saveImage(shown, "damaged-library-books");
+        QVERIFY2(alike, "the library shows other than a library of the readable books");
+        QVERIFY(stackOf(run.processId()).boxes().isEmpty());
+        QCOMPARE(ids(home.path()), expected);
+        QVERIFY2(logs(home.path()).contains(QStringLiteral("starts with %1 books").arg(expected.size())),
+            qPrintable(logs(home.path()).right(2000)));
+        QVERIFY(terminate(run));
+    }
+
+    // A data folder that cannot be written: the start gives one box (the log names the folder); a
+    // click on a card's star afterwards leaves the star as stored, and the same cause gets no
+    // second box.
+    void readOnlyDataFolder()
+    {
+        QVERIFY(buildShelf());
+        QTemporaryDir home;
+        QVERIFY(homeWithLibrary(home, m_shelfLibrary));
+        const QString data = QFileInfo(libraryFile(home.path())).absolutePath();
+        ReadOnlyPlace readOnly(data);
+        QVERIFY(readOnly.isReadOnly());
+        const auto favourites = [&home] {
+            return queryLibrary(home.path(), QStringLiteral("select id from books where is_favorite = 1"));
+        };
+        const QString stored = favourites();
+        QVERIFY(!stored.isEmpty());
+
+        QProcess run;
+        QVERIFY(start(run, environment(home)));
+        const qint64 pid = run.processId();
+        quint32 box = 0;
+        QVERIFY(waitForStartBox(pid, &box));
+        save("read-only-folder");
+        QVERIFY2(logs(home.path()).contains(QStringLiteral("The folder %1 cannot be written").arg(data)),
+            qPrintable(logs(home.path()).right(2000)));
+        const QString window = answerStartBox(pid, home.path());
+        QVERIFY(!window.isEmpty());
+
+        // A card of the first row that is no favourite: its star shows only under the pointer.
+        const QImage cards = libraryPicture(window);
+        QVERIFY(stackOf(pid).boxes().isEmpty());
+        QPoint corner;
+        for (const QPoint& card : firstRowOfCards(cards)) {
+            if (corner.isNull() && !showsStar(cards, card))
+                corner = card;
+        }
+        QVERIFY2(!corner.isNull(), "no card without a star in the first row");
+        const int tries = logs(home.path()).count(QLatin1String("Set favorite error"));
+        QVERIFY(retryUntil(
+            [&] {
+                hover(window, corner + QPoint(60, 100));
+                click(window, corner + QPoint(24, 20), 1);
+            },
+            [&] { return logs(home.path()).count(QLatin1String("Set favorite error")) > tries; }));
+        // Away from the card, the star of a book that is no favourite hides again.
+        hover(QString(), QPoint(1, 1));
+        QImage after;
+        const bool hidden = waitUntil([&] { return !showsStar(after = grab(window), corner); }, 5000);
+        saveImage(after, "read-only-star");
+        QVERIFY2(hidden, "the star shows a favourite that was not stored");
+        QCOMPARE(favourites(), stored);
+        // The failed write has told its cause already: no box comes for it.
+        QVERIFY(!waitUntil([&] { return !stackOf(pid).boxes().isEmpty(); }, 1500));
+        QVERIFY(!logs(home.path()).contains(QLatin1String("The library cannot be saved")));
+        QVERIFY(terminate(run));
+    }
 
     // One book named on the command line: the question is above the main window, also after a click
     // on it, and "Start reading now" opens the book. The next start asks about a card: the delete

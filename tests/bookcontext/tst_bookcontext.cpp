@@ -425,6 +425,32 @@ private slots:
         }));
         QVERIFY(!document.search("Chapter 1").isEmpty() && !document.search(ReadingFixture::kRareWord).isEmpty());
 
+        // Paper is white with dark text whatever the screen's look: a night page prints as a day one.
+        ViewerColors night = context->pageParams()->pageColors();
+        night.background = QColor(0x1d, 0x20, 0x26);
+        night.text = QColor(0xd8, 0xdc, 0xe3);
+        night.link = QColor(0x45, 0x8b, 0xcf);
+        context->pageParams()->setPageColors(night);
+        printer.setOutputFileName(m_fixture->home().filePath(QStringLiteral("printed at night.pdf")));
+        context->print(printer);
+        PdfDocument atNight;
+        QVERIFY(ReadingFixture::waitFor([&] {
+            atNight.load(printer.outputFileName());
+            return atNight.pageCount() > 2;
+        }));
+        const QImage paper = atNight.requestImage(1, 1.0);
+        int light = 0, dark = 0, nightText = 0;
+        for (int y = 0; y < paper.height(); y += 2) {
+            for (int x = 0; x < paper.width(); x += 2) {
+                const QColor pixel = paper.pixelColor(x, y);
+                light += pixel.lightness() > 240;
+                dark += pixel.lightness() < 80;
+                nightText += qAbs(pixel.red() - night.text.red()) < 12 && qAbs(pixel.blue() - night.text.blue()) < 12;
+            }
+        }
+        QVERIFY2(light > paper.width() * paper.height() / 8 && dark > 100 && nightText < dark,
+            qPrintable(QStringLiteral("light %1 dark %2 night text %3").arg(light).arg(dark).arg(nightText)));
+
         // A book whose rest is still to convert is converted whole before it is printed.
         struct Release {
             ~Release() { epub::EpubConversion::holdBackgroundWork(false); }
@@ -1355,6 +1381,24 @@ private slots:
         model.updateNote(NoteItem());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(model.index(5, NotesModel::ColorColumn).data().toString(), QStringLiteral("underline"));
+
+        // updateNotes takes each note by id, in any order, and reports every row changed once.
+        changed.clear();
+        QList<NoteItem> retitled { NoteItem() };
+        for (int i = notes.size() - 1; i >= 0; --i) {
+            retitled << notes.at(i);
+            retitled.last().title = QStringLiteral("Part %1").arg(i);
+            retitled.last().startOffset = -1;
+        }
+        model.updateNotes(retitled);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 0);
+        QCOMPARE(changed.first().at(1).toModelIndex().row(), notes.size() - 1);
+        for (int i = 0; i < notes.size(); ++i) {
+            const NoteItem stored = model.index(i, 0).data(Qt::UserRole).value<NoteItem>();
+            QCOMPARE(stored.title, QStringLiteral("Part %1").arg(i));
+            QCOMPARE(stored.startOffset, notes.at(i).startOffset);
+        }
 
         model.removeNote(notes.at(0).id);
         QCOMPARE(model.rowCount(), notes.size() - 1);

@@ -107,11 +107,19 @@ private slots:
             point(QStringLiteral("Unknown"), -1, QString(), { point(QStringLiteral("Unknown child"), -1) }) };
         QCOMPARE(tocTitleAt(toc, page), title);
         QCOMPARE(tocIdAt(toc, page), tocPointAt(toc, page).id);
+        // The titles of many pages at once give the same answers.
+        QCOMPARE(TocPageTitles(toc).titleAt(page), title);
     }
 
     void tocLinksAndSources()
     {
         QCOMPARE(tocTitleAt({}, 3), QString());
+        QCOMPARE(TocPageTitles({}).titleAt(3), QString());
+        // Two entries starting on one page: the later in reading order holds it.
+        const QList<TocPoint> tied { point(QStringLiteral("A"), 2, QString(), { point(QStringLiteral("A1"), 2) }),
+            point(QStringLiteral("B"), 4) };
+        QCOMPARE(tocTitleAt(tied, 3), QStringLiteral("A1"));
+        QCOMPARE(TocPageTitles(tied).titleAt(3), QStringLiteral("A1"));
         QCOMPARE(tocIdAt({}, 3).size(), 32);
         TocPoint shared = point(QStringLiteral("A"), 1, QStringLiteral("a.html"),
             { point(QStringLiteral("A1"), 2, QStringLiteral("a.html#x")) });

@@ -227,6 +227,23 @@ bool showWindowed(ListFixture& f, QStandardItemModel& model)
     return exposed;
 }
 
+// Shows the list over 100 rows ("r0" ...), enough for the scroll bar, then resets the model to 10,000: the
+// reset comes at the width the list keeps. The count of measured rows starts anew before the reset.
+bool resetToTenThousand(ListFixture& f, QStringListModel& model, int* measured)
+{
+    QStringList texts;
+    for (int i = 0; i < 10000; ++i)
+        texts << QStringLiteral("r%1").arg(i);
+    model.setStringList(texts.mid(0, 100));
+    f.list->setModel(&model);
+    f.window.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&f.window);
+    settle();
+    *measured = 0;
+    model.setStringList(texts);
+    return exposed;
+}
+
 // The realised widgets with their texts, top to bottom, in viewport coordinates.
 QList<QPair<QString, QRect>> visibleRows(const ListFixture& f)
 {
@@ -497,17 +514,8 @@ private slots:
             return QSize(60, extentHeight(index.data().toString()));
         };
         f.list->setWindowed(true, extent, [](int) { return QSize(60, 20); });
-        QStringList texts;
-        for (int i = 0; i < 10000; ++i)
-            texts << QStringLiteral("r%1").arg(i);
-        // Enough rows for the scroll bar, so that the reset below changes no width.
-        QStringListModel model(texts.mid(0, 100));
-        f.list->setModel(&model);
-        f.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
-        settle();
-        measured = 0;
-        model.setStringList(texts);
+        QStringListModel model;
+        QVERIFY(resetToTenThousand(f, model, &measured));
         QVERIFY2(measured < 200, qPrintable(QString::number(measured)));
         int most = 0;
         checkWindow(f, &most);
@@ -550,6 +558,65 @@ private slots:
         f.list->setWindowed(true, extent, [](int) { return QSize(60, 20); });
         f.list->setModel(nullptr);
         settle();
+    }
+
+    // Rows whose height follows the width (wrapped text) are measured again when it changes, those near
+    // the view at once and the top one kept in place, the others while idle. A change of every row
+    // measures only the rows with widgets at once; a hidden list measures nothing until it is shown.
+    void windowedRowsFollowWidth()
+    {
+        ListFixture f(0);
+        f.freeSize = true;
+        int measured = 0;
+        const auto height
+            = [&f](const QString& text) { return extentHeight(text) * (f.list->viewport()->width() < 150 ? 2 : 1); };
+        f.list->setWindowed(
+            true,
+            [&](const QModelIndex& index, int) {
+                ++measured;
+                return QSize(0, height(index.data().toString()));
+            },
+            [](int) { return QSize(0, 20); });
+        f.list->setRowsFollowWidth(true);
+        QStringListModel model;
+        QVERIFY(resetToTenThousand(f, model, &measured));
+        QTRY_COMPARE(measured, 10000);
+        f.list->scrollToRow(5000);
+        f.list->verticalScrollBar()->setValue(asWidget(f.list->itemAtRow(5000))->y() + 3);
+        const QPair<QString, QRect> top = visibleRows(f).first();
+
+        // The new width reaches the list through posted events; its idle turns come with timers, later.
+        measured = 0;
+        f.window.resize(140, 200);
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        }
+        QVERIFY2(measured > 0 && measured < 100, qPrintable(QString::number(measured)));
+        const auto checkRows = [&] {
+            QCOMPARE(visibleRows(f).first().first, top.first);
+            QCOMPARE(visibleRows(f).first().second.top(), top.second.top());
+            for (RowWidget* row : f.rows())
+                QCOMPARE(row->height(), height(row->text));
+        };
+        checkRows();
+        QTRY_COMPARE(measured, 10000);
+        checkRows();
+        QCOMPARE(f.list->widget()->height(), 2 * (10 * 20 + 90 * 30 + 900 * 40 + 9000 * 50));
+
+        measured = 0;
+        emit model.dataChanged(model.index(0, 0), model.index(9999, 0), { Qt::DisplayRole });
+        const int realised = f.rows().size();
+        QCOMPARE(measured, realised);
+        f.window.hide();
+        QTest::qWait(50);
+        QVERIFY2(measured < 10000, qPrintable(QString::number(measured)));
+        const int whileHidden = measured;
+        QTest::qWait(50);
+        QCOMPARE(measured, whileHidden);
+        f.window.show();
+        QTRY_COMPARE(measured, 10000);
+        checkRows();
     }
 
     void keyboardNavigation_data()

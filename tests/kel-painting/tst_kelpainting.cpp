@@ -58,16 +58,32 @@ struct DrawnText {
 };
 
 DrawnText drawText(const QString& text, const QRectF& rect, double ratio, Qt::Alignment alignment,
-    Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount = 0)
+    Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount = 0,
+    const QVector<QTextLayout::FormatRange>& formats = {})
 {
     DrawnText result;
     result.image = makeImage(QSize(120, 80), ratio);
     QPainter painter(&result.image);
     painter.setFont(testFont());
     painter.setPen(Qt::black);
-    KelPainting::drawWordWrappedText(
-        &painter, text, rect, alignment, QTextOption::WordWrap, elideMode, lineSpacing, maxLineCount, &result.elided);
+    KelPainting::drawWordWrappedText(&painter, text, rect, alignment, QTextOption::WordWrap, elideMode, lineSpacing,
+        maxLineCount, &result.elided, nullptr, formats);
     return result;
+}
+
+// Inked device pixels of the band that are red, and those that are not.
+QPair<int, int> redAndOtherInk(const QImage& image, const QRect& band)
+{
+    QPair<int, int> counts;
+    for (int y = band.top(); y <= band.bottom(); ++y) {
+        for (int x = band.left(); x <= band.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() < 128)
+                continue;
+            (c.red() > 150 && c.green() < 100 ? counts.first : counts.second) += 1;
+        }
+    }
+    return counts;
 }
 
 // Device rows of one line band (one line spacing from the top of the text box).
@@ -307,6 +323,19 @@ private slots:
             QVERIFY2(lines.last().startsWith(QStringLiteral("Notwith")) && lines.last().endsWith(QChar(0x2026)),
                 qPrintable(lines.last()));
         }
+
+        // A format colours its range on a laid-out line and on the elided one, but not the ellipsis.
+        QTextCharFormat red;
+        red.setForeground(Qt::red);
+        const DrawnText coloured = drawText(
+            kLongText, rect, ratio, topLeft, Qt::ElideRight, spacing, 0, { { 0, int(kLongText.size()), red } });
+        const QPair<int, int> first = redAndOtherInk(coloured.image, lineBand(rect, 0, spacing, ratio));
+        const QPair<int, int> last = redAndOtherInk(coloured.image, lineBand(rect, 1, spacing, ratio));
+        QVERIFY2(first.first > 0 && first.second == 0,
+            qPrintable(QStringLiteral("%1 %2").arg(first.first).arg(first.second)));
+        QVERIFY2(
+            last.first > 0 && last.second > 0, qPrintable(QStringLiteral("%1 %2").arg(last.first).arg(last.second)));
+        QCOMPARE(redAndOtherInk(elided.image, toDevice(rect, ratio)).first, 0);
 
         // A line count limit ends the text after its last line.
         const DrawnText one = drawText(kLongText, QRectF(4, 4, 100, 70), ratio, topLeft, Qt::ElideRight, spacing, 1);

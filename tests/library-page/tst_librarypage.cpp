@@ -703,7 +703,8 @@ private slots:
                                             "<br>drm.mobi: the book is protected";
         QTest::newRow("archive holding an epub")
             << QStringList { "nested.7z", "a.epub" } << false << "the archive holds an EPUB book" << QString();
-        QTest::newRow("refused by the database") << QStringList { "refused.fb2" } << true << "damaged" << QString();
+        QTest::newRow("refused by the database")
+            << QStringList { "refused.fb2" } << true << "refused.fb2: the library could not store it" << QString();
     }
     void failures()
     {

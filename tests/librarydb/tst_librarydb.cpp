@@ -2,6 +2,7 @@
 
 #include "librarytestdb.h"
 #include "smalldisk.h"
+#include "sqlitepages.h"
 #include "testfiles.h"
 
 #include "appdirs.h"
@@ -24,9 +25,6 @@
 #include <QTest>
 
 #include <memory>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -66,42 +64,10 @@ BookDto makeBook(const QString& path, const QString& title, int format)
     return book;
 }
 
+using sqlitepages::damagePage;
+using sqlitepages::middleLeaf;
+
 int count(const QString& sql) { return scalar(sql).toInt(); }
-
-quint32 bigEndian(const QByteArray& bytes, qint64 at, int size)
-{
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value = value << 8 | quint8(bytes.at(int(at) + i));
-    return value;
-}
-
-// The page size the file's header gives.
-qint64 pageSizeOf(const QByteArray& file)
-{
-    const quint32 size = bigEndian(file, 16, 2);
-    return size == 1 ? 65536 : size;
-}
-
-// Overwrites part of a page of the file (1-based; page 1 from its first byte, the header) and,
-// when asked, gives the file back its modification time, as a fault of the disk would leave it.
-bool damagePage(const QString& path, int page, bool keepTime)
-{
-    struct stat before;
-    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    const qint64 offset = page == 1 ? 0 : (page - 1) * pageSizeOf(file.read(100)) + 8;
-    if (!file.seek(offset) || file.write(QByteArray(2000, '\xff')) != 2000)
-        return false;
-    file.close();
-    if (!keepTime)
-        return true;
-    const struct timespec times[2] = { before.st_atim, before.st_mtim };
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-}
 
 // A library of 200 books with long metadata: many pages of both tables.
 bool fillLibrary(BookProvider* db)
@@ -115,44 +81,6 @@ bool fillLibrary(BookProvider* db)
     }
     QList<int> ids;
     return db->addAll(books, ids);
-}
-
-// A SQLite variable-length integer at the position, which moves past it.
-qint64 varint(const QByteArray& page, int* at)
-{
-    quint64 value = 0;
-    for (int i = 0; i < 9; ++i) {
-        const quint8 byte = quint8(page.at((*at)++));
-        if (i == 8)
-            return qint64(value << 8 | byte);
-        value = value << 7 | (byte & 0x7f);
-        if (!(byte & 0x80))
-            break;
-    }
-    return qint64(value);
-}
-
-// A leaf in the middle of a table whose root is an interior page, read from the file as SQLite
-// wrote it: its page number and the rowids it holds.
-int middleLeaf(const QString& path, int root, QList<qint64>* rowids)
-{
-    const QByteArray file = testfiles::read(path);
-    const qint64 pageSize = pageSizeOf(file);
-    const auto page = [&](int number) { return file.mid(int((number - 1) * pageSize), int(pageSize)); };
-    const QByteArray interior = page(root);
-    if (interior.at(0) != 0x05) // an interior page of a table
-        return 0;
-    const int cell = int(bigEndian(interior, 12 + 2 * (bigEndian(interior, 3, 2) / 2), 2));
-    const int leaf = int(bigEndian(interior, cell, 4));
-    const QByteArray leafPage = page(leaf);
-    if (leafPage.at(0) != 0x0d) // a leaf page of a table
-        return 0;
-    for (quint32 i = 0; i < bigEndian(leafPage, 3, 2); ++i) {
-        int at = int(bigEndian(leafPage, 8 + 2 * i, 2));
-        varint(leafPage, &at); // the size of the row
-        rowids->append(varint(leafPage, &at));
-    }
-    return leaf;
 }
 
 // Every book of the open library as the program reads it back: its row, its folder and its metadata.

@@ -36,9 +36,12 @@
 #include "mainwindow/readingpage/styleselector.h"
 #include "mainwindow/readingpage/tocbox.h"
 #include "metrics/metricsender.h"
+#include "mobiwriter.h"
 #include "models/bookmarkmodel.h"
 #include "models/bookmodel.h"
 #include "models/tocmodel.h"
+#include "quitsignals.h"
+#include "readingservices.h"
 #include "readingstatefile.h"
 #include "settingsprovider.h"
 #include "testpaths.h"
@@ -57,6 +60,7 @@
 #include "widgets/labeled.h"
 #include "widgets/wordwraplabel.h"
 
+#include <QAbstractItemModelTester>
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QScopeGuard>
@@ -74,6 +78,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <functional>
 #include <tuple>
 
@@ -206,9 +212,9 @@ private slots:
         QVERIFY(m_page->bookContext());
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
         // The note popup works on a book the fixture opens beside the page.
-        const int notesId = m_fixture.addEpub(QStringLiteral("notes.epub"), 3, 4000);
-        QVERIFY(notesId > 0);
-        m_context = m_fixture.open(notesId);
+        m_notesId = m_fixture.addEpub(QStringLiteral("notes.epub"), 3, 4000);
+        QVERIFY(m_notesId > 0);
+        m_context = m_fixture.open(m_notesId);
         QVERIFY(m_context);
         m_popup = std::make_unique<NotePopup>();
         m_popup->setBookContext(m_context);
@@ -840,7 +846,8 @@ private slots:
         }
     }
 
-    // Indents by depth, the dot of a leaf, the mark inside a collapsed parent and nested clicks.
+    // Indents by depth, the dot of a leaf, the mark of a nested entry shown once its parents open, nested
+    // clicks; a closed parent hides its open children and shows them open again when it reopens.
     void contentsTree()
     {
         const TocPoint deep = tocPoint(QStringLiteral("Deep"), 4);
@@ -852,29 +859,37 @@ private slots:
         box.show();
         box.setBookContext(m_context);
         QVERIFY(waitForRows(&box, 2));
-        QList<TocItemWidget*> level = rows<TocItemWidget>(box.modelWidget());
-        TocItemWidget* leaf = level[1];
-        QVERIFY(!leaf->expandButton()->isEnabled() && leaf->expandButton()->icon());
-        QList<TocItemWidget*> path { level[0] };
-        for (int depth = 0; depth < 3; ++depth) {
-            TocItemWidget* item = path.last();
-            QCOMPARE(item->rowButton()->contentsMargins().left(), 24 + 20 * depth);
-            if (depth == 2)
-                break;
-            QVERIFY(item->expandButton()->isEnabled() && item->childList() && !item->childList()->isVisibleTo(item));
-            QVERIFY(ReadingFixture::waitFor([&] { return item->childList()->itemCount() == 1; }));
-            path << rows<TocItemWidget>(item->childList()).first();
-        }
+        QAbstractItemModelTester tester(box.proxyModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         TocModel* model = m_context->tocModel();
         const QModelIndex deepIndex = model->index(0, 0, model->index(0, 0, model->index(0, 0)));
         const QString deepId = deepIndex.data(Qt::UserRole).value<BookLinkItem>().id;
         box.modelWidget()->setCurrentItemKey(deepId);
+        const auto pages = [&box] {
+            QList<int> shown;
+            for (TocItemWidget* row : rows<TocItemWidget>(box.modelWidget()))
+                shown << row->page();
+            return shown;
+        };
+        TocItemWidget* leaf = rows<TocItemWidget>(box.modelWidget())[1];
+        QVERIFY(!leaf->expandButton()->isEnabled() && leaf->expandButton()->icon());
+        for (int depth = 0; depth < 2; ++depth) {
+            TocItemWidget* item = rows<TocItemWidget>(box.modelWidget())[depth];
+            QCOMPARE(item->rowButton()->contentsMargins().left(), 24 + 20 * depth);
+            QVERIFY(item->expandButton()->isEnabled() && !item->expandButton()->isChecked());
+            QVERIFY(!item->rowButton()->isChecked());
+            item->expandButton()->setChecked(true);
+            QVERIFY(waitForRows(&box, 3 + depth));
+        }
+        QCOMPARE(pages(), QList<int>({ 2, 3, 4, 5 }));
+        QList<TocItemWidget*> path = rows<TocItemWidget>(box.modelWidget()).mid(0, 3);
+        QCOMPARE(path[2]->rowButton()->contentsMargins().left(), 24 + 20 * 2);
         QVERIFY(path[2]->rowButton()->isChecked() && !path[0]->rowButton()->isChecked());
+        // New pages reach the open entries.
+        path[2]->link()->page = 40;
+        model->updatePages();
+        QCOMPARE(path[2]->findChildren<KelLabel*>().last()->text(), QStringLiteral("p.40"));
 
         QSignalSpy navigations(box.modelWidget(), &ReadingModelWidget::navLinkClicked);
-        path[0]->expandButton()->setChecked(true);
-        path[1]->expandButton()->setChecked(true);
-        QTRY_VERIFY(path[2]->isVisible() && path[1]->childList()->viewport()->isVisible());
         for (TocItemWidget* item : { path[0], path[2] }) {
             QTest::mouseMove(item->rowButton(), QPoint(30, 10));
             QTest::mouseClick(item->rowButton(), Qt::LeftButton, {}, QPoint(30, 10));
@@ -882,6 +897,13 @@ private slots:
                 navigations.size() > 0 ? navigations.last().at(0).value<BookLinkPtr>()->page : -1, item->link()->page);
             navigations.clear();
         }
+        path[0]->expandButton()->setChecked(false);
+        QVERIFY(waitForRows(&box, 2));
+        QCOMPARE(pages(), QList<int>({ 2, 5 }));
+        rows<TocItemWidget>(box.modelWidget())[0]->expandButton()->setChecked(true);
+        QVERIFY(waitForRows(&box, 4));
+        QCOMPARE(pages(), QList<int>({ 2, 3, 40, 5 }));
+        QVERIFY(rows<TocItemWidget>(box.modelWidget())[1]->expandButton()->isChecked());
     }
 
     // The ghost page follows the column setting; the gap between columns stays empty.
@@ -917,7 +939,8 @@ private slots:
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());
         QVERIFY(m_context->addNoteAtCurrentSelection(NoteItem::Yellow));
         QCOMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1)"));
-        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1, not saved)"));
+        QTRY_COMPARE(bar.notesButton()->fullText(), QStringLiteral("Notes (1*)"));
+        QVERIFY(bar.notesButton()->toolTip().contains(QLatin1String("Not saved")));
         checkedsave::setFailureInjector({});
         NotesBox box;
         box.resize(360, 150);
@@ -974,8 +997,12 @@ private slots:
         }
     }
 
-    // Hits on screen as rich text, recoloured with the profile; the field takes the focus. Every case
-    // of the query is marked; the text around it is escaped, markup included.
+    // Hits on screen with the query coloured, recoloured with the profile; the field takes the focus.
+    // Every case of the query is marked; the text around it is escaped, markup included. The open
+    // book's page takes the profile's colours, its links too, readable on night and sepia pages. A
+    // long text starts a little before the query. In the reading page over a book with hundreds of
+    // hits, every row fits the box, shows its page and its text elided, and the end of the list is
+    // the last hit.
     void searchPage()
     {
         SearchBox box;
@@ -986,18 +1013,102 @@ private slots:
         QTRY_VERIFY(box.searchField()->hasFocus());
         m_context->search(QStringLiteral("the"));
         QVERIFY(ReadingFixture::waitFor([&] { return box.modelWidget()->itemCount() > 2; }, 20000));
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
         for (const QString& style :
             { QStringLiteral("NightStyle"), QStringLiteral("SepiaStyle"), QStringLiteral("DayStyle") }) {
             Profiles::use(style);
-            const QString tag = QStringLiteral("<font color='%1'>").arg(kelStyle()->color(1023).name());
+            const ViewerColors page = m_page->bookContext()->pageParams()->pageColors();
+            QCOMPARE(page.background, kelStyle()->color(2));
+            QCOMPARE(page.link, kelStyle()->color(KelStyle::CL_Text_Link));
+            const double linkL = luminance(page.link), pageL = luminance(page.background);
+            const double contrast = (qMax(linkL, pageL) + 0.05) / (qMin(linkL, pageL) + 0.05);
+            // The day page keeps the book's own link colours.
+            QVERIFY2(style == QLatin1String("DayStyle") || contrast >= 4.5,
+                qPrintable(QStringLiteral("%1: links %2:1").arg(style).arg(contrast)));
             for (SearchWidget* row : rows<SearchWidget>(box.modelWidget())) {
-                const KelLabel* text = row->findChildren<KelLabel*>().at(1);
-                QVERIFY2(text->text().contains(tag), qPrintable(text->text()));
+                const WordWrapLabel* text = row->textLabel();
+                QVERIFY2(!text->formats().isEmpty(), qPrintable(text->text()));
+                for (const QTextLayout::FormatRange& range : text->formats()) {
+                    QCOMPARE(text->text().mid(range.start, range.length).toLower(), QStringLiteral("the"));
+                    QCOMPARE(range.format.foreground().color(), kelStyle()->color(1023));
+                }
             }
         }
         QCOMPARE(SearchWidget::highlight(QStringLiteral("The <b>&amp; THE"), QStringLiteral("the"), QStringLiteral("["),
                      QStringLiteral("]")),
             QStringLiteral("[The] &lt;b&gt;&amp;amp; [THE]"));
+        // A long text starts at a word a little before its first hit, or mid-word where there is none.
+        const QString lead = QStringLiteral("Words before the hit, enough of them to fill a line");
+        const QString cut(QChar(0x2026));
+        for (const auto& [text, query, shown] :
+            { std::make_tuple(lead + QStringLiteral(" and loom."), QStringLiteral("LOOM"),
+                  cut + QStringLiteral("hit, enough of them to fill a line and loom.")),
+                std::make_tuple(QStringLiteral("A loom near the start."), QStringLiteral("loom"),
+                    QStringLiteral("A loom near the start.")),
+                std::make_tuple(QString(60, QLatin1Char('x')) + QStringLiteral("loom"), QStringLiteral("loom"),
+                    cut + QString(40, QLatin1Char('x')) + QStringLiteral("loom")) })
+            QCOMPARE(SearchWidget::fromFirstOccurrence(text, query), shown);
+
+        const int bigId = m_fixture.addEpub(QStringLiteral("hits.epub"), 12, 30000);
+        QVERIFY(bigId > 0);
+        // The fixture's book goes meanwhile: its pages, counted by the same helper, would take turns with these.
+        m_fixture.close();
+        const auto reopen = qScopeGuard([this] {
+            m_page->openBook(m_bookId);
+            m_context = m_fixture.open(m_notesId);
+            m_popup->setBookContext(m_context);
+        });
+        QVERIFY(m_page->openBook(bigId));
+        QSharedPointer<BookContext> context = m_page->bookContext();
+        QVERIFY(ReadingFixture::waitFor([context] { return context->pageCount() > 0; }));
+        m_page->showSideBar(ReadingEnums::Search);
+        auto* page = static_cast<SearchBox*>(m_page->sideBar(ReadingEnums::Search));
+        ReadingModelWidget* list = page->modelWidget();
+        QTest::keyClicks(page->searchField(), QStringLiteral("the"));
+        // Hits of the query typed (the helper may still hold another one from before).
+        QVERIFY(ReadingFixture::waitFor(
+            [&] {
+                return list->model() && list->model()->rowCount() > 300
+                    && list->model()->index(0, 0).data(Qt::UserRole).value<SearchItem>().query == QLatin1String("the");
+            },
+            30000));
+        QTRY_VERIFY(list->isVisible() && list->itemCount() > 3);
+        const int hits = list->model()->rowCount();
+        const int width = list->viewport()->width();
+        QScrollBar* bar = list->verticalScrollBar();
+        int elided = 0;
+        for (int top : { 0, bar->maximum() / 2, bar->maximum() }) {
+            bar->setValue(top);
+            for (SearchWidget* row : rows<SearchWidget>(list)) {
+                if (!row->isVisible())
+                    continue;
+                const QList<KelLabel*> labels = row->findChildren<KelLabel*>();
+                QVERIFY(row->page() > 0);
+                QVERIFY2(row->x() >= 0 && row->geometry().right() < width,
+                    qPrintable(QStringLiteral("row %1 in %2").arg(row->width()).arg(width)));
+                for (KelLabel* label : labels) {
+                    const QRect inRow(label->mapTo(row, QPoint(0, 0)), label->size());
+                    QVERIFY2(!label->isVisible() || row->rect().contains(inRow), qPrintable(label->text()));
+                }
+                QCOMPARE(row->pageLabel()->text(), QStringLiteral("p.%1").arg(row->page()));
+                QVERIFY(row->pageLabel()->isVisible());
+                QVERIFY(!row->textLabel()->formats().isEmpty());
+                row->grab();
+                elided += row->textLabel()->isTextElided() ? 1 : 0;
+            }
+        }
+        QVERIFY(elided > 0);
+        // At the end of the scroll range the last hit closes the list.
+        const QModelIndex last = list->model()->index(hits - 1, 0);
+        QTRY_VERIFY([&] {
+            bar->setValue(bar->maximum());
+            const QWidget* row = dynamic_cast<QWidget*>(list->itemForIndex(last));
+            return row && row->geometry().bottom() + 1 == list->widget()->height()
+                && row->geometry().bottom() - bar->value() < list->viewport()->height();
+        }());
     }
 
     // The editors and the page parameters of the open book follow each other; only what the viewer
@@ -1384,6 +1495,76 @@ private slots:
         QCOMPARE(box.copiesBox()->editor()->value(), 99);
     }
 
+    // Last, for it ends the event loop. A book of 250,000 headings: its contents box has widgets for the
+    // entries near the view only, the end of the list shows the last entries, and a click there still
+    // leads to its entry. A quit signal while the rest of the list is measured ends the event loop and
+    // closes the book.
+    void contentsOfAHugeBook()
+    {
+        constexpr int kHeadings = 250000;
+        QByteArray text = "<html><head></head><body>";
+        for (int i = 1; i <= kHeadings; ++i)
+            text += "<h1>Entry " + QByteArray::number(i);
+        text += "</body></html>";
+        MobiWriter writer;
+        writer.setText(text);
+        const QString path = m_fixture.home().filePath(QStringLiteral("headings.mobi"));
+        QVERIFY(writer.write(path));
+        BookDto book;
+        book.full_path = path;
+        book.title = QStringLiteral("Headings");
+        book.format = int(BookFormat::Mobi);
+        const int id = m_fixture.books()->addBook(book);
+        QVERIFY(id > 0);
+        // Pages are not looked at here, and the helper would take long over them.
+        ReadingServices::setDataExchangeSvc(nullptr);
+        const auto restore = qScopeGuard([this] { ReadingServices::setDataExchangeSvc(m_fixture.pageCounter()); });
+        QVERIFY(m_page->openBook(id));
+        TocModel* toc = m_page->bookContext()->tocModel();
+        QCOMPARE(toc->rowCount(), kHeadings);
+        m_page->showSideBar(ReadingEnums::Toc);
+        auto* box = static_cast<TocBox*>(m_page->sideBar(ReadingEnums::Toc));
+        ReadingModelWidget* list = box->modelWidget();
+        QTRY_VERIFY(list->isVisible() && list->itemCount() > 3);
+        const auto titles = [list] {
+            QStringList shown;
+            for (TocItemWidget* row : rows<TocItemWidget>(list)) {
+                const QRect inView(row->mapTo(list->viewport(), QPoint(0, 0)), row->size());
+                if (row->isVisible() && list->viewport()->rect().intersects(inView))
+                    shown << row->findChild<WordWrapLabel*>()->text();
+            }
+            return shown;
+        };
+        QCOMPARE(titles().value(0), QStringLiteral("Entry 1"));
+        QScrollBar* bar = list->verticalScrollBar();
+        QTRY_VERIFY([&] {
+            bar->setValue(bar->maximum());
+            return titles().value(titles().size() - 1) == QStringLiteral("Entry 250000");
+        }());
+        QVERIFY2(box->findChildren<TocItemWidget*>().size() < 100,
+            qPrintable(QString::number(box->findChildren<TocItemWidget*>().size())));
+
+        QSignalSpy navigations(list, &ReadingModelWidget::navLinkClicked);
+        TocItemWidget* lastRow = rows<TocItemWidget>(list).last();
+        QTest::mouseMove(lastRow->rowButton(), QPoint(30, 10));
+        QTest::mouseClick(lastRow->rowButton(), Qt::LeftButton, {}, QPoint(30, 10));
+        QTRY_COMPARE(navigations.size(), 1);
+        const BookLinkItem lastEntry = toc->index(kHeadings - 1, 0).data(Qt::UserRole).value<BookLinkItem>();
+        QCOMPARE(navigations.first().at(0).value<BookLinkPtr>(), lastEntry.link);
+
+        QuitSignals quitSignals;
+        QVERIFY(quitSignals.isInstalled());
+        bar->setValue(bar->maximum() / 2);
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+        fallback.start(30000);
+        ::raise(SIGTERM);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(quitSignals.wasReceived());
+        QVERIFY(!m_page->bookContext());
+    }
+
 private:
     void select()
     {
@@ -1412,6 +1593,7 @@ private:
     std::unique_ptr<QStackedWidget> m_stack;
     ReadingPage* m_page = nullptr;
     int m_bookId = -1;
+    int m_notesId = -1;
     std::unique_ptr<NotePopup> m_popup;
 };
 

@@ -1224,22 +1224,27 @@ private slots:
     }
 
     // On a book that sets its own colours, night and sepia put the page's colours over the
-    // book's on every page, and the text stays readable; day keeps the book's look.
+    // book's on every page, and the text stays readable; day keeps the book's look. Links keep
+    // standing out from the text and from each other: the book's link colour and boxes give way
+    // to the page's link colour and an underline that breaks between neighbouring links.
     void bookColoursInEachProfile_data()
     {
         QTest::addColumn<QColor>("background");
         QTest::addColumn<QColor>("text");
-        QTest::newRow("day") << QColor(0xffffff) << QColor(Qt::black);
-        QTest::newRow("night") << QColor(0x1d2026) << QColor(0xd8dce3);
-        QTest::newRow("sepia") << QColor(0xfcf6e1) << QColor(0x1a1202);
+        QTest::addColumn<QColor>("link");
+        QTest::newRow("day") << QColor(0xffffff) << QColor(Qt::black) << QColor(0x458bcf);
+        QTest::newRow("night") << QColor(0x1d2026) << QColor(0xd8dce3) << QColor(0x458bcf);
+        QTest::newRow("sepia") << QColor(0xfcf6e1) << QColor(0x1a1202) << QColor(0x245c9e);
     }
     void bookColoursInEachProfile()
     {
         QFETCH(QColor, background);
         QFETCH(QColor, text);
+        QFETCH(QColor, link);
         ViewerColors colors = EnginePage::dayColors();
         colors.background = background;
         colors.text = text;
+        colors.link = link;
         m_params.setPageColors(colors);
         ChapterPtr page = open(chapter("styled"));
         m_params.setPageColors(EnginePage::dayColors());
@@ -1254,15 +1259,36 @@ private slots:
         QVERIFY(dayPage);
         QCOMPARE(navLinks(*dayPage).split(QStringLiteral(", ")).size(), 5);
         QCOMPARE(navLinks(*page), navLinks(*dayPage));
+        // Colour, underline and box of every link: the day page shows the book's (dark blue, the
+        // first bar's boxes without underline); night and sepia their link colour, underlined,
+        // on the page.
         const bool day = background == Qt::white;
-        const QString link = engineText(*page, QStringLiteral("getComputedStyle(document.querySelector('a')).color"));
-        const QColor linkColor = day ? QColor(0x00008b) : text;
-        QCOMPARE(
-            link, QStringLiteral("rgb(%1, %2, %3)").arg(linkColor.red()).arg(linkColor.green()).arg(linkColor.blue()));
+        const auto look = [&](bool boxed) {
+            const QColor c = day ? QColor(0x00008b) : link;
+            const bool keepsBox = boxed && day;
+            return QStringLiteral("%1rgb(%2, %3, %4) %5 %6")
+                .arg(boxed ? "boxed " : "")
+                .arg(c.red())
+                .arg(c.green())
+                .arg(c.blue())
+                .arg(keepsBox ? "none" : "underline", keepsBox ? "rgb(221, 228, 238)" : "rgba(0, 0, 0, 0)");
+        };
+        QStringList looks = engineText(*page,
+            QStringLiteral("[].map.call(document.querySelectorAll('a[href]'), function(a) {"
+                           " var s = getComputedStyle(a); return (a.parentNode.className == 'nav' ? 'boxed ' : '')"
+                           " + [s.color, s.textDecoration, s.backgroundColor].join(' '); }).join('|')"))
+                                .split(QLatin1Char('|'));
+        QVERIFY(looks.size() > 5);
+        looks.removeDuplicates();
+        looks.sort();
+        QCOMPARE(looks, QStringList({ look(true), look(false) }));
         int pages = 0;
-        do {
+        QStringList linksSeen;
+        forever
+        {
             // The page is the profile's colour all over, but for the text on it.
-            const PageLook look = pageLook(grabPage(*page));
+            const QImage image = grabPage(*page);
+            const PageLook look = pageLook(image);
             QVERIFY2(nearColor(look.page, background.rgb()) && look.share > 0.6,
                 qPrintable(QStringLiteral("page %1 is %2 on %3 of it")
                                .arg(page->currentPage())
@@ -1270,10 +1296,45 @@ private slots:
                                .arg(look.share)));
             QVERIFY2(look.contrast >= 4.5,
                 qPrintable(QStringLiteral("page %1: contrast %2").arg(page->currentPage()).arg(look.contrast)));
+            // Under each bar link on this page a line of the link colour runs most of its
+            // width, and it breaks before the next link: the row holds the page's colour there.
+            const QVariantList boxes = engine(*page,
+                QStringLiteral("[1, 2, 3, 4, 5].map(function(i) { var r = document.getElementById('nav' + i)"
+                               ".getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; })"))
+                                           .toList();
+            for (int i = 0; i < boxes.size() && !day; ++i) {
+                const QVariantList b = boxes.at(i).toList();
+                const QRect box(QPoint(qCeil(b[0].toDouble()), qCeil(b[1].toDouble())),
+                    QPoint(int(b[2].toDouble()) - 1, int(b[3].toDouble()) - 1));
+                if (!image.rect().contains(box))
+                    continue;
+                int underline = -1;
+                for (int y = box.bottom(); y > box.center().y() && underline < 0; --y) {
+                    int inLink = 0;
+                    for (int x = box.left(); x <= box.right(); ++x)
+                        inLink += nearColor(image.pixel(x, y), link.rgb(), 24);
+                    if (inLink > box.width() * 6 / 10)
+                        underline = y;
+                }
+                QVERIFY2(underline >= 0, qPrintable(QStringLiteral("nav%1: no underline").arg(i + 1)));
+                linksSeen << QStringLiteral("nav%1").arg(i + 1);
+                if (i == 2 || i == 4)
+                    continue;
+                const int next = qCeil(boxes.at(i + 1).toList().value(0).toDouble());
+                int pageColoured = 0;
+                for (int x = box.right() + 1; x < next; ++x)
+                    pageColoured += nearColor(image.pixel(x, underline), background.rgb(), 24);
+                QVERIFY2(pageColoured >= 2,
+                    qPrintable(QStringLiteral("nav%1 and nav%2 run together").arg(i + 1).arg(i + 2)));
+            }
             ++pages;
+            if (page->currentPage() >= page->pageCount() || pages >= 50)
+                break;
             page->next();
-        } while (page->currentPage() < page->pageCount() && pages < 50);
+        }
         QVERIFY(pages > 2);
+        if (!day)
+            QCOMPARE(linksSeen.join(QLatin1Char(' ')), QStringLiteral("nav1 nav2 nav3 nav4 nav5"));
     }
 
     // A note mark shows over a book's own opaque background, and the text under it stays.

@@ -69,10 +69,12 @@ int BookPrinter::print(const QList<ChapterPageInfo>& chapters, const PrintReques
     const int width = qMax(1, qRound(area.width() * kCssDpi));
     const int height = qMax(1, qRound(area.height() * kCssDpi));
     const qreal scale = printer.resolution() / kCssDpi;
-    // The reader's gap and margins stay; paper is white whatever the screen style.
+    // The reader's gap and margins stay; paper is white whatever the screen style, and the book
+    // keeps its own colours as in the day look.
     const QString paperFormat
         = QStringLiteral("replaceOrAddStyle('body_style_1', 'body{ background-color: #ffffff !important; color: "
-                         "#000000}');setPageDim(1, page.gap, %1, %2, page.margine);")
+                         "#000000}');replaceOrAddStyle('book_colors_style', '');"
+                         "setPageDim(1, page.gap, %1, %2, page.margine);")
               .arg(width)
               .arg(height);
 

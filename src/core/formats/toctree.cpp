@@ -39,6 +39,16 @@ TocPoint pointAtIn(const QList<TocPoint>& list, int page)
     return best ? *best : list.first();
 }
 
+void collectStarts(const QList<TocPoint>& list, QMap<int, QString>& starts)
+{
+    for (const TocPoint& point : list) {
+        const int start = point.link ? point.link->page : -1;
+        if (start >= 1)
+            starts.insert(start, point.title);
+        collectStarts(point.children, starts);
+    }
+}
+
 void collectLinks(const QList<TocPoint>& list, QSet<BookLinkPtr>& links)
 {
     for (const TocPoint& point : list) {
@@ -140,6 +150,24 @@ TocPoint tocPointAt(const QList<TocPoint>& list, int page)
 }
 
 QString tocTitleAt(const QList<TocPoint>& list, int page) { return tocPointAt(list, page).title; }
+
+// The covering entry has the greatest start at or before the page, the last of those in reading
+// order: later entries with the same start overwrite earlier ones as the tree is walked in order.
+TocPageTitles::TocPageTitles(const QList<TocPoint>& list)
+{
+    if (list.isEmpty())
+        return;
+    m_firstTitle = list.first().title;
+    collectStarts(list, m_starts);
+}
+
+QString TocPageTitles::titleAt(int page) const
+{
+    auto it = m_starts.upperBound(page);
+    if (it == m_starts.cbegin())
+        return m_firstTitle;
+    return (--it).value();
+}
 
 QString tocIdAt(const QList<TocPoint>& list, int page) { return tocPointAt(list, page).id; }
 

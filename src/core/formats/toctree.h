@@ -4,6 +4,7 @@
 
 #include <QJsonValue>
 #include <QList>
+#include <QMap>
 #include <QSet>
 
 // One table-of-contents node. Copies share the link and copy the children by value.
@@ -40,6 +41,20 @@ private:
 TocPoint tocPointAt(const QList<TocPoint>& list, int page);
 QString tocTitleAt(const QList<TocPoint>& list, int page);
 QString tocIdAt(const QList<TocPoint>& list, int page);
+// The titles of tocPointAt for many pages at once (the hits of a search, every note): the tree is
+// walked once, then each page costs a lookup instead of a walk.
+class TocPageTitles {
+public:
+    explicit TocPageTitles(const QList<TocPoint>& list);
+    QString titleAt(int page) const;
+
+private:
+    // The first page of each entry that has one, to the title of the last entry in reading order
+    // starting there.
+    QMap<int, QString> m_starts;
+    QString m_firstTitle;
+};
+
 // Every link of the tree (a subtree whose link was seen already is skipped).
 QSet<BookLinkPtr> tocLinks(const QList<TocPoint>& list);
 // The distinct sources of the tree in tree order, optionally as decoded local paths.

@@ -18,6 +18,11 @@ void BookmarkModel::updateBookmark(const BookmarkItem& bookmark)
     reportRowChanged(row);
 }
 
+void BookmarkModel::updateBookmarks(const QList<BookmarkItem>& bookmarks)
+{
+    updateItems(bookmarks, [](BookmarkItem& stored, const BookmarkItem& bookmark) { stored = bookmark; });
+}
+
 void BookmarkModel::removeBookmark(const QString& id) { removeItem(id); }
 
 QVariant BookmarkModel::cell(const BookmarkItem& item, int column) const

@@ -15,6 +15,8 @@ public:
     void addBookmark(const BookmarkItem& bookmark);
     // Replaces the row with the bookmark's id; an unknown id changes and reports nothing.
     void updateBookmark(const BookmarkItem& bookmark);
+    // The same for many bookmarks, reported as one change of every row.
+    void updateBookmarks(const QList<BookmarkItem>& bookmarks);
     void removeBookmark(const QString& id);
 
 protected:

@@ -17,6 +17,12 @@ void NotesModel::updateNote(const NoteItem& note)
         setData(index, QVariant::fromValue(note), Qt::DisplayRole);
 }
 
+void NotesModel::updateNotes(const QList<NoteItem>& notes)
+{
+    updateItems(
+        notes, [](NoteItem& stored, const NoteItem& note) { takeEditableFields(stored, note); }, { Qt::DisplayRole });
+}
+
 void NotesModel::removeNote(const QString& id) { removeItem(id); }
 
 bool NotesModel::setData(const QModelIndex& index, const QVariant& value, int role)
@@ -25,14 +31,17 @@ bool NotesModel::setData(const QModelIndex& index, const QVariant& value, int ro
     if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size()
         || value.userType() != qMetaTypeId<NoteItem>())
         return false;
-    const NoteItem note = value.value<NoteItem>();
-    NoteItem& stored = m_items[index.row()];
+    takeEditableFields(m_items[index.row()], value.value<NoteItem>());
+    reportRowChanged(index.row(), { role });
+    return true;
+}
+
+void NotesModel::takeEditableFields(NoteItem& stored, const NoteItem& note)
+{
     stored.title = note.title;
     stored.color = note.color;
     stored.note = note.note;
     stored.chapter = note.chapter;
-    reportRowChanged(index.row(), { role });
-    return true;
 }
 
 QVariant NotesModel::cell(const NoteItem& item, int column) const

@@ -16,6 +16,8 @@ public:
     void addNote(const NoteItem& note);
     // Takes title, colour, comment and chapter from the note into the row with its id.
     void updateNote(const NoteItem& note);
+    // The same for many notes, reported as one change of every row.
+    void updateNotes(const QList<NoteItem>& notes);
     void removeNote(const QString& id);
 
     // Takes title, colour, comment and chapter of the NoteItem in the value (a default note when
@@ -24,4 +26,7 @@ public:
 
 protected:
     QVariant cell(const NoteItem& item, int column) const override;
+
+private:
+    static void takeEditableFields(NoteItem& stored, const NoteItem& note);
 };

@@ -48,6 +48,12 @@ void WordWrapLabel::setMaxLineCount(int count)
     update();
 }
 
+void WordWrapLabel::setFormats(const QVector<QTextLayout::FormatRange>& formats)
+{
+    m_formats = formats;
+    update();
+}
+
 bool WordWrapLabel::ownLayout() const { return elideMode() != Qt::ElideNone && m_wrapMode != QTextOption::NoWrap; }
 
 bool WordWrapLabel::hasHeightForWidth() const
@@ -95,7 +101,7 @@ void WordWrapLabel::paintEvent(QPaintEvent* event)
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
         KelPainting::drawWordWrappedText(&painter, text(), QRectF(contentsRect()), alignment(), m_wrapMode, elideMode(),
-            m_lineHeight, m_maxLineCount, &m_elided, &m_shownLines);
+            m_lineHeight, m_maxLineCount, &m_elided, &m_shownLines, m_formats);
     }
     if (KelPainting::dbgPaintKelLabel() || KelPainting::dbgPaintKelPaintContext()) {
         KelPaintContext context(this);

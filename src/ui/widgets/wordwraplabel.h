@@ -3,6 +3,7 @@
 #include "widgets/kellabel.h"
 
 #include <QStringList>
+#include <QTextLayout>
 #include <QTextOption>
 
 // A label that wraps its text over several lines, may stop after a number of lines with the last
@@ -24,6 +25,9 @@ public:
     // Whether the last paint cut the text, and the lines it showed.
     bool isTextElided() const { return m_elided; }
     QStringList shownLines() const { return m_shownLines; }
+    // Ranges of the text drawn in their own format (a colour), the elided last line included.
+    QVector<QTextLayout::FormatRange> formats() const { return m_formats; }
+    void setFormats(const QVector<QTextLayout::FormatRange>& formats);
 
     bool hasHeightForWidth() const override;
     int heightForWidth(int width) const override;
@@ -43,4 +47,5 @@ private:
     int m_maxLineCount = -1;
     bool m_elided = false;
     QStringList m_shownLines;
+    QVector<QTextLayout::FormatRange> m_formats;
 };

@@ -1,14 +1,13 @@
 #include "librarytestdb.h"
 
 #include "models/librarymessagebox.h"
+#include "sqlitepages.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-#include <QtDebug>
 
 void closeLibrary()
 {
@@ -21,24 +20,7 @@ void closeLibrary()
 
 bool writeDatabaseFile(const QString& path, const QStringList& statements)
 {
-    const QString name = QStringLiteral("fixture-writer");
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        ok = db.open();
-        for (const QString& sql : statements) {
-            if (!ok)
-                break;
-            QSqlQuery query(db);
-            ok = query.exec(sql);
-            if (!ok)
-                qWarning() << sql << query.lastError().text();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    return sqlitepages::execute(path, statements);
 }
 
 namespace {

@@ -96,7 +96,9 @@ public:
     void measureAll();
     void fillExtents(int first, int last);
     bool measureRows(int first, int last);
+    void markUnmeasured(int first, int last);
     void measureWhileIdle();
+    void remeasure();
     void layOutLines();
     QRect rowRect(int row) const;
     void windowRows(int* first, int* last) const;
@@ -118,6 +120,7 @@ public:
     void windowedInsert(int first, int last);
     void windowedRemove(int first, int last);
     void windowedRefresh();
+    void windowedDataChanged(int first, int last);
     bool windowedKey(int key);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -163,12 +166,16 @@ public:
     // Whether a row's extent is its own or the estimate; as long as extents.
     QVector<bool> measured;
     int unmeasured = 0;
+    // No row before it waits for measuring.
+    int measureCursor = 0;
     QTimer measureTimer;
     WindowGeometry geometry;
     QMap<int, KelListWidgetItem*> realised;
     bool realising = false;
     bool realisePending = false;
     bool relayoutPending = false;
+    bool rowsFollowWidth = false;
+    qint64 layOutTime = 0;
 };
 
 void KelListWidget::Private::measureAll()
@@ -177,6 +184,7 @@ void KelListWidget::Private::measureAll()
     extents.resize(count);
     measured.resize(count);
     unmeasured = 0;
+    measureCursor = 0;
     fillExtents(0, count - 1);
 }
 
@@ -191,6 +199,24 @@ void KelListWidget::Private::fillExtents(int first, int last)
     if (!guess.isValid() || last < first)
         return;
     unmeasured += last - first + 1;
+    measureCursor = qMin(measureCursor, first);
+    measureTimer.start();
+}
+
+// The rows keep their sizes as stand-ins until they are measured again, near the view first.
+void KelListWidget::Private::markUnmeasured(int first, int last)
+{
+    first = qMax(0, first);
+    last = qMin(last, measured.size() - 1);
+    for (int row = first; row <= last; ++row) {
+        if (measured[row]) {
+            measured[row] = false;
+            ++unmeasured;
+        }
+    }
+    if (first > last)
+        return;
+    measureCursor = qMin(measureCursor, first);
     measureTimer.start();
 }
 
@@ -210,16 +236,27 @@ bool KelListWidget::Private::measureRows(int first, int last)
     return changed;
 }
 
-// A few milliseconds of measuring at a time, so that input and painting go on meanwhile.
+// A few milliseconds of measuring at a time, so that input and painting go on meanwhile. Placing the
+// lines again costs time in proportion to the rows, so a turn measures at least as long as that took.
+// A hidden list waits until it is shown.
 void KelListWidget::Private::measureWhileIdle()
 {
-    if (!windowed || !model || unmeasured <= 0 || realising)
+    if (!windowed || !model || unmeasured <= 0 || realising || !owner->isVisible())
         return;
     QElapsedTimer watch;
     watch.start();
     bool changed = false;
-    for (int row = 0; row < extents.size() && unmeasured > 0 && watch.elapsed() < 2; row += 32)
-        changed = measureRows(row, row + 31) || changed;
+    const qint64 budget = qMax<qint64>(2, layOutTime);
+    while (unmeasured > 0 && watch.elapsed() < budget) {
+        if (measureCursor >= extents.size()) {
+            // Only a miscount gets here: count again rather than look for ever.
+            measureCursor = 0;
+            unmeasured = int(std::count(measured.cbegin(), measured.cend(), false));
+            continue;
+        }
+        changed = measureRows(measureCursor, measureCursor + 31) || changed;
+        measureCursor += 32;
+    }
     if (changed) {
         int offset = 0;
         const int anchor = anchorRow(&offset);
@@ -232,8 +269,29 @@ void KelListWidget::Private::measureWhileIdle()
         measureTimer.start();
 }
 
+// Every row is measured again: those of the window at once, the others while idle when there is an
+// estimate (at their old sizes meanwhile), or all at once; the top visible row stays in place.
+void KelListWidget::Private::remeasure()
+{
+    if (!windowed || !model)
+        return;
+    int offset = 0;
+    const int anchor = anchorRow(&offset);
+    if (estimated().isValid()) {
+        markUnmeasured(0, extents.size() - 1);
+    } else {
+        measureAll();
+    }
+    realising = true;
+    relayOutAt(anchor, offset);
+    realising = false;
+    realise();
+}
+
 void KelListWidget::Private::layOutLines()
 {
+    QElapsedTimer watch;
+    watch.start();
     WindowGeometry g;
     QLayout* current = layout();
     const QMargins margins = current ? current->contentsMargins() : QMargins();
@@ -279,6 +337,7 @@ void KelListWidget::Private::layOutLines()
     geometry = g;
     content->setMinimumHeight(g.height);
     owner->updateLayout();
+    layOutTime = watch.elapsed();
 }
 
 QRect KelListWidget::Private::rowRect(int row) const
@@ -472,6 +531,7 @@ void KelListWidget::Private::windowedRemove(int first, int last)
     unmeasured -= int(std::count(measured.cbegin() + first, measured.cbegin() + first + removed, false));
     extents.remove(first, removed);
     measured.remove(first, removed);
+    measureCursor = qMin(measureCursor, first);
     relayOutKeeping(anchor, offset);
 }
 
@@ -500,7 +560,9 @@ bool KelListWidget::Private::eventFilter(QObject* watched, QEvent* event)
                 this,
                 [this] {
                     relayoutPending = false;
-                    if (windowed) {
+                    if (windowed && rowsFollowWidth) {
+                        remeasure();
+                    } else if (windowed) {
                         layOutLines();
                         realise();
                     }
@@ -649,6 +711,41 @@ void KelListWidget::Private::onModelRowsMoved(
     emitRowCount();
 }
 
+// The widgets of the changed rows read them again. Their extents are asked again: at once for rows
+// with widgets, and with an estimate while idle for the others (a change of every row of a long
+// list is no work for one pass); a row still at the estimate is measured when it is needed anyway.
+void KelListWidget::Private::windowedDataChanged(int first, int last)
+{
+    realiseNow();
+    const bool lazily = estimated().isValid();
+    bool resized = false;
+    int firstLater = -1;
+    for (int row = qMax(0, first), end = qMin(last, extents.size() - 1); row <= end; ++row) {
+        if (!measured[row])
+            continue;
+        if (lazily && !realised.contains(row)) {
+            measured[row] = false;
+            ++unmeasured;
+            if (firstLater < 0)
+                firstLater = row;
+            continue;
+        }
+        const QSize size = extentOf(row);
+        resized = resized || size != extents[row];
+        extents[row] = size;
+    }
+    if (firstLater >= 0) {
+        measureCursor = qMin(measureCursor, firstLater);
+        measureTimer.start();
+    }
+    for (auto it = realised.lowerBound(first); it != realised.cend() && it.key() <= last; ++it)
+        it.value()->readFrom(indexAt(it.key()));
+    if (resized) {
+        layOutLines();
+        realise();
+    }
+}
+
 void KelListWidget::Private::onModelDataChanged(
     const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& roles)
 {
@@ -659,20 +756,13 @@ void KelListWidget::Private::onModelDataChanged(
         return;
     QElapsedTimer watch;
     watch.start();
-    bool resized = false;
-    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-        // A row still at the estimate is measured when it is needed.
-        if (windowed && row < extents.size() && measured[row]) {
-            const QSize size = extentOf(row);
-            resized = resized || size != extents[row];
-            extents[row] = size;
+    if (windowed) {
+        windowedDataChanged(topLeft.row(), bottomRight.row());
+    } else {
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+            if (auto* item = owner->itemAtRow(row))
+                item->readFrom(indexAt(row));
         }
-        if (auto* item = owner->itemAtRow(row))
-            item->readFrom(indexAt(row));
-    }
-    if (resized) {
-        layOutLines();
-        realise();
     }
     if (watch.elapsed() > 500) {
         qInfo().nospace() << name() << ": DisplayRole data changed (topLeft: {" << topLeft.row() << ","
@@ -904,6 +994,10 @@ KelListWidget::KelListWidget(int widgetType, QWidget* parent)
         [this](QRect rect) { ensureRectVisible(rect, true); });
     connect(&d->hardWorkTimer, &QTimer::timeout, d, &Private::onHardWorkTimeout);
     connect(&d->measureTimer, &QTimer::timeout, d, &Private::measureWhileIdle);
+    connect(this, &KelScrollArea::showed, d, [this] {
+        if (d->unmeasured > 0)
+            d->measureTimer.start();
+    });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, d, &Private::realise);
     viewport()->installEventFilter(d);
 }
@@ -1010,6 +1104,15 @@ void KelListWidget::setWindowed(bool windowed, ExtentFunction extent, EstimateFu
 }
 
 bool KelListWidget::isWindowed() const { return d->windowed; }
+
+void KelListWidget::setRowsFollowWidth(bool follow)
+{
+    if (d->rowsFollowWidth == follow)
+        return;
+    d->rowsFollowWidth = follow;
+    if (follow)
+        d->remeasure();
+}
 
 void KelListWidget::scrollToRow(int row)
 {

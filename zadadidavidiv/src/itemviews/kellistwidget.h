@@ -47,11 +47,15 @@ public:
     // The row accessors below then see realised rows only; scrollToRow realises any row. After rows are
     // inserted or removed the widgets follow once the event loop runs or an accessor is used.
     // With an estimate, only the rows near the viewport are measured at once (before their widgets are
-    // placed); the others stand at the estimate and are measured while the event loop is idle, the top
-    // visible row staying in place as the lines below and above it settle.
+    // placed); the others stand at the estimate and are measured while the event loop is idle (and the
+    // list is shown), the top visible row staying in place as the lines below and above it settle. A
+    // change of rows without widgets is measured the same way.
     void setWindowed(
         bool windowed, ExtentFunction extent = ExtentFunction(), EstimateFunction estimate = EstimateFunction());
     bool isWindowed() const;
+    // Windowed rows whose height depends on their width (wrapped text): a change of the viewport's
+    // width measures them again, those near the view at once. The extent function reads the width.
+    void setRowsFollowWidth(bool follow);
     // Scrolls the row into view at once; its widget exists afterwards.
     void scrollToRow(int row);
 

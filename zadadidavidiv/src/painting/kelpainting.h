@@ -10,6 +10,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QTextLayout>
 #include <QTextOption>
 #include <QWidget>
 
@@ -37,13 +38,14 @@ void drawPixelAlignedLine(QPainter& painter, const QPointF& from, const QPointF&
 // Text laid out at a fixed pitch of lineSpacing (the font's line spacing when 0 or less), split at
 // line feeds and wrapped in the width; maxLineCount 0 or less means no limit. QTextOption::WordWrap
 // never breaks inside a word: the text ends at a word wider than the line, on that line, and an
-// elided line (ElideRight) is cut after the last whole word that fits with its ellipsis.
+// elided line (ElideRight) is cut after the last whole word that fits with its ellipsis. The formats
+// (ranges of the whole text) colour parts of it, on a line elided on the right too.
 QSize wordWrappedTextSize(const QString& text, const QFont& font, QTextOption::WrapMode wrapMode, const QSize& maxSize,
     int lineSpacing = 0, int maxLineCount = 0);
 // shownLines, when given, receives the text of each line drawn.
 void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& rect, Qt::Alignment alignment,
     QTextOption::WrapMode wrapMode, Qt::TextElideMode elideMode, int lineSpacing = 0, int maxLineCount = 0,
-    bool* elided = nullptr, QStringList* shownLines = nullptr);
+    bool* elided = nullptr, QStringList* shownLines = nullptr, const QVector<QTextLayout::FormatRange>& formats = {});
 
 // Pixmaps and images.
 QPixmap createPixmap(const QSize& size, double devicePixelRatio, const QColor& fillColor = Qt::transparent);

@@ -57,6 +57,19 @@ template <typename PlaceLine> void layOut(QTextLayout& layout, const QTextOption
     layout.endLayout();
 }
 
+// The formats that fall into [from, from + length) of the text, counted from from.
+QVector<QTextLayout::FormatRange> formatsWithin(const QVector<QTextLayout::FormatRange>& formats, int from, int length)
+{
+    QVector<QTextLayout::FormatRange> result;
+    for (const QTextLayout::FormatRange& range : formats) {
+        const int start = qMax(range.start, from);
+        const int end = qMin(range.start + range.length, from + length);
+        if (start < end)
+            result.append({ start - from, end - start, range.format });
+    }
+    return result;
+}
+
 } // namespace
 
 namespace KelPainting {
@@ -102,7 +115,7 @@ QSize wordWrappedTextSize(const QString& text, const QFont& font, QTextOption::W
 
 void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& rect, Qt::Alignment alignment,
     QTextOption::WrapMode wrapMode, Qt::TextElideMode elideMode, int lineSpacing, int maxLineCount, bool* elided,
-    QStringList* shownLines)
+    QStringList* shownLines, const QVector<QTextLayout::FormatRange>& formats)
 {
     if (elided)
         *elided = false;
@@ -123,11 +136,16 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
     double y = box.top();
     int lineCount = 0;
     const QStringList paragraphs = paragraphsOf(text);
+    int paragraphStart = 0;
     for (int p = 0; p < paragraphs.size(); ++p) {
         const QString& paragraph = paragraphs.at(p);
+        const int start = paragraphStart;
+        paragraphStart += paragraph.size() + 1;
         // Paragraphs after the last shown line are cut as well, not only the rest of its own.
         const bool laterParagraphs = p + 1 < paragraphs.size();
         QTextLayout layout(paragraph, font);
+        if (!formats.isEmpty())
+            layout.setFormats(formatsWithin(formats, start, paragraph.size()));
         layOut(layout, option, [&box](QTextLine& line) {
             line.setLineWidth(box.width());
             line.setPosition(QPointF(0, 0));
@@ -170,7 +188,23 @@ void drawWordWrappedText(QPainter* painter, const QString& text, const QRectF& r
                 textX = box.right() - advance;
             else if (alignment & Qt::AlignHCenter)
                 textX = box.left() + (box.width() - advance) / 2;
-            painter->drawText(QPointF(textX, y + metrics.ascent()), shown);
+            if (formats.isEmpty() || elideMode != Qt::ElideRight) {
+                painter->drawText(QPointF(textX, y + metrics.ascent()), shown);
+            } else {
+                // Cut on the right, the line keeps the places of its characters and so their formats;
+                // the ellipsis has none.
+                int kept = 0;
+                while (kept < shown.size() && kept < rest.size() && shown.at(kept) == rest.at(kept))
+                    ++kept;
+                QTextLayout elidedLine(shown, font);
+                elidedLine.setFormats(formatsWithin(formats, start + line.textStart(), kept));
+                layOut(elidedLine, QTextOption(), [](QTextLine& one) {
+                    one.setLineWidth(kUnlimitedWidth);
+                    one.setPosition(QPointF(0, 0));
+                    return false;
+                });
+                elidedLine.draw(painter, QPointF(textX, y));
+            }
             if (shownLines)
                 shownLines->append(shown);
             if (elided)

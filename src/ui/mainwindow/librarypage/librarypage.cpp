@@ -753,8 +753,8 @@ void LibraryPage::Private::storeBatch()
         const BookDto& book = batch.at(i);
         const int id = ids.value(i, -1);
         if (id <= 0) {
-            // The database refused the book: the user hears of it like of a damaged file.
-            ++failedCount;
+            // The library refused the row, not the book: the file is listed with that reason, never
+            // called damaged, and a library that cannot be written tells its cause itself.
             refuse(book.full_path, libraryText("the library could not store it"));
             continue;
         }

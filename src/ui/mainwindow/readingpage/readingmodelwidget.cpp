@@ -1,6 +1,7 @@
 #include "readingmodelwidget.h"
 
 #include "kelui.h"
+#include "utils/kelwidgettreeutils.h"
 
 #include <QLayout>
 #include <QVBoxLayout>
@@ -8,6 +9,8 @@
 namespace {
 constexpr int kModelWidgetStyle = 38;
 constexpr int kListRowStyle = 1039;
+// Up to this many rows are measured at once, so a short list has its exact height from the start.
+constexpr int kMeasuredAtOnce = 300;
 }
 
 ReadingModelWidget::ReadingModelWidget(QWidget* parent)
@@ -19,6 +22,37 @@ ReadingModelWidget::ReadingModelWidget(QWidget* parent)
     layout->setSpacing(0);
     registerLayout(0, layout);
     setCurrentLayoutId(0);
+}
+
+void ReadingModelWidget::setProbe(QWidget* widget, ReadingModelItem* item)
+{
+    delete m_probe;
+    m_probe = widget;
+    m_probeItem = item;
+    m_probe->setObjectName(QStringLiteral("RowProbe"));
+    m_probe->hide();
+    setWindowed(
+        true, [this](const QModelIndex& index, int) { return QSize(0, rowHeight(index)); },
+        [this](int) {
+            // A long list stands at the height of its first row until it is measured.
+            const QAbstractItemModel* rows = model();
+            if (!rows || rows->rowCount() <= kMeasuredAtOnce)
+                return QSize();
+            return QSize(0, rowHeight(rows->index(0, 0)));
+        });
+    setRowsFollowWidth(true);
+}
+
+int ReadingModelWidget::rowHeight(const QModelIndex& index) const
+{
+    if (!m_probe)
+        return 0;
+    m_probeItem->readFrom(index);
+    // The probe is never laid out: the size hints its parts cached for the last row are dropped.
+    KelUtils::updateGeometriesRecursively(m_probe);
+    const int width = viewport()->width();
+    const int height = m_probe->hasHeightForWidth() ? m_probe->heightForWidth(width) : m_probe->sizeHint().height();
+    return qMax(height, m_probe->minimumSizeHint().height());
 }
 
 void ReadingModelWidget::setCurrentItemKey(const QVariant& key)
@@ -57,8 +91,9 @@ ReadingRowButton::ReadingRowButton(QWidget* parent)
 void ReadingRowButton::applyStyle()
 {
     KelButton::applyStyle();
-    // The list-row look ignores the height; a row here is as tall as what it holds.
-    setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Minimum);
+    // The list-row look ignores the height; a row here is as tall as what it holds, and as wide as
+    // its list however wide its text would like to be.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
 }
 
 QSize ReadingRowButton::sizeHint() const { return layout() ? layout()->sizeHint() : KelButton::sizeHint(); }

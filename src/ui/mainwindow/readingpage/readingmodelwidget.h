@@ -8,7 +8,11 @@
 
 #include <QVariant>
 
-// A side page's list: one row widget per model row, the rows of the reader's position marked.
+class ReadingModelItem;
+
+// A side page's list, the rows of the reader's position marked. A book fills these lists (contents,
+// search hits, notes), so rows have widgets only near the view: the others are measured with a
+// hidden row of the same kind, all at once in a short list, while idle in a long one.
 class ReadingModelWidget : public KelListWidget {
     Q_OBJECT
 public:
@@ -22,6 +26,8 @@ public:
 
     // Makes rows of type Row for this list, wired to the list's own signals.
     template <typename Row> void installRowFactory();
+    // The height of the row for the index at the list's width, as its widget would take it.
+    int rowHeight(const QModelIndex& index) const;
 
 signals:
     void navLinkClicked(BookLinkPtr link, bool force);
@@ -30,7 +36,11 @@ signals:
     void textEdited(QString id, QString text);
 
 private:
+    void setProbe(QWidget* widget, ReadingModelItem* item);
+
     QVariant m_currentItemKey;
+    QWidget* m_probe = nullptr;
+    ReadingModelItem* m_probeItem = nullptr;
 };
 
 // What every row of a side page list carries besides its widget.
@@ -112,4 +122,8 @@ template <typename Row> void ReadingModelWidget::installRowFactory()
         connect(row, &Row::textEdited, this, &ReadingModelWidget::textEdited);
         return row;
     });
+    auto* probe = new Row(this);
+    probe->setOwnerList(this);
+    probe->retranslateUi();
+    setProbe(probe, probe);
 }

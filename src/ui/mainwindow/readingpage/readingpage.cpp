@@ -200,6 +200,7 @@ void ReadingPage::Private::applyViewerColors()
     ViewerColors colors;
     colors.background = style->color(2);
     colors.text = style->defaultTextColor();
+    colors.link = style->color(KelStyle::CL_Text_Link);
     const int roles[] = { 1025, 1028, 1031, 1034, 1037 };
     for (int i = 0; i < 5; ++i)
         colors.noteColors.insert(i + 1, style->color(roles[i]));

@@ -323,7 +323,6 @@ void ReadingToolBar::retranslateUi()
     m_tocButton->setFullText(tr("Contents"));
     m_tocButton->setToolTip(withKey(tr("Show or hide table of contents"), Hotkeys::Id::Sidebar_Toc_Show));
     updateNotesText();
-    m_notesButton->setToolTip(withKey(tr("Show or hide color notes list"), Hotkeys::Id::Sidebar_Notes_Show));
     m_bookmarksButton->setFullText(tr("Bookmarks"));
     m_bookmarksButton->setToolTip(withKey(tr("Show or hide bookmarks list"), Hotkeys::Id::Sidebar_Bookmarks_Show));
     m_searchButton->setToolTip(withKey(tr("Show or hide search panel"), Hotkeys::Id::Sidebar_Search_Show));
@@ -357,9 +356,13 @@ void ReadingToolBar::updateNotesText()
 {
     const QSharedPointer<BookContext> context = bookContext();
     const int count = context ? context->notes().size() : 0;
-    // Notes the state file did not take are gone after a restart: the count says so.
-    m_notesButton->setFullText(
-        context && context->hasUnsavedState() ? tr("Notes (%1, not saved)").arg(count) : tr("Notes (%1)").arg(count));
+    // Notes the state file did not take are gone after a restart: the count is marked, briefly, so
+    // the longer text does not push the other buttons' labels off a narrow bar.
+    const bool unsaved = context && context->hasUnsavedState();
+    m_notesButton->setFullText(unsaved ? tr("Notes (%1*)").arg(count) : tr("Notes (%1)").arg(count));
+    const QString tip = withKey(tr("Show or hide color notes list"), Hotkeys::Id::Sidebar_Notes_Show);
+    m_notesButton->setToolTip(
+        unsaved ? tip + QLatin1Char('\n') + tr("* Not saved: the book's notes could not be written to disk.") : tip);
 }
 
 void ReadingToolBar::onBookContextChanged(QSharedPointer<BookContext> context)

@@ -7,6 +7,7 @@
 #include "styles/kelstyle.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
+#include "widgets/wordwraplabel.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -19,20 +20,18 @@ constexpr int kSearchFieldStyle = 1069;
 constexpr int kSmallStyle = 1053;
 constexpr int kTextStyle = 1052;
 constexpr int kHighlightRole = 1023;
+constexpr int kTitleLines = 2;
+constexpr int kTextLines = 3;
+// Characters of the text kept before the query's first occurrence when the text is cut in front.
+constexpr int kLeadBeforeQuery = 40;
 
 QString trSearch(const char* text) { return QCoreApplication::translate("MainWindow_Reading_Search", text); }
-
-void setHighlighted(KelLabel* label, const QString& html, bool visible)
-{
-    label->setText(html);
-    label->setVisible(visible);
-}
 }
 
 SearchWidget::SearchWidget(QWidget* parent)
     : ReadingModelItemButton(parent)
-    , m_titleLabel(new KelLabel(kSmallStyle, this))
-    , m_textLabel(new KelLabel(kTextStyle, this))
+    , m_titleLabel(new WordWrapLabel(kSmallStyle, this))
+    , m_textLabel(new WordWrapLabel(kTextStyle, this))
     , m_pageLabel(new KelLabel(kSmallStyle, this))
 {
     auto* layout = new QVBoxLayout(this);
@@ -41,18 +40,19 @@ SearchWidget::SearchWidget(QWidget* parent)
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(12);
-    top->addWidget(m_titleLabel, 0, Qt::AlignLeft | Qt::AlignTop);
+    top->addWidget(m_titleLabel, 1, Qt::AlignTop);
     top->addWidget(m_pageLabel, 0, Qt::AlignRight | Qt::AlignTop);
     layout->addLayout(top);
     layout->addSpacing(6);
     layout->addWidget(m_textLabel);
     m_pageLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::MinimumExpanding);
-    for (KelLabel* label : { m_titleLabel, m_textLabel, m_pageLabel }) {
-        label->setTextFormat(Qt::RichText);
+    m_pageLabel->setTextFormat(Qt::RichText);
+    m_titleLabel->setTextFormat(Qt::PlainText);
+    m_textLabel->setTextFormat(Qt::PlainText);
+    m_titleLabel->setMaxLineCount(kTitleLines);
+    m_textLabel->setMaxLineCount(kTextLines);
+    for (KelLabel* label : { static_cast<KelLabel*>(m_titleLabel), static_cast<KelLabel*>(m_textLabel), m_pageLabel })
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-    m_titleLabel->setWordWrap(true);
-    m_textLabel->setWordWrap(true);
     applyStyle();
 }
 
@@ -70,6 +70,34 @@ QString SearchWidget::highlight(const QString& s, const QString& query, const QS
     return html + s.mid(from).toHtmlEscaped();
 }
 
+QVector<QTextLayout::FormatRange> SearchWidget::occurrences(const QString& s, const QString& query, const QColor& color)
+{
+    QVector<QTextLayout::FormatRange> ranges;
+    if (query.isEmpty())
+        return ranges;
+    QTextCharFormat format;
+    format.setForeground(color);
+    for (int hit = s.indexOf(query, 0, Qt::CaseInsensitive); hit >= 0;
+         hit = s.indexOf(query, hit + query.size(), Qt::CaseInsensitive))
+        ranges.append({ hit, int(query.size()), format });
+    return ranges;
+}
+
+QString SearchWidget::fromFirstOccurrence(const QString& s, const QString& query)
+{
+    const int hit = query.isEmpty() ? -1 : s.indexOf(query, 0, Qt::CaseInsensitive);
+    if (hit <= kLeadBeforeQuery)
+        return s;
+    // From the start of a word, where there is one near enough.
+    int from = hit - kLeadBeforeQuery;
+    const int space = s.lastIndexOf(QLatin1Char(' '), from);
+    if (space >= 0 && from - space < kLeadBeforeQuery / 2)
+        from = space + 1;
+    if (from < s.size() && s.at(from).isLowSurrogate())
+        ++from;
+    return QChar(0x2026) + s.mid(from);
+}
+
 void SearchWidget::readFrom(const QModelIndex& index)
 {
     const QVariant data = index.data(Qt::UserRole);
@@ -81,7 +109,7 @@ void SearchWidget::readFrom(const QModelIndex& index)
     setLink(item.link);
     m_query = item.query;
     m_title = item.title;
-    m_text = item.text;
+    m_text = fromFirstOccurrence(item.text, item.query);
     refreshLabels();
     updateCurrentState();
 }
@@ -89,15 +117,22 @@ void SearchWidget::readFrom(const QModelIndex& index)
 void SearchWidget::refreshLabels()
 {
     m_pageLabel->setText(highlight(formatPageNumber(page()), m_query, m_openTag, m_closeTag));
-    setHighlighted(m_titleLabel, highlight(m_title, m_query, m_openTag, m_closeTag), !m_title.isEmpty());
-    setHighlighted(m_textLabel, highlight(m_text, m_query, m_openTag, m_closeTag), !m_text.isEmpty());
+    const auto show = [this](WordWrapLabel* label, const QString& text) {
+        label->setText(text);
+        label->setFormats(occurrences(text, m_query, m_highlightColor));
+        label->setVisible(!text.isEmpty());
+    };
+    show(m_titleLabel, m_title);
+    show(m_textLabel, m_text);
 }
 
 void SearchWidget::applyStyle()
 {
     ReadingModelItemButton::applyStyle();
-    if (KelStyle* style = kelStyle())
-        m_openTag = QStringLiteral("<font color='%1'>").arg(style->color(kHighlightRole).name());
+    if (KelStyle* style = kelStyle()) {
+        m_highlightColor = style->color(kHighlightRole);
+        m_openTag = QStringLiteral("<font color='%1'>").arg(m_highlightColor.name());
+    }
     // Called from the base constructor's styling too, before the labels exist.
     if (m_pageLabel)
         refreshLabels();

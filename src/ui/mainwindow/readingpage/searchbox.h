@@ -3,10 +3,15 @@
 #include "readingmodelwidget.h"
 #include "readingsidebar.h"
 
+#include <QTextLayout>
+
 class KelLabel;
 class KelLineEdit;
+class WordWrapLabel;
 
 // A search hit: chapter title, page and the matching text, every occurrence of the query coloured.
+// The row is as wide as the list: title and text wrap and are elided after a few lines, the text
+// starting near its first occurrence of the query, and the page keeps its place on the right.
 class SearchWidget : public ReadingModelItemButton {
     Q_OBJECT
 public:
@@ -18,6 +23,13 @@ public:
     // Rich text showing s literally, with every case-insensitive occurrence of the query enclosed
     // in the two tags; the book's text never becomes markup.
     static QString highlight(const QString& s, const QString& query, const QString& openTag, const QString& closeTag);
+    // Every case-insensitive occurrence of the query in s, in the colour.
+    static QVector<QTextLayout::FormatRange> occurrences(const QString& s, const QString& query, const QColor& color);
+    // The text from a little before the query's first occurrence on, so that the few lines shown hold it.
+    static QString fromFirstOccurrence(const QString& s, const QString& query);
+
+    WordWrapLabel* textLabel() const { return m_textLabel; }
+    KelLabel* pageLabel() const { return m_pageLabel; }
 
 private:
     void refreshLabels();
@@ -25,10 +37,11 @@ private:
     QString m_query;
     QString m_title;
     QString m_text;
+    QColor m_highlightColor;
     QString m_openTag;
     QString m_closeTag = QStringLiteral("</font>");
-    KelLabel* m_titleLabel = nullptr;
-    KelLabel* m_textLabel = nullptr;
+    WordWrapLabel* m_titleLabel = nullptr;
+    WordWrapLabel* m_textLabel = nullptr;
     KelLabel* m_pageLabel = nullptr;
 };
 

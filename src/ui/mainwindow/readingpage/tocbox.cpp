@@ -2,6 +2,7 @@
 
 #include "bookcontext.h"
 #include "displayformats.h"
+#include "models/toclistmodel.h"
 #include "models/tocmodel.h"
 #include "readingenums.h"
 #include "styles/kelstyle.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QHBoxLayout>
-#include <QSortFilterProxyModel>
 #include <QVBoxLayout>
 
 namespace {
@@ -49,6 +49,14 @@ void ExpandButton::updateLook()
     update();
 }
 
+void ExpandButton::setExpandedSilently(bool expanded)
+{
+    if (isChecked() == expanded)
+        return;
+    setCheckedSilently(expanded);
+    updateLook();
+}
+
 TocItemWidget::TocItemWidget(QWidget* parent)
     : ReadingModelItemWidget(parent)
     , m_rowButton(new ReadingRowButton(this))
@@ -72,10 +80,16 @@ TocItemWidget::TocItemWidget(QWidget* parent)
         if (link() && m_titleLabel->isEnabled())
             emit navLinkClicked(link(), false);
     });
-    connect(m_expandButton, &KelButton::toggled, this, [this](bool checked) {
-        if (m_childList)
-            m_childList->setVisible(checked);
-    });
+    connect(m_expandButton, &KelButton::toggled, this, &TocItemWidget::onExpandToggled);
+}
+
+// The toggle arrives a pass of the event loop after the click: the row's entry is looked up then.
+void TocItemWidget::onExpandToggled(bool expanded)
+{
+    ReadingModelWidget* list = ownerList();
+    const QModelIndex index = list ? list->modelIndexForItem(this) : QModelIndex();
+    if (index.isValid() && index.data(TocListModel::ExpandedRole).toBool() != expanded)
+        const_cast<QAbstractItemModel*>(index.model())->setData(index, expanded, TocListModel::ExpandedRole);
 }
 
 void TocItemWidget::readFrom(const QModelIndex& index)
@@ -88,9 +102,7 @@ void TocItemWidget::readFrom(const QModelIndex& index)
     const BookLinkItem item = data.value<BookLinkItem>();
     setLink(item.link);
     m_id = item.id;
-    int depth = 0;
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        ++depth;
+    const int depth = index.data(TocListModel::DepthRole).toInt();
     m_rowButton->setContentsMargins(kIndent + kIndentStep * depth, 16, 24, 16);
     m_titleLabel->setText(item.title);
     m_pageLabel->setText(formatPageNumber(page()));
@@ -99,26 +111,8 @@ void TocItemWidget::readFrom(const QModelIndex& index)
     m_titleLabel->setEnabled(leads);
     m_pageLabel->setEnabled(leads);
 
-    const QAbstractItemModel* model = index.model();
-    if (model && model->rowCount(index) > 0) {
-        m_expandButton->setEnabled(true);
-        if (!m_childList) {
-            m_childList = new ReadingModelWidget(this);
-            m_childList->setAutoSizeEnabled(true);
-            m_childList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-            if (m_childList->widget())
-                m_childList->widget()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-            m_childList->hide();
-            m_childList->installRowFactory<TocItemWidget>();
-            layout()->addWidget(m_childList);
-            connect(m_childList, &ReadingModelWidget::navLinkClicked, this, &TocItemWidget::navLinkClicked);
-        }
-        m_childList->setModel(const_cast<QAbstractItemModel*>(model), index);
-        m_childList->setVisible(m_expandButton->isChecked());
-    } else {
-        m_expandButton->setEnabled(false);
-        delete m_childList;
-    }
+    m_expandButton->setEnabled(index.data(TocListModel::HasChildrenRole).toBool());
+    m_expandButton->setExpandedSilently(index.data(TocListModel::ExpandedRole).toBool());
     updateCurrentState();
 }
 
@@ -126,8 +120,6 @@ void TocItemWidget::updateCurrentState()
 {
     const QString key = currentItemKey().toString();
     m_rowButton->setCheckedSilently(!key.isEmpty() && key == m_id);
-    if (m_childList)
-        m_childList->setCurrentItemKey(currentItemKey());
 }
 
 TocBox::TocBox(QWidget* parent)
@@ -135,7 +127,7 @@ TocBox::TocBox(QWidget* parent)
 {
     setObjectName(QStringLiteral("Toc"));
     modelWidget()->installRowFactory<TocItemWidget>();
-    setProxyModel(new QSortFilterProxyModel);
+    setProxyModel(new TocListModel);
 }
 
 QString TocBox::title() const { return trToc("Table of contents"); }
@@ -147,6 +139,6 @@ QString TocBox::emptyText() const { return trToc("This book has no table of cont
 void TocBox::onBookContextChanged(QSharedPointer<BookContext> context)
 {
     BookItemsSideBar::onBookContextChanged(context);
-    static_cast<QSortFilterProxyModel*>(proxyModel())->setSourceModel(context->tocModel());
+    static_cast<TocListModel*>(proxyModel())->setSourceModel(context->tocModel());
     KelUtils::updateGeometriesRecursively(this);
 }

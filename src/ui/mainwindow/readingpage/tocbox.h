@@ -3,8 +3,6 @@
 #include "readingmodelwidget.h"
 #include "readingsidebar.h"
 
-#include <QPointer>
-
 class KelLabel;
 class WordWrapLabel;
 
@@ -13,12 +11,14 @@ class ExpandButton : public KelButton {
     Q_OBJECT
 public:
     explicit ExpandButton(QWidget* parent = nullptr);
+    // Shows the state without reporting a toggle.
+    void setExpandedSilently(bool expanded);
 
 private:
     void updateLook();
 };
 
-// One contents entry; an entry with children holds their list, shown while expanded.
+// One contents entry, indented by its level; its children follow it in the list while it is expanded.
 class TocItemWidget : public ReadingModelItemWidget {
     Q_OBJECT
 public:
@@ -29,18 +29,19 @@ public:
 
     KelButton* rowButton() const { return m_rowButton; }
     ExpandButton* expandButton() const { return m_expandButton; }
-    ReadingModelWidget* childList() const { return m_childList; }
 
 private:
+    void onExpandToggled(bool expanded);
+
     QString m_id;
     KelButton* m_rowButton;
     ExpandButton* m_expandButton;
     WordWrapLabel* m_titleLabel;
     KelLabel* m_pageLabel;
-    QPointer<ReadingModelWidget> m_childList;
 };
 
-// The open book's contents as an expandable tree, the entry being read marked.
+// The open book's contents as an expandable tree, the entry being read marked. The list shows the
+// entries open to the eye (TocListModel), so however long the contents, rows exist only near the view.
 class TocBox : public BookItemsSideBar {
     Q_OBJECT
 public:
