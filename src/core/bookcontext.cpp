@@ -812,8 +812,10 @@ void BookContext::followCurrentPage()
         d->currentChapterTitle = title;
         emit currentChapterTitleChanged(title);
     }
-    if (d->pageCount > 0) {
-        const int percent = qMin(page, d->pageCount) * 100 / d->pageCount;
+    if (page > 0 && d->pageCount > 0) {
+        // The last page on screen: the end of the book in two columns shows its last two pages.
+        const int lastShown = page + d->pageParams->columnCount() - 1;
+        const int percent = qMin(lastShown, d->pageCount) * 100 / d->pageCount;
         if (percent != d->book.max_position) {
             d->book.max_position = percent;
             storeInLibrary(percent, -1);

@@ -18,6 +18,7 @@
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
+#include "hotkeys.h"
 #include "kelapplication.h"
 #include "kelui.h"
 #include "mainwindow/readingpage/bookcontextwatcher.h"
@@ -614,7 +615,8 @@ private slots:
         m_fixture->close();
         const BookDto row = m_fixture->books()->bookById(id);
         QCOMPARE(row.notes_count, 1);
-        QCOMPARE(row.max_position, 3 * 100 / pageCount);
+        // The progress counts the last page on screen.
+        QCOMPARE(row.max_position, (3 + columns - 1) * 100 / pageCount);
         QCOMPARE(row.is_favorite, 1);
 
         context = m_fixture->open(id);
@@ -633,6 +635,14 @@ private slots:
         const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
+
+        // End shows the last page of the count, and the library then holds the whole book read.
+        const int end = Hotkeys::sequences(Hotkeys::Id::Nav_ToEnd).value(0)[0];
+        QTest::keyClick(m_fixture->viewer(), Qt::Key(end & ~Qt::KeyboardModifierMask),
+            Qt::KeyboardModifiers(end & Qt::KeyboardModifierMask));
+        QVERIFY(shows(context, pageCount));
+        QCOMPARE(context->currentPage(), pageCount - columns + 1);
+        QCOMPARE(m_fixture->books()->bookById(id).max_position, 100);
     }
 
     // A damaged state file is kept as ".bak" and the older data folder's file used when there is
