@@ -153,8 +153,12 @@ void BookContext::bindEvents()
             emit pageCountAboutToChange();
         });
         connect(svc, &DataExchangeSvc::calcDone, this, &BookContext::onPageRecalculationDone);
-        // A given-up pagination keeps the last numbers: show them again instead of no count.
-        connect(svc, &DataExchangeSvc::calcError, this, &BookContext::onPageRecalculationDone);
+        // A given-up pagination keeps the last numbers: they are shown again when they were
+        // counted for the same request, and the page stays uncounted when for another layout.
+        connect(svc, &DataExchangeSvc::calcError, this, [this, svc] {
+            if (svc->resultAnswersLastRequest())
+                onPageRecalculationDone();
+        });
     }
     connect(this, &BookContext::currentPageChanged, this, &BookContext::followCurrentPage);
 }

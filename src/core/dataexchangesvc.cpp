@@ -44,6 +44,7 @@ void DataExchangeSvc::repaginate(const PaginationRequest& request)
 {
     emit calcStarted();
     m_lastPagination = request;
+    m_lastPaginationKey = pagecount::requestKey(request);
     m_pending = Pending::Pagination;
     m_retried = false;
     write(pagecount::paginationMessage(request));
@@ -118,6 +119,13 @@ bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const
     return true;
 }
 
+bool DataExchangeSvc::answersLastRequest(const QString& requestKey) const
+{
+    return requestKey.isEmpty() || m_lastPaginationKey.isEmpty() || requestKey == m_lastPaginationKey;
+}
+
+bool DataExchangeSvc::resultAnswersLastRequest() const { return answersLastRequest(m_resultText3); }
+
 void DataExchangeSvc::onDataReceived(const QByteArray& payload)
 {
     QDataStream in(payload);
@@ -140,6 +148,11 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
         // new chapter list went out) would give this book another book's numbers.
         qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()
                    << "chapters, sent" << m_sentChapters.size();
+        return;
+    } else if (!answersLastRequest(result.text3)) {
+        // Counted for a layout given up since (a window resized, a setting changed while it ran):
+        // its numbers belong to no page on screen. The answer to the newer request follows.
+        qInfo() << "Pagination result for an older request ignored;" << result.number << "pages";
         return;
     }
     storeResult(result);

@@ -406,9 +406,10 @@ public:
         }
         return *this;
     }
-    Writer& tail(const QHash<QString, qint32>& links)
+    // requestKey: the key of the request the reply answers, or none.
+    Writer& tail(const QHash<QString, qint32>& links, const QString& requestKey = QString())
     {
-        out << QStringLiteral("query") << qint32(22) << QStringLiteral("failed") << QString() << links;
+        out << QStringLiteral("query") << qint32(22) << QStringLiteral("failed") << requestKey << links;
         return *this;
     }
     template <typename... T> Writer& values(const T&... v)
@@ -1823,6 +1824,28 @@ private slots:
         client.repaginate(PaginationRequest());
         QCOMPARE(started.count(), 1);
         QCOMPARE(done.count(), 1);
+
+        // A reply counted for a request sent before the last one is of a layout given up: it is
+        // dropped, and the reply to the last one taken.
+        Client book(QStringLiteral("/nonexistent/zuvezedoda"));
+        QSignalSpy bookDone(&book, &DataExchangeSvc::calcDone);
+        const PaginationRequest older = request(ofWidth(300));
+        const PaginationRequest newer = request(ofWidth(900));
+        for (const PaginationRequest& r : { older, newer }) {
+            QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+            book.repaginate(r);
+        }
+        bookDone.clear();
+        const auto reply = [](const PaginationRequest& r) {
+            return Writer().chapters(kThreeChapters).tail({}, pagecount::requestKey(r)).bytes;
+        };
+        book.onDataReceived(reply(older));
+        QCOMPARE(bookDone.count(), 0);
+        checkEmpty(book);
+        book.onDataReceived(reply(newer));
+        QCOMPARE(bookDone.count(), 1);
+        QCOMPARE(book.totalPageCount(), 22);
+        QVERIFY(book.resultAnswersLastRequest());
     }
 
     // Chapters it must not or cannot load are counted as empty and named in the result; book
@@ -1961,6 +1984,7 @@ private slots:
         helper.sendRaw(burst);
         const PaginationResult newest = helper.receive();
         QCOMPARE(newest.chapters.size(), 1);
+        QCOMPARE(newest.text3, pagecount::requestKey(request(ofWidth(900))));
         QCOMPARE(helper.receive(1000).number, -1000);
 
         // The same request alone gives the same numbers.
@@ -1983,6 +2007,18 @@ private slots:
         QCOMPARE(last.chapters.size(), m_chapters.size());
         QCOMPARE(last.chapters.at(0).hits.size(), 2);
         QVERIFY(last.chapters.at(0).pageCount > 0);
+
+        // A request that comes while a chapter is laid out for an older one (here the page of a
+        // widget not laid out yet, slow to lay out): the layout given up is not answered.
+        PageFormat unsized = PageFormat::withColumns(2);
+        unsized.width = 100;
+        unsized.height = 30;
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("r.xhtml"), chapter("realistic")) }));
+        helper.send(pagecount::paginationMessage(request(unsized)));
+        QTest::qWait(300);
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        QCOMPARE(helper.receive().text3, pagecount::requestKey(request(PageFormat())));
+        QCOMPARE(helper.receive(1000).number, -1000);
     }
 
     void helperEnds_data()
@@ -2156,6 +2192,8 @@ private slots:
         QVERIFY(failed.count() == 1 || failed.wait(kReplyTimeoutMs));
         QCOMPARE(done.count(), 0);
         QCOMPARE(m_client->totalPageCount(), total);
+        // The numbers kept are of the layout before, not of the one given up.
+        QVERIFY(!m_client->resultAnswersLastRequest());
         // A new helper is told the book and the last search without the book context sending
         // them again.
         PageFormat larger = PageFormat::withColumns(1);

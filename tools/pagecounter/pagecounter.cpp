@@ -199,6 +199,19 @@ bool PageCounter::dropRepeatsOf(const PaginationRequest& running)
     return true;
 }
 
+void PageCounter::readWaitingMessages()
+{
+    // Only the chapter loads turn the event loop: a request that came while one chapter was laid
+    // out would otherwise wait until the whole book is counted for a layout no longer wanted.
+    QCoreApplication::processEvents();
+}
+
+bool PageCounter::givenUp(const PaginationRequest& request)
+{
+    readWaitingMessages();
+    return m_stopping || (paginationQueued() && !dropRepeatsOf(request));
+}
+
 void PageCounter::handle(const Message& message)
 {
     switch (message.type) {
@@ -227,6 +240,7 @@ void PageCounter::handle(const Message& message)
             break; // the newer request answers
         PaginationResult result;
         if (paginate(message.pagination, &result)) {
+            result.text3 = pagecount::requestKey(message.pagination);
             m_lastResult = result;
             m_resultValid = true;
             m_connection->send(pagecount::resultMessage(result));
@@ -304,7 +318,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
     int startPage = 0;
     int hitCount = 0;
     for (int i = 0; i < result->chapters.size(); ++i) {
-        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+        if (givenUp(request))
             return false;
         ChapterPageInfo& chapter = result->chapters[i];
         chapter.startPage = startPage;
@@ -319,7 +333,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
             if (chapters->open(chapter.fileUrl, script))
                 count = chapters->applyFormat(request.pageFormatScript);
             // The stop or a newer request may have come while the chapter loaded.
-            if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+            if (givenUp(request))
                 return false;
             if (count >= 0) {
                 for (const QString& link : links.value(i))
@@ -328,7 +342,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
                     addHits(chapter.source, startPage, &chapter, &hitCount);
             }
         }
-        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+        if (givenUp(request))
             return false;
         if (count < 0) {
             failed.append(chapter.source);
@@ -356,6 +370,7 @@ int PageCounter::paginatePieces(
     int count = 0;
     const int pieces = layout()->openPieces(chapter.fileUrl, engineScript());
     for (int piece = 0; piece < pieces; ++piece) {
+        readWaitingMessages();
         if (m_stopping || paginationQueued())
             return -1;
         const int pieceCount = piece == 0 ? layout()->applyFormat(formatScript) : layout()->showPiece(piece);
