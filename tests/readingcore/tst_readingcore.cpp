@@ -1904,17 +1904,23 @@ private slots:
     // A long chapter of paragraphs, and one whose blocks nest as deep as a converted book may:
     // every piece is counted once, whatever the depth of its blocks. A chapter of bare lines
     // apart by line breaks, as a converted book stores it, has blocks to count in pieces too.
+    // A chapter in a font of the book's own is counted in that font, as the reader shows it
+    // (the helper loads it hidden, so the font comes only after the first layout). A second
+    // helper counts the same.
     void longChapterCountedInPieces_data()
     {
         QTest::addColumn<int>("levels");
-        QTest::newRow("flat") << 0;
-        QTest::newRow("nested 190 deep") << 190;
-        QTest::newRow("bare lines") << -1;
+        QTest::addColumn<bool>("ownFont");
+        QTest::newRow("flat") << 0 << false;
+        QTest::newRow("nested 190 deep") << 190 << false;
+        QTest::newRow("bare lines") << -1 << false;
+        QTest::newRow("own font") << 0 << true;
     }
 
     void longChapterCountedInPieces()
     {
         QFETCH(int, levels);
+        QFETCH(bool, ownFont);
         const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
                                      "the sea past the mills.</p>";
         QByteArray body;
@@ -1935,7 +1941,16 @@ private slots:
                     body += QByteArray("<span id='deep'>The ") + kWord + " rested in the shallows.</span><br/>\n";
             }
         }
-        QByteArray chapter = "<html><body>" + body + "</body></html>";
+        QByteArray head;
+        if (ownFont) {
+            // A face of other widths than the standard font's.
+            const QString font = m_dir.filePath(QStringLiteral("own.ttf"));
+            QVERIFY(QFile::exists(font)
+                || QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"), font));
+            head = "<head><style>@font-face { font-family: 'Own'; src: url(own.ttf); } p { font-family: 'Own'; }"
+                   "</style></head>";
+        }
+        QByteArray chapter = "<html>" + head + "<body>" + body + "</body></html>";
         if (levels < 0)
             chapter = InlineRuns::blocked(chapter, HtmlNesting::Html);
         const QString path = m_dir.filePath(QStringLiteral("long.html"));
@@ -1969,6 +1984,12 @@ private slots:
         QVERIFY(hit.text.contains(QLatin1String(kWord)));
         // The hit's link names the paragraph as in the whole chapter, so the reader finds it.
         QCOMPARE(page.getPageByKelLink(hit.link.mid(hit.link.indexOf(QLatin1Char('?')) + 1)), deep);
+
+        Helper again;
+        QVERIFY(again.socket);
+        again.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
+        again.send(pagecount::paginationMessage(r));
+        QCOMPARE(again.receive(kReplyTimeoutMs).chapters.value(0).pageCount, count);
     }
 
     // Requests that arrive together are answered once, for the newest: the older ones would be

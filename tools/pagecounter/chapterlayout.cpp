@@ -3,6 +3,7 @@
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -21,6 +22,16 @@ namespace {
 
 // Largest page the engine may ask for; a script asking for more is not trusted with memory.
 constexpr int kMaxPageSide = 16384;
+// Layouts made again for what the last one loaded: a font that came in can make another font
+// needed, but not without end.
+constexpr int kLoadRounds = 3;
+
+int pageCountOf(const QVariant& layout)
+{
+    bool ok = false;
+    const int count = layout.toMap().value(QStringLiteral("pageCount")).toInt(&ok);
+    return ok && count >= 0 ? count : -1;
+}
 
 QUrl hiddenWhileLoading()
 {
@@ -248,12 +259,10 @@ int ChapterLayout::showPiece(int piece)
 {
     // The format stays as it is: applying it again restyles the whole document, which after a
     // change of pieces takes WebKit seconds per piece. Only the count is taken anew.
+    const int made = requestsMade();
     if (!evaluate(QStringLiteral("kelShowPiece(%1)").arg(piece)).toBool())
         return -1;
-    bool ok = false;
-    const int count
-        = evaluate(QStringLiteral("calculatePageCount()")).toMap().value(QStringLiteral("pageCount")).toInt(&ok);
-    return ok && count >= 0 ? count : -1;
+    return countWithLoads(made, evaluate(QStringLiteral("calculatePageCount()")));
 }
 
 bool ChapterLayout::linkInPiece(const QString& link)
@@ -345,6 +354,7 @@ bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 
 int ChapterLayout::applyFormat(const QString& script)
 {
+    const int made = requestsMade();
     QVariant result = evaluate(script);
     // The reader's view is as large as the page it lays out: make the viewport so and lay the
     // chapter out again when the script asked for another size than the last one.
@@ -353,10 +363,52 @@ int ChapterLayout::applyFormat(const QString& script)
         m_page->setViewportSize(size);
         result = evaluate(script);
     }
-    const QVariantMap map = result.toMap();
-    bool ok = false;
-    const int count = map.value(QStringLiteral("pageCount")).toInt(&ok);
-    return ok && count >= 0 ? count : -1;
+    return countWithLoads(made, result);
+}
+
+int ChapterLayout::requestsMade() const
+{
+    const auto* network = dynamic_cast<const LocalOnlyNetwork*>(m_page->networkAccessManager());
+    return network ? network->requestsMade() : 0;
+}
+
+int ChapterLayout::countWithLoads(int made, QVariant layout)
+{
+    // The reader's chapter is laid out as it loads, and its fonts come with it; here the chapter
+    // loaded hidden, so its own fonts are asked for only by the engine's layout, and arrive after
+    // it. Counted with the fallback font, its pages would not be the reader's, and a font that
+    // happens to be in memory from the chapter before would make the count differ from run to run.
+    for (int round = 0; round < kLoadRounds && awaitLoads(made); ++round) {
+        made = requestsMade();
+        layout = evaluate(QStringLiteral("calculatePageCount()"));
+    }
+    return pageCountOf(layout);
+}
+
+bool ChapterLayout::awaitLoads(int made)
+{
+    const auto* network = dynamic_cast<const LocalOnlyNetwork*>(m_page->networkAccessManager());
+    if (!network)
+        return false;
+    // A layout starts the loads of the fonts it needs from a timer.
+    QCoreApplication::processEvents();
+    if (network->requestsMade() == made)
+        return false;
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (network->requestsDone() >= network->requestsMade())
+            loop.quit();
+    });
+    poll.start(5);
+    // The loop also ends when the helper is told to exit.
+    QTimer::singleShot(kLoadTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (network->requestsDone() < network->requestsMade())
+        qWarning() << "Loads of the chapter did not finish in" << kLoadTimeoutMs << "ms; counted without them";
+    // The page takes the last data in from queued calls.
+    QCoreApplication::processEvents();
+    return true;
 }
 
 QSize ChapterLayout::enginePageSize()

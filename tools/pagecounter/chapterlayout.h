@@ -80,6 +80,12 @@ private:
         const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& beforeEngine);
     // The page size the engine was last given, bounded.
     QSize enginePageSize();
+    // Requests the page has made so far.
+    int requestsMade() const;
+    // The page count of a layout made after `made` requests, counted again with what it loaded.
+    int countWithLoads(int made, QVariant layout);
+    // Waits for the loads that a layout started since `made` requests; false when there were none.
+    bool awaitLoads(int made);
 
     Page* m_page = nullptr;
 };
