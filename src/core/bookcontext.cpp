@@ -792,7 +792,7 @@ void BookContext::updateCurrentPage()
     if (d->textViewer() && d->chapterPage)
         scheduleStateSave();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
-    if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc) {
+    if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc && svc->resultForSentChapters()) {
         const int index = svc->chapterStartPage(d->chapterPage->source());
         if (index >= 0) {
             setCurrentPage(index + d->chapterPage->currentPage());

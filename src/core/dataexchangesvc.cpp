@@ -106,14 +106,15 @@ void DataExchangeSvc::retryPagination()
         emit calcDone();
 }
 
-bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const
+bool DataExchangeSvc::answersSentChapters(const QList<ChapterPageInfo>& chapters) const
 {
     if (!m_chaptersSent)
         return true;
-    if (result.chapters.size() != m_sentChapters.size())
+    if (chapters.size() != m_sentChapters.size())
         return false;
     for (int i = 0; i < m_sentChapters.size(); ++i) {
-        if (result.chapters.at(i).source != m_sentChapters.at(i).source)
+        if (chapters.at(i).source != m_sentChapters.at(i).source
+            || chapters.at(i).fileUrl != m_sentChapters.at(i).fileUrl)
             return false;
     }
     return true;
@@ -143,7 +144,7 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
     if (!pagecount::readResult(in, &result)) {
         qWarning() << "Malformed pagination result from the page-counting helper;" << result.chapters.size()
                    << "chapters kept";
-    } else if (!answersSentChapters(result)) {
+    } else if (!answersSentChapters(result.chapters)) {
         // Replies carry no book key: one for the book open before (still on its way when the
         // new chapter list went out) would give this book another book's numbers.
         qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()

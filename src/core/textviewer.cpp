@@ -669,9 +669,14 @@ bool TextViewer::event(QEvent* event)
 
 void TextViewer::resizeEvent(QResizeEvent* event)
 {
-    if (m_bookContext)
-        emit m_bookContext->viewerIsDirtyChanged(true);
-    repaginateTimer.start();
+    // The size the pages were laid out at needs no new layout (a widget shown for the first time
+    // is told of the size it already had).
+    const BookPageParams* params = m_bookContext ? m_bookContext->pageParams() : nullptr;
+    if (!params || event->size() != QSize(params->width(), params->height())) {
+        if (m_bookContext)
+            emit m_bookContext->viewerIsDirtyChanged(true);
+        repaginateTimer.start();
+    }
     QWebView::resizeEvent(event);
 }
 

@@ -635,13 +635,40 @@ private slots:
         const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
+    }
 
-        // End shows the last page of the count, and the library then holds the whole book read.
+    // End shows the last screen of the count, in two columns as in one, and the library then
+    // holds the whole book read.
+    void endOfTheBook_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("chapterBytes");
+        QTest::newRow("two columns") << 2 << 9000;
+        QTest::newRow("one column") << 1 << 9000;
+    }
+    void endOfTheBook()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, chapterBytes);
+        SettingsProvider* settings = SettingsProvider::instance();
+        const int before = settings->column_count();
+        settings->setColumn_count(columns);
+        struct Restore {
+            SettingsProvider* settings;
+            int columns;
+            ~Restore() { settings->setColumn_count(columns); }
+        } restore { settings, before };
+        const int id = addEpub(2, chapterBytes);
+        const QSharedPointer<BookContext> context = m_fixture->open(id);
+        QVERIFY(context);
+        QCOMPARE(context->pageParams()->columnCount(), columns);
+        const int pageCount = context->pageCount();
         const int end = Hotkeys::sequences(Hotkeys::Id::Nav_ToEnd).value(0)[0];
         QTest::keyClick(m_fixture->viewer(), Qt::Key(end & ~Qt::KeyboardModifierMask),
             Qt::KeyboardModifiers(end & Qt::KeyboardModifierMask));
         QVERIFY(shows(context, pageCount));
         QCOMPARE(context->currentPage(), pageCount - columns + 1);
+        QCOMPARE(context->pageCount(), pageCount);
         QCOMPARE(m_fixture->books()->bookById(id).max_position, 100);
     }
 

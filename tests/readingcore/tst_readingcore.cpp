@@ -1846,6 +1846,14 @@ private slots:
         QCOMPARE(bookDone.count(), 1);
         QCOMPARE(book.totalPageCount(), 22);
         QVERIFY(book.resultAnswersLastRequest());
+        QVERIFY(book.resultForSentChapters());
+        // Another book whose chapters have the same names: the numbers kept are not its own.
+        QList<ChapterPageInfo> sameNames;
+        for (const Chapter& chapter : kThreeChapters)
+            sameNames << chapterInfo(chapter.source, QStringLiteral("/other/") + chapter.source);
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        book.sendChapterList(sameNames);
+        QVERIFY(!book.resultForSentChapters());
     }
 
     // Chapters it must not or cannot load are counted as empty and named in the result; book
