@@ -319,6 +319,10 @@ void TextViewer::onLoadFinished()
     disarmScripts(page->mainFrame());
     page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
     page->mainFrame()->evaluateJavaScript(d->engineScript);
+    // The page counter counts a long chapter piece by piece, each from the top of a column: the
+    // pieces start columns here too, or the chapter would have fewer pages than counted.
+    if (jsengine::inPieces(page->mainFrame()->url().toLocalFile()))
+        page->mainFrame()->evaluateJavaScript(jsengine::splitPiecesCall());
     const QUrl local = page->property("kelurl").toUrl();
     const QString target = local.isValid() ? chapterTarget(local) : QString();
     // A layout change still waiting for its count (a new size or setting) is made with the chapter.

@@ -638,13 +638,14 @@ private slots:
     }
 
     // End shows the last screen of the count, in two columns as in one, and the library then
-    // holds the whole book read.
+    // holds the whole book read; a chapter too long for the page counter to lay out whole too.
     void endOfTheBook_data()
     {
         QTest::addColumn<int>("columns");
         QTest::addColumn<int>("chapterBytes");
         QTest::newRow("two columns") << 2 << 9000;
         QTest::newRow("one column") << 1 << 9000;
+        QTest::newRow("a chapter counted in pieces") << 2 << 1300 * 1024;
     }
     void endOfTheBook()
     {

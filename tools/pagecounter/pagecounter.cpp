@@ -367,29 +367,34 @@ int PageCounter::paginatePieces(
     QStringList byCount;
     for (const QString& link : m_chapterLinks.value(index))
         (linkTarget(link).kind == LinkTarget::EngineLink ? pending : byCount).append(link);
-    int count = 0;
+    // Pages of a piece are its columns, the first of each piece at the top of a column, as the
+    // reader lays the chapter out.
+    int columns = 0;
     const int pieces = layout()->openPieces(chapter.fileUrl, engineScript());
     for (int piece = 0; piece < pieces; ++piece) {
         readWaitingMessages();
         if (m_stopping || paginationQueued())
             return -1;
-        const int pieceCount = piece == 0 ? layout()->applyFormat(formatScript) : layout()->showPiece(piece);
-        if (pieceCount < 0)
+        const int pieceColumns = piece == 0 ? (layout()->applyFormat(formatScript) < 0 ? -1 : layout()->pieceColumns())
+                                            : layout()->showPiece(piece);
+        if (pieceColumns < 0)
             return -1;
         for (auto it = pending.begin(); it != pending.end();) {
             const QString engineLink = linkTarget(*it).engineLink;
             const QString decoded = QUrl::fromPercentEncoding(engineLink.toUtf8());
             if (layout()->linkInPiece(engineLink) || (decoded != engineLink && layout()->linkInPiece(decoded))) {
-                addLinkPage(*it, index, startPage + count, pieceCount, result);
+                addLinkPage(*it, index, startPage + columns, pieceColumns, result);
                 it = pending.erase(it);
             } else {
                 ++it;
             }
         }
         if (!m_searchText.isEmpty())
-            addHits(chapter.source, startPage + count, &chapter, hitCount);
-        count += pieceCount;
+            addHits(chapter.source, startPage + columns, &chapter, hitCount);
+        columns += pieceColumns;
     }
+    const int perScreen = layout()->columnsPerScreen();
+    const int count = (columns + perScreen - 1) / perScreen * perScreen;
     qInfo() << "Chapter" << chapter.source << "laid out in" << pieces << "pieces:" << count << "pages";
     // A target found in no piece lies in the chapter all the same: its first page.
     for (const QString& link : qAsConst(pending))
