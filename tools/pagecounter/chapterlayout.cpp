@@ -64,8 +64,6 @@ const char* const kSplitScript = R"JS(
     sheet.textContent = '.kel-other-piece { display: none !important; }'
         + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important; }';
     (document.head || document.documentElement).appendChild(sheet);
-    // A chapter nested too deep for the reader's column breaks is counted as it is.
-    var breaks = !!document.querySelector('.kelpiecestart');
     var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
     var openEnds = [];
     function contains(element, node) {
@@ -112,13 +110,14 @@ const char* const kSplitScript = R"JS(
             end[0].style.setProperty(end[1], end[2], end[3]);
         }
         var first = pieces[n][0], last = pieces[n][pieces[n].length - 1];
-        if (breaks && n > 0) {
+        // A piece that starts no column in the reader (pieces.starts) is laid out as it is.
+        if (pieces.starts[n]) {
             var before = pieces[n - 1];
             var starts = openAround(first, before[before.length - 1]);
             for (var s = 0; s < starts.length; ++s)
                 flatten(starts[s], 'top', null);
         }
-        if (breaks && n + 1 < pieces.length) {
+        if (n + 1 < pieces.length && pieces.starts[n + 1]) {
             var ends = openAround(last, pieces[n + 1][0]);
             for (var t = 0; t < ends.length; ++t)
                 flatten(ends[t], 'bottom', openEnds);

@@ -285,15 +285,25 @@ function kelSplitPieces(limit) {
         i += sizes[i];
     }
     // The break goes before the outermost element that the piece's first block begins, so that
-    // such an element's own top starts the column with it. WebKit lays a forced break out again
-    // and again in blocks nested very deep (a relayout takes minutes): a chapter nested that deep
-    // gets no breaks, and its count stays within a page per piece of the reader's.
-    for (var p = 1; p < pieces.length && deepest <= KEL_MAX_BREAK_DEPTH; ++p) {
+    // such an element's own top starts the column with it. Only blocks in blocks take a break (a
+    // table row does not), and WebKit lays a forced break out again and again in blocks nested
+    // very deep (a relayout takes minutes): a piece that starts elsewhere, or in a chapter nested
+    // that deep, starts no column, and is counted as it stands, close to the reader's pages.
+    // pieces.starts holds the element that starts each piece's column, or null.
+    pieces.starts = [null];
+    for (var p = 1; p < pieces.length; ++p) {
         var start = pieces[p][0];
         while (start.parentNode !== root && start.parentNode.firstElementChild === start
             && !kelTextBefore(start.parentNode, start))
             start = start.parentNode;
-        start.classList.add('kelpiecestart');
+        var breaks = deepest <= KEL_MAX_BREAK_DEPTH;
+        for (var b = start; breaks && b !== root; b = b.parentNode) {
+            var display = window.getComputedStyle(b).display;
+            breaks = display === 'block' || display === 'list-item';
+        }
+        if (breaks)
+            start.classList.add('kelpiecestart');
+        pieces.starts.push(breaks ? start : null);
     }
     return pieces;
 }
