@@ -158,8 +158,12 @@ void BookContext::bindEvents()
             emit pageCountAboutToChange();
         });
         connect(svc, &DataExchangeSvc::calcDone, this, &BookContext::onPageRecalculationDone);
-        // A given-up pagination keeps the last numbers: show them again instead of no count.
-        connect(svc, &DataExchangeSvc::calcError, this, &BookContext::onPageRecalculationDone);
+        // A given-up pagination keeps the last numbers: they are shown again when they were
+        // counted for the same request, and the page stays uncounted when for another layout.
+        connect(svc, &DataExchangeSvc::calcError, this, [this, svc] {
+            if (svc->resultAnswersLastRequest())
+                onPageRecalculationDone();
+        });
     }
     connect(this, &BookContext::currentPageChanged, this, &BookContext::followCurrentPage);
 }
@@ -853,7 +857,7 @@ void BookContext::updateCurrentPage()
     if (d->textViewer() && d->chapterPage)
         scheduleStateSave();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
-    if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc) {
+    if (d->textViewer() && d->chapterPage && d->chapterPage->currentPage() > 0 && svc && svc->resultForSentChapters()) {
         const int index = svc->chapterStartPage(d->chapterPage->source());
         if (index >= 0) {
             setCurrentPage(index + d->chapterPage->currentPage());
@@ -877,8 +881,10 @@ void BookContext::followCurrentPage()
         d->currentChapterTitle = title;
         emit currentChapterTitleChanged(title);
     }
-    if (d->pageCount > 0) {
-        const int percent = qMin(page, d->pageCount) * 100 / d->pageCount;
+    if (page > 0 && d->pageCount > 0) {
+        // The last page on screen: the end of the book in two columns shows its last two pages.
+        const int lastShown = page + d->pageParams->columnCount() - 1;
+        const int percent = qMin(lastShown, d->pageCount) * 100 / d->pageCount;
         if (percent != d->book.max_position) {
             d->book.max_position = percent;
             storeInLibrary(percent, -1);

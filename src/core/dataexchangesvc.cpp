@@ -44,6 +44,7 @@ void DataExchangeSvc::repaginate(const PaginationRequest& request)
 {
     emit calcStarted();
     m_lastPagination = request;
+    m_lastPaginationKey = pagecount::requestKey(request);
     m_pending = Pending::Pagination;
     m_retried = false;
     write(pagecount::paginationMessage(request));
@@ -105,18 +106,26 @@ void DataExchangeSvc::retryPagination()
         emit calcDone();
 }
 
-bool DataExchangeSvc::answersSentChapters(const PaginationResult& result) const
+bool DataExchangeSvc::answersSentChapters(const QList<ChapterPageInfo>& chapters) const
 {
     if (!m_chaptersSent)
         return true;
-    if (result.chapters.size() != m_sentChapters.size())
+    if (chapters.size() != m_sentChapters.size())
         return false;
     for (int i = 0; i < m_sentChapters.size(); ++i) {
-        if (result.chapters.at(i).source != m_sentChapters.at(i).source)
+        if (chapters.at(i).source != m_sentChapters.at(i).source
+            || chapters.at(i).fileUrl != m_sentChapters.at(i).fileUrl)
             return false;
     }
     return true;
 }
+
+bool DataExchangeSvc::answersLastRequest(const QString& requestKey) const
+{
+    return requestKey.isEmpty() || m_lastPaginationKey.isEmpty() || requestKey == m_lastPaginationKey;
+}
+
+bool DataExchangeSvc::resultAnswersLastRequest() const { return answersLastRequest(m_resultText3); }
 
 void DataExchangeSvc::onDataReceived(const QByteArray& payload)
 {
@@ -135,11 +144,16 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
     if (!pagecount::readResult(in, &result)) {
         qWarning() << "Malformed pagination result from the page-counting helper;" << result.chapters.size()
                    << "chapters kept";
-    } else if (!answersSentChapters(result)) {
+    } else if (!answersSentChapters(result.chapters)) {
         // Replies carry no book key: one for the book open before (still on its way when the
         // new chapter list went out) would give this book another book's numbers.
         qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()
                    << "chapters, sent" << m_sentChapters.size();
+        return;
+    } else if (!answersLastRequest(result.text3)) {
+        // Counted for a layout given up since (a window resized, a setting changed while it ran):
+        // its numbers belong to no page on screen. The answer to the newer request follows.
+        qInfo() << "Pagination result for an older request ignored;" << result.number << "pages";
         return;
     }
     storeResult(result);

@@ -48,6 +48,13 @@ public:
     // One new item per hit, in chapter order then hit order.
     QList<SearchItem> searchHits() const;
 
+    // Whether the last result is of the chapter list sent last: until its own result comes, a
+    // book just opened must not take the numbers of the book before.
+    bool resultForSentChapters() const { return answersSentChapters(m_chapters); }
+    // Whether the last result counted the layout of the last pagination request; a result for an
+    // older one is never taken, but one kept when a request was given up may be of another layout.
+    bool resultAnswersLastRequest() const;
+
     QString resultText1() const { return m_resultText1; }
     int resultNumber() const { return m_resultNumber; }
     QString resultText2() const { return m_resultText2; }
@@ -74,7 +81,10 @@ private:
     void retryPagination();
     // Whether the result's chapters are those of the chapter list sent last (any result when
     // none was sent).
-    bool answersSentChapters(const PaginationResult& result) const;
+    bool answersSentChapters(const QList<ChapterPageInfo>& chapters) const;
+    // Whether a result of the request of this key answers the pagination request sent last (a
+    // result that names no request, from a helper that never paginated, is taken as it is).
+    bool answersLastRequest(const QString& requestKey) const;
     void storeResult(const PaginationResult& result);
     const ChapterPageInfo* chapter(const QString& source) const;
 
@@ -92,6 +102,7 @@ private:
     bool m_chaptersSent = false;
     QString m_searchText;
     PaginationRequest m_lastPagination;
+    QString m_lastPaginationKey;
     Pending m_pending = Pending::None;
     bool m_retried = false;
 };

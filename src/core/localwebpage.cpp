@@ -1,5 +1,6 @@
 #include "localwebpage.h"
 
+#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QWebElement>
 #include <QWebFrame>
@@ -11,9 +12,21 @@ QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkReque
     const QString scheme = request.url().scheme().toLower();
     if (scheme == QLatin1String("file") && m_beforeRead)
         m_beforeRead(request.url().toLocalFile());
-    if (scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data"))
-        return QNetworkAccessManager::createRequest(op, request, outgoingData);
-    return QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+    const bool local
+        = scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data");
+    QNetworkReply* reply = local ? QNetworkAccessManager::createRequest(op, request, outgoingData)
+                                 : QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+    ++m_requests->made;
+    // Counted once, whether the reply finishes or is deleted first.
+    const auto done = [requests = m_requests, counted = std::make_shared<bool>(false)] {
+        if (!*counted) {
+            *counted = true;
+            ++requests->done;
+        }
+    };
+    connect(reply, &QNetworkReply::finished, reply, done);
+    connect(reply, &QObject::destroyed, done);
+    return reply;
 }
 
 void makePageLocalOnly(

@@ -3,6 +3,7 @@
 #include <QNetworkAccessManager>
 
 #include <functional>
+#include <memory>
 
 class QWebFrame;
 class QWebPage;
@@ -20,11 +21,22 @@ public:
     // converted can make the file ready first.
     void setBeforeRead(const std::function<void(const QString& file)>& beforeRead) { m_beforeRead = beforeRead; }
 
+    // Requests made so far, and how many of them are done (finished or let go): the loads a layout
+    // starts (the book's fonts) are in once the two are equal again.
+    int requestsMade() const { return m_requests->made; }
+    int requestsDone() const { return m_requests->done; }
+
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
 
 private:
     std::function<void(const QString& file)> m_beforeRead;
+    struct Requests {
+        int made = 0;
+        int done = 0;
+    };
+    // Shared with the replies' handlers, which may outlive this part of the object.
+    std::shared_ptr<Requests> m_requests = std::make_shared<Requests>();
 };
 
 // Gives the page a local-only network and turns off plugins, windows, clipboard access,

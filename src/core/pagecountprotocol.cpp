@@ -1,7 +1,9 @@
 #include "pagecountprotocol.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QIODevice>
+#include <QStringList>
 
 namespace pagecount {
 
@@ -125,6 +127,17 @@ QByteArray paginationMessage(const PaginationRequest& request)
         out << request.pageFormatScript << qint32(request.fontSize) << request.fontFamily << request.text
             << request.linkSources;
     });
+}
+
+QString requestKey(const PaginationRequest& request)
+{
+    // The links in one order: a set's order differs from one process to the other.
+    QStringList links = request.linkSources.values();
+    links.sort();
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << request.pageFormatScript << qint32(request.fontSize) << request.fontFamily << request.text << links;
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
 }
 
 QByteArray searchMessage(const QString& text)

@@ -37,7 +37,8 @@ struct PrintRequest {
 // What the helper answers a pagination or print request with: every chapter of the last chapter
 // list with its start page, page count and the hits of the last search, and the book page of every
 // requested link. The helper fills text1 with the search text the hits belong to, number with the
-// book's page count and text2 with the sources of the chapters it could not lay out, one a line.
+// book's page count, text2 with the sources of the chapters it could not lay out, one a line, and
+// text3 with the requestKey of the request it answers (empty when it answers none).
 struct PaginationResult {
     QList<ChapterPageInfo> chapters;
     QString text1;
@@ -65,6 +66,9 @@ enum MessageType : qint32 {
 QByteArray engineScriptMessage(const QString& script);
 QByteArray chapterListMessage(const QList<ChapterPageInfo>& chapters);
 QByteArray paginationMessage(const PaginationRequest& request);
+// Names a pagination request by its content, the same in the reader and in the helper: a result
+// tells which layout it counted.
+QString requestKey(const PaginationRequest& request);
 QByteArray searchMessage(const QString& text);
 QByteArray printMessage(const PrintRequest& request);
 QByteArray resultMessage(const PaginationResult& result);

@@ -211,9 +211,9 @@ void TextViewer::loadInternal()
         goLink(link, false);
     else
         moveToHome();
-    params->setWidth(width());
-    params->setHeight(height());
-    m_bookContext->repaginate();
+    // Counted once the viewer has its size: the reading page lays it out after this, and a count
+    // for the size it has now (a widget's first size) would be of a page no one sees.
+    repaginateTimer.start();
 }
 
 QString TextViewer::resolveChapter(const QString& link, QUrl* url) const
@@ -319,12 +319,17 @@ void TextViewer::onLoadFinished()
     disarmScripts(page->mainFrame());
     page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
     page->mainFrame()->evaluateJavaScript(d->engineScript);
+    // The page counter counts a long chapter piece by piece, each from the top of a column: the
+    // pieces start columns here too, or the chapter would have fewer pages than counted.
+    if (jsengine::inPieces(page->mainFrame()->url().toLocalFile()))
+        page->mainFrame()->evaluateJavaScript(jsengine::splitPiecesCall());
     const QUrl local = page->property("kelurl").toUrl();
     const QString target = local.isValid() ? chapterTarget(local) : QString();
-    BookPageParams* params = m_bookContext->pageParams();
-    params->setWidth(width());
-    params->setHeight(height());
-    page->applyPageParams(params);
+    // A layout change still waiting for its count (a new size or setting) is made with the chapter.
+    if (repaginateTimer.isActive())
+        onRepaginateTimer();
+    else
+        layOut(page, false);
     page->addNotes(m_bookContext->chapterNotes(page->source()));
     if (!target.isEmpty()) {
         page->setReadingPosition(target);
@@ -509,18 +514,27 @@ void TextViewer::onNewChapterLoaded()
 
 void TextViewer::onRepaginateTimer()
 {
-    if (d->page && m_bookContext) {
-        BookPageParams* params = m_bookContext->pageParams();
-        params->setWidth(width());
-        params->setHeight(height());
-        d->page->applyPageParams(params);
-        emit m_bookContext->viewerIsDirtyChanged(false);
-    }
     repaginateTimer.stop();
-    if (m_bookContext) {
-        qInfo() << "Text viewer: repaginate requested";
+    if (!m_bookContext)
+        return;
+    qInfo() << "Text viewer: repaginate requested";
+    // A chapter still loading is laid out once it is there.
+    layOut(d->loading ? nullptr : d->page, true);
+    if (d->page)
+        emit m_bookContext->viewerIsDirtyChanged(false);
+}
+
+void TextViewer::layOut(TextBookChapter* page, bool count)
+{
+    BookPageParams* params = m_bookContext->pageParams();
+    params->setWidth(width());
+    params->setHeight(height());
+    // The count is asked for before the chapter's pages change: the book context then holds no
+    // total of the old layout when the chapter reports its new page numbers.
+    if (count)
         m_bookContext->repaginate();
-    }
+    if (page)
+        page->applyPageParams(params);
 }
 
 TextBookChapter* TextViewer::chapterPage() const { return d->page; }
@@ -659,9 +673,14 @@ bool TextViewer::event(QEvent* event)
 
 void TextViewer::resizeEvent(QResizeEvent* event)
 {
-    if (m_bookContext)
-        emit m_bookContext->viewerIsDirtyChanged(true);
-    repaginateTimer.start();
+    // The size the pages were laid out at needs no new layout (a widget shown for the first time
+    // is told of the size it already had).
+    const BookPageParams* params = m_bookContext ? m_bookContext->pageParams() : nullptr;
+    if (!params || event->size() != QSize(params->width(), params->height())) {
+        if (m_bookContext)
+            emit m_bookContext->viewerIsDirtyChanged(true);
+        repaginateTimer.start();
+    }
     QWebView::resizeEvent(event);
 }
 

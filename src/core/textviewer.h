@@ -87,6 +87,9 @@ private:
     void loadInternal();
     void onLoadFinished();
     void onRepaginateTimer();
+    // Lays the chapter (when given) out at the viewer's size, after asking for the book's count
+    // of that layout when count is set.
+    void layOut(TextBookChapter* page, bool count);
     void onLinkClicked(const QUrl& url);
     // Speaks the next chunk of text, or moves to the next chapter at the end of this one.
     void onTTSRequest(bool findFirst);

@@ -90,7 +90,8 @@ QSharedPointer<BookContext> ReadingFixture::open(int bookId, bool waitForPages)
     const bool shown = waitFor(
         [text] { return text->isVisible() && text->chapterPage() && text->chapterPage()->currentPage() > 0; });
     const QSharedPointer<BookContext> context = m_context;
-    if (!shown || (waitForPages && !waitFor([context] { return context->currentPage() > 0; })))
+    if (!shown
+        || (waitForPages && !waitFor([context] { return context->currentPage() > 0 && context->pageCount() > 0; })))
         return {};
     return m_context;
 }

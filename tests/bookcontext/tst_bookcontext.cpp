@@ -18,6 +18,7 @@
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
+#include "hotkeys.h"
 #include "kelapplication.h"
 #include "kelui.h"
 #include "mainwindow/readingpage/bookcontextwatcher.h"
@@ -642,7 +643,8 @@ private slots:
         m_fixture->close();
         const BookDto row = m_fixture->books()->bookById(id);
         QCOMPARE(row.notes_count, 1);
-        QCOMPARE(row.max_position, 3 * 100 / pageCount);
+        // The progress counts the last page on screen.
+        QCOMPARE(row.max_position, (3 + columns - 1) * 100 / pageCount);
         QCOMPARE(row.is_favorite, 1);
 
         context = m_fixture->open(id);
@@ -661,6 +663,42 @@ private slots:
         const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
+    }
+
+    // End shows the last screen of the count, in two columns as in one, and the library then
+    // holds the whole book read; a chapter too long for the page counter to lay out whole too.
+    void endOfTheBook_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("chapterBytes");
+        QTest::newRow("two columns") << 2 << 9000;
+        QTest::newRow("one column") << 1 << 9000;
+        QTest::newRow("a chapter counted in pieces") << 2 << 1300 * 1024;
+    }
+    void endOfTheBook()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, chapterBytes);
+        SettingsProvider* settings = SettingsProvider::instance();
+        const int before = settings->column_count();
+        settings->setColumn_count(columns);
+        struct Restore {
+            SettingsProvider* settings;
+            int columns;
+            ~Restore() { settings->setColumn_count(columns); }
+        } restore { settings, before };
+        const int id = addEpub(2, chapterBytes);
+        const QSharedPointer<BookContext> context = m_fixture->open(id);
+        QVERIFY(context);
+        QCOMPARE(context->pageParams()->columnCount(), columns);
+        const int pageCount = context->pageCount();
+        const int end = Hotkeys::sequences(Hotkeys::Id::Nav_ToEnd).value(0)[0];
+        QTest::keyClick(m_fixture->viewer(), Qt::Key(end & ~Qt::KeyboardModifierMask),
+            Qt::KeyboardModifiers(end & Qt::KeyboardModifierMask));
+        QVERIFY(shows(context, pageCount));
+        QCOMPARE(context->currentPage(), pageCount - columns + 1);
+        QCOMPARE(context->pageCount(), pageCount);
+        QCOMPARE(m_fixture->books()->bookById(id).max_position, 100);
     }
 
     // A damaged state file is kept as ".bak" and the older data folder's file used when there is

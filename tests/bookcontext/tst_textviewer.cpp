@@ -385,12 +385,22 @@ private slots:
         QCOMPARE(screenPage(context), 1 + forward - back);
     }
 
-    // The last screen of the first chapter, through a larger window and back: the chapter's pages
-    // change twice while the page number ends where it was, and the chapter title follows the
-    // last page numbers, not the larger window's.
+    // The last screen of the first chapter, through another layout and back (a larger window, the
+    // other column count, a larger font): the chapter's pages change twice while the page number
+    // ends where it was, and the chapter title follows the last page numbers, not the other
+    // layout's. Every page number and total the context gives, and every progress the library
+    // keeps meanwhile, is that of a layout counted whole: never an old total beside new page
+    // numbers.
+    void chapterTitleAfterLayoutRoundTrip_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* change : { "window", "columns", "font size" })
+            QTest::newRow(change) << change;
+    }
     void chapterTitleAfterLayoutRoundTrip()
     {
-        const int id = m_fixture->addEpub(QStringLiteral("resized.epub"), 2, 6000);
+        QFETCH(QString, change);
+        const int id = m_fixture->addEpub(QStringLiteral("resized %1.epub").arg(change), 2, 6000);
         const QSharedPointer<BookContext> context = m_fixture->open(id);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
@@ -400,15 +410,46 @@ private slots:
         QTRY_COMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
         const int page = context->currentPage();
         const int count = context->pageCount();
+        const auto progress = [&] { return m_fixture->books()->bookById(id).max_position; };
+        QSet<QPair<int, int>> counted { { page, count } };
+        QSet<int> countedProgress { progress() };
+        QList<QPair<int, int>> shown;
+        QList<int> kept;
+        QObject guard;
+        const auto record = [&] {
+            if (context->currentPage() > 0 && context->pageCount() > 0)
+                shown.append({ context->currentPage(), context->pageCount() });
+        };
+        connect(context.data(), &BookContext::currentPageChanged, &guard, record);
+        connect(context.data(), &BookContext::pageCountChanged, &guard, record);
+        connect(m_fixture->books(), &QAbstractItemModel::dataChanged, &guard, [&] { kept.append(progress()); });
 
-        viewer->resize(1600, 1200);
-        QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() > 0 && context->pageCount() < count, 20000);
-        QTRY_VERIFY(context->currentPage() < page);
-        viewer->resize(800, 600);
+        BookPageParams* params = context->pageParams();
+        const int columns = params->columnCount();
+        const int fontSize = params->fontSize();
+        const auto layOut = [&](bool other) {
+            if (change == QLatin1String("window"))
+                viewer->resize(other ? QSize(1600, 1200) : QSize(800, 600));
+            else if (change == QLatin1String("columns"))
+                params->setColumnCount(other ? 3 - columns : columns);
+            else
+                params->setFontSize(other ? fontSize + 8 : fontSize);
+        };
+        layOut(true);
+        QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() > 0 && context->pageCount() != count, 20000);
+        QTRY_VERIFY(context->currentPage() > 0 && context->currentPage() != page);
+        counted.insert({ context->currentPage(), context->pageCount() });
+        countedProgress.insert(progress());
+        layOut(false);
         QTRY_VERIFY_WITH_TIMEOUT(context->pageCount() == count, 20000);
         QTRY_COMPARE(context->currentPage(), page);
         QTest::qWait(300);
         QCOMPARE(context->currentChapterTitle(), QStringLiteral("Chapter 1"));
+        countedProgress.insert(progress());
+        for (const QPair<int, int>& pages : qAsConst(shown))
+            QVERIFY2(counted.contains(pages), qPrintable(QStringLiteral("%1 / %2").arg(pages.first).arg(pages.second)));
+        for (int percent : qAsConst(kept))
+            QVERIFY2(countedProgress.contains(percent), qPrintable(QString::number(percent)));
     }
 
     // Contents links without the chapters' folder lead to their chapter in the contents, the

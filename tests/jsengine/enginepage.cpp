@@ -53,6 +53,8 @@ int EnginePage::open(const QString& filePath, const PageFormat& format)
 {
     if (!load(filePath) || !injectEngine().toBool())
         return -1;
+    if (jsengine::inPieces(filePath))
+        evaluate(jsengine::splitPiecesCall());
     return applyPageFormat(format).value(QStringLiteral("pageCount")).toInt();
 }
 

@@ -41,7 +41,8 @@ public:
     QVariant evaluate(const QString& script);
     // The engine script followed by "init('<uid>');".
     QVariant injectEngine(const QString& uid = QStringLiteral("0123456789abcdef0123456789abcdef"));
-    // Load, engine and first layout in one: the page count, or -1 when the chapter did not load.
+    // Load, engine and first layout in one, a long chapter split into pieces as the reader splits
+    // it: the page count, or -1 when the chapter did not load.
     int open(const QString& filePath, const PageFormat& format = PageFormat());
     // The reader's layout step: viewport and default font size, then the page parameters'
     // script in one evaluation. Returns its result.

@@ -4,6 +4,7 @@
 #include "localwebpage.h"
 #include "readingfont.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -22,6 +23,16 @@ namespace {
 
 // Largest page the engine may ask for; a script asking for more is not trusted with memory.
 constexpr int kMaxPageSide = 16384;
+// Layouts made again for what the last one loaded: a font that came in can make another font
+// needed, but not without end.
+constexpr int kLoadRounds = 3;
+
+int pageCountOf(const QVariant& layout)
+{
+    bool ok = false;
+    const int count = layout.toMap().value(QStringLiteral("pageCount")).toInt(&ok);
+    return ok && count >= 0 ? count : -1;
+}
 
 QUrl hiddenWhileLoading()
 {
@@ -34,76 +45,55 @@ QUrl hiddenWhileLoading()
 // laid out once at load, which is what the pieces avoid.
 const QByteArray kHideAllCss = "html{display:none}";
 
-// Splits the chapter into pieces of about %1 characters and shows the first. A piece is a run
-// of blocks in document order; an element longer than a piece is not a block itself but is
-// split into its children, at any depth, unless text of its own stands between them (that
-// text would be shown with every piece). kelShowPiece(n) then shows another piece; no element
-// moves, so element paths keep their meaning. Answers the number of pieces.
+// Splits the chapter into pieces (the engine's kelSplitPieces) and shows the first. No element
+// moves, so element paths keep their meaning: the other pieces' blocks are only hidden, and
+// kelShowPiece(n) shows another. The reader starts every piece on a new column, so each piece is
+// laid out here as from the top of a column: the sides of the elements around a piece that are
+// open across its edge (their top at its start, their bottom at its end) take no room, as in the
+// reader's whole chapter, where they lie in another column or are not there yet. Answers the
+// number of pieces.
 const char* const kSplitScript = R"JS(
 (function (limit) {
-    var root = document.body;
-    if (!root)
+    var pieces = kelSplitPieces(limit);
+    if (!pieces.length)
         return 0;
-    // Every element in document order with the length of its text, summed from the innermost
-    // up in one walk: asking each element for its text apart costs the text times the depth.
-    var elements = [], parents = [], lengths = [], own = [], sizes = [], path = [];
-    for (var e = root;;) {
-        var index = elements.length, direct = 0, visible = 0;
-        for (var c = e.firstChild; c; c = c.nextSibling) {
-            if (c.nodeType === 3 || c.nodeType === 4) {
-                direct += c.length;
-                if (/\S/.test(c.data))
-                    visible += c.length;
-            }
-        }
-        elements.push(e);
-        parents.push(path.length ? path[path.length - 1] : -1);
-        lengths.push(direct);
-        own.push(visible);
-        sizes.push(1);
-        if (e.firstElementChild) {
-            path.push(index);
-            e = e.firstElementChild;
-            continue;
-        }
-        while (path.length && !e.nextElementSibling)
-            e = elements[path.pop()];
-        if (!path.length)
-            break;
-        e = e.nextElementSibling;
-    }
-    for (var k = elements.length - 1; k > 0; --k) {
-        lengths[parents[k]] += lengths[k];
-        sizes[parents[k]] += sizes[k];
-    }
-    var pieces = [[]], filled = 0;
-    for (var i = 1; i < elements.length;) {
-        if (lengths[i] > limit && sizes[i] > 1 && own[i] * 100 <= limit) {
-            ++i;
-            continue;
-        }
-        var chars = lengths[i];
-        if (filled > 0 && filled + chars > limit) {
-            pieces.push([]);
-            filled = 0;
-        }
-        filled += chars;
-        pieces[pieces.length - 1].push(elements[i]);
-        i += sizes[i];
-    }
-    elements = parents = lengths = own = sizes = null;
+    var root = kelColumns();
     // Hidden by one rule of a class, not by a style of each block: blocks without a style of
-    // their own share their computed style, which keeps a style change of the page cheap.
+    // their own share their computed style, which keeps a style change of the page cheap. The
+    // piece shown starts at the top anyway: no break before it.
     var sheet = document.createElement('style');
-    sheet.textContent = '.kel-other-piece { display: none !important; }';
+    sheet.textContent = '.kel-other-piece { display: none !important; }'
+        + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important; }';
     (document.head || document.documentElement).appendChild(sheet);
+    var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
+    var openEnds = [];
+    function contains(element, node) {
+        return element === node || !!(element.compareDocumentPosition(node) & 16);
+    }
+    // The elements between the root and a piece's block that also hold the other node.
+    function openAround(block, other) {
+        var out = [];
+        for (var e = block.parentNode; e && e !== root && e.nodeType === 1; e = e.parentNode) {
+            if (contains(e, other))
+                out.push(e);
+        }
+        return out;
+    }
+    function flatten(element, side, saved) {
+        for (var i = 0; i < edgeProperties.length; ++i) {
+            var name = edgeProperties[i].replace('%', side);
+            if (saved)
+                saved.push([element, name, element.style.getPropertyValue(name), element.style.getPropertyPriority(name)]);
+            element.style.setProperty(name, '0', 'important');
+        }
+    }
     var shown = -1;
     window.kelShowPiece = function (n) {
         if (n < 0 || n >= pieces.length)
             return false;
         // The page is taken down whole and made again for the new piece.
-        var root = document.documentElement.style;
-        root.setProperty('display', 'none', 'important');
+        var style = document.documentElement.style;
+        style.setProperty('display', 'none', 'important');
         for (var p = 0; p < pieces.length; ++p) {
             if (p !== n && p !== shown && shown >= 0)
                 continue;
@@ -114,22 +104,39 @@ const char* const kSplitScript = R"JS(
                     pieces[p][i].classList.add('kel-other-piece');
             }
         }
+        // Pieces are shown in order: an element open across this piece's start stays open for
+        // every later one, while one open across its end closes in a later piece.
+        while (openEnds.length) {
+            var end = openEnds.pop();
+            end[0].style.setProperty(end[1], end[2], end[3]);
+        }
+        var first = pieces[n][0], last = pieces[n][pieces[n].length - 1];
+        // A piece that starts no column in the reader (pieces.starts) is laid out as it is.
+        if (pieces.starts[n]) {
+            var before = pieces[n - 1];
+            var starts = openAround(first, before[before.length - 1]);
+            for (var s = 0; s < starts.length; ++s)
+                flatten(starts[s], 'top', null);
+        }
+        if (n + 1 < pieces.length && pieces.starts[n + 1]) {
+            var ends = openAround(last, pieces[n + 1][0]);
+            for (var t = 0; t < ends.length; ++t)
+                flatten(ends[t], 'bottom', openEnds);
+        }
         shown = n;
-        root.setProperty('display', 'block', 'important');
+        style.setProperty('display', 'block', 'important');
         // The engine keeps its place at the piece's first block with text: finding the first
         // visible item anew would walk all the hidden ones before it.
-        if (typeof page === 'object' && page.chapterUid) {
-            var pin = pieces[n][0];
-            for (var k = 0; k < pieces[n].length; ++k) {
-                if (/\S/.test(pieces[n][k].textContent)) {
-                    pin = pieces[n][k];
-                    break;
-                }
+        var pin = first;
+        for (var k = 0; k < pieces[n].length; ++k) {
+            if (/\S/.test(pieces[n][k].textContent)) {
+                pin = pieces[n][k];
+                break;
             }
-            page.count = -1;
-            page.readingPositionElement = pin;
-            page.readingPositionOffset = 0;
         }
+        page.count = -1;
+        page.readingPositionElement = pin;
+        page.readingPositionOffset = 0;
         return true;
     };
     window.kelInOtherPiece = function (node) {
@@ -138,6 +145,13 @@ const char* const kSplitScript = R"JS(
                 return true;
         }
         return false;
+    };
+    // Columns the piece shown fills, up to the end marker's: pages in whole screens would count
+    // the empty rest of the last screen once per piece.
+    window.kelPieceColumns = function () {
+        var marker = kelEndMarker(), content = kelContent();
+        var right = marker.getBoundingClientRect().right - content.getBoundingClientRect().left + page.gap / 2;
+        return Math.max(1, Math.ceil(right * page.columnCount / page.width));
     };
     kelShowPiece(0);
     return pieces.length;
@@ -222,7 +236,7 @@ void ChapterLayout::setFont(int size, const QString& family)
 
 bool ChapterLayout::needsPieces(const QUrl& fileUrl)
 {
-    return fileUrl.isLocalFile() && QFileInfo(fileUrl.toLocalFile()).size() > kPieceFileBytes;
+    return fileUrl.isLocalFile() && jsengine::inPieces(fileUrl.toLocalFile());
 }
 
 int ChapterLayout::openPieces(const QUrl& fileUrl, const QString& engineScript, int timeoutMs)
@@ -233,7 +247,7 @@ int ChapterLayout::openPieces(const QUrl& fileUrl, const QString& engineScript, 
         QUrl(QStringLiteral("data:text/css;charset=utf-8;base64,") + QString::fromLatin1(kHideAllCss.toBase64())));
     const bool opened = open(fileUrl, engineScript, timeoutMs, [this, &pieces] {
         bool ok = false;
-        pieces = evaluate(QString::fromLatin1(kSplitScript).arg(kPieceChars)).toInt(&ok);
+        pieces = evaluate(QString::fromLatin1(kSplitScript).arg(jsengine::kPieceChars)).toInt(&ok);
         return ok && pieces > 0;
     });
     settings->setUserStyleSheetUrl(QUrl());
@@ -247,12 +261,26 @@ int ChapterLayout::showPiece(int piece)
 {
     // The format stays as it is: applying it again restyles the whole document, which after a
     // change of pieces takes WebKit seconds per piece. Only the count is taken anew.
+    const int made = requestsMade();
     if (!evaluate(QStringLiteral("kelShowPiece(%1)").arg(piece)).toBool())
         return -1;
+    if (countWithLoads(made, evaluate(QStringLiteral("calculatePageCount()"))) < 0)
+        return -1;
+    return pieceColumns();
+}
+
+int ChapterLayout::pieceColumns()
+{
     bool ok = false;
-    const int count
-        = evaluate(QStringLiteral("calculatePageCount()")).toMap().value(QStringLiteral("pageCount")).toInt(&ok);
-    return ok && count >= 0 ? count : -1;
+    const int columns = evaluate(QStringLiteral("kelPieceColumns()")).toInt(&ok);
+    return ok && columns > 0 ? columns : -1;
+}
+
+int ChapterLayout::columnsPerScreen()
+{
+    bool ok = false;
+    const int columns = evaluate(QStringLiteral("page.columnCount")).toInt(&ok);
+    return ok && columns > 0 ? columns : 1;
 }
 
 bool ChapterLayout::linkInPiece(const QString& link)
@@ -266,7 +294,7 @@ bool ChapterLayout::open(const QUrl& fileUrl, const QString& engineScript, int t
 }
 
 bool ChapterLayout::open(
-    const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& beforeEngine)
+    const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& afterEngine)
 {
     if (!fileUrl.isLocalFile()) {
         qWarning() << "Chapter is not a local file:" << fileUrl.toDisplayString();
@@ -296,15 +324,13 @@ bool ChapterLayout::open(
         return false;
     disarmScripts(m_page->mainFrame());
     settings->setAttribute(QWebSettings::JavascriptEnabled, true);
-    if (beforeEngine && !beforeEngine())
-        return false;
     const QString script
         = engineScript.isEmpty() ? jsengine::scriptWithInit(QUuid::createUuid().toString(QUuid::Id128)) : engineScript;
     if (!evaluate(script).toBool()) {
         qWarning() << "The reading engine did not start in" << file.filePath();
         return false;
     }
-    return true;
+    return !afterEngine || afterEngine();
 }
 
 bool ChapterLayout::load(const QUrl& url, int timeoutMs)
@@ -344,6 +370,7 @@ bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 
 int ChapterLayout::applyFormat(const QString& script)
 {
+    const int made = requestsMade();
     QVariant result = evaluate(script);
     // The reader's view is as large as the page it lays out: make the viewport so and lay the
     // chapter out again when the script asked for another size than the last one.
@@ -352,10 +379,52 @@ int ChapterLayout::applyFormat(const QString& script)
         m_page->setViewportSize(size);
         result = evaluate(script);
     }
-    const QVariantMap map = result.toMap();
-    bool ok = false;
-    const int count = map.value(QStringLiteral("pageCount")).toInt(&ok);
-    return ok && count >= 0 ? count : -1;
+    return countWithLoads(made, result);
+}
+
+int ChapterLayout::requestsMade() const
+{
+    const auto* network = dynamic_cast<const LocalOnlyNetwork*>(m_page->networkAccessManager());
+    return network ? network->requestsMade() : 0;
+}
+
+int ChapterLayout::countWithLoads(int made, QVariant layout)
+{
+    // The reader's chapter is laid out as it loads, and its fonts come with it; here the chapter
+    // loaded hidden, so its own fonts are asked for only by the engine's layout, and arrive after
+    // it. Counted with the fallback font, its pages would not be the reader's, and whether a font
+    // of the chapter before is still in memory could make the count differ from run to run.
+    for (int round = 0; round < kLoadRounds && awaitLoads(made); ++round) {
+        made = requestsMade();
+        layout = evaluate(QStringLiteral("calculatePageCount()"));
+    }
+    return pageCountOf(layout);
+}
+
+bool ChapterLayout::awaitLoads(int made)
+{
+    const auto* network = dynamic_cast<const LocalOnlyNetwork*>(m_page->networkAccessManager());
+    if (!network)
+        return false;
+    // A layout starts the loads of the fonts it needs from a timer.
+    QCoreApplication::processEvents();
+    if (network->requestsMade() == made)
+        return false;
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (network->requestsDone() >= network->requestsMade())
+            loop.quit();
+    });
+    poll.start(5);
+    // The loop also ends when the helper is told to exit.
+    QTimer::singleShot(kLoadTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (network->requestsDone() < network->requestsMade())
+        qWarning() << "Loads of the chapter did not finish in" << kLoadTimeoutMs << "ms; counted without them";
+    // The page takes the last data in from queued calls.
+    QCoreApplication::processEvents();
+    return true;
 }
 
 QSize ChapterLayout::enginePageSize()

@@ -22,11 +22,6 @@ class ChapterLayout : public QObject {
 
 public:
     static constexpr int kLoadTimeoutMs = 30000;
-    // A chapter file larger than this is laid out in pieces: the layout of a whole long chapter
-    // in columns takes memory in proportion to its length, a piece of it a bounded amount.
-    static constexpr qint64 kPieceFileBytes = 1024 * 1024;
-    // About this many characters of text make one piece.
-    static constexpr int kPieceChars = 600 * 1000;
 
     // A search hit: the element path of its text node, the sentence around it, its offset in the
     // node and its page in the chapter (-1 when it has none).
@@ -45,16 +40,21 @@ public:
     // Loads a local chapter file and starts the engine in it; false, with a log line, when the
     // file is not local, cannot be loaded in time or the engine does not start.
     bool open(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
-    // Whether the chapter file is laid out in pieces.
+    // Whether the chapter file is laid out in pieces (jsengine::inPieces).
     static bool needsPieces(const QUrl& fileUrl);
     // As open(), with the chapter split into pieces of which only the first is laid out: the
     // document stays whole (element paths keep their meaning) but the blocks of the other
-    // pieces, at whatever depth they stand, are not displayed. The number of pieces, or -1 when the chapter cannot be
-    // laid out.
+    // pieces, at whatever depth they stand, are not displayed. The number of pieces, or -1 when
+    // the chapter cannot be laid out.
     int openPieces(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
     // Shows another piece of a chapter opened in pieces, laid out with the page format applied
-    // to the first; its page count, or -1 when there is no such piece.
+    // to the first; its columns (pieceColumns), or -1 when there is no such piece.
     int showPiece(int piece);
+    // The columns the piece on screen fills: each piece starts a column in the reader, so the
+    // pages of the chapter are those of all its pieces' columns in whole screens.
+    int pieceColumns();
+    // Columns on one screen (pages side by side) of the page format applied.
+    int columnsPerScreen();
     // Whether the target of a link lies in the piece on screen (always, for a whole chapter).
     bool linkInPiece(const QString& link);
     // Evaluates the page-format script; the chapter's page count, or -1 when it is not laid out.
@@ -75,11 +75,17 @@ private:
     class Page;
 
     bool load(const QUrl& url, int timeoutMs);
-    // open(), running beforeEngine (when set) between the load and the engine; its false fails.
+    // open(), running afterEngine (when set) once the engine has started; its false fails.
     bool open(
-        const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& beforeEngine);
+        const QUrl& fileUrl, const QString& engineScript, int timeoutMs, const std::function<bool()>& afterEngine);
     // The page size the engine was last given, bounded.
     QSize enginePageSize();
+    // Requests the page has made so far.
+    int requestsMade() const;
+    // The page count of a layout made after `made` requests, counted again with what it loaded.
+    int countWithLoads(int made, QVariant layout);
+    // Waits for the loads that a layout started since `made` requests; false when there were none.
+    bool awaitLoads(int made);
 
     Page* m_page = nullptr;
 };

@@ -199,6 +199,19 @@ bool PageCounter::dropRepeatsOf(const PaginationRequest& running)
     return true;
 }
 
+void PageCounter::readWaitingMessages()
+{
+    // Only the chapter loads turn the event loop: a request that came while one chapter was laid
+    // out would otherwise wait until the whole book is counted for a layout no longer wanted.
+    QCoreApplication::processEvents();
+}
+
+bool PageCounter::givenUp(const PaginationRequest& request)
+{
+    readWaitingMessages();
+    return m_stopping || (paginationQueued() && !dropRepeatsOf(request));
+}
+
 void PageCounter::handle(const Message& message)
 {
     switch (message.type) {
@@ -227,6 +240,7 @@ void PageCounter::handle(const Message& message)
             break; // the newer request answers
         PaginationResult result;
         if (paginate(message.pagination, &result)) {
+            result.text3 = pagecount::requestKey(message.pagination);
             m_lastResult = result;
             m_resultValid = true;
             m_connection->send(pagecount::resultMessage(result));
@@ -304,7 +318,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
     int startPage = 0;
     int hitCount = 0;
     for (int i = 0; i < result->chapters.size(); ++i) {
-        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+        if (givenUp(request))
             return false;
         ChapterPageInfo& chapter = result->chapters[i];
         chapter.startPage = startPage;
@@ -319,7 +333,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
             if (chapters->open(chapter.fileUrl, script))
                 count = chapters->applyFormat(request.pageFormatScript);
             // The stop or a newer request may have come while the chapter loaded.
-            if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+            if (givenUp(request))
                 return false;
             if (count >= 0) {
                 for (const QString& link : links.value(i))
@@ -328,7 +342,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
                     addHits(chapter.source, startPage, &chapter, &hitCount);
             }
         }
-        if (m_stopping || (paginationQueued() && !dropRepeatsOf(request)))
+        if (givenUp(request))
             return false;
         if (count < 0) {
             failed.append(chapter.source);
@@ -353,28 +367,34 @@ int PageCounter::paginatePieces(
     QStringList byCount;
     for (const QString& link : m_chapterLinks.value(index))
         (linkTarget(link).kind == LinkTarget::EngineLink ? pending : byCount).append(link);
-    int count = 0;
+    // Pages of a piece are its columns, the first of each piece at the top of a column, as the
+    // reader lays the chapter out.
+    int columns = 0;
     const int pieces = layout()->openPieces(chapter.fileUrl, engineScript());
     for (int piece = 0; piece < pieces; ++piece) {
+        readWaitingMessages();
         if (m_stopping || paginationQueued())
             return -1;
-        const int pieceCount = piece == 0 ? layout()->applyFormat(formatScript) : layout()->showPiece(piece);
-        if (pieceCount < 0)
+        const int pieceColumns = piece == 0 ? (layout()->applyFormat(formatScript) < 0 ? -1 : layout()->pieceColumns())
+                                            : layout()->showPiece(piece);
+        if (pieceColumns < 0)
             return -1;
         for (auto it = pending.begin(); it != pending.end();) {
             const QString engineLink = linkTarget(*it).engineLink;
             const QString decoded = QUrl::fromPercentEncoding(engineLink.toUtf8());
             if (layout()->linkInPiece(engineLink) || (decoded != engineLink && layout()->linkInPiece(decoded))) {
-                addLinkPage(*it, index, startPage + count, pieceCount, result);
+                addLinkPage(*it, index, startPage + columns, pieceColumns, result);
                 it = pending.erase(it);
             } else {
                 ++it;
             }
         }
         if (!m_searchText.isEmpty())
-            addHits(chapter.source, startPage + count, &chapter, hitCount);
-        count += pieceCount;
+            addHits(chapter.source, startPage + columns, &chapter, hitCount);
+        columns += pieceColumns;
     }
+    const int perScreen = layout()->columnsPerScreen();
+    const int count = (columns + perScreen - 1) / perScreen * perScreen;
     qInfo() << "Chapter" << chapter.source << "laid out in" << pieces << "pieces:" << count << "pages";
     // A target found in no piece lies in the chapter all the same: its first page.
     for (const QString& link : qAsConst(pending))

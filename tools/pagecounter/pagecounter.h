@@ -47,6 +47,9 @@ private:
     bool paginationQueued() const;
     // Takes the queued messages away when they only repeat the running pagination request.
     bool dropRepeatsOf(const PaginationRequest& running);
+    void readWaitingMessages();
+    // Whether the running layout is to be given up for a newer request or the stop.
+    bool givenUp(const PaginationRequest& request);
     // False when the layout was given up for a newer request or the stop.
     bool paginate(const PaginationRequest& request, PaginationResult* result);
     // Lays a long chapter out piece by piece: its page count (-1 on failure or when stopped), with

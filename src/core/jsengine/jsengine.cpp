@@ -1,6 +1,7 @@
 #include "jsengine/jsengine.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtDebug>
 
 // Q_INIT_RESOURCE declares a function, so it has to be used outside any namespace.
@@ -33,6 +34,12 @@ QString scriptWithInit(const QString& chapterUid)
 {
     return script() + QStringLiteral("init('%1');").arg(escaped(chapterUid));
 }
+
+bool inPieces(const QString& chapterFile) { return QFileInfo(chapterFile).size() > kPieceFileBytes; }
+
+// Answers the number of pieces: the pieces themselves, elements, would be turned into a result
+// property by property.
+QString splitPiecesCall() { return QStringLiteral("kelSplitPieces(%1).length;").arg(kPieceChars); }
 
 QString escaped(const QString& text)
 {

@@ -42,6 +42,8 @@ var text2speech = text2speech || {
 var kelItemCache = kelItemCache || { uid: null, all: null, text: null };
 
 var KEL_XHTML_NS = 'http://www.w3.org/1999/xhtml';
+// Nesting below which a long chapter's pieces start columns (kelSplitPieces).
+var KEL_MAX_BREAK_DEPTH = 32;
 
 // ---------------------------------------------------------------------------------------------
 // Document structure
@@ -204,14 +206,115 @@ function paginate() {
     s.wordWrap = 'break-word';
     // A book's wrapper limited to a reading width (a max-width) would leave the rest of a wide
     // page empty: the page's own width and margins decide, whatever the format.
+    // A piece of a long chapter starts a column of its own (see kelSplitPieces).
     replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }'
         + ' .kelbook > div, .kelbook > section, .kelbook > article, .kelbook > main,'
         + ' .kelbook > div > div, .kelbook > section > div, .kelbook > article > div'
-        + ' { max-width: none !important; }');
+        + ' { max-width: none !important; }'
+        + ' .kelpiecestart { -webkit-column-break-before: always; break-before: column; }');
 
     page.current = 1;
     page.count = -1;
     return true;
+}
+
+// Splits a long chapter into pieces of about `limit` characters: runs of blocks in document
+// order. An element longer than a piece is not a block itself but is split into its children, at
+// any depth, unless text of its own stands between them (that text would belong to no piece).
+// The page counter lays a long chapter out one piece at a time, which takes memory in proportion
+// to a piece, not to the chapter; the reader lays it out whole. So that both count the same pages,
+// every piece but the first starts at the top of a column in the reader too: its first block
+// gets the class "kelpiecestart". Called after init, before the first layout. Returns the
+// pieces, each an array of elements.
+function kelSplitPieces(limit) {
+    var root = kelColumns();
+    var marker = kelEndMarker();
+    if (!root)
+        return [];
+    // Every element in document order with the length of its text, summed from the innermost
+    // up in one walk: asking each element for its text apart costs the text times the depth.
+    var elements = [], parents = [], lengths = [], own = [], sizes = [], path = [], deepest = 0;
+    for (var e = root;;) {
+        var index = elements.length, direct = 0, visible = 0;
+        deepest = Math.max(deepest, path.length);
+        for (var c = e.firstChild; c; c = c.nextSibling) {
+            if (c.nodeType === 3 || c.nodeType === 4) {
+                direct += c.length;
+                if (/\S/.test(c.data))
+                    visible += c.length;
+            }
+        }
+        elements.push(e);
+        parents.push(path.length ? path[path.length - 1] : -1);
+        lengths.push(direct);
+        own.push(visible);
+        sizes.push(1);
+        if (e.firstElementChild) {
+            path.push(index);
+            e = e.firstElementChild;
+            continue;
+        }
+        while (path.length && !e.nextElementSibling)
+            e = elements[path.pop()];
+        if (!path.length)
+            break;
+        e = e.nextElementSibling;
+    }
+    for (var k = elements.length - 1; k > 0; --k) {
+        lengths[parents[k]] += lengths[k];
+        sizes[parents[k]] += sizes[k];
+    }
+    var pieces = [[]], filled = 0;
+    for (var i = 1; i < elements.length;) {
+        // The end marker belongs to no piece: it counts the pages of whatever is shown.
+        if (elements[i] === marker) {
+            ++i;
+            continue;
+        }
+        if (lengths[i] > limit && sizes[i] > 1 && own[i] * 100 <= limit) {
+            ++i;
+            continue;
+        }
+        var chars = lengths[i];
+        if (filled > 0 && filled + chars > limit) {
+            pieces.push([]);
+            filled = 0;
+        }
+        filled += chars;
+        pieces[pieces.length - 1].push(elements[i]);
+        i += sizes[i];
+    }
+    // The break goes before the outermost element that the piece's first block begins, so that
+    // such an element's own top starts the column with it. Only blocks in blocks take a break (a
+    // table row does not), and WebKit lays a forced break out again and again in blocks nested
+    // very deep (a relayout takes minutes): a piece that starts elsewhere, or in a chapter nested
+    // that deep, starts no column, and is counted as it stands, close to the reader's pages.
+    // pieces.starts holds the element that starts each piece's column, or null.
+    pieces.starts = [null];
+    for (var p = 1; p < pieces.length; ++p) {
+        var start = pieces[p][0];
+        while (start.parentNode !== root && start.parentNode.firstElementChild === start
+            && !kelTextBefore(start.parentNode, start))
+            start = start.parentNode;
+        var breaks = deepest <= KEL_MAX_BREAK_DEPTH;
+        for (var b = start; breaks && b !== root; b = b.parentNode) {
+            var display = window.getComputedStyle(b).display;
+            breaks = display === 'block' || display === 'list-item';
+        }
+        if (breaks)
+            start.classList.add('kelpiecestart');
+        pieces.starts.push(breaks ? start : null);
+    }
+    return pieces;
+}
+
+// Whether text other than white space stands in the element before its child.
+function kelTextBefore(element, child) {
+    for (var c = element.firstChild; c && c !== child; c = c.nextSibling) {
+        if (kelIsText(c) && /\S/.test(c.data))
+            return true;
+    }
+    return false;
 }
 
 function kelNotify(name, value) {
