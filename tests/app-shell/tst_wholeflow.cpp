@@ -138,14 +138,13 @@ void addLastPageMark(EpubBuilder& book)
         EpubBuilder::png(240, 160, kLastPageMark.rgb()), QStringLiteral("image/png"));
 }
 
-// A short first chapter, a 2 MB one and a short last one. Broken, every paragraph of the big
-// chapter ends in a control character XML forbids (U+0012), as in a converted manual.
+// A 2 MB chapter, which the page counter counts in pieces and where the book opens, and a short last
+// one. Broken, every paragraph of the big chapter ends in a control character XML forbids (U+0012),
+// as in a converted manual.
 bool writeControlsEpub(const QString& path, const QString& title, bool broken)
 {
     EpubBuilder book;
     book.setTitle(title);
-    book.addChapter(QStringLiteral("start"), QStringLiteral("start.xhtml"), QStringLiteral("Start"),
-        QStringLiteral("<p>The first words.</p>"));
     ChapterBuilder prose(51);
     prose.addRealisticContent(2 << 20);
     QByteArray big = prose.xhtml();
@@ -154,8 +153,7 @@ bool writeControlsEpub(const QString& path, const QString& title, bool broken)
     book.addItem(QStringLiteral("big"), QStringLiteral("big.xhtml"), big);
     book.addChapter(QStringLiteral("last"), QStringLiteral("last.xhtml"), QStringLiteral("Last"), kLastChapter);
     addLastPageMark(book);
-    book.setNavPoints({ { QStringLiteral("Start"), QStringLiteral("start.xhtml"), {} },
-        { QStringLiteral("Big"), QStringLiteral("big.xhtml"), {} },
+    book.setNavPoints({ { QStringLiteral("Big"), QStringLiteral("big.xhtml"), {} },
         { QStringLiteral("Last"), QStringLiteral("last.xhtml"), {} } });
     return book.write(path);
 }
@@ -806,13 +804,9 @@ private slots:
         QImage shown = readNow(pid, window, home, paths[0], titles[0], false);
         QVERIFY(!shown.isNull());
         const int twinTotal = bookTotal(home.path(), titles[0]);
-        // The big chapter begins on the next screen.
-        key(QStringLiteral("Right"));
-        QCOMPARE(parserErrorPixels(waitForChange(window, shown)), 0);
+        QCOMPARE(parserErrorPixels(shown), 0);
 
         QVERIFY(!(shown = readNow(pid, window, home, paths[1], titles[1], true)).isNull());
-        key(QStringLiteral("Right"));
-        shown = waitForChange(window, shown);
         save(shown, "control-characters");
         QCOMPARE(parserErrorPixels(shown), 0);
         int total = 0;
