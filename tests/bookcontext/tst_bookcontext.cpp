@@ -661,6 +661,13 @@ private slots:
         const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
+        // The search of the last opening is not this one's: no hits without their query; a new
+        // search brings hits that carry it, so they are coloured.
+        QCOMPARE(m_fixture->pageCounter()->resultText1(), QString());
+        QCOMPARE(context->searchModel()->rowCount(), 0);
+        context->search(QLatin1String(ReadingFixture::kRareWord));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }));
+        QCOMPARE(context->searchModel()->items().first().query, QLatin1String(ReadingFixture::kRareWord));
     }
 
     // A damaged state file is kept as ".bak" and the older data folder's file used when there is
