@@ -205,8 +205,11 @@ void KelRemoteProcHandler::stopHandler()
             && socket->state() != QLocalSocket::ConnectedState)
             return;
     }
-    if (socket && socket == m_socket && socket->bytesToWrite() > 0)
+    if (socket && socket == m_socket && socket->bytesToWrite() > 0) {
         qWarning() << "The helper did not take the stop message within" << waitMs << "ms";
+        // It will not exit on its own: no use waiting for that before killing it.
+        m_stopSent = false;
+    }
 }
 
 void KelRemoteProcHandler::sendFrame(const QByteArray& payload)
