@@ -16,13 +16,19 @@ namespace {
 constexpr int kKillWaitMs = 3000;
 // How long a helper that got the stop message may take to exit on its own.
 constexpr int kStopExitWaitMs = 1000;
+// How long the stop message may take to go out at exit; a helper too busy to read it is killed.
+constexpr int kStopWriteWaitMs = 2000;
 
 } // namespace
 
 KelRemoteProcHandler::KelRemoteProcHandler(QObject* parent)
     : QObject(parent)
     , m_process(this)
+    , m_writeWatch(new QTimer(this))
 {
+    m_writeWatch->setSingleShot(true);
+    m_writeWatch->setInterval(m_writeTimeoutMs);
+    connect(m_writeWatch, &QTimer::timeout, this, &KelRemoteProcHandler::onWriteStalled);
     // The helper's output goes where ours goes: never read, it would pile up in QProcess.
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -69,6 +75,7 @@ void KelRemoteProcHandler::setTimeouts(int connectMs, int writeMs)
 {
     m_connectTimeoutMs = connectMs;
     m_writeTimeoutMs = writeMs;
+    m_writeWatch->setInterval(writeMs);
 }
 
 bool KelRemoteProcHandler::startHandler()
@@ -187,6 +194,22 @@ void KelRemoteProcHandler::stopHandler()
     QDataStream(&payload, QIODevice::WriteOnly) << kStopMessage;
     m_stopSent = true;
     sendFrame(payload);
+
+    // At exit nothing else would send it. Waiting may deliver incoming frames or the loss of the
+    // connection.
+    const QPointer<QLocalSocket> socket = m_socket;
+    const int waitMs = qMin(m_writeTimeoutMs, kStopWriteWaitMs);
+    const QDeadlineTimer deadline(waitMs);
+    while (socket && socket == m_socket && socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))) && socket
+            && socket->state() != QLocalSocket::ConnectedState)
+            return;
+    }
+    if (socket && socket == m_socket && socket->bytesToWrite() > 0) {
+        qWarning() << "The helper did not take the stop message within" << waitMs << "ms";
+        // It will not exit on its own: no use waiting for that before killing it.
+        m_stopSent = false;
+    }
 }
 
 void KelRemoteProcHandler::sendFrame(const QByteArray& payload)
@@ -194,22 +217,43 @@ void KelRemoteProcHandler::sendFrame(const QByteArray& payload)
     const QPointer<QLocalSocket> socket = m_socket;
     char header[4];
     qToLittleEndian<qint32>(payload.size(), header);
-    socket->write(header, sizeof header);
-    socket->write(payload);
-    socket->flush();
-
-    // Waiting may deliver incoming frames or the loss of the connection.
-    const QDeadlineTimer deadline(m_writeTimeoutMs);
-    while (socket && socket == m_socket && socket->bytesToWrite() > 0) {
-        if (deadline.hasExpired()) {
-            // Left alone, every later write would block as long again while the data piles up.
-            dropConnection(QStringLiteral("the helper has not read its messages for %1 ms").arg(m_writeTimeoutMs));
-            return;
-        }
-        if (!socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))) && socket
-            && socket->state() != QLocalSocket::ConnectedState)
-            return;
+    // Queued behind whatever waits already, so frames keep their order; the socket sends them from
+    // the event loop as the helper reads.
+    if (socket->write(header, sizeof header) != sizeof header || socket->write(payload) != payload.size()) {
+        dropConnection(QStringLiteral("a frame could not be queued: %1").arg(socket->errorString()));
+        return;
     }
+    socket->flush();
+    if (socket && socket == m_socket && socket->bytesToWrite() > 0 && !m_writeWatch->isActive())
+        m_writeWatch->start();
+}
+
+void KelRemoteProcHandler::onBytesWritten()
+{
+    // The helper took some: it is slow, not hung.
+    if (m_socket && m_socket->bytesToWrite() > 0)
+        m_writeWatch->start();
+    else
+        m_writeWatch->stop();
+}
+
+void KelRemoteProcHandler::onWriteStalled()
+{
+    const QPointer<QLocalSocket> socket = m_socket;
+    if (!socket || socket->bytesToWrite() == 0)
+        return;
+    // After a long stall of this thread nothing was sent for a while through no fault of the
+    // helper's: what it takes now counts as reading.
+    const qint64 waiting = socket->bytesToWrite();
+    socket->flush();
+    if (!socket || socket != m_socket)
+        return;
+    if (socket->bytesToWrite() < waiting) {
+        m_writeWatch->start();
+        return;
+    }
+    // Left alone, the data would pile up behind a helper that never reads again.
+    dropConnection(QStringLiteral("the helper has not read its messages for %1 ms").arg(m_writeTimeoutMs));
 }
 
 void KelRemoteProcHandler::acceptConnections()
@@ -231,6 +275,7 @@ void KelRemoteProcHandler::acceptConnections()
         connect(incoming, &QLocalSocket::disconnected, this, &KelRemoteProcHandler::onSocketDisconnected,
             Qt::DirectConnection);
         connect(incoming, &QLocalSocket::readyRead, this, &KelRemoteProcHandler::readFrames);
+        connect(incoming, &QLocalSocket::bytesWritten, this, &KelRemoteProcHandler::onBytesWritten);
         emit handlerReady();
         if (!self)
             return;
@@ -284,6 +329,7 @@ void KelRemoteProcHandler::releaseSocket()
     // a partly received frame goes with the socket.
     m_socket = nullptr;
     m_pendingFrameSize = -1;
+    m_writeWatch->stop();
     socket->disconnect(this);
     socket->deleteLater();
     emit handlerClosed();

@@ -10,6 +10,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 // Runs a helper program as a child process and exchanges binary messages with it over a local
 // socket. The handler is the server: it listens under a fresh name, starts the helper with that
@@ -18,7 +19,9 @@ class QLocalSocket;
 // lazily by the first write without a connection. A subclass builds and decodes the payloads.
 //
 // Everything runs on the thread that owns the handler. write() spins a nested event loop (user
-// input excluded) while it waits for the helper to connect.
+// input excluded) while it waits for the helper to connect. A connected write does not wait: the
+// socket buffers the frame and sends it, in order, from the event loop, so a helper busy laying out
+// a huge chapter never stops the caller's thread.
 class KelRemoteProcHandler : public QObject {
     Q_OBJECT
 
@@ -38,12 +41,13 @@ public:
 
     // Starts the helper unless it runs already or no program is set; does not wait for it.
     bool startHandler();
-    // Sends the stop message when connected and waits until it is written.
+    // Sends the stop message when connected and waits a short, bounded time until it is written.
     void stopHandler();
     bool isConnected() const;
     // Sends one frame, first starting the helper and waiting for its connection when needed.
     // A frame that cannot be delivered is dropped with a log line; after a helper failed to
-    // connect, it is killed and frames are dropped at once for kStartRetryDelayMs.
+    // connect, it is killed and frames are dropped at once for kStartRetryDelayMs. A helper that
+    // reads nothing of what is queued for it for the write time-out is dropped and killed.
     void write(const QByteArray& payload);
     // Name of the local server (32 lower-case hexadecimal digits); empty before setupHandler.
     QString serverName() const { return m_serverName; }
@@ -69,6 +73,8 @@ private:
     void retireDisconnectedHelper();
     void killHelper();
     void sendFrame(const QByteArray& payload);
+    void onBytesWritten();
+    void onWriteStalled();
     void acceptConnections();
     void readFrames();
     void onSocketDisconnected();
@@ -88,4 +94,5 @@ private:
     QList<QByteArray> m_framesWhileWaiting; // writes made from inside the wait, in order
     bool m_stopSent = false;
     QElapsedTimer m_startFailed; // since the last failed start; invalid after a good one
+    QTimer* m_writeWatch = nullptr; // runs while queued bytes wait; restarted by every bit the helper takes
 };

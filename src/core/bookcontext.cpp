@@ -234,8 +234,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     // chapter: it gets them once the whole book is converted.
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
     if (svc && d->document->isComplete()) {
-        svc->setBookKey(d->contextId);
-        svc->sendChapterList(d->document->chapterPageInfos().first);
+        sendBookToPageCounter(svc);
     }
     return true;
 }
@@ -253,8 +252,7 @@ void BookContext::onDocumentCompleted()
     // Chapters that could not be converted have left the list.
     d->chapterSourcesFilled = false;
     if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
-        svc->setBookKey(d->contextId);
-        svc->sendChapterList(d->document->chapterPageInfos().first);
+        sendBookToPageCounter(svc);
     }
     repaginate();
 }
@@ -553,10 +551,18 @@ void BookContext::changeEncoding(const QString& encoding)
     if (viewer && !link.isEmpty())
         viewer->goLink(link, true);
     if (DataExchangeSvc* svc = ReadingServices::dataExchangeSvc()) {
-        svc->setBookKey(d->contextId);
-        svc->sendChapterList(d->document->chapterPageInfos().first);
+        sendBookToPageCounter(svc);
     }
     repaginate();
+}
+
+void BookContext::sendBookToPageCounter(DataExchangeSvc* svc)
+{
+    svc->setBookKey(d->contextId);
+    svc->sendChapterList(d->document->chapterPageInfos().first);
+    // The helper keeps the last query it was told, which may be another book's: this book's own
+    // (or none) goes with its chapters, so the hits that come back are the ones it shows and colours.
+    svc->search(d->searchText);
 }
 
 void BookContext::search(const QString& text)
@@ -834,8 +840,7 @@ void BookContext::repaginate()
     if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete())
         return;
     if (svc->bookKey() != d->contextId) {
-        svc->setBookKey(d->contextId);
-        svc->sendChapterList(d->document->chapterPageInfos().first);
+        sendBookToPageCounter(svc);
     }
     PaginationRequest request;
     request.pageFormatScript = d->pageParams->pageFormatScript();
@@ -1087,8 +1092,7 @@ void BookContext::print(const QPrinter& printer)
     // Every chapter is printed: what the background conversion has left is converted now.
     d->document->completeNow();
     if (svc->bookKey() != d->contextId) {
-        svc->setBookKey(d->contextId);
-        svc->sendChapterList(d->document->chapterPageInfos().first);
+        sendBookToPageCounter(svc);
     }
     PrintRequest request;
     request.pageFormatScript = d->pageParams->pageFormatScript();

@@ -16,6 +16,7 @@ class AbstractViewer;
 class BookmarkModel;
 class BookPageParams;
 class BookSearchModel;
+class DataExchangeSvc;
 class NotesModel;
 class QPrinter;
 struct ReadingState;
@@ -175,6 +176,7 @@ private:
     void rereadLibraryRecord();
     // Writes the ".toc" cache of the converted document and reads the contents back from it.
     void refreshToc();
+    void sendBookToPageCounter(DataExchangeSvc* svc);
     static void keepUnreadableSettings(const QString& path);
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.
     void lookUpSelection(const QString& endpoint);

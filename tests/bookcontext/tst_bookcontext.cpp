@@ -663,6 +663,13 @@ private slots:
         const QVariant marks = m_fixture->viewer()->chapterPage()->mainFrame()->evaluateJavaScript(
             QStringLiteral("document.getElementsByClassName('yellownote').length"));
         QVERIFY(marks.toInt() > 0);
+        // The search of the last opening is not this one's: no hits without their query; a new
+        // search brings hits that carry it, so they are coloured.
+        QCOMPARE(m_fixture->pageCounter()->resultText1(), QString());
+        QCOMPARE(context->searchModel()->rowCount(), 0);
+        context->search(QLatin1String(ReadingFixture::kRareWord));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }));
+        QCOMPARE(context->searchModel()->items().first().query, QLatin1String(ReadingFixture::kRareWord));
     }
 
     // End shows the last screen of the count, in two columns as in one, and the library then

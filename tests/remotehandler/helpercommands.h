@@ -17,6 +17,7 @@ enum Type : qint32 {
     Split = 3, // qint32 n: reply with (Split, n bytes), the length and the payload each written in pieces
     Stall = 4, // stop reading and sleep
     BadLength = 6, // qint32 length: send this length prefix and a few bytes
+    Pause = 7, // qint32 ms: sleep, then read on
     Stop = 85,
 };
 

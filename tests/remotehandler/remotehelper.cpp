@@ -79,6 +79,10 @@ bool answer(QLocalSocket& socket, const QByteArray& payload)
     case helpercmd::Stall:
         QThread::sleep(60);
         return false;
+    case helpercmd::Pause:
+        in >> value;
+        QThread::msleep(value);
+        return true;
     case helpercmd::BadLength: {
         in >> value;
         char header[4];

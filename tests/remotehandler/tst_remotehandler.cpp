@@ -153,6 +153,63 @@ private slots:
             pid = other.helperProcessId();
         }
         QVERIFY(!processAlive(pid));
+
+        // At exit a helper too busy to read gets a short wait for the stop message, not the whole
+        // write time-out, and is then killed without waiting for it to exit.
+        QElapsedTimer stopping;
+        {
+            TestHandler busy;
+            connectAndEcho(busy, "x");
+            pid = busy.helperProcessId();
+            busy.write(helpercmd::message(helpercmd::Stall));
+            busy.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
+            stopping.start();
+            QTest::ignoreMessage(QtWarningMsg, "The helper did not take the stop message within 2000 ms");
+            busy.stopHandler();
+        }
+        QVERIFY2(stopping.elapsed() < 2900, qPrintable(QString::number(stopping.elapsed())));
+        QVERIFY(!processAlive(pid));
+    }
+
+    void helperSlowToRead_data()
+    {
+        QTest::addColumn<QList<int>>("pauses"); // how long the helper sleeps before each large frame
+        QTest::addColumn<int>("bound"); // the write time-out
+        QTest::newRow("one pause under the bound") << QList<int> { 800, 0, 0 } << 3000;
+        QTest::newRow("pauses each under the bound, together over it") << QList<int> { 400, 400, 400 } << 700;
+    }
+
+    // A helper that reads late holds nobody up: each write returns at once, the caller's timers
+    // fire while the frames wait, and they arrive whole and in order. Only reading nothing for the
+    // whole bound drops it.
+    void helperSlowToRead()
+    {
+        QFETCH(QList<int>, pauses);
+        QFETCH(int, bound);
+        TestHandler handler(helperPath(), KelRemoteProcHandler::kConnectTimeoutMs, bound);
+        QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
+        connectAndEcho(handler, "before");
+        handler.received.clear();
+        int ticksWhileWaiting = 0;
+        QTimer tick;
+        tick.setInterval(20);
+        connect(&tick, &QTimer::timeout, &tick, [&] { ticksWhileWaiting += handler.received.isEmpty() ? 1 : 0; });
+        tick.start();
+        QList<QByteArray> sent;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < pauses.size(); ++i) {
+            handler.write(helpercmd::message(helpercmd::Pause, pauses.at(i)));
+            // Far beyond the socket buffers: it cannot all go out while the helper sleeps.
+            sent << helpercmd::echo(QByteArray(4 * 1024 * 1024, char('a' + i)));
+            handler.write(sent.last());
+        }
+        QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(handler.received.size(), sent.size(), 15000);
+        QVERIFY(handler.received == sent);
+        QVERIFY2(ticksWhileWaiting >= pauses.first() / 20 / 2, qPrintable(QString::number(ticksWhileWaiting)));
+        QVERIFY(handler.isConnected());
+        QCOMPARE(closed.count(), 0);
     }
 
     void helperThatNeverConnects_data()
@@ -214,11 +271,18 @@ private slots:
             handler.write(helpercmd::message(helpercmd::Stall));
             // Far more than the socket buffers hold: the write cannot finish while nobody reads.
             handler.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
+            // Queued, not waited for: the helper is dropped from the event loop once the bound passes.
+            QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(handler.isConnected());
+            QTest::ignoreMessage(
+                QtWarningMsg, "Dropping the helper connection: the helper has not read its messages for 300 ms");
         } else {
             handler.write(helpercmd::message(helpercmd::BadLength, length));
         }
         QTRY_COMPARE(closed.count(), 1);
         QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+        if (length == 0)
+            QVERIFY2(timer.elapsed() >= 300, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!handler.isConnected());
         QVERIFY(handler.received.isEmpty());
         QTRY_VERIFY(handler.helperProcessId() != pid);

@@ -244,7 +244,7 @@ QString MobiDocument::toHtml(const QString& text, const TextPositions* positions
     html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
     html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
     html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
-    return insertHeadingAnchors(closeOpenHeadings(html));
+    return insertHeadingAnchors(dropEmptyHeadings(closeOpenHeadings(html)));
 }
 
 QString MobiDocument::closeOpenHeadings(const QString& text)
@@ -297,6 +297,50 @@ QString MobiDocument::closeOpenHeadings(const QString& text)
     }
     if (copied == 0)
         return text;
+    result.append(text.midRef(copied));
+    return result;
+}
+
+QString MobiDocument::dropEmptyHeadings(const QString& text)
+{
+    // A heading with neither content nor an id or name shows nothing and is no link target, but
+    // the web view lays out each one. A real book has a few, and keeps them: dropping one would
+    // move the stored element paths of the headings after it.
+    const QRegularExpression target(
+        QStringLiteral("\\s(?:xml:)?(?:id|name)\\s*="), QRegularExpression::CaseInsensitiveOption);
+    QVector<Heading> empty;
+    for (int i = text.indexOf(QLatin1String("<h"), 0, Qt::CaseInsensitive); i >= 0;
+         i = text.indexOf(QLatin1String("<h"), i + 2, Qt::CaseInsensitive)) {
+        const ushort digit = i + 2 < text.size() ? text.at(i + 2).unicode() : 0;
+        if (digit < '1' || digit > '6')
+            continue;
+        const int contentStart = openingTagEnd(text, i + 3);
+        if (contentStart < 0 || (!text.at(i + 3).isSpace() && contentStart != i + 4)
+            || target.match(text.midRef(i + 3, contentStart - i - 4)).hasMatch())
+            continue;
+        int close = contentStart;
+        while (close < text.size()
+            && (text.at(close) == QLatin1Char(' ') || text.at(close) == QLatin1Char('\t')
+                || text.at(close) == QLatin1Char('\n') || text.at(close) == QLatin1Char('\r')
+                || text.at(close) == QLatin1Char('\f')))
+            ++close;
+        if (close + 5 > text.size() || text.at(close) != QLatin1Char('<') || text.at(close + 1) != QLatin1Char('/')
+            || text.at(close + 2).toLower() != text.at(i + 1).toLower() || text.at(close + 3) != text.at(i + 2)
+            || text.at(close + 4) != QLatin1Char('>'))
+            continue;
+        empty.append({ i, close + 5 });
+        i = close + 3;
+    }
+    if (empty.size() <= MaxEmptyHeadings)
+        return text;
+    qInfo() << empty.size() << "empty headings left out of the chapter";
+    QString result;
+    result.reserve(text.size());
+    int copied = 0;
+    for (const Heading& heading : qAsConst(empty)) {
+        result.append(text.midRef(copied, heading.start - copied));
+        copied = heading.end;
+    }
     result.append(text.midRef(copied));
     return result;
 }

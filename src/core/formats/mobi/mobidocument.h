@@ -23,6 +23,9 @@ public:
     // Resource type of an image, as in loadResource.
     enum { ImageResource = 2 };
 
+    // Empty headings only a crafted book has this many of: the web view would lay out each one.
+    static constexpr int MaxEmptyHeadings = 1000;
+
     explicit MobiDocument(const QString& bookPath, QObject* parent = nullptr);
     ~MobiDocument() override;
 
@@ -32,6 +35,7 @@ public:
 
     // The book's markup made displayable: anchors for filepos targets, links to them, images
     // by file name, page breaks and heading anchors (collected in headingTitles/headingIds).
+    // A text of more than MaxEmptyHeadings headings that hold nothing loses all of them.
     // positions maps the filepos byte offsets to string positions; without it they are taken
     // as string positions.
     QString toHtml(const QString& text, const TextPositions* positions = nullptr);
@@ -46,6 +50,7 @@ public:
 private:
     QString insertAnchors(const QString& text, const TextPositions* positions) const;
     static QString closeOpenHeadings(const QString& text);
+    static QString dropEmptyHeadings(const QString& text);
     QString insertHeadingAnchors(const QString& text);
     void saveImages(const QString& outputFolder);
 
