@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QRect>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -151,6 +152,22 @@ inline QImage grab(const QString& windowId)
     return QGuiApplication::primaryScreen()->grabWindow(WId(windowId.toULongLong())).toImage();
 }
 
+// Share (0..1) of sampled pixels that differ between two pictures of one size.
+inline double difference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return 1;
+    int differing = 0, count = 0;
+    for (int y = 0; y < a.height(); y += 2) {
+        for (int x = 0; x < a.width(); x += 2) {
+            ++count;
+            if (a.pixel(x, y) != b.pixel(x, y))
+                ++differing;
+        }
+    }
+    return count ? double(differing) / count : 0;
+}
+
 // Mean brightness (0..255): the picture averaged down to one pixel.
 inline int brightness(const QImage& image)
 {
@@ -273,6 +290,115 @@ inline ColourSpot findColour(const QImage& image, const QColor& colour)
     if (spot.count)
         spot.centre = QPoint(int(sx / spot.count), int(sy / spot.count));
     return spot;
+}
+
+// Waits until the window holds still (two pictures alike), at most 3 s; the last picture.
+inline QImage settle(const QString& window, QImage now)
+{
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(150);
+        const QImage next = grab(window);
+        if (difference(next, now) == 0)
+            return next;
+        now = next;
+    }
+    return now;
+}
+
+// Waits until the window looks different from before, then until it holds still.
+inline QImage waitForChange(const QString& window, const QImage& before, int timeoutMs = 10000)
+{
+    QImage now;
+    waitUntil([&] { return difference(now = grab(window), before) >= 0.002; }, timeoutMs);
+    return settle(window, now);
+}
+
+// The process's peak resident memory in MB (VmHWM), -1 when it cannot be read.
+inline int peakMemoryMb(qint64 pid)
+{
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("VmHWM:\\s*(\\d+) kB"))
+              .match(QString::fromLatin1(testfiles::read(QStringLiteral("/proc/%1/status").arg(pid))));
+    return match.hasMatch() ? int(match.captured(1).toLongLong() / 1024) : -1;
+}
+
+// Presses the key and measures how long the window takes to show it: the milliseconds until its
+// picture differs, -1 when it does not within the timeout. Starting xdotool is counted too.
+inline qint64 answerTime(const QString& window, const QString& keyName, int timeoutMs = 10000)
+{
+    const QImage before = grab(window);
+    QElapsedTimer clock;
+    clock.start();
+    key(keyName);
+    while (clock.elapsed() < timeoutMs) {
+        if (difference(grab(window), before) >= 0.002)
+            return clock.elapsed();
+        QTest::qWait(20);
+    }
+    return -1;
+}
+
+// The question the program shows for a book it was given to open ("Book added!", with "Start
+// reading now"): a visible window of the process besides the main window, once the splash is
+// over. Empty when none comes.
+inline QString waitForQuestion(qint64 pid, const QString& home, const QString& mainWindow)
+{
+    QString question;
+    waitUntil(
+        [&] {
+            if (!logs(home).contains(QLatin1String("Splash min wait time is reached")))
+                return false;
+            for (const QString& id : visibleWindows(pid)) {
+                if (id != mainWindow)
+                    question = id;
+            }
+            return !question.isEmpty();
+        },
+        30000);
+    return question;
+}
+
+// Clicks "Start reading now", the right one of the two buttons at the foot of the question, until
+// the library records the book of the title as opened and the question is gone.
+inline bool startReadingNow(qint64 pid, const QString& home, const QString& question, const QString& title)
+{
+    const QRect area = geometry(question);
+    const auto opened = [&] {
+        return queryLibrary(home, QStringLiteral("select time_last_view > 0 from books where title = ?"), { title })
+            == QLatin1String("1");
+    };
+    return retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, opened)
+        && waitUntil([&] { return !visibleWindows(pid).contains(question); });
+}
+
+// The lines of dark text (or any dark marks) in an area of the picture, top to bottom, each the box
+// of its dark pixels. Marks a few rows apart are one line, as an i and its dot.
+inline QList<QRect> textLines(const QImage& image, const QRect& area)
+{
+    QList<QRect> lines;
+    QRect line;
+    int gap = 0;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        int left = -1, right = -1;
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 110) {
+                left = left < 0 ? x : left;
+                right = x;
+            }
+        }
+        if (left >= 0) {
+            const QRect row(left, y, right - left + 1, 1);
+            line = line.isNull() ? row : line.united(row);
+            gap = 0;
+        } else if (!line.isNull() && ++gap > 4) {
+            lines << line;
+            line = QRect();
+        }
+    }
+    if (!line.isNull())
+        lines << line;
+    return lines;
 }
 
 } // namespace programdriver

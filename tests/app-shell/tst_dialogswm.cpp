@@ -2,7 +2,9 @@
 // X server): every question and dialog is stacked above the main window by the window manager, as the
 // server reports it, and answers the pointer.
 
+#include "epubbuilder.h"
 #include "librarybooks.h"
+#include "mobiwriter.h"
 #include "programdriver.h"
 #include "smalldisk.h"
 #include "sqlitepages.h"
@@ -10,6 +12,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -83,6 +86,52 @@ QString describe(const Stack& stack)
                          hex(windowmanager::transientFor(window)));
     }
     return QStringLiteral("main %1; bottom to top: %2").arg(hex(stack.main), parts.join(QStringLiteral(", ")));
+}
+
+// A picture on the first page of each hostile book: its colour on the screen says the page shows.
+const QColor kPageMark(0x90, 0x10, 0x60);
+const char* const kMarkTag = "<img recindex=\"00001\"/>";
+
+// 250,000 unclosed headings, all but five of them empty.
+QByteArray unclosedHeadings()
+{
+    MobiWriter book;
+    book.setFullName("Unclosed headings");
+    QByteArray text = "<html><body>";
+    for (int i = 0; i < 250000; ++i) {
+        text += i % 50000 ? QByteArray("<h1>")
+                          : "<h1>Part " + QByteArray::number(i / 50000 + 1) + "<p>" + (i ? "" : kMarkTag) + "Text.</p>";
+    }
+    book.setText(text + "</body></html>");
+    book.addImage(MobiWriter::image(QSize(240, 160), kPageMark));
+    return book.build();
+}
+
+// One element of 200,000 attributes in the first chapter.
+bool writeCrowdedEpub(const QString& path)
+{
+    QString crowded = QStringLiteral("<p");
+    for (int i = 0; i < 200000; ++i)
+        crowded += QStringLiteral(" a%1=\"\"").arg(i);
+    EpubBuilder book;
+    book.setTitle(QStringLiteral("Many attributes"));
+    book.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"),
+        crowded + QStringLiteral(">Crowded.</p><p><img src=\"images/mark.png\" alt=\"\"/></p>"));
+    book.addChapter(
+        QStringLiteral("c2"), QStringLiteral("c2.xhtml"), QStringLiteral("Two"), QStringLiteral("<p>Two.</p>"));
+    book.addResource(QStringLiteral("mark"), QStringLiteral("images/mark.png"),
+        MobiWriter::image(QSize(240, 160), kPageMark), QStringLiteral("image/png"));
+    return book.write(path);
+}
+
+// The record list names a 2 MB image record again and again.
+QByteArray repeatedRecords()
+{
+    MobiWriter writer;
+    writer.setFullName("Repeated records");
+    writer.setText(QByteArray("<html><body><p>") + kMarkTag + "</p><p>text</p></body></html>");
+    writer.addImage(MobiWriter::image(QSize(240, 160), kPageMark));
+    return writer.buildWithRepeatedRecords();
 }
 
 // The books of the large library share one cover colour that the application's looks don't use,
@@ -454,12 +503,7 @@ private slots:
         save("book-added");
         QVERIFY(clickStaysAbove(run.processId(), box));
 
-        // "Start reading now" is the right one of the two buttons at the foot of the box.
-        const QRect area = geometry(QString::number(box));
-        const auto opened = [&home] {
-            return queryLibrary(home.path(), QStringLiteral("select time_last_view > 0 from books")) == "1";
-        };
-        QVERIFY(retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, opened));
+        QVERIFY(startReadingNow(run.processId(), home.path(), QString::number(box), QStringLiteral("Stacked")));
         QVERIFY(waitUntil([&] { return stackOf(run.processId()).owned().isEmpty(); }));
         // The user gives the window a place and a size of its own; the next start brings them back.
         const QString first = QString::number(stackOf(run.processId()).main);
@@ -511,6 +555,57 @@ private slots:
             QCOMPARE(deleted(), QStringLiteral("1"));
         }
         QVERIFY(terminate(again));
+    }
+
+    // Hostile books, each opened with "Start reading now" from the question a start or a hand-over
+    // asks: the page shows, the window then answers a key (the contents box) within 2 s, and the
+    // reader stays under 1.5 GB; SIGTERM ends it cleanly.
+    void hostileBooksStartReading()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QString headings = m_books.filePath(QStringLiteral("Unclosed headings.mobi"));
+        QVERIFY(testfiles::write(headings, unclosedHeadings()));
+        const QString crowded = m_books.filePath(QStringLiteral("Many attributes.epub"));
+        QVERIFY(writeCrowdedEpub(crowded));
+        const QString records = m_books.filePath(QStringLiteral("Repeated records.mobi"));
+        QVERIFY(testfiles::write(records, repeatedRecords()));
+
+        QProcess run;
+        QVERIFY(start(run, env, { headings }));
+        const qint64 pid = run.processId();
+        for (const QString& path : { headings, crowded, records }) {
+            const QString title = QFileInfo(path).completeBaseName();
+            if (path != headings) {
+                QProcess handOver;
+                QVERIFY(start(handOver, env, { path }));
+                QVERIFY(handOver.waitForFinished(20000));
+                QCOMPARE(handOver.exitCode(), 0);
+            }
+            quint32 box = 0;
+            QVERIFY2(waitForOwnedAbove(pid, &box), qPrintable(title));
+            if (path == headings)
+                QVERIFY(staysAboveAfterSplash(pid, home.path(), box));
+            const QString window = QString::number(stackOf(pid).main);
+            QElapsedTimer opening;
+            opening.start();
+            QVERIFY2(startReadingNow(pid, home.path(), QString::number(box), title), qPrintable(title));
+            // The view gets chapters already bounded: a page parsed for seconds would stop the window.
+            QVERIFY2(
+                waitUntil([&] { return findColour(grab(window), kPageMark).count > 1000; }, 30000), qPrintable(title));
+            const qint64 shown = opening.elapsed();
+            settle(window, grab(window));
+            const qint64 answer = answerTime(window, QStringLiteral("1"));
+            const int peak = peakMemoryMb(pid);
+            qInfo().noquote() << title << "- page after" << shown << "ms, key answered after" << answer
+                              << "ms, peak memory" << peak << "MB";
+            QVERIFY2(shown < 8000, qPrintable(title));
+            QVERIFY2(answer >= 0 && answer < 2000, qPrintable(title));
+            QVERIFY2(peak > 0 && peak < 1536, qPrintable(title));
+            QVERIFY2(answerTime(window, QStringLiteral("Escape")) >= 0, qPrintable(title));
+        }
+        save("hostile-books");
+        QVERIFY(terminate(run));
     }
 
     // An EPUB and a CBZ: "2 books added!" above the main window.

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QtEndian>
 
 #include <vector>
 
@@ -261,4 +262,21 @@ void MobiWriter::putBigEndian(QByteArray& book, qint64 pos, quint32 value, int w
         if (pos + k < book.size())
             book[int(pos + k)] = char((value >> (8 * (width - 1 - k))) & 0xFF);
     }
+}
+
+QByteArray MobiWriter::buildWithRepeatedRecords() const
+{
+    const int count = 2000;
+    MobiWriter writer = *this;
+    writer.addImage(QByteArray(2 << 20, 'x'));
+    for (int i = 0; i < count; ++i)
+        writer.addImage(QByteArray(16, 'y'));
+    QByteArray book = writer.build();
+    const auto offset = [&book](int record) { return qFromBigEndian<quint32>(book.constData() + 78 + 8 * record); };
+    const int records = qFromBigEndian<quint16>(book.constData() + 76);
+    const quint32 first = offset(records - 1 - count);
+    const quint32 last = offset(records - 1);
+    for (int i = records - 1 - count; i < records - 1; ++i)
+        putBigEndian(book, 78 + 8 * i, (records - i) % 2 ? first : last);
+    return book;
 }

@@ -35,6 +35,10 @@ public:
     void setTrailerRecords(bool on) { m_trailer = on; }
 
     QByteArray build() const;
+    // A hostile record list: the book with a 2 MB image record and 2,000 small ones after its own
+    // images, whose entries then point, in turn, at the 2 MB record and at the last record, so the
+    // records overlap and repeat.
+    QByteArray buildWithRepeatedRecords() const;
     bool write(const QString& path) const;
 
     int textRecordCount() const { return (m_text.size() + DefaultRecordSize - 1) / DefaultRecordSize; }
