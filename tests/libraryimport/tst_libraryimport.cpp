@@ -681,6 +681,18 @@ private slots:
         importer()->start(QString(), { inLibrary });
         QVERIFY(alone.waitFinished());
         QCOMPARE(alone.statuses, (QList<int> { ItemAlreadyInLibrary }));
+
+        // A book read before whose row went with a damaged or emptied library file: its reading
+        // state is still in its folder, the library does not hold it. It is added and keeps it.
+        const QString lost = writeBook(m_library->path("Books"), QStringLiteral("lost.epub"), titled("Lost"));
+        const QString state = readingStateFile(bookDataDir(lost));
+        QVERIFY(testfiles::write(state, R"({"ReadingPosition":{"Source":"ch2.xhtml"}})"));
+        ImportRecorder again;
+        importer()->start(QString(), { lost, inLibrary });
+        QVERIFY(again.waitFinished());
+        QCOMPARE(again.statuses, (QList<int> { ItemAdded, ItemAlreadyInLibrary }));
+        QCOMPARE(again.titles.at(0), QStringLiteral("Lost"));
+        QVERIFY(testfiles::read(state).contains("ch2.xhtml"));
     }
 
     void folderTreeAddsItsBooks()

@@ -73,12 +73,12 @@ bookimporter* bookimporter::instance()
 
 bookimporter::bookimporter() = default;
 
-ItemStatus bookimporter::readBookFile(BookDto& record) const
+ItemStatus bookimporter::readBookFile(BookDto& record, bool notInLibrary) const
 {
-    bool ignoreExisting = false;
+    bool ignoreExisting = notInLibrary;
     {
         QMutexLocker lock(&m_mutex);
-        ignoreExisting = m_ignoreExisting;
+        ignoreExisting = ignoreExisting || m_ignoreExisting;
     }
     return ::readBookFile(record, ignoreExisting);
 }
@@ -94,10 +94,11 @@ void bookimporter::post(std::function<void()> emitSignal)
     QMetaObject::invokeMethod(this, std::move(emitSignal), Qt::QueuedConnection);
 }
 
-QSet<QString> bookimporter::libraryPaths(const QStringList& items)
+QSet<QString> bookimporter::libraryPaths(const QStringList& items, bool* asked)
 {
     QSet<QString> known;
-    if (!QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen())
+    *asked = QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen();
+    if (!*asked)
         return known;
     BookProvider* library = BookProvider::instance();
     bool hasFolder = false;
@@ -132,7 +133,8 @@ QSet<QString> bookimporter::libraryPaths(const QStringList& items)
 
 bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesList, bool ignoreExisting)
 {
-    const QSet<QString> known = libraryPaths(filesList);
+    bool asked = false;
+    const QSet<QString> known = libraryPaths(filesList, &asked);
     const QString importFolder = importFolderSetting();
 
     QMutexLocker lock(&m_mutex);
@@ -140,12 +142,14 @@ bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesLis
     if (m_running) {
         // Checked against the library like the first list, so a busy task adds no duplicates.
         m_known.unite(known);
+        m_libraryAsked = m_libraryAsked && asked;
         m_queue.append(filesList);
         postProgress(countsLocked());
         return false;
     }
     m_queue = filesList;
     m_known = known;
+    m_libraryAsked = asked;
     m_ignoreExisting = ignoreExisting;
     beginRunLocked();
     m_running = true;
@@ -325,6 +329,12 @@ bool bookimporter::isKnown(const QString& path) const
     return m_known.contains(path);
 }
 
+bool bookimporter::libraryAsked() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_libraryAsked;
+}
+
 bool bookimporter::endTask(const std::function<void()>& announce)
 {
     QMutexLocker lock(&m_mutex);
@@ -393,7 +403,7 @@ bookimporter::RunResult bookimporter::importRun()
         } else {
             record.full_path = absolutePath(item);
             const bool known = isKnown(record.full_path) || added.contains(record.full_path);
-            status = known ? ItemAlreadyInLibrary : readBookFile(record);
+            status = known ? ItemAlreadyInLibrary : readBookFile(record, libraryAsked());
         }
         // Counted before it is reported: the store may settle it before the task goes on.
         // The total counts what is still queued now, items appended meanwhile included.

@@ -53,7 +53,9 @@ public:
     static const QString ArchiveBookItem; // "olv://"
 
     // Reads one book file into the record, with the ignoreExisting flag of the current run.
-    ItemStatus readBookFile(BookDto& record) const;
+    // notInLibrary: the library was asked and holds no such book, so a reading state left in its
+    // data folder (a record lost with a damaged or emptied library file) does not refuse it.
+    ItemStatus readBookFile(BookDto& record, bool notInLibrary = false) const;
     bool isRunning() const;
     bool isPaused() const { return m_paused; }
 
@@ -138,11 +140,13 @@ private:
     // Ends the task before its next item and drops the queue and the pause.
     void halt();
     bool isKnown(const QString& path) const;
+    bool libraryAsked() const;
     // The next book of the open archive, unpacked into importFolder; false when it has none.
     bool readArchiveBook(importbooks& archive, const QString& importFolder, BookDto& record, ItemStatus& status);
 
     // GUI thread: the given paths that are books of the library (not in the trash).
-    static QSet<QString> libraryPaths(const QStringList& items);
+    // The items' paths the library holds (not in the trash); asked says whether it could be asked.
+    static QSet<QString> libraryPaths(const QStringList& items, bool* asked);
 
     // Emits a signal on the importer's thread, after whatever was posted before.
     void post(std::function<void()> emitSignal);
@@ -157,6 +161,7 @@ private:
     bool m_inHand = false; // an item is being read
     bool m_running = false;
     bool m_ignoreExisting = false;
+    bool m_libraryAsked = false;
     QSet<QString> m_known; // absolute paths of books already in the library
     QString m_importFolder;
     std::atomic<bool> m_paused { false };
