@@ -318,7 +318,8 @@ private slots:
     // only when it holds more books.
     void damagedLibraryKeepsEveryReadableRow_data()
     {
-        QTest::addColumn<QString>("page"); // the root of the metadata index, or a leaf of the books table
+        // The root of the metadata index, or a leaf of the books table overwritten or misread.
+        QTest::addColumn<QString>("page");
         QTest::addColumn<int>("backup"); // books in a sound backup; 0: none
         QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("message"); // after the damage: %1 the kept file, %2 books back, %3 backup time
@@ -332,6 +333,11 @@ private slots:
         QTest::newRow("books leaf") << "leaf" << 0 << ok << back;
         QTest::newRow("books leaf, fuller backup declined") << "leaf" << 300 << int(QMessageBox::Cancel) << offer;
         QTest::newRow("books leaf, fuller backup restored") << "leaf" << 300 << ok << offer;
+        // Cell pointers that lead to one made-up cell: the leaf reads without an error, each of its
+        // rows as the same rowid, beyond the table, inside the leaf's own range, or a later book's.
+        QTest::newRow("books leaf read as a rowid beyond the table") << "misread beyond" << 0 << ok << back;
+        QTest::newRow("books leaf read as one of its rowids") << "misread own" << 0 << ok << back;
+        QTest::newRow("books leaf read as a later book's rowid") << "misread later" << 0 << ok << back;
     }
 
     void damagedLibraryKeepsEveryReadableRow()
@@ -359,7 +365,14 @@ private slots:
             QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
                 { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
                     insertOldBook(1, QStringLiteral("/b/kept.fb2"), QStringLiteral("Kept"), 2) }));
-        QVERIFY(damagePage(path, damaged, false));
+        if (page.startsWith(QLatin1String("misread"))) {
+            const quint32 rowid = page.endsWith(QLatin1String("beyond")) ? 237983317
+                : page.endsWith(QLatin1String("own"))                    ? quint32(lost.at(lost.size() / 2))
+                                                                         : 290;
+            QVERIFY(sqlitepages::misreadLeaf(path, damaged, rowid));
+        } else {
+            QVERIFY(damagePage(path, damaged, false));
+        }
         const QByteArray original = fileHash(path);
 
         BoxRecorder recorder;

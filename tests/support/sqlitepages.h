@@ -78,6 +78,36 @@ inline bool damagePage(const QString& path, int page, bool keepTime)
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
+// Points every cell of a table leaf (1-based page number) at one cell made in the page's free
+// space, as a cell pointer array that a fault of the disk rewrote leaves it: SQLite then reads
+// each cell, without an error, as a row of no columns with that rowid. False when the page is no
+// table leaf or has no room for the cell.
+inline bool misreadLeaf(const QString& path, int page, quint32 rowid)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 pageSize = pageSizeOf(file.read(100));
+    const qint64 start = (page - 1) * pageSize;
+    if (!file.seek(start))
+        return false;
+    const QByteArray leaf = file.read(pageSize);
+    if (leaf.size() < 8 || leaf.at(0) != 0x0d)
+        return false;
+    const quint32 cells = bigEndian(leaf, 3, 2);
+    const quint32 made = 8 + 2 * cells; // the free space begins after the pointer array
+    QByteArray key;
+    for (quint32 rest = rowid; rest || key.isEmpty(); rest >>= 7)
+        key.prepend(char((rest & 0x7f) | (key.isEmpty() ? 0 : 0x80)));
+    const QByteArray cell = QByteArray(1, '\0') + key; // payload size 0, then the rowid
+    if (made + quint32(cell.size()) > bigEndian(leaf, 5, 2))
+        return false;
+    QByteArray pointers;
+    for (quint32 i = 0; i < cells; ++i)
+        pointers.append(char(made >> 8)).append(char(made & 0xff));
+    return file.seek(start + 8) && file.write(pointers + cell) == pointers.size() + cell.size();
+}
+
 // A SQLite variable-length integer at the position, which moves past it.
 inline qint64 varint(const QByteArray& page, int* at)
 {

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
 
@@ -56,10 +57,41 @@ QStringList columnsOf(const QSqlDatabase& db, const QString& table)
     return columns;
 }
 
-// Whether the first row from that rowid on reads whole (select: the table's read with a limit of
-// one), and its rowid (none: the end of the table). The seek lands on the page that holds the
-// rowid, or the next one, so it fails while the rowid belongs to a damaged page.
-bool readsFrom(const QSqlDatabase& db, const QString& select, qint64 rowid, std::optional<qint64>* first)
+// A row as the table's read hands it out: its rowid and the columns that follow it.
+struct Row {
+    qint64 rowid = 0;
+    QVariantList values;
+};
+
+Row rowOf(const QSqlQuery& query)
+{
+    Row row;
+    row.rowid = query.value(0).toLongLong();
+    for (int i = 1; i < query.record().count(); ++i)
+        row.values.append(query.value(i));
+    return row;
+}
+
+// Whether the table's own search for the row's rowid finds that row (lookup: the table's read of
+// one rowid, bound to :rowid). While SQLite walks a leaf it does not check that the cells it reads
+// belong there: a damaged cell pointer array hands out, without an error, cells made of whatever
+// bytes the pointers lead to, whose rowids lead the search to no row or to another one.
+bool isTableRow(QSqlQuery& lookup, const Row& row)
+{
+    lookup.bindValue(QStringLiteral(":rowid"), row.rowid);
+    bool same = lookup.exec() && lookup.next();
+    for (int i = 0; same && i < row.values.size(); ++i)
+        same = lookup.value(i + 1) == row.values.at(i);
+    lookup.finish();
+    return same;
+}
+
+// Whether the first row from that rowid on reads whole and is one of the table's, with the row
+// after it not repeating its rowid (select: the table's read with a limit of two), and its rowid
+// (none: the end of the table). The seek lands on the page that holds the rowid, or the next one,
+// so it fails while the rowid belongs to a damaged page.
+bool readsFrom(
+    const QSqlDatabase& db, const QString& select, QSqlQuery& lookup, qint64 rowid, std::optional<qint64>* first)
 {
     QSqlQuery probe(db);
     probe.setForwardOnly(true);
@@ -67,24 +99,33 @@ bool readsFrom(const QSqlDatabase& db, const QString& select, qint64 rowid, std:
     probe.bindValue(QStringLiteral(":from"), rowid);
     if (!probe.exec())
         return false;
-    *first = probe.next() ? std::optional<qint64>(probe.value(0).toLongLong()) : std::nullopt;
-    return !probe.lastError().isValid();
+    if (!probe.next()) {
+        *first = std::nullopt;
+        return !probe.lastError().isValid();
+    }
+    const Row row = rowOf(probe);
+    *first = row.rowid;
+    const bool repeated = probe.next() && probe.value(0).toLongLong() == row.rowid;
+    return row.rowid >= rowid && !repeated && isTableRow(lookup, row);
 }
 
-// The rowid of the first row above failing from which the table reads again; none when nothing
+// The rowid of the first row from `from` on from which the table reads again; none when nothing
 // beyond reads. Steps forward in growing strides until a read succeeds, then halves the gap.
-std::optional<qint64> nextReadable(const QSqlDatabase& db, const QString& select, qint64 failing)
+std::optional<qint64> nextReadable(const QSqlDatabase& db, const QString& select, QSqlQuery& lookup, qint64 from)
 {
     std::optional<qint64> next;
+    if (readsFrom(db, select, lookup, from, &next))
+        return next;
     // Unsigned arithmetic: the distances span the whole rowid range.
     quint64 stride = 1;
+    qint64 failing = from;
     qint64 reading = failing;
     for (;;) {
         const quint64 room = quint64(kLastRowid) - quint64(failing);
         if (room == 0)
             return std::nullopt;
         reading = qint64(quint64(failing) + qMin(stride, room));
-        if (readsFrom(db, select, reading, &next))
+        if (readsFrom(db, select, lookup, reading, &next))
             break;
         failing = reading;
         if (stride < (quint64(1) << 62))
@@ -93,7 +134,7 @@ std::optional<qint64> nextReadable(const QSqlDatabase& db, const QString& select
     while (quint64(reading) - quint64(failing) > 1) {
         const qint64 middle = qint64(quint64(failing) + (quint64(reading) - quint64(failing)) / 2);
         std::optional<qint64> first;
-        if (readsFrom(db, select, middle, &first)) {
+        if (readsFrom(db, select, lookup, middle, &first)) {
             reading = middle;
             next = first;
         } else {
@@ -135,51 +176,79 @@ void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QSt
     insert.prepare(
         QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
             .arg(table, columns.join(QLatin1Char(',')), QStringLiteral(",?").repeated(columns.size()).mid(1)));
-    const QString select = QStringLiteral("SELECT rowid, %1 FROM %2 NOT INDEXED WHERE rowid >= :from ORDER BY rowid")
-                               .arg(columns.join(QLatin1Char(',')), table);
     int skipped = 0;
-    qint64 from = kFirstRowid;
+    const auto carry = [&](const Row& row) {
+        for (const auto& check : checks) {
+            if (!check.second->contains(row.values.at(check.first).toLongLong()))
+                return;
+        }
+        for (int i = 0; i < columns.size(); ++i)
+            insert.bindValue(i, row.values.at(i));
+        if (insert.exec())
+            carried->insert(row.rowid);
+        else if (++skipped <= 3)
+            qWarning() << "Cannot carry row" << row.rowid << "of" << table << insert.lastError().text();
+    };
+    const QString read = QStringLiteral("SELECT rowid, %1 FROM %2 NOT INDEXED WHERE rowid ")
+                             .arg(columns.join(QLatin1Char(',')), table);
+    const QString select = read + QStringLiteral(">= :from ORDER BY rowid");
+    QSqlQuery lookup(source);
+    lookup.setForwardOnly(true);
+    lookup.prepare(read + QStringLiteral("= :rowid"));
+    qint64 from = kFirstRowid; // after the last row carried
     for (;;) {
+        const qint64 start = from;
         QSqlQuery rows(source);
         rows.setForwardOnly(true);
         rows.prepare(select);
         rows.bindValue(QStringLiteral(":from"), from);
+        // Carried once the row after it does not repeat its rowid: a damaged pointer array hands
+        // out one cell again and again, and a cell that does not belong to the table can still
+        // lie in the range of rowids whose search leads to its page.
+        std::optional<Row> pending;
+        QString damage;
         bool atEnd = false;
         if (rows.exec()) {
             while (rows.next()) {
-                const qint64 rowid = rows.value(0).toLongLong();
-                // A damaged page may hand out rowids out of order; the reading never goes back.
-                if (rowid < from)
-                    continue;
-                bool keep = true;
-                for (const auto& check : checks)
-                    keep = keep && check.second->contains(rows.value(check.first + 1).toLongLong());
-                if (keep) {
-                    for (int i = 0; i < columns.size(); ++i)
-                        insert.bindValue(i, rows.value(i + 1));
-                    if (insert.exec())
-                        carried->insert(rowid);
-                    else if (++skipped <= 3)
-                        qWarning() << "Cannot carry row" << rowid << "of" << table << insert.lastError().text();
+                const Row row = rowOf(rows);
+                if (pending && row.rowid == pending->rowid) {
+                    damage = QStringLiteral("rowid %1 read twice").arg(row.rowid);
+                    pending.reset();
+                    break;
                 }
-                if (rowid == kLastRowid) {
+                if (row.rowid < (pending ? pending->rowid : from) || !isTableRow(lookup, row)) {
+                    damage = QStringLiteral("rowid %1 read out of place").arg(row.rowid);
+                    break;
+                }
+                if (pending) {
+                    carry(*pending);
+                    from = pending->rowid + 1;
+                }
+                pending = row;
+                if (row.rowid == kLastRowid) {
                     atEnd = true;
                     break;
                 }
-                from = rowid + 1;
             }
         }
-        if (atEnd || !rows.lastError().isValid())
+        if (pending) {
+            carry(*pending);
+            atEnd = atEnd || pending->rowid == kLastRowid;
+            if (!atEnd)
+                from = pending->rowid + 1;
+        }
+        if (atEnd || (damage.isEmpty() && !rows.lastError().isValid()))
             break;
-        const QString error = rows.lastError().text();
-        const std::optional<qint64> next = nextReadable(source, select + QStringLiteral(" LIMIT 1"), from);
+        const QString error = damage.isEmpty() ? rows.lastError().text() : damage;
+        const std::optional<qint64> next = nextReadable(source, select + QStringLiteral(" LIMIT 2"), lookup, from);
         qWarning().noquote() << QStringLiteral("The rows of %1 %2 %3 are on damaged pages and lost: %4")
                                     .arg(table,
                                         from == kFirstRowid ? QStringLiteral("from the first")
                                                             : QStringLiteral("from rowid %1").arg(from),
                                         next ? QStringLiteral("below rowid %1").arg(*next) : QStringLiteral("on"),
                                         error);
-        if (!next)
+        // A read that carried nothing and resumes where it began would begin again for ever.
+        if (!next || *next == start)
             break;
         from = *next;
     }

@@ -5,8 +5,9 @@
 // Carries what can still be read of a damaged library file into a new one. The SQLite of the
 // platform has no recovery interface, so the damaged file is opened read-only and read table by
 // table in rowid order, never through an index: a damaged index loses nothing. Where a read fails
-// on a damaged page, the reading steps past the rowids that page held and goes on, so only the
-// rows of unreadable pages are lost.
+// on a damaged page, or hands out a row that the table's search for its rowid does not find (a
+// damaged page can read without an error as rows that are not there), the reading steps past the
+// rowids that page held and goes on, so only the rows of unreadable pages are lost.
 class LibrarySalvage {
 public:
     struct Result {
