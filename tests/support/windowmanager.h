@@ -139,6 +139,12 @@ public:
             m_pids << startAndWait(QStringLiteral("metacity"), { QStringLiteral("--sm-disable") }, "WM_S0");
         if (mode == "compositor" && !m_pids.contains(0))
             m_pids << startAndWait(QStringLiteral("xcompmgr"), {}, "_NET_WM_CM_S0");
+        // metacity composites by itself, and takes the compositing selection a moment after the
+        // window manager's.
+        clock.restart();
+        while (mode == "metacity" && !m_pids.contains(0) && !selectionOwned("_NET_WM_CM_S0")
+            && clock.elapsed() < 10000)
+            QThread::msleep(50);
     }
     ~Session()
     {

@@ -423,21 +423,8 @@ void KelWindow::showWithStrategy(ShowStrategy strategy)
             parentWindow->raise();
         }
     }
-    if (isMinimized())
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    if (!isVisible()) {
-        if (!(d->params & Resizable)) {
-            if (!testAttribute(Qt::WA_WState_Created) && !parentWidget() && hasHeightForWidth()) {
-                d->checkTranslucentBackground();
-                winId();
-            }
-            if (!testAttribute(Qt::WA_Resized))
-                resize(fittedSize());
-        }
-        d->checkTranslucentBackground();
-        show();
-    }
-    if (strategy != ShowStrategy::NoChange) {
+    // Where the strategy puts the window at its present size.
+    const auto placed = [&]() {
         QRect rect = geometry();
         rect.setWidth(qMax(rect.width(), minimumWidth()));
         rect.setHeight(qMax(rect.height(), minimumHeight()));
@@ -462,8 +449,33 @@ void KelWindow::showWithStrategy(ShowStrategy strategy)
             if (screen)
                 target.moveCenter(screen->availableGeometry().center());
         }
+        return target == geometry() ? target : KelUtils::fitIntoAvailableGeometry(target, target);
+    };
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible()) {
+        if (!(d->params & Resizable)) {
+            if (!testAttribute(Qt::WA_WState_Created) && !parentWidget() && hasHeightForWidth()) {
+                d->checkTranslucentBackground();
+                winId();
+            }
+            if (!testAttribute(Qt::WA_Resized))
+                resize(fittedSize());
+        }
+        // Placed before it is mapped: shown where it stood and moved after, the window (and its
+        // shadow) would first stand there, and the window manager could leave it painted there.
+        if (strategy != ShowStrategy::NoChange && testAttribute(Qt::WA_Resized)) {
+            const QRect target = placed();
+            if (target.topLeft() != pos())
+                move(target.topLeft());
+        }
+        d->checkTranslucentBackground();
+        show();
+    }
+    if (strategy != ShowStrategy::NoChange) {
+        const QRect target = placed();
         if (target != geometry())
-            setGeometry(KelUtils::fitIntoAvailableGeometry(target, target));
+            setGeometry(target);
     }
     raise();
     if (d->raiseOwnedModal())

@@ -70,6 +70,9 @@ public:
     double ratio = 1.0;
     KelWindowFrame::Anchor anchor;
     QRect rect; // logical screen rectangle of the shadow window
+    // Times the shadow was put back at rect after someone else moved it; a window manager that
+    // keeps moving it is let be after a few.
+    int putBack = 0;
     QImage image;
     double progress = 0.0;
     double opacity = 1.0;
@@ -102,6 +105,7 @@ void KelCustomShadow::Private::setGeometry(bool shouldBeVisible, const QRect& r,
     ratio = newRatio;
     anchor = newAnchor;
     rect = r;
+    putBack = 0;
     if (window)
         window->setGeometry(r);
     if (becameVisible || (visible && (resized || image.isNull())) || ratioChanged || anchorChanged)
@@ -193,6 +197,7 @@ void KelCustomShadow::createShadowWindow()
     d->window = new ShadowWindow(&d->image, &d->alpha);
     d->window->setGeometry(d->shadowRect());
     d->window->winId();
+    d->window->installEventFilter(this);
     if (QWindow* own = d->window->windowHandle())
         own->setTransientParent(handle);
     d->visible = false;
@@ -230,6 +235,21 @@ void KelCustomShadow::sync(const QPoint&)
 
 bool KelCustomShadow::eventFilter(QObject* watched, QEvent* event)
 {
+    // openbox can place a newly mapped shadow after it has already followed its window (the move
+    // asked for while the map was pending comes first), which would leave it at the screen's
+    // corner for good: it goes back to its window's side, after the move has been taken in.
+    if (watched == d->window && event->type() == QEvent::Move && d->visible
+        && d->window->geometry().topLeft() != d->rect.topLeft() && d->putBack < 3) {
+        ++d->putBack;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (d->window && d->visible && d->window->geometry().topLeft() != d->rect.topLeft())
+                    d->window->setGeometry(d->rect);
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
     if (watched == d->targetHandle && event->type() == QEvent::Expose) {
         // An unmap is told as an expose of nothing; a stale one never shows the shadow early.
         d->targetOnScreen = d->targetHandle->isExposed();
