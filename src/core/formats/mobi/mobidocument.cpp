@@ -308,28 +308,26 @@ QString MobiDocument::dropEmptyHeadings(const QString& text)
     // move the stored element paths of the headings after it.
     const QRegularExpression target(
         QStringLiteral("\\s(?:xml:)?(?:id|name)\\s*="), QRegularExpression::CaseInsensitiveOption);
+    const auto isHtmlSpace = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')
+            || c == QLatin1Char('\f');
+    };
     QVector<Heading> empty;
     for (int i = text.indexOf(QLatin1String("<h"), 0, Qt::CaseInsensitive); i >= 0;
          i = text.indexOf(QLatin1String("<h"), i + 2, Qt::CaseInsensitive)) {
-        const ushort digit = i + 2 < text.size() ? text.at(i + 2).unicode() : 0;
-        if (digit < '1' || digit > '6')
-            continue;
-        const int contentStart = openingTagEnd(text, i + 3);
-        if (contentStart < 0 || (!text.at(i + 3).isSpace() && contentStart != i + 4)
-            || target.match(text.midRef(i + 3, contentStart - i - 4)).hasMatch())
+        int contentStart = -1;
+        const QString name = tagAt(text, i, &contentStart);
+        if (!isHeadingTag(name) || target.match(text.midRef(i + 3, contentStart - i - 4)).hasMatch())
             continue;
         int close = contentStart;
-        while (close < text.size()
-            && (text.at(close) == QLatin1Char(' ') || text.at(close) == QLatin1Char('\t')
-                || text.at(close) == QLatin1Char('\n') || text.at(close) == QLatin1Char('\r')
-                || text.at(close) == QLatin1Char('\f')))
+        while (close < text.size() && isHtmlSpace(text.at(close)))
             ++close;
-        if (close + 5 > text.size() || text.at(close) != QLatin1Char('<') || text.at(close + 1) != QLatin1Char('/')
-            || text.at(close + 2).toLower() != text.at(i + 1).toLower() || text.at(close + 3) != text.at(i + 2)
-            || text.at(close + 4) != QLatin1Char('>'))
+        int end = -1;
+        if (close >= text.size() || text.at(close) != QLatin1Char('<')
+            || tagAt(text, close, &end) != QLatin1Char('/') + name)
             continue;
-        empty.append({ i, close + 5 });
-        i = close + 3;
+        empty.append({ i, end });
+        i = end - 2;
     }
     if (empty.size() <= MaxEmptyHeadings)
         return text;
