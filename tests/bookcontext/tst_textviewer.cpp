@@ -519,14 +519,21 @@ private slots:
         QTRY_COMPARE(context->bookmarks().first().link->page, screen);
     }
 
-    // An image inside an FB2 paragraph, whose binary id names no format, is shown.
+    // An image inside an FB2 paragraph, whose binary id names no format, is shown; a click on the
+    // words of a note's mark shows the note, far down the notes' page.
     void inlineFb2Image()
     {
         Fb2Builder fb2;
         fb2.addBody(Fb2Builder::section(Fb2Builder::p(QStringLiteral("Before the picture."))
                 + QStringLiteral("<p>Text <image l:href=\"#img_3\"/> around it.</p>")
+                + QStringLiteral("<p>Alpha <a l:href=\"#n30\" type=\"note\">word</a> after.</p>")
                 + Fb2Builder::p(QStringLiteral("After it.")),
             QStringLiteral("Pictures")));
+        QString notes;
+        for (int i = 1; i <= 30; ++i)
+            notes += Fb2Builder::section(Fb2Builder::p(ChapterBuilder(quint32(i)).sentence(60, 80)).repeated(3),
+                QString::number(i), QStringLiteral("n%1").arg(i));
+        fb2.addBody(notes, QStringLiteral("notes"));
         fb2.addBinary(QStringLiteral("img_3"), EpubBuilder::png(40, 30));
         const QString path = m_fixture->home().filePath(QStringLiteral("inline.fb2"));
         QVERIFY(fb2.write(path));
@@ -534,13 +541,31 @@ private slots:
         QVERIFY(context);
         // The section's page follows the body's.
         TextViewer* viewer = m_fixture->viewer();
-        const QString section = context->textDocument()->chapters().last();
+        const QStringList chapters = context->textDocument()->chapters();
+        QCOMPARE(chapters.size(), 3);
+        const QString section = chapters.at(1);
         viewer->goLink(section, false);
         QTRY_COMPARE(viewer->chapterPage()->source(), section);
         QTRY_VERIFY(viewer->isVisible());
         QWebFrame* frame = viewer->chapterPage()->mainFrame();
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images.length")).toInt(), 1);
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images[0].naturalWidth")).toInt(), 40);
+
+        QCOMPARE(
+            frame->evaluateJavaScript(QStringLiteral("document.querySelector('a').parentNode.textContent")).toString(),
+            QStringLiteral("Alpha word after."));
+        const QVariantMap box
+            = frame
+                  ->evaluateJavaScript(QStringLiteral("(function() { var r = document.querySelector('a')"
+                                                      ".getBoundingClientRect(); return { x: r.left + r.width / 2,"
+                                                      " y: r.top + r.height / 2 }; })()"))
+                  .toMap();
+        const QPoint word(box.value("x").toInt(), box.value("y").toInt());
+        QVERIFY(viewer->rect().contains(word));
+        QTest::mouseMove(viewer, word);
+        QTest::mouseClick(viewer, Qt::LeftButton, {}, word);
+        QTRY_COMPARE(viewer->chapterPage()->source(), chapters.at(2));
+        QTRY_VERIFY(viewer->isVisible() && viewer->chapterPage()->currentPage() > 2);
     }
 
     // Each offered family is drawn with an installed face of its kind (metric-compatible where
