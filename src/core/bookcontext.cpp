@@ -362,14 +362,14 @@ bool BookContext::loadTextBook()
 
 void BookContext::refreshToc()
 {
-    // Replaced only by a complete file, so a crash while writing keeps the last good cache.
+    // Replaced only by a complete file, so a crash while writing keeps the last good cache. The
+    // contents are read from what was written: a cache that could not be replaced is of an
+    // earlier opening, perhaps of an earlier version that made other links.
     const QByteArray toc = QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented);
     if (!checkedsave::writeFile(d->tocCachePath, toc, checkedsave::TextMode))
         qWarning() << "Can't write contents cache" << d->tocCachePath;
-    if (!d->tocCachePath.isEmpty() && QFileInfo::exists(d->tocCachePath)) {
-        d->toc.load(d->tocCachePath, d->document->basePath());
-        m_tocModel->setToc(d->toc.points);
-    }
+    d->toc.read(toc, d->document->basePath());
+    m_tocModel->setToc(d->toc.points);
     d->chapterSourcesFilled = false;
 }
 

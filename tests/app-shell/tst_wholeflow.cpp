@@ -475,8 +475,10 @@ private slots:
                 fixture.coverSize = QSize();
             else
                 covered << QLatin1String(book.suffix);
-            if (QLatin1String(book.suffix) == QLatin1String("pdf"))
+            if (QLatin1String(book.suffix) == QLatin1String("pdf")) {
                 fixture.chapters = kPdfPages;
+                fixture.outline = true;
+            }
             const QString name = QStringLiteral("flow.%1").arg(QLatin1String(book.suffix));
             QVERIFY2(librarybooks::write(m_books.filePath(name), fixture), book.suffix);
             names << QLatin1Char('"') + name + QLatin1Char('"');
@@ -573,6 +575,26 @@ private slots:
         save(reopened, "reopened");
         QVERIFY2(findColour(reopened, pdfColour).count < pdfCardPixels, "the book opened on its cover page");
         QVERIFY(difference(reopened, library) > 0.05);
+        // "1" slides the contents in: its title, then a row per entry, "Chapter n" leading to page n.
+        // A click on a row turns to its page, as the footer records it: to the first, then back.
+        const QRect contentsTitles(45, 120, 220, geometry(window).height() - 200);
+        const auto contentsRows = [&] {
+            const QList<QRect> lines = textLines(grab(window), contentsTitles);
+            return lines.size() == kPdfPages + 1 ? lines.mid(1) : QList<QRect>();
+        };
+        for (const int target : { 1, pageAfterFirstRun }) {
+            QList<QRect> rows = contentsRows();
+            if (rows.isEmpty()) {
+                key(QStringLiteral("1"));
+                waitUntil([&] { return !(rows = contentsRows()).isEmpty(); });
+            }
+            QVERIFY2(!rows.isEmpty(), "the contents show no row per entry");
+            click(window, rows.at(target - 1).center(), 1);
+            QVERIFY2(waitUntil([&] { return storedSetting("last_book_page") == target; }),
+                qPrintable(QStringLiteral("page %1, not %2").arg(storedSetting("last_book_page")).arg(target)));
+            if (target == 1)
+                save(settle(window, grab(window)), "pdf-contents");
+        }
         QVERIFY(terminate(second));
         QCOMPARE(storedPage(), pageAfterFirstRun);
 

@@ -5,9 +5,11 @@
 
 #include "readingfixture.h"
 
+#include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
 #include "chapterbuilder.h"
+#include "checkedsave.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "formats/bookformat.h"
@@ -20,10 +22,14 @@
 #include "models/bookmodel.h"
 #include "models/tocmodel.h"
 #include "readingfont.h"
+#include "testfiles.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QWebFrame>
 #include <QtTest>
 
@@ -453,7 +459,9 @@ private slots:
     }
 
     // Contents links without the chapters' folder lead to their chapter in the contents, the
-    // chapter names and the viewer; an entry that leads nowhere is disabled.
+    // chapter names and the viewer; a name found in several language folders leads to the first
+    // of them in reading order; an entry that leads nowhere is disabled. The contents cache of an
+    // earlier opening, when it cannot be replaced, does not make them lead nowhere again.
     void contentsLinksWithoutTheirFolder()
     {
         EpubBuilder epub;
@@ -468,26 +476,57 @@ private slots:
             contents.append({ QStringLiteral("Guide %1").arg(i), QStringLiteral("g%1.xhtml").arg(i), {} });
         }
         contents.append({ QStringLiteral("Missing"), QStringLiteral("missing.xhtml"), {} });
+        for (const char* language : { "ru", "en" }) {
+            ChapterBuilder chapter { 210 };
+            chapter.addHeading(1, QStringLiteral("Usage %1").arg(QLatin1String(language)));
+            chapter.addProse(8);
+            chapter.addRaw(QStringLiteral("<h2 id=\"use\">Use</h2>"));
+            epub.addItem(QStringLiteral("u%1").arg(QLatin1String(language)),
+                QStringLiteral("%1/usage.xhtml").arg(QLatin1String(language)), chapter.xhtml());
+        }
+        contents.append({ QStringLiteral("Usage"), QStringLiteral("usage.xhtml#use"), {} });
         epub.setNavPoints(contents);
         const QString path = m_fixture->home().filePath(QStringLiteral("folderless.epub"));
         QVERIFY(epub.write(path));
         const int id = addBook(*m_fixture, path, 0);
-        const QSharedPointer<BookContext> context = m_fixture->open(id);
-        QVERIFY(context);
-        const QList<TocPoint> toc = context->toc();
-        QCOMPARE(toc.size(), 4);
-        QCOMPARE(toc.at(2).link->source, QStringLiteral("guide/g3.xhtml"));
-        QTRY_VERIFY(toc.at(2).link->page > 1);
+        const QString cache = QDir(bookDataDir(path)).filePath(QFileInfo(bookDataDir(path)).fileName() + ".toc");
+        for (int opening = 0; opening < 2; ++opening) {
+            const QSharedPointer<BookContext> context = m_fixture->open(id);
+            QVERIFY(context);
+            const QList<TocPoint> toc = context->toc();
+            QCOMPARE(toc.size(), 5);
+            QCOMPARE(toc.at(2).link->source, QStringLiteral("guide/g3.xhtml"));
+            QCOMPARE(toc.at(4).link->source, QStringLiteral("ru/usage.xhtml#use"));
+            QTRY_VERIFY(toc.at(2).link->page > 1);
+            QTRY_VERIFY(toc.at(4).link->page > toc.at(2).link->page);
 
-        TocModel* model = context->tocModel();
-        QVERIFY(model->flags(model->index(2, 0)).testFlag(Qt::ItemIsEnabled));
-        QVERIFY(!model->flags(model->index(3, 0)).testFlag(Qt::ItemIsEnabled));
+            TocModel* model = context->tocModel();
+            for (int row : { 2, 4 })
+                QVERIFY(model->flags(model->index(row, 0)).testFlag(Qt::ItemIsEnabled));
+            QVERIFY(!model->flags(model->index(3, 0)).testFlag(Qt::ItemIsEnabled));
 
-        context->navigateToLink(toc.at(2).link->source);
-        TextViewer* viewer = m_fixture->viewer();
-        QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("guide/g3.xhtml"));
-        QTRY_COMPARE(context->currentPage(), toc.at(2).link->page);
-        QCOMPARE(context->currentChapterTitle(), QStringLiteral("Guide 3"));
+            context->navigateToLink(toc.at(2).link->source);
+            TextViewer* viewer = m_fixture->viewer();
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("guide/g3.xhtml"));
+            QTRY_COMPARE(context->currentPage(), toc.at(2).link->page);
+            QCOMPARE(context->currentChapterTitle(), QStringLiteral("Guide 3"));
+            context->navigateToLink(toc.at(4).link);
+            QTRY_COMPARE(viewer->chapterPage()->source(), QStringLiteral("ru/usage.xhtml"));
+            // The anchor's page is on screen, in either column.
+            const int columns = context->pageParams()->columnCount();
+            const int page = toc.at(4).link->page;
+            QTRY_VERIFY(context->currentPage() <= page && page < context->currentPage() + columns);
+            m_fixture->close();
+
+            // The cache as an earlier version wrote it, whose entries led nowhere, and that cannot
+            // be written now.
+            QJsonArray stale;
+            for (const TocPoint& point : toc)
+                stale.append(QJsonObject { { "Source", "" }, { "Title", point.title }, { "Childs", QJsonArray() } });
+            QVERIFY(testfiles::write(cache, QJsonDocument(stale).toJson()));
+            checkedsave::setFailureInjector([cache](const QString& file) { return file == cache; });
+        }
+        checkedsave::setFailureInjector({});
     }
 
     // A bookmark made on a screen inside a paragraph of 40,000 characters: the screen's page
@@ -519,14 +558,21 @@ private slots:
         QTRY_COMPARE(context->bookmarks().first().link->page, screen);
     }
 
-    // An image inside an FB2 paragraph, whose binary id names no format, is shown.
+    // An image inside an FB2 paragraph, whose binary id names no format, is shown; a click on the
+    // words of a note's mark shows the note, far down the notes' page.
     void inlineFb2Image()
     {
         Fb2Builder fb2;
         fb2.addBody(Fb2Builder::section(Fb2Builder::p(QStringLiteral("Before the picture."))
                 + QStringLiteral("<p>Text <image l:href=\"#img_3\"/> around it.</p>")
+                + QStringLiteral("<p>Alpha <a l:href=\"#n30\" type=\"note\">word</a> after.</p>")
                 + Fb2Builder::p(QStringLiteral("After it.")),
             QStringLiteral("Pictures")));
+        QString notes;
+        for (int i = 1; i <= 30; ++i)
+            notes += Fb2Builder::section(Fb2Builder::p(ChapterBuilder(quint32(i)).sentence(60, 80)).repeated(3),
+                QString::number(i), QStringLiteral("n%1").arg(i));
+        fb2.addBody(notes, QStringLiteral("notes"));
         fb2.addBinary(QStringLiteral("img_3"), EpubBuilder::png(40, 30));
         const QString path = m_fixture->home().filePath(QStringLiteral("inline.fb2"));
         QVERIFY(fb2.write(path));
@@ -534,13 +580,31 @@ private slots:
         QVERIFY(context);
         // The section's page follows the body's.
         TextViewer* viewer = m_fixture->viewer();
-        const QString section = context->textDocument()->chapters().last();
+        const QStringList chapters = context->textDocument()->chapters();
+        QCOMPARE(chapters.size(), 3);
+        const QString section = chapters.at(1);
         viewer->goLink(section, false);
         QTRY_COMPARE(viewer->chapterPage()->source(), section);
         QTRY_VERIFY(viewer->isVisible());
         QWebFrame* frame = viewer->chapterPage()->mainFrame();
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images.length")).toInt(), 1);
         QTRY_COMPARE(frame->evaluateJavaScript(QStringLiteral("document.images[0].naturalWidth")).toInt(), 40);
+
+        QCOMPARE(
+            frame->evaluateJavaScript(QStringLiteral("document.querySelector('a').parentNode.textContent")).toString(),
+            QStringLiteral("Alpha word after."));
+        const QVariantMap box
+            = frame
+                  ->evaluateJavaScript(QStringLiteral("(function() { var r = document.querySelector('a')"
+                                                      ".getBoundingClientRect(); return { x: r.left + r.width / 2,"
+                                                      " y: r.top + r.height / 2 }; })()"))
+                  .toMap();
+        const QPoint word(box.value("x").toInt(), box.value("y").toInt());
+        QVERIFY(viewer->rect().contains(word));
+        QTest::mouseMove(viewer, word);
+        QTest::mouseClick(viewer, Qt::LeftButton, {}, word);
+        QTRY_COMPARE(viewer->chapterPage()->source(), chapters.at(2));
+        QTRY_VERIFY(viewer->isVisible() && viewer->chapterPage()->currentPage() > 2);
     }
 
     // Each offered family is drawn with an installed face of its kind (metric-compatible where

@@ -345,10 +345,16 @@ private slots:
         addTextRows({
             { "ampersand escaped again", "Tom &amp; <emphasis>Jerry</emphasis>", "Tom &amp; <i>Jerry</i>" },
             { "quotes and brackets", "a &lt;b&gt; \"c\" 'd'", "a &lt;b&gt; &quot;c&quot; 'd'" },
-            { "note reference dropped with its number", "Text<a l:href=\"#n1\" type=\"note\">[1]</a>.", "Text." },
+            // Links into the book keep their words and their target's id, escaped, for the document
+            // to resolve; a link inside one is only its words.
+            { "note reference keeps its mark", "Text<a l:href=\"#n1\" type=\"note\">[1]</a>.",
+                "Text<a href=\"#n1\">[1]</a>." },
             { "other link keeps its text", "see <a l:href=\"http://example.org/\">the <strong>site</strong></a>",
                 "see the <b>site</b>" },
-            { "link with another prefix", "<a xlink:href=\"#n2\">2</a>x", "x" },
+            { "link with another prefix", "<a xlink:href=\"#n2\">2</a>x", "<a href=\"#n2\">2</a>x" },
+            { "internal link escaped, nested one plain",
+                "Alpha <a l:href=\"#s&quot;2'&lt;\">w&amp;<a l:href=\"#in\"><emphasis>x</emphasis></a></a> after.",
+                "Alpha <a href=\"#s&quot;2&#39;&lt;\">w&amp;<i>x</i></a> after." },
             { "formatting", "<strong>b</strong><strikethrough>s</strikethrough><style name=\"x\">st</style>",
                 "<b>b</b><s>s</s>st" },
             { "blank between inline elements kept", "<strong>a</strong> <emphasis>b</emphasis>", "<b>a</b> <i>b</i>" },
@@ -740,17 +746,23 @@ private slots:
             QCOMPARE(readText(out + "/" + document.chapters().at(i)), kBodyHead + pages.at(i));
     }
 
+    // Notes share one page; links into the book (to a later page, a note, back from a note) keep
+    // their words and lead to their section's heading, a broken one is its words alone.
     void notesBody()
     {
         Fb2Builder builder;
-        builder.addBody(section("Chapter", Fb2Builder::p("story")));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("story")
+                + "<p>Alpha <a l:href=\"#s&quot;2&amp;\">word</a> after.</p>"
+                  "<p>Please see <a l:href=\"#gone\">the <emphasis>policy</emphasis></a> for more.</p>"
+                  "<p>Noted<a l:href=\"#n2\" type=\"note\">[2]</a>.</p>",
+            "Chapter", "c1"));
         builder.addBody(Fb2Builder::title({ "Notes" }) + section("1", Fb2Builder::p("first note"))
-                + section("2",
-                    Fb2Builder::p("second note") + section("2a", Fb2Builder::p("inner note"))
-                        + Fb2Builder::p("after inner")),
+                + Fb2Builder::section("<p>second note, <a l:href=\"#c1\">back</a></p>"
+                        + section("2a", Fb2Builder::p("inner note")) + Fb2Builder::p("after inner"),
+                    "2", "n2"),
             QStringLiteral("notes"));
         builder.addBody(section("Remark", Fb2Builder::p("comment")), QStringLiteral("comments"));
-        builder.addBody(section("Kept", Fb2Builder::p("ordinary")), QStringLiteral("Notes"));
+        builder.addBody(Fb2Builder::section(Fb2Builder::p("ordinary"), "Kept", "s\"2&"), QStringLiteral("Notes"));
         FbDocument document(writeBook(builder));
         const QString out = folder(QStringLiteral("n"));
         QVERIFY(document.load(out));
@@ -771,8 +783,24 @@ private slots:
         // The notes lead to anchors in their one page; a body named with a capital N is an
         // ordinary body with section pages.
         QStringList toc = contents(document);
-        QVERIFY(notes.contains(
-            QStringLiteral("<h4 class='section' id='%1'><p>2</p></h4>").arg(toc.value(4).section('#', 1))));
+        const QString noteAnchor = toc.value(4).section('#', 1);
+        QVERIFY(notes.contains(QStringLiteral("<h4 class='section' id='%1'><p>2</p></h4>").arg(noteAnchor)));
+        const auto anchorOf = [](const QString& page, const QString& title) {
+            return QRegularExpression(QStringLiteral("<h4 class='section' id='([0-9a-f]{32})'><p>%1</p>").arg(title))
+                .match(page)
+                .captured(1);
+        };
+        const QString chapter = readText(out + "/n_2.html");
+        const QString keptAnchor = anchorOf(readText(out + "/n_6.html"), "Kept");
+        QVERIFY(!keptAnchor.isEmpty());
+        QVERIFY2(
+            chapter.contains(QStringLiteral("<p>Alpha <a href=\"n_6.html#%1\">word</a> after.</p>").arg(keptAnchor)),
+            qPrintable(chapter));
+        QVERIFY(chapter.contains("<p>Please see the <i>policy</i> for more.</p>"));
+        QVERIFY(chapter.contains(QStringLiteral("<p>Noted<a href=\"n_3.html#%1\">[2]</a>.</p>").arg(noteAnchor)));
+        QVERIFY2(notes.contains(QStringLiteral("<p>second note, <a href=\"n_2.html#%1\">back</a></p>")
+                                    .arg(anchorOf(chapter, "Chapter"))),
+            qPrintable(notes));
         toc.replaceInStrings(QRegularExpression(QStringLiteral("#[0-9a-f]{32}$")), QStringLiteral("#id"));
         QCOMPARE(toc,
             QStringList({ " -> n_1.html", "  Chapter -> n_2.html", "Notes -> n_3.html", "  1 -> n_3.html",
@@ -858,9 +886,9 @@ private slots:
             + section("Ch 2", Fb2Builder::p("text 2")) + Fb2Builder::p("after");
         const QString maps = section("Maps",
             Fb2Builder::image("map.png") + Fb2Builder::p("legend") + section("Ch 3", Fb2Builder::p("text 3"))
-                + Fb2Builder::p("tail"));
-        builder.addBody(
-            Fb2Builder::title({ "Tom & Jerry", "Project <list@example.org>" }) + Fb2Builder::section(part) + maps);
+                + "<p>tail <a l:href=\"#part\">up</a></p>");
+        builder.addBody(Fb2Builder::title({ "Tom & Jerry", "Project <list@example.org>" })
+            + Fb2Builder::section(part, QString(), "part") + maps);
         builder.addBinary(QStringLiteral("map.png"), EpubBuilder::png(3, 2));
         FbDocument document(writeBook(builder));
         const QString out = folder(QStringLiteral("p"));
@@ -885,7 +913,13 @@ private slots:
         const QString own = readText(out + "/p_4.html");
         QVERIFY2(
             own.contains("<img src=\"map.png\" /><p>legend</p>") && !own.contains("<p>text 3</p>"), qPrintable(own));
-        QVERIFY(readText(out + "/p_5.html").endsWith("<p>text 3</p><p>tail</p>" + kEnd));
+        // A link to the parent leads to its heading on the first page below it.
+        const QString partAnchor
+            = QRegularExpression("id='([0-9a-f]{32})'><p>Part</p>").match(readText(out + "/p_2.html")).captured(1);
+        QVERIFY(!partAnchor.isEmpty());
+        QVERIFY(readText(out + "/p_5.html")
+                    .endsWith(QStringLiteral("<p>text 3</p><p>tail <a href=\"p_2.html#%1\">up</a></p>").arg(partAnchor)
+                        + kEnd));
         QCOMPARE(QImage(out + "/map.png").size(), QSize(3, 2));
     }
 

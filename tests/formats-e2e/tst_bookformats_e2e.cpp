@@ -239,6 +239,21 @@ private slots:
         QTest::newRow("7z") << sevenZipPath << QString() << 5 << kFb2Contents << "Chapter 2"
                             << kChapterTwo.toHtmlEscaped();
 
+        // An FB2 book in the code page it declares, converted from a document whose headings link
+        // back to its own contents: the headings' words are the contents' names.
+        Fb2Builder russian;
+        russian.setEncoding(QStringLiteral("windows-1251"));
+        russian.setBookTitle(QStringLiteral("Маяк"));
+        russian.addBody(QStringLiteral("<section><title><p><a l:href=\"#toc\">Часть первая</a></p></title>"
+                                       "<p id=\"toc\">Содержание</p><section id=\"g1\"><title><p>Глава "
+                                       "<a l:href=\"#toc\">первая</a></p></title><p>Смотритель поднялся по "
+                                       "ступеням.</p></section></section>"));
+        const QString russianPath = bookPath("mayak.fb2");
+        QVERIFY(russian.write(russianPath));
+        QTest::newRow("fb2 in cp1251") << russianPath << QString() << 2
+                                       << QStringList { "", "  Часть первая", "    Глава первая" } << "Глава первая"
+                                       << "<p>Смотритель поднялся по ступеням.</p>";
+
         // A text book in the encoding the user chose for it.
         const QString text = QStringLiteral("Маяк\nСмотритель поднялся по ступеням.\nИ зажёг огонь.\n");
         const QString txtPath = bookPath("mayak.txt");

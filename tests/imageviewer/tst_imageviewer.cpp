@@ -10,6 +10,7 @@
 #include "formats/imagedocument.h"
 #include "imageviewer.h"
 #include "models/bookmodel.h"
+#include "models/tocmodel.h"
 #include "passwordprompt.h"
 #include "pdfencryption.h"
 #include "pdfenginefile.h"
@@ -118,10 +119,12 @@ Action zoom(AbstractViewer::ZoomAction first, int value, Action then = {}, doubl
 
 QColor pageColor(int page) { return QColor::fromHsv(page * 80 % 360, 255, 200); }
 
-// Four pages of one colour each, as a PDF (3) or a CBZ (6), written to path.
+// Four pages of one colour each, as a PDF (3) with an outline or a CBZ (6), written to path.
 bool writeBook(const QString& path, int format)
 {
     PdfWriter pdf;
+    pdf.setOutline({ { QStringLiteral("Cover"), 1, { { QStringLiteral("Inside"), 3, {} } } },
+        { QStringLiteral("Back"), 4, {} }, { QStringLiteral("No target"), 0, {} } });
     ZipWriter zip(path);
     for (int page = 4; page >= 1; --page) {
         QImage image(300, 400, QImage::Format_RGB32);
@@ -253,6 +256,31 @@ private slots:
         QTRY_VERIFY(shows(viewer, 1));
         if (!answers.isEmpty())
             return;
+        // Every contents entry that names a page is enabled and shows it; one without is disabled.
+        QStringList entries;
+        std::function<void(const QModelIndex&)> follow = [&](const QModelIndex& parent) {
+            TocModel* toc = context->tocModel();
+            for (int row = 0; row < toc->rowCount(parent); ++row) {
+                const QModelIndex index = toc->index(row, 0, parent);
+                const BookLinkItem entry = index.data(Qt::UserRole).value<BookLinkItem>();
+                const bool enabled = toc->flags(index).testFlag(Qt::ItemIsEnabled);
+                entries << entry.title + QLatin1Char(':') + (enabled ? QString::number(entry.link->page) : "-");
+                if (enabled) {
+                    context->navigateToLink(entry.link);
+                    QTRY_COMPARE(context->currentPage(), entry.link->page);
+                    QTRY_VERIFY(shows(viewer, entry.link->page));
+                }
+                follow(index);
+            }
+        };
+        follow(QModelIndex());
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(entries.join(' '),
+            format == 3 ? QStringLiteral("Cover:1 Inside:3 Back:4 No target:-")
+                        : QStringLiteral("Page 1:1 Page 2:2 Page 3:3 Page 4:4"));
+        context->navigateToPage(1);
+        QTRY_VERIFY(shows(viewer, 1));
         for (Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Left })
             QTest::keyClick(viewer, key);
         QCursor::setPos(viewer->mapToGlobal(QPoint(350, 250)));

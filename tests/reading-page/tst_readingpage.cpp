@@ -918,6 +918,26 @@ private slots:
         QVERIFY(waitForRows(&box, 4));
         QCOMPARE(pages(), QList<int>({ 2, 3, 40, 5 }));
         QVERIFY(rows<TocItemWidget>(box.modelWidget())[1]->expandButton()->isChecked());
+
+        // A page book's entries name only their page: shown enabled, a click leads there. One that
+        // names neither a chapter nor a page is greyed, and a click does nothing.
+        TocPoint pageOnly = tocPoint(QStringLiteral("Page only"), 6);
+        TocPoint nowhere = tocPoint(QStringLiteral("Nowhere"), -1);
+        pageOnly.link->source.clear();
+        nowhere.link->source.clear();
+        m_context->setToc({ pageOnly, nowhere });
+        QVERIFY(waitForRows(&box, 2));
+        const QList<TocItemWidget*> flat = rows<TocItemWidget>(box.modelWidget());
+        QCOMPARE(flat.size(), 2);
+        for (TocItemWidget* item : flat) {
+            QCOMPARE(item->findChild<WordWrapLabel*>()->isEnabled(), item == flat[0]);
+            QTest::mouseMove(item->rowButton(), QPoint(30, 10));
+            QTest::mouseClick(item->rowButton(), Qt::LeftButton, {}, QPoint(30, 10));
+        }
+        QTRY_COMPARE(navigations.size(), 1);
+        QTest::qWait(200);
+        QCOMPARE(navigations.size(), 1);
+        QCOMPARE(navigations.first().at(0).value<BookLinkPtr>(), pageOnly.link);
     }
 
     // The ghost page follows the column setting; the gap between columns stays empty.

@@ -79,12 +79,16 @@ namespace {
     bool writePdf(const QString& path, const BookSpec& recipe)
     {
         PdfWriter book;
+        QList<PdfWriter::OutlineItem> outline;
         for (int i = 1; i <= recipe.chapters; ++i) {
             const int page = book.addPage();
             if (i == 1 && !recipe.coverSize.isEmpty())
                 book.addRect(page, QRectF(0, 0, 612, 792), recipe.coverColor);
             book.addText(page, QPointF(72, 100), 14, chapterText(i));
+            outline.append({ QStringLiteral("Chapter %1").arg(i), page, {} });
         }
+        if (recipe.outline)
+            book.setOutline(outline);
         book.setInfo("Title", recipe.title);
         book.setInfo("Author", recipe.author());
         book.setInfo("Creator", QStringLiteral("Loom Writer"));

@@ -19,6 +19,7 @@ struct BookSpec {
     QSize coverSize = QSize(200, 300); // an empty size writes no cover
     QColor coverColor = QColor(0x33, 0x66, 0xcc);
     int chapters = 2;
+    bool outline = false; // a PDF's contents: "Chapter n" leading to page n
 
     QString author() const { return authorFirst + QLatin1Char(' ') + authorLast; }
 };

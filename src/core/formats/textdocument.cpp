@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 TextDocument::TextDocument(const QString& filePath, QObject* parent)
     : QObject(nullptr)
     , m_filePath(filePath)
@@ -115,21 +117,19 @@ void TextDocument::resolveTocLinks(QList<TocPoint>& points) const
         // A bare fragment points into the chapter the entry is read with; a known chapter is fine.
         if (path.isEmpty() || hasChapter(path))
             continue;
-        // Contents written by hand often leave out the chapters' folder.
+        // Contents written by hand often leave out the chapters' folder. A book in several
+        // languages has a file of that name in each language's folder: the first in reading
+        // order is taken.
         const QString fileName = path.section(QLatin1Char('/'), -1);
-        QStringList matches;
-        for (const QString& chapter : m_chapters) {
-            if (chapter.section(QLatin1Char('/'), -1).compare(fileName, Qt::CaseInsensitive) == 0)
-                matches.append(chapter);
-        }
-        matches.removeDuplicates();
-        if (matches.size() == 1) {
-            point.link->source = matches.first() + source.mid(path.size());
+        const auto match = std::find_if(m_chapters.cbegin(), m_chapters.cend(), [&fileName](const QString& chapter) {
+            return chapter.section(QLatin1Char('/'), -1).compare(fileName, Qt::CaseInsensitive) == 0;
+        });
+        if (match != m_chapters.cend()) {
+            point.link->source = *match + source.mid(path.size());
             continue;
         }
-        qWarning().noquote() << QStringLiteral("The contents entry \"%1\" links to %2, which is no chapter%3")
-                                    .arg(point.title, source,
-                                        matches.isEmpty() ? QString() : QStringLiteral(" (several have its name)"));
+        qWarning().noquote()
+            << QStringLiteral("The contents entry \"%1\" links to %2, which is no chapter").arg(point.title, source);
         // Shown as an entry that leads nowhere rather than one that silently does nothing.
         point.link->source.clear();
     }

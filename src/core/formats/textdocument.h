@@ -82,8 +82,8 @@ signals:
     void completed();
 
 protected:
-    // Contents links that name no chapter are matched by file name against the chapters, when
-    // exactly one chapter has that name; a link that still leads nowhere is left empty.
+    // Contents links that name no chapter are matched by file name against the chapters: the
+    // first chapter in reading order with that name; a link that still leads nowhere is left empty.
     void resolveTocLinks(QList<TocPoint>& points) const;
 
     QList<TocPoint> m_toc;

@@ -92,9 +92,14 @@ void TocTree::load(const QString& file, const QString& basePath)
     QFile input(file);
     if (!input.open(QIODevice::ReadOnly | QIODevice::Text))
         return;
+    read(input.readAll(), basePath);
+}
+
+void TocTree::read(const QByteArray& json, const QString& basePath)
+{
     points.clear();
     nextIndex = 0;
-    const QJsonDocument document = QJsonDocument::fromJson(input.readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isArray())
         return;
     const QJsonArray array = document.array();

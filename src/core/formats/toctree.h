@@ -26,6 +26,8 @@ public:
     // Replaces the tree with the cache file's JSON array. An unreadable file leaves the tree as
     // it was; content that is not an array leaves it empty.
     void load(const QString& file, const QString& basePath);
+    // The same from the cache file's bytes.
+    void read(const QByteArray& json, const QString& basePath);
     // Fills one entry from a JSON value and, recursively, its children.
     void readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value);
     TocPoint pointAt(int page) const;

@@ -118,9 +118,11 @@ Qt::ItemFlags TocModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    // An entry whose link leads nowhere (it named no chapter of the book) is shown disabled.
+    // An entry that leads nowhere (no chapter, and no page either) is shown disabled. A page book's
+    // entries name only their page.
     const BookLinkPtr& link = nodeOf(index)->item.link;
-    return link && !link->source.isEmpty() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    const bool leads = link && (!link->source.isEmpty() || link->page > 0);
+    return leads ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
 QVariant TocModel::headerData(int section, Qt::Orientation orientation, int role) const

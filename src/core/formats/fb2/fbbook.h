@@ -105,6 +105,7 @@ private:
     bool appendInline(const QDomElement& element, QString& html);
 
     int m_depth = 0;
+    bool m_inLink = false;
     bool m_textBook = false;
     qint64 m_maxInputBytes = kMaxInputBytes;
 };

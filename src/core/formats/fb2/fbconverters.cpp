@@ -231,9 +231,19 @@ bool FbBook::readInline(const QDomNode& node, QString& html)
             html += imageTag(ref);
             continue;
         }
-        // Note references ("#id") are left out with their number; other links keep their text.
-        if (tag == QLatin1String("a") && hrefOf(element).startsWith(QLatin1Char('#')))
+        // A link into the book ("#id", note references too) keeps its words and the id; the document
+        // makes it lead to the page that holds its target. A link inside one is only its words.
+        const QString href = tag == QLatin1String("a") ? hrefOf(element) : QString();
+        if (href.startsWith(QLatin1Char('#')) && !m_inLink) {
+            m_inLink = true;
+            html += internalLinkOpen(href.mid(1));
+            const bool read = readInline(element, html);
+            m_inLink = false;
+            if (!read)
+                return false;
+            html += kInternalLinkClose;
             continue;
+        }
         const InlineTag* known = std::find_if(std::begin(kInlineTags), std::end(kInlineTags),
             [&tag](const InlineTag& candidate) { return tag == QLatin1String(candidate.fb2); });
         if (known == std::end(kInlineTags))

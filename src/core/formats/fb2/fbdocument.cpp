@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QUrl>
 
 namespace {
 
@@ -95,6 +96,12 @@ struct FbDocument::Conversion {
     QString lastPath;
     QString lastHtml;
     bool lastChanged = false;
+    // Where the book's links lead: "page#anchor" of each section id, by the id as the links
+    // write it (escaped). Sections whose heading goes on the next page written wait for its name.
+    QHash<QString, QString> targets;
+    QList<QPair<QString, QString>> pendingTargets; // escaped id, anchor (empty without a heading)
+    // Pages with links into the book, as they are to be written once every target is known.
+    QHash<QString, QString> linkedPages;
 
     QString nextName() const { return QStringLiteral("%1_%2.html").arg(prefix).arg(n); }
     QString pathOf(const QString& name) const { return QDir::toNativeSeparators(folder + QLatin1Char('/') + name); }
@@ -107,10 +114,12 @@ struct FbDocument::Conversion {
         pendingTop.clear();
         const QString name = nextName();
         const QString path = pathOf(name);
-        if (!writePage(path, kSectionHead + content + kPageEnd)) {
+        if (!write(path, kSectionHead + content + kPageEnd)) {
             lastPath.clear();
+            pendingTargets.clear();
             return QString();
         }
+        settleTargets(name);
         lastPath = path;
         lastHtml = content;
         ++n;
@@ -132,8 +141,52 @@ struct FbDocument::Conversion {
     void flushLastPage()
     {
         if (lastChanged)
-            writePage(lastPath, kSectionHead + lastHtml + kPageEnd);
+            write(lastPath, kSectionHead + lastHtml + kPageEnd);
         lastChanged = false;
+    }
+
+    // The section's heading goes on the next page written.
+    void addTarget(FbSection& section)
+    {
+        if (!section.id.isEmpty())
+            pendingTargets.append(
+                { escapeAttribute(section.id), section.title.isEmpty() ? QString() : section.anchor() });
+    }
+
+    void settleTargets(const QString& name)
+    {
+        const QString page = QString::fromLatin1(QUrl::toPercentEncoding(name));
+        for (const auto& pending : qAsConst(pendingTargets)) {
+            if (!targets.contains(pending.first))
+                targets.insert(
+                    pending.first, pending.second.isEmpty() ? page : page + QLatin1Char('#') + pending.second);
+        }
+        pendingTargets.clear();
+    }
+
+    // A page with links into the book is written with their words alone until the links can
+    // lead somewhere: should it not be written again, it still reads whole.
+    bool write(const QString& path, const QString& page)
+    {
+        if (!hasInternalLinks(page)) {
+            linkedPages.remove(path);
+            return writePage(path, page);
+        }
+        const bool written = writePage(path, resolveInternalLinks(page, {}));
+        if (written)
+            linkedPages.insert(path, page);
+        else
+            linkedPages.remove(path);
+        return written;
+    }
+
+    void writeLinks()
+    {
+        for (auto it = linkedPages.cbegin(); it != linkedPages.cend(); ++it) {
+            if (!writePage(it.key(), resolveInternalLinks(it.value(), targets)))
+                qWarning() << "The links of" << it.key() << "lead nowhere: the page could not be written again";
+        }
+        linkedPages.clear();
     }
 
     void finishBody()
@@ -142,6 +195,7 @@ struct FbDocument::Conversion {
         lastPath.clear();
         lastHtml.clear();
         pendingTop.clear();
+        pendingTargets.clear();
     }
 };
 
@@ -190,6 +244,7 @@ bool FbDocument::load(const QString& outputFolder)
         conversion.n = 2;
     for (int i = 0; i < m_book.bodies.size(); ++i)
         writeBody(conversion, m_book.bodies[i], i == 0);
+    conversion.writeLinks();
 
     if (chapters().isEmpty()) {
         qWarning() << "No chapter of" << m_filePath << "could be written into" << folder;
@@ -242,14 +297,16 @@ void FbDocument::writeBody(Conversion& conversion, FbBody& body, bool first)
             page += QStringLiteral("<img src='%1'/>").arg(kLibraryCover);
         if (notes) {
             for (FbSection& section : body.sections)
-                writeNote(page, name, section, entry);
+                writeNote(conversion, page, name, section, entry);
         }
         page += kPageEnd;
-        if (writePage(conversion.pathOf(name), page)) {
+        if (conversion.write(conversion.pathOf(name), page)) {
+            conversion.settleTargets(name);
             ++conversion.n;
             addChapter(name);
             body.fileName = name;
         } else {
+            conversion.pendingTargets.clear();
             entry = TocPoint(); // the notes it would have listed are not on disk
         }
         // The first note shares this link (it took it while the body's was empty).
@@ -271,6 +328,7 @@ void FbDocument::writeSection(Conversion& conversion, FbSection& section, TocPoi
     TocPoint entry;
     const QStringList slices = contentSlices(section);
     const bool leaf = section.sections.isEmpty();
+    conversion.addTarget(section);
     // A section that starts with an image keeps a page of its own for it, ahead of the pages
     // of its nested sections.
     if (leaf || !section.image.isEmpty()) {
@@ -310,9 +368,11 @@ void FbDocument::nameTextBookEntry(TocPoint& entry) const
     entry.children = kept;
 }
 
-void FbDocument::writeNote(QString& page, const QString& fileName, FbSection& section, TocPoint& parent)
+void FbDocument::writeNote(
+    Conversion& conversion, QString& page, const QString& fileName, FbSection& section, TocPoint& parent)
 {
     section.fileName = fileName;
+    conversion.addTarget(section);
     TocPoint entry;
     entry.link->source = fileName + QLatin1Char('#') + section.anchor();
     entry.title = plainTitle(section.title);
@@ -322,7 +382,7 @@ void FbDocument::writeNote(QString& page, const QString& fileName, FbSection& se
     const QStringList slices = contentSlices(section);
     page += section.headHtml() + slices.first();
     for (int k = 0; k < section.sections.size(); ++k) {
-        writeNote(page, fileName, section.sections[k], entry);
+        writeNote(conversion, page, fileName, section.sections[k], entry);
         page += slices.at(k + 1);
     }
     parent.children.append(entry);

@@ -38,7 +38,8 @@ private:
     void writeBinaries(const QString& folder);
     void writeBody(Conversion& conversion, FbBody& body, bool first);
     void writeSection(Conversion& conversion, FbSection& section, TocPoint& parent);
-    void writeNote(QString& page, const QString& fileName, FbSection& section, TocPoint& parent);
+    void writeNote(
+        Conversion& conversion, QString& page, const QString& fileName, FbSection& section, TocPoint& parent);
     // A text book's one entry is named after the book.
     void nameTextBookEntry(TocPoint& entry) const;
 

@@ -10,6 +10,8 @@ QString newAnchor() { return QUuid::createUuid().toString(QUuid::Id128); }
 
 const QString kPageBreak = QStringLiteral("<p style=\"page-break-after:always\"></p>");
 
+const QLatin1String kLinkOpen("<a href=\"#");
+
 } // namespace
 
 namespace fb2 {
@@ -82,6 +84,9 @@ QString plainTitle(const QString& html)
         text.replace(QLatin1String(tag), QLatin1String(" "));
     for (const char* tag : kDropped)
         text.remove(QLatin1String(tag));
+    // A heading that is a link reads as its words.
+    if (hasInternalLinks(text))
+        text = resolveInternalLinks(text, {});
     // The contents, the window title and the bookmarks show titles as plain text.
     return decodeCharacterReferences(text).trimmed();
 }
@@ -92,5 +97,34 @@ QString escapeAttribute(const QString& text)
 }
 
 QString imageTag(const QString& ref) { return QStringLiteral("<img src=\"%1\" />").arg(escapeAttribute(ref)); }
+
+QString internalLinkOpen(const QString& id) { return kLinkOpen + escapeAttribute(id) + QStringLiteral("\">"); }
+
+bool hasInternalLinks(const QString& html) { return html.contains(kLinkOpen); }
+
+QString resolveInternalLinks(const QString& html, const QHash<QString, QString>& targets)
+{
+    QString out;
+    out.reserve(html.size());
+    int from = 0;
+    for (int open = html.indexOf(kLinkOpen); open >= 0; open = html.indexOf(kLinkOpen, from)) {
+        const int idStart = open + kLinkOpen.size();
+        const int idEnd = html.indexOf(QLatin1Char('"'), idStart);
+        const int close = idEnd < 0 ? -1 : html.indexOf(kInternalLinkClose, idEnd);
+        if (close < 0)
+            break;
+        out += html.midRef(from, open - from);
+        const QString target = targets.value(html.mid(idStart, idEnd - idStart));
+        // The words start after the tag's closing '>', two characters on from the id's end.
+        const QStringRef words = html.midRef(idEnd + 2, close - idEnd - 2);
+        if (target.isEmpty())
+            out += words;
+        else
+            out += QStringLiteral("<a href=\"%1\">").arg(escapeAttribute(target)) + words + kInternalLinkClose;
+        from = close + kInternalLinkClose.size();
+    }
+    out += html.midRef(from);
+    return out;
+}
 
 } // namespace fb2

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -55,8 +56,8 @@ private:
 
 // The plain text of title HTML, as shown in the table of contents and as a library title:
 // paragraph, emphasis, strong, line-break and strike-through tags become one blank each,
-// sub-, superscript and code tags are dropped, and the result is trimmed. Character
-// references stay as they are.
+// sub-, superscript, code and internal link tags are dropped, and the result is trimmed.
+// Character references become the characters they stand for.
 QString plainTitle(const QString& html);
 
 // Text escaped for an HTML attribute in either quote style: the four characters of
@@ -65,5 +66,15 @@ QString escapeAttribute(const QString& text);
 
 // An <img> tag for a binary id; the id is escaped for the attribute.
 QString imageTag(const QString& ref);
+
+// A link into the book as the element readers write it: "<a href="#id">", the id escaped for
+// the attribute, then the link's words and kInternalLinkClose. Such links never nest. Where it
+// leads is known only once every page of the book is named: resolveInternalLinks tells.
+QString internalLinkOpen(const QString& id);
+const QLatin1String kInternalLinkClose("</a>");
+bool hasInternalLinks(const QString& html);
+// The internal links of html with the target that targets gives for their escaped id (an href,
+// written escaped); a link whose id has none keeps only its words.
+QString resolveInternalLinks(const QString& html, const QHash<QString, QString>& targets);
 
 } // namespace fb2
