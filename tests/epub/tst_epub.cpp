@@ -1052,15 +1052,23 @@ private slots:
         controls.replace("</p>", "\x12</p>")
             .replace("</h2>", "\x01\x1f</h2>")
             .replace("</li>", QByteArray("\0</li>", 6));
+        // Spaces in their place: offsets into the text count the same characters.
+        QByteArray spaced = clean;
+        spaced.replace("</p>", " </p>").replace("</h2>", "  </h2>").replace("</li>", " </li>");
         QTest::newRow("control characters in a 2 MB chapter")
-            << "big.xhtml" << controls << "big.xhtml" << xhtml << clean;
+            << "big.xhtml" << controls << "big.xhtml" << xhtml << spaced;
+        // The HTML parser shows them, and stored positions count them.
+        const QByteArray htmlControls = "<html><body><p>Form\x0c feed\x01 and" + QByteArray("\0", 1)
+            + " null</p><p>noted words</p></body></html>";
+        QTest::newRow("control characters, HTML name")
+            << "controls.html" << htmlControls << "controls.html" << html << htmlControls;
         QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
         const auto inUtf16 = [utf16](const QString& text) { return utf16->fromUnicode(text); };
         const QString wide
             = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
                              "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>\u0416%1</p></body></html>");
-        QTest::newRow("control character in UTF-16")
-            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml" << xhtml << inUtf16(wide.arg(QString()));
+        QTest::newRow("control character in UTF-16") << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml"
+                                                     << xhtml << inUtf16(wide.arg(QLatin1Char(' ')));
 
         const QByteArray prefixed = page("<p epub:type=\"note\">one</p>");
         QTest::newRow("attribute of an undeclared prefix")

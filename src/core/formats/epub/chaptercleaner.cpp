@@ -267,10 +267,12 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     const bool xmlName = TextDocument::nameReadsAsXml(fileName);
     XmlGuard::Scan scan = XmlGuard::scan(data, true);
     QByteArray repaired;
-    if (scan.state == XmlGuard::NotWellFormed) {
-        result.repaired = XmlGuard::dropForbiddenCharacters(data, &repaired);
+    // The XML parser stops at them; the HTML parser shows them, and stored positions count them
+    // there: chapters it reads keep them.
+    if (scan.state == XmlGuard::NotWellFormed && xmlName) {
+        result.repaired = XmlGuard::replaceForbiddenCharacters(data, &repaired);
         if (result.repaired > 0) {
-            qInfo().noquote() << QStringLiteral("Chapter %1: %2 characters that XML forbids dropped")
+            qInfo().noquote() << QStringLiteral("Chapter %1: %2 characters that XML forbids replaced by spaces")
                                      .arg(fileName)
                                      .arg(result.repaired);
             scan = XmlGuard::scan(repaired, true);

@@ -15,7 +15,8 @@ namespace epub {
 // one replaces the old file atomically.
 //
 // The web view's XML parser stops at the first error and draws an error box over the page.
-// Characters XML forbids are dropped first; a chapter that is still not well-formed as that
+// Characters XML forbids become spaces first in a chapter it reads (the HTML parser shows
+// them, and stored positions count them there); a chapter that is still not well-formed as that
 // parser reads it (undeclared prefixes, entities without the DTD it knows) is of kind HTML,
 // to be shown by the HTML parser under an HTML name (TextDocument::shownName). An XHTML
 // chapter shown so gets end tags for its self-closed elements and keeps its encoding.
@@ -38,7 +39,7 @@ public:
         // Long runs of text outside any block cut into blocks (InlineRuns); such a chapter is
         // Cleaned and rewritten too.
         int runsCut = 0;
-        // Characters XML forbids dropped, and changes that let an XHTML chapter be read whole
+        // Characters XML forbids replaced, and changes that let an XHTML chapter be read whole
         // by the HTML parser; such a chapter is Cleaned and rewritten too.
         int repaired = 0;
         QString reason; // why the chapter is skipped
