@@ -1062,13 +1062,48 @@ private slots:
             + " null</p><p>noted words</p></body></html>";
         QTest::newRow("control characters, HTML name")
             << "controls.html" << htmlControls << "controls.html" << html << htmlControls;
-        QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
-        const auto inUtf16 = [utf16](const QString& text) { return utf16->fromUnicode(text); };
+        const auto inUtf16
+            = [](const QString& text, const char* codec) { return QTextCodec::codecForName(codec)->fromUnicode(text); };
+        const QByteArray utf8Mark = "\xEF\xBB\xBF";
         const QString wide
             = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
                              "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>\u0416%1</p></body></html>");
-        QTest::newRow("control character in UTF-16") << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml"
-                                                     << xhtml << inUtf16(wide.arg(QLatin1Char(' ')));
+        QTest::newRow("control character in UTF-16")
+            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12)), "UTF-16LE") << "wide.xhtml" << xhtml
+            << utf8Mark + wide.arg(QLatin1Char(' ')).replace("UTF-16", "UTF-8").toUtf8();
+        // Longer than the run cutter's bound, read by every pass as text: kept as they are when
+        // nothing is to change, else stored in UTF-8 saying so.
+        ChapterBuilder wideProse(43);
+        while (wideProse.bodyHtml().size() < 410 << 10)
+            wideProse.addProse(50);
+        wideProse.addParagraph(QStringLiteral("\u0416\u0438\u0437\u043d\u044c, the last paragraph."));
+        const QString wideHtml = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-16\"/>"
+                                 "<title>Wide</title></head><body>\n"
+            + wideProse.bodyHtml() + "</body></html>\n";
+        QTest::newRow("UTF-16 chapter of 800 KB, HTML name")
+            << "wide.html" << inUtf16(wideHtml, "UTF-16") << "wide.html" << html << inUtf16(wideHtml, "UTF-16");
+        const QString brokenWide
+            = QStringLiteral("<?xml version='1.0' encoding='utf-16'?>\n"
+                             "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>"
+                             "<meta charset=\"utf-16\"/></head><body>\n<p><a id=\"n1\"/>Open<br>\n")
+            + wideProse.bodyHtml() + "</body></html>\n";
+        QString brokenStored = brokenWide;
+        brokenStored.replace(QLatin1String("utf-16"), QLatin1String("UTF-8"))
+            .replace("<a id=\"n1\"/>", "<a id=\"n1\"></a>");
+        QTest::newRow("UTF-16 chapter of 800 KB, XHTML name, not well-formed")
+            << "broken-wide.xhtml" << inUtf16(brokenWide, "UTF-16BE").prepend("\xFE\xFF") << "broken-wide.xhtml.html"
+            << html << utf8Mark + brokenStored.toUtf8();
+        // The two bytes of a letter of ISO-2022-JP may read as "<B".
+        const QString shifted = QStringLiteral("<html><head><meta charset=\"%1\"></head><body><p>\u5b9f\u3068\u6f06"
+                                               "%2</p></body></html>");
+        QTest::newRow("ISO-2022-JP, cleaned")
+            << "shifted.html"
+            << QTextCodec::codecForName("ISO-2022-JP")->fromUnicode(shifted.arg("ISO-2022-JP", "<script>x()</script>"))
+            << "shifted.html" << html << utf8Mark + shifted.arg("UTF-8", QString()).toUtf8();
+        const QString scripted = "<html><body><script>go()</script><br>\n" + wideProse.bodyHtml() + "</body></html>";
+        QTest::newRow("UTF-16 chapter of 800 KB without a mark, HTML name, cleaned")
+            << "scripted.html" << inUtf16(scripted, "UTF-16LE") << "scripted.html" << html
+            << utf8Mark + QString(scripted).remove(QStringLiteral("<script>go()</script>")).toUtf8();
 
         const QByteArray prefixed = page("<p epub:type=\"note\">one</p>");
         QTest::newRow("attribute of an undeclared prefix")
@@ -1302,11 +1337,11 @@ private slots:
                                          << QByteArray("<p>t<br>");
         QTest::newRow("tags not joined by a removal") << QByteArray("<p><<script>x</script>script>y()</script><br>")
                                                       << QByteArray("<p>&lt;script>y()</script><br>");
-        // UTF-16 (with its mark) stays UTF-16.
+        // UTF-16 is read, and once rewritten stored, in UTF-8.
         QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
         QTest::newRow("UTF-16") << utf16->fromUnicode(
             QStringLiteral("<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
-                                << utf16->fromUnicode(QStringLiteral("<html><body><p>\u0416 <br></p></body></html>"));
+                                << QStringLiteral("\uFEFF<html><body><p>\u0416 <br></p></body></html>").toUtf8();
     }
 
     void textPass()
