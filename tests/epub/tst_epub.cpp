@@ -266,8 +266,9 @@ private slots:
         }) << "OEBPS" << QStringList { "Text/chapter 1.xhtml", "Text/ch2.xhtml" }
                                                              << "=(One=Text/chapter 1.xhtml#p3 "
                                                                 "Two=Text/ch2.xhtml#part2)";
-        // Missing files, documents too deep for the DOM and plain HTML items are no chapters; a
-        // second spine entry for the first chapter's file lists it no second time.
+        // Missing files and plain HTML items are no chapters, a document too deep for the DOM is
+        // a page that says so; a second spine entry for the first chapter's file lists it no
+        // second time.
         QTest::newRow("missing and broken chapters") << BookSetup([](EpubBuilder& b) {
             QByteArray deep = "<html><body>" + QByteArray("<div>").repeated(40000)
                 + QByteArray("</div>").repeated(40000) + "</body></html>";
@@ -277,7 +278,7 @@ private slots:
             b.addItem("html", "plain.html", "<p>x</p>", "text/html");
             b.addChapter("c2", "c2.xhtml", "Two", "<p/>");
             b.addMissingItem("again", "c1.xhtml#again");
-        }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml" }
+        }) << "OEBPS" << QStringList { "c1.xhtml", "deep.xhtml", "c2.xhtml" }
                                                      << "=(One=c1.xhtml Two=c2.xhtml)";
         // A generated manual whose manifest names one file by many items with fragments, each in
         // the spine: one chapter where the file first comes, however it is spelt; the contents
@@ -659,9 +660,10 @@ private slots:
         QCOMPARE(fixture.readOutput("OEBPS/style.css"), QByteArray("p { color: red }"));
         // Files outside the book folder are none of its business.
         parser.prepareFile(fixture.bookPath());
-        // A chapter that cannot be cleaned leaves the list when it is asked for.
-        QVERIFY(!parser.prepareChapter("deep.xhtml"));
-        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+        // A chapter that cannot be cleaned is a page that says so when it is asked for.
+        QVERIFY(parser.prepareChapter("deep.xhtml"));
+        QCOMPARE(document.chapterKind("deep.xhtml"), int(TextDocument::KindLeftOut));
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "deep.xhtml", "ch3.xhtml" }));
 
         // What is done is not written again: not unpacked, not cleaned.
         const QByteArray mark = page("<p>mark</p><script>kept()</script>");
@@ -669,7 +671,7 @@ private slots:
         QVERIFY(parser.convertRest());
         parser.applyChapterOutcomes();
         QCOMPARE(fixture.readOutput("OEBPS/ch2.xhtml"), mark);
-        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "deep.xhtml", "ch3.xhtml" }));
         QCOMPARE(document.chapterKind("ch1.html"), int(TextDocument::KindXhtml));
         QVERIFY(!fixture.readOutput("OEBPS/ch1.html.xhtml").contains("steal"));
         QVERIFY(!fixture.readOutput("OEBPS/notes.xhtml").contains("steal"));
@@ -1279,6 +1281,50 @@ private slots:
         QCOMPARE(bodyText(stored), bodyText(chapter));
         QCOMPARE(stored.count("id=\"mid\""), 1);
         QVERIFY2(stored.count("<div>") > 50, qPrintable(QString::number(stored.count("<div>"))));
+    }
+
+    // A chapter left out (too large to clean, larger than the readers read, nested too deep)
+    // keeps its place as a page that names it and says why; the chapters around it read on.
+    void chapterLeftOutStandsAsAPage_data()
+    {
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<QString>("reason");
+        QByteArray big = "<html><body><script>x()</script>";
+        const QByteArray paragraph = "<p>The loom ran on through the night.</p>\n";
+        big += paragraph.repeated(ChapterCleaner::MaxDomBytes / paragraph.size() + 1) + "</body></html>";
+        QTest::newRow("too large to clean") << big << "too large to show";
+        QByteArray huge = "<html><body>";
+        huge += paragraph.repeated(int(XmlGuard::MaxFileSize / paragraph.size()) + 1) + "</body></html>";
+        QTest::newRow("larger than the readers read") << huge << QString::number(XmlGuard::MaxFileSize);
+        QTest::newRow("nested too deep") << "<html>" + QByteArray("<div>").repeated(40000)
+                + QByteArray("</div>").repeated(40000) + "</html>"
+                                         << "1000";
+    }
+
+    void chapterLeftOutStandsAsAPage()
+    {
+        QFETCH(QByteArray, chapter);
+        QFETCH(QString, reason);
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p>Before the gap.</p>");
+        builder.addItem("big", "R&D.xhtml", chapter);
+        builder.addChapter("c3", "c3.xhtml", "Three", "<p>After the gap.</p>");
+        chapter.clear();
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        epub::EpubDocument& document = fixture.document();
+        QCOMPARE(document.chapters(), (QStringList { "c1.xhtml", "R&D.xhtml", "c3.xhtml" }));
+        QCOMPARE(document.chapterKind("R&D.xhtml"), int(TextDocument::KindLeftOut));
+        QCOMPARE(document.nextChapter("c1.xhtml"), QStringLiteral("R&D.xhtml"));
+        QCOMPARE(document.nextChapter("R&D.xhtml"), QStringLiteral("c3.xhtml"));
+        const QString shown = document.chapterFilePath("R&D.xhtml");
+        QVERIFY(TextDocument::nameReadsAsXml(fixture.outputFile("OEBPS/R&D.xhtml")));
+        QVERIFY2(!TextDocument::nameReadsAsXml(shown), qPrintable(shown));
+        const QString page = QString::fromUtf8(testfiles::read(shown));
+        QVERIFY2(page.contains("OEBPS/R&amp;D.xhtml") && page.contains(reason) && page.size() < 1000, qPrintable(page));
+        QVERIFY(testfiles::read(document.chapterFilePath("c1.xhtml")).contains("Before the gap."));
+        QVERIFY(testfiles::read(document.chapterFilePath("c3.xhtml")).contains("After the gap."));
     }
 
     void refusesDeepNesting()

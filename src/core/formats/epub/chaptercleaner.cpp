@@ -329,9 +329,10 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
         result.outcome = Skipped;
-        result.reason = tooLargeForDom
-            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(input.size()).arg(scan.elements)
-            : scan.errorString;
+        result.reason = tooLargeForDom ? QStringLiteral("too large to show (%1 MB, %2 elements)")
+                                             .arg(double(input.size()) / (1 << 20), 0, 'f', 1)
+                                             .arg(scan.elements)
+                                       : scan.errorString;
         return result;
     }
     if (xmlName && scan.state == XmlGuard::NotWellFormed && result.removed > 0) {
