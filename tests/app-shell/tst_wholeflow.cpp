@@ -30,6 +30,7 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 #include <algorithm>
 #include <csignal>
@@ -193,6 +194,62 @@ QByteArray widthsMobi(const QString& title)
     book.setFullName(title.toUtf8());
     book.setText("<html><body>" + kWidthLines.toUtf8() + "</body></html>");
     return book.build();
+}
+
+// Ends the book with the last chapter and its mark, the contents naming the given chapters and that
+// one, and writes it.
+bool writeEndingWithLastChapter(EpubBuilder& book, const QString& path, QList<EpubBuilder::NavPoint> contents)
+{
+    book.addChapter(QStringLiteral("last"), QStringLiteral("last.xhtml"), QStringLiteral("Last"), kLastChapter);
+    addLastPageMark(book);
+    contents.append({ QStringLiteral("Last"), QStringLiteral("last.xhtml"), {} });
+    book.setNavPoints(contents);
+    return book.write(path);
+}
+
+// A book whose first chapter is 800 KB of UTF-16 with its mark under an HTML name, longer than the
+// runs the reader cuts into blocks, or (its twin) the same text in UTF-8; then the last chapter.
+bool writeWideEpub(const QString& path, const QString& title, bool utf16)
+{
+    EpubBuilder book;
+    book.setTitle(title);
+    ChapterBuilder prose(61);
+    while (prose.bodyHtml().size() < 410 << 10)
+        prose.addProse(50);
+    const QString chapter
+        = QStringLiteral("<html><head><title>Wide</title></head><body>\n%1</body></html>\n").arg(prose.bodyHtml());
+    book.addItem(QStringLiteral("wide"), QStringLiteral("wide.html"),
+        QTextCodec::codecForName(utf16 ? "UTF-16" : "UTF-8")->fromUnicode(chapter));
+    return writeEndingWithLastChapter(book, path, { { QStringLiteral("Wide"), QStringLiteral("wide.html"), {} } });
+}
+
+// A book that opens on a chapter too large to show: past the 16 MB the reader cleans of scripts in
+// a document tree, with a script; then a chapter of prose and the last chapter.
+bool writeLeftOutEpub(const QString& path, const QString& title)
+{
+    EpubBuilder book;
+    book.setTitle(title);
+    const QByteArray paragraph = "<p>The loom ran on through the night and the shuttle flew.</p>\n";
+    book.addItem(QStringLiteral("huge"), QStringLiteral("huge.xhtml"),
+        "<html><body><script>go()</script>" + paragraph.repeated((17 << 20) / paragraph.size()) + "</body></html>");
+    ChapterBuilder after(71);
+    after.addProse(8, 60, 80);
+    book.addItem(QStringLiteral("after"), QStringLiteral("after.xhtml"), after.xhtml());
+    return writeEndingWithLastChapter(book, path,
+        { { QStringLiteral("Huge"), QStringLiteral("huge.xhtml"), {} },
+            { QStringLiteral("After"), QStringLiteral("after.xhtml"), {} } });
+}
+
+// The page-counting helper the program started, 0 when none runs.
+qint64 pageCounterOf(qint64 pid)
+{
+    const QList<QByteArray> children
+        = testfiles::read(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).simplified().split(' ');
+    for (const QByteArray& child : children) {
+        if (testfiles::read(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(child))).trimmed() == "zuvezedoda")
+            return child.toLongLong();
+    }
+    return 0;
 }
 
 // The width of the first line of text over the second's in the left column of a reading window.
@@ -802,7 +859,7 @@ private slots:
     // control characters XML forbids shows without the parser's error box, counts the pages of its
     // clean twin and reads on to its last chapter; a spine naming one file fifty times reaches its
     // last page by page turns and by End; a monospace font draws a line of i as wide as a line of M,
-    // on an EPUB and on a MOBI.
+    // on an EPUB and on a MOBI; then chapters of hard shapes.
     void booksOfHardShapes()
     {
         QTemporaryDir home;
@@ -875,6 +932,48 @@ private slots:
         shown = chooseTextFont(pid, window, 3, 0.9);
         QVERIFY2(!shown.isNull(), qPrintable(QString::number(widthRatio(grab(window)))));
         save(shown, "monospace-mobi");
+
+        // A UTF-16 chapter of 800 KB shows as its text, with the page total of its UTF-8 twin; a chapter
+        // too large to show is a page that says so, with the footer's total, and the pages after it
+        // turn. The window answers a key within 2 s, each process stays under 1.5 GB, and End reaches
+        // the last words.
+        const QStringList chapterTitles { QStringLiteral("Wide twin"), QStringLiteral("Wide chapter"),
+            QStringLiteral("Left out") };
+        const QStringList chapterBooks { m_books.filePath(QStringLiteral("widetwin.epub")),
+            m_books.filePath(QStringLiteral("wide.epub")), m_books.filePath(QStringLiteral("leftout.epub")) };
+        QVERIFY(writeWideEpub(chapterBooks[0], chapterTitles[0], false));
+        QVERIFY(writeWideEpub(chapterBooks[1], chapterTitles[1], true));
+        QVERIFY(writeLeftOutEpub(chapterBooks[2], chapterTitles[2]));
+        QVERIFY(!readNow(pid, window, home, chapterBooks[0], chapterTitles[0], true).isNull());
+        const int wideTotal = bookTotal(home.path(), chapterTitles[0]);
+        for (int i = 1; i < chapterTitles.size(); ++i) {
+            const QString& title = chapterTitles[i];
+            QVERIFY2(!(shown = readNow(pid, window, home, chapterBooks[i], title, true)).isNull(), qPrintable(title));
+            save(shown, i == 1 ? "utf16-chapter" : "left-out-chapter");
+            // Words on the page, not a white one.
+            QVERIFY2(textLines(shown, QRect(0, 125, shown.width() / 2, shown.height() - 125 - 90)).size() >= 2,
+                qPrintable(title));
+            total = bookTotal(home.path(), title);
+            if (i == 1) {
+                QVERIFY2(waitUntil([&] {
+                    return qAbs((total = bookTotal(home.path(), title)) - wideTotal) * 100 <= wideTotal;
+                }),
+                    qPrintable(QStringLiteral("%1 pages, its twin %2").arg(total).arg(wideTotal)));
+            }
+            const int before = page();
+            const qint64 answer = answerTime(window, QStringLiteral("Right"));
+            QVERIFY2(waitUntil([&] { return page() > before; }), qPrintable(title));
+            key(QStringLiteral("End"));
+            QVERIFY2(waitUntil([&] { return lastPageShown(grab(window)); }), qPrintable(title));
+            QVERIFY2(waitUntil([&] { return page() >= total - 1; }), qPrintable(QString::number(page())));
+            const int peak = peakMemoryMb(pid);
+            const int helperPeak = peakMemoryMb(pageCounterOf(pid));
+            qInfo().noquote() << title << "-" << total << "pages, key answered after" << answer << "ms, peak memory"
+                              << peak << "MB, page counter" << helperPeak << "MB";
+            QVERIFY2(answer >= 0 && answer < 2000, qPrintable(title));
+            QVERIFY2(peak > 0 && peak < 1536, qPrintable(title));
+            QVERIFY2(helperPeak > 0 && helperPeak < 1536, qPrintable(title));
+        }
         QVERIFY(terminate(run));
     }
 

@@ -266,8 +266,9 @@ private slots:
         }) << "OEBPS" << QStringList { "Text/chapter 1.xhtml", "Text/ch2.xhtml" }
                                                              << "=(One=Text/chapter 1.xhtml#p3 "
                                                                 "Two=Text/ch2.xhtml#part2)";
-        // Missing files, documents too deep for the DOM and plain HTML items are no chapters; a
-        // second spine entry for the first chapter's file lists it no second time.
+        // Missing files and plain HTML items are no chapters, a document too deep for the DOM is
+        // a page that says so; a second spine entry for the first chapter's file lists it no
+        // second time.
         QTest::newRow("missing and broken chapters") << BookSetup([](EpubBuilder& b) {
             QByteArray deep = "<html><body>" + QByteArray("<div>").repeated(40000)
                 + QByteArray("</div>").repeated(40000) + "</body></html>";
@@ -277,7 +278,7 @@ private slots:
             b.addItem("html", "plain.html", "<p>x</p>", "text/html");
             b.addChapter("c2", "c2.xhtml", "Two", "<p/>");
             b.addMissingItem("again", "c1.xhtml#again");
-        }) << "OEBPS" << QStringList { "c1.xhtml", "c2.xhtml" }
+        }) << "OEBPS" << QStringList { "c1.xhtml", "deep.xhtml", "c2.xhtml" }
                                                      << "=(One=c1.xhtml Two=c2.xhtml)";
         // A generated manual whose manifest names one file by many items with fragments, each in
         // the spine: one chapter where the file first comes, however it is spelt; the contents
@@ -660,9 +661,10 @@ private slots:
         QCOMPARE(fixture.readOutput("OEBPS/style.css"), QByteArray("p { color: red }"));
         // Files outside the book folder are none of its business.
         parser.prepareFile(fixture.bookPath());
-        // A chapter that cannot be cleaned leaves the list when it is asked for.
-        QVERIFY(!parser.prepareChapter("deep.xhtml"));
-        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+        // A chapter that cannot be cleaned is a page that says so when it is asked for.
+        QVERIFY(parser.prepareChapter("deep.xhtml"));
+        QCOMPARE(document.chapterKind("deep.xhtml"), int(TextDocument::KindLeftOut));
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "deep.xhtml", "ch3.xhtml" }));
 
         // What is done is not written again: not unpacked, not cleaned.
         const QByteArray mark = page("<p>mark</p><script>kept()</script>");
@@ -670,7 +672,7 @@ private slots:
         QVERIFY(parser.convertRest());
         parser.applyChapterOutcomes();
         QCOMPARE(fixture.readOutput("OEBPS/ch2.xhtml"), mark);
-        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "ch3.xhtml" }));
+        QCOMPARE(document.chapters(), (QStringList { "ch1.html", "ch2.xhtml", "deep.xhtml", "ch3.xhtml" }));
         QCOMPARE(document.chapterKind("ch1.html"), int(TextDocument::KindXhtml));
         QVERIFY(!fixture.readOutput("OEBPS/ch1.html.xhtml").contains("steal"));
         QVERIFY(!fixture.readOutput("OEBPS/notes.xhtml").contains("steal"));
@@ -1053,15 +1055,58 @@ private slots:
         controls.replace("</p>", "\x12</p>")
             .replace("</h2>", "\x01\x1f</h2>")
             .replace("</li>", QByteArray("\0</li>", 6));
+        // Spaces in their place: offsets into the text count the same characters.
+        QByteArray spaced = clean;
+        spaced.replace("</p>", " </p>").replace("</h2>", "  </h2>").replace("</li>", " </li>");
         QTest::newRow("control characters in a 2 MB chapter")
-            << "big.xhtml" << controls << "big.xhtml" << xhtml << clean;
-        QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
-        const auto inUtf16 = [utf16](const QString& text) { return utf16->fromUnicode(text); };
+            << "big.xhtml" << controls << "big.xhtml" << xhtml << spaced;
+        // The HTML parser shows them, and stored positions count them.
+        const QByteArray htmlControls = "<html><body><p>Form\x0c feed\x01 and" + QByteArray("\0", 1)
+            + " null</p><p>noted words</p></body></html>";
+        QTest::newRow("control characters, HTML name")
+            << "controls.html" << htmlControls << "controls.html" << html << htmlControls;
+        const auto inUtf16
+            = [](const QString& text, const char* codec) { return QTextCodec::codecForName(codec)->fromUnicode(text); };
+        const QByteArray utf8Mark = "\xEF\xBB\xBF";
         const QString wide
             = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
                              "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>\u0416%1</p></body></html>");
         QTest::newRow("control character in UTF-16")
-            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12))) << "wide.xhtml" << xhtml << inUtf16(wide.arg(QString()));
+            << "wide.xhtml" << inUtf16(wide.arg(QChar(0x12)), "UTF-16LE") << "wide.xhtml" << xhtml
+            << utf8Mark + wide.arg(QLatin1Char(' ')).replace("UTF-16", "UTF-8").toUtf8();
+        // Longer than the run cutter's bound, read by every pass as text: kept as they are when
+        // nothing is to change, else stored in UTF-8 saying so.
+        ChapterBuilder wideProse(43);
+        while (wideProse.bodyHtml().size() < 410 << 10)
+            wideProse.addProse(50);
+        wideProse.addParagraph(QStringLiteral("\u0416\u0438\u0437\u043d\u044c, the last paragraph."));
+        const QString wideHtml = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-16\"/>"
+                                 "<title>Wide</title></head><body>\n"
+            + wideProse.bodyHtml() + "</body></html>\n";
+        QTest::newRow("UTF-16 chapter of 800 KB, HTML name")
+            << "wide.html" << inUtf16(wideHtml, "UTF-16") << "wide.html" << html << inUtf16(wideHtml, "UTF-16");
+        const QString brokenWide
+            = QStringLiteral("<?xml version='1.0' encoding='utf-16'?>\n"
+                             "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>"
+                             "<meta charset=\"utf-16\"/></head><body>\n<p><a id=\"n1\"/>Open<br>\n")
+            + wideProse.bodyHtml() + "</body></html>\n";
+        QString brokenStored = brokenWide;
+        brokenStored.replace(QLatin1String("utf-16"), QLatin1String("UTF-8"))
+            .replace("<a id=\"n1\"/>", "<a id=\"n1\"></a>");
+        QTest::newRow("UTF-16 chapter of 800 KB, XHTML name, not well-formed")
+            << "broken-wide.xhtml" << inUtf16(brokenWide, "UTF-16BE").prepend("\xFE\xFF") << "broken-wide.xhtml.html"
+            << html << utf8Mark + brokenStored.toUtf8();
+        // The two bytes of a letter of ISO-2022-JP may read as "<B".
+        const QString shifted = QStringLiteral("<html><head><meta charset=\"%1\"></head><body><p>\u5b9f\u3068\u6f06"
+                                               "%2</p></body></html>");
+        QTest::newRow("ISO-2022-JP, cleaned")
+            << "shifted.html"
+            << QTextCodec::codecForName("ISO-2022-JP")->fromUnicode(shifted.arg("ISO-2022-JP", "<script>x()</script>"))
+            << "shifted.html" << html << utf8Mark + shifted.arg("UTF-8", QString()).toUtf8();
+        const QString scripted = "<html><body><script>go()</script><br>\n" + wideProse.bodyHtml() + "</body></html>";
+        QTest::newRow("UTF-16 chapter of 800 KB without a mark, HTML name, cleaned")
+            << "scripted.html" << inUtf16(scripted, "UTF-16LE") << "scripted.html" << html
+            << utf8Mark + QString(scripted).remove(QStringLiteral("<script>go()</script>")).toUtf8();
 
         const QByteArray prefixed = page("<p epub:type=\"note\">one</p>");
         QTest::newRow("attribute of an undeclared prefix")
@@ -1239,6 +1284,50 @@ private slots:
         QVERIFY2(stored.count("<div>") > 50, qPrintable(QString::number(stored.count("<div>"))));
     }
 
+    // A chapter left out (too large to clean, larger than the readers read, nested too deep)
+    // keeps its place as a page that names it and says why; the chapters around it read on.
+    void chapterLeftOutStandsAsAPage_data()
+    {
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<QString>("reason");
+        QByteArray big = "<html><body><script>x()</script>";
+        const QByteArray paragraph = "<p>The loom ran on through the night.</p>\n";
+        big += paragraph.repeated(ChapterCleaner::MaxDomBytes / paragraph.size() + 1) + "</body></html>";
+        QTest::newRow("too large to clean") << big << "too large to show";
+        QByteArray huge = "<html><body>";
+        huge += paragraph.repeated(int(XmlGuard::MaxFileSize / paragraph.size()) + 1) + "</body></html>";
+        QTest::newRow("larger than the readers read") << huge << QString::number(XmlGuard::MaxFileSize);
+        QTest::newRow("nested too deep") << "<html>" + QByteArray("<div>").repeated(40000)
+                + QByteArray("</div>").repeated(40000) + "</html>"
+                                         << "1000";
+    }
+
+    void chapterLeftOutStandsAsAPage()
+    {
+        QFETCH(QByteArray, chapter);
+        QFETCH(QString, reason);
+        EpubBuilder builder;
+        builder.addChapter("c1", "c1.xhtml", "One", "<p>Before the gap.</p>");
+        builder.addItem("big", "R&D.xhtml", chapter);
+        builder.addChapter("c3", "c3.xhtml", "Three", "<p>After the gap.</p>");
+        chapter.clear();
+        EpubFixture fixture;
+        QVERIFY(fixture.write(builder));
+        QCOMPARE(fixture.convert(), epub::NoError);
+        epub::EpubDocument& document = fixture.document();
+        QCOMPARE(document.chapters(), (QStringList { "c1.xhtml", "R&D.xhtml", "c3.xhtml" }));
+        QCOMPARE(document.chapterKind("R&D.xhtml"), int(TextDocument::KindLeftOut));
+        QCOMPARE(document.nextChapter("c1.xhtml"), QStringLiteral("R&D.xhtml"));
+        QCOMPARE(document.nextChapter("R&D.xhtml"), QStringLiteral("c3.xhtml"));
+        const QString shown = document.chapterFilePath("R&D.xhtml");
+        QVERIFY(TextDocument::nameReadsAsXml(fixture.outputFile("OEBPS/R&D.xhtml")));
+        QVERIFY2(!TextDocument::nameReadsAsXml(shown), qPrintable(shown));
+        const QString page = QString::fromUtf8(testfiles::read(shown));
+        QVERIFY2(page.contains("OEBPS/R&amp;D.xhtml") && page.contains(reason) && page.size() < 1000, qPrintable(page));
+        QVERIFY(testfiles::read(document.chapterFilePath("c1.xhtml")).contains("Before the gap."));
+        QVERIFY(testfiles::read(document.chapterFilePath("c3.xhtml")).contains("After the gap."));
+    }
+
     void refusesDeepNesting()
     {
         const auto nested = [](int levels) {
@@ -1295,11 +1384,11 @@ private slots:
                                          << QByteArray("<p>t<br>");
         QTest::newRow("tags not joined by a removal") << QByteArray("<p><<script>x</script>script>y()</script><br>")
                                                       << QByteArray("<p>&lt;script>y()</script><br>");
-        // UTF-16 (with its mark) stays UTF-16.
+        // UTF-16 is read, and once rewritten stored, in UTF-8.
         QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
         QTest::newRow("UTF-16") << utf16->fromUnicode(
             QStringLiteral("<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
-                                << utf16->fromUnicode(QStringLiteral("<html><body><p>\u0416 <br></p></body></html>"));
+                                << QStringLiteral("\uFEFF<html><body><p>\u0416 <br></p></body></html>").toUtf8();
     }
 
     void textPass()

@@ -8,7 +8,9 @@
 #include "chapterbuilder.h"
 #include "dataexchangesvc.h"
 #include "enginepage.h"
+#include "formats/epub/chaptercleaner.h"
 #include "formats/inlineruns.h"
+#include "formats/textdocument.h"
 #include "jsengine/jsengine.h"
 #include "pagecountprotocol.h"
 #include "temphome.h"
@@ -1723,6 +1725,57 @@ private slots:
         reopened->next();
         QVERIFY(sameRects(engine(*reopened, QStringLiteral("testMarkRects('n1')")),
             engine(*reopened, QStringLiteral("testTextRects(notes['n1'].r)"))));
+    }
+
+    // A note made on a chapter as the book gives it marks the same words once the chapter is
+    // cleaned for the reading page, as it is at every opening: controls before it in an HTML
+    // chapter, which the HTML parser shows, move nothing.
+    void noteOnACleanedChapter_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::newRow("form feed, HTML name")
+            << "feed.html"
+            << QByteArray("<html><head><title>T</title></head><body>\n<p>A page\x0c"
+                          " break and\x01 a mark before the noted words here.</p>\n</body></html>\n");
+        QTest::newRow("null, HTML name") << "null.html"
+                                         << QByteArray("<html><body><p>Null") + '\0'
+                + QByteArray(" and\x1f more before the noted words here.</p></body></html>");
+    }
+
+    void noteOnACleanedChapter()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, chapter);
+        const QString mark = QStringLiteral("noted words");
+        const QString selectMark = QStringLiteral(
+            "(function() { var w = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT, null, false);"
+            " for (var n = w.nextNode(); n; n = w.nextNode()) { var i = n.data.indexOf('%1');"
+            " if (i >= 0) return testSelect(n, i, n, i + %2); } return ''; })()")
+                                       .arg(mark)
+                                       .arg(mark.size());
+        QDir folder(m_dir.filePath(QStringLiteral("cleaned-%1").arg(QTest::currentDataTag())));
+        QVERIFY(folder.mkpath(QStringLiteral("book")) && folder.mkpath(QStringLiteral("cleaned")));
+        const QString book = folder.filePath(QStringLiteral("book/") + fileName);
+        QVERIFY(testfiles::write(book, chapter));
+        ChapterPtr page = open(book);
+        QVERIFY(page);
+        QCOMPARE(engineText(*page, selectMark), mark);
+        QSignalSpy created(page.get(), &TextBookChapter::newNoteCreated);
+        page->createNoteFromSelection(QStringLiteral("n1"), NoteItem::Blue);
+        QCOMPARE(created.count(), 1);
+        const NoteItem note = created.at(0).at(0).value<NoteItem>();
+
+        QByteArray cleaned;
+        const epub::ChapterCleaner::Result result = epub::ChapterCleaner::cleanData(chapter, &cleaned, fileName);
+        QVERIFY(result.outcome != epub::ChapterCleaner::Skipped);
+        const QString shown
+            = folder.filePath(QStringLiteral("cleaned/") + TextDocument::shownName(fileName, result.kind));
+        QVERIFY(testfiles::write(shown, cleaned));
+        ChapterPtr reopened = open(shown);
+        QVERIFY(reopened);
+        reopened->addNotes({ note });
+        QCOMPARE(engineText(*reopened, QStringLiteral("notes['n1'] ? notes['n1'].r.toString() : ''")), mark);
     }
 
     void sentenceChunks()

@@ -1,5 +1,6 @@
 #include "textdocument.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -80,7 +81,20 @@ QString TextDocument::shownName(const QString& name, int kind)
         return name + QStringLiteral(".xhtml");
     if (kind == KindHtml && nameReadsAsXml(name))
         return name + QStringLiteral(".html");
+    if (kind == KindLeftOut)
+        return name + QStringLiteral(".left-out.html");
     return name;
+}
+
+QByteArray TextDocument::leftOutPage(const QString& name, const QString& reason)
+{
+    const QString title = QCoreApplication::translate("TextDocument", "Chapter left out");
+    const QString text = QCoreApplication::translate("TextDocument", "The chapter \u201c%1\u201d is not shown: %2.")
+                             .arg(name.toHtmlEscaped(), reason.toHtmlEscaped());
+    return QStringLiteral("\uFEFF<!DOCTYPE html>\n<html><head><meta charset=\"UTF-8\"><title>%1</title></head>\n"
+                          "<body><h1>%1</h1>\n<p>%2</p></body></html>\n")
+        .arg(title.toHtmlEscaped(), text)
+        .toUtf8();
 }
 
 QPair<QList<ChapterPageInfo>, QHash<QString, int>> TextDocument::chapterPageInfos() const

@@ -17,7 +17,9 @@ class TextDocument : public QObject {
     Q_OBJECT
 
 public:
-    enum ChapterKind { KindNone = 0, KindHtml = 1, KindXhtml = 2 };
+    // A chapter left out (too large, too deep) is shown as a page of the program's own that
+    // says so, in its place: the book's other chapters and positions keep their order.
+    enum ChapterKind { KindNone = 0, KindHtml = 1, KindXhtml = 2, KindLeftOut = 3 };
 
     // The document is owned by whoever holds it: it never takes a QObject parent.
     explicit TextDocument(const QString& filePath, QObject* parent = nullptr);
@@ -70,8 +72,11 @@ public:
     // case), HTML otherwise.
     static bool nameReadsAsXml(const QString& fileName);
     // The name under which a chapter of that kind is stored and shown: an XHTML chapter under
-    // an XHTML name, an HTML one under a name that is not read as XML.
+    // an XHTML name, an HTML one under a name that is not read as XML, a left-out one's page
+    // beside the chapter's file.
     static QString shownName(const QString& name, int kind);
+    // The page shown for a chapter left out: its name and why, escaped.
+    static QByteArray leftOutPage(const QString& name, const QString& reason);
 
     QPair<QList<ChapterPageInfo>, QHash<QString, int>> chapterPageInfos() const;
     // The virtual toc() as a JSON array of contents objects, in list order.

@@ -1,5 +1,6 @@
 #include "chaptercleaner.h"
 
+#include "chapterencoding.h"
 #include "htmltextcleaner.h"
 #include "unsafemarkup.h"
 #include "xmlguard.h"
@@ -22,6 +23,8 @@
 namespace epub {
 
 namespace {
+
+    const QByteArray Utf8Mark("\xEF\xBB\xBF");
 
     QString attributeByLocalName(const QDomElement& element, const QString& wanted)
     {
@@ -149,12 +152,6 @@ namespace {
         return !scan.prefixedNames || XmlGuard::scan(data, false, true).state == XmlGuard::WellFormed;
     }
 
-    bool isUtf16(const QByteArray& text)
-    {
-        return text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF") || text.startsWith(QByteArray("<\0", 2))
-            || text.startsWith(QByteArray("\0<", 2));
-    }
-
     // Where the content of a raw-text element that starts at from ends: at its end tag.
     int rawTextEnd(const QByteArray& text, const QByteArray& name, int from)
     {
@@ -213,26 +210,21 @@ namespace {
         return state.invalidChars == 0 && state.remainingChars == 0;
     }
 
-    // Without a mark or a declared encoding an XML parser reads UTF-8 (or UTF-16 by its first
-    // character), the HTML parser Latin-1: the mark says what the XML parser would have read.
-    // Bytes that are no UTF-8 stopped the XML parser: the HTML parser's own guess is left then.
+    // Without a mark or a declared encoding an XML parser reads UTF-8, the HTML parser Latin-1:
+    // the mark says what the XML parser would have read. Bytes that are no UTF-8 stopped the XML
+    // parser: the HTML parser's own guess is left then. (UTF-16 was read in UTF-8 before.)
     bool markEncoding(QByteArray* text)
     {
-        if (text->startsWith("\xEF\xBB\xBF") || text->startsWith("\xFF\xFE") || text->startsWith("\xFE\xFF"))
+        if (text->startsWith(Utf8Mark) || ChapterEncoding::isUtf16(*text))
             return false;
         if (text->startsWith("<?xml")) {
             const int end = text->indexOf("?>");
             if (end > 0 && text->left(end).contains("encoding"))
                 return false;
         }
-        if (text->startsWith(QByteArray("<\0", 2)))
-            text->prepend("\xFF\xFE");
-        else if (text->startsWith(QByteArray("\0<", 2)))
-            text->prepend("\xFE\xFF");
-        else if (isUtf8(*text))
-            text->prepend("\xEF\xBB\xBF");
-        else
+        if (!isUtf8(*text))
             return false;
+        text->prepend(Utf8Mark);
         return true;
     }
 
@@ -263,14 +255,40 @@ bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, Q
 
 ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out, const QString& fileName)
 {
+    QByteArray utf8;
+    if (!ChapterEncoding::toUtf8(data, &utf8))
+        return cleanReadable(data, out, fileName);
+    Result result = cleanReadable(utf8, out, fileName);
+    // Nothing to change: kept as it is where the parser that shows it knows its encoding (the
+    // HTML parser knows UTF-16 by its mark only).
+    const bool readsAsIs = !ChapterEncoding::isUtf16(data) || data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")
+        || (result.wellFormed && result.kind == TextDocument::KindXhtml);
+    if (result.outcome == Unchanged && readsAsIs) {
+        *out = data;
+        return result;
+    }
+    if (result.outcome != Skipped)
+        result.outcome = Cleaned;
+    ++result.repaired;
+    // Without it the HTML parser would read Latin-1.
+    if (!out->startsWith(Utf8Mark))
+        out->prepend(Utf8Mark);
+    qInfo().noquote() << QStringLiteral("Chapter %1 is stored in UTF-8").arg(fileName);
+    return result;
+}
+
+ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName)
+{
     Result result;
     const bool xmlName = TextDocument::nameReadsAsXml(fileName);
     XmlGuard::Scan scan = XmlGuard::scan(data, true);
     QByteArray repaired;
-    if (scan.state == XmlGuard::NotWellFormed) {
-        result.repaired = XmlGuard::dropForbiddenCharacters(data, &repaired);
+    // The XML parser stops at them; the HTML parser shows them, and stored positions count them
+    // there: chapters it reads keep them.
+    if (scan.state == XmlGuard::NotWellFormed && xmlName) {
+        result.repaired = XmlGuard::replaceForbiddenCharacters(data, &repaired);
         if (result.repaired > 0) {
-            qInfo().noquote() << QStringLiteral("Chapter %1: %2 characters that XML forbids dropped")
+            qInfo().noquote() << QStringLiteral("Chapter %1: %2 characters that XML forbids replaced by spaces")
                                      .arg(fileName)
                                      .arg(result.repaired);
             scan = XmlGuard::scan(repaired, true);
@@ -311,9 +329,10 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
     if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
         result.outcome = Skipped;
-        result.reason = tooLargeForDom
-            ? QStringLiteral("too large to clean: %1 bytes, %2 elements").arg(input.size()).arg(scan.elements)
-            : scan.errorString;
+        result.reason = tooLargeForDom ? QStringLiteral("too large to show (%1 MB, %2 elements)")
+                                             .arg(double(input.size()) / (1 << 20), 0, 'f', 1)
+                                             .arg(scan.elements)
+                                       : scan.errorString;
         return result;
     }
     if (xmlName && scan.state == XmlGuard::NotWellFormed && result.removed > 0) {
@@ -332,8 +351,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteAr
                                  .arg(fileName,
                                      scan.state == XmlGuard::WellFormed ? QStringLiteral("namespaces or entities")
                                                                         : scan.errorString);
-        if (!isUtf16(*out))
-            result.repaired += closeSelfClosedElements(out);
+        result.repaired += closeSelfClosedElements(out);
     }
     boundNesting(&result, -1, fileName, out);
     if (xhtmlAsHtml && markEncoding(out))

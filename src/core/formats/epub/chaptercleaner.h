@@ -12,10 +12,13 @@ namespace epub {
 // A well-formed chapter is cleaned through Qt's DOM and written back without indentation, so
 // its text keeps every blank; a chapter that is not well-formed goes through the tolerant
 // HtmlTextCleaner. A chapter from which nothing is removed keeps its bytes, and a rewritten
-// one replaces the old file atomically.
+// one replaces the old file atomically. Every pass reads the chapter in an encoding it can
+// read: one in UTF-16 (or another encoding whose bytes are not ASCII) is read, and when
+// rewritten stored, in UTF-8 (ChapterEncoding).
 //
 // The web view's XML parser stops at the first error and draws an error box over the page.
-// Characters XML forbids are dropped first; a chapter that is still not well-formed as that
+// Characters XML forbids become spaces first in a chapter it reads (the HTML parser shows
+// them, and stored positions count them there); a chapter that is still not well-formed as that
 // parser reads it (undeclared prefixes, entities without the DTD it knows) is of kind HTML,
 // to be shown by the HTML parser under an HTML name (TextDocument::shownName). An XHTML
 // chapter shown so gets end tags for its self-closed elements and keeps its encoding.
@@ -38,8 +41,8 @@ public:
         // Long runs of text outside any block cut into blocks (InlineRuns); such a chapter is
         // Cleaned and rewritten too.
         int runsCut = 0;
-        // Characters XML forbids dropped, and changes that let an XHTML chapter be read whole
-        // by the HTML parser; such a chapter is Cleaned and rewritten too.
+        // Characters XML forbids replaced, changes that let an XHTML chapter be read whole by
+        // the HTML parser, and a rewrite in UTF-8; such a chapter is Cleaned and rewritten too.
         int repaired = 0;
         QString reason; // why the chapter is skipped
     };
@@ -55,6 +58,8 @@ public:
     static Result cleanData(const QByteArray& data, QByteArray* out, const QString& fileName = QString());
 
 private:
+    // cleanData on a chapter in an encoding the byte passes read (ChapterEncoding).
+    static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName);
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
     // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long

@@ -305,6 +305,15 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
     }
     if (result.outcome == ChapterCleaner::Skipped) {
         qWarning().noquote() << QStringLiteral("Skipping the chapter %1: %2").arg(entry.stored, result.reason);
+        // A page in its place says so; without it the chapter leaves the list.
+        QString error;
+        const QString page = TextDocument::shownName(path, TextDocument::KindLeftOut);
+        if (!writeUnsynced(page, TextDocument::leftOutPage(entry.stored, result.reason), &error)) {
+            qWarning().noquote() << QStringLiteral("Could not write the page for %1: %2").arg(entry.stored, error);
+            return outcome;
+        }
+        outcome.kind = TextDocument::KindLeftOut;
+        outcome.ready = true;
         return outcome;
     }
     outcome.kind = result.kind;

@@ -33,7 +33,7 @@ public:
 
     struct Outcome {
         bool ready = false; // on disk and cleaned; false for a missing, broken or refused entry
-        int kind = 1; // chapters: TextDocument::KindHtml or KindXhtml
+        int kind = 1; // chapters: TextDocument::KindHtml, KindXhtml or KindLeftOut
     };
 
     EpubConversion(const QString& epubPath, const QString& outputDir);

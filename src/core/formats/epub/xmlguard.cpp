@@ -234,7 +234,7 @@ XmlGuard::Scan XmlGuard::scan(const QString& text, bool inspectMarkup)
     return runScan(reader, inspectMarkup);
 }
 
-int XmlGuard::dropForbiddenCharacters(const QByteArray& data, QByteArray* out)
+int XmlGuard::replaceForbiddenCharacters(const QByteArray& data, QByteArray* out)
 {
     const bool littleEndian = data.startsWith("\xFF\xFE") || data.startsWith(QByteArray("<\0", 2));
     const bool bigEndian = data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("\0<", 2));
@@ -247,21 +247,18 @@ int XmlGuard::dropForbiddenCharacters(const QByteArray& data, QByteArray* out)
         const uint second = uchar(data.at(i + 1));
         return bigEndian ? first << 8 | second : second << 8 | first;
     };
-    int dropped = 0;
-    QByteArray kept;
-    int copied = 0;
+    // The control's own byte becomes the space: the other byte of its UTF-16 unit is zero.
+    const int lowByte = bigEndian ? 1 : 0;
+    int replaced = 0;
     const int end = data.size() - data.size() % unit;
     for (int i = 0; i < end; i += unit) {
         if (!isForbiddenControl(at(i), iso2022))
             continue;
-        if (dropped++ == 0)
-            kept.reserve(data.size());
-        kept.append(data.constData() + copied, i - copied);
-        copied = i + unit;
+        if (replaced++ == 0)
+            *out = data;
+        (*out)[i + lowByte] = ' ';
     }
-    if (dropped > 0)
-        *out = kept + data.mid(copied);
-    return dropped;
+    return replaced;
 }
 
 bool XmlGuard::readFile(const QString& path, QByteArray* data, QString* error)

@@ -47,12 +47,13 @@ public:
     static Scan scan(const QByteArray& data, bool inspectMarkup = false, bool checkNamespaces = false);
     static Scan scan(const QString& text, bool inspectMarkup = false);
 
-    // Drops the characters XML forbids (the C0 controls but tab, line feed and carriage
-    // return), at which an XML parser stops. UTF-16 (by its mark or its first character) is
-    // read in code units; any other encoding is ASCII-compatible, where those bytes are the
-    // controls themselves (the shifts and escapes of ISO-2022 are kept). Returns how many
-    // were dropped; out receives the result only then.
-    static int dropForbiddenCharacters(const QByteArray& data, QByteArray* out);
+    // Replaces the characters XML forbids (the C0 controls but tab, line feed and carriage
+    // return), at which an XML parser stops, with spaces: positions stored as offsets into an
+    // element's text still count the same characters. UTF-16 (by its mark or its first
+    // character) is read in code units; any other encoding is ASCII-compatible, where those
+    // bytes are the controls themselves (the shifts and escapes of ISO-2022 are kept). Returns
+    // how many were replaced; out receives the result only then.
+    static int replaceForbiddenCharacters(const QByteArray& data, QByteArray* out);
 
     // Whether a tag of the text carries more than MaxAttributes attributes; one linear pass
     // over the characters, made before any XML reader sees them.

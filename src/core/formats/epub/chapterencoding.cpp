@@ -1,0 +1,114 @@
+#include "chapterencoding.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QTextCodec>
+
+namespace epub {
+
+namespace {
+
+    const QByteArray Utf8Mark("\xEF\xBB\xBF");
+
+    // The HTML parser looks for a meta charset in the head; a chapter without a body tag is
+    // looked at this far.
+    constexpr int MaxHeadBytes = 64 * 1024;
+
+    const QRegularExpression& declarationEncoding()
+    {
+        static const QRegularExpression pattern(QStringLiteral("(\\bencoding\\s*=\\s*)([\"'])([^\"']*)\\2"));
+        return pattern;
+    }
+
+    // A meta charset, in either form: charset="x" or content="text/html; charset=x".
+    const QRegularExpression& metaCharset()
+    {
+        static const QRegularExpression pattern(
+            QStringLiteral("(<meta\\b[^>]*?\\bcharset\\s*=\\s*[\"']?)([^\"'\\s;/>]+)"),
+            QRegularExpression::CaseInsensitiveOption);
+        return pattern;
+    }
+
+    // Where the XML declaration ends ("?>"), or -1 when the text has none.
+    template <typename Text> int declarationEnd(const Text& text, const Text& start, const Text& end)
+    {
+        return text.startsWith(start) ? text.indexOf(end) : -1;
+    }
+
+    // The encoding the chapter names, read as ASCII: its XML declaration's, else a meta charset
+    // of its head.
+    QByteArray declaredEncoding(const QByteArray& data)
+    {
+        const QByteArray text
+            = data.startsWith(Utf8Mark) ? data.mid(Utf8Mark.size(), MaxHeadBytes) : data.left(MaxHeadBytes);
+        const int end = declarationEnd<QByteArray>(text, "<?xml", "?>");
+        if (end > 0) {
+            const QRegularExpressionMatch match
+                = declarationEncoding().match(QString::fromLatin1(text.constData(), end));
+            if (match.hasMatch())
+                return match.captured(3).trimmed().toLatin1();
+        }
+        const int body = text.toLower().indexOf("<body");
+        const QRegularExpressionMatch meta
+            = metaCharset().match(QString::fromLatin1(text.constData(), body < 0 ? text.size() : body));
+        return meta.hasMatch() ? meta.captured(2).toLatin1() : QByteArray();
+    }
+
+    // Encodings whose bytes look like ASCII where they are not: shifts and escapes switch to
+    // letters made of printable bytes.
+    bool isShifted(const QTextCodec* codec)
+    {
+        const QByteArray name = codec->name().toUpper();
+        return name.startsWith("ISO-2022") || name.startsWith("HZ");
+    }
+
+    // The declaration and the meta charsets of the head say UTF-8.
+    void declareUtf8(QString* text)
+    {
+        const int end = declarationEnd<QString>(*text, QStringLiteral("<?xml"), QStringLiteral("?>"));
+        if (end > 0) {
+            QString declaration = text->left(end);
+            declaration.replace(declarationEncoding(), QStringLiteral("\\1\\2UTF-8\\2"));
+            text->replace(0, end, declaration);
+        }
+        const int body = text->indexOf(QLatin1String("<body"), 0, Qt::CaseInsensitive);
+        const int headEnd = body < 0 ? text->size() : body;
+        QString head = text->left(headEnd);
+        head.replace(metaCharset(), QStringLiteral("\\1UTF-8"));
+        text->replace(0, headEnd, head);
+    }
+
+} // namespace
+
+bool ChapterEncoding::isUtf16(const QByteArray& data)
+{
+    return data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("<\0", 2))
+        || data.startsWith(QByteArray("\0<", 2));
+}
+
+bool ChapterEncoding::toUtf8(const QByteArray& data, QByteArray* out)
+{
+    QTextCodec* codec = nullptr;
+    int skipped = 0;
+    if (data.startsWith(QByteArray("\xFF\xFE\0\0", 4)) || data.startsWith(QByteArray("\0\0\xFE\xFF", 4))) {
+        codec = QTextCodec::codecForName(data.startsWith("\xFF") ? "UTF-32LE" : "UTF-32BE");
+        skipped = 4;
+    } else if (isUtf16(data)) {
+        const bool bigEndian = data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("\0<", 2));
+        codec = QTextCodec::codecForName(bigEndian ? "UTF-16BE" : "UTF-16LE");
+        skipped = data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF") ? 2 : 0;
+    } else if (!data.startsWith(Utf8Mark)) {
+        // A declared UTF-16 that was read as ASCII is no UTF-16: only shifted encodings count.
+        const QByteArray name = declaredEncoding(data);
+        QTextCodec* declared = name.isEmpty() ? nullptr : QTextCodec::codecForName(name);
+        codec = declared && isShifted(declared) ? declared : nullptr;
+    }
+    if (!codec)
+        return false;
+    QString text = codec->toUnicode(data.constData() + skipped, data.size() - skipped);
+    declareUtf8(&text);
+    *out = text.toUtf8();
+    return true;
+}
+
+} // namespace epub

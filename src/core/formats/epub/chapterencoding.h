@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace epub {
+
+// The passes that clean a chapter read its markup byte by byte, as ASCII: they find no tag in
+// UTF-16 (or UTF-32), where every ASCII character has zero bytes beside it, and would write
+// ASCII tags into it; in ISO-2022 and HZ text the two bytes of a letter may read as "<" or ">". Such a
+// chapter is read in UTF-8 instead.
+//
+// The encoding is found as the web view finds it: a byte-order mark, UTF-16 by its first
+// character, then the XML declaration, then a meta charset before the body.
+class ChapterEncoding {
+public:
+    // The chapter's text in UTF-8, its XML declaration and meta charsets saying UTF-8, when its
+    // encoding is one the byte passes cannot read; false (and out left alone) when they can, or
+    // when the encoding is unknown here. No mark leads the text, so no pass can write before
+    // it: whoever stores the text puts one in front for the HTML parser.
+    static bool toUtf8(const QByteArray& data, QByteArray* out);
+
+    // Whether the chapter starts in UTF-16 (by its mark or its first character).
+    static bool isUtf16(const QByteArray& data);
+};
+
+} // namespace epub
