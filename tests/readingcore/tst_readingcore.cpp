@@ -712,6 +712,14 @@ private slots:
         styled.addRaw(QStringLiteral("<p id=\"first\">The first paragraph, with <a href=\"#first\">a link in it"
                                      "</a> and enough words to fill a line of the page.</p>\n"));
         styled.addRaw(QStringLiteral("<p id=\"centred\" style=\"text-align: center\">* * *</p>\n"));
+        // Boxes of the book's own, light and dark, under classes a note mark could have.
+        styled.addRaw(QStringLiteral("<style>div.note { background: #eeeeee; padding: 0.5em; }"
+                                     " div.footnote { background-color: #333333; }"
+                                     " div.footnote p { color: #ffffff; }</style>\n"
+                                     "<div class=\"note\" id=\"lightbox\"><p>Note: the words in this box are "
+                                     "read over the box's own light grey.</p></div>\n"
+                                     "<div class=\"footnote\" id=\"darkbox\"><p>A footnote in white on dark "
+                                     "grey.</p></div>\n"));
         styled.addProse(30);
         // Its own navigation bars: a row of links in boxes with separators between them, and a
         // list of links laid out in a row.
@@ -1283,6 +1291,25 @@ private slots:
         looks.removeDuplicates();
         looks.sort();
         QCOMPARE(looks, QStringList({ look(true), look(false) }));
+        // The book's own boxes read in every profile: their text stands out from what is under it.
+        const QImage first = grabPage(*page);
+        for (const char* id : { "lightbox", "darkbox" }) {
+            const QVariantList box = engine(*page,
+                QStringLiteral("(function (r) { return [r.left, r.top, r.width, r.height]; })"
+                               "(document.getElementById('%1').getBoundingClientRect())")
+                    .arg(QLatin1String(id)))
+                                         .toList();
+            QCOMPARE(box.size(), 4);
+            const QRect rect
+                = QRect(box[0].toInt(), box[1].toInt(), box[2].toInt(), box[3].toInt()).adjusted(1, 1, -1, -1);
+            QVERIFY2(first.rect().contains(rect), id);
+            const PageLook inBox = pageLook(first.copy(rect));
+            QVERIFY2(inBox.contrast >= 4.5,
+                qPrintable(QStringLiteral("%1: text on %2, contrast %3")
+                               .arg(QLatin1String(id))
+                               .arg(inBox.page, 6, 16, QLatin1Char('0'))
+                               .arg(inBox.contrast)));
+        }
         int pages = 0;
         QStringList linksSeen;
         forever
