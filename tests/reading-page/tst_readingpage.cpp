@@ -1251,6 +1251,34 @@ private slots:
         QVERIFY(!footer.isPaginated());
     }
 
+    // A change of look keeps the bars' heights and so the page's size and its total: night and day
+    // twice, each chosen with the settings box open, as a reader does.
+    void themesKeepThePageSize()
+    {
+        const QSharedPointer<BookContext> context = m_page->bookContext();
+        auto* viewer = dynamic_cast<QWidget*>(context->viewer());
+        QVERIFY(viewer);
+        const auto layout = [&] {
+            return QStringLiteral("footer %1, viewer %2x%3, pages %4")
+                .arg(m_page->footer()->height())
+                .arg(viewer->width())
+                .arg(viewer->height())
+                .arg(context->pageCount());
+        };
+        const QString before = layout();
+        for (int round = 0; round < 2; ++round) {
+            for (const QString& id : { m_profiles->night.id(), m_profiles->day.id() }) {
+                m_page->showSideBar(ReadingEnums::Settings);
+                Profiles::use(id);
+                m_page->closeSideBars();
+                QTRY_VERIFY(!m_page->isSideBoxVisible());
+                // Past the viewer's wait before it lays its pages out anew.
+                QTest::qWait(400);
+                QCOMPARE(layout(), before);
+            }
+        }
+    }
+
     // Floating over the page in full screen, both bars cast a shadow on it; docked they do not.
     void barShadows()
     {
