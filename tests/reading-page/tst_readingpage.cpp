@@ -334,6 +334,11 @@ private slots:
         QVERIFY(!m_page->isFullscreen());
         QVERIFY(!m_page->isWindow());
         QCOMPARE(m_stack->currentWidget(), m_page);
+        // Back in the window the page has no native window of its own left: the server would hand
+        // it the mouse with positions relative to where that window stays. The keys go on to the book.
+        QVERIFY(!m_page->windowHandle());
+        QVERIFY(!m_page->internalWinId());
+        QCOMPARE(m_stack->focusWidget(), dynamic_cast<QWidget*>(m_page->bookContext()->viewer()));
     }
 
     // While a box slides, the page beneath repaints in strips whose edge cuts through the text and
