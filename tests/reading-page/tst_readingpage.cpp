@@ -1270,7 +1270,9 @@ private slots:
                 .arg(viewer->height())
                 .arg(context->pageCount());
         };
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() > 0; }, 20000));
         const QString before = layout();
+        auto dayAgain = qScopeGuard([this] { Profiles::use(m_profiles->day.id()); });
         for (int round = 0; round < 2; ++round) {
             for (const QString& id : { m_profiles->night.id(), m_profiles->day.id() }) {
                 m_page->showSideBar(ReadingEnums::Settings);
