@@ -1,6 +1,7 @@
 #include "bookpageparams.h"
 
 #include "jsengine/jsengine.h"
+#include "noteitem.h"
 #include "readingfont.h"
 
 #include <QtGlobal>
@@ -107,14 +108,19 @@ QString BookPageParams::bookColorsCss() const
     // (a navigation bar would read as one run of words), so they take the page's link colour
     // and an underline, which moves nothing.
     const QString link = colorName(m_colors.link.isValid() ? m_colors.link : m_colors.text);
+    // Only the reader's own mark classes keep their backgrounds: a book's boxes named like them
+    // ("note", "footnote") would keep a light fill under the page's light text.
+    QString marks = QStringLiteral(":not(.speechActive)");
+    for (int color = NoteItem::Blue; color <= NoteItem::Green; ++color)
+        marks += QStringLiteral(":not(.%1)").arg(NoteItem::styleClass(color));
     return QStringLiteral("html{ background-color: %1 !important; }"
                           "body{ color: %2 !important; }"
                           "%3, %3 *:not(img){ color: %2 !important; }"
-                          "%3, %3 *:not(img):not(.speechActive):not([class$=\"note\"]){ "
+                          "%3, %3 *:not(img)%5{ "
                           "background-color: transparent !important; background-image: none !important; }"
                           "%3 a[href], %3 a[href] *:not(img){ color: %4 !important; }"
                           "%3 a[href]{ text-decoration: underline !important; }")
-        .arg(colorName(m_colors.background), text, kBookContent, link);
+        .arg(colorName(m_colors.background), text, kBookContent, link, marks);
 }
 
 QString BookPageParams::bookFontCss() const

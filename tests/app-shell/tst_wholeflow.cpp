@@ -1206,6 +1206,134 @@ private slots:
         QCOMPARE(chapterSource(), before);
     }
 
+    // On a home of its own, a book of one-line rows read after full screen on and off: a drag over a
+    // row of the page selects that row, and the note made of it holds its words. Night, sepia and day
+    // twice, each followed by the settings box opened and closed, leave the page and its total as
+    // they were.
+    void noteAndLooksAfterFullScreen()
+    {
+        QTemporaryDir home;
+        const QString path = m_books.filePath(QStringLiteral("rows.epub"));
+        const QString title = QStringLiteral("Flow rows");
+        {
+            EpubBuilder book;
+            book.setTitle(title);
+            QString body;
+            for (int row = 1; row <= 400; ++row)
+                body += QStringLiteral("<p>Row %1 of the warp</p>").arg(row);
+            book.addChapter(QStringLiteral("rows"), QStringLiteral("rows.xhtml"), QStringLiteral("Rows"), body);
+            // Thousands of small lines: a page a few pixels taller holds more of them, which
+            // changes the total.
+            QString small;
+            for (int row = 1; row <= 8000; ++row)
+                small += QStringLiteral("Small row %1<br/>").arg(row);
+            book.addChapter(QStringLiteral("small"), QStringLiteral("small.xhtml"), QStringLiteral("Small"),
+                QStringLiteral("<div style=\"font-size: 6px\">%1</div>").arg(small));
+            QVERIFY(book.write(path));
+        }
+        // The first paragraph on the page, from the stored position.
+        const auto firstRow = [&] {
+            for (const QJsonObject& object : storedStates(home.path())) {
+                const QString source
+                    = QJsonValue(object)[QStringLiteral("ReadingPosition")][QStringLiteral("Source")].toString();
+                if (source.startsWith(QLatin1String("rows.xhtml")))
+                    return paragraphOf(source);
+            }
+            return 0;
+        };
+        // The words of the notes stored for the book.
+        const auto noteWords = [&] {
+            QStringList words;
+            for (const QJsonObject& state : storedStates(home.path())) {
+                for (const QJsonValue& note :
+                    QJsonValue(state)[QStringLiteral("Notes")][QStringLiteral("Items")].toArray())
+                    words << note[QStringLiteral("Context")].toString().simplified();
+            }
+            return words;
+        };
+
+        QProcess run;
+        QVERIFY(start(run, environment(home), { path }));
+        const qint64 pid = run.processId();
+        const QString window = waitForWindow(pid);
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        QImage page = readNow(pid, window, home, path, title, false);
+        QVERIFY(!page.isNull());
+
+        // Full screen on and off, then four screens on.
+        key(QStringLiteral("F11"));
+        QVERIFY(waitUntil([&] {
+            const QStringList shown = visibleWindows(pid);
+            return shown.size() == 1 && !shown.contains(window);
+        }));
+        QTest::qWait(1500);
+        key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([&] { return visibleWindows(pid).contains(window); }));
+        page = settle(window, grab(window));
+        for (int turn = 0; turn < 4; ++turn) {
+            key(QStringLiteral("Right"));
+            page = waitForChange(window, page);
+        }
+        QVERIFY(waitUntil([&] { return firstRow() > 1; }, 5000));
+        QTest::qWait(1500); // the last turn's save
+        page = settle(window, grab(window));
+        save(page, "rows-after-fullscreen");
+        const int first = firstRow();
+        // The rows of the left column, below the tool bar and above the footer.
+        const QList<QRect> rows = textLines(page, QRect(0, 125, page.width() / 2, page.height() - 125 - 90));
+        QVERIFY2(rows.size() > 8, qPrintable(QString::number(rows.size())));
+        const int pick = 4;
+        const QRect row = rows.at(pick);
+        QString popup;
+        QVERIFY(retryUntil(
+            [&] {
+                drag(window, QPoint(row.left() + 2, row.center().y()), QPoint(row.right() - 2, row.center().y()), 4);
+            },
+            [&] {
+                QStringList others = visibleWindows(pid);
+                others.removeAll(window);
+                popup = others.isEmpty() ? QString() : others.last();
+                return !popup.isEmpty();
+            }));
+        QTest::qWait(300);
+        QVERIFY(retryUntil([&] { click(popup, QPoint(103, 19), 1); }, [&] { return noteWords().size() == 1; }));
+        const QString words = noteWords().value(0);
+        QVERIFY2(words.contains(QStringLiteral("Row %1 of the").arg(first + pick))
+                && !words.contains(QStringLiteral("Row %1 ").arg(first + pick + 1)),
+            qPrintable(QStringLiteral("row %1 of the page, \"%2\" marked").arg(first + pick).arg(words)));
+        key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([&] { return visibleWindows(pid).size() == 1; }));
+
+        // The looks in turn by their key; the settings box lays the page out again.
+        page = settle(window, grab(window));
+        const int total = bookTotal(home.path(), title);
+        QVERIFY(total > 4);
+        const int width = geometry(window).width();
+        for (int round = 0; round < 2; ++round) {
+            for (const char* style : { "NightStyle", "SepiaStyle", "DayStyle" }) {
+                const int chosen
+                    = logs(home.path()).count(QStringLiteral("Set current style: \"%1\"").arg(QLatin1String(style)));
+                key(QStringLiteral("F9"));
+                QVERIFY(waitUntil([&] {
+                    return logs(home.path())
+                               .count(QStringLiteral("Set current style: \"%1\"").arg(QLatin1String(style)))
+                        > chosen;
+                }));
+                const QImage chosenLook = settle(window, grab(window));
+                click(window, QPoint(width - 79, 91), 1); // settings
+                waitForChange(window, chosenLook);
+                key(QStringLiteral("Escape"));
+                waitForChange(window, grab(window));
+            }
+        }
+        QTest::qWait(1500); // a count asked for a new page size
+        const QImage after = settle(window, grab(window));
+        save(after, "rows-after-looks");
+        QCOMPARE(bookTotal(home.path(), title), total);
+        QVERIFY2(difference(after, page) < 0.002, qPrintable(QString::number(difference(after, page))));
+        QVERIFY(terminate(run));
+    }
+
     // A running instance that cannot take a hand-over (stopped here) keeps its library to itself:
     // a second start waits, says the reader is busy and ends without opening the library; a
     // "-fast" start, which does not hand over, ends the same way at once. No row is added.

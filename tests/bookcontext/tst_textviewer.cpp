@@ -117,7 +117,7 @@ bool writeProseBook(const QString& path, int format)
 
 // Advances at 40 px of "iiiiiiiiii", "MMMMMMMMMM" and a mixed word: in a paragraph of the
 // book's prose, drawn as the page draws its text, or, with a face named, in that face outside the
-// book's content.
+// book's content. The probe is no wider than its text: the column's cap on widths stays off it.
 QVariantList glyphAdvances(QWebFrame* frame, const QString& face = QString())
 {
     const QString script = QStringLiteral(
@@ -125,7 +125,8 @@ QVariantList glyphAdvances(QWebFrame* frame, const QString& face = QString())
         " var host = face ? document.body : prose[prose.length - 1];"
         " return ['iiiiiiiiii', 'MMMMMMMMMM', 'Hamburgefonstiv'].map(function(text) {"
         " var probe = document.createElement('span'); probe.textContent = text;"
-        " probe.style.cssText = 'font-size: 40px; white-space: nowrap; display: inline-block;'"
+        " probe.style.cssText = 'font-size: 40px; white-space: nowrap; display: inline-block;"
+        " max-width: none !important;'"
         " + (face ? 'font-family: \"' + face + '\";' : '');"
         " host.appendChild(probe); var width = probe.getBoundingClientRect().width; host.removeChild(probe);"
         " return width; }); })('%1');");

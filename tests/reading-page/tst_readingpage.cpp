@@ -334,6 +334,11 @@ private slots:
         QVERIFY(!m_page->isFullscreen());
         QVERIFY(!m_page->isWindow());
         QCOMPARE(m_stack->currentWidget(), m_page);
+        // Back in the window the page has no native window of its own left: the server would hand
+        // it the mouse with positions relative to where that window stays. The keys go on to the book.
+        QVERIFY(!m_page->windowHandle());
+        QVERIFY(!m_page->internalWinId());
+        QCOMPARE(m_stack->focusWidget(), dynamic_cast<QWidget*>(m_page->bookContext()->viewer()));
     }
 
     // While a box slides, the page beneath repaints in strips whose edge cuts through the text and
@@ -1269,6 +1274,36 @@ private slots:
         QVERIFY(!footer.isPaginated());
         footer.setBookContext(nullptr);
         QVERIFY(!footer.isPaginated());
+    }
+
+    // A change of look keeps the bars' heights and so the page's size and its total: night and day
+    // twice, each chosen with the settings box open, as a reader does.
+    void themesKeepThePageSize()
+    {
+        const QSharedPointer<BookContext> context = m_page->bookContext();
+        auto* viewer = dynamic_cast<QWidget*>(context->viewer());
+        QVERIFY(viewer);
+        const auto layout = [&] {
+            return QStringLiteral("footer %1, viewer %2x%3, pages %4")
+                .arg(m_page->footer()->height())
+                .arg(viewer->width())
+                .arg(viewer->height())
+                .arg(context->pageCount());
+        };
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() > 0; }, 20000));
+        const QString before = layout();
+        auto dayAgain = qScopeGuard([this] { Profiles::use(m_profiles->day.id()); });
+        for (int round = 0; round < 2; ++round) {
+            for (const QString& id : { m_profiles->night.id(), m_profiles->day.id() }) {
+                m_page->showSideBar(ReadingEnums::Settings);
+                Profiles::use(id);
+                m_page->closeSideBars();
+                QTRY_VERIFY(!m_page->isSideBoxVisible());
+                // Past the viewer's wait before it lays its pages out anew.
+                QTest::qWait(400);
+                QCOMPARE(layout(), before);
+            }
+        }
     }
 
     // Floating over the page in full screen, both bars cast a shadow on it; docked they do not.

@@ -714,6 +714,14 @@ private slots:
         styled.addRaw(QStringLiteral("<p id=\"first\">The first paragraph, with <a href=\"#first\">a link in it"
                                      "</a> and enough words to fill a line of the page.</p>\n"));
         styled.addRaw(QStringLiteral("<p id=\"centred\" style=\"text-align: center\">* * *</p>\n"));
+        // Boxes of the book's own, light and dark, under classes a note mark could have.
+        styled.addRaw(QStringLiteral("<style>div.note { background: #eeeeee; padding: 0.5em; }"
+                                     " div.footnote { background-color: #333333; }"
+                                     " div.footnote p { color: #ffffff; }</style>\n"
+                                     "<div class=\"note\" id=\"lightbox\"><p>Note: the words in this box are "
+                                     "read over the box's own light grey.</p></div>\n"
+                                     "<div class=\"footnote\" id=\"darkbox\"><p>A footnote in white on dark "
+                                     "grey.</p></div>\n"));
         styled.addProse(30);
         // Its own navigation bars: a row of links in boxes with separators between them, and a
         // list of links laid out in a row.
@@ -1285,6 +1293,25 @@ private slots:
         looks.removeDuplicates();
         looks.sort();
         QCOMPARE(looks, QStringList({ look(true), look(false) }));
+        // The book's own boxes read in every profile: their text stands out from what is under it.
+        const QImage first = grabPage(*page);
+        for (const char* id : { "lightbox", "darkbox" }) {
+            const QVariantList box = engine(*page,
+                QStringLiteral("(function (r) { return [r.left, r.top, r.width, r.height]; })"
+                               "(document.getElementById('%1').getBoundingClientRect())")
+                    .arg(QLatin1String(id)))
+                                         .toList();
+            QCOMPARE(box.size(), 4);
+            const QRect rect
+                = QRect(box[0].toInt(), box[1].toInt(), box[2].toInt(), box[3].toInt()).adjusted(1, 1, -1, -1);
+            QVERIFY2(first.rect().contains(rect), id);
+            const PageLook inBox = pageLook(first.copy(rect));
+            QVERIFY2(inBox.contrast >= 4.5,
+                qPrintable(QStringLiteral("%1: text on %2, contrast %3")
+                               .arg(QLatin1String(id))
+                               .arg(inBox.page, 6, 16, QLatin1Char('0'))
+                               .arg(inBox.contrast)));
+        }
         int pages = 0;
         QStringList linksSeen;
         forever
@@ -1543,6 +1570,69 @@ private slots:
             }
             QCOMPARE(sizes[2].toList()[0].toDouble(), 120.0);
         }
+    }
+
+    // A book's minimum and fixed widths never make a line wider than the column: not in the
+    // narrowest column the reader has (two pages in its smallest window), and not over the pages.
+    void bookWidthsFitTheColumn_data()
+    {
+        QTest::addColumn<QString>("css");
+        QTest::addColumn<QString>("html");
+        const QString prose = QStringLiteral("<p>Every line of this paragraph has to fit the column it is set in, "
+                                             "whatever width the book asks for its box.</p>")
+                                  .repeated(12);
+        // A generated manual's wrappers: its body has a minimum width for a desktop browser.
+        QTest::newRow("min-width wrapper")
+            << "div.body { min-width: 450px; max-width: 800px; padding: 0 20px; }"
+            << "<div class=\"document\"><div class=\"bodywrapper\"><div class=\"body\">" + prose + "</div></div></div>";
+        QTest::newRow("fixed width, padded") << "div.box { width: 450px; padding: 0 1em; border: 2px solid #888; }"
+                                             << "<div class=\"box\">" + prose + "</div>";
+        QTest::newRow("inline width, deep")
+            << QString()
+            << "<div><section><blockquote style=\"width: 30em\">" + prose + "</blockquote></section></div>";
+        QTest::newRow("wide table") << "table { width: 600px; } td { min-width: 200px; }"
+                                    << "<table><tr><td>" + prose + "</td><td>" + prose + "</td></tr></table>";
+    }
+    void bookWidthsFitTheColumn()
+    {
+        QFETCH(QString, css);
+        QFETCH(QString, html);
+        ChapterBuilder builder(61);
+        builder.addRaw(QStringLiteral("<style>%1</style>\n").arg(css));
+        builder.addHeading(1, QStringLiteral("Widths"));
+        builder.addRaw(html);
+        const QString file = builder.write(m_dir.filePath(QStringLiteral("widths")), QStringLiteral("widths.xhtml"));
+        EnginePage page;
+        PageFormat format = PageFormat::withColumns(2);
+        format.width = 816; // the reading page of the smallest window
+        format.height = 560;
+        const int count = page.open(file, format);
+        QVERIFY(count >= 2);
+        // How far the line that reaches furthest runs past the right edge of its column, over every
+        // page; and how many lines there are.
+        const QVariantList overrun
+            = page.evaluate(QStringLiteral("(function () {"
+                                           " var pageWidth = page.width / page.columnCount;"
+                                           " var columnWidth = pageWidth - page.gap;"
+                                           " var left = kelContentLeft(), worst = -1e9, lines = 0;"
+                                           " var walker = kelTextWalker(kelColumns());"
+                                           " for (var n = walker.nextNode(); n; n = walker.nextNode()) {"
+                                           "  var range = document.createRange();"
+                                           "  range.selectNodeContents(n);"
+                                           "  var rects = range.getClientRects();"
+                                           "  for (var i = 0; i < rects.length; ++i) {"
+                                           "   var r = rects[i];"
+                                           "   if (r.height <= 0 || r.width <= 0) continue;"
+                                           "   var column = Math.floor((r.left - left) / pageWidth);"
+                                           "   worst = Math.max(worst,"
+                                           "    r.right - left - column * pageWidth - columnWidth);"
+                                           "   ++lines; } }"
+                                           " return [worst, lines]; })()"))
+                  .toList();
+        QCOMPARE(overrun.size(), 2);
+        QVERIFY2(overrun[1].toInt() > 20, qPrintable(overrun[1].toString()));
+        QVERIFY2(overrun[0].toDouble() <= 0.5,
+            qPrintable(QStringLiteral("a line runs %1 px past its column").arg(overrun[0].toDouble())));
     }
 
     void everyScreenRoundTrips_data()

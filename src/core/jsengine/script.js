@@ -204,13 +204,16 @@ function paginate() {
     s.height = columnHeight + 'px';
     // Long words and preformatted lines would otherwise run into the neighbouring page.
     s.wordWrap = 'break-word';
-    // A book's wrapper limited to a reading width (a max-width) would leave the rest of a wide
-    // page empty: the page's own width and margins decide, whatever the format.
+    // The column's width decides, whatever the format: a book's reading width (a max-width) would
+    // leave the rest of a wide page empty, and its minimum or fixed widths (a wrapper's
+    // "min-width: 450px", a table's "width: 600px") would cut every line at a narrow column's edge.
+    // Paddings and borders count within a width, so a box of the column's width fits it. Images
+    // are fitted above.
     // A piece of a long chapter starts a column of its own (see kelSplitPieces).
     replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }'
-        + ' .kelbook > div, .kelbook > section, .kelbook > article, .kelbook > main,'
-        + ' .kelbook > div > div, .kelbook > section > div, .kelbook > article > div'
-        + ' { max-width: none !important; }'
+        + ' .kelbook *:not(img) { min-width: 0 !important; max-width: 100% !important;'
+        + ' max-width: -webkit-fill-available !important;'
+        + ' -webkit-box-sizing: border-box !important; box-sizing: border-box !important; }'
         + ' .kelpiecestart { -webkit-column-break-before: always; break-before: column; }');
 
     page.current = 1;

@@ -9,6 +9,7 @@
 #include "styles/kelcolors.h"
 #include "styles/noisepainter.h"
 #include "utils/kelgeometryutils.h"
+#include "utils/kelwidgettreeutils.h"
 #include "widgets/installscrollbars.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelcombobox.h"
@@ -519,7 +520,7 @@ void Style::applyLabelStyle(QLabel* label, int kind) const
     case 1057:
         if (auto* kelLabel = qobject_cast<KelLabel*>(label)) {
             kelLabel->setElideMode(Qt::ElideRight);
-            kelLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+            KelUtils::setSizePolicy(kelLabel, QSizePolicy::Preferred, QSizePolicy::Preferred);
         }
         break;
     case 1064:
@@ -585,7 +586,7 @@ void Style::applyButtonStyle(KelButtonPainter* painter, int kind, const QString&
         painter->setPaddings(QMargins(12, 0, 12, 0));
         painter->setFont(14, QFont::Normal);
         if (widget) {
-            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Minimum, QSizePolicy::Fixed);
             widget->setFixedHeight(36);
         }
         break;
@@ -646,7 +647,7 @@ void Style::applyButtonStyle(KelButtonPainter* painter, int kind, const QString&
     case 1020:
         applyButtonStyle(painter, 17, iconName);
         if (widget)
-            widget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Ignored, QSizePolicy::Fixed);
         painter->setArrowParams(arrowSpec(1002));
         painter->setElideMode(Qt::ElideMiddle);
         break;
@@ -750,7 +751,7 @@ void Style::applyToolButton(KelButtonPainter* painter, int kind, const QString& 
         painter->setFont(14, QFont::Normal);
         if (widget) {
             widget->setFixedHeight(32);
-            widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Fixed, QSizePolicy::Fixed);
             widget->setMinimumWidth(32);
         }
         painter->setRadii(KelRadii(metric(19)));
@@ -771,7 +772,7 @@ void Style::applyToolButton(KelButtonPainter* painter, int kind, const QString& 
     case 1026: {
         KelStyle::applyButtonStyle(painter, 10, iconName);
         if (widget) {
-            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Minimum, QSizePolicy::Minimum);
             widget->setCursor(kind == 1025 ? Qt::ArrowCursor : Qt::PointingHandCursor);
         }
         painter->setFont(12, QFont::Normal);
@@ -831,7 +832,7 @@ void Style::applyToolButton(KelButtonPainter* painter, int kind, const QString& 
     case 1039:
         KelStyle::applyButtonStyle(painter, 10, iconName);
         if (widget)
-            widget->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Ignored);
+            KelUtils::setSizePolicy(widget, QSizePolicy::MinimumExpanding, QSizePolicy::Ignored);
         painter->setBorderWidths(QMargins(0, 0, 0, 1));
         painter->setBackgroundColors(
             KelStateColors(kTransparent, color(1001), color(1002), color(1002), kTransparent, kTransparent));
@@ -881,7 +882,7 @@ bool Style::applySideBarOrTabButton(KelButtonPainter* painter, int kind, const Q
         if (widget) {
             widget->setMinimumSize(metric(1002), metric(1004));
             widget->setMaximumSize(metric(1003), metric(1004));
-            widget->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
         }
         painter->setPaddings(QMargins(kind == 1035 ? 10 : 13, 0, 20, 0));
         painter->setContentColors(KelStateColors(defaultTextColor()));
@@ -934,7 +935,7 @@ void Style::applyLineEditStyle(KelLineEdit* edit, int kind) const
         edit->setRadii(KelRadii(0));
         edit->setBorderWidths(QMargins(0, 0, 0, 1));
         edit->setPaddings(QMargins());
-        edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        KelUtils::setSizePolicy(edit, QSizePolicy::Expanding, QSizePolicy::Fixed);
         edit->setFocusPolicy(Qt::ClickFocus);
         break;
     case 1069: {

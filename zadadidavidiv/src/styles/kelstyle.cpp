@@ -5,6 +5,7 @@
 #include "styles/kelcolors.h"
 #include "styles/kelstylemanager.h"
 #include "utils/kelgeometryutils.h"
+#include "utils/kelwidgettreeutils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellinearshadowwidget.h"
 #include "widgets/kellineedit.h"
@@ -447,7 +448,7 @@ void KelStyle::applyButtonStyle(KelButtonPainter* painter, int kind, const QStri
         if (button)
             button->setCheckable(true);
         if (widget)
-            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Minimum, QSizePolicy::Fixed);
         break;
     case 14: // radio button
         painter->setContentColors(KelStateColors(defaultTextColor()));
@@ -469,7 +470,7 @@ void KelStyle::applyButtonStyle(KelButtonPainter* painter, int kind, const QStri
         if (button)
             button->setUncheckByClickBlocked(true);
         if (widget)
-            widget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+            KelUtils::setSizePolicy(widget, QSizePolicy::Minimum, QSizePolicy::Fixed);
         if (kind == 16) {
             painter->setArrowParams(arrowSpec(1));
             painter->setArrowColors(painter->contentColors());

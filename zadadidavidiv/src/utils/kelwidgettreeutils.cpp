@@ -65,4 +65,13 @@ void setRetainSizeWhenHidden(QWidget* widget, bool retain)
     widget->setSizePolicy(policy);
 }
 
+void setSizePolicy(QWidget* widget, QSizePolicy::Policy horizontal, QSizePolicy::Policy vertical)
+{
+    if (!widget)
+        return;
+    QSizePolicy policy(horizontal, vertical);
+    policy.setRetainSizeWhenHidden(widget->sizePolicy().retainSizeWhenHidden());
+    widget->setSizePolicy(policy);
+}
+
 } // namespace KelUtils

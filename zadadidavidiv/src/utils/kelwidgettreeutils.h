@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSizePolicy>
+
 class QLayout;
 class QWidget;
 
@@ -16,5 +18,8 @@ void updateGeometriesRecursively(QWidget* widget);
 QWidget* topLevelWindow(QWidget* widget);
 // Whether the widget keeps its place in the layout while hidden.
 void setRetainSizeWhenHidden(QWidget* widget, bool retain);
+// Sets how the widget grows and shrinks. Whether it keeps its place while hidden is the owner's
+// choice and stays: a style applied again must not make a hidden widget's room collapse.
+void setSizePolicy(QWidget* widget, QSizePolicy::Policy horizontal, QSizePolicy::Policy vertical);
 
 } // namespace KelUtils

@@ -520,16 +520,22 @@ void ReadingPage::setFullscreen(bool on)
     } else {
         qInfo() << "Put reading page back into pages stack";
         hide();
-        setWindowFlags(Qt::Widget);
+        // Straight from a window into its parent, so that its own native window goes with it: one
+        // left behind as a child of the main window would still take the mouse, with positions
+        // relative to the place where it stays, far from the page's.
+        setParent(d->pageStack, Qt::Widget);
         if (auto* stack = qobject_cast<QStackedWidget*>(d->pageStack.data())) {
             stack->addWidget(this);
             stack->setCurrentWidget(this);
-        } else {
-            setParent(d->pageStack);
         }
         show();
-        if (mainWindow)
+        if (mainWindow) {
             mainWindow->show();
+            mainWindow->activateWindow();
+        }
+        // The keys go on turning the pages.
+        if (QWidget* viewer = viewerWidget(bookContext()))
+            viewer->setFocus();
     }
     d->scheduleSpinnerOff();
     d->toolBar->fullscreenButton()->setCheckedSilently(on);
