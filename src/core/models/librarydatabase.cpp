@@ -186,6 +186,14 @@ void dropObsoleteBookmarks(const QSqlDatabase& db, UpgradeBackup& backup)
 
 } // namespace
 
+QStringList LibraryDatabase::tableStatements()
+{
+    QStringList statements { QString::fromLatin1(kCreateBooks.sql) };
+    for (int i = 0; i < 3; ++i)
+        statements.append(QString::fromLatin1(kCreateRest[i].sql));
+    return statements;
+}
+
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }
 
 bool LibraryDatabase::createOrUpgrade(const QString& connection)
