@@ -108,8 +108,9 @@ QMap<int, QStringList> libraryContents(BookProvider* db)
 // A library of a few hundred books built through the program's storage: favourites, notes counts,
 // books in the trash, three folders holding most of the books, two metadata entries each. Every
 // twentieth book has a long path and description, whose records continue on overflow pages, and a
-// run of books was removed from the library, which leaves free pages that held them.
-bool buildLibrary(BookProvider* db, int count)
+// run of books was removed from the library, which leaves free pages that held them, and the tenth
+// book became a favourite; the file as it was before goes to snapshot, when one is named.
+bool buildLibrary(BookProvider* db, int count, const QString& snapshot = QString())
 {
     QSqlQuery unit;
     if (!unit.exec(QStringLiteral("BEGIN")))
@@ -135,9 +136,13 @@ bool buildLibrary(BookProvider* db, int count)
         ok = (i % 5 || db->setFavorite(ids[i], 1)) && (i % 23 || db->setDeleted(ids[i], 1))
             && (i % 4 == 3 || db->addBookToCategory(ids[i], folders[i % 3]));
     }
+    if (!unit.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) || !ok)
+        return false;
+    if (!snapshot.isEmpty() && !QFile::copy(QSqlDatabase::database().databaseName(), snapshot))
+        return false;
     for (int i = count / 2; ok && i < count / 2 + count / 15; ++i)
         ok = !db->deleteFromLibrary(ids[i]).isNull();
-    return unit.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
+    return ok && db->setFavorite(ids[9], 1);
 }
 
 // The rows of a table of the open library: rowid and the given column.
@@ -162,6 +167,11 @@ class TestLibraryDb : public QObject {
     // Libraries that buildLibrary() made once, by page size, for the tests that damage a copy.
     QTemporaryDir m_libraries;
 
+    QString libraryBeforeRemovals(int pageSize) const
+    {
+        return m_libraries.filePath(QStringLiteral("library-%1-before.sqlite3").arg(pageSize));
+    }
+
     bool copyOfLibrary(int pageSize, const QString& path)
     {
         const QString made = m_libraries.filePath(QStringLiteral("library-%1.sqlite3").arg(pageSize));
@@ -169,7 +179,7 @@ class TestLibraryDb : public QObject {
             if (!writeDatabaseFile(made,
                     { QStringLiteral("PRAGMA page_size = %1").arg(pageSize), QStringLiteral("CREATE TABLE sized (x)"),
                         QStringLiteral("DROP TABLE sized") })
-                || !db->createConnection(made) || !buildLibrary(db, 300))
+                || !db->createConnection(made) || !buildLibrary(db, 300, libraryBeforeRemovals(pageSize)))
                 return false;
             closeLibrary();
         }
@@ -395,6 +405,14 @@ private slots:
         QTest::newRow("random bytes in leaves") << "random" << 4096 << 0 << ok << false;
         QTest::newRow("random bytes in leaves, small pages") << "random" << 512 << 0 << ok << false;
         QTest::newRow("hot journal beside it") << "journal" << 4096 << 0 << ok << true;
+        // A leaf as it was before books were removed, on a free page: its rows are old copies.
+        QTest::newRow("old copies on a free page, books root") << "old copies, root" << 4096 << 0 << ok << false;
+        QTest::newRow("old copies on a free page, the free list lost")
+            << "old copies, free list lost" << 4096 << 0 << ok << true;
+        QTest::newRow("old copies on a free page, the free list and an interior page lost")
+            << "old copies, free list lost, interior" << 512 << 0 << ok << false;
+        QTest::newRow("old copies that differ, the free list and the books root lost")
+            << "old copies that differ" << 4096 << 0 << ok << false;
     }
 
     void damagedLibraryKeepsEveryReadableRow()
@@ -460,6 +478,7 @@ private slots:
             return QByteArray(1, char(page >> 24)) + char(page >> 16) + char(page >> 8) + char(page);
         };
         const int leaf = leaves.at(leaves.size() / 2);
+        const int changed = 10; // a favourite since the file before removals
         QList<qint64> onLeaf;
         for (auto it = places.first().cbegin(); it != places.first().cend(); ++it) {
             if (it->leaf == leaf)
@@ -528,6 +547,35 @@ private slots:
                 QVERIFY(testfiles::write(noisy, bytes.left(int(random.bounded(bytes.size() / 2, bytes.size())))));
                 QVERIFY(LibrarySalvage::rebuild(noisy, noisy + QStringLiteral(".new")).books <= before.size());
             }
+        } else if (damage.startsWith(QLatin1String("old copies"))) {
+            const QByteArray old = testfiles::read(libraryBeforeRemovals(pageSize));
+            const QMap<qint64, RowPlace> oldPlaces = sqlitepages::rowPlaces(old, roots.first());
+            const qint64 removed = 151; // the first book removed
+            QVERIFY(oldPlaces.contains(removed) && !places.first().contains(removed));
+            const QList<int> free = sqlitepages::freePages(sound);
+            QVERIFY(!free.isEmpty());
+            const qint64 copied = damage.endsWith(QLatin1String("differ")) ? changed : removed;
+            QVERIFY(sqlitepages::overwrite(path, at(free.last()), sqlitepages::pageOf(old, oldPlaces[copied].leaf)));
+            if (damage.endsWith(QLatin1String("differ"))) {
+                QVERIFY(write(32, QByteArray(8, '\0')));
+                QVERIFY(wipe(roots.first(), 8));
+            } else if (damage.endsWith(QLatin1String("root"))) {
+                QVERIFY(wipe(roots.first(), 8));
+            } else if (damage.endsWith(QLatin1String("lost"))) {
+                QVERIFY(write(32, QByteArray(8, '\0')));
+                QVERIFY(wipe(leaf, 8));
+            } else {
+                // An interior page away from the live leaf where the removed books were.
+                QVERIFY(write(32, QByteArray(8, '\0')));
+                int above = 0;
+                for (const sqlitepages::TreePage& page : sqlitepages::treePages(sound, roots.first())) {
+                    if (page.page == places.first().value(removed - 1).leaf)
+                        break;
+                    if (page.depth == 1)
+                        above = page.page;
+                }
+                QVERIFY(wipe(middle.first() == above ? middle.last() : middle.first(), 8));
+            }
         } else if (damage == QLatin1String("journal")) {
             QVERIFY(sqlitepages::leaveHotJournal(path,
                 { QStringLiteral("update books set title = 'Not committed ' || id"),
@@ -567,6 +615,9 @@ private slots:
             }
             expected.insert(it.key(), fields);
         }
+        // Two copies of a row off the tree that differ: which is the live one cannot be told.
+        if (damage == QLatin1String("old copies that differ"))
+            expected.remove(changed);
 
         BoxRecorder recorder;
         recorder.answer = QMessageBox::StandardButton(answer);

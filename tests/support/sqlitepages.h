@@ -229,6 +229,20 @@ inline QMap<qint64, RowPlace> rowPlaces(const QByteArray& file, int root)
     return places;
 }
 
+// The pages on the free list of a sound file.
+inline QList<int> freePages(const QByteArray& file)
+{
+    QList<int> pages;
+    for (int trunk = int(bigEndian(file, 32, 4)); trunk > 1;) {
+        const QByteArray page = pageOf(file, trunk);
+        pages << trunk;
+        for (quint32 i = 0; i < bigEndian(page, 4, 4); ++i)
+            pages << int(bigEndian(page, 8 + 4 * i, 4));
+        trunk = int(bigEndian(page, 0, 4));
+    }
+    return pages;
+}
+
 // Whether a row's bytes meet one of the damaged stretches (from, to) or lie beyond the file's length.
 inline bool touched(const RowPlace& place, const QList<QPair<qint64, qint64>>& damaged, qint64 length)
 {
