@@ -64,6 +64,36 @@ quint64 digestOf(const uchar* p, qint64 size)
     return hash;
 }
 
+using SerialTypes = QVarLengthArray<quint64, 32>;
+
+// The serial types of a record of size bytes, from its header at payload, of which the first
+// available bytes can be read; false when the header does not agree with the record's size. A
+// header that goes on beyond the bytes available is not checked (true, no types).
+bool readHeaderTypes(const uchar* payload, qint64 available, qint64 size, SerialTypes* types)
+{
+    types->clear();
+    quint64 headerSize = 0;
+    const int headerBytes = varint(payload, payload + qMin(available, size), &headerSize);
+    if (!headerBytes || headerSize < quint64(headerBytes) || headerSize > quint64(size))
+        return false;
+    if (qint64(headerSize) > available)
+        return true;
+    qint64 body = 0;
+    const uchar* at = payload + headerBytes;
+    const uchar* headerEnd = payload + headerSize;
+    while (at < headerEnd) {
+        quint64 type = 0;
+        const int bytes = varint(at, headerEnd, &type);
+        const qint64 length = bytes ? serialSize(type) : -1;
+        if (length < 0 || types->size() >= kMaxColumns || length > size)
+            return false;
+        types->append(type);
+        body += length;
+        at += bytes;
+    }
+    return !types->isEmpty() && qint64(headerSize) + body == size;
+}
+
 } // namespace
 
 SqlitePageReader::SqlitePageReader(const QString& path)
@@ -405,7 +435,8 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
         }
         ++at;
     }
-    std::sort(found.begin(), found.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
+    std::stable_sort(
+        found.begin(), found.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
     for (Cell& cell : found) {
         if (cell.row.rowid < lo || cell.row.rowid > hi)
             continue;
@@ -450,8 +481,12 @@ bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* 
         row->digest = digest ? digestOf(cell + head, qint64(size)) : 0;
         return true;
     }
-    // The chain is followed before anything is copied: each page inside the file and named once,
-    // and the chain ends where the record does.
+    // The record's header, where it lies on this page, must agree with the record's size before
+    // the chain is followed; then the chain, before anything is copied: each page inside the file
+    // and named once, and the chain ends where the record does.
+    SerialTypes types;
+    if (!readHeaderTypes(cell + head, local, qint64(size), &types))
+        return false;
     const qint64 step = m_usable - 4;
     const qint64 pages = (qint64(size) - local + step - 1) / step;
     QVarLengthArray<quint32, 16> chain;
@@ -488,29 +523,13 @@ bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* 
 
 bool SqlitePageReader::decodeRecord(const uchar* payload, qint64 size, Row* row) const
 {
-    const uchar* end = payload + size;
+    SerialTypes types;
+    if (!readHeaderTypes(payload, size, size, &types))
+        return false;
     quint64 headerSize = 0;
-    const int headerBytes = varint(payload, end, &headerSize);
-    if (!headerBytes || headerSize < quint64(headerBytes) || headerSize > quint64(size))
-        return false;
-    QVarLengthArray<quint64, 32> types;
-    qint64 body = 0;
-    const uchar* at = payload + headerBytes;
-    const uchar* headerEnd = payload + headerSize;
-    while (at < headerEnd) {
-        quint64 type = 0;
-        const int bytes = varint(at, headerEnd, &type);
-        const qint64 length = bytes ? serialSize(type) : -1;
-        if (length < 0 || types.size() >= kMaxColumns || length > size)
-            return false;
-        types.append(type);
-        body += length;
-        at += bytes;
-    }
-    if (types.isEmpty() || qint64(headerSize) + body != size)
-        return false;
+    varint(payload, payload + size, &headerSize);
     row->values.resize(types.size());
-    const uchar* value = headerEnd;
+    const uchar* value = payload + headerSize; // the values follow the header
     for (int i = 0; i < types.size(); ++i) {
         const quint64 type = types.at(i);
         const qint64 length = serialSize(type);
