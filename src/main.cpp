@@ -152,6 +152,8 @@ void installLibraryMessageBox()
             QStringLiteral(" "), 5, texts.at(0), texts.at(1), texts.at(2));
         return id >= 1 && id <= shown.size() ? shown.at(id - 1) : QMessageBox::Cancel;
     });
+    // Long work on the library before the main window (a salvage) shows on the splash.
+    LibraryMessageBox::setProgressHandler(setStartupSplashText);
 }
 
 // Libraries read these folders themselves and cache them (the speech client crashes on a relative

@@ -15,9 +15,12 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -198,6 +201,35 @@ bool restoreBackup(const QString& backup, const QString& path, const QString& ti
     return false;
 }
 
+// The salvage of the damaged library at path into part, on a thread of its own; meanwhile the
+// calling thread keeps handling its events (the start-up splash stays alive) and shows how far
+// the salvage has come.
+LibrarySalvage::Result salvageLibrary(const QString& path, const QString& part)
+{
+    const auto tell = [](int percent) {
+        LibraryMessageBox::progress(providerText("Reading the damaged library: %1%").arg(percent));
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    std::atomic<int> percent { 0 };
+    LibrarySalvage::Result result;
+    std::unique_ptr<QThread> worker(QThread::create(
+        [&] { result = LibrarySalvage::rebuild(path, part, [&percent](int done) { percent = done; }); }));
+    int shown = 0;
+    tell(shown);
+    worker->start();
+    while (!worker->wait(40)) {
+        if (percent != shown)
+            tell(shown = percent);
+        else if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (shown != 100)
+        tell(100);
+    LibraryMessageBox::progress(QString());
+    return result;
+}
+
 // A damaged or empty library file is set aside. The rows that still read are carried into a new
 // library in its place first, and a sound backup that holds more books is offered instead. One box
 // tells the user how many books came back and where the old file is. False when the file could
@@ -211,7 +243,7 @@ bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
         qCritical() << "The library database" << path << "is damaged:" << error;
     // Built beside the damaged file before it moves, so that a run that ends half-way finds it again.
     const QString part = path + QStringLiteral(".part");
-    const LibrarySalvage::Result salvage = empty ? LibrarySalvage::Result() : LibrarySalvage::rebuild(path, part);
+    const LibrarySalvage::Result salvage = empty ? LibrarySalvage::Result() : salvageLibrary(path, part);
     const QString kept = keepAside(path, empty ? "empty" : "damaged");
     if (kept.isEmpty()) {
         QFile::remove(part);
@@ -223,16 +255,25 @@ bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
         return false;
     }
     int books = 0;
-    if (salvage.stored && QFile::rename(part, path))
+    int held = -1;
+    if (salvage.stored && QFile::rename(part, path)) {
         books = salvage.books;
+        held = salvage.held;
+    }
     QFile::remove(part);
 
     QStringList message { empty ? providerText("The library file was empty.")
                                 : providerText("The library file is damaged (%1).").arg(error),
         providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
-    if (!empty) {
-        message << (books > 0 ? providerText("Books read from it and back in the library: %1.").arg(books)
-                              : providerText("No book could be read from it."));
+    if (!empty && books > 0) {
+        message << (held >= 0
+                ? providerText("Books read from it and back in the library: %1 of %2.").arg(books).arg(held)
+                : providerText("Books read from it and back in the library: %1; how many it held is not "
+                               "known.")
+                      .arg(books));
+    } else if (!empty) {
+        message << (held > 0 ? providerText("None of the %1 books it held could be read from it.").arg(held)
+                             : providerText("No book could be read from it."));
     }
     const QString backup = LibraryDatabase::backupPath(path);
     QString backupError;
@@ -243,6 +284,7 @@ bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
         else
             qWarning() << "The library backup" << backup << "is damaged too:" << backupError;
     }
+    qWarning().noquote() << "The user is told:" << message.join(QLatin1Char(' '));
     if (backupBooks > books) {
         const QString when = QFileInfo(backup).lastModified().toString(Qt::ISODate);
         message << providerText("The backup of %1 holds more books (%2). Restore the library from the backup?")

@@ -186,6 +186,21 @@ void dropObsoleteBookmarks(const QSqlDatabase& db, UpgradeBackup& backup)
 
 } // namespace
 
+QStringList LibraryDatabase::tableStatements()
+{
+    // A late column missing from the statement that creates books is added the way ALTER adds it.
+    QString books = QString::fromLatin1(kCreateBooks.sql);
+    for (const auto& column : kLateColumns) {
+        if (!books.contains(QLatin1Char(',') + QLatin1String(column.name) + QLatin1Char(' ')))
+            books.insert(books.lastIndexOf(QLatin1Char(')')),
+                QLatin1Char(',') + QString::fromLatin1(column.sql).section(QLatin1String(" column "), 1).chopped(1));
+    }
+    QStringList statements { books };
+    for (int i = 0; i < 3; ++i)
+        statements.append(QString::fromLatin1(kCreateRest[i].sql));
+    return statements;
+}
+
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }
 
 bool LibraryDatabase::createOrUpgrade(const QString& connection)

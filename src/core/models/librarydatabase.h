@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 // The schema of the library database file ("ebooklib.sqlite3"): the tables `books`,
 // `folders`, `book_folder_binder` and `book_metadata`, their delete triggers and the index
@@ -14,6 +15,10 @@ public:
     // backupPath() (unless that copy already exists). A required statement that fails is
     // logged and shown in a critical box; the rest are not run and the result is false.
     static bool createOrUpgrade(const QString& connection = QLatin1String(QSqlDatabase::defaultConnection));
+
+    // The statements that create the program's tables as it makes them now (books, folders,
+    // book_folder_binder, book_metadata): what their rows look like where a file cannot say.
+    static QStringList tableStatements();
 
     // "<database file>.bak", beside the database file.
     static QString backupPath(const QString& databasePath);

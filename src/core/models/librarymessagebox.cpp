@@ -10,6 +10,12 @@ LibraryMessageBox::Handler& handler()
     return current;
 }
 
+LibraryMessageBox::ProgressHandler& progressHandler()
+{
+    static LibraryMessageBox::ProgressHandler current;
+    return current;
+}
+
 } // namespace
 
 void LibraryMessageBox::setHandler(Handler newHandler) { handler() = std::move(newHandler); }
@@ -21,4 +27,12 @@ QMessageBox::StandardButton LibraryMessageBox::critical(
         return handler()(title, text, buttons);
     qWarning().noquote() << "Message box not shown (no handler):" << title << "-" << text;
     return QMessageBox::Cancel;
+}
+
+void LibraryMessageBox::setProgressHandler(ProgressHandler handler) { progressHandler() = std::move(handler); }
+
+void LibraryMessageBox::progress(const QString& text)
+{
+    if (progressHandler())
+        progressHandler()(text);
 }

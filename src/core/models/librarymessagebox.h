@@ -19,4 +19,10 @@ public:
     static void setHandler(Handler handler);
     static QMessageBox::StandardButton critical(
         const QString& title, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Cancel);
+
+    // Shows, on the GUI thread, what long work before the main window is doing ("Reading the
+    // damaged library: 40%"); an empty text ends it. Without a handler nothing is shown.
+    using ProgressHandler = std::function<void(const QString& text)>;
+    static void setProgressHandler(ProgressHandler handler);
+    static void progress(const QString& text);
 };

@@ -1,26 +1,32 @@
 #include "librarysalvage.h"
 
 #include "librarydatabase.h"
+#include "sqlitepagereader.h"
 
 #include <QDebug>
 #include <QFile>
+#include <QHash>
+#include <QMap>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
+#include <functional>
 #include <limits>
-#include <optional>
 
 namespace {
+
+using Row = SqlitePageReader::Row;
 
 const char* const kSourceConnection = "pl_library_salvage_source";
 const char* const kTargetConnection = "pl_library_salvage_target";
 const qint64 kFirstRowid = std::numeric_limits<qint64>::min();
 const qint64 kLastRowid = std::numeric_limits<qint64>::max();
+const int kMaxDepth = 20; // SQLite's deepest b-tree
 
 // Opens a private connection; the caller closes it with closeConnection() once no query is alive.
 QSqlDatabase openConnection(const char* name, const QString& path, bool readOnly)
@@ -43,258 +49,714 @@ void closeConnection(const char* name)
     QSqlDatabase::removeDatabase(QLatin1String(name));
 }
 
-// Column names in table order; empty when the table cannot be read (a damaged schema, no database).
-QStringList columnsOf(const QSqlDatabase& db, const QString& table)
-{
-    QSqlQuery info(db);
-    QStringList columns;
-    if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
-        qWarning() << "Cannot read the columns of" << table << "Error:" << info.lastError().text();
-        return columns;
-    }
-    while (info.next())
-        columns.append(info.value(1).toString());
-    return columns;
-}
+// What a column may hold, from its declared type as SQLite reads affinities.
+enum class Kind { Any, Number, Text };
 
-// A row as the table's read hands it out: its rowid and the columns that follow it.
-struct Row {
-    qint64 rowid = 0;
-    QVariantList values;
+struct Column {
+    QString name;
+    Kind kind = Kind::Any;
+    bool notNull = false;
 };
 
-Row rowOf(const QSqlQuery& query)
+struct Table {
+    QString name;
+    quint32 root = 0; // 0: not known
+    QVector<Column> columns;
+    int rowidColumn = -1; // the INTEGER PRIMARY KEY, stored as the rowid and as null in the record
+};
+
+QString unquoted(QString name)
 {
-    Row row;
-    row.rowid = query.value(0).toLongLong();
-    for (int i = 1; i < query.record().count(); ++i)
-        row.values.append(query.value(i));
-    return row;
+    name = name.trimmed();
+    if (name.size() >= 2
+        && ((name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+            || (name.startsWith(QLatin1Char('`')) && name.endsWith(QLatin1Char('`')))
+            || (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))))
+        return name.mid(1, name.size() - 2);
+    return name;
 }
 
-// Whether the table's own search for the row's rowid finds that row (lookup: the table's read of
-// one rowid, bound to :rowid). While SQLite walks a leaf it does not check that the cells it reads
-// belong there: a damaged cell pointer array hands out, without an error, cells made of whatever
-// bytes the pointers lead to, whose rowids lead the search to no row or to another one.
-bool isTableRow(QSqlQuery& lookup, const Row& row)
+// The definitions between the statement's outer parentheses, split at the commas outside inner
+// parentheses and quotes; the text after them in tail.
+QStringList definitions(const QString& sql, QString* tail)
 {
-    lookup.bindValue(QStringLiteral(":rowid"), row.rowid);
-    bool same = lookup.exec() && lookup.next();
-    for (int i = 0; same && i < row.values.size(); ++i)
-        same = lookup.value(i + 1) == row.values.at(i);
-    lookup.finish();
-    return same;
+    QStringList parts;
+    const int open = sql.indexOf(QLatin1Char('('));
+    if (open < 0)
+        return parts;
+    int depth = 0;
+    QChar quote;
+    int start = open + 1;
+    for (int i = open + 1; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            quote = c;
+        } else if (c == QLatin1Char('[')) {
+            quote = QLatin1Char(']');
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')') && depth > 0) {
+            --depth;
+        } else if (c == QLatin1Char(')') || (c == QLatin1Char(',') && depth == 0)) {
+            parts.append(sql.mid(start, i - start).trimmed());
+            start = i + 1;
+            if (c == QLatin1Char(')')) {
+                *tail = sql.mid(i + 1);
+                return parts;
+            }
+        }
+    }
+    return QStringList();
 }
 
-// Whether the first row from that rowid on reads whole and is one of the table's, with the row
-// after it not repeating its rowid (select: the table's read with a limit of two), and its rowid
-// (none: the end of the table). The seek lands on the page that holds the rowid, or the next one,
-// so it fails while the rowid belongs to a damaged page.
-bool readsFrom(
-    const QSqlDatabase& db, const QString& select, QSqlQuery& lookup, qint64 rowid, std::optional<qint64>* first)
+Kind kindOf(const QString& type)
 {
-    QSqlQuery probe(db);
-    probe.setForwardOnly(true);
-    probe.prepare(select);
-    probe.bindValue(QStringLiteral(":from"), rowid);
-    if (!probe.exec())
+    const QString upper = type.toUpper();
+    if (upper.contains(QLatin1String("INT")))
+        return Kind::Number;
+    for (const char* text : { "CHAR", "CLOB", "TEXT" }) {
+        if (upper.contains(QLatin1String(text)))
+            return Kind::Text;
+    }
+    return upper.isEmpty() || upper.contains(QLatin1String("BLOB")) ? Kind::Any : Kind::Number;
+}
+
+// The columns of a CREATE TABLE statement; false for what has no rowid or cannot be read.
+bool parseTable(const QString& sql, Table* table)
+{
+    QString tail;
+    const QStringList parts = definitions(sql, &tail);
+    if (parts.isEmpty() || tail.contains(QLatin1String("WITHOUT"), Qt::CaseInsensitive))
         return false;
-    if (!probe.next()) {
-        *first = std::nullopt;
-        return !probe.lastError().isValid();
-    }
-    const Row row = rowOf(probe);
-    *first = row.rowid;
-    const bool repeated = probe.next() && probe.value(0).toLongLong() == row.rowid;
-    return row.rowid >= rowid && !repeated && isTableRow(lookup, row);
-}
-
-// The rowid of the first row from `from` on from which the table reads again; none when nothing
-// beyond reads. Steps forward in growing strides until a read succeeds, then halves the gap.
-std::optional<qint64> nextReadable(const QSqlDatabase& db, const QString& select, QSqlQuery& lookup, qint64 from)
-{
-    std::optional<qint64> next;
-    if (readsFrom(db, select, lookup, from, &next))
-        return next;
-    // Unsigned arithmetic: the distances span the whole rowid range.
-    quint64 stride = 1;
-    qint64 failing = from;
-    qint64 reading = failing;
-    for (;;) {
-        const quint64 room = quint64(kLastRowid) - quint64(failing);
-        if (room == 0)
-            return std::nullopt;
-        reading = qint64(quint64(failing) + qMin(stride, room));
-        if (readsFrom(db, select, lookup, reading, &next))
-            break;
-        failing = reading;
-        if (stride < (quint64(1) << 62))
-            stride *= 2;
-    }
-    while (quint64(reading) - quint64(failing) > 1) {
-        const qint64 middle = qint64(quint64(failing) + (quint64(reading) - quint64(failing)) / 2);
-        std::optional<qint64> first;
-        if (readsFrom(db, select, lookup, middle, &first)) {
-            reading = middle;
-            next = first;
-        } else {
-            failing = middle;
+    static const QStringList constraints { "CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN" };
+    static const QStringList typeEnds { "CONSTRAINT", "PRIMARY", "NOT", "NULL", "UNIQUE", "CHECK", "DEFAULT", "COLLATE",
+        "REFERENCES", "GENERATED", "AS" };
+    QString key; // the column of a primary key of one column
+    bool keyDescending = false;
+    QSet<QString> integers; // columns declared "INTEGER"
+    for (const QString& part : parts) {
+        const QStringList words = part.simplified().split(QLatin1Char(' '));
+        const QString first = words.first().section(QLatin1Char('('), 0, 0).toUpper();
+        if (constraints.contains(first)) {
+            QString ignored;
+            const QStringList columns = definitions(part, &ignored);
+            if (first == QLatin1String("PRIMARY") && columns.size() == 1)
+                key = unquoted(columns.first().section(QLatin1Char(' '), 0, 0)).toLower();
+            continue;
         }
+        Column column;
+        column.name = unquoted(words.first());
+        QStringList type;
+        int i = 1;
+        for (; i < words.size() && !typeEnds.contains(words.at(i).toUpper()); ++i)
+            type.append(words.at(i));
+        column.kind = kindOf(type.join(QLatin1Char(' ')));
+        if (type.join(QLatin1Char(' ')).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+            integers.insert(column.name.toLower());
+        const QString rest = words.mid(i).join(QLatin1Char(' ')).toUpper();
+        column.notNull = rest.contains(QLatin1String("NOT NULL"));
+        if (rest.contains(QLatin1String("PRIMARY KEY"))) {
+            key = column.name.toLower();
+            keyDescending = rest.contains(QLatin1String("PRIMARY KEY DESC"));
+        }
+        table->columns.append(column);
     }
-    return next;
+    // A key of one column declared INTEGER is the rowid itself, unless declared descending on the
+    // column.
+    for (int c = 0; c < table->columns.size() && !keyDescending; ++c) {
+        if (table->columns.at(c).name.toLower() == key && integers.contains(key))
+            table->rowidColumn = c;
+    }
+    return !table->columns.isEmpty();
 }
 
-// A column whose value must be a key already carried from another table.
-struct Reference {
-    QString column;
-    const QSet<qint64>* keys;
+// How well a row fits a table: 2 with all its columns, 1 with fewer (columns added to the table
+// later are missing from rows written before), 0 not at all.
+int fit(const Row& row, const Table& table)
+{
+    const int count = row.values.size();
+    if (count == 0 || count > table.columns.size())
+        return 0;
+    for (int i = 0; i < count; ++i) {
+        const QVariant& value = row.values.at(i);
+        const Column& column = table.columns.at(i);
+        if (i == table.rowidColumn) {
+            if (!value.isNull())
+                return 0;
+            continue;
+        }
+        if (value.isNull()) {
+            if (column.notNull)
+                return 0;
+            continue;
+        }
+        const int type = value.userType();
+        if (column.kind == Kind::Number && type != QMetaType::LongLong && type != QMetaType::Double)
+            return 0;
+        if (column.kind == Kind::Text && type != QMetaType::QString)
+            return 0;
+    }
+    return count == table.columns.size() ? 2 : 1;
+}
+
+struct LeafRef {
+    quint32 page = 0;
+    qint64 lo = kFirstRowid;
+    qint64 hi = kLastRowid;
 };
 
-// Copies the rows of the table that read, with every column both files have, into the target.
-// A row that refers to a key not carried is left out. The rowids carried go to carried.
-void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QString& table,
-    const QList<Reference>& references, QSet<qint64>* carried)
-{
-    const QStringList sourceColumns = columnsOf(source, table);
-    QStringList columns;
-    for (const QString& column : columnsOf(target, table)) {
-        if (sourceColumns.contains(column))
-            columns.append(column);
-    }
-    if (columns.isEmpty()) {
-        qWarning() << "Nothing of the table" << table << "can be read";
-        return;
-    }
-    QList<QPair<int, const QSet<qint64>*>> checks;
-    for (const Reference& reference : references) {
-        const int at = columns.indexOf(reference.column);
-        if (at >= 0)
-            checks.append({ at, reference.keys });
-    }
+struct Tree {
+    QVector<LeafRef> leaves; // in rowid order
+    bool complete = true; // every page on the way read, none missing or shared
+    bool underInterior = false; // its top is a sound interior page
+};
 
-    QSqlQuery insert(target);
-    insert.prepare(
-        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-            .arg(table, columns.join(QLatin1Char(',')), QStringLiteral(",?").repeated(columns.size()).mid(1)));
-    int skipped = 0;
-    const auto carry = [&](const Row& row) {
-        for (const auto& check : checks) {
-            if (!check.second->contains(row.values.at(check.first).toLongLong()))
-                return;
-        }
-        for (int i = 0; i < columns.size(); ++i)
-            insert.bindValue(i, row.values.at(i));
-        if (insert.exec())
-            carried->insert(row.rowid);
-        else if (++skipped <= 3)
-            qWarning() << "Cannot carry row" << row.rowid << "of" << table << insert.lastError().text();
+// Walks down from a page through sound interior pages, to the leaves. A page may be entered only
+// while enter() says so (it marks the page taken), so a damaged pointer to a page walked already
+// neither loops nor gives a page to two trees.
+Tree walk(const SqlitePageReader& reader, quint32 root, const std::function<bool(quint32)>& enter)
+{
+    Tree tree;
+    struct Step {
+        quint32 page;
+        qint64 lo;
+        qint64 hi;
+        int depth;
     };
-    const QString read = QStringLiteral("SELECT rowid, %1 FROM %2 NOT INDEXED WHERE rowid ")
-                             .arg(columns.join(QLatin1Char(',')), table);
-    const QString select = read + QStringLiteral(">= :from ORDER BY rowid");
-    QSqlQuery lookup(source);
-    lookup.setForwardOnly(true);
-    lookup.prepare(read + QStringLiteral("= :rowid"));
-    qint64 from = kFirstRowid; // after the last row carried
-    for (;;) {
-        const qint64 start = from;
-        QSqlQuery rows(source);
-        rows.setForwardOnly(true);
-        rows.prepare(select);
-        rows.bindValue(QStringLiteral(":from"), from);
-        // Carried once the row after it does not repeat its rowid: a damaged pointer array hands
-        // out one cell again and again, and a cell that does not belong to the table can still
-        // lie in the range of rowids whose search leads to its page.
-        std::optional<Row> pending;
-        QString damage;
-        bool atEnd = false;
-        if (rows.exec()) {
-            while (rows.next()) {
-                const Row row = rowOf(rows);
-                if (pending && row.rowid == pending->rowid) {
-                    damage = QStringLiteral("rowid %1 read twice").arg(row.rowid);
-                    pending.reset();
-                    break;
-                }
-                if (row.rowid < (pending ? pending->rowid : from) || !isTableRow(lookup, row)) {
-                    damage = QStringLiteral("rowid %1 read out of place").arg(row.rowid);
-                    break;
-                }
-                if (pending) {
-                    carry(*pending);
-                    from = pending->rowid + 1;
-                }
-                pending = row;
-                if (row.rowid == kLastRowid) {
-                    atEnd = true;
-                    break;
+    QVector<Step> stack { { root, kFirstRowid, kLastRowid, 0 } };
+    QVector<SqlitePageReader::Child> children;
+    while (!stack.isEmpty()) {
+        const Step step = stack.takeLast();
+        if (step.depth > kMaxDepth || step.page > reader.pageCount() || !enter(step.page)) {
+            tree.complete = false;
+            continue;
+        }
+        const SqlitePageReader::PageType type = reader.pageType(step.page);
+        if (type == SqlitePageReader::TableInterior) {
+            if (!reader.children(step.page, step.lo, step.hi, &children)) {
+                tree.complete = false;
+                continue;
+            }
+            tree.underInterior = tree.underInterior || step.depth == 0;
+            for (int i = children.size() - 1; i >= 0; --i)
+                stack.append({ children.at(i).page, children.at(i).lo, children.at(i).hi, step.depth + 1 });
+        } else {
+            // A leaf, or a page on the way that is damaged: reading it as a leaf tells which.
+            tree.leaves.append({ step.page, step.lo, step.hi });
+        }
+    }
+    return tree;
+}
+
+// The rows of the table sqlite_master: the tables of the file with their roots.
+QVector<Table> readSchema(const SqlitePageReader& reader, QVector<qint16>* owner, bool* read)
+{
+    QVector<Table> tables;
+    const Tree tree = walk(reader, 1, [owner](quint32 page) {
+        if ((*owner)[int(page)] != 0)
+            return false;
+        (*owner)[int(page)] = -1;
+        return true;
+    });
+    int rows = 0;
+    for (const LeafRef& leaf : tree.leaves) {
+        for (const Row& row : reader.leaf(leaf.page, leaf.lo, leaf.hi).rows) {
+            if (row.values.size() != 5)
+                continue;
+            ++rows;
+            Table table;
+            table.name = row.values.at(1).toString();
+            const qint64 root = row.values.at(3).toLongLong();
+            if (row.values.at(0).toString() != QLatin1String("table") || root < 2 || root > reader.pageLimit()
+                || !parseTable(row.values.at(4).toString(), &table))
+                continue;
+            table.root = quint32(root);
+            tables.append(table);
+        }
+    }
+    *read = rows > 0;
+    return tables;
+}
+
+// Inserts rows of one table into the new file, with every column both have; a row that refers to
+// a key not carried is left out. Rows go in many to a statement, which costs SQLite far less than
+// one statement each; a statement refused (one of its rows breaks a constraint) is tried again row
+// by row, so only that row is lost.
+class TableWriter {
+public:
+    struct Reference {
+        QString column;
+        const QSet<qint64>* keys;
+    };
+
+    // The rowids of the rows written go to keys, unless it is null.
+    TableWriter(const QSqlDatabase& target, const Table& table, const QList<Reference>& references,
+        QSet<qint64>* keys = nullptr)
+        : m_table(table)
+        , m_one(target)
+        , m_many(target)
+        , m_keys(keys)
+    {
+        QStringList names;
+        QSqlQuery info(target);
+        info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table.name));
+        while (info.next()) {
+            const QString name = info.value(1).toString();
+            for (int c = 0; c < table.columns.size(); ++c) {
+                if (table.columns.at(c).name.compare(name, Qt::CaseInsensitive) == 0) {
+                    names.append(name);
+                    m_sources.append(c);
                 }
             }
         }
-        if (pending) {
-            carry(*pending);
-            atEnd = atEnd || pending->rowid == kLastRowid;
-            if (!atEnd)
-                from = pending->rowid + 1;
+        for (const Reference& reference : references) {
+            const int at = names.indexOf(reference.column);
+            if (at >= 0)
+                m_checks.append({ m_sources.at(at), reference.keys });
         }
-        if (atEnd || (damage.isEmpty() && !rows.lastError().isValid()))
-            break;
-        const QString error = damage.isEmpty() ? rows.lastError().text() : damage;
-        const std::optional<qint64> next = nextReadable(source, select + QStringLiteral(" LIMIT 2"), lookup, from);
-        qWarning().noquote() << QStringLiteral("The rows of %1 %2 %3 are on damaged pages and lost: %4")
-                                    .arg(table,
-                                        from == kFirstRowid ? QStringLiteral("from the first")
-                                                            : QStringLiteral("from rowid %1").arg(from),
-                                        next ? QStringLiteral("below rowid %1").arg(*next) : QStringLiteral("on"),
-                                        error);
-        // A read that carried nothing and resumes where it began would begin again for ever.
-        if (!next || *next == start)
-            break;
-        from = *next;
+        // Under the 999 values a statement of older SQLite versions may bind.
+        m_rows = qMax(1, 900 / qMax(1, names.size()));
+        const QString insert
+            = QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table.name, names.join(QLatin1Char(',')));
+        const QString values = QStringLiteral("(%1)").arg(QStringLiteral(",?").repeated(names.size()).mid(1));
+        m_ready = !names.isEmpty() && m_one.prepare(insert + values)
+            && m_many.prepare(insert + (QLatin1Char(',') + values).repeated(m_rows).mid(1));
+        if (!m_ready)
+            qWarning() << "Cannot write the rows of" << table.name << m_many.lastError().text();
     }
-    qInfo() << "Rows of" << table << "carried from the damaged library:" << carried->size();
+
+    void write(const Row& row)
+    {
+        if (!m_ready)
+            return;
+        for (const auto& check : qAsConst(m_checks)) {
+            if (!check.second->contains(value(row, check.first).toLongLong()))
+                return;
+        }
+        m_pending.append(row.rowid);
+        for (const int column : qAsConst(m_sources))
+            m_values.append(value(row, column));
+        if (m_pending.size() == m_rows)
+            flush();
+    }
+
+    // Writes the rows still waiting; the number of rows written.
+    int finish()
+    {
+        flush();
+        return m_written;
+    }
+
+private:
+    QVariant value(const Row& row, int column) const
+    {
+        if (column == m_table.rowidColumn)
+            return row.rowid;
+        return column < row.values.size() ? row.values.at(column) : QVariant();
+    }
+
+    void written(qint64 rowid)
+    {
+        ++m_written;
+        if (m_keys)
+            m_keys->insert(rowid);
+    }
+
+    void flush()
+    {
+        if (m_pending.size() == m_rows) {
+            for (int i = 0; i < m_values.size(); ++i)
+                m_many.bindValue(i, m_values.at(i));
+            if (m_many.exec()) {
+                for (const qint64 rowid : qAsConst(m_pending))
+                    written(rowid);
+                m_pending.clear();
+                m_values.clear();
+                return;
+            }
+        }
+        const int columns = m_sources.size();
+        for (int r = 0; r < m_pending.size(); ++r) {
+            for (int i = 0; i < columns; ++i)
+                m_one.bindValue(i, m_values.at(r * columns + i));
+            if (m_one.exec())
+                written(m_pending.at(r));
+            else if (++m_failed <= 3)
+                qWarning() << "Cannot carry row" << m_pending.at(r) << "of" << m_table.name << m_one.lastError().text();
+        }
+        m_pending.clear();
+        m_values.clear();
+    }
+
+    const Table& m_table;
+    QSqlQuery m_one;
+    QSqlQuery m_many;
+    QSet<qint64>* m_keys;
+    QVector<int> m_sources; // the table's column for each bound value
+    QList<QPair<int, const QSet<qint64>*>> m_checks;
+    int m_rows = 1; // in one statement
+    QVector<qint64> m_pending; // rowids of the rows waiting
+    QVector<QVariant> m_values; // their values, row after row
+    bool m_ready = false;
+    int m_written = 0;
+    int m_failed = 0;
+};
+
+// The program's tables in the order they are carried: a row is carried after those it refers to.
+const QStringList& programTables()
+{
+    static const QStringList names { QStringLiteral("folders"), QStringLiteral("books"),
+        QStringLiteral("book_folder_binder"), QStringLiteral("book_metadata") };
+    return names;
 }
 
-bool copyAll(const QSqlDatabase& source, QSqlDatabase& target, LibrarySalvage::Result* result)
+// Finds the rows of the file's tables and carries those of the program's into the new file.
+class Salvage {
+public:
+    Salvage(const SqlitePageReader& reader, const LibrarySalvage::Progress& progress)
+        : m_reader(reader)
+        , m_progress(progress)
+        , m_owner(int(reader.pageCount()) + 1, 0)
+    {
+    }
+
+    bool run(QSqlDatabase& target, LibrarySalvage::Result* result);
+
+private:
+    // A leaf off every table's tree whose rows fit this table: the stray tree it came from, and
+    // the rowids and record digests of its rows.
+    struct Stray {
+        LeafRef leaf;
+        int tree = -1;
+        QVector<QPair<qint64, quint64>> rows;
+    };
+
+    struct Found {
+        Tree tree; // reached from the table's root
+        bool rootSound = false;
+        QVector<Stray> strays;
+        QSet<qint64> disagreeing; // stray rowids whose copies differ
+    };
+
+    void findTables();
+    void findStrays();
+    // Reads the rows of the table that are carried and hands each to write.
+    void carry(int table, const std::function<void(const Row&)>& write);
+    void advance(int units);
+    int tableNamed(const QString& name) const;
+
+    const SqlitePageReader& m_reader;
+    const LibrarySalvage::Progress& m_progress;
+    QVector<qint16> m_owner; // of each page: the table's index + 1, -1 the schema or a stray tree, 0 none
+    QVector<Table> m_tables;
+    QVector<Found> m_found;
+    QVector<int> m_held; // rows each table held, where its pages tell; -1 unknown
+    QVector<QString> m_summaries; // of what was read of each table, for the log
+    int m_units = 1;
+    int m_done = 0;
+    int m_percent = -1;
+};
+
+int Salvage::tableNamed(const QString& name) const
 {
+    for (int i = 0; i < m_tables.size(); ++i) {
+        if (m_tables.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void Salvage::advance(int units)
+{
+    m_done += units;
+    const int percent = int(qMin<qint64>(100, qint64(m_done) * 100 / qMax(1, m_units)));
+    if (percent != m_percent && m_progress) {
+        m_percent = percent;
+        m_progress(percent);
+    }
+}
+
+void Salvage::findTables()
+{
+    bool schemaRead = false;
+    m_tables = readSchema(m_reader, &m_owner, &schemaRead);
+    if (!schemaRead)
+        qWarning() << "The schema of the damaged library cannot be read: its tables are told by their columns";
+    // A program table the schema does not name is still found by the shape of its rows.
+    for (const QString& sql : LibraryDatabase::tableStatements()) {
+        Table table;
+        table.name = sql.section(QLatin1Char('('), 0, 0).simplified().section(QLatin1Char(' '), -1);
+        if (tableNamed(table.name) < 0 && parseTable(sql, &table))
+            m_tables.append(table);
+    }
+    m_found.resize(m_tables.size());
+    for (int t = 0; t < m_tables.size(); ++t) {
+        if (!m_tables.at(t).root) {
+            m_found[t].tree.complete = false;
+            continue;
+        }
+        m_found[t].tree = walk(m_reader, m_tables.at(t).root, [this, t](quint32 page) {
+            if (m_owner.at(int(page)) != 0)
+                return false;
+            m_owner[int(page)] = qint16(t + 1);
+            return true;
+        });
+        const quint32 root = m_tables.at(t).root;
+        QVector<SqlitePageReader::Child> children;
+        m_found[t].rootSound = m_reader.pageType(root) == SqlitePageReader::TableLeaf
+            || m_reader.children(root, kFirstRowid, kLastRowid, &children);
+    }
+}
+
+// Table pages that no table's tree reaches (their way in is damaged) and that are not free: the
+// trees they still form among themselves are walked from their tops, and each leaf goes to the
+// table whose columns most of its rows fit.
+void Salvage::findStrays()
+{
+    const quint32 pages = m_reader.pageCount();
+    const auto stray = [this](quint32 page) {
+        return m_owner.at(int(page)) == 0 && !m_reader.isFree(page)
+            && (m_reader.pageType(page) == SqlitePageReader::TableInterior
+                || m_reader.pageType(page) == SqlitePageReader::TableLeaf);
+    };
+    QSet<quint32> below; // named by a sound stray interior page
+    QVector<SqlitePageReader::Child> children;
+    for (quint32 page = 2; page <= pages; ++page) {
+        if (stray(page) && m_reader.pageType(page) == SqlitePageReader::TableInterior
+            && m_reader.children(page, kFirstRowid, kLastRowid, &children)) {
+            for (const auto& child : qAsConst(children))
+                below.insert(child.page);
+        }
+    }
+    QVector<Tree> trees;
+    const auto enter = [this, &stray](quint32 page) {
+        if (!stray(page))
+            return false;
+        m_owner[int(page)] = -1;
+        return true;
+    };
+    for (quint32 page = 2; page <= pages; ++page) {
+        if (stray(page) && !below.contains(page))
+            trees.append(walk(m_reader, page, enter));
+    }
+    // Leaves of stray trees that loop among themselves have no top: each stands alone.
+    for (quint32 page = 2; page <= pages; ++page) {
+        if (stray(page) && m_reader.pageType(page) == SqlitePageReader::TableLeaf)
+            trees.append(walk(m_reader, page, enter));
+    }
+    int strayLeaves = 0;
+    for (const Tree& tree : qAsConst(trees))
+        strayLeaves += tree.leaves.size();
+    int treeLeaves = 0;
+    for (const QString& name : programTables()) {
+        const int t = tableNamed(name);
+        treeLeaves += t < 0 ? 0 : m_found.at(t).tree.leaves.size();
+    }
+    m_units = treeLeaves + 2 * strayLeaves;
+    if (strayLeaves)
+        qWarning() << "Table leaves of the damaged library off their tables' trees:" << strayLeaves;
+
+    for (int index = 0; index < trees.size(); ++index) {
+        for (const LeafRef& leaf : trees.at(index).leaves) {
+            const SqlitePageReader::Leaf read = m_reader.leaf(leaf.page, leaf.lo, leaf.hi, true);
+            advance(1);
+            QVector<int> scores(m_tables.size(), 0);
+            for (const Row& row : read.rows) {
+                for (int t = 0; t < m_tables.size(); ++t)
+                    scores[t] += fit(row, m_tables.at(t));
+            }
+            const int best = int(std::max_element(scores.begin(), scores.end()) - scores.begin());
+            if (scores.isEmpty() || scores.at(best) == 0 || scores.count(scores.at(best)) > 1) {
+                if (!read.rows.isEmpty())
+                    qWarning() << "The rows of page" << leaf.page << "fit no one table and are left out";
+                continue;
+            }
+            Stray stray { leaf, index, {} };
+            for (const Row& row : read.rows) {
+                if (fit(row, m_tables.at(best)))
+                    stray.rows.append({ row.rowid, row.digest });
+            }
+            m_found[best].strays.append(stray);
+        }
+    }
+    for (int t = 0; t < m_tables.size(); ++t) {
+        Found& found = m_found[t];
+        // A table whose root is lost (its schema entry, or the root page itself) takes as its tree
+        // the one stray tree under an interior page whose leaves are all its own: that page was
+        // its root. Leaves no page names (pages freed with old copies of rows, where the free list
+        // is lost too) stay strays.
+        QMap<int, int> leavesOf; // stray tree -> its leaves that fit this table
+        for (const Stray& stray : qAsConst(found.strays))
+            ++leavesOf[stray.tree];
+        int chosen = -1;
+        int candidates = 0;
+        for (auto it = leavesOf.constBegin(); it != leavesOf.constEnd(); ++it) {
+            const Tree& tree = trees.at(it.key());
+            if (!tree.underInterior)
+                continue;
+            ++candidates;
+            if (tree.leaves.size() == it.value())
+                chosen = it.key();
+        }
+        if (!found.rootSound && candidates == 1 && chosen >= 0) {
+            found.tree = trees.at(chosen);
+            found.strays.erase(std::remove_if(found.strays.begin(), found.strays.end(),
+                                   [chosen](const Stray& stray) { return stray.tree == chosen; }),
+                found.strays.end());
+            qWarning() << "The table" << m_tables.at(t).name << "is read from page" << found.tree.leaves.first().page
+                       << "on, off the schema";
+        }
+        QHash<qint64, quint64> digests;
+        for (const Stray& stray : qAsConst(found.strays)) {
+            for (const auto& row : stray.rows) {
+                const auto seen = digests.constFind(row.first);
+                if (seen == digests.constEnd())
+                    digests.insert(row.first, row.second);
+                else if (*seen != row.second)
+                    found.disagreeing.insert(row.first);
+            }
+        }
+    }
+}
+
+void Salvage::carry(int table, const std::function<void(const Row&)>& write)
+{
+    const Found& found = m_found.at(table);
+    const Table& shape = m_tables.at(table);
+    // The tree's leaves hold rowids of ranges apart, so its rows never meet twice; a stray row
+    // must keep clear of them: of the ranges of its whole leaves, and of the rows of its damaged
+    // ones, and of the strays taken before it.
+    QVector<QPair<qint64, qint64>> sound;
+    QSet<qint64> taken;
+    bool counted = found.tree.complete;
+    qint64 count = 0;
+    int unfit = 0;
+    const auto take = [&](const Row& row) {
+        if (fit(row, shape))
+            write(row);
+        else
+            ++unfit;
+    };
+    for (const LeafRef& leaf : found.tree.leaves) {
+        const SqlitePageReader::Leaf read = m_reader.leaf(leaf.page, leaf.lo, leaf.hi);
+        advance(1);
+        if (read.cellCount < 0)
+            counted = false;
+        else
+            count += read.cellCount;
+        if (read.whole) {
+            sound.append({ leaf.lo, leaf.hi });
+        } else {
+            qWarning() << "Page" << leaf.page << "of" << shape.name << "is damaged:" << read.rows.size()
+                       << "rows read of" << read.cellCount;
+            for (const Row& row : read.rows)
+                taken.insert(row.rowid);
+        }
+        for (const Row& row : read.rows)
+            take(row);
+    }
+    const int held = counted && count <= std::numeric_limits<int>::max() ? int(count) : -1;
+    if (counted) {
+        // Every leaf of the tree was reached and counted: a row off it is no live row.
+        advance(found.strays.size());
+        if (!found.strays.isEmpty())
+            qWarning() << "Leaves off the whole tree of" << shape.name << "left out:" << found.strays.size();
+    } else {
+        for (const Stray& stray : found.strays) {
+            const SqlitePageReader::Leaf read = m_reader.leaf(stray.leaf.page, stray.leaf.lo, stray.leaf.hi);
+            advance(1);
+            for (const Row& row : read.rows) {
+                const auto after = std::upper_bound(sound.begin(), sound.end(), row.rowid,
+                    [](qint64 rowid, const QPair<qint64, qint64>& range) { return rowid < range.first; });
+                const bool covered = after != sound.begin() && (after - 1)->second >= row.rowid;
+                if (!covered && !taken.contains(row.rowid) && !found.disagreeing.contains(row.rowid)) {
+                    taken.insert(row.rowid);
+                    take(row);
+                }
+            }
+        }
+    }
+    if (unfit)
+        qWarning() << "Rows that do not fit the columns of" << shape.name << "left out:" << unfit;
+    m_held[table] = held;
+    m_summaries[table] = QStringLiteral("%1 leaves of its tree, %2 leaves off it; it held %3")
+                             .arg(found.tree.leaves.size())
+                             .arg(found.strays.size())
+                             .arg(held < 0 ? QStringLiteral("an unknown number") : QString::number(held));
+}
+
+bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
+{
+    findTables();
+    findStrays();
     if (!target.transaction()) {
         qCritical() << "Cannot begin the new library:" << target.lastError().text();
         return false;
     }
+    m_held.fill(-1, m_tables.size());
+    m_summaries.resize(m_tables.size());
+    const QStringList& names = programTables();
     QSet<qint64> folders;
     QSet<qint64> books;
-    QSet<qint64> others;
-    copyTable(source, target, QStringLiteral("folders"), {}, &folders);
-    copyTable(source, target, QStringLiteral("books"), {}, &books);
-    copyTable(source, target, QStringLiteral("book_folder_binder"),
-        { { QStringLiteral("book_id"), &books }, { QStringLiteral("folder_id"), &folders } }, &others);
-    others.clear();
-    copyTable(source, target, QStringLiteral("book_metadata"), { { QStringLiteral("book_id"), &books } }, &others);
+    for (const QString& name : names) {
+        const int table = tableNamed(name);
+        QList<TableWriter::Reference> references;
+        if (name == names.at(2) || name == names.at(3))
+            references.append({ QStringLiteral("book_id"), &books });
+        if (name == names.at(2))
+            references.append({ QStringLiteral("folder_id"), &folders });
+        TableWriter writer(target, m_tables.at(table), references,
+            name == names.at(0)       ? &folders
+                : name == names.at(1) ? &books
+                                      : nullptr);
+        carry(table, [&writer](const Row& row) { writer.write(row); });
+        qInfo().noquote() << QStringLiteral("Rows of %1 carried from the damaged library: %2 (%3)")
+                                 .arg(name)
+                                 .arg(writer.finish())
+                                 .arg(m_summaries.at(table));
+    }
     if (!target.commit()) {
         qCritical() << "Cannot store the rows carried from the damaged library:" << target.lastError().text();
         target.rollback();
         return false;
     }
+    if (m_progress)
+        m_progress(100);
     result->books = books.size();
+    result->held = m_held.at(tableNamed(names.at(1)));
     return true;
 }
 
 } // namespace
 
-LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QString& target)
+LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QString& target, const Progress& progress)
 {
     Result result;
     if (QFile::exists(target) && !QFile::remove(target)) {
         qCritical() << "Cannot replace" << target;
         return result;
     }
-    {
-        const QSqlDatabase from = openConnection(kSourceConnection, source, true);
-        QSqlDatabase to = openConnection(kTargetConnection, target, false);
-        if (from.isOpen() && to.isOpen() && LibraryDatabase::createOrUpgrade(QLatin1String(kTargetConnection)))
-            result.stored = copyAll(from, to, &result);
+    const SqlitePageReader reader(source);
+    if (!reader.isOpen()) {
+        qCritical() << "The damaged library" << source << "cannot be read:" << reader.errorString();
+        return result;
     }
-    closeConnection(kSourceConnection);
+    qInfo() << "Reading the damaged library by its pages:" << reader.pageCount() << "pages of" << reader.pageSize()
+            << "bytes" << (reader.headerSound() ? "" : "(its header is damaged)");
+    {
+        QSqlDatabase to = openConnection(kTargetConnection, target, false);
+        QSqlQuery pragma(to);
+        for (const char* sql :
+            { "PRAGMA journal_mode = OFF", "PRAGMA synchronous = OFF", "PRAGMA cache_size = -65536" })
+            pragma.exec(QLatin1String(sql));
+        if (to.isOpen() && LibraryDatabase::createOrUpgrade(QLatin1String(kTargetConnection))) {
+            Salvage salvage(reader, progress);
+            result.stored = salvage.run(to, &result);
+        }
+    }
     closeConnection(kTargetConnection);
     return result;
 }

@@ -4,7 +4,14 @@
 #include "metroprogressbar.h"
 #include "windows/kelsplash.h"
 
+#include <QLabel>
 #include <QVBoxLayout>
+
+namespace {
+
+const char* const kTextName = "StartupSplashText";
+
+} // namespace
 
 void showStartupSplash(int minimumDisplayTimeMs, bool showMainWindowWhenDone)
 {
@@ -23,5 +30,23 @@ void showStartupSplash(int minimumDisplayTimeMs, bool showMainWindowWhenDone)
     dots->setDotRadius(4.25);
     dots->setState(KelProgressBar::Indeterminate);
     layout->setContentsMargins(80, 0, 80, 22);
+    auto* text = new QLabel(splash);
+    text->setObjectName(QLatin1String(kTextName));
+    text->setTextFormat(Qt::PlainText);
+    text->setAlignment(Qt::AlignCenter);
+    text->setStyleSheet(QStringLiteral("color: white; font-size: 15px;"));
+    text->hide();
+    layout->addWidget(text);
     layout->addWidget(dots);
+}
+
+void setStartupSplashText(const QString& text)
+{
+    auto* app = KelApplication::instance();
+    QWidget* splash = app ? app->splashWindow() : nullptr;
+    auto* label = splash ? splash->findChild<QLabel*>(QLatin1String(kTextName)) : nullptr;
+    if (!label)
+        return;
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
 }

@@ -1,0 +1,579 @@
+#include "sqlitepagereader.h"
+
+#include <QDebug>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+const char kMagic[] = "SQLite format 3"; // with its closing zero, the file's first 16 bytes
+const uchar kJournalMagic[] = { 0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7 };
+const int kMaxColumns = 2000; // SQLite's own limit on the columns of a table
+
+quint16 be16(const uchar* p) { return quint16(p[0] << 8 | p[1]); }
+
+quint32 be32(const uchar* p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
+
+// A variable-length integer at p, not reaching end; its length in bytes, 0 when it runs past end.
+int varint(const uchar* p, const uchar* end, quint64* value)
+{
+    quint64 v = 0;
+    for (int i = 0; i < 9; ++i) {
+        if (p + i >= end)
+            return 0;
+        if (i == 8) {
+            *value = v << 8 | p[i];
+            return 9;
+        }
+        v = v << 7 | (p[i] & 0x7f);
+        if (!(p[i] & 0x80)) {
+            *value = v;
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+// The bytes a value of the serial type takes in a record's body; -1 for the reserved types.
+qint64 serialSize(quint64 type)
+{
+    static const int fixed[] = { 0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1 };
+    return type < 12 ? fixed[type] : qint64((type - 12) / 2);
+}
+
+bool plausibleTreePage(const uchar* p, int usable)
+{
+    const uchar type = p[0];
+    if (type != 2 && type != 5 && type != 10 && type != 13)
+        return false;
+    const int header = type == 2 || type == 5 ? 12 : 8;
+    const int cells = be16(p + 3);
+    const int content = be16(p + 5) ? be16(p + 5) : 65536;
+    return header + 2 * cells <= content && content <= usable && p[7] <= 60;
+}
+
+quint64 digestOf(const uchar* p, qint64 size)
+{
+    // FNV-1a: only equal copies of a record need to meet.
+    quint64 hash = 14695981039346656037ull;
+    for (qint64 i = 0; i < size; ++i)
+        hash = (hash ^ p[i]) * 1099511628211ull;
+    return hash;
+}
+
+using SerialTypes = QVarLengthArray<quint64, 32>;
+
+// The serial types of a record of size bytes, from its header at payload, of which the first
+// available bytes can be read; false when the header does not agree with the record's size. A
+// header that goes on beyond the bytes available is not checked (true, no types).
+bool readHeaderTypes(const uchar* payload, qint64 available, qint64 size, SerialTypes* types)
+{
+    types->clear();
+    quint64 headerSize = 0;
+    const int headerBytes = varint(payload, payload + qMin(available, size), &headerSize);
+    if (!headerBytes || headerSize < quint64(headerBytes) || headerSize > quint64(size))
+        return false;
+    if (qint64(headerSize) > available)
+        return true;
+    qint64 body = 0;
+    const uchar* at = payload + headerBytes;
+    const uchar* headerEnd = payload + headerSize;
+    while (at < headerEnd) {
+        quint64 type = 0;
+        const int bytes = varint(at, headerEnd, &type);
+        const qint64 length = bytes ? serialSize(type) : -1;
+        if (length < 0 || types->size() >= kMaxColumns || length > size)
+            return false;
+        types->append(type);
+        body += length;
+        at += bytes;
+    }
+    return !types->isEmpty() && qint64(headerSize) + body == size;
+}
+
+} // namespace
+
+SqlitePageReader::SqlitePageReader(const QString& path)
+    : m_file(path)
+{
+    if (!m_file.open(QIODevice::ReadOnly)) {
+        m_error = m_file.errorString();
+        return;
+    }
+    m_size = m_file.size();
+    if (m_size > 0)
+        m_data = m_file.map(0, m_size);
+    if (!m_data && m_size > 0) {
+        m_copy = m_file.readAll();
+        m_data = reinterpret_cast<const uchar*>(m_copy.constData());
+        m_size = m_copy.size();
+    }
+    if (m_size < 512) {
+        m_error = QStringLiteral("the file is too short to hold a database page");
+        return;
+    }
+    const int journalPageSize = playBackJournal(path + QStringLiteral("-journal"));
+    readHeader();
+    if (!m_journal.isEmpty() && m_headerSound && journalPageSize != m_pageSize) {
+        qWarning() << "The journal of" << path << "does not match the file's page size and is not played back";
+        m_journal.clear();
+        m_headerSound = false;
+        m_pageSize = 0;
+        readHeader();
+    }
+    if (!m_headerSound)
+        guessPageSize();
+    if (m_pageSize <= 0) {
+        m_error = QStringLiteral("no page size can be found");
+        return;
+    }
+    // Whole pages, and a last one cut short that still holds its page header.
+    qint64 pages = (m_size + m_pageSize - 12) / m_pageSize;
+    if (!m_journal.isEmpty()) {
+        // The database as the last commit left it: the pages the journal restores, no more.
+        for (auto it = m_journal.constBegin(); it != m_journal.constEnd(); ++it)
+            pages = qMax<qint64>(pages, it.key());
+        pages = qMin<qint64>(pages, m_journalDatabasePages);
+    }
+    m_pageCount = quint32(qMin<qint64>(std::numeric_limits<qint32>::max(), pages));
+    if (!m_headerSound || m_pageLimit == 0)
+        m_pageLimit = m_pageCount;
+    else if (m_pageLimit < m_pageCount)
+        m_pageCount = m_pageLimit; // what lies beyond the database's size is no part of it
+    if (m_headerSound)
+        readFreeList();
+}
+
+const uchar* SqlitePageReader::page(quint32 number, int* available) const
+{
+    if (number == 0 || number > m_pageCount)
+        return nullptr;
+    const auto journaled = m_journal.constFind(number);
+    if (journaled != m_journal.constEnd()) {
+        *available = journaled->size();
+        return reinterpret_cast<const uchar*>(journaled->constData());
+    }
+    const qint64 offset = qint64(number - 1) * m_pageSize;
+    if (offset >= m_size)
+        return nullptr;
+    *available = int(qMin<qint64>(m_pageSize, m_size - offset));
+    return m_data + offset;
+}
+
+void SqlitePageReader::readHeader()
+{
+    const auto first = m_journal.constFind(1);
+    const uchar* h = first != m_journal.constEnd() ? reinterpret_cast<const uchar*>(first->constData()) : m_data;
+    if (std::memcmp(h, kMagic, 16) != 0 || h[21] != 64 || h[22] != 32 || h[23] != 32)
+        return;
+    const int size = be16(h + 16) == 1 ? 65536 : be16(h + 16);
+    if (size < 512 || size > 65536 || (size & (size - 1)) || size - h[20] < 480)
+        return;
+    m_pageSize = size;
+    m_usable = size - h[20];
+    const quint32 encoding = be32(h + 56);
+    m_encoding = encoding >= 1 && encoding <= 3 ? int(encoding) : 1;
+    // The count in the header holds only when the file was last written by a version that keeps it.
+    if (be32(h + 24) == be32(h + 92))
+        m_pageLimit = be32(h + 28);
+    m_headerSound = true;
+}
+
+// The page size that makes the most page starts read as b-tree page headers; of sizes that do
+// about as well (a multiple of the true size lands on page starts too) the smallest.
+void SqlitePageReader::guessPageSize()
+{
+    double best = 0;
+    QVector<QPair<int, double>> scores;
+    for (int size = 512; size <= 65536; size *= 2) {
+        const qint64 pages = qMin<qint64>(m_size / size, 20000);
+        if (pages < 2)
+            break;
+        int plausible = 0;
+        for (qint64 p = 1; p < pages; ++p)
+            plausible += plausibleTreePage(m_data + p * size, size) ? 1 : 0;
+        const double score = double(plausible) / double(pages - 1);
+        scores.append({ size, score });
+        best = qMax(best, score);
+    }
+    for (const auto& score : qAsConst(scores)) {
+        if (best > 0 && score.second >= best * 0.75) {
+            m_pageSize = m_usable = score.first;
+            qWarning() << "The database header is damaged: pages read as" << m_pageSize << "bytes";
+            return;
+        }
+    }
+}
+
+void SqlitePageReader::readFreeList()
+{
+    const auto first = m_journal.constFind(1);
+    const uchar* h = first != m_journal.constEnd() ? reinterpret_cast<const uchar*>(first->constData()) : m_data;
+    quint32 trunk = be32(h + 32);
+    const quint32 listed = be32(h + 36);
+    QSet<quint32> trunks;
+    while (trunk >= 2 && trunk <= m_pageLimit && !trunks.contains(trunk) && quint32(m_free.size()) <= listed) {
+        trunks.insert(trunk);
+        m_free.insert(trunk);
+        int available = 0;
+        const uchar* p = page(trunk, &available);
+        if (!p || available < m_usable)
+            break;
+        const quint32 leaves = be32(p + 4);
+        if (leaves > quint32(m_usable / 4 - 2))
+            break;
+        for (quint32 i = 0; i < leaves; ++i) {
+            const quint32 free = be32(p + 8 + 4 * i);
+            if (free >= 2 && free <= m_pageLimit)
+                m_free.insert(free);
+        }
+        trunk = be32(p);
+    }
+}
+
+int SqlitePageReader::playBackJournal(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray journal = file.readAll();
+    const auto* j = reinterpret_cast<const uchar*>(journal.constData());
+    const qint64 size = journal.size();
+    qint64 at = 0;
+    int sector = 0;
+    int pageSize = 0;
+    bool torn = false;
+    // A journal is made of segments, each a header padded to a sector and its page records.
+    while (!torn && at + 28 <= size && std::memcmp(j + at, kJournalMagic, 8) == 0) {
+        const quint32 records = be32(j + at + 8);
+        const quint32 nonce = be32(j + at + 12);
+        if (at == 0) {
+            m_journalDatabasePages = be32(j + 16);
+            sector = int(be32(j + 20));
+            pageSize = int(be32(j + 24));
+            if (sector < 32 || sector > 65536 || (sector & (sector - 1)) || pageSize < 512 || pageSize > 65536
+                || (pageSize & (pageSize - 1))) {
+                m_journalDatabasePages = -1;
+                return 0;
+            }
+        }
+        at += sector;
+        const qint64 record = 8 + qint64(pageSize);
+        const qint64 count = records == 0xffffffff ? (size - at) / record : records;
+        for (qint64 i = 0; i < count && at + record <= size; ++i, at += record) {
+            const uchar* r = j + at;
+            quint32 sum = nonce;
+            for (int k = pageSize - 200; k > 0; k -= 200)
+                sum += r[4 + k];
+            const quint32 number = be32(r);
+            // A record whose checksum fails was never wholly written: the play-back ends there,
+            // as SQLite's does.
+            if (sum != be32(r + 4 + pageSize) || number == 0) {
+                qWarning() << "The journal" << path << "ends in a torn record";
+                torn = true;
+                break;
+            }
+            if (!m_journal.contains(number))
+                m_journal.insert(number, journal.mid(int(at + 4), pageSize));
+        }
+        at = (at + sector - 1) / sector * sector;
+    }
+    if (m_journal.isEmpty()) {
+        m_journalDatabasePages = -1;
+        return 0;
+    }
+    qWarning() << "Pages played back from the journal" << path << ":" << m_journal.size();
+    return pageSize;
+}
+
+SqlitePageReader::PageType SqlitePageReader::pageType(quint32 number) const
+{
+    int available = 0;
+    const uchar* p = page(number, &available);
+    const int header = number == 1 ? 100 : 0;
+    if (!p || available < header + 8)
+        return Unreadable;
+    const uchar type = p[header];
+    return type == 2 || type == 5 || type == 10 || type == 13 ? PageType(type) : Unreadable;
+}
+
+bool SqlitePageReader::children(quint32 number, qint64 lo, qint64 hi, QVector<Child>* out) const
+{
+    out->clear();
+    int available = 0;
+    const uchar* p = page(number, &available);
+    const int h = number == 1 ? 100 : 0;
+    // The keys sit at the page's end: a page cut short has lost some.
+    if (!p || available < m_usable || p[h] != TableInterior)
+        return false;
+    const int cells = be16(p + h + 3);
+    const int content = be16(p + h + 5) ? be16(p + h + 5) : 65536;
+    if (h + 12 + 2 * cells > content || content > m_usable)
+        return false;
+    const auto named = [&](quint32 child) { return child >= 2 && child <= m_pageLimit && child != number; };
+    qint64 from = lo;
+    const uchar* end = p + m_usable;
+    for (int i = 0; i < cells; ++i) {
+        const int at = be16(p + h + 12 + 2 * i);
+        quint64 key = 0;
+        if (at < content || at + 5 > m_usable || !varint(p + at + 4, end, &key))
+            return false;
+        const quint32 child = be32(p + at);
+        if (!named(child) || qint64(key) < from || qint64(key) > hi)
+            return false;
+        out->append({ child, from, qint64(key) });
+        if (qint64(key) == std::numeric_limits<qint64>::max())
+            return false; // nothing can follow the largest rowid
+        from = qint64(key) + 1;
+    }
+    const quint32 right = be32(p + h + 8);
+    if (!named(right))
+        return false;
+    out->append({ right, from, hi });
+    return true;
+}
+
+SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 hi, bool digests) const
+{
+    Leaf result;
+    int available = 0;
+    const uchar* p = page(number, &available);
+    const int h = number == 1 ? 100 : 0;
+    if (!p || available < h + 8 || p[h] != TableLeaf)
+        return result;
+    result.isLeaf = true;
+    const int cells = be16(p + h + 3);
+    const int content = be16(p + h + 5) ? be16(p + h + 5) : 65536;
+    const bool headerSound = h + 8 + 2 * cells <= content && content <= m_usable;
+    if (headerSound)
+        result.cellCount = cells;
+    const int end = qMin(m_usable, available);
+
+    struct Cell {
+        int at;
+        int length;
+        Row row;
+    };
+    QVector<Cell> listed;
+    bool inOrder = headerSound;
+    for (int i = 0; headerSound && i < cells; ++i) {
+        const int pointer = h + 8 + 2 * i;
+        if (pointer + 2 > available) {
+            inOrder = false;
+            break;
+        }
+        Cell cell { be16(p + pointer), 0, {} };
+        if (cell.at < content || cell.at >= end || !readCell(p, cell.at, end, &cell.row, &cell.length, digests)) {
+            inOrder = false;
+            continue;
+        }
+        if (!listed.isEmpty() && listed.last().row.rowid >= cell.row.rowid)
+            inOrder = false;
+        if (cell.row.rowid < lo || cell.row.rowid > hi)
+            inOrder = false;
+        listed.append(cell);
+    }
+    std::sort(listed.begin(), listed.end(), [](const Cell& a, const Cell& b) { return a.at < b.at; });
+    for (int i = 1; inOrder && i < listed.size(); ++i)
+        inOrder = listed.at(i - 1).at + listed.at(i - 1).length <= listed.at(i).at;
+    if (inOrder && listed.size() == cells) {
+        std::sort(listed.begin(), listed.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
+        result.whole = true;
+        for (Cell& cell : listed)
+            result.rows.append(std::move(cell.row));
+        return result;
+    }
+
+    // The pointers cannot be trusted: the cells are found where they lie, from the start of the
+    // content area on. Free blocks hold deleted cells and are passed over; a cell a pointer led to
+    // is taken where the reading meets it, and one that would overlap it is not.
+    QVector<QPair<int, int>> freeBlocks;
+    if (headerSound) {
+        int block = be16(p + h + 1);
+        int previousEnd = content;
+        while (block) {
+            if (block < previousEnd || block + 4 > end) {
+                freeBlocks.clear();
+                break;
+            }
+            const int size = be16(p + block + 2);
+            if (size < 4 || block + size > m_usable) {
+                freeBlocks.clear();
+                break;
+            }
+            freeBlocks.append({ block, block + size });
+            previousEnd = block + size;
+            block = be16(p + block);
+        }
+    }
+    QVector<Cell> found;
+    int known = 0;
+    int freeBlock = 0;
+    for (int at = headerSound ? content : h + 8; at < end;) {
+        while (freeBlock < freeBlocks.size() && freeBlocks.at(freeBlock).second <= at)
+            ++freeBlock;
+        if (freeBlock < freeBlocks.size() && freeBlocks.at(freeBlock).first <= at) {
+            at = freeBlocks.at(freeBlock).second;
+            continue;
+        }
+        while (known < listed.size() && listed.at(known).at < at)
+            ++known;
+        if (known < listed.size() && listed.at(known).at == at) {
+            found.append(listed.at(known));
+            at += listed.at(known).length;
+            continue;
+        }
+        Cell cell { at, 0, {} };
+        if (readCell(p, at, end, &cell.row, &cell.length, digests)
+            && (known >= listed.size() || at + cell.length <= listed.at(known).at)) {
+            found.append(cell);
+            at += cell.length;
+            continue;
+        }
+        ++at;
+    }
+    std::stable_sort(
+        found.begin(), found.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
+    for (Cell& cell : found) {
+        if (cell.row.rowid < lo || cell.row.rowid > hi)
+            continue;
+        if (!result.rows.isEmpty() && result.rows.last().rowid == cell.row.rowid)
+            continue; // two cells of one rowid on a page: the one met first is kept
+        result.rows.append(std::move(cell.row));
+    }
+    return result;
+}
+
+bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* length, bool digest) const
+{
+    const uchar* cell = p + at;
+    const uchar* stop = p + end;
+    quint64 size = 0;
+    quint64 rowid = 0;
+    const int sizeBytes = varint(cell, stop, &size);
+    const int rowidBytes = sizeBytes ? varint(cell + sizeBytes, stop, &rowid) : 0;
+    if (!rowidBytes || size == 0)
+        return false;
+    // What the overflow pages of the file could hold at most: no allocation goes beyond it.
+    const quint64 room = quint64(m_pageCount) * quint64(m_usable - 4) + quint64(m_usable);
+    if (size > room || size > quint64(std::numeric_limits<int>::max() / 2))
+        return false;
+    const qint64 maxLocal = m_usable - 35;
+    qint64 local = qint64(size);
+    if (local > maxLocal) {
+        const qint64 minLocal = (qint64(m_usable) - 12) * 32 / 255 - 23;
+        const qint64 surplus = minLocal + (qint64(size) - minLocal) % (m_usable - 4);
+        local = surplus <= maxLocal ? surplus : minLocal;
+    }
+    const int head = sizeBytes + rowidBytes;
+    const bool overflows = local < qint64(size);
+    const qint64 cellLength = head + local + (overflows ? 4 : 0);
+    if (at + cellLength > end)
+        return false;
+    row->rowid = qint64(rowid);
+    *length = int(cellLength);
+    if (!overflows) {
+        if (!decodeRecord(cell + head, qint64(size), row))
+            return false;
+        row->digest = digest ? digestOf(cell + head, qint64(size)) : 0;
+        return true;
+    }
+    // The record's header, where it lies on this page, must agree with the record's size before
+    // the chain is followed; then the chain, before anything is copied: each page inside the file
+    // and named once, and the chain ends where the record does.
+    SerialTypes types;
+    if (!readHeaderTypes(cell + head, local, qint64(size), &types))
+        return false;
+    const qint64 step = m_usable - 4;
+    const qint64 pages = (qint64(size) - local + step - 1) / step;
+    QVarLengthArray<quint32, 16> chain;
+    quint32 next = be32(cell + head + local);
+    for (qint64 i = 0; i < pages; ++i) {
+        int available = 0;
+        const uchar* overflow = next >= 2 ? page(next, &available) : nullptr;
+        if (!overflow || available < 4 + qMin(step, qint64(size) - local - i * step))
+            return false;
+        chain.append(next);
+        next = be32(overflow);
+    }
+    if (next != 0)
+        return false;
+    QVarLengthArray<quint32, 16> sorted = chain;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return false;
+    QByteArray payload(int(size), Qt::Uninitialized);
+    auto* out = reinterpret_cast<uchar*>(payload.data());
+    std::memcpy(out, cell + head, size_t(local));
+    qint64 copied = local;
+    for (const quint32 number : chain) {
+        int available = 0;
+        const qint64 take = qMin(step, qint64(size) - copied);
+        std::memcpy(out + copied, page(number, &available) + 4, size_t(take));
+        copied += take;
+    }
+    if (!decodeRecord(out, qint64(size), row))
+        return false;
+    row->digest = digest ? digestOf(out, qint64(size)) : 0;
+    return true;
+}
+
+bool SqlitePageReader::decodeRecord(const uchar* payload, qint64 size, Row* row) const
+{
+    SerialTypes types;
+    if (!readHeaderTypes(payload, size, size, &types))
+        return false;
+    quint64 headerSize = 0;
+    varint(payload, payload + size, &headerSize);
+    row->values.resize(types.size());
+    const uchar* value = payload + headerSize; // the values follow the header
+    for (int i = 0; i < types.size(); ++i) {
+        const quint64 type = types.at(i);
+        const qint64 length = serialSize(type);
+        QVariant& out = row->values[i];
+        if (type >= 1 && type <= 6) {
+            qint64 v = qint8(value[0]); // sign-extended from the first byte
+            for (qint64 k = 1; k < length; ++k)
+                v = qint64(quint64(v) << 8 | value[k]);
+            out = v;
+        } else if (type == 7) {
+            quint64 bits = 0;
+            for (int k = 0; k < 8; ++k)
+                bits = bits << 8 | value[k];
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            out = d;
+        } else if (type == 8 || type == 9) {
+            out = qint64(type - 8);
+        } else if (type >= 12 && type % 2 == 0) {
+            out = QByteArray(reinterpret_cast<const char*>(value), int(length));
+        } else if (type >= 13) {
+            if (m_encoding == 1) {
+                const QString text = QString::fromUtf8(reinterpret_cast<const char*>(value), int(length));
+                // Bytes that are no UTF-8 come from damage over the record's body: the record is
+                // not the one that was written.
+                if (text.contains(QChar::ReplacementCharacter)
+                    && text.count(QChar::ReplacementCharacter)
+                        != QByteArray::fromRawData(reinterpret_cast<const char*>(value), int(length))
+                               .count("\xef\xbf\xbd"))
+                    return false;
+                out = text;
+            } else {
+                QString text(int(length / 2), Qt::Uninitialized);
+                for (int k = 0; k < text.size(); ++k) {
+                    const uchar a = value[2 * k];
+                    const uchar b = value[2 * k + 1];
+                    text[k] = QChar(m_encoding == 2 ? ushort(b << 8 | a) : ushort(a << 8 | b));
+                }
+                out = text;
+            }
+        } else {
+            out = QVariant();
+        }
+        value += length;
+    }
+    return true;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+// Reads a SQLite database file by the documented file format, page by page, without SQLite and
+// without trusting the file's structure: every read is bounded by its page and by the file, so a
+// damaged or cut-short file gives what is intact on its pages and nothing made up. A hot rollback
+// journal beside the file is played back in memory first (nothing is written), so the pages read
+// are those of the last commit, as SQLite would read them.
+class SqlitePageReader {
+public:
+    enum PageType : quint8 { Unreadable = 0, IndexInterior = 2, TableInterior = 5, IndexLeaf = 10, TableLeaf = 13 };
+
+    // A child of an interior page and the rowids it may hold: lo <= rowid <= hi.
+    struct Child {
+        quint32 page = 0;
+        qint64 lo = 0;
+        qint64 hi = 0;
+    };
+
+    struct Row {
+        qint64 rowid = 0;
+        QVector<QVariant> values; // null, qint64, double, QString or QByteArray
+        quint64 digest = 0; // of the record's bytes, when asked for
+    };
+
+    struct Leaf {
+        bool isLeaf = false; // the page begins as a table leaf
+        int cellCount = -1; // as its header says; -1 when the header is damaged
+        bool whole = false; // every cell its header lists read, in order, and nothing else
+        QVector<Row> rows; // the cells that read, each at most once, in rowid range
+    };
+
+    explicit SqlitePageReader(const QString& path);
+
+    bool isOpen() const { return m_pageSize > 0; }
+    QString errorString() const { return m_error; }
+    // The first page says the file is a database, with its page size, and free pages listed.
+    bool headerSound() const { return m_headerSound; }
+    int pageSize() const { return m_pageSize; }
+    // Pages of which the file holds at least the page header: the last one may be cut short.
+    quint32 pageCount() const { return m_pageCount; }
+    // The highest page number a pointer may name: the header's count when it reads.
+    quint32 pageLimit() const { return m_pageLimit; }
+    int journalPages() const { return m_journal.size(); }
+
+    PageType pageType(quint32 page) const;
+    bool isFree(quint32 page) const { return m_free.contains(page); }
+
+    // The children of a sound table interior page, their ranges cut from lo..hi by its keys; false
+    // when the page is no table interior page or anything on it is out of place.
+    bool children(quint32 page, qint64 lo, qint64 hi, QVector<Child>* out) const;
+
+    // The rows on a table leaf that lie in lo..hi. Cells are taken through the page's pointer
+    // array when it is whole and in order; otherwise the cell content area is read cell by cell
+    // (skipping the page's free blocks), so that cells the pointers no longer lead to come back.
+    Leaf leaf(quint32 page, qint64 lo, qint64 hi, bool digests = false) const;
+
+private:
+    // The bytes of a page and how many of them the file holds (fewer for a page cut short).
+    const uchar* page(quint32 number, int* available) const;
+    void readHeader();
+    void guessPageSize();
+    void readFreeList();
+    // The pages of a hot journal, kept in memory; its page size, 0 when none is played back.
+    int playBackJournal(const QString& path);
+    bool readCell(const uchar* page, int at, int end, Row* row, int* length, bool digest) const;
+    bool decodeRecord(const uchar* payload, qint64 size, Row* row) const;
+
+    QFile m_file;
+    const uchar* m_data = nullptr;
+    qint64 m_size = 0;
+    QByteArray m_copy; // when the file cannot be mapped
+    QHash<quint32, QByteArray> m_journal; // pages as the last commit left them
+    qint64 m_journalDatabasePages = -1; // the size the journal gives back; -1 none
+    QString m_error;
+    bool m_headerSound = false;
+    int m_pageSize = 0;
+    int m_usable = 0; // page size less the reserved bytes at each page's end
+    int m_encoding = 1; // 1 UTF-8, 2 UTF-16le, 3 UTF-16be
+    quint32 m_pageCount = 0;
+    quint32 m_pageLimit = 0;
+    QSet<quint32> m_free;
+};
