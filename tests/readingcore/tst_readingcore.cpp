@@ -2003,12 +2003,14 @@ private slots:
         QTest::addColumn<bool>("ownFont");
         QTest::addColumn<int>("columns");
         QTest::addColumn<int>("slack");
-        QTest::newRow("flat") << 0 << false << 1 << 0;
-        QTest::newRow("flat, two columns") << 0 << false << 2 << 0;
-        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0;
-        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3;
-        QTest::newRow("bare lines") << -1 << false << 1 << 0;
-        QTest::newRow("own font") << 0 << true << 2 << 0;
+        QTest::addColumn<bool>("linkEach"); // a link to every paragraph, as contents of thousands
+        QTest::newRow("flat") << 0 << false << 1 << 0 << false;
+        QTest::newRow("flat, two columns") << 0 << false << 2 << 0 << false;
+        QTest::newRow("flat, a link to each paragraph") << 0 << false << 2 << 0 << true;
+        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0 << false;
+        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3 << false;
+        QTest::newRow("bare lines") << -1 << false << 1 << 0 << false;
+        QTest::newRow("own font") << 0 << true << 2 << 0 << false;
     }
 
     void longChapterCountedInPieces()
@@ -2017,14 +2019,18 @@ private slots:
         QFETCH(bool, ownFont);
         QFETCH(int, columns);
         QFETCH(int, slack);
+        QFETCH(bool, linkEach);
         const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
                                      "the sea past the mills.</p>";
         QByteArray body;
-        for (int i = 0; body.size() < 1300 * 1024; ++i) {
+        int paragraphs = 0;
+        // The same text with ids or without.
+        for (int i = 0; paragraphs * paragraph.size() < 1300 * 1024; ++i) {
             // Each level opens with a few paragraphs of its own.
             if (levels > 0 && i % 60 == 0 && i / 60 < levels)
                 body += "<div class='level'>";
-            body += paragraph;
+            body += linkEach ? QByteArray(paragraph).insert(2, " id='p" + QByteArray::number(i) + "'") : paragraph;
+            paragraphs = i + 1;
             if (i == 9000)
                 body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p>";
         }
@@ -2069,6 +2075,8 @@ private slots:
         helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
         PaginationRequest r = request(format);
         r.linkSources = { QStringLiteral("long.html#deep") };
+        for (int i = 0; linkEach && i < paragraphs; ++i)
+            r.linkSources.insert(QStringLiteral("long.html#p%1").arg(i));
         helper.send(pagecount::paginationMessage(r));
         const PaginationResult result = helper.receive(kReplyTimeoutMs);
         QCOMPARE(result.chapters.size(), 1);
@@ -2078,6 +2086,12 @@ private slots:
         QVERIFY2(count >= whole && count <= whole + slack, qPrintable(QStringLiteral("%1 / %2").arg(count).arg(whole)));
         const int linked = result.linkPages.value(QStringLiteral("long.html#deep"));
         QVERIFY2(linked >= deep && linked <= deep + slack, qPrintable(QStringLiteral("%1 / %2").arg(linked).arg(deep)));
+        // Thousands of links, each piece's looked up at once: every one on the page the reader
+        // shows it on.
+        for (int i = 0; linkEach && i < paragraphs; i += 97) {
+            const QString link = QStringLiteral("#p%1").arg(i);
+            QCOMPARE(result.linkPages.value(QStringLiteral("long.html") + link), page.getPageByKelLink(link));
+        }
         QCOMPARE(result.chapters.at(0).hits.size(), 1);
         const ChapterHit hit = result.chapters.at(0).hits.first();
         QVERIFY2(hit.page >= deep && hit.page <= deep + slack, qPrintable(QString::number(hit.page)));

@@ -1,5 +1,6 @@
 #include "mobidocument.h"
 
+#include "chapterparts.h"
 #include "mobi.h"
 #include "textpositions.h"
 
@@ -292,6 +293,23 @@ namespace {
         return targets;
     }
 
+    // The text with every "<" up to the next ">" taken out.
+    QString withoutTags(const QStringRef& text)
+    {
+        QString out;
+        out.reserve(text.size());
+        int from = 0;
+        for (int lt = text.indexOf(QLatin1Char('<')); lt >= 0; lt = text.indexOf(QLatin1Char('<'), from)) {
+            const int gt = text.indexOf(QLatin1Char('>'), lt + 1);
+            if (gt < 0)
+                break;
+            out += text.mid(from, lt - from);
+            from = gt + 1;
+        }
+        out += text.mid(from);
+        return out;
+    }
+
     const QString chapterHead
         = QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset = utf-8\"/></head>");
 }
@@ -337,21 +355,16 @@ bool MobiDocument::load(const QString& outputFolder)
     setBasePath(outputFolder);
     const QString name = QFileInfo(outputFolder).fileName();
     const QString chapterName = name + QStringLiteral(".html");
-    const QString chapterPath = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + chapterName);
 
     const TextPositions positions(bytes, codec);
     const QString html = toHtml(codec->toUnicode(bytes), &positions);
 
-    for (int k = 0; k < m_headingTitles.size(); ++k) {
-        TocPoint point;
-        point.title = m_headingTitles.at(k);
-        point.link->source = chapterName + QLatin1Char('#') + m_headingIds.at(k);
-        m_toc.append(point);
-    }
-
     // Blocks left open by the thousand would nest the whole book into one element.
+    const QByteArray head = chapterHead.toUtf8();
     int changes = 0;
-    QByteArray chapter = HtmlNesting::bounded(chapterHead.toUtf8() + html.toUtf8(), HtmlNesting::Html, &changes);
+    QVector<int> starts;
+    QByteArray chapter
+        = HtmlNesting::bounded(head + html.toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
     if (changes > 0)
         qInfo() << filePath() << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes
                 << "tags closed or dropped";
@@ -360,11 +373,47 @@ bool MobiDocument::load(const QString& outputFolder)
     chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs);
     if (runs > 0)
         qInfo() << filePath() << "has" << runs << "long runs of text outside blocks: cut into blocks";
-    if (!checkedsave::writeFile(chapterPath, chapter)) {
-        qWarning() << "Cannot write" << chapterPath;
-        return false;
+
+    // A book too large to be laid out as one chapter is cut into several; the first keeps the
+    // name of the whole.
+    QList<QByteArray> parts = ChapterParts::cut(chapter, head, changes == 0 && runs == 0 ? &starts : nullptr);
+    chapter.clear();
+    QStringList names { chapterName };
+    for (int k = 1; k < parts.size(); ++k)
+        names << QStringLiteral("%1_%2.html").arg(name).arg(k + 1, 4, 10, QLatin1Char('0'));
+    if (parts.size() > 1) {
+        qInfo() << filePath() << "is cut into" << parts.size() << "chapters";
+        ChapterParts::resolveLinks(parts, names);
     }
-    addChapter(chapterName);
+    // The anchors of the headings stand in text order: each is looked for from the last one on.
+    int part = 0;
+    int from = 0;
+    for (int k = 0; k < m_headingTitles.size(); ++k) {
+        const QByteArray anchor = "<a id='" + m_headingIds.at(k).toLatin1() + "'>";
+        for (int next = part; parts.size() > 1 && next < parts.size(); ++next) {
+            const int at = parts.at(next).indexOf(anchor, next == part ? from : 0);
+            if (at >= 0) {
+                part = next;
+                from = at + anchor.size();
+                break;
+            }
+        }
+        TocPoint point;
+        point.title = m_headingTitles.at(k);
+        point.link->source = names.at(part) + QLatin1Char('#') + m_headingIds.at(k);
+        m_toc.append(point);
+    }
+    for (int k = 0; k < parts.size(); ++k) {
+        const QString path = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + names.at(k));
+        // Parts are made again on every opening, as the images are: no sync for each.
+        if (!checkedsave::writeFile(
+                path, parts.at(k), parts.size() > 1 ? checkedsave::NoSync : checkedsave::NoOption)) {
+            qWarning() << "Cannot write" << path;
+            clearChapters();
+            return false;
+        }
+        addChapter(names.at(k));
+    }
     saveImages(outputFolder);
     return true;
 }
@@ -547,7 +596,6 @@ QString MobiDocument::insertAnchors(const QString& text, const TextPositions* po
 
 QString MobiDocument::insertHeadingAnchors(const QString& text)
 {
-    const QRegularExpression tags(QStringLiteral("<[^>]*>"));
     const QVector<Heading> headings = findHeadings(text);
     if (headings.isEmpty())
         return text;
@@ -559,7 +607,7 @@ QString MobiDocument::insertHeadingAnchors(const QString& text)
         // only an image or blanks of any kind) is no contents entry: a book can hold hundreds of
         // thousands.
         const QString title
-            = decodeCharacterReferences(text.mid(heading.start, heading.end - heading.start).remove(tags)).trimmed();
+            = decodeCharacterReferences(withoutTags(text.midRef(heading.start, heading.end - heading.start))).trimmed();
         if (std::all_of(title.cbegin(), title.cend(), [](QChar c) { return isInvisible(c.unicode()); }))
             continue;
         const QString id = newBookLinkId();

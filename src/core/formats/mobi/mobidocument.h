@@ -14,8 +14,9 @@ class Mobi;
 class TextPositions;
 
 // The text document of a MOBI book: load converts the whole book into one HTML chapter named
-// after the output folder, saves the image records beside it as pdbrec_NNNNN.jpg and builds a
-// flat table of contents from the level 1 to 4 headings that hold text.
+// after the output folder (a book too large for one is cut into several, ChapterParts), saves the
+// image records beside it as pdbrec_NNNNN.jpg and builds a flat table of contents from the level
+// 1 to 4 headings that hold text.
 class MobiDocument : public TextDocument {
     Q_OBJECT
 
