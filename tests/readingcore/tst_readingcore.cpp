@@ -2109,6 +2109,42 @@ private slots:
         QCOMPARE(again.receive(kReplyTimeoutMs).chapters.value(0).pageCount, count);
     }
 
+    // A word in every one of 60,000 paragraphs side by side, in a chapter laid out whole and in
+    // one counted in pieces: the search ends with as many hits as a result keeps, each leading
+    // to its paragraph, instead of walking the paragraphs again for every hit.
+    void searchOfAWordInEveryParagraph_data()
+    {
+        QTest::addColumn<int>("paragraphs");
+        QTest::newRow("whole") << 60000;
+        QTest::newRow("in pieces") << 90000;
+    }
+
+    void searchOfAWordInEveryParagraph()
+    {
+        QFETCH(int, paragraphs);
+        QByteArray body;
+        for (int i = 0; i < paragraphs; ++i)
+            body += "<p>Reed " + QByteArray::number(i) + ".</p>";
+        const QString path = m_dir.filePath(QStringLiteral("reeds.html"));
+        QVERIFY(testfiles::write(path, "<html><body>" + body + "</body></html>"));
+        Helper helper(QProcessEnvironment::systemEnvironment(), true);
+        QVERIFY(helper.socket);
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("reeds.html"), path) }));
+        helper.send(pagecount::searchMessage(QStringLiteral("reed")));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        const PaginationResult result = helper.receive(kReplyTimeoutMs);
+        QCOMPARE(result.chapters.size(), 1);
+        const QList<ChapterHit> hits = result.chapters.at(0).hits;
+        QCOMPARE(hits.size(), 10000);
+        QVERIFY(helper.logged(QRegularExpression(QStringLiteral("More than 10000 search hits"))));
+        EnginePage page;
+        page.open(path, PageFormat());
+        for (int i : { 0, 1, 4321, 9999 }) {
+            QCOMPARE(hits.at(i).text, QStringLiteral("Reed %1.").arg(i));
+            QCOMPARE(hits.at(i).page, page.getPageByKelLink(hits.at(i).link.mid(hits.at(i).link.indexOf('?') + 1)));
+        }
+    }
+
     // Requests that arrive together are answered once, for the newest: the older ones would be
     // out of date before they were done.
     void helperAnswersTheNewestOfQueuedRequests()

@@ -468,21 +468,20 @@ QVector<int> ChapterLayout::pagesOfLinks(const QStringList& links)
     return pages;
 }
 
-QList<ChapterLayout::Hit> ChapterLayout::findText(const QString& text)
+QList<ChapterLayout::Hit> ChapterLayout::findText(const QString& text, int limit)
 {
-    // One evaluation for all hits of the chapter, each with its page.
-    const QString script = QStringLiteral("(function (text) {"
-                                          "  var hits = findText(text), out = [];"
-                                          "  for (var i = 0; i < hits.length; ++i) {"
-                                          "    if (typeof kelInOtherPiece === 'function' && kelInOtherPiece("
-                                          "        getElementByXpath(kelSplitPosition(hits[i].source).path)))"
-                                          "      continue;"
+    // One evaluation for all hits of the chapter (of the piece shown), each with its page.
+    const QString script = QStringLiteral("(function (text, limit) {"
+                                          "  var pieces = typeof kelInOtherPiece === 'function';"
+                                          "  var hits = findText(text, limit, pieces ? function (node) {"
+                                          "      return !kelInOtherPiece(node); } : null), out = [];"
+                                          "  for (var i = 0; i < hits.length; ++i)"
                                           "    out.push([hits[i].source, hits[i].text, hits[i].offset,"
-                                          "              getPageByXPathWithOffset(hits[i].source, hits[i].offset)]);"
-                                          "  }"
+                                          "              kelPageOfPosition(hits[i].node, hits[i].offset)]);"
                                           "  return out;"
-                                          "})('%1')")
-                               .arg(jsengine::escaped(text));
+                                          "})('%1', %2)")
+                               .arg(jsengine::escaped(text))
+                               .arg(limit);
     QList<Hit> hits;
     const QVariantList list = evaluate(script).toList();
     for (const QVariant& entry : list) {

@@ -65,8 +65,9 @@ public:
     // but another (or nowhere).
     static constexpr int OtherPiece = -2;
     QVector<int> pagesOfLinks(const QStringList& links);
-    // Text nodes holding the text, case-insensitive, in document order.
-    QList<Hit> findText(const QString& text);
+    // Text nodes holding the text, case-insensitive, in document order (in the piece shown); at
+    // most limit of them when it is above 0.
+    QList<Hit> findText(const QString& text, int limit = 0);
     // Shows a page of the chapter in the viewport; false when there is no such page.
     bool showPage(int page);
     // Paints the viewport (the page on screen) at the painter's origin.

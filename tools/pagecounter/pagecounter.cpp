@@ -456,7 +456,8 @@ void PageCounter::addHits(const QString& source, int startPage, ChapterPageInfo*
 {
     if (*hitCount >= kMaxHits)
         return;
-    const QList<ChapterLayout::Hit> hits = layout()->findText(m_searchText);
+    // One more than may be kept, so that the rest is known to be left out.
+    const QList<ChapterLayout::Hit> hits = layout()->findText(m_searchText, kMaxHits - *hitCount + 1);
     for (const ChapterLayout::Hit& hit : hits) {
         if (++*hitCount > kMaxHits) {
             qWarning() << "More than" << kMaxHits << "search hits; the rest are left out";
