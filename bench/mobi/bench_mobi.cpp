@@ -1,7 +1,9 @@
 // Converts a generated PalmDoc MOBI book of about 5 MB of text (UTF-8, headings every few
-// kilobytes, filepos links, a few images) and reports the time of each stage. First, once, a
-// hostile book of 250,000 unclosed headings, all but five of them empty: its conversion time,
-// the process's peak resident memory and its contents entries (five).
+// kilobytes, filepos links, a few images) and reports the time of each stage. First, once each,
+// hostile books: 250,000 unclosed headings, all but five of them empty; 250,000 unclosed headings
+// each followed by a sentence; 1,000,000 headings that show nothing (no-break spaces, empty inline
+// elements, line breaks, empty anchors). For each its conversion time, the process's peak
+// resident memory, its contents entries and the chapter files made.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/mobi/mobi.h"
@@ -54,6 +56,24 @@ QByteArray unclosedHeadings(int headings, int real)
     return text + "</body></html>";
 }
 
+QByteArray headingsWithSentences(int headings)
+{
+    QByteArray text = "<html><head></head><body>";
+    for (int i = 0; i < headings; ++i)
+        text += "<h1>Heading " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + " ends.";
+    return text + "</body></html>";
+}
+
+QByteArray headingsShowingNothing(int headings)
+{
+    const QList<QByteArray> forms { "<h1>&#160;</h1>", "<h2>&nbsp;</h2>", "<h3><b></b></h3>", "<h1><br></h1>",
+        "<h2><br/></h2>", "<h3><a id=\"e\"></a></h3>", "<h4> <i>&#xA0;</i> </h4>", "<h1><span></span>&#x2003;</h1>" };
+    QByteArray text = "<html><head></head><body><p>First.</p>";
+    for (int i = 0; i < headings; ++i)
+        text += forms.at(i % forms.size());
+    return text + "<h1>Last</h1><p>Last words.</p></body></html>";
+}
+
 // The process's peak resident memory so far, in MB.
 double peakMb()
 {
@@ -78,18 +98,26 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
 
     QTemporaryDir dir;
-    {
+    const QList<QPair<QString, QByteArray>> hostileBooks {
+        { QStringLiteral("250,000 unclosed headings, all but 5 empty"), unclosedHeadings(250000, 5) },
+        { QStringLiteral("250,000 unclosed headings with sentences"), headingsWithSentences(250000) },
+        { QStringLiteral("1,000,000 headings that show nothing"), headingsShowingNothing(1000000) }
+    };
+    for (int k = 0; k < hostileBooks.size(); ++k) {
         MobiWriter hostile;
-        hostile.setText(unclosedHeadings(250000, 5));
-        const QString path = dir.filePath(QStringLiteral("headings.mobi"));
+        hostile.setText(hostileBooks.at(k).second);
+        const QString path = dir.filePath(QStringLiteral("hostile%1.mobi").arg(k));
         hostile.write(path);
         const double before = peakMb();
         QElapsedTimer timer;
         timer.start();
         mobi::MobiDocument document(path);
-        document.load(dir.filePath(QStringLiteral("headings")));
-        out << "hostile book, 250,000 unclosed headings: " << timer.elapsed() << " ms, " << document.toc().size()
-            << " contents entries, peak resident " << peakMb() << " MB (" << before << " MB before)\n";
+        document.load(dir.filePath(QStringLiteral("hostile%1").arg(k)));
+        out << "hostile book, " << hostileBooks.at(k).first << ", " << hostileBooks.at(k).second.size()
+            << " bytes of text: " << timer.elapsed() << " ms, " << document.toc().size() << " contents entries, "
+            << document.chapters().size() << " chapter files, peak resident " << peakMb() << " MB (" << before
+            << " MB before)\n"
+            << Qt::flush;
     }
     MobiWriter writer;
     writer.setText(bookText(qint64(megabytes * 1024 * 1024)));

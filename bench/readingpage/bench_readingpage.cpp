@@ -1,15 +1,20 @@
 // A hostile book opened in the reading page of the real application's main window, in a temporary
 // HOME, as "Start reading now" opens it: by default a MOBI of many unclosed headings (each one with
 // a title a contents entry, the empty ones left out of the chapter), or an EPUB whose paragraph has
-// 200,000 attributes, or a MOBI whose text records all repeat the first one. Measured from the
-// opening on, with a 16 ms timer measuring how late the GUI thread answers: the time to the first
-// page, the worst stall while it opens and for ten seconds after; then the contents box shown and
-// scrolled to its end, ten more seconds while the box measures its rows; the widgets the box made
-// and the peak memory of the process (VmHWM).
-// Usage: bench_readingpage [headings, default 250000; or "attributes" or "records"]
+// 200,000 attributes, or a MOBI whose text records all repeat the first one; or a MOBI of 250,000
+// unclosed headings each followed by a sentence, or of 1,000,000 headings that show nothing (no-break
+// spaces, empty inline elements, line breaks, empty anchors). Measured from the opening on, with a
+// 16 ms timer measuring how late the GUI thread answers: the time to the first page, the worst stall
+// while it opens and for ten seconds after; then the contents box shown and scrolled to its end, ten
+// more seconds while the box measures its rows; the widgets the box made and the peak memory of the
+// process (VmHWM). For the last two kinds also: End, the last contents entry and a search for the
+// last sentence, each with its time and whether it reached the book's last words; and the peak
+// memory of the page-count helper.
+// Usage: bench_readingpage [headings, default 250000; or "attributes", "records", "sentences" or
+//                          "nothing"]
 //                          [1: count pages with the helper, default 0]
 //                          [one heading in N has a title, the others are empty; default 1]
-// Targets: a key answered within 2 s of opening; the reader under 1.5 GB.
+// Targets: a key answered within 2 s of opening; the reader and the helper each under 1.5 GB.
 
 #include "application.h"
 #include "bookcontext.h"
@@ -21,6 +26,7 @@
 #include "mainwindow/readingpage/tocbox.h"
 #include "mobiwriter.h"
 #include "models/bookmodel.h"
+#include "models/booksearchmodel.h"
 #include "models/tocmodel.h"
 #include "readingservices.h"
 #include "settingsprovider.h"
@@ -30,20 +36,24 @@
 #include "textviewer.h"
 #include "ui.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <QUuid>
+#include <QWebFrame>
 #include <QtEndian>
 
 namespace {
 
-QString peakMemory()
+QString peakMemory(const QString& process = QStringLiteral("self"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -54,13 +64,71 @@ QString peakMemory()
     return QStringLiteral("?");
 }
 
-// Runs the event loop for the time, or until the condition holds.
-void spin(int ms, const std::function<bool()>& done = {})
+// The id of a child process of this one by its name, 0 when there is none.
+qint64 childProcess(const QString& name)
+{
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ..."
+        const QString line = QString::fromLocal8Bit(stat.readAll());
+        const int close = line.lastIndexOf(QLatin1Char(')'));
+        const QStringList fields = line.mid(close + 2).split(QLatin1Char(' '));
+        if (close > 0
+            && line.mid(line.indexOf(QLatin1Char('(')) + 1, close - line.indexOf(QLatin1Char('(')) - 1) == name
+            && fields.value(1) == self)
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
+// Runs the event loop for the time, or until the condition holds: whether it came to hold.
+bool spin(int ms, const std::function<bool()>& done = {})
 {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < ms && !(done && done()))
+    while (timer.elapsed() < ms) {
+        if (done && done())
+            return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return false;
+}
+
+// The heading of the last words a book of the kind ends with, and a sentence found only there.
+const char* const kLastHeading = "Heading 249999";
+const char* const kLastSentence = "The loom stopped at last.";
+
+// A MOBI book whose text is the parts in turn, a picture-free first paragraph before them and
+// the last heading and sentence after them.
+bool writeMobi(const QString& path, const std::function<QByteArray(int)>& part, int count)
+{
+    QByteArray text = "<html><head></head><body><p>The first words.</p>";
+    text.reserve(count * 48);
+    for (int i = 0; i < count; ++i)
+        text += part(i);
+    text += "<h1>" + QByteArray(kLastHeading) + "<p>" + kLastSentence + "</p></body></html>";
+    MobiWriter writer;
+    writer.setText(text);
+    return writer.write(path);
+}
+
+// Whether the page on screen shows the last heading, laid out after the heading before it: beyond
+// the widest layout the web view makes, elements pile up at its edge, the last words among them.
+bool showsLastHeading(TextViewer* viewer)
+{
+    return viewer->page()
+        ->mainFrame()
+        ->evaluateJavaScript(QStringLiteral(
+            "(function () { var h = document.querySelectorAll('h1'); var last = h[h.length - 1];"
+            " if (!last || last.textContent !== '%1') return false;"
+            " var r = last.getBoundingClientRect(); if (r.right <= 0 || r.left >= window.innerWidth)"
+            " return false; if (h.length < 2) return true; var b = h[h.length - 2].getBoundingClientRect();"
+            " return r.left > b.left || r.top > b.top; })()")
+                                 .arg(QLatin1String(kLastHeading)))
+        .toBool();
 }
 
 } // namespace
@@ -118,6 +186,27 @@ int main(int argc, char* argv[])
         QFile file(book.full_path);
         written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
         described = QStringLiteral("a MOBI of %1 text records all repeating the first").arg(writer.textRecordCount());
+    } else if (kind == QLatin1String("sentences")) {
+        book.full_path = home.path() + QStringLiteral("/sentences.mobi");
+        book.format = int(BookFormat::Mobi);
+        written = writeMobi(
+            book.full_path,
+            [](int i) {
+                return "<h1>Heading " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + " ends.";
+            },
+            249999);
+        described = QStringLiteral("250000 unclosed headings, each with a sentence, %1 bytes")
+                        .arg(QFileInfo(book.full_path).size());
+    } else if (kind == QLatin1String("nothing")) {
+        const QList<QByteArray> forms { "<h1>&#160;</h1>", "<h2>&nbsp;</h2>", "<h3><b></b></h3>", "<h1><br></h1>",
+            "<h2><br/></h2>", "<h3><a id=\"e\"></a></h3>", "<h4> <i>&#xA0;</i> </h4>",
+            "<h1><span></span>&#x2003;</h1>" };
+        book.full_path = home.path() + QStringLiteral("/nothing.mobi");
+        book.format = int(BookFormat::Mobi);
+        written = writeMobi(
+            book.full_path, [&forms](int i) { return forms.at(i % forms.size()); }, 1000000);
+        described = QStringLiteral("1000000 headings that show nothing, eight forms in turn, %1 bytes")
+                        .arg(QFileInfo(book.full_path).size());
     } else {
         QByteArray text = "<html><head></head><body>";
         for (int i = 1; i <= headings; ++i)
@@ -185,6 +274,48 @@ int main(int argc, char* argv[])
     out << "10 s after the first page: worst GUI lateness " << worstLate << " ms, page " << context->currentPage()
         << " of " << context->pageCount() << "; memory " << peakMemory() << "\n"
         << Qt::flush;
+
+    const auto helperMemory = [&] {
+        const qint64 helper = childProcess(QStringLiteral("zuvezedoda"));
+        return helper > 0 ? peakMemory(QString::number(helper)) : QStringLiteral("-");
+    };
+    if (kind == QLatin1String("sentences") || kind == QLatin1String("nothing")) {
+        auto* viewer = dynamic_cast<TextViewer*>(context->viewer());
+        // Each way to the last words, from the first page: End, the last contents entry, a search.
+        const auto reach = [&](const char* what, const std::function<void()>& go) {
+            viewer->moveToHome();
+            spin(30000, [&] { return viewer->chapterPage() && viewer->chapterPage()->currentPage() == 1; });
+            worstLate = 0;
+            timer.restart();
+            go();
+            const bool reached = spin(60000, [&] {
+                QThread::msleep(100);
+                return viewer->chapterPage() && showsLastHeading(viewer);
+            });
+            out << what << ": " << (reached ? "last heading shown" : "last heading NOT shown") << " after "
+                << timer.elapsed() << " ms, worst GUI lateness " << worstLate << " ms; chapter "
+                << (viewer->chapterPage() ? viewer->chapterPage()->source() : QString()) << "\n"
+                << Qt::flush;
+        };
+        reach("End", [&] { viewer->moveToEnd(); });
+        const QList<TocPoint> toc = context->toc();
+        if (!toc.isEmpty())
+            reach(qPrintable("contents entry " + toc.last().title), [&] { context->navigateToLink(toc.last().link); });
+        worstLate = 0;
+        timer.restart();
+        bool done = false;
+        QObject::connect(context.data(), &BookContext::searchDone, [&] { done = true; });
+        context->search(QLatin1String(kLastSentence));
+        spin(120000, [&] { return done; });
+        out << "search for the last sentence: " << (done ? "ended" : "NOT ended") << " after " << timer.elapsed()
+            << " ms with " << context->searchModel()->rowCount() << " hits, worst GUI lateness " << worstLate
+            << " ms\n";
+        if (context->searchModel()->rowCount() > 0)
+            reach("its first hit", [&] { context->navigateToLink(context->searchModel()->items().first().link); });
+        out << "peak memory: reader " << peakMemory() << ", helper " << helperMemory() << " (targets under 1.5 GB)\n"
+            << Qt::flush;
+        return 0;
+    }
 
     if (context->tocModel()->rowCount() == 0)
         return 0;

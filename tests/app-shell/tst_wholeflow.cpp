@@ -240,14 +240,37 @@ bool writeLeftOutEpub(const QString& path, const QString& title)
             { QStringLiteral("After"), QStringLiteral("after.xhtml"), {} } });
 }
 
-// The page-counting helper the program started, 0 when none runs.
-qint64 pageCounterOf(qint64 pid)
+// Marks of a MOBI's first page and of its last words, pictures in colours the looks don't use.
+const QColor kLastWordsMark(0x10, 0x70, 0xa0);
+
+// A MOBI of the parts between a picture on its first page and a last heading with a sentence and a
+// picture after it.
+QByteArray markedMobi(
+    const QString& title, const QColor& firstMark, int count, const std::function<QByteArray(int)>& part)
 {
-    const QList<QByteArray> children
-        = testfiles::read(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).simplified().split(' ');
-    for (const QByteArray& child : children) {
-        if (testfiles::read(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(child))).trimmed() == "zuvezedoda")
-            return child.toLongLong();
+    QByteArray text = "<html><body><p><img recindex=\"00001\"/></p>";
+    text.reserve(count * 40);
+    for (int i = 0; i < count; ++i)
+        text += part(i);
+    text += "<h1>Heading 249999<p>The loom stopped at last.</p><p><img recindex=\"00002\"/></p></body></html>";
+    MobiWriter book;
+    book.setFullName(title.toUtf8());
+    book.setText(text);
+    book.addImage(MobiWriter::image(QSize(240, 160), firstMark));
+    book.addImage(MobiWriter::image(QSize(240, 160), kLastWordsMark));
+    return book.build();
+}
+
+// The process of the name that the process of the id started; 0 when there is none.
+qint64 childProcess(qint64 parent, const QString& name)
+{
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        // "pid (name) state ppid ..."
+        const QString stat = QString::fromLatin1(testfiles::read(QStringLiteral("/proc/%1/stat").arg(entry)));
+        const int open = stat.indexOf(QLatin1Char('(')), close = stat.lastIndexOf(QLatin1Char(')'));
+        if (open > 0 && close > open && stat.mid(open + 1, close - open - 1) == name
+            && stat.mid(close + 2).section(QLatin1Char(' '), 1, 1).toLongLong() == parent)
+            return entry.toLongLong();
     }
     return 0;
 }
@@ -967,12 +990,82 @@ private slots:
             QVERIFY2(waitUntil([&] { return lastPageShown(grab(window)); }), qPrintable(title));
             QVERIFY2(waitUntil([&] { return page() >= total - 1; }), qPrintable(QString::number(page())));
             const int peak = peakMemoryMb(pid);
-            const int helperPeak = peakMemoryMb(pageCounterOf(pid));
+            const int helperPeak = peakMemoryMb(childProcess(pid, QStringLiteral("zuvezedoda")));
             qInfo().noquote() << title << "-" << total << "pages, key answered after" << answer << "ms, peak memory"
                               << peak << "MB, page counter" << helperPeak << "MB";
             QVERIFY2(answer >= 0 && answer < 2000, qPrintable(title));
             QVERIFY2(peak > 0 && peak < 1536, qPrintable(title));
             QVERIFY2(helperPeak > 0 && helperPeak < 1536, qPrintable(title));
+        }
+        QVERIFY(terminate(run));
+    }
+
+    // MOBI books of hostile shapes, each opened with "Start reading now": a million headings that
+    // show nothing (no-break spaces, empty inline elements, line breaks, empty anchors), and
+    // 250,000 unclosed headings each followed by a sentence. The page shows, the window answers a
+    // key (the contents box) within 2 s, End shows the last words, and the reader and the page
+    // counter each stay under 1.5 GB while the pages are counted.
+    void mobiOfManyHeadings()
+    {
+        QTemporaryDir home;
+        const QStringList titles { QStringLiteral("Nothing shows"), QStringLiteral("Many headings") };
+        // Each book's first page its own mark: the one before shows until the next is converted.
+        const QColor firstMarks[] = { QColor(0x90, 0x10, 0x60), QColor(0x60, 0x90, 0x10) };
+        const QList<QByteArray> forms { "<h1>&#160;</h1>", "<h2>&nbsp;</h2>", "<h3><b></b></h3>", "<h1><br></h1>",
+            "<h2><br/></h2>", "<h3><a id=\"e\"></a></h3>", "<h4> <i>&#xA0;</i> </h4>",
+            "<h1><span></span>&#x2003;</h1>" };
+        QElapsedTimer clock;
+        clock.start();
+        QStringList paths;
+        for (const QString& title : titles)
+            paths << m_books.filePath(title + QStringLiteral(".mobi"));
+        QVERIFY(testfiles::write(paths[0],
+            markedMobi(titles[0], firstMarks[0], 1000000, [&forms](int i) { return forms.at(i % forms.size()); })));
+        QVERIFY(testfiles::write(paths[1], markedMobi(titles[1], firstMarks[1], 249999, [](int i) {
+            return "<h1>Heading " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + " ends.";
+        })));
+        qInfo() << "books written in" << clock.restart() << "ms";
+
+        QProcess run;
+        QVERIFY(start(run, environment(home), { paths[0] }));
+        const qint64 pid = run.processId();
+        const QString window = waitForWindow(pid);
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        for (int k = 0; k < titles.size(); ++k) {
+            const QString& title = titles.at(k);
+            if (k > 0) {
+                QProcess handOver;
+                QVERIFY(start(handOver, environment(home), { paths[k] }));
+                QVERIFY(handOver.waitForFinished(20000));
+            }
+            const QString question = waitForQuestion(pid, home.path(), window);
+            QVERIFY2(!question.isEmpty(), qPrintable(title));
+            clock.restart();
+            QVERIFY2(startReadingNow(pid, home.path(), question, title), qPrintable(title));
+            QVERIFY2(waitUntil([&] { return findColour(grab(window), firstMarks[k]).count > 1000; }, 30000),
+                qPrintable(title));
+            const qint64 shown = clock.elapsed();
+            settle(window, grab(window));
+            const qint64 answer = answerTime(window, QStringLiteral("1"));
+            QVERIFY2(answerTime(window, QStringLiteral("Escape")) >= 0, qPrintable(title));
+            settle(window, grab(window));
+            clock.restart();
+            key(QStringLiteral("End"));
+            const bool lastWords
+                = waitUntil([&] { return findColour(grab(window), kLastWordsMark).count > 1000; }, 30000);
+            const qint64 ended = clock.elapsed();
+            save(settle(window, grab(window)), k == 0 ? "nothing-shows-end" : "many-headings-end");
+            // The page counter lays every chapter out: its peak comes with the count.
+            QVERIFY2(waitUntil([&] { return bookTotal(home.path(), title) > 0; }, 120000), qPrintable(title));
+            const int reader = peakMemoryMb(pid);
+            const int helper = peakMemoryMb(childProcess(pid, QStringLiteral("zuvezedoda")));
+            qInfo().noquote() << title << "- page after" << shown << "ms, key answered after" << answer
+                              << "ms, last words after End in" << ended << "ms, counted after" << clock.elapsed()
+                              << "ms; peak memory: reader" << reader << "MB, page counter" << helper << "MB";
+            QVERIFY2(answer >= 0 && answer < 2000, qPrintable(title));
+            QVERIFY2(lastWords, qPrintable(title));
+            QVERIFY2(reader > 0 && reader < 1536, qPrintable(title));
+            QVERIFY2(helper > 0 && helper < 1536, qPrintable(title));
         }
         QVERIFY(terminate(run));
     }

@@ -20,6 +20,7 @@
 #include "jsengine/jsengine.h"
 #include "mobiwriter.h"
 #include "models/bookmodel.h"
+#include "models/booksearchmodel.h"
 #include "models/tocmodel.h"
 #include "readingfont.h"
 #include "testfiles.h"
@@ -557,6 +558,69 @@ private slots:
             checkedsave::setFailureInjector([cache](const QString& file) { return file == cache; });
         }
         checkedsave::setFailureInjector({});
+    }
+
+    // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter
+    // can lay out (the last 60 % lay beyond the widest layout of the web view): it is shown as
+    // several. End, the last contents entry and a search for the last sentence each reach the
+    // last words from the first page.
+    void lastWordsOfAMobiOfManyHeadings()
+    {
+        QByteArray text = "<html><head></head><body>";
+        text.reserve(250000 * 40);
+        for (int i = 0; i < 250000; ++i)
+            text += "<h1>Heading " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + " ends.";
+        text += "<p>The loom stopped at last.</p></body></html>";
+        MobiWriter mobi;
+        mobi.setText(text);
+        const QString path = m_fixture->home().filePath(QStringLiteral("headings.mobi"));
+        QVERIFY(mobi.write(path));
+        const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, BookFormat::Mobi), false);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        const QStringList chapters = context->textDocument()->chapters();
+        QVERIFY2(chapters.size() > 1, qPrintable(chapters.join(' ')));
+        // On screen, and laid out after the heading before it: beyond the widest layout, elements
+        // pile up at its edge, the last ones among them.
+        const auto lastWordsShown = [viewer] {
+            return viewer->chapterPage()
+                && viewer->page()
+                       ->mainFrame()
+                       ->evaluateJavaScript(
+                           "(function () { var h = document.querySelectorAll('h1'); var last = h[h.length - 1];"
+                           " if (!last || last.textContent !== 'Heading 249999' || h.length < 2) return false;"
+                           " var r = last.getBoundingClientRect(), b = h[h.length - 2].getBoundingClientRect();"
+                           " return r.right > 0 && r.left < window.innerWidth && (r.left > b.left || r.top > b.top);"
+                           " })()")
+                       .toBool();
+        };
+        const auto fromTheStart = [&] {
+            viewer->moveToHome();
+            return ReadingFixture::waitFor([&] {
+                return viewer->chapterPage() && viewer->chapterPage()->source() == chapters.first()
+                    && viewer->chapterPage()->currentPage() == 1;
+            });
+        };
+        QVERIFY(fromTheStart());
+        pressKey(keyTarget(viewer), Hotkeys::Id::Nav_ToEnd);
+        QVERIFY(ReadingFixture::waitFor(lastWordsShown));
+        QCOMPARE(viewer->chapterPage()->source(), chapters.last());
+
+        QVERIFY(fromTheStart());
+        const QList<TocPoint> toc = context->toc();
+        QCOMPARE(toc.size(), 250000);
+        QCOMPARE(toc.last().title, QStringLiteral("Heading 249999"));
+        context->navigateToLink(toc.last().link);
+        QVERIFY(ReadingFixture::waitFor(lastWordsShown));
+
+        QVERIFY(fromTheStart());
+        context->search(QStringLiteral("The loom stopped"));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->searchModel()->rowCount() > 0; }, 180000));
+        QCOMPARE(context->searchModel()->rowCount(), 1);
+        const SearchItem hit = context->searchModel()->items().first();
+        QCOMPARE(hit.link->source.section(QLatin1Char('?'), 0, 0), chapters.last());
+        context->navigateToLink(hit.link);
+        QVERIFY(ReadingFixture::waitFor(lastWordsShown));
     }
 
     // A bookmark made on a screen inside a paragraph of 40,000 characters: the screen's page

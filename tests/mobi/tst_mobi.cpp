@@ -2,6 +2,7 @@
 // conversion to HTML, and mutated books that must neither crash nor hang.
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
+#include "formats/mobi/chapterparts.h"
 #include "formats/mobi/huffcdicreader.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
@@ -557,14 +558,34 @@ private slots:
         // few keeps them, and so the element paths stored for it.
         const QString few = QStringLiteral("<h1></h1><H2 class='x'> \n</H2><p>Text</p><h3></h3>");
         QTest::newRow("a few empty headings kept") << few << few << QStringList();
+        // An id or name that a link leads to stays, on an anchor that shows nothing.
         QTest::newRow("thousands of empty headings left out")
             << QStringLiteral("<h1>").repeated(MobiDocument::MaxEmptyHeadings)
                 + QStringLiteral("<H4 ALIGN=\"center\">\r\n\t</H4><h2 title=\"id=3\"></h2><h1 id='k'></h1>"
                                  "<h2\tNAME=\"n\"> </h2><h3><img src=\"a.jpg\"></h3><h1>&nbsp;</h1><h5></h6>"
-                                 "<p>Text</p><h6 class=x></h6><h1><b></b></h1>")
-            << QStringLiteral("<h1 id='k'></h1><h2\tNAME=\"n\"> </h2><h3><img src=\"a.jpg\"></h3><h1>&nbsp;</h1>"
-                              "<h5></h6><p>Text</p><h1><b></b></h1>")
+                                 "<p>Text <a href=\"#n\">n</a> <a href='#3'>3</a></p><h6 class=x></h6><h1><b></b></h1>")
+            << QStringLiteral("<a NAME=\"n\"></a><h3><img src=\"a.jpg\"></h3>"
+                              "<p>Text <a href=\"#n\">n</a> <a href='#3'>3</a></p>")
             << QStringList();
+        // Every heading that shows nothing counts: blanks of every kind, as they are or as
+        // references, and elements that hold nothing that shows. An image or a letter shows.
+        const auto thousand = [](const QString& heading) {
+            return QStringLiteral("<p>Text</p>") + heading.repeated(MobiDocument::MaxEmptyHeadings + 1);
+        };
+        const QStringList showNothing { QStringLiteral("<h2>&#160;</h2>"), QStringLiteral("<h2>&nbsp;</h2>"),
+            QStringLiteral("<h3><b></b></h3>"), QStringLiteral("<h1><br></h1>"), QStringLiteral("<h1><br/></h1>"),
+            QStringLiteral("<h4><a id=\"a\"></a></h4>"),
+            QString::fromUtf8("<h1>\xc2\xa0\xe2\x80\x83<b>&#xA0;<i>&emsp;</i></b><!-- x -->&ZeroWidthSpace;<span "
+                              "class='s'><br />&nbsp\xe2\x80\x8b</span><a name=n href='#o'></a>\t&shy;</h1>") };
+        for (const QString& heading : showNothing)
+            QTest::newRow(qPrintable("shows nothing: " + heading))
+                << thousand(heading) << "<p>Text</p>" << QStringList();
+        QTest::newRow("shows: an image") << thousand("<h3><img src=\"a.jpg\"></h3>")
+                                         << thousand("<h3><img src=\"a.jpg\"></h3>") << QStringList();
+        QTest::newRow("shows: a letter in bold")
+            << thousand("<h5>&nbsp;<b>x</b></h5>") << thousand("<h5>&nbsp;<b>x</b></h5>") << QStringList();
+        QTest::newRow("shows: a reference to a letter")
+            << thousand("<h6>&#160;&#65;</h6>") << thousand("<h6>&#160;&#65;</h6>") << QStringList();
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no
@@ -583,9 +604,10 @@ private slots:
         writer.setText(text);
         MobiDocument document(save(writer.build()));
         const QString chapter = convertedBook(document);
-        // The 30,000 empty ones never reach the page; those holding a blank do.
+        // The 60,300 that show nothing never reach the page, those holding a blank neither.
         QCOMPARE(chapter.count(QStringLiteral("<h1></h1>")), 0);
-        QCOMPARE(chapter.count(QStringLiteral("<h3>&nbsp;</h3>")), 300 * 100);
+        QCOMPARE(chapter.count(QStringLiteral("<h3>&nbsp;</h3>")), 0);
+        QCOMPARE(chapter.count(QStringLiteral("<b> </b>")), 0);
 
         QWebPage page;
         page.mainFrame()->setHtml(chapter);
@@ -598,6 +620,145 @@ private slots:
             titles << QStringLiteral("Chapter %1").arg(chapter);
         QCOMPARE(document.headingTitles(), titles);
         QCOMPARE(document.toc().size(), 300);
+    }
+
+    // A chapter over a bound is cut where an element starts right in the body, before a heading
+    // where there is one near; the parts hold the whole text, each part after the first behind
+    // the head and the chapter's style sheets. A chapter within the bounds, or without a place to
+    // cut, stays as it is.
+    void chapterParts_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("parts");
+        QTest::addColumn<QByteArray>("partStart"); // where each part after the first starts
+        const auto repeated = [](int count, const std::function<QByteArray(QByteArray)>& part) {
+            QByteArray text;
+            for (int i = 0; i < count; ++i)
+                text += part(QByteArray::number(i));
+            return text;
+        };
+        const auto headings = [](const QByteArray& n) { return "<h2>Part " + n + "</h2><p>Line " + n + ".</p>"; };
+        QTest::newRow("within the bounds") << repeated(5, headings) << 1 << QByteArray();
+        QTest::newRow("headings") << repeated(60, headings) << 6 << QByteArray("<h2>Part ");
+        QTest::newRow("unclosed paragraphs, no headings")
+            << repeated(100, [](const QByteArray& n) { return "<p>Line " + n + "<br>"; }) << 5
+            << QByteArray("<p>Line ");
+        QTest::newRow("headings among paragraphs") << repeated(60, [](const QByteArray& n) {
+            return "<p>a" + n + "</p><p>b</p><p>c</p><h3 class='x'>Part " + n + "</h3>";
+        }) << 13 << QByteArray("<h3 class='x'>Part ");
+        // A link target put right before a heading goes with it.
+        QTest::newRow("link targets before headings") << repeated(60, [](const QByteArray& n) {
+            return "<a id='t" + n + "' name='t" + n + "'>&nbsp;</a>\n<h2>Part " + n + "</h2><p>Line " + n + ".</p>";
+        }) << 10 << QByteArray("<a id='t");
+        // Inside a block, or where the parser would carry a formatting element on, no cut.
+        QTest::newRow("all in one block") << "<div>" + repeated(60, headings) + "</div>" << 1 << QByteArray();
+        QTest::newRow("a bold left open") << "<b>" + repeated(60, headings) << 1 << QByteArray();
+        QTest::newRow("a bold closed halfway")
+            << "<p><b>" + repeated(30, headings) + "</b></p>" + repeated(30, headings) << 4 << QByteArray("<h2>Part ");
+    }
+
+    void chapterParts()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, parts);
+        QFETCH(QByteArray, partStart);
+        const QByteArray head = "<head><meta charset='utf-8'/></head>";
+        const QByteArray chapter = head + "<html><head><style>p { color: red; }</style><guide></guide></head><body>"
+            + body + "</body></html>";
+        mobi::ChapterParts::Bounds bounds;
+        bounds.maxBytes = 2000;
+        bounds.maxElements = 40;
+        bounds.partBytes = 600;
+        bounds.partElements = 20;
+        const QList<QByteArray> cut = mobi::ChapterParts::cut(chapter, head, bounds);
+        QCOMPARE(cut.size(), parts);
+        QByteArray joined = cut.first();
+        for (int k = 1; k < cut.size(); ++k) {
+            const QByteArray prefix = head + "<style>p { color: red; }</style>";
+            QVERIFY2(cut.at(k).startsWith(prefix + partStart), cut.at(k).constData());
+            joined += cut.at(k).mid(prefix.size());
+        }
+        QCOMPARE(joined, chapter);
+
+        // Each part shows what the whole showed there: together, the same text in the same order.
+        const auto lines = [](const QByteArray& html) {
+            QWebPage page;
+            page.mainFrame()->setContent(html, QStringLiteral("text/html;charset=utf-8"));
+            QStringList shown;
+            for (const QString& line :
+                page.mainFrame()->evaluateJavaScript("document.body.innerText").toString().split('\n')) {
+                if (!line.trimmed().isEmpty())
+                    shown << line.trimmed();
+            }
+            return shown;
+        };
+        QStringList shown;
+        for (const QByteArray& part : cut)
+            shown << lines(part);
+        QCOMPARE(shown, lines(chapter));
+    }
+
+    // Links to an id in another part lead to that part's file; the others stay as written.
+    void chapterPartsLinks()
+    {
+        QList<QByteArray> parts { "<p><a href=\"#far\">far</a> <a href='#near'>near</a> <a id=near>x</a>"
+                                  "<a href=#gone>gone</a> <a href=\"#sp%20ace\">s</a></p>",
+            "<p id='far'>Far.</p><a NAME=\"sp ace\"></a><a href=\"#near\">back</a><a href='other.html#far'>o</a>"
+            "<script>var s = '<a href=\"#near\">';</script>" };
+        const QHash<QByteArray, int> holders = mobi::ChapterParts::resolveLinks(parts, { "a b.html", "c.html" });
+        QCOMPARE(parts.at(0),
+            QByteArray("<p><a href=\"c.html#far\">far</a> <a href='#near'>near</a> <a id=near>x</a>"
+                       "<a href=#gone>gone</a> <a href=\"c.html#sp%20ace\">s</a></p>"));
+        QCOMPARE(parts.at(1),
+            QByteArray("<p id='far'>Far.</p><a NAME=\"sp ace\"></a><a href=\"a%20b.html#near\">back</a>"
+                       "<a href='other.html#far'>o</a><script>var s = '<a href=\"#near\">';</script>"));
+        QCOMPARE(holders.value("far", -1), 1);
+        QCOMPARE(holders.value("near", -1), 0);
+        QCOMPARE(holders.value("sp ace", -1), 1);
+    }
+
+    // A book of more elements than one chapter takes is shown as several: the first under the
+    // name of the whole, the contents and the links of the book leading into the right one.
+    void bookCutIntoChapters()
+    {
+        const int count = mobi::ChapterParts::MaxElements / 2 + 2000;
+        QByteArray text = "<html><head></head><body><p><a filepos=" + token("end") + ">To the end</a></p>";
+        for (int i = 0; i < count; ++i)
+            text += "<h1>Heading " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + " ends.";
+        text += "<p>The @end@last words.</p></body></html>";
+        MobiWriter writer;
+        writer.setText(resolveLinks(text, { "end" }));
+        MobiDocument document(save(writer.build()));
+        const QString folder = outputFolder();
+        QVERIFY(document.load(folder));
+        const QString name = QFileInfo(folder).fileName();
+        const QStringList chapters = document.chapters();
+        // A heading, the anchor after it and a paragraph each.
+        QVERIFY2(chapters.size() >= count * 3 / mobi::ChapterParts::PartElements
+                && chapters.size() <= count * 3 / mobi::ChapterParts::PartElements + 2,
+            qPrintable(chapters.join(' ')));
+        QCOMPARE(chapters.first(), name + ".html");
+        const QString last = chapters.last();
+        QCOMPARE(last, QStringLiteral("%1_%2.html").arg(name).arg(chapters.size(), 4, 10, QLatin1Char('0')));
+        QList<QString> files;
+        for (const QString& chapter : chapters) {
+            files << QString::fromUtf8(testfiles::read(folder + '/' + chapter));
+            QVERIFY(QFileInfo(folder + '/' + chapter).size() <= mobi::ChapterParts::PartBytes * 2);
+        }
+        QVERIFY(files.first().contains("<a href=\"" + last + "#"));
+        QVERIFY(files.last().contains("last words."));
+        QCOMPARE(document.toc().size(), count);
+        QCOMPARE(document.toc().first().link->source.section('#', 0, 0), chapters.first());
+        QCOMPARE(document.toc().last().title, QStringLiteral("Heading %1").arg(count - 1));
+        QCOMPARE(document.toc().last().link->source.section('#', 0, 0), last);
+        // Every part after the first starts at a heading; every heading is in one part.
+        int shown = 0;
+        for (int k = 0; k < files.size(); ++k) {
+            if (k > 0)
+                QVERIFY(files.at(k).midRef(files.at(k).indexOf("</head>") + 7).startsWith("<h1>"));
+            shown += files.at(k).count("<h1>");
+        }
+        QCOMPARE(shown, count);
     }
 
     // Blocks and spans left open by the thousand, or nested a thousand deep: the chapter the

@@ -2146,12 +2146,14 @@ private slots:
         QTest::addColumn<bool>("ownFont");
         QTest::addColumn<int>("columns");
         QTest::addColumn<int>("slack");
-        QTest::newRow("flat") << 0 << false << 1 << 0;
-        QTest::newRow("flat, two columns") << 0 << false << 2 << 0;
-        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0;
-        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3;
-        QTest::newRow("bare lines") << -1 << false << 1 << 0;
-        QTest::newRow("own font") << 0 << true << 2 << 0;
+        QTest::addColumn<bool>("linkEach"); // a link to every paragraph, as contents of thousands
+        QTest::newRow("flat") << 0 << false << 1 << 0 << false;
+        QTest::newRow("flat, two columns") << 0 << false << 2 << 0 << false;
+        QTest::newRow("flat, a link to each paragraph") << 0 << false << 2 << 0 << true;
+        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0 << false;
+        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3 << false;
+        QTest::newRow("bare lines") << -1 << false << 1 << 0 << false;
+        QTest::newRow("own font") << 0 << true << 2 << 0 << false;
     }
 
     void longChapterCountedInPieces()
@@ -2160,14 +2162,18 @@ private slots:
         QFETCH(bool, ownFont);
         QFETCH(int, columns);
         QFETCH(int, slack);
+        QFETCH(bool, linkEach);
         const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
                                      "the sea past the mills.</p>";
         QByteArray body;
-        for (int i = 0; body.size() < 1300 * 1024; ++i) {
+        int paragraphs = 0;
+        // The same text with ids or without.
+        for (int i = 0; paragraphs * paragraph.size() < 1300 * 1024; ++i) {
             // Each level opens with a few paragraphs of its own.
             if (levels > 0 && i % 60 == 0 && i / 60 < levels)
                 body += "<div class='level'>";
-            body += paragraph;
+            body += linkEach ? QByteArray(paragraph).insert(2, " id='p" + QByteArray::number(i) + "'") : paragraph;
+            paragraphs = i + 1;
             if (i == 9000)
                 body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p>";
         }
@@ -2212,6 +2218,8 @@ private slots:
         helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
         PaginationRequest r = request(format);
         r.linkSources = { QStringLiteral("long.html#deep") };
+        for (int i = 0; linkEach && i < paragraphs; ++i)
+            r.linkSources.insert(QStringLiteral("long.html#p%1").arg(i));
         helper.send(pagecount::paginationMessage(r));
         const PaginationResult result = helper.receive(kReplyTimeoutMs);
         QCOMPARE(result.chapters.size(), 1);
@@ -2221,6 +2229,12 @@ private slots:
         QVERIFY2(count >= whole && count <= whole + slack, qPrintable(QStringLiteral("%1 / %2").arg(count).arg(whole)));
         const int linked = result.linkPages.value(QStringLiteral("long.html#deep"));
         QVERIFY2(linked >= deep && linked <= deep + slack, qPrintable(QStringLiteral("%1 / %2").arg(linked).arg(deep)));
+        // Thousands of links, each piece's looked up at once: every one on the page the reader
+        // shows it on.
+        for (int i = 0; linkEach && i < paragraphs; i += 97) {
+            const QString link = QStringLiteral("#p%1").arg(i);
+            QCOMPARE(result.linkPages.value(QStringLiteral("long.html") + link), page.getPageByKelLink(link));
+        }
         QCOMPARE(result.chapters.at(0).hits.size(), 1);
         const ChapterHit hit = result.chapters.at(0).hits.first();
         QVERIFY2(hit.page >= deep && hit.page <= deep + slack, qPrintable(QString::number(hit.page)));
@@ -2236,6 +2250,42 @@ private slots:
         again.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
         again.send(pagecount::paginationMessage(r));
         QCOMPARE(again.receive(kReplyTimeoutMs).chapters.value(0).pageCount, count);
+    }
+
+    // A word in every one of 60,000 paragraphs side by side, in a chapter laid out whole and in
+    // one counted in pieces: the search ends with as many hits as a result keeps, each leading
+    // to its paragraph, instead of walking the paragraphs again for every hit.
+    void searchOfAWordInEveryParagraph_data()
+    {
+        QTest::addColumn<int>("paragraphs");
+        QTest::newRow("whole") << 60000;
+        QTest::newRow("in pieces") << 90000;
+    }
+
+    void searchOfAWordInEveryParagraph()
+    {
+        QFETCH(int, paragraphs);
+        QByteArray body;
+        for (int i = 0; i < paragraphs; ++i)
+            body += "<p>Reed " + QByteArray::number(i) + ".</p>";
+        const QString path = m_dir.filePath(QStringLiteral("reeds.html"));
+        QVERIFY(testfiles::write(path, "<html><body>" + body + "</body></html>"));
+        Helper helper(QProcessEnvironment::systemEnvironment(), true);
+        QVERIFY(helper.socket);
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("reeds.html"), path) }));
+        helper.send(pagecount::searchMessage(QStringLiteral("reed")));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        const PaginationResult result = helper.receive(kReplyTimeoutMs);
+        QCOMPARE(result.chapters.size(), 1);
+        const QList<ChapterHit> hits = result.chapters.at(0).hits;
+        QCOMPARE(hits.size(), 10000);
+        QVERIFY(helper.logged(QRegularExpression(QStringLiteral("More than 10000 search hits"))));
+        EnginePage page;
+        page.open(path, PageFormat());
+        for (int i : { 0, 1, 4321, 9999 }) {
+            QCOMPARE(hits.at(i).text, QStringLiteral("Reed %1.").arg(i));
+            QCOMPARE(hits.at(i).page, page.getPageByKelLink(hits.at(i).link.mid(hits.at(i).link.indexOf('?') + 1)));
+        }
     }
 
     // Requests that arrive together are answered once, for the newest: the older ones would be

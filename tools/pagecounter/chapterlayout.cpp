@@ -158,24 +158,37 @@ const char* const kSplitScript = R"JS(
 })(%1)
 )JS";
 
-// Whether a link's target lies in a block of another piece; false when there is no target.
-const char* const kLinkInPieceScript = R"JS(
-(function (link) {
-    if (typeof kelInOtherPiece !== 'function')
-        return true;
-    var node = null;
-    if (link.charAt(0) === '#') {
-        node = document.getElementById(link.substring(1));
-    } else {
-        var text = link;
-        if (text.indexOf('kelpath=') === 0) {
-            try { text = decodeURIComponent(text.substring(8)); } catch (e) { return false; }
+// The page of each link's target (each an array of the forms to try): -1 without a page; -2 when
+// the chapter is in pieces and no form's target lies in the piece shown.
+const char* const kPagesOfLinksScript = R"JS(
+(function (links) {
+    var pieces = typeof kelInOtherPiece === 'function';
+    function inPiece(link) {
+        var node = null;
+        if (link.charAt(0) === '#') {
+            node = document.getElementById(link.substring(1));
+        } else {
+            var text = link;
+            if (text.indexOf('kelpath=') === 0) {
+                try { text = decodeURIComponent(text.substring(8)); } catch (e) { return false; }
+            }
+            var position = kelResolvePosition(text);
+            node = position ? position.element : null;
         }
-        var position = kelResolvePosition(text);
-        node = position ? position.element : null;
+        return !!node && !kelInOtherPiece(node);
     }
-    return !!node && !kelInOtherPiece(node);
-})('%1')
+    var out = [];
+    for (var i = 0; i < links.length; ++i) {
+        var forms = pieces ? links[i].filter(inPiece) : links[i];
+        var page = forms.length ? -1 : -2;
+        for (var k = 0; k < forms.length && page <= 0; ++k) {
+            var p = getPageByKelLink(forms[k]);
+            page = typeof p === 'number' && p > 0 ? p : -1;
+        }
+        out.push(page);
+    }
+    return out;
+})([%1])
 )JS";
 
 } // namespace
@@ -281,11 +294,6 @@ int ChapterLayout::columnsPerScreen()
     bool ok = false;
     const int columns = evaluate(QStringLiteral("page.columnCount")).toInt(&ok);
     return ok && columns > 0 ? columns : 1;
-}
-
-bool ChapterLayout::linkInPiece(const QString& link)
-{
-    return evaluate(QString::fromLatin1(kLinkInPieceScript).arg(jsengine::escaped(link))).toBool();
 }
 
 bool ChapterLayout::open(const QUrl& fileUrl, const QString& engineScript, int timeoutMs)
@@ -441,29 +449,39 @@ QSize ChapterLayout::enginePageSize()
     return QSize(qRound(qMin(width, double(kMaxPageSide))), qRound(qMin(height, double(kMaxPageSide))));
 }
 
-int ChapterLayout::pageOfLink(const QString& link)
+QVector<int> ChapterLayout::pagesOfLinks(const QStringList& links)
 {
-    const QVariant result = evaluate(QStringLiteral("getPageByKelLink('%1');").arg(jsengine::escaped(link)));
-    bool ok = false;
-    const int page = result.toInt(&ok);
-    return ok && result.userType() != QMetaType::QString && page > 0 ? page : -1;
+    QString forms;
+    for (const QString& link : links) {
+        const QString decoded = QUrl::fromPercentEncoding(link.toUtf8());
+        forms += QStringLiteral("['") + jsengine::escaped(link)
+            + (decoded != link ? QStringLiteral("','") + jsengine::escaped(decoded) : QString())
+            + QStringLiteral("'],");
+    }
+    const QVariantList answer = evaluate(QString::fromLatin1(kPagesOfLinksScript).arg(forms)).toList();
+    QVector<int> pages(links.size(), -1);
+    for (int i = 0; i < pages.size() && i < answer.size(); ++i) {
+        bool ok = false;
+        const int page = answer.at(i).toInt(&ok);
+        pages[i] = ok && (page > 0 || page == OtherPiece) ? page : -1;
+    }
+    return pages;
 }
 
-QList<ChapterLayout::Hit> ChapterLayout::findText(const QString& text)
+QList<ChapterLayout::Hit> ChapterLayout::findText(const QString& text, int limit)
 {
-    // One evaluation for all hits of the chapter, each with its page.
-    const QString script = QStringLiteral("(function (text) {"
-                                          "  var hits = findText(text), out = [];"
-                                          "  for (var i = 0; i < hits.length; ++i) {"
-                                          "    if (typeof kelInOtherPiece === 'function' && kelInOtherPiece("
-                                          "        getElementByXpath(kelSplitPosition(hits[i].source).path)))"
-                                          "      continue;"
+    // One evaluation for all hits of the chapter (of the piece shown), each with its page.
+    const QString script = QStringLiteral("(function (text, limit) {"
+                                          "  var pieces = typeof kelInOtherPiece === 'function';"
+                                          "  var hits = findText(text, limit, pieces ? function (node) {"
+                                          "      return !kelInOtherPiece(node); } : null), out = [];"
+                                          "  for (var i = 0; i < hits.length; ++i)"
                                           "    out.push([hits[i].source, hits[i].text, hits[i].offset,"
-                                          "              getPageByXPathWithOffset(hits[i].source, hits[i].offset)]);"
-                                          "  }"
+                                          "              kelPageOfPosition(hits[i].node, hits[i].offset)]);"
                                           "  return out;"
-                                          "})('%1')")
-                               .arg(jsengine::escaped(text));
+                                          "})('%1', %2)")
+                               .arg(jsengine::escaped(text))
+                               .arg(limit);
     QList<Hit> hits;
     const QVariantList list = evaluate(script).toList();
     for (const QVariant& entry : list) {

@@ -4,8 +4,10 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
+#include <QVector>
 
 #include <functional>
 
@@ -55,14 +57,17 @@ public:
     int pieceColumns();
     // Columns on one screen (pages side by side) of the page format applied.
     int columnsPerScreen();
-    // Whether the target of a link lies in the piece on screen (always, for a whole chapter).
-    bool linkInPiece(const QString& link);
     // Evaluates the page-format script; the chapter's page count, or -1 when it is not laid out.
     int applyFormat(const QString& script);
-    // The page within the chapter of a link in the engine's form ("#id", "kelpath=..."), or -1.
-    int pageOfLink(const QString& link);
-    // Text nodes holding the text, case-insensitive, in document order.
-    QList<Hit> findText(const QString& text);
+    // The pages within the chapter of links in the engine's form ("#id", "kelpath=..."), each
+    // tried as written and then percent-decoded, in one evaluation: -1 for a link whose target
+    // has no page, OtherPiece when the chapter is opened in pieces and the target is in none
+    // but another (or nowhere).
+    static constexpr int OtherPiece = -2;
+    QVector<int> pagesOfLinks(const QStringList& links);
+    // Text nodes holding the text, case-insensitive, in document order (in the piece shown); at
+    // most limit of them when it is above 0.
+    QList<Hit> findText(const QString& text, int limit = 0);
     // Shows a page of the chapter in the viewport; false when there is no such page.
     bool showPage(int page);
     // Paints the viewport (the page on screen) at the painter's origin.

@@ -336,8 +336,7 @@ bool PageCounter::paginate(const PaginationRequest& request, PaginationResult* r
             if (givenUp(request))
                 return false;
             if (count >= 0) {
-                for (const QString& link : links.value(i))
-                    addLinkPage(link, i, startPage, count, result);
+                addLinkPages(links.value(i), i, startPage, count, nullptr, result);
                 if (!m_searchText.isEmpty())
                     addHits(chapter.source, startPage, &chapter, &hitCount);
             }
@@ -379,16 +378,9 @@ int PageCounter::paginatePieces(
                                             : layout()->showPiece(piece);
         if (pieceColumns < 0)
             return -1;
-        for (auto it = pending.begin(); it != pending.end();) {
-            const QString engineLink = linkTarget(*it).engineLink;
-            const QString decoded = QUrl::fromPercentEncoding(engineLink.toUtf8());
-            if (layout()->linkInPiece(engineLink) || (decoded != engineLink && layout()->linkInPiece(decoded))) {
-                addLinkPage(*it, index, startPage + columns, pieceColumns, result);
-                it = pending.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        QStringList elsewhere;
+        addLinkPages(pending, index, startPage + columns, pieceColumns, &elsewhere, result);
+        pending = elsewhere;
         if (!m_searchText.isEmpty())
             addHits(chapter.source, startPage + columns, &chapter, hitCount);
         columns += pieceColumns;
@@ -399,17 +391,46 @@ int PageCounter::paginatePieces(
     // A target found in no piece lies in the chapter all the same: its first page.
     for (const QString& link : qAsConst(pending))
         result->linkPages.insert(link, startPage + 1);
-    if (pieces > 0) {
-        for (const QString& link : qAsConst(byCount))
-            addLinkPage(link, index, startPage, count, result);
-    }
+    if (pieces > 0)
+        addLinkPages(byCount, index, startPage, count, nullptr, result);
     return pieces > 0 ? count : -1;
 }
 
-void PageCounter::addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result)
+void PageCounter::addLinkPages(const QStringList& links, int chapter, int startPage, int pageCount,
+    QStringList* elsewhere, PaginationResult* result)
 {
     if (pageCount <= 0)
         return;
+    // Targets in the text are looked up in batches, one evaluation each, with the reader's
+    // messages read in between: a chapter may hold hundreds of thousands of contents entries.
+    QStringList found;
+    for (const QString& link : links) {
+        if (linkTarget(link).kind == LinkTarget::EngineLink)
+            found.append(link);
+        else
+            addLinkPage(link, chapter, startPage, pageCount, -1, result);
+    }
+    for (int from = 0; from < found.size(); from += kLinkBatch) {
+        const QStringList batch = found.mid(from, kLinkBatch);
+        QStringList engineLinks;
+        for (const QString& link : batch)
+            engineLinks.append(linkTarget(link).engineLink);
+        const QVector<int> pages = layout()->pagesOfLinks(engineLinks);
+        for (int k = 0; k < batch.size(); ++k) {
+            if (pages.at(k) == ChapterLayout::OtherPiece && elsewhere)
+                elsewhere->append(batch.at(k));
+            else
+                addLinkPage(batch.at(k), chapter, startPage, pageCount, pages.at(k), result);
+        }
+        readWaitingMessages();
+        if (m_stopping || paginationQueued())
+            return;
+    }
+}
+
+void PageCounter::addLinkPage(
+    const QString& link, int chapter, int startPage, int pageCount, int enginePage, PaginationResult* result)
+{
     const LinkTarget target = linkTarget(link);
     int page = 1;
     switch (target.kind) {
@@ -421,21 +442,12 @@ void PageCounter::addLinkPage(const QString& link, int chapter, int startPage, i
     case LinkTarget::PageNumber:
         page = qMin(target.page, pageCount);
         break;
-    case LinkTarget::EngineLink: {
-        page = layout()->pageOfLink(target.engineLink);
-        if (page < 0 && target.engineLink.startsWith(QLatin1Char('#'))) {
-            const QString decoded = QUrl::fromPercentEncoding(target.engineLink.toUtf8());
-            if (decoded != target.engineLink)
-                page = layout()->pageOfLink(decoded);
-        }
+    case LinkTarget::EngineLink:
         // A target that is gone still lies in its chapter: the reader lands on its first page.
-        if (page < 0) {
+        if (enginePage <= 0)
             qDebug() << "Link target not found in" << m_chapters.at(chapter).source << ":" << link;
-            page = 1;
-        }
-        page = qMin(page, pageCount);
+        page = qMin(qMax(1, enginePage), pageCount);
         break;
-    }
     }
     result->linkPages.insert(link, startPage + page);
 }
@@ -444,7 +456,8 @@ void PageCounter::addHits(const QString& source, int startPage, ChapterPageInfo*
 {
     if (*hitCount >= kMaxHits)
         return;
-    const QList<ChapterLayout::Hit> hits = layout()->findText(m_searchText);
+    // One more than may be kept, so that the rest is known to be left out.
+    const QList<ChapterLayout::Hit> hits = layout()->findText(m_searchText, kMaxHits - *hitCount + 1);
     for (const ChapterLayout::Hit& hit : hits) {
         if (++*hitCount > kMaxHits) {
             qWarning() << "More than" << kMaxHits << "search hits; the rest are left out";

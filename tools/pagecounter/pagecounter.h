@@ -25,6 +25,8 @@ public:
     // Hits beyond this many are left out of a result: no one reads them, and the result must
     // stay a frame the reader accepts.
     static constexpr int kMaxHits = 10000;
+    // Links into the text looked up in one evaluation.
+    static constexpr int kLinkBatch = 2000;
 
     explicit PageCounter(HelperConnection* connection, QObject* parent = nullptr);
     ~PageCounter() override;
@@ -55,7 +57,13 @@ private:
     // Lays a long chapter out piece by piece: its page count (-1 on failure or when stopped), with
     // its links and search hits placed in the piece that holds them.
     int paginatePieces(int index, const QString& formatScript, int startPage, int* hitCount, PaginationResult* result);
-    void addLinkPage(const QString& link, int chapter, int startPage, int pageCount, PaginationResult* result);
+    // The book pages of the links into a chapter laid out (or a piece of it, whose links to other
+    // pieces go to elsewhere).
+    void addLinkPages(const QStringList& links, int chapter, int startPage, int pageCount, QStringList* elsewhere,
+        PaginationResult* result);
+    // enginePage: the page within the chapter the engine gave a link into the text, -1 for none.
+    void addLinkPage(
+        const QString& link, int chapter, int startPage, int pageCount, int enginePage, PaginationResult* result);
     void addHits(const QString& source, int startPage, ChapterPageInfo* chapter, int* hitCount);
     void answerAfterPrint();
     int chapterOf(const QString& source) const;

@@ -167,6 +167,9 @@ public:
         return m_out;
     }
 
+    // Where measure() is to note the start of every element opened right in the body.
+    void recordBodyLevelStarts(QVector<int>* starts) { m_bodyLevelStarts = starts; }
+
     int deepest() const { return m_deepest; }
     int changes() const { return m_changes; }
     const std::vector<bool>& unclosed() const { return m_unclosed; }
@@ -279,6 +282,9 @@ private:
             impliedEnds(name);
             if (!closesParagraph().contains(name) && !keepsFormattingClosed().contains(name))
                 reopenFormatting();
+            // Nothing open but html and body, and no formatting element for the parser to carry on.
+            if (m_bodyLevelStarts && m_stack.isEmpty() && m_formatting.isEmpty())
+                m_bodyLevelStarts->append(lt);
         }
         if (empty)
             return end;
@@ -615,6 +621,7 @@ private:
     int m_copied = 0;
     int m_tokenStart = 0;
     int m_changes = 0;
+    QVector<int>* m_bodyLevelStarts = nullptr;
 };
 
 } // namespace
@@ -626,17 +633,31 @@ int HtmlNesting::depth(const QByteArray& text, Syntax syntax)
     return walker.deepest();
 }
 
-QByteArray HtmlNesting::bounded(const QByteArray& text, Syntax syntax, int* changes, int maxDepth)
+QByteArray HtmlNesting::bounded(
+    const QByteArray& text, Syntax syntax, int* changes, int maxDepth, QVector<int>* bodyLevelStarts)
 {
     if (changes)
         *changes = 0;
     Walker measured(text, syntax, maxDepth);
+    if (bodyLevelStarts && syntax == Html)
+        measured.recordBodyLevelStarts(bodyLevelStarts);
     measured.measure();
     if (measured.deepest() <= maxDepth)
         return text;
+    if (bodyLevelStarts)
+        bodyLevelStarts->clear();
     Walker rewriter(text, syntax, maxDepth);
     const QByteArray out = rewriter.rewrite(measured.unclosed());
     if (changes)
         *changes = rewriter.changes();
     return out;
+}
+
+QVector<int> HtmlNesting::bodyLevelStarts(const QByteArray& text)
+{
+    QVector<int> starts;
+    Walker walker(text, Html, MaxDepth);
+    walker.recordBodyLevelStarts(&starts);
+    walker.measure();
+    return starts;
 }

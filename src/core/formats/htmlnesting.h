@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QVector>
 
 // Keeps the elements of a chapter from nesting deeper than the reading page can lay out.
 //
@@ -29,6 +30,13 @@ public:
     // The deepest nesting of elements when the text is parsed with the syntax.
     static int depth(const QByteArray& text, Syntax syntax);
     // The text with no element deeper than maxDepth; changes (if given) receives the number of
-    // tags dropped, added or replaced, 0 when the text is returned as it is.
-    static QByteArray bounded(const QByteArray& text, Syntax syntax, int* changes = nullptr, int maxDepth = MaxDepth);
+    // tags dropped, added or replaced, 0 when the text is returned as it is. bodyLevelStarts (if
+    // given, for HTML) receives those of the text returned as it is (see below), from the same
+    // pass; it is left empty when the text is rewritten.
+    static QByteArray bounded(const QByteArray& text, Syntax syntax, int* changes = nullptr, int maxDepth = MaxDepth,
+        QVector<int>* bodyLevelStarts = nullptr);
+    // Where an HTML text starts an element right in the body: with nothing but html and body open
+    // after the parser's implied end tags, and no formatting element left open for the parser to
+    // open again inside it. Cut there into files of their own, the text shows the same.
+    static QVector<int> bodyLevelStarts(const QByteArray& text);
 };

@@ -1379,32 +1379,65 @@ function kelEscapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\\/]/g, '\\$&');
 }
 
-function findText(text) {
+// The element path of kelElementPath, with the positions among siblings counted once per parent
+// and each path made once (in the maps given): a chapter of a hundred thousand paragraphs side by
+// side would otherwise be walked again for every element asked for.
+function kelCachedPath(element, paths, indexes) {
+    if (!element || element.nodeType !== 1)
+        return '';
+    var known = paths.get(element);
+    if (known !== undefined)
+        return known;
+    var parent = element.parentNode;
+    if (!indexes.has(element)) {
+        var counts = Object.create(null);
+        for (var c = parent ? parent.firstChild : element; c; c = parent ? c.nextSibling : null) {
+            if (c.nodeType === 1) {
+                var lower = c.tagName.toLowerCase();
+                counts[lower] = (counts[lower] || 0) + 1;
+                indexes.set(c, counts[lower]);
+            }
+        }
+    }
+    var path = kelCachedPath(parent, paths, indexes) + '/' + element.tagName + '[' + indexes.get(element) + ']';
+    paths.set(element, path);
+    return path;
+}
+
+// Text nodes holding the text, case-insensitive, in document order: at most limit of them (when
+// given) of those that accept (when given) takes. Each hit holds its text node too.
+function findText(text, limit, accept) {
     var hits = [];
     text = String(text);
     if (!text)
         return hits;
+    var most = Number(limit) > 0 ? Number(limit) : Infinity;
     var pattern = new RegExp(kelEscapeRegExp(text), 'i');
     var nodes = kelItems().text;
-    for (var i = 0; i < nodes.length; ++i) {
+    var paths = new Map(), indexes = new Map(), textIndexes = new Map();
+    for (var i = 0; i < nodes.length && hits.length < most; ++i) {
         var node = nodes[i];
         var data = node.data;
         var match = pattern.exec(data);
-        if (!match)
+        if (!match || (accept && !accept(node)))
             continue;
-        var k = 1;
-        for (var s = node.previousSibling; s; s = s.previousSibling) {
-            if (kelIsText(s))
-                ++k;
+        var parent = node.parentNode;
+        if (!textIndexes.has(node)) {
+            var k = 0;
+            for (var s = parent.firstChild; s; s = s.nextSibling) {
+                if (kelIsText(s))
+                    textIndexes.set(s, ++k);
+            }
         }
         var from = match.index > 0 ? data.lastIndexOf('.', match.index - 1) + 1 : 0;
         // The sentence runs on past a stop inside the match ("Mr. Smith").
         var dot = data.indexOf('.', match.index + match[0].length - 1);
         var to = dot < 0 ? data.length : dot + 1;
         hits.push({
-            source: kelElementPath(node.parentNode) + '/text()[' + k + ']',
+            source: kelCachedPath(parent, paths, indexes) + '/text()[' + textIndexes.get(node) + ']',
             text: data.substring(from, to).trim(),
-            offset: match.index
+            offset: match.index,
+            node: node
         });
     }
     return hits;

@@ -1,5 +1,6 @@
 #include "mobidocument.h"
 
+#include "chapterparts.h"
 #include "mobi.h"
 #include "textpositions.h"
 
@@ -7,6 +8,7 @@
 #include "formats/booklink.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
+#include "formats/markupscan.h"
 
 #include <QDebug>
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <QImage>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -144,6 +147,169 @@ namespace {
         return isHeadingTag(bare) || names.contains(bare);
     }
 
+    // Elements that show nothing while they hold nothing that shows: text-level formatting, line
+    // breaks and anchors. Anything else (an image, a control, an element not known) may show.
+    bool showsNothingEmpty(const QString& name)
+    {
+        static const QSet<QString> names { "a", "abbr", "b", "bdi", "bdo", "big", "br", "cite", "code", "del", "dfn",
+            "em", "font", "i", "ins", "kbd", "mark", "nobr", "s", "samp", "small", "span", "strike", "strong", "sub",
+            "sup", "time", "tt", "u", "var", "wbr" };
+        return names.contains(name);
+    }
+
+    // Characters that leave no mark: blanks of every kind, the no-break space too, and the
+    // format characters (zero-width spaces and joiners, the soft hyphen).
+    bool isInvisible(uint code) { return QChar::isSpace(code) || QChar::category(code) == QChar::Other_Format; }
+
+    // The character of the reference at amp ("&nbsp;", "&#160;", "&#xA0;") and the reference's
+    // end; 0 for a reference to anything but a blank or format character, or for no reference.
+    uint invisibleReferenceAt(const QString& text, int amp, int* end)
+    {
+        static const QHash<QString, uint> named { { "nbsp", 0xa0 }, { "ensp", 0x2002 }, { "emsp", 0x2003 },
+            { "emsp13", 0x2004 }, { "emsp14", 0x2005 }, { "numsp", 0x2007 }, { "puncsp", 0x2008 }, { "thinsp", 0x2009 },
+            { "hairsp", 0x200a }, { "ZeroWidthSpace", 0x200b }, { "zwnj", 0x200c }, { "zwj", 0x200d },
+            { "lrm", 0x200e }, { "rlm", 0x200f }, { "MediumSpace", 0x205f }, { "NoBreak", 0x2060 }, { "shy", 0xad },
+            { "Tab", 0x9 }, { "NewLine", 0xa } };
+        int nameEnd = amp + 1;
+        while (nameEnd < text.size() && nameEnd - amp <= 32
+            && (text.at(nameEnd).isLetterOrNumber() || text.at(nameEnd) == QLatin1Char('#')))
+            ++nameEnd;
+        const QStringRef name = text.midRef(amp + 1, nameEnd - amp - 1);
+        if (nameEnd >= text.size() || text.at(nameEnd) != QLatin1Char(';')) {
+            // The parser takes these legacy names without their semicolon too.
+            for (const char* legacy : { "nbsp", "shy" }) {
+                if (name.startsWith(QLatin1String(legacy))) {
+                    *end = amp + 1 + int(qstrlen(legacy));
+                    return named.value(QLatin1String(legacy));
+                }
+            }
+            return 0;
+        }
+        bool ok = false;
+        uint code = 0;
+        if (name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive))
+            code = name.mid(2).toUInt(&ok, 16);
+        else if (name.startsWith(QLatin1Char('#')))
+            code = name.mid(1).toUInt(&ok, 10);
+        else
+            code = named.value(name.toString());
+        if (code == 0 || code > 0xffff || !isInvisible(code))
+            return 0;
+        *end = nameEnd + 1;
+        return code;
+    }
+
+    // The id and name attributes of one tag: as written, and their values.
+    struct Attribute {
+        QString written;
+        QStringList values;
+    };
+
+    // The id and name attributes of the tag in [from, to), read as the parser reads them.
+    void collectTargetAttributes(const QString& text, int from, int to, QVector<Attribute>* attributes)
+    {
+        const QStringRef written = text.midRef(from, to - from);
+        if (!written.contains(QLatin1String("id"), Qt::CaseInsensitive)
+            && !written.contains(QLatin1String("name"), Qt::CaseInsensitive))
+            return;
+        const QByteArray tag = written.toUtf8();
+        int i = 1;
+        while (i < tag.size() && (markupscan::isNameChar(tag.at(i)) || tag.at(i) == '/'))
+            ++i;
+        Attribute ids;
+        markupscan::Attribute attribute;
+        for (; markupscan::nextAttribute(tag, i, tag.size(), &attribute); i = attribute.end) {
+            const QByteArray name = tag.mid(attribute.nameBegin, attribute.nameEnd - attribute.nameBegin).toLower();
+            if (name != "id" && name != "name")
+                continue;
+            QByteArray value = tag.mid(attribute.nameEnd, attribute.end - attribute.nameEnd).trimmed();
+            value = value.startsWith('=') ? value.mid(1).trimmed() : QByteArray();
+            if (value.size() >= 2 && (value.at(0) == '"' || value.at(0) == '\''))
+                value = value.mid(1, value.size() - 2);
+            ids.written += (ids.written.isEmpty() ? QString() : QStringLiteral(" "))
+                + QString::fromUtf8(tag.mid(attribute.nameBegin, attribute.end - attribute.nameBegin));
+            ids.values.append(QString::fromUtf8(value));
+        }
+        if (!ids.values.isEmpty())
+            attributes->append(ids);
+    }
+
+    // Whether the heading whose start tag runs from start to contentStart shows nothing up to the
+    // end tag of a heading: only blanks of every kind (as they are or as references), comments
+    // and elements that show nothing while they hold nothing that shows. end is set after the
+    // end tag; attributes receives the id and name attributes on the way, the heading's own too.
+    bool headingShowsNothing(const QString& text, int start, int contentStart, int* end, QVector<Attribute>* attributes)
+    {
+        QVector<Attribute> found;
+        collectTargetAttributes(text, start, contentStart, &found);
+        int i = contentStart;
+        while (i < text.size()) {
+            const QChar c = text.at(i);
+            if (c == QLatin1Char('<')) {
+                if (text.midRef(i, 4) == QLatin1String("<!--")) {
+                    const int close = text.indexOf(QLatin1String("-->"), i + 4);
+                    if (close < 0)
+                        return false;
+                    i = close + 3;
+                    continue;
+                }
+                int tagEnd = -1;
+                const QString name = tagAt(text, i, &tagEnd);
+                const bool endTag = name.startsWith(QLatin1Char('/'));
+                if (endTag && isHeadingTag(name.mid(1))) {
+                    *end = tagEnd;
+                    *attributes += found;
+                    return true;
+                }
+                if (name.isEmpty() || !showsNothingEmpty(endTag ? name.mid(1) : name))
+                    return false;
+                if (!endTag)
+                    collectTargetAttributes(text, i, tagEnd, &found);
+                i = tagEnd;
+            } else if (c == QLatin1Char('&')) {
+                if (!invisibleReferenceAt(text, i, &i))
+                    return false;
+            } else if (isInvisible(c.unicode()) && !c.isSurrogate()) {
+                ++i;
+            } else {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // The fragments that links of the text lead to ("#x" in an href).
+    QSet<QString> linkTargets(const QString& text)
+    {
+        QSet<QString> targets;
+        const QRegularExpression href(
+            QStringLiteral("\\shref\\s*=\\s*[\"']?#([^\"'\\s>]*)"), QRegularExpression::CaseInsensitiveOption);
+        QRegularExpressionMatchIterator it = href.globalMatch(text);
+        while (it.hasNext()) {
+            const QString fragment = it.next().captured(1);
+            targets.insert(fragment);
+            targets.insert(QUrl::fromPercentEncoding(fragment.toUtf8()));
+        }
+        return targets;
+    }
+
+    // The text with every "<" up to the next ">" taken out.
+    QString withoutTags(const QStringRef& text)
+    {
+        QString out;
+        out.reserve(text.size());
+        int from = 0;
+        for (int lt = text.indexOf(QLatin1Char('<')); lt >= 0; lt = text.indexOf(QLatin1Char('<'), from)) {
+            const int gt = text.indexOf(QLatin1Char('>'), lt + 1);
+            if (gt < 0)
+                break;
+            out += text.mid(from, lt - from);
+            from = gt + 1;
+        }
+        out += text.mid(from);
+        return out;
+    }
+
     const QString chapterHead
         = QStringLiteral("<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset = utf-8\"/></head>");
 }
@@ -189,21 +355,16 @@ bool MobiDocument::load(const QString& outputFolder)
     setBasePath(outputFolder);
     const QString name = QFileInfo(outputFolder).fileName();
     const QString chapterName = name + QStringLiteral(".html");
-    const QString chapterPath = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + chapterName);
 
     const TextPositions positions(bytes, codec);
     const QString html = toHtml(codec->toUnicode(bytes), &positions);
 
-    for (int k = 0; k < m_headingTitles.size(); ++k) {
-        TocPoint point;
-        point.title = m_headingTitles.at(k);
-        point.link->source = chapterName + QLatin1Char('#') + m_headingIds.at(k);
-        m_toc.append(point);
-    }
-
     // Blocks left open by the thousand would nest the whole book into one element.
+    const QByteArray head = chapterHead.toUtf8();
     int changes = 0;
-    QByteArray chapter = HtmlNesting::bounded(chapterHead.toUtf8() + html.toUtf8(), HtmlNesting::Html, &changes);
+    QVector<int> starts;
+    QByteArray chapter
+        = HtmlNesting::bounded(head + html.toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
     if (changes > 0)
         qInfo() << filePath() << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes
                 << "tags closed or dropped";
@@ -212,11 +373,47 @@ bool MobiDocument::load(const QString& outputFolder)
     chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs);
     if (runs > 0)
         qInfo() << filePath() << "has" << runs << "long runs of text outside blocks: cut into blocks";
-    if (!checkedsave::writeFile(chapterPath, chapter)) {
-        qWarning() << "Cannot write" << chapterPath;
-        return false;
+
+    // A book too large to be laid out as one chapter is cut into several; the first keeps the
+    // name of the whole.
+    QList<QByteArray> parts = ChapterParts::cut(chapter, head, changes == 0 && runs == 0 ? &starts : nullptr);
+    chapter.clear();
+    QStringList names { chapterName };
+    for (int k = 1; k < parts.size(); ++k)
+        names << QStringLiteral("%1_%2.html").arg(name).arg(k + 1, 4, 10, QLatin1Char('0'));
+    if (parts.size() > 1) {
+        qInfo() << filePath() << "is cut into" << parts.size() << "chapters";
+        ChapterParts::resolveLinks(parts, names);
     }
-    addChapter(chapterName);
+    // The anchors of the headings stand in text order: each is looked for from the last one on.
+    int part = 0;
+    int from = 0;
+    for (int k = 0; k < m_headingTitles.size(); ++k) {
+        const QByteArray anchor = "<a id='" + m_headingIds.at(k).toLatin1() + "'>";
+        for (int next = part; parts.size() > 1 && next < parts.size(); ++next) {
+            const int at = parts.at(next).indexOf(anchor, next == part ? from : 0);
+            if (at >= 0) {
+                part = next;
+                from = at + anchor.size();
+                break;
+            }
+        }
+        TocPoint point;
+        point.title = m_headingTitles.at(k);
+        point.link->source = names.at(part) + QLatin1Char('#') + m_headingIds.at(k);
+        m_toc.append(point);
+    }
+    for (int k = 0; k < parts.size(); ++k) {
+        const QString path = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + names.at(k));
+        // Parts are made again on every opening, as the images are: no sync for each.
+        if (!checkedsave::writeFile(
+                path, parts.at(k), parts.size() > 1 ? checkedsave::NoSync : checkedsave::NoOption)) {
+            qWarning() << "Cannot write" << path;
+            clearChapters();
+            return false;
+        }
+        addChapter(names.at(k));
+    }
     saveImages(outputFolder);
     return true;
 }
@@ -303,41 +500,49 @@ QString MobiDocument::closeOpenHeadings(const QString& text)
 
 QString MobiDocument::dropEmptyHeadings(const QString& text)
 {
-    // A heading with neither content nor an id or name shows nothing and is no link target, but
-    // the web view lays out each one. A real book has a few, and keeps them: dropping one would
-    // move the stored element paths of the headings after it.
-    const QRegularExpression target(
-        QStringLiteral("\\s(?:xml:)?(?:id|name)\\s*="), QRegularExpression::CaseInsensitiveOption);
-    const auto isHtmlSpace = [](QChar c) {
-        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')
-            || c == QLatin1Char('\f');
+    // A heading that shows nothing is no link target of its own, but the web view lays out each
+    // one. A real book has a few, and keeps them: dropping one would move the stored element
+    // paths of the headings after it.
+    struct Empty {
+        Heading span;
+        QStringList kept; // the id and name attributes, as written, of each element links lead to
     };
-    QVector<Heading> empty;
+    QVector<Empty> empty;
+    QVector<QPair<int, Attribute>> ids;
     for (int i = text.indexOf(QLatin1String("<h"), 0, Qt::CaseInsensitive); i >= 0;
          i = text.indexOf(QLatin1String("<h"), i + 2, Qt::CaseInsensitive)) {
         int contentStart = -1;
-        const QString name = tagAt(text, i, &contentStart);
-        if (!isHeadingTag(name) || target.match(text.midRef(i + 3, contentStart - i - 4)).hasMatch())
+        if (!isHeadingTag(tagAt(text, i, &contentStart)))
             continue;
-        int close = contentStart;
-        while (close < text.size() && isHtmlSpace(text.at(close)))
-            ++close;
+        QVector<Attribute> found;
         int end = -1;
-        if (close >= text.size() || text.at(close) != QLatin1Char('<')
-            || tagAt(text, close, &end) != QLatin1Char('/') + name)
+        if (!headingShowsNothing(text, i, contentStart, &end, &found))
             continue;
-        empty.append({ i, end });
+        for (const Attribute& attribute : qAsConst(found))
+            ids.append({ empty.size(), attribute });
+        empty.append(Empty { { i, end }, {} });
         i = end - 2;
     }
     if (empty.size() <= MaxEmptyHeadings)
         return text;
+    // An id or name inside stays where a link leads to it, on an anchor that shows nothing.
+    if (!ids.isEmpty()) {
+        const QSet<QString> targets = linkTargets(text);
+        for (const QPair<int, Attribute>& id : qAsConst(ids)) {
+            const QStringList& values = id.second.values;
+            if (std::any_of(values.cbegin(), values.cend(), [&](const QString& v) { return targets.contains(v); }))
+                empty[id.first].kept.append(id.second.written);
+        }
+    }
     qInfo() << empty.size() << "empty headings left out of the chapter";
     QString result;
     result.reserve(text.size());
     int copied = 0;
-    for (const Heading& heading : qAsConst(empty)) {
-        result.append(text.midRef(copied, heading.start - copied));
-        copied = heading.end;
+    for (const Empty& heading : qAsConst(empty)) {
+        result.append(text.midRef(copied, heading.span.start - copied));
+        for (const QString& attribute : heading.kept)
+            result.append(QStringLiteral("<a %1></a>").arg(attribute));
+        copied = heading.span.end;
     }
     result.append(text.midRef(copied));
     return result;
@@ -391,7 +596,6 @@ QString MobiDocument::insertAnchors(const QString& text, const TextPositions* po
 
 QString MobiDocument::insertHeadingAnchors(const QString& text)
 {
-    const QRegularExpression tags(QStringLiteral("<[^>]*>"));
     const QVector<Heading> headings = findHeadings(text);
     if (headings.isEmpty())
         return text;
@@ -400,10 +604,11 @@ QString MobiDocument::insertHeadingAnchors(const QString& text)
     int copied = 0;
     for (const Heading& heading : headings) {
         // Contents titles are plain text. A heading without any (an empty one, or one holding
-        // only an image or blanks) is no contents entry: a book can hold hundreds of thousands.
+        // only an image or blanks of any kind) is no contents entry: a book can hold hundreds of
+        // thousands.
         const QString title
-            = decodeCharacterReferences(text.mid(heading.start, heading.end - heading.start).remove(tags)).trimmed();
-        if (title.isEmpty())
+            = decodeCharacterReferences(withoutTags(text.midRef(heading.start, heading.end - heading.start))).trimmed();
+        if (std::all_of(title.cbegin(), title.cend(), [](QChar c) { return isInvisible(c.unicode()); }))
             continue;
         const QString id = newBookLinkId();
         result.append(text.midRef(copied, heading.end - copied));

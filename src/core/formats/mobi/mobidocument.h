@@ -14,8 +14,9 @@ class Mobi;
 class TextPositions;
 
 // The text document of a MOBI book: load converts the whole book into one HTML chapter named
-// after the output folder, saves the image records beside it as pdbrec_NNNNN.jpg and builds a
-// flat table of contents from the level 1 to 4 headings that hold text.
+// after the output folder (a book too large for one is cut into several, ChapterParts), saves the
+// image records beside it as pdbrec_NNNNN.jpg and builds a flat table of contents from the level
+// 1 to 4 headings that hold text.
 class MobiDocument : public TextDocument {
     Q_OBJECT
 
@@ -23,7 +24,8 @@ public:
     // Resource type of an image, as in loadResource.
     enum { ImageResource = 2 };
 
-    // Empty headings only a crafted book has this many of: the web view would lay out each one.
+    // Headings that show nothing only a crafted book has this many of: the web view would lay out
+    // each one.
     static constexpr int MaxEmptyHeadings = 1000;
 
     explicit MobiDocument(const QString& bookPath, QObject* parent = nullptr);
@@ -35,7 +37,8 @@ public:
 
     // The book's markup made displayable: anchors for filepos targets, links to them, images
     // by file name, page breaks and heading anchors (collected in headingTitles/headingIds).
-    // A text of more than MaxEmptyHeadings headings that hold nothing loses all of them.
+    // A text of more than MaxEmptyHeadings headings that show nothing (blanks of every kind,
+    // empty text-level elements, line breaks) loses all of them, but for the ids links lead to.
     // positions maps the filepos byte offsets to string positions; without it they are taken
     // as string positions.
     QString toHtml(const QString& text, const TextPositions* positions = nullptr);
