@@ -224,6 +224,35 @@ private slots:
         QVERIFY2(m_boxes.last().message.contains(QLatin1String("Part of the book could not be unpacked"))
                 && m_boxes.last().message.contains(folder),
             qPrintable(m_boxes.last().message));
+
+        // A settings file in a folder that cannot be written: the changes made meanwhile are told
+        // once, and again after one went through.
+        SettingsProvider* settings = SettingsProvider::instance();
+        const QString config = QFileInfo(settings->fileName()).absolutePath();
+        const auto change = [settings] {
+            settings->setLibrary_view_mode(
+                settings->library_view_mode() == Enums::View_Cards ? Enums::View_Table : Enums::View_Cards);
+            QCoreApplication::processEvents();
+        };
+        const QString told
+            = QStringLiteral("The settings could not be saved: The folder %1 cannot be written.").arg(config);
+        for (int round = 1; round <= 2; ++round) {
+            {
+                ReadOnlyPlace readOnly(config);
+                if (!readOnly.isReadOnly())
+                    QSKIP("the configuration folder cannot be made read-only here");
+                change();
+                change();
+                QTRY_COMPARE(m_boxes.size(), 3 + round);
+                QTest::qWait(50);
+                QCOMPARE(m_boxes.size(), 3 + round);
+                QVERIFY2(m_boxes.last().message.contains(told), qPrintable(m_boxes.last().message));
+            }
+            change();
+        }
+        QSettings stored(settings->fileName(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("library_view_mode")).value<Enums::LibraryViewMode>(),
+            settings->library_view_mode());
     }
     void questions()
     {
