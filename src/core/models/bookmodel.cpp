@@ -7,6 +7,7 @@
 #include "foldermodel.h"
 #include "formats/bookformat.h"
 #include "import/itemstatus.h"
+#include "readingstatefile.h"
 #include "settingsprovider.h"
 
 #include <QDateTime>
@@ -51,6 +52,21 @@ void removeBookFiles(const QStringList& paths)
         removable.append(path);
     }
     removeBookDataDirs(removable);
+}
+
+// What reading a book made for the library (its data folder and cover) goes when the library refused
+// its row, unless a row in the trash uses them or the folder keeps a reading state of earlier days.
+void removeRefusedBookFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    const QList<QString> trashed = db()->trashedBookPaths();
+    QStringList removable;
+    for (const QString& path : paths) {
+        if (!trashed.contains(path) && !QFileInfo::exists(ReadingStateFile::filePath(bookDataDir(path))))
+            removable << path;
+    }
+    removeBookFiles(removable);
 }
 
 } // namespace
@@ -250,6 +266,8 @@ int BookModel::addBook(const BookDto& book)
     // 0: stored, but the new id could not be read; a row without its id would act on nothing.
     if (id <= 0) {
         qWarning() << Q_FUNC_INFO << "Cannot add the book" << book.full_path << db()->lastError();
+        if (id < 0)
+            removeRefusedBookFiles({ book.full_path });
         return id;
     }
     if (m_rowOf.contains(id))
@@ -268,14 +286,18 @@ QList<int> BookModel::addBooks(const QList<BookDto>& books)
     QList<int> ids;
     db()->addAll(books, ids);
     QList<BookDto> stored;
+    QStringList refused;
     for (int i = 0; i < books.size(); ++i) {
         if (ids.at(i) <= 0) {
             qWarning() << Q_FUNC_INFO << "Cannot add the book" << books.at(i).full_path << db()->lastError();
+            if (ids.at(i) < 0)
+                refused << books.at(i).full_path;
             continue;
         }
         stored.append(books.at(i));
         stored.last().id = ids.at(i);
     }
+    removeRefusedBookFiles(refused);
     if (stored.isEmpty())
         return ids;
     const int first = m_books.size();
