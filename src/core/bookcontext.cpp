@@ -2,6 +2,7 @@
 
 #include "abstractviewer.h"
 #include "appdirs.h"
+#include "bookfilestamp.h"
 #include "bookpageparams.h"
 #include "checkedsave.h"
 #include "dataexchangesvc.h"
@@ -260,24 +261,22 @@ void BookContext::onDocumentCompleted()
 void BookContext::refreshUnpackedFiles()
 {
     // What was unpacked or converted from the book stays between openings and is not made again
-    // while it is there; it belongs to the book file as it was then. A file replaced at the same
-    // path (another size or time) gets it made anew. The reading state and the cover stay.
+    // while it is there; it belongs to the book file as it was then. A file of another content at
+    // the same path gets it made anew; the same bytes at a new time are the same book. The reading
+    // state and the cover stay.
     const QFileInfo book(d->book.full_path);
     if (!book.isFile() || d->bookDataFolder.isEmpty())
         return;
     const QDir folder(d->bookDataFolder);
     const QString stampPath = folder.filePath(folder.dirName() + QStringLiteral(".source"));
-    const QByteArray stamp
-        = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
-    QFile stored(stampPath);
-    const bool stamped = stored.open(QIODevice::ReadOnly);
-    if (stamped && stored.read(64) == stamp)
+    const BookFileStamp::Verdict verdict = BookFileStamp::check(book.filePath(), stampPath);
+    if (verdict == BookFileStamp::Verdict::Same)
         return;
-    stored.close();
     // Another file than the one last opened, or than the one added (a book never opened, changed
     // since): the library's record follows it. Read before the folder is cleared, as an import
     // reads into the folder that the first opening clears.
-    if (stamped || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
+    if (verdict == BookFileStamp::Verdict::Replaced
+        || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
         rereadLibraryRecord();
     const QString stateName = QFileInfo(d->settingsFilePath).fileName();
     const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
@@ -295,11 +294,8 @@ void BookContext::refreshUnpackedFiles()
         }
     }
     // Without a clean folder the next opening tries again.
-    if (!cleared)
-        return;
-    QSaveFile out(stampPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
-        qWarning() << "Can't write" << stampPath << out.errorString();
+    if (cleared)
+        BookFileStamp::write(book.filePath(), stampPath);
 }
 
 void BookContext::rereadLibraryRecord()

@@ -253,7 +253,16 @@ bool BookModel::setData(const QModelIndex& index, const QVariant& value, int rol
             qWarning() << "Update of row" << row << "with the record of book" << book.id << "refused";
             return false;
         }
-        return storeRecord(row, book);
+        const bool titleTyped = book.title != m_books.at(row).title;
+        const bool authorTyped = book.author != m_books.at(row).author;
+        if (!storeRecord(row, book))
+            return false;
+        bool stored = true;
+        if (titleTyped)
+            stored = db()->setMetaData(book.id, BookMetaUserTitle, book.title) && stored;
+        if (authorTyped)
+            stored = db()->setMetaData(book.id, BookMetaUserAuthor, book.author) && stored;
+        return stored;
     }
     default:
         return false;
@@ -435,15 +444,17 @@ bool BookModel::updateBookInfo(BookDto book)
 
 namespace {
 
-// Whether a stored title or author is the text the book file gave when it was read: the file's
-// own text kept in the metadata (the first of several joined there), or the file's name for a
-// book that names none. A text the user typed in differs from both.
-bool isFromFile(const QString& stored, const QString& fileText, const QString& fileName)
+// Whether a stored title or author is the user's: the text the user typed in, or (typed before
+// that was recorded) any text other than the file's own, compared exactly: the file's metadata
+// text, or the file's name for a book that names none. A shortened title is the user's too.
+bool isUsers(const QString& stored, const QString& typed, const QString& fileText, const QString& fileName)
 {
     const QString text = stored.trimmed();
-    const QString own = fileText.trimmed();
-    return text.isEmpty() || text == fileName
-        || (!own.isEmpty() && (own == text || own.startsWith(text + QLatin1Char(' '))));
+    if (text.isEmpty())
+        return false;
+    if (!typed.isEmpty())
+        return typed.trimmed() == text;
+    return text != fileName && text != fileText.trimmed();
 }
 
 } // namespace
@@ -457,9 +468,11 @@ bool BookModel::updateFromReplacedFile(const BookDto& fromFile)
     BookDto book = m_books.at(row);
     const QString oldCover = book.cover;
     const QString fileName = QFileInfo(book.full_path).completeBaseName();
-    if (isFromFile(book.title, db()->getMetaData(book.id, BookMetaTitle), fileName))
+    if (!isUsers(book.title, db()->getMetaData(book.id, BookMetaUserTitle), db()->getMetaData(book.id, BookMetaTitle),
+            fileName))
         book.title = fromFile.title;
-    if (isFromFile(book.author, db()->getMetaData(book.id, BookMetaAuthor), QString()))
+    if (!isUsers(book.author, db()->getMetaData(book.id, BookMetaUserAuthor),
+            db()->getMetaData(book.id, BookMetaAuthor), QString()))
         book.author = fromFile.author;
     book.cover = fromFile.cover;
     // The progress belonged to the old text; the reader measures the new one.
