@@ -40,6 +40,8 @@
 #include <QtConcurrent>
 #include <QtDebug>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kLastFormatCode = 11;
@@ -49,6 +51,11 @@ constexpr int kPlainTextFormat = 8;
 constexpr int kStateSaveDelayMs = 1000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
+
+bool isWritableFolder(const QString& path)
+{
+    return QFileInfo(path).isDir() && ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
 
 } // namespace
 
@@ -99,6 +106,9 @@ struct BookContext::Private {
     quint64 stateWrites = 0;
     quint64 backgroundWrite = 0;
     bool stateUnsaved = false;
+    // The book's data folder cannot be written: it is read from a folder of this run, which goes
+    // with the run, reading state included.
+    bool inRunFolder = false;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -195,8 +205,10 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->fileSize = file.size();
     d->fileModified = file.lastModified();
     d->bookDataFolder = bookDataDir(book.full_path);
-    const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
+    if (!isWritableFolder(d->bookDataFolder))
+        useRunFolder();
+    const QDir folder(d->bookDataFolder);
     refreshUnpackedFiles();
     bool loaded = false;
     if (QFileInfo::exists(d->settingsFilePath)) {
@@ -238,6 +250,26 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         sendBookToPageCounter(svc);
     }
     return true;
+}
+
+void BookContext::useRunFolder()
+{
+    const QString root = runTempDir();
+    const QString folder = root + QStringLiteral("/books/") + QDir(d->bookDataFolder).dirName();
+    if (root.isEmpty() || !QDir().mkpath(folder)) {
+        qWarning() << "The data folder of the book cannot be written, and no other can be made:" << d->bookDataFolder;
+        return;
+    }
+    qInfo() << "The data folder of the book cannot be written; the book is read from" << folder;
+    const QString kept = d->settingsFilePath;
+    d->bookDataFolder = folder;
+    d->settingsFilePath = ReadingStateFile::filePath(folder);
+    // The reading state as stored, unless an earlier opening in this run has moved on from it.
+    if (!QFileInfo::exists(d->settingsFilePath) && QFileInfo::exists(kept) && !QFile::copy(kept, d->settingsFilePath))
+        qWarning() << "Can't copy the reading state" << kept << "to" << d->settingsFilePath;
+    // Nothing of it outlasts the run: the notes count says so from the start.
+    d->inRunFolder = true;
+    d->stateUnsaved = true;
 }
 
 void BookContext::onDocumentCompleted()
@@ -478,9 +510,10 @@ bool BookContext::hasUnsavedState() const { return d->stateUnsaved; }
 
 void BookContext::setStateWritten(bool written)
 {
-    if (d->stateUnsaved == !written)
+    const bool unsaved = !written || d->inRunFolder;
+    if (d->stateUnsaved == unsaved)
         return;
-    d->stateUnsaved = !written;
+    d->stateUnsaved = unsaved;
     emit unsavedStateChanged(d->stateUnsaved);
 }
 

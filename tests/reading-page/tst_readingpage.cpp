@@ -3,6 +3,7 @@
 
 #include "../app-look/applooktest.h"
 #include "readingfixture.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 
 #include "abstractviewer.h"
@@ -414,6 +415,40 @@ private slots:
         if (padding > 0)
             QVERIFY2(modes.contains(ReadingSpinner::LoadBook), "the page did not show that a book is on its way");
 
+        QVERIFY(m_page->openBook(m_bookId));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+    }
+
+    // With the whole data folder read-only, a book never opened before is read from a folder of the
+    // run: its page shows, nothing is told beyond the start's box, and the notes count marks that
+    // nothing of it is stored.
+    void readOnlyDataFolderShowsTheBook()
+    {
+        const int id = m_fixture.addEpub(QStringLiteral("never opened.epub"), 3, 4000);
+        QVERIFY(id > 0);
+        const QString path = m_fixture.home().filePath(QStringLiteral("never opened.epub"));
+        QStringList notices;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure) {
+                notices << QStringLiteral("%1 %2").arg(notice).arg(file);
+            });
+        const auto restore = qScopeGuard([] { ReadingServices::setStorageNoticeHandler({}); });
+        // The book open now is let go while its state can be saved.
+        m_page->closeBook();
+        ReadOnlyPlace readOnly(QFileInfo(booksDir()).absolutePath());
+        if (!readOnly.isReadOnly())
+            QSKIP("the data folder cannot be made read-only here");
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+        QVERIFY(m_page->bookContext()->textDocument()->basePath().startsWith(runTempDir()));
+        QVERIFY(m_page->bookContext()->hasUnsavedState());
+        QCOMPARE(m_page->toolBar()->notesButton()->fullText(), QStringLiteral("Notes (0*)"));
+        m_page->bookContext()->saveSettings();
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->pageCount() > 0; }));
+        QCoreApplication::processEvents();
+        QCOMPARE(notices, QStringList());
+        QVERIFY(!QFileInfo::exists(bookDataDir(path)));
+        readOnly.release();
         QVERIFY(m_page->openBook(m_bookId));
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
     }
