@@ -171,10 +171,23 @@ void Application::connectReadingServices()
                     case ReadingServices::BookPartlyUnpacked:
                         ui->showBookPartlyUnpacked(failure, path);
                         break;
+                    case ReadingServices::SettingsNotSaved:
+                        ui->showSettingsNotSaved(failure, path);
+                        break;
                     }
                 },
                 Qt::QueuedConnection);
         });
+    // A settings file that does not take a change is told like a book's files, once per cause.
+    if (SettingsProvider* settings = SettingsProvider::instance()) {
+        connect(
+            settings, &SettingsProvider::written, this, [path = settings->fileName()](checkedsave::Failure failure) {
+                if (failure == checkedsave::Failure::None)
+                    ReadingServices::storageSaved(ReadingServices::SettingsNotSaved, path);
+                else
+                    ReadingServices::notifyStorage(ReadingServices::SettingsNotSaved, path, failure);
+            });
+    }
     setPasswordPrompt([](const QString& fileName, const PasswordValidator& validator) {
         Ui* ui = Ui::instance();
         return ui && ui->askPassword(fileName, validator);

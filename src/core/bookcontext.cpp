@@ -2,6 +2,7 @@
 
 #include "abstractviewer.h"
 #include "appdirs.h"
+#include "bookfilestamp.h"
 #include "bookpageparams.h"
 #include "checkedsave.h"
 #include "dataexchangesvc.h"
@@ -39,6 +40,8 @@
 #include <QtConcurrent>
 #include <QtDebug>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kLastFormatCode = 11;
@@ -48,6 +51,11 @@ constexpr int kPlainTextFormat = 8;
 constexpr int kStateSaveDelayMs = 1000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
+
+bool isWritableFolder(const QString& path)
+{
+    return QFileInfo(path).isDir() && ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
 
 } // namespace
 
@@ -98,6 +106,9 @@ struct BookContext::Private {
     quint64 stateWrites = 0;
     quint64 backgroundWrite = 0;
     bool stateUnsaved = false;
+    // The book's data folder cannot be written: it is read from a folder of this run, which goes
+    // with the run, reading state included.
+    bool inRunFolder = false;
     QList<QMetaObject::Connection> chapterConnections;
 
     AbstractViewer* liveViewer() const { return viewerWidget ? viewer : nullptr; }
@@ -194,8 +205,10 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->fileSize = file.size();
     d->fileModified = file.lastModified();
     d->bookDataFolder = bookDataDir(book.full_path);
-    const QDir folder(d->bookDataFolder);
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
+    if (!isWritableFolder(d->bookDataFolder))
+        useRunFolder();
+    const QDir folder(d->bookDataFolder);
     refreshUnpackedFiles();
     bool loaded = false;
     if (QFileInfo::exists(d->settingsFilePath)) {
@@ -239,6 +252,26 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     return true;
 }
 
+void BookContext::useRunFolder()
+{
+    const QString root = runTempDir();
+    const QString folder = root + QStringLiteral("/books/") + QDir(d->bookDataFolder).dirName();
+    if (root.isEmpty() || !QDir().mkpath(folder)) {
+        qWarning() << "The data folder of the book cannot be written, and no other can be made:" << d->bookDataFolder;
+        return;
+    }
+    qInfo() << "The data folder of the book cannot be written; the book is read from" << folder;
+    const QString kept = d->settingsFilePath;
+    d->bookDataFolder = folder;
+    d->settingsFilePath = ReadingStateFile::filePath(folder);
+    // The reading state as stored, unless an earlier opening in this run has moved on from it.
+    if (!QFileInfo::exists(d->settingsFilePath) && QFileInfo::exists(kept) && !QFile::copy(kept, d->settingsFilePath))
+        qWarning() << "Can't copy the reading state" << kept << "to" << d->settingsFilePath;
+    // Nothing of it outlasts the run: the notes count says so from the start.
+    d->inRunFolder = true;
+    d->stateUnsaved = true;
+}
+
 void BookContext::onDocumentCompleted()
 {
     // Chapters left out for want of room would otherwise just be missing from the book.
@@ -260,24 +293,22 @@ void BookContext::onDocumentCompleted()
 void BookContext::refreshUnpackedFiles()
 {
     // What was unpacked or converted from the book stays between openings and is not made again
-    // while it is there; it belongs to the book file as it was then. A file replaced at the same
-    // path (another size or time) gets it made anew. The reading state and the cover stay.
+    // while it is there; it belongs to the book file as it was then. A file of another content at
+    // the same path gets it made anew; the same bytes at a new time are the same book. The reading
+    // state and the cover stay.
     const QFileInfo book(d->book.full_path);
     if (!book.isFile() || d->bookDataFolder.isEmpty())
         return;
     const QDir folder(d->bookDataFolder);
     const QString stampPath = folder.filePath(folder.dirName() + QStringLiteral(".source"));
-    const QByteArray stamp
-        = QByteArray::number(book.size()) + ' ' + QByteArray::number(book.lastModified().toMSecsSinceEpoch()) + '\n';
-    QFile stored(stampPath);
-    const bool stamped = stored.open(QIODevice::ReadOnly);
-    if (stamped && stored.read(64) == stamp)
+    const BookFileStamp::Verdict verdict = BookFileStamp::check(book.filePath(), stampPath);
+    if (verdict == BookFileStamp::Verdict::Same)
         return;
-    stored.close();
     // Another file than the one last opened, or than the one added (a book never opened, changed
     // since): the library's record follows it. Read before the folder is cleared, as an import
     // reads into the folder that the first opening clears.
-    if (stamped || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
+    if (verdict == BookFileStamp::Verdict::Replaced
+        || (d->book.time_added > 0 && book.lastModified().toSecsSinceEpoch() > qint64(d->book.time_added)))
         rereadLibraryRecord();
     const QString stateName = QFileInfo(d->settingsFilePath).fileName();
     const QStringList kept { stateName, stateName + QStringLiteral(".bak"), QStringLiteral("cover.png") };
@@ -295,11 +326,8 @@ void BookContext::refreshUnpackedFiles()
         }
     }
     // Without a clean folder the next opening tries again.
-    if (!cleared)
-        return;
-    QSaveFile out(stampPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(stamp) != stamp.size() || !out.commit())
-        qWarning() << "Can't write" << stampPath << out.errorString();
+    if (cleared)
+        BookFileStamp::write(book.filePath(), stampPath);
 }
 
 void BookContext::rereadLibraryRecord()
@@ -482,9 +510,10 @@ bool BookContext::hasUnsavedState() const { return d->stateUnsaved; }
 
 void BookContext::setStateWritten(bool written)
 {
-    if (d->stateUnsaved == !written)
+    const bool unsaved = !written || d->inRunFolder;
+    if (d->stateUnsaved == unsaved)
         return;
-    d->stateUnsaved = !written;
+    d->stateUnsaved = unsaved;
     emit unsavedStateChanged(d->stateUnsaved);
 }
 

@@ -170,6 +170,8 @@ private:
     bool loadTextBook();
     // The whole book is converted: the page counter gets its chapters.
     void onDocumentCompleted();
+    // Reads the book from a folder of this run when its data folder cannot be written.
+    void useRunFolder();
     // Clears the book's data folder, but for its reading state, when the book file changed.
     void refreshUnpackedFiles();
     // The book file was replaced: the library reads its title, author and cover again.

@@ -41,12 +41,13 @@ public:
     };
     static SpeechLimits speechLimits();
     static void setSpeechLimits(const SpeechLimits& limits);
-    // What the user must hear about a book's own files. The application shows a message; unset,
+    // What the user must hear about a book's own files and the settings file. The application shows a message; unset,
     // the notice is only logged.
     enum StorageNotice {
         NotesNotSaved, // path: the state file that could not be replaced
         NotesUnreadable, // path: where the unreadable state file is kept
         BookPartlyUnpacked, // path: the book's folder that could not take all of the book
+        SettingsNotSaved, // path: the settings file that did not take the changes
     };
     using StorageNoticeHandler
         = std::function<void(StorageNotice notice, const QString& path, checkedsave::Failure failure)>;

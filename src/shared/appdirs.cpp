@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -40,6 +41,12 @@ void findFiles(QStringList& result, const QString& dir, const QStringList& nameF
 QString md5Hex(const QString& text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+QString runTempDir()
+{
+    static QTemporaryDir dir;
+    return dir.isValid() ? dir.path() : QString();
 }
 
 QString booksDir() { return ensureDir(appRoot() + QStringLiteral("/books")); }

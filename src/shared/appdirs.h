@@ -24,6 +24,11 @@ QString coverFilePath(const QString& bookPath);
 QString legacyBookDataDir(const QString& bookPath);
 QString legacyDatabasePath();
 
+// A folder of this run's own under the system's temporary folder, made on first use and removed
+// with what it holds when the program ends normally; empty when it cannot be made. What cannot be
+// written where it belongs (a read-only data folder) is read from a copy there.
+QString runTempDir();
+
 // Deletes the data folder of each book (recursively) when it exists; failures are ignored.
 void removeBookDataDirs(const QStringList& bookPaths);
 

@@ -4,7 +4,11 @@
 #include "kelapplication.h"
 
 #include <QDataStream>
+#include <QEvent>
+#include <QFileInfo>
 #include <QtDebug>
+
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +105,33 @@ void SettingsProvider::writeSettings()
     qDebug() << "Begin write app settings to file";
     KelSettings::writeSettings();
     qDebug() << "End write app settings to file";
+}
+
+bool SettingsProvider::event(QEvent* event)
+{
+    const bool handled = KelSettings::event(event);
+    // The changes reach the file when the event loop comes back to this request.
+    if (event->type() == QEvent::UpdateRequest) {
+        const checkedsave::Failure failure = writeFailure();
+        if (failure != checkedsave::Failure::None)
+            qWarning() << "The settings file" << fileName() << "was not written:" << int(failure);
+        emit written(failure);
+    }
+    return handled;
+}
+
+checkedsave::Failure SettingsProvider::writeFailure() const
+{
+    // The status keeps its error once set: what refused the write is looked at anew each time.
+    if (status() != QSettings::AccessError)
+        return checkedsave::Failure::None;
+    const checkedsave::Failure folder = checkedsave::classifyFolder(fileName());
+    if (folder != checkedsave::Failure::None)
+        return folder;
+    const QFileInfo file(fileName());
+    if (file.exists() && ::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) != 0)
+        return checkedsave::Failure::Other;
+    return checkedsave::Failure::None;
 }
 
 // Typed comparison: QVariant's own finds two equal maps (and other user types) unequal.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checkedsave.h"
 #include "enums.h"
 #include "kelsettings.h"
 
@@ -145,8 +146,16 @@ signals:
     void lookup_web_searchChanged(QString val);
     void lookup_encyclopediaChanged(QString val);
     void lookup_translationChanged(QString val);
+    // After each write of the file: None when it took the values, else why it did not (the values
+    // stay in effect for this run only).
+    void written(checkedsave::Failure failure);
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
+    checkedsave::Failure writeFailure() const;
+
     // Writes toStore under path when the key is missing or the typed values differ; emits the
     // signal only when the value the getter gives changed.
     template <typename T, typename Signal>

@@ -249,6 +249,14 @@ void Ui::showBookPartlyUnpacked(checkedsave::Failure failure, const QString& fol
         5);
 }
 
+void Ui::showSettingsNotSaved(checkedsave::Failure failure, const QString& path)
+{
+    showMessage(formatMessage(translated(
+                    "Dilog_Errors", "The settings could not be saved: %1. Changes to them last until the program ends.")
+                                  .arg(storageCauseText(failure, path).toHtmlEscaped())),
+        5);
+}
+
 void Ui::showBookProtected()
 {
     showMessage(formatMessage(translated("Dilog_Errors", "Book file is protected. Book can not be opened.")), 5);

@@ -42,6 +42,7 @@ public:
     void showNotesNotSaved(checkedsave::Failure failure, const QString& path);
     void showNotesUnreadable(const QString& keptCopy);
     void showBookPartlyUnpacked(checkedsave::Failure failure, const QString& folder);
+    void showSettingsNotSaved(checkedsave::Failure failure, const QString& path);
     // "The disk is full", "The folder ... cannot be written": the cause in the user's words.
     static QString storageCauseText(checkedsave::Failure failure, const QString& path);
     void showBookProtected();

@@ -20,6 +20,7 @@
 #include "widgets/kelstackedwidget.h"
 
 #include "appdirs.h"
+#include "bookcontext.h"
 #include "checkedsave.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
@@ -224,6 +225,35 @@ private slots:
         QVERIFY2(m_boxes.last().message.contains(QLatin1String("Part of the book could not be unpacked"))
                 && m_boxes.last().message.contains(folder),
             qPrintable(m_boxes.last().message));
+
+        // A settings file in a folder that cannot be written: the changes made meanwhile are told
+        // once, and again after one went through.
+        SettingsProvider* settings = SettingsProvider::instance();
+        const QString config = QFileInfo(settings->fileName()).absolutePath();
+        const auto change = [settings] {
+            settings->setLibrary_view_mode(
+                settings->library_view_mode() == Enums::View_Cards ? Enums::View_Table : Enums::View_Cards);
+            QCoreApplication::processEvents();
+        };
+        const QString told
+            = QStringLiteral("The settings could not be saved: The folder %1 cannot be written.").arg(config);
+        for (int round = 1; round <= 2; ++round) {
+            {
+                ReadOnlyPlace readOnly(config);
+                if (!readOnly.isReadOnly())
+                    QSKIP("the configuration folder cannot be made read-only here");
+                change();
+                change();
+                QTRY_COMPARE(m_boxes.size(), 3 + round);
+                QTest::qWait(50);
+                QCOMPARE(m_boxes.size(), 3 + round);
+                QVERIFY2(m_boxes.last().message.contains(told), qPrintable(m_boxes.last().message));
+            }
+            change();
+        }
+        QSettings stored(settings->fileName(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("library_view_mode")).value<Enums::LibraryViewMode>(),
+            settings->library_view_mode());
     }
     void questions()
     {
@@ -247,7 +277,8 @@ private slots:
     }
 
     // A book that cannot be opened sends the reader back to the library with the damaged-book box (none
-    // when the password was declined); the side bar and status bar made way while it was opened.
+    // when the password was declined); the side bar and status bar made way while it was opened. A
+    // healthy book whose data folder cannot be written opens all the same, without a box.
     void failedOpen_data()
     {
         QTest::addColumn<QString>("file");
@@ -302,12 +333,20 @@ private slots:
         m_sideBarAtBox = true;
         window->openBook(id);
         QCOMPARE(*declined, pdf);
+        if (readOnly) {
+            // A healthy book is read from a folder of the run instead, and nothing is told.
+            QTRY_VERIFY(window->readingPage()->bookContext() && window->readingPage()->bookContext()->chapterPage());
+            QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->readingPage()));
+            QCoreApplication::processEvents();
+            QCOMPARE(m_boxes.size(), 0);
+            window->readingPage()->closeBook();
+            window->showPage(window->libraryPage());
+            return;
+        }
         QCOMPARE(m_boxes.size(), pdf ? 0 : 1);
         if (!pdf) {
-            // A healthy book is not called damaged: the message names the folder that cannot be written.
-            const QString expected = readOnly
-                ? QStringLiteral("The folder %1 cannot be written. Book can not be opened.").arg(folder)
-                : QStringLiteral("Ebook file is damaged. Book can not be opened.");
+            // A damaged book is called so.
+            const QString expected = QStringLiteral("Ebook file is damaged. Book can not be opened.");
             QVERIFY2(m_boxes.first().message.contains(expected), qPrintable(m_boxes.first().message));
             QVERIFY(!m_sideBarAtBox);
             QVERIFY(QFile::exists(path));

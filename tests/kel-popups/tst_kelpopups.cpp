@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QToolTip>
 #include <QUrl>
 
 namespace {
@@ -186,6 +187,30 @@ private slots:
         QCOMPARE(s.popup()->isVisible(), openAfterPress);
         QTest::qWait(20);
         QCOMPARE(s.popup()->isVisible(), openAfterLoop);
+    }
+
+    // While a popup is open, the widgets of the window beneath still show their tool tips under the
+    // pointer (the popup gets every move); over the popup, or after it closed, they hide.
+    void tipsOfTheWindowBeneath()
+    {
+        Scene s;
+        s.area->setToolTip(QStringLiteral("The area's tip\non two lines"));
+        auto* label = new QLabel(QStringLiteral("Text"));
+        s.popup()->addWidget(label);
+        QVERIFY(s.openPopup(s.opener));
+        const auto moveTo = [&s](const QPoint& global) {
+            mouseThroughWindow(s.popup(), s.popup()->mapFromGlobal(global), QEvent::MouseMove);
+        };
+        moveTo(s.area->mapToGlobal(s.area->rect().center() - QPoint(4, 0)));
+        moveTo(s.area->mapToGlobal(s.area->rect().center()));
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 3000);
+        QCOMPARE(QToolTip::text(), s.area->toolTip());
+        moveTo(label->mapToGlobal(label->rect().center()));
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QTest::qWait(1500);
+        QVERIFY(!QToolTip::isVisible());
+        QVERIFY(s.popup()->isVisible());
+        s.popup()->close();
     }
 
     void hidingMidPressAndTheHoverDelay()

@@ -750,6 +750,13 @@ private slots:
         QVERIFY2(m_boxes.first().contains(box.toHtmlEscaped()), qPrintable(m_boxes.first()));
         if (!refusedBox.isEmpty())
             QVERIFY2(plain(m_boxes.last()).contains(refusedBox), qPrintable(m_boxes.last()));
+        // A book the library did not store leaves neither a data folder nor a cover behind.
+        for (const QString& path : qAsConst(paths)) {
+            if (refuseAdds) {
+                QVERIFY2(!QFileInfo::exists(booksDir() + QLatin1Char('/') + md5Hex(path)), qPrintable(path));
+                QVERIFY2(!QFileInfo::exists(coverFilePath(path)), qPrintable(path));
+            }
+        }
     }
 
     // Many books read at once are stored in a few batches, every one of them, and the answer comes

@@ -1,5 +1,6 @@
 // The library database: the file's schema and its upgrade, then the operations on an open library.
 
+#include "hotjournal.h"
 #include "librarytestdb.h"
 #include "smalldisk.h"
 #include "sqlitepages.h"
@@ -922,19 +923,25 @@ private slots:
     }
 
     // A library whose folder or file cannot be written opens, tells so once at the start naming
-    // it, and keeps the book as stored: the failing writes of the same cause add no box.
+    // it, and keeps the book as stored: the failing writes of the same cause add no box. A journal
+    // that a killed writer left is rolled back in a copy: the library reads as last committed, and
+    // neither the file nor the journal changes.
     void readOnlyLibraryIsToldAtTheStart_data()
     {
         QTest::addColumn<bool>("wholeFolder");
         QTest::addColumn<bool>("newLibrary");
-        QTest::newRow("read-only folder") << true << false;
-        QTest::newRow("read-only file") << false << false;
-        QTest::newRow("new library in a read-only folder") << true << true;
+        QTest::addColumn<bool>("hotJournal");
+        QTest::newRow("read-only folder") << true << false << false;
+        QTest::newRow("read-only file") << false << false << false;
+        QTest::newRow("new library in a read-only folder") << true << true << false;
+        QTest::newRow("read-only folder, journal left") << true << false << true;
+        QTest::newRow("read-only file, journal left") << false << false << true;
     }
     void readOnlyLibraryIsToldAtTheStart()
     {
         QFETCH(bool, wholeFolder);
         QFETCH(bool, newLibrary);
+        QFETCH(bool, hotJournal);
         const QString folder = m_home->filePath(QStringLiteral("library"));
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
@@ -945,6 +952,14 @@ private slots:
             QVERIFY(id > 0);
             closeLibrary();
         }
+        if (hotJournal) {
+            QStringList changes { QStringLiteral("update books set title = 'Lost', is_favorite = 1") };
+            for (int i = 0; i < 40; ++i)
+                changes << QStringLiteral("insert into books (title, full_path) values ('Uncommitted', '%1')").arg(i);
+            QVERIFY(leaveHotJournal(path, changes));
+        }
+        const QByteArray file = testfiles::read(path);
+        const QByteArray journal = testfiles::read(path + QStringLiteral("-journal"));
         ReadOnlyPlace readOnly(wholeFolder ? folder : path);
         if (!readOnly.isReadOnly())
             QSKIP("the place cannot be made read-only here");
@@ -971,11 +986,20 @@ private slots:
         QVERIFY(!db->setFavorite(id, 1));
         QVERIFY(!db->setDeleted(id, 1));
         QCOMPARE(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)), -1);
+        // A unit that ends without a change goes through; the cause still holds, and is not told again.
+        QList<int> ids;
+        db->addAll({ makeBook(QStringLiteral("/b/more.epub"), QStringLiteral("More"), BookFormat::Epub) }, ids);
+        QCOMPARE(ids, QList<int> { -1 });
+        QVERIFY(!db->setFavorite(id, 1));
         QCoreApplication::processEvents();
         QCOMPARE(boxes.boxes.size(), 1);
         const BookDto stored = db->bookById(id);
         QCOMPARE(QList<int>({ stored.is_favorite, stored.is_deleted }), QList<int>({ 0, 0 }));
+        QCOMPARE(stored.title, QStringLiteral("Kept"));
+        QCOMPARE(db->allBooks().size(), 1);
         closeLibrary();
+        QCOMPARE(testfiles::read(path), file);
+        QCOMPARE(testfiles::read(path + QStringLiteral("-journal")), journal);
     }
 
     // Writes refused by a full disk, then by a folder that cannot be written, then by a full disk

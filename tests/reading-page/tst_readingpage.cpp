@@ -3,6 +3,7 @@
 
 #include "../app-look/applooktest.h"
 #include "readingfixture.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 
 #include "abstractviewer.h"
@@ -63,6 +64,7 @@
 #include <QAbstractItemModelTester>
 #include <QMimeData>
 #include <QPaintEvent>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
@@ -274,11 +276,8 @@ private slots:
         };
         // Added as the library adds a book: its record read from the file.
         QVERIFY(replace(QStringLiteral("First"), 0xcc0000, 120));
-        BookDto record;
-        record.full_path = path;
-        QCOMPARE(readBookFile(record, false), ItemAdded);
         BookModel* books = m_fixture.books();
-        const int id = books->addBook(record);
+        const int id = addReadFromFile(path);
         QVERIFY(id > 0);
         QVERIFY(m_page->openBook(id));
         QVERIFY(shows(QStringLiteral("First")));
@@ -306,6 +305,150 @@ private slots:
         QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "My Own Title", "Third Author" }));
         QVERIFY(!coverColour(stored).isValid());
 
+        QVERIFY(m_page->openBook(m_bookId));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+    }
+
+    // A book file touched with the same bytes (a copy, a sync, a restore) is the same book: its
+    // progress, its unpacked files and the title the user shortened stay, and its stamp takes the new
+    // time; a large one is hashed while the page shows that a book is on its way. A file of another
+    // content starts its progress again and keeps the user's title all the same.
+    void touchedFileIsTheSameBook_data()
+    {
+        QTest::addColumn<QString>("fileTitle");
+        QTest::addColumn<QString>("userTitle");
+        QTest::addColumn<bool>("sameBytes");
+        QTest::addColumn<int>("padding"); // bytes of a stored resource that make a large file
+        QTest::newRow("shortened at a bracket, touched") << "Dune Messiah (Dune Chronicles, Book 2)"
+                                                         << "Dune Messiah" << true << 0;
+        QTest::newRow("shortened at a blank, touched") << "The Hobbit or There and Back Again"
+                                                       << "The Hobbit" << true << 0;
+        QTest::newRow("large, touched") << "War and Peace"
+                                        << "War" << true << 9 * 1024 * 1024;
+        QTest::newRow("replaced") << "Dune Messiah (Dune Chronicles, Book 2)"
+                                  << "Dune Messiah" << false << 0;
+    }
+
+    void touchedFileIsTheSameBook()
+    {
+        QFETCH(QString, fileTitle);
+        QFETCH(QString, userTitle);
+        QFETCH(bool, sameBytes);
+        QFETCH(int, padding);
+        const QString path
+            = m_fixture.home().filePath(QStringLiteral("touched, %1.epub").arg(QLatin1String(QTest::currentDataTag())));
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto setAge = [&](int age) {
+            QFile file(path);
+            return file.open(QIODevice::ReadWrite)
+                && file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime);
+        };
+        const auto write = [&](const QString& words, int age) {
+            EpubBuilder epub;
+            epub.setTitle(fileTitle);
+            epub.setAuthor(QStringLiteral("Frank Herbert"));
+            // Pages enough that the first of them is far from the progress stored.
+            epub.addChapter(QStringLiteral("c1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"),
+                QStringLiteral("<p>%1</p>").arg(words)
+                    + QStringLiteral("<p>%1</p>")
+                          .arg(QStringLiteral("A line of the book to fill its pages. ").repeated(40))
+                          .repeated(12));
+            if (padding > 0) {
+                QByteArray noise(padding, '\0');
+                QRandomGenerator random(7);
+                random.fillRange(reinterpret_cast<quint32*>(noise.data()), padding / 4);
+                epub.addResource(QStringLiteral("pad"), QStringLiteral("pad.bin"), noise,
+                    QStringLiteral("application/octet-stream"));
+            }
+            return epub.write(path) && setAge(age);
+        };
+        const auto shows = [&](const QString& words) {
+            return ReadingFixture::waitFor([&] {
+                const QSharedPointer<BookContext> context = m_page->bookContext();
+                return context && context->chapterPage()
+                    && context->chapterPage()->mainFrame()->toPlainText().contains(words);
+            });
+        };
+        const auto stamp = [&] {
+            const QDir folder(bookDataDir(path));
+            return testfiles::read(folder.filePath(folder.dirName() + QStringLiteral(".source"))).trimmed().split(' ');
+        };
+        QVERIFY(write(QStringLiteral("The first words."), 120));
+        QVERIFY(QFileInfo(path).size() > padding);
+        BookModel* books = m_fixture.books();
+        const int id = addReadFromFile(path);
+        QVERIFY(id > 0);
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(shows(QStringLiteral("The first words.")));
+        const QSharedPointer<TextDocument> document = m_page->bookContext()->textDocument();
+        const QString chapter = document->chapterFilePath(document->nextChapter(QString()));
+        // The progress the reader measured on the first page.
+        QVERIFY(ReadingFixture::waitFor([&] { return books->bookById(id).max_position > 0; }));
+        const int progress = books->bookById(id).max_position;
+        BookDto typed = books->bookById(id);
+        QCOMPARE(typed.title, fileTitle);
+        typed.title = userTitle;
+        QVERIFY(books->setData(books->indexById(id), QVariant::fromValue(typed), Enums::UpdateItem));
+        QVERIFY(testfiles::write(chapter, testfiles::read(chapter) + "<!-- kept -->"));
+        // The hash of a large file follows its stamp in the background.
+        QTRY_COMPARE(stamp().value(2).size(), 40);
+
+        if (sameBytes)
+            QVERIFY(setAge(30));
+        else
+            QVERIFY(write(QStringLiteral("Other words of another edition."), 30));
+        // What the page shows while the book opens.
+        QSet<int> modes;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] { modes << m_page->spinner()->mode(); });
+        watch.start(5);
+        QVERIFY(m_page->openBook(id));
+        watch.stop();
+        // As the opening left it, before the reader measures the book again.
+        const BookDto stored = books->bookById(id);
+        QCOMPARE(stored.title, userTitle);
+        QCOMPARE(stored.max_position, sameBytes ? progress : 0);
+        QVERIFY(shows(sameBytes ? QStringLiteral("The first words.") : QStringLiteral("Other words")));
+        QCOMPARE(testfiles::read(chapter).contains("<!-- kept -->"), sameBytes);
+        QCOMPARE(stamp().value(1).toLongLong(), QFileInfo(path).lastModified().toMSecsSinceEpoch());
+        QTRY_COMPARE(stamp().value(2).size(), 40);
+        if (padding > 0)
+            QVERIFY2(modes.contains(ReadingSpinner::LoadBook), "the page did not show that a book is on its way");
+
+        QVERIFY(m_page->openBook(m_bookId));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+    }
+
+    // With the whole data folder read-only, a book never opened before is read from a folder of the
+    // run: its page shows, nothing is told beyond the start's box, and the notes count marks that
+    // nothing of it is stored.
+    void readOnlyDataFolderShowsTheBook()
+    {
+        const int id = m_fixture.addEpub(QStringLiteral("never opened.epub"), 3, 4000);
+        QVERIFY(id > 0);
+        const QString path = m_fixture.home().filePath(QStringLiteral("never opened.epub"));
+        QStringList notices;
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice notice, const QString& file, checkedsave::Failure) {
+                notices << QStringLiteral("%1 %2").arg(notice).arg(file);
+            });
+        const auto restore = qScopeGuard([] { ReadingServices::setStorageNoticeHandler({}); });
+        // The book open now is let go while its state can be saved.
+        m_page->closeBook();
+        ReadOnlyPlace readOnly(QFileInfo(booksDir()).absolutePath());
+        if (!readOnly.isReadOnly())
+            QSKIP("the data folder cannot be made read-only here");
+        QVERIFY(m_page->openBook(id));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+        QVERIFY(m_page->bookContext()->textDocument()->basePath().startsWith(runTempDir()));
+        QVERIFY(m_page->bookContext()->hasUnsavedState());
+        QCOMPARE(m_page->toolBar()->notesButton()->fullText(), QStringLiteral("Notes (0*)"));
+        m_page->bookContext()->saveSettings();
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->pageCount() > 0; }));
+        QCoreApplication::processEvents();
+        QCOMPARE(notices, QStringList());
+        QVERIFY(!QFileInfo::exists(bookDataDir(path)));
+        readOnly.release();
         QVERIFY(m_page->openBook(m_bookId));
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
     }
@@ -1635,6 +1778,14 @@ private slots:
     }
 
 private:
+    // Adds the book as the library adds one, its record read from the file; its id, or -1.
+    int addReadFromFile(const QString& path)
+    {
+        BookDto record;
+        record.full_path = path;
+        return readBookFile(record, false) == ItemAdded ? m_fixture.books()->addBook(record) : -1;
+    }
+
     void select()
     {
         QVERIFY(!m_fixture.selectOnScreen(10).isEmpty());

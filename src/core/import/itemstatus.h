@@ -35,4 +35,8 @@ enum BookMetaKey : int {
     BookMetaSource = 9,
     BookMetaLanguage = 10,
     BookMetaRights = 11,
+    // Not the file's: a title or author the user typed in, kept so that a new file at the book's
+    // path does not take it back.
+    BookMetaUserTitle = 100,
+    BookMetaUserAuthor = 101,
 };

@@ -7,6 +7,7 @@
 #include "foldermodel.h"
 #include "formats/bookformat.h"
 #include "import/itemstatus.h"
+#include "readingstatefile.h"
 #include "settingsprovider.h"
 
 #include <QDateTime>
@@ -51,6 +52,21 @@ void removeBookFiles(const QStringList& paths)
         removable.append(path);
     }
     removeBookDataDirs(removable);
+}
+
+// What reading a book made for the library (its data folder and cover) goes when the library refused
+// its row, unless a row in the trash uses them or the folder keeps a reading state of earlier days.
+void removeRefusedBookFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    const QList<QString> trashed = db()->trashedBookPaths();
+    QStringList removable;
+    for (const QString& path : paths) {
+        if (!trashed.contains(path) && !QFileInfo::exists(ReadingStateFile::filePath(bookDataDir(path))))
+            removable << path;
+    }
+    removeBookFiles(removable);
 }
 
 } // namespace
@@ -237,7 +253,16 @@ bool BookModel::setData(const QModelIndex& index, const QVariant& value, int rol
             qWarning() << "Update of row" << row << "with the record of book" << book.id << "refused";
             return false;
         }
-        return storeRecord(row, book);
+        const bool titleTyped = book.title != m_books.at(row).title;
+        const bool authorTyped = book.author != m_books.at(row).author;
+        if (!storeRecord(row, book))
+            return false;
+        bool stored = true;
+        if (titleTyped)
+            stored = db()->setMetaData(book.id, BookMetaUserTitle, book.title) && stored;
+        if (authorTyped)
+            stored = db()->setMetaData(book.id, BookMetaUserAuthor, book.author) && stored;
+        return stored;
     }
     default:
         return false;
@@ -250,6 +275,8 @@ int BookModel::addBook(const BookDto& book)
     // 0: stored, but the new id could not be read; a row without its id would act on nothing.
     if (id <= 0) {
         qWarning() << Q_FUNC_INFO << "Cannot add the book" << book.full_path << db()->lastError();
+        if (id < 0)
+            removeRefusedBookFiles({ book.full_path });
         return id;
     }
     if (m_rowOf.contains(id))
@@ -268,14 +295,18 @@ QList<int> BookModel::addBooks(const QList<BookDto>& books)
     QList<int> ids;
     db()->addAll(books, ids);
     QList<BookDto> stored;
+    QStringList refused;
     for (int i = 0; i < books.size(); ++i) {
         if (ids.at(i) <= 0) {
             qWarning() << Q_FUNC_INFO << "Cannot add the book" << books.at(i).full_path << db()->lastError();
+            if (ids.at(i) < 0)
+                refused << books.at(i).full_path;
             continue;
         }
         stored.append(books.at(i));
         stored.last().id = ids.at(i);
     }
+    removeRefusedBookFiles(refused);
     if (stored.isEmpty())
         return ids;
     const int first = m_books.size();
@@ -413,15 +444,17 @@ bool BookModel::updateBookInfo(BookDto book)
 
 namespace {
 
-// Whether a stored title or author is the text the book file gave when it was read: the file's
-// own text kept in the metadata (the first of several joined there), or the file's name for a
-// book that names none. A text the user typed in differs from both.
-bool isFromFile(const QString& stored, const QString& fileText, const QString& fileName)
+// Whether a stored title or author is the user's: the text the user typed in, or (typed before
+// that was recorded) any text other than the file's own, compared exactly: the file's metadata
+// text, or the file's name for a book that names none. A shortened title is the user's too.
+bool isUsers(const QString& stored, const QString& typed, const QString& fileText, const QString& fileName)
 {
     const QString text = stored.trimmed();
-    const QString own = fileText.trimmed();
-    return text.isEmpty() || text == fileName
-        || (!own.isEmpty() && (own == text || own.startsWith(text + QLatin1Char(' '))));
+    if (text.isEmpty())
+        return false;
+    if (!typed.isEmpty())
+        return typed.trimmed() == text;
+    return text != fileName && text != fileText.trimmed();
 }
 
 } // namespace
@@ -435,9 +468,11 @@ bool BookModel::updateFromReplacedFile(const BookDto& fromFile)
     BookDto book = m_books.at(row);
     const QString oldCover = book.cover;
     const QString fileName = QFileInfo(book.full_path).completeBaseName();
-    if (isFromFile(book.title, db()->getMetaData(book.id, BookMetaTitle), fileName))
+    if (!isUsers(book.title, db()->getMetaData(book.id, BookMetaUserTitle), db()->getMetaData(book.id, BookMetaTitle),
+            fileName))
         book.title = fromFile.title;
-    if (isFromFile(book.author, db()->getMetaData(book.id, BookMetaAuthor), QString()))
+    if (!isUsers(book.author, db()->getMetaData(book.id, BookMetaUserAuthor),
+            db()->getMetaData(book.id, BookMetaAuthor), QString()))
         book.author = fromFile.author;
     book.cover = fromFile.cover;
     // The progress belonged to the old text; the reader measures the new one.

@@ -4,6 +4,7 @@
 #include "librarycheck.h"
 #include "librarydatabase.h"
 #include "librarymessagebox.h"
+#include "libraryreadcopy.h"
 #include "librarysalvage.h"
 
 #include <QCoreApplication>
@@ -305,6 +306,26 @@ bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
     return true;
 }
 
+// Where a library that cannot be written is read from: a copy rolled back and brought up to date,
+// or the file itself when no copy can be made and no journal waits to be rolled back. Empty, after a
+// box that says why, when it cannot be read at all.
+QString readOnlySource(const QString& path)
+{
+    QString error;
+    const QString copy = LibraryReadCopy::make(path, &error);
+    if (!copy.isEmpty())
+        return copy;
+    qCritical().noquote() << "No copy of the library" << path << "could be made to read it from:" << error;
+    if (!LibraryReadCopy::hasJournal(path))
+        return path;
+    LibraryMessageBox::critical(providerText("Library not read"),
+        providerText("The library %1 cannot be read: a program stopped while changing it, its folder cannot be "
+                     "written, and no copy could be made to read it from (%2). Nothing was changed.")
+            .arg(QDir::toNativeSeparators(path), error),
+        QMessageBox::Ok);
+    return QString();
+}
+
 } // namespace
 
 bool BookProvider::createConnection(const QString& path)
@@ -332,9 +353,16 @@ bool BookProvider::createConnection(const QString& path)
     } else if (verdict == LibraryCheck::Verdict::Sound && plan.depth == LibraryCheck::Depth::Full) {
         m_lastFullCheck = now;
     }
+    // Nothing is written to a library that cannot be written, not even its schema.
+    const bool readOnly = LibraryReadCopy::needed(path);
+    const QString source = readOnly ? readOnlySource(path) : path;
+    if (source.isEmpty())
+        return false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-        db.setDatabaseName(path);
+        db.setDatabaseName(source);
+        if (readOnly)
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
             // A new library in a folder that cannot be written: the box names the folder.
             const QString cause = storageCause(path, db.lastError());
@@ -345,7 +373,7 @@ bool BookProvider::createConnection(const QString& path)
             return false;
         }
     }
-    m_open = LibraryDatabase::createOrUpgrade();
+    m_open = readOnly || LibraryDatabase::createOrUpgrade();
     if (m_open)
         checkWritable();
     return m_open;
@@ -436,6 +464,16 @@ void BookProvider::failWrite(
         QMetaObject::invokeMethod(app, tell, Qt::QueuedConnection);
     else
         tell();
+}
+
+void BookProvider::writeSucceeded()
+{
+    if (m_toldCauses.isEmpty())
+        return;
+    const QFileInfo file(m_path);
+    if (isWritable(file.absolutePath()) && (!file.exists() || isWritable(file.absoluteFilePath()))
+        && checkedsave::classifyFolder(m_path) == checkedsave::Failure::None)
+        m_toldCauses.clear();
 }
 
 bool BookProvider::runWrite(

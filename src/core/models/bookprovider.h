@@ -109,7 +109,9 @@ private:
     // fail() for a write, which the user hears of when the file system refused it.
     void failWrite(const QSqlQuery& query, const char* function, const char* operation, Trace trace,
         const char* message, bool quoted = true);
-    void writeSucceeded() { m_toldCauses.clear(); }
+    // A write went through: a cause told is news again once it no longer holds (a statement that
+    // changes nothing goes through in a library that cannot be written, too).
+    void writeSucceeded();
     // Tries a write that is rolled back: one that fails for want of a writable file is told now,
     // before the user loses a change to it.
     void checkWritable();

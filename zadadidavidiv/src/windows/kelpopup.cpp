@@ -6,11 +6,14 @@
 #include "widgets/kelbutton.h"
 
 #include <QApplication>
+#include <QBasicTimer>
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 // A popup that refuses to close must not hang the closing loop.
@@ -40,9 +43,45 @@ public:
         return false;
     }
 
+    // Qt wakes tool tips only inside the window that gets the mouse, which is the popup while it is
+    // open: the popup wakes the tip of the widget under the pointer in another window itself.
+    void followPointer(KelPopup* popup, QMouseEvent* event)
+    {
+        QWidget* under = nullptr;
+        if (event->buttons() == Qt::NoButton && !popup->rect().contains(event->pos())) {
+            KelUi* ui = KelUi::instance();
+            under = ui ? ui->widgetUnderMouse() : QApplication::widgetAt(event->globalPos());
+            if (under && qobject_cast<KelPopup*>(under->window()))
+                under = nullptr;
+        }
+        if (under != tipWidget) {
+            if (tipWidget && QToolTip::isVisible())
+                QToolTip::hideText();
+            tipWidget = under;
+        }
+        tipPos = event->globalPos();
+        if (under)
+            tipTimer.start(under->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, under), popup);
+        else
+            tipTimer.stop();
+    }
+
+    void showTip()
+    {
+        tipTimer.stop();
+        if (!tipWidget || !tipWidget->isVisible())
+            return;
+        // Handed on to the parents as Qt hands on every tool tip request.
+        QHelpEvent help(QEvent::ToolTip, tipWidget->mapFromGlobal(tipPos), tipPos);
+        QCoreApplication::sendEvent(tipWidget, &help);
+    }
+
     QList<QPointer<QWidget>> passThroughWidgets;
     QPointer<QWidget> mouseTarget;
     QVector<Qt::MouseButton> pressedButtons;
+    QBasicTimer tipTimer;
+    QPointer<QWidget> tipWidget;
+    QPoint tipPos;
 };
 
 KelPopup::KelPopup(int widgetType, WindowParams params, QWidget* parent, ShadowType shadowType, bool deferStyle)
@@ -117,7 +156,17 @@ void KelPopup::mouseMoveEvent(QMouseEvent* event)
     QWidget* receiver = d->mouseTarget ? d->mouseTarget.data() : QWidget::mouseGrabber();
     if (receiver)
         forward(receiver, event);
+    d->followPointer(this, event);
     KelWindow::mouseMoveEvent(event);
+}
+
+void KelPopup::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == d->tipTimer.timerId()) {
+        d->showTip();
+        return;
+    }
+    KelWindow::timerEvent(event);
 }
 
 void KelPopup::mouseReleaseEvent(QMouseEvent* event)
@@ -168,6 +217,8 @@ void KelPopup::showEvent(QShowEvent* event)
 void KelPopup::hideEvent(QHideEvent* event)
 {
     KelWidget::hideEvent(event);
+    d->tipTimer.stop();
+    d->tipWidget = nullptr;
     if (!d->mouseTarget)
         return;
     QPointer<QWidget> target = d->mouseTarget;

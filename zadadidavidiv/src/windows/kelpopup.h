@@ -6,7 +6,7 @@
 // decides what a click outside does (close every popup, close them once the window under the click has
 // handled its press, or hand the click to a registered widget), closes itself on Escape, and forwards
 // presses, moves and releases to a mouse target so that the button that opened it still sees its own
-// release.
+// release. The tool tips of the windows beneath show as they would without it.
 class KelPopup : public KelWindow {
     Q_OBJECT
 
@@ -28,6 +28,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     class Private;

@@ -410,7 +410,11 @@ bool ReadingPage::openBook(int bookId)
     delete oldViewer.data();
     auto context = QSharedPointer<BookContext>::create();
     const int cancelledPrompts = cancelledPasswordPrompts();
-    if (!context->readBook(book, this) || !context->viewer() || !context->viewer()->readBook(context)) {
+    // While the book file is checked and unpacked, the page shows that a book is on its way.
+    d->spinner->setMode(ReadingSpinner::LoadBook);
+    const bool opened = context->readBook(book, this) && context->viewer() && context->viewer()->readBook(context);
+    d->spinner->setMode(ReadingSpinner::Nothing);
+    if (!opened) {
         qWarning() << "Book" << bookId << "could not be opened:" << book.full_path;
         if (QWidget* viewer = viewerWidget(context))
             delete viewer;
