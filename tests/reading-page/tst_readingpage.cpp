@@ -59,6 +59,7 @@
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
 #include "widgets/wordwraplabel.h"
+#include "windows/kelpopupmenu.h"
 
 #include <QAbstractItemModelTester>
 #include <QMimeData>
@@ -1164,6 +1165,52 @@ private slots:
         params->setColumnCount(5);
         QCOMPARE(SettingsProvider::instance()->column_count(), 2);
         QVERIFY(box.columnCountSelector()->buttonGroup()->button(2)->isChecked());
+
+        // The text-font list takes a click anywhere on a row, right of the name too; Up and Down
+        // move the choice in the open list, Return or a click on it takes it, Escape leaves the
+        // font as it was.
+        KelComboBox* fonts = box.fontFamilySelector()->editor();
+        QVERIFY(fonts->count() >= 5);
+        const QString family = params->fontFamily();
+        const auto openList = [fonts] {
+            fonts->showPopup();
+            return QTest::qWaitForWindowExposed(fonts->popupMenu()) && fonts->isPopupVisible();
+        };
+        const auto key = [fonts](Qt::Key k) { QTest::keyClick(fonts->popupMenu()->windowHandle(), k); };
+        fonts->setCurrentData(fonts->itemData(0));
+        QVERIFY(openList());
+        KelPopupMenu* list = fonts->popupMenu();
+        QWidget* rows = list->centralWidget();
+        // Right of the row's name, near the list's edge.
+        const auto clickRow = [&](int index) {
+            KelButton* row = fonts->itemButton(index);
+            const QPoint at(
+                rows->mapTo(list, QPoint(rows->width() - 6, 0)).x(), row->mapTo(list, row->rect().center()).y());
+            QVERIFY(at.x() > row->mapTo(list, QPoint(row->fontMetrics().horizontalAdvance(row->text()), 0)).x() + 30);
+            QTest::mouseMove(list->windowHandle(), at);
+            QTest::mouseClick(list->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        };
+        clickRow(2);
+        QTRY_COMPARE(params->fontFamily(), fonts->itemData(2).toString());
+        QTRY_VERIFY(!fonts->isPopupVisible());
+        for (const QString& how : { "return", "click", "escape" }) {
+            fonts->setCurrentData(fonts->itemData(2));
+            QVERIFY(openList());
+            key(Qt::Key_Down);
+            key(Qt::Key_Down);
+            key(Qt::Key_Up);
+            QVERIFY(fonts->itemButton(3)->isChecked() && !fonts->itemButton(2)->isChecked());
+            QCOMPARE(params->fontFamily(), fonts->itemData(2).toString());
+            if (how == "click")
+                clickRow(3);
+            else
+                key(how == "return" ? Qt::Key_Return : Qt::Key_Escape);
+            QTRY_VERIFY(!fonts->isPopupVisible());
+            const int chosen = how == "escape" ? 2 : 3;
+            QTRY_COMPARE(params->fontFamily(), fonts->itemData(chosen).toString());
+            QVERIFY(fonts->itemButton(chosen)->isChecked() && !fonts->itemButton(5 - chosen)->isChecked());
+        }
+        params->setFontFamily(family);
 
         const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
         QVERIFY(librarybooks::write(path));
