@@ -249,14 +249,17 @@ private slots:
     void reopenReadsAReplacedFile()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("replaced.epub"));
-        const auto replace = [&](const QString& name, unsigned colour, int age) {
+        const auto replace = [&](const QString& name, unsigned colour, int age, int paragraphs = 0) {
             EpubBuilder epub;
             epub.setTitle(name + QStringLiteral(" Title"));
             epub.setAuthor(name + QStringLiteral(" Author"));
             if (colour)
                 epub.setCover(QStringLiteral("cover.png"), EpubBuilder::png(40, 60, colour));
             epub.addChapter(QStringLiteral("c1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"),
-                QStringLiteral("<p>The %1 text.</p>").arg(name));
+                QStringLiteral("<p>The %1 text.</p>").arg(name)
+                    + QStringLiteral("<p>%1</p>")
+                          .arg(QStringLiteral("More of it. ").repeated(40))
+                          .repeated(paragraphs));
             QFile file(path);
             return epub.write(path) && file.open(QIODevice::ReadWrite)
                 && file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
@@ -288,10 +291,15 @@ private slots:
         read.max_position = 80;
         QVERIFY(books->updateBookInfo(read));
 
-        QVERIFY(replace(QStringLiteral("Second"), 0x0000cc, 60));
+        // Long enough that its first page is far from its end: the progress measured anew on the
+        // new text, once its pages are counted, is below the old one.
+        QVERIFY(replace(QStringLiteral("Second"), 0x0000cc, 60, 150));
         QVERIFY(m_page->openBook(id));
-        QVERIFY(m_page->bookContext() != first);
+        const QSharedPointer<BookContext> second = m_page->bookContext();
+        QVERIFY(second != first);
         QVERIFY(shows(QStringLiteral("Second")));
+        QVERIFY(
+            ReadingFixture::waitFor([&] { return second->pageCount() > 1 && books->bookById(id).max_position > 0; }));
         BookDto stored = books->bookById(id);
         QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "Second Title", "Second Author" }));
         QCOMPARE(coverColour(stored), QColor(0x0000cc));
