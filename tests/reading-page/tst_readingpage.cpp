@@ -1080,7 +1080,11 @@ private slots:
         // The fixture's book goes meanwhile: its pages, counted by the same helper, would take turns with these.
         m_fixture.close();
         const auto reopen = qScopeGuard([this] {
+            // The page's book counted first: its request for pages would otherwise take the helper
+            // from the fixture's book while that one waits for its own.
             m_page->openBook(m_bookId);
+            ReadingFixture::waitFor(
+                [this] { return m_page->bookContext() && m_page->bookContext()->currentPage() > 0; });
             m_context = m_fixture.open(m_notesId);
             m_popup->setBookContext(m_context);
         });
