@@ -38,16 +38,33 @@ void DataExchangeSvc::sendChapterList(const QList<ChapterPageInfo>& chapters)
     // Kept after the write, so that a helper started by this very write does not get it twice.
     m_sentChapters = chapters;
     m_chaptersSent = true;
+    // A reply still on its way counted the list before, even when its chapters have the same
+    // names and files (a book file replaced at its path): only one for this list is taken.
+    ++m_listSerial;
+    if (!m_lastPaginationKey.isEmpty()) {
+        m_lastPagination = stamped(m_lastPagination);
+        m_lastPaginationKey = pagecount::requestKey(m_lastPagination);
+    }
+}
+
+PaginationRequest DataExchangeSvc::stamped(PaginationRequest request) const
+{
+    // The helper does not read the text of a pagination request but names the request by a key
+    // made from it, so the key tells which chapter list a reply was counted for.
+    if (m_chaptersSent)
+        request.text = QString::number(m_listSerial);
+    return request;
 }
 
 void DataExchangeSvc::repaginate(const PaginationRequest& request)
 {
     emit calcStarted();
-    m_lastPagination = request;
-    m_lastPaginationKey = pagecount::requestKey(request);
+    m_lastPagination = stamped(request);
+    m_lastPaginationKey = pagecount::requestKey(m_lastPagination);
+    m_writtenPaginationKey = m_lastPaginationKey;
     m_pending = Pending::Pagination;
     m_retried = false;
-    write(pagecount::paginationMessage(request));
+    write(pagecount::paginationMessage(m_lastPagination));
     if (!isConnected() && m_pending == Pending::Pagination) {
         // No helper: the numbers stay unknown, but whoever waits for them is told.
         qWarning() << "The page-counting helper is not running; page numbers stay unknown";
@@ -90,6 +107,7 @@ void DataExchangeSvc::retryPagination()
     if (m_pending == Pending::Pagination && !m_retried) {
         qWarning() << "The page-counting helper went away during a pagination; asking a new one";
         m_retried = true;
+        m_writtenPaginationKey = m_lastPaginationKey;
         write(pagecount::paginationMessage(m_lastPagination));
         if (isConnected())
             return;
@@ -150,7 +168,9 @@ void DataExchangeSvc::onDataReceived(const QByteArray& payload)
         qWarning() << "Pagination result for another chapter list ignored;" << result.chapters.size()
                    << "chapters, sent" << m_sentChapters.size();
         return;
-    } else if (!answersLastRequest(result.text3)) {
+    } else if (!answersLastRequest(result.text3)
+        // After a print the helper counts the chapters it has with the last layout it was sent.
+        && !(m_pending == Pending::Print && result.text3 == m_writtenPaginationKey)) {
         // Counted for a layout given up since (a window resized, a setting changed while it ran):
         // its numbers belong to no page on screen. The answer to the newer request follows.
         qInfo() << "Pagination result for an older request ignored;" << result.number << "pages";

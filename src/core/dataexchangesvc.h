@@ -54,6 +54,8 @@ public:
     // Whether the last result counted the layout of the last pagination request; a result for an
     // older one is never taken, but one kept when a request was given up may be of another layout.
     bool resultAnswersLastRequest() const;
+    // The key that a reply to the last pagination request names, for the chapter list sent last.
+    QString lastRequestKey() const { return m_lastPaginationKey; }
 
     QString resultText1() const { return m_resultText1; }
     int resultNumber() const { return m_resultNumber; }
@@ -86,6 +88,8 @@ private:
     // result that names no request, from a helper that never paginated, is taken as it is).
     bool answersLastRequest(const QString& requestKey) const;
     void storeResult(const PaginationResult& result);
+    // The request as sent: marked with the chapter list it is for.
+    PaginationRequest stamped(PaginationRequest request) const;
     const ChapterPageInfo* chapter(const QString& source) const;
 
     QString m_bookKey;
@@ -103,6 +107,9 @@ private:
     QString m_searchText;
     PaginationRequest m_lastPagination;
     QString m_lastPaginationKey;
+    // Of the request the helper was last sent; it lays out with that one after a print.
+    QString m_writtenPaginationKey;
+    int m_listSerial = 0;
     Pending m_pending = Pending::None;
     bool m_retried = false;
 };

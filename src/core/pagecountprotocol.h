@@ -16,7 +16,7 @@ struct PaginationRequest {
     QString pageFormatScript;
     int fontSize = 20;
     QString fontFamily;
-    QString text; // sent empty; the helper ignores it
+    QString text; // the number of the chapter list it is for; the helper reads it only into the request key
     QSet<QString> linkSources;
 };
 

@@ -3,6 +3,7 @@
 #include "../kelapp/kelapptest.h"
 #include "animators/kelprogressanimator.h"
 #include "kelui.h"
+#include "platform/x11/kelcustomshadow.h"
 #include "platform/x11/kelnativewindowutils.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
@@ -12,6 +13,7 @@
 #include "windows/keltitlebar.h"
 #include "windows/kelwindow.h"
 #include "windows/kelwindowblockedoverlay.h"
+#include "windows/kelwindowframe.h"
 #include "windowtesthelpers.h"
 
 #include <QPointer>
@@ -262,6 +264,53 @@ private slots:
         QPointer<KelWindowBlockedOverlay> gone = overlay;
         window.setBlockedOverlayVisible(false);
         QTRY_VERIFY(gone.isNull());
+    }
+
+    // A shadow window going away (its target got a new native window, or the box it shadows
+    // closes) sends events while it is destroyed; the shadow must not look at them any more, as the
+    // object is no longer a shadow window then. The box's closing is what the sanitizer build checks.
+    void shadowLetsItsWindowGo()
+    {
+        struct Target : QWidget {
+            using QWidget::create;
+            using QWidget::destroy;
+        } target;
+        KelWindowFrame frame(nullptr, &target);
+        target.resize(200, 120);
+        target.winId();
+        struct Probe : KelCustomShadow {
+            using KelCustomShadow::KelCustomShadow;
+            QObject* going = nullptr;
+            int late = 0;
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                late += going && watched == going ? 1 : 0;
+                return KelCustomShadow::eventFilter(watched, event);
+            }
+        } shadow(nullptr, &target, &frame);
+        QPointer<QWidget> old = shadow.shadowWindow();
+        QVERIFY(old);
+        old->show();
+        connect(old, &QObject::destroyed, &shadow, [&shadow] { shadow.going = nullptr; });
+        target.destroy();
+        target.create();
+        shadow.going = old;
+        shadow.createShadowWindow();
+        QVERIFY(old.isNull());
+        QVERIFY(shadow.shadowWindow());
+        QCOMPARE(shadow.late, 0);
+
+        auto* box = new KelMessageBox;
+        box->setText(QStringLiteral("Shadowed"));
+        box->winId();
+        auto* boxShadow = new KelCustomShadow(box->nativeWindowUtils(), box, box->windowFrame());
+        QPointer<QWidget> boxShadowWindow = boxShadow->shadowWindow();
+        QVERIFY(boxShadowWindow);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        boxShadowWindow->show();
+        delete box;
+        QVERIFY(boxShadowWindow.isNull());
     }
 
     // Escape and the buttons' own ids are checked on the message boxes below.

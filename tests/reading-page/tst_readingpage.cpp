@@ -60,6 +60,7 @@
 #include "widgets/kelspinbox.h"
 #include "widgets/labeled.h"
 #include "widgets/wordwraplabel.h"
+#include "windows/kelpopupmenu.h"
 
 #include <QAbstractItemModelTester>
 #include <QMimeData>
@@ -250,14 +251,17 @@ private slots:
     void reopenReadsAReplacedFile()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("replaced.epub"));
-        const auto replace = [&](const QString& name, unsigned colour, int age) {
+        const auto replace = [&](const QString& name, unsigned colour, int age, int paragraphs = 0) {
             EpubBuilder epub;
             epub.setTitle(name + QStringLiteral(" Title"));
             epub.setAuthor(name + QStringLiteral(" Author"));
             if (colour)
                 epub.setCover(QStringLiteral("cover.png"), EpubBuilder::png(40, 60, colour));
             epub.addChapter(QStringLiteral("c1"), QStringLiteral("ch1.xhtml"), QStringLiteral("One"),
-                QStringLiteral("<p>The %1 text.</p>").arg(name));
+                QStringLiteral("<p>The %1 text.</p>").arg(name)
+                    + QStringLiteral("<p>%1</p>")
+                          .arg(QStringLiteral("More of it. ").repeated(40))
+                          .repeated(paragraphs));
             QFile file(path);
             return epub.write(path) && file.open(QIODevice::ReadWrite)
                 && file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
@@ -286,10 +290,15 @@ private slots:
         read.max_position = 80;
         QVERIFY(books->updateBookInfo(read));
 
-        QVERIFY(replace(QStringLiteral("Second"), 0x0000cc, 60));
+        // Long enough that its first page is far from its end: the progress measured anew on the
+        // new text, once its pages are counted, is below the old one.
+        QVERIFY(replace(QStringLiteral("Second"), 0x0000cc, 60, 150));
         QVERIFY(m_page->openBook(id));
-        QVERIFY(m_page->bookContext() != first);
+        const QSharedPointer<BookContext> second = m_page->bookContext();
+        QVERIFY(second != first);
         QVERIFY(shows(QStringLiteral("Second")));
+        QVERIFY(
+            ReadingFixture::waitFor([&] { return second->pageCount() > 1 && books->bookById(id).max_position > 0; }));
         BookDto stored = books->bookById(id);
         QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "Second Title", "Second Author" }));
         QCOMPARE(coverColour(stored), QColor(0x0000cc));
@@ -1239,7 +1248,11 @@ private slots:
         // The fixture's book goes meanwhile: its pages, counted by the same helper, would take turns with these.
         m_fixture.close();
         const auto reopen = qScopeGuard([this] {
+            // The page's book counted first: its request for pages would otherwise take the helper
+            // from the fixture's book while that one waits for its own.
             m_page->openBook(m_bookId);
+            ReadingFixture::waitFor(
+                [this] { return m_page->bookContext() && m_page->bookContext()->currentPage() > 0; });
             m_context = m_fixture.open(m_notesId);
             m_popup->setBookContext(m_context);
         });
@@ -1332,6 +1345,52 @@ private slots:
         params->setColumnCount(5);
         QCOMPARE(SettingsProvider::instance()->column_count(), 2);
         QVERIFY(box.columnCountSelector()->buttonGroup()->button(2)->isChecked());
+
+        // The text-font list takes a click anywhere on a row, right of the name too; Up and Down
+        // move the choice in the open list, Return or a click on it takes it, Escape leaves the
+        // font as it was.
+        KelComboBox* fonts = box.fontFamilySelector()->editor();
+        QVERIFY(fonts->count() >= 5);
+        const QString family = params->fontFamily();
+        const auto openList = [fonts] {
+            fonts->showPopup();
+            return QTest::qWaitForWindowExposed(fonts->popupMenu()) && fonts->isPopupVisible();
+        };
+        const auto key = [fonts](Qt::Key k) { QTest::keyClick(fonts->popupMenu()->windowHandle(), k); };
+        fonts->setCurrentData(fonts->itemData(0));
+        QVERIFY(openList());
+        KelPopupMenu* list = fonts->popupMenu();
+        QWidget* rows = list->centralWidget();
+        // Right of the row's name, near the list's edge.
+        const auto clickRow = [&](int index) {
+            KelButton* row = fonts->itemButton(index);
+            const QPoint at(
+                rows->mapTo(list, QPoint(rows->width() - 6, 0)).x(), row->mapTo(list, row->rect().center()).y());
+            QVERIFY(at.x() > row->mapTo(list, QPoint(row->fontMetrics().horizontalAdvance(row->text()), 0)).x() + 30);
+            QTest::mouseMove(list->windowHandle(), at);
+            QTest::mouseClick(list->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        };
+        clickRow(2);
+        QTRY_COMPARE(params->fontFamily(), fonts->itemData(2).toString());
+        QTRY_VERIFY(!fonts->isPopupVisible());
+        for (const QString& how : { "return", "click", "escape" }) {
+            fonts->setCurrentData(fonts->itemData(2));
+            QVERIFY(openList());
+            key(Qt::Key_Down);
+            key(Qt::Key_Down);
+            key(Qt::Key_Up);
+            QVERIFY(fonts->itemButton(3)->isChecked() && !fonts->itemButton(2)->isChecked());
+            QCOMPARE(params->fontFamily(), fonts->itemData(2).toString());
+            if (how == "click")
+                clickRow(3);
+            else
+                key(how == "return" ? Qt::Key_Return : Qt::Key_Escape);
+            QTRY_VERIFY(!fonts->isPopupVisible());
+            const int chosen = how == "escape" ? 2 : 3;
+            QTRY_COMPARE(params->fontFamily(), fonts->itemData(chosen).toString());
+            QVERIFY(fonts->itemButton(chosen)->isChecked() && !fonts->itemButton(5 - chosen)->isChecked());
+        }
+        params->setFontFamily(family);
 
         const QString path = m_fixture.home().filePath(QStringLiteral("pages.cbz"));
         QVERIFY(librarybooks::write(path));

@@ -2078,6 +2078,37 @@ private slots:
         QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
         book.sendChapterList(sameNames);
         QVERIFY(!book.resultForSentChapters());
+
+        // A book file replaced at its path sends the same chapter names and files again: a reply
+        // counted for the old file's list, still on its way then, is not taken for the new one,
+        // whether it comes before or after the new list's own request.
+        Client replaced(QStringLiteral("/nonexistent/zuvezedoda"));
+        QList<ChapterPageInfo> files;
+        for (const Chapter& chapter : kThreeChapters)
+            files << chapterInfo(chapter.source, QStringLiteral("/books/") + chapter.source);
+        QList<Chapter> longer = kThreeChapters;
+        longer[0].pageCount = 30;
+        longer[1].startPage = 30;
+        longer[2].startPage = 35;
+        QStringList keys;
+        for (int list = 0; list < 2; ++list) {
+            QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+            replaced.sendChapterList(files);
+            QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+            replaced.repaginate(request(ofWidth(500)));
+            keys << replaced.lastRequestKey();
+        }
+        QSignalSpy replacedDone(&replaced, &DataExchangeSvc::calcDone);
+        replaced.onDataReceived(Writer().chapters(kThreeChapters).tail({}, keys.first()).bytes);
+        QCOMPARE(replacedDone.count(), 0);
+        replaced.onDataReceived(Writer().chapters(longer).tail({}, keys.last()).bytes);
+        QCOMPARE(replacedDone.count(), 1);
+        QCOMPARE(replaced.totalPageCount(), 42);
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        replaced.sendChapterList(files);
+        replaced.onDataReceived(Writer().chapters(kThreeChapters).tail({}, keys.last()).bytes);
+        QCOMPARE(replacedDone.count(), 1);
+        QCOMPARE(replaced.totalPageCount(), 42);
     }
 
     // Chapters it must not or cannot load are counted as empty and named in the result; book

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModel>
 #include <QBoxLayout>
+#include <QKeyEvent>
 #include <QPointer>
 
 namespace {
@@ -51,6 +52,11 @@ public:
     }
 
     void onItemToggled(KelButton* button, bool checked);
+    void markItem(KelButton* button);
+    void moveMark(int step);
+    void takeMarked();
+    void unmark();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void onRowsInserted(const QModelIndex& parent, int first, int last);
     void onRowsRemoved(const QModelIndex& parent, int first, int last);
     void onRowsMoved(const QModelIndex& parent, int start, int end, const QModelIndex& destination, int row);
@@ -64,6 +70,8 @@ public:
     QList<QMetaObject::Connection> modelConnections;
     int itemStyleRole = kDefaultItemStyleRole;
     int sizeMode = PopupAtLeastButtonWidth;
+    // The item the keys have moved to in the open list, shown checked in the current one's place.
+    QPointer<KelButton> marked;
 };
 
 void KelComboBox::Private::onItemToggled(KelButton* button, bool checked)
@@ -76,10 +84,81 @@ void KelComboBox::Private::onItemToggled(KelButton* button, bool checked)
     if (current.button)
         current.button->setCheckedSilently(false);
     current = *items[index];
+    // Taken by a click after the closing list has given the check back to the old item.
+    button->setCheckedSilently(true);
     showCurrentText();
     const QVariant data = current.data;
     emit q->currentDataChanged(data);
     emit q->itemClicked(data);
+}
+
+void KelComboBox::Private::markItem(KelButton* button)
+{
+    if (marked && marked != current.button)
+        marked->setCheckedSilently(false);
+    marked = button;
+    if (current.button && current.button != button)
+        current.button->setCheckedSilently(false);
+    button->setCheckedSilently(true);
+    q->popupMenu()->ensureWidgetVisible(button);
+}
+
+void KelComboBox::Private::moveMark(int step)
+{
+    // From the mark, or from the current item before the keys have moved it.
+    int index = indexOfButton(marked ? marked.data() : current.button);
+    if (index < 0)
+        index = step > 0 ? -1 : items.size();
+    for (int next = index + step; next >= 0 && next < items.size(); next += step) {
+        KelButton* button = items[next]->button;
+        if (button && button->isEnabled() && !button->isHidden()) {
+            markItem(button);
+            return;
+        }
+    }
+}
+
+void KelComboBox::Private::takeMarked()
+{
+    const QPointer<KelButton> button = marked ? marked : QPointer<KelButton>(current.button);
+    // As a click on the item: the menu closes, then the item becomes current (its handlers may
+    // refill the list).
+    if (q->popupMenu()->hideOnClick())
+        KelPopup::closeAllPopups();
+    if (button)
+        onItemToggled(button, true);
+}
+
+void KelComboBox::Private::unmark()
+{
+    if (marked && marked != current.button)
+        marked->setCheckedSilently(false);
+    marked = nullptr;
+    if (current.button)
+        current.button->setCheckedSilently(true);
+}
+
+bool KelComboBox::Private::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != q->popupMenu() || event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Up:
+        moveMark(-1);
+        return true;
+    case Qt::Key_Down:
+        moveMark(1);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        takeMarked();
+        return true;
+    default:
+        return false;
+    }
 }
 
 void KelComboBox::Private::onRowsInserted(const QModelIndex& parent, int first, int last)
@@ -153,6 +232,9 @@ KelComboBox::KelComboBox(
     , d(new Private(this))
 {
     popupMenu()->setWidgetType(kComboPopupType);
+    // The open list answers Up, Down and Return; closed without Return it keeps the current item.
+    popupMenu()->installEventFilter(d);
+    connect(popupMenu(), &KelWidget::hided, d, &Private::unmark);
     if (sizeMode != d->sizeMode) {
         d->sizeMode = sizeMode;
         updateGeometry();
@@ -180,7 +262,11 @@ KelButton* KelComboBox::addItemButton(KelButton* button, const QVariant& data, c
         popupMenu()->addWidget(button);
     auto* item = new Item { data, button, text.isEmpty() ? data.toString() : text };
     button->setText(item->text);
+    // The whole row takes the click, not only the text.
+    button->setSizePolicy(QSizePolicy::Minimum, button->sizePolicy().verticalPolicy());
     connect(button, &KelButton::toggled, d, [this, button](bool checked) { d->onItemToggled(button, checked); });
+    // A click on the item the keys marked (already checked) takes it too.
+    connect(button, &KelButton::clicked, d, [this, button] { d->onItemToggled(button, true); });
     d->items.append(item);
     if (d->sizeMode == PopupMatchesButtonWidth)
         updateGeometry();

@@ -79,6 +79,7 @@ public:
     int alpha = 0;
 
     QRect shadowRect() const;
+    void dropWindow();
     void setGeometry(bool shouldBeVisible, const QRect& r, double newRatio);
     void rebuildImage();
     void update();
@@ -89,6 +90,18 @@ QRect KelCustomShadow::Private::shadowRect() const
 {
     const int s = frame ? frame->shadowSize() : 0;
     return target->geometry().adjusted(-s, -s, s, s);
+}
+
+// The filter goes first: the window's own destructor still sends it events, and by then the
+// object is no longer a shadow window to compare or look at.
+void KelCustomShadow::Private::dropWindow()
+{
+    ShadowWindow* old = window.data();
+    window = nullptr;
+    if (!old)
+        return;
+    old->removeEventFilter(q);
+    delete old;
 }
 
 void KelCustomShadow::Private::setGeometry(bool shouldBeVisible, const QRect& r, double newRatio)
@@ -170,7 +183,9 @@ KelCustomShadow::KelCustomShadow(QObject* parent, QWidget* target, KelWindowFram
 
 KelCustomShadow::~KelCustomShadow()
 {
-    delete d->window.data();
+    d->dropWindow();
+    if (d->targetHandle)
+        d->targetHandle->removeEventFilter(this);
     delete d;
 }
 
@@ -181,7 +196,7 @@ void KelCustomShadow::createShadowWindow()
     QWindow* handle = d->target->window()->windowHandle();
     if (handle == d->targetHandle && d->window)
         return;
-    delete d->window.data();
+    d->dropWindow();
     QObject::disconnect(d->opacityConnection);
     if (d->targetHandle)
         d->targetHandle->removeEventFilter(this);
