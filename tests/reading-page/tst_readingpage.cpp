@@ -1492,8 +1492,17 @@ private slots:
                 .arg(viewer->height())
                 .arg(context->pageCount());
         };
-        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() > 0; }, 20000));
-        const QString before = layout();
+        // Earlier steps change the font; their counts come in after the viewer's wait.
+        QString before;
+        QVERIFY(ReadingFixture::waitFor(
+            [&] {
+                QTest::qWait(500);
+                const QString now = layout();
+                const bool settled = m_page->footer()->isPaginated() && context->pageCount() > 0 && now == before;
+                before = now;
+                return settled;
+            },
+            30000));
         auto dayAgain = qScopeGuard([this] { Profiles::use(m_profiles->day.id()); });
         for (int round = 0; round < 2; ++round) {
             for (const QString& id : { m_profiles->night.id(), m_profiles->day.id() }) {
