@@ -617,6 +617,8 @@ BookPageParams* BookContext::pageParams() const { return d->pageParams; }
 
 BookDto BookContext::bookDto() const { return d->book; }
 
+QString BookContext::dataFolder() const { return d->bookDataFolder; }
+
 QString BookContext::contextId() const { return d->contextId; }
 
 QString BookContext::encoding() const { return d->encoding; }

@@ -76,6 +76,9 @@ public:
     AbstractViewer* viewer() const;
     BookPageParams* pageParams() const;
     BookDto bookDto() const;
+    // Where the book is unpacked and its state kept: its data folder, or a folder of this run when
+    // that cannot be written. Empty before readBook.
+    QString dataFolder() const;
     QString contextId() const;
     QString encoding() const;
 
