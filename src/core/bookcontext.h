@@ -204,6 +204,8 @@ private:
     void resolveItemTitle(BookLinkItem item, bool isNote);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
+    // The book did not open: the viewer goes, and the state file is not written.
+    void dropBook();
 
     BookmarkModel* m_bookmarkModel;
     NotesModel* m_notesModel;
