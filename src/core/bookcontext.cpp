@@ -51,6 +51,8 @@ constexpr int kPlainTextFormat = 8;
 constexpr int kStateSaveDelayMs = 1000;
 
 bool isImageFormat(int format) { return format == 3 || format == 6 || format == 7; }
+// Comic pages are unpacked anew whenever they are shown.
+bool isComicFormat(int format) { return format == 6 || format == 7; }
 
 bool isWritableFolder(const QString& path)
 {
@@ -208,6 +210,12 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     d->settingsFilePath = ReadingStateFile::filePath(d->bookDataFolder);
     if (!isWritableFolder(d->bookDataFolder))
         useRunFolder();
+    // Without a folder to take its pages a comic would show blank ones: the folder is the cause.
+    if (isComicFormat(book.format) && !isWritableFolder(d->bookDataFolder)) {
+        qWarning() << "No folder can take the pages of" << book.full_path << ":" << d->bookDataFolder;
+        dropBook();
+        return false;
+    }
     const QDir folder(d->bookDataFolder);
     refreshUnpackedFiles();
     bool loaded = false;
@@ -233,7 +241,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
     }
     d->tocCachePath = folder.filePath(folder.dirName() + QStringLiteral(".toc"));
     if (!loadTextBook()) {
-        deleteViewer();
+        dropBook();
         return false;
     }
     if (d->readingSource.isEmpty() && !d->toc.points.isEmpty() && d->toc.points.first().link)
@@ -399,6 +407,14 @@ void BookContext::refreshToc()
     d->toc.read(toc, d->document->basePath());
     m_tocModel->setToc(d->toc.points);
     d->chapterSourcesFilled = false;
+}
+
+void BookContext::dropBook()
+{
+    deleteViewer();
+    // Nothing of the book was shown or changed: its state file stays as it was, and a folder that
+    // cannot take it is told once, by the refusal.
+    d->settingsFilePath.clear();
 }
 
 void BookContext::deleteViewer()
@@ -616,6 +632,8 @@ AbstractViewer* BookContext::viewer() const { return d->liveViewer(); }
 BookPageParams* BookContext::pageParams() const { return d->pageParams; }
 
 BookDto BookContext::bookDto() const { return d->book; }
+
+QString BookContext::dataFolder() const { return d->bookDataFolder; }
 
 QString BookContext::contextId() const { return d->contextId; }
 

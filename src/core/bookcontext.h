@@ -76,6 +76,9 @@ public:
     AbstractViewer* viewer() const;
     BookPageParams* pageParams() const;
     BookDto bookDto() const;
+    // Where the book is unpacked and its state kept: its data folder, or a folder of this run when
+    // that cannot be written. Empty before readBook.
+    QString dataFolder() const;
     QString contextId() const;
     QString encoding() const;
 
@@ -201,6 +204,8 @@ private:
     void resolveItemTitle(BookLinkItem item, bool isNote);
     QList<BookLinkPtr> itemLinks() const;
     void deleteViewer();
+    // The book did not open: the viewer goes, and the state file is not written.
+    void dropBook();
 
     BookmarkModel* m_bookmarkModel;
     NotesModel* m_notesModel;

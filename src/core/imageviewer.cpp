@@ -152,6 +152,9 @@ bool ImageViewer::openDocument(const BookContext& context)
         qCritical() << "ImageViewer: invalid usage, trying to load format" << book.format;
         return false;
     }
+    // Pages are unpacked where the context reads the book from.
+    if (auto* comic = dynamic_cast<ComicDocument*>(m_document))
+        comic->setDataFolder(context.dataFolder());
     m_document->load(book.full_path);
     if (auto* pdf = dynamic_cast<PdfDocument*>(m_document)) {
         const QString fileName = QFileInfo(book.full_path).fileName();

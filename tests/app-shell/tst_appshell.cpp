@@ -278,18 +278,26 @@ private slots:
 
     // A book that cannot be opened sends the reader back to the library with the damaged-book box (none
     // when the password was declined); the side bar and status bar made way while it was opened. A
-    // healthy book whose data folder cannot be written opens all the same, without a box.
+    // healthy book whose data folder cannot be written opens all the same, without a box; where the
+    // run's own folder cannot be written either, one box names the folder.
     void failedOpen_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::newRow("damaged") << "broken.epub";
-        QTest::newRow("password declined") << "locked.pdf";
-        QTest::newRow("healthy, read-only data folder") << "healthy.epub";
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<bool>("noRunFolder");
+        QTest::newRow("damaged") << "broken.epub" << false << false;
+        QTest::newRow("password declined") << "locked.pdf" << false << false;
+        QTest::newRow("healthy, read-only data folder") << "healthy.epub" << true << false;
+        QTest::newRow("damaged, read-only data folder") << "broken too.epub" << true << false;
+        QTest::newRow("healthy, no folder to read it into") << "healthy too.epub" << true << true;
+        QTest::newRow("comic, no folder to read it into") << "healthy comic.cbz" << true << true;
     }
     void failedOpen()
     {
         QFETCH(QString, file);
-        const bool readOnly = file == QLatin1String("healthy.epub");
+        QFETCH(bool, readOnly);
+        QFETCH(bool, noRunFolder);
+        const bool healthy = file.startsWith(QLatin1String("healthy"));
         pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         const QString path = QDir::home().filePath(file);
         const bool pdf = file.endsWith(QLatin1String(".pdf"));
@@ -297,7 +305,7 @@ private slots:
             const QString plain = QDir::home().filePath(QStringLiteral("plain.pdf"));
             QVERIFY(librarybooks::write(plain));
             QVERIFY(writeEncryptedPdf(testfiles::read(plain), path, QStringLiteral("user"), QStringLiteral("owner")));
-        } else if (readOnly) {
+        } else if (healthy) {
             QVERIFY(librarybooks::write(path));
         } else {
             QVERIFY(testfiles::write(path, "this is not a zip archive"));
@@ -317,10 +325,15 @@ private slots:
             disk.reset();
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
+        std::unique_ptr<ReadOnlyPlace> runFolder;
+        if (noRunFolder) {
+            runFolder = std::make_unique<ReadOnlyPlace>(runTempDir());
+            QVERIFY(runFolder->isReadOnly());
+        }
         BookDto book;
         book.full_path = path;
         book.title = file;
-        book.format = int(pdf ? BookFormat::Pdf : BookFormat::Epub);
+        book.format = bookFormatFromName(QFileInfo(file).suffix());
         const int id = Application::instance()->bookModel()->addBook(book);
         QVERIFY(id > 0);
 
@@ -333,7 +346,7 @@ private slots:
         m_sideBarAtBox = true;
         window->openBook(id);
         QCOMPARE(*declined, pdf);
-        if (readOnly) {
+        if (healthy && !noRunFolder) {
             // A healthy book is read from a folder of the run instead, and nothing is told.
             QTRY_VERIFY(window->readingPage()->bookContext() && window->readingPage()->bookContext()->chapterPage());
             QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->readingPage()));
@@ -343,10 +356,14 @@ private slots:
             window->showPage(window->libraryPage());
             return;
         }
+        // The one box, for one cause: nothing else comes after it.
+        QCoreApplication::processEvents();
         QCOMPARE(m_boxes.size(), pdf ? 0 : 1);
         if (!pdf) {
-            // A damaged book is called so.
-            const QString expected = QStringLiteral("Ebook file is damaged. Book can not be opened.");
+            // A damaged book is called so, also where its data folder cannot be written.
+            const QString expected = healthy
+                ? QStringLiteral("The folder %1 cannot be written. Book can not be opened.").arg(folder)
+                : QStringLiteral("Ebook file is damaged. Book can not be opened.");
             QVERIFY2(m_boxes.first().message.contains(expected), qPrintable(m_boxes.first().message));
             QVERIFY(!m_sideBarAtBox);
             QVERIFY(QFile::exists(path));

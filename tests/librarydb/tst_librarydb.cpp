@@ -925,23 +925,29 @@ private slots:
     // A library whose folder or file cannot be written opens, tells so once at the start naming
     // it, and keeps the book as stored: the failing writes of the same cause add no box. A journal
     // that a killed writer left is rolled back in a copy: the library reads as last committed, and
-    // neither the file nor the journal changes.
+    // neither the file nor the journal changes. Where no copy can be made (the run's own folder
+    // cannot be written either), a library without a journal is read as it is, and one with a
+    // journal is not read at all: one box says why and that nothing was changed.
     void readOnlyLibraryIsToldAtTheStart_data()
     {
         QTest::addColumn<bool>("wholeFolder");
         QTest::addColumn<bool>("newLibrary");
         QTest::addColumn<bool>("hotJournal");
-        QTest::newRow("read-only folder") << true << false << false;
-        QTest::newRow("read-only file") << false << false << false;
-        QTest::newRow("new library in a read-only folder") << true << true << false;
-        QTest::newRow("read-only folder, journal left") << true << false << true;
-        QTest::newRow("read-only file, journal left") << false << false << true;
+        QTest::addColumn<bool>("noCopy");
+        QTest::newRow("read-only folder") << true << false << false << false;
+        QTest::newRow("read-only file") << false << false << false << false;
+        QTest::newRow("new library in a read-only folder") << true << true << false << false;
+        QTest::newRow("read-only folder, journal left") << true << false << true << false;
+        QTest::newRow("read-only file, journal left") << false << false << true << false;
+        QTest::newRow("read-only folder, no copy") << true << false << false << true;
+        QTest::newRow("read-only folder, journal left, no copy") << true << false << true << true;
     }
     void readOnlyLibraryIsToldAtTheStart()
     {
         QFETCH(bool, wholeFolder);
         QFETCH(bool, newLibrary);
         QFETCH(bool, hotJournal);
+        QFETCH(bool, noCopy);
         const QString folder = m_home->filePath(QStringLiteral("library"));
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
@@ -963,7 +969,28 @@ private slots:
         ReadOnlyPlace readOnly(wholeFolder ? folder : path);
         if (!readOnly.isReadOnly())
             QSKIP("the place cannot be made read-only here");
+        std::unique_ptr<ReadOnlyPlace> readOnlyRun;
+        if (noCopy) {
+            QVERIFY(!runTempDir().isEmpty());
+            readOnlyRun = std::make_unique<ReadOnlyPlace>(runTempDir());
+            QVERIFY(readOnlyRun->isReadOnly());
+        }
         BoxRecorder boxes;
+        if (noCopy && hotJournal) {
+            QVERIFY(!db->createConnection(path));
+            QCOMPARE(boxes.boxes.size(), 1);
+            QCOMPARE(boxes.boxes.first().first, QStringLiteral("Library not read"));
+            const QString told = boxes.boxes.first().second;
+            QVERIFY2(told.startsWith(QStringLiteral("The library %1 cannot be read: a program stopped while changing "
+                                                    "it, its folder cannot be written, and no copy could be made to "
+                                                    "read it from (")
+                                         .arg(path))
+                    && told.contains(runTempDir()) && told.endsWith(QStringLiteral("). Nothing was changed.")),
+                qPrintable(told));
+            QCOMPARE(testfiles::read(path), file);
+            QCOMPARE(testfiles::read(path + QStringLiteral("-journal")), journal);
+            return;
+        }
         const QString cause
             = QStringLiteral("The %1 %2 cannot be written")
                   .arg(wholeFolder ? QStringLiteral("folder") : QStringLiteral("file"), wholeFolder ? folder : path);

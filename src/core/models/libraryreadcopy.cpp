@@ -22,7 +22,12 @@ bool isWritable(const QString& path) { return ::access(QFile::encodeName(path).c
 
 bool copyFile(const QString& from, const QString& to, QString* error)
 {
-    QFile::remove(to);
+    // A copy left by an earlier opening in this run is replaced; where it cannot be, that is the cause.
+    QFile old(to);
+    if (old.exists() && !old.remove()) {
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), old.errorString());
+        return false;
+    }
     QFile source(from);
     if (source.copy(to))
         return true;
@@ -52,7 +57,8 @@ QString LibraryReadCopy::make(const QString& path, QString* error)
     const QString root = runTempDir();
     const QString folder = root + QStringLiteral("/library");
     if (root.isEmpty() || !QDir().mkpath(folder)) {
-        *error = QStringLiteral("no temporary folder");
+        *error = root.isEmpty() ? QStringLiteral("no temporary folder")
+                                : QStringLiteral("%1 cannot be made").arg(QDir::toNativeSeparators(folder));
         return QString();
     }
     const QString copy = folder + QLatin1Char('/') + QFileInfo(path).fileName();

@@ -20,7 +20,7 @@ const char* const kPageSuffixes[] = { "jpg", "jpeg", "png", "gif", "bmp", "webp"
 
 // Pages are unpacked apart from the book's own files (the library's cover.png, the reading
 // state), so that no page name can overwrite them.
-QString pagesDir(const QString& archivePath) { return bookDataDir(archivePath) + QStringLiteral("/pages"); }
+QString pagesDir(const QString& dataFolder) { return dataFolder + QStringLiteral("/pages"); }
 
 QImage readPage(const QString& file, double scale)
 {
@@ -89,7 +89,7 @@ void ComicDocument::load(const QString& path)
     TraceLogger trace("ComicDocument::load", QStringLiteral("Load comcics %1").arg(path));
     auto loaded = std::make_shared<State>();
     loaded->archivePath = path;
-    bookDataDir(path);
+    loaded->pagesDir = pagesDir(m_dataFolder.isEmpty() ? bookDataDir(path) : m_dataFolder);
     loaded->reader.reset(createArchiveReader(path));
     const QStringList names = loaded->reader->files(path);
     for (const QString& name : names) {
@@ -136,7 +136,7 @@ QImage ComicDocument::requestImage(int page, double scale)
     if (page < 1 || page > current->pages.size())
         return QImage();
     const QString& entry = current->pages.at(page - 1);
-    const QString dir = pagesDir(current->archivePath);
+    const QString& dir = current->pagesDir;
     QString outPath;
     if (!current->reader->extract(current->archivePath, entry, dir, outPath) || outPath.isEmpty()) {
         qWarning() << "Cannot unpack page" << page << "(" << entry << ") of" << current->archivePath;

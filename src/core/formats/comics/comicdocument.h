@@ -25,6 +25,9 @@ public:
     explicit ComicDocument(QObject* parent = nullptr);
     ~ComicDocument() override;
 
+    // The folder whose "pages" folder the pages are unpacked into, in place of the book's data
+    // folder (which may not be writable); taken by the next load.
+    void setDataFolder(const QString& folder) { m_dataFolder = folder; }
     void load(const QString& path) override;
     // The archive's base name with "_" shown as blanks ("My_Comic_Vol.2.cbz" -> "My Comic Vol").
     QString title() const override;
@@ -49,11 +52,13 @@ private:
 
     struct State {
         QString archivePath;
+        QString pagesDir;
         std::shared_ptr<ArchiveReader> reader;
         QStringList pages;
     };
     std::shared_ptr<const State> state() const;
 
+    QString m_dataFolder;
     mutable QMutex m_mutex;
     std::shared_ptr<const State> m_state;
 };

@@ -167,7 +167,8 @@ bool FbBook::readSevenZip(const QString& path, const QString& codecName, QString
         return false;
     // The book is unpacked into a fresh owner-only folder inside its own data folder, never
     // under a predictable name in the shared temporary folder, and removed once read.
-    QTemporaryDir scratch(bookDataDir(path) + QStringLiteral("/7z-XXXXXX"));
+    const QString dataFolder = m_dataFolder.isEmpty() ? bookDataDir(path) : m_dataFolder;
+    QTemporaryDir scratch(dataFolder + QStringLiteral("/7z-XXXXXX"));
     if (!scratch.isValid()) {
         qWarning() << "Cannot make a folder to unpack" << path << "into:" << scratch.errorString();
         return false;

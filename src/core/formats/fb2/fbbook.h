@@ -78,6 +78,10 @@ public:
     // FB2 document is our own wrapping, with one untitled section and no headings.
     bool isTextBook() const { return m_textBook; }
 
+    // The folder a book packed in 7z is unpacked in (a fresh folder inside it, removed once read)
+    // in place of the book's data folder, which may not be writable.
+    void setDataFolder(const QString& folder) { m_dataFolder = folder; }
+
     // Lowers the input size limit (tests of the limit use small books).
     void setMaxInputBytes(qint64 bytes) { m_maxInputBytes = bytes; }
 
@@ -108,6 +112,7 @@ private:
     bool m_inLink = false;
     bool m_textBook = false;
     qint64 m_maxInputBytes = kMaxInputBytes;
+    QString m_dataFolder;
 };
 
 } // namespace fb2

@@ -222,6 +222,8 @@ bool FbDocument::load(const QString& outputFolder)
         qWarning() << "Cannot make the output folder" << folder;
         return false;
     }
+    // A book packed in 7z is unpacked beside its chapters, wherever they are written.
+    m_book.setDataFolder(folder);
     const bool read = m_book.load(m_filePath, m_encoding);
     if (!read && m_book.bodies.isEmpty()) {
         qWarning() << "Nothing could be read from" << m_filePath;

@@ -416,6 +416,9 @@ bool ReadingPage::openBook(int bookId)
     d->spinner->setMode(ReadingSpinner::Nothing);
     if (!opened) {
         qWarning() << "Book" << bookId << "could not be opened:" << book.full_path;
+        // The folder the book was read into: its data folder, or the run's in place of one that
+        // cannot be written.
+        const QString dataDir = context->dataFolder().isEmpty() ? bookDataDir(book.full_path) : context->dataFolder();
         if (QWidget* viewer = viewerWidget(context))
             delete viewer;
         context.reset();
@@ -425,7 +428,6 @@ bool ReadingPage::openBook(int bookId)
         if (ui && cancelledPasswordPrompts() == cancelledPrompts) {
             // A book is converted into its data folder to be read: a folder that cannot be
             // written or a full disk is the cause then, not the book.
-            const QString dataDir = bookDataDir(book.full_path);
             const checkedsave::Failure storage = checkedsave::classifyFolder(dataDir);
             if (storage != checkedsave::Failure::None)
                 ui->showStorageFailure(storage, dataDir);
