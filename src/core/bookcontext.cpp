@@ -91,6 +91,8 @@ struct BookContext::Private {
     QJsonObject unreadLists;
     QTimer stateSaveTimer;
     QFutureWatcher<bool> stateWriter;
+    // The last write of the contents cache.
+    QFuture<void> tocWriter;
     bool stateWriteQueued = false;
     // The number of notes in the state file being written, and which write that is: only the
     // last one started tells the library.
@@ -129,6 +131,7 @@ BookContext::~BookContext()
     // document waits for its deletion.
     if (d->document)
         d->document->stopConversion();
+    d->tocWriter.waitForFinished();
     delete d->pageParams;
     d->pageParams = nullptr;
     qWarning() << "delete book context";
@@ -362,15 +365,29 @@ bool BookContext::loadTextBook()
 
 void BookContext::refreshToc()
 {
-    // Replaced only by a complete file, so a crash while writing keeps the last good cache. The
-    // contents are read from what was written: a cache that could not be replaced is of an
-    // earlier opening, perhaps of an earlier version that made other links.
-    const QByteArray toc = QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented);
-    if (!checkedsave::writeFile(d->tocCachePath, toc, checkedsave::TextMode))
-        qWarning() << "Can't write contents cache" << d->tocCachePath;
-    d->toc.read(toc, d->document->basePath());
+    // The contents are those of this conversion, as the cache written from it reads: a cache that
+    // could not be replaced is of an earlier opening, perhaps of an earlier version that made
+    // other links.
+    const QList<TocPoint> points = d->document->toc();
+    d->toc.assign(points, d->document->basePath());
     m_tocModel->setToc(d->toc.points);
     d->chapterSourcesFilled = false;
+    writeTocCache(points);
+}
+
+void BookContext::writeTocCache(const QList<TocPoint>& points)
+{
+    // A book of hundreds of thousands of entries takes a second to put into JSON: on a pool
+    // thread, each write after the one before, so the last contents made are the ones kept. The
+    // file is replaced only by a complete one, so a crash while writing keeps the last good cache.
+    const QString path = d->tocCachePath;
+    const QFuture<void> before = d->tocWriter;
+    d->tocWriter = QtConcurrent::run([path, points, before] {
+        QFuture<void>(before).waitForFinished();
+        const QJsonArray array = TextDocument::tocToJson(points).toArray();
+        if (!checkedsave::writeFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented), checkedsave::TextMode))
+            qWarning() << "Can't write contents cache" << path;
+    });
 }
 
 void BookContext::deleteViewer()

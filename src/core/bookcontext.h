@@ -174,8 +174,9 @@ private:
     void refreshUnpackedFiles();
     // The book file was replaced: the library reads its title, author and cover again.
     void rereadLibraryRecord();
-    // Writes the ".toc" cache of the converted document and reads the contents back from it.
+    // The contents of the converted document, and its ".toc" cache written in the background.
     void refreshToc();
+    void writeTocCache(const QList<TocPoint>& points);
     void sendBookToPageCounter(DataExchangeSvc* svc);
     static void keepUnreadableSettings(const QString& path);
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.

@@ -110,10 +110,11 @@ QPair<QList<ChapterPageInfo>, QHash<QString, int>> TextDocument::chapterPageInfo
     return qMakePair(infos, QHash<QString, int>());
 }
 
-QJsonValue TextDocument::tocToJson() const
+QJsonValue TextDocument::tocToJson() const { return tocToJson(toc()); }
+
+QJsonValue TextDocument::tocToJson(const QList<TocPoint>& points)
 {
     QJsonArray array;
-    const QList<TocPoint> points = toc();
     for (const TocPoint& point : points)
         array.append(point.toJson());
     return array;

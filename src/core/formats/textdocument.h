@@ -81,6 +81,7 @@ public:
     QPair<QList<ChapterPageInfo>, QHash<QString, int>> chapterPageInfos() const;
     // The virtual toc() as a JSON array of contents objects, in list order.
     QJsonValue tocToJson() const;
+    static QJsonValue tocToJson(const QList<TocPoint>& points);
 
 signals:
     // The background conversion has ended: every chapter is converted (or left out).
