@@ -4,6 +4,7 @@
 #include "appdirs.h"
 #include "bookpageparams.h"
 #include "checkedsave.h"
+#include "cutchapterplaces.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
@@ -80,6 +81,8 @@ struct BookContext::Private {
     QString tocCachePath;
     QHash<QString, NoteItem> notes;
     QHash<QString, BookmarkItem> bookmarks;
+    // The chapters cut into parts whose places the state gives in the parts.
+    QStringList cutChapters;
     QList<QString> chapterSources;
     bool chapterSourcesFilled = false;
     TocTree toc;
@@ -226,6 +229,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         deleteViewer();
         return false;
     }
+    relocateStoredPlaces();
     if (d->readingSource.isEmpty() && !d->toc.points.isEmpty() && d->toc.points.first().link)
         d->readingSource = d->toc.points.first().link->source;
     if (d->readingSource.isEmpty() && !chapterSources().isEmpty())
@@ -390,6 +394,36 @@ void BookContext::writeTocCache(const QList<TocPoint>& points)
     });
 }
 
+void BookContext::relocateStoredPlaces()
+{
+    CutChapterPlaces places(*d->document, d->cutChapters);
+    // From now on the state gives the places of every cut chapter in its parts.
+    const bool marked = d->cutChapters == places.chapters();
+    d->cutChapters = places.chapters();
+    if (places.isEmpty()) {
+        if (!marked)
+            scheduleStateSave();
+        return;
+    }
+    int moved = 0;
+    for (NoteItem& note : d->notes)
+        moved += places.relocate(&note) ? 1 : 0;
+    for (BookmarkItem& bookmark : d->bookmarks)
+        moved += places.relocate(&bookmark) ? 1 : 0;
+    const QString source = places.relocatedSource(d->readingSource);
+    if (source != d->readingSource) {
+        d->readingSource = source;
+        ++moved;
+    }
+    if (moved > 0) {
+        qInfo() << moved << "places stored for chapters that are now cut into parts are found in their parts";
+        m_notesModel->updateNotes(d->notes.values());
+        m_bookmarkModel->updateBookmarks(d->bookmarks.values());
+    }
+    // Written once, so the places are not looked for again.
+    scheduleStateSave();
+}
+
 void BookContext::deleteViewer()
 {
     // The viewer's destructor hands its position back; nothing was read yet, so none is wanted.
@@ -424,6 +458,7 @@ bool BookContext::loadFromSettingsFile(const QString& path)
     d->unreadNotes = state.unreadNotes;
     d->unreadBookmarks = state.unreadBookmarks;
     d->unreadLists = state.unreadLists;
+    d->cutChapters = state.cutChapters;
     for (const NoteItem& note : qAsConst(state.notes)) {
         m_notesModel->addNote(note);
         d->notes.insert(note.id, note);
@@ -474,6 +509,7 @@ bool BookContext::prepareStateSave(ReadingState* state)
     state->unreadNotes = d->unreadNotes;
     state->unreadBookmarks = d->unreadBookmarks;
     state->unreadLists = d->unreadLists;
+    state->cutChapters = d->cutChapters;
     return true;
 }
 
