@@ -5,6 +5,7 @@
 #include "bookfilestamp.h"
 #include "bookpageparams.h"
 #include "checkedsave.h"
+#include "cutchapterplaces.h"
 #include "dataexchangesvc.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
@@ -90,6 +91,8 @@ struct BookContext::Private {
     QString tocCachePath;
     QHash<QString, NoteItem> notes;
     QHash<QString, BookmarkItem> bookmarks;
+    // The chapters cut into parts whose places the state gives in the parts.
+    QStringList cutChapters;
     QList<QString> chapterSources;
     bool chapterSourcesFilled = false;
     TocTree toc;
@@ -101,6 +104,8 @@ struct BookContext::Private {
     QJsonObject unreadLists;
     QTimer stateSaveTimer;
     QFutureWatcher<bool> stateWriter;
+    // The last write of the contents cache.
+    QFuture<void> tocWriter;
     bool stateWriteQueued = false;
     // The number of notes in the state file being written, and which write that is: only the
     // last one started tells the library.
@@ -142,6 +147,7 @@ BookContext::~BookContext()
     // document waits for its deletion.
     if (d->document)
         d->document->stopConversion();
+    d->tocWriter.waitForFinished();
     delete d->pageParams;
     d->pageParams = nullptr;
     qWarning() << "delete book context";
@@ -244,6 +250,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         dropBook();
         return false;
     }
+    relocateStoredPlaces();
     if (d->readingSource.isEmpty() && !d->toc.points.isEmpty() && d->toc.points.first().link)
         d->readingSource = d->toc.points.first().link->source;
     if (d->readingSource.isEmpty() && !chapterSources().isEmpty())
@@ -398,15 +405,59 @@ bool BookContext::loadTextBook()
 
 void BookContext::refreshToc()
 {
-    // Replaced only by a complete file, so a crash while writing keeps the last good cache. The
-    // contents are read from what was written: a cache that could not be replaced is of an
-    // earlier opening, perhaps of an earlier version that made other links.
-    const QByteArray toc = QJsonDocument(d->document->tocToJson().toArray()).toJson(QJsonDocument::Indented);
-    if (!checkedsave::writeFile(d->tocCachePath, toc, checkedsave::TextMode))
-        qWarning() << "Can't write contents cache" << d->tocCachePath;
-    d->toc.read(toc, d->document->basePath());
+    // The contents are those of this conversion, as the cache written from it reads: a cache that
+    // could not be replaced is of an earlier opening, perhaps of an earlier version that made
+    // other links.
+    const QList<TocPoint> points = d->document->toc();
+    d->toc.assign(points, d->document->basePath());
     m_tocModel->setToc(d->toc.points);
     d->chapterSourcesFilled = false;
+    writeTocCache(points);
+}
+
+void BookContext::writeTocCache(const QList<TocPoint>& points)
+{
+    // A book of hundreds of thousands of entries takes a second to put into JSON: on a pool
+    // thread, each write after the one before, so the last contents made are the ones kept. The
+    // file is replaced only by a complete one, so a crash while writing keeps the last good cache.
+    const QString path = d->tocCachePath;
+    const QFuture<void> before = d->tocWriter;
+    d->tocWriter = QtConcurrent::run([path, points, before] {
+        QFuture<void>(before).waitForFinished();
+        const QJsonArray array = TextDocument::tocToJson(points).toArray();
+        if (!checkedsave::writeFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented), checkedsave::TextMode))
+            qWarning() << "Can't write contents cache" << path;
+    });
+}
+
+void BookContext::relocateStoredPlaces()
+{
+    CutChapterPlaces places(*d->document, d->cutChapters);
+    // From now on the state gives the places of every cut chapter in its parts.
+    const bool marked = d->cutChapters == places.chapters();
+    d->cutChapters = places.chapters();
+    if (places.isEmpty()) {
+        if (!marked)
+            scheduleStateSave();
+        return;
+    }
+    int moved = 0;
+    for (NoteItem& note : d->notes)
+        moved += places.relocate(&note) ? 1 : 0;
+    for (BookmarkItem& bookmark : d->bookmarks)
+        moved += places.relocate(&bookmark) ? 1 : 0;
+    const QString source = places.relocatedSource(d->readingSource);
+    if (source != d->readingSource) {
+        d->readingSource = source;
+        ++moved;
+    }
+    if (moved > 0) {
+        qInfo() << moved << "places stored for chapters that are now cut into parts are found in their parts";
+        m_notesModel->updateNotes(d->notes.values());
+        m_bookmarkModel->updateBookmarks(d->bookmarks.values());
+    }
+    // Written once, so the places are not looked for again.
+    scheduleStateSave();
 }
 
 void BookContext::dropBook()
@@ -451,6 +502,7 @@ bool BookContext::loadFromSettingsFile(const QString& path)
     d->unreadNotes = state.unreadNotes;
     d->unreadBookmarks = state.unreadBookmarks;
     d->unreadLists = state.unreadLists;
+    d->cutChapters = state.cutChapters;
     for (const NoteItem& note : qAsConst(state.notes)) {
         m_notesModel->addNote(note);
         d->notes.insert(note.id, note);
@@ -501,6 +553,7 @@ bool BookContext::prepareStateSave(ReadingState* state)
     state->unreadNotes = d->unreadNotes;
     state->unreadBookmarks = d->unreadBookmarks;
     state->unreadLists = d->unreadLists;
+    state->cutChapters = d->cutChapters;
     return true;
 }
 

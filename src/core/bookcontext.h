@@ -179,8 +179,11 @@ private:
     void refreshUnpackedFiles();
     // The book file was replaced: the library reads its title, author and cover again.
     void rereadLibraryRecord();
-    // Writes the ".toc" cache of the converted document and reads the contents back from it.
+    // The contents of the converted document, and its ".toc" cache written in the background.
     void refreshToc();
+    void writeTocCache(const QList<TocPoint>& points);
+    // Places stored for a chapter that this conversion cuts into parts are found in the parts.
+    void relocateStoredPlaces();
     void sendBookToPageCounter(DataExchangeSvc* svc);
     static void keepUnreadableSettings(const QString& path);
     // Sends the trimmed selection, percent-encoded, after the endpoint as an external link.

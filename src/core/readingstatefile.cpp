@@ -27,6 +27,7 @@ const QString kPage = QStringLiteral("Page");
 const QString kNotes = QStringLiteral("Notes");
 const QString kBookmarks = QStringLiteral("Bookmarks");
 const QString kItems = QStringLiteral("Items");
+const QString kCutChapters = QStringLiteral("CutChapters");
 const QString kVersionKey = QStringLiteral("Version");
 const QString kOriginalFont = QStringLiteral("Original font");
 
@@ -220,6 +221,8 @@ QJsonObject ReadingStateFile::toJson(const ReadingState& state, int bookFormat)
         root.insert(kReadingPosition, QJsonObject { { kPage, state.readingPage } });
     writeItemList(&root, kNotes, state.notes, state.unreadNotes, state.unreadLists);
     writeItemList(&root, kBookmarks, state.bookmarks, state.unreadBookmarks, state.unreadLists);
+    if (!state.cutChapters.isEmpty())
+        root.insert(kCutChapters, QJsonArray::fromStringList(state.cutChapters));
     root.insert(kVersionKey, kVersion);
     return root;
 }
@@ -259,5 +262,12 @@ ReadingState ReadingStateFile::fromJson(const QJsonObject& root, const QString& 
 
     state.notes = readItemList<NoteItem>(root, kNotes, &state.unreadNotes, &state.unreadLists);
     state.bookmarks = readItemList<BookmarkItem>(root, kBookmarks, &state.unreadBookmarks, &state.unreadLists);
+    const QJsonValue cut = root.value(kCutChapters);
+    for (const QJsonValue& chapter : cut.toArray()) {
+        if (chapter.isString())
+            state.cutChapters.append(chapter.toString());
+    }
+    if (!cut.isUndefined() && !cut.isArray())
+        warnWrongType(kCutChapters);
     return state;
 }

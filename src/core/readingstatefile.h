@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,6 +25,10 @@ struct ReadingState {
     int readingPage = -1; // image books: 1-based page, -1 when none
     QList<NoteItem> notes;
     QList<BookmarkItem> bookmarks;
+    // Chapters that the conversion cuts into several files whose places (of the notes, the
+    // bookmarks and the position) are given in those files already; the places in any other
+    // chapter of that name were stored for it whole.
+    QStringList cutChapters;
     // What this version could not read, written back unchanged so that nothing the user wrote is
     // lost: entries of the two lists that did not read, and a whole list ("Notes", "Bookmarks")
     // given in another form, by its key.
@@ -38,7 +43,8 @@ struct ReadingState {
 };
 
 // The per-book state file ("<folder name>.settings" in the book's data folder), a JSON object
-// with "FontSettings", "ReadingPosition", "Notes", "Bookmarks" and "Version". The file lies in
+// with "FontSettings", "ReadingPosition", "Notes", "Bookmarks", "CutChapters" (only when there
+// are any) and "Version". The file lies in
 // the user's folder and may be damaged or hostile: reading is bounded in size, a file that is
 // no JSON object is refused, values of the wrong type fall back to defaults and notes or
 // bookmarks that do not read are kept aside as they stand, each with a log line. Writing

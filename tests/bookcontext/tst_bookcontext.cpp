@@ -10,6 +10,7 @@
 #include "bookcontext.h"
 #include "bookpageparams.h"
 #include "checkedsave.h"
+#include "cutchapterplaces.h"
 #include "dataexchangesvc.h"
 #include "displayformats.h"
 #include "enums.h"
@@ -19,6 +20,7 @@
 #include "formats/pdf/pdfdocument.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
+#include "jsengine/jsengine.h"
 #include "kelapplication.h"
 #include "kelui.h"
 #include "mainwindow/readingpage/bookcontextwatcher.h"
@@ -1226,8 +1228,153 @@ private slots:
         QCOMPARE(imageRoot.value("ReadingPosition").toObject(), QJsonObject({ { "Page", 37 } }));
         QVERIFY(!imageRoot.value("FontSettings").toObject().contains("Encoding"));
 
+        // The chapters whose places are given in their parts, only when there are any.
+        ReadingState cut = written;
+        cut.cutChapters = QStringList { QStringLiteral("book.html") };
+        QVERIFY(ReadingStateFile::write(m_path, cut, kTxt));
+        QCOMPARE(jsonOfFile(m_path).value("CutChapters").toArray(), QJsonArray({ "book.html" }));
+        QVERIFY(ReadingStateFile::read(m_path, &read));
+        QCOMPARE(read.cutChapters, cut.cutChapters);
+
         // No temporary file is left beside it.
         QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList(QFileInfo(m_path).fileName()));
+    }
+
+    // A chapter cut into parts as a large MOBI book is, of markup the parser reads its own way:
+    // every place in the whole chapter (the start of each text, in its element or in the body's
+    // text) is found in the part that holds it, at the same words. A note that ran across a cut
+    // ends with its first part. Chapters whose places are given in their parts are left alone.
+    void placesInTheParts_data()
+    {
+        QTest::addColumn<QByteArrayList>("parts"); // the body of each part
+        QTest::newRow("headings and paragraphs") << QByteArrayList { "<h2>One</h2><p>Alpha <b>beta</b> gamma</p>",
+            "<h2>Two</h2><p>Delta</p><p>Epsilon <i>zeta</i></p>", "<h2>Three</h2><div><p>Eta</p> theta</div>" };
+        QTest::newRow("text right in the body") << QByteArrayList { "<p>Iota</p>Loose &amp; free&#8217;s\r\nwords<br>"
+                                                                    "more &#x1F600; kappa &#;<br>\n",
+            "<h2>Lambda</h2>Tail&nbsp;text &copy2020 &zz <br>mu", "<h3>Nu</h3>xi<p>omicron</p>pi" };
+        QTest::newRow("spans and line breaks") << QByteArrayList { "<span>rho</span><br>sigma<br/><span>tau</span>",
+            "<span>upsilon</span><br>phi<span>chi</span>", "<p>psi</p><br><span>omega</span>" };
+        QTest::newRow("formatting carried across blocks")
+            << QByteArrayList { "<p><b>bold one</p><p>bold two</p></b><p>plain</p>",
+                   "<h2>Cut</h2><p><i>it</p>loose<p>also</p></i><p>end</p>", "<p>last</p>" };
+        QTest::newRow("stray end tags") << QByteArrayList { "<p>aa</p></p>bb</br>cc", "<h2>dd</h2></p>ee</br>ff",
+            "<p>gg</p>" };
+        QTest::newRow("raw text, comments, preformatted text")
+            << QByteArrayList { "<pre>\nline one</pre><!-- <p>no</p> --><script>var s = '<p>';</script>"
+                                "<style>p { color: red; }</style><p>words</p>",
+                   "<h3>Head</h3><pre>\r\nline two</pre><textarea>\nt &amp; u</textarea><p>more</p>",
+                   "<table><tr><td>cell</td></tr></table><p>after</p>" };
+    }
+
+    void placesInTheParts()
+    {
+        QFETCH(QByteArrayList, parts);
+        const QByteArray head
+            = "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset = utf-8\"/></head>";
+        TextDocument document(m_folder + QStringLiteral(".mobi"));
+        document.setBasePath(m_folder);
+        QStringList names;
+        QByteArray whole;
+        for (int k = 0; k < parts.size(); ++k) {
+            names << (k == 0 ? QStringLiteral("w.html")
+                             : QStringLiteral("w_%1.html").arg(k + 1, 4, 10, QLatin1Char('0')));
+            const QByteArray end = k + 1 == parts.size() ? "</body></html>" : "";
+            const QByteArray file = k == 0
+                ? head + "<html><head><title>T</title><guide></guide></head><body>" + parts.at(k) + end
+                : head + parts.at(k) + end;
+            whole += k == 0 ? file : parts.at(k) + end;
+            QVERIFY(testfiles::write(document.chapterFilePath(names.last()), file));
+            document.addChapter(names.last());
+        }
+        document.setChapterParts(QStringLiteral("w.html"), names);
+        const auto load = [](const QByteArray& html) {
+            auto page = std::make_shared<QWebPage>();
+            page->mainFrame()->setContent(html, QStringLiteral("text/html;charset=utf-8"));
+            page->mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(QStringLiteral("u")));
+            return page;
+        };
+        // The start of every text of the whole, as the engine gives a place there, and its words.
+        const QVariantList places
+            = load(whole)
+                  ->mainFrame()
+                  ->evaluateJavaScript("(function () { var out = [], w = kelTextWalker(kelColumns()), n;"
+                                       " while ((n = w.nextNode())) { var k = n.data.search(/\\S/);"
+                                       " if (k < 0) continue; var p = kelElementPoint(n, k);"
+                                       " out.push({ path: kelElementPath(p.element), offset: p.offset,"
+                                       " words: n.data.substr(k, 6) }); } return out; })()")
+                  .toList();
+        QVERIFY(places.size() >= 6);
+        std::vector<std::shared_ptr<QWebPage>> shown;
+        for (const QString& name : names)
+            shown.push_back(load(testfiles::read(document.chapterFilePath(name))));
+        const auto wordsAt = [&](const CutChapterPlaces::Place& place, int length) {
+            const int k = names.indexOf(place.chapter);
+            return k < 0 ? QStringLiteral("no part")
+                         : shown.at(k)
+                               ->mainFrame()
+                               ->evaluateJavaScript(QStringLiteral(
+                                   "(function () { var r = kelResolvePosition('%1&offset=%2');"
+                                   " return r ? r.element.textContent.substr(r.offset, %3) : 'nowhere'; })()")
+                                                        .arg(jsengine::escaped(place.path))
+                                                        .arg(place.offset)
+                                                        .arg(length))
+                               .toString();
+        };
+        CutChapterPlaces cut(document);
+        QCOMPARE(cut.chapters(), QStringList { "w.html" });
+        QSet<QString> partsReached;
+        for (const QVariant& value : places) {
+            const QVariantMap map = value.toMap();
+            CutChapterPlaces::Place place { "w.html", map.value("path").toString(), map.value("offset").toInt() };
+            const bool moved = cut.relocate(&place);
+            QCOMPARE(moved, place.chapter != "w.html");
+            const QString words = map.value("words").toString();
+            QVERIFY2(wordsAt(place, words.size()) == words,
+                qPrintable(map.value("path").toString() + ' ' + place.chapter + ' ' + place.path + ' '
+                    + QString::number(place.offset) + ": " + wordsAt(place, words.size()) + " / " + words));
+            // Found again where it is now, it stays.
+            QVERIFY(!cut.relocate(&place));
+            partsReached.insert(place.chapter);
+        }
+        QCOMPARE(partsReached.size(), names.size());
+
+        // A note from the second part into the third, and a link to its start.
+        const QVariantMap first = places.at(places.size() / 2).toMap();
+        const QVariantMap last = places.last().toMap();
+        NoteItem note;
+        note.chapter = QStringLiteral("W.html");
+        note.startPath = first.value("path").toString();
+        note.startOffset = first.value("offset").toInt();
+        note.endPath = last.value("path").toString();
+        note.endOffset = last.value("offset").toInt() + 2;
+        QVERIFY(cut.relocate(&note));
+        const int part = names.indexOf(note.chapter);
+        QVERIFY2(part > 0 && part + 1 < names.size(), qPrintable(note.chapter));
+        QCOMPARE(note.link->source,
+            TextBookChapter::readingLink(note.chapter, note.startPath)
+                + "&offset=" + QString::number(note.startOffset));
+        const QString marked = shown.at(part)
+                                   ->mainFrame()
+                                   ->evaluateJavaScript(QStringLiteral(
+                                       "createNoteFromParams('%1', %2, '%3', %4, 'n', 'x') ? notes.x.r.toString() : ''")
+                                                            .arg(jsengine::escaped(note.startPath))
+                                                            .arg(note.startOffset)
+                                                            .arg(jsengine::escaped(note.endPath))
+                                                            .arg(note.endOffset))
+                                   .toString();
+        const QString partText = shown.at(part)->mainFrame()->evaluateJavaScript("kelColumns().textContent").toString();
+        QVERIFY2(marked.startsWith(first.value("words").toString()) && partText.endsWith(marked), qPrintable(marked));
+
+        // A bookmark's and the position's links; none in a chapter given in parts already.
+        const QString source = TextBookChapter::readingLink(
+            "w.html", last.value("path").toString() + "&offset=" + last.value("offset").toString());
+        const QString relocated = cut.relocatedSource(source);
+        QVERIFY(relocated.startsWith(names.last() + "?kelpath="));
+        QCOMPARE(cut.relocatedSource(relocated), relocated);
+        QCOMPARE(cut.relocatedSource("w.html#anchor"), QStringLiteral("w.html#anchor"));
+        CutChapterPlaces placed(document, { "W.HTML" });
+        QVERIFY(placed.isEmpty());
+        QCOMPARE(placed.relocatedSource(source), source);
     }
 
     void noteFieldsFromTheFile_data();

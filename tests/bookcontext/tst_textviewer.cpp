@@ -15,6 +15,7 @@
 #include "formats/bookformat.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/xmlguard.h"
+#include "formats/mobi/mobidocument.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "jsengine/jsengine.h"
@@ -23,6 +24,7 @@
 #include "models/booksearchmodel.h"
 #include "models/tocmodel.h"
 #include "readingfont.h"
+#include "readingstatefile.h"
 #include "testfiles.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
@@ -621,6 +623,138 @@ private slots:
         QCOMPARE(hit.link->source.section(QLatin1Char('?'), 0, 0), chapters.last());
         context->navigateToLink(hit.link);
         QVERIFY(ReadingFixture::waitFor(lastWordsShown));
+    }
+
+    // Notes, a bookmark and the position that an earlier version stored in a MOBI shown as one
+    // chapter, deep into a book now cut into several: each is found in the part that holds it
+    // (an element path, an offset into an element's text, an offset into text right in the
+    // body), marks and shows the same words, and the state file is rewritten once.
+    void placesStoredBeforeAMobiWasCut()
+    {
+        QByteArray text = "<html><head><guide></guide></head><body><p>The first words.</p>";
+        for (int i = 0; i < 7500; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            text += "<h2>Heading " + n + "</h2><p>Line " + n + " says <b>bold " + n + "</b> more.</p>";
+            // Text right in the body, with references and line ends the parser reads as one.
+            if (i % 500 == 250)
+                text += "Loose &amp; free&#8217;s\r\nwords " + n + "<br>\n";
+        }
+        text += "</body></html>";
+        MobiWriter mobi;
+        mobi.setText(text);
+        const QString path = m_fixture->home().filePath(QStringLiteral("cut.mobi"));
+        QVERIFY(mobi.write(path));
+
+        // The chapter the earlier version showed: the parts joined again, each after the first
+        // without the head it begins with.
+        mobi::MobiDocument document(path);
+        QVERIFY(document.load(bookDataDir(path)));
+        const QStringList parts = document.chapters();
+        QVERIFY2(parts.size() >= 4, qPrintable(parts.join(' ')));
+        QByteArray whole;
+        for (const QString& part : parts) {
+            const QByteArray bytes = testfiles::read(document.chapterFilePath(part));
+            whole += whole.isEmpty() ? bytes : bytes.mid(bytes.indexOf("</head>") + 7);
+        }
+        // Each place as the engine gave it there: a note across a bold word in the first part and
+        // one deep in the book, a bookmark inside a paragraph, the position in loose words.
+        QWebPage old;
+        old.mainFrame()->setContent(whole, QStringLiteral("text/html;charset=utf-8"));
+        old.mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(QStringLiteral("old")));
+        const auto at = [&old](const QString& words, int from, int length) {
+            return old.mainFrame()
+                ->evaluateJavaScript(
+                    QStringLiteral("(function () { var w = kelTextWalker(kelColumns()), n; while ((n = w.nextNode()) &&"
+                                   " n.data.indexOf('%1') < 0) {} var start = n.data.indexOf('%1') + %2;"
+                                   " var r = document.createRange(); r.setStart(n, start);"
+                                   " var end = n, e = start + %3; while (e > end.data.length) { e -= end.data.length;"
+                                   " end = w.nextNode(); } r.setEnd(end, e); var k = kelRangeOf(r);"
+                                   " k.text = r.toString(); return k; })()")
+                        .arg(words)
+                        .arg(from)
+                        .arg(length))
+                .toMap();
+        };
+        const QString name = parts.first();
+        const auto noteAt = [&](const QString& words, int from, int length) {
+            const QVariantMap range = at(words, from, length);
+            NoteItem note;
+            note.chapter = name;
+            note.startPath = range.value("start").toString();
+            note.startOffset = range.value("startOffset").toInt();
+            note.endPath = range.value("end").toString();
+            note.endOffset = range.value("endOffset").toInt();
+            note.context = range.value("text").toString();
+            note.color = NoteItem::Green;
+            return note;
+        };
+        ReadingState state = ReadingStateFile::defaults(QStringLiteral("Original font"));
+        state.notes = { noteAt("Line 40 says", 5, 12), noteAt("Line 6100 says", 5, 14) };
+        QCOMPARE(state.notes.first().context, QStringLiteral("40 says bold"));
+        QCOMPARE(state.notes.last().context, QStringLiteral("6100 says bold"));
+        BookmarkItem bookmark;
+        const QVariantMap marked = at("Line 4321 says", 5, 1);
+        bookmark.link->source = TextBookChapter::readingLink(
+            name, marked.value("start").toString() + "&offset=" + marked.value("startOffset").toString());
+        bookmark.text = QStringLiteral("4321 says bold 4321 more.");
+        state.bookmarks = { bookmark };
+        const QVariantMap loose = at("words 5750", 0, 1);
+        QCOMPARE(loose.value("start").toString(), QStringLiteral("/HTML[1]/BODY[1]/DIV[1]/DIV[1]"));
+        state.readingSource = TextBookChapter::readingLink(
+            name, loose.value("start").toString() + "&offset=" + loose.value("startOffset").toString());
+        const QString stateFile = ReadingStateFile::filePath(bookDataDir(path));
+        QVERIFY(ReadingStateFile::write(stateFile, state, BookFormat::Mobi));
+
+        const int id = addBook(*m_fixture, path, BookFormat::Mobi);
+        for (int opening = 0; opening < 2; ++opening) {
+            QSharedPointer<BookContext> context = m_fixture->open(id, false);
+            QVERIFY(context);
+            QCOMPARE(context->textDocument()->chapters(), parts);
+            TextViewer* viewer = m_fixture->viewer();
+            const auto evaluate
+                = [viewer](const QString& script) { return viewer->page()->mainFrame()->evaluateJavaScript(script); };
+            // The words from the place pinned on screen on.
+            const auto pinnedWords = [&] {
+                return evaluate("page.readingPositionElement ? kelWordsFrom(page.readingPositionElement,"
+                                " page.readingPositionOffset, 16) : ''")
+                    .toString();
+            };
+            // The position stored, then the bookmark's place, where the first opening left it.
+            const QString position = opening == 0 ? QStringLiteral("words 5750") : QStringLiteral("4321 says bold");
+            QVERIFY2(
+                ReadingFixture::waitFor([&] { return pinnedWords().startsWith(position); }), qPrintable(pinnedWords()));
+            QVERIFY(viewer->chapterPage()->source() != name);
+
+            QList<NoteItem> notes = context->notes();
+            std::sort(notes.begin(), notes.end(),
+                [](const NoteItem& a, const NoteItem& b) { return a.context.size() < b.context.size(); });
+            QCOMPARE(notes.size(), 2);
+            QCOMPARE(notes.first().chapter, name);
+            QVERIFY(notes.last().chapter != name && parts.contains(notes.last().chapter));
+            for (const NoteItem& note : qAsConst(notes)) {
+                context->navigateToLink(note.link);
+                const QString marks = QStringLiteral("notes['%1'] ? notes['%1'].r.toString() : ''").arg(note.id);
+                QVERIFY2(ReadingFixture::waitFor([&] {
+                    return viewer->chapterPage() && viewer->chapterPage()->source() == note.chapter
+                        && evaluate(marks).toString() == note.context;
+                }),
+                    qPrintable(note.chapter + ' ' + note.startPath + ' ' + evaluate(marks).toString()));
+            }
+            const BookmarkItem moved = context->bookmarks().first();
+            QVERIFY(!moved.link->source.startsWith(name + '?'));
+            context->navigateToLink(moved.link);
+            QVERIFY2(ReadingFixture::waitFor([&] { return pinnedWords().startsWith("4321 says bold"); }),
+                qPrintable(pinnedWords()));
+
+            // Written back once, in the parts: the second opening finds them as they are.
+            context.reset();
+            m_fixture->close();
+            ReadingState saved;
+            QVERIFY(ReadingStateFile::read(stateFile, &saved));
+            QCOMPARE(saved.cutChapters, QStringList { name });
+            QCOMPARE(saved.bookmarks.first().link->source, moved.link->source);
+            QVERIFY(saved.notes.first().chapter != saved.notes.last().chapter);
+        }
     }
 
     // A bookmark made on a screen inside a paragraph of 40,000 characters: the screen's page

@@ -3,7 +3,11 @@
 #include "temphome.h"
 #include "testfiles.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -76,6 +80,36 @@ private slots:
         QCOMPARE(tree.points.at(1).link->source, QStringLiteral("d.html"));
         tree.load(prefixed, QString());
         QCOMPARE(tree.points.at(1).link->source, QStringLiteral("/B/oebps/d.html"));
+
+        // Contents taken from the document as they are gives what reading their cache gives:
+        // sources cleaned and relative to the base path, titles simplified, indexes in
+        // pre-order, entries with links and ids of their own.
+        const QList<TocPoint> made { point(
+                                         QStringLiteral(" One\n two "), 1, QStringLiteral("/b/OEBPS/./x/../c.html#a")),
+            point(QStringLiteral("Two"), 2, QStringLiteral("/b/OEBPSX/d.html"),
+                { point(QStringLiteral("2a"), 3, QStringLiteral("e.html?kelpath=%2FHTML")),
+                    point(QStringLiteral("2b"), 4, QString(), { point(QStringLiteral("2b1"), 5) }) }) };
+        TocTree fromFile;
+        fromFile.read(QJsonDocument(TextDocument::tocToJson(made).toArray()).toJson(), QStringLiteral("/b/OEBPS"));
+        TocTree assigned;
+        assigned.points = { point(QStringLiteral("old"), 1) };
+        assigned.assign(made, QStringLiteral("/b/OEBPS"));
+        QCOMPARE(assigned.nextIndex, fromFile.nextIndex);
+        const std::function<void(const QList<TocPoint>&, const QList<TocPoint>&, const QList<TocPoint>&)> same
+            = [&same](const QList<TocPoint>& got, const QList<TocPoint>& read, const QList<TocPoint>& from) {
+                  QCOMPARE(got.size(), read.size());
+                  for (int i = 0; i < got.size(); ++i) {
+                      QCOMPARE(got.at(i).title, read.at(i).title);
+                      QCOMPARE(got.at(i).link->source, read.at(i).link->source);
+                      QCOMPARE(got.at(i).index, read.at(i).index);
+                      QVERIFY(got.at(i).link != from.at(i).link && got.at(i).id != from.at(i).id);
+                      same(got.at(i).children, read.at(i).children, from.at(i).children);
+                  }
+              };
+        same(assigned.points, fromFile.points, made);
+        QCOMPARE(assigned.points.first().link->source, QStringLiteral("c.html#a"));
+        QCOMPARE(assigned.points.first().title, QStringLiteral("One two"));
+        QCOMPARE(assigned.points.last().children.last().children.first().index, 4);
     }
 
     void tocPageLookup_data()

@@ -169,6 +169,8 @@ public:
 
     // Where measure() is to note the start of every element opened right in the body.
     void recordBodyLevelStarts(QVector<int>* starts) { m_bodyLevelStarts = starts; }
+    // Where measure() is to note every element the parser puts right in the body.
+    void recordBodyLevelElements(QVector<HtmlNesting::Element>* elements) { m_bodyLevelElements = elements; }
 
     int deepest() const { return m_deepest; }
     int changes() const { return m_changes; }
@@ -286,6 +288,8 @@ private:
             if (m_bodyLevelStarts && m_stack.isEmpty() && m_formatting.isEmpty())
                 m_bodyLevelStarts->append(lt);
         }
+        if (m_bodyLevelElements && m_html && m_stack.isEmpty())
+            m_bodyLevelElements->append({ lt, name == "image" ? QByteArray("img") : name });
         if (empty)
             return end;
 
@@ -333,7 +337,15 @@ private:
         int at = -1;
         if (!m_html || m_foreign > 0) {
             at = findFromTop([&name](const Open& open) { return open.name == name; });
-        } else if (name == "html" || name == "head" || name == "body" || name == "br") {
+        } else if (name == "html" || name == "head" || name == "body") {
+            return;
+        } else if (name == "br") {
+            // The parser takes "</br>" for "<br>"; only the elements found in the body heed it.
+            if (m_bodyLevelElements) {
+                reopenFormatting();
+                if (m_stack.isEmpty())
+                    m_bodyLevelElements->append({ lt, name });
+            }
             return;
         } else if (name == "p") {
             at = findInScope(name, buttonScope());
@@ -373,6 +385,9 @@ private:
             if (at >= 0 && m_stack.at(at).name != name)
                 at = -1;
         }
+        // A paragraph end without a paragraph makes an empty one.
+        if (at < 0 && name == "p" && m_bodyLevelElements && m_stack.isEmpty())
+            m_bodyLevelElements->append({ lt, name });
         if (at < 0) {
             // Ignored by the parser. A rewritten text loses it: with an element dropped, it
             // could close one that stays open here.
@@ -512,6 +527,8 @@ private:
             --k;
         for (++k; k < m_formatting.size(); ++k) {
             const QByteArray name = m_formatting.at(k).name;
+            if (m_bodyLevelElements && m_stack.isEmpty())
+                m_bodyLevelElements->append({ m_tokenStart, name });
             m_stack.append({ name, -1, false, false, false, ++m_ids });
             m_openCount[name] += 1;
             m_inStack.insert(m_ids);
@@ -622,6 +639,7 @@ private:
     int m_tokenStart = 0;
     int m_changes = 0;
     QVector<int>* m_bodyLevelStarts = nullptr;
+    QVector<HtmlNesting::Element>* m_bodyLevelElements = nullptr;
 };
 
 } // namespace
@@ -660,4 +678,13 @@ QVector<int> HtmlNesting::bodyLevelStarts(const QByteArray& text)
     walker.recordBodyLevelStarts(&starts);
     walker.measure();
     return starts;
+}
+
+QVector<HtmlNesting::Element> HtmlNesting::bodyLevelElements(const QByteArray& text)
+{
+    QVector<Element> elements;
+    Walker walker(text, Html, MaxDepth);
+    walker.recordBodyLevelElements(&elements);
+    walker.measure();
+    return elements;
 }

@@ -39,4 +39,16 @@ public:
     // after the parser's implied end tags, and no formatting element left open for the parser to
     // open again inside it. Cut there into files of their own, the text shows the same.
     static QVector<int> bodyLevelStarts(const QByteArray& text);
+
+    // An element of an HTML text: where its tag starts (or the text or tag that made the parser
+    // open it), and its name in lower case.
+    struct Element {
+        int at;
+        QByteArray name;
+    };
+    // Every element the parser puts right in the body of an HTML text, in order, with those it
+    // opens itself: the formatting elements it carries on, a "p" for a stray "</p>", a "br" for
+    // "</br>". Elements before the body (in the head, or that the parser moves there) are among
+    // them: the text is not told apart from its head.
+    static QVector<Element> bodyLevelElements(const QByteArray& text);
 };

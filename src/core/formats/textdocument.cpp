@@ -32,7 +32,18 @@ void TextDocument::prepareFile(const QString& path) { Q_UNUSED(path) }
 
 QList<TocPoint> TextDocument::toc() const { return m_toc; }
 
-void TextDocument::clearChapters() { m_chapters.clear(); }
+void TextDocument::clearChapters()
+{
+    m_chapters.clear();
+    m_chapterParts.clear();
+}
+
+void TextDocument::setChapterParts(const QString& name, const QStringList& parts)
+{
+    m_chapterParts.insert(name.toLower(), parts);
+}
+
+QStringList TextDocument::chapterParts(const QString& name) const { return m_chapterParts.value(name.toLower()); }
 
 void TextDocument::addChapter(const QString& name) { m_chapters.append(name); }
 
@@ -110,10 +121,11 @@ QPair<QList<ChapterPageInfo>, QHash<QString, int>> TextDocument::chapterPageInfo
     return qMakePair(infos, QHash<QString, int>());
 }
 
-QJsonValue TextDocument::tocToJson() const
+QJsonValue TextDocument::tocToJson() const { return tocToJson(toc()); }
+
+QJsonValue TextDocument::tocToJson(const QList<TocPoint>& points)
 {
     QJsonArray array;
-    const QList<TocPoint> points = toc();
     for (const TocPoint& point : points)
         array.append(point.toJson());
     return array;

@@ -64,6 +64,12 @@ public:
     void setChapterKind(const QString& name, int kind);
     int chapterKind(const QString& name) const;
 
+    // A chapter that earlier versions made as one file and this conversion cuts into several:
+    // the files in reading order, the first under the chapter's own name; empty for any other
+    // chapter. Places stored for the whole are found in its parts.
+    QStringList chapterParts(const QString& name) const;
+    void setChapterParts(const QString& name, const QStringList& parts);
+
     bool hasChapter(const QString& name) const;
     QString nextChapter(const QString& name) const;
     QString previousChapter(const QString& name) const;
@@ -81,6 +87,7 @@ public:
     QPair<QList<ChapterPageInfo>, QHash<QString, int>> chapterPageInfos() const;
     // The virtual toc() as a JSON array of contents objects, in list order.
     QJsonValue tocToJson() const;
+    static QJsonValue tocToJson(const QList<TocPoint>& points);
 
 signals:
     // The background conversion has ended: every chapter is converted (or left out).
@@ -97,6 +104,7 @@ protected:
     QString m_encoding;
     QStringList m_chapters;
     QHash<QString, int> m_chapterKinds;
+    QHash<QString, QStringList> m_chapterParts; // by the chapter's name in lower case
     QString m_basePath;
     bool m_complete = true;
     bool m_partial = false;

@@ -119,23 +119,12 @@ void TocTree::readPoint(const QString& basePath, TocPoint& point, const QJsonVal
     if (!value.isObject())
         return;
     const QJsonObject object = value.toObject();
-    QString source = QDir::cleanPath(object.value(QStringLiteral("Source")).toString());
-    // Strip "<basePath>/" only when the base path really is a leading folder of the source.
-    if (!basePath.isEmpty() && source.startsWith(basePath, Qt::CaseInsensitive) && source.size() > basePath.size()
-        && source.at(basePath.size()) == QLatin1Char('/')) {
-        source.remove(0, basePath.size() + 1);
-    }
-    point.index = nextIndex++;
-    point.link->source = source;
-    point.title = object.value(QStringLiteral("Title")).toString().simplified();
+    fillPoint(basePath, point, object.value(QStringLiteral("Source")).toString(),
+        object.value(QStringLiteral("Title")).toString());
 
     const QJsonValue childs = object.value(QStringLiteral("Childs"));
-    if (!childs.isArray())
+    if (!childs.isArray() || !withinDepth(depth))
         return;
-    if (depth >= kMaxTocDepth) {
-        qWarning() << "Contents nested deeper than" << kMaxTocDepth << "levels; deeper entries dropped";
-        return;
-    }
     QList<TocPoint> children;
     const QJsonArray array = childs.toArray();
     for (const QJsonValue& child : array) {
@@ -143,6 +132,50 @@ void TocTree::readPoint(const QString& basePath, TocPoint& point, const QJsonVal
         readPoint(basePath, children.last(), child, depth + 1);
     }
     point.children = children;
+}
+
+void TocTree::assign(const QList<TocPoint>& list, const QString& basePath)
+{
+    points.clear();
+    nextIndex = 0;
+    points.reserve(list.size());
+    for (const TocPoint& point : list) {
+        points.append(TocPoint());
+        copyPoint(basePath, points.last(), point, 0);
+    }
+}
+
+void TocTree::copyPoint(const QString& basePath, TocPoint& point, const TocPoint& from, int depth)
+{
+    fillPoint(basePath, point, from.link ? from.link->source : QString(), from.title);
+    if (from.children.isEmpty() || !withinDepth(depth))
+        return;
+    point.children.reserve(from.children.size());
+    for (const TocPoint& child : from.children) {
+        point.children.append(TocPoint());
+        copyPoint(basePath, point.children.last(), child, depth + 1);
+    }
+}
+
+void TocTree::fillPoint(const QString& basePath, TocPoint& point, const QString& source, const QString& title)
+{
+    QString local = QDir::cleanPath(source);
+    // Strip "<basePath>/" only when the base path really is a leading folder of the source.
+    if (!basePath.isEmpty() && local.startsWith(basePath, Qt::CaseInsensitive) && local.size() > basePath.size()
+        && local.at(basePath.size()) == QLatin1Char('/')) {
+        local.remove(0, basePath.size() + 1);
+    }
+    point.index = nextIndex++;
+    point.link->source = local;
+    point.title = title.simplified();
+}
+
+bool TocTree::withinDepth(int depth)
+{
+    if (depth < kMaxTocDepth)
+        return true;
+    qWarning() << "Contents nested deeper than" << kMaxTocDepth << "levels; deeper entries dropped";
+    return false;
 }
 
 TocPoint TocTree::pointAt(int page) const { return tocPointAt(points, page); }

@@ -30,6 +30,9 @@ public:
     void read(const QByteArray& json, const QString& basePath);
     // Fills one entry from a JSON value and, recursively, its children.
     void readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value);
+    // Replaces the tree with what read gives for the cache file written from the list, without
+    // the file: entries of their own (ids and links), sources and titles as read would make them.
+    void assign(const QList<TocPoint>& list, const QString& basePath);
     TocPoint pointAt(int page) const;
 
     QList<TocPoint> points;
@@ -37,6 +40,11 @@ public:
 
 private:
     void readPoint(const QString& basePath, TocPoint& point, const QJsonValue& value, int depth);
+    void copyPoint(const QString& basePath, TocPoint& point, const TocPoint& from, int depth);
+    // The entry's index, its source (relative to the base path where it lies inside) and title.
+    void fillPoint(const QString& basePath, TocPoint& point, const QString& source, const QString& title);
+    // Whether an entry at that depth may have children; a log line when not.
+    static bool withinDepth(int depth);
 };
 
 // The entry that holds a page; a default entry for an empty list.

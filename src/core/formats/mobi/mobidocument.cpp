@@ -414,6 +414,8 @@ bool MobiDocument::load(const QString& outputFolder)
         }
         addChapter(names.at(k));
     }
+    if (parts.size() > 1)
+        setChapterParts(chapterName, names);
     saveImages(outputFolder);
     return true;
 }
