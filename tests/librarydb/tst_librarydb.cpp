@@ -70,7 +70,6 @@ BookDto makeBook(const QString& path, const QString& title, int format)
 }
 
 using sqlitepages::damagePage;
-using sqlitepages::middleLeaf;
 
 int count(const QString& sql) { return scalar(sql).toInt(); }
 
@@ -144,6 +143,12 @@ bool buildLibrary(BookProvider* db, int count, const QString& snapshot = QString
     for (int i = count / 2; ok && i < count / 2 + count / 15; ++i)
         ok = !db->deleteFromLibrary(ids[i]).isNull();
     return ok && db->setFavorite(ids[9], 1);
+}
+
+// The root page of a table or index of the open library.
+int rootPage(const QString& name)
+{
+    return scalar(QStringLiteral("select rootpage from sqlite_master where name = '%1'").arg(name)).toInt();
 }
 
 // The rows of a table of the open library: rowid and the given column.
@@ -380,40 +385,41 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("counted"); // the box can say how many books the file held
         const int ok = QMessageBox::Ok;
-        QTest::newRow("index") << "index" << 4096 << 0 << ok << true;
+        // Most rows have no backup beside the damaged file.
+        const auto row = [ok](const char* name, const char* damage, int pageSize, bool counted) {
+            QTest::newRow(name) << damage << pageSize << 0 << ok << counted;
+        };
+        row("index", "index", 4096, true);
         QTest::newRow("index, smaller backup") << "index" << 4096 << 1 << ok << true;
-        QTest::newRow("books leaf") << "leaf" << 4096 << 0 << ok << true;
+        row("books leaf", "leaf", 4096, true);
         QTest::newRow("books leaf, fuller backup declined")
             << "leaf" << 4096 << 280 << int(QMessageBox::Cancel) << true;
         QTest::newRow("books leaf, fuller backup restored") << "leaf" << 4096 << 280 << ok << true;
         // Cell pointers that lead to one made-up cell: SQLite reads the leaf without an error, each
         // of its rows as the same rowid, beyond the table, inside the leaf's own range, or a later
         // book's; or the same pointers in another order.
-        QTest::newRow("books leaf read as a rowid beyond the table") << "misread beyond" << 4096 << 0 << ok << true;
-        QTest::newRow("books leaf read as one of its rowids") << "misread own" << 4096 << 0 << ok << true;
-        QTest::newRow("books leaf read as a later book's rowid") << "misread later" << 4096 << 0 << ok << true;
-        QTest::newRow("pointers of a leaf in another order") << "pointer order" << 4096 << 0 << ok << true;
-        QTest::newRow("two damaged stretches of leaves, a sound one between")
-            << "two stretches" << 4096 << 0 << ok << true;
-        QTest::newRow("books root") << "root" << 4096 << 0 << ok << false;
-        QTest::newRow("interior page of a three-level tree") << "interior" << 512 << 0 << ok << false;
-        QTest::newRow("both ends of a three-level tree") << "both ends" << 512 << 0 << ok << false;
-        QTest::newRow("schema page") << "schema" << 4096 << 0 << ok << true;
-        QTest::newRow("schema page, three-level tree") << "schema" << 512 << 0 << ok << true;
-        QTest::newRow("cut short in a page") << "cut" << 4096 << 0 << ok << false;
-        QTest::newRow("cut short in a page, three-level tree") << "cut" << 512 << 0 << ok << false;
-        QTest::newRow("overflow chain and tree that loop") << "cycle" << 512 << 0 << ok << false;
-        QTest::newRow("random bytes in leaves") << "random" << 4096 << 0 << ok << false;
-        QTest::newRow("random bytes in leaves, small pages") << "random" << 512 << 0 << ok << false;
-        QTest::newRow("hot journal beside it") << "journal" << 4096 << 0 << ok << true;
+        row("books leaf read as a rowid beyond the table", "misread beyond", 4096, true);
+        row("books leaf read as one of its rowids", "misread own", 4096, true);
+        row("books leaf read as a later book's rowid", "misread later", 4096, true);
+        row("pointers of a leaf in another order", "pointer order", 4096, true);
+        row("two damaged stretches of leaves, a sound one between", "two stretches", 4096, true);
+        row("books root", "root", 4096, false);
+        row("interior page of a three-level tree", "interior", 512, false);
+        row("both ends of a three-level tree", "both ends", 512, false);
+        row("schema page", "schema", 4096, true);
+        row("schema page, three-level tree", "schema", 512, true);
+        row("cut short in a page", "cut", 4096, false);
+        row("cut short in a page, three-level tree", "cut", 512, false);
+        row("overflow chain and tree that loop", "cycle", 512, false);
+        row("random bytes in leaves", "random", 4096, false);
+        row("random bytes in leaves, small pages", "random", 512, false);
+        row("hot journal beside it", "journal", 4096, true);
         // A leaf as it was before books were removed, on a free page: its rows are old copies.
-        QTest::newRow("old copies on a free page, books root") << "old copies, root" << 4096 << 0 << ok << false;
-        QTest::newRow("old copies on a free page, the free list lost")
-            << "old copies, free list lost" << 4096 << 0 << ok << true;
-        QTest::newRow("old copies on a free page, the free list and an interior page lost")
-            << "old copies, free list lost, interior" << 512 << 0 << ok << false;
-        QTest::newRow("old copies that differ, the free list and the books root lost")
-            << "old copies that differ" << 4096 << 0 << ok << false;
+        row("old copies on a free page, books root", "old copies, root", 4096, false);
+        row("old copies on a free page, the free list lost", "old copies, free list lost", 4096, true);
+        row("old copies on a free page, the free list and an interior page lost",
+            "old copies, free list lost, interior", 512, false);
+        row("old copies that differ, the free list and the books root lost", "old copies that differ", 4096, false);
     }
 
     void damagedLibraryKeepsEveryReadableRow()
@@ -429,12 +435,10 @@ private slots:
         const QMap<int, QStringList> before = libraryContents(db);
         QCOMPARE(before.size(), 280);
         QCOMPARE(scalar(QStringLiteral("PRAGMA page_size")).toInt(), pageSize);
-        const auto root = [](const char* name) {
-            return scalar(QStringLiteral("select rootpage from sqlite_master where name = '%1'").arg(name)).toInt();
-        };
         // books, the bindings, the metadata and the folders
-        const QList<int> roots { root("books"), root("book_folder_binder"), root("book_metadata"), root("folders") };
-        const int indexRoot = root("book_metadata_book_id_meta_type");
+        const QList<int> roots { rootPage("books"), rootPage("book_folder_binder"), rootPage("book_metadata"),
+            rootPage("folders") };
+        const int indexRoot = rootPage("book_metadata_book_id_meta_type");
         const QMap<qint64, QString> folderOf
             = tableColumn(QStringLiteral("book_folder_binder"), QStringLiteral("folder_id"));
         const QMap<qint64, QString> bookOfMeta
@@ -771,9 +775,7 @@ private slots:
         const QString record = LibraryCheck::closeRecordPath(path);
         QVERIFY(db->createConnection(path));
         QVERIFY(fillLibrary(db));
-        const int page = table.isEmpty()
-            ? 1
-            : scalar(QStringLiteral("select rootpage from sqlite_master where name = '%1'").arg(table)).toInt();
+        const int page = table.isEmpty() ? 1 : rootPage(table);
         QVERIFY(page > 1 || table.isEmpty());
         if (closed) {
             db->closeConnection();
@@ -806,8 +808,7 @@ private slots:
         const QString path = databasePath();
         QVERIFY(db->createConnection(path));
         QVERIFY(fillLibrary(db));
-        const int page
-            = scalar(QStringLiteral("select rootpage from sqlite_master where name = 'book_metadata'")).toInt();
+        const int page = rootPage(QStringLiteral("book_metadata"));
         db->closeConnection();
         QVERIFY(damagePage(path, page, true));
         QVERIFY(db->createConnection(path));
