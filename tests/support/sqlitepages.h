@@ -127,29 +127,6 @@ inline qint64 varint(const QByteArray& page, int* at)
     return qint64(value);
 }
 
-// A leaf in the middle of a table whose root is an interior page: its page number and the rowids
-// it holds; 0 when the root is no interior page.
-inline int middleLeaf(const QString& path, int root, QList<qint64>* rowids)
-{
-    const QByteArray file = testfiles::read(path);
-    const qint64 pageSize = pageSizeOf(file);
-    const auto page = [&](int number) { return file.mid(int((number - 1) * pageSize), int(pageSize)); };
-    const QByteArray interior = page(root);
-    if (interior.at(0) != 0x05) // an interior page of a table
-        return 0;
-    const int cell = int(bigEndian(interior, 12 + 2 * (bigEndian(interior, 3, 2) / 2), 2));
-    const int leaf = int(bigEndian(interior, cell, 4));
-    const QByteArray leafPage = page(leaf);
-    if (leafPage.at(0) != 0x0d) // a leaf page of a table
-        return 0;
-    for (quint32 i = 0; i < bigEndian(leafPage, 3, 2); ++i) {
-        int at = int(bigEndian(leafPage, 8 + 2 * i, 2));
-        varint(leafPage, &at); // the size of the row
-        rowids->append(varint(leafPage, &at));
-    }
-    return leaf;
-}
-
 // A page of a table's b-tree in a sound file, and how deep it lies (the root at 0).
 struct TreePage {
     int page = 0;
