@@ -163,10 +163,15 @@ const uchar* SqlitePageReader::page(quint32 number, int* available) const
     return m_data + offset;
 }
 
-void SqlitePageReader::readHeader()
+const uchar* SqlitePageReader::firstPage() const
 {
     const auto first = m_journal.constFind(1);
-    const uchar* h = first != m_journal.constEnd() ? reinterpret_cast<const uchar*>(first->constData()) : m_data;
+    return first != m_journal.constEnd() ? reinterpret_cast<const uchar*>(first->constData()) : m_data;
+}
+
+void SqlitePageReader::readHeader()
+{
+    const uchar* h = firstPage();
     if (std::memcmp(h, kMagic, 16) != 0 || h[21] != 64 || h[22] != 32 || h[23] != 32)
         return;
     const int size = be16(h + 16) == 1 ? 65536 : be16(h + 16);
@@ -210,8 +215,7 @@ void SqlitePageReader::guessPageSize()
 
 void SqlitePageReader::readFreeList()
 {
-    const auto first = m_journal.constFind(1);
-    const uchar* h = first != m_journal.constEnd() ? reinterpret_cast<const uchar*>(first->constData()) : m_data;
+    const uchar* h = firstPage();
     quint32 trunk = be32(h + 32);
     const quint32 listed = be32(h + 36);
     QSet<quint32> trunks;
@@ -344,7 +348,6 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
     const int h = number == 1 ? 100 : 0;
     if (!p || available < h + 8 || p[h] != TableLeaf)
         return result;
-    result.isLeaf = true;
     const int cells = be16(p + h + 3);
     const int content = be16(p + h + 5) ? be16(p + h + 5) : 65536;
     const bool headerSound = h + 8 + 2 * cells <= content && content <= m_usable;

@@ -31,7 +31,6 @@ public:
     };
 
     struct Leaf {
-        bool isLeaf = false; // the page begins as a table leaf
         int cellCount = -1; // as its header says; -1 when the header is damaged
         bool whole = false; // every cell its header lists read, in order, and nothing else
         QVector<Row> rows; // the cells that read, each at most once, in rowid range
@@ -48,7 +47,6 @@ public:
     quint32 pageCount() const { return m_pageCount; }
     // The highest page number a pointer may name: the header's count when it reads.
     quint32 pageLimit() const { return m_pageLimit; }
-    int journalPages() const { return m_journal.size(); }
 
     PageType pageType(quint32 page) const;
     bool isFree(quint32 page) const { return m_free.contains(page); }
@@ -65,6 +63,8 @@ public:
 private:
     // The bytes of a page and how many of them the file holds (fewer for a page cut short).
     const uchar* page(quint32 number, int* available) const;
+    // The first page, as the journal restores it when it does: the file's header is on it.
+    const uchar* firstPage() const;
     void readHeader();
     void guessPageSize();
     void readFreeList();
