@@ -10,7 +10,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QVariant>
 
 #include <unistd.h>
 
@@ -96,7 +95,8 @@ QString LibraryReadCopy::make(const QString& path, QString* error)
     if (!ready) {
         if (error->trimmed().isEmpty())
             *error = QStringLiteral("the copy could not be brought up to date");
-        for (const char* suffix : { "", "-journal", "-wal" })
+        QFile::remove(copy);
+        for (const char* suffix : kCompanions)
             QFile::remove(copy + QLatin1String(suffix));
         return QString();
     }
