@@ -8,6 +8,7 @@
 #include "formats/bookformat.h"
 #include "models/bookprovider.h"
 #include "models/librarysalvage.h"
+#include "sqlitepages.h"
 #include "temphome.h"
 
 #include <QCoreApplication>
@@ -209,12 +210,10 @@ int main(int argc, char* argv[])
         const int page = root.next() ? root.value(0).toInt() : 0;
         root.finish();
         closeDefaultConnection();
-        QFile file(damaged);
-        const qint64 pageSize = 4096;
-        if (page < 2 || !file.open(QIODevice::ReadWrite) || !file.seek((page - 1) * pageSize + 8)
-            || file.write(QByteArray(pageSize - 8, '\xff')) != pageSize - 8)
+        const int pageSize = 4096;
+        if (page < 2
+            || !sqlitepages::overwrite(damaged, qint64(page - 1) * pageSize + 8, QByteArray(pageSize - 8, '\xff')))
             return 1;
-        file.close();
         timer.restart();
         const LibrarySalvage::Result salvage = LibrarySalvage::rebuild(damaged, damaged + QStringLiteral(".part"));
         out << "salvage of the library with its books root overwritten: " << salvage.books << " books back in "
