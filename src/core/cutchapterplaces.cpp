@@ -193,13 +193,7 @@ int bodyTextLength(const QByteArray& text, int from)
                 break;
             }
             if (rawText().contains(name)) {
-                int close = text.indexOf("</", i);
-                for (; close >= 0; close = text.indexOf("</", close + 2)) {
-                    if (qstrnicmp(text.constData() + close + 2, name.constData(), uint(name.size())) == 0
-                        && (close + 2 + name.size() >= size || !isNameChar(text.at(close + 2 + name.size()))))
-                        break;
-                }
-                const int end = close < 0 ? size : close;
+                const int end = rawTextEnd(text, name, i);
                 length += name == "textarea" || name == "title" ? textLength(text, i, end)
                                                                 : utf16Length(text.constData() + i, end - i);
                 i = end;
@@ -248,13 +242,8 @@ const CutChapterPlaces::Part& CutChapterPlaces::part(const QString& whole, int i
     const QVector<HtmlNesting::Element> elements = HtmlNesting::bodyLevelElements(text);
     // The body starts with its tag, or else with the first element the parser puts in it: what
     // comes before, the chapter's head and the style sheets a part begins with, is the head's.
-    int bodyStart = text.size();
-    for (int at = text.indexOf('<'); at >= 0 && at + 5 < text.size(); at = text.indexOf('<', at + 1)) {
-        if (qstrnicmp(text.constData() + at + 1, "body", 4) == 0 && !isNameChar(text.at(at + 5))) {
-            bodyStart = tagEnd(text, at + 5);
-            break;
-        }
-    }
+    const int bodyTag = indexOfTag(text, "body");
+    int bodyStart = bodyTag < 0 ? text.size() : tagEnd(text, bodyTag + 5);
     for (const HtmlNesting::Element& element : elements) {
         if (element.at < bodyStart && !headElements().contains(element.name))
             bodyStart = element.at;

@@ -404,18 +404,19 @@ void PageCounter::addLinkPages(const QStringList& links, int chapter, int startP
     // Targets in the text are looked up in batches, one evaluation each, with the reader's
     // messages read in between: a chapter may hold hundreds of thousands of contents entries.
     QStringList found;
+    QStringList engineLinks;
     for (const QString& link : links) {
-        if (linkTarget(link).kind == LinkTarget::EngineLink)
+        const LinkTarget target = linkTarget(link);
+        if (target.kind == LinkTarget::EngineLink) {
             found.append(link);
-        else
+            engineLinks.append(target.engineLink);
+        } else {
             addLinkPage(link, chapter, startPage, pageCount, -1, result);
+        }
     }
     for (int from = 0; from < found.size(); from += kLinkBatch) {
         const QStringList batch = found.mid(from, kLinkBatch);
-        QStringList engineLinks;
-        for (const QString& link : batch)
-            engineLinks.append(linkTarget(link).engineLink);
-        const QVector<int> pages = layout()->pagesOfLinks(engineLinks);
+        const QVector<int> pages = layout()->pagesOfLinks(engineLinks.mid(from, kLinkBatch));
         for (int k = 0; k < batch.size(); ++k) {
             if (pages.at(k) == ChapterLayout::OtherPiece && elsewhere)
                 elsewhere->append(batch.at(k));

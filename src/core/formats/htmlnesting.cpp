@@ -128,8 +128,7 @@ QByteArray idAttribute(const QByteArray& text, int from, int to)
 {
     Attribute attribute;
     for (int i = from; nextAttribute(text, i, to, &attribute); i = attribute.end) {
-        if (attribute.nameEnd - attribute.nameBegin == 2
-            && qstrnicmp(text.constData() + attribute.nameBegin, "id", 2) == 0 && attribute.end > attribute.nameEnd)
+        if (nameIs(text, attribute, "id") && attribute.end > attribute.nameEnd)
             return text.mid(attribute.nameBegin, attribute.end - attribute.nameBegin);
     }
     return QByteArray();
@@ -324,12 +323,7 @@ private:
         if (name == "plaintext")
             return m_text.size();
         // The element's text runs to its end tag, which the walk then takes.
-        for (int at = m_text.indexOf("</", end); at >= 0; at = m_text.indexOf("</", at + 2)) {
-            if (qstrnicmp(m_text.constData() + at + 2, name.constData(), name.size()) == 0
-                && (at + 2 + name.size() >= m_text.size() || !isNameChar(m_text.at(at + 2 + name.size()))))
-                return at;
-        }
-        return m_text.size();
+        return rawTextEnd(m_text, name, end);
     }
 
     void endTag(const QByteArray& name, int lt, int end)

@@ -58,6 +58,28 @@ inline int tagEnd(const QByteArray& text, int from)
     return size;
 }
 
+// The start of the first tag of the name (any letter case; "/name" for an end tag) at or after
+// from and before to (the end of the text when -1); -1 when there is none.
+inline int indexOfTag(const QByteArray& text, const QByteArray& name, int from = 0, int to = -1)
+{
+    const int length = name.size();
+    const int end = to < 0 ? text.size() : to;
+    for (int i = text.indexOf('<', from); i >= 0 && i < end; i = text.indexOf('<', i + 1)) {
+        if (i + 1 + length <= text.size() && qstrnicmp(text.constData() + i + 1, name.constData(), uint(length)) == 0
+            && (i + 1 + length == text.size() || !isNameChar(text.at(i + 1 + length))))
+            return i;
+    }
+    return -1;
+}
+
+// Where the content of an element whose content is text, starting at from, ends: at its end
+// tag, or at the end of the text.
+inline int rawTextEnd(const QByteArray& text, const QByteArray& name, int from)
+{
+    const int close = indexOfTag(text, '/' + name, from);
+    return close < 0 ? text.size() : close;
+}
+
 // One attribute of a tag as written: its name in [nameBegin, nameEnd), the whole attribute
 // (name, "=" with the blanks around it, and the value with its quotes) ending at end.
 struct Attribute {
@@ -100,6 +122,33 @@ inline bool nextAttribute(const QByteArray& text, int from, int to, Attribute* a
     }
     attribute->end = i;
     return true;
+}
+
+// Whether the attribute's name is the name (any letter case).
+inline bool nameIs(const QByteArray& text, const Attribute& attribute, const char* name)
+{
+    const int length = int(qstrlen(name));
+    return attribute.nameEnd - attribute.nameBegin == length
+        && qstrnicmp(text.constData() + attribute.nameBegin, name, uint(length)) == 0;
+}
+
+// The value of an attribute, without its quotes: [*begin, *end) in the text; empty for an
+// attribute without one.
+inline void attributeValue(const QByteArray& text, const Attribute& attribute, int* begin, int* end)
+{
+    int i = attribute.nameEnd;
+    while (i < attribute.end && isBlank(text.at(i)))
+        ++i;
+    if (i < attribute.end && text.at(i) == '=')
+        ++i;
+    while (i < attribute.end && isBlank(text.at(i)))
+        ++i;
+    *begin = i;
+    *end = attribute.end;
+    if (i < attribute.end && (text.at(i) == '"' || text.at(i) == '\'')) {
+        *begin = i + 1;
+        *end = qMax(*begin, attribute.end - (text.at(attribute.end - 1) == text.at(i) ? 1 : 0));
+    }
 }
 
 } // namespace markupscan

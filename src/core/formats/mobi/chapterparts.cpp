@@ -15,19 +15,6 @@ namespace {
 
     using namespace markupscan;
 
-    // The start of the first tag of the name (any letter case) at or after from; -1 when none.
-    int indexOfTag(const QByteArray& text, const char* name, int from = 0, int to = -1)
-    {
-        const int length = int(qstrlen(name));
-        const int end = to < 0 ? text.size() : to;
-        for (int i = text.indexOf('<', from); i >= 0 && i < end; i = text.indexOf('<', i + 1)) {
-            if (i + 1 + length <= text.size() && qstrnicmp(text.constData() + i + 1, name, uint(length)) == 0
-                && (i + 1 + length == text.size() || !isNameChar(text.at(i + 1 + length))))
-                return i;
-        }
-        return -1;
-    }
-
     bool headingAt(const QByteArray& text, int at)
     {
         return at + 3 < text.size() && (text.at(at + 1) == 'h' || text.at(at + 1) == 'H') && text.at(at + 2) >= '1'
@@ -101,27 +88,6 @@ namespace {
         return cuts;
     }
 
-    // The value of an attribute, without its quotes: [*begin, *end) in the text.
-    void attributeValue(const QByteArray& text, const Attribute& attribute, int* begin, int* end)
-    {
-        int i = attribute.nameEnd;
-        while (i < attribute.end && (isBlank(text.at(i)) || text.at(i) == '='))
-            ++i;
-        *begin = i;
-        *end = attribute.end;
-        if (i < attribute.end && (text.at(i) == '"' || text.at(i) == '\'')) {
-            *begin = i + 1;
-            *end = qMax(*begin, attribute.end - (text.at(attribute.end - 1) == text.at(i) ? 1 : 0));
-        }
-    }
-
-    bool nameIs(const QByteArray& text, const Attribute& attribute, const char* name)
-    {
-        const int length = int(qstrlen(name));
-        return attribute.nameEnd - attribute.nameBegin == length
-            && qstrnicmp(text.constData() + attribute.nameBegin, name, uint(length)) == 0;
-    }
-
     // Calls found(attribute) for every attribute of every start tag outside raw text.
     template <typename Found> void forEachAttribute(const QByteArray& text, const Found& found)
     {
@@ -137,12 +103,7 @@ namespace {
             for (int i = nameEnd; nextAttribute(text, i, end, &attribute); i = attribute.end)
                 found(attribute);
             const QByteArray name = text.mid(lt + 1, nameEnd - lt - 1).toLower();
-            if (rawTextElements().contains(name)) {
-                const int close = indexOfTag(text, ("/" + name).constData(), end);
-                lt = close < 0 ? size : close;
-            } else {
-                lt = end - 1;
-            }
+            lt = rawTextElements().contains(name) ? rawTextEnd(text, name, end) : end - 1;
         }
     }
 

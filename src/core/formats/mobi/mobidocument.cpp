@@ -219,16 +219,13 @@ namespace {
         Attribute ids;
         markupscan::Attribute attribute;
         for (; markupscan::nextAttribute(tag, i, tag.size(), &attribute); i = attribute.end) {
-            const QByteArray name = tag.mid(attribute.nameBegin, attribute.nameEnd - attribute.nameBegin).toLower();
-            if (name != "id" && name != "name")
+            if (!markupscan::nameIs(tag, attribute, "id") && !markupscan::nameIs(tag, attribute, "name"))
                 continue;
-            QByteArray value = tag.mid(attribute.nameEnd, attribute.end - attribute.nameEnd).trimmed();
-            value = value.startsWith('=') ? value.mid(1).trimmed() : QByteArray();
-            if (value.size() >= 2 && (value.at(0) == '"' || value.at(0) == '\''))
-                value = value.mid(1, value.size() - 2);
+            int begin = 0, end = 0;
+            markupscan::attributeValue(tag, attribute, &begin, &end);
             ids.written += (ids.written.isEmpty() ? QString() : QStringLiteral(" "))
                 + QString::fromUtf8(tag.mid(attribute.nameBegin, attribute.end - attribute.nameBegin));
-            ids.values.append(QString::fromUtf8(value));
+            ids.values.append(QString::fromUtf8(tag.mid(begin, end - begin)));
         }
         if (!ids.values.isEmpty())
             attributes->append(ids);
