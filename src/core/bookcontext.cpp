@@ -433,14 +433,14 @@ void BookContext::writeTocCache(const QList<TocPoint>& points)
 void BookContext::relocateStoredPlaces()
 {
     CutChapterPlaces places(*d->document, d->cutChapters);
-    // From now on the state gives the places of every cut chapter in its parts.
-    const bool marked = d->cutChapters == places.chapters();
-    d->cutChapters = places.chapters();
-    if (places.isEmpty()) {
-        if (!marked)
-            scheduleStateSave();
-        return;
+    // From now on the state gives the places of every cut chapter in its parts: written once, so
+    // the places are not looked for again. A chapter with places to look for is a new one here.
+    if (d->cutChapters != places.chapters()) {
+        d->cutChapters = places.chapters();
+        scheduleStateSave();
     }
+    if (places.isEmpty())
+        return;
     int moved = 0;
     for (NoteItem& note : d->notes)
         moved += places.relocate(&note) ? 1 : 0;
@@ -456,8 +456,6 @@ void BookContext::relocateStoredPlaces()
         m_notesModel->updateNotes(d->notes.values());
         m_bookmarkModel->updateBookmarks(d->bookmarks.values());
     }
-    // Written once, so the places are not looked for again.
-    scheduleStateSave();
 }
 
 void BookContext::dropBook()

@@ -268,14 +268,7 @@ private slots:
             return epub.write(path) && file.open(QIODevice::ReadWrite)
                 && file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
         };
-        const auto shows = [&](const QString& name) {
-            return ReadingFixture::waitFor([&] {
-                const QSharedPointer<BookContext> context = m_page->bookContext();
-                return context && context->chapterPage()
-                    && context->chapterPage()->mainFrame()->toPlainText().contains(
-                        QStringLiteral("The %1 text.").arg(name));
-            });
-        };
+        const auto shows = [&](const QString& name) { return pageShows(QStringLiteral("The %1 text.").arg(name)); };
         const auto coverColour = [](const BookDto& book) {
             const QImage cover(book.cover);
             return cover.isNull() ? QColor() : cover.pixelColor(cover.width() / 2, cover.height() / 2);
@@ -373,13 +366,6 @@ private slots:
             }
             return epub.write(path) && setAge(age);
         };
-        const auto shows = [&](const QString& words) {
-            return ReadingFixture::waitFor([&] {
-                const QSharedPointer<BookContext> context = m_page->bookContext();
-                return context && context->chapterPage()
-                    && context->chapterPage()->mainFrame()->toPlainText().contains(words);
-            });
-        };
         const auto stamp = [&] {
             const QDir folder(bookDataDir(path));
             return testfiles::read(folder.filePath(folder.dirName() + QStringLiteral(".source"))).trimmed().split(' ');
@@ -390,7 +376,7 @@ private slots:
         const int id = addReadFromFile(path);
         QVERIFY(id > 0);
         QVERIFY(m_page->openBook(id));
-        QVERIFY(shows(QStringLiteral("The first words.")));
+        QVERIFY(pageShows(QStringLiteral("The first words.")));
         const QSharedPointer<TextDocument> document = m_page->bookContext()->textDocument();
         const QString chapter = document->chapterFilePath(document->nextChapter(QString()));
         // The progress the reader measured on the first page.
@@ -419,7 +405,7 @@ private slots:
         const BookDto stored = books->bookById(id);
         QCOMPARE(stored.title, userTitle);
         QCOMPARE(stored.max_position, sameBytes ? progress : 0);
-        QVERIFY(shows(sameBytes ? QStringLiteral("The first words.") : QStringLiteral("Other words")));
+        QVERIFY(pageShows(sameBytes ? QStringLiteral("The first words.") : QStringLiteral("Other words")));
         QCOMPARE(testfiles::read(chapter).contains("<!-- kept -->"), sameBytes);
         QCOMPARE(stamp().value(1).toLongLong(), QFileInfo(path).lastModified().toMSecsSinceEpoch());
         QTRY_COMPARE(stamp().value(2).size(), 40);
@@ -490,10 +476,7 @@ private slots:
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
         const QSharedPointer<BookContext> context = m_page->bookContext();
         if (suffix == QLatin1String("epub") || !packedText.isEmpty()) {
-            QVERIFY(ReadingFixture::waitFor([&] {
-                return context->chapterPage()
-                    && context->chapterPage()->mainFrame()->toPlainText().contains(QStringLiteral("Chapter 1"));
-            }));
+            QVERIFY(pageShows(QStringLiteral("Chapter 1")));
         } else {
             // The first page, in the cover's colour, not a blank view.
             auto* viewer = dynamic_cast<QWidget*>(context->viewer());
@@ -1914,6 +1897,16 @@ private slots:
     }
 
 private:
+    // Whether the page's book comes to show the words on its chapter page.
+    bool pageShows(const QString& words)
+    {
+        return ReadingFixture::waitFor([&] {
+            const QSharedPointer<BookContext> context = m_page->bookContext();
+            return context && context->chapterPage()
+                && context->chapterPage()->mainFrame()->toPlainText().contains(words);
+        });
+    }
+
     // Adds the book as the library adds one, its record read from the file; its id, or -1.
     int addReadFromFile(const QString& path)
     {
