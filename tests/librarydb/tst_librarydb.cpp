@@ -2,6 +2,7 @@
 
 #include "hotjournal.h"
 #include "librarytestdb.h"
+#include "ordinaryuser.h"
 #include "smalldisk.h"
 #include "sqlitepages.h"
 #include "testfiles.h"
@@ -926,22 +927,26 @@ private slots:
     // A library whose folder or file cannot be written opens, tells so once at the start naming
     // it, and keeps the book as stored: the failing writes of the same cause add no box. A journal
     // that a killed writer left is rolled back in a copy: the library reads as last committed, and
-    // neither the file nor the journal changes. Where no copy can be made (the run's own folder
-    // cannot be written either), a library without a journal is read as it is, and one with a
-    // journal is not read at all: one box says why and that nothing was changed.
+    // neither the file nor the journal changes. A library of an older version is brought up to date
+    // in the copy. Where no copy can be made (the run's own folder cannot be written either), a
+    // library without a journal is read as it is, and one with a journal is not read at all: one box
+    // says why and that nothing was changed. Every row runs as an ordinary user too, whom the modes
+    // of the files bind.
     void readOnlyLibraryIsToldAtTheStart_data()
     {
-        QTest::addColumn<bool>("wholeFolder");
+        QTest::addColumn<bool>("wholeFolder"); // the folder and the files in it, as "chmod -R a-w" leaves them
         QTest::addColumn<bool>("newLibrary");
         QTest::addColumn<bool>("hotJournal");
         QTest::addColumn<bool>("noCopy");
-        QTest::newRow("read-only folder") << true << false << false << false;
-        QTest::newRow("read-only file") << false << false << false << false;
-        QTest::newRow("new library in a read-only folder") << true << true << false << false;
-        QTest::newRow("read-only folder, journal left") << true << false << true << false;
-        QTest::newRow("read-only file, journal left") << false << false << true << false;
-        QTest::newRow("read-only folder, no copy") << true << false << false << true;
-        QTest::newRow("read-only folder, journal left, no copy") << true << false << true << true;
+        QTest::addColumn<bool>("older");
+        QTest::newRow("read-only folder") << true << false << false << false << false;
+        QTest::newRow("read-only file") << false << false << false << false << false;
+        QTest::newRow("new library in a read-only folder") << true << true << false << false << false;
+        QTest::newRow("read-only folder, journal left") << true << false << true << false << false;
+        QTest::newRow("read-only file, journal left") << false << false << true << false << false;
+        QTest::newRow("read-only folder, no copy") << true << false << false << true << false;
+        QTest::newRow("read-only folder, journal left, no copy") << true << false << true << true << false;
+        QTest::newRow("older library in a read-only folder") << true << false << false << false << true;
     }
     void readOnlyLibraryIsToldAtTheStart()
     {
@@ -949,11 +954,19 @@ private slots:
         QFETCH(bool, newLibrary);
         QFETCH(bool, hotJournal);
         QFETCH(bool, noCopy);
+        QFETCH(bool, older);
+        QString asUser;
+        QVERIFY2(ordinaryuser::runAsOrdinaryUser(&asUser), qPrintable(asUser));
         const QString folder = m_home->filePath(QStringLiteral("library"));
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
         int id = -1;
-        if (!newLibrary) {
+        if (older) {
+            id = 1;
+            QVERIFY(writeDatabaseFile(path,
+                { kBooksBeforeHash + QLatin1Char(')'),
+                    QStringLiteral("insert into books values (1, '', '', 'A', 'Kept', 0, 1, 0, 0, 0, 0, 0)") }));
+        } else if (!newLibrary) {
             QVERIFY(db->createConnection(path));
             id = db->add(makeBook(QStringLiteral("/b/kept.epub"), QStringLiteral("Kept"), BookFormat::Epub));
             QVERIFY(id > 0);
@@ -967,6 +980,10 @@ private slots:
         }
         const QByteArray file = testfiles::read(path);
         const QByteArray journal = testfiles::read(path + QStringLiteral("-journal"));
+        for (const QString& written : { path, path + QStringLiteral("-journal") }) {
+            if (wholeFolder && QFile::exists(written))
+                QVERIFY(QFile::setPermissions(written, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
         ReadOnlyPlace readOnly(wholeFolder ? folder : path);
         if (!readOnly.isReadOnly())
             QSKIP("the place cannot be made read-only here");
