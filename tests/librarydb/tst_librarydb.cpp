@@ -32,6 +32,9 @@
 
 #include <memory>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
 
 const QStringList kBookColumns { "id", "cover", "full_path", "author", "title", "format", "time_added",
@@ -163,6 +166,49 @@ QMap<qint64, QString> tableColumn(const QString& table, const QString& column)
     }
     return rows;
 }
+
+// Whether a file's name was gone from its folder at some moment (moved away or deleted) while the
+// watch lives.
+class NameWatch {
+public:
+    explicit NameWatch(const QString& path)
+        : m_name(QFile::encodeName(QFileInfo(path).fileName()))
+        , m_fd(::inotify_init1(IN_NONBLOCK))
+    {
+        m_watching = m_fd >= 0
+            && ::inotify_add_watch(
+                   m_fd, QFile::encodeName(QFileInfo(path).path()).constData(), IN_DELETE | IN_MOVED_FROM)
+                >= 0;
+    }
+    ~NameWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    NameWatch(const NameWatch&) = delete;
+    NameWatch& operator=(const NameWatch&) = delete;
+
+    bool isWatching() const { return m_watching; }
+    bool wasGone()
+    {
+        alignas(inotify_event) char buffer[64 * 1024];
+        ssize_t size = 0;
+        while ((size = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (const char* at = buffer; at < buffer + size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                m_gone = m_gone || (event->len > 0 && QByteArray(event->name) == m_name);
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return m_gone;
+    }
+
+private:
+    QByteArray m_name;
+    int m_fd = -1;
+    bool m_watching = false;
+    bool m_gone = false;
+};
 
 } // namespace
 
@@ -355,7 +401,11 @@ private slots:
         });
         const auto restore = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
 
+        // The new library takes the damaged file's place in one step: the name is never empty.
+        NameWatch watch(path);
+        QVERIFY(watch.isWatching());
         QVERIFY(db->createConnection(path));
+        QVERIFY(!watch.wasGone());
         QCOMPARE(db->allBooks().size(), books);
         if (books > 0)
             QCOMPARE(db->bookById(1).title, QStringLiteral("Kept"));
@@ -370,6 +420,19 @@ private slots:
         QVERIFY2(boxes.first().second.contains(QStringLiteral("damaged")), qPrintable(boxes.first().second));
         QCOMPARE(QFile::exists(LibraryDatabase::backupPath(path)), backup);
         QVERIFY(kept.first().contains(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+
+        // A run that stopped once a salvage had finished its new file, where the library file is
+        // gone: the next start takes the new file as the library.
+        const int added = db->add(makeBook(QStringLiteral("/b/added.epub"), QStringLiteral("Added"), BookFormat::Epub));
+        QVERIFY(added > 0);
+        closeLibrary();
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".rebuilt")));
+        boxes.clear();
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(db->bookById(added).title, QStringLiteral("Added"));
+        QCOMPARE(db->allBooks().size(), books + 1);
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!QFile::exists(path + QStringLiteral(".rebuilt")));
     }
 
     // The rows of a damaged library that still read are carried into the new one: with pages
@@ -385,17 +448,19 @@ private slots:
         QTest::addColumn<int>("backup"); // books in a sound backup; 0: none
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("counted"); // the box can say how many books the file held
+        QTest::addColumn<bool>("diskFull"); // at a first start, on a full disk
         const int ok = QMessageBox::Ok;
         // Most rows have no backup beside the damaged file.
         const auto row = [ok](const char* name, const char* damage, int pageSize, bool counted) {
-            QTest::newRow(name) << damage << pageSize << 0 << ok << counted;
+            QTest::newRow(name) << damage << pageSize << 0 << ok << counted << false;
         };
         row("index", "index", 4096, true);
-        QTest::newRow("index, smaller backup") << "index" << 4096 << 1 << ok << true;
+        QTest::newRow("index, smaller backup") << "index" << 4096 << 1 << ok << true << false;
         row("books leaf", "leaf", 4096, true);
         QTest::newRow("books leaf, fuller backup declined")
-            << "leaf" << 4096 << 280 << int(QMessageBox::Cancel) << true;
-        QTest::newRow("books leaf, fuller backup restored") << "leaf" << 4096 << 280 << ok << true;
+            << "leaf" << 4096 << 280 << int(QMessageBox::Cancel) << true << false;
+        QTest::newRow("books leaf, fuller backup restored") << "leaf" << 4096 << 280 << ok << true << false;
+        QTest::newRow("books leaf, the disk full at first") << "leaf" << 4096 << 0 << ok << true << true;
         // Cell pointers that lead to one made-up cell: SQLite reads the leaf without an error, each
         // of its rows as the same rowid, beyond the table, inside the leaf's own range, or a later
         // book's; or the same pointers in another order.
@@ -430,7 +495,14 @@ private slots:
         QFETCH(int, backup);
         QFETCH(int, answer);
         QFETCH(bool, counted);
-        const QString path = databasePath();
+        QFETCH(bool, diskFull);
+        std::unique_ptr<SmallDisk> disk;
+        if (diskFull) {
+            disk = std::make_unique<SmallDisk>();
+            if (!disk->isMounted())
+                QSKIP("no tmpfs can be mounted here (not root)");
+        }
+        const QString path = diskFull ? disk->filePath(QStringLiteral("ebooklib.sqlite3")) : databasePath();
         QVERIFY(copyOfLibrary(pageSize, path));
         QVERIFY(db->createConnection(path));
         const QMap<int, QStringList> before = libraryContents(db);
@@ -600,6 +672,25 @@ private slots:
             return;
         }
         const QByteArray original = fileHash(path);
+        if (diskFull) {
+            // No new file fits beside the damaged one: it stays as it is and is read as it is, one box
+            // on this thread gives the true cause, and the next start tries again.
+            QVERIFY(disk->fill());
+            BoxRecorder full;
+            QVERIFY(db->createConnection(path));
+            QVERIFY(!full.offGuiThread);
+            QCOMPARE(full.boxes.size(), 1);
+            QVERIFY2(full.boxes.first().second.contains(
+                         QStringLiteral("could not be carried into a new library file: The disk is full.")),
+                qPrintable(full.boxes.first().second));
+            QVERIFY(!db->setFavorite(1, 0));
+            QCoreApplication::processEvents();
+            QCOMPARE(full.boxes.size(), 1);
+            closeLibrary();
+            QCOMPARE(fileHash(path), original);
+            QCOMPARE(QDir(disk->path()).entryList(QDir::Files), QStringList { QFileInfo(path).fileName() });
+            disk->release();
+        }
 
         // Back: the books whose rows are untouched, each with the folder and metadata whose rows
         // are untouched too.
@@ -634,7 +725,11 @@ private slots:
                 progress << text;
         });
         const auto noProgress = qScopeGuard([] { LibraryMessageBox::setProgressHandler({}); });
+        NameWatch watch(path);
+        QVERIFY(watch.isWatching());
         QVERIFY(db->createConnection(path));
+        QVERIFY(!watch.wasGone());
+        QVERIFY(!recorder.offGuiThread);
         QVERIFY(progress.size() >= 3);
         QCOMPARE(progress.first(), QStringLiteral("Reading the damaged library: 0%"));
         QCOMPARE(progress.mid(progress.size() - 2), QStringList({ "Reading the damaged library: 100%", QString() }));
