@@ -780,39 +780,57 @@ private slots:
             (restored ? before : after).lastKey() + 1);
     }
 
-    // A library file of 0 bytes has lost the library it held: it is set aside and the user is told
-    // where, the books' data folders stay and a backup is offered. A first start, with no library
-    // file and no book folders, says nothing.
+    // A library file of 0 bytes has lost the library it held, and a database of another program in
+    // its place holds none: either is set aside as it is and the user is told where, the books' data
+    // folders stay and a backup is offered. A first start, with no library file and no book folders,
+    // says nothing; nor does a database that holds no table at all (a first start that stopped
+    // before it made the library's tables).
     void emptyLibraryFileIsKeptAndReported_data()
     {
-        QTest::addColumn<bool>("emptyFile");
+        QTest::addColumn<QString>("file"); // what is in the library's place; empty: nothing
         QTest::addColumn<bool>("backup");
         QTest::addColumn<int>("books"); // in the library afterwards
         QTest::addColumn<QString>("message"); // %1 the kept file, %2 the backup's time; empty: no box
-        QTest::newRow("first start") << false << false << 0 << QString();
+        QTest::newRow("first start") << QString() << false << 0 << QString();
         QTest::newRow("empty file")
-            << true << false << 0 << "The library file was empty. It was kept as %1. A new, empty library is started.";
+            << "empty" << false << 0
+            << "The library file was empty. It was kept as %1. A new, empty library is started.";
         QTest::newRow("empty file, backup restored")
-            << true << true << 1
+            << "empty" << true << 1
             << "The library file was empty. It was kept as %1. The backup of %2 holds more books (1). Restore the "
                "library from the backup? Cancel starts a new, empty library.";
+        QTest::newRow("another program's database")
+            << "foreign" << false << 0
+            << "The library file is no library of this program. It was kept as %1. A new, empty library is started.";
+        QTest::newRow("another program's database, backup restored")
+            << "foreign" << true << 1
+            << "The library file is no library of this program. It was kept as %1. The backup of %2 holds more "
+               "books (1). Restore the library from the backup? Cancel starts a new, empty library.";
+        QTest::newRow("database of no tables") << "no tables" << false << 0 << QString();
     }
 
     void emptyLibraryFileIsKeptAndReported()
     {
-        QFETCH(bool, emptyFile);
+        QFETCH(QString, file);
         QFETCH(bool, backup);
         QFETCH(int, books);
         QFETCH(QString, message);
         const QString path = databasePath();
         QStringList bookFolders;
-        if (emptyFile) {
-            QVERIFY(testfiles::write(path, QByteArray()));
+        if (file == QLatin1String("no tables")) {
+            QVERIFY(writeDatabaseFile(path, { QStringLiteral("create table t (x)"), QStringLiteral("drop table t") }));
+        } else if (!file.isEmpty()) {
+            QVERIFY(file == QLatin1String("empty")
+                    ? testfiles::write(path, QByteArray())
+                    : writeDatabaseFile(path,
+                        { QStringLiteral("create table notes (id INTEGER primary key, text TEXT)"),
+                            QStringLiteral("insert into notes values (1, 'not a book')") }));
             for (const QString& book : { QStringLiteral("/b/one.epub"), QStringLiteral("/b/two.fb2") }) {
                 bookFolders << bookDataDir(book);
                 QVERIFY(testfiles::write(bookFolders.last() + QStringLiteral("/reading.settings"), "notes"));
             }
         }
+        const QByteArray original = fileHash(path);
         if (backup) {
             QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
                 { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
@@ -824,13 +842,16 @@ private slots:
         QVERIFY(db->createConnection(path));
         QCOMPARE(db->allBooks().size(), books);
         QVERIFY(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)) > 0);
-        const QStringList kept
-            = QDir(QFileInfo(path).path()).entryList({ QFileInfo(path).fileName() + QStringLiteral(".empty-*") });
-        QCOMPARE(kept.size(), emptyFile ? 1 : 0);
+        QVERIFY(!schemaNames(QStringLiteral("table")).contains(QStringLiteral("notes")));
+        const QStringList kept = QDir(QFileInfo(path).path())
+                                     .entryList({ QFileInfo(path).fileName() + QStringLiteral(".empty-*"),
+                                         QFileInfo(path).fileName() + QStringLiteral(".foreign-*") });
+        QCOMPARE(kept.size(), message.isEmpty() ? 0 : 1);
         QCOMPARE(recorder.boxes.size(), message.isEmpty() ? 0 : 1);
-        if (emptyFile) {
+        if (!message.isEmpty()) {
             const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
-            QCOMPARE(QFileInfo(keptPath).size(), 0);
+            QVERIFY(kept.first().contains(QLatin1Char('.') + file + QLatin1Char('-')));
+            QCOMPARE(fileHash(keptPath), original);
             QCOMPARE(recorder.boxes.first().second,
                 message.arg(
                     keptPath, QFileInfo(LibraryDatabase::backupPath(path)).lastModified().toString(Qt::ISODate)));

@@ -335,9 +335,9 @@ QString salvageInPlace(const QString& path, LibrarySalvage::Result* salvage, QSt
     return kept;
 }
 
-enum class Trouble { Damaged, Empty };
+enum class Trouble { Damaged, Empty, Foreign };
 
-// A damaged or empty library file is set aside. The rows of
+// A damaged or empty library file, or another program's file in its place, is set aside. The rows of
 // a damaged file that still read are carried into a new library in its place, and a sound backup that
 // holds more books is offered instead. One box tells the user how many books came back and where the
 // old file is. False when the file stays in use: it could not be moved, or (a damaged one) no new file
@@ -345,17 +345,20 @@ enum class Trouble { Damaged, Empty };
 bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& error, QString* heldCause)
 {
     const bool empty = trouble == Trouble::Empty;
-    const QString title = empty ? providerText("Empty library file") : providerText("Damaged library");
+    const QString title = trouble == Trouble::Damaged ? providerText("Damaged library")
+        : empty                                       ? providerText("Empty library file")
+                                                      : providerText("Library file of another program");
     if (trouble == Trouble::Damaged)
         qCritical() << "The library database" << path << "is damaged:" << error;
     else
-        qCritical() << "The library database" << path << "is empty";
-    const QString what = empty ? providerText("The library file was empty.")
-                               : providerText("The library file is damaged (%1).").arg(error);
+        qCritical() << "The library database" << path << (empty ? "is empty" : "holds none of the library's tables");
+    const QString what = trouble == Trouble::Damaged ? providerText("The library file is damaged (%1).").arg(error)
+        : empty                                      ? providerText("The library file was empty.")
+                                                     : providerText("The library file is no library of this program.");
     LibrarySalvage::Result salvage;
     QString cause;
-    const QString kept
-        = trouble == Trouble::Damaged ? salvageInPlace(path, &salvage, &cause) : keepAside(path, "empty", &cause);
+    const QString kept = trouble == Trouble::Damaged ? salvageInPlace(path, &salvage, &cause)
+                                                     : keepAside(path, empty ? "empty" : "foreign", &cause);
     if (kept.isEmpty() && trouble == Trouble::Damaged) {
         qCritical().noquote() << "The damaged library stays in place until the next start:" << cause;
         LibraryMessageBox::critical(title,
@@ -369,7 +372,8 @@ bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& err
     }
     if (kept.isEmpty()) {
         LibraryMessageBox::critical(title,
-            providerText("The library file %1 is empty and could not be moved aside: %2")
+            (empty ? providerText("The library file %1 is empty and could not be moved aside: %2")
+                   : providerText("The file %1 is no library of this program and could not be moved aside: %2"))
                 .arg(QDir::toNativeSeparators(path), cause),
             QMessageBox::Ok);
         return false;
@@ -466,8 +470,11 @@ bool BookProvider::createConnection(const QString& path)
 
     QString damage;
     const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
-    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty) {
-        const Trouble trouble = verdict == LibraryCheck::Verdict::Empty ? Trouble::Empty : Trouble::Damaged;
+    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty
+        || verdict == LibraryCheck::Verdict::Foreign) {
+        const Trouble trouble = verdict == LibraryCheck::Verdict::Damaged ? Trouble::Damaged
+            : verdict == LibraryCheck::Verdict::Empty                     ? Trouble::Empty
+                                                                          : Trouble::Foreign;
         // What takes its place is a new file or a sound backup, checked in full.
         if (replaceLibraryFile(path, trouble, damage, &m_heldCause))
             m_lastFullCheck = now;

@@ -204,6 +204,14 @@ QStringList LibraryDatabase::tableStatements()
     return statements;
 }
 
+QStringList LibraryDatabase::tableNames()
+{
+    QStringList names;
+    for (const QString& statement : tableStatements())
+        names.append(statement.section(QLatin1Char('('), 0, 0).simplified().section(QLatin1Char(' '), -1));
+    return names;
+}
+
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }
 
 bool LibraryDatabase::createOrUpgrade(const QString& connection, QSqlError* error)

@@ -23,6 +23,8 @@ public:
     // The statements that create the program's tables as it makes them now (books, folders,
     // book_folder_binder, book_metadata): what their rows look like where a file cannot say.
     static QStringList tableStatements();
+    // The names of those tables, in the same order.
+    static QStringList tableNames();
 
     // "<database file>.bak", beside the database file.
     static QString backupPath(const QString& databasePath);
