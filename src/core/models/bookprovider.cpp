@@ -486,8 +486,9 @@ bool BookProvider::createConnection(const QString& path)
     // Nothing is written to a library that cannot be written, not even its schema; nor to a damaged
     // one that stays until a new file can be written for it.
     const bool held = !m_heldCause.isEmpty();
-    const bool readOnly = held || LibraryReadCopy::needed(path);
-    const QString source = readOnly && !held ? readOnlySource(path) : path;
+    const bool unwritable = LibraryReadCopy::needed(path);
+    const bool readOnly = held || unwritable;
+    const QString source = unwritable ? readOnlySource(path) : path;
     if (source.isEmpty())
         return false;
     {
