@@ -450,11 +450,13 @@ private slots:
         QVERIFY(terminate(run));
     }
 
-    // A data folder that cannot be written, where a writer that was killed left a journal: the start
-    // gives one box (the log names the folder) and the library as it was last committed, read from a
-    // copy. A click on a card's star afterwards leaves the star as stored, and the same cause gets no
-    // second box; nor does a book never opened, which shows its page although its data folder cannot
-    // be written either. The file and its journal stay as they were.
+    // A data folder that cannot be written, files and all, where a writer that was killed left a
+    // journal in a library of an older version: the start gives one box (the log names the folder)
+    // and the library as it was last committed, read from a copy that is rolled back and brought up
+    // to date (and that its owner can write, which binds every user but root). A click on a card's
+    // star afterwards leaves the star as stored, and the same cause gets no second box; nor does a
+    // book never opened, which shows its page although its data folder cannot be written either.
+    // The file and its journal stay as they were.
     void readOnlyDataFolder()
     {
         QVERIFY(buildShelf());
@@ -469,12 +471,16 @@ private slots:
         };
         const QString stored = favourites();
         QVERIFY(!stored.isEmpty());
-        // Uncommitted: every favourite turned round, and most books gone.
+        // A version that had no user covers yet; then, uncommitted: every favourite turned round, and
+        // most books gone.
+        QVERIFY(sqlitepages::execute(library, { QStringLiteral("alter table books drop column use_user_cover") }));
         QVERIFY(leaveHotJournal(library,
             { QStringLiteral("update books set is_favorite = 1 - is_favorite"),
                 QStringLiteral("delete from books where id > 20") }));
         const QByteArray file = fileHash(library);
         const QByteArray journal = fileHash(library + QStringLiteral("-journal"));
+        for (const QString& written : { library, library + QStringLiteral("-journal") })
+            QVERIFY(QFile::setPermissions(written, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         ReadOnlyPlace readOnly(data);
         ReadOnlyPlace readOnlyBooks(books);
         QVERIFY(readOnly.isReadOnly() && readOnlyBooks.isReadOnly());
@@ -487,6 +493,9 @@ private slots:
         save("read-only-folder");
         QVERIFY2(logs(home.path()).contains(QStringLiteral("The folder %1 cannot be written").arg(data)),
             qPrintable(logs(home.path()).right(2000)));
+        const QString copy
+            = logs(home.path()).section(QLatin1String("it is read from the copy "), 1).section('\n', 0, 0);
+        QVERIFY2(QFileInfo(copy).permissions() & QFile::WriteOwner, qPrintable(copy));
         const QString window = answerStartBox(pid, home.path());
         QVERIFY(!window.isEmpty());
 

@@ -2,6 +2,7 @@
 
 #include "hotjournal.h"
 #include "librarytestdb.h"
+#include "ordinaryuser.h"
 #include "smalldisk.h"
 #include "sqlitepages.h"
 #include "testfiles.h"
@@ -30,6 +31,9 @@
 #include <QThread>
 
 #include <memory>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -162,6 +166,49 @@ QMap<qint64, QString> tableColumn(const QString& table, const QString& column)
     }
     return rows;
 }
+
+// Whether a file's name was gone from its folder at some moment (moved away or deleted) while the
+// watch lives.
+class NameWatch {
+public:
+    explicit NameWatch(const QString& path)
+        : m_name(QFile::encodeName(QFileInfo(path).fileName()))
+        , m_fd(::inotify_init1(IN_NONBLOCK))
+    {
+        m_watching = m_fd >= 0
+            && ::inotify_add_watch(
+                   m_fd, QFile::encodeName(QFileInfo(path).path()).constData(), IN_DELETE | IN_MOVED_FROM)
+                >= 0;
+    }
+    ~NameWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    NameWatch(const NameWatch&) = delete;
+    NameWatch& operator=(const NameWatch&) = delete;
+
+    bool isWatching() const { return m_watching; }
+    bool wasGone()
+    {
+        alignas(inotify_event) char buffer[64 * 1024];
+        ssize_t size = 0;
+        while ((size = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (const char* at = buffer; at < buffer + size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                m_gone = m_gone || (event->len > 0 && QByteArray(event->name) == m_name);
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return m_gone;
+    }
+
+private:
+    QByteArray m_name;
+    int m_fd = -1;
+    bool m_watching = false;
+    bool m_gone = false;
+};
 
 } // namespace
 
@@ -354,7 +401,11 @@ private slots:
         });
         const auto restore = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
 
+        // The new library takes the damaged file's place in one step: the name is never empty.
+        NameWatch watch(path);
+        QVERIFY(watch.isWatching());
         QVERIFY(db->createConnection(path));
+        QVERIFY(!watch.wasGone());
         QCOMPARE(db->allBooks().size(), books);
         if (books > 0)
             QCOMPARE(db->bookById(1).title, QStringLiteral("Kept"));
@@ -369,6 +420,19 @@ private slots:
         QVERIFY2(boxes.first().second.contains(QStringLiteral("damaged")), qPrintable(boxes.first().second));
         QCOMPARE(QFile::exists(LibraryDatabase::backupPath(path)), backup);
         QVERIFY(kept.first().contains(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+
+        // A run that stopped once a salvage had finished its new file, where the library file is
+        // gone: the next start takes the new file as the library.
+        const int added = db->add(makeBook(QStringLiteral("/b/added.epub"), QStringLiteral("Added"), BookFormat::Epub));
+        QVERIFY(added > 0);
+        closeLibrary();
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".rebuilt")));
+        boxes.clear();
+        QVERIFY(db->createConnection(path));
+        QCOMPARE(db->bookById(added).title, QStringLiteral("Added"));
+        QCOMPARE(db->allBooks().size(), books + 1);
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!QFile::exists(path + QStringLiteral(".rebuilt")));
     }
 
     // The rows of a damaged library that still read are carried into the new one: with pages
@@ -384,17 +448,19 @@ private slots:
         QTest::addColumn<int>("backup"); // books in a sound backup; 0: none
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("counted"); // the box can say how many books the file held
+        QTest::addColumn<bool>("diskFull"); // at a first start, on a full disk
         const int ok = QMessageBox::Ok;
         // Most rows have no backup beside the damaged file.
         const auto row = [ok](const char* name, const char* damage, int pageSize, bool counted) {
-            QTest::newRow(name) << damage << pageSize << 0 << ok << counted;
+            QTest::newRow(name) << damage << pageSize << 0 << ok << counted << false;
         };
         row("index", "index", 4096, true);
-        QTest::newRow("index, smaller backup") << "index" << 4096 << 1 << ok << true;
+        QTest::newRow("index, smaller backup") << "index" << 4096 << 1 << ok << true << false;
         row("books leaf", "leaf", 4096, true);
         QTest::newRow("books leaf, fuller backup declined")
-            << "leaf" << 4096 << 280 << int(QMessageBox::Cancel) << true;
-        QTest::newRow("books leaf, fuller backup restored") << "leaf" << 4096 << 280 << ok << true;
+            << "leaf" << 4096 << 280 << int(QMessageBox::Cancel) << true << false;
+        QTest::newRow("books leaf, fuller backup restored") << "leaf" << 4096 << 280 << ok << true << false;
+        QTest::newRow("books leaf, the disk full at first") << "leaf" << 4096 << 0 << ok << true << true;
         // Cell pointers that lead to one made-up cell: SQLite reads the leaf without an error, each
         // of its rows as the same rowid, beyond the table, inside the leaf's own range, or a later
         // book's; or the same pointers in another order.
@@ -429,7 +495,14 @@ private slots:
         QFETCH(int, backup);
         QFETCH(int, answer);
         QFETCH(bool, counted);
-        const QString path = databasePath();
+        QFETCH(bool, diskFull);
+        std::unique_ptr<SmallDisk> disk;
+        if (diskFull) {
+            disk = std::make_unique<SmallDisk>();
+            if (!disk->isMounted())
+                QSKIP("no tmpfs can be mounted here (not root)");
+        }
+        const QString path = diskFull ? disk->filePath(QStringLiteral("ebooklib.sqlite3")) : databasePath();
         QVERIFY(copyOfLibrary(pageSize, path));
         QVERIFY(db->createConnection(path));
         const QMap<int, QStringList> before = libraryContents(db);
@@ -599,6 +672,25 @@ private slots:
             return;
         }
         const QByteArray original = fileHash(path);
+        if (diskFull) {
+            // No new file fits beside the damaged one: it stays as it is and is read as it is, one box
+            // on this thread gives the true cause, and the next start tries again.
+            QVERIFY(disk->fill());
+            BoxRecorder full;
+            QVERIFY(db->createConnection(path));
+            QVERIFY(!full.offGuiThread);
+            QCOMPARE(full.boxes.size(), 1);
+            QVERIFY2(full.boxes.first().second.contains(
+                         QStringLiteral("could not be carried into a new library file: The disk is full.")),
+                qPrintable(full.boxes.first().second));
+            QVERIFY(!db->setFavorite(1, 0));
+            QCoreApplication::processEvents();
+            QCOMPARE(full.boxes.size(), 1);
+            closeLibrary();
+            QCOMPARE(fileHash(path), original);
+            QCOMPARE(QDir(disk->path()).entryList(QDir::Files), QStringList { QFileInfo(path).fileName() });
+            disk->release();
+        }
 
         // Back: the books whose rows are untouched, each with the folder and metadata whose rows
         // are untouched too.
@@ -633,7 +725,11 @@ private slots:
                 progress << text;
         });
         const auto noProgress = qScopeGuard([] { LibraryMessageBox::setProgressHandler({}); });
+        NameWatch watch(path);
+        QVERIFY(watch.isWatching());
         QVERIFY(db->createConnection(path));
+        QVERIFY(!watch.wasGone());
+        QVERIFY(!recorder.offGuiThread);
         QVERIFY(progress.size() >= 3);
         QCOMPARE(progress.first(), QStringLiteral("Reading the damaged library: 0%"));
         QCOMPARE(progress.mid(progress.size() - 2), QStringList({ "Reading the damaged library: 100%", QString() }));
@@ -684,39 +780,57 @@ private slots:
             (restored ? before : after).lastKey() + 1);
     }
 
-    // A library file of 0 bytes has lost the library it held: it is set aside and the user is told
-    // where, the books' data folders stay and a backup is offered. A first start, with no library
-    // file and no book folders, says nothing.
+    // A library file of 0 bytes has lost the library it held, and a database of another program in
+    // its place holds none: either is set aside as it is and the user is told where, the books' data
+    // folders stay and a backup is offered. A first start, with no library file and no book folders,
+    // says nothing; nor does a database that holds no table at all (a first start that stopped
+    // before it made the library's tables).
     void emptyLibraryFileIsKeptAndReported_data()
     {
-        QTest::addColumn<bool>("emptyFile");
+        QTest::addColumn<QString>("file"); // what is in the library's place; empty: nothing
         QTest::addColumn<bool>("backup");
         QTest::addColumn<int>("books"); // in the library afterwards
         QTest::addColumn<QString>("message"); // %1 the kept file, %2 the backup's time; empty: no box
-        QTest::newRow("first start") << false << false << 0 << QString();
+        QTest::newRow("first start") << QString() << false << 0 << QString();
         QTest::newRow("empty file")
-            << true << false << 0 << "The library file was empty. It was kept as %1. A new, empty library is started.";
+            << "empty" << false << 0
+            << "The library file was empty. It was kept as %1. A new, empty library is started.";
         QTest::newRow("empty file, backup restored")
-            << true << true << 1
+            << "empty" << true << 1
             << "The library file was empty. It was kept as %1. The backup of %2 holds more books (1). Restore the "
                "library from the backup? Cancel starts a new, empty library.";
+        QTest::newRow("another program's database")
+            << "foreign" << false << 0
+            << "The library file is no library of this program. It was kept as %1. A new, empty library is started.";
+        QTest::newRow("another program's database, backup restored")
+            << "foreign" << true << 1
+            << "The library file is no library of this program. It was kept as %1. The backup of %2 holds more "
+               "books (1). Restore the library from the backup? Cancel starts a new, empty library.";
+        QTest::newRow("database of no tables") << "no tables" << false << 0 << QString();
     }
 
     void emptyLibraryFileIsKeptAndReported()
     {
-        QFETCH(bool, emptyFile);
+        QFETCH(QString, file);
         QFETCH(bool, backup);
         QFETCH(int, books);
         QFETCH(QString, message);
         const QString path = databasePath();
         QStringList bookFolders;
-        if (emptyFile) {
-            QVERIFY(testfiles::write(path, QByteArray()));
+        if (file == QLatin1String("no tables")) {
+            QVERIFY(writeDatabaseFile(path, { QStringLiteral("create table t (x)"), QStringLiteral("drop table t") }));
+        } else if (!file.isEmpty()) {
+            QVERIFY(file == QLatin1String("empty")
+                    ? testfiles::write(path, QByteArray())
+                    : writeDatabaseFile(path,
+                        { QStringLiteral("create table notes (id INTEGER primary key, text TEXT)"),
+                            QStringLiteral("insert into notes values (1, 'not a book')") }));
             for (const QString& book : { QStringLiteral("/b/one.epub"), QStringLiteral("/b/two.fb2") }) {
                 bookFolders << bookDataDir(book);
                 QVERIFY(testfiles::write(bookFolders.last() + QStringLiteral("/reading.settings"), "notes"));
             }
         }
+        const QByteArray original = fileHash(path);
         if (backup) {
             QVERIFY(writeDatabaseFile(LibraryDatabase::backupPath(path),
                 { kBooksBeforeHash + QStringLiteral(",notes_count INTEGER)"),
@@ -728,13 +842,16 @@ private slots:
         QVERIFY(db->createConnection(path));
         QCOMPARE(db->allBooks().size(), books);
         QVERIFY(db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub)) > 0);
-        const QStringList kept
-            = QDir(QFileInfo(path).path()).entryList({ QFileInfo(path).fileName() + QStringLiteral(".empty-*") });
-        QCOMPARE(kept.size(), emptyFile ? 1 : 0);
+        QVERIFY(!schemaNames(QStringLiteral("table")).contains(QStringLiteral("notes")));
+        const QStringList kept = QDir(QFileInfo(path).path())
+                                     .entryList({ QFileInfo(path).fileName() + QStringLiteral(".empty-*"),
+                                         QFileInfo(path).fileName() + QStringLiteral(".foreign-*") });
+        QCOMPARE(kept.size(), message.isEmpty() ? 0 : 1);
         QCOMPARE(recorder.boxes.size(), message.isEmpty() ? 0 : 1);
-        if (emptyFile) {
+        if (!message.isEmpty()) {
             const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
-            QCOMPARE(QFileInfo(keptPath).size(), 0);
+            QVERIFY(kept.first().contains(QLatin1Char('.') + file + QLatin1Char('-')));
+            QCOMPARE(fileHash(keptPath), original);
             QCOMPARE(recorder.boxes.first().second,
                 message.arg(
                     keptPath, QFileInfo(LibraryDatabase::backupPath(path)).lastModified().toString(Qt::ISODate)));
@@ -926,22 +1043,26 @@ private slots:
     // A library whose folder or file cannot be written opens, tells so once at the start naming
     // it, and keeps the book as stored: the failing writes of the same cause add no box. A journal
     // that a killed writer left is rolled back in a copy: the library reads as last committed, and
-    // neither the file nor the journal changes. Where no copy can be made (the run's own folder
-    // cannot be written either), a library without a journal is read as it is, and one with a
-    // journal is not read at all: one box says why and that nothing was changed.
+    // neither the file nor the journal changes. A library of an older version is brought up to date
+    // in the copy. Where no copy can be made (the run's own folder cannot be written either), a
+    // library without a journal is read as it is, and one with a journal is not read at all: one box
+    // says why and that nothing was changed. Every row runs as an ordinary user too, whom the modes
+    // of the files bind.
     void readOnlyLibraryIsToldAtTheStart_data()
     {
-        QTest::addColumn<bool>("wholeFolder");
+        QTest::addColumn<bool>("wholeFolder"); // the folder and the files in it, as "chmod -R a-w" leaves them
         QTest::addColumn<bool>("newLibrary");
         QTest::addColumn<bool>("hotJournal");
         QTest::addColumn<bool>("noCopy");
-        QTest::newRow("read-only folder") << true << false << false << false;
-        QTest::newRow("read-only file") << false << false << false << false;
-        QTest::newRow("new library in a read-only folder") << true << true << false << false;
-        QTest::newRow("read-only folder, journal left") << true << false << true << false;
-        QTest::newRow("read-only file, journal left") << false << false << true << false;
-        QTest::newRow("read-only folder, no copy") << true << false << false << true;
-        QTest::newRow("read-only folder, journal left, no copy") << true << false << true << true;
+        QTest::addColumn<bool>("older");
+        QTest::newRow("read-only folder") << true << false << false << false << false;
+        QTest::newRow("read-only file") << false << false << false << false << false;
+        QTest::newRow("new library in a read-only folder") << true << true << false << false << false;
+        QTest::newRow("read-only folder, journal left") << true << false << true << false << false;
+        QTest::newRow("read-only file, journal left") << false << false << true << false << false;
+        QTest::newRow("read-only folder, no copy") << true << false << false << true << false;
+        QTest::newRow("read-only folder, journal left, no copy") << true << false << true << true << false;
+        QTest::newRow("older library in a read-only folder") << true << false << false << false << true;
     }
     void readOnlyLibraryIsToldAtTheStart()
     {
@@ -949,11 +1070,19 @@ private slots:
         QFETCH(bool, newLibrary);
         QFETCH(bool, hotJournal);
         QFETCH(bool, noCopy);
+        QFETCH(bool, older);
+        QString asUser;
+        QVERIFY2(ordinaryuser::runAsOrdinaryUser(&asUser), qPrintable(asUser));
         const QString folder = m_home->filePath(QStringLiteral("library"));
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
         int id = -1;
-        if (!newLibrary) {
+        if (older) {
+            id = 1;
+            QVERIFY(writeDatabaseFile(path,
+                { kBooksBeforeHash + QLatin1Char(')'),
+                    QStringLiteral("insert into books values (1, '', '', 'A', 'Kept', 0, 1, 0, 0, 0, 0, 0)") }));
+        } else if (!newLibrary) {
             QVERIFY(db->createConnection(path));
             id = db->add(makeBook(QStringLiteral("/b/kept.epub"), QStringLiteral("Kept"), BookFormat::Epub));
             QVERIFY(id > 0);
@@ -967,6 +1096,10 @@ private slots:
         }
         const QByteArray file = testfiles::read(path);
         const QByteArray journal = testfiles::read(path + QStringLiteral("-journal"));
+        for (const QString& written : { path, path + QStringLiteral("-journal") }) {
+            if (wholeFolder && QFile::exists(written))
+                QVERIFY(QFile::setPermissions(written, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
         ReadOnlyPlace readOnly(wholeFolder ? folder : path);
         if (!readOnly.isReadOnly())
             QSKIP("the place cannot be made read-only here");

@@ -20,7 +20,10 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -165,24 +168,88 @@ QString storageCause(const QString& databasePath, const QSqlError& error)
     return providerText("The file %1 cannot be written").arg(QDir::toNativeSeparators(file.absoluteFilePath()));
 }
 
-// Moves the file (and the journal files SQLite may have left beside it) out of the way under a
-// name that says why and when; the user's data is never deleted. The new name, or empty on failure.
-QString keepAside(const QString& path, const char* why)
+const char* const kCompanions[] = { "-journal", "-wal", "-shm" };
+
+// A name beside the file that says why and when it was kept.
+QString keptName(const QString& path, const char* why)
 {
-    const QString kept = path + QLatin1Char('.') + QLatin1String(why) + QLatin1Char('-')
+    return path + QLatin1Char('.') + QLatin1String(why) + QLatin1Char('-')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+// The journal files SQLite may have left beside a file go with it: beside another file they would
+// be rolled back into that one.
+void moveCompanions(const QString& from, const QString& to)
+{
+    for (const char* suffix : kCompanions) {
+        const QString companion = from + QLatin1String(suffix);
+        if (QFile::exists(companion))
+            QFile::rename(companion, to + QLatin1String(suffix));
+    }
+}
+
+// Renames over an existing file in one step.
+bool replaceFile(const QString& from, const QString& to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// Why a file beside the library could not be written: the storage's cause where it tells one,
+// else the error itself.
+QString writeCause(const QString& path, const QString& errorText, const QSqlError& error = QSqlError())
+{
+    QString cause = storageCause(path, error);
+    if (cause.isEmpty())
+        cause = checkedsave::failureText(checkedsave::classifyFolder(path), path);
+    return cause.isEmpty() ? errorText : cause;
+}
+
+// Moves the file (and its journal files) out of the way under a name that says why and when; the
+// user's data is never deleted. The new name, or empty with the cause.
+QString keepAside(const QString& path, const char* why, QString* cause)
+{
+    const QString kept = keptName(path, why);
     if (!QFile::rename(path, kept)) {
-        qCritical() << "Cannot move the library database" << path << "to" << kept;
+        *cause = writeCause(path, providerText("it cannot be renamed"));
+        qCritical() << "Cannot move the library database" << path << "to" << kept << *cause;
         return QString();
     }
-    for (const char* suffix : { "-journal", "-wal", "-shm" }) {
-        const QString companion = path + QLatin1String(suffix);
-        if (QFile::exists(companion))
-            QFile::rename(companion, kept + QLatin1String(suffix));
-    }
+    moveCompanions(path, kept);
     qCritical() << "The library database is kept as" << kept;
     return kept;
 }
+
+// Keeps the file under a second name while it stays in place: a second link where the file system
+// has them, else a copy made under a temporary name. The name, or empty with the cause.
+QString keepBeside(const QString& path, const char* why, QString* cause)
+{
+    const QString kept = keptName(path, why);
+    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) == 0)
+        return kept;
+    const QString part = kept + QStringLiteral(".part");
+    QFile::remove(part);
+    QFile file(path);
+    // Never over a file kept before.
+    if (file.copy(part) && QFile::rename(part, kept))
+        return kept;
+    *cause = writeCause(part, file.errorString());
+    QFile::remove(part);
+    qCritical() << "Cannot keep the library database" << path << "as" << kept << *cause;
+    return QString();
+}
+
+// A new file that has been written in full: to disk before its name takes the library's place.
+bool syncFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return synced;
+}
+
+// The finished new file of a salvage, before it takes the library's place.
+QString rebuiltPath(const QString& path) { return path + QStringLiteral(".rebuilt"); }
 
 // Puts a copy of the backup in the library's place, in one step: a failed copy leaves the
 // library as it was.
@@ -190,8 +257,7 @@ bool restoreBackup(const QString& backup, const QString& path, const QString& ti
 {
     const QString part = path + QStringLiteral(".part");
     QFile::remove(part);
-    if (QFile::copy(backup, part)
-        && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0) {
+    if (QFile::copy(backup, part) && replaceFile(part, path)) {
         qWarning() << "The library database was restored from" << backup;
         return true;
     }
@@ -231,48 +297,98 @@ LibrarySalvage::Result salvageLibrary(const QString& path, const QString& part)
     return result;
 }
 
-// A damaged or empty library file is set aside. The rows that still read are carried into a new
-// library in its place first, and a sound backup that holds more books is offered instead. One box
-// tells the user how many books came back and where the old file is. False when the file could
-// not be moved and stays in use.
-bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
+// Carries the rows that still read from the damaged file at path into a new file that then takes
+// its place; the damaged file is kept under a second name first, so that there is no moment without
+// a library file: a run that stops on the way leaves the damaged file in place, or the finished new
+// file where the library file is gone. The name the damaged file is kept as; empty, with the cause,
+// when the new file could not be written (the damaged file stays as it is).
+QString salvageInPlace(const QString& path, LibrarySalvage::Result* salvage, QString* cause)
 {
-    const QString title = empty ? providerText("Empty library file") : providerText("Damaged library");
-    if (empty)
-        qCritical() << "The library database" << path << "is empty";
-    else
-        qCritical() << "The library database" << path << "is damaged:" << error;
-    // Built beside the damaged file before it moves, so that a run that ends half-way finds it again.
+    // Beside the damaged file, so that the rename that puts it in place stays on one file system.
     const QString part = path + QStringLiteral(".part");
-    const LibrarySalvage::Result salvage = empty ? LibrarySalvage::Result() : salvageLibrary(path, part);
-    const QString kept = keepAside(path, empty ? "empty" : "damaged");
-    if (kept.isEmpty()) {
+    const QString rebuilt = rebuiltPath(path);
+    *salvage = salvageLibrary(path, part);
+    if (!salvage->stored) {
+        *cause = writeCause(part, salvage->writeError.text(), salvage->writeError);
         QFile::remove(part);
+        return QString();
+    }
+    if (!syncFile(part) || !replaceFile(part, rebuilt)) {
+        *cause = writeCause(part, QString::fromLocal8Bit(std::strerror(errno)));
+        QFile::remove(part);
+        return QString();
+    }
+    const QString kept = keepBeside(path, "damaged", cause);
+    if (kept.isEmpty()) {
+        QFile::remove(rebuilt);
+        return QString();
+    }
+    moveCompanions(path, kept);
+    if (!replaceFile(rebuilt, path)) {
+        *cause = writeCause(path, QString::fromLocal8Bit(std::strerror(errno)));
+        moveCompanions(kept, path);
+        QFile::remove(kept);
+        QFile::remove(rebuilt);
+        return QString();
+    }
+    qCritical() << "The library database is kept as" << kept;
+    return kept;
+}
+
+enum class Trouble { Damaged, Empty, Foreign };
+
+// A damaged or empty library file, or another program's file in its place, is set aside. The rows of
+// a damaged file that still read are carried into a new library in its place, and a sound backup that
+// holds more books is offered instead. One box tells the user how many books came back and where the
+// old file is. False when the file stays in use: it could not be moved, or (a damaged one) no new file
+// could be written, whose cause then goes to heldCause.
+bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& error, QString* heldCause)
+{
+    const bool empty = trouble == Trouble::Empty;
+    const QString title = trouble == Trouble::Damaged ? providerText("Damaged library")
+        : empty                                       ? providerText("Empty library file")
+                                                      : providerText("Library file of another program");
+    if (trouble == Trouble::Damaged)
+        qCritical() << "The library database" << path << "is damaged:" << error;
+    else
+        qCritical() << "The library database" << path << (empty ? "is empty" : "holds none of the library's tables");
+    const QString what = trouble == Trouble::Damaged ? providerText("The library file is damaged (%1).").arg(error)
+        : empty                                      ? providerText("The library file was empty.")
+                                                     : providerText("The library file is no library of this program.");
+    LibrarySalvage::Result salvage;
+    QString cause;
+    const QString kept = trouble == Trouble::Damaged ? salvageInPlace(path, &salvage, &cause)
+                                                     : keepAside(path, empty ? "empty" : "foreign", &cause);
+    if (kept.isEmpty() && trouble == Trouble::Damaged) {
+        qCritical().noquote() << "The damaged library stays in place until the next start:" << cause;
+        LibraryMessageBox::critical(title,
+            QStringList { what, providerText("Its books could not be carried into a new library file: %1.").arg(cause),
+                providerText("The file stays as it is, and is read as it is until the next start, which tries "
+                             "again; changes are not saved.") }
+                .join(QLatin1Char(' ')),
+            QMessageBox::Ok);
+        *heldCause = cause;
+        return false;
+    }
+    if (kept.isEmpty()) {
         LibraryMessageBox::critical(title,
             (empty ? providerText("The library file %1 is empty and could not be moved aside: %2")
-                   : providerText("The library file %1 is damaged and could not be moved aside: %2"))
-                .arg(QDir::toNativeSeparators(path), error),
+                   : providerText("The file %1 is no library of this program and could not be moved aside: %2"))
+                .arg(QDir::toNativeSeparators(path), cause),
             QMessageBox::Ok);
         return false;
     }
-    int books = 0;
-    int held = -1;
-    if (salvage.stored && QFile::rename(part, path)) {
-        books = salvage.books;
-        held = salvage.held;
-    }
-    QFile::remove(part);
+    const int books = salvage.books;
+    const int held = salvage.held;
 
-    QStringList message { empty ? providerText("The library file was empty.")
-                                : providerText("The library file is damaged (%1).").arg(error),
-        providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
-    if (!empty && books > 0) {
+    QStringList message { what, providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
+    if (trouble == Trouble::Damaged && books > 0) {
         message << (held >= 0
                 ? providerText("Books read from it and back in the library: %1 of %2.").arg(books).arg(held)
                 : providerText("Books read from it and back in the library: %1; how many it held is not "
                                "known.")
                       .arg(books));
-    } else if (!empty) {
+    } else if (trouble == Trouble::Damaged) {
         message << (held > 0 ? providerText("None of the %1 books it held could be read from it.").arg(held)
                              : providerText("No book could be read from it."));
     }
@@ -330,6 +446,15 @@ QString readOnlySource(const QString& path)
 
 bool BookProvider::createConnection(const QString& path)
 {
+    // A salvage that stopped after its new file was finished, where the library file is gone: the new
+    // file is the library (and is checked in full, as no run closed it).
+    const QString rebuilt = rebuiltPath(path);
+    if (!QFile::exists(path) && QFile::exists(rebuilt)) {
+        if (replaceFile(rebuilt, path))
+            qWarning() << "The library database" << path << "was missing: the finished rebuilt file takes its place";
+        else
+            qCritical() << "Cannot put the rebuilt library" << rebuilt << "in the place of" << path;
+    }
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const LibraryCheck::Plan plan = LibraryCheck::plan(path, now);
     qInfo().noquote() << "Library check:" << (plan.depth == LibraryCheck::Depth::Full ? "full," : "at start,")
@@ -341,21 +466,29 @@ bool BookProvider::createConnection(const QString& path)
     m_open = false;
     m_damageSeen = false;
     m_lastFullCheck = plan.lastFullCheck;
+    m_heldCause.clear();
 
     QString damage;
     const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
-    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty) {
+    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty
+        || verdict == LibraryCheck::Verdict::Foreign) {
+        const Trouble trouble = verdict == LibraryCheck::Verdict::Damaged ? Trouble::Damaged
+            : verdict == LibraryCheck::Verdict::Empty                     ? Trouble::Empty
+                                                                          : Trouble::Foreign;
         // What takes its place is a new file or a sound backup, checked in full.
-        if (replaceLibraryFile(path, verdict == LibraryCheck::Verdict::Empty, damage))
+        if (replaceLibraryFile(path, trouble, damage, &m_heldCause))
             m_lastFullCheck = now;
         else
             m_damageSeen = true;
     } else if (verdict == LibraryCheck::Verdict::Sound && plan.depth == LibraryCheck::Depth::Full) {
         m_lastFullCheck = now;
     }
-    // Nothing is written to a library that cannot be written, not even its schema.
-    const bool readOnly = LibraryReadCopy::needed(path);
-    const QString source = readOnly ? readOnlySource(path) : path;
+    // Nothing is written to a library that cannot be written, not even its schema; nor to a damaged
+    // one that stays until a new file can be written for it.
+    const bool held = !m_heldCause.isEmpty();
+    const bool unwritable = LibraryReadCopy::needed(path);
+    const bool readOnly = held || unwritable;
+    const QString source = unwritable ? readOnlySource(path) : path;
     if (source.isEmpty())
         return false;
     {
@@ -374,7 +507,9 @@ bool BookProvider::createConnection(const QString& path)
         }
     }
     m_open = readOnly || LibraryDatabase::createOrUpgrade();
-    if (m_open)
+    if (held)
+        m_toldCauses = { m_heldCause };
+    else if (m_open)
         checkWritable();
     return m_open;
 }
@@ -451,7 +586,10 @@ void BookProvider::failWrite(
     const QSqlQuery& query, const char* function, const char* operation, Trace trace, const char* message, bool quoted)
 {
     fail(query, function, operation, trace, message, quoted);
-    const QString cause = storageCause(m_path, query.lastError());
+    QString cause = storageCause(m_path, query.lastError());
+    // The library is held read-only for the cause told at the start.
+    if (!cause.isEmpty() && !m_heldCause.isEmpty())
+        cause = m_heldCause;
     if (cause.isEmpty() || m_toldCauses.contains(cause))
         return;
     m_toldCauses.insert(cause);
@@ -468,7 +606,7 @@ void BookProvider::failWrite(
 
 void BookProvider::writeSucceeded()
 {
-    if (m_toldCauses.isEmpty())
+    if (m_toldCauses.isEmpty() || !m_heldCause.isEmpty())
         return;
     const QFileInfo file(m_path);
     if (isWritable(file.absolutePath()) && (!file.exists() || isWritable(file.absoluteFilePath()))

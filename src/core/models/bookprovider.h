@@ -27,7 +27,9 @@ public:
 
     // Opens the database file at path on the default connection and creates or upgrades its
     // schema. False (after a critical box) when the file cannot be opened or a required
-    // statement fails. A library that opens but cannot be written is told in a box at once.
+    // statement fails. A library that opens but cannot be written is told in a box at once. A
+    // damaged file gives way to a new one with what still reads of it; where none can be written,
+    // it is read as it is, read-only, until the next start tries again.
     bool createConnection(const QString& path);
     // Closes the library at the end of a run that ends normally and records the file as it was
     // left, so that the next start can skip the full check for damage. No query may be alive.
@@ -129,4 +131,7 @@ private:
     qint64 m_lastFullCheck = 0;
     // Why writes failed since the last one that succeeded, as told to the user.
     QSet<QString> m_toldCauses;
+    // Why a damaged library is read as it is, read-only, until the next start: no new file could be
+    // written for it. Told at the start, and the cause of every write refused in this run.
+    QString m_heldCause;
 };

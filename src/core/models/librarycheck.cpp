@@ -1,6 +1,7 @@
 #include "librarycheck.h"
 
 #include "checkedsave.h"
+#include "librarydatabase.h"
 
 #include <QDebug>
 #include <QFile>
@@ -62,6 +63,23 @@ bool readRecord(const QString& recordPath, FileState* state, qint64* checked)
     return true;
 }
 
+// Whether the file holds one of the library's tables, or no table at all.
+bool holdsLibrary(const QSqlDatabase& db)
+{
+    QSqlQuery tables(db);
+    if (!tables.exec(QStringLiteral("select name from sqlite_master where type = 'table'")))
+        return true; // not known: the normal opening tells
+    const QStringList library = LibraryDatabase::tableNames();
+    bool any = false;
+    while (tables.next()) {
+        const QString name = tables.value(0).toString();
+        if (library.contains(name, Qt::CaseInsensitive))
+            return true;
+        any = any || !name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive);
+    }
+    return !any;
+}
+
 } // namespace
 
 LibraryCheck::Plan LibraryCheck::plan(const QString& path, qint64 now)
@@ -106,7 +124,9 @@ LibraryCheck::Verdict LibraryCheck::check(const QString& path, Depth depth, QStr
                                                 : QStringLiteral("PRAGMA quick_check(books)"))) {
                 if (check.next()) {
                     const QString result = check.value(0).toString();
-                    verdict = result == QLatin1String("ok") ? Verdict::Sound : Verdict::Damaged;
+                    verdict = result != QLatin1String("ok") ? Verdict::Damaged
+                        : holdsLibrary(db)                  ? Verdict::Sound
+                                                            : Verdict::Foreign;
                     // The findings come under a heading that names SQLite's database ("*** in
                     // database main ***"), which tells the user nothing.
                     if (verdict == Verdict::Damaged)

@@ -11,7 +11,7 @@
 class LibraryCheck {
 public:
     enum class Depth { Start, Full };
-    enum class Verdict { Sound, Damaged, Empty, Unknown };
+    enum class Verdict { Sound, Damaged, Empty, Foreign, Unknown };
 
     struct Plan {
         Depth depth = Depth::Full;
@@ -28,7 +28,9 @@ public:
     // missing file is sound; a file of 0 bytes is Empty (SQLite would take it for a new library,
     // but one the program made holds at least its schema: the library it held is lost); one that
     // is busy or unreadable for another reason is Unknown and left to the normal opening and its
-    // messages.
+    // messages. A sound database that holds tables but none of the library's is Foreign: another
+    // program's file in the library's place (a library of any older version holds the library's
+    // tables; one that a stopped first start left holds none at all).
     static Verdict check(const QString& path, Depth depth, QString* error);
 
     // The record of a clean close: written once the library is closed at the end of a run, and

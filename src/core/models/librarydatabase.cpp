@@ -74,26 +74,29 @@ const Statement kDropTrigger { "DROP TRIGGER if exists delete_book_bookmarks;",
 const Statement kDropBookmarks { "DROP TABLE IF EXISTS bookmarks;", "Can't drop obsolete table bookmarks. Error:%1",
     nullptr };
 
-void reportFailure(const char* failure, const char* boxTitle, const QSqlQuery& query)
+// A required statement's failure goes to the caller's error when it takes one, else into a box.
+void reportFailure(const char* failure, const char* boxTitle, const QSqlQuery& query, QSqlError* taken)
 {
     const QString error = query.lastError().text();
     qCritical().noquote() << QString::fromLatin1(failure).arg(error);
-    if (boxTitle)
+    if (boxTitle && taken)
+        *taken = query.lastError();
+    else if (boxTitle)
         LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", boxTitle), error);
 }
 
-bool run(const QSqlDatabase& db, const char* sql, const char* failure, const char* boxTitle)
+bool run(const QSqlDatabase& db, const char* sql, const char* failure, const char* boxTitle, QSqlError* taken)
 {
     QSqlQuery query(db);
     if (query.exec(QString::fromLatin1(sql)))
         return true;
-    reportFailure(failure, boxTitle, query);
+    reportFailure(failure, boxTitle, query, taken);
     return false;
 }
 
-bool run(const QSqlDatabase& db, const Statement& statement)
+bool run(const QSqlDatabase& db, const Statement& statement, QSqlError* taken = nullptr)
 {
-    return run(db, statement.sql, statement.failure, statement.boxTitle);
+    return run(db, statement.sql, statement.failure, statement.boxTitle, taken);
 }
 
 // Copies the database file once, just before the first statement that changes an existing
@@ -201,20 +204,28 @@ QStringList LibraryDatabase::tableStatements()
     return statements;
 }
 
+QStringList LibraryDatabase::tableNames()
+{
+    QStringList names;
+    for (const QString& statement : tableStatements())
+        names.append(statement.section(QLatin1Char('('), 0, 0).simplified().section(QLatin1Char(' '), -1));
+    return names;
+}
+
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }
 
-bool LibraryDatabase::createOrUpgrade(const QString& connection)
+bool LibraryDatabase::createOrUpgrade(const QString& connection, QSqlError* error)
 {
     const QSqlDatabase db = QSqlDatabase::database(connection, false);
     UpgradeBackup backup(db.databaseName());
-    if (!run(db, kCreateBooks))
+    if (!run(db, kCreateBooks, error))
         return false;
 
     QSet<QString> columns;
     {
         QSqlQuery info(db);
         if (!info.exec(QString::fromLatin1(kTableInfo.sql))) {
-            reportFailure(kTableInfo.failure, kTableInfo.boxTitle, info);
+            reportFailure(kTableInfo.failure, kTableInfo.boxTitle, info, error);
             return false;
         }
         while (info.next())
@@ -224,12 +235,12 @@ bool LibraryDatabase::createOrUpgrade(const QString& connection)
         if (columns.contains(QLatin1String(column.name)))
             continue;
         backup.ensure();
-        if (!run(db, column.sql, kAlterFailure, kAlterFailed))
+        if (!run(db, column.sql, kAlterFailure, kAlterFailed, error))
             return false;
     }
 
     for (const Statement& statement : kCreateRest) {
-        if (!run(db, statement) && statement.boxTitle)
+        if (!run(db, statement, error) && statement.boxTitle)
             return false;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 #include <QStringList>
 
@@ -13,12 +14,17 @@ public:
     // Creates what is missing on the open connection (the default one unless named) and upgrades
     // an older `books` table. Before the first statement that changes an existing file the file is copied to
     // backupPath() (unless that copy already exists). A required statement that fails is
-    // logged and shown in a critical box; the rest are not run and the result is false.
-    static bool createOrUpgrade(const QString& connection = QLatin1String(QSqlDatabase::defaultConnection));
+    // logged and shown in a critical box, or handed to the caller in error when it gives one (a
+    // caller off the GUI thread, or one that tells the user itself); the rest are not run and the
+    // result is false.
+    static bool createOrUpgrade(
+        const QString& connection = QLatin1String(QSqlDatabase::defaultConnection), QSqlError* error = nullptr);
 
     // The statements that create the program's tables as it makes them now (books, folders,
     // book_folder_binder, book_metadata): what their rows look like where a file cannot say.
     static QStringList tableStatements();
+    // The names of those tables, in the same order.
+    static QStringList tableNames();
 
     // "<database file>.bak", beside the database file.
     static QString backupPath(const QString& databasePath);

@@ -28,9 +28,16 @@ bool copyFile(const QString& from, const QString& to, QString* error)
         return false;
     }
     QFile source(from);
-    if (source.copy(to))
+    if (!source.copy(to)) {
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(from), source.errorString());
+        return false;
+    }
+    // The copy keeps the source's mode, and SQLite writes to the copy and its journal to roll back
+    // and to upgrade: a read-only mode refuses that to everyone but root.
+    QFile copy(to);
+    if (copy.setPermissions(copy.permissions() | QFile::WriteOwner))
         return true;
-    *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(from), source.errorString());
+    *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), copy.errorString());
     return false;
 }
 
@@ -85,7 +92,11 @@ QString LibraryReadCopy::make(const QString& path, QString* error)
                 ready = read.exec(QStringLiteral("select count(*) from sqlite_master")) && read.next();
                 *error = read.lastError().text();
             }
-            ready = ready && LibraryDatabase::createOrUpgrade(connection);
+            // What fails here is told once, by the caller, with the library's folder named.
+            QSqlError upgrade;
+            ready = ready && LibraryDatabase::createOrUpgrade(connection, &upgrade);
+            if (upgrade.isValid())
+                *error = upgrade.text();
         } else {
             *error = db.lastError().text();
         }

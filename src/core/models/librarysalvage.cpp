@@ -694,6 +694,7 @@ bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
     findStrays();
     if (!target.transaction()) {
         qCritical() << "Cannot begin the new library:" << target.lastError().text();
+        result->writeError = target.lastError();
         return false;
     }
     m_held.fill(-1, m_tables.size());
@@ -719,7 +720,8 @@ bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
                                  .arg(m_summaries.at(table));
     }
     if (!target.commit()) {
-        qCritical() << "Cannot store the rows carried from the damaged library:" << target.lastError().text();
+        result->writeError = target.lastError();
+        qCritical() << "Cannot store the rows carried from the damaged library:" << result->writeError.text();
         target.rollback();
         return false;
     }
@@ -735,26 +737,33 @@ bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
 LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QString& target, const Progress& progress)
 {
     Result result;
-    if (QFile::exists(target) && !QFile::remove(target)) {
-        qCritical() << "Cannot replace" << target;
+    QFile old(target);
+    if (old.exists() && !old.remove()) {
+        qCritical() << "Cannot replace" << target << old.errorString();
+        result.writeError = QSqlError(QString(), old.errorString(), QSqlError::UnknownError);
         return result;
     }
     const SqlitePageReader reader(source);
-    if (!reader.isOpen()) {
-        qCritical() << "The damaged library" << source << "cannot be read:" << reader.errorString();
-        return result;
-    }
-    qInfo() << "Reading the damaged library by its pages:" << reader.pageCount() << "pages of" << reader.pageSize()
-            << "bytes" << (reader.headerSound() ? "" : "(its header is damaged)");
     {
         QSqlDatabase to = openConnection(kTargetConnection, target, false);
         QSqlQuery pragma(to);
         for (const char* sql :
             { "PRAGMA journal_mode = OFF", "PRAGMA synchronous = OFF", "PRAGMA cache_size = -65536" })
             pragma.exec(QLatin1String(sql));
-        if (to.isOpen() && LibraryDatabase::createOrUpgrade(QLatin1String(kTargetConnection))) {
-            Salvage salvage(reader, progress);
-            result.stored = salvage.run(to, &result);
+        // This runs off the GUI thread: a failure goes back in the result, never into a box.
+        if (!to.isOpen()) {
+            result.writeError = to.lastError();
+        } else if (LibraryDatabase::createOrUpgrade(QLatin1String(kTargetConnection), &result.writeError)) {
+            if (!reader.isOpen()) {
+                // Nothing reads: the new file is a library of no rows.
+                qCritical() << "The damaged library" << source << "cannot be read:" << reader.errorString();
+                result.stored = true;
+            } else {
+                qInfo() << "Reading the damaged library by its pages:" << reader.pageCount() << "pages of"
+                        << reader.pageSize() << "bytes" << (reader.headerSound() ? "" : "(its header is damaged)");
+                Salvage salvage(reader, progress);
+                result.stored = salvage.run(to, &result);
+            }
         }
     }
     closeConnection(kTargetConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlError>
 #include <QString>
 
 #include <functional>
@@ -21,6 +22,7 @@ public:
         bool stored = false; // the new file holds the rows carried
         int books = 0; // rows of the books table carried
         int held = -1; // rows the damaged books table held, where its pages tell; -1 unknown
+        QSqlError writeError; // why the new file could not be written; no error when it was
     };
 
     // Called on the calling thread with the share of the work done, 0 to 100.
@@ -28,8 +30,9 @@ public:
 
     // Writes a new library file at target (replacing one there) with the program's schema and
     // the rows of source that read: folders, books, then the folder bindings and metadata of the
-    // books that came back. Ids are kept, so bindings, metadata and each book's data folder
-    // still match. Nothing is written to source.
+    // books that came back (none when source cannot be read at all). Ids are kept, so bindings,
+    // metadata and each book's data folder still match. Nothing is written to source, and nothing
+    // is shown: the result carries a failure to write target back to the caller.
     static Result rebuild(const QString& source, const QString& target, const Progress& progress = {});
 
     // The number of rows of the books table of the file; -1 when it cannot be read.

@@ -3,10 +3,12 @@
 #include "models/librarymessagebox.h"
 #include "sqlitepages.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
 void closeLibrary()
@@ -72,6 +74,7 @@ BoxRecorder::BoxRecorder()
 {
     LibraryMessageBox::setHandler(
         [this](const QString& title, const QString& text, QMessageBox::StandardButtons shown) {
+            offGuiThread = offGuiThread || QThread::currentThread() != QCoreApplication::instance()->thread();
             boxes.append({ title, text });
             buttons.append(shown);
             return answer;

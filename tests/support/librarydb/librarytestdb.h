@@ -30,4 +30,5 @@ public:
     QList<std::pair<QString, QString>> boxes; // title, text
     QList<QMessageBox::StandardButtons> buttons;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
+    bool offGuiThread = false; // a box was asked for off the application's thread
 };
