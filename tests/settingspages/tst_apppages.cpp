@@ -263,13 +263,14 @@ class TestAppPages : public QObject {
     int m_serial = 0;
 
     // A generated EPUB added to the library, with a 50 x 50 user cover when asked.
-    int addBook(bool userCover = false, quint32 lastView = 0)
+    int addBook(
+        bool userCover = false, quint32 lastView = 0, const QString& description = QStringLiteral("Old description"))
     {
         BookDto book;
         book.full_path = QDir::home().filePath(QStringLiteral("book%1.epub").arg(++m_serial));
         book.title = QStringLiteral("Title %1").arg(m_serial);
         book.time_last_view = lastView;
-        book.metadata.insert(6, QStringLiteral("Old description"));
+        book.metadata.insert(6, description);
         book.use_user_cover = userCover;
         if (!librarybooks::write(book.full_path)
             || (userCover && !testfiles::write(coverFilePath(book.full_path), picture(QSize(50, 50), "jpg"))))
@@ -602,18 +603,51 @@ private slots:
             coversBefore + (stored.isValid() && !hadUserCover) - (reset && hadUserCover));
     }
 
+    void fields_data()
+    {
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("description");
+        const QString longText = QStringLiteral("A description that runs on past the end of its field. ").repeated(40);
+        QTest::newRow("never opened") << false << QStringLiteral("Old description");
+        QTest::newRow("opened: last-open column") << true << QStringLiteral("Old description");
+        QTest::newRow("long description") << false << longText;
+        QTest::newRow("opened, long description") << true << longText;
+    }
     void fields()
     {
-        // The last-read line shows only for a book opened before.
-        QVERIFY(BookPropertiesDialog(books()->indexById(addBook())).lastRead()->isHidden());
-        const int id = addBook(false, quint32(QDateTime::currentSecsSinceEpoch() - 3600));
+        QFETCH(bool, opened);
+        QFETCH(QString, description);
+        const int id = addBook(false, opened ? quint32(QDateTime::currentSecsSinceEpoch() - 3600) : 0, description);
         BookPropertiesDialog dialog(books()->indexById(id));
-        QCOMPARE(dialog.descriptionEdit()->editor()->toPlainText(), QStringLiteral("Old description"));
-        QVERIFY(!dialog.lastRead()->isHidden());
+        QCOMPARE(dialog.descriptionEdit()->editor()->toPlainText(), description);
+        // The last-read line shows only for a book opened before.
+        QCOMPARE(dialog.lastRead()->isHidden(), !opened);
         QCOMPARE(dialog.fileButton()->editor()->text(), QDir::toNativeSeparators(books()->bookById(id).full_path));
-        dialog.resize(700, 500);
-        dialog.show();
+        // Shown as the program shows it, at the size the dialog chooses itself.
+        dialog.showWhenParentVisible(KelWindow::ShowStrategy::CenteredOnParent);
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+        // Every field within the window: the folder field's right border and the last column drawn.
+        QVERIFY2(dialog.scrollArea()->widget()->width() <= dialog.scrollArea()->viewport()->width(),
+            qPrintable(QStringLiteral("fields %1 wide in a view of %2")
+                           .arg(dialog.scrollArea()->widget()->width())
+                           .arg(dialog.scrollArea()->viewport()->width())));
+        const QImage shown = dialog.grab().toImage();
+        const QRect view(
+            dialog.scrollArea()->viewport()->mapTo(&dialog, QPoint()), dialog.scrollArea()->viewport()->size());
+        KelButton* folder = dialog.fileButton()->editor();
+        const QRect field(folder->mapTo(&dialog, QPoint()), folder->size());
+        QVERIFY(view.contains(field));
+        const int y = field.center().y();
+        QVERIFY2(!near(shown.pixelColor(field.right(), y), shown.pixelColor(field.right() + 6, y), 24),
+            "no right border on the folder field");
+        QWidget* last = dialog.fileSize()->editor();
+        const QRect column(last->mapTo(&dialog, QPoint()), last->size());
+        QVERIFY(view.contains(column));
+        int ink = 0;
+        for (int x = column.left(); x <= column.right(); ++x)
+            ink += !near(shown.pixelColor(x, column.center().y()), shown.pixelColor(column.topLeft()), 60);
+        QVERIFY2(ink > 2, "the size column is not drawn");
 
         // SAVE follows whether anything differs from the record.
         QVERIFY(!dialog.saveButton()->isEnabled());
