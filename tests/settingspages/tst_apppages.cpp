@@ -97,6 +97,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QtEndian>
+#include <cmath>
 #include <functional>
 #include <tuple>
 
@@ -203,6 +204,18 @@ qint64 g_now = 0;
 qint64 fakeClock() { return g_now; }
 
 bool isWhite(const QColor& c) { return c.alpha() > 200 && c.red() > 235 && c.green() > 235 && c.blue() > 235; }
+// The contrast of two opaque colours by their relative luminance (1:1 to 21:1).
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (qMax(first, second) + 0.05) / (qMin(first, second) + 0.05);
+}
+
 // A half-faded white dot over a half-faded blue ring: far more red than the ring has.
 bool isDot(const QColor& c) { return c.alpha() > 60 && c.red() > 120; }
 
@@ -936,6 +949,21 @@ private slots:
                     > qAbs(ink.lightness() - base.lightness()))
                     ink = image.pixelColor(x, y);
         QVERIFY2(near(ink, text, 40), qPrintable(ink.name()));
+
+        // Each icon stands out from the box in every profile, as a graphic must (3:1).
+        for (const QString& profile : kProfiles) {
+            Profiles::use(profile);
+            for (int kind : { 5, 6, 7 }) {
+                box.setIcon(kelStyle()->iconPath(kind));
+                const QImage shown = box.grab().toImage();
+                const QColor background = shown.pixelColor(origin + QPoint(12, 12));
+                double best = 1.0;
+                for (int x = icon.left(); x <= icon.right(); ++x)
+                    for (int y = icon.top(); y <= icon.bottom(); ++y)
+                        best = qMax(best, contrastRatio(shown.pixelColor(x, y), background));
+                QVERIFY2(best >= 3.0, qPrintable(QStringLiteral("%1, icon %2: %3:1").arg(profile).arg(kind).arg(best)));
+            }
+        }
         // The offscreen platform's own notice about top-level size hints is no fault of the style.
         QCOMPARE(warnings.total(), warnings.count(QStringLiteral("propagateSizeHints")));
     }
