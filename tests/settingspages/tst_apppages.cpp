@@ -56,6 +56,7 @@
 #include "widgets/kelscrollbar.h"
 #include "widgets/kelslider.h"
 #include "widgets/kelspinbox.h"
+#include "widgets/kelstackedwidget.h"
 #include "widgets/keltabwidget.h"
 #include "widgets/labeled.h"
 #include "widgets/metroprogressbar.h"
@@ -83,6 +84,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -725,6 +727,7 @@ private slots:
     void serviceWindow()
     {
         store()->remove(QStringLiteral("ServiceModeWindow_LastTab"));
+        store()->remove(QStringLiteral("ServiceModeWindow_Geometry"));
         // No saved tab, then the tab left open, then an index without a tab.
         for (int saved : { -1, 4, 99 }) {
             if (saved > 4)
@@ -732,6 +735,26 @@ private slots:
             QPointer<ServiceModeWindow> shown = openServiceWindow();
             QVERIFY(shown);
             QCOMPARE(shown->tabWidget()->currentIndex(), qMax(saved, 0) % 99);
+            // The first opening shows each page's rows whole, down and across, as far as the screen
+            // has room for the window; the first page's readouts grow with what they read.
+            const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size() * 0.9;
+            for (int tab = 0; saved < 0 && tab < shown->tabWidget()->count(); ++tab) {
+                shown->tabWidget()->setCurrentIndex(tab);
+                auto* page = qobject_cast<QScrollArea*>(shown->tabWidget()->stackedWidget()->widget(tab));
+                if (!page)
+                    continue;
+                QTRY_VERIFY(page->isVisible());
+                const QSize least = page->widget()->minimumSizeHint();
+                const QSize view = page->viewport()->size();
+                QVERIFY2((tab == 0 || least.width() <= view.width() || shown->width() >= room.width())
+                        && (page->widget()->height() <= view.height() || shown->height() >= room.height()),
+                    qPrintable(QStringLiteral("tab %1: %2x%3 of content in %4x%5")
+                                   .arg(tab)
+                                   .arg(least.width())
+                                   .arg(page->widget()->height())
+                                   .arg(view.width())
+                                   .arg(view.height())));
+            }
             shown->tabWidget()->setCurrentIndex(4);
             shown->close();
             QTRY_VERIFY(!shown);
