@@ -172,6 +172,26 @@ bool showsStar(const QImage& picture, const QPoint& corner)
     return findColour(picture.copy(QRect(corner, QSize(48, 44))), kStar).count > 5;
 }
 
+// Whether the book info dialog shows its fields whole: their right borders stand as one line a little
+// in from the window's right edge, between the title bar and the footer. A cut dialog shows the
+// insides of its fields there, crossed only by their top and bottom borders.
+bool fieldsEndInside(const QImage& box)
+{
+    const QColor background = box.pixelColor(box.width() / 2, 8); // the title bar's
+    int longest = 0;
+    for (int x = box.width() - 30; x < box.width() - 18; ++x) {
+        int run = 0;
+        for (int y = 70; y < box.height() - 90; ++y) {
+            const QColor c = box.pixelColor(x, y);
+            const int difference = qAbs(c.red() - background.red()) + qAbs(c.green() - background.green())
+                + qAbs(c.blue() - background.blue());
+            run = difference > 60 ? run + 1 : 0;
+            longest = qMax(longest, run);
+        }
+    }
+    return longest >= 24;
+}
+
 } // namespace
 
 class DialogsWmTest : public QObject {
@@ -574,6 +594,10 @@ private slots:
         QTest::qWait(300);
         placed = geometry(first);
         QVERIFY(terminate(run));
+        // A description longer than its field, on a book opened once: the dialog is as wide as its fields.
+        QVERIFY(sqlitepages::execute(libraryFile(home.path()),
+            { QStringLiteral("insert into book_metadata (book_id, meta_type, meta_value) select id, 6, '%1' from books")
+                    .arg(QStringLiteral("A description that runs on past the end of its field. ").repeated(30)) }));
 
         QProcess again;
         const QString window = launch(again, env);
@@ -610,6 +634,12 @@ private slots:
             QVERIFY2(waitForOwnedAbove(again.processId(), &owned), name);
             QVERIFY2(clickStaysAbove(again.processId(), owned), name);
             save(name);
+            if (entry == 2) {
+                QImage box;
+                const bool whole = waitUntil([&] { return fieldsEndInside(box = grab(QString::number(owned))); }, 5000);
+                saveImage(box, "properties-box");
+                QVERIFY2(whole, "the book info dialog cuts its fields");
+            }
             key(QStringLiteral("Escape"));
             QVERIFY(waitUntil([&] { return stackOf(again.processId()).owned().isEmpty(); }));
             QCOMPARE(deleted(), QStringLiteral("1"));

@@ -466,9 +466,13 @@ private slots:
         QTest::addColumn<bool>("insert");
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("count");
-        QTest::newRow("list insert just above") << 0 << true << 4999 << 1;
-        QTest::newRow("list remove just above") << 0 << false << 4999 << 1;
-        QTest::newRow("grid remove") << 1 << false << 1 << 3;
+        QTest::addColumn<bool>("atTop"); // the view at the very top of the list, else into row 5000
+        QTest::newRow("list insert just above") << 0 << true << 4999 << 1 << false;
+        QTest::newRow("list insert at the first row shown") << 0 << true << 5000 << 2 << false;
+        QTest::newRow("list remove just above") << 0 << false << 4999 << 1 << false;
+        QTest::newRow("grid remove") << 1 << false << 1 << 3 << false;
+        QTest::newRow("list insert at the head of a view at the top") << 0 << true << 0 << 3 << true;
+        QTest::newRow("grid insert at the head of a view at the top") << 1 << true << 0 << 7 << true;
     }
 
     void windowedKeepsVisibleRowsInPlace()
@@ -477,11 +481,12 @@ private slots:
         QFETCH(bool, insert);
         QFETCH(int, first);
         QFETCH(int, count);
+        QFETCH(bool, atTop);
         ListFixture f(layoutId);
         QStandardItemModel model;
         QVERIFY(showWindowed(f, model));
         f.list->scrollToRow(5000);
-        f.list->verticalScrollBar()->setValue(asWidget(f.list->itemAtRow(5000))->y() + 7);
+        f.list->verticalScrollBar()->setValue(atTop ? 0 : asWidget(f.list->itemAtRow(5000))->y() + 7);
         const QList<QPair<QString, QRect>> before = visibleRows(f);
         QVERIFY(before.size() > 3);
         if (insert)
@@ -492,7 +497,12 @@ private slots:
         checkWindow(f, &most);
         // Cards after a change of count may wrap differently: there the first card keeps its height.
         const QList<QPair<QString, QRect>> after = visibleRows(f);
-        if (layoutId == 0) {
+        if (atTop) {
+            // A view at the top stays there and shows the rows that came at its head.
+            QCOMPARE(f.list->verticalScrollBar()->value(), 0);
+            QCOMPARE(after.first().first, QString());
+            QCOMPARE(after.first().second.top(), 0);
+        } else if (layoutId == 0) {
             QCOMPARE(after, before);
         } else {
             auto same = std::find_if(after.cbegin(), after.cend(),

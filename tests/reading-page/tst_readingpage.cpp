@@ -199,6 +199,51 @@ SettingsProvider* settings() { return SettingsProvider::instance(); }
 class TestReadingPage : public QObject {
     Q_OBJECT
 
+    // Points at the first third of the page slider: its tip names the chapter there in its first
+    // line. True when no widget around the tip cuts it and the upper half of that line is drawn in
+    // the window.
+    bool tipShowsChapterWhole()
+    {
+        KelSlider* slider = m_page->footer()->slider();
+        KelButton* tip = slider->tooltip();
+        const QPoint at(slider->width() / 3, slider->height() / 2);
+        QMouseEvent move(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(slider, &move);
+        const QString chapter = m_page->bookContext()->chapterTitleForPage(
+            m_page->footer()->sliderValueToPage(slider->valueFromPosition(at)));
+        if (!ReadingFixture::waitFor([&] { return tip->isVisible(); }, 2000) || chapter.isEmpty()
+            || tip->text() != chapter)
+            return false;
+        for (QWidget* around = tip->parentWidget(); around; around = around->parentWidget()) {
+            if (!around->rect().contains(QRect(tip->mapTo(around, QPoint()), tip->size())))
+                return false;
+        }
+        // The upper half of the line, as the tip draws it alone, is what the window shows there once
+        // the tip has faded in; the rounded ends are left out.
+        QWidget* window = m_page->window();
+        const QPoint origin = tip->mapTo(window, QPoint());
+        const int lineTop = tip->paddings().top();
+        const int halfLine = tip->fontMetrics().height() / 2;
+        const bool drawn = ReadingFixture::waitFor(
+            [&] {
+                const QImage alone = tip->grab().toImage();
+                const QImage shown = window->grab().toImage();
+                int ink = 0;
+                int differ = 0;
+                for (int y = lineTop; y < lineTop + halfLine; ++y) {
+                    for (int x = 6; x < tip->width() - 6; ++x) {
+                        const QColor own = alone.pixelColor(x, y);
+                        ink += !near(own, kelStyle()->color(2), 60);
+                        differ += !near(shown.pixelColor(origin + QPoint(x, y)), own, 24);
+                    }
+                }
+                return ink > 10 && differ == 0;
+            },
+            2000);
+        tip->hide();
+        return drawn;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -1521,8 +1566,9 @@ private slots:
         QVERIFY(!footer.isPaginated());
     }
 
-    // A change of look keeps the bars' heights and so the page's size and its total: night and day
-    // twice, each chosen with the settings box open, as a reader does.
+    // A change of look keeps the bars' heights and so the page's size and its total: night, sepia and
+    // day twice, each chosen with the settings box open, as a reader does. In each look the slider's
+    // tip shows the chapter under the pointer whole, above the slider.
     void themesKeepThePageSize()
     {
         const QSharedPointer<BookContext> context = m_page->bookContext();
@@ -1545,18 +1591,19 @@ private slots:
         context->repaginate();
         QString before;
         QVERIFY2(ReadingFixture::waitFor(
-            [&] {
-                QTest::qWait(500);
-                const QString now = layout();
-                const bool settled = m_page->footer()->isPaginated() && context->pageCount() > 0 && now == before;
-                before = now;
-                return settled;
-            },
-            30000),
+                     [&] {
+                         QTest::qWait(500);
+                         const QString now = layout();
+                         const bool settled
+                             = m_page->footer()->isPaginated() && context->pageCount() > 0 && now == before;
+                         before = now;
+                         return settled;
+                     },
+                     30000),
             qPrintable(before + (m_page->footer()->isPaginated() ? QString() : QStringLiteral(", counting"))));
         auto dayAgain = qScopeGuard([this] { Profiles::use(m_profiles->day.id()); });
         for (int round = 0; round < 2; ++round) {
-            for (const QString& id : { m_profiles->night.id(), m_profiles->day.id() }) {
+            for (const QString& id : { m_profiles->night.id(), m_profiles->sepia.id(), m_profiles->day.id() }) {
                 m_page->showSideBar(ReadingEnums::Settings);
                 Profiles::use(id);
                 m_page->closeSideBars();
@@ -1564,6 +1611,7 @@ private slots:
                 // Past the viewer's wait before it lays its pages out anew.
                 QTest::qWait(400);
                 QCOMPARE(layout(), before);
+                QVERIFY2(tipShowsChapterWhole(), qPrintable(id));
             }
         }
     }

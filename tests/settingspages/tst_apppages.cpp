@@ -56,6 +56,7 @@
 #include "widgets/kelscrollbar.h"
 #include "widgets/kelslider.h"
 #include "widgets/kelspinbox.h"
+#include "widgets/kelstackedwidget.h"
 #include "widgets/keltabwidget.h"
 #include "widgets/labeled.h"
 #include "widgets/metroprogressbar.h"
@@ -83,6 +84,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -97,6 +99,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QtEndian>
+#include <cmath>
 #include <functional>
 #include <tuple>
 
@@ -203,6 +206,18 @@ qint64 g_now = 0;
 qint64 fakeClock() { return g_now; }
 
 bool isWhite(const QColor& c) { return c.alpha() > 200 && c.red() > 235 && c.green() > 235 && c.blue() > 235; }
+// The contrast of two opaque colours by their relative luminance (1:1 to 21:1).
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (qMax(first, second) + 0.05) / (qMin(first, second) + 0.05);
+}
+
 // A half-faded white dot over a half-faded blue ring: far more red than the ring has.
 bool isDot(const QColor& c) { return c.alpha() > 60 && c.red() > 120; }
 
@@ -263,13 +278,14 @@ class TestAppPages : public QObject {
     int m_serial = 0;
 
     // A generated EPUB added to the library, with a 50 x 50 user cover when asked.
-    int addBook(bool userCover = false, quint32 lastView = 0)
+    int addBook(
+        bool userCover = false, quint32 lastView = 0, const QString& description = QStringLiteral("Old description"))
     {
         BookDto book;
         book.full_path = QDir::home().filePath(QStringLiteral("book%1.epub").arg(++m_serial));
         book.title = QStringLiteral("Title %1").arg(m_serial);
         book.time_last_view = lastView;
-        book.metadata.insert(6, QStringLiteral("Old description"));
+        book.metadata.insert(6, description);
         book.use_user_cover = userCover;
         if (!librarybooks::write(book.full_path)
             || (userCover && !testfiles::write(coverFilePath(book.full_path), picture(QSize(50, 50), "jpg"))))
@@ -602,18 +618,51 @@ private slots:
             coversBefore + (stored.isValid() && !hadUserCover) - (reset && hadUserCover));
     }
 
+    void fields_data()
+    {
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("description");
+        const QString longText = QStringLiteral("A description that runs on past the end of its field. ").repeated(40);
+        QTest::newRow("never opened") << false << QStringLiteral("Old description");
+        QTest::newRow("opened: last-open column") << true << QStringLiteral("Old description");
+        QTest::newRow("long description") << false << longText;
+        QTest::newRow("opened, long description") << true << longText;
+    }
     void fields()
     {
-        // The last-read line shows only for a book opened before.
-        QVERIFY(BookPropertiesDialog(books()->indexById(addBook())).lastRead()->isHidden());
-        const int id = addBook(false, quint32(QDateTime::currentSecsSinceEpoch() - 3600));
+        QFETCH(bool, opened);
+        QFETCH(QString, description);
+        const int id = addBook(false, opened ? quint32(QDateTime::currentSecsSinceEpoch() - 3600) : 0, description);
         BookPropertiesDialog dialog(books()->indexById(id));
-        QCOMPARE(dialog.descriptionEdit()->editor()->toPlainText(), QStringLiteral("Old description"));
-        QVERIFY(!dialog.lastRead()->isHidden());
+        QCOMPARE(dialog.descriptionEdit()->editor()->toPlainText(), description);
+        // The last-read line shows only for a book opened before.
+        QCOMPARE(dialog.lastRead()->isHidden(), !opened);
         QCOMPARE(dialog.fileButton()->editor()->text(), QDir::toNativeSeparators(books()->bookById(id).full_path));
-        dialog.resize(700, 500);
-        dialog.show();
+        // Shown as the program shows it, at the size the dialog chooses itself.
+        dialog.showWhenParentVisible(KelWindow::ShowStrategy::CenteredOnParent);
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+        // Every field within the window: the folder field's right border and the last column drawn.
+        QVERIFY2(dialog.scrollArea()->widget()->width() <= dialog.scrollArea()->viewport()->width(),
+            qPrintable(QStringLiteral("fields %1 wide in a view of %2")
+                           .arg(dialog.scrollArea()->widget()->width())
+                           .arg(dialog.scrollArea()->viewport()->width())));
+        const QImage shown = dialog.grab().toImage();
+        const QRect view(
+            dialog.scrollArea()->viewport()->mapTo(&dialog, QPoint()), dialog.scrollArea()->viewport()->size());
+        KelButton* folder = dialog.fileButton()->editor();
+        const QRect field(folder->mapTo(&dialog, QPoint()), folder->size());
+        QVERIFY(view.contains(field));
+        const int y = field.center().y();
+        QVERIFY2(!near(shown.pixelColor(field.right(), y), shown.pixelColor(field.right() + 6, y), 24),
+            "no right border on the folder field");
+        QWidget* last = dialog.fileSize()->editor();
+        const QRect column(last->mapTo(&dialog, QPoint()), last->size());
+        QVERIFY(view.contains(column));
+        int ink = 0;
+        for (int x = column.left(); x <= column.right(); ++x)
+            ink += !near(shown.pixelColor(x, column.center().y()), shown.pixelColor(column.topLeft()), 60);
+        QVERIFY2(ink > 2, "the size column is not drawn");
 
         // SAVE follows whether anything differs from the record.
         QVERIFY(!dialog.saveButton()->isEnabled());
@@ -678,6 +727,7 @@ private slots:
     void serviceWindow()
     {
         store()->remove(QStringLiteral("ServiceModeWindow_LastTab"));
+        store()->remove(QStringLiteral("ServiceModeWindow_Geometry"));
         // No saved tab, then the tab left open, then an index without a tab.
         for (int saved : { -1, 4, 99 }) {
             if (saved > 4)
@@ -685,6 +735,26 @@ private slots:
             QPointer<ServiceModeWindow> shown = openServiceWindow();
             QVERIFY(shown);
             QCOMPARE(shown->tabWidget()->currentIndex(), qMax(saved, 0) % 99);
+            // The first opening shows each page's rows whole, down and across, as far as the screen
+            // has room for the window; the first page's readouts grow with what they read.
+            const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size() * 0.9;
+            for (int tab = 0; saved < 0 && tab < shown->tabWidget()->count(); ++tab) {
+                shown->tabWidget()->setCurrentIndex(tab);
+                auto* page = qobject_cast<QScrollArea*>(shown->tabWidget()->stackedWidget()->widget(tab));
+                if (!page)
+                    continue;
+                QTRY_VERIFY(page->isVisible());
+                const QSize least = page->widget()->minimumSizeHint();
+                const QSize view = page->viewport()->size();
+                QVERIFY2((tab == 0 || least.width() <= view.width() || shown->width() >= room.width())
+                        && (page->widget()->height() <= view.height() || shown->height() >= room.height()),
+                    qPrintable(QStringLiteral("tab %1: %2x%3 of content in %4x%5")
+                                   .arg(tab)
+                                   .arg(least.width())
+                                   .arg(page->widget()->height())
+                                   .arg(view.width())
+                                   .arg(view.height())));
+            }
             shown->tabWidget()->setCurrentIndex(4);
             shown->close();
             QTRY_VERIFY(!shown);
@@ -902,6 +972,21 @@ private slots:
                     > qAbs(ink.lightness() - base.lightness()))
                     ink = image.pixelColor(x, y);
         QVERIFY2(near(ink, text, 40), qPrintable(ink.name()));
+
+        // Each icon stands out from the box in every profile, as a graphic must (3:1).
+        for (const QString& profile : kProfiles) {
+            Profiles::use(profile);
+            for (int kind : { 5, 6, 7 }) {
+                box.setIcon(kelStyle()->iconPath(kind));
+                const QImage shown = box.grab().toImage();
+                const QColor background = shown.pixelColor(origin + QPoint(12, 12));
+                double best = 1.0;
+                for (int x = icon.left(); x <= icon.right(); ++x)
+                    for (int y = icon.top(); y <= icon.bottom(); ++y)
+                        best = qMax(best, contrastRatio(shown.pixelColor(x, y), background));
+                QVERIFY2(best >= 3.0, qPrintable(QStringLiteral("%1, icon %2: %3:1").arg(profile).arg(kind).arg(best)));
+            }
+        }
         // The offscreen platform's own notice about top-level size hints is no fault of the style.
         QCOMPARE(warnings.total(), warnings.count(QStringLiteral("propagateSizeHints")));
     }

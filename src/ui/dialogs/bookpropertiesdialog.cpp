@@ -295,6 +295,9 @@ BookPropertiesDialog::BookPropertiesDialog(const QModelIndex& book, QWidget* par
     d->scrollArea->setWidget(d->fields);
     d->scrollArea->setEdgeShadows(Qt::TopEdge | Qt::BottomEdge, 41, true);
     d->scrollArea->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
+    // As wide as the fields: a plain scroll area keeps the width its content first had, before the
+    // captions and the last-open column were filled in, and cuts the fields at its right edge.
+    d->scrollArea->setAutoSizeEnabled(true);
 
     for (KelLabel* caption : { d->title->label(), d->author->label(), d->file->label(), d->progress->label(),
              d->lastRead->label(), d->format->label(), d->size->label(), d->description->label() })

@@ -6,10 +6,16 @@
 #include "servicepages/kelservicepage_general.h"
 #include "servicepages/kelservicepage_painting.h"
 #include "servicepages/kelservicepage_translations.h"
+#include "utils/kelgeometryutils.h"
 #include "widgets/kelframe.h"
+#include "widgets/kelstackedwidget.h"
 #include "widgets/keltabwidget.h"
 
 #include <QBoxLayout>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 
 namespace {
@@ -18,6 +24,17 @@ QSettings* settings()
 {
     KelApplication* app = KelApplication::instance();
     return app ? app->settings() : nullptr;
+}
+
+// The room a page needs to show its content without scrolling across: a scrolled page its whole
+// content and a vertical bar beside it.
+QSize pageContentSize(QWidget* page)
+{
+    auto* area = qobject_cast<QScrollArea*>(page);
+    if (!area || !area->widget())
+        return page->sizeHint();
+    const int frame = 2 * area->frameWidth();
+    return area->widget()->sizeHint() + QSize(frame + area->verticalScrollBar()->sizeHint().width(), frame);
 }
 
 } // namespace
@@ -74,6 +91,33 @@ void ServiceModeWindow::restoreWindowGeometry()
     // An index without a tab leaves the current one.
     if (index >= 0 && index < m_tabs->count())
         m_tabs->setCurrentIndex(index);
+}
+
+// The toolkit opens a window at the least size its layouts allow, which here cuts every page: the
+// first opening makes room for the largest page's content, as far as most of the screen holds it.
+void ServiceModeWindow::applyDefaultGeometry()
+{
+    if (isMaximized())
+        return;
+    KelStackedWidget* pages = m_tabs->stackedWidget();
+    QSize wanted;
+    for (int i = 0; i < pages->count(); ++i)
+        wanted = wanted.expandedTo(pageContentSize(pages->widget(i)));
+    // The window's layouts give the size around pages of that size; the pages may shrink again later.
+    const QSize least = pages->minimumSize();
+    pages->setMinimumSize(wanted);
+    QSize target = fittedSize();
+    pages->setMinimumSize(least);
+    // Laid out again, so that the window's own least size is the one of the pages as they are.
+    fittedSize();
+    QScreen* screen = KelUtils::screenOf(this);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        target = target.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(target);
+    // Placed in the middle of the screen at that size.
+    KelWindow::applyDefaultGeometry();
 }
 
 void ServiceModeWindow::saveWindowGeometry()

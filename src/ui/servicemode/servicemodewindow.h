@@ -15,6 +15,7 @@ public:
     ~ServiceModeWindow() override;
 
     void restoreWindowGeometry() override;
+    void applyDefaultGeometry() override;
     void saveWindowGeometry() override;
 
     KelTabWidget* tabWidget() const { return m_tabs; }

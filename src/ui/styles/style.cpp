@@ -15,6 +15,7 @@
 #include "widgets/kelcombobox.h"
 #include "widgets/keldelimiter.h"
 #include "widgets/kelframe.h"
+#include "widgets/keliconwidget.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellinearshadowwidget.h"
 #include "widgets/kellineedit.h"
@@ -394,10 +395,13 @@ void Style::applyDialogStyle(KelWindow* window) const
 }
 
 // Message boxes: the icon stands apart from the message, and the content keeps clear of the
-// window's edges (a little less at the bottom, where the footer's own margin follows).
+// window's edges (a little less at the bottom, where the footer's own margin follows). The icons are
+// one-colour drawings in a dark grey of their own: drawn in the text colour they show on every base.
 void Style::applyMessageBoxStyle(KelMessageBox* box) const
 {
     box->setMessageSpacing(24);
+    if (KelIconWidget* icon = box->iconWidget())
+        icon->setColor(defaultTextColor());
     KelFrame* content = box->contentWidget();
     if (!content)
         return;

@@ -494,7 +494,10 @@ void KelListWidget::Private::windowedInsert(int first, int last)
     const int count = last - first + 1;
     int offset = 0;
     int anchor = anchorRow(&offset);
-    if (first <= anchor && !extents.isEmpty())
+    // A view at the very top stays there and shows rows that come at its head; anywhere else the
+    // rows on screen stay where they are.
+    const bool atTop = owner->verticalScrollBar()->value() == 0;
+    if ((first < anchor || (first == anchor && !atTop)) && !extents.isEmpty())
         anchor += count;
     QMap<int, KelListWidgetItem*> shifted;
     for (auto it = realised.cbegin(); it != realised.cend(); ++it)

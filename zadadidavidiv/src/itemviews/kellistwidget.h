@@ -43,7 +43,8 @@ public:
     // Windowed: widgets only for the rows in the viewport and one viewport above and below, recycled
     // while scrolling, placed from the extents (asked once per row, again when its data changes)
     // instead of by the layout, which only lends its margins and spacing. Rows inserted or removed
-    // above the viewport leave the visible rows in place. Dragging rows inside the list is not offered.
+    // above the viewport leave the visible rows in place; a view at the very top stays there.
+    // Dragging rows inside the list is not offered.
     // The row accessors below then see realised rows only; scrollToRow realises any row. After rows are
     // inserted or removed the widgets follow once the event loop runs or an accessor is used.
     // With an estimate, only the rows near the viewport are measured at once (before their widgets are

@@ -160,6 +160,7 @@ public:
     void refuse(const QString& path, const QString& reason);
     void reportRefused();
     QModelIndex showAddedBook(int id);
+    void showAddedBooks();
 };
 
 LibraryPage::LibraryPage(QWidget* parent)
@@ -283,7 +284,11 @@ LibraryPage::LibraryPage(QWidget* parent)
     if (d->filter) {
         QObject::connect(d->searchLineEdit, &QLineEdit::textChanged, d->filter,
             [this](const QString& text) { d->filter->setSearchText(text.trimmed()); });
-        QObject::connect(d->filter, &BookSortFilterModel::filterCategoryChanged, this, [this] { updateIsEmptyText(); });
+        // Another category is looked at from its start, not from where the last one was left.
+        QObject::connect(d->filter, &BookSortFilterModel::filterCategoryChanged, this, [this] {
+            d->listWidget->scrollToPosition(QPoint(), false);
+            updateIsEmptyText();
+        });
         QObject::connect(d->filter, &BookSortFilterModel::searchTextChanged, this, [this] { updateIsEmptyText(); });
     }
     // The empty text names the shown folder, so a rename must reach it.
@@ -821,6 +826,22 @@ QModelIndex LibraryPage::Private::showAddedBook(int id)
     return index;
 }
 
+// Scrolls to the first of the added books in the list's order: the newest stand first unless the
+// user sorted otherwise.
+void LibraryPage::Private::showAddedBooks()
+{
+    if (!filter || !books)
+        return;
+    int first = -1;
+    for (int id : qAsConst(addedIds)) {
+        const QModelIndex index = filter->mapFromSource(books->indexById(id));
+        if (index.isValid() && (first < 0 || index.row() < first))
+            first = index.row();
+    }
+    if (first >= 0)
+        listWidget->scrollToRow(first);
+}
+
 void LibraryPage::Private::importFinished()
 {
     Ui* ui = Ui::instance();
@@ -860,6 +881,7 @@ void LibraryPage::Private::importFinished()
             item->setFocus();
         }
     } else {
+        showAddedBooks();
         ui->showBooksAdded(addedIds.size());
     }
     QStringList parts;

@@ -19,6 +19,10 @@
 
 namespace {
 
+// Where the tip's hot spot lies: in from its left end, and above the handle's top edge.
+const int kTipInset = 24;
+const int kTipGap = 4;
+
 QString tr(const char* text) { return QCoreApplication::translate("MainWindow_Reading_Footer", text); }
 
 QString zeros(int count) { return QString(QString::number(qMax(count, 1)).size(), QLatin1Char('0')); }
@@ -71,6 +75,18 @@ ReadingFooter::ReadingFooter(QWidget* parent)
         subText = tr("Page:") + QLatin1Char(' ') + pageText(page);
     });
     sliderLayout->addWidget(m_slider);
+    // The tip (the chapter and the page under the pointer) is taller than the slider, which is as
+    // high as its handle: inside it, the tip would be cut to its middle. It stands in the page above
+    // the slider instead, its hot spot a little in from its left end, below it by half a handle.
+    if (parent) {
+        KelButton* tip = m_slider->tooltip();
+        tip->setText(QStringLiteral("0"));
+        tip->setSubText(QStringLiteral("0"));
+        m_slider->setTooltipOffset(
+            QPoint(kTipInset, tip->height() + m_slider->positionHandle()->height() / 2 + kTipGap));
+        // Placed at the offset, the tip was shown: the page takes it hidden.
+        m_slider->setSubcontrolsParent(parent);
+    }
 
     m_progressPage = new QWidget(m_stack);
     m_progressPage->setObjectName(QStringLiteral("ProgressBox"));
