@@ -821,6 +821,21 @@ private slots:
             [&] { click(window, QPoint(163, 262), 1); }, [&] { return storedSetting("last_book_page") == 11; }));
         key(QStringLiteral("Escape"));
 
+        // "+" typed as on a US keyboard (Shift and "=") and then "-" change the size by a step each.
+        const auto fontSize = [&] {
+            for (const QJsonObject& state : storedStates()) {
+                if (!QJsonValue(state)[QStringLiteral("Notes")][QStringLiteral("Items")].toArray().isEmpty())
+                    return QJsonValue(state)[QStringLiteral("FontSettings")][QStringLiteral("Size")].toInt(-1);
+            }
+            return -1;
+        };
+        const int size = fontSize();
+        QVERIFY(size > 0);
+        key(QStringLiteral("plus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == size + 1; }), qPrintable(QString::number(fontSize())));
+        key(QStringLiteral("minus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == size; }), qPrintable(QString::number(fontSize())));
+
         // The largest font size makes more pages.
         const int pages = storedSetting("last_book_page_count");
         QVERIFY(pages > 1);
