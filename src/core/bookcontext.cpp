@@ -1142,8 +1142,11 @@ void BookContext::searchSelectionWikipedia()
     }
     QString prefix = QStringLiteral("https://");
     const QStringList languages = QLocale::system().uiLanguages();
-    if (!languages.isEmpty())
-        prefix += languages.first().section(QLatin1Char('-'), 0, 0).toLower() + QLatin1Char('.');
+    const QString language
+        = languages.isEmpty() ? QString() : languages.first().section(QLatin1Char('-'), 0, 0).toLower();
+    // The C and POSIX locales (LANG=C.UTF-8) name no language: the encyclopedia's own host.
+    if (!language.isEmpty() && language != QLatin1String("c") && language != QLatin1String("posix"))
+        prefix += language + QLatin1Char('.');
     lookUpSelection(prefix + settings->lookup_encyclopedia());
 }
 

@@ -261,6 +261,28 @@ bool isModifierOrUnknown(int key)
     }
 }
 
+// Whether any action lists the sequence.
+bool isListed(const QKeySequence& sequence)
+{
+    for (int id = 0; id < kHotkeyCount; ++id) {
+        if (Hotkeys::sequences(Hotkeys::Id(id)).contains(sequence))
+            return true;
+    }
+    return false;
+}
+
+// The key as the keyboard typed it, for a press whose physical key no action lists: "+" is
+// Shift and "=" on some keyboards and a key of its own on others, and the keypad makes it too.
+// Shift made the character, so it is not part of the key; with other modifiers the physical
+// key alone decides.
+QKeySequence typedKey(const QKeyEvent* event, int modifiers)
+{
+    const int key = event->key();
+    if ((modifiers & ~Qt::ShiftModifier) != 0 || key == 0 || key == Qt::Key_unknown)
+        return QKeySequence();
+    return QKeySequence(key);
+}
+
 QString sequencesText(const QList<QKeySequence>& sequences)
 {
     QStringList texts;
@@ -322,8 +344,11 @@ bool Hotkeys::matches(const QKeyEvent* event, Id id)
         = int(event->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier) & Qt::KeyboardModifierMask);
     const QKeySequence pressed(modifiers | key);
     const QList<QKeySequence> candidates = sequences(id);
-    if (!candidates.contains(pressed))
-        return false;
+    if (!candidates.contains(pressed)) {
+        const QKeySequence typed = typedKey(event, modifiers);
+        if (typed.isEmpty() || !candidates.contains(typed) || isListed(pressed))
+            return false;
+    }
     const char* name = QMetaEnum::fromType<Id>().valueToKey(int(id));
     qInfo().noquote() << QStringLiteral("%1 triggered (%2)").arg(QLatin1String(name), sequencesText(candidates));
     return true;

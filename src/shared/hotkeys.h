@@ -55,7 +55,9 @@ public:
     static QList<QKeySequence> sequences(Id id);
     // Whether the key press triggers the action. The physical key decides, not the typed
     // character, so the answer does not depend on the keyboard layout or on what Shift makes
-    // of a key (Shift+0 is Shift+0, not ")"). Modifier keys alone never match.
+    // of a key (Shift+0 is Shift+0, not ")"). A press whose physical key no action lists
+    // matches by the key it typed, Shift aside: "+" works however the keyboard makes it.
+    // Modifier keys alone never match.
     static bool matches(const QKeyEvent* event, Id id);
 
     // The key the press stands for in the sequences above (Qt::Key_unknown when none): taken

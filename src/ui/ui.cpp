@@ -75,6 +75,7 @@ void Ui::init()
     manager->addStyle(new SepiaStyle(this));
     manager->restoreLastStyle(day->id());
     AnimatedIcons::registerIcons();
+    watchBrowserStarts();
 }
 
 KelWindow* Ui::createMainWindow()

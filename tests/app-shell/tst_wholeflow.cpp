@@ -162,8 +162,13 @@ bool writeControlsEpub(const QString& path, const QString& title, bool broken)
 // A line of i and a line of M, as wide as each other in a monospace face only.
 const QString kWidthLines = QStringLiteral("<p>iiiiiiiiiiiiiiiiiiii</p><p>MMMMMMMMMMMMMMMMMMMM</p>");
 
+// A picture after the last word of a table wider than a column: its colour on the screen says
+// that word was reached.
+const QColor kWideTableMark(0x90, 0x20, 0xa0);
+
 // An EPUB 2 whose spine names one file fifty times more, by manifest items with fragments, as a
-// generated manual's did. The first chapter holds the width lines.
+// generated manual's did. The first chapter holds the width lines, the second a table of long
+// words wider than a column.
 bool writeRepeatingSpineEpub(const QString& path, const QString& title)
 {
     EpubBuilder book;
@@ -179,6 +184,14 @@ bool writeRepeatingSpineEpub(const QString& path, const QString& title)
         book.addMissingItem(QStringLiteral("a%1").arg(i), QStringLiteral("about.xhtml#o%1").arg(i % 6 + 1));
     ChapterBuilder second(412);
     second.addProse(4, 60, 80);
+    QString cells;
+    for (int cell = 1; cell <= 6; ++cell)
+        cells += QStringLiteral("<td>Internationalisation%1 counterrevolutionaries%1</td>").arg(cell);
+    second.addRaw(QStringLiteral("<table style=\"width:900px\"><tr>%1<td>counterrevolutionaries7 <img "
+                                 "src=\"images/cellmark.png\" alt=\"\"/></td></tr></table>\n")
+                      .arg(cells));
+    book.addResource(QStringLiteral("cellmark"), QStringLiteral("images/cellmark.png"),
+        EpubBuilder::png(40, 30, kWideTableMark.rgb()), QStringLiteral("image/png"));
     book.addItem(QStringLiteral("c2"), QStringLiteral("c2.xhtml"), second.xhtml());
     book.addChapter(QStringLiteral("c3"), QStringLiteral("c3.xhtml"), QStringLiteral("Chapter 3"), kLastChapter);
     addLastPageMark(book);
@@ -808,6 +821,21 @@ private slots:
             [&] { click(window, QPoint(163, 262), 1); }, [&] { return storedSetting("last_book_page") == 11; }));
         key(QStringLiteral("Escape"));
 
+        // "+" typed as on a US keyboard (Shift and "=") and then "-" change the size by a step each.
+        const auto fontSize = [&] {
+            for (const QJsonObject& state : storedStates()) {
+                if (!QJsonValue(state)[QStringLiteral("Notes")][QStringLiteral("Items")].toArray().isEmpty())
+                    return QJsonValue(state)[QStringLiteral("FontSettings")][QStringLiteral("Size")].toInt(-1);
+            }
+            return -1;
+        };
+        const int size = fontSize();
+        QVERIFY(size > 0);
+        key(QStringLiteral("plus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == size + 1; }), qPrintable(QString::number(fontSize())));
+        key(QStringLiteral("minus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == size; }), qPrintable(QString::number(fontSize())));
+
         // The largest font size makes more pages.
         const int pages = storedSetting("last_book_page_count");
         QVERIFY(pages > 1);
@@ -919,13 +947,19 @@ private slots:
         QVERIFY(waitUntil([&] { return lastPageShown(grab(window)); }));
         QVERIFY2(page() >= total - 1, qPrintable(QString::number(page())));
 
-        // Screen by screen from the first page: every turn goes forward, up to the last page.
+        // Screen by screen from the first page: every turn goes forward, up to the last page, and
+        // the last word of the wide table shows on one of them.
         QVERIFY(!(shown = readNow(pid, window, home, paths[2], titles[2], true)).isNull());
         total = bookTotal(home.path(), titles[2]);
         QList<int> pages { page() };
+        bool tableEnd = false;
         while (!lastPageShown(shown) && pages.size() <= total) {
             key(QStringLiteral("Right"));
             shown = waitForChange(window, shown);
+            if (!tableEnd && findColour(shown, kWideTableMark).count > 150) {
+                tableEnd = true;
+                save(shown, "wide-table-end");
+            }
             if (!waitUntil([&] { return page() != pages.last(); }, 5000) || page() < pages.last())
                 break;
             pages << page();
@@ -935,6 +969,7 @@ private slots:
             turned << QString::number(number);
         QVERIFY2(lastPageShown(shown) && page() >= total - 1 && std::is_sorted(pages.begin(), pages.end()),
             qPrintable(QStringLiteral("pages %1 then %2 of %3").arg(turned.join(' ')).arg(page()).arg(total)));
+        QVERIFY(tableEnd);
         key(QStringLiteral("Home"));
         QVERIFY(waitUntil([&] { return page() == 1; }));
         key(QStringLiteral("End"));

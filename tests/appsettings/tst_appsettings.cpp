@@ -349,6 +349,10 @@ private slots:
         row("F7 serves two actions", Qt::Key_F7, none, 0, { "Tts_StartPause", "SelBook_Properties" });
         row("Keypad plus", Qt::Key_Plus, keypad, 0, { "Zoom_In" });
         row("Equal", Qt::Key_Equal, none, 0, { "Zoom_In" });
+        row("Shift+= types +", Qt::Key_Plus, shift, 0, { "Zoom_In" });
+        row("Minus", Qt::Key_Minus, none, 0, { "Zoom_Out" });
+        row("Shift+- types _", Qt::Key_Underscore, shift, 0, {});
+        row("Ctrl++", Qt::Key_Plus, ctrl | shift, 0, {});
         row("Shift+) is Shift+0", Qt::Key_ParenRight, shift, 0, { "Zoom_Initial" });
         row("Ctrl+Shift+0", Qt::Key_0, ctrl | shift, 0, {});
         row("Shift+! is Shift+1", Qt::Key_Exclam, shift, 0, { "Zoom_FitPage" });
@@ -359,6 +363,10 @@ private slots:
 
         // With an X key code the Qt key does not count (evdev codes: "0" is 19, "=" 21).
         row("code: Shift+0 on a layout where it types =", Qt::Key_Equal, shift, 19, { "Zoom_Initial" });
+        row("code: Shift+= on the US layout types +", Qt::Key_Plus, shift, 21, { "Zoom_In" });
+        row("code: the + key of the German layout", Qt::Key_Plus, none, 35, { "Zoom_In" });
+        row("code: the - key of the German layout", Qt::Key_Minus, none, 61, { "Zoom_Out" });
+        row("code: Shift+1 on a layout where it types 3", Qt::Key_3, shift, 10, { "Zoom_FitPage" });
         row("code: keypad 1 with Num Lock", Qt::Key_1, keypad, 87, { "Sidebar_Toc_Show" });
         row("code: keypad 1 without Num Lock is End", Qt::Key_End, keypad, 87, { "Nav_ToEnd" });
         row("code: Ctrl+Z on an AZERTY W key", Qt::Key_Z, ctrl, 25, {});

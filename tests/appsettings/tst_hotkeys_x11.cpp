@@ -69,7 +69,9 @@ private slots:
         };
         row("shift+0", 2, { "Zoom_Initial" });
         row("KP_Add", 1, { "Zoom_In" });
-        row("plus", 2, {}); // Shift+= on the US layout: Shift+"+", not "+"
+        row("plus", 2, { "Zoom_In" }); // Shift+= on the US layout
+        row("equal", 1, { "Zoom_In" });
+        row("minus", 1, { "Zoom_Out" });
         row("F7", 1, { "Tts_StartPause", "SelBook_Properties" });
         row("ctrl+b", 2, { "Sidebar_Bookmarks_Add" });
     }
@@ -97,6 +99,8 @@ private slots:
         QCOMPARE(m_recorder->presses.last().key, int(Qt::Key_Equal));
         QCOMPARE(pressAndMatch(QStringLiteral("equal"), 2), QStringList({ QStringLiteral("Zoom_Initial") }));
         QCOMPARE(pressAndMatch(QStringLiteral("ctrl+b"), 2), QStringList({ QStringLiteral("Sidebar_Bookmarks_Add") }));
+        // "+" has a key of its own there.
+        QCOMPARE(pressAndMatch(QStringLiteral("plus"), 1), QStringList({ QStringLiteral("Zoom_In") }));
     }
 
 private:

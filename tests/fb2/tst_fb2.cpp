@@ -803,9 +803,58 @@ private slots:
             qPrintable(notes));
         toc.replaceInStrings(QRegularExpression(QStringLiteral("#[0-9a-f]{32}$")), QStringLiteral("#id"));
         QCOMPARE(toc,
-            QStringList({ " -> n_1.html", "  Chapter -> n_2.html", "Notes -> n_3.html", "  1 -> n_3.html",
-                "  2 -> n_3.html#id", "    2a -> n_3.html#id", " -> n_4.html", "  Remark -> n_4.html", " -> n_5.html",
-                "  Kept -> n_6.html" }));
+            QStringList({ "Test Book -> n_1.html", "  Chapter -> n_2.html", "Notes -> n_3.html", "  1 -> n_3.html",
+                "  2 -> n_3.html#id", "    2a -> n_3.html#id", "Remark comment -> n_4.html", "  Remark -> n_4.html",
+                "Kept ordinary -> n_5.html", "  Kept -> n_6.html" }));
+    }
+
+    // No contents row without words: a section without a heading is named by its first words,
+    // cut at a blank and marked "…", as plain text; the main body by the book's title.
+    void untitledEntriesNamed_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("bookTitle");
+        QTest::addColumn<QStringList>("bodies");
+        QTest::addColumn<QStringList>("contents");
+
+        // A converted guide: no headings anywhere, in cp1251 and as its UTF-8 twin.
+        const QStringList guide { Fb2Builder::section(Fb2Builder::p(kRussian))
+            + Fb2Builder::section(Fb2Builder::p(QStringLiteral("Глава без заголовка.")) + Fb2Builder::p(kRussian)) };
+        const QStringList guideContents { "Мастер -> g_1.html",
+            "  Однажды весною, в час небывало жаркого заката, в… -> g_2.html",
+            "  Глава без заголовка. Однажды весною, в час… -> g_3.html" };
+        QTest::newRow("cp1251 guide") << "windows-1251" << QStringLiteral("Мастер") << guide << guideContents;
+        QTest::newRow("UTF-8 twin") << "UTF-8" << QStringLiteral("Мастер") << guide << guideContents;
+
+        const QString word = QString(60, QLatin1Char('x'));
+        QTest::newRow("markup, parts, pictures, notes")
+            << "UTF-8" << QStringLiteral("Field Guide")
+            << QStringList { Fb2Builder::section("<p>Tom &amp; <emphasis>Jer</emphasis>ry &lt;list&gt;</p>")
+                       + Fb2Builder::section(section("Chapter 1", Fb2Builder::p("Text of one.")))
+                       + Fb2Builder::section(Fb2Builder::image("map.png")) + Fb2Builder::section(Fb2Builder::p(word)),
+                   Fb2Builder::section(Fb2Builder::p("A lamp of the old kind, with a wick and a glass.")) }
+            << QStringList { "Field Guide -> g_1.html", "  Tom & Jerry <list> -> g_2.html",
+                   "  Chapter 1 Text of one. -> g_3.html", "    Chapter 1 -> g_3.html", "  Field Guide -> g_4.html",
+                   "  " + word.left(50) + "… -> g_5.html",
+                   "A lamp of the old kind, with a wick and a glass. -> g_6.html",
+                   "  A lamp of the old kind, with a wick and a glass. -> g_6.html" };
+    }
+
+    void untitledEntriesNamed()
+    {
+        QFETCH(QString, codec);
+        QFETCH(QString, bookTitle);
+        QFETCH(QStringList, bodies);
+        QFETCH(QStringList, contents);
+        Fb2Builder builder;
+        builder.setEncoding(codec);
+        builder.setBookTitle(bookTitle);
+        builder.addBody(bodies.first());
+        if (bodies.size() > 1)
+            builder.addBody(bodies.last(), QStringLiteral("notes"));
+        FbDocument document(writeBook(builder));
+        QVERIFY(document.load(folder(QStringLiteral("g"))));
+        QCOMPARE(::contents(document), contents);
     }
 
     // Text-level markup nested hundreds deep (the file's nesting limit allows it) does not nest

@@ -240,7 +240,8 @@ private slots:
                             << kChapterTwo.toHtmlEscaped();
 
         // An FB2 book in the code page it declares, converted from a document whose headings link
-        // back to its own contents: the headings' words are the contents' names.
+        // back to its own contents: the headings' words are the contents' names; its body without a
+        // heading is named after the book.
         Fb2Builder russian;
         russian.setEncoding(QStringLiteral("windows-1251"));
         russian.setBookTitle(QStringLiteral("Маяк"));
@@ -251,7 +252,7 @@ private slots:
         const QString russianPath = bookPath("mayak.fb2");
         QVERIFY(russian.write(russianPath));
         QTest::newRow("fb2 in cp1251") << russianPath << QString() << 2
-                                       << QStringList { "", "  Часть первая", "    Глава первая" } << "Глава первая"
+                                       << QStringList { "Маяк", "  Часть первая", "    Глава первая" } << "Глава первая"
                                        << "<p>Смотритель поднялся по ступеням.</p>";
 
         // A text book in the encoding the user chose for it.

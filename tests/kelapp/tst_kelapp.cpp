@@ -8,6 +8,7 @@
 #include "servicepages/kelservicepage_painting.h"
 #include "singleapplication/kelinstanceserver.h"
 #include "singleapplication/kellocalpeer.h"
+#include "testfiles.h"
 #include "textrows.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
@@ -482,6 +483,47 @@ private slots:
         QCOMPARE(opened.count(), 3);
         QCOMPARE(m_boxes.requests.size(), 1);
         QVERIFY(m_boxes.requests.first().message.contains(QStringLiteral("\"kelfail://a&lt;b&gt;\"")));
+    }
+
+    // Web links go through the desktop's opener, watched: one that fails soon after it started, or a
+    // desktop without one where Qt's own way fails too, is told in one box; one that starts is not.
+    void browserStartsWatched_data()
+    {
+        QTest::addColumn<QByteArray>("opener"); // the script's body; empty: no opener at all
+        QTest::addColumn<int>("boxes");
+        QTest::newRow("no browser to start") << QByteArray("exit 3") << 1;
+        QTest::newRow("browser started") << QByteArray("printf '%s' \"$1\" > \"$0.url\"") << 0;
+        QTest::newRow("no opener") << QByteArray() << 1;
+    }
+
+    void browserStartsWatched()
+    {
+        QFETCH(QByteArray, opener);
+        QFETCH(int, boxes);
+        // Qt starts the opener through a command line: a folder without blanks.
+        QTemporaryDir bin(QDir::tempPath() + QStringLiteral("/opener-XXXXXX"));
+        const QString script = bin.filePath(QStringLiteral("xdg-open"));
+        if (!opener.isEmpty()) {
+            QVERIFY(testfiles::write(script, "#!/bin/sh\n" + opener + "\n"));
+            QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toUtf8());
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_sink, "open");
+        });
+        ui()->watchBrowserStarts(); // http and https from now on
+        const QString link = QStringLiteral("http://example.org/wiki/Special:Search?search=a%20b&c=d");
+        QVERIFY(ui()->openLinkInSuitableApp(link));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.requests.size(), boxes, 5000);
+        QTest::qWait(300);
+        QCOMPARE(m_boxes.requests.size(), boxes);
+        if (boxes > 0)
+            QVERIFY2(m_boxes.requests.first().message.contains(QStringLiteral("search=a b&amp;c=d\"")),
+                qPrintable(m_boxes.requests.first().message));
+        else
+            QTRY_COMPARE(QString::fromUtf8(testfiles::read(script + ".url")), link);
     }
 
     void revealingFiles()

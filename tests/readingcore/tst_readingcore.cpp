@@ -365,6 +365,13 @@ QString nextSpokenChunk(EnginePage& page, int* turnedTo)
 
 constexpr int kReplyTimeoutMs = 120000;
 const char kWord[] = "zebrafish";
+// Six cells of long words: a table of them is wider than a column of a two-page view.
+const char kWideCells[] = "<td>Internationalisation1 counterrevolutionaries1</td>"
+                          "<td>Internationalisation2 counterrevolutionaries2</td>"
+                          "<td>Internationalisation3 counterrevolutionaries3</td>"
+                          "<td>Internationalisation4 counterrevolutionaries4</td>"
+                          "<td>Internationalisation5 counterrevolutionaries5</td>"
+                          "<td>Internationalisation6 counterrevolutionaries6</td>";
 
 QString helperPath() { return testpaths::binDir() + QStringLiteral("/zuvezedoda"); }
 
@@ -781,6 +788,9 @@ private slots:
         three.addProse(15);
         three.addParagraph(QStringLiteral("A last %1 here.").arg(kWord));
         three.addProse(4);
+        three.addRaw(QStringLiteral("<table style=\"width:900px\"><tr>%1<td id=\"lastcell\">Internationalisation7 "
+                                    "counterrevolutionaries7</td></tr></table>\n")
+                         .arg(kWideCells));
         const QString text = m_dir.filePath(QStringLiteral("Text"));
         m_chapters = { chapterInfo(QStringLiteral("Text/one.xhtml"), one.write(text, QStringLiteral("one.xhtml"))),
             chapterInfo(QStringLiteral("Text/two.xhtml"), chapter("realistic")),
@@ -1592,6 +1602,13 @@ private slots:
             << "<div><section><blockquote style=\"width: 30em\">" + prose + "</blockquote></section></div>";
         QTest::newRow("wide table") << "table { width: 600px; } td { min-width: 200px; }"
                                     << "<table><tr><td>" + prose + "</td><td>" + prose + "</td></tr></table>";
+        // Cells of long words in a table wider than the column: the words break.
+        // Beside it, a table that fits keeps its long word whole ("whole" is checked below).
+        QTest::newRow("inline wide table, long words")
+            << QString()
+            << QStringLiteral("<table style=\"width:900px\"><tr>%1</tr><tr>%1</tr></table>").arg(kWideCells) + prose
+                + QStringLiteral("<table><tr><td id=\"whole\">Internationalisation</td><td>%1</td></tr></table>")
+                      .arg(prose.left(400));
     }
     void bookWidthsFitTheColumn()
     {
@@ -1633,6 +1650,13 @@ private slots:
         QVERIFY2(overrun[1].toInt() > 20, qPrintable(overrun[1].toString()));
         QVERIFY2(overrun[0].toDouble() <= 0.5,
             qPrintable(QStringLiteral("a line runs %1 px past its column").arg(overrun[0].toDouble())));
+        const int wholeLines = page.evaluateInt(QStringLiteral("(function () {"
+                                                               " var e = document.getElementById('whole');"
+                                                               " if (!e) return 1;"
+                                                               " var range = document.createRange();"
+                                                               " range.selectNodeContents(e);"
+                                                               " return range.getClientRects().length; })()"));
+        QCOMPARE(wholeLines, 1);
     }
 
     void everyScreenRoundTrips_data()
@@ -2205,8 +2229,10 @@ private slots:
                 body += "<div class='level'>";
             body += linkEach ? QByteArray(paragraph).insert(2, " id='p" + QByteArray::number(i) + "'") : paragraph;
             paragraphs = i + 1;
+            // A table wider than the column in the second piece: laid out there as in the reader.
             if (i == 9000)
-                body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p>";
+                body += QByteArray("<p id='deep'>The ") + kWord + " rested in the shallows.</p><table width='900'><tr>"
+                    + kWideCells + "<td id='lastcell'>Internationalisation7</td></tr></table>";
         }
         body += QByteArray("</div>").repeated(qMax(0, levels));
         if (levels < 0) {
@@ -2248,7 +2274,7 @@ private slots:
         helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
         helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
         PaginationRequest r = request(format);
-        r.linkSources = { QStringLiteral("long.html#deep") };
+        r.linkSources = { QStringLiteral("long.html#deep"), QStringLiteral("long.html#lastcell") };
         for (int i = 0; linkEach && i < paragraphs; ++i)
             r.linkSources.insert(QStringLiteral("long.html#p%1").arg(i));
         helper.send(pagecount::paginationMessage(r));
@@ -2260,6 +2286,12 @@ private slots:
         QVERIFY2(count >= whole && count <= whole + slack, qPrintable(QStringLiteral("%1 / %2").arg(count).arg(whole)));
         const int linked = result.linkPages.value(QStringLiteral("long.html#deep"));
         QVERIFY2(linked >= deep && linked <= deep + slack, qPrintable(QStringLiteral("%1 / %2").arg(linked).arg(deep)));
+        if (levels >= 0) {
+            const int cell = page.getPageByKelLink(QStringLiteral("#lastcell"));
+            const int counted = result.linkPages.value(QStringLiteral("long.html#lastcell"));
+            QVERIFY2(counted >= cell && counted <= cell + slack && cell - deep <= 1,
+                qPrintable(QStringLiteral("%1 / %2 / %3").arg(counted).arg(cell).arg(deep)));
+        }
         // Thousands of links, each piece's looked up at once: every one on the page the reader
         // shows it on.
         for (int i = 0; linkEach && i < paragraphs; i += 97) {
@@ -2470,13 +2502,14 @@ private slots:
             QStringLiteral("Text/three.html"),
             QStringLiteral("TEXT/ONE.XHTML#missing"),
             QStringLiteral("Text/nowhere.xhtml#target"),
+            QStringLiteral("Text/three.html#lastcell"),
         };
         QVERIFY(paginate(r));
         checkCounts(format);
 
         const int one = engineCount(0, format);
         QHash<QString, int> inTwo { { QStringLiteral("#target"), 0 } };
-        QHash<QString, int> inThree { { pathLink, 0 } };
+        QHash<QString, int> inThree { { pathLink, 0 }, { QStringLiteral("#lastcell"), 0 } };
         const int two = engineCount(1, format, &inTwo);
         engineCount(2, format, &inThree);
         QVERIFY(inTwo.value(QStringLiteral("#target")) > 1);
@@ -2489,6 +2522,28 @@ private slots:
         QCOMPARE(pages.value(QStringLiteral("Text/two.xhtml?kelpath=start")), one + 1);
         QCOMPARE(pages.value(QStringLiteral("Text/two.xhtml?kelpage=3")), one + 3);
         QCOMPARE(pages.value(QStringLiteral("Text/three.html")), one + two + 1);
+        // The last cell of a table wider than the column, a row of long words: the helper's page
+        // for it is the reader's, and there it stands inside its row, on the screen.
+        const int cellPage = inThree.value(QStringLiteral("#lastcell"));
+        QCOMPARE(pages.value(QStringLiteral("Text/three.html#lastcell")), one + two + cellPage);
+        EnginePage view;
+        QVERIFY(view.open(m_chapters.at(2).fileUrl.toLocalFile(), format) >= cellPage);
+        QCOMPARE(view.moveToPage(cellPage), cellPage - (cellPage - 1) % format.columnCount);
+        const QVariantList cell = view.evaluate(QStringLiteral("(function () {"
+                                                               " var c = document.getElementById('lastcell');"
+                                                               " var b = c.getBoundingClientRect();"
+                                                               " var r = c.parentNode.getBoundingClientRect();"
+                                                               " return [b.left - r.left, r.right - b.right, b.left,"
+                                                               "  b.right]; })()"))
+                                      .toList();
+        QCOMPARE(cell.size(), 4);
+        QVERIFY2(cell[0].toDouble() >= -0.5 && cell[1].toDouble() >= -0.5 && cell[2].toDouble() >= 0
+                && cell[3].toDouble() <= format.width,
+            qPrintable(QStringLiteral("cell %1 %2 %3 %4")
+                           .arg(cell[0].toDouble())
+                           .arg(cell[1].toDouble())
+                           .arg(cell[2].toDouble())
+                           .arg(cell[3].toDouble())));
         // An anchor that is gone still lands in its chapter (named in another letter case).
         QCOMPARE(pages.value(QStringLiteral("TEXT/ONE.XHTML#missing")), 1);
         QVERIFY(!pages.contains(QStringLiteral("Text/nowhere.xhtml#target")));

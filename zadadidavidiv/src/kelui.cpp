@@ -7,6 +7,7 @@
 #include "kelapplication.h"
 #include "kelsettings.h"
 #include "notannoyingmessagetimer.h"
+#include "platform/x11/kelbrowserlauncher.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
@@ -135,6 +136,7 @@ public:
     QPointer<KelPixmapCache> iconsCache;
     QPointer<KelPixmapCache> shadowCache;
     QPointer<KelNotificationManager> notificationManager;
+    KelBrowserLauncher* browserLauncher = nullptr;
 };
 
 namespace {
@@ -505,6 +507,15 @@ bool KelUi::openLinkInSuitableApp(const QString& link)
     }
     emit linkOpened(link);
     return opened;
+}
+
+void KelUi::watchBrowserStarts()
+{
+    if (d->browserLauncher)
+        return;
+    d->browserLauncher = new KelBrowserLauncher(this);
+    connect(d->browserLauncher, &KelBrowserLauncher::failed, this, &KelUi::showOpenError);
+    d->browserLauncher->install();
 }
 
 bool KelUi::openLinkInExplorer(const QString& link)

@@ -89,6 +89,9 @@ public:
     static QString makeHtmlLink(const QString& url, const QString& text, int flags, const QColor& color);
 
     bool openLinkInSuitableApp(const QString& link);
+    // From now on a web link's browser that cannot be started is told in the box of a failed open
+    // (see KelBrowserLauncher). Tests that catch links with a handler of their own leave it out.
+    void watchBrowserStarts();
     // Shows a file selected in the file manager (falling back to opening its folder); a folder is
     // opened.
     bool openLinkInExplorer(const QString& link);

@@ -210,10 +210,14 @@ function paginate() {
     // Paddings and borders count within a width, so a box of the column's width fits it. Images
     // are fitted above.
     // A piece of a long chapter starts a column of its own (see kelSplitPieces).
+    // A table too wide for its column breaks its words (see kelFitWideTables).
     replaceOrAddStyle('kelengine_layout', 'pre { white-space: pre-wrap; }'
         + ' .kelbook *:not(img) { min-width: 0 !important; max-width: 100% !important;'
         + ' max-width: -webkit-fill-available !important;'
         + ' -webkit-box-sizing: border-box !important; box-sizing: border-box !important; }'
+        + ' .kelbook table.kelwidetable { table-layout: auto !important; }'
+        + ' .kelwidetable td, .kelwidetable th, .kelwidetable col'
+        + ' { width: auto !important; word-break: break-word !important; }'
         + ' .kelpiecestart { -webkit-column-break-before: always; break-before: column; }');
 
     page.current = 1;
@@ -325,6 +329,47 @@ function kelNotify(name, value) {
         wchhelper[name](value);
 }
 
+// How far the cells of a table's first row reach past the table's own box.
+function kelTableOverrun(table) {
+    var row = table.rows[0];
+    if (!row || !row.cells.length)
+        return 0;
+    var first = row.cells[0].getBoundingClientRect();
+    var last = row.cells[row.cells.length - 1].getBoundingClientRect();
+    var box = table.getBoundingClientRect();
+    return Math.max(first.right, last.right) - Math.min(first.left, last.left) - box.width;
+}
+
+// The column's width caps a table's box, but not its cells: a row of long words, or cells that
+// the book gives fixed widths, would run past the column's edge and be cut there, and the
+// cells after it would appear on no page. Such a table's cells break their words where they
+// must, so that it fits. Tables that fit keep their words whole: breaking words in every table
+// would narrow the columns of tables that fit. Decided anew on each count from the layout
+// without breaks, so the reader and the page counter decide alike for the same page format; a
+// table inside a table fits the cell its parent has once that one is fitted.
+function kelFitWideTables() {
+    var columns = kelColumns();
+    if (!columns)
+        return;
+    var tables = columns.getElementsByTagName('table');
+    if (!tables.length)
+        return;
+    var marked = columns.getElementsByClassName('kelwidetable');
+    while (marked.length)
+        marked[0].classList.remove('kelwidetable');
+    for (var pass = 0; pass < 4; ++pass) {
+        var wide = [];
+        for (var i = 0; i < tables.length; ++i) {
+            if (!tables[i].classList.contains('kelwidetable') && kelTableOverrun(tables[i]) > 0.5)
+                wide.push(tables[i]);
+        }
+        if (!wide.length)
+            return;
+        for (var k = 0; k < wide.length; ++k)
+            wide[k].classList.add('kelwidetable');
+    }
+}
+
 // Pages of the chapter from the end marker's column.
 function kelCountPages() {
     var marker = kelEndMarker();
@@ -355,6 +400,8 @@ function setPageDim(columnCount, gap, width, height, margin) {
     page.margine = kelNumber(margin, 0, 0);
 
     var laidOut = paginate();
+    if (laidOut)
+        kelFitWideTables();
     updateNotesGeom();
     updateTTSGeom();
     if (laidOut) {
@@ -375,6 +422,7 @@ function setPageDim(columnCount, gap, width, height, margin) {
 }
 
 function calculatePageCount() {
+    kelFitWideTables();
     var count = kelCountPages();
     if (count !== page.count) {
         page.count = count;

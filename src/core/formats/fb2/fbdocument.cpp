@@ -22,6 +22,27 @@ const QString kPageEnd = QStringLiteral("</body></html>");
 // The library keeps the book's cover under this name in the book's data folder.
 const QString kLibraryCover = QStringLiteral("cover.png");
 
+// A contents row named by its words: about a short heading's length, so that it fits a row.
+constexpr int kNameLength = 50;
+
+// Words cut at the last blank within kNameLength characters (anywhere within them when that
+// would leave little), marked as cut; empty when there are none.
+QString shortName(const QString& words)
+{
+    if (words.size() <= kNameLength)
+        return words;
+    int cut = words.lastIndexOf(QLatin1Char(' '), kNameLength);
+    if (cut < kNameLength / 2) {
+        cut = kNameLength;
+        if (words.at(cut - 1).isHighSurrogate())
+            --cut;
+    }
+    QString name = words.left(cut);
+    while (!name.isEmpty() && (name.back().isSpace() || QStringLiteral(",;:-").contains(name.back())))
+        name.chop(1);
+    return name + QChar(0x2026);
+}
+
 bool isNotesBody(const fb2::FbBody& body)
 {
     return body.name == QLatin1String("notes") || body.name == QLatin1String("comments");
@@ -314,6 +335,9 @@ void FbDocument::writeBody(Conversion& conversion, FbBody& body, bool first)
         // The first note shares this link (it took it while the body's was empty).
         entry.link->source = name;
         entry.title = plainTitle(body.title);
+        // The main body without a heading is the book itself.
+        if (entry.title.isEmpty())
+            entry.title = first ? bookName() : nameFromWords(body.leadingText(kNameLength));
     }
     if (!notes) {
         for (FbSection& section : body.sections)
@@ -347,6 +371,9 @@ void FbDocument::writeSection(Conversion& conversion, FbSection& section, TocPoi
         conversion.pendingTop += section.headHtml() + slices.first();
     }
     entry.title = plainTitle(section.title);
+    // A text's one section is not listed (see nameTextBookEntry).
+    if (entry.title.isEmpty() && !conversion.textBook)
+        entry.title = nameFromWords(section.leadingText(kNameLength));
     for (int k = 0; k < section.sections.size(); ++k) {
         writeSection(conversion, section.sections[k], entry);
         conversion.appendToLastPage(slices.at(k + 1));
@@ -359,15 +386,27 @@ void FbDocument::nameTextBookEntry(TocPoint& entry) const
     // A text has no headings: without a name its one contents row, the chapter name of every
     // page and each bookmark's chapter would be blank. Its untitled section shares the entry's
     // page and would only repeat it as a blank row, and as the entry that covers every page.
-    entry.title = m_book.title();
-    if (entry.title.isEmpty())
-        entry.title = QFileInfo(m_filePath).baseName();
+    entry.title = bookName();
     QList<TocPoint> kept;
     for (const TocPoint& child : qAsConst(entry.children)) {
         if (!child.title.isEmpty() || child.link != entry.link || !child.children.isEmpty())
             kept.append(child);
     }
     entry.children = kept;
+}
+
+QString FbDocument::bookName() const
+{
+    const QString title = m_book.title().simplified();
+    return title.isEmpty() ? QFileInfo(m_filePath).baseName() : title;
+}
+
+// A contents row without words would show only a page number: an entry without a heading is
+// named by its first words, or after the book when it has none (pictures only).
+QString FbDocument::nameFromWords(const QString& words) const
+{
+    const QString name = shortName(words);
+    return name.isEmpty() ? bookName() : name;
 }
 
 void FbDocument::writeNote(
@@ -378,6 +417,8 @@ void FbDocument::writeNote(
     TocPoint entry;
     entry.link->source = fileName + QLatin1Char('#') + section.anchor();
     entry.title = plainTitle(section.title);
+    if (entry.title.isEmpty())
+        entry.title = nameFromWords(section.leadingText(kNameLength));
     if (parent.link->source.isEmpty())
         parent.link = entry.link;
     // Each nested note once, where it stands in its note's content.

@@ -10,8 +10,9 @@ namespace fb2 {
 // archive). load writes the book's images and one HTML chapter file per body and per section
 // without nested sections into the output folder, named "<folder name>_<n>.html" with n
 // counting from 1 (2 for a text packed in an archive), and builds the contents from the bodies
-// and sections. A text book has no body page: its one page holds the text and its one contents
-// entry is named after the book.
+// and sections. An entry without a heading is named by its first words, shortened with "…"
+// (the main body by the book's title). A text book has no body page: its one page holds the
+// text and its one contents entry is named after the book.
 //
 // A section that holds sections has no page of its own (unless it starts with an image), but
 // nothing of it is lost: its heading, epigraphs and content before its first nested section
@@ -42,6 +43,9 @@ private:
         Conversion& conversion, QString& page, const QString& fileName, FbSection& section, TocPoint& parent);
     // A text book's one entry is named after the book.
     void nameTextBookEntry(TocPoint& entry) const;
+    // The book's title, else the file's base name.
+    QString bookName() const;
+    QString nameFromWords(const QString& words) const;
 
     FbBook m_book;
 };

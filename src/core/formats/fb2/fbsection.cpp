@@ -12,6 +12,68 @@ const QString kPageBreak = QStringLiteral("<p style=\"page-break-after:always\">
 
 const QLatin1String kLinkOpen("<a href=\"#");
 
+// Tags that stand inside words (emphasis, sub- and superscripts, code, links): no blank for them.
+bool isInWordTag(const QStringRef& tag)
+{
+    int start = tag.startsWith(QLatin1Char('/')) ? 1 : 0;
+    int end = start;
+    while (end < tag.size() && tag.at(end).isLetter())
+        ++end;
+    const QStringRef name = tag.mid(start, end - start);
+    for (const char* inWord : { "i", "b", "s", "sub", "sup", "code", "a" }) {
+        if (name == QLatin1String(inWord))
+            return true;
+    }
+    return false;
+}
+
+// Appends the words of chapter HTML as plain text until out holds more than limit characters;
+// false once it does. Each run of text is decoded by itself, and only as much of it as can be
+// needed is read: a reference is at most ten characters long.
+bool appendWords(const QString& html, int from, int to, QString& out, int limit)
+{
+    int i = from;
+    while (i < to) {
+        if (out.size() > limit)
+            return false;
+        if (html.at(i) == QLatin1Char('<')) {
+            const int close = html.indexOf(QLatin1Char('>'), i);
+            if (close < 0 || close >= to)
+                break;
+            if (!isInWordTag(html.midRef(i + 1, close - i - 1)) && !out.isEmpty() && !out.endsWith(QLatin1Char(' ')))
+                out += QLatin1Char(' ');
+            i = close + 1;
+            continue;
+        }
+        int next = html.indexOf(QLatin1Char('<'), i);
+        if (next < 0 || next > to)
+            next = to;
+        const int wanted = 10 * (limit + 1 - out.size()) + 16;
+        out += decodeCharacterReferences(html.mid(i, qMin(next - i, wanted)));
+        i = next;
+    }
+    return out.size() <= limit;
+}
+
+// A nested section's heading is among the words its parent shows.
+bool appendSectionWords(const fb2::FbSection& section, QString& out, int limit)
+{
+    if (!appendWords(section.title, 0, section.title.size(), out, limit))
+        return false;
+    for (const QString& epigraph : section.epigraphs) {
+        if (!appendWords(epigraph, 0, epigraph.size(), out, limit))
+            return false;
+    }
+    int done = 0;
+    for (const fb2::FbSection& nested : section.sections) {
+        const int at = qBound(done, nested.contentOffset, section.content.size());
+        if (!appendWords(section.content, done, at, out, limit) || !appendSectionWords(nested, out, limit))
+            return false;
+        done = at;
+    }
+    return appendWords(section.content, done, section.content.size(), out, limit);
+}
+
 } // namespace
 
 namespace fb2 {
@@ -66,11 +128,33 @@ QString FbSection::headHtml()
     return out;
 }
 
+QString FbSection::leadingText(int limit) const
+{
+    QString out;
+    appendSectionWords(*this, out, limit);
+    return out.simplified();
+}
+
 QString FbBody::anchor()
 {
     if (m_anchor.isEmpty())
         m_anchor = newAnchor();
     return m_anchor;
+}
+
+QString FbBody::leadingText(int limit) const
+{
+    QString out;
+    bool room = true;
+    for (const QString& epigraph : epigraphs) {
+        if (room)
+            room = appendWords(epigraph, 0, epigraph.size(), out, limit);
+    }
+    for (const FbSection& section : sections) {
+        if (room)
+            room = appendSectionWords(section, out, limit);
+    }
+    return out.simplified();
 }
 
 QString plainTitle(const QString& html)

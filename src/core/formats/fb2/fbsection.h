@@ -31,6 +31,10 @@ struct FbSection {
     QString ownHtml();
     // Only the heading, epigraphs and leading image: what stands before the content.
     QString headHtml();
+    // The first words shown below the heading as plain text (epigraphs, content and nested
+    // sections with their headings, in reading order), blanks simplified: more than limit
+    // characters of them when the section has that many, not the whole of a long section.
+    QString leadingText(int limit) const;
 
 private:
     void appendHead(QString& out);
@@ -49,6 +53,8 @@ struct FbBody {
 
     // The heading id, made on the first call and kept, as for sections.
     QString anchor();
+    // The first words of the body page and of its sections, as FbSection::leadingText.
+    QString leadingText(int limit) const;
 
 private:
     QString m_anchor;
