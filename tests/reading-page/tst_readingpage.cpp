@@ -579,6 +579,19 @@ private slots:
         QVERIFY(!m_page->windowHandle());
         QVERIFY(!m_page->internalWinId());
         QCOMPARE(m_stack->focusWidget(), dynamic_cast<QWidget*>(m_page->bookContext()->viewer()));
+
+        // A box closed while one of its controls had the keys gives them back to the book: a hidden
+        // font-size slider would take "+" and "-" from the zoom.
+        m_page->showSideBar(ReadingEnums::Settings);
+        QTRY_VERIFY(m_page->rightBox()->isVisible());
+        auto* settings = qobject_cast<SettingsBox*>(m_page->sideBar(ReadingEnums::Settings));
+        QVERIFY(settings);
+        settings->fontSizeEditor()->editor()->setFocus();
+        QCOMPARE(m_stack->focusWidget(), settings->fontSizeEditor()->editor());
+        QTest::keyClick(m_stack->focusWidget(), Qt::Key_Escape);
+        QVERIFY(!group->checkedButton());
+        QTRY_VERIFY(!m_page->rightBox()->isVisible());
+        QCOMPARE(m_stack->focusWidget(), dynamic_cast<QWidget*>(m_page->bookContext()->viewer()));
     }
 
     // While a box slides, the page beneath repaints in strips whose edge cuts through the text and

@@ -595,6 +595,12 @@ void ReadingPage::showSideBar(ReadingEnums::SideBar id)
                                                       : nullptr;
     KelExclusiveButtonGroup* group = d->toolBar->sideBarGroup();
     if (!page || !box) {
+        // The keys go back to the book: a control of a hidden box would keep taking them ("+" and
+        // "-" to the font-size slider instead of the zoom).
+        QWidget* focus = window()->focusWidget();
+        QWidget* viewer = viewerWidget(bookContext());
+        if (viewer && focus && (d->leftBox->isAncestorOf(focus) || d->rightBox->isAncestorOf(focus)))
+            viewer->setFocus();
         d->leftBox->hideAnimated();
         d->rightBox->hideAnimated();
         const bool blocked = group->blockSignals(true);
