@@ -850,6 +850,14 @@ private slots:
             [&] { return storedSetting("last_book_page_count") > pages; }));
         save(waitForChange(window, page), "font-size");
         key(QStringLiteral("Escape"));
+        // The font size handle had the keys; with its box closed they zoom the book again.
+        QVERIFY2(waitUntil([&] { return fontSize() > size + 1; }), qPrintable(QString::number(fontSize())));
+        const int largest = fontSize();
+        key(QStringLiteral("minus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == largest - 1; }),
+            qPrintable(QStringLiteral("%1 after %2").arg(fontSize()).arg(largest)));
+        key(QStringLiteral("plus"));
+        QVERIFY2(waitUntil([&] { return fontSize() == largest; }), qPrintable(QString::number(fontSize())));
 
         // Reading aloud meets the real speech service (started into the private runtime folder),
         // which has no sound device to speak to: the first sentence is never heard, so reading
