@@ -13,6 +13,7 @@
 #include "models/librarydatabase.h"
 #include "models/librarymessagebox.h"
 #include "models/librarysalvage.h"
+#include "models/sqlitepagereader.h"
 #include "temphome.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -55,18 +57,6 @@ QString insertOldBook(int id, const QString& path, const QString& title, int not
         .arg(id)
         .arg(BookProvider::encodeText(path), title)
         .arg(notes);
-}
-
-BookDto makeBook(const QString& path, const QString& title, int format)
-{
-    BookDto book;
-    book.full_path = path;
-    book.cover = path + QStringLiteral(".cover.jpg");
-    book.title = title;
-    book.author = QStringLiteral("Author of ") + title;
-    book.format = format;
-    book.time_added = quint32(QDateTime::currentSecsSinceEpoch());
-    return book;
 }
 
 using sqlitepages::damagePage;
@@ -103,46 +93,6 @@ QMap<int, QStringList> libraryContents(BookProvider* db)
                 db->getMetaData(book.id, 6) });
     }
     return contents;
-}
-
-// A library of a few hundred books built through the program's storage: favourites, notes counts,
-// books in the trash, three folders holding most of the books, two metadata entries each. Every
-// twentieth book has a long path and description, whose records continue on overflow pages, and a
-// run of books was removed from the library, which leaves free pages that held them, and the tenth
-// book became a favourite; the file as it was before goes to snapshot, when one is named.
-bool buildLibrary(BookProvider* db, int count, const QString& snapshot = QString())
-{
-    QSqlQuery unit;
-    if (!unit.exec(QStringLiteral("BEGIN")))
-        return false;
-    QList<int> folders;
-    for (const char* title : { "Classics", "Mystery", "Науч-поп" })
-        folders.append(db->addCategory(QString::fromUtf8(title), 0));
-    QList<BookDto> books;
-    for (int i = 0; i < count; ++i) {
-        const QString shelf = i % 20 == 7 ? QStringLiteral("A shelf with a long name %1/").arg(i).repeated(25)
-                                          : QStringLiteral("Shelf %1/").arg(i % 9);
-        BookDto book = makeBook(QStringLiteral("/home/reader/Books/%1book %2.epub").arg(shelf).arg(i),
-            QStringLiteral("Книга %1").arg(i), BookFormat::Epub);
-        book.notes_count = i % 7;
-        book.max_position = 1000 + i;
-        book.metadata = { { 2, QStringLiteral("Publisher %1").arg(i % 13) },
-            { 6, QStringLiteral("A description as long as publishers write them. ").repeated(i % 20 == 7 ? 100 : 3) } };
-        books.append(book);
-    }
-    QList<int> ids;
-    bool ok = !folders.contains(-1) && db->addAll(books, ids);
-    for (int i = 0; ok && i < ids.size(); ++i) {
-        ok = (i % 5 || db->setFavorite(ids[i], 1)) && (i % 23 || db->setDeleted(ids[i], 1))
-            && (i % 4 == 3 || db->addBookToCategory(ids[i], folders[i % 3]));
-    }
-    if (!unit.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) || !ok)
-        return false;
-    if (!snapshot.isEmpty() && !QFile::copy(QSqlDatabase::database().databaseName(), snapshot))
-        return false;
-    for (int i = count / 2; ok && i < count / 2 + count / 15; ++i)
-        ok = !db->deleteFromLibrary(ids[i]).isNull();
-    return ok && db->setFavorite(ids[9], 1);
 }
 
 // The root page of a table or index of the open library.
@@ -403,6 +353,8 @@ private slots:
         row("books leaf read as a later book's rowid", "misread later", 4096, true);
         row("pointers of a leaf in another order", "pointer order", 4096, true);
         row("two damaged stretches of leaves, a sound one between", "two stretches", 4096, true);
+        // Every few bytes of a leaf start a false cell whose overflow chain is a real record's.
+        row("false cells over a leaf, 64 KB pages", "false cells", 65536, true);
         row("books root", "root", 4096, false);
         row("interior page of a three-level tree", "interior", 512, false);
         row("both ends of a three-level tree", "both ends", 512, false);
@@ -432,6 +384,13 @@ private slots:
         const QString path = databasePath();
         QVERIFY(copyOfLibrary(pageSize, path));
         QVERIFY(db->createConnection(path));
+        if (damage == QLatin1String("false cells")) {
+            // A record that goes on over 120 pages, of a size whose cell keeps the least of it
+            // on its leaf.
+            const int least = (pageSize - 12) * 32 / 255 - 23;
+            const QString text = QStringLiteral("A description that goes on and on. ").repeated(240000);
+            QVERIFY(db->setMetaData(3, 6, text.left(least + 120 * (pageSize - 4) + 61000)));
+        }
         const QMap<int, QStringList> before = libraryContents(db);
         QCOMPARE(before.size(), 280);
         QCOMPARE(scalar(QStringLiteral("PRAGMA page_size")).toInt(), pageSize);
@@ -461,7 +420,7 @@ private slots:
             else if (page.depth == 1)
                 middle << page.page;
         }
-        QVERIFY(leaves.size() > 12);
+        QVERIFY(leaves.size() > (pageSize > 4096 ? 1 : 12));
         QVERIFY(pageSize > 1024 || middle.size() >= 3); // small pages: a tree of three levels
         if (backup == 280)
             QVERIFY(QFile::copy(path, LibraryDatabase::backupPath(path)));
@@ -501,6 +460,21 @@ private slots:
                                                                            : 290;
             QVERIFY(sqlitepages::misreadLeaf(path, leaf, rowid));
             damaged.append({ at(leaf) + 8, at(leaf) + 8 + 2 * onLeaf.size() + 10 });
+        } else if (damage == QLatin1String("false cells")) {
+            RowPlace record;
+            for (const RowPlace& place : qAsConst(places.at(2))) {
+                if (place.overflow.size() > 8)
+                    record = place;
+            }
+            QVERIFY(!record.overflow.isEmpty());
+            int fullest = leaves.first();
+            for (const int page : qAsConst(leaves)) {
+                if (sqlitepages::bigEndian(sqlitepages::pageOf(sound, page), 5, 2)
+                    < sqlitepages::bigEndian(sqlitepages::pageOf(sound, fullest), 5, 2))
+                    fullest = page;
+            }
+            const QPair<qint64, QByteArray> cells = sqlitepages::falseCells(sound, record, fullest);
+            QVERIFY(write(cells.first, cells.second));
         } else if (damage == QLatin1String("pointer order")) {
             QVERIFY(sqlitepages::reversePointers(path, leaf));
         } else if (damage == QLatin1String("two stretches")) {
@@ -599,6 +573,15 @@ private slots:
             return;
         }
         const QByteArray original = fileHash(path);
+        {
+            // However its pages are damaged, reading each of them as a leaf, as the salvage may,
+            // costs the page reader a few times the bytes of the file.
+            SqlitePageReader pages(path);
+            pages.setColumnLimit(kBookColumns.size());
+            for (quint32 page = 1; page <= pages.pageCount(); ++page)
+                pages.leaf(page, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
+            QVERIFY2(pages.work() < 8 * quint64(length), qPrintable(QString::number(pages.work())));
+        }
 
         // Back: the books whose rows are untouched, each with the folder and metadata whose rows
         // are untouched too.

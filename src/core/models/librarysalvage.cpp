@@ -416,7 +416,7 @@ const QStringList& programTables()
 // Finds the rows of the file's tables and carries those of the program's into the new file.
 class Salvage {
 public:
-    Salvage(const SqlitePageReader& reader, const LibrarySalvage::Progress& progress)
+    Salvage(SqlitePageReader& reader, const LibrarySalvage::Progress& progress)
         : m_reader(reader)
         , m_progress(progress)
         , m_owner(int(reader.pageCount()) + 1, 0)
@@ -448,7 +448,7 @@ private:
     void advance(int units);
     int tableNamed(const QString& name) const;
 
-    const SqlitePageReader& m_reader;
+    SqlitePageReader& m_reader;
     const LibrarySalvage::Progress& m_progress;
     QVector<qint16> m_owner; // of each page: the table's index + 1, -1 the schema or a stray tree, 0 none
     QVector<Table> m_tables;
@@ -492,6 +492,12 @@ void Salvage::findTables()
         if (tableNamed(table.name) < 0 && parseTable(sql, &table))
             m_tables.append(table);
     }
+    // A false cell costs the scan at most the header of a record of the widest table carried;
+    // rows of wider tables are never carried.
+    int widest = 5; // the schema's own rows
+    for (const QString& name : programTables())
+        widest = qMax(widest, int(m_tables.at(tableNamed(name)).columns.size()));
+    m_reader.setColumnLimit(widest);
     m_found.resize(m_tables.size());
     for (int t = 0; t < m_tables.size(); ++t) {
         if (!m_tables.at(t).root) {
@@ -739,7 +745,7 @@ LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QStr
         qCritical() << "Cannot replace" << target;
         return result;
     }
-    const SqlitePageReader reader(source);
+    SqlitePageReader reader(source);
     if (!reader.isOpen()) {
         qCritical() << "The damaged library" << source << "cannot be read:" << reader.errorString();
         return result;

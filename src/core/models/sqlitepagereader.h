@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QVarLengthArray>
 #include <QVariant>
 #include <QVector>
 
@@ -58,7 +59,17 @@ public:
     // The rows on a table leaf that lie in lo..hi. Cells are taken through the page's pointer
     // array when it is whole and in order; otherwise the cell content area is read cell by cell
     // (skipping the page's free blocks), so that cells the pointers no longer lead to come back.
+    // The work is bounded by the page: a false cell costs at most its record header, an overflow
+    // chain is followed once for the reader's life, and one whose copy made no record is not
+    // copied again for another cell of the page.
     Leaf leaf(quint32 page, qint64 lo, qint64 hi, bool digests = false) const;
+
+    // Records of more columns than this are no rows (the caller's widest table); it bounds what a
+    // false cell costs.
+    void setColumnLimit(int columns);
+    // The bytes of cells and records looked at so far, each time it was looked at: what reading
+    // the file has cost.
+    quint64 work() const { return m_work; }
 
 private:
     // The bytes of a page and how many of them the file holds (fewer for a page cut short).
@@ -70,8 +81,16 @@ private:
     void readFreeList();
     // The pages of a hot journal, kept in memory; its page size, 0 when none is played back.
     int playBackJournal(const QString& path);
-    bool readCell(const uchar* page, int at, int end, Row* row, int* length, bool digest) const;
-    bool decodeRecord(const uchar* payload, qint64 size, Row* row) const;
+    struct Scan;
+    // The cell at `at` of page `number`, held at p, ending before end; scan is set for a cell the
+    // scan of the content area tries.
+    bool readCell(quint32 number, const uchar* p, int at, int end, Row* row, int* length, bool digest,
+        Scan* scan = nullptr) const;
+    // The values of a record whose header gave these serial types.
+    bool decodeValues(const uchar* payload, qint64 size, const QVarLengthArray<quint64, 32>& types, Row* row) const;
+    // The pages of the overflow chain from first to its end, and its last page; -1 when it leaves
+    // the file, runs into a page cut short or turns back on itself.
+    qint32 chainLength(quint32 first, quint32* last) const;
 
     QFile m_file;
     const uchar* m_data = nullptr;
@@ -87,4 +106,11 @@ private:
     quint32 m_pageCount = 0;
     quint32 m_pageLimit = 0;
     QSet<quint32> m_free;
+    int m_columnLimit = 2000; // SQLite's own limit on the columns of a table
+    // Filled as cells are read, one entry a page: the length and last page of the chain from it
+    // (0 not followed yet), and the cell (page and place) whose copy of it made no record.
+    mutable QVector<qint32> m_chainLength;
+    mutable QVector<quint32> m_chainLast;
+    mutable QVector<quint64> m_chainTried;
+    mutable quint64 m_work = 0;
 };
