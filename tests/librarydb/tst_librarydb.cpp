@@ -353,6 +353,7 @@ private slots:
         row("books leaf read as a later book's rowid", "misread later", 4096, true);
         row("pointers of a leaf in another order", "pointer order", 4096, true);
         row("two damaged stretches of leaves, a sound one between", "two stretches", 4096, true);
+        row("a cell turned into a copy of another's rowid", "noisy neighbour", 4096, true);
         // Every few bytes of a leaf start a false cell whose overflow chain is a real record's.
         row("false cells over a leaf, 64 KB pages", "false cells", 65536, true);
         row("books root", "root", 4096, false);
@@ -460,6 +461,16 @@ private slots:
                                                                            : 290;
             QVERIFY(sqlitepages::misreadLeaf(path, leaf, rowid));
             damaged.append({ at(leaf) + 8, at(leaf) + 8 + 2 * onLeaf.size() + 10 });
+        } else if (damage == QLatin1String("noisy neighbour")) {
+            // A cell of a later book (SQLite puts it nearer the page's start) gets the rowid of an
+            // intact one; its record still reads.
+            int i = 1;
+            while (onLeaf.at(i) < 128 && onLeaf.at(i + 3) >= 128)
+                ++i;
+            const qint64 cell = places.first().value(onLeaf.at(i + 3)).bytes.first().first;
+            int rowid = int(cell - at(leaf));
+            sqlitepages::varint(sqlitepages::pageOf(sound, leaf), &rowid);
+            QVERIFY(write(at(leaf) + rowid, sqlitepages::varintBytes(quint64(onLeaf.at(i)))));
         } else if (damage == QLatin1String("false cells")) {
             RowPlace record;
             for (const RowPlace& place : qAsConst(places.at(2))) {

@@ -372,6 +372,7 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
         int at;
         int length;
         Row row;
+        bool ordered = false; // its pointer stands where its rowid belongs
     };
     QVector<Cell> listed;
     QSet<int> read;
@@ -395,6 +396,18 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
         if (cell.row.rowid < lo || cell.row.rowid > hi)
             inOrder = false;
         listed.append(cell);
+    }
+    // A cell that damage gave another's rowid stands out of order among the pointers: no rowid
+    // before it is larger, none after it smaller, holds only for the true one.
+    qint64 largest = std::numeric_limits<qint64>::min();
+    for (Cell& cell : listed) {
+        cell.ordered = largest <= cell.row.rowid;
+        largest = qMax(largest, cell.row.rowid);
+    }
+    qint64 smallest = std::numeric_limits<qint64>::max();
+    for (int i = listed.size() - 1; i >= 0; --i) {
+        listed[i].ordered = listed.at(i).ordered && listed.at(i).row.rowid <= smallest;
+        smallest = qMin(smallest, listed.at(i).row.rowid);
     }
     std::sort(listed.begin(), listed.end(), [](const Cell& a, const Cell& b) { return a.at < b.at; });
     for (int i = 1; inOrder && i < listed.size(); ++i)
@@ -463,12 +476,17 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
     }
     std::stable_sort(
         found.begin(), found.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
-    for (Cell& cell : found) {
-        if (cell.row.rowid < lo || cell.row.rowid > hi)
-            continue;
-        if (!result.rows.isEmpty() && result.rows.last().rowid == cell.row.rowid)
-            continue; // two cells of one rowid on a page: the one met first is kept
-        result.rows.append(std::move(cell.row));
+    for (int i = 0; i < found.size();) {
+        // Of two cells of one rowid on a page the one in order is the row, else the one met first.
+        int next = i + 1;
+        int kept = i;
+        for (; next < found.size() && found.at(next).row.rowid == found.at(i).row.rowid; ++next) {
+            if (found.at(next).ordered && !found.at(kept).ordered)
+                kept = next;
+        }
+        if (found.at(kept).row.rowid >= lo && found.at(kept).row.rowid <= hi)
+            result.rows.append(std::move(found[kept].row));
+        i = next;
     }
     return result;
 }

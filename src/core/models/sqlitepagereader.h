@@ -59,9 +59,10 @@ public:
     // The rows on a table leaf that lie in lo..hi. Cells are taken through the page's pointer
     // array when it is whole and in order; otherwise the cell content area is read cell by cell
     // (skipping the page's free blocks), so that cells the pointers no longer lead to come back.
-    // The work is bounded by the page: a false cell costs at most its record header, an overflow
-    // chain is followed once for the reader's life, and one whose copy made no record is not
-    // copied again for another cell of the page.
+    // Of two cells with one rowid, the one whose pointer stands in rowid order is the row. The
+    // work is bounded by the page: a false cell costs at most its record header, an overflow chain
+    // is followed once for the reader's life, and one whose copy made no record is not copied
+    // again for another cell of the page.
     Leaf leaf(quint32 page, qint64 lo, qint64 hi, bool digests = false) const;
 
     // Records of more columns than this are no rows (the caller's widest table); it bounds what a
