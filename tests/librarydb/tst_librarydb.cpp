@@ -353,12 +353,18 @@ private slots:
         row("books leaf read as a later book's rowid", "misread later", 4096, true);
         row("pointers of a leaf in another order", "pointer order", 4096, true);
         row("two damaged stretches of leaves, a sound one between", "two stretches", 4096, true);
+        // A pointer that names a leaf of another table: each leaf is read with its own table.
+        row("a pointer of the books root turned to a metadata leaf", "pointer to a metadata leaf", 4096, true);
+        row("a pointer of the metadata root turned to a books leaf", "pointer to a books leaf", 4096, true);
         row("a cell turned into a copy of another's rowid", "noisy neighbour", 4096, true);
+        row("leaves of the folder bindings and of the metadata", "bindings and metadata", 4096, true);
         // Every few bytes of a leaf start a false cell whose overflow chain is a real record's.
         row("false cells over a leaf, 64 KB pages", "false cells", 65536, true);
-        row("books root", "root", 4096, false);
-        row("interior page of a three-level tree", "interior", 512, false);
-        row("both ends of a three-level tree", "both ends", 512, false);
+        // Where the pages still tell every leaf (broken pointers led to interior pages), the box
+        // says how many books the file held.
+        row("books root", "root", 4096, true);
+        row("interior page of a three-level tree", "interior", 512, true);
+        row("both ends of a three-level tree", "both ends", 512, true);
         row("schema page", "schema", 4096, true);
         row("schema page, three-level tree", "schema", 512, true);
         row("cut short in a page", "cut", 4096, false);
@@ -368,7 +374,7 @@ private slots:
         row("random bytes in leaves, small pages", "random", 512, false);
         row("hot journal beside it", "journal", 4096, true);
         // A leaf as it was before books were removed, on a free page: its rows are old copies.
-        row("old copies on a free page, books root", "old copies, root", 4096, false);
+        row("old copies on a free page, books root", "old copies, root", 4096, true);
         row("old copies on a free page, the free list lost", "old copies, free list lost", 4096, true);
         row("old copies on a free page, the free list and an interior page lost",
             "old copies, free list lost, interior", 512, false);
@@ -461,6 +467,17 @@ private slots:
                                                                            : 290;
             QVERIFY(sqlitepages::misreadLeaf(path, leaf, rowid));
             damaged.append({ at(leaf) + 8, at(leaf) + 8 + 2 * onLeaf.size() + 10 });
+        } else if (damage.startsWith(QLatin1String("pointer to"))) {
+            // The third pointer of one table's root leads to a leaf of the other.
+            const bool toMetadata = damage.endsWith(QLatin1String("metadata leaf"));
+            const int from = roots.at(toMetadata ? 0 : 2);
+            QList<int> targets;
+            for (const sqlitepages::TreePage& page : sqlitepages::treePages(sound, roots.at(toMetadata ? 2 : 0))) {
+                if (page.leaf)
+                    targets << page.page;
+            }
+            const qint64 cell = sqlitepages::bigEndian(sqlitepages::pageOf(sound, from), 12 + 2 * 2, 2);
+            QVERIFY(write(at(from) + cell, pageNumber(targets.at(targets.size() / 2))));
         } else if (damage == QLatin1String("noisy neighbour")) {
             // A cell of a later book (SQLite puts it nearer the page's start) gets the rowid of an
             // intact one; its record still reads.
@@ -471,6 +488,12 @@ private slots:
             int rowid = int(cell - at(leaf));
             sqlitepages::varint(sqlitepages::pageOf(sound, leaf), &rowid);
             QVERIFY(write(at(leaf) + rowid, sqlitepages::varintBytes(quint64(onLeaf.at(i)))));
+        } else if (damage == QLatin1String("bindings and metadata")) {
+            const QList<sqlitepages::TreePage> metadata = sqlitepages::treePages(sound, roots.at(2));
+            for (const int page : { roots.at(1), metadata.at(metadata.size() / 2).page }) {
+                QVERIFY(damagePage(path, page, false));
+                damaged.append({ at(page) + 8, at(page) + 2008 });
+            }
         } else if (damage == QLatin1String("false cells")) {
             RowPlace record;
             for (const RowPlace& place : qAsConst(places.at(2))) {
@@ -666,6 +689,21 @@ private slots:
                              .arg(back)
             + (counted ? QStringLiteral(" of %1.").arg(before.size())
                        : QStringLiteral("; how many it held is not known."));
+        // The user's other rows on damaged bytes, in one line, with how many where the file tells.
+        QStringList lost;
+        const QList<QPair<int, QString>> userRows { { 3, "folders" }, { 1, "folder memberships" },
+            { 2, "book details" } };
+        for (const auto& rows : userRows) {
+            int count = 0;
+            for (auto it = places.at(rows.first).cbegin(); it != places.at(rows.first).cend(); ++it)
+                count += intact(rows.first, it.key()) ? 0 : 1;
+            if (count > 0) {
+                lost << QStringLiteral("%1 (%2)").arg(
+                    rows.second, counted ? QString::number(count) : QStringLiteral("how many is not known"));
+            }
+        }
+        if (!lost.isEmpty())
+            ending += QStringLiteral(" Also not brought back: %1.").arg(lost.join(QStringLiteral(", ")));
         if (backup == 280) {
             ending += QStringLiteral(" The backup of %1 holds more books (280). Restore the library from the backup? "
                                      "Cancel keeps the books read from the damaged file.")

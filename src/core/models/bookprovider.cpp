@@ -255,27 +255,17 @@ bool replaceLibraryFile(const QString& path, bool empty, const QString& error)
             QMessageBox::Ok);
         return false;
     }
-    int books = 0;
-    int held = -1;
-    if (salvage.stored && QFile::rename(part, path)) {
-        books = salvage.books;
-        held = salvage.held;
-    }
+    LibrarySalvage::Result placed; // what the library now holds
+    if (salvage.stored && QFile::rename(part, path))
+        placed = salvage;
     QFile::remove(part);
+    const int books = placed.books;
 
     QStringList message { empty ? providerText("The library file was empty.")
                                 : providerText("The library file is damaged (%1).").arg(error),
         providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
-    if (!empty && books > 0) {
-        message << (held >= 0
-                ? providerText("Books read from it and back in the library: %1 of %2.").arg(books).arg(held)
-                : providerText("Books read from it and back in the library: %1; how many it held is not "
-                               "known.")
-                      .arg(books));
-    } else if (!empty) {
-        message << (held > 0 ? providerText("None of the %1 books it held could be read from it.").arg(held)
-                             : providerText("No book could be read from it."));
-    }
+    if (!empty)
+        message << LibrarySalvage::told(placed);
     const QString backup = LibraryDatabase::backupPath(path);
     QString backupError;
     int backupBooks = -1;

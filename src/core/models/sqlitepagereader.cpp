@@ -150,10 +150,13 @@ SqlitePageReader::SqlitePageReader(const QString& path)
         pages = qMin<qint64>(qMin<qint64>(pages, m_journalDatabasePages), filePages + m_journal.size());
     }
     m_pageCount = quint32(qMin<qint64>(std::numeric_limits<qint32>::max(), pages));
-    if (!m_headerSound || m_pageLimit == 0)
+    const bool counted = m_headerSound && m_pageLimit != 0;
+    if (!counted)
         m_pageLimit = m_pageCount;
     else if (m_pageLimit < m_pageCount)
         m_pageCount = m_pageLimit; // what lies beyond the database's size is no part of it
+    int last = 0;
+    m_whole = counted && m_pageCount == m_pageLimit && page(m_pageCount, &last) && last == m_pageSize;
     if (m_headerSound)
         readFreeList();
 }
@@ -589,6 +592,12 @@ bool SqlitePageReader::readCell(
         return false;
     }
     row->digest = digest ? digestOf(out, qint64(size)) : 0;
+    if (m_overflow.isEmpty())
+        m_overflow.resize(int(m_pageCount) + 1);
+    for (quint32 next = first; next;) {
+        m_overflow.setBit(int(next));
+        next = be32(page(next, &available));
+    }
     return true;
 }
 

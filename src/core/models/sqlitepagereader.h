@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
@@ -68,6 +69,10 @@ public:
     // Records of more columns than this are no rows (the caller's widest table); it bounds what a
     // false cell costs.
     void setColumnLimit(int columns);
+    // Pages that overflow chains of the records read so far continue on.
+    bool isOverflow(quint32 page) const { return page < quint32(m_overflow.size()) && m_overflow.testBit(int(page)); }
+    // The file holds every page its header counts, each in full: no page was cut off.
+    bool whole() const { return m_whole; }
     // The bytes of cells and records looked at so far, each time it was looked at: what reading
     // the file has cost.
     quint64 work() const { return m_work; }
@@ -107,11 +112,14 @@ private:
     quint32 m_pageCount = 0;
     quint32 m_pageLimit = 0;
     QSet<quint32> m_free;
+    bool m_whole = false;
     int m_columnLimit = 2000; // SQLite's own limit on the columns of a table
     // Filled as cells are read, one entry a page: the length and last page of the chain from it
-    // (0 not followed yet), and the cell (page and place) whose copy of it made no record.
+    // (0 not followed yet), the cell (page and place) whose copy of it made no record, and whether
+    // a record read goes on it.
     mutable QVector<qint32> m_chainLength;
     mutable QVector<quint32> m_chainLast;
     mutable QVector<quint64> m_chainTried;
+    mutable QBitArray m_overflow;
     mutable quint64 m_work = 0;
 };
