@@ -213,10 +213,10 @@ inline QMap<qint64, RowPlace> rowPlaces(const QByteArray& file, int root)
 }
 
 // Bytes for the cell content area of a table leaf of the file, where they begin: the start of a
-// cell like the record's at place (one that goes on over overflow pages), with a record header of
-// one text value that agrees with its size and the record's first overflow page where the cell
-// ends, once every few bytes. Each is a false cell that leads to the record's overflow chain and
-// reads as text that is no UTF-8.
+// cell as long as the record's at place, with a record header of one text value that agrees with
+// its size, and where the record goes on over overflow pages its first one where the cell ends,
+// once every few bytes. Each is a false cell, which leads to the record's overflow chain if it has
+// one, and reads as text that is no UTF-8.
 inline QPair<qint64, QByteArray> falseCells(const QByteArray& file, const RowPlace& record, int leaf)
 {
     const qint64 pageSize = pageSizeOf(file);
@@ -225,7 +225,8 @@ inline QPair<qint64, QByteArray> falseCells(const QByteArray& file, const RowPla
     int at = int(record.bytes.first().first - start);
     const qint64 size = varint(page, &at);
     varint(page, &at);
-    const int local = int(record.bytes.first().second - start) - 4 - at;
+    const bool overflows = !record.overflow.isEmpty();
+    const int local = int(record.bytes.first().second - start) - (overflows ? 4 : 0) - at;
     QByteArray header;
     for (int headerSize = 2; header.isEmpty(); ++headerSize) {
         header = varintBytes(quint64(headerSize)) + varintBytes(quint64(2 * (size - headerSize) + 13));
@@ -234,11 +235,11 @@ inline QPair<qint64, QByteArray> falseCells(const QByteArray& file, const RowPla
     }
     const QByteArray head = varintBytes(quint64(size)) + '\x01' + header;
     const int pointer = int(varintBytes(quint64(size)).size()) + 1 + local;
-    int period = head.size() + 4;
-    while (pointer % period < head.size() || pointer % period > period - 4)
+    int period = head.size() + (overflows ? 4 : 1);
+    while (overflows && (pointer % period < head.size() || pointer % period > period - 4))
         ++period;
     QByteArray cell = head + QByteArray(period - head.size(), '\0');
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; overflows && i < 4; ++i)
         cell[pointer % period + i] = char(record.overflow.first() >> (24 - 8 * i));
     const int content = int(bigEndian(pageOf(file, leaf), 5, 2));
     return { (leaf - 1) * pageSize + content, cell.repeated(int(pageSize - content) / period) };
