@@ -14,6 +14,7 @@
 #include "models/librarydatabase.h"
 #include "models/librarymessagebox.h"
 #include "models/librarysalvage.h"
+#include "models/sqlitepagereader.h"
 #include "temphome.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <limits>
 #include <memory>
 
 #include <sys/inotify.h>
@@ -59,18 +61,6 @@ QString insertOldBook(int id, const QString& path, const QString& title, int not
         .arg(id)
         .arg(BookProvider::encodeText(path), title)
         .arg(notes);
-}
-
-BookDto makeBook(const QString& path, const QString& title, int format)
-{
-    BookDto book;
-    book.full_path = path;
-    book.cover = path + QStringLiteral(".cover.jpg");
-    book.title = title;
-    book.author = QStringLiteral("Author of ") + title;
-    book.format = format;
-    book.time_added = quint32(QDateTime::currentSecsSinceEpoch());
-    return book;
 }
 
 using sqlitepages::damagePage;
@@ -107,46 +97,6 @@ QMap<int, QStringList> libraryContents(BookProvider* db)
                 db->getMetaData(book.id, 6) });
     }
     return contents;
-}
-
-// A library of a few hundred books built through the program's storage: favourites, notes counts,
-// books in the trash, three folders holding most of the books, two metadata entries each. Every
-// twentieth book has a long path and description, whose records continue on overflow pages, and a
-// run of books was removed from the library, which leaves free pages that held them, and the tenth
-// book became a favourite; the file as it was before goes to snapshot, when one is named.
-bool buildLibrary(BookProvider* db, int count, const QString& snapshot = QString())
-{
-    QSqlQuery unit;
-    if (!unit.exec(QStringLiteral("BEGIN")))
-        return false;
-    QList<int> folders;
-    for (const char* title : { "Classics", "Mystery", "Науч-поп" })
-        folders.append(db->addCategory(QString::fromUtf8(title), 0));
-    QList<BookDto> books;
-    for (int i = 0; i < count; ++i) {
-        const QString shelf = i % 20 == 7 ? QStringLiteral("A shelf with a long name %1/").arg(i).repeated(25)
-                                          : QStringLiteral("Shelf %1/").arg(i % 9);
-        BookDto book = makeBook(QStringLiteral("/home/reader/Books/%1book %2.epub").arg(shelf).arg(i),
-            QStringLiteral("Книга %1").arg(i), BookFormat::Epub);
-        book.notes_count = i % 7;
-        book.max_position = 1000 + i;
-        book.metadata = { { 2, QStringLiteral("Publisher %1").arg(i % 13) },
-            { 6, QStringLiteral("A description as long as publishers write them. ").repeated(i % 20 == 7 ? 100 : 3) } };
-        books.append(book);
-    }
-    QList<int> ids;
-    bool ok = !folders.contains(-1) && db->addAll(books, ids);
-    for (int i = 0; ok && i < ids.size(); ++i) {
-        ok = (i % 5 || db->setFavorite(ids[i], 1)) && (i % 23 || db->setDeleted(ids[i], 1))
-            && (i % 4 == 3 || db->addBookToCategory(ids[i], folders[i % 3]));
-    }
-    if (!unit.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) || !ok)
-        return false;
-    if (!snapshot.isEmpty() && !QFile::copy(QSqlDatabase::database().databaseName(), snapshot))
-        return false;
-    for (int i = count / 2; ok && i < count / 2 + count / 15; ++i)
-        ok = !db->deleteFromLibrary(ids[i]).isNull();
-    return ok && db->setFavorite(ids[9], 1);
 }
 
 // The root page of a table or index of the open library.
@@ -469,9 +419,19 @@ private slots:
         row("books leaf read as a later book's rowid", "misread later", 4096, true);
         row("pointers of a leaf in another order", "pointer order", 4096, true);
         row("two damaged stretches of leaves, a sound one between", "two stretches", 4096, true);
-        row("books root", "root", 4096, false);
-        row("interior page of a three-level tree", "interior", 512, false);
-        row("both ends of a three-level tree", "both ends", 512, false);
+        // A pointer that names a leaf of another table: each leaf is read with its own table.
+        row("a pointer of the books root turned to a metadata leaf", "pointer to a metadata leaf", 4096, true);
+        row("a pointer of the metadata root turned to a books leaf", "pointer to a books leaf", 4096, true);
+        row("a cell turned into a copy of another's rowid", "noisy neighbour", 4096, true);
+        row("leaves of the folder bindings and of the metadata", "bindings and metadata", 4096, true);
+        // Every few bytes of a leaf start a false cell whose overflow chain is a real record's.
+        row("false cells over a leaf, 64 KB pages", "false cells", 65536, true);
+        row("false cells of their own text over a leaf, 64 KB pages", "false text cells", 65536, true);
+        // Where the pages still tell every leaf (broken pointers led to interior pages), the box
+        // says how many books the file held.
+        row("books root", "root", 4096, true);
+        row("interior page of a three-level tree", "interior", 512, true);
+        row("both ends of a three-level tree", "both ends", 512, true);
         row("schema page", "schema", 4096, true);
         row("schema page, three-level tree", "schema", 512, true);
         row("cut short in a page", "cut", 4096, false);
@@ -481,7 +441,7 @@ private slots:
         row("random bytes in leaves, small pages", "random", 512, false);
         row("hot journal beside it", "journal", 4096, true);
         // A leaf as it was before books were removed, on a free page: its rows are old copies.
-        row("old copies on a free page, books root", "old copies, root", 4096, false);
+        row("old copies on a free page, books root", "old copies, root", 4096, true);
         row("old copies on a free page, the free list lost", "old copies, free list lost", 4096, true);
         row("old copies on a free page, the free list and an interior page lost",
             "old copies, free list lost, interior", 512, false);
@@ -505,6 +465,13 @@ private slots:
         const QString path = diskFull ? disk->filePath(QStringLiteral("ebooklib.sqlite3")) : databasePath();
         QVERIFY(copyOfLibrary(pageSize, path));
         QVERIFY(db->createConnection(path));
+        if (damage == QLatin1String("false cells")) {
+            // A record that goes on over 120 pages, of a size whose cell keeps the least of it
+            // on its leaf.
+            const int least = (pageSize - 12) * 32 / 255 - 23;
+            const QString text = QStringLiteral("A description that goes on and on. ").repeated(240000);
+            QVERIFY(db->setMetaData(3, 6, text.left(least + 120 * (pageSize - 4) + 61000)));
+        }
         const QMap<int, QStringList> before = libraryContents(db);
         QCOMPARE(before.size(), 280);
         QCOMPARE(scalar(QStringLiteral("PRAGMA page_size")).toInt(), pageSize);
@@ -534,7 +501,7 @@ private slots:
             else if (page.depth == 1)
                 middle << page.page;
         }
-        QVERIFY(leaves.size() > 12);
+        QVERIFY(leaves.size() > (pageSize > 4096 ? 1 : 12));
         QVERIFY(pageSize > 1024 || middle.size() >= 3); // small pages: a tree of three levels
         if (backup == 280)
             QVERIFY(QFile::copy(path, LibraryDatabase::backupPath(path)));
@@ -574,6 +541,54 @@ private slots:
                                                                            : 290;
             QVERIFY(sqlitepages::misreadLeaf(path, leaf, rowid));
             damaged.append({ at(leaf) + 8, at(leaf) + 8 + 2 * onLeaf.size() + 10 });
+        } else if (damage.startsWith(QLatin1String("pointer to"))) {
+            // The third pointer of one table's root leads to a leaf of the other.
+            const bool toMetadata = damage.endsWith(QLatin1String("metadata leaf"));
+            const int from = roots.at(toMetadata ? 0 : 2);
+            QList<int> targets;
+            for (const sqlitepages::TreePage& page : sqlitepages::treePages(sound, roots.at(toMetadata ? 2 : 0))) {
+                if (page.leaf)
+                    targets << page.page;
+            }
+            const qint64 cell = sqlitepages::bigEndian(sqlitepages::pageOf(sound, from), 12 + 2 * 2, 2);
+            QVERIFY(write(at(from) + cell, pageNumber(targets.at(targets.size() / 2))));
+        } else if (damage == QLatin1String("noisy neighbour")) {
+            // A cell of a later book (SQLite puts it nearer the page's start) gets the rowid of an
+            // intact one; its record still reads.
+            int i = 1;
+            while (onLeaf.at(i) < 128 && onLeaf.at(i + 3) >= 128)
+                ++i;
+            const qint64 cell = places.first().value(onLeaf.at(i + 3)).bytes.first().first;
+            int rowid = int(cell - at(leaf));
+            sqlitepages::varint(sqlitepages::pageOf(sound, leaf), &rowid);
+            QVERIFY(write(at(leaf) + rowid, sqlitepages::varintBytes(quint64(onLeaf.at(i)))));
+        } else if (damage == QLatin1String("bindings and metadata")) {
+            const QList<sqlitepages::TreePage> metadata = sqlitepages::treePages(sound, roots.at(2));
+            for (const int page : { roots.at(1), metadata.at(metadata.size() / 2).page }) {
+                QVERIFY(damagePage(path, page, false));
+                damaged.append({ at(page) + 8, at(page) + 2008 });
+            }
+        } else if (damage.startsWith(QLatin1String("false"))) {
+            // Like the long record's cell, or like the longest one that its leaf holds whole.
+            const bool whole = damage.contains(QLatin1String("text"));
+            RowPlace record;
+            qint64 longest = 0;
+            for (const RowPlace& place : qAsConst(places.at(2))) {
+                const qint64 length = place.bytes.first().second - place.bytes.first().first;
+                if (whole ? place.overflow.isEmpty() && length > longest : place.overflow.size() > 8) {
+                    record = place;
+                    longest = length;
+                }
+            }
+            QVERIFY(!record.bytes.isEmpty());
+            int fullest = leaves.first();
+            for (const int page : qAsConst(leaves)) {
+                if (sqlitepages::bigEndian(sqlitepages::pageOf(sound, page), 5, 2)
+                    < sqlitepages::bigEndian(sqlitepages::pageOf(sound, fullest), 5, 2))
+                    fullest = page;
+            }
+            const QPair<qint64, QByteArray> cells = sqlitepages::falseCells(sound, record, fullest);
+            QVERIFY(write(cells.first, cells.second));
         } else if (damage == QLatin1String("pointer order")) {
             QVERIFY(sqlitepages::reversePointers(path, leaf));
         } else if (damage == QLatin1String("two stretches")) {
@@ -672,6 +687,15 @@ private slots:
             return;
         }
         const QByteArray original = fileHash(path);
+        {
+            // However its pages are damaged, reading each of them as a leaf, as the salvage may,
+            // costs the page reader a few times the bytes of the file.
+            SqlitePageReader pages(path);
+            pages.setColumnLimit(kBookColumns.size());
+            for (quint32 page = 1; page <= pages.pageCount(); ++page)
+                pages.leaf(page, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
+            QVERIFY2(pages.work() < 8 * quint64(length), qPrintable(QString::number(pages.work())));
+        }
         if (diskFull) {
             // No new file fits beside the damaged one: it stays as it is and is read as it is, one box
             // on this thread gives the true cause, and the next start tries again.
@@ -768,6 +792,21 @@ private slots:
                              .arg(back)
             + (counted ? QStringLiteral(" of %1.").arg(before.size())
                        : QStringLiteral("; how many it held is not known."));
+        // The user's other rows on damaged bytes, in one line, with how many where the file tells.
+        QStringList lost;
+        const QList<QPair<int, QString>> userRows { { 3, "folders" }, { 1, "folder memberships" },
+            { 2, "book details" } };
+        for (const auto& rows : userRows) {
+            int count = 0;
+            for (auto it = places.at(rows.first).cbegin(); it != places.at(rows.first).cend(); ++it)
+                count += intact(rows.first, it.key()) ? 0 : 1;
+            if (count > 0) {
+                lost << QStringLiteral("%1 (%2)").arg(
+                    rows.second, counted ? QString::number(count) : QStringLiteral("how many is not known"));
+            }
+        }
+        if (!lost.isEmpty())
+            ending += QStringLiteral(" Also not brought back: %1.").arg(lost.join(QStringLiteral(", ")));
         if (backup == 280) {
             ending += QStringLiteral(" The backup of %1 holds more books (280). Restore the library from the backup? "
                                      "Cancel keeps the books read from the damaged file.")

@@ -82,6 +82,15 @@ inline bool damagePage(const QString& path, int page, bool keepTime)
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
+// A SQLite variable-length integer (of up to 56 bits).
+inline QByteArray varintBytes(quint64 value)
+{
+    QByteArray bytes;
+    for (quint64 rest = value; rest || bytes.isEmpty(); rest >>= 7)
+        bytes.prepend(char((rest & 0x7f) | (bytes.isEmpty() ? 0 : 0x80)));
+    return bytes;
+}
+
 // Points every cell of a table leaf (1-based page number) at one cell made in the page's free
 // space, as a cell pointer array that a fault of the disk rewrote leaves it: SQLite then reads
 // each cell, without an error, as a row of no columns with that rowid. False when the page is no
@@ -100,10 +109,7 @@ inline bool misreadLeaf(const QString& path, int page, quint32 rowid)
         return false;
     const quint32 cells = bigEndian(leaf, 3, 2);
     const quint32 made = 8 + 2 * cells; // the free space begins after the pointer array
-    QByteArray key;
-    for (quint32 rest = rowid; rest || key.isEmpty(); rest >>= 7)
-        key.prepend(char((rest & 0x7f) | (key.isEmpty() ? 0 : 0x80)));
-    const QByteArray cell = QByteArray(1, '\0') + key; // payload size 0, then the rowid
+    const QByteArray cell = QByteArray(1, '\0') + varintBytes(rowid); // payload size 0, then the rowid
     if (made + quint32(cell.size()) > bigEndian(leaf, 5, 2))
         return false;
     QByteArray pointers;
@@ -204,6 +210,39 @@ inline QMap<qint64, RowPlace> rowPlaces(const QByteArray& file, int root)
         }
     }
     return places;
+}
+
+// Bytes for the cell content area of a table leaf of the file, where they begin: the start of a
+// cell as long as the record's at place, with a record header of one text value that agrees with
+// its size, and where the record goes on over overflow pages its first one where the cell ends,
+// once every few bytes. Each is a false cell, which leads to the record's overflow chain if it has
+// one, and reads as text that is no UTF-8.
+inline QPair<qint64, QByteArray> falseCells(const QByteArray& file, const RowPlace& record, int leaf)
+{
+    const qint64 pageSize = pageSizeOf(file);
+    const qint64 start = (record.leaf - 1) * pageSize;
+    const QByteArray page = pageOf(file, record.leaf);
+    int at = int(record.bytes.first().first - start);
+    const qint64 size = varint(page, &at);
+    varint(page, &at);
+    const bool overflows = !record.overflow.isEmpty();
+    const int local = int(record.bytes.first().second - start) - (overflows ? 4 : 0) - at;
+    QByteArray header;
+    for (int headerSize = 2; header.isEmpty(); ++headerSize) {
+        header = varintBytes(quint64(headerSize)) + varintBytes(quint64(2 * (size - headerSize) + 13));
+        if (header.size() != headerSize)
+            header.clear();
+    }
+    const QByteArray head = varintBytes(quint64(size)) + '\x01' + header;
+    const int pointer = int(varintBytes(quint64(size)).size()) + 1 + local;
+    int period = head.size() + (overflows ? 4 : 1);
+    while (overflows && (pointer % period < head.size() || pointer % period > period - 4))
+        ++period;
+    QByteArray cell = head + QByteArray(period - head.size(), '\0');
+    for (int i = 0; overflows && i < 4; ++i)
+        cell[pointer % period + i] = char(record.overflow.first() >> (24 - 8 * i));
+    const int content = int(bigEndian(pageOf(file, leaf), 5, 2));
+    return { (leaf - 1) * pageSize + content, cell.repeated(int(pageSize - content) / period) };
 }
 
 // The pages on the free list of a sound file.

@@ -379,19 +379,10 @@ bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& err
         return false;
     }
     const int books = salvage.books;
-    const int held = salvage.held;
 
     QStringList message { what, providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
-    if (trouble == Trouble::Damaged && books > 0) {
-        message << (held >= 0
-                ? providerText("Books read from it and back in the library: %1 of %2.").arg(books).arg(held)
-                : providerText("Books read from it and back in the library: %1; how many it held is not "
-                               "known.")
-                      .arg(books));
-    } else if (trouble == Trouble::Damaged) {
-        message << (held > 0 ? providerText("None of the %1 books it held could be read from it.").arg(held)
-                             : providerText("No book could be read from it."));
-    }
+    if (trouble == Trouble::Damaged)
+        message << LibrarySalvage::told(salvage);
     const QString backup = LibraryDatabase::backupPath(path);
     QString backupError;
     int backupBooks = -1;

@@ -3,6 +3,7 @@
 #include "librarydatabase.h"
 #include "sqlitepagereader.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QHash>
@@ -202,50 +203,46 @@ int fit(const Row& row, const Table& table)
     return count == table.columns.size() ? 2 : 1;
 }
 
+// A page a pointer leads to, the rowids it may hold, and how deep it lies below the pointer's tree.
 struct LeafRef {
     quint32 page = 0;
     qint64 lo = kFirstRowid;
     qint64 hi = kLastRowid;
+    int depth = 0;
 };
 
 struct Tree {
     QVector<LeafRef> leaves; // in rowid order
-    bool complete = true; // every page on the way read, none missing or shared
+    QVector<quint32> interior; // its sound interior pages
+    // Pages that pointers of the tree lead to and that are no page of it: damaged, missing from
+    // the file, met twice, or another table's.
+    QVector<LeafRef> broken;
     bool underInterior = false; // its top is a sound interior page
+    bool complete() const { return broken.isEmpty(); }
 };
 
 // Walks down from a page through sound interior pages, to the leaves. A page may be entered only
-// while enter() says so (it marks the page taken), so a damaged pointer to a page walked already
-// neither loops nor gives a page to two trees.
+// while enter() says so, so a damaged pointer to a page walked already does not loop.
 Tree walk(const SqlitePageReader& reader, quint32 root, const std::function<bool(quint32)>& enter)
 {
     Tree tree;
-    struct Step {
-        quint32 page;
-        qint64 lo;
-        qint64 hi;
-        int depth;
-    };
-    QVector<Step> stack { { root, kFirstRowid, kLastRowid, 0 } };
+    QVector<LeafRef> stack { { root, kFirstRowid, kLastRowid, 0 } };
     QVector<SqlitePageReader::Child> children;
     while (!stack.isEmpty()) {
-        const Step step = stack.takeLast();
-        if (step.depth > kMaxDepth || step.page > reader.pageCount() || !enter(step.page)) {
-            tree.complete = false;
-            continue;
-        }
+        const LeafRef step = stack.takeLast();
         const SqlitePageReader::PageType type = reader.pageType(step.page);
-        if (type == SqlitePageReader::TableInterior) {
-            if (!reader.children(step.page, step.lo, step.hi, &children)) {
-                tree.complete = false;
-                continue;
-            }
+        if (step.depth > kMaxDepth || step.page > reader.pageCount() || !enter(step.page)
+            || (type == SqlitePageReader::TableInterior && !reader.children(step.page, step.lo, step.hi, &children))) {
+            tree.broken.append(step);
+        } else if (type == SqlitePageReader::TableInterior) {
+            tree.interior.append(step.page);
             tree.underInterior = tree.underInterior || step.depth == 0;
             for (int i = children.size() - 1; i >= 0; --i)
                 stack.append({ children.at(i).page, children.at(i).lo, children.at(i).hi, step.depth + 1 });
+        } else if (type == SqlitePageReader::TableLeaf) {
+            tree.leaves.append(step);
         } else {
-            // A leaf, or a page on the way that is damaged: reading it as a leaf tells which.
-            tree.leaves.append({ step.page, step.lo, step.hi });
+            tree.broken.append(step);
         }
     }
     return tree;
@@ -416,7 +413,7 @@ const QStringList& programTables()
 // Finds the rows of the file's tables and carries those of the program's into the new file.
 class Salvage {
 public:
-    Salvage(const SqlitePageReader& reader, const LibrarySalvage::Progress& progress)
+    Salvage(SqlitePageReader& reader, const LibrarySalvage::Progress& progress)
         : m_reader(reader)
         , m_progress(progress)
         , m_owner(int(reader.pageCount()) + 1, 0)
@@ -441,19 +438,42 @@ private:
         QSet<qint64> disagreeing; // stray rowids whose copies differ
     };
 
+    // What was read of a table.
+    struct Count {
+        int held = -1; // rows it held, where its pages tell; -1 unknown
+        int read = 0; // rows that read and fit it
+        bool lossSeen = false; // a page or cell of it did not read
+    };
+
     void findTables();
+    // Whether the rows of a leaf a pointer of the table's tree leads to are that table's, in the
+    // rowids the pointer gives.
+    bool belongs(int table, const LeafRef& leaf);
     void findStrays();
+    // The pages of the file that may have held rows the salvage did not read: all but the pages
+    // of a tree, free pages, index pages, overflow pages of records read and the placed strays.
+    // Every leaf has been read by then, so the overflow pages are known.
+    void findUnknownPages(const QSet<quint32>& placed);
+    // Whether each pointer of the table's tree that is broken led to another table's page, or to
+    // where an interior page was (its leaves are strays): then no leaf of it was lost there.
+    bool brokenHoldNoLeaf(int table) const;
+    // Whether every leaf of the table was found, though its tree is broken: every page the file
+    // holds is known, and each broken pointer of the tree led to another table's page or where an
+    // interior page was.
+    bool everyLeafFound(int table) const;
     // Reads the rows of the table that are carried and hands each to write.
     void carry(int table, const std::function<void(const Row&)>& write);
     void advance(int units);
     int tableNamed(const QString& name) const;
 
-    const SqlitePageReader& m_reader;
+    SqlitePageReader& m_reader;
     const LibrarySalvage::Progress& m_progress;
-    QVector<qint16> m_owner; // of each page: the table's index + 1, -1 the schema or a stray tree, 0 none
+    QVector<qint16> m_owner; // of each page: the table's index + 1, -1 the schema, -2 a stray tree, 0 none
     QVector<Table> m_tables;
     QVector<Found> m_found;
-    QVector<int> m_held; // rows each table held, where its pages tell; -1 unknown
+    QSet<quint32> m_unknown; // pages that may have held rows of a table that were not read
+    QHash<quint32, int> m_brokenOf; // a page some tree's pointer leads to wrongly: that table
+    QVector<Count> m_counts;
     QVector<QString> m_summaries; // of what was read of each table, for the log
     int m_units = 1;
     int m_done = 0;
@@ -472,8 +492,10 @@ int Salvage::tableNamed(const QString& name) const
 void Salvage::advance(int units)
 {
     m_done += units;
+    // The share is told only as it grows: the number of leaves to read is known only once the
+    // trees are sorted out.
     const int percent = int(qMin<qint64>(100, qint64(m_done) * 100 / qMax(1, m_units)));
-    if (percent != m_percent && m_progress) {
+    if (percent > m_percent && m_progress) {
         m_percent = percent;
         m_progress(percent);
     }
@@ -492,23 +514,75 @@ void Salvage::findTables()
         if (tableNamed(table.name) < 0 && parseTable(sql, &table))
             m_tables.append(table);
     }
+    // A false cell costs the scan at most the header of a record of the widest table carried;
+    // rows of wider tables are never carried.
+    int widest = 5; // the schema's own rows
+    for (const QString& name : programTables())
+        widest = qMax(widest, int(m_tables.at(tableNamed(name)).columns.size()));
+    m_reader.setColumnLimit(widest);
     m_found.resize(m_tables.size());
+    int leaves = 0;
     for (int t = 0; t < m_tables.size(); ++t) {
         if (!m_tables.at(t).root) {
-            m_found[t].tree.complete = false;
+            m_found[t].tree.broken.append(LeafRef()); // page 0: where its root is, is not known
             continue;
         }
-        m_found[t].tree = walk(m_reader, m_tables.at(t).root, [this, t](quint32 page) {
-            if (m_owner.at(int(page)) != 0)
+        // Each tree is walked on its own: a pointer that damage turned to a page of another tree
+        // must not keep that page from its own.
+        QSet<quint32> walked;
+        m_found[t].tree = walk(m_reader, m_tables.at(t).root, [&walked](quint32 page) {
+            if (walked.contains(page))
                 return false;
-            m_owner[int(page)] = qint16(t + 1);
+            walked.insert(page);
             return true;
         });
+        for (const quint32 page : qAsConst(m_found.at(t).tree.interior)) {
+            if (m_owner.at(int(page)) == 0)
+                m_owner[int(page)] = qint16(t + 1);
+        }
+        leaves += m_found.at(t).tree.leaves.size();
         const quint32 root = m_tables.at(t).root;
         QVector<SqlitePageReader::Child> children;
         m_found[t].rootSound = m_reader.pageType(root) == SqlitePageReader::TableLeaf
             || m_reader.children(root, kFirstRowid, kLastRowid, &children);
     }
+    // Leaves are read to tell whose they are, those of the program's tables again to carry them;
+    // strays add to that below.
+    m_units = leaves;
+    for (const QString& name : programTables()) {
+        const int t = tableNamed(name);
+        m_units += t < 0 ? 0 : m_found.at(t).tree.leaves.size();
+    }
+    for (int t = 0; t < m_tables.size(); ++t) {
+        Tree& tree = m_found[t].tree;
+        QVector<LeafRef> own;
+        for (const LeafRef& leaf : qAsConst(tree.leaves)) {
+            if (m_owner.at(int(leaf.page)) == 0 && belongs(t, leaf)) {
+                m_owner[int(leaf.page)] = qint16(t + 1);
+                own.append(leaf);
+            } else {
+                qWarning() << "A pointer of" << m_tables.at(t).name << "leads to page" << leaf.page
+                           << ", which is not its own";
+                tree.broken.append(leaf);
+            }
+            advance(1);
+        }
+        tree.leaves = own;
+    }
+    for (int t = 0; t < m_tables.size(); ++t) {
+        for (const LeafRef& broken : qAsConst(m_found.at(t).tree.broken))
+            m_brokenOf.insert(broken.page, t);
+    }
+}
+
+bool Salvage::belongs(int table, const LeafRef& leaf)
+{
+    const SqlitePageReader::Leaf read = m_reader.leaf(leaf.page, kFirstRowid, kLastRowid);
+    int fitting = 0;
+    for (const Row& row : read.rows)
+        fitting += fit(row, m_tables.at(table)) && row.rowid >= leaf.lo && row.rowid <= leaf.hi ? 1 : 0;
+    // Damage may have spoilt some of its rows; most of them still fit.
+    return 2 * fitting >= read.rows.size();
 }
 
 // Table pages that no table's tree reaches (their way in is damaged) and that are not free: the
@@ -535,7 +609,7 @@ void Salvage::findStrays()
     const auto enter = [this, &stray](quint32 page) {
         if (!stray(page))
             return false;
-        m_owner[int(page)] = -1;
+        m_owner[int(page)] = -2;
         return true;
     };
     for (quint32 page = 2; page <= pages; ++page) {
@@ -550,19 +624,17 @@ void Salvage::findStrays()
     int strayLeaves = 0;
     for (const Tree& tree : qAsConst(trees))
         strayLeaves += tree.leaves.size();
-    int treeLeaves = 0;
-    for (const QString& name : programTables()) {
-        const int t = tableNamed(name);
-        treeLeaves += t < 0 ? 0 : m_found.at(t).tree.leaves.size();
-    }
-    m_units = treeLeaves + 2 * strayLeaves;
+    m_units += 2 * strayLeaves;
     if (strayLeaves)
         qWarning() << "Table leaves of the damaged library off their tables' trees:" << strayLeaves;
 
+    QSet<quint32> placed; // stray leaves whose rows are a table's, or that hold none
     for (int index = 0; index < trees.size(); ++index) {
         for (const LeafRef& leaf : trees.at(index).leaves) {
             const SqlitePageReader::Leaf read = m_reader.leaf(leaf.page, leaf.lo, leaf.hi, true);
             advance(1);
+            if (read.cellCount == 0)
+                placed.insert(leaf.page);
             QVector<int> scores(m_tables.size(), 0);
             for (const Row& row : read.rows) {
                 for (int t = 0; t < m_tables.size(); ++t)
@@ -580,8 +652,10 @@ void Salvage::findStrays()
                     stray.rows.append({ row.rowid, row.digest });
             }
             m_found[best].strays.append(stray);
+            placed.insert(leaf.page);
         }
     }
+    findUnknownPages(placed);
     for (int t = 0; t < m_tables.size(); ++t) {
         Found& found = m_found[t];
         // A table whose root is lost (its schema entry, or the root page itself) takes as its tree
@@ -622,31 +696,82 @@ void Salvage::findStrays()
     }
 }
 
+void Salvage::findUnknownPages(const QSet<quint32>& placed)
+{
+    // The page with the byte at 1 GiB is never used, so that locks never meet data.
+    const qint64 lockPage = (qint64(1) << 30) / m_reader.pageSize() + 1;
+    for (quint32 page = 2; page <= m_reader.pageCount(); ++page) {
+        const qint16 owner = m_owner.at(int(page));
+        const SqlitePageReader::PageType type = m_reader.pageType(page);
+        const bool known = owner > 0 || owner == -1 || m_reader.isFree(page) || m_reader.isOverflow(page)
+            || type == SqlitePageReader::IndexInterior || type == SqlitePageReader::IndexLeaf || page == lockPage
+            || (owner == -2 && (type == SqlitePageReader::TableInterior || placed.contains(page)));
+        if (!known)
+            m_unknown.insert(page);
+    }
+}
+
+bool Salvage::brokenHoldNoLeaf(int table) const
+{
+    const Found& found = m_found.at(table);
+    // All leaves of a b-tree lie at one depth: a broken pointer above it led to an interior page.
+    const int leafDepth = found.tree.leaves.isEmpty() ? -1 : found.tree.leaves.first().depth;
+    for (const LeafRef& broken : found.tree.broken) {
+        if (broken.page > m_reader.pageCount())
+            return false; // missing from the file, with what was below it
+        const qint16 owner = m_owner.at(int(broken.page));
+        if (owner > 0 && owner != table + 1)
+            continue;
+        // With no leaf of the tree left, a root with leaves of the table elsewhere was an interior page.
+        if (leafDepth >= 0 ? broken.depth >= leafDepth : broken.depth > 0 || found.strays.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+bool Salvage::everyLeafFound(int table) const
+{
+    if (!m_reader.whole() || !brokenHoldNoLeaf(table))
+        return false;
+    // A page that may have held rows is one a broken pointer leads to, where no leaf of this table was.
+    for (const quint32 page : m_unknown) {
+        if (!m_brokenOf.contains(page))
+            return false;
+    }
+    return true;
+}
+
 void Salvage::carry(int table, const std::function<void(const Row&)>& write)
 {
     const Found& found = m_found.at(table);
     const Table& shape = m_tables.at(table);
+    Count& count = m_counts[table];
     // The tree's leaves hold rowids of ranges apart, so its rows never meet twice; a stray row
     // must keep clear of them: of the ranges of its whole leaves, and of the rows of its damaged
     // ones, and of the strays taken before it.
     QVector<QPair<qint64, qint64>> sound;
     QSet<qint64> taken;
-    bool counted = found.tree.complete;
-    qint64 count = 0;
+    bool counted = true;
+    qint64 held = 0;
     int unfit = 0;
     const auto take = [&](const Row& row) {
-        if (fit(row, shape))
-            write(row);
-        else
+        if (!fit(row, shape)) {
             ++unfit;
+            return;
+        }
+        ++count.read;
+        write(row);
+    };
+    // The cells a leaf's header counts are the rows it held.
+    const auto tally = [&](const SqlitePageReader::Leaf& read) {
+        counted = counted && read.cellCount >= 0;
+        held += qMax(0, read.cellCount);
+        count.lossSeen = count.lossSeen || read.cellCount < 0 || read.rows.size() < read.cellCount;
     };
     for (const LeafRef& leaf : found.tree.leaves) {
         const SqlitePageReader::Leaf read = m_reader.leaf(leaf.page, leaf.lo, leaf.hi);
         advance(1);
-        if (read.cellCount < 0)
-            counted = false;
-        else
-            count += read.cellCount;
+        tally(read);
         if (read.whole) {
             sound.append({ leaf.lo, leaf.hi });
         } else {
@@ -658,16 +783,23 @@ void Salvage::carry(int table, const std::function<void(const Row&)>& write)
         for (const Row& row : read.rows)
             take(row);
     }
-    const int held = counted && count <= std::numeric_limits<int>::max() ? int(count) : -1;
-    if (counted) {
+    if (found.tree.complete()) {
         // Every leaf of the tree was reached and counted: a row off it is no live row.
         advance(found.strays.size());
         if (!found.strays.isEmpty())
             qWarning() << "Leaves off the whole tree of" << shape.name << "left out:" << found.strays.size();
     } else {
+        count.lossSeen = count.lossSeen || !brokenHoldNoLeaf(table);
+        counted = counted && everyLeafFound(table);
+        // The strays taken are counted where they are the leaves the broken pointers lost: apart
+        // from each other and from the tree's leaves (an old copy would meet the live rows).
+        QVector<QPair<qint64, qint64>> spans;
+        for (const LeafRef& leaf : found.tree.leaves)
+            spans.append({ leaf.lo, leaf.hi });
         for (const Stray& stray : found.strays) {
             const SqlitePageReader::Leaf read = m_reader.leaf(stray.leaf.page, stray.leaf.lo, stray.leaf.hi);
             advance(1);
+            bool live = false;
             for (const Row& row : read.rows) {
                 const auto after = std::upper_bound(sound.begin(), sound.end(), row.rowid,
                     [](qint64 rowid, const QPair<qint64, qint64>& range) { return rowid < range.first; });
@@ -675,17 +807,25 @@ void Salvage::carry(int table, const std::function<void(const Row&)>& write)
                 if (!covered && !taken.contains(row.rowid) && !found.disagreeing.contains(row.rowid)) {
                     taken.insert(row.rowid);
                     take(row);
+                    live = true;
                 }
             }
+            if (live) {
+                tally(read);
+                spans.append({ read.rows.first().rowid, read.rows.last().rowid });
+            }
         }
+        std::sort(spans.begin(), spans.end());
+        for (int i = 1; counted && i < spans.size(); ++i)
+            counted = spans.at(i - 1).second < spans.at(i).first;
     }
     if (unfit)
         qWarning() << "Rows that do not fit the columns of" << shape.name << "left out:" << unfit;
-    m_held[table] = held;
+    count.held = counted && held <= std::numeric_limits<int>::max() ? int(held) : -1;
     m_summaries[table] = QStringLiteral("%1 leaves of its tree, %2 leaves off it; it held %3")
                              .arg(found.tree.leaves.size())
                              .arg(found.strays.size())
-                             .arg(held < 0 ? QStringLiteral("an unknown number") : QString::number(held));
+                             .arg(count.held < 0 ? QStringLiteral("an unknown number") : QString::number(count.held));
 }
 
 bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
@@ -697,7 +837,7 @@ bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
         result->writeError = target.lastError();
         return false;
     }
-    m_held.fill(-1, m_tables.size());
+    m_counts.fill({}, m_tables.size());
     m_summaries.resize(m_tables.size());
     const QStringList& names = programTables();
     QSet<qint64> folders;
@@ -728,7 +868,16 @@ bool Salvage::run(QSqlDatabase& target, LibrarySalvage::Result* result)
     if (m_progress)
         m_progress(100);
     result->books = books.size();
-    result->held = m_held.at(tableNamed(names.at(1)));
+    result->held = m_counts.at(tableNamed(names.at(1))).held;
+    // Of the user's other rows, those the file held that did not read; the rows of books that did
+    // not come back went with them.
+    const auto lost = [this](const QString& name) {
+        const Count& count = m_counts.at(tableNamed(name));
+        return count.held >= 0 ? qMax(0, count.held - count.read) : count.lossSeen ? -1 : 0;
+    };
+    result->lostFolders = lost(names.at(0));
+    result->lostMemberships = lost(names.at(2));
+    result->lostDetails = lost(names.at(3));
     return true;
 }
 
@@ -743,7 +892,7 @@ LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QStr
         result.writeError = QSqlError(QString(), old.errorString(), QSqlError::UnknownError);
         return result;
     }
-    const SqlitePageReader reader(source);
+    SqlitePageReader reader(source);
     {
         QSqlDatabase to = openConnection(kTargetConnection, target, false);
         QSqlQuery pragma(to);
@@ -768,6 +917,33 @@ LibrarySalvage::Result LibrarySalvage::rebuild(const QString& source, const QStr
     }
     closeConnection(kTargetConnection);
     return result;
+}
+
+QStringList LibrarySalvage::told(const Result& result)
+{
+    const auto text = [](const char* source) { return QCoreApplication::translate("LibrarySalvage", source); };
+    if (result.books == 0) {
+        return { result.held > 0 ? text("None of the %1 books it held could be read from it.").arg(result.held)
+                                 : text("No book could be read from it.") };
+    }
+    QStringList told {
+        result.held >= 0
+            ? text("Books read from it and back in the library: %1 of %2.").arg(result.books).arg(result.held)
+            : text("Books read from it and back in the library: %1; how many it held is not known.").arg(result.books)
+    };
+    QStringList lost;
+    const QList<QPair<int, const char*>> rows { { result.lostFolders, QT_TRANSLATE_NOOP("LibrarySalvage", "folders") },
+        { result.lostMemberships, QT_TRANSLATE_NOOP("LibrarySalvage", "folder memberships") },
+        { result.lostDetails, QT_TRANSLATE_NOOP("LibrarySalvage", "book details") } };
+    for (const auto& row : rows) {
+        if (row.first != 0) {
+            lost << QStringLiteral("%1 (%2)").arg(
+                text(row.second), row.first > 0 ? QString::number(row.first) : text("how many is not known"));
+        }
+    }
+    if (!lost.isEmpty())
+        told << text("Also not brought back: %1.").arg(lost.join(QStringLiteral(", ")));
+    return told;
 }
 
 int LibrarySalvage::bookCount(const QString& path)

@@ -12,6 +12,9 @@ namespace {
 const char kMagic[] = "SQLite format 3"; // with its closing zero, the file's first 16 bytes
 const uchar kJournalMagic[] = { 0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7 };
 const int kMaxColumns = 2000; // SQLite's own limit on the columns of a table
+// Bytes of records decoded for false cells that the scan of one leaf may spend, in pages: past it
+// the page holds little but false cells.
+const int kWastedPages = 4;
 
 quint16 be16(const uchar* p) { return quint16(p[0] << 8 | p[1]); }
 
@@ -66,18 +69,18 @@ quint64 digestOf(const uchar* p, qint64 size)
 
 using SerialTypes = QVarLengthArray<quint64, 32>;
 
-// The serial types of a record of size bytes, from its header at payload, of which the first
-// available bytes can be read; false when the header does not agree with the record's size. A
-// header that goes on beyond the bytes available is not checked (true, no types).
-bool readHeaderTypes(const uchar* payload, qint64 available, qint64 size, SerialTypes* types)
+// The serial types of a record of size bytes from its header at payload, of which the first
+// available bytes can be read; false when the header does not agree with the record's size, goes
+// on beyond the bytes available or lists more than columns values.
+bool readHeaderTypes(
+    const uchar* payload, qint64 available, qint64 size, int columns, SerialTypes* types, quint64* work)
 {
     types->clear();
     quint64 headerSize = 0;
     const int headerBytes = varint(payload, payload + qMin(available, size), &headerSize);
-    if (!headerBytes || headerSize < quint64(headerBytes) || headerSize > quint64(size))
+    if (!headerBytes || headerSize < quint64(headerBytes) || headerSize > quint64(size)
+        || qint64(headerSize) > available)
         return false;
-    if (qint64(headerSize) > available)
-        return true;
     qint64 body = 0;
     const uchar* at = payload + headerBytes;
     const uchar* headerEnd = payload + headerSize;
@@ -85,7 +88,8 @@ bool readHeaderTypes(const uchar* payload, qint64 available, qint64 size, Serial
         quint64 type = 0;
         const int bytes = varint(at, headerEnd, &type);
         const qint64 length = bytes ? serialSize(type) : -1;
-        if (length < 0 || types->size() >= kMaxColumns || length > size)
+        *work += quint64(qMax(1, bytes));
+        if (length < 0 || types->size() >= columns || length > size - qint64(headerSize) - body)
             return false;
         types->append(type);
         body += length;
@@ -95,6 +99,11 @@ bool readHeaderTypes(const uchar* payload, qint64 available, qint64 size, Serial
 }
 
 } // namespace
+
+// What the scan of a leaf's content area has spent on false cells.
+struct SqlitePageReader::Scan {
+    qint64 wasted = 0; // bytes of records decoded for cells that were none
+};
 
 SqlitePageReader::SqlitePageReader(const QString& path)
     : m_file(path)
@@ -133,19 +142,26 @@ SqlitePageReader::SqlitePageReader(const QString& path)
     // Whole pages, and a last one cut short that still holds its page header.
     qint64 pages = (m_size + m_pageSize - 12) / m_pageSize;
     if (!m_journal.isEmpty()) {
-        // The database as the last commit left it: the pages the journal restores, no more.
+        // The database as the last commit left it: the pages the journal restores, no more; a
+        // journal names pages past the file only where a change made it shorter.
+        const qint64 filePages = pages;
         for (auto it = m_journal.constBegin(); it != m_journal.constEnd(); ++it)
             pages = qMax<qint64>(pages, it.key());
-        pages = qMin<qint64>(pages, m_journalDatabasePages);
+        pages = qMin<qint64>(qMin<qint64>(pages, m_journalDatabasePages), filePages + m_journal.size());
     }
     m_pageCount = quint32(qMin<qint64>(std::numeric_limits<qint32>::max(), pages));
-    if (!m_headerSound || m_pageLimit == 0)
+    const bool counted = m_headerSound && m_pageLimit != 0;
+    if (!counted)
         m_pageLimit = m_pageCount;
     else if (m_pageLimit < m_pageCount)
         m_pageCount = m_pageLimit; // what lies beyond the database's size is no part of it
+    int last = 0;
+    m_whole = counted && m_pageCount == m_pageLimit && page(m_pageCount, &last) && last == m_pageSize;
     if (m_headerSound)
         readFreeList();
 }
+
+void SqlitePageReader::setColumnLimit(int columns) { m_columnLimit = qBound(1, columns, kMaxColumns); }
 
 const uchar* SqlitePageReader::page(quint32 number, int* available) const
 {
@@ -359,8 +375,10 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
         int at;
         int length;
         Row row;
+        bool ordered = false; // its pointer stands where its rowid belongs
     };
     QVector<Cell> listed;
+    QSet<int> read;
     bool inOrder = headerSound;
     for (int i = 0; headerSound && i < cells; ++i) {
         const int pointer = h + 8 + 2 * i;
@@ -369,15 +387,30 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
             break;
         }
         Cell cell { be16(p + pointer), 0, {} };
-        if (cell.at < content || cell.at >= end || !readCell(p, cell.at, end, &cell.row, &cell.length, digests)) {
+        // A cell two pointers lead to is read once.
+        if (cell.at < content || cell.at >= end || read.contains(cell.at)
+            || !readCell(number, p, cell.at, end, &cell.row, &cell.length, digests)) {
             inOrder = false;
             continue;
         }
+        read.insert(cell.at);
         if (!listed.isEmpty() && listed.last().row.rowid >= cell.row.rowid)
             inOrder = false;
         if (cell.row.rowid < lo || cell.row.rowid > hi)
             inOrder = false;
         listed.append(cell);
+    }
+    // A cell that damage gave another's rowid stands out of order among the pointers: no rowid
+    // before it is larger, none after it smaller, holds only for the true one.
+    qint64 largest = std::numeric_limits<qint64>::min();
+    for (Cell& cell : listed) {
+        cell.ordered = largest <= cell.row.rowid;
+        largest = qMax(largest, cell.row.rowid);
+    }
+    qint64 smallest = std::numeric_limits<qint64>::max();
+    for (int i = listed.size() - 1; i >= 0; --i) {
+        listed[i].ordered = listed.at(i).ordered && listed.at(i).row.rowid <= smallest;
+        smallest = qMin(smallest, listed.at(i).row.rowid);
     }
     std::sort(listed.begin(), listed.end(), [](const Cell& a, const Cell& b) { return a.at < b.at; });
     for (int i = 1; inOrder && i < listed.size(); ++i)
@@ -415,6 +448,7 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
     QVector<Cell> found;
     int known = 0;
     int freeBlock = 0;
+    Scan scan;
     for (int at = headerSound ? content : h + 8; at < end;) {
         while (freeBlock < freeBlocks.size() && freeBlocks.at(freeBlock).second <= at)
             ++freeBlock;
@@ -429,9 +463,14 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
             at += listed.at(known).length;
             continue;
         }
+        if (scan.wasted > qint64(kWastedPages) * m_usable) {
+            qWarning() << "Page" << number << "is read no further from byte" << at << ": it holds false cells";
+            break;
+        }
+        // A cell found here ends before the next one a pointer leads to.
         Cell cell { at, 0, {} };
-        if (readCell(p, at, end, &cell.row, &cell.length, digests)
-            && (known >= listed.size() || at + cell.length <= listed.at(known).at)) {
+        if (readCell(number, p, at, known < listed.size() ? listed.at(known).at : end, &cell.row, &cell.length, digests,
+                &scan)) {
             found.append(cell);
             at += cell.length;
             continue;
@@ -440,17 +479,23 @@ SqlitePageReader::Leaf SqlitePageReader::leaf(quint32 number, qint64 lo, qint64 
     }
     std::stable_sort(
         found.begin(), found.end(), [](const Cell& a, const Cell& b) { return a.row.rowid < b.row.rowid; });
-    for (Cell& cell : found) {
-        if (cell.row.rowid < lo || cell.row.rowid > hi)
-            continue;
-        if (!result.rows.isEmpty() && result.rows.last().rowid == cell.row.rowid)
-            continue; // two cells of one rowid on a page: the one met first is kept
-        result.rows.append(std::move(cell.row));
+    for (int i = 0; i < found.size();) {
+        // Of two cells of one rowid on a page the one in order is the row, else the one met first.
+        int next = i + 1;
+        int kept = i;
+        for (; next < found.size() && found.at(next).row.rowid == found.at(i).row.rowid; ++next) {
+            if (found.at(next).ordered && !found.at(kept).ordered)
+                kept = next;
+        }
+        if (found.at(kept).row.rowid >= lo && found.at(kept).row.rowid <= hi)
+            result.rows.append(std::move(found[kept].row));
+        i = next;
     }
     return result;
 }
 
-bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* length, bool digest) const
+bool SqlitePageReader::readCell(
+    quint32 number, const uchar* p, int at, int end, Row* row, int* length, bool digest, Scan* scan) const
 {
     const uchar* cell = p + at;
     const uchar* stop = p + end;
@@ -458,6 +503,7 @@ bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* 
     quint64 rowid = 0;
     const int sizeBytes = varint(cell, stop, &size);
     const int rowidBytes = sizeBytes ? varint(cell + sizeBytes, stop, &rowid) : 0;
+    m_work += quint64(qMax(1, sizeBytes + rowidBytes));
     if (!rowidBytes || size == 0)
         return false;
     // What the overflow pages of the file could hold at most: no allocation goes beyond it.
@@ -478,59 +524,134 @@ bool SqlitePageReader::readCell(const uchar* p, int at, int end, Row* row, int* 
         return false;
     row->rowid = qint64(rowid);
     *length = int(cellLength);
+    SerialTypes types;
     if (!overflows) {
-        if (!decodeRecord(cell + head, qint64(size), row))
+        if (!readHeaderTypes(cell + head, qint64(size), qint64(size), m_columnLimit, &types, &m_work))
             return false;
+        if (!decodeValues(cell + head, qint64(size), types, row)) {
+            if (scan)
+                scan->wasted += qint64(size);
+            return false;
+        }
         row->digest = digest ? digestOf(cell + head, qint64(size)) : 0;
         return true;
     }
-    // The record's header, where it lies on this page, must agree with the record's size before
-    // the chain is followed; then the chain, before anything is copied: each page inside the file
-    // and named once, and the chain ends where the record does.
-    SerialTypes types;
-    if (!readHeaderTypes(cell + head, local, qint64(size), &types))
-        return false;
+    // The chain must end where the record does, each page inside the file; then the record's
+    // header, on this page and on as far as it goes over the chain, must agree with its size;
+    // only then is the record copied.
     const qint64 step = m_usable - 4;
     const qint64 pages = (qint64(size) - local + step - 1) / step;
-    QVarLengthArray<quint32, 16> chain;
-    quint32 next = be32(cell + head + local);
-    for (qint64 i = 0; i < pages; ++i) {
-        int available = 0;
-        const uchar* overflow = next >= 2 ? page(next, &available) : nullptr;
-        if (!overflow || available < 4 + qMin(step, qint64(size) - local - i * step))
-            return false;
-        chain.append(next);
-        next = be32(overflow);
-    }
-    if (next != 0)
+    const quint32 first = be32(cell + head + local);
+    quint32 last = 0;
+    int available = 0;
+    if (chainLength(first, &last) != pages || !page(last, &available)
+        || available < 4 + qint64(size) - local - (pages - 1) * step)
         return false;
-    QVarLengthArray<quint32, 16> sorted = chain;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+    const auto copy = [&](uchar* out, qint64 count) {
+        qint64 copied = qMin(local, count);
+        std::memcpy(out, cell + head, size_t(copied));
+        for (quint32 next = first; copied < count;) {
+            int bytes = 0;
+            const uchar* overflow = page(next, &bytes);
+            const qint64 take = qMin(step, count - copied);
+            std::memcpy(out + copied, overflow + 4, size_t(take));
+            copied += take;
+            next = be32(overflow);
+        }
+        m_work += quint64(count);
+    };
+    quint64 headerSize = 0;
+    if (!varint(cell + head, cell + head + local, &headerSize) || headerSize > size
+        || headerSize > 9 + 9 * quint64(m_columnLimit))
+        return false;
+    QVarLengthArray<uchar, 512> header;
+    if (qint64(headerSize) > local) {
+        header.resize(int(headerSize));
+        copy(header.data(), qint64(headerSize));
+    }
+    if (!readHeaderTypes(header.isEmpty() ? cell + head : header.constData(), qint64(headerSize), qint64(size),
+            m_columnLimit, &types, &m_work))
+        return false;
+    // A chain whose copy made no record for another cell is copied again only for a cell that a
+    // pointer of another leaf leads to: two records never share a page, and false cells at every
+    // byte of a leaf, or pointers to them, must not copy one chain each.
+    const quint64 key = (quint64(number) << 17 | quint64(at)) + 1;
+    const quint64 tried = m_chainTried.isEmpty() ? 0 : m_chainTried.at(int(first));
+    if (tried != 0 && tried != key && (scan || tried >> 17 == number))
         return false;
     QByteArray payload(int(size), Qt::Uninitialized);
     auto* out = reinterpret_cast<uchar*>(payload.data());
-    std::memcpy(out, cell + head, size_t(local));
-    qint64 copied = local;
-    for (const quint32 number : chain) {
-        int available = 0;
-        const qint64 take = qMin(step, qint64(size) - copied);
-        std::memcpy(out + copied, page(number, &available) + 4, size_t(take));
-        copied += take;
-    }
-    if (!decodeRecord(out, qint64(size), row))
+    copy(out, qint64(size));
+    if (!decodeValues(out, qint64(size), types, row)) {
+        if (m_chainTried.isEmpty())
+            m_chainTried.fill(0, int(m_pageCount) + 1);
+        for (quint32 next = first; next;) {
+            m_chainTried[int(next)] = key;
+            next = be32(page(next, &available));
+        }
         return false;
+    }
     row->digest = digest ? digestOf(out, qint64(size)) : 0;
+    if (m_overflow.isEmpty())
+        m_overflow.resize(int(m_pageCount) + 1);
+    for (quint32 next = first; next;) {
+        m_overflow.setBit(int(next));
+        next = be32(page(next, &available));
+    }
     return true;
 }
 
-bool SqlitePageReader::decodeRecord(const uchar* payload, qint64 size, Row* row) const
+qint32 SqlitePageReader::chainLength(quint32 first, quint32* last) const
 {
-    SerialTypes types;
-    if (!readHeaderTypes(payload, size, size, &types))
-        return false;
+    if (first < 2 || first > m_pageCount)
+        return -1;
+    if (m_chainLength.isEmpty()) {
+        m_chainLength.fill(0, int(m_pageCount) + 1);
+        m_chainLast.fill(0, int(m_pageCount) + 1);
+    }
+    const qint32 following = -2;
+    // Followed until it ends, leaves the file, meets itself or a page whose chain is known.
+    QVector<quint32> path;
+    qint32 length = -1;
+    quint32 end = 0;
+    for (quint32 next = first; next >= 2 && next <= m_pageCount;) {
+        const qint32 known = m_chainLength.at(int(next));
+        if (known == following)
+            break;
+        if (known != 0) {
+            length = known;
+            end = m_chainLast.at(int(next));
+            break;
+        }
+        m_chainLength[int(next)] = following;
+        path.append(next);
+        int available = 0;
+        const uchar* overflow = page(next, &available);
+        m_work += 4;
+        if (overflow && be32(overflow) == 0) {
+            length = 0;
+            end = next;
+            break;
+        }
+        // Only the last page of a chain may be cut short.
+        if (!overflow || available < m_usable)
+            break;
+        next = be32(overflow);
+    }
+    for (int i = path.size() - 1; i >= 0; --i) {
+        length = length < 0 ? -1 : length + 1;
+        m_chainLength[int(path.at(i))] = length;
+        m_chainLast[int(path.at(i))] = end;
+    }
+    *last = m_chainLast.at(int(first));
+    return m_chainLength.at(int(first));
+}
+
+bool SqlitePageReader::decodeValues(const uchar* payload, qint64 size, const SerialTypes& types, Row* row) const
+{
     quint64 headerSize = 0;
     varint(payload, payload + size, &headerSize);
+    m_work += quint64(size) - headerSize;
     row->values.resize(types.size());
     const uchar* value = payload + headerSize; // the values follow the header
     for (int i = 0; i < types.size(); ++i) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QVarLengthArray>
 #include <QVariant>
 #include <QVector>
 
@@ -58,7 +60,22 @@ public:
     // The rows on a table leaf that lie in lo..hi. Cells are taken through the page's pointer
     // array when it is whole and in order; otherwise the cell content area is read cell by cell
     // (skipping the page's free blocks), so that cells the pointers no longer lead to come back.
+    // Of two cells with one rowid, the one whose pointer stands in rowid order is the row. The
+    // work is bounded by the page: a false cell costs at most its record header, an overflow chain
+    // is followed once for the reader's life, and one whose copy made no record is not copied
+    // again for another cell of the page.
     Leaf leaf(quint32 page, qint64 lo, qint64 hi, bool digests = false) const;
+
+    // Records of more columns than this are no rows (the caller's widest table); it bounds what a
+    // false cell costs.
+    void setColumnLimit(int columns);
+    // Pages that overflow chains of the records read so far continue on.
+    bool isOverflow(quint32 page) const { return page < quint32(m_overflow.size()) && m_overflow.testBit(int(page)); }
+    // The file holds every page its header counts, each in full: no page was cut off.
+    bool whole() const { return m_whole; }
+    // The bytes of cells and records looked at so far, each time it was looked at: what reading
+    // the file has cost.
+    quint64 work() const { return m_work; }
 
 private:
     // The bytes of a page and how many of them the file holds (fewer for a page cut short).
@@ -70,8 +87,16 @@ private:
     void readFreeList();
     // The pages of a hot journal, kept in memory; its page size, 0 when none is played back.
     int playBackJournal(const QString& path);
-    bool readCell(const uchar* page, int at, int end, Row* row, int* length, bool digest) const;
-    bool decodeRecord(const uchar* payload, qint64 size, Row* row) const;
+    struct Scan;
+    // The cell at `at` of page `number`, held at p, ending before end; scan is set for a cell the
+    // scan of the content area tries.
+    bool readCell(quint32 number, const uchar* p, int at, int end, Row* row, int* length, bool digest,
+        Scan* scan = nullptr) const;
+    // The values of a record whose header gave these serial types.
+    bool decodeValues(const uchar* payload, qint64 size, const QVarLengthArray<quint64, 32>& types, Row* row) const;
+    // The pages of the overflow chain from first to its end, and its last page; -1 when it leaves
+    // the file, runs into a page cut short or turns back on itself.
+    qint32 chainLength(quint32 first, quint32* last) const;
 
     QFile m_file;
     const uchar* m_data = nullptr;
@@ -87,4 +112,14 @@ private:
     quint32 m_pageCount = 0;
     quint32 m_pageLimit = 0;
     QSet<quint32> m_free;
+    bool m_whole = false;
+    int m_columnLimit = 2000; // SQLite's own limit on the columns of a table
+    // Filled as cells are read, one entry a page: the length and last page of the chain from it
+    // (0 not followed yet), the cell (page and place) whose copy of it made no record, and whether
+    // a record read goes on it.
+    mutable QVector<qint32> m_chainLength;
+    mutable QVector<quint32> m_chainLast;
+    mutable QVector<quint64> m_chainTried;
+    mutable QBitArray m_overflow;
+    mutable quint64 m_work = 0;
 };

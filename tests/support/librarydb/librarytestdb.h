@@ -6,6 +6,9 @@
 
 #include <utility>
 
+class BookProvider;
+struct BookDto;
+
 // The library runs on Qt's default connection: one file at a time, closed with closeLibrary()
 // (no query may be alive).
 void closeLibrary();
@@ -21,6 +24,17 @@ QStringList schemaNames(const QString& type);
 QString scalar(const QString& sql);
 
 QByteArray fileHash(const QString& path);
+
+// A book row as the library stores one, with a cover path beside the book.
+BookDto makeBook(const QString& path, const QString& title, int format);
+
+// A library of a few hundred books built through the program's storage on the open library:
+// favourites, notes counts, books in the trash, three folders holding most of the books, two
+// metadata entries each. Every twentieth book has a long path and description, whose records
+// continue on overflow pages, and a run of books was removed from the library, which leaves free
+// pages that held them, and the tenth book became a favourite; the file as it was before goes to
+// snapshot, when one is named.
+bool buildLibrary(BookProvider* db, int count, const QString& snapshot = QString());
 
 // Records the boxes the library would show, while it lives, and answers each with answer.
 class BoxRecorder {
