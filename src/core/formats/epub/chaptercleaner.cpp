@@ -346,14 +346,16 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
         }
     }
     const bool xhtmlAsHtml = xmlName || toHtml;
+    int closed = 0;
     if (xhtmlAsHtml) {
         qInfo().noquote() << QStringLiteral("Chapter %1 is not read whole as XML (%2): shown as HTML")
                                  .arg(fileName,
                                      scan.state == XmlGuard::WellFormed ? QStringLiteral("namespaces or entities")
                                                                         : scan.errorString);
-        result.repaired += closeSelfClosedElements(out);
+        closed = closeSelfClosedElements(out);
+        result.repaired += closed;
     }
-    boundNesting(&result, -1, fileName, out);
+    boundNesting(&result, -1, fileName, out, closed > 0);
     if (xhtmlAsHtml && markEncoding(out))
         ++result.repaired;
     if (result.repaired > 0)
@@ -361,7 +363,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     return result;
 }
 
-void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out)
+void ChapterCleaner::boundNesting(
+    Result* result, int scannedDepth, const QString& fileName, QByteArray* out, bool rewritten)
 {
     // The web view reads a file by its name; an XHTML chapter is renamed to an XHTML name.
     const QString suffix = QFileInfo(fileName).suffix().toLower();
@@ -388,6 +391,19 @@ void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QStrin
         qInfo().noquote() << QStringLiteral("Chapter %1 has %2 long runs of text outside blocks: cut into blocks")
                                  .arg(fileName)
                                  .arg(result->runsCut);
+    }
+    // The unsafe parts were removed before these passes: what they wrote is looked at once more,
+    // so that the page gets nothing they may have made, whatever their order.
+    if (!rewritten && result->flattened == 0 && result->runsCut == 0)
+        return;
+    QByteArray swept;
+    const int left = HtmlTextCleaner::clean(*out, &swept);
+    if (left > 0) {
+        qWarning().noquote()
+            << QStringLiteral("Chapter %1: %2 unsafe parts made by its rewriting removed").arg(fileName).arg(left);
+        *out = swept;
+        result->removed += left;
+        result->outcome = Cleaned;
     }
 }
 

@@ -63,8 +63,10 @@ private:
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
     // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long
-    // runs of bare text blocks to be laid out in.
-    static void boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out);
+    // runs of bare text blocks to be laid out in; the last of the passes that rewrite the chapter.
+    // rewritten: a pass after the removal of unsafe parts has already changed it.
+    static void boundNesting(
+        Result* result, int scannedDepth, const QString& fileName, QByteArray* out, bool rewritten = false);
 };
 
 } // namespace epub

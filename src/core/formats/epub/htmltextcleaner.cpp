@@ -3,6 +3,8 @@
 #include "unsafemarkup.h"
 #include "xmlguard.h"
 
+#include "formats/markupscan.h"
+
 #include <QList>
 #include <QString>
 
@@ -177,10 +179,7 @@ void HtmlTextCleaner::countRemoval()
 {
     ++m_removed;
     // "<<script>x</script>script>" must not join into a new tag around the removed part.
-    if (m_out.endsWith('<')) {
-        m_out.chop(1);
-        m_out.append("&lt;");
-    }
+    markupscan::escapeDanglingLessThan(&m_out);
 }
 
 int HtmlTextCleaner::copyThroughGreater(int lt)

@@ -539,6 +539,8 @@ QString MobiDocument::dropEmptyHeadings(const QString& text)
     int copied = 0;
     for (const Empty& heading : qAsConst(empty)) {
         result.append(text.midRef(copied, heading.span.start - copied));
+        // "x<<h1></h1>script>" stays text.
+        markupscan::escapeDanglingLessThan(&result);
         for (const QString& attribute : heading.kept)
             result.append(QStringLiteral("<a %1></a>").arg(attribute));
         copied = heading.span.end;
