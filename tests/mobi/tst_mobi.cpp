@@ -3,6 +3,7 @@
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
+#include "formats/mobi/headingmarkup.h"
 #include "formats/mobi/huffcdicreader.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
@@ -25,6 +26,7 @@
 
 #include <functional>
 
+using mobi::HeadingMarkup;
 using mobi::Mobi;
 using mobi::MobiDocument;
 
@@ -590,6 +592,38 @@ private slots:
         QTest::newRow("left out between a < and a name")
             << "<p>x<" + QStringLiteral("<h2></h2>").repeated(MobiDocument::MaxEmptyHeadings + 1) + "script>y</p>"
             << QStringLiteral("<p>x&lt;script>y</p>") << QStringList();
+    }
+
+    // Markup only a crafted book holds: each heading pass reads the text about once, however many
+    // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows.
+    void headingPassesReadTheTextOnce_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("stray <") << QStringLiteral("<");
+        QTest::newRow("headings whose start tag swallows their end tag") << QStringLiteral("<b<h1</h1>");
+        QTest::newRow("names without >") << QStringLiteral("<a");
+        QTest::newRow("values never closed") << QStringLiteral("<h1 a='");
+        QTest::newRow("comments never closed") << QStringLiteral("<h1><!--");
+        QTest::newRow("empty headings") << QStringLiteral("<h1><b></b></h1>");
+    }
+
+    void headingPassesReadTheTextOnce()
+    {
+        QFETCH(QString, unit);
+        QString text = QStringLiteral("<html><body><p>Text</p>");
+        while (text.size() < 64 * 1024)
+            text += unit;
+        qint64 found = 0, closed = 0, dropped = 0;
+        HeadingMarkup::find(text, &found);
+        HeadingMarkup::closeOpen(text, &closed);
+        HeadingMarkup::dropEmpty(text, MobiDocument::MaxEmptyHeadings, &dropped);
+        for (const qint64 scanned : { found, closed, dropped })
+            QVERIFY2(scanned > 0 && scanned <= 4 * text.size(),
+                qPrintable(QStringLiteral("%1, %2, %3 characters read for %4")
+                               .arg(found)
+                               .arg(closed)
+                               .arg(dropped)
+                               .arg(text.size())));
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no

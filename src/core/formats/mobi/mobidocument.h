@@ -52,8 +52,6 @@ public:
 
 private:
     QString insertAnchors(const QString& text, const TextPositions* positions) const;
-    static QString closeOpenHeadings(const QString& text);
-    static QString dropEmptyHeadings(const QString& text);
     QString insertHeadingAnchors(const QString& text);
     void saveImages(const QString& outputFolder);
 
