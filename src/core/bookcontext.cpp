@@ -7,6 +7,7 @@
 #include "checkedsave.h"
 #include "cutchapterplaces.h"
 #include "dataexchangesvc.h"
+#include "formats/endrequest.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
 #include "imageviewer.h"
@@ -246,7 +247,11 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         return true;
     }
     d->tocCachePath = folder.filePath(folder.dirName() + QStringLiteral(".toc"));
-    if (!loadTextBook()) {
+    const bool converted = loadTextBook();
+    // The program ends: the book is let go as it was stored, whatever the conversion got to.
+    if (EndRequest::isRaised())
+        qInfo() << "The opening of" << book.full_path << "stops: the program ends";
+    if (!converted || EndRequest::isRaised()) {
         dropBook();
         return false;
     }
@@ -390,7 +395,8 @@ bool BookContext::loadTextBook()
     // The first chapter shows as soon as it is converted; the rest follows in the background.
     connect(d->document.data(), &TextDocument::completed, this, &BookContext::onDocumentCompleted);
     if (!d->document->loadStaged(d->bookDataFolder)) {
-        qWarning() << "Book failed to load:" << d->book.full_path;
+        if (!EndRequest::isRaised())
+            qWarning() << "Book failed to load:" << d->book.full_path;
         d->document.reset();
         return false;
     }

@@ -1004,7 +1004,8 @@ private slots:
     // show nothing (no-break spaces, empty inline elements, line breaks, empty anchors), and
     // 250,000 unclosed headings each followed by a sentence. The page shows, the window answers a
     // key (the contents box) within 2 s, End shows the last words, and the reader and the page
-    // counter each stay under 1.5 GB while the pages are counted.
+    // counter each stay under 1.5 GB while the pages are counted. A SIGTERM while a third is
+    // converted ends the program within 2 s.
     void mobiOfManyHeadings()
     {
         QTemporaryDir home;
@@ -1067,7 +1068,39 @@ private slots:
             QVERIFY2(reader > 0 && reader < 1536, qPrintable(title));
             QVERIFY2(helper > 0 && helper < 1536, qPrintable(title));
         }
-        QVERIFY(terminate(run));
+        // A third such book, and a SIGTERM while it converts: the program ends within 2 s, the
+        // conversion stopped on its way, the book read before keeps its place and the third has none.
+        const QString third = m_books.filePath(QStringLiteral("Stopped.mobi"));
+        QVERIFY(testfiles::write(third, markedMobi(QStringLiteral("Stopped"), firstMarks[1], 249999, [](int i) {
+            return "<h2>Part " + QByteArray::number(i) + "<p>Row " + QByteArray::number(i) + " ends.";
+        })));
+        const auto places = [this, &home] {
+            QStringList sources;
+            for (const QJsonObject& state : storedStates(home.path()))
+                sources << QJsonValue(state)[QStringLiteral("ReadingPosition")][QStringLiteral("Source")].toString();
+            std::sort(sources.begin(), sources.end());
+            return sources;
+        };
+        QTest::qWait(1500); // the last place's save
+        const QStringList stored = places();
+        const int opened = logs(home.path()).count(QLatin1String("create book context"));
+        QProcess handOver;
+        QVERIFY(start(handOver, environment(home), { third }));
+        QVERIFY(handOver.waitForFinished(20000));
+        const QString question = waitForQuestion(pid, home.path(), window);
+        QVERIFY(!question.isEmpty());
+        // "Start reading now", until the opening starts.
+        QVERIFY(retryUntil([&] { click(QString(), geometry(question).bottomRight() - QPoint(70, 30), 1); },
+            [&] { return logs(home.path()).count(QLatin1String("create book context")) > opened; }));
+        ::kill(pid_t(pid), SIGTERM);
+        clock.restart();
+        QVERIFY(run.waitForFinished(20000));
+        const qint64 ended = clock.elapsed();
+        qInfo() << "ended" << ended << "ms after SIGTERM while the book converted";
+        QVERIFY2(ended < 2000, qPrintable(QString::number(ended)));
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY(logs(home.path()).contains(QLatin1String("stops: the program ends")));
+        QCOMPARE(places(), stored);
     }
 
     // The speech service is asked only when reading aloud or its settings need it: one that accepts

@@ -6,6 +6,7 @@
 #include "testfiles.h"
 #include "testpaths.h"
 
+#include "formats/endrequest.h"
 #include "formats/epub/chaptercleaner.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/epubdocument.h"
@@ -1356,6 +1357,15 @@ private slots:
         const ChapterCleaner::Result inside = clean(nested(998), &out);
         QCOMPARE(inside.outcome, ChapterCleaner::Cleaned);
         QVERIFY(inside.wellFormed);
+        // The program's end stops the cleaning between its passes, and the file is not written.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("nested.xhtml"));
+        QVERIFY(testfiles::write(path, nested(998)));
+        EndRequest::raise();
+        const ChapterCleaner::Result stopped = ChapterCleaner::cleanFile(path);
+        EndRequest::clear();
+        QCOMPARE(stopped.outcome, ChapterCleaner::Stopped);
+        QCOMPARE(testfiles::read(path), nested(998));
     }
 
     void textPass_data()

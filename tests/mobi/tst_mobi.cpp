@@ -1,5 +1,6 @@
 // MOBI books written by the test generator: headers and their bounds, the text codecs, the
 // conversion to HTML, and mutated books that must neither crash nor hang.
+#include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
@@ -1134,6 +1135,14 @@ private slots:
             QVERIFY2(!document.load(folder), qPrintable(path));
             QVERIFY(document.chapters().isEmpty());
         }
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+
+        // The program's end stops the conversion: nothing is written.
+        EndRequest::raise();
+        MobiDocument stopped(save(good.build()));
+        const bool loaded = stopped.load(folder);
+        EndRequest::clear();
+        QVERIFY(!loaded && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
         QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
 
         // A missing folder is made; one under a file cannot be.

@@ -7,6 +7,7 @@
 
 #include "checkedsave.h"
 #include "formats/booklink.h"
+#include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 
@@ -77,6 +78,15 @@ bool MobiDocument::load(const QString& outputFolder)
     m_toc.clear();
     m_headingTitles.clear();
     m_headingIds.clear();
+    // The program's end stops the conversion between its steps: nothing more is written.
+    const auto ending = [this] {
+        if (!EndRequest::isRaised())
+            return false;
+        qInfo() << "The conversion of" << filePath() << "stops: the program ends";
+        clearChapters();
+        m_toc.clear();
+        return true;
+    };
 
     if (!m_mobi->isMobi()) {
         qWarning() << filePath() << "is not a MOBI book: identifier" << m_mobi->mobiHead().identifier();
@@ -95,6 +105,8 @@ bool MobiDocument::load(const QString& outputFolder)
         qWarning() << filePath() << "has no readable text";
         return false;
     }
+    if (ending())
+        return false;
 
     if (!QDir().mkpath(outputFolder)) {
         qWarning() << "Cannot create the folder" << outputFolder;
@@ -106,6 +118,8 @@ bool MobiDocument::load(const QString& outputFolder)
 
     const TextPositions positions(bytes, codec);
     const QString html = toHtml(codec->toUnicode(bytes), &positions);
+    if (ending())
+        return false;
 
     // Blocks left open by the thousand would nest the whole book into one element.
     const QByteArray head = chapterHead.toUtf8();
@@ -116,11 +130,15 @@ bool MobiDocument::load(const QString& outputFolder)
     if (changes > 0)
         qInfo() << filePath() << "nests deeper than" << HtmlNesting::MaxDepth << "levels:" << changes
                 << "tags closed or dropped";
+    if (ending())
+        return false;
     // Lines apart by line breaks only would be laid out as one block of the whole book.
     int runs = 0;
     chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs);
     if (runs > 0)
         qInfo() << filePath() << "has" << runs << "long runs of text outside blocks: cut into blocks";
+    if (ending())
+        return false;
 
     // A book too large to be laid out as one chapter is cut into several; the first keeps the
     // name of the whole.
@@ -133,6 +151,8 @@ bool MobiDocument::load(const QString& outputFolder)
         qInfo() << filePath() << "is cut into" << parts.size() << "chapters";
         ChapterParts::resolveLinks(parts, names);
     }
+    if (ending())
+        return false;
     // The anchors of the headings stand in text order: each is looked for from the last one on.
     int part = 0;
     int from = 0;
@@ -152,6 +172,8 @@ bool MobiDocument::load(const QString& outputFolder)
         m_toc.append(point);
     }
     for (int k = 0; k < parts.size(); ++k) {
+        if (ending())
+            return false;
         const QString path = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + names.at(k));
         // Parts are made again on every opening, as the images are: no sync for each.
         if (!checkedsave::writeFile(
@@ -165,13 +187,13 @@ bool MobiDocument::load(const QString& outputFolder)
     if (parts.size() > 1)
         setChapterParts(chapterName, names);
     saveImages(outputFolder);
-    return true;
+    return !ending();
 }
 
 void MobiDocument::saveImages(const QString& outputFolder)
 {
     const int count = m_mobi->imageCount();
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !EndRequest::isRaised(); ++i) {
         const QImage image = m_mobi->image(i);
         // Records after the images (FLIS, FCIS, end of file) are no images.
         if (image.isNull())
@@ -191,7 +213,16 @@ QString MobiDocument::toHtml(const QString& text, const TextPositions* positions
     html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
     html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
     html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
-    return insertHeadingAnchors(HeadingMarkup::dropEmpty(HeadingMarkup::closeOpen(html), MaxEmptyHeadings));
+    // Each heading pass takes a moment on a book of a million headings.
+    if (EndRequest::isRaised())
+        return html;
+    html = HeadingMarkup::closeOpen(html);
+    if (EndRequest::isRaised())
+        return html;
+    html = HeadingMarkup::dropEmpty(html, MaxEmptyHeadings);
+    if (EndRequest::isRaised())
+        return html;
+    return insertHeadingAnchors(html);
 }
 
 QString MobiDocument::insertAnchors(const QString& text, const TextPositions* positions) const
