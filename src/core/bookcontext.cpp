@@ -430,8 +430,14 @@ void BookContext::writeTocCache(const QList<TocPoint>& points)
     const QFuture<void> before = d->tocWriter;
     d->tocWriter = QtConcurrent::run([path, points, before] {
         QFuture<void>(before).waitForFinished();
+        // The program ends, and waits for this: the cache stays as it was until the next opening.
+        if (EndRequest::isRaised())
+            return;
         const QJsonArray array = TextDocument::tocToJson(points).toArray();
-        if (!checkedsave::writeFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented), checkedsave::TextMode))
+        if (EndRequest::isRaised())
+            return;
+        const QByteArray json = QJsonDocument(array).toJson(QJsonDocument::Indented);
+        if (!EndRequest::isRaised() && !checkedsave::writeFile(path, json, checkedsave::TextMode))
             qWarning() << "Can't write contents cache" << path;
     });
 }
@@ -940,8 +946,10 @@ void BookContext::repaginate()
 {
     AbstractViewer* viewer = d->liveViewer();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
-    // Until the whole book is converted there is nothing to count: completion repaginates.
-    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete())
+    // Until the whole book is converted there is nothing to count: completion repaginates. Nor
+    // when the program ends.
+    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete()
+        || EndRequest::isRaised())
         return;
     if (svc->bookKey() != d->contextId) {
         sendBookToPageCounter(svc);
@@ -957,7 +965,8 @@ void BookContext::repaginate()
         if (link && !link->source.isEmpty())
             request.linkSources.insert(link->source);
     }
-    svc->repaginate(request);
+    if (!EndRequest::isRaised())
+        svc->repaginate(request);
 }
 
 void BookContext::updateCurrentPage()
