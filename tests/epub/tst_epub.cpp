@@ -1405,6 +1405,8 @@ private slots:
                                          << QByteArray("<p>t<br>");
         QTest::newRow("tags not joined by a removal") << QByteArray("<p><<script>x</script>script>y()</script><br>")
                                                       << QByteArray("<p>&lt;script>y()</script><br>");
+        QTest::newRow("name and attribute not joined by a removal")
+            << QByteArray("<p onclick=\"a()\"<svg:script>>t<br>") << QByteArray("<p <svg:script>>t<br>");
         // UTF-16 is read, and once rewritten stored, in UTF-8.
         QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
         QTest::newRow("UTF-16") << utf16->fromUnicode(
