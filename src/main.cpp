@@ -1,6 +1,7 @@
 #include "appdirs.h"
 #include "application.h"
 #include "crashinstaller/crashinstaller.h"
+#include "formats/endrequest.h"
 #include "kellogger/kellogger.h"
 #include "kelui.h"
 #include "metrics/hardwaremetricsbuilder.h"
@@ -240,6 +241,8 @@ int main(int argc, char** argv)
 
     installLibraryMessageBox();
     QuitSignals quitSignals;
+    // However the loop ends, a conversion still running on a worker stops at its next step.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { EndRequest::raise(); });
 
     qInfo() << "Show splash ...";
     showStartupSplash(2000, true);

@@ -1,5 +1,7 @@
 #include "quitsignals.h"
 
+#include "formats/endrequest.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QSocketNotifier>
@@ -19,6 +21,9 @@ struct sigaction g_previous[2];
 void onSignal(int sig)
 {
     const int savedErrno = errno;
+    // A book being converted on the GUI thread keeps the pipe from being read until it is done:
+    // the conversion looks at this between its steps and stops.
+    EndRequest::raise();
     const unsigned char byte = static_cast<unsigned char>(sig);
     // A full pipe already holds a pending quit; nothing else may be done in a handler.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);

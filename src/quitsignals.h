@@ -5,8 +5,9 @@
 class QSocketNotifier;
 
 // Turns SIGTERM and SIGINT into a normal end of the event loop, so the program saves its window
-// and settings as when the window is closed. The handler only writes the signal number to a pipe;
-// the GUI thread reads it through a socket notifier and quits the loop.
+// and settings as when the window is closed. The handler only raises the EndRequest, which stops
+// a book's conversion between its steps, and writes the signal number to a pipe; the GUI thread
+// reads it through a socket notifier and quits the loop.
 class QuitSignals : public QObject {
     Q_OBJECT
 

@@ -3,7 +3,10 @@
 // hostile books: 250,000 unclosed headings, all but five of them empty; 250,000 unclosed headings
 // each followed by a sentence; 1,000,000 headings that show nothing (no-break spaces, empty inline
 // elements, line breaks, empty anchors). For each its conversion time, the process's peak
-// resident memory, its contents entries and the chapter files made.
+// resident memory, its contents entries and the chapter files made. Then markup that once made
+// the heading passes quadratic, at 256 KB and 1 MB: "<" without a name, and headings whose start
+// tag swallows their end tag; for each the time of the heading passes (markup to HTML, target
+// < 200 ms) and of the whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/mobi/mobi.h"
@@ -119,6 +122,30 @@ int main(int argc, char** argv)
             << " MB before)\n"
             << Qt::flush;
     }
+    const QList<QPair<QString, QByteArray>> hostileMarkups { { QStringLiteral("stray \"<\""), "<" },
+        { QStringLiteral("headings whose start tag swallows their end tag"), "<b<h1</h1>" } };
+    for (const auto& markup : hostileMarkups) {
+        for (const int kilobytes : { 256, 1024 }) {
+            QByteArray text = "<html><head></head><body><p>Text.</p>";
+            while (text.size() < kilobytes * 1024)
+                text += markup.second;
+            text += "</body></html>";
+            MobiWriter hostile;
+            hostile.setText(text);
+            const QString path = dir.filePath(QStringLiteral("markup%1.mobi").arg(kilobytes));
+            hostile.write(path);
+            mobi::MobiDocument document(path);
+            QElapsedTimer timer;
+            timer.start();
+            document.toHtml(QString::fromUtf8(text));
+            const qint64 passes = timer.restart();
+            document.load(dir.filePath(QStringLiteral("markup%1").arg(kilobytes)));
+            out << "hostile markup, " << markup.first << ", " << kilobytes << " KB: heading passes " << passes
+                << " ms (target < 200 ms), whole conversion " << timer.elapsed() << " ms\n"
+                << Qt::flush;
+        }
+    }
+
     MobiWriter writer;
     writer.setText(bookText(qint64(megabytes * 1024 * 1024)));
     writer.setExtraDataFlags(0x3);

@@ -7,6 +7,7 @@
 #include "checkedsave.h"
 #include "cutchapterplaces.h"
 #include "dataexchangesvc.h"
+#include "formats/endrequest.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
 #include "imageviewer.h"
@@ -246,7 +247,11 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         return true;
     }
     d->tocCachePath = folder.filePath(folder.dirName() + QStringLiteral(".toc"));
-    if (!loadTextBook()) {
+    const bool converted = loadTextBook();
+    // The program ends: the book is let go as it was stored, whatever the conversion got to.
+    if (EndRequest::isRaised())
+        qInfo() << "The opening of" << book.full_path << "stops: the program ends";
+    if (!converted || EndRequest::isRaised()) {
         dropBook();
         return false;
     }
@@ -390,7 +395,8 @@ bool BookContext::loadTextBook()
     // The first chapter shows as soon as it is converted; the rest follows in the background.
     connect(d->document.data(), &TextDocument::completed, this, &BookContext::onDocumentCompleted);
     if (!d->document->loadStaged(d->bookDataFolder)) {
-        qWarning() << "Book failed to load:" << d->book.full_path;
+        if (!EndRequest::isRaised())
+            qWarning() << "Book failed to load:" << d->book.full_path;
         d->document.reset();
         return false;
     }
@@ -424,8 +430,14 @@ void BookContext::writeTocCache(const QList<TocPoint>& points)
     const QFuture<void> before = d->tocWriter;
     d->tocWriter = QtConcurrent::run([path, points, before] {
         QFuture<void>(before).waitForFinished();
+        // The program ends, and waits for this: the cache stays as it was until the next opening.
+        if (EndRequest::isRaised())
+            return;
         const QJsonArray array = TextDocument::tocToJson(points).toArray();
-        if (!checkedsave::writeFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented), checkedsave::TextMode))
+        if (EndRequest::isRaised())
+            return;
+        const QByteArray json = QJsonDocument(array).toJson(QJsonDocument::Indented);
+        if (!EndRequest::isRaised() && !checkedsave::writeFile(path, json, checkedsave::TextMode))
             qWarning() << "Can't write contents cache" << path;
     });
 }
@@ -934,8 +946,10 @@ void BookContext::repaginate()
 {
     AbstractViewer* viewer = d->liveViewer();
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();
-    // Until the whole book is converted there is nothing to count: completion repaginates.
-    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete())
+    // Until the whole book is converted there is nothing to count: completion repaginates. Nor
+    // when the program ends.
+    if (!viewer || viewer->viewerType() != 0 || !svc || !d->document || !d->document->isComplete()
+        || EndRequest::isRaised())
         return;
     if (svc->bookKey() != d->contextId) {
         sendBookToPageCounter(svc);
@@ -951,7 +965,8 @@ void BookContext::repaginate()
         if (link && !link->source.isEmpty())
             request.linkSources.insert(link->source);
     }
-    svc->repaginate(request);
+    if (!EndRequest::isRaised())
+        svc->repaginate(request);
 }
 
 void BookContext::updateCurrentPage()

@@ -2,6 +2,7 @@
 
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "formats/endrequest.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "jsengine/jsengine.h"
@@ -515,7 +516,8 @@ void TextViewer::onNewChapterLoaded()
 void TextViewer::onRepaginateTimer()
 {
     repaginateTimer.stop();
-    if (!m_bookContext)
+    // The program ends: no layout or count is wanted any more, and a large book's takes a second.
+    if (!m_bookContext || EndRequest::isRaised())
         return;
     qInfo() << "Text viewer: repaginate requested";
     // A chapter still loading is laid out once it is there.
@@ -533,7 +535,7 @@ void TextViewer::layOut(TextBookChapter* page, bool count)
     // total of the old layout when the chapter reports its new page numbers.
     if (count)
         m_bookContext->repaginate();
-    if (page)
+    if (page && !EndRequest::isRaised())
         page->applyPageParams(params);
 }
 

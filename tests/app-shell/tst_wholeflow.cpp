@@ -1047,7 +1047,8 @@ private slots:
     // show nothing (no-break spaces, empty inline elements, line breaks, empty anchors), and
     // 250,000 unclosed headings each followed by a sentence. The page shows, the window answers a
     // key (the contents box) within 2 s, End shows the last words, and the reader and the page
-    // counter each stay under 1.5 GB while the pages are counted.
+    // counter each stay under 1.5 GB while the pages are counted. A SIGTERM while a third is
+    // converted ends the program within 2 s.
     void mobiOfManyHeadings()
     {
         QTemporaryDir home;
@@ -1110,7 +1111,34 @@ private slots:
             QVERIFY2(reader > 0 && reader < 1536, qPrintable(title));
             QVERIFY2(helper > 0 && helper < 1536, qPrintable(title));
         }
-        QVERIFY(terminate(run));
+        // A third such book, and a SIGTERM while it converts: the program ends within 2 s, the
+        // conversion stopped on its way, and the places stored are those of before.
+        const QString third = m_books.filePath(QStringLiteral("Stopped.mobi"));
+        QVERIFY(testfiles::write(third, markedMobi(QStringLiteral("Stopped"), firstMarks[1], 249999, [](int i) {
+            return "<h2>Part " + QByteArray::number(i) + "<p>Row " + QByteArray::number(i) + " ends.";
+        })));
+        const auto places = [this, &home] {
+            QStringList sources;
+            for (const QJsonObject& state : storedStates(home.path()))
+                sources << QJsonValue(state)[QStringLiteral("ReadingPosition")][QStringLiteral("Source")].toString();
+            sources.sort();
+            return sources;
+        };
+        const auto opening = [&home] { return logs(home.path()).count(QLatin1String("create book context")); };
+        QTest::qWait(1500); // the last place's save
+        const QStringList stored = places();
+        const int opened = opening();
+        QProcess handOver;
+        QVERIFY(start(handOver, environment(home), { third }) && handOver.waitForFinished(20000));
+        const QString question = waitForQuestion(pid, home.path(), window);
+        QVERIFY(retryUntil([&] { click(QString(), geometry(question).bottomRight() - QPoint(70, 30), 1); },
+            [&] { return opening() > opened; })); // "Start reading now"
+        ::kill(pid_t(pid), SIGTERM);
+        clock.restart();
+        QVERIFY(run.waitForFinished(20000) && run.exitCode() == 0);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(logs(home.path()).contains(QLatin1String("stops: the program ends")));
+        QCOMPARE(places(), stored);
     }
 
     // The speech service is asked only when reading aloud or its settings need it: one that accepts

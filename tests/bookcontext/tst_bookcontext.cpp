@@ -15,6 +15,7 @@
 #include "displayformats.h"
 #include "enums.h"
 #include "epubbuilder.h"
+#include "formats/endrequest.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "formats/pdf/pdfdocument.h"
@@ -810,14 +811,21 @@ private slots:
     {
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<int>("format");
-        QTest::newRow("unknown format code") << "epub" << 12;
-        QTest::newRow("no document for djvu") << "djvu" << 4;
+        QTest::addColumn<bool>("ending");
+        QTest::newRow("unknown format code") << "epub" << 12 << false;
+        QTest::newRow("no document for djvu") << "djvu" << 4 << false;
+        // The opening stops, and the book keeps the state stored for it: none.
+        QTest::newRow("opened as the program ends") << "epub" << 0 << true;
     }
 
     void refusedBooksLeaveNoViewer()
     {
         QFETCH(QString, suffix);
         QFETCH(int, format);
+        QFETCH(bool, ending);
+        if (ending)
+            EndRequest::raise();
+        const auto goOn = qScopeGuard([] { EndRequest::clear(); });
         BookDto book = m_fixture->books()->bookById(addEpub(1, 1000));
         if (suffix != QLatin1String("epub")) {
             const QString epub = book.full_path;
@@ -826,9 +834,12 @@ private slots:
         }
         book.format = format;
         QWidget area;
-        BookContext context;
-        QVERIFY(!context.readBook(book, &area));
-        QVERIFY(!context.viewer() && area.children().isEmpty());
+        {
+            BookContext context;
+            QVERIFY(!context.readBook(book, &area));
+            QVERIFY(!context.viewer() && area.children().isEmpty());
+        }
+        QVERIFY(!QFileInfo::exists(ReadingStateFile::filePath(bookDataDir(book.full_path))));
     }
 
     void wheelTurnsOneScreenPerNotch_data()

@@ -1,8 +1,10 @@
 // MOBI books written by the test generator: headers and their bounds, the text codecs, the
 // conversion to HTML, and mutated books that must neither crash nor hang.
+#include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
+#include "formats/mobi/headingmarkup.h"
 #include "formats/mobi/huffcdicreader.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
@@ -25,6 +27,7 @@
 
 #include <functional>
 
+using mobi::HeadingMarkup;
 using mobi::Mobi;
 using mobi::MobiDocument;
 
@@ -586,6 +589,42 @@ private slots:
             << thousand("<h5>&nbsp;<b>x</b></h5>") << thousand("<h5>&nbsp;<b>x</b></h5>") << QStringList();
         QTest::newRow("shows: a reference to a letter")
             << thousand("<h6>&#160;&#65;</h6>") << thousand("<h6>&#160;&#65;</h6>") << QStringList();
+        // The text on either side of those left out stays text.
+        QTest::newRow("left out between a < and a name")
+            << "<p>x<" + QStringLiteral("<h2></h2>").repeated(MobiDocument::MaxEmptyHeadings + 1) + "script>y</p>"
+            << QStringLiteral("<p>x&lt;script>y</p>") << QStringList();
+    }
+
+    // Markup only a crafted book holds: each heading pass reads the text about once, however many
+    // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows.
+    void headingPassesReadTheTextOnce_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("stray <") << QStringLiteral("<");
+        QTest::newRow("headings whose start tag swallows their end tag") << QStringLiteral("<b<h1</h1>");
+        QTest::newRow("names without >") << QStringLiteral("<a");
+        QTest::newRow("values never closed") << QStringLiteral("<h1 a='");
+        QTest::newRow("comments never closed") << QStringLiteral("<h1><!--");
+        QTest::newRow("empty headings") << QStringLiteral("<h1><b></b></h1>");
+    }
+
+    void headingPassesReadTheTextOnce()
+    {
+        QFETCH(QString, unit);
+        QString text = QStringLiteral("<html><body><p>Text</p>");
+        while (text.size() < 64 * 1024)
+            text += unit;
+        qint64 found = 0, closed = 0, dropped = 0;
+        HeadingMarkup::find(text, &found);
+        HeadingMarkup::closeOpen(text, &closed);
+        HeadingMarkup::dropEmpty(text, MobiDocument::MaxEmptyHeadings, &dropped);
+        for (const qint64 scanned : { found, closed, dropped })
+            QVERIFY2(scanned > 0 && scanned <= 4 * text.size(),
+                qPrintable(QStringLiteral("%1, %2, %3 characters read for %4")
+                               .arg(found)
+                               .arg(closed)
+                               .arg(dropped)
+                               .arg(text.size())));
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no
@@ -798,6 +837,11 @@ private slots:
         QTest::newRow("a few unclosed blocks") << repeated(40, [](const QByteArray& n) {
             return "<div><p>The shuttle flew " + n + ".</p><blockquote>Reed";
         }) << 82 << true;
+        // Tags dropped down there take nothing with them: the text around them stays text.
+        QTest::newRow("split tags, a thousand deep") << QByteArray("<div>").repeated(1000)
+                + "<p>x<<span>script>var words = 'the words'<</span>/script>y</p><p></<hh2>calibre7\">Home</p>"
+                + QByteArray("</div>").repeated(1000) << HtmlNesting::MaxDepth
+                                                     << false;
     }
 
     void unclosedBlocksNestShallow()
@@ -822,7 +866,9 @@ private slots:
                               .toInt();
         QVERIFY2(depth > 1 && depth <= maxDepth, qPrintable(QString::number(depth)));
         const QString text = page.mainFrame()->evaluateJavaScript("document.body.textContent").toString();
-        QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(QRegularExpression("<[^>]*>")).simplified());
+        const QRegularExpression tags("</?[A-Za-z][^>]*>");
+        QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(tags).simplified());
+        QCOMPARE(page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script').length").toInt(), 0);
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
     }
@@ -1089,6 +1135,14 @@ private slots:
             QVERIFY2(!document.load(folder), qPrintable(path));
             QVERIFY(document.chapters().isEmpty());
         }
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+
+        // The program's end stops the conversion: nothing is written.
+        EndRequest::raise();
+        MobiDocument stopped(save(good.build()));
+        const bool loaded = stopped.load(folder);
+        EndRequest::clear();
+        QVERIFY(!loaded && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
         QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
 
         // A missing folder is made; one under a file cannot be.

@@ -601,12 +601,14 @@ private:
         return ends;
     }
 
-    // Puts with in place of [from, to) in the rewritten text.
+    // Puts with in place of [from, to) in the rewritten text. Text on either side of a tag taken
+    // out never joins into a tag of its own: "x<<span>script>" stays text.
     void replace(int from, int to, const QByteArray& with)
     {
         if (!m_rewriting || (from == to && with.isEmpty()))
             return;
         m_out.append(m_text.constData() + m_copied, from - m_copied);
+        escapeDanglingLessThan(&m_out);
         m_out.append(with);
         m_copied = to;
         ++m_changes;

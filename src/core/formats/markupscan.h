@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QChar>
 #include <QSet>
 
 // Pieces of reading markup the way the HTML parser does, shared by the passes that rewrite
@@ -33,18 +34,21 @@ inline const Names& rawTextElements()
     return names;
 }
 
+inline char latin1(char c) { return c; }
+inline char latin1(QChar c) { return c.toLatin1(); }
+
 // The end of a tag (after its ">") whose attributes start at from; the end of the text when
-// it has none. Quotes count where an attribute value starts.
-inline int tagEnd(const QByteArray& text, int from)
+// it has none. Quotes count where an attribute value starts. Works on QByteArray and QString.
+template <typename Text> int tagEnd(const Text& text, int from)
 {
-    const int size = text.size();
+    const int size = int(text.size());
     bool afterEquals = false;
     for (int i = from; i < size; ++i) {
-        const char c = text.at(i);
+        const char c = latin1(text.at(i));
         if (c == '>')
             return i + 1;
         if (afterEquals && (c == '"' || c == '\'')) {
-            const int close = text.indexOf(c, i + 1);
+            const int close = int(text.indexOf(text.at(i), i + 1));
             if (close < 0)
                 return size;
             i = close;
@@ -70,6 +74,23 @@ inline int indexOfTag(const QByteArray& text, const QByteArray& name, int from =
             return i;
     }
     return -1;
+}
+
+// For a pass that takes markup out or puts a tag in, with what it has written so far: a "<" at
+// its end that was text ("<", "</", "<!", "<?", "<!-") would start a tag or a comment with what
+// comes next. It is written as a reference, which shows the same. Works on QByteArray and QString.
+template <typename Text> void escapeDanglingLessThan(Text* written)
+{
+    const int size = int(written->size());
+    for (int k = 1; k <= 3 && k <= size; ++k) {
+        const char c = latin1(written->at(size - k));
+        if (c == '<') {
+            written->replace(size - k, 1, "&lt;");
+            return;
+        }
+        if (c != '/' && c != '!' && c != '?' && c != '-')
+            return;
+    }
 }
 
 // Where the content of an element whose content is text, starting at from, ends: at its end

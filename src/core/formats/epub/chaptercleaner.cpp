@@ -6,6 +6,7 @@
 #include "xmlguard.h"
 
 #include "arch/entryfile.h"
+#include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 #include "formats/markupscan.h"
@@ -253,12 +254,23 @@ bool ChapterCleaner::cleanDom(const QByteArray& data, bool dropInternalSubset, Q
     return true;
 }
 
+bool ChapterCleaner::stops(Result* result)
+{
+    if (!EndRequest::isRaised())
+        return false;
+    result->outcome = Stopped;
+    result->reason = QStringLiteral("the program ends");
+    return true;
+}
+
 ChapterCleaner::Result ChapterCleaner::cleanData(const QByteArray& data, QByteArray* out, const QString& fileName)
 {
     QByteArray utf8;
-    if (!ChapterEncoding::toUtf8(data, &utf8))
-        return cleanReadable(data, out, fileName);
-    Result result = cleanReadable(utf8, out, fileName);
+    const bool converted = ChapterEncoding::toUtf8(data, &utf8);
+    Result result = cleanReadable(converted ? utf8 : data, out, fileName);
+    // A pass that stopped early has left its result half made.
+    if (stops(&result) || !converted)
+        return result;
     // Nothing to change: kept as it is where the parser that shows it knows its encoding (the
     // HTML parser knows UTF-16 by its mark only).
     const bool readsAsIs = !ChapterEncoding::isUtf16(data) || data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")
@@ -282,6 +294,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     Result result;
     const bool xmlName = TextDocument::nameReadsAsXml(fileName);
     XmlGuard::Scan scan = XmlGuard::scan(data, true);
+    if (stops(&result))
+        return result;
     QByteArray repaired;
     // The XML parser stops at them; the HTML parser shows them, and stored positions count them
     // there: chapters it reads keep them.
@@ -325,6 +339,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     // Shown as HTML from here on: the DOM of a broken chapter would be empty.
     result.kind = TextDocument::KindHtml;
     result.removed = HtmlTextCleaner::clean(input, out);
+    if (stops(&result))
+        return result;
     result.outcome = result.removed > 0 || result.repaired > 0 ? Cleaned : Unchanged;
     if (scan.state == XmlGuard::TooDeep || tooLargeForDom) {
         // Still cleaned, in case something links to it, but never shown as a chapter.
@@ -346,14 +362,16 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
         }
     }
     const bool xhtmlAsHtml = xmlName || toHtml;
+    int closed = 0;
     if (xhtmlAsHtml) {
         qInfo().noquote() << QStringLiteral("Chapter %1 is not read whole as XML (%2): shown as HTML")
                                  .arg(fileName,
                                      scan.state == XmlGuard::WellFormed ? QStringLiteral("namespaces or entities")
                                                                         : scan.errorString);
-        result.repaired += closeSelfClosedElements(out);
+        closed = closeSelfClosedElements(out);
+        result.repaired += closed;
     }
-    boundNesting(&result, -1, fileName, out);
+    boundNesting(&result, -1, fileName, out, closed > 0);
     if (xhtmlAsHtml && markEncoding(out))
         ++result.repaired;
     if (result.repaired > 0)
@@ -361,7 +379,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     return result;
 }
 
-void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out)
+void ChapterCleaner::boundNesting(
+    Result* result, int scannedDepth, const QString& fileName, QByteArray* out, bool rewritten)
 {
     // The web view reads a file by its name; an XHTML chapter is renamed to an XHTML name.
     const QString suffix = QFileInfo(fileName).suffix().toLower();
@@ -369,6 +388,8 @@ void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QStrin
         && (result->kind == TextDocument::KindXhtml || suffix == QLatin1String("xhtml")
             || suffix == QLatin1String("xht") || suffix == QLatin1String("xml"));
     const HtmlNesting::Syntax syntax = readAsXml ? HtmlNesting::Xml : HtmlNesting::Html;
+    if (stops(result))
+        return;
     // The scan already measured a well-formed chapter.
     if (!readAsXml || scannedDepth < 0 || scannedDepth > HtmlNesting::MaxDepth) {
         const QByteArray bounded = HtmlNesting::bounded(*out, syntax, &result->flattened);
@@ -381,6 +402,8 @@ void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QStrin
                                      .arg(result->flattened);
         }
     }
+    if (stops(result))
+        return;
     const QByteArray blocked = InlineRuns::blocked(*out, syntax, &result->runsCut);
     if (result->runsCut > 0) {
         *out = blocked;
@@ -388,6 +411,19 @@ void ChapterCleaner::boundNesting(Result* result, int scannedDepth, const QStrin
         qInfo().noquote() << QStringLiteral("Chapter %1 has %2 long runs of text outside blocks: cut into blocks")
                                  .arg(fileName)
                                  .arg(result->runsCut);
+    }
+    // The unsafe parts were removed before these passes: what they wrote is looked at once more,
+    // so that the page gets nothing they may have made, whatever their order.
+    if ((!rewritten && result->flattened == 0 && result->runsCut == 0) || stops(result))
+        return;
+    QByteArray swept;
+    const int left = HtmlTextCleaner::clean(*out, &swept);
+    if (left > 0) {
+        qWarning().noquote()
+            << QStringLiteral("Chapter %1: %2 unsafe parts made by its rewriting removed").arg(fileName).arg(left);
+        *out = swept;
+        result->removed += left;
+        result->outcome = Cleaned;
     }
 }
 
@@ -399,6 +435,8 @@ ChapterCleaner::Result ChapterCleaner::cleanFile(const QString& path)
         return result;
     QByteArray cleaned;
     result = cleanData(data, &cleaned, path);
+    if (result.outcome == Stopped)
+        return result;
     if (result.removed > 0 || result.flattened > 0 || result.runsCut > 0 || result.repaired > 0) {
         QString error;
         // Chapters are rebuilt at every opening: replaced atomically, not forced to disk.

@@ -27,7 +27,8 @@ public:
     enum Outcome {
         Unchanged, // nothing to remove; the file was not written
         Cleaned, // something was removed and the file rewritten
-        Skipped // not to be shown: unreadable, too large, too deep, or the rewrite failed
+        Skipped, // not to be shown: unreadable, too large, too deep, or the rewrite failed
+        Stopped // the program ends (EndRequest): stopped between two passes, nothing written
     };
 
     struct Result {
@@ -62,9 +63,13 @@ private:
     static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName);
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
+    // Whether the program's end stops the cleaning here; the result says so then.
+    static bool stops(Result* result);
     // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long
-    // runs of bare text blocks to be laid out in.
-    static void boundNesting(Result* result, int scannedDepth, const QString& fileName, QByteArray* out);
+    // runs of bare text blocks to be laid out in; the last of the passes that rewrite the chapter.
+    // rewritten: a pass after the removal of unsafe parts has already changed it.
+    static void boundNesting(
+        Result* result, int scannedDepth, const QString& fileName, QByteArray* out, bool rewritten = false);
 };
 
 } // namespace epub

@@ -4,6 +4,7 @@
 
 #include "arch/safepath.h"
 #include "arch/zipreader.h"
+#include "formats/endrequest.h"
 #include "formats/textdocument.h"
 
 #include <QDebug>
@@ -242,7 +243,7 @@ bool EpubConversion::walk(const std::function<bool(const QString& name, Entry& e
 
 EpubConversion::Outcome EpubConversion::prepare(const QString& entry)
 {
-    if (!unpack({ entry }))
+    if (EndRequest::isRaised() || !unpack({ entry }))
         return Outcome();
     QMutexLocker lock(&m_mutex);
     for (;;) {
@@ -263,7 +264,8 @@ EpubConversion::Outcome EpubConversion::prepare(const QString& entry)
             lock.relock();
             Entry& done = m_entries[entry];
             done.outcome = outcome;
-            done.state = State::Done;
+            // Stopped by the program's end: unpacked, not cleaned.
+            done.state = EndRequest::isRaised() && !outcome.ready ? State::Unpacked : State::Done;
             m_changed.wakeAll();
             return outcome;
         }
@@ -293,6 +295,8 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
     Outcome outcome;
     const QString path = safeEntryPath(m_outputDir, entry.stored);
     const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
+    if (result.outcome == ChapterCleaner::Stopped)
+        return outcome;
     if (result.outcome == ChapterCleaner::Cleaned)
         qInfo().nospace() << "Removed " << result.removed << " unsafe parts from " << entry.stored;
     if (entry.role == Document) {
@@ -333,11 +337,13 @@ bool EpubConversion::convertRest(bool background)
 {
     // A cancel stops the worker only: the book completed on the calling thread after it (for
     // printing) is still converted whole, unless another conversion owns the folder by then.
-    const std::atomic<bool>& stop = background ? m_cancelled : m_superseded;
+    const std::atomic<bool>& cancelled = background ? m_cancelled : m_superseded;
+    // The program's end stops both.
+    const auto stop = [&cancelled] { return cancelled || EndRequest::isRaised(); };
     // Each entry is claimed only when the pass reaches it, so one asked for meanwhile is done
     // at once by the asking thread and passed over here.
     const bool walked
-        = stop || walk([this, &stop](const QString&, Entry& entry) { return !stop && claimForUnpack(entry); });
+        = stop() || walk([this, &stop](const QString&, Entry& entry) { return !stop() && claimForUnpack(entry); });
     if (!walked)
         qCritical().noquote() << QStringLiteral("Error unzip epub:%1").arg(m_epubPath);
     QStringList documents;
@@ -353,7 +359,7 @@ bool EpubConversion::convertRest(bool background)
     const int cores = QThread::idealThreadCount();
     const int threads = qBound(1, background ? cores - 1 : cores, MaxThreads);
     forEachInParallel(documents, threads, [this, &stop](const QString& name) {
-        if (!stop)
+        if (!stop())
             prepare(name);
     });
     if (!background && m_superseded) {
@@ -379,7 +385,7 @@ void EpubConversion::convertRestInBackground(const std::function<void(bool ok)>&
         if (m_cancelled)
             return;
         const bool ok = convertRest(true);
-        if (!m_cancelled && finished)
+        if (!m_cancelled && !EndRequest::isRaised() && finished)
             finished(ok);
     });
 }

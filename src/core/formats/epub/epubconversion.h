@@ -65,7 +65,8 @@ public:
     // or another conversion took the folder over (logged); the entries left stay unready.
     bool convertRest();
     // The same on the conversion's own worker thread; finished(ok) runs on that thread at the
-    // end, unless the conversion was cancelled.
+    // end, unless the conversion was cancelled. The program's end (EndRequest) stops both
+    // between two entries, and a chapter being cleaned between two passes.
     void convertRestInBackground(const std::function<void(bool ok)>& finished);
     // Stops the worker after the entry it is at, and waits for it. What is asked for later, or
     // completed with convertRest, is still converted on the asking thread.

@@ -3,6 +3,8 @@
 #include "unsafemarkup.h"
 #include "xmlguard.h"
 
+#include "formats/markupscan.h"
+
 #include <QList>
 #include <QString>
 
@@ -177,10 +179,7 @@ void HtmlTextCleaner::countRemoval()
 {
     ++m_removed;
     // "<<script>x</script>script>" must not join into a new tag around the removed part.
-    if (m_out.endsWith('<')) {
-        m_out.chop(1);
-        m_out.append("&lt;");
-    }
+    markupscan::escapeDanglingLessThan(&m_out);
 }
 
 int HtmlTextCleaner::copyThroughGreater(int lt)
@@ -409,6 +408,10 @@ void HtmlTextCleaner::appendWithoutUnsafeAttributes(const Tag& tag)
         m_out.append(m_in.constData() + copied, attribute.rangeStart - copied);
         copied = attribute.rangeEnd;
         ++m_removed;
+        // An attribute that followed a quoted value without a blank would join what stands
+        // before ("<p" and "x=1" into "<px=1"): a blank keeps them apart.
+        if (copied < tag.end && !isSpace(m_in.at(copied)) && m_in.at(copied) != '/' && m_in.at(copied) != '>')
+            m_out.append(' ');
     }
     if (kept < tag.attributes.size()) {
         // The web view takes seconds over a tag of that many: the rest go, as one removal.

@@ -32,7 +32,8 @@ public:
     ~MobiDocument() override;
 
     // False (with a log line) for a file whose MOBI header is not "MOBI", an encrypted book,
-    // a book without decodable text, or a chapter file that cannot be written.
+    // a book without decodable text, or a chapter file that cannot be written; false too, with
+    // no chapter, when the program's end (EndRequest) stops it.
     bool load(const QString& outputFolder) override;
 
     // The book's markup made displayable: anchors for filepos targets, links to them, images
@@ -40,7 +41,7 @@ public:
     // A text of more than MaxEmptyHeadings headings that show nothing (blanks of every kind,
     // empty text-level elements, line breaks) loses all of them, but for the ids links lead to.
     // positions maps the filepos byte offsets to string positions; without it they are taken
-    // as string positions.
+    // as string positions. The program's end (EndRequest) stops it between its passes.
     QString toHtml(const QString& text, const TextPositions* positions = nullptr);
 
     // An image by "pdbrec:/N" (N counts the images from 1); an invalid value otherwise.
@@ -52,8 +53,6 @@ public:
 
 private:
     QString insertAnchors(const QString& text, const TextPositions* positions) const;
-    static QString closeOpenHeadings(const QString& text);
-    static QString dropEmptyHeadings(const QString& text);
     QString insertHeadingAnchors(const QString& text);
     void saveImages(const QString& outputFolder);
 

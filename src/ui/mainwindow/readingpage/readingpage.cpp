@@ -9,6 +9,7 @@
 #include "checkedsave.h"
 #include "eventfilters/kelglobalmousewatcher.h"
 #include "formats/bookformat.h"
+#include "formats/endrequest.h"
 #include "hotkeys.h"
 #include "kelui.h"
 #include "metrics/metricsender.h"
@@ -414,6 +415,12 @@ bool ReadingPage::openBook(int bookId)
     d->spinner->setMode(ReadingSpinner::LoadBook);
     const bool opened = context->readBook(book, this) && context->viewer() && context->viewer()->readBook(context);
     d->spinner->setMode(ReadingSpinner::Nothing);
+    // The program ends: the opening stopped, or what it showed goes at once.
+    if (!opened && EndRequest::isRaised()) {
+        if (QWidget* viewer = viewerWidget(context))
+            delete viewer;
+        return false;
+    }
     if (!opened) {
         qWarning() << "Book" << bookId << "could not be opened:" << book.full_path;
         // The folder the book was read into: its data folder, or the run's in place of one that

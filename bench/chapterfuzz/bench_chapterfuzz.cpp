@@ -1,0 +1,166 @@
+// Runs the passes over chapter markup on mutated chapters, as a fuzzer would: seeds of XHTML,
+// HTML, deep nesting, MOBI headings and long runs, edited at random with markup pieces (split
+// tags, unclosed quotes, tags and comments, NULs), also in UTF-16 and UTF-32. For each chapter:
+// - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove;
+// - the nesting pass: what it writes holds no more unsafe parts than what it read;
+// - the MOBI heading passes: each reads at most four characters per character of the text;
+// - the MOBI markup to HTML with the nesting, run and cutting passes after it: no crash.
+// The slowest chapter per kilobyte is reported. Each finding is written to the folder given (by
+// default the current one) as chapterfuzz-<round>.bin, and the exit code is 1 when there is one.
+// Usage: bench_chapterfuzz [rounds, default 20000] [seed, default 1] [folder for findings]
+
+#include "formats/epub/chaptercleaner.h"
+#include "formats/epub/htmltextcleaner.h"
+#include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
+#include "formats/mobi/chapterparts.h"
+#include "formats/mobi/headingmarkup.h"
+#include "formats/mobi/mobidocument.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTextCodec>
+#include <QTextStream>
+
+namespace {
+
+QList<QByteArray> seeds()
+{
+    const QByteArray page = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\">"
+                            "<head><title>T</title><style>p { color: red }</style></head><body>"
+                            "<h1 id=\"c1\">One</h1><p onclick=\"a()\">The <b>loom</b> ran.</p>"
+                            "<p><a href=\"#c1\">back</a><script>z()</script></p></body></html>";
+    QByteArray deep = "<html><body>" + QByteArray("<div>").repeated(260) + "<p>x<<span>script>deep words<</span>"
+        + "/script>y</p><p></<hh2>calibre7\">Home</p>" + QByteArray("</div>").repeated(260) + "</body></html>";
+    QByteArray headings = "<html><body>";
+    for (int i = 0; i < 300; ++i)
+        headings += "<h2>Part " + QByteArray::number(i) + "<p>Line " + QByteArray::number(i) + ".</p><h3>&nbsp;</h3>";
+    headings += "</body></html>";
+    QByteArray lines = "<html><body>";
+    for (int i = 0; i < 400; ++i)
+        lines += "The shuttle flew " + QByteArray::number(i) + " times.<br/>\n";
+    lines += "</body></html>";
+    return { page, deep, headings, lines,
+        "<html><body><p>a<br><script>b()</script><title>t</title><iframe src=x></iframe></body></html>" };
+}
+
+const char* const kPieces[] = { "<", ">", "/", "\"", "'", "=", " ", "\0", "script", "<script>", "</script>", "<<span>",
+    "</span>", "<!--", "-->", "<?", "?>", "<![CDATA[", "]]>", "<h1", "</h1>", "<h2 '", "<b", "<b<h1</h1>", "<div>",
+    "</div>", "<p>", "</p>", "onclick=", "javascript:", "&#106;", "&nbsp;", "<title>", "</title>", "<!DOCTYPE html [",
+    "]>", "<br/>", "\n", "<a id='x' name=\"y\">", "<img recindex=\"00001\">", "<svg:script>" };
+
+QByteArray mutate(QByteArray data, QRandomGenerator& random)
+{
+    const int pieces = int(sizeof(kPieces) / sizeof(kPieces[0]));
+    for (int edits = 1 + random.bounded(8); edits > 0; --edits) {
+        const int at = random.bounded(data.size() + 1);
+        switch (random.bounded(5)) {
+        case 0:
+            data.remove(at, random.bounded(16));
+            break;
+        case 1: // a stretch repeated: many of one construct
+            data.insert(at, data.mid(at, 1 + random.bounded(24)).repeated(1 + random.bounded(64)));
+            break;
+        default: {
+            const char* piece = kPieces[random.bounded(pieces)];
+            data.insert(at, *piece ? QByteArray(piece) : QByteArray(1, '\0'));
+        }
+        }
+    }
+    return data;
+}
+
+QByteArray encoded(const QByteArray& utf8, int form)
+{
+    static const char* const codecs[] = { "UTF-16LE", "UTF-16BE", "UTF-32LE" };
+    static const QByteArray marks[]
+        = { QByteArray("\xFF\xFE", 2), QByteArray("\xFE\xFF", 2), QByteArray("\xFF\xFE\x00\x00", 4) };
+    if (form == 0)
+        return utf8;
+    return marks[form - 1] + QTextCodec::codecForName(codecs[form - 1])->fromUnicode(QString::fromUtf8(utf8));
+}
+
+int unsafeParts(const QByteArray& text)
+{
+    QByteArray cleaned;
+    return epub::HtmlTextCleaner::clean(text, &cleaned);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The passes log every chapter they rewrite.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            fprintf(stderr, "%s\n", qPrintable(message));
+    });
+    const int rounds = argc > 1 ? qMax(1, atoi(argv[1])) : 20000;
+    QRandomGenerator random(argc > 2 ? quint32(atoi(argv[2])) : 1u);
+    const QDir finds(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QDir::currentPath());
+    QTextStream out(stdout);
+    const QList<QByteArray> all = seeds();
+    int findings = 0;
+    double slowest = 0;
+    int slowestRound = -1;
+    const auto found = [&](int round, const QByteArray& data, const QString& what) {
+        ++findings;
+        const QString path = finds.filePath(QStringLiteral("chapterfuzz-%1.bin").arg(round));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(data);
+        out << "round " << round << ": " << what << " (" << path << ")\n" << Qt::flush;
+    };
+    QElapsedTimer total;
+    total.start();
+    for (int round = 0; round < rounds; ++round) {
+        const QByteArray utf8 = mutate(all.at(round % all.size()), random);
+        const QByteArray data = encoded(utf8, random.bounded(8) == 0 ? 1 + random.bounded(3) : 0);
+        QElapsedTimer timer;
+        timer.start();
+
+        QByteArray stored;
+        epub::ChapterCleaner::cleanData(data, &stored, round % 2 ? "c.xhtml" : "c.html");
+        QByteArray again;
+        if (epub::ChapterCleaner::cleanData(stored, &again, round % 2 ? "c.xhtml" : "c.html").removed > 0)
+            found(round, data, QStringLiteral("a second cleaning still removes something"));
+
+        int changes = 0;
+        const QByteArray bounded = HtmlNesting::bounded(utf8, HtmlNesting::Html, &changes, 40);
+        if (changes > 0 && unsafeParts(bounded) > unsafeParts(utf8))
+            found(round, utf8, QStringLiteral("the nesting pass made an unsafe part"));
+
+        const QString text = QString::fromUtf8(utf8);
+        qint64 scanned[3] = { 0, 0, 0 };
+        mobi::HeadingMarkup::find(text, &scanned[0]);
+        mobi::HeadingMarkup::closeOpen(text, &scanned[1]);
+        mobi::HeadingMarkup::dropEmpty(text, 3, &scanned[2]);
+        for (const qint64 count : scanned) {
+            if (count > 4 * qint64(text.size()) + 64)
+                found(
+                    round, utf8, QStringLiteral("a heading pass read %1 characters of %2").arg(count).arg(text.size()));
+        }
+        mobi::MobiDocument document(QStringLiteral("/nonexistent.mobi"));
+        QVector<int> starts;
+        QByteArray chapter = HtmlNesting::bounded(
+            document.toHtml(text).toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
+        chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, nullptr, 4096, 512);
+        mobi::ChapterParts::cut(chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 ? &starts : nullptr);
+
+        const double perKb = timer.nsecsElapsed() / 1e6 / qMax(1.0, data.size() / 1024.0);
+        if (perKb > slowest) {
+            slowest = perKb;
+            slowestRound = round;
+        }
+        if ((round + 1) % 1000 == 0)
+            out << round + 1 << " chapters, " << findings << " findings, " << total.elapsed() / 1000 << " s\n"
+                << Qt::flush;
+    }
+    out << rounds << " chapters in " << total.elapsed() << " ms; " << findings << " findings; slowest " << slowest
+        << " ms per KB (round " << slowestRound << ")\n";
+    return findings > 0 ? 1 : 0;
+}
