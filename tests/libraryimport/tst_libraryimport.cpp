@@ -681,6 +681,19 @@ private slots:
         importer()->start(QString(), { inLibrary });
         QVERIFY(alone.waitFinished());
         QCOMPARE(alone.statuses, (QList<int> { ItemAlreadyInLibrary }));
+        // With a store the progress is counted when it arrives: one that arrives after the task
+        // ended still counts the whole run, and comes before the run's end.
+        {
+            QObject store;
+            importer()->setStore(&store);
+            ImportRecorder stored;
+            importer()->start(QString(), { inLibrary, m_library->path("Books/missing.epub") });
+            while (importer()->isRunning())
+                QThread::msleep(5);
+            QVERIFY(stored.waitFinished());
+            QCOMPARE(
+                stored.events, (QStringList { "importStarted", "progress 2/2", "item 128", "item 2", "finished 0/2" }));
+        }
 
         // A book read before whose row went with a damaged or emptied library file: its reading
         // state is still in its folder, the library does not hold it. It is added and keeps it.

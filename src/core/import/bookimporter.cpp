@@ -215,14 +215,16 @@ void bookimporter::setStore(QObject* store)
 
 void bookimporter::booksSettled(int count)
 {
-    int run = 0;
+    Counts counts;
     {
         QMutexLocker lock(&m_mutex);
         m_unsettled = qMax(0, m_unsettled - count);
-        run = m_run;
+        // Counted with the settling: the task may end the run as soon as the lock is free, and the
+        // last books stored must reach the progress before the run's end does.
+        counts = countsLocked();
         m_storeChanged.wakeAll();
     }
-    reportProgress(run);
+    showProgress(counts);
 }
 
 bookimporter::Counts bookimporter::countsLocked() const
@@ -256,7 +258,12 @@ void bookimporter::reportProgress(int run)
             return;
         counts = countsLocked();
     }
-    if (counts.total <= 1
+    showProgress(counts);
+}
+
+void bookimporter::showProgress(const Counts& counts)
+{
+    if (!counts.storing || counts.total <= 1
         || (counts.run == m_shown.run && counts.done == m_shown.done && counts.total == m_shown.total))
         return;
     m_shown = counts;
@@ -340,9 +347,9 @@ bool bookimporter::endTask(const std::function<void()>& announce)
     QMutexLocker lock(&m_mutex);
     announce();
     if (m_queue.isEmpty()) {
+        // The counts stay as the run left them until the next one starts: a progress posted before
+        // the end and delivered after it still counts the whole run.
         m_running = false;
-        m_processed = 0;
-        m_unsettled = 0;
         return false;
     }
     // Queued after a cancel, or while an export ran: a run of their own.

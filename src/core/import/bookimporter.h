@@ -135,6 +135,8 @@ private:
     void postProgress(const Counts& counts);
     // GUI thread: raises progress with the store's counts of the run, when they changed.
     void reportProgress(int run);
+    // GUI thread: raises progress with the counts, when a store settles the run's books and they changed.
+    void showProgress(const Counts& counts);
     // Under the lock: starts counting a new run.
     void beginRunLocked();
     // Ends the task before its next item and drops the queue and the pause.
