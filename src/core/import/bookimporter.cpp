@@ -109,25 +109,12 @@ QSet<QString> bookimporter::libraryPaths(const QStringList& items, bool* asked)
         else
             files.append(absolutePath(item));
     }
-    // A few files are looked up one by one; for many, or for the files of a folder (found on
-    // the task, which cannot ask the database), every path of the library is read at once:
-    // a look-up by path reads the whole table in a large library.
-    if (!hasFolder && files.size() <= 4) {
-        for (const QString& path : qAsConst(files)) {
-            if (library->bookByPath(path).id > 0)
-                known.insert(path);
-        }
-        return known;
-    }
-    const QSet<QString> stored = library->libraryFilePaths();
-    for (const QString& path : qAsConst(files)) {
-        if (stored.contains(path))
-            known.insert(path);
-    }
-    if (hasFolder) {
-        for (const QString& path : stored)
-            known.insert(absolutePath(path));
-    }
+    // Files are looked up by their paths, through the library's index; for the files of a folder
+    // (found on the task, which cannot ask the database) every path of the library is read.
+    if (!hasFolder)
+        return library->libraryFilePaths(files);
+    for (const QString& path : library->libraryFilePaths())
+        known.insert(absolutePath(path));
     return known;
 }
 

@@ -146,8 +146,7 @@ private:
     // The next book of the open archive, unpacked into importFolder; false when it has none.
     bool readArchiveBook(importbooks& archive, const QString& importFolder, BookDto& record, ItemStatus& status);
 
-    // GUI thread: the given paths that are books of the library (not in the trash).
-    // The items' paths the library holds (not in the trash); asked says whether it could be asked.
+    // GUI thread: the items' paths the library holds (not in the trash); asked says whether it could be asked.
     static QSet<QString> libraryPaths(const QStringList& items, bool* asked);
 
     // Emits a signal on the importer's thread, after whatever was posted before.
