@@ -1,5 +1,6 @@
 #include "bookimporter.h"
 
+#include "bookcover.h"
 #include "bookfilereader.h"
 #include "exportbooks.h"
 #include "importbooks.h"
@@ -432,6 +433,9 @@ bool bookimporter::readArchiveBook(
     const QString extracted = archive.extractBook(importFolder);
     record.full_path = extracted.isEmpty() ? QString() : absolutePath(extracted);
     status = readBookFile(record);
+    // The user's own cover comes back with the book; the book's own is made again from its file.
+    if (status == ItemAdded && entry.hasCustomCover)
+        record.use_user_cover = writeUserCover(record.full_path, archive.readCover());
     return true;
 }
 
