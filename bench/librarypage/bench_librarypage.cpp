@@ -5,6 +5,8 @@
 // books added through the page while a 16 ms timer measures how late the GUI thread answers.
 // Usage: bench_librarypage [book count, default 10000]
 
+#include "../common/libraryapplication.h"
+
 #include "application.h"
 #include "enums.h"
 #include "import/bookimporter.h"
@@ -12,14 +14,10 @@
 #include "librarybooks.h"
 #include "mainwindow/librarypage/booktableheader.h"
 #include "mainwindow/librarypage/librarypage.h"
-#include "mainwindow/mainwindow.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
-#include "settingsprovider.h"
-#include "temphome.h"
-#include "ui.h"
 #include "widgets/kelbutton.h"
 
 #include <algorithm>
@@ -31,31 +29,14 @@
 #include <QTest>
 #include <QTextStream>
 #include <QTimer>
-#include <QUuid>
 
 int main(int argc, char* argv[])
 {
-    TempHome home;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QCoreApplication::setApplicationName(QStringLiteral("Library Page Bench"));
-    Application app(QUuid::createUuid().toString(), argc, argv);
-    registerSettingsMetaTypes();
-    app.setSettings(new SettingsProvider(
-        KelApplication::configFilePath(QStringLiteral("settings.ini")), QSettings::IniFormat, &app));
-    int answers = 0;
-    Ui::instance()->setMessageBoxHandler([&answers](KelMessageBoxRequest&) {
-        ++answers;
-        return 1;
-    });
-    app.init();
+    LibraryApplication bench("Library Page Bench", argc, argv);
+    Application& app = bench.app();
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
     QTextStream out(stdout);
-    auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
-    LibraryPage* page = window->libraryPage();
-    window->resize(1280, 900);
-    window->show();
-    QTest::qWaitForWindowExposed(window);
-    QCoreApplication::processEvents();
+    LibraryPage* page = bench.window->libraryPage();
 
     QElapsedTimer timer;
     timer.start();
@@ -67,7 +48,7 @@ int main(int argc, char* argv[])
         // One title in a hundred holds "lantern", which the second query narrows to.
         book.title = QStringLiteral("Volume %1 of the %2 works").arg(i).arg(i % 100 ? "collected" : "lantern");
         book.author = QStringLiteral("Author %1").arg(i % 211);
-        book.full_path = home.path() + QStringLiteral("/books/%1.epub").arg(i);
+        book.full_path = bench.path() + QStringLiteral("/books/%1.epub").arg(i);
         book.time_added = 1700000000 + i;
         const int id = app.bookModel()->addBook(book);
         BookProvider::instance()->addBookToCategory(id, folder);
@@ -139,8 +120,8 @@ int main(int argc, char* argv[])
     for (int i = 0; i < 100; ++i) {
         librarybooks::BookSpec book;
         book.title = QStringLiteral("Added %1").arg(i);
-        files << home.path() + QStringLiteral("/new/added%1.%2").arg(i).arg(i % 2 ? "epub" : "fb2");
-        QDir().mkpath(home.path() + QStringLiteral("/new"));
+        files << bench.path() + QStringLiteral("/new/added%1.%2").arg(i).arg(i % 2 ? "epub" : "fb2");
+        QDir().mkpath(bench.path() + QStringLiteral("/new"));
         librarybooks::write(files.last(), book);
     }
     QElapsedTimer tick;
@@ -154,8 +135,8 @@ int main(int argc, char* argv[])
     probe.start();
     page->addFiles(files);
     // Until the page answers: the books are stored and shown by then.
-    answers = 0;
-    while (answers == 0 && timer.elapsed() < 120000)
+    bench.answers = 0;
+    while (bench.answers == 0 && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     probe.stop();
     out << "100 books added in " << timer.elapsed() << " ms, " << progress.size()

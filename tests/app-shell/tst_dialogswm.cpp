@@ -566,8 +566,10 @@ private slots:
     }
 
     // One book named on the command line: the question is above the main window, also after a click
-    // on it, and "Start reading now" opens the book. The next start asks about a card: the delete
-    // question from its menu in the trash, and the properties dialog, each above the main window.
+    // on it, and "Start reading now" opens the book. The next start opens it again and goes back to
+    // the library, then asks about its card: the delete question from its menu in the trash, and the
+    // properties dialog, each above the main window. The trash emptied, no box says that the book's
+    // state could not be written into the folder that went with it.
     void oneBookThenCardDialogs()
     {
         QTemporaryDir home;
@@ -609,6 +611,13 @@ private slots:
         QImage shelf;
         QVERIFY(waitUntil([&] { return findColour(shelf = grab(window), cover).count > 300; }));
         const QPoint card = findColour(shelf, cover).centre;
+        // Its page, all cover, then the library again: the book stays open behind it.
+        click(window, card, 2);
+        QImage page;
+        QVERIFY(waitUntil([&] { return difference(page = grab(window), shelf) > 0.05; }, 20000));
+        QVERIFY(retryUntil([&] { click(window, QPoint(60, 91), 1); }, // "Library"
+            [&] { return difference(grab(window), page) > 0.05; }));
+        shelf = settle(window, grab(window));
         // The card's menu opens at the pointer, one entry under another.
         const auto menuEntry = [&](int entry, const std::function<bool()>& done) {
             return retryUntil(
@@ -644,7 +653,17 @@ private slots:
             QVERIFY(waitUntil([&] { return stackOf(again.processId()).owned().isEmpty(); }));
             QCOMPARE(deleted(), QStringLiteral("1"));
         }
+        quint32 question = 0;
+        QVERIFY(retryUntil([&] { click(window, QPoint(428, 91), 1); }, // "Clear trash"
+            [&] { return waitForOwnedAbove(again.processId(), &question, 3000); }));
+        const QRect area = geometry(QString::number(question));
+        QVERIFY(retryUntil([&] { click(QString(), area.bottomLeft() + QPoint(70, -30), 1); }, // "Yes"
+            [&] { return deleted().isEmpty(); }));
+        QVERIFY(waitUntil([&] { return stackOf(again.processId()).owned().isEmpty(); }));
+        QVERIFY(!waitUntil([&] { return !stackOf(again.processId()).owned().isEmpty(); }, 1500));
+        save("trash-emptied");
         QVERIFY(terminate(again));
+        QVERIFY(!logs(home.path()).contains(QLatin1String("Can't write book settings file")));
     }
 
     // Hostile books, each opened with "Start reading now" from the question a start or a hand-over

@@ -531,9 +531,16 @@ private slots:
         // Markup in a title is shown as it stands.
         QCOMPARE(strip->titleLabel()->textFormat(), Qt::PlainText);
         QCOMPARE(strip->authorLabel()->textFormat(), Qt::PlainText);
+        // A book in the trash is not offered, alone or with the whole library; restored, it is again.
         QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::ToTrash));
-        QTest::qWait(150);
-        QVERIFY(strip->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
+        QVERIFY(books()->restoreFromTrashAll());
+        QTRY_VERIFY_WITH_TIMEOUT(strip->isVisible(), 300);
+        QVERIFY(books()->clearLibrary());
+        QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
+        QVERIFY(books()->restoreFromTrashAll());
+        QTRY_VERIFY_WITH_TIMEOUT(strip->isVisible(), 300);
+        QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::ToTrash));
         QVERIFY(books()->setData(books()->indexById(war), QVariant(), Enums::DeleteFromLibrary));
         QTRY_VERIFY_WITH_TIMEOUT(!strip->isVisible(), 300);
 

@@ -237,6 +237,7 @@ private slots:
         QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
         QVERIFY(!schemaNames(QStringLiteral("trigger")).contains(QStringLiteral("delete_book_bookmarks")));
         QVERIFY(schemaNames(QStringLiteral("index")).contains(QStringLiteral("book_metadata_book_id_meta_type")));
+        QVERIFY(schemaNames(QStringLiteral("index")).contains(QStringLiteral("books_full_path")));
         QCOMPARE(db->deleteFromLibrary(2), QStringLiteral("/b/other.epub"));
         QCOMPARE(scalar(QStringLiteral("select count(*) from bookmarks")), QStringLiteral("2"));
 

@@ -28,6 +28,7 @@
 #include "models/bookprovider.h"
 #include "models/foldermodel.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -212,6 +213,26 @@ QJsonObject bookObject(const QString& relPath, const QString& fileName)
 }
 
 bookimporter* importer() { return bookimporter::instance(); }
+
+// What the library archive carries of a book, field by field; the user's own cover by its bytes.
+QStringList archivedFields(const BookDto& book)
+{
+    const QByteArray cover = book.use_user_cover ? testfiles::read(coverFilePath(book.full_path)) : QByteArray();
+    return { "title " + book.title, "author " + book.author, QStringLiteral("format %1").arg(book.format),
+        QStringLiteral("position %1").arg(book.position), QStringLiteral("progress %1").arg(book.max_position),
+        QStringLiteral("favourite %1").arg(book.is_favorite), "folder " + book.folder_title,
+        QStringLiteral("user cover %1 ").arg(book.use_user_cover)
+            + QCryptographicHash::hash(cover, QCryptographicHash::Md5).toHex() };
+}
+
+// The archived fields of every book of the library, by the suffix of its file.
+QMap<QString, QStringList> archivedLibrary()
+{
+    QMap<QString, QStringList> fields;
+    for (const BookDto& book : BookProvider::instance()->allBooksWithFolderTitle())
+        fields.insert(QFileInfo(book.full_path).suffix(), archivedFields(book));
+    return fields;
+}
 
 // A library of its own in a temporary HOME: the database and the two models, loaded as the application does.
 struct TestLibrary {
@@ -681,6 +702,19 @@ private slots:
         importer()->start(QString(), { inLibrary });
         QVERIFY(alone.waitFinished());
         QCOMPARE(alone.statuses, (QList<int> { ItemAlreadyInLibrary }));
+        // With a store the progress is counted when it arrives: one that arrives after the task
+        // ended still counts the whole run, and comes before the run's end.
+        {
+            QObject store;
+            importer()->setStore(&store);
+            ImportRecorder stored;
+            importer()->start(QString(), { inLibrary, m_library->path("Books/missing.epub") });
+            while (importer()->isRunning())
+                QThread::msleep(5);
+            QVERIFY(stored.waitFinished());
+            QCOMPARE(
+                stored.events, (QStringList { "importStarted", "progress 2/2", "item 128", "item 2", "finished 0/2" }));
+        }
 
         // A book read before whose row went with a damaged or emptied library file: its reading
         // state is still in its folder, the library does not hold it. It is added and keeps it.
@@ -768,6 +802,7 @@ private slots:
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("library.olv"));
         QStringList suffixes = librarybooks::suffixes();
+        QMap<QString, QStringList> exported;
         {
             // The first library: every format, folders, a favourite, reading progress.
             QStringList files;
@@ -806,7 +841,11 @@ private slots:
                 }
                 // The user's own cover goes into the archive instead of the book's.
                 book.use_user_cover = book.format == BookFormat::Pdf;
-                QVERIFY(!book.use_user_cover || testfiles::write(coverFilePath(book.full_path), "user cover"));
+                if (book.use_user_cover) {
+                    QImage userCover(120, 180, QImage::Format_RGB32);
+                    userCover.fill(QColor(0x99, 0x22, 0x44));
+                    QVERIFY(userCover.save(coverFilePath(book.full_path), "JPG"));
+                }
                 QVERIFY(BookProvider::instance()->update(book));
                 if (i < 4) {
                     const int folder = m_library->folders->findOrAddCategory(i < 2 ? "Novels" : "Comics");
@@ -834,9 +873,10 @@ private slots:
                 const QString cover = book.use_user_cover ? "cover.jpg" : book.cover.isEmpty() ? "" : "cover.png";
                 QCOMPARE(entry.value("cover_path").toString(), cover.isEmpty() ? QString() : dir + cover);
                 QCOMPARE(stored.value(dir + cover),
-                    book.use_user_cover ? QByteArray("user cover") : testfiles::read(book.cover));
+                    testfiles::read(book.use_user_cover ? coverFilePath(book.full_path) : book.cover));
             }
             QCOMPARE(ids.size(), suffixes.size());
+            exported = archivedLibrary();
         }
 
         // A fresh library in another home.
@@ -852,33 +892,19 @@ private slots:
         QCOMPARE(importing.statuses.size(), suffixes.size());
         QTRY_COMPARE(m_library->books->rowCount(), suffixes.size());
 
-        const QList<BookDto> imported = BookProvider::instance()->allBooksWithFolderTitle();
-        QCOMPARE(imported.size(), suffixes.size());
-        for (int i = 0; i < suffixes.size(); ++i) {
-            const QString& suffix = suffixes.at(i);
-            // Titles and authors edited in the library stay; plain text is named after its file.
-            const bool edited = suffix == "cbz" || suffix == "cbr" || suffix == "pdf";
-            const QString title = edited ? QStringLiteral("Edited ") + suffix
-                : suffix == "txt"        ? QStringLiteral("book")
-                                         : suffix;
-            BookDto book;
-            for (const BookDto& candidate : imported) {
-                if (QFileInfo(candidate.full_path).suffix() == suffix)
-                    book = candidate;
-            }
-            QVERIFY2(book.id > 0, qPrintable(suffix));
-            QCOMPARE(book.title, title);
-            if (edited)
-                QCOMPARE(book.author, QStringLiteral("Edited Author"));
-            QCOMPARE(book.format, bookFormatFromName(suffix));
-            QCOMPARE(book.position, 10 + i);
-            QCOMPARE(book.max_position, 100 + i);
-            QCOMPARE(book.is_favorite, i % 2);
-            QCOMPARE(book.folder_title,
-                i < 2       ? QStringLiteral("Novels")
-                    : i < 4 ? QStringLiteral("Comics")
-                            : QString());
+        // Every field the archive carries comes back as it was: titles and authors edited in the
+        // library, progress, favourites, folders, and the user's own cover byte for byte.
+        const QMap<QString, QStringList> imported = archivedLibrary();
+        QCOMPARE(imported.keys(), exported.keys());
+        for (auto it = exported.cbegin(); it != exported.cend(); ++it)
+            QCOMPARE(imported.value(it.key()), it.value());
+        QCOMPARE(exported.value("pdf").constLast().left(13), QStringLiteral("user cover 1 "));
+        QCOMPARE(exported.value("cbz").first(), QStringLiteral("title Edited cbz"));
+        QCOMPARE(exported.value(suffixes.first()).at(6), QStringLiteral("folder Novels"));
+        for (const BookDto& book : BookProvider::instance()->allBooksWithFolderTitle()) {
+            const QString suffix = QFileInfo(book.full_path).suffix();
             QCOMPARE(book.full_path, importDir() + (suffix == "epub" ? "/2_book." : "/book.") + suffix);
+            // The book's own cover is made again from its file.
             if (suffix != "txt")
                 QCOMPARE(QImage(book.cover).height(), 300);
         }
@@ -953,8 +979,12 @@ private slots:
         }
         for (const char* fileName : { "../../.bashrc", "/tmp/evil.fb2", "..", "", "C:evil.fb2", "a/../../evil.fb2" })
             books.append(bookObject("good/x.fb2", fileName));
-        // A member name with folders gives its last part as the file name.
-        books.append(bookObject("good/x.fb2", "deep/inside/safe.fb2"));
+        // A member name with folders gives its last part as the file name. A cover that is no image
+        // gives the book none of the user's.
+        QJsonObject safe = bookObject("good/x.fb2", "deep/inside/safe.fb2");
+        safe.insert("has_custom_cover", true);
+        safe.insert("cover_path", "good/x.fb2");
+        books.append(safe);
         books.append(bookObject("good/damaged.fb2", "damaged.fb2"));
         books.append(bookObject("good/absent.fb2", "absent.fb2"));
         QTemporaryDir outside;
@@ -977,6 +1007,9 @@ private slots:
         QCOMPARE(recorder.statuses, (QList<int> { ItemAdded, ItemFileMissing, ItemFileMissing }));
         QCOMPARE(QDir(importDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { "safe.fb2" });
+        QTRY_VERIFY(m_library->stored(importDir() + "/safe.fb2").id > 0);
+        QVERIFY(!m_library->stored(importDir() + "/safe.fb2").use_user_cover);
+        QVERIFY(!QFileInfo::exists(coverFilePath(importDir() + "/safe.fb2")));
         QDirIterator all(m_library->home->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (all.hasNext())
             QVERIFY2(!all.next().contains(QRegularExpression("evil|bashrc")), qPrintable(all.filePath()));

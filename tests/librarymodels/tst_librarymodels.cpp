@@ -9,6 +9,7 @@
 #include "appdirs.h"
 #include "dragdata.h"
 #include "enums.h"
+#include "formats/bookformat.h"
 #include "kelapplication.h"
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
@@ -196,6 +197,15 @@ class TestLibraryModels : public QObject {
             QCOMPARE(books->index(r, 0).data(BookModel::DeletedRole).toBool(), stored.is_deleted == 1);
             QCOMPARE(books->index(r, 0).data(BookModel::FavoriteRole).toBool(), stored.is_favorite == 1);
         }
+        // The counts of the side bar, which the model keeps between changes, are the library's.
+        const auto counts = [](const CategoryCountsDto& c) {
+            return QVector<int> { c.all_count, c.last_added_count, c.recently_read_count, c.favorites_count,
+                c.deleted_count };
+        };
+        QCOMPARE(counts(books->categoryCounts()), counts(db->categoryCounts()));
+        const QMap<int, QPair<int, int>> byFormat = books->bookCountsByFormat();
+        for (int format = BookFormat::Epub; format <= BookFormat::SevenZ; ++format)
+            QCOMPARE(byFormat.value(format).second, db->bookCountByFormat(format));
     }
 
 private slots:
@@ -242,6 +252,7 @@ private slots:
     void addBookAppendsOnlyWhatWasStored()
     {
         QSignalSpy inserted(books, &QAbstractItemModel::rowsInserted);
+        verifyMatchesDatabase();
         QVERIFY(lib->refuse("books", "INSERT"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot add the book.*database is locked"));
         QVERIFY(addBook(QStringLiteral("Fiasco"), 0) < 0);
@@ -251,6 +262,7 @@ private slots:
         const int id = addBook(QStringLiteral("Solaris"), 0);
         QCOMPARE(books->indexById(id).row(), 10);
         QCOMPARE(inserted.count(), 1);
+        verifyMatchesDatabase();
         // Loading again replaces the rows.
         books->selectAll();
         verifyMatchesDatabase();

@@ -295,6 +295,7 @@ private slots:
 
     // A book file replaced at its path opens anew with its own text, and the library takes the new
     // file's title, author and cover and measures its progress again; a title the user typed stays.
+    // An open book moved to the trash is let go, its state saved first.
     void reopenReadsAReplacedFile()
     {
         const QString path = m_fixture.home().filePath(QStringLiteral("replaced.epub"));
@@ -354,8 +355,30 @@ private slots:
         QCOMPARE(QStringList({ stored.title, stored.author }), QStringList({ "My Own Title", "Third Author" }));
         QVERIFY(!coverColour(stored).isValid());
 
+        // Moved to the trash, the open book is let go, its state saved where it belongs; emptying the
+        // trash then leaves nothing to be written into the folder that went with it.
+        QStringList notices;
+        const QString besideFolder = m_context->dataFolder();
+        ReadingServices::setStorageNoticeHandler(
+            [&](ReadingServices::StorageNotice, const QString& file, checkedsave::Failure) {
+                if (!file.startsWith(besideFolder))
+                    notices << file;
+            });
+        const auto restore = qScopeGuard([] { ReadingServices::setStorageNoticeHandler({}); });
+        const int trashed = m_fixture.addEpub(QStringLiteral("trashed.epub"), 2, 2000);
+        QVERIFY(m_page->openBook(trashed));
+        QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+        const QString folder = bookDataDir(books->bookById(trashed).full_path);
+        QVERIFY(testfiles::write(ReadingStateFile::filePath(folder), "{}"));
+        QVERIFY(books->setData(books->indexById(trashed), QVariant(), Enums::ToTrash));
+        QVERIFY(!m_page->bookContext());
+        QVERIFY(testfiles::read(ReadingStateFile::filePath(folder)).contains("ReadingPosition"));
+        QVERIFY(books->clearTrash());
+        QVERIFY(!QFileInfo::exists(folder));
+
         QVERIFY(m_page->openBook(m_bookId));
         QVERIFY(ReadingFixture::waitFor([this] { return m_page->bookContext()->currentPage() > 0; }));
+        QCOMPARE(notices, QStringList());
     }
 
     // A book file touched with the same bytes (a copy, a sync, a restore) is the same book: its

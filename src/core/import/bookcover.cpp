@@ -72,3 +72,23 @@ QString writeCover(const QString& bookPath, const QImage& image)
     }
     return path;
 }
+
+bool writeUserCover(const QString& bookPath, const QByteArray& encoded)
+{
+    QBuffer buffer;
+    buffer.setData(encoded);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray format = QImageReader(&buffer).format();
+    buffer.seek(0);
+    const QString path = coverFilePath(bookPath);
+    // Decoded in any case: what the library shows later must be an image it can read.
+    const QImage image = bookcover::readImage(&buffer, path);
+    if (image.isNull())
+        return false;
+    const checkedsave::Result saved = format == "jpeg"
+        ? checkedsave::writeFile(path, encoded)
+        : checkedsave::writeFile(path, [&image](QIODevice* device) { return image.save(device, "JPG", 90); });
+    if (!saved)
+        qWarning() << "Cannot write the cover" << path << saved.errorText;
+    return saved.ok();
+}

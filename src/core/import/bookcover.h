@@ -34,3 +34,9 @@ QImage readImage(const QString& file);
 // bookPath, replacing an earlier one. The file's path; empty for a null image or when the file
 // cannot be written (an earlier cover is then left as it was).
 QString writeCover(const QString& bookPath, const QImage& image);
+
+// Stores the user's own cover of the book at bookPath (a JPEG named after the path, as the book's
+// properties store it), from the encoded image of a library archive: a JPEG as it came, another
+// image as a JPEG of it. False, writing nothing, when the bytes are no image within the cover's
+// limits or the file cannot be written.
+bool writeUserCover(const QString& bookPath, const QByteArray& encoded);

@@ -1,5 +1,6 @@
 #include "bookimporter.h"
 
+#include "bookcover.h"
 #include "bookfilereader.h"
 #include "exportbooks.h"
 #include "importbooks.h"
@@ -109,25 +110,12 @@ QSet<QString> bookimporter::libraryPaths(const QStringList& items, bool* asked)
         else
             files.append(absolutePath(item));
     }
-    // A few files are looked up one by one; for many, or for the files of a folder (found on
-    // the task, which cannot ask the database), every path of the library is read at once:
-    // a look-up by path reads the whole table in a large library.
-    if (!hasFolder && files.size() <= 4) {
-        for (const QString& path : qAsConst(files)) {
-            if (library->bookByPath(path).id > 0)
-                known.insert(path);
-        }
-        return known;
-    }
-    const QSet<QString> stored = library->libraryFilePaths();
-    for (const QString& path : qAsConst(files)) {
-        if (stored.contains(path))
-            known.insert(path);
-    }
-    if (hasFolder) {
-        for (const QString& path : stored)
-            known.insert(absolutePath(path));
-    }
+    // Files are looked up by their paths, through the library's index; for the files of a folder
+    // (found on the task, which cannot ask the database) every path of the library is read.
+    if (!hasFolder)
+        return library->libraryFilePaths(files);
+    for (const QString& path : library->libraryFilePaths())
+        known.insert(absolutePath(path));
     return known;
 }
 
@@ -215,14 +203,16 @@ void bookimporter::setStore(QObject* store)
 
 void bookimporter::booksSettled(int count)
 {
-    int run = 0;
+    Counts counts;
     {
         QMutexLocker lock(&m_mutex);
         m_unsettled = qMax(0, m_unsettled - count);
-        run = m_run;
+        // Counted with the settling: the task may end the run as soon as the lock is free, and the
+        // last books stored must reach the progress before the run's end does.
+        counts = countsLocked();
         m_storeChanged.wakeAll();
     }
-    reportProgress(run);
+    showProgress(counts);
 }
 
 bookimporter::Counts bookimporter::countsLocked() const
@@ -256,7 +246,12 @@ void bookimporter::reportProgress(int run)
             return;
         counts = countsLocked();
     }
-    if (counts.total <= 1
+    showProgress(counts);
+}
+
+void bookimporter::showProgress(const Counts& counts)
+{
+    if (!counts.storing || counts.total <= 1
         || (counts.run == m_shown.run && counts.done == m_shown.done && counts.total == m_shown.total))
         return;
     m_shown = counts;
@@ -340,9 +335,9 @@ bool bookimporter::endTask(const std::function<void()>& announce)
     QMutexLocker lock(&m_mutex);
     announce();
     if (m_queue.isEmpty()) {
+        // The counts stay as the run left them until the next one starts: a progress posted before
+        // the end and delivered after it still counts the whole run.
         m_running = false;
-        m_processed = 0;
-        m_unsettled = 0;
         return false;
     }
     // Queued after a cancel, or while an export ran: a run of their own.
@@ -438,6 +433,9 @@ bool bookimporter::readArchiveBook(
     const QString extracted = archive.extractBook(importFolder);
     record.full_path = extracted.isEmpty() ? QString() : absolutePath(extracted);
     status = readBookFile(record);
+    // The user's own cover comes back with the book; the book's own is made again from its file.
+    if (status == ItemAdded && entry.hasCustomCover)
+        record.use_user_cover = writeUserCover(record.full_path, archive.readCover());
     return true;
 }
 

@@ -135,6 +135,8 @@ private:
     void postProgress(const Counts& counts);
     // GUI thread: raises progress with the store's counts of the run, when they changed.
     void reportProgress(int run);
+    // GUI thread: raises progress with the counts, when a store settles the run's books and they changed.
+    void showProgress(const Counts& counts);
     // Under the lock: starts counting a new run.
     void beginRunLocked();
     // Ends the task before its next item and drops the queue and the pause.
@@ -144,8 +146,7 @@ private:
     // The next book of the open archive, unpacked into importFolder; false when it has none.
     bool readArchiveBook(importbooks& archive, const QString& importFolder, BookDto& record, ItemStatus& status);
 
-    // GUI thread: the given paths that are books of the library (not in the trash).
-    // The items' paths the library holds (not in the trash); asked says whether it could be asked.
+    // GUI thread: the items' paths the library holds (not in the trash); asked says whether it could be asked.
     static QSet<QString> libraryPaths(const QStringList& items, bool* asked);
 
     // Emits a signal on the importer's thread, after whatever was posted before.

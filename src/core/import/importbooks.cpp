@@ -27,6 +27,34 @@ QString safeFileName(const QString& name)
     return entry.isEmpty() ? QString() : entry.section(QLatin1Char('/'), -1);
 }
 
+// Reads the current member whole, when it holds at most limit bytes; false (with a warning
+// naming what) otherwise, or when it cannot be read.
+bool readMember(QuaZip* zip, qint64 limit, const QString& what, QByteArray& bytes)
+{
+    QuaZipFile member(zip);
+    if (!member.open(QIODevice::ReadOnly)) {
+        logZipError(member.getZipError());
+        return false;
+    }
+    bytes.clear();
+    while (!member.atEnd()) {
+        const QByteArray block = member.read(kBlockSize);
+        if (block.isEmpty())
+            break;
+        bytes += block;
+        if (bytes.size() > limit) {
+            qWarning() << "The archive's" << what << "is larger than" << limit << "bytes";
+            return false;
+        }
+    }
+    member.close();
+    if (member.getZipError() != UNZ_OK) {
+        logZipError(member.getZipError());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 importbooks::importbooks(QObject* parent)
@@ -66,27 +94,9 @@ bool importbooks::open(const QString& path)
 
 bool importbooks::readContainer()
 {
-    QuaZipFile member(m_zip.get());
-    if (!member.open(QIODevice::ReadOnly)) {
-        logZipError(member.getZipError());
-        return false;
-    }
     QByteArray json;
-    while (!member.atEnd()) {
-        const QByteArray block = member.read(kBlockSize);
-        if (block.isEmpty())
-            break;
-        json += block;
-        if (json.size() > kMaxContainerBytes) {
-            qWarning() << "The archive's" << kContainer << "is larger than" << kMaxContainerBytes << "bytes";
-            return false;
-        }
-    }
-    member.close();
-    if (member.getZipError() != UNZ_OK) {
-        logZipError(member.getZipError());
+    if (!readMember(m_zip.get(), kMaxContainerBytes, QLatin1String(kContainer), json))
         return false;
-    }
 
     QJsonParseError error;
     const QJsonDocument index = QJsonDocument::fromJson(json, &error);
@@ -109,6 +119,8 @@ bool importbooks::readContainer()
         }
         entry.relPath = relPath;
         entry.fileName = fileName;
+        // A cover is only read, never unpacked under its name; one that leaves the archive is none.
+        entry.coverPath = safeEntryName(entry.coverPath);
         m_entries.append(entry);
     }
     return true;
@@ -192,6 +204,20 @@ QString importbooks::extractBook(const QString& importDir)
         return QString();
     }
     return target;
+}
+
+QByteArray importbooks::readCover()
+{
+    if (!m_zip || !m_hasCurrent)
+        return QByteArray();
+    const ArchiveEntry& entry = m_entries.at(m_index);
+    QByteArray bytes;
+    if (entry.coverPath.isEmpty() || !m_zip->setCurrentFile(entry.coverPath, QuaZip::csSensitive)
+        || !readMember(m_zip.get(), kMaxCoverBytes, entry.coverPath, bytes))
+        bytes.clear();
+    // The book's member stays the current one.
+    m_memberFound = m_zip->setCurrentFile(entry.relPath, QuaZip::csSensitive);
+    return bytes;
 }
 
 void importbooks::close()

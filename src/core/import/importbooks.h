@@ -16,8 +16,8 @@ class QuaZip;
 // The archive is untrusted. The index is read only up to kMaxContainerBytes; an entry whose
 // member name or file name would leave its folder (absolute, "..", drive names) is dropped
 // with a warning; a book is unpacked only up to kMaxBookBytes, under a temporary name that it
-// loses only when the member was read whole and its checksum matched. Nothing is allocated
-// from a size the archive declares.
+// loses only when the member was read whole and its checksum matched, and a cover is read only
+// up to kMaxCoverBytes. Nothing is allocated from a size the archive declares.
 //
 // Used by the book adding task on its pool thread.
 class importbooks : public QObject {
@@ -26,6 +26,7 @@ class importbooks : public QObject {
 public:
     static constexpr qint64 kMaxContainerBytes = 16LL * 1024 * 1024;
     static constexpr qint64 kMaxBookBytes = 4LL * 1024 * 1024 * 1024;
+    static constexpr qint64 kMaxCoverBytes = 32LL * 1024 * 1024;
 
     explicit importbooks(QObject* parent = nullptr);
     ~importbooks() override;
@@ -44,6 +45,9 @@ public:
     // Unpacks the current book into importDir under its file name, or "1_name", "2_name" ...
     // when that name is taken. The new file's path; empty when nothing was written.
     QString extractBook(const QString& importDir);
+    // The bytes of the current book's cover member, up to kMaxCoverBytes; empty when it has none
+    // or the member cannot be read whole.
+    QByteArray readCover();
     void close();
 
 private:

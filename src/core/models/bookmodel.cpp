@@ -18,6 +18,9 @@
 #include <QSet>
 #include <QtDebug>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 const int kDescriptionKey = 6; // metadata key of the book's description
@@ -75,6 +78,17 @@ BookModel::BookModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
     qRegisterMetaType<BookDto>("BookDto");
+    // Every change of the rows is told by one of these, before any view or count reader hears of it.
+    const auto forgetCounts = [this] { m_countsValid = false; };
+    connect(this, &QAbstractItemModel::modelReset, this, forgetCounts);
+    connect(this, &QAbstractItemModel::rowsRemoved, this, forgetCounts);
+    connect(this, &QAbstractItemModel::rowsMoved, this, forgetCounts);
+    connect(this, &QAbstractItemModel::layoutChanged, this, forgetCounts);
+    connect(this, &QAbstractItemModel::dataChanged, this, forgetCounts);
+    connect(this, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        if (m_countsValid)
+            countRows(first, last);
+    });
 }
 
 void BookModel::setFolderModel(FolderModel* folders)
@@ -339,18 +353,58 @@ QModelIndex BookModel::indexById(int id) const
     return it == m_rowOf.constEnd() ? QModelIndex() : index(*it, 0);
 }
 
+// The counts are taken from the rows, which hold what the library stored: asked of the database,
+// every count reads the whole table, a dozen times at each change while books are added to a
+// large library. They are kept between changes, and books appended are counted on their own.
+void BookModel::countRows(int first, int last) const
+{
+    for (int row = first; row <= last; ++row) {
+        const BookDto& book = m_books.at(row);
+        if (book.is_deleted == 1)
+            ++m_counts.deleted_count;
+        if (book.is_deleted != 0)
+            continue;
+        ++m_counts.all_count;
+        if (book.is_favorite == 1)
+            ++m_counts.favorites_count;
+        if (book.time_last_view >= m_countsSince)
+            ++m_counts.recently_read_count;
+        if (book.format >= BookFormat::Epub && book.format <= BookFormat::SevenZ)
+            ++m_formatCounts[book.format];
+    }
+    // The database's limit applies to the single row of its count, so it never cuts it.
+    m_counts.last_added_count = m_counts.all_count;
+}
+
+void BookModel::ensureCounts() const
+{
+    // Books leave the recently read ones as time goes by: a new second counts again.
+    const quint32 since = BookProvider::recentlyReadTimeLastView();
+    if (m_countsValid && since == m_countsSince)
+        return;
+    m_counts = CategoryCountsDto();
+    std::fill(std::begin(m_formatCounts), std::end(m_formatCounts), 0);
+    m_countsSince = since;
+    countRows(0, m_books.size() - 1);
+    m_countsValid = true;
+}
+
 QMap<int, QPair<int, int>> BookModel::bookCountsByFormat() const
 {
+    ensureCounts();
     QMap<int, QPair<int, int>> counts;
     for (int format = BookFormat::Epub; format <= BookFormat::SevenZ; ++format) {
-        const int count = db()->bookCountByFormat(format);
-        if (count >= 1)
-            counts.insert(format, qMakePair(format, count));
+        if (m_formatCounts[format] >= 1)
+            counts.insert(format, qMakePair(format, m_formatCounts[format]));
     }
     return counts;
 }
 
-CategoryCountsDto BookModel::categoryCounts() const { return db()->categoryCounts(); }
+CategoryCountsDto BookModel::categoryCounts() const
+{
+    ensureCounts();
+    return m_counts;
+}
 
 void BookModel::selectAll()
 {

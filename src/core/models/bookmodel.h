@@ -89,7 +89,7 @@ public:
     int findCategoryByBook(int id) const;
     QModelIndex indexById(int id) const;
     // Format code -> (format code, count) of the formats 0 to 10 with at least one book not in
-    // the trash.
+    // the trash. Both counts are taken from the rows, which hold what the library stored.
     QMap<int, QPair<int, int>> bookCountsByFormat() const;
     CategoryCountsDto categoryCounts() const;
 
@@ -133,6 +133,11 @@ private:
     // Resets "last_book_id" when it names one of the ids.
     static void forgetLastBook(const QSet<int>& ids);
 
+    // The counts of the category and format entries, kept while the rows stay as they are.
+    void ensureCounts() const;
+    // Adds the rows' books to the kept counts.
+    void countRows(int first, int last) const;
+
     // The folder of a book, from the folders of all books read at once: filtering a large
     // library by folder would otherwise ask the database once per book.
     int folderOf(int id) const;
@@ -143,4 +148,8 @@ private:
     QPointer<FolderModel> m_folders;
     mutable QHash<int, int> m_folderOf; // book id -> folder id, filed books only
     mutable bool m_folderOfValid = false;
+    mutable CategoryCountsDto m_counts;
+    mutable int m_formatCounts[11] = {}; // books not in the trash by format code 0 to 10
+    mutable quint32 m_countsSince = 0; // the oldest last view of the recently read ones counted
+    mutable bool m_countsValid = false;
 };

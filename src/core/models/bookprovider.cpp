@@ -958,6 +958,32 @@ QSet<QString> BookProvider::libraryFilePaths()
     return paths;
 }
 
+QSet<QString> BookProvider::libraryFilePaths(const QStringList& paths)
+{
+    // A few hundred paths a statement, each found through the index of the paths.
+    constexpr int kPathsPerStatement = 500;
+    QSet<QString> found;
+    for (int first = 0; first < paths.size(); first += kPathsPerStatement) {
+        const QStringList some = paths.mid(first, kPathsPerStatement);
+        QStringList names;
+        for (int i = 0; i < some.size(); ++i)
+            names << QStringLiteral(":path%1").arg(i);
+        QSqlQuery query;
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("select full_path from books where is_deleted = 0 and full_path in (%1)")
+                          .arg(names.join(QLatin1Char(','))));
+        for (int i = 0; i < some.size(); ++i)
+            query.bindValue(names.at(i), encodeText(some.at(i)));
+        if (!query.exec()) {
+            fail(query, Q_FUNC_INFO, "BookProvider::libraryFilePaths", Trace::None, "Select book paths. Error db:%1");
+            return QSet<QString>();
+        }
+        while (query.next())
+            found.insert(decodeText(query.value(0).toString()));
+    }
+    return found;
+}
+
 QList<QString> BookProvider::trashedBookPaths()
 {
     QSqlQuery query = prepared("select b.full_path from books as b where b.is_deleted = :deleted_id");

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 class QSqlQuery;
@@ -79,6 +80,8 @@ public:
     BookDto bookByPath(const QString& path);
     // The file paths of the books not in the trash, as stored: one statement for many look-ups.
     QSet<QString> libraryFilePaths();
+    // Those of the paths that books not in the trash have; empty when the library cannot be read.
+    QSet<QString> libraryFilePaths(const QStringList& paths);
     QList<QString> trashedBookPaths();
     QList<BookDto> allBooks();
     QList<BookDto> allBooksWithFolderTitle();

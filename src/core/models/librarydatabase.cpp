@@ -58,6 +58,9 @@ const Statement kCreateRest[] = {
     // Older versions ignore it, and the start-up goes on without it when it cannot be made.
     { "CREATE INDEX IF NOT EXISTS book_metadata_book_id_meta_type ON book_metadata (book_id, meta_type);",
         "Cannot create metadata index. Error:%1", nullptr },
+    // Every add looks its path up first: without the index that reads the whole table.
+    { "CREATE INDEX IF NOT EXISTS books_full_path ON books (full_path);", "Cannot create book path index. Error:%1",
+        nullptr },
     { "CREATE TRIGGER if not exists delete_book_folder_bind_books BEFORE DELETE ON books BEGIN DELETE FROM "
       "book_folder_binder where book_id = old.id; END;",
         "Cannot create folder and book trigger on delete (books). Error:%1", kCreationFailed },

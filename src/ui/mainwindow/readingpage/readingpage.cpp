@@ -114,8 +114,13 @@ public:
     void onAutoHideTimeout();
     void raiseOverlays();
     void scheduleSpinnerOff();
+    // Follows the library of the open book: a book moved to the trash, or out of the library, is
+    // let go at once, while its data folder is still there to take its state.
+    void watchLibrary(BookModel* books);
+    void closeIfNotInLibrary();
 
     ReadingPage* q;
+    QPointer<BookModel> library;
     QPointer<QWidget> pageStack;
     ReadingToolBar* toolBar = nullptr;
     ReadingSpinner* spinner = nullptr;
@@ -288,6 +293,34 @@ void ReadingPage::Private::scheduleSpinnerOff()
     });
 }
 
+void ReadingPage::Private::watchLibrary(BookModel* books)
+{
+    if (library == books)
+        return;
+    if (library)
+        disconnect(library, nullptr, this, nullptr);
+    library = books;
+    if (!books)
+        return;
+    // At once, not queued: the trash may be emptied, the book's data folder with it, right after.
+    const auto check = [this] { closeIfNotInLibrary(); };
+    connect(books, &QAbstractItemModel::dataChanged, this, check);
+    connect(books, &QAbstractItemModel::modelReset, this, check);
+    connect(books, &QAbstractItemModel::rowsRemoved, this, check);
+}
+
+void ReadingPage::Private::closeIfNotInLibrary()
+{
+    if (!q->bookContext() || !library)
+        return;
+    const int id = q->bookContext()->bookDto().id;
+    const QModelIndex row = library->indexById(id);
+    if (row.isValid() && !row.data(BookModel::DeletedRole).toBool())
+        return;
+    qInfo() << "Book" << id << "went to the trash or left the library: it is closed";
+    q->closeBook();
+}
+
 ReadingPage::ReadingPage(QWidget* parent)
     : QWidget(parent)
     , KelStyleable(-1)
@@ -383,6 +416,7 @@ bool ReadingPage::openBook(int bookId)
         qCritical() << "No library to open book" << bookId << "from";
         return false;
     }
+    d->watchLibrary(model);
     const BookDto book = model->bookById(bookId);
     QSharedPointer<BookContext> current = bookContext();
     // The same book stays open as it is, unless its file was replaced meanwhile.

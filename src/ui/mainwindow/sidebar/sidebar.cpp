@@ -287,8 +287,8 @@ void SideBar::bringIntoView()
         d->scrollArea->scrollTo(checked, false);
 }
 
-// An import or a row change sends many model signals in one go; the twelve count queries run
-// once for all of them.
+// An import or a row change sends many model signals in one go; the counts are read once for all
+// of them.
 void SideBar::scheduleCountRefresh()
 {
     if (d->refreshQueued)

@@ -71,6 +71,14 @@ ContinueReadingWidget::ContinueReadingWidget(BookModel* books, QWidget* parent)
         };
         connect(m_books, &BookModel::titleChanged, this, ours);
         connect(m_books, &BookModel::authorChanged, this, ours);
+        // The book may go to the trash, or come back from it, alone or with all the others.
+        connect(m_books, &QAbstractItemModel::dataChanged, this,
+            [this, ours](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                const QModelIndex shown = m_books->indexById(m_bookId);
+                if (shown.isValid() && shown.row() >= topLeft.row() && shown.row() <= bottomRight.row())
+                    ours(m_bookId);
+            });
+        connect(m_books, &QAbstractItemModel::modelReset, this, [this] { m_refreshTimer.start(); });
     }
     connect(m_open, &KelButton::clicked, this, [this] {
         if (m_bookId != -1 && m_books)
@@ -102,8 +110,9 @@ void ContinueReadingWidget::refresh()
         hide();
         return;
     }
+    // Only a book outside the trash is offered.
     const BookDto book = m_books->bookById(m_bookId);
-    if (book.id == -1) {
+    if (book.id == -1 || book.is_deleted != 0) {
         hide();
         return;
     }
