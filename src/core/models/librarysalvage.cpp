@@ -700,6 +700,8 @@ void Salvage::findUnknownPages(const QSet<quint32>& placed)
 {
     // The page with the byte at 1 GiB is never used, so that locks never meet data.
     const qint64 lockPage = (qint64(1) << 30) / m_reader.pageSize() + 1;
+    for (quint32 page = 2; page <= m_reader.pageCount(); ++page)
+        m_reader.readIndexOverflows(page);
     for (quint32 page = 2; page <= m_reader.pageCount(); ++page) {
         const qint16 owner = m_owner.at(int(page));
         const SqlitePageReader::PageType type = m_reader.pageType(page);

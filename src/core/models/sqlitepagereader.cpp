@@ -592,13 +592,54 @@ bool SqlitePageReader::readCell(
         return false;
     }
     row->digest = digest ? digestOf(out, qint64(size)) : 0;
+    markChain(first);
+    return true;
+}
+
+// Only for a chain that chainLength() found whole: it ends inside the file and meets no page twice.
+void SqlitePageReader::markChain(quint32 first) const
+{
     if (m_overflow.isEmpty())
         m_overflow.resize(int(m_pageCount) + 1);
+    int available = 0;
     for (quint32 next = first; next;) {
         m_overflow.setBit(int(next));
         next = be32(page(next, &available));
     }
-    return true;
+}
+
+void SqlitePageReader::readIndexOverflows(quint32 number) const
+{
+    int available = 0;
+    const uchar* p = page(number, &available);
+    const int h = number == 1 ? 100 : 0;
+    if (!p || available < m_usable || (p[h] != IndexLeaf && p[h] != IndexInterior))
+        return;
+    const bool interior = p[h] == IndexInterior;
+    const int header = h + (interior ? 12 : 8);
+    const int cells = be16(p + h + 3);
+    if (header + 2 * cells > m_usable)
+        return;
+    // An index key keeps less of itself on its page than a table record does.
+    const qint64 maxLocal = (qint64(m_usable) - 12) * 64 / 255 - 23;
+    const qint64 minLocal = (qint64(m_usable) - 12) * 32 / 255 - 23;
+    const qint64 step = m_usable - 4;
+    for (int i = 0; i < cells; ++i) {
+        const int at = be16(p + header + 2 * i) + (interior ? 4 : 0);
+        quint64 size = 0;
+        const int sizeBytes = at < m_usable ? varint(p + at, p + m_usable, &size) : 0;
+        m_work += quint64(qMax(1, sizeBytes));
+        if (!sizeBytes || size <= quint64(maxLocal) || size > quint64(std::numeric_limits<int>::max() / 2))
+            continue;
+        const qint64 surplus = minLocal + (qint64(size) - minLocal) % step;
+        const qint64 local = surplus <= maxLocal ? surplus : minLocal;
+        if (at + sizeBytes + local + 4 > m_usable)
+            continue;
+        const quint32 first = be32(p + at + sizeBytes + local);
+        quint32 last = 0;
+        if (chainLength(first, &last) == (qint64(size) - local + step - 1) / step)
+            markChain(first);
+    }
 }
 
 qint32 SqlitePageReader::chainLength(quint32 first, quint32* last) const

@@ -69,7 +69,10 @@ public:
     // Records of more columns than this are no rows (the caller's widest table); it bounds what a
     // false cell costs.
     void setColumnLimit(int columns);
-    // Pages that overflow chains of the records read so far continue on.
+    // Marks the overflow chains of the keys on an index page as such: an index of long text keys
+    // (the books' paths) spills onto pages that no table record leads to.
+    void readIndexOverflows(quint32 page) const;
+    // Pages that overflow chains of the records read so far, and of the index pages read, continue on.
     bool isOverflow(quint32 page) const { return page < quint32(m_overflow.size()) && m_overflow.testBit(int(page)); }
     // The file holds every page its header counts, each in full: no page was cut off.
     bool whole() const { return m_whole; }
@@ -97,6 +100,7 @@ private:
     // The pages of the overflow chain from first to its end, and its last page; -1 when it leaves
     // the file, runs into a page cut short or turns back on itself.
     qint32 chainLength(quint32 first, quint32* last) const;
+    void markChain(quint32 first) const;
 
     QFile m_file;
     const uchar* m_data = nullptr;
