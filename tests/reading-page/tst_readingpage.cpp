@@ -240,8 +240,15 @@ class TestReadingPage : public QObject {
                 return ink > 10 && differ == 0;
             },
             2000);
+        // Its pointer, at its foot, stands over the position of the page it names.
+        const int named
+            = tip->mapFromGlobal(slider->mapToGlobal(slider->positionFromValue(slider->valueFromPosition(at)))).x();
+        const QRegion outline = tip->mask();
+        const int foot = tip->height() - 3;
+        const bool pointed = outline.contains(QPoint(named, foot)) && !outline.contains(QPoint(named - 12, foot))
+            && !outline.contains(QPoint(named + 12, foot)) && outline.contains(QPoint(named - 12, foot - 8));
         tip->hide();
-        return drawn;
+        return drawn && pointed;
     }
 
 private slots:

@@ -14,6 +14,7 @@
 #include <QEvent>
 #include <QGraphicsEffect>
 #include <QHBoxLayout>
+#include <QPainterPath>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -22,6 +23,33 @@ namespace {
 // Where the tip's hot spot lies: in from its left end, and above the handle's top edge.
 const int kTipInset = 24;
 const int kTipGap = 4;
+// The tip's outline: a rounded body and, at its foot, a small pointer to the page it names.
+const qreal kTipRadius = 6;
+const int kPointerHeight = 6;
+const int kPointerHalfWidth = 6;
+
+// The pointer stands over the slider's position of the value the tip names, as near to it as the
+// body's rounded corners let it.
+QPainterPath tipOutline(KelFramePainter* painter, const QRect& frame)
+{
+    const QRectF body(frame.left(), frame.top(), frame.width(), frame.height() - kPointerHeight);
+    QPainterPath outline;
+    outline.addRoundedRect(body, kTipRadius, kTipRadius);
+    QWidget* tip = painter->widget();
+    KelSlider* slider = tip ? KelSlider::fromSubcontrol(tip) : nullptr;
+    bool named = false;
+    const int value = slider ? slider->property("TOOLTIP_SLIDER_VAL").toInt(&named) : 0;
+    qreal x = frame.left() + kTipInset;
+    if (named)
+        x = tip->mapFromGlobal(slider->mapToGlobal(slider->positionFromValue(value))).x();
+    x = qBound(body.left() + kTipRadius + kPointerHalfWidth, x, body.right() - kTipRadius - kPointerHalfWidth);
+    QPainterPath pointer;
+    pointer.moveTo(x - kPointerHalfWidth, body.bottom() - 1);
+    pointer.lineTo(x, frame.top() + frame.height());
+    pointer.lineTo(x + kPointerHalfWidth, body.bottom() - 1);
+    pointer.closeSubpath();
+    return outline.united(pointer);
+}
 
 QString tr(const char* text) { return QCoreApplication::translate("MainWindow_Reading_Footer", text); }
 
@@ -86,6 +114,8 @@ ReadingFooter::ReadingFooter(QWidget* parent)
             QPoint(kTipInset, tip->height() + m_slider->positionHandle()->height() / 2 + kTipGap));
         // Placed at the offset, the tip was shown: the page takes it hidden.
         m_slider->setSubcontrolsParent(parent);
+        tip->setCustomPathFunction(tipOutline);
+        tip->installEventFilter(this);
     }
 
     m_progressPage = new QWidget(m_stack);
@@ -171,6 +201,10 @@ bool ReadingFooter::eventFilter(QObject* watched, QEvent* event)
     // The wheel would jump through the book by accident while scrolling the page.
     if (watched == m_slider && event->type() == QEvent::Wheel)
         return true;
+    // Kept from the ends of the page, the tip may stand off its hot spot: its pointer follows the
+    // position it names wherever it is placed.
+    if (watched == m_slider->tooltip() && event->type() == QEvent::Move)
+        m_slider->tooltip()->updateLayout();
     return KelFrame::eventFilter(watched, event);
 }
 
