@@ -102,6 +102,10 @@ int main(int argc, char** argv)
     const int rounds = argc > 1 ? qMax(1, atoi(argv[1])) : 20000;
     QRandomGenerator random(argc > 2 ? quint32(atoi(argv[2])) : 1u);
     const QDir finds(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QDir::currentPath());
+    if (!finds.mkpath(QStringLiteral("."))) {
+        fprintf(stderr, "The folder for findings cannot be made: %s\n", qPrintable(finds.path()));
+        return 2;
+    }
     QTextStream out(stdout);
     const QList<QByteArray> all = seeds();
     int findings = 0;
@@ -111,8 +115,8 @@ int main(int argc, char** argv)
         ++findings;
         const QString path = finds.filePath(QStringLiteral("chapterfuzz-%1.bin").arg(round));
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(data);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+            out << "the finding could not be written: " << file.errorString() << "\n";
         out << "round " << round << ": " << what << " (" << path << ")\n" << Qt::flush;
     };
     QElapsedTimer total;
