@@ -205,12 +205,11 @@ private:
             const char next = m_text.at(lt + 1);
             m_tokenStart = lt;
             if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
-                const int close = m_text.indexOf("-->", lt + 4);
-                i = close < 0 ? size : close + 3;
+                i = commentEnd(m_text, lt);
             } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0) {
                 const int close = m_text.indexOf("]]>", lt + 9);
                 i = close < 0 ? size : close + 3;
-            } else if (next == '!' || next == '?') {
+            } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt)) {
                 const int close = m_text.indexOf('>', lt + 2);
                 i = close < 0 ? size : close + 1;
             } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {

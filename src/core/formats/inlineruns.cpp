@@ -86,11 +86,14 @@ public:
             return token;
         }
         const char c = m_text.at(pos + 1);
-        if (c == '!' || c == '?') {
+        if (c == '!' || c == '?' || startsBogusEndTag(m_text, pos)) {
             token.kind = Token::Other;
-            const bool comment = m_text.mid(pos, 4) == "<!--";
-            const bool cdata = !comment && m_text.mid(pos, 9) == "<![CDATA[";
-            const QByteArray close = comment ? "-->" : cdata ? "]]>" : ">";
+            if (m_text.mid(pos, 4) == "<!--") {
+                token.end = commentEnd(m_text, pos);
+                return token;
+            }
+            const bool cdata = m_text.mid(pos, 9) == "<![CDATA[";
+            const QByteArray close = cdata ? "]]>" : ">";
             const int at = m_text.indexOf(close, pos + 2);
             token.end = at < 0 ? size : at + close.size();
             return token;
@@ -138,8 +141,7 @@ private:
         if (pos + 1 >= m_text.size() || m_text.at(pos) != '<')
             return false;
         const char c = m_text.at(pos + 1);
-        return isLetter(c) || c == '!' || c == '?'
-            || (c == '/' && pos + 2 < m_text.size() && isLetter(m_text.at(pos + 2)));
+        return isLetter(c) || c == '!' || c == '?' || (c == '/' && pos + 2 < m_text.size());
     }
 
     const QByteArray& m_text;

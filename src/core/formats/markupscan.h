@@ -76,6 +76,34 @@ inline int indexOfTag(const QByteArray& text, const QByteArray& name, int from =
     return -1;
 }
 
+// The end (after its close) of the comment whose "<!--" stands at lt, as the HTML parser reads
+// it: "<!-->" and "<!--->" are whole comments, and "--!>" closes one as "-->" does; to (the end
+// of the text when -1) for a comment never closed.
+inline int commentEnd(const QByteArray& text, int lt, int to = -1)
+{
+    const int end = to < 0 ? text.size() : to;
+    const int body = lt + 4;
+    if (body < end && text.at(body) == '>')
+        return body + 1;
+    if (body + 1 < end && text.at(body) == '-' && text.at(body + 1) == '>')
+        return body + 2;
+    int close = end;
+    for (const char* closing : { "-->", "--!>" }) {
+        const int found = text.indexOf(closing, body);
+        const int length = int(qstrlen(closing));
+        if (found >= 0 && found + length <= end)
+            close = qMin(close, found + length);
+    }
+    return close;
+}
+
+// Whether the "<" at lt starts a bogus comment for the HTML parser, one that runs to the next
+// ">": "</" followed by anything but a letter or ">" ("</<b>" hides "<b>"; "</>" is dropped).
+inline bool startsBogusEndTag(const QByteArray& text, int lt)
+{
+    return lt + 2 < text.size() && text.at(lt + 1) == '/' && !isLetter(text.at(lt + 2));
+}
+
 // For a pass that takes markup out or puts a tag in, with what it has written so far: a "<" at
 // its end that was text ("<", "</", "<!", "<?", "<!-") would start a tag or a comment with what
 // comes next. It is written as a reference, which shows the same. Works on QByteArray and QString.

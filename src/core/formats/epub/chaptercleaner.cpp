@@ -175,8 +175,12 @@ namespace {
         int closed = 0;
         for (int pos = in.indexOf('<'); pos >= 0 && pos + 1 < in.size(); pos = in.indexOf('<', pos)) {
             const char next = in.at(pos + 1);
-            if (next == '!' || next == '?') {
-                const QByteArray close = in.mid(pos, 4) == "<!--" ? "-->" : in.mid(pos, 9) == "<![CDATA[" ? "]]>" : ">";
+            if (in.mid(pos, 4) == "<!--") {
+                pos = commentEnd(in, pos);
+                continue;
+            }
+            if (next == '!' || next == '?' || startsBogusEndTag(in, pos)) {
+                const QByteArray close = in.mid(pos, 9) == "<![CDATA[" ? "]]>" : ">";
                 const int at = in.indexOf(close, pos + 2);
                 pos = at < 0 ? in.size() : at + close.size();
                 continue;

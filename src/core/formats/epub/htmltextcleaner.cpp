@@ -192,21 +192,7 @@ int HtmlTextCleaner::copyThroughGreater(int lt)
 
 int HtmlTextCleaner::handleComment(int lt)
 {
-    const int body = lt + 4;
-    int end = m_end;
-    // "<!-->" and "<!--->" are complete comments to the HTML parser.
-    if (startsWithAt(m_in, body, m_end, ">", false))
-        end = body + 1;
-    else if (startsWithAt(m_in, body, m_end, "->", false))
-        end = body + 2;
-    else {
-        for (const char* close : { "-->", "--!>" }) {
-            const int found = m_in.indexOf(close, body);
-            const int length = int(std::strlen(close));
-            if (found >= 0 && found + length <= m_end)
-                end = qMin(end, found + length);
-        }
-    }
+    const int end = markupscan::commentEnd(m_in, lt, m_end);
     m_out.append(m_in.constData() + lt, end - lt);
     return end;
 }
