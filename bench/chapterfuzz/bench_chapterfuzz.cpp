@@ -3,7 +3,8 @@
 // tags, unclosed quotes, tags and comments, NULs), also in UTF-16 and UTF-32. For each chapter:
 // - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove;
 // - the nesting pass: what it writes holds no more unsafe parts than what it read;
-// - the MOBI heading passes: each reads at most four characters per character of the text;
+// - the MOBI heading passes: each reads at most four characters per character of the text, and
+//   what closeOpen and dropEmpty write holds no more unsafe parts than what they read;
 // - the MOBI markup to HTML with the nesting, run and cutting passes after it: no crash.
 // The slowest chapter per kilobyte is reported. Each finding is written to the folder given (by
 // default the current one) as chapterfuzz-<round>.bin, and the exit code is 1 when there is one.
@@ -141,8 +142,12 @@ int main(int argc, char** argv)
         const QString text = QString::fromUtf8(utf8);
         qint64 scanned[3] = { 0, 0, 0 };
         mobi::HeadingMarkup::find(text, &scanned[0]);
-        mobi::HeadingMarkup::closeOpen(text, &scanned[1]);
-        mobi::HeadingMarkup::dropEmpty(text, 3, &scanned[2]);
+        const QString closed = mobi::HeadingMarkup::closeOpen(text, &scanned[1]);
+        const QString dropped = mobi::HeadingMarkup::dropEmpty(text, 0, &scanned[2]);
+        for (const QString* rewritten : { &closed, &dropped }) {
+            if (*rewritten != text && unsafeParts(rewritten->toUtf8()) > unsafeParts(utf8))
+                found(round, utf8, QStringLiteral("a heading pass made an unsafe part"));
+        }
         for (const qint64 count : scanned) {
             if (count > 4 * qint64(text.size()) + 64)
                 found(

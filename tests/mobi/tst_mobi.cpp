@@ -595,6 +595,38 @@ private slots:
             << QStringLiteral("<p>x&lt;script>y</p>") << QStringList();
     }
 
+    // What the parser reads as a comment, or as the text of a script or the like, holds no tag:
+    // no heading is closed, found or left out in there, and what it hides stays hidden.
+    void headingPassesLeaveHiddenMarkupAlone_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("closed");
+        QTest::addColumn<QString>("dropped"); // every heading that shows nothing left out
+        QTest::newRow("a block hidden by \"<?\"") << "<h1>One<?<p onclick=\"a()\">x</p><p>y</p>"
+                                                  << "<h1>One<?<p onclick=\"a()\">x</h1></p><p>y</p>" << QString();
+        QTest::newRow("a block hidden by a nameless end tag") << "<h2>Two</<p>x<div>y</div>"
+                                                              << "<h2>Two</<p>x</h2><div>y</div>" << QString();
+        QTest::newRow("blocks in comments") << "<h1>One<!-- <p>a</p> -->b<!--><p>c</p>"
+                                            << "<h1>One<!-- <p>a</p> -->b<!--></h1><p>c</p>" << QString();
+        QTest::newRow("a block in a script") << "<h3>Three<script>if (a<p) b()</script>x<p>y</p>"
+                                             << "<h3>Three<script>if (a<p) b()</script>x</h3><p>y</p>" << QString();
+        // Left out there, a heading would join "-" and "->" into the comment's end.
+        QTest::newRow("empty headings in a comment, a value and a style")
+            << "<p title=\"<h2></h2>\">a<!-- -<h2></h2>-> <b>hidden</b> --></p><style><h4></h4></style><h3></h3>"
+            << QString() << "<p title=\"<h2></h2>\">a<!-- -<h2></h2>-> <b>hidden</b> --></p><style><h4></h4></style>";
+    }
+
+    void headingPassesLeaveHiddenMarkupAlone()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, closed);
+        QFETCH(QString, dropped);
+        QCOMPARE(HeadingMarkup::closeOpen(text), closed.isEmpty() ? text : closed);
+        QCOMPARE(HeadingMarkup::dropEmpty(text, 0), dropped.isEmpty() ? text : dropped);
+        const QString hidden = QStringLiteral("<!-- <h1>Hidden</h1> --><?<h2>Hidden</h2>?></<h3>Hidden</h3>");
+        QCOMPARE(HeadingMarkup::find(hidden + text).size(), HeadingMarkup::find(text).size());
+    }
+
     // Markup only a crafted book holds: each heading pass reads the text about once, however many
     // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows.
     void headingPassesReadTheTextOnce_data()
@@ -605,6 +637,8 @@ private slots:
         QTest::newRow("names without >") << QStringLiteral("<a");
         QTest::newRow("values never closed") << QStringLiteral("<h1 a='");
         QTest::newRow("comments never closed") << QStringLiteral("<h1><!--");
+        QTest::newRow("comments of one tag") << QStringLiteral("<?<h1 a='></<h2>");
+        QTest::newRow("scripts never closed") << QStringLiteral("<h2><script>x<p>");
         QTest::newRow("empty headings") << QStringLiteral("<h1><b></b></h1>");
     }
 

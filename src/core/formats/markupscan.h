@@ -3,12 +3,16 @@
 #include <QByteArray>
 #include <QChar>
 #include <QSet>
+#include <QString>
 
 // Pieces of reading markup the way the HTML parser does, shared by the passes that rewrite
 // chapters byte for byte.
 namespace markupscan {
 
 using Names = QSet<QByteArray>;
+
+inline char latin1(char c) { return c; }
+inline char latin1(QChar c) { return c.toLatin1(); }
 
 inline bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -33,9 +37,6 @@ inline const Names& rawTextElements()
     static const Names names { "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes" };
     return names;
 }
-
-inline char latin1(char c) { return c; }
-inline char latin1(QChar c) { return c.toLatin1(); }
 
 // The end of a tag (after its ">") whose attributes start at from; the end of the text when
 // it has none. Quotes count where an attribute value starts. Works on QByteArray and QString.
@@ -76,20 +77,26 @@ inline int indexOfTag(const QByteArray& text, const QByteArray& name, int from =
     return -1;
 }
 
+inline int indexOfLatin1(const QByteArray& text, const char* what, int from) { return text.indexOf(what, from); }
+inline int indexOfLatin1(const QString& text, const char* what, int from)
+{
+    return text.indexOf(QLatin1String(what), from);
+}
+
 // The end (after its close) of the comment whose "<!--" stands at lt, as the HTML parser reads
 // it: "<!-->" and "<!--->" are whole comments, and "--!>" closes one as "-->" does; to (the end
-// of the text when -1) for a comment never closed.
-inline int commentEnd(const QByteArray& text, int lt, int to = -1)
+// of the text when -1) for a comment never closed. Works on QByteArray and QString.
+template <typename Text> int commentEnd(const Text& text, int lt, int to = -1)
 {
-    const int end = to < 0 ? text.size() : to;
+    const int end = to < 0 ? int(text.size()) : to;
     const int body = lt + 4;
-    if (body < end && text.at(body) == '>')
+    if (body < end && latin1(text.at(body)) == '>')
         return body + 1;
-    if (body + 1 < end && text.at(body) == '-' && text.at(body + 1) == '>')
+    if (body + 1 < end && latin1(text.at(body)) == '-' && latin1(text.at(body + 1)) == '>')
         return body + 2;
     int close = end;
     for (const char* closing : { "-->", "--!>" }) {
-        const int found = text.indexOf(closing, body);
+        const int found = indexOfLatin1(text, closing, body);
         const int length = int(qstrlen(closing));
         if (found >= 0 && found + length <= end)
             close = qMin(close, found + length);
@@ -99,9 +106,9 @@ inline int commentEnd(const QByteArray& text, int lt, int to = -1)
 
 // Whether the "<" at lt starts a bogus comment for the HTML parser, one that runs to the next
 // ">": "</" followed by anything but a letter or ">" ("</<b>" hides "<b>"; "</>" is dropped).
-inline bool startsBogusEndTag(const QByteArray& text, int lt)
+template <typename Text> bool startsBogusEndTag(const Text& text, int lt)
 {
-    return lt + 2 < text.size() && text.at(lt + 1) == '/' && !isLetter(text.at(lt + 2));
+    return lt + 2 < int(text.size()) && latin1(text.at(lt + 1)) == '/' && !isLetter(latin1(text.at(lt + 2)));
 }
 
 // For a pass that takes markup out or puts a tag in, with what it has written so far: a "<" at

@@ -41,18 +41,63 @@ namespace {
             return at;
         }
 
+        // The end of what the parser reads at the "<" at position at as a comment, which hides
+        // any tag in it: "<!--" up to its close, "<!", "<?" and "</" without a name up to ">";
+        // -1 for anything else.
+        int hiddenEnd(int at)
+        {
+            if (at + 1 >= m_text.size())
+                return -1;
+            const QChar next = m_text.at(at + 1);
+            if (next != QLatin1Char('!') && next != QLatin1Char('?') && !markupscan::startsBogusEndTag(m_text, at))
+                return -1;
+            int end = m_text.size();
+            if (m_text.midRef(at, 4) == QLatin1String("<!--")) {
+                end = markupscan::commentEnd(m_text, at);
+            } else {
+                const int close = m_text.indexOf(QLatin1Char('>'), at + 2);
+                end = close < 0 ? m_text.size() : close + 1;
+            }
+            count(end - at);
+            return end;
+        }
+
+        // Where the text content of the element of the name (lower case) that starts at from
+        // ends: at its end tag, or at the end of the text; from itself for an element whose
+        // content is markup.
+        int rawTextEnd(const QString& name, int from)
+        {
+            if (name == QLatin1String("plaintext")) {
+                count(m_text.size() - from);
+                return m_text.size();
+            }
+            if (!markupscan::rawTextElements().contains(name.toLatin1()))
+                return from;
+            const QString close = QLatin1String("</") + name;
+            int at = m_text.indexOf(close, from, Qt::CaseInsensitive);
+            while (at >= 0 && at + close.size() < m_text.size()
+                && markupscan::isNameChar(markupscan::latin1(m_text.at(at + close.size()))))
+                at = m_text.indexOf(close, at + close.size(), Qt::CaseInsensitive);
+            const int end = at < 0 ? m_text.size() : at;
+            count(end - from);
+            return end;
+        }
+
         // The name of the tag at "<" position at, in lower case ("/p" for an end tag), and the end
-        // of the tag after its ">"; an empty name for a "<" that starts no tag.
+        // of the tag after its ">"; an empty name for a "<" that starts no tag (its name starts
+        // with a letter of the ASCII alphabet).
         QString tagAt(int at, int* end)
         {
             int i = at + 1;
             if (i < m_text.size() && m_text.at(i) == QLatin1Char('/'))
                 ++i;
-            while (i < m_text.size() && (m_text.at(i).isLetterOrNumber() || m_text.at(i) == QLatin1Char(':')))
-                ++i;
+            if (i < m_text.size() && markupscan::isLetter(markupscan::latin1(m_text.at(i)))) {
+                while (i < m_text.size() && (m_text.at(i).isLetterOrNumber() || m_text.at(i) == QLatin1Char(':')))
+                    ++i;
+            }
             count(i - at);
             // Known before the end is looked for: a run of "<" costs a step each.
-            if (i == at + 1)
+            if (i == at + 1 || (i == at + 2 && m_text.at(at + 1) == QLatin1Char('/')))
                 return QString();
             *end = tagEnd(i);
             return m_text.mid(at + 1, i - at - 1).toLower();
@@ -200,11 +245,12 @@ namespace {
             const QChar c = text.at(i);
             reader.count(1);
             if (c == QLatin1Char('<')) {
-                if (text.midRef(i, 4) == QLatin1String("<!--")) {
-                    const int close = reader.indexOf(QLatin1String("-->"), i + 4);
-                    if (close < 0)
+                const int hidden = reader.hiddenEnd(i);
+                if (hidden >= 0) {
+                    // A comment left open holds the rest of the text.
+                    if (hidden >= text.size())
                         return false;
-                    i = close + 3;
+                    i = hidden;
                     continue;
                 }
                 int tagEnd = -1;
@@ -276,6 +322,13 @@ QVector<HeadingMarkup::Heading> HeadingMarkup::find(const QString& text, qint64*
     QVector<Heading> headings;
     int resumeAt = 0;
     for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
+        // No heading stands in a comment.
+        const int hidden = i < resumeAt ? -1 : reader.hiddenEnd(i);
+        if (hidden >= 0) {
+            resumeAt = hidden;
+            i = hidden - 1;
+            continue;
+        }
         const int level = i < resumeAt ? 0 : headingLevelAt(text, i + 1);
         if (level == 0)
             continue;
@@ -302,16 +355,24 @@ QString HeadingMarkup::closeOpen(const QString& text, qint64* scanned)
     QString heading;
     QStringList open;
     for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
+        // What the parser reads as a comment or as the text of a script or the like holds no
+        // tag: nothing is put in there, and what it hides stays hidden.
+        const int hidden = reader.hiddenEnd(i);
+        if (hidden >= 0) {
+            i = hidden - 1;
+            continue;
+        }
         int end = -1;
         const QString name = reader.tagAt(i, &end);
         if (name.isEmpty())
             continue;
+        const int next = reader.rawTextEnd(name, end);
         if (heading.isEmpty()) {
             if (isHeadingTag(name)) {
                 heading = name;
                 open.clear();
             }
-            i = end - 1;
+            i = next - 1;
             continue;
         }
         if (name.startsWith(QLatin1Char('/')) && isHeadingTag(name.mid(1))) {
@@ -339,7 +400,7 @@ QString HeadingMarkup::closeOpen(const QString& text, qint64* scanned)
             && !(text.at(end - 1) == QLatin1Char('>') && text.at(end - 2) == QLatin1Char('/'))) {
             open.append(name);
         }
-        i = end - 1;
+        i = next - 1;
     }
     if (copied == 0)
         return text;
@@ -359,16 +420,19 @@ QString HeadingMarkup::dropEmpty(const QString& text, int maxEmpty, qint64* scan
     TagReader reader(text, scanned);
     QVector<Empty> empty;
     QVector<QPair<int, Attribute>> ids;
-    // A heading's content is read once: the next heading is looked for after it, so an "<h" that
-    // stands inside its tags or comments is no heading.
-    for (int i = reader.indexOf(QLatin1String("<h"), 0, Qt::CaseInsensitive); i >= 0;
-         i = reader.indexOf(QLatin1String("<h"), i + 2, Qt::CaseInsensitive)) {
+    // The text is read once, tag by tag: an "<h" that stands inside a tag, a comment, the text
+    // of a script or the like, or a heading's content is no heading.
+    for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
+        const int hidden = reader.hiddenEnd(i);
+        if (hidden >= 0) {
+            i = hidden - 1;
+            continue;
+        }
         int contentStart = -1;
         const QString name = reader.tagAt(i, &contentStart);
         if (!isHeadingTag(name)) {
-            // What stands inside a tag is no tag.
             if (!name.isEmpty())
-                i = contentStart - 2;
+                i = reader.rawTextEnd(name, contentStart) - 1;
             continue;
         }
         QVector<Attribute> found;
@@ -379,7 +443,7 @@ QString HeadingMarkup::dropEmpty(const QString& text, int maxEmpty, qint64* scan
                 ids.append({ empty.size(), attribute });
             empty.append(Empty { { i, end }, {} });
         }
-        i = end - 2;
+        i = end - 1;
     }
     if (empty.size() <= maxEmpty)
         return text;
