@@ -139,13 +139,15 @@ int main(int argc, char** argv)
         if (changes > 0 && unsafeParts(bounded) > unsafeParts(utf8))
             found(round, utf8, QStringLiteral("the nesting pass made an unsafe part"));
 
-        const QString text = QString::fromUtf8(utf8);
+        // NULs kept, as the book's codec keeps them.
+        const QString text = QString::fromUtf8(utf8.constData(), utf8.size());
+        const int unsafeBefore = unsafeParts(text.toUtf8());
         qint64 scanned[3] = { 0, 0, 0 };
         mobi::HeadingMarkup::find(text, &scanned[0]);
         const QString closed = mobi::HeadingMarkup::closeOpen(text, &scanned[1]);
         const QString dropped = mobi::HeadingMarkup::dropEmpty(text, 0, &scanned[2]);
         for (const QString* rewritten : { &closed, &dropped }) {
-            if (*rewritten != text && unsafeParts(rewritten->toUtf8()) > unsafeParts(utf8))
+            if (*rewritten != text && unsafeParts(rewritten->toUtf8()) > unsafeBefore)
                 found(round, utf8, QStringLiteral("a heading pass made an unsafe part"));
         }
         for (const qint64 count : scanned) {
