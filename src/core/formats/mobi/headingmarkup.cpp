@@ -103,6 +103,23 @@ namespace {
             return m_text.mid(at + 1, i - at - 1).toLower();
         }
 
+        // The first tag at or after from, past what the parser reads as comments: where it
+        // starts (-1 when there is none), its name as tagAt gives it, and its end.
+        int nextTag(int from, QString* name, int* end)
+        {
+            for (int i = indexOf(QLatin1String("<"), from); i >= 0; i = indexOf(QLatin1String("<"), i + 1)) {
+                const int hidden = hiddenEnd(i);
+                if (hidden >= 0) {
+                    i = hidden - 1;
+                    continue;
+                }
+                *name = tagAt(i, end);
+                if (!name->isEmpty())
+                    return i;
+            }
+            return -1;
+        }
+
         // The end of the tag whose attributes start at from.
         int tagEnd(int from)
         {
@@ -354,25 +371,18 @@ QString HeadingMarkup::closeOpen(const QString& text, qint64* scanned)
     int copied = 0;
     QString heading;
     QStringList open;
-    for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
-        // What the parser reads as a comment or as the text of a script or the like holds no
-        // tag: nothing is put in there, and what it hides stays hidden.
-        const int hidden = reader.hiddenEnd(i);
-        if (hidden >= 0) {
-            i = hidden - 1;
-            continue;
-        }
-        int end = -1;
-        const QString name = reader.tagAt(i, &end);
-        if (name.isEmpty())
-            continue;
-        const int next = reader.rawTextEnd(name, end);
+    // What the parser reads as a comment or as the text of a script or the like holds no tag:
+    // nothing is put in there, and what it hides stays hidden.
+    QString name;
+    int end = -1;
+    int from = 0;
+    for (int i; (i = reader.nextTag(from, &name, &end)) >= 0;) {
+        from = reader.rawTextEnd(name, end);
         if (heading.isEmpty()) {
             if (isHeadingTag(name)) {
                 heading = name;
                 open.clear();
             }
-            i = next - 1;
             continue;
         }
         if (name.startsWith(QLatin1Char('/')) && isHeadingTag(name.mid(1))) {
@@ -400,7 +410,6 @@ QString HeadingMarkup::closeOpen(const QString& text, qint64* scanned)
             && !(text.at(end - 1) == QLatin1Char('>') && text.at(end - 2) == QLatin1Char('/'))) {
             open.append(name);
         }
-        i = next - 1;
     }
     if (copied == 0)
         return text;
@@ -422,17 +431,12 @@ QString HeadingMarkup::dropEmpty(const QString& text, int maxEmpty, qint64* scan
     QVector<QPair<int, Attribute>> ids;
     // The text is read once, tag by tag: an "<h" that stands inside a tag, a comment, the text
     // of a script or the like, or a heading's content is no heading.
-    for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
-        const int hidden = reader.hiddenEnd(i);
-        if (hidden >= 0) {
-            i = hidden - 1;
-            continue;
-        }
-        int contentStart = -1;
-        const QString name = reader.tagAt(i, &contentStart);
+    QString name;
+    int contentStart = -1;
+    int from = 0;
+    for (int i; (i = reader.nextTag(from, &name, &contentStart)) >= 0;) {
         if (!isHeadingTag(name)) {
-            if (!name.isEmpty())
-                i = reader.rawTextEnd(name, contentStart) - 1;
+            from = reader.rawTextEnd(name, contentStart);
             continue;
         }
         QVector<Attribute> found;
@@ -443,7 +447,7 @@ QString HeadingMarkup::dropEmpty(const QString& text, int maxEmpty, qint64* scan
                 ids.append({ empty.size(), attribute });
             empty.append(Empty { { i, end }, {} });
         }
-        i = end - 1;
+        from = end;
     }
     if (empty.size() <= maxEmpty)
         return text;
