@@ -168,13 +168,14 @@ int bodyTextLength(const QByteArray& text, int from)
             break;
         }
         const char next = text.at(lt + 1);
-        if (qstrncmp(text.constData() + lt, "<!--", 4) == 0) {
-            const int close = text.indexOf("-->", lt + 4);
-            i = close < 0 ? size : close + 3;
-        } else if (next == '!' || next == '?' || next == '/') {
-            // An end tag, or what the parser takes for a comment.
-            const int close = text.indexOf('>', lt + 2);
-            i = close < 0 ? size : close + 1;
+        const int hidden = hiddenEnd(text, lt);
+        if (hidden >= 0) {
+            i = hidden;
+        } else if (next == '/' && lt + 2 < size && isLetter(text.at(lt + 2))) {
+            int nameEnd = lt + 2;
+            while (nameEnd < size && isNameChar(text.at(nameEnd)))
+                ++nameEnd;
+            i = tagEnd(text, nameEnd);
         } else if (isLetter(next)) {
             int nameEnd = lt + 1;
             while (nameEnd < size && isNameChar(text.at(nameEnd)))

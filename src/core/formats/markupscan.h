@@ -38,26 +38,63 @@ inline const Names& rawTextElements()
     return names;
 }
 
-// The end of a tag (after its ">") whose attributes start at from; the end of the text when
-// it has none. Quotes count where an attribute value starts. Works on QByteArray and QString.
+// Where the name of a tag that starts at from ends, as the HTML parser reads it: at a blank,
+// "/" or ">" ("<h1!>" and "<b<i>" name no known element). Works on QByteArray and QString.
+template <typename Text> int tagNameEnd(const Text& text, int from)
+{
+    int i = from;
+    while (
+        i < int(text.size()) && !isBlank(latin1(text.at(i))) && latin1(text.at(i)) != '/' && latin1(text.at(i)) != '>')
+        ++i;
+    return i;
+}
+
+// The end of a tag (after its ">") whose name runs on at from (or ended just before it), read
+// as the HTML tokenizer reads it; the end of the text when it has none. The name runs to a
+// blank, "/" or ">"; a quote opens a value only after an attribute's name and its "=" (a "="
+// where a name starts is part of that name). Works on QByteArray and QString.
 template <typename Text> int tagEnd(const Text& text, int from)
 {
+    enum { InName, BeforeName, AttributeName, AfterName, BeforeValue, Unquoted } state = InName;
     const int size = int(text.size());
-    bool afterEquals = false;
     for (int i = from; i < size; ++i) {
         const char c = latin1(text.at(i));
         if (c == '>')
             return i + 1;
-        if (afterEquals && (c == '"' || c == '\'')) {
-            const int close = int(text.indexOf(text.at(i), i + 1));
-            if (close < 0)
-                return size;
-            i = close;
-            afterEquals = false;
-        } else if (c == '=') {
-            afterEquals = true;
-        } else if (!isBlank(c)) {
-            afterEquals = false;
+        switch (state) {
+        case InName:
+        case Unquoted:
+            if (isBlank(c) || (state == InName && c == '/'))
+                state = BeforeName;
+            break;
+        case BeforeName:
+            if (!isBlank(c) && c != '/')
+                state = AttributeName;
+            break;
+        case AttributeName:
+        case AfterName:
+            if (c == '=')
+                state = BeforeValue;
+            else if (c == '/')
+                state = BeforeName;
+            else if (isBlank(c))
+                state = AfterName;
+            else
+                state = AttributeName;
+            break;
+        case BeforeValue:
+            if (c == '"' || c == '\'') {
+                int close = i + 1;
+                while (close < size && latin1(text.at(close)) != c)
+                    ++close;
+                if (close >= size)
+                    return size;
+                i = close;
+                state = BeforeName;
+            } else if (!isBlank(c)) {
+                state = Unquoted;
+            }
+            break;
         }
     }
     return size;
@@ -83,25 +120,48 @@ inline int indexOfLatin1(const QString& text, const char* what, int from)
     return text.indexOf(QLatin1String(what), from);
 }
 
+// Whether the text holds what (ASCII) at pos; any letter case when ignoreCase.
+template <typename Text> bool holdsAt(const Text& text, int pos, const char* what, bool ignoreCase = false)
+{
+    const int length = int(qstrlen(what));
+    if (pos < 0 || pos + length > int(text.size()))
+        return false;
+    for (int k = 0; k < length; ++k) {
+        char c = latin1(text.at(pos + k));
+        if (ignoreCase && c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != what[k])
+            return false;
+    }
+    return true;
+}
+
 // The end (after its close) of the comment whose "<!--" stands at lt, as the HTML parser reads
 // it: "<!-->" and "<!--->" are whole comments, and "--!>" closes one as "-->" does; to (the end
-// of the text when -1) for a comment never closed. Works on QByteArray and QString.
+// of the text when -1) for a comment never closed. One pass over the comment alone, so a text
+// of many comments is read once. Works on QByteArray and QString.
 template <typename Text> int commentEnd(const Text& text, int lt, int to = -1)
 {
-    const int end = to < 0 ? int(text.size()) : to;
+    const int end = to < 0 ? int(text.size()) : qMin(to, int(text.size()));
     const int body = lt + 4;
     if (body < end && latin1(text.at(body)) == '>')
         return body + 1;
     if (body + 1 < end && latin1(text.at(body)) == '-' && latin1(text.at(body + 1)) == '>')
         return body + 2;
-    int close = end;
-    for (const char* closing : { "-->", "--!>" }) {
-        const int found = indexOfLatin1(text, closing, body);
-        const int length = int(qstrlen(closing));
-        if (found >= 0 && found + length <= end)
-            close = qMin(close, found + length);
+    int dashes = 0;
+    for (int i = body; i < end; ++i) {
+        const char c = latin1(text.at(i));
+        if (c == '-') {
+            ++dashes;
+            continue;
+        }
+        if (dashes >= 2 && c == '>')
+            return i + 1;
+        if (dashes >= 2 && c == '!' && i + 1 < end && latin1(text.at(i + 1)) == '>')
+            return i + 2;
+        dashes = 0;
     }
-    return close;
+    return end;
 }
 
 // Whether the "<" at lt starts a bogus comment for the HTML parser, one that runs to the next
@@ -109,6 +169,32 @@ template <typename Text> int commentEnd(const Text& text, int lt, int to = -1)
 template <typename Text> bool startsBogusEndTag(const Text& text, int lt)
 {
     return lt + 2 < int(text.size()) && latin1(text.at(lt + 1)) == '/' && !isLetter(latin1(text.at(lt + 2)));
+}
+
+// The end of what the HTML parser reads at the "<" at lt as a comment, which hides any tag in
+// it: "<!--" up to its close; "<![CDATA[" up to "]]>" in SVG or MathML (foreign), where the
+// parser reads it as text; any other "<!", "<?", and "</" without a name up to ">" (the end of
+// the text when there is none). -1 for a "<" that starts a tag or is text. A caller that does
+// not know whether it stands in foreign content passes what it would rather be wrong about.
+template <typename Text> int hiddenEnd(const Text& text, int lt, bool foreign = false)
+{
+    const int size = int(text.size());
+    if (lt + 1 >= size)
+        return -1;
+    const char next = latin1(text.at(lt + 1));
+    if (next != '!' && next != '?' && !startsBogusEndTag(text, lt))
+        return -1;
+    if (holdsAt(text, lt, "<!--"))
+        return commentEnd(text, lt);
+    if (foreign && holdsAt(text, lt, "<![CDATA[")) {
+        const int close = int(indexOfLatin1(text, "]]>", lt + 9));
+        return close < 0 ? size : close + 3;
+    }
+    for (int i = lt + 2; i < size; ++i) {
+        if (latin1(text.at(i)) == '>')
+            return i + 1;
+    }
+    return size;
 }
 
 // For a pass that takes markup out or puts a tag in, with what it has written so far: a "<" at
@@ -128,12 +214,85 @@ template <typename Text> void escapeDanglingLessThan(Text* written)
     }
 }
 
-// Where the content of an element whose content is text, starting at from, ends: at its end
-// tag, or at the end of the text.
-inline int rawTextEnd(const QByteArray& text, const QByteArray& name, int from)
+// Whether an end tag of the name (lower case) that ends the text of a raw-text element stands
+// at lt: "</name" followed by a blank, "/" or ">", in any letter case.
+template <typename Text> bool rawTextEndTagAt(const Text& text, int lt, const QByteArray& name)
 {
-    const int close = indexOfTag(text, '/' + name, from);
-    return close < 0 ? text.size() : close;
+    const int after = lt + 2 + name.size();
+    if (after >= int(text.size()) || !holdsAt(text, lt, "</") || !holdsAt(text, lt + 2, name.constData(), true))
+        return false;
+    const char c = latin1(text.at(after));
+    return isBlank(c) || c == '/' || c == '>';
+}
+
+// Where the content of an element whose content is text (of the name, lower case), starting at
+// from, ends: at its end tag, or at the end of the text ("plaintext" has no end). In a script,
+// "<!--" hides a "<script>...</script>" written inside it from the end tag search, as the
+// parser's escaped script states do. One pass. Works on QByteArray and QString.
+template <typename Text> int rawTextEnd(const Text& text, const QByteArray& name, int from)
+{
+    const int size = int(text.size());
+    if (name == "plaintext")
+        return size;
+    const bool script = name == "script";
+    enum { Data, Escaped, DoubleEscaped } state = Data;
+    int dashes = 0;
+    // Where the letters from at end, and whether they spell "script" ended by a blank, "/" or ">".
+    const auto scriptNamed = [&](int at, int* end) {
+        int j = at;
+        while (j < size && isLetter(latin1(text.at(j))))
+            ++j;
+        *end = j;
+        const char c = j < size ? latin1(text.at(j)) : 'x';
+        return j - at == 6 && holdsAt(text, at, "script", true) && (isBlank(c) || c == '/' || c == '>');
+    };
+    for (int i = from; i < size;) {
+        const char c = latin1(text.at(i));
+        if (state == Data) {
+            if (c == '<' && rawTextEndTagAt(text, i, name))
+                return i;
+            if (script && c == '<' && holdsAt(text, i, "<!--")) {
+                state = Escaped;
+                dashes = 2;
+                i += 4;
+            } else {
+                ++i;
+            }
+            continue;
+        }
+        if (c == '-') {
+            ++dashes;
+            ++i;
+            continue;
+        }
+        const bool closes = dashes >= 2 && c == '>';
+        dashes = 0;
+        if (closes) {
+            state = Data;
+            ++i;
+        } else if (c != '<') {
+            ++i;
+        } else if (state == Escaped) {
+            if (rawTextEndTagAt(text, i, name))
+                return i;
+            int end = 0;
+            if (scriptNamed(i + 1, &end)) {
+                state = DoubleEscaped;
+                end += 1;
+            }
+            i = qMax(end, i + 1);
+        } else if (i + 1 < size && latin1(text.at(i + 1)) == '/') {
+            int end = 0;
+            if (scriptNamed(i + 2, &end)) {
+                state = Escaped;
+                end += 1;
+            }
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    return size;
 }
 
 // One attribute of a tag as written: its name in [nameBegin, nameEnd), the whole attribute

@@ -153,16 +153,6 @@ namespace {
         return !scan.prefixedNames || XmlGuard::scan(data, false, true).state == XmlGuard::WellFormed;
     }
 
-    // Where the content of a raw-text element that starts at from ends: at its end tag.
-    int rawTextEnd(const QByteArray& text, const QByteArray& name, int from)
-    {
-        for (int at = text.indexOf("</", from); at >= 0; at = text.indexOf("</", at + 2)) {
-            if (qstrnicmp(text.constData() + at + 2, name.constData(), uint(name.size())) == 0)
-                return at;
-        }
-        return text.size();
-    }
-
     // "<a id="n1"/>" opens a link to the rest of the page in the HTML parser and "<title/>"
     // swallows the page: self-closed elements that are not void get their end tag. Returns how
     // many; text must be ASCII-compatible.
@@ -175,14 +165,14 @@ namespace {
         int closed = 0;
         for (int pos = in.indexOf('<'); pos >= 0 && pos + 1 < in.size(); pos = in.indexOf('<', pos)) {
             const char next = in.at(pos + 1);
-            if (in.mid(pos, 4) == "<!--") {
-                pos = commentEnd(in, pos);
+            // CDATA is read as HTML reads it: a "<title/>" after its first ">" swallows the page.
+            const int hidden = hiddenEnd(in, pos);
+            if (hidden >= 0) {
+                pos = hidden;
                 continue;
             }
-            if (next == '!' || next == '?' || startsBogusEndTag(in, pos)) {
-                const QByteArray close = in.mid(pos, 9) == "<![CDATA[" ? "]]>" : ">";
-                const int at = in.indexOf(close, pos + 2);
-                pos = at < 0 ? in.size() : at + close.size();
+            if (next == '/' && pos + 2 < in.size() && isLetter(in.at(pos + 2))) {
+                pos = tagEnd(in, pos + 2);
                 continue;
             }
             if (!isLetter(next)) {

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 
 namespace epub {
@@ -121,26 +122,56 @@ namespace {
 
 } // namespace
 
-int HtmlTextCleaner::clean(const QByteArray& data, QByteArray* out)
+int HtmlTextCleaner::clean(const QByteArray& data, QByteArray* out, qint64* scanned)
 {
     const bool bigEndian = data.startsWith("\xFE\xFF");
     if (bigEndian || data.startsWith("\xFF\xFE")) {
         QByteArray cleaned;
-        const int removed = clean(decodeUtf16(data, bigEndian).toUtf8(), &cleaned);
+        const int removed = clean(decodeUtf16(data, bigEndian).toUtf8(), &cleaned, scanned);
         *out = removed > 0 ? encodeUtf16(QString::fromUtf8(cleaned), bigEndian) : data;
         return removed;
     }
-    HtmlTextCleaner cleaner(data, true);
+    HtmlTextCleaner cleaner(data, true, scanned);
     cleaner.run(0, data.size());
     *out = cleaner.m_removed > 0 ? cleaner.m_out : data;
     return cleaner.m_removed;
 }
 
-HtmlTextCleaner::HtmlTextCleaner(const QByteArray& data, bool rawTextElements)
+HtmlTextCleaner::HtmlTextCleaner(const QByteArray& data, bool rawTextElements, qint64* scanned)
     : m_in(data)
     , m_end(data.size())
     , m_rawTextElements(rawTextElements)
+    , m_scanned(scanned)
 {
+}
+
+void HtmlTextCleaner::count(qint64 characters) const
+{
+    if (m_scanned)
+        *m_scanned += characters;
+}
+
+int HtmlTextCleaner::find(char c, int from) const
+{
+    if (from >= m_end) {
+        return -1;
+    }
+    const void* at = std::memchr(m_in.constData() + from, c, size_t(m_end - from));
+    const int found = at ? int(static_cast<const char*>(at) - m_in.constData()) : -1;
+    count((found < 0 ? m_end : found + 1) - from);
+    return found;
+}
+
+int HtmlTextCleaner::find(const char* what, int from) const
+{
+    const int length = int(std::strlen(what));
+    for (int at = find(what[0], from); at >= 0; at = find(what[0], at + 1)) {
+        if (startsWithAt(m_in, at, m_end, what, false)) {
+            count(length - 1);
+            return at;
+        }
+    }
+    return -1;
 }
 
 void HtmlTextCleaner::run(int from, int to)
@@ -149,8 +180,8 @@ void HtmlTextCleaner::run(int from, int to)
     m_out.reserve(m_out.size() + (to - from));
     int pos = from;
     while (pos < m_end) {
-        int lt = m_in.indexOf('<', pos);
-        if (lt < 0 || lt >= m_end)
+        int lt = find('<', pos);
+        if (lt < 0)
             lt = m_end;
         m_out.append(m_in.constData() + pos, lt - pos);
         if (lt >= m_end)
@@ -184,8 +215,8 @@ void HtmlTextCleaner::countRemoval()
 
 int HtmlTextCleaner::copyThroughGreater(int lt)
 {
-    const int gt = m_in.indexOf('>', lt + 1);
-    const int end = gt < 0 || gt >= m_end ? m_end : gt + 1;
+    const int gt = find('>', lt + 1);
+    const int end = gt < 0 ? m_end : gt + 1;
     m_out.append(m_in.constData() + lt, end - lt);
     return end;
 }
@@ -193,16 +224,24 @@ int HtmlTextCleaner::copyThroughGreater(int lt)
 int HtmlTextCleaner::handleComment(int lt)
 {
     const int end = markupscan::commentEnd(m_in, lt, m_end);
+    count(end - lt);
     m_out.append(m_in.constData() + lt, end - lt);
     return end;
 }
 
 int HtmlTextCleaner::handleDoctype(int lt)
 {
-    const int gt = m_in.indexOf('>', lt);
-    const int bracket = m_in.indexOf('[', lt);
-    const bool hasSubset = bracket >= 0 && bracket < m_end && (gt < 0 || gt >= m_end || bracket < gt);
-    if (!hasSubset)
+    // The XML parser takes one document type, before the root: the first alone has a subset.
+    if (m_doctypeSeen)
+        return copyThroughGreater(lt);
+    m_doctypeSeen = true;
+    int bracket = -1;
+    for (int i = lt; i < m_end && m_in.at(i) != '>' && bracket < 0; ++i) {
+        if (m_in.at(i) == '[')
+            bracket = i;
+    }
+    count((bracket < 0 ? m_end : bracket) - lt);
+    if (bracket < 0)
         return copyThroughGreater(lt);
     // The subset's end as an XML parser finds it: literals and comments may hold "]".
     int pos = bracket + 1;
@@ -210,10 +249,10 @@ int HtmlTextCleaner::handleDoctype(int lt)
     while (pos < m_end) {
         const char c = m_in.at(pos);
         if (c == '"' || c == '\'') {
-            const int quote = m_in.indexOf(c, pos + 1);
+            const int quote = find(c, pos + 1);
             pos = quote < 0 ? m_end : quote + 1;
         } else if (startsWithAt(m_in, pos, m_end, "<!--", false)) {
-            const int commentEnd = m_in.indexOf("-->", pos + 4);
+            const int commentEnd = find("-->", pos + 4);
             pos = commentEnd < 0 ? m_end : commentEnd + 3;
         } else if (c == ']') {
             int after = pos + 1;
@@ -224,6 +263,7 @@ int HtmlTextCleaner::handleDoctype(int lt)
             break;
         } else {
             ++pos;
+            count(1);
         }
     }
     if (close < 0)
@@ -239,11 +279,34 @@ int HtmlTextCleaner::handleDoctype(int lt)
 
 int HtmlTextCleaner::handleProcessingInstruction(int lt)
 {
-    const int gt = m_in.indexOf('>', lt + 2);
-    const int htmlEnd = gt < 0 || gt >= m_end ? m_end : gt + 1;
-    const int question = m_in.indexOf("?>", lt + 2);
-    const int xmlEnd = question < 0 || question + 2 > m_end ? -1 : question + 2;
-    const int textEnd = xmlEnd >= 0 ? xmlEnd - 2 : (gt < 0 || gt >= m_end ? m_end : gt);
+    const int gt = find('>', lt + 2);
+    const int htmlEnd = gt < 0 ? m_end : gt + 1;
+    // Only one target may be unsafe: what follows any other is not read.
+    static const char target[] = "xml-stylesheet";
+    const int afterTarget = lt + 2 + int(sizeof target) - 1;
+    const bool mayBeUnsafe = startsWithAt(m_in, lt + 2, m_end, target, false)
+        && (afterTarget >= m_end || isSpace(m_in.at(afterTarget)) || m_in.at(afterTarget) == '?'
+            || m_in.at(afterTarget) == '>');
+    if (!mayBeUnsafe) {
+        m_out.append(m_in.constData() + lt, htmlEnd - lt);
+        return htmlEnd;
+    }
+    // "?>" ends the instruction for the XML parser; a search that found none, or found one,
+    // answers the later ones before that point without reading again.
+    int question = -1;
+    if (m_noXmlCloseFrom >= 0 && lt + 2 >= m_noXmlCloseFrom) {
+        question = -1;
+    } else if (m_xmlClose >= 0 && lt + 2 >= m_xmlCloseFrom && lt + 2 <= m_xmlClose) {
+        question = m_xmlClose;
+    } else {
+        question = find("?>", lt + 2);
+        if (question < 0)
+            m_noXmlCloseFrom = lt + 2;
+        m_xmlCloseFrom = lt + 2;
+        m_xmlClose = question;
+    }
+    const int xmlEnd = question < 0 ? -1 : question + 2;
+    const int textEnd = xmlEnd >= 0 ? xmlEnd - 2 : (gt < 0 ? m_end : gt);
     const QString text = QString::fromLatin1(m_in.constData() + lt + 2, textEnd - lt - 2);
     int targetEnd = 0;
     while (targetEnd < text.size() && !text.at(targetEnd).isSpace())
@@ -298,9 +361,9 @@ HtmlTextCleaner::Tag HtmlTextCleaner::parseTag(int lt) const
             while (q < m_end && isSpace(m_in.at(q)))
                 ++q;
             if (q < m_end && (m_in.at(q) == '"' || m_in.at(q) == '\'')) {
-                const int quote = m_in.indexOf(m_in.at(q), q + 1);
+                const int quote = find(m_in.at(q), q + 1);
                 attribute.valueStart = q + 1;
-                attribute.valueEnd = quote < 0 || quote >= m_end ? m_end : quote;
+                attribute.valueEnd = quote < 0 ? m_end : quote;
                 p = qMin(m_end, attribute.valueEnd + 1);
             } else {
                 attribute.valueStart = q;
@@ -343,17 +406,18 @@ QString HtmlTextCleaner::lookup(const Tag& tag, const QString& localName) const
 
 int HtmlTextCleaner::findEndTag(const QByteArray& name, int from) const
 {
-    int pos = from;
-    for (;;) {
-        const int found = m_in.indexOf("</", pos);
-        if (found < 0 || found >= m_end)
-            return -1;
+    const QByteArray key = name.toLower();
+    const auto none = m_noEndTagFrom.constFind(key);
+    if (none != m_noEndTagFrom.constEnd() && from >= none.value())
+        return -1;
+    for (int found = find("</", from); found >= 0; found = find("</", found + 2)) {
         const int after = found + 2 + name.size();
         if (startsWithAt(m_in, found + 2, m_end, name.constData(), true)
             && (after >= m_end || isSpace(m_in.at(after)) || m_in.at(after) == '/' || m_in.at(after) == '>'))
             return found;
-        pos = found + 2;
     }
+    m_noEndTagFrom.insert(key, from);
+    return -1;
 }
 
 int HtmlTextCleaner::endOfTagAt(int lt) const { return parseTag(lt).end; }
@@ -364,22 +428,40 @@ int HtmlTextCleaner::endOfElement(const QByteArray& name, int afterStartTag, boo
         const int close = findEndTag(name, afterStartTag);
         return close < 0 ? -1 : endOfTagAt(close);
     }
-    int depth = 1;
-    int pos = afterStartTag;
-    for (;;) {
-        const int lt = m_in.indexOf('<', pos);
-        if (lt < 0 || lt >= m_end)
-            return -1;
-        const bool closing = lt + 1 < m_end && m_in.at(lt + 1) == '/';
-        const int nameStart = lt + (closing ? 2 : 1);
-        const int after = nameStart + name.size();
-        if (startsWithAt(m_in, nameStart, m_end, name.constData(), true)
-            && (after >= m_end || isSpace(m_in.at(after)) || m_in.at(after) == '/' || m_in.at(after) == '>')) {
-            depth += closing ? -1 : 1;
-            if (depth == 0)
-                return endOfTagAt(lt);
+    // The tags of the name are found in one pass from the first search on; an element is
+    // closed where the depth first falls below the one it opened at.
+    const QByteArray key = name.toLower();
+    auto known = m_nested.find(key);
+    if (known == m_nested.end()) {
+        NestedTags tags;
+        int depth = 0;
+        for (int lt = find('<', afterStartTag); lt >= 0; lt = find('<', lt + 1)) {
+            const bool closing = lt + 1 < m_end && m_in.at(lt + 1) == '/';
+            const int nameStart = lt + (closing ? 2 : 1);
+            const int after = nameStart + name.size();
+            if (startsWithAt(m_in, nameStart, m_end, name.constData(), true)
+                && (after >= m_end || isSpace(m_in.at(after)) || m_in.at(after) == '/' || m_in.at(after) == '>')) {
+                depth += closing ? -1 : 1;
+                tags.positions.append(lt);
+                tags.depths.append(depth);
+            }
         }
-        pos = lt + 1;
+        tags.lowestFrom = tags.depths;
+        for (int i = tags.depths.size() - 2; i >= 0; --i)
+            tags.lowestFrom[i] = qMin(tags.lowestFrom.at(i), tags.lowestFrom.at(i + 1));
+        known = m_nested.insert(key, tags);
+    }
+    const NestedTags& tags = known.value();
+    const int first
+        = int(std::lower_bound(tags.positions.begin(), tags.positions.end(), afterStartTag) - tags.positions.begin());
+    if (first >= tags.positions.size())
+        return -1;
+    const int opened = first == 0 ? 0 : tags.depths.at(first - 1);
+    if (tags.lowestFrom.at(first) >= opened)
+        return -1;
+    for (int i = first;; ++i) {
+        if (tags.depths.at(i) < opened)
+            return endOfTagAt(tags.positions.at(i));
     }
 }
 
@@ -430,7 +512,7 @@ int HtmlTextCleaner::handleStartTag(int lt)
     // Text to the HTML parser up to its end tag, markup to the XML parser: clean it as markup.
     const int close = findEndTag(name, tag.end);
     const int contentEnd = close < 0 ? m_end : close;
-    HtmlTextCleaner inner(m_in, false);
+    HtmlTextCleaner inner(m_in, false, m_scanned);
     inner.run(tag.end, contentEnd);
     m_out.append(inner.m_out);
     m_removed += inner.m_removed;

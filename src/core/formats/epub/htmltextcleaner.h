@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 
 namespace epub {
@@ -20,8 +21,11 @@ namespace epub {
 // Works on any ASCII-compatible encoding; UTF-16 (with a byte-order mark) is converted.
 class HtmlTextCleaner {
 public:
-    // Number of things removed; out receives the cleaned text (the input when none).
-    static int clean(const QByteArray& data, QByteArray* out);
+    // Number of things removed; out receives the cleaned text (the input when none). Every
+    // search stops where what it looks for stands, or at the end of the text once for a kind
+    // of search, so the work grows with the length of the text alone; scanned (if given) is
+    // increased by the characters the searches read.
+    static int clean(const QByteArray& data, QByteArray* out, qint64* scanned = nullptr);
 
 private:
     struct Attribute {
@@ -41,7 +45,7 @@ private:
         QList<Attribute> attributes;
     };
 
-    HtmlTextCleaner(const QByteArray& data, bool rawTextElements);
+    HtmlTextCleaner(const QByteArray& data, bool rawTextElements, qint64* scanned);
 
     void run(int from, int to);
     int handleComment(int lt);
@@ -63,12 +67,33 @@ private:
     int endOfElement(const QByteArray& name, int afterStartTag, bool nested) const;
     int endOfTagAt(int lt) const;
     void appendWithoutUnsafeAttributes(const Tag& tag);
+    // The first c, or what, in [from, m_end); -1 when none.
+    int find(char c, int from) const;
+    int find(const char* what, int from) const;
+    void count(qint64 characters) const;
+
+    // The open and end tags of an element that nests (positions in order), and for each the
+    // lowest depth from it on, so that whether an element is ever closed is known at once.
+    struct NestedTags {
+        QList<int> positions;
+        QList<int> depths; // after the tag, counted from the first one
+        QList<int> lowestFrom;
+    };
 
     const QByteArray& m_in;
     int m_end = 0;
     bool m_rawTextElements;
     QByteArray m_out;
     int m_removed = 0;
+    qint64* m_scanned;
+    // Searches that found nothing: from where, for end tags by name and for "?>".
+    mutable QHash<QByteArray, int> m_noEndTagFrom;
+    mutable int m_noXmlCloseFrom = -1;
+    // The last "?>" found, and from where it was looked for.
+    mutable int m_xmlCloseFrom = -1;
+    mutable int m_xmlClose = -1;
+    mutable QHash<QByteArray, NestedTags> m_nested;
+    bool m_doctypeSeen = false;
 };
 
 } // namespace epub

@@ -46,19 +46,10 @@ namespace {
         // -1 for anything else.
         int hiddenEnd(int at)
         {
-            if (at + 1 >= m_text.size())
-                return -1;
-            const QChar next = m_text.at(at + 1);
-            if (next != QLatin1Char('!') && next != QLatin1Char('?') && !markupscan::startsBogusEndTag(m_text, at))
-                return -1;
-            int end = m_text.size();
-            if (m_text.midRef(at, 4) == QLatin1String("<!--")) {
-                end = markupscan::commentEnd(m_text, at);
-            } else {
-                const int close = m_text.indexOf(QLatin1Char('>'), at + 2);
-                end = close < 0 ? m_text.size() : close + 1;
-            }
-            count(end - at);
+            // Foreign content is not modelled here: CDATA is read as HTML reads it.
+            const int end = markupscan::hiddenEnd(m_text, at);
+            if (end >= 0)
+                count(end - at);
             return end;
         }
 
@@ -67,18 +58,10 @@ namespace {
         // content is markup.
         int rawTextEnd(const QString& name, int from)
         {
-            if (name == QLatin1String("plaintext")) {
-                count(m_text.size() - from);
-                return m_text.size();
-            }
-            if (!markupscan::rawTextElements().contains(name.toLatin1()))
+            const QByteArray latin1 = name.toLatin1();
+            if (latin1 != "plaintext" && !markupscan::rawTextElements().contains(latin1))
                 return from;
-            const QString close = QLatin1String("</") + name;
-            int at = m_text.indexOf(close, from, Qt::CaseInsensitive);
-            while (at >= 0 && at + close.size() < m_text.size()
-                && markupscan::isNameChar(markupscan::latin1(m_text.at(at + close.size()))))
-                at = m_text.indexOf(close, at + close.size(), Qt::CaseInsensitive);
-            const int end = at < 0 ? m_text.size() : at;
+            const int end = markupscan::rawTextEnd(m_text, latin1, from);
             count(end - from);
             return end;
         }
@@ -91,10 +74,8 @@ namespace {
             int i = at + 1;
             if (i < m_text.size() && m_text.at(i) == QLatin1Char('/'))
                 ++i;
-            if (i < m_text.size() && markupscan::isLetter(markupscan::latin1(m_text.at(i)))) {
-                while (i < m_text.size() && (m_text.at(i).isLetterOrNumber() || m_text.at(i) == QLatin1Char(':')))
-                    ++i;
-            }
+            if (i < m_text.size() && markupscan::isLetter(markupscan::latin1(m_text.at(i))))
+                i = markupscan::tagNameEnd(m_text, i);
             count(i - at);
             // Known before the end is looked for: a run of "<" costs a step each.
             if (i == at + 1 || (i == at + 2 && m_text.at(at + 1) == QLatin1Char('/')))
@@ -347,7 +328,9 @@ QVector<HeadingMarkup::Heading> HeadingMarkup::find(const QString& text, qint64*
             continue;
         }
         const int level = i < resumeAt ? 0 : headingLevelAt(text, i + 1);
-        if (level == 0)
+        // The name ends right after its digit: "<h1!>" and "<h1<b>" name other elements.
+        const char after = i + 3 < text.size() ? markupscan::latin1(text.at(i + 3)) : 'x';
+        if (level == 0 || !(markupscan::isBlank(after) || after == '/' || after == '>'))
             continue;
         const int contentStart = reader.tagEnd(i + 3);
         resumeAt = contentStart;

@@ -1,0 +1,324 @@
+// The tag reader the chapter passes share, held to the HTML parser: on generated markup, every
+// tag, comment and run of raw text the parser finds is found by the reader with the same bounds,
+// and the reader finds none where the parser reads text.
+
+#include "formats/markupscan.h"
+#include "formats/mobi/headingmarkup.h"
+
+#include <gumbo.h>
+
+#include <QHash>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QStringList>
+#include <QtTest>
+
+#include <algorithm>
+
+using namespace markupscan;
+
+namespace {
+
+// Pieces that meet at every state of the tokenizer: names, "=", quotes, the starts of tags,
+// comments and declarations, CDATA, raw-text and foreign elements with their integration points.
+QByteArray generated(QRandomGenerator* random)
+{
+    static const QList<QByteArray> names { "p", "b", "span", "h1", "h2", "div", "a", "i", "table", "td", "select",
+        "option", "object", "br", "img", "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes",
+        "svg", "math", "mi", "mtext", "foreignObject", "desc", "SCRIPT", "Style" };
+    static const QList<QByteArray> pieces { "<", "</", "<!", "<?", "<!--", "-->", "--!>", "-", "--", ">", "=", "\"",
+        "'", " ", "/", "<![CDATA[", "]]>", QByteArray("\0", 1), "x", "words", "\n", "<!doctype html>", "&amp;", "<!-->",
+        "<!--->", "</>", "=\">", "<script><!--<script>", "</script>", "-->" };
+    QByteArray text;
+    const int count = 4 + int(random->bounded(40));
+    for (int i = 0; i < count; ++i) {
+        const quint32 kind = random->bounded(10);
+        const QByteArray name = names.at(int(random->bounded(names.size())));
+        if (kind < 3)
+            text += "<" + name;
+        else if (kind < 4)
+            text += "</" + name;
+        else if (kind < 5)
+            text += " " + name.toLower().left(3) + (random->bounded(2) ? "=" : "");
+        else
+            text += pieces.at(int(random->bounded(pieces.size())));
+    }
+    // A rare "<plaintext>" would hide everything after it.
+    if (random->bounded(50) == 0)
+        text += "<plaintext>x<b>";
+    return text;
+}
+
+struct Span {
+    int start;
+    int end;
+    bool operator==(const Span& other) const { return start == other.start && end == other.end; }
+};
+
+inline uint qHash(const Span& span) { return ::qHash(span.start) ^ ::qHash(span.end) * 31; }
+
+// What the parser read where, from its tree: tags, comments, CDATA, text, and the raw text of
+// elements; and what the reader cannot know, the namespace around a position.
+class ParserView {
+public:
+    explicit ParserView(const QByteArray& text)
+        : m_text(text)
+    {
+        m_output = gumbo_parse_with_options(&kGumboDefaultOptions, text.constData(), size_t(text.size()));
+        visit(m_output->document, false);
+    }
+    ~ParserView() { gumbo_destroy_output(&kGumboDefaultOptions, m_output); }
+
+    QSet<Span> tags;
+    QSet<Span> hidden; // comments, and CDATA in foreign content
+    // Text as written, and how many "<" the parser shows in it: a span of text also holds the
+    // tags the parser ignored.
+    QList<QPair<Span, int>> texts;
+    QHash<int, int> rawTextEnds; // from the end of a raw-text element's start tag
+    QHash<int, QByteArray> htmlElements; // start tag position: name, for elements in HTML
+    QList<Span> foreignSpans; // of nodes whose parent is not in HTML
+
+    bool inForeignContent(int at) const
+    {
+        return std::any_of(foreignSpans.cbegin(), foreignSpans.cend(),
+            [at](const Span& span) { return at >= span.start && at < span.end; });
+    }
+    QSet<int> headings;
+
+private:
+    int offset(const char* at) const { return int(at - m_text.constData()); }
+
+    // The parser counts a "</>" it dropped into the token after it.
+    Span withoutDropped(Span span) const
+    {
+        while (m_text.mid(span.start, 3) == "</>" && span.start + 3 < span.end)
+            span.start += 3;
+        return span;
+    }
+
+    void visit(const GumboNode* node, bool foreignParent)
+    {
+        if (node->type == GUMBO_NODE_DOCUMENT) {
+            for (unsigned i = 0; i < node->v.document.children.length; ++i)
+                visit(static_cast<const GumboNode*>(node->v.document.children.data[i]), false);
+            return;
+        }
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE) {
+            const GumboText& text = node->v.text;
+            if (!text.original_text.data || text.original_text.length == 0)
+                return;
+            Span span { offset(text.original_text.data),
+                offset(text.original_text.data) + int(text.original_text.length) };
+            // The parser counts the text before a CDATA section into it.
+            if (node->type == GUMBO_NODE_CDATA)
+                span.start = qMax(span.start, int(m_text.indexOf("<![CDATA[", span.start)));
+            if (node->type == GUMBO_NODE_COMMENT || node->type == GUMBO_NODE_CDATA)
+                hidden.insert(withoutDropped(span));
+            else
+                texts.append({ span, int(QByteArray(text.text).count('<')) });
+            // The parser may count a CDATA section into the text around it.
+            if (foreignParent)
+                foreignSpans.append(span);
+            return;
+        }
+        const GumboElement& element = node->v.element;
+        const unsigned made = GUMBO_INSERTION_BY_PARSER | GUMBO_INSERTION_IMPLIED
+            | GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT | GUMBO_INSERTION_ADOPTION_AGENCY_CLONED
+            | GUMBO_INSERTION_CONVERTED_FROM_END_TAG;
+        const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML;
+        if (element.original_tag.length > 0 && !(node->parse_flags & made)) {
+            const Span tag = withoutDropped({ offset(element.original_tag.data),
+                offset(element.original_tag.data) + int(element.original_tag.length) });
+            const int start = tag.start;
+            const int end = tag.end;
+            tags.insert(tag);
+            const QByteArray lower = gumbo_normalized_tagname(element.tag);
+            if (html) {
+                htmlElements.insert(start, lower);
+                if (lower == "plaintext" || rawTextElements().contains(lower)) {
+                    // Up to the end tag; the parser does not always keep an end tag with
+                    // attributes, but its text ends there too.
+                    int rawEnd = end;
+                    for (unsigned i = 0; i < element.children.length; ++i) {
+                        const GumboNode* child = static_cast<const GumboNode*>(element.children.data[i]);
+                        if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
+                            rawEnd = offset(child->v.text.original_text.data) + int(child->v.text.original_text.length);
+                    }
+                    rawTextEnds.insert(
+                        end, element.original_end_tag.length > 0 ? offset(element.original_end_tag.data) : rawEnd);
+                }
+                if (element.tag >= GUMBO_TAG_H1 && element.tag <= GUMBO_TAG_H4)
+                    headings.insert(start);
+            }
+        }
+        if (element.original_end_tag.length > 0) {
+            const int start = offset(element.original_end_tag.data);
+            tags.insert(withoutDropped({ start, start + int(element.original_end_tag.length) }));
+        }
+        for (unsigned i = 0; i < element.children.length; ++i)
+            visit(static_cast<const GumboNode*>(element.children.data[i]), !html);
+    }
+
+    const QByteArray& m_text;
+    GumboOutput* m_output;
+};
+
+// What the reader finds walking from tag to tag as the passes do, told by the parser only what
+// it cannot know: whether a "<![CDATA[" stands in foreign content, and whether an element
+// whose content is text was made in HTML (not in SVG, not ignored in a list box).
+struct ReaderView {
+    QSet<Span> tags;
+    QSet<Span> hidden;
+    QHash<int, int> rawTextEnds;
+    QVector<bool> read; // characters the reader takes for part of a tag or a comment
+
+    ReaderView(const QByteArray& text, const ParserView& parser)
+    {
+        const int size = text.size();
+        read.fill(false, size);
+        for (int lt = text.indexOf('<'); lt >= 0; lt = text.indexOf('<', lt)) {
+            const int end = hiddenEnd(text, lt, parser.inForeignContent(lt));
+            if (end >= 0) {
+                hidden.insert({ lt, end });
+                std::fill(read.begin() + lt, read.begin() + end, true);
+                lt = end;
+                continue;
+            }
+            const bool endTag = lt + 1 < size && text.at(lt + 1) == '/';
+            const int nameStart = lt + (endTag ? 2 : 1);
+            if (nameStart >= size || !isLetter(text.at(nameStart))) {
+                ++lt;
+                continue;
+            }
+            const int nameEnd = tagNameEnd(text, nameStart);
+            const int tagEnd = markupscan::tagEnd(text, nameEnd);
+            tags.insert({ lt, tagEnd });
+            std::fill(read.begin() + lt, read.begin() + tagEnd, true);
+            lt = tagEnd;
+            const QByteArray name = parser.htmlElements.value(nameStart - 1);
+            if (!endTag && (name == "plaintext" || rawTextElements().contains(name))) {
+                lt = rawTextEnd(text, name, tagEnd);
+                rawTextEnds.insert(tagEnd, lt);
+            }
+        }
+    }
+};
+
+QString shown(const QByteArray& text)
+{
+    QString out;
+    for (const char c : text)
+        out += c == '\0' ? QStringLiteral("\\0") : QString(QLatin1Char(c));
+    return out;
+}
+
+} // namespace
+
+class TestMarkupScan : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Shapes the parser reads otherwise than a hand-written reader would, one by one.
+    void readerAgreesWithTheParser_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("= where a name starts") << QByteArray("<span =\">words\" x>after");
+        QTest::newRow("= opens a name, not a value")
+            << QByteArray("<span =\"><a title=\" x><script>alert(1)</script>\">link</a>");
+        QTest::newRow("= in the tag name") << QByteArray("<a=\"b>c\">d");
+        QTest::newRow("quote after a name without =") << QByteArray("<p a\"b>c\">d");
+        QTest::newRow("blanks around =") << QByteArray("<p a = \"x>y\">z");
+        QTest::newRow("slash then =") << QByteArray("<p/=\"x>y\">z");
+        QTest::newRow("unquoted value holding a quote") << QByteArray("<p a=b\"c>d\">e");
+        QTest::newRow("end tag with a quoted value") << QByteArray("<p>a</p x=\"</p>\">b");
+        QTest::newRow("comment closes") << QByteArray("<!-- a --!> b <!----> c <!--->d<!-->e<!-- -- --->f");
+        QTest::newRow("script end tag needs a delimiter") << QByteArray("<script>a</script!>b</scriptx>c</script >d");
+        QTest::newRow("script escaped") << QByteArray("<script><!--<script>a</script>b</script>c-->d</script>e");
+        QTest::newRow("script escaped, closed before") << QByteArray("<script><!-- a --><script>x</script>y");
+        QTest::newRow("script escape ended by -->") << QByteArray("<script><!--<script>--></script>z");
+        QTest::newRow("title and style") << QByteArray(
+            "<title>a<b></title >c<style>d</style/>e<textarea></textareax>f");
+        QTest::newRow("CDATA in HTML") << QByteArray("<![CDATA[ a > <b>b</b> ]]>");
+        QTest::newRow("CDATA in SVG") << QByteArray("<svg><![CDATA[ a > <img src=x> ]]></svg>b");
+        QTest::newRow("style in SVG") << QByteArray("<svg><style><i>x</i></style></svg><svg><title><style><b>");
+        QTest::newRow("bogus comments") << QByteArray("<? a <b> ><! c <d> ></ e <f> ></>g<!doctype html a='>'>h");
+        QTest::newRow("tag names") << QByteArray("<h1!>a</h1!><b<i>c</b<i><h2\0x>d", 34);
+        QTest::newRow("script after a dropped end tag") << QByteArray("</><script><!--<script>a</script>b</script>c");
+        QTest::newRow("never closed") << QByteArray("<p a='b>c");
+    }
+
+    void readerAgreesWithTheParser()
+    {
+        QFETCH(QByteArray, text);
+        QString disagreement;
+        QVERIFY2(agrees(text, &disagreement), qPrintable(disagreement));
+    }
+
+    // A few thousand generated texts, the same on every run.
+    void generatedTextsAgree()
+    {
+        QRandomGenerator random(qEnvironmentVariableIsSet("MARKUPSCAN_SEED")
+                ? quint32(qEnvironmentVariableIntValue("MARKUPSCAN_SEED"))
+                : 67u);
+        int disagreements = 0;
+        QStringList first;
+        for (int run = 0; run < (qEnvironmentVariableIsSet("MARKUPSCAN_SEED") ? 100000 : 4000); ++run) {
+            const QByteArray text = generated(&random);
+            QString disagreement;
+            if (!agrees(text, &disagreement)) {
+                ++disagreements;
+                if (first.size() < 5)
+                    first << disagreement;
+            }
+        }
+        QVERIFY2(disagreements == 0,
+            qPrintable(QStringLiteral("%1 disagreements, first:\n%2").arg(disagreements).arg(first.join('\n'))));
+    }
+
+private:
+    static bool agrees(const QByteArray& text, QString* disagreement)
+    {
+        const ParserView parser(text);
+        const ReaderView reader(text, parser);
+        const auto textAt = [&text](int i) { return text.at(i); };
+        const auto fail = [&](const QString& what, int at) {
+            *disagreement = QStringLiteral("%1 at %2 in \"%3\"").arg(what).arg(at).arg(shown(text));
+            return false;
+        };
+        for (const Span& tag : parser.tags) {
+            if (!reader.tags.contains(tag))
+                return fail(QStringLiteral("tag to %1 not read").arg(tag.end), tag.start);
+        }
+        for (const Span& comment : parser.hidden) {
+            if (!reader.hidden.contains(comment))
+                return fail(QStringLiteral("comment to %1 not read").arg(comment.end), comment.start);
+        }
+        for (auto raw = parser.rawTextEnds.cbegin(); raw != parser.rawTextEnds.cend(); ++raw) {
+            if (reader.rawTextEnds.value(raw.key(), -1) != raw.value())
+                return fail(QStringLiteral("raw text to %1 read to %2")
+                                .arg(raw.value())
+                                .arg(reader.rawTextEnds.value(raw.key(), -1)),
+                    raw.key());
+        }
+        for (const auto& text : parser.texts) {
+            int shown = 0;
+            for (int i = text.first.start; i < text.first.end; ++i)
+                shown += !reader.read.at(i) && textAt(i) == '<';
+            if (shown != text.second)
+                return fail(
+                    QStringLiteral("%1 \"<\" shown as text, %2 read").arg(text.second).arg(shown), text.first.start);
+        }
+        // The heading passes' own walk finds headings where the parser made them; foreign
+        // content, which it does not model, aside.
+        if (!text.contains("<svg") && !text.contains("<math") && !text.contains("<select")) {
+            for (const auto& heading : mobi::HeadingMarkup::find(QString::fromLatin1(text))) {
+                if (!parser.headings.contains(heading.start))
+                    return fail(QStringLiteral("heading read"), heading.start);
+            }
+        }
+        return true;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMarkupScan)
+#include "tst_markupscan.moc"
