@@ -1215,6 +1215,13 @@ private slots:
                 // What the HTML parser reads as comments stays comments: "</<x>", "<!-->".
                 + "<p>a</<svg:script>b></<svg:script>c</p><p>d<!--> <h2>e</h2> -->f</p></body></html>"
                                                             << false;
+        // A quote after "=" where a name starts opens no value: the span ends at its first ">".
+        QTest::newRow("a = where an attribute name starts, 300 deep")
+            << "eq.html"
+            << "<html><body>" + QByteArray("<div>").repeated(300)
+                + "<p><span =\">words\" x>after</span></p><p><b =\">x\" y>shown</b></p>"
+                + QByteArray("</div>").repeated(300) + "</body></html>"
+            << false;
         QTest::newRow("ordinary chapter") << "ordinary.xhtml" << ordinary.xhtml() << true;
         QTest::newRow("ordinary chapter with unclosed blocks")
             << "ordinary.html" << ordinary.html().replace("</div>", "") << true;
@@ -1254,6 +1261,35 @@ private slots:
         // Nothing the removal of unsafe parts would still find.
         QByteArray again;
         QCOMPARE(epub::HtmlTextCleaner::clean(stored, &again), 0);
+    }
+
+    // Crafted chapters: the removal of unsafe parts reads the text about once, however many
+    // comments, scripts or instructions are left open or close far away.
+    void cleanerReadsTheTextOnce_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::newRow("closed comments") << QByteArray("<!-- a -->b");
+        QTest::newRow("comments never closed in a style") << QByteArray("<style><!--<p>");
+        QTest::newRow("unclosed scripts") << QByteArray("<script>x<p>");
+        QTest::newRow("instructions") << QByteArray("<?<h1>");
+        QTest::newRow("style sheet instructions") << QByteArray("<?xml-stylesheet a>");
+        QTest::newRow("unclosed objects") << QByteArray("<object data=\"javascript:a()\">x");
+        QTest::newRow("document types") << QByteArray("<!doctype a>");
+        QTest::newRow("unclosed values in a style") << QByteArray("<style><p a='");
+    }
+
+    void cleanerReadsTheTextOnce()
+    {
+        QFETCH(QByteArray, unit);
+        QByteArray text = "<html><body><p>Text</p>";
+        while (text.size() < 64 * 1024)
+            text += unit;
+        text += "</style></object>?>";
+        QByteArray out;
+        qint64 scanned = 0;
+        epub::HtmlTextCleaner::clean(text, &out, &scanned);
+        QVERIFY2(scanned > 0 && scanned <= 4 * text.size(),
+            qPrintable(QStringLiteral("%1 characters read for %2").arg(scanned).arg(text.size())));
     }
 
     // A chapter of lines apart by line breaks only is stored with blocks to lay out one by one,

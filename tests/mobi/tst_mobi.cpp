@@ -614,6 +614,11 @@ private slots:
         QTest::newRow("empty headings in a comment, a value and a style")
             << "<p title=\"<h2></h2>\">a<!-- -<h2></h2>-> <b>hidden</b> --></p><style><h4></h4></style><h3></h3>"
             << QString() << "<p title=\"<h2></h2>\">a<!-- -<h2></h2>-> <b>hidden</b> --></p><style><h4></h4></style>";
+        // The parser ends the span at its first ">": the heading shows 'words" x>'.
+        QTest::newRow("a = where an attribute name starts")
+            << "<h1><span =\">words\" x></span></h1><h2><b =\"><i title=\" x></i>\"></b></h2><p>a</p>" << QString()
+            << "<h1><span =\">words\" x></span></h1><p>a</p>";
+        QTest::newRow("headings named otherwise") << "<h1!></h1!><h2<b>x</h2><p>a</p>" << QString() << QString();
     }
 
     void headingPassesLeaveHiddenMarkupAlone()
@@ -640,6 +645,8 @@ private slots:
         QTest::newRow("comments of one tag") << QStringLiteral("<?<h1 a='></<h2>");
         QTest::newRow("scripts never closed") << QStringLiteral("<h2><script>x<p>");
         QTest::newRow("empty headings") << QStringLiteral("<h1><b></b></h1>");
+        QTest::newRow("closed comments") << QStringLiteral("<h1><!-- a -->b");
+        QTest::newRow("scripts of escaped text") << QStringLiteral("<script><!--<script>a</script>--></script><h2>");
     }
 
     void headingPassesReadTheTextOnce()

@@ -139,15 +139,21 @@ template <typename Text> bool holdsAt(const Text& text, int pos, const char* wha
 // The end (after its close) of the comment whose "<!--" stands at lt, as the HTML parser reads
 // it: "<!-->" and "<!--->" are whole comments, and "--!>" closes one as "-->" does; to (the end
 // of the text when -1) for a comment never closed. One pass over the comment alone, so a text
-// of many comments is read once. Works on QByteArray and QString.
-template <typename Text> int commentEnd(const Text& text, int lt, int to = -1)
+// of many comments is read once; scanned (if given) is increased by the characters read. Works
+// on QByteArray and QString.
+template <typename Text> int commentEnd(const Text& text, int lt, int to = -1, qint64* scanned = nullptr)
 {
     const int end = to < 0 ? int(text.size()) : qMin(to, int(text.size()));
+    const auto read = [&](int after) {
+        if (scanned)
+            *scanned += after - lt;
+        return after;
+    };
     const int body = lt + 4;
     if (body < end && latin1(text.at(body)) == '>')
-        return body + 1;
+        return read(body + 1);
     if (body + 1 < end && latin1(text.at(body)) == '-' && latin1(text.at(body + 1)) == '>')
-        return body + 2;
+        return read(body + 2);
     int dashes = 0;
     for (int i = body; i < end; ++i) {
         const char c = latin1(text.at(i));
@@ -156,12 +162,12 @@ template <typename Text> int commentEnd(const Text& text, int lt, int to = -1)
             continue;
         }
         if (dashes >= 2 && c == '>')
-            return i + 1;
+            return read(i + 1);
         if (dashes >= 2 && c == '!' && i + 1 < end && latin1(text.at(i + 1)) == '>')
-            return i + 2;
+            return read(i + 2);
         dashes = 0;
     }
-    return end;
+    return read(end);
 }
 
 // Whether the "<" at lt starts a bogus comment for the HTML parser, one that runs to the next
@@ -176,7 +182,8 @@ template <typename Text> bool startsBogusEndTag(const Text& text, int lt)
 // parser reads it as text; any other "<!", "<?", and "</" without a name up to ">" (the end of
 // the text when there is none). -1 for a "<" that starts a tag or is text. A caller that does
 // not know whether it stands in foreign content passes what it would rather be wrong about.
-template <typename Text> int hiddenEnd(const Text& text, int lt, bool foreign = false)
+// scanned (if given) is increased by the characters read.
+template <typename Text> int hiddenEnd(const Text& text, int lt, bool foreign = false, qint64* scanned = nullptr)
 {
     const int size = int(text.size());
     if (lt + 1 >= size)
@@ -185,16 +192,20 @@ template <typename Text> int hiddenEnd(const Text& text, int lt, bool foreign = 
     if (next != '!' && next != '?' && !startsBogusEndTag(text, lt))
         return -1;
     if (holdsAt(text, lt, "<!--"))
-        return commentEnd(text, lt);
+        return commentEnd(text, lt, -1, scanned);
+    int end = size;
     if (foreign && holdsAt(text, lt, "<![CDATA[")) {
         const int close = int(indexOfLatin1(text, "]]>", lt + 9));
-        return close < 0 ? size : close + 3;
+        end = close < 0 ? size : close + 3;
+    } else {
+        for (int i = lt + 2; i < size && end == size; ++i) {
+            if (latin1(text.at(i)) == '>')
+                end = i + 1;
+        }
     }
-    for (int i = lt + 2; i < size; ++i) {
-        if (latin1(text.at(i)) == '>')
-            return i + 1;
-    }
-    return size;
+    if (scanned)
+        *scanned += end - lt;
+    return end;
 }
 
 // For a pass that takes markup out or puts a tag in, with what it has written so far: a "<" at

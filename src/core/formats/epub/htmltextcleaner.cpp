@@ -223,8 +223,7 @@ int HtmlTextCleaner::copyThroughGreater(int lt)
 
 int HtmlTextCleaner::handleComment(int lt)
 {
-    const int end = markupscan::commentEnd(m_in, lt, m_end);
-    count(end - lt);
+    const int end = markupscan::commentEnd(m_in, lt, m_end, m_scanned);
     m_out.append(m_in.constData() + lt, end - lt);
     return end;
 }

@@ -47,10 +47,7 @@ namespace {
         int hiddenEnd(int at)
         {
             // Foreign content is not modelled here: CDATA is read as HTML reads it.
-            const int end = markupscan::hiddenEnd(m_text, at);
-            if (end >= 0)
-                count(end - at);
-            return end;
+            return markupscan::hiddenEnd(m_text, at, false, m_scanned);
         }
 
         // Where the text content of the element of the name (lower case) that starts at from
