@@ -4,9 +4,10 @@
 // each followed by a sentence; 1,000,000 headings that show nothing (no-break spaces, empty inline
 // elements, line breaks, empty anchors). For each its conversion time, the process's peak
 // resident memory, its contents entries and the chapter files made. Then markup that once made
-// the heading passes quadratic, at 256 KB and 1 MB: "<" without a name, and headings whose start
-// tag swallows their end tag; for each the time of the heading passes (markup to HTML, target
-// < 200 ms) and of the whole conversion.
+// the heading passes quadratic, at 256 KB and 1 MB: "<" without a name, headings whose start
+// tag swallows their end tag, comments closed far away, scripts never closed and "<?" before
+// headings; for each the time of the heading passes (markup to HTML, target < 200 ms) and of the
+// whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/mobi/mobi.h"
@@ -123,7 +124,10 @@ int main(int argc, char** argv)
             << Qt::flush;
     }
     const QList<QPair<QString, QByteArray>> hostileMarkups { { QStringLiteral("stray \"<\""), "<" },
-        { QStringLiteral("headings whose start tag swallows their end tag"), "<b<h1</h1>" } };
+        { QStringLiteral("headings whose start tag swallows their end tag"), "<b<h1</h1>" },
+        { QStringLiteral("closed comments"), "<h1><!-- a -->b" },
+        { QStringLiteral("unclosed scripts"), "<h2><script>x<p>" },
+        { QStringLiteral("\"<?\" before headings"), "<?<h1>" } };
     for (const auto& markup : hostileMarkups) {
         for (const int kilobytes : { 256, 1024 }) {
             QByteArray text = "<html><head></head><body><p>Text.</p>";

@@ -70,16 +70,20 @@ public:
     ~ParserView() { gumbo_destroy_output(&kGumboDefaultOptions, m_output); }
 
     QSet<Span> tags;
-    QSet<Span> hidden; // comments, and CDATA in foreign content
+    QSet<Span> hidden; // comments
     // Text as written, and how many "<" the parser shows in it: a span of text also holds the
     // tags the parser ignored.
     QList<QPair<Span, int>> texts;
     QHash<int, int> rawTextEnds; // from the end of a raw-text element's start tag
     QHash<int, QByteArray> htmlElements; // start tag position: name, for elements in HTML
     QList<Span> foreignSpans; // of nodes whose parent is not in HTML
+    QSet<int> commentStarts;
 
+    // Where the parser made a comment it read no CDATA; elsewhere the text around tells.
     bool inForeignContent(int at) const
     {
+        if (commentStarts.contains(at))
+            return false;
         return std::any_of(foreignSpans.cbegin(), foreignSpans.cend(),
             [at](const Span& span) { return at >= span.start && at < span.end; });
     }
@@ -110,15 +114,24 @@ private:
             Span span { offset(text.original_text.data),
                 offset(text.original_text.data) + int(text.original_text.length) };
             // The parser counts the text before a CDATA section into it.
-            if (node->type == GUMBO_NODE_CDATA)
-                span.start = qMax(span.start, int(m_text.indexOf("<![CDATA[", span.start)));
-            if (node->type == GUMBO_NODE_COMMENT || node->type == GUMBO_NODE_CDATA)
+            // A CDATA section is text; the parser counts the text around it, and the next
+            // sections, into it, so it is compared as text.
+            if (node->type == GUMBO_NODE_COMMENT) {
                 hidden.insert(withoutDropped(span));
-            else
+                commentStarts.insert(withoutDropped(span).start);
+            } else {
                 texts.append({ span, int(QByteArray(text.text).count('<')) });
-            // The parser may count a CDATA section into the text around it.
-            if (foreignParent)
-                foreignSpans.append(span);
+            }
+            // The parser may count a CDATA section into the text around it, and leaves out the
+            // start of one that begins with NULs.
+            if (foreignParent) {
+                int start = offset(text.original_text.data);
+                while (start > 0 && m_text.at(start - 1) == '\0')
+                    --start;
+                if (node->type == GUMBO_NODE_CDATA && start >= 9 && m_text.mid(start - 9, 9) == "<![CDATA[")
+                    start -= 9;
+                foreignSpans.append({ start, offset(text.original_text.data) + int(text.original_text.length) });
+            }
             return;
         }
         const GumboElement& element = node->v.element;
@@ -136,16 +149,19 @@ private:
             if (html) {
                 htmlElements.insert(start, lower);
                 if (lower == "plaintext" || rawTextElements().contains(lower)) {
-                    // Up to the end tag; the parser does not always keep an end tag with
-                    // attributes, but its text ends there too.
-                    int rawEnd = end;
+                    // Up to the end tag. The parser does not always keep an end tag with
+                    // attributes, but its text ends there too; without either, an end tag cut
+                    // off by the end of the text, or a first line end left out, leaves it open.
+                    int rawEnd = -1;
                     for (unsigned i = 0; i < element.children.length; ++i) {
                         const GumboNode* child = static_cast<const GumboNode*>(element.children.data[i]);
                         if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
                             rawEnd = offset(child->v.text.original_text.data) + int(child->v.text.original_text.length);
                     }
-                    rawTextEnds.insert(
-                        end, element.original_end_tag.length > 0 ? offset(element.original_end_tag.data) : rawEnd);
+                    if (element.original_end_tag.length > 0)
+                        rawEnd = offset(element.original_end_tag.data);
+                    if (rawEnd >= 0)
+                        rawTextEnds.insert(end, rawEnd);
                 }
                 if (element.tag >= GUMBO_TAG_H1 && element.tag <= GUMBO_TAG_H4)
                     headings.insert(start);
@@ -177,10 +193,15 @@ struct ReaderView {
         const int size = text.size();
         read.fill(false, size);
         for (int lt = text.indexOf('<'); lt >= 0; lt = text.indexOf('<', lt)) {
-            const int end = hiddenEnd(text, lt, parser.inForeignContent(lt));
+            const bool foreign = parser.inForeignContent(lt);
+            const int end = hiddenEnd(text, lt, foreign);
             if (end >= 0) {
                 hidden.insert({ lt, end });
                 std::fill(read.begin() + lt, read.begin() + end, true);
+                // What a CDATA section holds is text.
+                if (foreign && text.mid(lt, 9) == "<![CDATA[")
+                    std::fill(read.begin() + lt + 9,
+                        read.begin() + qMax(lt + 9, end - (text.mid(end - 3, 3) == "]]>" ? 3 : 0)), false);
                 lt = end;
                 continue;
             }
@@ -244,6 +265,7 @@ private slots:
         QTest::newRow("bogus comments") << QByteArray("<? a <b> ><! c <d> ></ e <f> ></>g<!doctype html a='>'>h");
         QTest::newRow("tag names") << QByteArray("<h1!>a</h1!><b<i>c</b<i><h2\0x>d", 34);
         QTest::newRow("script after a dropped end tag") << QByteArray("</><script><!--<script>a</script>b</script>c");
+        QTest::newRow("headings named otherwise") << QByteArray("<h1!>a</h1><h2<b>b</h2><h3--!>c</h3>");
         QTest::newRow("never closed") << QByteArray("<p a='b>c");
     }
 

@@ -315,28 +315,22 @@ QVector<HeadingMarkup::Heading> HeadingMarkup::find(const QString& text, qint64*
             closers[level].append(i);
     }
     QVector<Heading> headings;
-    int resumeAt = 0;
-    for (int i = reader.indexOf(QLatin1String("<"), 0); i >= 0; i = reader.indexOf(QLatin1String("<"), i + 1)) {
-        // No heading stands in a comment.
-        const int hidden = i < resumeAt ? -1 : reader.hiddenEnd(i);
-        if (hidden >= 0) {
-            resumeAt = hidden;
-            i = hidden - 1;
+    // From tag to tag as the parser reads them: no heading stands in a comment, a value, another
+    // tag's name or the text of a script.
+    QString name;
+    int end = -1;
+    int from = 0;
+    for (int i; (i = reader.nextTag(from, &name, &end)) >= 0;) {
+        from = reader.rawTextEnd(name, end);
+        const int level = isHeadingTag(name) ? name.at(1).digitValue() : 0;
+        if (level < 1 || level > 4)
             continue;
-        }
-        const int level = i < resumeAt ? 0 : headingLevelAt(text, i + 1);
-        // The name ends right after its digit: "<h1!>" and "<h1<b>" name other elements.
-        const char after = i + 3 < text.size() ? markupscan::latin1(text.at(i + 3)) : 'x';
-        if (level == 0 || !(markupscan::isBlank(after) || after == '/' || after == '>'))
-            continue;
-        const int contentStart = reader.tagEnd(i + 3);
-        resumeAt = contentStart;
         const QVector<int>& list = closers[level];
-        const auto closer = std::lower_bound(list.cbegin(), list.cend(), contentStart);
-        if (closer == list.cend() || *closer - contentStart > MaxHeadingContent)
+        const auto closer = std::lower_bound(list.cbegin(), list.cend(), end);
+        if (closer == list.cend() || *closer - end > MaxHeadingContent)
             continue;
         headings.append({ i, *closer + 5 });
-        resumeAt = *closer + 5;
+        from = *closer + 5;
     }
     return headings;
 }
