@@ -266,6 +266,8 @@ private slots:
         QTest::newRow("tag names") << QByteArray("<h1!>a</h1!><b<i>c</b<i><h2\0x>d", 34);
         QTest::newRow("script after a dropped end tag") << QByteArray("</><script><!--<script>a</script>b</script>c");
         QTest::newRow("headings named otherwise") << QByteArray("<h1!>a</h1><h2<b>b</h2><h3--!>c</h3>");
+        QTest::newRow("headings in values, tags and scripts")
+            << QByteArray("<p title=\"<h1>a</h1>\">b</p><script>\"<h2>c</h2>\"</script></h3 <h3>d</h3>>");
         QTest::newRow("never closed") << QByteArray("<p a='b>c");
     }
 

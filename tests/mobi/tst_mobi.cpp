@@ -628,7 +628,8 @@ private slots:
         QFETCH(QString, dropped);
         QCOMPARE(HeadingMarkup::closeOpen(text), closed.isEmpty() ? text : closed);
         QCOMPARE(HeadingMarkup::dropEmpty(text, 0), dropped.isEmpty() ? text : dropped);
-        const QString hidden = QStringLiteral("<!-- <h1>Hidden</h1> --><?<h2>Hidden</h2>?></<h3>Hidden</h3>");
+        const QString hidden = QStringLiteral("<!-- <h1>Hidden</h1> --><?<h2>Hidden</h2>?></<h3>Hidden</h3>"
+                                              "<p title=\"<h1>Hidden</h1>\"></p><script>\"<h2>Hidden</h2>\"</script>");
         QCOMPARE(HeadingMarkup::find(hidden + text).size(), HeadingMarkup::find(text).size());
     }
 
