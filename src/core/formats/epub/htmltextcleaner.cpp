@@ -306,6 +306,14 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
     }
     const int xmlEnd = question < 0 ? -1 : question + 2;
     const int textEnd = xmlEnd >= 0 ? xmlEnd - 2 : (gt < 0 ? m_end : gt);
+    // A style sheet's instruction that runs on past its first ">" is no real one, and reading
+    // it to its "?>" for every one before that would be quadratic: its start goes. The HTML
+    // parser hid no more than that, and the XML parser finds no instruction in the rest.
+    if (xmlEnd > htmlEnd) {
+        countRemoval();
+        return htmlEnd;
+    }
+    count(textEnd - lt - 2);
     const QString text = QString::fromLatin1(m_in.constData() + lt + 2, textEnd - lt - 2);
     int targetEnd = 0;
     while (targetEnd < text.size() && !text.at(targetEnd).isSpace())
@@ -313,7 +321,7 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
     if (UnsafeMarkup::isUnsafeProcessingInstruction(
             QStringView(text).left(targetEnd), QStringView(text).mid(targetEnd))) {
         countRemoval();
-        return qMax(htmlEnd, xmlEnd);
+        return htmlEnd;
     }
     m_out.append(m_in.constData() + lt, htmlEnd - lt);
     return htmlEnd;
