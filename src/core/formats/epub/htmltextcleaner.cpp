@@ -290,31 +290,15 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
         m_out.append(m_in.constData() + lt, htmlEnd - lt);
         return htmlEnd;
     }
-    // "?>" ends the instruction for the XML parser; a search that found none, or found one,
-    // answers the later ones before that point without reading again.
-    int question = -1;
-    if (m_noXmlCloseFrom >= 0 && lt + 2 >= m_noXmlCloseFrom) {
-        question = -1;
-    } else if (m_xmlClose >= 0 && lt + 2 >= m_xmlCloseFrom && lt + 2 <= m_xmlClose) {
-        question = m_xmlClose;
-    } else {
-        question = find("?>", lt + 2);
-        if (question < 0)
-            m_noXmlCloseFrom = lt + 2;
-        m_xmlCloseFrom = lt + 2;
-        m_xmlClose = question;
-    }
-    const int xmlEnd = question < 0 ? -1 : question + 2;
-    const int textEnd = xmlEnd >= 0 ? xmlEnd - 2 : (gt < 0 ? m_end : gt);
-    // A style sheet's instruction that runs on past its first ">" is no real one, and reading
-    // it to its "?>" for every one before that would be quadratic: its start goes. The HTML
-    // parser hid no more than that, and the XML parser finds no instruction in the rest.
-    if (xmlEnd > htmlEnd) {
+    // The XML parser ends the instruction at "?>". One that does not end at its first ">",
+    // where the HTML parser ends it, is no real style sheet, and reading on to a far "?>" for
+    // each would be quadratic: its start goes, and the XML parser finds no instruction in the
+    // rest.
+    if (gt < lt + 3 || m_in.at(gt - 1) != '?') {
         countRemoval();
         return htmlEnd;
     }
-    count(textEnd - lt - 2);
-    const QString text = QString::fromLatin1(m_in.constData() + lt + 2, textEnd - lt - 2);
+    const QString text = QString::fromLatin1(m_in.constData() + lt + 2, gt - 1 - lt - 2);
     int targetEnd = 0;
     while (targetEnd < text.size() && !text.at(targetEnd).isSpace())
         ++targetEnd;

@@ -86,12 +86,8 @@ private:
     QByteArray m_out;
     int m_removed = 0;
     qint64* m_scanned;
-    // Searches that found nothing: from where, for end tags by name and for "?>".
+    // Searches for end tags that found nothing: from where, by name.
     mutable QHash<QByteArray, int> m_noEndTagFrom;
-    mutable int m_noXmlCloseFrom = -1;
-    // The last "?>" found, and from where it was looked for.
-    mutable int m_xmlCloseFrom = -1;
-    mutable int m_xmlClose = -1;
     mutable QHash<QByteArray, NestedTags> m_nested;
     bool m_doctypeSeen = false;
 };
