@@ -610,6 +610,8 @@ private slots:
                                             << "<h1>One<!-- <p>a</p> -->b<!--></h1><p>c</p>" << QString();
         QTest::newRow("a block in a script") << "<h3>Three<script>if (a<p) b()</script>x<p>y</p>"
                                              << "<h3>Three<script>if (a<p) b()</script>x</h3><p>y</p>" << QString();
+        QTest::newRow("a block tag in a script") << "<h3>Three<script>a = '<p>';</script>x<p>y</p>"
+                                                 << "<h3>Three<script>a = '<p>';</script>x</h3><p>y</p>" << QString();
         // Left out there, a heading would join "-" and "->" into the comment's end.
         QTest::newRow("empty headings in a comment, a value and a style")
             << "<p title=\"<h2></h2>\">a<!-- -<h2></h2>-> <b>hidden</b> --></p><style><h4></h4></style><h3></h3>"
