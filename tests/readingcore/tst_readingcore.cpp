@@ -1659,6 +1659,55 @@ private slots:
         QCOMPARE(wholeLines, 1);
     }
 
+    // Tables too wide for their column are fitted anew on every layout: a larger font keeps them
+    // fitted, a page wide enough for all of them fits none, and no table's cells run past it. The
+    // marks come off in one walk of the chapter: the engine walks a live element list again when a
+    // class changed since it was last read, and such walks are counted.
+    void wideTablesRefittedOnEveryLayout()
+    {
+        const int tables = 2000;
+        QByteArray body;
+        for (int i = 0; i < tables; ++i) {
+            body += i % 2 ? QByteArray("<table><tr><td>Loom and weft.</td><td>Warp.</td></tr></table>\n")
+                          : "<table><tr>" + QByteArray(kWideCells).left(3 * 54) + "</tr></table>\n";
+        }
+        const QString file = m_dir.filePath(QStringLiteral("tables.html"));
+        QVERIFY(testfiles::write(file, "<html><body>" + body + "</body></html>"));
+        EnginePage page;
+        QVERIFY(page.open(file, PageFormat::withColumns(2)) > 10);
+        page.evaluate(QStringLiteral(
+            "(function () {"
+            " var state = window.walks = { stale: false, count: 0 };"
+            " var length = Object.getOwnPropertyDescriptor(HTMLCollection.prototype, 'length').get;"
+            " Object.defineProperty(HTMLCollection.prototype, 'length', { configurable: true, get: function () {"
+            "  if (state.stale) { state.stale = false; ++state.count; } return length.call(this); } });"
+            " ['add', 'remove', 'toggle'].forEach(function (name) {"
+            "  var f = DOMTokenList.prototype[name];"
+            "  DOMTokenList.prototype[name] = function () { state.stale = true; return f.apply(this, arguments); };"
+            " }); })()"));
+        PageFormat larger = PageFormat::withColumns(2);
+        larger.fontSize = 24;
+        PageFormat wide = PageFormat::withColumns(1);
+        wide.width = 1600;
+        // The format, and how many tables need fitting in it.
+        const QList<QPair<PageFormat, int>> layouts { { larger, tables / 2 }, { wide, 0 },
+            { PageFormat::withColumns(2), tables / 2 } };
+        for (const auto& layout : layouts) {
+            page.evaluate(QStringLiteral("walks.count = 0;"));
+            QVERIFY(page.applyPageFormat(layout.first).value(QStringLiteral("pageCount")).toInt() > 1);
+            const int walks = page.evaluateInt(QStringLiteral("walks.count"));
+            QVERIFY2(walks >= 0 && walks <= 8, qPrintable(QString::number(walks)));
+            QCOMPARE(page.evaluateInt(QStringLiteral("kelColumns().querySelectorAll('table.kelwidetable').length")),
+                layout.second);
+            const double overrun
+                = page.evaluate(QStringLiteral("(function () { var t = kelColumns().querySelectorAll('table'),"
+                                               " worst = -1e9; for (var i = 0; i < t.length; ++i)"
+                                               " worst = Math.max(worst, kelTableOverrun(t[i])); return worst; })()"))
+                      .toDouble();
+            QVERIFY2(overrun <= 0.5, qPrintable(QString::number(overrun)));
+        }
+    }
+
     void everyScreenRoundTrips_data()
     {
         QTest::addColumn<QString>("name");

@@ -354,9 +354,11 @@ function kelFitWideTables() {
     var tables = columns.getElementsByTagName('table');
     if (!tables.length)
         return;
-    var marked = columns.getElementsByClassName('kelwidetable');
-    while (marked.length)
-        marked[0].classList.remove('kelwidetable');
+    // A static list: a live one is walked again after each removal, which takes minutes for
+    // thousands of tables.
+    var marked = columns.querySelectorAll('table.kelwidetable');
+    for (var m = 0; m < marked.length; ++m)
+        marked[m].classList.remove('kelwidetable');
     for (var pass = 0; pass < 4; ++pass) {
         var wide = [];
         for (var i = 0; i < tables.length; ++i) {
