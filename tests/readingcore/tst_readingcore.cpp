@@ -749,6 +749,23 @@ private slots:
         oneParagraph.addLongParagraph(40000);
         add("one long paragraph", oneParagraph);
 
+        // Runs of thousands of neutral characters (punctuation, spaces) between words and at a
+        // paragraph's end, in paragraphs of either direction: laid out with direction marks
+        // between them, which must add no character, page or position of their own.
+        ChapterBuilder neutral(33);
+        neutral.addHeading(1, QStringLiteral("Neutral runs"));
+        for (int i = 0; i < 6; ++i) {
+            neutral.addParagraph(neutral.sentence(20, 40) + QStringLiteral(" &lt;").repeated(1500 + 500 * i)
+                + QStringLiteral(" ") + neutral.sentence(10, 20) + QStringLiteral("&lt;").repeated(3000) + "&#8230;");
+            neutral.addRaw(QStringLiteral("<p dir=\"rtl\">\u05e9\u05dc\u05d5\u05dd %1 \u05e2\u05d5\u05dc\u05dd</p>\n")
+                               .arg(QStringLiteral("-.").repeated(800)));
+        }
+        add("neutral runs", neutral);
+        // A megabyte of bare "<", as a converted MOBI chapter holds it.
+        ChapterBuilder bare;
+        bare.addRaw(QString(1 << 20, QLatin1Char('<')));
+        add("bare <", bare, "c.html");
+
         ChapterBuilder notes(21);
         notes.addHeading(1, QStringLiteral("Notes"));
         notes.addProse(3, 30, 60);
@@ -1481,7 +1498,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("columns");
         QTest::addColumn<QSize>("viewport");
-        for (const char* name : { "realistic", "realistic html" }) {
+        for (const char* name : { "realistic", "realistic html", "neutral runs" }) {
             for (int columns : { 1, 2 }) {
                 for (const QSize size : { QSize(800, 600), QSize(500, 820) }) {
                     QTest::addRow("%s %d col %dx%d", name, columns, size.width(), size.height())
@@ -1489,6 +1506,7 @@ private slots:
                 }
             }
         }
+        QTest::newRow("bare < 2 col 800x600") << "bare <" << 2 << QSize(800, 600);
     }
 
     void pageCountMatchesContent()
@@ -1497,12 +1515,18 @@ private slots:
         QFETCH(int, columns);
         QFETCH(QSize, viewport);
         EnginePage page;
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY(page.load(m_files.value(name)));
         page.injectEngine();
         PageFormat format = PageFormat::withColumns(columns);
         format.width = viewport.width();
         format.height = viewport.height();
         const QVariantMap result = page.applyPageFormat(format);
+        // Each chapter here is laid out in a second or two, even on a busy machine; the bound only
+        // tells that from a layout that grows with the square of a paragraph (a megabyte of "<"
+        // took minutes).
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(result.value(QStringLiteral("loaded")), QVariant(true));
         QCOMPARE(result.value(QStringLiteral("currentPage")).toInt(), 1);
         const int count = result.value(QStringLiteral("pageCount")).toInt();
@@ -1518,6 +1542,14 @@ private slots:
         QCOMPARE(end, count - columns + 1);
         QVERIFY(page.lastContentPage() >= end);
         QVERIFY(page.pageAtX(viewport.width() - 1) >= last);
+
+        // What the engine adds to lay the chapter out adds no character to its text.
+        QWebPage plain;
+        QVERIFY(loadWebPage(&plain, m_files.value(name)));
+        const QString text
+            = plain.mainFrame()->evaluateJavaScript(QStringLiteral("document.body.textContent")).toString();
+        QVERIFY(text.size() > 1000);
+        QCOMPARE(page.evaluateString(QStringLiteral("kelColumns().textContent")), text);
     }
 
     void shortAndEmptyChapters_data()
