@@ -761,10 +761,14 @@ private slots:
                                .arg(QStringLiteral("-.").repeated(800)));
         }
         add("neutral runs", neutral);
-        // A megabyte of bare "<", as a converted MOBI chapter holds it.
+        // A megabyte of bare "<", as a converted MOBI chapter holds it, and one of "< ": lines
+        // broken inside a word, and at spaces.
         ChapterBuilder bare;
         bare.addRaw(QString(1 << 20, QLatin1Char('<')));
         add("bare <", bare, "c.html");
+        ChapterBuilder spaced;
+        spaced.addRaw(QStringLiteral("< ").repeated(1 << 19));
+        add("spaced <", spaced, "c.html");
 
         ChapterBuilder notes(21);
         notes.addHeading(1, QStringLiteral("Notes"));
@@ -1507,6 +1511,7 @@ private slots:
             }
         }
         QTest::newRow("bare < 2 col 800x600") << "bare <" << 2 << QSize(800, 600);
+        QTest::newRow("spaced < 1 col 800x600") << "spaced <" << 1 << QSize(800, 600);
     }
 
     void pageCountMatchesContent()
