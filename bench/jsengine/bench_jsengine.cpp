@@ -2,12 +2,13 @@
 // loads and the re-layout after a font-size change (target: under 60 ms each), plus the
 // everyday calls. Runs offscreen; prints milliseconds.
 // "bench_jsengine lines [KB ...]" times a chapter of lines without blocks instead;
-// "bench_jsengine hostile [TEXT [KB]]" the opening of a MOBI chapter of TEXT repeated (default: a
-// megabyte of bare "<"); "bench_jsengine tables [COUNT]" the re-layout of COUNT wide tables
+// "bench_jsengine hostile [TEXT [KB [mobi|epub]]]" the opening of a chapter of TEXT repeated
+// (default: a megabyte of bare "<"); "bench_jsengine tables [COUNT]" the re-layout of COUNT wide tables
 // (default 16,000) against as many that fit.
 
 #include "chapterbuilder.h"
 #include "enginepage.h"
+#include "epubbuilder.h"
 #include "formats/inlineruns.h"
 #include "formats/textdocument.h"
 #include "formats/textdocumentfactory.h"
@@ -101,17 +102,28 @@ int benchBareLines(const QStringList& args)
     return 0;
 }
 
-// A MOBI book whose chapter is one kind of text repeated to about a megabyte, converted as the
-// reader converts it, then shown: the time of each step to the first page.
-int benchHostileChapter(const QByteArray& unit, int kb)
+// A MOBI book, or an EPUB one, whose chapter is one kind of text repeated to about a megabyte
+// (escaped in the EPUB's XHTML), converted as the reader converts it, then shown: the time of
+// each step to the first page.
+int benchHostileChapter(const char* bookFormat, const QByteArray& unit, int kb)
 {
     QTemporaryDir dir;
-    MobiWriter book;
-    book.setFullName("Hostile");
-    book.setText("<html><body><p>" + unit.repeated(kb * 1024 / unit.size()) + "</p></body></html>");
-    const QString path = dir.filePath(QStringLiteral("hostile.mobi"));
-    if (!testfiles::write(path, book.build()))
-        return 1;
+    const QByteArray text = unit.repeated(kb * 1024 / unit.size());
+    const bool epub = qstrcmp(bookFormat, "epub") == 0;
+    const QString path = dir.filePath(epub ? QStringLiteral("hostile.epub") : QStringLiteral("hostile.mobi"));
+    if (epub) {
+        EpubBuilder book;
+        book.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("Hostile"),
+            QStringLiteral("<p>%1</p>").arg(QString::fromUtf8(text).toHtmlEscaped()));
+        if (!book.write(path))
+            return 1;
+    } else {
+        MobiWriter book;
+        book.setFullName("Hostile");
+        book.setText("<html><body><p>" + text + "</p></body></html>");
+        if (!testfiles::write(path, book.build()))
+            return 1;
+    }
     std::unique_ptr<TextDocument> document(createTextDocument(path));
     const QString folder = dir.filePath(QStringLiteral("out"));
     bool loaded = false;
@@ -134,9 +146,10 @@ int benchHostileChapter(const QByteArray& unit, int kb)
     });
     const double first
         = timed([&] { count = page.applyPageFormat(format).value(QStringLiteral("pageCount")).toInt(); });
-    std::printf("%d KB of \"%s\": open to first page %.0f ms (target < 2000 ms): conversion %.0f, load %.0f, init "
+    std::printf("%s, %d KB of \"%s\": open to first page %.0f ms (target < 2000 ms): conversion %.0f, load %.0f, init "
                 "%.0f, pieces %.0f, first layout %.0f ms; %d pages\n",
-        kb, unit.constData(), converted + load + init + pieces + first, converted, load, init, pieces, first, count);
+        bookFormat, kb, unit.constData(), converted + load + init + pieces + first, converted, load, init, pieces,
+        first, count);
     std::fflush(stdout);
     return 0;
 }
@@ -195,8 +208,16 @@ int main(int argc, char** argv)
         return benchBareLines(app.arguments().mid(2));
     if (argc > 1 && qstrcmp(argv[1], "tables") == 0)
         return benchTables(argc > 2 ? atoi(argv[2]) : 16000);
-    if (argc > 1 && qstrcmp(argv[1], "hostile") == 0)
-        return benchHostileChapter(argc > 2 ? argv[2] : "<", argc > 3 ? atoi(argv[3]) : 1024);
+    if (argc > 1 && qstrcmp(argv[1], "hostile") == 0) {
+        // In both formats unless one is named.
+        const char* unit = argc > 2 ? argv[2] : "<";
+        const int kb = argc > 3 ? atoi(argv[3]) : 1024;
+        for (const char* format : { "mobi", "epub" }) {
+            if ((argc <= 4 || qstrcmp(argv[4], format) == 0) && benchHostileChapter(format, unit, kb))
+                return 1;
+        }
+        return 0;
+    }
     QTemporaryDir dir;
     ChapterBuilder builder(99);
     builder.addHeading(1, QStringLiteral("A long chapter"));
