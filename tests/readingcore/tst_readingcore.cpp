@@ -751,7 +751,7 @@ private slots:
 
         // Runs of thousands of neutral characters (punctuation, spaces) between words and at a
         // paragraph's end, in paragraphs of either direction: laid out with direction marks
-        // between them, which must add no character, page or position of their own.
+        // between them, which must add no character or page of their own.
         ChapterBuilder neutral(33);
         neutral.addHeading(1, QStringLiteral("Neutral runs"));
         for (int i = 0; i < 6; ++i) {
