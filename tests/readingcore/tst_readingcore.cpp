@@ -749,6 +749,27 @@ private slots:
         oneParagraph.addLongParagraph(40000);
         add("one long paragraph", oneParagraph);
 
+        // Runs of thousands of neutral characters (punctuation, spaces) between words and at a
+        // paragraph's end, in paragraphs of either direction: laid out with direction marks
+        // between them, which must add no character or page of their own.
+        ChapterBuilder neutral(33);
+        neutral.addHeading(1, QStringLiteral("Neutral runs"));
+        for (int i = 0; i < 6; ++i) {
+            neutral.addParagraph(neutral.sentence(20, 40) + QStringLiteral(" &lt;").repeated(1500 + 500 * i)
+                + QStringLiteral(" ") + neutral.sentence(10, 20) + QStringLiteral("&lt;").repeated(3000) + "&#8230;");
+            neutral.addRaw(QStringLiteral("<p dir=\"rtl\">\u05e9\u05dc\u05d5\u05dd %1 \u05e2\u05d5\u05dc\u05dd</p>\n")
+                               .arg(QStringLiteral("-.").repeated(800)));
+        }
+        add("neutral runs", neutral);
+        // A megabyte of bare "<", as a converted MOBI chapter holds it, and one of "< " as an EPUB
+        // chapter holds it: lines broken inside a word, and at spaces.
+        ChapterBuilder bare;
+        bare.addRaw(QString(1 << 20, QLatin1Char('<')));
+        add("bare <", bare, "c.html");
+        ChapterBuilder spaced;
+        spaced.addRaw(QStringLiteral("&lt; ").repeated(1 << 19));
+        add("spaced <", spaced);
+
         ChapterBuilder notes(21);
         notes.addHeading(1, QStringLiteral("Notes"));
         notes.addProse(3, 30, 60);
@@ -1481,7 +1502,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("columns");
         QTest::addColumn<QSize>("viewport");
-        for (const char* name : { "realistic", "realistic html" }) {
+        for (const char* name : { "realistic", "realistic html", "neutral runs" }) {
             for (int columns : { 1, 2 }) {
                 for (const QSize size : { QSize(800, 600), QSize(500, 820) }) {
                     QTest::addRow("%s %d col %dx%d", name, columns, size.width(), size.height())
@@ -1489,6 +1510,8 @@ private slots:
                 }
             }
         }
+        QTest::newRow("bare < 2 col 800x600") << "bare <" << 2 << QSize(800, 600);
+        QTest::newRow("spaced < 1 col 800x600") << "spaced <" << 1 << QSize(800, 600);
     }
 
     void pageCountMatchesContent()
@@ -1497,12 +1520,18 @@ private slots:
         QFETCH(int, columns);
         QFETCH(QSize, viewport);
         EnginePage page;
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY(page.load(m_files.value(name)));
         page.injectEngine();
         PageFormat format = PageFormat::withColumns(columns);
         format.width = viewport.width();
         format.height = viewport.height();
         const QVariantMap result = page.applyPageFormat(format);
+        // Each chapter here is laid out in a second or two, even on a busy machine; the bound only
+        // tells that from a layout that grows with the square of a paragraph (a megabyte of "<"
+        // took minutes).
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(result.value(QStringLiteral("loaded")), QVariant(true));
         QCOMPARE(result.value(QStringLiteral("currentPage")).toInt(), 1);
         const int count = result.value(QStringLiteral("pageCount")).toInt();
@@ -1518,6 +1547,14 @@ private slots:
         QCOMPARE(end, count - columns + 1);
         QVERIFY(page.lastContentPage() >= end);
         QVERIFY(page.pageAtX(viewport.width() - 1) >= last);
+
+        // What the engine adds to lay the chapter out adds no character to its text.
+        QWebPage plain;
+        QVERIFY(loadWebPage(&plain, m_files.value(name)));
+        const QString text
+            = plain.mainFrame()->evaluateJavaScript(QStringLiteral("document.body.textContent")).toString();
+        QVERIFY(text.size() > 1000);
+        QCOMPARE(page.evaluateString(QStringLiteral("kelColumns().textContent")), text);
     }
 
     void shortAndEmptyChapters_data()
@@ -1657,6 +1694,55 @@ private slots:
                                                                " range.selectNodeContents(e);"
                                                                " return range.getClientRects().length; })()"));
         QCOMPARE(wholeLines, 1);
+    }
+
+    // Tables too wide for their column are fitted anew on every layout: a larger font keeps them
+    // fitted, a page wide enough for all of them fits none, and no table's cells run past it. The
+    // marks come off in one walk of the chapter: the engine walks a live element list again when a
+    // class changed since it was last read, and such walks are counted.
+    void wideTablesRefittedOnEveryLayout()
+    {
+        const int tables = 2000;
+        QByteArray body;
+        for (int i = 0; i < tables; ++i) {
+            body += i % 2 ? QByteArray("<table><tr><td>Loom and weft.</td><td>Warp.</td></tr></table>\n")
+                          : "<table><tr>" + QByteArray(kWideCells).left(3 * 54) + "</tr></table>\n";
+        }
+        const QString file = m_dir.filePath(QStringLiteral("tables.html"));
+        QVERIFY(testfiles::write(file, "<html><body>" + body + "</body></html>"));
+        EnginePage page;
+        QVERIFY(page.open(file, PageFormat::withColumns(2)) > 10);
+        page.evaluate(QStringLiteral(
+            "(function () {"
+            " var state = window.walks = { stale: false, count: 0 };"
+            " var length = Object.getOwnPropertyDescriptor(HTMLCollection.prototype, 'length').get;"
+            " Object.defineProperty(HTMLCollection.prototype, 'length', { configurable: true, get: function () {"
+            "  if (state.stale) { state.stale = false; ++state.count; } return length.call(this); } });"
+            " ['add', 'remove', 'toggle'].forEach(function (name) {"
+            "  var f = DOMTokenList.prototype[name];"
+            "  DOMTokenList.prototype[name] = function () { state.stale = true; return f.apply(this, arguments); };"
+            " }); })()"));
+        PageFormat larger = PageFormat::withColumns(2);
+        larger.fontSize = 24;
+        PageFormat wide = PageFormat::withColumns(1);
+        wide.width = 1600;
+        // The format, and how many tables need fitting in it.
+        const QList<QPair<PageFormat, int>> layouts { { larger, tables / 2 }, { wide, 0 },
+            { PageFormat::withColumns(2), tables / 2 } };
+        for (const auto& layout : layouts) {
+            page.evaluate(QStringLiteral("walks.count = 0;"));
+            QVERIFY(page.applyPageFormat(layout.first).value(QStringLiteral("pageCount")).toInt() > 1);
+            const int walks = page.evaluateInt(QStringLiteral("walks.count"));
+            QVERIFY2(walks >= 0 && walks <= 8, qPrintable(QString::number(walks)));
+            QCOMPARE(page.evaluateInt(QStringLiteral("kelColumns().querySelectorAll('table.kelwidetable').length")),
+                layout.second);
+            const double overrun
+                = page.evaluate(QStringLiteral("(function () { var t = kelColumns().querySelectorAll('table'),"
+                                               " worst = -1e9; for (var i = 0; i < t.length; ++i)"
+                                               " worst = Math.max(worst, kelTableOverrun(t[i])); return worst; })()"))
+                      .toDouble();
+            QVERIFY2(overrun <= 0.5, qPrintable(QString::number(overrun)));
+        }
     }
 
     void everyScreenRoundTrips_data()

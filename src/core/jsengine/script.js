@@ -42,6 +42,10 @@ var text2speech = text2speech || {
 var kelItemCache = kelItemCache || { uid: null, all: null, text: null };
 
 var KEL_XHTML_NS = 'http://www.w3.org/1999/xhtml';
+// Neutral characters in a row after which a direction mark bounds WebKit's look-ahead
+// (kelBoundNeutralRuns).
+var KEL_NEUTRAL_RUN = 512;
+var KEL_UNMARKED_TAGS = ' script style title textarea option noscript xmp iframe noembed noframes ';
 // Nesting below which a long chapter's pieces start columns (kelSplitPieces).
 var KEL_MAX_BREAK_DEPTH = 32;
 
@@ -128,6 +132,12 @@ function init(chapterUid) {
             blocks[b].classList.add('kelkeepalign');
     }
 
+    // The marks' rule comes before the marks: WebKit does not always give generated content to
+    // elements already made when a later style sheet asks for it.
+    replaceOrAddStyle('kelengine_marks',
+        '.kelbidi::after { content: "\\200E"; } .kelbidi.kelrtl::after { content: "\\200F"; }');
+    kelBoundNeutralRuns(columns);
+
     var breaks = document.getElementsByTagName('br');
     var list = [];
     for (var i = 0; i < breaks.length; ++i)
@@ -135,6 +145,77 @@ function init(chapterUid) {
     for (var k = 0; k < list.length; ++k)
         list[k].parentNode.insertBefore(kelElement('span'), list[k]);
     return true;
+}
+
+// Whether a character's bidirectional class is neutral (spaces, punctuation, symbols): 1, or 2
+// for a combining mark, which takes the class of the character before it; 0 for anything else,
+// letters and digits above all. Only ranges whose characters are all neutral count, so a mark is
+// never put beside a letter of the other direction or a digit.
+function kelNeutralClass(code) {
+    if (code < 0x80) {
+        var lower = code | 0x20;
+        return (code >= 0x30 && code <= 0x39) || (lower >= 0x61 && lower <= 0x7a) ? 0 : 1;
+    }
+    if (code < 0xc0)
+        return code === 0xaa || code === 0xb2 || code === 0xb3 || code === 0xb5 || code === 0xb9 || code === 0xba ? 0 : 1;
+    if (code === 0xd7 || code === 0xf7)
+        return 1;
+    if (code >= 0x300 && code <= 0x36f)
+        return 2;
+    if ((code >= 0x2000 && code <= 0x200d) || (code >= 0x2010 && code <= 0x2027) || (code >= 0x202f && code <= 0x205f)
+        || (code >= 0x20a0 && code <= 0x20cf) || (code >= 0x2190 && code <= 0x2487) || (code >= 0x24ea && code <= 0x26ab)
+        || (code >= 0x26ad && code <= 0x27ff) || (code >= 0x2900 && code <= 0x2bff) || (code >= 0x2e00 && code <= 0x2e7f)
+        || (code >= 0x3000 && code <= 0x3004) || (code >= 0x3008 && code <= 0x3020) || code === 0x3030
+        || (code >= 0xfe50 && code <= 0xfe6b) || (code >= 0xff01 && code <= 0xff0f) || (code >= 0xff1a && code <= 0xff20)
+        || (code >= 0xff3b && code <= 0xff40) || (code >= 0xff5b && code <= 0xff65) || (code >= 0xfff9 && code <= 0xfffd))
+        return 1;
+    return 0;
+}
+
+// WebKit resolves the direction of neutral characters by looking ahead to the next letter, and
+// does so again for every line: a paragraph of a megabyte of "<" (or of spaced punctuation)
+// takes minutes to lay out, on the GUI thread. A direction mark of the paragraph's own direction
+// after every KEL_NEUTRAL_RUN neutral characters in a row bounds that look-ahead and shows the
+// same: neutral characters between marks of one direction take that direction, as they would
+// from the paragraph. The mark is generated content of an element of its own (styled in init),
+// so the text, its offsets and the element paths of the book's tags stay as they are.
+function kelBoundNeutralRuns(root) {
+    var walker = kelTextWalker(root);
+    var run = 0;
+    var cuts = [];
+    for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+        // Text that is not laid out as the parent's lines, or whose parent reads it as a whole.
+        var parent = n.parentNode;
+        if (!parent || parent.namespaceURI !== KEL_XHTML_NS || KEL_UNMARKED_TAGS.indexOf(' ' + parent.localName + ' ') >= 0)
+            continue;
+        var text = n.data;
+        var offsets = null;
+        for (var i = 0; i < text.length; ++i) {
+            var kind = kelNeutralClass(text.charCodeAt(i));
+            if (!kind) {
+                run = 0;
+            } else if (kind === 1 && run >= KEL_NEUTRAL_RUN) {
+                (offsets || (offsets = [])).push(i);
+                run = 1;
+            } else {
+                ++run;
+            }
+        }
+        if (offsets)
+            cuts.push({ node: n, offsets: offsets });
+    }
+    for (var c = 0; c < cuts.length; ++c) {
+        var node = cuts[c].node;
+        var owner = node.parentNode;
+        var rtl = window.getComputedStyle(owner).direction === 'rtl';
+        // From the end, so that the offsets before stay in the node that is left.
+        for (var k = cuts[c].offsets.length - 1; k >= 0; --k) {
+            var mark = kelElement('kelbidi');
+            mark.className = rtl ? 'kelbidi kelrtl' : 'kelbidi';
+            var tail = cuts[c].offsets[k] > 0 ? node.splitText(cuts[c].offsets[k]) : node;
+            owner.insertBefore(mark, tail);
+        }
+    }
 }
 
 function kelHead() {
@@ -354,9 +435,11 @@ function kelFitWideTables() {
     var tables = columns.getElementsByTagName('table');
     if (!tables.length)
         return;
-    var marked = columns.getElementsByClassName('kelwidetable');
-    while (marked.length)
-        marked[0].classList.remove('kelwidetable');
+    // A static list: a live one is walked again after each removal, which takes minutes for
+    // thousands of tables.
+    var marked = columns.querySelectorAll('table.kelwidetable');
+    for (var m = 0; m < marked.length; ++m)
+        marked[m].classList.remove('kelwidetable');
     for (var pass = 0; pass < 4; ++pass) {
         var wide = [];
         for (var i = 0; i < tables.length; ++i) {
