@@ -46,6 +46,11 @@ private:
     // The book's title, else the file's base name.
     QString bookName() const;
     QString nameFromWords(const QString& words) const;
+    // Counts the openings of the untitled sections among these and their nested ones.
+    void countLeads(Conversion& conversion, const QList<FbSection>& sections);
+    // An untitled section's contents name: its first words after the opening it shares with
+    // other untitled sections.
+    QString untitledName(const Conversion& conversion, const FbSection& section) const;
 
     FbBook m_book;
 };

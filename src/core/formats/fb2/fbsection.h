@@ -35,6 +35,9 @@ struct FbSection {
     // sections with their headings, in reading order), blanks simplified: more than limit
     // characters of them when the section has that many, not the whole of a long section.
     QString leadingText(int limit) const;
+    // The same words in their blocks (paragraphs, lines, cells), each simplified; cut tells
+    // whether the section has more words than these.
+    QStringList leadingBlocks(int limit, bool* cut = nullptr) const;
 
 private:
     void appendHead(QString& out);
