@@ -210,6 +210,13 @@ bool KelGraphicsDropShadowEffect::isPartialPaint(QPainter* painter) const
 
 void KelGraphicsDropShadowEffect::draw(QPainter* painter)
 {
+    if (m_blurRadius <= 0 && m_offset.isNull()) {
+        KelGraphicsOpacityEffect::draw(painter);
+        return;
+    }
+    // As with the plain fade, a transparent widget is not painted at all.
+    if (KelUtils::isFuzzyNull(opacity()))
+        return;
     // Qt draws an effect over the bounding rectangle of the region it repaints, while the widgets beneath
     // repaint only the region: where the two differ, a shadow would fall on the shadow an earlier paint
     // left, and build up into hard-edged grey boxes around the widget. Such a paint leaves the shadow out
@@ -230,14 +237,6 @@ void KelGraphicsDropShadowEffect::draw(QPainter* painter)
     } else {
         m_wholeRepaintAsked = false;
     }
-
-    if (m_blurRadius <= 0 && m_offset.isNull()) {
-        KelGraphicsOpacityEffect::draw(painter);
-        return;
-    }
-    // As with the plain fade, a transparent widget is not painted at all.
-    if (KelUtils::isFuzzyNull(opacity()))
-        return;
     QPoint offset;
     const QPixmap pixmap = takeSourcePixmap(QGraphicsEffect::PadToEffectiveBoundingRect, &offset);
     if (pixmap.isNull())
