@@ -30,10 +30,8 @@ constexpr int kLeadLength = 4 * kNameLength;
 constexpr int kLeadBlocks = 6;
 
 // The keys of a section's opening blocks, one for each count of them, as far as they are whole.
-QStringList leadKeys(const fb2::FbSection& section, int limit)
+QStringList leadKeys(QStringList blocks, bool cut)
 {
-    bool cut = false;
-    QStringList blocks = section.leadingBlocks(limit, &cut);
     if (cut && !blocks.isEmpty())
         blocks.removeLast();
     QStringList keys;
@@ -43,6 +41,13 @@ QStringList leadKeys(const fb2::FbSection& section, int limit)
         keys.append(key);
     }
     return keys;
+}
+
+QStringList leadKeys(const fb2::FbSection& section, int limit)
+{
+    bool cut = false;
+    const QStringList blocks = section.leadingBlocks(limit, &cut);
+    return leadKeys(blocks, cut);
 }
 
 // Words cut at the last blank within kNameLength characters (anywhere within them when that
@@ -457,12 +462,12 @@ void FbDocument::countLeads(Conversion& conversion, const QList<FbSection>& sect
 QString FbDocument::untitledName(const Conversion& conversion, const FbSection& section) const
 {
     // Read far enough that the words after a shared opening can fill a name.
-    const int limit = kLeadLength + kNameLength;
-    const QStringList keys = leadKeys(section, limit);
+    bool cut = false;
+    QStringList blocks = section.leadingBlocks(kLeadLength + kNameLength, &cut);
+    const QStringList keys = leadKeys(blocks, cut);
     int shared = 0;
     while (shared < keys.size() && conversion.leads.value(keys.at(shared)) > 1)
         ++shared;
-    QStringList blocks = section.leadingBlocks(limit);
     // A section that is nothing but the shared opening is still named by it.
     if (shared < blocks.size())
         blocks = blocks.mid(shared);

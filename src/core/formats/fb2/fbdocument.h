@@ -10,8 +10,9 @@ namespace fb2 {
 // archive). load writes the book's images and one HTML chapter file per body and per section
 // without nested sections into the output folder, named "<folder name>_<n>.html" with n
 // counting from 1 (2 for a text packed in an archive), and builds the contents from the bodies
-// and sections. An entry without a heading is named by its first words, shortened with "…"
-// (the main body by the book's title). A text book has no body page: its one page holds the
+// and sections. An entry without a heading is named by its first words, shortened with "…",
+// after the opening paragraphs it shares with other such entries (a converted page's navigation
+// line); the main body is named by the book's title. A text book has no body page: its one page holds the
 // text and its one contents entry is named after the book.
 //
 // A section that holds sections has no page of its own (unless it starts with an image), but

@@ -167,8 +167,6 @@ QString FbSection::headHtml()
     return out;
 }
 
-QString FbSection::leadingText(int limit) const { return leadingBlocks(limit).join(QLatin1Char(' ')); }
-
 QStringList FbSection::leadingBlocks(int limit, bool* cut) const
 {
     QString out;
