@@ -154,8 +154,10 @@ QString BookPageParams::textStyleScript() const
 {
     return QStringLiteral("replaceOrAddStyle('body_style_2', 'body{ text-align: %1 !important; }');")
                .arg(alignmentCss(m_textAlignment))
-        + QStringLiteral("replaceOrAddStyle('linespacing_style', 'p{ line-height: %1% !important; }');")
-              .arg(m_lineSpacing)
+        // A factor, not a length: each line is then as tall as its largest text at the chosen
+        // spacing, where a percentage fixes every line's height from the paragraph's own font.
+        + QStringLiteral("replaceOrAddStyle('linespacing_style', 'p{ line-height: %1 !important; }');")
+              .arg(QString::number(m_lineSpacing / 100.0))
         + QStringLiteral("replaceOrAddStyle('speech_style', 'span.speechActive{ background-color: #f3e3a2;  }');")
         + styleCall("book_font_style", bookFontCss()) + styleCall("book_align_style", bookAlignmentCss());
 }

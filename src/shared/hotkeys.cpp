@@ -1,5 +1,6 @@
 #include "hotkeys.h"
 
+#include <QChar>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMetaEnum>
@@ -271,6 +272,16 @@ bool isListed(const QKeySequence& sequence)
     return false;
 }
 
+// Whether the key is a character that Shift can make of another key: a symbol or a digit.
+// Space, letters (Shift only changes their case) and the non-character keys (arrows,
+// Backspace, Page keys) stay themselves with Shift, so Shift+Space is not Space.
+bool isShiftableCharacter(int key)
+{
+    if (key <= Qt::Key_Space || key > 0x10FFFF) // the non-character keys start at Qt::Key_Escape
+        return false;
+    return !QChar::isLetter(uint(key));
+}
+
 // The key as the keyboard typed it, for a press whose physical key no action lists: "+" is
 // Shift and "=" on some keyboards and a key of its own on others, and the keypad makes it too.
 // Shift made the character, so it is not part of the key; with other modifiers the physical
@@ -278,7 +289,7 @@ bool isListed(const QKeySequence& sequence)
 QKeySequence typedKey(const QKeyEvent* event, int modifiers)
 {
     const int key = event->key();
-    if ((modifiers & ~Qt::ShiftModifier) != 0 || key == 0 || key == Qt::Key_unknown)
+    if ((modifiers & ~Qt::ShiftModifier) != 0 || !isShiftableCharacter(key))
         return QKeySequence();
     return QKeySequence(key);
 }

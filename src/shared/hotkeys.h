@@ -56,7 +56,8 @@ public:
     // Whether the key press triggers the action. The physical key decides, not the typed
     // character, so the answer does not depend on the keyboard layout or on what Shift makes
     // of a key (Shift+0 is Shift+0, not ")"). A press whose physical key no action lists
-    // matches by the key it typed, Shift aside: "+" works however the keyboard makes it.
+    // matches by the symbol or digit it typed, Shift aside: "+" works however the keyboard
+    // makes it, while Shift+Space and Shift with an arrow are not the bare keys.
     // Modifier keys alone never match.
     static bool matches(const QKeyEvent* event, Id id);
 

@@ -403,6 +403,45 @@ class WholeFlowTest : public QObject {
         return settle(window, grab(window));
     }
 
+    // Slides the pointer along the page slider to shares of the window's width, as a reader does,
+    // and compares the slider's tip there with the tip shown afresh at the same place (the pointer
+    // away, then back): around it only the tip and its soft shadow may show, alike both ways. Empty
+    // when they agree, else how many pixels around the tip differ and where.
+    QString tipTrace(const QString& window)
+    {
+        const QRect area = geometry(window);
+        const int y = area.height() - 14; // the slider's row
+        const QPoint away(area.width() / 2, area.height() / 2);
+        for (int share : { 40, 55, 70 }) {
+            const int x = area.width() * share / 100;
+            for (int step = 8; step >= 0; --step)
+                hover(window, QPoint(x - 15 * step, y), 40);
+            const QImage slid = settle(window, grab(window));
+            hover(window, away, 0);
+            const QImage hidden = waitForChange(window, slid);
+            hover(window, QPoint(x - 3, y), 100);
+            hover(window, QPoint(x, y), 0);
+            const QImage fresh = waitForChange(window, hidden);
+            const QRect around = QRect(x - 220, y - 220, 440, 220) & slid.rect() & fresh.rect();
+            int differ = 0;
+            for (int py = around.top(); py <= around.bottom(); ++py) {
+                for (int px = around.left(); px <= around.right(); ++px) {
+                    const QRgb a = slid.pixel(px, py);
+                    const QRgb b = fresh.pixel(px, py);
+                    differ += qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) > 24;
+                }
+            }
+            qInfo() << "pixels around the tip that differ after sliding to" << share << "% of the width:" << differ;
+            if (differ > 30) {
+                save(slid, "tip-slid");
+                save(fresh, "tip-fresh");
+                return QStringLiteral("%1 pixels around the tip differ at %2 % of the width").arg(differ).arg(share);
+            }
+        }
+        hover(window, away);
+        return QString();
+    }
+
     // Chooses an entry of the reading settings' text font list (0 is the book's own font) and waits
     // until the page's first line, a line of i, is at least as wide as the given share of the
     // second, a line of M; then closes the settings. The page, or a null picture when a step fails.
@@ -1499,7 +1538,8 @@ private slots:
         key(QStringLiteral("Escape"));
         QVERIFY(waitUntil([&] { return visibleWindows(pid).size() == 1; }));
 
-        // The looks in turn by their key; the settings box lays the page out again.
+        // The looks in turn by their key; the settings box lays the page out again. In each look the
+        // slider's tip leaves nothing behind where it was slid.
         page = settle(window, grab(window));
         const int total = bookTotal(home.path(), title);
         QVERIFY(total > 4);
@@ -1515,6 +1555,10 @@ private slots:
                         > chosen;
                 }));
                 const QImage chosenLook = settle(window, grab(window));
+                if (round == 0) {
+                    const QString trace = tipTrace(window);
+                    QVERIFY2(trace.isEmpty(), qPrintable(QLatin1String(style) + QStringLiteral(": ") + trace));
+                }
                 click(window, QPoint(width - 79, 91), 1); // settings
                 waitForChange(window, chosenLook);
                 key(QStringLiteral("Escape"));

@@ -360,6 +360,10 @@ private slots:
         row("no key", 0, none, 0, {});
         row("Alt+F7", Qt::Key_F7, Qt::AltModifier, 0, {});
         row("Ctrl+B with group switch", Qt::Key_B, ctrl | Qt::GroupSwitchModifier, 0, { "Sidebar_Bookmarks_Add" });
+        // Shift does not change what these keys type, so it keeps them from their bare actions.
+        row("Shift+Space", Qt::Key_Space, shift, 0, {});
+        row("Shift+Right", Qt::Key_Right, shift, 0, {});
+        row("Shift+Backspace", Qt::Key_Backspace, shift, 0, {});
 
         // With an X key code the Qt key does not count (evdev codes: "0" is 19, "=" 21).
         row("code: Shift+0 on a layout where it types =", Qt::Key_Equal, shift, 19, { "Zoom_Initial" });
@@ -373,6 +377,12 @@ private slots:
         row("code: Ctrl+Cyrillic on the C key", 0x0441, ctrl, 54, { "SelText_Copy" });
         row("code: unmapped, falls back on the key", Qt::Key_MediaPlay, none, 250, { "Tts_StartPause" });
         row("code: beyond the table", Qt::Key_F1, none, 300, {});
+        row("code: Shift+Space", Qt::Key_Space, shift, 65, {});
+        row("code: Shift+Left", Qt::Key_Left, shift, 113, {});
+        row("code: Shift+Right", Qt::Key_Right, shift, 114, {});
+        row("code: Shift+Backspace", Qt::Key_Backspace, shift, 22, {});
+        row("code: Shift+PgDown", Qt::Key_PageDown, shift, 117, {});
+        row("code: Shift+3 types 3 on AZERTY", Qt::Key_3, shift, 12, { "Sidebar_Bookmarks_Show" });
     }
 
     void matches()

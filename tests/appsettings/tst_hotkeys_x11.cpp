@@ -74,6 +74,12 @@ private slots:
         row("minus", 1, { "Zoom_Out" });
         row("F7", 1, { "Tts_StartPause", "SelBook_Properties" });
         row("ctrl+b", 2, { "Sidebar_Bookmarks_Add" });
+        // Shift keeps these keys from turning pages: what they type does not change with it.
+        row("shift+space", 2, {});
+        row("shift+Right", 2, {});
+        row("shift+Left", 2, {});
+        row("shift+BackSpace", 2, {});
+        row("shift+Next", 2, {});
     }
 
     void realKeyPresses()

@@ -817,12 +817,27 @@ private slots:
         QTest::addColumn<QStringList>("bodies");
         QTest::addColumn<QStringList>("contents");
 
-        // A converted guide: no headings anywhere, in cp1251 and as its UTF-8 twin.
-        const QStringList guide { Fb2Builder::section(Fb2Builder::p(kRussian))
-            + Fb2Builder::section(Fb2Builder::p(QStringLiteral("Глава без заголовка.")) + Fb2Builder::p(kRussian)) };
+        // A converted guide: no headings anywhere, its paragraphs indented as the converter wrote
+        // them, its pages but the first opening with the same navigation line (the words after
+        // it name them); one part holds another without words of its own. In cp1251 and as its
+        // UTF-8 twin.
+        const auto indented = [](const QString& text) {
+            return Fb2Builder::pXml("\n            " + Fb2Builder::esc(text) + "\n        ");
+        };
+        const QString navigation = Fb2Builder::pXml(QStringLiteral(
+            "\n            вперёд\n            назад |\n            Ubuntu Packaging Guide »\n        "));
+        const auto page = [&](const QString& heading) {
+            return Fb2Builder::section(navigation + indented(heading) + indented(kRussian));
+        };
+        const QStringList guide { Fb2Builder::section(indented(kRussian)) + page(QStringLiteral("1. Введение"))
+            + page(QStringLiteral("Глава без заголовка."))
+            + Fb2Builder::section(page(QStringLiteral("2. Начало работы"))) };
         const QStringList guideContents { "Мастер -> g_1.html",
             "  Однажды весною, в час небывало жаркого заката, в… -> g_2.html",
-            "  Глава без заголовка. Однажды весною, в час… -> g_3.html" };
+            "  1. Введение Однажды весною, в час небывало жаркого… -> g_3.html",
+            "  Глава без заголовка. Однажды весною, в час… -> g_4.html",
+            "  2. Начало работы Однажды весною, в час небывало… -> g_5.html",
+            "    2. Начало работы Однажды весною, в час небывало… -> g_5.html" };
         QTest::newRow("cp1251 guide") << "windows-1251" << QStringLiteral("Мастер") << guide << guideContents;
         QTest::newRow("UTF-8 twin") << "UTF-8" << QStringLiteral("Мастер") << guide << guideContents;
 
@@ -832,12 +847,14 @@ private slots:
             << QStringList { Fb2Builder::section("<p>Tom &amp; <emphasis>Jer</emphasis>ry &lt;list&gt;</p>")
                        + Fb2Builder::section(section("Chapter 1", Fb2Builder::p("Text of one.")))
                        + Fb2Builder::section(Fb2Builder::image("map.png")) + Fb2Builder::section(Fb2Builder::p(word)),
-                   Fb2Builder::section(Fb2Builder::p("A lamp of the old kind, with a wick and a glass.")) }
+                   Fb2Builder::section(Fb2Builder::pXml("\n            <emphasis>Notes</emphasis>\n            to "
+                                                        "the\n            <strong>guide</strong>\n        ")
+                       + Fb2Builder::p("A lamp of the old kind, with a wick and a glass.")) }
             << QStringList { "Field Guide -> g_1.html", "  Tom & Jerry <list> -> g_2.html",
                    "  Chapter 1 Text of one. -> g_3.html", "    Chapter 1 -> g_3.html", "  Field Guide -> g_4.html",
                    "  " + word.left(50) + "… -> g_5.html",
-                   "A lamp of the old kind, with a wick and a glass. -> g_6.html",
-                   "  A lamp of the old kind, with a wick and a glass. -> g_6.html" };
+                   "Notes to the guide A lamp of the old kind, with a… -> g_6.html",
+                   "  Notes to the guide A lamp of the old kind, with a… -> g_6.html" };
     }
 
     void untitledEntriesNamed()

@@ -650,6 +650,27 @@ class TestReadingCore : public QObject {
         QCOMPARE(m_client->resultNumber(), start);
     }
 
+    // A script that, after `setup`, runs `step` on the client rect `r` of every rendered piece of
+    // text under `root`, with `column` its column from the content's left, and gives `result`.
+    static QString overTextRects(const QString& root, const QString& setup, const QString& step, const QString& result)
+    {
+        return QStringLiteral("(function (root) {"
+                              " var pageWidth = page.width / page.columnCount, left = kelContentLeft();"
+                              " %2"
+                              " var walker = kelTextWalker(root);"
+                              " for (var n = walker.nextNode(); n; n = walker.nextNode()) {"
+                              "  var range = document.createRange();"
+                              "  range.selectNodeContents(n);"
+                              "  var rects = range.getClientRects();"
+                              "  for (var i = 0; i < rects.length; ++i) {"
+                              "   var r = rects[i];"
+                              "   if (r.height <= 0 || r.width <= 0) continue;"
+                              "   var column = Math.floor((r.left - left) / pageWidth);"
+                              "   %3 } }"
+                              " return %4; })(%1)")
+            .arg(root, setup, step, result);
+    }
+
     TempHome m_home;
     QTemporaryDir m_dir;
     QString m_chapter;
@@ -1665,23 +1686,12 @@ private slots:
         // How far the line that reaches furthest runs past the right edge of its column, over every
         // page; and how many lines there are.
         const QVariantList overrun
-            = page.evaluate(QStringLiteral("(function () {"
-                                           " var pageWidth = page.width / page.columnCount;"
-                                           " var columnWidth = pageWidth - page.gap;"
-                                           " var left = kelContentLeft(), worst = -1e9, lines = 0;"
-                                           " var walker = kelTextWalker(kelColumns());"
-                                           " for (var n = walker.nextNode(); n; n = walker.nextNode()) {"
-                                           "  var range = document.createRange();"
-                                           "  range.selectNodeContents(n);"
-                                           "  var rects = range.getClientRects();"
-                                           "  for (var i = 0; i < rects.length; ++i) {"
-                                           "   var r = rects[i];"
-                                           "   if (r.height <= 0 || r.width <= 0) continue;"
-                                           "   var column = Math.floor((r.left - left) / pageWidth);"
-                                           "   worst = Math.max(worst,"
-                                           "    r.right - left - column * pageWidth - columnWidth);"
-                                           "   ++lines; } }"
-                                           " return [worst, lines]; })()"))
+            = page.evaluate(
+                      overTextRects(QStringLiteral("kelColumns()"),
+                          QStringLiteral("var columnWidth = pageWidth - page.gap, worst = -1e9, lines = 0;"),
+                          QStringLiteral("worst = Math.max(worst, r.right - left - column * pageWidth - columnWidth);"
+                                         " ++lines;"),
+                          QStringLiteral("[worst, lines]")))
                   .toList();
         QCOMPARE(overrun.size(), 2);
         QVERIFY2(overrun[1].toInt() > 20, qPrintable(overrun[1].toString()));
@@ -1742,6 +1752,62 @@ private slots:
                                                " worst = Math.max(worst, kelTableOverrun(t[i])); return worst; })()"))
                       .toDouble();
             QVERIFY2(overrun <= 0.5, qPrintable(QString::number(overrun)));
+        }
+    }
+
+    // Large text inside a paragraph (a converted book's title page) wraps into lines as tall as
+    // that text at the chosen spacing, none drawn over the one before; ordinary lines keep the
+    // height the spacing gives their own size.
+    void largeInlineTextKeepsItsLines_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<int>("lineSpacing");
+        const QString title = QStringLiteral("The Debian Administrator's Handbook: Debian Bullseye from Discovery to "
+                                             "Mastery, a reference for every system administrator");
+        QTest::newRow("font size 7") << QStringLiteral("<p><font id=\"big\" size=\"7\">%1</font></p>").arg(title)
+                                     << 110;
+        QTest::newRow("span of 3em, closest spacing")
+            << QStringLiteral("<p>Before it <span id=\"big\" style=\"font-size: 3em\">%1</span> after it.</p>")
+                   .arg(title)
+            << 90;
+        QTest::newRow("bold span in a centred paragraph, widest spacing")
+            << QStringLiteral("<p style=\"text-align: center\"><span id=\"big\" style=\"font-size: 40px\"><b>%1</b>"
+                              "</span></p>")
+                   .arg(title)
+            << 225;
+    }
+    void largeInlineTextKeepsItsLines()
+    {
+        QFETCH(QString, html);
+        QFETCH(int, lineSpacing);
+        ChapterBuilder builder(62);
+        builder.addRaw(html);
+        builder.addRaw(QStringLiteral("<p id=\"prose\">%1</p>\n").arg(builder.sentence(120, 140)));
+        const QString file = builder.write(m_dir.filePath(QStringLiteral("large")), QStringLiteral("large.html"));
+        EnginePage page;
+        PageFormat format;
+        format.lineSpacing = lineSpacing;
+        QVERIFY(page.open(file, format) >= 1);
+        // The smallest distance from one line's top to the next line's in the same column, the
+        // line count and the font size in pixels.
+        const QString measure = overTextRects(QStringLiteral("document.getElementById('%1')"),
+            QStringLiteral("var pitch = 1e9, lines = 1, last = null;"),
+            QStringLiteral("if (last && last.column == column && r.top > last.top + 1) {"
+                           " pitch = Math.min(pitch, r.top - last.top); ++lines; }"
+                           " if (!last || last.column != column || r.top > last.top + 1)"
+                           " last = { column: column, top: r.top };"),
+            QStringLiteral("[pitch, lines, parseFloat(getComputedStyle(root).fontSize)]"));
+        const double factor = lineSpacing / 100.0;
+        for (const char* id : { "big", "prose" }) {
+            const QVariantList lines = page.evaluate(measure.arg(QLatin1String(id))).toList();
+            QCOMPARE(lines.size(), 3);
+            QVERIFY2(lines[1].toInt() >= 3, qPrintable(QStringLiteral("%1: %2 lines").arg(id).arg(lines[1].toInt())));
+            const double expected = factor * lines[2].toDouble();
+            QVERIFY2(qAbs(lines[0].toDouble() - expected) <= 1.5,
+                qPrintable(QStringLiteral("%1: lines %2 px apart, %3 px expected")
+                               .arg(id)
+                               .arg(lines[0].toDouble())
+                               .arg(expected)));
         }
     }
 

@@ -6,7 +6,9 @@
 #include "utils/kelpixmapcache.h"
 
 #include <QLocale>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QPointer>
 #include <QWidget>
 
 namespace {
@@ -185,6 +187,27 @@ QImage KelGraphicsDropShadowEffect::shadowImage(const QPixmap& source)
     return shadow;
 }
 
+bool KelGraphicsDropShadowEffect::isPartialPaint(QPainter* painter) const
+{
+    QWidget* widget = target();
+    const QPaintEngine* engine = painter->paintEngine();
+    if (!widget || widget->isWindow() || !engine)
+        return false;
+    const QRect painted = engine->systemClip().boundingRect();
+    if (painted.isEmpty())
+        return false;
+    // The effect's area as the ancestors let it show, in the widget's coordinates.
+    QRect shown = boundingRectFor(QRectF(widget->rect())).toAlignedRect();
+    QPoint origin;
+    for (const QWidget* w = widget; !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        origin -= w->pos();
+        shown &= QRect(origin, w->parentWidget()->size());
+    }
+    const QSize whole = (QSizeF(shown.size()) * painter->device()->devicePixelRatioF()).toSize();
+    // A pixel of rounding either way.
+    return painted.width() + 2 < whole.width() || painted.height() + 2 < whole.height();
+}
+
 void KelGraphicsDropShadowEffect::draw(QPainter* painter)
 {
     if (m_blurRadius <= 0 && m_offset.isNull()) {
@@ -194,11 +217,31 @@ void KelGraphicsDropShadowEffect::draw(QPainter* painter)
     // As with the plain fade, a transparent widget is not painted at all.
     if (KelUtils::isFuzzyNull(opacity()))
         return;
+    // Qt draws an effect over the bounding rectangle of the region it repaints, while the widgets beneath
+    // repaint only the region: where the two differ, a shadow would fall on the shadow an earlier paint
+    // left, and build up into hard-edged grey boxes around the widget. Such a paint leaves the shadow out
+    // and asks for a whole repaint, which draws it once over fresh pixels.
+    bool shadowed = true;
+    if (isPartialPaint(painter)) {
+        shadowed = false;
+        if (!m_wholeRepaintAsked) {
+            m_wholeRepaintAsked = true;
+            QMetaObject::invokeMethod(
+                target(),
+                [widget = QPointer<QWidget>(target())] {
+                    if (widget)
+                        widget->update();
+                },
+                Qt::QueuedConnection);
+        }
+    } else {
+        m_wholeRepaintAsked = false;
+    }
     QPoint offset;
     const QPixmap pixmap = takeSourcePixmap(QGraphicsEffect::PadToEffectiveBoundingRect, &offset);
     if (pixmap.isNull())
         return;
-    const QImage shadow = shadowImage(pixmap);
+    const QImage shadow = shadowed ? shadowImage(pixmap) : QImage();
     const QPoint position = offset + slideOffset();
 
     painter->save();

@@ -8,8 +8,10 @@
 #include <QPointF>
 
 // The opacity effect with a blurred, coloured drop shadow behind the widget. The shadow is painted also when
-// the widget is fully opaque. The shadow of a widget with Qt::WA_OpaquePaintEvent depends only on its size
-// and the effect's values, so it is blurred once and then served from the UI's shadow cache.
+// the widget is fully opaque, and only over a whole repaint of the effect's area: a child widget's shadow
+// left out of a paint of part of it is painted by a whole repaint asked for at once. The shadow of a widget with
+// Qt::WA_OpaquePaintEvent depends only on its size and the effect's values, so it is blurred once and then served from
+// the UI's shadow cache.
 class KelGraphicsDropShadowEffect : public KelGraphicsOpacityEffect {
     Q_OBJECT
     Q_PROPERTY(QPointF offset READ offset WRITE setOffset NOTIFY offsetChanged)
@@ -60,8 +62,12 @@ protected:
     void draw(QPainter* painter) override;
 
 private:
+    // Whether this paint covers less than the part of the effect's area that the window shows.
+    bool isPartialPaint(QPainter* painter) const;
+
     QPointF m_offset { 8.0, 8.0 };
     QMargins m_padding;
     QColor m_color { 63, 63, 63, 180 };
     double m_blurRadius = 1.0;
+    bool m_wholeRepaintAsked = false;
 };

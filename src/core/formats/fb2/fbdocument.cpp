@@ -24,6 +24,31 @@ const QString kLibraryCover = QStringLiteral("cover.png");
 
 // A contents row named by its words: about a short heading's length, so that it fits a row.
 constexpr int kNameLength = 50;
+// How far into untitled sections their shared opening (a converted page's navigation line) is
+// looked for, in characters and in blocks.
+constexpr int kLeadLength = 4 * kNameLength;
+constexpr int kLeadBlocks = 6;
+
+// The keys of a section's opening blocks, one for each count of them, as far as they are whole.
+QStringList leadKeys(QStringList blocks, bool cut)
+{
+    if (cut && !blocks.isEmpty())
+        blocks.removeLast();
+    QStringList keys;
+    QString key;
+    for (int k = 0; k < qMin(int(blocks.size()), kLeadBlocks); ++k) {
+        key += blocks.at(k) + QLatin1Char('\n');
+        keys.append(key);
+    }
+    return keys;
+}
+
+QStringList leadKeys(const fb2::FbSection& section, int limit)
+{
+    bool cut = false;
+    const QStringList blocks = section.leadingBlocks(limit, &cut);
+    return leadKeys(blocks, cut);
+}
 
 // Words cut at the last blank within kNameLength characters (anywhere within them when that
 // would leave little), marked as cut; empty when there are none.
@@ -121,6 +146,9 @@ struct FbDocument::Conversion {
     // write it (escaped). Sections whose heading goes on the next page written wait for its name.
     QHash<QString, QString> targets;
     QList<QPair<QString, QString>> pendingTargets; // escaped id, anchor (empty without a heading)
+    // How many untitled sections open with each run of blocks (see leadKeys): an opening they
+    // share does not tell them apart, so it is no part of their names.
+    QHash<QString, int> leads;
     // Pages with links into the book, as they are to be written once every target is known.
     QHash<QString, QString> linkedPages;
 
@@ -265,6 +293,10 @@ bool FbDocument::load(const QString& outputFolder)
     // reading positions, bookmarks and notes saved then name that file, so it keeps the name.
     if (conversion.textBook && QFileInfo(m_filePath).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) != 0)
         conversion.n = 2;
+    if (!conversion.textBook) {
+        for (const FbBody& body : qAsConst(m_book.bodies))
+            countLeads(conversion, body.sections);
+    }
     for (int i = 0; i < m_book.bodies.size(); ++i)
         writeBody(conversion, m_book.bodies[i], i == 0);
     conversion.writeLinks();
@@ -373,7 +405,7 @@ void FbDocument::writeSection(Conversion& conversion, FbSection& section, TocPoi
     entry.title = plainTitle(section.title);
     // A text's one section is not listed (see nameTextBookEntry).
     if (entry.title.isEmpty() && !conversion.textBook)
-        entry.title = nameFromWords(section.leadingText(kNameLength));
+        entry.title = untitledName(conversion, section);
     for (int k = 0; k < section.sections.size(); ++k) {
         writeSection(conversion, section.sections[k], entry);
         conversion.appendToLastPage(slices.at(k + 1));
@@ -409,6 +441,39 @@ QString FbDocument::nameFromWords(const QString& words) const
     return name.isEmpty() ? bookName() : name;
 }
 
+void FbDocument::countLeads(Conversion& conversion, const QList<FbSection>& sections)
+{
+    for (const FbSection& section : sections) {
+        if (plainTitle(section.title).isEmpty()) {
+            const QStringList keys = leadKeys(section, kLeadLength);
+            // A section without words before its first nested one opens with that one's words:
+            // they are counted once, for the nested section.
+            const FbSection* first = section.sections.isEmpty() ? nullptr : &section.sections.first();
+            if (keys.isEmpty() || !first || !plainTitle(first->title).isEmpty()
+                || leadKeys(*first, kLeadLength).value(0) != keys.first()) {
+                for (const QString& key : keys)
+                    ++conversion.leads[key];
+            }
+        }
+        countLeads(conversion, section.sections);
+    }
+}
+
+QString FbDocument::untitledName(const Conversion& conversion, const FbSection& section) const
+{
+    // Read far enough that the words after a shared opening can fill a name.
+    bool cut = false;
+    QStringList blocks = section.leadingBlocks(kLeadLength + kNameLength, &cut);
+    const QStringList keys = leadKeys(blocks, cut);
+    int shared = 0;
+    while (shared < keys.size() && conversion.leads.value(keys.at(shared)) > 1)
+        ++shared;
+    // A section that is nothing but the shared opening is still named by it.
+    if (shared < blocks.size())
+        blocks = blocks.mid(shared);
+    return nameFromWords(blocks.join(QLatin1Char(' ')));
+}
+
 void FbDocument::writeNote(
     Conversion& conversion, QString& page, const QString& fileName, FbSection& section, TocPoint& parent)
 {
@@ -418,7 +483,7 @@ void FbDocument::writeNote(
     entry.link->source = fileName + QLatin1Char('#') + section.anchor();
     entry.title = plainTitle(section.title);
     if (entry.title.isEmpty())
-        entry.title = nameFromWords(section.leadingText(kNameLength));
+        entry.title = untitledName(conversion, section);
     if (parent.link->source.isEmpty())
         parent.link = entry.link;
     // Each nested note once, where it stands in its note's content.

@@ -10,8 +10,9 @@ namespace fb2 {
 // archive). load writes the book's images and one HTML chapter file per body and per section
 // without nested sections into the output folder, named "<folder name>_<n>.html" with n
 // counting from 1 (2 for a text packed in an archive), and builds the contents from the bodies
-// and sections. An entry without a heading is named by its first words, shortened with "…"
-// (the main body by the book's title). A text book has no body page: its one page holds the
+// and sections. An entry without a heading is named by its first words, shortened with "…",
+// after the opening paragraphs it shares with other such entries (a converted page's navigation
+// line); the main body is named by the book's title. A text book has no body page: its one page holds the
 // text and its one contents entry is named after the book.
 //
 // A section that holds sections has no page of its own (unless it starts with an image), but
@@ -46,6 +47,11 @@ private:
     // The book's title, else the file's base name.
     QString bookName() const;
     QString nameFromWords(const QString& words) const;
+    // Counts the openings of the untitled sections among these and their nested ones.
+    void countLeads(Conversion& conversion, const QList<FbSection>& sections);
+    // An untitled section's contents name: its first words after the opening it shares with
+    // other untitled sections.
+    QString untitledName(const Conversion& conversion, const FbSection& section) const;
 
     FbBook m_book;
 };

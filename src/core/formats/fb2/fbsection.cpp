@@ -12,6 +12,9 @@ const QString kPageBreak = QStringLiteral("<p style=\"page-break-after:always\">
 
 const QLatin1String kLinkOpen("<a href=\"#");
 
+// Parts the gathered words between blocks (paragraphs, lines, cells).
+const QChar kBlockBreak = QLatin1Char('\n');
+
 // Tags that stand inside words (emphasis, sub- and superscripts, code, links): no blank for them.
 bool isInWordTag(const QStringRef& tag)
 {
@@ -27,9 +30,31 @@ bool isInWordTag(const QStringRef& tag)
     return false;
 }
 
+// Appends a run of text, decoded, with each run of blanks as one blank and none at the start of
+// a block: indentation must not count toward the limit. Only as much of it as can be needed is
+// read: a reference is at most ten characters long.
+void appendText(const QString& html, int from, int to, QString& out, int limit)
+{
+    const int wanted = 10 * (limit + 1 - out.size()) + 16;
+    bool blank = out.isEmpty() || out.endsWith(QLatin1Char(' ')) || out.endsWith(kBlockBreak);
+    QString run;
+    for (int i = from; i < to && run.size() < wanted; ++i) {
+        const QChar c = html.at(i);
+        if (c.isSpace()) {
+            if (!blank)
+                run += QLatin1Char(' ');
+            blank = true;
+        } else {
+            run += c;
+            blank = false;
+        }
+    }
+    // A reference to a line break is a blank, not a block.
+    out += decodeCharacterReferences(run).replace(kBlockBreak, QLatin1Char(' '));
+}
+
 // Appends the words of chapter HTML as plain text until out holds more than limit characters;
-// false once it does. Each run of text is decoded by itself, and only as much of it as can be
-// needed is read: a reference is at most ten characters long.
+// false once it does. A tag that stands between words ends a block (kBlockBreak).
 bool appendWords(const QString& html, int from, int to, QString& out, int limit)
 {
     int i = from;
@@ -40,19 +65,33 @@ bool appendWords(const QString& html, int from, int to, QString& out, int limit)
             const int close = html.indexOf(QLatin1Char('>'), i);
             if (close < 0 || close >= to)
                 break;
-            if (!isInWordTag(html.midRef(i + 1, close - i - 1)) && !out.isEmpty() && !out.endsWith(QLatin1Char(' ')))
-                out += QLatin1Char(' ');
+            if (!isInWordTag(html.midRef(i + 1, close - i - 1)) && !out.isEmpty() && !out.endsWith(kBlockBreak)) {
+                if (out.endsWith(QLatin1Char(' ')))
+                    out.chop(1);
+                out += kBlockBreak;
+            }
             i = close + 1;
             continue;
         }
         int next = html.indexOf(QLatin1Char('<'), i);
         if (next < 0 || next > to)
             next = to;
-        const int wanted = 10 * (limit + 1 - out.size()) + 16;
-        out += decodeCharacterReferences(html.mid(i, qMin(next - i, wanted)));
+        appendText(html, i, next, out, limit);
         i = next;
     }
     return out.size() <= limit;
+}
+
+// The blocks of words gathered by appendWords, each simplified, the empty ones left out.
+QStringList blocksOf(const QString& words)
+{
+    QStringList blocks;
+    for (const QString& block : words.split(kBlockBreak)) {
+        const QString simplified = block.simplified();
+        if (!simplified.isEmpty())
+            blocks.append(simplified);
+    }
+    return blocks;
 }
 
 // A nested section's heading is among the words its parent shows.
@@ -128,11 +167,13 @@ QString FbSection::headHtml()
     return out;
 }
 
-QString FbSection::leadingText(int limit) const
+QStringList FbSection::leadingBlocks(int limit, bool* cut) const
 {
     QString out;
-    appendSectionWords(*this, out, limit);
-    return out.simplified();
+    const bool whole = appendSectionWords(*this, out, limit);
+    if (cut)
+        *cut = !whole;
+    return blocksOf(out);
 }
 
 QString FbBody::anchor()
@@ -154,7 +195,7 @@ QString FbBody::leadingText(int limit) const
         if (room)
             room = appendSectionWords(section, out, limit);
     }
-    return out.simplified();
+    return blocksOf(out).join(QLatin1Char(' '));
 }
 
 QString plainTitle(const QString& html)

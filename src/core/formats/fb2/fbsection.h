@@ -32,9 +32,10 @@ struct FbSection {
     // Only the heading, epigraphs and leading image: what stands before the content.
     QString headHtml();
     // The first words shown below the heading as plain text (epigraphs, content and nested
-    // sections with their headings, in reading order), blanks simplified: more than limit
-    // characters of them when the section has that many, not the whole of a long section.
-    QString leadingText(int limit) const;
+    // sections with their headings, in reading order), in their blocks (paragraphs, lines,
+    // cells), each with its blanks simplified: more than limit characters of them when the
+    // section has that many, not the whole of a long section; cut tells whether it has more.
+    QStringList leadingBlocks(int limit, bool* cut = nullptr) const;
 
 private:
     void appendHead(QString& out);
@@ -53,7 +54,8 @@ struct FbBody {
 
     // The heading id, made on the first call and kept, as for sections.
     QString anchor();
-    // The first words of the body page and of its sections, as FbSection::leadingText.
+    // The first words of the body page and of its sections, as FbSection::leadingBlocks gives
+    // them, joined by blanks.
     QString leadingText(int limit) const;
 
 private:
