@@ -3,6 +3,7 @@
 
 #include "chapterbuilder.h"
 #include "epubbuilder.h"
+#include "parsedmarkup.h"
 #include "testfiles.h"
 #include "testpaths.h"
 
@@ -1218,6 +1219,20 @@ private slots:
                 // What the HTML parser reads as comments stays comments: "</<x>", "<!-->".
                 + "<p>a</<svg:script>b></<svg:script>c</p><p>d<!--> <h2>e</h2> -->f</p></body></html>"
                                                             << false;
+        // SVG and MathML as the parser reads them: CDATA is text there, a title in MathML text is
+        // HTML, and an SVG script ends at an HTML tag. Read as XML (well-formed) by the cleaning
+        // before, or as text (not well-formed).
+        const QByteArray foreign = QByteArray("<div>").repeated(300)
+            + "<p>a<svg><![CDATA[ b > <img src=x onerror=y()> ]]></svg> c</p>"
+              "<p>d<math><mi><title><b><script>w()</script></title></mi></math> e</p>"
+              "<p>f<svg><desc><![CDATA[<i>g</i>]]></desc><g><script>s()<em>h</em></script></g></svg> i</p>"
+            + QByteArray("</div>").repeated(300);
+        QTest::newRow("foreign content, 300 deep, well-formed HTML chapter")
+            << "foreign.html"
+            << "<html><body>" + foreign + "</body></html>" << false;
+        QTest::newRow("foreign content, 300 deep, HTML chapter")
+            << "foreign.html"
+            << "<html><body><br>" + foreign + "</body></html>" << false;
         QTest::newRow("ordinary chapter") << "ordinary.xhtml" << ordinary.xhtml() << true;
         QTest::newRow("ordinary chapter with unclosed blocks")
             << "ordinary.html" << ordinary.html().replace("</div>", "") << true;
@@ -1248,11 +1263,20 @@ private slots:
             QCOMPARE(bodyText(stored), bodyText(chapter));
             QVERIFY(stored.contains("<span id=\"deep\"></span>Deep"));
         } else {
+            // SVG and MathML stay whole, a few levels beyond the bound here.
             const int depth = HtmlNesting::depth(stored, HtmlNesting::Html);
-            QVERIFY2(depth <= HtmlNesting::MaxDepth, qPrintable(QString::number(depth)));
+            QVERIFY2(depth <= HtmlNesting::MaxDepth + (chapter.contains("<svg>") ? 3 : 0),
+                qPrintable(QString::number(depth)));
+            // The words the parser shows, none lost and none made markup, and nothing that runs.
+            const parsedmarkup::Reading before = parsedmarkup::read(chapter);
+            const parsedmarkup::Reading after = parsedmarkup::read(stored);
+            QCOMPARE(after.shown, before.shown);
+            QCOMPARE(after.scripts, 0);
+            // Without SVG and MathML, that is the text between the tags.
             const QRegularExpression tags(QStringLiteral("</?[A-Za-z][^>]*>"));
-            QCOMPARE(QString::fromUtf8(stored).remove(tags).replace(QLatin1String("&lt;"), QLatin1String("<")),
-                QString::fromUtf8(chapter).remove(tags));
+            if (!chapter.contains("<svg>"))
+                QCOMPARE(QString::fromUtf8(stored).remove(tags).replace(QLatin1String("&lt;"), QLatin1String("<")),
+                    QString::fromUtf8(chapter).remove(tags));
         }
         // Nothing the removal of unsafe parts would still find.
         QByteArray again;
@@ -1412,6 +1436,11 @@ private slots:
                                                       << QByteArray("<p>&lt;script>y()</script><br>");
         QTest::newRow("name and attribute not joined by a removal")
             << QByteArray("<p onclick=\"a()\"<svg:script>>t<br>") << QByteArray("<p <svg:script>>t<br>");
+        // More digits than the text pass reads: the parser, last, finds the scheme and writes the
+        // chapter out again.
+        QTest::newRow("long reference spelling javascript:")
+            << QByteArray("<p>a<a href=\"&#0000000106;avascript:x()\" id=k>l</a><br>")
+            << QByteArray("<html><head></head><body><p>a<a id=\"k\">l</a><br></p></body></html>");
         // UTF-16 is read, and once rewritten stored, in UTF-8.
         QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
         QTest::newRow("UTF-16") << utf16->fromUnicode(

@@ -336,20 +336,20 @@ public:
         m_out.reserve(int(m_input.size()));
         if (m_bom)
             m_out.append("\xEF\xBB\xBF");
-        const GumboDocument& document = m_output->document->v.document;
-        unsigned doctypeAt = 0;
-        const std::string doctype = this->doctype(&doctypeAt);
+        unsigned first = 0;
+        bool found = false;
+        appendLiteral(m_input.data(), prefix(&first, &found));
+        if (!found && m_output->document->v.document.has_doctype) {
+            const std::string written = doctype();
+            appendLiteral(written.data(), written.size());
+        }
         struct Frame {
             const GumboNode* node;
             unsigned next;
         };
-        QVector<Frame> stack { { m_output->document, 0 } };
+        QVector<Frame> stack { { m_output->document, first } };
         while (!stack.isEmpty() && !m_stopped) {
             Frame& frame = stack.last();
-            if (frame.node == m_output->document && frame.next == doctypeAt && document.has_doctype) {
-                appendLiteral(doctype.data(), doctype.size());
-                doctypeAt = ~0u;
-            }
             const GumboVector* children = childrenOf(frame.node);
             if (frame.next >= children->length) {
                 if (frame.node != m_output->document)
@@ -498,32 +498,39 @@ private:
         m_out.append("-->");
     }
 
-    // The document type as written, so that the web view picks the same mode, and the index of
-    // the first child of the document after it (comments may come first).
-    std::string doctype(unsigned* before) const
+    // Where the document's start, read as written, ends: the comments before the document type
+    // (an XML declaration among them, whose encoding the web view heeds) and the document type
+    // (whose mode it takes). k receives the number of the document's children in there; found
+    // whether the document type is.
+    size_t prefix(unsigned* k, bool* found) const
     {
         const GumboDocument& document = m_output->document->v.document;
         const char* text = m_input.data();
         const size_t size = m_input.size();
         size_t pos = 0;
-        unsigned k = 0;
+        *k = 0;
         for (;;) {
             while (pos < size && isParserBlank(text[pos]))
                 ++pos;
-            if (k >= document.children.length)
+            if (*k >= document.children.length)
                 break;
-            const GumboNode* child = childAt(&document.children, k);
+            const GumboNode* child = childAt(&document.children, *k);
             if (child->type != GUMBO_NODE_COMMENT || child->v.text.original_text.data != text + pos)
                 break;
             pos += child->v.text.original_text.length;
-            ++k;
+            ++*k;
         }
-        *before = k;
-        if (pos + 9 <= size && equalsIgnoringCase(text + pos, 9, "<!doctype")) {
-            const char* close = static_cast<const char*>(std::memchr(text + pos, '>', size - pos));
-            return std::string(text + pos, close ? size_t(close - text) + 1 - pos : size - pos);
-        }
-        // Not found where the parser must have read it: written from its parts.
+        *found = document.has_doctype && pos + 9 <= size && equalsIgnoringCase(text + pos, 9, "<!doctype");
+        if (!*found)
+            return pos;
+        const char* close = static_cast<const char*>(std::memchr(text + pos, '>', size - pos));
+        return close ? size_t(close - text) + 1 : size;
+    }
+
+    // The document type from its parts, where it was not found as written.
+    std::string doctype() const
+    {
+        const GumboDocument& document = m_output->document->v.document;
         std::string written = std::string("<!DOCTYPE ") + document.name;
         if (*document.public_identifier)
             written += std::string(" PUBLIC \"") + document.public_identifier + '"';

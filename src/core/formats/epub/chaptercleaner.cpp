@@ -273,7 +273,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(
 {
     QByteArray utf8;
     const bool converted = ChapterEncoding::toUtf8(data, &utf8);
-    Result result = cleanReadable(converted ? utf8 : data, out, fileName);
+    Result result = cleanReadable(converted ? utf8 : data, out, fileName, renamedByKind);
     // A pass that stopped early has left its result half made.
     if (stops(&result))
         return result;
@@ -298,7 +298,8 @@ ChapterCleaner::Result ChapterCleaner::cleanData(
     return result;
 }
 
-ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName)
+ChapterCleaner::Result ChapterCleaner::cleanReadable(
+    const QByteArray& data, QByteArray* out, const QString& fileName, bool renamedByKind)
 {
     Result result;
     const bool xmlName = TextDocument::nameReadsAsXml(fileName);
@@ -333,6 +334,15 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(const QByteArray& data, QBy
     if (result.wellFormed) {
         const Outcome asRead = result.repaired > 0 ? Cleaned : Unchanged;
         if (!scan.unsafeMarkup) {
+            *out = input;
+            result.outcome = asRead;
+            boundNesting(&result, scan.depth, fileName, out);
+            return result;
+        }
+        // Shown by the HTML parser, it is what that parser reads that is to be cleaned, not the XML
+        // tree: the last step does it (an SVG script ends at an HTML tag there, not in XML).
+        const QString shown = renamedByKind ? TextDocument::shownName(fileName, result.kind) : fileName;
+        if (!tooLargeForDom && !scan.internalSubset && !TextDocument::nameReadsAsXml(shown)) {
             *out = input;
             result.outcome = asRead;
             boundNesting(&result, scan.depth, fileName, out);

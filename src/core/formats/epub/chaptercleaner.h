@@ -63,7 +63,7 @@ public:
 
 private:
     // cleanData on a chapter in an encoding the byte passes read (ChapterEncoding).
-    static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName);
+    static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName, bool renamedByKind);
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
     // The last step for a chapter the web view reads with its HTML parser (by the name it is

@@ -50,6 +50,8 @@ private:
     int handleStartTag(int lt);
     int handleEndTag(int lt);
     int copyThroughGreater(int lt);
+    // In SVG and MathML, CDATA is text to either parser, up to its "]]>".
+    int copyCdata(int lt);
     // Counts a removed element or instruction, keeping the text around it from forming a tag.
     void countRemoval();
 
@@ -62,6 +64,9 @@ private:
     int findEndTag(const QByteArray& name, int from) const;
     int endOfElement(const QByteArray& name, int afterStartTag, bool nested) const;
     int endOfTagAt(int lt) const;
+    // In SVG or MathML an element's content is markup: an HTML start tag, or the end of the SVG
+    // or MathML, ends it before its end tag at end. Where it ends.
+    int foreignEnd(int from, int end) const;
     void appendWithoutUnsafeAttributes(const Tag& tag);
 
     const QByteArray& m_in;
@@ -69,6 +74,8 @@ private:
     bool m_rawTextElements;
     QByteArray m_out;
     int m_removed = 0;
+    // SVG and MathML elements open, roughly: the parser ends them all at an HTML start tag.
+    int m_foreign = 0;
 };
 
 } // namespace epub
