@@ -1224,8 +1224,10 @@ private slots:
         // before, or as text (not well-formed).
         const QByteArray foreign = QByteArray("<div>").repeated(300)
             + "<p>a<svg><![CDATA[ b > <img src=x onerror=y()> ]]></svg> c</p>"
-              "<p>d<math><mi><title><b><script>w()</script></title></mi></math> e</p>"
+              "<p>d<math><mi><title><b><script>w()</script></b></title></mi></math> e</p>"
               "<p>f<svg><desc><![CDATA[<i>g</i>]]></desc><g><script>s()<em>h</em></script></g></svg> i</p>"
+              "<p>j<svg><foreignObject><div><![CDATA[ k > <b>l</b> ]]></div></foreignObject></svg></p>"
+              "<p>m<math><mi><textarea>n <b>o</b></textarea></mi></math></p>"
             + QByteArray("</div>").repeated(300);
         QTest::newRow("foreign content, 300 deep, well-formed HTML chapter")
             << "foreign.html"

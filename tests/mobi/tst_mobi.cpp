@@ -873,8 +873,10 @@ private slots:
         // is text there, a title in MathML text is HTML, an SVG script ends at an HTML tag.
         QTest::newRow("foreign content, a thousand deep") << QByteArray("<div>").repeated(1000)
                 + "<p>a<svg><![CDATA[ b > <img src=x onerror=y()> ]]></svg> c</p>"
-                  "<p>d<math><mi><title><b><script>w()</script></title></mi></math> e</p>"
+                  "<p>d<math><mi><title><b><script>w()</script></b></title></mi></math> e</p>"
                   "<p>f<svg><desc><![CDATA[<i>g</i>]]></desc><g><script>s()<em>h</em></script></g></svg> i</p>"
+                  "<p>j<svg><foreignObject><div><![CDATA[ k > <b>l</b> ]]></div></foreignObject></svg></p>"
+                  "<p>m<math><mi><textarea>n <b>o</b></textarea></mi></math></p>"
                 + QByteArray("</div>").repeated(1000) << HtmlNesting::MaxDepth + 3
                                                           << false;
         QTest::newRow("a few unclosed blocks") << repeated(40, [](const QByteArray& n) {
