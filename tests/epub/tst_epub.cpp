@@ -1477,6 +1477,10 @@ private slots:
         QTest::newRow("long reference spelling javascript:")
             << QByteArray("<a href=\"&#0000000106;avascript:x()\" title='t&amp;\"'>l</a>")
             << QByteArray("<html><head></head><body><a title=\"t&amp;&quot;\">l</a>" + tail());
+        // The HTML parser knows no prefixes: a name that starts with "on" goes whatever its colon.
+        QTest::newRow("handler names with a colon")
+            << QByteArray("<p onx:y=1 svg:onload=2 class=c>t</p>")
+            << QByteArray("<html><head></head><body><p class=\"c\">t</p>" + tail());
         QTest::newRow("document type, head and comment before it")
             << QByteArray(
                    "\xEF\xBB\xBF<!-- c --><!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01//EN\"><title>a&lt;b</title>"

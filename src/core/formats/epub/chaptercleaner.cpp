@@ -278,7 +278,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(
     if (stops(&result))
         return result;
     checkAsParsed(&result, renamedByKind ? TextDocument::shownName(fileName, result.kind) : fileName, out);
-    if (!converted)
+    if (result.outcome == Stopped || !converted)
         return result;
     // Nothing to change: kept as it is where the parser that shows it knows its encoding (the
     // HTML parser knows UTF-16 by its mark only).
@@ -402,7 +402,7 @@ void ChapterCleaner::checkAsParsed(Result* result, const QString& shownName, QBy
 {
     // Read by the XML parser, a chapter is what the DOM or the text cleaning left; a skipped one
     // is not shown.
-    if (result->outcome == Skipped || TextDocument::nameReadsAsXml(shownName))
+    if (result->outcome == Skipped || TextDocument::nameReadsAsXml(shownName) || stops(result))
         return;
     QByteArray checked;
     const int removed = HtmlParserCleaner::clean(*out, &checked);
