@@ -1507,6 +1507,10 @@ private slots:
         QTest::newRow("template, noscript read as markup, plaintext")
             << head + "<template><b onmouseover=x()>t</b></template><noscript><i>n</i></noscript><plaintext></p><b>"
             << head + "<template><b>t</b></template><noscript><i>n</i></noscript><plaintext></p><b>";
+        // Deeper than the parser frees its tree in one go, deeper than the nesting pass leaves it.
+        QTest::newRow("3000 deep") << QByteArray("<div>").repeated(3000) + "<i onclick=x()>t</i>"
+                                   << "<html><head></head><body>" + QByteArray("<div>").repeated(3000) + "<i>t</i>"
+                + QByteArray("</div>").repeated(3000) + tail();
         QTest::newRow("comments that would end early")
             << QByteArray("<p onclick=x()><!---><?a--b-><!-x-->")
             << QByteArray("<html><head></head><body><p><!----><!--?a- -b- --><!-- -x- - --></p>" + tail());

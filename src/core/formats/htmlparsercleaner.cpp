@@ -352,8 +352,10 @@ public:
             Frame& frame = stack.last();
             const GumboVector* children = childrenOf(frame.node);
             if (frame.next >= children->length) {
-                if (frame.node != m_output->document)
-                    m_out.append("</").append(elementName(frame.node->v.element).c_str()).append('>');
+                const std::string name
+                    = frame.node == m_output->document ? std::string() : elementName(frame.node->v.element);
+                if (!name.empty())
+                    m_out.append("</").append(name.c_str()).append('>');
                 stack.removeLast();
                 continue;
             }
@@ -388,7 +390,12 @@ private:
     bool startElement(const GumboNode* node)
     {
         const GumboElement& element = node->v.element;
-        m_out.append('<').append(elementName(element).c_str());
+        const std::string name = elementName(element);
+        // An element without a name to write (never one the parser made from a tag): its content
+        // stays, without it.
+        if (name.empty())
+            return true;
+        m_out.append('<').append(name.c_str());
         for (unsigned a = 0; a < element.attributes.length; ++a) {
             const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[a]);
             if (isUnsafeAttribute(*attribute))
