@@ -34,13 +34,18 @@ inline bool runsScript(const GumboAttribute& attribute)
     const QString name = QString::fromUtf8(attribute.name).toLower();
     if (name.size() > 2 && name.startsWith(QLatin1String("on")))
         return true;
-    static const char* const urls[] = { "href", "src", "action", "formaction", "data", "to", "from", "by", "values" };
-    bool url = false;
+    // An address runs script when it starts with the scheme; an animated value wherever it holds it.
+    static const char* const urls[] = { "href", "src", "action", "formaction", "data" };
+    static const char* const animated[] = { "to", "from", "by", "values" };
+    int kind = 0;
     for (const char* candidate : urls)
-        url = url || name == QLatin1String(candidate);
+        kind = name == QLatin1String(candidate) ? 1 : kind;
+    for (const char* candidate : animated)
+        kind = name == QLatin1String(candidate) ? 2 : kind;
     QString value = QString::fromUtf8(attribute.value);
     value.remove(QRegularExpression(QStringLiteral("[\\x00-\\x20]")));
-    return url && value.contains(QLatin1String("javascript:"), Qt::CaseInsensitive);
+    return kind == 1 ? value.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive)
+                     : kind == 2 && value.contains(QLatin1String("javascript:"), Qt::CaseInsensitive);
 }
 
 inline Reading read(const QByteArray& html)
