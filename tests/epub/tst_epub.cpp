@@ -1507,6 +1507,9 @@ private slots:
         QTest::newRow("template, noscript read as markup, plaintext")
             << head + "<template><b onmouseover=x()>t</b></template><noscript><i>n</i></noscript><plaintext></p><b>"
             << head + "<template><b>t</b></template><noscript><i>n</i></noscript><plaintext></p><b>";
+        // A NUL in a name is part of it: no script, and written whole.
+        QTest::newRow("NUL in a name") << QByteArray("<script\0>b()</script><i onclick=x()>t</i>",
+            41) << QByteArray("<html><head></head><body><script\0>b()<i>t</i></script\0>", 55) + tail();
         // Deeper than the parser frees its tree in one go, deeper than the nesting pass leaves it.
         QTest::newRow("3000 deep") << QByteArray("<div>").repeated(3000) + "<i onclick=x()>t</i>"
                                    << "<html><head></head><body>" + QByteArray("<div>").repeated(3000) + "<i>t</i>"

@@ -354,8 +354,11 @@ public:
             if (frame.next >= children->length) {
                 const std::string name
                     = frame.node == m_output->document ? std::string() : elementName(frame.node->v.element);
-                if (!name.empty())
-                    m_out.append("</").append(name.c_str()).append('>');
+                if (!name.empty()) {
+                    m_out.append("</");
+                    appendLiteral(name.data(), name.size());
+                    m_out.append('>');
+                }
                 stack.removeLast();
                 continue;
             }
@@ -395,7 +398,9 @@ private:
         // stays, without it.
         if (name.empty())
             return true;
-        m_out.append('<').append(name.c_str());
+        // Whole, NULs and all: "script" and a NUL is no script, but would be one cut at the NUL.
+        m_out.append('<');
+        appendLiteral(name.data(), name.size());
         for (unsigned a = 0; a < element.attributes.length; ++a) {
             const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[a]);
             if (isUnsafeAttribute(*attribute))
