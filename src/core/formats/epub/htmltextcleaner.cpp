@@ -472,6 +472,9 @@ int HtmlTextCleaner::handleEndTag(int lt)
     const QByteArray name = tagName(tag).toLower();
     if (m_foreign > 0 && (name == "svg" || name == "math"))
         --m_foreign;
+    // No SVG or MathML element has these names: the parser closes the HTML element outside.
+    else if (m_foreign > 0 && markupscan::leavesForeignContent().contains(name))
+        m_foreign = 0;
     m_out.append(m_in.constData() + lt, tag.end - lt);
     return tag.end;
 }
