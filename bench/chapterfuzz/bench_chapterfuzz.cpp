@@ -1,11 +1,16 @@
 // Runs the passes over chapter markup on mutated chapters, as a fuzzer would: seeds of XHTML,
 // HTML, deep nesting, MOBI headings and long runs, edited at random with markup pieces (split
-// tags, unclosed quotes, tags and comments, NULs), also in UTF-16 and UTF-32. For each chapter:
-// - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove;
+// tags, unclosed quotes, tags and comments, NULs, SVG and MathML), also in UTF-16 and UTF-32. The
+// HTML5 parser (gumbo) is the oracle: what the web view's HTML parser reads is read as it does.
+// For each chapter:
+// - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove; a chapter
+//   stored to be read as HTML holds no script, handler or javascript: address as the parser reads
+//   it, and shows every character the parser shows in what the book gave, in order;
 // - the nesting pass: what it writes holds no more unsafe parts than what it read;
 // - the MOBI heading passes: each reads at most four characters per character of the text, and
 //   what closeOpen and dropEmpty write holds no more unsafe parts than what they read;
-// - the MOBI markup to HTML with the nesting, run and cutting passes after it: no crash.
+// - the MOBI markup to HTML with the nesting, run and cutting passes and the parser's last step
+//   after them: the parts hold nothing that runs, and show what the parser shows in the book.
 // The slowest chapter per kilobyte is reported. Each finding is written to the folder given (by
 // default the current one) as chapterfuzz-<round>.bin, and the exit code is 1 when there is one.
 // Usage: bench_chapterfuzz [rounds, default 20000] [seed, default 1] [folder for findings]
@@ -13,10 +18,14 @@
 #include "formats/epub/chaptercleaner.h"
 #include "formats/epub/htmltextcleaner.h"
 #include "formats/htmlnesting.h"
+#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
 #include "formats/mobi/headingmarkup.h"
 #include "formats/mobi/mobidocument.h"
+#include "formats/textdocument.h"
+
+#include "parsedmarkup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,7 +60,9 @@ QList<QByteArray> seeds()
 const char* const kPieces[] = { "<", ">", "/", "\"", "'", "=", " ", "\0", "script", "<script>", "</script>", "<<span>",
     "</span>", "<!--", "-->", "<?", "?>", "<![CDATA[", "]]>", "<h1", "</h1>", "<h2 '", "<b", "<b<h1</h1>", "<div>",
     "</div>", "<p>", "</p>", "onclick=", "javascript:", "&#106;", "&nbsp;", "<title>", "</title>", "<!DOCTYPE html [",
-    "]>", "<br/>", "\n", "<a id='x' name=\"y\">", "<img recindex=\"00001\">", "<svg:script>" };
+    "]>", "<br/>", "\n", "<a id='x' name=\"y\">", "<img recindex=\"00001\">", "<svg:script>", "<svg>", "</svg>",
+    "<math>", "<mi>", "<mtext>", "<foreignObject>", "<desc>", "<annotation-xml encoding=text/html>", "<em>", "<style>",
+    "<textarea>", "<![CDATA[ a > <img src=x onerror=y()> ]]>", "<a href=&#0000000106;avascript:x()>" };
 
 QByteArray mutate(QByteArray data, QRandomGenerator& random)
 {
@@ -82,6 +93,20 @@ QByteArray encoded(const QByteArray& utf8, int form)
     if (form == 0)
         return utf8;
     return marks[form - 1] + QTextCodec::codecForName(codecs[form - 1])->fromUnicode(QString::fromUtf8(utf8));
+}
+
+// The chapter's text as the book gives it, in UTF-8: the codec's own byte-order mark after ours
+// is a character of the text.
+QByteArray decoded(const QByteArray& data, int form)
+{
+    static const char* const codecs[] = { "UTF-16LE", "UTF-16BE", "UTF-32LE" };
+    if (form == 0)
+        return data;
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString text
+        = QTextCodec::codecForName(codecs[form - 1])
+              ->toUnicode(data.constData() + (form == 3 ? 4 : 2), data.size() - (form == 3 ? 4 : 2), &state);
+    return text.toUtf8();
 }
 
 int unsafeParts(const QByteArray& text)
@@ -124,15 +149,28 @@ int main(int argc, char** argv)
     total.start();
     for (int round = 0; round < rounds; ++round) {
         const QByteArray utf8 = mutate(all.at(round % all.size()), random);
-        const QByteArray data = encoded(utf8, random.bounded(8) == 0 ? 1 + random.bounded(3) : 0);
+        const int form = random.bounded(8) == 0 ? 1 + random.bounded(3) : 0;
+        const QByteArray data = encoded(utf8, form);
         QElapsedTimer timer;
         timer.start();
 
         QByteArray stored;
-        epub::ChapterCleaner::cleanData(data, &stored, round % 2 ? "c.xhtml" : "c.html");
+        const QString name = round % 2 ? QStringLiteral("c.xhtml") : QStringLiteral("c.html");
+        const epub::ChapterCleaner::Result cleaned = epub::ChapterCleaner::cleanData(data, &stored, name);
         QByteArray again;
-        if (epub::ChapterCleaner::cleanData(stored, &again, round % 2 ? "c.xhtml" : "c.html").removed > 0)
+        if (epub::ChapterCleaner::cleanData(stored, &again, name).removed > 0)
             found(round, data, QStringLiteral("a second cleaning still removes something"));
+        // Kept in UTF-16 or UTF-32 when nothing changed: the parser reads UTF-8 only.
+        const bool readable = stored.startsWith("\xEF\xBB\xBF") || stored == utf8;
+        if (cleaned.outcome != epub::ChapterCleaner::Skipped && readable
+            && !TextDocument::nameReadsAsXml(TextDocument::shownName(name, cleaned.kind))) {
+            const QByteArray html = stored.startsWith("\xEF\xBB\xBF") ? stored.mid(3) : stored;
+            if (parsedmarkup::read(html).scripts > 0)
+                found(round, data, QStringLiteral("the stored chapter holds what runs, as the parser reads it"));
+            if (!parsedmarkup::keepsShownText(
+                    parsedmarkup::read(decoded(data, form)).shown, parsedmarkup::read(html).shown))
+                found(round, data, QStringLiteral("the stored chapter lost characters the parser shows"));
+        }
 
         int changes = 0;
         const QByteArray bounded = HtmlNesting::bounded(utf8, HtmlNesting::Html, &changes, 40);
@@ -160,7 +198,17 @@ int main(int argc, char** argv)
         QByteArray chapter = HtmlNesting::bounded(
             document.toHtml(text).toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
         chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, nullptr, 4096, 512);
-        mobi::ChapterParts::cut(chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 ? &starts : nullptr);
+        QString parts;
+        for (const QByteArray& part : mobi::ChapterParts::cut(
+                 chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 ? &starts : nullptr)) {
+            QByteArray checked;
+            HtmlParserCleaner::clean(part, &checked);
+            if (parsedmarkup::read(checked).scripts > 0)
+                found(round, utf8, QStringLiteral("a MOBI part holds what runs, as the parser reads it"));
+            parts += parsedmarkup::read(checked).shown;
+        }
+        if (!parsedmarkup::keepsShownText(parsedmarkup::read(utf8).shown, parts))
+            found(round, utf8, QStringLiteral("the MOBI parts lost characters the parser shows"));
 
         const double perKb = timer.nsecsElapsed() / 1e6 / qMax(1.0, data.size() / 1024.0);
         if (perKb > slowest) {

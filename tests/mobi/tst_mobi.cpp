@@ -10,6 +10,7 @@
 #include "formats/mobi/mobidocument.h"
 #include "formats/mobi/mobitext.h"
 #include "mobiwriter.h"
+#include "parsedmarkup.h"
 #include "testfiles.h"
 #include "testpaths.h"
 
@@ -878,6 +879,16 @@ private slots:
         QTest::newRow("closed, a thousand deep") << QByteArray("<div>").repeated(700) + "<div id='deep'>Deep<div>"
                 + QByteArray("<div>x").repeated(300) + QByteArray("</div>").repeated(1002)
                                                  << HtmlNesting::MaxDepth << false;
+        // SVG and MathML as the parser reads them, kept whole a few levels beyond the bound: CDATA
+        // is text there, a title in MathML text is HTML, an SVG script ends at an HTML tag.
+        QTest::newRow("foreign content, a thousand deep") << QByteArray("<div>").repeated(1000)
+                + "<p>a<svg><![CDATA[ b > <img src=x onerror=y()> ]]></svg> c</p>"
+                  "<p>d<math><mi><title><b><script>w()</script></b></title></mi></math> e</p>"
+                  "<p>f<svg><desc><![CDATA[<i>g</i>]]></desc><g><script>s()<em>h</em></script></g></svg> i</p>"
+                  "<p>j<svg><foreignObject><div><![CDATA[ k > <b>l</b> ]]></div></foreignObject></svg></p>"
+                  "<p>m<math><mi><textarea>n <b>o</b></textarea></mi></math></p>"
+                + QByteArray("</div>").repeated(1000) << HtmlNesting::MaxDepth + 3
+                                                          << false;
         QTest::newRow("a few unclosed blocks") << repeated(40, [](const QByteArray& n) {
             return "<div><p>The shuttle flew " + n + ".</p><blockquote>Reed";
         }) << 82 << true;
@@ -912,8 +923,12 @@ private slots:
         const QString text = page.mainFrame()->evaluateJavaScript("document.body.textContent").toString();
         // Tags, and what the parser reads as comments ("</" and no name, up to ">"), show nothing.
         const QRegularExpression tags("</?[A-Za-z][^>]*>|</[^A-Za-z>][^>]*>");
-        QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(tags).simplified());
-        QCOMPARE(page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script').length").toInt(), 0);
+        if (!body.contains("<svg>"))
+            QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(tags).simplified());
+        else // the words the parser shows, none lost and none made markup
+            QCOMPARE(parsedmarkup::read(chapter.toUtf8()).shown, parsedmarkup::read(body).shown);
+        QCOMPARE(
+            page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script, [onerror]').length").toInt(), 0);
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
     }

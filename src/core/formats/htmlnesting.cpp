@@ -39,13 +39,16 @@ const Names& specialElements()
     return names;
 }
 
-// HTML start tags that end the SVG or MathML they stand in.
-const Names& leavesForeignContent()
+// SVG and MathML elements whose content the parser reads as HTML again.
+const Names& svgIntegrationPoints()
 {
-    static const Names names { "b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
-        "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu", "meta", "nobr",
-        "ol", "p", "pre", "ruby", "s", "small", "span", "strong", "strike", "sub", "sup", "table", "tt", "u", "ul",
-        "var" };
+    static const Names names { "foreignobject", "desc", "title" };
+    return names;
+}
+
+const Names& mathTextIntegrationPoints()
+{
+    static const Names names { "mi", "mo", "mn", "ms", "mtext" };
     return names;
 }
 
@@ -181,7 +184,9 @@ private:
         int ordinal; // of the start tag; -1 for an element the parser makes itself
         bool dropped;
         bool unclosed;
-        bool foreign; // in SVG or MathML, as the parser of the rewritten text sees it
+        bool foreign; // an SVG or MathML element
+        char space; // 'h' HTML, 's' SVG, 'm' MathML
+        bool integration; // foreign, but the parser reads its content as HTML
         int id;
     };
     // A formatting element the parser reopens in each block until it is closed by its own
@@ -206,7 +211,9 @@ private:
             m_tokenStart = lt;
             if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
                 i = commentEnd(m_text, lt);
-            } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0) {
+            } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0
+                && (!m_html || (!m_stack.isEmpty() && m_stack.last().foreign))) {
+                // Text in SVG and MathML; elsewhere the HTML parser reads a comment up to ">".
                 const int close = m_text.indexOf("]]>", lt + 9);
                 i = close < 0 ? size : close + 3;
             } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt)) {
@@ -234,18 +241,30 @@ private:
     // Handles a start tag in [lt, end); where the walk goes on.
     int startTag(const QByteArray& name, int lt, int nameEnd, int end, bool selfClosing)
     {
-        if (m_html && (name == "html" || name == "head" || name == "body"))
+        // In SVG or MathML, an HTML start tag ends the foreign elements open, up to an HTML
+        // element or one whose content is HTML.
+        if (foreignContext()
+            && (leavesForeignContent().contains(name)
+                || (name == "font" && hasAttribute(nameEnd, end, { "color", "face", "size" })))) {
+            int at = m_stack.size();
+            while (at > 0 && m_stack.at(at - 1).foreign && !m_stack.at(at - 1).integration)
+                --at;
+            replace(lt, lt, popTo(at));
+        }
+        const char space = namespaceOf(name);
+        const bool foreign = space != 'h';
+        if (m_html && !foreign && (name == "html" || name == "head" || name == "body"))
             return end;
         // Tags the parser ignores are left out of a rewritten text, where the element that made
         // the parser ignore them may be gone: table parts outside a table, and all but options
         // in a list box.
-        if (m_html && m_foreign == 0 && m_openCount.value("table") == 0
+        if (m_html && !foreign && m_openCount.value("table") == 0
             && (cells().contains(name) || tableSections().contains(name) || name == "tr" || name == "caption"
                 || name == "col" || name == "colgroup")) {
             replace(lt, end, QByteArray());
             return end;
         }
-        if (m_html && m_foreign == 0 && m_openCount.value("select") > 0) {
+        if (m_html && !foreign && m_openCount.value("select") > 0) {
             if (name == "select" || name == "input" || name == "keygen" || name == "textarea") {
                 // These end the list box ("<select>" only that).
                 const int at = findFromTop([](const Open& open) { return open.name == "select"; });
@@ -270,13 +289,6 @@ private:
             if (at >= 0)
                 replace(lt, lt, popTo(at));
         }
-        if (m_html && m_foreign > 0 && leavesForeignContent().contains(name)) {
-            int at = m_stack.size();
-            while (at > 0 && m_stack.at(at - 1).foreign)
-                --at;
-            replace(lt, lt, popTo(at));
-        }
-        const bool foreign = m_foreign > 0 || name == "svg" || name == "math";
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
         if (m_html && !foreign) {
             impliedEnds(name);
@@ -294,10 +306,17 @@ private:
         const bool raw = !(m_html && foreign) && (rawTextElements().contains(name) || name == "plaintext");
         // Text-only elements stay: without their tags their content would show as text. Like
         // the span that keeps an id, they are leaves: kept elements stop a level short of the
-        // bound to leave them room.
-        const bool drop = m_rewriting && !raw && m_base + m_kept >= m_maxDepth - 1;
+        // bound to leave them room. SVG and MathML stay whole, and so does an HTML element right
+        // in them: without its tags its content would be read in another namespace (CDATA as
+        // text or as a comment, a title as text or as markup).
+        const bool inForeign = !m_stack.isEmpty() && m_stack.last().foreign;
+        const bool drop = m_rewriting && !raw && !foreign && !inForeign && m_base + m_kept >= m_maxDepth - 1;
+        const bool integration = space == 's' ? svgIntegrationPoints().contains(name)
+                                              : space == 'm'
+                && (mathTextIntegrationPoints().contains(name)
+                    || (name == "annotation-xml" && htmlEncoding(nameEnd, end)));
         m_stack.append(
-            { name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign && !(drop && m_foreign == 0), ++m_ids });
+            { name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign, space, integration, ++m_ids });
         if (tracksFormatting()) {
             m_inStack.insert(m_ids);
             if (formattingElements().contains(name) && !foreign)
@@ -310,7 +329,7 @@ private:
             m_unclosedOpen[name] += 1;
         if (!drop)
             ++m_kept;
-        if ((name == "svg" || name == "math") && !drop)
+        if (foreign)
             ++m_foreign;
         m_deepest = qMax(m_deepest, m_base + (m_rewriting ? m_kept : m_stack.size()));
         if (drop) {
@@ -328,8 +347,22 @@ private:
     void endTag(const QByteArray& name, int lt, int end)
     {
         int at = -1;
-        if (!m_html || m_foreign > 0) {
+        bool html = m_html;
+        if (!m_html) {
             at = findFromTop([&name](const Open& open) { return open.name == name; });
+        } else if (foreignContext()) {
+            // The foreign element of the name from the innermost on; reaching an HTML element, the
+            // tag is read as HTML, and may close that element and all in it.
+            for (int k = m_stack.size() - 1; k >= 0 && m_stack.at(k).foreign; --k) {
+                if (m_stack.at(k).name == name) {
+                    at = k;
+                    break;
+                }
+            }
+            html = at < 0;
+        }
+        if (!html) {
+            // Read as XML, or it closes the foreign element found.
         } else if (name == "html" || name == "head" || name == "body") {
             return;
         } else if (name == "br") {
@@ -465,6 +498,58 @@ private:
         }
     }
 
+    // Whether the parser reads what comes now as SVG or MathML: the innermost element is one,
+    // and not one whose content is HTML.
+    bool foreignContext() const
+    {
+        return m_html && m_foreign > 0 && m_stack.last().foreign && !m_stack.last().integration;
+    }
+
+    // The namespace the parser puts an element of the name in, here: 'h', 's' or 'm'.
+    char namespaceOf(const QByteArray& name) const
+    {
+        if (!m_html)
+            return 'h';
+        if (foreignContext())
+            return m_stack.last().space;
+        if (m_foreign > 0 && m_stack.last().space == 'm') {
+            // In MathML text, these two stay MathML; in an annotation, SVG starts.
+            if ((name == "mglyph" || name == "malignmark") && mathTextIntegrationPoints().contains(m_stack.last().name))
+                return 'm';
+            if (name == "svg" && m_stack.last().name == "annotation-xml")
+                return 's';
+        }
+        return name == "svg" ? 's' : name == "math" ? 'm' : 'h';
+    }
+
+    bool hasAttribute(int from, int to, std::initializer_list<const char*> names) const
+    {
+        Attribute attribute;
+        for (int i = from; nextAttribute(m_text, i, to, &attribute); i = attribute.end) {
+            for (const char* name : names) {
+                if (nameIs(m_text, attribute, name))
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    // An annotation whose encoding makes its content HTML.
+    bool htmlEncoding(int from, int to) const
+    {
+        Attribute attribute;
+        for (int i = from; nextAttribute(m_text, i, to, &attribute); i = attribute.end) {
+            if (!nameIs(m_text, attribute, "encoding"))
+                continue;
+            int begin = 0;
+            int valueEnd = 0;
+            attributeValue(m_text, attribute, &begin, &valueEnd);
+            const QByteArray value = m_text.mid(begin, valueEnd - begin).toLower();
+            return value == "text/html" || value == "application/xhtml+xml";
+        }
+        return false;
+    }
+
     bool topIs(const char* name) const
     {
         return !m_stack.isEmpty() && !m_stack.last().dropped && m_stack.last().name == name;
@@ -472,7 +557,7 @@ private:
 
     void pushImplied(const QByteArray& name)
     {
-        m_stack.append({ name, -1, false, false, false, ++m_ids });
+        m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
         m_openCount[name] += 1;
         ++m_kept;
         if (tracksFormatting())
@@ -513,7 +598,7 @@ private:
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
     {
-        if (!tracksFormatting() || m_foreign > 0 || m_formatting.isEmpty())
+        if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
         int k = m_formatting.size() - 1;
         while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id))
@@ -522,7 +607,7 @@ private:
             const QByteArray name = m_formatting.at(k).name;
             if (m_bodyLevelElements && m_stack.isEmpty())
                 m_bodyLevelElements->append({ m_tokenStart, name });
-            m_stack.append({ name, -1, false, false, false, ++m_ids });
+            m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
             m_openCount[name] += 1;
             m_inStack.insert(m_ids);
             m_formatting[k].id = m_ids;
@@ -553,8 +638,14 @@ private:
     {
         if (m_openCount.value(name) == 0)
             return -1;
-        const int at = findFromTop([&](const Open& open) { return open.name == name || scope.contains(open.name); });
-        return at >= 0 && m_stack.at(at).name == name ? at : -1;
+        // The foreign elements whose content is HTML bound every scope but a table's.
+        const bool foreignBounds = &scope != &tableScope();
+        const int at = findFromTop([&](const Open& open) {
+            if (open.foreign)
+                return foreignBounds && (open.integration || open.name == "annotation-xml");
+            return open.name == name || scope.contains(open.name);
+        });
+        return at >= 0 && !m_stack.at(at).foreign && m_stack.at(at).name == name ? at : -1;
     }
 
     void popToFirstOf(const Names& names, const Names& scope)
@@ -592,7 +683,7 @@ private:
                 --m_kept;
                 if (m_rewriting)
                     ends += "</" + open.name + '>';
-                if (open.name == "svg" || open.name == "math")
+                if (open.foreign)
                     --m_foreign;
             }
         }

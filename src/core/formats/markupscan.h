@@ -31,6 +31,16 @@ inline const Names& voidElements()
     return names;
 }
 
+// HTML start tags that end the SVG or MathML they stand in ("font" too, with a colour, face or size).
+inline const Names& leavesForeignContent()
+{
+    static const Names names { "b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
+        "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu", "meta", "nobr",
+        "ol", "p", "pre", "ruby", "s", "small", "span", "strong", "strike", "sub", "sup", "table", "tt", "u", "ul",
+        "var" };
+    return names;
+}
+
 // Elements whose content is text up to their end tag.
 inline const Names& rawTextElements()
 {

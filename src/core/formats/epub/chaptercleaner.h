@@ -53,16 +53,22 @@ public:
     static constexpr int MaxDomBytes = 16 << 20;
     static constexpr int MaxDomElements = 200000;
 
-    static Result cleanFile(const QString& path);
+    // renamedByKind: the file is a chapter, to be shown under the name of its kind
+    // (TextDocument::shownName); any other document is shown under its own name.
+    static Result cleanFile(const QString& path, bool renamedByKind = true);
     // The same on bytes; out receives the chapter as it is to be stored. The file name tells
     // whether the web view will read a well-formed chapter as XML (an XHTML name) or as HTML.
-    static Result cleanData(const QByteArray& data, QByteArray* out, const QString& fileName = QString());
+    static Result cleanData(
+        const QByteArray& data, QByteArray* out, const QString& fileName = QString(), bool renamedByKind = true);
 
 private:
     // cleanData on a chapter in an encoding the byte passes read (ChapterEncoding).
-    static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName);
+    static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName, bool renamedByKind);
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
+    // The last step for a chapter the web view reads with its HTML parser (by the name it is
+    // shown under): what the parser finds unsafe in the final markup goes (HtmlParserCleaner).
+    static void checkAsParsed(Result* result, const QString& shownName, QByteArray* out);
     // Whether the program's end stops the cleaning here; the result says so then.
     static bool stops(Result* result);
     // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long

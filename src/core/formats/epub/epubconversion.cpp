@@ -294,7 +294,7 @@ EpubConversion::Outcome EpubConversion::clean(const Entry& entry) const
 {
     Outcome outcome;
     const QString path = safeEntryPath(m_outputDir, entry.stored);
-    const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path);
+    const ChapterCleaner::Result result = ChapterCleaner::cleanFile(path, entry.role == Chapter);
     if (result.outcome == ChapterCleaner::Stopped)
         return outcome;
     if (result.outcome == ChapterCleaner::Cleaned)

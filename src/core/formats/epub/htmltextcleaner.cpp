@@ -191,6 +191,8 @@ void HtmlTextCleaner::run(int from, int to)
             pos = handleComment(lt);
         else if (startsWithAt(m_in, lt, m_end, "<!doctype", true))
             pos = handleDoctype(lt);
+        else if (m_foreign > 0 && startsWithAt(m_in, lt, m_end, "<![CDATA[", false))
+            pos = copyCdata(lt);
         else if (next == '!')
             pos = copyThroughGreater(lt);
         else if (next == '?')
@@ -217,6 +219,14 @@ int HtmlTextCleaner::copyThroughGreater(int lt)
 {
     const int gt = find('>', lt + 1);
     const int end = gt < 0 ? m_end : gt + 1;
+    m_out.append(m_in.constData() + lt, end - lt);
+    return end;
+}
+
+int HtmlTextCleaner::copyCdata(int lt)
+{
+    const int close = m_in.indexOf("]]>", lt + 9);
+    const int end = close < 0 || close + 3 > m_end ? m_end : close + 3;
     m_out.append(m_in.constData() + lt, end - lt);
     return end;
 }
@@ -495,8 +505,13 @@ int HtmlTextCleaner::handleStartTag(int lt)
             return tag.end;
         const bool nested = local.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0;
         const int end = endOfElement(name, tag.end, nested);
-        return end < 0 ? tag.end : end;
+        return end < 0 ? tag.end : (m_foreign > 0 ? foreignEnd(tag.end, end) : end);
     }
+    const QByteArray lower = local.toLatin1().toLower();
+    if (m_foreign > 0 && markupscan::leavesForeignContent().contains(lower))
+        m_foreign = 0;
+    else if ((lower == "svg" || lower == "math") && !(tag.closed && m_in.at(tag.end - 2) == '/'))
+        ++m_foreign;
     appendWithoutUnsafeAttributes(tag);
     if (!m_rawTextElements || !isRawTextElement(name))
         return tag.end;
@@ -510,9 +525,29 @@ int HtmlTextCleaner::handleStartTag(int lt)
     return contentEnd;
 }
 
+int HtmlTextCleaner::foreignEnd(int from, int end) const
+{
+    for (int lt = m_in.indexOf('<', from); lt >= 0 && lt < end; lt = m_in.indexOf('<', lt + 1)) {
+        const bool closing = lt + 1 < end && m_in.at(lt + 1) == '/';
+        int nameEnd = lt + (closing ? 2 : 1);
+        while (nameEnd < end && markupscan::isNameChar(m_in.at(nameEnd)))
+            ++nameEnd;
+        const QByteArray name = m_in.mid(lt + (closing ? 2 : 1), nameEnd - lt - (closing ? 2 : 1)).toLower();
+        if (closing ? name == "svg" || name == "math" : markupscan::leavesForeignContent().contains(name))
+            return lt;
+    }
+    return end;
+}
+
 int HtmlTextCleaner::handleEndTag(int lt)
 {
     const Tag tag = parseTag(lt);
+    const QByteArray name = tagName(tag).toLower();
+    if (m_foreign > 0 && (name == "svg" || name == "math"))
+        --m_foreign;
+    // No SVG or MathML element has these names: the parser closes the HTML element outside.
+    else if (m_foreign > 0 && markupscan::leavesForeignContent().contains(name))
+        m_foreign = 0;
     m_out.append(m_in.constData() + lt, tag.end - lt);
     return tag.end;
 }

@@ -54,6 +54,8 @@ private:
     int handleStartTag(int lt);
     int handleEndTag(int lt);
     int copyThroughGreater(int lt);
+    // In SVG and MathML, CDATA is text to either parser, up to its "]]>".
+    int copyCdata(int lt);
     // Counts a removed element or instruction, keeping the text around it from forming a tag.
     void countRemoval();
 
@@ -66,6 +68,9 @@ private:
     int findEndTag(const QByteArray& name, int from) const;
     int endOfElement(const QByteArray& name, int afterStartTag, bool nested) const;
     int endOfTagAt(int lt) const;
+    // In SVG or MathML an element's content is markup: an HTML start tag, or the end of the SVG
+    // or MathML, ends it before its end tag at end. Where it ends.
+    int foreignEnd(int from, int end) const;
     void appendWithoutUnsafeAttributes(const Tag& tag);
     // The first c, or what, in [from, m_end); -1 when none.
     int find(char c, int from) const;
@@ -90,6 +95,8 @@ private:
     mutable QHash<QByteArray, int> m_noEndTagFrom;
     mutable QHash<QByteArray, NestedTags> m_nested;
     bool m_doctypeSeen = false;
+    // SVG and MathML elements open, roughly: the parser ends them all at an HTML start tag.
+    int m_foreign = 0;
 };
 
 } // namespace epub

@@ -114,8 +114,11 @@ bool UnsafeMarkup::isUnsafeAttribute(QStringView qualifiedName, QStringView valu
         && (qualifiedName.size() == 5 || qualifiedName.at(5) == QLatin1Char(':')))
         return false;
     const QStringView localName = UnsafeMarkup::localName(qualifiedName);
-    if (localName.size() > 2 && localName.left(2).compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
-        return true;
+    // The HTML parser knows no prefixes: "onload:x" is a name of its own there, and goes too.
+    for (const QStringView name : { localName, qualifiedName }) {
+        if (name.size() > 2 && name.left(2).compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
     if (isOneOf(localName, { "href", "src", "action", "formaction", "data" }))
         return isJavascriptUrl(value);
     // SVG animation can set an href to a javascript: URL after loading.

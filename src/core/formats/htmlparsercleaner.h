@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+// The last step before a chapter that the web view reads with its HTML parser is stored: the
+// chapter is parsed by a conformant HTML5 parser (gumbo), and what UnsafeMarkup forbids is taken
+// out of the parsed tree: script elements, event handlers, javascript: addresses. The passes
+// before it read markup with hand-written scanners; whatever they got wrong, the page gets
+// nothing the parser would run.
+//
+// A chapter from which nothing is removed keeps its bytes. Otherwise the tree is written out
+// again so that the web view's parser builds the same tree from it, without what was removed:
+// text and attribute values escaped, raw-text elements written as they are, void elements
+// without end tags, SVG and MathML names in their own case, the document type as written.
+//
+// Works on any ASCII-compatible encoding: bytes beyond ASCII are kept as they are, characters
+// that references stand for are written as references.
+class HtmlParserCleaner {
+public:
+    // Number of elements and attributes removed; out receives the text to store (the input when
+    // none). -1, with out empty, when the parser could not read it: it is not to be shown then.
+    static int clean(const QByteArray& data, QByteArray* out);
+};
