@@ -3,6 +3,7 @@
 
 #include "appdirs.h"
 #include "application.h"
+#include "checkedsave.h"
 #include "enums.h"
 #include "import/bookimporter.h"
 #include "itemviews/kellistwidget.h"
@@ -578,10 +579,17 @@ private slots:
         QVERIFY(importing->isVisible());
         QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Export books..."));
         QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
-        emit bookimporter::instance()->exported(0, 0);
+        emit bookimporter::instance()->exported(0, 0, 0, QString());
         QVERIFY(!importing->isVisible());
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
+        // An archive that could not be written: one box with the cause, no count.
+        const int boxes = m_boxes.size();
+        emit bookimporter::instance()->exported(0, 2, int(checkedsave::Failure::DiskFull), QStringLiteral("/m/a.olv"));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), boxes + 1);
+        QVERIFY2(m_boxes.last().contains(QStringLiteral("The disk is full. The books were not exported.")),
+            qPrintable(m_boxes.last()));
     }
 
     // The title takes the strip's room whatever the author's length: a book without an author (as

@@ -366,8 +366,12 @@ LibraryPage::LibraryPage(QWidget* parent)
         Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::exported, this,
-        [](int ok) {
-            if (Ui* ui = Ui::instance())
+        [](int ok, int total, int failure, const QString& archive) {
+            Ui* ui = Ui::instance();
+            // One box: the cause where the archive could not be written, never "0 books exported".
+            if (ui && ok == 0 && total > 0 && failure != int(checkedsave::Failure::None))
+                ui->showBooksNotExported(checkedsave::Failure(failure), archive);
+            else if (ui)
                 ui->showBooksExported(ok);
         },
         Qt::QueuedConnection);
