@@ -1263,7 +1263,8 @@ private slots:
 
     // However a library file comes into use (as it is, of an older version, with a journal a killed
     // writer left, damaged, another program's file in its place, only in the older folder, with
-    // a journal there or read-only there, or as the finished file of a salvage that stopped), and
+    // a journal there or read-only there, as the finished file of a salvage that stopped, or made
+    // new), and
     // wherever it lies (a folder that can be written, one that cannot, a full disk): the books shown
     // are those SQLite itself reads from a rolled-back copy, the user is told at most once, and
     // what could not be written is as it was. Rows run as an ordinary user, whom file modes bind;
@@ -1274,7 +1275,7 @@ private slots:
         QTest::addColumn<QString>("place");
         for (const char* state : { "current", "older version", "journal left", "damaged leaf", "another program's file",
                  "only in the older folder", "older folder with a journal", "older file read-only",
-                 "finished rebuilt file" }) {
+                 "finished rebuilt file", "first start" }) {
             for (const char* place : { "writable", "read-only folder", "full disk" })
                 QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(state, place))) << state << place;
         }
@@ -1329,6 +1330,8 @@ private slots:
             for (int i = 0; i < 200; ++i)
                 statements << QStringLiteral("insert into books values ('978%1', 'Title %1', 9.5)").arg(i);
             QVERIFY(writeDatabaseFile(path, statements));
+            counted.clear();
+        } else if (state == QLatin1String("first start")) {
             counted.clear();
         } else if (state == QLatin1String("finished rebuilt file")) {
             QVERIFY(writeLibraryFile(rebuilt, 80, false));
@@ -1389,6 +1392,10 @@ private slots:
         if (writable) {
             // A library made from a copy is its owner's to write.
             QVERIFY(QFileInfo(path).permissions() & QFile::WriteOwner);
+        } else if (state == QLatin1String("first start")) {
+            // A library that could not be made leaves no file the next start would take for one
+            // that lost its books.
+            QVERIFY(!QFile::exists(path));
         }
         // The older folder is only ever read; the library's own folder is changed only where it
         // can be written, and another program's file is never changed.

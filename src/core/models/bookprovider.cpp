@@ -660,18 +660,26 @@ bool BookProvider::createConnection(const QString& path, const QString& olderPat
     m_damageSeen = source.salvaged;
     if (source.path.isEmpty())
         return false;
+    const bool fresh = !QFile::exists(source.path);
     if (!openSource(source, path))
         return false;
     if (!source.readOnly) {
         QSqlError error;
         if (!LibraryDatabase::createOrUpgrade(QLatin1String(QSqlDatabase::defaultConnection), &error)) {
             // A library that cannot be brought up to date where it lies (a full disk) is read from a
-            // copy brought up to date elsewhere.
+            // copy brought up to date elsewhere; a new one that cannot be made leaves no file that
+            // the next start would take for a library that lost its books.
             const QString upgradeCause = storageCause(path, error);
-            if (upgradeCause.isEmpty()) {
+            if (upgradeCause.isEmpty() || fresh) {
+                if (fresh) {
+                    closeDefault();
+                    LibraryReadCopy::removeWithJournal(path);
+                }
                 LibraryMessageBox::critical(providerText("Failed to open database"),
-                    providerText("The library could not be brought up to date: %1.")
-                        .arg(LibraryDatabase::plainText(error)),
+                    fresh ? providerText("The library could not be made: %1.")
+                                .arg(upgradeCause.isEmpty() ? LibraryDatabase::plainText(error) : upgradeCause)
+                          : providerText("The library could not be brought up to date: %1.")
+                                .arg(LibraryDatabase::plainText(error)),
                     QMessageBox::Ok);
                 return false;
             }
