@@ -106,17 +106,7 @@ bool Application::init()
 {
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Init app"));
     const QString dbPath = databasePath();
-    const QString legacyPath = legacyDatabasePath();
-    if (!QFile::exists(dbPath) && QFile::exists(legacyPath)) {
-        // Copied under a temporary name first, so a failed copy never becomes the library.
-        const QString partPath = dbPath + QStringLiteral(".part");
-        QFile::remove(partPath);
-        if (!QFile::copy(legacyPath, partPath) || !QFile::rename(partPath, dbPath)) {
-            qWarning() << "Can't copy the old library" << legacyPath << "to" << dbPath;
-            QFile::remove(partPath);
-        }
-    }
-    BookProvider::instance()->createConnection(dbPath);
+    BookProvider::instance()->createConnection(dbPath, legacyDatabasePath());
 
     d->folderModel = new FolderModel(this);
     d->folderModel->setObjectName(QStringLiteral("Folders"));

@@ -82,7 +82,8 @@ struct Library {
 };
 
 // Runs the event loop until the task reports its end; the elapsed milliseconds.
-qint64 runUntil(void (bookimporter::*signal)(int, int), const std::function<void()>& begin)
+template <typename Signal>
+qint64 runUntil(Signal signal, const std::function<void()>& begin)
 {
     QEventLoop loop;
     const auto connection = QObject::connect(bookimporter::instance(), signal, &loop, &QEventLoop::quit);

@@ -182,6 +182,13 @@ void Ui::showBooksExported(int count)
     showMessage(formatMessage(translated(c, "%n books exported!", count)), 6, translated(c, "Ok"));
 }
 
+void Ui::showBooksNotExported(checkedsave::Failure failure, const QString& archive)
+{
+    showMessage(formatMessage(translated("Dilog_Errors", "%1. The books were not exported.")
+                                  .arg(storageCauseText(failure, archive).toHtmlEscaped())),
+        5);
+}
+
 void Ui::showBooksImported(int count)
 {
     const char* c = "Dialog_BookImported";

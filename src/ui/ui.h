@@ -34,6 +34,8 @@ public:
     void showBooksAdded(int count);
     void showBookExists(const QString& name);
     void showBooksExported(int count);
+    // The library archive could not be written: the cause, and that no book was exported.
+    void showBooksNotExported(checkedsave::Failure failure, const QString& archive);
     void showBooksImported(int count);
     void showBookDamaged();
     // A book or its data could not be written: the cause instead of "damaged".

@@ -3,6 +3,7 @@
 
 #include "appdirs.h"
 #include "application.h"
+#include "checkedsave.h"
 #include "enums.h"
 #include "import/bookimporter.h"
 #include "itemviews/kellistwidget.h"
@@ -578,10 +579,32 @@ private slots:
         QVERIFY(importing->isVisible());
         QCOMPARE(importing->titleLabel()->text(), QStringLiteral("Export books..."));
         QCOMPARE(importing->pauseButton()->toolTip(), QStringLiteral("Pause exporting"));
-        emit bookimporter::instance()->exported(0, 0);
+        emit bookimporter::instance()->exported(0, 0, 0, QString());
         QVERIFY(!importing->isVisible());
         QCoreApplication::processEvents();
         QVERIFY(m_boxes.last().contains(QStringLiteral("0 books exported!")));
+        // Books of an archive that a full disk kept from being unpacked: one box with the cause, not
+        // a list that repeats it for each.
+        const int told = m_boxes.size();
+        emit bookimporter::instance()->importStarted();
+        for (const char* name : { "/i/one.fb2", "/i/two.fb2" }) {
+            BookDto refused;
+            refused.full_path = QLatin1String(name);
+            emit bookimporter::instance()->itemProcessed(ItemDiskFull, refused);
+        }
+        emit bookimporter::instance()->finished(0, 2);
+        QTRY_COMPARE(m_boxes.size(), told + 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), told + 1);
+        QVERIFY2(m_boxes.last().contains(QStringLiteral("The disk is full. Book can not be added.")),
+            qPrintable(m_boxes.last()));
+        // An archive that could not be written: one box with the cause, no count.
+        const int boxes = m_boxes.size();
+        emit bookimporter::instance()->exported(0, 2, int(checkedsave::Failure::DiskFull), QStringLiteral("/m/a.olv"));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), boxes + 1);
+        QVERIFY2(m_boxes.last().contains(QStringLiteral("The disk is full. The books were not exported.")),
+            qPrintable(m_boxes.last()));
     }
 
     // The title takes the strip's room whatever the author's length: a book without an author (as

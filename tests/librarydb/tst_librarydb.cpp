@@ -23,10 +23,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -160,6 +162,56 @@ private:
     bool m_gone = false;
 };
 
+// A library of the given books made through a private connection: today's tables, or the books
+// table of an older version alone. Paths long enough that the books fill several leaves.
+bool writeLibraryFile(const QString& path, int books, bool olderVersion)
+{
+    QStringList statements
+        = olderVersion ? QStringList { kBooksBeforeHash + QLatin1Char(')') } : LibraryDatabase::tableStatements();
+    for (int i = 1; i <= books; ++i) {
+        statements << QStringLiteral("insert into books values (%1, '', '%2', 'Author', 'Book %1', 2, 1600000000, 0, "
+                                     "0, 0, 0, 0%3)")
+                          .arg(i)
+                          .arg(BookProvider::encodeText(
+                              QStringLiteral("/b/%1/").arg(i) + QString(200, QLatin1Char('p'))))
+                          .arg(olderVersion ? QString() : QStringLiteral(", 0, NULL, 0"));
+    }
+    return QDir().mkpath(QFileInfo(path).path()) && writeDatabaseFile(path, statements);
+}
+
+// What the sqlite3 program says of a copy of the file with its journal, which it rolls back there.
+QString sqliteSays(const QString& path, const QString& sql)
+{
+    QTemporaryDir copies;
+    const QString copy = copies.filePath(QStringLiteral("copy.sqlite3"));
+    if (!QFile::copy(path, copy)
+        || (QFile::exists(path + QStringLiteral("-journal"))
+            && !QFile::copy(path + QStringLiteral("-journal"), copy + QStringLiteral("-journal"))))
+        return QString();
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (program.isEmpty()) {
+        // Without the program, SQLite through a connection of its own.
+        QString result;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("independent"));
+            db.setDatabaseName(copy);
+            QSqlQuery query(db);
+            QStringList rows;
+            if (db.open() && query.exec(sql)) {
+                while (query.next())
+                    rows << query.value(0).toString() + QLatin1Char('|') + query.value(1).toString();
+            }
+            result = rows.join(QLatin1Char('\n'));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("independent"));
+        return result;
+    }
+    QProcess sqlite;
+    sqlite.start(program, { copy, sql });
+    if (!sqlite.waitForFinished(60000) || sqlite.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+}
 } // namespace
 
 class TestLibraryDb : public QObject {
@@ -697,12 +749,15 @@ private slots:
                 pages.leaf(page, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
             QVERIFY2(pages.work() < 8 * quint64(length), qPrintable(QString::number(pages.work())));
         }
+        int shownWhileFull = -1;
         if (diskFull) {
-            // No new file fits beside the damaged one: it stays as it is and is read as it is, one box
-            // on this thread gives the true cause, and the next start tries again.
+            // No new file fits beside the damaged one: it stays as it is, its books are shown from a
+            // new file in the run's own folder, one box on this thread gives the true cause, and the
+            // next start tries again.
             QVERIFY(disk->fill());
             BoxRecorder full;
             QVERIFY(db->createConnection(path));
+            shownWhileFull = db->allBooks().size();
             QVERIFY(!full.offGuiThread);
             QCOMPARE(full.boxes.size(), 1);
             QVERIFY2(full.boxes.first().second.contains(
@@ -740,6 +795,8 @@ private slots:
         // Two copies of a row off the tree that differ: which is the live one cannot be told.
         if (damage == QLatin1String("old copies that differ"))
             expected.remove(changed);
+        if (diskFull)
+            QCOMPARE(shownWhileFull, expected.size());
 
         BoxRecorder recorder;
         recorder.answer = QMessageBox::StandardButton(answer);
@@ -787,8 +844,9 @@ private slots:
         const QString keptPath = QFileInfo(path).dir().filePath(kept.first());
         QCOMPARE(fileHash(keptPath), original);
         const QString text = recorder.boxes.first().second;
-        QVERIFY2(text.startsWith(QLatin1String("The library file is damaged (")), qPrintable(text));
-        QString ending = QStringLiteral("). It was kept as %1. Books read from it and back in the library: %2")
+        // In the user's words: what SQLite found is in the log only.
+        QVERIFY2(text.startsWith(QLatin1String("The library file is damaged. It was kept as ")), qPrintable(text));
+        QString ending = QStringLiteral(" It was kept as %1. Books read from it and back in the library: %2")
                              .arg(keptPath)
                              .arg(back)
             + (counted ? QStringLiteral(" of %1.").arg(before.size())
@@ -1201,6 +1259,160 @@ private slots:
         closeLibrary();
         QCOMPARE(testfiles::read(path), file);
         QCOMPARE(testfiles::read(path + QStringLiteral("-journal")), journal);
+    }
+
+    // However a library file comes into use (as it is, of an older version, with a journal a killed
+    // writer left, damaged, another program's file in its place, only in the older folder, with
+    // a journal there or read-only there, as the finished file of a salvage that stopped, or made
+    // new), and
+    // wherever it lies (a folder that can be written, one that cannot, a full disk): the books shown
+    // are those SQLite itself reads from a rolled-back copy, the user is told at most once, and
+    // what could not be written is as it was. Rows run as an ordinary user, whom file modes bind;
+    // a full disk binds root as well.
+    void everyLibraryFileComesIntoUseWhole_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("place");
+        for (const char* state : { "current", "older version", "journal left", "damaged leaf", "another program's file",
+                 "only in the older folder", "older folder with a journal", "older file read-only",
+                 "finished rebuilt file", "first start" }) {
+            for (const char* place : { "writable", "read-only folder", "full disk" })
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(state, place))) << state << place;
+        }
+    }
+
+    void everyLibraryFileComesIntoUseWhole()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, place);
+        const bool full = place == QLatin1String("full disk");
+        const bool writable = place == QLatin1String("writable");
+        if (!full) {
+            QString asUser;
+            QVERIFY2(ordinaryuser::runAsOrdinaryUser(&asUser), qPrintable(asUser));
+        }
+        const QString folder = m_home->filePath(QStringLiteral("library"));
+        QVERIFY(QDir().mkpath(folder));
+        std::unique_ptr<SmallDisk> disk;
+        if (full) {
+            disk = std::make_unique<SmallDisk>(folder);
+            if (!disk->isMounted())
+                QSKIP("no tmpfs can be mounted here (not root)");
+        }
+        const QString path = folder + QStringLiteral("/ebooklib.sqlite3");
+        const QString older = m_home->filePath(QStringLiteral(".folvane/data/ebooklib.sqlite3"));
+        const QString rebuilt = path + QStringLiteral(".rebuilt");
+        const QString booksCount = QStringLiteral("select count(*) from books");
+        QString counted = path; // the file whose books the library shows
+        int expected = -1; // books SQLite reads, where the file cannot say once damaged
+        if (state == QLatin1String("current") || state == QLatin1String("journal left")) {
+            QVERIFY(writeLibraryFile(path, 60, false));
+        } else if (state == QLatin1String("older version")) {
+            QVERIFY(writeLibraryFile(path, 60, true));
+        } else if (state == QLatin1String("damaged leaf")) {
+            // Of an older version: the books come back in today's columns even where they cannot
+            // be written back.
+            QVERIFY(writeLibraryFile(path, 60, true));
+            const QStringList leaves = sqliteSays(path,
+                QStringLiteral("select pageno, ncell from dbstat where name = 'books' and "
+                               "pagetype = 'leaf'"))
+                                           .split(QLatin1Char('\n'));
+            QVERIFY2(leaves.size() >= 3, qPrintable(leaves.join(' ')));
+            const QStringList leaf = leaves.at(1).split(QLatin1Char('|'));
+            // The rows of a leaf lost, every other row as SQLite read the sound file.
+            expected = sqliteSays(path, booksCount).toInt() - leaf.value(1).toInt();
+            QVERIFY(expected > 0 && expected < 60);
+            const qint64 pageSize = sqlitepages::pageSizeOf(testfiles::read(path));
+            QVERIFY(sqlitepages::overwrite(path, (leaf.value(0).toInt() - 1) * pageSize, QByteArray(pageSize, '\xff')));
+        } else if (state == QLatin1String("another program's file")) {
+            QStringList statements { QStringLiteral("create table books (isbn TEXT, name TEXT, price REAL)"),
+                QStringLiteral("create table authors (id INTEGER primary key, name TEXT)") };
+            for (int i = 0; i < 200; ++i)
+                statements << QStringLiteral("insert into books values ('978%1', 'Title %1', 9.5)").arg(i);
+            QVERIFY(writeDatabaseFile(path, statements));
+            counted.clear();
+        } else if (state == QLatin1String("first start")) {
+            counted.clear();
+        } else if (state == QLatin1String("finished rebuilt file")) {
+            QVERIFY(writeLibraryFile(rebuilt, 80, false));
+            QVERIFY(writeLibraryFile(older, 30, false));
+            counted = rebuilt;
+        } else {
+            QVERIFY(writeLibraryFile(older, 60, state == QLatin1String("older file read-only")));
+            counted = older;
+        }
+        if (state.endsWith(QLatin1String("journal left")) || state.endsWith(QLatin1String("with a journal"))) {
+            QStringList changes { QStringLiteral("update books set title = 'Lost'") };
+            for (int i = 0; i < 40; ++i)
+                changes << QStringLiteral("insert into books (title, full_path) values ('Uncommitted', '%1')").arg(i);
+            QVERIFY(leaveHotJournal(counted, changes));
+        }
+        if (state == QLatin1String("older file read-only"))
+            QVERIFY(QFile::setPermissions(older, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (expected < 0)
+            expected = counted.isEmpty() ? 0 : sqliteSays(counted, booksCount).toInt();
+        QVERIFY(counted.isEmpty() || expected > 0);
+        QMap<QString, QByteArray> files;
+        for (const QString& file : { path, rebuilt, older }) {
+            for (const QString& name : { file, file + QStringLiteral("-journal") }) {
+                if (QFile::exists(name))
+                    files.insert(name, fileHash(name));
+            }
+        }
+        std::unique_ptr<ReadOnlyPlace> readOnly;
+        if (!writable && !full) {
+            readOnly = std::make_unique<ReadOnlyPlace>(folder);
+            if (!readOnly->isReadOnly())
+                QSKIP("the folder cannot be made read-only here");
+        }
+        if (full)
+            QVERIFY(disk->fill());
+
+        BoxRecorder boxes;
+        boxes.answer = QMessageBox::Ok;
+        const bool opened = db->createConnection(path, older);
+        const bool told
+            = !writable || state == QLatin1String("damaged leaf") || state == QLatin1String("another program's file");
+        QVERIFY(opened || !counted.isEmpty() || !writable);
+        QCOMPARE(db->allBooks().size(), expected);
+        const int added = db->add(makeBook(QStringLiteral("/b/new.epub"), QStringLiteral("New"), BookFormat::Epub));
+        QCOMPARE(added > 0, writable);
+        QCoreApplication::processEvents();
+        QStringList texts;
+        for (const auto& box : qAsConst(boxes.boxes))
+            texts << box.first + QStringLiteral(": ") + box.second;
+        QVERIFY2(boxes.boxes.size() == (told ? 1 : 0), qPrintable(texts.join(QLatin1Char('\n'))));
+        // Causes in the user's words: what SQLite said is in the log.
+        for (const QString& text : qAsConst(texts)) {
+            QVERIFY2(!text.contains(QLatin1String("error code")) && !text.contains(QLatin1String("SQL"))
+                    && !text.contains(QLatin1String("()")) && !text.contains(QLatin1String(": :")),
+                qPrintable(text));
+        }
+        closeLibrary();
+        if (writable) {
+            // A library made from a copy is its owner's to write.
+            QVERIFY(QFileInfo(path).permissions() & QFile::WriteOwner);
+        } else if (state == QLatin1String("first start")) {
+            // A library that could not be made leaves no file the next start would take for one
+            // that lost its books.
+            QVERIFY(!QFile::exists(path));
+        }
+        // The older folder is only ever read; the library's own folder is changed only where it
+        // can be written, and another program's file is never changed.
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const bool ownFolder = !it.key().startsWith(QFileInfo(older).path());
+            if (ownFolder && writable && state != QLatin1String("another program's file"))
+                continue;
+            if (ownFolder && full && (state == QLatin1String("journal left") || it.key().startsWith(rebuilt)))
+                continue;
+            QString now = it.key();
+            if (ownFolder && state == QLatin1String("another program's file") && writable) {
+                const QStringList kept = QDir(folder).entryList({ QStringLiteral("ebooklib.sqlite3.foreign-*") });
+                QCOMPARE(kept.size(), 1);
+                now = QDir(folder).filePath(kept.first());
+            }
+            QVERIFY2(fileHash(now) == it.value(), qPrintable(now));
+        }
     }
 
     // Writes refused by a full disk, then by a folder that cannot be written, then by a full disk

@@ -27,6 +27,7 @@
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
 #include "models/foldermodel.h"
+#include "readingstatefile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -113,9 +114,11 @@ public:
             ++finishedCount;
             record(QStringLiteral("finished %1/%2").arg(ok).arg(total));
         });
-        m_connections << QObject::connect(importer, &bookimporter::exported, [this](int ok, int total) {
+        m_connections << QObject::connect(importer, &bookimporter::exported, [this](int ok, int total, int failure) {
             ++finishedCount;
-            record(QStringLiteral("exported %1/%2").arg(ok).arg(total));
+            // The cause of a failed export, by its code (2: the disk is full).
+            record(QStringLiteral("exported %1/%2").arg(ok).arg(total)
+                + (failure ? QStringLiteral(", failure %1").arg(failure) : QString()));
         });
     }
     ~ImportRecorder()
@@ -585,9 +588,36 @@ private slots:
         ImportRecorder recorder;
         QVERIFY(importer()->exportToArchive(archive, list));
         QVERIFY(recorder.waitFinished());
-        QCOMPARE(recorder.events.last(), QStringLiteral("exported 0/2"));
+        QCOMPARE(recorder.events.last(),
+            QStringLiteral("exported 0/2, failure %1").arg(int(checkedsave::Failure::DiskFull)));
         QCOMPARE(testfiles::read(archive), lastWeek);
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList { "export.olv" });
+    }
+
+    // A full disk while a library archive is imported: each book is told by its name and the cause,
+    // and no part of a book is left behind.
+    void importToFullDisk()
+    {
+        SmallDisk disk(importDir());
+        if (!disk.isMounted())
+            QSKIP("no tmpfs can be mounted here (not root)");
+        QTemporaryDir outside;
+        const QString archive = outside.filePath(QStringLiteral("library.olv"));
+        ZipWriter zip(archive);
+        QJsonArray books;
+        for (const char* name : { "one.fb2", "two.fb2" }) {
+            books.append(bookObject(QStringLiteral("x/") + name, QString::fromLatin1(name)));
+            zip.add(QStringLiteral("x/%1").arg(name), smallFb2(QString::fromLatin1(name)).repeated(40));
+        }
+        zip.add(QStringLiteral("container.json"), QJsonDocument(QJsonObject { { "books", books } }).toJson());
+        QVERIFY(zip.write());
+        QVERIFY(disk.fill());
+        ImportRecorder recorder;
+        QVERIFY(importer()->importFromArchive(archive));
+        QVERIFY(recorder.waitFinished());
+        QCOMPARE(recorder.statuses, (QList<int> { ItemDiskFull, ItemDiskFull }));
+        QCOMPARE(recorder.paths, QStringList({ importDir() + "/one.fb2", importDir() + "/two.fb2" }));
+        QCOMPARE(QDir(importDir()).entryList(QDir::Files | QDir::Hidden), QStringList { ".filler" });
     }
 
     void alreadyInLibraryUnlessIgnored()
@@ -799,6 +829,8 @@ private slots:
 
     void libraryArchiveRoundTrip()
     {
+        const int kPdfPlace = 3;
+        const QString kEpubPlace = QStringLiteral("OEBPS/chapter2.xhtml?kelpath=/4/2/1:12");
         QTemporaryDir outside;
         const QString archive = outside.filePath(QStringLiteral("library.olv"));
         QStringList suffixes = librarybooks::suffixes();
@@ -851,6 +883,15 @@ private slots:
                     const int folder = m_library->folders->findOrAddCategory(i < 2 ? "Novels" : "Comics");
                     QVERIFY(m_library->folders->addBookToCategory(book.id, folder));
                 }
+                // Where reading stopped lives in the book's state file, not in its record: a page of
+                // the PDF, a chapter link of the EPUB.
+                if (book.format == BookFormat::Pdf || book.format == BookFormat::Epub) {
+                    ReadingState state;
+                    state.readingPage = book.format == BookFormat::Pdf ? kPdfPlace : -1;
+                    state.readingSource = book.format == BookFormat::Epub ? kEpubPlace : QString();
+                    QVERIFY(ReadingStateFile::write(
+                        ReadingStateFile::filePath(bookDataDir(book.full_path)), state, book.format));
+                }
             }
             ImportRecorder exporting;
             QVERIFY(importer()->exportToArchive(archive, BookProvider::instance()->allBooksWithFolderTitle()));
@@ -874,9 +915,29 @@ private slots:
                 QCOMPARE(entry.value("cover_path").toString(), cover.isEmpty() ? QString() : dir + cover);
                 QCOMPARE(stored.value(dir + cover),
                     testfiles::read(book.use_user_cover ? coverFilePath(book.full_path) : book.cover));
+                // Every other field of the format: the reading place an integer, as other readers take it.
+                QCOMPARE(entry.keys(),
+                    QStringList(
+                        { "author", "book_format", "book_id", "cover_path", "file_name", "folders", "has_custom_cover",
+                            "is_favorite", "position", "progress", "reading_source", "rel_path", "title" }));
+                QCOMPARE(entry.value("title").toString(), book.title);
+                QCOMPARE(entry.value("author").toString(), book.author);
+                QCOMPARE(entry.value("progress").toInt(), book.max_position);
+                QCOMPARE(entry.value("is_favorite").toBool(), book.is_favorite != 0);
+                QString folder;
+                for (const BookDto& listed : BookProvider::instance()->allBooksWithFolderTitle())
+                    folder = listed.id == book.id ? listed.folder_title : folder;
+                QCOMPARE(entry.value("folders").toArray(), QJsonArray { folder });
+                QVERIFY(entry.value("position").isDouble());
+                QCOMPARE(
+                    entry.value("position").toDouble(), book.format == BookFormat::Pdf ? kPdfPlace : book.position);
+                QVERIFY2(entry.value("reading_source").toString()
+                        == (book.format == BookFormat::Epub ? kEpubPlace : QString()),
+                    qPrintable(book.full_path + QStringLiteral(" ") + entry.value("reading_source").toString()));
             }
             QCOMPARE(ids.size(), suffixes.size());
             exported = archivedLibrary();
+            exported["pdf"][3] = QStringLiteral("position %1").arg(kPdfPlace);
         }
 
         // A fresh library in another home.
@@ -907,6 +968,14 @@ private slots:
             // The book's own cover is made again from its file.
             if (suffix != "txt")
                 QCOMPARE(QImage(book.cover).height(), 300);
+        }
+        // The books open where they were left.
+        for (const char* suffix : { "pdf", "epub" }) {
+            const QString book = importDir() + (suffix == QLatin1String("epub") ? "/2_book." : "/book.") + suffix;
+            ReadingState state;
+            QVERIFY(ReadingStateFile::read(ReadingStateFile::filePath(bookDataDir(book)), &state));
+            QCOMPARE(state.readingPage, suffix == QLatin1String("pdf") ? kPdfPlace : -1);
+            QCOMPARE(state.readingSource, suffix == QLatin1String("epub") ? kEpubPlace : QString());
         }
         QCOMPARE(m_library->folders->rowCount(), 2);
         QCOMPARE(testfiles::read(importDir() + "/book.epub") + testfiles::read(importDir() + "/1_book.epub"),
@@ -1005,6 +1074,8 @@ private slots:
         importer()->importFromArchive(archive);
         QVERIFY(recorder.waitFinished());
         QCOMPARE(recorder.statuses, (QList<int> { ItemAdded, ItemFileMissing, ItemFileMissing }));
+        // Those not unpacked are named by the files they would have been.
+        QCOMPARE(recorder.paths.mid(1), QStringList({ importDir() + "/damaged.fb2", importDir() + "/absent.fb2" }));
         QCOMPARE(QDir(importDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { "safe.fb2" });
         QTRY_VERIFY(m_library->stored(importDir() + "/safe.fb2").id > 0);

@@ -6,6 +6,7 @@
 #include "importbooks.h"
 
 #include "appdirs.h"
+#include "checkedsave.h"
 #include "models/bookprovider.h"
 #include "settingsprovider.h"
 #include "supportedextensions.h"
@@ -429,13 +430,24 @@ bool bookimporter::readArchiveBook(
     record.max_position = entry.progress;
     record.is_favorite = entry.isFavorite ? 1 : 0;
     record.folder_title = entry.folderTitle;
-    // A book that cannot be unpacked keeps an empty path and is reported as missing.
     const QString extracted = archive.extractBook(importFolder);
-    record.full_path = extracted.isEmpty() ? QString() : absolutePath(extracted);
+    if (extracted.isEmpty()) {
+        // A book that cannot be unpacked is named by the file it would have been, with the cause: a
+        // full disk or a folder that cannot be written is no missing book.
+        record.full_path = absolutePath(QDir(importFolder).filePath(entry.fileName));
+        const checkedsave::Failure failure = checkedsave::classifyFolder(record.full_path);
+        status = failure == checkedsave::Failure::DiskFull ? ItemDiskFull
+            : failure == checkedsave::Failure::NotWritable ? ItemFolderNotWritable
+                                                           : ItemFileMissing;
+        return true;
+    }
+    record.full_path = absolutePath(extracted);
     status = readBookFile(record);
     // The user's own cover comes back with the book; the book's own is made again from its file.
     if (status == ItemAdded && entry.hasCustomCover)
         record.use_user_cover = writeUserCover(record.full_path, archive.readCover());
+    if (status == ItemAdded && !entry.restoreReadingPlace(record.full_path))
+        qWarning() << "The reading place of" << record.full_path << "could not be restored";
     return true;
 }
 
@@ -449,7 +461,10 @@ void bookimporter::exportTask(const QString& archive, const QList<BookDto>& book
         if (!writer.open(archive)) {
             // Reported as the export it was: an import's report would show the last import's
             // messages instead of this failure.
-            announce = [this, total] { post([this, total] { emit exported(0, total); }); };
+            const int failure = int(writer.failure());
+            announce = [this, total, failure, archive] {
+                post([this, total, failure, archive] { emit exported(0, total, failure, archive); });
+            };
         } else {
             for (const BookDto& book : books) {
                 if (writer.addBook(book))
@@ -478,8 +493,12 @@ void bookimporter::exportTask(const QString& archive, const QList<BookDto>& book
             }
             const int reportedOk = ok;
             const int reportedTotal = cancelled ? 0 : total;
-            announce = [this, reportedOk, reportedTotal] {
-                post([this, reportedOk, reportedTotal] { emit exported(reportedOk, reportedTotal); });
+            // A failure is told by its cause; a cancel is no failure.
+            const int failure = cancelled ? 0 : int(writer.failure());
+            announce = [this, reportedOk, reportedTotal, failure, archive] {
+                post([this, reportedOk, reportedTotal, failure, archive] {
+                    emit exported(reportedOk, reportedTotal, failure, archive);
+                });
             };
         }
     }

@@ -86,7 +86,9 @@ signals:
     void itemProcessed(ItemStatus status, BookDto item);
     // ok: books read successfully; total: items processed.
     void finished(int ok, int total);
-    void exported(int ok, int total);
+    // failure: a checkedsave::Failure, why the archive could not be written (at path); 0 (None) when
+    // it was, or when no cause of storage is known.
+    void exported(int ok, int total, int failure, const QString& path);
     void progress(int current, int total);
 
 private:

@@ -76,6 +76,7 @@ bool exportbooks::open(const QString& archive)
     m_zip->setUtf8Enabled(true);
     if (!m_zip->open(QuaZip::mdCreate)) {
         qCritical() << "Cannot create the archive" << m_partPath << "Error code:" << m_zip->getZipError();
+        noteFailure();
         m_zip.reset();
         QFile::remove(m_partPath);
         return false;
@@ -96,6 +97,8 @@ bool exportbooks::addBook(const BookDto& book)
     entry.title = book.title;
     entry.bookFormat = book.format;
     entry.position = book.position;
+    // The record's position is not where reading stopped: the book's state file says that.
+    entry.takeReadingPlace(book.full_path);
     entry.progress = book.max_position;
     entry.isFavorite = book.is_favorite != 0;
     entry.folderTitle = book.folder_title;
@@ -122,8 +125,10 @@ bool exportbooks::writeNext()
     if (!m_zip || m_index < 0 || m_index >= m_entries.size())
         return false;
     ArchiveEntry entry = m_entries.at(m_index);
-    if (!storeFile(entry.bookSource, entry.relPath))
+    if (!storeFile(entry.bookSource, entry.relPath)) {
+        noteFailure();
         return false;
+    }
     if (!entry.coverPath.isEmpty() && !storeFile(entry.coverSource, entry.coverPath))
         entry.coverPath.clear();
     m_written.append(entry);
@@ -173,7 +178,10 @@ bool exportbooks::writeContainer()
     if (!openMember(member, QuaZipNewInfo(QStringLiteral("container.json"))))
         return false;
     const bool written = member.write(json) == json.size();
-    return closeMember(member) && written;
+    if (closeMember(member) && written)
+        return true;
+    noteFailure();
+    return false;
 }
 
 bool exportbooks::commit()
@@ -185,6 +193,7 @@ bool exportbooks::commit()
     m_zip.reset();
     if (error != ZIP_OK) {
         qCritical() << "Cannot finish the archive" << m_partPath << "Error code:" << error;
+        noteFailure();
         QFile::remove(m_partPath);
         return false;
     }
@@ -196,16 +205,25 @@ bool exportbooks::commit()
     if (!readsBack(m_partPath, members)) {
         qCritical() << "The archive" << m_partPath << "did not read back:"
                     << checkedsave::failureText(checkedsave::classifyFolder(m_partPath), m_partPath);
+        noteFailure();
         QFile::remove(m_partPath);
         return false;
     }
     // rename() replaces an older archive in one step, so the target is never half there.
     if (std::rename(QFile::encodeName(m_partPath).constData(), QFile::encodeName(m_archive).constData()) != 0) {
         qCritical() << "Cannot rename" << m_partPath << "to" << m_archive << std::strerror(errno);
+        noteFailure();
         QFile::remove(m_partPath);
         return false;
     }
     return true;
+}
+
+void exportbooks::noteFailure()
+{
+    // The first cause stands: what fails after it follows from it.
+    if (m_failure == checkedsave::Failure::None)
+        m_failure = checkedsave::classifyFolder(m_partPath);
 }
 
 void exportbooks::close()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archiveentry.h"
+#include "checkedsave.h"
 
 #include <QList>
 #include <QObject>
@@ -52,6 +53,10 @@ public:
     int index() const { return m_index; }
     // The books written whole so far.
     int writtenCount() const { return m_written.size(); }
+    // Why the archive could not be written, once open(), writeNext(), writeContainer() or commit()
+    // failed on it: the disk is full, the folder cannot be written, or None where the cause is not
+    // one of storage.
+    checkedsave::Failure failure() const { return m_failure; }
 
     // Stores one file as a member named name (with the file's times); false on any read, write
     // or ZIP error.
@@ -65,4 +70,8 @@ private:
     QList<ArchiveEntry> m_written;
     int m_index = -1;
     bool m_containerWritten = false;
+    checkedsave::Failure m_failure = checkedsave::Failure::None;
+
+    // Notes why the archive's file did not take a write.
+    void noteFailure();
 };

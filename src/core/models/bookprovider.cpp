@@ -238,16 +238,6 @@ QString keepBeside(const QString& path, const char* why, QString* cause)
     return QString();
 }
 
-// A new file that has been written in full: to disk before its name takes the library's place.
-bool syncFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return synced;
-}
-
 // The finished new file of a salvage, before it takes the library's place.
 QString rebuiltPath(const QString& path) { return path + QStringLiteral(".rebuilt"); }
 
@@ -256,13 +246,12 @@ QString rebuiltPath(const QString& path) { return path + QStringLiteral(".rebuil
 bool restoreBackup(const QString& backup, const QString& path, const QString& title)
 {
     const QString part = path + QStringLiteral(".part");
-    QFile::remove(part);
-    if (QFile::copy(backup, part) && replaceFile(part, path)) {
+    QString error;
+    if (LibraryReadCopy::copyWhole(backup, part, false, &error) && LibraryReadCopy::putInPlace(part, path, &error)) {
         qWarning() << "The library database was restored from" << backup;
         return true;
     }
-    qCritical() << "Cannot restore the library database from" << backup;
-    QFile::remove(part);
+    qCritical() << "Cannot restore the library database from" << backup << error;
     LibraryMessageBox::critical(title,
         providerText("The backup %1 could not be restored.").arg(QDir::toNativeSeparators(backup)), QMessageBox::Ok);
     return false;
@@ -313,9 +302,9 @@ QString salvageInPlace(const QString& path, LibrarySalvage::Result* salvage, QSt
         QFile::remove(part);
         return QString();
     }
-    if (!syncFile(part) || !replaceFile(part, rebuilt)) {
-        *cause = writeCause(part, QString::fromLocal8Bit(std::strerror(errno)));
-        QFile::remove(part);
+    QString error;
+    if (!LibraryReadCopy::putInPlace(part, rebuilt, &error)) {
+        *cause = writeCause(part, error);
         return QString();
     }
     const QString kept = keepBeside(path, "damaged", cause);
@@ -337,50 +326,155 @@ QString salvageInPlace(const QString& path, LibrarySalvage::Result* salvage, QSt
 
 enum class Trouble { Damaged, Empty, Foreign };
 
+// Where the library is read from, and how.
+struct Source {
+    QString path; // empty: no library is opened
+    bool readOnly = false;
+    QString heldCause; // why no change is saved in this run, told to the user already
+    bool salvaged = false; // read from what could be salvaged of a damaged file that stays as it is
+};
+
+QString troubleTitle(Trouble trouble)
+{
+    return trouble == Trouble::Damaged ? providerText("Damaged library")
+        : trouble == Trouble::Empty    ? providerText("Empty library file")
+                                       : providerText("Library file of another program");
+}
+
+// What is wrong with the file, in the user's words: SQLite's findings stay in the log.
+QString troubleText(Trouble trouble)
+{
+    return trouble == Trouble::Damaged ? providerText("The library file is damaged.")
+        : trouble == Trouble::Empty    ? providerText("The library file was empty.")
+                                       : providerText("The library file is no library of this program.");
+}
+
+QString notMovedText(Trouble trouble, const QString& path, const QString& cause)
+{
+    return (trouble == Trouble::Empty
+                   ? providerText("The library file %1 is empty and could not be moved aside: %2.")
+                   : providerText("The file %1 is no library of this program and could not be moved aside: %2."))
+               .arg(QDir::toNativeSeparators(path), cause)
+        + QLatin1Char(' ') + providerText("It was not changed, and no library is opened.");
+}
+
+// Why the file at path or its folder cannot be written, naming which.
+QString unwritableCause(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!isWritable(file.absolutePath()))
+        return providerText("The folder %1 cannot be written").arg(QDir::toNativeSeparators(file.absolutePath()));
+    return providerText("The file %1 cannot be written").arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+}
+
+void tellNotSaved(const QString& before, const QString& cause)
+{
+    QStringList text;
+    if (!before.isEmpty())
+        text << before;
+    text << providerText("Changes to the library cannot be saved: %1. Books can be read, but favourites, folders, the "
+                         "trash and added books stay as they are.")
+                .arg(cause);
+    LibraryMessageBox::critical(providerText(kNotSavedTitle), text.join(QLatin1Char(' ')), QMessageBox::Ok);
+}
+
+// A new, empty library beside the file, finished before anything of the file is moved: a file set
+// aside always has a library to take its place. Empty, with the cause, when none can be made.
+QString newLibraryBeside(const QString& path, QString* cause)
+{
+    const QString part = path + QStringLiteral(".part");
+    LibraryReadCopy::removeWithJournal(part);
+    const QString connection = QStringLiteral("pl_library_new");
+    QSqlError error;
+    bool made = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(part);
+        if (db.open())
+            made = LibraryDatabase::createOrUpgrade(connection, &error);
+        else
+            error = db.lastError();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (made)
+        return part;
+    qCritical() << "Cannot make a new library beside" << path << error.text();
+    *cause = writeCause(part, LibraryDatabase::plainText(error), error);
+    LibraryReadCopy::removeWithJournal(part);
+    return QString();
+}
+
+// The rows of a damaged file that cannot be rebuilt in its folder are carried into a new file in the
+// run's private folder and read from there; one box says what is shown and that changes are not
+// saved. The file itself is only read.
+void salvageAside(const QString& from, const QString& cause, Source* source)
+{
+    const QString title = troubleTitle(Trouble::Damaged);
+    QStringList message { troubleText(Trouble::Damaged),
+        providerText("Its books could not be carried into a new library file: %1.").arg(cause) };
+    QString error;
+    const QString rebuilt = LibraryReadCopy::privatePath(from, QStringLiteral(".rebuilt"), &error);
+    const LibrarySalvage::Result salvage = rebuilt.isEmpty() ? LibrarySalvage::Result() : salvageLibrary(from, rebuilt);
+    source->path.clear();
+    if (!salvage.stored) {
+        qCritical().noquote() << "No copy of the damaged library could be written:" << error
+                              << salvage.writeError.text();
+        message << providerText("Nothing was changed, and no library is opened.");
+        LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok);
+        return;
+    }
+    message << LibrarySalvage::told(salvage)
+            << providerText("They are shown from a copy; changes are not saved until the library file can be "
+                            "written, which the next start tries again.");
+    qWarning().noquote() << "The user is told:" << message.join(QLatin1Char(' '));
+    LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok);
+    *source = { rebuilt, true, cause, true };
+}
+
 // A damaged or empty library file, or another program's file in its place, is set aside. The rows of
 // a damaged file that still read are carried into a new library in its place, and a sound backup that
 // holds more books is offered instead. One box tells the user how many books came back and where the
-// old file is. False when the file stays in use: it could not be moved, or (a damaged one) no new file
-// could be written, whose cause then goes to heldCause.
-bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& error, QString* heldCause)
+// old file is. Where the file cannot be moved, it is not changed: a damaged one is read from a
+// salvage in the private folder, any other is not opened; the box says so.
+void replaceLibraryFile(const QString& path, Trouble trouble, const QString& error, Source* source)
 {
     const bool empty = trouble == Trouble::Empty;
-    const QString title = trouble == Trouble::Damaged ? providerText("Damaged library")
-        : empty                                       ? providerText("Empty library file")
-                                                      : providerText("Library file of another program");
+    const QString title = troubleTitle(trouble);
     if (trouble == Trouble::Damaged)
         qCritical() << "The library database" << path << "is damaged:" << error;
     else
-        qCritical() << "The library database" << path << (empty ? "is empty" : "holds none of the library's tables");
-    const QString what = trouble == Trouble::Damaged ? providerText("The library file is damaged (%1).").arg(error)
-        : empty                                      ? providerText("The library file was empty.")
-                                                     : providerText("The library file is no library of this program.");
+        qCritical() << "The library database" << path << (empty ? "is empty" : "is no library of this program");
     LibrarySalvage::Result salvage;
     QString cause;
-    const QString kept = trouble == Trouble::Damaged ? salvageInPlace(path, &salvage, &cause)
-                                                     : keepAside(path, empty ? "empty" : "foreign", &cause);
-    if (kept.isEmpty() && trouble == Trouble::Damaged) {
-        qCritical().noquote() << "The damaged library stays in place until the next start:" << cause;
-        LibraryMessageBox::critical(title,
-            QStringList { what, providerText("Its books could not be carried into a new library file: %1.").arg(cause),
-                providerText("The file stays as it is, and is read as it is until the next start, which tries "
-                             "again; changes are not saved.") }
-                .join(QLatin1Char(' ')),
-            QMessageBox::Ok);
-        *heldCause = cause;
-        return false;
-    }
-    if (kept.isEmpty()) {
-        LibraryMessageBox::critical(title,
-            (empty ? providerText("The library file %1 is empty and could not be moved aside: %2")
-                   : providerText("The file %1 is no library of this program and could not be moved aside: %2"))
-                .arg(QDir::toNativeSeparators(path), cause),
-            QMessageBox::Ok);
-        return false;
+    QString kept;
+    if (trouble == Trouble::Damaged) {
+        kept = salvageInPlace(path, &salvage, &cause);
+        if (kept.isEmpty()) {
+            qCritical().noquote() << "The damaged library cannot be rebuilt in its folder:" << cause;
+            salvageAside(path, cause, source);
+            return;
+        }
+    } else {
+        const QString part = newLibraryBeside(path, &cause);
+        kept = part.isEmpty() ? QString() : keepAside(path, empty ? "empty" : "foreign", &cause);
+        if (!kept.isEmpty() && !LibraryReadCopy::putInPlace(part, path, &cause)) {
+            cause = writeCause(path, cause);
+            moveCompanions(kept, path);
+            QFile::rename(kept, path);
+            kept.clear();
+        }
+        if (kept.isEmpty()) {
+            LibraryReadCopy::removeWithJournal(part);
+            LibraryMessageBox::critical(title, notMovedText(trouble, path, cause), QMessageBox::Ok);
+            source->path.clear();
+            return;
+        }
     }
     const int books = salvage.books;
 
-    QStringList message { what, providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
+    QStringList message { troubleText(trouble),
+        providerText("It was kept as %1.").arg(QDir::toNativeSeparators(kept)) };
     if (trouble == Trouble::Damaged)
         message << LibrarySalvage::told(salvage);
     const QString backup = LibraryDatabase::backupPath(path);
@@ -403,48 +497,131 @@ bool replaceLibraryFile(const QString& path, Trouble trouble, const QString& err
         const auto answer
             = LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok | QMessageBox::Cancel);
         if (answer == QMessageBox::Ok && restoreBackup(backup, path, title))
-            return true;
+            return;
     } else {
         if (books == 0)
             message << providerText("A new, empty library is started.");
         LibraryMessageBox::critical(title, message.join(QLatin1Char(' ')), QMessageBox::Ok);
     }
     qWarning() << "The library in" << path << "starts with" << books << "books";
-    return true;
 }
 
-// Where a library that cannot be written is read from: a copy rolled back and brought up to date,
-// or the file itself when no copy can be made and no journal waits to be rolled back. Empty, after a
-// box that says why, when it cannot be read at all.
-QString readOnlySource(const QString& path)
+// A library that cannot be used in its place (its folder or file cannot be written, or it could not
+// be copied there from the older folder) is read from a copy of the file at from, rolled back,
+// checked and brought up to date in the run's private folder. One box says what is shown and why
+// changes are not saved. Where no copy can be made, a file without a journal is read as it is; one
+// with a journal cannot be read at all.
+Source readFromCopy(const QString& from, const QString& cause, const QString& before)
 {
+    Source source { QString(), true, cause };
     QString error;
-    const QString copy = LibraryReadCopy::make(path, &error);
-    if (!copy.isEmpty())
-        return copy;
-    qCritical().noquote() << "No copy of the library" << path << "could be made to read it from:" << error;
-    if (!LibraryReadCopy::hasJournal(path))
-        return path;
-    LibraryMessageBox::critical(providerText("Library not read"),
-        providerText("The library %1 cannot be read: a program stopped while changing it, its folder cannot be "
-                     "written, and no copy could be made to read it from (%2). Nothing was changed.")
-            .arg(QDir::toNativeSeparators(path), error),
-        QMessageBox::Ok);
-    return QString();
+    const QString copy = LibraryReadCopy::privatePath(from, QString(), &error);
+    if (copy.isEmpty() || !LibraryReadCopy::copyWhole(from, copy, false, &error)) {
+        qCritical().noquote() << "No copy of the library" << from << "could be made to read it from:" << error;
+        if (LibraryReadCopy::hasJournal(from)) {
+            LibraryMessageBox::critical(providerText("Library not read"),
+                providerText("The library %1 cannot be read: a program stopped while changing it, its folder cannot "
+                             "be written, and no copy could be made to read it from (%2). Nothing was changed.")
+                    .arg(QDir::toNativeSeparators(from), error),
+                QMessageBox::Ok);
+            return source;
+        }
+        source.path = from;
+        tellNotSaved(before, cause);
+        return source;
+    }
+    QString damage;
+    const LibraryCheck::Verdict verdict = LibraryCheck::check(copy, LibraryCheck::Depth::Full, &damage);
+    if (verdict == LibraryCheck::Verdict::Damaged) {
+        qCritical() << "The library database" << from << "is damaged:" << damage;
+        salvageAside(copy, cause, &source);
+    } else if (verdict == LibraryCheck::Verdict::Empty || verdict == LibraryCheck::Verdict::Foreign) {
+        const Trouble trouble = verdict == LibraryCheck::Verdict::Empty ? Trouble::Empty : Trouble::Foreign;
+        LibraryMessageBox::critical(troubleTitle(trouble), notMovedText(trouble, from, cause), QMessageBox::Ok);
+    } else {
+        if (!LibraryReadCopy::bringUpToDate(copy, &error))
+            qWarning().noquote() << "The copy of the library" << from << "is read as it is:" << error;
+        qInfo().noquote() << "The library" << from << "is read from the copy" << copy;
+        source.path = copy;
+        tellNotSaved(before, cause);
+        return source;
+    }
+    LibraryReadCopy::removeWithJournal(copy);
+    return source;
+}
+
+// Opens the library on the default connection; false after a box that says why.
+bool openSource(const Source& source, const QString& path)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(source.path);
+    if (source.readOnly)
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (db.open())
+        return true;
+    // A new library in a folder that cannot be written: the box names the folder.
+    const QString cause = storageCause(path, db.lastError());
+    LibraryMessageBox::critical(providerText("Failed to open database"),
+        cause.isEmpty() ? providerText("Unable to connect to database")
+                        : providerText("Unable to connect to database: %1.").arg(cause));
+    qWarning() << db.lastError().text();
+    return false;
+}
+
+void closeDefault()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+// The library of the older folder, copied into the library's place whole: with its journal rolled
+// back in the copy, as a file its owner can write. The older folder is only read.
+bool adoptOlderLibrary(const QString& older, const QString& path, QString* cause)
+{
+    const QString part = path + QStringLiteral(".part");
+    QString error;
+    if (LibraryReadCopy::copyWhole(older, part, false, &error) && LibraryReadCopy::putInPlace(part, path, &error)) {
+        qWarning() << "The library of the older folder" << older << "was copied to" << path;
+        return true;
+    }
+    *cause = writeCause(part, error);
+    qCritical().noquote() << "Cannot copy the old library" << older << "to" << path << error << *cause;
+    LibraryReadCopy::removeWithJournal(part);
+    return false;
 }
 
 } // namespace
 
-bool BookProvider::createConnection(const QString& path)
+bool BookProvider::createConnection(const QString& path, const QString& olderPath)
 {
+    m_path = path;
+    m_open = false;
+    m_damageSeen = false;
+    m_heldCause.clear();
+    m_toldCauses.clear();
+    // A library that cannot be used in its place is read from a copy of this file, for this cause.
+    QString from;
+    QString cause;
+    QString before;
     // A salvage that stopped after its new file was finished, where the library file is gone: the new
-    // file is the library (and is checked in full, as no run closed it).
+    // file is the library (and is checked in full, as no run closed it), before any older library.
     const QString rebuilt = rebuiltPath(path);
     if (!QFile::exists(path) && QFile::exists(rebuilt)) {
-        if (replaceFile(rebuilt, path))
+        if (replaceFile(rebuilt, path)) {
             qWarning() << "The library database" << path << "was missing: the finished rebuilt file takes its place";
-        else
-            qCritical() << "Cannot put the rebuilt library" << rebuilt << "in the place of" << path;
+        } else {
+            from = rebuilt;
+            cause = writeCause(path, QString::fromLocal8Bit(std::strerror(errno)));
+            qCritical() << "Cannot put the rebuilt library" << rebuilt << "in the place of" << path << cause;
+        }
+    } else if (!QFile::exists(path) && !olderPath.isEmpty() && QFile::exists(olderPath)
+        && !adoptOlderLibrary(olderPath, path, &cause)) {
+        from = olderPath;
+        before = providerText("The library of the older folder %1 could not be copied into %2; it is read from a copy.")
+                     .arg(QDir::toNativeSeparators(olderPath), QDir::toNativeSeparators(QFileInfo(path).path()));
     }
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const LibraryCheck::Plan plan = LibraryCheck::plan(path, now);
@@ -453,54 +630,70 @@ bool BookProvider::createConnection(const QString& path)
     // From here on the file may change: a run that does not close the library leaves no record,
     // and the next start checks the whole file.
     LibraryCheck::forgetClose(path);
-    m_path = path;
-    m_open = false;
-    m_damageSeen = false;
     m_lastFullCheck = plan.lastFullCheck;
-    m_heldCause.clear();
 
-    QString damage;
-    const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
-    if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty
-        || verdict == LibraryCheck::Verdict::Foreign) {
-        const Trouble trouble = verdict == LibraryCheck::Verdict::Damaged ? Trouble::Damaged
-            : verdict == LibraryCheck::Verdict::Empty                     ? Trouble::Empty
-                                                                          : Trouble::Foreign;
-        // What takes its place is a new file or a sound backup, checked in full.
-        if (replaceLibraryFile(path, trouble, damage, &m_heldCause))
-            m_lastFullCheck = now;
-        else
-            m_damageSeen = true;
-    } else if (verdict == LibraryCheck::Verdict::Sound && plan.depth == LibraryCheck::Depth::Full) {
-        m_lastFullCheck = now;
+    // Nothing is written to a library that cannot be written, not even its schema.
+    if (from.isEmpty() && LibraryReadCopy::needed(path)) {
+        from = path;
+        cause = unwritableCause(path);
     }
-    // Nothing is written to a library that cannot be written, not even its schema; nor to a damaged
-    // one that stays until a new file can be written for it.
-    const bool held = !m_heldCause.isEmpty();
-    const bool unwritable = LibraryReadCopy::needed(path);
-    const bool readOnly = held || unwritable;
-    const QString source = unwritable ? readOnlySource(path) : path;
-    if (source.isEmpty())
-        return false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-        db.setDatabaseName(source);
-        if (readOnly)
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            // A new library in a folder that cannot be written: the box names the folder.
-            const QString cause = storageCause(path, db.lastError());
-            LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", "Failed to open database"),
-                cause.isEmpty() ? QCoreApplication::translate("BookProvider", "Unable to connect to database")
-                                : providerText("Unable to connect to database: %1.").arg(cause));
-            qDebug() << db.lastError().text();
-            return false;
+    Source source;
+    source.path = path;
+    if (!from.isEmpty()) {
+        source = readFromCopy(from, cause, before);
+    } else {
+        QString damage;
+        const LibraryCheck::Verdict verdict = LibraryCheck::check(path, plan.depth, &damage);
+        if (verdict == LibraryCheck::Verdict::Damaged || verdict == LibraryCheck::Verdict::Empty
+            || verdict == LibraryCheck::Verdict::Foreign) {
+            const Trouble trouble = verdict == LibraryCheck::Verdict::Damaged ? Trouble::Damaged
+                : verdict == LibraryCheck::Verdict::Empty                     ? Trouble::Empty
+                                                                              : Trouble::Foreign;
+            replaceLibraryFile(path, trouble, damage, &source);
+            // What takes its place is a new file or a sound backup, checked in full.
+            m_lastFullCheck = now;
+        } else if (verdict == LibraryCheck::Verdict::Sound && plan.depth == LibraryCheck::Depth::Full) {
+            m_lastFullCheck = now;
         }
     }
-    m_open = readOnly || LibraryDatabase::createOrUpgrade();
-    if (held)
+    // A damaged file that stays as it is is checked in full again at the next start.
+    m_damageSeen = source.salvaged;
+    if (source.path.isEmpty())
+        return false;
+    const bool fresh = !QFile::exists(source.path);
+    if (!openSource(source, path))
+        return false;
+    if (!source.readOnly) {
+        QSqlError error;
+        if (!LibraryDatabase::createOrUpgrade(QLatin1String(QSqlDatabase::defaultConnection), &error)) {
+            // A library that cannot be brought up to date where it lies (a full disk) is read from a
+            // copy brought up to date elsewhere; a new one that cannot be made leaves no file that
+            // the next start would take for a library that lost its books.
+            const QString upgradeCause = storageCause(path, error);
+            if (upgradeCause.isEmpty() || fresh) {
+                if (fresh) {
+                    closeDefault();
+                    LibraryReadCopy::removeWithJournal(path);
+                }
+                LibraryMessageBox::critical(providerText("Failed to open database"),
+                    fresh ? providerText("The library could not be made: %1.")
+                                .arg(upgradeCause.isEmpty() ? LibraryDatabase::plainText(error) : upgradeCause)
+                          : providerText("The library could not be brought up to date: %1.")
+                                .arg(LibraryDatabase::plainText(error)),
+                    QMessageBox::Ok);
+                return false;
+            }
+            closeDefault();
+            source = readFromCopy(path, upgradeCause, QString());
+            if (source.path.isEmpty() || !openSource(source, path))
+                return false;
+        }
+    }
+    m_open = true;
+    m_heldCause = source.heldCause;
+    if (!m_heldCause.isEmpty())
         m_toldCauses = { m_heldCause };
-    else if (m_open)
+    else
         checkWritable();
     return m_open;
 }

@@ -28,10 +28,12 @@ public:
 
     // Opens the database file at path on the default connection and creates or upgrades its
     // schema. False (after a critical box) when the file cannot be opened or a required
-    // statement fails. A library that opens but cannot be written is told in a box at once. A
-    // damaged file gives way to a new one with what still reads of it; where none can be written,
-    // it is read as it is, read-only, until the next start tries again.
-    bool createConnection(const QString& path);
+    // statement fails. Where there is no library file yet, a finished rebuilt one takes its place,
+    // else the library of olderPath (the older folder) is copied there. A library that opens but
+    // cannot be written is told in a box at once. A damaged file gives way to a new one with what
+    // still reads of it; where none can be written in its folder, that new file is made in the
+    // run's private folder and read from there until the next start tries again.
+    bool createConnection(const QString& path, const QString& olderPath = QString());
     // Closes the library at the end of a run that ends normally and records the file as it was
     // left, so that the next start can skip the full check for damage. No query may be alive.
     void closeConnection();

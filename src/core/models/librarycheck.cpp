@@ -63,21 +63,42 @@ bool readRecord(const QString& recordPath, FileState* state, qint64* checked)
     return true;
 }
 
-// Whether the file holds one of the library's tables, or no table at all.
+// Whether the file is a library: the tables it holds under the program's names are the program's
+// by their columns, in a version the upgrade knows, and it holds one at least, or no table at all (a
+// first start that stopped before it made them). A name alone proves nothing: another program's
+// file may well hold a table named "books".
 bool holdsLibrary(const QSqlDatabase& db)
 {
-    QSqlQuery tables(db);
-    if (!tables.exec(QStringLiteral("select name from sqlite_master where type = 'table'")))
-        return true; // not known: the normal opening tells
-    const QStringList library = LibraryDatabase::tableNames();
-    bool any = false;
-    while (tables.next()) {
-        const QString name = tables.value(0).toString();
-        if (library.contains(name, Qt::CaseInsensitive))
-            return true;
-        any = any || !name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive);
+    QStringList names;
+    {
+        QSqlQuery tables(db);
+        if (!tables.exec(QStringLiteral("select name from sqlite_master where type = 'table'")))
+            return true; // not known: the normal opening tells
+        while (tables.next())
+            names.append(tables.value(0).toString());
     }
-    return !any;
+    const QStringList library = LibraryDatabase::tableNames();
+    bool own = false;
+    bool other = false;
+    for (const QString& name : qAsConst(names)) {
+        if (!library.contains(name, Qt::CaseInsensitive)) {
+            other = other || !name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive);
+            continue;
+        }
+        QStringList columns;
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(name)))
+            return true;
+        while (info.next())
+            columns.append(info.value(1).toString());
+        if (!LibraryDatabase::isOwnTable(name, columns)) {
+            qWarning().noquote() << "The table" << name << "of the library file has columns the library never had:"
+                                 << columns.join(QStringLiteral(", "));
+            return false;
+        }
+        own = true;
+    }
+    return own || !other;
 }
 
 } // namespace

@@ -28,9 +28,10 @@ public:
     // missing file is sound; a file of 0 bytes is Empty (SQLite would take it for a new library,
     // but one the program made holds at least its schema: the library it held is lost); one that
     // is busy or unreadable for another reason is Unknown and left to the normal opening and its
-    // messages. A sound database that holds tables but none of the library's is Foreign: another
-    // program's file in the library's place (a library of any older version holds the library's
-    // tables; one that a stopped first start left holds none at all).
+    // messages. A sound database whose tables are not the library's by their columns (of any version
+    // the upgrade knows) is Foreign: another program's file in the library's place. A library of
+    // an older version holds the library's tables; one that a stopped first start left holds some
+    // of them, or none at all.
     static Verdict check(const QString& path, Depth depth, QString* error);
 
     // The record of a clean close: written once the library is closed at the end of a run, and

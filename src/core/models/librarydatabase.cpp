@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -85,7 +86,8 @@ void reportFailure(const char* failure, const char* boxTitle, const QSqlQuery& q
     if (boxTitle && taken)
         *taken = query.lastError();
     else if (boxTitle)
-        LibraryMessageBox::critical(QCoreApplication::translate("BookProvider", boxTitle), error);
+        LibraryMessageBox::critical(
+            QCoreApplication::translate("BookProvider", boxTitle), LibraryDatabase::plainText(query.lastError()));
 }
 
 bool run(const QSqlDatabase& db, const char* sql, const char* failure, const char* boxTitle, QSqlError* taken)
@@ -213,6 +215,56 @@ QStringList LibraryDatabase::tableNames()
     for (const QString& statement : tableStatements())
         names.append(statement.section(QLatin1Char('('), 0, 0).simplified().section(QLatin1Char(' '), -1));
     return names;
+}
+
+bool LibraryDatabase::isOwnTable(const QString& name, const QStringList& columns)
+{
+    const QStringList names = tableNames();
+    const int table = names.indexOf(QRegularExpression(
+        QStringLiteral("^%1$").arg(QRegularExpression::escape(name)), QRegularExpression::CaseInsensitiveOption));
+    if (table < 0)
+        return false;
+    // The column definitions of today's statement: its first word each, constraints left out.
+    const QString statement = tableStatements().at(table);
+    const QStringList parts = statement.mid(statement.indexOf(QLatin1Char('(')) + 1).split(QLatin1Char(','));
+    QSet<QString> known;
+    for (const QString& part : parts) {
+        const QString word = part.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char('('), 0, 0).toLower();
+        if (!word.isEmpty() && word != QLatin1String("primary") && word != QLatin1String("foreign"))
+            known.insert(word);
+    }
+    QSet<QString> held;
+    for (const QString& column : columns)
+        held.insert(column.toLower());
+    QSet<QString> always = known;
+    if (table == 0) {
+        for (const auto& column : kLateColumns)
+            always.remove(QLatin1String(column.name));
+    }
+    return held.contains(always) && known.contains(held);
+}
+
+QString LibraryDatabase::plainText(const QSqlError& error)
+{
+    const auto text = [](const char* source) { return QCoreApplication::translate("BookProvider", source); };
+    // SQLite's primary result codes.
+    switch (error.nativeErrorCode().toInt() & 0xff) {
+    case 11: // CORRUPT
+    case 26: // NOTADB
+        return text("the file is damaged");
+    case 13: // FULL
+        return text("the disk is full");
+    case 3: // PERM
+    case 8: // READONLY
+    case 10: // IOERR
+    case 14: // CANTOPEN
+        return text("the file cannot be written");
+    case 5: // BUSY
+    case 6: // LOCKED
+        return text("the file is in use by another program");
+    default:
+        return text("the file could not be read as a library");
+    }
 }
 
 QString LibraryDatabase::backupPath(const QString& databasePath) { return databasePath + QStringLiteral(".bak"); }

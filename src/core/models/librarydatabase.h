@@ -26,6 +26,14 @@ public:
     // The names of those tables, in the same order.
     static QStringList tableNames();
 
+    // Whether a table of the file is the program's table of that name in a version the upgrade knows,
+    // by its columns: every column the table has always had, and no column the program never made.
+    static bool isOwnTable(const QString& name, const QStringList& columns);
+
+    // What an SQLite error means to the user, in plain words ("the file is damaged"); SQLite's own
+    // text belongs in the log.
+    static QString plainText(const QSqlError& error);
+
     // "<database file>.bak", beside the database file.
     static QString backupPath(const QString& databasePath);
 };

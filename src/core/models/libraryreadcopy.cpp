@@ -11,17 +11,24 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
+// What SQLite reads beside a file as part of it: copied with the file.
 const char* const kCompanions[] = { "-journal", "-wal" };
+// What SQLite may leave beside a file: removed with it.
+const char* const kLeftovers[] = { "-journal", "-wal", "-shm" };
 
 bool isWritable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
 
 bool copyFile(const QString& from, const QString& to, QString* error)
 {
-    // A copy left by an earlier opening in this run is replaced; where it cannot be, that is the cause.
+    // A copy left by an earlier opening is replaced; where it cannot be, that is the cause.
     QFile old(to);
     if (old.exists() && !old.remove()) {
         *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), old.errorString());
@@ -29,16 +36,61 @@ bool copyFile(const QString& from, const QString& to, QString* error)
     }
     QFile source(from);
     if (!source.copy(to)) {
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(from), source.errorString());
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), source.errorString());
+        QFile::remove(to);
         return false;
     }
     // The copy keeps the source's mode, and SQLite writes to the copy and its journal to roll back
-    // and to upgrade: a read-only mode refuses that to everyone but root.
+    // and to upgrade: a read-only mode refuses that to everyone but root, and a library copied so
+    // could never be saved.
     QFile copy(to);
-    if (copy.setPermissions(copy.permissions() | QFile::WriteOwner))
+    if (copy.setPermissions(copy.permissions() | QFile::ReadOwner | QFile::WriteOwner))
         return true;
     *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), copy.errorString());
     return false;
+}
+
+bool syncPath(const QString& path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return synced;
+}
+
+// Opens the copy, which rolls its journal back, and brings its schema up to date when asked.
+bool rollBack(const QString& copy, bool upgrade, QString* error)
+{
+    const QString connection = QStringLiteral("pl_library_copy");
+    bool ready = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(copy);
+        QSqlError failure;
+        if (db.open()) {
+            {
+                QSqlQuery read(db);
+                ready = read.exec(QStringLiteral("select count(*) from sqlite_master")) && read.next();
+                failure = read.lastError();
+            }
+            // What fails here is told once, by the caller, with the library's folder named.
+            QSqlError upgraded;
+            ready = ready && (!upgrade || LibraryDatabase::createOrUpgrade(connection, &upgraded));
+            if (upgraded.isValid())
+                failure = upgraded;
+        } else {
+            failure = db.lastError();
+        }
+        db.close();
+        if (!ready) {
+            qWarning().noquote() << "The copy" << copy
+                                 << "could not be rolled back or brought up to date:" << failure.text();
+            *error = LibraryDatabase::plainText(failure);
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ready;
 }
 
 } // namespace
@@ -58,7 +110,28 @@ bool LibraryReadCopy::hasJournal(const QString& path)
     return false;
 }
 
-QString LibraryReadCopy::make(const QString& path, QString* error)
+bool LibraryReadCopy::copyWhole(const QString& from, const QString& to, bool upgrade, QString* error)
+{
+    removeWithJournal(to);
+    bool copied = copyFile(from, to, error);
+    for (const char* suffix : kCompanions) {
+        const QString companion = from + QLatin1String(suffix);
+        if (copied && QFile::exists(companion))
+            copied = copyFile(companion, to + QLatin1String(suffix), error);
+    }
+    if (!copied || !rollBack(to, upgrade, error)) {
+        removeWithJournal(to);
+        return false;
+    }
+    // A journal SQLite kept (another journal mode) belongs to the copy only while it is in use.
+    for (const char* suffix : kLeftovers)
+        QFile::remove(to + QLatin1String(suffix));
+    return true;
+}
+
+bool LibraryReadCopy::bringUpToDate(const QString& copy, QString* error) { return rollBack(copy, true, error); }
+
+QString LibraryReadCopy::privatePath(const QString& path, const QString& suffix, QString* error)
 {
     const QString root = runTempDir();
     const QString folder = root + QStringLiteral("/library");
@@ -67,50 +140,33 @@ QString LibraryReadCopy::make(const QString& path, QString* error)
                                 : QStringLiteral("%1 cannot be made").arg(QDir::toNativeSeparators(folder));
         return QString();
     }
-    const QString copy = folder + QLatin1Char('/') + QFileInfo(path).fileName();
-    bool copied = copyFile(path, copy, error);
-    for (const char* suffix : kCompanions) {
-        const QString companion = path + QLatin1String(suffix);
-        QFile::remove(copy + QLatin1String(suffix));
-        if (copied && QFile::exists(companion))
-            copied = copyFile(companion, copy + QLatin1String(suffix), error);
-    }
-    if (!copied) {
-        QFile::remove(copy);
-        return QString();
-    }
+    return folder + QLatin1Char('/') + QFileInfo(path).fileName() + suffix;
+}
 
-    // The first statement rolls the journal back; the upgrade runs on the copy as on the file.
-    const QString connection = QStringLiteral("pl_library_read_copy");
-    bool ready = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(copy);
-        if (db.open()) {
-            {
-                QSqlQuery read(db);
-                ready = read.exec(QStringLiteral("select count(*) from sqlite_master")) && read.next();
-                *error = read.lastError().text();
-            }
-            // What fails here is told once, by the caller, with the library's folder named.
-            QSqlError upgrade;
-            ready = ready && LibraryDatabase::createOrUpgrade(connection, &upgrade);
-            if (upgrade.isValid())
-                *error = upgrade.text();
-        } else {
-            *error = db.lastError().text();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    if (!ready) {
-        if (error->trimmed().isEmpty())
-            *error = QStringLiteral("the copy could not be brought up to date");
-        QFile::remove(copy);
-        for (const char* suffix : kCompanions)
-            QFile::remove(copy + QLatin1String(suffix));
+QString LibraryReadCopy::make(const QString& path, QString* error)
+{
+    const QString copy = privatePath(path, QString(), error);
+    if (copy.isEmpty() || !copyWhole(path, copy, true, error))
         return QString();
-    }
-    qInfo().noquote() << "The library" << path << "cannot be written: it is read from the copy" << copy;
+    qInfo().noquote() << "The library" << path << "is read from the copy" << copy;
     return copy;
+}
+
+bool LibraryReadCopy::putInPlace(const QString& finished, const QString& path, QString* error)
+{
+    if (syncPath(finished, O_RDONLY)
+        && std::rename(QFile::encodeName(finished).constData(), QFile::encodeName(path).constData()) == 0) {
+        syncPath(QFileInfo(path).absolutePath(), O_RDONLY | O_DIRECTORY);
+        return true;
+    }
+    *error = QString::fromLocal8Bit(std::strerror(errno));
+    removeWithJournal(finished);
+    return false;
+}
+
+void LibraryReadCopy::removeWithJournal(const QString& path)
+{
+    QFile::remove(path);
+    for (const char* suffix : kLeftovers)
+        QFile::remove(path + QLatin1String(suffix));
 }

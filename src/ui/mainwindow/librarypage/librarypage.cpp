@@ -145,6 +145,9 @@ public:
     // The first refusal whose cause is the library's folder, the disk or a collection archive.
     ItemStatus causeStatus = ItemAdded;
     QString causePath;
+    // The files left out for that cause when it is one of storage (a full disk, a folder that cannot
+    // be written): its box tells them all, a list of the same cause would only repeat it.
+    int storageRefusals = 0;
     bool trash = false;
 
     void syncColumns();
@@ -366,8 +369,12 @@ LibraryPage::LibraryPage(QWidget* parent)
         Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::exported, this,
-        [](int ok) {
-            if (Ui* ui = Ui::instance())
+        [](int ok, int total, int failure, const QString& archive) {
+            Ui* ui = Ui::instance();
+            // One box: the cause where the archive could not be written, never "0 books exported".
+            if (ui && ok == 0 && total > 0 && failure != int(checkedsave::Failure::None))
+                ui->showBooksNotExported(checkedsave::Failure(failure), archive);
+            else if (ui)
                 ui->showBooksExported(ok);
         },
         Qt::QueuedConnection);
@@ -630,7 +637,8 @@ void LibraryPage::Private::reportRefused()
     refused.clear();
     // A status without a box of its own (a hand-over's missing file) is always listed.
     const bool firstBoxTold = addedIds.isEmpty() && protectedCount + failedCount + refusedArchiveCount > 0;
-    if (lines.isEmpty() || (firstBoxTold && lines.size() == 1))
+    const bool allOfTheStorageCause = protectedCount == 0 && lines.size() == storageRefusals;
+    if (lines.isEmpty() || (firstBoxTold && (lines.size() == 1 || allOfTheStorageCause)))
         return;
     if (Ui* ui = Ui::instance())
         ui->showBooksRefused(lines);
@@ -710,6 +718,7 @@ void LibraryPage::Private::importStarted()
     refusedBeforeStart.clear();
     causeStatus = ItemAdded;
     causePath.clear();
+    storageRefusals = 0;
     addedIds.clear();
     addedPerFormat.clear();
 }
@@ -729,6 +738,8 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
             causeStatus = status;
             causePath = status == ItemSeveralBooksInArchive ? book.full_path : bookDataDir(book.full_path);
         }
+        if (status == causeStatus && status != ItemSeveralBooksInArchive)
+            ++storageRefusals;
     } else if (isFailure(status)) {
         ++failedCount;
     } else if (status == ItemUnsupportedArchivedBook) {
