@@ -514,7 +514,7 @@ private slots:
         QVERIFY2(logs(home.path()).contains(QStringLiteral("The folder %1 cannot be written").arg(data)),
             qPrintable(logs(home.path()).right(2000)));
         const QString copy
-            = logs(home.path()).section(QLatin1String("it is read from the copy "), 1).section('\n', 0, 0);
+            = logs(home.path()).section(QLatin1String(" is read from the copy "), 1).section('\n', 0, 0);
         QVERIFY2(QFileInfo(copy).permissions() & QFile::WriteOwner, qPrintable(copy));
         const QString window = answerStartBox(pid, home.path());
         QVERIFY(!window.isEmpty());

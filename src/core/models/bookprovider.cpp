@@ -375,6 +375,7 @@ void tellNotSaved(const QString& before, const QString& cause)
     text << providerText("Changes to the library cannot be saved: %1. Books can be read, but favourites, folders, the "
                          "trash and added books stay as they are.")
                 .arg(cause);
+    qWarning().noquote() << "The user is told:" << text.join(QLatin1Char(' '));
     LibraryMessageBox::critical(providerText(kNotSavedTitle), text.join(QLatin1Char(' ')), QMessageBox::Ok);
 }
 
