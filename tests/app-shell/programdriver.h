@@ -113,6 +113,26 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10
     return true;
 }
 
+// The program stores a change of place or notes a second after the last one, later on a busy
+// machine: waits until what read() gives has held for 2.5 s (at most 30 s), and gives it.
+template <typename Read> auto whenStill(const Read& read)
+{
+    auto value = read();
+    QElapsedTimer still;
+    still.start();
+    waitUntil(
+        [&] {
+            const auto now = read();
+            if (now != value) {
+                value = now;
+                still.restart();
+            }
+            return still.elapsed() >= 2500;
+        },
+        30000);
+    return value;
+}
+
 // Runs the action, then waits up to 3 s for the condition, up to three times: a click that lands
 // while the program still lays its widgets out misses.
 inline bool retryUntil(const std::function<void()>& action, const std::function<bool()>& condition)

@@ -1157,8 +1157,7 @@ private slots:
             return sources;
         };
         const auto opening = [&home] { return logs(home.path()).count(QLatin1String("create book context")); };
-        QTest::qWait(1500); // the last place's save
-        const QStringList stored = places();
+        const QStringList stored = whenStill(places);
         const int opened = opening();
         QProcess handOver;
         QVERIFY(start(handOver, environment(home), { third }) && handOver.waitForFinished(20000));
@@ -1389,8 +1388,7 @@ private slots:
         }
         save(turned, "text-before-fullscreen");
         QVERIFY(waitUntil([&] { return paragraphOf(chapterSource()) > 1; }, 5000));
-        QTest::qWait(1500); // the last turn's save
-        const QString before = chapterSource();
+        const QString before = whenStill(chapterSource);
         key(QStringLiteral("F11"));
         QVERIFY(waitUntil([&] {
             const QStringList shown = visibleWindows(third.processId());
@@ -1471,10 +1469,9 @@ private slots:
             page = waitForChange(window, page);
         }
         QVERIFY(waitUntil([&] { return firstRow() > 1; }, 5000));
-        QTest::qWait(1500); // the last turn's save
+        const int first = whenStill(firstRow);
         page = settle(window, grab(window));
         save(page, "rows-after-fullscreen");
-        const int first = firstRow();
         // The rows of the left column, below the tool bar and above the footer.
         const QList<QRect> rows = textLines(page, QRect(0, 125, page.width() / 2, page.height() - 125 - 90));
         QVERIFY2(rows.size() > 8, qPrintable(QString::number(rows.size())));
