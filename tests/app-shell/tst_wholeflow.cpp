@@ -75,7 +75,7 @@ const Book kBooks[] = {
 const int kPdfPages = 8;
 // How long a book's pages may take to be counted, on a machine busy with builds, before a step
 // gives up: a bound against a hang, not a speed the count must reach.
-const int kCountBoundMs = 180000;
+const int kCountBoundMs = 300000;
 // The reading footer's height at the foot of the window: moving dots while the pages are counted,
 // then the total and the slider.
 const int kFooterHeight = 90;
