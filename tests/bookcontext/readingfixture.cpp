@@ -90,8 +90,11 @@ QSharedPointer<BookContext> ReadingFixture::open(int bookId, bool waitForPages)
     const bool shown = waitFor(
         [text] { return text->isVisible() && text->chapterPage() && text->chapterPage()->currentPage() > 0; });
     const QSharedPointer<BookContext> context = m_context;
+    // The helper counts a chapter of megabytes in a minute on a machine busy with builds: the
+    // bound is against a hang only.
     if (!shown
-        || (waitForPages && !waitFor([context] { return context->currentPage() > 0 && context->pageCount() > 0; })))
+        || (waitForPages
+            && !waitFor([context] { return context->currentPage() > 0 && context->pageCount() > 0; }, 300000)))
         return {};
     return m_context;
 }
