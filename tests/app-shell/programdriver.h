@@ -59,13 +59,20 @@ inline void stopSpeechService(const QTemporaryDir& home)
         ::kill(pid, SIGKILL);
 }
 
-// Starts build/bin/pageloom; its log files hold everything, so its output is dropped.
+// The file under the HOME that keeps what the program's helpers (the page counter) wrote, which
+// its own log files do not hold.
+inline QString helperOutput(const QString& home) { return QDir(home).filePath(QStringLiteral("helpers.txt")); }
+
+// Starts build/bin/pageloom; its log files hold everything of its own, so its output is dropped but
+// for the helpers' (on their error output, which they share with it).
 inline bool start(
     QProcess& process, const QProcessEnvironment& env, const QStringList& args = {}, const QString& workDir = QString())
 {
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    const QString home = env.value(QStringLiteral("HOME"));
+    process.setStandardErrorFile(
+        QDir::isAbsolutePath(home) ? helperOutput(home) : QProcess::nullDevice(), QIODevice::Append);
     if (!workDir.isEmpty())
         process.setWorkingDirectory(workDir);
     process.start(QDir(testpaths::binDir()).filePath(QStringLiteral("pageloom")), args);
@@ -104,6 +111,26 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10
         QTest::qWait(100);
     }
     return true;
+}
+
+// The program stores a change of place or notes a second after the last one, later on a busy
+// machine: waits until what read() gives has held for 2.5 s (at most 30 s), and gives it.
+template <typename Read> auto whenStill(const Read& read)
+{
+    auto value = read();
+    QElapsedTimer still;
+    still.start();
+    waitUntil(
+        [&] {
+            const auto now = read();
+            if (now != value) {
+                value = now;
+                still.restart();
+            }
+            return still.elapsed() >= 2500;
+        },
+        30000);
+    return value;
 }
 
 // Runs the action, then waits up to 3 s for the condition, up to three times: a click that lands
@@ -354,12 +381,14 @@ inline QString waitForQuestion(qint64 pid, const QString& home, const QString& m
             }
             return !question.isEmpty();
         },
-        30000);
+        60000);
     return question;
 }
 
 // Clicks "Start reading now", the right one of the two buttons at the foot of the question, until
-// the library records the book of the title as opened and the question is gone.
+// the question is gone; then waits until the library records the book of the title as opened. A
+// large book takes long to open on a busy machine, and a click after the question left would land
+// on the page.
 inline bool startReadingNow(qint64 pid, const QString& home, const QString& question, const QString& title)
 {
     const QRect area = geometry(question);
@@ -367,8 +396,16 @@ inline bool startReadingNow(qint64 pid, const QString& home, const QString& ques
         return queryLibrary(home, QStringLiteral("select time_last_view > 0 from books where title = ?"), { title })
             == QLatin1String("1");
     };
-    return retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, opened)
-        && waitUntil([&] { return !visibleWindows(pid).contains(question); });
+    const auto answered = [&] { return opened() || !visibleWindows(pid).contains(question); };
+    if (!retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); }, answered)) {
+        qWarning().noquote() << title << "- the question stays";
+        return false;
+    }
+    if (!waitUntil(opened, 60000) || !waitUntil([&] { return !visibleWindows(pid).contains(question); })) {
+        qWarning().noquote() << title << "- not recorded as opened";
+        return false;
+    }
+    return true;
 }
 
 // The lines of dark text (or any dark marks) in an area of the picture, top to bottom, each the box

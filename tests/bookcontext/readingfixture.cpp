@@ -87,11 +87,15 @@ QSharedPointer<BookContext> ReadingFixture::open(int bookId, bool waitForPages)
     widget->setGeometry(0, 0, 800, 600);
     m_context->viewer()->readBook(m_context);
     TextViewer* text = viewer();
+    // A chapter of megabytes is laid out here and counted by the helper for minutes on a machine
+    // busy with builds and other tests: the bounds are against a hang only.
+    const int bound = 300000;
     const bool shown = waitFor(
-        [text] { return text->isVisible() && text->chapterPage() && text->chapterPage()->currentPage() > 0; });
+        [text] { return text->isVisible() && text->chapterPage() && text->chapterPage()->currentPage() > 0; }, bound);
     const QSharedPointer<BookContext> context = m_context;
     if (!shown
-        || (waitForPages && !waitFor([context] { return context->currentPage() > 0 && context->pageCount() > 0; })))
+        || (waitForPages
+            && !waitFor([context] { return context->currentPage() > 0 && context->pageCount() > 0; }, bound)))
         return {};
     return m_context;
 }

@@ -25,6 +25,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -1413,6 +1414,52 @@ private slots:
             }
             QVERIFY2(fileHash(now) == it.value(), qPrintable(now));
         }
+    }
+
+    // The run as an ordinary user does not depend on where the checkout lies: from a build tree in a
+    // folder only root can enter it passes; with a temporary folder closed to that user it says so
+    // and is skipped, never failed.
+    void ordinaryUserRunsWhereverTheTestLies_data()
+    {
+        QTest::addColumn<bool>("privateTest");
+        QTest::addColumn<bool>("privateTemp");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("test in a private folder") << true << false << QStringLiteral("PASS");
+        QTest::newRow("private temporary folder") << false << true << QStringLiteral("SKIP");
+    }
+    void ordinaryUserRunsWhereverTheTestLies()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root runs rows again as an ordinary user");
+        QFETCH(bool, privateTest);
+        QFETCH(bool, privateTemp);
+        QFETCH(QString, outcome);
+        QTemporaryDir closed; // mode 0700, root's
+        QVERIFY(closed.isValid());
+        QString test = QCoreApplication::applicationFilePath();
+        if (privateTest) {
+            const QString copy = closed.filePath(QStringLiteral("tst_librarydb"));
+            QVERIFY(QFile::copy(test, copy));
+            test = copy;
+        }
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (privateTemp)
+            env.insert(QStringLiteral("TMPDIR"), closed.path());
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(test, { QStringLiteral("readOnlyLibraryIsToldAtTheStart:read-only file") });
+        QVERIFY(run.waitForFinished(180000));
+        const QString output = QString::fromLocal8Bit(run.readAll());
+        QVERIFY2(run.exitCode() == 0 && !output.contains(QLatin1String("FAIL!"))
+                && output.contains(QRegularExpression(
+                    QStringLiteral("^%1 +: \\w+::readOnlyLibraryIsToldAtTheStart\\(read-only file\\)( |$)")
+                        .arg(outcome),
+                    QRegularExpression::MultilineOption)),
+            qPrintable(output));
+        if (privateTemp)
+            QVERIFY2(output.contains(QStringLiteral("the temporary folder %1 is closed to it").arg(closed.path())),
+                qPrintable(output));
     }
 
     // Writes refused by a full disk, then by a folder that cannot be written, then by a full disk
