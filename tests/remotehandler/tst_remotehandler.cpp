@@ -271,9 +271,11 @@ private slots:
             handler.write(helpercmd::message(helpercmd::Stall));
             // Far more than the socket buffers hold: the write cannot finish while nobody reads.
             handler.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
-            // Queued, not waited for: the helper is dropped from the event loop once the bound passes.
-            QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+            // Queued, not waited for: the writes return with the helper still connected, and it is
+            // dropped only from the event loop once the bound passes (a wait inside the write would
+            // have dropped it there). A busy machine may take its time over the copy, so no clock.
             QVERIFY(handler.isConnected());
+            QCOMPARE(closed.count(), 0);
             QTest::ignoreMessage(
                 QtWarningMsg, "Dropping the helper connection: the helper has not read its messages for 300 ms");
         } else {
