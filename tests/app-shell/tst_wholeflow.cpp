@@ -1,10 +1,15 @@
 // The real program under a real X server, driven with xdotool keys and clicks and screen grabs as a user
 // drives it: books added, read and reopened over several starts; hand-over, drop, exit and crash report.
 
+#include "appdirs.h"
 #include "chapterbuilder.h"
 #include "epubbuilder.h"
+#include "import/bookimporter.h"
+#include "import/exportbooks.h"
 #include "librarybooks.h"
 #include "mobiwriter.h"
+#include "models/bookprovider.h"
+#include "pdfenginefile.h"
 #include "programdriver.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -306,6 +311,74 @@ int paragraphOf(const QString& link)
 {
     const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("p%5B(\\d+)%5D")).match(link);
     return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+// Points this process's data folder at the program's under the HOME while the object lives, so
+// that the program's own library code reads and writes there.
+class ProgramHome {
+public:
+    explicit ProgramHome(const QString& home)
+        : m_home(qgetenv("HOME"))
+        , m_name(QCoreApplication::applicationName())
+    {
+        qputenv("HOME", QFile::encodeName(home));
+        QCoreApplication::setApplicationName(QLatin1String(kAppName));
+    }
+    ~ProgramHome()
+    {
+        qputenv("HOME", m_home);
+        QCoreApplication::setApplicationName(m_name);
+    }
+    Q_DISABLE_COPY(ProgramHome)
+
+private:
+    const QByteArray m_home;
+    const QString m_name;
+};
+
+// A library archive of the book of the title, written by the program's export code from the
+// library and the book's state file under the HOME.
+bool exportBook(const QString& home, const QString& title, const QString& archive)
+{
+    const QString sql = QStringLiteral("select %1 from books where title = ?");
+    BookDto book;
+    book.title = title;
+    // The library keeps paths in Base64.
+    book.full_path = QString::fromUtf8(
+        QByteArray::fromBase64(queryLibrary(home, sql.arg(QLatin1String("full_path")), { title }).toLatin1()));
+    book.format = queryLibrary(home, sql.arg(QLatin1String("format")), { title }).toInt();
+    const ProgramHome in(home);
+    exportbooks writer;
+    if (!writer.open(archive) || !writer.addBook(book))
+        return false;
+    while (writer.hasNext()) {
+        if (!writer.writeNext())
+            return false;
+    }
+    return writer.writeContainer() && writer.commit();
+}
+
+// Imports the archive into a new library under the HOME with the program's import code, each book
+// stored as the library page stores it; the number of books stored, -1 when the import did not end.
+int importArchive(const QString& home, const QString& archive)
+{
+    const ProgramHome in(home);
+    BookProvider* library = BookProvider::instance();
+    if (!library->createConnection(databasePath()))
+        return -1;
+    bookimporter* importer = bookimporter::instance();
+    int stored = 0;
+    bool finished = false;
+    const QMetaObject::Connection items = QObject::connect(importer, &bookimporter::itemProcessed,
+        [&](ItemStatus status, const BookDto& book) { stored += status == ItemAdded && library->add(book) > 0; });
+    const QMetaObject::Connection end
+        = QObject::connect(importer, &bookimporter::finished, [&finished] { finished = true; });
+    importer->importFromArchive(archive);
+    finished = QTest::qWaitFor([&finished] { return finished; }, 60000);
+    QObject::disconnect(items);
+    QObject::disconnect(end);
+    library->closeConnection();
+    return finished ? stored : -1;
 }
 
 } // namespace
@@ -612,6 +685,8 @@ private slots:
         }
         m_artifacts = QStringLiteral(PL_ARTIFACT_DIR);
         QVERIFY(QDir().mkpath(m_artifacts));
+        // The archive's import reads the PDF with the build's engine.
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
     }
 
     // The program's log stays beside the screenshots, whatever the outcome.
@@ -811,6 +886,26 @@ private slots:
         // The footer followed into the second chapter: the page it recorded is past the first.
         const int recorded = storedSetting("last_book_page");
         QVERIFY2(recorded >= 2, qPrintable(QString::number(recorded)));
+
+        // The library archive keeps the reading place: the PDF, exported from this home and imported
+        // into a fresh one by the program's archive code, opens where reading stopped.
+        QTemporaryDir fresh;
+        const QString archive = m_books.filePath(QStringLiteral("library.olv"));
+        QVERIFY(exportBook(m_home.path(), QStringLiteral("Flow pdf"), archive));
+        QCOMPARE(importArchive(fresh.path(), archive), 1);
+        QProcess fourth;
+        window = launch(fourth, environment(fresh));
+        QVERIFY2(!window.isEmpty(), "no main window on the imported library");
+        QImage imported;
+        QVERIFY(waitUntil([&] { return findColour(imported = grab(window), pdfColour).count > 300; }, 20000));
+        const QImage place = openBook(window, settle(window, imported), pdfColour);
+        const bool atPlace
+            = waitUntil([&] { return storedSetting("last_book_page", fresh.path()) == pageAfterFirstRun; });
+        save(settle(window, grab(window)), "archive-place");
+        QVERIFY2(atPlace, qPrintable(QString::number(storedSetting("last_book_page", fresh.path()))));
+        QVERIFY2(findColour(place, pdfColour).count < pdfCardPixels, "the imported book opened on its cover page");
+        QVERIFY(terminate(fourth));
+        stopSpeechService(fresh);
     }
 
     // A fourth run on the same home: a book added through "Add book" and the file dialog, moved

@@ -598,6 +598,30 @@ private slots:
         QCOMPARE(m_boxes.size(), told + 1);
         QVERIFY2(m_boxes.last().contains(QStringLiteral("The disk is full. Book can not be added.")),
             qPrintable(m_boxes.last()));
+        // The library on the same full disk (SQLite's page limit stands in for it) cannot store the
+        // book that was unpacked: its box tells the cause, and the answer adds no second one.
+        QStringList libraryTold;
+        LibraryMessageBox::setHandler([&](const QString&, const QString& text, QMessageBox::StandardButtons) {
+            libraryTold << text;
+            return QMessageBox::Ok;
+        });
+        const auto restoreHandler = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
+        QSqlQuery limit;
+        QVERIFY(limit.exec(QStringLiteral("PRAGMA max_page_count = 1")));
+        emit bookimporter::instance()->importStarted();
+        BookDto unpacked;
+        unpacked.full_path = QStringLiteral("/i/unpacked.fb2");
+        unpacked.title = QString(200000, QLatin1Char('t')); // more than the pages there are
+        emit bookimporter::instance()->itemProcessed(ItemAdded, unpacked);
+        BookDto refused;
+        refused.full_path = QStringLiteral("/i/refused.fb2");
+        emit bookimporter::instance()->itemProcessed(ItemDiskFull, refused);
+        emit bookimporter::instance()->finished(1, 2);
+        QTRY_COMPARE(
+            libraryTold, QStringList { QStringLiteral("A change to the library was not saved: The disk is full.") });
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), told + 1);
+        QVERIFY(limit.exec(QStringLiteral("PRAGMA max_page_count = 1073741823")));
         // An archive that could not be written: one box with the cause, no count.
         const int boxes = m_boxes.size();
         emit bookimporter::instance()->exported(0, 2, int(checkedsave::Failure::DiskFull), QStringLiteral("/m/a.olv"));

@@ -27,6 +27,7 @@
 #include "models/bookmodel.h"
 #include "models/bookprovider.h"
 #include "models/foldermodel.h"
+#include "models/librarymessagebox.h"
 #include "readingstatefile.h"
 
 #include <QCryptographicHash>
@@ -618,6 +619,24 @@ private slots:
         QCOMPARE(recorder.statuses, (QList<int> { ItemDiskFull, ItemDiskFull }));
         QCOMPARE(recorder.paths, QStringList({ importDir() + "/one.fb2", importDir() + "/two.fb2" }));
         QCOMPARE(QDir(importDir()).entryList(QDir::Files | QDir::Hidden), QStringList { ".filler" });
+
+        // The library on the full disk too: it tells why it could not store a change, and the
+        // import's answer does not tell the same cause in a second box.
+        QStringList told;
+        LibraryMessageBox::setHandler([&told](const QString&, const QString& text, QMessageBox::StandardButtons) {
+            told << text;
+            return QMessageBox::Ok;
+        });
+        const auto restoreHandler = qScopeGuard([] { LibraryMessageBox::setHandler({}); });
+        QVERIFY(!BookProvider::instance()->toldStorageFailure(checkedsave::Failure::DiskFull, recorder.paths.first()));
+        closeLibrary();
+        SmallDisk libraryDisk(QFileInfo(databasePath()).absolutePath());
+        QVERIFY(BookProvider::instance()->createConnection(databasePath()));
+        QVERIFY(libraryDisk.fill());
+        QCOMPARE(BookProvider::instance()->addCategory(QStringLiteral("Full"), 0), -1);
+        QTRY_COMPARE(told, QStringList { "A change to the library was not saved: The disk is full." });
+        QVERIFY(BookProvider::instance()->toldStorageFailure(checkedsave::Failure::DiskFull, recorder.paths.first()));
+        closeLibrary();
     }
 
     void alreadyInLibraryUnlessIgnored()

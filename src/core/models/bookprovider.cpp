@@ -789,6 +789,14 @@ void BookProvider::failWrite(
         tell();
 }
 
+bool BookProvider::toldStorageFailure(checkedsave::Failure failure, const QString& path) const
+{
+    // In the words of the library's own box, so that the same cause compares equal.
+    const QString cause = failure == checkedsave::Failure::DiskFull ? providerText("The disk is full")
+                                                                    : checkedsave::failureText(failure, path);
+    return !cause.isEmpty() && m_toldCauses.contains(cause);
+}
+
 void BookProvider::writeSucceeded()
 {
     if (m_toldCauses.isEmpty() || !m_heldCause.isEmpty())

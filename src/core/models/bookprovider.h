@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bookdto.h"
+#include "checkedsave.h"
 
 #include <QHash>
 #include <QList>
@@ -37,6 +38,11 @@ public:
     // Closes the library at the end of a run that ends normally and records the file as it was
     // left, so that the next start can skip the full check for damage. No query may be alive.
     void closeConnection();
+
+    // Whether the library told the user of this storage failure (the disk is full) since its last
+    // write that succeeded: the box of another part for the same cause (an import's answer, after
+    // the library could not store its books) would tell it twice.
+    bool toldStorageFailure(checkedsave::Failure failure, const QString& path) const;
 
     // The error text kept by the last operation that failed and keeps its error; never cleared.
     const QString& lastError() const { return m_lastError; }

@@ -17,6 +17,7 @@
 #include "mainwindow/sidebar/sidebar.h"
 #include "metrics/metricsender.h"
 #include "models/bookmodel.h"
+#include "models/bookprovider.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
 #include "settingsprovider.h"
@@ -772,6 +773,17 @@ void LibraryPage::Private::storeBatch()
             // The library refused the row, not the book: the file is listed with that reason, never
             // called damaged, and a library that cannot be written tells its cause itself.
             refuse(book.full_path, libraryText("the library could not store it"));
+            // A full disk the library told of is this run's cause as well: counted with the books
+            // it kept out, so that neither the answer nor the list of refused files repeats it.
+            if (BookProvider::instance()->toldStorageFailure(checkedsave::Failure::DiskFull, book.full_path)) {
+                ++failedCount;
+                if (causeStatus == ItemAdded) {
+                    causeStatus = ItemDiskFull;
+                    causePath = bookDataDir(book.full_path);
+                }
+                if (causeStatus == ItemDiskFull)
+                    ++storageRefusals;
+            }
             continue;
         }
         addedIds << id;
@@ -865,11 +877,14 @@ void LibraryPage::Private::importFinished()
             ui->showBookProtected();
         else if (causeStatus == ItemSeveralBooksInArchive)
             ui->showSeveralBooksInArchive(causePath);
-        else if (causeStatus == ItemFolderNotWritable)
-            ui->showStorageFailure(checkedsave::Failure::NotWritable, causePath, false);
-        else if (causeStatus == ItemDiskFull)
-            ui->showStorageFailure(checkedsave::Failure::DiskFull, causePath, false);
-        else if (failedCount > 0)
+        else if (causeStatus == ItemFolderNotWritable || causeStatus == ItemDiskFull) {
+            // The library may have told the same cause already, when it could not store a book of
+            // this run on the same disk: the user hears of it once.
+            const checkedsave::Failure failure
+                = causeStatus == ItemDiskFull ? checkedsave::Failure::DiskFull : checkedsave::Failure::NotWritable;
+            if (!BookProvider::instance()->toldStorageFailure(failure, causePath))
+                ui->showStorageFailure(failure, causePath, false);
+        } else if (failedCount > 0)
             ui->showBookDamaged();
         else if (refusedArchiveCount > 0)
             showArchiveRefused(ui, firstRefusedArchive);
