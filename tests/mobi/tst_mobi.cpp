@@ -974,6 +974,10 @@ private slots:
         QTest::newRow("comments") << QByteArray("<body>aaa</<br/>bbb<!--> -->ccc<br/>ddd<!-->eee<br>--></body>") << html
                                   << QByteArray("<body><div>aaa</<br/>bbb<!--> </div><div>-->ccc<br/></div><div>ddd"
                                                 "<!-->eee<br></div><div>--></div></body>");
+        // Outside SVG and MathML the HTML parser ends "<![CDATA[" at the first ">".
+        QTest::newRow("cdata in html") << QByteArray("<body>aaa<![CDATA[>bbb<br/>ccc<p>d]]>e</p></body>") << html
+                                       << QByteArray("<body><div>aaa<![CDATA[>bbb<br/></div><div>ccc</div><p>d]]>e"
+                                                     "</p></body>");
         QTest::newRow("xml") << QByteArray("<body><span/>aaa<br/><![CDATA[<b>]]>bbb</body>") << int(HtmlNesting::Xml)
                              << QByteArray("<body><div><span/>aaa<br/></div><div><![CDATA[<b>]]>bbb</div></body>");
         QTest::newRow("head and table rows are left alone")
@@ -1029,6 +1033,8 @@ private slots:
         const QByteArray blocked = InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4);
         QCOMPARE(blocked, expected);
         QCOMPARE(runs > 0, text != expected);
+        if (syntax == HtmlNesting::Html)
+            QCOMPARE(parsedmarkup::read(blocked).shown, parsedmarkup::read(text).shown);
         if (syntax == HtmlNesting::Xml) {
             // Well-formed in, well-formed out, with the same character data.
             const auto characters = [](const QByteArray& xml) {

@@ -88,14 +88,9 @@ public:
         const char c = m_text.at(pos + 1);
         if (c == '!' || c == '?' || startsBogusEndTag(m_text, pos)) {
             token.kind = Token::Other;
-            if (m_text.mid(pos, 4) == "<!--") {
-                token.end = commentEnd(m_text, pos);
-                return token;
-            }
-            const bool cdata = m_text.mid(pos, 9) == "<![CDATA[";
-            const QByteArray close = cdata ? "]]>" : ">";
-            const int at = m_text.indexOf(close, pos + 2);
-            token.end = at < 0 ? size : at + close.size();
+            // SVG and MathML are taken whole below: out here CDATA is a section to XML alone,
+            // and to the HTML parser a comment that ends at the first ">".
+            token.end = hiddenEnd(m_text, pos, m_xml);
             return token;
         }
         const bool endTag = c == '/';

@@ -347,7 +347,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(
     }
     // Shown as HTML from here on: the DOM of a broken chapter would be empty.
     result.kind = TextDocument::KindHtml;
-    result.removed = HtmlTextCleaner::clean(input, out);
+    // Read as XML again only if what is left is well-formed and holds nothing unsafe there.
+    result.removed = HtmlTextCleaner::clean(input, out, nullptr, true);
     if (stops(&result))
         return result;
     result.outcome = result.removed > 0 || result.repaired > 0 ? Cleaned : Unchanged;
@@ -449,7 +450,7 @@ void ChapterCleaner::boundNesting(
     if ((!rewritten && result->flattened == 0 && result->runsCut == 0) || stops(result))
         return;
     QByteArray swept;
-    const int left = HtmlTextCleaner::clean(*out, &swept);
+    const int left = HtmlTextCleaner::clean(*out, &swept, nullptr, !readAsXml);
     if (left > 0) {
         qWarning().noquote()
             << QStringLiteral("Chapter %1: %2 unsafe parts made by its rewriting removed").arg(fileName).arg(left);

@@ -122,25 +122,26 @@ namespace {
 
 } // namespace
 
-int HtmlTextCleaner::clean(const QByteArray& data, QByteArray* out, qint64* scanned)
+int HtmlTextCleaner::clean(const QByteArray& data, QByteArray* out, qint64* scanned, bool shownAsHtml)
 {
     const bool bigEndian = data.startsWith("\xFE\xFF");
     if (bigEndian || data.startsWith("\xFF\xFE")) {
         QByteArray cleaned;
-        const int removed = clean(decodeUtf16(data, bigEndian).toUtf8(), &cleaned, scanned);
+        const int removed = clean(decodeUtf16(data, bigEndian).toUtf8(), &cleaned, scanned, shownAsHtml);
         *out = removed > 0 ? encodeUtf16(QString::fromUtf8(cleaned), bigEndian) : data;
         return removed;
     }
-    HtmlTextCleaner cleaner(data, true, scanned);
+    HtmlTextCleaner cleaner(data, true, shownAsHtml, scanned);
     cleaner.run(0, data.size());
     *out = cleaner.m_removed > 0 ? cleaner.m_out : data;
     return cleaner.m_removed;
 }
 
-HtmlTextCleaner::HtmlTextCleaner(const QByteArray& data, bool rawTextElements, qint64* scanned)
+HtmlTextCleaner::HtmlTextCleaner(const QByteArray& data, bool rawTextElements, bool shownAsHtml, qint64* scanned)
     : m_in(data)
     , m_end(data.size())
     , m_rawTextElements(rawTextElements)
+    , m_shownAsHtml(shownAsHtml)
     , m_scanned(scanned)
 {
 }
@@ -513,12 +514,24 @@ int HtmlTextCleaner::handleStartTag(int lt)
     else if ((lower == "svg" || lower == "math") && !(tag.closed && m_in.at(tag.end - 2) == '/'))
         ++m_foreign;
     appendWithoutUnsafeAttributes(tag);
+    if (m_shownAsHtml) {
+        // Text up to its end tag as the parser finds it, and shown so: nothing in it is markup,
+        // and the parser's own pass at the end keeps what it writes safe. In SVG and MathML
+        // these names are markup.
+        const QByteArray element = name.toLower();
+        if (m_foreign > 0 || !markupscan::rawTextElements().contains(element))
+            return tag.end;
+        const int contentEnd = markupscan::rawTextEnd(m_in, element, tag.end);
+        count(contentEnd - tag.end);
+        m_out.append(m_in.constData() + tag.end, contentEnd - tag.end);
+        return contentEnd;
+    }
     if (!m_rawTextElements || !isRawTextElement(name))
         return tag.end;
     // Text to the HTML parser up to its end tag, markup to the XML parser: clean it as markup.
     const int close = findEndTag(name, tag.end);
     const int contentEnd = close < 0 ? m_end : close;
-    HtmlTextCleaner inner(m_in, false, m_scanned);
+    HtmlTextCleaner inner(m_in, false, false, m_scanned);
     inner.run(tag.end, contentEnd);
     m_out.append(inner.m_out);
     m_removed += inner.m_removed;

@@ -24,8 +24,9 @@ public:
     // Number of things removed; out receives the cleaned text (the input when none). Every
     // search stops where what it looks for stands, or at the end of the text once for a kind
     // of search, so the work grows with the length of the text alone; scanned (if given) is
-    // increased by the characters the searches read.
-    static int clean(const QByteArray& data, QByteArray* out, qint64* scanned = nullptr);
+    // increased by the characters the searches read. shownAsHtml: only the HTML parser reads
+    // the cleaned text, which shows the content of raw-text elements as text; it is kept so.
+    static int clean(const QByteArray& data, QByteArray* out, qint64* scanned = nullptr, bool shownAsHtml = false);
 
 private:
     struct Attribute {
@@ -45,7 +46,7 @@ private:
         QList<Attribute> attributes;
     };
 
-    HtmlTextCleaner(const QByteArray& data, bool rawTextElements, qint64* scanned);
+    HtmlTextCleaner(const QByteArray& data, bool rawTextElements, bool shownAsHtml, qint64* scanned);
 
     void run(int from, int to);
     int handleComment(int lt);
@@ -88,6 +89,7 @@ private:
     const QByteArray& m_in;
     int m_end = 0;
     bool m_rawTextElements;
+    bool m_shownAsHtml;
     QByteArray m_out;
     int m_removed = 0;
     qint64* m_scanned;
