@@ -220,15 +220,11 @@ private:
                 const int close = m_text.indexOf('>', lt + 2);
                 i = close < 0 ? size : close + 1;
             } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {
-                int nameEnd = lt + 2;
-                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
-                    ++nameEnd;
+                const int nameEnd = tagNameEnd(m_text, lt + 2);
                 i = tagEnd(m_text, nameEnd);
                 endTag(m_text.mid(lt + 2, nameEnd - lt - 2).toLower(), lt, i);
             } else if (isLetter(next)) {
-                int nameEnd = lt + 1;
-                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
-                    ++nameEnd;
+                const int nameEnd = tagNameEnd(m_text, lt + 1);
                 i = tagEnd(m_text, nameEnd);
                 const bool selfClosing = i >= 2 && m_text.at(i - 1) == '>' && m_text.at(i - 2) == '/';
                 i = startTag(m_text.mid(lt + 1, nameEnd - lt - 1).toLower(), lt, nameEnd, i, selfClosing);
