@@ -346,9 +346,11 @@ private:
         bool html = m_html;
         if (!m_html) {
             at = findFromTop([&name](const Open& open) { return open.name == name; });
-        } else if (foreignContext()) {
-            // The foreign element of the name from the innermost on; reaching an HTML element, the
-            // tag is read as HTML, and may close that element and all in it.
+        } else if (m_foreign > 0 && m_stack.last().foreign) {
+            // The foreign element of the name from the innermost on, integration points too (the
+            // parser reads an end tag as HTML only where an HTML element is the current node);
+            // reaching an HTML element, the tag is read as HTML, and may close that element and
+            // all in it.
             for (int k = m_stack.size() - 1; k >= 0 && m_stack.at(k).foreign; --k) {
                 if (m_stack.at(k).name == name) {
                     at = k;
@@ -402,9 +404,14 @@ private:
         } else if (scopedEndTags().contains(name)) {
             at = findInScope(name, defaultScope());
         } else if (m_openCount.value(name) > 0) {
-            at = findFromTop(
-                [&name](const Open& open) { return open.name == name || specialElements().contains(open.name); });
-            if (at >= 0 && m_stack.at(at).name != name)
+            // The SVG and MathML elements whose content is HTML are special too, but for the SVG
+            // title, which the parser passes over.
+            at = findFromTop([&name](const Open& open) {
+                return open.foreign ? (open.integration && !(open.space == 's' && open.name == "title"))
+                        || (open.space == 'm' && open.name == "annotation-xml")
+                                    : open.name == name || specialElements().contains(open.name);
+            });
+            if (at >= 0 && (m_stack.at(at).foreign || m_stack.at(at).name != name))
                 at = -1;
         }
         // A paragraph end without a paragraph makes an empty one.
@@ -506,15 +513,15 @@ private:
     {
         if (!m_html)
             return 'h';
+        // In an annotation, SVG starts, whatever its encoding says.
+        if (m_foreign > 0 && m_stack.last().space == 'm' && name == "svg" && m_stack.last().name == "annotation-xml")
+            return 's';
         if (foreignContext())
             return m_stack.last().space;
-        if (m_foreign > 0 && m_stack.last().space == 'm') {
-            // In MathML text, these two stay MathML; in an annotation, SVG starts.
-            if ((name == "mglyph" || name == "malignmark") && mathTextIntegrationPoints().contains(m_stack.last().name))
-                return 'm';
-            if (name == "svg" && m_stack.last().name == "annotation-xml")
-                return 's';
-        }
+        // In MathML text, these two stay MathML.
+        if (m_foreign > 0 && m_stack.last().space == 'm' && (name == "mglyph" || name == "malignmark")
+            && mathTextIntegrationPoints().contains(m_stack.last().name))
+            return 'm';
         return name == "svg" ? 's' : name == "math" ? 'm' : 'h';
     }
 
@@ -638,7 +645,7 @@ private:
         const bool foreignBounds = &scope != &tableScope();
         const int at = findFromTop([&](const Open& open) {
             if (open.foreign)
-                return foreignBounds && (open.integration || open.name == "annotation-xml");
+                return foreignBounds && (open.integration || (open.space == 'm' && open.name == "annotation-xml"));
             return open.name == name || scope.contains(open.name);
         });
         return at >= 0 && !m_stack.at(at).foreign && m_stack.at(at).name == name ? at : -1;
