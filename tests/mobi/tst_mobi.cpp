@@ -788,14 +788,15 @@ private slots:
         QList<QByteArray> parts { "<p><a href=\"#far\">far</a> <a href='#near'>near</a> <a id=near>x</a>"
                                   "<a href=#gone>gone</a> <a href=\"#sp%20ace\">s</a></p>",
             "<p id='far'>Far.</p><a NAME=\"sp ace\"></a><a href=\"#near\">back</a><a href='other.html#far'>o</a>"
-            "<script>var s = '<a href=\"#near\">';</script>" };
+            "<script>var s = '<a href=\"#near\">';</script><script!><a href=\"#near\">shown</a></script!>" };
         const QHash<QByteArray, int> holders = mobi::ChapterParts::resolveLinks(parts, { "a b.html", "c.html" });
         QCOMPARE(parts.at(0),
             QByteArray("<p><a href=\"c.html#far\">far</a> <a href='#near'>near</a> <a id=near>x</a>"
                        "<a href=#gone>gone</a> <a href=\"c.html#sp%20ace\">s</a></p>"));
         QCOMPARE(parts.at(1),
             QByteArray("<p id='far'>Far.</p><a NAME=\"sp ace\"></a><a href=\"a%20b.html#near\">back</a>"
-                       "<a href='other.html#far'>o</a><script>var s = '<a href=\"#near\">';</script>"));
+                       "<a href='other.html#far'>o</a><script>var s = '<a href=\"#near\">';</script>"
+                       "<script!><a href=\"a%20b.html#near\">shown</a></script!>"));
         QCOMPARE(holders.value("far", -1), 1);
         QCOMPARE(holders.value("near", -1), 0);
         QCOMPARE(holders.value("sp ace", -1), 1);
@@ -897,6 +898,11 @@ private slots:
                 + "<p>x<<span>script>var words = 'the words'<</span>/script>y</p><p></<hh2>calibre7\">Home</p>"
                 + QByteArray("</div>").repeated(1000) << HtmlNesting::MaxDepth
                                                      << false;
+        // A name runs to a blank, "/" or ">": "<script!>" is no script, and what follows is markup.
+        QTest::newRow("a tag named script!, a thousand deep")
+            << QByteArray("<div>").repeated(100) + "<p>a<script!>b</p>" + QByteArray("<div>x").repeated(900)
+                + "</script>" + QByteArray("</div>").repeated(1000)
+            << HtmlNesting::MaxDepth << false;
     }
 
     void unclosedBlocksNestShallow()

@@ -220,15 +220,11 @@ private:
                 const int close = m_text.indexOf('>', lt + 2);
                 i = close < 0 ? size : close + 1;
             } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {
-                int nameEnd = lt + 2;
-                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
-                    ++nameEnd;
+                const int nameEnd = tagNameEnd(m_text, lt + 2);
                 i = tagEnd(m_text, nameEnd);
                 endTag(m_text.mid(lt + 2, nameEnd - lt - 2).toLower(), lt, i);
             } else if (isLetter(next)) {
-                int nameEnd = lt + 1;
-                while (nameEnd < size && isNameChar(m_text.at(nameEnd)))
-                    ++nameEnd;
+                const int nameEnd = tagNameEnd(m_text, lt + 1);
                 i = tagEnd(m_text, nameEnd);
                 const bool selfClosing = i >= 2 && m_text.at(i - 1) == '>' && m_text.at(i - 2) == '/';
                 i = startTag(m_text.mid(lt + 1, nameEnd - lt - 1).toLower(), lt, nameEnd, i, selfClosing);
@@ -350,9 +346,11 @@ private:
         bool html = m_html;
         if (!m_html) {
             at = findFromTop([&name](const Open& open) { return open.name == name; });
-        } else if (foreignContext()) {
-            // The foreign element of the name from the innermost on; reaching an HTML element, the
-            // tag is read as HTML, and may close that element and all in it.
+        } else if (m_foreign > 0 && m_stack.last().foreign) {
+            // The foreign element of the name from the innermost on, integration points too (the
+            // parser reads an end tag as HTML only where an HTML element is the current node);
+            // reaching an HTML element, the tag is read as HTML, and may close that element and
+            // all in it.
             for (int k = m_stack.size() - 1; k >= 0 && m_stack.at(k).foreign; --k) {
                 if (m_stack.at(k).name == name) {
                     at = k;
@@ -406,9 +404,14 @@ private:
         } else if (scopedEndTags().contains(name)) {
             at = findInScope(name, defaultScope());
         } else if (m_openCount.value(name) > 0) {
-            at = findFromTop(
-                [&name](const Open& open) { return open.name == name || specialElements().contains(open.name); });
-            if (at >= 0 && m_stack.at(at).name != name)
+            // The SVG and MathML elements whose content is HTML are special too, but for the SVG
+            // title, which the parser passes over.
+            at = findFromTop([&name](const Open& open) {
+                return open.foreign ? (open.integration && !(open.space == 's' && open.name == "title"))
+                        || (open.space == 'm' && open.name == "annotation-xml")
+                                    : open.name == name || specialElements().contains(open.name);
+            });
+            if (at >= 0 && (m_stack.at(at).foreign || m_stack.at(at).name != name))
                 at = -1;
         }
         // A paragraph end without a paragraph makes an empty one.
@@ -510,15 +513,15 @@ private:
     {
         if (!m_html)
             return 'h';
+        // In an annotation, SVG starts, whatever its encoding says.
+        if (m_foreign > 0 && m_stack.last().space == 'm' && name == "svg" && m_stack.last().name == "annotation-xml")
+            return 's';
         if (foreignContext())
             return m_stack.last().space;
-        if (m_foreign > 0 && m_stack.last().space == 'm') {
-            // In MathML text, these two stay MathML; in an annotation, SVG starts.
-            if ((name == "mglyph" || name == "malignmark") && mathTextIntegrationPoints().contains(m_stack.last().name))
-                return 'm';
-            if (name == "svg" && m_stack.last().name == "annotation-xml")
-                return 's';
-        }
+        // In MathML text, these two stay MathML.
+        if (m_foreign > 0 && m_stack.last().space == 'm' && (name == "mglyph" || name == "malignmark")
+            && mathTextIntegrationPoints().contains(m_stack.last().name))
+            return 'm';
         return name == "svg" ? 's' : name == "math" ? 'm' : 'h';
     }
 
@@ -642,7 +645,7 @@ private:
         const bool foreignBounds = &scope != &tableScope();
         const int at = findFromTop([&](const Open& open) {
             if (open.foreign)
-                return foreignBounds && (open.integration || open.name == "annotation-xml");
+                return foreignBounds && (open.integration || (open.space == 'm' && open.name == "annotation-xml"));
             return open.name == name || scope.contains(open.name);
         });
         return at >= 0 && !m_stack.at(at).foreign && m_stack.at(at).name == name ? at : -1;

@@ -18,7 +18,7 @@ namespace {
     bool headingAt(const QByteArray& text, int at)
     {
         return at + 3 < text.size() && (text.at(at + 1) == 'h' || text.at(at + 1) == 'H') && text.at(at + 2) >= '1'
-            && text.at(at + 2) <= '6' && !isNameChar(text.at(at + 3));
+            && text.at(at + 2) <= '6' && tagNameEnd(text, at + 1) == at + 3;
     }
 
     // Whether [from, to) holds just an anchor, "<a ...>...</a>" and blanks: a link target put
@@ -95,9 +95,7 @@ namespace {
         for (int lt = text.indexOf('<'); lt >= 0 && lt + 1 < size; lt = text.indexOf('<', lt + 1)) {
             if (!isLetter(text.at(lt + 1)))
                 continue;
-            int nameEnd = lt + 1;
-            while (nameEnd < size && isNameChar(text.at(nameEnd)))
-                ++nameEnd;
+            const int nameEnd = tagNameEnd(text, lt + 1);
             const int end = tagEnd(text, nameEnd);
             Attribute attribute;
             for (int i = nameEnd; nextAttribute(text, i, end, &attribute); i = attribute.end)
