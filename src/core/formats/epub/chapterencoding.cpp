@@ -62,10 +62,13 @@ namespace {
         return name.startsWith("ISO-2022") || name.startsWith("HZ");
     }
 
-    // The declaration and the meta charsets of the head say UTF-8.
+    // The declaration and the meta charsets of the head say UTF-8. The HTML parser ends the
+    // declaration at its first ">" (a broken one may have one before "?>") and shows what
+    // follows: only what it hides is rewritten.
     void declareUtf8(QString* text)
     {
-        const int end = declarationEnd<QString>(*text, QStringLiteral("<?xml"), QStringLiteral("?>"));
+        const int end = qMin(declarationEnd<QString>(*text, QStringLiteral("<?xml"), QStringLiteral("?>")),
+            int(text->indexOf(QLatin1Char('>'))));
         if (end > 0) {
             QString declaration = text->left(end);
             declaration.replace(declarationEncoding(), QStringLiteral("\\1\\2UTF-8\\2"));

@@ -17,6 +17,7 @@ namespace {
 
     bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
     bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+    bool isAlphanumeric(char c) { return isLetter(c) || (c >= '0' && c <= '9'); }
 
     bool startsWithAt(const QByteArray& data, int pos, int end, const char* word, bool ignoreCase)
     {
@@ -209,11 +210,34 @@ void HtmlTextCleaner::run(int from, int to)
     }
 }
 
-void HtmlTextCleaner::countRemoval()
+void HtmlTextCleaner::countRemoval(int resumeAt)
 {
     ++m_removed;
     // "<<script>x</script>script>" must not join into a new tag around the removed part.
     markupscan::escapeDanglingLessThan(&m_out);
+    // Nor "&n<script>x</script>bsp;" into a reference: the parser ended "&n" at the "<", and an
+    // empty comment ends it there again, so that it reads as before ("&amp" too, without ";").
+    const char next = resumeAt < m_end ? m_in.at(resumeAt) : '\0';
+    if ((isAlphanumeric(next) || next == ';' || next == '#') && endsInReference())
+        m_out.append("<!---->");
+}
+
+bool HtmlTextCleaner::endsInReference()
+{
+    // The letters and digits at the end: those written since the last look are read, and the
+    // run goes on from where it began then if they all are, so a long run is read once.
+    const int size = m_out.size();
+    int start = size;
+    while (start > m_runCheckedTo && isAlphanumeric(m_out.at(start - 1)))
+        --start;
+    count(size - start);
+    if (start == m_runCheckedTo)
+        start = m_runStart;
+    m_runCheckedTo = size;
+    m_runStart = start;
+    if (start > 0 && m_out.at(start - 1) == '#')
+        --start;
+    return start > 0 && m_out.at(start - 1) == '&';
 }
 
 int HtmlTextCleaner::copyThroughGreater(int lt)
@@ -242,7 +266,8 @@ int HtmlTextCleaner::handleComment(int lt)
 int HtmlTextCleaner::handleDoctype(int lt)
 {
     // The XML parser takes one document type, before the root: the first alone has a subset.
-    if (m_doctypeSeen)
+    // The HTML parser ends any at its first ">", and shows what follows.
+    if (m_doctypeSeen || m_shownAsHtml)
         return copyThroughGreater(lt);
     m_doctypeSeen = true;
     int bracket = -1;
@@ -306,7 +331,7 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
     // each would be quadratic: its start goes, and the XML parser finds no instruction in the
     // rest.
     if (gt < lt + 3 || m_in.at(gt - 1) != '?') {
-        countRemoval();
+        countRemoval(htmlEnd);
         return htmlEnd;
     }
     const QString text = QString::fromLatin1(m_in.constData() + lt + 2, gt - 1 - lt - 2);
@@ -315,7 +340,7 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
         ++targetEnd;
     if (UnsafeMarkup::isUnsafeProcessingInstruction(
             QStringView(text).left(targetEnd), QStringView(text).mid(targetEnd))) {
-        countRemoval();
+        countRemoval(htmlEnd);
         return htmlEnd;
     }
     m_out.append(m_in.constData() + lt, htmlEnd - lt);
@@ -499,14 +524,17 @@ int HtmlTextCleaner::handleStartTag(int lt)
     const QString local = UnsafeMarkup::localName(QString::fromLatin1(name)).toString();
     if (UnsafeMarkup::mayBeUnsafeElement(local)
         && UnsafeMarkup::isUnsafeElement(local, [&](const QString& wanted) { return lookup(tag, wanted); })) {
-        countRemoval();
         // Void elements go alone; the others with their content, as far as an end tag is found.
         // Without one only the start tag goes: what follows is scanned like any other text.
-        if (UnsafeMarkup::isVoidElement(local))
-            return tag.end;
-        const bool nested = local.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0;
-        const int end = endOfElement(name, tag.end, nested);
-        return end < 0 ? tag.end : (m_foreign > 0 ? foreignEnd(tag.end, end) : end);
+        int end = tag.end;
+        if (!UnsafeMarkup::isVoidElement(local)) {
+            const bool nested = local.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0;
+            const int close = endOfElement(name, tag.end, nested);
+            if (close >= 0)
+                end = m_foreign > 0 ? foreignEnd(tag.end, close) : close;
+        }
+        countRemoval(end);
+        return end;
     }
     const QByteArray lower = local.toLatin1().toLower();
     if (m_foreign > 0 && markupscan::leavesForeignContent().contains(lower))

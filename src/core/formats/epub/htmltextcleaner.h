@@ -14,7 +14,8 @@ namespace epub {
 // where the two differ in what hides markup (comments end at the first "-->" or "<!-->",
 // other "<!" and "<?" constructs at the first ">"), and also looks inside the raw text of
 // style, title and the like, which the XML parser reads as markup. A DOCTYPE's internal subset
-// is removed: its entities and attribute defaults would add markup in the XML parser.
+// is removed: its entities and attribute defaults would add markup in the XML parser. Where only
+// the HTML parser reads the text (shownAsHtml), a DOCTYPE ends at its first ">", as there.
 //
 // Attributes of one tag beyond XmlGuard::MaxAttributes are dropped as well.
 //
@@ -57,8 +58,11 @@ private:
     int copyThroughGreater(int lt);
     // In SVG and MathML, CDATA is text to either parser, up to its "]]>".
     int copyCdata(int lt);
-    // Counts a removed element or instruction, keeping the text around it from forming a tag.
-    void countRemoval();
+    // Counts a removed element or instruction, keeping the text around it from forming a tag
+    // or a character reference with what follows at resumeAt.
+    void countRemoval(int resumeAt);
+    // Whether what is written ends in "&", "&#" and letters or digits: a reference's start.
+    bool endsInReference();
 
     Tag parseTag(int lt) const;
     QByteArray tagName(const Tag& tag) const;
@@ -97,6 +101,9 @@ private:
     mutable QHash<QByteArray, int> m_noEndTagFrom;
     mutable QHash<QByteArray, NestedTags> m_nested;
     bool m_doctypeSeen = false;
+    // The letters and digits that end m_out began at m_runStart when it was m_runCheckedTo long.
+    int m_runCheckedTo = 0;
+    int m_runStart = 0;
     // SVG and MathML elements open, roughly: the parser ends them all at an HTML start tag.
     int m_foreign = 0;
 };
