@@ -308,7 +308,8 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(
             scan = XmlGuard::scan(repaired, true);
         }
     }
-    const QByteArray& input = result.repaired > 0 ? repaired : data;
+    const bool replaced = result.repaired > 0;
+    const QByteArray& input = replaced ? repaired : data;
     result.wellFormed = scan.state == XmlGuard::WellFormed;
     // An XHTML chapter that the web view's XML parser would not read whole is shown as HTML.
     bool toHtml = false;
@@ -370,6 +371,17 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(
             boundNesting(&result, cleaned.depth, fileName, out);
             return result;
         }
+    }
+    if (replaced) {
+        // The HTML parser reads the characters XML forbids, and a blank in place of a NUL would
+        // change what it reads ("<title\0>" is no title): the book's text is cleaned instead.
+        qInfo().noquote()
+            << QStringLiteral("Chapter %1 is shown as HTML: the characters that XML forbids are kept").arg(fileName);
+        result.repaired = 0;
+        result.removed = HtmlTextCleaner::clean(data, out, nullptr, true);
+        if (stops(&result))
+            return result;
+        result.outcome = result.removed > 0 ? Cleaned : Unchanged;
     }
     const bool xhtmlAsHtml = xmlName || toHtml;
     int closed = 0;

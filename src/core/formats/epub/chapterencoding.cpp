@@ -85,8 +85,15 @@ namespace {
 
 bool ChapterEncoding::isUtf16(const QByteArray& data)
 {
-    return data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("<\0", 2))
-        || data.startsWith(QByteArray("\0<", 2));
+    if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF"))
+        return true;
+    // Without a mark, "<" and the ASCII character after it, each beside a zero byte: a UTF-8
+    // chapter with a NUL after its first "<" is no UTF-16.
+    if (data.size() < 4)
+        return false;
+    const auto ascii = [](char c) { return c > 0; };
+    return (data.at(0) == '<' && data.at(1) == 0 && ascii(data.at(2)) && data.at(3) == 0)
+        || (data.at(0) == 0 && data.at(1) == '<' && data.at(2) == 0 && ascii(data.at(3)));
 }
 
 bool ChapterEncoding::toUtf8(const QByteArray& data, QByteArray* out)

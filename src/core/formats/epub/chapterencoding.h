@@ -10,7 +10,7 @@ namespace epub {
 // chapter is read in UTF-8 instead.
 //
 // The encoding is found as the web view finds it: a byte-order mark, UTF-16 by its first
-// character, then the XML declaration, then a meta charset before the body.
+// characters, then the XML declaration, then a meta charset before the body.
 class ChapterEncoding {
 public:
     // The chapter's text in UTF-8, its XML declaration and meta charsets saying UTF-8, when its
@@ -19,7 +19,7 @@ public:
     // it: whoever stores the text puts one in front for the HTML parser.
     static bool toUtf8(const QByteArray& data, QByteArray* out);
 
-    // Whether the chapter starts in UTF-16 (by its mark or its first character).
+    // Whether the chapter starts in UTF-16 (by its mark or its first two characters).
     static bool isUtf16(const QByteArray& data);
 };
 

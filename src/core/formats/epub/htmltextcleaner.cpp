@@ -521,7 +521,11 @@ int HtmlTextCleaner::handleStartTag(int lt)
 {
     const Tag tag = parseTag(lt);
     const QByteArray name = tagName(tag);
-    const QString local = UnsafeMarkup::localName(QString::fromLatin1(name)).toString();
+    // A name that no XML name can be ("d<svg:script") is read whole by either parser: no prefix.
+    const bool xmlName
+        = std::all_of(name.begin(), name.end(), [](char c) { return markupscan::isNameChar(c) || uchar(c) >= 0x80; });
+    const QString whole = QString::fromLatin1(name);
+    const QString local = xmlName ? UnsafeMarkup::localName(whole).toString() : whole;
     if (UnsafeMarkup::mayBeUnsafeElement(local)
         && UnsafeMarkup::isUnsafeElement(local, [&](const QString& wanted) { return lookup(tag, wanted); })) {
         // Void elements go alone; the others with their content, as far as an end tag is found.
