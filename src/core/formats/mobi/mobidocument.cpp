@@ -11,6 +11,7 @@
 #include "formats/htmlnesting.h"
 #include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
+#include "formats/markupscan.h"
 
 #include <QDebug>
 #include <QDir>
@@ -58,6 +59,52 @@ namespace {
         }
         out += text.mid(from);
         return out;
+    }
+
+    // The text with edit applied to each stretch the parser reads as markup, and the rest as it
+    // is: the text of raw-text and RCDATA elements (a textarea or a title shows it as written),
+    // CDATA in SVG and MathML, and comments (a tag put in one could end it). One pass, tag by
+    // tag, with the shared reader and the nesting pass's reading of SVG and MathML.
+    template <typename Edit> QString editMarkup(const QString& text, const Edit& edit)
+    {
+        using namespace markupscan;
+        const QVector<HtmlNesting::ForeignStretch> foreign = HtmlNesting::foreignStretches(text);
+        QString result;
+        int copied = 0;
+        const auto keep = [&](int from, int to) {
+            QString markup = text.mid(copied, from - copied);
+            edit(markup);
+            result += markup;
+            result += text.midRef(from, to - from);
+            copied = to;
+        };
+        const int size = text.size();
+        for (int lt = text.indexOf(QLatin1Char('<')); lt >= 0 && lt + 1 < size;) {
+            int next = lt + 1;
+            const int hidden = hiddenEnd(text, lt, HtmlNesting::foreignAt(foreign, lt).current);
+            if (hidden >= 0) {
+                next = hidden;
+                keep(lt, hidden);
+            } else if (isLetter(latin1(text.at(lt + 1)))) {
+                const int nameEnd = tagNameEnd(text, lt + 1);
+                const QByteArray name = text.mid(lt + 1, nameEnd - lt - 1).toLower().toLatin1();
+                next = tagEnd(text, nameEnd);
+                if ((name == "plaintext" || rawTextElements().contains(name))
+                    && !HtmlNesting::foreignAt(foreign, lt).startsForeign) {
+                    const int end = rawTextEnd(text, name, next);
+                    keep(next, end);
+                    next = end;
+                }
+            }
+            lt = text.indexOf(QLatin1Char('<'), next);
+        }
+        if (copied == 0) {
+            result = text;
+            edit(result);
+        } else {
+            keep(size, size);
+        }
+        return result;
     }
 
     const QString chapterHead
@@ -218,10 +265,13 @@ void MobiDocument::saveImages(const QString& outputFolder)
 
 QString MobiDocument::toHtml(const QString& text, const TextPositions* positions)
 {
-    QString html = insertAnchors(text, positions);
-    html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
-    html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
-    html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
+    const QRegularExpression filepos = fileposPattern();
+    const QRegularExpression image = imagePattern();
+    QString html = editMarkup(insertAnchors(text, positions), [&](QString& markup) {
+        markup.replace(filepos, QStringLiteral("<a href=\"#\\1\""));
+        markup.replace(image, QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
+        markup.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
+    });
     // Each heading pass takes a moment on a book of a million headings.
     if (EndRequest::isRaised())
         return html;
