@@ -809,14 +809,30 @@ QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteAr
 
 QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString& text)
 {
+    // Only an svg or math tag starts foreign content: most books have neither, and need no walk.
+    // A plain loop: a search in any letter case takes several times as long.
+    const ushort* units = text.utf16();
+    const int size = text.size();
+    const auto holds = [&](int at, const char* lower) {
+        for (int k = 0; lower[k]; ++k) {
+            if (at + k >= size || (units[at + k] | 0x20) != lower[k])
+                return false;
+        }
+        return true;
+    };
+    int lt = 0;
+    while (lt < size && !(units[lt] == '<' && (holds(lt + 1, "svg") || holds(lt + 1, "math"))))
+        ++lt;
+    if (lt >= size)
+        return {};
     // Markup is ASCII: every other unit stands for one byte that is no part of it, so positions
     // stay as they are.
-    QByteArray units(text.size(), '\x80');
-    for (int i = 0; i < text.size(); ++i) {
-        if (text.at(i).unicode() < 0x80)
-            units[i] = char(text.at(i).unicode());
+    QByteArray bytes(size, '\x80');
+    for (int i = 0; i < size; ++i) {
+        if (units[i] < 0x80)
+            bytes[i] = char(units[i]);
     }
-    return foreignStretches(units);
+    return foreignStretches(bytes);
 }
 
 HtmlNesting::ForeignStretch HtmlNesting::foreignAt(const QVector<ForeignStretch>& stretches, int at)
