@@ -197,10 +197,12 @@ int main(int argc, char** argv)
         QVector<int> starts;
         QByteArray chapter = HtmlNesting::bounded(
             document.toHtml(text).toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
-        chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, nullptr, 4096, 512);
+        int runs = 0;
+        chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs, 4096, 512);
+        // The starts the nesting pass found hold for the chapter only as it left it.
         QString parts;
         for (const QByteArray& part : mobi::ChapterParts::cut(
-                 chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 ? &starts : nullptr)) {
+                 chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 && runs == 0 ? &starts : nullptr)) {
             QByteArray checked;
             HtmlParserCleaner::clean(part, &checked);
             if (parsedmarkup::read(checked).scripts > 0)

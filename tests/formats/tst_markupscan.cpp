@@ -328,8 +328,10 @@ private slots:
         for (int run = 0; run < (qEnvironmentVariableIsSet("MARKUPSCAN_SEED") ? 100000 : 4000); ++run) {
             const QByteArray text = generated(&random);
             QString disagreement;
-            // And the nesting pass on SVG and MathML.
-            if (!agrees(text, &disagreement) || !paragraphsAgree(generatedForeign(&random), &disagreement)) {
+            // And the nesting pass on SVG and MathML, and what it tells of them.
+            const QByteArray foreign = generatedForeign(&random);
+            if (!agrees(text, &disagreement) || !paragraphsAgree(foreign, &disagreement)
+                || !foreignAgrees(foreign, &disagreement)) {
                 ++disagreements;
                 if (first.size() < 5)
                     first << disagreement;
@@ -339,9 +341,9 @@ private slots:
             qPrintable(QStringLiteral("%1 disagreements, first:\n%2").arg(disagreements).arg(first.join('\n'))));
     }
 
-    // The nesting pass follows SVG and MathML out and back in as the parser does: a paragraph
-    // is right in the body for both or for neither, and a CDATA section after an end tag is text
-    // or a comment for both.
+    // The nesting pass follows SVG and MathML out and back in as the parser does, and tells the
+    // passes that ask where the text stands in them: a paragraph is right in the body for both or for
+    // neither, and a CDATA section after an end tag is text or a comment for both.
     void nestingFollowsForeignContent_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -350,6 +352,16 @@ private slots:
         QTest::newRow("an SVG annotation-xml bounds no scope") << QByteArray("<div><svg><annotation-xml></div><p>end");
         QTest::newRow("SVG in a MathML annotation") << QByteArray("<math><annotation-xml><svg><foreignObject><p>end");
         QTest::newRow("an SVG title bounds no end tag") << QByteArray("<mi><svg><title></mi></title><p>end");
+        QTest::newRow("an HTML end tag ends the SVG in its element")
+            << QByteArray("<div><svg><g></div><![CDATA[ a > <p>x ]]><p>end");
+        QTest::newRow("an HTML end tag of no open element") << QByteArray("<svg><g></div><![CDATA[ a > <p>x ]]>");
+        QTest::newRow("a foreignObject bounds an HTML end tag")
+            << QByteArray("<div><svg><foreignObject><b></div><![CDATA[ a > <p>x ]]></svg><![CDATA[ a > <p>y ]]>");
+        QTest::newRow("HTML again after a leaving tag and a font")
+            << QByteArray("<math><mi><b></b><![CDATA[ a > ]]></mi><font color=red><![CDATA[ a > <p>x ]]>");
+        QTest::newRow("raw text in SVG and in its title")
+            << QByteArray("<svg><style><![CDATA[ a > <p>x ]]></style><title><style><![CDATA[ y ]]></style></title>"
+                          "<![CDATA[ z > <p>w ]]>");
     }
 
     void nestingFollowsForeignContent()
@@ -357,9 +369,50 @@ private slots:
         QFETCH(QByteArray, text);
         QString disagreement;
         QVERIFY2(paragraphsAgree(text, &disagreement), qPrintable(disagreement));
+        QVERIFY2(foreignAgrees(text, &disagreement), qPrintable(disagreement));
     }
 
 private:
+    // Walking from tag to tag, the shared following of SVG and MathML takes every "<![CDATA["
+    // for text where the parser does, and no other, and an element's content for raw text where
+    // the parser does.
+    static bool foreignAgrees(const QByteArray& text, QString* disagreement)
+    {
+        const ParserView parser(text);
+        const QVector<HtmlNesting::ForeignStretch> foreign = HtmlNesting::foreignStretches(text);
+        const int size = text.size();
+        for (int lt = text.indexOf('<'); lt >= 0; lt = text.indexOf('<', lt)) {
+            const HtmlNesting::ForeignStretch here = HtmlNesting::foreignAt(foreign, lt);
+            if (holdsAt(text, lt, "<![CDATA[") && here.current != parser.inForeignContent(lt)) {
+                *disagreement = QStringLiteral("CDATA at %1 read as %2 in \"%3\"")
+                                    .arg(lt)
+                                    .arg(here.current ? "text" : "a comment", shown(text));
+                return false;
+            }
+            const int hidden = hiddenEnd(text, lt, here.current);
+            const bool endTag = lt + 1 < size && text.at(lt + 1) == '/';
+            const int nameStart = lt + (endTag ? 2 : 1);
+            if (hidden >= 0 || nameStart >= size || !isLetter(text.at(nameStart))) {
+                lt = hidden >= 0 ? hidden : lt + 1;
+                continue;
+            }
+            const int nameEnd = tagNameEnd(text, nameStart);
+            const QByteArray name = text.mid(nameStart, nameEnd - nameStart).toLower();
+            lt = markupscan::tagEnd(text, nameEnd);
+            if (endTag || !rawTextElements().contains(name))
+                continue;
+            if (here.startsForeign == (parser.htmlElements.value(nameStart - 1) == name)) {
+                *disagreement = QStringLiteral("raw text after %1 read as %2 in \"%3\"")
+                                    .arg(lt)
+                                    .arg(here.startsForeign ? "markup" : "text", shown(text));
+                return false;
+            }
+            if (!here.startsForeign)
+                lt = rawTextEnd(text, name, lt);
+        }
+        return true;
+    }
+
     static bool paragraphsAgree(const QByteArray& text, QString* disagreement)
     {
         QList<int> read;

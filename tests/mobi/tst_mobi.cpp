@@ -590,6 +590,19 @@ private slots:
             << thousand("<h5>&nbsp;<b>x</b></h5>") << thousand("<h5>&nbsp;<b>x</b></h5>") << QStringList();
         QTest::newRow("shows: a reference to a letter")
             << thousand("<h6>&#160;&#65;</h6>") << thousand("<h6>&#160;&#65;</h6>") << QStringList();
+        // Text as the parser reads it (in a textarea or title, a comment, CDATA in SVG) is no
+        // markup to convert; a title in SVG holds markup.
+        QTest::newRow("images and links in text and comments stay as written")
+            << QStringLiteral("<textarea><img recindex=\"00001\"><a "
+                              "filepos=0>x</textarea><TITLE><imgrecindex=\"\"><mbp:pagebreak/>"
+                              "</title><!-- <img recindex=\"2\"> --><![CDATA[<img recindex=\"3\">]]><svg><![CDATA[<img "
+                              "recindex=\"4\">]]>"
+                              "<title><img recindex=\"5\"></title></svg><p><textarea><img recindex=\"6\">")
+            << QStringLiteral("<textarea><img recindex=\"00001\"><a filepos=0>x</textarea><TITLE><imgrecindex=\"\">"
+                              "<mbp:pagebreak/></title><!-- <img recindex=\"2\"> --><![CDATA[<img recindex=\"3\">]]>"
+                              "<svg><![CDATA[<img recindex=\"4\">]]><title><center><img src=\"pdbrec_5.jpg\"></center>"
+                              "</title></svg><p><textarea><img recindex=\"6\">")
+            << QStringList();
         // The text on either side of those left out stays text.
         QTest::newRow("left out between a < and a name")
             << "<p>x<" + QStringLiteral("<h2></h2>").repeated(MobiDocument::MaxEmptyHeadings + 1) + "script>y</p>"
@@ -622,6 +635,19 @@ private slots:
             << "<h1><span =\">words\" x></span></h1><h2><b =\"><i title=\" x></i>\"></b></h2><p>a</p>" << QString()
             << "<h1><span =\">words\" x></span></h1><p>a</p>";
         QTest::newRow("headings named otherwise") << "<h1!></h1!><h2<b>x</h2><p>a</p>" << QString() << QString();
+        // SVG reads CDATA as text to "]]>", and a style or script as markup; outside, CDATA is a
+        // comment to the first ">".
+        QTest::newRow("CDATA in SVG")
+            << "<h1>One<svg><![CDATA[ a > <p>x</p> <h2></h2> ]]></svg>y<p>z</p><![CDATA[ > <h3></h3> ]]>"
+            << "<h1>One<svg><![CDATA[ a > <p>x</p> <h2></h2> ]]></svg>y</h1><p>z</p><![CDATA[ > <h3></h3> ]]>"
+            << "<h1>One<svg><![CDATA[ a > <p>x</p> <h2></h2> ]]></svg>y<p>z</p><![CDATA[ >  ]]>";
+        QTest::newRow("a style in SVG") << "<h2>Two<svg><style><p>x</p></style></svg>"
+                                        << "<h2>Two<svg><style></h2><p>x</p></style></svg>" << QString();
+        // HTML again after an SVG closed in a heading, or by an end tag of the element around it.
+        QTest::newRow("SVG closed in an empty heading")
+            << "<h1><svg></svg></h1><![CDATA[ > <h2></h2> ]]>" << QString() << "<h1><svg></svg></h1><![CDATA[ >  ]]>";
+        QTest::newRow("SVG ended by the end tag of the HTML element around it")
+            << "<div><svg><g></div><![CDATA[ > <h2></h2> ]]>" << QString() << "<div><svg><g></div><![CDATA[ >  ]]>";
     }
 
     void headingPassesLeaveHiddenMarkupAlone()
@@ -631,8 +657,13 @@ private slots:
         QFETCH(QString, dropped);
         QCOMPARE(HeadingMarkup::closeOpen(text), closed.isEmpty() ? text : closed);
         QCOMPARE(HeadingMarkup::dropEmpty(text, 0), dropped.isEmpty() ? text : dropped);
+        // The parser shows the same.
+        for (const QString& rewritten : { closed, dropped })
+            QCOMPARE(parsedmarkup::read(rewritten.isEmpty() ? text.toUtf8() : rewritten.toUtf8()).shown,
+                parsedmarkup::read(text.toUtf8()).shown);
         const QString hidden = QStringLiteral("<!-- <h1>Hidden</h1> --><?<h2>Hidden</h2>?></<h3>Hidden</h3>"
-                                              "<p title=\"<h1>Hidden</h1>\"></p><script>\"<h2>Hidden</h2>\"</script>");
+                                              "<p title=\"<h1>Hidden</h1>\"></p><script>\"<h2>Hidden</h2>\"</script>"
+                                              "<svg><![CDATA[ a > <h1>Hidden</h1> ]]></svg>");
         QCOMPARE(HeadingMarkup::find(hidden + text).size(), HeadingMarkup::find(text).size());
     }
 
@@ -1137,6 +1168,13 @@ private slots:
         const QString html = document.toHtml(text);
         if (!expected.isEmpty())
             QCOMPARE(html, expected);
+        // Every character the parser shows stays, but those of headings that show nothing.
+        const auto visible = [](const QString& html) {
+            QString shown = parsedmarkup::read(html.toUtf8()).shown;
+            shown.remove(QRegularExpression(QStringLiteral("[\\x{a0}\\x{ad}\\x{2000}-\\x{200f}]")));
+            return shown;
+        };
+        QVERIFY(parsedmarkup::keepsShownText(visible(text), visible(html)));
         QCOMPARE(document.headingTitles(), titles);
         // One anchor for each entry.
         QCOMPARE(html.count(QRegularExpression(QStringLiteral("<a id='[0-9a-f]{32}'>"))), titles.size());

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QVector>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -173,6 +174,8 @@ public:
     void recordBodyLevelStarts(QVector<int>* starts) { m_bodyLevelStarts = starts; }
     // Where measure() is to note every element the parser puts right in the body.
     void recordBodyLevelElements(QVector<HtmlNesting::Element>* elements) { m_bodyLevelElements = elements; }
+    // Where measure() is to note where the text stands in SVG or MathML.
+    void recordForeignStretches(QVector<HtmlNesting::ForeignStretch>* stretches) { m_foreignStretches = stretches; }
 
     int deepest() const { return m_deepest; }
     int changes() const { return m_changes; }
@@ -231,7 +234,21 @@ private:
             } else {
                 i = lt + 1;
             }
+            if (m_foreignStretches)
+                recordForeign(i);
         }
+    }
+
+    // Notes where what the parser reads as foreign changes, from the end of a token on.
+    void recordForeign(int at)
+    {
+        const bool current = m_html && !m_stack.isEmpty() && m_stack.last().foreign;
+        const bool startsForeign = foreignContext();
+        const bool changed = m_foreignStretches->isEmpty() ? current || startsForeign
+                                                           : m_foreignStretches->last().current != current
+                || m_foreignStretches->last().startsForeign != startsForeign;
+        if (changed)
+            m_foreignStretches->append({ at, current, startsForeign });
     }
 
     // Handles a start tag in [lt, end); where the walk goes on.
@@ -729,6 +746,7 @@ private:
     int m_changes = 0;
     QVector<int>* m_bodyLevelStarts = nullptr;
     QVector<HtmlNesting::Element>* m_bodyLevelElements = nullptr;
+    QVector<HtmlNesting::ForeignStretch>* m_foreignStretches = nullptr;
 };
 
 } // namespace
@@ -760,20 +778,66 @@ QByteArray HtmlNesting::bounded(
     return out;
 }
 
+namespace {
+
+// What one measuring walk over an HTML text notes with the record function.
+template <typename Noted> QVector<Noted> noted(const QByteArray& text, void (Walker::*record)(QVector<Noted>*))
+{
+    QVector<Noted> found;
+    Walker walker(text, HtmlNesting::Html, HtmlNesting::MaxDepth);
+    (walker.*record)(&found);
+    walker.measure();
+    return found;
+}
+
+} // namespace
+
 QVector<int> HtmlNesting::bodyLevelStarts(const QByteArray& text)
 {
-    QVector<int> starts;
-    Walker walker(text, Html, MaxDepth);
-    walker.recordBodyLevelStarts(&starts);
-    walker.measure();
-    return starts;
+    return noted(text, &Walker::recordBodyLevelStarts);
 }
 
 QVector<HtmlNesting::Element> HtmlNesting::bodyLevelElements(const QByteArray& text)
 {
-    QVector<Element> elements;
-    Walker walker(text, Html, MaxDepth);
-    walker.recordBodyLevelElements(&elements);
-    walker.measure();
-    return elements;
+    return noted(text, &Walker::recordBodyLevelElements);
+}
+
+QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteArray& text)
+{
+    return noted(text, &Walker::recordForeignStretches);
+}
+
+QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString& text)
+{
+    // Only an svg or math tag starts foreign content: most books have neither, and need no walk.
+    // A plain loop: a search in any letter case takes several times as long.
+    const ushort* units = text.utf16();
+    const int size = text.size();
+    const auto holds = [&](int at, const char* lower) {
+        for (int k = 0; lower[k]; ++k) {
+            if (at + k >= size || (units[at + k] | 0x20) != lower[k])
+                return false;
+        }
+        return true;
+    };
+    int lt = 0;
+    while (lt < size && !(units[lt] == '<' && (holds(lt + 1, "svg") || holds(lt + 1, "math"))))
+        ++lt;
+    if (lt >= size)
+        return {};
+    // Markup is ASCII: every other unit stands for one byte that is no part of it, so positions
+    // stay as they are.
+    QByteArray bytes(size, '\x80');
+    for (int i = 0; i < size; ++i) {
+        if (units[i] < 0x80)
+            bytes[i] = char(units[i]);
+    }
+    return foreignStretches(bytes);
+}
+
+HtmlNesting::ForeignStretch HtmlNesting::foreignAt(const QVector<ForeignStretch>& stretches, int at)
+{
+    const auto after = std::upper_bound(stretches.cbegin(), stretches.cend(), at,
+        [](int position, const ForeignStretch& stretch) { return position < stretch.from; });
+    return after == stretches.cbegin() ? ForeignStretch { 0, false, false } : *(after - 1);
 }

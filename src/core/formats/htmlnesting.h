@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 
 // Keeps the elements of a chapter from nesting deeper than the reading page can lay out.
@@ -51,4 +52,19 @@ public:
     // "</br>". Elements before the body (in the head, or that the parser moves there) are among
     // them: the text is not told apart from its head.
     static QVector<Element> bodyLevelElements(const QByteArray& text);
+
+    // Where an HTML text stands in SVG or MathML, as this pass reads it, from a position on up to
+    // the next stretch: whether the current node is an SVG or MathML element (a "<![CDATA[" there
+    // is text, not a comment), and whether a start tag there makes one (so an element whose
+    // content is text in HTML holds markup there). Before the first stretch the text is HTML.
+    struct ForeignStretch {
+        int from;
+        bool current;
+        bool startsForeign;
+    };
+    static QVector<ForeignStretch> foreignStretches(const QByteArray& text);
+    // The same for a text of UTF-16 units, by their positions.
+    static QVector<ForeignStretch> foreignStretches(const QString& text);
+    // The stretch that holds position at (one of HTML before the first).
+    static ForeignStretch foreignAt(const QVector<ForeignStretch>& stretches, int at);
 };

@@ -1,5 +1,6 @@
 #include "headingmarkup.h"
 
+#include "formats/htmlnesting.h"
 #include "formats/markupscan.h"
 
 #include <QDebug>
@@ -17,13 +18,15 @@ namespace mobi {
 namespace {
 
     // Reads the tags of a text for one pass, as the parser reads them: a tag runs to its ">"
-    // (quoted values may hold one) or to the end of the text. The pass goes on after each tag it
-    // has read, so no character is read twice.
+    // (quoted values may hold one) or to the end of the text; SVG and MathML are followed, where
+    // CDATA is text and no element's content is raw text. The pass goes on after each tag it has
+    // read, so no character is read twice.
     class TagReader {
     public:
         TagReader(const QString& text, qint64* scanned)
             : m_text(text)
             , m_scanned(scanned)
+            , m_foreign(HtmlNesting::foreignStretches(text))
         {
         }
 
@@ -43,20 +46,20 @@ namespace {
 
         // The end of what the parser reads at the "<" at position at as a comment, which hides
         // any tag in it: "<!--" up to its close, "<!", "<?" and "</" without a name up to ">";
-        // -1 for anything else.
+        // in SVG and MathML, CDATA up to "]]>" (text there); -1 for anything else.
         int hiddenEnd(int at)
         {
-            // Foreign content is not modelled here: CDATA is read as HTML reads it.
-            return markupscan::hiddenEnd(m_text, at, false, m_scanned);
+            return markupscan::hiddenEnd(m_text, at, HtmlNesting::foreignAt(m_foreign, at).current, m_scanned);
         }
 
         // Where the text content of the element of the name (lower case) that starts at from
         // ends: at its end tag, or at the end of the text; from itself for an element whose
-        // content is markup.
+        // content is markup, in SVG and MathML too.
         int rawTextEnd(const QString& name, int from)
         {
             const QByteArray latin1 = name.toLatin1();
-            if (latin1 != "plaintext" && !markupscan::rawTextElements().contains(latin1))
+            if ((latin1 != "plaintext" && !markupscan::rawTextElements().contains(latin1))
+                || HtmlNesting::foreignAt(m_foreign, from - 1).startsForeign)
                 return from;
             const int end = markupscan::rawTextEnd(m_text, latin1, from);
             count(end - from);
@@ -109,6 +112,8 @@ namespace {
     private:
         const QString& m_text;
         qint64* m_scanned;
+        // Where the text stands in SVG and MathML, as the nesting pass reads it.
+        const QVector<HtmlNesting::ForeignStretch> m_foreign;
     };
 
     // The level of "h1".."h4" (any letter case) at position at; 0 for anything else.

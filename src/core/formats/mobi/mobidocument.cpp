@@ -11,6 +11,7 @@
 #include "formats/htmlnesting.h"
 #include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
+#include "formats/markupscan.h"
 
 #include <QDebug>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QHash>
 #include <QImage>
 #include <QMap>
+#include <QPair>
 #include <QRegularExpression>
 #include <QTextCodec>
 
@@ -35,12 +37,14 @@ namespace {
             QRegularExpression::CaseInsensitiveOption);
     }
 
-    // The image tag with its recindex. Matching stays inside the one tag, so an img tag
-    // without recindex cannot swallow the text up to the next image.
-    QRegularExpression imagePattern()
+    // The MOBI markup turned into HTML: a link by position (the digits), an image tag with its
+    // recindex (matching stays inside the one tag, so an img tag without recindex cannot swallow
+    // the text up to the next image), and a page break (as written).
+    QRegularExpression mobiMarkupPattern()
     {
-        return QRegularExpression(
-            QStringLiteral("<img[^>]*?recindex=\"([\\d]*)\"[^>]*?>"), QRegularExpression::CaseInsensitiveOption);
+        return QRegularExpression(fileposPattern().pattern()
+                + QStringLiteral("|<img[^>]*?recindex=\"([\\d]*)\"[^>]*?>|(?-i:<mbp:pagebreak/>)"),
+            QRegularExpression::CaseInsensitiveOption);
     }
 
     // The text with every "<" up to the next ">" taken out.
@@ -58,6 +62,77 @@ namespace {
         }
         out += text.mid(from);
         return out;
+    }
+
+    // The stretches of the text the parser reads as text or as a comment, in order: the content
+    // of raw-text and RCDATA elements (a textarea or a title shows it as written), CDATA in SVG
+    // and MathML, comments (a tag put in one could end it). One pass, tag by tag, with the shared
+    // reader and the nesting pass's reading of SVG and MathML.
+    QVector<QPair<int, int>> textStretches(const QString& text)
+    {
+        using namespace markupscan;
+        const QVector<HtmlNesting::ForeignStretch> foreign = HtmlNesting::foreignStretches(text);
+        QVector<QPair<int, int>> stretches;
+        const int size = text.size();
+        for (int lt = text.indexOf(QLatin1Char('<')); lt >= 0 && lt + 1 < size;) {
+            int next = lt + 1;
+            const int hidden = hiddenEnd(text, lt, HtmlNesting::foreignAt(foreign, lt).current);
+            if (hidden >= 0) {
+                next = hidden;
+                stretches.append({ lt, hidden });
+            } else if (isLetter(latin1(text.at(lt + 1)))) {
+                const int nameEnd = tagNameEnd(text, lt + 1);
+                const QByteArray name = text.mid(lt + 1, nameEnd - lt - 1).toLower().toLatin1();
+                next = tagEnd(text, nameEnd);
+                if ((name == "plaintext" || rawTextElements().contains(name))
+                    && !HtmlNesting::foreignAt(foreign, lt).startsForeign) {
+                    const int end = rawTextEnd(text, name, next);
+                    stretches.append({ next, end });
+                    next = end;
+                }
+            }
+            lt = text.indexOf(QLatin1Char('<'), next);
+        }
+        return stretches;
+    }
+
+    // Links by position, images by record and page breaks as HTML, where the parser reads markup.
+    QString convertMarkup(const QString& text)
+    {
+        // What the parser reads as text or as a comment stays as written; found once there is
+        // something to convert.
+        QVector<QPair<int, int>> kept;
+        bool looked = false;
+        QString html;
+        int copied = 0;
+        int k = 0;
+        QRegularExpressionMatchIterator found = mobiMarkupPattern().globalMatch(text);
+        while (found.hasNext()) {
+            const QRegularExpressionMatch match = found.next();
+            const int at = match.capturedStart();
+            if (!looked) {
+                kept = textStretches(text);
+                looked = true;
+            }
+            while (k < kept.size() && kept.at(k).second <= at)
+                ++k;
+            if (k < kept.size() && kept.at(k).first <= at)
+                continue;
+            if (html.isEmpty())
+                html.reserve(text.size() + text.size() / 8);
+            html.append(text.midRef(copied, at - copied));
+            if (match.capturedStart(1) >= 0)
+                html.append(QStringLiteral("<a href=\"#%1\"").arg(match.captured(1)));
+            else if (match.capturedStart(2) >= 0)
+                html.append(QStringLiteral("<center><img src=\"pdbrec_%1.jpg\"></center>").arg(match.captured(2)));
+            else
+                html.append(QStringLiteral("<p style=\"page-break-after:always\"></p>"));
+            copied = match.capturedEnd();
+        }
+        if (copied == 0)
+            return text;
+        html.append(text.midRef(copied));
+        return html;
     }
 
     const QString chapterHead
@@ -218,10 +293,7 @@ void MobiDocument::saveImages(const QString& outputFolder)
 
 QString MobiDocument::toHtml(const QString& text, const TextPositions* positions)
 {
-    QString html = insertAnchors(text, positions);
-    html.replace(fileposPattern(), QStringLiteral("<a href=\"#\\1\""));
-    html.replace(imagePattern(), QStringLiteral("<center><img src=\"pdbrec_\\1.jpg\"></center>"));
-    html.replace(QStringLiteral("<mbp:pagebreak/>"), QStringLiteral("<p style=\"page-break-after:always\"></p>"));
+    QString html = convertMarkup(insertAnchors(text, positions));
     // Each heading pass takes a moment on a book of a million headings.
     if (EndRequest::isRaised())
         return html;
