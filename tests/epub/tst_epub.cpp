@@ -1516,6 +1516,9 @@ private slots:
         QTest::newRow("script without end tag") << QByteArray("<p>a<script>b()<br>") << QByteArray("<p>ab()<br>");
         QTest::newRow("iframe and embed")
             << QByteArray("<iframe src=x>t</iframe><embed src=\"m.swf\"><p>z<br>") << QByteArray("<p>z<br>");
+        QTest::newRow("self-closed in svg")
+            << QByteArray("<svg><iframe/>></iframe><script/>t</script></svg><p>z<br>")
+            << QByteArray("<svg>></iframe>t</script></svg><p>z<br>");
         // The HTML parser ends a document type at its first ">", subset or not, and shows the rest.
         QTest::newRow("document types end at their first >")
             << QByteArray("<!DOCTYPE html [ <!ENTITY a \"x>\"> <script>x()</script> ]><p>&a;<!DOCTYPE html [</p>"

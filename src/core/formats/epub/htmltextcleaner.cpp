@@ -526,12 +526,14 @@ int HtmlTextCleaner::handleStartTag(int lt)
         = std::all_of(name.begin(), name.end(), [](char c) { return markupscan::isNameChar(c) || uchar(c) >= 0x80; });
     const QString whole = QString::fromLatin1(name);
     const QString local = xmlName ? UnsafeMarkup::localName(whole).toString() : whole;
+    // In SVG and MathML a self-closed tag has no content for either parser.
+    const bool selfClosed = tag.closed && m_in.at(tag.end - 2) == '/';
     if (UnsafeMarkup::mayBeUnsafeElement(local)
         && UnsafeMarkup::isUnsafeElement(local, [&](const QString& wanted) { return lookup(tag, wanted); })) {
         // Void elements go alone; the others with their content, as far as an end tag is found.
         // Without one only the start tag goes: what follows is scanned like any other text.
         int end = tag.end;
-        if (!UnsafeMarkup::isVoidElement(local)) {
+        if (!UnsafeMarkup::isVoidElement(local) && !(selfClosed && m_foreign > 0)) {
             const bool nested = local.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0;
             const int close = endOfElement(name, tag.end, nested);
             if (close >= 0)
@@ -543,7 +545,7 @@ int HtmlTextCleaner::handleStartTag(int lt)
     const QByteArray lower = local.toLatin1().toLower();
     if (m_foreign > 0 && markupscan::leavesForeignContent().contains(lower))
         m_foreign = 0;
-    else if ((lower == "svg" || lower == "math") && !(tag.closed && m_in.at(tag.end - 2) == '/'))
+    else if ((lower == "svg" || lower == "math") && !selfClosed)
         ++m_foreign;
     appendWithoutUnsafeAttributes(tag);
     if (m_shownAsHtml) {
