@@ -1603,6 +1603,10 @@ private slots:
                    "\xEF\xBB\xBF<!-- c --><!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01//EN\"><html><head><title>"
                    "a&lt;b</title></head><body><p>\xc3\xa9&#xe9;&#x1f600;&#xa0;&lt;p&gt; &amp;amp;\n</p>"
                    + tail());
+        // Written bare, the parser would read a replacement character.
+        QTest::newRow("control characters from references")
+            << QByteArray("<p onclick=x()>&#1;a&#x1f;&#127;\t</p>")
+            << QByteArray("<html><head></head><body><p>&#1;a&#31;&#127;\t</p>" + tail());
         QTest::newRow("raw text, void elements, leading line of pre")
             << head + "<style>p > b { x: '&amp;' }</style><pre>\n\nx</pre><br><img src=a.png onerror=x()><xmp><b></xmp>"
             << head + "<style>p > b { x: '&amp;' }</style><pre>\n\nx</pre><br><img src=\"a.png\"><xmp><b></xmp>"

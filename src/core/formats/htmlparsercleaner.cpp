@@ -478,6 +478,10 @@ private:
                     m_out.append("&quot;");
                 else if (c == '\r') // the parser reads a bare one as a line feed
                     m_out.append("&#13;");
+                else if ((uchar(c) < 0x20 && c != '\t' && c != '\n' && c != '\f') || c == 0x7F)
+                    // A control character came from a reference: written bare, the parser reads
+                    // a replacement character.
+                    m_out.append("&#").append(QByteArray::number(int(c))).append(';');
                 else
                     m_out.append(c);
                 continue;
