@@ -382,6 +382,9 @@ struct ParseRun {
             run->parse();
             --g_parsesRunning;
         }
+        // A parse of seconds is worth a line: a slow opening is then found in the log.
+        if (run->input.size() >= size_t(HtmlParserCleaner::LargeChapter))
+            qInfo() << "The HTML parser checks a chapter of" << (run->input.size() >> 20) << "MB";
         std::unique_lock<std::mutex> lock(run->mutex);
         for (;;) {
             run->finished.wait_for(lock, std::chrono::milliseconds(10), [&run] { return run->done; });

@@ -23,6 +23,8 @@ class HtmlParserCleaner {
 public:
     // What clean answers when the program's end stopped it.
     static constexpr int Stopped = -2;
+    // A chapter whose check takes a noticeable time (a third of a second and more): logged.
+    static constexpr int LargeChapter = 4 << 20;
 
     // Number of elements and attributes removed; out receives the text to store (the input when
     // none). -1, with out empty, when the parser could not read it: it is not to be shown then.
