@@ -106,9 +106,11 @@ int main(int argc, char** argv)
                 const qint64 returned = clock.elapsed();
                 raiser.join();
                 EndRequest::clear();
-                out << "  end request after " << raisedAt
-                    << " ms: " << (answer == HtmlParserCleaner::Stopped ? "stopped " : "finished ")
-                    << returned - raisedAt << " ms later\n"
+                out << "  end request after " << raisedAt << " ms: "
+                    << (answer == HtmlParserCleaner::Stopped
+                               ? QStringLiteral("stopped %1 ms later").arg(returned - raisedAt)
+                               : QStringLiteral("the step had finished"))
+                    << "\n"
                     << Qt::flush;
                 // The parse left behind ends on its own: not alongside the next one.
                 while (HtmlParserCleaner::parsesRunning() > 0)

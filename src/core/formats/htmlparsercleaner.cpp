@@ -312,10 +312,12 @@ void destroyTree(GumboOutput* output, bool mayBeDeep)
 }
 
 std::atomic<int> g_parsesRunning { 0 };
+// Parsed in some 20 ms, or a few times that on a busy machine.
+constexpr size_t ParsedHere = 256 << 10;
 std::atomic<HtmlParserCleaner::Hook> g_parseStartHook { nullptr };
 
-// One parse, on a thread of its own: the parser cannot be stopped, but whoever waits for it can
-// stop waiting when the program ends. The input and the tree are owned here and freed by
+// One parse, of a larger chapter on a thread of its own: the parser cannot be stopped, but
+// whoever waits for it can stop waiting when the program ends. The input and the tree are owned here and freed by
 // whichever side lets go last, so an abandoned parse ends and frees itself; it touches nothing
 // but this and the parser's constant tables, which stay while the process ends around it.
 struct ParseRun {
@@ -371,14 +373,21 @@ struct ParseRun {
     static bool run(const std::shared_ptr<ParseRun>& run)
     {
         ++g_parsesRunning;
+        // A small chapter is parsed here, in a moment: a thread would cost a good part of it.
+        bool here = run->input.size() < ParsedHere;
         try {
-            std::thread([own = run]() mutable {
-                own->parse();
-                own.reset();
-                --g_parsesRunning;
-            }).detach();
+            if (!here) {
+                std::thread([own = run]() mutable {
+                    own->parse();
+                    own.reset();
+                    --g_parsesRunning;
+                }).detach();
+            }
         } catch (const std::system_error& error) {
             qWarning() << "No thread for the HTML parser (" << error.what() << "): it parses here";
+            here = true;
+        }
+        if (here) {
             run->parse();
             --g_parsesRunning;
         }

@@ -16,9 +16,10 @@
 // Works on any ASCII-compatible encoding: bytes beyond ASCII are kept as they are, characters
 // that references stand for are written as references.
 //
-// The parser cannot be stopped and takes seconds over the largest chapters, so it runs on a thread
-// of its own while the caller waits, looking at EndRequest: the program's end stops the check at
-// once, and the parse left behind frees what it made when it is done.
+// The parser cannot be stopped and takes seconds over the largest chapters, so a chapter beyond a
+// quarter of a megabyte is parsed on a thread of its own while the caller waits, looking at
+// EndRequest: the program's end stops the check at once, and the parse left behind frees what it
+// made when it is done.
 class HtmlParserCleaner {
 public:
     // What clean answers when the program's end stopped it.
