@@ -1,17 +1,22 @@
 // Time and memory of the HTML parser's last step over chapters at the size limits: a realistic
 // chapter of 16 MB and of 64 MB (the largest shown), once with nothing to remove (parsed only) and
-// once with one handler at its end (parsed and written out again). The peak memory is the
-// process's high-water mark during the step, above what it held before.
-// Usage: bench_parsercheck [megabytes...] (default 16 64)
+// once with one handler at its end (parsed and written out again); and first the time of each of
+// many ordinary chapters; and how soon the step answers the program's end. The peak memory is the process's high-water
+// mark during the step, above what it held before. Usage: bench_parsercheck [megabytes...] (default 16 64)
 
 #include "chapterbuilder.h"
 
+#include "formats/endrequest.h"
 #include "formats/htmlparsercleaner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -48,6 +53,23 @@ int main(int argc, char** argv)
     if (sizes.isEmpty())
         sizes = { 16, 64 };
     QTextStream out(stdout);
+    {
+        // An ordinary chapter, where the thread that parses it costs most for its size.
+        ChapterBuilder builder(1);
+        builder.addRealisticContent(48 << 10);
+        const QByteArray chapter = "<!DOCTYPE html><html><head><title>T</title></head><body>"
+            + builder.bodyHtml().toUtf8() + "<p onclick=x()>end</p></body></html>";
+        const int count = 200;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < count; ++i) {
+            QByteArray stored;
+            HtmlParserCleaner::clean(chapter, &stored);
+        }
+        out << count << " chapters of " << chapter.size() / 1024
+            << " KB with one handler: " << double(timer.nsecsElapsed()) / 1e6 / count << " ms each\n"
+            << Qt::flush;
+    }
     for (const int megabytes : sizes) {
         ChapterBuilder builder(megabytes);
         builder.addRealisticContent(1 << 20);
@@ -68,6 +90,32 @@ int main(int argc, char** argv)
                 << " ms, " << (memoryKb("VmHWM:") - before) / 1024 << " MB above the " << before / 1024 << " MB held; "
                 << removed << " removed, " << (stored.size() == data.size() ? "kept" : "written out") << "\n"
                 << Qt::flush;
+            if (!handler)
+                continue;
+            // The program's end at points through the same step: how long until it answers.
+            for (const double share : { 0.1, 0.5, 0.8, 0.95 }) {
+                QElapsedTimer clock;
+                clock.start();
+                std::atomic<qint64> raisedAt { -1 };
+                std::thread raiser([&clock, &raisedAt, delay = qint64(ms * share)] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                    raisedAt = clock.elapsed();
+                    EndRequest::raise();
+                });
+                const int answer = HtmlParserCleaner::clean(data, &stored);
+                const qint64 returned = clock.elapsed();
+                raiser.join();
+                EndRequest::clear();
+                out << "  end request after " << raisedAt << " ms: "
+                    << (answer == HtmlParserCleaner::Stopped
+                               ? QStringLiteral("stopped %1 ms later").arg(returned - raisedAt)
+                               : QStringLiteral("the step had finished"))
+                    << "\n"
+                    << Qt::flush;
+                // The parse left behind ends on its own: not alongside the next one.
+                while (HtmlParserCleaner::parsesRunning() > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         }
     }
     return 0;

@@ -1223,7 +1223,8 @@ private slots:
     // key (the contents box) within 2 s, End shows the last words, and the reader and the page
     // counter each stay under 1.5 GB while the pages are counted. A SIGTERM while a third is
     // converted ends the program at once: within 5 s on a busy machine (well under 2 s on an idle
-    // one), where the conversion alone takes three times as long.
+    // one), where the conversion alone takes three times as long; so does one while the HTML parser
+    // checks a chapter of 48 MB.
     void mobiOfManyHeadings()
     {
         QTemporaryDir home;
@@ -1345,6 +1346,42 @@ private slots:
         qInfo() << "bare \"<\": page after" << bareShown << "ms, ended" << bareEnded << "ms after SIGTERM";
         QVERIFY2(bareEnded < 2000, qPrintable(QString::number(bareEnded)));
         QCOMPARE(places().size(), stored.size() + 1);
+
+        // A chapter of 48 MB in one block, too large to be cut, opened at the next start: a SIGTERM
+        // while the HTML parser checks it (seconds of work) ends the program within 2 s, the
+        // places stored as they were.
+        const QString large = m_books.filePath(QStringLiteral("One Block.mobi"));
+        QByteArray block = "<html><body><div>";
+        for (int i = 0; block.size() < (48 << 20); ++i)
+            block += "<p>Line " + QByteArray::number(i) + " of one long block.</p>";
+        MobiWriter largeBook;
+        largeBook.setFullName("One Block");
+        largeBook.setText(block + "</div></body></html>");
+        block.clear();
+        QVERIFY(testfiles::write(large, largeBook.build()));
+        const QStringList placesBefore = places();
+        QProcess last;
+        QVERIFY(start(last, environment(home), { large }));
+        const qint64 lastPid = last.processId();
+        const QString lastWindow = waitForWindow(lastPid);
+        QVERIFY2(!lastWindow.isEmpty(), "no main window appeared");
+        const QString largeQuestion = waitForQuestion(lastPid, home.path(), lastWindow);
+        QVERIFY(!largeQuestion.isEmpty());
+        const auto checks
+            = [&home] { return logs(home.path()).count(QLatin1String("The HTML parser checks a chapter")); };
+        const int checked = checks();
+        const int openedBefore = opening();
+        QVERIFY(retryUntil([&] { click(QString(), geometry(largeQuestion).bottomRight() - QPoint(70, 30), 1); },
+            [&] { return opening() > openedBefore; })); // "Start reading now"
+        QVERIFY2(waitUntil([&] { return checks() > checked; }, 60000), "the large chapter's check did not start");
+        ::kill(pid_t(lastPid), SIGTERM);
+        clock.restart();
+        QVERIFY(last.waitForFinished(20000) && last.exitCode() == 0);
+        const qint64 largeEnded = clock.elapsed();
+        qInfo() << "one block of 48 MB: ended" << largeEnded << "ms after SIGTERM in the parser's check";
+        QVERIFY2(largeEnded < 2000, qPrintable(QString::number(largeEnded)));
+        QVERIFY(logs(home.path()).contains(QLatin1String("check of a chapter of")));
+        QCOMPARE(places(), placesBefore);
     }
 
     // The speech service is asked only when reading aloud or its settings need it: one that accepts

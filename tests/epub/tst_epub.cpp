@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QXmlStreamReader>
+#include <QtConcurrent>
 #include <QtTest>
 
 using epub::ChapterCleaner;
@@ -1652,6 +1653,56 @@ private slots:
         QByteArray again;
         QCOMPARE(HtmlParserCleaner::clean(out + "<i onclick=x()></i>", &again), 1);
         QCOMPARE(again, out.left(out.size() - tail().size()) + "<i></i>" + tail());
+    }
+
+    // The program's end while the parser checks a chapter: the check answers at once, while the
+    // parse it leaves behind is still held at its start, and that parse ends and frees what it made
+    // once let go. A chapter stopped so is left as it was, and the next conversion checks it.
+    void parserCheckStopsAtTheEnd()
+    {
+        static QSemaphore started;
+        static QSemaphore letGo;
+        HtmlParserCleaner::setParseStartHook([] {
+            started.release();
+            letGo.acquire();
+        });
+        const QByteArray chapter = "<html><body>" + QByteArray("<p>Words <i onclick=x()>here</i>.</p>").repeated(20000);
+        QByteArray out = "before";
+        QFuture<int> checking = QtConcurrent::run([&chapter, &out] { return HtmlParserCleaner::clean(chapter, &out); });
+        bool held = true;
+        const auto finish = qScopeGuard([&checking, &held] {
+            if (held)
+                letGo.release();
+            checking.waitForFinished();
+            HtmlParserCleaner::setParseStartHook(nullptr);
+            EndRequest::clear();
+        });
+        started.acquire();
+        EndRequest::raise();
+        // Bounded by the held parse, not by time: only a check that stops waiting can answer.
+        QTRY_VERIFY_WITH_TIMEOUT(checking.isFinished(), 10000);
+        QCOMPARE(checking.result(), HtmlParserCleaner::Stopped);
+        QVERIFY(out.isEmpty());
+        QVERIFY(HtmlParserCleaner::parsesRunning() > 0);
+        letGo.release();
+        held = false;
+        QTRY_COMPARE(HtmlParserCleaner::parsesRunning(), 0);
+        EndRequest::clear();
+
+        // Stopped in a conversion: the file keeps its bytes, and is cleaned the next time.
+        HtmlParserCleaner::setParseStartHook([] { EndRequest::raise(); });
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("c.html"));
+        QVERIFY(testfiles::write(path, chapter));
+        const ChapterCleaner::Result stopped = ChapterCleaner::cleanFile(path);
+        QCOMPARE(stopped.outcome, ChapterCleaner::Stopped);
+        QCOMPARE(testfiles::read(path), chapter);
+        HtmlParserCleaner::setParseStartHook(nullptr);
+        EndRequest::clear();
+        const ChapterCleaner::Result again = ChapterCleaner::cleanFile(path);
+        QCOMPARE(again.outcome, ChapterCleaner::Cleaned);
+        QCOMPARE(again.removed, 20000);
+        QVERIFY(!testfiles::read(path).contains("onclick"));
     }
 
     void mutatedChaptersStayClean()

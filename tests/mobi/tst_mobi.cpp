@@ -2,6 +2,7 @@
 // conversion to HTML, and mutated books that must neither crash nor hang.
 #include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
+#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
 #include "formats/mobi/headingmarkup.h"
@@ -1258,6 +1259,14 @@ private slots:
         EndRequest::clear();
         QVERIFY(!loaded && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
         QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        // The same when it comes while the HTML parser checks the chapter; the next load converts.
+        HtmlParserCleaner::setParseStartHook([] { EndRequest::raise(); });
+        const bool loadedInCheck = stopped.load(folder);
+        HtmlParserCleaner::setParseStartHook(nullptr);
+        EndRequest::clear();
+        QVERIFY(!loadedInCheck && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QVERIFY(stopped.load(folder) && stopped.chapters().size() == 1);
 
         // A missing folder is made; one under a file cannot be.
         const QString book = save(good.build());

@@ -1,5 +1,6 @@
 #include "htmlparsercleaner.h"
 
+#include "endrequest.h"
 #include "epub/unsafemarkup.h"
 
 #include <QSet>
@@ -9,9 +10,17 @@
 
 #include <gumbo.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -268,37 +277,167 @@ const GumboNode* childAt(const GumboVector* children, unsigned i)
     return static_cast<const GumboNode*>(children->data[i]);
 }
 
+// Frees a tree. The parser frees it recursively: a deep one, or one of unknown depth, is made
+// flat first (every node right under the document, none with children).
+void destroyTree(GumboOutput* output, bool mayBeDeep)
+{
+    GumboNode* document = output->document;
+    if (mayBeDeep) {
+        std::vector<GumboNode*> all;
+        std::vector<GumboNode*> pending { document };
+        while (!pending.empty()) {
+            GumboNode* node = pending.back();
+            pending.pop_back();
+            auto* children = const_cast<GumboVector*>(childrenOf(node));
+            if (!children)
+                continue;
+            for (unsigned i = 0; i < children->length; ++i) {
+                auto* child = static_cast<GumboNode*>(children->data[i]);
+                all.push_back(child);
+                pending.push_back(child);
+            }
+            children->length = 0;
+        }
+        GumboVector& top = document->v.document.children;
+        void** data = static_cast<void**>(std::malloc(sizeof(void*) * std::max<size_t>(1, all.size())));
+        if (data) {
+            std::memcpy(data, all.data(), sizeof(void*) * all.size());
+            std::free(top.data);
+            top.data = data;
+            top.length = unsigned(all.size());
+            top.capacity = unsigned(std::max<size_t>(1, all.size()));
+        }
+    }
+    gumbo_destroy_output(&kGumboDefaultOptions, output);
+}
+
+std::atomic<int> g_parsesRunning { 0 };
+// Parsed in some 20 ms, or a few times that on a busy machine.
+constexpr size_t ParsedHere = 256 << 10;
+std::atomic<HtmlParserCleaner::Hook> g_parseStartHook { nullptr };
+
+// One parse, of a larger chapter on a thread of its own: the parser cannot be stopped, but
+// whoever waits for it can stop waiting when the program ends. The input and the tree are owned here and freed by
+// whichever side lets go last, so an abandoned parse ends and frees itself; it touches nothing
+// but this and the parser's constant tables, which stay while the process ends around it.
+struct ParseRun {
+    std::string input;
+    GumboOutput* output = nullptr;
+    bool done = false;
+    // Depth of the tree once measured whole; -1 while unknown.
+    int deepest = -1;
+    std::mutex mutex;
+    std::condition_variable finished;
+
+    ParseRun() = default;
+    ParseRun(const ParseRun&) = delete;
+    ParseRun& operator=(const ParseRun&) = delete;
+    ~ParseRun()
+    {
+        if (output)
+            destroyTree(output, deepest < 0 || deepest > 1000);
+    }
+
+    void parse()
+    {
+        if (const HtmlParserCleaner::Hook hook = g_parseStartHook.load())
+            hook();
+        GumboOptions options = kGumboDefaultOptions;
+        // Its list of errors would grow with a hostile chapter; nothing reads it.
+        options.max_errors = 0;
+        GumboOutput* parsed = gumbo_parse_with_options(&options, input.data(), input.size());
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            output = parsed;
+            done = true;
+        }
+        finished.notify_all();
+    }
+
+    // Lets go of a run on a thread of its own: freeing the largest tree takes a moment.
+    static void letGo(std::shared_ptr<ParseRun> run)
+    {
+        ++g_parsesRunning;
+        try {
+            std::thread([own = std::move(run)]() mutable {
+                own.reset();
+                --g_parsesRunning;
+            }).detach();
+        } catch (const std::system_error& error) {
+            qWarning() << "No thread to free the parsed tree (" << error.what() << "): freed here";
+            --g_parsesRunning;
+        }
+    }
+
+    // Parses on a worker and waits; false when the program's end stopped the wait first.
+    static bool run(const std::shared_ptr<ParseRun>& run)
+    {
+        ++g_parsesRunning;
+        // A small chapter is parsed here, in a moment: a thread would cost a good part of it.
+        bool here = run->input.size() < ParsedHere;
+        try {
+            if (!here) {
+                std::thread([own = run]() mutable {
+                    own->parse();
+                    own.reset();
+                    --g_parsesRunning;
+                }).detach();
+            }
+        } catch (const std::system_error& error) {
+            qWarning() << "No thread for the HTML parser (" << error.what() << "): it parses here";
+            here = true;
+        }
+        if (here) {
+            run->parse();
+            --g_parsesRunning;
+        }
+        // A parse of seconds is worth a line: a slow opening is then found in the log.
+        if (run->input.size() >= size_t(HtmlParserCleaner::LargeChapter))
+            qInfo() << "The HTML parser checks a chapter of" << (run->input.size() >> 20) << "MB";
+        std::unique_lock<std::mutex> lock(run->mutex);
+        for (;;) {
+            run->finished.wait_for(lock, std::chrono::milliseconds(10), [&run] { return run->done; });
+            // Looked at first: a parse that ends after the request counts as stopped.
+            if (EndRequest::isRaised())
+                return false;
+            if (run->done)
+                return true;
+        }
+    }
+};
+
 // The parsed tree, the unsafe parts found in it, and its writing out.
 class Cleaner {
 public:
     Cleaner(const QByteArray& data)
         : m_bom(data.startsWith("\xEF\xBB\xBF") ? 3 : 0)
         , m_mapping(data)
-        , m_input(m_mapping.toParserText(data.constData() + m_bom, data.size() - m_bom))
+        , m_run(std::make_shared<ParseRun>())
     {
-        GumboOptions options = kGumboDefaultOptions;
-        // Its list of errors would grow with a hostile chapter; nothing reads it.
-        options.max_errors = 0;
-        m_output = gumbo_parse_with_options(&options, m_input.data(), m_input.size());
+        m_run->input = m_mapping.toParserText(data.constData() + m_bom, data.size() - m_bom);
     }
 
     ~Cleaner()
     {
-        if (!m_output)
-            return;
-        // The parser frees its tree recursively: a deep one is made flat first.
-        if (m_deepest > 1000)
-            flatten();
-        gumbo_destroy_output(&kGumboDefaultOptions, m_output);
+        if (m_ended)
+            ParseRun::letGo(std::move(m_run));
     }
 
     Cleaner(const Cleaner&) = delete;
     Cleaner& operator=(const Cleaner&) = delete;
 
-    bool parsed() const { return m_output != nullptr; }
+    enum Parse { Parsed, Unreadable, Stopped };
+    Parse parse()
+    {
+        m_ended = EndRequest::isRaised() || !ParseRun::run(m_run);
+        if (m_ended)
+            return Stopped;
+        m_output = m_run->output;
+        return m_output ? Parsed : Unreadable;
+    }
 
-    // Finds what is to be removed; how many. Also measures the whole tree, removed parts
-    // included, for its freeing.
+    // Finds what is to be removed; how many, -1 when the program's end stopped it. Also
+    // measures the whole tree, removed parts included, for its freeing.
     int findUnsafe()
     {
         struct Pending {
@@ -308,9 +447,12 @@ public:
         };
         int found = 0;
         QVector<Pending> pending { { m_output->document, 0, false } };
+        int deepest = 0;
         while (!pending.isEmpty()) {
+            if (ending())
+                return -1;
             const Pending at = pending.takeLast();
-            m_deepest = qMax(m_deepest, at.depth);
+            deepest = qMax(deepest, at.depth);
             const GumboVector* children = childrenOf(at.node);
             for (unsigned i = 0; children && i < children->length; ++i) {
                 const GumboNode* child = childAt(children, i);
@@ -328,17 +470,19 @@ public:
                 pending.append({ child, at.depth + 1, removed });
             }
         }
+        m_run->deepest = deepest;
         return found;
     }
 
-    QByteArray write()
+    // The tree written out; false when the program's end stopped it.
+    bool write(QByteArray* out)
     {
-        m_out.reserve(int(m_input.size()));
+        m_out.reserve(int(m_run->input.size()));
         if (m_bom)
             m_out.append("\xEF\xBB\xBF");
         unsigned first = 0;
         bool found = false;
-        appendLiteral(m_input.data(), prefix(&first, &found));
+        appendLiteral(m_run->input.data(), prefix(&first, &found));
         if (!found && m_output->document->v.document.has_doctype) {
             const std::string written = doctype();
             appendLiteral(written.data(), written.size());
@@ -349,6 +493,8 @@ public:
         };
         QVector<Frame> stack { { m_output->document, first } };
         while (!stack.isEmpty() && !m_stopped) {
+            if (ending())
+                return false;
             Frame& frame = stack.last();
             const GumboVector* children = childrenOf(frame.node);
             if (frame.next >= children->length) {
@@ -385,7 +531,8 @@ public:
                 break;
             }
         }
-        return m_out;
+        *out = m_out;
+        return true;
     }
 
 private:
@@ -521,8 +668,8 @@ private:
     size_t prefix(unsigned* k, bool* found) const
     {
         const GumboDocument& document = m_output->document->v.document;
-        const char* text = m_input.data();
-        const size_t size = m_input.size();
+        const char* text = m_run->input.data();
+        const size_t size = m_run->input.size();
         size_t pos = 0;
         *k = 0;
         for (;;) {
@@ -557,43 +704,24 @@ private:
         return written + '>';
     }
 
-    // Every node right under the document, none with children: freed without deep recursion.
-    void flatten()
+    // Whether the program ends; looked at once in a few thousand nodes, a moment's work.
+    bool ending()
     {
-        GumboNode* document = m_output->document;
-        QVector<GumboNode*> all;
-        QVector<GumboNode*> pending { document };
-        while (!pending.isEmpty()) {
-            GumboNode* node = pending.takeLast();
-            auto* children = const_cast<GumboVector*>(childrenOf(node));
-            if (!children)
-                continue;
-            for (unsigned i = 0; i < children->length; ++i) {
-                auto* child = static_cast<GumboNode*>(children->data[i]);
-                all.append(child);
-                pending.append(child);
-            }
-            children->length = 0;
-        }
-        GumboVector& top = document->v.document.children;
-        void** data = static_cast<void**>(std::malloc(sizeof(void*) * size_t(qMax(1, all.size()))));
-        if (!data)
-            return;
-        std::memcpy(data, all.constData(), sizeof(void*) * size_t(all.size()));
-        std::free(top.data);
-        top.data = data;
-        top.length = unsigned(all.size());
-        top.capacity = unsigned(qMax(1, all.size()));
+        if (++m_steps % 4096 == 0)
+            m_ended = EndRequest::isRaised();
+        return m_ended;
     }
 
     const int m_bom;
     const ByteMapping m_mapping;
-    const std::string m_input;
+    // Held here and by the parse's thread; the tree lives as long as the input it points into.
+    std::shared_ptr<ParseRun> m_run;
     GumboOutput* m_output = nullptr;
     QSet<const GumboNode*> m_unsafe;
-    int m_deepest = 0;
     QByteArray m_out;
     bool m_stopped = false;
+    unsigned m_steps = 0;
+    bool m_ended = false;
 };
 
 } // namespace
@@ -601,12 +729,24 @@ private:
 int HtmlParserCleaner::clean(const QByteArray& data, QByteArray* out)
 {
     Cleaner cleaner(data);
-    if (!cleaner.parsed()) {
+    const Cleaner::Parse parse = cleaner.parse();
+    if (parse == Cleaner::Unreadable) {
         qCritical() << "The HTML parser could not read a chapter of" << data.size() << "bytes";
         out->clear();
         return -1;
     }
-    const int removed = cleaner.findUnsafe();
-    *out = removed > 0 ? cleaner.write() : data;
-    return removed;
+    const int removed = parse == Cleaner::Parsed ? cleaner.findUnsafe() : -1;
+    if (removed == 0) {
+        *out = data;
+        return 0;
+    }
+    if (removed > 0 && cleaner.write(out))
+        return removed;
+    out->clear();
+    qInfo() << "The HTML parser's check of a chapter of" << data.size() << "bytes stops: the program ends";
+    return Stopped;
 }
+
+int HtmlParserCleaner::parsesRunning() { return g_parsesRunning.load(); }
+
+void HtmlParserCleaner::setParseStartHook(Hook hook) { g_parseStartHook.store(hook); }

@@ -409,6 +409,10 @@ void ChapterCleaner::checkAsParsed(Result* result, const QString& shownName, QBy
         return;
     QByteArray checked;
     const int removed = HtmlParserCleaner::clean(*out, &checked);
+    if (removed == HtmlParserCleaner::Stopped) {
+        stops(result);
+        return;
+    }
     if (removed < 0) {
         result->outcome = Skipped;
         result->reason = QStringLiteral("the HTML parser could not read it");

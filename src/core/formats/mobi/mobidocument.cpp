@@ -254,6 +254,8 @@ bool MobiDocument::load(const QString& outputFolder)
         // The book's own scripts and handlers, as the web view's parser reads the final markup.
         QByteArray checked;
         const int removed = HtmlParserCleaner::clean(parts.at(k), &checked);
+        if (removed == HtmlParserCleaner::Stopped && ending())
+            return false;
         if (removed < 0) {
             clearChapters();
             return false;
