@@ -13,8 +13,7 @@ namespace {
 
 using namespace markupscan;
 
-// Searches of the open elements look this far from the innermost one: enough for any real
-// book, and it keeps a hostile one from costing time quadratic in its length.
+// Searches of the open elements reach this far from the innermost one: enough for any real book.
 constexpr int kSearchLimit = 4096;
 
 // Start tags that end an open paragraph.
@@ -179,6 +178,8 @@ public:
 
     int deepest() const { return m_deepest; }
     int changes() const { return m_changes; }
+    // Open elements and formatting entries looked at, pushed or popped: about the number of tags.
+    qint64 visited() const { return m_visited; }
     const std::vector<bool>& unclosed() const { return m_unclosed; }
 
 private:
@@ -191,6 +192,32 @@ private:
         char space; // 'h' HTML, 's' SVG, 'm' MathML
         bool integration; // foreign, but the parser reads its content as HTML
         int id;
+        unsigned marks = 0; // the kinds (Mark) it counts among while open
+    };
+    // Kinds of open elements whose innermost one a tag asks for: each has a stack of the
+    // positions of those open, so that a tag finds the element it acts on without walking the
+    // open elements (a hostile text opens them by the thousand and ends none).
+    enum Mark {
+        // The elements that bound the scopes: HTML elements of the scope's names, and but for a
+        // table's, the foreign elements whose content is HTML.
+        DefaultScope,
+        ButtonScope,
+        ListItemScope,
+        TableScope,
+        // Elements of these names, HTML or foreign alike.
+        TableScopeName,
+        Heading,
+        DefaultScopeName,
+        ListItemStop, // special elements but address, div and p: they stop the search for a list item
+        TableStart, // what a table started in a table looks for: table, td, th, caption
+        Cell,
+        TableSection,
+        SpecialKept, // special and kept in the rewritten text
+        // What stops the search for the end of any other element: special HTML elements, and
+        // the foreign elements whose content is HTML but for the SVG title.
+        OtherEndStop,
+        HtmlElement,
+        MarkCount
     };
     // A formatting element the parser reopens in each block until it is closed by its own
     // end tag; an empty name is a marker (a table cell) that ends their reach.
@@ -260,8 +287,10 @@ private:
             && (leavesForeignContent().contains(name)
                 || (name == "font" && hasAttribute(nameEnd, end, { "color", "face", "size" })))) {
             int at = m_stack.size();
-            while (at > 0 && m_stack.at(at - 1).foreign && !m_stack.at(at - 1).integration)
+            while (at > 0 && m_stack.at(at - 1).foreign && !m_stack.at(at - 1).integration) {
+                ++m_visited;
                 --at;
+            }
             replace(lt, lt, popTo(at));
         }
         const char space = namespaceOf(name);
@@ -271,17 +300,17 @@ private:
         // Tags the parser ignores are left out of a rewritten text, where the element that made
         // the parser ignore them may be gone: table parts outside a table, and all but options
         // in a list box.
-        if (m_html && !foreign && m_openCount.value("table") == 0
+        if (m_html && !foreign && innermostNamed("table") < 0
             && (cells().contains(name) || tableSections().contains(name) || name == "tr" || name == "caption"
                 || name == "col" || name == "colgroup")) {
             replace(lt, end, QByteArray());
             return end;
         }
-        if (m_html && !foreign && m_openCount.value("select") > 0) {
+        if (m_html && !foreign && innermostNamed("select") >= 0) {
             if (name == "select" || name == "input" || name == "keygen" || name == "textarea") {
                 // These end the list box ("<select>" only that).
-                const int at = findFromTop([](const Open& open) { return open.name == "select"; });
-                if (at >= 0)
+                const int at = innermostNamed("select");
+                if (inReach(at))
                     replace(lt, lt, popTo(at));
                 if (name == "select") {
                     replace(lt, end, QByteArray());
@@ -297,9 +326,9 @@ private:
         if (!m_rewriting)
             m_unclosed.push_back(false);
         // An element never closed ends where the next of its kind starts.
-        if (m_rewriting && m_unclosedOpen.value(name) > 0) {
-            const int at = findFromTop([&name](const Open& open) { return open.unclosed && open.name == name; });
-            if (at >= 0)
+        if (m_rewriting) {
+            const int at = innermost(m_unclosedAt, name);
+            if (inReach(at))
                 replace(lt, lt, popTo(at));
         }
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
@@ -328,18 +357,13 @@ private:
                                               : space == 'm'
                 && (mathTextIntegrationPoints().contains(name)
                     || (name == "annotation-xml" && htmlEncoding(nameEnd, end)));
-        m_stack.append(
-            { name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign, space, integration, ++m_ids });
+        push({ name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign, space, integration, ++m_ids });
         if (tracksFormatting()) {
-            m_inStack.insert(m_ids);
             if (formattingElements().contains(name) && !foreign)
                 addFormatting(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
             else if (formattingMarkers().contains(name))
                 m_formatting.append({ QByteArray(), QByteArray(), 0 });
         }
-        m_openCount[name] += 1;
-        if (m_stack.last().unclosed)
-            m_unclosedOpen[name] += 1;
         if (!drop)
             ++m_kept;
         if (foreign)
@@ -362,18 +386,17 @@ private:
         int at = -1;
         bool html = m_html;
         if (!m_html) {
-            at = findFromTop([&name](const Open& open) { return open.name == name; });
+            at = innermostNamed(name);
+            if (!inReach(at))
+                at = -1;
         } else if (m_foreign > 0 && m_stack.last().foreign) {
             // The foreign element of the name from the innermost on, integration points too (the
             // parser reads an end tag as HTML only where an HTML element is the current node);
             // reaching an HTML element, the tag is read as HTML, and may close that element and
             // all in it.
-            for (int k = m_stack.size() - 1; k >= 0 && m_stack.at(k).foreign; --k) {
-                if (m_stack.at(k).name == name) {
-                    at = k;
-                    break;
-                }
-            }
+            const int found = innermost(m_foreignAt, name);
+            if (found > innermost(HtmlElement))
+                at = found;
             html = at < 0;
         }
         if (!html) {
@@ -389,19 +412,17 @@ private:
             }
             return;
         } else if (name == "p") {
-            at = findInScope(name, buttonScope());
+            at = findInScope(name, ButtonScope);
         } else if (name == "li") {
-            at = findInScope(name, listItemScope());
+            at = findInScope(name, ListItemScope);
         } else if (headings().contains(name)) {
-            if (headingsOpen() > 0)
-                at = findFromTop([](const Open& open) {
-                    return headings().contains(open.name) || defaultScope().contains(open.name);
-                });
-            if (at >= 0 && !headings().contains(m_stack.at(at).name))
+            // The innermost heading, unless an element of the scope comes first.
+            at = innermost(Heading);
+            if (!inReach(at) || at < innermost(DefaultScopeName))
                 at = -1;
         } else if (name == "table" || name == "caption" || name == "colgroup" || cells().contains(name) || name == "tr"
             || tableSections().contains(name)) {
-            at = findInScope(name, tableScope());
+            at = findInScope(name, TableScope);
         } else if (formattingElements().contains(name)) {
             const int entry = tracksFormatting() ? lastFormatting(name) : -1;
             // One left open but no longer open here is only forgotten.
@@ -409,27 +430,19 @@ private:
                 m_formatting.remove(entry);
                 return;
             }
-            at = findInScope(name, defaultScope());
+            at = findInScope(name, DefaultScope);
             // With a block opened inside it, the parser moves the block's content into a copy
             // of the element: the nesting stays as deep, as if the tag were not there.
-            for (int k = at + 1; at >= 0 && k < m_stack.size(); ++k) {
-                if (!m_stack.at(k).dropped && specialElements().contains(m_stack.at(k).name))
-                    at = -1;
-            }
+            if (at >= 0 && innermost(SpecialKept) > at)
+                at = -1;
             if (at >= 0 && entry >= 0)
                 m_formatting.remove(entry);
         } else if (scopedEndTags().contains(name)) {
-            at = findInScope(name, defaultScope());
-        } else if (m_openCount.value(name) > 0) {
+            at = findInScope(name, DefaultScope);
+        } else {
             // The SVG and MathML elements whose content is HTML are special too, but for the SVG
             // title, which the parser passes over.
-            at = findFromTop([&name](const Open& open) {
-                return open.foreign ? (open.integration && !(open.space == 's' && open.name == "title"))
-                        || (open.space == 'm' && open.name == "annotation-xml")
-                                    : open.name == name || specialElements().contains(open.name);
-            });
-            if (at >= 0 && (m_stack.at(at).foreign || m_stack.at(at).name != name))
-                at = -1;
+            at = findInScope(name, OtherEndStop);
         }
         // A paragraph end without a paragraph makes an empty one.
         if (at < 0 && name == "p" && m_bodyLevelElements && m_stack.isEmpty())
@@ -443,6 +456,7 @@ private:
         }
         if (!m_rewriting) {
             for (int k = at + 1; k < m_stack.size(); ++k) {
+                ++m_visited;
                 if (m_stack.at(k).ordinal >= 0)
                     m_unclosed[m_stack.at(k).ordinal] = true;
             }
@@ -453,8 +467,10 @@ private:
         // end tags of exactly the elements kept that it closes, so that the parser of the
         // rewritten text, which does not see the dropped ones, closes the same.
         bool alone = !m_stack.at(at).dropped;
-        for (int k = at + 1; alone && k < m_stack.size(); ++k)
+        for (int k = at + 1; alone && k < m_stack.size(); ++k) {
+            ++m_visited;
             alone = m_stack.at(k).dropped;
+        }
         const QByteArray ends = popTo(at);
         if (!alone)
             replace(lt, end, ends);
@@ -464,36 +480,30 @@ private:
     void impliedEnds(const QByteArray& name)
     {
         if (closesParagraph().contains(name)) {
-            const int at = findInScope("p", buttonScope());
+            const int at = findInScope("p", ButtonScope);
             if (at >= 0)
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         }
         if (headings().contains(name) && !m_stack.isEmpty() && headings().contains(m_stack.last().name)) {
             replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
         } else if (name == "li" || name == "dd" || name == "dt") {
+            // The innermost item, unless a special element but address, div and p comes first.
             const bool item = name == "li";
-            if ((item ? m_openCount.value("li") : m_openCount.value("dd") + m_openCount.value("dt")) > 0) {
-                const int at = findFromTop([item](const Open& open) {
-                    const bool match = item ? open.name == "li" : (open.name == "dd" || open.name == "dt");
-                    return match
-                        || (specialElements().contains(open.name) && open.name != "address" && open.name != "div"
-                            && open.name != "p");
-                });
-                const QByteArray found = at >= 0 ? m_stack.at(at).name : QByteArray();
-                if (item ? found == "li" : (found == "dd" || found == "dt"))
-                    replace(m_tokenStart, m_tokenStart, popTo(at));
-            }
+            const int at = innermost(ListItemStop);
+            const QByteArray found = inReach(at) ? m_stack.at(at).name : QByteArray();
+            if (item ? found == "li" : (found == "dd" || found == "dt"))
+                replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if (name == "a" || name == "nobr" || name == "button") {
             if (tracksFormatting()) {
                 const int entry = lastFormatting(name);
                 if (entry >= 0)
                     m_formatting.remove(entry);
             }
-            const int at = findInScope(name, defaultScope());
+            const int at = findInScope(name, DefaultScope);
             if (at >= 0)
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if (cells().contains(name)) {
-            popToFirstOf(cells(), tableScope());
+            popToInTable(innermost(Cell));
             // The parser puts a cell in a row of a row group of its own making when the table
             // has none open.
             if (topIs("table"))
@@ -501,17 +511,15 @@ private:
             if (topIs("tbody") || topIs("thead") || topIs("tfoot"))
                 pushImplied("tr");
         } else if (name == "tr") {
-            popToFirstOf({ "tr" }, tableScope());
+            popToInTable(innermostNamed("tr"));
             if (topIs("table"))
                 pushImplied("tbody");
         } else if (tableSections().contains(name)) {
-            popToFirstOf(tableSections(), tableScope());
+            popToInTable(innermost(TableSection));
         } else if (name == "table") {
             // A table started right in a table (not in a cell) ends the one open.
-            const int at = findFromTop([](const Open& open) {
-                return open.name == "table" || open.name == "td" || open.name == "th" || open.name == "caption";
-            });
-            if (at >= 0 && m_stack.at(at).name == "table")
+            const int at = innermost(TableStart);
+            if (inReach(at) && m_stack.at(at).name == "table")
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if ((name == "option" || name == "optgroup") && !m_stack.isEmpty() && m_stack.last().name == "option") {
             replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
@@ -577,11 +585,8 @@ private:
 
     void pushImplied(const QByteArray& name)
     {
-        m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
-        m_openCount[name] += 1;
+        push({ name, -1, false, false, false, 'h', false, ++m_ids });
         ++m_kept;
-        if (tracksFormatting())
-            m_inStack.insert(m_ids);
         m_deepest = qMax(m_deepest, m_base + (m_rewriting ? m_kept : m_stack.size()));
     }
 
@@ -592,6 +597,7 @@ private:
     int lastFormatting(const QByteArray& name) const
     {
         for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
+            ++m_visited;
             if (m_formatting.at(k).name == name)
                 return k;
         }
@@ -604,6 +610,7 @@ private:
         int alike = 0;
         int earliest = -1;
         for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
+            ++m_visited;
             if (m_formatting.at(k).name == name && m_formatting.at(k).attributes == attributes) {
                 ++alike;
                 earliest = k;
@@ -621,64 +628,113 @@ private:
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
         int k = m_formatting.size() - 1;
-        while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id))
+        while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id)) {
+            ++m_visited;
             --k;
+        }
         for (++k; k < m_formatting.size(); ++k) {
             const QByteArray name = m_formatting.at(k).name;
             if (m_bodyLevelElements && m_stack.isEmpty())
                 m_bodyLevelElements->append({ m_tokenStart, name });
-            m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
-            m_openCount[name] += 1;
-            m_inStack.insert(m_ids);
+            push({ name, -1, false, false, false, 'h', false, ++m_ids });
             m_formatting[k].id = m_ids;
         }
         m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
     }
 
-    int headingsOpen() const
+    // Whether a search from the innermost open element reaches index at.
+    bool inReach(int at) const { return at >= 0 && at >= m_stack.size() - kSearchLimit; }
+
+    int innermost(Mark mark) const { return m_marks[mark].empty() ? -1 : m_marks[mark].back(); }
+
+    int innermost(const QHash<QByteArray, std::vector<int>>& open, const QByteArray& name) const
     {
-        int count = 0;
-        for (const QByteArray& heading : headings())
-            count += m_openCount.value(heading);
-        return count;
+        const auto found = open.constFind(name);
+        return found == open.cend() || found->empty() ? -1 : found->back();
     }
 
-    template <typename Match> int findFromTop(const Match& match) const
+    // The innermost open element of the name, HTML or foreign.
+    int innermostNamed(const QByteArray& name) const
     {
-        const int stop = qMax(0, m_stack.size() - kSearchLimit);
-        for (int k = m_stack.size() - 1; k >= stop; --k) {
-            if (match(m_stack.at(k)))
-                return k;
-        }
-        return -1;
+        return qMax(innermost(m_htmlAt, name), innermost(m_foreignAt, name));
     }
 
-    // The innermost open element of the name, unless an element of the scope comes first.
-    int findInScope(const QByteArray& name, const Names& scope) const
+    // The innermost open HTML element of the name, unless an element that bounds the scope
+    // comes first.
+    int findInScope(const QByteArray& name, Mark scope) const
     {
-        if (m_openCount.value(name) == 0)
-            return -1;
-        // The foreign elements whose content is HTML bound every scope but a table's.
-        const bool foreignBounds = &scope != &tableScope();
-        const int at = findFromTop([&](const Open& open) {
-            if (open.foreign)
-                return foreignBounds && (open.integration || (open.space == 'm' && open.name == "annotation-xml"));
-            return open.name == name || scope.contains(open.name);
-        });
-        return at >= 0 && !m_stack.at(at).foreign && m_stack.at(at).name == name ? at : -1;
+        const int at = innermost(m_htmlAt, name);
+        return inReach(at) && at >= innermost(scope) ? at : -1;
     }
 
-    void popToFirstOf(const Names& names, const Names& scope)
+    // Closes the table part at (the innermost of its kind), unless a table or template comes first.
+    void popToInTable(int at)
     {
-        bool any = false;
-        for (const QByteArray& name : names)
-            any = any || m_openCount.value(name) > 0;
-        if (!any)
-            return;
-        const int at
-            = findFromTop([&](const Open& open) { return names.contains(open.name) || scope.contains(open.name); });
-        if (at >= 0 && names.contains(m_stack.at(at).name))
+        if (inReach(at) && at > innermost(TableScopeName))
             replace(m_tokenStart, m_tokenStart, popTo(at));
+    }
+
+    // The kinds an element counts among: by its name (looked up once per name), its namespace
+    // and whether it is kept.
+    unsigned marksOf(const Open& open)
+    {
+        auto cached = m_nameMarks.constFind(open.name);
+        if (cached == m_nameMarks.cend()) {
+            const QByteArray& name = open.name;
+            unsigned bits = 0;
+            const auto mark = [&bits](bool holds, Mark kind) {
+                if (holds)
+                    bits |= 1u << kind;
+            };
+            const bool special = specialElements().contains(name);
+            mark(defaultScope().contains(name), DefaultScope);
+            mark(buttonScope().contains(name), ButtonScope);
+            mark(listItemScope().contains(name), ListItemScope);
+            mark(tableScope().contains(name), TableScope);
+            mark(tableScope().contains(name), TableScopeName);
+            mark(headings().contains(name), Heading);
+            mark(defaultScope().contains(name), DefaultScopeName);
+            mark(special && name != "address" && name != "div" && name != "p", ListItemStop);
+            mark(name == "table" || cells().contains(name) || name == "caption", TableStart);
+            mark(cells().contains(name), Cell);
+            mark(tableSections().contains(name), TableSection);
+            mark(special, SpecialKept);
+            mark(special, OtherEndStop);
+            mark(true, HtmlElement);
+            cached = m_nameMarks.insert(name, bits);
+        }
+        const unsigned htmlOnly = 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope | 1u << TableScope
+            | 1u << OtherEndStop | 1u << HtmlElement;
+        unsigned bits = *cached;
+        if (open.dropped)
+            bits &= ~(1u << SpecialKept);
+        if (!open.foreign)
+            return bits;
+        bits &= ~htmlOnly;
+        const bool annotation = open.space == 'm' && open.name == "annotation-xml";
+        if (open.integration || annotation)
+            bits |= 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope;
+        if ((open.integration && !(open.space == 's' && open.name == "title")) || annotation)
+            bits |= 1u << OtherEndStop;
+        return bits;
+    }
+
+    // Opens an element: the one place where the stacks of the kinds grow with the open elements.
+    void push(Open open)
+    {
+        ++m_visited;
+        const int at = m_stack.size();
+        open.marks = marksOf(open);
+        for (int kind = 0; kind < MarkCount; ++kind) {
+            if (open.marks & (1u << kind))
+                m_marks[kind].push_back(at);
+        }
+        (open.foreign ? m_foreignAt : m_htmlAt)[open.name].push_back(at);
+        if (open.unclosed)
+            m_unclosedAt[open.name].push_back(at);
+        if (tracksFormatting())
+            m_inStack.insert(open.id);
+        m_stack.append(open);
     }
 
     // Closes the open elements from the innermost down to index at; the end tags of those kept.
@@ -686,8 +742,16 @@ private:
     {
         QByteArray ends;
         for (int k = m_stack.size() - 1; k >= at; --k) {
+            ++m_visited;
             const Open& open = m_stack.at(k);
-            m_openCount[open.name] -= 1;
+            // Each stack of a kind holds the element last: positions only grow.
+            for (int kind = 0; kind < MarkCount; ++kind) {
+                if (open.marks & (1u << kind))
+                    m_marks[kind].pop_back();
+            }
+            (open.foreign ? m_foreignAt : m_htmlAt)[open.name].pop_back();
+            if (open.unclosed)
+                m_unclosedAt[open.name].pop_back();
             if (tracksFormatting()) {
                 m_inStack.remove(open.id);
                 if (formattingMarkers().contains(open.name)) {
@@ -697,8 +761,6 @@ private:
                         m_formatting.removeLast();
                 }
             }
-            if (open.unclosed)
-                m_unclosedOpen[open.name] -= 1;
             if (!open.dropped) {
                 --m_kept;
                 if (m_rewriting)
@@ -730,8 +792,12 @@ private:
     const int m_maxDepth;
     bool m_rewriting = false;
     QVector<Open> m_stack;
-    QHash<QByteArray, int> m_openCount;
-    QHash<QByteArray, int> m_unclosedOpen;
+    // Where the open elements of each name stand, by namespace, and those never closed.
+    QHash<QByteArray, std::vector<int>> m_htmlAt;
+    QHash<QByteArray, std::vector<int>> m_foreignAt;
+    QHash<QByteArray, std::vector<int>> m_unclosedAt;
+    std::vector<int> m_marks[MarkCount];
+    QHash<QByteArray, unsigned> m_nameMarks;
     std::vector<bool> m_unclosed;
     QVector<Formatting> m_formatting;
     QSet<int> m_inStack;
@@ -744,6 +810,7 @@ private:
     int m_copied = 0;
     int m_tokenStart = 0;
     int m_changes = 0;
+    mutable qint64 m_visited = 0;
     QVector<int>* m_bodyLevelStarts = nullptr;
     QVector<HtmlNesting::Element>* m_bodyLevelElements = nullptr;
     QVector<HtmlNesting::ForeignStretch>* m_foreignStretches = nullptr;
@@ -759,7 +826,7 @@ int HtmlNesting::depth(const QByteArray& text, Syntax syntax)
 }
 
 QByteArray HtmlNesting::bounded(
-    const QByteArray& text, Syntax syntax, int* changes, int maxDepth, QVector<int>* bodyLevelStarts)
+    const QByteArray& text, Syntax syntax, int* changes, int maxDepth, QVector<int>* bodyLevelStarts, qint64* visited)
 {
     if (changes)
         *changes = 0;
@@ -767,6 +834,8 @@ QByteArray HtmlNesting::bounded(
     if (bodyLevelStarts && syntax == Html)
         measured.recordBodyLevelStarts(bodyLevelStarts);
     measured.measure();
+    if (visited)
+        *visited = measured.visited();
     if (measured.deepest() <= maxDepth)
         return text;
     if (bodyLevelStarts)
@@ -775,6 +844,8 @@ QByteArray HtmlNesting::bounded(
     const QByteArray out = rewriter.rewrite(measured.unclosed());
     if (changes)
         *changes = rewriter.changes();
+    if (visited)
+        *visited += rewriter.visited();
     return out;
 }
 

@@ -33,9 +33,10 @@ public:
     // The text with no element deeper than maxDepth; changes (if given) receives the number of
     // tags dropped, added or replaced, 0 when the text is returned as it is. bodyLevelStarts (if
     // given, for HTML) receives those of the text returned as it is (see below), from the same
-    // pass; it is left empty when the text is rewritten.
+    // pass; it is left empty when the text is rewritten. visited (if given) receives the number of
+    // open elements the passes looked at, pushed or popped: a measure of their work.
     static QByteArray bounded(const QByteArray& text, Syntax syntax, int* changes = nullptr, int maxDepth = MaxDepth,
-        QVector<int>* bodyLevelStarts = nullptr);
+        QVector<int>* bodyLevelStarts = nullptr, qint64* visited = nullptr);
     // Where an HTML text starts an element right in the body: with nothing but html and body open
     // after the parser's implied end tags, and no formatting element left open for the parser to
     // open again inside it. Cut there into files of their own, the text shows the same.
