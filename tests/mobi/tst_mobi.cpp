@@ -962,6 +962,13 @@ private slots:
             << QByteArray("<div>").repeated(100) + "<p>a<script!>b</p>" + QByteArray("<div>x").repeated(900)
                 + "</script>" + QByteArray("</div>").repeated(1000)
             << HtmlNesting::MaxDepth << false;
+        // The rewriting closes the list box at the second option, and takes the tags the parser
+        // ignored in it: the blocks after it are still known as closed, and keep their words.
+        QTest::newRow("a list box closed early, a thousand deep")
+            << QByteArray("<div>").repeated(1000) + QByteArray("</div>").repeated(1000) + "<option><select><option>"
+                + QByteArray("<i>").repeated(20) + "<input><blockquote id='o'>a<blockquote>b</blockquote>c</blockquote>"
+                + QByteArray("<span>").repeated(30)
+            << HtmlNesting::MaxDepth << false;
     }
 
     void unclosedBlocksNestShallow()
@@ -996,6 +1003,9 @@ private slots:
             page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script, [onerror]').length").toInt(), 0);
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
+        if (body.contains("id='o'"))
+            QCOMPARE(page.mainFrame()->evaluateJavaScript("document.getElementById('o').textContent").toString(),
+                QStringLiteral("abc"));
     }
 
     // A long run of text outside any block is cut into blocks after its line breaks (or at a

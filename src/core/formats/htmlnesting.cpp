@@ -159,10 +159,12 @@ public:
         }
     }
 
-    QByteArray rewrite(const std::vector<bool>& unclosed)
+    // The start tags of those marked are known by where they stand: the rewriting walk may take
+    // a tag the measure ignored (in a list box it closed early), so their counts part.
+    QByteArray rewrite(const std::vector<int>& unclosedStarts)
     {
         m_rewriting = true;
-        m_unclosed = unclosed;
+        m_unclosedStarts = unclosedStarts;
         m_out.reserve(m_text.size() + m_text.size() / 8);
         run();
         m_out.append(m_text.constData() + m_copied, m_text.size() - m_copied);
@@ -180,7 +182,16 @@ public:
     int changes() const { return m_changes; }
     // Open elements and formatting entries looked at, pushed or popped: about the number of tags.
     qint64 visited() const { return m_visited; }
-    const std::vector<bool>& unclosed() const { return m_unclosed; }
+    // Where the start tags of the elements measure() marked stand, in order.
+    std::vector<int> unclosedStarts() const
+    {
+        std::vector<int> starts;
+        for (size_t ordinal = 0; ordinal < m_unclosed.size(); ++ordinal) {
+            if (m_unclosed[ordinal])
+                starts.push_back(m_startAt[ordinal]);
+        }
+        return starts;
+    }
 
 private:
     struct Open {
@@ -323,8 +334,10 @@ private:
             }
         }
         const int ordinal = m_ordinals++;
-        if (!m_rewriting)
+        if (!m_rewriting) {
             m_unclosed.push_back(false);
+            m_startAt.push_back(lt);
+        }
         // An element never closed ends where the next of its kind starts.
         if (m_rewriting) {
             const int at = innermost(m_unclosedAt, name);
@@ -357,7 +370,7 @@ private:
                                               : space == 'm'
                 && (mathTextIntegrationPoints().contains(name)
                     || (name == "annotation-xml" && htmlEncoding(nameEnd, end)));
-        push({ name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign, space, integration, ++m_ids });
+        push({ name, ordinal, drop, m_rewriting && measuredUnclosed(lt), foreign, space, integration, ++m_ids });
         if (tracksFormatting()) {
             if (formattingElements().contains(name) && !foreign)
                 addFormatting(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
@@ -642,6 +655,14 @@ private:
         m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
     }
 
+    // Whether the measure marked the start tag at lt; the rewriting walk asks in the text's order.
+    bool measuredUnclosed(int lt)
+    {
+        while (m_nextUnclosed < m_unclosedStarts.size() && m_unclosedStarts[m_nextUnclosed] < lt)
+            ++m_nextUnclosed;
+        return m_nextUnclosed < m_unclosedStarts.size() && m_unclosedStarts[m_nextUnclosed] == lt;
+    }
+
     // Whether a search from the innermost open element reaches index at.
     bool inReach(int at) const { return at >= 0 && at >= m_stack.size() - kSearchLimit; }
 
@@ -798,7 +819,10 @@ private:
     QHash<QByteArray, std::vector<int>> m_unclosedAt;
     std::vector<int> m_marks[MarkCount];
     QHash<QByteArray, unsigned> m_nameMarks;
-    std::vector<bool> m_unclosed;
+    std::vector<bool> m_unclosed; // by ordinal, in the measure
+    std::vector<int> m_startAt; // by ordinal, in the measure
+    std::vector<int> m_unclosedStarts; // in the rewriting
+    size_t m_nextUnclosed = 0;
     QVector<Formatting> m_formatting;
     QSet<int> m_inStack;
     int m_ids = 0;
@@ -841,7 +865,7 @@ QByteArray HtmlNesting::bounded(
     if (bodyLevelStarts)
         bodyLevelStarts->clear();
     Walker rewriter(text, syntax, maxDepth);
-    const QByteArray out = rewriter.rewrite(measured.unclosed());
+    const QByteArray out = rewriter.rewrite(measured.unclosedStarts());
     if (changes)
         *changes = rewriter.changes();
     if (visited)
