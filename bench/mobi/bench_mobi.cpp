@@ -7,10 +7,11 @@
 // the heading passes quadratic, at 256 KB and 1 MB: "<" without a name, headings whose start
 // tag swallows their end tag, comments closed far away, scripts never closed and "<?" before
 // headings; for each the time of the heading passes (markup to HTML, target < 200 ms) and of the
-// whole conversion. Last, at the same sizes, markup whose end tags once made the nesting pass search
-// deep open elements for each: end tags of no element in deep SVG, and of elements out of reach
-// or out of scope past thousands of spans; for each the time of the nesting pass (target < 200 ms)
-// and of the whole conversion.
+// whole conversion. Last, at the same sizes, markup that once made the nesting pass walk its open
+// elements or its list of formatting elements for each tag: end tags of no element in deep SVG,
+// end tags and start tags of elements out of reach or out of scope past thousands of spans, and
+// formatting elements each with attributes of its own (the parser keeps them all); for each the
+// time of the nesting pass (target < 200 ms) and of the whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/htmlnesting.h"
@@ -167,13 +168,15 @@ int main(int argc, char** argv)
         { QStringLiteral("paragraph ends out of scope"), "<p><button>", "<span>", "</p>" },
         { QStringLiteral("headings out of scope"), "<h1><object>", "<span>", "</h2>" },
         { QStringLiteral("list items past a block"), "<li><section>", "<span>", "<li></li>" },
-        { QStringLiteral("cells started past a table"), "<table><td><table>", "<span>", "<td></td>" } };
+        { QStringLiteral("cells started past a table"), "<table><td><table>", "<span>", "<td></td>" },
+        { QStringLiteral("formatting elements each of its own attributes, then ends of none left open"), "", "<b x=%1>",
+            "</i>" } };
     for (const Nesting& markup : nestingMarkups) {
         for (const int kilobytes : { 256, 1024 }) {
             QByteArray text = "<html><head></head><body><p>Text.</p>" + markup.prefix;
             int units = 0;
             for (; text.size() + units * markup.closing.size() < kilobytes * 1024; ++units)
-                text += markup.unit;
+                text += QByteArray(markup.unit).replace("%1", QByteArray::number(units));
             text += markup.closing.repeated(units) + "</body></html>";
             QElapsedTimer timer;
             timer.start();

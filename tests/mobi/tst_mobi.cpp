@@ -670,7 +670,8 @@ private slots:
     // Markup only a crafted book holds: each heading pass reads the text about once, however many
     // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows;
     // the nesting pass looks at about one open element a tag, however deep the elements that end
-    // tags search past: after the prefix, the unit is repeated, then the closing as many times.
+    // tags search past or formatting elements left open: after the prefix, the unit is repeated
+    // ("%1" its number), then the closing as many times.
     void headingPassesReadTheTextOnce_data()
     {
         QTest::addColumn<QString>("prefix");
@@ -702,6 +703,9 @@ private slots:
         row("tables started past a caption", "<span>", "<table><caption>", "<table></table>");
         row("cells started past a table", "<span>", "<table><td><table>", "<td></td>");
         row("elements of a kind past one never closed", "<span>", "<q>", "<q></q></span>");
+        row("formatting elements each of its own attributes", "<b x=%1>");
+        row("formatting ends of none left open", "<b x=%1>", "", "</i>");
+        row("links past formatting elements", "<b x=%1>", "", "<a>");
     }
 
     void headingPassesReadTheTextOnce()
@@ -712,7 +716,7 @@ private slots:
         QString text = QStringLiteral("<html><body><p>Text</p>") + prefix;
         int units = 0;
         for (; text.size() < 64 * 1024; ++units)
-            text += unit;
+            text += QString(unit).replace(QLatin1String("%1"), QString::number(units));
         text += closing.repeated(units);
         qint64 found = 0, closed = 0, dropped = 0;
         HeadingMarkup::find(text, &found);

@@ -137,6 +137,145 @@ QByteArray idAttribute(const QByteArray& text, int from, int to)
     return QByteArray();
 }
 
+// The parser's list of the formatting elements left open, with markers (a table cell) that end
+// the reach of those before them. Every question is answered without walking the list (each
+// removed entry is passed over once): a hostile text opens formatting elements by the thousand,
+// each with attributes of its own, so that none falls to the parser's limit of three alike.
+class FormattingList {
+public:
+    struct Entry {
+        QByteArray name; // empty for a marker
+        QByteArray attributes;
+        int id; // of the open element made for it
+        qint64 serial;
+        bool removed;
+    };
+
+    explicit FormattingList(qint64* visited)
+        : m_visited(visited)
+    {
+    }
+
+    bool isEmpty() const { return m_entries.empty(); }
+    int size() const { return int(m_entries.size()); }
+    const Entry& at(int k) const { return m_entries[k]; }
+    void setId(int k, int id) { m_entries[k].id = id; }
+    bool isMarker(int k) const { return m_entries[k].name.isEmpty() && !m_entries[k].removed; }
+
+    void appendMarker()
+    {
+        m_markers.push_back(size());
+        m_entries.push_back({ QByteArray(), QByteArray(), 0, ++m_serials, false });
+    }
+
+    // The last entry of the name since the last marker; -1 when none.
+    int last(const QByteArray& name)
+    {
+        auto found = m_byName.find(name);
+        if (found == m_byName.end())
+            return -1;
+        std::vector<Record>& records = *found;
+        while (!records.empty() && !holds(records.back()))
+            records.pop_back();
+        return !records.empty() && records.back().at > lastMarker() ? records.back().at : -1;
+    }
+
+    // At most three alike (name and attributes) since the last marker, as the parser keeps.
+    void add(const QByteArray& name, const QByteArray& attributes, int id)
+    {
+        std::vector<Record>& alike = m_byKind[name + '\0' + attributes];
+        int count = 0;
+        for (int k = int(alike.size()) - 1; k >= 0 && count < 3; --k) {
+            ++*m_visited;
+            if (!holds(alike[k])) {
+                alike.erase(alike.begin() + k);
+                continue;
+            }
+            if (alike[k].at < lastMarker())
+                break;
+            if (++count == 3)
+                remove(alike[k].at);
+        }
+        const Record record { size(), ++m_serials };
+        m_entries.push_back({ name, attributes, id, record.serial, false });
+        m_byName[name].push_back(record);
+        m_byKind[name + '\0' + attributes].push_back(record);
+    }
+
+    void remove(int k)
+    {
+        m_entries[k].removed = true;
+        ++m_removed;
+        while (!m_entries.empty() && m_entries.back().removed) {
+            ++*m_visited;
+            m_entries.pop_back();
+            --m_removed;
+        }
+        if (m_removed > 64 && 2 * m_removed > size())
+            compact();
+    }
+
+    // Removes the entries since the last marker, and the marker (all when there is none).
+    void clearToMarker()
+    {
+        const int to = m_markers.empty() ? 0 : m_markers.back();
+        if (!m_markers.empty())
+            m_markers.pop_back();
+        for (int k = to; k < size(); ++k) {
+            ++*m_visited;
+            if (m_entries[k].removed)
+                --m_removed;
+        }
+        m_entries.resize(to);
+    }
+
+private:
+    // Where an entry stood when made; it holds while the entry is there.
+    struct Record {
+        int at;
+        qint64 serial;
+    };
+
+    bool holds(const Record& record) const
+    {
+        return record.at < size() && m_entries[record.at].serial == record.serial && !m_entries[record.at].removed;
+    }
+
+    int lastMarker() const { return m_markers.empty() ? -1 : m_markers.back(); }
+
+    // Drops the removed entries, once they are half the list, and notes where the others now stand.
+    void compact()
+    {
+        std::vector<Entry> kept;
+        m_markers.clear();
+        m_byName.clear();
+        m_byKind.clear();
+        for (const Entry& entry : m_entries) {
+            ++*m_visited;
+            if (entry.removed)
+                continue;
+            const Record record { int(kept.size()), entry.serial };
+            if (entry.name.isEmpty()) {
+                m_markers.push_back(record.at);
+            } else {
+                m_byName[entry.name].push_back(record);
+                m_byKind[entry.name + '\0' + entry.attributes].push_back(record);
+            }
+            kept.push_back(entry);
+        }
+        m_entries.swap(kept);
+        m_removed = 0;
+    }
+
+    std::vector<Entry> m_entries;
+    std::vector<int> m_markers;
+    QHash<QByteArray, std::vector<Record>> m_byName;
+    QHash<QByteArray, std::vector<Record>> m_byKind; // by name and attributes
+    qint64 m_serials = 0;
+    int m_removed = 0;
+    qint64* m_visited;
+};
+
 // One pass over the text with a model of the parser's open elements. The first pass measures
 // and finds the elements that are never closed; the second rewrites.
 class Walker {
@@ -229,13 +368,6 @@ private:
         OtherEndStop,
         HtmlElement,
         MarkCount
-    };
-    // A formatting element the parser reopens in each block until it is closed by its own
-    // end tag; an empty name is a marker (a table cell) that ends their reach.
-    struct Formatting {
-        QByteArray name;
-        QByteArray attributes;
-        int id;
     };
 
     void run()
@@ -373,9 +505,9 @@ private:
         push({ name, ordinal, drop, m_rewriting && measuredUnclosed(lt), foreign, space, integration, ++m_ids });
         if (tracksFormatting()) {
             if (formattingElements().contains(name) && !foreign)
-                addFormatting(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
+                m_formatting.add(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
             else if (formattingMarkers().contains(name))
-                m_formatting.append({ QByteArray(), QByteArray(), 0 });
+                m_formatting.appendMarker();
         }
         if (!drop)
             ++m_kept;
@@ -437,7 +569,7 @@ private:
             || tableSections().contains(name)) {
             at = findInScope(name, TableScope);
         } else if (formattingElements().contains(name)) {
-            const int entry = tracksFormatting() ? lastFormatting(name) : -1;
+            const int entry = tracksFormatting() ? m_formatting.last(name) : -1;
             // One left open but no longer open here is only forgotten.
             if (entry >= 0 && !m_inStack.contains(m_formatting.at(entry).id)) {
                 m_formatting.remove(entry);
@@ -508,7 +640,7 @@ private:
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if (name == "a" || name == "nobr" || name == "button") {
             if (tracksFormatting()) {
-                const int entry = lastFormatting(name);
+                const int entry = m_formatting.last(name);
                 if (entry >= 0)
                     m_formatting.remove(entry);
             }
@@ -607,33 +739,6 @@ private:
     // reopened there: only the measure follows them.
     bool tracksFormatting() const { return m_html && !m_rewriting; }
 
-    int lastFormatting(const QByteArray& name) const
-    {
-        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
-            ++m_visited;
-            if (m_formatting.at(k).name == name)
-                return k;
-        }
-        return -1;
-    }
-
-    // At most three alike (name and attributes) since the last marker, as the parser keeps.
-    void addFormatting(const QByteArray& name, const QByteArray& attributes, int id)
-    {
-        int alike = 0;
-        int earliest = -1;
-        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
-            ++m_visited;
-            if (m_formatting.at(k).name == name && m_formatting.at(k).attributes == attributes) {
-                ++alike;
-                earliest = k;
-            }
-        }
-        if (alike >= 3)
-            m_formatting.remove(earliest);
-        m_formatting.append({ name, attributes, id });
-    }
-
     // Text and most start tags reopen the formatting elements that were left open in an
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
@@ -641,16 +746,19 @@ private:
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
         int k = m_formatting.size() - 1;
-        while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id)) {
+        while (k >= 0 && !m_formatting.isMarker(k)
+            && (m_formatting.at(k).removed || !m_inStack.contains(m_formatting.at(k).id))) {
             ++m_visited;
             --k;
         }
         for (++k; k < m_formatting.size(); ++k) {
+            if (m_formatting.at(k).removed)
+                continue;
             const QByteArray name = m_formatting.at(k).name;
             if (m_bodyLevelElements && m_stack.isEmpty())
                 m_bodyLevelElements->append({ m_tokenStart, name });
             push({ name, -1, false, false, false, 'h', false, ++m_ids });
-            m_formatting[k].id = m_ids;
+            m_formatting.setId(k, m_ids);
         }
         m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
     }
@@ -775,12 +883,8 @@ private:
                 m_unclosedAt[open.name].pop_back();
             if (tracksFormatting()) {
                 m_inStack.remove(open.id);
-                if (formattingMarkers().contains(open.name)) {
-                    while (!m_formatting.isEmpty() && !m_formatting.last().name.isEmpty())
-                        m_formatting.removeLast();
-                    if (!m_formatting.isEmpty())
-                        m_formatting.removeLast();
-                }
+                if (formattingMarkers().contains(open.name))
+                    m_formatting.clearToMarker();
             }
             if (!open.dropped) {
                 --m_kept;
@@ -823,7 +927,7 @@ private:
     std::vector<int> m_startAt; // by ordinal, in the measure
     std::vector<int> m_unclosedStarts; // in the rewriting
     size_t m_nextUnclosed = 0;
-    QVector<Formatting> m_formatting;
+    FormattingList m_formatting { &m_visited };
     QSet<int> m_inStack;
     int m_ids = 0;
     int m_ordinals = 0;
