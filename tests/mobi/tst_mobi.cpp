@@ -706,6 +706,7 @@ private slots:
         row("formatting elements each of its own attributes", "<b x=%1>");
         row("formatting ends of none left open", "<b x=%1>", "", "</i>");
         row("links past formatting elements", "<b x=%1>", "", "<a>");
+        row("formatting elements reopened in each block", "<b x=%1 class=shuttle>", "<div>", "</div><div>x");
     }
 
     void headingPassesReadTheTextOnce()

@@ -736,13 +736,17 @@ private:
     }
 
     // The rewritten text closes every formatting element it keeps with an end tag, so none is
-    // reopened there: only the measure follows them.
-    bool tracksFormatting() const { return m_html && !m_rewriting; }
+    // reopened there: only the measure follows them, and once the text is known to be rewritten
+    // only for a caller that notes where the parser puts elements or where SVG stands. A hostile
+    // text leaves thousands open, for the parser to reopen in each of thousands of blocks.
+    bool tracksFormatting() const { return m_html && !m_rewriting && !m_formattingLeft; }
 
     // Text and most start tags reopen the formatting elements that were left open in an
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
     {
+        if (m_deepest > m_maxDepth && !m_bodyLevelElements && !m_foreignStretches)
+            m_formattingLeft = true;
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
         int k = m_formatting.size() - 1;
@@ -916,6 +920,7 @@ private:
     const int m_base;
     const int m_maxDepth;
     bool m_rewriting = false;
+    bool m_formattingLeft = false;
     QVector<Open> m_stack;
     // Where the open elements of each name stand, by namespace, and those never closed.
     QHash<QByteArray, std::vector<int>> m_htmlAt;
