@@ -985,12 +985,15 @@ QByteArray HtmlNesting::bounded(
 namespace {
 
 // What one measuring walk over an HTML text notes with the record function.
-template <typename Noted> QVector<Noted> noted(const QByteArray& text, void (Walker::*record)(QVector<Noted>*))
+template <typename Noted>
+QVector<Noted> noted(const QByteArray& text, void (Walker::*record)(QVector<Noted>*), qint64* visited = nullptr)
 {
     QVector<Noted> found;
     Walker walker(text, HtmlNesting::Html, HtmlNesting::MaxDepth);
     (walker.*record)(&found);
     walker.measure();
+    if (visited)
+        *visited = walker.visited();
     return found;
 }
 
@@ -1006,9 +1009,9 @@ QVector<HtmlNesting::Element> HtmlNesting::bodyLevelElements(const QByteArray& t
     return noted(text, &Walker::recordBodyLevelElements);
 }
 
-QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteArray& text)
+QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteArray& text, qint64* visited)
 {
-    return noted(text, &Walker::recordForeignStretches);
+    return noted(text, &Walker::recordForeignStretches, visited);
 }
 
 QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString& text)

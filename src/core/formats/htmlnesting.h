@@ -63,7 +63,8 @@ public:
         bool current;
         bool startsForeign;
     };
-    static QVector<ForeignStretch> foreignStretches(const QByteArray& text);
+    // visited (if given) receives the number of open elements the walk looked at, pushed or popped.
+    static QVector<ForeignStretch> foreignStretches(const QByteArray& text, qint64* visited = nullptr);
     // The same for a text of UTF-16 units, by their positions.
     static QVector<ForeignStretch> foreignStretches(const QString& text);
     // The stretch that holds position at (one of HTML before the first).
