@@ -166,6 +166,7 @@ int main(int argc, char** argv)
     QByteArray leftOpen = "<div>";
     for (int k = 0; k < 3000; ++k)
         leftOpen += "<b x=" + QByteArray::number(k) + '>';
+    const QByteArray fewLeftOpen = leftOpen.left(leftOpen.indexOf("<b x=150>"));
     const QList<Nesting> nestingMarkups { { QStringLiteral("end tags of no SVG element"), "<svg>", "<g>", "</q>" },
         { QStringLiteral("end tags of no SVG element in SVG in HTML"), "<svg><q><foreignObject><div><svg>", "<g>",
             "</q>" },
@@ -179,7 +180,8 @@ int main(int argc, char** argv)
         { QStringLiteral("end tags of no element under 190 open spans"), QByteArray("<span>").repeated(190), "</q>",
             "" },
         { QStringLiteral("paragraph ends under 190 open spans"), QByteArray("<span>").repeated(190), "</p>", "" },
-        { QStringLiteral("3,000 formatting elements reopened in each block"), leftOpen, "</div><div>x", "" } };
+        { QStringLiteral("3,000 formatting elements reopened in each block"), leftOpen, "</div><div>x", "" },
+        { QStringLiteral("150 formatting elements reopened in each block"), fewLeftOpen, "</div><div>x", "" } };
     for (const Nesting& markup : nestingMarkups) {
         for (const int kilobytes : { 256, 1024 }) {
             QByteArray text = "<html><head></head><body><p>Text.</p>" + markup.prefix;

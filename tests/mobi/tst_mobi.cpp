@@ -677,10 +677,8 @@ private slots:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("unit");
         QTest::addColumn<QString>("closing");
-        const auto row = [](const char* name, const char* unit, const char* prefix = "", const char* closing = "") {
-            QTest::newRow(name) << QString::fromLatin1(prefix) << QString::fromLatin1(unit)
-                                << QString::fromLatin1(closing);
-        };
+        const auto row = [](const char* name, const QString& unit, const QString& prefix = QString(),
+                             const QString& closing = QString()) { QTest::newRow(name) << prefix << unit << closing; };
         row("stray <", "<");
         row("headings whose start tag swallows their end tag", "<b<h1</h1>");
         row("names without >", "<a");
@@ -707,6 +705,10 @@ private slots:
         row("formatting ends of none left open", "<b x=%1>", "", "</i>");
         row("links past formatting elements", "<b x=%1>", "", "<a>");
         row("formatting elements reopened in each block", "<b x=%1 class=shuttle>", "<div>", "</div><div>x");
+        QString leftOpen = QStringLiteral("<div>");
+        for (int k = 0; k < 150; ++k)
+            leftOpen += QStringLiteral("<b x=%1>").arg(k);
+        row("150 formatting elements reopened in each block", "</div><div>x", leftOpen);
     }
 
     void headingPassesReadTheTextOnce()
@@ -969,6 +971,12 @@ private slots:
             << HtmlNesting::MaxDepth << false;
         // The rewriting closes the list box at the second option, and takes the tags the parser
         // ignored in it: the blocks after it are still known as closed, and keep their words.
+        // The parser would reopen each of them in every block: the rewriting closes them instead.
+        QByteArray leftOpen = "<div>";
+        for (int k = 0; k < 150; ++k)
+            leftOpen += "<b x=" + QByteArray::number(k) + ">";
+        QTest::newRow("150 formatting elements left open before 2,000 blocks")
+            << leftOpen + "</div>" + QByteArray("<div>x</div>").repeated(2000) << 152 << false;
         QTest::newRow("a list box closed early, a thousand deep")
             << QByteArray("<div>").repeated(1000) + QByteArray("</div>").repeated(1000) + "<option><select><option>"
                 + QByteArray("<i>").repeated(20) + "<input><blockquote id='o'>a<blockquote>b</blockquote>c</blockquote>"
@@ -1008,6 +1016,8 @@ private slots:
             page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script, [onerror]').length").toInt(), 0);
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
+        if (body.contains("<b x=149>"))
+            QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementsByTagName('b').length").toInt() <= 150);
         if (body.contains("id='o'"))
             QCOMPARE(page.mainFrame()->evaluateJavaScript("document.getElementById('o').textContent").toString(),
                 QStringLiteral("abc"));

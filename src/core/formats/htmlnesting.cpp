@@ -16,6 +16,13 @@ using namespace markupscan;
 // Searches of the open elements reach this far from the innermost one: enough for any real book.
 constexpr int kSearchLimit = 4096;
 
+// A book leaves a formatting element open across a few paragraphs; a hostile one leaves hundreds
+// open, for the parser to reopen in each of thousands of blocks: a tree thousands of times as large
+// as the text. Beyond this many reopenings, and one in so many bytes, the text is rewritten, its
+// formatting elements closed where they end.
+constexpr qint64 kReopenings = 4096;
+constexpr qint64 kBytesPerReopening = 16;
+
 // Start tags that end an open paragraph.
 const Names& closesParagraph()
 {
@@ -318,6 +325,11 @@ public:
     void recordForeignStretches(QVector<HtmlNesting::ForeignStretch>* stretches) { m_foreignStretches = stretches; }
 
     int deepest() const { return m_deepest; }
+    // Whether the text is to be rewritten: too deep, or with formatting reopened far too often.
+    bool rewrites() const
+    {
+        return m_deepest > m_maxDepth || m_reopened > kReopenings + m_text.size() / kBytesPerReopening;
+    }
     int changes() const { return m_changes; }
     // Open elements and formatting entries looked at, pushed or popped: about the number of tags.
     qint64 visited() const { return m_visited; }
@@ -745,7 +757,7 @@ private:
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
     {
-        if (m_deepest > m_maxDepth && !m_bodyLevelElements && !m_foreignStretches)
+        if (rewrites() && !m_bodyLevelElements && !m_foreignStretches)
             m_formattingLeft = true;
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
@@ -763,6 +775,7 @@ private:
                 m_bodyLevelElements->append({ m_tokenStart, name });
             push({ name, -1, false, false, false, 'h', false, ++m_ids });
             m_formatting.setId(k, m_ids);
+            ++m_reopened;
         }
         m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
     }
@@ -921,6 +934,7 @@ private:
     const int m_maxDepth;
     bool m_rewriting = false;
     bool m_formattingLeft = false;
+    qint64 m_reopened = 0;
     QVector<Open> m_stack;
     // Where the open elements of each name stand, by namespace, and those never closed.
     QHash<QByteArray, std::vector<int>> m_htmlAt;
@@ -969,7 +983,7 @@ QByteArray HtmlNesting::bounded(
     measured.measure();
     if (visited)
         *visited = measured.visited();
-    if (measured.deepest() <= maxDepth)
+    if (!measured.rewrites())
         return text;
     if (bodyLevelStarts)
         bodyLevelStarts->clear();

@@ -15,7 +15,9 @@
 // implied end tags (a paragraph ends where a block starts, a list item at the next one) and
 // its ignored "/>" on ordinary elements, or XML's strict nesting. A text no deeper than the
 // bound is returned as it is, byte for byte, so element paths stored for it keep their
-// meaning. A deeper one is rewritten, its text and its order kept:
+// meaning. A deeper one is rewritten, its text and its order kept, and so is one whose formatting
+// elements left open the parser would reopen in block after block far more often than a book
+// does (they are closed where they end):
 // - an element that is never closed ends where the next element of its kind starts;
 // - an element that would still stand deeper than the bound loses its tags (its content
 //   joins its parent's); an id it carried stays on an empty span, so links still land.
