@@ -7,9 +7,16 @@
 // the heading passes quadratic, at 256 KB and 1 MB: "<" without a name, headings whose start
 // tag swallows their end tag, comments closed far away, scripts never closed and "<?" before
 // headings; for each the time of the heading passes (markup to HTML, target < 200 ms) and of the
-// whole conversion.
+// whole conversion. Last, at the same sizes, markup that once made the nesting pass walk its open
+// elements or its list of formatting elements for each tag: end tags of no element in deep SVG,
+// end tags and start tags of elements out of reach or out of scope past thousands of spans, and
+// formatting elements each with attributes of its own (the parser keeps them all) or reopened in
+// each of thousands of blocks; then end tags the parser ignores under 190 open elements, which the
+// nesting pass keeps and the HTML5 parser's check walks past. For each the time of the nesting pass
+// (target < 200 ms) and of the whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
+#include "formats/htmlnesting.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
 #include "mobiwriter.h"
@@ -145,6 +152,55 @@ int main(int argc, char** argv)
             const qint64 passes = timer.restart();
             document.load(dir.filePath(QStringLiteral("markup%1").arg(kilobytes)));
             out << "hostile markup, " << markup.first << ", " << kilobytes << " KB: heading passes " << passes
+                << " ms (target < 200 ms), whole conversion " << timer.elapsed() << " ms\n"
+                << Qt::flush;
+        }
+    }
+
+    struct Nesting {
+        QString name;
+        QByteArray prefix;
+        QByteArray unit;
+        QByteArray closing;
+    };
+    QByteArray leftOpen = "<div>";
+    for (int k = 0; k < 3000; ++k)
+        leftOpen += "<b x=" + QByteArray::number(k) + '>';
+    const QByteArray fewLeftOpen = leftOpen.left(leftOpen.indexOf("<b x=150>"));
+    const QList<Nesting> nestingMarkups { { QStringLiteral("end tags of no SVG element"), "<svg>", "<g>", "</q>" },
+        { QStringLiteral("end tags of no SVG element in SVG in HTML"), "<svg><q><foreignObject><div><svg>", "<g>",
+            "</q>" },
+        { QStringLiteral("end tags of an element out of reach"), "<q><div>", "<span>", "</q>" },
+        { QStringLiteral("paragraph ends out of scope"), "<p><button>", "<span>", "</p>" },
+        { QStringLiteral("headings out of scope"), "<h1><object>", "<span>", "</h2>" },
+        { QStringLiteral("list items past a block"), "<li><section>", "<span>", "<li></li>" },
+        { QStringLiteral("cells started past a table"), "<table><td><table>", "<span>", "<td></td>" },
+        { QStringLiteral("formatting elements each of its own attributes, then ends of none left open"), "", "<b x=%1>",
+            "</i>" },
+        { QStringLiteral("end tags of no element under 190 open spans"), QByteArray("<span>").repeated(190), "</q>",
+            "" },
+        { QStringLiteral("paragraph ends under 190 open spans"), QByteArray("<span>").repeated(190), "</p>", "" },
+        { QStringLiteral("3,000 formatting elements reopened in each block"), leftOpen, "</div><div>x", "" },
+        { QStringLiteral("150 formatting elements reopened in each block"), fewLeftOpen, "</div><div>x", "" } };
+    for (const Nesting& markup : nestingMarkups) {
+        for (const int kilobytes : { 256, 1024 }) {
+            QByteArray text = "<html><head></head><body><p>Text.</p>" + markup.prefix;
+            int units = 0;
+            for (; text.size() + units * markup.closing.size() < kilobytes * 1024; ++units)
+                text += QByteArray(markup.unit).replace("%1", QByteArray::number(units));
+            text += markup.closing.repeated(units) + "</body></html>";
+            QElapsedTimer timer;
+            timer.start();
+            HtmlNesting::bounded(text, HtmlNesting::Html);
+            const qint64 pass = timer.restart();
+            MobiWriter hostile;
+            hostile.setText(text);
+            const QString path = dir.filePath(QStringLiteral("nesting%1.mobi").arg(kilobytes));
+            hostile.write(path);
+            timer.restart();
+            mobi::MobiDocument document(path);
+            document.load(dir.filePath(QStringLiteral("nesting%1").arg(kilobytes)));
+            out << "hostile nesting, " << markup.name << ", " << text.size() / 1024 << " KB: nesting pass " << pass
                 << " ms (target < 200 ms), whole conversion " << timer.elapsed() << " ms\n"
                 << Qt::flush;
         }

@@ -359,6 +359,13 @@ private slots:
             << QByteArray("<div><svg><foreignObject><b></div><![CDATA[ a > <p>x ]]></svg><![CDATA[ a > <p>y ]]>");
         QTest::newRow("HTML again after a leaving tag and a font")
             << QByteArray("<math><mi><b></b><![CDATA[ a > ]]></mi><font color=red><![CDATA[ a > <p>x ]]>");
+        // Formatting elements each with attributes of its own, which the parser keeps all, and
+        // their end tags or links after them: the walk looks at about one open element a tag.
+        QByteArray formatting = "<svg></svg>";
+        for (int k = 0; k < 3000; ++k)
+            formatting += "<b x=" + QByteArray::number(k) + ">";
+        QTest::newRow("formatting ends of none left open after SVG") << formatting + QByteArray("</i>").repeated(3000);
+        QTest::newRow("links past formatting elements after SVG") << formatting + QByteArray("<a>").repeated(3000);
         QTest::newRow("raw text in SVG and in its title")
             << QByteArray("<svg><style><![CDATA[ a > <p>x ]]></style><title><style><![CDATA[ y ]]></style></title>"
                           "<![CDATA[ z > <p>w ]]>");
@@ -370,6 +377,10 @@ private slots:
         QString disagreement;
         QVERIFY2(paragraphsAgree(text, &disagreement), qPrintable(disagreement));
         QVERIFY2(foreignAgrees(text, &disagreement), qPrintable(disagreement));
+        qint64 visited = 0;
+        HtmlNesting::foreignStretches(text, &visited);
+        QVERIFY2(visited <= 4 * text.size(),
+            qPrintable(QStringLiteral("%1 open elements visited for %2 characters").arg(visited).arg(text.size())));
     }
 
 private:

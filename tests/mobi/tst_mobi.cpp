@@ -669,28 +669,59 @@ private slots:
     }
 
     // Markup only a crafted book holds: each heading pass reads the text about once, however many
-    // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows.
+    // "<" stand without a name or a ">", and whatever a tag, a quoted value or a comment swallows;
+    // the nesting pass looks at about one open element a tag, however deep the elements that end
+    // tags search past or formatting elements left open: after the prefix, the unit is repeated
+    // ("%1" its number), then the closing as many times.
     void headingPassesReadTheTextOnce_data()
     {
+        QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("unit");
-        QTest::newRow("stray <") << QStringLiteral("<");
-        QTest::newRow("headings whose start tag swallows their end tag") << QStringLiteral("<b<h1</h1>");
-        QTest::newRow("names without >") << QStringLiteral("<a");
-        QTest::newRow("values never closed") << QStringLiteral("<h1 a='");
-        QTest::newRow("comments never closed") << QStringLiteral("<h1><!--");
-        QTest::newRow("comments of one tag") << QStringLiteral("<?<h1 a='></<h2>");
-        QTest::newRow("scripts never closed") << QStringLiteral("<h2><script>x<p>");
-        QTest::newRow("empty headings") << QStringLiteral("<h1><b></b></h1>");
-        QTest::newRow("closed comments") << QStringLiteral("<h1><!-- a -->b");
-        QTest::newRow("scripts of escaped text") << QStringLiteral("<script><!--<script>a</script>--></script><h2>");
+        QTest::addColumn<QString>("closing");
+        const auto row = [](const char* name, const QString& unit, const QString& prefix = QString(),
+                             const QString& closing = QString()) { QTest::newRow(name) << prefix << unit << closing; };
+        row("stray <", "<");
+        row("headings whose start tag swallows their end tag", "<b<h1</h1>");
+        row("names without >", "<a");
+        row("values never closed", "<h1 a='");
+        row("comments never closed", "<h1><!--");
+        row("comments of one tag", "<?<h1 a='></<h2>");
+        row("scripts never closed", "<h2><script>x<p>");
+        row("empty headings", "<h1><b></b></h1>");
+        row("closed comments", "<h1><!-- a -->b");
+        row("scripts of escaped text", "<script><!--<script>a</script>--></script><h2>");
+        row("end tags of no SVG element", "<g>", "<svg>", "</q>");
+        row("end tags of no SVG element in SVG in HTML", "<g>", "<svg><q><foreignObject><div><svg>", "</q>");
+        row("end tags of an element out of reach", "<span>", "<q><div>", "</q>");
+        row("paragraph ends out of scope", "<span>", "<p><button>", "</p>");
+        row("formatting ends past a block", "<span>", "<b><div>", "</b>");
+        row("headings out of scope", "<span>", "<h1><object>", "</h2>");
+        row("list items out of scope", "<span>", "<li><ul>", "</li>");
+        row("table parts out of scope", "<span>", "<table><tr><td><table>", "</tr><tbody>");
+        row("list items past a block", "<span>", "<li><section>", "<li></li>");
+        row("tables started past a caption", "<span>", "<table><caption>", "<table></table>");
+        row("cells started past a table", "<span>", "<table><td><table>", "<td></td>");
+        row("elements of a kind past one never closed", "<span>", "<q>", "<q></q></span>");
+        row("formatting elements each of its own attributes", "<b x=%1>");
+        row("formatting ends of none left open", "<b x=%1>", "", "</i>");
+        row("links past formatting elements", "<b x=%1>", "", "<a>");
+        row("formatting elements reopened in each block", "<b x=%1 class=shuttle>", "<div>", "</div><div>x");
+        QString leftOpen = QStringLiteral("<div>");
+        for (int k = 0; k < 150; ++k)
+            leftOpen += QStringLiteral("<b x=%1>").arg(k);
+        row("150 formatting elements reopened in each block", "</div><div>x", leftOpen);
     }
 
     void headingPassesReadTheTextOnce()
     {
+        QFETCH(QString, prefix);
         QFETCH(QString, unit);
-        QString text = QStringLiteral("<html><body><p>Text</p>");
-        while (text.size() < 64 * 1024)
-            text += unit;
+        QFETCH(QString, closing);
+        QString text = QStringLiteral("<html><body><p>Text</p>") + prefix;
+        int units = 0;
+        for (; text.size() < 64 * 1024; ++units)
+            text += QString(unit).replace(QLatin1String("%1"), QString::number(units));
+        text += closing.repeated(units);
         qint64 found = 0, closed = 0, dropped = 0;
         HeadingMarkup::find(text, &found);
         HeadingMarkup::closeOpen(text, &closed);
@@ -702,6 +733,10 @@ private slots:
                                .arg(closed)
                                .arg(dropped)
                                .arg(text.size())));
+        qint64 visited = 0;
+        HtmlNesting::bounded(text.toUtf8(), HtmlNesting::Html, nullptr, HtmlNesting::MaxDepth, nullptr, &visited);
+        QVERIFY2(visited <= text.size(),
+            qPrintable(QStringLiteral("%1 open elements visited for %2 characters").arg(visited).arg(text.size())));
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no
@@ -935,6 +970,19 @@ private slots:
             << QByteArray("<div>").repeated(100) + "<p>a<script!>b</p>" + QByteArray("<div>x").repeated(900)
                 + "</script>" + QByteArray("</div>").repeated(1000)
             << HtmlNesting::MaxDepth << false;
+        // The rewriting closes the list box at the second option, and takes the tags the parser
+        // ignored in it: the blocks after it are still known as closed, and keep their words.
+        // The parser would reopen each of them in every block: the rewriting closes them instead.
+        QByteArray leftOpen = "<div>";
+        for (int k = 0; k < 150; ++k)
+            leftOpen += "<b x=" + QByteArray::number(k) + ">";
+        QTest::newRow("150 formatting elements left open before 2,000 blocks")
+            << leftOpen + "</div>" + QByteArray("<div>x</div>").repeated(2000) << 152 << false;
+        QTest::newRow("a list box closed early, a thousand deep")
+            << QByteArray("<div>").repeated(1000) + QByteArray("</div>").repeated(1000) + "<option><select><option>"
+                + QByteArray("<i>").repeated(20) + "<input><blockquote id='o'>a<blockquote>b</blockquote>c</blockquote>"
+                + QByteArray("<span>").repeated(30)
+            << HtmlNesting::MaxDepth << false;
     }
 
     void unclosedBlocksNestShallow()
@@ -969,6 +1017,11 @@ private slots:
             page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script, [onerror]').length").toInt(), 0);
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
+        if (body.contains("<b x=149>"))
+            QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementsByTagName('b').length").toInt() <= 150);
+        if (body.contains("id='o'"))
+            QCOMPARE(page.mainFrame()->evaluateJavaScript("document.getElementById('o').textContent").toString(),
+                QStringLiteral("abc"));
     }
 
     // A long run of text outside any block is cut into blocks after its line breaks (or at a

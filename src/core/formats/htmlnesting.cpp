@@ -13,9 +13,15 @@ namespace {
 
 using namespace markupscan;
 
-// Searches of the open elements look this far from the innermost one: enough for any real
-// book, and it keeps a hostile one from costing time quadratic in its length.
+// Searches of the open elements reach this far from the innermost one: enough for any real book.
 constexpr int kSearchLimit = 4096;
+
+// A book leaves a formatting element open across a few paragraphs; a hostile one leaves hundreds
+// open, for the parser to reopen in each of thousands of blocks: a tree thousands of times as large
+// as the text. Beyond this many reopenings, and one in so many bytes, the text is rewritten, its
+// formatting elements closed where they end.
+constexpr qint64 kReopenings = 4096;
+constexpr qint64 kBytesPerReopening = 16;
 
 // Start tags that end an open paragraph.
 const Names& closesParagraph()
@@ -138,6 +144,145 @@ QByteArray idAttribute(const QByteArray& text, int from, int to)
     return QByteArray();
 }
 
+// The parser's list of the formatting elements left open, with markers (a table cell) that end
+// the reach of those before them. Every question is answered without walking the list (each
+// removed entry is passed over once): a hostile text opens formatting elements by the thousand,
+// each with attributes of its own, so that none falls to the parser's limit of three alike.
+class FormattingList {
+public:
+    struct Entry {
+        QByteArray name; // empty for a marker
+        QByteArray attributes;
+        int id; // of the open element made for it
+        qint64 serial;
+        bool removed;
+    };
+
+    explicit FormattingList(qint64* visited)
+        : m_visited(visited)
+    {
+    }
+
+    bool isEmpty() const { return m_entries.empty(); }
+    int size() const { return int(m_entries.size()); }
+    const Entry& at(int k) const { return m_entries[k]; }
+    void setId(int k, int id) { m_entries[k].id = id; }
+    bool isMarker(int k) const { return m_entries[k].name.isEmpty() && !m_entries[k].removed; }
+
+    void appendMarker()
+    {
+        m_markers.push_back(size());
+        m_entries.push_back({ QByteArray(), QByteArray(), 0, ++m_serials, false });
+    }
+
+    // The last entry of the name since the last marker; -1 when none.
+    int last(const QByteArray& name)
+    {
+        auto found = m_byName.find(name);
+        if (found == m_byName.end())
+            return -1;
+        std::vector<Record>& records = *found;
+        while (!records.empty() && !holds(records.back()))
+            records.pop_back();
+        return !records.empty() && records.back().at > lastMarker() ? records.back().at : -1;
+    }
+
+    // At most three alike (name and attributes) since the last marker, as the parser keeps.
+    void add(const QByteArray& name, const QByteArray& attributes, int id)
+    {
+        std::vector<Record>& alike = m_byKind[name + '\0' + attributes];
+        int count = 0;
+        for (int k = int(alike.size()) - 1; k >= 0 && count < 3; --k) {
+            ++*m_visited;
+            if (!holds(alike[k])) {
+                alike.erase(alike.begin() + k);
+                continue;
+            }
+            if (alike[k].at < lastMarker())
+                break;
+            if (++count == 3)
+                remove(alike[k].at);
+        }
+        const Record record { size(), ++m_serials };
+        m_entries.push_back({ name, attributes, id, record.serial, false });
+        m_byName[name].push_back(record);
+        m_byKind[name + '\0' + attributes].push_back(record);
+    }
+
+    void remove(int k)
+    {
+        m_entries[k].removed = true;
+        ++m_removed;
+        while (!m_entries.empty() && m_entries.back().removed) {
+            ++*m_visited;
+            m_entries.pop_back();
+            --m_removed;
+        }
+        if (m_removed > 64 && 2 * m_removed > size())
+            compact();
+    }
+
+    // Removes the entries since the last marker, and the marker (all when there is none).
+    void clearToMarker()
+    {
+        const int to = m_markers.empty() ? 0 : m_markers.back();
+        if (!m_markers.empty())
+            m_markers.pop_back();
+        for (int k = to; k < size(); ++k) {
+            ++*m_visited;
+            if (m_entries[k].removed)
+                --m_removed;
+        }
+        m_entries.resize(to);
+    }
+
+private:
+    // Where an entry stood when made; it holds while the entry is there.
+    struct Record {
+        int at;
+        qint64 serial;
+    };
+
+    bool holds(const Record& record) const
+    {
+        return record.at < size() && m_entries[record.at].serial == record.serial && !m_entries[record.at].removed;
+    }
+
+    int lastMarker() const { return m_markers.empty() ? -1 : m_markers.back(); }
+
+    // Drops the removed entries, once they are half the list, and notes where the others now stand.
+    void compact()
+    {
+        std::vector<Entry> kept;
+        m_markers.clear();
+        m_byName.clear();
+        m_byKind.clear();
+        for (const Entry& entry : m_entries) {
+            ++*m_visited;
+            if (entry.removed)
+                continue;
+            const Record record { int(kept.size()), entry.serial };
+            if (entry.name.isEmpty()) {
+                m_markers.push_back(record.at);
+            } else {
+                m_byName[entry.name].push_back(record);
+                m_byKind[entry.name + '\0' + entry.attributes].push_back(record);
+            }
+            kept.push_back(entry);
+        }
+        m_entries.swap(kept);
+        m_removed = 0;
+    }
+
+    std::vector<Entry> m_entries;
+    std::vector<int> m_markers;
+    QHash<QByteArray, std::vector<Record>> m_byName;
+    QHash<QByteArray, std::vector<Record>> m_byKind; // by name and attributes
+    qint64 m_serials = 0;
+    int m_removed = 0;
+    qint64* m_visited;
+};
+
 // One pass over the text with a model of the parser's open elements. The first pass measures
 // and finds the elements that are never closed; the second rewrites.
 class Walker {
@@ -160,10 +305,12 @@ public:
         }
     }
 
-    QByteArray rewrite(const std::vector<bool>& unclosed)
+    // The start tags of those marked are known by where they stand: the rewriting walk may take
+    // a tag the measure ignored (in a list box it closed early), so their counts part.
+    QByteArray rewrite(const std::vector<int>& unclosedStarts)
     {
         m_rewriting = true;
-        m_unclosed = unclosed;
+        m_unclosedStarts = unclosedStarts;
         m_out.reserve(m_text.size() + m_text.size() / 8);
         run();
         m_out.append(m_text.constData() + m_copied, m_text.size() - m_copied);
@@ -178,8 +325,24 @@ public:
     void recordForeignStretches(QVector<HtmlNesting::ForeignStretch>* stretches) { m_foreignStretches = stretches; }
 
     int deepest() const { return m_deepest; }
+    // Whether the text is to be rewritten: too deep, or with formatting reopened far too often.
+    bool rewrites() const
+    {
+        return m_deepest > m_maxDepth || m_reopened > kReopenings + m_text.size() / kBytesPerReopening;
+    }
     int changes() const { return m_changes; }
-    const std::vector<bool>& unclosed() const { return m_unclosed; }
+    // Open elements and formatting entries looked at, pushed or popped: about the number of tags.
+    qint64 visited() const { return m_visited; }
+    // Where the start tags of the elements measure() marked stand, in order.
+    std::vector<int> unclosedStarts() const
+    {
+        std::vector<int> starts;
+        for (size_t ordinal = 0; ordinal < m_unclosed.size(); ++ordinal) {
+            if (m_unclosed[ordinal])
+                starts.push_back(m_startAt[ordinal]);
+        }
+        return starts;
+    }
 
 private:
     struct Open {
@@ -191,13 +354,32 @@ private:
         char space; // 'h' HTML, 's' SVG, 'm' MathML
         bool integration; // foreign, but the parser reads its content as HTML
         int id;
+        unsigned marks = 0; // the kinds (Mark) it counts among while open
     };
-    // A formatting element the parser reopens in each block until it is closed by its own
-    // end tag; an empty name is a marker (a table cell) that ends their reach.
-    struct Formatting {
-        QByteArray name;
-        QByteArray attributes;
-        int id;
+    // Kinds of open elements whose innermost one a tag asks for: each has a stack of the
+    // positions of those open, so that a tag finds the element it acts on without walking the
+    // open elements (a hostile text opens them by the thousand and ends none).
+    enum Mark {
+        // The elements that bound the scopes: HTML elements of the scope's names, and but for a
+        // table's, the foreign elements whose content is HTML.
+        DefaultScope,
+        ButtonScope,
+        ListItemScope,
+        TableScope,
+        // Elements of these names, HTML or foreign alike.
+        TableScopeName,
+        Heading,
+        DefaultScopeName,
+        ListItemStop, // special elements but address, div and p: they stop the search for a list item
+        TableStart, // what a table started in a table looks for: table, td, th, caption
+        Cell,
+        TableSection,
+        SpecialKept, // special and kept in the rewritten text
+        // What stops the search for the end of any other element: special HTML elements, and
+        // the foreign elements whose content is HTML but for the SVG title.
+        OtherEndStop,
+        HtmlElement,
+        MarkCount
     };
 
     void run()
@@ -260,8 +442,10 @@ private:
             && (leavesForeignContent().contains(name)
                 || (name == "font" && hasAttribute(nameEnd, end, { "color", "face", "size" })))) {
             int at = m_stack.size();
-            while (at > 0 && m_stack.at(at - 1).foreign && !m_stack.at(at - 1).integration)
+            while (at > 0 && m_stack.at(at - 1).foreign && !m_stack.at(at - 1).integration) {
+                ++m_visited;
                 --at;
+            }
             replace(lt, lt, popTo(at));
         }
         const char space = namespaceOf(name);
@@ -271,17 +455,17 @@ private:
         // Tags the parser ignores are left out of a rewritten text, where the element that made
         // the parser ignore them may be gone: table parts outside a table, and all but options
         // in a list box.
-        if (m_html && !foreign && m_openCount.value("table") == 0
+        if (m_html && !foreign && innermostNamed("table") < 0
             && (cells().contains(name) || tableSections().contains(name) || name == "tr" || name == "caption"
                 || name == "col" || name == "colgroup")) {
             replace(lt, end, QByteArray());
             return end;
         }
-        if (m_html && !foreign && m_openCount.value("select") > 0) {
+        if (m_html && !foreign && innermostNamed("select") >= 0) {
             if (name == "select" || name == "input" || name == "keygen" || name == "textarea") {
                 // These end the list box ("<select>" only that).
-                const int at = findFromTop([](const Open& open) { return open.name == "select"; });
-                if (at >= 0)
+                const int at = innermostNamed("select");
+                if (inReach(at))
                     replace(lt, lt, popTo(at));
                 if (name == "select") {
                     replace(lt, end, QByteArray());
@@ -294,12 +478,14 @@ private:
             }
         }
         const int ordinal = m_ordinals++;
-        if (!m_rewriting)
+        if (!m_rewriting) {
             m_unclosed.push_back(false);
+            m_startAt.push_back(lt);
+        }
         // An element never closed ends where the next of its kind starts.
-        if (m_rewriting && m_unclosedOpen.value(name) > 0) {
-            const int at = findFromTop([&name](const Open& open) { return open.unclosed && open.name == name; });
-            if (at >= 0)
+        if (m_rewriting) {
+            const int at = innermost(m_unclosedAt, name);
+            if (inReach(at))
                 replace(lt, lt, popTo(at));
         }
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
@@ -328,18 +514,13 @@ private:
                                               : space == 'm'
                 && (mathTextIntegrationPoints().contains(name)
                     || (name == "annotation-xml" && htmlEncoding(nameEnd, end)));
-        m_stack.append(
-            { name, ordinal, drop, m_rewriting && m_unclosed[ordinal], foreign, space, integration, ++m_ids });
+        push({ name, ordinal, drop, m_rewriting && measuredUnclosed(lt), foreign, space, integration, ++m_ids });
         if (tracksFormatting()) {
-            m_inStack.insert(m_ids);
             if (formattingElements().contains(name) && !foreign)
-                addFormatting(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
+                m_formatting.add(name, m_text.mid(nameEnd, end - nameEnd).trimmed(), m_ids);
             else if (formattingMarkers().contains(name))
-                m_formatting.append({ QByteArray(), QByteArray(), 0 });
+                m_formatting.appendMarker();
         }
-        m_openCount[name] += 1;
-        if (m_stack.last().unclosed)
-            m_unclosedOpen[name] += 1;
         if (!drop)
             ++m_kept;
         if (foreign)
@@ -362,18 +543,17 @@ private:
         int at = -1;
         bool html = m_html;
         if (!m_html) {
-            at = findFromTop([&name](const Open& open) { return open.name == name; });
+            at = innermostNamed(name);
+            if (!inReach(at))
+                at = -1;
         } else if (m_foreign > 0 && m_stack.last().foreign) {
             // The foreign element of the name from the innermost on, integration points too (the
             // parser reads an end tag as HTML only where an HTML element is the current node);
             // reaching an HTML element, the tag is read as HTML, and may close that element and
             // all in it.
-            for (int k = m_stack.size() - 1; k >= 0 && m_stack.at(k).foreign; --k) {
-                if (m_stack.at(k).name == name) {
-                    at = k;
-                    break;
-                }
-            }
+            const int found = innermost(m_foreignAt, name);
+            if (found > innermost(HtmlElement))
+                at = found;
             html = at < 0;
         }
         if (!html) {
@@ -389,47 +569,37 @@ private:
             }
             return;
         } else if (name == "p") {
-            at = findInScope(name, buttonScope());
+            at = findInScope(name, ButtonScope);
         } else if (name == "li") {
-            at = findInScope(name, listItemScope());
+            at = findInScope(name, ListItemScope);
         } else if (headings().contains(name)) {
-            if (headingsOpen() > 0)
-                at = findFromTop([](const Open& open) {
-                    return headings().contains(open.name) || defaultScope().contains(open.name);
-                });
-            if (at >= 0 && !headings().contains(m_stack.at(at).name))
+            // The innermost heading, unless an element of the scope comes first.
+            at = innermost(Heading);
+            if (!inReach(at) || at < innermost(DefaultScopeName))
                 at = -1;
         } else if (name == "table" || name == "caption" || name == "colgroup" || cells().contains(name) || name == "tr"
             || tableSections().contains(name)) {
-            at = findInScope(name, tableScope());
+            at = findInScope(name, TableScope);
         } else if (formattingElements().contains(name)) {
-            const int entry = tracksFormatting() ? lastFormatting(name) : -1;
+            const int entry = tracksFormatting() ? m_formatting.last(name) : -1;
             // One left open but no longer open here is only forgotten.
             if (entry >= 0 && !m_inStack.contains(m_formatting.at(entry).id)) {
                 m_formatting.remove(entry);
                 return;
             }
-            at = findInScope(name, defaultScope());
+            at = findInScope(name, DefaultScope);
             // With a block opened inside it, the parser moves the block's content into a copy
             // of the element: the nesting stays as deep, as if the tag were not there.
-            for (int k = at + 1; at >= 0 && k < m_stack.size(); ++k) {
-                if (!m_stack.at(k).dropped && specialElements().contains(m_stack.at(k).name))
-                    at = -1;
-            }
+            if (at >= 0 && innermost(SpecialKept) > at)
+                at = -1;
             if (at >= 0 && entry >= 0)
                 m_formatting.remove(entry);
         } else if (scopedEndTags().contains(name)) {
-            at = findInScope(name, defaultScope());
-        } else if (m_openCount.value(name) > 0) {
+            at = findInScope(name, DefaultScope);
+        } else {
             // The SVG and MathML elements whose content is HTML are special too, but for the SVG
             // title, which the parser passes over.
-            at = findFromTop([&name](const Open& open) {
-                return open.foreign ? (open.integration && !(open.space == 's' && open.name == "title"))
-                        || (open.space == 'm' && open.name == "annotation-xml")
-                                    : open.name == name || specialElements().contains(open.name);
-            });
-            if (at >= 0 && (m_stack.at(at).foreign || m_stack.at(at).name != name))
-                at = -1;
+            at = findInScope(name, OtherEndStop);
         }
         // A paragraph end without a paragraph makes an empty one.
         if (at < 0 && name == "p" && m_bodyLevelElements && m_stack.isEmpty())
@@ -443,6 +613,7 @@ private:
         }
         if (!m_rewriting) {
             for (int k = at + 1; k < m_stack.size(); ++k) {
+                ++m_visited;
                 if (m_stack.at(k).ordinal >= 0)
                     m_unclosed[m_stack.at(k).ordinal] = true;
             }
@@ -453,8 +624,10 @@ private:
         // end tags of exactly the elements kept that it closes, so that the parser of the
         // rewritten text, which does not see the dropped ones, closes the same.
         bool alone = !m_stack.at(at).dropped;
-        for (int k = at + 1; alone && k < m_stack.size(); ++k)
+        for (int k = at + 1; alone && k < m_stack.size(); ++k) {
+            ++m_visited;
             alone = m_stack.at(k).dropped;
+        }
         const QByteArray ends = popTo(at);
         if (!alone)
             replace(lt, end, ends);
@@ -464,36 +637,30 @@ private:
     void impliedEnds(const QByteArray& name)
     {
         if (closesParagraph().contains(name)) {
-            const int at = findInScope("p", buttonScope());
+            const int at = findInScope("p", ButtonScope);
             if (at >= 0)
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         }
         if (headings().contains(name) && !m_stack.isEmpty() && headings().contains(m_stack.last().name)) {
             replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
         } else if (name == "li" || name == "dd" || name == "dt") {
+            // The innermost item, unless a special element but address, div and p comes first.
             const bool item = name == "li";
-            if ((item ? m_openCount.value("li") : m_openCount.value("dd") + m_openCount.value("dt")) > 0) {
-                const int at = findFromTop([item](const Open& open) {
-                    const bool match = item ? open.name == "li" : (open.name == "dd" || open.name == "dt");
-                    return match
-                        || (specialElements().contains(open.name) && open.name != "address" && open.name != "div"
-                            && open.name != "p");
-                });
-                const QByteArray found = at >= 0 ? m_stack.at(at).name : QByteArray();
-                if (item ? found == "li" : (found == "dd" || found == "dt"))
-                    replace(m_tokenStart, m_tokenStart, popTo(at));
-            }
+            const int at = innermost(ListItemStop);
+            const QByteArray found = inReach(at) ? m_stack.at(at).name : QByteArray();
+            if (item ? found == "li" : (found == "dd" || found == "dt"))
+                replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if (name == "a" || name == "nobr" || name == "button") {
             if (tracksFormatting()) {
-                const int entry = lastFormatting(name);
+                const int entry = m_formatting.last(name);
                 if (entry >= 0)
                     m_formatting.remove(entry);
             }
-            const int at = findInScope(name, defaultScope());
+            const int at = findInScope(name, DefaultScope);
             if (at >= 0)
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if (cells().contains(name)) {
-            popToFirstOf(cells(), tableScope());
+            popToInTable(innermost(Cell));
             // The parser puts a cell in a row of a row group of its own making when the table
             // has none open.
             if (topIs("table"))
@@ -501,17 +668,15 @@ private:
             if (topIs("tbody") || topIs("thead") || topIs("tfoot"))
                 pushImplied("tr");
         } else if (name == "tr") {
-            popToFirstOf({ "tr" }, tableScope());
+            popToInTable(innermostNamed("tr"));
             if (topIs("table"))
                 pushImplied("tbody");
         } else if (tableSections().contains(name)) {
-            popToFirstOf(tableSections(), tableScope());
+            popToInTable(innermost(TableSection));
         } else if (name == "table") {
             // A table started right in a table (not in a cell) ends the one open.
-            const int at = findFromTop([](const Open& open) {
-                return open.name == "table" || open.name == "td" || open.name == "th" || open.name == "caption";
-            });
-            if (at >= 0 && m_stack.at(at).name == "table")
+            const int at = innermost(TableStart);
+            if (inReach(at) && m_stack.at(at).name == "table")
                 replace(m_tokenStart, m_tokenStart, popTo(at));
         } else if ((name == "option" || name == "optgroup") && !m_stack.isEmpty() && m_stack.last().name == "option") {
             replace(m_tokenStart, m_tokenStart, popTo(m_stack.size() - 1));
@@ -577,108 +742,145 @@ private:
 
     void pushImplied(const QByteArray& name)
     {
-        m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
-        m_openCount[name] += 1;
+        push({ name, -1, false, false, false, 'h', false, ++m_ids });
         ++m_kept;
-        if (tracksFormatting())
-            m_inStack.insert(m_ids);
         m_deepest = qMax(m_deepest, m_base + (m_rewriting ? m_kept : m_stack.size()));
     }
 
     // The rewritten text closes every formatting element it keeps with an end tag, so none is
-    // reopened there: only the measure follows them.
-    bool tracksFormatting() const { return m_html && !m_rewriting; }
-
-    int lastFormatting(const QByteArray& name) const
-    {
-        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
-            if (m_formatting.at(k).name == name)
-                return k;
-        }
-        return -1;
-    }
-
-    // At most three alike (name and attributes) since the last marker, as the parser keeps.
-    void addFormatting(const QByteArray& name, const QByteArray& attributes, int id)
-    {
-        int alike = 0;
-        int earliest = -1;
-        for (int k = m_formatting.size() - 1; k >= 0 && !m_formatting.at(k).name.isEmpty(); --k) {
-            if (m_formatting.at(k).name == name && m_formatting.at(k).attributes == attributes) {
-                ++alike;
-                earliest = k;
-            }
-        }
-        if (alike >= 3)
-            m_formatting.remove(earliest);
-        m_formatting.append({ name, attributes, id });
-    }
+    // reopened there: only the measure follows them, and once the text is known to be rewritten
+    // only for a caller that notes where the parser puts elements or where SVG stands. A hostile
+    // text leaves thousands open, for the parser to reopen in each of thousands of blocks.
+    bool tracksFormatting() const { return m_html && !m_rewriting && !m_formattingLeft; }
 
     // Text and most start tags reopen the formatting elements that were left open in an
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
     {
+        if (rewrites() && !m_bodyLevelElements && !m_foreignStretches)
+            m_formattingLeft = true;
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
         int k = m_formatting.size() - 1;
-        while (k >= 0 && !m_formatting.at(k).name.isEmpty() && !m_inStack.contains(m_formatting.at(k).id))
+        while (k >= 0 && !m_formatting.isMarker(k)
+            && (m_formatting.at(k).removed || !m_inStack.contains(m_formatting.at(k).id))) {
+            ++m_visited;
             --k;
+        }
         for (++k; k < m_formatting.size(); ++k) {
+            if (m_formatting.at(k).removed)
+                continue;
             const QByteArray name = m_formatting.at(k).name;
             if (m_bodyLevelElements && m_stack.isEmpty())
                 m_bodyLevelElements->append({ m_tokenStart, name });
-            m_stack.append({ name, -1, false, false, false, 'h', false, ++m_ids });
-            m_openCount[name] += 1;
-            m_inStack.insert(m_ids);
-            m_formatting[k].id = m_ids;
+            push({ name, -1, false, false, false, 'h', false, ++m_ids });
+            m_formatting.setId(k, m_ids);
+            ++m_reopened;
         }
         m_deepest = qMax(m_deepest, m_base + int(m_stack.size()));
     }
 
-    int headingsOpen() const
+    // Whether the measure marked the start tag at lt; the rewriting walk asks in the text's order.
+    bool measuredUnclosed(int lt)
     {
-        int count = 0;
-        for (const QByteArray& heading : headings())
-            count += m_openCount.value(heading);
-        return count;
+        while (m_nextUnclosed < m_unclosedStarts.size() && m_unclosedStarts[m_nextUnclosed] < lt)
+            ++m_nextUnclosed;
+        return m_nextUnclosed < m_unclosedStarts.size() && m_unclosedStarts[m_nextUnclosed] == lt;
     }
 
-    template <typename Match> int findFromTop(const Match& match) const
+    // Whether a search from the innermost open element reaches index at.
+    bool inReach(int at) const { return at >= 0 && at >= m_stack.size() - kSearchLimit; }
+
+    int innermost(Mark mark) const { return m_marks[mark].empty() ? -1 : m_marks[mark].back(); }
+
+    int innermost(const QHash<QByteArray, std::vector<int>>& open, const QByteArray& name) const
     {
-        const int stop = qMax(0, m_stack.size() - kSearchLimit);
-        for (int k = m_stack.size() - 1; k >= stop; --k) {
-            if (match(m_stack.at(k)))
-                return k;
-        }
-        return -1;
+        const auto found = open.constFind(name);
+        return found == open.cend() || found->empty() ? -1 : found->back();
     }
 
-    // The innermost open element of the name, unless an element of the scope comes first.
-    int findInScope(const QByteArray& name, const Names& scope) const
+    // The innermost open element of the name, HTML or foreign.
+    int innermostNamed(const QByteArray& name) const
     {
-        if (m_openCount.value(name) == 0)
-            return -1;
-        // The foreign elements whose content is HTML bound every scope but a table's.
-        const bool foreignBounds = &scope != &tableScope();
-        const int at = findFromTop([&](const Open& open) {
-            if (open.foreign)
-                return foreignBounds && (open.integration || (open.space == 'm' && open.name == "annotation-xml"));
-            return open.name == name || scope.contains(open.name);
-        });
-        return at >= 0 && !m_stack.at(at).foreign && m_stack.at(at).name == name ? at : -1;
+        return qMax(innermost(m_htmlAt, name), innermost(m_foreignAt, name));
     }
 
-    void popToFirstOf(const Names& names, const Names& scope)
+    // The innermost open HTML element of the name, unless an element that bounds the scope
+    // comes first.
+    int findInScope(const QByteArray& name, Mark scope) const
     {
-        bool any = false;
-        for (const QByteArray& name : names)
-            any = any || m_openCount.value(name) > 0;
-        if (!any)
-            return;
-        const int at
-            = findFromTop([&](const Open& open) { return names.contains(open.name) || scope.contains(open.name); });
-        if (at >= 0 && names.contains(m_stack.at(at).name))
+        const int at = innermost(m_htmlAt, name);
+        return inReach(at) && at >= innermost(scope) ? at : -1;
+    }
+
+    // Closes the table part at (the innermost of its kind), unless a table or template comes first.
+    void popToInTable(int at)
+    {
+        if (inReach(at) && at > innermost(TableScopeName))
             replace(m_tokenStart, m_tokenStart, popTo(at));
+    }
+
+    // The kinds an element counts among: by its name (looked up once per name), its namespace
+    // and whether it is kept.
+    unsigned marksOf(const Open& open)
+    {
+        auto cached = m_nameMarks.constFind(open.name);
+        if (cached == m_nameMarks.cend()) {
+            const QByteArray& name = open.name;
+            unsigned bits = 0;
+            const auto mark = [&bits](bool holds, Mark kind) {
+                if (holds)
+                    bits |= 1u << kind;
+            };
+            const bool special = specialElements().contains(name);
+            mark(defaultScope().contains(name), DefaultScope);
+            mark(buttonScope().contains(name), ButtonScope);
+            mark(listItemScope().contains(name), ListItemScope);
+            mark(tableScope().contains(name), TableScope);
+            mark(tableScope().contains(name), TableScopeName);
+            mark(headings().contains(name), Heading);
+            mark(defaultScope().contains(name), DefaultScopeName);
+            mark(special && name != "address" && name != "div" && name != "p", ListItemStop);
+            mark(name == "table" || cells().contains(name) || name == "caption", TableStart);
+            mark(cells().contains(name), Cell);
+            mark(tableSections().contains(name), TableSection);
+            mark(special, SpecialKept);
+            mark(special, OtherEndStop);
+            mark(true, HtmlElement);
+            cached = m_nameMarks.insert(name, bits);
+        }
+        const unsigned htmlOnly = 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope | 1u << TableScope
+            | 1u << OtherEndStop | 1u << HtmlElement;
+        unsigned bits = *cached;
+        if (open.dropped)
+            bits &= ~(1u << SpecialKept);
+        if (!open.foreign)
+            return bits;
+        bits &= ~htmlOnly;
+        const bool annotation = open.space == 'm' && open.name == "annotation-xml";
+        if (open.integration || annotation)
+            bits |= 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope;
+        if ((open.integration && !(open.space == 's' && open.name == "title")) || annotation)
+            bits |= 1u << OtherEndStop;
+        return bits;
+    }
+
+    // Opens an element: the one place where the stacks of the kinds grow with the open elements.
+    void push(Open open)
+    {
+        ++m_visited;
+        const int at = m_stack.size();
+        open.marks = marksOf(open);
+        for (int kind = 0; kind < MarkCount; ++kind) {
+            if (open.marks & (1u << kind))
+                m_marks[kind].push_back(at);
+        }
+        (open.foreign ? m_foreignAt : m_htmlAt)[open.name].push_back(at);
+        if (open.unclosed)
+            m_unclosedAt[open.name].push_back(at);
+        if (tracksFormatting())
+            m_inStack.insert(open.id);
+        m_stack.append(open);
     }
 
     // Closes the open elements from the innermost down to index at; the end tags of those kept.
@@ -686,19 +888,21 @@ private:
     {
         QByteArray ends;
         for (int k = m_stack.size() - 1; k >= at; --k) {
+            ++m_visited;
             const Open& open = m_stack.at(k);
-            m_openCount[open.name] -= 1;
+            // Each stack of a kind holds the element last: positions only grow.
+            for (int kind = 0; kind < MarkCount; ++kind) {
+                if (open.marks & (1u << kind))
+                    m_marks[kind].pop_back();
+            }
+            (open.foreign ? m_foreignAt : m_htmlAt)[open.name].pop_back();
+            if (open.unclosed)
+                m_unclosedAt[open.name].pop_back();
             if (tracksFormatting()) {
                 m_inStack.remove(open.id);
-                if (formattingMarkers().contains(open.name)) {
-                    while (!m_formatting.isEmpty() && !m_formatting.last().name.isEmpty())
-                        m_formatting.removeLast();
-                    if (!m_formatting.isEmpty())
-                        m_formatting.removeLast();
-                }
+                if (formattingMarkers().contains(open.name))
+                    m_formatting.clearToMarker();
             }
-            if (open.unclosed)
-                m_unclosedOpen[open.name] -= 1;
             if (!open.dropped) {
                 --m_kept;
                 if (m_rewriting)
@@ -729,11 +933,20 @@ private:
     const int m_base;
     const int m_maxDepth;
     bool m_rewriting = false;
+    bool m_formattingLeft = false;
+    qint64 m_reopened = 0;
     QVector<Open> m_stack;
-    QHash<QByteArray, int> m_openCount;
-    QHash<QByteArray, int> m_unclosedOpen;
-    std::vector<bool> m_unclosed;
-    QVector<Formatting> m_formatting;
+    // Where the open elements of each name stand, by namespace, and those never closed.
+    QHash<QByteArray, std::vector<int>> m_htmlAt;
+    QHash<QByteArray, std::vector<int>> m_foreignAt;
+    QHash<QByteArray, std::vector<int>> m_unclosedAt;
+    std::vector<int> m_marks[MarkCount];
+    QHash<QByteArray, unsigned> m_nameMarks;
+    std::vector<bool> m_unclosed; // by ordinal, in the measure
+    std::vector<int> m_startAt; // by ordinal, in the measure
+    std::vector<int> m_unclosedStarts; // in the rewriting
+    size_t m_nextUnclosed = 0;
+    FormattingList m_formatting { &m_visited };
     QSet<int> m_inStack;
     int m_ids = 0;
     int m_ordinals = 0;
@@ -744,6 +957,7 @@ private:
     int m_copied = 0;
     int m_tokenStart = 0;
     int m_changes = 0;
+    mutable qint64 m_visited = 0;
     QVector<int>* m_bodyLevelStarts = nullptr;
     QVector<HtmlNesting::Element>* m_bodyLevelElements = nullptr;
     QVector<HtmlNesting::ForeignStretch>* m_foreignStretches = nullptr;
@@ -759,7 +973,7 @@ int HtmlNesting::depth(const QByteArray& text, Syntax syntax)
 }
 
 QByteArray HtmlNesting::bounded(
-    const QByteArray& text, Syntax syntax, int* changes, int maxDepth, QVector<int>* bodyLevelStarts)
+    const QByteArray& text, Syntax syntax, int* changes, int maxDepth, QVector<int>* bodyLevelStarts, qint64* visited)
 {
     if (changes)
         *changes = 0;
@@ -767,26 +981,33 @@ QByteArray HtmlNesting::bounded(
     if (bodyLevelStarts && syntax == Html)
         measured.recordBodyLevelStarts(bodyLevelStarts);
     measured.measure();
-    if (measured.deepest() <= maxDepth)
+    if (visited)
+        *visited = measured.visited();
+    if (!measured.rewrites())
         return text;
     if (bodyLevelStarts)
         bodyLevelStarts->clear();
     Walker rewriter(text, syntax, maxDepth);
-    const QByteArray out = rewriter.rewrite(measured.unclosed());
+    const QByteArray out = rewriter.rewrite(measured.unclosedStarts());
     if (changes)
         *changes = rewriter.changes();
+    if (visited)
+        *visited += rewriter.visited();
     return out;
 }
 
 namespace {
 
 // What one measuring walk over an HTML text notes with the record function.
-template <typename Noted> QVector<Noted> noted(const QByteArray& text, void (Walker::*record)(QVector<Noted>*))
+template <typename Noted>
+QVector<Noted> noted(const QByteArray& text, void (Walker::*record)(QVector<Noted>*), qint64* visited = nullptr)
 {
     QVector<Noted> found;
     Walker walker(text, HtmlNesting::Html, HtmlNesting::MaxDepth);
     (walker.*record)(&found);
     walker.measure();
+    if (visited)
+        *visited = walker.visited();
     return found;
 }
 
@@ -802,9 +1023,9 @@ QVector<HtmlNesting::Element> HtmlNesting::bodyLevelElements(const QByteArray& t
     return noted(text, &Walker::recordBodyLevelElements);
 }
 
-QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteArray& text)
+QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteArray& text, qint64* visited)
 {
-    return noted(text, &Walker::recordForeignStretches);
+    return noted(text, &Walker::recordForeignStretches, visited);
 }
 
 QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString& text)

@@ -15,7 +15,9 @@
 // implied end tags (a paragraph ends where a block starts, a list item at the next one) and
 // its ignored "/>" on ordinary elements, or XML's strict nesting. A text no deeper than the
 // bound is returned as it is, byte for byte, so element paths stored for it keep their
-// meaning. A deeper one is rewritten, its text and its order kept:
+// meaning. A deeper one is rewritten, its text and its order kept, and so is one whose formatting
+// elements left open the parser would reopen in block after block far more often than a book
+// does (they are closed where they end):
 // - an element that is never closed ends where the next element of its kind starts;
 // - an element that would still stand deeper than the bound loses its tags (its content
 //   joins its parent's); an id it carried stays on an empty span, so links still land.
@@ -33,9 +35,10 @@ public:
     // The text with no element deeper than maxDepth; changes (if given) receives the number of
     // tags dropped, added or replaced, 0 when the text is returned as it is. bodyLevelStarts (if
     // given, for HTML) receives those of the text returned as it is (see below), from the same
-    // pass; it is left empty when the text is rewritten.
+    // pass; it is left empty when the text is rewritten. visited (if given) receives the number of
+    // open elements the passes looked at, pushed or popped: a measure of their work.
     static QByteArray bounded(const QByteArray& text, Syntax syntax, int* changes = nullptr, int maxDepth = MaxDepth,
-        QVector<int>* bodyLevelStarts = nullptr);
+        QVector<int>* bodyLevelStarts = nullptr, qint64* visited = nullptr);
     // Where an HTML text starts an element right in the body: with nothing but html and body open
     // after the parser's implied end tags, and no formatting element left open for the parser to
     // open again inside it. Cut there into files of their own, the text shows the same.
@@ -62,7 +65,8 @@ public:
         bool current;
         bool startsForeign;
     };
-    static QVector<ForeignStretch> foreignStretches(const QByteArray& text);
+    // visited (if given) receives the number of open elements the walk looked at, pushed or popped.
+    static QVector<ForeignStretch> foreignStretches(const QByteArray& text, qint64* visited = nullptr);
     // The same for a text of UTF-16 units, by their positions.
     static QVector<ForeignStretch> foreignStretches(const QString& text);
     // The stretch that holds position at (one of HTML before the first).
