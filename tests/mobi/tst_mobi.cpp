@@ -737,6 +737,13 @@ private slots:
         HtmlNesting::bounded(text.toUtf8(), HtmlNesting::Html, nullptr, HtmlNesting::MaxDepth, nullptr, &visited);
         QVERIFY2(visited <= text.size(),
             qPrintable(QStringLiteral("%1 open elements visited for %2 characters").arg(visited).arg(text.size())));
+        // A book with SVG has its foreign content found by the same walk, before any rewriting.
+        visited = 0;
+        HtmlNesting::foreignStretches(text.toUtf8() + "<svg></svg>", &visited);
+        QVERIFY2(visited <= text.size(),
+            qPrintable(QStringLiteral("%1 open elements visited for %2 characters, looking for SVG")
+                           .arg(visited)
+                           .arg(text.size())));
     }
 
     // A book of many chapters whose headings were never closed: the chapter page holds no

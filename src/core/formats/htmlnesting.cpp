@@ -326,10 +326,8 @@ public:
 
     int deepest() const { return m_deepest; }
     // Whether the text is to be rewritten: too deep, or with formatting reopened far too often.
-    bool rewrites() const
-    {
-        return m_deepest > m_maxDepth || m_reopened > kReopenings + m_text.size() / kBytesPerReopening;
-    }
+    bool rewrites() const { return m_deepest > m_maxDepth || reopensTooOften(); }
+    bool reopensTooOften() const { return m_reopened > kReopenings + m_text.size() / kBytesPerReopening; }
     int changes() const { return m_changes; }
     // Open elements and formatting entries looked at, pushed or popped: about the number of tags.
     qint64 visited() const { return m_visited; }
@@ -750,14 +748,16 @@ private:
     // The rewritten text closes every formatting element it keeps with an end tag, so none is
     // reopened there: only the measure follows them, and once the text is known to be rewritten
     // only for a caller that notes where the parser puts elements or where SVG stands. A hostile
-    // text leaves thousands open, for the parser to reopen in each of thousands of blocks.
+    // text leaves thousands open, for the parser to reopen in each of thousands of blocks: such a
+    // caller stops following them too once they are reopened far too often, and reads the rest
+    // of that text as if they were closed, as the chapter stored from it has them.
     bool tracksFormatting() const { return m_html && !m_rewriting && !m_formattingLeft; }
 
     // Text and most start tags reopen the formatting elements that were left open in an
     // element closed since: each reopening nests one level deeper.
     void reopenFormatting()
     {
-        if (rewrites() && !m_bodyLevelElements && !m_foreignStretches)
+        if (m_bodyLevelElements || m_foreignStretches ? reopensTooOften() : rewrites())
             m_formattingLeft = true;
         if (!tracksFormatting() || foreignContext() || m_formatting.isEmpty())
             return;
