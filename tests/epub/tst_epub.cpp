@@ -1517,6 +1517,11 @@ private slots:
         QTest::newRow("script without end tag") << QByteArray("<p>a<script>b()<br>") << QByteArray("<p>ab()<br>");
         QTest::newRow("iframe and embed")
             << QByteArray("<iframe src=x>t</iframe><embed src=\"m.swf\"><p>z<br>") << QByteArray("<p>z<br>");
+        // An end tag in MathML leaves it only where it closes an HTML element outside.
+        QTest::newRow("end tags in mathml")
+            << QByteArray("<p><math></b><![CDATA[ a > <i onclick=x()> ]]></math><b><math></b><![CDATA[ a > "
+                          "<i onclick=x()> ]]><br>")
+            << QByteArray("<p><math></b><![CDATA[ a > <i onclick=x()> ]]></math><b><math></b><![CDATA[ a > <i> ]]><br>");
         QTest::newRow("self-closed in svg")
             << QByteArray("<svg><iframe/>></iframe><script/>t</script></svg><p>z<br>")
             << QByteArray("<svg>></iframe>t</script></svg><p>z<br>");

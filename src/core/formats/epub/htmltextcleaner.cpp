@@ -544,9 +544,13 @@ int HtmlTextCleaner::handleStartTag(int lt)
     }
     const QByteArray lower = local.toLatin1().toLower();
     if (m_foreign > 0 && markupscan::leavesForeignContent().contains(lower))
-        m_foreign = 0;
+        leaveForeignContent();
     else if ((lower == "svg" || lower == "math") && !selfClosed)
         ++m_foreign;
+    else if (m_foreign > 0 && !selfClosed)
+        ++m_foreignOpen[lower];
+    if (m_foreign == 0 && !UnsafeMarkup::isVoidElement(local))
+        ++m_htmlOpen[lower];
     appendWithoutUnsafeAttributes(tag);
     if (m_shownAsHtml) {
         // Text up to its end tag as the parser finds it, and shown so: nothing in it is markup,
@@ -586,15 +590,25 @@ int HtmlTextCleaner::foreignEnd(int from, int end) const
     return end;
 }
 
+void HtmlTextCleaner::leaveForeignContent()
+{
+    m_foreign = 0;
+    m_foreignOpen.clear();
+}
+
 int HtmlTextCleaner::handleEndTag(int lt)
 {
     const Tag tag = parseTag(lt);
     const QByteArray name = tagName(tag).toLower();
-    if (m_foreign > 0 && (name == "svg" || name == "math"))
+    if (m_foreign > 0 && (name == "svg" || name == "math")) {
         --m_foreign;
-    // No SVG or MathML element has these names: the parser closes the HTML element outside.
-    else if (m_foreign > 0 && markupscan::leavesForeignContent().contains(name))
-        m_foreign = 0;
+    } else if (m_foreign > 0 && m_foreignOpen.value(name) > 0) {
+        --m_foreignOpen[name];
+    } else if (m_htmlOpen.value(name) > 0) {
+        // Closes the HTML element outside, and the SVG or MathML in it.
+        --m_htmlOpen[name];
+        leaveForeignContent();
+    }
     m_out.append(m_in.constData() + lt, tag.end - lt);
     return tag.end;
 }

@@ -106,6 +106,12 @@ private:
     int m_runStart = 0;
     // SVG and MathML elements open, roughly: the parser ends them all at an HTML start tag.
     int m_foreign = 0;
+    // Elements open by name, roughly (no end tags implied): those in SVG and MathML, and the HTML
+    // ones around. An end tag there closes an element of its name inside, or else an HTML one
+    // outside and all in it, or else nothing.
+    QHash<QByteArray, int> m_foreignOpen;
+    QHash<QByteArray, int> m_htmlOpen;
+    void leaveForeignContent();
 };
 
 } // namespace epub
