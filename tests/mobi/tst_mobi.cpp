@@ -1072,6 +1072,8 @@ private slots:
         QTest::newRow("comments") << QByteArray("<body>aaa</<br/>bbb<!--> -->ccc<br/>ddd<!-->eee<br>--></body>") << html
                                   << QByteArray("<body><div>aaa</<br/>bbb<!--> </div><div>-->ccc<br/></div><div>ddd"
                                                 "<!-->eee<br></div><div>--></div></body>");
+        QTest::newRow("text that ends in </") << QByteArray("<body>aaa<br/>bbb</") << html
+                                              << QByteArray("<body><div>aaa<br/></div><div>bbb&lt;/</div>");
         // Outside SVG and MathML the HTML parser ends "<![CDATA[" at the first ">".
         QTest::newRow("cdata in html") << QByteArray("<body>aaa<![CDATA[>bbb<br/>ccc<p>d]]>e</p></body>") << html
                                        << QByteArray("<body><div>aaa<![CDATA[>bbb<br/></div><div>ccc</div><p>d]]>e"

@@ -317,6 +317,8 @@ public:
             }
         }
         if (!inParagraph) {
+            // A run that ends the text may end in what the parser shows as text ("</").
+            escapeDanglingLessThan(m_out);
             closeOpen();
             *m_out += "</div>";
             reopenOpen();
