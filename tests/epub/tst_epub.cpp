@@ -1522,6 +1522,8 @@ private slots:
             << QByteArray("<p><math></b><![CDATA[ a > <i onclick=x()> ]]></math><b><math></b><![CDATA[ a > "
                           "<i onclick=x()> ]]><br>")
             << QByteArray("<p><math></b><![CDATA[ a > <i onclick=x()> ]]></math><b><math></b><![CDATA[ a > <i> ]]><br>");
+        QTest::newRow("name of = after a removed value")
+            << QByteArray("<p p onk=\"\"=\">b<i x onclick=''='y>c<br>") << QByteArray("<p p >b<i x >c<br>");
         QTest::newRow("self-closed in svg")
             << QByteArray("<svg><iframe/>></iframe><script/>t</script></svg><p>z<br>")
             << QByteArray("<svg>></iframe>t</script></svg><p>z<br>");

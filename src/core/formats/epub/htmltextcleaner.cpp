@@ -498,11 +498,16 @@ void HtmlTextCleaner::appendWithoutUnsafeAttributes(const Tag& tag)
     const int kept = qMin(tag.attributes.size(), XmlGuard::MaxAttributes);
     for (int i = 0; i < kept; ++i) {
         const Attribute& attribute = tag.attributes.at(i);
-        if (!UnsafeMarkup::isUnsafeAttribute(attributeName(attribute), attributeValue(attribute)))
+        // The parser reads a "=" right after a quoted value as the start of a name ("x=''=y"):
+        // once that value is gone, it would give the attribute before it a value. Such a name
+        // is no attribute of any element: it goes with the one it followed.
+        const bool joins = copied == attribute.rangeStart && copied > tag.start && m_in.at(copied) == '=';
+        if (!joins && !UnsafeMarkup::isUnsafeAttribute(attributeName(attribute), attributeValue(attribute)))
             continue;
         m_out.append(m_in.constData() + copied, attribute.rangeStart - copied);
         copied = attribute.rangeEnd;
-        ++m_removed;
+        if (!joins)
+            ++m_removed;
         // An attribute that followed a quoted value without a blank would join what stands
         // before ("<p" and "x=1" into "<px=1"): a blank keeps them apart.
         if (copied < tag.end && !isSpace(m_in.at(copied)) && m_in.at(copied) != '/' && m_in.at(copied) != '>')
