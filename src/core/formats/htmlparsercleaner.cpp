@@ -316,10 +316,29 @@ std::atomic<int> g_parsesRunning { 0 };
 constexpr size_t ParsedHere = 256 << 10;
 std::atomic<HtmlParserCleaner::Hook> g_parseStartHook { nullptr };
 
+// Runs a job on a detached thread, counted in parsesRunning() until it is done; false, with nothing
+// run, when no thread can be made. The job lets go of what it holds before it counts as done.
+template <typename Job> bool detached(Job job, const char* what)
+{
+    ++g_parsesRunning;
+    try {
+        std::thread([job = std::move(job)]() mutable {
+            job();
+            --g_parsesRunning;
+        }).detach();
+        return true;
+    } catch (const std::system_error& error) {
+        --g_parsesRunning;
+        qWarning() << "No thread" << what << "(" << error.what() << "): done here";
+        return false;
+    }
+}
+
 // One parse, of a larger chapter on a thread of its own: the parser cannot be stopped, but
-// whoever waits for it can stop waiting when the program ends. The input and the tree are owned here and freed by
-// whichever side lets go last, so an abandoned parse ends and frees itself; it touches nothing
-// but this and the parser's constant tables, which stay while the process ends around it.
+// whoever waits for it can stop waiting when the program ends. The input and the tree are owned
+// here and freed by whichever side lets go last, so an abandoned parse ends and frees itself; it
+// touches nothing but this and the parser's constant tables, which stay while the process ends
+// around it.
 struct ParseRun {
     std::string input;
     GumboOutput* output = nullptr;
@@ -357,40 +376,23 @@ struct ParseRun {
     // Lets go of a run on a thread of its own: freeing the largest tree takes a moment.
     static void letGo(std::shared_ptr<ParseRun> run)
     {
-        ++g_parsesRunning;
-        try {
-            std::thread([own = std::move(run)]() mutable {
-                own.reset();
-                --g_parsesRunning;
-            }).detach();
-        } catch (const std::system_error& error) {
-            qWarning() << "No thread to free the parsed tree (" << error.what() << "): freed here";
-            --g_parsesRunning;
-        }
+        if (!detached([own = run]() mutable { own.reset(); }, "to free the parsed tree"))
+            run.reset();
     }
 
     // Parses on a worker and waits; false when the program's end stopped the wait first.
     static bool run(const std::shared_ptr<ParseRun>& run)
     {
-        ++g_parsesRunning;
         // A small chapter is parsed here, in a moment: a thread would cost a good part of it.
-        bool here = run->input.size() < ParsedHere;
-        try {
-            if (!here) {
-                std::thread([own = run]() mutable {
+        const bool here = run->input.size() < ParsedHere
+            || !detached(
+                [own = run]() mutable {
                     own->parse();
                     own.reset();
-                    --g_parsesRunning;
-                }).detach();
-            }
-        } catch (const std::system_error& error) {
-            qWarning() << "No thread for the HTML parser (" << error.what() << "): it parses here";
-            here = true;
-        }
-        if (here) {
+                },
+                "for the HTML parser");
+        if (here)
             run->parse();
-            --g_parsesRunning;
-        }
         // A parse of seconds is worth a line: a slow opening is then found in the log.
         if (run->input.size() >= size_t(HtmlParserCleaner::LargeChapter))
             qInfo() << "The HTML parser checks a chapter of" << (run->input.size() >> 20) << "MB";
