@@ -2,6 +2,7 @@
 
 #include "endrequest.h"
 #include "epub/unsafemarkup.h"
+#include "markupscan.h"
 
 #include <QSet>
 #include <QString>
@@ -86,14 +87,7 @@ private:
                 ++k;
             quint64 value = 0;
             for (; k < size && value <= 0x10FFFF; ++k) {
-                const char c = d[k];
-                int digit = -1;
-                if (c >= '0' && c <= '9')
-                    digit = c - '0';
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = c - 'a' + 10;
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = c - 'A' + 10;
+                const int digit = markupscan::digitValue(d[k], hex);
                 if (digit < 0)
                     break;
                 value = value * (hex ? 16 : 10) + quint64(digit);

@@ -57,14 +57,7 @@ namespace {
                 uint code = 0;
                 int digits = 0;
                 for (; k < raw.size() && digits < 8; ++k, ++digits) {
-                    const char d = raw.at(k);
-                    int value = -1;
-                    if (d >= '0' && d <= '9')
-                        value = d - '0';
-                    else if (hex && d >= 'a' && d <= 'f')
-                        value = d - 'a' + 10;
-                    else if (hex && d >= 'A' && d <= 'F')
-                        value = d - 'A' + 10;
+                    const int value = markupscan::digitValue(raw.at(k), hex);
                     if (value < 0)
                         break;
                     code = code * (hex ? 16 : 10) + uint(value);
