@@ -113,6 +113,22 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10
     return true;
 }
 
+// Presses a key in a window until done() holds: a window just mapped on a busy machine may not
+// take the first press yet. Waits 1, 2, 4... s after each press, up to timeoutMs in all.
+inline bool pressUntil(
+    const QString& window, const QString& keyName, const std::function<bool()>& done, int timeoutMs = 40000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (int slice = 1000; timer.elapsed() < timeoutMs; slice *= 2) {
+        xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
+        key(keyName);
+        if (waitUntil(done, slice))
+            return true;
+    }
+    return done();
+}
+
 // The program stores a change of place or notes a second after the last one, later on a busy
 // machine: waits until what read() gives has held for 2.5 s (at most 30 s), and gives it.
 template <typename Read> auto whenStill(const Read& read)

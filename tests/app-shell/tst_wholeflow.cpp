@@ -1779,11 +1779,9 @@ private slots:
             // Only a start that tried to hand over has waited for the busy instance.
             QVERIFY2(
                 (elapsed.elapsed() >= 10000) == (args.size() == 1), qPrintable(QString::number(elapsed.elapsed())));
-            QTest::qWait(300);
-            save(grab(box), args.size() == 1 ? "reader-busy" : "reader-busy-fast");
-            xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), box });
-            key(QStringLiteral("Escape"));
-            QVERIFY(second.waitForFinished(20000));
+            save(settle(box, grab(box)), args.size() == 1 ? "reader-busy" : "reader-busy-fast");
+            QVERIFY(pressUntil(
+                box, QStringLiteral("Escape"), [&second] { return second.state() == QProcess::NotRunning; }));
             QCOMPARE(second.exitStatus(), QProcess::NormalExit);
             QCOMPARE(second.exitCode(), 1);
             QCOMPARE(rows(), QStringLiteral("1 Held"));
