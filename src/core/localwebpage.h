@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QNetworkAccessManager>
+#include <QUrl>
+#include <QWebPage>
 
 #include <functional>
 #include <memory>
 
 class QWebFrame;
-class QWebPage;
 
 // What keeps a book's chapter inside its own folder, the same in the reader and in the
 // page-counting helper, so both lay a chapter out from the same resources.
@@ -44,7 +45,27 @@ private:
 void makePageLocalOnly(
     QWebPage* page, QObject* networkParent, const std::function<void(const QString& file)>& beforeRead = {});
 
-// Takes out of a loaded chapter what could run the book's own code once scripting is on for
-// the engine: script elements and event-handler attributes (a resize handler would run when the
-// viewport changes). Noscript content goes too: it was shown only because scripting was off.
-void disarmScripts(QWebFrame* frame);
+// Takes out of a loaded chapter, in every frame, whatever could run the book's own code or take
+// the page elsewhere once scripting is on for the engine. It works on the document the web view
+// built, so it sees the markup as the view itself read it, whatever the passes before it
+// thought: script elements, event handlers (a resize handler would run when the viewport
+// changes), noscript content (shown only because scripting was off), frames, objects and embeds,
+// base elements, refresh and other http-equiv metas, SVG animations that would write an address
+// or a handler; in every attribute a javascript: address; and in the attributes that hold an
+// address, any address but the book's files and the reader's own (an outside link stays, for the
+// reader to hand on). Returns how many elements and attributes it took out.
+int disarmScripts(QWebFrame* frame);
+
+// The scheme the web view would read at the start of an attribute value, lower case; empty when
+// it reads the value as relative. Reads a scheme wherever the view could: the characters it
+// ignores in a scheme (spaces, controls, tabs and newlines anywhere) are passed over here, and so
+// are other blanks and invisible characters.
+QString addressScheme(const QString& value);
+
+// What a chapter page does with a navigation. It loads only what the reader asks for (expected,
+// followed once and cleared then). A link click is handed to the page's own handling (the reader's
+// links). Everything else (a form submitted, a refresh, an address set by any means, a reload, a
+// load in a frame) is refused, with a log line.
+enum class ChapterNavigation { Follow, Refuse, LinkClick };
+ChapterNavigation chapterNavigation(
+    QWebFrame* frame, const QNetworkRequest& request, QWebPage::NavigationType type, QUrl* expected);

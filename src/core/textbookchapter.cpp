@@ -2,6 +2,7 @@
 
 #include "bookpageparams.h"
 #include "jsengine/jsengine.h"
+#include "localwebpage.h"
 #include "readingfont.h"
 
 #include <QDateTime>
@@ -47,6 +48,7 @@ struct TextBookChapter::Private {
     int pageCount = -1;
     int currentPage = -1;
     bool positioning = false; // a reading position is being set: page turns wait
+    QUrl expectedLoad; // the chapter file asked for, until its load starts
 };
 
 TextBookChapter::TextBookChapter(QObject* parent)
@@ -56,6 +58,26 @@ TextBookChapter::TextBookChapter(QObject* parent)
 }
 
 TextBookChapter::~TextBookChapter() = default;
+
+void TextBookChapter::loadChapter(const QUrl& file)
+{
+    d->expectedLoad = file.adjusted(QUrl::RemoveFragment);
+    mainFrame()->load(file);
+}
+
+bool TextBookChapter::acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type)
+{
+    switch (chapterNavigation(frame, request, type, &d->expectedLoad)) {
+    case ChapterNavigation::Follow:
+        return true;
+    case ChapterNavigation::LinkClick:
+        // Handed to the reader (linkClicked): the page itself goes nowhere.
+        return QWebPage::acceptNavigationRequest(frame, request, type);
+    case ChapterNavigation::Refuse:
+        break;
+    }
+    return false;
+}
 
 QString TextBookChapter::source() const { return d->source; }
 

@@ -26,6 +26,9 @@ public:
     explicit TextBookChapter(QObject* parent = nullptr);
     ~TextBookChapter() override;
 
+    // Loads a chapter file: the only navigation the page follows (see chapterNavigation).
+    void loadChapter(const QUrl& file);
+
     // The chapter's path as the book's links name it.
     QString source() const;
     void setSource(const QString& source);
@@ -84,6 +87,9 @@ signals:
     void prevChapterRequest();
     void newBookmarkCreated(BookmarkItem bookmark);
     void newNoteCreated(NoteItem note);
+
+protected:
+    bool acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type) override;
 
 private:
     struct Private;

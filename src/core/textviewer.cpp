@@ -307,7 +307,7 @@ void TextViewer::goLink(const QString& link, bool forced)
     hide();
     // A book's own scripts stay off: they could change the layout the page counter measured.
     d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
-    d->page->mainFrame()->load(QUrl::fromLocalFile(file));
+    d->page->loadChapter(QUrl::fromLocalFile(file));
 }
 
 void TextViewer::onLoadFinished()

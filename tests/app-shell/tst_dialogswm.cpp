@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QTest>
 
 #include <algorithm>
@@ -121,6 +122,26 @@ bool writeCrowdedEpub(const QString& path)
         crowded + QStringLiteral(">Crowded.</p><p><img src=\"images/mark.png\" alt=\"\"/></p>"));
     book.addChapter(
         QStringLiteral("c2"), QStringLiteral("c2.xhtml"), QStringLiteral("Two"), QStringLiteral("<p>Two.</p>"));
+    book.addResource(QStringLiteral("mark"), QStringLiteral("images/mark.png"),
+        MobiWriter::image(QSize(240, 160), kPageMark), QStringLiteral("image/png"));
+    return book.write(path);
+}
+
+// A chapter that tries to run its own script: a refresh to a page of script a second after it
+// opens, and a link inside noembed (which the view reads as markup) to a javascript: address that
+// would empty the page. The link is a block of its own colour, for a click to find.
+const QColor kLinkMark(0x20, 0x90, 0x40);
+
+bool writeScriptingEpub(const QString& path)
+{
+    const QString script = QStringLiteral("document.documentElement.innerHTML=''");
+    const QByteArray chapter = "<html><head><meta http-equiv=\"refresh\" content=\"1;url=data:text/html,%3Cscript%3E"
+        + QUrl::toPercentEncoding(script) + "%3C/script%3E\"><title>Crafted</title></head><body>"
+        + "<p><img src=\"images/mark.png\" alt=\"\"></p><noembed><a href=\"javascript:" + script.toUtf8()
+        + "\" style=\"display:block;width:300px;height:120px;background:#209040\">Next</a></noembed></body></html>";
+    EpubBuilder book;
+    book.setTitle(QStringLiteral("Scripting page"));
+    book.addItem(QStringLiteral("c1"), QStringLiteral("crafted.html"), chapter);
     book.addResource(QStringLiteral("mark"), QStringLiteral("images/mark.png"),
         MobiWriter::image(QSize(240, 160), kPageMark), QStringLiteral("image/png"));
     return book.write(path);
@@ -679,11 +700,13 @@ private slots:
         QVERIFY(writeCrowdedEpub(crowded));
         const QString records = m_books.filePath(QStringLiteral("Repeated records.mobi"));
         QVERIFY(testfiles::write(records, repeatedRecords()));
+        const QString scripting = m_books.filePath(QStringLiteral("Scripting page.epub"));
+        QVERIFY(writeScriptingEpub(scripting));
 
         QProcess run;
         QVERIFY(start(run, env, { headings }));
         const qint64 pid = run.processId();
-        for (const QString& path : { headings, crowded, records }) {
+        for (const QString& path : { headings, crowded, records, scripting }) {
             const QString title = QFileInfo(path).completeBaseName();
             if (path != headings) {
                 QProcess handOver;
@@ -712,6 +735,20 @@ private slots:
             QVERIFY2(answer >= 0 && answer < 2000, qPrintable(title));
             QVERIFY2(peak > 0 && peak < 1536, qPrintable(title));
             QVERIFY2(answerTime(window, QStringLiteral("Escape")) >= 0, qPrintable(title));
+            if (path == scripting) {
+                // The link is clicked, and the refresh has its time: the chapter stays, and the
+                // page refused to go elsewhere.
+                // The contents box closed by Escape fades out first.
+                QVERIFY(waitUntil([&] { return findColour(grab(window), kLinkMark).count > 1000; }, 30000));
+                const ColourSpot link = findColour(settle(window, grab(window)), kLinkMark);
+                click(window, link.centre, 1);
+                QVERIFY(waitUntil([&] { return logs(home.path()).contains(QLatin1String("Navigation refused")); }, 30000));
+                QTest::qWait(5000);
+                const QImage page = grab(window);
+                saveImage(page, "scripting-page");
+                QVERIFY(findColour(page, kPageMark).count > 1000);
+                QVERIFY(findColour(page, kLinkMark).count > 1000);
+            }
         }
         save("hostile-books");
         QVERIFY(terminate(run));

@@ -5,9 +5,11 @@
 
 #include "readingfixture.h"
 
+#include "../kel-effects/messagecatcher.h"
 #include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "chapterlayout.h"
 #include "chapterbuilder.h"
 #include "checkedsave.h"
 #include "epubbuilder.h"
@@ -33,6 +35,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QWebElement>
 #include <QWebFrame>
 #include <QtTest>
 
@@ -136,6 +139,48 @@ QVariantList glyphAdvances(QWebFrame* frame, const QString& face = QString())
     return frame->evaluateJavaScript(script.arg(jsengine::escaped(face))).toList();
 }
 
+
+// What a book's script leaves wherever it runs: the name of the top window, which a navigation
+// keeps, and the title of its document.
+const QByteArray kBookScript = "top.name='ran';document.title='ran'";
+
+// A page that runs the book's script as soon as it opens.
+QByteArray scriptPage() { return "data:text/html,%3Cscript%3E" + QUrl::toPercentEncoding(kBookScript) + "%3C/script%3E"; }
+
+// Clicks everything in a frame and its child frames as a script of the test (every element, links,
+// areas, buttons, inputs and SVG and MathML ones alike), then submits every form: what follows
+// from it is the page's doing.
+void clickEverything(QWebFrame* frame)
+{
+    frame->evaluateJavaScript(QStringLiteral(
+        "(function () { var all = document.querySelectorAll('*');"
+        " for (var i = 0; i < all.length; ++i) { var e = all[i];"
+        "  if (typeof e.click == 'function') { e.click(); continue; }"
+        "  var event = document.createEvent('MouseEvents');"
+        "  event.initMouseEvent('click', true, true, window, 1, 0, 0, 0, 0, false, false, false, false, 0, null);"
+        "  e.dispatchEvent(event); }"
+        " var forms = document.querySelectorAll('form');"
+        " for (var k = 0; k < forms.length; ++k) HTMLFormElement.prototype.submit.call(forms[k]); })();"));
+    for (QWebFrame* child : frame->childFrames())
+        clickEverything(child);
+}
+
+// Real mouse clicks in the middle of every element of a frame that is on screen.
+void clickOnScreen(QWidget* view, QWebFrame* frame)
+{
+    const QRect screen(frame->scrollPosition(), view->size());
+    for (const QWebElement& element : frame->findAllElements(QStringLiteral("*"))) {
+        const QRect box = element.geometry();
+        if (!box.isEmpty() && screen.contains(box.center()))
+            QTest::mouseClick(view, Qt::LeftButton, {}, box.center() - frame->scrollPosition());
+    }
+}
+
+bool scriptRan(QWebFrame* frame)
+{
+    return frame->title() == QLatin1String("ran")
+        || frame->evaluateJavaScript(QStringLiteral("top.name")).toString() == QLatin1String("ran");
+}
 } // namespace
 
 class TestTextViewer : public QObject {
@@ -560,6 +605,125 @@ private slots:
             checkedsave::setFailureInjector([cache](const QString& file) { return file == cache; });
         }
         checkedsave::setFailureInjector({});
+    }
+
+    // Crafted chapters whose markup the passes before the web view read otherwise than the view,
+    // or that lead the page elsewhere, opened in the reader as a reader opens them: everything
+    // on screen is clicked with the mouse, everything is clicked and every form submitted, and
+    // refreshes and animations get their time. No script of the book runs, the page stays on its
+    // chapter, and the engine still lays it out. The page-counting helper's page, which lays out
+    // the same stored chapter, is given the same clicks.
+    void bookScriptsNeverRun_data()
+    {
+        QTest::addColumn<bool>("mobi");
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("refusals"); // navigations that the page must refuse
+        QTest::addColumn<bool>("settle"); // refreshes or animations to wait for
+        const QByteArray js = "javascript:" + kBookScript;
+        const QByteArray page = scriptPage();
+        const struct {
+            const char* name;
+            QByteArray head;
+            QByteArray body;
+            int refusals;
+            bool settle;
+        } routes[] = {
+            { "javascript: link", "", "<a href=\"" + js + "\">Go</a>", 0, false },
+            { "scheme spellings", "",
+                "<a href=\" \x01JavaScript:" + js.mid(11) + "\">a</a><a href=\"java\tscript:" + js.mid(11)
+                    + "\">b</a><a href=\"&#x0A;jav&#x09;ascript&colon;" + js.mid(11) + "\">c</a><a href=\"\x7f\xc2\xa0"
+                    + js + "\">d</a><a href=\"\xef\xbb\xbf" + js + "\">e</a>",
+                0, false },
+            { "link in noembed", "", "<noembed><a href=\"" + js + "\">Next</a></noembed>", 0, false },
+            { "style in mglyph", "",
+                "<p onclick=\"x()\">handler</p><script>x()</script><math><mtext><table><mglyph><style><a href=\"" + js
+                    + "\">Next</a></style></mglyph></table></mtext></math>",
+                0, false },
+            { "charset the passes miss", "<!-- <body --><meta charset=\"iso-2022-jp\">",
+                "\x1b$B<!--\x1b(B<a href=\"" + js + "\">Next</a>-->", 0, false },
+            { "refresh to a page", "<meta http-equiv=\"refresh\" content=\"1;url=" + page + "\">", "<p>Wait.</p>", 1,
+                true },
+            { "form action", "", "<form action=\"" + page + "\"><input type=\"submit\" value=\"Go\"></form>", 1,
+                false },
+            { "button formaction", "", "<form><button formaction=\"" + page + "\">Go</button></form>", 1, false },
+            { "javascript: form action", "", "<form action=\"" + js + "\"><input type=\"submit\" value=\"Go\"></form>",
+                0, false },
+            { "image-map area", "",
+                "<img src=\"data:image/gif;base64,R0lGODlhAQABAIAAAP///wAAACwAAAAAAQABAAACAkQBADs=\" usemap=\"#m\" "
+                "width=\"200\" height=\"60\"><map name=\"m\"><area shape=\"rect\" coords=\"0,0,200,60\" href=\""
+                    + js + "\"></map>",
+                0, false },
+            { "SVG animation of an address", "",
+                "<svg width=\"200\" height=\"60\"><a xlink:href=\"#t\"><set attributeName=\"xlink:href\" to=\"" + js
+                    + "\" begin=\"0s\"/><animate attributeName=\"href\" values=\"" + js
+                    + "\" begin=\"0s\" dur=\"9s\" fill=\"freeze\"/><rect width=\"200\" height=\"60\"/></a></svg>",
+                0, true },
+            { "iframe srcdoc", "",
+                "<iframe srcdoc=\"<a href='" + js + "'>x</a><script>" + kBookScript + "</script>\"></iframe>", 0,
+                true },
+            { "object data", "", "<object data=\"" + page + "\" width=\"200\" height=\"60\"></object>", 0, true },
+            { "base href", "<base href=\"" + js + "//\">", "<a href=\"#t\">Next</a><p id=\"t\">t</p>", 0, false },
+            { "MathML link", "", "<math><mi href=\"" + js + "\">x</mi></math>", 0, false },
+        };
+        for (const auto& route : routes) {
+            for (const bool mobi : { false, true }) {
+                QTest::addRow("%s %s", mobi ? "MOBI" : "EPUB", route.name)
+                    << mobi << route.head << route.body << route.refusals << route.settle;
+            }
+        }
+    }
+
+    void bookScriptsNeverRun()
+    {
+        QFETCH(bool, mobi);
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, body);
+        QFETCH(int, refusals);
+        QFETCH(bool, settle);
+        const QByteArray text = "<html><head>" + head + "<title>Crafted</title></head><body><p>Words before.</p>"
+            + body + "<p>Words after.<br></p></body></html>";
+        const QString path = m_fixture->home().filePath(mobi ? QStringLiteral("crafted.mobi") : QStringLiteral("crafted.epub"));
+        QFile::remove(path);
+        if (mobi) {
+            MobiWriter writer;
+            writer.setText(text);
+            QVERIFY(writer.write(path));
+        } else {
+            EpubBuilder epub;
+            epub.addItem(QStringLiteral("c1"), QStringLiteral("crafted.html"), text);
+            QVERIFY(epub.write(path));
+        }
+        MessageCatcher warnings(QtWarningMsg);
+        const QSharedPointer<BookContext> context
+            = m_fixture->open(addBook(*m_fixture, path, mobi ? BookFormat::Mobi : BookFormat::Epub));
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        QWebFrame* frame = viewer->page()->mainFrame();
+        const QUrl chapter = frame->url();
+        QVERIFY2(chapter.isLocalFile(), qPrintable(chapter.toString()));
+        clickOnScreen(viewer, frame);
+        clickEverything(frame);
+
+        ChapterLayout helperPage;
+        QVERIFY(helperPage.open(chapter, QString()));
+        helperPage.evaluate(QStringLiteral("document.title"));
+        QWebFrame* helperFrame = nullptr;
+        for (QWebPage* page : helperPage.findChildren<QWebPage*>())
+            helperFrame = page->mainFrame();
+        QVERIFY(helperFrame);
+        clickEverything(helperFrame);
+
+        QVERIFY2(ReadingFixture::waitFor([&] { return warnings.count(QStringLiteral("Navigation refused")) >= 2 * refusals; }),
+            qPrintable(QString::number(warnings.count(QStringLiteral("Navigation refused")))));
+        if (settle)
+            QTest::qWait(5000);
+        QCOMPARE(frame->url(), chapter);
+        QVERIFY(!scriptRan(frame));
+        QVERIFY(viewer->chapterPage()->currentPage() > 0);
+        QCOMPARE(helperFrame->url(), chapter);
+        QVERIFY(!scriptRan(helperFrame));
+        QVERIFY(helperPage.applyFormat(context->pageParams()->pageFormatScript()) > 0);
     }
 
     // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter

@@ -195,7 +195,7 @@ const char* const kPagesOfLinksScript = R"JS(
 
 // The web page of the helper: never opens a dialog or a window (an alert in a book would
 // otherwise wait for a click no one can give), stops long-running book scripts, and stays on
-// the chapter it was asked to load.
+// the chapter it was asked to load, once.
 class ChapterLayout::Page : public QWebPage {
 public:
     using QWebPage::QWebPage;
@@ -214,9 +214,8 @@ protected:
 
     bool acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type) override
     {
-        if (frame != mainFrame())
-            return request.url().isLocalFile();
-        return request.url().adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery) == expectedUrl;
+        // No click reaches the helper's page: a link goes nowhere here either.
+        return chapterNavigation(frame, request, type, &expectedUrl) == ChapterNavigation::Follow;
     }
 };
 
