@@ -15,8 +15,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <QTest>
+#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -534,8 +534,7 @@ private slots:
         save("read-only-folder");
         QVERIFY2(logs(home.path()).contains(QStringLiteral("The folder %1 cannot be written").arg(data)),
             qPrintable(logs(home.path()).right(2000)));
-        const QString copy
-            = logs(home.path()).section(QLatin1String(" is read from the copy "), 1).section('\n', 0, 0);
+        const QString copy = logs(home.path()).section(QLatin1String(" is read from the copy "), 1).section('\n', 0, 0);
         QVERIFY2(QFileInfo(copy).permissions() & QFile::WriteOwner, qPrintable(copy));
         const QString window = answerStartBox(pid, home.path());
         QVERIFY(!window.isEmpty());
@@ -742,7 +741,8 @@ private slots:
                 QVERIFY(waitUntil([&] { return findColour(grab(window), kLinkMark).count > 1000; }, 30000));
                 const ColourSpot link = findColour(settle(window, grab(window)), kLinkMark);
                 click(window, link.centre, 1);
-                QVERIFY(waitUntil([&] { return logs(home.path()).contains(QLatin1String("Navigation refused")); }, 30000));
+                QVERIFY(
+                    waitUntil([&] { return logs(home.path()).contains(QLatin1String("Navigation refused")); }, 30000));
                 QTest::qWait(5000);
                 const QImage page = grab(window);
                 saveImage(page, "scripting-page");

@@ -9,8 +9,8 @@
 #include "appdirs.h"
 #include "bookcontext.h"
 #include "bookpageparams.h"
-#include "chapterlayout.h"
 #include "chapterbuilder.h"
+#include "chapterlayout.h"
 #include "checkedsave.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
@@ -139,13 +139,15 @@ QVariantList glyphAdvances(QWebFrame* frame, const QString& face = QString())
     return frame->evaluateJavaScript(script.arg(jsengine::escaped(face))).toList();
 }
 
-
 // What a book's script leaves wherever it runs: the name of the top window, which a navigation
 // keeps, and the title of its document.
 const QByteArray kBookScript = "top.name='ran';document.title='ran'";
 
 // A page that runs the book's script as soon as it opens.
-QByteArray scriptPage() { return "data:text/html,%3Cscript%3E" + QUrl::toPercentEncoding(kBookScript) + "%3C/script%3E"; }
+QByteArray scriptPage()
+{
+    return "data:text/html,%3Cscript%3E" + QUrl::toPercentEncoding(kBookScript) + "%3C/script%3E";
+}
 
 // Clicks everything in a frame and its child frames as a script of the test (every element, links,
 // areas, buttons, inputs and SVG and MathML ones alike), then submits every form: what follows
@@ -681,9 +683,10 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(int, refusals);
         QFETCH(bool, settle);
-        const QByteArray text = "<html><head>" + head + "<title>Crafted</title></head><body><p>Words before.</p>"
-            + body + "<p>Words after.<br></p></body></html>";
-        const QString path = m_fixture->home().filePath(mobi ? QStringLiteral("crafted.mobi") : QStringLiteral("crafted.epub"));
+        const QByteArray text = "<html><head>" + head + "<title>Crafted</title></head><body><p>Words before.</p>" + body
+            + "<p>Words after.<br></p></body></html>";
+        const QString path
+            = m_fixture->home().filePath(mobi ? QStringLiteral("crafted.mobi") : QStringLiteral("crafted.epub"));
         QFile::remove(path);
         if (mobi) {
             MobiWriter writer;
@@ -714,7 +717,8 @@ private slots:
         QVERIFY(helperFrame);
         clickEverything(helperFrame);
 
-        QVERIFY2(ReadingFixture::waitFor([&] { return warnings.count(QStringLiteral("Navigation refused")) >= 2 * refusals; }),
+        QVERIFY2(ReadingFixture::waitFor(
+                     [&] { return warnings.count(QStringLiteral("Navigation refused")) >= 2 * refusals; }),
             qPrintable(QString::number(warnings.count(QStringLiteral("Navigation refused")))));
         if (settle)
             QTest::qWait(5000);
