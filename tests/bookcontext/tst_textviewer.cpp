@@ -646,6 +646,7 @@ private slots:
                 "\x1b$B<!--\x1b(B<a href=\"" + js + "\">Next</a>-->", 0, false },
             { "refresh to a page", "<meta http-equiv=\"refresh\" content=\"1;url=" + page + "\">", "<p>Wait.</p>", 1,
                 true },
+            { "refresh of the chapter", "<meta http-equiv=\"refresh\" content=\"0\">", "<p>Again.</p>", 1, false },
             { "form action", "", "<form action=\"" + page + "\"><input type=\"submit\" value=\"Go\"></form>", 1,
                 false },
             { "button formaction", "", "<form><button formaction=\"" + page + "\">Go</button></form>", 1, false },
@@ -661,6 +662,10 @@ private slots:
                     + "\" begin=\"0s\"/><animate attributeName=\"href\" values=\"" + js
                     + "\" begin=\"0s\" dur=\"9s\" fill=\"freeze\"/><rect width=\"200\" height=\"60\"/></a></svg>",
                 0, true },
+            { "SVG link", "",
+                "<svg width=\"200\" height=\"60\"><a xlink:href=\"" + js
+                    + "\"><rect width=\"200\" height=\"60\"/></a></svg>",
+                0, false },
             { "iframe srcdoc", "",
                 "<iframe srcdoc=\"<a href='" + js + "'>x</a><script>" + kBookScript + "</script>\"></iframe>", 0,
                 true },
