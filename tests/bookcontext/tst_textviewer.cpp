@@ -666,6 +666,8 @@ private slots:
                 "<svg width=\"200\" height=\"60\"><a xlink:href=\"" + js
                     + "\"><rect width=\"200\" height=\"60\"/></a></svg>",
                 0, false },
+            { "SVG use of a drawing with handlers", "",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"drawing.svg#r\"/></svg>", 0, false },
             { "iframe srcdoc", "",
                 "<iframe srcdoc=\"<a href='" + js + "'>x</a><script>" + kBookScript + "</script>\"></iframe>", 0,
                 true },
@@ -700,6 +702,11 @@ private slots:
         } else {
             EpubBuilder epub;
             epub.addItem(QStringLiteral("c1"), QStringLiteral("crafted.html"), text);
+            // A drawing of the book's that a chapter may use, with handlers of its own.
+            epub.addResource(QStringLiteral("x"), QStringLiteral("drawing.svg"),
+                "<svg xmlns='http://www.w3.org/2000/svg'><rect id='r' width='200' height='60' onclick=\"" + kBookScript
+                    + "\" onmouseover=\"" + kBookScript + "\"/></svg>",
+                QStringLiteral("image/svg+xml"));
             QVERIFY(epub.write(path));
         }
         MessageCatcher warnings(QtWarningMsg);
