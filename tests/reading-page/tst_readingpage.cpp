@@ -138,6 +138,31 @@ bool barsAt(const QImage& image, int x, const QColor& background)
             return true;
     return false;
 }
+// Whether a guarded object still lived when the watched one got the last event of its destruction.
+class DestroyWatcher : public QObject {
+public:
+    DestroyWatcher(QObject* watched, QObject* guarded)
+        : m_guarded(guarded)
+    {
+        watched->installEventFilter(this);
+    }
+    bool destroyed = false;
+    bool guardedLived = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Destroy) {
+            destroyed = true;
+            guardedLived = !m_guarded.isNull();
+        }
+        return false;
+    }
+
+private:
+    QPointer<QObject> m_guarded;
+};
+
 // The regions a widget paints once the box is hidden; before that only their count.
 class PaintRecorder : public QObject {
 public:
@@ -830,7 +855,12 @@ private slots:
 
     void cleanupTestCase()
     {
+        // The page goes as the program lets it go, with its book open. The slider's tip stands in the
+        // page, out of the footer: the footer, and its filter on the tip, are gone before the tip dies.
+        DestroyWatcher tipEnd(m_page->footer()->slider()->tooltip(), m_page->footer());
         m_stack.reset();
+        QVERIFY(tipEnd.destroyed);
+        QVERIFY(!tipEnd.guardedLived);
         m_popup.reset();
         m_context.reset();
     }
@@ -1601,6 +1631,11 @@ private slots:
             Qt::NoScrollPhase, false);
         QApplication::sendEvent(footer.slider(), &wheel);
         QCOMPARE(footer.slider()->value(), before);
+        // Once the tip is gone, the slider's events reach the footer's filter without building another.
+        delete footer.slider()->tooltip();
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(footer.slider(), &move);
+        QVERIFY(!footer.slider()->findChild<QObject*>(QStringLiteral("KelSliderTooltip")));
 
         // Repagination shows the busy bar until the new count arrives.
         emit context->pageCountAboutToChange();

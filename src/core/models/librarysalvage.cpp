@@ -62,6 +62,9 @@ struct Column {
 struct Table {
     QString name;
     quint32 root = 0; // 0: not known
+    // A program table that the file's whole schema does not name: unless leaves of it are found off
+    // every tree (damage spoilt its name there), the file's version never had it.
+    bool unnamed = false;
     QVector<Column> columns;
     int rowidColumn = -1; // the INTEGER PRIMARY KEY, stored as the rowid and as null in the record
 };
@@ -248,34 +251,46 @@ Tree walk(const SqlitePageReader& reader, quint32 root, const std::function<bool
     return tree;
 }
 
-// The rows of the table sqlite_master: the tables of the file with their roots.
-QVector<Table> readSchema(const SqlitePageReader& reader, QVector<qint16>* owner, bool* read)
+// What the table sqlite_master says of the file's tables.
+struct Schema {
+    QVector<Table> tables; // those with a root and columns that read
+    bool read = false; // some of its rows read
+    bool whole = false; // every page and row of it read: it names every table the file has
+    QSet<QString> names; // of every table it names, in lower case
+};
+
+Schema readSchema(const SqlitePageReader& reader, QVector<qint16>* owner)
 {
-    QVector<Table> tables;
+    Schema schema;
     const Tree tree = walk(reader, 1, [owner](quint32 page) {
         if ((*owner)[int(page)] != 0)
             return false;
         (*owner)[int(page)] = -1;
         return true;
     });
-    int rows = 0;
+    schema.whole = tree.complete();
     for (const LeafRef& leaf : tree.leaves) {
-        for (const Row& row : reader.leaf(leaf.page, leaf.lo, leaf.hi).rows) {
-            if (row.values.size() != 5)
+        const SqlitePageReader::Leaf read = reader.leaf(leaf.page, leaf.lo, leaf.hi);
+        schema.whole = schema.whole && read.whole;
+        for (const Row& row : read.rows) {
+            if (row.values.size() != 5) {
+                schema.whole = false;
                 continue;
-            ++rows;
+            }
+            schema.read = true;
             Table table;
             table.name = row.values.at(1).toString();
+            if (row.values.at(0).toString() != QLatin1String("table"))
+                continue;
+            schema.names.insert(table.name.toLower());
             const qint64 root = row.values.at(3).toLongLong();
-            if (row.values.at(0).toString() != QLatin1String("table") || root < 2 || root > reader.pageLimit()
-                || !parseTable(row.values.at(4).toString(), &table))
+            if (root < 2 || root > reader.pageLimit() || !parseTable(row.values.at(4).toString(), &table))
                 continue;
             table.root = quint32(root);
-            tables.append(table);
+            schema.tables.append(table);
         }
     }
-    *read = rows > 0;
-    return tables;
+    return schema;
 }
 
 // Inserts rows of one table into the new file, with every column both have; a row that refers to
@@ -503,16 +518,18 @@ void Salvage::advance(int units)
 
 void Salvage::findTables()
 {
-    bool schemaRead = false;
-    m_tables = readSchema(m_reader, &m_owner, &schemaRead);
-    if (!schemaRead)
+    const Schema schema = readSchema(m_reader, &m_owner);
+    m_tables = schema.tables;
+    if (!schema.read)
         qWarning() << "The schema of the damaged library cannot be read: its tables are told by their columns";
     // A program table the schema does not name is still found by the shape of its rows.
     for (const QString& sql : LibraryDatabase::tableStatements()) {
         Table table;
         table.name = sql.section(QLatin1Char('('), 0, 0).simplified().section(QLatin1Char(' '), -1);
-        if (tableNamed(table.name) < 0 && parseTable(sql, &table))
+        if (tableNamed(table.name) < 0 && parseTable(sql, &table)) {
+            table.unnamed = schema.whole && !schema.names.contains(table.name.toLower());
             m_tables.append(table);
+        }
     }
     // A false cell costs the scan at most the header of a record of the widest table carried;
     // rows of wider tables are never carried.
@@ -716,6 +733,9 @@ void Salvage::findUnknownPages(const QSet<quint32>& placed)
 bool Salvage::brokenHoldNoLeaf(int table) const
 {
     const Found& found = m_found.at(table);
+    // Of a version before the table: no leaf of it anywhere, and none to lose.
+    if (m_tables.at(table).unnamed && found.tree.leaves.isEmpty() && found.strays.isEmpty())
+        return true;
     // All leaves of a b-tree lie at one depth: a broken pointer above it led to an interior page.
     const int leafDepth = found.tree.leaves.isEmpty() ? -1 : found.tree.leaves.first().depth;
     for (const LeafRef& broken : found.tree.broken) {

@@ -116,6 +116,7 @@ ReadingFooter::ReadingFooter(QWidget* parent)
         m_slider->setSubcontrolsParent(parent);
         tip->setCustomPathFunction(tipOutline);
         tip->installEventFilter(this);
+        m_tip = tip;
     }
 
     m_progressPage = new QWidget(m_stack);
@@ -203,8 +204,10 @@ bool ReadingFooter::eventFilter(QObject* watched, QEvent* event)
         return true;
     // Kept from the ends of the page, the tip may stand off its hot spot: its pointer follows the
     // position it names wherever it is placed.
-    if (watched == m_slider->tooltip() && event->type() == QEvent::Move)
-        m_slider->tooltip()->updateLayout();
+    if (event->type() == QEvent::Move && watched == m_tip) {
+        if (auto* tip = qobject_cast<KelButton*>(watched))
+            tip->updateLayout();
+    }
     return KelFrame::eventFilter(watched, event);
 }
 

@@ -3,6 +3,8 @@
 #include "bookcontextwatcher.h"
 #include "widgets/kelframe.h"
 
+#include <QPointer>
+
 class KelButton;
 class KelLabel;
 class KelSlider;
@@ -56,6 +58,9 @@ private:
     KelLabel* m_slashLabel = nullptr;
     KelLabel* m_countLabel = nullptr;
     KelSlider* m_slider = nullptr;
+    // The slider's tip when it stands in the parent, watched for its moves. Kept as a plain object:
+    // the filter sees the tip's last events while it is being destroyed, when it is no button any more.
+    QPointer<QObject> m_tip;
     MetroProgressBar* m_progressBar = nullptr;
     QWidget* m_rightBox = nullptr;
     KelButton* m_backButton = nullptr;

@@ -387,6 +387,10 @@ ReadingPage::~ReadingPage()
 {
     // The parts go first, so that none follows a book the page no longer holds.
     closeBook();
+    // The footer's filter watches the slider's tip, which stands in this page and comes before the
+    // raised footer among its children: the footer goes first, so the tip never dies under the filter.
+    delete d->footer;
+    d->footer = nullptr;
 }
 
 void ReadingPage::closeBook()
