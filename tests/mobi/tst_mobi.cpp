@@ -1122,6 +1122,11 @@ private slots:
             << QByteArray("<body><pre><div>\naa bb.\n</div><div>cc dd\n</div></pre></body>");
         QTest::newRow("plaintext is left alone") << QByteArray("<body><plaintext>aaa<br/>bbb<br/>ccc</body>") << html
                                                  << QByteArray("<body><plaintext>aaa<br/>bbb<br/>ccc</body>");
+        // Cut while fewer than 33 are open, then one text after another that cannot be cut: each
+        // is read once, not searched on to the end of the run for a place to cut. Too long to
+        // spell out (no expected text): held to the text the parser shows.
+        QTest::newRow("paragraph of 4,000 links never closed")
+            << "<p>" + QByteArray("<a href=#x>w ").repeated(4000) + "</p>" << html << QByteArray();
     }
 
     void inlineRunsCutIntoBlocks()
@@ -1130,9 +1135,13 @@ private slots:
         QFETCH(int, syntax);
         QFETCH(QByteArray, expected);
         int runs = -1;
-        const QByteArray blocked = InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4);
-        QCOMPARE(blocked, expected);
-        QCOMPARE(runs > 0, text != expected);
+        qint64 scanned = 0;
+        const QByteArray blocked = InlineRuns::blocked(text, InlineRuns::Syntax(syntax), &runs, 8, 4, &scanned);
+        if (!expected.isNull())
+            QCOMPARE(blocked, expected);
+        QCOMPARE(runs > 0, text != blocked);
+        QVERIFY2(scanned <= 4 * text.size(),
+            qPrintable(QStringLiteral("%1 bytes read for %2").arg(scanned).arg(text.size())));
         if (syntax == HtmlNesting::Html)
             QCOMPARE(parsedmarkup::read(blocked).shown, parsedmarkup::read(text).shown);
         if (syntax == HtmlNesting::Xml) {

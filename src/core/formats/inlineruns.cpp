@@ -66,14 +66,24 @@ struct Token {
 
 class Tokenizer {
 public:
-    Tokenizer(const QByteArray& text, bool xml)
+    Tokenizer(const QByteArray& text, bool xml, qint64* scanned)
         : m_text(text)
         , m_xml(xml)
+        , m_scanned(scanned)
     {
     }
 
-    // The token at pos; pos must be before the end of the text.
+    // The token at pos; pos must be before the end of the text. Counts the bytes it spans as read.
     Token at(int pos) const
+    {
+        const Token token = read(pos);
+        if (m_scanned)
+            *m_scanned += token.end - token.begin;
+        return token;
+    }
+
+private:
+    Token read(int pos) const
     {
         Token token;
         token.begin = pos;
@@ -130,7 +140,6 @@ public:
         return token;
     }
 
-private:
     bool opensTag(int pos) const
     {
         if (pos + 1 >= m_text.size() || m_text.at(pos) != '<')
@@ -141,6 +150,7 @@ private:
 
     const QByteArray& m_text;
     const bool m_xml;
+    qint64* const m_scanned;
 };
 
 // Whether an attribute names its element: copies of a start tag must not repeat an id, nor an
@@ -192,10 +202,10 @@ struct Run {
 };
 
 // The long runs of inline content, in order.
-QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
+QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes, qint64* scanned)
 {
     QVector<Run> runs;
-    const Tokenizer tokens(text, xml);
+    const Tokenizer tokens(text, xml, scanned);
     struct Block {
         QByteArray name;
         int begin;
@@ -273,12 +283,13 @@ QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
 // Writes one run cut into blocks of about pieceBytes.
 class RunWriter {
 public:
-    RunWriter(const QByteArray& text, bool xml, const Run& run, int pieceBytes, QByteArray* out)
+    RunWriter(const QByteArray& text, bool xml, const Run& run, int pieceBytes, QByteArray* out, qint64* scanned)
         : m_text(text)
         , m_xml(xml)
         , m_run(run)
         , m_piece(pieceBytes)
         , m_out(out)
+        , m_scanned(scanned)
     {
     }
 
@@ -291,7 +302,7 @@ public:
             pos += m_run.lead;
             *m_out += "<div>";
         }
-        const Tokenizer tokens(m_text, m_xml);
+        const Tokenizer tokens(m_text, m_xml, m_scanned);
         while (pos < m_run.end) {
             const Token token = tokens.at(pos);
             pos = token.end;
@@ -335,33 +346,44 @@ private:
     void writeText(int begin, int end)
     {
         // Without a line break, a piece is cut at a sentence's end or else at a space;
-        // preformatted text only after a line end.
+        // preformatted text only after a line end. Each search stays within the text's own
+        // bytes: one that ran on to the end of the chapter, for each of the thousands of texts
+        // of a run that cannot be cut, made the pass grow with the square of the run.
         for (;;) {
             const int filled = m_cutPending ? 0 : m_filled;
-            if (filled + (end - begin) <= 2 * m_piece)
+            if (filled + (end - begin) <= 2 * m_piece || !canCut())
                 break;
             const int from = begin + qMax(0, m_piece - filled);
             const int limit = qMin(end, from + m_piece);
             int cut = -1;
             if (m_run.preformatted) {
-                const char* lineEnd = static_cast<const char*>(memchr(m_text.constData() + from, '\n', end - from));
-                cut = lineEnd ? int(lineEnd - m_text.constData()) + 1 : -1;
+                cut = find('\n', from, end);
             } else {
-                cut = m_text.indexOf(". ", from);
-                cut = cut >= 0 && cut < limit ? cut + 2 : -1;
-                if (cut < 0) {
-                    cut = m_text.indexOf(' ', from);
-                    cut = cut >= 0 && cut < end ? cut + 1 : -1;
+                for (int dot = find('.', from, limit); dot >= 0 && cut < 0; dot = find('.', dot + 1, limit)) {
+                    if (dot + 1 < end && m_text.at(dot + 1) == ' ')
+                        cut = dot + 1;
                 }
+                if (cut < 0)
+                    cut = find(' ', from, end);
             }
-            if (cut < 0 || !canCut())
+            if (cut < 0)
                 break;
-            put(begin, cut);
+            put(begin, cut + 1);
             m_cutPending = true;
-            begin = cut;
+            begin = cut + 1;
         }
         if (begin < end)
             put(begin, end);
+    }
+
+    // The first c in [from, to), or -1; counts the bytes looked at as read.
+    int find(char c, int from, int to) const
+    {
+        const char* start = m_text.constData() + from;
+        const auto* at = static_cast<const char*>(memchr(start, c, size_t(qMax(0, to - from))));
+        if (m_scanned)
+            *m_scanned += at ? at - start + 1 : qMax(0, to - from);
+        return at ? int(at - m_text.constData()) : -1;
     }
 
     // Each cut closes and opens again every inline element open at it: where hundreds are
@@ -398,6 +420,7 @@ private:
     const Run& m_run;
     const int m_piece;
     QByteArray* m_out;
+    qint64* const m_scanned;
     QVector<Open> m_open;
     int m_filled = 0;
     bool m_cutPending = false;
@@ -405,10 +428,11 @@ private:
 
 } // namespace
 
-QByteArray InlineRuns::blocked(const QByteArray& text, Syntax syntax, int* runs, int maxRunBytes, int pieceBytes)
+QByteArray InlineRuns::blocked(
+    const QByteArray& text, Syntax syntax, int* runs, int maxRunBytes, int pieceBytes, qint64* scanned)
 {
     const bool xml = syntax == HtmlNesting::Xml;
-    const QVector<Run> found = longRuns(text, xml, maxRunBytes);
+    const QVector<Run> found = longRuns(text, xml, maxRunBytes, scanned);
     if (runs)
         *runs = found.size();
     if (found.isEmpty())
@@ -418,7 +442,7 @@ QByteArray InlineRuns::blocked(const QByteArray& text, Syntax syntax, int* runs,
     int copied = 0;
     for (const Run& run : found) {
         out.append(text.constData() + copied, run.begin - copied);
-        RunWriter(text, xml, run, qMax(1, pieceBytes), &out).write();
+        RunWriter(text, xml, run, qMax(1, pieceBytes), &out, scanned).write();
         copied = run.end;
     }
     out.append(text.constData() + copied, text.size() - copied);

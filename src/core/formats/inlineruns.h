@@ -32,8 +32,10 @@ public:
     static constexpr int PieceBytes = 8 * 1024;
 
     // The text with every run longer than maxRunBytes wrapped into blocks; runs (if given)
-    // receives the number of runs rewritten, 0 when the text is returned as it is.
+    // receives the number of runs rewritten, 0 when the text is returned as it is. The text is
+    // read a few times over at most, whatever it holds; scanned (if given) is increased by the
+    // bytes read.
     using Syntax = HtmlNesting::Syntax;
     static QByteArray blocked(const QByteArray& text, Syntax syntax, int* runs = nullptr, int maxRunBytes = MaxRunBytes,
-        int pieceBytes = PieceBytes);
+        int pieceBytes = PieceBytes, qint64* scanned = nullptr);
 };
