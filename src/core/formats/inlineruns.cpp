@@ -14,6 +14,8 @@ using namespace markupscan;
 
 // Most inline elements closed and opened again at a cut.
 constexpr int kMaxReopened = 32;
+// Letters and digits of the longest reference name the HTML parser knows, with its ";".
+constexpr int kLongestReferenceName = 32;
 
 // Elements that start or end a block: a run of inline content ends at any of their tags.
 const Names& blockElements()
@@ -345,27 +347,19 @@ private:
 
     void writeText(int begin, int end)
     {
-        // Without a line break, a piece is cut at a sentence's end or else at a space;
-        // preformatted text only after a line end. Each search stays within the text's own
-        // bytes: one that ran on to the end of the chapter, for each of the thousands of texts
-        // of a run that cannot be cut, made the pass grow with the square of the run.
+        // Without a line break, a piece is cut at a sentence's end or else at a space, or
+        // anywhere where a word is longer than a piece; preformatted text only after a line end.
+        // Each search stays within the text's own bytes: one that ran on to the end of the
+        // chapter, for each of the thousands of texts of a run that cannot be cut, made the pass
+        // grow with the square of the run.
+        m_scan = begin;
+        m_reference = -1;
         for (;;) {
             const int filled = m_cutPending ? 0 : m_filled;
             if (filled + (end - begin) <= 2 * m_piece || !canCut())
                 break;
             const int from = begin + qMax(0, m_piece - filled);
-            const int limit = qMin(end, from + m_piece);
-            int cut = -1;
-            if (m_run.preformatted) {
-                cut = find('\n', from, end);
-            } else {
-                for (int dot = find('.', from, limit); dot >= 0 && cut < 0; dot = find('.', dot + 1, limit)) {
-                    if (dot + 1 < end && m_text.at(dot + 1) == ' ')
-                        cut = dot + 1;
-                }
-                if (cut < 0)
-                    cut = find(' ', from, end);
-            }
+            const int cut = m_run.preformatted ? find('\n', from, end) : cutPlace(from, end);
             if (cut < 0)
                 break;
             put(begin, cut + 1);
@@ -374,6 +368,59 @@ private:
         }
         if (begin < end)
             put(begin, end);
+    }
+
+    // The last byte of a piece that is full at from, in text of no line break: a sentence's end
+    // or a space within a piece's length, or else any character that leaves every character and
+    // reference whole. The web view lays a block out in a time that grows with the square of
+    // the pages it spans: a word of a megabyte (of "<", say) took seconds as one block.
+    int cutPlace(int from, int end)
+    {
+        for (int at = from; at < end; at += m_piece) {
+            const int to = qMin(end, at + m_piece);
+            for (int dot = find('.', at, to); dot >= 0; dot = find('.', dot + 1, to)) {
+                if (dot + 1 < end && m_text.at(dot + 1) == ' ')
+                    return dot + 1;
+            }
+            int cut = find(' ', at, to);
+            // A word that ends within the piece stays whole.
+            if (cut < 0 && to - at == m_piece)
+                cut = wholeCharacter(at, to);
+            if (cut >= 0)
+                return cut;
+        }
+        return -1;
+    }
+
+    // The first byte in [from, to) after which a cut splits no character and no character
+    // reference: an ASCII byte after another is a character of its own in any ASCII-compatible
+    // encoding. References are followed from the text's start on, each byte once.
+    int wholeCharacter(int from, int to)
+    {
+        for (; m_scan < to; ++m_scan) {
+            if (m_scanned)
+                ++*m_scanned;
+            const char c = m_text.at(m_scan);
+            followReference(c);
+            if (m_scan >= from && m_reference < 0 && uchar(c) < 0x80 && uchar(m_text.at(qMax(0, m_scan - 1))) < 0x80)
+                return m_scan++;
+        }
+        return -1;
+    }
+
+    // Where the reference that the byte at m_scan may belong to starts, in m_reference.
+    void followReference(char c)
+    {
+        if (c == '&') {
+            m_reference = m_scan;
+        } else if (m_reference >= 0) {
+            const bool named = m_text.at(m_reference + 1) != '#';
+            // XML names hold other characters, and always end with ";"; the HTML parser takes
+            // letters and digits, a name up to the longest it knows.
+            if (c == ';' || (!m_xml && !(isLetter(c) || (c >= '0' && c <= '9') || c == '#'))
+                || (!m_xml && named && m_scan - m_reference > kLongestReferenceName))
+                m_reference = -1;
+        }
     }
 
     // The first c in [from, to), or -1; counts the bytes looked at as read.
@@ -421,6 +468,10 @@ private:
     const int m_piece;
     QByteArray* m_out;
     qint64* const m_scanned;
+    // How far references are followed in the text being written, and where the one open there
+    // starts (-1: none).
+    int m_scan = 0;
+    int m_reference = -1;
     QVector<Open> m_open;
     int m_filled = 0;
     bool m_cutPending = false;

@@ -11,8 +11,9 @@
 // and hundreds of megabytes for a few megabytes of text, and the page counter finds no element
 // boundary to count it in pieces at. A run of text, line breaks and inline elements between
 // two blocks that is longer than a bound is therefore wrapped into "<div>"s of a few kilobytes,
-// cut after a line break (or at a sentence's end or a space where a piece has none); inside a
-// paragraph, which a "<div>" would end, the paragraph itself is closed and opened again.
+// cut after a line break (or at a sentence's end or a space where a piece has none, or anywhere
+// in a word longer than a piece, but never inside a character or a character reference); inside
+// a paragraph, which a "<div>" would end, the paragraph itself is closed and opened again.
 // Preformatted text ("<pre>", "<listing>") is cut only after a line end, and the HTML parser's
 // "<plaintext>" not at all. Inline elements open at a cut are closed before it and opened again
 // after it without their id, name and xml:id attributes (every other attribute as written), so
