@@ -13,10 +13,12 @@
 // formatting elements each with attributes of its own (the parser keeps them all) or reopened in
 // each of thousands of blocks; then end tags the parser ignores under 190 open elements, which the
 // nesting pass keeps and the HTML5 parser's check walks past. For each the time of the nesting pass
-// (target < 200 ms) and of the whole conversion.
+// (target < 200 ms) and of the whole conversion. Then a paragraph of links never closed, at 512 KB
+// and 1 MB: the time of the run cutting (target < 200 ms) and of the whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/htmlnesting.h"
+#include "formats/inlineruns.h"
 #include "formats/mobi/mobi.h"
 #include "formats/mobi/mobidocument.h"
 #include "mobiwriter.h"
@@ -93,6 +95,21 @@ double peakMb()
     return usage.ru_maxrss / 1024.0;
 }
 
+// Writes a MOBI book of the text as name.mobi in the folder and converts it: the time of the
+// whole conversion, in ms.
+qint64 conversionMs(const QByteArray& text, const QTemporaryDir& dir, const QString& name)
+{
+    MobiWriter hostile;
+    hostile.setText(text);
+    const QString path = dir.filePath(name + QStringLiteral(".mobi"));
+    hostile.write(path);
+    QElapsedTimer timer;
+    timer.start();
+    mobi::MobiDocument document(path);
+    document.load(dir.filePath(name));
+    return timer.elapsed();
+}
+
 qint64 median(QList<qint64> values)
 {
     std::sort(values.begin(), values.end());
@@ -157,6 +174,25 @@ int main(int argc, char** argv)
         }
     }
 
+    // A paragraph of links never closed: past 32 open, no cut can be made, and the run cutting
+    // once searched on to the end of the run for a place to cut after each of its texts.
+    for (const int kilobytes : { 512, 1024 }) {
+        QByteArray text = "<html><head></head><body><p>";
+        const int runStart = text.size();
+        while (text.size() - runStart <= kilobytes * 1024)
+            text += "<a href=#x>w ";
+        text += "</p></body></html>";
+        QElapsedTimer timer;
+        timer.start();
+        int runs = 0;
+        InlineRuns::blocked(text, HtmlNesting::Html, &runs);
+        const qint64 pass = timer.elapsed();
+        out << "hostile run, a paragraph of links never closed, " << kilobytes << " KB: run cutting " << pass
+            << " ms (target < 200 ms, " << runs << " run cut), whole conversion "
+            << conversionMs(text, dir, QStringLiteral("links%1").arg(kilobytes)) << " ms\n"
+            << Qt::flush;
+    }
+
     struct Nesting {
         QString name;
         QByteArray prefix;
@@ -192,16 +228,10 @@ int main(int argc, char** argv)
             QElapsedTimer timer;
             timer.start();
             HtmlNesting::bounded(text, HtmlNesting::Html);
-            const qint64 pass = timer.restart();
-            MobiWriter hostile;
-            hostile.setText(text);
-            const QString path = dir.filePath(QStringLiteral("nesting%1.mobi").arg(kilobytes));
-            hostile.write(path);
-            timer.restart();
-            mobi::MobiDocument document(path);
-            document.load(dir.filePath(QStringLiteral("nesting%1").arg(kilobytes)));
+            const qint64 pass = timer.elapsed();
             out << "hostile nesting, " << markup.name << ", " << text.size() / 1024 << " KB: nesting pass " << pass
-                << " ms (target < 200 ms), whole conversion " << timer.elapsed() << " ms\n"
+                << " ms (target < 200 ms), whole conversion "
+                << conversionMs(text, dir, QStringLiteral("nesting%1").arg(kilobytes)) << " ms\n"
                 << Qt::flush;
         }
     }

@@ -1,19 +1,21 @@
 // A hostile book opened in the reading page of the real application's main window, in a temporary
 // HOME, as "Start reading now" opens it: by default a MOBI of many unclosed headings (each one with
 // a title a contents entry, the empty ones left out of the chapter), or an EPUB whose paragraph has
-// 200,000 attributes, or a MOBI whose text records all repeat the first one; or a MOBI of 250,000
-// unclosed headings each followed by a sentence, or of 1,000,000 headings that show nothing (no-break
-// spaces, empty inline elements, line breaks, empty anchors). Measured from the opening on, with a
-// 16 ms timer measuring how late the GUI thread answers: the time to the first page, the worst stall
-// while it opens and for ten seconds after; then the contents box shown and scrolled to its end, ten
-// more seconds while the box measures its rows; the widgets the box made and the peak memory of the
-// process (VmHWM). For the last two kinds also: End, the last contents entry and a search for the
-// last sentence, each with its time and whether it reached the book's last words; and the peak
-// memory of the page-count helper.
-// Usage: bench_readingpage [headings, default 250000; or "attributes", "records", "sentences" or
-//                          "nothing"]
+// 200,000 attributes, or a MOBI whose text records all repeat the first one, or an EPUB chapter of
+// a word of bare "<" or a MOBI paragraph of links never closed, each of a given size; or a MOBI of
+// 250,000 unclosed headings each followed by a sentence, or of 1,000,000 headings that show nothing
+// (no-break spaces, empty inline elements, line breaks, empty anchors). Measured from the opening
+// on, with a 16 ms timer measuring how late the GUI thread answers: the time to the first page, the
+// worst stall while it opens and for ten seconds after; then the contents box shown and scrolled to
+// its end, ten more seconds while the box measures its rows; the widgets the box made and the peak
+// memory of the process (VmHWM). For the last two kinds also: End, the last contents entry and a
+// search for the last sentence, each with its time and whether it reached the book's last words;
+// and the peak memory of the page-count helper.
+// Usage: bench_readingpage [headings, default 250000; or "attributes", "records", "sentences",
+//                          "nothing", "less" or "links"]
 //                          [1: count pages with the helper, default 0]
-//                          [one heading in N has a title, the others are empty; default 1]
+//                          [one heading in N has a title, the others are empty; default 1;
+//                           for "less" and "links" the size in KB, default 1024]
 // Targets: a key answered within 2 s of opening; the reader and the helper each under 1.5 GB.
 
 #include "application.h"
@@ -149,6 +151,8 @@ int main(int argc, char* argv[])
     const bool helper = argc > 2 && QString::fromLocal8Bit(argv[2]) == QLatin1String("1");
     // One heading in this many has a title, the others are empty.
     const int titledEvery = argc > 3 ? qMax(1, QString::fromLocal8Bit(argv[3]).toInt()) : 1;
+    // For "less" and "links": the size of the chapter, in KB.
+    const int kilobytes = argc > 3 ? qMax(1, QString::fromLocal8Bit(argv[3]).toInt()) : 1024;
     QTextStream out(stdout);
 
     BookDto book;
@@ -168,6 +172,27 @@ int main(int argc, char* argv[])
         book.format = int(BookFormat::Epub);
         written = epub.write(book.full_path);
         described = QStringLiteral("an EPUB paragraph of 200000 attributes");
+    } else if (kind == QLatin1String("less") || kind == QLatin1String("links")) {
+        // A word of bare "<" in an EPUB chapter that is not XML, or a MOBI paragraph of links.
+        const bool less = kind == QLatin1String("less");
+        book.full_path = home.path() + (less ? QStringLiteral("/less.epub") : QStringLiteral("/links.mobi"));
+        book.format = int(less ? BookFormat::Epub : BookFormat::Mobi);
+        if (less) {
+            EpubBuilder epub;
+            epub.setTitle(QStringLiteral("Less"));
+            epub.addItem(QStringLiteral("c1"), QStringLiteral("c1.xhtml"),
+                "<html><body><p>The first words.</p>" + QByteArray(kilobytes * 1024, '<') + "</body></html>");
+            written = epub.write(book.full_path);
+        } else {
+            QByteArray text = "<html><head></head><body><p>";
+            while (text.size() < kilobytes * 1024)
+                text += "<a href=#x>w ";
+            MobiWriter writer;
+            writer.setText(text + "</p></body></html>");
+            written = writer.write(book.full_path);
+        }
+        described = less ? QStringLiteral("an EPUB chapter of %1 KB of \"<\"").arg(kilobytes)
+                         : QStringLiteral("a MOBI paragraph of %1 KB of links never closed").arg(kilobytes);
     } else if (kind == QLatin1String("records")) {
         QByteArray text = "<html><head></head><body>";
         for (int i = 1; i <= 3000; ++i)

@@ -1365,26 +1365,34 @@ private slots:
 
     // A chapter of lines apart by line breaks only is stored with blocks to lay out one by one,
     // still well-formed where it is read as XML, with its text and ids; a chapter whose runs
-    // are short keeps its bytes.
+    // are short keeps its bytes. So is one of a word of hundreds of kilobytes, which the web
+    // view took seconds to lay out as one block.
     void bareLinesStoredInBlocks_data()
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<int>("kilobytes");
-        QTest::newRow("XHTML chapter") << "lines.xhtml" << 600;
-        QTest::newRow("HTML chapter") << "lines.html" << 600;
-        QTest::newRow("short chapter") << "lines.xhtml" << 100;
+        // The text repeated, or else lines of words.
+        QTest::addColumn<QByteArray>("unit");
+        QTest::newRow("XHTML chapter") << "lines.xhtml" << 600 << QByteArray();
+        QTest::newRow("HTML chapter") << "lines.html" << 600 << QByteArray();
+        QTest::newRow("short chapter") << "lines.xhtml" << 100 << QByteArray();
+        QTest::newRow("XHTML chapter of one word") << "word.xhtml" << 600 << QByteArray("&lt;");
+        // Not XML: shown as HTML.
+        QTest::newRow("chapter of bare <") << "less.xhtml" << 1024 << QByteArray("<");
     }
 
     void bareLinesStoredInBlocks()
     {
         QFETCH(QString, fileName);
         QFETCH(int, kilobytes);
+        QFETCH(QByteArray, unit);
         QByteArray body;
         for (int i = 0; body.size() < kilobytes * 1024; ++i) {
             if (i == 300)
                 body += "<em><span id=\"mid\">";
-            body += "The weaver sat at the loom from morning to night &amp; the shuttle flew " + QByteArray::number(i)
-                + ".<br/>\n";
+            body += !unit.isEmpty() ? unit
+                                    : "The weaver sat at the loom from morning to night &amp; the shuttle flew "
+                    + QByteArray::number(i) + ".<br/>\n";
             if (i == 800)
                 body += "</span></em>";
         }
@@ -1399,8 +1407,12 @@ private slots:
             QCOMPARE(stored, chapter);
             return;
         }
-        QCOMPARE(epub::XmlGuard::scan(stored).state, epub::XmlGuard::WellFormed);
-        QCOMPARE(bodyText(stored), bodyText(chapter));
+        if (epub::XmlGuard::scan(chapter).state == epub::XmlGuard::WellFormed) {
+            QCOMPARE(epub::XmlGuard::scan(stored).state, epub::XmlGuard::WellFormed);
+            QCOMPARE(bodyText(stored), bodyText(chapter));
+        } else {
+            QCOMPARE(parsedmarkup::read(stored).shown, parsedmarkup::read(chapter).shown);
+        }
         QCOMPARE(stored.count("id=\"mid\""), 1);
         QVERIFY2(stored.count("<div>") > 50, qPrintable(QString::number(stored.count("<div>"))));
     }

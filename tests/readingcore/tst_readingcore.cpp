@@ -782,10 +782,11 @@ private slots:
                                .arg(QStringLiteral("-.").repeated(800)));
         }
         add("neutral runs", neutral);
-        // A megabyte of bare "<", as a converted MOBI chapter holds it, and one of "< " as an EPUB
-        // chapter holds it: lines broken inside a word, and at spaces.
+        // A word of bare "<" as long as a converted chapter holds in one block (a longer one is
+        // cut), and a megabyte of "< " as an EPUB chapter holds it: lines broken inside a word,
+        // and at spaces.
         ChapterBuilder bare;
-        bare.addRaw(QString(1 << 20, QLatin1Char('<')));
+        bare.addRaw(QString(InlineRuns::MaxRunBytes, QLatin1Char('<')));
         add("bare <", bare, "c.html");
         ChapterBuilder spaced;
         spaced.addRaw(QStringLiteral("&lt; ").repeated(1 << 19));

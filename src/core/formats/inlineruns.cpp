@@ -14,6 +14,8 @@ using namespace markupscan;
 
 // Most inline elements closed and opened again at a cut.
 constexpr int kMaxReopened = 32;
+// Letters and digits of the longest reference name the HTML parser knows, with its ";".
+constexpr int kLongestReferenceName = 32;
 
 // Elements that start or end a block: a run of inline content ends at any of their tags.
 const Names& blockElements()
@@ -66,14 +68,24 @@ struct Token {
 
 class Tokenizer {
 public:
-    Tokenizer(const QByteArray& text, bool xml)
+    Tokenizer(const QByteArray& text, bool xml, qint64* scanned)
         : m_text(text)
         , m_xml(xml)
+        , m_scanned(scanned)
     {
     }
 
-    // The token at pos; pos must be before the end of the text.
+    // The token at pos; pos must be before the end of the text. Counts the bytes it spans as read.
     Token at(int pos) const
+    {
+        const Token token = read(pos);
+        if (m_scanned)
+            *m_scanned += token.end - token.begin;
+        return token;
+    }
+
+private:
+    Token read(int pos) const
     {
         Token token;
         token.begin = pos;
@@ -130,7 +142,6 @@ public:
         return token;
     }
 
-private:
     bool opensTag(int pos) const
     {
         if (pos + 1 >= m_text.size() || m_text.at(pos) != '<')
@@ -141,6 +152,7 @@ private:
 
     const QByteArray& m_text;
     const bool m_xml;
+    qint64* const m_scanned;
 };
 
 // Whether an attribute names its element: copies of a start tag must not repeat an id, nor an
@@ -192,10 +204,10 @@ struct Run {
 };
 
 // The long runs of inline content, in order.
-QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
+QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes, qint64* scanned)
 {
     QVector<Run> runs;
-    const Tokenizer tokens(text, xml);
+    const Tokenizer tokens(text, xml, scanned);
     struct Block {
         QByteArray name;
         int begin;
@@ -273,12 +285,13 @@ QVector<Run> longRuns(const QByteArray& text, bool xml, int maxRunBytes)
 // Writes one run cut into blocks of about pieceBytes.
 class RunWriter {
 public:
-    RunWriter(const QByteArray& text, bool xml, const Run& run, int pieceBytes, QByteArray* out)
+    RunWriter(const QByteArray& text, bool xml, const Run& run, int pieceBytes, QByteArray* out, qint64* scanned)
         : m_text(text)
         , m_xml(xml)
         , m_run(run)
         , m_piece(pieceBytes)
         , m_out(out)
+        , m_scanned(scanned)
     {
     }
 
@@ -291,7 +304,7 @@ public:
             pos += m_run.lead;
             *m_out += "<div>";
         }
-        const Tokenizer tokens(m_text, m_xml);
+        const Tokenizer tokens(m_text, m_xml, m_scanned);
         while (pos < m_run.end) {
             const Token token = tokens.at(pos);
             pos = token.end;
@@ -334,34 +347,90 @@ private:
 
     void writeText(int begin, int end)
     {
-        // Without a line break, a piece is cut at a sentence's end or else at a space;
-        // preformatted text only after a line end.
+        // Without a line break, a piece is cut at a sentence's end or else at a space, or
+        // anywhere where a word is longer than a piece; preformatted text only after a line end.
+        // Each search stays within the text's own bytes: one that ran on to the end of the
+        // chapter, for each of the thousands of texts of a run that cannot be cut, made the pass
+        // grow with the square of the run.
+        m_scan = begin;
+        m_reference = -1;
         for (;;) {
             const int filled = m_cutPending ? 0 : m_filled;
-            if (filled + (end - begin) <= 2 * m_piece)
+            if (filled + (end - begin) <= 2 * m_piece || !canCut())
                 break;
             const int from = begin + qMax(0, m_piece - filled);
-            const int limit = qMin(end, from + m_piece);
-            int cut = -1;
-            if (m_run.preformatted) {
-                const char* lineEnd = static_cast<const char*>(memchr(m_text.constData() + from, '\n', end - from));
-                cut = lineEnd ? int(lineEnd - m_text.constData()) + 1 : -1;
-            } else {
-                cut = m_text.indexOf(". ", from);
-                cut = cut >= 0 && cut < limit ? cut + 2 : -1;
-                if (cut < 0) {
-                    cut = m_text.indexOf(' ', from);
-                    cut = cut >= 0 && cut < end ? cut + 1 : -1;
-                }
-            }
-            if (cut < 0 || !canCut())
+            const int cut = m_run.preformatted ? find('\n', from, end) : cutPlace(from, end);
+            if (cut < 0)
                 break;
-            put(begin, cut);
+            put(begin, cut + 1);
             m_cutPending = true;
-            begin = cut;
+            begin = cut + 1;
         }
         if (begin < end)
             put(begin, end);
+    }
+
+    // The last byte of a piece that is full at from, in text of no line break: a sentence's end
+    // or a space within a piece's length, or else any character that leaves every character and
+    // reference whole. The web view lays a block out in a time that grows with the square of
+    // the pages it spans: a word of a megabyte (of "<", say) took seconds as one block.
+    int cutPlace(int from, int end)
+    {
+        for (int at = from; at < end; at += m_piece) {
+            const int to = qMin(end, at + m_piece);
+            for (int dot = find('.', at, to); dot >= 0; dot = find('.', dot + 1, to)) {
+                if (dot + 1 < end && m_text.at(dot + 1) == ' ')
+                    return dot + 1;
+            }
+            int cut = find(' ', at, to);
+            // A word that ends within the piece stays whole.
+            if (cut < 0 && to - at == m_piece)
+                cut = wholeCharacter(at, to);
+            if (cut >= 0)
+                return cut;
+        }
+        return -1;
+    }
+
+    // The first byte in [from, to) after which a cut splits no character and no character
+    // reference: an ASCII byte after another is a character of its own in any ASCII-compatible
+    // encoding. References are followed from the text's start on, each byte once.
+    int wholeCharacter(int from, int to)
+    {
+        for (; m_scan < to; ++m_scan) {
+            if (m_scanned)
+                ++*m_scanned;
+            const char c = m_text.at(m_scan);
+            followReference(c);
+            if (m_scan >= from && m_reference < 0 && uchar(c) < 0x80 && uchar(m_text.at(qMax(0, m_scan - 1))) < 0x80)
+                return m_scan++;
+        }
+        return -1;
+    }
+
+    // Where the reference that the byte at m_scan may belong to starts, in m_reference.
+    void followReference(char c)
+    {
+        if (c == '&') {
+            m_reference = m_scan;
+        } else if (m_reference >= 0) {
+            const bool named = m_text.at(m_reference + 1) != '#';
+            // XML names hold other characters, and always end with ";"; the HTML parser takes
+            // letters and digits, a name up to the longest it knows.
+            if (c == ';' || (!m_xml && !(isLetter(c) || (c >= '0' && c <= '9') || c == '#'))
+                || (!m_xml && named && m_scan - m_reference > kLongestReferenceName))
+                m_reference = -1;
+        }
+    }
+
+    // The first c in [from, to), or -1; counts the bytes looked at as read.
+    int find(char c, int from, int to) const
+    {
+        const char* start = m_text.constData() + from;
+        const auto* at = static_cast<const char*>(memchr(start, c, size_t(qMax(0, to - from))));
+        if (m_scanned)
+            *m_scanned += at ? at - start + 1 : qMax(0, to - from);
+        return at ? int(at - m_text.constData()) : -1;
     }
 
     // Each cut closes and opens again every inline element open at it: where hundreds are
@@ -398,6 +467,11 @@ private:
     const Run& m_run;
     const int m_piece;
     QByteArray* m_out;
+    qint64* const m_scanned;
+    // How far references are followed in the text being written, and where the one open there
+    // starts (-1: none).
+    int m_scan = 0;
+    int m_reference = -1;
     QVector<Open> m_open;
     int m_filled = 0;
     bool m_cutPending = false;
@@ -405,10 +479,11 @@ private:
 
 } // namespace
 
-QByteArray InlineRuns::blocked(const QByteArray& text, Syntax syntax, int* runs, int maxRunBytes, int pieceBytes)
+QByteArray InlineRuns::blocked(
+    const QByteArray& text, Syntax syntax, int* runs, int maxRunBytes, int pieceBytes, qint64* scanned)
 {
     const bool xml = syntax == HtmlNesting::Xml;
-    const QVector<Run> found = longRuns(text, xml, maxRunBytes);
+    const QVector<Run> found = longRuns(text, xml, maxRunBytes, scanned);
     if (runs)
         *runs = found.size();
     if (found.isEmpty())
@@ -418,7 +493,7 @@ QByteArray InlineRuns::blocked(const QByteArray& text, Syntax syntax, int* runs,
     int copied = 0;
     for (const Run& run : found) {
         out.append(text.constData() + copied, run.begin - copied);
-        RunWriter(text, xml, run, qMax(1, pieceBytes), &out).write();
+        RunWriter(text, xml, run, qMax(1, pieceBytes), &out, scanned).write();
         copied = run.end;
     }
     out.append(text.constData() + copied, text.size() - copied);
