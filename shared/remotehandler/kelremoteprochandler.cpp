@@ -49,8 +49,11 @@ KelRemoteProcHandler::~KelRemoteProcHandler()
         m_socket->deleteLater();
         m_socket = nullptr;
     }
-    if (m_process.state() != QProcess::NotRunning && (!m_stopSent || !m_process.waitForFinished(kStopExitWaitMs)))
-        killHelper();
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    if (m_stopSent && !m_process.waitForFinished(kStopExitWaitMs))
+        qWarning() << "The helper did not end within" << kStopExitWaitMs << "ms of the stop message; killing it";
+    killHelper();
 }
 
 void KelRemoteProcHandler::setupHandler(const QString& program)
@@ -143,7 +146,12 @@ bool KelRemoteProcHandler::waitForHelper()
     retireDisconnectedHelper();
 
     QEventLoop loop;
-    QTimer::singleShot(m_connectTimeoutMs, &loop, &QEventLoop::quit);
+    // Said from the timer itself: the handler may be gone by the time the loop returns.
+    const int timeoutMs = m_connectTimeoutMs;
+    QTimer::singleShot(timeoutMs, &loop, [&loop, timeoutMs] {
+        qWarning() << "The helper did not connect within" << timeoutMs << "ms";
+        loop.quit();
+    });
     connect(this, &KelRemoteProcHandler::handlerReady, &loop, &QEventLoop::quit);
     connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
     // A helper that cannot start or ends before it connects will not connect: stop waiting.

@@ -365,9 +365,14 @@ inline int peakMemoryMb(qint64 pid)
     return match.hasMatch() ? int(match.captured(1).toLongLong() / 1024) : -1;
 }
 
+// How long a window may take to show a key's effect before it counts as held by the program's work:
+// ten times the 2 s promised on an idle machine, for one whose processors are all busy. The
+// promise itself is timed in bench_readingpage (the GUI thread's longest stall).
+constexpr int kAnswerPatienceMs = 20000;
+
 // Presses the key and measures how long the window takes to show it: the milliseconds until its
 // picture differs, -1 when it does not within the timeout. Starting xdotool is counted too.
-inline qint64 answerTime(const QString& window, const QString& keyName, int timeoutMs = 10000)
+inline qint64 answerTime(const QString& window, const QString& keyName, int timeoutMs = kAnswerPatienceMs)
 {
     const QImage before = grab(window);
     QElapsedTimer clock;

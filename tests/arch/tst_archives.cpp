@@ -686,11 +686,9 @@ private slots:
             }
             QDir(m_dest).removeRecursively();
         };
+        // A fixed number of inputs, so that every run, on any machine, reads the same ones.
         QRandomGenerator random(20240611u);
-        QElapsedTimer total;
-        total.start();
-        int count = 0;
-        for (; count < 3000 && total.elapsed() < 20000; ++count) {
+        for (int count = 0; count < 3000; ++count) {
             const auto& seed = seeds.at(int(random.bounded(seeds.size())));
             QByteArray bytes = seed.second;
             const int kind = int(random.bounded(4));
@@ -714,8 +712,6 @@ private slots:
             QFile::remove(kept + "." + seed.first);
         }
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        qInfo() << count << "mutated archives in" << total.elapsed() << "ms";
-        QVERIFY(count >= 200);
     }
 };
 

@@ -3,7 +3,6 @@
 #include "jsengine/jsengine.h"
 #include "noteitem.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QUrl>

@@ -14,7 +14,6 @@
 #include "windows/kelwindowframe.h"
 #include "windowtesthelpers.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>

@@ -295,14 +295,15 @@ void MobiDocument::saveImages(const QString& outputFolder)
 
 QString MobiDocument::toHtml(const QString& text, const TextPositions* positions)
 {
+    m_headingScan = 0;
     QString html = convertMarkup(insertAnchors(text, positions));
     // Each heading pass takes a moment on a book of a million headings.
     if (EndRequest::isRaised())
         return html;
-    html = HeadingMarkup::closeOpen(html);
+    html = HeadingMarkup::closeOpen(html, &m_headingScan);
     if (EndRequest::isRaised())
         return html;
-    html = HeadingMarkup::dropEmpty(html, MaxEmptyHeadings);
+    html = HeadingMarkup::dropEmpty(html, MaxEmptyHeadings, &m_headingScan);
     if (EndRequest::isRaised())
         return html;
     return insertHeadingAnchors(html);
@@ -356,7 +357,7 @@ QString MobiDocument::insertAnchors(const QString& text, const TextPositions* po
 
 QString MobiDocument::insertHeadingAnchors(const QString& text)
 {
-    const QVector<HeadingMarkup::Heading> headings = HeadingMarkup::find(text);
+    const QVector<HeadingMarkup::Heading> headings = HeadingMarkup::find(text, &m_headingScan);
     if (headings.isEmpty())
         return text;
     QString result;

@@ -50,6 +50,9 @@ public:
     const QStringList& headingTitles() const { return m_headingTitles; }
     const QStringList& headingIds() const { return m_headingIds; }
     Mobi& book() { return *m_mobi; }
+    // The characters the heading passes of the last toHtml read: their work, which must grow
+    // with the length of the text alone, however its headings are made.
+    qint64 headingCharactersRead() const { return m_headingScan; }
 
 private:
     QString insertAnchors(const QString& text, const TextPositions* positions) const;
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<Mobi> m_mobi;
     QStringList m_headingTitles;
     QStringList m_headingIds;
+    qint64 m_headingScan = 0;
 };
 
 }
