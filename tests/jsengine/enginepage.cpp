@@ -20,7 +20,7 @@ EnginePage::EnginePage(QObject* parent)
     setViewportSize(QSize(m_format.width, m_format.height));
 }
 
-bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs)
+bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs, const std::function<void(const QUrl&)>& start)
 {
     QEventLoop loop;
     bool finished = false;
@@ -31,7 +31,10 @@ bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs)
         loop.quit();
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    page->mainFrame()->load(QUrl::fromLocalFile(filePath));
+    if (start)
+        start(QUrl::fromLocalFile(filePath));
+    else
+        page->mainFrame()->load(QUrl::fromLocalFile(filePath));
     if (!finished)
         loop.exec();
     QObject::disconnect(connection);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "bookpageparams.h"
 
 #include <QStringList>
@@ -25,7 +27,10 @@ struct PageFormat {
 
 // Loads a file into a page's main frame and waits for the load to finish; false on failure or
 // time-out.
-bool loadWebPage(QWebPage* page, const QString& filePath, int timeoutMs = 20000);
+// start loads the file's address in the page (the page's main frame by default): a chapter page
+// follows only the load it is asked for itself.
+bool loadWebPage(
+    QWebPage* page, const QString& filePath, int timeoutMs = 20000, const std::function<void(const QUrl&)>& start = {});
 
 // A web page that runs the reading engine the way the reader does: the chapter file is
 // loaded into the main frame, the engine script with its init call is evaluated when the load

@@ -635,7 +635,8 @@ class TestReadingCore : public QObject {
         page->mainFrame()->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
         page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
         page->setSource(kSource);
-        if (!loadWebPage(page.get(), file))
+        TextBookChapter* chapter = page.get();
+        if (!loadWebPage(chapter, file, 20000, [chapter](const QUrl& url) { chapter->loadChapter(url); }))
             return nullptr;
         page->mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(kUid) + QString::fromUtf8(kNoteHelpers));
         page->setViewportSize(QSize(800, 600));
