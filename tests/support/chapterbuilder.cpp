@@ -211,3 +211,73 @@ QString ChapterBuilder::write(const QString& folder, const QString& fileName) co
     const bool asXhtml = fileName.endsWith(QLatin1String(".xhtml"), Qt::CaseInsensitive);
     return testfiles::write(dir.filePath(fileName), asXhtml ? xhtml() : html()) ? dir.filePath(fileName) : QString();
 }
+
+QString ChapterBuilder::inlineCode()
+{
+    static const char* const forms[] = { "%1_%2()", "--%1-%2", "%1.%2", "PL_%1_%2", "%1->%2" };
+    return QStringLiteral("<code>%1</code>")
+        .arg(QString::fromLatin1(forms[nextRandom() % count(forms)]).arg(word(), word()).toHtmlEscaped());
+}
+
+QString ChapterBuilder::manualProse()
+{
+    QString html;
+    for (int s = randomBetween(2, 5); s > 0; --s) {
+        QString text = sentence(6, 20);
+        const int space = text.indexOf(QLatin1Char(' '), text.size() / 3);
+        if (space > 0 && nextRandom() % 2 == 0)
+            text = text.left(space) + QLatin1Char(' ') + inlineCode() + text.mid(space);
+        html += (html.isEmpty() ? QString() : QStringLiteral(" ")) + text;
+    }
+    return html;
+}
+
+void ChapterBuilder::addManualSection(const QString& number, int depth)
+{
+    m_body += QStringLiteral("<div class=\"section\" id=\"s%1\">\n")
+                  .arg(QString(number).replace(QLatin1Char('.'), QLatin1Char('-')));
+    m_body += QStringLiteral("<h%1>%2 %3</h%1>\n")
+                  .arg(depth + 1)
+                  .arg(number, capitalised(word()) + QLatin1Char(' ') + word());
+    addParagraph(manualProse());
+    switch (nextRandom() % 5) {
+    case 0:
+        addPre(randomBetween(3, 14));
+        break;
+    case 1: {
+        m_body += QStringLiteral("<table class=\"options\">\n"
+                                 "<thead><tr><th>Option</th><th>Default</th><th>Meaning</th></tr></thead>\n<tbody>\n");
+        for (int r = randomBetween(2, 7); r > 0; --r)
+            m_body += QStringLiteral("<tr><td>%1</td><td><code>%2</code></td><td>%3</td></tr>\n")
+                          .arg(inlineCode(), QString::number(randomBetween(0, 4096)), sentence(3, 12));
+        m_body += QStringLiteral("</tbody>\n</table>\n");
+        break;
+    }
+    case 2:
+        m_body += QStringLiteral("<ul>\n");
+        for (int i = randomBetween(2, 6); i > 0; --i)
+            m_body += QStringLiteral("<li><p>%1</p></li>\n").arg(manualProse());
+        m_body += QStringLiteral("</ul>\n");
+        break;
+    case 3:
+        m_body += QStringLiteral("<dl>\n");
+        for (int i = randomBetween(2, 5); i > 0; --i)
+            m_body += QStringLiteral("<dt>%1</dt>\n<dd><p>%2</p></dd>\n").arg(inlineCode(), manualProse());
+        m_body += QStringLiteral("</dl>\n");
+        break;
+    default:
+        addParagraph(manualProse());
+        break;
+    }
+    if (depth < 3) {
+        for (int i = 1, sections = randomBetween(1, 4); i <= sections; ++i)
+            addManualSection(number + QLatin1Char('.') + QString::number(i), depth + 1);
+    }
+    m_body += QStringLiteral("</div>\n");
+}
+
+void ChapterBuilder::addManualContent(int approxBytes)
+{
+    while (m_body.size() < approxBytes)
+        addManualSection(QString::number(++m_manualSections), 0);
+}

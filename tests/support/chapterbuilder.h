@@ -28,6 +28,10 @@ public:
     void addRaw(const QString& html) { m_body += html; }
     // A mix of all kinds until the body holds about this many bytes.
     void addRealisticContent(int approxBytes);
+    // A software reference manual converted to one document, until the body holds about this
+    // many bytes: numbered sections nested three deep, each with a heading, prose with inline
+    // code, code blocks, option tables, lists and definition lists.
+    void addManualContent(int approxBytes);
 
     QString sentence(int minWords, int maxWords);
     // One paragraph of sentences, at least minChars long: every screen but the first starts inside it.
@@ -55,8 +59,12 @@ private:
     void addList(int items, bool ordered);
     void addTable(int rows, int columns);
     void addPre(int lines);
+    QString inlineCode();
+    QString manualProse();
+    void addManualSection(const QString& number, int depth);
 
     quint32 m_state;
     QString m_body;
+    int m_manualSections = 0;
     QList<Image> m_images;
 };

@@ -60,10 +60,13 @@ const char* const kSplitScript = R"JS(
     var root = kelColumns();
     // Hidden by one rule of a class, not by a style of each block: blocks without a style of
     // their own share their computed style, which keeps a style change of the page cheap. The
-    // piece shown starts at the top anyway: no break before it.
+    // piece shown starts at the top anyway: no break before it. Its top margin goes, with those of
+    // the first blocks in it, as the reader's column break drops them (a heading's margin kept
+    // here pushed the piece down, and now and then its end into one more column).
     var sheet = document.createElement('style');
     sheet.textContent = '.kel-other-piece { display: none !important; }'
-        + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important; }';
+        + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important;'
+        + ' -webkit-margin-before-collapse: discard !important; }';
     (document.head || document.documentElement).appendChild(sheet);
     var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
     var openEnds = [];

@@ -450,7 +450,43 @@ function kelFitWideTables() {
             return;
         for (var k = 0; k < wide.length; ++k)
             wide[k].classList.add('kelwidetable');
+        // The next layout, fitted, is made from nothing too (see kelLayOut).
+        kelDropLayout();
     }
+}
+
+// Drops the chapter's boxes: the next layout builds them anew. Reading the root's size applies
+// the hidden root at once, which lays nothing out but the empty view.
+function kelDropLayout() {
+    var style = document.documentElement.style;
+    var display = style.getPropertyValue('display');
+    var priority = style.getPropertyPriority('display');
+    style.setProperty('display', 'none', 'important');
+    void document.documentElement.offsetHeight;
+    if (display)
+        style.setProperty('display', display, priority);
+    else
+        style.removeProperty('display');
+    // The content's box is made in the flow, as at load, and only then fixed: WebKit finds the
+    // place of a point in the columns (a click, a drag that selects) only through a box made so.
+    var content = kelContent();
+    if (content) {
+        var position = content.style.position;
+        content.style.position = 'static';
+        void window.getComputedStyle(content).position;
+        content.style.position = position;
+    }
+}
+
+// Lays the chapter out in its page format from nothing. WebKit lays columns out again from what
+// its last layout left (a table row beside a column break keeps a height it took then), so after
+// another layout (the reader's at load, as one long page, or at another window size) a chapter
+// took other pages than laid out from nothing, as the page counter lays out each piece of a long
+// chapter: End in the reader stopped short of the count or went past it. Laid out from nothing
+// every time, the chapter takes the same pages in both.
+function kelLayOut() {
+    kelDropLayout();
+    kelFitWideTables();
 }
 
 // Pages of the chapter from the end marker's column.
@@ -484,7 +520,7 @@ function setPageDim(columnCount, gap, width, height, margin) {
 
     var laidOut = paginate();
     if (laidOut)
-        kelFitWideTables();
+        kelLayOut();
     updateNotesGeom();
     updateTTSGeom();
     if (laidOut) {
@@ -505,7 +541,7 @@ function setPageDim(columnCount, gap, width, height, margin) {
 }
 
 function calculatePageCount() {
-    kelFitWideTables();
+    kelLayOut();
     var count = kelCountPages();
     if (count !== page.count) {
         page.count = count;
