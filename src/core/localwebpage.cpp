@@ -53,6 +53,7 @@ namespace {
 
 const QString kXlinkNamespace = QStringLiteral("http://www.w3.org/1999/xlink");
 const QString kXmlNamespace = QStringLiteral("http://www.w3.org/XML/1998/namespace");
+const QString kXmlnsNamespace = QStringLiteral("http://www.w3.org/2000/xmlns/");
 
 // Elements whose content or whose work is never part of a chapter shown by the engine: they run
 // code, load other documents, change where addresses lead, or replace the page.
@@ -188,15 +189,29 @@ QString addressScheme(const QString& value)
 int disarmScripts(QWebFrame* frame)
 {
     int removed = 0;
-    const QWebElementCollection elements = frame->findAllElements(QStringLiteral("*"));
-    for (QWebElement element : elements) {
+    // The view lists attributes by namespace only. An attribute is in no namespace, in one the
+    // HTML parser gives (xlink, xml, xmlns), or in one that the document declares on the element
+    // or above it (the XML parser keeps each declaration as an attribute): elements come in
+    // document order, so every namespace is known before an attribute in it.
+    QSet<QString> spaces { QString(), kXlinkNamespace, kXmlNamespace, kXmlnsNamespace };
+    // The root first: a search of the document finds what is below it only, and a second html
+    // tag gives the root its attributes, as the root of an XML chapter can be any element.
+    QList<QWebElement> elements { frame->documentElement() };
+    elements += frame->findAllElements(QStringLiteral("*")).toList();
+    for (QWebElement& element : elements) {
         const QString tag = element.localName().toLower();
         if (removedWhole(element, tag)) {
             element.removeFromDocument();
             ++removed;
             continue;
         }
-        for (const QString& space : { QString(), kXlinkNamespace, kXmlNamespace })
+        // Most elements of a book have no attributes: each namespace would be a walk for nothing.
+        if (!element.hasAttributes())
+            continue;
+        const QStringList declarations = element.attributeNames(kXmlnsNamespace);
+        for (const QString& declaration : declarations)
+            spaces.insert(element.attributeNS(kXmlnsNamespace, declaration));
+        for (const QString& space : qAsConst(spaces))
             removed += disarmAttributes(element, tag, space);
     }
     // The frames went with their elements; one left by any other way is disarmed as well.

@@ -51,9 +51,10 @@ void makePageLocalOnly(
 // thought: script elements, event handlers (a resize handler would run when the viewport
 // changes), noscript content (shown only because scripting was off), frames, objects and embeds,
 // base elements, refresh and other http-equiv metas, SVG animations that would write an address
-// or a handler; in every attribute a javascript: address; and in the attributes that hold an
-// address, any address but the book's files and the reader's own (an outside link stays, for the
-// reader to hand on). Returns how many elements and attributes it took out.
+// or a handler; in every attribute, of any namespace, a javascript: address; and in the
+// attributes that hold an address, any address but the book's files and the reader's own (an
+// outside link stays, for the reader to hand on). Returns how many elements and attributes it
+// took out.
 int disarmScripts(QWebFrame* frame);
 
 // The scheme the web view would read at the start of an attribute value, lower case; empty when

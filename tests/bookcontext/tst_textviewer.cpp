@@ -30,6 +30,7 @@
 #include "testfiles.h"
 #include "textbookchapter.h"
 #include "textviewer.h"
+#include "viewedmarkup.h"
 
 #include <QApplication>
 #include <QJsonArray>
@@ -674,6 +675,13 @@ private slots:
             { "object data", "", "<object data=\"" + page + "\" width=\"200\" height=\"60\"></object>", 0, true },
             { "base href", "<base href=\"" + js + "//\">", "<a href=\"#t\">Next</a><p id=\"t\">t</p>", 0, false },
             { "MathML link", "", "<math><mi href=\"" + js + "\">x</mi></math>", 0, false },
+            // A second html tag gives its attributes to the root, which a search finds nothing of.
+            { "attributes of the root", "", "<html title=\"" + js + "\"><p>x</p>", 0, false },
+            { "namespace declaration", "",
+                "<svg width=\"200\" height=\"60\"><a xmlns:xlink=\"" + js
+                    + "\" xlink:href=\"#t\"><rect width=\"200\" "
+                      "height=\"60\"/></a></svg>",
+                0, false },
         };
         for (const auto& route : routes) {
             for (const bool mobi : { false, true }) {
@@ -739,6 +747,9 @@ private slots:
         QVERIFY(viewer->chapterPage()->currentPage() > 0);
         QCOMPARE(helperFrame->url(), chapter);
         QVERIFY(!scriptRan(helperFrame));
+        // Nor is anything left that could run, as a walk of the test reads the pages.
+        QCOMPARE(viewedmarkup::runnableInFrame(frame), QStringList());
+        QCOMPARE(viewedmarkup::runnableInFrame(helperFrame), QStringList());
         QVERIFY(helperPage.applyFormat(context->pageParams()->pageFormatScript()) > 0);
     }
 
