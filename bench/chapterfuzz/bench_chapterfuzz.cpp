@@ -1,25 +1,25 @@
 // Runs the passes over chapter markup on mutated chapters, as a fuzzer would: seeds of XHTML,
 // HTML, deep nesting, MOBI headings and long runs, edited at random with markup pieces (split
-// tags, unclosed quotes, tags and comments, NULs, SVG and MathML), also in UTF-16 and UTF-32. The
-// HTML5 parser (gumbo) is the oracle: what the web view's HTML parser reads is read as it does.
-// For each chapter:
-// - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove; a chapter
-//   stored to be read as HTML holds no script, handler or javascript: address as the parser reads
-//   it, and shows every character the parser shows in what the book gave, in order;
-// - the nesting pass: what it writes holds no more unsafe parts than what it read, as the text
-//   cleaner and the parser both count them;
-// - the MOBI heading passes: each reads at most four characters per character of the text, and
-//   what closeOpen and dropEmpty write holds no more unsafe parts than what they read;
-// - the MOBI markup to HTML with the nesting, run and cutting passes and the parser's last step
-//   after them: the parts hold nothing that runs, and show what the parser shows in the book.
-// The slowest chapter per kilobyte is reported. Each finding is written to the folder given (by
-// default the current one) as chapterfuzz-<round>.bin, and the exit code is 1 when there is one.
+// tags, unclosed quotes, tags and comments, NULs, SVG and MathML), also in UTF-16 and UTF-32. Two
+// oracles: the reader's web view for what could run (each output loaded as the reader loads a
+// chapter, its guard run, then walked by a script of its own, viewedmarkup), and the HTML5
+// parser (gumbo) for the characters a chapter shows. For each chapter:
+// - the EPUB cleaning: a second cleaning of what it stored finds nothing to remove; the stored
+//   chapter, under the name it is shown by, holds nothing that could run once the view's guard has
+//   read it, and one shown by the HTML parser shows every character the parser shows in what the
+//   book gave, in order;
+// - the nesting pass and the MOBI heading passes: what each writes holds nothing that could run
+//   once the guard has read it, and nothing the view sees that could run and that what it read did
+//   not hold; each heading pass reads at most four characters per character of the text;
+// - the MOBI markup to HTML with the nesting, run and cutting passes: the same for the parts
+//   against the book's text, and the parts show what the parser shows in the book.
+// The slowest chapter per kilobyte of the passes' own time is reported. Each finding is written to
+// the folder given (by default the current one) as chapterfuzz-<round>.bin, and the exit code is 1
+// when there is one.
 // Usage: bench_chapterfuzz [rounds, default 20000] [seed, default 1] [folder for findings]
 
 #include "formats/epub/chaptercleaner.h"
-#include "formats/epub/htmltextcleaner.h"
 #include "formats/htmlnesting.h"
-#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
 #include "formats/mobi/headingmarkup.h"
@@ -27,8 +27,9 @@
 #include "formats/textdocument.h"
 
 #include "parsedmarkup.h"
+#include "viewedmarkup.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -110,23 +111,33 @@ QByteArray decoded(const QByteArray& data, int form)
     return text.toUtf8();
 }
 
-// Whether a pass's rewriting made a new unsafe part: more of them as the text cleaner reads the
-// tokens, and more as the parser reads the tree. Each count alone over-counts what the other
-// gets right: the cleaner takes a MathML script, which runs nothing, for a script, and the parser
-// copies a link with a handler into each block opened inside it, so closing a block changes how
-// many copies there are.
-bool madeUnsafe(const QByteArray& before, const QByteArray& after)
+// The time of a pass adds to *ns; what it returns.
+template <typename Pass> auto timed(qint64* ns, Pass pass)
 {
-    QByteArray cleaned;
-    return epub::HtmlTextCleaner::clean(after, &cleaned) > epub::HtmlTextCleaner::clean(before, &cleaned)
-        && parsedmarkup::read(after).scripts > parsedmarkup::read(before).scripts;
+    QElapsedTimer timer;
+    timer.start();
+    auto result = pass();
+    *ns += timer.nsecsElapsed();
+    return result;
+}
+
+// What a pass's output holds that could run: what the view's guard leaves, and what the view
+// sees in it and not in what the pass read. Empty when nothing.
+QString unsafeOutput(const QByteArray& before, const QByteArray& after, const QString& name)
+{
+    const QStringList left = viewedmarkup::runnable(after, name);
+    if (!left.isEmpty())
+        return QStringLiteral("holds what could run after the view's guard: ") + left.join(QLatin1Char(' '));
+    const QStringList made = viewedmarkup::added(viewedmarkup::runnable(before, name, viewedmarkup::AsParsed),
+        viewedmarkup::runnable(after, name, viewedmarkup::AsParsed));
+    return made.isEmpty() ? QString() : QStringLiteral("made what could run: ") + made.join(QLatin1Char(' '));
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     // The passes log every chapter they rewrite.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
         if (type == QtFatalMsg)
@@ -158,68 +169,88 @@ int main(int argc, char** argv)
         const QByteArray utf8 = mutate(all.at(round % all.size()), random);
         const int form = random.bounded(8) == 0 ? 1 + random.bounded(3) : 0;
         const QByteArray data = encoded(utf8, form);
-        QElapsedTimer timer;
-        timer.start();
+        // The passes' own time: the views take far longer.
+        qint64 passes = 0;
 
         QByteArray stored;
         const QString name = round % 2 ? QStringLiteral("c.xhtml") : QStringLiteral("c.html");
-        const epub::ChapterCleaner::Result cleaned = epub::ChapterCleaner::cleanData(data, &stored, name);
+        const epub::ChapterCleaner::Result cleaned
+            = timed(&passes, [&] { return epub::ChapterCleaner::cleanData(data, &stored, name); });
         QByteArray again;
         if (epub::ChapterCleaner::cleanData(stored, &again, name).removed > 0)
             found(round, data, QStringLiteral("a second cleaning still removes something"));
+        const QString shown = TextDocument::shownName(name, cleaned.kind);
+        if (cleaned.outcome != epub::ChapterCleaner::Skipped) {
+            const QStringList left = viewedmarkup::runnable(stored, shown);
+            if (!left.isEmpty())
+                found(round, data,
+                    QStringLiteral("the stored chapter holds what could run after the view's guard: ")
+                        + left.join(QLatin1Char(' ')));
+        }
         // Kept in UTF-16 or UTF-32 when nothing changed: the parser reads UTF-8 only.
         const bool readable = stored.startsWith("\xEF\xBB\xBF") || stored == utf8;
-        if (cleaned.outcome != epub::ChapterCleaner::Skipped && readable
-            && !TextDocument::nameReadsAsXml(TextDocument::shownName(name, cleaned.kind))) {
+        if (cleaned.outcome != epub::ChapterCleaner::Skipped && readable && !TextDocument::nameReadsAsXml(shown)) {
             const QByteArray html = stored.startsWith("\xEF\xBB\xBF") ? stored.mid(3) : stored;
-            if (parsedmarkup::read(html).scripts > 0)
-                found(round, data, QStringLiteral("the stored chapter holds what runs, as the parser reads it"));
             if (!parsedmarkup::keepsShownText(
                     parsedmarkup::read(decoded(data, form)).shown, parsedmarkup::read(html).shown))
                 found(round, data, QStringLiteral("the stored chapter lost characters the parser shows"));
         }
 
         int changes = 0;
-        const QByteArray bounded = HtmlNesting::bounded(utf8, HtmlNesting::Html, &changes, 40);
-        if (changes > 0 && madeUnsafe(utf8, bounded))
-            found(round, utf8, QStringLiteral("the nesting pass made an unsafe part"));
+        const QByteArray bounded
+            = timed(&passes, [&] { return HtmlNesting::bounded(utf8, HtmlNesting::Html, &changes, 40); });
+        const QString html = QStringLiteral("c.html");
+        const QString nested = changes > 0 ? unsafeOutput(utf8, bounded, html) : QString();
+        if (!nested.isEmpty())
+            found(round, utf8, QStringLiteral("the nesting pass's output ") + nested);
 
         // NULs kept, as the book's codec keeps them.
         const QString text = QString::fromUtf8(utf8.constData(), utf8.size());
         const QByteArray asRead = text.toUtf8();
         qint64 scanned[3] = { 0, 0, 0 };
-        mobi::HeadingMarkup::find(text, &scanned[0]);
-        const QString closed = mobi::HeadingMarkup::closeOpen(text, &scanned[1]);
-        const QString dropped = mobi::HeadingMarkup::dropEmpty(text, 0, &scanned[2]);
+        timed(&passes, [&] { return mobi::HeadingMarkup::find(text, &scanned[0]); });
+        const QString closed = timed(&passes, [&] { return mobi::HeadingMarkup::closeOpen(text, &scanned[1]); });
+        const QString dropped = timed(&passes, [&] { return mobi::HeadingMarkup::dropEmpty(text, 0, &scanned[2]); });
         for (const QString* rewritten : { &closed, &dropped }) {
-            if (*rewritten != text && madeUnsafe(asRead, rewritten->toUtf8()))
-                found(round, utf8, QStringLiteral("a heading pass made an unsafe part"));
+            const QString unsafe = *rewritten != text ? unsafeOutput(asRead, rewritten->toUtf8(), html) : QString();
+            if (!unsafe.isEmpty())
+                found(round, utf8, QStringLiteral("a heading pass's output ") + unsafe);
         }
         for (const qint64 count : scanned) {
             if (count > 4 * qint64(text.size()) + 64)
                 found(
                     round, utf8, QStringLiteral("a heading pass read %1 characters of %2").arg(count).arg(text.size()));
         }
-        mobi::MobiDocument document(QStringLiteral("/nonexistent.mobi"));
-        QVector<int> starts;
-        QByteArray chapter = HtmlNesting::bounded(
-            document.toHtml(text).toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
         int runs = 0;
-        chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs, 4096, 512);
-        // The starts the nesting pass found hold for the chapter only as it left it.
+        const QList<QByteArray> cut = timed(&passes, [&] {
+            mobi::MobiDocument document(QStringLiteral("/nonexistent.mobi"));
+            QVector<int> starts;
+            QByteArray chapter = HtmlNesting::bounded(
+                document.toHtml(text).toUtf8(), HtmlNesting::Html, &changes, HtmlNesting::MaxDepth, &starts);
+            chapter = InlineRuns::blocked(chapter, HtmlNesting::Html, &runs, 4096, 512);
+            // The starts the nesting pass found hold for the chapter only as it left it.
+            return mobi::ChapterParts::cut(
+                chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 && runs == 0 ? &starts : nullptr);
+        });
         QString parts;
-        for (const QByteArray& part : mobi::ChapterParts::cut(
-                 chapter, "<head></head>", { 8192, 64, 2048, 16 }, changes == 0 && runs == 0 ? &starts : nullptr)) {
-            QByteArray checked;
-            HtmlParserCleaner::clean(part, &checked);
-            if (parsedmarkup::read(checked).scripts > 0)
-                found(round, utf8, QStringLiteral("a MOBI part holds what runs, as the parser reads it"));
-            parts += parsedmarkup::read(checked).shown;
+        const QStringList inBook = viewedmarkup::runnable(asRead, html, viewedmarkup::AsParsed);
+        for (const QByteArray& part : cut) {
+            const QStringList left = viewedmarkup::runnable(part, html);
+            if (!left.isEmpty())
+                found(round, utf8,
+                    QStringLiteral("a MOBI part holds what could run after the view's guard: ")
+                        + left.join(QLatin1Char(' ')));
+            const QStringList made
+                = viewedmarkup::added(inBook, viewedmarkup::runnable(part, html, viewedmarkup::AsParsed));
+            if (!made.isEmpty())
+                found(
+                    round, utf8, QStringLiteral("the MOBI passes made what could run: ") + made.join(QLatin1Char(' ')));
+            parts += parsedmarkup::read(part).shown;
         }
         if (!parsedmarkup::keepsShownText(parsedmarkup::read(utf8).shown, parts))
             found(round, utf8, QStringLiteral("the MOBI parts lost characters the parser shows"));
 
-        const double perKb = timer.nsecsElapsed() / 1e6 / qMax(1.0, data.size() / 1024.0);
+        const double perKb = passes / 1e6 / qMax(1.0, data.size() / 1024.0);
         if (perKb > slowest) {
             slowest = perKb;
             slowestRound = round;

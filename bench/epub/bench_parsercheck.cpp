@@ -1,13 +1,14 @@
-// Time and memory of the HTML parser's last step over chapters at the size limits: a realistic
-// chapter of 16 MB and of 64 MB (the largest shown), once with nothing to remove (parsed only) and
-// once with one handler at its end (parsed and written out again); and first the time of each of
-// many ordinary chapters; and how soon the step answers the program's end. The peak memory is the process's high-water
-// mark during the step, above what it held before. Usage: bench_parsercheck [megabytes...] (default 16 64)
+// Time and memory of the HTML parser's check (the tests' HtmlParserCleaner) over chapters at the
+// size limits: a realistic chapter of 16 MB and of 64 MB (the largest shown), once with nothing to
+// remove (parsed only) and once with one handler at its end (parsed and written out again); and
+// first the time of each of many ordinary chapters; and how soon the check answers the program's
+// end. The peak memory is the process's high-water mark during the check, above what it held
+// before. Usage: bench_parsercheck [megabytes...] (default 16 64)
 
 #include "chapterbuilder.h"
 
 #include "formats/endrequest.h"
-#include "formats/htmlparsercleaner.h"
+#include "htmlparsercleaner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -14,9 +14,9 @@
 // end tags and start tags of elements out of reach or out of scope past thousands of spans, and
 // formatting elements each with attributes of its own (the parser keeps them all) or reopened in
 // each of thousands of blocks; then end tags the parser ignores under 190 open elements, which the
-// nesting pass keeps and the HTML5 parser's check walks past. For each the time of the nesting pass
-// (target < 200 ms) and of the whole conversion. Then a paragraph of links never closed, at 512 KB
-// and 1 MB: the time of the run cutting (target < 200 ms) and of the whole conversion.
+// nesting pass keeps. For each the time of the nesting pass (target < 200 ms) and of the whole
+// conversion. Then a paragraph of links never closed, at 512 KB and 1 MB: the time of the run
+// cutting (target < 200 ms) and of the whole conversion.
 // Usage: bench_mobi [text megabytes, default 5] [runs, default 5]
 
 #include "formats/endrequest.h"

@@ -2,7 +2,6 @@
 // conversion to HTML, and mutated books that must neither crash nor hang.
 #include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
-#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/mobi/chapterparts.h"
 #include "formats/mobi/headingmarkup.h"
@@ -14,6 +13,7 @@
 #include "parsedmarkup.h"
 #include "testfiles.h"
 #include "testpaths.h"
+#include "viewedmarkup.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -1020,8 +1020,8 @@ private slots:
             QCOMPARE(text.simplified(), QString::fromUtf8(body).remove(tags).simplified());
         else // the words the parser shows, none lost and none made markup
             QCOMPARE(parsedmarkup::read(chapter.toUtf8()).shown, parsedmarkup::read(body).shown);
-        QCOMPARE(
-            page.mainFrame()->evaluateJavaScript("document.querySelectorAll('script, [onerror]').length").toInt(), 0);
+        // Nothing that could run, as the reader's web view holds the stored chapter.
+        QCOMPARE(viewedmarkup::runnable(chapter.toUtf8()), QStringList());
         if (body.contains("id='deep'"))
             QVERIFY(page.mainFrame()->evaluateJavaScript("document.getElementById('deep') !== null").toBool());
         if (body.contains("<b x=149>"))
@@ -1349,13 +1349,7 @@ private slots:
         EndRequest::clear();
         QVERIFY(!loaded && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
         QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
-        // The same when it comes while the HTML parser checks the chapter; the next load converts.
-        HtmlParserCleaner::setParseStartHook([] { EndRequest::raise(); });
-        const bool loadedInCheck = stopped.load(folder);
-        HtmlParserCleaner::setParseStartHook(nullptr);
-        EndRequest::clear();
-        QVERIFY(!loadedInCheck && stopped.chapters().isEmpty() && stopped.toc().isEmpty());
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        // The next load converts.
         QVERIFY(stopped.load(folder) && stopped.chapters().size() == 1);
 
         // A missing folder is made; one under a file cannot be.

@@ -8,7 +8,6 @@
 #include "arch/entryfile.h"
 #include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
-#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/markupscan.h"
 #include "formats/textdocument.h"
@@ -265,10 +264,7 @@ ChapterCleaner::Result ChapterCleaner::cleanData(
     const bool converted = ChapterEncoding::toUtf8(data, &utf8);
     Result result = cleanReadable(converted ? utf8 : data, out, fileName, renamedByKind);
     // A pass that stopped early has left its result half made.
-    if (stops(&result))
-        return result;
-    checkAsParsed(&result, renamedByKind ? TextDocument::shownName(fileName, result.kind) : fileName, out);
-    if (result.outcome == Stopped || !converted)
+    if (stops(&result) || !converted)
         return result;
     // Nothing to change: kept as it is where the parser that shows it knows its encoding (the
     // HTML parser knows UTF-16 by its mark only).
@@ -331,11 +327,13 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(
             return result;
         }
         // Shown by the HTML parser, it is what that parser reads that is to be cleaned, not the XML
-        // tree: the last step does it (an SVG script ends at an HTML tag there, not in XML).
+        // tree (an SVG script ends at an HTML tag there, not in XML): the text cleaning reads it so.
         const QString shown = renamedByKind ? TextDocument::shownName(fileName, result.kind) : fileName;
         if (!tooLargeForDom && !scan.internalSubset && !TextDocument::nameReadsAsXml(shown)) {
-            *out = input;
-            result.outcome = asRead;
+            result.removed = HtmlTextCleaner::clean(input, out, nullptr, true);
+            if (stops(&result))
+                return result;
+            result.outcome = result.removed > 0 ? Cleaned : asRead;
             boundNesting(&result, scan.depth, fileName, out);
             return result;
         }
@@ -399,33 +397,6 @@ ChapterCleaner::Result ChapterCleaner::cleanReadable(
     if (result.repaired > 0)
         result.outcome = Cleaned;
     return result;
-}
-
-void ChapterCleaner::checkAsParsed(Result* result, const QString& shownName, QByteArray* out)
-{
-    // Read by the XML parser, a chapter is what the DOM or the text cleaning left; a skipped one
-    // is not shown.
-    if (result->outcome == Skipped || TextDocument::nameReadsAsXml(shownName) || stops(result))
-        return;
-    QByteArray checked;
-    const int removed = HtmlParserCleaner::clean(*out, &checked);
-    if (removed == HtmlParserCleaner::Stopped) {
-        stops(result);
-        return;
-    }
-    if (removed < 0) {
-        result->outcome = Skipped;
-        result->reason = QStringLiteral("the HTML parser could not read it");
-        return;
-    }
-    if (removed == 0)
-        return;
-    // The passes before missed them: worth a warning, as a fault of theirs.
-    qWarning().noquote()
-        << QStringLiteral("Chapter %1: %2 unsafe parts found by the HTML parser removed").arg(shownName).arg(removed);
-    *out = checked;
-    result->removed += removed;
-    result->outcome = Cleaned;
 }
 
 void ChapterCleaner::boundNesting(

@@ -7,14 +7,16 @@ namespace epub {
 
 // Prepares one chapter file for the chapter page: removes scripts, event handlers,
 // javascript: links, frames and plugins, and XSLT instructions (UnsafeMarkup), and tells the
-// chapter's kind (HTML or XHTML by its document type).
+// chapter's kind (HTML or XHTML by its document type). The removal is a first filter: the
+// chapter page decides on the document its web view built, and takes out whatever is left
+// that could run (disarmScripts).
 //
-// A well-formed chapter is cleaned through Qt's DOM and written back without indentation, so
-// its text keeps every blank; a chapter that is not well-formed goes through the tolerant
-// HtmlTextCleaner. A chapter from which nothing is removed keeps its bytes, and a rewritten
-// one replaces the old file atomically. Every pass reads the chapter in an encoding it can
-// read: one in UTF-16 (or another encoding whose bytes are not ASCII) is read, and when
-// rewritten stored, in UTF-8 (ChapterEncoding).
+// A well-formed chapter read as XML is cleaned through Qt's DOM and written back without
+// indentation, so its text keeps every blank; one that the HTML parser shows, or that is not
+// well-formed, goes through the tolerant HtmlTextCleaner. A chapter from which nothing is
+// removed keeps its bytes, and a rewritten one replaces the old file atomically. Every pass
+// reads the chapter in an encoding it can read: one in UTF-16 (or another encoding whose bytes
+// are not ASCII) is read, and when rewritten stored, in UTF-8 (ChapterEncoding).
 //
 // The web view's XML parser stops at the first error and draws an error box over the page.
 // Characters XML forbids become spaces first in a chapter it reads (the HTML parser shows
@@ -66,9 +68,6 @@ private:
     static Result cleanReadable(const QByteArray& data, QByteArray* out, const QString& fileName, bool renamedByKind);
     // Removes through the DOM; false when Qt's DOM parser does not accept the data.
     static bool cleanDom(const QByteArray& data, bool dropInternalSubset, QByteArray* out, int* removed);
-    // The last step for a chapter the web view reads with its HTML parser (by the name it is
-    // shown under): what the parser finds unsafe in the final markup goes (HtmlParserCleaner).
-    static void checkAsParsed(Result* result, const QString& shownName, QByteArray* out);
     // Whether the program's end stops the cleaning here; the result says so then.
     static bool stops(Result* result);
     // Keeps a chapter to be shown from nesting deeper than HtmlNesting's bound, and gives long

@@ -9,7 +9,6 @@
 #include "formats/booklink.h"
 #include "formats/endrequest.h"
 #include "formats/htmlnesting.h"
-#include "formats/htmlparsercleaner.h"
 #include "formats/inlineruns.h"
 #include "formats/markupscan.h"
 
@@ -251,19 +250,11 @@ bool MobiDocument::load(const QString& outputFolder)
         if (ending())
             return false;
         const QString path = QDir::toNativeSeparators(outputFolder + QLatin1Char('/') + names.at(k));
-        // The book's own scripts and handlers, as the web view's parser reads the final markup.
-        QByteArray checked;
-        const int removed = HtmlParserCleaner::clean(parts.at(k), &checked);
-        if (removed == HtmlParserCleaner::Stopped && ending())
-            return false;
-        if (removed < 0) {
-            clearChapters();
-            return false;
-        }
-        if (removed > 0)
-            qInfo() << "Removed" << removed << "unsafe parts from" << names.at(k);
+        // The book's own scripts and handlers stay in the file: the chapter page takes out what
+        // could run from the document its web view builds (disarmScripts).
         // Parts are made again on every opening, as the images are: no sync for each.
-        if (!checkedsave::writeFile(path, checked, parts.size() > 1 ? checkedsave::NoSync : checkedsave::NoOption)) {
+        if (!checkedsave::writeFile(
+                path, parts.at(k), parts.size() > 1 ? checkedsave::NoSync : checkedsave::NoOption)) {
             qWarning() << "Cannot write" << path;
             clearChapters();
             return false;

@@ -1,11 +1,11 @@
 #pragma once
 
 // Chapter markup as the HTML5 parser (gumbo) reads it, for tests and the chapter fuzz loop: the
-// text it shows and what in it would run. Rules of its own, kept simple, so that it does not
-// share the mistakes of the code it checks. Link gumbo (the formats target does).
+// text it shows, so that no pass loses a character the web view would show. Rules of its own,
+// kept simple, so that it does not share the mistakes of the code it checks. What could run is
+// judged by the web view itself (viewedmarkup.h). Link parsercheck, which brings gumbo.
 
 #include <QByteArray>
-#include <QRegularExpression>
 #include <QString>
 #include <QVector>
 
@@ -17,7 +17,6 @@ namespace parsedmarkup {
 
 struct Reading {
     QString shown; // the text shown, without blanks
-    int scripts = 0; // script elements, handlers and javascript: addresses
 };
 
 inline bool isNamed(const GumboElement& element, const char* name)
@@ -27,25 +26,6 @@ inline bool isNamed(const GumboElement& element, const char* name)
     GumboStringPiece piece = element.original_tag;
     gumbo_tag_from_original_text(&piece);
     return piece.length == std::strlen(name) && qstrnicmp(piece.data, name, uint(piece.length)) == 0;
-}
-
-inline bool runsScript(const GumboAttribute& attribute)
-{
-    const QString name = QString::fromUtf8(attribute.name).toLower();
-    if (name.size() > 2 && name.startsWith(QLatin1String("on")))
-        return true;
-    // An address runs script when it starts with the scheme; an animated value wherever it holds it.
-    static const char* const urls[] = { "href", "src", "action", "formaction", "data" };
-    static const char* const animated[] = { "to", "from", "by", "values" };
-    int kind = 0;
-    for (const char* candidate : urls)
-        kind = name == QLatin1String(candidate) ? 1 : kind;
-    for (const char* candidate : animated)
-        kind = name == QLatin1String(candidate) ? 2 : kind;
-    QString value = QString::fromUtf8(attribute.value);
-    value.remove(QRegularExpression(QStringLiteral("[\\x00-\\x20]")));
-    return kind == 1 ? value.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive)
-                     : kind == 2 && value.contains(QLatin1String("javascript:"), Qt::CaseInsensitive);
 }
 
 inline Reading read(const QByteArray& html)
@@ -74,10 +54,6 @@ inline Reading read(const QByteArray& html)
         } else if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
             const GumboElement& element = node->v.element;
             children = &element.children;
-            if (isNamed(element, "script"))
-                ++reading.scripts;
-            for (unsigned a = 0; a < element.attributes.length; ++a)
-                reading.scripts += runsScript(*static_cast<const GumboAttribute*>(element.attributes.data[a])) ? 1 : 0;
             for (const char* name :
                 { "script", "style", "head", "title", "template", "iframe", "object", "embed", "noembed", "noframes" })
                 hides = hides || isNamed(element, name);

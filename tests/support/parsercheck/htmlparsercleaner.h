@@ -2,11 +2,10 @@
 
 #include <QByteArray>
 
-// The last step before a chapter that the web view reads with its HTML parser is stored: the
-// chapter is parsed by a conformant HTML5 parser (gumbo), and what UnsafeMarkup forbids is taken
-// out of the parsed tree: script elements, event handlers, javascript: addresses. The passes
-// before it read markup with hand-written scanners; whatever they got wrong, the page gets
-// nothing the parser would run.
+// A chapter as a conformant HTML5 parser (gumbo) reads it, without what UnsafeMarkup forbids
+// taken out of the parsed tree: script elements, event handlers, javascript: addresses. A tool of
+// the tests and benchmarks: the program leaves the decision on what may run to the web view that
+// would run it (disarmScripts).
 //
 // A chapter from which nothing is removed keeps its bytes. Otherwise the tree is written out
 // again so that the web view's parser builds the same tree from it, without what was removed:

@@ -1,8 +1,8 @@
 #include "htmlparsercleaner.h"
 
-#include "endrequest.h"
-#include "epub/unsafemarkup.h"
-#include "markupscan.h"
+#include "formats/endrequest.h"
+#include "formats/epub/unsafemarkup.h"
+#include "formats/markupscan.h"
 
 #include <QSet>
 #include <QString>
