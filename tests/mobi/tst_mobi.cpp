@@ -604,6 +604,13 @@ private slots:
                               "<svg><![CDATA[<img recindex=\"4\">]]><title><center><img src=\"pdbrec_5.jpg\"></center>"
                               "</title></svg><p><textarea><img recindex=\"6\">")
             << QStringList();
+        // Inside a tag (an unquoted value, an attribute name, an end tag) a "<" is part of it.
+        QTest::newRow("images and links inside a tag stay as written")
+            << QStringLiteral("<p title=<img recindex=\"00001\">a</p><p x <a filepos=0>b</p></p <mbp:pagebreak/>>c"
+                              "<img recindex=\"00002\">")
+            << QStringLiteral("<p title=<img recindex=\"00001\">a</p><p x <a filepos=0>b</p></p <mbp:pagebreak/>>c"
+                              "<center><img src=\"pdbrec_00002.jpg\"></center>")
+            << QStringList();
         // The text on either side of those left out stays text.
         QTest::newRow("left out between a < and a name")
             << "<p>x<" + QStringLiteral("<h2></h2>").repeated(MobiDocument::MaxEmptyHeadings + 1) + "script>y</p>"

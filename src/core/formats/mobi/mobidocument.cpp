@@ -63,10 +63,12 @@ namespace {
         return out;
     }
 
-    // The stretches of the text the parser reads as text or as a comment, in order: the content
-    // of raw-text and RCDATA elements (a textarea or a title shows it as written), CDATA in SVG
-    // and MathML, comments (a tag put in one could end it). One pass, tag by tag, with the shared
-    // reader and the nesting pass's reading of SVG and MathML.
+    // The stretches of the text the parser reads as text or as a comment, or as part of a tag,
+    // in order: the content of raw-text and RCDATA elements (a textarea or a title shows it as
+    // written), CDATA in SVG and MathML, comments (a tag put in one could end it), and the inside
+    // of a tag that holds a "<" (a tag converted there would change the tag's attributes, or end
+    // it early). One pass, tag by tag, with the shared reader and the nesting pass's reading of
+    // SVG and MathML.
     QVector<QPair<int, int>> textStretches(const QString& text)
     {
         using namespace markupscan;
@@ -76,14 +78,23 @@ namespace {
         for (int lt = text.indexOf(QLatin1Char('<')); lt >= 0 && lt + 1 < size;) {
             int next = lt + 1;
             const int hidden = hiddenEnd(text, lt, HtmlNesting::foreignAt(foreign, lt).current);
+            const bool endTag
+                = text.at(lt + 1) == QLatin1Char('/') && lt + 2 < size && isLetter(latin1(text.at(lt + 2)));
             if (hidden >= 0) {
                 next = hidden;
                 stretches.append({ lt, hidden });
-            } else if (isLetter(latin1(text.at(lt + 1)))) {
-                const int nameEnd = tagNameEnd(text, lt + 1);
-                const QByteArray name = text.mid(lt + 1, nameEnd - lt - 1).toLower().toLatin1();
+            } else if (endTag || isLetter(latin1(text.at(lt + 1)))) {
+                const int nameStart = lt + (endTag ? 2 : 1);
+                const int nameEnd = tagNameEnd(text, nameStart);
+                const QByteArray name = text.mid(nameStart, nameEnd - nameStart).toLower().toLatin1();
                 next = tagEnd(text, nameEnd);
-                if ((name == "plaintext" || rawTextElements().contains(name))
+                for (int i = lt + 1; i < next; ++i) {
+                    if (text.at(i) == QLatin1Char('<')) {
+                        stretches.append({ lt + 1, next });
+                        break;
+                    }
+                }
+                if (!endTag && (name == "plaintext" || rawTextElements().contains(name))
                     && !HtmlNesting::foreignAt(foreign, lt).startsForeign) {
                     const int end = rawTextEnd(text, name, next);
                     stretches.append({ next, end });
@@ -98,8 +109,8 @@ namespace {
     // Links by position, images by record and page breaks as HTML, where the parser reads markup.
     QString convertMarkup(const QString& text)
     {
-        // What the parser reads as text or as a comment stays as written; found once there is
-        // something to convert.
+        // What the parser reads as text, as a comment or as part of a tag stays as written; found
+        // once there is something to convert.
         QVector<QPair<int, int>> kept;
         bool looked = false;
         QString html;
