@@ -190,7 +190,8 @@ public:
     // At most three alike (name and attributes) since the last marker, as the parser keeps.
     void add(const QByteArray& name, const QByteArray& attributes, int id)
     {
-        std::vector<Record>& alike = m_byKind[name + '\0' + attributes];
+        const QByteArray kind = name + '\0' + attributes;
+        std::vector<Record>& alike = m_byKind[kind];
         int count = 0;
         for (int k = int(alike.size()) - 1; k >= 0 && count < 3; --k) {
             ++*m_visited;
@@ -206,7 +207,8 @@ public:
         const Record record { size(), ++m_serials };
         m_entries.push_back({ name, attributes, id, record.serial, false });
         m_byName[name].push_back(record);
-        m_byKind[name + '\0' + attributes].push_back(record);
+        // Looked up again: the removal above may have compacted the lists.
+        m_byKind[kind].push_back(record);
     }
 
     void remove(int k)
@@ -218,7 +220,9 @@ public:
             m_entries.pop_back();
             --m_removed;
         }
-        if (m_removed > 64 && 2 * m_removed > size())
+        if (m_entries.empty())
+            forgetAll();
+        else if (m_removed > 64 && 2 * m_removed > size())
             compact();
     }
 
@@ -234,6 +238,8 @@ public:
                 --m_removed;
         }
         m_entries.resize(to);
+        if (m_entries.empty())
+            forgetAll();
     }
 
 private:
@@ -249,6 +255,18 @@ private:
     }
 
     int lastMarker() const { return m_markers.empty() ? -1 : m_markers.back(); }
+
+    // An empty list forgets where its entries stood: a book closes most of its formatting
+    // elements (links, bold words) soon after it opens them, each with attributes of its own, and
+    // the records of hundreds of thousands would otherwise be kept to the end. A few kinds are
+    // kept, for the next entries to use again: a table made anew for each would cost more.
+    void forgetAll()
+    {
+        m_markers.clear();
+        if (m_byKind.size() > 64)
+            m_byKind.clear();
+        m_removed = 0;
+    }
 
     // Drops the removed entries, once they are half the list, and notes where the others now stand.
     void compact()
@@ -1031,7 +1049,9 @@ QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QByteAr
 QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString& text)
 {
     // Only an svg or math tag starts foreign content: most books have neither, and need no walk.
-    // A plain loop: a search in any letter case takes several times as long.
+    // Each "<" is found by the search for one character, the fastest there is, and the name after
+    // it looked at: a search in any letter case takes several times as long, a loop over every
+    // character twice as long as all the rest.
     const ushort* units = text.utf16();
     const int size = text.size();
     const auto holds = [&](int at, const char* lower) {
@@ -1041,10 +1061,10 @@ QVector<HtmlNesting::ForeignStretch> HtmlNesting::foreignStretches(const QString
         }
         return true;
     };
-    int lt = 0;
-    while (lt < size && !(units[lt] == '<' && (holds(lt + 1, "svg") || holds(lt + 1, "math"))))
-        ++lt;
-    if (lt >= size)
+    int lt = text.indexOf(QLatin1Char('<'));
+    while (lt >= 0 && !holds(lt + 1, "svg") && !holds(lt + 1, "math"))
+        lt = text.indexOf(QLatin1Char('<'), lt + 1);
+    if (lt < 0)
         return {};
     // Markup is ASCII: every other unit stands for one byte that is no part of it, so positions
     // stay as they are.

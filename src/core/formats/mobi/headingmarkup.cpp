@@ -43,6 +43,13 @@ namespace {
             count((at < 0 ? m_text.size() : at) - from);
             return at;
         }
+        // The same for one character, which a search finds several times as fast as a string.
+        int indexOf(QLatin1Char what, int from)
+        {
+            const int at = m_text.indexOf(what, from);
+            count((at < 0 ? m_text.size() : at) - from);
+            return at;
+        }
 
         // The end of what the parser reads at the "<" at position at as a comment, which hides
         // any tag in it: "<!--" up to its close, "<!", "<?" and "</" without a name up to ">";
@@ -57,11 +64,16 @@ namespace {
         // content is markup, in SVG and MathML too.
         int rawTextEnd(const QString& name, int from)
         {
-            const QByteArray latin1 = name.toLatin1();
-            if ((latin1 != "plaintext" && !markupscan::rawTextElements().contains(latin1))
-                || HtmlNesting::foreignAt(m_foreign, from - 1).startsForeign)
+            // Looked up as it is: a copy of each tag's name would cost more than the rest.
+            static const QSet<QString> rawText = [] {
+                QSet<QString> names { QStringLiteral("plaintext") };
+                for (const QByteArray& element : markupscan::rawTextElements())
+                    names.insert(QString::fromLatin1(element));
+                return names;
+            }();
+            if (!rawText.contains(name) || HtmlNesting::foreignAt(m_foreign, from - 1).startsForeign)
                 return from;
-            const int end = markupscan::rawTextEnd(m_text, latin1, from);
+            const int end = markupscan::rawTextEnd(m_text, name.toLatin1(), from);
             count(end - from);
             return end;
         }
@@ -88,7 +100,7 @@ namespace {
         // starts (-1 when there is none), its name as tagAt gives it, and its end.
         int nextTag(int from, QString* name, int* end)
         {
-            for (int i = indexOf(QLatin1String("<"), from); i >= 0; i = indexOf(QLatin1String("<"), i + 1)) {
+            for (int i = indexOf(QLatin1Char('<'), from); i >= 0; i = indexOf(QLatin1Char('<'), i + 1)) {
                 const int hidden = hiddenEnd(i);
                 if (hidden >= 0) {
                     i = hidden - 1;
