@@ -29,7 +29,9 @@ public:
     // A peer announcing a larger (or negative) payload is broken or hostile: the connection is
     // dropped instead of buffering that much.
     static constexpr qint32 kMaxFrameSize = 256 * 1024 * 1024;
-    static constexpr int kConnectTimeoutMs = 5000;
+    // The helper starts a web engine before it connects: on a machine busy with other work that
+    // takes well over five seconds, and a helper killed for it leaves the book without page numbers.
+    static constexpr int kConnectTimeoutMs = 30000;
     static constexpr int kWriteTimeoutMs = 30000;
     // After a helper failed to start or connect, writes fail at once for this long.
     static constexpr int kStartRetryDelayMs = 5000;

@@ -9,7 +9,7 @@
 #include <QtDebug>
 
 namespace {
-constexpr int kConnectTimeoutMs = 5000;
+constexpr int kConnectTimeoutMs = 30000;
 }
 
 int main(int argc, char** argv)
