@@ -137,6 +137,9 @@ QString unsafeOutput(const QByteArray& before, const QByteArray& after, const QS
 
 int main(int argc, char** argv)
 {
+    // The web view needs no screen: run by hand anywhere, offscreen unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // The passes log every chapter they rewrite.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {

@@ -76,8 +76,11 @@ namespace {
 QStringList runnableInFrame(QWebFrame* frame)
 {
     QStringList found;
-    const QVariantList lines = frame->evaluateJavaScript(QString::fromLatin1(kWalk)).toList();
-    for (const QVariant& line : lines)
+    // Nothing comes back where no script runs: a walk that did not run finds nothing either.
+    const QVariant lines = frame->evaluateJavaScript(QString::fromLatin1(kWalk));
+    if (lines.type() != QVariant::List)
+        return { QStringLiteral("(no walk in %1: scripting is off)").arg(frame->url().toString()) };
+    for (const QVariant& line : lines.toList())
         found.append(line.toString());
     for (QWebFrame* child : frame->childFrames())
         found += runnableInFrame(child);

@@ -24,7 +24,8 @@ enum Stage {
 // What could run in a chapter, one line each: a script element, an element that loads a
 // document of its own (frames, objects), a handler attribute, an attribute of any namespace whose
 // value the view reads as a javascript: address (or, in an SVG animation, one of its values);
-// each as "<element attribute=value>". A chapter the view does not finish loading is a line too.
+// each as "<element attribute=value>". A chapter the view does not finish loading, or a frame
+// the walk cannot run in, is a line too.
 // The chapter file as the view reads it (its name tells HTML from XHTML):
 QStringList runnableInFile(const QString& path, Stage stage = Disarmed);
 // The bytes, stored first under the name given in a folder of their own:

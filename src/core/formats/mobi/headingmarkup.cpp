@@ -80,8 +80,9 @@ namespace {
 
         // The name of the tag at "<" position at, in lower case ("/p" for an end tag), and the end
         // of the tag after its ">"; an empty name for a "<" that starts no tag (its name starts
-        // with a letter of the ASCII alphabet).
-        QString tagAt(int at, int* end)
+        // with a letter of the ASCII alphabet). Written into name, whose room serves tag after
+        // tag: a string made for each would cost more than the rest of the pass.
+        void tagAt(int at, int* end, QString* name)
         {
             int i = at + 1;
             if (i < m_text.size() && m_text.at(i) == QLatin1Char('/'))
@@ -90,10 +91,24 @@ namespace {
                 i = markupscan::tagNameEnd(m_text, i);
             count(i - at);
             // Known before the end is looked for: a run of "<" costs a step each.
-            if (i == at + 1 || (i == at + 2 && m_text.at(at + 1) == QLatin1Char('/')))
-                return QString();
+            if (i == at + 1 || (i == at + 2 && m_text.at(at + 1) == QLatin1Char('/'))) {
+                name->clear();
+                return;
+            }
             *end = tagEnd(i);
-            return m_text.mid(at + 1, i - at - 1).toLower();
+            const QChar* from = m_text.constData() + at + 1;
+            const int length = i - at - 1;
+            name->resize(length);
+            QChar* to = name->data();
+            for (int k = 0; k < length; ++k) {
+                const ushort c = from[k].unicode();
+                if (c >= 0x80) {
+                    // Letter case beyond ASCII as the text has it, pairs of surrogates included.
+                    *name = m_text.mid(at + 1, length).toLower();
+                    return;
+                }
+                to[k] = QChar(c >= 'A' && c <= 'Z' ? ushort(c + ('a' - 'A')) : c);
+            }
         }
 
         // The first tag at or after from, past what the parser reads as comments: where it
@@ -106,7 +121,7 @@ namespace {
                     i = hidden - 1;
                     continue;
                 }
-                *name = tagAt(i, end);
+                tagAt(i, end, name);
                 if (!name->isEmpty())
                     return i;
             }
@@ -253,6 +268,7 @@ namespace {
         collectTargetAttributes(text, start, contentStart, &found);
         int i = contentStart;
         *end = text.size();
+        QString name;
         while (i < text.size()) {
             const QChar c = text.at(i);
             reader.count(1);
@@ -266,7 +282,7 @@ namespace {
                     continue;
                 }
                 int tagEnd = -1;
-                const QString name = reader.tagAt(i, &tagEnd);
+                reader.tagAt(i, &tagEnd, &name);
                 const bool endTag = name.startsWith(QLatin1Char('/'));
                 if (endTag && isHeadingTag(name.mid(1))) {
                     *end = tagEnd;
