@@ -1570,7 +1570,7 @@ private slots:
         // The books named on the command line are added; the box that says so closes with Escape.
         const auto count = [&] { return queryLibrary(home.path(), QStringLiteral("select count(*) from books")); };
         QVERIFY(waitUntil([&] { return count() == QLatin1String("3"); }, 40000));
-        if (waitUntil([pid] { return visibleWindows(pid).size() > 1; }, 5000)) {
+        if (waitUntil([pid] { return visibleWindows(pid).size() > 1; }, 30000)) {
             QTest::qWait(300);
             key(QStringLiteral("Escape"));
             QVERIFY(waitUntil([pid] { return visibleWindows(pid).size() == 1; }));
@@ -1610,7 +1610,7 @@ private slots:
         save(full, "fullscreen");
         QCOMPARE(state("Page"), QStringLiteral("1"));
         key(QStringLiteral("Right"));
-        QVERIFY(waitUntil([&] { return difference(grab(QStringLiteral("0")), full) >= 0.002; }, 5000));
+        QVERIFY(waitUntil([&] { return difference(grab(QStringLiteral("0")), full) >= 0.002; }, 30000));
         QVERIFY(terminate(again));
         QCOMPARE(state("Page"), QStringLiteral("3")); // two pages a screen
         QCOMPARE(state("Source"), killedAt);
@@ -1630,7 +1630,7 @@ private slots:
             turned = waitForChange(window, turned);
         }
         save(turned, "text-before-fullscreen");
-        QVERIFY(waitUntil([&] { return paragraphOf(chapterSource()) > 1; }, 5000));
+        QVERIFY(waitUntil([&] { return paragraphOf(chapterSource()) > 1; }, 30000));
         const QString before = whenStill(chapterSource);
         key(QStringLiteral("F11"));
         QVERIFY(waitUntil([&] {
@@ -1711,7 +1711,7 @@ private slots:
             key(QStringLiteral("Right"));
             page = waitForChange(window, page);
         }
-        QVERIFY(waitUntil([&] { return firstRow() > 1; }, 5000));
+        QVERIFY(waitUntil([&] { return firstRow() > 1; }, 30000));
         const int first = whenStill(firstRow);
         page = settle(window, grab(window));
         save(page, "rows-after-fullscreen");
