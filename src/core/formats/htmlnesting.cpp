@@ -395,6 +395,7 @@ private:
         // the foreign elements whose content is HTML but for the SVG title.
         OtherEndStop,
         HtmlElement,
+        ForeignElement,
         MarkCount
     };
 
@@ -498,10 +499,13 @@ private:
             m_unclosed.push_back(false);
             m_startAt.push_back(lt);
         }
-        // An element never closed ends where the next of its kind starts.
+        // An element never closed ends where the next of its kind starts, in the same namespace:
+        // ended across SVG or MathML, what follows would be read in another (an SVG "iframe" made
+        // an HTML one).
         if (m_rewriting) {
             const int at = innermost(m_unclosedAt, name);
-            if (inReach(at))
+            if (inReach(at) && innermost(foreign ? HtmlElement : ForeignElement) < at
+                && m_stack.at(at).foreign == foreign)
                 replace(lt, lt, popTo(at));
         }
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
@@ -875,6 +879,7 @@ private:
         if (!open.foreign)
             return bits;
         bits &= ~htmlOnly;
+        bits |= 1u << ForeignElement;
         const bool annotation = open.space == 'm' && open.name == "annotation-xml";
         if (open.integration || annotation)
             bits |= 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope;
