@@ -14,6 +14,7 @@
 #include "testfiles.h"
 #include "testpaths.h"
 #include "windowmanager.h"
+#include "windowwaits.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -1486,10 +1487,14 @@ private slots:
         QVERIFY(second.waitForFinished(30000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QTRY_VERIFY(logs(home.path()).contains(QLatin1String("Exit from application (already running)")));
-        QTRY_VERIFY(logs(home.path()).contains(m_books.filePath(handed[0] + ".epub")));
+        QTRY_VERIFY_WITH_TIMEOUT(logs(home.path()).contains(QLatin1String("Exit from application (already running)")),
+            windowwaits::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logs(home.path()).contains(m_books.filePath(handed[0] + ".epub")), windowwaits::kTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(titles(), handed, 15000);
-        QTRY_VERIFY(logs(home.path()).contains(QLatin1String("Not added: ") + m_books.filePath("Mistyped.epub")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logs(home.path()).contains(QLatin1String("Not added: ") + m_books.filePath("Mistyped.epub")),
+            windowwaits::kTimeoutMs);
         // The running instance says so in a box, which has the focus; Escape closes it, then the
         // box naming the file not added.
         QTest::qWait(1000);

@@ -1,5 +1,6 @@
 #include "hotkeys.h"
 #include "hotkeytesthelpers.h"
+#include "windowwaits.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -52,7 +53,7 @@ private slots:
         m_recorder->setFocusPolicy(Qt::StrongFocus);
         m_recorder->show();
         m_recorder->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_recorder));
+        QVERIFY(QTest::qWaitForWindowActive(m_recorder, windowwaits::kTimeoutMs));
         m_recorder->setFocus();
     }
 

@@ -1,5 +1,6 @@
 #include "../kelapp/kelapptest.h"
 #include "widgetimages.h"
+#include "windowwaits.h"
 
 #include "animationclock.h"
 #include "messagecatcher.h"
@@ -142,7 +143,7 @@ private slots:
         layout->addWidget(m_box);
         m_root.show();
         QApplication::setActiveWindow(&m_root);
-        QVERIFY(QTest::qWaitForWindowActive(&m_root));
+        QVERIFY(QTest::qWaitForWindowActive(&m_root, windowwaits::kTimeoutMs));
     }
     void cleanupTestCase() { m_driver.uninstall(); }
     void init() { shadowCache()->setCacheLimit(50); }

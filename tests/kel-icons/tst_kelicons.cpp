@@ -1,6 +1,7 @@
 // Icons: loading, state variants, caches, painting and bounds; the event watchers.
 #include "../kel-effects/widgetimages.h"
 #include "../kelapp/kelapptest.h"
+#include "windowwaits.h"
 
 #include "animators/kelwidgetstateanimator.h"
 #include "eventfilters/kelchildwatcher.h"
@@ -111,7 +112,7 @@ QWidget* addChild(QWidget* parent, const QRect& geometry)
 bool showAndWait(QWidget& window)
 {
     window.show();
-    return QTest::qWaitForWindowExposed(&window);
+    return QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs);
 }
 
 // Moves the mouse over the window the way the system does, to a point in the window's coordinates.

@@ -2,6 +2,7 @@
 #include "itemviews/kellistwidgetitem.h"
 #include "layouts/kelflowlayout.h"
 #include "layouts/kellayoutdnd.h"
+#include "windowwaits.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -70,7 +71,7 @@ struct DndFixture {
         dnd.setDropIndicator(indicator);
         dnd.setLocalMoveEnabled(true);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         layout->activate();
     }
 
@@ -222,7 +223,7 @@ bool showWindowed(ListFixture& f, QStandardItemModel& model)
     fill(model, 10000);
     f.list->setModel(&model);
     f.window.show();
-    const bool exposed = QTest::qWaitForWindowExposed(&f.window);
+    const bool exposed = QTest::qWaitForWindowExposed(&f.window, windowwaits::kTimeoutMs);
     settle();
     return exposed;
 }
@@ -237,7 +238,7 @@ bool resetToTenThousand(ListFixture& f, QStringListModel& model, int* measured)
     model.setStringList(texts.mid(0, 100));
     f.list->setModel(&model);
     f.window.show();
-    const bool exposed = QTest::qWaitForWindowExposed(&f.window);
+    const bool exposed = QTest::qWaitForWindowExposed(&f.window, windowwaits::kTimeoutMs);
     settle();
     *measured = 0;
     model.setStringList(texts);
@@ -294,7 +295,7 @@ void dragFirstRowToThird(ListFixture& f)
     f.list->dnd()->setDropIndicator(new QWidget);
     f.list->dnd()->setLocalMoveEnabled(true);
     f.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window, windowwaits::kTimeoutMs));
     settle();
     QVERIFY(QTest::qWaitFor([&] { return !f.list->viewport()->isHidden(); }));
     QWidget* content = f.list->widget();
@@ -441,7 +442,7 @@ private slots:
         fill(model, 6);
         f.list->setModel(&model);
         f.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window, windowwaits::kTimeoutMs));
         settle();
         const QList<RowWidget*> before = f.rows();
         QVERIFY(f.row(1)->y() > f.row(0)->y());
@@ -668,7 +669,7 @@ private slots:
         f.list->setKeyboardNavigationEnabled(true);
         f.window.show();
         f.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QVERIFY(QTest::qWaitForWindowActive(&f.window, windowwaits::kTimeoutMs));
         QVERIFY(QTest::qWaitFor([&] { return !f.list->viewport()->isHidden(); }));
         settle();
         f.list->setFocus();

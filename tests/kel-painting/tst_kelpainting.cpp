@@ -7,6 +7,7 @@
 #include "utils/kelhooks.h"
 #include "utils/kelwidgettreeutils.h"
 #include "utils/kelwindowmaskutils.h"
+#include "windowwaits.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -519,7 +520,7 @@ private slots:
         panelLayout->addWidget(deep);
         layout->addWidget(panel);
         page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(QTest::qWaitForWindowExposed(&page, windowwaits::kTimeoutMs));
         QCOMPARE(layout->sizeHint().width(), 50);
         deep->hint = QSize(180, 20);
         QCoreApplication::processEvents();
@@ -614,7 +615,7 @@ private slots:
         KelUtils::setNativeRegionMode(false);
 
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         QCOMPARE(windowGeometryFromNative(window.windowHandle()), window.windowHandle()->geometry());
     }
 
@@ -628,7 +629,7 @@ private slots:
         QWidget child(&window);
         child.setGeometry(10, 20, 30, 30);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         const QPoint global = child.mapToGlobal(QPoint(5, 7));
         const QPoint device(qRound(global.x() * r), qRound(global.y() * r));
         QCOMPARE(KelUtils::mapDeviceToWidget(&child, device), QPoint(5, 7));
@@ -652,33 +653,33 @@ private slots:
             QSKIP("Needs an X server");
         const std::unique_ptr<QWidget> bottom(makeWindow());
         const std::unique_ptr<QWidget> top(makeWindow());
-        QVERIFY(QTest::qWaitForWindowExposed(top.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(top.get(), windowwaits::kTimeoutMs));
         const QRect geometry = top->geometry();
         const QPoint kept = geometry.topLeft() + QPoint(50, 80);
         const QPoint cut = geometry.topLeft() + QPoint(150, 80);
-        QTRY_COMPARE(QApplication::widgetAt(cut), top.get());
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::widgetAt(cut), top.get(), windowwaits::kTimeoutMs);
         KelUtils::setMask(top.get(), QRegion(0, 0, 100, 160));
-        QTRY_COMPARE(QApplication::widgetAt(cut), bottom.get());
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::widgetAt(cut), bottom.get(), windowwaits::kTimeoutMs);
         QCOMPARE(QApplication::widgetAt(kept), top.get());
         QCOMPARE(regionAwareWidgetAt(cut), bottom.get());
         KelUtils::clearMask(top.get());
-        QTRY_COMPARE(QApplication::widgetAt(cut), top.get());
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::widgetAt(cut), top.get(), windowwaits::kTimeoutMs);
 
         // A rounded path leaves the corners out; inverted, it cuts a hole in the middle.
         QPainterPath rounded;
         rounded.addRoundedRect(QRectF(0, 0, 200, 160), 30, 30);
         KelUtils::setMask(top.get(), top->size(), QPoint(0, 0), rounded, 0, false, false);
         const QPoint corner = geometry.topLeft() + QPoint(2, 2);
-        QTRY_COMPARE(QApplication::widgetAt(corner), bottom.get());
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::widgetAt(corner), bottom.get(), windowwaits::kTimeoutMs);
         QCOMPARE(QApplication::widgetAt(geometry.center()), top.get());
         KelUtils::setMask(top.get(), top->size(), QPoint(0, 0), rounded, 0, true, false);
-        QTRY_COMPARE(QApplication::widgetAt(geometry.center()), bottom.get());
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::widgetAt(geometry.center()), bottom.get(), windowwaits::kTimeoutMs);
         top->close();
 
         // A window transparent for the mouse is passed by the hit test, and keeps its shape.
         const std::unique_ptr<QWidget> overlay(makeWindow(true));
-        QVERIFY(QTest::qWaitForWindowExposed(overlay.get()));
-        QTRY_COMPARE(regionAwareWidgetAt(geometry.center()), bottom.get());
+        QVERIFY(QTest::qWaitForWindowExposed(overlay.get(), windowwaits::kTimeoutMs));
+        QTRY_COMPARE_WITH_TIMEOUT(regionAwareWidgetAt(geometry.center()), bottom.get(), windowwaits::kTimeoutMs);
         QCOMPARE(overlay->mask(), QRegion());
     }
 };

@@ -12,6 +12,7 @@
 #include "windows/kelpopupmenubutton.h"
 #include "windows/keltitlebar.h"
 #include "windows/kelwindow.h"
+#include "windowwaits.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -67,13 +68,13 @@ struct Scene {
             QStringLiteral("Inner"), [this] { ++ran; }, 11);
         window.move(40, 40);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
     }
     KelPopupMenu* popup() const { return opener->popupMenu(); }
     bool openPopup(KelPopupMenuButton* button)
     {
         button->showPopup();
-        return QTest::qWaitForWindowExposed(button->popupMenu())
+        return QTest::qWaitForWindowExposed(button->popupMenu(), windowwaits::kTimeoutMs)
             && QApplication::activePopupWidget() == button->popupMenu();
     }
 };
@@ -206,7 +207,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 3000);
         QCOMPARE(QToolTip::text(), s.area->toolTip());
         moveTo(label->mapToGlobal(label->rect().center()));
-        QTRY_VERIFY(!QToolTip::isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), windowwaits::kTimeoutMs);
         QTest::qWait(1500);
         QVERIFY(!QToolTip::isVisible());
         QVERIFY(s.popup()->isVisible());
@@ -232,13 +233,13 @@ private slots:
         KelButton* plain = s.popup()->addAction(
             QStringLiteral("Plain"), [] {}, 11);
         QVERIFY(s.openPopup(s.opener));
-        QTRY_VERIFY(plain->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(plain->isVisible(), windowwaits::kTimeoutMs);
         mouseThroughWindow(s.sub, s.sub->rect().center(), QEvent::MouseMove);
         mouseThroughWindow(plain, plain->rect().center(), QEvent::MouseMove);
         QTest::qWait(300);
         QVERIFY(!s.sub->popupMenu()->isVisible());
         mouseThroughWindow(s.sub, s.sub->rect().center(), QEvent::MouseMove);
-        QTRY_VERIFY(s.sub->popupMenu()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(s.sub->popupMenu()->isVisible(), windowwaits::kTimeoutMs);
         QVERIFY(s.popup()->isVisible());
     }
 
@@ -265,7 +266,7 @@ private slots:
             QTest::keyClick(s.sub->popupMenu(), Qt::Key_Escape);
         } else {
             click(s.inner);
-            QTRY_COMPARE(s.ran, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(s.ran, 1, windowwaits::kTimeoutMs);
         }
         QCOMPARE(s.sub->popupMenu()->isVisible(), subOpen);
         QCOMPARE(s.sub->isChecked(), subOpen);
@@ -383,7 +384,7 @@ private slots:
         auto* combo = new KelComboBox(17, QSizePolicy::Fixed, KelComboBox::PopupAtLeastButtonWidth, &window);
         (new QVBoxLayout(&window))->addWidget(combo);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         combo->setItems(18, { "a", "b", "c" }, KelComboBox::SelectFirst);
         int handled = 0;
         const auto refill = [&] {
@@ -392,9 +393,9 @@ private slots:
         };
         connect(combo, fromItemClicked ? &KelComboBox::itemClicked : &KelComboBox::currentDataChanged, refill);
         click(combo);
-        QTRY_VERIFY(combo->itemButton(1)->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(combo->itemButton(1)->isVisible(), windowwaits::kTimeoutMs);
         click(combo->itemButton(1));
-        QTRY_COMPARE(handled, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(handled, 1, windowwaits::kTimeoutMs);
         QTest::qWait(20);
         QVERIFY(!combo->isPopupVisible());
         QCOMPARE(combo->count(), fromItemClicked ? 1 : 0);
@@ -415,13 +416,15 @@ private slots:
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         const QMargins m = kelStyle()->margins(0);
         if (!duringSlide)
-            QTRY_COMPARE(first->geometry().bottom(), available.bottom() - m.bottom());
+            QTRY_COMPARE_WITH_TIMEOUT(
+                first->geometry().bottom(), available.bottom() - m.bottom(), windowwaits::kTimeoutMs);
         QPointer<KelWindow> second = manager->notificationWindow(manager->showNotification("Two", "Text", 10));
-        QTRY_COMPARE(first->geometry().bottom(), available.bottom() - m.bottom());
-        QTRY_COMPARE(second->geometry().bottom(), first->geometry().top() - m.bottom());
+        QTRY_COMPARE_WITH_TIMEOUT(first->geometry().bottom(), available.bottom() - m.bottom(), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            second->geometry().bottom(), first->geometry().top() - m.bottom(), windowwaits::kTimeoutMs);
         QCOMPARE(second->geometry().right(), available.right() - m.right());
         delete manager;
-        QTRY_VERIFY(!first && !second);
+        QTRY_VERIFY_WITH_TIMEOUT(!first && !second, windowwaits::kTimeoutMs);
     }
 
     // A click on the notification reports it and closes it, a drag does neither; a link in its text opens
@@ -443,8 +446,8 @@ private slots:
         QSignalSpy clicked(&manager, &KelNotificationManager::clicked);
         const int id = manager.showNotification("Title", "<a href=\"pltest:page\">link</a>", 10);
         KelWindow* window = manager.notificationWindow(id);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_VERIFY(manager.isTimerActive(id));
+        QVERIFY(QTest::qWaitForWindowExposed(window, windowwaits::kTimeoutMs));
+        QTRY_VERIFY_WITH_TIMEOUT(manager.isTimerActive(id), windowwaits::kTimeoutMs);
         // Hovering pauses the display time, leaving starts it again.
         QEvent enter(QEvent::Enter), leave(QEvent::Leave);
         QApplication::sendEvent(window, &enter);

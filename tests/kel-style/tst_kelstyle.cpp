@@ -2,6 +2,7 @@
 #include "../kel-effects/widgetimages.h"
 #include "../kel-windows/windowtesthelpers.h"
 #include "../kelapp/kelapptest.h"
+#include "windowwaits.h"
 
 #include "animators/kelwidgetstateanimator.h"
 #include "eventfilters/kelqmenustyler.h"
@@ -391,7 +392,7 @@ private slots:
         window.resize(40, 40);
         KelWindowFrame frame(&window, &window);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         QSignalSpy shadowSpy(&frame, &KelWindowFrame::shadowColorChanged);
         const QList<std::function<void()>> changes = {
             [&] { frame.setBorderColor(Qt::red); },

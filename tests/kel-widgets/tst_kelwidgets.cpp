@@ -5,6 +5,7 @@
 #include "../kel-group/clicktesthelpers.h"
 #include "../kel-translations/translationfiles.h"
 #include "../kelapp/kelapptest.h"
+#include "windowwaits.h"
 
 #include "animators/keldisabledstateanimator.h"
 #include "animators/kelgeometryanimator.h"
@@ -65,7 +66,7 @@ namespace {
 bool shownOnScreen(QWidget* widget)
 {
     widget->show();
-    return QTest::qWaitForWindowExposed(widget);
+    return QTest::qWaitForWindowExposed(widget, windowwaits::kTimeoutMs);
 }
 
 // A square icon of one colour; a tint replaces the colour. Registered with the running provider.
@@ -1010,7 +1011,7 @@ private slots:
     void spinBoxKeysAndArrows()
     {
         SpinForm form;
-        QVERIFY(QTest::qWaitForWindowActive(&form.window));
+        QVERIFY(QTest::qWaitForWindowActive(&form.window, windowwaits::kTimeoutMs));
         form.first->setFocus();
         QSignalSpy enter(form.first, &KelSpinBox::enterPressed);
         QSignalSpy escape(form.first, &KelSpinBox::escPressed);
@@ -1191,7 +1192,7 @@ private slots:
         QFETCH(QList<int>, indexes);
         Tabs t(indexes, edge);
         t.tabs.resize(400, 300);
-        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
+        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs, windowwaits::kTimeoutMs));
         const QRect bar = t.tabs.tabsContainer()->geometry();
         const QRect pages = t.tabs.stackedWidget()->geometry();
         const bool horizontal = edge == Qt::TopEdge || edge == Qt::BottomEdge;
@@ -1240,7 +1241,7 @@ private slots:
     void switchingTabs()
     {
         Tabs t;
-        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs));
+        QVERIFY(QTest::qWaitForWindowExposed(&t.tabs, windowwaits::kTimeoutMs));
         QSignalSpy changed(&t.tabs, &KelTabWidget::currentChanged);
         QList<QPair<int, int>> requests;
         bool allow = true;

@@ -15,6 +15,7 @@
 #include "windows/kelwindowblockedoverlay.h"
 #include "windows/kelwindowframe.h"
 #include "windowtesthelpers.h"
+#include "windowwaits.h"
 
 #include <QPointer>
 #include <QScreen>
@@ -232,7 +233,7 @@ private slots:
             window.showMaximized();
         else
             window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, windowwaits::kTimeoutMs));
         QCOMPARE(window.nativeWindowUtils()->hitTest(devicePoint(&window, spot)), code);
     }
 
@@ -242,9 +243,9 @@ private slots:
         KelWindow window(KelWindow::TitleBar);
         window.resize(200, 100);
         window.showAnimated();
-        QTRY_COMPARE(window.windowOpacity(), 1.0);
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowOpacity(), 1.0, windowwaits::kTimeoutMs);
         window.hideAnimated();
-        QTRY_VERIFY(!window.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), windowwaits::kTimeoutMs);
         window.show();
         QCOMPARE(window.windowOpacity(), 1.0);
 
@@ -254,16 +255,16 @@ private slots:
         QEvent blocked(QEvent::WindowBlocked);
         QApplication::sendEvent(&window, &blocked);
         QVERIFY(window.isBlockedOverlayShown());
-        QTRY_COMPARE(overlay->animator()->progress(), 1.0);
+        QTRY_COMPARE_WITH_TIMEOUT(overlay->animator()->progress(), 1.0, windowwaits::kTimeoutMs);
         window.resize(520, 410);
-        QTRY_COMPARE(overlay->geometry(), window.rect());
+        QTRY_COMPARE_WITH_TIMEOUT(overlay->geometry(), window.rect(), windowwaits::kTimeoutMs);
         QEvent unblocked(QEvent::WindowUnblocked);
         QApplication::sendEvent(&window, &unblocked);
         QVERIFY(overlay->isVisible()); // still fading out
-        QTRY_VERIFY(!overlay->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!overlay->isVisible(), windowwaits::kTimeoutMs);
         QPointer<KelWindowBlockedOverlay> gone = overlay;
         window.setBlockedOverlayVisible(false);
-        QTRY_VERIFY(gone.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(gone.isNull(), windowwaits::kTimeoutMs);
     }
 
     // A shadow window going away (its target got a new native window, or the box it shadows
@@ -307,7 +308,7 @@ private slots:
         QPointer<QWidget> boxShadowWindow = boxShadow->shadowWindow();
         QVERIFY(boxShadowWindow);
         box->show();
-        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QVERIFY(QTest::qWaitForWindowExposed(box, windowwaits::kTimeoutMs));
         boxShadowWindow->show();
         delete box;
         QVERIFY(boxShadowWindow.isNull());
@@ -429,7 +430,7 @@ private slots:
                     "Keep?", "Question", 7, "No", "Yes", QString(), &remember, "Always ask");
             return std::make_tuple(id, remember, text);
         });
-        QTRY_VERIFY(future.isFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), windowwaits::kTimeoutMs);
         const auto [id, remember, text] = future.result();
         if (press < 0) {
             // The empty text may not be confirmed.

@@ -13,6 +13,7 @@
 #include "windows/kelwindow.h"
 #include "windows/kelwindowframe.h"
 #include "windowtesthelpers.h"
+#include "windowwaits.h"
 
 #include <QProcess>
 #include <QScreen>
@@ -37,7 +38,7 @@ void xdo(const QStringList& args)
     QProcess process;
     process.start(QStringLiteral("xdotool"), args);
     QVERIFY(process.waitForStarted());
-    QTRY_VERIFY(process.state() == QProcess::NotRunning);
+    QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, windowwaits::kTimeoutMs);
     QTest::qWait(150);
 }
 
@@ -111,7 +112,7 @@ private slots:
         QFETCH(bool, move);
         std::unique_ptr<KelWindow> window(makeWindow());
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), windowwaits::kTimeoutMs));
         QTest::qWait(200);
         const QRect start = window->geometry();
         QSignalSpy started(window.get(), move ? &KelWindow::moveByUserStarted : &KelWindow::resizeByUserStarted);
@@ -135,8 +136,8 @@ private slots:
 
         QRect expected = start.adjusted(change.left(), change.top(), change.width(), change.height());
         expected.setWidth(qMax(expected.width(), window->minimumWidth()));
-        QTRY_COMPARE(window->geometry(), expected);
-        QTRY_COMPARE(finished.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(window->geometry(), expected, windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, windowwaits::kTimeoutMs);
         QCOMPARE(started.count(), 1);
         QVERIFY(!window->isInSystemMoveOrResize());
     }
@@ -147,20 +148,21 @@ private slots:
             QSKIP("maximising is the window manager's");
         std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), windowwaits::kTimeoutMs));
         const QRect start = window->geometry();
         KelLabel* title = window->titleBar()->titleLabel();
         const QPoint at = title->mapToGlobal(title->rect().center());
         xdoMoveTo(at);
         xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
-        QTRY_VERIFY(window->isMaximized());
-        QTRY_COMPARE(window->geometry(), QGuiApplication::primaryScreen()->availableGeometry());
+        QTRY_VERIFY_WITH_TIMEOUT(window->isMaximized(), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window->geometry(), QGuiApplication::primaryScreen()->availableGeometry(), windowwaits::kTimeoutMs);
         QVERIFY(window->titleBar()->restoreButton()->isVisible());
         const QPoint again = title->mapToGlobal(title->rect().center());
         xdoMoveTo(again);
         xdo({ "click", "--repeat", "2", "--delay", "80", "1" });
-        QTRY_VERIFY(!window->isMaximized());
-        QTRY_COMPARE(window->geometry(), start);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isMaximized(), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->geometry(), start, windowwaits::kTimeoutMs);
     }
 
     void maintenanceWordTyped_data()
@@ -184,12 +186,12 @@ private slots:
         std::unique_ptr<KelWindow> window(makeWindow());
         window->show();
         window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QVERIFY(QTest::qWaitForWindowActive(window.get(), windowwaits::kTimeoutMs));
         QStringList args { "key", "--delay", "40" };
         for (QChar c : letters)
             args << chord + c;
         xdo(args);
-        QTRY_COMPARE(KelUi::instance()->isMaintenanceMode(), toggled);
+        QTRY_COMPARE_WITH_TIMEOUT(KelUi::instance()->isMaintenanceMode(), toggled, windowwaits::kTimeoutMs);
         QTest::qWait(100);
         QCOMPARE(KelUi::instance()->isMaintenanceMode(), toggled);
         KelUi::instance()->setMaintenanceMode(false);
@@ -214,35 +216,39 @@ private slots:
         if (!parented) {
             owner->show();
             owner->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(owner.get()));
+            QVERIFY(QTest::qWaitForWindowActive(owner.get(), windowwaits::kTimeoutMs));
         }
         std::unique_ptr<KelMessageBox> box(new KelMessageBox(parented ? owner.get() : nullptr, false));
         box->setText(QStringLiteral("Keep me above"));
         box->addButton(1, new KelButton(19, box.get()), true);
         QCOMPARE(box->ownerWindow(), owner.get());
         box->showWithStrategy(KelWindow::ShowStrategy::CenteredOnParent);
-        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(box.get(), windowwaits::kTimeoutMs));
         QVERIFY(owner->isVisible());
-        QTRY_COMPARE(KelNativeWindowUtils::transientOwnerId(box.get()), quintptr(owner->winId()));
-        QTRY_VERIFY(stackPosition(owner.get()) >= 0 && stackPosition(box.get()) > stackPosition(owner.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            KelNativeWindowUtils::transientOwnerId(box.get()), quintptr(owner->winId()), windowwaits::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stackPosition(owner.get()) >= 0 && stackPosition(box.get()) > stackPosition(owner.get()),
+            windowwaits::kTimeoutMs);
 
         owner->showAndActivate();
         QTest::qWait(300);
-        QTRY_VERIFY(stackPosition(box.get()) > stackPosition(owner.get()));
-        QTRY_VERIFY(hasFocus(box.get()));
+        QTRY_VERIFY_WITH_TIMEOUT(stackPosition(box.get()) > stackPosition(owner.get()), windowwaits::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(hasFocus(box.get()), windowwaits::kTimeoutMs);
 
         const QPoint free = owner->geometry().bottomLeft() + QPoint(12, -12);
         QVERIFY(!box->geometry().contains(free));
         xdoMoveTo(free);
         xdo({ "click", "1" });
         QTest::qWait(300);
-        QTRY_VERIFY(stackPosition(box.get()) > stackPosition(owner.get()));
-        QTRY_VERIFY(hasFocus(box.get()));
+        QTRY_VERIFY_WITH_TIMEOUT(stackPosition(box.get()) > stackPosition(owner.get()), windowwaits::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(hasFocus(box.get()), windowwaits::kTimeoutMs);
         // Shown again, the window property is written again (the toolkit removes it at every map).
         box->hide();
         box->showWithStrategy(KelWindow::ShowStrategy::CenteredOnParent);
-        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
-        QTRY_COMPARE(KelNativeWindowUtils::transientOwnerId(box.get()), quintptr(owner->winId()));
+        QVERIFY(QTest::qWaitForWindowExposed(box.get(), windowwaits::kTimeoutMs));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            KelNativeWindowUtils::transientOwnerId(box.get()), quintptr(owner->winId()), windowwaits::kTimeoutMs);
         box.reset();
     }
 
@@ -256,7 +262,7 @@ private slots:
             QSKIP("shadow windows need a compositing manager");
         std::unique_ptr<KelWindow> owner(makeWindow());
         owner->show();
-        QVERIFY(QTest::qWaitForWindowExposed(owner.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(owner.get(), windowwaits::kTimeoutMs));
         std::unique_ptr<KelMessageBox> box(new KelMessageBox(owner.get(), false));
         box->setText(QStringLiteral("Shadowed"));
         box->addButton(1, new KelButton(19, box.get()), true);
@@ -280,17 +286,18 @@ private slots:
         QVERIFY(s > 0);
         for (int round = 0; round < 2; ++round) {
             box->showWithStrategy(KelWindow::ShowStrategy::CenteredOnParent);
-            QVERIFY(QTest::qWaitForWindowExposed(box.get()));
-            QTRY_VERIFY(shadow->isShown());
+            QVERIFY(QTest::qWaitForWindowExposed(box.get(), windowwaits::kTimeoutMs));
+            QTRY_VERIFY_WITH_TIMEOUT(shadow->isShown(), windowwaits::kTimeoutMs);
             QCOMPARE(watch.shows.size(), round + 1);
             QVERIFY(watch.shows.last().second);
             // openbox may map a new window where it would place it before it takes the program's
             // place; the shadow follows the box there and back.
             if (mode() == "metacity")
                 QCOMPARE(watch.shows.last().first, box->geometry().adjusted(-s, -s, s, s));
-            QTRY_COMPARE(shadow->shadowWindow()->geometry(), box->geometry().adjusted(-s, -s, s, s));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                shadow->shadowWindow()->geometry(), box->geometry().adjusted(-s, -s, s, s), windowwaits::kTimeoutMs);
             box->hide();
-            QTRY_VERIFY(!shadow->isShown());
+            QTRY_VERIFY_WITH_TIMEOUT(!shadow->isShown(), windowwaits::kTimeoutMs);
             box->move(0, 0);
         }
     }
@@ -303,7 +310,7 @@ private slots:
         below.setPalette(QPalette(Qt::white));
         below.setGeometry(100, 100, 900, 700);
         below.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&below));
+        QVERIFY(QTest::qWaitForWindowExposed(&below, windowwaits::kTimeoutMs));
         std::unique_ptr<KelWindow> window(makeWindow(KelWindow::MaximizeButton));
         KelWindowFrame* frame = window->windowFrame();
         frame->setBackground(QColor(20, 20, 20));
@@ -311,37 +318,41 @@ private slots:
         frame->setShadowColor(QColor(0, 0, 0, 200));
         frame->setShadowSize(20);
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), windowwaits::kTimeoutMs));
         if (mode() == "metacity")
             QSKIP("the toolkit's outline and shadow are checked under openbox, with and without xcompmgr");
         const bool composited = mode() == "compositor";
         QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground), composited);
         const QRect g = window->geometry();
-        QTRY_COMPARE(screenPixel(g.topLeft() + QPoint(1, 1)), QColor(Qt::white));
-        QTRY_COMPARE(screenPixel(g.bottomRight() - QPoint(1, 1)), QColor(Qt::white));
-        QTRY_COMPARE(screenPixel(g.center() + QPoint(0, 60)), QColor(20, 20, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(screenPixel(g.topLeft() + QPoint(1, 1)), QColor(Qt::white), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            screenPixel(g.bottomRight() - QPoint(1, 1)), QColor(Qt::white), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(screenPixel(g.center() + QPoint(0, 60)), QColor(20, 20, 20), windowwaits::kTimeoutMs);
         KelCustomShadow* shadow = window->nativeWindowUtils()->customShadow();
         QCOMPARE(shadow != nullptr, composited);
         if (!composited)
             return;
 
         // The toolkit's shadow, darker than the white below just under the window, follows it.
-        QTRY_VERIFY(shadow->isShown());
-        QTRY_COMPARE(shadow->alpha(), 255);
-        QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
-        QTRY_VERIFY(screenPixel(window->geometry().bottomLeft() + QPoint(60, 3)).lightness() < 230);
+        QTRY_VERIFY_WITH_TIMEOUT(shadow->isShown(), windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(shadow->alpha(), 255, windowwaits::kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20), windowwaits::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            screenPixel(window->geometry().bottomLeft() + QPoint(60, 3)).lightness() < 230, windowwaits::kTimeoutMs);
         const qint64 image = shadow->image().cacheKey();
         window->move(window->pos() + QPoint(40, 25));
-        QTRY_COMPARE(shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            shadow->shadowWindow()->geometry(), window->geometry().adjusted(-20, -20, 20, 20), windowwaits::kTimeoutMs);
         QCOMPARE(shadow->image().cacheKey(), image);
         window->resize(window->size() + QSize(30, 0));
-        QTRY_COMPARE(shadow->shadowWindow()->width(), window->width() + 40);
+        QTRY_COMPARE_WITH_TIMEOUT(shadow->shadowWindow()->width(), window->width() + 40, windowwaits::kTimeoutMs);
         QVERIFY(shadow->image().cacheKey() != image);
         window->showMaximized();
-        QTRY_VERIFY(!shadow->isShown());
+        QTRY_VERIFY_WITH_TIMEOUT(!shadow->isShown(), windowwaits::kTimeoutMs);
         QVERIFY(!shadow->shadowWindow()->isVisible());
         window->showNormal();
-        QTRY_VERIFY(shadow->isShown());
+        QTRY_VERIFY_WITH_TIMEOUT(shadow->isShown(), windowwaits::kTimeoutMs);
     }
 };
 

@@ -14,6 +14,7 @@
 #include "widgets/kellabel.h"
 #include "windows/kelnotificationmanager.h"
 #include "windows/kelwindow.h"
+#include "windowwaits.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -278,7 +279,7 @@ private slots:
         auto* probe = new HoverProbe(&top);
         probe->setGeometry(50, 50, 60, 60);
         top.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        QVERIFY(QTest::qWaitForWindowExposed(&top, windowwaits::kTimeoutMs));
         QWindow* window = top.windowHandle();
 
         sendMove(window, QPointF(70.4, 70.6));
@@ -293,7 +294,7 @@ private slots:
         probe->setAttribute(Qt::WA_UnderMouse, false);
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(probe, &leave);
-        QTRY_VERIFY(probe->testAttribute(Qt::WA_UnderMouse));
+        QTRY_VERIFY_WITH_TIMEOUT(probe->testAttribute(Qt::WA_UnderMouse), windowwaits::kTimeoutMs);
         QCOMPARE(probe->enters, enters + 1);
 
         // With the cursor elsewhere the leave stands.
@@ -523,7 +524,8 @@ private slots:
             QVERIFY2(m_boxes.requests.first().message.contains(QStringLiteral("search=a b&amp;c=d\"")),
                 qPrintable(m_boxes.requests.first().message));
         else
-            QTRY_COMPARE(QString::fromUtf8(testfiles::read(script + ".url")), link);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                QString::fromUtf8(testfiles::read(script + ".url")), link, windowwaits::kTimeoutMs);
     }
 
     void revealingFiles()
@@ -593,12 +595,12 @@ private slots:
         QApplication::sendEvent(window, &blocked);
         window->show();
         QApplication::setActiveWindow(window);
-        QTRY_COMPARE(QApplication::activeWindow(), window);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), window, windowwaits::kTimeoutMs);
         QTest::qWait(120);
         QCOMPARE(runs, 0);
         QEvent unblocked(QEvent::WindowUnblocked);
         QApplication::sendEvent(window, &unblocked);
-        QTRY_COMPARE(runs, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 1, windowwaits::kTimeoutMs);
         QTest::qWait(100);
         QCOMPARE(runs, 1);
         window->hide();
@@ -634,19 +636,19 @@ private slots:
         KelServicePage_Dialogs page;
         page.resize(790, 590); // inside the offscreen screen, where the clicks land
         page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(QTest::qWaitForWindowExposed(&page, windowwaits::kTimeoutMs));
         const int skip = QByteArray(QTest::currentDataTag()).endsWith("async"); // the second such button
         KelButton* button = childWithText<KelButton>(&page, text, skip);
         QVERIFY(button);
         page.ensureWidgetVisible(button);
         m_boxes.answer = 0; // every box closes at once, without a button
         clickThroughWindow(button);
-        QTRY_COMPARE(m_boxes.requests.size(), boxes);
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.requests.size(), boxes, windowwaits::kTimeoutMs);
         QVERIFY(!QApplication::activeModalWidget());
         if (toast) {
             KelNotificationManager* manager = KelUi::instance()->notificationManager();
             const int id = ++m_toasts; // ids count on over all managers
-            QTRY_VERIFY(manager->notificationWindow(id));
+            QTRY_VERIFY_WITH_TIMEOUT(manager->notificationWindow(id), windowwaits::kTimeoutMs);
             QVERIFY(manager->notificationWindow(id)->findChildren<KelLabel*>().value(0)->text().startsWith(message));
             delete manager; // closes what it showed
         }
@@ -663,7 +665,7 @@ private slots:
         m_settings->clear();
         QLabel watched("watched");
         watched.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&watched));
+        QVERIFY(QTest::qWaitForWindowExposed(&watched, windowwaits::kTimeoutMs));
         PaintCounter counter(&watched);
         KelServicePage_Painting page;
         QTest::qWait(20);
@@ -676,12 +678,12 @@ private slots:
         for (int i = 0; i < boxes.size(); ++i) {
             QVERIFY2(!boxes[i]->isChecked(), qPrintable(boxes[i]->text()));
             boxes[i]->setChecked(true);
-            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), true);
+            QTRY_COMPARE_WITH_TIMEOUT(m_settings->value(keys[i]).toBool(), true, windowwaits::kTimeoutMs);
             QCOMPARE(m_settings->allKeys(), QStringList { keys[i] });
             KelServicePage_Painting second;
             QVERIFY(second.findChildren<KelButton*>()[i]->isChecked());
             boxes[i]->setChecked(false);
-            QTRY_COMPARE(m_settings->value(keys[i]).toBool(), false);
+            QTRY_COMPARE_WITH_TIMEOUT(m_settings->value(keys[i]).toBool(), false, windowwaits::kTimeoutMs);
             m_settings->clear();
         }
     }
@@ -787,7 +789,7 @@ private slots:
         qToBigEndian<quint32>(KelInstanceServer::MaxMessageBytes + 1, header);
         hostile.write(header, 4);
         hostile.flush();
-        QTRY_COMPARE(hostile.state(), QLocalSocket::UnconnectedState);
+        QTRY_COMPARE_WITH_TIMEOUT(hostile.state(), QLocalSocket::UnconnectedState, windowwaits::kTimeoutMs);
         QCOMPARE(received.count(), 0);
 
         // A message written in pieces arrives once, whole, and is acknowledged.
@@ -806,9 +808,9 @@ private slots:
         QCOMPARE(received.count(), 0);
         slow.write(payload.mid(3));
         slow.flush();
-        QTRY_COMPARE(received.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, windowwaits::kTimeoutMs);
         QCOMPARE(received.first().first().toString(), QStringLiteral("Über|書籍"));
-        QTRY_VERIFY(slow.bytesAvailable() == 1 || slow.waitForReadyRead(10));
+        QTRY_VERIFY_WITH_TIMEOUT(slow.bytesAvailable() == 1 || slow.waitForReadyRead(10), windowwaits::kTimeoutMs);
         QCOMPARE(slow.read(1), QByteArray("\x06"));
 
         // The server still serves a regular start from another thread, with a long text far over one read.

@@ -1,4 +1,5 @@
 #include "../app-look/applooktest.h"
+#include "windowwaits.h"
 
 #include "../support/epubbuilder.h"
 #include "../support/mobiwriter.h"
@@ -312,7 +313,7 @@ private slots:
         header.setViewMode(viewMode);
         header.resize(900, 40);
         header.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        QVERIFY(QTest::qWaitForWindowExposed(&header, windowwaits::kTimeoutMs));
         for (int click : clicks) {
             if (click < 0)
                 proxy.sort(1, Qt::DescendingOrder);
@@ -490,7 +491,7 @@ private slots:
         BookItemWidget item(Enums::View_Table, m_menu);
         item.resize(900, 80);
         item.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        QVERIFY(QTest::qWaitForWindowExposed(&item, windowwaits::kTimeoutMs));
         const QModelIndex first = addBook(Plain, QStringLiteral("First"));
         item.readFrom(first);
         item.setFocus();
@@ -555,7 +556,7 @@ private slots:
         item.setColumnWidths({ { 1, 90 }, { 2, 90 }, { 3, 90 } });
         item.resize(width, 80);
         item.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        QVERIFY(QTest::qWaitForWindowExposed(&item, windowwaits::kTimeoutMs));
         auto* titleLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Title"));
         auto* authorLabel = item.findChild<WordWrapLabel*>(QStringLiteral("Author"));
         item.grab();
@@ -574,7 +575,7 @@ private slots:
         const QModelIndex book = addBook(Favorite, QStringLiteral("Hovered"));
         item.readFrom(book);
         item.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        QVERIFY(QTest::qWaitForWindowExposed(&item, windowwaits::kTimeoutMs));
         auto* trash = item.findChild<KelButton*>(QStringLiteral("Trash"));
         auto* favorite = item.findChild<KelButton*>(QStringLiteral("Favorite"));
         auto* remove = item.findChild<KelButton*>(QStringLiteral("Delete"));

@@ -1,5 +1,6 @@
 #include "../kel-effects/messagecatcher.h"
 #include "../kelapp/kelapptest.h"
+#include "windowwaits.h"
 
 #include "appdirs.h"
 #include "application.h"
@@ -148,7 +149,7 @@ class TestLibraryPage : public QObject {
     }
     static void click(QWidget* button)
     {
-        QVERIFY(QTest::qWaitForWindowExposed(button->window()));
+        QVERIFY(QTest::qWaitForWindowExposed(button->window(), windowwaits::kTimeoutMs));
         QWindow* window = button->window()->windowHandle();
         const QPoint at = button->mapTo(button->window(), button->rect().center());
         QTest::mouseMove(window, at);
@@ -178,7 +179,7 @@ private slots:
         m_page = window->libraryPage();
         window->resize(1100, 700);
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(QTest::qWaitForWindowExposed(window, windowwaits::kTimeoutMs));
     }
     void init() { m_boxes.clear(); }
 
@@ -669,7 +670,7 @@ private slots:
         QCOMPARE(strip->titleLabel()->text(), title);
         bar.show();
         bar.resize(stripWidth, bar.sizeHint().height());
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QVERIFY(QTest::qWaitForWindowExposed(&bar, windowwaits::kTimeoutMs));
         QVERIFY(strip->isVisible());
         KelLabel* label = strip->titleLabel();
         // The painted text is the one the label keeps as elided.

@@ -5,6 +5,7 @@
 #include "readingfixture.h"
 #include "smalldisk.h"
 #include "testfiles.h"
+#include "windowwaits.h"
 
 #include "abstractviewer.h"
 #include "appdirs.h"
@@ -1476,7 +1477,7 @@ private slots:
         box.setBookContext(m_context);
         box.retranslateUi();
         box.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY(QTest::qWaitForWindowExposed(&box, windowwaits::kTimeoutMs));
         QVERIFY(box.fontFamilySelector()->isVisible() && box.fontSizeEditor()->isVisible()
             && box.lineSpacingSelector()->isVisible() && box.columnCountSelector()->isVisible());
         BookPageParams* params = m_context->pageParams();
@@ -1515,7 +1516,7 @@ private slots:
         const QString family = params->fontFamily();
         const auto openList = [fonts] {
             fonts->showPopup();
-            return QTest::qWaitForWindowExposed(fonts->popupMenu()) && fonts->isPopupVisible();
+            return QTest::qWaitForWindowExposed(fonts->popupMenu(), windowwaits::kTimeoutMs) && fonts->isPopupVisible();
         };
         const auto key = [fonts](Qt::Key k) { QTest::keyClick(fonts->popupMenu()->windowHandle(), k); };
         fonts->setCurrentData(fonts->itemData(0));
@@ -1765,7 +1766,7 @@ private slots:
         ReadingToolBar bar;
         bar.resize(1400, 60);
         bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QVERIFY(QTest::qWaitForWindowExposed(&bar, windowwaits::kTimeoutMs));
         const QList<ReadingToolBar::ShrinkableButton*> order { bar.tocButton(), bar.bookmarksButton(),
             bar.notesButton(), bar.libraryButton() };
         const auto shrunk = [&] {

@@ -6,6 +6,7 @@
 #include "librarybooks.h"
 #include "temphome.h"
 #include "testfiles.h"
+#include "windowwaits.h"
 
 #include "animators/kelwidgetstateanimator.h"
 #include "appdirs.h"
@@ -167,7 +168,7 @@ ServiceModeWindow* openServiceWindow()
 // Comes in from a corner: a pointer left on the same spot by an earlier dialog would enter no button.
 void click(QWidget* widget)
 {
-    QVERIFY(widget && QTest::qWaitForWindowExposed(widget->window()));
+    QVERIFY(widget && QTest::qWaitForWindowExposed(widget->window(), windowwaits::kTimeoutMs));
     QTest::mouseMove(widget->window()->windowHandle(), QPoint(1, 1));
     clickThroughWindow(widget);
 }
@@ -340,7 +341,7 @@ private slots:
         window->showPage(window->settingsPage());
         window->resize(1100, 750);
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(QTest::qWaitForWindowExposed(window, windowwaits::kTimeoutMs));
         QDir artifacts(QStringLiteral(PL_ARTIFACT_DIR));
         QVERIFY(artifacts.mkpath(QStringLiteral(".")));
         QWidget* page = window->settingsPage();
@@ -589,7 +590,7 @@ private slots:
 
         BookPropertiesDialog dialog(books()->indexById(id));
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog, windowwaits::kTimeoutMs));
         QCOMPARE(dialog.resetCoverButton()->isVisible(), hadUserCover);
         if (!image.isEmpty())
             click(dialog.changeImageButton());
@@ -640,7 +641,7 @@ private slots:
         QCOMPARE(dialog.fileButton()->editor()->text(), QDir::toNativeSeparators(books()->bookById(id).full_path));
         // Shown as the program shows it, at the size the dialog chooses itself.
         dialog.showWhenParentVisible(KelWindow::ShowStrategy::CenteredOnParent);
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog, windowwaits::kTimeoutMs));
 
         // Every field within the window: the folder field's right border and the last column drawn.
         QVERIFY2(dialog.scrollArea()->widget()->width() <= dialog.scrollArea()->viewport()->width(),
@@ -698,7 +699,7 @@ private slots:
         {
             BookPropertiesDialog dialog(books()->indexById(id));
             dialog.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog, windowwaits::kTimeoutMs));
             QCOMPARE(dialog.titleEdit()->editor()->toPlainText(), QStringLiteral("Unknown"));
             dialog.descriptionEdit()->editor()->setText(QStringLiteral("New description"));
             click(dialog.saveButton());
@@ -713,7 +714,7 @@ private slots:
         {
             BookPropertiesDialog dialog(books()->indexById(id));
             dialog.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog, windowwaits::kTimeoutMs));
             dialog.titleEdit()->editor()->setText(QString());
             dialog.authorEdit()->editor()->setText(QStringLiteral("Someone"));
             click(dialog.saveButton());
@@ -776,7 +777,7 @@ private slots:
         label->setText(QStringLiteral("Folder"));
         host.show();
         QApplication::setActiveWindow(&host);
-        QVERIFY(QTest::qWaitForWindowActive(&host));
+        QVERIFY(QTest::qWaitForWindowActive(&host, windowwaits::kTimeoutMs));
         for (const bool escape : { true, false }) {
             label->setFocus();
             QTRY_VERIFY(label->hasFocus());
@@ -833,7 +834,7 @@ private slots:
         row.resize(400, 40);
         auto* indicator = new TabIndicator(&row, &group);
         row.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        QVERIFY(QTest::qWaitForWindowExposed(&row, windowwaits::kTimeoutMs));
         auto extentOf = [&](KelButton* b) { return qMakePair(b->x(), b->x() + b->width()); };
         QCOMPARE(qMakePair(indicator->barLeft(), indicator->barRight()), extentOf(buttons[0]));
 
@@ -937,7 +938,7 @@ private slots:
         box.addButton(1, new KelButton(20, &box), true);
         QVBoxLayout* content = box.contentLayout();
         box.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY(QTest::qWaitForWindowExposed(&box, windowwaits::kTimeoutMs));
         for (int round = 0; round < 3; ++round)
             for (const char* next : { "NightStyle", "DayStyle", "SepiaStyle" })
                 Profiles::use(QString::fromLatin1(next));
@@ -1003,7 +1004,7 @@ private slots:
             combos.last()->setGeometry(200, combos.size() * 40, 120, 32);
         }
         host.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QVERIFY(QTest::qWaitForWindowExposed(&host, windowwaits::kTimeoutMs));
         Profiles::use(QStringLiteral("NightStyle"));
         Profiles::use(QStringLiteral("DayStyle"));
         QList<bool> covered;
@@ -1186,7 +1187,7 @@ private slots:
         QCOMPARE(bar.height(), 10);
         bar.resize(300, 10);
         bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QVERIFY(QTest::qWaitForWindowExposed(&bar, windowwaits::kTimeoutMs));
         bar.repaint();
         QVERIFY(bar.isAnimating());
         const double start = -50; // the run-in stretch: 5 dots 10 px apart
@@ -1235,7 +1236,7 @@ private slots:
         installScrollBars(area, 1);
         installScrollBars(area, 1);
         host.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QVERIFY(QTest::qWaitForWindowExposed(&host, windowwaits::kTimeoutMs));
         const QList<KelScrollBar*> bars = area->findChildren<KelScrollBar*>();
         QCOMPARE(bars.size(), 2);
         QCOMPARE(area->findChildren<KelGeometryWatcher*>().size(), 2);
