@@ -979,6 +979,12 @@ private slots:
         QTest::newRow("an element never closed, its name again in MathML")
             << QByteArray("<sa>a").repeated(1000) + "<math><sa><script>z()</script></sa></math>b"
             << HtmlNesting::MaxDepth << false;
+        // SVG and MathML are namespaces apart: a MathML element is no end of an SVG one around it,
+        // which would make it an SVG element, its script one that runs.
+        QTest::newRow("an SVG element never closed, its name again in MathML in it")
+            << QByteArray("<x>a").repeated(1000)
+                + "<svg><a><foreignObject><math><a><script>z()</script></a></math></foreignObject></svg>b"
+            << HtmlNesting::MaxDepth << false;
         QTest::newRow("a few unclosed blocks") << repeated(40, [](const QByteArray& n) {
             return "<div><p>The shuttle flew " + n + ".</p><blockquote>Reed";
         }) << 82 << true;

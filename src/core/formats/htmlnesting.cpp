@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -394,8 +395,10 @@ private:
         // What stops the search for the end of any other element: special HTML elements, and
         // the foreign elements whose content is HTML but for the SVG title.
         OtherEndStop,
+        // Elements by namespace.
         HtmlElement,
-        ForeignElement,
+        SvgElement,
+        MathElement,
         MarkCount
     };
 
@@ -499,13 +502,12 @@ private:
             m_unclosed.push_back(false);
             m_startAt.push_back(lt);
         }
-        // An element never closed ends where the next of its kind starts, in the same namespace:
-        // ended across SVG or MathML, what follows would be read in another (an SVG "iframe" made
-        // an HTML one).
+        // An element never closed ends where the next of its kind starts, in the same namespace
+        // and with no element of another open inside it: ended across SVG or MathML, what follows
+        // would be read in another (an SVG "iframe" made an HTML one, a MathML "a" an SVG one).
         if (m_rewriting) {
             const int at = innermost(m_unclosedAt, name);
-            if (inReach(at) && innermost(foreign ? HtmlElement : ForeignElement) < at
-                && m_stack.at(at).foreign == foreign)
+            if (inReach(at) && m_stack.at(at).space == space && innermostOutside(space) < at)
                 replace(lt, lt, popTo(at));
         }
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
@@ -815,6 +817,18 @@ private:
 
     int innermost(Mark mark) const { return m_marks[mark].empty() ? -1 : m_marks[mark].back(); }
 
+    // The innermost open element of a namespace other than space ('h', 's' or 'm').
+    int innermostOutside(char space) const
+    {
+        int at = -1;
+        for (const auto& [kind, of] :
+            { std::pair<Mark, char> { HtmlElement, 'h' }, { SvgElement, 's' }, { MathElement, 'm' } }) {
+            if (of != space)
+                at = qMax(at, innermost(kind));
+        }
+        return at;
+    }
+
     int innermost(const QHash<QByteArray, std::vector<int>>& open, const QByteArray& name) const
     {
         const auto found = open.constFind(name);
@@ -879,7 +893,7 @@ private:
         if (!open.foreign)
             return bits;
         bits &= ~htmlOnly;
-        bits |= 1u << ForeignElement;
+        bits |= 1u << (open.space == 'm' ? MathElement : SvgElement);
         const bool annotation = open.space == 'm' && open.name == "annotation-xml";
         if (open.integration || annotation)
             bits |= 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope;
