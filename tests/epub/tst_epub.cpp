@@ -1256,6 +1256,14 @@ private slots:
             << page(QByteArray("<div>x").repeated(400) + "<div id=\"deep\">Deep</div>"
                    + QByteArray("<div>y").repeated(200) + QByteArray("</div>").repeated(600))
             << false;
+        // XML names start with "_" and letters beyond ASCII too: such elements count, and go; a
+        // comment and an instruction hold any "<" and ">" up to their own close.
+        QTest::newRow("elements named beyond ASCII letters, 600 deep, XHTML chapter")
+            << "names.xhtml"
+            << page("<!---> <div> --><?pi <div> ?>" + QByteArray("<_x t=\"a>b\">x").repeated(300)
+                   + QByteArray("<\xC3\xA9:y xmlns:\xC3\xA9=\"urn:e\">y").repeated(300) + "<div id=\"deep\">Deep</div>"
+                   + QByteArray("</\xC3\xA9:y>").repeated(300) + QByteArray("</_x>").repeated(300))
+            << false;
         ChapterBuilder ordinary(7);
         ordinary.addRealisticContent(40000);
         ordinary.addRaw(QByteArray("<div>").repeated(150) + "Nested" + QByteArray("</div>").repeated(150));

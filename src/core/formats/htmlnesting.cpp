@@ -414,21 +414,24 @@ private:
                 break;
             const char next = m_text.at(lt + 1);
             m_tokenStart = lt;
-            if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
+            if (!m_html && (next == '!' || next == '?')) {
+                // XML ends a comment or an instruction at its own close, past any ">" in it.
+                i = xmlHiddenEnd(m_text, lt);
+            } else if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
                 i = commentEnd(m_text, lt);
             } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0
                 && (!m_html || (!m_stack.isEmpty() && m_stack.last().foreign))) {
                 // Text in SVG and MathML; elsewhere the HTML parser reads a comment up to ">".
                 const int close = m_text.indexOf("]]>", lt + 9);
                 i = close < 0 ? size : close + 3;
-            } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt)) {
+            } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt, !m_html)) {
                 const int close = m_text.indexOf('>', lt + 2);
                 i = close < 0 ? size : close + 1;
-            } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {
+            } else if (next == '/' && lt + 2 < size && startsTagName(m_text.at(lt + 2), !m_html)) {
                 const int nameEnd = tagNameEnd(m_text, lt + 2);
                 i = tagEnd(m_text, nameEnd);
                 endTag(m_text.mid(lt + 2, nameEnd - lt - 2).toLower(), lt, i);
-            } else if (isLetter(next)) {
+            } else if (startsTagName(next, !m_html)) {
                 const int nameEnd = tagNameEnd(m_text, lt + 1);
                 i = tagEnd(m_text, nameEnd);
                 const bool selfClosing = i >= 2 && m_text.at(i - 1) == '>' && m_text.at(i - 2) == '/';
