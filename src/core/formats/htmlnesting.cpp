@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QVector>
+#include <QtAlgorithms>
 
 #include <algorithm>
 #include <utility>
@@ -417,10 +418,10 @@ private:
             if (!m_html && (next == '!' || next == '?')) {
                 // XML ends a comment or an instruction at its own close, past any ">" in it.
                 i = xmlHiddenEnd(m_text, lt);
-            } else if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
+            } else if (next == '!' && qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
                 i = commentEnd(m_text, lt);
-            } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0
-                && (!m_html || (!m_stack.isEmpty() && m_stack.last().foreign))) {
+            } else if (next == '!' && qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0 && !m_stack.isEmpty()
+                && m_stack.last().foreign) {
                 // Text in SVG and MathML; elsewhere the HTML parser reads a comment up to ">".
                 const int close = m_text.indexOf("]]>", lt + 9);
                 i = close < 0 ? size : close + 3;
@@ -911,10 +912,8 @@ private:
         ++m_visited;
         const int at = m_stack.size();
         open.marks = marksOf(open);
-        for (int kind = 0; kind < MarkCount; ++kind) {
-            if (open.marks & (1u << kind))
-                m_marks[kind].push_back(at);
-        }
+        for (unsigned kinds = open.marks; kinds != 0; kinds &= kinds - 1)
+            m_marks[qCountTrailingZeroBits(kinds)].push_back(at);
         (open.foreign ? m_foreignAt : m_htmlAt)[open.name].push_back(at);
         if (open.unclosed)
             m_unclosedAt[open.name].push_back(at);
@@ -931,10 +930,8 @@ private:
             ++m_visited;
             const Open& open = m_stack.at(k);
             // Each stack of a kind holds the element last: positions only grow.
-            for (int kind = 0; kind < MarkCount; ++kind) {
-                if (open.marks & (1u << kind))
-                    m_marks[kind].pop_back();
-            }
+            for (unsigned kinds = open.marks; kinds != 0; kinds &= kinds - 1)
+                m_marks[qCountTrailingZeroBits(kinds)].pop_back();
             (open.foreign ? m_foreignAt : m_htmlAt)[open.name].pop_back();
             if (open.unclosed)
                 m_unclosedAt[open.name].pop_back();

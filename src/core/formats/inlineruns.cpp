@@ -148,7 +148,8 @@ private:
         if (pos + 1 >= m_text.size() || m_text.at(pos) != '<')
             return false;
         const char c = m_text.at(pos + 1);
-        return startsTagName(c, m_xml) || c == '!' || c == '?' || (c == '/' && pos + 2 < m_text.size());
+        return isLetter(c) || c == '!' || c == '?' || (c == '/' && pos + 2 < m_text.size())
+            || (m_xml && startsTagName(c, true));
     }
 
     const QByteArray& m_text;
