@@ -488,6 +488,7 @@ private slots:
             = page("<p onclick=\"steal()\"><b>one</b> <i>two</i></p><script>steal()</script>"
                    "<a href=\" javascript:steal()\">link</a><pre>  a\n   b</pre><iframe src=\"x.html\"/>");
         const QByteArray xslt = "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>\n"
+                                "<?xml-stylesheet \xC3\xBC=\" type='text/css'\" type=\"text/xsl\" href=\"s.xsl\"?>\n"
                                 "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>x</p></body></html>\n";
         const QByteArray broken = "<html><body><p>a&nbsp;b<br><script>steal()</script></body></html>";
         const QByteArray notInSpine = page("<p onmouseover=\"steal()\">note</p>");
@@ -510,6 +511,7 @@ private slots:
         QVERIFY(!cleaned.contains("steal"));
         QVERIFY(cleaned.contains("<pre>  a\n   b</pre>"));
         QVERIFY(!fixture.readOutput("OEBPS/xslt.xhtml").contains("t.xsl"));
+        QVERIFY(!fixture.readOutput("OEBPS/xslt.xhtml").contains("s.xsl"));
         QCOMPARE(fixture.readOutput("OEBPS/broken.html"), QByteArray("<html><body><p>a&nbsp;b<br></body></html>"));
         QCOMPARE(fixture.document().chapterKind("broken.html"), int(TextDocument::KindHtml));
         // A document outside the spine is cleaned too: a link may lead there.
@@ -1254,6 +1256,14 @@ private slots:
             << page(QByteArray("<div>x").repeated(400) + "<div id=\"deep\">Deep</div>"
                    + QByteArray("<div>y").repeated(200) + QByteArray("</div>").repeated(600))
             << false;
+        // XML names start with "_" and letters beyond ASCII too: such elements count, and go; a
+        // comment and an instruction hold any "<" and ">" up to their own close.
+        QTest::newRow("elements named beyond ASCII letters, 600 deep, XHTML chapter")
+            << "names.xhtml"
+            << page("<!---> <div> --><?pi <div> ?>" + QByteArray("<_x t=\"a>b\">x").repeated(300)
+                   + QByteArray("<\xC3\xA9:y xmlns:\xC3\xA9=\"urn:e\">y").repeated(300) + "<div id=\"deep\">Deep</div>"
+                   + QByteArray("</\xC3\xA9:y>").repeated(300) + QByteArray("</_x>").repeated(300))
+            << false;
         ChapterBuilder ordinary(7);
         ordinary.addRealisticContent(40000);
         ordinary.addRaw(QByteArray("<div>").repeated(150) + "Nested" + QByteArray("</div>").repeated(150));
@@ -1516,6 +1526,30 @@ private slots:
             << QByteArray("<p><?x a><script>x()</script>?><br>") << QByteArray("<p><?x a>?><br>");
         QTest::newRow("xslt instruction")
             << QByteArray("<?xml-stylesheet type=\"text/xsl\" href=\"a.xsl\"?><p>t<br>") << QByteArray("<p>t<br>");
+        // A style sheet instruction stays only when the XML parser reads its pseudo-attributes
+        // (name="value" pairs apart by whitespace, names of any letters) to a type of CSS or none.
+        const QByteArray removed = "<p>t<br>";
+        const QList<QPair<QByteArray, bool>> instructions {
+            { "\xC3\xBC=\" type='text/css'\" type=\"text/xsl\" href=\"s.xsl\"", false },
+            { "_\xC3\xA9:x=\"1\" href=\"a.css\" type='text/css'", true },
+            { "type=\"text/css\" type=\"text/xsl\"", false },
+            { "type=text/xsl href=\"s.xsl\"", false },
+            { "title=\"it's\" href='a \"b\".css'", true },
+            { "title='a \"type=\"text/css\"' type=\"text/xsl\"", false },
+            { "type=\"text/xsl; charset=utf-8\"", false },
+            { "type=\"Text/CSS\"", false },
+            { "TYPE=\"text/xsl\"", false },
+            { "type=\" text/css\"", false },
+            { "\n type\t=\r'text/css' \n", true },
+            { "href=\"a.css\"type=\"text/xsl\"", false },
+            { "href=\"a.css\" type=\"text&#47;xsl\"", false },
+            { "href=\"a&b.css\"", false },
+        };
+        for (const auto& instruction : instructions) {
+            const QByteArray data = "<?xml-stylesheet " + instruction.first + "?>" + removed;
+            QTest::newRow(("style sheet " + instruction.first).constData())
+                << data << (instruction.second ? QByteArray() : removed);
+        }
         // Raw text and RCDATA are text to the HTML parser, which shows them as written; in SVG and
         // MathML the same names are markup.
         QTest::newRow("script inside title raw text")

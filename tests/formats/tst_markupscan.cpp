@@ -246,7 +246,7 @@ struct ReaderView {
             }
             const bool endTag = lt + 1 < size && text.at(lt + 1) == '/';
             const int nameStart = lt + (endTag ? 2 : 1);
-            if (nameStart >= size || !isLetter(text.at(nameStart))) {
+            if (nameStart >= size || !startsTagName(text.at(nameStart), false)) {
                 ++lt;
                 continue;
             }
@@ -310,6 +310,9 @@ private slots:
         QTest::newRow("headings in values, tags and scripts")
             << QByteArray("<p title=\"<h1>a</h1>\">b</p><script>\"<h2>c</h2>\"</script></h3 <h3>d</h3>>");
         QTest::newRow("never closed") << QByteArray("<p a='b>c");
+        // Names XML would read start no tag here: text up to the next "<".
+        QTest::newRow("names of _ and letters beyond ASCII")
+            << QByteArray("<_x a=\"b>c\">d<\xC3\xA9 e='<b>f'>g</_x>h</\xC3\xA9 i='</p>'>j<:k l=\"<i>\">m");
     }
 
     void readerAgreesWithTheParser()

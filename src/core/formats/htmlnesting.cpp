@@ -5,8 +5,10 @@
 #include <QHash>
 #include <QSet>
 #include <QVector>
+#include <QtAlgorithms>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -394,8 +396,10 @@ private:
         // What stops the search for the end of any other element: special HTML elements, and
         // the foreign elements whose content is HTML but for the SVG title.
         OtherEndStop,
+        // Elements by namespace.
         HtmlElement,
-        ForeignElement,
+        SvgElement,
+        MathElement,
         MarkCount
     };
 
@@ -411,21 +415,24 @@ private:
                 break;
             const char next = m_text.at(lt + 1);
             m_tokenStart = lt;
-            if (qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
+            if (!m_html && (next == '!' || next == '?')) {
+                // XML ends a comment or an instruction at its own close, past any ">" in it.
+                i = xmlHiddenEnd(m_text, lt);
+            } else if (next == '!' && qstrncmp(m_text.constData() + lt, "<!--", 4) == 0) {
                 i = commentEnd(m_text, lt);
-            } else if (qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0
-                && (!m_html || (!m_stack.isEmpty() && m_stack.last().foreign))) {
+            } else if (next == '!' && qstrncmp(m_text.constData() + lt, "<![CDATA[", 9) == 0 && !m_stack.isEmpty()
+                && m_stack.last().foreign) {
                 // Text in SVG and MathML; elsewhere the HTML parser reads a comment up to ">".
                 const int close = m_text.indexOf("]]>", lt + 9);
                 i = close < 0 ? size : close + 3;
-            } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt)) {
+            } else if (next == '!' || next == '?' || startsBogusEndTag(m_text, lt, !m_html)) {
                 const int close = m_text.indexOf('>', lt + 2);
                 i = close < 0 ? size : close + 1;
-            } else if (next == '/' && lt + 2 < size && isLetter(m_text.at(lt + 2))) {
+            } else if (next == '/' && lt + 2 < size && startsTagName(m_text.at(lt + 2), !m_html)) {
                 const int nameEnd = tagNameEnd(m_text, lt + 2);
                 i = tagEnd(m_text, nameEnd);
                 endTag(m_text.mid(lt + 2, nameEnd - lt - 2).toLower(), lt, i);
-            } else if (isLetter(next)) {
+            } else if (startsTagName(next, !m_html)) {
                 const int nameEnd = tagNameEnd(m_text, lt + 1);
                 i = tagEnd(m_text, nameEnd);
                 const bool selfClosing = i >= 2 && m_text.at(i - 1) == '>' && m_text.at(i - 2) == '/';
@@ -499,13 +506,12 @@ private:
             m_unclosed.push_back(false);
             m_startAt.push_back(lt);
         }
-        // An element never closed ends where the next of its kind starts, in the same namespace:
-        // ended across SVG or MathML, what follows would be read in another (an SVG "iframe" made
-        // an HTML one).
+        // An element never closed ends where the next of its kind starts, in the same namespace
+        // and with no element of another open inside it: ended across SVG or MathML, what follows
+        // would be read in another (an SVG "iframe" made an HTML one, a MathML "a" an SVG one).
         if (m_rewriting) {
             const int at = innermost(m_unclosedAt, name);
-            if (inReach(at) && innermost(foreign ? HtmlElement : ForeignElement) < at
-                && m_stack.at(at).foreign == foreign)
+            if (inReach(at) && m_stack.at(at).space == space && innermostOutside(space) < at)
                 replace(lt, lt, popTo(at));
         }
         const bool empty = m_html ? (foreign ? selfClosing : voidElements().contains(name)) : selfClosing;
@@ -815,6 +821,18 @@ private:
 
     int innermost(Mark mark) const { return m_marks[mark].empty() ? -1 : m_marks[mark].back(); }
 
+    // The innermost open element of a namespace other than space ('h', 's' or 'm').
+    int innermostOutside(char space) const
+    {
+        int at = -1;
+        for (const auto& [kind, of] :
+            { std::pair<Mark, char> { HtmlElement, 'h' }, { SvgElement, 's' }, { MathElement, 'm' } }) {
+            if (of != space)
+                at = qMax(at, innermost(kind));
+        }
+        return at;
+    }
+
     int innermost(const QHash<QByteArray, std::vector<int>>& open, const QByteArray& name) const
     {
         const auto found = open.constFind(name);
@@ -879,7 +897,7 @@ private:
         if (!open.foreign)
             return bits;
         bits &= ~htmlOnly;
-        bits |= 1u << ForeignElement;
+        bits |= 1u << (open.space == 'm' ? MathElement : SvgElement);
         const bool annotation = open.space == 'm' && open.name == "annotation-xml";
         if (open.integration || annotation)
             bits |= 1u << DefaultScope | 1u << ButtonScope | 1u << ListItemScope;
@@ -894,10 +912,8 @@ private:
         ++m_visited;
         const int at = m_stack.size();
         open.marks = marksOf(open);
-        for (int kind = 0; kind < MarkCount; ++kind) {
-            if (open.marks & (1u << kind))
-                m_marks[kind].push_back(at);
-        }
+        for (unsigned kinds = open.marks; kinds != 0; kinds &= kinds - 1)
+            m_marks[qCountTrailingZeroBits(kinds)].push_back(at);
         (open.foreign ? m_foreignAt : m_htmlAt)[open.name].push_back(at);
         if (open.unclosed)
             m_unclosedAt[open.name].push_back(at);
@@ -914,10 +930,8 @@ private:
             ++m_visited;
             const Open& open = m_stack.at(k);
             // Each stack of a kind holds the element last: positions only grow.
-            for (int kind = 0; kind < MarkCount; ++kind) {
-                if (open.marks & (1u << kind))
-                    m_marks[kind].pop_back();
-            }
+            for (unsigned kinds = open.marks; kinds != 0; kinds &= kinds - 1)
+                m_marks[qCountTrailingZeroBits(kinds)].pop_back();
             (open.foreign ? m_foreignAt : m_htmlAt)[open.name].pop_back();
             if (open.unclosed)
                 m_unclosedAt[open.name].pop_back();

@@ -98,11 +98,12 @@ private:
             return token;
         }
         const char c = m_text.at(pos + 1);
-        if (c == '!' || c == '?' || startsBogusEndTag(m_text, pos)) {
+        if (c == '!' || c == '?' || startsBogusEndTag(m_text, pos, m_xml)) {
             token.kind = Token::Other;
             // SVG and MathML are taken whole below: out here CDATA is a section to XML alone,
-            // and to the HTML parser a comment that ends at the first ">".
-            token.end = hiddenEnd(m_text, pos, m_xml);
+            // and to the HTML parser a comment that ends at the first ">". XML ends a comment
+            // or an instruction at its own close only, past any ">" in it.
+            token.end = m_xml ? xmlHiddenEnd(m_text, pos) : hiddenEnd(m_text, pos);
             return token;
         }
         const bool endTag = c == '/';
@@ -147,7 +148,8 @@ private:
         if (pos + 1 >= m_text.size() || m_text.at(pos) != '<')
             return false;
         const char c = m_text.at(pos + 1);
-        return isLetter(c) || c == '!' || c == '?' || (c == '/' && pos + 2 < m_text.size());
+        return isLetter(c) || c == '!' || c == '?' || (c == '/' && pos + 2 < m_text.size())
+            || (m_xml && startsTagName(c, true));
     }
 
     const QByteArray& m_text;
@@ -354,12 +356,13 @@ private:
         // grow with the square of the run.
         m_scan = begin;
         m_reference = -1;
+        m_wholeBefore = false;
         for (;;) {
             const int filled = m_cutPending ? 0 : m_filled;
             if (filled + (end - begin) <= 2 * m_piece || !canCut())
                 break;
             const int from = begin + qMax(0, m_piece - filled);
-            const int cut = m_run.preformatted ? find('\n', from, end) : cutPlace(from, end);
+            const int cut = m_run.preformatted ? find('\n', from, end) : cutPlace(begin, from, end);
             if (cut < 0)
                 break;
             put(begin, cut + 1);
@@ -370,22 +373,30 @@ private:
             put(begin, end);
     }
 
-    // The last byte of a piece that is full at from, in text of no line break: a sentence's end
-    // or a space within a piece's length, or else any character that leaves every character and
-    // reference whole. The web view lays a block out in a time that grows with the square of
-    // the pages it spans: a word of a megabyte (of "<", say) took seconds as one block.
-    int cutPlace(int from, int end)
+    // The last byte of a piece that is full at from, in text of no line break that starts at
+    // start: a sentence's end or a space within a piece's length, or else any character that
+    // leaves every character and reference whole. The web view lays a block out in a time that
+    // grows with the square of the pages it spans: a word of a megabyte (of "<", say) took
+    // seconds as one block.
+    int cutPlace(int start, int from, int end)
     {
+        m_parting = -1;
         for (int at = from; at < end; at += m_piece) {
             const int to = qMin(end, at + m_piece);
             for (int dot = find('.', at, to); dot >= 0; dot = find('.', dot + 1, to)) {
-                if (dot + 1 < end && m_text.at(dot + 1) == ' ')
+                if (dot + 1 < end && m_text.at(dot + 1) == ' ' && !markAfter(dot + 1, end))
                     return dot + 1;
             }
             int cut = find(' ', at, to);
+            while (cut >= 0 && markAfter(cut, end))
+                cut = find(' ', cut + 1, to);
             // A word that ends within the piece stays whole.
-            if (cut < 0 && to - at == m_piece)
-                cut = wholeCharacter(at, to);
+            if (cut < 0 && to - at == m_piece) {
+                cut = wholeCharacter(start, at, to, end);
+                // A whole piece after a letter with marks has no other place: marks alone, cut anyway.
+                if (cut < 0 && m_parting >= 0 && to - m_parting > m_piece)
+                    cut = m_parting;
+            }
             if (cut >= 0)
                 return cut;
         }
@@ -394,18 +405,56 @@ private:
 
     // The first byte in [from, to) after which a cut splits no character and no character
     // reference: an ASCII byte after another is a character of its own in any ASCII-compatible
-    // encoding. References are followed from the text's start on, each byte once.
-    int wholeCharacter(int from, int to)
+    // encoding. Nor does it part a letter from a combining mark after it, which would stand
+    // alone at the start of the next block: the cut goes before that letter (when that place
+    // is whole and after start), or on to the next place; the first place that parts them is
+    // kept in m_parting. References are followed from the text's start on, each byte once.
+    int wholeCharacter(int start, int from, int to, int end)
     {
         for (; m_scan < to; ++m_scan) {
             if (m_scanned)
                 ++*m_scanned;
             const char c = m_text.at(m_scan);
             followReference(c);
-            if (m_scan >= from && m_reference < 0 && uchar(c) < 0x80 && uchar(m_text.at(qMax(0, m_scan - 1))) < 0x80)
+            const bool whole = m_reference < 0 && uchar(c) < 0x80 && uchar(m_text.at(qMax(0, m_scan - 1))) < 0x80;
+            const bool wholeBefore = m_wholeBefore;
+            m_wholeBefore = whole;
+            if (m_scan < from || !whole)
+                continue;
+            if (!markAfter(m_scan, end))
                 return m_scan++;
+            if (wholeBefore && m_scan - 1 >= start) {
+                ++m_scan;
+                return m_scan - 2;
+            }
+            if (m_parting < 0)
+                m_parting = m_scan;
         }
         return -1;
+    }
+
+    // Whether the character after the byte at pos (and before end) joins the one before it: a
+    // combining mark, a variation selector or a zero-width joiner, in UTF-8. In another
+    // encoding its bytes seldom read as one, and then a cut is only made elsewhere.
+    bool markAfter(int pos, int end) const
+    {
+        const int at = pos + 1;
+        if (at >= end || uchar(m_text.at(at)) < 0xC2)
+            return false;
+        const uchar lead = uchar(m_text.at(at));
+        const int length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        if (length == 0 || at + length > end)
+            return false;
+        uint code = lead & (0xFF >> (length + 1));
+        for (int k = 1; k < length; ++k) {
+            const uchar next = uchar(m_text.at(at + k));
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        const QChar::Category category = QChar::category(code);
+        return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+            || category == QChar::Mark_Enclosing || code == 0x200D;
     }
 
     // Where the reference that the byte at m_scan may belong to starts, in m_reference.
@@ -472,6 +521,10 @@ private:
     // starts (-1: none).
     int m_scan = 0;
     int m_reference = -1;
+    // Whether a cut after the byte before m_scan would split nothing; the first place in a search
+    // for a cut that would part a letter from its marks (-1: none).
+    bool m_wholeBefore = false;
+    int m_parting = -1;
     QVector<Open> m_open;
     int m_filled = 0;
     bool m_cutPending = false;

@@ -12,13 +12,17 @@
 // boundary to count it in pieces at. A run of text, line breaks and inline elements between
 // two blocks that is longer than a bound is therefore wrapped into "<div>"s of a few kilobytes,
 // cut after a line break (or at a sentence's end or a space where a piece has none, or anywhere
-// in a word longer than a piece, but never inside a character or a character reference); inside
+// in a word longer than a piece, but never inside a character or a character reference, nor,
+// in UTF-8, between a letter and the combining marks after it unless a whole piece holds no
+// other place); inside
 // a paragraph, which a "<div>" would end, the paragraph itself is closed and opened again.
 // Preformatted text ("<pre>", "<listing>") is cut only after a line end, and the HTML parser's
 // "<plaintext>" not at all. Inline elements open at a cut are closed before it and opened again
 // after it without their id, name and xml:id attributes (every other attribute as written), so
 // the formatting spans the cut, ids stay unique and links still land; where dozens are open,
-// no cut is made. Text and order are kept. In XML only the body's runs are touched.
+// no cut is made. Text and order are kept. In XML only the body's runs are touched, and tags,
+// comments and instructions are read as the XML parser reads them ("<_x>" is a tag there, text
+// to the HTML parser).
 //
 // A chapter without such a run is returned byte for byte: element paths stored for it (notes,
 // bookmarks, the reading position) keep their meaning. Works on any ASCII-compatible encoding;

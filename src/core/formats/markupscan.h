@@ -30,6 +30,15 @@ inline int digitValue(char c, bool hex)
     return -1;
 }
 
+// Whether c may start the name of a tag after "<" or "</". The HTML parser takes an ASCII letter
+// only ("<_x>" and "<\xC3\xA9>" are text there); the XML parser any first character of a name:
+// "_", ":" and the letters beyond ASCII too, whose bytes (in UTF-8, or any ASCII-compatible
+// encoding) are 0x80 and up. In a well-formed text such a byte after "<" can only start a name.
+inline bool startsTagName(char c, bool xml)
+{
+    return isLetter(c) || (xml && (c == '_' || c == ':' || uchar(c) >= 0x80));
+}
+
 inline bool isNameChar(char c)
 {
     return isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_' || c == '.';
@@ -194,9 +203,10 @@ template <typename Text> int commentEnd(const Text& text, int lt, int to = -1, q
 
 // Whether the "<" at lt starts a bogus comment for the HTML parser, one that runs to the next
 // ">": "</" followed by anything but a letter or ">" ("</<b>" hides "<b>"; "</>" is dropped).
-template <typename Text> bool startsBogusEndTag(const Text& text, int lt)
+// In XML (xml), "</" followed by the start of any name is an end tag.
+template <typename Text> bool startsBogusEndTag(const Text& text, int lt, bool xml = false)
 {
-    return lt + 2 < int(text.size()) && latin1(text.at(lt + 1)) == '/' && !isLetter(latin1(text.at(lt + 2)));
+    return lt + 2 < int(text.size()) && latin1(text.at(lt + 1)) == '/' && !startsTagName(latin1(text.at(lt + 2)), xml);
 }
 
 // The end of what the HTML parser reads at the "<" at lt as a comment, which hides any tag in
@@ -225,6 +235,35 @@ template <typename Text> int hiddenEnd(const Text& text, int lt, bool foreign = 
                 end = i + 1;
         }
     }
+    if (scanned)
+        *scanned += end - lt;
+    return end;
+}
+
+// The end of what the XML parser reads at the "<" at lt as no tag: a comment up to "-->", a
+// processing instruction up to "?>" (each may hold "<" and ">"), CDATA up to "]]>", any other
+// "<!" (and a "</" without a name, which no well-formed text holds) up to ">"; the end of the
+// text for one never closed. -1 for a "<" that starts a tag. scanned (if given) is increased
+// by the characters read.
+template <typename Text> int xmlHiddenEnd(const Text& text, int lt, qint64* scanned = nullptr)
+{
+    const int size = int(text.size());
+    if (lt + 1 >= size)
+        return -1;
+    const char next = latin1(text.at(lt + 1));
+    if (next != '!' && next != '?' && !startsBogusEndTag(text, lt, true))
+        return -1;
+    const auto closedBy = [&](const char* close, int from) {
+        const int at = int(indexOfLatin1(text, close, from));
+        return at < 0 ? size : at + int(qstrlen(close));
+    };
+    int end = 0;
+    if (holdsAt(text, lt, "<!--"))
+        end = closedBy("-->", lt + 4);
+    else if (holdsAt(text, lt, "<![CDATA["))
+        end = closedBy("]]>", lt + 9);
+    else
+        end = closedBy(next == '?' ? "?>" : ">", lt + 2);
     if (scanned)
         *scanned += end - lt;
     return end;

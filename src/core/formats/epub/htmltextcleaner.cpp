@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTextCodec>
 
 #include <algorithm>
 #include <cstring>
@@ -327,7 +328,12 @@ int HtmlTextCleaner::handleProcessingInstruction(int lt)
         countRemoval(htmlEnd);
         return htmlEnd;
     }
-    const QString text = QString::fromLatin1(m_in.constData() + lt + 2, gt - 1 - lt - 2);
+    // Read in UTF-8 where it is UTF-8: a name of letters beyond ASCII is a name there.
+    const QByteArray bytes = QByteArray::fromRawData(m_in.constData() + lt + 2, gt - 1 - lt - 2);
+    QTextCodec::ConverterState state;
+    QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        text = QString::fromLatin1(bytes);
     int targetEnd = 0;
     while (targetEnd < text.size() && !text.at(targetEnd).isSpace())
         ++targetEnd;

@@ -32,7 +32,8 @@ public:
     // (href and xlink:href, src, action, formaction, data, and SVG animation values).
     static bool isUnsafeAttribute(QStringView qualifiedName, QStringView value);
 
-    // An <?xml-stylesheet?> instruction that would apply an XSLT program (any type but CSS).
+    // An <?xml-stylesheet?> instruction that is not plainly CSS: its pseudo-attributes not
+    // well-formed, or its type anything but "text/css" (or none).
     static bool isUnsafeProcessingInstruction(QStringView target, QStringView data);
 
     // True when the URL runs script once control characters, blanks and the tabs and line
