@@ -1,6 +1,7 @@
 #include "unsafemarkup.h"
 
 #include <QPair>
+#include <QSet>
 #include <QVector>
 
 namespace epub {
@@ -148,6 +149,7 @@ namespace {
     bool readPseudoAttributes(QStringView data, QVector<QPair<QString, QString>>* attributes)
     {
         const int size = int(data.size());
+        QSet<QString> names;
         int i = 0;
         for (;;) {
             const int blanks = i;
@@ -178,10 +180,10 @@ namespace {
             QString value;
             if (close < 0 || !decodedValue(data.mid(i + 1, close - i - 1), &value))
                 return false;
-            for (const auto& attribute : qAsConst(*attributes)) {
-                if (attribute.first == name)
-                    return false;
-            }
+            // A set, not a walk of the list: an instruction may hold any number of pairs.
+            if (names.contains(name))
+                return false;
+            names.insert(name);
             attributes->append({ name, value });
             i = close + 1;
         }
