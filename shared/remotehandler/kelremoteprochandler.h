@@ -43,7 +43,8 @@ public:
     explicit KelRemoteProcHandler(QObject* parent = nullptr);
     ~KelRemoteProcHandler() override;
 
-    // Starts the helper unless it runs already or no program is set; does not wait for it.
+    // Starts the helper unless it runs already or no program is set; does not wait for it. One that
+    // does not connect within the connect time-out is given up as after a write (handlerFailed).
     bool startHandler();
     // Sends the stop message when connected, without waiting: a helper that has not taken it when
     // the handler is destroyed is killed. Until startHandler, writes are refused and nothing is
