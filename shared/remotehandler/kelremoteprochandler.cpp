@@ -1,9 +1,7 @@
 #include "kelremoteprochandler.h"
 
 #include <QDataStream>
-#include <QDeadlineTimer>
 #include <QDebug>
-#include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
@@ -14,29 +12,36 @@ namespace {
 
 // How long a helper that lost its connection may take to die after SIGKILL.
 constexpr int kKillWaitMs = 3000;
-// How long a helper that got the stop message may take to exit on its own.
+// How long a helper that took the stop message may take to exit on its own.
 constexpr int kStopExitWaitMs = 1000;
-// How long the stop message may take to go out at exit; a helper too busy to read it is killed.
-constexpr int kStopWriteWaitMs = 2000;
 
 } // namespace
 
 KelRemoteProcHandler::KelRemoteProcHandler(QObject* parent)
     : QObject(parent)
     , m_process(this)
+    , m_connectWatch(new QTimer(this))
     , m_writeWatch(new QTimer(this))
 {
+    m_connectWatch->setSingleShot(true);
+    connect(m_connectWatch, &QTimer::timeout, this,
+        [this] { failAttempt(QStringLiteral("The helper did not connect within %1 ms").arg(m_connectTimeoutMs)); });
     m_writeWatch->setSingleShot(true);
     m_writeWatch->setInterval(m_writeTimeoutMs);
     connect(m_writeWatch, &QTimer::timeout, this, &KelRemoteProcHandler::onWriteStalled);
     // The helper's output goes where ours goes: never read, it would pile up in QProcess.
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // A helper that cannot start or ends before it connects will not connect: no use waiting.
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         qWarning() << "Helper process error:" << error << m_process.errorString();
+        if (error == QProcess::FailedToStart && m_connectWatch->isActive())
+            failAttempt(QStringLiteral("The helper could not be started"));
     });
     connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-        [](int exitCode, QProcess::ExitStatus status) {
+        [this](int exitCode, QProcess::ExitStatus status) {
             qInfo() << "Helper process finished. Exit code:" << exitCode << status;
+            if (m_connectWatch->isActive())
+                failAttempt(QStringLiteral("The helper ended before it connected"));
         });
 }
 
@@ -44,14 +49,24 @@ KelRemoteProcHandler::~KelRemoteProcHandler()
 {
     // No slot of this object may run while its members go away.
     m_process.disconnect(this);
+    bool stopUnsent = false;
     if (m_socket) {
         m_socket->disconnect(this);
+        // One more try, without waiting: the event loop may not have run since the stop message.
+        if (m_socket->bytesToWrite() > 0)
+            m_socket->flush();
+        stopUnsent = m_socket->bytesToWrite() > 0;
         m_socket->deleteLater();
         m_socket = nullptr;
     }
     if (m_process.state() == QProcess::NotRunning)
         return;
-    if (m_stopSent && !m_process.waitForFinished(kStopExitWaitMs))
+    if (!m_queue.isEmpty())
+        qInfo() << "The helper channel closes before the helper connected;" << m_queue.size()
+                << "queued frames dropped";
+    if (m_stopSent && stopUnsent)
+        qWarning() << "The helper has not taken the stop message; killing it";
+    else if (m_stopSent && !m_process.waitForFinished(kStopExitWaitMs))
         qWarning() << "The helper did not end within" << kStopExitWaitMs << "ms of the stop message; killing it";
     killHelper();
 }
@@ -85,95 +100,75 @@ bool KelRemoteProcHandler::startHandler()
 {
     if (m_program.isEmpty() || m_process.state() != QProcess::NotRunning)
         return false;
-    qInfo() << "Start helper process" << m_program;
-    m_helperConnectedSinceStart = false;
-    m_process.start(QIODevice::ReadWrite);
+    m_stopped = false;
+    m_stopSent = false;
+    beginAttempt();
     return true;
 }
 
 bool KelRemoteProcHandler::isConnected() const { return m_socket && m_socket->state() == QLocalSocket::ConnectedState; }
 
-void KelRemoteProcHandler::write(const QByteArray& payload)
+bool KelRemoteProcHandler::write(const QByteArray& payload)
 {
+    if (m_stopped) {
+        qWarning() << "The helper channel is stopped; a frame of" << payload.size() << "bytes dropped";
+        return false;
+    }
     if (m_socket) {
         sendFrame(payload);
-        return;
+        return m_socket != nullptr;
     }
-    if (m_waitingForHelper) {
-        // A timer or signal handler writes while an outer write waits: keep the frames' order.
-        m_framesWhileWaiting.append(payload);
-        return;
-    }
-
-    // A helper that just failed to connect would most likely fail again: waiting the whole
-    // connect time on every write would freeze the caller over and over.
+    // A helper that just failed to connect would most likely fail again: starting one on every
+    // write would only pile up dropped frames.
     if (m_startFailed.isValid() && !m_startFailed.hasExpired(kStartRetryDelayMs)) {
         qCritical("Can't start handler process!!!");
-        return;
+        return false;
     }
+    m_queue.append(payload);
+    if (!m_connectWatch->isActive())
+        beginAttempt();
+    // A helper that cannot be started at all has failed by now, its queue dropped.
+    return m_connectWatch->isActive();
+}
 
-    qInfo() << m_process.state();
-    const QPointer<KelRemoteProcHandler> self(this);
-    m_waitingForHelper = true;
-    const bool connected = waitForHelper();
-    if (!self)
-        return;
-    m_waitingForHelper = false;
-    QList<QByteArray> frames { payload };
-    frames += m_framesWhileWaiting;
-    m_framesWhileWaiting.clear();
-    if (!connected) {
-        qCritical("Can't start handler process!!!");
-        // A helper that runs without connecting is hung: it would be waited for again.
-        killHelper();
-        m_startFailed.start();
-        return;
+void KelRemoteProcHandler::beginAttempt()
+{
+    retireDisconnectedHelper();
+    // Runs before the start, which may fail at once (no program).
+    m_connectWatch->start(m_connectTimeoutMs);
+    // A helper started by startHandler that has not connected yet is waited for, not restarted.
+    if (m_process.state() == QProcess::NotRunning) {
+        qInfo() << "Start helper process" << m_program;
+        m_helperConnectedSinceStart = false;
+        m_process.start(QIODevice::ReadWrite);
     }
-    m_startFailed.invalidate();
+}
+
+void KelRemoteProcHandler::failAttempt(const QString& reason)
+{
+    m_connectWatch->stop();
+    const int dropped = m_queue.size();
+    m_queue.clear();
+    qWarning().noquote() << reason + QLatin1Char(';') << dropped << "queued frames dropped";
+    qCritical("Can't start handler process!!!");
+    // A helper that runs without connecting is hung: it would be waited for again.
+    killHelper();
+    m_startFailed.start();
+    emit handlerFailed();
+}
+
+void KelRemoteProcHandler::sendQueue(const QList<QByteArray>& frames)
+{
+    const QPointer<KelRemoteProcHandler> self(this);
     for (int i = 0; i < frames.size(); ++i) {
         if (!m_socket) {
-            qWarning() << "The helper connection was lost;" << frames.size() - i << "frames dropped";
+            qWarning() << "The helper connection was lost;" << frames.size() - i << "queued frames dropped";
             return;
         }
         sendFrame(frames.at(i));
         if (!self)
             return;
     }
-}
-
-bool KelRemoteProcHandler::waitForHelper()
-{
-    retireDisconnectedHelper();
-
-    QEventLoop loop;
-    // Said from the timer itself: the handler may be gone by the time the loop returns.
-    const int timeoutMs = m_connectTimeoutMs;
-    QTimer::singleShot(timeoutMs, &loop, [&loop, timeoutMs] {
-        qWarning() << "The helper did not connect within" << timeoutMs << "ms";
-        loop.quit();
-    });
-    connect(this, &KelRemoteProcHandler::handlerReady, &loop, &QEventLoop::quit);
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    // A helper that cannot start or ends before it connects will not connect: stop waiting.
-    connect(&m_process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart || error == QProcess::Crashed)
-            loop.quit();
-    });
-    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
-
-    // A helper started by startHandler that has not connected yet is waited for, not restarted.
-    if (m_process.state() == QProcess::NotRunning) {
-        m_helperConnectedSinceStart = false;
-        m_process.start(QIODevice::ReadWrite);
-    }
-    // A click handled in here could delete objects the caller still uses.
-    if (!m_socket && m_process.state() != QProcess::NotRunning) {
-        const QPointer<KelRemoteProcHandler> self(this);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-        if (!self)
-            return false;
-    }
-    return m_socket != nullptr;
 }
 
 void KelRemoteProcHandler::retireDisconnectedHelper()
@@ -196,28 +191,24 @@ void KelRemoteProcHandler::killHelper()
 
 void KelRemoteProcHandler::stopHandler()
 {
+    m_stopped = true;
+    if (m_connectWatch->isActive()) {
+        // Nobody waits for a helper that has not connected any more.
+        m_connectWatch->stop();
+        qInfo() << "The helper channel stops before the helper connected;" << m_queue.size() << "queued frames dropped";
+        m_queue.clear();
+        killHelper();
+        return;
+    }
     if (!isConnected())
         return;
     QByteArray payload;
     QDataStream(&payload, QIODevice::WriteOnly) << kStopMessage;
     m_stopSent = true;
+    // Goes out now when the helper reads, else from the event loop; the destructor kills a helper
+    // that has not taken it by then. No wait here: one would deliver frames and the connection's
+    // end to an application on its way out.
     sendFrame(payload);
-
-    // At exit nothing else would send it. Waiting may deliver incoming frames or the loss of the
-    // connection.
-    const QPointer<QLocalSocket> socket = m_socket;
-    const int waitMs = qMin(m_writeTimeoutMs, kStopWriteWaitMs);
-    const QDeadlineTimer deadline(waitMs);
-    while (socket && socket == m_socket && socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))) && socket
-            && socket->state() != QLocalSocket::ConnectedState)
-            return;
-    }
-    if (socket && socket == m_socket && socket->bytesToWrite() > 0) {
-        qWarning() << "The helper did not take the stop message within" << waitMs << "ms";
-        // It will not exit on its own: no use waiting for that before killing it.
-        m_stopSent = false;
-    }
 }
 
 void KelRemoteProcHandler::sendFrame(const QByteArray& payload)
@@ -269,8 +260,10 @@ void KelRemoteProcHandler::acceptConnections()
     const QPointer<KelRemoteProcHandler> self(this);
     while (QLocalSocket* incoming = m_server->nextPendingConnection()) {
         // Only the helper is served. A connection left pending would be taken as the next
-        // helper's once this one is gone.
-        if (m_socket || incoming->state() != QLocalSocket::ConnectedState) {
+        // helper's once this one is gone; one made by a helper given up (killed) or after the
+        // stop is of no use.
+        if (m_socket || m_stopped || m_process.state() == QProcess::NotRunning
+            || incoming->state() != QLocalSocket::ConnectedState) {
             if (m_socket)
                 qWarning() << "Refused a second connection to the helper channel";
             incoming->abort();
@@ -280,11 +273,19 @@ void KelRemoteProcHandler::acceptConnections()
         m_socket = incoming;
         m_pendingFrameSize = -1;
         m_helperConnectedSinceStart = true;
+        m_connectWatch->stop();
+        m_startFailed.invalidate();
         connect(incoming, &QLocalSocket::disconnected, this, &KelRemoteProcHandler::onSocketDisconnected,
             Qt::DirectConnection);
         connect(incoming, &QLocalSocket::readyRead, this, &KelRemoteProcHandler::readFrames);
         connect(incoming, &QLocalSocket::bytesWritten, this, &KelRemoteProcHandler::onBytesWritten);
+        // What handlerReady's slots write goes first (the engine script), then the queue.
+        const QList<QByteArray> queued = m_queue;
+        m_queue.clear();
         emit handlerReady();
+        if (!self)
+            return;
+        sendQueue(queued);
         if (!self)
             return;
         // Frames that arrived before the connection was accepted.
@@ -297,6 +298,9 @@ void KelRemoteProcHandler::acceptConnections()
 
 void KelRemoteProcHandler::readFrames()
 {
+    // A stopped channel's client may be half gone.
+    if (m_stopped)
+        return;
     const QPointer<KelRemoteProcHandler> self(this);
     const QPointer<QLocalSocket> socket = m_socket;
     while (socket && socket == m_socket) {

@@ -18,10 +18,12 @@ class QTimer;
 // each a 4-byte little-endian payload length followed by the payload. The helper is started
 // lazily by the first write without a connection. A subclass builds and decodes the payloads.
 //
-// Everything runs on the thread that owns the handler. write() spins a nested event loop (user
-// input excluded) while it waits for the helper to connect. A connected write does not wait: the
-// socket buffers the frame and sends it, in order, from the event loop, so a helper busy laying out
-// a huge chapter never stops the caller's thread.
+// Everything runs on the thread that owns the handler, and nothing waits for the helper: a write
+// without a connection queues the frame and starts the helper, and the queue goes out, in order,
+// once it connects (after what handlerReady's slots write). No event loop runs inside a call, so
+// no caller is deleted under its own feet by an event handled there. A connected write buffers the
+// frame in the socket, which sends it from the event loop, so a helper busy laying out a huge
+// chapter never stops the caller's thread.
 class KelRemoteProcHandler : public QObject {
     Q_OBJECT
 
@@ -41,22 +43,31 @@ public:
     explicit KelRemoteProcHandler(QObject* parent = nullptr);
     ~KelRemoteProcHandler() override;
 
-    // Starts the helper unless it runs already or no program is set; does not wait for it.
+    // Starts the helper unless it runs already or no program is set; does not wait for it. One that
+    // does not connect within the connect time-out is given up as after a write (handlerFailed).
     bool startHandler();
-    // Sends the stop message when connected and waits a short, bounded time until it is written.
+    // Sends the stop message when connected, without waiting: a helper that has not taken it when
+    // the handler is destroyed is killed. Until startHandler, writes are refused and nothing is
+    // delivered any more. A helper still connecting is killed and its queue dropped.
     void stopHandler();
     bool isConnected() const;
-    // Sends one frame, first starting the helper and waiting for its connection when needed.
-    // A frame that cannot be delivered is dropped with a log line; after a helper failed to
-    // connect, it is killed and frames are dropped at once for kStartRetryDelayMs. A helper that
-    // reads nothing of what is queued for it for the write time-out is dropped and killed.
-    void write(const QByteArray& payload);
+    // Sends one frame, or queues it and starts the helper when there is no connection. False when
+    // the frame is dropped: within kStartRetryDelayMs after a helper failed to connect, after
+    // stopHandler, or when the helper cannot be started at all. A helper that does not connect
+    // within the connect time-out, or ends before it does, is killed, its queue dropped, and
+    // handlerFailed emitted. A helper that reads nothing of what is queued for it for the write
+    // time-out is dropped and killed.
+    bool write(const QByteArray& payload);
+    // Frames waiting for the helper to connect.
+    int queuedFrames() const { return m_queue.size(); }
     // Name of the local server (32 lower-case hexadecimal digits); empty before setupHandler.
     QString serverName() const { return m_serverName; }
 
 signals:
     void handlerReady();
     void handlerClosed();
+    // A helper started for queued frames did not connect: they are dropped.
+    void handlerFailed();
 
 protected:
     // Called once by a subclass's constructor with the helper's full path: prepares the process
@@ -71,7 +82,9 @@ protected:
     qint64 helperProcessId() const { return m_process.processId(); }
 
 private:
-    bool waitForHelper();
+    void beginAttempt();
+    void failAttempt(const QString& reason);
+    void sendQueue(const QList<QByteArray>& frames);
     void retireDisconnectedHelper();
     void killHelper();
     void sendFrame(const QByteArray& payload);
@@ -92,9 +105,10 @@ private:
     int m_connectTimeoutMs = kConnectTimeoutMs;
     int m_writeTimeoutMs = kWriteTimeoutMs;
     bool m_helperConnectedSinceStart = false;
-    bool m_waitingForHelper = false;
-    QList<QByteArray> m_framesWhileWaiting; // writes made from inside the wait, in order
+    QList<QByteArray> m_queue; // frames written while not connected, in order
+    QTimer* m_connectWatch = nullptr; // runs while a started helper has not connected
     bool m_stopSent = false;
+    bool m_stopped = false; // after stopHandler: nothing goes out, nothing comes in
     QElapsedTimer m_startFailed; // since the last failed start; invalid after a good one
     QTimer* m_writeWatch = nullptr; // runs while queued bytes wait; restarted by every bit the helper takes
 };

@@ -262,7 +262,7 @@ bool BookContext::readBook(const BookDto& book, QWidget* parent)
         d->readingSource = chapterSources().first();
     onNotesCountChanged();
 
-    // The channel starts the helper on its first write and waits a bounded time for it; without
+    // The channel queues what is sent until the helper connects and never waits for it; without
     // a helper the book opens with an unknown page count. The page counter lays out every
     // chapter: it gets them once the whole book is converted.
     DataExchangeSvc* svc = ReadingServices::dataExchangeSvc();

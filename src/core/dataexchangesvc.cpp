@@ -19,23 +19,56 @@ DataExchangeSvc::DataExchangeSvc(const QString& program, QObject* parent)
     setupHandler(program);
     connect(this, &KelRemoteProcHandler::handlerReady, this, &DataExchangeSvc::onHelperReady);
     connect(this, &KelRemoteProcHandler::handlerClosed, this, &DataExchangeSvc::onHelperClosed);
+    connect(this, &KelRemoteProcHandler::handlerFailed, this, &DataExchangeSvc::onHelperFailed);
 }
 
 void DataExchangeSvc::onHelperReady()
 {
     write(pagecount::engineScriptMessage(jsengine::scriptWithInit(QUuid::createUuid().toString(QUuid::Id128))));
     // A helper started anew knows nothing: give it what the lost one had, so the next request
-    // is answered for the open book even though the book context sends its list only once.
-    if (m_chaptersSent)
+    // is answered for the open book even though the book context sends its list only once. What
+    // waits in the queue for this very helper follows anyway and is not sent twice.
+    if (m_chaptersSent && !m_chaptersQueued)
         write(pagecount::chapterListMessage(m_sentChapters));
-    if (!m_searchText.isEmpty())
+    if (!m_searchText.isEmpty() && !m_searchQueued)
         write(pagecount::searchMessage(m_searchText));
+    m_chaptersQueued = false;
+    m_searchQueued = false;
+}
+
+void DataExchangeSvc::onHelperFailed()
+{
+    m_chaptersQueued = false;
+    m_searchQueued = false;
+    // The request went with the queue. As a helper that cannot be started at all: a pagination
+    // leaves the numbers unknown, one asked again after a lost helper keeps the last ones.
+    const Pending pending = m_pending;
+    m_pending = Pending::None;
+    if (pending == Pending::Pagination && !m_retried) {
+        qWarning() << "The page-counting helper did not connect; page numbers stay unknown";
+        storeResult(PaginationResult());
+        emit calcDone();
+    } else if (pending == Pending::Pagination) {
+        qWarning() << "The page-counting helper did not connect; the pagination is given up";
+        emit calcError();
+    } else if (pending == Pending::Print) {
+        qWarning() << "The page-counting helper did not connect; nothing is printed";
+        emit calcDone();
+    }
+}
+
+bool DataExchangeSvc::send(const QByteArray& payload, bool* queued)
+{
+    const bool connected = isConnected();
+    const bool taken = write(payload);
+    if (queued && taken && !connected)
+        *queued = true;
+    return taken;
 }
 
 void DataExchangeSvc::sendChapterList(const QList<ChapterPageInfo>& chapters)
 {
-    write(pagecount::chapterListMessage(chapters));
-    // Kept after the write, so that a helper started by this very write does not get it twice.
+    send(pagecount::chapterListMessage(chapters), &m_chaptersQueued);
     m_sentChapters = chapters;
     m_chaptersSent = true;
     // A reply still on its way counted the list before, even when its chapters have the same
@@ -64,8 +97,7 @@ void DataExchangeSvc::repaginate(const PaginationRequest& request)
     m_writtenPaginationKey = m_lastPaginationKey;
     m_pending = Pending::Pagination;
     m_retried = false;
-    write(pagecount::paginationMessage(m_lastPagination));
-    if (!isConnected() && m_pending == Pending::Pagination) {
+    if (!write(pagecount::paginationMessage(m_lastPagination)) && m_pending == Pending::Pagination) {
         // No helper: the numbers stay unknown, but whoever waits for them is told.
         qWarning() << "The page-counting helper is not running; page numbers stay unknown";
         storeResult(PaginationResult());
@@ -76,7 +108,7 @@ void DataExchangeSvc::repaginate(const PaginationRequest& request)
 
 void DataExchangeSvc::search(const QString& text)
 {
-    write(pagecount::searchMessage(text));
+    send(pagecount::searchMessage(text), &m_searchQueued);
     m_searchText = text;
 }
 
@@ -84,8 +116,7 @@ void DataExchangeSvc::print(const PrintRequest& request)
 {
     emit calcStarted();
     m_pending = Pending::Print;
-    write(pagecount::printMessage(request));
-    if (!isConnected() && m_pending == Pending::Print) {
+    if (!write(pagecount::printMessage(request)) && m_pending == Pending::Print) {
         qWarning() << "The page-counting helper is not running; nothing is printed";
         m_pending = Pending::None;
         emit calcDone();
@@ -108,8 +139,7 @@ void DataExchangeSvc::retryPagination()
         qWarning() << "The page-counting helper went away during a pagination; asking a new one";
         m_retried = true;
         m_writtenPaginationKey = m_lastPaginationKey;
-        write(pagecount::paginationMessage(m_lastPagination));
-        if (isConnected())
+        if (write(pagecount::paginationMessage(m_lastPagination)))
             return;
     }
     // A print is not repeated (it may have reached the printer), and a helper that fails twice

@@ -80,6 +80,9 @@ private:
 
     void onHelperReady();
     void onHelperClosed();
+    void onHelperFailed();
+    // Writes; *queued is set when the frame waits for a helper still to connect.
+    bool send(const QByteArray& payload, bool* queued);
     void retryPagination();
     // Whether the result's chapters are those of the chapter list sent last (any result when
     // none was sent).
@@ -105,6 +108,10 @@ private:
     QList<ChapterPageInfo> m_sentChapters;
     bool m_chaptersSent = false;
     QString m_searchText;
+    // Whether the chapter list or search text kept above waits in the queue for the helper that
+    // connects next: it need not be given to that one again.
+    bool m_chaptersQueued = false;
+    bool m_searchQueued = false;
     PaginationRequest m_lastPagination;
     QString m_lastPaginationKey;
     // Of the request the helper was last sent; it lays out with that one after a print.

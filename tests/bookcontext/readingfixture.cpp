@@ -18,13 +18,26 @@
 #include <QTest>
 #include <QWebFrame>
 
+namespace {
+
+class PageCounter : public DataExchangeSvc {
+public:
+    PageCounter()
+        : DataExchangeSvc(testpaths::binDir() + QStringLiteral("/zuvezedoda"), nullptr)
+    {
+    }
+    using DataExchangeSvc::setTimeouts;
+};
+
+} // namespace
+
 ReadingFixture::ReadingFixture()
 {
     if (!BookProvider::instance()->createConnection(m_home.filePath(QStringLiteral("ebooklib.sqlite3"))))
         qWarning() << "Cannot create the library";
     m_books = std::make_unique<BookModel>();
     m_books->selectAll();
-    m_pageCounter = std::make_unique<DataExchangeSvc>(testpaths::binDir() + QStringLiteral("/zuvezedoda"), nullptr);
+    m_pageCounter = std::make_unique<PageCounter>();
     ReadingServices::setBookModel(m_books.get());
     ReadingServices::setDataExchangeSvc(m_pageCounter.get());
 }
@@ -38,6 +51,15 @@ ReadingFixture::~ReadingFixture()
     m_pageCounter.reset();
     m_books.reset();
     closeLibrary();
+}
+
+void ReadingFixture::restartPageCounter(int connectTimeoutMs)
+{
+    m_pageCounter->stopHandler();
+    auto counter = std::make_unique<PageCounter>();
+    counter->setTimeouts(connectTimeoutMs, KelRemoteProcHandler::kWriteTimeoutMs);
+    ReadingServices::setDataExchangeSvc(counter.get());
+    m_pageCounter = std::move(counter);
 }
 
 int ReadingFixture::addEpub(const QString& fileName, int chapters, int chapterBytes)

@@ -27,6 +27,9 @@ public:
     const TempHome& home() const { return m_home; }
     BookModel* books() const { return m_books.get(); }
     DataExchangeSvc* pageCounter() const { return m_pageCounter.get(); }
+    // Ends the page counter and makes a new one, whose helper starts with the environment of the
+    // moment (PL_PAGECOUNTER_CONNECT_GATE makes it connect late) and is waited for this long.
+    void restartPageCounter(int connectTimeoutMs);
 
     // An EPUB in the library with the given number of chapters of about chapterBytes each; the
     // contents list every chapter and an anchor inside the second. The book id, or -1.

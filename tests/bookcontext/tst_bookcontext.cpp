@@ -678,6 +678,70 @@ private slots:
         QCOMPARE(context->searchModel()->items().first().query, QLatin1String(ReadingFixture::kRareWord));
     }
 
+    // The page counter connects late: the book opens and is read meanwhile, and a book closed and
+    // another opened before it connects leave nothing behind; the one open then gets its numbers.
+    // One that never connects leaves them unknown, with a log line.
+    void pageCounterConnectsLate()
+    {
+        QTemporaryDir gateDir;
+        const QString gate = gateDir.filePath(QStringLiteral("connect"));
+        qputenv("PL_PAGECOUNTER_CONNECT_GATE", QFile::encodeName(gate));
+        const auto restore = qScopeGuard([this] {
+            qunsetenv("PL_PAGECOUNTER_CONNECT_GATE");
+            m_fixture->close();
+            m_fixture->restartPageCounter(KelRemoteProcHandler::kConnectTimeoutMs);
+        });
+        // Long enough for the steps below on a busy machine: the helper must not be given up before the gate opens.
+        m_fixture->restartPageCounter(300000);
+        DataExchangeSvc* counter = m_fixture->pageCounter();
+        const int first = addEpub(3, 9000);
+        const int second = m_fixture->addEpub(QStringLiteral("pageCounterConnectsLate second.epub"), 2, 9000);
+
+        QSharedPointer<BookContext> context = m_fixture->open(first, false);
+        QVERIFY(context);
+        TextViewer* viewer = m_fixture->viewer();
+        QTest::keyClick(viewer, Qt::Key_Right);
+        QVERIFY(ReadingFixture::waitFor([&] { return viewer->chapterPage()->currentPage() > 1; }));
+        const QString selected = m_fixture->selectOnScreen(12);
+        QVERIFY(!selected.isEmpty());
+        QVERIFY(context->addNoteAtCurrentSelection(NoteItem::Yellow));
+        const QString place = viewer->chapterPage()->getReadingLink();
+        QVERIFY(!counter->isConnected());
+        context.reset();
+        m_fixture->close();
+        context = m_fixture->open(second, false);
+        QVERIFY(context);
+        QVERIFY(!counter->isConnected());
+        QCOMPARE(context->pageCount(), -1);
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() > 0 && context->currentPage() == 1; }));
+        QVERIFY(counter->resultForSentChapters());
+        QCOMPARE(context->pageCount(), counter->totalPageCount());
+        ReadingState state;
+        QVERIFY(ReadingStateFile::read(
+            ReadingStateFile::filePath(bookDataDir(m_fixture->books()->bookById(first).full_path)), &state));
+        QCOMPARE(state.readingSource, place);
+        QCOMPARE(state.notes.size(), 1);
+        QCOMPARE(state.notes.first().context, selected);
+        QCOMPARE(m_fixture->books()->bookById(first).notes_count, 1);
+
+        context.reset();
+        m_fixture->close();
+        QVERIFY(QFile::remove(gate));
+        m_fixture->restartPageCounter(1000);
+        QSignalSpy failed(m_fixture->pageCounter(), &KelRemoteProcHandler::handlerFailed);
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                QStringLiteral("^The helper did not connect within 1000 ms; \\d+ queued frames dropped$")));
+        context = m_fixture->open(first, false);
+        QVERIFY(context);
+        QVERIFY(ReadingFixture::waitFor([&] { return failed.count() == 1; }));
+        QVERIFY(m_fixture->viewer()->chapterPage()->currentPage() > 0);
+        QCOMPARE(context->pageCount(), -1);
+        QCOMPARE(context->currentPage(), -1);
+        QCOMPARE(context->notes().size(), 1);
+    }
+
     // End shows the last screen of the count, in two columns as in one, and the library then
     // holds the whole book read; a chapter too long for the page counter to lay out whole too.
     void endOfTheBook_data()

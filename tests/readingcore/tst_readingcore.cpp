@@ -29,6 +29,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -900,7 +901,7 @@ private slots:
         m_client.reset(new Client);
         m_client->setBookKey(QStringLiteral("book-1"));
         m_client->sendChapterList(m_chapters);
-        QVERIFY(m_client->isConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(m_client->isConnected(), kReplyTimeoutMs);
         m_client->search(QString::fromLatin1(kWord));
     }
 
@@ -2272,10 +2273,21 @@ private slots:
 
     // Replies carry no book key: one whose chapters are not those sent last belongs to the book
     // open before and is dropped. Without a helper program a request is lost, but whoever waits
-    // for the numbers hears of it.
+    // for the numbers hears of it: at once when no program is set, from the event loop when the
+    // program cannot be started.
     void replyForAnotherBookAndNoHelper()
     {
-        Client client(QStringLiteral("/nonexistent/zuvezedoda"));
+        {
+            Client missing(QStringLiteral("/nonexistent/zuvezedoda"));
+            QSignalSpy done(&missing, &DataExchangeSvc::calcDone);
+            missing.repaginate(PaginationRequest());
+            QCOMPARE(done.count(), 0);
+            QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+            QVERIFY(done.wait(kReplyTimeoutMs));
+            QCOMPARE(done.count(), 1);
+            checkEmpty(missing);
+        }
+        Client client { QString() };
         ChapterPageInfo other;
         other.source = QStringLiteral("Text/b.xhtml");
         QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
@@ -2293,7 +2305,7 @@ private slots:
 
         // A reply counted for a request sent before the last one is of a layout given up: it is
         // dropped, and the reply to the last one taken.
-        Client book(QStringLiteral("/nonexistent/zuvezedoda"));
+        Client book { QString() };
         QSignalSpy bookDone(&book, &DataExchangeSvc::calcDone);
         const PaginationRequest older = request(ofWidth(300));
         const PaginationRequest newer = request(ofWidth(900));
@@ -2324,7 +2336,7 @@ private slots:
         // A book file replaced at its path sends the same chapter names and files again: a reply
         // counted for the old file's list, still on its way then, is not taken for the new one,
         // whether it comes before or after the new list's own request.
-        Client replaced(QStringLiteral("/nonexistent/zuvezedoda"));
+        Client replaced { QString() };
         QList<ChapterPageInfo> files;
         for (const Chapter& chapter : kThreeChapters)
             files << chapterInfo(chapter.source, QStringLiteral("/books/") + chapter.source);
@@ -2682,9 +2694,30 @@ private slots:
         QVERIFY(helper.endsWith(exitCode));
     }
 
-    // The helper needs no display, only its server, and survives malformed messages.
+    // The helper needs no display, only its server, and survives malformed messages. Started
+    // before its server listens, it tries again until the server is there.
     void helperNeedsNoDisplayButItsServer()
     {
+        {
+            const QString name = QUuid::createUuid().toString(QUuid::Id128);
+            QProcess early;
+            early.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+            early.setReadChannel(QProcess::StandardError);
+            early.start(helperPath(), { name });
+            QString log;
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    log += QString::fromLocal8Bit(early.readAllStandardError());
+                    return log.contains(QStringLiteral("is not there yet")) || early.state() == QProcess::NotRunning;
+                },
+                kReplyTimeoutMs));
+            QVERIFY2(early.state() == QProcess::Running, qPrintable(log));
+            QLocalServer server;
+            QVERIFY(server.listen(name));
+            QVERIFY(server.waitForNewConnection(kReplyTimeoutMs));
+            early.kill();
+            early.waitForFinished(5000);
+        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
             environment.remove(QLatin1String(name));
@@ -2721,14 +2754,13 @@ private slots:
         QCOMPARE(result.number, result.chapters.at(0).pageCount);
         QVERIFY(helper.running());
 
+        // Without the server's name it ends at once; a server not there (yet) it tries for its
+        // whole time-out, as at the start of this test.
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        for (const QStringList& arguments :
-            { QStringList(), QStringList({ "no-such-server-" + QUuid::createUuid().toString(QUuid::Id128) }) }) {
-            process.start(helperPath(), arguments);
-            QVERIFY(process.waitForFinished(20000));
-            QCOMPARE(process.exitCode(), 1);
-        }
+        process.start(helperPath(), QStringList());
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 1);
     }
 
     void paginatesLikeTheEngine()
@@ -2814,6 +2846,46 @@ private slots:
         }
         QCOMPARE(hits.at(0).text, QStringLiteral("The %1 swam past the harbour.").arg(kWord));
         QCOMPARE(hits.at(1).text, QStringLiteral("Nobody saw the Zebrafish again."));
+    }
+
+    // Requests made before the helper connects reach it once each, after the engine script. A
+    // helper started anew after a lost one is told the book and the search again, but what waits
+    // in the queue for it only once.
+    void messagesToALateHelper()
+    {
+        QTemporaryDir dir;
+        const QString gate = dir.filePath(QStringLiteral("connect"));
+        const QString log = dir.filePath(QStringLiteral("log"));
+        qputenv("PL_RECORDING_HELPER_GATE", QFile::encodeName(gate));
+        qputenv("PL_RECORDING_HELPER_LOG", QFile::encodeName(log));
+        const auto unset = qScopeGuard([] {
+            qunsetenv("PL_RECORDING_HELPER_GATE");
+            qunsetenv("PL_RECORDING_HELPER_LOG");
+        });
+        const auto received = [&log] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'))
+                                                  : QStringList();
+        };
+        Client client(QCoreApplication::applicationDirPath() + QStringLiteral("/recordinghelper"));
+        QSignalSpy ready(&client, &KelRemoteProcHandler::handlerReady);
+        client.sendChapterList(m_chapters);
+        client.search(QString::fromLatin1(kWord));
+        client.repaginate(request(PageFormat()));
+        QCOMPARE(client.queuedFrames(), 3);
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
+        const QStringList first { "0", "1", "3", "2", "" };
+        QTRY_COMPARE_WITH_TIMEOUT(received(), first, kReplyTimeoutMs);
+
+        QVERIFY(QFile::remove(gate));
+        ::kill(pid_t(client.helperProcessId()), SIGKILL);
+        // The pagination is asked again, then a search made before the new helper connects.
+        QTRY_COMPARE_WITH_TIMEOUT(client.queuedFrames(), 1, kReplyTimeoutMs);
+        client.search(QStringLiteral("other"));
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
+        const QStringList second = first.mid(0, 4) + QStringList { "0", "1", "2", "3", "" };
+        QTRY_COMPARE_WITH_TIMEOUT(received(), second, kReplyTimeoutMs);
+        QCOMPARE(ready.count(), 2);
     }
 
     // The helper dies while it lays the book out: the request is sent to a new one. When that

@@ -8,7 +8,8 @@
 // as the real helper's messages do.
 namespace helpercmd {
 
-// How the helper behaves before it connects (environment variable, default "connect").
+// How the helper behaves before it connects (environment variable, default "connect"): "exit" at
+// once, "noconnect" (runs a minute), "gate:<path>" (connects once the file exists).
 constexpr const char* kStartVariable = "PL_REMOTE_HELPER_START";
 
 enum Type : qint32 {

@@ -3,6 +3,7 @@
 // event loop), so the tests check the handler against an independent reader and writer.
 #include "helpercommands.h"
 
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
 #include <QtEndian>
@@ -109,6 +110,12 @@ int main(int argc, char** argv)
     if (start == "noconnect") {
         QThread::sleep(60);
         return 0;
+    }
+    if (start.startsWith("gate:")) {
+        // Connects once the test creates the file; gives up when the test has gone.
+        const QString gate = QString::fromLocal8Bit(start.mid(5));
+        for (int i = 0; i < 3000 && !QFileInfo::exists(gate); ++i)
+            QThread::msleep(20);
     }
 
     QLocalSocket socket;

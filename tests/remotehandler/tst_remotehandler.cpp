@@ -4,9 +4,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -73,6 +75,16 @@ private:
 // The log line of a wait for the helper's connection that ran its whole time-out.
 const QString kConnectTimedOut = QStringLiteral("The helper did not connect within");
 
+// Makes the next helpers connect only once the returned file exists.
+QString gateHelpers(const QTemporaryDir& dir)
+{
+    const QString gate = dir.filePath(QStringLiteral("connect"));
+    qputenv(helpercmd::kStartVariable, "gate:" + gate.toLocal8Bit());
+    return gate;
+}
+
+bool openGate(const QString& gate) { return QFile(gate).open(QIODevice::WriteOnly); }
+
 } // namespace
 
 class TestRemoteHandler : public QObject {
@@ -82,8 +94,8 @@ class TestRemoteHandler : public QObject {
     static void connectAndEcho(TestHandler& handler, const QByteArray& data)
     {
         const int before = handler.received.size();
-        handler.write(helpercmd::echo(data));
-        QVERIFY(handler.isConnected());
+        QVERIFY(handler.write(helpercmd::echo(data)));
+        QTRY_VERIFY_WITH_TIMEOUT(handler.isConnected(), kPatienceMs);
         QTRY_COMPARE_WITH_TIMEOUT(handler.received.size(), before + 1, kPatienceMs);
         QCOMPARE(handler.received.last(), helpercmd::echo(data));
     }
@@ -110,7 +122,7 @@ private slots:
         QCOMPARE(ready.count(), 1);
         QCOMPARE(handler.helperProcessId(), pid);
 
-        // A write while the helper is still starting waits for it instead of starting another.
+        // A write while the helper is still starting is queued for it instead of starting another.
         TestHandler starting;
         QVERIFY(starting.startHandler());
         const qint64 startingPid = starting.helperProcessId();
@@ -151,19 +163,36 @@ private slots:
         QVERIFY(handler.isConnected());
     }
 
-    void writesDuringTheWaitKeepTheirOrder()
+    // Writes without a connection return at once, queued; what handlerReady's slots write goes
+    // first, then the queue in order, then what was written after the connection.
+    void writesBeforeTheConnectionKeepTheirOrder()
     {
+        QTemporaryDir dir;
+        const QString gate = gateHelpers(dir);
         TestHandler handler;
         // As the page-counting client does: the first message goes out when the helper connects.
         connect(&handler, &KelRemoteProcHandler::handlerReady, &handler,
             [&handler] { handler.write(helpercmd::echo("on ready")); });
-        // Runs inside the nested loop of the write below.
-        QTimer::singleShot(0, &handler, [&handler] { handler.write(helpercmd::echo("from timer")); });
-        handler.write(helpercmd::echo("first"));
-        QTRY_COMPARE_WITH_TIMEOUT(handler.received.size(), 3, kPatienceMs);
-        QCOMPARE(handler.received.at(0), helpercmd::echo("on ready"));
-        QCOMPARE(handler.received.at(1), helpercmd::echo("first"));
-        QCOMPARE(handler.received.at(2), helpercmd::echo("from timer"));
+        bool timerRan = false;
+        QTimer::singleShot(0, &handler, [&] {
+            timerRan = true;
+            QVERIFY(handler.write(helpercmd::echo("from timer")));
+        });
+        QVERIFY(handler.write(helpercmd::echo("first")));
+        QVERIFY(handler.write(helpercmd::echo("second")));
+        // The helper is told to connect only here: a write that waited for it would have failed.
+        QVERIFY(!timerRan);
+        QCOMPARE(handler.queuedFrames(), 2);
+        QVERIFY(!handler.isConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(timerRan && handler.helperProcessId() > 0, kPatienceMs);
+        QVERIFY(openGate(gate));
+        QTRY_VERIFY_WITH_TIMEOUT(handler.isConnected(), kPatienceMs);
+        QCOMPARE(handler.queuedFrames(), 0);
+        QVERIFY(handler.write(helpercmd::echo("connected")));
+        QTRY_COMPARE_WITH_TIMEOUT(handler.received.size(), 5, kPatienceMs);
+        QCOMPARE(handler.received,
+            (QList<QByteArray> { helpercmd::echo("on ready"), helpercmd::echo("first"), helpercmd::echo("second"),
+                helpercmd::echo("from timer"), helpercmd::echo("connected") }));
     }
 
     void stopMessage()
@@ -173,13 +202,33 @@ private slots:
             handler.stopHandler(); // not connected: nothing is started
             QCOMPARE(handler.helperProcessId(), 0);
         }
+        {
+            // Stopped while the helper starts: it is killed, its queue dropped, and the channel
+            // takes nothing more.
+            QTemporaryDir dir;
+            gateHelpers(dir);
+            TestHandler handler;
+            QVERIFY(handler.write(helpercmd::echo("queued")));
+            QVERIFY(handler.helperProcessId() > 0);
+            handler.stopHandler();
+            QCOMPARE(handler.helperProcessId(), 0);
+            QCOMPARE(handler.queuedFrames(), 0);
+            QTest::ignoreMessage(QtWarningMsg, "The helper channel is stopped; a frame of 9 bytes dropped");
+            QVERIFY(!handler.write(helpercmd::echo("x")));
+            qunsetenv(helpercmd::kStartVariable);
+        }
         TestHandler handler;
         QSignalSpy closed(&handler, &KelRemoteProcHandler::handlerClosed);
         connectAndEcho(handler, "x");
         qint64 pid = handler.helperProcessId();
+        // The reply to a frame written just before the stop is not delivered: at exit its
+        // receiver may be half gone.
+        const int before = handler.received.size();
+        QVERIFY(handler.write(helpercmd::echo("late")));
         handler.stopHandler();
         // The helper reads the stop frame and ends; its connection goes with it.
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kPatienceMs);
+        QCOMPARE(handler.received.size(), before);
         QVERIFY(!handler.isConnected());
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid) || handler.helperProcessId() == 0, kPatienceMs);
 
@@ -191,10 +240,9 @@ private slots:
         }
         QVERIFY(!processAlive(pid));
 
-        // At exit a helper too busy to read gets a short wait for the stop message, not the whole
-        // write time-out (the warning names the bound it waited), and is then killed without
-        // waiting for it to exit (that wait would end in a warning of its own). The time it takes
-        // is in bench_pagecounter.
+        // At exit a helper too busy to read is not waited for: stopHandler returns with the stop
+        // message unsent, and the handler's end kills the helper without waiting for it to exit
+        // (that wait would end in a warning of its own). The time it takes is in bench_pagecounter.
         LogRecorder log;
         {
             TestHandler busy;
@@ -202,8 +250,9 @@ private slots:
             pid = busy.helperProcessId();
             busy.write(helpercmd::message(helpercmd::Stall));
             busy.write(helpercmd::echo(QByteArray(16 * 1024 * 1024, 's')));
-            QTest::ignoreMessage(QtWarningMsg, "The helper did not take the stop message within 2000 ms");
             busy.stopHandler();
+            QVERIFY(busy.isConnected());
+            QTest::ignoreMessage(QtWarningMsg, "The helper has not taken the stop message; killing it");
         }
         QCOMPARE(log.count(QStringLiteral("of the stop message; killing it")), 0);
         QVERIFY(!processAlive(pid));
@@ -285,22 +334,29 @@ private slots:
             qputenv(helpercmd::kStartVariable, start);
         TestHandler handler(program, connectTimeout);
         QSignalSpy ready(&handler, &KelRemoteProcHandler::handlerReady);
+        QSignalSpy failed(&handler, &KelRemoteProcHandler::handlerFailed);
         LogRecorder log;
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        // Queued: the attempt ends from the event loop. A failed start ends it, which runs out its
+        // time only for the helper that never connects; the queue goes with it.
+        QVERIFY(handler.write(helpercmd::echo("lost")));
+        QVERIFY(handler.write(helpercmd::echo("lost too")));
+        QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kPatienceMs);
+        QCOMPARE(log.count(kConnectTimedOut), start == "noconnect" ? 1 : 0);
+        QCOMPARE(log.count(QStringLiteral("; 2 queued frames dropped")), 1);
+        QCOMPARE(handler.queuedFrames(), 0);
+        // A helper that runs without connecting is not left behind.
+        QCOMPARE(handler.helperProcessId(), 0);
+        // The next writes, soon after, give up at once, before starting anything.
+        for (int attempt = 0; attempt < 2; ++attempt) {
             QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
             const int before = log.size();
-            handler.write(helpercmd::echo("lost"));
-            // Only the first write waits, and only for a helper that runs: a failed start ends the
-            // wait, which runs out its time only for the helper that never connects. The next
-            // writes, soon after, give up at once, before starting or waiting for anything.
-            if (attempt == 0)
-                QCOMPARE(log.count(kConnectTimedOut), start == "noconnect" ? 1 : 0);
-            else
-                QCOMPARE(log.linesFrom(before), QStringList { QStringLiteral("Can't start handler process!!!") });
-            QVERIFY(!handler.isConnected());
-            // A helper that runs without connecting is not left behind.
+            QVERIFY(!handler.write(helpercmd::echo("lost")));
+            QCOMPARE(log.linesFrom(before), QStringList { QStringLiteral("Can't start handler process!!!") });
             QCOMPARE(handler.helperProcessId(), 0);
         }
+        QVERIFY(!handler.isConnected());
+        QCOMPARE(failed.count(), 1);
         QCOMPARE(ready.count(), 0);
         QVERIFY(handler.received.isEmpty());
     }
@@ -371,20 +427,17 @@ private slots:
         connectAndEcho(handler, "three");
     }
 
+    // Deleted with frames queued and its helper still starting: nothing waits, nothing is
+    // delivered, the helper is killed and no time-out fires later.
     void handlerDeletedWhileWaiting()
     {
-        qputenv(helpercmd::kStartVariable, "noconnect");
+        QTemporaryDir dir;
+        gateHelpers(dir);
         auto* handler = new TestHandler;
-        qint64 pid = 0;
-        QTimer::singleShot(100, [&] {
-            pid = handler->helperProcessId();
-            delete handler;
-        });
-        LogRecorder log;
-        handler->write(helpercmd::echo("never sent")); // returns into a deleted object's frame: must not touch it
-        // The wait ended with its handler, not by running out its time.
-        QCOMPARE(log.count(kConnectTimedOut), 0);
+        QVERIFY(handler->write(helpercmd::echo("never sent")));
+        const qint64 pid = handler->helperProcessId();
         QVERIFY(pid > 0);
+        delete handler;
         QVERIFY(!processAlive(pid));
     }
 };

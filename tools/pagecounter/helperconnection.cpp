@@ -1,5 +1,7 @@
 #include "helperconnection.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QtDebug>
 #include <QtEndian>
 
@@ -19,12 +21,28 @@ HelperConnection::HelperConnection(QObject* parent)
 
 bool HelperConnection::connectTo(const QString& serverName, int timeoutMs)
 {
-    m_socket.connectToServer(serverName);
-    if (!m_socket.waitForConnected(timeoutMs)) {
-        qCritical() << "Cannot connect to" << serverName << m_socket.errorString();
-        return false;
+    // A local socket does not wait for a server that is not listening yet (or whose backlog is
+    // full): it fails at once, so the time-out is spent in tries.
+    const QDeadlineTimer deadline(timeoutMs);
+    bool waited = false;
+    for (;;) {
+        m_socket.connectToServer(serverName);
+        if (m_socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+            return true;
+        const QLocalSocket::LocalSocketError error = m_socket.error();
+        const bool retry = error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError
+            || error == QLocalSocket::SocketResourceError;
+        if (!retry || deadline.hasExpired()) {
+            qCritical() << "Cannot connect to" << serverName << m_socket.errorString();
+            return false;
+        }
+        if (!waited)
+            qInfo() << "The reader's channel" << serverName << "is not there yet; trying again for" << timeoutMs
+                    << "ms";
+        waited = true;
+        m_socket.abort();
+        QThread::msleep(quint64(qMin<qint64>(kRetryDelayMs, qMax<qint64>(1, deadline.remainingTime()))));
     }
-    return true;
 }
 
 void HelperConnection::send(const QByteArray& payload)

@@ -17,6 +17,10 @@ public:
 
     explicit HelperConnection(QObject* parent = nullptr);
 
+    // Pause between tries to connect to a server not listening yet.
+    static constexpr int kRetryDelayMs = 50;
+
+    // Connects, trying again while the server is not there yet, until the time-out; blocks.
     bool connectTo(const QString& serverName, int timeoutMs);
     void send(const QByteArray& payload);
 

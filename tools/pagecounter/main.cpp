@@ -6,11 +6,37 @@
 #include "pagecounter.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QThread>
 #include <QtDebug>
+
+#include <unistd.h>
 
 namespace {
 constexpr int kConnectTimeoutMs = 30000;
+
+// For tests of a helper that connects late: with this variable set to a file's path, the helper
+// connects only once that file exists. It gives up when the reader that started it is gone;
+// otherwise the reader's connect time-out ends it.
+constexpr const char* kConnectGateVariable = "PL_PAGECOUNTER_CONNECT_GATE";
+
+bool waitForConnectGate()
+{
+    const QString gate = qEnvironmentVariable(kConnectGateVariable);
+    if (gate.isEmpty())
+        return true;
+    qInfo().noquote() << "Waiting for" << gate << "before connecting";
+    const pid_t parent = ::getppid();
+    while (!QFileInfo::exists(gate)) {
+        if (::getppid() != parent) {
+            qCritical() << "The reader went away before the helper connected";
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return true;
 }
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -26,6 +52,8 @@ int main(int argc, char** argv)
         qCritical("usage: zuvezedoda <server name>");
         return 1;
     }
+    if (!waitForConnectGate())
+        return 1;
     HelperConnection connection;
     if (!connection.connectTo(arguments.at(1), kConnectTimeoutMs))
         return 1;
