@@ -260,6 +260,28 @@ inline QString settingsFile(const QString& home)
     return QDir(home).filePath(QStringLiteral(".config/Brindle/%1/settings.ini").arg(QLatin1String(kAppName)));
 }
 
+// A number the program keeps in its settings file under the HOME, -1 while it has none.
+inline int storedSetting(const QString& home, const char* name)
+{
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("\\b%1=(\\d+)").arg(QLatin1String(name)))
+                                              .match(QString::fromUtf8(testfiles::read(settingsFile(home))));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The process of the name that the process of the id started; 0 when there is none.
+inline qint64 childProcess(qint64 parent, const QString& name)
+{
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        // "pid (name) state ppid ..."
+        const QString stat = QString::fromLatin1(testfiles::read(QStringLiteral("/proc/%1/stat").arg(entry)));
+        const int open = stat.indexOf(QLatin1Char('(')), close = stat.lastIndexOf(QLatin1Char(')'));
+        if (open > 0 && close > open && stat.mid(open + 1, close - open - 1) == name
+            && stat.mid(close + 2).section(QLatin1Char(' '), 1, 1).toLongLong() == parent)
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
 // The library file of the program under the HOME.
 inline QString libraryFile(const QString& home)
 {

@@ -14,6 +14,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -671,7 +672,8 @@ private slots:
             save(name);
             if (entry == 2) {
                 QImage box;
-                const bool whole = waitUntil([&] { return fieldsEndInside(box = grab(QString::number(owned))); }, 30000);
+                const bool whole
+                    = waitUntil([&] { return fieldsEndInside(box = grab(QString::number(owned))); }, 30000);
                 saveImage(box, "properties-box");
                 QVERIFY2(whole, "the book info dialog cuts its fields");
             }
@@ -757,6 +759,53 @@ private slots:
             }
         }
         save("hostile-books");
+        QVERIFY(terminate(run));
+    }
+
+    // The page counter stopped (SIGSTOP) as soon as it starts, before it can connect: the book
+    // named at the start opens with "Start reading now" all the same, a second book handed over
+    // meanwhile is read the same way, and once the counter runs again it counts the book on
+    // screen. Both books are recorded as read, and the program ends cleanly.
+    void handOverWhileCounterStopped()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QString first = book(QStringLiteral("Counter stopped one.epub"), QColor(0x30, 0x60, 0xc0));
+        const QString second = book(QStringLiteral("Counter stopped two.epub"), QColor(0x30, 0xa0, 0x60));
+        QProcess run;
+        QVERIFY(start(run, env, { first }));
+        const qint64 pid = run.processId();
+        qint64 counter = 0;
+        QVERIFY(waitUntil([&] { return (counter = childProcess(pid, QStringLiteral("zuvezedoda"))) > 0; }, 30000));
+        QCOMPARE(::kill(pid_t(counter), SIGSTOP), 0);
+        const auto resume = qScopeGuard([counter] { ::kill(pid_t(counter), SIGCONT); });
+
+        quint32 box = 0;
+        QVERIFY(waitForOwnedAbove(pid, &box));
+        QVERIFY(startReadingNow(pid, home.path(), QString::number(box), QStringLiteral("Counter stopped one")));
+        QProcess handOver;
+        QVERIFY(start(handOver, env, { second }));
+        QVERIFY(handOver.waitForFinished(30000));
+        QCOMPARE(handOver.exitCode(), 0);
+        QVERIFY(waitForOwnedAbove(pid, &box));
+        QVERIFY(startReadingNow(pid, home.path(), QString::number(box), QStringLiteral("Counter stopped two")));
+        // The window answers keys while the counter is still stopped: the contents box opens.
+        const QString window = QString::number(stackOf(pid).main);
+        QVERIFY(answerTime(window, QStringLiteral("1")) >= 0);
+        QVERIFY(answerTime(window, QStringLiteral("Escape")) >= 0);
+
+        QCOMPARE(::kill(pid_t(counter), SIGCONT), 0);
+        const QString id = queryLibrary(home.path(), QStringLiteral("select id from books where title = ?"),
+            { QStringLiteral("Counter stopped two") });
+        QVERIFY(waitUntil(
+            [&] {
+                return storedSetting(home.path(), "last_book_id") == id.toInt()
+                    && storedSetting(home.path(), "last_book_page_count") > 0;
+            },
+            60000));
+        save("counter-stopped");
+        QCOMPARE(queryLibrary(home.path(), QStringLiteral("select count(*) from books where time_last_view > 0")),
+            QStringLiteral("2"));
         QVERIFY(terminate(run));
     }
 

@@ -286,20 +286,6 @@ QByteArray markedMobi(
     return book.build();
 }
 
-// The process of the name that the process of the id started; 0 when there is none.
-qint64 childProcess(qint64 parent, const QString& name)
-{
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        // "pid (name) state ppid ..."
-        const QString stat = QString::fromLatin1(testfiles::read(QStringLiteral("/proc/%1/stat").arg(entry)));
-        const int open = stat.indexOf(QLatin1Char('(')), close = stat.lastIndexOf(QLatin1Char(')'));
-        if (open > 0 && close > open && stat.mid(open + 1, close - open - 1) == name
-            && stat.mid(close + 2).section(QLatin1Char(' '), 1, 1).toLongLong() == parent)
-            return entry.toLongLong();
-    }
-    return 0;
-}
-
 // The width of the first line of text over the second's in the left column of a reading window.
 double widthRatio(const QImage& window)
 {
@@ -458,10 +444,7 @@ class WholeFlowTest : public QObject {
     // -1 while it has none.
     int storedSetting(const char* name, const QString& home = QString())
     {
-        const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("\\b%1=(\\d+)").arg(QLatin1String(name)))
-                  .match(QString::fromUtf8(testfiles::read(settingsFile(home.isEmpty() ? m_home.path() : home))));
-        return match.hasMatch() ? match.captured(1).toInt() : -1;
+        return programdriver::storedSetting(home.isEmpty() ? m_home.path() : home, name);
     }
 
     // The page total the footer recorded for the book of the title, -1 until it has one.
