@@ -1,6 +1,7 @@
 #include "textbookchapter.h"
 
 #include "bookpageparams.h"
+#include "chapterload.h"
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
 #include "readingfont.h"
@@ -48,26 +49,25 @@ struct TextBookChapter::Private {
     int pageCount = -1;
     int currentPage = -1;
     bool positioning = false; // a reading position is being set: page turns wait
-    QUrl expectedLoad; // the chapter file asked for, until its load starts
+    ChapterLoad* load = nullptr;
 };
 
 TextBookChapter::TextBookChapter(QObject* parent)
     : QWebPage(parent)
     , d(new Private)
 {
+    d->load = new ChapterLoad(this);
 }
 
 TextBookChapter::~TextBookChapter() = default;
 
-void TextBookChapter::loadChapter(const QUrl& file)
-{
-    d->expectedLoad = file.adjusted(QUrl::RemoveFragment);
-    mainFrame()->load(file);
-}
+void TextBookChapter::loadChapter(const QUrl& file) { d->load->start(file); }
+
+ChapterLoad* TextBookChapter::chapterLoad() const { return d->load; }
 
 bool TextBookChapter::acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type)
 {
-    switch (chapterNavigation(frame, request, type, &d->expectedLoad)) {
+    switch (d->load->navigation(frame, request, type)) {
     case ChapterNavigation::Follow:
         return true;
     case ChapterNavigation::LinkClick:

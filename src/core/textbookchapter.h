@@ -12,6 +12,7 @@
 #include <functional>
 
 class BookPageParams;
+class ChapterLoad;
 
 // The web page that holds one loaded chapter of a text book. It is the only place that talks
 // to the reading engine for paging, reading positions, bookmarks and notes: each operation is
@@ -26,8 +27,10 @@ public:
     explicit TextBookChapter(QObject* parent = nullptr);
     ~TextBookChapter() override;
 
-    // Loads a chapter file: the only navigation the page follows (see chapterNavigation).
+    // Loads a chapter file: the only navigation the page follows; scripting stays off until it
+    // is loaded (see ChapterLoad).
     void loadChapter(const QUrl& file);
+    ChapterLoad* chapterLoad() const;
 
     // The chapter's path as the book's links name it.
     QString source() const;

@@ -2,6 +2,7 @@
 
 #include "bookcontext.h"
 #include "bookpageparams.h"
+#include "chapterload.h"
 #include "formats/endrequest.h"
 #include "formats/textdocument.h"
 #include "hotkeys.h"
@@ -24,7 +25,6 @@
 #include <QUrlQuery>
 #include <QUuid>
 #include <QWebFrame>
-#include <QWebSettings>
 #include <QWheelEvent>
 #include <QtDebug>
 
@@ -63,6 +63,10 @@ struct TextViewer::Private {
     int wheelDelta = 0;
     // A chapter load runs: the engine is not there to answer the read-aloud walk.
     bool loading = false;
+    // A chapter is shown with the engine running in it, and the place in it the reader goes
+    // back to when the next chapter cannot be loaded.
+    bool shown = false;
+    QString shownLink;
     // Page turns asked for while a chapter loads (forward positive, back negative), made once
     // it is shown: quick key presses at a chapter's end must not get lost.
     int queuedTurns = 0;
@@ -163,7 +167,8 @@ bool TextViewer::readBook(QSharedPointer<BookContext> context)
         d->page->mainFrame()->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
         d->page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
         setPage(d->page);
-        connect(d->page, &QWebPage::loadFinished, this, &TextViewer::onLoadFinished);
+        connect(d->page->chapterLoad(), &ChapterLoad::loaded, this, &TextViewer::onLoadFinished);
+        connect(d->page->chapterLoad(), &ChapterLoad::failed, this, &TextViewer::onLoadFailed);
         bindPageEvents(d->page);
     } else {
         context->onChapterChanged(d->page);
@@ -295,6 +300,9 @@ void TextViewer::goLink(const QString& link, bool forced)
     }
     if (!d->page)
         return;
+    if (d->shown)
+        d->shownLink = d->page->getReadingLink();
+    d->shown = false;
     d->page->setProperty("loadtime", QDateTime::currentMSecsSinceEpoch());
     d->page->setProperty("kelsource", chapter);
     d->page->setSource(chapter);
@@ -305,20 +313,50 @@ void TextViewer::goLink(const QString& link, bool forced)
     // Hidden, the viewer loses the keyboard focus: the load catches page-turn keys meanwhile.
     qApp->installEventFilter(this);
     hide();
-    // A book's own scripts stay off: they could change the layout the page counter measured.
-    d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
+    // Scripting stays off until this load, and no other, has ended (a load given up for a newer
+    // one ends inside the call that starts it).
     d->page->loadChapter(QUrl::fromLocalFile(file));
+}
+
+void TextViewer::onLoadFailed()
+{
+    if (!d->page || !m_bookContext)
+        return;
+    d->loading = false;
+    d->queuedTurns = 0;
+    qApp->removeEventFilter(this);
+    emit endLoading();
+    const QString back = d->shownLink;
+    d->shownLink.clear();
+    const auto showAgain = [this] {
+        show();
+        setFocus();
+    };
+    if (back.isEmpty()) {
+        showAgain();
+        return;
+    }
+    // Back to the place shown before, once: a page without its chapter turns no page. Not from
+    // inside the web view's report of the failure, which drops a load started there.
+    QTimer::singleShot(0, this, [this, back, showAgain] {
+        // Another chapter asked for, or shown, since.
+        if (d->loading || d->shown)
+            return;
+        qWarning() << "Back to the place shown before:" << back;
+        goLink(back, true);
+        if (!d->loading)
+            showAgain();
+    });
 }
 
 void TextViewer::onLoadFinished()
 {
-    TextBookChapter* page = qobject_cast<TextBookChapter*>(sender());
+    TextBookChapter* page = d->page;
     if (!page || !m_bookContext)
         return;
     d->loading = false;
+    d->shown = true;
     qApp->removeEventFilter(this);
-    disarmScripts(page->mainFrame());
-    page->settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
     page->mainFrame()->evaluateJavaScript(d->engineScript);
     // The page counter counts a long chapter piece by piece, each from the top of a column: the
     // pieces start columns here too, or the chapter would have fewer pages than counted.

@@ -86,6 +86,8 @@ private:
     void bindPageEvents(TextBookChapter* page);
     void loadInternal();
     void onLoadFinished();
+    // The chapter asked for could not be loaded: the reader leaves its loading state.
+    void onLoadFailed();
     void onRepaginateTimer();
     // Lays the chapter (when given) out at the viewer's size, after asking for the book's count
     // of that layout when count is set.

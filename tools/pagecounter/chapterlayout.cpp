@@ -1,5 +1,6 @@
 #include "chapterlayout.h"
 
+#include "chapterload.h"
 #include "jsengine/jsengine.h"
 #include "localwebpage.h"
 #include "readingfont.h"
@@ -201,9 +202,13 @@ const char* const kPagesOfLinksScript = R"JS(
 // the chapter it was asked to load, once.
 class ChapterLayout::Page : public QWebPage {
 public:
-    using QWebPage::QWebPage;
+    explicit Page(QObject* parent)
+        : QWebPage(parent)
+        , chapterLoad(new ChapterLoad(this))
+    {
+    }
 
-    QUrl expectedUrl;
+    ChapterLoad* chapterLoad;
 
     bool shouldInterruptJavaScript() override { return true; }
 
@@ -218,7 +223,7 @@ protected:
     bool acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type) override
     {
         // No click reaches the helper's page: a link goes nowhere here either.
-        return chapterNavigation(frame, request, type, &expectedUrl) == ChapterNavigation::Follow;
+        return chapterLoad->navigation(frame, request, type) == ChapterNavigation::Follow;
     }
 };
 
@@ -317,9 +322,8 @@ bool ChapterLayout::open(
         return false;
     }
     // A book's script could wait or loop forever and take the helper with it: the chapter loads
-    // with scripting off, and only the engine runs in it.
+    // with scripting off (ChapterLoad), and only the engine runs in it.
     QWebSettings* settings = m_page->settings();
-    settings->setAttribute(QWebSettings::JavascriptEnabled, false);
     // The engine rebuilds the chapter into its page columns: the layout the web page would make
     // of the loaded chapter as it is would be thrown away. Hidden while it loads, the chapter is
     // laid out once, in its pages.
@@ -332,8 +336,6 @@ bool ChapterLayout::open(
         settings->setUserStyleSheetUrl(QUrl());
     if (!loaded)
         return false;
-    disarmScripts(m_page->mainFrame());
-    settings->setAttribute(QWebSettings::JavascriptEnabled, true);
     const QString script
         = engineScript.isEmpty() ? jsengine::scriptWithInit(QUuid::createUuid().toString(QUuid::Id128)) : engineScript;
     if (!evaluate(script).toBool()) {
@@ -345,36 +347,37 @@ bool ChapterLayout::open(
 
 bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 {
-    m_page->expectedUrl = url;
     QEventLoop loop;
     bool finished = false;
     bool ok = false;
-    const auto connection = connect(m_page, &QWebPage::loadFinished, &loop, [&](bool result) {
-        // A late signal of a load given up before is not this one's.
-        if (m_page->mainFrame()->requestedUrl().adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery) != url)
-            return;
+    ChapterLoad* chapterLoad = m_page->chapterLoad;
+    const auto end = [&](bool result) {
         finished = true;
-        ok = result;
+        // A load started since (by anything the loop ran) is not this one.
+        ok = result && chapterLoad->file() == url;
         loop.quit();
-    });
+    };
+    const auto loaded = connect(chapterLoad, &ChapterLoad::loaded, &loop, [&] { end(true); });
+    const auto failed = connect(chapterLoad, &ChapterLoad::failed, &loop, [&] { end(false); });
     bool timedOut = false;
     QTimer::singleShot(timeoutMs, &loop, [&] {
         timedOut = true;
         loop.quit();
     });
-    m_page->mainFrame()->load(url);
+    chapterLoad->start(url);
     // The loop also ends when the helper is told to exit.
     if (!finished)
         loop.exec();
-    disconnect(connection);
+    disconnect(loaded);
+    disconnect(failed);
     if (!finished) {
         if (timedOut)
             qWarning() << "Chapter did not load in" << timeoutMs << "ms:" << url.toLocalFile();
+        chapterLoad->abandon();
         m_page->triggerAction(QWebPage::Stop);
         return false;
     }
-    if (!ok)
-        qWarning() << "Chapter failed to load:" << url.toLocalFile();
+    // A failure is logged by the load.
     return ok;
 }
 
