@@ -2,6 +2,7 @@
 
 #include "appdirs.h"
 #include "dataexchangesvc.h"
+#include "eventloops/nestedloop.h"
 #include "kellogger/kellogger.h"
 #include "kellogger/tracelogger.h"
 #include "kelui.h"
@@ -19,6 +20,8 @@
 #include "ui/ui.h"
 #include "updater/updater.h"
 
+#include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
@@ -56,6 +59,9 @@ public:
     DataExchangeSvc* dataExchangeSvc = nullptr;
     std::shared_ptr<Updater> updater;
     bool updateCheckStarted = false;
+    // What waits for the open box to be answered, oldest first.
+    QList<QPair<QPointer<QObject>, std::function<void()>>> waiting;
+    QMetaObject::Connection idleWatch;
 };
 
 Application::Application(int& argc, char** argv)
@@ -75,6 +81,8 @@ Application::Application(const QString& appId, int& argc, char** argv)
 void Application::setUp()
 {
     connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles);
+    // Queued: the box's caller returns first.
+    connect(NestedLoop::instance(), &NestedLoop::ended, this, &Application::runWaiting, Qt::QueuedConnection);
     d->speech = new SpeechService(this);
     connect(d->speech, &SpeechService::statusChanged, this, [this](SpeechService::Status status) {
         if (status == SpeechService::Status::Ready) {
@@ -111,21 +119,21 @@ bool Application::init()
     d->folderModel = new FolderModel(this);
     d->folderModel->setObjectName(QStringLiteral("Folders"));
     d->folderModel->reload();
-    processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
 
     d->bookModel = new BookModel(this);
     d->bookModel->setObjectName(QStringLiteral("Books"));
     d->bookModel->setFolderModel(d->folderModel);
     d->bookModel->selectAll();
-    processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
 
     d->bookSortFilterModel = new BookSortFilterModel(this);
     d->bookSortFilterModel->setObjectName(QStringLiteral("BooksSortFilter"));
     d->bookSortFilterModel->setSourceModel(d->bookModel);
-    processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
 
     restoreLibraryView();
-    processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
     connectReadingServices();
     ui()->initMainWindow();
     // With a splash the splash shows the window when its time is up.
@@ -468,7 +476,55 @@ void Application::receiveFiles(const QString& message)
     if (files.isEmpty())
         return;
     qInfo() << "Files received:" << files;
-    emit filesReceived(files);
+    // A box answers first: a book opened under it would leave its caller (a viewer's question, the
+    // password of the book being opened) acting on a book that is gone.
+    if (boxIsOpen())
+        qInfo() << "Files wait until the open box is answered:" << files;
+    runWhenNoBoxIsOpen(this, [this, files] { emit filesReceived(files); });
+}
+
+bool Application::boxIsOpen() { return NestedLoop::depth() > 0 || QApplication::activeModalWidget(); }
+
+void Application::runWhenNoBoxIsOpen(QObject* context, std::function<void()> fn)
+{
+    if (!boxIsOpen() && d->waiting.isEmpty()) {
+        fn();
+        return;
+    }
+    d->waiting.append({ QPointer<QObject>(context), std::move(fn) });
+    watchForIdle(true);
+}
+
+// One at a time: the first may open a box, and the rest wait for its answer.
+void Application::runWaiting()
+{
+    if (d->waiting.isEmpty() || boxIsOpen())
+        return;
+    const auto next = d->waiting.takeFirst();
+    if (d->waiting.isEmpty())
+        watchForIdle(false);
+    else
+        QMetaObject::invokeMethod(this, &Application::runWaiting, Qt::QueuedConnection);
+    if (next.first)
+        next.second();
+}
+
+// A modal window that no counted loop runs (one of Qt's own) says nothing when it closes: while
+// work waits, each turn of the event loop before it sleeps checks whether they still must.
+void Application::watchForIdle(bool on)
+{
+    if (!on) {
+        disconnect(d->idleWatch);
+        d->idleWatch = {};
+        return;
+    }
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
+    if (d->idleWatch || !dispatcher)
+        return;
+    d->idleWatch = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+        if (!boxIsOpen())
+            QMetaObject::invokeMethod(this, &Application::runWaiting, Qt::QueuedConnection);
+    });
 }
 
 namespace {

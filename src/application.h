@@ -5,6 +5,7 @@
 #include <QFuture>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class BookModel;
@@ -62,8 +63,16 @@ public:
     // unreadable file is kept, so that the library can say it was not added), never the program
     // or an option.
     static QStringList filesFromMessage(const QString& message);
-    // Logs the files of a command line or hand-over text and announces them.
+    // Logs the files of a command line or hand-over text and announces them. While a box is open or
+    // another local loop runs under a caller, they wait, and are announced in turn once the last
+    // box is answered.
     void receiveFiles(const QString& message);
+    // Whether a box is open or another local loop runs under a caller: then what would open a box
+    // of its own or another book waits.
+    static bool boxIsOpen();
+    // Runs fn at once when no box is open, else from the event loop once the last one is answered,
+    // in the order asked; nothing when context is gone by then.
+    void runWhenNoBoxIsOpen(QObject* context, std::function<void()> fn);
 
     // The library belongs to one instance at a time: the lock beside its database is held for the
     // whole run. Only a dead owner makes it stale, so a stopped or busy instance keeps it. Null when
@@ -85,6 +94,8 @@ private:
     void restoreLibraryView();
     void connectReadingServices();
     void onSpeechReady();
+    void runWaiting();
+    void watchForIdle(bool on);
 
     class Private;
     Private* d;

@@ -1,6 +1,7 @@
 #include "appdirs.h"
 #include "application.h"
 #include "crashinstaller/crashinstaller.h"
+#include "eventloops/nestedloop.h"
 #include "formats/endrequest.h"
 #include "kellogger/kellogger.h"
 #include "kelui.h"
@@ -248,13 +249,13 @@ int main(int argc, char** argv)
     showStartupSplash(2000, true);
 
     app->init();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
     // Books named on the command line arrive the way a second start hands them over.
     app->receiveFiles(message);
     app->sendRunMetrics();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
     app->runDxDiagGeneration();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
     app->initUpdateChecker(QStringLiteral("17"), QStringLiteral(PL_UPDATE_CHECK_URL), QStringLiteral(PL_CHANGELOG_URL),
         QStringLiteral(PL_DOWNLOAD_URL));
     QGuiApplication::setFallbackSessionManagementEnabled(false);

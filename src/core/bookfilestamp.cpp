@@ -1,6 +1,7 @@
 #include "bookfilestamp.h"
 
 #include "checkedsave.h"
+#include "eventloops/nestedloop.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -116,8 +117,11 @@ QByteArray hashWaiting(const QString& path, qint64 size)
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
     watcher.setFuture(QtConcurrent::run([path, stop] { return hashFile(path, stop.get()); }));
-    if (!watcher.isFinished())
+    if (!watcher.isFinished()) {
+        // The book being opened is the caller: a hand-over must not open another meanwhile.
+        NestedLoop::Scope scope;
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
     if (!watcher.isFinished()) {
         *stop = true;
         watcher.waitForFinished();

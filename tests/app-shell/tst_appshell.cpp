@@ -18,14 +18,20 @@
 #include "widgets/kellabel.h"
 #include "widgets/kellineedit.h"
 #include "widgets/kelstackedwidget.h"
+#include "windows/kelmessagebox.h"
 
 #include "appdirs.h"
 #include "bookcontext.h"
 #include "checkedsave.h"
+#include "dataexchangesvc.h"
+#include "epubbuilder.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
+#include "hotkeys.h"
 #include "librarybooks.h"
+#include "mainwindow/readingpage/readingfooter.h"
 #include "mainwindow/readingpage/readingpage.h"
+#include "mainwindow/readingpage/readingtoolbar.h"
 #include "models/bookmodel.h"
 #include "passwordprompt.h"
 #include "pdfencryption.h"
@@ -33,7 +39,10 @@
 #include "smalldisk.h"
 #include "testfiles.h"
 #include "testpaths.h"
+#include "textviewer.h"
+#include "windowwaits.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -49,6 +58,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+#include <QWebElement>
+#include <QWebFrame>
 #include <QtConcurrent>
 
 #include <functional>
@@ -104,6 +115,37 @@ std::shared_ptr<bool> pressWhenShown(const QString& window, const QString& butto
     return pressed;
 }
 
+// Real boxes of the toolkit, each running its own loop; the buttons are named by their texts.
+int realBox(KelMessageBoxRequest& request)
+{
+    KelMessageBox box(request.parent, true);
+    box.setObjectName(request.message.contains(QLatin1String("external browser")) ? QStringLiteral("LinkQuestion")
+            : request.message.contains(QLatin1String("Book added"))               ? QStringLiteral("BookAdded")
+                                                                                  : QStringLiteral("MessageBox"));
+    box.setText(request.message);
+    for (int i = 0; i < request.buttonTexts.size() && i < 3; ++i) {
+        if (request.buttonTexts.at(i).isEmpty())
+            continue;
+        auto* button = new KelButton(19, &box);
+        button->setObjectName(request.buttonTexts.at(i));
+        button->setText(request.buttonTexts.at(i));
+        box.addButton(i + 1, button, i + 1 == request.defaultButtonId);
+    }
+    box.applyStyle();
+    return box.exec(KelWindow::ShowStrategy::CenteredOnParent);
+}
+
+// Takes the links the program sends to the desktop.
+class UrlSink : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
 } // namespace
 
 class AppShellTest : public QObject {
@@ -114,17 +156,22 @@ class AppShellTest : public QObject {
     // Whether the main window showed its side bar when the last box came up.
     bool m_sideBarAtBox = false;
 
-private slots:
-    void initTestCase()
+    void recordBoxes()
     {
-        Ui* ui = Ui::instance();
-        QVERIFY(ui);
-        ui->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
+        Ui::instance()->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
             m_boxes << request;
             auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
             m_sideBarAtBox = window && window->sideBar()->isVisibleTo(window);
             return m_answer;
         });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Ui* ui = Ui::instance();
+        QVERIFY(ui);
+        recordBoxes();
         // The trash is the category the previous run left.
         SettingsProvider::instance()->setLibrary_category(Enums::Deleted);
         QVERIFY(Application::instance()->init());
@@ -372,6 +419,163 @@ private slots:
         QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(window->libraryPage()));
         QVERIFY(window->sideBar()->isVisibleTo(window));
         QVERIFY(window->statusBar()->isVisibleTo(window));
+    }
+
+    // A second start hands a book over while a box of the open book waits for its answer (the question
+    // of a link clicked on its page, the password of a protected PDF being opened): the box is
+    // answered first, and for its own book; "Book added!" comes after it, and "Start reading now" shows
+    // the handed-over book with its own title, tools and page count, paged by keys. The link goes to
+    // the desktop on Yes, its book being still the one open.
+    void handOverUnderBox_data()
+    {
+        QTest::addColumn<bool>("pdf");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("link question, No") << false << "No";
+        QTest::newRow("link question, Yes") << false << "Yes";
+        QTest::newRow("password given") << true << "Unlock";
+        QTest::newRow("password declined") << true << "Cancel";
+    }
+    void handOverUnderBox()
+    {
+        QFETCH(bool, pdf);
+        QFETCH(QString, answer);
+        const int timeout = windowwaits::kTimeoutMs;
+        pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
+        const QUrl away(QStringLiteral("https://example.org/away"));
+        const QString asking = QDir::home().filePath(QStringLiteral("asking %1.%2").arg(answer, pdf ? "pdf" : "epub"));
+        if (pdf) {
+            const QString plain = QDir::home().filePath(QStringLiteral("plain %1.pdf").arg(answer));
+            QVERIFY(librarybooks::write(plain));
+            QVERIFY(writeEncryptedPdf(testfiles::read(plain), asking, QStringLiteral("user"), QStringLiteral("owner")));
+        } else {
+            EpubBuilder epub;
+            epub.setTitle(QStringLiteral("Asking"));
+            epub.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"),
+                QStringLiteral("<p><a href=\"%1\" style=\"display:block;width:300px;height:200px\">Away</a></p>")
+                    .arg(away.toString()));
+            QVERIFY(epub.write(asking));
+        }
+        BookDto book;
+        book.full_path = asking;
+        book.title = QFileInfo(asking).completeBaseName();
+        book.format = bookFormatFromName(QFileInfo(asking).suffix());
+        const int askingId = Application::instance()->bookModel()->addBook(book);
+        QVERIFY(askingId > 0);
+        librarybooks::BookSpec recipe;
+        recipe.title = QStringLiteral("Handed over %1").arg(answer);
+        recipe.chapters = 3;
+        const QString handed = QDir::home().filePath(recipe.title + QStringLiteral(".epub"));
+        QVERIFY(librarybooks::write(handed, recipe));
+
+        // Page numbers come from the helper built beside the tests.
+        DataExchangeSvc pageCounter(testpaths::binDir() + QStringLiteral("/zuvezedoda"), nullptr);
+        DataExchangeSvc* programCounter = ReadingServices::dataExchangeSvc();
+        ReadingServices::setDataExchangeSvc(&pageCounter);
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+        Ui::instance()->setMessageBoxHandler(realBox);
+        // The hand-over shows all books; the library's category is put back as the start left it.
+        BookSortFilterModel* proxy = Application::instance()->bookSortFilterModel();
+        const int category = proxy->filterCategory();
+        const auto restore = qScopeGuard([this, programCounter, &pageCounter, proxy, category] {
+            proxy->setFilterCategory(category);
+            QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+            recordBoxes();
+            if (auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow()))
+                window->readingPage()->closeBook();
+            ReadingServices::setDataExchangeSvc(programCounter);
+            pageCounter.stopHandler();
+        });
+        QSignalSpy received(Application::instance(), &Application::filesReceived);
+
+        // Hands over once the box asks, answers it once the hand-over was taken, and reads the added
+        // book now whenever "Book added!" shows.
+        const QString askingBox = pdf ? QStringLiteral("PasswordBox") : QStringLiteral("LinkQuestion");
+        const QString message = Application::handOverMessage({ QStringLiteral("pageloom"), handed });
+        bool delivered = false, answered = false, readNow = false, addedOverBox = false;
+        QTimer driver;
+        driver.setInterval(20);
+        connect(&driver, &QTimer::timeout, [&] {
+            QWidget* box = visibleTopLevel(askingBox);
+            if (QWidget* added = visibleTopLevel(QStringLiteral("BookAdded"))) {
+                addedOverBox = addedOverBox || box;
+                if (!readNow) {
+                    readNow = true;
+                    emit added->findChild<KelButton*>(QStringLiteral("Start reading now"))->clicked();
+                }
+                return;
+            }
+            if (!box || answered)
+                return;
+            if (!delivered) {
+                QTimer::singleShot(0, Application::instance(), [&delivered, message] {
+                    delivered = true;
+                    emit Application::instance()->messageReceived(message);
+                });
+                return;
+            }
+            // Files taken at once come back as "Book added!", which is read first.
+            if (!received.isEmpty() && !readNow)
+                return;
+            answered = true;
+            if (pdf && answer == QLatin1String("Unlock"))
+                box->findChild<KelLineEdit*>(QStringLiteral("PasswordEdit"))->setText(QStringLiteral("user"));
+            emit box->findChild<KelButton*>(answer)->clicked();
+        });
+        driver.start();
+
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        QVERIFY(window);
+        ReadingPage* page = window->readingPage();
+        window->openBook(askingId);
+        if (!pdf) {
+            // The link on the open page, clicked.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                page->bookContext() && page->bookContext()->chapterPage() && page->bookContext()->currentPage() > 0,
+                timeout);
+            auto* view = dynamic_cast<TextViewer*>(page->bookContext()->viewer());
+            QVERIFY(view);
+            QWebFrame* frame = view->page()->mainFrame();
+            QPoint link;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !(link = frame->findFirstElement(QStringLiteral("a")).geometry().center() - frame->scrollPosition())
+                        .isNull()
+                    && frame->hitTestContent(link).linkUrl() == away,
+                timeout);
+            QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, link);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(answered && readNow, timeout);
+
+        // The book read now is the one shown, as itself.
+        const auto shown = [page, &recipe] {
+            const QSharedPointer<BookContext> context = page->bookContext();
+            return context && context->bookDto().title == recipe.title && context->chapterPage()
+                && context->currentPage() > 0 && context->pageCount() > 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shown(), timeout);
+        const QSharedPointer<BookContext> context = page->bookContext();
+        QCOMPARE(window->pages()->currentWidget(), static_cast<QWidget*>(page));
+        QTRY_VERIFY_WITH_TIMEOUT(window->bookTitleLabel()->text().startsWith(recipe.title), timeout);
+        QVERIFY(!page->toolBar()->zoomBox()->isVisibleTo(page));
+        QTRY_COMPARE_WITH_TIMEOUT(page->footer()->countLabel()->text(), QString::number(context->pageCount()), timeout);
+        auto* viewer = dynamic_cast<QWidget*>(context->viewer());
+        QVERIFY(viewer);
+        const int before = context->currentPage();
+        const int code = Hotkeys::sequences(Hotkeys::Id::Nav_NextPage).value(0)[0];
+        QTest::keyClick(
+            viewer, Qt::Key(code & ~Qt::KeyboardModifierMask), Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+        QTRY_VERIFY_WITH_TIMEOUT(context->currentPage() > before, timeout);
+        QCOMPARE(page->bookContext(), context);
+        QCOMPARE(received.size(), 1);
+        // "Book added!" came after the answer, and the answer acted on the book that asked.
+        QVERIFY(!addedOverBox);
+        QCOMPARE(sink.urls, answer == QLatin1String("Yes") ? QList<QUrl> { away } : QList<QUrl>());
+
+        page->closeBook();
+        proxy->setFilterCategory(category);
+        window->showPage(window->libraryPage());
+        // The side bar follows the category on the next pass.
+        QCoreApplication::processEvents();
     }
 
     // F1 opens the hotkeys dialog; the password box refuses a wrong text and unlocks with Return only.

@@ -6,11 +6,13 @@
 #include "hotjournal.h"
 #include "librarybooks.h"
 #include "mobiwriter.h"
+#include "pdfencryption.h"
 #include "programdriver.h"
 #include "smalldisk.h"
 #include "sqlitepages.h"
 #include "testfiles.h"
 #include "windowmanager.h"
+#include "windowwaits.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -178,6 +180,31 @@ bool writeSelfUseEpub(const QString& path)
     book.setTitle(QStringLiteral("Use of itself"));
     book.addItem(QStringLiteral("c1"), QStringLiteral("use.xhtml"),
         selfUseChapter("<p><img src=\"images/mark.png\" alt=\"\"/></p>"));
+    book.addResource(QStringLiteral("mark"), QStringLiteral("images/mark.png"),
+        MobiWriter::image(QSize(240, 160), kPageMark), QStringLiteral("image/png"));
+    return book.write(path);
+}
+
+// A page whose one link, a block of its own colour, leads out of the book.
+bool writeOutsideLinkEpub(const QString& path)
+{
+    EpubBuilder book;
+    book.setTitle(QStringLiteral("Outside link"));
+    book.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"),
+        QStringLiteral("<p><a href=\"https://example.org/away\" style=\"display:block;width:300px;height:120px;"
+                       "background:#209040\">Away</a></p>"));
+    return book.write(path);
+}
+
+// Two chapters, the first page marked by its picture.
+bool writeMarkedEpub(const QString& path, const QString& title)
+{
+    EpubBuilder book;
+    book.setTitle(title);
+    book.addChapter(QStringLiteral("c1"), QStringLiteral("c1.xhtml"), QStringLiteral("One"),
+        QStringLiteral("<p><img src=\"images/mark.png\" alt=\"\"/></p><p>One.</p>"));
+    book.addChapter(
+        QStringLiteral("c2"), QStringLiteral("c2.xhtml"), QStringLiteral("Two"), QStringLiteral("<p>Two.</p>"));
     book.addResource(QStringLiteral("mark"), QStringLiteral("images/mark.png"),
         MobiWriter::image(QSize(240, 160), kPageMark), QStringLiteral("image/png"));
     return book.write(path);
@@ -946,6 +973,86 @@ private slots:
         save("counter-stopped");
         QCOMPARE(queryLibrary(home.path(), QStringLiteral("select count(*) from books where time_last_view > 0")),
             QStringLiteral("2"));
+        QVERIFY(terminate(run));
+    }
+
+    // A second start hands a book over while a box of the open book waits for its answer (the
+    // question of a link clicked on its page, a protected PDF's password): no second box comes over
+    // it; once it is answered "Book added!" does, and "Start reading now" shows the handed-over
+    // book's page, which a key then turns. The reader ends cleanly.
+    void handOverUnderBox_data()
+    {
+        QTest::addColumn<bool>("pdf");
+        QTest::addColumn<QString>("password"); // typed with Return; none: Escape answers
+        QTest::newRow("link question, No") << false << QString();
+        QTest::newRow("password given") << true << "user";
+        QTest::newRow("password declined") << true << QString();
+    }
+    void handOverUnderBox()
+    {
+        QFETCH(bool, pdf);
+        QFETCH(QString, password);
+        const int timeout = windowwaits::kTimeoutMs;
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const QString tag = QString::fromUtf8(QTest::currentDataTag()).section(QLatin1Char(','), 0, 0);
+        QString asking = m_books.filePath(tag + (pdf ? QStringLiteral(".pdf") : QStringLiteral(".epub")));
+        if (pdf) {
+            const QString plain = m_books.filePath(tag + QStringLiteral(" plain.pdf"));
+            QVERIFY(librarybooks::write(plain));
+            QVERIFY(writeEncryptedPdf(testfiles::read(plain), asking, QStringLiteral("user"), QStringLiteral("owner")));
+        } else {
+            QVERIFY(writeOutsideLinkEpub(asking));
+        }
+        const QString handedTitle = tag + QStringLiteral(" handed over");
+        const QString handed = m_books.filePath(handedTitle + QStringLiteral(".epub"));
+        QVERIFY(writeMarkedEpub(handed, handedTitle));
+
+        QProcess run;
+        QVERIFY(start(run, env, { asking }));
+        const qint64 pid = run.processId();
+        quint32 added = 0;
+        QVERIFY(waitForOwnedAbove(pid, &added));
+        QVERIFY(staysAboveAfterSplash(pid, home.path(), added));
+        const QString window = QString::number(stackOf(pid).main);
+        quint32 box = 0;
+        if (pdf) {
+            // "Start reading now", then the password box in its place.
+            const QRect area = geometry(QString::number(added));
+            QVERIFY(retryUntil([&] { click(QString(), area.bottomRight() - QPoint(70, 30), 1); },
+                [&] { return waitForOwnedAbove(pid, &box, 1000) && box != added; }));
+        } else {
+            QVERIFY(startReadingNow(pid, home.path(), QString::number(added), QStringLiteral("Outside link")));
+            QVERIFY(waitUntil([&] { return findColour(grab(window), kLinkMark).count > 1000; }, timeout));
+            const ColourSpot link = findColour(settle(window, grab(window)), kLinkMark);
+            click(window, link.centre, 1);
+            QVERIFY(waitForOwnedAbove(pid, &box, timeout));
+        }
+
+        QProcess handOver;
+        QVERIFY(start(handOver, env, { handed }));
+        QVERIFY(handOver.waitForFinished(20000));
+        QCOMPARE(handOver.exitCode(), 0);
+        // The reader either keeps the hand-over for later or shows a second box for it.
+        const auto secondBox = [&] { return stackOf(pid).boxes().size() > 1; };
+        const auto kept = [&] { return logs(home.path()).contains(QLatin1String("Files wait until the open box")); };
+        QVERIFY(waitUntil([&] { return kept() || secondBox(); }, timeout));
+        QVERIFY2(!secondBox(), qPrintable(describe(stackOf(pid))));
+
+        const QString boxId = QString::number(box);
+        xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), boxId });
+        if (password.isEmpty()) {
+            key(QStringLiteral("Escape"));
+        } else {
+            xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("50"), password });
+            key(QStringLiteral("Return"));
+        }
+        quint32 next = 0;
+        QVERIFY(waitUntil([&] { return waitForOwnedAbove(pid, &next, 1000) && next != box; }, timeout));
+        QVERIFY(startReadingNow(pid, home.path(), QString::number(next), handedTitle));
+        QVERIFY(waitUntil([&] { return findColour(grab(window), kPageMark).count > 1000; }, timeout));
+        settle(window, grab(window));
+        QVERIFY(answerTime(window, QStringLiteral("Right")) >= 0);
         QVERIFY(terminate(run));
     }
 

@@ -3,6 +3,7 @@
 #include "styles/kelstylemanager.h"
 #include "utils/kelpixmapcache.h"
 
+#include "eventloops/nestedloop.h"
 #include "hoverleaveworkaround.h"
 #include "kelapplication.h"
 #include "kelsettings.h"
@@ -59,6 +60,8 @@ QString defaultSuffixOf(const QString& filter)
 
 QStringList showFileDialog(const KelFileDialogRequest& r)
 {
+    // The dialogs run their own loop under the caller.
+    NestedLoop::Scope scope;
     QString single;
     switch (r.kind) {
     case KelFileDialogRequest::OpenFiles:
@@ -324,7 +327,12 @@ int KelUi::runBox(KelMessageBoxRequest& request)
     const bool hadWaitCursor = d->waitCursorShown;
     if (hadWaitCursor)
         hideWaitCursor();
-    const int id = d->messageBoxHandler(request);
+    int id = 0;
+    {
+        // Whatever shows the box, its answer comes before anything handed over meanwhile.
+        NestedLoop::Scope scope;
+        id = d->messageBoxHandler(request);
+    }
     if (hadWaitCursor)
         showWaitCursor();
     return id;

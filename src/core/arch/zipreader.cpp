@@ -2,6 +2,7 @@
 
 #include "arch/entryfile.h"
 #include "arch/safepath.h"
+#include "eventloops/nestedloop.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -145,8 +146,8 @@ bool ZipWalk::run(QuaZip& zip, const QString& destDir)
     // minizip reports a bad archive when asked for the first of no entries.
     const bool hasEntries = zip.getEntriesCount() > 0;
     for (bool more = hasEntries && zip.goToFirstFile(); more; more = zip.goToNextFile()) {
-        if (m_kind == WalkKind::All && QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (m_kind == WalkKind::All)
+            NestedLoop::processEvents();
         if (!extractCurrent(zip, destDir))
             return false;
     }

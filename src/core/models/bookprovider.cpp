@@ -1,6 +1,7 @@
 #include "bookprovider.h"
 
 #include "checkedsave.h"
+#include "eventloops/nestedloop.h"
 #include "librarycheck.h"
 #include "librarydatabase.h"
 #include "librarymessagebox.h"
@@ -264,8 +265,7 @@ LibrarySalvage::Result salvageLibrary(const QString& path, const QString& part)
 {
     const auto tell = [](int percent) {
         LibraryMessageBox::progress(providerText("Reading the damaged library: %1%").arg(percent));
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        NestedLoop::processEvents();
     };
     std::atomic<int> percent { 0 };
     LibrarySalvage::Result result;
@@ -277,8 +277,8 @@ LibrarySalvage::Result salvageLibrary(const QString& path, const QString& part)
     while (!worker->wait(40)) {
         if (percent != shown)
             tell(shown = percent);
-        else if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        else
+            NestedLoop::processEvents();
     }
     if (shown != 100)
         tell(100);

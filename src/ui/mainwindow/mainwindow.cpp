@@ -4,6 +4,7 @@
 #include "appsettingspage/appsettingspage.h"
 #include "dialogs/bookpropertiesdialog.h"
 #include "enums.h"
+#include "eventloops/nestedloop.h"
 #include "librarypage/librarypage.h"
 #include "models/bookmodel.h"
 #include "models/booksortfiltermodel.h"
@@ -43,7 +44,8 @@ public:
 
 namespace {
 
-void processPendingEvents() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+// The window is half built: a hand-over meanwhile would open a book in it.
+void processPendingEvents() { NestedLoop::processEvents(); }
 
 BookSortFilterModel* filterModel()
 {

@@ -1,5 +1,7 @@
 #include "animators/kelabstractanimator.h"
 
+#include "eventloops/nestedloop.h"
+
 #include <QEventLoop>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -53,5 +55,6 @@ void KelAbstractAnimator::animate(const QVariant& from, const QVariant& to, bool
     });
     // The loop dies with the animator when a handler deletes the widget meanwhile.
     connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    NestedLoop::Scope scope;
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }

@@ -1,5 +1,6 @@
 #include "windows/keldialog.h"
 
+#include "eventloops/nestedloop.h"
 #include "widgets/kelbutton.h"
 #include "widgets/kelframe.h"
 
@@ -118,6 +119,8 @@ int KelDialog::exec(ShowStrategy strategy)
                        "state can get wrong state";
     }
     QPointer<KelDialog> guard(this);
+    // Hand-overs and other posted work that could delete this box's caller wait until it is answered.
+    NestedLoop::Scope scope;
     QEventLoop loop;
     d->loop = &loop;
     loop.exec(QEventLoop::DialogExec);

@@ -8,6 +8,7 @@
 #include "bookthumbnailwidget.h"
 #include "checkedsave.h"
 #include "dragdata.h"
+#include "eventloops/nestedloop.h"
 #include "formats/bookformat.h"
 #include "formats/fb2/fbbook.h"
 #include "import/bookimporter.h"
@@ -517,7 +518,11 @@ void LibraryPage::onDragStarted(BookItemWidget* item, const QPixmap& pixmap, con
     blank.setDevicePixelRatio(1.0);
     blank.fill(Qt::transparent);
     drag->setPixmap(blank);
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    {
+        // The drag runs its own loop: a hand-over meanwhile would change the rows being dragged.
+        NestedLoop::Scope scope;
+        drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
     if (icon)
         icon->hideIcon();
 }
@@ -821,7 +826,12 @@ void LibraryPage::Private::storePending(bool all)
     }
     if (finishPending) {
         finishPending = false;
-        importFinished();
+        // The answer is a box with "Start reading now": it waits for a box that is open, whose
+        // caller would otherwise find another book opened under it.
+        if (auto* app = Application::instance())
+            app->runWhenNoBoxIsOpen(owner, [this] { importFinished(); });
+        else
+            importFinished();
     }
 }
 

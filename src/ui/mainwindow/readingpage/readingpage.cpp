@@ -8,6 +8,7 @@
 #include "bookpageparams.h"
 #include "checkedsave.h"
 #include "eventfilters/kelglobalmousewatcher.h"
+#include "eventloops/nestedloop.h"
 #include "formats/bookformat.h"
 #include "formats/endrequest.h"
 #include "hotkeys.h"
@@ -108,7 +109,7 @@ public:
     void applyViewerColors();
     void onViewerDirtyChanged(bool dirty);
     void onMousePressInsideViewer();
-    void onExternalLinkClicked(const QString& url, bool ask);
+    void onExternalLinkClicked(const QString& url, bool ask, const QWeakPointer<BookContext>& asking);
     bool cursorNearBars() const;
     void onGlobalMouseMoved();
     void onAutoHideTimeout();
@@ -235,14 +236,29 @@ void ReadingPage::Private::onMousePressInsideViewer()
         context->viewer()->setSkipNextClick(true);
 }
 
-void ReadingPage::Private::onExternalLinkClicked(const QString& url, bool ask)
+void ReadingPage::Private::onExternalLinkClicked(const QString& url, bool ask, const QWeakPointer<BookContext>& asking)
 {
     qCritical() << "External link requested:" << url << ask;
     if (url.isEmpty())
         return;
+    // The link leaves only for the book whose page was clicked, and only while it is the one open:
+    // the question's answer may come after another book took its place.
+    QPointer<ReadingPage> page(q);
+    const auto askingIsOpen = [page, asking] {
+        const QSharedPointer<BookContext> context = asking.toStrongRef();
+        return page && context && page->bookContext() == context;
+    };
+    if (!askingIsOpen()) {
+        qInfo() << "The book that asked to open a link is no longer open:" << url;
+        return;
+    }
     Ui* ui = Ui::instance();
     if (ask && !(ui && ui->askOpenExternalLink()))
         return;
+    if (!askingIsOpen()) {
+        qInfo() << "The book that asked to open a link closed before the answer:" << url;
+        return;
+    }
     q->setFullscreen(false);
     if (KelUi* kelUi = KelUi::instance())
         kelUi->openLinkInSuitableApp(url);
@@ -445,7 +461,7 @@ bool ReadingPage::openBook(int bookId)
     QElapsedTimer timer;
     timer.start();
     d->relayout();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    NestedLoop::processEvents();
     delete oldViewer.data();
     auto context = QSharedPointer<BookContext>::create();
     const int cancelledPrompts = cancelledPasswordPrompts();
@@ -523,8 +539,13 @@ void ReadingPage::onBookContextChanged(QSharedPointer<BookContext> context)
         events, &AbstractViewer::UserEvents::mousePressed, this, [this] { d->onMousePressInsideViewer(); });
     m_bookConnections << connect(
         events, &AbstractViewer::UserEvents::fullscreenPressed, this, &ReadingPage::toggleFullscreen);
-    m_bookConnections << connect(events, &AbstractViewer::UserEvents::externalLinkClicked, this,
-        [this](const QString& url, bool ask) { d->onExternalLinkClicked(url, ask); });
+    // Queued: the question runs its own loop, which must not run inside the view's mouse handler
+    // (the view may be gone when it returns).
+    const QWeakPointer<BookContext> asking = context;
+    m_bookConnections << connect(
+        events, &AbstractViewer::UserEvents::externalLinkClicked, this,
+        [this, asking](const QString& url, bool ask) { d->onExternalLinkClicked(url, ask, asking); },
+        Qt::QueuedConnection);
     m_bookConnections << connect(
         events, &AbstractViewer::UserEvents::encodingMenuRequested, this, &ReadingPage::onEncodingMenuRequested);
 }
