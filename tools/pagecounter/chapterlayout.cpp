@@ -91,6 +91,27 @@ const char* const kSplitScript = R"JS(
         }
     }
     var shown = -1;
+    // Whether the piece shown has had no layout since it was shown: its blocks were not
+    // displayed before, so they have no boxes yet.
+    var fresh = false;
+    // The engine's kelDropLayout for the piece shown: its blocks' boxes are taken down, and the
+    // next layout makes them anew; a piece just shown has none to take down. The elements around
+    // the piece keep theirs: laid out from nothing in the reader's chapter, they hold no more than
+    // the piece's blocks here.
+    window.kelDropShownPiece = function () {
+        if (shown < 0)
+            return false;
+        if (!fresh) {
+            var blocks = pieces[shown];
+            for (var i = 0; i < blocks.length; ++i)
+                blocks[i].classList.add('kel-other-piece');
+            void document.documentElement.offsetHeight;
+            for (var k = 0; k < blocks.length; ++k)
+                blocks[k].classList.remove('kel-other-piece');
+        }
+        fresh = false;
+        return true;
+    };
     window.kelShowPiece = function (n) {
         if (n < 0 || n >= pieces.length)
             return false;
@@ -127,6 +148,7 @@ const char* const kSplitScript = R"JS(
                 flatten(ends[t], 'bottom', openEnds);
         }
         shown = n;
+        fresh = true;
         style.setProperty('display', 'block', 'important');
         // The engine keeps its place at the piece's first block with text: finding the first
         // visible item anew would walk all the hidden ones before it.
