@@ -18,7 +18,10 @@ var page = page || {
     // The position that stays on screen across re-layouts: an element and a character offset
     // into its text.
     readingPositionElement: null,
-    readingPositionOffset: 0
+    readingPositionOffset: 0,
+    // Times the whole chapter's boxes were taken down (kelDropLayout): a chapter counted in
+    // pieces takes down only the piece's.
+    wholeDrops: 0
 };
 
 // Note id -> { r: Range }. No prototype, so any id is a plain key.
@@ -462,6 +465,7 @@ function kelFitWideTables() {
 // element of the chapter, shown or not, for each piece.
 function kelDropLayout() {
     if (typeof kelDropShownPiece !== 'function' || !kelDropShownPiece()) {
+        ++page.wholeDrops;
         var style = document.documentElement.style;
         var display = style.getPropertyValue('display');
         var priority = style.getPropertyPriority('display');
