@@ -63,11 +63,25 @@ const char* const kSplitScript = R"JS(
     // piece shown starts at the top anyway: no break before it. Its top margin goes, with those of
     // the first blocks in it, as the reader's column break drops them (a heading's margin kept
     // here pushed the piece down, and now and then its end into one more column).
+    // A hidden piece's first and last blocks keep a box, empty, invisible and out of the flow.
+    // Each time a block's box comes or goes, WebKit looks among its siblings for the nearest box,
+    // over the white space between blocks too; with thousands of blocks side by side, all hidden
+    // but the piece's, that took seconds a piece, the more the more pieces. These boxes stop the
+    // search at each piece's edges, and take no room.
     var sheet = document.createElement('style');
     sheet.textContent = '.kel-other-piece { display: none !important; }'
         + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important;'
-        + ' -webkit-margin-before-collapse: discard !important; }';
+        + ' -webkit-margin-before-collapse: discard !important; }'
+        + ' .kel-other-piece.kelpieceedge { display: block !important; position: absolute !important;'
+        + ' visibility: hidden !important; width: 0 !important; height: 0 !important; overflow: hidden !important;'
+        + ' margin: 0 !important; padding: 0 !important; border: 0 !important; float: none !important;'
+        + ' font-size: 0 !important; white-space: nowrap !important; }'
+        + ' .kel-other-piece.kelpieceedge > * { display: none !important; }';
     (document.head || document.documentElement).appendChild(sheet);
+    for (var edge = 0; edge < pieces.length; ++edge) {
+        pieces[edge][0].classList.add('kelpieceedge');
+        pieces[edge][pieces[edge].length - 1].classList.add('kelpieceedge');
+    }
     var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
     var openEnds = [];
     function contains(element, node) {
