@@ -116,12 +116,17 @@ const char* const kSplitScript = R"JS(
         if (shown < 0)
             return false;
         if (!fresh) {
-            var blocks = pieces[shown];
+            // Its edges too lose their boxes, which hidden they would keep.
+            var blocks = pieces[shown], edges = [blocks[0], blocks[blocks.length - 1]];
+            edges[0].classList.remove('kelpieceedge');
+            edges[1].classList.remove('kelpieceedge');
             for (var i = 0; i < blocks.length; ++i)
                 blocks[i].classList.add('kel-other-piece');
             void document.documentElement.offsetHeight;
             for (var k = 0; k < blocks.length; ++k)
                 blocks[k].classList.remove('kel-other-piece');
+            edges[0].classList.add('kelpieceedge');
+            edges[1].classList.add('kelpieceedge');
         }
         fresh = false;
         return true;
