@@ -78,9 +78,21 @@ const char* const kSplitScript = R"JS(
         + ' font-size: 0 !important; white-space: nowrap !important; }'
         + ' .kel-other-piece.kelpieceedge > * { display: none !important; }';
     (document.head || document.documentElement).appendChild(sheet);
+    // Only runs of many blocks need them, and only blocks in a block's flow take such a box
+    // without changing the boxes around them (a table row would be wrapped in a table of its own).
+    function flowBlock(element) {
+        var display = window.getComputedStyle(element).display;
+        return display === 'block' || display === 'list-item';
+    }
     for (var edge = 0; edge < pieces.length; ++edge) {
-        pieces[edge][0].classList.add('kelpieceedge');
-        pieces[edge][pieces[edge].length - 1].classList.add('kelpieceedge');
+        var run = pieces[edge];
+        if (run.length < 64)
+            continue;
+        var ends = [run[0], run[run.length - 1]];
+        for (var x = 0; x < ends.length; ++x) {
+            if (flowBlock(ends[x]) && ends[x].parentNode.nodeType === 1 && flowBlock(ends[x].parentNode))
+                ends[x].classList.add('kelpieceedge');
+        }
     }
     var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
     var openEnds = [];
@@ -117,16 +129,19 @@ const char* const kSplitScript = R"JS(
             return false;
         if (!fresh) {
             // Its edges too lose their boxes, which hidden they would keep.
-            var blocks = pieces[shown], edges = [blocks[0], blocks[blocks.length - 1]];
-            edges[0].classList.remove('kelpieceedge');
-            edges[1].classList.remove('kelpieceedge');
+            var blocks = pieces[shown];
+            var edges = [blocks[0], blocks[blocks.length - 1]].filter(function (block) {
+                return block.classList.contains('kelpieceedge');
+            });
+            for (var d = 0; d < edges.length; ++d)
+                edges[d].classList.remove('kelpieceedge');
             for (var i = 0; i < blocks.length; ++i)
                 blocks[i].classList.add('kel-other-piece');
             void document.documentElement.offsetHeight;
             for (var k = 0; k < blocks.length; ++k)
                 blocks[k].classList.remove('kel-other-piece');
-            edges[0].classList.add('kelpieceedge');
-            edges[1].classList.add('kelpieceedge');
+            for (var r = 0; r < edges.length; ++r)
+                edges[r].classList.add('kelpieceedge');
         }
         fresh = false;
         return true;
