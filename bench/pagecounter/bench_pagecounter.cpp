@@ -1,15 +1,26 @@
 // Peak memory of the page-counting helper while it counts the pages of books with one very long
 // chapter, about 5 MB each: plain text, EPUB, MOBI and FB2, of ordinary and of hostile markup.
 // Each book gets a helper of its own; its peak resident size (VmHWM) is read from /proc once the
-// page count is known. Last, the program's end while a helper counts such a book: the time from
-// the stop message to the helper gone (a helper too busy to read it is killed).
+// page count is known. Then the time the helper's chapter page takes to count a long chapter in
+// pieces, per piece: a reference manual and paragraphs one to a line, each as a chapter of one
+// piece and one of eight of the same text per piece, opened in pieces and laid out piece by piece
+// in a two-page view of 1400 x 900, in this process. Under callgrind,
+// `--toggle-collect='*countInPieces*'` gives the instructions of the counts alone;
+// BENCH_ENGINE_SCRIPT=file lays them out with that engine script instead of the built-in one.
+// Last, the program's end while a helper counts such a book: the time from the stop message to
+// the helper gone (a helper too busy to read it is killed).
 // Usage: bench_pagecounter [megabytes, default 5] [part of the names of the books to measure]
-// Targets: the helper stays under 400 MB on any book; it is let go within 2 s.
+// Targets: the helper stays under 400 MB on any book; it is let go within 2 s; a piece of eight
+// takes no more than half as long again as a piece alone.
 
 #include "bookcontext.h"
+#include "bookpageparams.h"
+#include "chapterbuilder.h"
+#include "chapterlayout.h"
 #include "dataexchangesvc.h"
 #include "epubbuilder.h"
 #include "fb2builder.h"
+#include "jsengine/jsengine.h"
 #include "mobiwriter.h"
 #include "models/bookdto.h"
 #include "models/bookmodel.h"
@@ -19,7 +30,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
+#include <QUrl>
+#include <QtDebug>
 
 #include <functional>
 #include <unistd.h>
@@ -177,6 +192,103 @@ qint64 stopWhileCounting(const std::function<int(ReadingFixture&)>& addBook)
     return QFile::exists(QStringLiteral("/proc/%1").arg(helper)) ? -1 : timer.elapsed();
 }
 
+// Characters of text in markup, near enough to what kelSplitPieces counts (an entity is one).
+int textLength(const QString& html)
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression entity(QStringLiteral("&#?[a-zA-Z0-9]+;"));
+    return QString(html).remove(tag).replace(entity, QStringLiteral("x")).size();
+}
+
+// A reference manual as one chapter of about `chars` characters of text; the same seed, so a
+// longer one starts with the text of a shorter one.
+QByteArray manualOf(int chars)
+{
+    ChapterBuilder manual(5);
+    // The builder counts the markup; the share of text in a first part tells how much it takes.
+    manual.addManualContent(200 * 1000);
+    const double share = double(textLength(manual.bodyHtml())) / manual.bodyHtml().size();
+    manual.addManualContent(int(chars / share));
+    return manual.html();
+}
+
+// Paragraphs one to a line, about `chars` characters of text: thousands of blocks side by side
+// with white space between them.
+QByteArray paragraphsOf(int chars)
+{
+    ChapterBuilder paragraphs(5);
+    while (paragraphs.bodyHtml().size() < chars)
+        paragraphs.addParagraph(paragraphs.sentence(10, 30));
+    return paragraphs.html();
+}
+
+struct PieceRun {
+    QString name;
+    int pieces = -1;
+    int chars = -1;
+    int columns = -1;
+    qint64 loadMs = -1;
+    qint64 countMs = -1;
+};
+
+// The engine script the counts run, with its init call: the built-in one unless
+// BENCH_ENGINE_SCRIPT names another.
+QString benchEngineScript()
+{
+    const QString path = qEnvironmentVariable("BENCH_ENGINE_SCRIPT");
+    if (path.isEmpty())
+        return QString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning() << "cannot read" << path;
+        return QString();
+    }
+    return QString::fromUtf8(file.readAll()) + QStringLiteral("init('0123456789abcdef0123456789abcdef');");
+}
+
+// The helper's count of a chapter in pieces (PageCounter::paginatePieces): the first piece laid
+// out in the page format, then each further one shown and counted. Never inlined: callgrind
+// collects by its name.
+Q_NEVER_INLINE void countInPieces(ChapterLayout& layout, PieceRun& run)
+{
+    BookPageParams params;
+    params.setColumnCount(2);
+    params.setWidth(1400);
+    params.setHeight(900);
+    run.columns = layout.applyFormat(params.pageFormatScript()) < 0 ? -1 : layout.pieceColumns();
+    for (int piece = 1; piece < run.pieces && run.columns > 0; ++piece) {
+        const int columns = layout.showPiece(piece);
+        run.columns = columns < 0 ? -1 : run.columns + columns;
+    }
+}
+
+PieceRun measurePieces(
+    const QString& name, int pieces, const QString& folder, const std::function<QByteArray(int)>& chapterOf)
+{
+    PieceRun run;
+    run.name = name;
+    if (!name.contains(g_only))
+        return run;
+    // A little less than a piece's text each: whole blocks fill a piece up to its size.
+    const QString path = folder + QStringLiteral("/chapter.html");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(chapterOf(pieces * jsengine::kPieceChars * 96 / 100)) < 0)
+        return run;
+    file.close();
+    ChapterLayout layout;
+    layout.setFont(20, QString());
+    QElapsedTimer timer;
+    timer.start();
+    run.pieces = layout.openPieces(QUrl::fromLocalFile(path), benchEngineScript());
+    run.loadMs = timer.restart();
+    if (run.pieces <= 0)
+        return run;
+    countInPieces(layout, run);
+    run.countMs = timer.elapsed();
+    run.chars = layout.evaluate(QStringLiteral("document.body.textContent.length")).toInt();
+    return run;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -301,6 +413,27 @@ int main(int argc, char* argv[])
         out << run.name << ": " << run.pages << " pages in " << run.ms << " ms, helper peak " << run.peak
             << " MB (target < 400)\n";
         withinTarget = withinTarget && run.pages > 0 && run.peak >= 0 && run.peak < 400;
+    }
+    const QTemporaryDir manuals;
+    const QList<PieceRun> pieceRuns {
+        measurePieces(QStringLiteral("manual in one piece"), 1, manuals.path(), manualOf),
+        measurePieces(QStringLiteral("manual in eight pieces"), 8, manuals.path(), manualOf),
+        measurePieces(QStringLiteral("paragraphs in one piece"), 1, manuals.path(), paragraphsOf),
+        measurePieces(QStringLiteral("paragraphs in eight pieces"), 8, manuals.path(), paragraphsOf),
+    };
+    double alone = -1;
+    for (const PieceRun& run : pieceRuns) {
+        if (!run.name.contains(g_only))
+            continue;
+        const double perPiece = run.pieces > 0 && run.countMs >= 0 ? double(run.countMs) / run.pieces : -1;
+        out << run.name << ": " << run.pieces << " pieces of " << (run.pieces > 0 ? run.chars / run.pieces : 0)
+            << " characters, " << run.columns << " columns; loaded in " << run.loadMs << " ms, counted in "
+            << run.countMs << " ms, " << qRound(perPiece) << " ms a piece\n";
+        withinTarget = withinTarget && run.columns > 0;
+        if (run.pieces == 1)
+            alone = perPiece;
+        else if (alone > 0)
+            withinTarget = withinTarget && perPiece <= 1.5 * alone;
     }
     if (QStringLiteral("stop while counting").contains(g_only)) {
         const qint64 stopped = stopWhileCounting([bytes](ReadingFixture& fixture) {

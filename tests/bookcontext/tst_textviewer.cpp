@@ -818,6 +818,38 @@ private slots:
         QVERIFY(helperPage.applyFormat(context->pageParams()->pageFormatScript()) > 0);
     }
 
+    // The helper counts a long chapter piece by piece, each laid out from nothing as the reader
+    // lays out the whole: only the boxes of the piece shown are taken down and made anew, never
+    // the whole chapter's, which restyles every element of the chapter, shown or not, for each
+    // piece (counting took two and a half times as long). Wide tables make the fitted layout of
+    // each piece take its boxes down once more.
+    void piecesLaidOutAlone()
+    {
+        ChapterBuilder manual(3);
+        const QString wide
+            = QStringLiteral("<table width='900'><tr>%1</tr></table>\n")
+                  .arg(QStringLiteral("<td>Internationalisation counterrevolutionaries</td>").repeated(6));
+        while (manual.bodyHtml().size() < 1400 * 1000) {
+            manual.addManualContent(manual.bodyHtml().size() + 100 * 1000);
+            manual.addRaw(wide);
+        }
+        const QString path = m_fixture->home().filePath(QStringLiteral("manual.html"));
+        QVERIFY(testfiles::write(path, manual.html()));
+        ChapterLayout layout;
+        const int pieces = layout.openPieces(QUrl::fromLocalFile(path), QString());
+        QVERIFY2(pieces >= 2, qPrintable(QString::number(pieces)));
+        BookPageParams params;
+        params.setColumnCount(2);
+        params.setWidth(1400);
+        params.setHeight(900);
+        QVERIFY(layout.applyFormat(params.pageFormatScript()) > 0);
+        for (int piece = 1; piece < pieces; ++piece)
+            QVERIFY(layout.showPiece(piece) > 0);
+        QVERIFY(
+            layout.evaluate(QStringLiteral("kelColumns().querySelectorAll('table.kelwidetable').length")).toInt() > 0);
+        QCOMPARE(layout.evaluate(QStringLiteral("page.wholeDrops")), QVariant(0));
+    }
+
     // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter
     // can lay out (the last 60 % lay beyond the widest layout of the web view): it is shown as
     // several. End, the last contents entry and a search for the last sentence each reach the

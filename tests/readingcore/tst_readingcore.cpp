@@ -406,15 +406,23 @@ const char kWideCells[] = "<td>Internationalisation1 counterrevolutionaries1</td
 QString helperPath() { return testpaths::binDir() + QStringLiteral("/zuvezedoda"); }
 
 // A software reference manual of about `bytes` as one chapter, with the paragraph "#deep" and the
-// wide table holding "#lastcell" halfway and the last words "The loom stopped at last." at its end.
-QByteArray manualChapter(quint32 seed, int bytes)
+// wide table holding "#lastcell" halfway and the last words "The loom stopped at last." at its end;
+// with wideEvery, another wide table after about every wideEvery bytes.
+QByteArray manualChapter(quint32 seed, int bytes, int wideEvery = 0)
 {
     ChapterBuilder manual(seed);
-    manual.addManualContent(bytes / 2);
+    const auto addUpTo = [&manual, wideEvery](int size) {
+        while (wideEvery > 0 && manual.bodyHtml().size() + wideEvery < size) {
+            manual.addManualContent(manual.bodyHtml().size() + wideEvery);
+            manual.addRaw(QStringLiteral("<table width='900'><tr>%1</tr></table>\n").arg(QLatin1String(kWideCells)));
+        }
+        manual.addManualContent(size);
+    };
+    addUpTo(bytes / 2);
     manual.addRaw(QStringLiteral("<p id='deep'>The %1 rested in the shallows.</p><table width='900'><tr>%2"
                                  "<td id='lastcell'>Internationalisation7</td></tr></table>\n")
                       .arg(QLatin1String(kWord), QLatin1String(kWideCells)));
-    manual.addManualContent(bytes);
+    addUpTo(bytes);
     manual.addParagraph(QStringLiteral("The loom stopped at last."));
     return manual.html();
 }
@@ -2440,16 +2448,19 @@ private slots:
         QTest::addColumn<int>("manual"); // the seed of a reference manual, or 0 for paragraphs
         QTest::addColumn<QSize>("area");
         QTest::addColumn<int>("pieces");
+        QTest::addColumn<int>("wideEvery"); // bytes of the manual between tables too wide for a column
         const QSize area(800, 600);
-        QTest::newRow("flat") << 0 << false << 1 << 0 << false << 0 << area << 3;
-        QTest::newRow("flat, two columns") << 0 << false << 2 << 0 << false << 0 << area << 3;
-        QTest::newRow("flat, a link to each paragraph") << 0 << false << 2 << 0 << true << 0 << area << 3;
-        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0 << false << 0 << area << 3;
-        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3 << false << 0 << area << 3;
-        QTest::newRow("bare lines") << -1 << false << 1 << 0 << false << 0 << area << 3;
-        QTest::newRow("own font") << 0 << true << 2 << 0 << false << 0 << area << 3;
-        QTest::newRow("manual, 1400x900") << 0 << false << 2 << 0 << false << 2 << QSize(1400, 900) << 2;
-        QTest::newRow("manual, 1147x772") << 0 << false << 2 << 0 << false << 17 << QSize(1147, 772) << 2;
+        QTest::newRow("flat") << 0 << false << 1 << 0 << false << 0 << area << 3 << 0;
+        QTest::newRow("flat, two columns") << 0 << false << 2 << 0 << false << 0 << area << 3 << 0;
+        QTest::newRow("flat, a link to each paragraph") << 0 << false << 2 << 0 << true << 0 << area << 3 << 0;
+        QTest::newRow("nested 12 deep") << 12 << false << 2 << 0 << false << 0 << area << 3 << 0;
+        QTest::newRow("nested 190 deep") << 190 << false << 1 << 3 << false << 0 << area << 3 << 0;
+        QTest::newRow("bare lines") << -1 << false << 1 << 0 << false << 0 << area << 3 << 0;
+        QTest::newRow("own font") << 0 << true << 2 << 0 << false << 0 << area << 3 << 0;
+        QTest::newRow("manual, 1400x900") << 0 << false << 2 << 0 << false << 2 << QSize(1400, 900) << 2 << 0;
+        QTest::newRow("manual of wide tables, 1400x900")
+            << 0 << false << 2 << 0 << false << 2 << QSize(1400, 900) << 2 << 20000;
+        QTest::newRow("manual, 1147x772") << 0 << false << 2 << 0 << false << 17 << QSize(1147, 772) << 2 << 0;
     }
 
     void longChapterCountedInPieces()
@@ -2462,6 +2473,7 @@ private slots:
         QFETCH(int, manual);
         QFETCH(QSize, area);
         QFETCH(int, pieces);
+        QFETCH(int, wideEvery);
         const QByteArray paragraph = "<p>Along the river the reeds bent in the wind while the boats went down to "
                                      "the sea past the mills.</p>";
         QByteArray body;
@@ -2505,7 +2517,7 @@ private slots:
         if (levels < 0)
             chapter = InlineRuns::blocked(chapter, HtmlNesting::Html);
         if (manual > 0)
-            chapter = manualChapter(quint32(manual), 1300 * 1000);
+            chapter = manualChapter(quint32(manual), 1300 * 1000, wideEvery);
         const QString path = m_dir.filePath(QStringLiteral("long.html"));
         QVERIFY(testfiles::write(path, chapter));
         PageFormat format = PageFormat::withColumns(columns);

@@ -64,11 +64,37 @@ const char* const kSplitScript = R"JS(
     // piece shown starts at the top anyway: no break before it. Its top margin goes, with those of
     // the first blocks in it, as the reader's column break drops them (a heading's margin kept
     // here pushed the piece down, and now and then its end into one more column).
+    // A hidden piece's first and last blocks keep a box, empty, invisible and out of the flow.
+    // Each time a block's box comes or goes, WebKit looks among its siblings for the nearest box,
+    // over the white space between blocks too; with thousands of blocks side by side, all hidden
+    // but the piece's, that took seconds a piece, the more the more pieces. These boxes stop the
+    // search at each piece's edges, and take no room.
     var sheet = document.createElement('style');
     sheet.textContent = '.kel-other-piece { display: none !important; }'
         + ' .kelpiecestart { -webkit-column-break-before: auto !important; break-before: auto !important;'
-        + ' -webkit-margin-before-collapse: discard !important; }';
+        + ' -webkit-margin-before-collapse: discard !important; }'
+        + ' .kel-other-piece.kelpieceedge { display: block !important; position: absolute !important;'
+        + ' visibility: hidden !important; width: 0 !important; height: 0 !important; overflow: hidden !important;'
+        + ' margin: 0 !important; padding: 0 !important; border: 0 !important; float: none !important;'
+        + ' font-size: 0 !important; white-space: nowrap !important; }'
+        + ' .kel-other-piece.kelpieceedge > * { display: none !important; }';
     (document.head || document.documentElement).appendChild(sheet);
+    // Only runs of many blocks need them, and only blocks in a block's flow take such a box
+    // without changing the boxes around them (a table row would be wrapped in a table of its own).
+    function flowBlock(element) {
+        var display = window.getComputedStyle(element).display;
+        return display === 'block' || display === 'list-item';
+    }
+    for (var edge = 0; edge < pieces.length; ++edge) {
+        var run = pieces[edge];
+        if (run.length < 64)
+            continue;
+        var ends = [run[0], run[run.length - 1]];
+        for (var x = 0; x < ends.length; ++x) {
+            if (flowBlock(ends[x]) && ends[x].parentNode.nodeType === 1 && flowBlock(ends[x].parentNode))
+                ends[x].classList.add('kelpieceedge');
+        }
+    }
     var edgeProperties = ['margin-%', 'padding-%', 'border-%-width'];
     var openEnds = [];
     function contains(element, node) {
@@ -92,6 +118,35 @@ const char* const kSplitScript = R"JS(
         }
     }
     var shown = -1;
+    // Whether the piece shown has had no layout since it was shown: its blocks were not
+    // displayed before, so they have no boxes yet.
+    var fresh = false;
+    // The engine's kelDropLayout for the piece shown: its blocks' boxes are taken down, and the
+    // next layout makes them anew; a piece just shown has none to take down. The elements around
+    // the piece keep theirs: laid out from nothing in the reader's chapter, they hold no more than
+    // the piece's blocks here.
+    window.kelDropShownPiece = function () {
+        if (shown < 0)
+            return false;
+        if (!fresh) {
+            // Its edges too lose their boxes, which hidden they would keep.
+            var blocks = pieces[shown];
+            var edges = [blocks[0], blocks[blocks.length - 1]].filter(function (block) {
+                return block.classList.contains('kelpieceedge');
+            });
+            for (var d = 0; d < edges.length; ++d)
+                edges[d].classList.remove('kelpieceedge');
+            for (var i = 0; i < blocks.length; ++i)
+                blocks[i].classList.add('kel-other-piece');
+            void document.documentElement.offsetHeight;
+            for (var k = 0; k < blocks.length; ++k)
+                blocks[k].classList.remove('kel-other-piece');
+            for (var r = 0; r < edges.length; ++r)
+                edges[r].classList.add('kelpieceedge');
+        }
+        fresh = false;
+        return true;
+    };
     window.kelShowPiece = function (n) {
         if (n < 0 || n >= pieces.length)
             return false;
@@ -128,6 +183,7 @@ const char* const kSplitScript = R"JS(
                 flatten(ends[t], 'bottom', openEnds);
         }
         shown = n;
+        fresh = true;
         style.setProperty('display', 'block', 'important');
         // The engine keeps its place at the piece's first block with text: finding the first
         // visible item anew would walk all the hidden ones before it.

@@ -18,7 +18,10 @@ var page = page || {
     // The position that stays on screen across re-layouts: an element and a character offset
     // into its text.
     readingPositionElement: null,
-    readingPositionOffset: 0
+    readingPositionOffset: 0,
+    // Times the whole chapter's boxes were taken down (kelDropLayout): a chapter counted in
+    // pieces takes down only the piece's.
+    wholeDrops: 0
 };
 
 // Note id -> { r: Range }. No prototype, so any id is a plain key.
@@ -456,17 +459,23 @@ function kelFitWideTables() {
 }
 
 // Drops the chapter's boxes: the next layout builds them anew. Reading the root's size applies
-// the hidden root at once, which lays nothing out but the empty view.
+// the hidden root at once, which lays nothing out but the empty view. Where the chapter is shown
+// only in part (a piece of a long chapter in the page counter), kelDropShownPiece drops that
+// part's boxes alone: the rest has none, while the root taken down and made again restyles every
+// element of the chapter, shown or not, for each piece.
 function kelDropLayout() {
-    var style = document.documentElement.style;
-    var display = style.getPropertyValue('display');
-    var priority = style.getPropertyPriority('display');
-    style.setProperty('display', 'none', 'important');
-    void document.documentElement.offsetHeight;
-    if (display)
-        style.setProperty('display', display, priority);
-    else
-        style.removeProperty('display');
+    if (typeof kelDropShownPiece !== 'function' || !kelDropShownPiece()) {
+        ++page.wholeDrops;
+        var style = document.documentElement.style;
+        var display = style.getPropertyValue('display');
+        var priority = style.getPropertyPriority('display');
+        style.setProperty('display', 'none', 'important');
+        void document.documentElement.offsetHeight;
+        if (display)
+            style.setProperty('display', display, priority);
+        else
+            style.removeProperty('display');
+    }
     // The content's box is made in the flow, as at load, and only then fixed: WebKit finds the
     // place of a point in the columns (a click, a drag that selects) only through a box made so.
     var content = kelContent();
