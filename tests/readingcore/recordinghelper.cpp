@@ -1,6 +1,8 @@
 // A stand-in for the page-counting helper in the client's tests: it connects once the file named
 // by PL_RECORDING_HELPER_GATE exists (at once without it), appends the type of every message it
 // reads to the file named by PL_RECORDING_HELPER_LOG, one line each, and answers nothing.
+#include "blockingframes.h"
+
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
@@ -10,19 +12,7 @@
 
 namespace {
 
-bool readExactly(QLocalSocket& socket, char* data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(-1))
-            return false;
-        const qint64 got = socket.read(data + done, size - done);
-        if (got < 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
+using blockingframes::readExactly;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The channel tests' helper program: connects to the server named by its only argument and
 // answers the commands of helpercommands.h. It parses frames on its own (blocking reads, no
 // event loop), so the tests check the handler against an independent reader and writer.
+#include "blockingframes.h"
 #include "helpercommands.h"
 
 #include <QFileInfo>
@@ -10,19 +11,7 @@
 
 namespace {
 
-bool readExactly(QLocalSocket& socket, char* data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(-1))
-            return false;
-        const qint64 got = socket.read(data + done, size - done);
-        if (got < 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
+using blockingframes::readExactly;
 
 void writeAll(QLocalSocket& socket, const QByteArray& bytes)
 {
