@@ -59,9 +59,10 @@ TextBookChapter::TextBookChapter(QObject* parent)
 
 TextBookChapter::~TextBookChapter() = default;
 
-void TextBookChapter::loadChapter(const QUrl& file)
+void TextBookChapter::loadChapter(const QUrl& file, const QString& bookFolder)
 {
     d->expectedLoad = file.adjusted(QUrl::RemoveFragment);
+    setPageChapter(this, bookFolder, file);
     mainFrame()->load(file);
 }
 

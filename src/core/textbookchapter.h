@@ -26,8 +26,9 @@ public:
     explicit TextBookChapter(QObject* parent = nullptr);
     ~TextBookChapter() override;
 
-    // Loads a chapter file: the only navigation the page follows (see chapterNavigation).
-    void loadChapter(const QUrl& file);
+    // Loads a chapter file of the book in bookFolder: the only navigation the page follows (see
+    // chapterNavigation), and the only folder whose files it reads.
+    void loadChapter(const QUrl& file, const QString& bookFolder);
 
     // The chapter's path as the book's links name it.
     QString source() const;

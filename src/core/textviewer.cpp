@@ -307,7 +307,8 @@ void TextViewer::goLink(const QString& link, bool forced)
     hide();
     // A book's own scripts stay off: they could change the layout the page counter measured.
     d->page->settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
-    d->page->loadChapter(QUrl::fromLocalFile(file));
+    d->page->loadChapter(QUrl::fromLocalFile(file),
+        document->outputFolder().isEmpty() ? document->basePath() : document->outputFolder());
 }
 
 void TextViewer::onLoadFinished()

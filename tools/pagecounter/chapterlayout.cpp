@@ -346,6 +346,7 @@ bool ChapterLayout::open(
 bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 {
     m_page->expectedUrl = url;
+    setPageChapter(m_page, bookFolderOf(url.toLocalFile()), url);
     QEventLoop loop;
     bool finished = false;
     bool ok = false;
