@@ -1,5 +1,10 @@
 #include "localwebpage.h"
 
+#include "chapterpolicy.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSet>
@@ -8,15 +13,112 @@
 #include <QWebPage>
 #include <QWebSettings>
 
+namespace {
+
+bool g_policyOn = true;
+bool g_guardOn = true;
+
+// A reply of bytes made here: the chapter under its policy.
+class MadeReply : public QNetworkReply {
+public:
+    MadeReply(QNetworkAccessManager::Operation op, const QNetworkRequest& request, const QByteArray& data,
+        const QByteArray& contentType, QObject* parent)
+        : QNetworkReply(parent)
+        , m_data(data)
+    {
+        setRequest(request);
+        setUrl(request.url());
+        setOperation(op);
+        setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+        setHeader(QNetworkRequest::ContentLengthHeader, m_data.size());
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                emit metaDataChanged();
+                emit readyRead();
+                setFinished(true);
+                emit finished();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void abort() override { }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_read + QNetworkReply::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 count = qMin(maxSize, qint64(m_data.size()) - m_read);
+        if (count <= 0)
+            return m_read >= m_data.size() ? -1 : 0;
+        memcpy(data, m_data.constData() + m_read, size_t(count));
+        m_read += count;
+        return count;
+    }
+
+private:
+    QByteArray m_data;
+    qint64 m_read = 0;
+};
+
+bool isInside(const QString& path, const QString& folder)
+{
+    return !folder.isEmpty() && (path == folder || path.startsWith(folder + QLatin1Char('/')));
+}
+
+} // namespace
+
+void setChapterPolicyForTests(bool on) { g_policyOn = on; }
+
+void setChapterGuardForTests(bool on) { g_guardOn = on; }
+
+bool LocalOnlyNetwork::mayRead(const QString& file) const
+{
+    const QString folder = QFileInfo(m_bookFolder).canonicalFilePath();
+    const QString real = QFileInfo(file).canonicalFilePath();
+    if (isInside(real, folder))
+        return true;
+    qWarning().noquote() << "Read refused: the file" << file << (real.isEmpty() ? "is missing" : "is not the book's")
+                         << "(book folder" << m_bookFolder << ")";
+    return false;
+}
+
 QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData)
 {
-    const QString scheme = request.url().scheme().toLower();
-    if (scheme == QLatin1String("file") && m_beforeRead)
-        m_beforeRead(request.url().toLocalFile());
-    const bool local
-        = scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data");
-    QNetworkReply* reply = local ? QNetworkAccessManager::createRequest(op, request, outgoingData)
-                                 : QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+    const QUrl url = request.url();
+    const QString scheme = url.scheme().toLower();
+    bool allowed = scheme == QLatin1String("file") || scheme == QLatin1String("qrc") || scheme == QLatin1String("data");
+    QString file;
+    if (scheme == QLatin1String("file")) {
+        file = QDir::cleanPath(url.toLocalFile());
+        // A file of the book still being converted is made ready first.
+        if (m_beforeRead && isInside(file, QDir::cleanPath(m_bookFolder)))
+            m_beforeRead(file);
+        allowed = mayRead(file);
+    }
+    // The web view asks for an XSL style sheet, and only for one, with text/xsl in its Accept header.
+    if (allowed && request.rawHeader("Accept").contains("text/xsl")) {
+        qWarning().noquote() << "Read refused: an XSL style sheet" << url.toDisplayString().left(120);
+        allowed = false;
+    }
+    QNetworkReply* reply = nullptr;
+    if (!allowed) {
+        reply = QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+    } else if (!file.isEmpty() && op == GetOperation && m_chapter.isLocalFile()
+        && QDir::cleanPath(m_chapter.toLocalFile()) == file) {
+        QFile chapter(file);
+        if (chapter.open(QIODevice::ReadOnly)) {
+            reply = new MadeReply(op, request, chapterpolicy::served(chapter.readAll(), file, g_policyOn),
+                chapterpolicy::contentType(file), this);
+        } else {
+            qWarning() << "Can't read the chapter" << file << chapter.errorString();
+            reply = QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+        }
+    } else {
+        reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
+    }
     ++m_requests->made;
     // Counted once, whether the reply finishes or is deleted first.
     const auto done = [requests = m_requests, counted = std::make_shared<bool>(false)] {
@@ -28,6 +130,28 @@ QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkReque
     connect(reply, &QNetworkReply::finished, reply, done);
     connect(reply, &QObject::destroyed, done);
     return reply;
+}
+
+QString bookFolderOf(const QString& chapterFile)
+{
+    const QString folder = QFileInfo(chapterFile).absolutePath();
+    QDir dir(folder);
+    while (true) {
+        const QString below = dir.path();
+        if (!dir.cdUp())
+            break;
+        if (dir.dirName() == QLatin1String("books"))
+            return below;
+    }
+    return folder;
+}
+
+void setPageChapter(QWebPage* page, const QString& bookFolder, const QUrl& chapter)
+{
+    if (auto* network = dynamic_cast<LocalOnlyNetwork*>(page->networkAccessManager())) {
+        network->setBookFolder(bookFolder);
+        network->setChapter(chapter.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery));
+    }
 }
 
 void makePageLocalOnly(
@@ -99,9 +223,9 @@ bool loadsHref(const QString& element)
 }
 
 // Whether an attribute of an element may keep its value. Every attribute loses a javascript:
-// address; an address attribute keeps only the book's files and the reader's resources, images
-// and styles written into the book (data:), and, on a link, an outside address that the reader
-// hands to the desktop when it is clicked.
+// address; a use keeps only an address in its own document; an address attribute keeps only the book's files and the
+// reader's resources, images and styles written into the book (data:), and, on a link, an outside address that the
+// reader hands to the desktop when it is clicked.
 bool keepsValue(const QString& element, const QString& attribute, const QString& value)
 {
     const QString scheme = addressScheme(value);
@@ -110,6 +234,10 @@ bool keepsValue(const QString& element, const QString& attribute, const QString&
         return false;
     if (!isAddressAttribute(attribute))
         return true;
+    // A use copies elements of the document it names into a tree no walk of this document sees;
+    // only the chapter's own are let in.
+    if ((element == QLatin1String("use") || element == QLatin1String("tref")) && attribute == QLatin1String("href"))
+        return value.trimmed().startsWith(QLatin1Char('#'));
     if (attribute == QLatin1String("srcdoc"))
         return false;
     if (scheme.isEmpty() || scheme == QLatin1String("file"))
@@ -144,12 +272,23 @@ int disarmAttributes(QWebElement& element, const QString& tag, const QString& sp
     return removed;
 }
 
+// A meta that only names the content type (its charset was read with the file), or that puts the
+// page under the chapter policy: neither can run or lead anywhere.
+bool harmlessMeta(const QWebElement& element)
+{
+    const QString equiv = element.attribute(QStringLiteral("http-equiv")).trimmed().toLower();
+    if (equiv == QLatin1String("content-type"))
+        return true;
+    return equiv == QLatin1String("content-security-policy")
+        && element.attribute(QStringLiteral("content")) == chapterpolicy::policy();
+}
+
 bool removedWhole(const QWebElement& element, const QString& tag)
 {
     if (removedElement(tag))
         return true;
     if (tag == QLatin1String("meta"))
-        return element.hasAttribute(QStringLiteral("http-equiv"));
+        return element.hasAttribute(QStringLiteral("http-equiv")) && !harmlessMeta(element);
     if (isAnimation(tag)) {
         // An animation that writes an address or a handler could write one no check has seen.
         QString target = element.attribute(QStringLiteral("attributeName")).trimmed().toLower();
@@ -188,6 +327,8 @@ QString addressScheme(const QString& value)
 
 int disarmScripts(QWebFrame* frame)
 {
+    if (!g_guardOn)
+        return 0;
     int removed = 0;
     // The view lists attributes by namespace only. An attribute is in no namespace, in one the
     // HTML parser gives (xlink, xml, xmlns), or in one that the document declares on the element

@@ -12,11 +12,20 @@ class QWebFrame;
 // What keeps a book's chapter inside its own folder, the same in the reader and in the
 // page-counting helper, so both lay a chapter out from the same resources.
 
-// Serves local files, resources and data URLs only; any other request gets an error, so a
-// book cannot make the program talk to the network.
+// Serves the book's own files, the reader's resources (qrc:) and data URLs only; any other request
+// gets an error with a log line, so a book can neither make the program talk to the network nor
+// read the user's files. A file is the book's when its real path (links and ".." resolved) is in
+// the book's folder. XSL style sheets are refused wherever they are: a transformed chapter would
+// be a document of the style sheet's making, without the chapter's policy. The chapter the page
+// loads is served under the chapter policy, with no style sheet instruction (chapterpolicy::served).
 class LocalOnlyNetwork : public QNetworkAccessManager {
 public:
     using QNetworkAccessManager::QNetworkAccessManager;
+
+    // The folder of the book whose chapters the page shows; no file is served while it is empty.
+    void setBookFolder(const QString& folder) { m_bookFolder = folder; }
+    // The chapter file the page is about to load.
+    void setChapter(const QUrl& file) { m_chapter = file; }
 
     // Called with the path of every local file before it is read, so that a book still being
     // converted can make the file ready first.
@@ -31,7 +40,12 @@ protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
 
 private:
+    // Whether a local file may be read, with a log line when it may not.
+    bool mayRead(const QString& file) const;
+
     std::function<void(const QString& file)> m_beforeRead;
+    QString m_bookFolder;
+    QUrl m_chapter;
     struct Requests {
         int made = 0;
         int done = 0;
@@ -45,16 +59,32 @@ private:
 void makePageLocalOnly(
     QWebPage* page, QObject* networkParent, const std::function<void(const QString& file)>& beforeRead = {});
 
+// The folder of the book a chapter file belongs to, for a page that knows only the chapter: the
+// book's data folder (a folder of the reader's "books" folder) that holds it, or the chapter's own
+// folder when none does.
+QString bookFolderOf(const QString& chapterFile);
+
+// Tells a chapter page's network the book folder and the chapter it is about to load.
+void setPageChapter(QWebPage* page, const QString& bookFolder, const QUrl& chapter);
+
+// For tests only: whether chapter pages are put under the chapter policy, and whether
+// disarmScripts walks them (both on in the program). A test turns one off to show that the other
+// wall holds alone.
+void setChapterPolicyForTests(bool on);
+void setChapterGuardForTests(bool on);
+
 // Takes out of a loaded chapter, in every frame, whatever could run the book's own code or take
 // the page elsewhere once scripting is on for the engine. It works on the document the web view
 // built, so it sees the markup as the view itself read it, whatever the passes before it
 // thought: script elements, event handlers (a resize handler would run when the viewport
 // changes), noscript content (shown only because scripting was off), frames, objects and embeds,
-// base elements, refresh and other http-equiv metas, SVG animations that would write an address
-// or a handler; in every attribute, of any namespace, a javascript: address; and in the
-// attributes that hold an address, any address but the book's files and the reader's own (an
-// outside link stays, for the reader to hand on). Returns how many elements and attributes it
-// took out.
+// base elements, refresh and other http-equiv metas (a meta that only names the content type, and
+// the chapter policy's own, are left), SVG animations that would write an address
+// or a handler; in every attribute, of any namespace, a javascript: address; the address of an
+// SVG use of another document (its copy is a tree no walk sees); and in the attributes that hold
+// an address, any address but the book's files and the reader's own (an outside link stays, for
+// the reader to hand on). Returns how many elements and attributes it took out. The test switch
+// setChapterGuardForTests turns it off.
 int disarmScripts(QWebFrame* frame);
 
 // The scheme the web view would read at the start of an attribute value, lower case; empty when

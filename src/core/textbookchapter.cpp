@@ -61,7 +61,11 @@ TextBookChapter::TextBookChapter(QObject* parent)
 
 TextBookChapter::~TextBookChapter() = default;
 
-void TextBookChapter::loadChapter(const QUrl& file) { d->load->start(file); }
+void TextBookChapter::loadChapter(const QUrl& file, const QString& bookFolder)
+{
+    setPageChapter(this, bookFolder, file);
+    d->load->start(file);
+}
 
 ChapterLoad* TextBookChapter::chapterLoad() const { return d->load; }
 

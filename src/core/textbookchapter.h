@@ -27,9 +27,9 @@ public:
     explicit TextBookChapter(QObject* parent = nullptr);
     ~TextBookChapter() override;
 
-    // Loads a chapter file: the only navigation the page follows; scripting stays off until it
-    // is loaded (see ChapterLoad).
-    void loadChapter(const QUrl& file);
+    // Loads a chapter file of the book in bookFolder: the only navigation the page follows, and the
+    // only folder whose files it reads; scripting stays off until it is loaded (see ChapterLoad).
+    void loadChapter(const QUrl& file, const QString& bookFolder);
     ChapterLoad* chapterLoad() const;
 
     // The chapter's path as the book's links name it.

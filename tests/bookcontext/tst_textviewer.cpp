@@ -21,6 +21,7 @@
 #include "formats/textdocument.h"
 #include "hotkeys.h"
 #include "jsengine/jsengine.h"
+#include "localwebpage.h"
 #include "mobiwriter.h"
 #include "models/bookmodel.h"
 #include "models/booksearchmodel.h"
@@ -36,6 +37,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
+#include <QScopeGuard>
 #include <QWebElement>
 #include <QWebFrame>
 #include <QtTest>
@@ -184,6 +187,31 @@ bool scriptRan(QWebFrame* frame)
     return frame->title() == QLatin1String("ran")
         || frame->evaluateJavaScript(QStringLiteral("top.name")).toString() == QLatin1String("ran");
 }
+
+// Which walls of a chapter page are up: both, as in the program, or one alone.
+enum Walls { BothWalls, GuardAlone, PolicyAlone };
+
+// A drawing of the book's whose group "a" runs the book's script when the view makes it: an
+// image that fails to load, a shape to click.
+QByteArray scriptedDrawing()
+{
+    return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink'><g id='a'>"
+           "<image xlink:href='missing.png' width='20' height='20' onerror=\""
+        + kBookScript + "\"/><rect width='200' height='60' onclick=\"" + kBookScript + "\"/></g></svg>";
+}
+
+// What the transforming style sheets put in the chapter: the content of a file outside the book
+// (OUTSIDE stands for its address), in a paragraph, a link and a script.
+QByteArray transformTemplate()
+{
+    return "<xsl:template match='/'><html xmlns='http://www.w3.org/1999/xhtml'><head><title>Crafted</title></head>"
+           "<body><p>Words before.</p><p><xsl:value-of select=\"document('OUTSIDE')\"/></p>"
+           "<a href='http://example.invalid/{document(\"OUTSIDE\")}'>Leak</a><script>"
+        + kBookScript + "</script><p>Words after.</p></body></html></xsl:template>";
+}
+
+// The secret of the file outside the book that the transforming style sheets read.
+const QByteArray kOutsideSecret = "Thirty-nine steps";
 } // namespace
 
 class TestTextViewer : public QObject {
@@ -192,6 +220,22 @@ class TestTextViewer : public QObject {
     std::unique_ptr<ReadingFixture> m_fixture;
 
     int screenPage(const QSharedPointer<BookContext>& context) { return context->currentPage(); }
+
+    // A book folder under the reader's books folder with a style sheet, a link to it and a link
+    // out, and beside it a file and another book's folder: the folder's path.
+    QString bookWithOutsideFiles()
+    {
+        const QString books = m_fixture->home().filePath(QStringLiteral("books"));
+        const QString book = books + QStringLiteral("/b1");
+        QDir().mkpath(book + QStringLiteral("/Text"));
+        QDir().mkpath(books + QStringLiteral("/b1x"));
+        testfiles::write(book + QStringLiteral("/style.css"), "p { color: red }");
+        testfiles::write(books + QStringLiteral("/b1x/style.css"), "p { color: red }");
+        testfiles::write(m_fixture->home().filePath(QStringLiteral("outside.txt")), "secret");
+        QFile::link(book + QStringLiteral("/style.css"), book + QStringLiteral("/inner.css"));
+        QFile::link(m_fixture->home().filePath(QStringLiteral("outside.txt")), book + QStringLiteral("/link.txt"));
+        return book;
+    }
 
 private slots:
     void initTestCase() { m_fixture = std::make_unique<ReadingFixture>(); }
@@ -623,14 +667,23 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("refusals"); // navigations that the page must refuse
         QTest::addColumn<bool>("settle"); // refreshes or animations to wait for
+        QTest::addColumn<QByteArray>("whole"); // an XHTML chapter as it is, in place of head and body
+        QTest::addColumn<int>("walls");
         const QByteArray js = "javascript:" + kBookScript;
         const QByteArray page = scriptPage();
+        const QByteArray xhtml = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Crafted</title>";
+        const QByteArray wordsAfter = "<p>Words before.</p><p>Words after.</p></body></html>";
+        // The cleaner of EPUB chapters misreads an instruction whose first pseudo-attribute holds
+        // another's text.
+        const QByteArray stylesheet = "<?xml-stylesheet \xc3\xbc=\" type='text/css'\" type=\"text/xsl\" href=";
         const struct {
             const char* name;
             QByteArray head;
             QByteArray body;
             int refusals;
             bool settle;
+            bool epubOnly;
+            QByteArray whole;
         } routes[] = {
             { "javascript: link", "", "<a href=\"" + js + "\">Go</a>", 0, false },
             { "scheme spellings", "",
@@ -682,11 +735,43 @@ private slots:
                     + "\" xlink:href=\"#t\"><rect width=\"200\" "
                       "height=\"60\"/></a></svg>",
                 0, false },
+            // The chapter read again as XML, where the drawing in its title is markup.
+            { "SVG use of the chapter itself", "<title>" + scriptedDrawing() + "</title>",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"?x#a\"/></svg>", 0, true },
+            { "SVG use of a drawing the package does not list", "",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"hidden.svg#a\"/></svg>", 0, true, true },
+            { "SVG use of a drawing listed as a picture", "",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"picture.svg#a\"/></svg>", 0, true, true },
+            { "SVG use of an HTML image in a foreignObject", "",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"foreign.svg#a\"/></svg>", 0, true, true },
+            { "SVG use of a javascript: link", "",
+                "<svg width=\"200\" height=\"60\"><use xlink:href=\"links.svg#a\"/></svg>", 0, false, true },
+            { "XMLHttpRequest of a local file", "",
+                "<script>var r = new XMLHttpRequest(); r.open('GET', '/etc/hostname', false); r.send();" + kBookScript
+                    + "</script>",
+                0, false },
+            { "XSL style sheet reading a file outside the book", "", "", 0, false, true,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + stylesheet + "\"sheet.xsl\"?>\n" + xhtml
+                    + "</head><body>" + wordsAfter },
+            { "XSL style sheet in the chapter", "", "", 0, false, true,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + stylesheet + "\"#sheet\"?>\n" + xhtml
+                    + "<xsl:stylesheet xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" version=\"1.0\" "
+                      "xml:id=\"sheet\">"
+                    + transformTemplate() + "</xsl:stylesheet></head><body>" + wordsAfter },
         };
-        for (const auto& route : routes) {
-            for (const bool mobi : { false, true }) {
-                QTest::addRow("%s %s", mobi ? "MOBI" : "EPUB", route.name)
-                    << mobi << route.head << route.body << route.refusals << route.settle;
+        const struct {
+            Walls walls;
+            const char* name;
+        } settings[] = { { BothWalls, "" }, { GuardAlone, " (guard alone)" }, { PolicyAlone, " (policy alone)" } };
+        for (const auto& setting : settings) {
+            for (const auto& route : routes) {
+                for (const bool mobi : { false, true }) {
+                    if (mobi && route.epubOnly)
+                        continue;
+                    QTest::addRow("%s %s%s", mobi ? "MOBI" : "EPUB", route.name, setting.name)
+                        << mobi << route.head << route.body << route.refusals << route.settle << route.whole
+                        << int(setting.walls);
+                }
             }
         }
     }
@@ -698,8 +783,21 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(int, refusals);
         QFETCH(bool, settle);
-        const QByteArray text = "<html><head>" + head + "<title>Crafted</title></head><body><p>Words before.</p>" + body
-            + "<p>Words after.<br></p></body></html>";
+        QFETCH(QByteArray, whole);
+        QFETCH(int, walls);
+        setChapterPolicyForTests(walls != GuardAlone);
+        setChapterGuardForTests(walls != PolicyAlone);
+        const auto restore = qScopeGuard([] {
+            setChapterPolicyForTests(true);
+            setChapterGuardForTests(true);
+        });
+        const QString outside = m_fixture->home().filePath(QStringLiteral("outside.xml"));
+        QVERIFY(testfiles::write(outside, "<secret>" + kOutsideSecret + "</secret>"));
+        const QByteArray outsideUrl = QUrl::fromLocalFile(outside).toEncoded();
+        const QByteArray text = !whole.isEmpty()
+            ? QByteArray(whole).replace("OUTSIDE", outsideUrl)
+            : "<html><head>" + head + "<title>Crafted</title></head><body><p>Words before.</p>" + body
+                + "<p>Words after.<br></p></body></html>";
         const QString path
             = m_fixture->home().filePath(mobi ? QStringLiteral("crafted.mobi") : QStringLiteral("crafted.epub"));
         QFile::remove(path);
@@ -709,12 +807,30 @@ private slots:
             QVERIFY(writer.write(path));
         } else {
             EpubBuilder epub;
-            epub.addItem(QStringLiteral("c1"), QStringLiteral("crafted.html"), text);
+            epub.addItem(QStringLiteral("c1"),
+                whole.isEmpty() ? QStringLiteral("crafted.html") : QStringLiteral("crafted.xhtml"), text);
             // A drawing of the book's that a chapter may use, with handlers of its own.
             epub.addResource(QStringLiteral("x"), QStringLiteral("drawing.svg"),
                 "<svg xmlns='http://www.w3.org/2000/svg'><rect id='r' width='200' height='60' onclick=\"" + kBookScript
                     + "\" onmouseover=\"" + kBookScript + "\"/></svg>",
                 QStringLiteral("image/svg+xml"));
+            // Drawings whose group "a" runs the book's script once the view makes it (the package
+            // lists none of them as a drawing, so no pass of the conversion reads them).
+            epub.addArchiveFile(QStringLiteral("OEBPS/hidden.svg"), scriptedDrawing());
+            epub.addResource(
+                QStringLiteral("p"), QStringLiteral("picture.svg"), scriptedDrawing(), QStringLiteral("image/png"));
+            epub.addArchiveFile(QStringLiteral("OEBPS/foreign.svg"),
+                "<svg xmlns='http://www.w3.org/2000/svg'><g id='a'><foreignObject width='200' height='60'>"
+                "<img xmlns='http://www.w3.org/1999/xhtml' src='missing.png' onerror=\""
+                    + kBookScript + "\"/></foreignObject></g></svg>");
+            epub.addArchiveFile(QStringLiteral("OEBPS/links.svg"),
+                "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink'><g id='a'><a "
+                "xlink:href=\"javascript:"
+                    + kBookScript + "\"><rect width='200' height='60'/></a></g></svg>");
+            epub.addResource(QStringLiteral("s"), QStringLiteral("sheet.xsl"),
+                "<xsl:stylesheet xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" version=\"1.0\">"
+                    + transformTemplate().replace("OUTSIDE", outsideUrl) + "</xsl:stylesheet>",
+                QStringLiteral("application/xslt+xml"));
             QVERIFY(epub.write(path));
         }
         MessageCatcher warnings(QtWarningMsg);
@@ -747,9 +863,15 @@ private slots:
         QVERIFY(viewer->chapterPage()->currentPage() > 0);
         QCOMPARE(helperFrame->url(), chapter);
         QVERIFY(!scriptRan(helperFrame));
-        // Nor is anything left that could run, as a walk of the test reads the pages.
-        QCOMPARE(viewedmarkup::runnableInFrame(frame), QStringList());
-        QCOMPARE(viewedmarkup::runnableInFrame(helperFrame), QStringList());
+        // Nothing of the user's files reaches the pages.
+        QVERIFY(!frame->toHtml().contains(QString::fromLatin1(kOutsideSecret)));
+        QVERIFY(!helperFrame->toHtml().contains(QString::fromLatin1(kOutsideSecret)));
+        // Nor is anything left that could run, as a walk of the test reads the pages; without the
+        // guard the policy alone keeps it from running.
+        if (walls != PolicyAlone) {
+            QCOMPARE(viewedmarkup::runnableInFrame(frame), QStringList());
+            QCOMPARE(viewedmarkup::runnableInFrame(helperFrame), QStringList());
+        }
         QVERIFY(helperPage.applyFormat(context->pageParams()->pageFormatScript()) > 0);
     }
 
@@ -848,6 +970,161 @@ private slots:
         QVERIFY(
             layout.evaluate(QStringLiteral("kelColumns().querySelectorAll('table.kelwidetable').length")).toInt() > 0);
         QCOMPARE(layout.evaluate(QStringLiteral("page.wholeDrops")), QVariant(0));
+    }
+
+    // A chapter page reads the book's files, through links too when they stay in the book, the
+    // reader's resources and data; not a file outside the book, by its path, by ".." or through
+    // a link in the book, no XSL style sheet, and no other scheme. A script of the book that ran
+    // anyway (the policy off, scripting on while the chapter loads) reads no more.
+    void chapterPageReadsOnlyTheBook_data()
+    {
+        QTest::addColumn<QString>("address"); // BOOK and HOME stand for the folders' addresses
+        QTest::addColumn<QByteArray>("accept");
+        QTest::addColumn<QByteArray>("content"); // what is served; empty when the read is refused
+        const QByteArray css = "p { color: red }";
+        const QByteArray xsl = "text/xml, application/xml, application/xhtml+xml, text/xsl, application/rss+xml";
+        QTest::newRow("book file") << "BOOK/style.css" << QByteArray() << css;
+        QTest::newRow("book file in a folder") << "BOOK/Text/../style.css" << QByteArray() << css;
+        QTest::newRow("link inside the book") << "BOOK/inner.css" << QByteArray() << css;
+        QTest::newRow("file outside") << "HOME/outside.txt" << QByteArray() << QByteArray();
+        QTest::newRow("dot-dot out") << "BOOK/../../outside.txt" << QByteArray() << QByteArray();
+        QTest::newRow("link out") << "BOOK/link.txt" << QByteArray() << QByteArray();
+        QTest::newRow("folder beside the book's") << "BOOKx/style.css" << QByteArray() << QByteArray();
+        QTest::newRow("XSL style sheet") << "BOOK/style.css" << xsl << QByteArray();
+        QTest::newRow("reader resource") << "qrc:/jsengine/script.js" << QByteArray()
+                                         << QByteArray("// The reading engine");
+        QTest::newRow("data") << "data:text/plain,words" << QByteArray() << QByteArray("words");
+        QTest::newRow("web") << "http://127.0.0.1:9/style.css" << QByteArray() << QByteArray();
+    }
+
+    void chapterPageReadsOnlyTheBook()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, accept);
+        QFETCH(QByteArray, content);
+        const QString book = bookWithOutsideFiles();
+        const QString home = m_fixture->home().path();
+        QWebPage page;
+        makePageLocalOnly(&page, &page);
+        setPageChapter(&page, book, QUrl::fromLocalFile(book + QStringLiteral("/c.html")));
+        address.replace(QLatin1String("BOOK"), QUrl::fromLocalFile(book).toString())
+            .replace(QLatin1String("HOME"), QUrl::fromLocalFile(home).toString());
+        QNetworkRequest request { QUrl(address) };
+        if (!accept.isEmpty())
+            request.setRawHeader("Accept", accept);
+        MessageCatcher warnings(QtWarningMsg);
+        QNetworkReply* reply = page.networkAccessManager()->get(request);
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
+        const QByteArray served = reply->readAll();
+        if (content.isEmpty()) {
+            QVERIFY(reply->error() != QNetworkReply::NoError);
+            QVERIFY(served.isEmpty());
+            if (address.startsWith(QLatin1String("file:")))
+                QCOMPARE(warnings.count(QStringLiteral("Read refused")), 1);
+        } else {
+            QCOMPARE(reply->error(), QNetworkReply::NoError);
+            QVERIFY2(served.startsWith(content), served.left(80).constData());
+        }
+        delete reply;
+
+        if (QTest::currentDataTag() != QLatin1String("book file"))
+            return;
+        // A script of the book's that runs reads the book's file, and none of the others.
+        setChapterPolicyForTests(false);
+        const auto restore = qScopeGuard([] { setChapterPolicyForTests(true); });
+        const QByteArray reads = "<html><head><script>var t = [];"
+                                 "['style.css', '../../outside.txt', '"
+            + QUrl::fromLocalFile(home + "/outside.txt").toEncoded()
+            + "', 'link.txt'].forEach(function (a) { var r = new XMLHttpRequest();"
+              " try { r.open('GET', a, false); r.send(); t.push(r.responseText); } catch (e) { t.push('-'); } });"
+              " document.title = t.join('|');</script></head><body><p>x</p></body></html>";
+        QVERIFY(testfiles::write(book + QStringLiteral("/reads.html"), reads));
+        page.settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
+        QSignalSpy loaded(&page, &QWebPage::loadFinished);
+        const QUrl chapter = QUrl::fromLocalFile(book + QStringLiteral("/reads.html"));
+        setPageChapter(&page, book, chapter);
+        page.mainFrame()->load(chapter);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded.count() > 0, 30000);
+        QCOMPARE(page.mainFrame()->title(), QStringLiteral("p { color: red }|-|-|-"));
+    }
+
+    // The chapter page is under the policy in whatever encoding and markup its chapter comes:
+    // the book's text reads as before, the doctype still decides the mode, and a text the page
+    // would evaluate is refused while the host's evaluation runs. A chapter whose markup starts
+    // after a shift into another character set is shown as written.
+    void chapterPolicyInEveryEncoding_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("policed");
+        const QByteArray words = "<p>Gr\xc3\xbc\xc3\x9f dich</p>";
+        const QString text = QStringLiteral("Grüß dich");
+        QTest::newRow("HTML after a mark, comments and a doctype")
+            << "c.html"
+            << "\xef\xbb\xbf\n<!-- a --><!DOCTYPE html><!-- b -- c --!><html "
+               "lang=\"de\"><head><title>t</title></head><body>"
+                + words + "</body></html>"
+            << text << "CSS1Compat" << true;
+        QTest::newRow("HTML without a tag of its frame")
+            << "c.htm" << QByteArray("<p>plain words</p>") << QStringLiteral("plain words") << "BackCompat" << true;
+        QByteArray wide("\xff\xfe");
+        const QString wideText = QStringLiteral("<!DOCTYPE html><html><body><p>Grüß dich</p></body></html>");
+        wide.append(reinterpret_cast<const char*>(wideText.utf16()), wideText.size() * 2);
+        QTest::newRow("HTML in UTF-16") << "c.html" << wide << text << "CSS1Compat" << true;
+        QTest::newRow("HTML in a charset of its meta")
+            << "c.html"
+            << QByteArray("<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                          "charset=windows-1251\"></head><body><p>\xcf\xf0\xe8\xe2\xe5\xf2</p></body></html>")
+            << QStringLiteral("Привет") << "CSS1Compat" << true;
+        QTest::newRow("XHTML in Latin-1")
+            << "c.xhtml"
+            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?>\n<?other x?><!DOCTYPE html [<!ENTITY e '>'>]>"
+                          "<html xmlns='http://www.w3.org/1999/xhtml' title='a>b'><head/><body><p>Gr\xfc\xdf "
+                          "dich</p></body></html>")
+            << text << "CSS1Compat" << true;
+        QTest::newRow("SVG of one empty element")
+            << "c.svg" << QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='10'/>") << QString()
+            << "CSS1Compat" << true;
+        QTest::newRow("XML of another root") << "c.xml"
+                                             << "<book>" + words + "</book>" << text << "CSS1Compat" << true;
+        QTest::newRow("HTML after a shift")
+            << "c.html" << QByteArray("<!-- \x1b$B<!--\x1b(B --><html><body><p>plain words</p></body></html>")
+            << QStringLiteral("plain words") << "BackCompat" << false;
+    }
+
+    void chapterPolicyInEveryEncoding()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, text);
+        QFETCH(QString, mode);
+        QFETCH(bool, policed);
+        const QString book = bookWithOutsideFiles();
+        QVERIFY(testfiles::write(book + QLatin1Char('/') + fileName, data));
+        QWebPage page;
+        makePageLocalOnly(&page, &page);
+        page.settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
+        const QUrl chapter = QUrl::fromLocalFile(book + QLatin1Char('/') + fileName);
+        setPageChapter(&page, book, chapter);
+        QSignalSpy loaded(&page, &QWebPage::loadFinished);
+        page.mainFrame()->load(chapter);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded.count() > 0, 30000);
+        page.settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
+        const QString shown = page.mainFrame()
+                                  ->evaluateJavaScript(QStringLiteral("document.documentElement.textContent"))
+                                  .toString()
+                                  .trimmed();
+        QCOMPARE(shown.right(text.size()), text);
+        if (fileName.endsWith(QLatin1String(".html")) || fileName.endsWith(QLatin1String(".htm")))
+            QCOMPARE(page.mainFrame()->evaluateJavaScript(QStringLiteral("document.compatMode")).toString(), mode);
+        const QString evaluated
+            = page.mainFrame()
+                  ->evaluateJavaScript(QStringLiteral("(function () { try { return eval('\\'ran\\''); } catch (e) "
+                                                      "{ return 'refused'; } })()"))
+                  .toString();
+        QCOMPARE(evaluated, policed ? QStringLiteral("refused") : QStringLiteral("ran"));
     }
 
     // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter
@@ -1140,6 +1417,7 @@ private slots:
         const QString path
             = m_fixture->home().filePath(QStringLiteral("prose.") + bookFormatMap.value(format).toLower());
         QVERIFY(writeProseBook(path, format));
+        auto infos = std::make_unique<MessageCatcher>(QtInfoMsg);
         const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, format));
         QVERIFY(context);
         // The prose: an FB2 shows its title page first.
@@ -1147,6 +1425,9 @@ private slots:
         const QString prose = context->textDocument()->chapters().last();
         viewer->goLink(prose, false);
         QTRY_VERIFY(viewer->isVisible() && viewer->chapterPage()->source() == prose);
+        // An ordinary book has nothing that could run: the guard's log says nothing of it.
+        QCOMPARE(infos->count(QStringLiteral("could run the book's code")), 0);
+        infos.reset();
         BookPageParams* params = context->pageParams();
         TextBookChapter* page = viewer->chapterPage();
         QSignalSpy laidOut(page, &TextBookChapter::pageFormattingChanged);

@@ -659,7 +659,7 @@ class TestReadingCore : public QObject {
         page->mainFrame()->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
         page->setSource(kSource);
         TextBookChapter* chapter = page.get();
-        if (!loadWebPage(chapter, file, 20000, [chapter](const QUrl& url) { chapter->loadChapter(url); }))
+        if (!loadWebPage(chapter, file, 20000, [chapter](const QUrl& url) { chapter->loadChapter(url, QString()); }))
             return nullptr;
         page->mainFrame()->evaluateJavaScript(jsengine::scriptWithInit(kUid) + QString::fromUtf8(kNoteHelpers));
         page->setViewportSize(QSize(800, 600));

@@ -403,6 +403,7 @@ bool ChapterLayout::open(
 
 bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 {
+    setPageChapter(m_page, bookFolderOf(url.toLocalFile()), url);
     QEventLoop loop;
     bool finished = false;
     bool ok = false;

@@ -94,6 +94,7 @@ QStringList runnableInFile(const QString& path, Stage stage)
     page.settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
     const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     page.expected = url;
+    setPageChapter(&page, QFileInfo(path).absolutePath(), url);
     QEventLoop loop;
     bool loaded = false;
     QObject::connect(&page, &QWebPage::loadFinished, &loop, [&loaded, &loop] {
