@@ -6,6 +6,8 @@
 #include <QXmlStreamReader>
 #include <QtDebug>
 
+#include <algorithm>
+
 namespace chapterpolicy {
 
 namespace {
@@ -74,6 +76,10 @@ namespace {
     int htmlStart(const QString& text)
     {
         int at = 0;
+        // The next comment ends found so far: each is looked for again only once passed, so a
+        // prolog of many comments is read once, not once a comment.
+        int plain = -2;
+        int bang = -2;
         while (at < text.size()) {
             if (isBlank(text.at(at))) {
                 ++at;
@@ -87,8 +93,10 @@ namespace {
                     at = text.indexOf(QLatin1Char('>'), at + 4) + 1;
                     continue;
                 }
-                const int plain = text.indexOf(QLatin1String("-->"), at + 4);
-                const int bang = text.indexOf(QLatin1String("--!>"), at + 4);
+                if (plain != -1 && plain < at + 4)
+                    plain = text.indexOf(QLatin1String("-->"), at + 4);
+                if (bang != -1 && bang < at + 4)
+                    bang = text.indexOf(QLatin1String("--!>"), at + 4);
                 if (plain < 0 && bang < 0)
                     return -1;
                 at = (bang < 0 || (plain >= 0 && plain < bang)) ? plain + 3 : bang + 4;
@@ -159,17 +167,27 @@ namespace {
     bool applied(const QByteArray& data, int mark, QTextCodec* codec, const QString& text, const QVector<Edit>& edits,
         QByteArray* out)
     {
+        // Whether the bytes at a place are these; each stretch of the text is encoded once, so
+        // the work stays linear however many edits there are.
+        const auto holds = [&data](int at, const QByteArray& bytes) {
+            return at >= 0 && at + bytes.size() <= data.size()
+                && std::equal(bytes.constBegin(), bytes.constEnd(), data.constBegin() + at);
+        };
         QByteArray result = data.left(mark);
-        int copied = mark;
+        int copied = mark; // bytes of data taken over so far
+        int read = 0; // characters of text those bytes hold
         for (const Edit& edit : edits) {
-            const QByteArray before = encoded(codec, text.left(edit.at));
-            const QByteArray removed = encoded(codec, text.mid(edit.at, edit.removed));
-            const int at = mark + before.size();
-            if (data.mid(mark, before.size()) != before || data.mid(at, removed.size()) != removed || at < copied)
+            if (edit.at < read)
                 return false;
-            result += data.mid(copied, at - copied);
+            const QByteArray between = encoded(codec, text.mid(read, edit.at - read));
+            const QByteArray removed = encoded(codec, text.mid(edit.at, edit.removed));
+            const int at = copied + between.size();
+            if (!holds(copied, between) || !holds(at, removed))
+                return false;
+            result += between;
             result += encoded(codec, edit.inserted);
             copied = at + removed.size();
+            read = edit.at + edit.removed;
         }
         result += data.mid(copied);
         *out = result;
