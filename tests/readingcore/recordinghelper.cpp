@@ -8,11 +8,9 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
-#include <QtEndian>
 
 namespace {
 
-using blockingframes::readExactly;
 
 } // namespace
 
@@ -30,15 +28,10 @@ int main(int argc, char** argv)
     if (!socket.waitForConnected(5000) || !log.open(QIODevice::Append))
         return 4;
     for (;;) {
-        char header[4];
-        if (!readExactly(socket, header, sizeof header))
-            return 0;
-        const qint32 length = qFromLittleEndian<qint32>(header);
-        if (length < 0 || length > 64 * 1024 * 1024)
-            return 5;
-        QByteArray payload(length, Qt::Uninitialized);
-        if (!readExactly(socket, payload.data(), length))
-            return 0;
+        QByteArray payload;
+        const int read = blockingframes::readFrame(socket, &payload);
+        if (read != 0)
+            return read == 1 ? 0 : read;
         qint32 type = -1;
         QDataStream(payload) >> type;
         log.write(QByteArray::number(type) + '\n');

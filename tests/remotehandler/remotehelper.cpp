@@ -112,15 +112,10 @@ int main(int argc, char** argv)
     if (!socket.waitForConnected(5000))
         return 4;
     for (;;) {
-        char header[4];
-        if (!readExactly(socket, header, sizeof header))
-            return 0; // the handler went away
-        const qint32 length = qFromLittleEndian<qint32>(header);
-        if (length < 0 || length > 64 * 1024 * 1024)
-            return 5;
-        QByteArray payload(length, Qt::Uninitialized);
-        if (!readExactly(socket, payload.data(), length))
-            return 0;
+        QByteArray payload;
+        const int read = blockingframes::readFrame(socket, &payload);
+        if (read != 0)
+            return read == 1 ? 0 : read; // 1: the handler went away
         if (!answer(socket, payload))
             return 0;
     }
