@@ -11,7 +11,6 @@
 
 namespace {
 
-using blockingframes::readExactly;
 
 void writeAll(QLocalSocket& socket, const QByteArray& bytes)
 {
