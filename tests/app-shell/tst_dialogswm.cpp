@@ -975,27 +975,36 @@ private slots:
             QStringLiteral("2"));
         QVERIFY(terminate(run));
 
-        // Once more, a third book read while the counter is stopped, then Alt+F4: the window
-        // closes and the program ends cleanly, its counter with it.
-        const QString third = book(QStringLiteral("Counter stopped three.epub"), QColor(0xa0, 0x30, 0x60));
-        QProcess again;
-        QVERIFY(start(again, env, { third }));
-        const qint64 againPid = again.processId();
-        qint64 stopped = 0;
-        QVERIFY(waitUntil([&] { return (stopped = childProcess(againPid, QStringLiteral("zuvezedoda"))) > 0; }, 30000));
-        QCOMPARE(::kill(pid_t(stopped), SIGSTOP), 0);
-        const auto resumeAgain = qScopeGuard([stopped] { ::kill(pid_t(stopped), SIGCONT); });
-        QVERIFY(waitForOwnedAbove(againPid, &box));
-        QVERIFY(startReadingNow(againPid, home.path(), QString::number(box), QStringLiteral("Counter stopped three")));
-        const QString againWindow = QString::number(stackOf(againPid).main);
-        QVERIFY(answerTime(againWindow, QStringLiteral("1")) >= 0);
-        QVERIFY(answerTime(againWindow, QStringLiteral("Escape")) >= 0);
-        xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), againWindow });
-        key(QStringLiteral("alt+F4"));
-        QVERIFY(again.waitForFinished(30000));
-        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(again.exitCode(), 0);
-        QVERIFY(waitUntil([&] { return ::kill(pid_t(stopped), 0) != 0; }, 30000));
+        // Once more, a third book read while the counter is stopped, then the program asked to end,
+        // by Alt+F4 and by SIGTERM: it ends cleanly, its counter with it.
+        for (const bool byKey : { true, false }) {
+            const QString title
+                = byKey ? QStringLiteral("Counter stopped three") : QStringLiteral("Counter stopped four");
+            const QString third = book(title + QStringLiteral(".epub"), QColor(0xa0, 0x30, 0x60));
+            QProcess again;
+            QVERIFY(start(again, env, { third }));
+            const qint64 againPid = again.processId();
+            qint64 stopped = 0;
+            QVERIFY(
+                waitUntil([&] { return (stopped = childProcess(againPid, QStringLiteral("zuvezedoda"))) > 0; }, 30000));
+            QCOMPARE(::kill(pid_t(stopped), SIGSTOP), 0);
+            const auto resumeAgain = qScopeGuard([stopped] { ::kill(pid_t(stopped), SIGCONT); });
+            QVERIFY(waitForOwnedAbove(againPid, &box));
+            QVERIFY(startReadingNow(againPid, home.path(), QString::number(box), title));
+            const QString againWindow = QString::number(stackOf(againPid).main);
+            QVERIFY(answerTime(againWindow, QStringLiteral("1")) >= 0);
+            QVERIFY(answerTime(againWindow, QStringLiteral("Escape")) >= 0);
+            if (byKey) {
+                xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), againWindow });
+                key(QStringLiteral("alt+F4"));
+                QVERIFY(again.waitForFinished(30000));
+                QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+                QCOMPARE(again.exitCode(), 0);
+            } else {
+                QVERIFY(terminate(again));
+            }
+            QVERIFY(waitUntil([&] { return ::kill(pid_t(stopped), 0) != 0; }, 30000));
+        }
     }
 
     // A second start hands a book over while a box of the open book waits for its answer (the
