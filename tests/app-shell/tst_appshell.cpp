@@ -25,6 +25,7 @@
 #include "checkedsave.h"
 #include "dataexchangesvc.h"
 #include "epubbuilder.h"
+#include "eventloops/nestedloop.h"
 #include "formats/bookformat.h"
 #include "formats/pdf/binding/pdfenginefile.h"
 #include "hotkeys.h"
@@ -425,11 +426,14 @@ private slots:
     // of a link clicked on its page, the password of a protected PDF being opened): the box is
     // answered first, and for its own book; "Book added!" comes after it, and "Start reading now" shows
     // the handed-over book with its own title, tools and page count, paged by keys. The link goes to
-    // the desktop on Yes, its book being still the one open.
+    // the desktop on Yes, its book being still the one open. A hand-over that comes while a book is
+    // being opened (the events handled as its file is unpacked and its page set up) waits for the
+    // opening to end in the same way.
     void handOverUnderBox_data()
     {
         QTest::addColumn<bool>("pdf");
         QTest::addColumn<QString>("answer");
+        QTest::newRow("book opening") << false << "";
         QTest::newRow("link question, No") << false << "No";
         QTest::newRow("link question, Yes") << false << "Yes";
         QTest::newRow("password given") << true << "Unlock";
@@ -442,7 +446,9 @@ private slots:
         const int timeout = windowwaits::kTimeoutMs;
         pdfengine::setLibraryPath(testpaths::binDir() + QLatin1Char('/') + pdfengine::fileName());
         const QUrl away(QStringLiteral("https://example.org/away"));
-        const QString asking = QDir::home().filePath(QStringLiteral("asking %1.%2").arg(answer, pdf ? "pdf" : "epub"));
+        const bool opening = answer.isEmpty();
+        const QString name = opening ? QStringLiteral("opening") : answer;
+        const QString asking = QDir::home().filePath(QStringLiteral("asking %1.%2").arg(name, pdf ? "pdf" : "epub"));
         if (pdf) {
             const QString plain = QDir::home().filePath(QStringLiteral("plain %1.pdf").arg(answer));
             QVERIFY(librarybooks::write(plain));
@@ -462,7 +468,7 @@ private slots:
         const int askingId = Application::instance()->bookModel()->addBook(book);
         QVERIFY(askingId > 0);
         librarybooks::BookSpec recipe;
-        recipe.title = QStringLiteral("Handed over %1").arg(answer);
+        recipe.title = QStringLiteral("Handed over %1").arg(name);
         recipe.chapters = 3;
         const QString handed = QDir::home().filePath(recipe.title + QStringLiteral(".epub"));
         QVERIFY(librarybooks::write(handed, recipe));
@@ -478,13 +484,18 @@ private slots:
         BookSortFilterModel* proxy = Application::instance()->bookSortFilterModel();
         const int category = proxy->filterCategory();
         const auto restore = qScopeGuard([this, programCounter, &pageCounter, proxy, category] {
-            proxy->setFilterCategory(category);
             QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
             recordBoxes();
-            if (auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow()))
+            auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+            if (window)
                 window->readingPage()->closeBook();
+            proxy->setFilterCategory(category);
+            if (window)
+                window->showPage(window->libraryPage());
             ReadingServices::setDataExchangeSvc(programCounter);
             pageCounter.stopHandler();
+            // The side bar follows the category on the next pass.
+            QCoreApplication::processEvents();
         });
         QSignalSpy received(Application::instance(), &Application::filesReceived);
 
@@ -492,7 +503,7 @@ private slots:
         // book now whenever "Book added!" shows.
         const QString askingBox = pdf ? QStringLiteral("PasswordBox") : QStringLiteral("LinkQuestion");
         const QString message = Application::handOverMessage({ QStringLiteral("pageloom"), handed });
-        bool delivered = false, answered = false, readNow = false, addedOverBox = false;
+        bool delivered = false, answered = opening, readNow = false, addedOverBox = false;
         QTimer driver;
         driver.setInterval(20);
         connect(&driver, &QTimer::timeout, [&] {
@@ -527,8 +538,25 @@ private slots:
         auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
         QVERIFY(window);
         ReadingPage* page = window->readingPage();
+        // Taken by the first local loop of the opening; the first book is then open before any other.
+        int loopsAtHandOver = -1;
+        int openAtFiles = -1;
+        QObject filesWatch;
+        connect(Application::instance(), &Application::filesReceived, &filesWatch, [&openAtFiles, page] {
+            openAtFiles = page->bookContext() ? page->bookContext()->bookDto().id : 0;
+        });
+        if (opening) {
+            QTimer::singleShot(0, Application::instance(), [&delivered, &loopsAtHandOver, message] {
+                delivered = true;
+                loopsAtHandOver = NestedLoop::depth();
+                emit Application::instance()->messageReceived(message);
+            });
+        }
         window->openBook(askingId);
-        if (!pdf) {
+        if (opening) {
+            QVERIFY(delivered);
+            QVERIFY(loopsAtHandOver > 0);
+        } else if (!pdf) {
             // The link on the open page, clicked.
             QTRY_VERIFY_WITH_TIMEOUT(
                 page->bookContext() && page->bookContext()->chapterPage() && page->bookContext()->currentPage() > 0,
@@ -569,13 +597,9 @@ private slots:
         QCOMPARE(received.size(), 1);
         // "Book added!" came after the answer, and the answer acted on the book that asked.
         QVERIFY(!addedOverBox);
+        if (opening)
+            QCOMPARE(openAtFiles, askingId);
         QCOMPARE(sink.urls, answer == QLatin1String("Yes") ? QList<QUrl> { away } : QList<QUrl>());
-
-        page->closeBook();
-        proxy->setFilterCategory(category);
-        window->showPage(window->libraryPage());
-        // The side bar follows the category on the next pass.
-        QCoreApplication::processEvents();
     }
 
     // F1 opens the hotkeys dialog; the password box refuses a wrong text and unlocks with Return only.
