@@ -393,10 +393,12 @@ inline int peakMemoryMb(qint64 pid)
 constexpr int kAnswerPatienceMs = 20000;
 
 // Presses the key and measures how long the window takes to show it: the milliseconds until its
-// picture differs, -1 when it does not within the timeout. Starting xdotool is counted too.
+// picture differs, -1 when it does not within the timeout. Starting xdotool is counted too. The
+// window is first let settle: a change still under way (a page drawn late, a box sliding open)
+// would pass for the answer, and a key that undoes it (Escape on that box) would seem unanswered.
 inline qint64 answerTime(const QString& window, const QString& keyName, int timeoutMs = kAnswerPatienceMs)
 {
-    const QImage before = grab(window);
+    const QImage before = settle(window, grab(window));
     QElapsedTimer clock;
     clock.start();
     key(keyName);
