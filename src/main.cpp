@@ -214,6 +214,7 @@ int main(int argc, char** argv)
     if (!message.contains(QLatin1String("-fast")) && !message.contains(QLatin1String("-prefetch"))
         && app->sendMessage(message, kHandOverWaitMs)) {
         qInfo() << "Exit from application (already running)";
+        settings->leaveFileToRunningInstance();
         crashInstaller.reset();
         app.reset();
         return 0;
@@ -223,6 +224,7 @@ int main(int argc, char** argv)
     if (!libraryLock) {
         qWarning() << "Exit from application (the running instance is busy)";
         showReaderBusy();
+        settings->leaveFileToRunningInstance();
         crashInstaller.reset();
         app.reset();
         return 1;

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
@@ -1765,7 +1766,9 @@ private slots:
 
     // A running instance that cannot take a hand-over (stopped here) keeps its library to itself:
     // a second start waits, says the reader is busy and ends without opening the library; a
-    // "-fast" start, which does not hand over, ends the same way at once. No row is added.
+    // "-fast" start, which does not hand over, ends the same way at once. No row is added, and the
+    // settings file is left alone: the running instance may be stopped in the middle of writing it,
+    // holding its lock, as the test does here.
     void stoppedInstanceKeepsItsLibrary()
     {
         QTemporaryDir home;
@@ -1785,6 +1788,9 @@ private slots:
         const int firstStarts = starts();
         QVERIFY(firstStarts > 0);
 
+        QLockFile settingsLock(settingsFile(home.path()) + QStringLiteral(".lock"));
+        QVERIFY(settingsLock.tryLock(windowwaits::kTimeoutMs));
+        const QByteArray settings = testfiles::read(settingsFile(home.path()));
         const pid_t firstPid = pid_t(first.processId());
         QCOMPARE(::kill(firstPid, SIGSTOP), 0);
         auto resume = qScopeGuard([firstPid] { ::kill(firstPid, SIGCONT); });
@@ -1812,7 +1818,9 @@ private slots:
             QCOMPARE(handOversGivenUp(), givenUp + (args.size() == 1 ? 1 : 0));
             QCOMPARE(rows(), QStringLiteral("1 Held"));
             QCOMPARE(starts(), firstStarts);
+            QCOMPARE(testfiles::read(settingsFile(home.path())), settings);
         }
+        settingsLock.unlock();
         QVERIFY(logs(home.path()).contains(QLatin1String("the running instance is busy")));
 
         resume.dismiss();

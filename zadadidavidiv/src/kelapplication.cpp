@@ -54,7 +54,7 @@ KelApplication::KelApplication(const QString& appId, int& argc, char** argv)
 
 KelApplication::~KelApplication()
 {
-    if (d->settings)
+    if (d->settings && !d->settings->leavesFileToRunningInstance())
         d->settings->writeSettings();
     if (d->ui)
         delete d->ui.data();

@@ -43,7 +43,11 @@ KelSettings::KelSettings(const QString& fileName, QSettings::Format format, QObj
     connect(this, &KelSettings::localeNameChanged, app, &KelApplication::applyLocale);
 }
 
-KelSettings::~KelSettings() { setRootValue(kFirstRun, false); }
+KelSettings::~KelSettings()
+{
+    if (!m_leaveFile)
+        storeIfChanged(kFirstRun, false);
+}
 
 QString KelSettings::defaultLocaleName() { return QLocale::system().name(); }
 

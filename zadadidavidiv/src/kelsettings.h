@@ -37,6 +37,14 @@ public:
     QString lastStyleId();
     void setLastStyleId(const QString& id);
 
+    // For a start that ends without running (it handed its books over, or the running instance is
+    // busy): the file belongs to the running instance, and nothing is written to it, neither the
+    // application's values at its end nor the end of the first run. A write would wait for the
+    // running instance's lock on the file, for ever when that instance is stopped in the middle of
+    // its own write.
+    void leaveFileToRunningInstance() { m_leaveFile = true; }
+    bool leavesFileToRunningInstance() const { return m_leaveFile; }
+
 signals:
     void localeNameChanged(QString val);
     void lastScreenChanged(int val);
@@ -63,4 +71,5 @@ private:
     QString m_localeName;
     bool m_updateCheckerEnabled = true;
     bool m_registerAsDefaultApp = true;
+    bool m_leaveFile = false;
 };
