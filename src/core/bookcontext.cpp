@@ -667,7 +667,7 @@ void BookContext::changeEncoding(const QString& encoding)
 void BookContext::sendBookToPageCounter(DataExchangeSvc* svc)
 {
     svc->setBookKey(d->contextId);
-    svc->sendChapterList(d->document->chapterPageInfos().first);
+    svc->sendChapterList(d->document->chapterPageInfos().first, d->document->bookFolder());
     // The helper keeps the last query it was told, which may be another book's: this book's own
     // (or none) goes with its chapters, so the hits that come back are the ones it shows and colours.
     svc->search(d->searchText);

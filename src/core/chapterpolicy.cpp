@@ -1,7 +1,10 @@
 #include "chapterpolicy.h"
 
+#include "formats/epub/chapterencoding.h"
+
+#include <QFileInfo>
+#include <QMimeDatabase>
 #include <QRegularExpression>
-#include <QTextCodec>
 #include <QVector>
 #include <QXmlStreamReader>
 #include <QtDebug>
@@ -31,37 +34,6 @@ namespace {
         return QStringLiteral("<meta xmlns=\"http://www.w3.org/1999/xhtml\" http-equiv=\"Content-Security-Policy\" "
                               "content=\"%1\"/>")
             .arg(policy());
-    }
-
-    // The codec of the byte-order mark the text starts with, and the mark's length.
-    QTextCodec* markCodec(const QByteArray& data, int* length)
-    {
-        static const struct {
-            QByteArray mark;
-            const char* codec;
-        } marks[] = { { QByteArray("\xFF\xFE\0\0", 4), "UTF-32LE" }, { QByteArray("\0\0\xFE\xFF", 4), "UTF-32BE" },
-            { QByteArray("\xEF\xBB\xBF"), "UTF-8" }, { QByteArray("\xFF\xFE"), "UTF-16LE" },
-            { QByteArray("\xFE\xFF"), "UTF-16BE" } };
-        for (const auto& mark : marks) {
-            if (data.startsWith(mark.mark)) {
-                *length = mark.mark.size();
-                return QTextCodec::codecForName(mark.codec);
-            }
-        }
-        *length = 0;
-        return nullptr;
-    }
-
-    QByteArray encoded(QTextCodec* codec, const QString& text)
-    {
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        return codec->fromUnicode(text.constData(), text.size(), &state);
-    }
-
-    QString decoded(QTextCodec* codec, const QByteArray& data)
-    {
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        return codec->toUnicode(data.constData(), data.size(), &state);
     }
 
     bool isBlank(QChar c)
@@ -115,13 +87,49 @@ namespace {
 
     const QString kStylesheetTarget = QStringLiteral("xml-stylesheet");
 
-    // The edits of an XML chapter: the meta after the root's start tag, every xml-stylesheet
-    // instruction renamed. False when the root's start tag is not found.
+    // The style sheet of an xml-stylesheet instruction as an element of the chapter: a link to a
+    // CSS file of the book (an address without a scheme), with the instruction's media; one that
+    // names no type is CSS to the view as well. Empty for
+    // any other instruction: an XSL style sheet, an alternate one, an address elsewhere, or
+    // pseudo-attributes the view's parser might read otherwise than this one (it reads them as
+    // the attributes of a start tag, and so does this).
+    QString stylesheetLink(const QString& data)
+    {
+        QXmlStreamReader reader(QStringLiteral("<a ") + data + QStringLiteral("/>"));
+        if (reader.readNext() != QXmlStreamReader::StartDocument || reader.readNext() != QXmlStreamReader::StartElement)
+            return QString();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        while (!reader.atEnd())
+            reader.readNext();
+        if (reader.hasError())
+            return QString();
+        QString link;
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            const QStringRef name = attribute.qualifiedName();
+            const QString value = attribute.value().toString();
+            if (name == QLatin1String("type") && value.trimmed().toLower() != QLatin1String("text/css"))
+                return QString();
+            if (name == QLatin1String("alternate") && value.trimmed() == QLatin1String("yes"))
+                return QString();
+            if (name == QLatin1String("href") || name == QLatin1String("media"))
+                link += QStringLiteral(" %1=\"%2\"").arg(name, value.toHtmlEscaped());
+        }
+        static const QRegularExpression relative(QStringLiteral("\\shref=\"[^:\"]*(\"|[/?#])"));
+        if (!link.contains(relative))
+            return QString();
+        return QStringLiteral("<link xmlns=\"http://www.w3.org/1999/xhtml\" rel=\"stylesheet\" type=\"text/css\"%1/>")
+            .arg(link);
+    }
+
+    // The edits of an XML chapter: the meta and the book's CSS style sheets after the root's
+    // start tag, every xml-stylesheet instruction renamed. False when the root's start tag is not
+    // found.
     bool xmlEdits(const QString& text, bool policy, QVector<Edit>* edits)
     {
         QXmlStreamReader reader(text);
         Edit root;
         bool rootFound = false;
+        QString links;
         QVector<Edit> instructions;
         while (!reader.atEnd()) {
             const qint64 before = reader.characterOffset();
@@ -133,13 +141,15 @@ namespace {
                 if (start < 0 || text.midRef(start + 2, kStylesheetTarget.size()) != kStylesheetTarget)
                     return false;
                 instructions.append({ start + 2, 0, QStringLiteral("refused-") });
+                if (!rootFound)
+                    links += stylesheetLink(reader.processingInstructionData().toString());
             } else if (token == QXmlStreamReader::StartElement && !rootFound) {
                 rootFound = true;
                 const int end = int(reader.characterOffset());
                 if (text.midRef(end - 2, 2) == QLatin1String("/>")) {
-                    root = { end - 2, 1, QLatin1Char('>') + xmlMeta() + QStringLiteral("</") + reader.qualifiedName() };
+                    root = { end - 2, 1, QStringLiteral(">") + QStringLiteral("</") + reader.qualifiedName() };
                 } else if (end > 0 && text.at(end - 1) == QLatin1Char('>')) {
-                    root = { end, 0, xmlMeta() };
+                    root = { end, 0, QString() };
                 } else {
                     return false;
                 }
@@ -155,49 +165,20 @@ namespace {
             for (int at = text.indexOf(opening); at >= 0; at = text.indexOf(opening, at + 1))
                 instructions.append({ at + 2, 0, QStringLiteral("refused-") });
         }
+        // The policy first: it binds only what comes after it.
+        root.inserted.insert(root.removed, (policy ? xmlMeta() : QString()) + links);
         *edits = instructions;
-        if (policy)
-            edits->append(root);
-        std::sort(edits->begin(), edits->end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+        edits->append(root);
         return true;
     }
 
-    // The edits applied to the bytes: each text between edits stays as written, so only what
-    // the edits put in is encoded. False when an edit's place is not where its text encodes to.
-    bool applied(const QByteArray& data, int mark, QTextCodec* codec, const QString& text, const QVector<Edit>& edits,
-        QByteArray* out)
+    // A document for one that cannot be read: the policy and nothing of the book.
+    QString emptyDocument(Markup markup)
     {
-        // Whether the bytes at a place are these; each stretch of the text is encoded once, so
-        // the work stays linear however many edits there are.
-        const auto holds = [&data](int at, const QByteArray& bytes) {
-            return at >= 0 && at + bytes.size() <= data.size()
-                && std::equal(bytes.constBegin(), bytes.constEnd(), data.constBegin() + at);
-        };
-        QByteArray result = data.left(mark);
-        int copied = mark; // bytes of data taken over so far
-        int read = 0; // characters of text those bytes hold
-        for (const Edit& edit : edits) {
-            if (edit.at < read)
-                return false;
-            const QByteArray between = encoded(codec, text.mid(read, edit.at - read));
-            const QByteArray removed = encoded(codec, text.mid(edit.at, edit.removed));
-            const int at = copied + between.size();
-            if (!holds(copied, between) || !holds(at, removed))
-                return false;
-            result += between;
-            result += encoded(codec, edit.inserted);
-            copied = at + removed.size();
-            read = edit.at + edit.removed;
-        }
-        result += data.mid(copied);
-        *out = result;
-        return true;
-    }
-
-    QByteArray unchanged(const QByteArray& data, const QString& fileName, const char* why)
-    {
-        qWarning() << "The chapter is served as written, without its script policy:" << fileName << why;
-        return data;
+        if (markup == Markup::Html)
+            return htmlMeta();
+        return QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>") + xmlMeta()
+            + QStringLiteral("</head><body/></html>");
     }
 
 } // namespace
@@ -207,57 +188,46 @@ QString policy() { return QStringLiteral("script-src 'none'"); }
 QByteArray contentType(const QString& fileName)
 {
     const QString suffix = fileName.mid(fileName.lastIndexOf(QLatin1Char('.')) + 1).toLower();
+    QByteArray type = "text/html";
     if (suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht"))
-        return QByteArrayLiteral("application/xhtml+xml");
-    if (suffix == QLatin1String("xml"))
-        return QByteArrayLiteral("application/xml");
-    if (suffix == QLatin1String("svg"))
-        return QByteArrayLiteral("image/svg+xml");
-    return QByteArrayLiteral("text/html");
+        type = "application/xhtml+xml";
+    else if (suffix == QLatin1String("svg"))
+        type = "image/svg+xml";
+    else if (suffix != QLatin1String("html") && suffix != QLatin1String("htm") && isDocument(fileName))
+        type = "application/xml";
+    return type + "; charset=utf-8";
+}
+
+bool isDocument(const QString& fileName)
+{
+    static const QStringList suffixes { QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("shtml"),
+        QStringLiteral("xhtml"), QStringLiteral("xht"), QStringLiteral("xml"), QStringLiteral("svg"),
+        QStringLiteral("xsl"), QStringLiteral("xslt"), QStringLiteral("rss"), QStringLiteral("atom") };
+    if (suffixes.contains(QFileInfo(fileName).suffix().toLower()))
+        return true;
+    static const QMimeDatabase types;
+    const QMimeType type = types.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    return type.inherits(QStringLiteral("text/html")) || type.inherits(QStringLiteral("application/xml"));
 }
 
 QByteArray served(const QByteArray& data, const QString& fileName, bool policy)
 {
-    const Markup markup = contentType(fileName) == "text/html" ? Markup::Html : Markup::Xml;
-    int mark = 0;
-    QTextCodec* codec = markCodec(data, &mark);
-    if (!codec) {
-        const QByteArray start = data.left(4);
-        if (start.contains('\0'))
-            return unchanged(data, fileName, "(a wide encoding without a byte-order mark)");
-        if (markup == Markup::Html) {
-            // The HTML parser reads the prolog in an ASCII-compatible encoding: the bytes are
-            // taken one for one, and only a shift into another character set is in the way.
-            codec = QTextCodec::codecForName("ISO-8859-1");
-        } else {
-            static const QRegularExpression declaration(
-                QStringLiteral("^<\\?xml\\s[^>]*?encoding\\s*=\\s*[\"']([^\"']+)[\"']"));
-            const QRegularExpressionMatch match = declaration.match(QString::fromLatin1(data.left(512)));
-            codec = match.hasMatch() ? QTextCodec::codecForName(match.captured(1).toLatin1())
-                                     : QTextCodec::codecForName("UTF-8");
-            if (!codec)
-                return unchanged(data, fileName, "(an encoding not known here)");
-        }
-    }
-    const QString text = decoded(codec, data.mid(mark));
+    const Markup markup = contentType(fileName).startsWith("text/html") ? Markup::Html : Markup::Xml;
+    QString text = epub::ChapterEncoding::decoded(data);
     QVector<Edit> edits;
     if (markup == Markup::Html) {
-        if (!policy)
-            return data;
-        const int at = htmlStart(text);
-        if (at < 0)
-            return unchanged(data, fileName, "(a comment before the markup never ends)");
-        const QStringRef prolog = text.leftRef(at);
-        if (mark == 0 && (prolog.contains(QLatin1Char('\x1b')) || prolog.contains(QLatin1String("~{"))))
-            return unchanged(data, fileName, "(a shift into another character set before the markup)");
-        edits.append({ at, 0, htmlMeta() });
+        // A comment that never ends holds the rest of the file: the meta goes before it.
+        if (policy)
+            edits.append({ qMax(0, htmlStart(text)), 0, htmlMeta() });
     } else if (!xmlEdits(text, policy, &edits)) {
-        return unchanged(data, fileName, "(no root element found)");
+        qWarning() << "The document is served empty: no root element found in" << fileName;
+        return emptyDocument(markup).toUtf8();
     }
-    QByteArray out;
-    if (!applied(data, mark, codec, text, edits, &out))
-        return unchanged(data, fileName, "(its encoding does not keep the markup's places)");
-    return out;
+    // From the last to the first, so each edit's place still holds.
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at > b.at; });
+    for (const Edit& edit : qAsConst(edits))
+        text.replace(edit.at, edit.removed, edit.inserted);
+    return text.toUtf8();
 }
 
 } // namespace chapterpolicy

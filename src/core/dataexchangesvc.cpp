@@ -29,7 +29,7 @@ void DataExchangeSvc::onHelperReady()
     // is answered for the open book even though the book context sends its list only once. What
     // waits in the queue for this very helper follows anyway and is not sent twice.
     if (m_chaptersSent && !m_chaptersQueued)
-        write(pagecount::chapterListMessage(m_sentChapters));
+        write(pagecount::chapterListMessage(m_sentChapters, m_sentBookFolder));
     if (!m_searchText.isEmpty() && !m_searchQueued)
         write(pagecount::searchMessage(m_searchText));
     m_chaptersQueued = false;
@@ -66,10 +66,11 @@ bool DataExchangeSvc::send(const QByteArray& payload, bool* queued)
     return taken;
 }
 
-void DataExchangeSvc::sendChapterList(const QList<ChapterPageInfo>& chapters)
+void DataExchangeSvc::sendChapterList(const QList<ChapterPageInfo>& chapters, const QString& bookFolder)
 {
-    send(pagecount::chapterListMessage(chapters), &m_chaptersQueued);
+    send(pagecount::chapterListMessage(chapters, bookFolder), &m_chaptersQueued);
     m_sentChapters = chapters;
+    m_sentBookFolder = bookFolder;
     m_chaptersSent = true;
     // A reply still on its way counted the list before, even when its chapters have the same
     // names and files (a book file replaced at its path): only one for this list is taken.

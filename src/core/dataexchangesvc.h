@@ -31,7 +31,7 @@ public:
     QString bookKey() const { return m_bookKey; }
     void setBookKey(const QString& key) { m_bookKey = key; }
 
-    void sendChapterList(const QList<ChapterPageInfo>& chapters);
+    void sendChapterList(const QList<ChapterPageInfo>& chapters, const QString& bookFolder);
     // Emits calcStarted, then asks for a new layout; calcDone follows with the result.
     void repaginate(const PaginationRequest& request);
     // The hits of this text come with the next pagination result.
@@ -106,6 +106,7 @@ private:
 
     // What a new helper needs to answer the next request as the lost one would have.
     QList<ChapterPageInfo> m_sentChapters;
+    QString m_sentBookFolder;
     bool m_chaptersSent = false;
     QString m_searchText;
     // Whether the chapter list or search text kept above waits in the queue for the helper that

@@ -18,7 +18,7 @@ namespace {
 bool g_policyOn = true;
 bool g_guardOn = true;
 
-// A reply of bytes made here: the chapter under its policy.
+// A reply of bytes made here: a document of the book under the policy.
 class MadeReply : public QNetworkReply {
 public:
     MadeReply(QNetworkAccessManager::Operation op, const QNetworkRequest& request, const QByteArray& data,
@@ -63,6 +63,19 @@ private:
     qint64 m_read = 0;
 };
 
+// A value as the view reads an address in it: without the ASCII blanks and controls at either end,
+// and nothing else (a Unicode space is part of a relative address).
+QStringRef viewTrimmed(const QString& value)
+{
+    int start = 0;
+    int end = value.size();
+    while (start < end && value.at(start).unicode() <= 0x20)
+        ++start;
+    while (end > start && value.at(end - 1).unicode() <= 0x20)
+        --end;
+    return value.midRef(start, end - start);
+}
+
 bool isInside(const QString& path, const QString& folder)
 {
     return !folder.isEmpty() && (path == folder || path.startsWith(folder + QLatin1Char('/')));
@@ -106,14 +119,16 @@ QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkReque
     QNetworkReply* reply = nullptr;
     if (!allowed) {
         reply = QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
-    } else if (!file.isEmpty() && op == GetOperation && m_chapter.isLocalFile()
-        && QDir::cleanPath(m_chapter.toLocalFile()) == file) {
-        QFile chapter(file);
-        if (chapter.open(QIODevice::ReadOnly)) {
-            reply = new MadeReply(op, request, chapterpolicy::served(chapter.readAll(), file, g_policyOn),
+    } else if (!file.isEmpty() && op == GetOperation
+        && (chapterpolicy::isDocument(file)
+            || (m_chapter.isLocalFile() && QDir::cleanPath(m_chapter.toLocalFile()) == file))) {
+        // Every document the page makes is read as the reader wrote it, under the policy.
+        QFile document(file);
+        if (document.open(QIODevice::ReadOnly)) {
+            reply = new MadeReply(op, request, chapterpolicy::served(document.readAll(), file, g_policyOn),
                 chapterpolicy::contentType(file), this);
         } else {
-            qWarning() << "Can't read the chapter" << file << chapter.errorString();
+            qWarning() << "Can't read the document" << file << document.errorString();
             reply = QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
         }
     } else {
@@ -130,20 +145,6 @@ QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkReque
     connect(reply, &QNetworkReply::finished, reply, done);
     connect(reply, &QObject::destroyed, done);
     return reply;
-}
-
-QString bookFolderOf(const QString& chapterFile)
-{
-    const QString folder = QFileInfo(chapterFile).absolutePath();
-    QDir dir(folder);
-    while (true) {
-        const QString below = dir.path();
-        if (!dir.cdUp())
-            break;
-        if (dir.dirName() == QLatin1String("books"))
-            return below;
-    }
-    return folder;
 }
 
 void setPageChapter(QWebPage* page, const QString& bookFolder, const QUrl& chapter)
@@ -237,7 +238,7 @@ bool keepsValue(const QString& element, const QString& attribute, const QString&
     // A use copies elements of the document it names into a tree no walk of this document sees;
     // only the chapter's own are let in.
     if ((element == QLatin1String("use") || element == QLatin1String("tref")) && attribute == QLatin1String("href"))
-        return value.trimmed().startsWith(QLatin1Char('#'));
+        return viewTrimmed(value).startsWith(QLatin1Char('#'));
     if (attribute == QLatin1String("srcdoc"))
         return false;
     if (scheme.isEmpty() || scheme == QLatin1String("file"))
@@ -276,7 +277,7 @@ int disarmAttributes(QWebElement& element, const QString& tag, const QString& sp
 // page under the chapter policy: neither can run or lead anywhere.
 bool harmlessMeta(const QWebElement& element)
 {
-    const QString equiv = element.attribute(QStringLiteral("http-equiv")).trimmed().toLower();
+    const QString equiv = viewTrimmed(element.attribute(QStringLiteral("http-equiv"))).toString().toLower();
     if (equiv == QLatin1String("content-type"))
         return true;
     return equiv == QLatin1String("content-security-policy")
@@ -291,7 +292,7 @@ bool removedWhole(const QWebElement& element, const QString& tag)
         return element.hasAttribute(QStringLiteral("http-equiv")) && !harmlessMeta(element);
     if (isAnimation(tag)) {
         // An animation that writes an address or a handler could write one no check has seen.
-        QString target = element.attribute(QStringLiteral("attributeName")).trimmed().toLower();
+        QString target = viewTrimmed(element.attribute(QStringLiteral("attributeName"))).toString().toLower();
         target = target.mid(target.lastIndexOf(QLatin1Char(':')) + 1);
         return isAddressAttribute(target) || isHandler(target);
     }

@@ -17,7 +17,9 @@ class QWebFrame;
 // read the user's files. A file is the book's when its real path (links and ".." resolved) is in
 // the book's folder. XSL style sheets are refused wherever they are: a transformed chapter would
 // be a document of the style sheet's making, without the chapter's policy. The chapter the page
-// loads is served under the chapter policy, with no style sheet instruction (chapterpolicy::served).
+// loads, and every other document of the book it asks for (HTML, XHTML, SVG, XML), is served as
+// the reader decoded it, in UTF-8 under the chapter policy, with no XSL style sheet instruction
+// (chapterpolicy::served).
 class LocalOnlyNetwork : public QNetworkAccessManager {
 public:
     using QNetworkAccessManager::QNetworkAccessManager;
@@ -58,11 +60,6 @@ private:
 // storage and remote access from local content.
 void makePageLocalOnly(
     QWebPage* page, QObject* networkParent, const std::function<void(const QString& file)>& beforeRead = {});
-
-// The folder of the book a chapter file belongs to, for a page that knows only the chapter: the
-// book's data folder (a folder of the reader's "books" folder) that holds it, or the chapter's own
-// folder when none does.
-QString bookFolderOf(const QString& chapterFile);
 
 // Tells a chapter page's network the book folder and the chapter it is about to load.
 void setPageChapter(QWebPage* page, const QString& bookFolder, const QUrl& chapter);

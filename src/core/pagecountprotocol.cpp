@@ -116,9 +116,12 @@ QByteArray engineScriptMessage(const QString& script)
     return message(EngineScript, [&](QDataStream& out) { out << script; });
 }
 
-QByteArray chapterListMessage(const QList<ChapterPageInfo>& chapters)
+QByteArray chapterListMessage(const QList<ChapterPageInfo>& chapters, const QString& bookFolder)
 {
-    return message(ChapterList, [&](QDataStream& out) { writeChapters(out, chapters); });
+    return message(ChapterList, [&](QDataStream& out) {
+        writeChapters(out, chapters);
+        out << bookFolder;
+    });
 }
 
 QByteArray paginationMessage(const PaginationRequest& request)
@@ -197,6 +200,15 @@ bool readChapters(QDataStream& in, QList<ChapterPageInfo>* chapters)
     }
     *chapters = list;
     return true;
+}
+
+bool readChapterList(QDataStream& in, QList<ChapterPageInfo>* chapters, QString* bookFolder)
+{
+    bookFolder->clear();
+    if (!readChapters(in, chapters))
+        return false;
+    // A list from a sender that tells no folder ends here.
+    return in.atEnd() || readField(in, bookFolder);
 }
 
 bool readPagination(QDataStream& in, PaginationRequest* request)

@@ -56,7 +56,7 @@ namespace pagecount {
 
 enum MessageType : qint32 {
     EngineScript = 0, // to the helper: the engine script with its init call
-    ChapterList = 1, // to the helper: the chapters in reading order
+    ChapterList = 1, // to the helper: the chapters in reading order, then the book's folder
     Pagination = 2, // to the helper: a PaginationRequest; from the helper: a PaginationResult
     Search = 3, // to the helper: the text whose hits the next result carries
     Print = 22, // to the helper: a PrintRequest
@@ -64,7 +64,7 @@ enum MessageType : qint32 {
 };
 
 QByteArray engineScriptMessage(const QString& script);
-QByteArray chapterListMessage(const QList<ChapterPageInfo>& chapters);
+QByteArray chapterListMessage(const QList<ChapterPageInfo>& chapters, const QString& bookFolder);
 QByteArray paginationMessage(const PaginationRequest& request);
 // Names a pagination request by its content, the same in the reader and in the helper: a result
 // tells which layout it counted.
@@ -76,6 +76,8 @@ QByteArray resultMessage(const PaginationResult& result);
 // The readers take the stream positioned after the message type. Each returns false, with the
 // stream's status set, when the payload is malformed; what was read before that stays filled.
 bool readChapters(QDataStream& in, QList<ChapterPageInfo>* chapters);
+// A chapter list message: its chapters, and the book's folder, empty when the sender told none.
+bool readChapterList(QDataStream& in, QList<ChapterPageInfo>* chapters, QString* bookFolder);
 bool readPagination(QDataStream& in, PaginationRequest* request);
 bool readPrint(QDataStream& in, PrintRequest* request);
 // Fields are read in order; a field that fails is left empty together with every later one.

@@ -315,8 +315,7 @@ void TextViewer::goLink(const QString& link, bool forced)
     hide();
     // Scripting stays off until this load, and no other, has ended (a load given up for a newer
     // one ends inside the call that starts it).
-    d->page->loadChapter(QUrl::fromLocalFile(file),
-        document->outputFolder().isEmpty() ? document->basePath() : document->outputFolder());
+    d->page->loadChapter(QUrl::fromLocalFile(file), document->bookFolder());
 }
 
 void TextViewer::onLoadFailed()

@@ -908,7 +908,7 @@ private slots:
 
         m_client.reset(new Client);
         m_client->setBookKey(QStringLiteral("book-1"));
-        m_client->sendChapterList(m_chapters);
+        m_client->sendChapterList(m_chapters, QString());
         QTRY_VERIFY_WITH_TIMEOUT(m_client->isConnected(), kReplyTimeoutMs);
         m_client->search(QString::fromLatin1(kWord));
     }
@@ -2299,7 +2299,7 @@ private slots:
         ChapterPageInfo other;
         other.source = QStringLiteral("Text/b.xhtml");
         QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
-        client.sendChapterList({ other, other, other });
+        client.sendChapterList({ other, other, other }, QString());
         QSignalSpy started(&client, &DataExchangeSvc::calcStarted);
         QSignalSpy done(&client, &DataExchangeSvc::calcDone);
         client.onDataReceived(goodReply());
@@ -2338,7 +2338,7 @@ private slots:
         for (const Chapter& chapter : kThreeChapters)
             sameNames << chapterInfo(chapter.source, QStringLiteral("/other/") + chapter.source);
         QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
-        book.sendChapterList(sameNames);
+        book.sendChapterList(sameNames, QString());
         QVERIFY(!book.resultForSentChapters());
 
         // A book file replaced at its path sends the same chapter names and files again: a reply
@@ -2355,7 +2355,7 @@ private slots:
         QStringList keys;
         for (int list = 0; list < 2; ++list) {
             QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
-            replaced.sendChapterList(files);
+            replaced.sendChapterList(files, QString());
             QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
             replaced.repaginate(request(ofWidth(500)));
             keys << replaced.lastRequestKey();
@@ -2367,7 +2367,7 @@ private slots:
         QCOMPARE(replacedDone.count(), 1);
         QCOMPARE(replaced.totalPageCount(), 42);
         QTest::ignoreMessage(QtCriticalMsg, "Can't start handler process!!!");
-        replaced.sendChapterList(files);
+        replaced.sendChapterList(files, QString());
         replaced.onDataReceived(Writer().chapters(kThreeChapters).tail({}, keys.last()).bytes);
         QCOMPARE(replacedDone.count(), 1);
         QCOMPARE(replaced.totalPageCount(), 42);
@@ -2404,7 +2404,7 @@ private slots:
         Helper helper;
         QVERIFY(helper.socket);
         helper.send(pagecount::engineScriptMessage(jsengine::scriptWithInit(QStringLiteral("abc"))));
-        helper.send(pagecount::chapterListMessage(chapters));
+        helper.send(pagecount::chapterListMessage(chapters, QString()));
         helper.send(pagecount::paginationMessage(request(PageFormat())));
         const PaginationResult result = helper.receive();
         QCOMPARE(result.chapters.size(), chapters.size());
@@ -2531,7 +2531,7 @@ private slots:
 
         Helper helper(QProcessEnvironment::systemEnvironment(), true);
         QVERIFY(helper.socket);
-        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }, QString()));
         helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
         PaginationRequest r = request(format);
         r.linkSources = { QStringLiteral("long.html#deep"), QStringLiteral("long.html#lastcell") };
@@ -2578,7 +2578,7 @@ private slots:
 
         Helper again;
         QVERIFY(again.socket);
-        again.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }));
+        again.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("long.html"), path) }, QString()));
         again.send(pagecount::paginationMessage(r));
         QCOMPARE(again.receive(kReplyTimeoutMs).chapters.value(0).pageCount, count);
     }
@@ -2603,7 +2603,7 @@ private slots:
         QVERIFY(testfiles::write(path, "<html><body>" + body + "</body></html>"));
         Helper helper(QProcessEnvironment::systemEnvironment(), true);
         QVERIFY(helper.socket);
-        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("reeds.html"), path) }));
+        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("reeds.html"), path) }, QString()));
         helper.send(pagecount::searchMessage(QStringLiteral("reed")));
         helper.send(pagecount::paginationMessage(request(PageFormat())));
         const PaginationResult result = helper.receive(kReplyTimeoutMs);
@@ -2619,13 +2619,58 @@ private slots:
         }
     }
 
+    // The helper reads the files of the book folder the reader tells it, wherever a chapter lies
+    // in it (in a folder named "books" too), and applies the book's style sheets however a chapter
+    // links them: a chapter styled by a sheet of the book counts as many pages as one carrying the
+    // same style in itself.
+    void helperCountsWithTheBooksStyleSheets()
+    {
+        const QString book = m_dir.filePath(QStringLiteral("styled/OEBPS"));
+        QVERIFY(QDir().mkpath(book + QStringLiteral("/books/a")) && QDir().mkpath(book + QStringLiteral("/css")));
+        const QByteArray css = "p { font-size: 60px; margin: 40px 0 }";
+        QVERIFY(testfiles::write(book + QStringLiteral("/css/big.css"), css));
+        const QByteArray html = "<html xmlns=\"http://www.w3.org/1999/xhtml\">";
+        const QByteArray body
+            = "<body>" + QByteArray("<p>Some text of the chapter.</p>").repeated(40) + "</body></html>";
+        const QByteArray sheet = "\"../../css/big.css\"";
+        const struct {
+            const char* file;
+            QByteArray text;
+        } files[] = {
+            { "plain.xhtml", html + "<head/>" + body },
+            { "inline.xhtml", html + "<head><style>" + css + "</style></head>" + body },
+            { "books/a/linked.xhtml",
+                html + "<head><link rel=\"stylesheet\" type=\"text/css\" href=" + sheet + "/></head>" + body },
+            { "books/a/instruction.xhtml",
+                "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/css\" href=" + sheet + "?>\n" + html + "<head/>"
+                    + body },
+        };
+        QList<ChapterPageInfo> chapters;
+        for (const auto& file : files) {
+            const QString path = book + QLatin1Char('/') + QLatin1String(file.file);
+            QVERIFY(testfiles::write(path, file.text));
+            chapters << chapterInfo(QLatin1String(file.file), path);
+        }
+        Helper helper;
+        QVERIFY(helper.socket);
+        helper.send(pagecount::chapterListMessage(chapters, book));
+        helper.send(pagecount::paginationMessage(request(PageFormat())));
+        const PaginationResult result = helper.receive();
+        QCOMPARE(result.chapters.size(), chapters.size());
+        QList<int> counts;
+        for (const ChapterPageInfo& chapter : result.chapters)
+            counts << chapter.pageCount;
+        QVERIFY2(counts.at(1) > counts.at(0), qPrintable(QString::number(counts.at(1))));
+        QCOMPARE(counts.mid(2), QList<int>({ counts.at(1), counts.at(1) }));
+    }
+
     // Requests that arrive together are answered once, for the newest: the older ones would be
     // out of date before they were done.
     void helperAnswersTheNewestOfQueuedRequests()
     {
         Helper helper;
         QVERIFY(helper.socket);
-        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
+        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }, QString()));
         QByteArray burst;
         for (int width : { 300, 400, 900 })
             burst += frame(pagecount::paginationMessage(request(ofWidth(width))));
@@ -2644,7 +2689,7 @@ private slots:
         // A request repeated while its layout runs is answered by that layout; a search between
         // the two needs a layout of its own, whose answer carries the hits (whether the search
         // comes during the first layout or after it).
-        helper.send(pagecount::chapterListMessage(m_chapters));
+        helper.send(pagecount::chapterListMessage(m_chapters, QString()));
         helper.send(pagecount::paginationMessage(request(ofWidth(900))));
         QTest::qWait(20);
         helper.send(pagecount::searchMessage(QString::fromLatin1(kWord)));
@@ -2661,7 +2706,8 @@ private slots:
         PageFormat unsized = PageFormat::withColumns(2);
         unsized.width = 100;
         unsized.height = 30;
-        helper.send(pagecount::chapterListMessage({ chapterInfo(QStringLiteral("r.xhtml"), chapter("realistic")) }));
+        helper.send(
+            pagecount::chapterListMessage({ chapterInfo(QStringLiteral("r.xhtml"), chapter("realistic")) }, QString()));
         helper.send(pagecount::paginationMessage(request(unsized)));
         QTest::qWait(300);
         helper.send(pagecount::paginationMessage(request(PageFormat())));
@@ -2696,8 +2742,8 @@ private slots:
                 ChapterBuilder builder(9);
                 builder.addRealisticContent(200000);
                 const QString big = builder.write(m_dir.filePath(QStringLiteral("big")), QStringLiteral("big.xhtml"));
-                helper.send(
-                    pagecount::chapterListMessage(QVector<ChapterPageInfo>(20, chapterInfo("big", big)).toList()));
+                helper.send(pagecount::chapterListMessage(
+                    QVector<ChapterPageInfo>(20, chapterInfo("big", big)).toList(), QString()));
                 helper.send(pagecount::paginationMessage(request(PageFormat())));
                 QTest::qWait(300);
             }
@@ -2758,7 +2804,7 @@ private slots:
         for (const QByteArray& message : junk)
             helper.send(message);
         // Still serving: a valid chapter list and pagination get the chapter laid out.
-        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }));
+        helper.send(pagecount::chapterListMessage({ m_chapters.at(0) }, QString()));
         helper.send(pagecount::paginationMessage(request(PageFormat())));
         const PaginationResult result = helper.receive();
         QCOMPARE(result.chapters.size(), 1);
@@ -2881,7 +2927,7 @@ private slots:
         };
         Client client(QCoreApplication::applicationDirPath() + QStringLiteral("/recordinghelper"));
         QSignalSpy ready(&client, &KelRemoteProcHandler::handlerReady);
-        client.sendChapterList(m_chapters);
+        client.sendChapterList(m_chapters, QString());
         client.search(QString::fromLatin1(kWord));
         client.repaginate(request(PageFormat()));
         QCOMPARE(client.queuedFrames(), 3);

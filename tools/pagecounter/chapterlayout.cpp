@@ -403,7 +403,7 @@ bool ChapterLayout::open(
 
 bool ChapterLayout::load(const QUrl& url, int timeoutMs)
 {
-    setPageChapter(m_page, bookFolderOf(url.toLocalFile()), url);
+    setPageChapter(m_page, m_bookFolder.isEmpty() ? QFileInfo(url.toLocalFile()).absolutePath() : m_bookFolder, url);
     QEventLoop loop;
     bool finished = false;
     bool ok = false;

@@ -39,6 +39,9 @@ public:
 
     // The default font of the pages; an empty family or "Original font" keeps the book's fonts.
     void setFont(int size, const QString& family);
+    // The folder of the book whose chapters are laid out, as the reader tells it: the pages read
+    // only its files. While none is told, a chapter reads only its own folder.
+    void setBookFolder(const QString& folder) { m_bookFolder = folder; }
     // Loads a local chapter file and starts the engine in it; false, with a log line, when the
     // file is not local, cannot be loaded in time or the engine does not start.
     bool open(const QUrl& fileUrl, const QString& engineScript, int timeoutMs = kLoadTimeoutMs);
@@ -93,4 +96,5 @@ private:
     bool awaitLoads(int made);
 
     Page* m_page = nullptr;
+    QString m_bookFolder;
 };

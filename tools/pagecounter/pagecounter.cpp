@@ -145,7 +145,7 @@ bool PageCounter::decode(const QByteArray& payload, Message* message) const
             ok = in.status() == QDataStream::Ok;
             break;
         case pagecount::ChapterList:
-            ok = pagecount::readChapters(in, &message->chapters);
+            ok = pagecount::readChapterList(in, &message->chapters, &message->bookFolder);
             break;
         case pagecount::Pagination:
             ok = pagecount::readPagination(in, &message->pagination);
@@ -220,6 +220,7 @@ void PageCounter::handle(const Message& message)
         break;
     case pagecount::ChapterList:
         m_chapters = message.chapters;
+        layout()->setBookFolder(message.bookFolder);
         // Only names and files come from the reader; the counts are ours.
         for (ChapterPageInfo& chapter : m_chapters) {
             chapter.startPage = -1;

@@ -39,6 +39,7 @@ private:
         qint32 type = -1;
         QString text;
         QList<ChapterPageInfo> chapters;
+        QString bookFolder; // of the chapters
         PaginationRequest pagination;
         PrintRequest print;
     };

@@ -1,5 +1,7 @@
 #include "chapterencoding.h"
 
+#include "../fb2/fbtextcodec.h"
+
 #include <QRegularExpression>
 #include <QString>
 #include <QTextCodec>
@@ -81,7 +83,69 @@ namespace {
         text->replace(0, headEnd, head);
     }
 
+    // The codec of the byte-order mark the data starts with, and the mark's length.
+    QTextCodec* markCodec(const QByteArray& data, int* length)
+    {
+        static const struct {
+            QByteArray mark;
+            const char* codec;
+        } marks[] = { { QByteArray("\xFF\xFE\0\0", 4), "UTF-32LE" }, { QByteArray("\0\0\xFE\xFF", 4), "UTF-32BE" },
+            { Utf8Mark, "UTF-8" }, { QByteArray("\xFF\xFE"), "UTF-16LE" }, { QByteArray("\xFE\xFF"), "UTF-16BE" } };
+        for (const auto& mark : marks) {
+            if (data.startsWith(mark.mark)) {
+                *length = mark.mark.size();
+                return QTextCodec::codecForName(mark.codec);
+            }
+        }
+        *length = 0;
+        return nullptr;
+    }
+
+    // Whether an encoding writes the ASCII a declaration is made of as ASCII: one that does not
+    // (UTF-16, EBCDIC) cannot be the encoding of a declaration read as ASCII.
+    bool writesAsciiAsAscii(QTextCodec* codec)
+    {
+        const QString probe = QStringLiteral("<?xml version=\"1.0\" encoding='x'?><meta charset=a-Z_09;/>");
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        return codec->fromUnicode(probe.constData(), probe.size(), &state) == probe.toLatin1();
+    }
+
+    // UTF-32 without a mark, by its first character: ASCII beside three zero bytes.
+    QTextCodec* utf32WithoutMark(const QByteArray& data)
+    {
+        if (data.size() < 4 || data.size() % 4 != 0)
+            return nullptr;
+        const auto ascii = [](char c) { return c > 0; };
+        if (ascii(data.at(0)) && data.at(1) == 0 && data.at(2) == 0 && data.at(3) == 0)
+            return QTextCodec::codecForName("UTF-32LE");
+        if (data.at(0) == 0 && data.at(1) == 0 && data.at(2) == 0 && ascii(data.at(3)))
+            return QTextCodec::codecForName("UTF-32BE");
+        return nullptr;
+    }
+
 } // namespace
+
+QString ChapterEncoding::decoded(const QByteArray& data)
+{
+    int skipped = 0;
+    QTextCodec* codec = markCodec(data, &skipped);
+    if (!codec) {
+        const QByteArray name = declaredEncoding(data);
+        QTextCodec* declared = name.isEmpty() ? nullptr : QTextCodec::codecForName(name);
+        if (declared && writesAsciiAsAscii(declared))
+            codec = declared;
+    }
+    if (!codec)
+        codec = utf32WithoutMark(data);
+    if (!codec && isUtf16(data))
+        codec = QTextCodec::codecForName(data.startsWith(QByteArray("\0<", 2)) ? "UTF-16BE" : "UTF-16LE");
+    if (!codec)
+        codec = fb2::detectCodec(data);
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QString text = codec->toUnicode(data.constData() + skipped, data.size() - skipped, &state);
+    declareUtf8(&text);
+    return text;
+}
 
 bool ChapterEncoding::isUtf16(const QByteArray& data)
 {

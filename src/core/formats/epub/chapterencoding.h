@@ -21,6 +21,13 @@ public:
 
     // Whether the chapter starts in UTF-16 (by its mark or its first two characters).
     static bool isUtf16(const QByteArray& data);
+
+    // The text of a document of the book as a chapter page is served it, by one rule: a
+    // byte-order mark; else the encoding its XML declaration or a meta charset of its head names,
+    // when that encoding writes the declaration's ASCII as ASCII; else UTF-32 or UTF-16 told by
+    // their zero bytes; else the encoding the conversion detects. Bytes that do not decode are
+    // U+FFFD; the declaration and the meta charsets of the head say UTF-8, and no mark leads it.
+    static QString decoded(const QByteArray& data);
 };
 
 } // namespace epub
