@@ -252,7 +252,7 @@ class TestTextViewer : public QObject {
 
     int screenPage(const QSharedPointer<BookContext>& context) { return context->currentPage(); }
 
-    // A book folder under the reader's books folder with a style sheet, a link to it and a link
+    // A book folder under the reader's books folder with a style sheet, a drawing, a link to it and a link
     // out, and beside it a file and another book's folder: the folder's path.
     QString bookWithOutsideFiles()
     {
@@ -261,6 +261,8 @@ class TestTextViewer : public QObject {
         QDir().mkpath(book + QStringLiteral("/Text"));
         QDir().mkpath(books + QStringLiteral("/b1x"));
         testfiles::write(book + QStringLiteral("/style.css"), "p { color: red }");
+        testfiles::write(book + QStringLiteral("/Text/note.svg"),
+            encodedIn("UTF-16LE", QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")));
         testfiles::write(books + QStringLiteral("/b1x/style.css"), "p { color: red }");
         testfiles::write(m_fixture->home().filePath(QStringLiteral("outside.txt")), "secret");
         QFile::link(book + QStringLiteral("/style.css"), book + QStringLiteral("/inner.css"));
@@ -1075,6 +1077,11 @@ private slots:
         QTest::newRow("book file") << "BOOK/style.css" << QByteArray() << css;
         QTest::newRow("book file in a folder") << "BOOK/Text/../style.css" << QByteArray() << css;
         QTest::newRow("link inside the book") << "BOOK/inner.css" << QByteArray() << css;
+        // A document the page makes (a use, an image) as the reader reads it, under the policy.
+        QTest::newRow("document of the book")
+            << "BOOK/Text/note.svg" << QByteArray()
+            << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"><meta xmlns=\"http://www.w3.org/1999/xhtml\" "
+                          "http-equiv=\"Content-Security-Policy\"");
         QTest::newRow("file outside") << "HOME/outside.txt" << QByteArray() << QByteArray();
         QTest::newRow("dot-dot out") << "BOOK/../../outside.txt" << QByteArray() << QByteArray();
         QTest::newRow("link out") << "BOOK/link.txt" << QByteArray() << QByteArray();
