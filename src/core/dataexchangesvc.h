@@ -31,6 +31,8 @@ public:
     QString bookKey() const { return m_bookKey; }
     void setBookKey(const QString& key) { m_bookKey = key; }
 
+    // The book's chapters, and the folder whose files its chapter pages may read (the reader's
+    // page reads the same): the helper is told it, never works it out from a chapter's path.
     void sendChapterList(const QList<ChapterPageInfo>& chapters, const QString& bookFolder);
     // Emits calcStarted, then asks for a new layout; calcDone follows with the result.
     void repaginate(const PaginationRequest& request);
