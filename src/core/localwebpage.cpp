@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr qint64 kMaxDocumentBytes = 64 * 1024 * 1024;
+
 bool g_policyOn = true;
 bool g_guardOn = true;
 
@@ -124,7 +126,11 @@ QNetworkReply* LocalOnlyNetwork::createRequest(Operation op, const QNetworkReque
             || (m_chapter.isLocalFile() && QDir::cleanPath(m_chapter.toLocalFile()) == file))) {
         // Every document the page makes is read as the reader wrote it, under the policy.
         QFile document(file);
-        if (document.open(QIODevice::ReadOnly)) {
+        if (document.size() > kMaxDocumentBytes) {
+            // Read whole and decoded, a document is bounded as the conversion bounds a chapter.
+            qWarning() << "Read refused: the document" << file << "is larger than" << kMaxDocumentBytes << "bytes";
+            reply = QNetworkAccessManager::createRequest(op, QNetworkRequest(QUrl()), nullptr);
+        } else if (document.open(QIODevice::ReadOnly)) {
             reply = new MadeReply(op, request, chapterpolicy::served(document.readAll(), file, g_policyOn),
                 chapterpolicy::contentType(file), this);
         } else {
