@@ -676,15 +676,21 @@ void LibraryPage::Private::startNextAct()
 }
 
 // An answer is a box: it waits for a box that is open, whose caller would otherwise find another
-// book opened under it, and for the answers before it.
+// book opened under it, and for the answers before it. Asked from the event loop, so that its box
+// never holds the caller (the end of an import, whose next act must start).
 void LibraryPage::Private::askWhenNoBoxIsOpen(std::function<void()> question)
 {
-    if (quitting)
-        return;
-    if (auto* app = Application::instance())
-        app->runWhenNoBoxIsOpen(owner, std::move(question));
-    else
-        question();
+    QMetaObject::invokeMethod(
+        owner,
+        [this, question = std::move(question)] {
+            if (quitting)
+                return;
+            if (auto* app = Application::instance())
+                app->runWhenNoBoxIsOpen(owner, question);
+            else
+                question();
+        },
+        Qt::QueuedConnection);
 }
 
 // The program ends while books handed over wait for the importer, which stopped at its next item:
@@ -926,6 +932,8 @@ void LibraryPage::Private::storePending(bool all)
         const Outcome done = run;
         run.refused.clear();
         askWhenNoBoxIsOpen([this, done] { importFinished(done); });
+        // The next act starts now, not after the answer: the answer's box, and a book read from it,
+        // may stay open for long.
         importing = false;
         startNextAct();
     }
