@@ -476,11 +476,9 @@ void Application::receiveFiles(const QString& message)
     if (files.isEmpty())
         return;
     qInfo() << "Files received:" << files;
-    // A box answers first: a book opened under it would leave its caller (a viewer's question, the
-    // password of the book being opened) acting on a book that is gone.
-    if (boxIsOpen())
-        qInfo() << "Files wait until the open box is answered:" << files;
-    runWhenNoBoxIsOpen(this, [this, files] { emit filesReceived(files); });
+    // Taken at once, also under an open box: the library stores the books and only its question
+    // (which may open a book) waits for the box's answer, so an end of the program keeps them.
+    emit filesReceived(files);
 }
 
 bool Application::boxIsOpen() { return NestedLoop::depth() > 0 || QApplication::activeModalWidget(); }

@@ -63,9 +63,8 @@ public:
     // unreadable file is kept, so that the library can say it was not added), never the program
     // or an option.
     static QStringList filesFromMessage(const QString& message);
-    // Logs the files of a command line or hand-over text and announces them. While a box is open or
-    // another local loop runs under a caller, they wait, and are announced in turn once the last
-    // box is answered.
+    // Logs the files of a command line or hand-over text and announces them at once, also while a
+    // box is open: what they bring is stored then, and only a question about it waits.
     void receiveFiles(const QString& message);
     // Whether a box is open or another local loop runs under a caller: then what would open a box
     // of its own or another book waits.

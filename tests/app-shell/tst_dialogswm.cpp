@@ -1008,21 +1008,28 @@ private slots:
     }
 
     // A second start hands a book over while a box of the open book waits for its answer (the
-    // question of a link clicked on its page, a protected PDF's password): no second box comes over
-    // it; once it is answered "Book added!" does, and "Start reading now" shows the handed-over
-    // book's page, which a key then turns. The reader ends cleanly.
+    // question of a link clicked on its page, a protected PDF's password): the book is in the library
+    // at once, and no second box comes over the first; once it is answered "Book added!" does, and
+    // "Start reading now" shows the handed-over book's page, which a key then turns. Two books handed
+    // over separately get a question each, in order, and the second is read. On the reading page, a
+    // third hand-over's "Book added!" answered OK or Escape leaves the keys with the page: Right
+    // turns it, and Delete trashes no book. The reader ends cleanly.
     void handOverUnderBox_data()
     {
         QTest::addColumn<bool>("pdf");
         QTest::addColumn<QString>("password"); // typed with Return; none: Escape answers
-        QTest::newRow("link question, No") << false << QString();
-        QTest::newRow("password given") << true << "user";
-        QTest::newRow("password declined") << true << QString();
+        QTest::addColumn<int>("handOvers"); // under the box
+        QTest::addColumn<QString>("addedKey"); // answers "Book added!" on the reading page
+        QTest::newRow("link question, No") << false << QString() << 2 << "Return";
+        QTest::newRow("password given") << true << "user" << 1 << "Escape";
+        QTest::newRow("password declined") << true << QString() << 1 << "Return";
     }
     void handOverUnderBox()
     {
         QFETCH(bool, pdf);
         QFETCH(QString, password);
+        QFETCH(int, handOvers);
+        QFETCH(QString, addedKey);
         const int timeout = windowwaits::kTimeoutMs;
         QTemporaryDir home;
         const QProcessEnvironment env = environment(home);
@@ -1035,9 +1042,22 @@ private slots:
         } else {
             QVERIFY(writeOutsideLinkEpub(asking));
         }
-        const QString handedTitle = tag + QStringLiteral(" handed over");
-        const QString handed = m_books.filePath(handedTitle + QStringLiteral(".epub"));
-        QVERIFY(writeMarkedEpub(handed, handedTitle));
+        QStringList handedTitles;
+        for (int i = 0; i < 3; ++i) {
+            handedTitles << tag + QStringLiteral(" handed over %1").arg(i + 1);
+            QVERIFY(
+                writeMarkedEpub(m_books.filePath(handedTitles.last() + QStringLiteral(".epub")), handedTitles.last()));
+        }
+        const auto handOver = [&](const QString& title) {
+            QProcess second;
+            return start(second, env, { m_books.filePath(title + QStringLiteral(".epub")) })
+                && second.waitForFinished(20000) && second.exitStatus() == QProcess::NormalExit
+                && second.exitCode() == 0;
+        };
+        const auto inLibrary = [&](const QString& title) {
+            return queryLibrary(home.path(), QStringLiteral("select count(*) from books where title = ?"), { title })
+                == QLatin1String("1");
+        };
 
         QProcess run;
         QVERIFY(start(run, env, { asking }));
@@ -1060,15 +1080,14 @@ private slots:
             QVERIFY(waitForOwnedAbove(pid, &box, timeout));
         }
 
-        QProcess handOver;
-        QVERIFY(start(handOver, env, { handed }));
-        QVERIFY(handOver.waitForFinished(20000));
-        QCOMPARE(handOver.exitCode(), 0);
-        // The reader either keeps the hand-over for later or shows a second box for it.
+        // Each handed-over book is stored while the box waits, and brings no second box.
         const auto secondBox = [&] { return stackOf(pid).boxes().size() > 1; };
-        const auto kept = [&] { return logs(home.path()).contains(QLatin1String("Files wait until the open box")); };
-        QVERIFY(waitUntil([&] { return kept() || secondBox(); }, timeout));
-        QVERIFY2(!secondBox(), qPrintable(describe(stackOf(pid))));
+        for (int i = 0; i < handOvers; ++i) {
+            QVERIFY(handOver(handedTitles[i]));
+            QVERIFY2(waitUntil([&] { return inLibrary(handedTitles[i]) || secondBox(); }, timeout),
+                qPrintable(handedTitles[i]));
+            QVERIFY2(!secondBox(), qPrintable(describe(stackOf(pid))));
+        }
 
         const QString boxId = QString::number(box);
         xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), boxId });
@@ -1078,16 +1097,37 @@ private slots:
             xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("50"), password });
             key(QStringLiteral("Return"));
         }
-        quint32 next = 0;
-        QVERIFY(waitUntil([&] { return waitForOwnedAbove(pid, &next, 1000) && next != box; }, timeout));
-        QVERIFY(startReadingNow(pid, home.path(), QString::number(next), handedTitle));
+        // A question for each hand-over, in order: the earlier ones answered OK, the last read.
+        quint32 next = 0, last = box;
+        for (int i = 0; i < handOvers; ++i) {
+            QVERIFY(waitUntil([&] { return waitForOwnedAbove(pid, &next, 1000) && next != last; }, timeout));
+            last = next;
+            if (i + 1 < handOvers) {
+                key(QStringLiteral("Return"));
+                continue;
+            }
+            QVERIFY(startReadingNow(pid, home.path(), QString::number(next), handedTitles[i]));
+        }
         QVERIFY(waitUntil([&] { return findColour(grab(window), kPageMark).count > 1000; }, timeout));
         settle(window, grab(window));
+
+        // Another hand-over while the book is read, its question answered without reading it.
+        QVERIFY(handOver(handedTitles[2]));
+        QVERIFY(waitUntil([&] { return waitForOwnedAbove(pid, &next, 1000) && next != last; }, timeout));
+        key(addedKey);
+        QVERIFY(waitUntil([&] { return stackOf(pid).owned().isEmpty(); }, timeout));
         QVERIFY(answerTime(window, QStringLiteral("Right")) >= 0);
+        // Delete, then a key whose answer shows that Delete was taken before it.
+        key(QStringLiteral("Delete"));
+        QVERIFY(answerTime(window, QStringLiteral("Left")) >= 0);
+        QCOMPARE(queryLibrary(home.path(), QStringLiteral("select count(*) from books where is_deleted != 0")),
+            QStringLiteral("0"));
         QVERIFY(terminate(run));
     }
 
-    // An EPUB and a CBZ: "2 books added!" above the main window.
+    // An EPUB and a CBZ: "2 books added!" above the main window. Eight books handed over one after
+    // another with the box unanswered are all in the library within the wait for one, their questions
+    // waiting; one more, and SIGTERM as soon as the second start has ended: it is in the library too.
     void twoBooks()
     {
         QTemporaryDir home;
@@ -1101,9 +1141,20 @@ private slots:
         QCOMPARE(queryLibrary(home.path(), QStringLiteral("select count(*) from books")), QStringLiteral("2"));
         QVERIFY(staysAboveAfterSplash(run.processId(), home.path(), box));
         save("two-books-added");
-        key(QStringLiteral("Escape"));
-        QVERIFY(waitUntil([&] { return stackOf(run.processId()).owned().isEmpty(); }));
+        const QString count = QStringLiteral("select count(*) from books");
+        for (int i = 1; i <= 9; ++i) {
+            const QString path = book(QStringLiteral("Handed %1.epub").arg(i), QColor(0x20, 0x20 + 16 * i, 0xd0));
+            QProcess handOver;
+            QVERIFY(start(handOver, env, { path }));
+            QVERIFY(handOver.waitForFinished(20000));
+            QCOMPARE(handOver.exitCode(), 0);
+            if (i == 8)
+                QVERIFY(waitUntil([&] { return queryLibrary(home.path(), count) == QLatin1String("10"); }));
+        }
+        // No box answered yet: only the first is shown.
+        QCOMPARE(stackOf(run.processId()).boxes().size(), 1);
         QVERIFY(terminate(run));
+        QCOMPARE(queryLibrary(home.path(), count), QStringLiteral("11"));
     }
 };
 

@@ -15,6 +15,7 @@
 #include "mainwindow/librarypage/bookthumbnailwidget.h"
 #include "mainwindow/librarypage/librarypage.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/readingpage/readingpage.h"
 #include "mainwindow/sidebar/sidebar.h"
 #include "mainwindow/sidebar/sidebarfolders.h"
 #include "mainwindow/statusbar/statusbar.h"
@@ -41,6 +42,7 @@
 #include "widgets/progressbar.h"
 #include "windows/kelpopupmenu.h"
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <QDialog>
@@ -62,6 +64,7 @@ class TestLibraryPage : public QObject {
 
     QStringList m_boxes; // the message of every box asked
     int m_answer = 1;
+    std::function<void()> m_whileAsked; // runs while a box is open, once
     QStringList m_chosen; // what the file dialog answers
     QTemporaryDir m_dir;
     LibraryPage* m_page = nullptr; // the main window's
@@ -163,6 +166,8 @@ private slots:
         QVERIFY(m_dir.isValid());
         Ui::instance()->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
             m_boxes << request.message;
+            if (const std::function<void()> whileAsked = std::exchange(m_whileAsked, nullptr))
+                whileAsked();
             return m_answer;
         });
         Ui::instance()->setFileDialogHandler([this](const KelFileDialogRequest&) { return m_chosen; });
@@ -991,6 +996,10 @@ private slots:
     }
 
     // Paths handed over by a second start are added like a drop; the count goes out with the formats.
+    // Separate hand-overs, one arriving while the other is imported, are answered each with its own
+    // "Book added!", in order; one handed over while the first question is open is stored then, and
+    // asked about after the others. Answered OK while another page shows, no card of the hidden
+    // library takes the keys.
     void handOver()
     {
         const int rows = books()->rowCount();
@@ -1003,6 +1012,33 @@ private slots:
         const MetricSender::Event added = metrics(QStringLiteral("addedbks")).last();
         QCOMPARE(added.value, QStringLiteral("3"));
         QCOMPARE(added.extra, QStringLiteral("fb2_2,pdf"));
+
+        auto* window = qobject_cast<MainWindow*>(Ui::instance()->mainWindow());
+        window->showPage(window->readingPage());
+        const auto back = qScopeGuard([window] { window->showPage(window->libraryPage()); });
+        QVERIFY(!m_page->isVisible());
+        m_boxes.clear();
+        bool storedWhileAsked = false;
+        m_whileAsked = [this, &storedWhileAsked, rows] {
+            emit Application::instance()->filesReceived({ book(QStringLiteral("underbox.fb2")) });
+            // The box's own loop, until the book is in the library.
+            QElapsedTimer clock;
+            clock.start();
+            while (!storedWhileAsked && clock.elapsed() < windowwaits::kTimeoutMs) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                storedWhileAsked = books()->rowCount() == rows + 6;
+            }
+        };
+        for (const char* name : { "apart1.fb2", "apart2.fb2" })
+            emit Application::instance()->filesReceived({ book(QString::fromLatin1(name)) });
+        QTRY_COMPARE(m_boxes.size(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), 3);
+        QVERIFY(storedWhileAsked);
+        for (const QString& box : qAsConst(m_boxes))
+            QVERIFY2(box.contains(QStringLiteral("Book added!")), qPrintable(box));
+        QCOMPARE(books()->rowCount(), rows + 6);
+        QVERIFY(!qobject_cast<BookItemWidget*>(window->focusWidget()));
     }
 
     // Maximised and back, the table header's columns stay over the rows' columns.
@@ -1177,6 +1213,20 @@ private slots:
         auto* newest = dynamic_cast<QWidget*>(list->itemAtRow(0));
         QVERIFY(newest && newest->isVisible());
         QVERIFY(list->viewport()->rect().contains(QRect(newest->mapTo(list->viewport(), QPoint()), newest->size())));
+    }
+
+    // The program ends while one hand-over is imported (held by a pause) and another waits for it:
+    // both books are stored, with no question. Near the end, since the page asks nothing after it.
+    void handOverKeptAtQuit()
+    {
+        const int rows = books()->rowCount();
+        emit Application::instance()->filesReceived({ book(QStringLiteral("held.fb2")) });
+        bookimporter::instance()->toggleProcessing(true);
+        emit Application::instance()->filesReceived({ book(QStringLiteral("waiting.fb2")) });
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+        QCOMPARE(books()->rowCount(), rows + 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_boxes.size(), 0);
     }
 
     // A page that was never shown (the main window still behind the splash) has made no cards: the

@@ -539,7 +539,20 @@ private slots:
         QCOMPARE(columnTexts(*books, BookModel::DeletedRole).count(QStringLiteral("true")), 1);
         QVERIFY(lib->allow("books", "UPDATE"));
 
+        // A book stored while the question was open is not among those the answer trashes.
+        const int lastAsked = books->lastId();
+        BookDto late;
+        late.title = QStringLiteral("Stored under the question");
+        late.full_path = QStringLiteral("/books/late.epub");
+        const int lateId = books->addBook(late);
+        QVERIFY(lateId > lastAsked);
+        QVERIFY(books->clearLibrary(lastAsked));
+        QCOMPARE(columnTexts(*books, BookModel::DeletedRole).count(QStringLiteral("true")), 10);
+        QCOMPARE(books->indexById(lateId).data(BookModel::DeletedRole).toBool(), false);
+        verifyMatchesDatabase();
         QVERIFY(books->clearLibrary());
+        QVERIFY(books->setData(books->indexById(lateId), QVariant(), Enums::DeleteFromLibrary));
+        QVERIFY(!books->indexById(lateId).isValid());
         QCOMPARE(columnTexts(*books, BookModel::DeletedRole).count(QStringLiteral("true")), 10);
         QCOMPARE(books->categoryCounts().deleted_count, 10);
         QCOMPARE(folderCount("Classics"), 0);
@@ -550,10 +563,10 @@ private slots:
         QCOMPARE(columnTexts(*books, BookModel::DeletedRole).count(QStringLiteral("true")), 0);
         QCOMPARE(folderCount("Mystery"), 3);
         verifyMatchesDatabase();
-        QCOMPARE(reset.count(), 2);
+        QCOMPARE(reset.count(), 3);
         // Nothing in the trash: nothing to restore.
         QVERIFY(!books->restoreFromTrashAll());
-        QCOMPARE(reset.count(), 2);
+        QCOMPARE(reset.count(), 3);
     }
 
     void rowsColumnsAndRoles()

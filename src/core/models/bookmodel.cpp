@@ -448,16 +448,26 @@ bool BookModel::clearTrash()
     return true;
 }
 
-bool BookModel::clearLibrary()
+bool BookModel::clearLibrary(int upToId)
 {
-    if (!db()->clearLibrary())
+    if (!db()->clearLibrary(upToId))
         return false;
     beginResetModel();
-    for (BookDto& book : m_books)
-        book.is_deleted = 1;
+    for (BookDto& book : m_books) {
+        if (book.id <= upToId)
+            book.is_deleted = 1;
+    }
     endResetModel();
     reloadFolders();
     return true;
+}
+
+int BookModel::lastId() const
+{
+    int last = 0;
+    for (const BookDto& book : m_books)
+        last = qMax(last, book.id);
+    return last;
 }
 
 bool BookModel::restoreFromTrashAll()

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QSet>
 
+#include <limits>
+
 class FolderModel;
 
 // Every book of the library, one row per record in load order (newest added first, books added
@@ -98,8 +100,11 @@ public slots:
     void selectAll();
     // Deletes every book in the trash with its data folder and custom cover.
     bool clearTrash();
-    // Moves every book to the trash.
-    bool clearLibrary();
+    // Moves every book to the trash; with upToId, only the books up to that id: those the person
+    // saw when asked, not the ones stored while the question was open.
+    bool clearLibrary(int upToId = std::numeric_limits<int>::max());
+    // The highest id of the rows, 0 when there are none.
+    int lastId() const;
     bool restoreFromTrashAll();
     // The reading side's update: stores the record's position, maximum position and notes count
     // in the book's row and the database; every other field stays as the library has it.

@@ -948,9 +948,10 @@ bool BookProvider::setLastViewTime(int id, int time)
     return runWrite(query, Q_FUNC_INFO, "BookProvider::setLastViewTime", Trace::None, nullptr);
 }
 
-bool BookProvider::clearLibrary()
+bool BookProvider::clearLibrary(int upToId)
 {
-    QSqlQuery query = prepared("UPDATE books SET is_deleted=1 WHERE is_deleted=0");
+    QSqlQuery query = prepared("UPDATE books SET is_deleted=1 WHERE is_deleted=0 AND id<=:up_to");
+    bind(query, ":up_to", upToId);
     return runWrite(query, Q_FUNC_INFO, "BookProvider::clearLibrary", Trace::None, "Clear library error:%1");
 }
 

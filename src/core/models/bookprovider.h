@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <limits>
+
 class QSqlQuery;
 
 // The library's data access: every read and write of the library database goes through one
@@ -59,7 +61,8 @@ public:
     bool setFavorite(int id, int isFavorite);
     bool setDeleted(int id, int isDeleted);
     bool setLastViewTime(int id, int time);
-    bool clearLibrary();
+    // Moves the books up to that id (all by default) to the trash; new rows get higher ids.
+    bool clearLibrary(int upToId = std::numeric_limits<int>::max());
     bool restoreAllFromTrash();
     // The deleted book's file path: null when the delete failed or the id is unknown.
     QString deleteFromLibrary(int id);

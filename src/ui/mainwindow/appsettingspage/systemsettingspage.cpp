@@ -212,14 +212,16 @@ void SystemSettingsPage::importLibrary()
 void SystemSettingsPage::clearLibrary()
 {
     Ui* ui = Ui::instance();
+    Application* app = Application::instance();
+    // The books the person was asked about: a book handed over while the question is open stays.
+    const int lastId = app && app->bookModel() ? app->bookModel()->lastId() : 0;
     if (!ui || !ui->askClearLibrary())
         return;
-    Application* app = Application::instance();
     if (!app || !app->bookModel()) {
         qWarning() << "No library to clear";
         return;
     }
-    app->bookModel()->clearLibrary();
+    app->bookModel()->clearLibrary(lastId);
 }
 
 LabeledComboBox* SystemSettingsPage::languageBox() const { return d->language; }

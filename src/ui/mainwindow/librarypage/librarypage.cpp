@@ -41,12 +41,16 @@
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 QString libraryText(const char* text) { return QCoreApplication::translate("MainWindow_Library", text); }
+
+// How long the end of the program waits for the importer to leave its item in hand.
+constexpr int kQuitWaitMs = 10000;
 
 // Import statuses that mean the file could not be read as a book.
 bool isFailure(ItemStatus status)
@@ -123,20 +127,44 @@ public:
     BookItemPopupMenu* popupMenu = nullptr;
     BookTableHeader* tableHeader = nullptr;
     BookItemWidget* cardProbe = nullptr;
-    QList<int> addedIds;
-    QMap<QString, int> addedPerFormat;
+    // What one import added and left out, and why: its answer is built from a copy of it alone, so
+    // the next import (a hand-over under an open box) changes nothing of an answer still waiting.
+    struct Outcome {
+        QList<int> addedIds;
+        QMap<QString, int> addedPerFormat;
+        int protectedCount = 0;
+        int failedCount = 0;
+        int existingCount = 0;
+        QString firstExistingPath;
+        // 7z archives refused for the book they hold; the first one's reason is shown.
+        int refusedArchiveCount = 0;
+        QString firstRefusedArchive;
+        // "name: reason" of every file the import left out, those of a hand-over left out before
+        // its import started included.
+        QStringList refused;
+        // The first refusal whose cause is the library's folder, the disk or a collection archive.
+        ItemStatus causeStatus = ItemAdded;
+        QString causePath;
+        // The files left out for that cause when it is one of storage (a full disk, a folder that
+        // cannot be written): its box tells them all, a list of the same cause would only repeat it.
+        int storageRefusals = 0;
+    };
+    Outcome run;
     int processedCount = 0;
-    int protectedCount = 0;
-    int failedCount = 0;
-    int existingCount = 0;
-    QString firstExistingPath;
-    // 7z archives refused for the book they hold; the first one's reason is shown.
-    int refusedArchiveCount = 0;
-    QString firstRefusedArchive;
-    // "name: reason" of every file the running import left out, and of those left out of a
-    // hand-over before its import started.
-    QStringList refused;
+    // One act of the person or of a second start: its files, and those left out before it started.
+    struct Act {
+        QStringList files;
+        QStringList refused;
+        bool handedOver = false;
+    };
+    // The act being imported, and those after it, oldest first: one import each, so that every act
+    // gets its own answer, in order.
+    Act current;
+    bool importing = false;
+    QList<Act> acts;
     QStringList refusedBeforeStart;
+    // The program ends: nothing is asked any more.
+    bool quitting = false;
     // Books read and waiting to be stored; the run's end waits for them.
     QList<BookDto> toStore;
     QTimer storeTimer;
@@ -144,12 +172,6 @@ public:
     bool finishPending = false;
     // Stop was given: what the run still reports is not stored, until the next run starts.
     bool stopped = false;
-    // The first refusal whose cause is the library's folder, the disk or a collection archive.
-    ItemStatus causeStatus = ItemAdded;
-    QString causePath;
-    // The files left out for that cause when it is one of storage (a full disk, a folder that cannot
-    // be written): its box tells them all, a list of the same cause would only repeat it.
-    int storageRefusals = 0;
     bool trash = false;
 
     void syncColumns();
@@ -157,15 +179,18 @@ public:
     QSize rowExtent(const QModelIndex& index, int layoutId) const;
     void importStarted();
     void itemProcessed(ItemStatus status, const BookDto& book);
-    void importFinished();
+    void importFinished(const Outcome& run);
     void storeBatch();
     void storePending(bool all);
     void stop();
-    bool startImport(const QStringList& files);
+    void startImport(const QStringList& files, const QStringList& refusedBefore = {}, bool handedOver = false);
+    void startNextAct();
+    void askWhenNoBoxIsOpen(std::function<void()> question);
+    void storeHandedOverAtQuit();
     void refuse(const QString& path, const QString& reason);
-    void reportRefused();
+    void reportRefused(const Outcome& run);
     QModelIndex showAddedBook(int id);
-    void showAddedBooks();
+    void showAddedBooks(const QList<int>& ids);
 };
 
 LibraryPage::LibraryPage(QWidget* parent)
@@ -355,11 +380,14 @@ LibraryPage::LibraryPage(QWidget* parent)
         importer, &bookimporter::importStarted, this, [this] { d->importStarted(); }, Qt::QueuedConnection);
     d->storeTimer.setSingleShot(true);
     QObject::connect(&d->storeTimer, &QTimer::timeout, this, [this] { d->storePending(false); });
-    // Books already read are stored before the program ends, without an answer.
+    // Books already read are stored before the program ends, without an answer; so are the books
+    // handed over that the importer did not reach. After the importer's own handler, which stops it.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        d->quitting = true;
         d->finishPending = false;
         while (!d->toStore.isEmpty())
             d->storeBatch();
+        d->storeHandedOverAtQuit();
     });
     QObject::connect(
         importer, &bookimporter::finished, this,
@@ -554,21 +582,12 @@ void LibraryPage::addFiles(const QStringList& paths)
             files.removeAll(info.absoluteFilePath());
         }
     }
-    if (files.isEmpty()) {
-        if (!refused.isEmpty()) {
-            if (Ui* ui = Ui::instance())
-                ui->showBooksRefused(refused);
-        }
+    if (files.isEmpty() && refused.isEmpty())
         return;
-    }
-    if (d->filter)
+    // Under an open box the library changes only by its rows: the answer shows the books later.
+    if (d->filter && !files.isEmpty() && !Application::boxIsOpen())
         d->filter->setFilterCategory(Enums::AllBooks);
-    // A new run resets the list when it starts; a running one takes them at once.
-    d->refusedBeforeStart = refused;
-    if (!d->startImport(files)) {
-        d->refused << refused;
-        d->refusedBeforeStart.clear();
-    }
+    d->startImport(files, refused, true);
 }
 
 void LibraryPage::dragEnterEvent(QDragEnterEvent* event)
@@ -623,27 +642,116 @@ KelListWidget* LibraryPage::listWidget() const { return d->listWidget; }
 BookTableHeader* LibraryPage::tableHeader() const { return d->tableHeader; }
 DropIndicator* LibraryPage::dropIndicator() const { return d->dropIndicator; }
 
-bool LibraryPage::Private::startImport(const QStringList& files)
+// Each act is imported at once when none runs, else right after the one before it: an act joined
+// to another would lose its own answer.
+void LibraryPage::Private::startImport(const QStringList& files, const QStringList& refusedBefore, bool handedOver)
 {
-    return bookimporter::instance()->start(booksDir(), files, false);
+    acts.append({ files, refusedBefore, handedOver });
+    if (!importing)
+        startNextAct();
+}
+
+void LibraryPage::Private::startNextAct()
+{
+    while (!importing && !acts.isEmpty() && !quitting) {
+        current = acts.takeFirst();
+        if (current.files.isEmpty()) {
+            // Only files that give no book: the answer is their list.
+            const QStringList lines = current.refused;
+            askWhenNoBoxIsOpen([lines] {
+                if (Ui* ui = Ui::instance())
+                    ui->showBooksRefused(lines);
+            });
+            continue;
+        }
+        importing = true;
+        // A new run resets the list when it starts; a running one (an archive import of the
+        // settings) takes them at once.
+        refusedBeforeStart = current.refused;
+        if (!bookimporter::instance()->start(booksDir(), current.files, false)) {
+            run.refused << current.refused;
+            refusedBeforeStart.clear();
+        }
+    }
+}
+
+// An answer is a box: it waits for a box that is open, whose caller would otherwise find another
+// book opened under it, and for the answers before it. Asked from the event loop, so that its box
+// never holds the caller (the end of an import, whose next act must start).
+void LibraryPage::Private::askWhenNoBoxIsOpen(std::function<void()> question)
+{
+    QMetaObject::invokeMethod(
+        owner,
+        [this, question = std::move(question)] {
+            if (quitting)
+                return;
+            if (auto* app = Application::instance())
+                app->runWhenNoBoxIsOpen(owner, question);
+            else
+                question();
+        },
+        Qt::QueuedConnection);
+}
+
+// The program ends while books handed over wait for the importer, which stopped at its next item:
+// they are read and stored here, so that a second start's request is kept.
+void LibraryPage::Private::storeHandedOverAtQuit()
+{
+    QStringList files;
+    if (importing && current.handedOver)
+        files << current.files;
+    for (const Act& act : qAsConst(acts)) {
+        if (act.handedOver)
+            files << act.files;
+    }
+    acts.clear();
+    if (files.isEmpty() || !books)
+        return;
+    // The importer reads nothing after its item in hand; that one is waited for, as the end of the
+    // program waits for it anyway, and its book is stored unless it is in the library by now.
+    bookimporter* importer = bookimporter::instance();
+    QElapsedTimer waited;
+    waited.start();
+    while (importer->isRunning() && waited.elapsed() < kQuitWaitMs)
+        QThread::msleep(5);
+    if (importer->isRunning()) {
+        qWarning() << "The importer did not stop; handed-over books not stored:" << files;
+        return;
+    }
+    const QSet<QString> known = BookProvider::instance()->libraryFilePaths(files);
+    QList<BookDto> read;
+    for (const QString& path : qAsConst(files)) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (known.contains(absolute) || QFileInfo(absolute).isDir())
+            continue;
+        BookDto record;
+        record.full_path = absolute;
+        const ItemStatus status = importer->readBookFile(record, true);
+        if (status == ItemAdded)
+            read << record;
+        else
+            qWarning().noquote() << "Not added at the end:" << path << "-" << refusalReason(status, path);
+    }
+    const QList<int> ids = books->addBooks(read);
+    qInfo() << "Handed-over books stored at the end:" << ids;
 }
 
 void LibraryPage::Private::refuse(const QString& path, const QString& reason)
 {
     qWarning().noquote() << "Not added:" << path << "-" << reason;
     const QString name = QFileInfo(path).fileName();
-    refused << QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, reason);
+    run.refused << QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, reason);
 }
 
 // The answer names the refused files unless its first box already told all there was: nothing
 // added and a single file refused.
-void LibraryPage::Private::reportRefused()
+void LibraryPage::Private::reportRefused(const Outcome& run)
 {
-    const QStringList lines = refused;
-    refused.clear();
+    const QStringList& lines = run.refused;
     // A status without a box of its own (a hand-over's missing file) is always listed.
-    const bool firstBoxTold = addedIds.isEmpty() && protectedCount + failedCount + refusedArchiveCount > 0;
-    const bool allOfTheStorageCause = protectedCount == 0 && lines.size() == storageRefusals;
+    const bool firstBoxTold
+        = run.addedIds.isEmpty() && run.protectedCount + run.failedCount + run.refusedArchiveCount > 0;
+    const bool allOfTheStorageCause = run.protectedCount == 0 && lines.size() == run.storageRefusals;
     if (lines.isEmpty() || (firstBoxTold && (lines.size() == 1 || allOfTheStorageCause)))
         return;
     if (Ui* ui = Ui::instance())
@@ -716,45 +824,39 @@ void LibraryPage::Private::importStarted()
     // The previous run's books go in, and get their answer, before this run's bookkeeping.
     storePending(true);
     stopped = false;
-    processedCount = protectedCount = failedCount = existingCount = 0;
-    firstExistingPath.clear();
-    refusedArchiveCount = 0;
-    firstRefusedArchive.clear();
-    refused = refusedBeforeStart;
+    processedCount = 0;
+    run = Outcome();
+    run.refused = refusedBeforeStart;
     refusedBeforeStart.clear();
-    causeStatus = ItemAdded;
-    causePath.clear();
-    storageRefusals = 0;
-    addedIds.clear();
-    addedPerFormat.clear();
 }
 
 void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
 {
-    if (stopped)
+    // At the end what was read is stored by the end's own pass.
+    if (stopped || quitting)
         return;
     ++processedCount;
     if (status != ItemAdded && status != ItemAlreadyInLibrary)
         refuse(book.full_path, refusalReason(status, book.full_path));
     if (status == ItemProtected) {
-        ++protectedCount;
+        ++run.protectedCount;
     } else if (status == ItemFolderNotWritable || status == ItemDiskFull || status == ItemSeveralBooksInArchive) {
-        ++failedCount;
-        if (causeStatus == ItemAdded) {
-            causeStatus = status;
-            causePath = status == ItemSeveralBooksInArchive ? book.full_path : bookDataDir(book.full_path);
+        ++run.failedCount;
+        if (run.causeStatus == ItemAdded) {
+            run.causeStatus = status;
+            run.causePath = status == ItemSeveralBooksInArchive ? book.full_path : bookDataDir(book.full_path);
         }
-        if (status == causeStatus && status != ItemSeveralBooksInArchive)
-            ++storageRefusals;
+        if (status == run.causeStatus && status != ItemSeveralBooksInArchive)
+            ++run.storageRefusals;
     } else if (isFailure(status)) {
-        ++failedCount;
+        ++run.failedCount;
     } else if (status == ItemUnsupportedArchivedBook) {
-        if (refusedArchiveCount++ == 0)
-            firstRefusedArchive = book.full_path;
+        if (run.refusedArchiveCount++ == 0)
+            run.firstRefusedArchive = book.full_path;
     } else if (status == ItemAlreadyInLibrary) {
-        ++existingCount;
-        if (firstExistingPath.isEmpty())
-            firstExistingPath = book.full_path;
+        ++run.existingCount;
+        if (run.firstExistingPath.isEmpty())
+            run.firstExistingPath = book.full_path;
     } else if (status == ItemAdded && books) {
         // Stored in batches between the window's other work: a run of many small books arrives
         // at once and would hold the window while each is stored and shown.
@@ -781,20 +883,20 @@ void LibraryPage::Private::storeBatch()
             // A full disk the library told of is this run's cause as well: counted with the books
             // it kept out, so that neither the answer nor the list of refused files repeats it.
             if (BookProvider::instance()->toldStorageFailure(checkedsave::Failure::DiskFull, book.full_path)) {
-                ++failedCount;
-                if (causeStatus == ItemAdded) {
-                    causeStatus = ItemDiskFull;
-                    causePath = bookDataDir(book.full_path);
+                ++run.failedCount;
+                if (run.causeStatus == ItemAdded) {
+                    run.causeStatus = ItemDiskFull;
+                    run.causePath = bookDataDir(book.full_path);
                 }
-                if (causeStatus == ItemDiskFull)
-                    ++storageRefusals;
+                if (run.causeStatus == ItemDiskFull)
+                    ++run.storageRefusals;
             }
             continue;
         }
-        addedIds << id;
+        run.addedIds << id;
         if (folders && !book.folder_title.isEmpty())
             folders->addBookToCategory(id, folders->findOrAddCategory(book.folder_title));
-        ++addedPerFormat[bookFormatName(book.format)];
+        ++run.addedPerFormat[bookFormatName(book.format)];
     }
     // About 10 ms of storing a batch, whatever one book costs on this machine. The footer's
     // progress, painted at once when its bar moves, is not the batch's: counted in, it would make
@@ -826,12 +928,14 @@ void LibraryPage::Private::storePending(bool all)
     }
     if (finishPending) {
         finishPending = false;
-        // The answer is a box with "Start reading now": it waits for a box that is open, whose
-        // caller would otherwise find another book opened under it.
-        if (auto* app = Application::instance())
-            app->runWhenNoBoxIsOpen(owner, [this] { importFinished(); });
-        else
-            importFinished();
+        // The books are stored; only the answer waits, with what this run did.
+        const Outcome done = run;
+        run.refused.clear();
+        askWhenNoBoxIsOpen([this, done] { importFinished(done); });
+        // The next act starts now, not after the answer: the answer's box, and a book read from it,
+        // may stay open for long.
+        importing = false;
+        startNextAct();
     }
 }
 
@@ -863,12 +967,13 @@ QModelIndex LibraryPage::Private::showAddedBook(int id)
 
 // Scrolls to the first of the added books in the list's order: the newest stand first unless the
 // user sorted otherwise.
-void LibraryPage::Private::showAddedBooks()
+void LibraryPage::Private::showAddedBooks(const QList<int>& ids)
 {
     if (!filter || !books)
         return;
+    filter->setFilterCategory(Enums::AllBooks);
     int first = -1;
-    for (int id : qAsConst(addedIds)) {
+    for (int id : ids) {
         const QModelIndex index = filter->mapFromSource(books->indexById(id));
         if (index.isValid() && (first < 0 || index.row() < first))
             first = index.row();
@@ -877,34 +982,34 @@ void LibraryPage::Private::showAddedBooks()
         listWidget->scrollToRow(first);
 }
 
-void LibraryPage::Private::importFinished()
+void LibraryPage::Private::importFinished(const Outcome& run)
 {
     Ui* ui = Ui::instance();
     if (!ui)
         return;
-    if (addedIds.isEmpty()) {
-        if (protectedCount > 0)
+    if (run.addedIds.isEmpty()) {
+        if (run.protectedCount > 0)
             ui->showBookProtected();
-        else if (causeStatus == ItemSeveralBooksInArchive)
-            ui->showSeveralBooksInArchive(causePath);
-        else if (causeStatus == ItemFolderNotWritable || causeStatus == ItemDiskFull) {
+        else if (run.causeStatus == ItemSeveralBooksInArchive)
+            ui->showSeveralBooksInArchive(run.causePath);
+        else if (run.causeStatus == ItemFolderNotWritable || run.causeStatus == ItemDiskFull) {
             // The library may have told the same cause already, when it could not store a book of
             // this run on the same disk: the user hears of it once.
             const checkedsave::Failure failure
-                = causeStatus == ItemDiskFull ? checkedsave::Failure::DiskFull : checkedsave::Failure::NotWritable;
-            if (!BookProvider::instance()->toldStorageFailure(failure, causePath))
-                ui->showStorageFailure(failure, causePath, false);
-        } else if (failedCount > 0)
+                = run.causeStatus == ItemDiskFull ? checkedsave::Failure::DiskFull : checkedsave::Failure::NotWritable;
+            if (!BookProvider::instance()->toldStorageFailure(failure, run.causePath))
+                ui->showStorageFailure(failure, run.causePath, false);
+        } else if (run.failedCount > 0)
             ui->showBookDamaged();
-        else if (refusedArchiveCount > 0)
-            showArchiveRefused(ui, firstRefusedArchive);
-        else if (existingCount > 0)
-            ui->showBookExists(firstExistingPath);
-        reportRefused();
+        else if (run.refusedArchiveCount > 0)
+            showArchiveRefused(ui, run.firstRefusedArchive);
+        else if (run.existingCount > 0)
+            ui->showBookExists(run.firstExistingPath);
+        reportRefused(run);
         return;
     }
-    if (addedIds.size() == 1) {
-        const int id = addedIds.first();
+    if (run.addedIds.size() == 1) {
+        const int id = run.addedIds.first();
         showAddedBook(id);
         // The book is answered by its id: its card may not exist yet (a hidden or still laid out
         // list), and the box's own event loop may change the rows meanwhile.
@@ -915,18 +1020,22 @@ void LibraryPage::Private::importFinished()
                 filter->setData(index, QVariant(), Enums::Open);
             else if (books)
                 books->setData(books->indexById(id), QVariant(), Enums::Open);
-        } else if (auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index))) {
-            item->setFocus();
+        } else if (owner->isVisible()) {
+            // Selected only where the person sees it: the keys stay with the page on show.
+            if (auto* item = dynamic_cast<BookItemWidget*>(listWidget->itemForIndex(index)))
+                item->setFocus();
         }
     } else {
-        showAddedBooks();
-        ui->showBooksAdded(addedIds.size());
+        showAddedBooks(run.addedIds);
+        ui->showBooksAdded(run.addedIds.size());
     }
     QStringList parts;
-    for (auto it = addedPerFormat.begin(); it != addedPerFormat.end(); ++it) {
-        parts << (it.value() > 1 && addedPerFormat.size() > 1 ? QStringLiteral("%1_%2").arg(it.key()).arg(it.value())
-                                                              : it.key());
+    for (auto it = run.addedPerFormat.begin(); it != run.addedPerFormat.end(); ++it) {
+        parts << (it.value() > 1 && run.addedPerFormat.size() > 1
+                ? QStringLiteral("%1_%2").arg(it.key()).arg(it.value())
+                : it.key());
     }
-    MetricSender::addMetric(QStringLiteral("addedbks"), QString::number(addedIds.size()), parts.join(QLatin1Char(',')));
-    reportRefused();
+    MetricSender::addMetric(
+        QStringLiteral("addedbks"), QString::number(run.addedIds.size()), parts.join(QLatin1Char(',')));
+    reportRefused(run);
 }
