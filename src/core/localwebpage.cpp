@@ -297,10 +297,17 @@ bool removedWhole(const QWebElement& element, const QString& tag)
     if (tag == QLatin1String("meta"))
         return element.hasAttribute(QStringLiteral("http-equiv")) && !harmlessMeta(element);
     if (isAnimation(tag)) {
-        // An animation that writes an address or a handler could write one no check has seen.
-        QString target = viewTrimmed(element.attribute(QStringLiteral("attributeName"))).toString().toLower();
-        target = target.mid(target.lastIndexOf(QLatin1Char(':')) + 1);
-        return isAddressAttribute(target) || isHandler(target);
+        // An animation that writes an address or a handler could write one no check has seen. The
+        // view's name parsing may strip more than ASCII blanks, so the name is judged both ways:
+        // taking it out wrongly costs only an animation.
+        const QString name = element.attribute(QStringLiteral("attributeName"));
+        for (QString target : { viewTrimmed(name).toString(), name.trimmed() }) {
+            target = target.toLower();
+            target = target.mid(target.lastIndexOf(QLatin1Char(':')) + 1);
+            if (isAddressAttribute(target) || isHandler(target))
+                return true;
+        }
+        return false;
     }
     return false;
 }
