@@ -110,6 +110,12 @@ namespace {
         return codec->fromUnicode(probe.constData(), probe.size(), &state) == probe.toLatin1();
     }
 
+    // UTF-16 without a mark (isUtf16), by the side its zero bytes stand on.
+    QTextCodec* utf16WithoutMark(const QByteArray& data)
+    {
+        return QTextCodec::codecForName(data.startsWith(QByteArray("\0<", 2)) ? "UTF-16BE" : "UTF-16LE");
+    }
+
     // UTF-32 without a mark, by its first character: ASCII beside three zero bytes.
     QTextCodec* utf32WithoutMark(const QByteArray& data)
     {
@@ -138,7 +144,7 @@ QString ChapterEncoding::decoded(const QByteArray& data)
     if (!codec)
         codec = utf32WithoutMark(data);
     if (!codec && isUtf16(data))
-        codec = QTextCodec::codecForName(data.startsWith(QByteArray("\0<", 2)) ? "UTF-16BE" : "UTF-16LE");
+        codec = utf16WithoutMark(data);
     if (!codec)
         codec = fb2::detectCodec(data);
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
@@ -162,16 +168,14 @@ bool ChapterEncoding::isUtf16(const QByteArray& data)
 
 bool ChapterEncoding::toUtf8(const QByteArray& data, QByteArray* out)
 {
-    QTextCodec* codec = nullptr;
     int skipped = 0;
-    if (data.startsWith(QByteArray("\xFF\xFE\0\0", 4)) || data.startsWith(QByteArray("\0\0\xFE\xFF", 4))) {
-        codec = QTextCodec::codecForName(data.startsWith("\xFF") ? "UTF-32LE" : "UTF-32BE");
-        skipped = 4;
-    } else if (isUtf16(data)) {
-        const bool bigEndian = data.startsWith("\xFE\xFF") || data.startsWith(QByteArray("\0<", 2));
-        codec = QTextCodec::codecForName(bigEndian ? "UTF-16BE" : "UTF-16LE");
-        skipped = data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF") ? 2 : 0;
-    } else if (!data.startsWith(Utf8Mark)) {
+    QTextCodec* codec = markCodec(data, &skipped);
+    // A chapter marked as UTF-8 is one already.
+    if (data.startsWith(Utf8Mark))
+        return false;
+    if (!codec && isUtf16(data)) {
+        codec = utf16WithoutMark(data);
+    } else if (!codec) {
         // A declared UTF-16 that was read as ASCII is no UTF-16: only shifted encodings count.
         const QByteArray name = declaredEncoding(data);
         QTextCodec* declared = name.isEmpty() ? nullptr : QTextCodec::codecForName(name);
