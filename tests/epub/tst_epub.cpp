@@ -1633,6 +1633,11 @@ private slots:
         QTest::newRow("UTF-16") << utf16->fromUnicode(
             QStringLiteral("<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
                                 << QStringLiteral("\uFEFF<html><body><p>\u0416 <br></p></body></html>").toUtf8();
+        // Without a mark, after a line break: the passes read it as the page does.
+        QTest::newRow("UTF-16 without a mark after a line break")
+            << utf16->fromUnicode(QStringLiteral("\n<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
+                   .mid(2)
+            << QStringLiteral("\uFEFF\n<html><body><p>\u0416 <br></p></body></html>").toUtf8();
         // The parser ends a broken declaration at its first ">": the encoding written after it
         // is shown text, kept as it was.
         QTest::newRow("UTF-32 with a broken declaration")
