@@ -1738,6 +1738,10 @@ private slots:
         row("meta in a noscript", chapter("<noscript><meta charset=\"koi8-r\"></noscript>"));
         row("meta in an attribute", chapter("<link title='<meta charset=utf-8>'><meta charset=\"latin1\">"));
         row("two metas", chapter("<meta charset=\"koi8-r\"><meta charset=\"windows-1251\">"));
+        // Read in UTF-7 these would be tags the cleaner never saw.
+        row("UTF-7 spelling tags",
+            "<html><head><meta charset=\"utf-7\"></head><body><p>+ADw-b onclick=x()+AD4-bold+ADw-/b+AD4-" + body.mid(9),
+            detected);
         row("UTF-7 before a meta", chapter("<meta charset=\"utf-7\"><meta charset=\"iso-8859-9\">"));
         const QByteArray filler = QByteArray("filler words ").repeated(90);
         row("meta after 1,024 bytes of a body", "<html><body><p>" + filler + "</p><meta charset=\"koi8-r\">" + body,
