@@ -1212,6 +1212,34 @@ private slots:
             << QByteArray("<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
                           "charset=windows-1251\"></head><body><p>\xcf\xf0\xe8\xe2\xe5\xf2</p></body></html>")
             << QStringLiteral("Привет") << "CSS1Compat" << false;
+        // Older books name Latin-1, ASCII or Latin-5 and hold Windows punctuation, which the view
+        // reads as windows-1252 and windows-1254 do; a meta in a comment names nothing.
+        const QString quoted
+            = QStringLiteral("\u201cIt\u2019s \u2018ten\u2019 \u2014 or \u20ac9\u2013\u20ac12\u2026\u201d");
+        for (const char* label : { "ISO-8859-1", "us-ascii" }) {
+            QTest::newRow(qPrintable(QStringLiteral("HTML naming %1, with Windows punctuation").arg(label)))
+                << "c.html"
+                << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + QByteArray(label)
+                    + "\"></head><body><p>" + encodedIn("windows-1252", quoted) + "</p></body></html>"
+                << quoted << "BackCompat" << false;
+        }
+        const QString turkish
+            = QStringLiteral("\u201c\u015ei\u015fli\u2019de g\u00fczel bir \u011fe\u2026\u201d \u2014 \u20ac");
+        QTest::newRow("HTML naming ISO-8859-9, with Windows punctuation")
+            << "c.html"
+            << "<html><head><meta charset=\"iso-8859-9\"></head><body><p>" + encodedIn("windows-1254", turkish)
+                + "</p></body></html>"
+            << turkish << "BackCompat" << false;
+        const QString cyrillic = QStringLiteral("\u041c\u0430\u044f\u043a \u0441\u0432\u0435\u0442\u0438\u043b "
+                                                "\u0432\u0441\u044e \u043d\u043e\u0447\u044c, \u0438 "
+                                                "\u043a\u043e\u0440\u0430\u0431\u043b\u0438 \u0448\u043b\u0438 "
+                                                "\u043a \u0431\u0435\u0440\u0435\u0433\u0443 \u0437\u0430 "
+                                                "\u0435\u0433\u043e \u043e\u0433\u043d\u0451\u043c.");
+        QTest::newRow("HTML in windows-1251 after a meta in a comment")
+            << "c.html"
+            << "<html><head><!-- <meta charset=\"utf-8\"> --><title>t</title></head><body><p>"
+                + encodedIn("windows-1251", cyrillic) + "</p></body></html>"
+            << cyrillic << "BackCompat" << false;
         QTest::newRow("XHTML in Latin-1")
             << "c.xhtml"
             << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?>\n<?other x?><!DOCTYPE html [<!ENTITY e '>'>]>"

@@ -11,12 +11,14 @@
 
 #include "formats/endrequest.h"
 #include "formats/epub/chaptercleaner.h"
+#include "formats/epub/chapterencoding.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/epubdocument.h"
 #include "formats/epub/epubpackage.h"
 #include "formats/epub/epubparser.h"
 #include "formats/epub/htmltextcleaner.h"
 #include "formats/epub/xmlguard.h"
+#include "formats/fb2/fbtextcodec.h"
 #include "formats/htmlnesting.h"
 #include "formats/inlineruns.h"
 #include "formats/textdocument.h"
@@ -30,6 +32,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebSettings>
 #include <QXmlStreamReader>
 #include <QtConcurrent>
 #include <QtTest>
@@ -130,6 +135,20 @@ const QByteArray ObfuscatedFonts = "<?xml version=\"1.0\"?>\n"
 // Bytes as an enciphered chapter looks: no XML at all.
 const QByteArray NotXml("\x8f\x03\xa1<\x00\xfe garbage \x11", 17);
 
+// The text of the document a bare web view makes of the bytes served as the type, scripts off.
+QString viewedText(const QByteArray& bytes, const QString& type)
+{
+    QWebPage page;
+    page.settings()->setAttribute(QWebSettings::JavascriptEnabled, false);
+    QSignalSpy loaded(&page, &QWebPage::loadFinished);
+    page.mainFrame()->setContent(bytes, type);
+    if (loaded.isEmpty() && !loaded.wait(30000))
+        return QString();
+    // The host's own script, once the document is made.
+    page.settings()->setAttribute(QWebSettings::JavascriptEnabled, true);
+    return page.mainFrame()->evaluateJavaScript(QStringLiteral("document.documentElement.textContent")).toString();
+}
+
 using BookSetup = void (*)(EpubBuilder&);
 
 EpubBuilder twoPartBook()
@@ -164,11 +183,14 @@ ChapterCleaner::Result clean(const QByteArray& data, QByteArray* out) { return C
 
 QByteArray tail() { return "</body></html>"; }
 
-QByteArray utf32(const QString& text)
+// The text in the codec, without a byte-order mark.
+QByteArray unmarked(const char* codec, const QString& text)
 {
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    return QTextCodec::codecForName("UTF-32LE")->fromUnicode(text.constData(), text.size(), &state);
+    return QTextCodec::codecForName(codec)->fromUnicode(text.constData(), text.size(), &state);
 }
+
+QByteArray utf32(const QString& text) { return unmarked("UTF-32LE", text); }
 
 // A chapter's text in UTF-8, as the parser reads it from the book: UTF-32 and UTF-16 by their
 // mark, UTF-16 without one where its first four characters are ASCII.
@@ -1611,6 +1633,11 @@ private slots:
         QTest::newRow("UTF-16") << utf16->fromUnicode(
             QStringLiteral("<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
                                 << QStringLiteral("\uFEFF<html><body><p>\u0416 <br></p></body></html>").toUtf8();
+        // Without a mark, after a line break: the passes read it as the page does.
+        QTest::newRow("UTF-16 without a mark after a line break")
+            << utf16->fromUnicode(QStringLiteral("\n<html><body><p>\u0416 <br></p><script>x()</script></body></html>"))
+                   .mid(2)
+            << QStringLiteral("\uFEFF\n<html><body><p>\u0416 <br></p></body></html>").toUtf8();
         // The parser ends a broken declaration at its first ">": the encoding written after it
         // is shown text, kept as it was.
         QTest::newRow("UTF-32 with a broken declaration")
@@ -1638,6 +1665,125 @@ private slots:
             || parsedmarkup::keepsShownText(parsedmarkup::read(bookText(data)).shown,
                 parsedmarkup::read(out.startsWith("\xEF\xBB\xBF") ? out.mid(3) : out).shown));
         QCOMPARE(clean(out, &out).removed, 0);
+    }
+
+    // The view is the judge of a chapter's encoding. For the labels it knows, the Latin-1 and
+    // ASCII ones above all, and the places a meta stands in, the text the reader decodes is the
+    // text a bare view shows for the same bytes served without a charset, scripts off; each
+    // chapter holds every byte from 0x80 up. Where the reader reads otherwise on purpose (a label
+    // of an encoding that does not write ASCII as ASCII, or one the view does not decode: the
+    // statistics decide), the row names the encoding the reader reads. The conversion decides
+    // the same: a chapter it converts reads as the page does, and it converts what its passes
+    // could not read as ASCII.
+    void chapterEncodingAsTheViewReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("chapter");
+        QTest::addColumn<QByteArray>("reader"); // empty: as the view reads it
+        QTest::addColumn<bool>("converted");
+        QByteArray everyHighByte;
+        for (int byte = 0x80; byte <= 0xFF; ++byte)
+            everyHighByte += char(byte);
+        const QString russian
+            = QStringLiteral("Съешь же ещё этих мягких французских булок, да выпей чаю. ").repeated(16);
+        const QByteArray body = "<body><p>" + QTextCodec::codecForName("windows-1251")->fromUnicode(russian) + "</p><p>"
+            + everyHighByte + "</p></body></html>";
+        const auto chapter = [&](const QByteArray& head) { return "<html><head>" + head + "</head>" + body; };
+        const auto row
+            = [&](const QByteArray& name, const QByteArray& data, const QByteArray& reader = QByteArray(),
+                  bool converted = false) { QTest::newRow(name.constData()) << data << reader << converted; };
+        // The reader's statistics decide.
+        const QByteArray detected = "detected";
+        // Labels of the web's table the view knows, the Latin-1, ASCII and Turkish ones all.
+        const QList<QByteArray> labels { "ansi_x3.4-1968", "ascii", "cp1252", "cp819", "csisolatin1", "ibm819",
+            "iso-8859-1", "ISO-8859-1", "iso-ir-100", "iso8859-1", "iso88591", "iso_8859-1", "iso_8859-1:1987", "l1",
+            "latin1", "us-ascii", "US-ASCII", "windows-1252", "x-cp1252", "cp1254", "csisolatin5", "iso-8859-9",
+            "ISO-8859-9", "iso-ir-148", "iso8859-9", "iso_8859-9:1989", "l5", "latin5", "windows-1254", "utf-8", "utf8",
+            "unicode-1-1-utf-8", "866", "ibm866", "iso-8859-2", "iso_8859-2:1987", "latin2", "iso-8859-3", "l3",
+            "iso-8859-4", "iso-ir-110", "iso-8859-5", "cyrillic", "iso-8859-6", "arabic", "iso-8859-6-i", "iso-8859-7",
+            "greek", "sun_eu_greek", "iso-8859-8", "hebrew", "visual", "iso-8859-8-i", "logical", "iso-8859-10",
+            "latin6", "iso-8859-13", "iso-8859-14", "iso-8859-15", "l9", "koi8-r", "koi", "koi8-u", "macintosh", "mac",
+            "x-mac-roman", "x-mac-cyrillic", "x-mac-ukrainian", "windows-874", "tis-620", "iso-8859-11", "windows-1250",
+            "x-cp1250", "windows-1251", "cp1251", "x-cp1251", "windows-1253", "windows-1255", "windows-1256",
+            "windows-1257", "windows-1258", "gbk", "gb2312", "chinese", "x-gbk", "gb18030", "big5", "big5-hkscs",
+            "cn-big5", "euc-kr", "korean", "windows-949", "ks_c_5601-1987", "x-user-defined" };
+        for (const QByteArray& label : labels)
+            row("charset=" + label, chapter("<meta charset=\"" + label + "\">"));
+        // For a sequence of bytes that is no letter the view shows U+001A, the reader U+FFFD.
+        for (const char* label : { "euc-jp", "x-euc-jp", "shift_jis", "sjis", "ms932", "windows-31j" })
+            row(QByteArray("charset=") + label, chapter(QByteArray("<meta charset=\"") + label + "\">"),
+                epub::ChapterEncoding::webEncoding(label));
+        // The view takes ISO-2022-JP as named; the passes read it in UTF-8.
+        row("charset=iso-2022-jp", chapter("<meta charset=\"iso-2022-jp\">"), QByteArray(), true);
+        // Labels the reader does not take: ones of the web's table the view does not know,
+        // others it knows beyond them, encodings it does not decode or shows as one replacement
+        // character, and those that do not write ASCII as ASCII (EBCDIC, UTF-16 and UTF-32).
+        for (const char* label : { "iso_8859-2", "iso88592", "iso_8859-5", "iso885915", "iso-8859-16", "koi8_r",
+                 "koi8-ru", "x-cp1253", "iso88599", "iso_8859-9", "x-cp1254", "gb_2312", "csiso2022jp", "Latin-1",
+                 "windows1251", "cp437", "ibm850", "x-mac-greek", "EUC-TW", "cesu-8", "utf-7", "UTF-7", "scsu",
+                 "bocu-1", "x-no-such-encoding", "iso-2022-kr", "hz-gb-2312", "iso-2022-cn", "replacement", "utf-16",
+                 "utf-16le", "utf-16be", "ucs-2", "unicode", "utf-32", "utf-32le", "IBM037", "ebcdic-cp-us", "cp500" })
+            row(QByteArray("charset=") + label, chapter(QByteArray("<meta charset=\"") + label + "\">"), detected);
+        // Where a meta stands, and what it says.
+        row("http-equiv and content",
+            chapter("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=koi8-r\">"));
+        row("content without http-equiv", chapter("<meta content=\"text/html; charset=koi8-r\">"), detected);
+        row("unquoted, blanks around", chapter("<meta charset= \" koi8-r \" ><meta charset=latin1>"));
+        row("meta in a comment", chapter("<!-- <meta charset=\"utf-8\"> --><meta charset=\"iso-8859-1\">"));
+        row("meta in a comment alone", chapter("<!-- <meta charset=\"utf-8\"> -->"), detected);
+        row("meta in a comment of dashes",
+            chapter("<!--> <meta charset=\"koi8-r\"><!-- -- --!><meta charset=\"latin1\">"));
+        row("meta in a title", chapter("<title><meta charset=\"utf-8\"></title><meta charset=\"latin1\">"));
+        row("meta in a script", chapter("<script><meta charset=\"utf-8\"></script><meta charset=\"latin1\">"));
+        row("meta in a style", chapter("<style><meta charset=\"utf-8\"></style><meta charset=\"latin1\">"));
+        row("meta in a noscript", chapter("<noscript><meta charset=\"koi8-r\"></noscript>"));
+        row("meta in an attribute", chapter("<link title='<meta charset=utf-8>'><meta charset=\"latin1\">"));
+        row("two metas", chapter("<meta charset=\"koi8-r\"><meta charset=\"windows-1251\">"));
+        // Read in UTF-7 these would be tags the cleaner never saw.
+        row("UTF-7 spelling tags",
+            "<html><head><meta charset=\"utf-7\"></head><body><p>+ADw-b onclick=x()+AD4-bold+ADw-/b+AD4-" + body.mid(9),
+            detected);
+        row("UTF-7 before a meta", chapter("<meta charset=\"utf-7\"><meta charset=\"iso-8859-9\">"));
+        const QByteArray filler = QByteArray("filler words ").repeated(90);
+        row("meta after 1,024 bytes of a body", "<html><body><p>" + filler + "</p><meta charset=\"koi8-r\">" + body,
+            detected);
+        row("meta after 1,024 bytes of the head", chapter("<!-- " + filler + "--><meta charset=\"koi8-r\">"));
+        row("meta in the body before 1,024 bytes", "<html><body><p>words</p><meta charset=\"koi8-r\">" + body);
+        // A declaration, a mark.
+        row("declaration", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>" + chapter(QByteArray()));
+        // The view's HTML parser takes the meta; the reader, as the XML parser, the declaration.
+        row("declaration against a meta",
+            "<?xml version=\"1.0\" encoding=\"koi8-r\"?>" + chapter("<meta charset=\"iso-8859-1\">"), "KOI8-R");
+        row("declaration of UTF-16", "<?xml version=\"1.0\" encoding=\"utf-16\"?>" + chapter(QByteArray()), detected);
+        row("mark against a declaration",
+            "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"koi8-r\"?>" + chapter("<meta charset=\"latin1\">"));
+        row("no label", chapter(QByteArray()), detected);
+        // UTF-16 and UTF-32 without a mark, as the page and the conversion read them.
+        const QString wide = "\n<html><head><meta charset=\"utf-16\"></head><body><p>" + russian + "</p></body></html>";
+        row("UTF-16LE without a mark after a line break", unmarked("UTF-16LE", wide), "UTF-16LE", true);
+        row("UTF-16BE without a mark after a line break", unmarked("UTF-16BE", wide), "UTF-16BE", true);
+        row("UTF-32LE without a mark", unmarked("UTF-32LE", wide.mid(1)), "UTF-32LE", true);
+    }
+
+    void chapterEncodingAsTheViewReadsIt()
+    {
+        QFETCH(QByteArray, chapter);
+        QFETCH(QByteArray, reader);
+        QFETCH(bool, converted);
+        const QString read = epub::ChapterEncoding::decoded(chapter);
+        const QString shown = viewedText(read.toUtf8(), QStringLiteral("text/html; charset=utf-8"));
+        QTextCodec* named = reader == "detected" ? fb2::detectCodec(chapter) : QTextCodec::codecForName(reader);
+        const QString judged = reader.isEmpty()
+            ? viewedText(chapter, QStringLiteral("text/html"))
+            : viewedText(named->toUnicode(chapter).toUtf8(), QStringLiteral("text/html; charset=utf-8"));
+        QVERIFY(!judged.isEmpty());
+        QCOMPARE(shown, judged);
+        QByteArray utf8;
+        QCOMPARE(epub::ChapterEncoding::toUtf8(chapter, &utf8), converted);
+        // Stored with a mark, as the cleaner stores what it converts.
+        if (converted) {
+            const QString stored = epub::ChapterEncoding::decoded("\xEF\xBB\xBF" + utf8);
+            QCOMPARE(viewedText(stored.toUtf8(), QStringLiteral("text/html; charset=utf-8")), shown);
+        }
     }
 
     // The parser's check of the tests' support (HtmlParserCleaner): what the parser reads as a

@@ -237,12 +237,17 @@ QTextCodec* detectCodec(const QByteArray& bytes)
     // so it is ruled out first.
     if (QTextCodec* codec = utf16WithoutMark(bytes))
         return codec;
+    return detectEightBitCodec(bytes, QTextCodec::codecForLocale());
+}
+
+QTextCodec* detectEightBitCodec(const QByteArray& bytes, QTextCodec* fallback)
+{
     if (isValidUtf8(bytes))
         return utf8();
     QTextCodec* guess = statisticalGuess(bytes);
     if ((!guess || isWesternGuess(guess)) && looksLikeDosGreek(bytes))
         return dosGreekCodec();
-    return guess ? guess : QTextCodec::codecForLocale();
+    return guess ? guess : fallback;
 }
 
 QString decodeText(const QByteArray& bytes, QTextCodec* codec)

@@ -36,6 +36,10 @@ QTextCodec* utf16WithoutMark(const QByteArray& bytes);
 // letters' byte ranges; the locale's codec last.
 QTextCodec* detectCodec(const QByteArray& bytes);
 
+// The part of detectCodec after the mark and UTF-16: valid UTF-8, the statistical detector, Greek
+// DOS text; fallback when none of them answers.
+QTextCodec* detectEightBitCodec(const QByteArray& bytes, QTextCodec* fallback);
+
 // Decodes bytes with codec unless they begin with a byte-order mark, which takes precedence.
 // The mark itself is not part of the text.
 QString decodeText(const QByteArray& bytes, QTextCodec* codec);
