@@ -5,7 +5,9 @@
 
 namespace {
 
-int s_callTimeoutMs = 4000;
+// Below the first bound of a sentence (ReadingServices::SpeechLimits), so that a held call is told
+// as what it is.
+int s_callTimeoutMs = 3000;
 // Making a speech-dispatcher engine lists the voices of every output module.
 int s_startTimeoutMs = 8000;
 // How long the end of the program gives a working engine to close its connection.

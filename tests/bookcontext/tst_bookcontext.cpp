@@ -410,7 +410,7 @@ private slots:
         } else if (mute == "hung") {
             // Only the bound of the call can end it.
             limits.maxStartMs = 600000;
-            SpeechEngine::setCallTimeout(300);
+            SpeechEngine::setCallTimeout(1000);
         }
         SpeechEngine speech(QStringLiteral("recorder"));
         QSharedPointer<BookContext> context = openToReadAloud(limits, &speech);
