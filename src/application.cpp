@@ -15,6 +15,7 @@
 #include "passwordprompt.h"
 #include "readingservices.h"
 #include "settingsprovider.h"
+#include "speechengine.h"
 #include "speechservice.h"
 #include "systemreport.h"
 #include "ui/ui.h"
@@ -34,7 +35,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QSysInfo>
-#include <QTextToSpeech>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent>
@@ -101,6 +101,9 @@ Application::~Application()
         // Only a helper that was started needs the stop message; starting one to stop it is waste.
         if (d->dataExchangeSvc)
             d->dataExchangeSvc->stopHandler();
+        // While the application is whole: its engine gets a short bound to close, or is left.
+        delete d->speech;
+        d->speech = nullptr;
     }
     delete d;
     d = nullptr;
@@ -235,9 +238,9 @@ BookSortFilterModel* Application::bookSortFilterModel() const { return d->bookSo
 
 FolderModel* Application::folderModel() const { return d->folderModel; }
 
-QTextToSpeech* Application::textToSpeech() const { return d && d->speech ? d->speech->engine() : nullptr; }
+SpeechEngine* Application::textToSpeech() const { return d && d->speech ? d->speech->engine() : nullptr; }
 
-SpeechService* Application::speechService() const { return d->speech; }
+SpeechService* Application::speechService() const { return d ? d->speech : nullptr; }
 
 DataExchangeSvc* Application::dataExchangeSvc()
 {
@@ -250,6 +253,8 @@ DataExchangeSvc* Application::dataExchangeSvc()
 
 void Application::initTts()
 {
+    if (!d || !d->speech)
+        return;
     const SpeechService::Status status = d->speech->status();
     if (status == SpeechService::Status::Connecting || status == SpeechService::Status::Ready) {
         qWarning() << "TTS subsystem already initialized!!!";
@@ -259,67 +264,58 @@ void Application::initTts()
     d->speech->start(settings ? settings->value(QStringLiteral("ttsEngine")).toString() : QString());
 }
 
-// The saved choices reach the engine when it is made and whenever they change.
+// The saved choices reach the engine when it is made and whenever they change. Each is posted to
+// the engine's thread, in order: the voice is looked up among those of the locale set before it.
 void Application::onSpeechReady()
 {
-    QTextToSpeech* engine = d->speech->engine();
+    SpeechEngine* engine = d->speech->engine();
     ReadingServices::setTextToSpeech(engine);
     SettingsProvider* settings = SettingsProvider::instance();
     if (!engine || !settings)
         return;
+    qInfo() << "TTS: Initial state:" << engine->locale().name() << engine->voice().name() << "vol:" << engine->volume()
+            << "rate:" << engine->rate() << "pitch:" << engine->pitch();
     engine->setLocale(QLocale(settings->ttsLocaleName()));
-    for (const QVoice& voice : engine->availableVoices()) {
-        if (voice.name() == settings->ttsVoiceName()) {
-            engine->setVoice(voice);
-            break;
-        }
-    }
+    if (!settings->ttsVoiceName().isEmpty())
+        engine->setVoice(settings->ttsVoiceName());
     engine->setVolume(settings->ttsVolume());
     engine->setRate(settings->ttsRate());
     engine->setPitch(std::round(settings->ttsPitch() * 10) / 10);
-    qInfo() << "TTS: Initial state:" << engine->locale().name() << engine->voice().name() << "vol:" << engine->volume()
-            << "rate:" << engine->rate() << "pitch:" << engine->pitch();
     // An engine made again after a failure follows the same connections.
     if (d->settingsFollowed)
         return;
     d->settingsFollowed = true;
 
     connect(settings, &SettingsProvider::ttsLocaleNameChanged, this, [this](const QString& name) {
-        QTextToSpeech* tts = textToSpeech();
+        SpeechEngine* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change locale to" << QLocale(name);
         tts->setLocale(QLocale(name));
     });
     connect(settings, &SettingsProvider::ttsVoiceNameChanged, this, [this](const QString& name) {
-        QTextToSpeech* tts = textToSpeech();
+        SpeechEngine* tts = textToSpeech();
         if (!tts)
             return;
-        for (const QVoice& voice : tts->availableVoices()) {
-            if (voice.name() == name) {
-                qInfo() << "TTS: change voice to" << name;
-                tts->setVoice(voice);
-                return;
-            }
-        }
-        qCritical() << "TTS: change voice, voice not found!" << name;
+        qInfo() << "TTS: change voice to" << name;
+        tts->setVoice(name);
     });
     connect(settings, &SettingsProvider::ttsVolumeChanged, this, [this](double value) {
-        QTextToSpeech* tts = textToSpeech();
+        SpeechEngine* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change volume to" << value;
         tts->setVolume(value);
     });
     connect(settings, &SettingsProvider::ttsPitchChanged, this, [this](double value) {
-        QTextToSpeech* tts = textToSpeech();
+        SpeechEngine* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change pitch to" << value;
         tts->setPitch(std::round(value * 10) / 10);
     });
     connect(settings, &SettingsProvider::ttsRateChanged, this, [this](double value) {
-        QTextToSpeech* tts = textToSpeech();
+        SpeechEngine* tts = textToSpeech();
         if (!tts)
             return;
         qInfo() << "TTS: change rate to" << value;

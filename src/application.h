@@ -13,7 +13,7 @@ class BookSortFilterModel;
 class DataExchangeSvc;
 class FolderModel;
 class QLockFile;
-class QTextToSpeech;
+class SpeechEngine;
 class SpeechService;
 
 // The reader's application object: opens the library and its models, makes the UI controller
@@ -37,7 +37,7 @@ public:
     // asks again.
     void initTts();
     // The speech engine once it is ready, else null.
-    QTextToSpeech* textToSpeech() const;
+    SpeechEngine* textToSpeech() const;
     SpeechService* speechService() const;
     // The page-counting service, made and started on first use.
     DataExchangeSvc* dataExchangeSvc();

@@ -1,5 +1,7 @@
 #include "speechservice.h"
 
+#include "speechengine.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -214,6 +216,11 @@ void SpeechService::start(const QString& savedEngine)
 {
     if (m_status == Status::Connecting || m_status == Status::Ready)
         return;
+    if (m_givenUp) {
+        qWarning().noquote() << "TTS: the speech engine stopped answering earlier in this run; not asked again:"
+                             << m_error;
+        return;
+    }
     m_candidates = engineOrder(savedEngine, QTextToSpeech::availableEngines());
     qInfo() << "TTS: engines to try" << m_candidates;
     setStatus(Status::Connecting);
@@ -239,28 +246,40 @@ void SpeechService::start(const QString& savedEngine)
 
 void SpeechService::createEngine(bool serviceAnswers, const QString& probeError)
 {
-    QStringList failures;
-    if (!serviceAnswers && m_candidates.contains(kSpeechd)) {
+    m_failures.clear();
+    QStringList candidates = m_candidates;
+    if (!serviceAnswers && candidates.contains(kSpeechd)) {
         qWarning() << "TTS: speech-dispatcher is not used:" << probeError;
-        failures << QStringLiteral("speechd: ") + probeError;
+        m_failures << QStringLiteral("speechd: ") + probeError;
+        candidates.removeAll(kSpeechd);
     }
-    for (const QString& name : qAsConst(m_candidates)) {
-        if (name == kSpeechd && !serviceAnswers)
-            continue;
-        auto* candidate = new QTextToSpeech(name, this);
-        if (candidate->state() == QTextToSpeech::Ready) {
-            qInfo() << "TTS: engine" << name << "is ready";
-            m_engine = candidate;
-            m_error.clear();
-            setStatus(Status::Ready);
-            return;
-        }
-        qWarning() << "TTS: engine" << name << "is not ready, state" << candidate->state();
-        failures << name + QStringLiteral(": not ready");
-        delete candidate;
+    if (candidates.isEmpty()) {
+        m_error = m_failures.isEmpty() ? QStringLiteral("no speech engine is installed")
+                                       : m_failures.join(QStringLiteral("; "));
+        setStatus(Status::Unavailable);
+        return;
     }
-    m_error
-        = failures.isEmpty() ? QStringLiteral("no speech engine is installed") : failures.join(QStringLiteral("; "));
+    // Made and asked on a thread of its own: the engine's client may wait for its service forever.
+    m_engine = new SpeechEngine(candidates, this);
+    connect(m_engine, &SpeechEngine::statusChanged, this, &SpeechService::onEngineStatus);
+}
+
+void SpeechService::onEngineStatus()
+{
+    SpeechEngine* engine = m_engine;
+    if (!engine || sender() != engine || engine->status() == SpeechEngine::Status::Starting)
+        return;
+    if (engine->status() == SpeechEngine::Status::Ready) {
+        m_error.clear();
+        setStatus(Status::Ready);
+        return;
+    }
+    m_engine = nullptr;
+    engine->disconnect(this);
+    engine->deleteLater();
+    m_failures << engine->error();
+    m_error = m_failures.join(QStringLiteral("; "));
+    m_givenUp = engine->stoppedAnswering();
     setStatus(Status::Unavailable);
 }
 
@@ -270,10 +289,12 @@ void SpeechService::dropEngine(const QString& why)
         return;
     qWarning() << "TTS: the speech engine is given up:" << why;
     // Deleting it would cancel and close its connection, calls that a service which stopped
-    // speaking may never answer; it is left alone until the program ends.
-    m_engine->disconnect();
-    m_engine->setParent(nullptr);
+    // speaking may never answer; its thread is left alone until the program ends.
+    SpeechEngine* engine = m_engine;
     m_engine = nullptr;
+    engine->disconnect(this);
+    engine->abandon(why);
+    engine->deleteLater();
     m_error = why;
     setStatus(Status::Unavailable);
 }

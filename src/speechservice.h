@@ -5,14 +5,15 @@
 #include <QStringList>
 
 class QProcessEnvironment;
-class QTextToSpeech;
+class SpeechEngine;
 
 // The speech engine of reading aloud, made on first need and never on the way of the GUI thread.
-// The speech-dispatcher client library connects without a time limit: a daemon that accepts and
-// never answers would freeze whoever creates the engine. So the service is first asked from a
-// worker thread with a bounded wait (spawning it the way its client library does when its socket
-// is missing), and only an answering service gets an engine, made on the GUI thread, where the
-// engine's objects must live.
+// The speech-dispatcher client library waits for the service's answers without a time limit: a
+// daemon that accepts and never answers would freeze whoever calls the engine. So the service is
+// first asked from a worker thread with a bounded wait (spawning it the way its client library does
+// when its socket is missing), and only an answering service gets an engine, made and called on a
+// thread of its own with a bound on every call (SpeechEngine). An engine that stops answering is
+// given up for the rest of the run.
 class SpeechService : public QObject {
     Q_OBJECT
 
@@ -34,11 +35,12 @@ public:
     ~SpeechService() override;
 
     // Starts connecting, trying savedEngine first; returns at once. Calls while connecting or
-    // ready do nothing; after Unavailable the service is asked again (it may have been started).
+    // ready do nothing; after Unavailable the service is asked again (it may have been started),
+    // unless an engine stopped answering: then it stays Unavailable for the run.
     void start(const QString& savedEngine = QString());
     Status status() const { return m_status; }
     // The engine once Ready, else null.
-    QTextToSpeech* engine() const { return m_engine; }
+    SpeechEngine* engine() const { return m_engine; }
     // The engine could not speak: it is not used again, and the next start() makes a new one.
     void dropEngine(const QString& why);
     // Why the service is Unavailable, for the log and the settings page.
@@ -60,10 +62,15 @@ signals:
 
 private:
     void createEngine(bool serviceAnswers, const QString& probeError);
+    void onEngineStatus();
     void setStatus(Status status);
 
     Status m_status = Status::Idle;
-    QTextToSpeech* m_engine = nullptr;
+    SpeechEngine* m_engine = nullptr;
+    // Failures of the service found before the engine is made, for the error of the whole start.
+    QStringList m_failures;
+    // An engine did not answer a call in time: its service is not asked again in this run.
+    bool m_givenUp = false;
     QString m_error;
     QStringList m_candidates;
 };

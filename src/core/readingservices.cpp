@@ -2,9 +2,9 @@
 
 #include "dataexchangesvc.h"
 #include "models/bookmodel.h"
+#include "speechengine.h"
 
 #include <QMutex>
-#include <QTextToSpeech>
 #include <QtDebug>
 
 namespace {
@@ -19,7 +19,7 @@ QString noticeKey(ReadingServices::StorageNotice notice, const QString& path)
 
 QPointer<DataExchangeSvc> ReadingServices::s_dataExchangeSvc;
 QPointer<BookModel> ReadingServices::s_bookModel;
-QPointer<QTextToSpeech> ReadingServices::s_textToSpeech;
+QPointer<SpeechEngine> ReadingServices::s_textToSpeech;
 ReadingServices::SpeechLimits ReadingServices::s_speechLimits;
 ReadingServices::StorageNoticeHandler ReadingServices::s_storageNoticeHandler;
 QHash<QString, QSet<int>> ReadingServices::s_notified;
@@ -32,9 +32,9 @@ BookModel* ReadingServices::bookModel() { return s_bookModel.data(); }
 
 void ReadingServices::setBookModel(BookModel* model) { s_bookModel = model; }
 
-QTextToSpeech* ReadingServices::textToSpeech() { return s_textToSpeech.data(); }
+SpeechEngine* ReadingServices::textToSpeech() { return s_textToSpeech.data(); }
 
-void ReadingServices::setTextToSpeech(QTextToSpeech* speech) { s_textToSpeech = speech; }
+void ReadingServices::setTextToSpeech(SpeechEngine* speech) { s_textToSpeech = speech; }
 
 ReadingServices::SpeechLimits ReadingServices::speechLimits() { return s_speechLimits; }
 

@@ -11,7 +11,7 @@
 
 class BookModel;
 class DataExchangeSvc;
-class QTextToSpeech;
+class SpeechEngine;
 
 // The application-level objects the reading core works with. The core cannot include the
 // application, so the application hands them over at start-up; tests set real or temporary
@@ -25,8 +25,8 @@ public:
     static BookModel* bookModel();
     static void setBookModel(BookModel* model);
 
-    static QTextToSpeech* textToSpeech();
-    static void setTextToSpeech(QTextToSpeech* speech);
+    static SpeechEngine* textToSpeech();
+    static void setTextToSpeech(SpeechEngine* speech);
 
     // When reading aloud counts a sentence as not spoken. A sentence must end within
     // maxStartMs + maxMsPerChar per character (slower than ordinary speech), stretched up to three
@@ -62,7 +62,7 @@ public:
 private:
     static QPointer<DataExchangeSvc> s_dataExchangeSvc;
     static QPointer<BookModel> s_bookModel;
-    static QPointer<QTextToSpeech> s_textToSpeech;
+    static QPointer<SpeechEngine> s_textToSpeech;
     static SpeechLimits s_speechLimits;
     static StorageNoticeHandler s_storageNoticeHandler;
     // Notice and path -> the causes told since the last success.

@@ -10,6 +10,7 @@
 #include "localwebpage.h"
 #include "readingservices.h"
 #include "settingsprovider.h"
+#include "speechengine.h"
 #include "textbookchapter.h"
 
 #include <QApplication>
@@ -70,8 +71,8 @@ struct TextViewer::Private {
     // Page turns asked for while a chapter loads (forward positive, back negative), made once
     // it is shown: quick key presses at a chapter's end must not get lost.
     int queuedTurns = 0;
-    // The speech object reading aloud is connected to.
-    QPointer<QTextToSpeech> speech;
+    // The speech engine reading aloud is connected to.
+    QPointer<SpeechEngine> speech;
     // The sentence handed to the engine and not yet finished: its length, its age, and the bound of
     // its time to finish.
     bool sentencePending = false;
@@ -391,7 +392,7 @@ void TextViewer::onLoadFinished()
 
 void TextViewer::startReadingAloud()
 {
-    QTextToSpeech* speech = ReadingServices::textToSpeech();
+    SpeechEngine* speech = ReadingServices::textToSpeech();
     if (!speech || !d->page)
         return;
     if (readingAloud && readingAloudPaused) {
@@ -410,7 +411,7 @@ void TextViewer::startReadingAloud()
         disconnect(d->speech, nullptr, this, nullptr);
     d->speech = speech;
     // Once only: a second connection would answer each Ready twice and skip every other sentence.
-    connect(speech, &QTextToSpeech::stateChanged, this, &TextViewer::onSpeechStateChanged, Qt::UniqueConnection);
+    connect(speech, &SpeechEngine::stateChanged, this, &TextViewer::onSpeechStateChanged, Qt::UniqueConnection);
     readingAloud = true;
     readingAloudPaused = false;
     d->sentencePending = false;
@@ -499,7 +500,7 @@ void TextViewer::speechFailed(const char* reason)
 void TextViewer::onTTSRequest(bool findFirst)
 {
     Q_UNUSED(findFirst)
-    QTextToSpeech* speech = d->speech;
+    SpeechEngine* speech = d->speech;
     // The load handler goes on once the chapter is there.
     if (!speech || !readingAloud || !d->page || d->loading)
         return;

@@ -9,6 +9,8 @@
 #include "mainwindow/statusbar/statusbar.h"
 #include "models/booksortfiltermodel.h"
 #include "settingsprovider.h"
+#include "silentspeechservice.h"
+#include "speechengine.h"
 #include "speechservice.h"
 #include "temphome.h"
 #include "ui.h"
@@ -52,6 +54,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
@@ -929,6 +932,43 @@ private slots:
         QVERIFY2(why.isEmpty() ? error->isEmpty() : error->contains(why), qPrintable(*error));
         if (!service.isEmpty() && service != QLatin1String("missing"))
             QVERIFY2(received.startsWith("SET SELF CLIENT_NAME"), received.constData());
+    }
+
+    // A service that greets and then holds the first text for good: the engine's calls return at
+    // once on the GUI thread, the held one is given up after its bound, and the service is not asked
+    // again in the run, not even probed.
+    void speechEngineThatStopsAnswering()
+    {
+        QTemporaryDir dir;
+        SilentSpeechService silent;
+        const QString path = dir.filePath(QStringLiteral("speechd.sock"));
+        QVERIFY(silent.listen(path));
+        qputenv("SPEECHD_ADDRESS", "unix_socket:" + QFile::encodeName(path));
+        const auto restore = qScopeGuard([bound = SpeechEngine::callTimeout()] {
+            qunsetenv("SPEECHD_ADDRESS");
+            SpeechEngine::setCallTimeout(bound);
+        });
+        SpeechEngine::setCallTimeout(500);
+        SpeechService service;
+        service.start(QStringLiteral("speechd"));
+        QTRY_VERIFY_WITH_TIMEOUT(service.status() != SpeechService::Status::Connecting, 20000);
+        if (!service.engine() || service.engine()->name() != QLatin1String("speechd"))
+            QSKIP("no speech-dispatcher engine");
+        QPointer<SpeechEngine> engine = service.engine();
+        QSignalSpy states(engine.data(), &SpeechEngine::stateChanged);
+        engine->say(QStringLiteral("Never heard"));
+        engine->stop();
+        engine->setRate(0.5);
+        QTRY_COMPARE_WITH_TIMEOUT(service.status(), SpeechService::Status::Unavailable, 20000);
+        QVERIFY(silent.silent());
+        QVERIFY2(service.error().contains(QLatin1String("say")), qPrintable(service.error()));
+        QCOMPARE(states.count(), 1);
+        QCOMPARE(states.first().first().value<QTextToSpeech::State>(), QTextToSpeech::BackendError);
+        QTRY_VERIFY(!engine);
+        const int connections = silent.connections();
+        service.start(QStringLiteral("speechd"));
+        QCOMPARE(service.status(), SpeechService::Status::Unavailable);
+        QCOMPARE(silent.connections(), connections);
     }
 
     void dragIconAndDropIndicator()

@@ -11,6 +11,7 @@
 #include "models/bookprovider.h"
 #include "pdfenginefile.h"
 #include "programdriver.h"
+#include "silentspeechservice.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "windowmanager.h"
@@ -124,6 +125,20 @@ bool writeLongChapterEpub(const QString& path)
         body += QStringLiteral("<p>Paragraph %1: the warp was wound on the beam before dawn.</p>").arg(i);
     book.addChapter(QStringLiteral("long"), QStringLiteral("long.xhtml"), QStringLiteral("Chapter 1"), body);
     book.setCover(QStringLiteral("images/cover.png"), EpubBuilder::png(200, 300, kChapterCover.rgb()));
+    return book.write(path);
+}
+
+// One chapter of many pages of prose, to be read aloud and turned page by page.
+bool writeAloudEpub(const QString& path, const QString& title)
+{
+    EpubBuilder book;
+    book.setTitle(title);
+    QString body;
+    for (int i = 1; i <= 400; ++i)
+        body += QStringLiteral("<p>Paragraph %1: the weaver wound the warp on the beam before dawn and sang to the "
+                               "loom while the shuttle flew.</p>")
+                    .arg(i);
+    book.addChapter(QStringLiteral("aloud"), QStringLiteral("aloud.xhtml"), QStringLiteral("Chapter 1"), body);
     return book.write(path);
 }
 
@@ -1443,6 +1458,111 @@ private slots:
         // window shows beside a hung service is timed in bench_speechstartup).
         QVERIFY(!hung.hasPendingConnections());
         QVERIFY(QDir(home.filePath(QStringLiteral(".%1/log").arg(QLatin1String(kAppName)))).exists());
+        QVERIFY(terminate(run));
+    }
+
+    // Reading aloud started (F7) and stopped (F8) five times on one book, while its speech service
+    // comes to hold a request for good: speech-dispatcher without a sound device, or a service that
+    // never answers once given a text (there the first start waits for the failure). The window never
+    // waits for the engine: after each stop Right turns the page. An engine that does not answer
+    // within its bound is given up with one line in the log; reading aloud on at that moment stops
+    // and says so; the service is not asked again, and each later F7 says at once that reading aloud
+    // is not available. At the end a book handed over reaches the library and SIGTERM ends the
+    // program.
+    void readAloudStartedAndStoppedAgain_data()
+    {
+        QTest::addColumn<bool>("silentService");
+        QTest::newRow("real speech service") << false;
+        QTest::newRow("service that never answers a text") << true;
+    }
+
+    void readAloudStartedAndStoppedAgain()
+    {
+        QFETCH(bool, silentService);
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const auto cleanUp = qScopeGuard([&] {
+            saveLog(home.path(), QStringLiteral("read-aloud-%1.txt").arg(silentService));
+            stopSpeechService(home);
+        });
+        SilentSpeechService silent;
+        if (silentService)
+            QVERIFY(silent.listen(home.filePath(QStringLiteral("run/speech-dispatcher/speechd.sock"))));
+        const QString title = QStringLiteral("Aloud again");
+        const QString path = m_books.filePath(QStringLiteral("aloud-again.epub"));
+        QVERIFY(writeAloudEpub(path, title));
+        QProcess run;
+        QVERIFY(start(run, env, { path }));
+        const qint64 pid = run.processId();
+        const QString window = waitForWindow(pid);
+        QVERIFY2(!window.isEmpty(), "no main window appeared");
+        QVERIFY(!readNow(pid, window, home, path, title, false).isNull());
+
+        const auto count = [&](const char* text) { return logs(home.path()).count(QLatin1String(text)); };
+        const char* const started = "Start reading aloud...";
+        const char* const stopped = "Stop reading aloud.";
+        const char* const failed = "Read aloud: the speech engine could not speak";
+        const char* const refused = "Read aloud: text to speech is not available";
+        const char* const givenUp = "TTS: the speech engine is given up for this run";
+        const auto dismissBoxes = [&] {
+            for (int i = 0; i < 5 && visibleWindows(pid).size() > 1; ++i) {
+                key(QStringLiteral("Escape"));
+                waitUntil([&] { return visibleWindows(pid).size() == 1; }, 3000);
+            }
+        };
+        for (int round = 1; round <= 5; ++round) {
+            const int starts = count(started), stops = count(stopped), refusals = count(refused) + count(failed);
+            const int asked = count("TTS: engines to try");
+            const bool gaveUpBefore = count(givenUp) > 0;
+            xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
+            key(QStringLiteral("F7"));
+            QVERIFY2(
+                waitUntil([&] { return count(started) > starts || count(refused) + count(failed) > refusals; }, 60000),
+                qPrintable(QStringLiteral("round %1").arg(round)));
+            if (silentService && round == 1) {
+                // Reading aloud is on while the service holds its first text: the bound ends it.
+                QVERIFY(waitUntil([&] { return count(failed) > 0; }, 60000));
+                QVERIFY(silent.silent());
+            }
+            if (gaveUpBefore) {
+                // Said at once, the service not asked again.
+                QCOMPARE(count(started), starts);
+                QCOMPARE(count("TTS: engines to try"), asked);
+            }
+            key(QStringLiteral("F8"));
+            QVERIFY2(waitUntil([&] { return count(stopped) > stops; }, 30000),
+                qPrintable(QStringLiteral("round %1").arg(round)));
+            // The window answers: Right turns the page (after any box about reading aloud).
+            const int before = storedSetting("last_book_page", home.path());
+            QVERIFY2(retryUntil(
+                         [&] {
+                             dismissBoxes();
+                             key(QStringLiteral("Right"));
+                         },
+                         [&] { return storedSetting("last_book_page", home.path()) > before; }),
+                qPrintable(QStringLiteral("round %1, page %2").arg(round).arg(before)));
+        }
+        if (silentService) {
+            QCOMPARE(count(givenUp), 1);
+            QCOMPARE(count(failed), 1);
+            QVERIFY(count(refused) >= 4);
+        }
+
+        // A book handed over now reaches the library, and SIGTERM ends the program.
+        const QString handedTitle = QStringLiteral("Aloud handed over");
+        const QString handed = m_books.filePath(QStringLiteral("aloud-handed.epub"));
+        QVERIFY(writeAloudEpub(handed, handedTitle));
+        QProcess second;
+        QVERIFY(start(second, env, { handed }));
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(waitUntil(
+            [&] {
+                return queryLibrary(
+                           home.path(), QStringLiteral("select count(*) from books where title = ?"), { handedTitle })
+                    == QLatin1String("1");
+            },
+            30000));
         QVERIFY(terminate(run));
     }
 

@@ -36,6 +36,7 @@
 #include "readingstatefile.h"
 #include "settingsprovider.h"
 #include "smalldisk.h"
+#include "speechengine.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "textbookchapter.h"
@@ -242,9 +243,12 @@ private:
             QStringLiteral("%1 %2.epub").arg(QTest::currentTestFunction(), QTest::currentDataTag()), chapters,
             chapterBytes);
     }
-    // The two-chapter book opened to be read aloud by the speech engine, within the limits.
-    QSharedPointer<BookContext> openToReadAloud(const ReadingServices::SpeechLimits& limits, QTextToSpeech* speech)
+    // The two-chapter book opened to be read aloud by the speech engine, within the limits, once the
+    // engine was made (or could not be).
+    QSharedPointer<BookContext> openToReadAloud(const ReadingServices::SpeechLimits& limits, SpeechEngine* speech)
     {
+        if (!ReadingFixture::waitFor([&] { return speech->status() != SpeechEngine::Status::Starting; }))
+            return {};
         ReadingServices::setSpeechLimits(limits);
         ReadingServices::setTextToSpeech(speech);
         return m_fixture->open(m_epub, false);
@@ -275,7 +279,8 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         // The rows after the first must say what it said.
-        for (const char* how : { "once", "paused and resumed", "started twice", "started while loading", "broken" })
+        for (const char* how : { "once", "paused and resumed", "started twice", "started while loading",
+                 "stopped and started again", "broken" })
             QTest::newRow(how) << how;
     }
 
@@ -284,10 +289,12 @@ private slots:
         QFETCH(QString, how);
         qApp->setProperty("speechFails", how == "broken");
         qApp->setProperty("spokenTexts", QStringList());
+        qApp->setProperty("speechCalls", QStringList());
+        qApp->setProperty("speechOnGuiThread", false);
         // The test engine ends each text on the next event-loop pass, far sooner than a voice could.
         ReadingServices::SpeechLimits limits;
         limits.minMsPerChar = 0;
-        QTextToSpeech speech(QStringLiteral("recorder"));
+        SpeechEngine speech(QStringLiteral("recorder"));
         QSharedPointer<BookContext> context = openToReadAloud(limits, &speech);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
@@ -297,7 +304,7 @@ private slots:
         // Where the first box of the highlight stands while each text is said.
         QStringList highlights;
         // The engine announces Speaking inside say(), after the page was turned for the text.
-        connect(&speech, &QTextToSpeech::stateChanged, viewer, [&](QTextToSpeech::State state) {
+        connect(&speech, &SpeechEngine::stateChanged, viewer, [&](QTextToSpeech::State state) {
             if (state != QTextToSpeech::Speaking)
                 return;
             pages << viewer->chapterPage()->currentPage();
@@ -311,6 +318,11 @@ private slots:
         context->readingAloud(true);
         if (how == "started twice")
             context->readingAloud(true);
+        // The end of the first text, cut short by the stop, must not pass for the end of the next.
+        if (how == "stopped and started again") {
+            context->readingAloud(false);
+            context->readingAloud(true);
+        }
         if (how == "paused and resumed") {
             context->readingAloudPause();
             QTest::qWait(300);
@@ -340,9 +352,18 @@ private slots:
         } else if (how == "broken") {
             QCOMPARE(texts.size(), 0);
             QCOMPARE(viewer->chapterPage()->source(), QStringLiteral("ch1.xhtml"));
+        } else if (how == "stopped and started again") {
+            QCOMPARE(texts, QStringList(m_reference.first()) + m_reference);
         } else {
             QCOMPARE(texts, m_reference);
         }
+        // Stopped, the engine is told so on its own thread: the application's thread never calls it,
+        // since a service may never answer.
+        const auto stops = [] { return qApp->property("speechCalls").toStringList().count(QStringLiteral("stop")); };
+        const int stopsBefore = stops();
+        context->readingAloud(false);
+        QVERIFY(how == "broken" || ReadingFixture::waitFor([&] { return stops() > stopsBefore; }));
+        QVERIFY(!qApp->property("speechOnGuiThread").toBool());
         ReadingServices::setTextToSpeech(nullptr);
         ReadingServices::setSpeechLimits({});
     }
@@ -357,6 +378,8 @@ private slots:
         QTest::newRow("ends at once") << "instant" << false;
         QTest::newRow("never ends") << "stuck" << false;
         QTest::newRow("never ends, on the next screen") << "stuck" << true;
+        // The engine's client waits for a service that never answers: the call's bound ends it.
+        QTest::newRow("never answers") << "hung" << false;
     }
 
     void readAloudStopsOnFailure()
@@ -378,12 +401,18 @@ private slots:
         qApp->setProperty("speechMute", mute);
         qApp->setProperty("speechMsPerChar", 5);
         ReadingServices::SpeechLimits limits;
+        const auto restoreBound
+            = qScopeGuard([bound = SpeechEngine::callTimeout()] { SpeechEngine::setCallTimeout(bound); });
         if (mute == "stuck") {
             // Long enough for the texts heard (5 ms a character), short for the one that never ends.
             limits.maxStartMs = 400;
             limits.maxMsPerChar = 10;
+        } else if (mute == "hung") {
+            // Only the bound of the call can end it.
+            limits.maxStartMs = 600000;
+            SpeechEngine::setCallTimeout(1000);
         }
-        QTextToSpeech speech(QStringLiteral("recorder"));
+        SpeechEngine speech(QStringLiteral("recorder"));
         QSharedPointer<BookContext> context = openToReadAloud(limits, &speech);
         QVERIFY(context);
         TextViewer* viewer = m_fixture->viewer();
@@ -408,6 +437,9 @@ private slots:
         QCOMPARE(movedOn, laterPage);
         QCOMPARE(viewer->chapterPage()->currentPage(), chapterPage);
         QVERIFY(ReadingFixture::waitFor([&] { return context->currentPage() == bookPage; }, 5000));
+        // An engine held by its service is given up for good; one that stopped speaking is not.
+        QCOMPARE(speech.stoppedAnswering(), mute == "hung");
+        QCOMPARE(speech.status(), mute == "hung" ? SpeechEngine::Status::Failed : SpeechEngine::Status::Ready);
         ReadingServices::setTextToSpeech(nullptr);
         ReadingServices::setSpeechLimits({});
         for (const char* name : { "speechHeard", "speechMute", "speechMsPerChar" })

@@ -35,6 +35,7 @@
 #include "resources/appresources.h"
 #include "servicemode/servicemodewindow.h"
 #include "settingsprovider.h"
+#include "speechengine.h"
 #include "speechservice.h"
 #include "styles/kelcolors.h"
 #include "styles/kelstyle.h"
@@ -502,13 +503,15 @@ private slots:
             QCOMPARE(page.localeBox()->editor()->count() > 0, speech->status() == SpeechService::Status::Ready);
         }
         qunsetenv("SPEECHD_ADDRESS");
-        QTextToSpeech* engine = Application::instance()->textToSpeech();
+        SpeechEngine* engine = Application::instance()->textToSpeech();
         if (!engine || engine->availableVoices().isEmpty())
             QSKIP("the speech engine offers no voice");
         settings()->setTtsLocaleName(engine->availableLocales().value(0).name());
         TtsSettingsPage page;
         KelComboBox* locales = page.localeBox()->editor();
         KelComboBox* voices = page.voiceBox()->editor();
+        // The engine tells its voices from its own thread.
+        QTRY_VERIFY(voices->count() > 0);
         const QString a = locales->currentData().toString();
         const QVariant chosen = voices->itemData(voices->count() - 1);
         // Picked anew even when the engine has only this voice, which construction made current.

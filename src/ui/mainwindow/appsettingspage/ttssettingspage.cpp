@@ -4,6 +4,7 @@
 #include "kelsettings.h"
 #include "kelui.h"
 #include "settingsprovider.h"
+#include "speechengine.h"
 #include "speechservice.h"
 #include "styles/kelstyle.h"
 #include "widgets/kelbutton.h"
@@ -16,8 +17,8 @@
 #include <QDebug>
 #include <QDir>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QStandardPaths>
-#include <QTextToSpeech>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -28,7 +29,7 @@ const char* const kContext = "MainWindow_Settings_TTS";
 
 QString translated(const char* text) { return QCoreApplication::translate(kContext, text); }
 
-QTextToSpeech* speechEngine()
+SpeechEngine* speechEngine()
 {
     Application* app = Application::instance();
     return app ? app->textToSpeech() : nullptr;
@@ -56,6 +57,9 @@ class TtsSettingsPage::Private {
 public:
     LabeledComboBox* locales = nullptr;
     LabeledComboBox* voices = nullptr;
+    // The engine last asked for a locale, and that locale.
+    QPointer<SpeechEngine> askedEngine;
+    QString askedLocale;
     LabeledSlider* pitch = nullptr;
     LabeledSlider* volume = nullptr;
     LabeledSlider* rate = nullptr;
@@ -155,7 +159,7 @@ TtsSettingsPage::TtsSettingsPage(QWidget* parent)
     connect(d->refresh, &KelButton::clicked, this, [this] {
         // After a failed connection the service is asked again; the lists follow when it answers.
         Application* app = Application::instance();
-        if (app && app->speechService()->status() == SpeechService::Status::Unavailable)
+        if (app && app->speechService() && app->speechService()->status() == SpeechService::Status::Unavailable)
             app->initTts();
         fillLocales();
         QTimer::singleShot(0, this, &TtsSettingsPage::fillVoices);
@@ -181,7 +185,7 @@ void TtsSettingsPage::showEvent(QShowEvent* event)
 {
     AbstractSettingsPage::showEvent(event);
     Application* app = Application::instance();
-    if (app && app->speechService()->status() == SpeechService::Status::Idle)
+    if (app && app->speechService() && app->speechService()->status() == SpeechService::Status::Idle)
         app->initTts();
 }
 
@@ -195,7 +199,8 @@ void TtsSettingsPage::onSpeechStatusChanged()
 void TtsSettingsPage::showSpeechStatus()
 {
     Application* app = Application::instance();
-    const SpeechService::Status status = app ? app->speechService()->status() : SpeechService::Status::Unavailable;
+    const SpeechService::Status status
+        = app && app->speechService() ? app->speechService()->status() : SpeechService::Status::Unavailable;
     QString text;
     if (status == SpeechService::Status::Connecting || status == SpeechService::Status::Idle)
         text = translated("Connecting to the speech service...");
@@ -237,7 +242,7 @@ void TtsSettingsPage::fillLocales()
         saved = KelSettings::defaultLocaleName();
     KelComboBox* box = d->locales->editor();
     box->clear();
-    QTextToSpeech* engine = speechEngine();
+    SpeechEngine* engine = speechEngine();
     if (!engine)
         return;
     bool matched = false;
@@ -265,10 +270,18 @@ void TtsSettingsPage::fillVoices()
     const QString wanted = settings ? settings->ttsLocaleVoiceMap().value(locale) : QString();
     KelComboBox* box = d->voices->editor();
     box->clear();
-    QTextToSpeech* engine = speechEngine();
+    SpeechEngine* engine = speechEngine();
     if (!engine)
         return;
-    engine->setLocale(QLocale(locale));
+    // The engine answers on its own thread: the list is filled when it tells its voices of the
+    // locale (once asked; a locale it lacks leaves the voices it has).
+    connect(engine, &SpeechEngine::voicesChanged, this, &TtsSettingsPage::fillVoices, Qt::UniqueConnection);
+    if (engine->locale().name() != locale && (d->askedEngine != engine || d->askedLocale != locale)) {
+        d->askedEngine = engine;
+        d->askedLocale = locale;
+        engine->setLocale(QLocale(locale));
+        return;
+    }
     bool matched = false;
     QString first;
     for (const QVoice& voice : engine->availableVoices()) {

@@ -504,7 +504,7 @@ void ReadingToolBar::readingAloudRefused(bool failedWhileSpeaking)
     onReadAloudStopped();
     // The next press makes a new engine (the sound output may be back by then).
     Application* app = Application::instance();
-    if (failedWhileSpeaking && app)
+    if (failedWhileSpeaking && app && app->speechService())
         app->speechService()->dropEngine(QStringLiteral("it could not speak a sentence"));
     // Told after the press or the failure has been handled: the box runs its own event loop.
     QTimer::singleShot(0, this, [failedWhileSpeaking] {
