@@ -1176,6 +1176,14 @@ private slots:
             QCOMPARE(recorded(), QStringList({ "1 " + pipe, "2 " + newline }));
             QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
         }
+        // A hand-over that cannot be written whole is refused with its reason, and none of it is kept.
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON handed_over WHEN new.path = "
+                                            "'/b/second.epub' BEGIN SELECT RAISE(ABORT, 'no'); END")));
+        reason.clear();
+        QVERIFY(!db->recordHandOver(3, { QStringLiteral("/b/first.epub"), QStringLiteral("/b/second.epub") }, &reason));
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(recorded(), QStringList({ "1 " + pipe, "2 " + newline }));
+        QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
         QVERIFY(db->mergeHandOvers(db->lastHandOverAct()));
         QCOMPARE(recorded(), QStringList({ "2 " + pipe, "2 " + newline }));
         QVERIFY(db->forgetHandedOver(2, { newline }));

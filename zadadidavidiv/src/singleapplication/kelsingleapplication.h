@@ -29,18 +29,15 @@ public:
     // Restores the window from minimised, shows it when hidden, raises and activates it.
     static void bringToFront(QWidget* window);
 
-public slots:
-    // True when a running instance took the message within timeout ms (see KelLocalPeer).
-    bool sendMessage(const QString& message, int timeout = 5000);
-
-public:
-    // The same, telling a refusal of the running instance (with its reason) from no answer.
+    // As sendMessage(), telling a refusal of the running instance (with its reason) from no answer.
     KelInstanceServer::Delivery sendMessage(const QString& message, int timeout, QString* reason);
     // See KelLocalPeer: how the running instance keeps a message before it acknowledges it.
     void setMessageRecorder(KelInstanceServer::Recorder recorder);
     void holdMessages(bool held);
 
 public slots:
+    // True when a running instance took the message within timeout ms (see KelLocalPeer).
+    bool sendMessage(const QString& message, int timeout = 5000);
     // Restores, shows, raises and activates the activation window.
     void activateWindow();
 
