@@ -1572,7 +1572,8 @@ private slots:
         };
 
         // 200 files in one hand-over and one more book behind them, the instance killed as soon as
-        // that second start has ended with 0: every book is stored or still recorded, never both.
+        // that second start has ended with 0: every book is stored or still recorded, never both
+        // (counted after a clean end: a kill may leave a journal that only a writer rolls back).
         QStringList many;
         for (int i = 0; i < 200; ++i)
             many << book(QStringLiteral("Many %1.epub").arg(i, 3, 10, QLatin1Char('0')));
@@ -1592,7 +1593,7 @@ private slots:
             QVERIFY(handOver({ kept }));
             first.kill();
             QVERIFY(first.waitForFinished(20000));
-            QVERIFY2(eachOnce(), qPrintable(QString::number(stored().size())));
+            // Counted once the next start has rolled back what the kill left half written.
         }
         // The next start imports what is left, and SIGTERM comes as soon as it has begun: no book is
         // read after the end was asked for (one may have been taken just before the signal reached
@@ -1616,7 +1617,6 @@ private slots:
             QVERIFY(waitUntil([&] { return taken() > before; }, 60000));
             next.kill();
             QVERIFY(next.waitForFinished(20000));
-            QVERIFY(eachOnce());
         }
         {
             QProcess last;
