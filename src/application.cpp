@@ -12,6 +12,7 @@
 #include "models/bookprovider.h"
 #include "models/booksortfiltermodel.h"
 #include "models/foldermodel.h"
+#include "models/librarymessagebox.h"
 #include "passwordprompt.h"
 #include "readingservices.h"
 #include "settingsprovider.h"
@@ -28,6 +29,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QLockFile>
 #include <QPointer>
@@ -62,6 +65,11 @@ public:
     // What waits for the open box to be answered, oldest first.
     QList<QPair<QPointer<QObject>, std::function<void()>>> waiting;
     QMetaObject::Connection idleWatch;
+    // The act number the next hand-over gets in the library's record.
+    int nextHandOverAct = 1;
+    // The message the recorder has just kept, which its announcement must not record again.
+    QString recorded;
+    bool hasRecorded = false;
 };
 
 Application::Application(int& argc, char** argv)
@@ -80,7 +88,11 @@ Application::Application(const QString& appId, int& argc, char** argv)
 
 void Application::setUp()
 {
-    connect(this, &KelSingleApplication::messageReceived, this, &Application::receiveFiles);
+    connect(this, &KelSingleApplication::messageReceived, this, &Application::onMessageReceived);
+    // A hand-over is answered only once the library has kept it, so until the library is open
+    // messages wait unanswered.
+    holdMessages(true);
+    setMessageRecorder([this](const QString& message, QString* reason) { return recordHandOver(message, reason); });
     // Queued: the box's caller returns first.
     connect(NestedLoop::instance(), &NestedLoop::ended, this, &Application::runWaiting, Qt::QueuedConnection);
     d->speech = new SpeechService(this);
@@ -117,7 +129,14 @@ bool Application::init()
 {
     TraceLogger trace(Q_FUNC_INFO, QStringLiteral("Init app"));
     const QString dbPath = databasePath();
-    BookProvider::instance()->createConnection(dbPath, legacyDatabasePath());
+    BookProvider* library = BookProvider::instance();
+    library->createConnection(dbPath, legacyDatabasePath());
+    // What earlier runs were handed over and did not store is one act of this run's start.
+    const int leftover = library->lastHandOverAct();
+    if (leftover > 0)
+        library->mergeHandOvers(leftover);
+    d->nextHandOverAct = leftover + 1;
+    holdMessages(false);
 
     d->folderModel = new FolderModel(this);
     d->folderModel->setObjectName(QStringLiteral("Folders"));
@@ -439,31 +458,88 @@ void Application::setSendMetrics(bool enabled)
 
 QString Application::handOverMessage(const QStringList& arguments)
 {
-    QStringList parts;
+    QJsonArray parts;
+    bool optionsEnded = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
+        const bool option
+            = i == 0 || arg.isEmpty() || (!optionsEnded && arg.startsWith(QLatin1Char('-')) && !QFileInfo::exists(arg));
+        if (i > 0 && arg == QLatin1String("--"))
+            optionsEnded = true;
         // The receiver runs in another working folder: relative book paths would point elsewhere.
-        if (i > 0 && !arg.startsWith(QLatin1Char('-')) && !arg.isEmpty())
-            parts << QFileInfo(arg).absoluteFilePath();
-        else
-            parts << arg;
+        parts.append(option ? arg : QDir::cleanPath(QFileInfo(arg).absoluteFilePath()));
     }
-    return parts.join(QLatin1Char('|'));
+    return QString::fromUtf8(QJsonDocument(parts).toJson(QJsonDocument::Compact));
 }
 
 QStringList Application::filesFromMessage(const QString& message)
 {
+    QStringList parts;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && document.isArray()) {
+        for (const QJsonValue& part : document.array())
+            parts << part.toString();
+    } else {
+        parts = message.split(QLatin1Char('|'));
+    }
     QStringList files;
-    const QStringList parts = message.split(QLatin1Char('|'));
     for (int i = 1; i < parts.size(); ++i) {
-        const QString& part = parts.at(i);
-        if (part.isEmpty() || part.startsWith(QLatin1Char('-')))
-            continue;
-        const QFileInfo info(part);
-        if (info.isAbsolute() && !info.isDir() && !files.contains(info.absoluteFilePath()))
-            files << info.absoluteFilePath();
+        // Options stay as given; files arrive absolute.
+        const QFileInfo info(parts.at(i));
+        const QString path = QDir::cleanPath(info.absoluteFilePath());
+        if (info.isAbsolute() && !info.isDir() && !files.contains(path))
+            files << path;
     }
     return files;
+}
+
+bool Application::hasOption(const QStringList& arguments, const QString& option)
+{
+    const int end = arguments.indexOf(QStringLiteral("--"));
+    return arguments.mid(1, end < 0 ? -1 : end - 1).contains(option);
+}
+
+bool Application::recordHandOver(const QString& message, QString* reason)
+{
+    const QStringList files = filesFromMessage(message);
+    if (files.isEmpty())
+        return true;
+    if (!keepFiles(files, reason)) {
+        const QString text = tr("Books handed over to the reader could not be added: %1.").arg(*reason);
+        // Queued: the sender is answered first, and no box opens inside the server's handler.
+        QMetaObject::invokeMethod(
+            this, [text] { LibraryMessageBox::critical(tr("Books not added"), text, QMessageBox::Ok); },
+            Qt::QueuedConnection);
+        return false;
+    }
+    d->recorded = message;
+    d->hasRecorded = true;
+    return true;
+}
+
+bool Application::keepFiles(const QStringList& files, QString* reason)
+{
+    if (!BookProvider::instance()->recordHandOver(d->nextHandOverAct, files, reason)) {
+        qCritical().noquote() << "Files received and not recorded:" << files << "-" << *reason;
+        return false;
+    }
+    ++d->nextHandOverAct;
+    qInfo() << "Files received:" << files;
+    return true;
+}
+
+void Application::onMessageReceived(const QString& message)
+{
+    // A message that reached the application without its recorder (given to it directly) is
+    // recorded now.
+    const bool recorded = d->hasRecorded && d->recorded == message;
+    d->hasRecorded = false;
+    d->recorded.clear();
+    if (recorded)
+        emit handOverRecorded();
+    else
+        receiveFiles(message);
 }
 
 void Application::receiveFiles(const QString& message)
@@ -471,10 +547,13 @@ void Application::receiveFiles(const QString& message)
     const QStringList files = filesFromMessage(message);
     if (files.isEmpty())
         return;
-    qInfo() << "Files received:" << files;
+    QString reason;
     // Taken at once, also under an open box: the library stores the books and only its question
-    // (which may open a book) waits for the box's answer, so an end of the program keeps them.
-    emit filesReceived(files);
+    // (which may open a book) waits for the box's answer. Recorded, they outlast an end of the program.
+    if (keepFiles(files, &reason))
+        emit handOverRecorded();
+    else
+        emit filesReceived(files);
 }
 
 bool Application::boxIsOpen() { return NestedLoop::depth() > 0 || QApplication::activeModalWidget(); }

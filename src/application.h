@@ -57,15 +57,24 @@ public:
     void setDeviceId(const QString& id);
     void setSendMetrics(bool enabled);
 
-    // The hand-over text of a command line: book arguments made absolute, all joined with "|".
+    // The hand-over text of a command line: its arguments as a JSON array, so that any character a
+    // file name holds arrives as it was; book arguments made absolute and clean. An argument that
+    // starts with "-" is an option unless a file of that name exists or it follows "--".
     static QString handOverMessage(const QStringList& arguments);
     // The book files of a hand-over text: absolute paths of anything but a folder (a missing or
     // unreadable file is kept, so that the library can say it was not added), never the program
-    // or an option.
+    // or an option. A text that is no JSON array is read as older starts wrote it, joined by "|".
     static QStringList filesFromMessage(const QString& message);
-    // Logs the files of a command line or hand-over text and announces them at once, also while a
-    // box is open: what they bring is stored then, and only a question about it waits.
+    // Whether the command line holds the option itself (not a file name that contains it).
+    static bool hasOption(const QStringList& arguments, const QString& option);
+    // The files of a command line or hand-over text, recorded in the library as an act of their
+    // own, then announced (handOverRecorded), also while a box is open: what they bring is stored
+    // then, and only a question about it waits. Where the library cannot keep them, the files of
+    // this start's own command line are announced as they are (filesReceived).
     void receiveFiles(const QString& message);
+    // Records the files of a hand-over text before its sender is answered; false with the reason
+    // when the library cannot keep them (the sender then says so and the person is told here).
+    bool recordHandOver(const QString& message, QString* reason);
     // Whether a box is open or another local loop runs under a caller: then what would open a box
     // of its own or another book waits.
     static bool boxIsOpen();
@@ -84,6 +93,8 @@ public:
 signals:
     void updateAvalible();
     void filesReceived(QStringList files);
+    // The library's record of hand-overs holds a new act; the library page takes it from there.
+    void handOverRecorded();
 
 protected:
     KelUi* createUi() override;
@@ -95,6 +106,9 @@ private:
     void onSpeechReady();
     void runWaiting();
     void watchForIdle(bool on);
+    void onMessageReceived(const QString& message);
+    // Records the files as the next act; false with the reason when the library cannot keep them.
+    bool keepFiles(const QStringList& files, QString* reason);
 
     class Private;
     Private* d;

@@ -3,6 +3,7 @@
 #include "crashinstaller/crashinstaller.h"
 #include "eventloops/nestedloop.h"
 #include "formats/endrequest.h"
+#include "import/bookimporter.h"
 #include "kellogger/kellogger.h"
 #include "kelui.h"
 #include "metrics/hardwaremetricsbuilder.h"
@@ -28,6 +29,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdio>
 #include <memory>
 
 // Addresses are configured at build time; empty ones mean nothing is sent or checked.
@@ -210,14 +212,30 @@ int main(int argc, char** argv)
 
     app->initTranslator(QStringLiteral("folvane"));
 
-    const QString message = Application::handOverMessage(QCoreApplication::arguments());
-    if (!message.contains(QLatin1String("-fast")) && !message.contains(QLatin1String("-prefetch"))
-        && app->sendMessage(message, kHandOverWaitMs)) {
-        qInfo() << "Exit from application (already running)";
-        settings->leaveFileToRunningInstance();
-        crashInstaller.reset();
-        app.reset();
-        return 0;
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString message = Application::handOverMessage(arguments);
+    if (!Application::hasOption(arguments, QStringLiteral("-fast"))
+        && !Application::hasOption(arguments, QStringLiteral("-prefetch"))) {
+        QString refusal;
+        const KelInstanceServer::Delivery delivery = app->sendMessage(message, kHandOverWaitMs, &refusal);
+        if (delivery != KelInstanceServer::Delivery::NoAnswer) {
+            const bool delivered = delivery == KelInstanceServer::Delivery::Delivered;
+            if (delivered) {
+                qInfo() << "Exit from application (already running)";
+            } else {
+                // The running instance could not keep the books: nothing was added, and this start says so.
+                qCritical().noquote() << "Exit from application (the running instance refused the books:" << refusal
+                                      << ")";
+                std::fprintf(stderr, "%s\n",
+                    qPrintable(QCoreApplication::translate(
+                        "Application", "The reader is running but could not take the books: %1. They were not added.")
+                                   .arg(refusal)));
+            }
+            settings->leaveFileToRunningInstance();
+            crashInstaller.reset();
+            app.reset();
+            return delivered ? 0 : 2;
+        }
     }
     // No hand-over: this start runs only when no other instance holds the library.
     std::unique_ptr<QLockFile> libraryLock = Application::lockLibrary(databasePath());
@@ -244,6 +262,8 @@ int main(int argc, char** argv)
 
     installLibraryMessageBox();
     QuitSignals quitSignals;
+    // Asked to end, the import reads no further book: what is left stays recorded for the next start.
+    QObject::connect(&quitSignals, &QuitSignals::received, [] { bookimporter::instance()->endWithProgram(); });
     // However the loop ends, a conversion still running on a worker stops at its next step.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { EndRequest::raise(); });
 

@@ -501,7 +501,7 @@ private slots:
             // The side bar follows the category on the next pass.
             QCoreApplication::processEvents();
         });
-        QSignalSpy received(Application::instance(), &Application::filesReceived);
+        QSignalSpy received(Application::instance(), &Application::handOverRecorded);
 
         // Hands over once the box asks, answers it once the handed-over book is stored, and reads the
         // added book now whenever "Book added!" shows.
@@ -624,6 +624,49 @@ private slots:
     // The library lock gives the library to one live instance. A lock whose owner no longer runs
     // is taken over; in a folder that cannot be written, where it cannot be removed, the start goes
     // on unlocked and the log names the folder, instead of calling the reader busy.
+    // A command line crosses to the running instance as it was: any character a file name holds,
+    // relative names made absolute from the sender's folder, and a name that starts with "-" taken
+    // as a file where such a file exists or after "--". Options stay options; a text of an older
+    // start, joined by "|", is still read.
+    void handOverMessageCarriesAnyName_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after the program, relative to the home
+        QTest::addColumn<QStringList>("files"); // relative to the home
+        QTest::newRow("pipe, newline, blanks") << QStringList { "odd|name.epub", "new\nline.epub",
+            " two  blanks .epub" } << QStringList { "odd|name.epub", "new\nline.epub", " two  blanks .epub" };
+        QTest::newRow("leading dash") << QStringList { "-dash.epub", "-fast" } << QStringList { "-dash.epub" };
+        QTest::newRow("after --") << QStringList { "--", "-missing.epub" } << QStringList { "-missing.epub" };
+        QTest::newRow("option that names no file") << QStringList { "-missing.epub", "-fast" } << QStringList();
+        QTest::newRow("json text") << QStringList { "[\"a\",\"b\"].epub" } << QStringList { "[\"a\",\"b\"].epub" };
+    }
+
+    void handOverMessageCarriesAnyName()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, files);
+        const QDir home = QDir::home();
+        for (const QString& name : files + arguments) {
+            if (!name.startsWith(QLatin1Char('-')) || name.endsWith(QLatin1String(".epub")))
+                QVERIFY(name.contains(QLatin1String("missing")) || testfiles::write(home.filePath(name), "x"));
+        }
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(home.path()));
+        const QString message = Application::handOverMessage(QStringList { QStringLiteral("pageloom") } + arguments);
+        QVERIFY(QDir::setCurrent(before));
+        QStringList expected;
+        for (const QString& name : files)
+            expected << home.filePath(name);
+        QCOMPARE(Application::filesFromMessage(message), expected);
+        QCOMPARE(
+            Application::hasOption(QStringList { QStringLiteral("pageloom") } + arguments, QStringLiteral("-fast")),
+            arguments.contains(QStringLiteral("-fast")));
+        // As an older start wrote it.
+        QCOMPARE(
+            Application::filesFromMessage(
+                QStringLiteral("pageloom|%1|-fast|%2").arg(home.filePath(QStringLiteral("a b.epub")), home.path())),
+            QStringList { home.filePath(QStringLiteral("a b.epub")) });
+    }
+
     void libraryLock_data()
     {
         QTest::addColumn<bool>("ownerRuns");

@@ -20,13 +20,13 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QLockFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
+#include <QLockFile>
 #include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -44,6 +44,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -1627,6 +1628,173 @@ private slots:
         QVERIFY(terminate(first));
         const QString text = QString::fromUtf8(testfiles::read(settingsFile(home.path())));
         QVERIFY2(text.contains(QLatin1String("MainWindow_Geometry=")), qPrintable(text));
+    }
+
+    // On a home of its own: a hand-over is written in the library before its sender hears that it
+    // arrived, and the end of the program reads no book. A kill as soon as the second start ended
+    // keeps its book (behind 200 others); SIGTERM in the next start's import reads no more, a kill
+    // in the one after keeps each book once, and the last stores all. Starts made at once (one
+    // without a book) each bring theirs, each answered. Names with "|", a newline, a leading "-"
+    // and blanks arrive as they are, from the first start's command line and from a second one.
+    void handOverRecordedFirst()
+    {
+        QTemporaryDir home;
+        const QProcessEnvironment env = environment(home);
+        const auto keepLog = qScopeGuard([&] { saveLog(home.path(), QStringLiteral("hand-over-log.txt")); });
+        QDir folder(home.filePath(QStringLiteral("books")));
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const auto book = [&folder](const QString& name) {
+            librarybooks::BookSpec spec;
+            spec.title = name.section(QLatin1Char('.'), 0, 0);
+            spec.coverSize = QSize();
+            spec.chapters = 1;
+            return librarybooks::write(folder.filePath(name), spec) ? folder.filePath(name) : QString();
+        };
+        // The paths the library holds (stored as Base64), and those its record of hand-overs still holds.
+        const auto stored = [&home] {
+            QStringList paths;
+            for (const QString& row : queryLibrary(home.path(), QStringLiteral("select full_path from books"))
+                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                paths << QString::fromUtf8(QByteArray::fromBase64(row.toLatin1()));
+            paths.sort();
+            return paths;
+        };
+        const auto recorded = [&home] {
+            QStringList paths;
+            const QString connection = QStringLiteral("handed-over");
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+                db.setDatabaseName(libraryFile(home.path()));
+                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+                QSqlQuery query(db);
+                if (db.open() && query.exec(QStringLiteral("select path from handed_over")))
+                    while (query.next())
+                        paths << query.value(0).toString();
+            }
+            QSqlDatabase::removeDatabase(connection);
+            return paths;
+        };
+        const auto answers = [&home] { return logs(home.path()).count(QLatin1String("Import answered;")); };
+        // Each question waits for the one before it: Escape answers them until there are that many.
+        const auto answerUntil = [&](int count) {
+            return waitUntil(
+                [&] {
+                    if (answers() < count)
+                        key(QStringLiteral("Escape"));
+                    return answers() >= count;
+                },
+                60000);
+        };
+        const auto handOver = [&env](const QStringList& args, const QString& workDir = QString()) {
+            QProcess second;
+            return start(second, env, args, workDir) && second.waitForFinished(30000)
+                && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+        };
+
+        // 200 files in one hand-over and one more book behind them, the instance killed as soon as
+        // that second start has ended with 0: every book is stored or still recorded, never both
+        // (counted after a clean end: a kill may leave a journal that only a writer rolls back).
+        QStringList many;
+        for (int i = 0; i < 200; ++i)
+            many << book(QStringLiteral("Many %1.epub").arg(i, 3, 10, QLatin1Char('0')));
+        const QString kept = book(QStringLiteral("Kept.epub"));
+        QStringList everything = many + QStringList { kept };
+        everything.sort();
+        const auto eachOnce = [&] {
+            QStringList both = stored() + recorded();
+            both.sort();
+            return both == everything;
+        };
+        const auto taken = [&home] { return logs(home.path()).count(QLatin1String("Import takes")); };
+        {
+            QProcess first;
+            QVERIFY(!launch(first, env).isEmpty());
+            QVERIFY(handOver(QStringList { QStringLiteral("--") } + many));
+            QVERIFY(handOver({ kept }));
+            first.kill();
+            QVERIFY(first.waitForFinished(20000));
+            // Counted once the next start has rolled back what the kill left half written.
+        }
+        // The next start imports what is left, and SIGTERM comes as soon as it has begun: no book is
+        // read after the end was asked for (one may have been taken just before the signal reached
+        // the window).
+        {
+            QProcess next;
+            const int before = taken();
+            QVERIFY(start(next, env));
+            QVERIFY(waitUntil([&] { return taken() > before; }, 60000));
+            QVERIFY(terminate(next));
+            const QString log = logs(home.path());
+            const QString afterEnd = log.mid(log.lastIndexOf(QLatin1String("Signal 15 received")));
+            QVERIFY2(afterEnd.count(QLatin1String("Import takes")) <= 1, qPrintable(afterEnd.left(3000)));
+            QVERIFY(eachOnce());
+        }
+        // Killed in its import, then started again: each book once, answered by one question.
+        {
+            QProcess next;
+            const int before = taken();
+            QVERIFY(start(next, env));
+            QVERIFY(waitUntil([&] { return taken() > before; }, 60000));
+            next.kill();
+            QVERIFY(next.waitForFinished(20000));
+        }
+        {
+            QProcess last;
+            const int before = answers();
+            QVERIFY(start(last, env));
+            QVERIFY2(waitUntil([&] { return stored() == everything; }, 120000),
+                qPrintable(QString::number(stored().size())));
+            QVERIFY(waitUntil([&] { return recorded().isEmpty(); }));
+            QVERIFY(answerUntil(before + 1));
+            QVERIFY(terminate(last));
+        }
+
+        // Four starts at once, the first without a book: every book arrives, each with its own answer.
+        {
+            const int before = answers();
+            QStringList together;
+            for (int i = 1; i <= 3; ++i)
+                together << book(QStringLiteral("Together %1.epub").arg(i));
+            std::vector<std::unique_ptr<QProcess>> starts;
+            for (int i = 0; i <= 3; ++i) {
+                starts.push_back(std::make_unique<QProcess>());
+                QVERIFY(start(*starts.back(), env, i ? QStringList { together[i - 1] } : QStringList()));
+            }
+            everything += together;
+            everything.sort();
+            QVERIFY(waitUntil([&] { return stored() == everything; }, 60000));
+            QVERIFY(answerUntil(before + 3));
+            // The start that runs on is the instance; the others handed over and ended with 0.
+            QProcess* running = nullptr;
+            for (auto& process : starts) {
+                if (process->state() == QProcess::NotRunning)
+                    QCOMPARE(process->exitCode(), 0);
+                else if (!process->waitForFinished(3000))
+                    running = process.get();
+            }
+            QVERIFY(running);
+            QVERIFY(terminate(*running));
+        }
+
+        // Odd names, the first two on the first start's command line (relative, from their folder),
+        // the others handed over.
+        const QStringList odd { book(QStringLiteral("-leading dash.epub")), book(QStringLiteral("pipe|name.epub")),
+            book(QStringLiteral("new\nline.epub")), book(QStringLiteral("-second dash.epub")) };
+        {
+            QProcess first;
+            QVERIFY(start(
+                first, env, { QStringLiteral("-leading dash.epub"), QStringLiteral("pipe|name.epub") }, folder.path()));
+            QVERIFY(!waitForWindow(first.processId()).isEmpty());
+            QVERIFY(handOver({ QStringLiteral("new\nline.epub"), QStringLiteral("-second dash.epub") }, folder.path()));
+            const auto allStored = [&] {
+                const QStringList paths = stored();
+                return std::all_of(
+                    odd.begin(), odd.end(), [&paths](const QString& path) { return paths.contains(path); });
+            };
+            QVERIFY2(waitUntil(allStored, 60000), qPrintable(stored().filter(QStringLiteral("dash")).join(' ')));
+            QVERIFY(!logs(home.path()).contains(QLatin1String("Not added:")));
+            QVERIFY(terminate(first));
+        }
     }
 
     // On a home of its own: a kill two seconds after a note and a page turn keeps both, and the

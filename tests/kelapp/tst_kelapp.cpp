@@ -37,6 +37,7 @@
 #include <QtConcurrent>
 #include <QtEndian>
 
+#include <chrono>
 #include <csignal>
 #include <future>
 #include <memory>
@@ -822,6 +823,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 20000);
         QVERIFY(received.last().first().toString() == text);
         QVERIFY(delivered.get());
+    }
+
+    // A server with a recorder answers only once the recorder kept the message: held, it leaves the
+    // sender waiting; a refusal reaches the sender with its reason and hands nothing on.
+    void recorderKeepsTheMessageBeforeTheAnswer()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("r"));
+        KelInstanceServer server;
+        QSignalSpy received(&server, &KelInstanceServer::messageReceived);
+        QStringList kept;
+        bool refuse = false;
+        server.setRecorder([&](const QString& message, QString* reason) {
+            if (refuse) {
+                *reason = QStringLiteral("the disk is full");
+                return false;
+            }
+            // Nothing is answered yet when the recorder runs.
+            kept << message;
+            return received.isEmpty();
+        });
+        server.setHeld(true);
+        QVERIFY(server.listen(path));
+        using Delivery = KelInstanceServer::Delivery;
+        auto held = std::async(std::launch::async, [path] {
+            QString reason;
+            return KelInstanceServer::deliver(path, QStringLiteral("first"), 20000, &reason);
+        });
+        QTest::qWait(300);
+        QVERIFY(kept.isEmpty());
+        QCOMPARE(held.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+        server.setHeld(false);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, windowwaits::kTimeoutMs);
+        QCOMPARE(kept, QStringList { QStringLiteral("first") });
+        QVERIFY(held.get() == Delivery::Delivered);
+
+        refuse = true;
+        QString reason;
+        auto refused = std::async(std::launch::async,
+            [path, &reason] { return KelInstanceServer::deliver(path, QStringLiteral("second"), 20000, &reason); });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            refused.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready, windowwaits::kTimeoutMs);
+        QVERIFY(refused.get() == Delivery::Refused);
+        QCOMPARE(reason, QStringLiteral("the disk is full"));
+        QCOMPARE(received.count(), 1);
     }
 
     // Must stay last: it ends the application's event loop.

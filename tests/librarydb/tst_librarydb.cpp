@@ -1142,6 +1142,56 @@ private slots:
         QCOMPARE(db->getMetaData(kept, 5), QStringLiteral("Publisher"));
     }
 
+    // The record of hand-overs is the work list: a book stored leaves it in the same unit, and a unit
+    // that cannot be committed keeps the file recorded and the book out: never both, never neither.
+    // Names arrive as they were; what earlier runs left becomes one act.
+    void handOverRecordIsTheWorkList()
+    {
+        QVERIFY(db->createConnection(databasePath()));
+        const auto recorded = [this] {
+            QStringList files;
+            for (const HandedOverFile& file : db->handedOverFiles())
+                files << QStringLiteral("%1 %2").arg(file.act).arg(file.path);
+            return files;
+        };
+        const QString one = QStringLiteral("/b/one.epub"), pipe = QStringLiteral("/b/two|pipe.epub"),
+                      newline = QStringLiteral("/b/-new\nline.epub");
+        QString reason;
+        QVERIFY(db->recordHandOver(1, { one, pipe }, &reason));
+        QVERIFY(db->recordHandOver(2, { newline }, &reason));
+        QCOMPARE(db->lastHandOverAct(), 2);
+        QList<int> ids;
+        QVERIFY(db->addAll({ makeBook(one, QStringLiteral("One"), BookFormat::Epub) }, ids, 1));
+        QVERIFY(ids.first() > 0);
+        QCOMPARE(recorded(), QStringList({ "1 " + pipe, "2 " + newline }));
+
+        QSqlQuery trigger;
+        for (const char* refusal :
+            { "CREATE TRIGGER refuse BEFORE INSERT ON books BEGIN SELECT RAISE(ABORT, 'no'); END",
+                "CREATE TRIGGER refuse BEFORE DELETE ON handed_over BEGIN SELECT RAISE(ABORT, 'no'); END" }) {
+            QVERIFY(trigger.exec(QString::fromLatin1(refusal)));
+            db->addAll({ makeBook(pipe, QStringLiteral("Pipe"), BookFormat::Epub) }, ids, 1);
+            QCOMPARE(ids, QList<int> { -1 });
+            QCOMPARE(db->bookByPath(pipe).id, -1);
+            QCOMPARE(recorded(), QStringList({ "1 " + pipe, "2 " + newline }));
+            QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
+        }
+        // A hand-over that cannot be written whole is refused with its reason, and none of it is kept.
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON handed_over WHEN new.path = "
+                                            "'/b/second.epub' BEGIN SELECT RAISE(ABORT, 'no'); END")));
+        reason.clear();
+        QVERIFY(!db->recordHandOver(3, { QStringLiteral("/b/first.epub"), QStringLiteral("/b/second.epub") }, &reason));
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(recorded(), QStringList({ "1 " + pipe, "2 " + newline }));
+        QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER refuse")));
+        QVERIFY(db->mergeHandOvers(db->lastHandOverAct()));
+        QCOMPARE(recorded(), QStringList({ "2 " + pipe, "2 " + newline }));
+        QVERIFY(db->forgetHandedOver(2, { newline }));
+        QCOMPARE(recorded(), QStringList({ "2 " + pipe }));
+        QVERIFY(db->forgetHandedOver(2));
+        QVERIFY(recorded().isEmpty());
+    }
+
     // A library whose folder or file cannot be written opens, tells so once at the start naming
     // it, and keeps the book as stored: the failing writes of the same cause add no box. A journal
     // that a killed writer left is rolled back in a copy: the library reads as last committed, and
@@ -1254,6 +1304,11 @@ private slots:
         db->addAll({ makeBook(QStringLiteral("/b/more.epub"), QStringLiteral("More"), BookFormat::Epub) }, ids);
         QCOMPARE(ids, QList<int> { -1 });
         QVERIFY(!db->setFavorite(id, 1));
+        // A hand-over cannot be kept: refused with the reason, so that its sender is told.
+        QString reason;
+        QVERIFY(!db->recordHandOver(1, { QStringLiteral("/b/handed.epub") }, &reason));
+        QVERIFY(!reason.isEmpty());
+        QVERIFY(db->handedOverFiles().isEmpty());
         QCoreApplication::processEvents();
         QCOMPARE(boxes.boxes.size(), 1);
         const BookDto stored = db->bookById(id);

@@ -101,9 +101,11 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <tuple>
+#include <utility>
 
 using WidgetFactory = std::function<QWidget*(int id, QWidget* parent)>;
 Q_DECLARE_METATYPE(WidgetFactory)
@@ -277,6 +279,8 @@ class TestAppPages : public QObject {
     QStringList m_fileAnswer;
     QList<KelMessageBoxRequest> m_requests;
     int m_boxAnswer = 1;
+    // Runs once while the next box is asked, before it is answered.
+    std::function<void()> m_whileAsked;
     int m_serial = 0;
 
     // A generated EPUB added to the library, with a 50 x 50 user cover when asked.
@@ -295,6 +299,24 @@ class TestAppPages : public QObject {
         return books()->addBook(book);
     }
 
+    // A generated EPUB of the title beside the home, for a hand-over.
+    QString handOverBook(const QString& title)
+    {
+        librarybooks::BookSpec spec;
+        spec.title = title;
+        const QString path = QDir::home().filePath(title + QStringLiteral(".epub"));
+        return librarybooks::write(path, spec) ? path : QString();
+    }
+
+    // Whether "Book added!" was asked with "Start reading now".
+    bool addedAsked() const
+    {
+        return std::any_of(m_requests.begin(), m_requests.end(), [](const KelMessageBoxRequest& request) {
+            return request.message.contains(QLatin1String("Book added!"))
+                && request.buttonTexts.contains(QStringLiteral("Start reading now"));
+        });
+    }
+
 private slots:
     void initTestCase()
     {
@@ -306,7 +328,10 @@ private slots:
         });
         ui->setMessageBoxHandler([this](KelMessageBoxRequest& request) {
             m_requests << request;
-            return m_boxAnswer;
+            const int answer = m_boxAnswer;
+            if (const std::function<void()> whileAsked = std::exchange(m_whileAsked, nullptr))
+                whileAsked();
+            return answer;
         });
         ui->setRevealHandler([](const QString&) { return true; });
         QVERIFY(Application::instance()->init());
@@ -408,12 +433,43 @@ private slots:
                 QCOMPARE(books()->bookById(id).is_deleted, answer == 2 ? 1 : 0);
         }
 
+        // A book handed over while the question is open stays: only the books it asked about go.
+        const int asked = addBook();
+        const QString handed = handOverBook(QStringLiteral("Handed under the question"));
+        m_boxAnswer = 2;
+        int handedId = 0;
+        m_whileAsked = [this, &handed, &handedId] {
+            m_boxAnswer = 1; // "Book added!" after it is answered OK
+            Application::instance()->receiveFiles(Application::handOverMessage({ QStringLiteral("pageloom"), handed }));
+            QTRY_VERIFY((handedId = BookProvider::instance()->bookByPath(handed).id) > 0);
+        };
+        m_requests.clear();
+        click(page.clearButton());
+        QTRY_VERIFY(addedAsked());
+        QVERIFY(handedId > 0);
+        QCOMPARE(books()->bookById(asked).is_deleted, 1);
+        QCOMPARE(books()->bookById(handedId).is_deleted, 0);
+
         // Import: only the first chosen archive.
         QSignalSpy finished(bookimporter::instance(), &bookimporter::finished);
         m_fileAnswer = QStringList { archive, QDir::home().filePath(QStringLiteral("missing.olv")) };
         click(page.importButton());
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, 20000);
         QCOMPARE(finished.at(0).at(1).toInt(), 2);
+
+        // A hand-over during an archive's import waits for it as an act of its own, with its own
+        // "Book added!" and "Start reading now"; a stop of the archive's import keeps it.
+        const QString during = handOverBook(QStringLiteral("Handed during the archive"));
+        m_requests.clear();
+        m_fileAnswer = QStringList { archive };
+        click(page.importButton());
+        QVERIFY(bookimporter::instance()->isRunning());
+        Application::instance()->receiveFiles(Application::handOverMessage({ QStringLiteral("pageloom"), during }));
+        bookimporter::instance()->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 3, 20000);
+        QTRY_VERIFY(addedAsked());
+        QVERIFY(BookProvider::instance()->bookByPath(during).id > 0);
+        QVERIFY(BookProvider::instance()->handedOverFiles().isEmpty());
 
         // The folder that is already set changes nothing.
         QSignalSpy folders(settings(), &SettingsProvider::import_folderChanged);

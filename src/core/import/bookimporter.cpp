@@ -65,7 +65,7 @@ bookimporter* bookimporter::instance()
             // its next item instead of working through its whole queue. The books read so far
             // are still stored, so this is no stop of the user's.
             connect(
-                application, &QCoreApplication::aboutToQuit, created, [created] { created->halt(); },
+                application, &QCoreApplication::aboutToQuit, created, [created] { created->endWithProgram(); },
                 Qt::DirectConnection);
         }
         return created;
@@ -143,6 +143,7 @@ bool bookimporter::start(const QString& /*baseDir*/, const QStringList& filesLis
     beginRunLocked();
     m_running = true;
     m_cancelled = false;
+    m_ending = false;
     // A pause belongs to the run it was given to: a new run starts working.
     m_paused = false;
     post([this] { emit importStarted(); });
@@ -178,6 +179,18 @@ void bookimporter::cancel()
     halt();
     if (running)
         emit cancelled();
+}
+
+void bookimporter::endWithProgram()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        // Under the lock that every item is taken under: no item is taken after this line.
+        if (m_running && !m_cancelled)
+            qInfo() << "Import ends with the program;" << m_queue.size() << "items not taken";
+        m_ending = true;
+    }
+    halt();
 }
 
 void bookimporter::halt()
@@ -298,6 +311,8 @@ bool bookimporter::takeItem(QString& item, QString& importFolder)
         return false;
     item = m_queue.takeFirst();
     m_inHand = true;
+    // Logged under the lock, so that the log orders it against the end of the program.
+    qInfo().noquote() << "Import takes" << item;
     importFolder = m_importFolder;
     return true;
 }

@@ -72,6 +72,11 @@ public slots:
     bool exportToArchive(const QString& archive, const QList<BookDto>& books);
     void toggleProcessing(bool paused);
     void cancel();
+    // The program ends: the task stops after the item in hand and takes no other; no stop of the
+    // user's (nothing is cancelled). Also done when the application is about to quit.
+    void endWithProgram();
+    // Whether the last task was ended by endWithProgram(): what it left is no act's end.
+    bool isEnding() const { return m_ending; }
     // The receiver of itemProcessed that stores the added books; null (or its destruction)
     // counts a book as done when it is read.
     void setStore(QObject* store);
@@ -169,6 +174,7 @@ private:
     QString m_importFolder;
     std::atomic<bool> m_paused { false };
     std::atomic<bool> m_cancelled { false };
+    std::atomic<bool> m_ending { false };
     QMetaObject::Connection m_storeGone;
     Counts m_shown; // GUI thread: the last progress raised for a store
 };

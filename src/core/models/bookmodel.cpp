@@ -304,10 +304,10 @@ int BookModel::addBook(const BookDto& book)
     return id;
 }
 
-QList<int> BookModel::addBooks(const QList<BookDto>& books)
+QList<int> BookModel::addBooks(const QList<BookDto>& books, int handOverAct)
 {
     QList<int> ids;
-    db()->addAll(books, ids);
+    db()->addAll(books, ids, handOverAct);
     QList<BookDto> stored;
     QStringList refused;
     for (int i = 0; i < books.size(); ++i) {

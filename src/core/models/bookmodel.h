@@ -85,7 +85,8 @@ public:
     // database (the model is then unchanged).
     int addBook(const BookDto& book);
     // The same for several books stored as one unit and appended together; one result per book.
-    QList<int> addBooks(const QList<BookDto>& books);
+    // With a hand-over act, the stored books' files leave its record in the same unit.
+    QList<int> addBooks(const QList<BookDto>& books, int handOverAct = 0);
     // Read from the database, not from the model; id -1 when there is no such book.
     BookDto bookById(int id) const;
     int findCategoryByBook(int id) const;

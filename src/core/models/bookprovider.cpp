@@ -877,17 +877,23 @@ int BookProvider::add(const BookDto& book)
     return isInt ? newId : 0;
 }
 
-bool BookProvider::addAll(const QList<BookDto>& books, QList<int>& ids)
+bool BookProvider::addAll(const QList<BookDto>& books, QList<int>& ids, int handOverAct)
 {
     ids.clear();
     // One commit (one write to the disk) for all of them instead of one per book.
     QSqlQuery unit;
     const bool inUnit = unit.exec(QStringLiteral("SAVEPOINT add_books"));
-    for (const BookDto& book : books)
+    QStringList settled;
+    for (const BookDto& book : books) {
         ids.append(add(book));
+        if (ids.last() >= 0)
+            settled.append(book.full_path);
+    }
+    // A book is stored exactly when its file leaves the record: never both, never neither.
+    const bool recordKept = !handOverAct || settled.isEmpty() || forgetHandedOver(handOverAct, settled);
     if (!inUnit)
-        return true;
-    if (unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books"))) {
+        return recordKept;
+    if (recordKept && unit.exec(QStringLiteral("RELEASE SAVEPOINT add_books"))) {
         writeSucceeded();
         return true;
     }
@@ -1280,4 +1286,93 @@ void BookProvider::readCategoryCounts(const QSqlQuery& query, CategoryCountsDto&
     counts.favorites_count = query.value(QStringLiteral("favorites_read_count")).toInt();
     counts.last_added_count = query.value(QStringLiteral("last_added_count")).toInt();
     counts.recently_read_count = query.value(QStringLiteral("recently_read_count")).toInt();
+}
+
+// ---- hand-overs ----
+
+bool BookProvider::recordHandOver(int act, const QStringList& paths, QString* reason)
+{
+    if (paths.isEmpty())
+        return true;
+    // A library read from a copy keeps nothing beyond this run.
+    if (!m_heldCause.isEmpty()) {
+        qCritical().noquote() << "Hand-over not recorded: the library is read from a copy:" << m_heldCause;
+        *reason = m_heldCause;
+        return false;
+    }
+    // A transaction of its own, never a savepoint inside another: committed before it returns.
+    QSqlQuery unit;
+    if (!unit.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        failWrite(unit, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
+        *reason = LibraryDatabase::plainText(unit.lastError());
+        return false;
+    }
+    QSqlQuery insert = prepared("INSERT INTO handed_over (act, path) VALUES (:act, :path)");
+    for (const QString& path : paths) {
+        bind(insert, ":act", act);
+        bind(insert, ":path", path);
+        if (!insert.exec()) {
+            failWrite(
+                insert, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
+            *reason = LibraryDatabase::plainText(insert.lastError());
+            insert.finish();
+            unit.exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+    }
+    insert.finish();
+    if (!unit.exec(QStringLiteral("COMMIT"))) {
+        failWrite(unit, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
+        *reason = LibraryDatabase::plainText(unit.lastError());
+        unit.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    writeSucceeded();
+    return true;
+}
+
+QList<HandedOverFile> BookProvider::handedOverFiles()
+{
+    QList<HandedOverFile> files;
+    QSqlQuery query = prepared("SELECT id, act, path FROM handed_over ORDER BY id");
+    if (!query.exec()) {
+        fail(query, Q_FUNC_INFO, "BookProvider::handedOverFiles", Trace::Critical, "Read hand-overs error:%1");
+        return files;
+    }
+    while (query.next())
+        files.append({ query.value(0).toLongLong(), query.value(1).toInt(), query.value(2).toString() });
+    return files;
+}
+
+int BookProvider::lastHandOverAct()
+{
+    QSqlQuery query = prepared("SELECT MAX(act) FROM handed_over");
+    return lastValue(query, Q_FUNC_INFO, "BookProvider::lastHandOverAct", Trace::None, nullptr).toInt();
+}
+
+bool BookProvider::mergeHandOvers(int act)
+{
+    QSqlQuery query = prepared("UPDATE handed_over SET act = :act WHERE act < :act2");
+    bind(query, ":act", act);
+    bind(query, ":act2", act);
+    return runWrite(query, Q_FUNC_INFO, "BookProvider::mergeHandOvers", Trace::Critical, "Merge hand-overs error:%1");
+}
+
+bool BookProvider::forgetHandedOver(int act, const QStringList& paths)
+{
+    if (paths.isEmpty()) {
+        QSqlQuery query = prepared("DELETE FROM handed_over WHERE act = :act");
+        bind(query, ":act", act);
+        return runWrite(
+            query, Q_FUNC_INFO, "BookProvider::forgetHandedOver", Trace::Critical, "Forget hand-over error:%1");
+    }
+    QSqlQuery query = prepared("DELETE FROM handed_over WHERE act = :act AND path = :path");
+    for (const QString& path : paths) {
+        bind(query, ":act", act);
+        bind(query, ":path", path);
+        if (!runWrite(
+                query, Q_FUNC_INFO, "BookProvider::forgetHandedOver", Trace::Critical, "Forget hand-over error:%1"))
+            return false;
+    }
+    return true;
 }

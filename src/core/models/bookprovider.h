@@ -14,6 +14,13 @@
 
 class QSqlQuery;
 
+// One file of a hand-over from another start of the program, kept until its book is stored.
+struct HandedOverFile {
+    qint64 id = 0;
+    int act = 0; // the hand-over it came with
+    QString path; // absolute and clean, as the importer names it
+};
+
 // The library's data access: every read and write of the library database goes through one
 // of these operations, each running its statements on Qt's default connection and turning
 // rows into the row types. No cache: every call goes to the database. GUI thread only (the
@@ -55,8 +62,22 @@ public:
     // gets no second row: its existing id is returned.
     int add(const BookDto& book);
     // Several books as one unit: false (nothing stored) when the unit could not be committed.
-    // The ids are those add() gives, in order.
-    bool addAll(const QList<BookDto>& books, QList<int>& ids);
+    // The ids are those add() gives, in order. With a hand-over act, the files of the books that
+    // the library now holds leave that act's record in the same unit.
+    bool addAll(const QList<BookDto>& books, QList<int>& ids, int handOverAct = 0);
+
+    // Hand-overs: the files another start asked to add are kept here, committed, before that start
+    // is answered; the record is the work list of their import. False (with the reason) when the
+    // files could not be kept; nothing of them is then.
+    bool recordHandOver(int act, const QStringList& paths, QString* reason);
+    // Every file still to be added, oldest first; empty when the record cannot be read.
+    QList<HandedOverFile> handedOverFiles();
+    // The highest act the record holds, 0 when none.
+    int lastHandOverAct();
+    // Makes every act up to that one that act: what earlier runs left is imported as one.
+    bool mergeHandOvers(int act);
+    // Drops the files of the act from the record (all of them when paths is empty).
+    bool forgetHandedOver(int act, const QStringList& paths = {});
     bool update(const BookDto& book);
     bool setFavorite(int id, int isFavorite);
     bool setDeleted(int id, int isDeleted);

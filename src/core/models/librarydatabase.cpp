@@ -71,6 +71,10 @@ const Statement kCreateRest[] = {
     { "CREATE TRIGGER if not exists delete_book_metadata BEFORE DELETE ON books BEGIN delete from book_metadata "
       "where book_id=old.id;END;",
         "Can't create book and metadata trigger on delete. Error:%1", kCreationFailed },
+    // Files handed over by other starts and not yet added. Older versions ignore it; without it
+    // hand-overs are refused, the rest of the library works.
+    { "create table if not exists handed_over (id INTEGER PRIMARY KEY, act INTEGER NOT NULL, path TEXT NOT NULL);",
+        "Cannot create hand-over table. Error:%1", nullptr },
 };
 
 const Statement kDropTrigger { "DROP TRIGGER if exists delete_book_bookmarks;",

@@ -13,6 +13,9 @@
 
 namespace {
 const char kAck = '\x06';
+const char kNak = '\x15';
+// A refusal's reason is a sentence; more is no reason.
+const int kMaxReasonBytes = 4096;
 const int kHeaderBytes = 4;
 // A connection that has not delivered its message by then is dropped.
 const int kIdleConnectionMs = 30000;
@@ -97,9 +100,28 @@ void KelInstanceServer::readFrom(QLocalSocket* socket, QByteArray& buffer)
     const QString message = QString::fromUtf8(buffer.constData() + kHeaderBytes, int(length));
     buffer.clear();
     socket->setProperty("kelDelivered", true);
+    if (m_held) {
+        m_waiting.append({ QPointer<QLocalSocket>(socket), message });
+        return;
+    }
+    answer(socket, message);
+}
+
+void KelInstanceServer::answer(QLocalSocket* socket, const QString& message)
+{
     if (senderGaveUp(socket)) {
         qWarning() << "Instance message dropped: its sender stopped waiting for it";
         socket->abort();
+        return;
+    }
+    // Told "delivered" only once kept: the sender ends on that answer.
+    QString reason;
+    if (m_recorder && !m_recorder(message, &reason)) {
+        qWarning().noquote() << "Instance message refused:" << reason;
+        socket->write(&kNak, 1);
+        socket->write(reason.toUtf8().left(kMaxReasonBytes));
+        socket->flush();
+        socket->disconnectFromServer();
         return;
     }
     socket->write(&kAck, 1);
@@ -108,18 +130,36 @@ void KelInstanceServer::readFrom(QLocalSocket* socket, QByteArray& buffer)
     emit messageReceived(message);
 }
 
+void KelInstanceServer::setRecorder(Recorder recorder) { m_recorder = std::move(recorder); }
+
+void KelInstanceServer::setHeld(bool held)
+{
+    m_held = held;
+    while (!m_held && !m_waiting.isEmpty()) {
+        const auto next = m_waiting.takeFirst();
+        if (next.first)
+            answer(next.first, next.second);
+    }
+}
+
 bool KelInstanceServer::deliver(const QString& socketPath, const QString& message, int timeoutMs)
+{
+    return deliver(socketPath, message, timeoutMs, nullptr) == Delivery::Delivered;
+}
+
+KelInstanceServer::Delivery KelInstanceServer::deliver(
+    const QString& socketPath, const QString& message, int timeoutMs, QString* reason)
 {
     const QByteArray payload = message.toUtf8();
     if (quint64(payload.size()) > MaxMessageBytes) {
         qWarning() << "Instance message too long:" << payload.size() << "bytes";
-        return false;
+        return Delivery::NoAnswer;
     }
     QDeadlineTimer deadline(qMax(timeoutMs, 0));
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(remainingMs(deadline)))
-        return false;
+        return Delivery::NoAnswer;
 
     char header[kHeaderBytes];
     qToBigEndian<quint32>(quint32(payload.size()), header);
@@ -127,16 +167,29 @@ bool KelInstanceServer::deliver(const QString& socketPath, const QString& messag
     socket.write(payload);
     while (socket.bytesToWrite() > 0) {
         if (deadline.hasExpired() || !socket.waitForBytesWritten(remainingMs(deadline)))
-            return false;
+            return Delivery::NoAnswer;
     }
     while (socket.bytesAvailable() < 1) {
         // At the deadline, a last look: an acknowledgement that came just now still counts, since
         // the receiver acts on the message.
         if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMs(deadline))) {
             if (socket.bytesAvailable() < 1 && !socket.waitForReadyRead(0))
-                return false;
+                return Delivery::NoAnswer;
         }
     }
     char reply = 0;
-    return socket.read(&reply, 1) == 1 && reply == kAck;
+    if (socket.read(&reply, 1) != 1)
+        return Delivery::NoAnswer;
+    if (reply == kAck)
+        return Delivery::Delivered;
+    if (reply != kNak)
+        return Delivery::NoAnswer;
+    // The reason follows until the server closes its end.
+    QByteArray text = socket.readAll();
+    while (text.size() < kMaxReasonBytes && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()
+        && socket.waitForReadyRead(remainingMs(deadline)))
+        text += socket.readAll();
+    if (reason)
+        *reason = QString::fromUtf8(text.left(kMaxReasonBytes));
+    return Delivery::Refused;
 }

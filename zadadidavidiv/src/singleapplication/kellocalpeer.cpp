@@ -95,28 +95,51 @@ bool KelLocalPeer::isClient()
     if (!m_server) {
         m_server = new KelInstanceServer(this);
         connect(m_server, &KelInstanceServer::messageReceived, this, &KelLocalPeer::messageReceived);
+        m_server->setRecorder(m_recorder);
+        m_server->setHeld(m_held);
     }
     m_server->listen(m_socketPath);
     return false;
 }
 
+void KelLocalPeer::setRecorder(KelInstanceServer::Recorder recorder)
+{
+    m_recorder = recorder;
+    if (m_server)
+        m_server->setRecorder(std::move(recorder));
+}
+
+void KelLocalPeer::setHeld(bool held)
+{
+    m_held = held;
+    if (m_server)
+        m_server->setHeld(held);
+}
+
 bool KelLocalPeer::sendMessage(const QString& message, int timeoutMs)
 {
+    return sendMessage(message, timeoutMs, nullptr) == KelInstanceServer::Delivery::Delivered;
+}
+
+KelInstanceServer::Delivery KelLocalPeer::sendMessage(const QString& message, int timeoutMs, QString* reason)
+{
+    using Delivery = KelInstanceServer::Delivery;
     QElapsedTimer elapsed;
     elapsed.start();
     if (!isClient())
-        return false;
+        return Delivery::NoAnswer;
     do {
         const int remaining = int(qMax<qint64>(1, timeoutMs - elapsed.elapsed()));
-        if (KelInstanceServer::deliver(m_socketPath, message, remaining))
-            return true;
+        const Delivery delivery = KelInstanceServer::deliver(m_socketPath, message, remaining, reason);
+        if (delivery != Delivery::NoAnswer)
+            return delivery;
         if (!isClient()) {
             qInfo() << "The running instance has gone; this one takes its place";
-            return false;
+            return Delivery::NoAnswer;
         }
         QThread::msleep(ulong(qBound<qint64>(0, timeoutMs - elapsed.elapsed(), kRetryPauseMs)));
     } while (elapsed.elapsed() < timeoutMs);
     qWarning() << "Another instance holds" << lockFilePath() << "but did not take the message within" << timeoutMs
                << "ms";
-    return false;
+    return Delivery::NoAnswer;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "kelinstanceserver.h"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
 class QLockFile;
-class KelInstanceServer;
 
 // One running instance per user and program. The first start takes a lock file and serves a
 // local socket; later starts find the lock held and hand their message to that socket. Both files
@@ -37,6 +38,13 @@ public:
     // or has just become, the running one, or when nobody took the message in time; the message
     // is then withdrawn, and a running instance that comes to it later drops it.
     bool sendMessage(const QString& message, int timeoutMs);
+    // The same; a refusal of the running instance ends the attempt at once, with its reason.
+    KelInstanceServer::Delivery sendMessage(const QString& message, int timeoutMs, QString* reason);
+
+    // What the server of the running instance keeps a message with before it acknowledges it, and
+    // whether it holds messages unanswered meanwhile (see KelInstanceServer); kept for a server made later.
+    void setRecorder(KelInstanceServer::Recorder recorder);
+    void setHeld(bool held);
 
 signals:
     void messageReceived(const QString& message);
@@ -47,4 +55,6 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     KelInstanceServer* m_server = nullptr;
     bool m_lockUnavailable = false;
+    KelInstanceServer::Recorder m_recorder;
+    bool m_held = false;
 };

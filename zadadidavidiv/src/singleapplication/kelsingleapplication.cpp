@@ -27,6 +27,18 @@ bool KelSingleApplication::sendMessage(const QString& message, int timeout)
     return m_peer->sendMessage(message, timeout);
 }
 
+KelInstanceServer::Delivery KelSingleApplication::sendMessage(const QString& message, int timeout, QString* reason)
+{
+    return m_peer->sendMessage(message, timeout, reason);
+}
+
+void KelSingleApplication::setMessageRecorder(KelInstanceServer::Recorder recorder)
+{
+    m_peer->setRecorder(std::move(recorder));
+}
+
+void KelSingleApplication::holdMessages(bool held) { m_peer->setHeld(held); }
+
 void KelSingleApplication::setActivationWindow(QWidget* window, bool activateOnMessage)
 {
     m_activationWindow = window;

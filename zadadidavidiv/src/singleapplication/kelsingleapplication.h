@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kelinstanceserver.h"
+
 #include <QApplication>
 #include <QPointer>
 
@@ -26,6 +28,12 @@ public:
 
     // Restores the window from minimised, shows it when hidden, raises and activates it.
     static void bringToFront(QWidget* window);
+
+    // As sendMessage(), telling a refusal of the running instance (with its reason) from no answer.
+    KelInstanceServer::Delivery sendMessage(const QString& message, int timeout, QString* reason);
+    // See KelLocalPeer: how the running instance keeps a message before it acknowledges it.
+    void setMessageRecorder(KelInstanceServer::Recorder recorder);
+    void holdMessages(bool held);
 
 public slots:
     // True when a running instance took the message within timeout ms (see KelLocalPeer).

@@ -41,6 +41,7 @@
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPointer>
+#include <QSqlDatabase>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -48,9 +49,6 @@
 namespace {
 
 QString libraryText(const char* text) { return QCoreApplication::translate("MainWindow_Library", text); }
-
-// How long the end of the program waits for the importer to leave its item in hand.
-constexpr int kQuitWaitMs = 10000;
 
 // Import statuses that mean the file could not be read as a book.
 bool isFailure(ItemStatus status)
@@ -156,6 +154,8 @@ public:
         QStringList files;
         QStringList refused;
         bool handedOver = false;
+        // Its number in the library's record of hand-overs, 0 when it is not recorded.
+        int record = 0;
     };
     // The act being imported, and those after it, oldest first: one import each, so that every act
     // gets its own answer, in order.
@@ -165,8 +165,12 @@ public:
     QStringList refusedBeforeStart;
     // The program ends: nothing is asked any more.
     bool quitting = false;
-    // Books read and waiting to be stored; the run's end waits for them.
+    // Books read and waiting to be stored, with the record of the act each came with; the run's
+    // end waits for them.
     QList<BookDto> toStore;
+    QList<int> toStoreRecords;
+    // The acts of the record taken into acts so far.
+    QSet<int> takenRecords;
     QTimer storeTimer;
     int batchSize = 8;
     bool finishPending = false;
@@ -183,10 +187,13 @@ public:
     void storeBatch();
     void storePending(bool all);
     void stop();
-    void startImport(const QStringList& files, const QStringList& refusedBefore = {}, bool handedOver = false);
+    void startImport(
+        const QStringList& files, const QStringList& refusedBefore = {}, bool handedOver = false, int record = 0);
     void startNextAct();
     void askWhenNoBoxIsOpen(std::function<void()> question);
-    void storeHandedOverAtQuit();
+    void addHandedOver(const QStringList& paths, int record);
+    void takeRecordedActs();
+    int runRecord() const { return importing ? current.record : 0; }
     void refuse(const QString& path, const QString& reason);
     void reportRefused(const Outcome& run);
     QModelIndex showAddedBook(int id);
@@ -380,18 +387,23 @@ LibraryPage::LibraryPage(QWidget* parent)
         importer, &bookimporter::importStarted, this, [this] { d->importStarted(); }, Qt::QueuedConnection);
     d->storeTimer.setSingleShot(true);
     QObject::connect(&d->storeTimer, &QTimer::timeout, this, [this] { d->storePending(false); });
-    // Books already read are stored before the program ends, without an answer; so are the books
-    // handed over that the importer did not reach. After the importer's own handler, which stops it.
+    // Books already read are stored before the program ends, without an answer; the handed-over
+    // files the importer did not reach stay in the record, for the next start. After the importer's
+    // own handler, which stops it.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         d->quitting = true;
         d->finishPending = false;
         while (!d->toStore.isEmpty())
             d->storeBatch();
-        d->storeHandedOverAtQuit();
     });
     QObject::connect(
         importer, &bookimporter::finished, this,
         [this] {
+            // A run the end of the program stopped is no act's end: what it left stays recorded.
+            if (bookimporter::instance()->isEnding())
+                d->quitting = true;
+            if (d->quitting)
+                return;
             d->finishPending = true;
             // A few books are stored at once; many go on between the window's other work.
             d->storePending(d->toStore.size() <= d->batchSize);
@@ -399,7 +411,9 @@ LibraryPage::LibraryPage(QWidget* parent)
         Qt::QueuedConnection);
     QObject::connect(
         importer, &bookimporter::exported, this,
-        [](int ok, int total, int failure, const QString& archive) {
+        [this](int ok, int total, int failure, const QString& archive) {
+            // An act that waited for the export starts now.
+            d->startNextAct();
             Ui* ui = Ui::instance();
             // One box: the cause where the archive could not be written, never "0 books exported".
             if (ui && ok == 0 && total > 0 && failure != int(checkedsave::Failure::None))
@@ -408,8 +422,10 @@ LibraryPage::LibraryPage(QWidget* parent)
                 ui->showBooksExported(ok);
         },
         Qt::QueuedConnection);
-    if (Application* app = Application::instance())
+    if (Application* app = Application::instance()) {
         QObject::connect(app, &Application::filesReceived, this, [this](const QStringList& files) { addFiles(files); });
+        QObject::connect(app, &Application::handOverRecorded, this, [this] { d->takeRecordedActs(); });
+    }
 
     if (d->filter)
         d->listWidget->setModel(d->filter, QModelIndex());
@@ -417,6 +433,8 @@ LibraryPage::LibraryPage(QWidget* parent)
     d->emptyLabel->setVisible(rows == 0);
     d->listWidget->setVisible(rows != 0);
     translateUi();
+    // What was handed over before the page existed, or by a run that ended first, waits in the record.
+    d->takeRecordedActs();
 }
 
 LibraryPage::~LibraryPage() { delete d; }
@@ -555,7 +573,30 @@ void LibraryPage::onDragStarted(BookItemWidget* item, const QPixmap& pixmap, con
         icon->hideIcon();
 }
 
-void LibraryPage::addFiles(const QStringList& paths)
+void LibraryPage::addFiles(const QStringList& paths) { d->addHandedOver(paths, 0); }
+
+// Each act of the record not taken yet, oldest first, as an act of its own.
+void LibraryPage::Private::takeRecordedActs()
+{
+    if (!QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen())
+        return;
+    QList<int> order;
+    QHash<int, QStringList> filesOf;
+    for (const HandedOverFile& file : BookProvider::instance()->handedOverFiles()) {
+        if (takenRecords.contains(file.act))
+            continue;
+        if (!filesOf.contains(file.act))
+            order << file.act;
+        if (!filesOf[file.act].contains(file.path))
+            filesOf[file.act] << file.path;
+    }
+    for (int act : qAsConst(order)) {
+        takenRecords.insert(act);
+        addHandedOver(filesOf.value(act), act);
+    }
+}
+
+void LibraryPage::Private::addHandedOver(const QStringList& paths, int record)
 {
     QMimeData mime;
     QList<QUrl> urls;
@@ -580,14 +621,17 @@ void LibraryPage::addFiles(const QStringList& paths)
             qWarning().noquote() << "Not added:" << path << "-" << reason;
             refused << QStringLiteral("%1: %2").arg(info.fileName(), reason);
             files.removeAll(info.absoluteFilePath());
+            // Refused is done: its answer is the list of refusals.
+            if (record)
+                BookProvider::instance()->forgetHandedOver(record, { path });
         }
     }
     if (files.isEmpty() && refused.isEmpty())
         return;
     // Under an open box the library changes only by its rows: the answer shows the books later.
-    if (d->filter && !files.isEmpty() && !Application::boxIsOpen())
-        d->filter->setFilterCategory(Enums::AllBooks);
-    d->startImport(files, refused, true);
+    if (filter && !files.isEmpty() && !Application::boxIsOpen())
+        filter->setFilterCategory(Enums::AllBooks);
+    startImport(files, refused, true, record);
 }
 
 void LibraryPage::dragEnterEvent(QDragEnterEvent* event)
@@ -644,16 +688,19 @@ DropIndicator* LibraryPage::dropIndicator() const { return d->dropIndicator; }
 
 // Each act is imported at once when none runs, else right after the one before it: an act joined
 // to another would lose its own answer.
-void LibraryPage::Private::startImport(const QStringList& files, const QStringList& refusedBefore, bool handedOver)
+void LibraryPage::Private::startImport(
+    const QStringList& files, const QStringList& refusedBefore, bool handedOver, int record)
 {
-    acts.append({ files, refusedBefore, handedOver });
+    acts.append({ files, refusedBefore, handedOver, record });
     if (!importing)
         startNextAct();
 }
 
 void LibraryPage::Private::startNextAct()
 {
-    while (!importing && !acts.isEmpty() && !quitting) {
+    // A run that is no act of this page (a library archive's import, an export) ends first: an act
+    // joined to it would lose its answer, and a stop of it would drop the act.
+    while (!importing && !acts.isEmpty() && !quitting && !bookimporter::instance()->isRunning()) {
         current = acts.takeFirst();
         if (current.files.isEmpty()) {
             // Only files that give no book: the answer is their list.
@@ -691,49 +738,6 @@ void LibraryPage::Private::askWhenNoBoxIsOpen(std::function<void()> question)
                 question();
         },
         Qt::QueuedConnection);
-}
-
-// The program ends while books handed over wait for the importer, which stopped at its next item:
-// they are read and stored here, so that a second start's request is kept.
-void LibraryPage::Private::storeHandedOverAtQuit()
-{
-    QStringList files;
-    if (importing && current.handedOver)
-        files << current.files;
-    for (const Act& act : qAsConst(acts)) {
-        if (act.handedOver)
-            files << act.files;
-    }
-    acts.clear();
-    if (files.isEmpty() || !books)
-        return;
-    // The importer reads nothing after its item in hand; that one is waited for, as the end of the
-    // program waits for it anyway, and its book is stored unless it is in the library by now.
-    bookimporter* importer = bookimporter::instance();
-    QElapsedTimer waited;
-    waited.start();
-    while (importer->isRunning() && waited.elapsed() < kQuitWaitMs)
-        QThread::msleep(5);
-    if (importer->isRunning()) {
-        qWarning() << "The importer did not stop; handed-over books not stored:" << files;
-        return;
-    }
-    const QSet<QString> known = BookProvider::instance()->libraryFilePaths(files);
-    QList<BookDto> read;
-    for (const QString& path : qAsConst(files)) {
-        const QString absolute = QFileInfo(path).absoluteFilePath();
-        if (known.contains(absolute) || QFileInfo(absolute).isDir())
-            continue;
-        BookDto record;
-        record.full_path = absolute;
-        const ItemStatus status = importer->readBookFile(record, true);
-        if (status == ItemAdded)
-            read << record;
-        else
-            qWarning().noquote() << "Not added at the end:" << path << "-" << refusalReason(status, path);
-    }
-    const QList<int> ids = books->addBooks(read);
-    qInfo() << "Handed-over books stored at the end:" << ids;
 }
 
 void LibraryPage::Private::refuse(const QString& path, const QString& reason)
@@ -838,6 +842,9 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
     ++processedCount;
     if (status != ItemAdded && status != ItemAlreadyInLibrary)
         refuse(book.full_path, refusalReason(status, book.full_path));
+    // A file that brings no new book is done with its report; an added one when it is stored.
+    if (status != ItemAdded && runRecord())
+        BookProvider::instance()->forgetHandedOver(runRecord(), { book.full_path });
     if (status == ItemProtected) {
         ++run.protectedCount;
     } else if (status == ItemFolderNotWritable || status == ItemDiskFull || status == ItemSeveralBooksInArchive) {
@@ -861,6 +868,7 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
         // Stored in batches between the window's other work: a run of many small books arrives
         // at once and would hold the window while each is stored and shown.
         toStore.append(book);
+        toStoreRecords.append(runRecord());
         if (!storeTimer.isActive())
             storeTimer.start(0);
     }
@@ -868,11 +876,17 @@ void LibraryPage::Private::itemProcessed(ItemStatus status, const BookDto& book)
 
 void LibraryPage::Private::storeBatch()
 {
-    const QList<BookDto> batch = toStore.mid(0, batchSize);
-    toStore = toStore.mid(batch.size());
+    // One batch holds the books of one act, whose files leave the record as they are stored.
+    const int record = toStoreRecords.value(0);
+    int size = 0;
+    while (size < batchSize && size < toStore.size() && toStoreRecords.at(size) == record)
+        ++size;
+    const QList<BookDto> batch = toStore.mid(0, size);
+    toStore = toStore.mid(size);
+    toStoreRecords = toStoreRecords.mid(size);
     QElapsedTimer timer;
     timer.start();
-    const QList<int> ids = books ? books->addBooks(batch) : QList<int>();
+    const QList<int> ids = books ? books->addBooks(batch, record) : QList<int>();
     for (int i = 0; i < batch.size(); ++i) {
         const BookDto& book = batch.at(i);
         const int id = ids.value(i, -1);
@@ -932,9 +946,13 @@ void LibraryPage::Private::storePending(bool all)
         const Outcome done = run;
         run.refused.clear();
         askWhenNoBoxIsOpen([this, done] { importFinished(done); });
+        // Whatever of the act the importer did not report (a file that became a folder) is done too.
+        if (runRecord())
+            BookProvider::instance()->forgetHandedOver(runRecord());
         // The next act starts now, not after the answer: the answer's box, and a book read from it,
         // may stay open for long.
         importing = false;
+        current = Act();
         startNextAct();
     }
 }
@@ -945,6 +963,11 @@ void LibraryPage::Private::stop()
     stopped = true;
     storeTimer.stop();
     toStore.clear();
+    toStoreRecords.clear();
+    // The person stopped this act: its files are not added later either. Another act's record
+    // (one waiting for a library archive's import that was stopped) stays.
+    if (runRecord())
+        BookProvider::instance()->forgetHandedOver(runRecord());
 }
 
 // Shows the book among all books, clearing a search it does not match, and scrolls to it; the row
@@ -987,6 +1010,7 @@ void LibraryPage::Private::importFinished(const Outcome& run)
     Ui* ui = Ui::instance();
     if (!ui)
         return;
+    qInfo() << "Import answered; books added:" << run.addedIds.size();
     if (run.addedIds.isEmpty()) {
         if (run.protectedCount > 0)
             ui->showBookProtected();
