@@ -1,9 +1,8 @@
 #include "chapterpolicy.h"
 
+#include "formats/documenttype.h"
 #include "formats/epub/chapterencoding.h"
 
-#include <QFileInfo>
-#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QVector>
 #include <QXmlStreamReader>
@@ -182,34 +181,13 @@ namespace {
 
 QString policy() { return QStringLiteral("script-src 'none'"); }
 
-QByteArray contentType(const QString& fileName)
-{
-    const QString suffix = fileName.mid(fileName.lastIndexOf(QLatin1Char('.')) + 1).toLower();
-    QByteArray type = "text/html";
-    if (suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht"))
-        type = "application/xhtml+xml";
-    else if (suffix == QLatin1String("svg"))
-        type = "image/svg+xml";
-    else if (suffix != QLatin1String("html") && suffix != QLatin1String("htm") && isDocument(fileName))
-        type = "application/xml";
-    return type + "; charset=utf-8";
-}
+QByteArray contentType(const QString& fileName) { return documenttype::servedType(fileName) + "; charset=utf-8"; }
 
-bool isDocument(const QString& fileName)
-{
-    static const QStringList suffixes { QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("shtml"),
-        QStringLiteral("xhtml"), QStringLiteral("xht"), QStringLiteral("xml"), QStringLiteral("svg"),
-        QStringLiteral("xsl"), QStringLiteral("xslt"), QStringLiteral("rss"), QStringLiteral("atom") };
-    if (suffixes.contains(QFileInfo(fileName).suffix().toLower()))
-        return true;
-    static const QMimeDatabase types;
-    const QMimeType type = types.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
-    return type.inherits(QStringLiteral("text/html")) || type.inherits(QStringLiteral("application/xml"));
-}
+bool isDocument(const QString& fileName) { return documenttype::isDocument(fileName); }
 
 QByteArray served(const QByteArray& data, const QString& fileName, bool policy)
 {
-    const Markup markup = contentType(fileName).startsWith("text/html") ? Markup::Html : Markup::Xml;
+    const Markup markup = documenttype::readsAsXml(fileName) ? Markup::Xml : Markup::Html;
     const QString text = epub::ChapterEncoding::decoded(data);
     QVector<Edit> edits;
     if (markup == Markup::Html) {

@@ -13,14 +13,12 @@ namespace chapterpolicy {
 // The policy's text.
 QString policy();
 
-// The content type a document's reply states, by the file's name, with charset=utf-8 (a reply's
-// charset is the one thing besides a byte-order mark that decides how the view reads the bytes):
-// XHTML for ".xhtml" and ".xht", SVG for ".svg", XML for other XML documents, HTML otherwise, so
-// the view parses the document as it was edited.
+// The content type a document's reply states: documenttype::servedType, the type the view gives
+// the file's name, with charset=utf-8 (a reply's charset is the one thing besides a byte-order
+// mark that decides how the view reads the bytes).
 QByteArray contentType(const QString& fileName);
 
-// Whether a file of the book is, by its name, a document the view would parse as markup (HTML,
-// XHTML, SVG or another XML).
+// documenttype::isDocument.
 bool isDocument(const QString& fileName);
 
 // A document of the book as a chapter page is served it: decoded by the reader

@@ -17,6 +17,7 @@
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "formats/bookformat.h"
+#include "formats/epub/chaptercleaner.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/xmlguard.h"
 #include "formats/mobi/mobidocument.h"
@@ -1203,6 +1204,8 @@ private slots:
             << text << "CSS1Compat" << false;
         QTest::newRow("HTML without a tag of its frame")
             << "c.htm" << QByteArray("<p>plain words</p>") << plain << "BackCompat" << false;
+        QTest::newRow("HTML named .shtml")
+            << "c.shtml" << QByteArray("<!DOCTYPE html><p>plain<br> words</p>") << plain << "CSS1Compat" << false;
         const QString wideText = QStringLiteral("<!DOCTYPE html><html><body><p>Grüß dich</p></body></html>");
         QTest::newRow("HTML in UTF-16") << "c.html"
                                         << "\xff\xfe" + encodedIn("UTF-16LE", wideText) << text << "CSS1Compat"
@@ -1309,7 +1312,8 @@ private slots:
                                   .toString()
                                   .trimmed();
         QCOMPARE(shown.right(text.size()), text);
-        if (fileName.endsWith(QLatin1String(".html")) || fileName.endsWith(QLatin1String(".htm")))
+        QCOMPARE(page.mainFrame()->findAllElements(QStringLiteral("parsererror")).count(), 0);
+        if (fileName.contains(QLatin1String(".htm")) || fileName.endsWith(QLatin1String(".shtml")))
             QCOMPARE(page.mainFrame()->evaluateJavaScript(QStringLiteral("document.compatMode")).toString(), mode);
         if (!text.isEmpty()) {
             const QString color = page.mainFrame()
@@ -1324,6 +1328,67 @@ private slots:
                                                       "{ return 'refused'; } })()"))
                   .toString();
         QCOMPARE(evaluated, QStringLiteral("refused"));
+    }
+
+    // A document's name means one thing to the view, the reply and the conversion: a reply states
+    // the type the view itself gives a file of that name wherever the view parses such a file as
+    // markup, and the conversion reads a name as XML exactly when the view does. An HTML chapter
+    // and an XHTML one under each name are shown whole, without an XML error.
+    void documentNamesReadAsTheViewReadsThem()
+    {
+        const QString book = bookWithOutsideFiles();
+        const QByteArray html = "<html><head><title>t</title></head><body><p>one<br>two</p></body></html>";
+        const QByteArray xhtml = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head><body>"
+                                 "<p>one<br/>two</p></body></html>";
+        const QStringList suffixes { ".html", ".HTM", ".shtml", ".xhtml", ".XHT", ".xml", ".svg", ".xsl", ".xslt",
+            ".rss", ".atom", ".mml", ".kml", ".opf", ".txt", "" };
+        for (const QString& suffix : suffixes) {
+            const QString name = QStringLiteral("c") + suffix;
+            // The view alone, on the file as written.
+            const QString file = book + QStringLiteral("/view") + suffix;
+            QVERIFY(testfiles::write(file, xhtml));
+            QWebPage bare;
+            bare.setForwardUnsupportedContent(true);
+            QSignalSpy unsupported(&bare, &QWebPage::unsupportedContent);
+            QSignalSpy loaded(&bare, &QWebPage::loadFinished);
+            bare.mainFrame()->load(QUrl::fromLocalFile(file));
+            QVERIFY(ReadingFixture::waitFor([&] { return !loaded.isEmpty() || !unsupported.isEmpty(); }));
+            const QString viewType
+                = bare.mainFrame()->evaluateJavaScript(QStringLiteral("document.contentType")).toString();
+            const bool viewXml
+                = !bare.mainFrame()->evaluateJavaScript(QStringLiteral("document instanceof HTMLDocument")).toBool();
+            const QByteArray served = chapterpolicy::contentType(name);
+            const QByteArray about = (name + QLatin1Char(' ') + viewType + QLatin1Char(' ') + served).toUtf8();
+            if (unsupported.isEmpty() && (viewXml || viewType == QLatin1String("text/html"))) {
+                QVERIFY2(served == viewType.toLatin1() + "; charset=utf-8", about.constData());
+                QVERIFY2(TextDocument::nameReadsAsXml(name) == viewXml, about.constData());
+            } else {
+                // No markup to the view: HTML, or XML where the MIME database says so.
+                QVERIFY2(served.startsWith("text/html;") || served.startsWith("application/xml;"), about.constData());
+            }
+            QVERIFY2(TextDocument::nameReadsAsXml(name) == !served.startsWith("text/html;"), about.constData());
+
+            // Converted and served as the reader does.
+            for (const QByteArray& chapter : { html, xhtml }) {
+                QByteArray stored;
+                const auto result = epub::ChapterCleaner::cleanData(chapter, &stored, name);
+                const QString shown = book + QLatin1Char('/') + TextDocument::shownName(name, result.kind);
+                QVERIFY(testfiles::write(shown, stored));
+                QWebPage page;
+                makePageLocalOnly(&page, &page);
+                const QUrl url = QUrl::fromLocalFile(shown);
+                setPageChapter(&page, book, url);
+                QSignalSpy done(&page, &QWebPage::loadFinished);
+                page.mainFrame()->load(url);
+                QVERIFY(ReadingFixture::waitFor([&] { return !done.isEmpty(); }));
+                const QString text = page.mainFrame()
+                                         ->evaluateJavaScript(QStringLiteral(
+                                             "document.getElementsByTagName('parsererror').length + ':'"
+                                             " + document.documentElement.textContent"))
+                                         .toString();
+                QVERIFY2(text == QLatin1String("0:tonetwo"), qPrintable(shown + QLatin1Char(' ') + text));
+            }
+        }
     }
 
     // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter

@@ -1,5 +1,7 @@
 #include "textdocument.h"
 
+#include "documenttype.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -80,11 +82,7 @@ QString TextDocument::chapterFilePath(const QString& name) const
     return QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name)));
 }
 
-bool TextDocument::nameReadsAsXml(const QString& fileName)
-{
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht") || suffix == QLatin1String("xml");
-}
+bool TextDocument::nameReadsAsXml(const QString& fileName) { return documenttype::readsAsXml(fileName); }
 
 QString TextDocument::shownName(const QString& name, int kind)
 {

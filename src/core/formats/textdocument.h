@@ -77,8 +77,8 @@ public:
     QString nextChapter(const QString& name) const;
     QString previousChapter(const QString& name) const;
     QString chapterFilePath(const QString& name) const;
-    // The web view picks its parser by a file's name: XML for ".xhtml", ".xht" and ".xml" (in any
-    // case), HTML otherwise.
+    // The web view picks its parser by a file's name: documenttype::readsAsXml, the rule of the
+    // chapter pages too.
     static bool nameReadsAsXml(const QString& fileName);
     // The name under which a chapter of that kind is stored and shown: an XHTML chapter under
     // an XHTML name, an HTML one under a name that is not read as XML, a left-out one's page
