@@ -120,9 +120,9 @@ namespace {
     }
 
     // The edits of an XML chapter: the meta and the book's CSS style sheets after the root's
-    // start tag, every xml-stylesheet instruction renamed. False when the root's start tag is not
-    // found.
-    bool xmlEdits(const QString& text, bool policy, QVector<Edit>* edits)
+    // start tag, every xml-stylesheet instruction renamed. False, with the reason, when the root's
+    // start tag is not found or the meta would not bind there.
+    bool xmlEdits(const QString& text, bool policy, QVector<Edit>* edits, QString* refusal)
     {
         QXmlStreamReader reader(text);
         Edit root;
@@ -143,6 +143,13 @@ namespace {
                     links += stylesheetLink(reader.processingInstructionData().toString());
             } else if (token == QXmlStreamReader::StartElement && !rootFound) {
                 rootFound = true;
+                // The view keeps what a template holds out of the document, the meta with it, while
+                // the template's own handlers stay in the document; nothing of a template is shown.
+                if (reader.name() == QLatin1String("template")
+                    && reader.namespaceUri() == QLatin1String("http://www.w3.org/1999/xhtml")) {
+                    *refusal = QStringLiteral("its root element is a template");
+                    return false;
+                }
                 const int end = int(reader.characterOffset());
                 if (text.midRef(end - 2, 2) == QLatin1String("/>")) {
                     root = { end - 2, 1, QStringLiteral("></") + reader.qualifiedName() };
@@ -153,8 +160,10 @@ namespace {
                 }
             }
         }
-        if (!rootFound)
+        if (!rootFound) {
+            *refusal = QStringLiteral("no root element found");
             return false;
+        }
         if (reader.hasError()) {
             // The view's parser stops at an error too, but where this one stopped it may read on:
             // whatever could be such an instruction is renamed.
@@ -170,11 +179,12 @@ namespace {
         return true;
     }
 
-    // An XML document for one whose root is not found: the policy and nothing of the book.
+    // An XML document for one whose root is not found or holds the policy where it does not bind:
+    // the policy and nothing of the book.
     QString emptyDocument()
     {
-        return QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>") + xmlMeta()
-            + QStringLiteral("</head><body/></html>");
+        return QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\">") + xmlMeta()
+            + QStringLiteral("<body/></html>");
     }
 
 } // namespace
@@ -194,8 +204,8 @@ QByteArray served(const QByteArray& data, const QString& fileName, bool policy)
         // A comment that never ends holds the rest of the file: the meta goes before it.
         if (policy)
             edits.append({ qMax(0, htmlStart(text)), 0, htmlMeta() });
-    } else if (!xmlEdits(text, policy, &edits)) {
-        qWarning() << "The document is served empty: no root element found in" << fileName;
+    } else if (QString refusal; !xmlEdits(text, policy, &edits, &refusal)) {
+        qWarning().noquote() << "The document" << fileName << "is served empty:" << refusal;
         return emptyDocument().toUtf8();
     }
     // In one pass from the first edit to the last, so the work stays linear however many there are.

@@ -27,8 +27,8 @@ bool isDocument(const QString& fileName);
 // the meta in the head before anything of the book) or right after the root element's start tag
 // (XML). In XML every xml-stylesheet instruction is renamed, so no XSLT result (a document of the
 // style sheet's making) replaces the chapter; one that links a CSS file of the book becomes a link
-// element after the meta. An XML document whose root is not found is served as the policy alone,
-// with a log line.
+// element after the meta. An XML document whose root is not found, or is a template (whose content
+// the view keeps out of the document), is served as the policy alone, with a log line.
 QByteArray served(const QByteArray& data, const QString& fileName, bool policy);
 
 } // namespace chapterpolicy

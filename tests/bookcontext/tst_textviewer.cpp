@@ -1224,6 +1224,13 @@ private slots:
         QTest::newRow("SVG of one empty element")
             << "c.svg" << QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='10'/>") << QString()
             << "CSS1Compat" << false;
+        // The view keeps a template's content out of the document: nothing of it is shown, and its
+        // own handlers must not run.
+        QTest::newRow("XHTML whose root is a template")
+            << "c.xhtml"
+            << "<?xml version='1.0'?><template xmlns='http://www.w3.org/1999/xhtml' onclick='x()'>" + words
+                + "</template>"
+            << QString() << "CSS1Compat" << false;
         QTest::newRow("XML of another root") << "c.xml"
                                              << "<book>" + words + "</book>" << text << "CSS1Compat" << false;
         QTest::newRow("HTML after a shift")
