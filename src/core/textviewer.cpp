@@ -227,6 +227,19 @@ QString TextViewer::resolveChapter(const QString& link, QUrl* url) const
     const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
     if (!document)
         return QString();
+    // The reader's own links are a chapter's name as it is, then a query or a fragment: a name may
+    // hold "#", "?" or "%" itself, so the longest name the link starts with is the chapter.
+    QString named;
+    for (const QString& chapter : document->chapters()) {
+        if (chapter.size() > named.size() && link.startsWith(chapter, Qt::CaseInsensitive)
+            && (link.size() == chapter.size() || link.at(chapter.size()) == QLatin1Char('?')
+                || link.at(chapter.size()) == QLatin1Char('#')))
+            named = chapter;
+    }
+    if (!named.isEmpty()) {
+        *url = QUrl(link.mid(named.size()));
+        return named;
+    }
     const QString baseText = QUrl::fromLocalFile(QDir::cleanPath(document->basePath())).toString();
     QUrl parsed(link);
     QString relative = link;

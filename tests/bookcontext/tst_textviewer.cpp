@@ -1337,6 +1337,69 @@ private slots:
         QCOMPARE(evaluated, QStringLiteral("refused"));
     }
 
+    // A book is its whole container: a chapter, its style sheet and its picture beside the
+    // package's folder are read and shown styled, and the page counter counts every chapter as
+    // the reader lays it out. Chapters whose names hold "#", "%", "?" or a space open.
+    void bookIsItsWholeContainer()
+    {
+        EpubBuilder epub;
+        // A first chapter of the usual shape, so that the book opens whatever the others do.
+        epub.addChapter(QStringLiteral("p"), QStringLiteral("p.xhtml"), QStringLiteral("Part 0"),
+            QStringLiteral("<p>Words of part 0.</p>"));
+        ChapterBuilder prose(501);
+        prose.addProse(10, 60, 80);
+        epub.addItem(QStringLiteral("c0"), QStringLiteral("../Text/c0.xhtml"),
+            "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Styled</title><link rel=\"stylesheet\" "
+            "type=\"text/css\" href=\"../Styles/s.css\"/></head><body><p><img src=\"../Images/i.png\" alt=\"\"/></p>"
+                + prose.bodyHtml().toUtf8() + "</body></html>");
+        epub.addResource(QStringLiteral("s"), QStringLiteral("../Styles/s.css"),
+            "p { font-size: 30px; line-height: 40px; color: rgb(255, 0, 0) }", QStringLiteral("text/css"));
+        epub.addResource(QStringLiteral("i"), QStringLiteral("../Images/i.png"), EpubBuilder::png(40, 30),
+            QStringLiteral("image/png"));
+        const QStringList hrefs { "c%231.xhtml", "c%2541.xhtml", "c%3F1.xhtml", "c%201.xhtml" };
+        for (int i = 0; i < hrefs.size(); ++i) {
+            epub.addChapter(QStringLiteral("c%1").arg(i + 1), hrefs.at(i), QStringLiteral("Part %1").arg(i + 1),
+                QStringLiteral("<p>Words of part %1.</p>").arg(i + 1));
+        }
+        const QString path = m_fixture->home().filePath(QStringLiteral("container.epub"));
+        QVERIFY(epub.write(path));
+        MessageCatcher warnings(QtWarningMsg);
+        const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, BookFormat::Epub));
+        QVERIFY(context);
+        const QSharedPointer<TextDocument> document = context->textDocument();
+        QCOMPARE(document->chapters(),
+            QStringList({ "p.xhtml", "../Text/c0.xhtml", "c#1.xhtml", "c%41.xhtml", "c?1.xhtml", "c 1.xhtml" }));
+        TextViewer* viewer = m_fixture->viewer();
+        TextBookChapter* page = viewer->chapterPage();
+        QWebFrame* frame = page->mainFrame();
+        int pages = 0;
+        for (const QString& chapter : document->chapters()) {
+            viewer->goLink(chapter, false);
+            const QUrl url = QUrl::fromLocalFile(document->chapterFilePath(chapter));
+            QVERIFY2(ReadingFixture::waitFor(
+                         [&] {
+                             return viewer->isVisible() && frame->url() == url && page->source() == chapter
+                                 && page->currentPage() > 0;
+                         },
+                         20000),
+                qPrintable(chapter));
+            const QString text = frame->evaluateJavaScript(QStringLiteral("document.body.textContent")).toString();
+            if (chapter == QLatin1String("../Text/c0.xhtml")) {
+                QCOMPARE(
+                    frame->evaluateJavaScript(QStringLiteral("getComputedStyle(document.querySelector('p')).color"))
+                        .toString(),
+                    QStringLiteral("rgb(255, 0, 0)"));
+                QCOMPARE(frame->evaluateJavaScript(QStringLiteral("document.images[0].naturalWidth")).toInt(), 40);
+            } else {
+                QVERIFY2(text.contains(QStringLiteral("Words of part")), qPrintable(chapter + QLatin1Char(' ') + text));
+            }
+            pages += page->pageCount();
+        }
+        QVERIFY(pages > document->chapters().size());
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() == pages; }, 60000));
+        QCOMPARE(warnings.count(QStringLiteral("refused")), 0);
+    }
+
     // A document's name means one thing to the view, the reply and the conversion: a reply states
     // the type the view itself gives a file of that name wherever the view parses such a file as
     // markup, and the conversion reads a name as XML exactly when the view does. An HTML chapter
@@ -1389,9 +1452,9 @@ private slots:
                 page.mainFrame()->load(url);
                 QVERIFY(ReadingFixture::waitFor([&] { return !done.isEmpty(); }));
                 const QString text = page.mainFrame()
-                                         ->evaluateJavaScript(QStringLiteral(
-                                             "document.getElementsByTagName('parsererror').length + ':'"
-                                             " + document.documentElement.textContent"))
+                                         ->evaluateJavaScript(
+                                             QStringLiteral("document.getElementsByTagName('parsererror').length + ':'"
+                                                            " + document.documentElement.textContent"))
                                          .toString();
                 QVERIFY2(text == QLatin1String("0:tonetwo"), qPrintable(shown + QLatin1Char(' ') + text));
             }

@@ -79,7 +79,9 @@ QString TextDocument::previousChapter(const QString& name) const
 
 QString TextDocument::chapterFilePath(const QString& name) const
 {
-    return QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name)));
+    // Clean: the view asks for a chapter named "../Text/c1.xhtml" without the "..", and a load is
+    // followed only to the address the reader asked for.
+    return QDir::cleanPath(QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name))));
 }
 
 bool TextDocument::nameReadsAsXml(const QString& fileName) { return documenttype::readsAsXml(fileName); }

@@ -58,8 +58,9 @@ public:
 
     const QStringList& chapters() const { return m_chapters; }
     const QString& basePath() const { return m_basePath; }
-    // The folder whose files the book's chapter pages may read: the output folder, or the base
-    // path of a book read where it lies.
+    // The folder whose files the book's chapter pages may read: the output folder (an EPUB's whole
+    // unpacked container, whatever folder its package document is in), or the base path of a book
+    // read where it lies.
     const QString& bookFolder() const { return m_outputFolder.isEmpty() ? m_basePath : m_outputFolder; }
     void clearChapters();
     void addChapter(const QString& name);
