@@ -25,6 +25,7 @@
 #include <QUrlQuery>
 #include <QUuid>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QWheelEvent>
 #include <QtDebug>
 
@@ -59,6 +60,8 @@ struct TextViewer::Private {
     QString pendingTarget;
     QString viewerId;
     TextBookChapter* page = nullptr;
+    // The folder of the book read last: the view's memory cache holds its files.
+    QString bookFolder;
     QList<QMetaObject::Connection> contextConnections;
     int wheelDelta = 0;
     // A chapter load runs: the engine is not there to answer the read-aloud walk.
@@ -153,6 +156,12 @@ bool TextViewer::readBook(QSharedPointer<BookContext> context)
     setBookContext(context);
     if (!context || !context->textDocument())
         return false;
+    // The view's memory cache answers a request for a file it holds without asking the page's
+    // network, so a file of the book read before would be served to this one, past its refusal.
+    if (context->textDocument()->bookFolder() != d->bookFolder) {
+        QWebSettings::clearMemoryCaches();
+        d->bookFolder = context->textDocument()->bookFolder();
+    }
     if (!d->page) {
         d->page = new TextBookChapter;
         QPointer<TextViewer> self(this);

@@ -1400,6 +1400,50 @@ private slots:
         QCOMPARE(warnings.count(QStringLiteral("refused")), 0);
     }
 
+    // Nothing of one book serves another: a chapter that links a style sheet of another book is
+    // refused it, when read alone and after that book was read in the same run (the view keeps
+    // what it read in a memory cache that answers without asking the page).
+    void anotherBooksFilesStayRefused()
+    {
+        const QString pathA = m_fixture->home().filePath(QStringLiteral("cache-a.epub"));
+        const QString pathB = m_fixture->home().filePath(QStringLiteral("cache-b.epub"));
+        const QString sheet = QFileInfo(bookDataDir(pathA)).fileName() + QStringLiteral("/OEBPS/style.css");
+        const auto chapter = [](const QString& href) {
+            return "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title><link rel=\"stylesheet\" "
+                   "type=\"text/css\" href=\""
+                + href.toUtf8() + "\"/></head><body><p>Words.</p></body></html>";
+        };
+        EpubBuilder a;
+        a.addItem(QStringLiteral("a"), QStringLiteral("a.xhtml"), chapter(QStringLiteral("style.css")));
+        a.addResource(QStringLiteral("s"), QStringLiteral("style.css"), "p { color: rgb(255, 0, 0) }",
+            QStringLiteral("text/css"));
+        QVERIFY(a.write(pathA));
+        EpubBuilder b;
+        b.addItem(QStringLiteral("b"), QStringLiteral("b.xhtml"), chapter(QStringLiteral("../../") + sheet));
+        QVERIFY(b.write(pathB));
+        const int idA = addBook(*m_fixture, pathA, BookFormat::Epub);
+        const int idB = addBook(*m_fixture, pathB, BookFormat::Epub);
+        const auto color = [&](int id) {
+            const QSharedPointer<BookContext> context = m_fixture->open(id);
+            if (!context)
+                return QStringLiteral("not opened");
+            const QString shown
+                = m_fixture->viewer()
+                      ->page()
+                      ->mainFrame()
+                      ->evaluateJavaScript(QStringLiteral("getComputedStyle(document.querySelector('p')).color"))
+                      .toString();
+            m_fixture->close();
+            return shown;
+        };
+        MessageCatcher warnings(QtWarningMsg);
+        QCOMPARE(color(idB), QStringLiteral("rgb(0, 0, 0)"));
+        QCOMPARE(warnings.count(QStringLiteral("Read refused")), 1);
+        QCOMPARE(color(idA), QStringLiteral("rgb(255, 0, 0)"));
+        QCOMPARE(color(idB), QStringLiteral("rgb(0, 0, 0)"));
+        QCOMPARE(warnings.count(QStringLiteral("Read refused")), 2);
+    }
+
     // A document's name means one thing to the view, the reply and the conversion: a reply states
     // the type the view itself gives a file of that name wherever the view parses such a file as
     // markup, and the conversion reads a name as XML exactly when the view does. An HTML chapter
