@@ -39,6 +39,8 @@ constexpr int kWheelStep = 120;
 constexpr AbstractViewer::Features kTextFeatures = AbstractViewer::Features(0x17F);
 // The read-aloud walk runs on the GUI thread; a chapter of only blank chunks must not freeze it.
 constexpr int kMaxSpeechRounds = 10000;
+// WebKit's own capacity of its memory cache, for all of it and for files no page uses.
+constexpr int kViewCacheBytes = 8192 * 1024;
 
 // The chapter that pick names, or the next one it names once a chapter that cannot be shown has
 // left the list; empty when none is left.
@@ -158,8 +160,12 @@ bool TextViewer::readBook(QSharedPointer<BookContext> context)
         return false;
     // The view's memory cache answers a request for a file it holds without asking the page's
     // network, so a file of the book read before would be served to this one, past its refusal.
+    // Turned off, the cache lets go of every file, those of a page still shown too; it is turned
+    // on again with WebKit's own capacities. (Emptying all the view's caches would drop its fonts
+    // as well, which made the first page count of a book take more than twice as long.)
     if (context->textDocument()->bookFolder() != d->bookFolder) {
-        QWebSettings::clearMemoryCaches();
+        QWebSettings::setObjectCacheCapacities(0, 0, 0);
+        QWebSettings::setObjectCacheCapacities(0, kViewCacheBytes, kViewCacheBytes);
         d->bookFolder = context->textDocument()->bookFolder();
     }
     if (!d->page) {
