@@ -1,9 +1,8 @@
 #include "chapterpolicy.h"
 
+#include "formats/documenttype.h"
 #include "formats/epub/chapterencoding.h"
 
-#include <QFileInfo>
-#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QVector>
 #include <QXmlStreamReader>
@@ -121,9 +120,9 @@ namespace {
     }
 
     // The edits of an XML chapter: the meta and the book's CSS style sheets after the root's
-    // start tag, every xml-stylesheet instruction renamed. False when the root's start tag is not
-    // found.
-    bool xmlEdits(const QString& text, bool policy, QVector<Edit>* edits)
+    // start tag, every xml-stylesheet instruction renamed. False, with the reason, when the root's
+    // start tag is not found or the meta would not bind there.
+    bool xmlEdits(const QString& text, bool policy, QVector<Edit>* edits, QString* refusal)
     {
         QXmlStreamReader reader(text);
         Edit root;
@@ -144,6 +143,13 @@ namespace {
                     links += stylesheetLink(reader.processingInstructionData().toString());
             } else if (token == QXmlStreamReader::StartElement && !rootFound) {
                 rootFound = true;
+                // The view keeps what a template holds out of the document, the meta with it, while
+                // the template's own handlers stay in the document; nothing of a template is shown.
+                if (reader.name() == QLatin1String("template")
+                    && reader.namespaceUri() == QLatin1String("http://www.w3.org/1999/xhtml")) {
+                    *refusal = QStringLiteral("its root element is a template");
+                    return false;
+                }
                 const int end = int(reader.characterOffset());
                 if (text.midRef(end - 2, 2) == QLatin1String("/>")) {
                     root = { end - 2, 1, QStringLiteral("></") + reader.qualifiedName() };
@@ -154,8 +160,10 @@ namespace {
                 }
             }
         }
-        if (!rootFound)
+        if (!rootFound) {
+            *refusal = QStringLiteral("no root element found");
             return false;
+        }
         if (reader.hasError()) {
             // The view's parser stops at an error too, but where this one stopped it may read on:
             // whatever could be such an instruction is renamed.
@@ -171,53 +179,33 @@ namespace {
         return true;
     }
 
-    // An XML document for one whose root is not found: the policy and nothing of the book.
+    // An XML document for one whose root is not found or holds the policy where it does not bind:
+    // the policy and nothing of the book.
     QString emptyDocument()
     {
-        return QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>") + xmlMeta()
-            + QStringLiteral("</head><body/></html>");
+        return QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\">") + xmlMeta()
+            + QStringLiteral("<body/></html>");
     }
 
 } // namespace
 
 QString policy() { return QStringLiteral("script-src 'none'"); }
 
-QByteArray contentType(const QString& fileName)
-{
-    const QString suffix = fileName.mid(fileName.lastIndexOf(QLatin1Char('.')) + 1).toLower();
-    QByteArray type = "text/html";
-    if (suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht"))
-        type = "application/xhtml+xml";
-    else if (suffix == QLatin1String("svg"))
-        type = "image/svg+xml";
-    else if (suffix != QLatin1String("html") && suffix != QLatin1String("htm") && isDocument(fileName))
-        type = "application/xml";
-    return type + "; charset=utf-8";
-}
+QByteArray contentType(const QString& fileName) { return documenttype::servedType(fileName) + "; charset=utf-8"; }
 
-bool isDocument(const QString& fileName)
-{
-    static const QStringList suffixes { QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("shtml"),
-        QStringLiteral("xhtml"), QStringLiteral("xht"), QStringLiteral("xml"), QStringLiteral("svg"),
-        QStringLiteral("xsl"), QStringLiteral("xslt"), QStringLiteral("rss"), QStringLiteral("atom") };
-    if (suffixes.contains(QFileInfo(fileName).suffix().toLower()))
-        return true;
-    static const QMimeDatabase types;
-    const QMimeType type = types.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
-    return type.inherits(QStringLiteral("text/html")) || type.inherits(QStringLiteral("application/xml"));
-}
+bool isDocument(const QString& fileName) { return documenttype::isDocument(fileName); }
 
 QByteArray served(const QByteArray& data, const QString& fileName, bool policy)
 {
-    const Markup markup = contentType(fileName).startsWith("text/html") ? Markup::Html : Markup::Xml;
+    const Markup markup = documenttype::readsAsXml(fileName) ? Markup::Xml : Markup::Html;
     const QString text = epub::ChapterEncoding::decoded(data);
     QVector<Edit> edits;
     if (markup == Markup::Html) {
         // A comment that never ends holds the rest of the file: the meta goes before it.
         if (policy)
             edits.append({ qMax(0, htmlStart(text)), 0, htmlMeta() });
-    } else if (!xmlEdits(text, policy, &edits)) {
-        qWarning() << "The document is served empty: no root element found in" << fileName;
+    } else if (QString refusal; !xmlEdits(text, policy, &edits, &refusal)) {
+        qWarning().noquote() << "The document" << fileName << "is served empty:" << refusal;
         return emptyDocument().toUtf8();
     }
     // In one pass from the first edit to the last, so the work stays linear however many there are.

@@ -13,14 +13,12 @@ namespace chapterpolicy {
 // The policy's text.
 QString policy();
 
-// The content type a document's reply states, by the file's name, with charset=utf-8 (a reply's
-// charset is the one thing besides a byte-order mark that decides how the view reads the bytes):
-// XHTML for ".xhtml" and ".xht", SVG for ".svg", XML for other XML documents, HTML otherwise, so
-// the view parses the document as it was edited.
+// The content type a document's reply states: documenttype::servedType, the type the view gives
+// the file's name, with charset=utf-8 (a reply's charset is the one thing besides a byte-order
+// mark that decides how the view reads the bytes).
 QByteArray contentType(const QString& fileName);
 
-// Whether a file of the book is, by its name, a document the view would parse as markup (HTML,
-// XHTML, SVG or another XML).
+// documenttype::isDocument.
 bool isDocument(const QString& fileName);
 
 // A document of the book as a chapter page is served it: decoded by the reader
@@ -29,8 +27,8 @@ bool isDocument(const QString& fileName);
 // the meta in the head before anything of the book) or right after the root element's start tag
 // (XML). In XML every xml-stylesheet instruction is renamed, so no XSLT result (a document of the
 // style sheet's making) replaces the chapter; one that links a CSS file of the book becomes a link
-// element after the meta. An XML document whose root is not found is served as the policy alone,
-// with a log line.
+// element after the meta. An XML document whose root is not found, or is a template (whose content
+// the view keeps out of the document), is served as the policy alone, with a log line.
 QByteArray served(const QByteArray& data, const QString& fileName, bool policy);
 
 } // namespace chapterpolicy

@@ -26,6 +26,7 @@
 #include <QUrlQuery>
 #include <QUuid>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QWheelEvent>
 #include <QtDebug>
 
@@ -39,6 +40,8 @@ constexpr int kWheelStep = 120;
 constexpr AbstractViewer::Features kTextFeatures = AbstractViewer::Features(0x17F);
 // The read-aloud walk runs on the GUI thread; a chapter of only blank chunks must not freeze it.
 constexpr int kMaxSpeechRounds = 10000;
+// WebKit's own capacity of its memory cache, for all of it and for files no page uses.
+constexpr int kViewCacheBytes = 8192 * 1024;
 
 // The chapter that pick names, or the next one it names once a chapter that cannot be shown has
 // left the list; empty when none is left.
@@ -60,6 +63,8 @@ struct TextViewer::Private {
     QString pendingTarget;
     QString viewerId;
     TextBookChapter* page = nullptr;
+    // The folder of the book read last: the view's memory cache holds its files.
+    QString bookFolder;
     QList<QMetaObject::Connection> contextConnections;
     int wheelDelta = 0;
     // A chapter load runs: the engine is not there to answer the read-aloud walk.
@@ -154,6 +159,16 @@ bool TextViewer::readBook(QSharedPointer<BookContext> context)
     setBookContext(context);
     if (!context || !context->textDocument())
         return false;
+    // The view's memory cache answers a request for a file it holds without asking the page's
+    // network, so a file of the book read before would be served to this one, past its refusal.
+    // Turned off, the cache lets go of every file, those of a page still shown too; it is turned
+    // on again with WebKit's own capacities. (Emptying all the view's caches would drop its fonts
+    // as well, which made the first page count of a book take more than twice as long.)
+    if (context->textDocument()->bookFolder() != d->bookFolder) {
+        QWebSettings::setObjectCacheCapacities(0, 0, 0);
+        QWebSettings::setObjectCacheCapacities(0, kViewCacheBytes, kViewCacheBytes);
+        d->bookFolder = context->textDocument()->bookFolder();
+    }
     if (!d->page) {
         d->page = new TextBookChapter;
         QPointer<TextViewer> self(this);
@@ -228,6 +243,19 @@ QString TextViewer::resolveChapter(const QString& link, QUrl* url) const
     const QSharedPointer<TextDocument> document = m_bookContext ? m_bookContext->textDocument() : nullptr;
     if (!document)
         return QString();
+    // The reader's own links are a chapter's name as it is, then a query or a fragment: a name may
+    // hold "#", "?" or "%" itself, so the longest name the link starts with is the chapter.
+    QString named;
+    for (const QString& chapter : document->chapters()) {
+        if (chapter.size() > named.size() && link.startsWith(chapter, Qt::CaseInsensitive)
+            && (link.size() == chapter.size() || link.at(chapter.size()) == QLatin1Char('?')
+                || link.at(chapter.size()) == QLatin1Char('#')))
+            named = chapter;
+    }
+    if (!named.isEmpty()) {
+        *url = QUrl(link.mid(named.size()));
+        return named;
+    }
     const QString baseText = QUrl::fromLocalFile(QDir::cleanPath(document->basePath())).toString();
     QUrl parsed(link);
     QString relative = link;

@@ -17,6 +17,7 @@
 #include "epubbuilder.h"
 #include "fb2builder.h"
 #include "formats/bookformat.h"
+#include "formats/epub/chaptercleaner.h"
 #include "formats/epub/epubconversion.h"
 #include "formats/epub/xmlguard.h"
 #include "formats/mobi/mobidocument.h"
@@ -44,6 +45,7 @@
 #include <QTextCodec>
 #include <QWebElement>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QtTest>
 
 namespace {
@@ -1203,6 +1205,8 @@ private slots:
             << text << "CSS1Compat" << false;
         QTest::newRow("HTML without a tag of its frame")
             << "c.htm" << QByteArray("<p>plain words</p>") << plain << "BackCompat" << false;
+        QTest::newRow("HTML named .shtml")
+            << "c.shtml" << QByteArray("<!DOCTYPE html><p>plain<br> words</p>") << plain << "CSS1Compat" << false;
         const QString wideText = QStringLiteral("<!DOCTYPE html><html><body><p>Grüß dich</p></body></html>");
         QTest::newRow("HTML in UTF-16") << "c.html"
                                         << "\xff\xfe" + encodedIn("UTF-16LE", wideText) << text << "CSS1Compat"
@@ -1249,6 +1253,13 @@ private slots:
         QTest::newRow("SVG of one empty element")
             << "c.svg" << QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='10'/>") << QString()
             << "CSS1Compat" << false;
+        // The view keeps a template's content out of the document: nothing of it is shown, and its
+        // own handlers must not run.
+        QTest::newRow("XHTML whose root is a template")
+            << "c.xhtml"
+            << "<?xml version='1.0'?><template xmlns='http://www.w3.org/1999/xhtml' onclick='x()'>" + words
+                + "</template>"
+            << QString() << "CSS1Compat" << false;
         QTest::newRow("XML of another root") << "c.xml"
                                              << "<book>" + words + "</book>" << text << "CSS1Compat" << false;
         QTest::newRow("HTML after a shift")
@@ -1337,7 +1348,8 @@ private slots:
                                   .toString()
                                   .trimmed();
         QCOMPARE(shown.right(text.size()), text);
-        if (fileName.endsWith(QLatin1String(".html")) || fileName.endsWith(QLatin1String(".htm")))
+        QCOMPARE(page.mainFrame()->findAllElements(QStringLiteral("parsererror")).count(), 0);
+        if (fileName.contains(QLatin1String(".htm")) || fileName.endsWith(QLatin1String(".shtml")))
             QCOMPARE(page.mainFrame()->evaluateJavaScript(QStringLiteral("document.compatMode")).toString(), mode);
         if (!text.isEmpty()) {
             const QString color = page.mainFrame()
@@ -1352,6 +1364,178 @@ private slots:
                                                       "{ return 'refused'; } })()"))
                   .toString();
         QCOMPARE(evaluated, QStringLiteral("refused"));
+    }
+
+    // A book is its whole container: a chapter, its style sheet and its picture beside the
+    // package's folder are read and shown styled, and the page counter counts every chapter as
+    // the reader lays it out. Chapters whose names hold "#", "%", "?" or a space open.
+    void bookIsItsWholeContainer()
+    {
+        EpubBuilder epub;
+        // A first chapter of the usual shape, so that the book opens whatever the others do.
+        epub.addChapter(QStringLiteral("p"), QStringLiteral("p.xhtml"), QStringLiteral("Part 0"),
+            QStringLiteral("<p>Words of part 0.</p>"));
+        ChapterBuilder prose(501);
+        prose.addProse(10, 60, 80);
+        epub.addItem(QStringLiteral("c0"), QStringLiteral("../Text/c0.xhtml"),
+            "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Styled</title><link rel=\"stylesheet\" "
+            "type=\"text/css\" href=\"../Styles/s.css\"/></head><body><p><img src=\"../Images/i.png\" alt=\"\"/></p>"
+                + prose.bodyHtml().toUtf8() + "</body></html>");
+        epub.addResource(QStringLiteral("s"), QStringLiteral("../Styles/s.css"),
+            "p { font-size: 30px; line-height: 40px; color: rgb(255, 0, 0) }", QStringLiteral("text/css"));
+        epub.addResource(QStringLiteral("i"), QStringLiteral("../Images/i.png"), EpubBuilder::png(40, 30),
+            QStringLiteral("image/png"));
+        const QStringList hrefs { "c%231.xhtml", "c%2541.xhtml", "c%3F1.xhtml", "c%201.xhtml" };
+        for (int i = 0; i < hrefs.size(); ++i) {
+            epub.addChapter(QStringLiteral("c%1").arg(i + 1), hrefs.at(i), QStringLiteral("Part %1").arg(i + 1),
+                QStringLiteral("<p>Words of part %1.</p>").arg(i + 1));
+        }
+        const QString path = m_fixture->home().filePath(QStringLiteral("container.epub"));
+        QVERIFY(epub.write(path));
+        MessageCatcher warnings(QtWarningMsg);
+        const QSharedPointer<BookContext> context = m_fixture->open(addBook(*m_fixture, path, BookFormat::Epub));
+        QVERIFY(context);
+        const QSharedPointer<TextDocument> document = context->textDocument();
+        QCOMPARE(document->chapters(),
+            QStringList({ "p.xhtml", "../Text/c0.xhtml", "c#1.xhtml", "c%41.xhtml", "c?1.xhtml", "c 1.xhtml" }));
+        TextViewer* viewer = m_fixture->viewer();
+        TextBookChapter* page = viewer->chapterPage();
+        QWebFrame* frame = page->mainFrame();
+        int pages = 0;
+        for (const QString& chapter : document->chapters()) {
+            viewer->goLink(chapter, false);
+            const QUrl url = QUrl::fromLocalFile(document->chapterFilePath(chapter));
+            QVERIFY2(ReadingFixture::waitFor(
+                         [&] {
+                             return viewer->isVisible() && frame->url() == url && page->source() == chapter
+                                 && page->currentPage() > 0;
+                         },
+                         20000),
+                qPrintable(chapter));
+            const QString text = frame->evaluateJavaScript(QStringLiteral("document.body.textContent")).toString();
+            if (chapter == QLatin1String("../Text/c0.xhtml")) {
+                QCOMPARE(
+                    frame->evaluateJavaScript(QStringLiteral("getComputedStyle(document.querySelector('p')).color"))
+                        .toString(),
+                    QStringLiteral("rgb(255, 0, 0)"));
+                QCOMPARE(frame->evaluateJavaScript(QStringLiteral("document.images[0].naturalWidth")).toInt(), 40);
+            } else {
+                QVERIFY2(text.contains(QStringLiteral("Words of part")), qPrintable(chapter + QLatin1Char(' ') + text));
+            }
+            pages += page->pageCount();
+        }
+        QVERIFY(pages > document->chapters().size());
+        QVERIFY(ReadingFixture::waitFor([&] { return context->pageCount() == pages; }, 60000));
+        QCOMPARE(warnings.count(QStringLiteral("refused")), 0);
+    }
+
+    // Nothing of one book serves another: a chapter that links a style sheet of another book is
+    // refused it, when read alone and after that book was read in the same run (the view keeps
+    // what it read in a memory cache that answers without asking the page).
+    void anotherBooksFilesStayRefused()
+    {
+        const QString pathA = m_fixture->home().filePath(QStringLiteral("cache-a.epub"));
+        const QString pathB = m_fixture->home().filePath(QStringLiteral("cache-b.epub"));
+        const QString sheet = QFileInfo(bookDataDir(pathA)).fileName() + QStringLiteral("/OEBPS/style.css");
+        const auto chapter = [](const QString& href) {
+            return "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title><link rel=\"stylesheet\" "
+                   "type=\"text/css\" href=\""
+                + href.toUtf8() + "\"/></head><body><p>Words.</p></body></html>";
+        };
+        EpubBuilder a;
+        a.addItem(QStringLiteral("a"), QStringLiteral("a.xhtml"), chapter(QStringLiteral("style.css")));
+        a.addResource(QStringLiteral("s"), QStringLiteral("style.css"), "p { color: rgb(255, 0, 0) }",
+            QStringLiteral("text/css"));
+        QVERIFY(a.write(pathA));
+        EpubBuilder b;
+        b.addItem(QStringLiteral("b"), QStringLiteral("b.xhtml"), chapter(QStringLiteral("../../") + sheet));
+        QVERIFY(b.write(pathB));
+        const int idA = addBook(*m_fixture, pathA, BookFormat::Epub);
+        const int idB = addBook(*m_fixture, pathB, BookFormat::Epub);
+        const auto color = [&](int id) {
+            const QSharedPointer<BookContext> context = m_fixture->open(id);
+            if (!context)
+                return QStringLiteral("not opened");
+            const QString shown
+                = m_fixture->viewer()
+                      ->page()
+                      ->mainFrame()
+                      ->evaluateJavaScript(QStringLiteral("getComputedStyle(document.querySelector('p')).color"))
+                      .toString();
+            m_fixture->close();
+            return shown;
+        };
+        // The reader's cache as the program has it, empty: the helper's pages of the tests before
+        // turned it off for the whole process, and their files could crowd book A's sheet out.
+        QWebSettings::clearMemoryCaches();
+        QWebSettings::setObjectCacheCapacities(0, 8192 * 1024, 8192 * 1024);
+        MessageCatcher warnings(QtWarningMsg);
+        QCOMPARE(color(idB), QStringLiteral("rgb(0, 0, 0)"));
+        QCOMPARE(warnings.count(QStringLiteral("Read refused")), 1);
+        QCOMPARE(color(idA), QStringLiteral("rgb(255, 0, 0)"));
+        QCOMPARE(color(idB), QStringLiteral("rgb(0, 0, 0)"));
+        QCOMPARE(warnings.count(QStringLiteral("Read refused")), 2);
+    }
+
+    // A document's name means one thing to the view, the reply and the conversion: a reply states
+    // the type the view itself gives a file of that name wherever the view parses such a file as
+    // markup, and the conversion reads a name as XML exactly when the view does. An HTML chapter
+    // and an XHTML one under each name are shown whole, without an XML error.
+    void documentNamesReadAsTheViewReadsThem()
+    {
+        const QString book = bookWithOutsideFiles();
+        const QByteArray html = "<html><head><title>t</title></head><body><p>one<br>two</p></body></html>";
+        const QByteArray xhtml = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head><body>"
+                                 "<p>one<br/>two</p></body></html>";
+        const QStringList suffixes { ".html", ".HTM", ".shtml", ".xhtml", ".XHT", ".xml", ".svg", ".xsl", ".xslt",
+            ".rss", ".atom", ".mml", ".kml", ".opf", ".txt", "" };
+        for (const QString& suffix : suffixes) {
+            const QString name = QStringLiteral("c") + suffix;
+            // The view alone, on the file as written.
+            const QString file = book + QStringLiteral("/view") + suffix;
+            QVERIFY(testfiles::write(file, xhtml));
+            QWebPage bare;
+            bare.setForwardUnsupportedContent(true);
+            QSignalSpy unsupported(&bare, &QWebPage::unsupportedContent);
+            QSignalSpy loaded(&bare, &QWebPage::loadFinished);
+            bare.mainFrame()->load(QUrl::fromLocalFile(file));
+            QVERIFY(ReadingFixture::waitFor([&] { return !loaded.isEmpty() || !unsupported.isEmpty(); }));
+            const QString viewType
+                = bare.mainFrame()->evaluateJavaScript(QStringLiteral("document.contentType")).toString();
+            const bool viewXml
+                = !bare.mainFrame()->evaluateJavaScript(QStringLiteral("document instanceof HTMLDocument")).toBool();
+            const QByteArray served = chapterpolicy::contentType(name);
+            const QByteArray about = (name + QLatin1Char(' ') + viewType + QLatin1Char(' ') + served).toUtf8();
+            if (unsupported.isEmpty() && (viewXml || viewType == QLatin1String("text/html"))) {
+                QVERIFY2(served == viewType.toLatin1() + "; charset=utf-8", about.constData());
+                QVERIFY2(TextDocument::nameReadsAsXml(name) == viewXml, about.constData());
+            } else {
+                // No markup to the view: HTML, or XML where the MIME database says so.
+                QVERIFY2(served.startsWith("text/html;") || served.startsWith("application/xml;"), about.constData());
+            }
+            QVERIFY2(TextDocument::nameReadsAsXml(name) == !served.startsWith("text/html;"), about.constData());
+
+            // Converted and served as the reader does.
+            for (const QByteArray& chapter : { html, xhtml }) {
+                QByteArray stored;
+                const auto result = epub::ChapterCleaner::cleanData(chapter, &stored, name);
+                const QString shown = book + QLatin1Char('/') + TextDocument::shownName(name, result.kind);
+                QVERIFY(testfiles::write(shown, stored));
+                QWebPage page;
+                makePageLocalOnly(&page, &page);
+                const QUrl url = QUrl::fromLocalFile(shown);
+                setPageChapter(&page, book, url);
+                QSignalSpy done(&page, &QWebPage::loadFinished);
+                page.mainFrame()->load(url);
+                QVERIFY(ReadingFixture::waitFor([&] { return !done.isEmpty(); }));
+                const QString text = page.mainFrame()
+                                         ->evaluateJavaScript(
+                                             QStringLiteral("document.getElementsByTagName('parsererror').length + ':'"
+                                                            " + document.documentElement.textContent"))
+                                         .toString();
+                QVERIFY2(text == QLatin1String("0:tonetwo"), qPrintable(shown + QLatin1Char(' ') + text));
+            }
+        }
     }
 
     // A MOBI of 250,000 unclosed headings, each followed by a sentence, is more than one chapter

@@ -318,6 +318,18 @@ private slots:
         }) << "OEBPS" << QStringList { "Text/chapter 1.xhtml", "Text/ch2.xhtml" }
                                                              << "=(One=Text/chapter 1.xhtml#p3 "
                                                                 "Two=Text/ch2.xhtml#part2)";
+        // An address is decoded once, as the address it is: "%23", "%25", "%3F" and "%20" are part
+        // of the file's name; the manifest names files beside the package's folder too.
+        QTest::newRow("addresses decoded once") << BookSetup([](EpubBuilder& b) {
+            b.addChapter("c1", "c%231.xhtml", "One", "<p>one</p>");
+            b.addChapter("c2", "c%2541.xhtml", "Two", "<p>two</p>");
+            b.addChapter("c3", "c%3F1.xhtml", "Three", "<p>three</p>");
+            b.addChapter("c4", "c%201.xhtml", "Four", "<p>four</p>");
+            b.addChapter("c5", "../Text/c5.xhtml", "Five", "<p>five</p>");
+            b.setNavPoints({ { "One", "c%231.xhtml#p%231", {} }, { "Two", "c%2541.xhtml", {} },
+                { "Five", "../Text/c5.xhtml#f", {} } });
+        }) << "OEBPS" << QStringList { "c#1.xhtml", "c%41.xhtml", "c?1.xhtml", "c 1.xhtml", "../Text/c5.xhtml" }
+                                                << "=(One=c#1.xhtml#p#1 Two=c%41.xhtml Five=../Text/c5.xhtml#f)";
         // Missing files and plain HTML items are no chapters, a document too deep for the DOM is
         // a page that says so; a second spine entry for the first chapter's file lists it no
         // second time.

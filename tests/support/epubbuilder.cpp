@@ -3,6 +3,9 @@
 #include "mobiwriter.h"
 #include "zipwriter.h"
 
+#include <QDir>
+#include <QUrl>
+
 namespace {
 
 QString esc(const QString& text) { return text.toHtmlEscaped(); }
@@ -33,6 +36,11 @@ void writeNavList(QString& out, const QList<EpubBuilder::NavPoint>& points)
 }
 
 } // namespace
+
+QString EpubBuilder::entryOf(const QString& href) const
+{
+    return QDir::cleanPath(itemPath(QUrl::fromPercentEncoding(href.section(QLatin1Char('#'), 0, 0).toUtf8())));
+}
 
 void EpubBuilder::addChapter(const QString& id, const QString& href, const QString& title, const QString& bodyHtml)
 {
@@ -155,7 +163,7 @@ bool EpubBuilder::write(const QString& path) const
     }
     for (const Item& item : m_items) {
         if (item.present)
-            zip.add(itemPath(item.href), item.data);
+            zip.add(entryOf(item.href), item.data);
     }
     for (const auto& file : m_archiveFiles)
         zip.add(file.first, file.second);

@@ -74,6 +74,8 @@ private:
     };
 
     QString itemPath(const QString& href) const { return m_opfFolder.isEmpty() ? href : m_opfFolder + '/' + href; }
+    // The archive entry an item's href names: its path decoded, beside the package's folder too.
+    QString entryOf(const QString& href) const;
 
     int m_version = 2;
     QString m_opfFolder = QStringLiteral("OEBPS");

@@ -1,5 +1,7 @@
 #include "textdocument.h"
 
+#include "documenttype.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -77,14 +79,12 @@ QString TextDocument::previousChapter(const QString& name) const
 
 QString TextDocument::chapterFilePath(const QString& name) const
 {
-    return QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name)));
+    // Clean: the view asks for a chapter named "../Text/c1.xhtml" without the "..", and a load is
+    // followed only to the address the reader asked for.
+    return QDir::cleanPath(QDir(m_basePath).absoluteFilePath(shownName(name, chapterKind(name))));
 }
 
-bool TextDocument::nameReadsAsXml(const QString& fileName)
-{
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("xhtml") || suffix == QLatin1String("xht") || suffix == QLatin1String("xml");
-}
+bool TextDocument::nameReadsAsXml(const QString& fileName) { return documenttype::readsAsXml(fileName); }
 
 QString TextDocument::shownName(const QString& name, int kind)
 {

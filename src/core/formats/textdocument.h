@@ -58,8 +58,9 @@ public:
 
     const QStringList& chapters() const { return m_chapters; }
     const QString& basePath() const { return m_basePath; }
-    // The folder whose files the book's chapter pages may read: the output folder, or the base
-    // path of a book read where it lies.
+    // The folder whose files the book's chapter pages may read: the output folder (an EPUB's whole
+    // unpacked container, whatever folder its package document is in), or the base path of a book
+    // read where it lies.
     const QString& bookFolder() const { return m_outputFolder.isEmpty() ? m_basePath : m_outputFolder; }
     void clearChapters();
     void addChapter(const QString& name);
@@ -77,8 +78,8 @@ public:
     QString nextChapter(const QString& name) const;
     QString previousChapter(const QString& name) const;
     QString chapterFilePath(const QString& name) const;
-    // The web view picks its parser by a file's name: XML for ".xhtml", ".xht" and ".xml" (in any
-    // case), HTML otherwise.
+    // The web view picks its parser by a file's name: documenttype::readsAsXml, the rule of the
+    // chapter pages too.
     static bool nameReadsAsXml(const QString& fileName);
     // The name under which a chapter of that kind is stored and shown: an XHTML chapter under
     // an XHTML name, an HTML one under a name that is not read as XML, a left-out one's page

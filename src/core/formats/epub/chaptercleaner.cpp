@@ -403,10 +403,8 @@ void ChapterCleaner::boundNesting(
     Result* result, int scannedDepth, const QString& fileName, QByteArray* out, bool rewritten)
 {
     // The web view reads a file by its name; an XHTML chapter is renamed to an XHTML name.
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    const bool readAsXml = result->wellFormed
-        && (result->kind == TextDocument::KindXhtml || suffix == QLatin1String("xhtml")
-            || suffix == QLatin1String("xht") || suffix == QLatin1String("xml"));
+    const bool readAsXml
+        = result->wellFormed && (result->kind == TextDocument::KindXhtml || TextDocument::nameReadsAsXml(fileName));
     const HtmlNesting::Syntax syntax = readAsXml ? HtmlNesting::Xml : HtmlNesting::Html;
     if (stops(result))
         return;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 
 namespace epub {
 
@@ -28,12 +29,15 @@ void EpubDocument::resetParser()
 bool EpubDocument::load(const QString& outputFolder)
 {
     resetParser();
+    // The manifest may name any file of the container, beside the package's folder too.
+    m_outputFolder = QDir::cleanPath(QDir(outputFolder).absolutePath());
     return m_parser->parse(filePath(), outputFolder, false) == NoError;
 }
 
 bool EpubDocument::loadStaged(const QString& outputFolder)
 {
     resetParser();
+    m_outputFolder = QDir::cleanPath(QDir(outputFolder).absolutePath());
     if (m_parser->parseStructure(filePath(), outputFolder) != NoError)
         return false;
     m_complete = false;

@@ -11,7 +11,7 @@ namespace epub {
 struct ManifestItem {
     QString id;
     QString mediaType;
-    QString href;
+    QString href; // the file it names: decoded once, without a fragment or query
     QString properties; // EPUB 3: blank-separated words, "nav" for the navigation document
 };
 

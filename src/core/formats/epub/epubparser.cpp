@@ -59,10 +59,31 @@ namespace {
         return found;
     }
 
-    QString decodedHref(const QString& attribute) { return QUrl::fromPercentEncoding(attribute.toUtf8()); }
+    // An address of the package as the address it is: its fragment and query are cut off before
+    // its path is decoded, once, so "c%231.xhtml#p2" names the file "c#1.xhtml" and "c%2541.xhtml"
+    // the file "c%41.xhtml". The fragment is decoded as well.
+    struct Address {
+        QString file;
+        QString fragment;
+    };
 
-    // The file part of an href: "chapter.xhtml#part2" -> "chapter.xhtml".
-    QString fileOf(const QString& href) { return href.section(QLatin1Char('#'), 0, 0); }
+    Address addressOf(const QString& href)
+    {
+        const int hash = href.indexOf(QLatin1Char('#'));
+        QString path = hash < 0 ? href : href.left(hash);
+        const int query = path.indexOf(QLatin1Char('?'));
+        if (query >= 0)
+            path.truncate(query);
+        return { QUrl::fromPercentEncoding(path.toUtf8()),
+            hash < 0 ? QString() : QUrl::fromPercentEncoding(href.mid(hash + 1).toUtf8()) };
+    }
+
+    // A contents link: the file decoded, and its fragment after the first "#" that follows the
+    // file's name (TextViewer finds a chapter in a link by its whole name).
+    QString linkOf(const Address& address)
+    {
+        return address.fragment.isEmpty() ? address.file : address.file + QLatin1Char('#') + address.fragment;
+    }
 
     bool isContentDocument(const QString& mediaType)
     {
@@ -270,9 +291,8 @@ bool EpubParser::setPackageLocation(const QString& outputDir, const QString& opf
     return true;
 }
 
-QString EpubParser::entryNameOf(const QString& href) const
+QString EpubParser::entryNameOf(const QString& file) const
 {
-    const QString file = fileOf(href);
     if (file.isEmpty() || file.startsWith(QLatin1Char('/')) || file.startsWith(QLatin1Char('\\')))
         return QString();
     return safeEntryName(m_opfFolder.isEmpty() ? file : m_opfFolder + QLatin1Char('/') + file);
@@ -373,7 +393,7 @@ void EpubParser::parseManifest(const QDomElement& manifest)
     for (const QDomElement& element : descendants(manifest, "item", Qt::CaseSensitive)) {
         ManifestItem item;
         item.id = element.attribute(QStringLiteral("id"));
-        item.href = decodedHref(element.attribute(QStringLiteral("href")));
+        item.href = addressOf(element.attribute(QStringLiteral("href"))).file;
         item.mediaType = element.attribute(QStringLiteral("media-type"));
         item.properties = element.attribute(QStringLiteral("properties"));
         m_package.manifest.insert(item.id, item);
@@ -470,7 +490,7 @@ QString EpubParser::findCoverEntry(const QStringList& entries) const
                 if (!exact.isEmpty() && files.contains(exact))
                     found = exact;
                 // Without its package folder, for books whose manifest gets the folder wrong.
-                text = QDir::cleanPath(fileOf(item.href));
+                text = QDir::cleanPath(item.href);
                 while (text.startsWith(QLatin1String("../")))
                     text.remove(0, 3);
             }
@@ -625,10 +645,8 @@ QString EpubParser::navLabelText(const QDomElement& label)
 
 QString EpubParser::navTarget(const QString& href, const QString& navFolder) const
 {
-    const QString decoded = decodedHref(href);
-    const QString file = fileOf(decoded);
-    const int hash = decoded.indexOf(QLatin1Char('#'));
-    const QString fragment = hash < 0 ? QString() : decoded.mid(hash);
+    const Address address = addressOf(href);
+    const QString& file = address.file;
     // Links into the navigation document itself or off the book lead to no chapter.
     if (file.isEmpty() || !QUrl(file).isRelative())
         return QString();
@@ -642,7 +660,7 @@ QString EpubParser::navTarget(const QString& href, const QString& navFolder) con
         qWarning().nospace() << "Skipping the contents link " << href << ": its path leaves the book";
         return QString();
     }
-    return relative + fragment;
+    return linkOf({ relative, address.fragment });
 }
 
 void EpubParser::loadTOC(const QString& ncxPath)
@@ -685,7 +703,7 @@ void EpubParser::parseNavPoint(const QDomElement& element, NavPoint& parent)
                 }
             }
         } else if (hasName(child, "content", Qt::CaseInsensitive)) {
-            point.src = decodedHref(child.attribute(QStringLiteral("src")));
+            point.src = linkOf(addressOf(child.attribute(QStringLiteral("src"))));
         } else if (hasName(child, "navPoint", Qt::CaseInsensitive)) {
             parseNavPoint(child, point);
         }
@@ -709,7 +727,7 @@ void EpubParser::loadSpine()
         const ManifestItem item = m_package.item(idref);
         if (item.mediaType != XhtmlType)
             continue;
-        const QString name = fileOf(item.href);
+        const QString& name = item.href;
         const QString path = filePathOf(name, "chapter");
         if (path.isEmpty())
             continue;

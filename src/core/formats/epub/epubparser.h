@@ -117,9 +117,9 @@ private:
     // Remembers the output folder and the package document's entry name, or returns false
     // when that name would leave the folder.
     bool setPackageLocation(const QString& outputDir, const QString& opfEntryName);
-    // The archive entry name of an href of the package (fragment dropped, resolved against the
+    // The archive entry name of a file the package names (its decoded href, resolved against the
     // package folder, cleaned); empty when it would leave the book.
-    QString entryNameOf(const QString& href) const;
+    QString entryNameOf(const QString& file) const;
     // The file of an href inside the output folder; empty (with a warning) when outside.
     QString filePathOf(const QString& href, const char* what) const;
 
