@@ -265,6 +265,47 @@ bool writeWideEpub(const QString& path, const QString& title, bool utf16)
     return writeEndingWithLastChapter(book, path, { { QStringLiteral("Wide"), QStringLiteral("wide.html"), {} } });
 }
 
+// Older chapters that name one encoding and hold another's letters, as the view reads them: Latin-1
+// and ASCII with Windows quotes, Latin-5 with Turkish letters and Windows quotes, windows-1251 behind
+// a meta in a comment that names UTF-8; or (their twin) the same texts in UTF-8. One page each.
+bool writeOlderChaptersEpub(const QString& path, const QString& title, bool legacy)
+{
+    EpubBuilder book;
+    book.setTitle(title);
+    const QString quoted
+        = QStringLiteral("\u201cIt\u2019s \u2018ten\u2019 \u2014 or \u20ac9\u2013\u20ac12\u2026\u201d she said.");
+    const QString turkish
+        = QStringLiteral("\u201c\u015ei\u015fli\u2019de g\u00fczel bir g\u00fcn\u2026\u201d \u2014 \u20ac5");
+    const QString cyrillic = QStringLiteral("\u041c\u0430\u044f\u043a \u0441\u0432\u0435\u0442\u0438\u043b "
+                                            "\u0432\u0441\u044e \u043d\u043e\u0447\u044c \u2014 "
+                                            "\u00ab\u0434\u043e \u0443\u0442\u0440\u0430\u00bb.");
+    struct Chapter {
+        const char* label;
+        const char* codec;
+        QString text;
+        const char* beforeMeta;
+    };
+    const Chapter chapters[] = { { "ISO-8859-1", "windows-1252", quoted, "" }, { "us-ascii", "windows-1252", quoted, "" },
+        { "iso-8859-9", "windows-1254", turkish, "" },
+        { nullptr, "windows-1251", cyrillic, "<!-- <meta charset=\"utf-8\"> -->" } };
+    QList<EpubBuilder::NavPoint> contents;
+    int number = 0;
+    for (const Chapter& chapter : chapters) {
+        ++number;
+        const QByteArray meta = !legacy ? QByteArray("<meta charset=\"utf-8\">")
+            : chapter.label            ? "<meta charset=\"" + QByteArray(chapter.label) + "\">"
+                                       : QByteArray(chapter.beforeMeta);
+        const QByteArray text = legacy ? QTextCodec::codecForName(chapter.codec)->fromUnicode(chapter.text)
+                                       : chapter.text.toUtf8();
+        const QString name = QStringLiteral("older%1.html").arg(number);
+        book.addItem(QStringLiteral("older%1").arg(number), name,
+            "<html><head>" + meta + "<title>Older</title></head><body><h2>Older " + QByteArray::number(number)
+                + "</h2><p>" + text + "</p></body></html>\n");
+        contents.append({ QStringLiteral("Older %1").arg(number), name, {} });
+    }
+    return writeEndingWithLastChapter(book, path, contents);
+}
+
 // A book that opens on a chapter too large to show: past the 16 MB the reader cleans of scripts in
 // a document tree, with a script; then a chapter of prose and the last chapter.
 bool writeLeftOutEpub(const QString& path, const QString& title)
@@ -1173,6 +1214,34 @@ private slots:
         shown = chooseTextFont(pid, window, 3, 0.9);
         QVERIFY2(!shown.isNull(), qPrintable(QString::number(widthRatio(grab(window)))));
         save(shown, "monospace-mobi");
+
+        // Older chapters (Latin-1, ASCII and Latin-5 labels over Windows punctuation, windows-1251
+        // behind a meta in a comment) show as their UTF-8 twins, page by page.
+        const QStringList olderTitles { QStringLiteral("Older twin"), QStringLiteral("Older chapters") };
+        QList<QImage> twinPages;
+        for (int i = 0; i < olderTitles.size(); ++i) {
+            const QString olderBook = m_books.filePath(QStringLiteral("older%1.epub").arg(i));
+            QVERIFY(writeOlderChaptersEpub(olderBook, olderTitles[i], i == 1));
+            QVERIFY2(!(shown = readNow(pid, window, home, olderBook, olderTitles[i], true)).isNull(),
+                qPrintable(olderTitles[i]));
+            const QRect textArea(0, 125, shown.width(), shown.height() - 125 - kFooterHeight);
+            for (int chapter = 0; chapter < 4; ++chapter) {
+                if (chapter) {
+                    key(QStringLiteral("Right"));
+                    shown = waitForChange(window, shown);
+                }
+                save(shown, qPrintable(QStringLiteral("older-%1-%2").arg(i).arg(chapter + 1)));
+                if (i == 0) {
+                    twinPages << shown.copy(textArea);
+                    continue;
+                }
+                const double differ = difference(shown.copy(textArea), twinPages[chapter]);
+                QVERIFY2(differ == 0,
+                    qPrintable(QStringLiteral("chapter %1 differs from its twin in %2 % of its pixels")
+                                   .arg(chapter + 1)
+                                   .arg(differ * 100)));
+            }
+        }
 
         // A UTF-16 chapter of 800 KB shows as its text, with the page total of its UTF-8 twin; a chapter
         // too large to show is a page that says so, with the footer's total, and the pages after it
