@@ -158,7 +158,7 @@ int main(int argc, char* argv[])
     // The same books are added in every run: each run begins on the older rows alone.
     QStringList files;
     QDir().mkpath(bench.path() + QStringLiteral("/new"));
-    librarybooks::BookSpec book;
+    librarybooks::BookRecipe book;
     book.coverSize = QSize();
     book.chapters = 1;
     for (int i = 0; i < added; ++i) {

@@ -144,7 +144,7 @@ int main(int argc, char* argv[])
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < count; ++i) {
-            librarybooks::BookSpec recipe;
+            librarybooks::BookRecipe recipe;
             recipe.title = QStringLiteral("Book %1").arg(i);
             recipe.coverSize = small ? QSize() : QSize(600, 900);
             recipe.chapters = small ? 1 : 4;

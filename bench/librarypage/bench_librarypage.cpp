@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
 
     QStringList files;
     for (int i = 0; i < 100; ++i) {
-        librarybooks::BookSpec book;
+        librarybooks::BookRecipe book;
         book.title = QStringLiteral("Added %1").arg(i);
         files << bench.path() + QStringLiteral("/new/added%1.%2").arg(i).arg(i % 2 ? "epub" : "fb2");
         QDir().mkpath(bench.path() + QStringLiteral("/new"));

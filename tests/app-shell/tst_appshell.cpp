@@ -471,7 +471,7 @@ private slots:
         book.format = bookFormatFromName(QFileInfo(asking).suffix());
         const int askingId = Application::instance()->bookModel()->addBook(book);
         QVERIFY(askingId > 0);
-        librarybooks::BookSpec recipe;
+        librarybooks::BookRecipe recipe;
         recipe.title = QStringLiteral("Handed over %1").arg(name);
         recipe.chapters = 3;
         const QString handed = QDir::home().filePath(recipe.title + QStringLiteral(".epub"));

@@ -348,7 +348,7 @@ class DialogsWmTest : public QObject {
 
     QString book(const QString& name, const QColor& cover)
     {
-        librarybooks::BookSpec recipe;
+        librarybooks::BookRecipe recipe;
         recipe.title = QFileInfo(name).completeBaseName();
         recipe.coverColor = cover;
         const QString path = m_books.filePath(name);
@@ -476,7 +476,7 @@ class DialogsWmTest : public QObject {
             return true;
         QStringList paths;
         for (int i = 1; i <= kShelfBooks; ++i) {
-            librarybooks::BookSpec recipe;
+            librarybooks::BookRecipe recipe;
             recipe.title = QStringLiteral("Shelf %1").arg(i, 3, 10, QLatin1Char('0'));
             recipe.coverColor = kShelfCover;
             paths << m_books.filePath(recipe.title + QStringLiteral(".epub"));

@@ -743,7 +743,7 @@ private slots:
     {
         QStringList names, covered;
         for (const Book& book : kBooks) {
-            librarybooks::BookSpec fixture;
+            librarybooks::BookRecipe fixture;
             fixture.title = QStringLiteral("Flow %1").arg(QLatin1String(book.suffix));
             fixture.coverColor = book.cover;
             if (!book.cover.isValid())
@@ -1648,7 +1648,7 @@ private slots:
         const QStringList handed { QStringLiteral("Hand-over"), QStringLiteral("Hand-over Two") };
         const QStringList dropped { QStringLiteral("Dropped One"), QStringLiteral("Dropped Two") };
         for (const QString& title : handed + dropped) {
-            librarybooks::BookSpec book;
+            librarybooks::BookRecipe book;
             book.title = title;
             QVERIFY(librarybooks::write(m_books.filePath(title + QStringLiteral(".epub")), book));
         }
@@ -1713,11 +1713,11 @@ private slots:
         QDir folder(home.filePath(QStringLiteral("books")));
         QVERIFY(folder.mkpath(QStringLiteral(".")));
         const auto book = [&folder](const QString& name) {
-            librarybooks::BookSpec spec;
-            spec.title = name.section(QLatin1Char('.'), 0, 0);
-            spec.coverSize = QSize();
-            spec.chapters = 1;
-            return librarybooks::write(folder.filePath(name), spec) ? folder.filePath(name) : QString();
+            librarybooks::BookRecipe recipe;
+            recipe.title = name.section(QLatin1Char('.'), 0, 0);
+            recipe.coverSize = QSize();
+            recipe.chapters = 1;
+            return librarybooks::write(folder.filePath(name), recipe) ? folder.filePath(name) : QString();
         };
         // The paths the library holds (stored as Base64), and those its record of hand-overs still holds.
         const auto stored = [&home] {
@@ -1876,7 +1876,7 @@ private slots:
         const QProcessEnvironment env = environment(home);
         const QString epub = m_books.filePath(QStringLiteral("kept.epub"));
         QVERIFY(writeLongEpub(epub));
-        librarybooks::BookSpec pdfBook;
+        librarybooks::BookRecipe pdfBook;
         pdfBook.title = QStringLiteral("Kept pdf");
         pdfBook.coverColor = kBooks[2].cover;
         pdfBook.chapters = kPdfPages;
@@ -2131,7 +2131,7 @@ private slots:
         QTemporaryDir home;
         const QProcessEnvironment env = environment(home);
         for (const QString& title : { QStringLiteral("Held"), QStringLiteral("Not Added") }) {
-            librarybooks::BookSpec book;
+            librarybooks::BookRecipe book;
             book.title = title;
             QVERIFY(librarybooks::write(m_books.filePath(title + QStringLiteral(".epub")), book));
         }

@@ -100,7 +100,7 @@ class TestLibraryPage : public QObject {
     static QString sub(SideBar& bar, int category) { return bar.entry(category)->subText(); }
     QString book(const QString& name, const QString& title = QString())
     {
-        librarybooks::BookSpec fixture;
+        librarybooks::BookRecipe fixture;
         fixture.title = title.isEmpty() ? name : title;
         fixture.coverSize = QSize();
         const QString path = m_dir.filePath(name);
@@ -1200,7 +1200,7 @@ private slots:
         list->scrollToRow(filter()->rowCount() - 1);
         QStringList files;
         for (const QString& name : { QStringLiteral("Zulu one"), QStringLiteral("Zulu two") }) {
-            librarybooks::BookSpec fixture;
+            librarybooks::BookRecipe fixture;
             fixture.title = name;
             fixture.authorFirst = QStringLiteral("Zed");
             fixture.authorLast = QStringLiteral("Zulu");

@@ -57,7 +57,7 @@
 namespace {
 
 // Writes a library book (see librarybooks::write) into dir; its path, empty on failure.
-QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookSpec& recipe = {})
+QString writeBook(const QString& dir, const QString& fileName, const librarybooks::BookRecipe& recipe = {})
 {
     QDir().mkpath(dir);
     const QString path = QDir(dir).absoluteFilePath(fileName);
@@ -81,7 +81,7 @@ bool centreHasColour(const QImage& image, const QColor& colour)
 // A PNG whose header claims width x height pixels; its data are those of a 1x1 picture.
 QByteArray claimedSizePng(quint32 width, quint32 height)
 {
-    librarybooks::BookSpec tiny;
+    librarybooks::BookRecipe tiny;
     tiny.coverSize = QSize(1, 1);
     QByteArray png = librarybooks::coverPng(tiny);
     // The IHDR chunk: its data start at 16 (width, height), its checksum follows at 29.
@@ -280,9 +280,9 @@ QByteArray smallFb2(const QString& title)
     return book.bytes();
 }
 
-librarybooks::BookSpec titled(const QString& title)
+librarybooks::BookRecipe titled(const QString& title)
 {
-    librarybooks::BookSpec recipe;
+    librarybooks::BookRecipe recipe;
     recipe.title = title;
     return recipe;
 }
@@ -368,7 +368,7 @@ private slots:
         QFETCH(QSize, cover);
         QFETCH(MetaMap, metadata);
 
-        librarybooks::BookSpec recipe;
+        librarybooks::BookRecipe recipe;
         recipe.coverColor = QColor(0xcc, 0x33, 0x66);
         recipe.coverSize = picture;
         const QString path = writeBook(books(), fileName, recipe);

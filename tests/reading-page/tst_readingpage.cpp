@@ -585,7 +585,7 @@ private slots:
             QVERIFY(ReadingFixture::waitFor([viewer] {
                 const QImage shown = viewer->grab().toImage();
                 for (int x = 0; x < shown.width(); ++x) {
-                    if (near(shown.pixelColor(x, shown.height() / 2), librarybooks::BookSpec().coverColor))
+                    if (near(shown.pixelColor(x, shown.height() / 2), librarybooks::BookRecipe().coverColor))
                         return true;
                 }
                 return false;

@@ -302,10 +302,10 @@ class TestAppPages : public QObject {
     // A generated EPUB of the title beside the home, for a hand-over.
     QString handOverBook(const QString& title)
     {
-        librarybooks::BookSpec spec;
-        spec.title = title;
+        librarybooks::BookRecipe recipe;
+        recipe.title = title;
         const QString path = QDir::home().filePath(title + QStringLiteral(".epub"));
-        return librarybooks::write(path, spec) ? path : QString();
+        return librarybooks::write(path, recipe) ? path : QString();
     }
 
     // Whether "Book added!" was asked with "Start reading now".

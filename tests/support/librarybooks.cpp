@@ -20,7 +20,7 @@ namespace {
         return QStringLiteral("Chapter %1 begins here. The loom clicked on through the night.").arg(chapter);
     }
 
-    bool writeEpub(const QString& path, const BookSpec& recipe)
+    bool writeEpub(const QString& path, const BookRecipe& recipe)
     {
         EpubBuilder book;
         book.setTitle(recipe.title);
@@ -37,7 +37,7 @@ namespace {
         return book.write(path);
     }
 
-    MobiWriter mobiBook(const BookSpec& recipe)
+    MobiWriter mobiBook(const BookRecipe& recipe)
     {
         MobiWriter book;
         QByteArray text;
@@ -56,7 +56,7 @@ namespace {
         return book;
     }
 
-    Fb2Builder fb2Book(const BookSpec& recipe)
+    Fb2Builder fb2Book(const BookRecipe& recipe)
     {
         Fb2Builder book;
         book.setBookTitle(recipe.title);
@@ -76,7 +76,7 @@ namespace {
         return book;
     }
 
-    bool writePdf(const QString& path, const BookSpec& recipe)
+    bool writePdf(const QString& path, const BookRecipe& recipe)
     {
         PdfWriter book;
         QList<PdfWriter::OutlineItem> outline;
@@ -95,7 +95,7 @@ namespace {
         return book.save(path);
     }
 
-    QList<ZipEntry> comicPages(const BookSpec& recipe)
+    QList<ZipEntry> comicPages(const BookRecipe& recipe)
     {
         QList<ZipEntry> pages;
         const QSize first = recipe.coverSize.isEmpty() ? QSize(40, 60) : recipe.coverSize;
@@ -111,12 +111,12 @@ namespace {
 
 QStringList suffixes() { return { "epub", "mobi", "prc", "fb2", "txt", "pdf", "cbz", "cbr", "zip", "7z" }; }
 
-QByteArray coverPng(const BookSpec& recipe)
+QByteArray coverPng(const BookRecipe& recipe)
 {
     return EpubBuilder::png(recipe.coverSize.width(), recipe.coverSize.height(), recipe.coverColor.rgb());
 }
 
-bool write(const QString& path, const BookSpec& recipe)
+bool write(const QString& path, const BookRecipe& recipe)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("epub"))

@@ -9,7 +9,7 @@
 // colour (a test tells the stored cover by its pixels).
 namespace librarybooks {
 
-struct BookSpec {
+struct BookRecipe {
     QString title = QStringLiteral("A Library Book");
     QString authorFirst = QStringLiteral("Ann");
     QString authorLast = QStringLiteral("Author");
@@ -28,8 +28,8 @@ QStringList suffixes();
 
 // Writes the book in the format its suffix names (zip and 7z hold the FB2 book; a PDF's first
 // page is filled with the cover colour); false on failure.
-bool write(const QString& path, const BookSpec& recipe = BookSpec());
+bool write(const QString& path, const BookRecipe& recipe = BookRecipe());
 
-QByteArray coverPng(const BookSpec& recipe);
+QByteArray coverPng(const BookRecipe& recipe);
 
 } // namespace librarybooks
