@@ -1302,31 +1302,26 @@ bool BookProvider::recordHandOver(int act, const QStringList& paths, QString* re
     }
     // A transaction of its own, never a savepoint inside another: committed before it returns.
     QSqlQuery unit;
-    if (!unit.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        failWrite(unit, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
-        *reason = LibraryDatabase::plainText(unit.lastError());
+    const auto failed = [&](QSqlQuery& query, bool rollBack) {
+        failWrite(query, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
+        *reason = LibraryDatabase::plainText(query.lastError());
+        query.finish();
+        if (rollBack)
+            unit.exec(QStringLiteral("ROLLBACK"));
         return false;
-    }
+    };
+    if (!unit.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failed(unit, false);
     QSqlQuery insert = prepared("INSERT INTO handed_over (act, path) VALUES (:act, :path)");
     for (const QString& path : paths) {
         bind(insert, ":act", act);
         bind(insert, ":path", path);
-        if (!insert.exec()) {
-            failWrite(
-                insert, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
-            *reason = LibraryDatabase::plainText(insert.lastError());
-            insert.finish();
-            unit.exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
+        if (!insert.exec())
+            return failed(insert, true);
     }
     insert.finish();
-    if (!unit.exec(QStringLiteral("COMMIT"))) {
-        failWrite(unit, Q_FUNC_INFO, "BookProvider::recordHandOver", Trace::Critical, "Record hand-over error:%1");
-        *reason = LibraryDatabase::plainText(unit.lastError());
-        unit.exec(QStringLiteral("ROLLBACK"));
-        return false;
-    }
+    if (!unit.exec(QStringLiteral("COMMIT")))
+        return failed(unit, true);
     writeSucceeded();
     return true;
 }
