@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -67,7 +70,8 @@ private:
 
 // A folder or a file made read-only where it stands, while the object lives: bound read-only
 // over itself for root, whom permissions do not bind, or without its owner's write permission
-// for anyone else. A file or folder opened for writing before keeps writing either way.
+// for anyone else, on every folder and file beneath it too, as the read-only bind leaves them. A file
+// or folder opened for writing before keeps writing either way.
 class ReadOnlyPlace {
 public:
     explicit ReadOnlyPlace(const QString& path)
@@ -80,8 +84,17 @@ public:
                 release();
             m_readOnly = m_mounted;
         } else {
+            QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString entry = it.next();
+                if (!it.fileInfo().isSymLink())
+                    m_beneath.append({ entry, QFile::permissions(entry) });
+            }
             m_permissions = QFile::permissions(path);
             m_readOnly = QFile::setPermissions(path, m_permissions & ~QFile::WriteOwner & ~QFile::WriteUser);
+            for (const auto& entry : qAsConst(m_beneath))
+                QFile::setPermissions(entry.first, entry.second & ~QFile::WriteOwner & ~QFile::WriteUser);
         }
     }
     ~ReadOnlyPlace() { release(); }
@@ -95,6 +108,9 @@ public:
             ::umount2(m_path.constData(), MNT_DETACH);
         else if (m_readOnly)
             QFile::setPermissions(QFile::decodeName(m_path), m_permissions);
+        for (const auto& entry : qAsConst(m_beneath))
+            QFile::setPermissions(entry.first, entry.second);
+        m_beneath.clear();
         m_mounted = false;
         m_readOnly = false;
     }
@@ -102,6 +118,7 @@ public:
 private:
     QByteArray m_path;
     QFile::Permissions m_permissions {};
+    QList<QPair<QString, QFile::Permissions>> m_beneath;
     bool m_mounted = false;
     bool m_readOnly = false;
 };
